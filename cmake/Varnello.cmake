@@ -1,0 +1,73 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+# varnello_library(NAME SOURCES_DIR dir LIBS ...): a static library of every
+# .cpp/.h in the folder (recursively), public include path at src/.
+function(varnello_library name)
+  cmake_parse_arguments(A "" "" "LIBS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${A_LIBS})
+  target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+endfunction()
+
+# varnello_test(NAME LABELS l1 l2 SOURCES a.cpp b.cpp LIBS x y [GUI] [FIXTURES f1 f2] [TIMEOUT s])
+# One GoogleTest executable, registered with CTest under its labels. GUI tests
+# get a QApplication and the offscreen platform; the others a QCoreApplication.
+function(varnello_test name)
+  cmake_parse_arguments(A "GUI" "TIMEOUT" "LABELS;SOURCES;LIBS;FIXTURES" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  if(A_GUI)
+    target_link_libraries(${name} PRIVATE varnello_test_main_gui)
+  else()
+    target_link_libraries(${name} PRIVATE varnello_test_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    LABELS "${A_LABELS}"
+    TIMEOUT ${A_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARNELLO_TEST_PEERS=${PROJECT_SOURCE_DIR}/tests/peers;VARNELLO_ARTIFACTS=${PROJECT_BINARY_DIR}/artifacts;VARNELLO_PEER_STATE=${PROJECT_BINARY_DIR}/peer-state")
+  if(A_FIXTURES)
+    # Each fixture name "peer_X" is a peer started by tests/peers/X_peer.py.
+    foreach(f ${A_FIXTURES})
+      string(REGEX REPLACE "^peer_" "" peer ${f})
+      varnello_peer(${peer})
+    endforeach()
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${A_FIXTURES}")
+  endif()
+endfunction()
+
+# varnello_fuzzer(NAME SOURCES ... LIBS ...): a libFuzzer target, built only
+# with clang and VARNELLO_FUZZ on.
+function(varnello_fuzzer name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT VARNELLO_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+endfunction()
+
+# varnello_peer(NAME): CTest fixture "peer_NAME" that starts tests/peers/NAME_peer.py
+# before the tests that require it and stops it by its process ids afterwards.
+set(VARNELLO_PEER_STATE ${PROJECT_BINARY_DIR}/peer-state)
+function(varnello_peer name)
+  if(TEST peer_${name}_start)
+    return()
+  endif()
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME peer_${name}_start COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/peers/peerctl.py start ${name})
+  add_test(NAME peer_${name}_stop COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/peers/peerctl.py stop ${name})
+  set_tests_properties(peer_${name}_start PROPERTIES FIXTURES_SETUP peer_${name} LABELS peers TIMEOUT 60
+    ENVIRONMENT "VARNELLO_PEER_STATE=${VARNELLO_PEER_STATE}")
+  set_tests_properties(peer_${name}_stop PROPERTIES FIXTURES_CLEANUP peer_${name} LABELS peers TIMEOUT 60
+    ENVIRONMENT "VARNELLO_PEER_STATE=${VARNELLO_PEER_STATE}")
+endfunction()

@@ -1,0 +1,80 @@
+#include "VNLog.h"
+
+#include <QDateTime>
+#include <QSet>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+struct LogState {
+    std::mutex mutex;
+    QStringList captured;
+    QSet<QString> secrets;
+    bool capturing = false;
+    bool quiet = !qgetenv("VARNELLO_QUIET_LOG").isEmpty();
+};
+
+LogState &state() {
+    static LogState *s = new LogState;  // lives to the end, used from any thread
+    return *s;
+}
+
+constexpr int kMinimumSecretLength = 4;  // shorter texts would mask ordinary words
+constexpr int kCapturedLimit = 10000;
+
+}  // namespace
+
+namespace VNLog {
+
+void log(const QString &line) {
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    QString text = line;
+    for (const QString &secret : std::as_const(s.secrets))
+        text.replace(secret, QStringLiteral("********"));
+    if (s.capturing) {
+        if (s.captured.size() >= kCapturedLimit)
+            s.captured.removeFirst();
+        s.captured.append(text);
+    }
+    if (!s.quiet) {
+        const QByteArray bytes = (QDateTime::currentDateTime().toString(Qt::ISODateWithMs) + QLatin1Char(' ') + text)
+                                     .toLocal8Bit();
+        std::fprintf(stderr, "%s\n", bytes.constData());
+    }
+}
+
+void addSecret(const QString &secret) {
+    if (secret.size() < kMinimumSecretLength)
+        return;
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    s.secrets.insert(secret);
+}
+
+void setCapturing(bool capturing) {
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    s.capturing = capturing;
+}
+
+QStringList captured() {
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    return s.captured;
+}
+
+void clearCaptured() {
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    s.captured.clear();
+}
+
+void setQuiet(bool quiet) {
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    s.quiet = quiet;
+}
+
+}  // namespace VNLog

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "VNOperation.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// A queue that starts its operations in the order added, at most
+// maxConcurrentOperationCount() at a time, on worker threads it owns.
+//
+// The rest of the program blocks queue workers on purpose (a task's life
+// cycle waits on its own queues for minutes), so every queue has threads of
+// its own and never borrows from a shared pool: a shared pool with as many
+// threads as cores deadlocks on a small machine. Workers that stay idle for a
+// while go away; a queue that is destroyed lets running operations finish
+// and drops the ones that never started.
+class VNOperationQueue {
+public:
+    static constexpr int DefaultMaxConcurrentOperationCount = -1;  // no limit
+
+    explicit VNOperationQueue(QString name = {});
+    ~VNOperationQueue();
+
+    VNOperationQueue(const VNOperationQueue &) = delete;
+    VNOperationQueue &operator=(const VNOperationQueue &) = delete;
+
+    const QString &name() const;
+
+    void setMaxConcurrentOperationCount(int count);
+    int maxConcurrentOperationCount() const;
+
+    // A suspended queue starts nothing new; running operations go on.
+    void setSuspended(bool suspended);
+    bool isSuspended() const;
+
+    void addOperation(std::shared_ptr<VNOperation> operation);
+    std::shared_ptr<VNBlockOperation> addOperation(std::function<void()> block);
+
+    // The operations added and not yet finished, in the order added.
+    std::vector<std::shared_ptr<VNOperation>> operations() const;
+    int operationCount() const;
+
+    // Sends cancel() to every operation not yet finished.
+    void cancelAllOperations();
+
+    // Blocks until the queue holds no unfinished operation, including those
+    // added while waiting.
+    void waitUntilAllOperationsAreFinished();
+
+    // The process-wide queue for background blocks (in place of the global
+    // dispatch queues): no practical limit on concurrency.
+    static VNOperationQueue &global();
+
+    struct State;
+
+private:
+    std::shared_ptr<State> m_state;
+};

@@ -1,0 +1,173 @@
+#include "Platform/VNDispatch.h"
+#include "Platform/VNOperationQueue.h"
+#include "support/TestSupport.h"
+
+#include <QThread>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+// An asynchronous operation that finishes only when told to.
+class ManualOperation : public VNOperation {
+public:
+    bool isAsynchronous() const override { return true; }
+    void start() override {
+        if (isCancelled()) {
+            setFinished(true);
+            return;
+        }
+        setExecuting(true);
+        started.store(true);
+    }
+    void complete() { setFinished(true); }
+    std::atomic<bool> started{false};
+};
+
+}  // namespace
+
+TEST(OperationQueue, AsynchronousOperationHoldsItsSlotUntilFinished) {
+    VNOperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    auto first = std::make_shared<ManualOperation>();
+    auto second = std::make_shared<ManualOperation>();
+    queue.addOperation(first);
+    queue.addOperation(second);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return first->started.load(); }));
+    VNTest::spin(100);
+    EXPECT_FALSE(second->started.load()) << "the second started while the first held the only slot";
+    first->complete();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return second->started.load(); }));
+    second->complete();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(queue.operationCount(), 0);
+}
+
+TEST(OperationQueue, StartsInOrderAddedAndRespectsTheLimit) {
+    VNOperationQueue queue;
+    queue.setMaxConcurrentOperationCount(2);
+    std::atomic<int> running{0}, peak{0};
+    std::mutex orderMutex;
+    std::vector<int> order;
+    for (int i = 0; i < 20; ++i) {
+        queue.addOperation([&, i] {
+            {
+                std::lock_guard lock(orderMutex);
+                order.push_back(i);
+            }
+            int now = ++running;
+            int seen = peak.load();
+            while (now > seen && !peak.compare_exchange_weak(seen, now)) {}
+            QThread::msleep(5);
+            --running;
+        });
+    }
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_LE(peak.load(), 2);
+    ASSERT_EQ(order.size(), 20u);
+    // With two slots, operation i starts no later than the start of i+2.
+    for (int i = 0; i < 20; ++i)
+        EXPECT_LE(std::find(order.begin(), order.end(), i) - order.begin(), i + 1);
+}
+
+TEST(OperationQueue, WaitCoversOperationsAddedMeanwhile) {
+    VNOperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    std::atomic<int> ran{0};
+    // Each operation adds the next one, as folder listings add deeper listings.
+    std::function<void(int)> chain = [&](int depth) {
+        queue.addOperation([&, depth] {
+            QThread::msleep(2);
+            ++ran;
+            if (depth < 10)
+                chain(depth + 1);
+        });
+    };
+    chain(0);
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(ran.load(), 11);
+}
+
+TEST(OperationQueue, CancelledBlockOperationNeverRunsItsBlock) {
+    VNOperationQueue queue;
+    queue.setSuspended(true);
+    std::atomic<bool> ran{false};
+    auto op = queue.addOperation([&] { ran = true; });
+    queue.cancelAllOperations();
+    queue.setSuspended(false);
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_TRUE(op->isFinished());
+    EXPECT_TRUE(op->isCancelled());
+    EXPECT_FALSE(ran.load());
+}
+
+TEST(OperationQueue, SuspendedQueueStartsNothing) {
+    VNOperationQueue queue;
+    queue.setSuspended(true);
+    std::atomic<int> ran{0};
+    for (int i = 0; i < 5; ++i)
+        queue.addOperation([&] { ++ran; });
+    VNTest::spin(150);
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_EQ(queue.operationCount(), 5);
+    queue.setSuspended(false);
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(ran.load(), 5);
+}
+
+TEST(OperationQueue, NestedBlockingWaitsDoNotDeadlock) {
+    // A serial queue whose operation waits on three inner queues, one of which
+    // has an operation waiting on another: the shape of a task's life cycle.
+    VNOperationQueue outer, inner, upload;
+    outer.setMaxConcurrentOperationCount(1);
+    inner.setMaxConcurrentOperationCount(2);
+    upload.setMaxConcurrentOperationCount(1);
+    std::atomic<int> done{0};
+    for (int t = 0; t < 3; ++t) {
+        outer.addOperation([&] {
+            for (int i = 0; i < 4; ++i) {
+                upload.addOperation([&] { QThread::msleep(2); ++done; });
+                inner.addOperation([&] { upload.waitUntilAllOperationsAreFinished(); ++done; });
+            }
+            inner.waitUntilAllOperationsAreFinished();
+            upload.waitUntilAllOperationsAreFinished();
+        });
+    }
+    outer.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(done.load(), 24);
+}
+
+TEST(OperationQueue, QueueMayBeDestroyedByItsOwnWorker) {
+    auto queue = std::make_shared<VNOperationQueue>();
+    std::atomic<bool> ran{false};
+    auto holder = queue;
+    queue->addOperation([&ran, holder]() mutable { ran = true; holder.reset(); });
+    queue.reset();  // the block now holds the last reference
+    EXPECT_TRUE(VNTest::waitUntil([&] { return ran.load(); }));
+}
+
+TEST(Dispatch, MainAsyncRunsOnTheMainThread) {
+    std::atomic<bool> onMain{false}, ran{false};
+    VNDispatch::globalAsync([&] {
+        EXPECT_FALSE(VNDispatch::isMainThread());
+        VNDispatch::mainAsync([&] {
+            onMain = VNDispatch::isMainThread();
+            ran = true;
+        });
+    });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return ran.load(); }));
+    EXPECT_TRUE(onMain.load());
+}
+
+TEST(Dispatch, MainSyncFromAWorkerWaitsForTheBlock) {
+    std::atomic<int> value{0};
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        VNDispatch::mainSync([&] { value = VNDispatch::isMainThread() ? 7 : -1; });
+        done = true;
+    });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return done.load(); }));
+    worker.join();
+    EXPECT_EQ(value.load(), 7);
+}

@@ -1,0 +1,35 @@
+"""Small helpers shared by the peers: free ports, waiting for a port, daemons."""
+import os
+import socket
+import subprocess
+import sys
+import time
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, timeout=15.0, host="127.0.0.1"):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        try:
+            with socket.create_connection((host, port), timeout=0.5):
+                return True
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError("nothing listens on %s:%d after %.0f s" % (host, port, timeout))
+
+
+def spawn(argv, workdir, log_name, env=None):
+    """Starts a long-running process detached from the fixture; returns its pid."""
+    log = open(os.path.join(workdir, log_name), "ab")
+    proc = subprocess.Popen(argv, cwd=workdir, stdout=log, stderr=subprocess.STDOUT,
+                            stdin=subprocess.DEVNULL, start_new_session=True, env=env)
+    return proc.pid
+
+
+def spawn_python(script, args, workdir, log_name):
+    return spawn([sys.executable, script] + list(args), workdir, log_name)

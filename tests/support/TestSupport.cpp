@@ -1,0 +1,71 @@
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QThread>
+
+namespace VNTest {
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return condition();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void spin(int milliseconds) {
+    QDeadlineTimer deadline(milliseconds);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+}
+
+std::unique_ptr<QTemporaryDir> makeTempDir() {
+    auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/varnello-test-XXXXXX"));
+    if (!qgetenv("VARNELLO_KEEP_TEMP").isEmpty())
+        dir->setAutoRemove(false);
+    return dir;
+}
+
+QByteArray readFile(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &data) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(data) == data.size();
+}
+
+QJsonObject peerState(const QString &name) {
+    const QString dir = QString::fromLocal8Bit(qgetenv("VARNELLO_PEER_STATE"));
+    if (dir.isEmpty())
+        return {};
+    return QJsonDocument::fromJson(readFile(dir + QLatin1Char('/') + name + QStringLiteral(".json"))).object();
+}
+
+QString peersFolder() { return QString::fromLocal8Bit(qgetenv("VARNELLO_TEST_PEERS")); }
+
+QString artifactsFolder() {
+    QString dir = QString::fromLocal8Bit(qgetenv("VARNELLO_ARTIFACTS"));
+    if (dir.isEmpty())
+        dir = QDir::currentPath() + QStringLiteral("/artifacts");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+}  // namespace VNTest

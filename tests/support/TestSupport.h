@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+namespace VNTest {
+
+// Runs the main event loop until the condition holds or the time runs out;
+// answers whether the condition held.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
+
+// Runs the main event loop for the given time.
+void spin(int milliseconds);
+
+// A fresh folder for one test, removed at the end (unless VARNELLO_KEEP_TEMP is set).
+std::unique_ptr<QTemporaryDir> makeTempDir();
+
+// Reads a whole file / writes a whole file (creating parent folders).
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &data);
+
+// The state a test peer wrote when its fixture started it (port, pid, user,
+// password, folders ...), read from $VARNELLO_PEER_STATE/<name>.json. An
+// empty object when the peer is not running.
+QJsonObject peerState(const QString &name);
+
+// The folder holding test peers and fixtures (tests/peers).
+QString peersFolder();
+
+// Where tests put screenshots and other artifacts (build/artifacts).
+QString artifactsFolder();
+
+}  // namespace VNTest
