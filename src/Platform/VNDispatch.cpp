@@ -5,6 +5,9 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 namespace VNDispatch {
 
@@ -25,10 +28,24 @@ void mainSync(const std::function<void()> &block) {
         block();
         return;
     }
-    auto *app = QCoreApplication::instance();
-    if (!app)
+    if (!QCoreApplication::instance())
         return;
-    QMetaObject::invokeMethod(app, [&block] { block(); }, Qt::BlockingQueuedConnection);
+    // Our own hand-off rather than a blocking queued call, so that the wait
+    // is visible to the thread sanitizer (Qt itself is not instrumented).
+    struct Handoff {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+    };
+    auto handoff = std::make_shared<Handoff>();
+    mainAsync([handoff, &block] {
+        block();
+        std::lock_guard lock(handoff->mutex);
+        handoff->finished = true;
+        handoff->done.notify_all();
+    });
+    std::unique_lock lock(handoff->mutex);
+    handoff->done.wait(lock, [&] { return handoff->finished; });
 }
 
 void mainAfter(int milliseconds, std::function<void()> block) {
