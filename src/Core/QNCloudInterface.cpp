@@ -1,0 +1,99 @@
+#include "Core/QNCloudInterface.h"
+
+QNCloudInterface::QNCloudInterface() = default;
+
+QNCloudInterface::QNCloudInterface(QNDriveConfigPtr driveConfig) {
+    setDriveConfig(std::move(driveConfig));
+}
+
+QNCloudInterface::~QNCloudInterface() = default;
+
+QString QNCloudInterface::className() const {
+    return QStringLiteral("QNCloudInterface");
+}
+
+VNErrorPtr QNCloudInterface::makeError(const QString &domain, const QString &message) {
+    return VNError::make(domain, 42, QStringLiteral("error"), message);
+}
+
+VNErrorPtr QNCloudInterface::notSupportedError(const QString &operation) const {
+    const auto config = driveConfig();
+    const QString service = config ? config->serviceName() : QStringLiteral("(Unknown Service)");
+    return makeError(QStringLiteral("%1 is not supported on %2 drives.").arg(operation, service));
+}
+
+void QNCloudInterface::login(QNLoginCallback completed) {
+    if (completed)
+        completed(false, notSupportedError(QStringLiteral("Logging in")), false);
+}
+
+void QNCloudInterface::listDocuments(QNDocumentPtr, QString searchKeyword, QNListCallback completed) {
+    if (completed)
+        completed({}, searchKeyword, notSupportedError(QStringLiteral("Listing folders")), false);
+}
+
+void QNCloudInterface::download(QNDocumentPtr, QNDocumentPtr, QNProgressCallback, QNDocumentCallback completed) {
+    if (completed)
+        completed(nullptr, notSupportedError(QStringLiteral("Downloading")), false);
+}
+
+void QNCloudInterface::upload(QNDocumentPtr, QNDocumentPtr, QNProgressCallback, QNDocumentCallback completed) {
+    if (completed)
+        completed(nullptr, notSupportedError(QStringLiteral("Uploading")), false);
+}
+
+void QNCloudInterface::createFolder(QString, QNDocumentPtr, QNDocumentCallback completed) {
+    // Kept as it always was: callers treat this as "nothing done".
+    if (completed)
+        completed(nullptr, nullptr, true);
+}
+
+void QNCloudInterface::remove(QNDocumentPtr, QNDocumentCallback completed) {
+    if (completed)
+        completed(nullptr, notSupportedError(QStringLiteral("Removing")), false);
+}
+
+void QNCloudInterface::rename(QNDocumentPtr, QNDocumentPtr, QNDocumentCallback completed) {
+    if (completed)
+        completed(nullptr, notSupportedError(QStringLiteral("Renaming")), false);
+}
+
+void QNCloudInterface::localCopy(QNDocumentPtr, QNDocumentPtr, QNDocumentCallback completed) {
+    if (completed)
+        completed(nullptr, notSupportedError(QStringLiteral("Copying inside the drive")), false);
+}
+
+void QNCloudInterface::localMove(QNDocumentPtr, QNDocumentPtr, QNDocumentCallback completed) {
+    if (completed)
+        completed(nullptr, notSupportedError(QStringLiteral("Moving inside the drive")), false);
+}
+
+void QNCloudInterface::linkForDocument(QNDocumentPtr, QNDocumentCallback completed) {
+    if (completed)
+        completed(nullptr, notSupportedError(QStringLiteral("Sharing links")), false);
+}
+
+void QNCloudInterface::quota(QNDocumentPtr, QNQuotaCallback completed) {
+    if (completed)
+        completed(nullptr, true);
+}
+
+void QNCloudInterface::cancel() {
+    m_cancelled.store(true);
+}
+
+std::shared_ptr<QNAuthWindowController> QNCloudInterface::oAuthLoginWithCompletedBlock(QNLoginCallback completed) {
+    if (completed)
+        completed(false, notSupportedError(QStringLiteral("Web login")), false);
+    return nullptr;
+}
+
+void QNCloudInterface::processOAuthLogin(const QString &callbackUrl) {
+    auto completed = takeOAuthLoginCompleted();
+    if (!completed)
+        return;
+    if (callbackUrl.isNull())
+        completed(false, nullptr, false);
+    else
+        completed(false, notSupportedError(QStringLiteral("Web login")), false);
+}

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "Core/QNCloudInterface.h"
+#include "Core/QNDriveConfig.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNOperation.h"
+
+#include <QString>
+#include <memory>
+#include <mutex>
+
+// The answers an operation gives on its own: cancelled (every result null,
+// the cancelled flag set) and "no handler" (the error, not cancelled).
+namespace QNOperationAnswers {
+inline void cancelled(const QNLoginCallback &cb) { if (cb) cb(false, nullptr, true); }
+inline void cancelled(const QNListCallback &cb) { if (cb) cb({}, QString(), nullptr, true); }
+inline void cancelled(const QNDocumentCallback &cb) { if (cb) cb(nullptr, nullptr, true); }
+inline void failed(const QNLoginCallback &cb, const VNErrorPtr &e, const QString &) { if (cb) cb(false, e, false); }
+inline void failed(const QNListCallback &cb, const VNErrorPtr &e, const QString &keyword) { if (cb) cb({}, keyword, e, false); }
+inline void failed(const QNDocumentCallback &cb, const VNErrorPtr &e, const QString &) { if (cb) cb(nullptr, e, false); }
+// The error of a drive whose kind has no handler.
+VNErrorPtr noHandlerError(const QNDriveConfigPtr &config);
+}  // namespace QNOperationAnswers
+
+// One handler call as an asynchronous operation: the constructor asks the
+// drive configuration for a fresh handler; start() (always on the main
+// thread; from elsewhere it hops there and returns) calls the handler; the
+// first answer, the handler's own or the cancelled one that cancel() gives
+// for an executing operation, reaches the completion callback, exactly once,
+// on the thread it comes from, and the operation then finishes. Later answers
+// are dropped. The operation holds its queue slot from start to finish.
+//
+// A drive that yields no handler answers at once with a "not supported"
+// error instead of leaving its caller waiting.
+template <typename Callback>
+class QNHandlerOperation : public VNOperation {
+public:
+    using CompletedBlock = Callback;
+
+    bool isAsynchronous() const override { return true; }
+    bool isConcurrent() const { return true; }
+
+    void start() override {
+        if (!VNDispatch::isMainThread()) {
+            auto self = shared_from_this();
+            VNDispatch::mainAsync([self] { self->start(); });
+            return;
+        }
+        if (m_started || isFinished())
+            return;
+        m_started = true;
+        if (isCancelled()) {
+            setFinished(true);
+            if (answersWhenCancelledBeforeStart())
+                QNOperationAnswers::cancelled(takeCompleted());
+            return;
+        }
+        setExecuting(true);
+        auto claim = std::make_shared<Claim>();
+        claim->operation = std::static_pointer_cast<QNHandlerOperation>(shared_from_this());
+        {
+            std::lock_guard lock(m_mutex);
+            m_claim = claim;
+        }
+        if (!m_cloudInterface) {
+            if (auto op = claimAnswer(claim)) {
+                QNOperationAnswers::failed(op->takeCompleted(), QNOperationAnswers::noHandlerError(m_driveConfig),
+                                           keywordForErrors());
+                op->setFinished(true);
+            }
+            return;
+        }
+        // The inner callback keeps the operation alive until the first answer.
+        Callback inner = [claim](auto... args) {
+            if (auto op = claimAnswer(claim)) {
+                if (auto cb = op->takeCompleted())
+                    cb(args...);
+                op->setFinished(true);
+            }
+        };
+        callHandler(*m_cloudInterface, std::move(inner));
+    }
+
+    void cancel() override {
+        markCancelled();
+        if (!VNDispatch::isMainThread()) {
+            auto self = shared_from_this();
+            VNDispatch::mainAsync([self] { self->cancel(); });
+            return;
+        }
+        if (!isExecuting())
+            return;
+        std::shared_ptr<Claim> claim;
+        {
+            std::lock_guard lock(m_mutex);
+            claim = m_claim;
+        }
+        if (!claim)
+            return;
+        if (m_cloudInterface)
+            m_cloudInterface->cancel();
+        if (auto op = claimAnswer(claim)) {
+            QNOperationAnswers::cancelled(op->takeCompleted());
+            op->setFinished(true);
+        }
+    }
+
+    // The handler this operation calls (null for a drive of no supported kind).
+    QNCloudInterfacePtr cloudInterface() const { return m_cloudInterface; }
+    QNDriveConfigPtr driveConfig() const { return m_driveConfig; }
+
+protected:
+    QNHandlerOperation(const QNDriveConfigPtr &config, Callback completed)
+        : m_driveConfig(config), m_completed(std::move(completed)) {
+        if (config)
+            m_cloudInterface = config->createCloudInterface();
+    }
+
+    // Calls the handler's operation with the inner callback.
+    virtual void callHandler(QNCloudInterface &handler, Callback inner) = 0;
+    // The download operation answers a cancel that came before start.
+    virtual bool answersWhenCancelledBeforeStart() const { return false; }
+    // The keyword handed back with a "no handler" error (list operation).
+    virtual QString keywordForErrors() const { return {}; }
+
+private:
+    struct Claim {
+        std::mutex mutex;
+        std::shared_ptr<QNHandlerOperation> operation;
+    };
+    // The first caller gets the operation; everyone after gets null.
+    static std::shared_ptr<QNHandlerOperation> claimAnswer(const std::shared_ptr<Claim> &claim) {
+        std::lock_guard lock(claim->mutex);
+        return std::move(claim->operation);
+    }
+    Callback takeCompleted() {
+        std::lock_guard lock(m_mutex);
+        Callback out = std::move(m_completed);
+        m_completed = nullptr;
+        return out;
+    }
+
+    QNDriveConfigPtr m_driveConfig;
+    QNCloudInterfacePtr m_cloudInterface;
+    std::mutex m_mutex;
+    Callback m_completed;
+    std::shared_ptr<Claim> m_claim;
+    bool m_started = false;  // main thread only
+};

@@ -1,0 +1,344 @@
+#include "Core/QNMyDocumentsHandler.h"
+
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+QString joinPath(const QString &folder, const QString &name) {
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+QString lastPathComponent(const QString &path) {
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    const int slash = p.lastIndexOf(QLatin1Char('/'));
+    return slash >= 0 && p.size() > 1 ? p.mid(slash + 1) : p;
+}
+
+QString parentPath(const QString &path) {
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    const int slash = p.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return QStringLiteral(".");
+    return slash == 0 ? QStringLiteral("/") : p.left(slash);
+}
+
+// One name inside a folder: not empty, not "." or "..", no slash. A name
+// that could reach outside its folder is refused.
+bool isPlainName(const QString &name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+QString systemText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Closes a descriptor once, ignoring EINTR.
+void closeFd(int &fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+bool writeAll(int fd, const char *data, ssize_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(length));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        length -= n;
+    }
+    return true;
+}
+
+ssize_t readSome(int fd, char *buffer, size_t length) {
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n;
+    }
+}
+
+}  // namespace
+
+QNMyDocumentsHandler::QNMyDocumentsHandler(QNDriveConfigPtr driveConfig) : QNCloudInterface(std::move(driveConfig)) {}
+
+QNCloudInterfacePtr QNMyDocumentsHandler::make(const QNDriveConfigPtr &driveConfig) {
+    return std::make_shared<QNMyDocumentsHandler>(driveConfig);
+}
+
+QNDriveConfigPtr QNMyDocumentsHandler::makeLocalDriveConfig() {
+    auto config = QNDriveConfig::create();
+    config->setIsMyFiles(true);
+    config->setUseAbsolutePath(true);
+    return config;
+}
+
+void QNMyDocumentsHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
+    auto self = shared_from_this();
+    const QString path = folder ? folder->path() : QString();
+    VNDispatch::globalAsync([self, path, searchKeyword, completed] {
+        QFileInfo info(path);
+        if (path.isEmpty() || !info.isDir()) {
+            auto error = self->makeError(
+                path.isEmpty() ? QStringLiteral("No folder to list.")
+                               : QStringLiteral("The folder \"%1\" cannot be listed: %2")
+                                     .arg(path, info.exists() ? QStringLiteral("it is not a folder")
+                                                              : QStringLiteral("it does not exist")));
+            VNLog::log(QStringLiteral("QNMyDocumentsHandler listDocuments error: %1").arg(error->localizedDescription()));
+            if (completed)
+                completed({}, searchKeyword, error, false);
+            return;
+        }
+        QDir dir(path);
+        if (!dir.isReadable()) {
+            auto error = self->makeError(QStringLiteral("The folder \"%1\" cannot be read.").arg(path));
+            VNLog::log(QStringLiteral("QNMyDocumentsHandler listDocuments error: %1").arg(error->localizedDescription()));
+            if (completed)
+                completed({}, searchKeyword, error, false);
+            return;
+        }
+        QNDocumentList documents;
+        const QStringList names =
+            dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+        for (const QString &name : names) {
+            auto doc = QNDocument::create();
+            const QString childPath = joinPath(path, name);
+            doc->setPath(childPath);
+            doc->setDisplayName(name);
+            QFileInfo child(childPath);
+            if (child.exists() && child.isDir())
+                doc->setIsDirectory(true);
+            else
+                doc->setSize(child.isSymLink() && !child.exists() ? 0 : child.size());
+            QDateTime date = child.birthTime();
+            if (!date.isValid())
+                date = child.lastModified();
+            doc->setDate(date);
+            documents.append(doc);
+        }
+        if (completed)
+            completed(documents, searchKeyword, nullptr, false);
+    });
+}
+
+void QNMyDocumentsHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                    QNDocumentCallback completed) {
+    const QString source = document ? document->path() : QString();
+    const QString destination = destPath ? destPath->path() : QString();
+    copyFile(source, destination, destPath, std::move(progress), std::move(completed));
+}
+
+void QNMyDocumentsHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                  QNDocumentCallback completed) {
+    const QString source = document ? document->path() : QString();
+    const QString folder = destPath ? destPath->path() : QString();
+    const QString name = lastPathComponent(source);
+    const QString destination = (folder.isEmpty() || !isPlainName(name)) ? QString() : joinPath(folder, name);
+    copyFile(source, destination, destPath, std::move(progress), std::move(completed));
+}
+
+void QNMyDocumentsHandler::copyFile(const QString &source, const QString &destination, QNDocumentPtr result,
+                                    QNProgressCallback progress, QNDocumentCallback completed) {
+    auto self = std::static_pointer_cast<QNMyDocumentsHandler>(shared_from_this());
+    VNDispatch::globalAsync([self, source, destination, result, progress, completed] {
+        auto fail = [&](const QString &message) {
+            VNLog::log(QStringLiteral("QNMyDocumentsHandler transfer error: %1").arg(message));
+            if (completed)
+                completed(nullptr, self->makeError(message), self->isCancelled());
+        };
+        if (source.isEmpty()) {
+            fail(QStringLiteral("No source file given."));
+            return;
+        }
+        if (destination.isEmpty()) {
+            fail(QStringLiteral("No destination for \"%1\".").arg(source));
+            return;
+        }
+        const QByteArray sourceName = QFile::encodeName(source);
+        const QByteArray destinationName = QFile::encodeName(destination);
+        int in = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) {
+            fail(QStringLiteral("The file \"%1\" cannot be opened: %2").arg(source, systemText(errno)));
+            return;
+        }
+        struct stat sourceStat {};
+        if (::fstat(in, &sourceStat) != 0 || S_ISDIR(sourceStat.st_mode)) {
+            const int err = errno;
+            closeFd(in);
+            fail(QStringLiteral("The file \"%1\" cannot be read: %2")
+                     .arg(source, S_ISDIR(sourceStat.st_mode) ? QStringLiteral("it is a folder") : systemText(err)));
+            return;
+        }
+        // The data goes into a hidden file next to the target and takes the
+        // target's name only when whole.
+        const QString folder = parentPath(destination);
+        const QString partial = joinPath(folder, QStringLiteral(".%1.part-%2")
+                                                     .arg(lastPathComponent(destination))
+                                                     .arg(QRandomGenerator::global()->generate64(), 16, 16,
+                                                          QLatin1Char('0')));
+        const QByteArray partialName = QFile::encodeName(partial);
+        int out = ::open(partialName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (out < 0) {
+            const int err = errno;
+            closeFd(in);
+            fail(QStringLiteral("The file \"%1\" cannot be written: %2").arg(destination, systemText(err)));
+            return;
+        }
+        auto abandon = [&] {
+            closeFd(out);
+            closeFd(in);
+            ::unlink(partialName.constData());
+        };
+
+        const qint64 total = sourceStat.st_size;
+        qint64 written = 0;
+        std::vector<char> buffer(static_cast<size_t>(chunkSize));
+        for (;;) {
+            const ssize_t n = readSome(in, buffer.data(), buffer.size());
+            if (n < 0) {
+                const int err = errno;
+                abandon();
+                fail(QStringLiteral("Reading \"%1\" failed: %2").arg(source, systemText(err)));
+                return;
+            }
+            if (n == 0)
+                break;
+            if (self->isCancelled()) {
+                abandon();
+                if (completed)
+                    completed(nullptr, nullptr, true);
+                return;
+            }
+            if (!writeAll(out, buffer.data(), n)) {
+                const int err = errno;
+                abandon();
+                fail(QStringLiteral("Writing \"%1\" failed: %2").arg(destination, systemText(err)));
+                return;
+            }
+            written += n;
+            if (progress)
+                progress(total > 0 ? static_cast<double>(written) / static_cast<double>(total) : 1.0);
+        }
+        if (::close(out) != 0) {
+            const int err = errno;
+            out = -1;
+            abandon();
+            fail(QStringLiteral("Writing \"%1\" failed: %2").arg(destination, systemText(err)));
+            return;
+        }
+        out = -1;
+        closeFd(in);
+        if (::rename(partialName.constData(), destinationName.constData()) != 0) {
+            const int err = errno;
+            ::unlink(partialName.constData());
+            fail(QStringLiteral("The file \"%1\" cannot be written: %2").arg(destination, systemText(err)));
+            return;
+        }
+        if (result)
+            result->setDisplayName(lastPathComponent(result->path()));
+        if (progress)
+            progress(1.0);
+        if (completed)
+            completed(result, nullptr, false);
+    });
+}
+
+void QNMyDocumentsHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
+    const QString parent = destPath ? destPath->path() : QString();
+    VNLog::log(QStringLiteral("createFolder: %1 %2").arg(lastPathComponent(parent), name));
+    QString message;
+    const QString path = joinPath(parent, name);
+    if (parent.isEmpty())
+        message = QStringLiteral("No folder to create \"%1\" in.").arg(name);
+    else if (!isPlainName(name))
+        message = QStringLiteral("\"%1\" is not a valid folder name.").arg(name);
+    else if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+        message = QStringLiteral("An item named \"%1\" already exists.").arg(name);
+    else if (::mkdir(QFile::encodeName(path).constData(), 0755) != 0)
+        message = QStringLiteral("The folder \"%1\" cannot be created: %2").arg(path, systemText(errno));
+    if (!message.isEmpty()) {
+        auto error = makeError(message);
+        VNLog::log(QStringLiteral("QNMyDocumentsHandler createFolder error: %1").arg(message));
+        if (completed)
+            completed(nullptr, error, false);
+        return;
+    }
+    auto doc = QNDocument::create();
+    doc->setIsDirectory(true);
+    doc->setDisplayName(name);
+    doc->setPath(path);
+    if (completed)
+        completed(doc, nullptr, false);
+}
+
+void QNMyDocumentsHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
+    const QString path = document ? document->path() : QString();
+    QFileInfo info(path);
+    QString message;
+    if (path.isEmpty() || path == QLatin1String("/"))
+        message = QStringLiteral("Nothing to remove.");
+    else if (!info.exists() && !info.isSymLink())
+        message = QStringLiteral("\"%1\" does not exist.").arg(path);
+    else if (info.isDir() && !info.isSymLink()) {
+        if (!QDir(path).removeRecursively())
+            message = QStringLiteral("The folder \"%1\" could not be removed completely.").arg(path);
+    } else if (::unlink(QFile::encodeName(path).constData()) != 0) {
+        message = QStringLiteral("\"%1\" cannot be removed: %2").arg(path, systemText(errno));
+    }
+    if (!message.isEmpty()) {
+        VNLog::log(QStringLiteral("QNMyDocumentsHandler remove error: %1").arg(message));
+        if (completed)
+            completed(nullptr, makeError(message), false);
+        return;
+    }
+    if (completed)
+        completed(nullptr, nullptr, false);
+}
+
+void QNMyDocumentsHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    const QString path = document ? document->path() : QString();
+    const QString newName = name ? lastPathComponent(name->path()) : QString();
+    const QString target = joinPath(parentPath(path), newName);
+    QString message;
+    if (path.isEmpty() || path == QLatin1String("/"))
+        message = QStringLiteral("Nothing to rename.");
+    else if (!isPlainName(newName))
+        message = QStringLiteral("\"%1\" is not a valid name.").arg(newName);
+    else if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+        message = QStringLiteral("An item named \"%1\" already exists.").arg(newName);
+    else if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(target).constData()) != 0)
+        message = QStringLiteral("\"%1\" cannot be renamed: %2").arg(path, systemText(errno));
+    if (!message.isEmpty()) {
+        VNLog::log(QStringLiteral("QNMyDocumentsHandler rename error: %1").arg(message));
+        if (completed)
+            completed(nullptr, makeError(message), false);
+        return;
+    }
+    if (completed)
+        completed(name, nullptr, false);
+}

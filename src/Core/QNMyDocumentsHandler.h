@@ -1,0 +1,37 @@
+#pragma once
+
+#include "Core/QNCloudInterface.h"
+
+// The handler of the local disk (drive kind isMyFiles). A local document's
+// path is an absolute file-system path. Listing, download and upload run on
+// the global background queue and answer there; createFolder, remove and
+// rename answer at once on the calling thread. Transfers copy in chunks of
+// chunkSize bytes, report progress per chunk and test the cancel flag
+// between chunks; they write into a hidden file next to the target and
+// rename it into place only when whole, so a failed or cancelled transfer
+// never leaves a partial file under the target's name.
+class QNMyDocumentsHandler : public QNCloudInterface {
+public:
+    static constexpr qint64 chunkSize = 65536;
+
+    explicit QNMyDocumentsHandler(QNDriveConfigPtr driveConfig);
+    static QNCloudInterfacePtr make(const QNDriveConfigPtr &driveConfig);
+    // A run-time local drive (isMyFiles and useAbsolutePath set).
+    static QNDriveConfigPtr makeLocalDriveConfig();
+
+    QString className() const override { return QStringLiteral("QNMyDocumentsHandler"); }
+
+    void listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) override;
+    void download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                  QNDocumentCallback completed) override;
+    void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                QNDocumentCallback completed) override;
+    void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
+    void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
+    void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+
+private:
+    // Copies source to destination in chunks; answers with result on success.
+    void copyFile(const QString &source, const QString &destination, QNDocumentPtr result,
+                  QNProgressCallback progress, QNDocumentCallback completed);
+};
