@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Platform/VNError.h"
+
+#include <QString>
+
+// Wraps a handler's error for the error alerts: handlers put their message
+// under the user-info key "error", which the generic description would not
+// show; the wrapper shows that message instead. Domain, code and user info
+// are the wrapped error's.
+class QNErrorWrapper : public VNError {
+public:
+    explicit QNErrorWrapper(VNErrorPtr error);
+
+    static std::shared_ptr<QNErrorWrapper> wrap(VNErrorPtr error);
+
+    // The wrapped error (null when a null error was wrapped).
+    const VNErrorPtr &error() const { return m_error; }
+
+    // The user-info "error" text when it is a non-empty text, else the
+    // wrapped error's own localized description.
+    QString localizedDescription() const override;
+
+    // The same "error" text, else the wrapped error's own description:
+    // "Error Domain=<domain> Code=<code> \"<localized description>\"".
+    QString description() const;
+
+    static const QString &errorKey();
+
+private:
+    QString errorText() const;
+
+    VNErrorPtr m_error;
+};
