@@ -31,24 +31,43 @@ QString VNOperation::description() const {
     return QString::fromLatin1(typeid(*this).name());
 }
 
+void VNOperation::observeExecutingOnce(std::function<void(bool)> observer) {
+    std::lock_guard lock(m_mutex);
+    m_executingObserver = std::move(observer);
+}
+
 void VNOperation::setExecuting(bool executing) {
-    m_executing.store(executing);
+    std::function<void(bool)> observer;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_executing.exchange(executing) == executing)
+            return;
+        observer = std::move(m_executingObserver);
+        m_executingObserver = nullptr;
+    }
+    if (observer)
+        observer(executing);
 }
 
 void VNOperation::setFinished(bool finished) {
     if (!finished)
         return;
     FinishHook hook;
+    std::function<void(bool)> observer;
     {
         std::lock_guard lock(m_mutex);
         if (m_finished.load())
             return;
-        m_executing.store(false);
+        if (m_executing.exchange(false))
+            observer = std::move(m_executingObserver);
+        m_executingObserver = nullptr;
         m_finished.store(true);
         hook = std::move(m_finishHook);
         m_finishHook = nullptr;
     }
     m_finishedCondition.notify_all();
+    if (observer)
+        observer(false);
     if (hook)
         hook(this);
 }

@@ -38,6 +38,11 @@ public:
     // Blocks the calling thread until the operation has finished.
     void waitUntilFinished();
 
+    // Calls the observer once, at the first change of isExecuting() after
+    // this call (normally when the operation starts), with the new value.
+    // Stands in for watching the executing state; one observer at a time.
+    void observeExecutingOnce(std::function<void(bool executing)> observer);
+
     // A short text naming the operation, for logs.
     virtual QString description() const;
 
@@ -62,6 +67,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_finishedCondition;
     FinishHook m_finishHook;
+    std::function<void(bool)> m_executingObserver;
     bool m_attached = false;
     bool m_startedByQueue = false;  // guarded by the queue's own lock
 };

@@ -171,3 +171,30 @@ TEST(Dispatch, MainSyncFromAWorkerWaitsForTheBlock) {
     worker.join();
     EXPECT_EQ(value.load(), 7);
 }
+
+TEST(Operation, ExecutingObserverHearsTheStartOnce) {
+    VNOperationQueue queue;
+    auto op = std::make_shared<ManualOperation>();
+    std::atomic<int> calls{0};
+    std::atomic<bool> seen{false};
+    op->observeExecutingOnce([&](bool executing) {
+        ++calls;
+        seen.store(executing);
+    });
+    queue.addOperation(op);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return op->started.load(); }));
+    op->complete();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_TRUE(seen.load());
+}
+
+TEST(Operation, ExecutingObserverOfACancelledOperationIsDropped) {
+    auto op = std::make_shared<ManualOperation>();
+    std::atomic<int> calls{0};
+    op->observeExecutingOnce([&](bool) { ++calls; });
+    op->cancel();
+    op->start();
+    EXPECT_TRUE(op->isFinished());
+    EXPECT_EQ(calls.load(), 0);
+}
