@@ -1,0 +1,428 @@
+#include "Core/Fakes/QNFakeRemoteHandler.h"
+
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Platform/VNDispatch.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <map>
+#include <mutex>
+
+namespace {
+
+const QString kScheme = QStringLiteral("fake://");
+const QString kFactoryName = QStringLiteral("QNFakeRemoteHandler");
+
+struct Registry {
+    std::mutex mutex;
+    std::map<std::pair<QString, int>, QNFakeRemoteHandler::Behaviour> behaviours;
+    std::map<int, int> counts;
+    int offMain = 0;
+    int cancels = 0;
+};
+
+Registry &registry() {
+    static Registry *r = new Registry;
+    return *r;
+}
+
+QNFakeRemoteHandler::Behaviour behaviourFor(QNFakeRemoteHandler::Op op, const QString &root) {
+    auto &r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.behaviours.find({root, static_cast<int>(op)});
+    if (it != r.behaviours.end())
+        return it->second;
+    it = r.behaviours.find({QString(), static_cast<int>(op)});
+    return it != r.behaviours.end() ? it->second : QNFakeRemoteHandler::Behaviour();
+}
+
+QString lastComponent(const QString &path) {
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    return p.mid(p.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString joinDrivePath(const QString &folder, const QString &name) {
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+// Copies a file in steps, reporting progress; false on any failure.
+bool copyWithProgress(const QString &from, const QString &to, qint64 step, const QNProgressCallback &progress) {
+    QFile in(from);
+    QFile out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const qint64 total = in.size();
+    qint64 done = 0;
+    for (;;) {
+        const QByteArray chunk = in.read(std::max<qint64>(step, 1));
+        if (chunk.isEmpty())
+            break;
+        if (out.write(chunk) != chunk.size())
+            return false;
+        done += chunk.size();
+        if (progress && total > 0)
+            progress(static_cast<double>(done) / static_cast<double>(total));
+    }
+    if (progress)
+        progress(1.0);
+    return in.error() == QFile::NoError && out.flush();
+}
+
+bool copyTree(const QString &from, const QString &to) {
+    QFileInfo info(from);
+    if (!info.isDir())
+        return QFile::copy(from, to);
+    if (!QDir().mkdir(to))
+        return false;
+    QDir dir(from);
+    for (const QString &name : dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        if (!copyTree(from + QLatin1Char('/') + name, to + QLatin1Char('/') + name))
+            return false;
+    return true;
+}
+
+qint64 treeSize(const QString &folder) {
+    qint64 total = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
+
+QNDocumentPtr documentFor(const QString &drivePath, const QFileInfo &info) {
+    auto doc = QNDocument::create();
+    doc->setPath(drivePath);
+    doc->setDisplayName(lastComponent(drivePath));
+    doc->setIsDirectory(info.isDir());
+    doc->setSize(info.isDir() ? 0 : info.size());
+    doc->setDate(info.lastModified());
+    return doc;
+}
+
+}  // namespace
+
+QNFakeRemoteHandler::QNFakeRemoteHandler(QNDriveConfigPtr driveConfig) : QNCloudInterface(std::move(driveConfig)) {}
+
+void QNFakeRemoteHandler::registerWithFactory() {
+    QNCloudInterfaceFactory::registerHandler(
+        kFactoryName, [](const QNDriveConfig &c) { return c.url().startsWith(kScheme); },
+        [](const QNDriveConfigPtr &c) { return std::make_shared<QNFakeRemoteHandler>(c); });
+}
+
+void QNFakeRemoteHandler::unregisterFromFactory() {
+    QNCloudInterfaceFactory::unregisterHandler(kFactoryName);
+}
+
+QNDriveConfigPtr QNFakeRemoteHandler::makeDriveConfig(const QString &rootFolder, const QString &username) {
+    QDir().mkpath(rootFolder);
+    auto config = QNDriveConfig::create();
+    config->setUrl(kScheme + QDir(rootFolder).absolutePath());
+    config->setUsername(username);
+    config->setDisplayName(QStringLiteral("Fake drive"));
+    return config;
+}
+
+QString QNFakeRemoteHandler::rootFolderOf(const QNDriveConfig &config) {
+    const QString url = config.url();
+    return url.startsWith(kScheme) ? url.mid(kScheme.size()) : QString();
+}
+
+void QNFakeRemoteHandler::setBehaviour(Op op, Behaviour behaviour, const QString &rootFolder) {
+    auto &r = registry();
+    std::lock_guard lock(r.mutex);
+    const QString key = rootFolder.isEmpty() ? QString() : QDir(rootFolder).absolutePath();
+    r.behaviours[{key, static_cast<int>(op)}] = std::move(behaviour);
+}
+
+void QNFakeRemoteHandler::resetBehaviours() {
+    auto &r = registry();
+    std::lock_guard lock(r.mutex);
+    r.behaviours.clear();
+    r.counts.clear();
+    r.offMain = 0;
+    r.cancels = 0;
+}
+
+int QNFakeRemoteHandler::callCount(Op op) {
+    auto &r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.counts.find(static_cast<int>(op));
+    return it == r.counts.end() ? 0 : it->second;
+}
+
+int QNFakeRemoteHandler::offMainThreadCalls() {
+    auto &r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.offMain;
+}
+
+int QNFakeRemoteHandler::cancelCount() {
+    auto &r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.cancels;
+}
+
+QString QNFakeRemoteHandler::root() const {
+    auto config = driveConfig();
+    return config ? rootFolderOf(*config) : QString();
+}
+
+QString QNFakeRemoteHandler::localPath(const QString &drivePath, VNErrorPtr *error) const {
+    const QString base = root();
+    const QString cleaned = QDir::cleanPath(QStringLiteral("/") + drivePath);
+    if (base.isEmpty() || !drivePath.startsWith(QLatin1Char('/')) || cleaned.contains(QLatin1String("/../")) ||
+        cleaned.endsWith(QLatin1String("/.."))) {
+        if (error)
+            *error = makeError(QStringLiteral("Bad path \"%1\".").arg(drivePath));
+        return {};
+    }
+    return cleaned == QLatin1String("/") ? base : base + cleaned;
+}
+
+void QNFakeRemoteHandler::schedule(Op op, std::function<void(VNErrorPtr)> work, std::function<void()> cancelledAnswer) {
+    {
+        auto &r = registry();
+        std::lock_guard lock(r.mutex);
+        ++r.counts[static_cast<int>(op)];
+        if (!VNDispatch::isMainThread())
+            ++r.offMain;
+    }
+    const Behaviour b = behaviourFor(op, root());
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
+    switch (b.mode) {
+    case Mode::NeverAnswer:
+        return;
+    case Mode::AnswerAfterCancel:
+        m_heldAnswer = [work] { work(nullptr); };
+        return;
+    case Mode::Answer:
+    case Mode::Fail:
+        break;
+    }
+    auto run = [self, b, work, cancelledAnswer] {
+        if (self->isCancelled()) {
+            cancelledAnswer();
+            return;
+        }
+        work(b.mode == Mode::Fail ? self->makeError(b.failMessage) : nullptr);
+    };
+    if (b.delayMs > 0)
+        VNDispatch::mainAfter(b.delayMs, run);
+    else
+        VNDispatch::mainAsync(run);
+}
+
+void QNFakeRemoteHandler::cancel() {
+    QNCloudInterface::cancel();
+    {
+        auto &r = registry();
+        std::lock_guard lock(r.mutex);
+        ++r.cancels;
+    }
+    if (auto held = std::move(m_heldAnswer)) {
+        m_heldAnswer = nullptr;
+        VNDispatch::mainAsync(held);
+    }
+}
+
+void QNFakeRemoteHandler::login(QNLoginCallback completed) {
+    schedule(Op::Login, [completed](VNErrorPtr failure) { completed(!failure, failure, false); },
+             [completed] { completed(false, nullptr, true); });
+}
+
+void QNFakeRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
+    auto self = shared_from_this();
+    const QString drivePath = folder ? folder->path() : QStringLiteral("/");
+    schedule(Op::List,
+             [self, drivePath, searchKeyword, completed](VNErrorPtr failure) {
+                 VNErrorPtr error = failure;
+                 const QString local = error ? QString() : self->localPath(drivePath, &error);
+                 if (!error && !QFileInfo(local).isDir())
+                     error = self->makeError(QStringLiteral("No folder \"%1\".").arg(drivePath));
+                 if (error) {
+                     completed({}, searchKeyword, error, false);
+                     return;
+                 }
+                 QNDocumentList docs;
+                 QDir dir(local);
+                 for (const QString &name : dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                                          QDir::Name)) {
+                     if (!searchKeyword.isEmpty() && !name.contains(searchKeyword, Qt::CaseInsensitive))
+                         continue;
+                     docs.append(documentFor(joinDrivePath(drivePath, name), QFileInfo(local + QLatin1Char('/') + name)));
+                 }
+                 completed(docs, searchKeyword, nullptr, false);
+             },
+             [searchKeyword, completed] { completed({}, searchKeyword, nullptr, true); });
+}
+
+void QNFakeRemoteHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                   QNDocumentCallback completed) {
+    auto self = shared_from_this();
+    const QString drivePath = document ? document->path() : QString();
+    const Behaviour b = behaviourFor(Op::Download, root());
+    schedule(Op::Download,
+             [self, drivePath, destPath, progress, completed, b](VNErrorPtr failure) {
+                 VNErrorPtr error = failure;
+                 const QString local = error ? QString() : self->localPath(drivePath, &error);
+                 if (!error && (!destPath || !copyWithProgress(local, destPath->path(), b.progressStep, progress)))
+                     error = self->makeError(QStringLiteral("Download of \"%1\" failed.").arg(drivePath));
+                 if (error) {
+                     completed(nullptr, error, false);
+                     return;
+                 }
+                 destPath->setDisplayName(lastComponent(destPath->path()));
+                 completed(destPath, nullptr, false);
+             },
+             [completed] { completed(nullptr, nullptr, true); });
+}
+
+void QNFakeRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                 QNDocumentCallback completed) {
+    auto self = shared_from_this();
+    const QString source = document ? document->path() : QString();
+    const QString folder = destPath ? destPath->path() : QString();
+    const Behaviour b = behaviourFor(Op::Upload, root());
+    schedule(Op::Upload,
+             [self, source, folder, progress, completed, b](VNErrorPtr failure) {
+                 VNErrorPtr error = failure;
+                 const QString drivePath = joinDrivePath(folder, lastComponent(source));
+                 const QString local = error ? QString() : self->localPath(drivePath, &error);
+                 if (!error && !copyWithProgress(source, local, b.progressStep, progress))
+                     error = self->makeError(QStringLiteral("Upload of \"%1\" failed.").arg(source));
+                 if (error) {
+                     completed(nullptr, error, false);
+                     return;
+                 }
+                 completed(documentFor(drivePath, QFileInfo(local)), nullptr, false);
+             },
+             [completed] { completed(nullptr, nullptr, true); });
+}
+
+void QNFakeRemoteHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
+    auto self = shared_from_this();
+    const QString drivePath = joinDrivePath(destPath ? destPath->path() : QStringLiteral("/"), name);
+    schedule(Op::CreateFolder,
+             [self, name, drivePath, completed](VNErrorPtr failure) {
+                 VNErrorPtr error = failure;
+                 const QString local = error ? QString() : self->localPath(drivePath, &error);
+                 if (!error && (name.isEmpty() || name.contains(QLatin1Char('/')) || !QDir().mkdir(local)))
+                     error = self->makeError(QStringLiteral("Cannot create \"%1\".").arg(drivePath));
+                 if (error) {
+                     completed(nullptr, error, false);
+                     return;
+                 }
+                 completed(documentFor(drivePath, QFileInfo(local)), nullptr, false);
+             },
+             [completed] { completed(nullptr, nullptr, true); });
+}
+
+void QNFakeRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
+    auto self = shared_from_this();
+    const QString drivePath = document ? document->path() : QString();
+    schedule(Op::Remove,
+             [self, drivePath, completed](VNErrorPtr failure) {
+                 VNErrorPtr error = failure;
+                 const QString local = error ? QString() : self->localPath(drivePath, &error);
+                 if (!error) {
+                     QFileInfo info(local);
+                     const bool ok = local != self->root() && info.exists() &&
+                                     (info.isDir() ? QDir(local).removeRecursively() : QFile::remove(local));
+                     if (!ok)
+                         error = self->makeError(QStringLiteral("Cannot remove \"%1\".").arg(drivePath));
+                 }
+                 completed(nullptr, error, false);
+             },
+             [completed] { completed(nullptr, nullptr, true); });
+}
+
+void QNFakeRemoteHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    auto self = shared_from_this();
+    const QString drivePath = document ? document->path() : QString();
+    const QString newName = name ? lastComponent(name->path()) : QString();
+    schedule(Op::Rename,
+             [self, drivePath, newName, name, completed](VNErrorPtr failure) {
+                 VNErrorPtr error = failure;
+                 const QString parent = drivePath.left(drivePath.lastIndexOf(QLatin1Char('/')));
+                 const QString target = joinDrivePath(parent.isEmpty() ? QStringLiteral("/") : parent, newName);
+                 const QString from = error ? QString() : self->localPath(drivePath, &error);
+                 const QString to = error ? QString() : self->localPath(target, &error);
+                 if (!error && (QFileInfo::exists(to) || !QDir().rename(from, to)))
+                     error = self->makeError(QStringLiteral("Cannot rename \"%1\".").arg(drivePath));
+                 completed(error ? nullptr : name, error, false);
+             },
+             [completed] { completed(nullptr, nullptr, true); });
+}
+
+void QNFakeRemoteHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    auto self = shared_from_this();
+    const QString drivePath = document ? document->path() : QString();
+    const QString folder = name ? name->path() : QString();
+    schedule(Op::LocalCopy,
+             [self, drivePath, folder, completed](VNErrorPtr failure) {
+                 VNErrorPtr error = failure;
+                 const QString target = joinDrivePath(folder, lastComponent(drivePath));
+                 const QString from = error ? QString() : self->localPath(drivePath, &error);
+                 const QString to = error ? QString() : self->localPath(target, &error);
+                 if (!error && (QFileInfo::exists(to) || !copyTree(from, to)))
+                     error = self->makeError(QStringLiteral("Cannot copy \"%1\".").arg(drivePath));
+                 completed(error ? nullptr : documentFor(target, QFileInfo(to)), error, false);
+             },
+             [completed] { completed(nullptr, nullptr, true); });
+}
+
+void QNFakeRemoteHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    auto self = shared_from_this();
+    const QString drivePath = document ? document->path() : QString();
+    const QString folder = name ? name->path() : QString();
+    schedule(Op::LocalMove,
+             [self, drivePath, folder, completed](VNErrorPtr failure) {
+                 VNErrorPtr error = failure;
+                 const QString target = joinDrivePath(folder, lastComponent(drivePath));
+                 const QString from = error ? QString() : self->localPath(drivePath, &error);
+                 const QString to = error ? QString() : self->localPath(target, &error);
+                 if (!error && (QFileInfo::exists(to) || !QDir().rename(from, to)))
+                     error = self->makeError(QStringLiteral("Cannot move \"%1\".").arg(drivePath));
+                 completed(error ? nullptr : documentFor(target, QFileInfo(to)), error, false);
+             },
+             [completed] { completed(nullptr, nullptr, true); });
+}
+
+void QNFakeRemoteHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) {
+    auto self = shared_from_this();
+    schedule(Op::Link,
+             [self, document, completed](VNErrorPtr failure) {
+                 if (failure || !document) {
+                     completed(nullptr, failure ? failure : self->makeError(QStringLiteral("No document.")), false);
+                     return;
+                 }
+                 document->setLink(QStringLiteral("https://fake.invalid/share") + document->path());
+                 document->setLinkEndDate(QDateTime::currentDateTimeUtc().addDays(7));
+                 completed(document, nullptr, false);
+             },
+             [completed] { completed(nullptr, nullptr, true); });
+}
+
+void QNFakeRemoteHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
+    auto self = shared_from_this();
+    schedule(Op::Quota,
+             [self, completed](VNErrorPtr failure) {
+                 if (!failure) {
+                     auto config = self->driveConfig();
+                     const qint64 used = treeSize(self->root());
+                     const qint64 total = qint64(1) << 30;
+                     config->setUsedBytes(used);
+                     config->setTotalBytes(total);
+                     config->setAvailableBytes(total - used);
+                     config->setSharedBytes(0);
+                 }
+                 completed(failure, false);
+             },
+             [completed] { completed(nullptr, true); });
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "Core/QNCloudInterface.h"
+
+#include <QString>
+#include <atomic>
+
+// A stand-in for a remote drive, backed by a local folder: drive paths
+// ("/", "/a/b.txt") are resolved below the folder. It has a kind of its own
+// (a configuration whose url starts with "fake://", see makeDriveConfig), so
+// it sits beside the local-folder drive the way a real service does.
+//
+// It answers every call on the main queue, never inside the call, and can be
+// told per operation (and per drive folder) to fail, to answer late, to never
+// answer, or to hold its answer until cancelled and then answer as if
+// nothing happened. Register it with registerWithFactory() before use.
+class QNFakeRemoteHandler : public QNCloudInterface {
+public:
+    enum class Op { Login, List, Download, Upload, CreateFolder, Remove, Rename, LocalCopy, LocalMove, Link, Quota };
+    enum class Mode {
+        Answer,             // do the work and answer (after delayMs)
+        Fail,               // answer (after delayMs) with an error
+        NeverAnswer,        // never answer, not even when cancelled
+        AnswerAfterCancel,  // hold the answer until cancel(), then answer with the full result
+    };
+    struct Behaviour {
+        Mode mode = Mode::Answer;
+        int delayMs = 0;
+        QString failMessage = QStringLiteral("The fake server refused the request.");
+        // Transfers report progress every progressStep bytes.
+        qint64 progressStep = 4096;
+    };
+
+    explicit QNFakeRemoteHandler(QNDriveConfigPtr driveConfig);
+
+    // Makes configurations whose url starts with "fake://" use this handler.
+    static void registerWithFactory();
+    static void unregisterFromFactory();
+    // A drive backed by rootFolder (created if missing).
+    static QNDriveConfigPtr makeDriveConfig(const QString &rootFolder, const QString &username = QStringLiteral("fake-user"));
+    static QString rootFolderOf(const QNDriveConfig &config);
+
+    // Behaviour of an operation, for every fake drive or for the one backed
+    // by rootFolder (which wins). resetBehaviours() also clears the counts.
+    static void setBehaviour(Op op, Behaviour behaviour, const QString &rootFolder = {});
+    static void resetBehaviours();
+    // Calls received per operation, and calls that did not come on the main thread.
+    static int callCount(Op op);
+    static int offMainThreadCalls();
+    static int cancelCount();
+
+    QString className() const override { return QStringLiteral("QNFakeRemoteHandler"); }
+
+    void login(QNLoginCallback completed) override;
+    void listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) override;
+    void download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                  QNDocumentCallback completed) override;
+    void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                QNDocumentCallback completed) override;
+    void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
+    void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
+    void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    void localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    void localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    void linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) override;
+    void quota(QNDocumentPtr root, QNQuotaCallback completed) override;
+    void cancel() override;
+
+private:
+    // Runs work (which answers through its own callback) according to the
+    // operation's behaviour; cancelledAnswer answers a cancel seen first.
+    void schedule(Op op, std::function<void(VNErrorPtr failure)> work, std::function<void()> cancelledAnswer);
+    QString localPath(const QString &drivePath, VNErrorPtr *error) const;
+    QString root() const;
+
+    std::function<void()> m_heldAnswer;  // main thread only: AnswerAfterCancel
+};

@@ -1,0 +1,266 @@
+// The keyed archive of drive configurations and the stored drive list.
+#include "Core/QNDriveConfig.h"
+#include "Platform/VNKeyedArchive.h"
+#include "Platform/VNUserDefaults.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Every stored field set to a value that differs from its default.
+QNDriveConfigPtr fullConfig() {
+    auto c = QNDriveConfig::create();
+    c->setDisplayName("My FTP");
+    c->setName("FTP");
+    c->setDescription("SHOW DOCUMENTS ON THIS FTP ACCOUNT");
+    c->setUrl("ftp://127.0.0.1:2121/pub");
+    c->setUsername("alice");
+    c->setPassword("s3cret");
+    c->setUserId("u-1");
+    c->setToken("tok");
+    c->setTokenSecret("toksec");
+    c->setImage("drive-ftp");
+    c->setStringEncoding(0x80000421ULL);
+    c->setStringEncodingName("Windows Latin 1");
+    c->setUseSSL(true);
+    c->setUseMD5(true);
+    c->setPort(2121);
+    c->setIsMyFiles(true);
+    c->setAddNewDrive(true);
+    c->setNoteStoreURL("https://notes.invalid/");
+    c->setIsDropbox(true);
+    c->setIsBox(true);
+    c->setIsSkyDrive(true);
+    c->setIsOffice365(true);
+    c->setIsGoogleDrive(true);
+    c->setIsGooglePhotos(true);
+    c->setIsFlickr(true);
+    c->setIsSugarSync(true);
+    c->setIsSpiderOak(true);
+    c->setIsEvernote(true);
+    c->setIsCopy(true);
+    c->setIsBitcasa(true);
+    c->setIsWebDAV(true);
+    c->setIsCustomWebDAV(true);
+    c->setIsPublic(true);
+    c->setIsS3(true);
+    c->setIsFTP(true);
+    c->setIsSFTP(true);
+    c->setIsSMB(true);
+    c->setFtpActive(true);
+    c->setValidateCertificates(true);
+    return c;
+}
+
+}  // namespace
+
+TEST(DriveConfigArchive, WritesThe39KeysInOrderWithTheirTypes) {
+    const VNArchiveRecord record = fullConfig()->encode();
+    EXPECT_EQ(record.className(), "QNDriveConfig");
+    ASSERT_EQ(record.keys(), QNDriveConfig::archiveKeys());
+    ASSERT_EQ(record.keys().size(), 39);
+    EXPECT_EQ(record.keys().at(22), "isGoogleDocs");
+    using T = VNArchiveRecord::Type;
+    for (const auto &f : record.fields()) {
+        if (f.key == "stringEncoding")
+            EXPECT_EQ(f.type, T::Int64);
+        else if (f.key == "port")
+            EXPECT_EQ(f.type, T::Int32);
+        else if (QStringList{"displayName", "name", "description", "url", "username", "password", "userId", "token",
+                             "tokenSecret", "image", "stringEncodingName", "noteStoreURL"}
+                     .contains(f.key))
+            EXPECT_EQ(f.type, T::Text) << f.key.toStdString();
+        else
+            EXPECT_EQ(f.type, T::Bool) << f.key.toStdString();
+    }
+}
+
+TEST(DriveConfigArchive, RoundTripKeepsEveryStoredField) {
+    auto original = fullConfig();
+    auto list = QNDriveConfig::unarchiveList(QNDriveConfig::archiveList({original}));
+    ASSERT_TRUE(list.has_value());
+    ASSERT_EQ(list->size(), 1);
+    auto copy = list->first();
+    // Encoding the copy again gives the same record, field by field.
+    const auto a = original->encode().fields();
+    const auto b = copy->encode().fields();
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].key, b[i].key);
+        EXPECT_EQ(a[i].value, b[i].value) << a[i].key.toStdString();
+    }
+    EXPECT_EQ(copy->stringEncoding(), 0x80000421ULL);
+    EXPECT_TRUE(copy->isGoogleDrive());
+    EXPECT_EQ(copy->port(), 2121);
+}
+
+TEST(DriveConfigArchive, UnstoredFieldsAreNotCarried) {
+    auto c = QNDriveConfig::create();
+    c->setAvailableBytes(10);
+    c->setUsedBytes(20);
+    c->setSharedBytes(30);
+    c->setTotalBytes(40);
+    c->setInitialUrlPath("/deep");
+    c->setUseAbsolutePath(true);
+    c->setIsMyPhotos(true);
+    c->setIsArchive(true);
+    c->setIsBonjour(true);
+    c->setArchivePath("/x.zip");
+    auto copy = c->copyThroughArchive();
+    EXPECT_EQ(copy->availableBytes(), 0);
+    EXPECT_EQ(copy->usedBytes(), 0);
+    EXPECT_EQ(copy->sharedBytes(), 0);
+    EXPECT_EQ(copy->totalBytes(), 0);
+    EXPECT_TRUE(copy->initialUrlPath().isNull());
+    EXPECT_FALSE(copy->useAbsolutePath());
+    EXPECT_FALSE(copy->isMyPhotos());
+    EXPECT_FALSE(copy->isArchive());
+    EXPECT_FALSE(copy->isBonjour());
+    EXPECT_TRUE(copy->archivePath().isNull());
+    EXPECT_TRUE(copy->tempFolder().isNull());
+}
+
+TEST(DriveConfigArchive, MissingKeysGiveDefaults) {
+    // An archive written before some keys existed.
+    VNArchiveRecord old(QStringLiteral("QNDriveConfig"));
+    old.encodeText("displayName", "Old drive");
+    old.encodeBool("isWebDAV", true);
+    auto list = QNDriveConfig::unarchiveList(VNKeyedArchive::archive({old}));
+    ASSERT_TRUE(list.has_value());
+    auto c = list->first();
+    EXPECT_EQ(c->displayName(), "Old drive");
+    EXPECT_TRUE(c->isWebDAV());
+    EXPECT_FALSE(c->validateCertificates());
+    EXPECT_FALSE(c->useSSL());
+    EXPECT_EQ(c->port(), 0);
+    EXPECT_EQ(c->stringEncoding(), 0u);
+    EXPECT_TRUE(c->url().isNull());
+    EXPECT_TRUE(c->password().isNull());
+}
+
+TEST(DriveConfigArchive, AbsentAndEmptyTextStayApart) {
+    auto c = QNDriveConfig::create();
+    c->setUsername(QString(""));  // empty, not absent
+    auto copy = c->copyThroughArchive();
+    EXPECT_FALSE(copy->username().isNull());
+    EXPECT_TRUE(copy->username().isEmpty());
+    EXPECT_TRUE(copy->password().isNull());
+    // And the drive id shows the difference.
+    EXPECT_EQ(copy->driveConfigId(), "(Unknown Service)|(null)||(null)|(null)|0|");
+}
+
+TEST(DriveConfigArchive, ListKeepsOrder) {
+    QNDriveConfigList configs;
+    for (int i = 0; i < 5; ++i) {
+        auto c = QNDriveConfig::create();
+        c->setDisplayName(QStringLiteral("drive %1").arg(i));
+        configs << c;
+    }
+    auto back = QNDriveConfig::unarchiveList(QNDriveConfig::archiveList(configs));
+    ASSERT_TRUE(back.has_value());
+    ASSERT_EQ(back->size(), 5);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(back->at(i)->displayName(), QStringLiteral("drive %1").arg(i));
+}
+
+TEST(DriveConfigArchive, ForeignOrDamagedDataIsAnError) {
+    VNErrorPtr error;
+    EXPECT_FALSE(QNDriveConfig::unarchiveList(QByteArray("not an archive"), &error).has_value());
+    EXPECT_TRUE(error);
+    error.reset();
+    VNArchiveRecord other(QStringLiteral("SomethingElse"));
+    EXPECT_FALSE(QNDriveConfig::unarchiveList(VNKeyedArchive::archive({other}), &error).has_value());
+    EXPECT_TRUE(error);
+    // An archive cut short is damaged, not an empty list.
+    QByteArray good = QNDriveConfig::archiveList({fullConfig()});
+    EXPECT_FALSE(QNDriveConfig::unarchiveList(good.left(good.size() / 2)).has_value());
+}
+
+class StoredDrives : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VNUserDefaults::standard().removeObject(QNDriveConfig::storedDrivesKey());
+        VNUserDefaults::standard().synchronize();
+    }
+};
+
+TEST_F(StoredDrives, AbsentValueReadsAsEmptyList) {
+    auto list = QNDriveConfig::readStoredDrives();
+    ASSERT_TRUE(list.has_value());
+    EXPECT_TRUE(list->isEmpty());
+}
+
+TEST_F(StoredDrives, WriteThenRead) {
+    auto c = fullConfig();
+    ASSERT_TRUE(QNDriveConfig::writeStoredDrives({c}));
+    auto list = QNDriveConfig::readStoredDrives();
+    ASSERT_TRUE(list.has_value());
+    ASSERT_EQ(list->size(), 1);
+    EXPECT_EQ(list->first()->driveConfigId(), c->driveConfigId());
+    EXPECT_EQ(VNUserDefaults::standard().dataForKey("clouddrives"), QNDriveConfig::archiveList({c}));
+}
+
+TEST_F(StoredDrives, UnreadableValueIsReportedAndLeftUntouched) {
+    const QByteArray garbage("\xff\x00garbage that is not a drive list", 33);
+    VNUserDefaults::standard().setObject(garbage, "clouddrives");
+    VNErrorPtr error;
+    EXPECT_FALSE(QNDriveConfig::readStoredDrives(&error).has_value());
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(error->localizedDescription().isEmpty());
+
+    bool changed = false;
+    error.reset();
+    EXPECT_FALSE(QNDriveConfig::updateStoredDrives(
+        [&](QNDriveConfigList &list) {
+            changed = true;
+            list.append(QNDriveConfig::create());
+        },
+        &error));
+    EXPECT_FALSE(changed);
+    EXPECT_TRUE(error);
+    EXPECT_EQ(VNUserDefaults::standard().dataForKey("clouddrives"), garbage);
+}
+
+TEST_F(StoredDrives, NonDataValueIsUnreadableToo) {
+    VNUserDefaults::standard().setObject(QStringLiteral("a string"), "clouddrives");
+    EXPECT_FALSE(QNDriveConfig::readStoredDrives().has_value());
+    EXPECT_FALSE(QNDriveConfig::updateStoredDrives([](QNDriveConfigList &) {}));
+    EXPECT_EQ(VNUserDefaults::standard().stringForKey("clouddrives"), "a string");
+}
+
+TEST_F(StoredDrives, UpdateAppendsAndKeepsOrder) {
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(QNDriveConfig::updateStoredDrives([i](QNDriveConfigList &list) {
+            auto c = QNDriveConfig::create();
+            c->setDisplayName(QString::number(i));
+            list.append(c);
+        }));
+    }
+    auto list = QNDriveConfig::readStoredDrives();
+    ASSERT_TRUE(list.has_value());
+    ASSERT_EQ(list->size(), 3);
+    EXPECT_EQ(list->at(0)->displayName(), "0");
+    EXPECT_EQ(list->at(2)->displayName(), "2");
+}
+
+TEST(DriveConfigTempFolder, DestroyingRemovesOwnedFolder) {
+    auto dir = VNTest::makeTempDir();
+    const QString folder = dir->path() + "/owned";
+    ASSERT_TRUE(VNTest::writeFile(folder + "/inner/file.txt", "x"));
+    {
+        auto c = QNDriveConfig::createWithArchivePath("/nowhere/a.zip", folder);
+        EXPECT_TRUE(c->isArchive());
+        EXPECT_EQ(c->serviceName(), "Archive");
+    }
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+TEST(DriveConfigTempFolder, NoFolderTouchesNothing) {
+    auto dir = VNTest::makeTempDir();
+    ASSERT_TRUE(VNTest::writeFile(dir->path() + "/keep.txt", "x"));
+    { auto c = QNDriveConfig::create(); }
+    EXPECT_TRUE(QFileInfo::exists(dir->path() + "/keep.txt"));
+}
