@@ -237,7 +237,7 @@ void QNFakeRemoteHandler::login(QNLoginCallback completed) {
 }
 
 void QNFakeRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
-    auto self = shared_from_this();
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = folder ? folder->path() : QStringLiteral("/");
     schedule(Op::List,
              [self, drivePath, searchKeyword, completed](VNErrorPtr failure) {
@@ -264,7 +264,7 @@ void QNFakeRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyw
 
 void QNFakeRemoteHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                    QNDocumentCallback completed) {
-    auto self = shared_from_this();
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
     const Behaviour b = behaviourFor(Op::Download, root());
     schedule(Op::Download,
@@ -285,7 +285,7 @@ void QNFakeRemoteHandler::download(QNDocumentPtr document, QNDocumentPtr destPat
 
 void QNFakeRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                  QNDocumentCallback completed) {
-    auto self = shared_from_this();
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString source = document ? document->path() : QString();
     const QString folder = destPath ? destPath->path() : QString();
     const Behaviour b = behaviourFor(Op::Upload, root());
@@ -306,7 +306,7 @@ void QNFakeRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath,
 }
 
 void QNFakeRemoteHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
-    auto self = shared_from_this();
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = joinDrivePath(destPath ? destPath->path() : QStringLiteral("/"), name);
     schedule(Op::CreateFolder,
              [self, name, drivePath, completed](VNErrorPtr failure) {
@@ -324,7 +324,7 @@ void QNFakeRemoteHandler::createFolder(QString name, QNDocumentPtr destPath, QND
 }
 
 void QNFakeRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
-    auto self = shared_from_this();
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
     schedule(Op::Remove,
              [self, drivePath, completed](VNErrorPtr failure) {
@@ -343,7 +343,7 @@ void QNFakeRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback comp
 }
 
 void QNFakeRemoteHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
-    auto self = shared_from_this();
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
     const QString newName = name ? lastComponent(name->path()) : QString();
     schedule(Op::Rename,
@@ -361,7 +361,7 @@ void QNFakeRemoteHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QND
 }
 
 void QNFakeRemoteHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
-    auto self = shared_from_this();
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
     const QString folder = name ? name->path() : QString();
     schedule(Op::LocalCopy,
@@ -378,7 +378,7 @@ void QNFakeRemoteHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, 
 }
 
 void QNFakeRemoteHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
-    auto self = shared_from_this();
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
     const QString folder = name ? name->path() : QString();
     schedule(Op::LocalMove,
@@ -395,7 +395,7 @@ void QNFakeRemoteHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, 
 }
 
 void QNFakeRemoteHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) {
-    auto self = shared_from_this();
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     schedule(Op::Link,
              [self, document, completed](VNErrorPtr failure) {
                  if (failure || !document) {
@@ -410,7 +410,7 @@ void QNFakeRemoteHandler::linkForDocument(QNDocumentPtr document, QNDocumentCall
 }
 
 void QNFakeRemoteHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
-    auto self = shared_from_this();
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     schedule(Op::Quota,
              [self, completed](VNErrorPtr failure) {
                  if (!failure) {
