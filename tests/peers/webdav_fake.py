@@ -1,0 +1,302 @@
+#!/usr/bin/env python3
+"""What Apache cannot play for the WebDAV tests, in the standard library only.
+
+    webdav_fake.py READY_FILE
+
+1. The Wi-Fi disk's "pref-get" call: POST /rpc.cgi on the device's own address.
+   The device is asked on the default HTTP port (80) of the drive's host. One
+   listener per scenario, each on its own loopback address (127.x.y.z), so
+   the address alone chooses the reply. Port 80 is used when it can be bound
+   (root); otherwise every listener shares one free port and the tests point
+   the handler there.
+2. One scenario server on 127.0.0.1 (free port) whose first path component
+   chooses the reply: RFC 4331 quota properties, crafted or broken listings,
+   refused, dropped and endless transfers.
+
+When listening, writes READY_FILE (JSON): {"wifi_port", "wifi_hosts", "port"}.
+"""
+import json
+import os
+import random
+import socket
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+PREF_GET_BODY = b'{"method":"pref-get","arguments":{"infos":["disk_list"]}}'
+
+G = 1073741824
+M = 1048576
+
+
+def disk(*partitions):
+    return {"partition_detail": [
+        {"used": u, "avai": a, "capacity": c} for (u, a, c) in partitions]}
+
+
+def pref_get_reply(disks):
+    return {"arguments": {"infos": {"disk_list": {"disk_detail": disks}}}, "status": "ok"}
+
+
+# Wi-Fi disk scenarios: name -> (status, content type, body bytes)
+WIFI_SCENARIOS = {
+    # Two disks of one partition each: used 1.5G + 500M = 2134900736 bytes.
+    "ok": (200, "application/json", json.dumps(pref_get_reply([
+        disk(("1.5G", "2.5G", "4G")),
+        disk(("500M", "524M", "1024M"))])).encode()),
+    "empty": (200, "application/json", json.dumps(pref_get_reply([])).encode()),
+    "notjson": (200, "text/html", b"<html><body>Login required</body></html>"),
+    "nokeys": (200, "application/json", b'{"status":"ok","arguments":{}}'),
+    "error": (500, "application/json", b'{"error":"internal"}'),
+}
+
+
+class WifiHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    scenario = "ok"
+
+    def log_message(self, fmt, *args):
+        sys.stderr.write("wifi %s: %s\n" % (self.scenario, fmt % args))
+
+    def reply(self, status, ctype, body):
+        self.send_response(status)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length)
+        if self.path != "/rpc.cgi":
+            return self.reply(404, "text/plain", b"no such call")
+        # The device only answers the exact call the file manager sends.
+        if (body != PREF_GET_BODY or self.headers.get("Accept") != "application/json"
+                or self.headers.get("Content-Type") != "json; charset=UTF-8"
+                or self.headers.get("Authorization")):
+            return self.reply(400, "text/plain", b"unexpected request: " + body)
+        status, ctype, payload = WIFI_SCENARIOS[self.scenario]
+        self.reply(status, ctype, payload)
+
+    def do_GET(self):
+        self.reply(405, "text/plain", b"POST only")
+
+
+def multistatus(responses):
+    return ('<?xml version="1.0" encoding="utf-8"?>\n<D:multistatus xmlns:D="DAV:">'
+            + "".join(responses) + "</D:multistatus>").encode()
+
+
+def entry(href, collection=False, length=None, name=None, created="2026-01-02T03:04:05Z"):
+    props = []
+    if name is not None:
+        props.append("<D:displayname>%s</D:displayname>" % name)
+    props.append("<D:resourcetype>%s</D:resourcetype>" % ("<D:collection/>" if collection else ""))
+    if length is not None:
+        props.append("<D:getcontentlength>%d</D:getcontentlength>" % length)
+    props.append("<D:creationdate>%s</D:creationdate>" % created)
+    return ("<D:response><D:href>%s</D:href><D:propstat><D:prop>%s</D:prop>"
+            "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>" % (href, "".join(props)))
+
+
+def quota_reply(available, used):
+    props, missing = [], []
+    for name, value in (("quota-available-bytes", available), ("quota-used-bytes", used)):
+        if value is None:
+            missing.append("<D:%s/>" % name)
+        else:
+            props.append("<D:%s>%d</D:%s>" % (name, value, name))
+    stats = ""
+    if props:
+        stats += "<D:propstat><D:prop>%s</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat>" % "".join(props)
+    if missing:
+        stats += ("<D:propstat><D:prop>%s</D:prop><D:status>HTTP/1.1 404 Not Found</D:status></D:propstat>"
+                  % "".join(missing))
+    return multistatus(["<D:response><D:href>/</D:href>%s</D:response>" % stats])
+
+
+QUOTA_SCENARIOS = {
+    "quota-both": (7340032000, 1610612736),
+    "quota-used": (None, 123456789),
+    "quota-none": (None, None),
+}
+
+
+class ScenarioHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        sys.stderr.write("scenario: %s\n" % (fmt % args))
+
+    def reply(self, status, body, ctype="text/xml; charset=utf-8", reason=None):
+        self.send_response(status, reason)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def read_body(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length else b""
+
+    def first(self):
+        parts = [p for p in self.path.split("?")[0].split("/") if p]
+        return parts[0] if parts else ""
+
+    def do_PROPFIND(self):
+        body = self.read_body()
+        scenario = self.first()
+        if scenario in QUOTA_SCENARIOS:
+            if self.headers.get("Depth") != "0" or b"quota-used-bytes" not in body:
+                return self.reply(400, b"quota request expected", "text/plain")
+            return self.reply(207, quota_reply(*QUOTA_SCENARIOS[scenario]), reason="Multi-Status")
+        if scenario == "quota-error":
+            return self.reply(403, b"forbidden", "text/plain")
+        if scenario in ("quota-garbage", "list-garbage"):
+            return self.reply(207, b"this is <not xml", reason="Multi-Status")
+        if scenario == "list-evil":
+            port = self.server.server_address[1]
+            base = "/list-evil/"
+            return self.reply(207, multistatus([
+                entry(base, collection=True),
+                entry("http://127.0.0.1:%d%s" % (port, base), collection=True),
+                entry(base + "good.txt", length=5),
+                entry(base + "sub%20dir/", collection=True),
+                entry(base + ".."),
+                entry(base + "%2E%2E/"),
+                entry(base + "."),
+                entry(base + "..%2F..%2Fetc%2Fpasswd"),
+                entry(base + "nul%00name"),
+                entry(base + "bad%FF%FEutf8"),
+                entry(base + "last.bin", length=7),
+            ]), reason="Multi-Status")
+        if scenario == "list-empty-body":
+            return self.reply(207, b"", reason="Multi-Status")
+        if scenario == "list-drop":
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        if scenario == "slow":
+            self.hold()
+            return
+        self.reply(404, b"no such scenario", "text/plain")
+
+    def hold(self):
+        # Sends nothing until the client gives up (bounded: 60 s).
+        deadline = time.time() + 60
+        self.connection.settimeout(0.2)
+        while time.time() < deadline:
+            try:
+                if self.connection.recv(1, socket.MSG_PEEK) == b"":
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            time.sleep(0.2)
+
+    def do_GET(self):
+        scenario = self.first()
+        if scenario == "error-download":
+            return self.reply(500, b"<html>the server broke</html>", "text/html")
+        if scenario == "missing-download":
+            return self.reply(404, b"<html>not here</html>", "text/html")
+        if scenario == "drop-download":
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            self.wfile.write(b"x" * 1000)
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        if scenario == "endless-download":
+            # 64 KiB at once, then a trickle until the client goes (bounded: 60 s).
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(1 << 30))
+            self.end_headers()
+            deadline = time.time() + 60
+            try:
+                self.wfile.write(b"y" * 65536)
+                while time.time() < deadline:
+                    self.wfile.write(b"y" * 1024)
+                    self.wfile.flush()
+                    time.sleep(0.05)
+            except OSError:
+                pass
+            self.close_connection = True
+            return
+        self.reply(404, b"no such scenario", "text/plain")
+
+    def do_PUT(self):
+        scenario = self.first()
+        self.read_body()
+        if scenario == "refuse-upload":
+            return self.reply(507, b"full", "text/plain", reason="Insufficient Storage")
+        self.reply(404, b"no such scenario", "text/plain")
+
+    def do_MKCOL(self):
+        self.reply(405, b"exists", "text/plain")
+
+
+def bind_wifi(port, addresses):
+    servers = {}
+    try:
+        for name, address in addresses.items():
+            handler = type("Wifi_" + name.replace("-", "_"), (WifiHandler,), {"scenario": name})
+            servers[name] = ThreadingHTTPServer((address, port), handler)
+    except OSError:
+        for s in servers.values():
+            s.server_close()
+        raise
+    return servers
+
+
+def main():
+    ready_file = sys.argv[1]
+    rng = random.Random(os.getpid() ^ int(time.time()))
+    servers = None
+    wifi_port = 0
+    for attempt in range(20):
+        net = "127.%d.%d." % (rng.randint(1, 254), rng.randint(1, 254))
+        addresses = {name: net + str(i + 1) for i, name in enumerate(WIFI_SCENARIOS)}
+        ports = [80] if attempt < 5 else []
+        ports.append(0)
+        for port in ports:
+            if port == 0:
+                with socket.socket() as probe:
+                    probe.bind((addresses["ok"], 0))
+                    port = probe.getsockname()[1]
+            try:
+                servers = bind_wifi(port, addresses)
+                wifi_port = port
+                break
+            except OSError:
+                servers = None
+        if servers:
+            break
+    if not servers:
+        sys.exit("could not bind the Wi-Fi disk listeners")
+
+    scenario = ThreadingHTTPServer(("127.0.0.1", 0), ScenarioHandler)
+    scenario.daemon_threads = True
+    for s in servers.values():
+        s.daemon_threads = True
+    for s in list(servers.values()) + [scenario]:
+        threading.Thread(target=s.serve_forever, daemon=True).start()
+
+    state = {"wifi_port": wifi_port, "wifi_hosts": addresses, "port": scenario.server_address[1]}
+    tmp = ready_file + ".tmp"
+    with open(tmp, "w") as f:
+        json.dump(state, f)
+    os.rename(tmp, ready_file)
+    while True:
+        time.sleep(3600)
+
+
+if __name__ == "__main__":
+    main()
