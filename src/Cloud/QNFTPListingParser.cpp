@@ -1,0 +1,573 @@
+#include "Cloud/QNFTPListingParser.h"
+
+#include "Cloud/QNStringEncoding.h"
+
+#include <QTimeZone>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <mutex>
+
+namespace {
+
+constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
+constexpr int64_t kInt64Min = std::numeric_limits<int64_t>::min();
+// Numbers that feed date arithmetic are held within this bound, so no sum or
+// product of them can overflow; real dates are far inside it.
+constexpr int64_t kDateFieldLimit = 1000000000;
+
+// A number field: each byte adds (byte - '0') to ten times the value, digit
+// or not, as servers' listings are read; the value saturates instead of
+// overflowing.
+int64_t readNumber(const char *p, int32_t len)
+{
+    int64_t value = 0;
+    for (int32_t i = 0; i < len; ++i) {
+        const int digit = int(static_cast<unsigned char>(p[i])) - '0';
+        if (value > (kInt64Max - 255) / 10) {
+            value = kInt64Max;
+        } else if (value < (kInt64Min + 255) / 10) {
+            value = kInt64Min;
+        } else {
+            value = value * 10 + digit;
+        }
+    }
+    return value;
+}
+
+int64_t clampDateField(int64_t v)
+{
+    return v > kDateFieldLimit ? kDateFieldLimit : (v < -kDateFieldLimit ? -kDateFieldLimit : v);
+}
+
+int64_t saturatingAdd(int64_t a, int64_t b)
+{
+    int64_t r;
+    if (__builtin_add_overflow(a, b, &r))
+        return b > 0 ? kInt64Max : kInt64Min;
+    return r;
+}
+
+// Floor division and modulo, for the negative years that odd input produces.
+int64_t floorDiv(int64_t a, int64_t b)
+{
+    int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
+    return q;
+}
+
+int64_t floorMod(int64_t a, int64_t b)
+{
+    return a - floorDiv(a, b) * b;
+}
+
+const char kMonths[12][4] = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+
+// The year (UTC) of a time in seconds since 1970.
+int64_t yearOf(int64_t seconds)
+{
+    int64_t days = floorDiv(seconds, 86400) - 11017;  // days since 2000-03-01
+    int64_t year = 2000 + 400 * floorDiv(days, 146097);
+    days = floorMod(days, 146097);
+    int64_t t = days / 36524;
+    if (t == 4)
+        t = 3;
+    year += 100 * t;
+    days -= 36524 * t;
+    year += 4 * (days / 1461);
+    days %= 1461;
+    t = days / 365;
+    if (t == 4)
+        t = 3;
+    year += t;
+    days -= 365 * t;
+    // Days 306 and later of a March-based year fall in January or February.
+    if (days >= 306)
+        ++year;
+    return year;
+}
+
+}  // namespace
+
+int64_t QNFTPListingParser::currentTime()
+{
+    return int64_t(std::time(nullptr)) - base();
+}
+
+int QNFTPListingParser::month(const char *text, int32_t len)
+{
+    if (len != 3)
+        return -1;
+    for (int i = 0; i < 12; ++i) {
+        bool match = true;
+        for (int j = 0; j < 3 && match; ++j) {
+            const char c = text[j];
+            const char lower = kMonths[i][j];
+            match = c == lower || c == lower - ('a' - 'A');
+        }
+        if (match)
+            return i;
+    }
+    return -1;
+}
+
+int64_t QNFTPListingParser::daySeconds(int64_t year, int64_t month, int64_t day)
+{
+    year = clampDateField(year);
+    month = clampDateField(month);
+    day = clampDateField(day);
+    int64_t m;
+    if (month >= 2) {
+        m = month - 2;
+    } else {
+        m = month + 10;
+        --year;
+    }
+    int64_t r = floorDiv((day - 1) * 10 + 5 + 306 * m, 10);
+    if (r == 365) {
+        year -= 3;
+        r = 1460;
+    } else {
+        r += 365 * floorMod(year, 4);
+    }
+    year = floorDiv(year, 4);
+    r += 1461 * floorMod(year, 25);
+    year = floorDiv(year, 25);
+    if (r == 36524) {
+        year -= 3;
+        r = 146096;
+    } else {
+        r += 36524 * floorMod(year, 4);
+    }
+    year = floorDiv(year, 4);
+    const int64_t days = r + 146097 * (year - 5) + 11017;
+    return days * 86400;
+}
+
+int64_t QNFTPListingParser::base()
+{
+    // The clock here counts from 1970-01-01 00:00 UTC; compute the offset
+    // anyway in case a platform's does not. Thread-safe and done once.
+    static const int64_t value = [] {
+        const std::time_t zero = 0;
+        std::tm parts{};
+        gmtime_r(&zero, &parts);
+        return -(daySeconds(parts.tm_year + 1900, parts.tm_mon, parts.tm_mday) + parts.tm_hour * 3600 +
+                 parts.tm_min * 60 + parts.tm_sec);
+    }();
+    return value;
+}
+
+int64_t QNFTPListingParser::guessYear(int64_t month, int64_t day, int64_t now)
+{
+    const int64_t currentYear = yearOf(now);
+    for (int64_t year = currentYear - 1; year < currentYear + 100; ++year) {
+        const int64_t t = daySeconds(year, month, day);
+        if (now - t < 350 * int64_t(86400))
+            return t;
+    }
+    return -1;
+}
+
+bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len)
+{
+    return parseLine(entry, buf, len, currentTime());
+}
+
+bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, int64_t now)
+{
+    entry = Line{};
+    if (len < 2)
+        return false;
+
+    const int64_t b = base();
+    int32_t i;
+    int32_t j;
+    int64_t year;
+    int64_t monthIndex = 0;
+    int64_t mday = 0;
+    int64_t hour;
+    int64_t minute;
+
+    switch (buf[0]) {
+    // EPLF: "+" facts separated by "," then a tab and the name.
+    case '+':
+        i = 1;
+        for (j = 1; j < len; ++j) {
+            if (buf[j] == '\t') {
+                entry.name = buf + j + 1;
+                entry.namelen = len - j - 1;
+                return true;
+            }
+            if (buf[j] == ',') {
+                switch (buf[i]) {
+                case '/':
+                    entry.flagtrycwd = 1;
+                    break;
+                case 'r':
+                    entry.flagtryretr = 1;
+                    break;
+                case 's':
+                    entry.sizetype = 1;
+                    entry.size = readNumber(buf + i + 1, j - i - 1);
+                    break;
+                case 'm':
+                    entry.mtimetype = MtimeLocal;
+                    entry.mtime = saturatingAdd(b, readNumber(buf + i + 1, j - i - 1));
+                    break;
+                case 'i':
+                    entry.idtype = 1;
+                    entry.id = buf + i + 1;
+                    entry.idlen = j - i - 1;
+                    break;
+                default:
+                    break;
+                }
+                i = j + 1;
+            }
+        }
+        return false;
+
+    // UNIX long listing: permissions, links, owner, group, size, date, name.
+    case 'b':
+    case 'c':
+    case 'd':
+    case 'l':
+    case 'p':
+    case 's':
+    case '-': {
+        if (buf[0] == 'd')
+            entry.flagtrycwd = 1;
+        if (buf[0] == '-')
+            entry.flagtryretr = 1;
+        if (buf[0] == 'l')
+            entry.flagtrycwd = entry.flagtryretr = 1;
+
+        int state = 1;
+        i = 0;
+        for (j = 1; j < len; ++j) {
+            if (buf[j] != ' ' || buf[j - 1] == ' ')
+                continue;
+            switch (state) {
+            case 1:  // permissions
+                state = 2;
+                break;
+            case 2:  // link count, or NetPresenz's "folder" column
+                state = 3;
+                if (j - i == 6 && buf[i] == 'f')
+                    state = 4;
+                break;
+            case 3:  // owner
+                state = 4;
+                break;
+            case 4:  // size, unless the next field is not the month
+                entry.size = readNumber(buf + i, j - i);
+                state = 5;
+                break;
+            case 5:  // month, or a size when there was a group column
+                monthIndex = month(buf + i, j - i);
+                if (monthIndex >= 0)
+                    state = 6;
+                else
+                    entry.size = readNumber(buf + i, j - i);
+                break;
+            case 6:  // day of the month
+                mday = readNumber(buf + i, j - i);
+                state = 7;
+                break;
+            case 7:  // time of day (recent files) or year
+                if (j - i == 4 && buf[i + 1] == ':') {
+                    hour = clampDateField(readNumber(buf + i, 1));
+                    minute = clampDateField(readNumber(buf + i + 2, 2));
+                } else if (j - i == 5 && buf[i + 2] == ':') {
+                    hour = clampDateField(readNumber(buf + i, 2));
+                    minute = clampDateField(readNumber(buf + i + 3, 2));
+                } else if (j - i >= 4) {
+                    year = readNumber(buf + i, j - i);
+                    entry.mtimetype = MtimeRemoteDay;
+                    entry.mtime = b + daySeconds(year, monthIndex, mday);
+                    entry.name = buf + j + 1;
+                    entry.namelen = len - j - 1;
+                    state = 8;
+                    break;
+                } else {
+                    return false;
+                }
+                {
+                    const int64_t day = guessYear(monthIndex, mday, now);
+                    if (day != -1) {
+                        entry.mtimetype = MtimeRemoteMinute;
+                        entry.mtime = b + day + hour * 3600 + minute * 60;
+                    }
+                }
+                entry.name = buf + j + 1;
+                entry.namelen = len - j - 1;
+                state = 8;
+                break;
+            default:
+                break;
+            }
+            i = j + 1;
+            while (i < len && buf[i] == ' ')
+                ++i;
+        }
+        if (state != 8)
+            return false;
+        entry.sizetype = 1;
+        if (buf[0] == 'l') {
+            for (i = 0; i + 3 < entry.namelen; ++i) {
+                if (entry.name[i] == ' ' && entry.name[i + 1] == '-' && entry.name[i + 2] == '>' &&
+                    entry.name[i + 3] == ' ') {
+                    entry.namelen = i;
+                    break;
+                }
+            }
+        }
+        // NetWare: the name follows three extra blanks.
+        if ((buf[1] == ' ' || buf[1] == '[') && entry.namelen > 3 && entry.name[0] == ' ' &&
+            entry.name[1] == ' ' && entry.name[2] == ' ') {
+            entry.name += 3;
+            entry.namelen -= 3;
+        }
+        return true;
+    }
+
+    default:
+        break;
+    }
+
+    // MultiNet/VMS: "NAME.EXT;version size date time [owner] (protection)".
+    for (i = 0; i < len; ++i)
+        if (buf[i] == ';')
+            break;
+    if (i < len) {
+        entry.name = buf;
+        entry.namelen = i;
+        if (i > 4 && buf[i - 4] == '.' && buf[i - 3] == 'D' && buf[i - 2] == 'I' && buf[i - 1] == 'R') {
+            entry.namelen -= 4;
+            entry.flagtrycwd = 1;
+        } else {
+            entry.flagtryretr = 1;
+        }
+        auto fail = [&entry] {
+            entry = Line{};
+            return false;
+        };
+        while (buf[i] != ' ')
+            if (++i == len)
+                return fail();
+        while (buf[i] == ' ')
+            if (++i == len)
+                return fail();
+        while (buf[i] != ' ')
+            if (++i == len)
+                return fail();
+        while (buf[i] == ' ')
+            if (++i == len)
+                return fail();
+        j = i;
+        while (buf[j] != '-')
+            if (++j == len)
+                return fail();
+        mday = readNumber(buf + i, j - i);
+        if (++j == len)
+            return fail();
+        i = j;
+        while (buf[j] != '-')
+            if (++j == len)
+                return fail();
+        monthIndex = month(buf + i, j - i);
+        if (monthIndex < 0)
+            return fail();
+        if (++j == len)
+            return fail();
+        i = j;
+        while (buf[j] != ' ')
+            if (++j == len)
+                return fail();
+        year = readNumber(buf + i, j - i);
+        while (buf[j] == ' ')
+            if (++j == len)
+                return fail();
+        i = j;
+        while (buf[j] != ':')
+            if (++j == len)
+                return fail();
+        hour = clampDateField(readNumber(buf + i, j - i));
+        if (++j == len)
+            return fail();
+        i = j;
+        while (buf[j] != ':' && buf[j] != ' ')
+            if (++j == len)
+                return fail();
+        minute = clampDateField(readNumber(buf + i, j - i));
+        entry.mtimetype = MtimeRemoteMinute;
+        entry.mtime = b + daySeconds(year, monthIndex, mday) + hour * 3600 + minute * 60;
+        return true;
+    }
+
+    // MS-DOS: "MM-DD-YY  HH:MMxM  <DIR>|size  name".
+    if (buf[0] >= '0' && buf[0] <= '9') {
+        i = 0;
+        j = 0;
+        while (buf[j] != '-')
+            if (++j == len)
+                return false;
+        monthIndex = clampDateField(readNumber(buf + i, j - i)) - 1;
+        if (++j == len)
+            return false;
+        i = j;
+        while (buf[j] != '-')
+            if (++j == len)
+                return false;
+        mday = readNumber(buf + i, j - i);
+        if (++j == len)
+            return false;
+        i = j;
+        while (buf[j] != ' ')
+            if (++j == len)
+                return false;
+        year = clampDateField(readNumber(buf + i, j - i));
+        if (year < 50)
+            year += 2000;
+        if (year < 1000)
+            year += 1900;
+        while (buf[j] == ' ')
+            if (++j == len)
+                return false;
+        i = j;
+        while (buf[j] != ':')
+            if (++j == len)
+                return false;
+        hour = clampDateField(readNumber(buf + i, j - i));
+        if (++j == len)
+            return false;
+        i = j;
+        while (buf[j] != 'A' && buf[j] != 'P')
+            if (++j == len)
+                return false;
+        minute = clampDateField(readNumber(buf + i, j - i));
+        if (hour == 12)
+            hour = 0;
+        if (buf[j] == 'A')
+            if (++j == len)
+                return false;
+        if (buf[j] == 'P') {
+            hour += 12;
+            if (++j == len)
+                return false;
+        }
+        if (buf[j] == 'M')
+            if (++j == len)
+                return false;
+        while (buf[j] == ' ')
+            if (++j == len)
+                return false;
+        if (buf[j] == '<') {
+            entry.flagtrycwd = 1;
+            while (buf[j] != ' ')
+                if (++j == len)
+                    return false;
+        } else {
+            i = j;
+            while (buf[j] != ' ')
+                if (++j == len)
+                    return false;
+            entry.size = readNumber(buf + i, j - i);
+            entry.sizetype = 1;
+            entry.flagtryretr = 1;
+        }
+        while (buf[j] == ' ')
+            if (++j == len)
+                return false;
+        entry.name = buf + j;
+        entry.namelen = len - j;
+        entry.mtimetype = MtimeRemoteMinute;
+        entry.mtime = b + daySeconds(year, monthIndex, mday) + hour * 3600 + minute * 60;
+        return true;
+    }
+
+    return false;
+}
+
+QDateTime QNFTPListingParser::dateOf(const Line &entry)
+{
+    // Beyond year 9999 either way is no date a server means.
+    constexpr int64_t kLimit = 253402300799LL;
+    int64_t seconds;
+    if (entry.mtimetype == MtimeLocal) {
+        seconds = entry.mtime - base();
+    } else if (entry.mtimetype == MtimeRemoteMinute || entry.mtimetype == MtimeRemoteDay) {
+        // A remote wall-clock time: read it in the local time zone.
+        const int64_t offset = QDateTime::currentDateTime().offsetFromUtc();
+        seconds = entry.mtime - base() - offset;
+    } else {
+        return QDateTime();
+    }
+    if (seconds > kLimit || seconds < -kLimit)
+        return QDateTime();
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+}
+
+bool QNFTPListingParser::isAcceptableName(const char *name, int32_t len)
+{
+    if (len <= 0)
+        return false;
+    if ((len == 1 && name[0] == '.') || (len == 2 && name[0] == '.' && name[1] == '.'))
+        return false;
+    return std::memchr(name, '/', size_t(len)) == nullptr && std::memchr(name, '\0', size_t(len)) == nullptr;
+}
+
+QNFTPListingParser::Result QNFTPListingParser::parseListing(QByteArray &buffer, bool atEnd,
+                                                            QNStringEncoding &encoding)
+{
+    return parseListing(buffer, atEnd, encoding, currentTime());
+}
+
+QNFTPListingParser::Result QNFTPListingParser::parseListing(QByteArray &buffer, bool atEnd,
+                                                            QNStringEncoding &encoding, int64_t now)
+{
+    Result result;
+    const char *data = buffer.constData();
+    const qsizetype size = buffer.size();
+    qsizetype offset = 0;
+    while (offset < size) {
+        const char *start = data + offset;
+        const void *newline = std::memchr(start, '\n', size_t(size - offset));
+        qsizetype lineLen;
+        qsizetype consumed;
+        if (newline) {
+            lineLen = static_cast<const char *>(newline) - start;
+            consumed = lineLen + 1;
+        } else if (atEnd) {
+            lineLen = size - offset;
+            consumed = lineLen;
+        } else {
+            break;
+        }
+        offset += consumed;
+        if (lineLen > 0 && start[lineLen - 1] == '\r')
+            --lineLen;
+        // A line longer than any real listing line is not one.
+        if (lineLen < 2 || lineLen > std::numeric_limits<int32_t>::max() / 2)
+            continue;
+        Line line;
+        if (!parseLine(line, start, int32_t(lineLen), now))
+            continue;
+        if (!isAcceptableName(line.name, line.namelen)) {
+            result.droppedNames.append(QByteArray(line.name, line.namelen));
+            continue;
+        }
+        Item item;
+        item.rawName = QByteArray(line.name, line.namelen);
+        item.name = encoding.decode(item.rawName);
+        item.isDirectory = line.flagtrycwd != 0;
+        item.hasSize = line.sizetype != 0;
+        item.size = line.sizetype != 0 && line.size > 0 ? line.size : 0;
+        item.date = dateOf(line);
+        result.items.append(std::move(item));
+    }
+    buffer.remove(0, offset);
+    return result;
+}

@@ -1,0 +1,110 @@
+// Whole listings: line ends, the last line, names that cannot be documents,
+// decoding in the drive's encoding.
+#include "Cloud/QNFTPListingParser.h"
+#include "Cloud/QNStringEncoding.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const int64_t kNow = QNFTPListingParser::daySeconds(2026, 11, 6) + 12 * 3600;
+
+QStringList names(const QNFTPListingParser::Result &r)
+{
+    QStringList out;
+    for (const auto &item : r.items)
+        out << item.name;
+    return out;
+}
+
+TEST(FTPListingBuffer, CrLfAndLfLinesAndTheLastLineWithoutLineEnd)
+{
+    QByteArray listing =
+        "total 12\r\n"
+        "-rw-r--r--   1 u g 10 Jan  1  2020 a.txt\r\n"
+        "drwxr-xr-x   2 u g 4096 Jan  1  2020 dir\n"
+        "-rw-r--r--   1 u g 20 Jan  1  2020 last.txt";
+    QNStringEncoding enc(QNStringEncoding::UTF8);
+    QByteArray partial = listing;
+    auto first = QNFTPListingParser::parseListing(partial, false, enc, kNow);
+    EXPECT_EQ(names(first), (QStringList{"a.txt", "dir"}));
+    EXPECT_EQ(partial, QByteArray("-rw-r--r--   1 u g 20 Jan  1  2020 last.txt"));
+    auto rest = QNFTPListingParser::parseListing(partial, true, enc, kNow);
+    EXPECT_EQ(names(rest), (QStringList{"last.txt"}));
+    EXPECT_TRUE(partial.isEmpty());
+
+    QByteArray whole = listing;
+    auto all = QNFTPListingParser::parseListing(whole, true, enc, kNow);
+    ASSERT_EQ(all.items.size(), 3);
+    EXPECT_TRUE(all.items[1].isDirectory);
+    EXPECT_FALSE(all.items[0].isDirectory);
+    EXPECT_EQ(all.items[0].size, 10);
+    EXPECT_EQ(all.items[2].size, 20);
+    EXPECT_TRUE(all.items[0].date.isValid());
+}
+
+TEST(FTPListingBuffer, DotEntriesSlashesAndNulAreDroppedAndReported)
+{
+    QByteArray listing =
+        "drwxr-xr-x   2 u g 4096 Jan  1  2020 .\n"
+        "drwxr-xr-x   2 u g 4096 Jan  1  2020 ..\n"
+        "-rw-r--r--   1 u g 1 Jan  1  2020 .\n"
+        "-rw-r--r--   1 u g 1 Jan  1  2020 ../../etc/passwd\n"
+        "-rw-r--r--   1 u g 1 Jan  1  2020 a/b\n"
+        "-rw-r--r--   1 u g 1 Jan  1  2020 \n"
+        "-rw-r--r--   1 u g 1 Jan  1  2020 .hidden\n";
+    listing += QByteArray("-rw-r--r--   1 u g 1 Jan  1  2020 nul", 35) + QByteArray(1, '\0') + "x\n";
+    QNStringEncoding enc(QNStringEncoding::UTF8);
+    auto r = QNFTPListingParser::parseListing(listing, true, enc, kNow);
+    EXPECT_EQ(names(r), (QStringList{".hidden"}));
+    EXPECT_EQ(r.droppedNames.size(), 7);
+}
+
+TEST(FTPListingBuffer, NamesDecodeInTheGivenEncoding)
+{
+    // "Привет.txt" in CP1251 and "日本語.txt" in Shift JIS.
+    const QByteArray cp1251Name = QByteArray::fromHex("cff0e8e2e5f2") + ".txt";
+    const QByteArray sjisName = QByteArray::fromHex("93fa967b8cea") + ".txt";
+    QByteArray a = "-rw-r--r--   1 u g 1 Jan  1  2020 " + cp1251Name + "\n";
+    QNStringEncoding cp1251(QNStringEncoding::WindowsCP1251);
+    auto r1 = QNFTPListingParser::parseListing(a, true, cp1251, kNow);
+    ASSERT_EQ(r1.items.size(), 1);
+    EXPECT_EQ(r1.items[0].name, QString::fromUtf8("Привет.txt"));
+    EXPECT_EQ(r1.items[0].rawName, cp1251Name);
+
+    QByteArray b = "-rw-r--r--   1 u g 1 Jan  1  2020 " + sjisName + "\n";
+    QNStringEncoding sjis(QNStringEncoding::ShiftJIS);
+    auto r2 = QNFTPListingParser::parseListing(b, true, sjis, kNow);
+    ASSERT_EQ(r2.items.size(), 1);
+    EXPECT_EQ(r2.items[0].name, QString::fromUtf8("日本語.txt"));
+}
+
+TEST(FTPListingBuffer, NameInvalidInTheEncodingKeepsItsBytes)
+{
+    QByteArray listing = "-rw-r--r--   1 u g 1 Jan  1  2020 caf\xe9.txt\n";
+    QNStringEncoding utf8(QNStringEncoding::UTF8);
+    auto r = QNFTPListingParser::parseListing(listing, true, utf8, kNow);
+    ASSERT_EQ(r.items.size(), 1);
+    EXPECT_EQ(utf8.encode(r.items[0].name).value(), QByteArray("caf\xe9.txt"));
+}
+
+TEST(FTPListingBuffer, ExactTimesStayExact)
+{
+    QByteArray listing = "+m1000000000,r,\tx\n";
+    QNStringEncoding utf8(QNStringEncoding::UTF8);
+    auto r = QNFTPListingParser::parseListing(listing, true, utf8, kNow);
+    ASSERT_EQ(r.items.size(), 1);
+    EXPECT_EQ(r.items[0].date.toSecsSinceEpoch(), 1000000000);
+}
+
+TEST(FTPListingBuffer, EmptyAndGarbageBuffers)
+{
+    QNStringEncoding utf8(QNStringEncoding::UTF8);
+    QByteArray empty;
+    EXPECT_TRUE(QNFTPListingParser::parseListing(empty, true, utf8, kNow).items.isEmpty());
+    QByteArray garbage("\n\n\r\n\x01\x02\x03\n;;;;\n+\n-\n9\n", 19);
+    EXPECT_TRUE(QNFTPListingParser::parseListing(garbage, true, utf8, kNow).items.isEmpty());
+    EXPECT_TRUE(garbage.isEmpty());
+}
+
+}  // namespace

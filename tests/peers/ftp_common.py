@@ -1,0 +1,92 @@
+"""What the FTP and SFTP peers share: the test account, the test CA and the
+tree of files both servers serve.
+
+The servers authenticate real system accounts, so the peers use one
+dedicated system user (created on first use; password fixed, so peers of
+several build folders can run side by side). Everything runs as root here.
+"""
+import os
+import pwd
+import subprocess
+
+TEST_USER = "varnello-peer"
+TEST_PASSWORD = "Peer-pass-4-tests"
+# vsftpd changes into the home folder before its local_root, so it must exist.
+TEST_HOME = "/var/lib/varnello-peer"
+
+# Names whose raw bytes are in a legacy encoding, for encoding detection: each
+# folder holds names of one encoding only.
+SJIS_NAMES = ["日本語のファイル.txt", "会議の議事録.txt", "写真フォルダの説明.txt",
+              "新しいテキスト文書.txt", "東京の地図について.txt", "お知らせ一覧.txt"]
+CP1251_NAMES = ["Привет мир.txt", "Отчёт за год.txt", "Новая папка с файлами.txt",
+                "Фотографии с отпуска.txt", "Документы для работы.txt", "Список покупок.txt"]
+
+# Names that need care in URLs, commands and listings.
+ODD_NAMES = ["name with spaces.txt", "it's a \"quoted\" name.txt", "Grüße aus Köln.txt",
+             "odd #hash ?query %41percent.txt", "  leading blanks.txt"]
+
+
+def ensure_user():
+    """The system account both servers log in (created once, password set each time)."""
+    os.makedirs(TEST_HOME, mode=0o755, exist_ok=True)
+    try:
+        if pwd.getpwnam(TEST_USER).pw_dir != TEST_HOME:
+            subprocess.run(["usermod", "--home", TEST_HOME, TEST_USER], check=True)
+    except KeyError:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--home-dir", TEST_HOME,
+                        "--shell", "/bin/sh", TEST_USER], check=True)
+    subprocess.run(["chpasswd"], input=("%s:%s\n" % (TEST_USER, TEST_PASSWORD)).encode(), check=True)
+    entry = pwd.getpwnam(TEST_USER)
+    return entry.pw_uid, entry.pw_gid
+
+
+def _write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_tree(root, uid, gid):
+    """The files the tests expect, owned by the test account."""
+    os.makedirs(root, exist_ok=True)
+    _write(os.path.join(root, "hello.txt"), b"Hello from the file server\n")
+    for name in ODD_NAMES:
+        _write(os.path.join(root.encode(), name.encode("utf-8")), name.encode("utf-8") + b"\n")
+    os.makedirs(os.path.join(root, "docs", "sub folder"), exist_ok=True)
+    _write(os.path.join(root, "docs", "readme.md"), b"# Docs\n")
+    _write(os.path.join(root, "docs", "sub folder", "inner.txt"), b"inner\n")
+    for folder, names, codec in (("sjis", SJIS_NAMES, "cp932"), ("cp1251", CP1251_NAMES, "cp1251")):
+        base = os.path.join(root, folder).encode()
+        os.makedirs(base, exist_ok=True)
+        for name in names:
+            # The content is the name in UTF-8, so a test can tell it read the right file.
+            _write(os.path.join(base, name.encode(codec)), name.encode("utf-8"))
+    os.makedirs(os.path.join(root, "work"), exist_ok=True)
+    for dirpath, dirnames, filenames in os.walk(root.encode()):
+        os.chown(dirpath, uid, gid)
+        for n in filenames:
+            os.chown(os.path.join(dirpath, n), uid, gid)
+
+
+def make_test_ca(workdir):
+    """A test CA and a server certificate for 127.0.0.1 / localhost signed by it."""
+    ca_key = os.path.join(workdir, "ca.key")
+    ca_pem = os.path.join(workdir, "ca.pem")
+    key = os.path.join(workdir, "server.key")
+    csr = os.path.join(workdir, "server.csr")
+    pem = os.path.join(workdir, "server.pem")
+    ext = os.path.join(workdir, "server.ext")
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "check": True}
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", ca_key, "-out", ca_pem, "-days", "30",
+                    "-subj", "/CN=Varnello Test CA",
+                    "-addext", "basicConstraints=critical,CA:TRUE",
+                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"], **quiet)
+    subprocess.run(["openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                    "-keyout", key, "-out", csr, "-subj", "/CN=localhost"], **quiet)
+    with open(ext, "w") as f:
+        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
+                "keyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n")
+    subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
+                    "-out", pem, "-days", "30", "-extfile", ext], **quiet)
+    os.chmod(key, 0o600)
+    return {"ca_file": ca_pem, "cert_file": pem, "key_file": key}

@@ -1,0 +1,80 @@
+"""OpenSSH's sshd on loopback, serving only SFTP (internal-sftp) to the test
+account, by password or by a client key made here.
+
+State: host, port, url (sftp:// URL of the served folder, ending in "/"),
+user, password, root (the served folder on disk), client_key (private key
+file for OpenSSH's sftp client), host_key_public (the server's public host
+key line, "ssh-ed25519 AAAA..."), sjis_folder, cp1251_folder, work_folder
+(as the vsftpd peer), pids.
+"""
+import os
+import subprocess
+
+import ftp_common
+import peerlib
+
+CONFIG = """\
+Port {port}
+ListenAddress 127.0.0.1
+HostKey {host_key}
+PidFile {workdir}/sshd.pid
+UsePAM no
+PasswordAuthentication yes
+KbdInteractiveAuthentication no
+PubkeyAuthentication yes
+AuthorizedKeysFile {workdir}/authorized_keys
+StrictModes no
+PermitRootLogin no
+AllowUsers {user}
+PrintMotd no
+MaxStartups 100:30:200
+MaxSessions 100
+LogLevel VERBOSE
+Subsystem sftp internal-sftp
+ForceCommand internal-sftp -d {root}
+"""
+
+
+def _keygen(path, comment):
+    subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-C", comment, "-f", path],
+                   check=True, stdout=subprocess.DEVNULL)
+
+
+def start(workdir):
+    uid, gid = ftp_common.ensure_user()
+    root = os.path.join(workdir, "root")
+    ftp_common.make_tree(root, uid, gid)
+
+    host_key = os.path.join(workdir, "ssh_host_ed25519_key")
+    _keygen(host_key, "varnello-peer-host")
+    client_key = os.path.join(workdir, "client_key")
+    _keygen(client_key, "varnello-peer-client")
+    with open(client_key + ".pub") as src, open(os.path.join(workdir, "authorized_keys"), "w") as dst:
+        dst.write(src.read())
+    with open(host_key + ".pub") as f:
+        host_key_public = " ".join(f.read().split()[:2])
+
+    # sshd's privilege separation folder.
+    os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
+    port = peerlib.free_port()
+    config = os.path.join(workdir, "sshd_config")
+    with open(config, "w") as f:
+        f.write(CONFIG.format(port=port, host_key=host_key, workdir=workdir, user=ftp_common.TEST_USER, root=root))
+    os.chmod(config, 0o600)
+    pid = peerlib.spawn(["/usr/sbin/sshd", "-D", "-e", "-f", config], workdir, "sshd.log")
+    peerlib.wait_for_port(port)
+
+    return {
+        "pids": [pid],
+        "host": "127.0.0.1",
+        "port": port,
+        "url": "sftp://127.0.0.1:%d%s/" % (port, root),
+        "user": ftp_common.TEST_USER,
+        "password": ftp_common.TEST_PASSWORD,
+        "root": root,
+        "client_key": client_key,
+        "host_key_public": host_key_public,
+        "sjis_folder": "/sjis/",
+        "cp1251_folder": "/cp1251/",
+        "work_folder": "/work/",
+    }

@@ -1,0 +1,108 @@
+"""vsftpd on loopback: one server for plain FTP (passive and active mode) and
+one for explicit FTPS (AUTH TLS, certificate from a test CA), both serving
+the same tree as the test account.
+
+State: host, port (plain), ftps_port, url, ftps_url, user, password, root
+(the served folder on disk), ca_file (the test CA, PEM), sjis_folder and
+cp1251_folder (folders whose names are in one legacy encoding), work_folder
+(a scratch folder tests may change; make a sub-folder of your own), pids.
+"""
+import os
+
+import ftp_common
+import peerlib
+
+BASE_CONFIG = """\
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port={port}
+background=NO
+run_as_launching_user=NO
+anonymous_enable=NO
+local_enable=YES
+write_enable=YES
+local_umask=022
+local_root={root}
+chroot_local_user=NO
+secure_chroot_dir={empty}
+pam_service_name=vsftpd
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+connect_from_port_20=NO
+port_enable=YES
+pasv_enable=YES
+pasv_address=127.0.0.1
+dirmessage_enable=NO
+use_localtime=NO
+hide_ids=NO
+max_clients=0
+max_per_ip=0
+userlist_enable=NO
+delay_failed_login=0
+xferlog_enable=YES
+xferlog_std_format=NO
+vsftpd_log_file={log}
+"""
+
+TLS_CONFIG = """\
+ssl_enable=YES
+rsa_cert_file={cert}
+rsa_private_key_file={key}
+force_local_logins_ssl=YES
+force_local_data_ssl=YES
+require_ssl_reuse=NO
+ssl_ciphers=HIGH
+ssl_tlsv1=YES
+ssl_sslv2=NO
+ssl_sslv3=NO
+"""
+
+
+def _config(workdir, name, port, root, extra=""):
+    empty = os.path.join(workdir, "empty")
+    os.makedirs(empty, exist_ok=True)
+    os.chmod(empty, 0o755)
+    path = os.path.join(workdir, name + ".conf")
+    with open(path, "w") as f:
+        f.write(BASE_CONFIG.format(port=port, root=root, empty=empty,
+                                   log=os.path.join(workdir, name + ".log")) + extra)
+    os.chmod(path, 0o600)
+    return path
+
+
+def start(workdir):
+    uid, gid = ftp_common.ensure_user()
+    root = os.path.join(workdir, "root")
+    ftp_common.make_tree(root, uid, gid)
+    tls = ftp_common.make_test_ca(workdir)
+
+    pids = []
+    port = peerlib.free_port()
+    plain = _config(workdir, "plain", port, root)
+    pids.append(peerlib.spawn(["/usr/sbin/vsftpd", plain], workdir, "plain.out"))
+    ftps_port = peerlib.free_port()
+    while ftps_port == port:
+        ftps_port = peerlib.free_port()
+    secure = _config(workdir, "ftps", ftps_port, root,
+                     TLS_CONFIG.format(cert=tls["cert_file"], key=tls["key_file"]))
+    pids.append(peerlib.spawn(["/usr/sbin/vsftpd", secure], workdir, "ftps.out"))
+    peerlib.wait_for_port(port)
+    peerlib.wait_for_port(ftps_port)
+
+    return {
+        "pids": pids,
+        "host": "127.0.0.1",
+        "port": port,
+        "ftps_port": ftps_port,
+        "url": "ftp://127.0.0.1:%d/" % port,
+        "ftps_url": "ftp://127.0.0.1:%d/" % ftps_port,
+        "user": ftp_common.TEST_USER,
+        "password": ftp_common.TEST_PASSWORD,
+        "root": root,
+        "ca_file": tls["ca_file"],
+        "sjis_folder": "/sjis/",
+        "cp1251_folder": "/cp1251/",
+        "work_folder": "/work/",
+    }
