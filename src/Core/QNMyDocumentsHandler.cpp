@@ -181,19 +181,26 @@ void QNMyDocumentsHandler::copyFile(const QString &source, const QString &destin
         }
         const QByteArray sourceName = QFile::encodeName(source);
         const QByteArray destinationName = QFile::encodeName(destination);
-        int in = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC);
+        // Opened without blocking, so that a pipe or device in place of a
+        // file cannot hang the transfer; only regular files are copied.
+        int in = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (in < 0) {
             fail(QStringLiteral("The file \"%1\" cannot be opened: %2").arg(source, systemText(errno)));
             return;
         }
         struct stat sourceStat {};
-        if (::fstat(in, &sourceStat) != 0 || S_ISDIR(sourceStat.st_mode)) {
+        if (::fstat(in, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) {
             const int err = errno;
+            const bool isFolder = S_ISDIR(sourceStat.st_mode);
+            const bool statFailed = sourceStat.st_mode == 0;
             closeFd(in);
             fail(QStringLiteral("The file \"%1\" cannot be read: %2")
-                     .arg(source, S_ISDIR(sourceStat.st_mode) ? QStringLiteral("it is a folder") : systemText(err)));
+                     .arg(source, statFailed ? systemText(err)
+                                             : isFolder ? QStringLiteral("it is a folder")
+                                                        : QStringLiteral("it is not a regular file")));
             return;
         }
+        ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
         // The data goes into a hidden file next to the target and takes the
         // target's name only when whole.
         const QString folder = parentPath(destination);

@@ -1,0 +1,134 @@
+// Exactly one answer when a cancel and the handler's answer race.
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNDownloadOperation.h"
+#include "Core/QNListDocumentsOperation.h"
+#include "Core/QNMyDocumentsHandler.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNOperationQueue.h"
+#include "support/TestSupport.h"
+
+#include <QRandomGenerator>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+void busyWaitMicroseconds(int us) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
+    while (std::chrono::steady_clock::now() < until) {
+    }
+}
+
+// Answers from a worker thread after a short random delay; its cancel() may
+// answer too (as cancelled), from yet another thread.
+class RacingHandler : public QNCloudInterface {
+public:
+    using QNCloudInterface::QNCloudInterface;
+    void download(QNDocumentPtr, QNDocumentPtr destPath, QNProgressCallback progress,
+                  QNDocumentCallback completed) override {
+        setDownloadCompleted(completed);
+        auto self = shared_from_this();
+        const int delay = QRandomGenerator::global()->bounded(60);
+        VNDispatch::globalAsync([self, destPath, progress, delay, this] {
+            busyWaitMicroseconds(delay);
+            if (progress)
+                progress(1.0);
+            if (auto cb = takeDownloadCompleted())
+                cb(destPath, nullptr, false);
+        });
+    }
+    void cancel() override {
+        QNCloudInterface::cancel();
+        if (QRandomGenerator::global()->bounded(2) == 0)
+            return;
+        auto self = shared_from_this();
+        VNDispatch::globalAsync([self, this] {
+            if (auto cb = takeDownloadCompleted())
+                cb(nullptr, nullptr, true);
+        });
+    }
+};
+
+class OperationRaces : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNCloudInterfaceFactory::registerHandler(
+            "racing", [](const QNDriveConfig &c) { return c.url() == "race://"; },
+            [](const QNDriveConfigPtr &c) { return std::make_shared<RacingHandler>(c); });
+    }
+    void TearDown() override { QNCloudInterfaceFactory::unregisterHandler("racing"); }
+};
+
+}  // namespace
+
+TEST_F(OperationRaces, ThousandCancelAnswerRacesDeliverOnce) {
+    auto drive = QNDriveConfig::create();
+    drive->setUrl("race://");
+    constexpr int kRuns = 1000;
+    std::vector<std::atomic<int>> answers(kRuns);
+    std::vector<std::shared_ptr<QNDownloadOperation>> ops;
+    std::atomic<int> cancelledAnswers{0};
+    for (int i = 0; i < kRuns; ++i) {
+        auto op = std::make_shared<QNDownloadOperation>(drive, QNDocument::withPath("/f"), QNDocument::withPath("/l"),
+                                                        nullptr, [&answers, &cancelledAnswers, i](QNDocumentPtr d, VNErrorPtr, bool c) {
+                                                            answers[i].fetch_add(1);
+                                                            if (c) {
+                                                                cancelledAnswers.fetch_add(1);
+                                                                EXPECT_FALSE(d);
+                                                            }
+                                                        });
+        ops.push_back(op);
+        op->start();  // on the main thread: the handler is called at once
+        busyWaitMicroseconds(QRandomGenerator::global()->bounded(60));
+        op->cancel();
+    }
+    ASSERT_TRUE(VNTest::waitUntil([&] {
+        for (auto &op : ops)
+            if (!op->isFinished())
+                return false;
+        return true;
+    }));
+    VNTest::spin(100);  // let any late answer arrive (and be dropped)
+    for (int i = 0; i < kRuns; ++i)
+        ASSERT_EQ(answers[i].load(), 1) << "run " << i;
+    // Both outcomes happened, or the race was not a race.
+    EXPECT_GT(cancelledAnswers.load(), 0);
+    EXPECT_LT(cancelledAnswers.load(), kRuns);
+}
+
+TEST_F(OperationRaces, LocalListingCancelledWhileItRuns) {
+    auto dir = VNTest::makeTempDir();
+    for (int i = 0; i < 20; ++i)
+        VNTest::writeFile(dir->path() + QStringLiteral("/f%1").arg(i), "x");
+    auto drive = QNMyDocumentsHandler::makeLocalDriveConfig();
+    VNOperationQueue queue;
+    constexpr int kRuns = 300;
+    std::vector<std::atomic<int>> answers(kRuns);
+    std::vector<std::shared_ptr<QNListDocumentsOperation>> ops;
+    for (int i = 0; i < kRuns; ++i) {
+        auto op = std::make_shared<QNListDocumentsOperation>(
+            drive, QNDocument::withPath(dir->path(), true), QString(),
+            [&answers, i](QNDocumentList docs, QString, VNErrorPtr e, bool c) {
+                answers[i].fetch_add(1);
+                EXPECT_FALSE(e);
+                if (!c)
+                    EXPECT_EQ(docs.size(), 20);
+            });
+        ops.push_back(op);
+        op->start();
+        if (i % 3 != 0)
+            op->cancel();
+    }
+    ASSERT_TRUE(VNTest::waitUntil([&] {
+        for (auto &op : ops)
+            if (!op->isFinished())
+                return false;
+        return true;
+    }));
+    VNTest::spin(50);
+    for (int i = 0; i < kRuns; ++i)
+        ASSERT_EQ(answers[i].load(), 1) << "run " << i;
+}
