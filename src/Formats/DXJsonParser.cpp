@@ -1,0 +1,523 @@
+#include "Formats/DXJsonParser.h"
+
+#include <cstring>
+
+namespace {
+
+// Bytes that end a run of ordinary string content: the quote, the backslash
+// and the control bytes.
+struct StopTable {
+    bool stop[256];
+    constexpr StopTable() : stop() {
+        for (int i = 0; i < 0x20; ++i)
+            stop[i] = true;
+        stop[int('"')] = true;
+        stop[int('\\')] = true;
+    }
+};
+constexpr StopTable kStops;
+
+inline bool isJsonSpace(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0d); }
+inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Does this 8-byte word hold a stop byte? (Each test is exact for "any byte".)
+inline bool wordHasStop(quint64 w) {
+    constexpr quint64 ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    const quint64 control = (w - ones * 0x20) & ~w & highs;
+    const quint64 q = w ^ (ones * 0x22), b = w ^ (ones * 0x5c);
+    const quint64 quote = (q - ones) & ~q & highs;
+    const quint64 backslash = (b - ones) & ~b & highs;
+    return (control | quote | backslash) != 0;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+bool isValidUtf8(const unsigned char *p, qsizetype n) {
+    const unsigned char *end = p + n;
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int extra;
+        unsigned min;
+        unsigned cp;
+        if (c >= 0xc2 && c <= 0xdf) {
+            extra = 1, min = 0x80, cp = c & 0x1f;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            extra = 2, min = 0x800, cp = c & 0x0f;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            extra = 3, min = 0x10000, cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= extra)
+            return false;
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xc0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i] & 0x3f);
+        }
+        if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
+            return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+inline quint32 hashBytes(const char *p, qsizetype n) {
+    quint32 h = 2166136261u;
+    for (qsizetype i = 0; i < n; ++i)
+        h = (h ^ quint8(p[i])) * 16777619u;
+    return h;
+}
+
+}  // namespace
+
+DXJsonParser::DXJsonParser() = default;
+
+DXJsonValue DXJsonParser::fragmentWithString(const QString &text) {
+    clearErrorTrace();
+    if (text.isNull()) {
+        addError(12, QStringLiteral("Input was 'nil'"));
+        return DXJsonValue();
+    }
+    const QByteArray utf8 = text.toUtf8();
+    return parse(utf8.constData(), utf8.size());
+}
+
+DXJsonValue DXJsonParser::fragmentWithData(const QByteArray &utf8) {
+    clearErrorTrace();
+    if (utf8.isNull()) {
+        addError(12, QStringLiteral("Input was 'nil'"));
+        return DXJsonValue();
+    }
+    return parse(utf8.constData(), utf8.size());
+}
+
+DXJsonValue DXJsonParser::requireContainer(DXJsonValue value) {
+    if (value.isUndefined() || value.isArray() || value.isObject())
+        return value;
+    addError(4, QStringLiteral("Valid fragment, but not JSON"));
+    return DXJsonValue();
+}
+
+DXJsonValue DXJsonParser::objectWithString(const QString &text) { return requireContainer(fragmentWithString(text)); }
+
+DXJsonValue DXJsonParser::objectWithData(const QByteArray &utf8) { return requireContainer(fragmentWithData(utf8)); }
+
+DXJsonValue DXJsonParser::parse(const char *bytes, qsizetype length) {
+    m_depth = 0;
+    m_c = bytes;
+    m_end = bytes + length;
+    DXJsonValue value;
+    const bool ok = parseValue(value);
+    if (ok)
+        skipWhiteSpace();
+    const bool garbage = ok && m_c != m_end;
+    m_c = m_end = nullptr;
+    if (!ok)
+        return DXJsonValue();
+    if (garbage) {
+        addError(10, QStringLiteral("Garbage after JSON"));
+        return DXJsonValue();
+    }
+    return value;
+}
+
+inline void DXJsonParser::skipWhiteSpace() {
+    while (m_c < m_end && isJsonSpace(static_cast<unsigned char>(*m_c)))
+        ++m_c;
+}
+
+bool DXJsonParser::parseValue(DXJsonValue &out) {
+    skipWhiteSpace();
+    if (m_c == m_end) {
+        addError(11, QStringLiteral("Unexpected end of string"));
+        return false;
+    }
+    const char c = *m_c++;
+    switch (c) {
+    case '"': {
+        QString s;
+        if (!parseString(s, false))
+            return false;
+        out = DXJsonValue(std::move(s));
+        return true;
+    }
+    case '{':
+        return parseObject(out);
+    case '[':
+        return parseArray(out);
+    case 't':
+        if (m_end - m_c >= 3 && std::memcmp(m_c, "rue", 3) == 0) {
+            m_c += 3;
+            out = DXJsonValue(true);
+            return true;
+        }
+        addError(3, QStringLiteral("Expected 'true'"));
+        return false;
+    case 'f':
+        if (m_end - m_c >= 4 && std::memcmp(m_c, "alse", 4) == 0) {
+            m_c += 4;
+            out = DXJsonValue(false);
+            return true;
+        }
+        addError(3, QStringLiteral("Expected 'false'"));
+        return false;
+    case 'n':
+        if (m_end - m_c >= 3 && std::memcmp(m_c, "ull", 3) == 0) {
+            m_c += 3;
+            out = DXJsonValue::null();
+            return true;
+        }
+        addError(3, QStringLiteral("Expected 'null'"));
+        return false;
+    case '+':
+        addError(2, QStringLiteral("Leading + disallowed in number"));
+        return false;
+    default:
+        if (c == '-' || isDigit(c)) {
+            --m_c;
+            return parseNumber(out);
+        }
+        addError(3, QStringLiteral("Unrecognised leading character"));
+        return false;
+    }
+}
+
+bool DXJsonParser::parseArray(DXJsonValue &out) {
+    if (!enterContainer())
+        return false;
+    DXJsonArray array;
+    while (m_c < m_end) {
+        skipWhiteSpace();
+        if (m_c < m_end && *m_c == ']') {
+            ++m_c;
+            leaveContainer();
+            out = DXJsonValue(std::move(array));
+            return true;
+        }
+        DXJsonValue element;
+        if (!parseValue(element)) {
+            addError(3, QStringLiteral("Expected value while parsing array"));
+            return false;
+        }
+        array.append(std::move(element));
+        skipWhiteSpace();
+        if (m_c < m_end && *m_c == ',') {
+            ++m_c;
+            skipWhiteSpace();
+            if (m_c < m_end && *m_c == ']') {
+                addError(9, QStringLiteral("Trailing comma disallowed in array"));
+                return false;
+            }
+        }
+    }
+    addError(11, QStringLiteral("End of input while parsing array"));
+    return false;
+}
+
+bool DXJsonParser::parseObject(DXJsonValue &out) {
+    if (!enterContainer())
+        return false;
+    DXJsonObject object;
+    if (m_c == m_end) {
+        addError(11, QStringLiteral("End of input while parsing object"));
+        return false;
+    }
+    for (;;) {
+        skipWhiteSpace();
+        if (m_c < m_end && *m_c == '}') {
+            ++m_c;
+            leaveContainer();
+            out = DXJsonValue(std::move(object));
+            return true;
+        }
+        QString key;
+        if (!(m_c < m_end && *m_c == '"')) {
+            addError(3, QStringLiteral("Object key string expected"));
+            return false;
+        }
+        ++m_c;
+        if (!parseString(key, true)) {
+            addError(3, QStringLiteral("Object key string expected"));
+            return false;
+        }
+        skipWhiteSpace();
+        if (!(m_c < m_end && *m_c == ':')) {
+            addError(3, QStringLiteral("Expected ':' separating key and value"));
+            return false;
+        }
+        ++m_c;
+        DXJsonValue value;
+        if (!parseValue(value)) {
+            addError(3, QStringLiteral("Object value expected for key: %1").arg(key));
+            return false;
+        }
+        object.insert(key, std::move(value));
+        skipWhiteSpace();
+        if (m_c < m_end && *m_c == ',') {
+            ++m_c;
+            skipWhiteSpace();
+            if (m_c < m_end && *m_c == '}') {
+                addError(9, QStringLiteral("Trailing comma disallowed in object"));
+                return false;
+            }
+        }
+        if (m_c == m_end) {
+            addError(11, QStringLiteral("End of input while parsing object"));
+            return false;
+        }
+    }
+}
+
+bool DXJsonParser::makeRun(const char *start, qsizetype length, bool nonAscii, QString &out) {
+    if (!nonAscii) {
+        out = QString::fromLatin1(start, length);
+        return true;
+    }
+    if (!isValidUtf8(reinterpret_cast<const unsigned char *>(start), length)) {
+        addError(3, QStringLiteral("Invalid UTF-8 in string"));
+        return false;
+    }
+    out = QString::fromUtf8(start, length);
+    return true;
+}
+
+bool DXJsonParser::parseString(QString &out, bool isKey) {
+    QString built;
+    bool building = false;
+    for (;;) {
+        // 1. The longest run without stop bytes, eight bytes at a time where possible.
+        const char *start = m_c, *p = m_c;
+        quint64 high = 0;
+        for (;;) {
+            while (m_end - p >= 8) {
+                quint64 w;
+                std::memcpy(&w, p, 8);
+                if (wordHasStop(w))
+                    break;
+                high |= w;
+                p += 8;
+            }
+            const char *limit = (m_end - p >= 8) ? p + 8 : m_end;
+            while (p < limit && !kStops.stop[static_cast<unsigned char>(*p)]) {
+                high |= static_cast<unsigned char>(*p);
+                ++p;
+            }
+            if (p == m_end || kStops.stop[static_cast<unsigned char>(*p)])
+                break;
+        }
+        const bool nonAscii = (high & 0x8080808080808080ULL) != 0;
+        const qsizetype runLength = p - start;
+        m_c = p;
+
+        // A whole string without escapes: one piece, shared when it is short.
+        if (!building && m_c < m_end && *m_c == '"') {
+            ++m_c;
+            if (!nonAscii && runLength <= qsizetype(sizeof(CachedString::bytes))) {
+                CachedString &slot = m_cache[hashBytes(start, runLength) % m_cache.size()];
+                if (slot.length == runLength && !slot.text.isNull() && std::memcmp(slot.bytes, start, runLength) == 0) {
+                    out = slot.text;
+                    return true;
+                }
+                out = QString::fromLatin1(start, runLength);
+                slot.length = quint8(runLength);
+                std::memcpy(slot.bytes, start, runLength);
+                slot.text = out;
+                return true;
+            }
+            Q_UNUSED(isKey);
+            return makeRun(start, runLength, nonAscii, out);
+        }
+        if (runLength > 0) {
+            QString piece;
+            if (!makeRun(start, runLength, nonAscii, piece))
+                return false;
+            built += piece;
+        }
+        building = true;
+
+        // 2. The byte that stopped the run.
+        if (m_c == m_end) {
+            addError(5, QStringLiteral("Unescaped control character '0x0'"));
+            return false;
+        }
+        const unsigned char c = static_cast<unsigned char>(*m_c);
+        if (c == '"') {
+            ++m_c;
+            out = std::move(built);
+            return true;
+        }
+        if (c < 0x20) {
+            addError(5, QStringLiteral("Unescaped control character '0x%1'").arg(uint(c), 0, 16));
+            return false;
+        }
+        // The backslash.
+        ++m_c;
+        const unsigned char e = m_c < m_end ? static_cast<unsigned char>(*m_c) : 0;
+        if (m_c < m_end)
+            ++m_c;
+        switch (e) {
+        case '"':
+        case '\\':
+        case '/':
+            built += QLatin1Char(char(e));
+            break;
+        case 'b':
+            built += QChar(0x08);
+            break;
+        case 'f':
+            built += QChar(0x0c);
+            break;
+        case 'n':
+            built += QChar(0x0a);
+            break;
+        case 'r':
+            built += QChar(0x0d);
+            break;
+        case 't':
+            built += QChar(0x09);
+            break;
+        case 'u':
+            if (!parseUnicodeEscape(built)) {
+                addError(6, QStringLiteral("Broken unicode character"));
+                return false;
+            }
+            break;
+        default: {
+            // The byte as a signed 8-bit value widened to 16 bits.
+            const quint16 shown = quint16(qint16(qint8(e)));
+            addError(8, QStringLiteral("Illegal escape sequence '0x%1'").arg(uint(shown), 0, 16));
+            return false;
+        }
+        }
+        if (m_c == m_end) {
+            addError(11, QStringLiteral("Unexpected EOF while parsing string"));
+            return false;
+        }
+    }
+}
+
+bool DXJsonParser::readHexQuad(char16_t &unit) {
+    unit = 0;
+    for (int i = 0; i < 4; ++i) {
+        const char c = m_c < m_end ? *m_c : '\0';
+        int v;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else {
+            addError(6, QStringLiteral("Missing hex digit in quad"));
+            return false;
+        }
+        unit = char16_t((unit << 4) | v);
+        ++m_c;
+    }
+    return true;
+}
+
+bool DXJsonParser::parseUnicodeEscape(QString &out) {
+    char16_t high;
+    if (!readHexQuad(high)) {
+        addError(6, QStringLiteral("Missing hex quad"));
+        return false;
+    }
+    if (high < 0xd800 || high >= 0xe000) {
+        out += QChar(high);
+        return true;
+    }
+    if (high >= 0xdc00) {
+        addError(6, QStringLiteral("Invalid high character in surrogate pair"));
+        return false;
+    }
+    char16_t low;
+    if (!(m_end - m_c >= 2 && m_c[0] == '\\' && m_c[1] == 'u')) {
+        addError(6, QStringLiteral("Missing low character in surrogate pair"));
+        return false;
+    }
+    m_c += 2;
+    if (!readHexQuad(low)) {
+        addError(6, QStringLiteral("Missing low character in surrogate pair"));
+        return false;
+    }
+    if (low < 0xdc00 || low > 0xdfff) {
+        addError(6, QStringLiteral("Invalid low surrogate char"));
+        return false;
+    }
+    out += QChar(high);
+    out += QChar(low);
+    return true;
+}
+
+bool DXJsonParser::parseNumber(DXJsonValue &out) {
+    const char *start = m_c;
+    bool negative = false;
+    if (*m_c == '-') {
+        negative = true;
+        ++m_c;
+    }
+    quint64 mantissa = 0;
+    int digits = 0;
+    if (m_c < m_end && *m_c == '0') {
+        ++m_c;
+        digits = 1;
+        if (m_c < m_end && isDigit(*m_c)) {
+            addError(2, QStringLiteral("Leading 0 disallowed in number"));
+            return false;
+        }
+    } else if (!(m_c < m_end && isDigit(*m_c))) {
+        addError(2, QStringLiteral("No digits after initial minus"));
+        return false;
+    } else {
+        while (m_c < m_end && isDigit(*m_c)) {
+            if (digits < 19)
+                mantissa = mantissa * 10 + quint64(*m_c - '0');
+            ++digits;
+            ++m_c;
+        }
+    }
+    int fractionDigits = 0;
+    if (m_c < m_end && *m_c == '.') {
+        ++m_c;
+        if (!(m_c < m_end && isDigit(*m_c))) {
+            addError(2, QStringLiteral("No digits after decimal point"));
+            return false;
+        }
+        while (m_c < m_end && isDigit(*m_c)) {
+            if (digits + fractionDigits < 19)
+                mantissa = mantissa * 10 + quint64(*m_c - '0');
+            ++fractionDigits;
+            ++m_c;
+        }
+    }
+    bool hasExponent = false;
+    if (m_c < m_end && (*m_c == 'e' || *m_c == 'E')) {
+        hasExponent = true;
+        ++m_c;
+        if (m_c < m_end && (*m_c == '+' || *m_c == '-'))
+            ++m_c;
+        if (!(m_c < m_end && isDigit(*m_c))) {
+            addError(2, QStringLiteral("No digits after exponent"));
+            return false;
+        }
+        while (m_c < m_end && isDigit(*m_c))
+            ++m_c;
+    }
+    // Up to 19 digits and no exponent: exact in 64 bits, no text round trip.
+    if (!hasExponent && digits + fractionDigits <= 19) {
+        out = DXJsonValue(DXDecimal::fromParts(negative, mantissa, -fractionDigits));
+        return true;
+    }
+    std::optional<DXDecimal> d = DXDecimal::fromString(start, m_c - start);
+    if (!d) {
+        addError(2, QStringLiteral("Failed creating decimal instance"));
+        return false;
+    }
+    out = DXJsonValue(*d);
+    return true;
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Formats/DXJsonBase.h"
+#include "Formats/DXJsonValue.h"
+
+#include <QByteArray>
+#include <array>
+
+// Parses JSON text into a DXJsonValue tree. Numbers keep their exact decimal
+// value, objects keep their members' order. On failure the result is
+// undefined and errorTrace() says why, innermost error first.
+//
+// One parser serves one parse at a time; make one per thread.
+class DXJsonParser : public DXJsonBase {
+public:
+    DXJsonParser();
+
+    // An object or an array; any other valid value fails with code 4
+    // ("Valid fragment, but not JSON"). A null text fails with code 12.
+    DXJsonValue objectWithString(const QString &text);
+    // A value of any kind.
+    DXJsonValue fragmentWithString(const QString &text);
+    // The same over UTF-8 bytes (a reply body), without a text round trip.
+    // Bytes that are not valid UTF-8 inside a string fail the parse.
+    DXJsonValue objectWithData(const QByteArray &utf8);
+    DXJsonValue fragmentWithData(const QByteArray &utf8);
+
+private:
+    DXJsonValue parse(const char *bytes, qsizetype length);
+    DXJsonValue requireContainer(DXJsonValue value);
+    bool parseValue(DXJsonValue &out);
+    bool parseArray(DXJsonValue &out);
+    bool parseObject(DXJsonValue &out);
+    bool parseString(QString &out, bool isKey);
+    bool parseNumber(DXJsonValue &out);
+    bool parseUnicodeEscape(QString &out);
+    bool readHexQuad(char16_t &unit);
+    bool makeRun(const char *start, qsizetype length, bool nonAscii, QString &out);
+    void skipWhiteSpace();
+
+    const char *m_c = nullptr;
+    const char *m_end = nullptr;
+
+    // Recent short strings (keys above all) by their bytes, so a listing's
+    // thousand "name" keys share one string.
+    struct CachedString {
+        quint8 length = 0;
+        char bytes[31];
+        QString text;
+    };
+    std::array<CachedString, 1024> m_cache;
+};

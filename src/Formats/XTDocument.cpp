@@ -1,0 +1,92 @@
+#include "Formats/XTDocument.h"
+
+#include "Formats/XTElement.h"
+#include "Formats/XTLibxml.h"
+#include "Formats/XTTree.h"
+
+#include <libxml/parser.h>
+#include <limits>
+
+QString XTDocument::errorDomain() { return QStringLiteral("XTErrorDomain"); }
+
+XTDocumentPtr XTDocument::adopt(xmlDocPtr doc) {
+    auto tree = XTTree::forDocument(doc);
+    return std::static_pointer_cast<XTDocument>(wrap(reinterpret_cast<xmlNodePtr>(doc), tree));
+}
+
+XTDocumentPtr XTDocument::initWithData(const QByteArray &data, VNErrorPtr *error) {
+    return initWithData(data, QByteArrayLiteral("utf-8"), error);
+}
+
+XTDocumentPtr XTDocument::initWithData(const QByteArray &data, const QByteArray &ianaEncoding, VNErrorPtr *error) {
+    XTLibxml::ErrorCapture capture;
+    xmlDocPtr doc = nullptr;
+    if (!data.isEmpty() && data.size() < std::numeric_limits<int>::max()) {
+        constexpr int options = XML_PARSE_RECOVER | XML_PARSE_NOWARNING;  // 65
+        doc = xmlReadMemory(data.constData(), int(data.size()), nullptr,
+                            ianaEncoding.isEmpty() ? nullptr : ianaEncoding.constData(), options);
+    }
+    if (doc && xmlDocGetRootElement(doc))
+        return adopt(doc);
+    if (doc)
+        xmlFreeDoc(doc);
+    if (error)
+        *error = VNError::withDescription(errorDomain(), 1,
+                                          capture.hasError() ? capture.lastMessage() : QStringLiteral("Unknown error"));
+    return nullptr;
+}
+
+XTDocumentPtr XTDocument::initWithXMLString(const QString &text, VNErrorPtr *error) {
+    XTLibxml::ErrorCapture capture;
+    const QByteArray bytes = text.toUtf8();
+    xmlDocPtr doc = text.isNull() ? nullptr : xmlParseDoc(reinterpret_cast<const xmlChar *>(bytes.constData()));
+    if (doc)
+        return adopt(doc);
+    if (error)
+        *error = capture.hasError() ? VNError::withDescription(errorDomain(), 1, capture.lastMessage())
+                                    : std::make_shared<VNError>(errorDomain(), 1);
+    return nullptr;
+}
+
+XTElementPtr XTDocument::rootElement() const {
+    return std::static_pointer_cast<XTElement>(wrap(xmlDocGetRootElement(doc()), tree()));
+}
+
+QByteArray XTDocument::XMLData() const {
+    XTLibxml::ErrorCapture quiet;
+    xmlChar *mem = nullptr;
+    int size = 0;
+    xmlDocDumpMemory(doc(), &mem, &size);
+    QByteArray bytes(reinterpret_cast<const char *>(mem), size);
+    xmlFree(mem);
+    return bytes;
+}
+
+QString XTDocument::XMLString() const {
+    XTElementPtr root = rootElement();
+    return root ? root->XMLString() : QString();
+}
+
+QString XTDocument::description() const {
+    XTLibxml::ErrorCapture quiet;
+    xmlChar *mem = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemory(doc(), &mem, &size, 1);
+    const QString dump = QString::fromUtf8(reinterpret_cast<const char *>(mem), size);
+    xmlFree(mem);
+    return QStringLiteral("<XTDocument %1 [%2]> ")
+               .arg(QString::asprintf("%p", static_cast<const void *>(this)),
+                    QString::asprintf("%p", static_cast<const void *>(m_node))) +
+           dump;
+}
+
+bool XTDocument::addChild(const XTNodePtr &child) { return linkChild(child, nullptr, "XTDocument addChild"); }
+
+bool XTDocument::insertChild(const XTNodePtr &child, qsizetype index) {
+    xmlNodePtr before = m_node->children;
+    for (qsizetype i = 0; before && i < index; ++i)
+        before = before->next;
+    if (index < 0 || !before)
+        return false;  // the index must name an existing child
+    return linkChild(child, before, "XTDocument insertChild");
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "Formats/XTNode.h"
+
+#include <QByteArray>
+
+// A whole XML document over one libxml2 document. Parse replies with
+// initWithData() and search them with XPath; build request bodies with
+// XTNode::documentWithRootElement() and take XMLData().
+class XTDocument : public XTNode {
+public:
+    static QString errorDomain();  // "XTErrorDomain"
+
+    // Parses UTF-8 bytes with libxml2's recovering parser (a malformed reply
+    // still gives a tree where one can be recovered). Null on failure, with
+    // ("XTErrorDomain", 1, libxml2's message or "Unknown error") in *error.
+    static XTDocumentPtr initWithData(const QByteArray &data, VNErrorPtr *error = nullptr);
+    // As above, reading the bytes in the given IANA character set (it
+    // overrides what the document declares).
+    static XTDocumentPtr initWithData(const QByteArray &data, const QByteArray &ianaEncoding,
+                                      VNErrorPtr *error = nullptr);
+    // Parses text with libxml2's strict parser: no recovery; a document
+    // without a root element is accepted. A failure without a libxml2
+    // message gives the error with no user info.
+    static XTDocumentPtr initWithXMLString(const QString &text, VNErrorPtr *error = nullptr);
+
+    XTElementPtr rootElement() const;
+    // The whole document as libxml2 dumps it: the XML declaration, a line
+    // feed, the root element and a line feed.
+    QByteArray XMLData() const;
+    // The text of the root element alone (no declaration).
+    QString XMLString() const override;
+    QString description() const override;
+
+    bool addChild(const XTNodePtr &child);
+    // Inserts before the child at index (index below childCount()).
+    bool insertChild(const XTNodePtr &child, qsizetype index);
+
+protected:
+    using XTNode::XTNode;
+    friend class XTNode;
+
+private:
+    xmlDocPtr doc() const { return reinterpret_cast<xmlDocPtr>(m_node); }
+    static XTDocumentPtr adopt(xmlDocPtr doc);
+};
