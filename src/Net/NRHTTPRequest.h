@@ -1,0 +1,434 @@
+#pragma once
+
+#include "Net/NRCredentials.h"
+#include "Net/NRHTTPAuthentication.h"
+#include "Net/NRProgressDelegate.h"
+#include "Platform/VNError.h"
+#include "Platform/VNOperation.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QMap>
+#include <QNetworkCookie>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantMap>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QFile;
+class NRDataDecompressor;
+class VNOperationQueue;
+typedef void CURL;
+
+// One HTTP or HTTPS request and its reply.
+//
+// Built on the main thread, started with startAsynchronous(): the shared
+// queue (at most 4 requests at once) hands it to the one network thread,
+// where it is sent over libcurl, redirected, authenticated (Basic and Digest
+// by us, NTLM by libcurl) and timed. Every callback runs on the main thread:
+// the delegate's method first, then the block. A reply with any HTTP status
+// finishes (the caller tests responseStatusCode()); transport, time-out,
+// credential, cancel, URL, file, redirect and gzip problems fail with an
+// error of "NRHTTPRequestErrorDomain" (codes in NRHTTPErrorCode).
+//
+// Delegates are QObjects called by method name with the request as argument
+// (e.g. a slot `requestFinished(NRHTTPRequest*)`); a delegate without such a
+// method is skipped. The request lives in a shared_ptr; the queue, the
+// network thread and every pending callback keep it alive.
+class NRHTTPRequest : public VNOperation {
+public:
+    using Block = std::function<void()>;
+    using HeadersBlock = std::function<void(const QMap<QString, QString> &headers)>;
+    using DataBlock = std::function<void(const QByteArray &data)>;
+    // (bytes since the last call, expected total); negative when sent bytes
+    // are taken back before the body is sent again.
+    using ProgressBlock = std::function<void(qint64 size, qint64 total)>;
+    using SizeBlock = std::function<void(qint64 amount)>;
+
+    enum NRHTTPErrorCode {
+        ConnectionFailureErrorType = 1,
+        RequestTimedOutErrorType = 2,
+        AuthenticationErrorType = 3,
+        RequestCancelledErrorType = 4,
+        UnableToCreateRequestErrorType = 5,
+        InternalErrorWhileBuildingRequestType = 6,
+        InternalErrorWhileApplyingCredentialsType = 7,
+        FileManagementError = 8,
+        TooMuchRedirectionErrorType = 9,
+        UnhandledExceptionError = 10,
+        CompressionError = 11,
+    };
+
+    explicit NRHTTPRequest(const QUrl &url);
+    ~NRHTTPRequest() override;
+    static std::shared_ptr<NRHTTPRequest> requestWithURL(const QUrl &url);
+
+    // --- What to send ---------------------------------------------------
+    QUrl url() const;
+    // A different URL drops the authentication of the old one.
+    void setURL(const QUrl &url);
+    QUrl originalURL() const;
+    QString requestMethod() const;
+    // "POST" and "PUT" (or any method once a body is set) turn persistent
+    // connections off.
+    void setRequestMethod(const QString &method);
+    void addRequestHeader(const QString &name, const QString &value);
+    QMap<QString, QString> requestHeaders() const;
+    void setRequestHeaders(const QMap<QString, QString> &headers);
+
+    QByteArray postBody() const;
+    void setPostBody(const QByteArray &body);
+    void appendPostData(const QByteArray &data);
+    void appendPostDataFromFile(const QString &path);
+    QString postBodyFilePath() const;
+    void setPostBodyFilePath(const QString &path);
+    bool shouldStreamPostDataFromDisk() const;
+    void setShouldStreamPostDataFromDisk(bool on);
+    void setShouldCompressRequestBody(bool on);
+    qint64 postLength() const;
+
+    void setUserAgentString(const QString &text);
+    QString userAgentString() const;
+    void setTimeOutSeconds(double seconds);
+    double timeOutSeconds() const;
+    void setNumberOfTimesToRetryOnTimeout(int times);
+    void setShouldRedirect(bool on);
+    void setShouldUseRFC2616RedirectBehaviour(bool on);
+    void setValidatesSecureCertificate(bool on);
+    bool validatesSecureCertificate() const;
+    void setShouldAttemptPersistentConnection(bool on);
+    bool shouldAttemptPersistentConnection() const;
+    void setPersistentConnectionTimeoutSeconds(double seconds);
+    void setUseHTTPVersionOne(bool on);
+    void setAllowCompressedResponse(bool on);
+    void setShouldWaitToInflateCompressedResponses(bool on);
+    void setDefaultResponseEncoding(const QByteArray &ianaName);
+
+    // --- Where the reply goes -------------------------------------------
+    // The body goes to a temporary file that is moved here when the whole
+    // reply has arrived; a failed or cancelled request leaves this path as it
+    // was.
+    void setDownloadDestinationPath(const QString &path);
+    QString downloadDestinationPath() const;
+    void setTemporaryFileDownloadPath(const QString &path);
+    QString temporaryFileDownloadPath() const;
+    // Keeps the temporary file of a failed download and continues it with a
+    // "Range" request next time (same temporary path).
+    void setAllowResumeForFileDownloads(bool on);
+
+    // --- Credentials and cookies ----------------------------------------
+    void setUsername(const QString &username);
+    void setPassword(const QString &password);
+    void setDomain(const QString &domain);
+    QString username() const;
+    void setUseSessionPersistence(bool on);
+    void setShouldPresentCredentialsBeforeChallenge(bool on);
+    void setUseCookiePersistence(bool on);
+    void setRequestCookies(const QList<QNetworkCookie> &cookies);
+    QList<QNetworkCookie> requestCookies() const;
+
+    // --- Callbacks (main thread) ----------------------------------------
+    void setDelegate(QObject *delegate);
+    QObject *delegate() const;
+    void setDidStartSelector(const QByteArray &method);
+    void setDidReceiveResponseHeadersSelector(const QByteArray &method);
+    void setWillRedirectSelector(const QByteArray &method);
+    void setDidFinishSelector(const QByteArray &method);
+    void setDidFailSelector(const QByteArray &method);
+    void setDidReceiveDataSelector(const QByteArray &method);
+    void setUploadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
+    void setDownloadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
+    void setShowAccurateProgress(bool on);
+    void setShouldResetUploadProgress(bool on);
+    void setShouldResetDownloadProgress(bool on);
+
+    void setStartedBlock(Block block);
+    void setHeadersReceivedBlock(HeadersBlock block);
+    void setCompletionBlock(Block block);
+    void setFailedBlock(Block block);
+    void setBytesReceivedBlock(ProgressBlock block);
+    void setBytesSentBlock(ProgressBlock block);
+    void setDownloadSizeIncrementedBlock(SizeBlock block);
+    void setUploadSizeIncrementedBlock(SizeBlock block);
+    // With a data block (or data delegate method) the body is handed over in
+    // pieces and kept nowhere else.
+    void setDataReceivedBlock(DataBlock block);
+    // Asked when a challenge finds no credentials; answer with
+    // retryUsingSuppliedCredentials() or cancelAuthentication().
+    void setAuthenticationNeededBlock(Block block);
+    void setRequestRedirectedBlock(Block block);
+
+    void setUserInfo(const QVariantMap &info);
+    QVariantMap userInfo() const;
+    void setTag(qint64 tag);
+    qint64 tag() const;
+
+    // --- Life -----------------------------------------------------------
+    void startAsynchronous();
+    // Stops the request; its failure callbacks run once with code 4.
+    void cancel() override;
+    // Silences every callback, then cancels.
+    void clearDelegatesAndCancel();
+    void retryUsingSuppliedCredentials();
+    void cancelAuthentication();
+    // Answer to a delegate asked to confirm a redirect.
+    void redirectToURL(const QUrl &url);
+    bool isAsynchronous() const override { return true; }
+    QString description() const override;
+
+    // --- Results --------------------------------------------------------
+    int responseStatusCode() const;
+    QString responseStatusMessage() const;
+    // Reply headers, several of one name joined by ", " under the first
+    // spelling received; responseHeader() looks a name up in any case.
+    QMap<QString, QString> responseHeaders() const;
+    QString responseHeader(const QString &name) const;
+    QList<QNetworkCookie> responseCookies() const;
+    VNErrorPtr error() const;
+    // The body (inflated when the reply was gzip); null with a download
+    // destination or a data callback.
+    QByteArray responseData() const;
+    QByteArray rawResponseData() const;
+    QString responseString() const;
+    QByteArray responseEncoding() const;
+    bool isResponseCompressed() const;
+    quint64 contentLength() const;
+    quint64 totalBytesRead() const;
+    quint64 totalBytesSent() const;
+    quint64 partialDownloadSize() const;
+    int redirectCount() const;
+    int retryCount() const;
+    int authenticationRetryCount() const;
+    QString authenticationScheme() const;
+    QString authenticationRealm() const;
+    bool complete() const;
+    bool inProgress() const;
+
+    // --- Class-wide -----------------------------------------------------
+    static QString errorDomain();  // "NRHTTPRequestErrorDomain"
+    static VNOperationQueue &sharedQueue();
+    static double defaultTimeOutSeconds();
+    static void setDefaultTimeOutSeconds(double seconds);
+    // "Name Version (OS; OS version; locale)" from the application's name
+    // and version; null (no header) when the application has no name.
+    static QString defaultUserAgentString();
+    static void setDefaultUserAgentString(const QString &text);
+    static QList<QNetworkCookie> sessionCookies();
+    static void setSessionCookies(const QList<QNetworkCookie> &cookies);
+    static void addSessionCookie(const QNetworkCookie &cookie);
+    // Forgets session credentials and session cookies.
+    static void clearSession();
+    // The MIME type of an existing file (by its extension); null when nothing
+    // is there, "application/octet-stream" when the type is unknown.
+    static QString mimeTypeForFileAtPath(const QString &path);
+    // Splits a Content-Type into its MIME type and its charset (unquoted);
+    // either stays untouched when absent.
+    static void parseContentType(const QString &contentType, QString *mimeType, QByteArray *charset);
+
+    // Test seam: a certificate authority file for validation, and host names
+    // that connect to 127.0.0.1 (this machine resolves no other name).
+    static void setTestCertificateAuthorityFile(const QString &path);
+    static void setTestHostsMappedToLoopback(const QStringList &hosts);
+
+    // Network thread only.
+    void transferDone(CURL *easy, int curlCode);
+    void statusTick();
+
+protected:
+    // Writes the body (postBody or the body file), measures it and sets
+    // "Content-Length". Subclasses build their own body, then call this.
+    virtual void buildPostBody();
+    // Fails the request (network thread, or before it starts).
+    void failWithError(const VNErrorPtr &error);
+    static VNErrorPtr makeError(int code, const QString &description, const QString &underlying = QString());
+    void setupPostBody();
+    bool haveBuiltPostBody() const { return m_haveBuiltPostBody; }
+    std::shared_ptr<NRHTTPRequest> sharedSelf();
+    // Copies the settings a new request of the same kind needs (no blocks).
+    void copySettingsTo(NRHTTPRequest &other) const;
+
+    mutable std::recursive_mutex m_mutex;
+
+private:
+    void start() override;
+    void main() override;
+    void runMain();
+    void buildRequestHeaders();
+    void applyCookieHeader();
+    void applyAuthorizationHeader();
+    void startRequest();
+    bool configureTransfer(CURL *easy);
+    void destroyTransfer();
+    void cancelOnRequestThread();
+    void cancelLoad();
+    void deleteTemporaryDownloadFiles();
+    void markAsFinished();
+    QByteArray requestTarget() const;
+
+    // Reply reading (inside libcurl's callbacks).
+    static size_t headerCallback(char *data, size_t size, size_t count, void *self);
+    static size_t writeCallback(char *data, size_t size, size_t count, void *self);
+    static size_t readCallback(char *data, size_t size, size_t count, void *self);
+    static int seekCallback(void *self, qint64 offset, int origin);
+    size_t handleHeaderLine(const QByteArray &line);
+    size_t handleBytesAvailable(const char *data, size_t length);
+    void readResponseHeaders();
+    bool willRedirect();
+    void handleStreamComplete();
+    void handleStreamError(int curlCode);
+    void followRedirect();
+    void performRedirect();
+    void updatePartialDownloadSize();
+    bool moveFileIntoPlace(const QString &from, const QString &to, VNErrorPtr *error);
+    bool removeFile(const QString &path, VNErrorPtr *error);
+
+    // Authentication.
+    void attemptToApplyCredentialsAndResume();
+    bool applyCredentials(const NRHTTPAuthenticationPtr &authentication, const NRCredentialsPtr &credentials);
+    NRCredentialsPtr findCredentials() const;
+    void askDelegateForCredentials();
+    void recordBasicSuccess();
+
+    // Progress and time-outs.
+    bool shouldTimeOut() const;
+    void updateProgressIndicators();
+    void updateUploadProgress();
+    void updateDownloadProgress();
+    void incrementDownloadSizeBy(qint64 amount);
+    void incrementUploadSizeBy(qint64 amount);
+    void removeUploadProgressSoFar();
+
+    // Main-thread delivery.
+    void onMain(std::function<void(NRHTTPRequest &)> work);
+    bool delegateResponds(const QByteArray &method, const char *arguments) const;
+    void callDelegate(const QByteArray &method);
+    void reportStarted();
+    void reportFinished();
+    void reportFailure();
+
+    // Settings.
+    QUrl m_url;
+    QUrl m_originalURL;
+    QUrl m_redirectURL;
+    QString m_requestMethod = QStringLiteral("GET");
+    QMap<QString, QString> m_requestHeaders;
+    bool m_callerSetAuthorization = false;
+    bool m_ourAuthorization = false;
+    bool m_ourCookieHeader = false;
+    QByteArray m_postBody;
+    bool m_hasPostBody = false;
+    QByteArray m_compressedPostBody;
+    QString m_postBodyFilePath;
+    QString m_compressedPostBodyFilePath;
+    bool m_shouldStreamPostDataFromDisk = false;
+    bool m_didCreateTemporaryPostDataFile = false;
+    std::unique_ptr<QFile> m_postBodyWriteStream;
+    bool m_shouldCompressRequestBody = false;
+    bool m_haveBuiltPostBody = false;
+    bool m_haveBuiltRequestHeaders = false;
+    qint64 m_postLength = 0;
+    QString m_userAgentString;
+    double m_timeOutSeconds;
+    int m_numberOfTimesToRetryOnTimeout = 0;
+    bool m_shouldRedirect = true;
+    bool m_shouldUseRFC2616RedirectBehaviour = false;
+    bool m_validatesSecureCertificate = true;
+    bool m_shouldAttemptPersistentConnection = true;
+    double m_persistentConnectionTimeoutSeconds = 60.0;
+    bool m_useHTTPVersionOne = false;
+    bool m_allowCompressedResponse = true;
+    bool m_shouldWaitToInflateCompressedResponses = true;
+    QByteArray m_defaultResponseEncoding = "ISO-8859-1";
+    QString m_downloadDestinationPath;
+    QString m_temporaryFileDownloadPath;
+    QString m_temporaryUncompressedDataDownloadPath;
+    bool m_allowResumeForFileDownloads = false;
+    QString m_username, m_password, m_domain;
+    bool m_useSessionPersistence = true;
+    bool m_shouldPresentCredentialsBeforeChallenge = true;
+    bool m_useCookiePersistence = true;
+    QList<QNetworkCookie> m_requestCookies;
+    QVariantMap m_userInfo;
+    qint64 m_tag = 0;
+
+    // Callbacks: touched on the main thread only.
+    QPointer<QObject> m_delegate;
+    QByteArray m_didStartSelector = "requestStarted";
+    QByteArray m_didReceiveResponseHeadersSelector = "requestDidReceiveResponseHeaders";
+    QByteArray m_willRedirectSelector = "requestWillRedirectToURL";
+    QByteArray m_didFinishSelector = "requestFinished";
+    QByteArray m_didFailSelector = "requestFailed";
+    QByteArray m_didReceiveDataSelector = "requestDidReceiveData";
+    std::weak_ptr<NRProgressDelegate> m_uploadProgressDelegate, m_downloadProgressDelegate;
+    Block m_startedBlock, m_completionBlock, m_failureBlock, m_authenticationNeededBlock,
+        m_requestRedirectedBlock;
+    HeadersBlock m_headersReceivedBlock;
+    DataBlock m_dataReceivedBlock;
+    ProgressBlock m_bytesReceivedBlock, m_bytesSentBlock;
+    SizeBlock m_downloadSizeIncrementedBlock, m_uploadSizeIncrementedBlock;
+    // Decided on the main thread when the request starts.
+    bool m_deliverData = false;
+    bool m_delegateConfirmsRedirect = false;
+    bool m_canAskForCredentials = false;
+
+    // State of the running request (network thread, under m_mutex).
+    bool m_inProgress = false;
+    bool m_complete = false;
+    bool m_cancelled = false;
+    bool m_downloadComplete = false;
+    bool m_needsRedirect = false;
+    int m_redirectCount = 0;
+    int m_retryCount = 0;
+    bool m_freshConnection = false;
+    VNErrorPtr m_error;
+    CURL *m_easy = nullptr;
+    struct curl_slist *m_curlHeaders = nullptr;
+    struct curl_slist *m_curlConnectTo = nullptr;
+    char m_curlErrorBuffer[256] = {};
+    bool m_inCurlCallback = false;
+    bool m_abortTransfer = false;
+    QByteArray m_bodySource;          // the body sent from memory
+    std::unique_ptr<QFile> m_bodyFile;  // the body sent from a file
+    qint64 m_bodyOffset = 0;
+
+    // The reply.
+    bool m_headersRead = false;
+    bool m_deferHeaders = false;
+    QList<QPair<QByteArray, QByteArray>> m_rawHeaders;
+    QByteArray m_statusLine;
+    int m_responseStatusCode = 0;
+    QString m_responseStatusMessage;
+    QMap<QString, QString> m_responseHeaders;
+    QList<QNetworkCookie> m_responseCookies;
+    QByteArray m_responseEncoding;
+    QByteArray m_rawResponseData;
+    quint64 m_contentLength = 0;
+    quint64 m_partialDownloadSize = 0;
+    quint64 m_totalBytesRead = 0, m_lastBytesRead = 0;
+    quint64 m_totalBytesSent = 0, m_lastBytesSent = 0;
+    quint64 m_uploadBufferSize = 0;
+    bool m_showAccurateProgress = true;
+    bool m_updatedProgress = false;
+    bool m_shouldResetUploadProgress = true;
+    bool m_shouldResetDownloadProgress = true;
+    QElapsedTimer m_lastActivity;  // invalid: no activity time (waiting)
+    std::unique_ptr<QFile> m_fileDownloadOutputStream, m_inflatedFileDownloadOutputStream;
+    std::unique_ptr<NRDataDecompressor> m_dataDecompressor;
+    bool m_dropBody416 = false;
+
+    // Authentication.
+    int m_authenticationNeeded = 0;  // 1 server (401), 2 proxy (407)
+    NRHTTPAuthenticationPtr m_requestAuthentication;
+    NRCredentialsPtr m_requestCredentials;
+    NRCredentialsPtr m_ntlmCredentials;  // handed to libcurl for this attempt
+    QString m_authenticationScheme;
+    QString m_authenticationRealm;
+    int m_authenticationRetryCount = 0;
+    bool m_waitingForCredentials = false;
+};
+
+Q_DECLARE_METATYPE(NRHTTPRequest *)

@@ -1,0 +1,108 @@
+#include "Net/NRNetworkThread.h"
+
+#include "Net/NRHTTPRequest.h"
+
+#include <chrono>
+#include <vector>
+
+NRNetworkThread &NRNetworkThread::shared() {
+    // Lives to the end of the process, like the thread it runs.
+    static NRNetworkThread *thread = new NRNetworkThread();
+    return *thread;
+}
+
+NRNetworkThread::NRNetworkThread() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    m_multi = curl_multi_init();
+    // Plenty of kept-alive connections for requests running side by side.
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 32L);
+    m_thread = std::thread([this] { run(); });
+    m_threadId = m_thread.get_id();
+    m_thread.detach();
+}
+
+bool NRNetworkThread::isCurrentThread() const {
+    return std::this_thread::get_id() == m_threadId;
+}
+
+void NRNetworkThread::post(std::function<void()> task) {
+    {
+        std::lock_guard lock(m_tasksMutex);
+        m_tasks.push_back(std::move(task));
+    }
+    curl_multi_wakeup(m_multi);
+}
+
+void NRNetworkThread::addTransfer(CURL *easy, std::shared_ptr<NRHTTPRequest> request) {
+    m_transfers[easy] = std::move(request);
+    curl_multi_add_handle(m_multi, easy);
+    m_transferCount.store(static_cast<int>(m_transfers.size()));
+}
+
+void NRNetworkThread::removeTransfer(CURL *easy) {
+    auto it = m_transfers.find(easy);
+    if (it == m_transfers.end())
+        return;
+    curl_multi_remove_handle(m_multi, easy);
+    auto keep = std::move(it->second);  // released after the map no longer holds it
+    m_transfers.erase(it);
+    m_transferCount.store(static_cast<int>(m_transfers.size()));
+}
+
+void NRNetworkThread::addTicking(const std::shared_ptr<NRHTTPRequest> &request) {
+    m_ticking[request.get()] = request;
+}
+
+void NRNetworkThread::removeTicking(const NRHTTPRequest *request) {
+    m_ticking.erase(request);
+}
+
+void NRNetworkThread::run() {
+    using clock = std::chrono::steady_clock;
+    auto nextTick = clock::now() + std::chrono::milliseconds(250);
+    for (;;) {
+        std::deque<std::function<void()>> tasks;
+        {
+            std::lock_guard lock(m_tasksMutex);
+            tasks.swap(m_tasks);
+        }
+        for (auto &task : tasks)
+            task();
+        tasks.clear();
+
+        int running = 0;
+        curl_multi_perform(m_multi, &running);
+        int left = 0;
+        while (CURLMsg *msg = curl_multi_info_read(m_multi, &left)) {
+            if (msg->msg != CURLMSG_DONE)
+                continue;
+            auto it = m_transfers.find(msg->easy_handle);
+            if (it == m_transfers.end())
+                continue;
+            std::shared_ptr<NRHTTPRequest> request = it->second;
+            const CURLcode result = msg->data.result;
+            request->transferDone(msg->easy_handle, result);
+        }
+
+        const auto now = clock::now();
+        if (now >= nextTick) {
+            nextTick = now + std::chrono::milliseconds(250);
+            std::vector<std::shared_ptr<NRHTTPRequest>> ticking;
+            for (auto &[key, weak] : m_ticking)
+                if (auto r = weak.lock())
+                    ticking.push_back(std::move(r));
+            for (auto &r : ticking)
+                r->statusTick();
+        }
+        bool pending;
+        {
+            std::lock_guard lock(m_tasksMutex);
+            pending = !m_tasks.empty();
+        }
+        if (pending)
+            continue;
+        const auto untilTick =
+            std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - clock::now()).count();
+        curl_multi_poll(m_multi, nullptr, 0, static_cast<int>(std::max<long long>(1, untilTick)), nullptr);
+    }
+}

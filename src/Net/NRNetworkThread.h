@@ -1,0 +1,49 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class NRHTTPRequest;
+
+// The one thread on which every request's network work runs: a loop of its
+// own around libcurl's multi interface. Transfers of all requests share the
+// multi handle (and so its connection cache); work from other threads is
+// posted and wakes the loop. Every 0.25 s the loop gives each running
+// request its status tick (time-outs, upload progress).
+class NRNetworkThread {
+public:
+    static NRNetworkThread &shared();
+
+    // Runs the task on the network thread, later (never inline).
+    void post(std::function<void()> task);
+    bool isCurrentThread() const;
+
+    // Network thread only: the transfers in flight and the ticking requests.
+    void addTransfer(CURL *easy, std::shared_ptr<NRHTTPRequest> request);
+    void removeTransfer(CURL *easy);
+    void addTicking(const std::shared_ptr<NRHTTPRequest> &request);
+    void removeTicking(const NRHTTPRequest *request);
+
+    // The number of transfers in flight (for tests).
+    int transferCount() const { return m_transferCount.load(); }
+
+private:
+    NRNetworkThread();
+    void run();
+
+    CURLM *m_multi = nullptr;
+    std::thread m_thread;
+    std::thread::id m_threadId;
+    std::mutex m_tasksMutex;
+    std::deque<std::function<void()>> m_tasks;
+    std::map<CURL *, std::shared_ptr<NRHTTPRequest>> m_transfers;
+    std::map<const NRHTTPRequest *, std::weak_ptr<NRHTTPRequest>> m_ticking;
+    std::atomic<int> m_transferCount{0};
+};

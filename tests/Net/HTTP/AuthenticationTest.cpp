@@ -1,0 +1,250 @@
+// Server authentication against Apache (Basic, Digest) and the fake server
+// (NTLM, endless 401s, challenges we cannot answer).
+#include "Net/NetTestSupport.h"
+
+#include "Net/NRSessionCredentialStore.h"
+
+#include <QFile>
+
+using namespace NetTest;
+
+namespace {
+class Authentication : public ::testing::Test {
+protected:
+    void SetUp() override { NRHTTPRequest::clearSession(); }
+    QJsonObject a = apache();
+    QString basicUser = a[QStringLiteral("basic_user")].toString();
+    QString basicPassword = a[QStringLiteral("basic_password")].toString();
+    QString digestUser = a[QStringLiteral("digest_user")].toString();
+    QString digestPassword = a[QStringLiteral("digest_password")].toString();
+};
+}  // namespace
+
+TEST_F(Authentication, BasicAfterChallengeThenFromTheSession) {
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
+    r->setUsername(basicUser);
+    r->setPassword(basicPassword);
+    EXPECT_EQ(run(r)->finished, 1);
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    EXPECT_EQ(r->responseString(), QStringLiteral("hello, world\n"));
+    EXPECT_EQ(r->authenticationScheme(), QStringLiteral("Basic"));
+    EXPECT_EQ(r->authenticationRetryCount(), 1);
+
+    // The next request to the same server sends them at once.
+    auto again = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/1k.bin")));
+    EXPECT_EQ(run(again)->finished, 1);
+    EXPECT_EQ(again->responseStatusCode(), 200);
+    EXPECT_EQ(again->authenticationRetryCount(), 0);
+}
+
+TEST_F(Authentication, WrongBasicPasswordIsCode3) {
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
+    r->setUsername(basicUser);
+    r->setPassword(QStringLiteral("not-it"));
+    EXPECT_EQ(run(r)->failed, 1);
+    EXPECT_EQ(errorCode(r), 3);
+    EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("Authentication needed"));
+    EXPECT_EQ(r->responseStatusCode(), 401);
+    EXPECT_FALSE(r->responseData().isEmpty());
+    EXPECT_EQ(NRSessionCredentialStore::shared().count(), 0u);
+}
+
+TEST_F(Authentication, NoCredentialsIsCode3) {
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
+    EXPECT_EQ(run(r)->failed, 1);
+    EXPECT_EQ(errorCode(r), 3);
+    EXPECT_EQ(r->responseStatusCode(), 401);
+}
+
+TEST_F(Authentication, DigestAndItsReuse) {
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/digest/hello.txt")));
+    r->setUsername(digestUser);
+    r->setPassword(digestPassword);
+    EXPECT_EQ(run(r)->finished, 1);
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    EXPECT_EQ(r->authenticationScheme(), QStringLiteral("Digest"));
+    EXPECT_EQ(r->authenticationRealm(), QStringLiteral("digest-realm"));
+
+    // Pre-emptive: the session's Digest answers the next request at once,
+    // for another path (the answer is made for each request's own URI).
+    auto again = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/digest/1k.bin?x=1")));
+    EXPECT_EQ(run(again)->finished, 1);
+    EXPECT_EQ(again->responseStatusCode(), 200);
+    EXPECT_EQ(again->authenticationRetryCount(), 0);
+    EXPECT_EQ(again->responseData().size(), 1024);
+
+    auto wrong = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/digest/hello.txt")));
+    wrong->setUsername(digestUser);
+    wrong->setPassword(QStringLiteral("nope"));
+    EXPECT_EQ(run(wrong)->failed, 1);
+    EXPECT_EQ(errorCode(wrong), 3);
+}
+
+TEST_F(Authentication, DigestOverWebDAV) {
+    // The calls a WebDAV drive makes, through a Digest-protected collection.
+    const QString base = QStringLiteral("/davdigest/");
+    auto make = [&](const QString &method, const QString &path) {
+        auto r = NRHTTPRequest::requestWithURL(apacheURL(base + path));
+        r->setRequestMethod(method);
+        r->setUsername(digestUser);
+        r->setPassword(digestPassword);
+        return r;
+    };
+    auto mkcol = make(QStringLiteral("MKCOL"), QStringLiteral("folder/"));
+    run(mkcol);
+    EXPECT_EQ(mkcol->responseStatusCode(), 201);
+
+    auto dir = VNTest::makeTempDir();
+    const QString local = dir->path() + QStringLiteral("/up.bin");
+    VNTest::writeFile(local, pattern(1500000));
+    auto put = make(QStringLiteral("PUT"), QStringLiteral("folder/up.bin"));
+    put->setShouldStreamPostDataFromDisk(true);
+    put->setPostBodyFilePath(local);
+    run(put);
+    EXPECT_EQ(put->responseStatusCode(), 201);
+
+    auto propfind = make(QStringLiteral("PROPFIND"), QStringLiteral("folder/"));
+    propfind->addRequestHeader(QStringLiteral("Depth"), QStringLiteral("1"));
+    propfind->addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/xml"));
+    propfind->setPostBody("<?xml version=\"1.0\"?><propfind xmlns=\"DAV:\"><allprop/></propfind>");
+    run(propfind);
+    EXPECT_EQ(propfind->responseStatusCode(), 207);
+    EXPECT_TRUE(propfind->responseString().contains(QStringLiteral("up.bin")));
+
+    auto copy = make(QStringLiteral("COPY"), QStringLiteral("folder/up.bin"));
+    copy->addRequestHeader(QStringLiteral("Destination"), apacheURL(base + QStringLiteral("folder/copy.bin")).toString());
+    run(copy);
+    EXPECT_EQ(copy->responseStatusCode(), 201);
+    auto move = make(QStringLiteral("MOVE"), QStringLiteral("folder/copy.bin"));
+    move->addRequestHeader(QStringLiteral("Destination"), apacheURL(base + QStringLiteral("folder/moved.bin")).toString());
+    run(move);
+    EXPECT_EQ(move->responseStatusCode(), 201);
+
+    auto get = make(QStringLiteral("GET"), QStringLiteral("folder/moved.bin"));
+    const QString dest = dir->path() + QStringLiteral("/down.bin");
+    get->setDownloadDestinationPath(dest);
+    run(get);
+    EXPECT_EQ(VNTest::readFile(dest), pattern(1500000));
+
+    auto del = make(QStringLiteral("DELETE"), QStringLiteral("folder/"));
+    run(del);
+    EXPECT_EQ(del->responseStatusCode(), 204);
+}
+
+TEST_F(Authentication, EndlessChallengesEndInCode3) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/loop401")));
+    r->setUsername(QStringLiteral("u"));
+    r->setPassword(QStringLiteral("p"));
+    EXPECT_EQ(run(r)->failed, 1);
+    EXPECT_EQ(errorCode(r), 3);
+    EXPECT_LE(r->authenticationRetryCount(), 5);
+
+    // A delegate that keeps supplying the same wrong answer still ends.
+    auto asked = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/loop401")));
+    int questions = 0;
+    asked->setAuthenticationNeededBlock([&] {
+        ++questions;
+        asked->setUsername(QStringLiteral("u"));
+        asked->setPassword(QStringLiteral("p"));
+        asked->retryUsingSuppliedCredentials();
+    });
+    EXPECT_EQ(run(asked)->failed, 1);
+    EXPECT_EQ(errorCode(asked), 3);
+    EXPECT_GE(questions, 1);
+    EXPECT_LE(questions, 5);
+}
+
+TEST_F(Authentication, ChallengesWeCannotAnswerEndTheRequest) {
+    for (const QString route : {QStringLiteral("/negotiate401"), QStringLiteral("/nochallenge401")}) {
+        auto r = NRHTTPRequest::requestWithURL(fake(route));
+        r->setUsername(QStringLiteral("u"));
+        r->setPassword(QStringLiteral("p"));
+        EXPECT_EQ(run(r)->failed, 1) << route.toStdString();
+        EXPECT_EQ(errorCode(r), 7);
+        EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("Failed to get authentication object from response headers"));
+    }
+}
+
+TEST_F(Authentication, DelegateSuppliesCredentials) {
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
+    r->setAuthenticationNeededBlock([&] {
+        r->setUsername(basicUser);
+        r->setPassword(basicPassword);
+        r->retryUsingSuppliedCredentials();
+    });
+    EXPECT_EQ(run(r)->finished, 1);
+    EXPECT_EQ(r->responseStatusCode(), 200);
+
+    auto refused = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/digest/hello.txt")));
+    refused->setAuthenticationNeededBlock([&] { refused->cancelAuthentication(); });
+    EXPECT_EQ(run(refused)->failed, 1);
+    EXPECT_EQ(errorCode(refused), 3);
+}
+
+TEST_F(Authentication, NTLMHandedToLibcurl) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/ntlm")));
+    r->setUsername(QStringLiteral("VARNELLO\\carol"));
+    r->setPassword(QStringLiteral("ntlm-pass"));
+    EXPECT_EQ(run(r)->finished, 1);
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    EXPECT_EQ(r->responseString(), QStringLiteral("welcome VARNELLO\\carol"));
+    EXPECT_EQ(r->authenticationScheme(), QStringLiteral("NTLM"));
+
+    NRHTTPRequest::clearSession();
+    auto withDomain = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/ntlm")));
+    withDomain->setUsername(QStringLiteral("carol"));
+    withDomain->setDomain(QStringLiteral("VARNELLO"));
+    withDomain->setPassword(QStringLiteral("ntlm-pass"));
+    EXPECT_EQ(run(withDomain)->finished, 1);
+    EXPECT_EQ(withDomain->responseStatusCode(), 200);
+
+    NRHTTPRequest::clearSession();
+    auto wrong = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/ntlm")));
+    wrong->setUsername(QStringLiteral("VARNELLO\\carol"));
+    wrong->setPassword(QStringLiteral("wrong"));
+    EXPECT_EQ(run(wrong)->failed, 1);
+    EXPECT_EQ(errorCode(wrong), 3);
+}
+
+TEST_F(Authentication, SessionStoreStaysBounded) {
+    // Many requests with the same and with changing credentials: the store
+    // keeps one entry per URL and credentials, and never more than its cap.
+    std::vector<std::shared_ptr<NRHTTPRequest>> requests;
+    auto ended = std::make_shared<int>(0);
+    const int count = 600;
+    for (int i = 0; i < count; ++i) {
+        auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
+        r->setUsername(basicUser);
+        r->setPassword(basicPassword);
+        r->setCompletionBlock([ended] { ++*ended; });
+        r->setFailedBlock([ended] { ++*ended; });
+        requests.push_back(r);
+        r->startAsynchronous();
+    }
+    ASSERT_TRUE(VNTest::waitUntil([&] { return *ended == count; }, 120000));
+    int ok = 0;
+    for (auto &r : requests)
+        ok += r->responseStatusCode() == 200;
+    EXPECT_EQ(ok, count);
+    EXPECT_LE(NRSessionCredentialStore::shared().count(), 2u);
+
+    for (int i = 0; i < 200; ++i) {
+        NRSessionCredentialEntry e;
+        e.credentials = std::make_shared<NRCredentials>(NRCredentials{QString::number(i), QStringLiteral("p"), {}});
+        e.url = QUrl(QStringLiteral("http://example.invalid/%1").arg(i));
+        e.scheme = QStringLiteral("Basic");
+        NRSessionCredentialStore::shared().store(e);
+    }
+    EXPECT_LE(NRSessionCredentialStore::shared().count(), NRSessionCredentialStore::maximumEntries);
+}
+
+TEST_F(Authentication, CredentialsNotSentDownToPlainHTTP) {
+    NetTest::mapTestHosts();
+    const int httpsPort = a[QStringLiteral("https_port")].toInt();
+    auto r = NRHTTPRequest::requestWithURL(QUrl(QStringLiteral("https://secure.varnello.test:%1/downgrade").arg(httpsPort)));
+    r->setUsername(basicUser);
+    r->setPassword(basicPassword);
+    EXPECT_EQ(run(r)->failed, 1);
+    EXPECT_EQ(errorCode(r), 3);
+    EXPECT_EQ(r->url().scheme(), QStringLiteral("http"));
+}

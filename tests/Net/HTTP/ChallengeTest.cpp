@@ -1,0 +1,79 @@
+// Challenge parsing, scheme choice and the session store's matching rules.
+#include "Net/NRHTTPAuthentication.h"
+#include "Net/NRSessionCredentialStore.h"
+
+#include <gtest/gtest.h>
+
+TEST(Challenge, SeveralChallengesInOneHeader) {
+    const auto list = NRHTTPAuthentication::parseChallenges(
+        R"(Basic realm="simple, with comma", Digest realm="d", nonce="abc", qop="auth,auth-int", NTLM)");
+    ASSERT_EQ(list.size(), 3);
+    EXPECT_EQ(list[0].scheme, QStringLiteral("Basic"));
+    EXPECT_EQ(list[0].params.value(QStringLiteral("realm")), QStringLiteral("simple, with comma"));
+    EXPECT_EQ(list[1].params.value(QStringLiteral("qop")), QStringLiteral("auth,auth-int"));
+    EXPECT_EQ(list[2].scheme, QStringLiteral("NTLM"));
+}
+
+TEST(Challenge, TokenAndEscapes) {
+    const auto list = NRHTTPAuthentication::parseChallenges(R"(NTLM TlRMTVNTUAACAAAA==)");
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0].token68, QByteArray("TlRMTVNTUAACAAAA=="));
+    const auto quoted = NRHTTPAuthentication::parseChallenges(R"(Basic realm="a \"quoted\" realm")");
+    EXPECT_EQ(quoted[0].params.value(QStringLiteral("realm")), QStringLiteral("a \"quoted\" realm"));
+    // Garbage gives nothing usable, and no crash.
+    EXPECT_FALSE(NRHTTPAuthentication::fromChallenges({QByteArray("\"\",,,=;;")}));
+    EXPECT_FALSE(NRHTTPAuthentication::fromChallenges({QByteArray("Bearer realm=\"x\"")}));
+}
+
+TEST(Challenge, StrongestSchemeWins) {
+    auto a = NRHTTPAuthentication::fromChallenges({"Basic realm=\"b\"", "Digest realm=\"d\", nonce=\"n\""});
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->scheme(), QStringLiteral("Digest"));
+    auto b = NRHTTPAuthentication::fromChallenges({"Basic realm=\"b\", NTLM"});
+    EXPECT_EQ(b->scheme(), QStringLiteral("NTLM"));
+    EXPECT_TRUE(b->realm().isNull());
+    // A Digest we cannot compute (auth-int only) falls back to Basic.
+    auto c = NRHTTPAuthentication::fromChallenges({"Digest realm=\"d\", nonce=\"n\", qop=\"auth-int\", Basic realm=\"b\""});
+    EXPECT_EQ(c->scheme(), QStringLiteral("Basic"));
+}
+
+TEST(Challenge, DigestAnswerShape) {
+    auto a = NRHTTPAuthentication::fromChallenges(
+        {R"(Digest realm="testrealm@host.com", qop="auth", nonce="dcd98b7102dd2f0e8b11d0f600bfb0c093", opaque="5ccc069c403ebaf9f0171e9517f40e41")"});
+    const QByteArray first = a->authorizationHeader({QStringLiteral("Mufasa"), QStringLiteral("Circle Of Life"), {}},
+                                                    QStringLiteral("GET"), "/dir/index.html");
+    EXPECT_TRUE(first.startsWith("Digest username=\"Mufasa\""));
+    EXPECT_TRUE(first.contains("uri=\"/dir/index.html\""));
+    EXPECT_TRUE(first.contains("nc=00000001"));
+    EXPECT_TRUE(first.contains("opaque=\"5ccc069c403ebaf9f0171e9517f40e41\""));
+    const QByteArray second = a->authorizationHeader({QStringLiteral("Mufasa"), QStringLiteral("Circle Of Life"), {}},
+                                                     QStringLiteral("GET"), "/dir/index.html");
+    EXPECT_TRUE(second.contains("nc=00000002"));
+    EXPECT_FALSE(a->isStale());
+    EXPECT_TRUE(NRHTTPAuthentication::fromChallenges({R"(Digest realm="r", nonce="n", stale=TRUE)"})->isStale());
+}
+
+TEST(Challenge, BasicAnswer) {
+    EXPECT_EQ(NRHTTPAuthentication::basicAuthorization(QStringLiteral("Aladdin"), QStringLiteral("open sesame")),
+              QByteArray("Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ=="));
+}
+
+TEST(SessionStore, ExactBeatsCloseAndSchemesAndPortsDiffer) {
+    NRSessionCredentialStore store;
+    auto close = std::make_shared<NRCredentials>(NRCredentials{QStringLiteral("close"), QStringLiteral("p"), {}});
+    auto exact = std::make_shared<NRCredentials>(NRCredentials{QStringLiteral("exact"), QStringLiteral("p"), {}});
+    store.store({nullptr, close, QUrl(QStringLiteral("http://h/a")), QStringLiteral("Basic"), {}});
+    store.store({nullptr, exact, QUrl(QStringLiteral("http://h/b")), QStringLiteral("Basic"), {}});
+    NRSessionCredentialEntry found;
+    ASSERT_TRUE(store.find(QUrl(QStringLiteral("http://h/b")), {}, {}, {}, &found));
+    EXPECT_EQ(found.credentials, exact);
+    ASSERT_TRUE(store.find(QUrl(QStringLiteral("http://h/c")), {}, {}, {}, &found));
+    EXPECT_EQ(found.credentials, close);
+    EXPECT_FALSE(store.find(QUrl(QStringLiteral("https://h/b")), {}, {}, {}, &found));
+    EXPECT_FALSE(store.find(QUrl(QStringLiteral("http://h:8080/b")), {}, {}, {}, &found));
+    // A request with its own credentials never gets another user's.
+    EXPECT_FALSE(store.find(QUrl(QStringLiteral("http://h/b")), {}, QStringLiteral("third"), QStringLiteral("x"), &found));
+    store.remove(exact);
+    ASSERT_TRUE(store.find(QUrl(QStringLiteral("http://h/b")), {}, {}, {}, &found));
+    EXPECT_EQ(found.credentials, close);
+}

@@ -1,0 +1,175 @@
+// Replies written to files: moved into place only when complete, never an
+// error page or a redirect body, temporary files cleaned up; resuming; gzip.
+#include "Net/NetTestSupport.h"
+
+#include <QFile>
+
+using namespace NetTest;
+
+namespace {
+QByteArray apacheFile(const QString &name) {
+    return VNTest::readFile(apache()[QStringLiteral("files")].toString() + QLatin1Char('/') + name);
+}
+}  // namespace
+
+TEST(Download, WholeReplyMovedIntoPlace) {
+    auto dir = VNTest::makeTempDir();
+    const QString dest = dir->path() + QStringLiteral("/big.bin");
+    VNTest::writeFile(dest, "old contents");
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/big.bin")));
+    r->setDownloadDestinationPath(dest);
+    auto out = run(r);
+    EXPECT_EQ(out->finished, 1);
+    EXPECT_EQ(VNTest::readFile(dest), apacheFile(QStringLiteral("big.bin")));
+    EXPECT_TRUE(r->responseData().isEmpty());
+    EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(QLatin1Char(',')).toStdString();
+}
+
+TEST(Download, FailuresLeaveTheDestinationAlone) {
+    auto dir = VNTest::makeTempDir();
+    const QString dest = dir->path() + QStringLiteral("/keep.bin");
+    VNTest::writeFile(dest, "precious");
+
+    auto dropped = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/drop?n=500000&after=200000")));
+    dropped->setDownloadDestinationPath(dest);
+    EXPECT_EQ(run(dropped)->failed, 1);
+    EXPECT_EQ(errorCode(dropped), 1);
+    EXPECT_EQ(VNTest::readFile(dest), QByteArray("precious"));
+    EXPECT_TRUE(temporaryFiles().isEmpty());
+
+    auto stalled = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stall?n=500000&wait=20")));
+    stalled->setDownloadDestinationPath(dest);
+    stalled->setTimeOutSeconds(1);
+    EXPECT_EQ(run(stalled, 15000)->failed, 1);
+    EXPECT_EQ(errorCode(stalled), 2);
+    EXPECT_EQ(VNTest::readFile(dest), QByteArray("precious"));
+    EXPECT_TRUE(temporaryFiles().isEmpty());
+
+    auto cancelled = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stall?n=500000&wait=20")));
+    cancelled->setDownloadDestinationPath(dest);
+    bool headers = false;
+    cancelled->setHeadersReceivedBlock([&](const QMap<QString, QString> &) { headers = true; });
+    auto out = std::make_shared<Outcome>();
+    cancelled->setFailedBlock([out] { ++out->failed; });
+    cancelled->startAsynchronous();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return headers; }));
+    VNTest::spin(200);
+    cancelled->cancel();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }));
+    EXPECT_EQ(errorCode(cancelled), 4);
+    EXPECT_EQ(VNTest::readFile(dest), QByteArray("precious"));
+    EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, 2000));
+}
+
+TEST(Download, RedirectBodyNeverLands) {
+    auto dir = VNTest::makeTempDir();
+    const QString dest = dir->path() + QStringLiteral("/r.bin");
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/redirect?code=302&to=/bytes%3Fn%3D777")));
+    r->setDownloadDestinationPath(dest);
+    run(r);
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    EXPECT_EQ(VNTest::readFile(dest), pattern(777));
+}
+
+TEST(Download, ResumesAPartialFile) {
+    auto dir = VNTest::makeTempDir();
+    const QString dest = dir->path() + QStringLiteral("/resumed.bin");
+    const QString partial = VNTempDirectory::path() + QStringLiteral("/partial-download");
+    const QByteArray whole = pattern(400000);
+    VNTest::writeFile(partial, whole.left(150000));
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/range?n=400000")));
+    r->setDownloadDestinationPath(dest);
+    r->setTemporaryFileDownloadPath(partial);
+    r->setAllowResumeForFileDownloads(true);
+    qint64 grown = 0;
+    r->setDownloadSizeIncrementedBlock([&](qint64 a) { grown += a; });
+    run(r);
+    EXPECT_EQ(r->responseStatusCode(), 206);
+    EXPECT_EQ(r->partialDownloadSize(), 150000u);
+    EXPECT_EQ(grown, 400000);
+    EXPECT_EQ(VNTest::readFile(dest), whole);
+    EXPECT_FALSE(QFile::exists(partial));
+}
+
+TEST(Download, A416BodyIsNeverAppended) {
+    auto dir = VNTest::makeTempDir();
+    const QString dest = dir->path() + QStringLiteral("/done.bin");
+    const QString partial = VNTempDirectory::path() + QStringLiteral("/complete-download");
+    const QByteArray whole = pattern(1000);
+    VNTest::writeFile(partial, whole);
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/range?n=1000")));
+    r->setDownloadDestinationPath(dest);
+    r->setTemporaryFileDownloadPath(partial);
+    r->setAllowResumeForFileDownloads(true);
+    run(r);
+    EXPECT_EQ(r->responseStatusCode(), 416);
+    EXPECT_EQ(VNTest::readFile(partial), whole);
+    EXPECT_FALSE(QFile::exists(dest));
+    QFile::remove(partial);
+}
+
+TEST(Download, GzipInMemory) {
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/text.txt")));
+    run(r);
+    EXPECT_TRUE(r->isResponseCompressed());
+    EXPECT_LT(r->rawResponseData().size(), apacheFile(QStringLiteral("text.txt")).size() / 10);
+    EXPECT_EQ(r->responseData(), apacheFile(QStringLiteral("text.txt")));
+
+    auto onTheFly = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/gzip?n=300000")));
+    onTheFly->setShouldWaitToInflateCompressedResponses(false);
+    run(onTheFly);
+    EXPECT_EQ(onTheFly->responseData(), pattern(300000));
+
+    auto notAsked = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/text.txt")));
+    notAsked->setAllowCompressedResponse(false);
+    run(notAsked);
+    EXPECT_FALSE(notAsked->isResponseCompressed());
+    EXPECT_EQ(notAsked->rawResponseData(), apacheFile(QStringLiteral("text.txt")));
+}
+
+TEST(Download, GzipToFile) {
+    auto dir = VNTest::makeTempDir();
+    for (bool wait : {true, false}) {
+        const QString dest = dir->path() + (wait ? QStringLiteral("/a.txt") : QStringLiteral("/b.txt"));
+        auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/text.txt")));
+        r->setDownloadDestinationPath(dest);
+        r->setShouldWaitToInflateCompressedResponses(wait);
+        EXPECT_EQ(run(r)->finished, 1);
+        EXPECT_EQ(VNTest::readFile(dest), apacheFile(QStringLiteral("text.txt")));
+    }
+    EXPECT_TRUE(temporaryFiles().isEmpty());
+}
+
+TEST(Download, BrokenGzip) {
+    // In memory the request finishes and the body reads as nothing.
+    auto memory = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/badgzip")));
+    EXPECT_EQ(run(memory)->finished, 1);
+    EXPECT_TRUE(memory->responseData().isNull());
+
+    auto dir = VNTest::makeTempDir();
+    const QString dest = dir->path() + QStringLiteral("/g.bin");
+    VNTest::writeFile(dest, "precious");
+    for (const QString route : {QStringLiteral("/badgzip"), QStringLiteral("/truncgzip?n=100000")}) {
+        for (bool wait : {true, false}) {
+            auto r = NRHTTPRequest::requestWithURL(fake(route));
+            r->setDownloadDestinationPath(dest);
+            r->setShouldWaitToInflateCompressedResponses(wait);
+            EXPECT_EQ(run(r)->failed, 1) << route.toStdString() << wait;
+            EXPECT_EQ(errorCode(r), 11) << route.toStdString() << wait;
+            EXPECT_EQ(VNTest::readFile(dest), QByteArray("precious"));
+        }
+    }
+    EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(QLatin1Char(',')).toStdString();
+}
+
+TEST(Download, CompressedRequestBody) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    r->setRequestMethod(QStringLiteral("PUT"));
+    r->setShouldCompressRequestBody(true);
+    r->setPostBody(QByteArray(10000, 'z'));
+    run(r);
+    const QJsonObject e = echoOf(r);
+    EXPECT_EQ(e[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Encoding")].toString(), QStringLiteral("gzip"));
+    EXPECT_LT(e[QStringLiteral("length")].toInt(), 1000);
+    EXPECT_EQ(r->postLength(), e[QStringLiteral("length")].toInt());
+}

@@ -1,0 +1,85 @@
+// Redirects: method rules, the limit, allowed schemes, and what must not
+// travel to another origin.
+#include "Net/NetTestSupport.h"
+
+using namespace NetTest;
+
+TEST(Redirect, ApacheRedirectsAreFollowed) {
+    for (const QString path : {QStringLiteral("/r301"), QStringLiteral("/r302"), QStringLiteral("/r303")}) {
+        auto r = NRHTTPRequest::requestWithURL(apacheURL(path));
+        bool redirected = false;
+        r->setRequestRedirectedBlock([&] { redirected = true; });
+        EXPECT_EQ(run(r)->finished, 1);
+        EXPECT_TRUE(redirected);
+        EXPECT_EQ(r->responseString(), QStringLiteral("hello, world\n"));
+        EXPECT_EQ(r->url(), apacheURL(QStringLiteral("/files/hello.txt")));
+        EXPECT_EQ(r->originalURL(), apacheURL(path));
+        EXPECT_EQ(r->redirectCount(), 1);
+    }
+}
+
+TEST(Redirect, PostBecomesGetExcept307) {
+    auto r302 = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/redirect?code=302&to=/echo")));
+    r302->setPostBody("payload");
+    run(r302);
+    EXPECT_EQ(echoOf(r302)[QStringLiteral("method")].toString(), QStringLiteral("GET"));
+    EXPECT_EQ(echoOf(r302)[QStringLiteral("length")].toInt(), 0);
+
+    auto r307 = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/redirect?code=307&to=/echo")));
+    r307->setPostBody("payload");
+    r307->addRequestHeader(QStringLiteral("X-Kept"), QStringLiteral("yes"));
+    run(r307);
+    EXPECT_EQ(echoOf(r307)[QStringLiteral("method")].toString(), QStringLiteral("POST"));
+    EXPECT_EQ(echoOf(r307)[QStringLiteral("body")].toString(), QStringLiteral("payload"));
+    EXPECT_EQ(echoOf(r307)[QStringLiteral("headers")].toObject()[QStringLiteral("X-Kept")].toString(), QStringLiteral("yes"));
+}
+
+TEST(Redirect, SixthRedirectFails) {
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/loop")));
+    EXPECT_EQ(run(r)->failed, 1);
+    EXPECT_EQ(errorCode(r), 9);
+    EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("The request failed because it redirected too many times"));
+    EXPECT_EQ(r->redirectCount(), 6);
+}
+
+TEST(Redirect, NotFollowedWhenSwitchedOff) {
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/r302")));
+    r->setShouldRedirect(false);
+    EXPECT_EQ(run(r)->finished, 1);
+    EXPECT_EQ(r->responseStatusCode(), 302);
+}
+
+TEST(Redirect, OnlyHTTPAndHTTPS) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/redirect?code=302&to=file:///etc/passwd")));
+    EXPECT_EQ(run(r)->failed, 1);
+    EXPECT_EQ(errorCode(r), 5);
+    auto ftp = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/redirect?code=307&to=ftp://127.0.0.1/x")));
+    EXPECT_EQ(run(ftp)->failed, 1);
+    EXPECT_EQ(errorCode(ftp), 5);
+}
+
+TEST(Redirect, CredentialsAndCookiesStayWithTheirOrigin) {
+    const QString elsewhere = QStringLiteral("http://localhost:%1/echo")
+                                  .arg(VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt());
+    auto r = NRHTTPRequest::requestWithURL(
+        fake(QStringLiteral("/redirect?code=307&to=") + QString::fromLatin1(QUrl::toPercentEncoding(elsewhere))));
+    r->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("Bearer secret-token"));
+    r->addRequestHeader(QStringLiteral("X-Other"), QStringLiteral("kept"));
+    r->setRequestCookies({QNetworkCookie("session", "abc")});
+    r->setUsername(QStringLiteral("someone"));
+    r->setPassword(QStringLiteral("pw"));
+    run(r);
+    const QJsonObject h = echoOf(r)[QStringLiteral("headers")].toObject();
+    EXPECT_FALSE(h.contains(QStringLiteral("Authorization")));
+    EXPECT_FALSE(h.contains(QStringLiteral("Cookie")));
+    EXPECT_EQ(h[QStringLiteral("X-Other")].toString(), QStringLiteral("kept"));
+    EXPECT_TRUE(r->username().isEmpty());
+
+    // Within the origin a 307 keeps the caller's authorization.
+    auto same = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/redirect?code=307&to=/echo")));
+    same->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("Bearer secret-token"));
+    run(same);
+    EXPECT_EQ(echoOf(same)[QStringLiteral("headers")].toObject()[QStringLiteral("Authorization")].toString(),
+              QStringLiteral("Bearer secret-token"));
+}
+

@@ -1,0 +1,369 @@
+// Requests against the fake server and Apache: methods, headers, bodies,
+// statuses, character sets, cookies, failures, cancelling and the queue.
+#include "Net/NetTestSupport.h"
+
+#include "Net/NRNetworkThread.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QObject>
+
+using namespace NetTest;
+
+TEST(Request, ExactBytesChunkedAndCloseDelimited) {
+    for (const QString route : {QStringLiteral("/bytes"), QStringLiteral("/chunked"), QStringLiteral("/nolength")}) {
+        auto r = NRHTTPRequest::requestWithURL(fake(route + QStringLiteral("?n=123457")));
+        auto out = run(r);
+        EXPECT_EQ(out->finished, 1) << route.toStdString();
+        EXPECT_EQ(out->failed, 0);
+        EXPECT_EQ(r->responseStatusCode(), 200);
+        EXPECT_TRUE(r->responseStatusMessage().startsWith(QLatin1String("HTTP/1.1 200")));
+        EXPECT_EQ(r->responseData(), pattern(123457)) << route.toStdString();
+        // Without a length the size is what was read.
+        EXPECT_EQ(r->contentLength(), 123457u);
+    }
+}
+
+TEST(Request, HTTPErrorStatusesFinish) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/status?code=500")));
+    auto out = run(r);
+    EXPECT_EQ(out->finished, 1);
+    EXPECT_EQ(out->failed, 0);
+    EXPECT_EQ(r->responseStatusCode(), 500);
+    EXPECT_EQ(r->responseString(), QStringLiteral("status body"));
+    auto missing = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/nothing-here")));
+    EXPECT_EQ(run(missing)->finished, 1);
+    EXPECT_EQ(missing->responseStatusCode(), 404);
+}
+
+TEST(Request, MethodsAndBodies) {
+    // A GET with a body goes out as POST with its length.
+    auto get = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    get->setPostBody("hello");
+    run(get);
+    auto echo = echoOf(get);
+    EXPECT_EQ(echo[QStringLiteral("method")].toString(), QStringLiteral("POST"));
+    EXPECT_EQ(echo[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Length")].toString(), QStringLiteral("5"));
+    EXPECT_EQ(echo[QStringLiteral("body")].toString(), QStringLiteral("hello"));
+    // No form type of libcurl's own.
+    EXPECT_FALSE(echo[QStringLiteral("headers")].toObject().contains(QStringLiteral("Content-Type")));
+
+    for (const QString method : {QStringLiteral("PUT"), QStringLiteral("DELETE"), QStringLiteral("PROPFIND")}) {
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+        r->setRequestMethod(method);
+        r->appendPostData("abc");
+        r->appendPostData("def");
+        run(r);
+        auto e = echoOf(r);
+        EXPECT_EQ(e[QStringLiteral("method")].toString(), method);
+        EXPECT_EQ(e[QStringLiteral("body")].toString(), QStringLiteral("abcdef"));
+    }
+
+    // A plain GET sends no length; an empty PUT says its length is 0.
+    auto plain = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    run(plain);
+    EXPECT_EQ(echoOf(plain)[QStringLiteral("method")].toString(), QStringLiteral("GET"));
+    EXPECT_FALSE(echoOf(plain)[QStringLiteral("headers")].toObject().contains(QStringLiteral("Content-Length")));
+    auto emptyPut = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    emptyPut->setRequestMethod(QStringLiteral("PUT"));
+    run(emptyPut);
+    EXPECT_EQ(echoOf(emptyPut)[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Length")].toString(),
+              QStringLiteral("0"));
+}
+
+TEST(Request, PersistentConnectionSwitchFollowsMethod) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    EXPECT_TRUE(r->shouldAttemptPersistentConnection());
+    r->setRequestMethod(QStringLiteral("PUT"));
+    EXPECT_FALSE(r->shouldAttemptPersistentConnection());
+    auto d = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    d->setRequestMethod(QStringLiteral("DELETE"));
+    d->setPostBody("x");
+    EXPECT_TRUE(d->shouldAttemptPersistentConnection());
+}
+
+TEST(Request, HeadersSentAndReceived) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    r->addRequestHeader(QStringLiteral("X-Test"), QStringLiteral("first"));
+    r->addRequestHeader(QStringLiteral("X-Test"), QStringLiteral("second"));
+    r->addRequestHeader(QStringLiteral("User-Agent"), QStringLiteral("Mine/1.0"));
+    r->addRequestHeader(QStringLiteral("Accept-Encoding"), QStringLiteral("br"));
+    r->addRequestHeader(QStringLiteral("X-Evil"), QStringLiteral("a\r\nX-Injected: 1"));
+    run(r);
+    const QJsonObject h = echoOf(r)[QStringLiteral("headers")].toObject();
+    EXPECT_EQ(h[QStringLiteral("X-Test")].toString(), QStringLiteral("second"));
+    EXPECT_EQ(h[QStringLiteral("User-Agent")].toString(), QStringLiteral("Mine/1.0"));
+    EXPECT_EQ(h[QStringLiteral("Accept-Encoding")].toString(), QStringLiteral("gzip"));
+    EXPECT_FALSE(h.contains(QStringLiteral("X-Injected")));
+
+    auto multi = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/multi")));
+    run(multi);
+    EXPECT_EQ(multi->responseHeaders().value(QStringLiteral("X-Multi")), QStringLiteral("one, two"));
+    EXPECT_EQ(multi->responseHeader(QStringLiteral("x-multi")), QStringLiteral("one, two"));
+}
+
+TEST(Request, ContentLengthIsDecimal) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/octal-length")));
+    run(r);
+    EXPECT_EQ(r->contentLength(), 10u);
+    EXPECT_EQ(r->responseData(), QByteArray("0123456789"));
+}
+
+TEST(Request, CharacterSets) {
+    const QString text = QString::fromUtf8("café ünï");
+    auto decoded = [](const QString &contentType) {
+        auto r = NRHTTPRequest::requestWithURL(
+            fake(QStringLiteral("/text?ct=") + QString::fromLatin1(QUrl::toPercentEncoding(contentType))));
+        run(r);
+        return r->responseString();
+    };
+    EXPECT_EQ(decoded(QStringLiteral("application/json")), text);
+    EXPECT_EQ(decoded(QStringLiteral("text/xml")), text);
+    EXPECT_EQ(decoded(QStringLiteral("application/atom+xml")), text);
+    EXPECT_EQ(decoded(QStringLiteral("text/plain; charset=\"utf-8\"")), text);
+    EXPECT_EQ(decoded(QStringLiteral("text/plain;charset=UTF-8")), text);
+    // Other text without a charset is ISO Latin 1.
+    EXPECT_EQ(decoded(QStringLiteral("text/plain")), QString::fromLatin1("café ünï"));
+}
+
+TEST(Request, ContentTypeParsing) {
+    QString mime = QStringLiteral("unchanged");
+    QByteArray charset = "keep";
+    NRHTTPRequest::parseContentType(QStringLiteral("text/html; charset=UTF-8"), &mime, &charset);
+    EXPECT_EQ(mime, QStringLiteral("text/html"));
+    EXPECT_EQ(charset, QByteArray("UTF-8"));
+    charset = "keep";
+    NRHTTPRequest::parseContentType(QStringLiteral("text/html"), &mime, &charset);
+    EXPECT_EQ(charset, QByteArray("keep"));
+    NRHTTPRequest::parseContentType(QStringLiteral("text/html; boundary=x; charset=\"iso-8859-2\""), &mime, &charset);
+    EXPECT_EQ(charset, QByteArray("iso-8859-2"));
+}
+
+TEST(Request, Cookies) {
+    auto set = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/setcookie?name=flavour&value=oat")));
+    run(set);
+    ASSERT_EQ(set->responseCookies().size(), 1);
+    EXPECT_EQ(set->responseCookies().first().name(), QByteArray("flavour"));
+
+    auto next = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    run(next);
+    EXPECT_EQ(echoOf(next)[QStringLiteral("headers")].toObject()[QStringLiteral("Cookie")].toString(),
+              QStringLiteral("flavour=oat"));
+
+    auto own = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    own->setUseCookiePersistence(false);
+    own->setRequestCookies({QNetworkCookie("x", "1"), QNetworkCookie("y", "2")});
+    run(own);
+    EXPECT_EQ(echoOf(own)[QStringLiteral("headers")].toObject()[QStringLiteral("Cookie")].toString(),
+              QStringLiteral("x=1; y=2"));
+
+    NRHTTPRequest::clearSession();
+    auto after = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    run(after);
+    EXPECT_FALSE(echoOf(after)[QStringLiteral("headers")].toObject().contains(QStringLiteral("Cookie")));
+}
+
+TEST(Request, BadURLsFailWithCode5) {
+    for (const QUrl url : {QUrl(), QUrl(QStringLiteral("ftp://127.0.0.1/x")), QUrl(QStringLiteral("file:///etc/passwd"))}) {
+        auto r = NRHTTPRequest::requestWithURL(url);
+        auto out = run(r);
+        EXPECT_EQ(out->failed, 1);
+        EXPECT_EQ(errorCode(r), 5);
+        EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("Unable to create request (bad url?)"));
+        EXPECT_EQ(r->error()->domain(), QStringLiteral("NRHTTPRequestErrorDomain"));
+    }
+}
+
+TEST(Request, RefusedConnectionIsCode1) {
+    auto r = NRHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://127.0.0.1:1/x")));
+    auto out = run(r);
+    EXPECT_EQ(out->failed, 1);
+    EXPECT_EQ(errorCode(r), 1);
+    EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("A connection failure occurred"));
+    EXPECT_FALSE(r->error()->userInfo().value(QStringLiteral("NSUnderlyingError")).toString().isEmpty());
+}
+
+TEST(Request, DroppedConnectionMidBodyFails) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/drop?n=100000&after=5000")));
+    auto out = run(r);
+    EXPECT_EQ(out->failed, 1);
+    EXPECT_EQ(out->finished, 0);
+    EXPECT_EQ(errorCode(r), 1);
+}
+
+TEST(Request, SilentServerTimesOut) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=20")));
+    r->setTimeOutSeconds(1);
+    auto out = run(r, 15000);
+    EXPECT_EQ(out->failed, 1);
+    EXPECT_EQ(errorCode(r), 2);
+    EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("The request timed out"));
+
+    auto retried = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=20")));
+    retried->setTimeOutSeconds(0.5);
+    retried->setNumberOfTimesToRetryOnTimeout(2);
+    run(retried, 15000);
+    EXPECT_EQ(errorCode(retried), 2);
+    EXPECT_EQ(retried->retryCount(), 2);
+}
+
+TEST(Request, UploadToServerThatReadsNothingTimesOut) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/uploadstall?wait=20")));
+    r->setRequestMethod(QStringLiteral("PUT"));
+    r->setPostBody(QByteArray(8 * 1024 * 1024, 'u'));
+    r->setTimeOutSeconds(1);
+    auto out = run(r, 15000);
+    EXPECT_EQ(out->failed, 1);
+    EXPECT_EQ(errorCode(r), 2);
+}
+
+TEST(Request, CancelRunsTheFailureOnce) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=20")));
+    auto outcome = std::make_shared<Outcome>();
+    r->setCompletionBlock([outcome] { ++outcome->finished; });
+    r->setFailedBlock([outcome] { ++outcome->failed; });
+    r->startAsynchronous();
+    VNTest::spin(200);
+    r->cancel();
+    r->cancel();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }));
+    VNTest::spin(200);
+    EXPECT_EQ(outcome->failed, 1);
+    EXPECT_EQ(outcome->finished, 0);
+    EXPECT_EQ(errorCode(r), 4);
+    EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("The request was cancelled"));
+    EXPECT_TRUE(r->isCancelled());
+    EXPECT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); }));
+
+    // Cancelling after the end does nothing.
+    auto done = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=10")));
+    auto doneOut = run(done);
+    done->cancel();
+    VNTest::spin(100);
+    EXPECT_EQ(doneOut->finished, 1);
+    EXPECT_EQ(doneOut->failed, 0);
+    EXPECT_FALSE(done->error());
+}
+
+TEST(Request, ClearDelegatesAndCancelIsSilent) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=20")));
+    int calls = 0;
+    r->setCompletionBlock([&] { ++calls; });
+    r->setFailedBlock([&] { ++calls; });
+    r->startAsynchronous();
+    VNTest::spin(100);
+    r->clearDelegatesAndCancel();
+    EXPECT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); }));
+    VNTest::spin(100);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(Request, AtMostFourAtOnce) {
+    std::vector<std::shared_ptr<NRHTTPRequest>> requests;
+    auto ended = std::make_shared<int>(0);
+    for (int i = 0; i < 10; ++i) {
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stall?n=1000&wait=0.3")));
+        r->setTimeOutSeconds(0.2);
+        r->setCompletionBlock([ended] { ++*ended; });
+        r->setFailedBlock([ended] { ++*ended; });
+        requests.push_back(r);
+    }
+    for (auto &r : requests)
+        r->startAsynchronous();
+    int most = 0;
+    VNTest::waitUntil([&] {
+        most = std::max(most, NRNetworkThread::shared().transferCount());
+        return *ended == 10;
+    }, 30000);
+    EXPECT_EQ(*ended, 10);
+    EXPECT_LE(most, 4);
+    EXPECT_GE(most, 2);
+}
+
+namespace {
+class Listener : public QObject {
+    Q_OBJECT
+public:
+    QStringList calls;
+public slots:
+    void requestStarted(NRHTTPRequest *) { calls << QStringLiteral("started"); }
+    void requestDidReceiveResponseHeaders(NRHTTPRequest *) { calls << QStringLiteral("headers"); }
+    void allDone(NRHTTPRequest *r) { calls << QStringLiteral("finished %1").arg(r->responseStatusCode()); }
+    void requestFailed(NRHTTPRequest *) { calls << QStringLiteral("failed"); }
+};
+}  // namespace
+
+TEST(Request, DelegateBeforeBlocks) {
+    Listener listener;
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=10")));
+    r->setDelegate(&listener);
+    r->setDidFinishSelector("allDone");
+    r->setStartedBlock([&] { listener.calls << QStringLiteral("started block"); });
+    auto out = std::make_shared<Outcome>();
+    r->setCompletionBlock([&listener, out] {
+        listener.calls << QStringLiteral("finished block");
+        ++out->finished;
+    });
+    r->startAsynchronous();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }));
+    EXPECT_EQ(listener.calls, (QStringList{QStringLiteral("started"), QStringLiteral("started block"),
+                                           QStringLiteral("headers"), QStringLiteral("finished 200"),
+                                           QStringLiteral("finished block")}));
+}
+
+TEST(Request, DataBlockTakesTheBody) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=300000")));
+    QByteArray received;
+    r->setDataReceivedBlock([&](const QByteArray &piece) { received += piece; });
+    run(r);
+    EXPECT_EQ(received, pattern(300000));
+    EXPECT_TRUE(r->responseData().isEmpty());
+}
+
+TEST(Request, StreamedUploadAndItsProgress) {
+    auto dir = VNTest::makeTempDir();
+    const QString path = dir->path() + QStringLiteral("/body.bin");
+    const QByteArray body = pattern(6 * 1024 * 1024 + 3);
+    ASSERT_TRUE(VNTest::writeFile(path, body));
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    r->setRequestMethod(QStringLiteral("PUT"));
+    r->setShouldStreamPostDataFromDisk(true);
+    r->setPostBodyFilePath(path);
+    qint64 sizeGrowth = 0, sent = 0;
+    qint64 reportedTotal = 0;
+    r->setUploadSizeIncrementedBlock([&](qint64 amount) { sizeGrowth += amount; });
+    r->setBytesSentBlock([&](qint64 amount, qint64 total) {
+        sent += amount;
+        reportedTotal = total;
+    });
+    run(r);
+    const QJsonObject e = echoOf(r);
+    EXPECT_EQ(e[QStringLiteral("method")].toString(), QStringLiteral("PUT"));
+    EXPECT_EQ(e[QStringLiteral("length")].toInt(), body.size());
+    EXPECT_EQ(e[QStringLiteral("sha256")].toString(),
+              QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex()));
+    EXPECT_EQ(r->postLength(), body.size());
+    EXPECT_EQ(reportedTotal, body.size());
+    // Whatever went out in the first buffer is taken off the expected size:
+    // what is reported sent always adds up to the expected size.
+    EXPECT_EQ(sent, sizeGrowth);
+    EXPECT_TRUE(QFile::exists(path));  // the caller's body file stays
+}
+
+TEST(Request, DownloadProgressAddsUp) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=2000000")));
+    qint64 grown = 0, received = 0;
+    r->setDownloadSizeIncrementedBlock([&](qint64 a) { grown += a; });
+    r->setBytesReceivedBlock([&](qint64 a, qint64) { received += a; });
+    run(r);
+    EXPECT_EQ(grown, 2000000);
+    EXPECT_EQ(received, 2000000);
+
+    auto unknown = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/nolength?n=5000")));
+    std::vector<qint64> reports;
+    unknown->setBytesReceivedBlock([&](qint64 a, qint64) { reports.push_back(a); });
+    run(unknown);
+    EXPECT_EQ(reports, std::vector<qint64>{1});
+}
+
+#include "RequestTest.moc"

@@ -1,0 +1,75 @@
+#pragma once
+
+// Shared by the HTTP engine's tests: peers' addresses and running a request
+// to its end on the main loop.
+#include "Net/NRHTTPRequest.h"
+#include "Platform/VNTempDirectory.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+namespace NetTest {
+
+inline QString fakeBase() {
+    return QStringLiteral("http://127.0.0.1:%1").arg(VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt());
+}
+
+inline QUrl fake(const QString &pathAndQuery) { return QUrl(fakeBase() + pathAndQuery); }
+
+inline QJsonObject apache() { return VNTest::peerState(QStringLiteral("apache")); }
+
+inline QUrl apacheURL(const QString &path) {
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(apache()[QStringLiteral("port")].toInt()).arg(path));
+}
+
+// The bytes the fake server sends for /bytes?n=N.
+inline QByteArray pattern(int n) {
+    QByteArray out(n, Qt::Uninitialized);
+    for (int i = 0; i < n; ++i)
+        out[i] = char((i % (251 * 64)) % 251);
+    return out;
+}
+
+// Outcome of one request: how many times each end ran.
+struct Outcome {
+    int finished = 0;
+    int failed = 0;
+    bool done() const { return finished + failed > 0; }
+};
+
+// Starts the request and runs the main loop until it has finished or failed.
+inline std::shared_ptr<Outcome> run(const std::shared_ptr<NRHTTPRequest> &request, int timeoutMs = 30000) {
+    auto outcome = std::make_shared<Outcome>();
+    request->setCompletionBlock([outcome] { ++outcome->finished; });
+    request->setFailedBlock([outcome] { ++outcome->failed; });
+    request->startAsynchronous();
+    EXPECT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }, timeoutMs)) << "request never ended";
+    VNTest::spin(30);  // a second (wrong) callback would show here
+    return outcome;
+}
+
+inline int errorCode(const std::shared_ptr<NRHTTPRequest> &request) {
+    return request->error() ? int(request->error()->code()) : 0;
+}
+
+inline QJsonObject echoOf(const std::shared_ptr<NRHTTPRequest> &request) {
+    return QJsonDocument::fromJson(request->responseData()).object();
+}
+
+// Names of the files left in the private temporary folder.
+inline QStringList temporaryFiles() {
+    return QDir(VNTempDirectory::path()).entryList(QDir::Files | QDir::NoDotAndDotDot);
+}
+
+inline void mapTestHosts() {
+    const QJsonObject a = apache();
+    NRHTTPRequest::setTestCertificateAuthorityFile(a[QStringLiteral("ca_file")].toString());
+    NRHTTPRequest::setTestHostsMappedToLoopback(
+        {QStringLiteral("secure.varnello.test"), QStringLiteral("wrong.varnello.test")});
+}
+
+}  // namespace NetTest

@@ -1,0 +1,284 @@
+"""An HTTP server for what real servers will not do on demand: exact bytes,
+chunked and close-delimited bodies, connections dropped mid-body, silence,
+401 loops, odd headers, broken gzip, ranges and an NTLM exchange.
+
+    http_fake_server.py PORT
+
+Routes (query parameters in brackets):
+  /echo            the request as JSON: method, path, headers, body length,
+                   SHA-256 and (when short) the body itself
+  /bytes[n]        n bytes (i % 251), with Content-Length
+  /chunked[n]      the same bytes, chunked
+  /nolength[n]     the same bytes, no length, ended by closing
+  /drop[n,after]   announces n bytes, sends `after`, closes
+  /silent          reads the request, answers nothing
+  /stall[n]        headers and half the body, then nothing
+  /uploadstall     never reads the body, never answers
+  /loop401         401 with a Basic challenge, whatever is sent
+  /negotiate401    401 offering only Negotiate
+  /nochallenge401  401 without any challenge
+  /redirect[code,to,body]  a redirect with a body of its own
+  /setcookie[name,value]   sets a cookie for /
+  /text[ct]        UTF-8 text "café" with the given Content-Type
+  /octal-length    "Content-Length: 010" and ten bytes
+  /gzip[n]         /bytes gzip-encoded; /badgzip garbage; /truncgzip cut short
+  /range[n]        /bytes with Range support; 416 past the end
+  /multi           two X-Multi headers
+  /status[code]    that status with a short body
+  /ntlm            NTLM (NTLMv2) for user VARNELLO\\carol, password "ntlm-pass"
+"""
+import base64
+import gzip
+import hashlib
+import hmac
+import json
+import os
+import socket
+import socketserver
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler
+
+NTLM_USER, NTLM_DOMAIN, NTLM_PASSWORD = "carol", "VARNELLO", "ntlm-pass"
+SERVER_CHALLENGE = b"\x01\x23\x45\x67\x89\xab\xcd\xef"
+
+
+def pattern(n):
+    block = bytes(i % 251 for i in range(251 * 64))
+    out = bytearray()
+    while len(out) < n:
+        out += block
+    return bytes(out[:n])
+
+
+def md4(data):
+    try:
+        return hashlib.new("md4", data).digest()
+    except ValueError:
+        pass
+    # RFC 1320, for OpenSSL builds without MD4.
+    def f(x, y, z): return (x & y) | (~x & z)
+    def g(x, y, z): return (x & y) | (x & z) | (y & z)
+    def h(x, y, z): return x ^ y ^ z
+    def rol(v, s): v &= 0xffffffff; return ((v << s) | (v >> (32 - s))) & 0xffffffff
+    msg = bytearray(data) + b"\x80"
+    while len(msg) % 64 != 56:
+        msg += b"\x00"
+    msg += struct.pack("<Q", len(data) * 8)
+    a, b, c, d = 0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476
+    for off in range(0, len(msg), 64):
+        X = struct.unpack("<16I", msg[off:off + 64])
+        aa, bb, cc, dd = a, b, c, d
+        for i in range(16):
+            k, s = i, (3, 7, 11, 19)[i % 4]
+            if i % 4 == 0: a = rol(a + f(b, c, d) + X[k], s)
+            elif i % 4 == 1: d = rol(d + f(a, b, c) + X[k], s)
+            elif i % 4 == 2: c = rol(c + f(d, a, b) + X[k], s)
+            else: b = rol(b + f(c, d, a) + X[k], s)
+        for i in range(16):
+            k, s = (i % 4) * 4 + i // 4, (3, 5, 9, 13)[i % 4]
+            if i % 4 == 0: a = rol(a + g(b, c, d) + X[k] + 0x5a827999, s)
+            elif i % 4 == 1: d = rol(d + g(a, b, c) + X[k] + 0x5a827999, s)
+            elif i % 4 == 2: c = rol(c + g(d, a, b) + X[k] + 0x5a827999, s)
+            else: b = rol(b + g(c, d, a) + X[k] + 0x5a827999, s)
+        order = (0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15)
+        for i in range(16):
+            k, s = order[i], (3, 9, 11, 15)[i % 4]
+            if i % 4 == 0: a = rol(a + h(b, c, d) + X[k] + 0x6ed9eba1, s)
+            elif i % 4 == 1: d = rol(d + h(a, b, c) + X[k] + 0x6ed9eba1, s)
+            elif i % 4 == 2: c = rol(c + h(d, a, b) + X[k] + 0x6ed9eba1, s)
+            else: b = rol(b + h(c, d, a) + X[k] + 0x6ed9eba1, s)
+        a, b, c, d = (a + aa) & 0xffffffff, (b + bb) & 0xffffffff, (c + cc) & 0xffffffff, (d + dd) & 0xffffffff
+    return struct.pack("<4I", a, b, c, d)
+
+
+def ntlm_type2():
+    target = NTLM_DOMAIN.encode("utf-16-le")
+    info = struct.pack("<HH", 2, len(target)) + target + struct.pack("<HH", 0, 0)
+    flags = 0x00000001 | 0x00000004 | 0x00000200 | 0x00010000 | 0x00080000 | 0x00800000
+    header_len = 48
+    msg = b"NTLMSSP\x00" + struct.pack("<I", 2)
+    msg += struct.pack("<HHI", len(target), len(target), header_len)
+    msg += struct.pack("<I", flags) + SERVER_CHALLENGE + b"\x00" * 8
+    msg += struct.pack("<HHI", len(info), len(info), header_len + len(target))
+    return msg + target + info
+
+
+def ntlm_check_type3(msg):
+    """(user, domain, password right?) of a type-3 message."""
+    def field(offset):
+        length, _, pos = struct.unpack("<HHI", msg[offset:offset + 8])
+        return msg[pos:pos + length]
+    nt = field(20)
+    domain = field(28).decode("utf-16-le", "replace")
+    user = field(36).decode("utf-16-le", "replace")
+    nt_hash = md4(NTLM_PASSWORD.encode("utf-16-le"))
+    key = hmac.new(nt_hash, (user.upper() + domain).encode("utf-16-le"), "md5").digest()
+    ok = False
+    if len(nt) > 24:
+        proof, blob = nt[:16], nt[16:]
+        ok = hmac.new(key, SERVER_CHALLENGE + blob, "md5").digest() == proof
+    return user, domain, ok
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        sys.stderr.write("%s\n" % (fmt % args))
+
+    def read_body(self):
+        length = self.headers.get("Content-Length")
+        if length is not None:
+            return self.rfile.read(int(length))
+        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+            out = b""
+            while True:
+                size = int(self.rfile.readline().strip().split(b";")[0], 16)
+                if size == 0:
+                    self.rfile.readline()
+                    return out
+                out += self.rfile.read(size)
+                self.rfile.readline()
+        return b""
+
+    def send(self, code, body=b"", headers=(), content_type="application/octet-stream", length=True):
+        self.send_response(code)
+        if content_type:
+            self.send_header("Content-Type", content_type)
+        for k, v in headers:
+            self.send_header(k, v)
+        if length:
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def handle_any(self):
+        url = urllib.parse.urlsplit(self.path)
+        q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query, keep_blank_values=True).items()}
+        n = int(q.get("n", "1000"))
+        route = url.path
+        if route == "/uploadstall":
+            time.sleep(float(q.get("wait", "30")))
+            self.close_connection = True
+            return
+        body = self.read_body()
+        if route == "/echo":
+            doc = {"method": self.command, "path": self.path, "headers": dict(self.headers.items()),
+                   "header_list": list(self.headers.items()), "length": len(body),
+                   "sha256": hashlib.sha256(body).hexdigest()}
+            if len(body) <= 65536:
+                doc["body"] = body.decode("latin-1")
+            self.send(200, json.dumps(doc).encode(), content_type="application/json")
+        elif route == "/bytes":
+            self.send(200, pattern(n))
+        elif route == "/chunked":
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            data = pattern(n)
+            for i in range(0, len(data), 1000):
+                piece = data[i:i + 1000]
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+            self.wfile.write(b"0\r\n\r\n")
+        elif route == "/nolength":
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(pattern(n))
+            self.close_connection = True
+        elif route == "/drop":
+            self.send_response(200)
+            self.send_header("Content-Length", str(n))
+            self.end_headers()
+            self.wfile.write(pattern(int(q.get("after", "100"))))
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_RDWR)
+            self.close_connection = True
+        elif route == "/silent":
+            time.sleep(float(q.get("wait", "30")))
+            self.close_connection = True
+        elif route == "/stall":
+            self.send_response(200)
+            self.send_header("Content-Length", str(n))
+            self.end_headers()
+            self.wfile.write(pattern(n // 2))
+            self.wfile.flush()
+            time.sleep(float(q.get("wait", "30")))
+            self.close_connection = True
+        elif route == "/loop401":
+            self.send(401, b"no", [("WWW-Authenticate", 'Basic realm="loop"')], "text/plain")
+        elif route == "/negotiate401":
+            self.send(401, b"no", [("WWW-Authenticate", "Negotiate")], "text/plain")
+        elif route == "/nochallenge401":
+            self.send(401, b"no", [], "text/plain")
+        elif route == "/redirect":
+            self.send(int(q.get("code", "302")), b"REDIRECT BODY " * 10, [("Location", q.get("to", "/bytes"))],
+                      "text/plain")
+        elif route == "/setcookie":
+            self.send(200, b"ok", [("Set-Cookie", "%s=%s; Path=/" % (q.get("name", "c"), q.get("value", "v")))],
+                      "text/plain")
+        elif route == "/text":
+            self.send(200, "café ünï".encode("utf-8"), content_type=q.get("ct", "text/plain"))
+        elif route == "/octal-length":
+            self.send_response(200)
+            self.send_header("Content-Length", "010")
+            self.end_headers()
+            self.wfile.write(b"0123456789")
+        elif route == "/gzip":
+            self.send(200, gzip.compress(pattern(n)), [("Content-Encoding", "gzip")])
+        elif route == "/badgzip":
+            self.send(200, b"this is not gzip at all" * 10, [("Content-Encoding", "gzip")])
+        elif route == "/truncgzip":
+            self.send(200, gzip.compress(pattern(n))[:-40], [("Content-Encoding", "gzip")])
+        elif route == "/range":
+            data = pattern(n)
+            rng = self.headers.get("Range")
+            if rng and rng.startswith("bytes="):
+                start = int(rng[6:].split("-")[0])
+                if start >= n:
+                    self.send(416, b"RANGE NOT SATISFIABLE", [("Content-Range", "bytes */%d" % n)], "text/plain")
+                    return
+                self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))])
+            else:
+                self.send(200, data)
+        elif route == "/multi":
+            self.send(200, b"m", [("X-Multi", "one"), ("X-Multi", "two")], "text/plain")
+        elif route == "/status":
+            self.send(int(q.get("code", "500")), b"status body", content_type="text/plain")
+        elif route == "/ntlm":
+            auth = self.headers.get("Authorization", "")
+            if not auth.startswith("NTLM "):
+                self.send(401, b"", [("WWW-Authenticate", "NTLM")], "text/plain")
+                return
+            msg = base64.b64decode(auth[5:])
+            kind = struct.unpack("<I", msg[8:12])[0]
+            if kind == 1:
+                self.send(401, b"", [("WWW-Authenticate", "NTLM " + base64.b64encode(ntlm_type2()).decode())],
+                          "text/plain")
+                return
+            user, domain, ok = ntlm_check_type3(msg)
+            if ok and user.lower() == NTLM_USER and domain.upper() == NTLM_DOMAIN:
+                self.send(200, ("welcome %s\\%s" % (domain, user)).encode(), content_type="text/plain")
+            else:
+                self.send(401, b"denied", [("WWW-Authenticate", "NTLM")], "text/plain")
+        else:
+            self.send(404, b"not here", content_type="text/plain")
+
+    do_GET = do_POST = do_PUT = do_DELETE = do_HEAD = do_PROPFIND = do_MKCOL = do_MOVE = do_COPY = \
+        do_PATCH = handle_any
+
+
+class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+if __name__ == "__main__":
+    port = int(sys.argv[1])
+    with Server(("127.0.0.1", port), Handler) as server:
+        server.serve_forever()
