@@ -98,51 +98,76 @@ QNDriveConfigPtr QNMyDocumentsHandler::makeLocalDriveConfig() {
     return config;
 }
 
+namespace {
+
+// A file's creation time, else its modification time, read as UTC: no time
+// zone lookup on the worker threads.
+QDateTime fileDate(const QString &path) {
+    struct statx sx {};
+    const QByteArray name = QFile::encodeName(path);
+    if (::statx(AT_FDCWD, name.constData(), 0, STATX_BTIME | STATX_MTIME, &sx) == 0) {
+        const auto toDate = [](const struct statx_timestamp &t) {
+            return QDateTime::fromMSecsSinceEpoch(qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000, Qt::UTC);
+        };
+        if ((sx.stx_mask & STATX_BTIME) && (sx.stx_btime.tv_sec != 0 || sx.stx_btime.tv_nsec != 0))
+            return toDate(sx.stx_btime);
+        if (sx.stx_mask & STATX_MTIME)
+            return toDate(sx.stx_mtime);
+    }
+    return {};
+}
+
+struct ListOutcome {
+    QNDocumentList documents;
+    VNErrorPtr error;
+};
+
+// Reads the folder. Everything made on the way is gone before the caller
+// answers, so nothing of it is released on this thread after the answer.
+ListOutcome listFolder(const QNCloudInterface &handler, const QString &path) {
+    ListOutcome outcome;
+    QString problem;
+    QFileInfo info(path);
+    if (path.isEmpty())
+        problem = QStringLiteral("No folder to list.");
+    else if (!info.isDir())
+        problem = QStringLiteral("The folder \"%1\" cannot be listed: %2")
+                      .arg(path, info.exists() ? QStringLiteral("it is not a folder")
+                                               : QStringLiteral("it does not exist"));
+    else if (!QDir(path).isReadable())
+        problem = QStringLiteral("The folder \"%1\" cannot be read.").arg(path);
+    if (!problem.isEmpty()) {
+        VNLog::log(QStringLiteral("QNMyDocumentsHandler listDocuments error: %1").arg(problem));
+        outcome.error = handler.makeError(problem);
+        return outcome;
+    }
+    const QStringList names = QDir(path).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QString &name : names) {
+        auto doc = QNDocument::create();
+        const QString childPath = joinPath(path, name);
+        doc->setPath(childPath);
+        doc->setDisplayName(name);
+        QFileInfo child(childPath);
+        if (child.exists() && child.isDir())
+            doc->setIsDirectory(true);
+        else
+            doc->setSize(child.isSymLink() && !child.exists() ? 0 : child.size());
+        doc->setDate(fileDate(childPath));
+        outcome.documents.append(doc);
+    }
+    return outcome;
+}
+
+}  // namespace
+
 void QNMyDocumentsHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     auto self = shared_from_this();
     const QString path = folder ? folder->path() : QString();
     VNDispatch::globalAsync([self, path, searchKeyword, completed] {
-        QFileInfo info(path);
-        if (path.isEmpty() || !info.isDir()) {
-            auto error = self->makeError(
-                path.isEmpty() ? QStringLiteral("No folder to list.")
-                               : QStringLiteral("The folder \"%1\" cannot be listed: %2")
-                                     .arg(path, info.exists() ? QStringLiteral("it is not a folder")
-                                                              : QStringLiteral("it does not exist")));
-            VNLog::log(QStringLiteral("QNMyDocumentsHandler listDocuments error: %1").arg(error->localizedDescription()));
-            if (completed)
-                completed({}, searchKeyword, error, false);
-            return;
-        }
-        QDir dir(path);
-        if (!dir.isReadable()) {
-            auto error = self->makeError(QStringLiteral("The folder \"%1\" cannot be read.").arg(path));
-            VNLog::log(QStringLiteral("QNMyDocumentsHandler listDocuments error: %1").arg(error->localizedDescription()));
-            if (completed)
-                completed({}, searchKeyword, error, false);
-            return;
-        }
-        QNDocumentList documents;
-        const QStringList names =
-            dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-        for (const QString &name : names) {
-            auto doc = QNDocument::create();
-            const QString childPath = joinPath(path, name);
-            doc->setPath(childPath);
-            doc->setDisplayName(name);
-            QFileInfo child(childPath);
-            if (child.exists() && child.isDir())
-                doc->setIsDirectory(true);
-            else
-                doc->setSize(child.isSymLink() && !child.exists() ? 0 : child.size());
-            QDateTime date = child.birthTime();
-            if (!date.isValid())
-                date = child.lastModified();
-            doc->setDate(date);
-            documents.append(doc);
-        }
+        ListOutcome outcome = listFolder(*self, path);
         if (completed)
-            completed(documents, searchKeyword, nullptr, false);
+            completed(std::move(outcome.documents), searchKeyword, std::move(outcome.error), false);
     });
 }
 
@@ -166,113 +191,116 @@ void QNMyDocumentsHandler::copyFile(const QString &source, const QString &destin
                                     QNProgressCallback progress, QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNMyDocumentsHandler>(shared_from_this());
     VNDispatch::globalAsync([self, source, destination, result, progress, completed] {
-        auto fail = [&](const QString &message) {
-            VNLog::log(QStringLiteral("QNMyDocumentsHandler transfer error: %1").arg(message));
-            if (completed)
-                completed(nullptr, self->makeError(message), self->isCancelled());
-        };
-        if (source.isEmpty()) {
-            fail(QStringLiteral("No source file given."));
-            return;
-        }
-        if (destination.isEmpty()) {
-            fail(QStringLiteral("No destination for \"%1\".").arg(source));
-            return;
-        }
-        const QByteArray sourceName = QFile::encodeName(source);
-        const QByteArray destinationName = QFile::encodeName(destination);
-        // Opened without blocking, so that a pipe or device in place of a
-        // file cannot hang the transfer; only regular files are copied.
-        int in = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (in < 0) {
-            fail(QStringLiteral("The file \"%1\" cannot be opened: %2").arg(source, systemText(errno)));
-            return;
-        }
-        struct stat sourceStat {};
-        if (::fstat(in, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) {
-            const int err = errno;
-            const bool isFolder = S_ISDIR(sourceStat.st_mode);
-            const bool statFailed = sourceStat.st_mode == 0;
-            closeFd(in);
-            fail(QStringLiteral("The file \"%1\" cannot be read: %2")
-                     .arg(source, statFailed ? systemText(err)
-                                             : isFolder ? QStringLiteral("it is a folder")
-                                                        : QStringLiteral("it is not a regular file")));
-            return;
-        }
-        ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
-        // The data goes into a hidden file next to the target and takes the
-        // target's name only when whole.
-        const QString folder = parentPath(destination);
-        const QString partial = joinPath(folder, QStringLiteral(".%1.part-%2")
-                                                     .arg(lastPathComponent(destination))
-                                                     .arg(QRandomGenerator::global()->generate64(), 16, 16,
-                                                          QLatin1Char('0')));
-        const QByteArray partialName = QFile::encodeName(partial);
-        int out = ::open(partialName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (out < 0) {
-            const int err = errno;
-            closeFd(in);
-            fail(QStringLiteral("The file \"%1\" cannot be written: %2").arg(destination, systemText(err)));
-            return;
-        }
-        auto abandon = [&] {
-            closeFd(out);
-            closeFd(in);
-            ::unlink(partialName.constData());
-        };
-
-        const qint64 total = sourceStat.st_size;
-        qint64 written = 0;
-        std::vector<char> buffer(static_cast<size_t>(chunkSize));
-        for (;;) {
-            const ssize_t n = readSome(in, buffer.data(), buffer.size());
-            if (n < 0) {
-                const int err = errno;
-                abandon();
-                fail(QStringLiteral("Reading \"%1\" failed: %2").arg(source, systemText(err)));
-                return;
-            }
-            if (n == 0)
-                break;
-            if (self->isCancelled()) {
-                abandon();
-                if (completed)
-                    completed(nullptr, nullptr, true);
-                return;
-            }
-            if (!writeAll(out, buffer.data(), n)) {
-                const int err = errno;
-                abandon();
-                fail(QStringLiteral("Writing \"%1\" failed: %2").arg(destination, systemText(err)));
-                return;
-            }
-            written += n;
-            if (progress)
-                progress(total > 0 ? static_cast<double>(written) / static_cast<double>(total) : 1.0);
-        }
-        if (::close(out) != 0) {
-            const int err = errno;
-            out = -1;
-            abandon();
-            fail(QStringLiteral("Writing \"%1\" failed: %2").arg(destination, systemText(err)));
-            return;
-        }
-        out = -1;
-        closeFd(in);
-        if (::rename(partialName.constData(), destinationName.constData()) != 0) {
-            const int err = errno;
-            ::unlink(partialName.constData());
-            fail(QStringLiteral("The file \"%1\" cannot be written: %2").arg(destination, systemText(err)));
-            return;
-        }
-        if (result)
+        CopyOutcome outcome = self->copyNow(source, destination, progress);
+        if (outcome.done && result)
             result->setDisplayName(lastPathComponent(result->path()));
-        if (progress)
-            progress(1.0);
-        if (completed)
+        if (!completed)
+            return;
+        if (outcome.done)
             completed(result, nullptr, false);
+        else
+            completed(nullptr, std::move(outcome.error), outcome.cancelled);
     });
+}
+
+QNMyDocumentsHandler::CopyOutcome QNMyDocumentsHandler::copyNow(const QString &source, const QString &destination,
+                                                                const QNProgressCallback &progress) {
+    CopyOutcome outcome;
+    auto fail = [&](const QString &message) {
+        VNLog::log(QStringLiteral("QNMyDocumentsHandler transfer error: %1").arg(message));
+        outcome.error = makeError(message);
+        outcome.cancelled = isCancelled();
+        return outcome;
+    };
+    if (source.isEmpty()) {
+        return fail(QStringLiteral("No source file given."));
+    }
+    if (destination.isEmpty()) {
+        return fail(QStringLiteral("No destination for \"%1\".").arg(source));
+    }
+    const QByteArray sourceName = QFile::encodeName(source);
+    const QByteArray destinationName = QFile::encodeName(destination);
+    // Opened without blocking, so that a pipe or device in place of a
+    // file cannot hang the transfer; only regular files are copied.
+    int in = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0) {
+        return fail(QStringLiteral("The file \"%1\" cannot be opened: %2").arg(source, systemText(errno)));
+    }
+    struct stat sourceStat {};
+    if (::fstat(in, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) {
+        const int err = errno;
+        const bool isFolder = S_ISDIR(sourceStat.st_mode);
+        const bool statFailed = sourceStat.st_mode == 0;
+        closeFd(in);
+        return fail(QStringLiteral("The file \"%1\" cannot be read: %2")
+                 .arg(source, statFailed ? systemText(err)
+                                         : isFolder ? QStringLiteral("it is a folder")
+                                                    : QStringLiteral("it is not a regular file")));
+    }
+    ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
+    // The data goes into a hidden file next to the target and takes the
+    // target's name only when whole.
+    const QString folder = parentPath(destination);
+    const QString partial = joinPath(folder, QStringLiteral(".%1.part-%2")
+                                                 .arg(lastPathComponent(destination))
+                                                 .arg(QRandomGenerator::global()->generate64(), 16, 16,
+                                                      QLatin1Char('0')));
+    const QByteArray partialName = QFile::encodeName(partial);
+    int out = ::open(partialName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0) {
+        const int err = errno;
+        closeFd(in);
+        return fail(QStringLiteral("The file \"%1\" cannot be written: %2").arg(destination, systemText(err)));
+    }
+    auto abandon = [&] {
+        closeFd(out);
+        closeFd(in);
+        ::unlink(partialName.constData());
+    };
+
+    const qint64 total = sourceStat.st_size;
+    qint64 written = 0;
+    std::vector<char> buffer(static_cast<size_t>(chunkSize));
+    for (;;) {
+        const ssize_t n = readSome(in, buffer.data(), buffer.size());
+        if (n < 0) {
+            const int err = errno;
+            abandon();
+            return fail(QStringLiteral("Reading \"%1\" failed: %2").arg(source, systemText(err)));
+        }
+        if (n == 0)
+            break;
+        if (isCancelled()) {
+            abandon();
+            outcome.cancelled = true;
+            return outcome;
+        }
+        if (!writeAll(out, buffer.data(), n)) {
+            const int err = errno;
+            abandon();
+            return fail(QStringLiteral("Writing \"%1\" failed: %2").arg(destination, systemText(err)));
+        }
+        written += n;
+        if (progress)
+            progress(total > 0 ? static_cast<double>(written) / static_cast<double>(total) : 1.0);
+    }
+    if (::close(out) != 0) {
+        const int err = errno;
+        out = -1;
+        abandon();
+        return fail(QStringLiteral("Writing \"%1\" failed: %2").arg(destination, systemText(err)));
+    }
+    out = -1;
+    closeFd(in);
+    if (::rename(partialName.constData(), destinationName.constData()) != 0) {
+        const int err = errno;
+        ::unlink(partialName.constData());
+        return fail(QStringLiteral("The file \"%1\" cannot be written: %2").arg(destination, systemText(err)));
+    }
+    if (progress)
+        progress(1.0);
+    outcome.done = true;
+    return outcome;
 }
 
 void QNMyDocumentsHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {

@@ -31,7 +31,16 @@ public:
     void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
 
 private:
-    // Copies source to destination in chunks; answers with result on success.
+    struct CopyOutcome {
+        bool done = false;
+        bool cancelled = false;
+        VNErrorPtr error;
+    };
+    // Copies source to destination in chunks on the background queue;
+    // answers with result on success.
     void copyFile(const QString &source, const QString &destination, QNDocumentPtr result,
                   QNProgressCallback progress, QNDocumentCallback completed);
+    // The copy itself, on the calling thread. Every value made on the way is
+    // released before copyFile answers.
+    CopyOutcome copyNow(const QString &source, const QString &destination, const QNProgressCallback &progress);
 };
