@@ -3,11 +3,17 @@
 #include "VNOperationQueue.h"
 
 #include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace VNDispatch {
 
@@ -16,11 +22,87 @@ bool isMainThread() {
     return app && QThread::currentThread() == app->thread();
 }
 
+namespace {
+
+// Blocks for the main thread wait in our own queue, guarded by a std::mutex,
+// and an eventfd wakes the main loop through a socket notifier. Many threads
+// hand blocks over at once; going through Qt's own event queue instead would
+// hide that hand-off from the thread sanitizer (Qt is not instrumented).
+struct MainQueue {
+    std::mutex mutex;
+    std::deque<std::function<void()>> blocks;
+    int fd = -1;
+    bool installed = false;
+    QPointer<QSocketNotifier> notifier;  // main thread only
+};
+
+MainQueue &mainQueue() {
+    static auto *queue = new MainQueue;  // lives to the end
+    return *queue;
+}
+
+// Runs the waiting blocks one at a time, in the order given, so that a
+// block that spins a nested event loop still sees the others in order.
+void drainMainQueue() {
+    auto &q = mainQueue();
+    std::uint64_t count = 0;
+    (void)::read(q.fd, &count, sizeof count);
+    for (;;) {
+        std::function<void()> block;
+        {
+            std::lock_guard lock(q.mutex);
+            if (q.blocks.empty())
+                return;
+            block = std::move(q.blocks.front());
+            q.blocks.pop_front();
+            if (!q.blocks.empty()) {
+                // Wakes a nested event loop that this block may run.
+                const std::uint64_t one = 1;
+                (void)::write(q.fd, &one, sizeof one);
+            }
+        }
+        if (block)
+            block();
+    }
+}
+
+// Runs on the main thread when the application object is made.
+void installMainQueue() {
+    auto &q = mainQueue();
+    auto *app = QCoreApplication::instance();
+    std::lock_guard lock(q.mutex);
+    if (q.installed || !app)
+        return;
+    if (q.fd < 0)
+        q.fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (q.fd < 0)
+        return;  // Qt's own queue then carries the blocks
+    q.notifier = new QSocketNotifier(q.fd, QSocketNotifier::Read, app);
+    QObject::connect(q.notifier.data(), &QSocketNotifier::activated, app, [] { drainMainQueue(); });
+    q.installed = true;
+    if (!q.blocks.empty()) {
+        const std::uint64_t one = 1;
+        (void)::write(q.fd, &one, sizeof one);
+    }
+}
+
+}  // namespace
+
 void mainAsync(std::function<void()> block) {
     auto *app = QCoreApplication::instance();
     if (!app)
         return;  // no event loop: the process is going away
-    QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+    auto &q = mainQueue();
+    {
+        std::lock_guard lock(q.mutex);
+        if (!q.installed) {
+            QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+            return;
+        }
+        q.blocks.push_back(std::move(block));
+    }
+    const std::uint64_t one = 1;
+    (void)::write(q.fd, &one, sizeof one);
 }
 
 void mainSync(const std::function<void()> &block) {
@@ -59,3 +141,9 @@ void globalAsync(std::function<void()> block) {
 }
 
 }  // namespace VNDispatch
+
+// The main thread's queue is set up as the application object is made.
+static void installVarnelloMainQueue() {
+    VNDispatch::installMainQueue();
+}
+Q_COREAPP_STARTUP_FUNCTION(installVarnelloMainQueue)

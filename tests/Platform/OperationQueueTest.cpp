@@ -198,3 +198,44 @@ TEST(Operation, ExecutingObserverOfACancelledOperationIsDropped) {
     EXPECT_TRUE(op->isFinished());
     EXPECT_EQ(calls.load(), 0);
 }
+
+TEST(Dispatch, MainAsyncFromManyThreadsRunsEveryBlockInOrder) {
+    constexpr int kThreads = 4, kBlocks = 500;
+    std::vector<std::vector<int>> seen(kThreads);  // main thread only
+    std::atomic<int> offMain{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kBlocks; ++i)
+                VNDispatch::mainAsync([&, t, i] {
+                    if (!VNDispatch::isMainThread())
+                        ++offMain;
+                    seen[t].push_back(i);
+                });
+        });
+    }
+    for (auto &th : threads)
+        th.join();
+    ASSERT_TRUE(VNTest::waitUntil([&] {
+        for (auto &s : seen)
+            if (static_cast<int>(s.size()) < kBlocks)
+                return false;
+        return true;
+    }));
+    EXPECT_EQ(offMain.load(), 0);
+    for (auto &s : seen)
+        for (int i = 0; i < kBlocks; ++i)
+            ASSERT_EQ(s[i], i);
+}
+
+TEST(Dispatch, BlocksKeepTheirOrderAcrossANestedEventLoop) {
+    std::vector<int> order;
+    VNDispatch::mainAsync([&] {
+        order.push_back(1);
+        VNTest::spin(50);  // a nested loop runs the blocks queued behind this one
+        order.push_back(3);
+    });
+    VNDispatch::mainAsync([&] { order.push_back(2); });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return order.size() == 3; }));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
