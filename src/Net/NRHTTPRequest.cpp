@@ -7,7 +7,6 @@
 #include "Net/NRSessionCredentialStore.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
-#include "Platform/VNOperationQueue.h"
 #include "Platform/VNTempDirectory.h"
 
 #include <QCoreApplication>
@@ -368,15 +367,6 @@ VNErrorPtr NRHTTPRequest::makeError(int code, const QString &description, const 
     return std::make_shared<VNError>(errorDomain(), code, info);
 }
 
-VNOperationQueue &NRHTTPRequest::sharedQueue() {
-    static VNOperationQueue *queue = [] {
-        auto *q = new VNOperationQueue(QStringLiteral("NRHTTPRequest shared queue"));
-        q->setMaxConcurrentOperationCount(4);
-        return q;
-    }();
-    return *queue;
-}
-
 double NRHTTPRequest::defaultTimeOutSeconds() { return g_defaultTimeOutSeconds.load(); }
 void NRHTTPRequest::setDefaultTimeOutSeconds(double s) { g_defaultTimeOutSeconds.store(s); }
 
@@ -489,19 +479,29 @@ void NRHTTPRequest::startAsynchronous() {
     m_delegateConfirmsRedirect = delegateResponds(m_willRedirectSelector, "NRHTTPRequest*,QUrl");
     m_canAskForCredentials = bool(m_authenticationNeededBlock) ||
                              delegateResponds("authenticationNeededForRequest", "NRHTTPRequest*");
-    sharedQueue().addOperation(shared_from_this());
+    m_wantsStarted = m_startedBlock || delegateResponds(m_didStartSelector, "NRHTTPRequest*");
+    m_wantsHeaders = m_headersReceivedBlock || delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*");
+    m_wantsRedirected = m_requestRedirectedBlock || delegateResponds("requestRedirected", "NRHTTPRequest*");
+    m_wantsUploadProgress = m_bytesSentBlock || m_uploadSizeIncrementedBlock || !m_uploadProgressDelegate.expired();
+    m_wantsDownloadProgress =
+        m_bytesReceivedBlock || m_downloadSizeIncrementedBlock || !m_downloadProgressDelegate.expired();
+    NRNetworkThread::shared().enqueue(sharedSelf());
 }
 
 void NRHTTPRequest::start() {
-    if (isFinished())
-        return;
+    // Started by the network thread's own queue (startAsynchronous), not by
+    // an operation queue.
+    startAsynchronous();
+}
+
+void NRHTTPRequest::startOnNetworkThread() {
     {
         LOCKED;
         m_inProgress = true;
+        m_holdsPlace = true;
     }
     setExecuting(true);
-    auto self = sharedSelf();
-    NRNetworkThread::shared().post([self] { self->main(); });
+    main();
 }
 
 void NRHTTPRequest::main() {
@@ -687,7 +687,8 @@ void NRHTTPRequest::applyAuthorizationHeader() {
 void NRHTTPRequest::startRequest() {
     if (m_cancelled)
         return;
-    onMain([](NRHTTPRequest &r) { r.reportStarted(); });
+    if (m_wantsStarted)
+        onMain([](NRHTTPRequest &r) { r.reportStarted(); });
     m_downloadComplete = false;
     m_complete = false;
     m_totalBytesRead = 0;
@@ -921,6 +922,7 @@ void NRHTTPRequest::failWithError(const VNErrorPtr &error) {
     if (m_cancelled || m_error)
         return;  // a second failure is ignored
     m_error = error;
+    m_failed.store(true);
     VNLog::log(QStringLiteral("NRHTTPRequest failed: %1 (%2)").arg(error->localizedDescription(), description()));
     onMain([](NRHTTPRequest &r) { r.reportFailure(); });
     if (m_inProgress)
@@ -937,6 +939,10 @@ void NRHTTPRequest::markAsFinished() {
     NRNetworkThread::shared().removeTicking(this);
     const bool wasInProgress = m_inProgress;
     m_inProgress = false;
+    if (m_holdsPlace) {
+        m_holdsPlace = false;
+        NRNetworkThread::shared().releasePlace();
+    }
     if (wasInProgress || isExecuting())
         setFinished(true);
 }
@@ -1094,9 +1100,11 @@ void NRHTTPRequest::readResponseHeaders() {
     if (m_responseStatusCode == 416 && m_partialDownloadSize > 0)
         m_dropBody416 = true;  // never append an error page to a resumed file
 
+    if (!m_wantsHeaders)
+        return;
     const QMap<QString, QString> headers = m_responseHeaders;
     onMain([headers](NRHTTPRequest &r) {
-        if (r.error())
+        if (r.m_failed.load())
             return;
         r.callDelegate(r.m_didReceiveResponseHeadersSelector);
         if (r.m_headersReceivedBlock)
@@ -1109,15 +1117,17 @@ bool NRHTTPRequest::willRedirect() {
     const int s = m_responseStatusCode;
     if (!m_shouldRedirect || location.isNull() || !(s == 301 || s == 302 || s == 303 || s == 307))
         return false;
-    onMain([](NRHTTPRequest &r) {
-        if (r.error())
-            return;
-        if (r.delegateResponds("requestRedirected", "NRHTTPRequest*"))
-            QMetaObject::invokeMethod(r.m_delegate.data(), "requestRedirected", Qt::DirectConnection,
-                                      Q_ARG(NRHTTPRequest *, &r));
-        if (r.m_requestRedirectedBlock)
-            r.m_requestRedirectedBlock();
-    });
+    if (m_wantsRedirected) {
+        onMain([](NRHTTPRequest &r) {
+            if (r.m_failed.load())
+                return;
+            if (r.delegateResponds("requestRedirected", "NRHTTPRequest*"))
+                QMetaObject::invokeMethod(r.m_delegate.data(), "requestRedirected", Qt::DirectConnection,
+                                          Q_ARG(NRHTTPRequest *, &r));
+            if (r.m_requestRedirectedBlock)
+                r.m_requestRedirectedBlock();
+        });
+    }
     const QUrl target = m_url.resolved(QUrl(location));
     if (s == 303 || ((s == 301 || s == 302) && !m_shouldUseRFC2616RedirectBehaviour)) {
         m_requestMethod = QStringLiteral("GET");
@@ -1428,7 +1438,7 @@ void NRHTTPRequest::followRedirect() {
         m_redirectURL = QUrl();
         m_lastActivity.invalidate();
         onMain([target](NRHTTPRequest &r) {
-            if (r.error())
+            if (r.m_failed.load())
                 return;
             if (r.delegateResponds(r.m_willRedirectSelector, "NRHTTPRequest*,QUrl"))
                 QMetaObject::invokeMethod(r.m_delegate.data(), r.m_willRedirectSelector.constData(), Qt::DirectConnection,
@@ -1730,6 +1740,8 @@ void NRHTTPRequest::updateUploadProgress() {
     const double denominator = double(postLength) - double(m_uploadBufferSize);
     const double fraction = denominator > 0 ? (double(m_totalBytesSent) - double(m_uploadBufferSize)) / denominator : 1.0;
     m_lastBytesSent = m_totalBytesSent;
+    if (!m_wantsUploadProgress)
+        return;
     onMain([amount, postLength, fraction](NRHTTPRequest &r) {
         if (auto d = r.m_uploadProgressDelegate.lock()) {
             d->didSendBytes(&r, amount);
@@ -1760,6 +1772,8 @@ void NRHTTPRequest::updateDownloadProgress() {
     const qint64 total = qint64(m_contentLength + m_partialDownloadSize);
     const double fraction = total > 0 ? double(soFar) / double(total) : 1.0;
     m_lastBytesRead = soFar;
+    if (!m_wantsDownloadProgress)
+        return;
     onMain([amount, total, fraction](NRHTTPRequest &r) {
         if (auto d = r.m_downloadProgressDelegate.lock()) {
             d->didReceiveBytes(&r, amount);
@@ -1771,6 +1785,8 @@ void NRHTTPRequest::updateDownloadProgress() {
 }
 
 void NRHTTPRequest::incrementDownloadSizeBy(qint64 amount) {
+    if (!m_wantsDownloadProgress)
+        return;
     onMain([amount](NRHTTPRequest &r) {
         if (auto d = r.m_downloadProgressDelegate.lock())
             d->incrementDownloadSizeBy(&r, amount);
@@ -1780,6 +1796,8 @@ void NRHTTPRequest::incrementDownloadSizeBy(qint64 amount) {
 }
 
 void NRHTTPRequest::incrementUploadSizeBy(qint64 amount) {
+    if (!m_wantsUploadProgress)
+        return;
     onMain([amount](NRHTTPRequest &r) {
         if (auto d = r.m_uploadProgressDelegate.lock())
             d->incrementUploadSizeBy(&r, amount);
@@ -1789,6 +1807,8 @@ void NRHTTPRequest::incrementUploadSizeBy(qint64 amount) {
 }
 
 void NRHTTPRequest::removeUploadProgressSoFar() {
+    if (!m_wantsUploadProgress)
+        return;
     const qint64 amount = -qint64(m_totalBytesSent);
     const qint64 postLength = m_postLength;
     onMain([amount, postLength](NRHTTPRequest &r) {
@@ -1823,7 +1843,7 @@ void NRHTTPRequest::callDelegate(const QByteArray &method) {
 }
 
 void NRHTTPRequest::reportStarted() {
-    if (error())
+    if (m_failed.load())
         return;
     callDelegate(m_didStartSelector);
     if (m_startedBlock)
@@ -1831,7 +1851,7 @@ void NRHTTPRequest::reportStarted() {
 }
 
 void NRHTTPRequest::reportFinished() {
-    if (error())
+    if (m_failed.load())
         return;
     callDelegate(m_didFinishSelector);
     if (m_completionBlock)

@@ -7,6 +7,7 @@
 #include "Platform/VNOperation.h"
 
 #include <QByteArray>
+#include <atomic>
 #include <QElapsedTimer>
 #include <QMap>
 #include <QNetworkCookie>
@@ -21,16 +22,16 @@
 
 class QFile;
 class NRDataDecompressor;
-class VNOperationQueue;
 typedef void CURL;
 
 // One HTTP or HTTPS request and its reply.
 //
 // Built on the main thread, started with startAsynchronous(): the shared
-// queue (at most 4 requests at once) hands it to the one network thread,
+// queue of the network thread (at most 4 requests at once) starts it there,
 // where it is sent over libcurl, redirected, authenticated (Basic and Digest
 // by us, NTLM by libcurl) and timed. Every callback runs on the main thread:
-// the delegate's method first, then the block. A reply with any HTTP status
+// the delegate's method first, then the block (callbacks are set before the
+// request starts). A reply with any HTTP status
 // finishes (the caller tests responseStatusCode()); transport, time-out,
 // credential, cancel, URL, file, redirect and gzip problems fail with an
 // error of "NRHTTPRequestErrorDomain" (codes in NRHTTPErrorCode).
@@ -210,7 +211,6 @@ public:
 
     // --- Class-wide -----------------------------------------------------
     static QString errorDomain();  // "NRHTTPRequestErrorDomain"
-    static VNOperationQueue &sharedQueue();
     static double defaultTimeOutSeconds();
     static void setDefaultTimeOutSeconds(double seconds);
     // "Name Version (OS; OS version; locale)" from the application's name
@@ -235,6 +235,7 @@ public:
     static void setTestHostsMappedToLoopback(const QStringList &hosts);
 
     // Network thread only.
+    void startOnNetworkThread();
     void transferDone(CURL *easy, int curlCode);
     void statusTick();
 
@@ -374,6 +375,11 @@ private:
     bool m_deliverData = false;
     bool m_delegateConfirmsRedirect = false;
     bool m_canAskForCredentials = false;
+    // Which callbacks somebody listens to (set when started); the others are
+    // never sent to the main thread.
+    bool m_wantsStarted = true, m_wantsHeaders = true, m_wantsRedirected = true;
+    bool m_wantsUploadProgress = true, m_wantsDownloadProgress = true;
+    bool m_holdsPlace = false;  // counts against the shared queue's width
 
     // State of the running request (network thread, under m_mutex).
     bool m_inProgress = false;
@@ -385,6 +391,7 @@ private:
     int m_retryCount = 0;
     bool m_freshConnection = false;
     VNErrorPtr m_error;
+    std::atomic<bool> m_failed{false};  // read by main-thread callbacks without the lock
     CURL *m_easy = nullptr;
     struct curl_slist *m_curlHeaders = nullptr;
     struct curl_slist *m_curlConnectTo = nullptr;

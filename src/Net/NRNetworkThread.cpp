@@ -49,6 +49,29 @@ void NRNetworkThread::removeTransfer(CURL *easy) {
     m_transferCount.store(static_cast<int>(m_transfers.size()));
 }
 
+void NRNetworkThread::enqueue(std::shared_ptr<NRHTTPRequest> request) {
+    post([this, request = std::move(request)]() mutable {
+        m_waiting.push_back(std::move(request));
+        admit();
+    });
+}
+
+void NRNetworkThread::releasePlace() {
+    --m_running;
+    m_runningCount.store(m_running);
+    admit();
+}
+
+void NRNetworkThread::admit() {
+    while (m_running < maximumRunningRequests && !m_waiting.empty()) {
+        auto request = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        ++m_running;
+        m_runningCount.store(m_running);
+        request->startOnNetworkThread();
+    }
+}
+
 void NRNetworkThread::addTicking(const std::shared_ptr<NRHTTPRequest> &request) {
     m_ticking[request.get()] = request;
 }

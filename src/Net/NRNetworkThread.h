@@ -31,6 +31,14 @@ public:
     void addTicking(const std::shared_ptr<NRHTTPRequest> &request);
     void removeTicking(const NRHTTPRequest *request);
 
+    // The shared queue: requests wait here and start in the order given, at
+    // most maximumRunningRequests at a time; a finished request releases its
+    // place. Both run on the network thread (enqueue posts itself there).
+    static constexpr int maximumRunningRequests = 4;
+    void enqueue(std::shared_ptr<NRHTTPRequest> request);
+    void releasePlace();
+    int runningRequests() const { return m_runningCount.load(); }
+
     // The number of transfers in flight (for tests).
     int transferCount() const { return m_transferCount.load(); }
 
@@ -46,4 +54,8 @@ private:
     std::map<CURL *, std::shared_ptr<NRHTTPRequest>> m_transfers;
     std::map<const NRHTTPRequest *, std::weak_ptr<NRHTTPRequest>> m_ticking;
     std::atomic<int> m_transferCount{0};
+    std::deque<std::shared_ptr<NRHTTPRequest>> m_waiting;
+    int m_running = 0;
+    std::atomic<int> m_runningCount{0};
+    void admit();
 };

@@ -272,7 +272,7 @@ TEST(Request, AtMostFourAtOnce) {
         r->startAsynchronous();
     int most = 0;
     VNTest::waitUntil([&] {
-        most = std::max(most, NRNetworkThread::shared().transferCount());
+        most = std::max({most, NRNetworkThread::shared().transferCount(), NRNetworkThread::shared().runningRequests()});
         return *ended == 10;
     }, 30000);
     EXPECT_EQ(*ended, 10);

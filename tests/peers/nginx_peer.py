@@ -1,0 +1,56 @@
+"""nginx on loopback: static files under /files/ and PUT/DELETE uploads
+under /upload/ (dav methods), long keep-alive. Used by the HTTP engine's
+benchmark and available to tests as the fixture peer_nginx."""
+import os
+import subprocess
+
+import peerlib
+
+
+def start(workdir):
+    workdir = os.path.abspath(workdir)
+    root = os.path.join(workdir, "root")
+    for sub in ("files", "upload", "tmp", "logs"):
+        os.makedirs(os.path.join(root if sub in ("files", "upload") else workdir, sub), exist_ok=True)
+    with open(os.path.join(root, "files", "1k.bin"), "wb") as f:
+        f.write(bytes(i % 251 for i in range(1024)))
+    port = peerlib.free_port()
+    user = "user root;\n" if os.geteuid() == 0 else ""
+    conf = os.path.join(workdir, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write("""%(user)sworker_processes 2;
+daemon off;
+pid %(w)s/nginx.pid;
+error_log %(w)s/logs/error.log warn;
+events { worker_connections 256; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_timeout 60;
+    keepalive_requests 100000;
+    client_body_temp_path %(w)s/tmp/body;
+    proxy_temp_path %(w)s/tmp/proxy;
+    fastcgi_temp_path %(w)s/tmp/fastcgi;
+    uwsgi_temp_path %(w)s/tmp/uwsgi;
+    scgi_temp_path %(w)s/tmp/scgi;
+    types { application/octet-stream bin; }
+    server {
+        listen 127.0.0.1:%(port)d;
+        root %(root)s;
+        client_max_body_size 0;
+        location /upload/ {
+            dav_methods PUT DELETE;
+            create_full_put_path on;
+            client_body_in_file_only off;
+            client_body_buffer_size 1m;
+        }
+    }
+}
+""" % {"user": user, "w": workdir, "port": port, "root": root})
+    check = subprocess.run(["nginx", "-t", "-c", conf, "-p", workdir], capture_output=True, text=True)
+    if check.returncode != 0:
+        raise RuntimeError("nginx configuration refused: " + check.stderr)
+    pid = peerlib.spawn(["nginx", "-c", conf, "-p", workdir], workdir, "nginx.log")
+    peerlib.wait_for_port(port)
+    return {"port": port, "pids": [pid], "root": root}
