@@ -238,6 +238,7 @@ QNMyDocumentsHandler::CopyOutcome QNMyDocumentsHandler::copyNow(const QString &s
                                                     : QStringLiteral("it is not a regular file")));
     }
     ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
+    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);  // read ahead generously
     // The data goes into a hidden file next to the target and takes the
     // target's name only when whole.
     const QString folder = parentPath(destination);
@@ -260,26 +261,48 @@ QNMyDocumentsHandler::CopyOutcome QNMyDocumentsHandler::copyNow(const QString &s
 
     const qint64 total = sourceStat.st_size;
     qint64 written = 0;
-    std::vector<char> buffer(static_cast<size_t>(chunkSize));
+    // The kernel copies a chunk at a time where it can (no trip through our
+    // memory); otherwise a chunk is read into the buffer and written out.
+    bool kernelCopy = true;
+    std::vector<char> buffer;
     for (;;) {
-        const ssize_t n = readSome(in, buffer.data(), buffer.size());
-        if (n < 0) {
-            const int err = errno;
-            abandon();
-            return fail(QStringLiteral("Reading \"%1\" failed: %2").arg(source, systemText(err)));
-        }
-        if (n == 0)
-            break;
         if (isCancelled()) {
             abandon();
             outcome.cancelled = true;
             return outcome;
         }
-        if (!writeAll(out, buffer.data(), n)) {
-            const int err = errno;
-            abandon();
-            return fail(QStringLiteral("Writing \"%1\" failed: %2").arg(destination, systemText(err)));
+        ssize_t n = -1;
+        if (kernelCopy) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(chunkSize), 0);
+            if (n < 0 && written == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                                          errno == EOPNOTSUPP || errno == EPERM)) {
+                kernelCopy = false;  // not on these file systems: copy by hand
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                const int err = errno;
+                abandon();
+                return fail(QStringLiteral("Copying \"%1\" failed: %2").arg(source, systemText(err)));
+            }
+        } else {
+            if (buffer.empty())
+                buffer.resize(static_cast<size_t>(chunkSize));
+            n = readSome(in, buffer.data(), buffer.size());
+            if (n < 0) {
+                const int err = errno;
+                abandon();
+                return fail(QStringLiteral("Reading \"%1\" failed: %2").arg(source, systemText(err)));
+            }
+            if (n > 0 && !writeAll(out, buffer.data(), n)) {
+                const int err = errno;
+                abandon();
+                return fail(QStringLiteral("Writing \"%1\" failed: %2").arg(destination, systemText(err)));
+            }
         }
+        if (n == 0)
+            break;
         written += n;
         if (progress)
             progress(total > 0 ? static_cast<double>(written) / static_cast<double>(total) : 1.0);
