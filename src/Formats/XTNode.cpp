@@ -10,6 +10,7 @@
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
+#include <QHash>
 #include <vector>
 
 namespace {
@@ -352,6 +353,37 @@ XTNodeList XTNode::nodesForXPath(const QString &xpath, VNErrorPtr *error) const 
     return nodesForXPath(xpath, XTNamespaceMappings(), error);
 }
 
+namespace {
+
+// Compiled expressions by their text, per thread: the handlers ask the same
+// few relative paths of every response of a listing.
+class CompiledXPathCache {
+public:
+    ~CompiledXPathCache() { clear(); }
+    xmlXPathCompExprPtr get(const QString &xpath) {
+        if (xmlXPathCompExprPtr found = m_entries.value(xpath))
+            return found;
+        const QByteArray expression = xpath.toUtf8();
+        xmlXPathCompExprPtr compiled = xmlXPathCompile(reinterpret_cast<const xmlChar *>(expression.constData()));
+        if (!compiled)
+            return nullptr;
+        if (m_entries.size() >= 64)
+            clear();
+        m_entries.insert(xpath, compiled);
+        return compiled;
+    }
+
+private:
+    void clear() {
+        for (xmlXPathCompExprPtr c : std::as_const(m_entries))
+            xmlXPathFreeCompExpr(c);
+        m_entries.clear();
+    }
+    QHash<QString, xmlXPathCompExprPtr> m_entries;
+};
+
+}  // namespace
+
 XTNodeList XTNode::nodesForXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error) const {
     XTNodeList list;
     if (!m_node)
@@ -363,24 +395,41 @@ XTNodeList XTNode::nodesForXPath(const QString &xpath, const XTNamespaceMappings
         return XTNodeList();
     };
 
-    xmlXPathContextPtr context = xmlXPathNewContext(m_node->doc);
-    if (!context)
+    static thread_local CompiledXPathCache compiledCache;
+    xmlXPathCompExprPtr compiled = compiledCache.get(xpath);
+    if (!compiled)
         return fail();
+
+    // The document's kept context when the node stands in a document;
+    // a context of its own otherwise.
+    std::shared_ptr<XTTree> t = tree();
+    xmlXPathContextPtr context = nullptr;
+    bool ownContext = false;
+    if (t && m_node->doc && t->ownedRoot() == reinterpret_cast<xmlNodePtr>(m_node->doc))
+        context = t->xpathContext(mappings);
+    if (!context) {
+        context = xmlXPathNewContext(m_node->doc);
+        if (!context)
+            return fail();
+        ownContext = true;
+        for (auto it = mappings.cbegin(); it != mappings.cend(); ++it) {
+            const QByteArray prefix = utf8(it.key()), uri = utf8(it.value());
+            xmlXPathRegisterNs(context, xml(prefix), xml(uri));
+        }
+    }
     context->node = m_node;
+    context->contextSize = -1;
+    context->proximityPosition = -1;
     context->error = &XTLibxml::ErrorCapture::handler;
     context->userData = &capture;
-    for (auto it = mappings.cbegin(); it != mappings.cend(); ++it) {
-        const QByteArray prefix = utf8(it.key()), uri = utf8(it.value());
-        xmlXPathRegisterNs(context, xml(prefix), xml(uri));
-    }
-    const QByteArray expression = utf8(xpath);
-    xmlXPathObjectPtr result = xmlXPathEvalExpression(xml(expression), context);
-    if (!result) {
+    xmlXPathObjectPtr result = xmlXPathCompiledEval(compiled, context);
+    context->error = nullptr;
+    context->userData = nullptr;
+    if (ownContext)
         xmlXPathFreeContext(context);
+    if (!result)
         return fail();
-    }
     if (result->type == XPATH_NODESET && result->nodesetval) {
-        auto t = tree();
         const xmlNodeSetPtr set = result->nodesetval;
         list.reserve(set->nodeNr);
         for (int i = 0; i < set->nodeNr; ++i) {
@@ -405,7 +454,6 @@ XTNodeList XTNode::nodesForXPath(const QString &xpath, const XTNamespaceMappings
         }
     }
     xmlXPathFreeObject(result);
-    xmlXPathFreeContext(context);
     return list;
 }
 

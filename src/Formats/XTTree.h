@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QMap>
+#include <QString>
 #include <libxml/tree.h>
+#include <libxml/xpath.h>
 #include <memory>
 
 // Owns one libxml2 tree: a whole document, or a node that stands in no
@@ -27,8 +30,15 @@ public:
     // The node this tree owns as its root (document or free node); null once moved.
     xmlNodePtr ownedRoot() const { return m_root; }
 
+    // An XPath context on this tree's document with exactly these prefixes
+    // registered, kept between queries (making one per query costs more
+    // than most queries). Null for trees that are not documents.
+    xmlXPathContextPtr xpathContext(const QMap<QString, QString> &mappings);
+
 private:
     XTTree() = default;
     xmlNodePtr m_root = nullptr;  // an xmlDoc (cast) or a free node
     std::shared_ptr<XTTree> m_movedInto;
+    xmlXPathContextPtr m_xpath = nullptr;
+    QMap<QString, QString> m_xpathMappings;
 };

@@ -335,3 +335,31 @@ TEST(XMLTree, NestedEntitiesDoNotExplode) {
     if (doc)  // libxml2 may refuse the amplification; if not, the text stays bounded
         EXPECT_LE(doc->rootElement()->stringValue().size(), 20 * 1024 * 1024);
 }
+
+TEST(XMLBuild, EditingAParsedTreeInPlace) {
+    // Parsed replies keep short texts inside their nodes; editing them must
+    // still work.
+    auto doc = parse("<a>x<b>short</b></a>");
+    auto text = doc->rootElement()->childAtIndex(0);
+    ASSERT_TRUE(text->setStringValue("a much longer replacement text than before"));
+    EXPECT_EQ(text->stringValue(), "a much longer replacement text than before");
+    auto b = doc->rootElement()->childAtIndex(1)->asElement();
+    ASSERT_TRUE(b->setStringValue(" and more"));
+    EXPECT_EQ(b->stringValue(), "short and more");
+    ASSERT_TRUE(b->addChild(XTNode::elementWithNameStringValue("c", "d")));
+    EXPECT_EQ(doc->rootElement()->XMLString(),
+              "<a>a much longer replacement text than before<b>short and more<c>d</c></b></a>");
+}
+
+TEST(XMLTree, QueriesKeepWorkingAcrossManyDocuments) {
+    // Compiled expressions are kept per thread and contexts per document;
+    // documents come and go between queries.
+    for (int i = 0; i < 200; ++i) {
+        auto doc = parse(QByteArray("<D:m xmlns:D=\"DAV:\"><D:r>" + QByteArray::number(i) + "</D:r></D:m>").constData());
+        auto r = doc->nodeForXPath("//D:r", {{"D", "DAV:"}});
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->stringValue(), QString::number(i));
+        EXPECT_TRUE(doc->nodesForXPath("//X:r", {{"X", "urn:other"}}).isEmpty());
+        EXPECT_EQ(doc->nodesForXPath(QStringLiteral("//*[%1 = %1]").arg(i)).size(), 2);
+    }
+}
