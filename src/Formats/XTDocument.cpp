@@ -85,10 +85,18 @@ QString XTDocument::description() const {
 bool XTDocument::addChild(const XTNodePtr &child) { return linkChild(child, nullptr, "XTDocument addChild"); }
 
 bool XTDocument::insertChild(const XTNodePtr &child, qsizetype index) {
-    xmlNodePtr before = m_node->children;
-    for (qsizetype i = 0; before && i < index; ++i)
-        before = before->next;
-    if (index < 0 || !before)
+    // Counted as childAtIndex() counts (declarations are not children).
+    xmlNodePtr before = nullptr;
+    qsizetype i = 0;
+    for (xmlNodePtr c = m_node->children; c && index >= 0; c = c->next) {
+        if (!isWrappable(c))
+            continue;
+        if (i++ == index) {
+            before = c;
+            break;
+        }
+    }
+    if (!before)
         return false;  // the index must name an existing child
     return linkChild(child, before, "XTDocument insertChild");
 }
