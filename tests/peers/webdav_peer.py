@@ -23,6 +23,7 @@ import subprocess
 import sys
 import time
 
+import apache_peer
 import peerlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -33,30 +34,12 @@ BASIC_REALM = "Varnello WebDAV"
 DIGEST_REALM = "Varnello WebDAV Digest"
 
 
-def _openssl(args, workdir):
-    subprocess.run(["openssl"] + args, cwd=workdir, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
 def make_certificates(workdir):
-    """A test CA with a server certificate for localhost/127.0.0.1, and a
-    self-signed certificate for the same names. Returns the file paths."""
-    d = os.path.join(workdir, "tls")
-    os.makedirs(d, exist_ok=True)
-    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-    san = "subjectAltName=DNS:localhost,IP:127.0.0.1"
-    _openssl(["req", "-x509"] + ec + ["-keyout", "ca.key", "-out", "ca.pem", "-days", "30",
-              "-subj", "/CN=Varnello Test CA", "-addext", "basicConstraints=critical,CA:TRUE",
-              "-addext", "keyUsage=critical,keyCertSign,cRLSign"], d)
-    _openssl(["req"] + ec + ["-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"], d)
-    with open(os.path.join(d, "server.ext"), "w") as f:
-        f.write(san + "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n")
-    _openssl(["x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-              "-CAcreateserial", "-out", "server.pem", "-days", "30", "-extfile", "server.ext"], d)
-    _openssl(["req", "-x509"] + ec + ["-keyout", "self.key", "-out", "self.pem", "-days", "30",
-              "-subj", "/CN=localhost", "-addext", san], d)
-    return {name: os.path.join(d, name) for name in
-            ("ca.pem", "server.pem", "server.key", "self.pem", "self.key")}
+    """The test CA (shared with the HTTP engine's peer), a certificate it
+    signed for localhost/127.0.0.1, and a self-signed one."""
+    tls = apache_peer.make_test_ca(os.path.join(workdir, "tls"))
+    return {"ca.pem": tls["ca"], "server.pem": tls["cert"], "server.key": tls["key"],
+            "self.pem": tls["self_cert"], "self.key": tls["self_key"]}
 
 
 def write_password_files(workdir):

@@ -1,0 +1,772 @@
+#include "Cloud/QNWebDAVHandler.h"
+
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNUtils.h"
+#include "Formats/DXJsonExtensions.h"
+#include "Formats/XTDocument.h"
+#include "Formats/XTElement.h"
+#include "Net/NRHTTPRequest.h"
+#include "Platform/VNLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QUuid>
+#include <atomic>
+#include <filesystem>
+
+namespace {
+
+const QString kDAV = QStringLiteral("DAV:");
+std::atomic<int> g_wiFiDiskQuotaPort{0};
+
+XTNamespaceMappings davMappings() {
+    return {{QStringLiteral("D"), kDAV}};
+}
+
+QString withTrailingSlash(const QString &path) {
+    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+}
+
+QString withoutTrailingSlashes(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+QString lastPathComponent(const QString &path) {
+    const QString trimmed = withoutTrailingSlashes(path);
+    const qsizetype slash = trimmed.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? trimmed : trimmed.mid(slash + 1);
+}
+
+QString joinPath(const QString &folder, const QString &name) {
+    return withTrailingSlash(folder.isEmpty() ? QStringLiteral("/") : folder) + name;
+}
+
+// Percent escapes replaced as UTF-8; a null string when the bytes are not UTF-8.
+QString decodePercentStrict(const QString &text) {
+    const QByteArray bytes = QByteArray::fromPercentEncoding(text.toUtf8());
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = decoder.decode(bytes);
+    if (decoder.hasError())
+        return QString();
+    return decoded;
+}
+
+// The first DAV: child element of a given local name, or null.
+XTElementPtr davChild(const XTElementPtr &element, const QString &localName) {
+    if (!element)
+        return nullptr;
+    const auto found = element->elementsForLocalName(localName, kDAV);
+    return found.isEmpty() ? nullptr : found.first();
+}
+
+// The first D:propstat/D:prop/D:<name> of a response, as XPath would find it.
+XTElementPtr davProperty(const XTElementPtr &response, const QString &localName) {
+    for (const auto &propstat : response->elementsForLocalName(QStringLiteral("propstat"), kDAV)) {
+        for (const auto &prop : propstat->elementsForLocalName(QStringLiteral("prop"), kDAV)) {
+            if (auto found = davChild(prop, localName))
+                return found;
+        }
+    }
+    return nullptr;
+}
+
+bool isMultistatus(const XTDocumentPtr &document) {
+    const auto root = document ? document->rootElement() : nullptr;
+    return root && root->localName() == QLatin1String("multistatus") && root->URI() == kDAV;
+}
+
+VNErrorPtr notWebDAVReplyError() {
+    return QNWebDAVHandler::handlerError(QStringLiteral("The server's reply is not a WebDAV answer."));
+}
+
+// A sibling of the destination for a download in progress.
+QString partialPathBeside(const QString &destination, const QString &tag) {
+    const QFileInfo info(destination);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.') + tag + QLatin1Char('-') +
+           QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+}  // namespace
+
+QNWebDAVHandler::QNWebDAVHandler() = default;
+
+QNWebDAVHandler::QNWebDAVHandler(QNDriveConfigPtr driveConfig) : QNCloudInterface(std::move(driveConfig)) {}
+
+QNWebDAVHandler::~QNWebDAVHandler() = default;
+
+QString QNWebDAVHandler::className() const {
+    return QStringLiteral("QNWebDAVHandler");
+}
+
+QString QNWebDAVHandler::errorDomain() {
+    return QStringLiteral("QNWebDavHander");
+}
+
+VNErrorPtr QNWebDAVHandler::handlerError(const QString &message) {
+    return makeError(errorDomain(), message);
+}
+
+void QNWebDAVHandler::registerWithFactory() {
+    QNCloudInterfaceFactory::registerHandler(QNCloudInterfaceFactory::Kind::WebDAV,
+                                             [](const QNDriveConfigPtr &config) -> QNCloudInterfacePtr {
+                                                 return std::make_shared<QNWebDAVHandler>(config);
+                                             });
+}
+
+NRHTTPRequestPtr QNWebDAVHandler::currentRequest() const {
+    std::lock_guard<std::mutex> lock(m_requestMutex);
+    return m_currentRequest;
+}
+
+void QNWebDAVHandler::setCurrentRequest(NRHTTPRequestPtr request) {
+    std::lock_guard<std::mutex> lock(m_requestMutex);
+    m_currentRequest = std::move(request);
+}
+
+std::shared_ptr<QNWebDAVHandler> QNWebDAVHandler::sharedHandler() {
+    return std::static_pointer_cast<QNWebDAVHandler>(shared_from_this());
+}
+
+// --- Hooks ------------------------------------------------------------------
+
+QUrl QNWebDAVHandler::urlByAppendingPath(const QString &driveUrl, const QString &path) {
+    QUrl url(driveUrl.trimmed(), QUrl::TolerantMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+        return QUrl();
+    // The drive URL's own path stays as the user wrote it; the drive path is
+    // added as plain text, so "%", "?", "#" and blanks in names are escaped.
+    QString base = url.path(QUrl::FullyDecoded);
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    QString tail = path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path;
+    url.setPath(base + tail, QUrl::DecodedMode);
+    url.setQuery(QString());
+    url.setFragment(QString());
+    return url;
+}
+
+void QNWebDAVHandler::authorizeRequestForPath(const QString &path, AuthorizeCallback completion) {
+    const auto config = driveConfig();
+    const QUrl url = urlByAppendingPath(config ? config->url() : QString(), path);
+    // A bad drive URL still makes a request: the engine fails it when started.
+    auto request = NRHTTPRequest::requestWithURL(url);
+    request->setShouldAttemptPersistentConnection(false);
+    // Each drive answers challenges with its own account only: credentials
+    // kept for the session would be offered to another share or account of
+    // the same server (a Basic root next to a Digest "/dav").
+    request->setUseSessionPersistence(false);
+    if (config) {
+        request->setUsername(config->username());
+        request->setPassword(config->password());
+    }
+    completion(true, false, nullptr, request);
+}
+
+QString QNWebDAVHandler::requestDriveConfig() const {
+    const auto config = driveConfig();
+    return config ? config->url() : QString();
+}
+
+QString QNWebDAVHandler::formsPath() const {
+    return QStringLiteral("");
+}
+
+// --- The common frame ---------------------------------------------------------
+
+void QNWebDAVHandler::perform(Call call) {
+    auto self = sharedHandler();
+    const QString path = call.path;
+    authorizeRequestForPath(path, [self, call = std::move(call)](bool success, bool cancelled, VNErrorPtr error,
+                                                                  NRHTTPRequestPtr request) mutable {
+        if (!success || cancelled || !request) {
+            call.failed(error, cancelled);
+            return;
+        }
+        self->run(request, std::move(call));
+    });
+}
+
+void QNWebDAVHandler::run(const NRHTTPRequestPtr &request, Call call) {
+    auto self = sharedHandler();
+    setCurrentRequest(request);
+    // A cancel that came while the request was being prepared still counts.
+    if (isCancelled()) {
+        setCurrentRequest(nullptr);
+        call.failed(nullptr, true);
+        return;
+    }
+    if (call.configure)
+        call.configure(*request);
+    if (call.applyCertificateSwitch) {
+        const auto config = driveConfig();
+        request->setValidatesSecureCertificate(config ? config->validateCertificates() : true);
+    }
+    auto shared = std::make_shared<Call>(std::move(call));
+    auto answered = std::make_shared<bool>(false);
+    std::weak_ptr<NRHTTPRequest> weakRequest = request;
+    auto decide = [self, shared, answered, weakRequest]() {
+        auto req = weakRequest.lock();
+        if (*answered || !req)
+            return;
+        *answered = true;
+        self->setCurrentRequest(nullptr);
+        if (req->isCancelled()) {
+            shared->failed(shared->passCancelError ? req->error() : nullptr, true);
+        } else if (req->error()) {
+            shared->failed(req->error(), false);
+        } else if (req->responseStatusCode() >= 400) {
+            shared->failed(shared->refused ? shared->refused(*req) : handlerError(req->responseStatusMessage()),
+                           false);
+        } else if (req->responseStatusCode() == 0) {
+            shared->failed(handlerError(QStringLiteral("The server sent no reply.")), false);
+        } else {
+            shared->succeeded(*req);
+        }
+    };
+    request->setCompletionBlock(decide);
+    request->setFailedBlock(decide);
+    request->startAsynchronous();
+}
+
+void QNWebDAVHandler::cancel() {
+    QNCloudInterface::cancel();
+    if (auto request = currentRequest())
+        request->cancel();
+}
+
+// --- Listing ----------------------------------------------------------------------
+
+QByteArray QNWebDAVHandler::listingRequestBody() {
+    auto propfind = XTNode::elementWithNameURI(QStringLiteral("propfind"), kDAV);
+    auto prop = XTNode::elementWithNameURI(QStringLiteral("prop"), kDAV);
+    for (const char *name : {"displayname", "getcontentlength", "getcontenttype", "resourcetype", "getlastmodified",
+                             "creationdate"})
+        prop->addChild(XTNode::elementWithNameURI(QString::fromLatin1(name), kDAV));
+    propfind->addChild(prop);
+    return XTNode::documentWithRootElement(propfind)->XMLData();
+}
+
+QNDocumentList QNWebDAVHandler::parseListing(const QByteArray &reply, const ListingContext &context,
+                                             VNErrorPtr *error) {
+    VNErrorPtr parseError;
+    const auto document = XTDocument::initWithData(reply, &parseError);
+    if (!document) {
+        *error = parseError ? parseError : notWebDAVReplyError();
+        return {};
+    }
+    VNErrorPtr xpathError;
+    const auto responses =
+        document->nodesForXPath(QStringLiteral("/D:multistatus/D:response"), davMappings(), &xpathError);
+    if (xpathError) {
+        *error = xpathError;
+        return {};
+    }
+    if (!isMultistatus(document)) {
+        *error = notWebDAVReplyError();
+        return {};
+    }
+
+    // The folder itself, in every form servers write it.
+    const QString folderP = withTrailingSlash(context.folderPath.isEmpty() ? QStringLiteral("/") : context.folderPath);
+    const QString base = context.baseURL;
+    QString basePort = base;
+    const QUrl baseUrl(base);
+    if (baseUrl.isValid() && baseUrl.port() == -1 &&
+        (baseUrl.scheme() == QLatin1String("https") || baseUrl.scheme() == QLatin1String("http"))) {
+        QUrl withPort = baseUrl;
+        withPort.setPort(baseUrl.scheme() == QLatin1String("https") ? 443 : 80);
+        basePort = QUrl::fromPercentEncoding(withPort.toString(QUrl::FullyEncoded).toUtf8());
+    }
+    const QString basePath = withoutTrailingSlashes(baseUrl.path(QUrl::FullyDecoded));
+    const QString baseTrim = withoutTrailingSlashes(base);
+    const QString basePortTrim = withoutTrailingSlashes(basePort);
+    QStringList selfForms = {folderP, base + folderP, basePort + folderP, baseTrim + folderP, basePortTrim + folderP,
+                             (basePath == QLatin1String("/") ? QString() : basePath) + folderP};
+    for (QString &form : selfForms)
+        form = withoutTrailingSlashes(form);
+
+    QNDocumentList documents;
+    documents.reserve(responses.size());
+    for (const auto &node : responses) {
+        const auto response = node->asElement();
+        if (!response)
+            continue;
+        const auto hrefElement = davChild(response, QStringLiteral("href"));
+        const QString rawHref = hrefElement ? hrefElement->stringValue().trimmed() : QString();
+        const QString href = QUrl::fromPercentEncoding(rawHref.toUtf8());
+        if (href == folderP || href == base + folderP || href == basePort + folderP || href == context.formsPath)
+            continue;
+        // An absolute URL names the same resource as its path.
+        QString hrefPath = href;
+        if (rawHref.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+            rawHref.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+            hrefPath = QUrl::fromPercentEncoding(QUrl(rawHref).path(QUrl::FullyEncoded).toUtf8());
+        if (selfForms.contains(withoutTrailingSlashes(href)) || selfForms.contains(withoutTrailingSlashes(hrefPath)))
+            continue;
+
+        // The entry's name comes from the server: never let it leave the folder.
+        const QString name = decodePercentStrict(lastPathComponent(rawHref));
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+            name.contains(QLatin1Char('/')) || name.contains(QChar(0)))
+            continue;
+
+        auto document = QNDocument::create();
+        QString path = joinPath(context.folderPath, name);
+        const auto displayNameElement = davProperty(response, QStringLiteral("displayname"));
+        const QString displayName = displayNameElement ? displayNameElement->stringValue() : QString();
+        document->setDisplayName(displayName.isEmpty() ? name : displayName);
+        if (context.isDiskCast && (document->displayName() == QLatin1String("$RECYCLE.BIN") ||
+                                   document->displayName() == QLatin1String("System Volume Information")))
+            continue;
+        const auto resourceType = davProperty(response, QStringLiteral("resourcetype"));
+        const bool isDirectory = davChild(resourceType, QStringLiteral("collection")) != nullptr;
+        document->setIsDirectory(isDirectory);
+        if (!isDirectory) {
+            const auto length = davProperty(response, QStringLiteral("getcontentlength"));
+            document->setSize(length ? length->stringValue().trimmed().toLongLong() : 0);
+            const auto created = davProperty(response, QStringLiteral("creationdate"));
+            if (created)
+                document->setDate(QNUtils::dateFromString(created->stringValue().trimmed()));
+        }
+        for (const QLatin1String scheme : {QLatin1String("http://"), QLatin1String("https://")}) {
+            if (path.startsWith(scheme)) {
+                path = path.mid(scheme.size());
+                const qsizetype slash = path.indexOf(QLatin1Char('/'));
+                if (slash >= 0)
+                    path = path.mid(slash);
+            }
+        }
+        document->setPath(path);
+        documents.append(document);
+    }
+    return documents;
+}
+
+void QNWebDAVHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
+    auto self = sharedHandler();
+    const QString folderPath = folder ? folder->path() : QStringLiteral("/");
+    Call call;
+    call.path = withTrailingSlash(folderPath.isEmpty() ? QStringLiteral("/") : folderPath);
+    call.configure = [](NRHTTPRequest &request) {
+        request.setRequestMethod(QStringLiteral("PROPFIND"));
+        request.addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/xml; charset=\"utf-8\""));
+        request.addRequestHeader(QStringLiteral("Depth"), QStringLiteral("1"));
+        request.appendPostData(listingRequestBody());
+    };
+    call.failed = [completed, searchKeyword](VNErrorPtr error, bool cancelled) {
+        completed({}, searchKeyword, error, cancelled);
+    };
+    call.succeeded = [self, completed, searchKeyword, folderPath](NRHTTPRequest &request) {
+        ListingContext context;
+        context.folderPath = folderPath.isEmpty() ? QStringLiteral("/") : folderPath;
+        context.baseURL = self->requestDriveConfig();
+        context.formsPath = self->formsPath();
+        const auto config = self->driveConfig();
+        context.isDiskCast = config && config->isDiskCast();
+        VNErrorPtr error;
+        const QNDocumentList documents = parseListing(request.responseData(), context, &error);
+        if (error)
+            completed({}, searchKeyword, error, false);
+        else
+            completed(documents, searchKeyword, nullptr, false);
+    };
+    perform(std::move(call));
+}
+
+void QNWebDAVHandler::login(QNLoginCallback completed) {
+    auto self = sharedHandler();
+    listDocuments(QNDocument::withPath(QStringLiteral("/"), true), QString(),
+                  [self, completed](QNDocumentList, QString, VNErrorPtr error, bool cancelled) {
+                      const bool success = !error && !cancelled;
+                      if (success) {
+                          if (auto config = self->driveConfig())
+                              config->setDescription(QStringLiteral("SHOW DOCUMENTS ON THIS WEBDAV ACCOUNT"));
+                      }
+                      completed(success, error, cancelled);
+                  });
+}
+
+// --- Transfers ---------------------------------------------------------------------
+
+void QNWebDAVHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                               QNDocumentCallback completed) {
+    auto self = sharedHandler();
+    const QString destination = destPath ? destPath->path() : QString();
+    if (!document || destination.isEmpty()) {
+        completed(nullptr, handlerError(QStringLiteral("No file to download or no destination.")), false);
+        return;
+    }
+    // The reply goes to hidden files beside the destination and replaces it
+    // only when the server answered with success: a refused or broken
+    // download leaves no file and never clobbers an existing one.
+    const QString receiving = partialPathBeside(destination, QStringLiteral("receiving"));
+    const QString received = partialPathBeside(destination, QStringLiteral("received"));
+    struct Counters {
+        quint64 received = 0;
+        quint64 total = 1;
+    };
+    auto counters = std::make_shared<Counters>();
+    if (document->size() > 0)
+        counters->total = quint64(document->size());
+
+    Call call;
+    call.path = document->path();
+    call.passCancelError = true;
+    call.configure = [counters, progress, receiving, received](NRHTTPRequest &request) {
+        request.setTemporaryFileDownloadPath(receiving);
+        request.setDownloadDestinationPath(received);
+        request.setShowAccurateProgress(true);
+        request.setDownloadSizeIncrementedBlock([counters](qint64 size) {
+            counters->total = size > 0 ? quint64(size) : 1;
+        });
+        request.setBytesReceivedBlock([counters, progress](qint64 size, qint64 total) {
+            if (size > 0)
+                counters->received += quint64(size);
+            if (total > 0 && quint64(total) > counters->total)
+                counters->total = quint64(total);
+            if (progress)
+                progress(double(counters->received) / double(counters->total));
+        });
+    };
+    call.failed = [completed, receiving, received](VNErrorPtr error, bool cancelled) {
+        QFile::remove(receiving);
+        QFile::remove(received);
+        completed(nullptr, error, cancelled);
+    };
+    call.succeeded = [completed, document, destination, receiving, received](NRHTTPRequest &) {
+        std::error_code ec;
+        std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
+        if (ec) {
+            QFile::remove(receiving);
+            QFile::remove(received);
+            completed(nullptr,
+                      handlerError(QStringLiteral("The downloaded file could not be moved to %1: %2")
+                                       .arg(destination, QString::fromStdString(ec.message()))),
+                      false);
+            return;
+        }
+        auto result = QNDocument::create();
+        result->setId(document->id());
+        result->setPath(destination);
+        result->setDisplayName(QFileInfo(destination).fileName());
+        completed(result, nullptr, false);
+    };
+    perform(std::move(call));
+}
+
+void QNWebDAVHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                             QNDocumentCallback completed) {
+    const QString source = document ? document->path() : QString();
+    if (source.isEmpty() || !destPath) {
+        completed(nullptr, handlerError(QStringLiteral("No file to upload or no destination folder.")), false);
+        return;
+    }
+    const QFileInfo info(source);
+    struct Counters {
+        qint64 sent = 0;
+        quint64 total = 1;
+    };
+    auto counters = std::make_shared<Counters>();
+    if (info.size() > 0)
+        counters->total = quint64(info.size());
+
+    Call call;
+    call.path = joinPath(destPath->path(), info.fileName());
+    call.configure = [counters, progress, source](NRHTTPRequest &request) {
+        request.setRequestMethod(QStringLiteral("PUT"));
+        // Credentials go only in answer to a challenge: waiting for the
+        // server's go-ahead keeps the first, refused attempt from sending the
+        // whole file for nothing.
+        request.addRequestHeader(QStringLiteral("Expect"), QStringLiteral("100-continue"));
+        request.setShouldStreamPostDataFromDisk(true);
+        request.setPostBodyFilePath(source);
+        request.setShowAccurateProgress(true);
+        request.setUploadSizeIncrementedBlock([counters](qint64 size) {
+            counters->total = size > 0 ? quint64(size) : 1;
+        });
+        request.setBytesSentBlock([counters, progress](qint64 size, qint64 total) {
+            counters->sent += size;  // negative: taken back before the body is sent again
+            if (counters->sent < 0)
+                counters->sent = 0;
+            if (total > 0 && quint64(total) > counters->total)
+                counters->total = quint64(total);
+            if (progress)
+                progress(double(counters->sent) / double(counters->total));
+        });
+    };
+    call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    call.succeeded = [completed, destPath](NRHTTPRequest &) { completed(destPath, nullptr, false); };
+    perform(std::move(call));
+}
+
+// --- Folders and items ----------------------------------------------------------
+
+void QNWebDAVHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.contains(QLatin1Char('/')) || name.contains(QChar(0))) {
+        completed(nullptr, handlerError(QStringLiteral("\"%1\" is not a valid folder name.").arg(name)), false);
+        return;
+    }
+    const QString path = joinPath(destPath ? destPath->path() : QStringLiteral("/"), name);
+    Call call;
+    call.path = path;
+    call.configure = [](NRHTTPRequest &request) { request.setRequestMethod(QStringLiteral("MKCOL")); };
+    call.refused = [path](const NRHTTPRequest &request) {
+        if (request.responseStatusCode() == 405)
+            return handlerError(
+                QStringLiteral("The folder %1 could not be created. Maybe the folder already exists?").arg(path));
+        return handlerError(request.responseStatusMessage());
+    };
+    call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    call.succeeded = [completed, path, name](NRHTTPRequest &) {
+        auto folder = QNDocument::create();
+        folder->setPath(path);
+        folder->setDisplayName(name);
+        completed(folder, nullptr, false);
+    };
+    perform(std::move(call));
+}
+
+void QNWebDAVHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
+    if (!document || document->path().isEmpty()) {
+        completed(nullptr, handlerError(QStringLiteral("No item to remove.")), false);
+        return;
+    }
+    Call call;
+    call.path = document->isDirectory() ? withTrailingSlash(document->path()) : document->path();
+    call.configure = [](NRHTTPRequest &request) { request.setRequestMethod(QStringLiteral("DELETE")); };
+    call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    call.succeeded = [completed, document](NRHTTPRequest &) { completed(document, nullptr, false); };
+    perform(std::move(call));
+}
+
+void QNWebDAVHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    if (!document || !name || name->path().isEmpty()) {
+        completed(nullptr, handlerError(QStringLiteral("No item to rename or no new name.")), false);
+        return;
+    }
+    const auto config = driveConfig();
+    const QUrl destination = urlByAppendingPath(config ? config->url() : QString(), name->path());
+    Call call;
+    call.path = document->path();
+    call.configure = [destination](NRHTTPRequest &request) {
+        request.setRequestMethod(QStringLiteral("MOVE"));
+        request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded));
+        // A rename must never replace another item of that name.
+        request.addRequestHeader(QStringLiteral("Overwrite"), QStringLiteral("F"));
+    };
+    call.refused = [](const NRHTTPRequest &request) {
+        if (request.responseStatusCode() == 412)
+            return handlerError(QStringLiteral("An item of that name already exists (%1).")
+                                    .arg(request.responseStatusMessage()));
+        return handlerError(request.responseStatusMessage());
+    };
+    call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    call.succeeded = [completed, name](NRHTTPRequest &) { completed(name, nullptr, false); };
+    perform(std::move(call));
+}
+
+void QNWebDAVHandler::transferInside(const QString &method, QNDocumentPtr document, QNDocumentPtr target,
+                                     QNDocumentCallback completed) {
+    if (!document || !target || document->path().isEmpty()) {
+        completed(nullptr, handlerError(QStringLiteral("No item or no target folder.")), false);
+        return;
+    }
+    QString source = document->path();
+    if (source.size() > 1 && source.endsWith(QLatin1Char('/')))
+        source.chop(1);
+    QString destinationPath = joinPath(target->path(), lastPathComponent(source));
+    if (document->isDirectory()) {
+        source = withTrailingSlash(source);
+        destinationPath = withTrailingSlash(destinationPath);
+    }
+    const auto config = driveConfig();
+    const QUrl destination = urlByAppendingPath(config ? config->url() : QString(), destinationPath);
+    Call call;
+    call.path = source;
+    call.configure = [method, destination](NRHTTPRequest &request) {
+        request.setRequestMethod(method);
+        request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded));
+    };
+    call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    call.succeeded = [completed, target](NRHTTPRequest &) { completed(target, nullptr, false); };
+    perform(std::move(call));
+}
+
+void QNWebDAVHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    transferInside(QStringLiteral("COPY"), std::move(document), std::move(name), std::move(completed));
+}
+
+void QNWebDAVHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    transferInside(QStringLiteral("MOVE"), std::move(document), std::move(name), std::move(completed));
+}
+
+// --- Quota --------------------------------------------------------------------------
+
+void QNWebDAVHandler::setWiFiDiskQuotaPortForTesting(int port) {
+    g_wiFiDiskQuotaPort.store(port);
+}
+
+QUrl QNWebDAVHandler::wiFiDiskQuotaURL(const QString &driveUrl) {
+    // The device answers on its own address and the scheme's port, whatever
+    // port its file sharing uses.
+    const QUrl drive(driveUrl.trimmed(), QUrl::TolerantMode);
+    if (!drive.isValid() || drive.host().isEmpty())
+        return QUrl();
+    QUrl url;
+    url.setScheme(drive.scheme().isEmpty() ? QStringLiteral("http") : drive.scheme());
+    url.setHost(drive.host());
+    const int testPort = g_wiFiDiskQuotaPort.load();
+    if (testPort > 0)
+        url.setPort(testPort);
+    url.setPath(QStringLiteral("/rpc.cgi"));
+    return url;
+}
+
+QByteArray QNWebDAVHandler::wiFiDiskQuotaRequestBody() {
+    // Members in this order, "method" first, no blanks.
+    const DXJsonObject call{{QStringLiteral("method"), QStringLiteral("pref-get")},
+                            {QStringLiteral("arguments"),
+                             DXJsonObject{{QStringLiteral("infos"), DXJsonArray(QList<DXJsonValue>{QStringLiteral("disk_list")})}}}};
+    return JSONRepresentationData(call);
+}
+
+QByteArray QNWebDAVHandler::quotaRequestBody() {
+    return QByteArrayLiteral(
+        "<?xml version=\"1.0\" ?>\n"
+        "<D:propfind xmlns:D=\"DAV:\">\n"
+        "<D:prop>\n"
+        "<D:quota-available-bytes/>\n"
+        "<D:quota-used-bytes/>\n"
+        "</D:prop>\n"
+        "</D:propfind>");
+}
+
+bool QNWebDAVHandler::parseWiFiDiskQuota(const QByteArray &reply, qint64 *used, qint64 *available, qint64 *total,
+                                         VNErrorPtr *error) {
+    // The codec logs its own message for text that is not JSON.
+    const DXJsonValue json = JSONValue(reply);
+    const DXJsonValue &details = json["arguments"]["infos"]["disk_list"]["disk_detail"];
+    if (!details.isArray()) {
+        *error = handlerError(QStringLiteral("The Wi-Fi disk did not answer with its disk list."));
+        return false;
+    }
+    qint64 usedSum = 0, availableSum = 0, totalSum = 0;
+    for (const DXJsonValue &disk : details.toArray()) {
+        for (const DXJsonValue &partition : disk["partition_detail"].toArray()) {
+            usedSum += QNUtils::sizeToNumber(partition["used"].toString());
+            availableSum += QNUtils::sizeToNumber(partition["avai"].toString());
+            totalSum += QNUtils::sizeToNumber(partition["capacity"].toString());
+        }
+    }
+    *used = usedSum;
+    *available = availableSum;
+    *total = totalSum;
+    return true;
+}
+
+bool QNWebDAVHandler::parseQuotaProperties(const QByteArray &reply, qint64 *available, qint64 *used,
+                                           VNErrorPtr *error) {
+    VNErrorPtr parseError;
+    const auto document = XTDocument::initWithData(reply, &parseError);
+    if (!document) {
+        *error = parseError ? parseError : notWebDAVReplyError();
+        return false;
+    }
+    if (!isMultistatus(document)) {
+        *error = notWebDAVReplyError();
+        return false;
+    }
+    auto firstValue = [&](const QString &name) -> qint64 {
+        VNErrorPtr xpathError;
+        const auto nodes = document->nodesForXPath(
+            QStringLiteral("/D:multistatus/D:response/D:propstat/D:prop/D:") + name, davMappings(), &xpathError);
+        if (nodes.isEmpty())
+            return 0;
+        return nodes.first()->stringValue().trimmed().toLongLong();
+    };
+    *available = firstValue(QStringLiteral("quota-available-bytes"));
+    *used = firstValue(QStringLiteral("quota-used-bytes"));
+    return true;
+}
+
+void QNWebDAVHandler::quota(QNDocumentPtr root, QNQuotaCallback completed) {
+    const auto config = driveConfig();
+    if (config && config->isDiskCast())
+        quotaOfWiFiDisk(std::move(completed));
+    else
+        quotaByProperties(std::move(root), std::move(completed));
+}
+
+void QNWebDAVHandler::quotaOfWiFiDisk(QNQuotaCallback completed) {
+    auto self = sharedHandler();
+    const auto config = driveConfig();
+    const QUrl url = wiFiDiskQuotaURL(config->url());
+    if (!url.isValid()) {
+        completed(handlerError(QStringLiteral("The Wi-Fi disk's address %1 is not a valid URL.").arg(config->url())),
+                  false);
+        return;
+    }
+    // Asked directly: the device's own call takes no credentials.
+    auto request = NRHTTPRequest::requestWithURL(url);
+    request->setShouldAttemptPersistentConnection(false);
+    VNLog::log(QStringLiteral("WebDAV quota url: %1").arg(url.toString()));
+    Call call;
+    call.configure = [](NRHTTPRequest &request) {
+        request.addRequestHeader(QStringLiteral("Accept"), QStringLiteral("application/json"));
+        request.addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("json; charset=UTF-8"));
+        request.appendPostData(wiFiDiskQuotaRequestBody());  // a body makes it a POST
+    };
+    call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(cancelled ? nullptr : error, cancelled); };
+    call.succeeded = [self, completed](NRHTTPRequest &request) {
+        qint64 used = 0, available = 0, total = 0;
+        VNErrorPtr error;
+        if (!parseWiFiDiskQuota(request.responseData(), &used, &available, &total, &error)) {
+            completed(error, false);
+            return;
+        }
+        if (auto config = self->driveConfig()) {
+            config->setUsedBytes(used);
+            config->setAvailableBytes(available);
+            config->setTotalBytes(total);
+            config->setSharedBytes(0);
+        }
+        completed(nullptr, false);
+    };
+    run(request, std::move(call));
+}
+
+void QNWebDAVHandler::quotaByProperties(QNDocumentPtr root, QNQuotaCallback completed) {
+    auto self = sharedHandler();
+    Call call;
+    call.path = withTrailingSlash(root && !root->path().isEmpty() ? root->path() : QStringLiteral("/"));
+    call.configure = [](NRHTTPRequest &request) {
+        request.setRequestMethod(QStringLiteral("PROPFIND"));
+        request.setShouldAttemptPersistentConnection(false);
+        request.addRequestHeader(QStringLiteral("Depth"), QStringLiteral("0"));
+        request.addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/xml"));
+        request.appendPostData(quotaRequestBody());
+    };
+    call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(cancelled ? nullptr : error, cancelled); };
+    call.succeeded = [self, completed](NRHTTPRequest &request) {
+        qint64 available = 0, used = 0;
+        VNErrorPtr error;
+        if (!parseQuotaProperties(request.responseData(), &available, &used, &error)) {
+            completed(error, false);
+            return;
+        }
+        if (auto config = self->driveConfig()) {
+            config->setAvailableBytes(available);
+            config->setUsedBytes(used);
+            config->setSharedBytes(0);
+            // The reply has no total; the drive list shows available + used.
+            config->setTotalBytes(available + used);
+        }
+        completed(nullptr, false);
+    };
+    perform(std::move(call));
+}

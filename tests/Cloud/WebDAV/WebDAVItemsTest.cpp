@@ -1,0 +1,179 @@
+// Create folder, remove, rename, copy and move inside the server, checked on
+// Apache's disk, with the texts of the server's refusals.
+#include "WebDAVPeer.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace WebDAVPeer;
+
+namespace {
+
+class WebDAVItems : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(state().isEmpty()) << "the webdav peer is not running";
+        setUpOnce();
+    }
+
+    template <typename Start>
+    AnswerPtr call(Start start) {
+        auto answer = std::make_shared<Answer>();
+        start(documentAnswer(answer));
+        EXPECT_TRUE(waitForAnswer(answer));
+        EXPECT_EQ(answer->count, 1);
+        return answer;
+    }
+
+    static QNDocumentPtr folder(const QString &path) { return QNDocument::withPath(path, true); }
+    static QNDocumentPtr file(const QString &path) { return QNDocument::withPath(path, false); }
+};
+
+TEST_F(WebDAVItems, CreateFolderThenAgainThenInAMissingParent) {
+    for (const QString &share : {QStringLiteral("root_dir"), QStringLiteral("dav_dir")}) {
+        const QString disk = freshFolder(share, "mk");
+        auto config = drive(share == "root_dir" ? url("http") : url("http") + "/dav");
+        auto made = call([&](auto done) { handlerFor(config)->createFolder("new folder", folder("/mk"), done); });
+        ASSERT_FALSE(made->error) << made->errorText().toStdString();
+        ASSERT_TRUE(made->document);
+        EXPECT_EQ(made->document->path(), "/mk/new folder");
+        EXPECT_EQ(made->document->displayName(), "new folder");
+        EXPECT_TRUE(QFileInfo(disk + "/new folder").isDir());
+
+        auto again = call([&](auto done) { handlerFor(config)->createFolder("new folder", folder("/mk"), done); });
+        ASSERT_TRUE(again->error);
+        EXPECT_EQ(again->error->domain(), "QNWebDavHander");
+        EXPECT_EQ(again->errorText(),
+                  "The folder /mk/new folder could not be created. Maybe the folder already exists?");
+
+        auto orphan = call([&](auto done) { handlerFor(config)->createFolder("x", folder("/mk/absent"), done); });
+        ASSERT_TRUE(orphan->error);
+        EXPECT_EQ(orphan->errorText(), statusLine(409, "Conflict"));
+    }
+}
+
+TEST_F(WebDAVItems, CreateFolderRefusesNamesThatAreNotOneFolder) {
+    freshFolder("root_dir", "mkbad");
+    for (const QString &name : {QString("a/b"), QString(".."), QString()}) {
+        auto answer =
+            call([&](auto done) { handlerFor(drive(url("http")))->createFolder(name, folder("/mkbad"), done); });
+        EXPECT_TRUE(answer->error) << name.toStdString();
+    }
+    EXPECT_TRUE(QDir(text("root_dir") + "/mkbad").isEmpty());
+}
+
+TEST_F(WebDAVItems, RemoveFileAndFolderWithContents) {
+    const QString disk = freshFolder("dav_dir", "rm");
+    VNTest::writeFile(disk + "/f.txt", "f");
+    VNTest::writeFile(disk + "/tree/deep/g.txt", "g");
+    auto config = drive(url("https") + "/dav");
+    auto removedFile = call([&](auto done) { handlerFor(config)->remove(file("/rm/f.txt"), done); });
+    ASSERT_FALSE(removedFile->error) << removedFile->errorText().toStdString();
+    EXPECT_EQ(removedFile->document->path(), "/rm/f.txt");
+    EXPECT_FALSE(QFile::exists(disk + "/f.txt"));
+    auto removedTree = call([&](auto done) { handlerFor(config)->remove(folder("/rm/tree"), done); });
+    ASSERT_FALSE(removedTree->error) << removedTree->errorText().toStdString();
+    EXPECT_FALSE(QFile::exists(disk + "/tree"));
+
+    auto missing = call([&](auto done) { handlerFor(config)->remove(file("/rm/f.txt"), done); });
+    ASSERT_TRUE(missing->error);
+    EXPECT_EQ(missing->errorText(), statusLine(404, "Not Found"));
+}
+
+TEST_F(WebDAVItems, RenameMovesAndNeverReplaces) {
+    const QString disk = freshFolder("root_dir", "ren");
+    VNTest::writeFile(disk + "/old name.txt", "old");
+    VNTest::writeFile(disk + "/taken.txt", "taken");
+    auto config = drive(url("http"));
+    auto newName = file("/ren/new näme.txt");
+    auto renamed = call([&](auto done) { handlerFor(config)->rename(file("/ren/old name.txt"), newName, done); });
+    ASSERT_FALSE(renamed->error) << renamed->errorText().toStdString();
+    EXPECT_EQ(renamed->document, newName);
+    EXPECT_FALSE(QFile::exists(disk + "/old name.txt"));
+    EXPECT_EQ(VNTest::readFile(disk + QString::fromUtf8("/new näme.txt")), "old");
+
+    auto clash = call([&](auto done) {
+        handlerFor(config)->rename(file("/ren/new näme.txt"), file("/ren/taken.txt"), done);
+    });
+    ASSERT_TRUE(clash->error);
+    EXPECT_TRUE(clash->errorText().contains("412")) << clash->errorText().toStdString();
+    EXPECT_EQ(VNTest::readFile(disk + "/taken.txt"), "taken");
+    EXPECT_EQ(VNTest::readFile(disk + QString::fromUtf8("/new näme.txt")), "old");
+
+    VNTest::writeFile(disk + "/dir/in.txt", "in");
+    auto dir = call([&](auto done) { handlerFor(config)->rename(folder("/ren/dir"), folder("/ren/dir2"), done); });
+    ASSERT_FALSE(dir->error) << dir->errorText().toStdString();
+    EXPECT_EQ(VNTest::readFile(disk + "/dir2/in.txt"), "in");
+}
+
+TEST_F(WebDAVItems, CopyAndMoveInsideTheServer) {
+    const QString disk = freshFolder("dav_dir", "cp");
+    VNTest::writeFile(disk + "/src/tree/a.txt", "a");
+    VNTest::writeFile(disk + "/src/tree/sub/b.txt", "b");
+    VNTest::writeFile(disk + "/src/single.txt", "s");
+    QDir().mkpath(disk + "/dst");
+    auto config = drive(url("http") + "/dav");
+    auto target = folder("/cp/dst");
+
+    auto copiedTree = call([&](auto done) { handlerFor(config)->localCopy(folder("/cp/src/tree"), target, done); });
+    ASSERT_FALSE(copiedTree->error) << copiedTree->errorText().toStdString();
+    EXPECT_EQ(copiedTree->document, target);
+    EXPECT_EQ(VNTest::readFile(disk + "/dst/tree/sub/b.txt"), "b");
+    EXPECT_EQ(VNTest::readFile(disk + "/src/tree/sub/b.txt"), "b");
+
+    auto copiedFile = call([&](auto done) { handlerFor(config)->localCopy(file("/cp/src/single.txt"), target, done); });
+    ASSERT_FALSE(copiedFile->error);
+    EXPECT_EQ(VNTest::readFile(disk + "/dst/single.txt"), "s");
+
+    QDir(disk + "/dst").removeRecursively();
+    QDir().mkpath(disk + "/dst");
+    auto moved = call([&](auto done) { handlerFor(config)->localMove(folder("/cp/src/tree/"), target, done); });
+    ASSERT_FALSE(moved->error) << moved->errorText().toStdString();
+    EXPECT_FALSE(QFile::exists(disk + "/src/tree"));
+    EXPECT_EQ(VNTest::readFile(disk + "/dst/tree/a.txt"), "a");
+
+    auto missing = call([&](auto done) { handlerFor(config)->localMove(file("/cp/src/none.txt"), target, done); });
+    ASSERT_TRUE(missing->error);
+    EXPECT_EQ(missing->errorText(), statusLine(404, "Not Found"));
+}
+
+TEST_F(WebDAVItems, MoveInsideTheServerIsOneRequest) {
+    const QString disk = freshFolder("root_dir", "mv1");
+    VNTest::writeFile(disk + "/a/x.txt", "x");
+    QDir().mkpath(disk + "/b");
+    const QString log = text("workdir") + "/access.log";
+    const qint64 before = QFileInfo(log).size();
+    auto moved = call([&](auto done) {
+        handlerFor(drive(url("http")))->localMove(folder("/mv1/a"), folder("/mv1/b"), done);
+    });
+    ASSERT_FALSE(moved->error);
+    EXPECT_EQ(VNTest::readFile(disk + "/b/a/x.txt"), "x");
+    // Apache writes its access log line when the request ends.
+    VNTest::waitUntil([&] { return QFileInfo(log).size() > before; }, 3000);
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    f.seek(before);
+    const QList<QByteArray> lines = f.readAll().trimmed().split('\n');
+    int authorized = 0;
+    for (const QByteArray &line : lines)
+        if (!line.contains("\" 401 "))
+            ++authorized;
+    EXPECT_EQ(authorized, 1) << f.fileName().toStdString();
+    EXPECT_TRUE(lines.last().contains("\"MOVE /mv1/a/ "));
+}
+
+TEST_F(WebDAVItems, CancelBeforeTheRequestRunsAnswersCancelled) {
+    auto handler = handlerFor(drive(fakeURL()));
+    auto answer = std::make_shared<Answer>();
+    handler->remove(QNDocument::withPath("/slow/x"), documentAnswer(answer));
+    handler->cancel();
+    ASSERT_TRUE(waitForAnswer(answer));
+    VNTest::spin(100);
+    EXPECT_EQ(answer->count, 1);
+    EXPECT_TRUE(answer->cancelled);
+    EXPECT_FALSE(answer->error);
+}
+
+}  // namespace

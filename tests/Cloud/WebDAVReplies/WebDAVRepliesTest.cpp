@@ -1,0 +1,279 @@
+// How the WebDAV handler builds its URLs and bodies and reads server replies,
+// without a server: the listing's own folder in its many spellings, names a
+// server must not be able to smuggle in, and the two quota answers.
+#include "Cloud/QNWebDAVHandler.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Formats/XTDocument.h"
+
+#include <QTimeZone>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray multistatus(const QStringList &responses) {
+    return (QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">") +
+            responses.join(QString()) + QStringLiteral("</D:multistatus>"))
+        .toUtf8();
+}
+
+QString entry(const QString &href, bool collection = false, const QString &extraProps = QString()) {
+    return QStringLiteral("<D:response><D:href>%1</D:href><D:propstat><D:prop><D:resourcetype>%2</D:resourcetype>%3"
+                          "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>")
+        .arg(href, collection ? QStringLiteral("<D:collection/>") : QString(), extraProps);
+}
+
+QNWebDAVHandler::ListingContext context(const QString &folder, const QString &base) {
+    QNWebDAVHandler::ListingContext c;
+    c.folderPath = folder;
+    c.baseURL = base;
+    c.formsPath = QString();
+    return c;
+}
+
+QStringList paths(const QNDocumentList &documents) {
+    QStringList out;
+    for (const auto &d : documents)
+        out << d->path();
+    return out;
+}
+
+}  // namespace
+
+// --- The folder itself is never one of its children ---------------------------
+
+TEST(WebDAVListingReplies, FolderItselfInEverySpellingIsDropped) {
+    const QByteArray reply = multistatus({
+        entry("/a/b/", true),
+        entry("https://files.example:443/a/b/", true),
+        entry("https://files.example/a/b/", true),
+        entry("https://files.example/a/b", true),
+        entry("/a/b/child.txt"),
+    });
+    VNErrorPtr error;
+    const auto documents =
+        QNWebDAVHandler::parseListing(reply, context("/a/b", "https://files.example"), &error);
+    ASSERT_FALSE(error);
+    EXPECT_EQ(paths(documents), QStringList{"/a/b/child.txt"});
+}
+
+TEST(WebDAVListingReplies, DriveMountedUnderAPathDoesNotListTheFolderInsideItself) {
+    const QByteArray reply = multistatus({
+        entry("/dav/sub/", true),
+        entry("/dav/sub/inner/", true),
+        entry("/dav/sub/file.bin"),
+    });
+    VNErrorPtr error;
+    const auto documents = QNWebDAVHandler::parseListing(reply, context("/sub", "http://127.0.0.1:8080/dav"), &error);
+    ASSERT_FALSE(error);
+    EXPECT_EQ(paths(documents), (QStringList{"/sub/inner", "/sub/file.bin"}));
+    // The drive URL written with a trailing slash and the absolute form too.
+    const QByteArray absolute = multistatus({entry("http://127.0.0.1:8080/dav/sub/", true), entry("/dav/sub/x")});
+    const auto more = QNWebDAVHandler::parseListing(absolute, context("/sub", "http://127.0.0.1:8080/dav/"), &error);
+    EXPECT_EQ(paths(more), QStringList{"/sub/x"});
+}
+
+TEST(WebDAVListingReplies, RootOfADriveWithAPath) {
+    const QByteArray reply = multistatus({entry("/dav/", true), entry("/dav/top.txt")});
+    VNErrorPtr error;
+    const auto documents = QNWebDAVHandler::parseListing(reply, context("/", "http://h:1/dav"), &error);
+    EXPECT_EQ(paths(documents), QStringList{"/top.txt"});
+}
+
+TEST(WebDAVListingReplies, EscapedCollectionBecomesAFolderWithItsDecodedName) {
+    const QByteArray reply = multistatus({entry("/a/b/", true), entry("/a/b/c%20d/", true)});
+    VNErrorPtr error;
+    const auto documents = QNWebDAVHandler::parseListing(reply, context("/a/b", "http://h"), &error);
+    ASSERT_EQ(documents.size(), 1);
+    EXPECT_EQ(documents[0]->path(), "/a/b/c d");
+    EXPECT_EQ(documents[0]->displayName(), "c d");
+    EXPECT_TRUE(documents[0]->isDirectory());
+    EXPECT_EQ(documents[0]->size(), 0);
+    EXPECT_FALSE(documents[0]->date().isValid());
+}
+
+TEST(WebDAVListingReplies, FileCarriesSizeDateAndServerDisplayName) {
+    const QByteArray reply = multistatus({entry(
+        "/docs/r%C3%A9sum%C3%A9.pdf", false,
+        "<D:displayname>Résumé</D:displayname><D:getcontentlength> 1234567890123 </D:getcontentlength>"
+        "<D:creationdate>2026-01-02T03:04:05Z</D:creationdate>")});
+    VNErrorPtr error;
+    const auto documents = QNWebDAVHandler::parseListing(reply, context("/docs/", "http://h"), &error);
+    ASSERT_EQ(documents.size(), 1);
+    EXPECT_EQ(documents[0]->path(), QString::fromUtf8("/docs/résumé.pdf"));
+    EXPECT_EQ(documents[0]->displayName(), QString::fromUtf8("Résumé"));
+    EXPECT_FALSE(documents[0]->isDirectory());
+    EXPECT_EQ(documents[0]->size(), 1234567890123LL);
+    EXPECT_EQ(documents[0]->date(), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC));
+}
+
+TEST(WebDAVListingReplies, MissingPropertiesGiveEmptyValuesNotFailure) {
+    const QByteArray reply = multistatus({QStringLiteral("<D:response><D:href>/x/bare</D:href></D:response>")});
+    VNErrorPtr error;
+    const auto documents = QNWebDAVHandler::parseListing(reply, context("/x", "http://h"), &error);
+    ASSERT_FALSE(error);
+    ASSERT_EQ(documents.size(), 1);
+    EXPECT_EQ(documents[0]->displayName(), "bare");
+    EXPECT_EQ(documents[0]->size(), 0);
+    EXPECT_FALSE(documents[0]->date().isValid());
+}
+
+TEST(WebDAVListingReplies, WiFiDiskSystemFoldersHiddenOnlyThere) {
+    const QByteArray reply = multistatus({entry("/%24RECYCLE.BIN/", true),
+                                          entry("/System%20Volume%20Information/", true), entry("/Movies/", true)});
+    VNErrorPtr error;
+    auto c = context("/", "http://10.10.10.254:8080");
+    EXPECT_EQ(QNWebDAVHandler::parseListing(reply, c, &error).size(), 3);
+    c.isDiskCast = true;
+    EXPECT_EQ(paths(QNWebDAVHandler::parseListing(reply, c, &error)), QStringList{"/Movies"});
+}
+
+TEST(WebDAVListingReplies, FormsEntryOfTheLibraryIsHidden) {
+    const QByteArray reply = multistatus({entry("https://site/Documents/Forms/", true), entry("/Documents/a.docx")});
+    auto c = context("/", "https://site/Documents");
+    c.formsPath = "https://site/Documents/Forms/";
+    VNErrorPtr error;
+    EXPECT_EQ(paths(QNWebDAVHandler::parseListing(reply, c, &error)), QStringList{"/a.docx"});
+}
+
+// --- Names a server must not be able to give ------------------------------------
+
+TEST(WebDAVListingReplies, NamesThatWouldLeaveTheFolderAreDropped) {
+    const QByteArray reply = multistatus({
+        entry("/f/.."), entry("/f/%2E%2E/", true), entry("/f/."), entry("/f/..%2F..%2Fetc%2Fpasswd"),
+        entry("/f/nul%00name"), entry("/f/bad%FF%FEutf8"), entry("/f/ok.txt"), entry("/"),
+    });
+    VNErrorPtr error;
+    const auto documents = QNWebDAVHandler::parseListing(reply, context("/f", "http://h"), &error);
+    ASSERT_FALSE(error);
+    EXPECT_EQ(paths(documents), QStringList{"/f/ok.txt"});
+}
+
+// --- Replies that are not listings -------------------------------------------------
+
+TEST(WebDAVListingReplies, UnparsableReplyIsAnError) {
+    VNErrorPtr error;
+    const auto documents = QNWebDAVHandler::parseListing("this is <not xml", context("/", "http://h"), &error);
+    EXPECT_TRUE(documents.isEmpty());
+    ASSERT_TRUE(error);
+}
+
+TEST(WebDAVListingReplies, EmptyOrForeignDocumentIsAnErrorNotAnEmptyFolder) {
+    VNErrorPtr error;
+    QNWebDAVHandler::parseListing(QByteArray(), context("/", "http://h"), &error);
+    EXPECT_TRUE(error);
+    error.reset();
+    QNWebDAVHandler::parseListing("<html><body>Proxy login</body></html>", context("/", "http://h"), &error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), QNWebDAVHandler::errorDomain());
+}
+
+// --- URLs and bodies ---------------------------------------------------------------------
+
+TEST(WebDAVRequests, PathsAreEscapedAndAppendedToTheDriveURL) {
+    EXPECT_EQ(QNWebDAVHandler::urlByAppendingPath("http://h:81", "/a b/c%d#e?f").toString(QUrl::FullyEncoded),
+              "http://h:81/a%20b/c%25d%23e%3Ff");
+    EXPECT_EQ(QNWebDAVHandler::urlByAppendingPath("http://h/dav/", "/").toString(QUrl::FullyEncoded),
+              "http://h/dav/");
+    EXPECT_EQ(QNWebDAVHandler::urlByAppendingPath("https://h/dav", "/x/").toString(QUrl::FullyEncoded),
+              "https://h/dav/x/");
+    EXPECT_EQ(QNWebDAVHandler::urlByAppendingPath("http://h", QString::fromUtf8("/é")).toString(QUrl::FullyEncoded),
+              "http://h/%C3%A9");
+    EXPECT_FALSE(QNWebDAVHandler::urlByAppendingPath("not a url", "/").isValid());
+}
+
+TEST(WebDAVRequests, ListingBodyAsksForTheSixPropertiesInTheDAVNamespace) {
+    const QByteArray body = QNWebDAVHandler::listingRequestBody();
+    EXPECT_TRUE(body.startsWith("<?xml version=\"1.0\"?>"));
+    VNErrorPtr error;
+    const auto doc = XTDocument::initWithData(body, &error);
+    ASSERT_TRUE(doc);
+    const auto props = doc->nodesForXPath("/D:propfind/D:prop/*", {{"D", "DAV:"}}, &error);
+    QStringList names;
+    for (const auto &p : props)
+        names << p->localName();
+    EXPECT_EQ(names, (QStringList{"displayname", "getcontentlength", "getcontenttype", "resourcetype",
+                                  "getlastmodified", "creationdate"}));
+}
+
+TEST(WebDAVRequests, QuotaBodyIsTheFixedPropfind) {
+    EXPECT_EQ(QNWebDAVHandler::quotaRequestBody(),
+              QByteArray("<?xml version=\"1.0\" ?>\n<D:propfind xmlns:D=\"DAV:\">\n<D:prop>\n"
+                         "<D:quota-available-bytes/>\n<D:quota-used-bytes/>\n</D:prop>\n</D:propfind>"));
+}
+
+TEST(WebDAVRequests, WiFiDiskQuotaURLDropsThePortAndKeepsAValidURLWithoutOne) {
+    EXPECT_EQ(QNWebDAVHandler::wiFiDiskQuotaURL("http://10.10.10.254:8080").toString(), "http://10.10.10.254/rpc.cgi");
+    EXPECT_EQ(QNWebDAVHandler::wiFiDiskQuotaURL("http://10.10.10.254").toString(), "http://10.10.10.254/rpc.cgi");
+    EXPECT_EQ(QNWebDAVHandler::wiFiDiskQuotaURL("http://disk.local:81/share/").toString(), "http://disk.local/rpc.cgi");
+    EXPECT_FALSE(QNWebDAVHandler::wiFiDiskQuotaURL("").isValid());
+    EXPECT_EQ(QNWebDAVHandler::wiFiDiskQuotaRequestBody(),
+              QByteArray(R"({"method":"pref-get","arguments":{"infos":["disk_list"]}})"));
+}
+
+// --- Quota replies -----------------------------------------------------------------------
+
+TEST(WebDAVQuotaReplies, WiFiDiskSumsEveryPartitionOfEveryDisk) {
+    const QByteArray reply = R"({"arguments":{"infos":{"disk_list":{"disk_detail":[
+        {"partition_detail":[{"used":"1.5G","avai":"1G","capacity":"2.5G"}]},
+        {"partition_detail":[{"used":"500M","avai":"12K","capacity":"1T"},{"used":"3B","avai":"0B","capacity":"3B"}]}
+    ]}}}})";
+    qint64 used = -1, available = -1, total = -1;
+    VNErrorPtr error;
+    ASSERT_TRUE(QNWebDAVHandler::parseWiFiDiskQuota(reply, &used, &available, &total, &error));
+    EXPECT_EQ(used, 2134900736LL + 3);
+    EXPECT_EQ(available, 1073741824LL + 12288);
+    EXPECT_EQ(total, 2684354560LL + 1099511627776LL + 3);
+}
+
+TEST(WebDAVQuotaReplies, WiFiDiskWithNoDisksIsZeroAndSuccess) {
+    qint64 used = -1, available = -1, total = -1;
+    VNErrorPtr error;
+    ASSERT_TRUE(QNWebDAVHandler::parseWiFiDiskQuota(R"({"arguments":{"infos":{"disk_list":{"disk_detail":[]}}}})",
+                                                    &used, &available, &total, &error));
+    EXPECT_EQ(used + available + total, 0);
+}
+
+TEST(WebDAVQuotaReplies, WiFiDiskReplyThatIsNotTheDiskListIsAnError) {
+    for (const QByteArray reply : {QByteArray("<html>login</html>"), QByteArray(""), QByteArray("[1,2]"),
+                                   QByteArray(R"({"arguments":{}})"),
+                                   QByteArray(R"({"arguments":{"infos":{"disk_list":{"disk_detail":"x"}}}})")}) {
+        qint64 used = 0, available = 0, total = 0;
+        VNErrorPtr error;
+        EXPECT_FALSE(QNWebDAVHandler::parseWiFiDiskQuota(reply, &used, &available, &total, &error)) << reply.data();
+        EXPECT_TRUE(error) << reply.data();
+    }
+}
+
+TEST(WebDAVQuotaReplies, PropertiesEitherOrNeither) {
+    auto reply = [](const QString &props) {
+        return multistatus({QStringLiteral("<D:response><D:href>/</D:href><D:propstat><D:prop>%1</D:prop>"
+                                           "</D:propstat></D:response>")
+                                .arg(props)});
+    };
+    qint64 available = -1, used = -1;
+    VNErrorPtr error;
+    ASSERT_TRUE(QNWebDAVHandler::parseQuotaProperties(
+        reply("<D:quota-available-bytes>9000000000</D:quota-available-bytes><D:quota-used-bytes>42</D:quota-used-bytes>"),
+        &available, &used, &error));
+    EXPECT_EQ(available, 9000000000LL);
+    EXPECT_EQ(used, 42);
+    ASSERT_TRUE(QNWebDAVHandler::parseQuotaProperties(reply("<D:quota-used-bytes>7</D:quota-used-bytes>"), &available,
+                                                      &used, &error));
+    EXPECT_EQ(available, 0);
+    EXPECT_EQ(used, 7);
+    ASSERT_TRUE(QNWebDAVHandler::parseQuotaProperties(reply(""), &available, &used, &error));
+    EXPECT_EQ(available + used, 0);
+    EXPECT_FALSE(QNWebDAVHandler::parseQuotaProperties("garbage <<", &available, &used, &error));
+    EXPECT_TRUE(error);
+}
+
+TEST(WebDAVHandlerFactory, WebDAVDrivesGetThisHandler) {
+    QNWebDAVHandler::registerWithFactory();
+    auto config = QNDriveConfig::create();
+    config->setIsWebDAV(true);
+    config->setUrl("http://127.0.0.1:1");
+    auto handler = config->createCloudInterface();
+    ASSERT_TRUE(handler);
+    EXPECT_EQ(handler->className(), "QNWebDAVHandler");
+    EXPECT_TRUE(std::dynamic_pointer_cast<QNWebDAVHandler>(handler));
+}
