@@ -25,6 +25,7 @@ Routes (query parameters in brackets):
   /range[n]        /bytes with Range support; 416 past the end
   /multi           two X-Multi headers
   /status[code]    that status with a short body
+  /form            a form body parsed (URL-encoded or multipart) as JSON
   /ntlm            NTLM (NTLMv2) for user VARNELLO\\carol, password "ntlm-pass"
 """
 import base64
@@ -250,6 +251,27 @@ class Handler(BaseHTTPRequestHandler):
             self.send(200, b"m", [("X-Multi", "one"), ("X-Multi", "two")], "text/plain")
         elif route == "/status":
             self.send(int(q.get("code", "500")), b"status body", content_type="text/plain")
+        elif route == "/form":
+            ctype = self.headers.get("Content-Type", "")
+            doc = {"content_type": ctype, "fields": [], "files": []}
+            if ctype.startswith("application/x-www-form-urlencoded"):
+                doc["fields"] = urllib.parse.parse_qsl(body.decode("ascii"), keep_blank_values=True)
+            elif ctype.startswith("multipart/form-data"):
+                import email.parser
+                import email.policy
+                msg = email.parser.BytesParser(policy=email.policy.HTTP).parsebytes(
+                    b"Content-Type: " + ctype.encode() + b"\r\n\r\n" + body)
+                for part in msg.iter_parts():
+                    name = part.get_param("name", header="content-disposition")
+                    filename = part.get_param("filename", header="content-disposition")
+                    payload = part.get_payload(decode=True) or b""
+                    if filename is None:
+                        doc["fields"].append([name, payload.decode("utf-8")])
+                    else:
+                        doc["files"].append({"name": name, "filename": filename,
+                                             "type": part.get_content_type(), "length": len(payload),
+                                             "sha256": hashlib.sha256(payload).hexdigest()})
+            self.send(200, json.dumps(doc).encode(), content_type="application/json")
         elif route == "/ntlm":
             auth = self.headers.get("Authorization", "")
             if not auth.startswith("NTLM "):

@@ -1,0 +1,167 @@
+#include "Net/NRFormDataRequest.h"
+
+#include <QFileInfo>
+#include <QStringEncoder>
+#include <QUuid>
+
+NRFormDataRequest::NRFormDataRequest(const QUrl &url) : NRHTTPRequest(url) {
+    setRequestMethod(QStringLiteral("POST"));
+}
+
+std::shared_ptr<NRFormDataRequest> NRFormDataRequest::requestWithURL(const QUrl &url) {
+    return std::make_shared<NRFormDataRequest>(url);
+}
+
+#define FORM_LOCKED std::lock_guard<std::recursive_mutex> locker(m_mutex)
+
+void NRFormDataRequest::addPostValue(const QVariant &value, const QString &key) {
+    if (key.isNull())
+        return;
+    FORM_LOCKED;
+    m_postData.append({key, value.toString()});
+}
+
+void NRFormDataRequest::setPostValue(const QVariant &value, const QString &key) {
+    {
+        FORM_LOCKED;
+        m_postData.removeIf([&](const Field &f) { return f.key == key; });
+    }
+    addPostValue(value, key);
+}
+
+void NRFormDataRequest::addFile(const QString &path, const QString &key) { addFile(path, QString(), QString(), key); }
+
+void NRFormDataRequest::addFile(const QString &path, const QString &fileName, const QString &contentType,
+                                const QString &key) {
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir())
+        failWithError(makeError(InternalErrorWhileBuildingRequestType, QStringLiteral("No file exists at %1").arg(path)));
+    Part part;
+    part.key = key;
+    part.fileName = fileName.isNull() ? info.fileName() : fileName;
+    part.contentType = contentType.isNull() ? mimeTypeForFileAtPath(path) : contentType;
+    if (part.contentType.isNull())
+        part.contentType = QStringLiteral("application/octet-stream");
+    part.filePath = path;
+    FORM_LOCKED;
+    m_fileData.append(part);
+}
+
+void NRFormDataRequest::setFile(const QString &path, const QString &key) { setFile(path, QString(), QString(), key); }
+
+void NRFormDataRequest::setFile(const QString &path, const QString &fileName, const QString &contentType,
+                                const QString &key) {
+    removeParts(key);
+    addFile(path, fileName, contentType, key);
+}
+
+void NRFormDataRequest::addData(const QByteArray &data, const QString &key) {
+    addData(data, QStringLiteral("file"), QString(), key);
+}
+
+void NRFormDataRequest::addData(const QByteArray &data, const QString &fileName, const QString &contentType,
+                                const QString &key) {
+    Part part;
+    part.key = key;
+    part.fileName = fileName;
+    part.contentType = contentType.isNull() ? QStringLiteral("application/octet-stream") : contentType;
+    part.data = data;
+    FORM_LOCKED;
+    m_fileData.append(part);
+}
+
+void NRFormDataRequest::setData(const QByteArray &data, const QString &key) {
+    setData(data, QStringLiteral("file"), QString(), key);
+}
+
+void NRFormDataRequest::setData(const QByteArray &data, const QString &fileName, const QString &contentType,
+                                const QString &key) {
+    removeParts(key);
+    addData(data, fileName, contentType, key);
+}
+
+void NRFormDataRequest::removeParts(const QString &key) {
+    FORM_LOCKED;
+    m_fileData.removeIf([&](const Part &p) { return p.key == key; });
+}
+
+NRFormDataRequest::PostFormat NRFormDataRequest::postFormat() const { FORM_LOCKED; return m_postFormat; }
+void NRFormDataRequest::setPostFormat(PostFormat format) { FORM_LOCKED; m_postFormat = format; }
+QByteArray NRFormDataRequest::stringEncoding() const { FORM_LOCKED; return m_stringEncoding; }
+void NRFormDataRequest::setStringEncoding(const QByteArray &name) { FORM_LOCKED; m_stringEncoding = name; }
+QList<NRFormDataRequest::Field> NRFormDataRequest::postData() const { FORM_LOCKED; return m_postData; }
+QList<NRFormDataRequest::Part> NRFormDataRequest::fileData() const { FORM_LOCKED; return m_fileData; }
+
+QString NRFormDataRequest::encodeURL(const QString &text) const {
+    if (text.isEmpty())
+        return QString(QLatin1String(""));
+    QStringEncoder encoder(m_stringEncoding.constData());
+    const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(text)) : text.toUtf8();
+    // Unreserved characters but "~" stay; everything else is escaped.
+    return QString::fromLatin1(bytes.toPercentEncoding(QByteArray(), QByteArray("~")));
+}
+
+void NRFormDataRequest::appendPostString(const QString &text) {
+    QStringEncoder encoder(m_stringEncoding.constData());
+    appendPostData(encoder.isValid() ? QByteArray(encoder.encode(text)) : text.toUtf8());
+}
+
+void NRFormDataRequest::buildPostBody() {
+    FORM_LOCKED;
+    if (haveBuiltPostBody())
+        return;
+    if (m_postData.isEmpty() && m_fileData.isEmpty()) {
+        NRHTTPRequest::buildPostBody();
+        return;
+    }
+    if (!m_fileData.isEmpty())
+        setShouldStreamPostDataFromDisk(true);
+    if (m_postFormat == URLEncodedPostFormat)
+        buildURLEncodedPostBody();
+    else
+        buildMultipartFormDataPostBody();
+    NRHTTPRequest::buildPostBody();
+}
+
+void NRFormDataRequest::buildURLEncodedPostBody() {
+    if (!m_fileData.isEmpty()) {
+        m_postFormat = MultipartFormDataPostFormat;
+        buildMultipartFormDataPostBody();
+        return;
+    }
+    addRequestHeader(QStringLiteral("Content-Type"),
+                     QStringLiteral("application/x-www-form-urlencoded; charset=%1").arg(QString::fromLatin1(m_stringEncoding)));
+    setupPostBody();
+    for (int i = 0; i < m_postData.size(); ++i) {
+        appendPostString(QStringLiteral("%1=%2%3")
+                             .arg(encodeURL(m_postData[i].key), encodeURL(m_postData[i].value),
+                                  i + 1 < m_postData.size() ? QStringLiteral("&") : QString()));
+    }
+}
+
+void NRFormDataRequest::buildMultipartFormDataPostBody() {
+    const QString boundary = QStringLiteral("0xKhTmLbOuNdArY-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("multipart/form-data; charset=%1; boundary=%2")
+                                                         .arg(QString::fromLatin1(m_stringEncoding), boundary));
+    const QString separator = QStringLiteral("\r\n--%1\r\n").arg(boundary);
+    appendPostString(QStringLiteral("--%1\r\n").arg(boundary));
+    for (int i = 0; i < m_postData.size(); ++i) {
+        appendPostString(QStringLiteral("Content-Disposition: form-data; name=\"%1\"\r\n\r\n").arg(m_postData[i].key));
+        appendPostString(m_postData[i].value);
+        if (i + 1 < m_postData.size() || !m_fileData.isEmpty())
+            appendPostString(separator);
+    }
+    for (int i = 0; i < m_fileData.size(); ++i) {
+        const Part &part = m_fileData[i];
+        appendPostString(QStringLiteral("Content-Disposition: form-data; name=\"%1\"; filename=\"%2\"\r\n")
+                             .arg(part.key, part.fileName));
+        appendPostString(QStringLiteral("Content-Type: %1\r\n\r\n").arg(part.contentType));
+        if (!part.filePath.isNull())
+            appendPostDataFromFile(part.filePath);
+        else
+            appendPostData(part.data);
+        if (i + 1 < m_fileData.size())
+            appendPostString(separator);
+    }
+    appendPostString(QStringLiteral("\r\n--%1--\r\n").arg(boundary));
+}

@@ -1,0 +1,129 @@
+// Form requests: URL-encoded and multipart bodies, checked byte for byte and
+// by a real form parser on the fake server.
+#include "Net/NetTestSupport.h"
+
+#include "Net/NRFormDataRequest.h"
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+
+using namespace NetTest;
+
+namespace {
+QJsonObject formOf(const std::shared_ptr<NRHTTPRequest> &r) { return QJsonDocument::fromJson(r->responseData()).object(); }
+QString boundaryOf(const QString &contentType) {
+    return QRegularExpression(QStringLiteral("boundary=(\\S+)")).match(contentType).captured(1);
+}
+}  // namespace
+
+TEST(FormData, URLEncodedFieldsInOrderEscaped) {
+    auto r = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    r->addPostValue(QStringLiteral("a b&c=d+e"), QStringLiteral("first key"));
+    r->addPostValue(5, QStringLiteral("n"));
+    r->addPostValue(QStringLiteral("dup1"), QStringLiteral("dup"));
+    r->addPostValue(QStringLiteral("dup2"), QStringLiteral("dup"));
+    r->addPostValue(QString::fromUtf8("é~/"), QStringLiteral("x"));
+    r->addPostValue(QStringLiteral("ignored"), QString());
+    run(r);
+    const QJsonObject e = echoOf(r);
+    EXPECT_EQ(e[QStringLiteral("method")].toString(), QStringLiteral("POST"));
+    EXPECT_EQ(e[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Type")].toString(),
+              QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"));
+    EXPECT_EQ(e[QStringLiteral("body")].toString(),
+              QStringLiteral("first%20key=a%20b%26c%3Dd%2Be&n=5&dup=dup1&dup=dup2&x=%C3%A9%7E%2F"));
+
+    auto set = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    set->addPostValue(QStringLiteral("1"), QStringLiteral("k"));
+    set->addPostValue(QStringLiteral("2"), QStringLiteral("k"));
+    set->setPostValue(QStringLiteral("3"), QStringLiteral("k"));
+    run(set);
+    EXPECT_EQ(echoOf(set)[QStringLiteral("body")].toString(), QStringLiteral("k=3"));
+}
+
+TEST(FormData, NoFieldsIsAPlainRequest) {
+    auto r = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    run(r);
+    EXPECT_FALSE(echoOf(r)[QStringLiteral("headers")].toObject().contains(QStringLiteral("Content-Type")));
+    EXPECT_EQ(echoOf(r)[QStringLiteral("length")].toInt(), 0);
+}
+
+TEST(FormData, MultipartBytesExactly) {
+    auto r = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    r->addData("DATA", QStringLiteral("part"));
+    r->addPostValue(QStringLiteral("v a&l"), QStringLiteral("field"));
+    run(r);
+    const QJsonObject e = echoOf(r);
+    const QString type = e[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Type")].toString();
+    const QString b = boundaryOf(type);
+    ASSERT_TRUE(b.startsWith(QLatin1String("0xKhTmLbOuNdArY-")));
+    EXPECT_EQ(b.size(), 16 + 36);
+    EXPECT_TRUE(type.startsWith(QLatin1String("multipart/form-data; charset=utf-8; boundary=")));
+    // Fields first, whatever the order added; text unescaped.
+    const QString expected = QStringLiteral("--%1\r\nContent-Disposition: form-data; name=\"field\"\r\n\r\nv a&l"
+                                            "\r\n--%1\r\nContent-Disposition: form-data; name=\"part\"; filename=\"file\"\r\n"
+                                            "Content-Type: application/octet-stream\r\n\r\nDATA\r\n--%1--\r\n")
+                                 .arg(b);
+    EXPECT_EQ(e[QStringLiteral("body")].toString(), expected);
+
+    auto fieldsOnly = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    fieldsOnly->setPostFormat(NRFormDataRequest::MultipartFormDataPostFormat);
+    fieldsOnly->addPostValue(QStringLiteral("1"), QStringLiteral("a"));
+    run(fieldsOnly);
+    const QJsonObject f = echoOf(fieldsOnly);
+    const QString fb = boundaryOf(f[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Type")].toString());
+    EXPECT_EQ(f[QStringLiteral("body")].toString(),
+              QStringLiteral("--%1\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--%1--\r\n").arg(fb));
+}
+
+TEST(FormData, FilesThroughARealParser) {
+    auto dir = VNTest::makeTempDir();
+    const QString path = dir->path() + QStringLiteral("/notes.txt");
+    const QByteArray content = pattern(700000);
+    VNTest::writeFile(path, content);
+    auto r = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/form")));
+    r->addPostValue(QStringLiteral("hello"), QStringLiteral("greeting"));
+    r->addFile(path, QStringLiteral("upload"));
+    r->addFile(path, QStringLiteral("renamed.bin"), QStringLiteral("application/x-test"), QStringLiteral("second"));
+    qint64 sent = 0;
+    r->setBytesSentBlock([&](qint64 a, qint64) { sent += a; });
+    EXPECT_EQ(run(r)->finished, 1);
+    const QJsonObject doc = formOf(r);
+    const QJsonArray fields = doc[QStringLiteral("fields")].toArray();
+    ASSERT_EQ(fields.size(), 1);
+    EXPECT_EQ(fields[0].toArray()[1].toString(), QStringLiteral("hello"));
+    const QJsonArray files = doc[QStringLiteral("files")].toArray();
+    ASSERT_EQ(files.size(), 2);
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(files[0].toObject()[QStringLiteral("filename")].toString(), QStringLiteral("notes.txt"));
+    EXPECT_EQ(files[0].toObject()[QStringLiteral("type")].toString(), QStringLiteral("text/plain"));
+    EXPECT_EQ(files[0].toObject()[QStringLiteral("sha256")].toString(), sha);
+    EXPECT_EQ(files[1].toObject()[QStringLiteral("filename")].toString(), QStringLiteral("renamed.bin"));
+    EXPECT_EQ(files[1].toObject()[QStringLiteral("type")].toString(), QStringLiteral("application/x-test"));
+    EXPECT_EQ(files[1].toObject()[QStringLiteral("sha256")].toString(), sha);
+    // The body went through a temporary file, which is gone now.
+    EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, 2000));
+}
+
+TEST(FormData, MissingFileFailsWithCode6) {
+    auto r = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/form")));
+    auto out = std::make_shared<Outcome>();
+    r->setFailedBlock([out] { ++out->failed; });
+    r->setCompletionBlock([out] { ++out->finished; });
+    r->addFile(QStringLiteral("/nonexistent/file.txt"), QStringLiteral("f"));
+    r->startAsynchronous();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }));
+    VNTest::spin(100);
+    EXPECT_EQ(out->failed, 1);
+    EXPECT_EQ(out->finished, 0);
+    EXPECT_EQ(errorCode(r), 6);
+    EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("No file exists at /nonexistent/file.txt"));
+    EXPECT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); }));
+}
+
+TEST(FormData, MimeTypes) {
+    auto dir = VNTest::makeTempDir();
+    EXPECT_TRUE(NRHTTPRequest::mimeTypeForFileAtPath(dir->path() + QStringLiteral("/missing.txt")).isNull());
+    const QString odd = dir->path() + QStringLiteral("/file.zzqq");
+    VNTest::writeFile(odd, "x");
+    EXPECT_EQ(NRHTTPRequest::mimeTypeForFileAtPath(odd), QStringLiteral("application/octet-stream"));
+}
