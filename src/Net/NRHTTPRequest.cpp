@@ -349,6 +349,7 @@ QString NRHTTPRequest::authenticationScheme() const { LOCKED; return m_authentic
 QString NRHTTPRequest::authenticationRealm() const { LOCKED; return m_authenticationRealm; }
 bool NRHTTPRequest::complete() const { LOCKED; return m_complete; }
 bool NRHTTPRequest::inProgress() const { LOCKED; return m_inProgress; }
+int NRHTTPRequest::newConnectionCount() const { LOCKED; return m_newConnectionCount; }
 
 QString NRHTTPRequest::description() const {
     LOCKED;
@@ -1332,6 +1333,9 @@ void NRHTTPRequest::handleStreamComplete() {
         readResponseHeaders();
     curl_off_t uploaded = 0;
     curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    long connects = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_NUM_CONNECTS, &connects);
+    m_newConnectionCount = int(connects);
     m_lastBytesSent = m_totalBytesSent;
     m_totalBytesSent = quint64(uploaded);
     m_complete = true;

@@ -208,6 +208,8 @@ public:
     QString authenticationRealm() const;
     bool complete() const;
     bool inProgress() const;
+    // New connections the last attempt opened (0: it reused a kept-alive one).
+    int newConnectionCount() const;
 
     // --- Class-wide -----------------------------------------------------
     static QString errorDomain();  // "NRHTTPRequestErrorDomain"
@@ -426,6 +428,7 @@ private:
     std::unique_ptr<QFile> m_fileDownloadOutputStream, m_inflatedFileDownloadOutputStream;
     std::unique_ptr<NRDataDecompressor> m_dataDecompressor;
     bool m_dropBody416 = false;
+    int m_newConnectionCount = 0;
 
     // Authentication.
     int m_authenticationNeeded = 0;  // 1 server (401), 2 proxy (407)

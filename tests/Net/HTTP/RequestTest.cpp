@@ -366,4 +366,40 @@ TEST(Request, DownloadProgressAddsUp) {
     EXPECT_EQ(reports, std::vector<qint64>{1});
 }
 
+TEST(Request, KeptAliveConnectionsAreReused) {
+    auto first = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/hello.txt")));
+    run(first);
+    auto second = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/1k.bin")));
+    run(second);
+    EXPECT_EQ(second->newConnectionCount(), 0);
+    // Switched off, a request opens its own connection and closes it.
+    auto own = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/hello.txt")));
+    own->setShouldAttemptPersistentConnection(false);
+    run(own);
+    EXPECT_EQ(own->newConnectionCount(), 1);
+    auto after = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/hello.txt")));
+    run(after);
+    EXPECT_EQ(after->responseStatusCode(), 200);
+}
+
+TEST(Request, InaccurateProgressIsOneUnit) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=500000")));
+    r->setShowAccurateProgress(false);
+    std::vector<qint64> received;
+    r->setBytesReceivedBlock([&](qint64 a, qint64) { received.push_back(a); });
+    run(r);
+    EXPECT_EQ(received, std::vector<qint64>{1});
+    EXPECT_EQ(r->responseData().size(), 500000);
+}
+
+TEST(Request, DelegateFailSelector) {
+    Listener listener;
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/drop?n=1000&after=10")));
+    r->setDelegate(&listener);
+    r->setDidFailSelector("requestFailed");
+    run(r);
+    EXPECT_TRUE(listener.calls.contains(QStringLiteral("failed")));
+    EXPECT_FALSE(listener.calls.join(QLatin1Char(',')).contains(QLatin1String("finished")));
+}
+
 #include "RequestTest.moc"
