@@ -1,0 +1,951 @@
+#include "Cloud/QNFTPHandler.h"
+
+#include "Cloud/QNFTPEncodingMemory.h"
+#include "Cloud/QNFTPErrorTexts.h"
+#include "Cloud/QNFTPListingParser.h"
+#include "Cloud/QNFTPLocation.h"
+#include "Cloud/QNFTPTransferLog.h"
+#include "Cloud/QNStringEncoding.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+#include "Platform/VNOperationQueue.h"
+#include "Platform/VNUserDefaults.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kDomain = QStringLiteral("QNFTPHandler");
+
+std::mutex &settingsMutex()
+{
+    static std::mutex m;
+    return m;
+}
+QString &caFileSetting()
+{
+    static QString s;
+    return s;
+}
+QString &knownHostsSetting()
+{
+    static QString s;
+    return s;
+}
+std::atomic<int> stallTimeoutSeconds{60};
+
+// A listing larger than this is no listing.
+constexpr qsizetype kMaxListingBytes = 512LL * 1024 * 1024;
+
+VNErrorPtr ftpError(const QString &text)
+{
+    QVariantMap info;
+    info.insert(VNError::localizedDescriptionKey(), text);
+    info.insert(QStringLiteral("error"), text);
+    return std::make_shared<VNError>(kDomain, 42, info);
+}
+
+struct CurlHandle {
+    CURL *handle = curl_easy_init();
+    ~CurlHandle()
+    {
+        if (handle)
+            curl_easy_cleanup(handle);
+    }
+    CurlHandle() = default;
+    CurlHandle(const CurlHandle &) = delete;
+    CurlHandle &operator=(const CurlHandle &) = delete;
+};
+
+struct CurlList {
+    curl_slist *list = nullptr;
+    bool failed = false;  // an append failed: the list is incomplete
+    CurlList() = default;
+    CurlList(const CurlList &) = delete;
+    CurlList &operator=(const CurlList &) = delete;
+    ~CurlList() { curl_slist_free_all(list); }
+    bool append(const QByteArray &command)
+    {
+        curl_slist *next = curl_slist_append(list, command.constData());
+        if (!next) {
+            failed = true;
+            return false;
+        }
+        list = next;
+        return true;
+    }
+};
+
+QString systemError(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+}  // namespace
+
+// One transfer's state, shared with libcurl's callbacks on the worker.
+struct QNFTPHandler::Transfer {
+    enum class Mode { None, Discard, Buffer, WriteFile, ReadFile };
+
+    Transfer(QNFTPHandler *owner, const QString &password) : handler(owner), log(password) {}
+
+    QNFTPHandler *handler;
+    QNFTPTransferLog log;
+    Mode mode = Mode::None;
+    QByteArray buffer;
+    int fd = -1;
+    bool ioFailed = false;
+    QString ioError;
+    bool readStarted = false;
+    bool watchCancel = true;
+    QNProgressCallback progress;
+    bool progressIsUpload = false;
+    double lastFraction = -1;
+    QElapsedTimer sinceProgress;
+    bool hostKeyChanged = false;
+
+    static size_t write(char *data, size_t size, size_t count, void *userdata)
+    {
+        auto *t = static_cast<Transfer *>(userdata);
+        const size_t n = size * count;
+        switch (t->mode) {
+        case Mode::Buffer:
+            if (t->buffer.size() + qsizetype(n) > kMaxListingBytes) {
+                t->ioFailed = true;
+                t->ioError = QStringLiteral("the listing is too large");
+                return 0;
+            }
+            t->buffer.append(data, qsizetype(n));
+            return n;
+        case Mode::WriteFile: {
+            size_t done = 0;
+            while (done < n) {
+                const ssize_t w = ::write(t->fd, data + done, n - done);
+                if (w < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    t->ioFailed = true;
+                    t->ioError = systemError(errno);
+                    return 0;
+                }
+                done += size_t(w);
+            }
+            return n;
+        }
+        default:
+            return n;
+        }
+    }
+
+    static size_t read(char *data, size_t size, size_t count, void *userdata)
+    {
+        auto *t = static_cast<Transfer *>(userdata);
+        t->readStarted = true;
+        for (;;) {
+            const ssize_t r = ::read(t->fd, data, size * count);
+            if (r >= 0)
+                return size_t(r);
+            if (errno == EINTR)
+                continue;
+            t->ioFailed = true;
+            t->ioError = systemError(errno);
+            return CURL_READFUNC_ABORT;
+        }
+    }
+
+    static int progressCallback(void *userdata, curl_off_t downloadTotal, curl_off_t downloadNow,
+                                curl_off_t uploadTotal, curl_off_t uploadNow)
+    {
+        auto *t = static_cast<Transfer *>(userdata);
+        if (t->watchCancel && t->handler->isCancelled())
+            return 1;
+        if (!t->progress)
+            return 0;
+        double fraction = -1;
+        if (t->progressIsUpload) {
+            if (uploadTotal > 0)
+                fraction = double(uploadNow) / double(uploadTotal);
+        } else {
+            const qint64 total = downloadTotal > 0 ? qint64(downloadTotal) : t->handler->fileSize();
+            if (total > 0)
+                fraction = double(downloadNow) / double(total);
+        }
+        if (fraction < 0)
+            return 0;
+        fraction = qMin(fraction, 1.0);
+        // Reported when it moved a tenth of a percent, reached the end, or a
+        // fifth of a second went by; not for every block.
+        const bool moved = fraction - t->lastFraction >= 0.001 || (fraction >= 1.0 && t->lastFraction < 1.0) ||
+                           (fraction != t->lastFraction && t->sinceProgress.elapsed() >= 200);
+        if (moved) {
+            t->lastFraction = fraction;
+            t->sinceProgress.restart();
+            t->progress(fraction);
+        }
+        return 0;
+    }
+
+    static int hostKey(CURL *, const curl_khkey *, const curl_khkey *, curl_khmatch match, void *userdata)
+    {
+        auto *t = static_cast<Transfer *>(userdata);
+        switch (match) {
+        case CURLKHMATCH_OK:
+            return CURLKHSTAT_FINE;
+        case CURLKHMATCH_MISSING:
+            // First login to this server: remember its key.
+            return CURLKHSTAT_FINE_ADD_TO_FILE;
+        default:
+            t->hostKeyChanged = true;
+            return CURLKHSTAT_REJECT;
+        }
+    }
+};
+
+namespace {
+
+// Sets the options every transfer shares; an error text when one cannot be set.
+QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
+                  QNStringEncoding &encoding, bool sftp)
+{
+    QString failed;
+    auto set = [&](CURLoption option, auto value) {
+        if (failed.isNull() && curl_easy_setopt(h, option, value) != CURLE_OK)
+            failed = QStringLiteral("The transfer could not be set up (option %1).").arg(int(option));
+    };
+    if (config.useSSL())
+        set(CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+    if (config.ftpActive())
+        set(CURLOPT_FTPPORT, "-");
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_VERBOSE, 1L);
+    set(CURLOPT_DEBUGFUNCTION, &QNFTPTransferLog::debugCallback);
+    set(CURLOPT_DEBUGDATA, &t.log);
+    const bool verify = config.validateCertificates();
+    set(CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    set(CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+    const QString caFile = QNFTPHandler::certificateAuthorityFile();
+    if (verify && !caFile.isEmpty())
+        set(CURLOPT_CAINFO, QFile::encodeName(caFile).constData());
+    set(CURLOPT_URL, url.constData());
+    const QString username = config.username();
+    if (!username.isEmpty()) {
+        const auto user = encoding.encode(username);
+        const auto password = encoding.encode(config.password());
+        if (!user || !password)
+            return QStringLiteral("The user name or password cannot be written in the drive's character "
+                                  "encoding (%1).")
+                .arg(QNStringEncoding::displayName(encoding.encoding()));
+        set(CURLOPT_USERNAME, user->constData());
+        set(CURLOPT_PASSWORD, password->constData());
+    }
+    if (sftp) {
+        set(CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
+        const QString knownHosts = QNFTPHandler::knownHostsFile();
+        QFileInfo(knownHosts).absoluteDir().mkpath(QStringLiteral("."));
+        set(CURLOPT_SSH_KNOWNHOSTS, QFile::encodeName(knownHosts).constData());
+        set(CURLOPT_SSH_KEYFUNCTION, &QNFTPHandler::Transfer::hostKey);
+        set(CURLOPT_SSH_KEYDATA, &t);
+    }
+    const long stall = stallTimeoutSeconds.load();
+    set(CURLOPT_CONNECTTIMEOUT, stall);
+    set(CURLOPT_SERVER_RESPONSE_TIMEOUT, stall);
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME, stall);
+    // Large blocks: fewer callbacks, and deeper SFTP pipelining.
+    set(CURLOPT_BUFFERSIZE, 512L * 1024);
+    set(CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024 * 1024);
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, &QNFTPHandler::Transfer::progressCallback);
+    set(CURLOPT_XFERINFODATA, &t);
+    return failed;
+}
+
+struct Outcome {
+    bool cancelled = false;
+    VNErrorPtr error;
+};
+
+Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
+{
+    if (code == CURLE_OK)
+        return {};
+    if (code == CURLE_ABORTED_BY_CALLBACK && cancelled && !t.ioFailed)
+        return {true, nullptr};
+    QString text;
+    if (t.hostKeyChanged) {
+        text = QStringLiteral("The server's host key has changed since the first login, so the connection was "
+                              "refused: the server may be an impostor. If its key was changed on purpose, remove "
+                              "its entry from %1.")
+                   .arg(QNFTPHandler::knownHostsFile());
+    } else if (t.ioFailed && t.mode == QNFTPHandler::Transfer::Mode::ReadFile) {
+        text = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_READ_ERROR)) + QStringLiteral(" (%1)").arg(t.ioError);
+    } else if (t.ioFailed) {
+        text = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_WRITE_ERROR)) + QStringLiteral(" (%1)").arg(t.ioError);
+    } else {
+        text = QString::fromLatin1(QNFTPErrorTexts::text(uint32_t(code)));
+    }
+    return {false, ftpError(text + t.log.text())};
+}
+
+}  // namespace
+
+QNFTPHandler::QNFTPHandler(QNDriveConfigPtr driveConfig)
+    : QNCloudInterface(driveConfig), m_stringEncoding(QNStringEncoding::UTF8)
+{
+    static std::once_flag curlInit;
+    std::call_once(curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    const quint64 encoding = driveConfig ? driveConfig->stringEncoding() : 0;
+    if (encoding == 0 || encoding > 0xFFFFFFFFull) {
+        m_shouldDetectStringEncoding = true;
+    } else {
+        m_stringEncoding = quint32(encoding);
+    }
+}
+
+QNFTPHandler::~QNFTPHandler() = default;
+
+QNCloudInterfacePtr QNFTPHandler::make(const QNDriveConfigPtr &driveConfig)
+{
+    return std::make_shared<QNFTPHandler>(driveConfig);
+}
+
+void QNFTPHandler::registerHandler()
+{
+    QNCloudInterfaceFactory::registerHandler(QNCloudInterfaceFactory::Kind::FTP, &QNFTPHandler::make);
+}
+
+QString QNFTPHandler::className() const
+{
+    return kDomain;
+}
+
+QString QNFTPHandler::loginCaption()
+{
+    return QStringLiteral("SHOW DOCUMENTS ON THIS FTP ACCOUNT");
+}
+
+void QNFTPHandler::setCertificateAuthorityFile(const QString &path)
+{
+    std::lock_guard lock(settingsMutex());
+    caFileSetting() = path;
+}
+
+QString QNFTPHandler::certificateAuthorityFile()
+{
+    std::lock_guard lock(settingsMutex());
+    return caFileSetting();
+}
+
+void QNFTPHandler::setKnownHostsFile(const QString &path)
+{
+    std::lock_guard lock(settingsMutex());
+    knownHostsSetting() = path;
+}
+
+QString QNFTPHandler::knownHostsFile()
+{
+    {
+        std::lock_guard lock(settingsMutex());
+        if (!knownHostsSetting().isEmpty())
+            return knownHostsSetting();
+    }
+    return QFileInfo(VNUserDefaults::standard().filePath()).absolutePath() + QStringLiteral("/ssh_known_hosts");
+}
+
+void QNFTPHandler::setStallTimeout(int seconds)
+{
+    stallTimeoutSeconds.store(qMax(1, seconds));
+}
+
+VNOperationQueue &QNFTPHandler::transferQueue()
+{
+    // Transfers block their worker for their whole length; they get threads
+    // of their own. Never destroyed: workers may still run at exit.
+    static VNOperationQueue *queue = new VNOperationQueue(QStringLiteral("QNFTPHandler transfers"));
+    return *queue;
+}
+
+std::shared_ptr<QNFTPHandler> QNFTPHandler::self()
+{
+    return std::static_pointer_cast<QNFTPHandler>(shared_from_this());
+}
+
+QString QNFTPHandler::driveKey() const
+{
+    const auto config = driveConfig();
+    return config ? QNFTPEncodingMemory::driveKey(config->url(), config->username()) : QString();
+}
+
+quint32 QNFTPHandler::encodingFor(const QString &path) const
+{
+    if (m_shouldDetectStringEncoding) {
+        const quint32 remembered = QNFTPEncodingMemory::lookup(driveKey(), path);
+        if (remembered != 0)
+            return remembered;
+    }
+    return m_stringEncoding.load();
+}
+
+void QNFTPHandler::cancel()
+{
+    QNCloudInterface::cancel();
+}
+
+// ---- operations: each queues its transfer on a worker ----
+
+void QNFTPHandler::login(QNLoginCallback completed)
+{
+    auto me = self();
+    transferQueue().addOperation([me, completed = std::move(completed)]() mutable { me->runLogin(std::move(completed)); });
+}
+
+void QNFTPHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed)
+{
+    auto me = self();
+    transferQueue().addOperation([me, folder, searchKeyword, completed = std::move(completed)]() mutable {
+        me->runList(folder, searchKeyword, std::move(completed));
+    });
+}
+
+void QNFTPHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                            QNDocumentCallback completed)
+{
+    setDownloadProgress(std::move(progress));
+    m_fileSize = document ? document->size() : 0;
+    auto me = self();
+    transferQueue().addOperation([me, document, destPath, completed = std::move(completed)]() mutable {
+        me->runDownload(document, destPath, std::move(completed));
+    });
+}
+
+void QNFTPHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                          QNDocumentCallback completed)
+{
+    setUploadProgress(std::move(progress));
+    auto me = self();
+    transferQueue().addOperation([me, document, destPath, completed = std::move(completed)]() mutable {
+        me->runUpload(document, destPath, std::move(completed));
+    });
+}
+
+void QNFTPHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed)
+{
+    auto me = self();
+    transferQueue().addOperation([me, name, destPath, completed = std::move(completed)]() mutable {
+        me->runCreateFolder(name, destPath, std::move(completed));
+    });
+}
+
+void QNFTPHandler::remove(QNDocumentPtr document, QNDocumentCallback completed)
+{
+    auto me = self();
+    transferQueue().addOperation([me, document, completed = std::move(completed)]() mutable {
+        me->runRemove(document, std::move(completed));
+    });
+}
+
+void QNFTPHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed)
+{
+    auto me = self();
+    transferQueue().addOperation([me, document, name, completed = std::move(completed)]() mutable {
+        me->runRename(document, name, std::move(completed));
+    });
+}
+
+// ---- workers ----
+
+namespace {
+
+void answerOnMain(std::function<void()> answer)
+{
+    VNDispatch::mainAsync(std::move(answer));
+}
+
+void logError(const char *operation, const VNErrorPtr &error)
+{
+    const QString text = error->localizedDescription();
+    VNLog::log(QStringLiteral("QNFTPHandler %1 error: %2").arg(QLatin1String(operation), text.section(QLatin1Char('\n'), 0, 0)));
+}
+
+}  // namespace
+
+void QNFTPHandler::runLogin(QNLoginCallback completed)
+{
+    auto fail = [&](const VNErrorPtr &error) {
+        logError("login", error);
+        answerOnMain([completed, error] { completed(false, error, false); });
+    };
+    const auto config = driveConfig();
+    if (!config)
+        return fail(ftpError(QStringLiteral("The drive has no configuration.")));
+    if (isCancelled())
+        return completed(false, nullptr, true);
+
+    QNFTPLocation location(config->url());
+    QNStringEncoding encoding(encodingFor(QStringLiteral("/")));
+    const auto url = location.baseUrl(encoding);
+    if (!url.ok())
+        return fail(ftpError(url.error));
+    Transfer t(this, config->password());
+    t.mode = Transfer::Mode::Discard;
+    CurlHandle curl;
+    if (!curl.handle)
+        return fail(ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT))));
+    QString setupError = configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP());
+    if (setupError.isNull() && (curl_easy_setopt(curl.handle, CURLOPT_WRITEFUNCTION, &Transfer::write) != CURLE_OK ||
+                                curl_easy_setopt(curl.handle, CURLOPT_WRITEDATA, &t) != CURLE_OK))
+        setupError = QStringLiteral("The transfer could not be set up.");
+    if (!setupError.isNull())
+        return fail(ftpError(setupError));
+
+    const CURLcode code = curl_easy_perform(curl.handle);
+    const Outcome outcome = outcomeOf(code, t, isCancelled());
+    if (outcome.cancelled)
+        return completed(false, nullptr, true);
+    if (outcome.error)
+        return fail(outcome.error);
+    config->setDescription(loginCaption());
+    answerOnMain([completed] { completed(true, nullptr, false); });
+}
+
+void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed)
+{
+    auto fail = [&](const VNErrorPtr &error) {
+        logError("listDocuments", error);
+        answerOnMain([completed, searchKeyword, error] { completed({}, searchKeyword, error, false); });
+    };
+    const auto config = driveConfig();
+    if (!config)
+        return fail(ftpError(QStringLiteral("The drive has no configuration.")));
+    if (isCancelled())
+        return completed({}, searchKeyword, nullptr, true);
+
+    const QString folderPath = folder && !folder->path().isEmpty() ? folder->path() : QStringLiteral("/");
+    QNFTPLocation location(config->url());
+    QNStringEncoding encoding(encodingFor(folderPath));
+    const auto url = location.folderUrl(folderPath, encoding);
+    if (!url.ok())
+        return fail(ftpError(url.error));
+    Transfer t(this, config->password());
+    t.mode = Transfer::Mode::Buffer;
+    CurlHandle curl;
+    if (!curl.handle)
+        return fail(ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT))));
+    QString setupError = configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP());
+    if (setupError.isNull() && (curl_easy_setopt(curl.handle, CURLOPT_WRITEFUNCTION, &Transfer::write) != CURLE_OK ||
+                                curl_easy_setopt(curl.handle, CURLOPT_WRITEDATA, &t) != CURLE_OK))
+        setupError = QStringLiteral("The transfer could not be set up.");
+    if (!setupError.isNull())
+        return fail(ftpError(setupError));
+
+    const CURLcode code = curl_easy_perform(curl.handle);
+    const Outcome outcome = outcomeOf(code, t, isCancelled());
+    if (outcome.cancelled)
+        return completed({}, searchKeyword, nullptr, true);
+    if (outcome.error)
+        return fail(outcome.error);
+
+    quint32 listingEncoding = encoding.encoding();
+    if (m_shouldDetectStringEncoding) {
+        const quint32 guess = QNStringEncoding::detect(t.buffer);
+        if (guess != 0 && QNStringEncoding(guess).isAvailable()) {
+            listingEncoding = guess;
+            m_stringEncoding = guess;
+            QNFTPEncodingMemory::remember(driveKey(), folderPath, guess);
+        }
+    }
+    QNStringEncoding names(listingEncoding);
+    const auto parsed = QNFTPListingParser::parseListing(t.buffer, true, names);
+    for (const QByteArray &dropped : parsed.droppedNames) {
+        if (dropped == "." || dropped == "..")
+            continue;
+        QString shown = QString::fromUtf8(dropped);
+        shown.replace(QChar(0), QLatin1String("\\0"));
+        VNLog::log(QStringLiteral("QNFTPHandler listDocuments dropped an entry with an unusable name in %1: \"%2\"")
+                       .arg(folderPath, shown));
+    }
+    QNDocumentList documents;
+    documents.reserve(parsed.items.size());
+    for (const auto &item : parsed.items) {
+        auto doc = QNDocument::create();
+        doc->setIsDirectory(item.isDirectory);
+        QString path = QNFTPLocation::join(folderPath, item.name);
+        if (item.isDirectory)
+            path += QLatin1Char('/');
+        doc->setPath(path);
+        doc->setDisplayName(item.name);
+        doc->setSize(item.size);
+        doc->setDate(item.date);
+        documents.append(std::move(doc));
+    }
+    answerOnMain([completed, documents, searchKeyword] { completed(documents, searchKeyword, nullptr, false); });
+}
+
+void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed)
+{
+    auto fail = [&](const VNErrorPtr &error) {
+        logError("download", error);
+        completed(nullptr, error, false);
+    };
+    const auto config = driveConfig();
+    if (!config || !document || !destPath || destPath->path().isEmpty())
+        return fail(ftpError(QStringLiteral("The download has no source or destination.")));
+    if (isCancelled())
+        return completed(nullptr, nullptr, true);
+
+    const QString remotePath = document->path();
+    const QString localPath = destPath->path();
+    QNFTPLocation location(config->url());
+    QNStringEncoding encoding(encodingFor(remotePath));
+    const auto url = location.fileUrl(remotePath, encoding);
+    if (!url.ok())
+        return fail(ftpError(url.error));
+    VNLog::log(QStringLiteral("download url: %1").arg(QString::fromUtf8(url.bytes)));
+
+    // The file is written under a temporary name beside the destination and
+    // takes its name only when complete: a failed or cancelled download
+    // leaves nothing behind, and an existing file stays until replaced.
+    const QFileInfo destInfo(localPath);
+    QByteArray tmpl = QFile::encodeName(destInfo.absolutePath() + QLatin1String("/.") + destInfo.fileName());
+    if (tmpl.size() - QFile::encodeName(destInfo.absolutePath()).size() > 200)
+        tmpl = QFile::encodeName(destInfo.absolutePath() + QLatin1String("/.download"));
+    tmpl += ".part-XXXXXX";
+    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail(ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
+                                 .arg(localPath, systemError(errno))));
+    ::fchmod(fd, 0644);
+    const QByteArray tempPath = tmpl;
+
+    Transfer t(this, config->password());
+    t.mode = Transfer::Mode::WriteFile;
+    t.fd = fd;
+    t.progress = downloadProgress();
+    t.sinceProgress.start();
+    CurlHandle curl;
+    QString setupError;
+    if (!curl.handle) {
+        setupError = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT));
+    } else {
+        setupError = configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP());
+        if (setupError.isNull() &&
+            (curl_easy_setopt(curl.handle, CURLOPT_WRITEFUNCTION, &Transfer::write) != CURLE_OK ||
+             curl_easy_setopt(curl.handle, CURLOPT_WRITEDATA, &t) != CURLE_OK))
+            setupError = QStringLiteral("The transfer could not be set up.");
+    }
+    if (!setupError.isNull()) {
+        ::close(fd);
+        ::unlink(tempPath.constData());
+        return fail(ftpError(setupError));
+    }
+
+    const CURLcode code = curl_easy_perform(curl.handle);
+    if (::close(fd) != 0 && code == CURLE_OK) {
+        t.ioFailed = true;
+        t.ioError = systemError(errno);
+    }
+    Outcome outcome = outcomeOf(code, t, isCancelled());
+    if (code == CURLE_OK && t.ioFailed)
+        outcome = {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_WRITE_ERROR)) +
+                                   QStringLiteral(" (%1)").arg(t.ioError) + t.log.text())};
+    if (!outcome.cancelled && !outcome.error && ::rename(tempPath.constData(), QFile::encodeName(localPath)) != 0)
+        outcome = {false, ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
+                                       .arg(localPath, systemError(errno)))};
+    if (outcome.cancelled || outcome.error)
+        ::unlink(tempPath.constData());
+    if (outcome.cancelled)
+        return completed(nullptr, nullptr, true);
+    if (outcome.error)
+        return fail(outcome.error);
+    auto result = QNDocument::create();
+    result->setPath(localPath);
+    result->setDisplayName(destInfo.fileName());
+    completed(result, nullptr, false);
+}
+
+void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed)
+{
+    auto fail = [&](const VNErrorPtr &error) {
+        logError("upload", error);
+        completed(nullptr, error, false);
+    };
+    const auto config = driveConfig();
+    if (!config || !document || !destPath || document->path().isEmpty())
+        return fail(ftpError(QStringLiteral("The upload has no source or destination.")));
+    if (isCancelled())
+        return completed(nullptr, nullptr, true);
+
+    const QString localPath = document->path();
+    const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
+    const QString fileName = QFileInfo(localPath).fileName();
+    QNFTPLocation location(config->url());
+    QNStringEncoding encoding(encodingFor(folderPath));
+    const auto url = location.fileUrl(QNFTPLocation::join(folderPath, fileName), encoding);
+    if (!url.ok())
+        return fail(ftpError(url.error));
+
+    const int fd = ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(ftpError(QStringLiteral("The file \u201c%1\u201d could not be read: %2")
+                                 .arg(localPath, systemError(errno))));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return fail(ftpError(QStringLiteral("\u201c%1\u201d is not a file that can be uploaded.").arg(localPath)));
+    }
+
+    Transfer t(this, config->password());
+    t.mode = Transfer::Mode::ReadFile;
+    t.fd = fd;
+    t.progress = uploadProgress();
+    t.progressIsUpload = true;
+    t.sinceProgress.start();
+    CurlHandle curl;
+    QString setupError;
+    if (!curl.handle) {
+        setupError = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT));
+    } else {
+        setupError = configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP());
+        if (setupError.isNull() &&
+            (curl_easy_setopt(curl.handle, CURLOPT_UPLOAD, 1L) != CURLE_OK ||
+             curl_easy_setopt(curl.handle, CURLOPT_READDATA, &t) != CURLE_OK ||
+             curl_easy_setopt(curl.handle, CURLOPT_READFUNCTION, &Transfer::read) != CURLE_OK ||
+             curl_easy_setopt(curl.handle, CURLOPT_INFILESIZE_LARGE, curl_off_t(info.st_size)) != CURLE_OK))
+            setupError = QStringLiteral("The transfer could not be set up.");
+    }
+    if (!setupError.isNull()) {
+        ::close(fd);
+        return fail(ftpError(setupError));
+    }
+
+    const CURLcode code = curl_easy_perform(curl.handle);
+    ::close(fd);
+    const Outcome outcome = outcomeOf(code, t, isCancelled());
+    if ((outcome.cancelled || outcome.error) && t.readStarted)
+        removePartialUpload(folderPath, fileName);
+    if (outcome.cancelled)
+        return completed(nullptr, nullptr, true);
+    if (outcome.error)
+        return fail(outcome.error);
+    completed(destPath, nullptr, false);
+}
+
+void QNFTPHandler::removePartialUpload(const QString &folderPath, const QString &fileName)
+{
+    const auto config = driveConfig();
+    QNFTPLocation location(config->url());
+    QNStringEncoding encoding(encodingFor(folderPath));
+    CurlList commands;
+    QNFTPLocation::Result url;
+    if (location.isSFTP()) {
+        const auto path = location.serverPath(QNFTPLocation::join(folderPath, fileName), encoding);
+        url = location.baseUrl(encoding);
+        if (!path.ok() || !url.ok() || !commands.append("rm " + QNFTPLocation::sftpQuoted(path.bytes)))
+            return;
+    } else {
+        const auto name = QNFTPLocation::nameBytes(fileName, encoding);
+        url = location.folderUrl(folderPath, encoding);
+        if (!name.ok() || !url.ok() || !commands.append("DELE " + name.bytes))
+            return;
+    }
+    Transfer t(this, config->password());
+    t.watchCancel = false;  // this cleanup runs because of a cancel
+    CurlHandle curl;
+    if (!curl.handle || !configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP()).isNull())
+        return;
+    curl_easy_setopt(curl.handle, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl.handle, location.isSFTP() ? CURLOPT_QUOTE : CURLOPT_PREQUOTE, commands.list);
+    const CURLcode code = curl_easy_perform(curl.handle);
+    VNLog::log(QStringLiteral("QNFTPHandler upload removed the partial file \u201c%1\u201d: %2")
+                   .arg(QNFTPLocation::join(folderPath, fileName),
+                        code == CURLE_OK ? QStringLiteral("done")
+                                         : QString::fromLatin1(QNFTPErrorTexts::text(uint32_t(code)))));
+}
+
+namespace {
+
+// Runs server commands: FTP commands in the given folder, sent after the
+// transfer library changed into it as it does for listing; or SFTP commands
+// on server paths. Nothing is transferred.
+Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
+                        const QByteArray &url, CurlList &commands)
+{
+    if (!commands.list || commands.failed)
+        return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_OUT_OF_MEMORY)))};
+    QNFTPHandler::Transfer t(handler, config.password());
+    CurlHandle curl;
+    if (!curl.handle)
+        return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT)))};
+    QString setupError = configure(curl.handle, t, url, config, encoding, sftp);
+    if (setupError.isNull() &&
+        (curl_easy_setopt(curl.handle, CURLOPT_NOBODY, 1L) != CURLE_OK ||
+         curl_easy_setopt(curl.handle, sftp ? CURLOPT_QUOTE : CURLOPT_PREQUOTE, commands.list) != CURLE_OK))
+        setupError = QStringLiteral("The transfer could not be set up.");
+    if (!setupError.isNull())
+        return {false, ftpError(setupError)};
+    const CURLcode code = curl_easy_perform(curl.handle);
+    return outcomeOf(code, t, handler->isCancelled());
+}
+
+}  // namespace
+
+void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed)
+{
+    auto fail = [&](const VNErrorPtr &error) {
+        logError("createFolder", error);
+        completed(nullptr, error, false);
+    };
+    const auto config = driveConfig();
+    if (!config || !destPath)
+        return fail(ftpError(QStringLiteral("The new folder has no place.")));
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
+        return fail(ftpError(QStringLiteral("\u201c%1\u201d is not a valid folder name.").arg(name)));
+    if (isCancelled())
+        return completed(nullptr, nullptr, true);
+
+    const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
+    const QString newPath = QNFTPLocation::join(folderPath, name);
+    QNFTPLocation location(config->url());
+    QNStringEncoding encoding(encodingFor(folderPath));
+    CurlList commands;
+    QNFTPLocation::Result url;
+    if (location.isSFTP()) {
+        const auto path = location.serverPath(newPath, encoding);
+        if (!path.ok())
+            return fail(ftpError(path.error));
+        url = location.baseUrl(encoding);
+        commands.append("mkdir " + QNFTPLocation::sftpQuoted(path.bytes));
+    } else {
+        const auto bytes = QNFTPLocation::nameBytes(name, encoding);
+        if (!bytes.ok())
+            return fail(ftpError(bytes.error));
+        url = location.folderUrl(folderPath, encoding);
+        commands.append("MKD " + bytes.bytes);
+    }
+    if (!url.ok())
+        return fail(ftpError(url.error));
+    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    if (outcome.cancelled)
+        return completed(nullptr, nullptr, true);
+    if (outcome.error)
+        return fail(outcome.error);
+    auto result = QNDocument::create();
+    result->setPath(newPath);
+    result->setDisplayName(name);
+    completed(result, nullptr, false);
+}
+
+void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback completed)
+{
+    auto fail = [&](const VNErrorPtr &error) {
+        logError("remove", error);
+        completed(nullptr, error, false);
+    };
+    const auto config = driveConfig();
+    if (!config || !document)
+        return fail(ftpError(QStringLiteral("Nothing to remove.")));
+    const QString path = document->path();
+    const QString name = QNFTPLocation::lastComponent(path);
+    if (name.isEmpty())
+        return fail(ftpError(QStringLiteral("The drive's top folder cannot be removed.")));
+    if (isCancelled())
+        return completed(nullptr, nullptr, true);
+
+    const bool folder = document->isDirectory();
+    QNFTPLocation location(config->url());
+    QNStringEncoding encoding(encodingFor(path));
+    CurlList commands;
+    QNFTPLocation::Result url;
+    if (location.isSFTP()) {
+        const auto serverPath = location.serverPath(path, encoding);
+        if (!serverPath.ok())
+            return fail(ftpError(serverPath.error));
+        url = location.baseUrl(encoding);
+        commands.append((folder ? "rmdir " : "rm ") + QNFTPLocation::sftpQuoted(serverPath.bytes));
+    } else {
+        const auto bytes = QNFTPLocation::nameBytes(name, encoding);
+        if (!bytes.ok())
+            return fail(ftpError(bytes.error));
+        url = location.folderUrl(QNFTPLocation::parentPath(path), encoding);
+        commands.append((folder ? "RMD " : "DELE ") + bytes.bytes);
+    }
+    if (!url.ok())
+        return fail(ftpError(url.error));
+    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    if (outcome.cancelled)
+        return completed(nullptr, nullptr, true);
+    if (outcome.error)
+        return fail(outcome.error);
+    completed(document, nullptr, false);
+}
+
+void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed)
+{
+    auto fail = [&](const VNErrorPtr &error) {
+        logError("rename", error);
+        completed(nullptr, error, false);
+    };
+    const auto config = driveConfig();
+    if (!config || !document || !name)
+        return fail(ftpError(QStringLiteral("Nothing to rename.")));
+    const QString oldPath = document->path();
+    const QString newPath = name->path();
+    const QString oldName = QNFTPLocation::lastComponent(oldPath);
+    const QString newName = QNFTPLocation::lastComponent(newPath);
+    if (oldName.isEmpty() || newName.isEmpty() || (!name->displayName().isEmpty() && name->displayName().contains(QLatin1Char('/'))))
+        return fail(ftpError(QStringLiteral("\u201c%1\u201d cannot be renamed to \u201c%2\u201d.").arg(oldPath, newPath)));
+    if (isCancelled())
+        return completed(nullptr, nullptr, true);
+
+    QNFTPLocation location(config->url());
+    QNStringEncoding encoding(encodingFor(oldPath));
+    CurlList commands;
+    QNFTPLocation::Result url;
+    if (location.isSFTP()) {
+        const auto from = location.serverPath(oldPath, encoding);
+        const auto to = location.serverPath(newPath, encoding);
+        if (!from.ok() || !to.ok())
+            return fail(ftpError(!from.ok() ? from.error : to.error));
+        url = location.baseUrl(encoding);
+        commands.append("rename " + QNFTPLocation::sftpQuoted(from.bytes) + ' ' + QNFTPLocation::sftpQuoted(to.bytes));
+    } else {
+        const QString oldParent = QNFTPLocation::parentPath(oldPath);
+        const QString newParent = QNFTPLocation::parentPath(newPath);
+        // In the old name's folder; a new name in another folder is reached
+        // from there.
+        QString target = newName;
+        if (newParent != oldParent) {
+            QString up;
+            for (qsizetype i = 0; i < QNFTPLocation::segments(oldParent).size(); ++i)
+                up += QLatin1String("../");
+            target = up + QNFTPLocation::segments(newPath).join(QLatin1Char('/'));
+        }
+        const auto from = QNFTPLocation::nameBytes(oldName, encoding);
+        const auto to = QNFTPLocation::nameBytes(target, encoding);
+        if (!from.ok() || !to.ok())
+            return fail(ftpError(!from.ok() ? from.error : to.error));
+        url = location.folderUrl(oldParent, encoding);
+        commands.append("RNFR " + from.bytes);
+        commands.append("RNTO " + to.bytes);
+    }
+    if (!url.ok())
+        return fail(ftpError(url.error));
+    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    if (outcome.cancelled)
+        return completed(nullptr, nullptr, true);
+    if (outcome.error)
+        return fail(outcome.error);
+    completed(document, nullptr, false);
+}

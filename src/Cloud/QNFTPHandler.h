@@ -1,0 +1,94 @@
+#pragma once
+
+#include "Core/QNCloudInterface.h"
+
+#include <QString>
+#include <atomic>
+#include <memory>
+
+class VNOperationQueue;
+class QNStringEncoding;
+
+// The drive handler of FTP, FTPS (explicit TLS) and SFTP drives. Every
+// operation is one blocking libcurl transfer on a worker thread of the
+// handler's own queue. Login and list answer on the main queue; the other
+// operations, and every cancellation, answer on the worker.
+//
+// Changes on the server (create folder, remove, rename) are FTP commands
+// sent in the changed folder itself, or SFTP commands on the server path
+// that the drive URL and the document path name, so they act on the folder
+// that listing shows. Names travel in the drive's character encoding; with
+// "detect" (0), each listing's encoding is guessed and kept for later
+// operations on that folder (QNFTPEncodingMemory).
+//
+// Errors: domain "QNFTPHandler", code 42, the transfer error text followed
+// by the transfer log (password masked) as description and under "error".
+class QNFTPHandler : public QNCloudInterface {
+public:
+    explicit QNFTPHandler(QNDriveConfigPtr driveConfig);
+    ~QNFTPHandler() override;
+
+    static QNCloudInterfacePtr make(const QNDriveConfigPtr &driveConfig);
+    // Registers this class with the handler factory for FTP drives. Idempotent.
+    static void registerHandler();
+
+    QString className() const override;
+
+    void login(QNLoginCallback completed) override;
+    void listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) override;
+    void download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                  QNDocumentCallback completed) override;
+    void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                QNDocumentCallback completed) override;
+    void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
+    void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
+    void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    void cancel() override;
+
+    // The encoding names travel in (may change to a listing's guess).
+    quint32 stringEncoding() const { return m_stringEncoding.load(); }
+    bool shouldDetectStringEncoding() const { return m_shouldDetectStringEncoding; }
+    // The size of the document being downloaded: the progress total when
+    // the server announces none.
+    qint64 fileSize() const { return m_fileSize.load(); }
+
+    // The login caption written into the drive's description.
+    static QString loginCaption();  // "SHOW DOCUMENTS ON THIS FTP ACCOUNT"
+
+    // Extra certificate authorities (PEM file) trusted for FTPS drives that
+    // validate certificates, besides the system's; empty for none.
+    static void setCertificateAuthorityFile(const QString &path);
+    static QString certificateAuthorityFile();
+    // The application's known-hosts file for SFTP host keys (default: beside
+    // the user defaults file).
+    static void setKnownHostsFile(const QString &path);
+    static QString knownHostsFile();
+    // Seconds of silence after which a connection or transfer fails
+    // ("a timeout was reached"); default 60.
+    static void setStallTimeout(int seconds);
+
+    // The queue whose workers run the transfers.
+    static VNOperationQueue &transferQueue();
+
+    struct Transfer;
+
+private:
+    std::shared_ptr<QNFTPHandler> self();
+    // The encoding for names on a path (a detected one, when known).
+    quint32 encodingFor(const QString &path) const;
+    QString driveKey() const;
+
+    void runLogin(QNLoginCallback completed);
+    void runList(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed);
+    void runDownload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed);
+    void runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed);
+    void runCreateFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed);
+    void runRemove(QNDocumentPtr document, QNDocumentCallback completed);
+    void runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed);
+    // Removes what a failed or cancelled upload left on the server.
+    void removePartialUpload(const QString &folderPath, const QString &fileName);
+
+    std::atomic<quint32> m_stringEncoding;
+    bool m_shouldDetectStringEncoding = false;
+    std::atomic<qint64> m_fileSize{0};
+};

@@ -1,0 +1,239 @@
+// The FTP handler against servers that misbehave: a garbage greeting, a
+// connection dropped after USER, a server that never answers, a listing in
+// mixed formats with unusable names, a listing that never ends, and a file
+// cut off in the middle. The servers are small loopback listeners made here.
+#include "FTPPeerSupport.h"
+
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <atomic>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <gtest/gtest.h>
+
+using namespace FTPPeer;
+
+namespace {
+
+class FakeFTPServer {
+public:
+    enum class Greeting { Normal, Garbage, Silent };
+
+    Greeting greeting = Greeting::Normal;
+    bool dropAfterUser = false;
+    QByteArray listing;
+    bool hangListing = false;
+    QByteArray file;
+    qint64 announcedSize = 0;
+    QStringList commands;
+
+    FakeFTPServer()
+    {
+        m_control.listen(QHostAddress::LocalHost, 0);
+        m_data.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_control, &QTcpServer::newConnection, [this] { accept(); });
+        QObject::connect(&m_data, &QTcpServer::newConnection, [this] {
+            m_dataClient = m_data.nextPendingConnection();
+            flushData();
+        });
+    }
+
+    QString url() const { return QStringLiteral("ftp://127.0.0.1:%1/").arg(m_control.serverPort()); }
+
+private:
+    void accept()
+    {
+        m_client = m_control.nextPendingConnection();
+        QObject::connect(m_client, &QTcpSocket::readyRead, [this] {
+            while (m_client && m_client->canReadLine())
+                command(QString::fromLatin1(m_client->readLine()).trimmed());
+        });
+        if (greeting == Greeting::Garbage) {
+            reply("HELLO THERE, NOT AN FTP SERVER");
+            reply("123 and no greeting either");
+        }
+        else if (greeting == Greeting::Normal)
+            reply("220 fake server ready");
+    }
+
+    void reply(const QByteArray &line)
+    {
+        if (m_client)
+            m_client->write(line + "\r\n");
+    }
+
+    void sendData(const QByteArray &bytes, const QByteArray &afterwards)
+    {
+        m_pendingData = bytes;
+        m_pendingReply = afterwards;
+        m_dataPending = true;
+        flushData();
+    }
+
+    void flushData()
+    {
+        if (!m_dataPending || !m_dataClient)
+            return;
+        m_dataPending = false;
+        m_dataClient->write(m_pendingData);
+        m_dataClient->disconnectFromHost();
+        m_dataClient = nullptr;
+        reply(m_pendingReply);
+    }
+
+    void command(const QString &line)
+    {
+        commands << line;
+        const QString verb = line.section(QLatin1Char(' '), 0, 0).toUpper();
+        if (verb == QLatin1String("USER")) {
+            if (dropAfterUser) {
+                m_client->disconnectFromHost();
+                m_client = nullptr;
+                return;
+            }
+            reply("331 password please");
+        } else if (verb == QLatin1String("PASS")) {
+            reply("230 welcome");
+        } else if (verb == QLatin1String("PWD")) {
+            reply("257 \"/\" is the current folder");
+        } else if (verb == QLatin1String("CWD") || verb == QLatin1String("TYPE")) {
+            reply("250 fine");
+        } else if (verb == QLatin1String("EPSV")) {
+            reply("229 Entering Extended Passive Mode (|||" + QByteArray::number(m_data.serverPort()) + "|)");
+        } else if (verb == QLatin1String("SIZE")) {
+            reply("213 " + QByteArray::number(announcedSize));
+        } else if (verb == QLatin1String("LIST")) {
+            reply("150 here comes the listing");
+            if (!hangListing)
+                sendData(listing, "226 done");
+        } else if (verb == QLatin1String("RETR")) {
+            reply("150 Opening BINARY mode data connection (" + QByteArray::number(announcedSize) + " bytes)");
+            sendData(file, "426 Connection closed; transfer aborted");
+        } else if (verb == QLatin1String("QUIT")) {
+            reply("221 bye");
+        } else {
+            reply("502 not here");
+        }
+    }
+
+    QTcpServer m_control;
+    QTcpServer m_data;
+    QTcpSocket *m_client = nullptr;
+    QTcpSocket *m_dataClient = nullptr;
+    bool m_dataPending = false;
+    QByteArray m_pendingData;
+    QByteArray m_pendingReply;
+};
+
+QNDriveConfigPtr driveOn(const FakeFTPServer &server)
+{
+    auto config = QNDriveConfig::create();
+    config->setIsFTP(true);
+    config->setUrl(server.url());
+    config->setUsername(QStringLiteral("someone"));
+    config->setPassword(QStringLiteral("Fake-Secret-99"));
+    return config;
+}
+
+class FTPFaultyServer : public ::testing::Test {
+protected:
+    void SetUp() override { temp = VNTest::makeTempDir(); }
+    void TearDown() override { QNFTPHandler::setStallTimeout(60); }
+    std::unique_ptr<QTemporaryDir> temp;
+};
+
+TEST_F(FTPFaultyServer, GarbageGreetingIsAWeirdReply)
+{
+    QNFTPHandler::setStallTimeout(5);
+    FakeFTPServer server;
+    server.greeting = FakeFTPServer::Greeting::Garbage;
+    const Answer a = login(driveOn(server));
+    ASSERT_TRUE(a.error);
+    EXPECT_FALSE(a.ok);
+    EXPECT_TRUE(a.text().startsWith(QStringLiteral("FTP: weird server reply"))) << a.text().toStdString();
+}
+
+TEST_F(FTPFaultyServer, ConnectionDroppedAfterUserIsAnError)
+{
+    FakeFTPServer server;
+    server.dropAfterUser = true;
+    const Answer a = login(driveOn(server));
+    ASSERT_TRUE(a.error);
+    EXPECT_FALSE(a.cancelled);
+    EXPECT_TRUE(a.text().contains(QStringLiteral("[USER someone]"))) << a.text().toStdString();
+}
+
+TEST_F(FTPFaultyServer, SilentServerTimesOut)
+{
+    QNFTPHandler::setStallTimeout(2);
+    FakeFTPServer server;
+    server.greeting = FakeFTPServer::Greeting::Silent;
+    const Answer a = login(driveOn(server));
+    ASSERT_TRUE(a.error);
+    EXPECT_TRUE(a.text().startsWith(QStringLiteral("a timeout was reached"))) << a.text().toStdString();
+}
+
+TEST_F(FTPFaultyServer, MixedListingKeepsUsableEntriesAndTheLastLine)
+{
+    FakeFTPServer server;
+    server.listing =
+        "total 3\r\n"
+        "-rw-r--r--   1 u g 10 Jan  1  2020 unix.txt\r\n"
+        "+i1.2,m1000000000,s5,r,\teplf.txt\r\n"
+        "11-05-12  07:15AM       <DIR>          dosdir\r\n"
+        "DATA.DIR;1  2  14-FEB-2003 09:41 [OWNER] (RWE,RWE,RE,RE)\r\n"
+        "garbage line here\r\n"
+        "-rw-r--r--   1 u g 1 Jan  1  2020 ../escape\r\n"
+        "drwxr-xr-x   2 u g 4096 Jan  1  2020 ..\r\n"
+        "-rw-r--r--   1 u g 7 Jan  1  2020 last-without-newline.txt";
+    VNLog::clearCaptured();
+    const Answer a = list(driveOn(server), QStringLiteral("/folder/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_EQ(namesOf(a.documents), (QStringList{QStringLiteral("unix.txt"), QStringLiteral("eplf.txt"),
+                                                 QStringLiteral("dosdir"), QStringLiteral("DATA"),
+                                                 QStringLiteral("last-without-newline.txt")}));
+    EXPECT_EQ(find(a.documents, QStringLiteral("dosdir"))->path(), QStringLiteral("/folder/dosdir/"));
+    EXPECT_TRUE(find(a.documents, QStringLiteral("DATA"))->isDirectory());
+    EXPECT_EQ(find(a.documents, QStringLiteral("eplf.txt"))->size(), 5);
+    EXPECT_EQ(find(a.documents, QStringLiteral("eplf.txt"))->date().toSecsSinceEpoch(), 1000000000);
+    EXPECT_EQ(find(a.documents, QStringLiteral("last-without-newline.txt"))->size(), 7);
+    EXPECT_TRUE(VNLog::captured().join(QLatin1Char('\n')).contains(QStringLiteral("../escape")));
+}
+
+TEST_F(FTPFaultyServer, CancelDuringAListingThatNeverEnds)
+{
+    FakeFTPServer server;
+    server.hangListing = true;
+    auto handler = handlerFor(driveOn(server));
+    std::atomic<bool> answered{false};
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> onMain{true};
+    handler->listDocuments(QNDocument::withPath(QStringLiteral("/"), true), QStringLiteral("kw"),
+                           [&](QNDocumentList docs, QString keyword, VNErrorPtr error, bool wasCancelled) {
+                               cancelled = wasCancelled && !error && docs.isEmpty() && keyword == QLatin1String("kw");
+                               onMain = VNDispatch::isMainThread();
+                               answered = true;
+                           });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return server.commands.contains(QStringLiteral("LIST")); }, 20000));
+    handler->cancel();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return answered.load(); }, 20000));
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(onMain);
+}
+
+TEST_F(FTPFaultyServer, FileCutOffInTheMiddleLeavesNothing)
+{
+    FakeFTPServer server;
+    server.file = QByteArray(1000, 'x');
+    server.announcedSize = 100000;
+    const QString target = temp->path() + QStringLiteral("/cut.bin");
+    const Answer a = download(driveOn(server), QStringLiteral("/cut.bin"), target);
+    ASSERT_TRUE(a.error);
+    EXPECT_FALSE(a.cancelled);
+    EXPECT_TRUE(QDir(temp->path()).isEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,382 @@
+// The FTP handler against real servers: vsftpd (plain, explicit TLS, active
+// mode) and OpenSSH's sshd (SFTP), each test run for all four kinds.
+#include "FTPPeerSupport.h"
+
+#include "Cloud/QNFTPEncodingMemory.h"
+#include "Cloud/QNStringEncoding.h"
+#include "Platform/VNLog.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using namespace FTPPeer;
+
+namespace {
+
+class FTPHandlerPeer : public ::testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(root(GetParam()).isEmpty()) << "the test peer is not running";
+        QNFTPEncodingMemory::clear();
+        temp = VNTest::makeTempDir();
+        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+    }
+
+    Kind kind() const { return GetParam(); }
+    QString local(const QString &name) const { return temp->path() + QLatin1Char('/') + name; }
+    QStringList localEntries() const
+    {
+        return QDir(temp->path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    std::unique_ptr<QTemporaryDir> temp;
+};
+
+const QStringList kOddNames = {QStringLiteral("name with spaces.txt"),
+                               QStringLiteral("it's a \"quoted\" name.txt"),
+                               QString::fromUtf8("Grüße aus Köln.txt"),
+                               QStringLiteral("odd #hash ?query %41percent.txt"),
+                               QStringLiteral("  leading blanks.txt")};
+
+// ---- login ----
+
+TEST_P(FTPHandlerPeer, LoginAcceptedSetsTheCaptionAndAnswersOnMain)
+{
+    auto config = drive(kind());
+    const Answer a = login(config);
+    ASSERT_TRUE(a.answered);
+    EXPECT_TRUE(a.ok) << a.text().toStdString();
+    EXPECT_FALSE(a.error);
+    EXPECT_FALSE(a.cancelled);
+    EXPECT_TRUE(a.onMainThread);
+    EXPECT_EQ(config->description(), QStringLiteral("SHOW DOCUMENTS ON THIS FTP ACCOUNT"));
+}
+
+TEST_P(FTPHandlerPeer, LoginRefusedCarriesNoPassword)
+{
+    auto config = drive(kind());
+    const QString wrong = QStringLiteral("Wrong-Secret-4711");
+    config->setPassword(wrong);
+    const Answer a = login(config);
+    ASSERT_TRUE(a.answered);
+    EXPECT_FALSE(a.ok);
+    ASSERT_TRUE(a.error);
+    EXPECT_TRUE(a.onMainThread);
+    EXPECT_EQ(a.error->domain(), QStringLiteral("QNFTPHandler"));
+    EXPECT_EQ(a.error->code(), 42);
+    EXPECT_TRUE(a.text().startsWith(QStringLiteral("FTP: login denied"))) << a.text().toStdString();
+    EXPECT_FALSE(a.text().contains(wrong));
+    EXPECT_EQ(a.error->userInfo().value(QStringLiteral("error")).toString(), a.text());
+    // The transfer log follows the text.
+    EXPECT_TRUE(a.text().contains(QStringLiteral("\n["))) << a.text().toStdString();
+    for (const QString &line : VNLog::captured())
+        EXPECT_FALSE(line.contains(wrong));
+    if (kind() != Kind::SFTP)
+        EXPECT_TRUE(a.text().contains(QStringLiteral("[PASS ****]"))) << a.text().toStdString();
+}
+
+TEST_P(FTPHandlerPeer, UnknownHostPortFailsWithTheConnectText)
+{
+    auto config = drive(kind());
+    config->setUrl(kind() == Kind::SFTP ? QStringLiteral("sftp://127.0.0.1:1/") : QStringLiteral("ftp://127.0.0.1:1/"));
+    const Answer a = login(config);
+    ASSERT_TRUE(a.error);
+    EXPECT_TRUE(a.text().startsWith(QStringLiteral("couldn't connect to server"))) << a.text().toStdString();
+}
+
+// ---- listing ----
+
+TEST_P(FTPHandlerPeer, ListsNamesWithSpacesQuotesAndNonAsciiLetters)
+{
+    const Answer a = list(drive(kind()), QStringLiteral("/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_TRUE(a.onMainThread);
+    const QStringList names = namesOf(a.documents);
+    for (const QString &odd : kOddNames)
+        EXPECT_TRUE(names.contains(odd)) << odd.toStdString() << " in " << names.join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(names.contains(QStringLiteral(".")));
+    EXPECT_FALSE(names.contains(QStringLiteral("..")));
+    auto docs = find(a.documents, QStringLiteral("docs"));
+    ASSERT_TRUE(docs);
+    EXPECT_TRUE(docs->isDirectory());
+    EXPECT_EQ(docs->path(), QStringLiteral("/docs/"));
+    auto hello = find(a.documents, QStringLiteral("hello.txt"));
+    ASSERT_TRUE(hello);
+    EXPECT_FALSE(hello->isDirectory());
+    EXPECT_EQ(hello->path(), QStringLiteral("/hello.txt"));
+    EXPECT_EQ(hello->size(), 27);
+    EXPECT_TRUE(hello->date().isValid());
+    EXPECT_LT(qAbs(hello->date().secsTo(QDateTime::currentDateTimeUtc())), 2 * 86400);
+}
+
+TEST_P(FTPHandlerPeer, ListsAFolderWhoseNameHasASpace)
+{
+    const Answer a = list(drive(kind()), QStringLiteral("/docs/sub folder/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_EQ(namesOf(a.documents), QStringList{QStringLiteral("inner.txt")});
+    EXPECT_EQ(a.documents.value(0)->path(), QStringLiteral("/docs/sub folder/inner.txt"));
+}
+
+TEST_P(FTPHandlerPeer, ListingAMissingFolderFails)
+{
+    const Answer a = list(drive(kind()), QStringLiteral("/no such folder/"));
+    ASSERT_TRUE(a.error);
+    EXPECT_TRUE(a.onMainThread);
+    EXPECT_TRUE(a.documents.isEmpty());
+}
+
+TEST_P(FTPHandlerPeer, DetectsAShiftJisListingAndDownloadsOneOfItsFiles)
+{
+    auto config = drive(kind());
+    const Answer a = list(config, QStringLiteral("/sjis/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    const QString name = QString::fromUtf8("日本語のファイル.txt");
+    ASSERT_TRUE(namesOf(a.documents).contains(name)) << namesOf(a.documents).join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(a.documents.size(), 6);
+    // A new handler, as for every operation: the detected encoding is kept
+    // for the folder, so the name goes out in Shift JIS again.
+    const Answer d = download(config, QStringLiteral("/sjis/") + name, local(QStringLiteral("sjis.txt")));
+    ASSERT_FALSE(d.error) << d.text().toStdString();
+    EXPECT_EQ(VNTest::readFile(local(QStringLiteral("sjis.txt"))), name.toUtf8());
+}
+
+TEST_P(FTPHandlerPeer, DetectsACp1251ListingAndDownloadsOneOfItsFiles)
+{
+    auto config = drive(kind());
+    const Answer a = list(config, QStringLiteral("/cp1251/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    const QString name = QString::fromUtf8("Отчёт за год.txt");
+    ASSERT_TRUE(namesOf(a.documents).contains(name)) << namesOf(a.documents).join(QLatin1Char('|')).toStdString();
+    const Answer d = download(config, QStringLiteral("/cp1251/") + name, local(QStringLiteral("cp1251.txt")));
+    ASSERT_FALSE(d.error) << d.text().toStdString();
+    EXPECT_EQ(VNTest::readFile(local(QStringLiteral("cp1251.txt"))), name.toUtf8());
+}
+
+TEST_P(FTPHandlerPeer, AFixedEncodingIsUsedWithoutDetection)
+{
+    auto config = drive(kind());
+    config->setStringEncoding(QNStringEncoding::ShiftJIS);
+    const Answer a = list(config, QStringLiteral("/sjis/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_TRUE(namesOf(a.documents).contains(QString::fromUtf8("お知らせ一覧.txt")));
+}
+
+// ---- transfers ----
+
+TEST_P(FTPHandlerPeer, DownloadsFilesWithOddNames)
+{
+    auto config = drive(kind());
+    int i = 0;
+    for (const QString &name : kOddNames) {
+        const QString target = local(QStringLiteral("odd-%1.txt").arg(i++));
+        const Answer a = download(config, QLatin1Char('/') + name, target);
+        ASSERT_FALSE(a.error) << name.toStdString() << ": " << a.text().toStdString();
+        EXPECT_FALSE(a.onMainThread);
+        ASSERT_TRUE(a.document);
+        EXPECT_EQ(a.document->path(), target);
+        EXPECT_EQ(a.document->displayName(), QFileInfo(target).fileName());
+        EXPECT_EQ(VNTest::readFile(target), name.toUtf8() + '\n');
+    }
+}
+
+TEST_P(FTPHandlerPeer, RoundTripOf32MiBKeepsEveryByte)
+{
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    const QString source = local(QStringLiteral("big source.bin"));
+    ASSERT_TRUE(VNTest::writeFile(source, randomBytes(32 << 20, 32)));
+    const QByteArray sum = sha256OfFile(source);
+
+    QList<double> upProgress;
+    const Answer up = upload(config, source, folder, [&](double f, QNFTPHandler &) { upProgress << f; });
+    ASSERT_FALSE(up.error) << up.text().toStdString();
+    EXPECT_FALSE(up.onMainThread);
+    ASSERT_TRUE(up.document);
+    EXPECT_EQ(up.document->path(), folder);
+    EXPECT_EQ(sha256OfFile(root(kind()) + folder + QStringLiteral("big source.bin")), sum);
+    ASSERT_FALSE(upProgress.isEmpty());
+    EXPECT_DOUBLE_EQ(upProgress.last(), 1.0);
+    EXPECT_TRUE(std::is_sorted(upProgress.begin(), upProgress.end()));
+
+    QList<double> downProgress;
+    const QString back = local(QStringLiteral("back.bin"));
+    const Answer down = download(config, folder + QStringLiteral("big source.bin"), back,
+                                 [&](double f, QNFTPHandler &) { downProgress << f; });
+    ASSERT_FALSE(down.error) << down.text().toStdString();
+    EXPECT_EQ(sha256OfFile(back), sum);
+    ASSERT_FALSE(downProgress.isEmpty());
+    EXPECT_DOUBLE_EQ(downProgress.last(), 1.0);
+    EXPECT_EQ(localEntries().size(), 2);  // no temporary file left
+}
+
+TEST_P(FTPHandlerPeer, DownloadReplacesAnExistingFile)
+{
+    const QString target = local(QStringLiteral("hello.txt"));
+    ASSERT_TRUE(VNTest::writeFile(target, "old and longer content that must go away"));
+    const Answer a = download(drive(kind()), QStringLiteral("/hello.txt"), target);
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_EQ(VNTest::readFile(target), QByteArray("Hello from the file server\n"));
+}
+
+TEST_P(FTPHandlerPeer, FailedDownloadLeavesNothing)
+{
+    const QString target = local(QStringLiteral("missing.txt"));
+    const Answer a = download(drive(kind()), QStringLiteral("/no such file.txt"), target);
+    ASSERT_TRUE(a.error);
+    EXPECT_FALSE(a.cancelled);
+    EXPECT_FALSE(a.onMainThread);
+    EXPECT_TRUE(localEntries().isEmpty()) << localEntries().join(QLatin1Char('|')).toStdString();
+}
+
+TEST_P(FTPHandlerPeer, CancelMidDownloadLeavesNothing)
+{
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    writeServerFile(kind(), folder + QStringLiteral("large.bin"), randomBytes(64 << 20, 64));
+    const QString target = local(QStringLiteral("large.bin"));
+    QList<double> seen;
+    const Answer a = download(config, folder + QStringLiteral("large.bin"), target, [&](double f, QNFTPHandler &h) {
+        seen << f;
+        if (f > 0.05)
+            h.cancel();
+    });
+    ASSERT_TRUE(a.answered);
+    EXPECT_TRUE(a.cancelled);
+    EXPECT_FALSE(a.error);
+    EXPECT_FALSE(a.document);
+    EXPECT_FALSE(a.onMainThread);
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_LT(seen.last(), 1.0);
+    EXPECT_TRUE(localEntries().isEmpty()) << localEntries().join(QLatin1Char('|')).toStdString();
+}
+
+TEST_P(FTPHandlerPeer, CancelBeforeTheTransferStartsIsHonoured)
+{
+    auto config = drive(kind());
+    auto handler = handlerFor(config);
+    handler->cancel();
+    const Answer a = download(config, QStringLiteral("/hello.txt"), local(QStringLiteral("hello.txt")), {}, handler);
+    EXPECT_TRUE(a.cancelled);
+    EXPECT_FALSE(a.error);
+    EXPECT_TRUE(localEntries().isEmpty());
+}
+
+TEST_P(FTPHandlerPeer, CancelMidUploadRemovesThePartialRemoteFile)
+{
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    const QString source = local(QStringLiteral("partial.bin"));
+    ASSERT_TRUE(VNTest::writeFile(source, randomBytes(64 << 20, 7)));
+    const Answer a = upload(config, source, folder, [&](double f, QNFTPHandler &h) {
+        if (f > 0.05)
+            h.cancel();
+    });
+    EXPECT_TRUE(a.cancelled);
+    EXPECT_FALSE(a.error);
+    EXPECT_FALSE(QFileInfo::exists(root(kind()) + folder + QStringLiteral("partial.bin")));
+}
+
+TEST_P(FTPHandlerPeer, UploadOfAMissingLocalFileFails)
+{
+    const Answer a = upload(drive(kind()), local(QStringLiteral("absent.bin")), makeScratchFolder(kind()));
+    ASSERT_TRUE(a.error);
+    EXPECT_TRUE(a.text().contains(QStringLiteral("absent.bin")));
+}
+
+// ---- changes on the server ----
+
+TEST_P(FTPHandlerPeer, CreateRenameAndRemoveShowOnTheServersDisk)
+{
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    const QString disk = root(kind()) + folder;
+    const QString folderName = QString::fromUtf8("new \"folder\" ü #1");
+
+    const Answer made = createFolder(config, folderName, folder);
+    ASSERT_FALSE(made.error) << made.text().toStdString();
+    EXPECT_FALSE(made.onMainThread);
+    ASSERT_TRUE(made.document);
+    EXPECT_EQ(made.document->path(), folder + folderName);
+    EXPECT_EQ(made.document->displayName(), folderName);
+    EXPECT_TRUE(QFileInfo(disk + folderName).isDir());
+
+    const QString source = local(QStringLiteral("it's here.txt"));
+    ASSERT_TRUE(VNTest::writeFile(source, "content"));
+    const QString inside = folder + folderName + QLatin1Char('/');
+    ASSERT_FALSE(upload(config, source, inside).error);
+    EXPECT_TRUE(QFileInfo(disk + folderName + QStringLiteral("/it's here.txt")).isFile());
+
+    const QString newName = QString::fromUtf8("renamed \"q\" %20 ?.txt");
+    const Answer renamed = rename(config, inside + QStringLiteral("it's here.txt"), newName);
+    ASSERT_FALSE(renamed.error) << renamed.text().toStdString();
+    ASSERT_TRUE(renamed.document);
+    EXPECT_EQ(renamed.document->path(), inside + QStringLiteral("it's here.txt"));
+    EXPECT_FALSE(QFileInfo::exists(disk + folderName + QStringLiteral("/it's here.txt")));
+    EXPECT_EQ(VNTest::readFile(disk + folderName + QLatin1Char('/') + newName), QByteArray("content"));
+
+    const Answer listed = list(config, inside);
+    EXPECT_EQ(namesOf(listed.documents), QStringList{newName});
+
+    const Answer removedFile = remove(config, inside + newName, false);
+    ASSERT_FALSE(removedFile.error) << removedFile.text().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(disk + folderName + QLatin1Char('/') + newName));
+
+    const Answer removedFolder = remove(config, inside, true);
+    ASSERT_FALSE(removedFolder.error) << removedFolder.text().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(disk + folderName));
+}
+
+TEST_P(FTPHandlerPeer, ChangesActOnTheListedFolderWhateverTheDriveUrlsPath)
+{
+    // A drive whose URL points into a folder of the server: listing,
+    // creating and removing all happen inside it.
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    config->setUrl(config->url() + folder.mid(1));
+    const Answer made = createFolder(config, QStringLiteral("inner"), QStringLiteral("/"));
+    ASSERT_FALSE(made.error) << made.text().toStdString();
+    EXPECT_TRUE(QFileInfo(root(kind()) + folder + QStringLiteral("inner")).isDir());
+    EXPECT_EQ(namesOf(list(config, QStringLiteral("/")).documents), QStringList{QStringLiteral("inner")});
+    ASSERT_FALSE(remove(config, QStringLiteral("/inner/"), true).error);
+    EXPECT_FALSE(QFileInfo::exists(root(kind()) + folder + QStringLiteral("inner")));
+}
+
+TEST_P(FTPHandlerPeer, RemovingAMissingFileFails)
+{
+    const Answer a = remove(drive(kind()), makeScratchFolder(kind()) + QStringLiteral("ghost.txt"), false);
+    ASSERT_TRUE(a.error);
+    EXPECT_FALSE(a.onMainThread);
+    EXPECT_TRUE(a.text().startsWith(QStringLiteral("FTP: a quote command returned error"))) << a.text().toStdString();
+}
+
+TEST_P(FTPHandlerPeer, NamesWithLineBreaksAreRefusedBeforeAnythingIsSent)
+{
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    const Answer a = createFolder(config, QStringLiteral("bad\r\nDELE hello.txt"), folder);
+    ASSERT_TRUE(a.error);
+    EXPECT_TRUE(a.text().contains(QStringLiteral("line break"))) << a.text().toStdString();
+    EXPECT_TRUE(QDir(root(kind()) + folder).isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(root(kind()) + QStringLiteral("/hello.txt")));
+    const Answer b = createFolder(config, QStringLiteral("a/b"), folder);
+    ASSERT_TRUE(b.error);
+}
+
+TEST_P(FTPHandlerPeer, ANameWithNoFormInTheEncodingIsAnError)
+{
+    auto config = drive(kind());
+    config->setStringEncoding(QNStringEncoding::ASCII);
+    const Answer a = createFolder(config, QString::fromUtf8("ĉu"), makeScratchFolder(kind()));
+    ASSERT_TRUE(a.error);
+    EXPECT_TRUE(a.text().contains(QStringLiteral("character encoding"))) << a.text().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(AllKinds, FTPHandlerPeer,
+                         ::testing::Values(Kind::FTP, Kind::FTPS, Kind::ActiveFTP, Kind::SFTP),
+                         [](const ::testing::TestParamInfo<Kind> &info) { return std::string(kindName(info.param)); });
+
+}  // namespace

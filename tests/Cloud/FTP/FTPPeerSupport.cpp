@@ -1,0 +1,259 @@
+#include "FTPPeerSupport.h"
+
+#include "Platform/VNDispatch.h"
+#include "support/TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QUuid>
+
+#include <atomic>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace FTPPeer {
+
+namespace {
+
+// Answers arrive on the main thread or on a worker; the test waits on main.
+struct Waiter {
+    std::mutex mutex;
+    Answer answer;
+    std::atomic<bool> done{false};
+
+    void finish(const std::function<void(Answer &)> &fill)
+    {
+        std::lock_guard lock(mutex);
+        fill(answer);
+        answer.answered = true;
+        answer.onMainThread = VNDispatch::isMainThread();
+        done = true;
+    }
+
+    Answer wait(int timeoutMs = 120000)
+    {
+        VNTest::waitUntil([this] { return done.load(); }, timeoutMs);
+        // One more turn so that a second, wrong answer would show.
+        VNTest::spin(20);
+        std::lock_guard lock(mutex);
+        return answer;
+    }
+};
+
+void chownToTestAccount(Kind kind, const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(root(kind)).constData(), &info) == 0)
+        (void)::chown(QFile::encodeName(path).constData(), info.st_uid, info.st_gid);
+}
+
+}  // namespace
+
+const char *kindName(Kind kind)
+{
+    switch (kind) {
+    case Kind::FTP:
+        return "FTP";
+    case Kind::FTPS:
+        return "FTPS";
+    case Kind::ActiveFTP:
+        return "ActiveFTP";
+    case Kind::SFTP:
+        return "SFTP";
+    }
+    return "?";
+}
+
+QJsonObject state(Kind kind)
+{
+    return VNTest::peerState(kind == Kind::SFTP ? QStringLiteral("sshd") : QStringLiteral("vsftpd"));
+}
+
+QString root(Kind kind)
+{
+    return state(kind).value(QStringLiteral("root")).toString();
+}
+
+QNDriveConfigPtr drive(Kind kind)
+{
+    const QJsonObject s = state(kind);
+    auto config = QNDriveConfig::create();
+    config->setIsFTP(true);
+    config->setDisplayName(QString::fromLatin1(kindName(kind)));
+    config->setUrl(s.value(kind == Kind::FTPS ? QStringLiteral("ftps_url") : QStringLiteral("url")).toString());
+    config->setUsername(s.value(QStringLiteral("user")).toString());
+    config->setPassword(s.value(QStringLiteral("password")).toString());
+    config->setUseSSL(kind == Kind::FTPS);
+    config->setFtpActive(kind == Kind::ActiveFTP);
+    config->setStringEncoding(0);
+    return config;
+}
+
+QString makeScratchFolder(Kind kind)
+{
+    const QString name = QStringLiteral("t-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+    const QString onDisk = root(kind) + QStringLiteral("/work/") + name;
+    QDir().mkpath(onDisk);
+    chownToTestAccount(kind, onDisk);
+    return QStringLiteral("/work/") + name + QLatin1Char('/');
+}
+
+void writeServerFile(Kind kind, const QString &path, const QByteArray &data)
+{
+    const QString onDisk = root(kind) + path;
+    VNTest::writeFile(onDisk, data);
+    chownToTestAccount(kind, onDisk);
+}
+
+QString Answer::text() const
+{
+    return error ? error->localizedDescription() : QString();
+}
+
+std::shared_ptr<QNFTPHandler> handlerFor(const QNDriveConfigPtr &config)
+{
+    return std::static_pointer_cast<QNFTPHandler>(QNFTPHandler::make(config));
+}
+
+Answer login(const QNDriveConfigPtr &config)
+{
+    auto waiter = std::make_shared<Waiter>();
+    handlerFor(config)->login([waiter](bool ok, VNErrorPtr error, bool cancelled) {
+        waiter->finish([&](Answer &a) {
+            a.ok = ok;
+            a.error = error;
+            a.cancelled = cancelled;
+        });
+    });
+    return waiter->wait();
+}
+
+Answer list(const QNDriveConfigPtr &config, const QString &path)
+{
+    auto waiter = std::make_shared<Waiter>();
+    handlerFor(config)->listDocuments(QNDocument::withPath(path, true), QString(),
+                                      [waiter](QNDocumentList docs, QString, VNErrorPtr error, bool cancelled) {
+                                          waiter->finish([&](Answer &a) {
+                                              a.documents = docs;
+                                              a.error = error;
+                                              a.cancelled = cancelled;
+                                          });
+                                      });
+    return waiter->wait();
+}
+
+namespace {
+
+QNDocumentCallback documentAnswer(const std::shared_ptr<Waiter> &waiter)
+{
+    return [waiter](QNDocumentPtr doc, VNErrorPtr error, bool cancelled) {
+        waiter->finish([&](Answer &a) {
+            a.document = doc;
+            a.error = error;
+            a.cancelled = cancelled;
+        });
+    };
+}
+
+QNProgressCallback progressOf(const std::function<void(double, QNFTPHandler &)> &progress,
+                              const std::shared_ptr<QNFTPHandler> &handler)
+{
+    if (!progress)
+        return {};
+    std::weak_ptr<QNFTPHandler> weak = handler;
+    return [progress, weak](double fraction) {
+        if (auto h = weak.lock())
+            progress(fraction, *h);
+    };
+}
+
+}  // namespace
+
+Answer download(const QNDriveConfigPtr &config, const QString &remotePath, const QString &localPath,
+                const std::function<void(double, QNFTPHandler &)> &progress, std::shared_ptr<QNFTPHandler> handler)
+{
+    auto waiter = std::make_shared<Waiter>();
+    if (!handler)
+        handler = handlerFor(config);
+    auto doc = QNDocument::withPath(remotePath);
+    handler->download(doc, QNDocument::withPath(localPath), progressOf(progress, handler), documentAnswer(waiter));
+    return waiter->wait();
+}
+
+Answer upload(const QNDriveConfigPtr &config, const QString &localPath, const QString &remoteFolder,
+              const std::function<void(double, QNFTPHandler &)> &progress, std::shared_ptr<QNFTPHandler> handler)
+{
+    auto waiter = std::make_shared<Waiter>();
+    if (!handler)
+        handler = handlerFor(config);
+    handler->upload(QNDocument::withPath(localPath), QNDocument::withPath(remoteFolder, true),
+                    progressOf(progress, handler), documentAnswer(waiter));
+    return waiter->wait();
+}
+
+Answer createFolder(const QNDriveConfigPtr &config, const QString &name, const QString &parent)
+{
+    auto waiter = std::make_shared<Waiter>();
+    handlerFor(config)->createFolder(name, QNDocument::withPath(parent, true), documentAnswer(waiter));
+    return waiter->wait();
+}
+
+Answer remove(const QNDriveConfigPtr &config, const QString &path, bool isDirectory)
+{
+    auto waiter = std::make_shared<Waiter>();
+    handlerFor(config)->remove(QNDocument::withPath(path, isDirectory), documentAnswer(waiter));
+    return waiter->wait();
+}
+
+Answer rename(const QNDriveConfigPtr &config, const QString &path, const QString &newName)
+{
+    auto waiter = std::make_shared<Waiter>();
+    auto from = QNDocument::withPath(path);
+    QString parent = path;
+    while (parent.endsWith(QLatin1Char('/')))
+        parent.chop(1);
+    parent = parent.left(parent.lastIndexOf(QLatin1Char('/')) + 1);
+    auto to = QNDocument::withPath(parent + newName);
+    to->setDisplayName(newName);
+    handlerFor(config)->rename(from, to, documentAnswer(waiter));
+    return waiter->wait();
+}
+
+QStringList namesOf(const QNDocumentList &documents)
+{
+    QStringList out;
+    for (const auto &d : documents)
+        out << d->displayName();
+    return out;
+}
+
+QNDocumentPtr find(const QNDocumentList &documents, const QString &name)
+{
+    for (const auto &d : documents)
+        if (d->displayName() == name)
+            return d;
+    return nullptr;
+}
+
+QByteArray sha256OfFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&f);
+    return hash.result().toHex();
+}
+
+QByteArray randomBytes(qint64 size, quint32 seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    generator.fillRange(reinterpret_cast<quint32 *>(out.data()), size / 4);
+    return out;
+}
+
+}  // namespace FTPPeer

@@ -1,0 +1,65 @@
+#pragma once
+
+// Drives on the vsftpd and sshd test peers, and blocking calls of the FTP
+// handler that run the main loop until the answer arrives.
+
+#include "Cloud/QNFTPHandler.h"
+#include "Core/QNDocument.h"
+#include "Core/QNDriveConfig.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace FTPPeer {
+
+enum class Kind { FTP, FTPS, ActiveFTP, SFTP };
+const char *kindName(Kind kind);
+
+QJsonObject state(Kind kind);
+// The served folder on the server's disk.
+QString root(Kind kind);
+// A drive for the peer (detect encoding, certificates not checked).
+QNDriveConfigPtr drive(Kind kind);
+
+// A fresh, unique folder under the peer's scratch folder, made on disk
+// (owned by the test account); returns its document path ("/work/x/").
+QString makeScratchFolder(Kind kind);
+// Writes a file straight onto the server's disk, owned by the test account.
+void writeServerFile(Kind kind, const QString &path, const QByteArray &data);
+
+struct Answer {
+    bool answered = false;
+    bool onMainThread = false;
+    bool ok = false;  // login
+    QNDocumentList documents;
+    QNDocumentPtr document;
+    VNErrorPtr error;
+    bool cancelled = false;
+    QString text() const;  // the error's description, or ""
+};
+
+std::shared_ptr<QNFTPHandler> handlerFor(const QNDriveConfigPtr &config);
+
+Answer login(const QNDriveConfigPtr &config);
+Answer list(const QNDriveConfigPtr &config, const QString &path);
+Answer download(const QNDriveConfigPtr &config, const QString &remotePath, const QString &localPath,
+                const std::function<void(double, QNFTPHandler &)> &progress = {},
+                std::shared_ptr<QNFTPHandler> handler = {});
+Answer upload(const QNDriveConfigPtr &config, const QString &localPath, const QString &remoteFolder,
+              const std::function<void(double, QNFTPHandler &)> &progress = {},
+              std::shared_ptr<QNFTPHandler> handler = {});
+Answer createFolder(const QNDriveConfigPtr &config, const QString &name, const QString &parent);
+Answer remove(const QNDriveConfigPtr &config, const QString &path, bool isDirectory);
+Answer rename(const QNDriveConfigPtr &config, const QString &path, const QString &newName);
+
+// Names of the listed documents, in order.
+QStringList namesOf(const QNDocumentList &documents);
+QNDocumentPtr find(const QNDocumentList &documents, const QString &name);
+
+QByteArray sha256OfFile(const QString &path);
+QByteArray randomBytes(qint64 size, quint32 seed);
+
+}  // namespace FTPPeer

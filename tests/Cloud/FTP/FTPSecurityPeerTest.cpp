@@ -1,0 +1,92 @@
+// Certificates of FTPS drives and host keys of SFTP drives.
+#include "FTPPeerSupport.h"
+
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace FTPPeer;
+
+namespace {
+
+class FTPSecurity : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        temp = VNTest::makeTempDir();
+        knownHosts = temp->path() + QStringLiteral("/app/ssh_known_hosts");
+        QNFTPHandler::setKnownHostsFile(knownHosts);
+        QNFTPHandler::setCertificateAuthorityFile(QString());
+    }
+    void TearDown() override { QNFTPHandler::setCertificateAuthorityFile(QString()); }
+
+    std::unique_ptr<QTemporaryDir> temp;
+    QString knownHosts;
+};
+
+TEST_F(FTPSecurity, FtpsValidatesTheCertificateWhenTheDriveAsks)
+{
+    ASSERT_FALSE(root(Kind::FTPS).isEmpty());
+    auto config = drive(Kind::FTPS);
+    config->setValidateCertificates(true);
+    // The test CA is unknown to the system: refused.
+    const Answer refused = login(config);
+    ASSERT_TRUE(refused.error);
+    EXPECT_TRUE(refused.text().startsWith(QStringLiteral("peer certificate cannot be authenticated")) ||
+                refused.text().startsWith(QStringLiteral("SSL peer certificate was not ok")))
+        << refused.text().toStdString();
+    // Trusted once the CA is.
+    QNFTPHandler::setCertificateAuthorityFile(state(Kind::FTPS).value(QStringLiteral("ca_file")).toString());
+    const Answer accepted = login(config);
+    EXPECT_TRUE(accepted.ok) << accepted.text().toStdString();
+}
+
+TEST_F(FTPSecurity, FtpsWithoutValidationAcceptsTheCertificate)
+{
+    auto config = drive(Kind::FTPS);
+    config->setValidateCertificates(false);
+    EXPECT_TRUE(login(config).ok);
+}
+
+TEST_F(FTPSecurity, PlainFtpDriveRefusedByAServerThatRequiresTls)
+{
+    auto config = drive(Kind::FTPS);
+    config->setUseSSL(false);
+    const Answer a = login(config);
+    ASSERT_TRUE(a.error);
+    EXPECT_FALSE(a.text().contains(config->password()));
+}
+
+TEST_F(FTPSecurity, SftpRemembersTheHostKeyAtFirstLogin)
+{
+    ASSERT_FALSE(root(Kind::SFTP).isEmpty());
+    EXPECT_FALSE(QFile::exists(knownHosts));
+    ASSERT_TRUE(login(drive(Kind::SFTP)).ok);
+    const QByteArray remembered = VNTest::readFile(knownHosts);
+    const QByteArray key = state(Kind::SFTP).value(QStringLiteral("host_key_public")).toString().toLatin1();
+    EXPECT_TRUE(remembered.contains(key.split(' ').value(1))) << remembered.constData();
+    // Known now: the next login passes and adds nothing.
+    ASSERT_TRUE(login(drive(Kind::SFTP)).ok);
+    EXPECT_EQ(VNTest::readFile(knownHosts), remembered);
+}
+
+TEST_F(FTPSecurity, SftpRefusesAChangedHostKey)
+{
+    // Another server's key remembered for this host and port.
+    const int port = state(Kind::SFTP).value(QStringLiteral("port")).toInt();
+    const QByteArray otherKey = "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIDFMIbH4lHnjBT7MrdWFQdFSqdTrTsoi6KkAEPWTWu8t";
+    ASSERT_TRUE(VNTest::writeFile(knownHosts, "[127.0.0.1]:" + QByteArray::number(port) + ' ' + otherKey + '\n'));
+    const Answer a = login(drive(Kind::SFTP));
+    EXPECT_FALSE(a.ok);
+    ASSERT_TRUE(a.error);
+    EXPECT_TRUE(a.text().startsWith(QStringLiteral("The server's host key has changed"))) << a.text().toStdString();
+    // The remembered key stays as it was.
+    EXPECT_TRUE(VNTest::readFile(knownHosts).contains(otherKey));
+    // And nothing else gets through either.
+    const Answer l = list(drive(Kind::SFTP), QStringLiteral("/"));
+    ASSERT_TRUE(l.error);
+    EXPECT_TRUE(l.documents.isEmpty());
+}
+
+}  // namespace
