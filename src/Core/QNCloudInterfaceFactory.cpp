@@ -128,3 +128,9 @@ QNCloudInterfacePtr QNCloudInterfaceFactory::create(const QNDriveConfigPtr &conf
     }
     return maker ? maker(config) : nullptr;
 }
+
+QNCloudInterfacePtr QNCloudInterfaceFactory::createOrFallback(const QNDriveConfigPtr &config) {
+    if (auto handler = create(config))
+        return handler;
+    return std::make_shared<QNCloudInterface>(config);
+}

@@ -59,4 +59,8 @@ public:
 
     // A new handler for the drive, or null when no registered maker serves it.
     static QNCloudInterfacePtr create(const QNDriveConfigPtr &config);
+    // As create(), but a drive no handler serves gets a plain QNCloudInterface
+    // whose calls answer at once ("not supported"; createFolder and quota as
+    // cancelled), for callers that talk to a handler directly (login, quota).
+    static QNCloudInterfacePtr createOrFallback(const QNDriveConfigPtr &config);
 };

@@ -83,6 +83,24 @@ TEST_F(HandlerFactory, KindsWithoutHandlerYieldNothing) {
     EXPECT_FALSE(QNDriveConfig::create()->createCloudInterface());
 }
 
+TEST_F(HandlerFactory, FallbackAnswersForKindsWithoutHandler) {
+    auto c = QNDriveConfig::create();
+    c->setIsS3(true);
+    auto handler = QNCloudInterfaceFactory::createOrFallback(c);
+    ASSERT_TRUE(handler);
+    EXPECT_EQ(handler->driveConfig(), c);
+    VNErrorPtr error;
+    handler->login([&](bool ok, VNErrorPtr e, bool) {
+        EXPECT_FALSE(ok);
+        error = e;
+    });
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->userInfo().value("error").toString().contains("S3"));
+    auto box = QNDriveConfig::create();
+    box->setIsBox(true);
+    EXPECT_EQ(QNCloudInterfaceFactory::createOrFallback(box)->className(), "QNBoxHandler");
+}
+
 TEST_F(HandlerFactory, EveryCallMakesANewHandler) {
     auto c = QNDriveConfig::create();
     c->setIsBox(true);
