@@ -1,6 +1,7 @@
 #include "Core/QNCopyOperation.h"
 
-QNCopyOperation::QNCopyOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completedBlock)
+QNCopyOperation::QNCopyOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr name,
+                                 QNDocumentCallback completedBlock)
     : QNHandlerOperation(driveConfig, std::move(completedBlock)),
       m_document(std::move(document)),
       m_name(std::move(name)) {}

@@ -1,6 +1,7 @@
 #include "Core/QNCreateFolderOperation.h"
 
-QNCreateFolderOperation::QNCreateFolderOperation(const QNDriveConfigPtr &driveConfig, QString name, QNDocumentPtr destPath, QNDocumentCallback completedBlock)
+QNCreateFolderOperation::QNCreateFolderOperation(const QNDriveConfigPtr &driveConfig, QString name,
+                                                 QNDocumentPtr destPath, QNDocumentCallback completedBlock)
     : QNHandlerOperation(driveConfig, std::move(completedBlock)),
       m_name(std::move(name)),
       m_destPath(std::move(destPath)) {}

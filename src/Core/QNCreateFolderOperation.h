@@ -5,7 +5,8 @@
 // Creates the folder `name` in the folder destPath.
 class QNCreateFolderOperation : public QNHandlerOperation<QNDocumentCallback> {
 public:
-    QNCreateFolderOperation(const QNDriveConfigPtr &driveConfig, QString name, QNDocumentPtr destPath, QNDocumentCallback completedBlock);
+    QNCreateFolderOperation(const QNDriveConfigPtr &driveConfig, QString name, QNDocumentPtr destPath,
+                            QNDocumentCallback completedBlock);
     QString name() const { return m_name; }
     QNDocumentPtr destPath() const { return m_destPath; }
     QString description() const override { return QStringLiteral("QNCreateFolderOperation"); }

@@ -1,6 +1,8 @@
 #include "Core/QNDownloadOperation.h"
 
-QNDownloadOperation::QNDownloadOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progressBlock, QNDocumentCallback completedBlock)
+QNDownloadOperation::QNDownloadOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document,
+                                         QNDocumentPtr destPath, QNProgressCallback progressBlock,
+                                         QNDocumentCallback completedBlock)
     : QNHandlerOperation(driveConfig, std::move(completedBlock)),
       m_document(std::move(document)),
       m_destPath(std::move(destPath)),

@@ -6,7 +6,8 @@
 // start still answers (null, null, true).
 class QNDownloadOperation : public QNHandlerOperation<QNDocumentCallback> {
 public:
-    QNDownloadOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progressBlock, QNDocumentCallback completedBlock);
+    QNDownloadOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr destPath,
+                        QNProgressCallback progressBlock, QNDocumentCallback completedBlock);
     QNDocumentPtr document() const { return m_document; }
     QNDocumentPtr destPath() const { return m_destPath; }
     QNProgressCallback progressBlock() const { return m_progressBlock; }

@@ -12,12 +12,30 @@
 // The answers an operation gives on its own: cancelled (every result null,
 // the cancelled flag set) and "no handler" (the error, not cancelled).
 namespace QNOperationAnswers {
-inline void cancelled(const QNLoginCallback &cb) { if (cb) cb(false, nullptr, true); }
-inline void cancelled(const QNListCallback &cb) { if (cb) cb({}, QString(), nullptr, true); }
-inline void cancelled(const QNDocumentCallback &cb) { if (cb) cb(nullptr, nullptr, true); }
-inline void failed(const QNLoginCallback &cb, const VNErrorPtr &e, const QString &) { if (cb) cb(false, e, false); }
-inline void failed(const QNListCallback &cb, const VNErrorPtr &e, const QString &keyword) { if (cb) cb({}, keyword, e, false); }
-inline void failed(const QNDocumentCallback &cb, const VNErrorPtr &e, const QString &) { if (cb) cb(nullptr, e, false); }
+inline void cancelled(const QNLoginCallback &cb) {
+    if (cb)
+        cb(false, nullptr, true);
+}
+inline void cancelled(const QNListCallback &cb) {
+    if (cb)
+        cb({}, QString(), nullptr, true);
+}
+inline void cancelled(const QNDocumentCallback &cb) {
+    if (cb)
+        cb(nullptr, nullptr, true);
+}
+inline void failed(const QNLoginCallback &cb, const VNErrorPtr &e, const QString &) {
+    if (cb)
+        cb(false, e, false);
+}
+inline void failed(const QNListCallback &cb, const VNErrorPtr &e, const QString &keyword) {
+    if (cb)
+        cb({}, keyword, e, false);
+}
+inline void failed(const QNDocumentCallback &cb, const VNErrorPtr &e, const QString &) {
+    if (cb)
+        cb(nullptr, e, false);
+}
 // The error of a drive whose kind has no handler.
 VNErrorPtr noHandlerError(const QNDriveConfigPtr &config);
 }  // namespace QNOperationAnswers

@@ -1,6 +1,7 @@
 #include "Core/QNListDocumentsOperation.h"
 
-QNListDocumentsOperation::QNListDocumentsOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QString searchKeyword, QNListCallback completedBlock)
+QNListDocumentsOperation::QNListDocumentsOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document,
+                                                   QString searchKeyword, QNListCallback completedBlock)
     : QNHandlerOperation(driveConfig, std::move(completedBlock)),
       m_document(std::move(document)),
       m_searchKeyword(std::move(searchKeyword)) {}

@@ -5,7 +5,8 @@
 // Lists a folder (or searches below it when the keyword is not empty).
 class QNListDocumentsOperation : public QNHandlerOperation<QNListCallback> {
 public:
-    QNListDocumentsOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QString searchKeyword, QNListCallback completedBlock);
+    QNListDocumentsOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QString searchKeyword,
+                             QNListCallback completedBlock);
     QNDocumentPtr document() const { return m_document; }
     QString searchKeyword() const { return m_searchKeyword; }
     QString description() const override { return QStringLiteral("QNListDocumentsOperation"); }

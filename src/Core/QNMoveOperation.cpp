@@ -1,6 +1,7 @@
 #include "Core/QNMoveOperation.h"
 
-QNMoveOperation::QNMoveOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completedBlock)
+QNMoveOperation::QNMoveOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr name,
+                                 QNDocumentCallback completedBlock)
     : QNHandlerOperation(driveConfig, std::move(completedBlock)),
       m_document(std::move(document)),
       m_name(std::move(name)) {}

@@ -5,7 +5,8 @@
 // Moves a document inside its drive into the folder `name`.
 class QNMoveOperation : public QNHandlerOperation<QNDocumentCallback> {
 public:
-    QNMoveOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completedBlock);
+    QNMoveOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr name,
+                    QNDocumentCallback completedBlock);
     QNDocumentPtr document() const { return m_document; }
     QNDocumentPtr name() const { return m_name; }
     QString description() const override { return QStringLiteral("QNMoveOperation"); }

@@ -1,6 +1,7 @@
 #include "Core/QNRenameOperation.h"
 
-QNRenameOperation::QNRenameOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completedBlock)
+QNRenameOperation::QNRenameOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr name,
+                                     QNDocumentCallback completedBlock)
     : QNHandlerOperation(driveConfig, std::move(completedBlock)),
       m_document(std::move(document)),
       m_name(std::move(name)) {}

@@ -1,6 +1,8 @@
 #include "Core/QNUploadOperation.h"
 
-QNUploadOperation::QNUploadOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progressBlock, QNDocumentCallback completedBlock)
+QNUploadOperation::QNUploadOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document,
+                                     QNDocumentPtr destPath, QNProgressCallback progressBlock,
+                                     QNDocumentCallback completedBlock)
     : QNHandlerOperation(driveConfig, std::move(completedBlock)),
       m_document(std::move(document)),
       m_destPath(std::move(destPath)),

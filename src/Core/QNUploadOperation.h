@@ -5,7 +5,8 @@
 // Uploads the local file document->path() into the folder destPath.
 class QNUploadOperation : public QNHandlerOperation<QNDocumentCallback> {
 public:
-    QNUploadOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progressBlock, QNDocumentCallback completedBlock);
+    QNUploadOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr destPath,
+                      QNProgressCallback progressBlock, QNDocumentCallback completedBlock);
     QNDocumentPtr document() const { return m_document; }
     QNDocumentPtr destPath() const { return m_destPath; }
     QNProgressCallback progressBlock() const { return m_progressBlock; }

@@ -40,8 +40,7 @@ QNFakeRemoteHandler::Behaviour behaviourFor(QNFakeRemoteHandler::Op op, const QS
 
 QString lastComponent(const QString &path) {
     QString p = path;
-    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
-        p.chop(1);
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/'))) p.chop(1);
     return p.mid(p.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
@@ -196,14 +195,14 @@ void QNFakeRemoteHandler::schedule(Op op, std::function<void(VNErrorPtr)> work, 
     const Behaviour b = behaviourFor(op, root());
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     switch (b.mode) {
-    case Mode::NeverAnswer:
-        return;
-    case Mode::AnswerAfterCancel:
-        m_heldAnswer = [work] { work(nullptr); };
-        return;
-    case Mode::Answer:
-    case Mode::Fail:
-        break;
+        case Mode::NeverAnswer:
+            return;
+        case Mode::AnswerAfterCancel:
+            m_heldAnswer = [work] { work(nullptr); };
+            return;
+        case Mode::Answer:
+        case Mode::Fail:
+            break;
     }
     auto run = [self, b, work, cancelledAnswer] {
         if (self->isCancelled()) {
@@ -232,34 +231,36 @@ void QNFakeRemoteHandler::cancel() {
 }
 
 void QNFakeRemoteHandler::login(QNLoginCallback completed) {
-    schedule(Op::Login, [completed](VNErrorPtr failure) { completed(!failure, failure, false); },
-             [completed] { completed(false, nullptr, true); });
+    schedule(
+        Op::Login, [completed](VNErrorPtr failure) { completed(!failure, failure, false); },
+        [completed] { completed(false, nullptr, true); });
 }
 
 void QNFakeRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = folder ? folder->path() : QStringLiteral("/");
-    schedule(Op::List,
-             [self, drivePath, searchKeyword, completed](VNErrorPtr failure) {
-                 VNErrorPtr error = failure;
-                 const QString local = error ? QString() : self->localPath(drivePath, &error);
-                 if (!error && !QFileInfo(local).isDir())
-                     error = self->makeError(QStringLiteral("No folder \"%1\".").arg(drivePath));
-                 if (error) {
-                     completed({}, searchKeyword, error, false);
-                     return;
-                 }
-                 QNDocumentList docs;
-                 QDir dir(local);
-                 for (const QString &name : dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                                          QDir::Name)) {
-                     if (!searchKeyword.isEmpty() && !name.contains(searchKeyword, Qt::CaseInsensitive))
-                         continue;
-                     docs.append(documentFor(joinDrivePath(drivePath, name), QFileInfo(local + QLatin1Char('/') + name)));
-                 }
-                 completed(docs, searchKeyword, nullptr, false);
-             },
-             [searchKeyword, completed] { completed({}, searchKeyword, nullptr, true); });
+    schedule(
+        Op::List,
+        [self, drivePath, searchKeyword, completed](VNErrorPtr failure) {
+            VNErrorPtr error = failure;
+            const QString local = error ? QString() : self->localPath(drivePath, &error);
+            if (!error && !QFileInfo(local).isDir())
+                error = self->makeError(QStringLiteral("No folder \"%1\".").arg(drivePath));
+            if (error) {
+                completed({}, searchKeyword, error, false);
+                return;
+            }
+            QNDocumentList docs;
+            QDir dir(local);
+            for (const QString &name :
+                 dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
+                if (!searchKeyword.isEmpty() && !name.contains(searchKeyword, Qt::CaseInsensitive))
+                    continue;
+                docs.append(documentFor(joinDrivePath(drivePath, name), QFileInfo(local + QLatin1Char('/') + name)));
+            }
+            completed(docs, searchKeyword, nullptr, false);
+        },
+        [searchKeyword, completed] { completed({}, searchKeyword, nullptr, true); });
 }
 
 void QNFakeRemoteHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -267,20 +268,21 @@ void QNFakeRemoteHandler::download(QNDocumentPtr document, QNDocumentPtr destPat
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
     const Behaviour b = behaviourFor(Op::Download, root());
-    schedule(Op::Download,
-             [self, drivePath, destPath, progress, completed, b](VNErrorPtr failure) {
-                 VNErrorPtr error = failure;
-                 const QString local = error ? QString() : self->localPath(drivePath, &error);
-                 if (!error && (!destPath || !copyWithProgress(local, destPath->path(), b.progressStep, progress)))
-                     error = self->makeError(QStringLiteral("Download of \"%1\" failed.").arg(drivePath));
-                 if (error) {
-                     completed(nullptr, error, false);
-                     return;
-                 }
-                 destPath->setDisplayName(lastComponent(destPath->path()));
-                 completed(destPath, nullptr, false);
-             },
-             [completed] { completed(nullptr, nullptr, true); });
+    schedule(
+        Op::Download,
+        [self, drivePath, destPath, progress, completed, b](VNErrorPtr failure) {
+            VNErrorPtr error = failure;
+            const QString local = error ? QString() : self->localPath(drivePath, &error);
+            if (!error && (!destPath || !copyWithProgress(local, destPath->path(), b.progressStep, progress)))
+                error = self->makeError(QStringLiteral("Download of \"%1\" failed.").arg(drivePath));
+            if (error) {
+                completed(nullptr, error, false);
+                return;
+            }
+            destPath->setDisplayName(lastComponent(destPath->path()));
+            completed(destPath, nullptr, false);
+        },
+        [completed] { completed(nullptr, nullptr, true); });
 }
 
 void QNFakeRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -289,140 +291,148 @@ void QNFakeRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath,
     const QString source = document ? document->path() : QString();
     const QString folder = destPath ? destPath->path() : QString();
     const Behaviour b = behaviourFor(Op::Upload, root());
-    schedule(Op::Upload,
-             [self, source, folder, progress, completed, b](VNErrorPtr failure) {
-                 VNErrorPtr error = failure;
-                 const QString drivePath = joinDrivePath(folder, lastComponent(source));
-                 const QString local = error ? QString() : self->localPath(drivePath, &error);
-                 if (!error && !copyWithProgress(source, local, b.progressStep, progress))
-                     error = self->makeError(QStringLiteral("Upload of \"%1\" failed.").arg(source));
-                 if (error) {
-                     completed(nullptr, error, false);
-                     return;
-                 }
-                 completed(documentFor(drivePath, QFileInfo(local)), nullptr, false);
-             },
-             [completed] { completed(nullptr, nullptr, true); });
+    schedule(
+        Op::Upload,
+        [self, source, folder, progress, completed, b](VNErrorPtr failure) {
+            VNErrorPtr error = failure;
+            const QString drivePath = joinDrivePath(folder, lastComponent(source));
+            const QString local = error ? QString() : self->localPath(drivePath, &error);
+            if (!error && !copyWithProgress(source, local, b.progressStep, progress))
+                error = self->makeError(QStringLiteral("Upload of \"%1\" failed.").arg(source));
+            if (error) {
+                completed(nullptr, error, false);
+                return;
+            }
+            completed(documentFor(drivePath, QFileInfo(local)), nullptr, false);
+        },
+        [completed] { completed(nullptr, nullptr, true); });
 }
 
 void QNFakeRemoteHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = joinDrivePath(destPath ? destPath->path() : QStringLiteral("/"), name);
-    schedule(Op::CreateFolder,
-             [self, name, drivePath, completed](VNErrorPtr failure) {
-                 VNErrorPtr error = failure;
-                 const QString local = error ? QString() : self->localPath(drivePath, &error);
-                 if (!error && (name.isEmpty() || name.contains(QLatin1Char('/')) || !QDir().mkdir(local)))
-                     error = self->makeError(QStringLiteral("Cannot create \"%1\".").arg(drivePath));
-                 if (error) {
-                     completed(nullptr, error, false);
-                     return;
-                 }
-                 completed(documentFor(drivePath, QFileInfo(local)), nullptr, false);
-             },
-             [completed] { completed(nullptr, nullptr, true); });
+    schedule(
+        Op::CreateFolder,
+        [self, name, drivePath, completed](VNErrorPtr failure) {
+            VNErrorPtr error = failure;
+            const QString local = error ? QString() : self->localPath(drivePath, &error);
+            if (!error && (name.isEmpty() || name.contains(QLatin1Char('/')) || !QDir().mkdir(local)))
+                error = self->makeError(QStringLiteral("Cannot create \"%1\".").arg(drivePath));
+            if (error) {
+                completed(nullptr, error, false);
+                return;
+            }
+            completed(documentFor(drivePath, QFileInfo(local)), nullptr, false);
+        },
+        [completed] { completed(nullptr, nullptr, true); });
 }
 
 void QNFakeRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
-    schedule(Op::Remove,
-             [self, drivePath, completed](VNErrorPtr failure) {
-                 VNErrorPtr error = failure;
-                 const QString local = error ? QString() : self->localPath(drivePath, &error);
-                 if (!error) {
-                     QFileInfo info(local);
-                     const bool ok = local != self->root() && info.exists() &&
-                                     (info.isDir() ? QDir(local).removeRecursively() : QFile::remove(local));
-                     if (!ok)
-                         error = self->makeError(QStringLiteral("Cannot remove \"%1\".").arg(drivePath));
-                 }
-                 completed(nullptr, error, false);
-             },
-             [completed] { completed(nullptr, nullptr, true); });
+    schedule(
+        Op::Remove,
+        [self, drivePath, completed](VNErrorPtr failure) {
+            VNErrorPtr error = failure;
+            const QString local = error ? QString() : self->localPath(drivePath, &error);
+            if (!error) {
+                QFileInfo info(local);
+                const bool ok = local != self->root() && info.exists() &&
+                                (info.isDir() ? QDir(local).removeRecursively() : QFile::remove(local));
+                if (!ok)
+                    error = self->makeError(QStringLiteral("Cannot remove \"%1\".").arg(drivePath));
+            }
+            completed(nullptr, error, false);
+        },
+        [completed] { completed(nullptr, nullptr, true); });
 }
 
 void QNFakeRemoteHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
     const QString newName = name ? lastComponent(name->path()) : QString();
-    schedule(Op::Rename,
-             [self, drivePath, newName, name, completed](VNErrorPtr failure) {
-                 VNErrorPtr error = failure;
-                 const QString parent = drivePath.left(drivePath.lastIndexOf(QLatin1Char('/')));
-                 const QString target = joinDrivePath(parent.isEmpty() ? QStringLiteral("/") : parent, newName);
-                 const QString from = error ? QString() : self->localPath(drivePath, &error);
-                 const QString to = error ? QString() : self->localPath(target, &error);
-                 if (!error && (QFileInfo::exists(to) || !QDir().rename(from, to)))
-                     error = self->makeError(QStringLiteral("Cannot rename \"%1\".").arg(drivePath));
-                 completed(error ? nullptr : name, error, false);
-             },
-             [completed] { completed(nullptr, nullptr, true); });
+    schedule(
+        Op::Rename,
+        [self, drivePath, newName, name, completed](VNErrorPtr failure) {
+            VNErrorPtr error = failure;
+            const QString parent = drivePath.left(drivePath.lastIndexOf(QLatin1Char('/')));
+            const QString target = joinDrivePath(parent.isEmpty() ? QStringLiteral("/") : parent, newName);
+            const QString from = error ? QString() : self->localPath(drivePath, &error);
+            const QString to = error ? QString() : self->localPath(target, &error);
+            if (!error && (QFileInfo::exists(to) || !QDir().rename(from, to)))
+                error = self->makeError(QStringLiteral("Cannot rename \"%1\".").arg(drivePath));
+            completed(error ? nullptr : name, error, false);
+        },
+        [completed] { completed(nullptr, nullptr, true); });
 }
 
 void QNFakeRemoteHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
     const QString folder = name ? name->path() : QString();
-    schedule(Op::LocalCopy,
-             [self, drivePath, folder, completed](VNErrorPtr failure) {
-                 VNErrorPtr error = failure;
-                 const QString target = joinDrivePath(folder, lastComponent(drivePath));
-                 const QString from = error ? QString() : self->localPath(drivePath, &error);
-                 const QString to = error ? QString() : self->localPath(target, &error);
-                 if (!error && (QFileInfo::exists(to) || !copyTree(from, to)))
-                     error = self->makeError(QStringLiteral("Cannot copy \"%1\".").arg(drivePath));
-                 completed(error ? nullptr : documentFor(target, QFileInfo(to)), error, false);
-             },
-             [completed] { completed(nullptr, nullptr, true); });
+    schedule(
+        Op::LocalCopy,
+        [self, drivePath, folder, completed](VNErrorPtr failure) {
+            VNErrorPtr error = failure;
+            const QString target = joinDrivePath(folder, lastComponent(drivePath));
+            const QString from = error ? QString() : self->localPath(drivePath, &error);
+            const QString to = error ? QString() : self->localPath(target, &error);
+            if (!error && (QFileInfo::exists(to) || !copyTree(from, to)))
+                error = self->makeError(QStringLiteral("Cannot copy \"%1\".").arg(drivePath));
+            completed(error ? nullptr : documentFor(target, QFileInfo(to)), error, false);
+        },
+        [completed] { completed(nullptr, nullptr, true); });
 }
 
 void QNFakeRemoteHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
     const QString folder = name ? name->path() : QString();
-    schedule(Op::LocalMove,
-             [self, drivePath, folder, completed](VNErrorPtr failure) {
-                 VNErrorPtr error = failure;
-                 const QString target = joinDrivePath(folder, lastComponent(drivePath));
-                 const QString from = error ? QString() : self->localPath(drivePath, &error);
-                 const QString to = error ? QString() : self->localPath(target, &error);
-                 if (!error && (QFileInfo::exists(to) || !QDir().rename(from, to)))
-                     error = self->makeError(QStringLiteral("Cannot move \"%1\".").arg(drivePath));
-                 completed(error ? nullptr : documentFor(target, QFileInfo(to)), error, false);
-             },
-             [completed] { completed(nullptr, nullptr, true); });
+    schedule(
+        Op::LocalMove,
+        [self, drivePath, folder, completed](VNErrorPtr failure) {
+            VNErrorPtr error = failure;
+            const QString target = joinDrivePath(folder, lastComponent(drivePath));
+            const QString from = error ? QString() : self->localPath(drivePath, &error);
+            const QString to = error ? QString() : self->localPath(target, &error);
+            if (!error && (QFileInfo::exists(to) || !QDir().rename(from, to)))
+                error = self->makeError(QStringLiteral("Cannot move \"%1\".").arg(drivePath));
+            completed(error ? nullptr : documentFor(target, QFileInfo(to)), error, false);
+        },
+        [completed] { completed(nullptr, nullptr, true); });
 }
 
 void QNFakeRemoteHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
-    schedule(Op::Link,
-             [self, document, completed](VNErrorPtr failure) {
-                 if (failure || !document) {
-                     completed(nullptr, failure ? failure : self->makeError(QStringLiteral("No document.")), false);
-                     return;
-                 }
-                 document->setLink(QStringLiteral("https://fake.invalid/share") + document->path());
-                 document->setLinkEndDate(QDateTime::currentDateTimeUtc().addDays(7));
-                 completed(document, nullptr, false);
-             },
-             [completed] { completed(nullptr, nullptr, true); });
+    schedule(
+        Op::Link,
+        [self, document, completed](VNErrorPtr failure) {
+            if (failure || !document) {
+                completed(nullptr, failure ? failure : self->makeError(QStringLiteral("No document.")), false);
+                return;
+            }
+            document->setLink(QStringLiteral("https://fake.invalid/share") + document->path());
+            document->setLinkEndDate(QDateTime::currentDateTimeUtc().addDays(7));
+            completed(document, nullptr, false);
+        },
+        [completed] { completed(nullptr, nullptr, true); });
 }
 
 void QNFakeRemoteHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
-    schedule(Op::Quota,
-             [self, completed](VNErrorPtr failure) {
-                 if (!failure) {
-                     auto config = self->driveConfig();
-                     const qint64 used = treeSize(self->root());
-                     const qint64 total = qint64(1) << 30;
-                     config->setUsedBytes(used);
-                     config->setTotalBytes(total);
-                     config->setAvailableBytes(total - used);
-                     config->setSharedBytes(0);
-                 }
-                 completed(failure, false);
-             },
-             [completed] { completed(nullptr, true); });
+    schedule(
+        Op::Quota,
+        [self, completed](VNErrorPtr failure) {
+            if (!failure) {
+                auto config = self->driveConfig();
+                const qint64 used = treeSize(self->root());
+                const qint64 total = qint64(1) << 30;
+                config->setUsedBytes(used);
+                config->setTotalBytes(total);
+                config->setAvailableBytes(total - used);
+                config->setSharedBytes(0);
+            }
+            completed(failure, false);
+        },
+        [completed] { completed(nullptr, true); });
 }

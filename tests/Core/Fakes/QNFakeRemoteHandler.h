@@ -37,7 +37,8 @@ public:
     static void registerWithFactory();
     static void unregisterFromFactory();
     // A drive backed by rootFolder (created if missing).
-    static QNDriveConfigPtr makeDriveConfig(const QString &rootFolder, const QString &username = QStringLiteral("fake-user"));
+    static QNDriveConfigPtr makeDriveConfig(const QString &rootFolder,
+                                            const QString &username = QStringLiteral("fake-user"));
     static QString rootFolderOf(const QNDriveConfig &config);
 
     // Behaviour of an operation, for every fake drive or for the one backed

@@ -10,12 +10,13 @@ TEST(LocalFileOps, CreateFolderAnswersAtOnce) {
     auto handler = makeLocalHandler();
     int answers = 0;
     QNDocumentPtr made;
-    handler->createFolder("New Folder", QNDocument::withPath(dir->path(), true), [&](QNDocumentPtr d, VNErrorPtr e, bool c) {
-        ++answers;
-        EXPECT_FALSE(e);
-        EXPECT_FALSE(c);
-        made = d;
-    });
+    handler->createFolder("New Folder", QNDocument::withPath(dir->path(), true),
+                          [&](QNDocumentPtr d, VNErrorPtr e, bool c) {
+                              ++answers;
+                              EXPECT_FALSE(e);
+                              EXPECT_FALSE(c);
+                              made = d;
+                          });
     ASSERT_EQ(answers, 1);
     ASSERT_TRUE(made);
     EXPECT_TRUE(made->isDirectory());
@@ -83,7 +84,8 @@ TEST(LocalFileOps, RemoveMissingIsAnError) {
     auto dir = VNTest::makeTempDir();
     auto handler = makeLocalHandler();
     VNErrorPtr error;
-    handler->remove(QNDocument::withPath(dir->path() + "/nothing"), [&](QNDocumentPtr, VNErrorPtr e, bool) { error = e; });
+    handler->remove(QNDocument::withPath(dir->path() + "/nothing"),
+                    [&](QNDocumentPtr, VNErrorPtr e, bool) { error = e; });
     EXPECT_TRUE(error);
     EXPECT_TRUE(VNLog::captured().join("\n").contains("QNMyDocumentsHandler remove error: "));
 }
@@ -95,10 +97,11 @@ TEST(LocalFileOps, RenameUsesOnlyTheLastComponent) {
     auto handler = makeLocalHandler();
     auto name = QNDocument::withPath(dir->path() + "/elsewhere/new.txt");
     QNDocumentPtr result;
-    handler->rename(QNDocument::withPath(dir->path() + "/here/old.txt"), name, [&](QNDocumentPtr d, VNErrorPtr e, bool) {
-        EXPECT_FALSE(e);
-        result = d;
-    });
+    handler->rename(QNDocument::withPath(dir->path() + "/here/old.txt"), name,
+                    [&](QNDocumentPtr d, VNErrorPtr e, bool) {
+                        EXPECT_FALSE(e);
+                        result = d;
+                    });
     EXPECT_EQ(result, name);
     EXPECT_TRUE(QFileInfo::exists(dir->path() + "/here/new.txt"));
     EXPECT_FALSE(QFileInfo::exists(dir->path() + "/elsewhere/new.txt"));

@@ -23,12 +23,11 @@ TEST(LocalListing, ListsEveryEntryIncludingHiddenOnes) {
                                answers.fetch_add(1);
                            });
     ASSERT_TRUE(VNTest::waitUntil([&] { return answers.load() == 1; }));
-    EXPECT_FALSE(onMain);  // answered on the background queue
+    EXPECT_FALSE(onMain);           // answered on the background queue
     EXPECT_EQ(keyword, "ignored");  // handed back, not used
     ASSERT_EQ(docs.size(), 3);
     std::map<QString, QNDocumentPtr> byName;
-    for (auto &d : docs)
-        byName[d->displayName()] = d;
+    for (auto &d : docs) byName[d->displayName()] = d;
     ASSERT_TRUE(byName.count(".hidden"));
     ASSERT_TRUE(byName.count("a.txt"));
     ASSERT_TRUE(byName.count("sub"));

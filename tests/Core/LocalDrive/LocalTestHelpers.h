@@ -37,12 +37,15 @@ struct DocumentAnswer {
             answers.fetch_add(1);
         };
     }
-    bool wait() { return VNTest::waitUntil([this] { return answers.load() > 0; }); }
+    bool wait() {
+        return VNTest::waitUntil([this] { return answers.load() > 0; });
+    }
 };
 
 inline std::shared_ptr<QNMyDocumentsHandler> makeLocalHandler() {
     QNCloudInterfaceFactory::registerCoreHandlers();
-    return std::static_pointer_cast<QNMyDocumentsHandler>(QNMyDocumentsHandler::makeLocalDriveConfig()->createCloudInterface());
+    return std::static_pointer_cast<QNMyDocumentsHandler>(
+        QNMyDocumentsHandler::makeLocalDriveConfig()->createCloudInterface());
 }
 
 // Entries of a folder, hidden ones included.

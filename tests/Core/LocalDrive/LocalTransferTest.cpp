@@ -11,8 +11,7 @@ namespace {
 
 QByteArray pattern(qint64 size) {
     QByteArray data(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        data[i] = static_cast<char>((i * 31 + 7) & 0xff);
+    for (qint64 i = 0; i < size; ++i) data[i] = static_cast<char>((i * 31 + 7) & 0xff);
     return data;
 }
 
@@ -59,8 +58,7 @@ TEST(LocalTransfer, ProgressAtChunkBoundaries) {
     EXPECT_FALSE(a.error);
     EXPECT_FALSE(a.answeredOnMain);
     ASSERT_EQ(a.progress.size(), 5u);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_DOUBLE_EQ(a.progress[i], double((i + 1) * 65536) / double(size));
+    for (int i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(a.progress[i], double((i + 1) * 65536) / double(size));
     EXPECT_DOUBLE_EQ(a.progress[3], 1.0);
     EXPECT_DOUBLE_EQ(a.progress[4], 1.0);
     EXPECT_EQ(VNTest::readFile(dir->path() + "/dst.bin"), pattern(size));
@@ -149,8 +147,8 @@ TEST(LocalTransfer, PipeAsSourceIsRefusedWithoutHanging) {
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
     auto handler = makeLocalHandler();
     DocumentAnswer a;
-    handler->download(QNDocument::withPath(dir->path() + "/pipe"), QNDocument::withPath(dir->path() + "/out"),
-                      nullptr, a.callback());
+    handler->download(QNDocument::withPath(dir->path() + "/pipe"), QNDocument::withPath(dir->path() + "/out"), nullptr,
+                      a.callback());
     ASSERT_TRUE(a.wait());
     EXPECT_TRUE(a.error);
     EXPECT_FALSE(QFileInfo::exists(dir->path() + "/out"));
@@ -227,8 +225,8 @@ TEST(LocalTransfer, UploadWithAnUnsafeSourceNameIsRefused) {
     QDir(dir->path()).mkdir("to");
     auto handler = makeLocalHandler();
     DocumentAnswer a;
-    handler->upload(QNDocument::withPath(dir->path() + "/.."), QNDocument::withPath(dir->path() + "/to", true),
-                    nullptr, a.callback());
+    handler->upload(QNDocument::withPath(dir->path() + "/.."), QNDocument::withPath(dir->path() + "/to", true), nullptr,
+                    a.callback());
     ASSERT_TRUE(a.wait());
     EXPECT_TRUE(a.error);
 }

@@ -162,8 +162,7 @@ TEST(DriveConfigArchive, ListKeepsOrder) {
     auto back = QNDriveConfig::unarchiveList(QNDriveConfig::archiveList(configs));
     ASSERT_TRUE(back.has_value());
     ASSERT_EQ(back->size(), 5);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(back->at(i)->displayName(), QStringLiteral("drive %1").arg(i));
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(back->at(i)->displayName(), QStringLiteral("drive %1").arg(i));
 }
 
 TEST(DriveConfigArchive, ForeignOrDamagedDataIsAnError) {

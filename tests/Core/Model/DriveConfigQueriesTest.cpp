@@ -46,26 +46,24 @@ TEST(DriveConfigNames, EachKindHasItsName) {
         {&QNDriveConfig::setIsOffice365, "Office 365 SkyDrive Pro"},
         {&QNDriveConfig::setIsBitcasa, "Bitcasa"},
     };
-    for (const auto &[setter, name] : table)
-        EXPECT_EQ(withFlag(setter)->serviceName(), name);
+    for (const auto &[setter, name] : table) EXPECT_EQ(withFlag(setter)->serviceName(), name);
     EXPECT_EQ(QNDriveConfig::create()->serviceName(), "(Unknown Service)");
 }
 
 TEST(DriveConfigNames, OrderDecidesBetweenSeveralFlags) {
     // Each flag wins over every flag after it in the name order.
     const std::vector<Setter> order = {
-        &QNDriveConfig::setIsBox,     &QNDriveConfig::setIsDropbox,   &QNDriveConfig::setIsFTP,
+        &QNDriveConfig::setIsBox,         &QNDriveConfig::setIsDropbox,      &QNDriveConfig::setIsFTP,
         &QNDriveConfig::setIsGoogleDrive, &QNDriveConfig::setIsGooglePhotos, &QNDriveConfig::setIsFlickr,
-        &QNDriveConfig::setIsSugarSync, &QNDriveConfig::setIsMyFiles, &QNDriveConfig::setIsMyPhotos,
-        &QNDriveConfig::setIsS3,      &QNDriveConfig::setIsSkyDrive,  &QNDriveConfig::setIsWebDAV,
-        &QNDriveConfig::setIsSFTP,    &QNDriveConfig::setIsSMB,       &QNDriveConfig::setIsArchive,
-        &QNDriveConfig::setIsEvernote, &QNDriveConfig::setIsSpiderOak, &QNDriveConfig::setIsCopy,
-        &QNDriveConfig::setIsOffice365, &QNDriveConfig::setIsBitcasa};
+        &QNDriveConfig::setIsSugarSync,   &QNDriveConfig::setIsMyFiles,      &QNDriveConfig::setIsMyPhotos,
+        &QNDriveConfig::setIsS3,          &QNDriveConfig::setIsSkyDrive,     &QNDriveConfig::setIsWebDAV,
+        &QNDriveConfig::setIsSFTP,        &QNDriveConfig::setIsSMB,          &QNDriveConfig::setIsArchive,
+        &QNDriveConfig::setIsEvernote,    &QNDriveConfig::setIsSpiderOak,    &QNDriveConfig::setIsCopy,
+        &QNDriveConfig::setIsOffice365,   &QNDriveConfig::setIsBitcasa};
     for (size_t i = 0; i < order.size(); ++i) {
         auto alone = withFlag(order[i]);
         auto c = QNDriveConfig::create();
-        for (size_t j = i; j < order.size(); ++j)
-            (c.get()->*order[j])(true);
+        for (size_t j = i; j < order.size(); ++j) (c.get()->*order[j])(true);
         EXPECT_EQ(c->serviceName(), alone->serviceName()) << i;
     }
     auto both = QNDriveConfig::create();
@@ -199,9 +197,9 @@ TEST(DriveConfigQueries, LinksLoginAndKinds) {
     for (Setter s : {&QNDriveConfig::setIsGooglePhotos, &QNDriveConfig::setIsWebDAV, &QNDriveConfig::setIsFTP,
                      &QNDriveConfig::setIsMyFiles})
         EXPECT_FALSE(withFlag(s)->supportsLinks(nullptr));
-    for (Setter s : {&QNDriveConfig::setIsFTP, &QNDriveConfig::setIsSFTP, &QNDriveConfig::setIsWebDAV,
-                     &QNDriveConfig::setIsSMB, &QNDriveConfig::setIsSugarSync, &QNDriveConfig::setIsSpiderOak,
-                     &QNDriveConfig::setIsOffice365})
+    for (Setter s :
+         {&QNDriveConfig::setIsFTP, &QNDriveConfig::setIsSFTP, &QNDriveConfig::setIsWebDAV, &QNDriveConfig::setIsSMB,
+          &QNDriveConfig::setIsSugarSync, &QNDriveConfig::setIsSpiderOak, &QNDriveConfig::setIsOffice365})
         EXPECT_FALSE(withFlag(s)->oAuthLogin());
     EXPECT_TRUE(withFlag(&QNDriveConfig::setIsDropbox)->oAuthLogin());
     EXPECT_TRUE(withFlag(&QNDriveConfig::setIsFTP)->needsURL());

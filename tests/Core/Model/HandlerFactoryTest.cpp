@@ -21,12 +21,18 @@ private:
 };
 
 const std::vector<std::pair<Kind, Setter>> kFactoryOrder = {
-    {Kind::MyFiles, &QNDriveConfig::setIsMyFiles},         {Kind::Dropbox, &QNDriveConfig::setIsDropbox},
-    {Kind::Office365, &QNDriveConfig::setIsOffice365},     {Kind::GoogleDrive, &QNDriveConfig::setIsGoogleDrive},
-    {Kind::GooglePhotos, &QNDriveConfig::setIsGooglePhotos}, {Kind::Box, &QNDriveConfig::setIsBox},
-    {Kind::Copy, &QNDriveConfig::setIsCopy},               {Kind::Flickr, &QNDriveConfig::setIsFlickr},
-    {Kind::SkyDrive, &QNDriveConfig::setIsSkyDrive},       {Kind::SugarSync, &QNDriveConfig::setIsSugarSync},
-    {Kind::WebDAV, &QNDriveConfig::setIsWebDAV},           {Kind::FTP, &QNDriveConfig::setIsFTP},
+    {Kind::MyFiles, &QNDriveConfig::setIsMyFiles},
+    {Kind::Dropbox, &QNDriveConfig::setIsDropbox},
+    {Kind::Office365, &QNDriveConfig::setIsOffice365},
+    {Kind::GoogleDrive, &QNDriveConfig::setIsGoogleDrive},
+    {Kind::GooglePhotos, &QNDriveConfig::setIsGooglePhotos},
+    {Kind::Box, &QNDriveConfig::setIsBox},
+    {Kind::Copy, &QNDriveConfig::setIsCopy},
+    {Kind::Flickr, &QNDriveConfig::setIsFlickr},
+    {Kind::SkyDrive, &QNDriveConfig::setIsSkyDrive},
+    {Kind::SugarSync, &QNDriveConfig::setIsSugarSync},
+    {Kind::WebDAV, &QNDriveConfig::setIsWebDAV},
+    {Kind::FTP, &QNDriveConfig::setIsFTP},
     {Kind::Bitcasa, &QNDriveConfig::setIsBitcasa},
 };
 
@@ -40,8 +46,7 @@ protected:
         }
     }
     void TearDown() override {
-        for (const auto &[kind, setter] : kFactoryOrder)
-            QNCloudInterfaceFactory::unregisterHandler(kind);
+        for (const auto &[kind, setter] : kFactoryOrder) QNCloudInterfaceFactory::unregisterHandler(kind);
         QNCloudInterfaceFactory::unregisterHandler(QStringLiteral("test-predicate"));
     }
 };
@@ -51,8 +56,7 @@ protected:
 TEST_F(HandlerFactory, FirstFlagInOrderDecides) {
     for (size_t i = 0; i < kFactoryOrder.size(); ++i) {
         auto c = QNDriveConfig::create();
-        for (size_t j = i; j < kFactoryOrder.size(); ++j)
-            (c.get()->*kFactoryOrder[j].second)(true);
+        for (size_t j = i; j < kFactoryOrder.size(); ++j) (c.get()->*kFactoryOrder[j].second)(true);
         auto handler = c->createCloudInterface();
         ASSERT_TRUE(handler) << i;
         EXPECT_EQ(handler->className(), QNCloudInterfaceFactory::handlerClassName(kFactoryOrder[i].first));

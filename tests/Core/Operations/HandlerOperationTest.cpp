@@ -57,15 +57,15 @@ TEST_F(HandlerOperations, ListAnswersOnceWithTheFolder) {
     int answers = 0;
     QNDocumentList listed;
     QString keyword;
-    auto op = std::make_shared<QNListDocumentsOperation>(
-        drive, QNDocument::withPath("/docs", true), QString(""),
-        [&](QNDocumentList docs, QString kw, VNErrorPtr e, bool cancelled) {
-            ++answers;
-            EXPECT_FALSE(e);
-            EXPECT_FALSE(cancelled);
-            listed = docs;
-            keyword = kw;
-        });
+    auto op =
+        std::make_shared<QNListDocumentsOperation>(drive, QNDocument::withPath("/docs", true), QString(""),
+                                                   [&](QNDocumentList docs, QString kw, VNErrorPtr e, bool cancelled) {
+                                                       ++answers;
+                                                       EXPECT_FALSE(e);
+                                                       EXPECT_FALSE(cancelled);
+                                                       listed = docs;
+                                                       keyword = kw;
+                                                   });
     EXPECT_TRUE(op->isAsynchronous());
     EXPECT_TRUE(op->cloudInterface());
     run(op);
@@ -164,21 +164,21 @@ TEST_F(HandlerOperations, HandlerErrorsPassThroughUnchanged) {
 TEST_F(HandlerOperations, CancelledBeforeStart) {
     // A download still answers (null, null, cancelled) ...
     int downloadAnswers = 0;
-    auto download = std::make_shared<QNDownloadOperation>(
-        drive, QNDocument::withPath("/docs/a.txt"), QNDocument::withPath(local + "/x"), nullptr,
-        [&](QNDocumentPtr d, VNErrorPtr e, bool cancelled) {
-            ++downloadAnswers;
-            EXPECT_FALSE(d);
-            EXPECT_FALSE(e);
-            EXPECT_TRUE(cancelled);
-        });
+    auto download = std::make_shared<QNDownloadOperation>(drive, QNDocument::withPath("/docs/a.txt"),
+                                                          QNDocument::withPath(local + "/x"), nullptr,
+                                                          [&](QNDocumentPtr d, VNErrorPtr e, bool cancelled) {
+                                                              ++downloadAnswers;
+                                                              EXPECT_FALSE(d);
+                                                              EXPECT_FALSE(e);
+                                                              EXPECT_TRUE(cancelled);
+                                                          });
     download->cancel();
     run(download);
     // ... the others finish without a word.
     int listAnswers = 0;
-    auto list = std::make_shared<QNListDocumentsOperation>(
-        drive, QNDocument::withPath("/", true), QString(),
-        [&](QNDocumentList, QString, VNErrorPtr, bool) { ++listAnswers; });
+    auto list =
+        std::make_shared<QNListDocumentsOperation>(drive, QNDocument::withPath("/", true), QString(),
+                                                   [&](QNDocumentList, QString, VNErrorPtr, bool) { ++listAnswers; });
     list->cancel();
     run(list);
     VNTest::spin(50);
@@ -256,14 +256,12 @@ TEST_F(HandlerOperations, QueueSlotIsHeldUntilTheAnswer) {
     slow.delayMs = 150;
     Fake::setBehaviour(Fake::Op::List, slow);
     std::vector<int> order;
-    auto first = std::make_shared<QNListDocumentsOperation>(drive, QNDocument::withPath("/", true), QString(),
-                                                            [&](QNDocumentList, QString, VNErrorPtr, bool) {
-                                                                order.push_back(1);
-                                                            });
+    auto first = std::make_shared<QNListDocumentsOperation>(
+        drive, QNDocument::withPath("/", true), QString(),
+        [&](QNDocumentList, QString, VNErrorPtr, bool) { order.push_back(1); });
     auto second = std::make_shared<QNListDocumentsOperation>(
-        drive, QNDocument::withPath("/docs", true), QString(), [&](QNDocumentList, QString, VNErrorPtr, bool) {
-            order.push_back(2);
-        });
+        drive, QNDocument::withPath("/docs", true), QString(),
+        [&](QNDocumentList, QString, VNErrorPtr, bool) { order.push_back(2); });
     queue.addOperation(first);
     queue.addOperation(second);
     ASSERT_TRUE(VNTest::waitUntil([&] { return Fake::callCount(Fake::Op::List) >= 1; }));

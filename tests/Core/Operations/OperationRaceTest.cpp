@@ -72,14 +72,15 @@ TEST_F(OperationRaces, ThousandCancelAnswerRacesDeliverOnce) {
     std::vector<std::shared_ptr<QNDownloadOperation>> ops;
     std::atomic<int> cancelledAnswers{0};
     for (int i = 0; i < kRuns; ++i) {
-        auto op = std::make_shared<QNDownloadOperation>(drive, QNDocument::withPath("/f"), QNDocument::withPath("/l"),
-                                                        nullptr, [&answers, &cancelledAnswers, i](QNDocumentPtr d, VNErrorPtr, bool c) {
-                                                            answers[i].fetch_add(1);
-                                                            if (c) {
-                                                                cancelledAnswers.fetch_add(1);
-                                                                EXPECT_FALSE(d);
-                                                            }
-                                                        });
+        auto op = std::make_shared<QNDownloadOperation>(
+            drive, QNDocument::withPath("/f"), QNDocument::withPath("/l"), nullptr,
+            [&answers, &cancelledAnswers, i](QNDocumentPtr d, VNErrorPtr, bool c) {
+                answers[i].fetch_add(1);
+                if (c) {
+                    cancelledAnswers.fetch_add(1);
+                    EXPECT_FALSE(d);
+                }
+            });
         ops.push_back(op);
         op->start();  // on the main thread: the handler is called at once
         busyWaitMicroseconds(QRandomGenerator::global()->bounded(60));
@@ -92,8 +93,7 @@ TEST_F(OperationRaces, ThousandCancelAnswerRacesDeliverOnce) {
         return true;
     }));
     VNTest::spin(100);  // let any late answer arrive (and be dropped)
-    for (int i = 0; i < kRuns; ++i)
-        ASSERT_EQ(answers[i].load(), 1) << "run " << i;
+    for (int i = 0; i < kRuns; ++i) ASSERT_EQ(answers[i].load(), 1) << "run " << i;
     // Both outcomes happened, or the race was not a race.
     EXPECT_GT(cancelledAnswers.load(), 0);
     EXPECT_LT(cancelledAnswers.load(), kRuns);
@@ -101,8 +101,7 @@ TEST_F(OperationRaces, ThousandCancelAnswerRacesDeliverOnce) {
 
 TEST_F(OperationRaces, LocalListingCancelledWhileItRuns) {
     auto dir = VNTest::makeTempDir();
-    for (int i = 0; i < 20; ++i)
-        VNTest::writeFile(dir->path() + QStringLiteral("/f%1").arg(i), "x");
+    for (int i = 0; i < 20; ++i) VNTest::writeFile(dir->path() + QStringLiteral("/f%1").arg(i), "x");
     auto drive = QNMyDocumentsHandler::makeLocalDriveConfig();
     VNOperationQueue queue;
     constexpr int kRuns = 300;
@@ -129,6 +128,5 @@ TEST_F(OperationRaces, LocalListingCancelledWhileItRuns) {
         return true;
     }));
     VNTest::spin(50);
-    for (int i = 0; i < kRuns; ++i)
-        ASSERT_EQ(answers[i].load(), 1) << "run " << i;
+    for (int i = 0; i < kRuns; ++i) ASSERT_EQ(answers[i].load(), 1) << "run " << i;
 }

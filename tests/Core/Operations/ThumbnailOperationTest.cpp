@@ -130,6 +130,5 @@ TEST(ThumbnailOperation, ManyRacesAnswerOnce) {
         return true;
     }));
     VNTest::spin(50);
-    for (int i = 0; i < kRuns; ++i)
-        ASSERT_EQ(answers[i].load(), 1);
+    for (int i = 0; i < kRuns; ++i) ASSERT_EQ(answers[i].load(), 1);
 }
