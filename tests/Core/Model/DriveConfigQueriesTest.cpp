@@ -2,7 +2,9 @@
 #include "Core/QNDocument.h"
 #include "Core/QNDriveConfig.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -213,4 +215,28 @@ TEST(DriveConfigQueries, LinksLoginAndKinds) {
     auto sugar = withFlag(&QNDriveConfig::setIsSugarSync);
     EXPECT_FALSE(sugar->supportsRename(doc("/")));
     EXPECT_TRUE(sugar->supportsDelete(doc("/Sync/a")));
+}
+
+TEST(DriveConfigThreads, FieldsMayBeReadWhileAnotherThreadWrites) {
+    auto c = QNDriveConfig::create();
+    c->setIsFTP(true);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 2000; ++i) {
+            c->setDescription(QStringLiteral("caption %1").arg(i));
+            c->setUsedBytes(i);
+            c->setToken(QString::number(i));
+        }
+        stop = true;
+    });
+    int reads = 0;
+    while (!stop.load()) {
+        const QString id = c->driveConfigId();
+        EXPECT_TRUE(id.startsWith("FTP|"));
+        EXPECT_TRUE(c->description().isNull() || c->description().startsWith("caption "));
+        ++reads;
+    }
+    writer.join();
+    EXPECT_EQ(c->usedBytes(), 1999);
+    EXPECT_GT(reads, 0);
 }

@@ -7,6 +7,7 @@
 #include "Platform/VNOperationQueue.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QRandomGenerator>
 #include <atomic>
 #include <chrono>
@@ -129,4 +130,40 @@ TEST_F(OperationRaces, LocalListingCancelledWhileItRuns) {
     }));
     VNTest::spin(50);
     for (int i = 0; i < kRuns; ++i) ASSERT_EQ(answers[i].load(), 1) << "run " << i;
+}
+
+TEST_F(OperationRaces, LocalDownloadCancelledMidTransferAnswersOnceAsCancelled) {
+    auto dir = VNTest::makeTempDir();
+    VNTest::writeFile(dir->path() + "/big.bin", QByteArray(32 << 20, 'z'));
+    auto drive = QNMyDocumentsHandler::makeLocalDriveConfig();
+    std::atomic<int> progressCalls{0};
+    std::atomic<int> answers{0};
+    std::atomic<bool> sawCancelled{false};
+    // The first progress report holds the worker until the cancel is in, so
+    // the handler's own cancelled answer comes after the operation's.
+    std::atomic<bool> cancelSent{false};
+    auto op = std::make_shared<QNDownloadOperation>(
+        drive, QNDocument::withPath(dir->path() + "/big.bin"), QNDocument::withPath(dir->path() + "/copy.bin"),
+        [&](double) {
+            if (progressCalls.fetch_add(1) == 0)
+                while (!cancelSent.load())
+                    std::this_thread::yield();
+        },
+        [&](QNDocumentPtr d, VNErrorPtr e, bool c) {
+            answers.fetch_add(1);
+            sawCancelled = c && !d && !e;
+        });
+    VNOperationQueue queue;
+    queue.addOperation(op);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return progressCalls.load() > 0; }));
+    op->cancel();
+    cancelSent = true;
+    ASSERT_TRUE(op->isFinished());
+    queue.waitUntilAllOperationsAreFinished();
+    VNTest::spin(100);
+    EXPECT_EQ(answers.load(), 1);
+    EXPECT_TRUE(sawCancelled.load());
+    EXPECT_LT(progressCalls.load(), 3);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QDir(dir->path()).entryList(QDir::Files | QDir::Hidden).size() == 1; }));
+    EXPECT_EQ(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"big.bin"});
 }
