@@ -1,0 +1,420 @@
+#include "Core/QNCopyTaskItem.h"
+
+#include "Core/QNCopyOperation.h"
+#include "Core/QNCreateFolderOperation.h"
+#include "Core/QNDownloadOperation.h"
+#include "Core/QNListDocumentsOperation.h"
+#include "Core/QNTask.h"
+#include "Core/QNThrottleOperation.h"
+#include "Core/QNUploadOperation.h"
+#include "Core/QNUtils.h"
+#include "Platform/VNLog.h"
+#include "Platform/VNOperationQueue.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cmath>
+#include <filesystem>
+
+namespace {
+
+QString lastPathComponent(const QString &path) {
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    return p.section(QLatin1Char('/'), -1);
+}
+
+QString errorText(const VNErrorPtr &error) {
+    return error ? error->localizedDescription() : QStringLiteral("(null)");
+}
+
+// A drive path without trailing slashes; the root becomes "".
+QString normalizedFolderPath(QString path) {
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+// Whether two local paths name one file (also through links).
+bool sameLocalFile(const QString &a, const QString &b) {
+    std::error_code ec;
+    const bool same = std::filesystem::equivalent(std::filesystem::path(a.toStdString()),
+                                                  std::filesystem::path(b.toStdString()), ec);
+    return !ec && same;
+}
+
+}  // namespace
+
+QNCopyTaskItem::QNCopyTaskItem(QNDriveConfigPtr fromDriveConfig, QNDriveConfigPtr toDriveConfig,
+                               QNDocumentPtr fromDocument, QNDocumentPtr toDocument)
+    : m_fromDriveConfig(std::move(fromDriveConfig)),
+      m_toDriveConfig(std::move(toDriveConfig)),
+      m_fromDocument(std::move(fromDocument)),
+      m_toDocument(std::move(toDocument)) {}
+
+QString QNCopyTaskItem::description() const {
+    auto doc = fromDocument();
+    if (!doc)
+        return QStringLiteral("(null) ((null))");
+    return QStringLiteral("%1 (%2)").arg(doc->displayName(), doc->isDirectory() ? QStringLiteral("Folder")
+                                                                              : QNUtils::sizeString2(doc->size()));
+}
+
+QNTaskItemCompletedBlock QNCopyTaskItem::completedBlock() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_completedBlock;
+}
+
+void QNCopyTaskItem::setCompletedBlock(QNTaskItemCompletedBlock completed) {
+    std::lock_guard lock(m_blockMutex);
+    m_completedBlock = std::move(completed);
+}
+
+bool QNCopyTaskItem::sameDrive() const {
+    return m_fromDriveConfig && m_toDriveConfig &&
+           m_fromDriveConfig->driveConfigId() == m_toDriveConfig->driveConfigId();
+}
+
+bool QNCopyTaskItem::isFolderIntoItself(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &folder,
+                                        const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination) {
+    if (!fromDrive || !toDrive || !folder || !destination || !folder->isDirectory())
+        return false;
+    if (fromDrive->driveConfigId() != toDrive->driveConfigId())
+        return false;
+    if (folder->path().isNull() || destination->path().isNull())
+        return false;  // a drive that addresses items by id only: nothing to compare
+    const QString source = normalizedFolderPath(folder->path());
+    const QString target = normalizedFolderPath(destination->path());
+    if (source.isEmpty())
+        return true;  // the root holds everything
+    return target == source || target.startsWith(source + QLatin1Char('/'));
+}
+
+void QNCopyTaskItem::enqueue(VNOperationQueue *fromQueue, VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
+                             const QNTaskPtr &task, const QNTaskItemPtr &primary, QNTaskItemCompletedBlock completed,
+                             QNTaskItemUpdateBlock update) {
+    setCompletedBlock(completed);
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    std::weak_ptr<QNTask> weakTask = task;
+    std::weak_ptr<QNTaskItem> weakPrimary = primary;
+    addOperation(metadataQueue, std::make_shared<VNBlockOperation>([=] {
+        auto task = weakTask.lock();
+        auto primary = weakPrimary.lock();
+        if (!task || !primary)
+            return;
+        self->copyDocument(self->fromDocument(), self->toDocument(), fromQueue, toQueue, metadataQueue, completed,
+                           update, task, primary);
+    }));
+}
+
+void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
+                                  VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
+                                  QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
+                                  const QNTaskPtr &task, const QNTaskItemPtr &primary) {
+    if (!document || !toDocument) {
+        postCopyFinished(completed, makeError(QStringLiteral("There is nothing to copy.")), nullptr, false);
+        return;
+    }
+    if (isFolderIntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
+        auto error = makeError(QStringLiteral("The folder \"%1\" cannot be copied into itself or into one of its "
+                                              "own folders.")
+                                   .arg(document->displayName().isEmpty() ? lastPathComponent(document->path())
+                                                                          : document->displayName()));
+        logFailure(QStringLiteral("copyDocument error2"), error);
+        postCopyFinished(completed, error, nullptr, false);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    if (sameDrive() && m_fromDriveConfig->supportsLocalCopy(document) && m_toDriveConfig->supportsLocalCopy(toDocument)) {
+        auto copy = std::make_shared<QNCopyOperation>(
+            m_fromDriveConfig, document, toDocument,
+            [self, completed, fromQueue](QNDocumentPtr copied, VNErrorPtr error, bool cancelled) {
+                if (cancelled) {
+                    if (self->claimPostCopy())
+                        self->postCopy(completed, error, copied, fromQueue, true);
+                } else if (error) {
+                    self->logFailure(QStringLiteral("copyDocument error2"), error);
+                    self->postCopyFinished(completed, error, nullptr, false);
+                } else if (self->claimPostCopy()) {
+                    self->postCopy(completed, nullptr, copied, fromQueue, false);
+                }
+            });
+        observeRunning(copy);
+        addOperation(fromQueue, copy);
+        addOperation(fromQueue, QNThrottleOperation::waitingFor(toQueue));
+        return;
+    }
+    if (document->isDirectory()) {
+        recursiveCopy(document, toDocument, metadataQueue, completed, task, primary);
+        return;
+    }
+    transferFile(document, toDocument, fromQueue, toQueue, completed, update);
+}
+
+void QNCopyTaskItem::transferFile(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
+                                  VNOperationQueue *toQueue, QNTaskItemCompletedBlock completed,
+                                  QNTaskItemUpdateBlock update) {
+    const bool fromLocal = m_fromDriveConfig && m_fromDriveConfig->isMyFiles();
+    const bool toLocal = m_toDriveConfig && m_toDriveConfig->isMyFiles();
+
+    // A file on the local disk needs no temporary copy: it is uploaded from
+    // where it is. Not when the upload would write over that very file.
+    if (fromLocal) {
+        const QString target = toDocument->path() + QLatin1Char('/') + lastPathComponent(document->path());
+        if (!(toLocal && sameLocalFile(document->path(), target))) {
+            uploadLocalCopy(document, false, toDocument, fromQueue, toQueue, completed, update);
+            return;
+        }
+    }
+
+    auto owner = task();
+    VNErrorPtr refused;
+    const QString localPath = owner ? owner->reserveTempPath(document->path(), &refused) : QString();
+    if (localPath.isNull()) {
+        if (!refused)
+            refused = makeError(QStringLiteral("The task has no temporary folder."));
+        logFailure(QStringLiteral("copyDocument error2"), refused);
+        postCopyFinished(completed, refused, nullptr, false);
+        return;
+    }
+    QDir().mkpath(QFileInfo(localPath).path());  // errors show up as a failed download
+    auto localDocument = QNDocument::withPath(localPath);
+
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    QNProgressCallback progress = [self, update, fromLocal, toLocal](double p) {
+        double value = self->progress();
+        if (fromLocal && toLocal)
+            value = p;
+        else if (fromLocal)
+            ;  // the upload shows the progress
+        else
+            value = toLocal ? p : p / 2.0;
+        self->setProgressAndReport(value, update);
+    };
+    auto download = std::make_shared<QNDownloadOperation>(
+        m_fromDriveConfig, document, localDocument, std::move(progress),
+        [self, completed, update, localDocument, toDocument, fromQueue, toQueue](QNDocumentPtr localCopy,
+                                                                                 VNErrorPtr error, bool cancelled) {
+            if (cancelled) {
+                if (self->claimPostCopy())
+                    self->postCopy(completed, error, localCopy, fromQueue, true);
+            } else if (error) {
+                self->logFailure(QStringLiteral("copyDocument error2"), error);
+                self->postCopyFinished(completed, error, nullptr, false);
+            } else {
+                self->uploadLocalCopy(localCopy ? localCopy : localDocument, true, toDocument, fromQueue, toQueue,
+                                      completed, update);
+            }
+        });
+    observeRunning(download);
+    addOperation(fromQueue, download);
+    addOperation(fromQueue, QNThrottleOperation::waitingFor(toQueue));
+}
+
+void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, QNDocumentPtr toDocument,
+                                     VNOperationQueue *fromQueue, VNOperationQueue *toQueue,
+                                     QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update) {
+    const bool fromLocal = m_fromDriveConfig && m_fromDriveConfig->isMyFiles();
+    const bool toLocal = m_toDriveConfig && m_toDriveConfig->isMyFiles();
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    QNProgressCallback progress = [self, update, fromLocal, toLocal](double p) {
+        double value = self->progress();
+        if (fromLocal && toLocal)
+            value = p;
+        else if (toLocal)
+            ;  // the download showed the progress
+        else
+            value = fromLocal ? p : 0.5 + p / 2.0;
+        self->setProgressAndReport(value, update);
+    };
+    auto upload = std::make_shared<QNUploadOperation>(
+        m_toDriveConfig, localCopy, toDocument, std::move(progress),
+        [self, completed, localCopy, isTemporary, fromQueue](QNDocumentPtr uploaded, VNErrorPtr error, bool cancelled) {
+            if (error && !cancelled) {
+                self->logFailure(QStringLiteral("copyDocument error3"), error);
+                self->postCopyFinished(completed, error, nullptr, false);
+                return;
+            }
+            if (isTemporary) {
+                QFile file(localCopy->path());
+                if (file.exists() && !file.remove()) {
+                    auto deletion = self->makeError(QStringLiteral("The temporary copy %1 could not be deleted: %2")
+                                                        .arg(localCopy->path(), file.errorString()));
+                    VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument error4: %1").arg(errorText(deletion)));
+                    self->postCopyFinished(completed, deletion, nullptr, false);
+                    return;
+                }
+            }
+            if (self->claimPostCopy())
+                self->postCopy(completed, nullptr, uploaded, fromQueue, cancelled);
+        });
+    observeRunning(upload);
+    addOperation(toQueue, upload);
+}
+
+void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath, VNOperationQueue *metadataQueue,
+                                   QNTaskItemCompletedBlock completed, const QNTaskPtr &task,
+                                   const QNTaskItemPtr &primary) {
+    // The folder's name is made on the destination drive: refuse names that
+    // would leave the destination folder.
+    if (auto refused = QNTask::checkDrivePath(folder->path(), className())) {
+        VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(refused)));
+        postCopyFinished(completed, refused, nullptr, false);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    std::weak_ptr<QNTask> weakTask = task;
+    std::weak_ptr<QNTaskItem> weakPrimary = primary;
+    const QString name = lastPathComponent(folder->path());
+    auto create = std::make_shared<QNCreateFolderOperation>(
+        m_toDriveConfig, name, destPath,
+        [self, completed, folder, metadataQueue, weakTask, weakPrimary](QNDocumentPtr newFolder, VNErrorPtr error,
+                                                                        bool cancelled) {
+            if (cancelled) {
+                self->postCopyFinished(completed, nullptr, nullptr, true);
+                return;
+            }
+            if (!error && !newFolder)
+                error = self->makeError(QStringLiteral("The folder \"%1\" could not be created.")
+                                            .arg(lastPathComponent(folder->path())));
+            if (error) {
+                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(error)));
+                self->postCopyFinished(completed, error, nullptr, false);
+                return;
+            }
+            auto list = std::make_shared<QNListDocumentsOperation>(
+                self->fromDriveConfig(), folder, QString(),
+                [self, completed, newFolder, weakTask, weakPrimary](QNDocumentList documents, QString,
+                                                                    VNErrorPtr error, bool cancelled) {
+                    if (cancelled) {
+                        self->postCopyFinished(completed, nullptr, nullptr, true);
+                        return;
+                    }
+                    if (error) {
+                        VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy3 error: %1").arg(errorText(error)));
+                        self->postCopyFinished(completed, error, nullptr, false);
+                        return;
+                    }
+                    auto task = weakTask.lock();
+                    auto primary = weakPrimary.lock();
+                    if (task && primary) {
+                        for (const auto &document : documents) {
+                            if (!document)
+                                continue;
+                            task->addTaskItem(std::make_shared<QNCopyTaskItem>(self->fromDriveConfig(),
+                                                                               self->toDriveConfig(), document,
+                                                                               newFolder),
+                                              primary);
+                        }
+                    }
+                    if (self->subitems().isEmpty()) {
+                        // A folder inside the tree ends here (its children
+                        // belong to the primary); an empty primary folder has
+                        // been copied whole.
+                        if (primary.get() == self.get()) {
+                            if (self->claimPostCopy())
+                                self->postCopy(completed, nullptr, nullptr, task ? task->fromQueue() : nullptr, false);
+                        } else {
+                            self->postCopyFinished(completed, nullptr, nullptr, false);
+                        }
+                    }
+                });
+            self->addOperation(metadataQueue, list);
+        });
+    addOperation(metadataQueue, create);
+}
+
+void QNCopyTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,
+                              VNOperationQueue *, bool cancelled) {
+    postCopyFinished(completed, error, document, cancelled);
+}
+
+void QNCopyTaskItem::postCopyFinished(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
+                                      const QNDocumentPtr &document, bool cancelled) {
+    m_postCopyClaimed.store(true);
+    finishItem(completed, error, document, cancelled);
+}
+
+bool QNCopyTaskItem::claimPostCopy() {
+    if (hasConcluded())
+        return false;
+    return !m_postCopyClaimed.exchange(true);
+}
+
+void QNCopyTaskItem::setProgressAndReport(double value, const QNTaskItemUpdateBlock &update) {
+    setProgress(static_cast<float>(value));
+    triggerUpdateBlock(update);
+}
+
+void QNCopyTaskItem::addSubitem(const QNTaskItemPtr &subitem, VNOperationQueue *queue) {
+    QNTaskItem::addSubitem(subitem, queue);
+    ++m_unfinishedSubTaskItems;
+    const QString key = QNUtils::uuidString();
+    std::weak_ptr<QNCopyTaskItem> weakPrimary = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    std::weak_ptr<QNTaskItem> weakSubitem = subitem;
+
+    // The share of a file sub-item in the primary's progress is its size.
+    auto copySubitem = std::dynamic_pointer_cast<QNCopyTaskItem>(subitem);
+    auto subDocument = copySubitem ? copySubitem->fromDocument() : subitem->document();
+    if (subDocument && !subDocument->isDirectory()) {
+        std::lock_guard lock(m_progressMutex);
+        const double size = static_cast<double>(subDocument->size());
+        m_subitemBytes += size;
+        m_subitemShares.insert(subitem.get(), {size, 0.0});
+    }
+    subitem->registerListenerForTaskItemUpdateBlock(key, [weakPrimary, weakSubitem] {
+        auto primary = weakPrimary.lock();
+        auto sub = weakSubitem.lock();
+        if (!primary || !sub)
+            return;
+        primary->subitemProgressed(sub.get(), sub->progress());
+        primary->notifyUpdateListeners();
+    });
+
+    subitem->registerListenerForTaskItemCompletedBlock(
+        key, [weakPrimary, weakSubitem, key, queue](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+            if (auto sub = weakSubitem.lock()) {
+                sub->unregisterListenerForTaskItemUpdateBlock(key);
+                sub->unregisterListenerForTaskItemCompletedBlock(key);
+            }
+            auto primary = weakPrimary.lock();
+            if (!primary)
+                return;
+            // Whatever else happens, a tree with a failed or cancelled part
+            // is not a whole copy.
+            if (error || cancelled)
+                primary->m_treeBroken.store(true);
+            if (error) {
+                std::lock_guard lock(primary->m_firstErrorMutex);
+                if (!primary->m_firstSubitemError)
+                    primary->m_firstSubitemError = error;
+            }
+            const int left = --primary->m_unfinishedSubTaskItems;
+            if (left > 0 && !error)
+                return;
+            if (!primary->claimPostCopy())
+                return;  // the primary has already ended; only the count changes
+            VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument finished %1 to %2")
+                           .arg(lastPathComponent(primary->fromDocument() ? primary->fromDocument()->path() : QString()),
+                                lastPathComponent(primary->toDocument() ? primary->toDocument()->path() : QString())));
+            const bool wholeTreeCopied = !primary->m_treeBroken.load();
+            primary->postCopy(primary->completedBlock(), error, nullptr, queue, cancelled || (!error && !wholeTreeCopied));
+        });
+}
+
+void QNCopyTaskItem::subitemProgressed(const QNTaskItem *subitem, float subitemProgress) {
+    std::lock_guard lock(m_progressMutex);
+    auto it = m_subitemShares.find(subitem);
+    if (it == m_subitemShares.end())
+        return;  // a folder: no share of its own
+    const double done = std::floor(static_cast<double>(subitemProgress) * it->first);
+    m_subitemBytesDone += done - it->second;
+    it->second = done;
+    setProgress(m_subitemBytes > 0 ? static_cast<float>(m_subitemBytesDone / m_subitemBytes) : 0.0f);
+}
+
+void QNCopyTaskItem::logFailure(const QString &step, const VNErrorPtr &error) const {
+    VNLog::log(QStringLiteral("QNCopyTaskItem %1 %2").arg(step, errorText(error)));
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "Core/QNDriveConfig.h"
+#include "Core/QNTaskItem.h"
+
+#include <QHash>
+#include <atomic>
+#include <utility>
+
+// Copies one document, a file or a whole folder tree, from one drive into a
+// destination folder on the same or another drive, in one of three ways:
+//   1. one drive whose handler copies the document itself: one in-drive copy;
+//   2. a folder: create it at the destination and list the source (on the
+//      metadata queue); every listed document becomes a copy item under the
+//      same primary item, so the whole tree of folders exists before the
+//      first transfer;
+//   3. a file: download into the task's temporary folder (from queue),
+//      upload into the destination folder (to queue), delete the temporary
+//      copy. A file already on the local disk is uploaded from where it is.
+// Move and save-back items are copy items with a different first or last step.
+class QNCopyTaskItem : public QNTaskItem {
+public:
+    QNCopyTaskItem(QNDriveConfigPtr fromDriveConfig, QNDriveConfigPtr toDriveConfig, QNDocumentPtr fromDocument,
+                   QNDocumentPtr toDocument);
+
+    QNDocumentPtr document() const override { return fromDocument(); }
+    // "name (Folder)" or "name (1.50 KB)".
+    QString description() const override;
+    QString className() const override { return QStringLiteral("QNCopyTaskItem"); }
+
+    void enqueue(VNOperationQueue *fromQueue, VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
+                 const QNTaskPtr &task, const QNTaskItemPtr &primary, QNTaskItemCompletedBlock completed,
+                 QNTaskItemUpdateBlock update) override;
+
+    // Chooses and starts the way of copying (runs on the metadata queue).
+    virtual void copyDocument(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
+                              VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
+                              QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update, const QNTaskPtr &task,
+                              const QNTaskItemPtr &primary);
+    // The folder way.
+    void recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath, VNOperationQueue *metadataQueue,
+                       QNTaskItemCompletedBlock completed, const QNTaskPtr &task, const QNTaskItemPtr &primary);
+    // Runs when the copy of the item (or of its whole tree) has ended; the
+    // queue is where follow-up work goes. The base finishes at once.
+    virtual void postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,
+                          VNOperationQueue *queue, bool cancelled);
+    // Finishes the item (listeners, callback, flags), once.
+    void postCopyFinished(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
+                          const QNDocumentPtr &document, bool cancelled);
+
+    // Counts and watches a sub-item: the primary's progress follows its
+    // sub-items by size; the primary ends once, at its first failing
+    // sub-item or when the last one has reported.
+    void addSubitem(const QNTaskItemPtr &subitem, VNOperationQueue *queue) override;
+
+    QNDriveConfigPtr fromDriveConfig() const { return m_fromDriveConfig; }
+    QNDriveConfigPtr toDriveConfig() const { return m_toDriveConfig; }
+    QNDocumentPtr fromDocument() const { return m_fromDocument; }
+    QNDocumentPtr toDocument() const { return m_toDocument; }
+    QNTaskItemCompletedBlock completedBlock() const;
+    int unfinishedSubTaskItems() const { return m_unfinishedSubTaskItems.load(); }
+
+    // Whether a copy onto the same drive would put a folder into itself.
+    static bool isFolderIntoItself(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &folder,
+                                   const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination);
+
+protected:
+    void setCompletedBlock(QNTaskItemCompletedBlock completed);
+    // Both sides are one drive (the same drive id).
+    bool sameDrive() const;
+    // The file way.
+    void transferFile(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
+                      VNOperationQueue *toQueue, QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update);
+    // Uploads a local file (a temporary copy, or the source itself when it
+    // lies on the local disk) and runs the post-copy step.
+    void uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, QNDocumentPtr toDocument,
+                         VNOperationQueue *fromQueue, VNOperationQueue *toQueue, QNTaskItemCompletedBlock completed,
+                         QNTaskItemUpdateBlock update);
+    // Whether the post-copy step has already run, or the item has ended:
+    // claims it when not.
+    bool claimPostCopy();
+    // A sub-item of this primary failed or was cancelled at some point.
+    bool treeWasBroken() const { return m_treeBroken.load(); }
+
+    void setProgressAndReport(double value, const QNTaskItemUpdateBlock &update);
+
+private:
+    void logFailure(const QString &step, const VNErrorPtr &error) const;
+
+    QNDriveConfigPtr m_fromDriveConfig;
+    QNDriveConfigPtr m_toDriveConfig;
+    QNDocumentPtr m_fromDocument;
+    QNDocumentPtr m_toDocument;
+    mutable std::mutex m_blockMutex;
+    QNTaskItemCompletedBlock m_completedBlock;
+    std::atomic<int> m_unfinishedSubTaskItems{0};
+    std::atomic<bool> m_postCopyClaimed{false};
+    std::atomic<bool> m_treeBroken{false};
+    std::mutex m_firstErrorMutex;
+    VNErrorPtr m_firstSubitemError;
+
+    // The primary's progress over its file sub-items, kept as running sums
+    // (a tree has thousands of sub-items, each reporting many times).
+    void subitemProgressed(const QNTaskItem *subitem, float subitemProgress);
+    std::mutex m_progressMutex;
+    double m_subitemBytes = 0;
+    double m_subitemBytesDone = 0;
+    QHash<const QNTaskItem *, std::pair<double, double>> m_subitemShares;  // size, bytes done
+};

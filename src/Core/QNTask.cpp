@@ -1,0 +1,404 @@
+#include "Core/QNTask.h"
+
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNDriveConfig.h"
+#include "Core/QNThrottleOperation.h"
+#include "Core/QNUtils.h"
+#include "Platform/VNLog.h"
+#include "Platform/VNOperationQueue.h"
+#include "Platform/VNTempDirectory.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+enum QueueIndex { FromQueue = 0, ToQueue = 1, MetadataQueue = 2 };
+}
+
+QNTask::QNTask() {
+    m_tempDirectory = VNTempDirectory::path() + QLatin1Char('/') + QNUtils::uuidString();
+    QDir().mkpath(m_tempDirectory);  // a failure shows later, as a failed transfer
+    m_fromQueue = std::make_unique<VNOperationQueue>(QStringLiteral("QNTask from"));
+    m_fromQueue->setMaxConcurrentOperationCount(2);
+    m_fromQueue->setSuspended(true);
+    m_toQueue = std::make_unique<VNOperationQueue>(QStringLiteral("QNTask to"));
+    m_toQueue->setMaxConcurrentOperationCount(1);
+    m_toQueue->setSuspended(true);
+    m_metadataQueue = std::make_unique<VNOperationQueue>(QStringLiteral("QNTask metadata"));
+    m_metadataQueue->setMaxConcurrentOperationCount(1);
+    m_metadataQueue->setSuspended(true);
+}
+
+QNTask::~QNTask() {
+    VNLog::log(QStringLiteral("Task dealloc"));
+    QDir(m_tempDirectory).removeRecursively();
+}
+
+QList<QNTaskItemPtr> QNTask::taskItems() const {
+    std::lock_guard lock(m_itemsMutex);
+    return m_taskItems;
+}
+
+QList<QNTaskItemPtr> QNTask::primaryTaskItems() const {
+    std::lock_guard lock(m_itemsMutex);
+    return m_primaryTaskItems;
+}
+
+void QNTask::addTaskItem(const QNTaskItemPtr &item) {
+    addTaskItem(item, nullptr);
+}
+
+void QNTask::addTaskItem(const QNTaskItemPtr &item, const QNTaskItemPtr &primaryItem) {
+    if (!item)
+        return;
+    {
+        std::lock_guard lock(m_itemsMutex);
+        m_taskItems.append(item);
+        if (!primaryItem)
+            m_primaryTaskItems.append(item);
+    }
+    if (primaryItem)
+        primaryItem->addSubitem(item, m_toQueue.get());
+    item->setTempDirectory(m_tempDirectory);
+    auto self = shared_from_this();
+    item->setTask(self);
+
+    // The item's reports reach the manager through these; they hold the task
+    // and the item weakly so that neither keeps the other alive.
+    std::weak_ptr<QNTask> weakTask = self;
+    std::weak_ptr<QNTaskItem> weakItem = item;
+    QNTaskItemCompletedBlock completed = [weakTask, weakItem](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+        auto task = weakTask.lock();
+        auto item = weakItem.lock();
+        if (!task || !item)
+            return;
+        QNTaskItemCompletedInTaskBlock report;
+        {
+            std::lock_guard lock(task->m_blocksMutex);
+            report = task->m_taskItemCompletedBlock;
+        }
+        if (report)
+            report(error, item, cancelled);
+        item->clearListeners();
+    };
+    QNTaskItemUpdateBlock update = [weakTask, weakItem] {
+        auto task = weakTask.lock();
+        auto item = weakItem.lock();
+        if (!task || !item)
+            return;
+        QNTaskItemUpdateInTaskBlock report;
+        {
+            std::lock_guard lock(task->m_blocksMutex);
+            report = task->m_taskItemUpdateBlock;
+        }
+        if (report)
+            report(item);
+        task->m_taskUpdateListeners.callAll();
+    };
+    item->enqueue(m_fromQueue.get(), m_toQueue.get(), m_metadataQueue.get(), self, primaryItem ? primaryItem : item,
+                  std::move(completed), std::move(update));
+
+    QNTaskItemAddedBlock added;
+    {
+        std::lock_guard lock(m_blocksMutex);
+        added = m_taskItemAddedBlock;
+    }
+    if (added)
+        added(self, item);
+}
+
+void QNTask::enqueue(VNOperationQueue *queue, QNTaskEventBlock taskCompleted, QNTaskEventBlock taskMetadataCompleted,
+                     QNTaskItemAddedBlock taskItemAdded, QNTaskItemCompletedInTaskBlock taskItemCompleted,
+                     QNTaskItemUpdateInTaskBlock taskItemUpdate) {
+    {
+        std::lock_guard lock(m_blocksMutex);
+        m_taskItemAddedBlock = std::move(taskItemAdded);
+        m_taskItemCompletedBlock = std::move(taskItemCompleted);
+        m_taskItemUpdateBlock = std::move(taskItemUpdate);
+    }
+    auto self = shared_from_this();
+    queue->addOperation([self, taskCompleted = std::move(taskCompleted),
+                         taskMetadataCompleted = std::move(taskMetadataCompleted)] {
+        self->runLifeCycle(taskCompleted, taskMetadataCompleted);
+    });
+}
+
+void QNTask::runLifeCycle(const QNTaskEventBlock &taskCompleted, const QNTaskEventBlock &taskMetadataCompleted) {
+    // Metadata phase: folder creations and listings, which add more of both.
+    resumeQueue(MetadataQueue);
+    m_state.store(MetadataPhase);
+    m_metadataQueue->waitUntilAllOperationsAreFinished();
+    if (taskMetadataCompleted)
+        taskMetadataCompleted();
+    m_taskMetadataCompletedListeners.callAll();
+
+    // Transfer phase. An upload's completion may add work to the from queue
+    // (removing a moved source), and a failed save-back puts its document
+    // back outside the queues; wait until all of it is done.
+    resumeQueue(FromQueue);
+    resumeQueue(ToQueue);
+    m_state.store(TransferPhase);
+    do {
+        m_metadataQueue->waitUntilAllOperationsAreFinished();
+        m_fromQueue->waitUntilAllOperationsAreFinished();
+        m_toQueue->waitUntilAllOperationsAreFinished();
+        m_fromQueue->waitUntilAllOperationsAreFinished();
+        waitForHolds();
+    } while (m_fromQueue->operationCount() + m_toQueue->operationCount() + m_metadataQueue->operationCount() > 0);
+
+    VNLog::log(QStringLiteral("QNTask cleaning temp dir: %1").arg(m_tempDirectory));
+    VNErrorPtr cleanupError;
+    if (!QDir(m_tempDirectory).removeRecursively() || QFileInfo::exists(m_tempDirectory)) {
+        cleanupError = VNError::make(QStringLiteral("QNTask"), 42, QStringLiteral("error"),
+                                     QStringLiteral("The temporary folder %1 could not be removed.").arg(m_tempDirectory));
+        VNLog::log(QStringLiteral("QNTask enqueueOnQueue error: %1").arg(cleanupError->localizedDescription()));
+    }
+    m_completed.store(true);
+
+    if (taskCompleted)
+        taskCompleted();
+    m_taskCompletedListeners.callAll();
+
+    // End pass: items that never reported (their work was cancelled before it
+    // started) are reported here, once.
+    for (const auto &item : taskItems())
+        item->reportFromEndPass(cleanupError, canceled());
+
+    // Drops the manager's callbacks, which hold the manager.
+    std::lock_guard lock(m_blocksMutex);
+    m_taskItemAddedBlock = nullptr;
+    m_taskItemCompletedBlock = nullptr;
+    m_taskItemUpdateBlock = nullptr;
+}
+
+void QNTask::resumeQueue(int index) {
+    std::lock_guard lock(m_queueMutex);
+    VNOperationQueue *queues[3] = {m_fromQueue.get(), m_toQueue.get(), m_metadataQueue.get()};
+    if (m_paused && !m_canceled.load()) {
+        // Opened when the task resumes.
+        m_rememberedSuspended[index] = false;
+        return;
+    }
+    queues[index]->setSuspended(false);
+}
+
+void QNTask::cancel() {
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_canceled.store(true);
+        if (m_paused) {
+            // A paused task's queues would hold the cancelled work forever;
+            // open those the life cycle had opened.
+            VNOperationQueue *queues[3] = {m_fromQueue.get(), m_toQueue.get(), m_metadataQueue.get()};
+            for (int i = 0; i < 3; ++i)
+                if (!m_rememberedSuspended[i])
+                    queues[i]->setSuspended(false);
+        }
+    }
+    m_metadataQueue->cancelAllOperations();
+    m_fromQueue->cancelAllOperations();
+    m_toQueue->cancelAllOperations();
+}
+
+void QNTask::addOperation(VNOperationQueue *queue, const std::shared_ptr<VNOperation> &operation) {
+    if (!queue || !operation)
+        return;
+    bool cancelNow = false;
+    {
+        std::lock_guard lock(m_queueMutex);
+        queue->addOperation(operation);
+        cancelNow = m_canceled.load();
+    }
+    if (cancelNow)
+        operation->cancel();
+}
+
+bool QNTask::hasRunningOperations() const {
+    for (const auto &op : m_metadataQueue->operations()) {
+        if (op->isExecuting()) {
+            VNLog::log(QStringLiteral("running op in metadata queue: %1").arg(op->description()));
+            return true;
+        }
+    }
+    for (const auto &op : m_fromQueue->operations()) {
+        if (op->isExecuting() && !dynamic_cast<QNThrottleOperation *>(op.get())) {
+            VNLog::log(QStringLiteral("running op in from queue: %1").arg(op->description()));
+            return true;
+        }
+    }
+    for (const auto &op : m_toQueue->operations()) {
+        if (op->isExecuting()) {
+            VNLog::log(QStringLiteral("running op in to queue: %1").arg(op->description()));
+            return true;
+        }
+    }
+    return false;
+}
+
+int QNTask::metadataQueueSize() const {
+    return m_metadataQueue->operationCount();
+}
+
+void QNTask::setPaused(bool paused) {
+    std::lock_guard lock(m_queueMutex);
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    VNOperationQueue *queues[3] = {m_fromQueue.get(), m_toQueue.get(), m_metadataQueue.get()};
+    if (m_canceled.load())
+        return;  // cancelled work must drain; nothing to suspend or restore
+    if (paused) {
+        for (int i = 0; i < 3; ++i)
+            m_rememberedSuspended[i] = queues[i]->isSuspended();
+        for (auto *queue : queues)
+            queue->setSuspended(true);
+    } else {
+        for (int i = 0; i < 3; ++i)
+            queues[i]->setSuspended(m_rememberedSuspended[i]);
+    }
+}
+
+bool QNTask::paused() const {
+    std::lock_guard lock(m_queueMutex);
+    return m_paused;
+}
+
+void QNTask::registerListenerForTaskCompletedBlock(const QString &key, QNTaskEventBlock block) {
+    m_taskCompletedListeners.set(key, std::move(block));
+}
+
+void QNTask::unregisterListenerForTaskCompletedBlock(const QString &key) {
+    m_taskCompletedListeners.remove(key);
+}
+
+void QNTask::registerListenerForTaskMetadataCompletedBlock(const QString &key, QNTaskEventBlock block) {
+    m_taskMetadataCompletedListeners.set(key, std::move(block));
+}
+
+void QNTask::unregisterListenerForTaskMetadataCompletedBlock(const QString &key) {
+    m_taskMetadataCompletedListeners.remove(key);
+}
+
+void QNTask::registerListenerForTaskUpdateBlock(const QString &key, QNTaskEventBlock block) {
+    m_taskUpdateListeners.set(key, std::move(block));
+}
+
+void QNTask::unregisterListenerForTaskUpdateBlock(const QString &key) {
+    m_taskUpdateListeners.remove(key);
+}
+
+QString QNTask::description() const {
+    const auto items = taskItems();
+    if (items.isEmpty())
+        return QStringLiteral("Task");
+    if (items.first()->className() == QLatin1String("QNRemoveTaskItem"))
+        return QStringLiteral("Remove Files and Folders");
+    return items.first()->description();
+}
+
+float QNTask::progress() const {
+    return 0.0f;
+}
+
+VNErrorPtr QNTask::checkDrivePath(const QString &drivePath, const QString &domain) {
+    auto refuse = [&](const QString &why) {
+        QVariantMap info;
+        info.insert(QStringLiteral("error"), why);
+        info.insert(VNError::localizedDescriptionKey(), why);
+        return std::make_shared<VNError>(domain, 42, info);
+    };
+    const QStringList parts = drivePath.split(QLatin1Char('/'));
+    if (parts.isEmpty() || parts.last().isEmpty())
+        return refuse(QStringLiteral("The item \"%1\" has no file name and cannot be copied.").arg(drivePath));
+    for (const QString &part : parts) {
+        if (part == QLatin1String(".") || part == QLatin1String("..") || part.contains(QChar(u'\0')))
+            return refuse(QStringLiteral("The item \"%1\" has a name that cannot be used for a file (\"%2\").")
+                              .arg(QString(drivePath).replace(QChar(u'\0'), QLatin1Char('?')),
+                                   QString(part).replace(QChar(u'\0'), QLatin1Char('?'))));
+    }
+    return nullptr;
+}
+
+QString QNTask::reserveTempPath(const QString &drivePath, VNErrorPtr *error) {
+    if (auto refused = checkDrivePath(drivePath, QStringLiteral("QNTask"))) {
+        if (error)
+            *error = refused;
+        return {};
+    }
+    QString relative = drivePath;
+    while (relative.startsWith(QLatin1Char('/')))
+        relative.remove(0, 1);
+    std::lock_guard lock(m_itemsMutex);
+    QString candidate = m_tempDirectory + QLatin1Char('/') + relative;
+    // Another document of this task already has that place: the same file
+    // name in a folder of its own (the upload keeps the file name).
+    while (m_reservedTempPaths.contains(candidate)) {
+        ++m_duplicateCounter;
+        candidate = m_tempDirectory + QStringLiteral("/.same-path-%1/").arg(m_duplicateCounter) + relative;
+    }
+    m_reservedTempPaths.insert(candidate);
+    return candidate;
+}
+
+std::shared_ptr<void> QNTask::holdLifeCycle() {
+    {
+        std::lock_guard lock(m_holdMutex);
+        ++m_holds;
+    }
+    std::weak_ptr<QNTask> weakSelf = weak_from_this();
+    return std::shared_ptr<void>(nullptr, [weakSelf](void *) {
+        if (auto self = weakSelf.lock()) {
+            std::lock_guard lock(self->m_holdMutex);
+            --self->m_holds;
+            self->m_holdCondition.notify_all();
+        }
+    });
+}
+
+void QNTask::waitForHolds() {
+    std::unique_lock lock(m_holdMutex);
+    m_holdCondition.wait(lock, [this] { return m_holds == 0; });
+}
+
+QString QNTask::transferDescription(const QString &preparing, const QString &preparingFolders,
+                                    const QString &counting) const {
+    const int state = m_state.load();
+    if (state == NotStarted)
+        return preparing;
+    if (state == MetadataPhase)
+        return preparingFolders.arg(metadataQueueSize());
+    int files = 0, folders = 0;
+    QString fromName, toName;
+    for (const auto &item : taskItems()) {
+        auto copyItem = std::dynamic_pointer_cast<QNCopyTaskItem>(item);
+        if (files == 0 && folders == 0 && copyItem) {
+            if (auto from = copyItem->fromDriveConfig())
+                fromName = from->serviceName();
+            if (auto to = copyItem->toDriveConfig())
+                toName = to->serviceName();
+        }
+        auto doc = copyItem ? copyItem->fromDocument() : item->document();
+        if (doc && doc->isDirectory())
+            ++folders;
+        else if (!item->finished())
+            ++files;
+    }
+    return counting.arg(QString::number(files), QString::number(folders), fromName, toName);
+}
+
+float QNTask::transferProgress() const {
+    qint64 total = 0;
+    qint64 done = 0;
+    for (const auto &item : taskItems()) {
+        auto copyItem = std::dynamic_pointer_cast<QNCopyTaskItem>(item);
+        auto doc = copyItem ? copyItem->fromDocument() : item->document();
+        if (!doc || doc->isDirectory())
+            continue;
+        const qint64 size = doc->size();
+        total += size;
+        done = static_cast<qint64>(static_cast<float>(done) + item->progress() * static_cast<float>(size));
+    }
+    if (total <= 0)
+        return 0.0f;  // nothing to weigh: no file items, or only empty files
+    return static_cast<float>(done) / static_cast<float>(total);
+}

@@ -1,0 +1,168 @@
+#pragma once
+
+#include "Core/QNListenerMap.h"
+#include "Core/QNTaskItem.h"
+#include "Platform/VNError.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class VNOperation;
+class VNOperationQueue;
+
+// Task events without arguments: task completed, metadata completed, update.
+using QNTaskEventBlock = std::function<void()>;
+// The manager's view of the items of a task.
+using QNTaskItemAddedBlock = std::function<void(QNTaskPtr task, QNTaskItemPtr item)>;
+using QNTaskItemCompletedInTaskBlock = std::function<void(VNErrorPtr error, QNTaskItemPtr item, bool cancelled)>;
+using QNTaskItemUpdateInTaskBlock = std::function<void(QNTaskItemPtr item)>;
+
+// One piece of user work (copy, move, remove, links, save-back): its items,
+// a temporary folder of its own inside the application's temporary folder,
+// and three queues on which the items put their work, all created suspended:
+//   metadata queue (1 at a time): folder creation and listings;
+//   from queue (2 at a time): downloads and work on the source drive;
+//   to queue (1 at a time): uploads and removals.
+// The task manager runs the life cycle: metadata phase, transfer phase,
+// clean-up, completion. A task is run once.
+//
+// Tasks are always held in a std::shared_ptr (make them with std::make_shared).
+class QNTask : public std::enable_shared_from_this<QNTask> {
+public:
+    enum State { NotStarted = 0, MetadataPhase = 1, TransferPhase = 2 };
+
+    QNTask();
+    virtual ~QNTask();
+
+    QNTask(const QNTask &) = delete;
+    QNTask &operator=(const QNTask &) = delete;
+
+    // Every item, sub-items included, and the top-level items, in the order added.
+    QList<QNTaskItemPtr> taskItems() const;
+    QList<QNTaskItemPtr> primaryTaskItems() const;
+
+    // Adds a top-level item (before the task goes to the manager), or a
+    // sub-item of the given primary item (copy items do so while the task
+    // runs). The item queues its work now; nothing runs before the life
+    // cycle opens the queues.
+    void addTaskItem(const QNTaskItemPtr &item);
+    void addTaskItem(const QNTaskItemPtr &item, const QNTaskItemPtr &primaryItem);
+
+    // Called by the task manager only, once: keeps the item callbacks and
+    // adds the life cycle to the queue as one operation.
+    void enqueue(VNOperationQueue *queue, QNTaskEventBlock taskCompleted, QNTaskEventBlock taskMetadataCompleted,
+                 QNTaskItemAddedBlock taskItemAdded, QNTaskItemCompletedInTaskBlock taskItemCompleted,
+                 QNTaskItemUpdateInTaskBlock taskItemUpdate);
+
+    // The row title of the task list.
+    virtual QString description() const;
+    // 0 to 1.
+    virtual float progress() const;
+
+    // Cancels every operation of the three queues; the life cycle still runs
+    // to its end (folder deleted, listeners called). A paused task's queues
+    // are opened again so that the cancelled work can drain.
+    void cancel();
+    bool canceled() const { return m_canceled.load(); }
+
+    // Whether an operation (other than a throttle) is executing on a queue.
+    bool hasRunningOperations() const;
+    int metadataQueueSize() const;
+
+    // Pauses (suspends the three queues) or resumes (restores each queue's
+    // earlier state). Running operations go on. A cancelled task is not paused.
+    void setPaused(bool paused);
+    bool paused() const;
+
+    int state() const { return m_state.load(); }
+    bool completed() const { return m_completed.load(); }
+    bool usePriorityQueue() const { return m_usePriorityQueue.load(); }
+    void setUsePriorityQueue(bool use) { m_usePriorityQueue.store(use); }
+
+    QString tempDirectory() const { return m_tempDirectory; }
+    VNOperationQueue *fromQueue() const { return m_fromQueue.get(); }
+    VNOperationQueue *toQueue() const { return m_toQueue.get(); }
+    VNOperationQueue *metadataQueue() const { return m_metadataQueue.get(); }
+
+    void registerListenerForTaskCompletedBlock(const QString &key, QNTaskEventBlock block);
+    void unregisterListenerForTaskCompletedBlock(const QString &key);
+    void registerListenerForTaskMetadataCompletedBlock(const QString &key, QNTaskEventBlock block);
+    void unregisterListenerForTaskMetadataCompletedBlock(const QString &key);
+    void registerListenerForTaskUpdateBlock(const QString &key, QNTaskEventBlock block);
+    void unregisterListenerForTaskUpdateBlock(const QString &key);
+
+    // --- For the items ---
+
+    // Adds an operation to one of the task's queues; an operation added to a
+    // cancelled task is cancelled at once, so nothing new starts after a cancel.
+    void addOperation(VNOperationQueue *queue, const std::shared_ptr<VNOperation> &operation);
+
+    // The temporary file for a document at the given drive path: the
+    // temporary folder followed by the path. A path with an empty last
+    // component, or with a component ".", ".." or holding NUL, is refused
+    // (null, with the error) so that nothing lands outside the folder. A path
+    // already given to another document of this task gets a separate place
+    // (the same file name in a folder of its own).
+    QString reserveTempPath(const QString &drivePath, VNErrorPtr *error);
+
+    // Keeps the life cycle from ending while work that must finish (putting
+    // a document back under its own name) runs outside the queues: the
+    // life cycle waits until every token has been released.
+    std::shared_ptr<void> holdLifeCycle();
+
+    // The error of a drive path refused by reserveTempPath(), or null.
+    static VNErrorPtr checkDrivePath(const QString &drivePath, const QString &domain);
+
+protected:
+    // Descriptions and progress shared by the copy and move tasks.
+    QString transferDescription(const QString &preparing, const QString &preparingFolders,
+                                const QString &counting) const;
+    float transferProgress() const;
+
+private:
+    void runLifeCycle(const QNTaskEventBlock &taskCompleted, const QNTaskEventBlock &taskMetadataCompleted);
+    // Opens a queue for the life cycle; a paused task only remembers to.
+    void resumeQueue(int index);
+    void waitForHolds();
+
+    mutable std::mutex m_itemsMutex;
+    QList<QNTaskItemPtr> m_taskItems;
+    QList<QNTaskItemPtr> m_primaryTaskItems;
+    QSet<QString> m_reservedTempPaths;
+    int m_duplicateCounter = 0;
+
+    std::atomic<int> m_state{NotStarted};
+    std::atomic<bool> m_canceled{false};
+    std::atomic<bool> m_completed{false};
+    std::atomic<bool> m_usePriorityQueue{false};
+    QString m_tempDirectory;
+
+    std::unique_ptr<VNOperationQueue> m_fromQueue;
+    std::unique_ptr<VNOperationQueue> m_toQueue;
+    std::unique_ptr<VNOperationQueue> m_metadataQueue;
+
+    // Guards pausing, cancelling, the life cycle's opening of the queues and
+    // the adding of operations against each other.
+    mutable std::mutex m_queueMutex;
+    bool m_paused = false;
+    bool m_rememberedSuspended[3] = {true, true, true};  // from, to, metadata
+
+    std::mutex m_holdMutex;
+    std::condition_variable m_holdCondition;
+    int m_holds = 0;
+
+    std::mutex m_blocksMutex;
+    QNTaskItemAddedBlock m_taskItemAddedBlock;
+    QNTaskItemCompletedInTaskBlock m_taskItemCompletedBlock;
+    QNTaskItemUpdateInTaskBlock m_taskItemUpdateBlock;
+
+    QNListenerMap<QNTaskEventBlock> m_taskCompletedListeners;
+    QNListenerMap<QNTaskEventBlock> m_taskMetadataCompletedListeners;
+    QNListenerMap<QNTaskEventBlock> m_taskUpdateListeners;
+};

@@ -1,0 +1,397 @@
+// Copy items: the three ways, trees between the local disk and a remote
+// drive, progress, failures, refusals and the temporary folder.
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "Platform/VNLog.h"
+#include "Platform/VNTempDirectory.h"
+#include "ScriptedRemoteHandler.h"
+#include "TaskTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using namespace TaskTest;
+using Op = QNFakeRemoteHandler::Op;
+
+namespace {
+
+class CopyTask : public ::testing::Test {
+protected:
+    void SetUp() override {
+        registerHandlers();
+        QNFakeRemoteHandler::resetBehaviours();
+        ScriptedRemoteHandler::reset();
+        dir = VNTest::makeTempDir();
+        manager = std::make_shared<QNTaskManager>();
+    }
+    void TearDown() override {
+        QNFakeRemoteHandler::resetBehaviours();
+        ScriptedRemoteHandler::reset();
+    }
+    QString path(const QString &rel) const { return dir->path() + QLatin1Char('/') + rel; }
+
+    // Runs a one-item copy task and answers the item's one report.
+    std::tuple<VNErrorPtr, QNDocumentPtr, bool> copyOne(const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
+                                                        const QNDocumentPtr &doc, const QNDocumentPtr &dest,
+                                                        QNTaskPtr *taskOut = nullptr) {
+        auto task = std::make_shared<QNCopyTask>();
+        auto item = std::make_shared<QNCopyTaskItem>(from, to, doc, dest);
+        auto reports = watchItem(item);
+        task->addTaskItem(item);
+        EXPECT_TRUE(runTask(manager, task));
+        if (taskOut)
+            *taskOut = task;
+        EXPECT_EQ(reports->count(), 1);
+        return reports->count() ? reports->first() : std::tuple<VNErrorPtr, QNDocumentPtr, bool>{};
+    }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::shared_ptr<QNTaskManager> manager;
+};
+
+}  // namespace
+
+TEST_F(CopyTask, TreeLocalToRemoteToLocalIsByteIdentical) {
+    writeTree(path("src/tree"), sampleTree());
+    const QString remote = path("remote");
+    QDir().mkpath(remote);
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    QNTaskPtr up;
+    auto [e1, d1, c1] = copyOne(localDrive(), fake, localDocument(path("src/tree")), driveDocument("/", true), &up);
+    ASSERT_FALSE(e1) << e1->localizedDescription().toStdString();
+    EXPECT_FALSE(c1);
+    EXPECT_EQ(compareTrees(path("src/tree"), remote + "/tree"), QString());
+    EXPECT_GT(up->taskItems().size(), 10);
+
+    QDir().mkpath(path("back"));
+    QNTaskPtr down;
+    auto [e2, d2, c2] = copyOne(fake, localDrive(), driveDocument("/tree", true), localDocument(path("back")), &down);
+    ASSERT_FALSE(e2) << e2->localizedDescription().toStdString();
+    EXPECT_EQ(compareTrees(path("src/tree"), path("back/tree")), QString());
+    // The source is untouched and no temporary folder is left.
+    EXPECT_EQ(listTree(path("src/tree")).size(), listTree(path("back/tree")).size());
+    EXPECT_FALSE(QFileInfo::exists(up->tempDirectory()));
+    EXPECT_FALSE(QFileInfo::exists(down->tempDirectory()));
+    EXPECT_TRUE(QDir(VNTempDirectory::path()).isEmpty());
+}
+
+TEST_F(CopyTask, WholeTreeOfFoldersExistsBeforeTheFirstTransfer) {
+    writeTree(path("src/tree"), sampleTree());
+    const QString remote = path("remote");
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    auto task = std::make_shared<QNCopyTask>();
+    task->addTaskItem(std::make_shared<QNCopyTaskItem>(localDrive(), fake, localDocument(path("src/tree")),
+                                                       driveDocument("/", true)));
+    QStringList atMetadataEnd;
+    int uploadsAtMetadataEnd = -1;
+    task->registerListenerForTaskMetadataCompletedBlock("t", [&] {
+        atMetadataEnd = listTree(remote);
+        uploadsAtMetadataEnd = QNFakeRemoteHandler::callCount(Op::Upload);
+    });
+    ASSERT_TRUE(runTask(manager, task));
+    QStringList expectedFolders;
+    for (const QString &e : listTree(path("src")))
+        if (e.endsWith('/'))
+            expectedFolders << e;
+    EXPECT_EQ(atMetadataEnd, expectedFolders) << "folders at the end of the metadata phase";
+    EXPECT_EQ(uploadsAtMetadataEnd, 0);
+    EXPECT_EQ(compareTrees(path("src"), remote), QString());
+}
+
+TEST_F(CopyTask, ProgressHalvesBetweenTwoRemoteDrives) {
+    const QString a = path("remoteA"), b = path("remoteB");
+    writeTree(a, {{"file.bin", QByteArray(40000, 'p')}});
+    QDir().mkpath(b);
+    auto fromFake = QNFakeRemoteHandler::makeDriveConfig(a);
+    auto toFake = QNFakeRemoteHandler::makeDriveConfig(b);
+    ASSERT_NE(fromFake->driveConfigId(), toFake->driveConfigId());
+    auto task = std::make_shared<QNCopyTask>();
+    auto item = std::make_shared<QNCopyTaskItem>(fromFake, toFake, driveDocument("/file.bin", false, 40000),
+                                                 driveDocument("/", true));
+    std::mutex m;
+    std::vector<float> seen;
+    std::atomic<int> downloadsDone{0};
+    item->registerListenerForTaskItemUpdateBlock("t", [&] {
+        std::lock_guard lock(m);
+        seen.push_back(item->progress());
+    });
+    std::atomic<int> taskUpdates{0};
+    task->registerListenerForTaskUpdateBlock("t", [&] { ++taskUpdates; });
+    task->addTaskItem(item);
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_GE(seen.size(), 4u);
+    EXPECT_EQ(VNTest::readFile(b + "/file.bin"), QByteArray(40000, 'p'));
+    // Download from 0 to 0.5, then the upload from 0.5 to 1.
+    bool reachedUpload = false;
+    for (float v : seen) {
+        if (v > 0.5f)
+            reachedUpload = true;
+        else if (reachedUpload)
+            ADD_FAILURE() << "progress went back to " << v;
+    }
+    EXPECT_TRUE(std::find(seen.begin(), seen.end(), 0.5f) != seen.end());
+    EXPECT_FLOAT_EQ(seen.back(), 1.0f);
+    EXPECT_LE(seen.front(), 0.5f);
+    EXPECT_EQ(taskUpdates.load(), static_cast<int>(seen.size()));
+    (void)downloadsDone;
+}
+
+TEST_F(CopyTask, LocalToRemoteShowsTheUploadAsTheWholeProgress) {
+    writeTree(path("src"), {{"file.bin", QByteArray(40000, 'q')}});
+    const QString b = path("remoteB");
+    auto toFake = QNFakeRemoteHandler::makeDriveConfig(b);
+    auto task = std::make_shared<QNCopyTask>();
+    auto item = std::make_shared<QNCopyTaskItem>(localDrive(), toFake, localDocument(path("src/file.bin")),
+                                                 driveDocument("/", true));
+    std::vector<float> seen;
+    std::mutex m;
+    item->registerListenerForTaskItemUpdateBlock("t", [&] {
+        std::lock_guard lock(m);
+        seen.push_back(item->progress());
+    });
+    task->addTaskItem(item);
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_LT(seen.front(), 0.5f);
+    EXPECT_FLOAT_EQ(seen.back(), 1.0f);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download), 0);
+}
+
+TEST_F(CopyTask, FileInsideOneCapableDriveIsOneServerSideCopy) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"a/doc.txt", "server side"}, {"b/", ""}});
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    auto fakeAgain = QNFakeRemoteHandler::makeDriveConfig(remote);  // the same drive, another object
+    auto task = std::make_shared<QNCopyTask>();
+    auto item = std::make_shared<QNCopyTaskItem>(fake, fakeAgain, driveDocument("/a/doc.txt", false, 11),
+                                                 driveDocument("/b", true));
+    std::atomic<int> updates{0};
+    item->registerListenerForTaskItemUpdateBlock("t", [&] { ++updates; });
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    ASSERT_TRUE(runTask(manager, task));
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::LocalCopy), 1);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download), 0);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+    EXPECT_EQ(updates.load(), 0);
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<1>(reports->first()));
+    EXPECT_EQ(VNTest::readFile(remote + "/b/doc.txt"), QByteArray("server side"));
+}
+
+TEST_F(CopyTask, EmptyFolderToAnotherDriveIsOneCreationAndOneListing) {
+    QDir().mkpath(path("src/empty"));
+    const QString remote = path("remote");
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    auto [error, doc, cancelled] = copyOne(localDrive(), fake, localDocument(path("src/empty")), driveDocument("/", true));
+    EXPECT_FALSE(error);
+    EXPECT_FALSE(doc);
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::CreateFolder), 1);
+    EXPECT_TRUE(QFileInfo(remote + "/empty").isDir());
+}
+
+TEST_F(CopyTask, RemoteFileLandsInTheTaskFolderAtItsDrivePathAndIsGoneAfterTheUpload) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"a/b.txt", "temporary"}});
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    QDir().mkpath(path("out"));
+    auto task = std::make_shared<QNCopyTask>();
+    auto item = std::make_shared<QNCopyTaskItem>(fake, localDrive(), driveDocument("/a/b.txt", false, 9),
+                                                 localDocument(path("out")));
+    task->addTaskItem(item);
+    std::atomic<bool> sawTemp{false}, goneAfter{false};
+    const QString tempCopy = task->tempDirectory() + "/a/b.txt";
+    // The upload is the only to-queue work; look at the temporary copy when it starts.
+    manager->registerListenerForTaskItemUpdateBlock("t", [&](QNTaskItemPtr) {
+        if (QFileInfo::exists(tempCopy))
+            sawTemp = true;
+    });
+    item->registerListenerForTaskItemCompletedBlock("t", [&](VNErrorPtr, QNDocumentPtr, bool) {
+        goneAfter = !QFileInfo::exists(tempCopy);
+    });
+    ASSERT_TRUE(runTask(manager, task));
+    EXPECT_TRUE(sawTemp.load());
+    EXPECT_TRUE(goneAfter.load());
+    EXPECT_EQ(VNTest::readFile(path("out/b.txt")), QByteArray("temporary"));
+}
+
+TEST_F(CopyTask, FailedDownloadMakesNoUploadAndCancelsTheTask) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"x.txt", "x"}});
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    QNFakeRemoteHandler::Behaviour fail;
+    fail.mode = QNFakeRemoteHandler::Mode::Fail;
+    QNFakeRemoteHandler::setBehaviour(Op::Download, fail, remote);
+    QDir().mkpath(path("out"));
+    QNTaskPtr task;
+    auto [error, doc, cancelled] = copyOne(fake, localDrive(), driveDocument("/x.txt", false, 1),
+                                           localDocument(path("out")), &task);
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(doc);
+    EXPECT_FALSE(cancelled);
+    EXPECT_TRUE(task->canceled());
+    EXPECT_TRUE(QDir(path("out")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
+}
+
+TEST_F(CopyTask, UploadCancelledWhileRunningDeletesTheTemporaryCopyAndReportsCancelled) {
+    const QString a = path("remoteA"), b = path("remoteB");
+    writeTree(a, {{"x.bin", QByteArray(1000, 'x')}});
+    auto fromFake = QNFakeRemoteHandler::makeDriveConfig(a);
+    auto toFake = QNFakeRemoteHandler::makeDriveConfig(b);
+    QNFakeRemoteHandler::Behaviour hold;
+    hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;
+    QNFakeRemoteHandler::setBehaviour(Op::Upload, hold, b);
+    auto task = std::make_shared<QNCopyTask>();
+    auto item = std::make_shared<QNCopyTaskItem>(fromFake, toFake, driveDocument("/x.bin", false, 1000),
+                                                 driveDocument("/", true));
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    manager->addTask(task);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return item->running() && QNFakeRemoteHandler::callCount(Op::Upload) == 1; }));
+    EXPECT_TRUE(manager->hasRunningTaskItems());
+    task->cancel();
+    ASSERT_TRUE(waitForCompletion(task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_FALSE(std::get<0>(reports->first()));
+    EXPECT_TRUE(std::get<2>(reports->first()));
+    EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
+    EXPECT_FALSE(QFileInfo::exists(b + "/x.bin"));
+}
+
+TEST_F(CopyTask, PrimaryFolderEndsOnceAtItsFirstFailingSubitem) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"dir/1.txt", "1"}, {"dir/2.txt", "2"}, {"dir/3.txt", "3"}});
+    auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
+    ScriptedRemoteHandler::Script script;
+    script.failDownloadsNamed = "2.txt";
+    ScriptedRemoteHandler::setScript(script);
+    QDir().mkpath(path("out"));
+    auto task = std::make_shared<QNCopyTask>();
+    auto primary = std::make_shared<QNCopyTaskItem>(scripted, localDrive(), driveDocument("/dir", true),
+                                                    localDocument(path("out")));
+    auto reports = watchItem(primary);
+    task->addTaskItem(primary);
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<0>(reports->first()));
+    EXPECT_TRUE(task->canceled());
+    EXPECT_EQ(primary->subitems().size(), 3);
+    EXPECT_EQ(primary->unfinishedSubTaskItems(), 0) << "every sub-item still lowers the count";
+    EXPECT_FALSE(QFileInfo::exists(path("out/dir/2.txt")));
+}
+
+TEST_F(CopyTask, PrimaryRemembersASubitemThatWasCancelled) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"dir/1.txt", "1"}, {"dir/2.txt", "2"}, {"dir/3.txt", "3"}});
+    auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
+    ScriptedRemoteHandler::Script script;
+    script.cancelDownloadsNamed = "1.txt";  // the first to report; the others succeed
+    ScriptedRemoteHandler::setScript(script);
+    QDir().mkpath(path("out"));
+    auto task = std::make_shared<QNCopyTask>();
+    auto primary = std::make_shared<QNCopyTaskItem>(scripted, localDrive(), driveDocument("/dir", true),
+                                                    localDocument(path("out")));
+    auto reports = watchItem(primary);
+    task->addTaskItem(primary);
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_FALSE(std::get<0>(reports->first()));
+    EXPECT_TRUE(std::get<2>(reports->first())) << "a tree with a cancelled part was reported as a whole copy";
+    EXPECT_FALSE(task->canceled());
+}
+
+TEST_F(CopyTask, ServerGivenDotDotNeverLeavesTheTaskFolder) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"x.txt", "x"}});
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    QDir().mkpath(path("out"));
+    for (const QString &bad : {QStringLiteral("/a/../../../escape.txt"), QStringLiteral("/.."),
+                               QStringLiteral("/./x.txt"), QStringLiteral("/x") + QChar(u'\0') + ".txt"}) {
+        for (bool folder : {false, true}) {
+            QNFakeRemoteHandler::resetBehaviours();
+            QNTaskPtr task;
+            auto [error, doc, cancelled] = copyOne(fake, localDrive(), driveDocument(bad, folder, 1),
+                                                   localDocument(path("out")), &task);
+            ASSERT_TRUE(error) << bad.toStdString();
+            EXPECT_FALSE(cancelled);
+            EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download), 0);
+            EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::CreateFolder), 0);
+        }
+    }
+    EXPECT_TRUE(QDir(path("out")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(dir->path() + "/escape.txt"));
+    EXPECT_TRUE(QDir(VNTempDirectory::path()).isEmpty());
+}
+
+TEST_F(CopyTask, DocumentsWithOnePathGetSeparateTemporaryFiles) {
+    const QString a = path("remoteA"), b = path("remoteB"), c = path("remoteC");
+    writeTree(a, {{"same.txt", QByteArray(30000, 'A')}});
+    writeTree(b, {{"same.txt", QByteArray(30000, 'B')}});
+    auto fromA = QNFakeRemoteHandler::makeDriveConfig(a);
+    auto fromB = QNFakeRemoteHandler::makeDriveConfig(b);
+    auto to = QNFakeRemoteHandler::makeDriveConfig(c);
+    writeTree(c, {{"fromA/", ""}, {"fromB/", ""}});
+    // Uploads answer late, so the second download runs while the first upload waits.
+    QNFakeRemoteHandler::Behaviour late;
+    late.delayMs = 300;
+    QNFakeRemoteHandler::setBehaviour(Op::Upload, late, c);
+    auto task = std::make_shared<QNCopyTask>();
+    task->addTaskItem(std::make_shared<QNCopyTaskItem>(fromA, to, driveDocument("/same.txt", false, 30000),
+                                                       driveDocument("/fromA", true)));
+    task->addTaskItem(std::make_shared<QNCopyTaskItem>(fromB, to, driveDocument("/same.txt", false, 30000),
+                                                       driveDocument("/fromB", true)));
+    ASSERT_TRUE(runTask(manager, task));
+    EXPECT_FALSE(task->canceled());
+    EXPECT_EQ(VNTest::readFile(c + "/fromA/same.txt"), QByteArray(30000, 'A'));
+    EXPECT_EQ(VNTest::readFile(c + "/fromB/same.txt"), QByteArray(30000, 'B'));
+}
+
+TEST_F(CopyTask, FolderIntoItselfIsRefused) {
+    writeTree(path("src/tree"), {{"a.txt", "a"}, {"sub/b.txt", "b"}});
+    const QStringList before = listTree(path("src"));
+    for (const QString &into : {QStringLiteral("src/tree"), QStringLiteral("src/tree/sub"),
+                                QStringLiteral("src/tree/sub/")}) {
+        auto [error, doc, cancelled] = copyOne(localDrive(), localDrive(), localDocument(path("src/tree")),
+                                               driveDocument(path(into), true));
+        ASSERT_TRUE(error) << into.toStdString();
+        EXPECT_TRUE(error->localizedDescription().contains("into itself"));
+        EXPECT_FALSE(cancelled);
+    }
+    EXPECT_EQ(listTree(path("src")), before);
+    // A folder beside it whose name only starts alike is fine.
+    QDir().mkpath(path("src/tree-copy"));
+    auto [error, doc, cancelled] = copyOne(localDrive(), localDrive(), localDocument(path("src/tree")),
+                                           localDocument(path("src/tree-copy")));
+    EXPECT_FALSE(error);
+    EXPECT_EQ(compareTrees(path("src/tree"), path("src/tree-copy/tree")), QString());
+}
+
+TEST_F(CopyTask, NoTemporaryFolderIsLeftAfterSuccessFailureOrCancel) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"f.txt", "f"}});
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    QDir().mkpath(path("out"));
+    QNTaskPtr ok, failed;
+    copyOne(fake, localDrive(), driveDocument("/f.txt", false, 1), localDocument(path("out")), &ok);
+    QNFakeRemoteHandler::Behaviour fail;
+    fail.mode = QNFakeRemoteHandler::Mode::Fail;
+    QNFakeRemoteHandler::setBehaviour(Op::Upload, fail);
+    QDir().mkpath(path("out2"));
+    copyOne(fake, fake, driveDocument("/f.txt", false, 1), driveDocument("/", true), &failed);
+    QNFakeRemoteHandler::resetBehaviours();
+    EXPECT_FALSE(QFileInfo::exists(ok->tempDirectory()));
+    EXPECT_FALSE(QFileInfo::exists(failed->tempDirectory()));
+
+    auto cancelled = std::make_shared<QNCopyTask>();
+    cancelled->addTaskItem(std::make_shared<QNCopyTaskItem>(fake, localDrive(), driveDocument("/f.txt", false, 1),
+                                                            localDocument(path("out"))));
+    cancelled->cancel();
+    ASSERT_TRUE(runTask(manager, cancelled));
+    EXPECT_FALSE(QFileInfo::exists(cancelled->tempDirectory()));
+    EXPECT_TRUE(QDir(VNTempDirectory::path()).isEmpty());
+}

@@ -1,0 +1,88 @@
+// The listener maps of tasks, items and the manager: snapshot calls, changes
+// during a call, and registration from several threads at once.
+#include "Core/QNListenerMap.h"
+
+#include <atomic>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+using Map = QNListenerMap<std::function<void(int)>>;
+
+TEST(ListenerMap, ListenerThatUnregistersItselfDoesNotDisturbTheOthers) {
+    Map map;
+    std::vector<QString> calls;
+    map.set("a", [&](int) { calls.push_back("a"); });
+    map.set("b", [&](int) {
+        calls.push_back("b");
+        map.remove("b");
+    });
+    map.set("c", [&](int) { calls.push_back("c"); });
+    map.callAll(1);
+    EXPECT_EQ(calls.size(), 3u);
+    calls.clear();
+    map.callAll(2);
+    EXPECT_EQ(calls, (std::vector<QString>{"a", "c"}));
+}
+
+TEST(ListenerMap, RegisteringTwiceUnderOneKeyKeepsTheSecond) {
+    Map map;
+    int first = 0, second = 0;
+    map.set("k", [&](int) { ++first; });
+    map.set("k", [&](int) { ++second; });
+    map.callAll(0);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(map.count(), 1);
+}
+
+TEST(ListenerMap, ListenerUnregisteredByAnEarlierOneIsNotCalledAfterwards) {
+    Map map;
+    int bCalls = 0;
+    map.set("a", [&](int) { map.remove("b"); });
+    map.set("b", [&](int) { ++bCalls; });
+    map.callAll(0);
+    EXPECT_EQ(bCalls, 0);
+}
+
+TEST(ListenerMap, ListenerRegisteredDuringACallWaitsForTheNextPass) {
+    Map map;
+    int late = 0;
+    map.set("a", [&](int) {
+        if (!map.contains("z"))
+            map.set("z", [&](int) { ++late; });
+    });
+    map.callAll(0);
+    EXPECT_EQ(late, 0);
+    map.callAll(0);
+    EXPECT_EQ(late, 1);
+}
+
+TEST(ListenerMap, ThreadsRegisteringAndCallingAtOnce) {
+    Map map;
+    std::atomic<bool> stop{false};
+    std::atomic<long> total{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                const QString key = QStringLiteral("%1-%2").arg(t).arg(i % 7);
+                map.set(key, [&](int v) { total += v; });
+                if (i % 3 == 0)
+                    map.remove(key);
+            }
+        });
+    }
+    std::thread caller([&] {
+        while (!stop.load())
+            map.callAll(1);
+    });
+    for (auto &t : threads)
+        t.join();
+    stop.store(true);
+    caller.join();
+    map.clear();
+    EXPECT_TRUE(map.isEmpty());
+    EXPECT_GE(total.load(), 0);
+}

@@ -1,0 +1,107 @@
+#include "ScriptedRemoteHandler.h"
+
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Platform/VNDispatch.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <mutex>
+
+namespace {
+std::mutex scriptMutex;
+ScriptedRemoteHandler::Script script;
+QStringList removed;
+int removalCalls = 0;
+const QString kUser = QStringLiteral("scripted");
+
+QString nameOf(const QNDocumentPtr &doc) {
+    return doc ? doc->path().section(QLatin1Char('/'), -1) : QString();
+}
+}  // namespace
+
+void ScriptedRemoteHandler::registerWithFactory() {
+    QNCloudInterfaceFactory::registerHandler(
+        QStringLiteral("scripted-fake"),
+        [](const QNDriveConfig &c) { return c.url().startsWith(QLatin1String("fake://")) && c.username() == kUser; },
+        [](const QNDriveConfigPtr &c) { return std::make_shared<ScriptedRemoteHandler>(c); });
+}
+
+QNDriveConfigPtr ScriptedRemoteHandler::makeDriveConfig(const QString &rootFolder) {
+    return QNFakeRemoteHandler::makeDriveConfig(rootFolder, kUser);
+}
+
+void ScriptedRemoteHandler::setScript(const Script &s) {
+    std::lock_guard lock(scriptMutex);
+    script = s;
+}
+
+void ScriptedRemoteHandler::reset() {
+    std::lock_guard lock(scriptMutex);
+    script = Script();
+    removed.clear();
+    removalCalls = 0;
+}
+
+QStringList ScriptedRemoteHandler::removals() {
+    std::lock_guard lock(scriptMutex);
+    return removed;
+}
+
+void ScriptedRemoteHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                     QNDocumentCallback completed) {
+    Script s;
+    {
+        std::lock_guard lock(scriptMutex);
+        s = script;
+    }
+    const QString name = nameOf(document);
+    if (!s.failDownloadsNamed.isEmpty() && name == s.failDownloadsNamed) {
+        auto error = makeError(QStringLiteral("Scripted download failure of %1").arg(name));
+        VNDispatch::mainAsync([completed, error] { completed(nullptr, error, false); });
+        return;
+    }
+    if (!s.cancelDownloadsNamed.isEmpty() && name == s.cancelDownloadsNamed) {
+        VNDispatch::mainAsync([completed] { completed(nullptr, nullptr, true); });
+        return;
+    }
+    QNFakeRemoteHandler::download(document, destPath, progress, completed);
+}
+
+void ScriptedRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                   QNDocumentCallback completed) {
+    Script s;
+    {
+        std::lock_guard lock(scriptMutex);
+        s = script;
+    }
+    if (!s.failUploadsNamed.isEmpty() && nameOf(document) == s.failUploadsNamed) {
+        auto error = makeError(QStringLiteral("Scripted upload failure"));
+        VNDispatch::mainAsync([completed, error] { completed(nullptr, error, false); });
+        return;
+    }
+    QNFakeRemoteHandler::upload(document, destPath, progress, completed);
+}
+
+void ScriptedRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
+    Script s;
+    int number = 0;
+    {
+        std::lock_guard lock(scriptMutex);
+        s = script;
+        number = ++removalCalls;
+        removed.append(document ? document->path() : QString());
+    }
+    VNErrorPtr error;
+    if (s.failRemovalNumber == number)
+        error = makeError(QStringLiteral("Scripted removal failure"));
+    if (!error && s.removeOnlyEmptyFolders && document) {
+        const QString local = rootFolderOf(*driveConfig()) + document->path();
+        if (QFileInfo(local).isDir() && !QDir(local).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+            error = makeError(QStringLiteral("The folder %1 is not empty").arg(document->path()));
+    }
+    if (error) {
+        VNDispatch::mainAsync([completed, error] { completed(nullptr, error, false); });
+        return;
+    }
+    QNFakeRemoteHandler::remove(document, completed);
+}

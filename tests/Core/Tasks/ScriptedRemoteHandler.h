@@ -1,0 +1,39 @@
+#pragma once
+
+#include "Core/Fakes/QNFakeRemoteHandler.h"
+
+#include <QString>
+#include <QStringList>
+
+// The folder-backed fake drive with a few per-file scripts on top, for the
+// task tests: downloads that fail or answer cancelled for chosen names, and
+// removals that behave like a server that removes only empty folders, keep
+// the order in which they came and can fail at the n-th call.
+// Drives made by makeDriveConfig() here use it; other fake drives do not.
+class ScriptedRemoteHandler : public QNFakeRemoteHandler {
+public:
+    using QNFakeRemoteHandler::QNFakeRemoteHandler;
+
+    // Must run before QNFakeRemoteHandler::registerWithFactory().
+    static void registerWithFactory();
+    static QNDriveConfigPtr makeDriveConfig(const QString &rootFolder);
+
+    struct Script {
+        QString failDownloadsNamed;      // a download of a file with this name fails
+        QString cancelDownloadsNamed;    // ... answers as cancelled, by itself
+        QString failUploadsNamed;        // an upload of a file with this name fails
+        bool removeOnlyEmptyFolders = false;
+        int failRemovalNumber = 0;       // the n-th removal (1-based) fails; 0: none
+    };
+    static void setScript(const Script &script);
+    static void reset();
+    // The drive paths removed (or tried), in order.
+    static QStringList removals();
+
+    QString className() const override { return QStringLiteral("ScriptedRemoteHandler"); }
+    void download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                  QNDocumentCallback completed) override;
+    void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                QNDocumentCallback completed) override;
+    void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
+};

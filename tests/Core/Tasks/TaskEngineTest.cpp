@@ -1,0 +1,342 @@
+// The task manager, the task life cycle and the item reporting rules, with
+// the base item kind and simple copies between local folders.
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/Fakes/QNFakeRemoteHandler.h"
+#include "Core/QNTaskManager.h"
+#include "Platform/VNOperationQueue.h"
+#include "Platform/VNTempDirectory.h"
+#include "TaskTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace TaskTest;
+
+namespace {
+
+class TaskEngine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        registerHandlers();
+        dir = VNTest::makeTempDir();
+        manager = std::make_shared<QNTaskManager>();
+    }
+    QString path(const QString &rel) const { return dir->path() + QLatin1Char('/') + rel; }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::shared_ptr<QNTaskManager> manager;
+};
+
+}  // namespace
+
+TEST_F(TaskEngine, TaskWithoutItemsCompletesAtOnceAndLeavesTheList) {
+    auto task = std::make_shared<QNTask>();
+    EXPECT_EQ(task->description(), QStringLiteral("Task"));
+    EXPECT_EQ(task->progress(), 0.0f);
+    const QString temp = task->tempDirectory();
+    EXPECT_TRUE(temp.startsWith(VNTempDirectory::path() + QLatin1Char('/')));
+    EXPECT_TRUE(QFileInfo(temp).isDir());
+    std::atomic<int> managerCompleted{0};
+    manager->registerListenerForTaskCompletedBlock("t", [&](QNTaskPtr) { ++managerCompleted; });
+    ASSERT_TRUE(runTask(manager, task));
+    EXPECT_TRUE(task->completed());
+    EXPECT_EQ(task->state(), QNTask::TransferPhase);
+    EXPECT_FALSE(QFileInfo::exists(temp));
+    EXPECT_TRUE(manager->tasks().isEmpty());
+    EXPECT_EQ(managerCompleted.load(), 1);
+}
+
+TEST_F(TaskEngine, BaseItemDoesNothingAndIsReportedOnceByTheEndPass) {
+    auto task = std::make_shared<QNTask>();
+    auto item = std::make_shared<QNTaskItem>();
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    EXPECT_EQ(item->tempDirectory(), task->tempDirectory());
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_EQ(reports->count(), 1);
+    auto [error, doc, cancelled] = reports->first();
+    EXPECT_FALSE(error);
+    EXPECT_FALSE(doc);
+    EXPECT_FALSE(cancelled);
+    EXPECT_TRUE(item->finished());
+    EXPECT_EQ(item->completedListenerCount(), 0);
+}
+
+TEST_F(TaskEngine, HasRunningTaskItemsIsFalseWithoutTasksAndWhileQueuesWait) {
+    EXPECT_FALSE(manager->hasRunningTaskItems());
+    auto task = std::make_shared<QNTask>();
+    task->addTaskItem(std::make_shared<QNTaskItem>());
+    EXPECT_FALSE(task->hasRunningOperations());
+}
+
+TEST_F(TaskEngine, SecondTaskStartsOnlyAfterTheFirstHasEnded) {
+    // The first task copies from a drive whose downloads answer late.
+    const QString remote = path("remote");
+    writeTree(remote, {{"slow.bin", QByteArray(5000, 'x')}});
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    QNFakeRemoteHandler::Behaviour slow;
+    slow.delayMs = 400;
+    QNFakeRemoteHandler::setBehaviour(QNFakeRemoteHandler::Op::Download, slow, remote);
+    QDir().mkpath(path("out1"));
+    QDir().mkpath(path("out2"));
+
+    auto first = std::make_shared<QNCopyTask>();
+    first->addTaskItem(std::make_shared<QNCopyTaskItem>(fake, localDrive(), driveDocument("/slow.bin", false, 5000),
+                                                        localDocument(path("out1"))));
+    auto second = std::make_shared<QNCopyTask>();
+    second->addTaskItem(std::make_shared<QNCopyTaskItem>(fake, localDrive(), driveDocument("/slow.bin", false, 5000),
+                                                         localDocument(path("out2"))));
+    std::atomic<int> secondStateWhenFirstEnded{-1};
+    std::atomic<bool> firstCompletedWhenSecondStarted{false};
+    first->registerListenerForTaskCompletedBlock("t", [&] { secondStateWhenFirstEnded = second->state(); });
+    second->registerListenerForTaskMetadataCompletedBlock("t",
+                                                          [&] { firstCompletedWhenSecondStarted = first->completed(); });
+    manager->addTask(first);
+    manager->addTask(second);
+    EXPECT_EQ(manager->tasks().size(), 2);
+    ASSERT_TRUE(waitForCompletion(first));
+    ASSERT_TRUE(waitForCompletion(second));
+    QNFakeRemoteHandler::resetBehaviours();
+    EXPECT_EQ(secondStateWhenFirstEnded.load(), QNTask::NotStarted);
+    EXPECT_TRUE(firstCompletedWhenSecondStarted.load());
+    EXPECT_EQ(VNTest::readFile(path("out2/slow.bin")), QByteArray(5000, 'x'));
+    EXPECT_TRUE(manager->tasks().isEmpty());
+}
+
+TEST_F(TaskEngine, ItemErrorCancelsTheTaskOnceAndEveryItemIsReportedOnce) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    QNFakeRemoteHandler::Behaviour fail;
+    fail.mode = QNFakeRemoteHandler::Mode::Fail;
+    QNFakeRemoteHandler::setBehaviour(QNFakeRemoteHandler::Op::Download, fail, remote);
+    QDir().mkpath(path("out"));
+
+    auto task = std::make_shared<QNCopyTask>();
+    std::vector<std::shared_ptr<ItemReports>> reports;
+    for (const char *name : {"/a.txt", "/b.txt", "/c.txt"}) {
+        auto item = std::make_shared<QNCopyTaskItem>(fake, localDrive(), driveDocument(name, false, 1),
+                                                     localDocument(path("out")));
+        reports.push_back(watchItem(item));
+        task->addTaskItem(item);
+    }
+    std::atomic<int> errors{0}, managerReports{0};
+    manager->registerListenerForTaskItemCompletedBlock("t", [&](VNErrorPtr error, QNTaskItemPtr, bool) {
+        ++managerReports;
+        if (error)
+            ++errors;
+    });
+    ASSERT_TRUE(runTask(manager, task));
+    QNFakeRemoteHandler::resetBehaviours();
+    EXPECT_TRUE(task->canceled());
+    EXPECT_GE(errors.load(), 1);
+    int failed = 0;
+    for (auto &r : reports) {
+        ASSERT_EQ(r->count(), 1) << "an item was reported more than once, or never";
+        auto [error, doc, cancelled] = r->first();
+        if (error)
+            ++failed;
+        else
+            EXPECT_TRUE(cancelled);
+    }
+    EXPECT_GE(failed, 1);
+    EXPECT_TRUE(QDir(path("out")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
+}
+
+TEST_F(TaskEngine, CancelDuringTheMetadataPhaseStartsNothingAndReportsEveryItemOnce) {
+    writeTree(path("src"), sampleTree());
+    QDir().mkpath(path("out"));
+    auto task = std::make_shared<QNCopyTask>();
+    auto item = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src")),
+                                                 localDocument(path("out")));
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    // Cancel from the first metadata step on: the folder is created, nothing is copied.
+    std::atomic<bool> cancelledOnce{false};
+    manager->registerListenerForTaskItemAddedBlock("t", [&](QNTaskPtr t, QNTaskItemPtr) {
+        if (!cancelledOnce.exchange(true))
+            t->cancel();
+    });
+    ASSERT_TRUE(runTask(manager, task));
+    EXPECT_TRUE(task->canceled());
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<2>(reports->first()));
+    for (const auto &i : task->taskItems())
+        EXPECT_TRUE(i->finished());
+    const QStringList copied = listTree(path("out"));
+    for (const QString &entry : copied)
+        EXPECT_TRUE(entry.endsWith(QLatin1Char('/'))) << "a file was copied after the cancel: " << entry.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
+}
+
+TEST_F(TaskEngine, PauseAndResumeRestoreEachQueue) {
+    auto task = std::make_shared<QNTask>();
+    task->setPaused(true);
+    EXPECT_TRUE(task->paused());
+    EXPECT_TRUE(task->metadataQueue()->isSuspended());
+    task->setPaused(false);
+    // Never opened by a life cycle: all three stay suspended.
+    EXPECT_TRUE(task->fromQueue()->isSuspended());
+    EXPECT_TRUE(task->toQueue()->isSuspended());
+    EXPECT_TRUE(task->metadataQueue()->isSuspended());
+}
+
+TEST_F(TaskEngine, PausedTaskWaitsAndCancelWhilePausedLetsItEnd) {
+    writeTree(path("src"), {{"f.txt", "file"}});
+    QDir().mkpath(path("out"));
+    auto task = std::make_shared<QNCopyTask>();
+    auto item = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src/f.txt")),
+                                                 localDocument(path("out")));
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    std::atomic<int> pausedHeard{-1};
+    manager->registerListenerForPausedBlock("t", [&](bool p) { pausedHeard = p; });
+    std::atomic<bool> done{false};
+    task->registerListenerForTaskCompletedBlock("t", [&] { done = true; });
+    task->setPaused(true);  // before the life cycle can open a queue
+    manager->addTask(task);
+    manager->setPaused(true);
+    EXPECT_EQ(pausedHeard.load(), 1);
+    EXPECT_TRUE(task->paused());
+    VNTest::spin(300);
+    EXPECT_FALSE(done.load()) << "a paused task ran";
+    EXPECT_FALSE(QFileInfo::exists(path("out/f.txt")));
+    task->cancel();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return done.load(); }));
+    ASSERT_TRUE(waitForCompletion(task));
+    EXPECT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<2>(reports->first()));
+    EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
+    manager->setPaused(false);
+}
+
+TEST_F(TaskEngine, PausedAndResumedTaskRunsToTheEnd) {
+    writeTree(path("src"), {{"f.txt", "file"}});
+    QDir().mkpath(path("out"));
+    auto task = std::make_shared<QNCopyTask>();
+    task->addTaskItem(std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src/f.txt")),
+                                                       localDocument(path("out"))));
+    task->setPaused(true);
+    manager->addTask(task);
+    VNTest::spin(200);
+    EXPECT_FALSE(task->completed());
+    task->setPaused(false);
+    ASSERT_TRUE(waitForCompletion(task));
+    EXPECT_EQ(VNTest::readFile(path("out/f.txt")), QByteArray("file"));
+}
+
+TEST_F(TaskEngine, ListenerThatUnregistersItselfDuringItsReportDoesNotDisturbOthers) {
+    writeTree(path("src"), {{"f.txt", "file"}});
+    QDir().mkpath(path("out"));
+    auto task = std::make_shared<QNCopyTask>();
+    auto item = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src/f.txt")),
+                                                 localDocument(path("out")));
+    std::atomic<int> a{0}, b{0};
+    item->registerListenerForTaskItemCompletedBlock("a", [&, item](VNErrorPtr, QNDocumentPtr, bool) {
+        ++a;
+        item->unregisterListenerForTaskItemCompletedBlock("a");
+    });
+    item->registerListenerForTaskItemCompletedBlock("b", [&](VNErrorPtr, QNDocumentPtr, bool) { ++b; });
+    task->addTaskItem(item);
+    ASSERT_TRUE(runTask(manager, task));
+    EXPECT_EQ(a.load(), 1);
+    EXPECT_EQ(b.load(), 1);
+}
+
+TEST_F(TaskEngine, ProgressWithoutFileItemsIsZero) {
+    auto empty = std::make_shared<QNCopyTask>();
+    EXPECT_EQ(empty->progress(), 0.0f);
+    EXPECT_EQ(empty->description(), QStringLiteral("Preparing copy"));
+    QDir().mkpath(path("src/folder"));
+    QDir().mkpath(path("out"));
+    auto task = std::make_shared<QNCopyTask>();
+    task->addTaskItem(std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src/folder")),
+                                                       localDocument(path("out"))));
+    const float p = task->progress();
+    EXPECT_FALSE(std::isnan(p));
+    EXPECT_EQ(p, 0.0f);
+    ASSERT_TRUE(runTask(manager, task));
+    EXPECT_EQ(task->progress(), 0.0f);
+    EXPECT_TRUE(QFileInfo(path("out/folder")).isDir());
+    EXPECT_EQ(task->description(), QStringLiteral("Copy 0 files and 1 folders from My Files to My Files"));
+}
+
+TEST_F(TaskEngine, CopyTaskProgressWeighsFilesBySize) {
+    auto task = std::make_shared<QNCopyTask>();
+    auto small = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/s", false, 100),
+                                                  driveDocument("/out", true));
+    auto large = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/l", false, 300),
+                                                  driveDocument("/out", true));
+    auto folder = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/f", true, 999),
+                                                   driveDocument("/out", true));
+    task->addTaskItem(small);
+    task->addTaskItem(large);
+    task->addTaskItem(folder);
+    small->setProgress(0.5f);
+    large->setProgress(1.0f);
+    EXPECT_FLOAT_EQ(task->progress(), 0.875f);
+}
+
+TEST_F(TaskEngine, PrimaryProgressFollowsItsSubitemsBySize) {
+    auto task = std::make_shared<QNCopyTask>();
+    auto primary = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/dir", true),
+                                                    driveDocument("/out", true));
+    task->addTaskItem(primary);
+    auto a = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/dir/a", false, 100),
+                                              driveDocument("/out/dir", true));
+    auto b = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/dir/b", false, 300),
+                                              driveDocument("/out/dir", true));
+    task->addTaskItem(a, primary);
+    task->addTaskItem(b, primary);
+    EXPECT_EQ(primary->subitems().size(), 2);
+    EXPECT_EQ(primary->unfinishedSubTaskItems(), 2);
+    std::atomic<int> primaryUpdates{0};
+    primary->registerListenerForTaskItemUpdateBlock("t", [&] { ++primaryUpdates; });
+    // Kinds set their progress, then report it.
+    a->setProgress(1.0f);
+    a->triggerUpdateBlock(nullptr);
+    EXPECT_FLOAT_EQ(primary->progress(), 0.25f);
+    b->setProgress(0.5f);
+    b->triggerUpdateBlock(nullptr);
+    EXPECT_FLOAT_EQ(primary->progress(), 0.625f);
+    EXPECT_EQ(primaryUpdates.load(), 2);
+    b->setProgress(1.0f);
+    b->triggerUpdateBlock(nullptr);
+    EXPECT_FLOAT_EQ(primary->progress(), 1.0f);
+}
+
+TEST_F(TaskEngine, TemporaryPlacesAreSeparateForOneDrivePathAndRefuseEscapes) {
+    auto task = std::make_shared<QNTask>();
+    VNErrorPtr error;
+    const QString first = task->reserveTempPath("/a/same.txt", &error);
+    const QString second = task->reserveTempPath("/a/same.txt", &error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(first, task->tempDirectory() + "/a/same.txt");
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(second.startsWith(task->tempDirectory() + "/"));
+    EXPECT_TRUE(second.endsWith("/same.txt"));
+    for (const QString &bad : {QStringLiteral("/../x"), QStringLiteral("/a/../../x"), QStringLiteral("/a/./x"),
+                               QStringLiteral("/.."), QStringLiteral("/a/"), QStringLiteral(""),
+                               QStringLiteral("/a") + QChar(u'\0') + QStringLiteral("b")}) {
+        VNErrorPtr refused;
+        EXPECT_TRUE(task->reserveTempPath(bad, &refused).isNull()) << bad.toStdString();
+        EXPECT_TRUE(refused) << bad.toStdString();
+    }
+}
+
+TEST_F(TaskEngine, DescriptionsOfThePlainTask) {
+    auto task = std::make_shared<QNTask>();
+    auto item = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/doc.txt", false, 1536),
+                                                 driveDocument("/out", true));
+    task->addTaskItem(item);
+    EXPECT_TRUE(task->description().startsWith(QStringLiteral("doc.txt (")));
+    EXPECT_EQ(std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/f", true),
+                                               driveDocument("/o", true))
+                  ->description(),
+              QStringLiteral("f (Folder)"));
+}

@@ -1,0 +1,149 @@
+#include "TaskTestSupport.h"
+
+#include "Core/QNCloudInterfaceFactory.h"
+#include "ScriptedRemoteHandler.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+namespace TaskTest {
+
+void registerHandlers() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    QNCloudInterfaceFactory::registerCoreHandlers();
+    ScriptedRemoteHandler::registerWithFactory();
+    QNFakeRemoteHandler::registerWithFactory();
+}
+
+QNDriveConfigPtr localDrive() {
+    auto config = QNDriveConfig::create();
+    config->setIsMyFiles(true);
+    config->setUseAbsolutePath(true);
+    return config;
+}
+
+QNDocumentPtr localDocument(const QString &absolutePath) {
+    QFileInfo info(absolutePath);
+    auto doc = QNDocument::withPath(absolutePath, info.isDir());
+    if (info.isFile())
+        doc->setSize(info.size());
+    return doc;
+}
+
+QNDocumentPtr driveDocument(const QString &drivePath, bool isDirectory, qint64 size) {
+    auto doc = QNDocument::withPath(drivePath, isDirectory);
+    doc->setSize(size);
+    return doc;
+}
+
+QNDocumentPtr documentForFile(const QString &absolutePath, const QString &drivePath) {
+    QFileInfo info(absolutePath);
+    return driveDocument(drivePath, info.isDir(), info.isFile() ? info.size() : 0);
+}
+
+void writeTree(const QString &root, const QMap<QString, QByteArray> &tree) {
+    QDir().mkpath(root);
+    for (auto it = tree.begin(); it != tree.end(); ++it) {
+        const QString path = root + QLatin1Char('/') + it.key();
+        if (it.key().endsWith(QLatin1Char('/')))
+            QDir().mkpath(path);
+        else
+            VNTest::writeFile(path, it.value());
+    }
+}
+
+QStringList listTree(const QString &root) {
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QString rel = QDir(root).relativeFilePath(path);
+        if (QFileInfo(path).isDir())
+            rel += QLatin1Char('/');
+        out.append(rel);
+    }
+    out.sort();
+    return out;
+}
+
+QString compareTrees(const QString &a, const QString &b) {
+    const QStringList left = listTree(a);
+    const QStringList right = listTree(b);
+    if (left != right)
+        return QStringLiteral("entries differ:\n  %1\nvs\n  %2").arg(left.join(QStringLiteral(", ")),
+                                                                      right.join(QStringLiteral(", ")));
+    for (const QString &rel : left) {
+        if (rel.endsWith(QLatin1Char('/')))
+            continue;
+        if (VNTest::readFile(a + QLatin1Char('/') + rel) != VNTest::readFile(b + QLatin1Char('/') + rel))
+            return QStringLiteral("content of %1 differs").arg(rel);
+    }
+    return {};
+}
+
+QMap<QString, QByteArray> sampleTree() {
+    auto randomBytes = [](int n, quint32 seed) {
+        QRandomGenerator gen(seed);
+        QByteArray out(n, '\0');
+        for (int i = 0; i < n; ++i)
+            out[i] = static_cast<char>(gen.bounded(256));
+        return out;
+    };
+    QMap<QString, QByteArray> tree;
+    tree.insert(QStringLiteral("top.txt"), "top level\n");
+    tree.insert(QStringLiteral("empty.bin"), QByteArray());
+    tree.insert(QStringLiteral(".hidden"), "hidden\n");
+    tree.insert(QStringLiteral("big.bin"), randomBytes(200 * 1024 + 17, 1));
+    tree.insert(QStringLiteral("one/a.txt"), "a\n");
+    tree.insert(QStringLiteral("one/b.bin"), randomBytes(70000, 2));
+    tree.insert(QStringLiteral("one/two/c.txt"), "c in two\n");
+    tree.insert(QStringLiteral("one/two/three/d.bin"), randomBytes(65536, 3));
+    tree.insert(QStringLiteral("one/two/three/e.txt"), "deepest\n");
+    tree.insert(QStringLiteral("one/emptyfolder/"), QByteArray());
+    tree.insert(QStringLiteral("spaces and ünïcode/file name.txt"), "names\n");
+    return tree;
+}
+
+std::shared_ptr<ItemReports> watchItem(const QNTaskItemPtr &item, const QString &key) {
+    auto reports = std::make_shared<ItemReports>();
+    item->registerListenerForTaskItemCompletedBlock(key, [reports](VNErrorPtr error, QNDocumentPtr doc, bool cancelled) {
+        std::lock_guard lock(reports->mutex);
+        reports->reports.emplace_back(error, doc, cancelled);
+    });
+    return reports;
+}
+
+bool runTask(const std::shared_ptr<QNTaskManager> &manager, const QNTaskPtr &task, int timeoutMs) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    task->registerListenerForTaskCompletedBlock(QStringLiteral("runTask"), [done] { done->store(true); });
+    manager->addTask(task);
+    if (!VNTest::waitUntil([done] { return done->load(); }, timeoutMs))
+        return false;
+    // The end pass follows the completed listeners; it leaves every item finished.
+    return VNTest::waitUntil([task] {
+        for (const auto &item : task->taskItems())
+            if (!item->finished())
+                return false;
+        return true;
+    }, 5000);
+}
+
+bool waitForCompletion(const QNTaskPtr &task, int timeoutMs) {
+    if (!VNTest::waitUntil([task] { return task->completed(); }, timeoutMs))
+        return false;
+    return VNTest::waitUntil([task] {
+        for (const auto &item : task->taskItems())
+            if (!item->finished())
+                return false;
+        return true;
+    }, 5000);
+}
+
+}  // namespace TaskTest

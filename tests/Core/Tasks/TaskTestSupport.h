@@ -1,0 +1,64 @@
+#pragma once
+
+#include "Core/QNDocument.h"
+#include "Core/QNDriveConfig.h"
+#include "Core/QNTask.h"
+#include "Core/QNTaskManager.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace TaskTest {
+
+// Registers the handlers (local folder, scripted fake, fake) once.
+void registerHandlers();
+
+// A run-time local drive (the local disk, absolute paths).
+QNDriveConfigPtr localDrive();
+
+// Documents: a local one at an absolute path, a drive one at a drive path.
+QNDocumentPtr localDocument(const QString &absolutePath);
+QNDocumentPtr driveDocument(const QString &drivePath, bool isDirectory, qint64 size = 0);
+// A document as a listing of the folder on disk would give it.
+QNDocumentPtr documentForFile(const QString &absolutePath, const QString &drivePath);
+
+// Writes a tree of files below root: relative path -> content; a path ending
+// in "/" is an (empty) folder.
+void writeTree(const QString &root, const QMap<QString, QByteArray> &tree);
+// Every entry below root, relative, folders ending in "/", sorted.
+QStringList listTree(const QString &root);
+// Empty when both trees hold the same folders and byte-identical files,
+// else a description of the first difference.
+QString compareTrees(const QString &a, const QString &b);
+// A sample tree of three levels, with an empty file, an empty folder, a
+// hidden file and files larger than a transfer chunk.
+QMap<QString, QByteArray> sampleTree();
+
+// Records every report of one item.
+struct ItemReports {
+    std::mutex mutex;
+    std::vector<std::tuple<VNErrorPtr, QNDocumentPtr, bool>> reports;
+    int count() {
+        std::lock_guard lock(mutex);
+        return static_cast<int>(reports.size());
+    }
+    std::tuple<VNErrorPtr, QNDocumentPtr, bool> first() {
+        std::lock_guard lock(mutex);
+        return reports.front();
+    }
+};
+std::shared_ptr<ItemReports> watchItem(const QNTaskItemPtr &item, const QString &key = QStringLiteral("test"));
+
+// Hands the task to the manager and runs the main loop until its completed
+// listener has run; answers whether it did in time.
+bool runTask(const std::shared_ptr<QNTaskManager> &manager, const QNTaskPtr &task, int timeoutMs = 60000);
+// Waits for a task already handed to the manager.
+bool waitForCompletion(const QNTaskPtr &task, int timeoutMs = 60000);
+
+}  // namespace TaskTest
