@@ -55,23 +55,48 @@ QString decodePercentStrict(const QString &text) {
     return decoded;
 }
 
+// Walks the reply's libxml2 nodes directly: a listing of thousands of
+// entries would otherwise make a wrapper object for every element it passes.
+bool isDAVElement(xmlNodePtr node, const char *localName) {
+    return node && node->type == XML_ELEMENT_NODE && node->ns && node->ns->href &&
+           xmlStrcmp(node->ns->href, BAD_CAST "DAV:") == 0 && xmlStrcmp(node->name, BAD_CAST localName) == 0;
+}
+
 // The first DAV: child element of a given local name, or null.
-XTElementPtr davChild(const XTElementPtr &element, const QString &localName) {
+xmlNodePtr davChild(xmlNodePtr element, const char *localName) {
     if (!element)
         return nullptr;
-    const auto found = element->elementsForLocalName(localName, kDAV);
-    return found.isEmpty() ? nullptr : found.first();
+    for (xmlNodePtr child = element->children; child; child = child->next)
+        if (isDAVElement(child, localName))
+            return child;
+    return nullptr;
 }
 
 // The first D:propstat/D:prop/D:<name> of a response, as XPath would find it.
-XTElementPtr davProperty(const XTElementPtr &response, const QString &localName) {
-    for (const auto &propstat : response->elementsForLocalName(QStringLiteral("propstat"), kDAV)) {
-        for (const auto &prop : propstat->elementsForLocalName(QStringLiteral("prop"), kDAV)) {
-            if (auto found = davChild(prop, localName))
+xmlNodePtr davProperty(xmlNodePtr response, const char *localName) {
+    for (xmlNodePtr propstat = response->children; propstat; propstat = propstat->next) {
+        if (!isDAVElement(propstat, "propstat"))
+            continue;
+        for (xmlNodePtr prop = propstat->children; prop; prop = prop->next) {
+            if (!isDAVElement(prop, "prop"))
+                continue;
+            if (xmlNodePtr found = davChild(prop, localName))
                 return found;
         }
     }
     return nullptr;
+}
+
+// All text beneath a node, as stringValue() gives it.
+QString textOf(xmlNodePtr node) {
+    if (!node)
+        return QString();
+    xmlChar *content = xmlNodeGetContent(node);
+    if (!content)
+        return QString(QLatin1String(""));
+    QString text = QString::fromUtf8(reinterpret_cast<const char *>(content));
+    xmlFree(content);
+    return text;
 }
 
 bool isMultistatus(const XTDocumentPtr &document) {
@@ -292,11 +317,10 @@ QNDocumentList QNWebDAVHandler::parseListing(const QByteArray &reply, const List
     QNDocumentList documents;
     documents.reserve(responses.size());
     for (const auto &node : responses) {
-        const auto response = node->asElement();
-        if (!response)
+        const xmlNodePtr response = node->node();
+        if (!response || response->type != XML_ELEMENT_NODE)
             continue;
-        const auto hrefElement = davChild(response, QStringLiteral("href"));
-        const QString rawHref = hrefElement ? hrefElement->stringValue().trimmed() : QString();
+        const QString rawHref = textOf(davChild(response, "href")).trimmed();
         const QString href = QUrl::fromPercentEncoding(rawHref.toUtf8());
         if (href == folderP || href == base + folderP || href == basePort + folderP || href == context.formsPath)
             continue;
@@ -316,21 +340,18 @@ QNDocumentList QNWebDAVHandler::parseListing(const QByteArray &reply, const List
 
         auto document = QNDocument::create();
         QString path = joinPath(context.folderPath, name);
-        const auto displayNameElement = davProperty(response, QStringLiteral("displayname"));
-        const QString displayName = displayNameElement ? displayNameElement->stringValue() : QString();
+        const QString displayName = textOf(davProperty(response, "displayname"));
         document->setDisplayName(displayName.isEmpty() ? name : displayName);
         if (context.isDiskCast && (document->displayName() == QLatin1String("$RECYCLE.BIN") ||
                                    document->displayName() == QLatin1String("System Volume Information")))
             continue;
-        const auto resourceType = davProperty(response, QStringLiteral("resourcetype"));
-        const bool isDirectory = davChild(resourceType, QStringLiteral("collection")) != nullptr;
+        const bool isDirectory = davChild(davProperty(response, "resourcetype"), "collection") != nullptr;
         document->setIsDirectory(isDirectory);
         if (!isDirectory) {
-            const auto length = davProperty(response, QStringLiteral("getcontentlength"));
-            document->setSize(length ? length->stringValue().trimmed().toLongLong() : 0);
-            const auto created = davProperty(response, QStringLiteral("creationdate"));
+            document->setSize(textOf(davProperty(response, "getcontentlength")).trimmed().toLongLong());
+            const xmlNodePtr created = davProperty(response, "creationdate");
             if (created)
-                document->setDate(QNUtils::dateFromString(created->stringValue().trimmed()));
+                document->setDate(QNUtils::dateFromString(textOf(created).trimmed()));
         }
         for (const QLatin1String scheme : {QLatin1String("http://"), QLatin1String("https://")}) {
             if (path.startsWith(scheme)) {
