@@ -353,7 +353,9 @@ int NRHTTPRequest::newConnectionCount() const { LOCKED; return m_newConnectionCo
 
 QString NRHTTPRequest::description() const {
     LOCKED;
-    return QStringLiteral("NRHTTPRequest %1 %2").arg(m_requestMethod, m_url.toString(QUrl::RemoveUserInfo));
+    // No user info, query or fragment: they may carry passwords and tokens.
+    return QStringLiteral("NRHTTPRequest %1 %2")
+        .arg(m_requestMethod, m_url.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment));
 }
 
 // ---------------------------------------------------------------------------

@@ -59,7 +59,9 @@ void NRNetworkThread::enqueue(std::shared_ptr<NRHTTPRequest> request) {
 void NRNetworkThread::releasePlace() {
     --m_running;
     m_runningCount.store(m_running);
-    admit();
+    // Possibly inside a libcurl callback, where no transfer may be added:
+    // the next request starts on the next turn of the loop.
+    post([this] { admit(); });
 }
 
 void NRNetworkThread::admit() {

@@ -92,9 +92,28 @@ def _digest_line(realm, user, password):
     return "%s:%s:%s\n" % (user, realm, ha1)
 
 
+def _reachable_by_others(path):
+    """Whether a user other than the owner can walk down to path."""
+    path = os.path.abspath(path)
+    while True:
+        parent = os.path.dirname(path)
+        if parent == path:
+            return True
+        if os.path.exists(parent) and not os.stat(parent).st_mode & 0o001:
+            return False
+        path = parent
+
+
 class Apache:
     def __init__(self, workdir):
-        self.workdir = os.path.abspath(workdir)
+        workdir = os.path.abspath(workdir)
+        if os.geteuid() == 0 and not _reachable_by_others(workdir):
+            # Apache's children run as www-data and must reach their files:
+            # work in a folder of our own under /var/tmp instead (the fixture
+            # removes the folder named "workdir" in the returned state).
+            import tempfile
+            workdir = tempfile.mkdtemp(prefix="varnello-apache-", dir="/var/tmp")
+        self.workdir = workdir
         self.port = peerlib.free_port()
         self.https_port = None
         self.mounts = []
@@ -216,13 +235,6 @@ SSLRandomSeed startup builtin
                         for name in files:
                             os.chown(os.path.join(root, name), www.pw_uid, www.pw_gid)
             os.chown(w, www.pw_uid, www.pw_gid)
-            # Folders above the workdir must be passable.
-            parent = w
-            while parent not in ("/", ""):
-                parent = os.path.dirname(parent)
-                mode = os.stat(parent).st_mode
-                if not mode & 0o001:
-                    os.chmod(parent, mode | 0o001)
         check = subprocess.run(["/usr/sbin/apache2", "-f", conf, "-t"], capture_output=True, text=True)
         if check.returncode != 0:
             raise RuntimeError("apache configuration refused: " + check.stderr)
@@ -236,6 +248,7 @@ SSLRandomSeed startup builtin
 def start(workdir):
     """The HTTP engine's Apache: see the module text."""
     apache = Apache(workdir)
+    workdir = apache.workdir
     tls = make_test_ca(os.path.join(workdir, "tls"))
     files = os.path.join(workdir, "files")
     os.makedirs(files, exist_ok=True)
