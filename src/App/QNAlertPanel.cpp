@@ -1,0 +1,93 @@
+#include "App/QNAlertPanel.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(parent), m_alert(alert) {
+    setWindowTitle(alert.messageText);
+    setMinimumWidth(420);
+    auto *outer = new QHBoxLayout(this);
+    outer->setContentsMargins(20, 18, 20, 14);
+    outer->setSpacing(16);
+
+    auto *icon = new QLabel(this);
+    const QStyle::StandardPixmap which = alert.style == QNAlert::Critical   ? QStyle::SP_MessageBoxCritical
+                                         : alert.style == QNAlert::Warning ? QStyle::SP_MessageBoxWarning
+                                                                            : QStyle::SP_MessageBoxInformation;
+    icon->setPixmap(style()->standardIcon(which).pixmap(48, 48));
+    icon->setAlignment(Qt::AlignTop);
+    outer->addWidget(icon, 0, Qt::AlignTop);
+
+    auto *column = new QVBoxLayout;
+    column->setSpacing(8);
+    outer->addLayout(column, 1);
+
+    auto *message = new QLabel(alert.messageText, this);
+    QFont bold = message->font();
+    bold.setBold(true);
+    message->setFont(bold);
+    message->setWordWrap(true);
+    message->setObjectName(QStringLiteral("messageText"));
+    column->addWidget(message);
+
+    if (!alert.informativeText.isEmpty()) {
+        auto *info = new QLabel(alert.informativeText, this);
+        info->setWordWrap(true);
+        info->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        info->setObjectName(QStringLiteral("informativeText"));
+        column->addWidget(info);
+    }
+    if (alert.accessoryView) {
+        alert.accessoryView->setParent(this);
+        column->addWidget(alert.accessoryView);
+    }
+    if (alert.showsSuppressionButton) {
+        m_suppression = new QCheckBox(alert.suppressionText, this);
+        column->addWidget(m_suppression);
+    }
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    QStringList titles = alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : alert.buttons;
+    // Shown right to left: the default button last (rightmost), the third
+    // button apart on the left.
+    QList<QPushButton *> made;
+    for (int i = 0; i < titles.size() && i < 3; ++i) {
+        auto *b = new QPushButton(titles[i], this);
+        connect(b, &QPushButton::clicked, this, [this, i] { pressButton(i); });
+        made << b;
+    }
+    if (made.size() == 3) {
+        buttons->insertWidget(0, made[2]);
+        buttons->insertStretch(1, 1);
+    }
+    if (made.size() >= 2)
+        buttons->addWidget(made[1]);
+    buttons->addWidget(made[0]);
+    made[0]->setDefault(true);
+    made[0]->setAutoDefault(true);
+    column->addSpacing(6);
+    column->addLayout(buttons);
+    if (alert.accessoryView)
+        alert.accessoryView->setFocus();
+}
+
+void QNAlertPanel::pressButton(int index) {
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_result.returnCode = QNAlert::returnCodeForButton(index);
+    m_result.suppressed = m_suppression && m_suppression->isChecked();
+    emit ended(m_result);
+    done(m_result.returnCode == QNAlert::FirstButtonReturn ? QDialog::Accepted : QDialog::Rejected);
+}
+
+void QNAlertPanel::reject() {
+    // Escape answers like the second button when there is one ("Cancel",
+    // "No"); a one-button alert answers with that button.
+    pressButton(m_alert.buttons.size() >= 2 ? 1 : 0);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "App/QNAlert.h"
+
+#include <QDialog>
+
+class QCheckBox;
+
+// The dialog that shows a QNAlert: bold question, detail text, the
+// accessory control, the suppression check box and the buttons, the default
+// one on the right.
+class QNAlertPanel : public QDialog {
+    Q_OBJECT
+public:
+    explicit QNAlertPanel(const QNAlert &alert, QWidget *parent = nullptr);
+
+    // The result once the panel has finished.
+    QNAlertResult result() const { return m_result; }
+
+    // Ends the panel as if the button at that index was pressed.
+    void pressButton(int index);
+
+    // Escape or closing: like the second button ("Cancel", "No").
+    void reject() override;
+
+signals:
+    void ended(const QNAlertResult &result);
+
+private:
+    QNAlert m_alert;
+    QCheckBox *m_suppression = nullptr;
+    QNAlertResult m_result;
+    bool m_ended = false;
+};

@@ -1,0 +1,141 @@
+#include "App/QNImageBrowserView.h"
+
+#include "App/QNImageBrowserModel.h"
+#include "App/QNMacAppDelegate.h"
+#include "Platform/VNLog.h"
+
+#include <QDrag>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QNativeGestureEvent>
+
+QNImageBrowserView::QNImageBrowserView(QWidget *parent) : QListView(parent) {
+    m_model = new QNImageBrowserModel(this);
+    setModel(m_model);
+    setViewMode(QListView::IconMode);
+    setResizeMode(QListView::Adjust);
+    setMovement(QListView::Static);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setUniformItemSizes(true);
+    setWordWrap(true);
+    setDragEnabled(true);
+    setSpacing(8);
+    applyZoom();
+}
+
+QNImageBrowserView::~QNImageBrowserView() = default;
+
+void QNImageBrowserView::setDataSource(ItemCount count, ItemAt item) {
+    m_model->setDataSource(std::move(count), std::move(item));
+}
+
+void QNImageBrowserView::reloadData() { m_model->reload(); }
+
+void QNImageBrowserView::setZoomValue(float value) {
+    m_zoomValue = value;
+    applyZoom();
+}
+
+void QNImageBrowserView::applyZoom() {
+    // Thumbnails from 48 to 256 pixels.
+    const int side = 48 + qRound(std::clamp(double(m_zoomValue), 0.0, 1.0) * 208);
+    setIconSize(QSize(side, side));
+    setGridSize(QSize(side + 40, side + 44));
+}
+
+QList<int> QNImageBrowserView::selectionIndexes() const {
+    QList<int> rows;
+    if (selectionModel())
+        for (const QModelIndex &i : selectionModel()->selectedIndexes())
+            rows << i.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+QStringList QNImageBrowserView::namesOfPromisedFilesDroppedAtDestination(const QString &destination) {
+    VNLog::log(QStringLiteral("namesOfPromisedFilesDroppedAtDestination"));
+    if (!m_promisedFilesWriter)
+        return {};
+    return m_promisedFilesWriter(destination, selectionIndexes());
+}
+
+void QNImageBrowserView::draggingEnded(Qt::DropAction operation) {
+    VNLog::log(QStringLiteral("Browser - Dragging ended move: %1").arg(operation == Qt::MoveAction ? 16 : 0));
+    if (m_dropCleanup)
+        m_dropCleanup(operation);
+}
+
+void QNImageBrowserView::zoomIn() {
+    // The zoom value is a float; its steps are compared in double precision.
+    if (double(m_zoomValue) <= 0.9)
+        setZoomValue(float(double(m_zoomValue) + 0.1));
+    else
+        setZoomValue(1.0f);
+}
+
+void QNImageBrowserView::zoomOut() {
+    if (double(m_zoomValue) >= 0.4)
+        setZoomValue(float(double(m_zoomValue) - 0.1));
+    else
+        setZoomValue(0.3f);
+}
+
+void QNImageBrowserView::magnify(double m) {
+    if (m > 0) {
+        if (double(m_zoomValue) < 1.0)
+            setZoomValue(float(double(m_zoomValue) + m));
+        else
+            setZoomValue(1.0f);
+    } else if (m < 0) {
+        if (double(m_zoomValue) + m > 0.3)
+            setZoomValue(float(double(m_zoomValue) + m));
+        else
+            setZoomValue(0.3f);
+    }
+}
+
+void QNImageBrowserView::keyPressEvent(QKeyEvent *event) {
+    const QString text = event->text();
+    const bool command = event->modifiers() & Qt::ControlModifier;
+    if (text == QStringLiteral(" ") && !command) {
+        if (QNMacAppDelegate *d = QNMacAppDelegate::shared())
+            d->toggleQuickLookPreview();
+        return;
+    }
+    if (command && (event->key() == Qt::Key_Equal || event->key() == Qt::Key_Plus)) {
+        zoomIn();
+        return;
+    }
+    if (command && event->key() == Qt::Key_Minus) {
+        zoomOut();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+bool QNImageBrowserView::event(QEvent *event) {
+    if (event->type() == QEvent::NativeGesture) {
+        auto *gesture = static_cast<QNativeGestureEvent *>(event);
+        if (gesture->gestureType() == Qt::ZoomNativeGesture) {
+            magnify(gesture->value());
+            return true;
+        }
+    }
+    return QListView::event(event);
+}
+
+void QNImageBrowserView::startDrag(Qt::DropActions supportedActions) {
+    const QModelIndexList indexes = selectionModel() ? selectionModel()->selectedIndexes() : QModelIndexList();
+    if (indexes.isEmpty())
+        return;
+    QMimeData *data = model()->mimeData(indexes);
+    if (!data)
+        data = new QMimeData;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(data);
+    const QVariant picture = model()->data(indexes.first(), Qt::DecorationRole);
+    if (picture.canConvert<QPixmap>())
+        drag->setPixmap(picture.value<QPixmap>().scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    const Qt::DropAction result = drag->exec(supportedActions | Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+    draggingEnded(result);
+}

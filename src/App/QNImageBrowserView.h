@@ -1,0 +1,62 @@
+#pragma once
+
+#include "App/QNImageObject.h"
+
+#include <QListView>
+#include <functional>
+
+class QNImageBrowserModel;
+
+// The file pane's thumbnail view: a grid of QNImageObject items. The space
+// bar toggles Quick Look; Ctrl with "+"/"=" and "-" and a pinch zoom between
+// 0.3 and 1.0; drags out of it hand their clean-up to the pane.
+class QNImageBrowserView : public QListView {
+    Q_OBJECT
+public:
+    explicit QNImageBrowserView(QWidget *parent = nullptr);
+    ~QNImageBrowserView() override;
+
+    // 0.3 (small) to 1.0 (large) in normal use.
+    float zoomValue() const { return m_zoomValue; }
+    void setZoomValue(float value);
+
+    // The pane supplies the items.
+    using ItemCount = std::function<int()>;
+    using ItemAt = std::function<QNImageObject(int)>;
+    void setDataSource(ItemCount count, ItemAt item);
+    void reloadData();
+
+    // The pane's promised-file writer: names of files written into the
+    // destination folder for the given items.
+    using PromisedFilesWriter = std::function<QStringList(const QString &destination, const QList<int> &items)>;
+    void setPromisedFilesWriter(PromisedFilesWriter writer) { m_promisedFilesWriter = std::move(writer); }
+    QStringList namesOfPromisedFilesDroppedAtDestination(const QString &destination);
+
+    // Told when a drag that started here ends, with its final operation.
+    using DropCleanup = std::function<void(Qt::DropAction)>;
+    void setDropCleanup(DropCleanup cleanup) { m_dropCleanup = std::move(cleanup); }
+    void draggingEnded(Qt::DropAction operation);
+
+    QList<int> selectionIndexes() const;
+
+    // Key and pinch zoom steps (public so the steps can be driven directly).
+    void zoomIn();
+    void zoomOut();
+    void magnify(double magnification);
+
+    // The browser does its work at once; nothing is deferred to idle time.
+    bool shouldProcessLongTasks() const { return false; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    bool event(QEvent *event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+
+private:
+    void applyZoom();
+
+    float m_zoomValue = 0.5f;
+    QNImageBrowserModel *m_model = nullptr;
+    PromisedFilesWriter m_promisedFilesWriter;
+    DropCleanup m_dropCleanup;
+};

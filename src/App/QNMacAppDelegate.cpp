@@ -1,0 +1,268 @@
+#include "App/QNMacAppDelegate.h"
+
+#include "App/QNDialogService.h"
+#include "App/QNMainWindowController.h"
+#include "App/QNNotificationCenter.h"
+#include "App/QNSingleInstance.h"
+#include "App/TBWindow.h"
+#include "Core/QNErrorWrapper.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+#include "Platform/VNTempDirectory.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#if __has_include("Core/QNTaskManager.h")
+#include "Core/QNTaskManager.h"
+#define VARNELLO_HAS_TASK_MANAGER 1
+#endif
+
+static QPointer<QNMacAppDelegate> &sharedDelegate() {
+    static QPointer<QNMacAppDelegate> delegate;
+    return delegate;
+}
+
+QNMacAppDelegate::QNMacAppDelegate(QObject *parent) : QObject(parent) {
+    sharedDelegate() = this;
+    // Each time the application becomes active, opened documents are checked.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            applicationDidBecomeActive();
+    });
+}
+
+QNMacAppDelegate::~QNMacAppDelegate() {
+    for (const QPointer<QNMainWindowController> &c : std::as_const(m_windowControllers))
+        delete c.data();
+}
+
+QNMacAppDelegate *QNMacAppDelegate::shared() { return sharedDelegate().data(); }
+
+void QNMacAppDelegate::addOpenedDocument(const QNDocumentPtr &document) {
+    if (document)
+        m_openedDocuments << document;
+}
+
+QList<QNMainWindowController *> QNMacAppDelegate::windowControllers() const {
+    QList<QNMainWindowController *> list;
+    for (const QPointer<QNMainWindowController> &c : m_windowControllers)
+        if (c)
+            list << c.data();
+    return list;
+}
+
+void QNMacAppDelegate::applicationDidFinishLaunching() {
+    VNLog::log(QStringLiteral("QNMacAppDelegate launch: task manager"));
+#ifdef VARNELLO_HAS_TASK_MANAGER
+    m_taskManager = std::make_shared<QNTaskManager>();
+#endif
+    VNLog::log(QStringLiteral("QNMacAppDelegate launch: dropbox session"));
+    initDropboxSession();
+    VNLog::log(QStringLiteral("QNMacAppDelegate launch: window and document lists"));
+    m_windowControllers.clear();
+    m_openedDocuments.clear();
+    VNLog::log(QStringLiteral("QNMacAppDelegate launch: first window"));
+    newDocument();
+    VNLog::log(QStringLiteral("QNMacAppDelegate launch: temporary folder clean-up queued"));
+    QPointer<QNMacAppDelegate> guard(this);
+    VNDispatch::mainAsync([guard] {
+        if (guard)
+            guard->cleanTemporaryDirectory();
+    });
+    VNLog::log(QStringLiteral("QNMacAppDelegate launch: notifications"));
+    QNNotificationCenter::shared().setPresentationPolicy([guard](const QString &) {
+        return guard ? guard->shouldPresentNotification() : true;
+    });
+    // There is no preferences window yet; its first page is "general".
+    m_preferencesPage = QStringLiteral("general");
+}
+
+void QNMacAppDelegate::initDropboxSession() {
+    // The shared Dropbox session is set up here once the Dropbox library is
+    // part of the build; until then there is nothing to prepare.
+    if (m_dropboxSessionReady)
+        return;
+    m_dropboxSessionReady = true;
+}
+
+QNMainWindowController *QNMacAppDelegate::newDocument() {
+    auto *controller = new QNMainWindowController(this);
+    controller->window();  // loads it and runs its set-up
+    controller->setTitle(QStringLiteral("Varnello - Home"));
+    m_windowControllers << controller;
+    // Stagger further windows so they do not hide the first one.
+    const int others = int(windowControllers().size()) - 1;
+    if (others > 0)
+        controller->window()->move(controller->window()->pos() + QPoint(26 * others, 26 * others));
+    controller->showWindow();
+    emit mainWindowOpened(controller);
+    return controller;
+}
+
+bool QNMacAppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
+    if (!hasVisibleWindows)
+        newDocument();
+    return false;
+}
+
+void QNMacAppDelegate::attachSingleInstance(QNSingleInstance *instance) {
+    // A second launch opens a new window here, like a new window command.
+    connect(instance, &QNSingleInstance::newWindowRequested, this, [this] {
+        QNMainWindowController *c = newDocument();
+        c->window()->activateWindow();
+    });
+}
+
+QNMainWindowController *QNMacAppDelegate::frontMainWindowController() const {
+    QNMainWindowController *firstVisible = nullptr;
+    for (QNMainWindowController *c : windowControllers()) {
+        if (!c->isWindowLoaded() || !c->window()->isVisible())
+            continue;
+        if (c->window()->isActiveWindow())
+            return c;
+        if (!firstVisible)
+            firstVisible = c;
+    }
+    return firstVisible;
+}
+
+QList<QNMainWindowController *> QNMacAppDelegate::controllersShowingDrive(const QString &driveConfigId) const {
+    QList<QNMainWindowController *> list;
+    for (QNMainWindowController *c : windowControllers())
+        if (c->driveConfig() && c->driveConfig()->driveConfigId() == driveConfigId)
+            list << c;
+    return list;
+}
+
+void QNMacAppDelegate::reloadDrives() {
+    for (QNMainWindowController *c : windowControllers()) {
+        QPointer<QNMainWindowController> guard(c);
+        VNDispatch::mainAsync([guard] {
+            if (guard)
+                guard->reloadDrives();
+        });
+    }
+}
+
+void QNMacAppDelegate::toggleQuickLookPreview() {
+    if (!m_quickLookPanel)
+        return;
+    if (m_quickLookPanel->isVisible())
+        m_quickLookPanel->hide();
+    else {
+        m_quickLookPanel->show();
+        m_quickLookPanel->raise();
+    }
+}
+
+QString QNMacAppDelegate::quickLookMenuTitle() const {
+    return m_quickLookPanel && m_quickLookPanel->isVisible() ? QStringLiteral("Close QuickLook panel")
+                                                             : QStringLiteral("Open QuickLook panel");
+}
+
+void QNMacAppDelegate::cleanTemporaryDirectory() {
+    // Only our own temporary folder, and never an opened copy whose changes
+    // have not gone back to its drive yet.
+    QStringList keep;
+    for (const QNDocumentPtr &d : std::as_const(m_openedDocuments)) {
+        const QFileInfo info(d->path());
+        if (info.exists() && info.lastModified() > d->date())
+            keep << QDir::cleanPath(info.absoluteFilePath());
+    }
+    VNTempDirectory::clearContents([keep](const QString &entry) {
+        const QString e = QDir::cleanPath(entry);
+        for (const QString &k : keep)
+            if (k == e || k.startsWith(e + QLatin1Char('/')))
+                return true;
+        return false;
+    });
+}
+
+void QNMacAppDelegate::applicationDidBecomeActive() {
+    for (int i = 0; i < m_openedDocuments.size(); ++i) {
+        const QNDocumentPtr document = m_openedDocuments.at(i);
+        if (m_saveBackBusy.contains(document.get()))
+            continue;  // already asked, or being saved
+        const QFileInfo info(document->path());
+        if (!info.exists())
+            continue;
+        const QDateTime modified = info.lastModified();
+        if (!(modified > document->date()))
+            continue;
+        QNMainWindowController *front = frontMainWindowController();
+        if (!front)
+            continue;  // no window to ask on; asked at the next activation
+        const QNDriveConfigPtr from = document->openedFromDriveConfig();
+        QNAlert alert;
+        alert.messageText = QStringLiteral("Document change detected");
+        alert.informativeText = QStringLiteral("%1 was changed. Do you want to save the changes back to %2?")
+                                    .arg(info.fileName(), from ? from->serviceName() : QStringLiteral("(null)"));
+        alert.buttons = {QStringLiteral("Save"), QStringLiteral("Cancel"), QStringLiteral("Ignore Changes")};
+        m_saveBackBusy.insert(document.get());
+        QPointer<QNMacAppDelegate> guard(this);
+        QNDialogService::shared().beginAlertSheet(alert, front->window(),
+                                                  [guard, document, modified](const QNAlertResult &result) {
+                                                      if (guard)
+                                                          guard->saveBackAlertDidEnd(result.returnCode, document,
+                                                                                     modified);
+                                                  });
+    }
+}
+
+void QNMacAppDelegate::saveBackAlertDidEnd(int returnCode, const QNDocumentPtr &document, const QDateTime &modifiedAt) {
+    if (returnCode == QNAlert::SecondButtonReturn) {
+        // Cancel: asked again at the next activation while the copy stays newer.
+        m_saveBackBusy.remove(document.get());
+        return;
+    }
+    const QFileInfo info(document->path());
+    const QDateTime current = info.exists() ? info.lastModified() : modifiedAt;
+    if (returnCode == QNAlert::ThirdButtonReturn) {
+        document->setDate(current);
+        m_saveBackBusy.remove(document.get());
+        return;
+    }
+    // Save: the recorded date moves on only when the upload has succeeded,
+    // so a failed save-back is offered again.
+    QPointer<QNMacAppDelegate> guard(this);
+    startSaveBack(document, [guard, document, current](VNErrorPtr error, bool cancelled) {
+        VNDispatch::mainAsync([guard, document, current, error, cancelled] {
+            if (guard)
+                guard->saveBackFinished(document, current, error, cancelled);
+        });
+    });
+}
+
+void QNMacAppDelegate::startSaveBack(const QNDocumentPtr &document, SaveBackDone done) {
+    if (m_saveBackStarter) {
+        m_saveBackStarter(document, std::move(done));
+        return;
+    }
+    // The update-file task joins here once the task engine provides it.
+    done(VNError::make(QStringLiteral("QNMacAppDelegate"), 42, QStringLiteral("error"),
+                       QStringLiteral("Saving back is not available in this build.")),
+         false);
+}
+
+void QNMacAppDelegate::saveBackFinished(const QNDocumentPtr &document, const QDateTime &savedDate, VNErrorPtr error,
+                                        bool cancelled) {
+    m_saveBackBusy.remove(document.get());
+    if (error) {
+        VNLog::log(QStringLiteral("Error in save back: %1").arg(QNErrorWrapper(error).localizedDescription()));
+        if (cancelled)
+            return;
+        if (QNMainWindowController *front = frontMainWindowController())
+            QNDialogService::shared().beginAlertSheet(QNAlert::fromError(error), front->window());
+        return;
+    }
+    if (cancelled)
+        return;
+    document->setDate(savedDate);
+    const QNDriveConfigPtr from = document->openedFromDriveConfig();
+    if (!from)
+        return;
+    for (QNMainWindowController *c : controllersShowingDrive(from->driveConfigId()))
+        c->relistCurrentFolder();
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "Core/QNDocument.h"
+#include "Core/QNDriveConfig.h"
+#include "Platform/VNError.h"
+
+#include <QDateTime>
+#include <QWidget>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <functional>
+#include <memory>
+
+class QNMainWindowController;
+class QNTaskManager;
+class QNSingleInstance;
+
+// The application's one global object: it owns the task manager every
+// transfer goes to, the list of main windows, the documents opened in other
+// applications (checked for changes each time the application becomes
+// active), and the drag-source state the file panes share.
+class QNMacAppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit QNMacAppDelegate(QObject *parent = nullptr);
+    ~QNMacAppDelegate() override;
+
+    // The application's delegate (the one made last), or null.
+    static QNMacAppDelegate *shared();
+
+    std::shared_ptr<QNTaskManager> taskManager() const { return m_taskManager; }
+
+    // Drag state shared by the file panes.
+    QNDriveConfigPtr draggingFromDriveConfig() const { return m_draggingFromDriveConfig; }
+    void setDraggingFromDriveConfig(QNDriveConfigPtr drive) { m_draggingFromDriveConfig = std::move(drive); }
+    QNDocumentList draggingDocuments() const { return m_draggingDocuments; }
+    void setDraggingDocuments(QNDocumentList documents) { m_draggingDocuments = std::move(documents); }
+    QObject *draggingFromViewController() const { return m_draggingFromViewController.data(); }
+    void setDraggingFromViewController(QObject *pane) { m_draggingFromViewController = pane; }
+
+    // Local copies opened in other applications. Each entry's path is the
+    // copy, its date the copy's modification date when it was opened (or last
+    // saved back), and its openedFrom... fields say where it came from.
+    QNDocumentList openedDocuments() const { return m_openedDocuments; }
+    void addOpenedDocument(const QNDocumentPtr &document);
+
+    // Main windows, in the order opened; they stay listed after closing.
+    QList<QNMainWindowController *> windowControllers() const;
+
+    // Start-up, in order: task manager, shared Dropbox session, window and
+    // document lists, the first main window, the temporary-folder clean-up
+    // (queued), notifications, preferences page.
+    void applicationDidFinishLaunching();
+    // Opens one more main window ("Varnello - Home").
+    QNMainWindowController *newDocument();
+    // The application was asked to come forward: a new window when none is
+    // visible. Always answers false (nothing more to do).
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    // The save-back check over the opened documents.
+    void applicationDidBecomeActive();
+    // The answer to one save-back question.
+    void saveBackAlertDidEnd(int returnCode, const QNDocumentPtr &document, const QDateTime &modifiedAt);
+    // Every main window reloads its drive list (each on its own main-queue turn).
+    void reloadDrives();
+
+    // Quick Look panel: shown or hidden; the menu item's title follows it.
+    void toggleQuickLookPreview();
+    QString quickLookMenuTitle() const;
+    void setQuickLookPanel(QWidget *panel) { m_quickLookPanel = panel; }
+    QWidget *quickLookPanel() const { return m_quickLookPanel.data(); }
+
+    // Our notices are shown even while the application is in front.
+    bool shouldPresentNotification() const { return true; }
+
+    void initDropboxSession();
+
+    // Where save-back questions and error sheets go: the active visible main
+    // window, else the first visible one; null when no main window is shown.
+    QNMainWindowController *frontMainWindowController() const;
+
+    // The temporary-folder clean-up: everything in the application's own
+    // temporary folder except what holds an opened copy with unsaved changes.
+    void cleanTemporaryDirectory();
+
+    // Saving back one opened document: the update-file task. Replaceable
+    // (tests); done(error, cancelled) runs once when the upload has ended.
+    using SaveBackDone = std::function<void(VNErrorPtr error, bool cancelled)>;
+    using SaveBackStarter = std::function<void(const QNDocumentPtr &document, SaveBackDone done)>;
+    void setSaveBackStarter(SaveBackStarter starter) { m_saveBackStarter = std::move(starter); }
+    void startSaveBack(const QNDocumentPtr &document, SaveBackDone done);
+
+    // The main-window controllers showing this drive (by drive id).
+    QList<QNMainWindowController *> controllersShowingDrive(const QString &driveConfigId) const;
+
+    // The single-instance link: a later launch opens a new window here.
+    void attachSingleInstance(QNSingleInstance *instance);
+
+signals:
+    void mainWindowOpened(QNMainWindowController *controller);
+
+private:
+    void saveBackFinished(const QNDocumentPtr &document, const QDateTime &savedDate, VNErrorPtr error, bool cancelled);
+
+    std::shared_ptr<QNTaskManager> m_taskManager;
+    QNDriveConfigPtr m_draggingFromDriveConfig;
+    QNDocumentList m_draggingDocuments;
+    QPointer<QObject> m_draggingFromViewController;
+    QNDocumentList m_openedDocuments;
+    QList<QPointer<QNMainWindowController>> m_windowControllers;
+    QPointer<QWidget> m_quickLookPanel;
+    SaveBackStarter m_saveBackStarter;
+    // Documents with a question on screen or an upload running: not asked again meanwhile.
+    QSet<QNDocument *> m_saveBackBusy;
+    bool m_dropboxSessionReady = false;
+    QString m_preferencesPage;
+};

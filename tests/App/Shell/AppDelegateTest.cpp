@@ -1,0 +1,314 @@
+// The application delegate: start-up order, the temporary-folder clean-up,
+// reopening, reloading every window, and the save-back question with its
+// Save, Cancel and Ignore Changes paths.
+#include "ShellTestSupport.h"
+
+#include "App/TBWindow.h"
+#include "Core/QNDocument.h"
+#include "Platform/VNLog.h"
+#include "Platform/VNTempDirectory.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+class AppDelegateTest : public ShellTest {
+protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        tempDir = VNTest::makeTempDir();
+    }
+
+    // An opened copy in a folder of ours, recorded with its current date.
+    QNDocumentPtr openedCopy(const QString &name, const QNDriveConfigPtr &from) {
+        const QString path = tempDir->path() + QLatin1Char('/') + name;
+        VNTest::writeFile(path, "first version");
+        auto doc = QNDocument::withPath(path);
+        doc->setDate(QFileInfo(path).lastModified());
+        doc->setOpenedFromDriveConfig(from);
+        doc->setOpenedFromDocument(QNDocument::withPath(QStringLiteral("/remote/") + name));
+        doc->setOpenedFromParentDocument(QNDocument::withPath(QStringLiteral("/remote"), true));
+        return doc;
+    }
+
+    // The copy edited in another application: new content, a later date.
+    static void touchLater(const QNDocumentPtr &doc, int seconds = 5) {
+        {
+            QFile f(doc->path());
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Append));
+            f.write(" edited");
+        }
+        QFile f(doc->path());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(f.setFileTime(doc->date().addSecs(seconds), QFileDevice::FileModificationTime));
+    }
+
+    static QNDriveConfigPtr ftpDrive() { return twoStoredDrives().at(1); }
+
+    std::unique_ptr<QTemporaryDir> tempDir;
+};
+
+}  // namespace
+
+TEST_F(AppDelegateTest, StartUpRunsInItsOrder) {
+    VNLog::clearCaptured();
+    QNMainWindowController *first = launch();
+    QStringList steps;
+    for (const QString &line : VNLog::captured())
+        if (line.contains(QStringLiteral("QNMacAppDelegate launch: ")))
+            steps << line.section(QStringLiteral("QNMacAppDelegate launch: "), 1);
+    EXPECT_EQ(steps, (QStringList{"task manager", "dropbox session", "window and document lists", "first window",
+                                  "temporary folder clean-up queued", "notifications"}));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(delegate->windowControllers().size(), 1);
+    EXPECT_EQ(first->window()->windowTitle(), QStringLiteral("Varnello - Home"));
+    EXPECT_TRUE(first->window()->isVisible());
+    EXPECT_EQ(first->window()->titleBarHeight(), 74);
+    EXPECT_EQ(first->window()->width(), 720);
+    EXPECT_TRUE(delegate->shouldPresentNotification());
+    EXPECT_EQ(QNMacAppDelegate::shared(), delegate.get());
+}
+
+TEST_F(AppDelegateTest, TheCleanUpRunsAfterLaunchReturnsAndOnlyInOurOwnFolder) {
+    const QString ours = VNTempDirectory::path();
+    VNTest::writeFile(ours + QStringLiteral("/old-task/file.bin"), "x");
+    VNTest::writeFile(ours + QStringLiteral("/stray.txt"), "x");
+    // A file outside our folder (a neighbour in the same parent) is never touched.
+    const QString neighbour = QFileInfo(ours).absolutePath() + QStringLiteral("/not-ours.txt");
+    VNTest::writeFile(neighbour, "keep");
+
+    delegate = std::make_unique<QNMacAppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    // Queued, not done yet while launching returns.
+    EXPECT_TRUE(QFile::exists(ours + QStringLiteral("/stray.txt")));
+    VNTest::spin(50);
+    EXPECT_FALSE(QFile::exists(ours + QStringLiteral("/stray.txt")));
+    EXPECT_FALSE(QFile::exists(ours + QStringLiteral("/old-task")));
+    EXPECT_TRUE(QFile::exists(neighbour));
+    QFile::remove(neighbour);
+}
+
+TEST_F(AppDelegateTest, TheCleanUpKeepsAnOpenedCopyWithUnsavedChanges) {
+    launch();
+    const QString ours = VNTempDirectory::path();
+    const QString pane = ours + QStringLiteral("/PANE-1");
+    VNTest::writeFile(pane + QStringLiteral("/edited.txt"), "v1");
+    VNTest::writeFile(pane + QStringLiteral("/other.txt"), "v1");
+    VNTest::writeFile(ours + QStringLiteral("/PANE-2/unchanged.txt"), "v1");
+    auto edited = QNDocument::withPath(pane + QStringLiteral("/edited.txt"));
+    edited->setDate(QFileInfo(edited->path()).lastModified().addSecs(-10));  // changed since opened
+    auto unchanged = QNDocument::withPath(ours + QStringLiteral("/PANE-2/unchanged.txt"));
+    unchanged->setDate(QFileInfo(unchanged->path()).lastModified());
+    delegate->addOpenedDocument(edited);
+    delegate->addOpenedDocument(unchanged);
+    delegate->cleanTemporaryDirectory();
+    EXPECT_TRUE(QFile::exists(edited->path()));
+    EXPECT_FALSE(QFile::exists(ours + QStringLiteral("/PANE-2")));
+}
+
+TEST_F(AppDelegateTest, ReopeningOpensAWindowOnlyWhenNoneIsVisible) {
+    QNMainWindowController *first = launch();
+    EXPECT_FALSE(delegate->applicationShouldHandleReopen(true));
+    EXPECT_EQ(delegate->windowControllers().size(), 1);
+    first->window()->close();
+    EXPECT_FALSE(delegate->applicationShouldHandleReopen(false));
+    ASSERT_EQ(delegate->windowControllers().size(), 2);
+    EXPECT_EQ(delegate->windowControllers()[1]->window()->windowTitle(), QStringLiteral("Varnello - Home"));
+    // The closed window's controller stays listed.
+    EXPECT_EQ(delegate->windowControllers()[0], first);
+}
+
+TEST_F(AppDelegateTest, ReloadDrivesRefreshesEveryWindow) {
+    QNMainWindowController *first = launch();
+    QNMainWindowController *second = delegate->newDocument();
+    VNTest::spin(20);
+    storeDrives(twoStoredDrives());
+    delegate->reloadDrives();
+    EXPECT_EQ(first->numberOfRows(), 1);  // each window reloads on its own main-queue turn
+    VNTest::spin(30);
+    EXPECT_EQ(first->numberOfRows(), 3);
+    EXPECT_EQ(second->numberOfRows(), 3);
+}
+
+TEST_F(AppDelegateTest, NoOpenedDocumentsOrUnchangedCopiesAskNothing) {
+    launch();
+    delegate->applicationDidBecomeActive();
+    auto doc = openedCopy(QStringLiteral("same.txt"), ftpDrive());
+    delegate->addOpenedDocument(doc);
+    delegate->applicationDidBecomeActive();
+    // A copy whose file is gone is skipped too.
+    auto gone = openedCopy(QStringLiteral("gone.txt"), ftpDrive());
+    QFile::remove(gone->path());
+    delegate->addOpenedDocument(gone);
+    delegate->applicationDidBecomeActive();
+    VNTest::spin(20);
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+}
+
+TEST_F(AppDelegateTest, TheSaveBackQuestionAndCancel) {
+    launch();
+    auto doc = openedCopy(QStringLiteral("report.txt"), ftpDrive());
+    delegate->addOpenedDocument(doc);
+    touchLater(doc);
+    const QDateTime recorded = doc->date();
+
+    delegate->applicationDidBecomeActive();
+    auto question = onlyPendingAlert();
+    EXPECT_EQ(question.alert.messageText, QStringLiteral("Document change detected"));
+    EXPECT_EQ(question.alert.informativeText,
+              QStringLiteral("report.txt was changed. Do you want to save the changes back to FTP?"));
+    EXPECT_EQ(question.alert.buttons,
+              (QStringList{QStringLiteral("Save"), QStringLiteral("Cancel"), QStringLiteral("Ignore Changes")}));
+
+    // Becoming active again while the question is up does not ask twice.
+    delegate->applicationDidBecomeActive();
+    VNTest::spin(20);
+    EXPECT_EQ(QNDialogService::shared().history().size(), 1);
+
+    QNDialogService::shared().answer(question.id, QNAlert::SecondButtonReturn);  // Cancel
+    EXPECT_EQ(doc->date(), recorded);
+    delegate->applicationDidBecomeActive();
+    VNTest::spin(20);
+    question = onlyPendingAlert();  // asked again
+    EXPECT_EQ(question.alert.messageText, QStringLiteral("Document change detected"));
+    QNDialogService::shared().answer(question.id, QNAlert::SecondButtonReturn);
+}
+
+TEST_F(AppDelegateTest, IgnoreChangesRecordsTheNewDateAndNothingIsUploaded) {
+    launch();
+    int uploads = 0;
+    delegate->setSaveBackStarter([&](const QNDocumentPtr &, QNMacAppDelegate::SaveBackDone) { ++uploads; });
+    auto doc = openedCopy(QStringLiteral("notes.txt"), ftpDrive());
+    delegate->addOpenedDocument(doc);
+    touchLater(doc);
+    delegate->applicationDidBecomeActive();
+    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::ThirdButtonReturn);
+    EXPECT_EQ(doc->date(), QFileInfo(doc->path()).lastModified());
+    EXPECT_EQ(uploads, 0);
+    delegate->applicationDidBecomeActive();
+    VNTest::spin(20);
+    EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
+}
+
+TEST_F(AppDelegateTest, SaveUploadsAndRecordsTheDateOnlyAfterSuccessThenRelistsWindowsOfThatDrive) {
+    QNMainWindowController *showing = launch();
+    QNMainWindowController *other = delegate->newDocument();
+    VNTest::spin(20);
+    const QNDriveConfigPtr drive = ftpDrive();
+    showing->setDriveConfig(drive);
+    other->setDriveConfig(twoStoredDrives().at(0));
+    int relistedShowing = 0, relistedOther = 0;
+    showing->setRelister([&] { ++relistedShowing; });
+    other->setRelister([&] { ++relistedOther; });
+
+    QNDocumentPtr uploaded;
+    QNMacAppDelegate::SaveBackDone finish;
+    delegate->setSaveBackStarter([&](const QNDocumentPtr &d, QNMacAppDelegate::SaveBackDone done) {
+        uploaded = d;
+        finish = std::move(done);
+    });
+    auto doc = openedCopy(QStringLiteral("plan.txt"), drive);
+    delegate->addOpenedDocument(doc);
+    touchLater(doc);
+    const QDateTime recorded = doc->date();
+    delegate->applicationDidBecomeActive();
+    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
+    ASSERT_EQ(uploaded, doc);
+    // Not yet uploaded: the recorded date has not moved, nor is it asked again meanwhile.
+    EXPECT_EQ(doc->date(), recorded);
+    delegate->applicationDidBecomeActive();
+    VNTest::spin(20);
+    EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
+
+    finish(nullptr, false);
+    VNTest::spin(20);
+    EXPECT_EQ(doc->date(), QFileInfo(doc->path()).lastModified());
+    EXPECT_EQ(relistedShowing, 1);
+    EXPECT_EQ(relistedOther, 0);
+}
+
+TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgain) {
+    launch();
+    QNMacAppDelegate::SaveBackDone finish;
+    delegate->setSaveBackStarter(
+        [&](const QNDocumentPtr &, QNMacAppDelegate::SaveBackDone done) { finish = std::move(done); });
+    auto doc = openedCopy(QStringLiteral("budget.txt"), ftpDrive());
+    delegate->addOpenedDocument(doc);
+    touchLater(doc);
+    const QDateTime recorded = doc->date();
+    delegate->applicationDidBecomeActive();
+    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
+    ASSERT_TRUE(finish);
+    VNLog::clearCaptured();
+    finish(VNError::make(QStringLiteral("QNFTPHandler"), 42, QStringLiteral("error"), QStringLiteral("upload refused")),
+           false);
+    VNTest::spin(20);
+    EXPECT_TRUE(VNLog::captured().join('\n').contains(QStringLiteral("Error in save back: upload refused")));
+    auto report = onlyPendingAlert();
+    EXPECT_EQ(report.alert.messageText, QStringLiteral("upload refused"));
+    QNDialogService::shared().answer(report.id, QNAlert::FirstButtonReturn);
+    EXPECT_EQ(doc->date(), recorded);
+    VNTest::spin(20);
+    delegate->applicationDidBecomeActive();
+    VNTest::spin(20);
+    EXPECT_EQ(onlyPendingAlert().alert.messageText, QStringLiteral("Document change detected"));
+    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::SecondButtonReturn);
+}
+
+TEST_F(AppDelegateTest, ACancelledSaveShowsNoError) {
+    launch();
+    QNMacAppDelegate::SaveBackDone finish;
+    delegate->setSaveBackStarter(
+        [&](const QNDocumentPtr &, QNMacAppDelegate::SaveBackDone done) { finish = std::move(done); });
+    auto doc = openedCopy(QStringLiteral("draft.txt"), ftpDrive());
+    delegate->addOpenedDocument(doc);
+    touchLater(doc);
+    delegate->applicationDidBecomeActive();
+    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
+    finish(VNError::make(QStringLiteral("QNFTPHandler"), 42, QStringLiteral("error"), QStringLiteral("cancelled")), true);
+    VNTest::spin(20);
+    EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
+}
+
+TEST_F(AppDelegateTest, TwoChangedCopiesGiveTwoQuestionsOneAfterTheOther) {
+    launch();
+    auto a = openedCopy(QStringLiteral("a.txt"), ftpDrive());
+    auto b = openedCopy(QStringLiteral("b.txt"), ftpDrive());
+    delegate->addOpenedDocument(a);
+    delegate->addOpenedDocument(b);
+    touchLater(a);
+    touchLater(b);
+    delegate->applicationDidBecomeActive();
+    auto first = onlyPendingAlert();
+    EXPECT_TRUE(first.alert.informativeText.startsWith(QStringLiteral("a.txt")));
+    QNDialogService::shared().answer(first.id, QNAlert::ThirdButtonReturn);
+    ASSERT_TRUE(VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 2000));
+    auto second = onlyPendingAlert();
+    EXPECT_TRUE(second.alert.informativeText.startsWith(QStringLiteral("b.txt")));
+    QNDialogService::shared().answer(second.id, QNAlert::SecondButtonReturn);
+    EXPECT_EQ(a->date(), QFileInfo(a->path()).lastModified());
+    EXPECT_NE(b->date(), QFileInfo(b->path()).lastModified());
+}
+
+TEST_F(AppDelegateTest, TheQuestionGoesToTheActiveVisibleWindow) {
+    QNMainWindowController *first = launch();
+    QNMainWindowController *second = delegate->newDocument();
+    second->window()->activateWindow();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return second->window()->isActiveWindow(); }, 2000));
+    auto doc = openedCopy(QStringLiteral("x.txt"), ftpDrive());
+    delegate->addOpenedDocument(doc);
+    touchLater(doc);
+    delegate->applicationDidBecomeActive();
+    EXPECT_EQ(onlyPendingAlert().window, second->window());
+    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::SecondButtonReturn);
+
+    // With the first window closed and none active, the visible one is asked.
+    first->window()->close();
+    VNTest::spin(20);
+    delegate->applicationDidBecomeActive();
+    EXPECT_EQ(onlyPendingAlert().window, second->window());
+    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::SecondButtonReturn);
+}
+
