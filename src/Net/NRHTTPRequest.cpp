@@ -658,6 +658,7 @@ void NRHTTPRequest::applyAuthorizationHeader() {
         if (!m_requestCredentials || m_requestCredentials->username != m_username ||
             m_requestCredentials->password != m_password)
             m_requestCredentials = std::make_shared<NRCredentials>(NRCredentials{m_username, m_password, m_domain});
+        m_sentRealm = m_authenticationRealm;
         m_requestHeaders.insert(QStringLiteral("Authorization"),
                                 QString::fromLatin1(NRHTTPAuthentication::basicAuthorization(m_username, m_password)));
         m_ourAuthorization = true;
@@ -670,6 +671,7 @@ void NRHTTPRequest::applyAuthorizationHeader() {
         return;
     m_requestCredentials = entry.credentials;
     m_authenticationScheme = entry.scheme;
+    m_sentRealm = entry.realm;
     if (entry.authentication) {
         m_requestAuthentication = entry.authentication;
         if (entry.authentication->isConnectionBased()) {
@@ -1498,6 +1500,7 @@ void NRHTTPRequest::recordBasicSuccess() {
     entry.credentials = m_requestCredentials;
     entry.url = m_url;
     entry.scheme = NRHTTPAuthentication::basicScheme();
+    entry.realm = m_sentRealm;
     NRSessionCredentialStore::shared().store(entry);
 }
 
@@ -1547,6 +1550,7 @@ bool NRHTTPRequest::applyCredentials(const NRHTTPAuthenticationPtr &authenticati
         NRSessionCredentialStore::shared().store(entry);
     }
     m_requestCredentials = credentials;
+    m_sentRealm = authentication->realm();
     return true;
 }
 
@@ -1573,6 +1577,12 @@ void NRHTTPRequest::attemptToApplyCredentialsAndResume() {
     if (m_authenticationRetryCount >= kMaximumAuthenticationApplications) {
         failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
         return;
+    }
+    if (m_requestCredentials && !m_sentRealm.isNull() && !m_authenticationRealm.isNull() &&
+        m_sentRealm != m_authenticationRealm) {
+        // What went out belongs to another realm of this server: not a
+        // refusal of those credentials, which stay in the session.
+        m_requestCredentials.reset();
     }
     if (m_requestCredentials) {
         // Credentials went with the request and were refused. Only a stale

@@ -437,6 +437,7 @@ private:
     NRCredentialsPtr m_ntlmCredentials;  // handed to libcurl for this attempt
     QString m_authenticationScheme;
     QString m_authenticationRealm;
+    QString m_sentRealm;  // realm of the credentials sent (null: unknown)
     int m_authenticationRetryCount = 0;
     bool m_waitingForCredentials = false;
 };

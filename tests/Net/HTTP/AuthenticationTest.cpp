@@ -37,6 +37,27 @@ TEST_F(Authentication, BasicAfterChallengeThenFromTheSession) {
     EXPECT_EQ(again->authenticationRetryCount(), 0);
 }
 
+TEST_F(Authentication, TwoRealmsOfOneServerKeepTheirCredentials) {
+    for (int round = 0; round < 2; ++round) {
+        auto d = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/digest/hello.txt")));
+        d->setUsername(digestUser);
+        d->setPassword(digestPassword);
+        run(d);
+        EXPECT_EQ(d->responseStatusCode(), 200);
+        auto b = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
+        b->setUsername(basicUser);
+        b->setPassword(basicPassword);
+        run(b);
+        EXPECT_EQ(b->responseStatusCode(), 200);
+    }
+    // Both realms answer from the session now, without credentials of their own.
+    for (const QString path : {QStringLiteral("/digest/hello.txt"), QStringLiteral("/basic/hello.txt")}) {
+        auto r = NRHTTPRequest::requestWithURL(apacheURL(path));
+        run(r);
+        EXPECT_EQ(r->responseStatusCode(), 200) << path.toStdString();
+    }
+}
+
 TEST_F(Authentication, WrongBasicPasswordIsCode3) {
     auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
     r->setUsername(basicUser);
@@ -47,6 +68,15 @@ TEST_F(Authentication, WrongBasicPasswordIsCode3) {
     EXPECT_EQ(r->responseStatusCode(), 401);
     EXPECT_FALSE(r->responseData().isEmpty());
     EXPECT_EQ(NRSessionCredentialStore::shared().count(), 0u);
+}
+
+TEST_F(Authentication, HeadRequest) {
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/1k.bin")));
+    r->setRequestMethod(QStringLiteral("HEAD"));
+    EXPECT_EQ(run(r)->finished, 1);
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    EXPECT_EQ(r->contentLength(), 1024u);
+    EXPECT_TRUE(r->responseData().isEmpty());
 }
 
 TEST_F(Authentication, NoCredentialsIsCode3) {
