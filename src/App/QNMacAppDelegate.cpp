@@ -6,6 +6,7 @@
 #include "App/QNSingleInstance.h"
 #include "App/TBWindow.h"
 #include "Core/QNErrorWrapper.h"
+#include "Core/QNTaskManager.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNTempDirectory.h"
@@ -14,10 +15,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#if __has_include("Core/QNTaskManager.h")
-#include "Core/QNTaskManager.h"
-#define VARNELLO_HAS_TASK_MANAGER 1
-#endif
 
 static QPointer<QNMacAppDelegate> &sharedDelegate() {
     static QPointer<QNMacAppDelegate> delegate;
@@ -55,9 +52,7 @@ QList<QNMainWindowController *> QNMacAppDelegate::windowControllers() const {
 
 void QNMacAppDelegate::applicationDidFinishLaunching() {
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: task manager"));
-#ifdef VARNELLO_HAS_TASK_MANAGER
     m_taskManager = std::make_shared<QNTaskManager>();
-#endif
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: dropbox session"));
     initDropboxSession();
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: window and document lists"));

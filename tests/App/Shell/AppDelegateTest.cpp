@@ -62,6 +62,7 @@ TEST_F(AppDelegateTest, StartUpRunsInItsOrder) {
     EXPECT_EQ(steps, (QStringList{"task manager", "dropbox session", "window and document lists", "first window",
                                   "temporary folder clean-up queued", "notifications"}));
     ASSERT_NE(first, nullptr);
+    EXPECT_NE(delegate->taskManager(), nullptr);
     EXPECT_EQ(delegate->windowControllers().size(), 1);
     EXPECT_EQ(first->window()->windowTitle(), QStringLiteral("Varnello - Home"));
     EXPECT_TRUE(first->window()->isVisible());
