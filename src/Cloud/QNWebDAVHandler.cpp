@@ -421,10 +421,10 @@ void QNWebDAVHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, Q
         completed(nullptr, handlerError(QStringLiteral("No file to download or no destination.")), false);
         return;
     }
-    // The reply goes to hidden files beside the destination and replaces it
-    // only when the server answered with success: a refused or broken
-    // download leaves no file and never clobbers an existing one.
-    const QString receiving = partialPathBeside(destination, QStringLiteral("receiving"));
+    // The engine delivers the reply to a hidden file beside the destination,
+    // which replaces the destination only when the server answered with
+    // success: a refused or broken download leaves no file and never
+    // clobbers an existing one.
     const QString received = partialPathBeside(destination, QStringLiteral("received"));
     struct Counters {
         quint64 received = 0;
@@ -437,8 +437,7 @@ void QNWebDAVHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, Q
     Call call;
     call.path = document->path();
     call.passCancelError = true;
-    call.configure = [counters, progress, receiving, received](NRHTTPRequest &request) {
-        request.setTemporaryFileDownloadPath(receiving);
+    call.configure = [counters, progress, received](NRHTTPRequest &request) {
         request.setDownloadDestinationPath(received);
         request.setShowAccurateProgress(true);
         request.setDownloadSizeIncrementedBlock([counters](qint64 size) {
@@ -453,16 +452,14 @@ void QNWebDAVHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, Q
                 progress(double(counters->received) / double(counters->total));
         });
     };
-    call.failed = [completed, receiving, received](VNErrorPtr error, bool cancelled) {
-        QFile::remove(receiving);
+    call.failed = [completed, received](VNErrorPtr error, bool cancelled) {
         QFile::remove(received);
         completed(nullptr, error, cancelled);
     };
-    call.succeeded = [completed, document, destination, receiving, received](NRHTTPRequest &) {
+    call.succeeded = [completed, document, destination, received](NRHTTPRequest &) {
         std::error_code ec;
         std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
         if (ec) {
-            QFile::remove(receiving);
             QFile::remove(received);
             completed(nullptr,
                       handlerError(QStringLiteral("The downloaded file could not be moved to %1: %2")

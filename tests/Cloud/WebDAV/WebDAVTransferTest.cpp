@@ -92,6 +92,18 @@ TEST_F(WebDAVTransfer, DownloadFromBothSharesIsByteIdenticalWithProgress) {
     }
 }
 
+TEST_F(WebDAVTransfer, EmptyFileComesDownAsAnEmptyFile) {
+    const QString folder = freshFolder("dav_dir", "download-empty");
+    ASSERT_TRUE(VNTest::writeFile(folder + "/empty.txt", QByteArray()));
+    const QString target = local->path() + "/empty.txt";
+    ASSERT_TRUE(VNTest::writeFile(target, "old content"));
+    auto answer = download(drive(url("http") + "/dav"), "/download-empty/empty.txt", target);
+    ASSERT_FALSE(answer->error) << answer->errorText().toStdString();
+    EXPECT_TRUE(QFileInfo(target).isFile());
+    EXPECT_EQ(QFileInfo(target).size(), 0);
+    expectLocalFolderHolds({"empty.txt"});
+}
+
 TEST_F(WebDAVTransfer, RefusedDownloadLeavesNoFileAndKeepsAnExistingOne) {
     const QString target = local->path() + "/wanted.txt";
     auto missing = download(drive(url("http")), "/no/such/file.txt", target);
