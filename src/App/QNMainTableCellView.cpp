@@ -9,8 +9,11 @@
 #include <QVBoxLayout>
 
 static void setTextColor(QLabel *label, const QColor &colour) {
+    // Inside a table a label draws with the Text role (its background is
+    // the view's Base), elsewhere with WindowText: set both.
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::Text, colour);
     label->setPalette(p);
 }
 
@@ -60,6 +63,7 @@ QNMainTableCellView::QNMainTableCellView(QWidget *parent) : QWidget(parent) {
     m_editButton->setFont(editFont);
     QPalette ep = m_editButton->palette();
     ep.setColor(QPalette::ButtonText, editButtonColor());
+    ep.setColor(QPalette::Text, editButtonColor());
     m_editButton->setPalette(ep);
     m_editButton->setFocusPolicy(Qt::NoFocus);
     row->addWidget(m_editButton);

@@ -100,6 +100,21 @@ TEST_F(DriveListTest, StoredDrivesThenDiscoveredServersThenAddDrive) {
     EXPECT_TRUE(cell(2)->editButton()->isHidden());
     EXPECT_EQ(cell(1)->editButton()->text(), QStringLiteral("Edit"));
 
+    // The subtitle is drawn in its warm grey inside the table, not in black.
+    const QImage sub = cell(0)->subTitle()->grab().toImage();
+    QColor darkest(Qt::white);
+    for (int y = 0; y < sub.height(); ++y)
+        for (int x = 0; x < sub.width(); ++x)
+            if (qGray(sub.pixel(x, y)) < qGray(darkest.rgb()))
+                darkest = QColor(sub.pixel(x, y));
+    EXPECT_GT(darkest.red(), 100) << darkest.name().toStdString();
+    EXPECT_GT(darkest.red(), darkest.blue()) << darkest.name().toStdString();
+    // Selected rows turn the subtitle white; others take the light grey.
+    cell(0)->setBackgroundStyle(QNMainTableCellView::Dark);
+    EXPECT_EQ(cell(0)->subTitle()->palette().color(QPalette::Text), QColor(Qt::white));
+    cell(0)->setBackgroundStyle(QNMainTableCellView::Light);
+    EXPECT_NEAR(cell(0)->subTitle()->palette().color(QPalette::Text).redF(), 0.66796875, 0.01);
+
     // Discovered drives are never stored.
     EXPECT_EQ(storedDrives().size(), 2);
     const QNDriveConfigPtr found = window->drives().at(2);
