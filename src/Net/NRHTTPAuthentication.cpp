@@ -207,7 +207,10 @@ QByteArray NRHTTPAuthentication::digestAuthorization(const NRCredentials &creden
                                         : H(ha1 + ':' + nonce + ':' + ha2);
 
     auto quote = [](const QByteArray &v) {
-        QByteArray q = v;
+        QByteArray q;
+        for (char ch : v)
+            if (static_cast<unsigned char>(ch) >= 0x20 && ch != 0x7f)
+                q.append(ch);  // no control characters from a server's challenge
         q.replace('\\', "\\\\").replace('"', "\\\"");
         return '"' + q + '"';
     };

@@ -4,6 +4,7 @@
 
 #include "Net/NRNetworkThread.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QObject>
@@ -100,6 +101,20 @@ TEST(Request, HeadersSentAndReceived) {
     run(multi);
     EXPECT_EQ(multi->responseHeaders().value(QStringLiteral("X-Multi")), QStringLiteral("one, two"));
     EXPECT_EQ(multi->responseHeader(QStringLiteral("x-multi")), QStringLiteral("one, two"));
+}
+
+TEST(Request, UserAgent) {
+    auto byDefault = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    run(byDefault);
+    const QString ua = echoOf(byDefault)[QStringLiteral("headers")].toObject()[QStringLiteral("User-Agent")].toString();
+    EXPECT_TRUE(ua.startsWith(QCoreApplication::applicationName() + QLatin1Char(' '))) << ua.toStdString();
+    EXPECT_EQ(ua, NRHTTPRequest::defaultUserAgentString());
+
+    auto own = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    own->setUserAgentString(QStringLiteral("Varnello-Test/2"));
+    run(own);
+    EXPECT_EQ(echoOf(own)[QStringLiteral("headers")].toObject()[QStringLiteral("User-Agent")].toString(),
+              QStringLiteral("Varnello-Test/2"));
 }
 
 TEST(Request, ContentLengthIsDecimal) {
