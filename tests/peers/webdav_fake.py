@@ -234,6 +234,20 @@ class ScenarioHandler(BaseHTTPRequestHandler):
 
     def do_PUT(self):
         scenario = self.first()
+        if scenario == "slow-upload":
+            # Takes the body in slow sips until the client gives up (bounded: 60 s).
+            remaining = int(self.headers.get("Content-Length") or 0)
+            deadline = time.time() + 60
+            try:
+                while remaining > 0 and time.time() < deadline:
+                    chunk = self.rfile.read(min(remaining, 16384))
+                    if not chunk:
+                        return
+                    remaining -= len(chunk)
+                    time.sleep(0.05)
+            except OSError:
+                return
+            return self.reply(201, b"", "text/plain")
         self.read_body()
         if scenario == "refuse-upload":
             return self.reply(507, b"full", "text/plain", reason="Insufficient Storage")

@@ -154,6 +154,27 @@ TEST_F(WebDAVTransfer, CancelMidDownloadAnswersOnceAndLeavesNoFile) {
     expectLocalFolderHolds({});
 }
 
+TEST_F(WebDAVTransfer, CancelMidUploadAnswersOnceCancelled) {
+    const QString source = local->path() + "/slow.bin";
+    ASSERT_TRUE(VNTest::writeFile(source, randomBytes(8 * 1024 * 1024)));
+    auto handler = handlerFor(drive(fakeURL()));
+    auto answer = std::make_shared<Answer>();
+    QList<double> progress;
+    handler->upload(QNDocument::withPath(source), QNDocument::withPath("/slow-upload", true),
+                    [&progress](double f) { progress.append(f); }, documentAnswer(answer));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return !progress.isEmpty() && progress.last() > 0; }, 20000));
+    EXPECT_EQ(answer->count, 0);
+    handler->cancel();
+    ASSERT_TRUE(waitForAnswer(answer));
+    VNTest::spin(200);
+    EXPECT_EQ(answer->count, 1);
+    EXPECT_TRUE(answer->cancelled);
+    EXPECT_FALSE(answer->error);
+    EXPECT_FALSE(answer->document);
+    EXPECT_LT(progress.last(), 1.0);
+    EXPECT_TRUE(QFileInfo(source).isFile()) << "the source stays";
+}
+
 TEST_F(WebDAVTransfer, UploadToBothSharesLandsOnTheServerDisk) {
     const QByteArray data = randomBytes(2 * 1024 * 1024 + 5);
     const QString source = local->path() + QString::fromUtf8("/up lo#ad ü.bin");
