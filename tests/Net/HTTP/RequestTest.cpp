@@ -306,6 +306,19 @@ public slots:
     void allDone(NRHTTPRequest *r) { calls << QStringLiteral("finished %1").arg(r->responseStatusCode()); }
     void requestFailed(NRHTTPRequest *) { calls << QStringLiteral("failed"); }
 };
+
+// Asked before each redirect; sends the request somewhere else instead.
+class RedirectConfirmer : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> asked;
+    QUrl instead;
+public slots:
+    void requestWillRedirectToURL(NRHTTPRequest *request, const QUrl &url) {
+        asked << url;
+        request->redirectToURL(instead.isValid() ? instead : url);
+    }
+};
 }  // namespace
 
 TEST(Request, DelegateBeforeBlocks) {
@@ -324,6 +337,18 @@ TEST(Request, DelegateBeforeBlocks) {
     EXPECT_EQ(listener.calls, (QStringList{QStringLiteral("started"), QStringLiteral("started block"),
                                            QStringLiteral("headers"), QStringLiteral("finished 200"),
                                            QStringLiteral("finished block")}));
+}
+
+TEST(Request, DelegateConfirmsRedirects) {
+    RedirectConfirmer confirmer;
+    confirmer.instead = fake(QStringLiteral("/bytes?n=42"));
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/r302")));
+    r->setDelegate(&confirmer);
+    EXPECT_EQ(run(r)->finished, 1);
+    ASSERT_EQ(confirmer.asked.size(), 1);
+    EXPECT_EQ(confirmer.asked.first(), apacheURL(QStringLiteral("/files/hello.txt")));
+    EXPECT_EQ(r->responseData(), pattern(42));
+    EXPECT_EQ(r->url(), confirmer.instead);
 }
 
 TEST(Request, DataBlockTakesTheBody) {
