@@ -263,8 +263,9 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     set(CURLOPT_SERVER_RESPONSE_TIMEOUT, stall);
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, stall);
-    // Large blocks: fewer callbacks, and deeper SFTP pipelining.
-    set(CURLOPT_BUFFERSIZE, 512L * 1024);
+    // Large blocks: fewer callbacks, and for SFTP more read requests in
+    // flight at once (each SFTP read asks for one buffer's worth).
+    set(CURLOPT_BUFFERSIZE, sftp ? 1024L * 1024 : 512L * 1024);
     set(CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024 * 1024);
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &QNFTPHandler::Transfer::progressCallback);

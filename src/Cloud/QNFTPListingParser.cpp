@@ -493,6 +493,11 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
 
 QDateTime QNFTPListingParser::dateOf(const Line &entry)
 {
+    return dateOf(entry, QDateTime::currentDateTime().offsetFromUtc());
+}
+
+QDateTime QNFTPListingParser::dateOf(const Line &entry, int64_t localOffset)
+{
     // Beyond year 9999 either way is no date a server means.
     constexpr int64_t kLimit = 253402300799LL;
     int64_t seconds;
@@ -500,8 +505,7 @@ QDateTime QNFTPListingParser::dateOf(const Line &entry)
         seconds = entry.mtime - base();
     } else if (entry.mtimetype == MtimeRemoteMinute || entry.mtimetype == MtimeRemoteDay) {
         // A remote wall-clock time: read it in the local time zone.
-        const int64_t offset = QDateTime::currentDateTime().offsetFromUtc();
-        seconds = entry.mtime - base() - offset;
+        seconds = entry.mtime - base() - localOffset;
     } else {
         return QDateTime();
     }
@@ -529,6 +533,8 @@ QNFTPListingParser::Result QNFTPListingParser::parseListing(QByteArray &buffer, 
                                                             QNStringEncoding &encoding, int64_t now)
 {
     Result result;
+    // Looked up once: the local zone's offset costs file lookups each time.
+    const int64_t localOffset = QDateTime::currentDateTime().offsetFromUtc();
     const char *data = buffer.constData();
     const qsizetype size = buffer.size();
     qsizetype offset = 0;
@@ -565,7 +571,7 @@ QNFTPListingParser::Result QNFTPListingParser::parseListing(QByteArray &buffer, 
         item.isDirectory = line.flagtrycwd != 0;
         item.hasSize = line.sizetype != 0;
         item.size = line.sizetype != 0 && line.size > 0 ? line.size : 0;
-        item.date = dateOf(line);
+        item.date = dateOf(line, localOffset);
         result.items.append(std::move(item));
     }
     buffer.remove(0, offset);

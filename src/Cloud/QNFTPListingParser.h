@@ -78,7 +78,9 @@ public:
     static Result parseListing(QByteArray &buffer, bool atEnd, QNStringEncoding &encoding);
 
     // The date of a parsed line: exact times as they are, remote wall-clock
-    // times read in the local time zone; invalid when none or out of range.
+    // times read in the local time zone (at its current offset from UTC, in
+    // seconds); invalid when none or out of range.
+    static QDateTime dateOf(const Line &entry, int64_t localOffset);
     static QDateTime dateOf(const Line &entry);
 
     // Whether raw name bytes can name a document in a folder.

@@ -218,11 +218,29 @@ quint32 QNStringEncoding::detect(QByteArrayView bytes)
 {
     if (isValidUtf8(bytes))
         return UTF8;
+    // Only lines holding bytes beyond ASCII tell encodings apart; a sample of
+    // them keeps the guess quick on huge listings.
+    constexpr qsizetype kSampleLimit = 256 * 1024;
+    QByteArray sample;
+    qsizetype lineStart = 0;
+    bool lineHasHighBytes = false;
+    for (qsizetype i = 0; i <= bytes.size() && sample.size() < kSampleLimit; ++i) {
+        if (i == bytes.size() || bytes[i] == '\n') {
+            if (lineHasHighBytes)
+                sample.append(bytes.data() + lineStart, i - lineStart).append('\n');
+            lineStart = i + 1;
+            lineHasHighBytes = false;
+        } else if (uchar(bytes[i]) >= 0x80) {
+            lineHasHighBytes = true;
+        }
+    }
+    if (sample.isEmpty())
+        sample = bytes.first(qMin(bytes.size(), kSampleLimit)).toByteArray();
     uchardet_t detector = uchardet_new();
     if (!detector)
         return 0;
     quint32 result = 0;
-    if (uchardet_handle_data(detector, bytes.data(), size_t(bytes.size())) == 0) {
+    if (uchardet_handle_data(detector, sample.constData(), size_t(sample.size())) == 0) {
         uchardet_data_end(detector);
         const char *charset = uchardet_get_charset(detector);
         if (charset && *charset)

@@ -68,7 +68,8 @@ public:
     static QString displayName(quint32 encoding);
 
     // Guesses the encoding of a block of text: UTF-8 when the bytes are valid
-    // UTF-8 (plain ASCII included), else the detector's guess, else 0.
+    // UTF-8 (plain ASCII included), else the detector's guess from the lines
+    // that hold bytes beyond ASCII (the first 256 KiB of them), else 0.
     static quint32 detect(QByteArrayView bytes);
     static bool isValidUtf8(QByteArrayView bytes);
 
