@@ -80,6 +80,17 @@ void NRFormDataRequest::setData(const QByteArray &data, const QString &fileName,
     addData(data, fileName, contentType, key);
 }
 
+std::shared_ptr<NRHTTPRequest> NRFormDataRequest::copy() const {
+    auto other = std::make_shared<NRFormDataRequest>(url());
+    copySettingsTo(*other);
+    FORM_LOCKED;
+    other->m_postData = m_postData;
+    other->m_fileData = m_fileData;
+    other->m_postFormat = m_postFormat;
+    other->m_stringEncoding = m_stringEncoding;
+    return other;
+}
+
 void NRFormDataRequest::removeParts(const QString &key) {
     FORM_LOCKED;
     m_fileData.removeIf([&](const Part &p) { return p.key == key; });

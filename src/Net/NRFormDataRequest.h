@@ -58,6 +58,8 @@ public:
     // letters, digits, "-", "." and "_" (a space is %20).
     QString encodeURL(const QString &text) const;
 
+    std::shared_ptr<NRHTTPRequest> copy() const override;
+
 protected:
     void buildPostBody() override;
 

@@ -1880,6 +1880,12 @@ void NRHTTPRequest::reportFailure() {
         m_failureBlock();
 }
 
+std::shared_ptr<NRHTTPRequest> NRHTTPRequest::copy() const {
+    auto other = std::make_shared<NRHTTPRequest>(url());
+    copySettingsTo(*other);
+    return other;
+}
+
 void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     LOCKED;
     o.m_delegate = m_delegate;
@@ -1915,4 +1921,12 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_shouldAttemptPersistentConnection = m_shouldAttemptPersistentConnection;
     o.m_persistentConnectionTimeoutSeconds = m_persistentConnectionTimeoutSeconds;
     o.m_authenticationScheme = m_authenticationScheme;
+    o.m_didStartSelector = m_didStartSelector;
+    o.m_didFinishSelector = m_didFinishSelector;
+    o.m_didFailSelector = m_didFailSelector;
+    o.m_uploadProgressDelegate = m_uploadProgressDelegate;
+    o.m_downloadProgressDelegate = m_downloadProgressDelegate;
+    o.m_shouldResetUploadProgress = m_shouldResetUploadProgress;
+    o.m_shouldResetDownloadProgress = m_shouldResetDownloadProgress;
+    o.m_compressedPostBody = m_compressedPostBody;
 }

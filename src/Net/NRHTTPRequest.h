@@ -168,6 +168,11 @@ public:
     void setTag(qint64 tag);
     qint64 tag() const;
 
+    // A new request of the same kind for the same URL with this one's
+    // settings, body, headers, cookies and credentials; no callback blocks
+    // and no reply state (a body already built is not built again).
+    virtual std::shared_ptr<NRHTTPRequest> copy() const;
+
     // --- Life -----------------------------------------------------------
     void startAsynchronous();
     // Stops the request; its failure callbacks run once with code 4.

@@ -120,6 +120,22 @@ TEST(FormData, MissingFileFailsWithCode6) {
     EXPECT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); }));
 }
 
+TEST(FormData, CopyKeepsFieldsNotBlocks) {
+    auto r = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    r->addPostValue(QStringLiteral("v"), QStringLiteral("k"));
+    r->addRequestHeader(QStringLiteral("X-Copied"), QStringLiteral("yes"));
+    bool originalBlockRan = false;
+    r->setCompletionBlock([&] { originalBlockRan = true; });
+    auto copied = r->copy();
+    ASSERT_TRUE(std::dynamic_pointer_cast<NRFormDataRequest>(copied));
+    EXPECT_EQ(run(copied)->finished, 1);
+    EXPECT_FALSE(originalBlockRan);
+    const QJsonObject e = echoOf(copied);
+    EXPECT_EQ(e[QStringLiteral("method")].toString(), QStringLiteral("POST"));
+    EXPECT_EQ(e[QStringLiteral("body")].toString(), QStringLiteral("k=v"));
+    EXPECT_EQ(e[QStringLiteral("headers")].toObject()[QStringLiteral("X-Copied")].toString(), QStringLiteral("yes"));
+}
+
 TEST(FormData, MimeTypes) {
     auto dir = VNTest::makeTempDir();
     EXPECT_TRUE(NRHTTPRequest::mimeTypeForFileAtPath(dir->path() + QStringLiteral("/missing.txt")).isNull());
