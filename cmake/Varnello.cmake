@@ -60,9 +60,13 @@ endfunction()
 # before the tests that require it and stops it by its process ids afterwards.
 set(VARNELLO_PEER_STATE ${PROJECT_BINARY_DIR}/peer-state)
 function(varnello_peer name)
-  if(TEST peer_${name}_start)
+  # Several test folders may require one peer; it is defined once for the
+  # whole tree (if(TEST) only sees the current folder's tests).
+  get_property(defined GLOBAL PROPERTY VARNELLO_PEERS)
+  if(name IN_LIST defined)
     return()
   endif()
+  set_property(GLOBAL APPEND PROPERTY VARNELLO_PEERS ${name})
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME peer_${name}_start COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/peers/peerctl.py start ${name})
   add_test(NAME peer_${name}_stop COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/peers/peerctl.py stop ${name})
