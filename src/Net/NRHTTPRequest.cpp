@@ -336,7 +336,7 @@ QString NRHTTPRequest::responseString() const {
 QByteArray NRHTTPRequest::responseEncoding() const { LOCKED; return m_responseEncoding; }
 bool NRHTTPRequest::isResponseCompressed() const {
     LOCKED;
-    return responseHeader(QStringLiteral("Content-Encoding")).contains(QLatin1String("gzip"), Qt::CaseInsensitive);
+    return m_responseCompressed;
 }
 quint64 NRHTTPRequest::contentLength() const { LOCKED; return m_contentLength; }
 quint64 NRHTTPRequest::totalBytesRead() const { LOCKED; return m_totalBytesRead; }
@@ -477,6 +477,8 @@ void NRHTTPRequest::setTestHostsMappedToLoopback(const QStringList &hosts) {
 // Life cycle
 
 void NRHTTPRequest::startAsynchronous() {
+    if (m_enqueued.exchange(true))
+        return;  // started already
     // What the delegate can do is decided here, on the main thread.
     m_deliverData = bool(m_dataReceivedBlock) || delegateResponds(m_didReceiveDataSelector, "NRHTTPRequest*,QByteArray");
     m_delegateConfirmsRedirect = delegateResponds(m_willRedirectSelector, "NRHTTPRequest*,QUrl");
@@ -706,6 +708,7 @@ void NRHTTPRequest::startRequest() {
     m_totalBytesSent = 0;
     m_contentLength = 0;
     m_responseHeaders.clear();
+    m_responseCompressed = false;
     m_rawHeaders.clear();
     m_headersRead = false;
     m_deferHeaders = false;
@@ -935,7 +938,9 @@ void NRHTTPRequest::failWithError(const VNErrorPtr &error) {
 }
 
 void NRHTTPRequest::markAsFinished() {
-    if (m_didCreateTemporaryPostDataFile && !m_postBodyFilePath.isEmpty() && m_authenticationNeeded == 0) {
+    // Finished for good (no retry, no credentials to wait for): a body file
+    // the request made itself goes.
+    if (m_didCreateTemporaryPostDataFile && !m_postBodyFilePath.isEmpty()) {
         QFile::remove(m_postBodyFilePath);
         if (!m_compressedPostBodyFilePath.isEmpty())
             QFile::remove(m_compressedPostBodyFilePath);
@@ -1056,6 +1061,8 @@ void NRHTTPRequest::readResponseHeaders() {
             m_responseHeaders.insert(key, v);
     }
     m_responseStatusMessage = QString::fromLatin1(m_statusLine);
+    m_responseCompressed =
+        responseHeader(QStringLiteral("Content-Encoding")).contains(QLatin1String("gzip"), Qt::CaseInsensitive);
     if (m_responseStatusCode == 401)
         m_authenticationNeeded = 1;
     else if (m_responseStatusCode == 407)

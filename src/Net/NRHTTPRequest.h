@@ -386,7 +386,8 @@ private:
     // never sent to the main thread.
     bool m_wantsStarted = true, m_wantsHeaders = true, m_wantsRedirected = true;
     bool m_wantsUploadProgress = true, m_wantsDownloadProgress = true;
-    bool m_holdsPlace = false;  // counts against the shared queue's width
+    bool m_holdsPlace = false;
+    std::atomic<bool> m_enqueued{false};  // counts against the shared queue's width
 
     // State of the running request (network thread, under m_mutex).
     bool m_inProgress = false;
@@ -417,6 +418,7 @@ private:
     int m_responseStatusCode = 0;
     QString m_responseStatusMessage;
     QMap<QString, QString> m_responseHeaders;
+    bool m_responseCompressed = false;
     QList<QNetworkCookie> m_responseCookies;
     QByteArray m_responseEncoding;
     QByteArray m_rawResponseData;

@@ -104,6 +104,15 @@ TEST(FormData, FilesThroughARealParser) {
     EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, 2000));
 }
 
+TEST(FormData, BodyFileGoesWhenAuthenticationFails) {
+    auto r = NRFormDataRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
+    r->addData("some bytes", QStringLiteral("part"));
+    EXPECT_EQ(run(r)->failed, 1);
+    EXPECT_EQ(errorCode(r), 3);
+    EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, 2000))
+        << temporaryFiles().join(QLatin1Char(',')).toStdString();
+}
+
 TEST(FormData, MissingFileFailsWithCode6) {
     auto r = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/form")));
     auto out = std::make_shared<Outcome>();
