@@ -14,6 +14,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 
 
 static QPointer<QNMacAppDelegate> &sharedDelegate() {
@@ -38,8 +42,36 @@ QNMacAppDelegate::~QNMacAppDelegate() {
 QNMacAppDelegate *QNMacAppDelegate::shared() { return sharedDelegate().data(); }
 
 void QNMacAppDelegate::addOpenedDocument(const QNDocumentPtr &document) {
-    if (document)
-        m_openedDocuments << document;
+    if (!document)
+        return;
+    m_openedDocuments << document;
+    writeOpenedDocumentsRecord();
+}
+
+QString QNMacAppDelegate::openedDocumentsRecordPath() {
+    return VNTempDirectory::path() + QStringLiteral("/.opened-documents.json");
+}
+
+void QNMacAppDelegate::writeOpenedDocumentsRecord() const {
+    if (!m_recordRead)
+        return;  // the clean-up reads the earlier run's record first
+    // Only local paths and dates: nothing about the drive or its account.
+    QJsonArray entries;
+    for (const auto &earlier : m_earlierChangedCopies) {
+        QJsonObject e;
+        e.insert(QStringLiteral("path"), earlier.first);
+        e.insert(QStringLiteral("date"), earlier.second);
+        entries.append(e);
+    }
+    for (const QNDocumentPtr &d : m_openedDocuments) {
+        QJsonObject e;
+        e.insert(QStringLiteral("path"), d->path());
+        e.insert(QStringLiteral("date"), d->date().toMSecsSinceEpoch());
+        entries.append(e);
+    }
+    QSaveFile file(openedDocumentsRecordPath());
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(entries).toJson()) < 0 || !file.commit())
+        VNLog::log(QStringLiteral("QNMacAppDelegate opened documents record error: %1").arg(file.errorString()));
 }
 
 QList<QNMainWindowController *> QNMacAppDelegate::windowControllers() const {
@@ -159,20 +191,52 @@ QString QNMacAppDelegate::quickLookMenuTitle() const {
 
 void QNMacAppDelegate::cleanTemporaryDirectory() {
     // Only our own temporary folder, and never an opened copy whose changes
-    // have not gone back to its drive yet.
+    // have not gone back to its drive: those of this run, and those an
+    // earlier run recorded (its list of opened documents is gone).
+    QList<QPair<QString, QDateTime>> copies;
+    for (const QNDocumentPtr &d : std::as_const(m_openedDocuments))
+        copies.append({d->path(), d->date()});
+    const QJsonArray earlier =
+        QJsonDocument::fromJson([] {
+            QFile f(openedDocumentsRecordPath());
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }()).array();
+    m_earlierChangedCopies.clear();
+    for (const QJsonValue &v : earlier) {
+        const QJsonObject e = v.toObject();
+        const QString path = e.value(QStringLiteral("path")).toString();
+        const QDateTime date = QDateTime::fromMSecsSinceEpoch(qint64(e.value(QStringLiteral("date")).toDouble()));
+        const QFileInfo info(path);
+        // Only copies inside our folder count; the record is ours, but a path
+        // pointing elsewhere keeps nothing alive.
+        if (path.isEmpty() || !info.exists() ||
+            !QDir::cleanPath(info.absoluteFilePath()).startsWith(QDir::cleanPath(VNTempDirectory::path()) + QLatin1Char('/')))
+            continue;
+        if (info.lastModified() > date) {
+            copies.append({path, date});
+            m_earlierChangedCopies.append({path, date.toMSecsSinceEpoch()});
+            VNLog::log(QStringLiteral("QNMacAppDelegate kept changed copy: %1").arg(path));
+        }
+    }
     QStringList keep;
-    for (const QNDocumentPtr &d : std::as_const(m_openedDocuments)) {
-        const QFileInfo info(d->path());
-        if (info.exists() && info.lastModified() > d->date())
+    for (const auto &c : std::as_const(copies)) {
+        const QFileInfo info(c.first);
+        if (info.exists() && info.lastModified() > c.second)
             keep << QDir::cleanPath(info.absoluteFilePath());
     }
-    VNTempDirectory::clearContents([keep](const QString &entry) {
+    const QString record = QDir::cleanPath(openedDocumentsRecordPath());
+    VNTempDirectory::clearContents([keep, record](const QString &entry) {
         const QString e = QDir::cleanPath(entry);
+        if (e == record)
+            return true;
         for (const QString &k : keep)
             if (k == e || k.startsWith(e + QLatin1Char('/')))
                 return true;
         return false;
     });
+    // The record now lists this run's copies and the earlier changed ones.
+    m_recordRead = true;
+    writeOpenedDocumentsRecord();
 }
 
 void QNMacAppDelegate::applicationDidBecomeActive() {
@@ -217,6 +281,7 @@ void QNMacAppDelegate::saveBackAlertDidEnd(int returnCode, const QNDocumentPtr &
     if (returnCode == QNAlert::ThirdButtonReturn) {
         document->setDate(current);
         m_saveBackBusy.remove(document.get());
+        writeOpenedDocumentsRecord();
         return;
     }
     // Save: the recorded date moves on only when the upload has succeeded,
@@ -255,6 +320,7 @@ void QNMacAppDelegate::saveBackFinished(const QNDocumentPtr &document, const QDa
     if (cancelled)
         return;
     document->setDate(savedDate);
+    writeOpenedDocumentsRecord();
     const QNDriveConfigPtr from = document->openedFromDriveConfig();
     if (!from)
         return;

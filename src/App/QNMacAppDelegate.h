@@ -81,8 +81,14 @@ public:
     QNMainWindowController *frontMainWindowController() const;
 
     // The temporary-folder clean-up: everything in the application's own
-    // temporary folder except what holds an opened copy with unsaved changes.
+    // temporary folder except what holds an opened copy with unsaved changes,
+    // of this run or (through the record below) of an earlier one.
     void cleanTemporaryDirectory();
+    // The record of opened copies (path and recorded date) kept in the
+    // temporary folder, so a later launch knows which copies hold changes
+    // that never went back to their drive.
+    static QString openedDocumentsRecordPath();
+    void writeOpenedDocumentsRecord() const;
 
     // Saving back one opened document: the update-file task. Replaceable
     // (tests); done(error, cancelled) runs once when the upload has ended.
@@ -114,5 +120,9 @@ private:
     // Documents with a question on screen or an upload running: not asked again meanwhile.
     QSet<QNDocument *> m_saveBackBusy;
     bool m_dropboxSessionReady = false;
+    // Changed copies an earlier run recorded, kept until they are gone or
+    // saved; and whether the earlier record has been read (not overwritten before).
+    QList<QPair<QString, qint64>> m_earlierChangedCopies;
+    bool m_recordRead = false;
     QString m_preferencesPage;
 };

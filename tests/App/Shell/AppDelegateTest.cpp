@@ -313,3 +313,47 @@ TEST_F(AppDelegateTest, TheQuestionGoesToTheActiveVisibleWindow) {
     QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::SecondButtonReturn);
 }
 
+
+TEST_F(AppDelegateTest, ChangesThatNeverWentBackSurviveTheNextLaunch) {
+    // First run: two copies opened, one of them edited and never saved back.
+    launch();
+    const QString ours = VNTempDirectory::path();
+    VNTest::writeFile(ours + QStringLiteral("/PANE-A/edited.txt"), "v1");
+    VNTest::writeFile(ours + QStringLiteral("/PANE-B/plain.txt"), "v1");
+    auto edited = QNDocument::withPath(ours + QStringLiteral("/PANE-A/edited.txt"));
+    edited->setDate(QFileInfo(edited->path()).lastModified());
+    auto plain = QNDocument::withPath(ours + QStringLiteral("/PANE-B/plain.txt"));
+    plain->setDate(QFileInfo(plain->path()).lastModified());
+    delegate->addOpenedDocument(edited);
+    delegate->addOpenedDocument(plain);
+    touchLater(edited);
+    delegate.reset();  // the application ends; nothing is saved back
+
+    // Second run: the clean-up keeps the edited copy, throws the other away.
+    launch();
+    EXPECT_TRUE(QFile::exists(edited->path()));
+    EXPECT_EQ(VNTest::readFile(edited->path()), QByteArray("v1 edited"));
+    EXPECT_FALSE(QFile::exists(plain->path()));
+    EXPECT_TRUE(VNLog::captured().join('\n').contains(QStringLiteral("kept changed copy")));
+
+    // A third run still keeps it.
+    delegate.reset();
+    launch();
+    EXPECT_TRUE(QFile::exists(edited->path()));
+}
+
+TEST_F(AppDelegateTest, ARecordPointingOutsideOurFolderKeepsNothingAlive) {
+    const QString outside = tempDir->path() + QStringLiteral("/outside.txt");
+    VNTest::writeFile(outside, "x");
+    VNTest::writeFile(VNTempDirectory::path() + QStringLiteral("/junk.txt"), "x");
+    VNTest::writeFile(QNMacAppDelegate::openedDocumentsRecordPath(),
+                      QStringLiteral("[{\"path\": \"%1\", \"date\": 0}, {\"path\": \"%2\", \"date\": 0}]")
+                          .arg(outside, VNTempDirectory::path() + QStringLiteral("/../elsewhere"))
+                          .toUtf8());
+    launch();
+    EXPECT_FALSE(QFile::exists(VNTempDirectory::path() + QStringLiteral("/junk.txt")));
+    EXPECT_TRUE(QFile::exists(outside));  // never ours to remove either
+    // A record that is not a list is ignored.
+    VNTest::writeFile(QNMacAppDelegate::openedDocumentsRecordPath(), "{not json");
+    delegate->cleanTemporaryDirectory();
+}
