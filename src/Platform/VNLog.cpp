@@ -78,3 +78,19 @@ void setQuiet(bool quiet) {
 }
 
 }  // namespace VNLog
+
+// glibc serialises tzset() with a lock of its own that the thread sanitizer
+// cannot see, so local-time conversions on two threads at once (log time
+// stamps, file dates) would be reported as races inside libc.
+#if defined(__SANITIZE_THREAD__)
+#define VN_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VN_THREAD_SANITIZER 1
+#endif
+#endif
+#ifdef VN_THREAD_SANITIZER
+extern "C" const char *__tsan_default_suppressions() {
+    return "race:tzset_internal\n";
+}
+#endif
