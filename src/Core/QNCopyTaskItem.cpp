@@ -114,7 +114,7 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
                                   QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
                                   const QNTaskPtr &task, const QNTaskItemPtr &primary) {
     if (!document || !toDocument) {
-        postCopyFinished(completed, makeError(QStringLiteral("There is nothing to copy.")), nullptr, false);
+        failCopy(completed, makeError(QStringLiteral("There is nothing to copy.")));
         return;
     }
     if (isFolderIntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
@@ -123,7 +123,7 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
                                    .arg(document->displayName().isEmpty() ? lastPathComponent(document->path())
                                                                           : document->displayName()));
         logFailure(QStringLiteral("copyDocument error2"), error);
-        postCopyFinished(completed, error, nullptr, false);
+        failCopy(completed, error);
         return;
     }
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
@@ -136,7 +136,7 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
                         self->postCopy(completed, error, copied, fromQueue, true);
                 } else if (error) {
                     self->logFailure(QStringLiteral("copyDocument error2"), error);
-                    self->postCopyFinished(completed, error, nullptr, false);
+                    self->failCopy(completed, error);
                 } else if (self->claimPostCopy()) {
                     self->postCopy(completed, nullptr, copied, fromQueue, false);
                 }
@@ -176,7 +176,7 @@ void QNCopyTaskItem::transferFile(QNDocumentPtr document, QNDocumentPtr toDocume
         if (!refused)
             refused = makeError(QStringLiteral("The task has no temporary folder."));
         logFailure(QStringLiteral("copyDocument error2"), refused);
-        postCopyFinished(completed, refused, nullptr, false);
+        failCopy(completed, refused);
         return;
     }
     QDir().mkpath(QFileInfo(localPath).path());  // errors show up as a failed download
@@ -202,7 +202,7 @@ void QNCopyTaskItem::transferFile(QNDocumentPtr document, QNDocumentPtr toDocume
                     self->postCopy(completed, error, localCopy, fromQueue, true);
             } else if (error) {
                 self->logFailure(QStringLiteral("copyDocument error2"), error);
-                self->postCopyFinished(completed, error, nullptr, false);
+                self->failCopy(completed, error);
             } else {
                 self->uploadLocalCopy(localCopy ? localCopy : localDocument, true, toDocument, fromQueue, toQueue,
                                       completed, update);
@@ -232,9 +232,10 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
     auto upload = std::make_shared<QNUploadOperation>(
         m_toDriveConfig, localCopy, toDocument, std::move(progress),
         [self, completed, localCopy, isTemporary, fromQueue](QNDocumentPtr uploaded, VNErrorPtr error, bool cancelled) {
+            self->m_uploadAnswered.store(true);
             if (error && !cancelled) {
                 self->logFailure(QStringLiteral("copyDocument error3"), error);
-                self->postCopyFinished(completed, error, nullptr, false);
+                self->failCopy(completed, error);
                 return;
             }
             if (isTemporary) {
@@ -243,7 +244,7 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
                     auto deletion = self->makeError(QStringLiteral("The temporary copy %1 could not be deleted: %2")
                                                         .arg(localCopy->path(), file.errorString()));
                     VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument error4: %1").arg(errorText(deletion)));
-                    self->postCopyFinished(completed, deletion, nullptr, false);
+                    self->failCopy(completed, deletion);
                     return;
                 }
             }
@@ -251,7 +252,20 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
                 self->postCopy(completed, nullptr, uploaded, fromQueue, cancelled);
         });
     observeRunning(upload);
+    {
+        std::lock_guard lock(m_blockMutex);
+        m_uploadOperation = upload;
+    }
     addOperation(toQueue, upload);
+}
+
+void QNCopyTaskItem::failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error) {
+    postCopyFinished(completed, error, nullptr, false);
+}
+
+std::shared_ptr<VNOperation> QNCopyTaskItem::uploadOperation() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_uploadOperation.lock();
 }
 
 void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath, VNOperationQueue *metadataQueue,

@@ -84,6 +84,15 @@ protected:
 
     void setProgressAndReport(double value, const QNTaskItemUpdateBlock &update);
 
+    // Ends the item after a failed step of the copy (download, upload,
+    // in-drive copy, temporary copy); kinds that changed something on the
+    // drive before the copy put it back first. The base finishes at once.
+    virtual void failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error);
+
+    // The upload of the file way, once queued, and whether it has answered.
+    std::shared_ptr<VNOperation> uploadOperation() const;
+    bool uploadAnswered() const { return m_uploadAnswered.load(); }
+
 private:
     void logFailure(const QString &step, const VNErrorPtr &error) const;
 
@@ -96,6 +105,8 @@ private:
     std::atomic<int> m_unfinishedSubTaskItems{0};
     std::atomic<bool> m_postCopyClaimed{false};
     std::atomic<bool> m_treeBroken{false};
+    std::atomic<bool> m_uploadAnswered{false};
+    std::weak_ptr<VNOperation> m_uploadOperation;
     std::mutex m_firstErrorMutex;
     VNErrorPtr m_firstSubitemError;
 

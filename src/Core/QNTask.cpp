@@ -164,7 +164,11 @@ void QNTask::runLifeCycle(const QNTaskEventBlock &taskCompleted, const QNTaskEve
     for (const auto &item : taskItems())
         item->reportFromEndPass(cleanupError, canceled());
 
-    // Drops the manager's callbacks, which hold the manager.
+    // Nothing is reported after this: drop the listeners, which may hold
+    // the task itself, and the manager's callbacks, which hold the manager.
+    m_taskCompletedListeners.clear();
+    m_taskMetadataCompletedListeners.clear();
+    m_taskUpdateListeners.clear();
     std::lock_guard lock(m_blocksMutex);
     m_taskItemAddedBlock = nullptr;
     m_taskItemCompletedBlock = nullptr;
@@ -198,6 +202,8 @@ void QNTask::cancel() {
     m_metadataQueue->cancelAllOperations();
     m_fromQueue->cancelAllOperations();
     m_toQueue->cancelAllOperations();
+    for (const auto &item : taskItems())
+        item->taskWasCancelled();
 }
 
 void QNTask::addOperation(VNOperationQueue *queue, const std::shared_ptr<VNOperation> &operation) {

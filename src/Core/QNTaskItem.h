@@ -71,6 +71,10 @@ public:
     void clearListeners();
     int completedListenerCount() const { return m_completedListeners.count(); }
 
+    // Told by the task right after it has cancelled its queues' operations
+    // (work that was queued and never started gives no answer). Base: nothing.
+    virtual void taskWasCancelled() {}
+
     // The task's end pass: reports an item that has not reported yet to its
     // remaining completed listeners, marks it finished and empties its
     // listeners. Answers whether the item was reported here.

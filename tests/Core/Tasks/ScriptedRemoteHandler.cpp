@@ -105,3 +105,23 @@ void ScriptedRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback co
     }
     QNFakeRemoteHandler::remove(document, completed);
 }
+
+void ScriptedRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
+    Script s;
+    {
+        std::lock_guard lock(scriptMutex);
+        s = script;
+    }
+    if (!s.dotDotInListingOf.isEmpty() && folder && folder->path() == s.dotDotInListingOf) {
+        const QString parent = folder->path();
+        QNFakeRemoteHandler::listDocuments(folder, searchKeyword,
+                                           [completed, parent](QNDocumentList docs, QString keyword, VNErrorPtr error,
+                                                               bool cancelled) {
+                                               if (!error && !cancelled)
+                                                   docs.append(QNDocument::withPath(parent + "/..", true));
+                                               completed(docs, keyword, error, cancelled);
+                                           });
+        return;
+    }
+    QNFakeRemoteHandler::listDocuments(folder, searchKeyword, completed);
+}

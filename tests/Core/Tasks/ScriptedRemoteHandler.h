@@ -24,6 +24,7 @@ public:
         QString failUploadsNamed;        // an upload of a file with this name fails
         bool removeOnlyEmptyFolders = false;
         int failRemovalNumber = 0;       // the n-th removal (1-based) fails; 0: none
+        QString dotDotInListingOf;       // a listing of this folder also names "<folder>/.."
     };
     static void setScript(const Script &script);
     static void reset();
@@ -36,4 +37,5 @@ public:
     void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                 QNDocumentCallback completed) override;
     void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
+    void listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) override;
 };

@@ -1,0 +1,109 @@
+#include "Core/QNMoveTaskItem.h"
+
+#include "Core/QNMoveOperation.h"
+#include "Core/QNRemoveOperation.h"
+#include "Core/QNTask.h"
+#include "Core/QNThrottleOperation.h"
+#include "Platform/VNLog.h"
+
+namespace {
+QString errorText(const VNErrorPtr &error) {
+    return error ? error->localizedDescription() : QStringLiteral("(null)");
+}
+}  // namespace
+
+void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
+                                  VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
+                                  QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
+                                  const QNTaskPtr &task, const QNTaskItemPtr &primary) {
+    const bool driveMoves = document && toDocument && sameDrive() && fromDriveConfig()->supportsLocalMove(document) &&
+                            toDriveConfig()->supportsLocalMove(toDocument);
+    if (!driveMoves || isFolderIntoItself(fromDriveConfig(), document, toDriveConfig(), toDocument)) {
+        // The copy way (which also refuses a folder into itself).
+        QNCopyTaskItem::copyDocument(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
+                                     primary);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
+    auto move = std::make_shared<QNMoveOperation>(
+        fromDriveConfig(), document, toDocument,
+        [self, completed, fromQueue](QNDocumentPtr moved, VNErrorPtr error, bool cancelled) {
+            if (cancelled) {
+                if (self->claimPostCopy())
+                    self->postCopyFinished(completed, error, moved, true);
+            } else if (error) {
+                VNLog::log(QStringLiteral("QNMoveTaskItem copyDocument error2 %1").arg(errorText(error)));
+                self->postCopyFinished(completed, error, nullptr, false);
+            } else {
+                // The drive moved it: nothing is left to remove.
+                self->postCopyFinished(completed, nullptr, moved, false);
+            }
+        });
+    observeRunning(move);
+    addOperation(fromQueue, move);
+    addOperation(fromQueue, QNThrottleOperation::waitingFor(toQueue));
+}
+
+void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,
+                              VNOperationQueue *queue, bool cancelled) {
+    if (cancelled || error || treeWasBroken()) {
+        // Not a whole copy: the source stays.
+        postCopyFinished(completed, error, document, cancelled || (!error && treeWasBroken()));
+        return;
+    }
+    if (!queue)
+        if (auto owner = task())
+            queue = owner->fromQueue();
+    auto source = fromDocument();
+    if (source && source->isDirectory() && fromDriveConfig()->needsRecursiveRemove()) {
+        // The drive removes only empty folders: what was copied, each
+        // document before the folder that holds it, the folder last.
+        QList<QNDocumentPtr> documents{source};
+        for (const auto &sub : subitems()) {
+            auto copied = std::dynamic_pointer_cast<QNCopyTaskItem>(sub);
+            if (copied && copied->fromDocument())
+                documents.append(copied->fromDocument());
+        }
+        removeCopiedTree(documents, documents.size() - 1, completed, queue);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
+    auto remove = std::make_shared<QNRemoveOperation>(
+        fromDriveConfig(), source, [self, completed](QNDocumentPtr removed, VNErrorPtr error, bool cancelled) {
+            if (error && !cancelled) {
+                VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(error)));
+                self->postCopyFinished(completed, error, nullptr, false);
+                return;
+            }
+            self->postCopyFinished(completed, nullptr, removed, cancelled);
+        });
+    observeRunning(remove);
+    addOperation(queue, remove);
+}
+
+void QNMoveTaskItem::removeCopiedTree(QList<QNDocumentPtr> documents, int index, QNTaskItemCompletedBlock completed,
+                                      VNOperationQueue *queue) {
+    auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
+    auto remove = std::make_shared<QNRemoveOperation>(
+        fromDriveConfig(), documents[index],
+        [self, documents, index, completed, queue](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
+            if (cancelled) {
+                self->postCopyFinished(completed, error, nullptr, true);
+                return;
+            }
+            if (error) {
+                VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(error)));
+                self->postCopyFinished(completed, error, nullptr, false);
+                return;
+            }
+            if (index == 0) {
+                self->postCopyFinished(completed, nullptr, documents.first(), false);
+                return;
+            }
+            // Queued before this removal finishes, so the task keeps waiting.
+            self->removeCopiedTree(documents, index - 1, completed, queue);
+        });
+    if (index == documents.size() - 1)
+        observeRunning(remove);
+    addOperation(queue, remove);
+}

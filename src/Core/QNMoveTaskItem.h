@@ -1,0 +1,29 @@
+#pragma once
+
+#include "Core/QNCopyTaskItem.h"
+
+// Moves one document into a destination folder: by the drive's own move when
+// both sides are one drive that can move it, else by a copy followed by the
+// removal of the source. The source is removed only when every part of the
+// copy succeeded (a failed or cancelled part anywhere in a folder's tree
+// keeps it whole). On a drive that removes only empty folders, a moved
+// folder is removed document by document, deepest first, after the whole
+// tree has been copied; exactly the documents that were copied are removed.
+class QNMoveTaskItem : public QNCopyTaskItem {
+public:
+    using QNCopyTaskItem::QNCopyTaskItem;
+
+    QString className() const override { return QStringLiteral("QNMoveTaskItem"); }
+
+    void copyDocument(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
+                      VNOperationQueue *toQueue, VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
+                      QNTaskItemUpdateBlock update, const QNTaskPtr &task, const QNTaskItemPtr &primary) override;
+    // Removes the source after a whole copy.
+    void postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,
+                  VNOperationQueue *queue, bool cancelled) override;
+
+private:
+    // Removes documents[index], then the ones before it, one at a time.
+    void removeCopiedTree(QList<QNDocumentPtr> documents, int index, QNTaskItemCompletedBlock completed,
+                          VNOperationQueue *queue);
+};

@@ -1,0 +1,5 @@
+#include "Core/QNPreviewTask.h"
+
+QNPreviewTask::QNPreviewTask(QObject *filesViewController) : m_filesViewController(filesViewController) {
+    setUsePriorityQueue(true);
+}

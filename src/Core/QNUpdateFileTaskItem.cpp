@@ -1,0 +1,288 @@
+#include "Core/QNUpdateFileTaskItem.h"
+
+#include "Core/QNRemoveOperation.h"
+#include "Core/QNRenameOperation.h"
+#include "Core/QNTask.h"
+#include "Core/QNUtils.h"
+#include "Platform/VNLog.h"
+#include "Platform/VNOperationQueue.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString errorText(const VNErrorPtr &error) {
+    return error ? error->localizedDescription() : QStringLiteral("(null)");
+}
+
+QString lastPathComponent(const QString &path) {
+    return path.section(QLatin1Char('/'), -1);
+}
+
+QString folderOf(const QString &path) {
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString joinPath(const QString &folder, const QString &name) {
+    if (folder.isEmpty())
+        return QLatin1Char('/') + name;
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+QNDriveConfigPtr runTimeLocalDrive() {
+    auto config = QNDriveConfig::create();
+    config->setIsMyFiles(true);
+    config->setUseAbsolutePath(true);
+    return config;
+}
+
+}  // namespace
+
+QNUpdateFileTaskItem::QNUpdateFileTaskItem(QNDriveConfigPtr driveConfig, QNDocumentPtr document,
+                                           QNDocumentPtr originalDocument, QNDocumentPtr originalParentDocument)
+    : QNCopyTaskItem(runTimeLocalDrive(), std::move(driveConfig), std::move(document), originalParentDocument),
+      m_originalDocument(std::move(originalDocument)),
+      m_originalParentDocument(std::move(originalParentDocument)) {}
+
+QString QNUpdateFileTaskItem::description() const {
+    const auto doc = fromDocument();
+    const QString name = doc ? lastPathComponent(doc->path()) : QString();
+    const QString size = !doc ? QString() : doc->isDirectory() ? QStringLiteral("Folder") : QNUtils::sizeString2(doc->size());
+    return QStringLiteral("Update %1 (%2) to %3").arg(name, size, toDriveConfig() ? toDriveConfig()->serviceName() : QString());
+}
+
+QNDocumentPtr QNUpdateFileTaskItem::renamedDocument() const {
+    std::lock_guard lock(m_mutex);
+    return m_renamedDocument;
+}
+
+void QNUpdateFileTaskItem::setClock(std::function<QDateTime()> clock) {
+    std::lock_guard lock(m_mutex);
+    m_clock = std::move(clock);
+}
+
+QString QNUpdateFileTaskItem::backupPath(const QString &drivePath, const QDateTime &when) {
+    const QString name = lastPathComponent(drivePath);
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot > 0 ? name.left(dot) : name;
+    const QString extension = dot > 0 ? name.mid(dot + 1) : QString();
+    const QDate d = when.date();
+    const QTime t = when.time();
+    const QString backup = QStringLiteral("%1-QN-%2-%3-%4_%5-%6-%7.%8")
+                               .arg(base)
+                               .arg(d.year(), 4, 10, QLatin1Char('0'))
+                               .arg(d.month(), 2, 10, QLatin1Char('0'))
+                               .arg(d.day(), 2, 10, QLatin1Char('0'))
+                               .arg(t.hour(), 2, 10, QLatin1Char('0'))
+                               .arg(t.minute(), 2, 10, QLatin1Char('0'))
+                               .arg(t.second(), 2, 10, QLatin1Char('0'))
+                               .arg(extension);
+    return joinPath(folderOf(drivePath), backup);
+}
+
+void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
+                                        VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
+                                        QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
+                                        const QNTaskPtr &task, const QNTaskItemPtr &primary) {
+    // The edited copy must be readable before the drive is touched.
+    const QString localPath = document ? document->path() : QString();
+    QFile local(localPath);
+    if (localPath.isEmpty() || !QFileInfo(localPath).isFile() || !local.open(QIODevice::ReadOnly)) {
+        auto error = makeError(QStringLiteral("The edited copy \"%1\" cannot be read%2; the document on the drive was "
+                                              "left as it was.")
+                                   .arg(localPath, local.errorString().isEmpty() ? QString()
+                                                                                 : QStringLiteral(": ") + local.errorString()));
+        VNLog::log(QStringLiteral("QNUpdateFileTaskItem copyDocument error: %1").arg(errorText(error)));
+        finishUpdate(completed, error, nullptr, false);
+        return;
+    }
+    local.close();
+
+    auto original = m_originalDocument;
+    std::function<QDateTime()> clock;
+    {
+        std::lock_guard lock(m_mutex);
+        clock = m_clock;
+    }
+    const QDateTime now = clock ? clock() : QDateTime::currentDateTime();
+    auto backup = QNDocument::create();
+    backup->setDisplayName(original->displayName().isEmpty() ? lastPathComponent(original->path())
+                                                             : original->displayName());
+    backup->setPath(backupPath(original->path(), now));
+    backup->setId(original->id());
+    backup->setEditURL(original->editURL());
+    backup->setGdResourceId(original->gdResourceId());
+    backup->setFileObject(original->fileObject());
+    backup->setFeedPhotoAlbum(original->feedPhotoAlbum());
+    backup->setSha1(original->sha1());
+
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    std::weak_ptr<QNTask> weakTask = task;
+    std::weak_ptr<QNTaskItem> weakPrimary = primary;
+    auto rename = std::make_shared<QNRenameOperation>(
+        toDriveConfig(), original, backup,
+        [=](QNDocumentPtr result, VNErrorPtr error, bool cancelled) {
+            if (!result && !error && !cancelled)
+                result = backup;
+            if (result) {
+                result->setPath(joinPath(folderOf(original->path()), lastPathComponent(backup->path())));
+                if (result->id().isNull())
+                    result->setId(original->id());
+                result->setEditURL(original->editURL());
+                result->setGdResourceId(original->gdResourceId());
+                result->setFileObject(original->fileObject());
+                result->setFeedPhotoAlbum(original->feedPhotoAlbum());
+                result->setIsDirectory(original->isDirectory());
+            }
+            auto task = weakTask.lock();
+            if (cancelled) {
+                // How far the drive got is unknown: try to put the name back
+                // (a rename that never happened just fails to be undone).
+                {
+                    std::lock_guard lock(self->m_mutex);
+                    self->m_renamedDocument = result ? result : backup;
+                    if (task)
+                        self->m_lifeCycleHold = task->holdLifeCycle();
+                }
+                self->restoreBackup(completed, nullptr, true);
+                return;
+            }
+            if (error) {
+                self->finishUpdate(completed, error, nullptr, false);
+                return;
+            }
+            {
+                std::lock_guard lock(self->m_mutex);
+                self->m_renamedDocument = result;
+                // The drive now holds only the backup: the task must not end
+                // before the document is back under its name.
+                if (task)
+                    self->m_lifeCycleHold = task->holdLifeCycle();
+            }
+            self->setProgressAndReport(0.1, update);
+            auto primary = weakPrimary.lock();
+            if (!task || !primary) {
+                self->restoreBackup(completed, nullptr, true);
+                return;
+            }
+            self->QNCopyTaskItem::copyDocument(document, toDocument, fromQueue, toQueue, metadataQueue, completed,
+                                               update, task, primary);
+            if (task->canceled())
+                self->taskWasCancelled();  // the upload was cancelled as it was queued
+        });
+    addOperation(metadataQueue, rename);
+}
+
+void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr,
+                                    VNOperationQueue *queue, bool cancelled) {
+    VNLog::log(QStringLiteral("postCopyWithCompletedBlock, canceled: %1, subitems: %2")
+                   .arg(cancelled ? 1 : 0)
+                   .arg(subitems().size()));
+    if (cancelled || error) {
+        restoreBackup(completed, error, cancelled);
+        return;
+    }
+    if (!queue)
+        if (auto owner = task())
+            queue = owner->fromQueue();
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    auto remove = std::make_shared<QNRemoveOperation>(
+        toDriveConfig(), renamedDocument(), [self, completed](QNDocumentPtr removed, VNErrorPtr error, bool cancelled) {
+            self->m_backupRemovalAnswered.store(true);
+            VNLog::log(QStringLiteral("----- removeOperation finished"));
+            if (error && !cancelled) {
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(error)));
+                self->finishUpdate(completed, error, nullptr, false);
+                return;
+            }
+            // Cancelled: the new file and the backup are both on the drive.
+            self->finishUpdate(completed, nullptr, removed, cancelled);
+        });
+    observeRunning(remove);
+    {
+        std::lock_guard lock(m_mutex);
+        m_backupRemoval = remove;
+    }
+    addOperation(queue, remove);
+    if (auto owner = task(); owner && owner->canceled())
+        taskWasCancelled();  // the removal was cancelled as it was queued
+}
+
+void QNUpdateFileTaskItem::failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error) {
+    restoreBackup(completed, error, false);
+}
+
+void QNUpdateFileTaskItem::taskWasCancelled() {
+    if (hasConcluded() || !renamedDocument())
+        return;
+    std::shared_ptr<VNOperation> removal;
+    {
+        std::lock_guard lock(m_mutex);
+        removal = m_backupRemoval;
+    }
+    if (removal) {
+        // The new file is up; a backup removal that never started stays undone.
+        if (!removal->isExecuting() && !m_backupRemovalAnswered.load())
+            finishUpdate(completedBlock(), nullptr, nullptr, true);
+        return;
+    }
+    // An upload that answered goes on through postCopy, one that runs
+    // answers as cancelled; one cancelled before it started never answers:
+    // put the document back now.
+    if (uploadAnswered())
+        return;
+    auto upload = uploadOperation();
+    if (upload && upload->isExecuting())
+        return;
+    restoreBackup(completedBlock(), nullptr, true);
+}
+
+void QNUpdateFileTaskItem::restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
+                                         bool cancelled) {
+    if (m_restoreClaimed.exchange(true) || hasConcluded())
+        return;
+    auto renamed = renamedDocument();
+    if (!renamed) {
+        finishUpdate(completed, error, nullptr, cancelled);
+        return;
+    }
+    auto original = m_originalDocument;
+    auto name = QNDocument::create();
+    name->setPath(original->path());
+    name->setDisplayName(original->displayName().isEmpty() ? lastPathComponent(original->path())
+                                                           : original->displayName());
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    // Outside the task's queues, so that a cancelled task still runs it; the
+    // life cycle waits for it through the hold taken after the rename.
+    auto rename = std::make_shared<QNRenameOperation>(
+        toDriveConfig(), renamed, name,
+        [self, completed, error, cancelled, renamed](QNDocumentPtr, VNErrorPtr renameError, bool renameCancelled) {
+            if (renameError || renameCancelled) {
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(renameError)));
+                const QString what = error ? error->localizedDescription()
+                                           : QStringLiteral("The save-back was cancelled.");
+                auto reported = self->makeError(
+                    QStringLiteral("%1 The document could not be given its name back; it is kept on the drive as \"%2\".")
+                        .arg(what, lastPathComponent(renamed->path())));
+                self->finishUpdate(completed, reported, nullptr, false);
+                return;
+            }
+            self->finishUpdate(completed, error, nullptr, cancelled);
+        });
+    rename->start();
+}
+
+void QNUpdateFileTaskItem::finishUpdate(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
+                                        const QNDocumentPtr &document, bool cancelled) {
+    postCopyFinished(completed, error, document, cancelled);
+    std::shared_ptr<void> hold;
+    std::shared_ptr<VNOperation> removal;
+    {
+        std::lock_guard lock(m_mutex);
+        hold = std::move(m_lifeCycleHold);
+        removal = std::move(m_backupRemoval);
+    }
+    // Released last: the life cycle goes on only after the item has reported.
+}

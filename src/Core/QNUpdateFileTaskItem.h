@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Core/QNCopyTaskItem.h"
+
+#include <QDateTime>
+#include <functional>
+#include <mutex>
+
+// Saves a document that was edited in another application back to the drive
+// it was opened from: the drive document is renamed to a dated backup name
+// ("report-QN-2014-03-05_09-07-02.docx"), the edited local file is uploaded
+// into the same folder under the document's name, then the backup is
+// removed. At every moment one of the two versions is on the drive: a local
+// copy that cannot be read fails before the drive is touched, and when the
+// upload fails or is cancelled the backup gets its name back (the failure is
+// still reported). Runs in a QNUpdateFileTask.
+class QNUpdateFileTaskItem : public QNCopyTaskItem {
+public:
+    // driveConfig: the drive; document: the edited local file (absolute
+    // path); originalDocument: the drive document; originalParentDocument:
+    // its folder on the drive.
+    QNUpdateFileTaskItem(QNDriveConfigPtr driveConfig, QNDocumentPtr document, QNDocumentPtr originalDocument,
+                         QNDocumentPtr originalParentDocument);
+
+    // The edited local file.
+    QNDocumentPtr document() const override { return fromDocument(); }
+    // "Update name (1.50 KB) to Service".
+    QString description() const override;
+    QString className() const override { return QStringLiteral("QNUpdateFileTaskItem"); }
+
+    // Renames the drive document to its backup name, then copies.
+    void copyDocument(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
+                      VNOperationQueue *toQueue, VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
+                      QNTaskItemUpdateBlock update, const QNTaskPtr &task, const QNTaskItemPtr &primary) override;
+    // Removes the backup after the upload; puts it back after a failure.
+    void postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,
+                  VNOperationQueue *queue, bool cancelled) override;
+    void taskWasCancelled() override;
+
+    QNDocumentPtr originalDocument() const { return m_originalDocument; }
+    QNDocumentPtr originalParentDocument() const { return m_originalParentDocument; }
+    // The drive document under its backup name, once renamed; null before.
+    QNDocumentPtr renamedDocument() const;
+
+    // The backup path of a drive document at the given local time: its
+    // folder joined with "name-QN-yyyy-MM-dd_hh-mm-ss.ext" (a name without an
+    // extension ends in a full stop).
+    static QString backupPath(const QString &drivePath, const QDateTime &when);
+    // The clock for backup names (tests); the default is the local time now.
+    void setClock(std::function<QDateTime()> clock);
+
+protected:
+    void failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error) override;
+
+private:
+    // Gives the backup the document's name again, then finishes.
+    void restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, bool cancelled);
+    void finishUpdate(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, const QNDocumentPtr &document,
+                      bool cancelled);
+
+    QNDocumentPtr m_originalDocument;
+    QNDocumentPtr m_originalParentDocument;
+    mutable std::mutex m_mutex;
+    QNDocumentPtr m_renamedDocument;
+    std::function<QDateTime()> m_clock;
+    std::shared_ptr<void> m_lifeCycleHold;  // while the drive holds only the backup
+    std::atomic<bool> m_restoreClaimed{false};
+    std::shared_ptr<VNOperation> m_backupRemoval;  // until the item ends
+    std::atomic<bool> m_backupRemovalAnswered{false};
+};

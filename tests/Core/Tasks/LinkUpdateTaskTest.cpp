@@ -1,0 +1,364 @@
+// Share links, save-back through a dated backup, and the download, preview
+// and rename items.
+#include "Core/QNDownloadTask.h"
+#include "Core/QNDownloadTaskItem.h"
+#include "Core/QNLinkTask.h"
+#include "Core/QNLinkTaskItem.h"
+#include "Core/QNPreviewTask.h"
+#include "Core/QNPreviewTaskItem.h"
+#include "Core/QNRenameTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "Core/QNUpdateFileTask.h"
+#include "Core/QNUpdateFileTaskItem.h"
+#include "Platform/VNDispatch.h"
+#include "ScriptedRemoteHandler.h"
+#include "TaskTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using namespace TaskTest;
+using Op = QNFakeRemoteHandler::Op;
+
+namespace {
+
+const QDateTime kSaveTime(QDate(2014, 3, 5), QTime(9, 7, 2));
+const QString kBackup = QStringLiteral("report-QN-2014-03-05_09-07-02.docx");
+
+class LinkUpdate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        registerHandlers();
+        QNFakeRemoteHandler::resetBehaviours();
+        ScriptedRemoteHandler::reset();
+        dir = VNTest::makeTempDir();
+        manager = std::make_shared<QNTaskManager>();
+        remote = path("remote");
+        writeTree(remote, {{"docs/report.docx", "old version"}, {"docs/other.txt", "other"}});
+        writeTree(path("opened"), {{"report.docx", "new version"}});
+        drive = QNFakeRemoteHandler::makeDriveConfig(remote);
+    }
+    void TearDown() override {
+        QNFakeRemoteHandler::resetBehaviours();
+        ScriptedRemoteHandler::reset();
+    }
+    QString path(const QString &rel) const { return dir->path() + QLatin1Char('/') + rel; }
+    QStringList docsOnDrive() const { return QDir(remote + "/docs").entryList(QDir::Files, QDir::Name); }
+
+    std::shared_ptr<QNUpdateFileTaskItem> saveBackItem(const QString &localPath = QString()) {
+        auto item = std::make_shared<QNUpdateFileTaskItem>(
+            drive, localDocument(localPath.isEmpty() ? path("opened/report.docx") : localPath),
+            driveDocument("/docs/report.docx", false, 11), driveDocument("/docs", true));
+        item->setClock([] { return kSaveTime; });
+        return item;
+    }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::shared_ptr<QNTaskManager> manager;
+    QString remote;
+    QNDriveConfigPtr drive;
+};
+
+}  // namespace
+
+TEST_F(LinkUpdate, BackupNamesForAFixedClock) {
+    EXPECT_EQ(QNUpdateFileTaskItem::backupPath("/docs/report.docx", kSaveTime), "/docs/" + kBackup);
+    EXPECT_EQ(QNUpdateFileTaskItem::backupPath("/report.docx", kSaveTime), "/" + kBackup);
+    EXPECT_EQ(QNUpdateFileTaskItem::backupPath("/a/README", kSaveTime), "/a/README-QN-2014-03-05_09-07-02.");
+    EXPECT_EQ(QNUpdateFileTaskItem::backupPath("/a/archive.tar.gz", QDateTime(QDate(999, 12, 31), QTime(23, 59, 9))),
+              "/a/archive.tar-QN-0999-12-31_23-59-09.gz");
+}
+
+TEST_F(LinkUpdate, SaveBackGoesThroughTheBackupAndEndsWithTheNewVersion) {
+    auto task = std::make_shared<QNUpdateFileTask>();
+    EXPECT_EQ(task->description(), QStringLiteral("Update"));
+    auto item = saveBackItem();
+    EXPECT_TRUE(item->description().startsWith("Update report.docx ("));
+    EXPECT_TRUE(item->description().endsWith(") to (Unknown Service)"));
+    QStringList afterRename;
+    task->registerListenerForTaskMetadataCompletedBlock("t", [&] { afterRename = docsOnDrive(); });
+    std::vector<float> progress;
+    item->registerListenerForTaskItemUpdateBlock("t", [&] { progress.push_back(item->progress()); });
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    EXPECT_EQ(task->description(), QStringLiteral("Update file to (Unknown Service)"));
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_FALSE(std::get<0>(reports->first()));
+    EXPECT_FALSE(std::get<2>(reports->first()));
+    // First only the dated backup, at the end only the new version.
+    EXPECT_EQ(afterRename, (QStringList{"other.txt", kBackup}));
+    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
+    EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("new version"));
+    ASSERT_TRUE(item->renamedDocument());
+    EXPECT_EQ(item->renamedDocument()->path(), "/docs/" + kBackup);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_FLOAT_EQ(progress.front(), 0.1f);
+    EXPECT_FLOAT_EQ(progress.back(), 1.0f);
+    EXPECT_TRUE(VNTest::readFile(path("opened/report.docx")) == "new version") << "the local copy is kept";
+}
+
+TEST_F(LinkUpdate, DuringTheUploadBothVersionsAreOnTheDrive) {
+    QNFakeRemoteHandler::Behaviour hold;
+    hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;
+    QNFakeRemoteHandler::setBehaviour(Op::Remove, hold, remote);
+    auto task = std::make_shared<QNUpdateFileTask>();
+    auto item = saveBackItem();
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    manager->addTask(task);
+    ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Remove) == 1; }));
+    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", kBackup, "report.docx"}));
+    task->cancel();
+    ASSERT_TRUE(waitForCompletion(task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<2>(reports->first()));
+    // Nothing lost: the new version and the backup stay.
+    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", kBackup, "report.docx"}));
+}
+
+TEST_F(LinkUpdate, FailedUploadPutsTheDocumentBackAndReportsTheFailure) {
+    QNFakeRemoteHandler::Behaviour fail;
+    fail.mode = QNFakeRemoteHandler::Mode::Fail;
+    QNFakeRemoteHandler::setBehaviour(Op::Upload, fail, remote);
+    auto task = std::make_shared<QNUpdateFileTask>();
+    auto item = saveBackItem();
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<0>(reports->first()));
+    EXPECT_FALSE(std::get<2>(reports->first()));
+    EXPECT_TRUE(task->canceled());
+    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
+    EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+}
+
+TEST_F(LinkUpdate, UploadCancelledWhileRunningPutsTheDocumentBack) {
+    QNFakeRemoteHandler::Behaviour hold;
+    hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;
+    QNFakeRemoteHandler::setBehaviour(Op::Upload, hold, remote);
+    auto task = std::make_shared<QNUpdateFileTask>();
+    auto item = saveBackItem();
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    manager->addTask(task);
+    ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Upload) == 1; }));
+    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", kBackup}));
+    task->cancel();
+    ASSERT_TRUE(waitForCompletion(task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<2>(reports->first()));
+    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
+    EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+}
+
+TEST_F(LinkUpdate, UploadCancelledBeforeItStartedPutsTheDocumentBack) {
+    auto task = std::make_shared<QNUpdateFileTask>();
+    auto item = saveBackItem();
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    // After the rename, before the transfer phase opens the to queue.
+    task->registerListenerForTaskMetadataCompletedBlock("t", [task] { task->cancel(); });
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<2>(reports->first()));
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
+    EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+}
+
+TEST_F(LinkUpdate, UnreadableLocalCopyFailsBeforeTheDriveChanges) {
+    for (const QString &local : {path("opened/missing.docx"), path("opened")}) {
+        QNFakeRemoteHandler::resetBehaviours();
+        auto task = std::make_shared<QNUpdateFileTask>();
+        auto item = saveBackItem(local);
+        auto reports = watchItem(item);
+        task->addTaskItem(item);
+        ASSERT_TRUE(runTask(manager, task));
+        ASSERT_EQ(reports->count(), 1);
+        ASSERT_TRUE(std::get<0>(reports->first()));
+        EXPECT_TRUE(std::get<0>(reports->first())->localizedDescription().contains("cannot be read"));
+        EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Rename), 0);
+        EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
+    }
+}
+
+TEST_F(LinkUpdate, FailedRenameUploadsNothing) {
+    QNFakeRemoteHandler::Behaviour fail;
+    fail.mode = QNFakeRemoteHandler::Mode::Fail;
+    QNFakeRemoteHandler::setBehaviour(Op::Rename, fail, remote);
+    auto task = std::make_shared<QNUpdateFileTask>();
+    auto item = saveBackItem();
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<0>(reports->first()));
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+    EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+}
+
+TEST_F(LinkUpdate, LinkProgressIsFinishedItemsOverItems) {
+    const QString slow = path("slow");
+    writeTree(slow, {{"late.txt", "l"}});
+    auto slowDrive = QNFakeRemoteHandler::makeDriveConfig(slow);
+    QNFakeRemoteHandler::Behaviour hold;
+    hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;
+    QNFakeRemoteHandler::setBehaviour(Op::Link, hold, slow);
+    auto task = std::make_shared<QNLinkTask>();
+    EXPECT_EQ(task->description(), QStringLiteral("Link"));
+    EXPECT_EQ(task->progress(), 0.0f);
+    auto a = std::make_shared<QNLinkTaskItem>(drive, driveDocument("/docs/report.docx", false, 11));
+    auto b = std::make_shared<QNLinkTaskItem>(drive, driveDocument("/docs/other.txt", false, 5));
+    auto c = std::make_shared<QNLinkTaskItem>(slowDrive, driveDocument("/late.txt", false, 1));
+    EXPECT_TRUE(a->description().startsWith("Get link for report.docx ("));
+    auto reportsA = watchItem(a);
+    for (const auto &i : {a, b, c})
+        task->addTaskItem(i);
+    EXPECT_EQ(task->description(), QStringLiteral("Get links from (Unknown Service)"));
+    manager->addTask(task);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return a->finished() && b->finished() && QNFakeRemoteHandler::callCount(Op::Link) == 3; }));
+    EXPECT_FLOAT_EQ(task->progress(), 2.0f / 3.0f);
+    EXPECT_FLOAT_EQ(a->progress(), 1.0f);
+    EXPECT_FLOAT_EQ(c->progress(), 0.0f);
+    ASSERT_EQ(reportsA->count(), 1);
+    ASSERT_TRUE(std::get<1>(reportsA->first()));
+    EXPECT_EQ(std::get<1>(reportsA->first())->link(), "https://fake.invalid/share/docs/report.docx");
+    task->cancel();
+    ASSERT_TRUE(waitForCompletion(task));
+    EXPECT_FLOAT_EQ(c->progress(), 1.0f);
+    EXPECT_FLOAT_EQ(task->progress(), 1.0f);
+}
+
+TEST_F(LinkUpdate, LinkFailureFinishesWithTheErrorAndCancelsTheTask) {
+    QNFakeRemoteHandler::Behaviour fail;
+    fail.mode = QNFakeRemoteHandler::Mode::Fail;
+    QNFakeRemoteHandler::setBehaviour(Op::Link, fail, remote);
+    auto task = std::make_shared<QNLinkTask>();
+    std::vector<std::shared_ptr<QNLinkTaskItem>> items;
+    std::vector<std::shared_ptr<ItemReports>> reports;
+    for (int i = 0; i < 5; ++i) {
+        items.push_back(std::make_shared<QNLinkTaskItem>(drive, driveDocument("/docs/other.txt", false, 5)));
+        reports.push_back(watchItem(items.back()));
+        task->addTaskItem(items.back());
+    }
+    ASSERT_TRUE(runTask(manager, task));
+    EXPECT_TRUE(task->canceled());
+    int failed = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+        ASSERT_EQ(reports[i]->count(), 1);
+        if (std::get<0>(reports[i]->first())) {
+            ++failed;
+            EXPECT_FLOAT_EQ(items[i]->progress(), 1.0f) << "an answered item shows 1.0, failed or not";
+        } else {
+            EXPECT_TRUE(std::get<2>(reports[i]->first()));
+        }
+    }
+    EXPECT_GE(failed, 1);
+    EXPECT_LT(QNFakeRemoteHandler::callCount(Op::Link), 5) << "link items after the failure still ran";
+}
+
+TEST_F(LinkUpdate, DownloadItemProgressReachesTheListenersOnTheMainQueue) {
+    writeTree(remote, {{"big.bin", QByteArray(20000, 'd')}});
+    QNFakeRemoteHandler::Behaviour steps;
+    steps.progressStep = 5000;
+    QNFakeRemoteHandler::setBehaviour(Op::Download, steps, remote);
+    auto task = std::make_shared<QNDownloadTask>();
+    EXPECT_EQ(task->description(), QStringLiteral("Download"));
+    auto item = std::make_shared<QNDownloadTaskItem>(drive, driveDocument("/big.bin", false, 20000),
+                                                     QNDocument::withPath(path("down.bin")));
+    EXPECT_TRUE(item->description().startsWith("Download big.bin ("));
+    std::vector<float> seen;  // main thread only
+    std::atomic<int> offMain{0};
+    task->registerListenerForTaskUpdateBlock("t", [&] {
+        if (!VNDispatch::isMainThread())
+            ++offMain;
+        seen.push_back(task->progress());
+    });
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    EXPECT_EQ(task->description(), QStringLiteral("Download big.bin from (Unknown Service)"));
+    ASSERT_TRUE(runTask(manager, task));
+    // Every report (one per 5000 bytes, and the closing 1.0) reaches the
+    // task's listeners on the main queue, also those that arrive after the
+    // download has answered.
+    ASSERT_TRUE(VNTest::waitUntil([&] { return seen.size() >= 5; }));
+    EXPECT_EQ(offMain.load(), 0);
+    EXPECT_FLOAT_EQ(item->progress(), 1.0f);
+    EXPECT_FLOAT_EQ(task->progress(), 1.0f);
+    EXPECT_EQ(VNTest::readFile(path("down.bin")), QByteArray(20000, 'd'));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_FALSE(std::get<0>(reports->first()));
+}
+
+TEST_F(LinkUpdate, DownloadFailureReachesItemAndManager) {
+    auto task = std::make_shared<QNDownloadTask>();
+    auto item = std::make_shared<QNDownloadTaskItem>(drive, driveDocument("/docs/missing.bin", false, 1),
+                                                     QNDocument::withPath(path("down.bin")));
+    std::atomic<int> managerErrors{0};
+    manager->registerListenerForTaskItemCompletedBlock("t", [&](VNErrorPtr e, QNTaskItemPtr, bool c) {
+        if (e && !c)
+            ++managerErrors;
+    });
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<0>(reports->first()));
+    EXPECT_EQ(managerErrors.load(), 1);
+    EXPECT_TRUE(task->canceled());
+}
+
+TEST_F(LinkUpdate, PreviewRunsOnThePriorityQueueBesideABlockedTask) {
+    QNFakeRemoteHandler::Behaviour hold;
+    hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;
+    const QString stuck = path("stuck");
+    writeTree(stuck, {{"s.txt", "s"}});
+    QNFakeRemoteHandler::setBehaviour(Op::Download, hold, stuck);
+    auto blocked = std::make_shared<QNDownloadTask>();
+    blocked->addTaskItem(std::make_shared<QNDownloadTaskItem>(QNFakeRemoteHandler::makeDriveConfig(stuck),
+                                                              driveDocument("/s.txt", false, 1),
+                                                              QNDocument::withPath(path("s.txt"))));
+    manager->addTask(blocked);
+
+    QObject pane;
+    auto preview = std::make_shared<QNPreviewTask>(&pane);
+    EXPECT_TRUE(preview->usePriorityQueue());
+    EXPECT_EQ(preview->filesViewController().data(), &pane);
+    auto item = std::make_shared<QNPreviewTaskItem>(drive, driveDocument("/docs/other.txt", false, 5),
+                                                    QNDocument::withPath(path("preview.txt")));
+    EXPECT_TRUE(item->usePriorityQueue());
+    EXPECT_TRUE(item->description().startsWith("Preview download other.txt ("));
+    preview->addTaskItem(item);
+    ASSERT_TRUE(runTask(manager, preview));
+    EXPECT_EQ(VNTest::readFile(path("preview.txt")), QByteArray("other"));
+    EXPECT_FALSE(blocked->completed());
+    blocked->cancel();
+    ASSERT_TRUE(waitForCompletion(blocked));
+}
+
+TEST_F(LinkUpdate, RenameItemRefusedByTheDriveKeepsTheName) {
+    auto task = std::make_shared<QNTask>();
+    auto refused = std::make_shared<QNRenameTaskItem>(drive, driveDocument("/docs/report.docx", false, 11),
+                                                      driveDocument("/docs/other.txt", false));
+    EXPECT_TRUE(refused->description().startsWith("Rename report.docx ("));
+    auto reports = watchItem(refused);
+    task->addTaskItem(refused);
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_EQ(reports->count(), 1);
+    EXPECT_TRUE(std::get<0>(reports->first()));
+    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
+
+    auto task2 = std::make_shared<QNTask>();
+    auto renamed = std::make_shared<QNRenameTaskItem>(drive, driveDocument("/docs/report.docx", false, 11),
+                                                      driveDocument("/docs/final.docx", false));
+    auto reports2 = watchItem(renamed);
+    task2->addTaskItem(renamed);
+    ASSERT_TRUE(runTask(manager, task2));
+    ASSERT_EQ(reports2->count(), 1);
+    EXPECT_FALSE(std::get<0>(reports2->first()));
+    EXPECT_EQ(docsOnDrive(), (QStringList{"final.docx", "other.txt"}));
+}

@@ -1,0 +1,317 @@
+// Move and remove items: the drive's own move, copy-then-remove with a
+// source that stays whole on any failure, and removal trees on drives that
+// remove only empty folders.
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
+#include "Core/QNRemoveTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "ScriptedRemoteHandler.h"
+#include "TaskTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using namespace TaskTest;
+using Op = QNFakeRemoteHandler::Op;
+
+namespace {
+
+class MoveRemove : public ::testing::Test {
+protected:
+    void SetUp() override {
+        registerHandlers();
+        QNFakeRemoteHandler::resetBehaviours();
+        ScriptedRemoteHandler::reset();
+        dir = VNTest::makeTempDir();
+        manager = std::make_shared<QNTaskManager>();
+    }
+    void TearDown() override {
+        QNFakeRemoteHandler::resetBehaviours();
+        ScriptedRemoteHandler::reset();
+    }
+    QString path(const QString &rel) const { return dir->path() + QLatin1Char('/') + rel; }
+
+    // A drive that removes only empty folders, like an FTP server.
+    QNDriveConfigPtr recursiveRemoveDrive(const QString &root) {
+        auto config = ScriptedRemoteHandler::makeDriveConfig(root);
+        config->setIsFTP(true);
+        EXPECT_TRUE(config->needsRecursiveRemove());
+        ScriptedRemoteHandler::Script script;
+        script.removeOnlyEmptyFolders = true;
+        ScriptedRemoteHandler::setScript(script);
+        return config;
+    }
+
+    std::tuple<VNErrorPtr, QNDocumentPtr, bool> runOne(const QNTaskPtr &task, const QNTaskItemPtr &item) {
+        auto reports = watchItem(item);
+        task->addTaskItem(item);
+        EXPECT_TRUE(runTask(manager, task));
+        EXPECT_EQ(reports->count(), 1);
+        return reports->count() ? reports->first() : std::tuple<VNErrorPtr, QNDocumentPtr, bool>{};
+    }
+
+    std::tuple<VNErrorPtr, QNDocumentPtr, bool> move(const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
+                                                     const QNDocumentPtr &doc, const QNDocumentPtr &dest) {
+        return runOne(std::make_shared<QNMoveTask>(), std::make_shared<QNMoveTaskItem>(from, to, doc, dest));
+    }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::shared_ptr<QNTaskManager> manager;
+};
+
+}  // namespace
+
+TEST_F(MoveRemove, MoveInsideACapableDriveIsOneOperation) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"a/doc.txt", "moved"}, {"b/", ""}});
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    auto [error, doc, cancelled] = move(fake, QNFakeRemoteHandler::makeDriveConfig(remote),
+                                        driveDocument("/a/doc.txt", false, 5), driveDocument("/b", true));
+    EXPECT_FALSE(error);
+    EXPECT_FALSE(cancelled);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::LocalMove), 1);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download), 0);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Remove), 0);
+    EXPECT_EQ(VNTest::readFile(remote + "/b/doc.txt"), QByteArray("moved"));
+    EXPECT_FALSE(QFileInfo::exists(remote + "/a/doc.txt"));
+}
+
+TEST_F(MoveRemove, MoveOfAFolderIntoItselfInsideOneDriveIsRefused) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"a/sub/doc.txt", "x"}});
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    auto [error, doc, cancelled] = move(fake, fake, driveDocument("/a", true), driveDocument("/a/sub", true));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::LocalMove), 0);
+    EXPECT_EQ(VNTest::readFile(remote + "/a/sub/doc.txt"), QByteArray("x"));
+}
+
+TEST_F(MoveRemove, FileMovedBetweenDrivesLeavesItsSource) {
+    writeTree(path("src"), {{"f.bin", QByteArray(70000, 'm')}});
+    const QString remote = path("remote");
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/f.bin")), driveDocument("/", true));
+    EXPECT_FALSE(error);
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(VNTest::readFile(remote + "/f.bin"), QByteArray(70000, 'm'));
+    EXPECT_FALSE(QFileInfo::exists(path("src/f.bin")));
+
+    QDir().mkpath(path("back"));
+    auto [e2, d2, c2] = move(fake, localDrive(), driveDocument("/f.bin", false, 70000), localDocument(path("back")));
+    EXPECT_FALSE(e2);
+    EXPECT_EQ(VNTest::readFile(path("back/f.bin")), QByteArray(70000, 'm'));
+    EXPECT_FALSE(QFileInfo::exists(remote + "/f.bin"));
+}
+
+TEST_F(MoveRemove, FolderMovedBetweenDrivesArrivesWholeAndLeavesItsSource) {
+    writeTree(path("src/tree"), sampleTree());
+    writeTree(path("expected/tree"), sampleTree());
+    const QString remote = path("remote");
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/tree")), driveDocument("/", true));
+    ASSERT_FALSE(error) << error->localizedDescription().toStdString();
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(compareTrees(path("expected/tree"), remote + "/tree"), QString());
+    EXPECT_FALSE(QFileInfo::exists(path("src/tree")));
+}
+
+TEST_F(MoveRemove, EmptyFolderMovedBetweenDrivesLeavesItsSource) {
+    QDir().mkpath(path("src/empty"));
+    const QString remote = path("remote");
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/empty")), driveDocument("/", true));
+    EXPECT_FALSE(error);
+    EXPECT_TRUE(QFileInfo(remote + "/empty").isDir());
+    EXPECT_FALSE(QFileInfo::exists(path("src/empty")));
+}
+
+TEST_F(MoveRemove, SourceStaysWholeWhenADownloadFails) {
+    const QString remote = path("remote");
+    const QMap<QString, QByteArray> tree{{"dir/1.txt", "1"}, {"dir/2.txt", "2"}, {"dir/sub/3.txt", "3"}};
+    writeTree(remote, tree);
+    auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
+    ScriptedRemoteHandler::Script script;
+    script.failDownloadsNamed = "3.txt";
+    ScriptedRemoteHandler::setScript(script);
+    QDir().mkpath(path("out"));
+    const QStringList before = listTree(remote);
+    auto [error, doc, cancelled] = move(scripted, localDrive(), driveDocument("/dir", true), localDocument(path("out")));
+    EXPECT_TRUE(error);
+    EXPECT_EQ(listTree(remote), before);
+    EXPECT_TRUE(ScriptedRemoteHandler::removals().isEmpty());
+}
+
+TEST_F(MoveRemove, SourceStaysWholeWhenAnUploadFails) {
+    writeTree(path("src/dir"), {{"1.txt", "1"}, {"sub/2.txt", "2"}});
+    const QStringList before = listTree(path("src"));
+    const QString remote = path("remote");
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    QNFakeRemoteHandler::Behaviour fail;
+    fail.mode = QNFakeRemoteHandler::Mode::Fail;
+    QNFakeRemoteHandler::setBehaviour(Op::Upload, fail, remote);
+    auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/dir")), driveDocument("/", true));
+    EXPECT_TRUE(error);
+    EXPECT_EQ(listTree(path("src")), before);
+    EXPECT_EQ(VNTest::readFile(path("src/dir/sub/2.txt")), QByteArray("2"));
+
+    // A single file too.
+    auto [e2, d2, c2] = move(localDrive(), fake, localDocument(path("src/dir/1.txt")), driveDocument("/", true));
+    EXPECT_TRUE(e2);
+    EXPECT_EQ(VNTest::readFile(path("src/dir/1.txt")), QByteArray("1"));
+}
+
+TEST_F(MoveRemove, SourceStaysWholeWhenAFolderCannotBeCreated) {
+    writeTree(path("src/dir"), {{"1.txt", "1"}, {"sub/2.txt", "2"}});
+    const QStringList before = listTree(path("src"));
+    const QString remote = path("remote");
+    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+    QNFakeRemoteHandler::Behaviour fail;
+    fail.mode = QNFakeRemoteHandler::Mode::Fail;
+    QNFakeRemoteHandler::setBehaviour(Op::CreateFolder, fail, remote);
+    auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/dir")), driveDocument("/", true));
+    EXPECT_TRUE(error);
+    EXPECT_EQ(listTree(path("src")), before);
+}
+
+TEST_F(MoveRemove, SourceStaysWholeWhenASubitemIsCancelled) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"dir/1.txt", "1"}, {"dir/2.txt", "2"}, {"dir/sub/3.txt", "3"}});
+    auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
+    ScriptedRemoteHandler::Script script;
+    script.cancelDownloadsNamed = "1.txt";
+    ScriptedRemoteHandler::setScript(script);
+    QDir().mkpath(path("out"));
+    const QStringList before = listTree(remote);
+    auto [error, doc, cancelled] = move(scripted, localDrive(), driveDocument("/dir", true), localDocument(path("out")));
+    EXPECT_FALSE(error);
+    EXPECT_TRUE(cancelled) << "a move with a cancelled part was reported as done";
+    EXPECT_EQ(listTree(remote), before);
+    EXPECT_TRUE(ScriptedRemoteHandler::removals().isEmpty());
+}
+
+TEST_F(MoveRemove, FolderMovedOffADriveThatRemovesOnlyEmptyFoldersIsRemovedDeepestFirst) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"a/x.txt", "x"}, {"a/b/y.txt", "y"}, {"a/b/c/", ""}});
+    auto ftp = recursiveRemoveDrive(remote);
+    QDir().mkpath(path("out"));
+    auto [error, doc, cancelled] = move(ftp, localDrive(), driveDocument("/a", true), localDocument(path("out")));
+    ASSERT_FALSE(error) << error->localizedDescription().toStdString();
+    EXPECT_FALSE(cancelled);
+    EXPECT_FALSE(QFileInfo::exists(remote + "/a"));
+    EXPECT_EQ(VNTest::readFile(path("out/a/b/y.txt")), QByteArray("y"));
+    EXPECT_TRUE(QFileInfo(path("out/a/b/c")).isDir());
+    const QStringList removed = ScriptedRemoteHandler::removals();
+    ASSERT_EQ(removed.size(), 5);
+    EXPECT_EQ(removed.last(), "/a");
+    for (int i = 0; i < removed.size(); ++i)
+        for (int j = i + 1; j < removed.size(); ++j)
+            EXPECT_FALSE(removed[j].startsWith(removed[i] + "/"))
+                << removed[i].toStdString() << " went before " << removed[j].toStdString() << " inside it";
+}
+
+TEST_F(MoveRemove, RemovingAFileOnARecursiveDriveIsOneRemoval) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"f.txt", "f"}});
+    auto ftp = recursiveRemoveDrive(remote);
+    auto [error, doc, cancelled] = runOne(std::make_shared<QNTask>(),
+                                          std::make_shared<QNRemoveTaskItem>(ftp, driveDocument("/f.txt", false, 1)));
+    EXPECT_FALSE(error);
+    EXPECT_EQ(ScriptedRemoteHandler::removals(), QStringList{"/f.txt"});
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::List), 0);
+    EXPECT_FALSE(QFileInfo::exists(remote + "/f.txt"));
+}
+
+TEST_F(MoveRemove, RemovalOrderOfATreeOnARecursiveDrive) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"a/x.txt", "x"}, {"a/b/y.txt", "y"}});
+    auto ftp = recursiveRemoveDrive(remote);
+    auto task = std::make_shared<QNTask>();
+    auto item = std::make_shared<QNRemoveTaskItem>(ftp, driveDocument("/a", true));
+    EXPECT_EQ(item->description(), QStringLiteral("Remove a (Folder) from FTP"));
+    auto [error, doc, cancelled] = runOne(task, item);
+    EXPECT_EQ(task->description(), QStringLiteral("Remove Files and Folders"));
+    ASSERT_FALSE(error) << error->localizedDescription().toStdString();
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->path(), "/a");
+    // The listing gives names in order (b before x.txt): the walk finds a, b,
+    // x.txt, y.txt; every document goes before the folder holding it.
+    QStringList found;
+    for (const auto &d : item->documentsToRemove())
+        found << d->path();
+    EXPECT_EQ(found, (QStringList{"/a", "/a/b", "/a/x.txt", "/a/b/y.txt"}));
+    EXPECT_EQ(ScriptedRemoteHandler::removals(), (QStringList{"/a/b/y.txt", "/a/x.txt", "/a/b", "/a"}));
+    EXPECT_FALSE(QFileInfo::exists(remote + "/a"));
+}
+
+TEST_F(MoveRemove, FolderOnADriveWithoutTheNeedIsOneRemoval) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"a/x.txt", "x"}, {"a/b/y.txt", "y"}});
+    auto plain = ScriptedRemoteHandler::makeDriveConfig(remote);
+    auto [error, doc, cancelled] = runOne(std::make_shared<QNTask>(),
+                                          std::make_shared<QNRemoveTaskItem>(plain, driveDocument("/a", true)));
+    EXPECT_FALSE(error);
+    EXPECT_EQ(ScriptedRemoteHandler::removals(), QStringList{"/a"});
+    EXPECT_FALSE(QFileInfo::exists(remote + "/a"));
+}
+
+TEST_F(MoveRemove, FailedSecondRemovalIsReportedOnceCancelsTheTaskAndKeepsTheRest) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"a/x.txt", "x"}, {"a/b/y.txt", "y"}});
+    auto ftp = recursiveRemoveDrive(remote);
+    ScriptedRemoteHandler::Script script;
+    script.removeOnlyEmptyFolders = true;
+    script.failRemovalNumber = 2;
+    ScriptedRemoteHandler::setScript(script);
+    auto task = std::make_shared<QNTask>();
+    std::atomic<int> managerErrors{0};
+    manager->registerListenerForTaskItemCompletedBlock("t", [&](VNErrorPtr e, QNTaskItemPtr, bool) {
+        if (e)
+            ++managerErrors;
+    });
+    auto [error, doc, cancelled] = runOne(task, std::make_shared<QNRemoveTaskItem>(ftp, driveDocument("/a", true)));
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(managerErrors.load(), 1);
+    EXPECT_TRUE(task->canceled());
+    EXPECT_EQ(ScriptedRemoteHandler::removals(), (QStringList{"/a/b/y.txt", "/a/x.txt"}));
+    EXPECT_FALSE(QFileInfo::exists(remote + "/a/b/y.txt"));
+    EXPECT_TRUE(QFileInfo::exists(remote + "/a/x.txt"));
+    EXPECT_TRUE(QFileInfo(remote + "/a/b").isDir());
+}
+
+TEST_F(MoveRemove, ListingThatNamesAParentRemovesNothing) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"keep.txt", "k"}, {"a/x.txt", "x"}, {"a/b/y.txt", "y"}});
+    auto ftp = recursiveRemoveDrive(remote);
+    ScriptedRemoteHandler::Script script;
+    script.removeOnlyEmptyFolders = true;
+    script.dotDotInListingOf = "/a/b";
+    ScriptedRemoteHandler::setScript(script);
+    const QStringList before = listTree(remote);
+    auto [error, doc, cancelled] = runOne(std::make_shared<QNTask>(),
+                                          std::make_shared<QNRemoveTaskItem>(ftp, driveDocument("/a", true)));
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(ScriptedRemoteHandler::removals().isEmpty());
+    EXPECT_EQ(listTree(remote), before);
+}
+
+TEST_F(MoveRemove, MoveTaskDescriptions) {
+    auto task = std::make_shared<QNMoveTask>();
+    EXPECT_EQ(task->description(), QStringLiteral("Preparing move"));
+    EXPECT_EQ(task->progress(), 0.0f);
+    writeTree(path("src"), {{"f.txt", "f"}, {"d/g.txt", "g"}});
+    QDir().mkpath(path("out"));
+    task->addTaskItem(std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(), localDocument(path("src/f.txt")),
+                                                       localDocument(path("out"))));
+    task->addTaskItem(std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(), localDocument(path("src/d")),
+                                                       localDocument(path("out"))));
+    ASSERT_TRUE(runTask(manager, task));
+    EXPECT_EQ(task->description(), QStringLiteral("Move 0 files and 1 folders from My Files to My Files"));
+    EXPECT_EQ(VNTest::readFile(path("out/d/g.txt")), QByteArray("g"));
+    EXPECT_FALSE(QFileInfo::exists(path("src/d")));
+    EXPECT_FALSE(QFileInfo::exists(path("src/f.txt")));
+}
