@@ -74,7 +74,7 @@ TEST(ThumbnailOperation, CancelWhileLoadingAnswersNothingOnce) {
     EXPECT_EQ(answers, 1);
 }
 
-TEST(ThumbnailOperation, CancelledBeforeStartAnswersNothing) {
+TEST(ThumbnailOperation, CancelledBeforeStartAnswersEmpty) {
     int answers = 0;
     auto op = std::make_shared<QNThumbnailOperation>(
         QNThumbnailOperation::URLRequest{QUrl("https://thumbs.invalid/c.png"), {}},
