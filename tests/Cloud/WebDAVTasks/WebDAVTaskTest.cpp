@@ -54,7 +54,7 @@ QString compareTrees(const QString &a, const QString &b) {
 void writeSampleTree(const QString &root) {
     QByteArray big(3 * 1024 * 1024 + 333, Qt::Uninitialized);
     for (int i = 0; i < big.size(); ++i)
-        big[i] = char((i * 7919) >> 3);
+        big[i] = char((quint32(i) * 7919u) >> 3);
     VNTest::writeFile(root + "/top.txt", "top level\n");
     VNTest::writeFile(root + "/empty.bin", QByteArray());
     VNTest::writeFile(root + "/.hidden", "dot file");
