@@ -7,6 +7,8 @@
 #include "App/TBWindow.h"
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNTaskManager.h"
+#include "Core/QNUpdateFileTask.h"
+#include "Core/QNUpdateFileTaskItem.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNTempDirectory.h"
@@ -300,10 +302,27 @@ void QNMacAppDelegate::startSaveBack(const QNDocumentPtr &document, SaveBackDone
         m_saveBackStarter(document, std::move(done));
         return;
     }
-    // The update-file task joins here once the task engine provides it.
-    done(VNError::make(QStringLiteral("QNMacAppDelegate"), 42, QStringLiteral("error"),
-                       QStringLiteral("Saving back is not available in this build.")),
-         false);
+    const QNDriveConfigPtr drive = document->openedFromDriveConfig();
+    if (!drive || !document->openedFromDocument() || !document->openedFromParentDocument() || !m_taskManager) {
+        done(VNError::make(QStringLiteral("QNMacAppDelegate"), 42, QStringLiteral("error"),
+                           QStringLiteral("The drive this document came from is not known.")),
+             false);
+        return;
+    }
+    // The update-file task: dated backup on the drive, upload, backup removed.
+    auto task = std::make_shared<QNUpdateFileTask>();
+    auto item = std::make_shared<QNUpdateFileTaskItem>(drive, document, document->openedFromDocument(),
+                                                       document->openedFromParentDocument());
+    const QString key = QStringLiteral("QNMacAppDelegate-%1").arg(quintptr(this), 0, 16);
+    std::weak_ptr<QNUpdateFileTaskItem> weakItem = item;
+    item->registerListenerForTaskItemCompletedBlock(key, [weakItem, key, done](VNErrorPtr error, QNDocumentPtr,
+                                                                               bool cancelled) {
+        if (auto i = weakItem.lock())
+            i->unregisterListenerForTaskItemCompletedBlock(key);
+        done(error, cancelled);
+    });
+    task->addTaskItem(item);
+    m_taskManager->addTask(task);
 }
 
 void QNMacAppDelegate::saveBackFinished(const QNDocumentPtr &document, const QDateTime &savedDate, VNErrorPtr error,
