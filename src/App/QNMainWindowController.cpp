@@ -109,6 +109,7 @@ void QNMainWindowController::windowDidLoad() {
     buildTitleView();
     buildContent();
     // 3. No panes yet (the pane stack builds the path bar for home).
+    setUpNavigation();
     // 4. Network discovery of WebDAV servers.
     m_foundBonjourServices.clear();
     m_bonjourServices.clear();
@@ -471,6 +472,8 @@ void QNMainWindowController::tableViewSelectionDidChange(int row) {
         emit driveChosen(drive);
         if (driveOpener())
             driveOpener()(this, drive);
+        else
+            openDrive(drive);
     }
     // Nothing stays selected, so the same row can be chosen again.
     if (m_tableView)
@@ -685,15 +688,25 @@ void QNMainWindowController::setQuotaDescription(const QString &driveConfigId, c
 }
 
 void QNMainWindowController::updateQuotaClean(bool clean) {
-    // The quota captions come with the pane stack; until then rows show the
-    // drives' own captions.
+    std::lock_guard lock(m_mutex);
     if (clean)
         m_quotaDescriptions.clear();
+    // Each drive is asked once: again only after its entry was dropped.
+    const QNDriveConfigList list = m_drives;
+    for (const QNDriveConfigPtr &drive : list) {
+        const QString id = drive->driveConfigId();
+        if (m_quotaDescriptions.contains(id))
+            continue;
+        m_quotaDescriptions.insert(id, QString());
+        updateQuotaForDriveConfig(drive);
+    }
 }
 
 void QNMainWindowController::relistCurrentFolder() {
     if (m_relister)
         m_relister();
+    else
+        pop(0);
 }
 
 // ---------------------------------------------------------------- discovery

@@ -4,8 +4,10 @@
 #include "App/TBWindowDelegate.h"
 #include "Core/QNCloudInterface.h"
 #include "Core/QNDriveConfig.h"
+#include "Platform/VNOperationQueue.h"
 
 #include <QHash>
+#include <QLineEdit>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -14,6 +16,8 @@
 #include <mutex>
 
 class QLabel;
+class QNMacFilesViewController;
+class QNTaskTableViewController;
 class QMimeData;
 class QProgressBar;
 class QScrollArea;
@@ -145,6 +149,35 @@ public:
     void windowWillEnterFullScreen(TBWindow *window) override;
     void windowWillExitFullScreen(TBWindow *window) override;
 
+    // ---- Navigation: the pane stack, the path bar, the view switch, new
+    // folders and the quota captions (QNMainWindowNavigation.cpp) ----
+    // The copy of a drive that a pane works with (its URL cut to scheme, host
+    // and port, the rest in initialUrlPath) and the drive's root folder.
+    static void determineRoot(const QNDriveConfigPtr &drive, QNDriveConfigPtr *driveCopy, QNDocumentPtr *root);
+    // A drive row was chosen: its root folder opens in the first pane.
+    void openDrive(const QNDriveConfigPtr &drive);
+    // Pushes a pane showing the folder.
+    void openFolder(const QNDocumentPtr &folder);
+    void back();
+    // n > 0 pops n panes, 0 relists the top pane, a negative n does nothing.
+    void pop(int count);
+    void home();
+    void navigateToDrive();
+    void navigateToFolder(int tag);
+    void updateNavigation();
+    QWidget *navbarView() const { return m_navbarView; }
+    QScrollArea *navbarScrollView() const { return m_navbarScrollView; }
+    void changeView();
+    void thumbnails();
+    void list();
+    void createFolder();
+    void createFolderAlertDidEnd(int returnCode, const QString &name);
+    QLineEdit *alertInput() const { return m_alertInput.data(); }
+    void updateQuotaForDriveConfig(const QNDriveConfigPtr &drive);
+    QList<QNMacFilesViewController *> filesViewControllers() const { return m_filesViewControllers; }
+    QNMacFilesViewController *filesViewController() const { return m_filesViewController; }
+    QNTaskTableViewController *taskTableViewController() const { return m_taskTableViewController; }
+
 signals:
     void drivesReloaded();
     void driveChosen(QNDriveConfigPtr drive);
@@ -191,4 +224,14 @@ private:
     QToolButton *m_createFolderButton = nullptr;
     QToolButton *m_toggleDrawerButton = nullptr;
 
+    // Navigation state (QNMainWindowNavigation.cpp).
+    void setUpNavigation();
+    QList<QNMacFilesViewController *> m_filesViewControllers;
+    QNMacFilesViewController *m_filesViewController = nullptr;  // the top of m_filesViewControllers
+    QScrollArea *m_navbarScrollView = nullptr;
+    QWidget *m_navbarView = nullptr;  // owned by the scroll view
+    QPointer<QLineEdit> m_alertInput;
+    QList<QNCloudInterfacePtr> m_cloudInterfaces;
+    QNTaskTableViewController *m_taskTableViewController = nullptr;
+    std::unique_ptr<VNOperationQueue> m_createFolderQueue;
 };

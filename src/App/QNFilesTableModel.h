@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QIcon>
+
+class QNMacFilesViewController;
+
+// The file pane's table as a model: one row per listed document, the
+// columns name, date and size. Everything it shows it asks the pane.
+class QNFilesTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit QNFilesTableModel(QNMacFilesViewController *pane, QObject *parent = nullptr);
+
+    void reload();
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+private:
+    QNMacFilesViewController *m_pane;
+    mutable QIcon m_folderIcon;
+    mutable QIcon m_fileIcon;
+};

@@ -1,0 +1,151 @@
+#pragma once
+
+#include "App/QNDocumentSortDescriptor.h"
+#include "App/QNImageObject.h"
+#include "App/QNMainWindowController.h"
+#include "Core/QNDocument.h"
+#include "Core/QNDriveConfig.h"
+#include "Platform/VNError.h"
+#include "Platform/VNOperationQueue.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QNFilesTableModel;
+class QNImageBrowserView;
+class QNMacTableView;
+class QStackedWidget;
+class QWidget;
+
+// A file pane: one folder of one drive, shown as a table (name, date, size)
+// or as a thumbnail browser, with a count of its folders and files below.
+// The main window makes one pane per folder level, sets its window
+// controller, drive and folder, chooses the view and asks it to list.
+//
+// Each listing runs on a queue of its own; a new listing cancels the one
+// before, whose answer is then ignored. The list of documents is only ever
+// replaced on the main thread.
+class QNMacFilesViewController : public QObject {
+    Q_OBJECT
+public:
+    explicit QNMacFilesViewController(QObject *parent = nullptr);
+    ~QNMacFilesViewController() override;
+
+    // The pane's view (made with the pane; whoever shows it may reparent it).
+    QWidget *view() const { return m_view.data(); }
+
+    QNMainWindowController *mainWindowController() const { return m_mainWindowController.data(); }
+    void setMainWindowController(QNMainWindowController *controller) { m_mainWindowController = controller; }
+    QNDriveConfigPtr driveConfig() const { return m_driveConfig; }
+    void setDriveConfig(QNDriveConfigPtr drive) { m_driveConfig = std::move(drive); }
+    QNDocumentPtr document() const { return m_document; }
+    void setDocument(QNDocumentPtr folder) { m_document = std::move(folder); }
+    QString searchKeyword() const { return m_searchKeyword; }
+    void setSearchKeyword(const QString &keyword) { m_searchKeyword = keyword; }
+
+    // The listed entries in display order (main thread).
+    QNDocumentList documents() const { return m_documents; }
+    bool showThumbnails() const { return m_showThumbnails; }
+    bool isInitialized() const { return m_initialized; }
+
+    // ---- Temporary folders ----
+    QString tempPath() const { return m_tempPath; }
+    QString thumbTempPath() const { return m_thumbTempPath; }
+    QString previewTempPath() const { return m_previewTempPath; }
+    // Removes the whole temporary folder (the main window does, on pop).
+    void clearTempPath();
+    void clearThumbTempPath();
+    void clearPreviewTempPath();
+
+    // ---- Listing and views ----
+    // Lists the folder anew, abandoning a listing under way.
+    void listDocuments();
+    // Cancels the listing under way (its answer is ignored) and stops the
+    // window's progress indicator if that listing had started it.
+    void cancelListing();
+    bool isListing() const { return m_listingRunning; }
+    VNOperationQueue *listDocumentsOperationQueue() const { return m_listDocumentsOperationQueue.get(); }
+    void changeView(bool thumbnails);
+    void updateCounts();
+    static bool showAsFolder(const QNDocumentPtr &document);
+
+    void arrangeByName();
+    void arrangeByDate();
+    void arrangeBySize();
+    // The table's sort descriptors (empty until the first listing).
+    QList<QNDocumentSortDescriptor> sortDescriptors() const { return m_sortDescriptors; }
+    // The user clicked a column header: that column's key goes first
+    // (reversed when it already was first).
+    void sortByColumn(int column);
+    void tableViewSortDescriptorsDidChange();
+
+    // ---- Table ----
+    enum Column { NameColumn = 0, DateColumn = 1, SizeColumn = 2 };
+    static QString identifierForColumn(int column);  // "nameCell", "dateCell", "sizeCell"
+    int numberOfRowsInTableView() const;
+    // The text a cell of the table shows ("" for none).
+    QString tableViewText(const QString &identifier, int row) const;
+    QNMacTableView *tableView() const { return m_tableView; }
+    QNImageBrowserView *imageBrowserView() const { return m_imageBrowserView; }
+    QWidget *tableViewScrollView() const;
+    QWidget *imageBrowserScrollView() const;
+    QLabel *foldersLabel() const { return m_foldersLabel; }
+    QLabel *filesLabel() const { return m_filesLabel; }
+
+    // ---- Thumbnail browser ----
+    int numberOfItemsInImageBrowser() const;
+    QNImageObject imageBrowserItemAtIndex(int index) const;
+
+    // ---- Opening ----
+    void doubleClickAction(int index);
+    // How a file (not a folder) is opened in its application; until one is
+    // set, a double-clicked file is only logged.
+    using DocumentOpener = std::function<void(QNMacFilesViewController *, const QNDocumentPtr &)>;
+    static void setDocumentOpener(DocumentOpener opener);
+
+    // The error sheet on the main window (always from the main queue).
+    void showErrorSheet(const VNErrorPtr &error);
+
+private:
+    struct ListingContext;
+    void awakeFromNib();
+    void buildView();
+    void listingDidComplete(quint64 generation, QNDocumentList documents, VNErrorPtr error, bool cancelled);
+    void setProgressIndicatorRunning(bool running);
+    void reloadVisibleView();
+    void arrangeBy(const QString &key);
+    static void replaceFolder(QString &path, const QString &base, const QString &logText);
+
+    QPointer<QNMainWindowController> m_mainWindowController;
+    QNDriveConfigPtr m_driveConfig;
+    QNDocumentPtr m_document;
+    QNDocumentList m_documents;
+    QString m_searchKeyword;
+    bool m_showThumbnails = false;
+    bool m_initialized = false;
+    QList<QNDocumentSortDescriptor> m_sortDescriptors;
+
+    std::shared_ptr<VNOperationQueue> m_listDocumentsOperationQueue;
+    std::shared_ptr<ListingContext> m_listing;  // the listing under way, if any
+    quint64 m_listingGeneration = 0;
+    bool m_listingRunning = false;
+
+    QString m_tempPath;
+    QString m_thumbTempPath;
+    QString m_previewTempPath;
+    std::unique_ptr<VNOperationQueue> m_thumbOperationQueue;
+    std::unique_ptr<VNOperationQueue> m_renameOperationQueue;
+
+    QPointer<QWidget> m_view;
+    QStackedWidget *m_viewStack = nullptr;
+    QNMacTableView *m_tableView = nullptr;
+    QNFilesTableModel *m_tableModel = nullptr;
+    QNImageBrowserView *m_imageBrowserView = nullptr;
+    QLabel *m_foldersLabel = nullptr;
+    QLabel *m_filesLabel = nullptr;
+};

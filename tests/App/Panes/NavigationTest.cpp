@@ -1,0 +1,453 @@
+// The main window's navigation: where a drive opens, the pane stack and the
+// path bar, the view switch, "Create Folder" and the quota captions.
+#include "PanesTestSupport.h"
+
+#include "App/QNAlert.h"
+#include "Core/QNCloudInterface.h"
+#include "Core/QNUtils.h"
+#include "Platform/VNDispatch.h"
+
+#include <QLineEdit>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <atomic>
+
+namespace {
+
+// A drive kind of the tests ("quota://..."): its quota answers on a worker
+// thread with the figures below, or with an error.
+struct QuotaScript {
+    static inline std::atomic<int> calls{0};
+    static inline std::atomic<bool> fail{false};
+    static inline std::atomic<qint64> total{0};
+    static inline std::atomic<qint64> used{0};
+    static inline std::atomic<qint64> shared{0};
+};
+
+class QuotaHandler : public QNCloudInterface {
+public:
+    using QNCloudInterface::QNCloudInterface;
+    QString className() const override { return QStringLiteral("QuotaHandler"); }
+    void quota(QNDocumentPtr, QNQuotaCallback completed) override {
+        ++QuotaScript::calls;
+        auto config = driveConfig();
+        VNDispatch::globalAsync([config, completed, self = shared_from_this()] {
+            if (QuotaScript::fail.load()) {
+                completed(self->makeError(QStringLiteral("The server has no quota.")), false);
+                return;
+            }
+            config->setTotalBytes(QuotaScript::total.load());
+            config->setUsedBytes(QuotaScript::used.load());
+            config->setAvailableBytes(QuotaScript::total.load() - QuotaScript::used.load());
+            config->setSharedBytes(QuotaScript::shared.load());
+            completed(nullptr, false);
+        });
+    }
+};
+
+class NavigationTest : public PanesTest {
+protected:
+    QNMainWindowController *window = nullptr;
+    QString root;
+
+    void SetUp() override {
+        PanesTest::SetUp();
+        QuotaScript::calls = 0;
+        QuotaScript::fail = false;
+        QuotaScript::total = 0;
+        QuotaScript::used = 0;
+        QuotaScript::shared = 0;
+        QNCloudInterfaceFactory::registerHandler(
+            QStringLiteral("quota-test"),
+            [](const QNDriveConfig &c) { return c.url().startsWith(QLatin1String("quota://")); },
+            [](const QNDriveConfigPtr &c) { return std::make_shared<QuotaHandler>(c); });
+    }
+
+    void TearDown() override {
+        PanesTest::TearDown();
+        QNCloudInterfaceFactory::unregisterHandler(QStringLiteral("quota-test"));
+    }
+
+    static QNDriveConfigPtr quotaDrive(const QString &name) {
+        auto d = QNDriveConfig::create();
+        d->setName(name);
+        d->setDescription(QStringLiteral("SHOW DOCUMENTS ON THIS SERVER"));
+        d->setUrl(QStringLiteral("quota://server.example:99/"));
+        d->setUsername(name);
+        return d;
+    }
+
+    // root/a/b with a file in each; the drive is opened at root.
+    void openTree() {
+        root = folder(QStringLiteral("tree"));
+        folder(QStringLiteral("tree/a/b"));
+        writeFile(root + QStringLiteral("/top.txt"), 3);
+        writeFile(root + QStringLiteral("/a/in-a.txt"), 3);
+        writeFile(root + QStringLiteral("/a/b/in-b.txt"), 3);
+        window = launch();
+        ASSERT_NE(window, nullptr);
+        storeDrives({localDrive(QStringLiteral("TREE DRIVE"), root)});
+        ASSERT_TRUE(openRow(window, 0));
+    }
+
+    // Opens the named folder of the top pane.
+    void openSubfolder(const QString &name) {
+        QNMacFilesViewController *pane = window->filesViewController();
+        const int index = int(names(pane->documents()).indexOf(name));
+        ASSERT_GE(index, 0);
+        pane->doubleClickAction(index);
+        ASSERT_TRUE(waitForListing(window));
+    }
+
+    void openToB() {
+        openTree();
+        openSubfolder(QStringLiteral("a"));
+        openSubfolder(QStringLiteral("b"));
+        ASSERT_EQ(window->filesViewControllers().size(), 3);
+    }
+
+    QString topPath() const {
+        return window->filesViewController() ? window->filesViewController()->document()->path() : QString();
+    }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- determineRoot
+
+TEST_F(NavigationTest, AWebDAVDriveOpensAtItsPathWithTheUrlCutToTheServer) {
+    auto drive = QNDriveConfig::create();
+    drive->setIsWebDAV(true);
+    drive->setUrl(QStringLiteral("http://127.0.0.1:8080/dav/"));
+    QNDriveConfigPtr copy;
+    QNDocumentPtr rootFolder;
+    QNMainWindowController::determineRoot(drive, &copy, &rootFolder);
+    ASSERT_TRUE(copy && rootFolder);
+    EXPECT_NE(copy, drive);
+    EXPECT_EQ(copy->url(), QStringLiteral("http://127.0.0.1:8080"));
+    EXPECT_EQ(copy->initialUrlPath(), QStringLiteral("/dav/"));
+    EXPECT_EQ(rootFolder->path(), QStringLiteral("/dav/"));
+    EXPECT_EQ(drive->url(), QStringLiteral("http://127.0.0.1:8080/dav/"));  // the drive itself is untouched
+}
+
+TEST_F(NavigationTest, ADriveWithoutUrlOpensAtTheTop) {
+    auto drive = QNDriveConfig::create();
+    drive->setIsDropbox(true);
+    QNDriveConfigPtr copy;
+    QNDocumentPtr rootFolder;
+    QNMainWindowController::determineRoot(drive, &copy, &rootFolder);
+    EXPECT_EQ(rootFolder->path(), QStringLiteral("/"));
+    EXPECT_TRUE(copy->initialUrlPath().isNull());
+}
+
+TEST_F(NavigationTest, DetermineRootKeepsPortsIPv6AddressesAndDecodedPaths) {
+    struct Case {
+        QString url, copyUrl, root, initial;
+    };
+    const QList<Case> cases = {
+        {"ftp://127.0.0.1:2121", "ftp://127.0.0.1:2121", "/", QString()},
+        {"ftp://127.0.0.1:2121/", "ftp://127.0.0.1:2121", "/", "/"},
+        {"https://files.example/remote.php/webdav", "https://files.example", "/remote.php/webdav",
+         "/remote.php/webdav"},
+        {"http://[::1]:8080/dav", "http://[::1]:8080", "/dav", "/dav"},
+        {"http://h.example/my%20files/", "http://h.example", "/my files/", "/my files/"},
+        {"file:///srv/share", "file://", "/srv/share", "/srv/share"},
+        {"no scheme here", "no scheme here", "/", QString()},
+    };
+    for (const Case &c : cases) {
+        auto drive = QNDriveConfig::create();
+        drive->setIsWebDAV(true);
+        drive->setUrl(c.url);
+        QNDriveConfigPtr copy;
+        QNDocumentPtr rootFolder;
+        QNMainWindowController::determineRoot(drive, &copy, &rootFolder);
+        EXPECT_EQ(copy->url(), c.copyUrl) << c.url.toStdString();
+        EXPECT_EQ(rootFolder->path(), c.root) << c.url.toStdString();
+        EXPECT_EQ(copy->initialUrlPath(), c.initial) << c.url.toStdString();
+        EXPECT_EQ(copy->initialUrlPath().isNull(), c.initial.isNull()) << c.url.toStdString();
+    }
+}
+
+// ---------------------------------------------------------------- the pane stack
+
+TEST_F(NavigationTest, ChoosingADriveOpensItsRootInAPaneAndSetsTheTitle) {
+    openTree();
+    EXPECT_EQ(window->filesViewControllers().size(), 1);
+    EXPECT_EQ(topPath(), root);
+    EXPECT_EQ(window->window()->windowTitle(), QStringLiteral("Varnello - %1").arg(QNUtils::decapName(QStringLiteral("TREE DRIVE"))));
+    EXPECT_EQ(window->titleTextField()->text(), QStringLiteral("Varnello - %1").arg(QNUtils::decapName(QStringLiteral("TREE DRIVE"))));
+    EXPECT_EQ(window->contentStack()->currentWidget(), window->filesViewController()->view());
+    for (QToolButton *b : {window->backButton(), window->listButton(), window->thumbnailsButton(),
+                           window->quickLookButton(), window->createFolderButton()})
+        EXPECT_TRUE(b->isVisibleTo(window->window()));
+    EXPECT_TRUE(window->listButton()->isChecked());
+    EXPECT_FALSE(window->filesViewController()->showThumbnails());
+    EXPECT_EQ(window->tableView()->selectionModel()->selectedRows().size(), 0);
+}
+
+TEST_F(NavigationTest, APhotoDriveOpensInThumbnails) {
+    window = launch();
+    auto photos = QNDriveConfig::create();
+    photos->setIsGooglePhotos(true);
+    photos->setName(QStringLiteral("PHOTOS"));
+    photos->setUsername(QStringLiteral("someone"));
+    storeDrives({photos});
+    window->tableViewSelectionDidChange(0);
+    ASSERT_NE(window->filesViewController(), nullptr);
+    EXPECT_TRUE(window->thumbnailsButton()->isChecked());
+    EXPECT_FALSE(window->listButton()->isChecked());
+    EXPECT_TRUE(window->filesViewController()->showThumbnails());
+}
+
+TEST_F(NavigationTest, BackPopsOnePaneAndAtHomeRestoresTheDriveList) {
+    openToB();
+    window->backButton()->click();
+    EXPECT_EQ(window->filesViewControllers().size(), 2);
+    EXPECT_EQ(topPath(), root + QStringLiteral("/a"));
+    EXPECT_EQ(window->contentStack()->currentWidget(), window->filesViewController()->view());
+    window->back();
+    window->back();
+    EXPECT_EQ(window->filesViewController(), nullptr);
+    EXPECT_EQ(window->contentStack()->currentWidget(), window->tableView());
+    EXPECT_EQ(window->window()->windowTitle(), QStringLiteral("Varnello - Home"));
+    EXPECT_FALSE(window->backButton()->isVisibleTo(window->window()));
+    EXPECT_FALSE(window->createFolderButton()->isVisibleTo(window->window()));
+    // Nothing left to pop.
+    window->back();
+    EXPECT_EQ(window->filesViewControllers().size(), 0);
+}
+
+TEST_F(NavigationTest, FolderButtonsPopToTheirLevelTwoLevelsBelowTheRoot) {
+    openToB();
+    // "a" is one level below the root: one pane goes.
+    QPushButton *a = pathButton(window, QStringLiteral("folderButton"), QStringLiteral("a"));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->property("tag").toInt(), 1);
+    EXPECT_EQ(pathButton(window, QStringLiteral("folderButton"), QStringLiteral("b"))->property("tag").toInt(), 2);
+    a->click();
+    EXPECT_EQ(window->filesViewControllers().size(), 2);
+    EXPECT_EQ(topPath(), root + QStringLiteral("/a"));
+
+    openSubfolder(QStringLiteral("b"));
+    pathButton(window, QStringLiteral("driveButton"))->click();
+    EXPECT_EQ(window->filesViewControllers().size(), 1);
+    EXPECT_EQ(topPath(), root);
+
+    openSubfolder(QStringLiteral("a"));
+    openSubfolder(QStringLiteral("b"));
+    // "b" is the folder shown: it is listed again, nothing is popped.
+    QNMacFilesViewController *top = window->filesViewController();
+    pathButton(window, QStringLiteral("folderButton"), QStringLiteral("b"))->click();
+    EXPECT_EQ(window->filesViewControllers().size(), 3);
+    EXPECT_EQ(window->filesViewController(), top);
+    EXPECT_TRUE(top->isListing());
+    ASSERT_TRUE(waitForListing(window));
+
+    pathButton(window, QStringLiteral("homeButton"))->click();
+    EXPECT_EQ(window->filesViewControllers().size(), 0);
+}
+
+TEST_F(NavigationTest, AtTheRootEveryButtonButHomeRelists) {
+    openTree();
+    // The root folder's own path components lead to the root itself.
+    const QString rootName = QFileInfo(root).fileName();
+    QPushButton *rootButton = pathButton(window, QStringLiteral("folderButton"), rootName);
+    ASSERT_NE(rootButton, nullptr);
+    EXPECT_EQ(rootButton->property("tag").toInt(), 0);
+    for (QPushButton *b : window->navbarView()->findChildren<QPushButton *>(QStringLiteral("folderButton")))
+        EXPECT_EQ(b->property("tag").toInt(), 0) << b->toolTip().toStdString();
+    rootButton->click();
+    EXPECT_EQ(window->filesViewControllers().size(), 1);
+    EXPECT_TRUE(window->filesViewController()->isListing());
+    ASSERT_TRUE(waitForListing(window));
+    pathButton(window, QStringLiteral("driveButton"))->click();
+    EXPECT_EQ(window->filesViewControllers().size(), 1);
+    ASSERT_TRUE(waitForListing(window));
+    pathButton(window, QStringLiteral("homeButton"))->click();
+    EXPECT_EQ(window->filesViewControllers().size(), 0);
+}
+
+TEST_F(NavigationTest, TheWebDAVPathBarCountsDepthFromTheDrivesOwnFolder) {
+    window = launch();
+    auto drive = QNDriveConfig::create();
+    drive->setIsWebDAV(true);
+    drive->setName(QStringLiteral("DAV"));
+    drive->setUrl(QStringLiteral("http://127.0.0.1:9/dav/"));
+    QNDriveConfigPtr copy;
+    QNDocumentPtr rootFolder;
+    QNMainWindowController::determineRoot(drive, &copy, &rootFolder);
+    window->setDriveConfig(copy);
+    window->openFolder(rootFolder);
+    window->openFolder(QNDocument::withPath(QStringLiteral("/dav/x"), true));
+    window->openFolder(QNDocument::withPath(QStringLiteral("/dav/x/y"), true));
+    EXPECT_EQ(pathButton(window, QStringLiteral("folderButton"), QStringLiteral("dav"))->property("tag").toInt(), 0);
+    EXPECT_EQ(pathButton(window, QStringLiteral("folderButton"), QStringLiteral("x"))->property("tag").toInt(), 1);
+    EXPECT_EQ(pathButton(window, QStringLiteral("folderButton"), QStringLiteral("y"))->property("tag").toInt(), 2);
+    // Nothing serves this address: let the listings fail quietly.
+    VNTest::waitUntil([&] { return !window->filesViewController()->isListing(); });
+    for (const auto &r : QNDialogService::shared().pendingAlerts())
+        QNDialogService::shared().answer(r.id, 0);
+}
+
+TEST_F(NavigationTest, ThePathBarShowsHomeOnlyAtHome) {
+    window = launch();
+    ASSERT_NE(window->navbarView(), nullptr);
+    EXPECT_NE(pathButton(window, QStringLiteral("homeButton")), nullptr);
+    EXPECT_EQ(pathButton(window, QStringLiteral("driveButton")), nullptr);
+    EXPECT_EQ(window->navbarView()->width(), 104);
+}
+
+// ---------------------------------------------------------------- the view switch
+
+TEST_F(NavigationTest, TheViewButtonsSwitchEveryPane) {
+    openTree();
+    openSubfolder(QStringLiteral("a"));
+    window->thumbnailsButton()->click();
+    EXPECT_TRUE(window->thumbnailsButton()->isChecked());
+    EXPECT_FALSE(window->listButton()->isChecked());
+    for (QNMacFilesViewController *pane : window->filesViewControllers())
+        EXPECT_TRUE(pane->showThumbnails());
+    EXPECT_EQ(window->filesViewController()->imageBrowserView()->model()->rowCount(), 2);
+    // A pane opened now starts in thumbnails too.
+    openSubfolder(QStringLiteral("b"));
+    EXPECT_TRUE(window->filesViewController()->showThumbnails());
+    window->listButton()->click();
+    EXPECT_TRUE(window->listButton()->isChecked());
+    EXPECT_FALSE(window->thumbnailsButton()->isChecked());
+    for (QNMacFilesViewController *pane : window->filesViewControllers())
+        EXPECT_FALSE(pane->showThumbnails());
+    EXPECT_EQ(window->filesViewController()->tableView()->model()->rowCount(), 1);
+}
+
+TEST_F(NavigationTest, APaneKeepsTheZoomOfTheFirstPaneAndBackCarriesItDown) {
+    openTree();
+    window->filesViewControllers().first()->imageBrowserView()->setZoomValue(0.8f);
+    openSubfolder(QStringLiteral("a"));
+    VNTest::spin(20);
+    EXPECT_FLOAT_EQ(window->filesViewController()->imageBrowserView()->zoomValue(), 0.8f);
+    window->filesViewController()->imageBrowserView()->setZoomValue(0.4f);
+    window->back();
+    EXPECT_FLOAT_EQ(window->filesViewController()->imageBrowserView()->zoomValue(), 0.4f);
+}
+
+// ---------------------------------------------------------------- create folder
+
+namespace {
+
+// Answers the pending "Create Folder" question with the name typed.
+bool answerCreateFolder(QNMainWindowController *window, const QString &name, int returnCode) {
+    if (!VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }))
+        return false;
+    const auto request = QNDialogService::shared().pendingAlerts().first();
+    if (request.alert.messageText != QStringLiteral("Create Folder") ||
+        request.alert.informativeText != QStringLiteral("Please enter the name of the folder:") ||
+        request.alert.buttons != QStringList{"OK", "Cancel"})
+        return false;
+    auto *input = qobject_cast<QLineEdit *>(request.alert.accessoryView.data());
+    if (!input || input != window->alertInput() || !input->text().isEmpty())
+        return false;
+    input->setText(name);
+    return QNDialogService::shared().answer(request.id, returnCode);
+}
+
+}  // namespace
+
+TEST_F(NavigationTest, CreateFolderMakesTheFolderAndRelists) {
+    openTree();
+    window->createFolderButton()->click();
+    ASSERT_TRUE(answerCreateFolder(window, QStringLiteral("New Stuff"), QNAlert::FirstButtonReturn));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return names(window->filesViewController()->documents()).contains("New Stuff"); }));
+    EXPECT_TRUE(QFileInfo(root + QStringLiteral("/New Stuff")).isDir());
+    EXPECT_EQ(window->filesViewController()->foldersLabel()->text(), QStringLiteral("2 Folders"));
+}
+
+TEST_F(NavigationTest, CancellingCreateFolderMakesNothing) {
+    openTree();
+    window->createFolder();
+    ASSERT_TRUE(answerCreateFolder(window, QStringLiteral("never"), QNAlert::SecondButtonReturn));
+    VNTest::spin(100);
+    EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/never")));
+}
+
+TEST_F(NavigationTest, UnusableFolderNamesAreRefusedWithAClearMessage) {
+    openTree();
+    const QStringList before = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QString &name : {QString(), QStringLiteral("   "), QStringLiteral("a/b"), QStringLiteral("."),
+                                QStringLiteral(".."), QStringLiteral("../escape")}) {
+        QNDialogService::shared().clearHistory();
+        window->createFolder();
+        ASSERT_TRUE(answerCreateFolder(window, name, QNAlert::FirstButtonReturn)) << name.toStdString();
+        ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }));
+        const auto refusal = QNDialogService::shared().pendingAlerts().first();
+        EXPECT_TRUE(refusal.alert.messageText.contains(QStringLiteral("cannot be used as a folder name")))
+            << refusal.alert.messageText.toStdString();
+        EXPECT_TRUE(refusal.alert.informativeText.contains(QStringLiteral("must not be empty")));
+        QNDialogService::shared().answer(refusal.id, QNAlert::FirstButtonReturn);
+    }
+    VNTest::spin(50);
+    EXPECT_EQ(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
+    EXPECT_FALSE(QFileInfo::exists(temp->path() + QStringLiteral("/escape")));
+}
+
+TEST_F(NavigationTest, AFolderThatCannotBeMadeShowsTheDrivesError) {
+    openTree();
+    window->createFolder();
+    ASSERT_TRUE(answerCreateFolder(window, QStringLiteral("a"), QNAlert::FirstButtonReturn));  // exists already
+    ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }));
+    EXPECT_EQ(QNDialogService::shared().pendingAlerts().first().alert.messageText,
+              QStringLiteral("An item named \"a\" already exists."));
+}
+
+// ---------------------------------------------------------------- quota
+
+TEST_F(NavigationTest, TheQuotaCaptionShowsUsedTotalAvailableAndShared) {
+    QuotaScript::total = qint64(10) << 30;
+    QuotaScript::used = qint64(3) << 30;
+    QuotaScript::shared = qint64(1) << 30;
+    window = launch();
+    storeDrives({quotaDrive(QStringLiteral("SERVER"))});
+    ASSERT_TRUE(VNTest::waitUntil([&] { return window->rowContent(0).subTitle.contains(QStringLiteral(" used (")); }));
+    EXPECT_EQ(window->rowContent(0).subTitle, QStringLiteral("%1 of %2 used (%3 available, %4 shared)")
+                                                  .arg(QNUtils::sizeString2(qint64(3) << 30),
+                                                       QNUtils::sizeString2(qint64(10) << 30),
+                                                       QNUtils::sizeString2(qint64(7) << 30),
+                                                       QNUtils::sizeString2(qint64(1) << 30)));
+}
+
+TEST_F(NavigationTest, AQuotaOfZeroBytesShowsTheDrivesCaption) {
+    window = launch();
+    storeDrives({quotaDrive(QStringLiteral("SERVER"))});
+    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 1; }));
+    VNTest::spin(100);
+    EXPECT_EQ(window->rowContent(0).subTitle, QNUtils::decapDescription(QStringLiteral("SHOW DOCUMENTS ON THIS SERVER")));
+}
+
+TEST_F(NavigationTest, AFailedQuotaIsNotAskedAgainAtEveryReload) {
+    QuotaScript::fail = true;
+    window = launch();
+    storeDrives({quotaDrive(QStringLiteral("SERVER"))});
+    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 1; }));
+    VNTest::spin(100);
+    for (int i = 0; i < 3; ++i) {
+        window->reloadDrives();
+        VNTest::spin(50);
+    }
+    EXPECT_EQ(QuotaScript::calls.load(), 1);
+    EXPECT_EQ(window->rowContent(0).subTitle, QNUtils::decapDescription(QStringLiteral("SHOW DOCUMENTS ON THIS SERVER")));
+    // Coming home from the drive asks again.
+    window->tableViewSelectionDidChange(0);
+    window->home();
+    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 2; }));
+}
+
+TEST_F(NavigationTest, BackAtHomeAsksTheQuotaOfTheLastDriveAgain) {
+    window = launch();
+    storeDrives({quotaDrive(QStringLiteral("SERVER"))});
+    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 1; }));
+    window->tableViewSelectionDidChange(0);
+    window->back();
+    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 2; }));
+    window->back();
+    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 3; }));
+    EXPECT_EQ(window->filesViewControllers().size(), 0);
+}

@@ -1,0 +1,273 @@
+// The task list in the drawer: rows for running tasks, their texts and
+// progress, cancelling, and rows reused for other tasks.
+#include "PanesTestSupport.h"
+
+#include "App/QNTaskTableCellView.h"
+#include "App/QNTaskTableViewController.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNTaskManager.h"
+
+#include <QLabel>
+#include <QMutex>
+#include <QProgressBar>
+#include <QTimer>
+#include <QToolButton>
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A task whose description and progress the test sets.
+class ScriptedTask : public QNTask {
+public:
+    QString description() const override { return QStringLiteral("Scripted task"); }
+    float progress() const override { return m_progress.load(); }
+    void setProgress(float p) { m_progress.store(p); }
+
+private:
+    std::atomic<float> m_progress{0.0f};
+};
+
+// Warnings Qt prints while a test runs (timers touched from other threads).
+struct WarningCatcher {
+    static inline QMutex mutex;
+    static inline QStringList warnings;
+    static inline QtMessageHandler previous = nullptr;
+
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+        if (type == QtWarningMsg || type == QtCriticalMsg) {
+            QMutexLocker lock(&mutex);
+            warnings << message;
+        }
+        if (previous)
+            previous(type, context, message);
+    }
+    WarningCatcher() {
+        QMutexLocker lock(&mutex);
+        warnings.clear();
+        previous = qInstallMessageHandler(&WarningCatcher::handler);
+    }
+    ~WarningCatcher() { qInstallMessageHandler(previous); }
+    static QStringList timerWarnings() {
+        QMutexLocker lock(&mutex);
+        QStringList out;
+        for (const QString &w : warnings)
+            if (w.contains(QLatin1String("imer")))
+                out << w;
+        return out;
+    }
+};
+
+class TaskListTest : public PanesTest {
+protected:
+    QNMainWindowController *first = nullptr;
+    QNMainWindowController *second = nullptr;
+    QString sourceFolder;
+    QString destinationFolder;
+
+    void TearDown() override {
+        // No task may outlive its test.
+        if (delegate && delegate->taskManager()) {
+            for (const QNTaskPtr &task : delegate->taskManager()->tasks()) {
+                task->setPaused(false);
+                task->cancel();
+            }
+            VNTest::waitUntil([this] { return delegate->taskManager()->tasks().isEmpty(); }, 20000);
+        }
+        PanesTest::TearDown();
+    }
+
+    // Two windows: the first shows the source drive, the second the
+    // destination drive.
+    void openTwoPanes(qint64 fileSize = 65536 * 3 + 17) {
+        sourceFolder = folder(QStringLiteral("source"));
+        destinationFolder = folder(QStringLiteral("destination"));
+        writeFile(sourceFolder + QStringLiteral("/report.txt"), fileSize);
+        first = launch();
+        ASSERT_NE(first, nullptr);
+        storeDrives({localDrive(QStringLiteral("SOURCE"), sourceFolder),
+                     localDrive(QStringLiteral("DESTINATION"), destinationFolder)});
+        ASSERT_TRUE(openRow(first, 0));
+        second = delegate->newDocument();
+        VNTest::spin(30);
+        ASSERT_TRUE(openRow(second, 1));
+    }
+
+    // A copy of the source pane's file into the destination pane's folder,
+    // as a drop between the panes makes it.
+    QNTaskPtr copyTask() const {
+        QNMacFilesViewController *from = first->filesViewController();
+        QNMacFilesViewController *to = second->filesViewController();
+        auto task = std::make_shared<QNCopyTask>();
+        task->addTaskItem(std::make_shared<QNCopyTaskItem>(from->driveConfig(), to->driveConfig(),
+                                                           from->documents().first(), to->document()));
+        return task;
+    }
+
+    QNTaskTableViewController *drawer(QNMainWindowController *w) const { return w->taskTableViewController(); }
+};
+
+}  // namespace
+
+TEST_F(TaskListTest, WithNoTasksTheListHasNoRows) {
+    first = launch();
+    drawer(first)->refresh();
+    EXPECT_EQ(drawer(first)->numberOfRowsInTableView(), 0);
+    EXPECT_EQ(drawer(first)->cellAtRow(0), nullptr);
+    EXPECT_TRUE(drawer(first)->tableView()->isVisibleTo(first->drawerView()));
+}
+
+TEST_F(TaskListTest, ACopyBetweenTwoPanesShowsARowUntilTheTaskEnds) {
+    openTwoPanes();
+    QNTaskPtr task = copyTask();
+    task->setPaused(true);  // held at its start, so the row can be looked at
+    delegate->taskManager()->addTask(task);
+
+    // The list is not told: it finds the task at its next pass.
+    ASSERT_TRUE(VNTest::waitUntil([&] { return drawer(first)->numberOfRowsInTableView() == 1; }));
+    QNTaskTableCellView *cell = drawer(first)->cellAtRow(0);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->task(), task);
+    EXPECT_EQ(cell->name()->text(), task->description());
+    EXPECT_FALSE(cell->name()->text().isEmpty());
+    EXPECT_EQ(cell->subTitle()->text(), QStringLiteral("report.txt"));
+    EXPECT_EQ(cell->progressIndicator()->value(), 0);
+    EXPECT_NE(cell->updateTimer(), nullptr);
+    // Every window's drawer lists it.
+    ASSERT_TRUE(VNTest::waitUntil([&] { return drawer(second)->numberOfRowsInTableView() == 1; }));
+
+    first->window()->show();
+    VNTest::spin(50);
+    EXPECT_TRUE(saveShot(first->window(), QStringLiteral("drawer.png")));
+
+    task->setPaused(false);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return drawer(first)->numberOfRowsInTableView() == 0; }, 20000));
+    EXPECT_EQ(QFileInfo(destinationFolder + QStringLiteral("/report.txt")).size(), 65536 * 3 + 17);
+    // The row let go of the task and stopped its timer.
+    EXPECT_EQ(cell->task(), nullptr);
+    EXPECT_EQ(cell->updateTimer(), nullptr);
+}
+
+TEST_F(TaskListTest, TheCancelButtonRemovesTheRowAtTheNextPass) {
+    openTwoPanes();
+    QNTaskPtr task = copyTask();
+    task->setPaused(true);
+    delegate->taskManager()->addTask(task);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return drawer(first)->numberOfRowsInTableView() == 1; }));
+    drawer(first)->cellAtRow(0)->cancelButton()->click();
+    EXPECT_TRUE(task->canceled());
+    // Gone before the engine has wound the task down.
+    drawer(first)->refresh();
+    EXPECT_EQ(drawer(first)->numberOfRowsInTableView(), 0);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return drawer(second)->numberOfRowsInTableView() == 0; }));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 20000));
+    EXPECT_FALSE(QFileInfo::exists(destinationFolder + QStringLiteral("/report.txt")));
+}
+
+TEST_F(TaskListTest, APassThatFindsTheSameTasksRebuildsNothing) {
+    openTwoPanes();
+    QNTaskPtr task = copyTask();
+    task->setPaused(true);
+    delegate->taskManager()->addTask(task);
+    QNTaskTableViewController *list = drawer(first);
+    list->refresh();
+    ASSERT_EQ(list->numberOfRowsInTableView(), 1);
+    QNTaskTableCellView *cell = list->cellAtRow(0);
+    cell->subTitle()->setText(QStringLiteral("marked"));
+    list->refresh();
+    EXPECT_EQ(list->cellAtRow(0), cell);
+    EXPECT_EQ(cell->subTitle()->text(), QStringLiteral("marked"));
+}
+
+TEST_F(TaskListTest, ProgressReadsZeroToHundredAndIsClamped) {
+    EXPECT_EQ(QNTaskTableCellView::progressPercent(0.25f), 25);
+    EXPECT_EQ(QNTaskTableCellView::progressPercent(1.0f), 100);
+    EXPECT_EQ(QNTaskTableCellView::progressPercent(1.7f), 100);
+    EXPECT_EQ(QNTaskTableCellView::progressPercent(-0.5f), 0);
+    EXPECT_EQ(QNTaskTableCellView::progressPercent(std::numeric_limits<float>::quiet_NaN()), 0);
+    EXPECT_EQ(QNTaskTableCellView::progressPercent(std::numeric_limits<float>::infinity()), 0);
+
+    QNTaskTableCellView cell;
+    auto task = std::make_shared<ScriptedTask>();
+    cell.setTask(task);
+    task->setProgress(0.25f);
+    cell.update(cell.updateTimer());
+    EXPECT_EQ(cell.progressIndicator()->value(), 25);
+    EXPECT_EQ(cell.name()->text(), QStringLiteral("Scripted task"));
+    task->setProgress(std::nanf(""));
+    cell.update(cell.updateTimer());
+    EXPECT_EQ(cell.progressIndicator()->value(), 0);
+    task->setProgress(3.0f);
+    cell.update(cell.updateTimer());
+    EXPECT_EQ(cell.progressIndicator()->value(), 100);
+    cell.setTask(nullptr);
+}
+
+TEST_F(TaskListTest, ARowShowsTheNameOfTheDocumentOrTheLastPathComponent) {
+    auto named = QNDocument::withPath(QStringLiteral("/x/y/file.txt"));
+    named->setDisplayName(QStringLiteral("Shown"));
+    EXPECT_EQ(QNTaskTableCellView::shownName(named), QStringLiteral("Shown"));
+    auto unnamed = QNDocument::create();
+    unnamed->setPath(QStringLiteral("/x/y/folder/"));
+    EXPECT_EQ(QNTaskTableCellView::shownName(unnamed), QStringLiteral("folder"));
+    EXPECT_EQ(QNTaskTableCellView::shownName(nullptr), QString());
+}
+
+TEST_F(TaskListTest, AReusedRowIgnoresItsEarlierTask) {
+    WarningCatcher catcher;
+    openTwoPanes(65536 * 64);
+    auto manager = std::make_shared<QNTaskManager>();
+    QNTaskPtr earlier = copyTask();
+    std::atomic<bool> earlierDone{false};
+    earlier->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [&] { earlierDone = true; });
+
+    QNTaskTableCellView cell;
+    cell.setTask(earlier);
+    auto later = std::make_shared<ScriptedTask>();
+    cell.setTask(later);
+    cell.subTitle()->setText(QStringLiteral("later"));
+    QTimer *timer = cell.updateTimer();
+    ASSERT_NE(timer, nullptr);
+
+    // The earlier task runs to its end: its progress and its completion
+    // must not reach the row any more.
+    manager->addTask(earlier);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return earlierDone.load(); }, 20000));
+    VNTest::spin(100);
+    EXPECT_EQ(cell.task(), later);
+    EXPECT_EQ(cell.updateTimer(), timer);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(cell.subTitle()->text(), QStringLiteral("later"));
+    EXPECT_EQ(QFileInfo(destinationFolder + QStringLiteral("/report.txt")).size(), 65536 * 64);
+    cell.setTask(nullptr);
+    EXPECT_TRUE(catcher.timerWarnings().isEmpty()) << catcher.timerWarnings().join('\n').toStdString();
+}
+
+TEST_F(TaskListTest, ATaskThatEndsStopsItsRowsTimerOnTheMainThread) {
+    WarningCatcher catcher;
+    openTwoPanes(65536 * 16);
+    auto manager = std::make_shared<QNTaskManager>();
+    QNTaskPtr task = copyTask();
+    QNTaskTableCellView cell;
+    cell.setTask(task);
+    ASSERT_NE(cell.updateTimer(), nullptr);
+    manager->addTask(task);  // completes on the manager's own thread
+    ASSERT_TRUE(VNTest::waitUntil([&] { return cell.task() == nullptr; }, 20000));
+    EXPECT_EQ(cell.updateTimer(), nullptr);
+    // While it ran, the row followed the document being copied.
+    EXPECT_EQ(cell.subTitle()->text(), QStringLiteral("report.txt"));
+    EXPECT_TRUE(catcher.timerWarnings().isEmpty()) << catcher.timerWarnings().join('\n').toStdString();
+}
+
+TEST_F(TaskListTest, TheDrawerButtonHidesAndShowsTheList) {
+    first = launch();
+    first->window()->show();
+    VNTest::spin(20);
+    const bool open = first->isDrawerOpen();
+    first->toggleDrawerButton()->click();
+    EXPECT_NE(first->isDrawerOpen(), open);
+    first->toggleDrawerButton()->click();
+    EXPECT_EQ(first->isDrawerOpen(), open);
+}
