@@ -2,6 +2,7 @@
 // Basic, "/dav" with Digest), over http, https with the test CA and a
 // self-signed certificate; odd listings from the fake.
 #include "WebDAVPeer.h"
+#include "Net/NRHTTPRequest.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -177,6 +178,23 @@ TEST_F(WebDAVListing, UnreachableServerIsAnError) {
     auto answer = list(drive("http://127.0.0.1:1"), "/");
     ASSERT_TRUE(answer->error);
     EXPECT_EQ(answer->error->domain(), "NRHTTPRequestErrorDomain");
+}
+
+TEST_F(WebDAVListing, BadDriveURLIsAnError) {
+    auto answer = list(drive("not a url"), "/");
+    ASSERT_TRUE(answer->error);
+    EXPECT_FALSE(answer->cancelled);
+}
+
+TEST_F(WebDAVListing, ServerThatNeverAnswersTimesOut) {
+    const double saved = NRHTTPRequest::defaultTimeOutSeconds();
+    NRHTTPRequest::setDefaultTimeOutSeconds(1);
+    auto answer = list(drive(fakeURL()), "/slow");
+    NRHTTPRequest::setDefaultTimeOutSeconds(saved);
+    ASSERT_TRUE(answer->error);
+    EXPECT_EQ(answer->error->domain(), "NRHTTPRequestErrorDomain");
+    EXPECT_EQ(answer->error->code(), NRHTTPRequest::RequestTimedOutErrorType);
+    EXPECT_FALSE(answer->cancelled);
 }
 
 TEST_F(WebDAVListing, CancelAnswersOnceCancelledWithoutError) {
