@@ -877,11 +877,7 @@ void NRHTTPRequest::clearDelegatesAndCancel() {
     m_delegate = nullptr;
     m_uploadProgressDelegate.reset();
     m_downloadProgressDelegate.reset();
-    m_startedBlock = m_completionBlock = m_failureBlock = m_authenticationNeededBlock = m_requestRedirectedBlock = nullptr;
-    m_headersReceivedBlock = nullptr;
-    m_dataReceivedBlock = nullptr;
-    m_bytesReceivedBlock = m_bytesSentBlock = nullptr;
-    m_downloadSizeIncrementedBlock = m_uploadSizeIncrementedBlock = nullptr;
+    releaseBlocks();
     cancel();
 }
 
@@ -1877,14 +1873,26 @@ void NRHTTPRequest::reportFinished() {
     if (m_failed.load())
         return;
     callDelegate(m_didFinishSelector);
-    if (m_completionBlock)
-        m_completionBlock();
+    if (auto block = m_completionBlock)
+        block();
+    releaseBlocks();
 }
 
 void NRHTTPRequest::reportFailure() {
     callDelegate(m_didFailSelector);
-    if (m_failureBlock)
-        m_failureBlock();
+    if (auto block = m_failureBlock)
+        block();
+    releaseBlocks();
+}
+
+// After the last callback the blocks go, and with them whatever they hold
+// (often the request itself: no cycle outlives the request).
+void NRHTTPRequest::releaseBlocks() {
+    m_startedBlock = m_completionBlock = m_failureBlock = m_authenticationNeededBlock = m_requestRedirectedBlock = nullptr;
+    m_headersReceivedBlock = nullptr;
+    m_dataReceivedBlock = nullptr;
+    m_bytesReceivedBlock = m_bytesSentBlock = nullptr;
+    m_downloadSizeIncrementedBlock = m_uploadSizeIncrementedBlock = nullptr;
 }
 
 std::shared_ptr<NRHTTPRequest> NRHTTPRequest::copy() const {

@@ -36,6 +36,8 @@ typedef void CURL;
 // credential, cancel, URL, file, redirect and gzip problems fail with an
 // error of "NRHTTPRequestErrorDomain" (codes in NRHTTPErrorCode).
 //
+// Blocks are released after the request's last callback (finished or
+// failed), so a block may hold the request without making a cycle.
 // Delegates are QObjects called by method name with the request as argument
 // (e.g. a slot `requestFinished(NRHTTPRequest*)`); a delegate without such a
 // method is skipped. The request lives in a shared_ptr; the queue, the
@@ -317,6 +319,7 @@ private:
     void reportStarted();
     void reportFinished();
     void reportFailure();
+    void releaseBlocks();
 
     // Settings.
     QUrl m_url;

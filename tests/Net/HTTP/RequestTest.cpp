@@ -351,6 +351,20 @@ TEST(Request, DelegateConfirmsRedirects) {
     EXPECT_EQ(r->url(), confirmer.instead);
 }
 
+TEST(Request, BlocksHoldingTheRequestDoNotLeakIt) {
+    std::weak_ptr<NRHTTPRequest> weak;
+    bool done = false;
+    {
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=10")));
+        weak = r;
+        r->setCompletionBlock([r, &done] { done = r->responseStatusCode() == 200; });
+        r->setFailedBlock([r] {});
+        r->startAsynchronous();
+    }
+    ASSERT_TRUE(VNTest::waitUntil([&] { return done; }));
+    EXPECT_TRUE(VNTest::waitUntil([&] { return weak.expired(); }, 5000));
+}
+
 TEST(Request, DataBlockTakesTheBody) {
     auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=300000")));
     QByteArray received;
