@@ -573,7 +573,7 @@ void QNWebDAVHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
     call.path = document->path();
     call.configure = [destination](NRHTTPRequest &request) {
         request.setRequestMethod(QStringLiteral("MOVE"));
-        request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded));
+        request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded | QUrl::RemoveUserInfo));
         // A rename must never replace another item of that name.
         request.addRequestHeader(QStringLiteral("Overwrite"), QStringLiteral("F"));
     };
@@ -608,7 +608,7 @@ void QNWebDAVHandler::transferInside(const QString &method, QNDocumentPtr docume
     call.path = source;
     call.configure = [method, destination](NRHTTPRequest &request) {
         request.setRequestMethod(method);
-        request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded));
+        request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded | QUrl::RemoveUserInfo));
     };
     call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
     call.succeeded = [completed, target](NRHTTPRequest &) { completed(target, nullptr, false); };
