@@ -1,0 +1,96 @@
+// The same pane on an FTP and a WebDAV drive, against the real test servers:
+// the drive's folder is listed folders first, a sub-folder opens in the next
+// pane, and the path bar counts levels from the drive's own folder.
+#include "App/Panes/PanesTestSupport.h"
+
+#include "Cloud/QNFTPHandler.h"
+#include "Cloud/QNWebDAVHandler.h"
+#include "Core/QNUtils.h"
+
+#include <QUuid>
+
+namespace {
+
+class RemoteListingTest : public PanesTest {
+protected:
+    void SetUp() override {
+        PanesTest::SetUp();
+        QNFTPHandler::registerHandler();
+        QNWebDAVHandler::registerWithFactory();
+    }
+
+    static QString uniqueName() {
+        return QStringLiteral("panes-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+    }
+
+    // A folder on the server's disk with a sub-folder and two files.
+    static void fillFolder(const QString &onDisk) {
+        QDir().mkpath(onDisk + QStringLiteral("/sub"));
+        writeFile(onDisk + QStringLiteral("/b.txt"), 20);
+        writeFile(onDisk + QStringLiteral("/a.txt"), 10);
+        writeFile(onDisk + QStringLiteral("/sub/inner.txt"), 5);
+        for (const QString &dir : {onDisk, onDisk + QStringLiteral("/sub")})
+            QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                           QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    }
+
+    // Opens the drive, checks the listing and the path bar, then the sub-folder.
+    void browse(const QNDriveConfigPtr &drive, const QString &folderName) {
+        QNMainWindowController *window = launch();
+        ASSERT_NE(window, nullptr);
+        storeDrives({drive});
+        ASSERT_TRUE(openRow(window, 0));
+        ASSERT_TRUE(QNDialogService::shared().history().isEmpty())
+            << QNDialogService::shared().history().first().alert.messageText.toStdString();
+        QNMacFilesViewController *pane = window->filesViewController();
+        EXPECT_EQ(names(pane->documents()), (QStringList{"sub", "a.txt", "b.txt"}));
+        EXPECT_EQ(pane->foldersLabel()->text(), QStringLiteral("1 Folder"));
+        EXPECT_EQ(pane->filesLabel()->text(), QStringLiteral("%1 in 2 Files").arg(QNUtils::sizeString2(30)));
+        QPushButton *rootButton = pathButton(window, QStringLiteral("folderButton"), folderName);
+        ASSERT_NE(rootButton, nullptr);
+        EXPECT_EQ(rootButton->property("tag").toInt(), 0);
+
+        pane->doubleClickAction(0);
+        ASSERT_TRUE(waitForListing(window));
+        ASSERT_EQ(window->filesViewControllers().size(), 2);
+        EXPECT_EQ(names(window->filesViewController()->documents()), QStringList{"inner.txt"});
+        QPushButton *subButton = pathButton(window, QStringLiteral("folderButton"), QStringLiteral("sub"));
+        ASSERT_NE(subButton, nullptr);
+        EXPECT_EQ(subButton->property("tag").toInt(), 1);
+        pathButton(window, QStringLiteral("folderButton"), folderName)->click();
+        EXPECT_EQ(window->filesViewControllers().size(), 1);
+        EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+    }
+};
+
+}  // namespace
+
+TEST_F(RemoteListingTest, AnFTPFolderIsListedAndBrowsed) {
+    const QJsonObject state = VNTest::peerState(QStringLiteral("vsftpd"));
+    ASSERT_FALSE(state.isEmpty()) << "the vsftpd peer is not running";
+    const QString name = uniqueName();
+    fillFolder(state.value(QStringLiteral("root")).toString() + QStringLiteral("/work/") + name);
+    auto drive = QNDriveConfig::create();
+    drive->setIsFTP(true);
+    drive->setName(QStringLiteral("FTP"));
+    drive->setDisplayName(QStringLiteral("Test FTP"));
+    drive->setUrl(state.value(QStringLiteral("url")).toString() + QStringLiteral("work/") + name + QLatin1Char('/'));
+    drive->setUsername(state.value(QStringLiteral("user")).toString());
+    drive->setPassword(state.value(QStringLiteral("password")).toString());
+    browse(drive, name);
+}
+
+TEST_F(RemoteListingTest, AWebDAVFolderIsListedAndBrowsed) {
+    const QJsonObject state = VNTest::peerState(QStringLiteral("webdav"));
+    ASSERT_FALSE(state.isEmpty()) << "the WebDAV peer is not running";
+    const QString name = uniqueName();
+    fillFolder(state.value(QStringLiteral("root_dir")).toString() + QLatin1Char('/') + name);
+    auto drive = QNDriveConfig::create();
+    drive->setIsWebDAV(true);
+    drive->setName(QStringLiteral("WEBDAV"));
+    drive->setDisplayName(QStringLiteral("Test WebDAV"));
+    drive->setUrl(state.value(QStringLiteral("http_url")).toString() + QLatin1Char('/') + name + QLatin1Char('/'));
+    drive->setUsername(state.value(QStringLiteral("user")).toString());
+    drive->setPassword(state.value(QStringLiteral("password")).toString());
+    browse(drive, name);
+}
