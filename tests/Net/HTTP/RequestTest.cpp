@@ -365,6 +365,48 @@ TEST(Request, BlocksHoldingTheRequestDoNotLeakIt) {
     EXPECT_TRUE(VNTest::waitUntil([&] { return weak.expired(); }, 5000));
 }
 
+namespace {
+struct Indicator : NRProgressDelegate {
+    double max = 0, value = 0;
+    qint64 received = 0, sent = 0, downloadSize = 0, uploadSize = 0;
+    void setMaxValue(double v) override { max = v; }
+    void setDoubleValue(double v) override { value = v; }
+    void didReceiveBytes(NRHTTPRequest *, qint64 n) override { received += n; }
+    void didSendBytes(NRHTTPRequest *, qint64 n) override { sent += n; }
+    void incrementDownloadSizeBy(NRHTTPRequest *, qint64 n) override { downloadSize += n; }
+    void incrementUploadSizeBy(NRHTTPRequest *, qint64 n) override { uploadSize += n; }
+};
+}  // namespace
+
+TEST(Request, ProgressDelegates) {
+    auto down = std::make_shared<Indicator>();
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=1500000")));
+    r->setDownloadProgressDelegate(down);
+    run(r);
+    EXPECT_EQ(down->max, 1.0);
+    EXPECT_EQ(down->value, 1.0);
+    EXPECT_EQ(down->received, 1500000);
+    EXPECT_EQ(down->downloadSize, 1500000);
+
+    auto up = std::make_shared<Indicator>();
+    auto put = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    put->setRequestMethod(QStringLiteral("PUT"));
+    put->setPostBody(pattern(3000000));
+    put->setUploadProgressDelegate(up);
+    run(put);
+    EXPECT_EQ(up->value, 1.0);
+    EXPECT_EQ(up->sent, up->uploadSize);
+    EXPECT_GT(up->sent, 0);
+
+    // A delegate gone before the callbacks run is simply skipped.
+    auto gone = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=1000")));
+    {
+        auto shortLived = std::make_shared<Indicator>();
+        gone->setDownloadProgressDelegate(shortLived);
+    }
+    EXPECT_EQ(run(gone)->finished, 1);
+}
+
 TEST(Request, DataBlockTakesTheBody) {
     auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=300000")));
     QByteArray received;
