@@ -86,6 +86,8 @@ double timeCp(const QString &source, const QString &target) {
 }
 
 // Runs one copy task of the source into the target folder; seconds, or -1.
+double lastMetadataSeconds = 0;  // the metadata phase of the last task run
+
 double timeTask(const std::shared_ptr<QNTaskManager> &manager, const QString &source, const QString &targetFolder) {
     auto local = QNDriveConfig::create();
     local->setIsMyFiles(true);
@@ -113,11 +115,15 @@ double timeTask(const std::shared_ptr<QNTaskManager> &manager, const QString &so
             loop.quit();
     });
     QElapsedTimer timer;
+    std::atomic<qint64> metadataNs{0};
+    task->registerListenerForTaskMetadataCompletedBlock(QStringLiteral("bench"),
+                                                        [&] { metadataNs = timer.nsecsElapsed(); });
     timer.start();
     manager->addTask(task);
     poll.start(1);
     loop.exec();
     const double seconds = timer.nsecsElapsed() / 1e9;
+    lastMetadataSeconds = metadataNs.load() / 1e9;
     return failed ? -1 : seconds;
 }
 
@@ -174,7 +180,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cannot write the tree\n");
         return 1;
     }
-    double bestCp = 1e9, bestTask = 1e9;
+    double bestCp = 1e9, bestTask = 1e9, bestMetadata = 0;
     for (int r = 0; r < runs; ++r) {
         const QString cpOut = base + QStringLiteral("/cp-tree"), taskOut = base + QStringLiteral("/task-tree");
         QDir(cpOut).removeRecursively();
@@ -187,10 +193,13 @@ int main(int argc, char **argv) {
             return 1;
         }
         bestCp = std::min(bestCp, c);
+        if (t < bestTask)
+            bestMetadata = lastMetadataSeconds;
         bestTask = std::min(bestTask, t);
     }
-    std::printf("small files: %d files in %d folders: cp -r %.3f s, copy task %.3f s, task/cp time %.2fx (aim: <= 3x)\n",
-                files, (files + 99) / 100, bestCp, bestTask, bestTask / bestCp);
+    std::printf("small files: %d files in %d folders: cp -r %.3f s, copy task %.3f s (folders and listings %.3f s), "
+                "task/cp time %.2fx (aim: <= 3x)\n",
+                files, (files + 99) / 100, bestCp, bestTask, bestMetadata, bestTask / bestCp);
     QDir(tree).removeRecursively();
     QDir(base + QStringLiteral("/cp-tree")).removeRecursively();
     QDir(base + QStringLiteral("/task-tree")).removeRecursively();
