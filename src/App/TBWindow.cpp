@@ -113,8 +113,11 @@ void TBWindow::setTitleBarHeight(double height) {
 void TBWindow::setTitleBarView(QWidget *view) {
     if (!view || view == m_titleBarView)
         return;
-    if (m_titleBarView)
-        m_titleBarView->setParent(nullptr);
+    // The window owns its bar view: the one replaced goes.
+    if (m_titleBarView) {
+        m_titleBarView->hide();
+        m_titleBarView->deleteLater();
+    }
     m_titleBarView = view;
     view->setParent(m_container);
     view->setGeometry(m_container->rect());
@@ -125,8 +128,10 @@ void TBWindow::setTitleBarView(QWidget *view) {
 void TBWindow::setContentView(QWidget *view) {
     if (view == m_contentView)
         return;
-    if (m_contentView)
-        m_contentView->setParent(nullptr);
+    if (m_contentView) {
+        m_contentView->hide();
+        m_contentView->deleteLater();
+    }
     m_contentView = view;
     if (view) {
         view->setParent(this);
@@ -197,8 +202,11 @@ void TBWindow::setVerticallyCenterTitle(bool on) {
 void TBWindow::installButton(QPointer<TBWindowButton> &slot, TBWindowButton *button, int kind) {
     if (slot == button)
         return;
-    if (slot && slot != m_standardButtons[std::min(kind, 2)])
-        slot->setParent(nullptr);
+    // The window owns the buttons given to it: a replaced one goes.
+    if (slot && slot != m_standardButtons[std::min(kind, 2)]) {
+        slot->hide();
+        slot->deleteLater();
+    }
     slot = button;
     if (button) {
         button->setParent(this);

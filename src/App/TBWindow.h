@@ -92,7 +92,8 @@ public:
     const std::optional<QFont> &titleFont() const { return m_titleFont; }
     void setTitleFont(std::optional<QFont> font) { m_titleFont = std::move(font); }
 
-    // Replacement buttons; null gives back the window's standard button.
+    // Replacement buttons; null gives back the window's standard button. The
+    // window owns the views and buttons given to it and deletes replaced ones.
     TBWindowButton *closeButton() const { return m_closeButton; }
     void setCloseButton(TBWindowButton *button);
     TBWindowButton *minimizeButton() const { return m_minimizeButton; }
