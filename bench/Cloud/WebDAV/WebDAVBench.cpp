@@ -1,4 +1,4 @@
-// Measures the WebDAV handler beside the curl command, one run each, against
+// Measures the WebDAV handler beside the curl command against
 // the same Apache mod_dav on loopback (started here through the test peer):
 //   download of a large file (GET to a file), upload of it (streamed PUT),
 //   listing of a 10,000-entry folder (handler time beside curl's raw
