@@ -364,8 +364,7 @@ void QNMainWindowController::createFolder() {
     alert.buttons = {QStringLiteral("OK"), QStringLiteral("Cancel")};
     alert.informativeText = QStringLiteral("Please enter the name of the folder:");
     alert.style = QNAlert::Informational;
-    if (m_alertInput)
-        m_alertInput->deleteLater();
+    // Each question has its own field; the answer deletes it.
     m_alertInput = new QLineEdit(window());
     m_alertInput->setObjectName(QStringLiteral("alertInput"));
     m_alertInput->setFixedSize(300, 24);

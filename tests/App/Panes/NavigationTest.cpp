@@ -361,6 +361,25 @@ TEST_F(NavigationTest, CreateFolderMakesTheFolderAndRelists) {
     EXPECT_EQ(window->filesViewController()->foldersLabel()->text(), QStringLiteral("2 Folders"));
 }
 
+TEST_F(NavigationTest, TwoCreateFolderQuestionsEachKeepTheirOwnField) {
+    openTree();
+    window->createFolder();
+    window->createFolder();
+    for (const QString &name : {QStringLiteral("one"), QStringLiteral("two")}) {
+        ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }));
+        const auto request = QNDialogService::shared().pendingAlerts().first();
+        auto *input = qobject_cast<QLineEdit *>(request.alert.accessoryView.data());
+        ASSERT_NE(input, nullptr) << name.toStdString();
+        input->setText(name);
+        QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
+        VNTest::spin(20);
+    }
+    ASSERT_TRUE(VNTest::waitUntil([&] {
+        const QStringList listed = names(window->filesViewController()->documents());
+        return listed.contains("one") && listed.contains("two");
+    }));
+}
+
 TEST_F(NavigationTest, CancellingCreateFolderMakesNothing) {
     openTree();
     window->createFolder();
