@@ -273,7 +273,10 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
                                    const QNTaskItemPtr &primary) {
     // The folder's name is made on the destination drive: refuse names that
     // would leave the destination folder.
-    if (auto refused = QNTask::checkDrivePath(folder->path(), className())) {
+    QString folderPath = folder->path();
+    while (folderPath.size() > 1 && folderPath.endsWith(QLatin1Char('/')))
+        folderPath.chop(1);  // "/a/b/" names the folder b
+    if (auto refused = QNTask::checkDrivePath(folderPath, className())) {
         VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(refused)));
         postCopyFinished(completed, refused, nullptr, false);
         return;

@@ -112,6 +112,11 @@ void QNTask::enqueue(VNOperationQueue *queue, QNTaskEventBlock taskCompleted, QN
                      QNTaskItemUpdateInTaskBlock taskItemUpdate) {
     {
         std::lock_guard lock(m_blocksMutex);
+        if (m_enqueued) {
+            VNLog::log(QStringLiteral("QNTask enqueue: the task was already handed over; it runs once"));
+            return;
+        }
+        m_enqueued = true;
         m_taskItemAddedBlock = std::move(taskItemAdded);
         m_taskItemCompletedBlock = std::move(taskItemCompleted);
         m_taskItemUpdateBlock = std::move(taskItemUpdate);
@@ -335,14 +340,28 @@ QString QNTask::reserveTempPath(const QString &drivePath, VNErrorPtr *error) {
     while (relative.startsWith(QLatin1Char('/')))
         relative.remove(0, 1);
     std::lock_guard lock(m_itemsMutex);
+    // Taken: the same file, a folder of another file's place, or a place
+    // below another file.
+    auto taken = [this](const QString &candidate) {
+        if (m_reservedTempPaths.contains(candidate) || m_reservedTempFolders.contains(candidate))
+            return true;
+        for (int slash = candidate.lastIndexOf(QLatin1Char('/')); slash > m_tempDirectory.size();
+             slash = candidate.lastIndexOf(QLatin1Char('/'), slash - 1))
+            if (m_reservedTempPaths.contains(candidate.left(slash)))
+                return true;
+        return false;
+    };
     QString candidate = m_tempDirectory + QLatin1Char('/') + relative;
     // Another document of this task already has that place: the same file
     // name in a folder of its own (the upload keeps the file name).
-    while (m_reservedTempPaths.contains(candidate)) {
+    while (taken(candidate)) {
         ++m_duplicateCounter;
         candidate = m_tempDirectory + QStringLiteral("/.same-path-%1/").arg(m_duplicateCounter) + relative;
     }
     m_reservedTempPaths.insert(candidate);
+    for (int slash = candidate.lastIndexOf(QLatin1Char('/')); slash > m_tempDirectory.size();
+         slash = candidate.lastIndexOf(QLatin1Char('/'), slash - 1))
+        m_reservedTempFolders.insert(candidate.left(slash));
     return candidate;
 }
 

@@ -134,7 +134,9 @@ private:
     mutable std::mutex m_itemsMutex;
     QList<QNTaskItemPtr> m_taskItems;
     QList<QNTaskItemPtr> m_primaryTaskItems;
-    QSet<QString> m_reservedTempPaths;
+    QSet<QString> m_reservedTempPaths;    // temporary files given out
+    QSet<QString> m_reservedTempFolders;  // the folders holding them
+    bool m_enqueued = false;
     int m_duplicateCounter = 0;
 
     std::atomic<int> m_state{NotStarted};

@@ -16,6 +16,8 @@ void QNTaskManager::addTask(const QNTaskPtr &task) {
         return;
     {
         std::lock_guard lock(m_mutex);
+        if (m_tasks.contains(task) || task->completed())
+            return;  // a task runs once
         m_tasks.append(task);
     }
     VNOperationQueue *queue = task->usePriorityQueue() ? m_priorityQueue.get() : m_queue.get();

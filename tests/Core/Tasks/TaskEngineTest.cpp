@@ -320,6 +320,15 @@ TEST_F(TaskEngine, TemporaryPlacesAreSeparateForOneDrivePathAndRefuseEscapes) {
     EXPECT_NE(first, second);
     EXPECT_TRUE(second.startsWith(task->tempDirectory() + "/"));
     EXPECT_TRUE(second.endsWith("/same.txt"));
+    // A file's place never lies below or above another file's place.
+    const QString file = task->reserveTempPath("/x/y", &error);
+    const QString below = task->reserveTempPath("/x/y/z", &error);
+    const QString above = task->reserveTempPath("/x", &error);
+    EXPECT_EQ(file, task->tempDirectory() + "/x/y");
+    EXPECT_FALSE(below.startsWith(file + "/"));
+    EXPECT_FALSE(file.startsWith(above + "/"));
+    EXPECT_TRUE(below.endsWith("/z"));
+    EXPECT_TRUE(above.endsWith("/x"));
     for (const QString &bad : {QStringLiteral("/../x"), QStringLiteral("/a/../../x"), QStringLiteral("/a/./x"),
                                QStringLiteral("/.."), QStringLiteral("/a/"), QStringLiteral(""),
                                QStringLiteral("/a") + QChar(u'\0') + QStringLiteral("b")}) {
@@ -327,6 +336,24 @@ TEST_F(TaskEngine, TemporaryPlacesAreSeparateForOneDrivePathAndRefuseEscapes) {
         EXPECT_TRUE(task->reserveTempPath(bad, &refused).isNull()) << bad.toStdString();
         EXPECT_TRUE(refused) << bad.toStdString();
     }
+}
+
+TEST_F(TaskEngine, ATaskHandedOverTwiceRunsOnce) {
+    writeTree(path("src"), {{"f.txt", "once"}});
+    QDir().mkpath(path("out"));
+    auto task = std::make_shared<QNCopyTask>();
+    task->addTaskItem(std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src/f.txt")),
+                                                       localDocument(path("out"))));
+    std::atomic<int> completedCount{0};
+    task->registerListenerForTaskCompletedBlock("count", [&] { ++completedCount; });
+    manager->addTask(task);
+    manager->addTask(task);
+    EXPECT_EQ(manager->tasks().size(), 1);
+    ASSERT_TRUE(waitForCompletion(task));
+    manager->addTask(task);
+    EXPECT_TRUE(manager->tasks().isEmpty());
+    VNTest::spin(100);
+    EXPECT_EQ(completedCount.load(), 1);
 }
 
 TEST_F(TaskEngine, DescriptionsOfThePlainTask) {
