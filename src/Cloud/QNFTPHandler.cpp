@@ -224,8 +224,15 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
         if (failed.isNull() && curl_easy_setopt(h, option, value) != CURLE_OK)
             failed = QStringLiteral("The transfer could not be set up (option %1).").arg(int(option));
     };
-    if (config.useSSL())
+    if (config.useSSL()) {
         set(CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+        // At most TLS 1.2: over TLS 1.3 the server's session tickets arrive
+        // unread on an upload's data connection, closing it then resets it,
+        // and vsftpd (the most common server) fails the upload ("426 Failure
+        // reading network stream") most of the time.
+        if (!sftp)
+            set(CURLOPT_SSLVERSION, long(CURL_SSLVERSION_DEFAULT | CURL_SSLVERSION_MAX_TLSv1_2));
+    }
     if (config.ftpActive())
         set(CURLOPT_FTPPORT, "-");
     set(CURLOPT_NOSIGNAL, 1L);

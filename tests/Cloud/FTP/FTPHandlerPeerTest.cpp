@@ -213,6 +213,21 @@ TEST_P(FTPHandlerPeer, RoundTripOf32MiBKeepsEveryByte)
     EXPECT_EQ(localEntries().size(), 2);  // no temporary file left
 }
 
+TEST_P(FTPHandlerPeer, ManyUploadsInARowAllArrive)
+{
+    // vsftpd over TLS used to refuse the end of some uploads sent in large blocks.
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    for (int i = 0; i < 8; ++i) {
+        const QString name = QStringLiteral("file %1.bin").arg(i);
+        const QByteArray data = randomBytes((1 << 20) + i * 300000, quint32(100 + i));
+        ASSERT_TRUE(VNTest::writeFile(local(name), data));
+        const Answer a = upload(config, local(name), folder);
+        ASSERT_FALSE(a.error) << name.toStdString() << ": " << a.text().toStdString();
+        EXPECT_EQ(VNTest::readFile(root(kind()) + folder + name), data) << name.toStdString();
+    }
+}
+
 TEST_P(FTPHandlerPeer, DownloadReplacesAnExistingFile)
 {
     const QString target = local(QStringLiteral("hello.txt"));

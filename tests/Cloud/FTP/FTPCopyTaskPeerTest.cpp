@@ -1,0 +1,154 @@
+// End to end: a copy task takes a folder tree from the local drive to each
+// kind of file-server drive and back, byte for byte, through the task engine
+// and the handler factory.
+#include "FTPPeerSupport.h"
+
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+using namespace FTPPeer;
+
+namespace {
+
+QNDriveConfigPtr localDrive()
+{
+    auto config = QNDriveConfig::create();
+    config->setIsMyFiles(true);
+    config->setUseAbsolutePath(true);
+    return config;
+}
+
+// Every entry below root, relative, folders ending in "/", sorted.
+QStringList treeOf(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QString rel = QDir(root).relativeFilePath(path);
+        if (QFileInfo(path).isDir())
+            rel += QLatin1Char('/');
+        out << rel;
+    }
+    out.sort();
+    return out;
+}
+
+// Empty when both trees hold the same entries and byte-identical files.
+QString differences(const QString &a, const QString &b)
+{
+    const QStringList left = treeOf(a);
+    const QStringList right = treeOf(b);
+    if (left != right)
+        return QStringLiteral("entries differ:\n  %1\nvs\n  %2").arg(left.join(QStringLiteral(", ")),
+                                                                      right.join(QStringLiteral(", ")));
+    for (const QString &rel : left)
+        if (!rel.endsWith(QLatin1Char('/')) &&
+            VNTest::readFile(a + QLatin1Char('/') + rel) != VNTest::readFile(b + QLatin1Char('/') + rel))
+            return QStringLiteral("content of %1 differs").arg(rel);
+    return {};
+}
+
+void writeSampleTree(const QString &root)
+{
+    const QMap<QString, QByteArray> tree = {
+        {QStringLiteral("top.txt"), "top level\n"},
+        {QStringLiteral("empty.bin"), QByteArray()},
+        {QStringLiteral(".hidden"), "hidden\n"},
+        {QStringLiteral("big.bin"), randomBytes(3 * 1024 * 1024 + 16, 3)},
+        {QStringLiteral("name with spaces/it's \"quoted\".txt"), "quoted\n"},
+        {QString::fromUtf8("Ünïcødé/日本語.txt"), "non-ascii\n"},
+        {QStringLiteral("one/two/three/deep.bin"), randomBytes(70000, 4)},
+        {QStringLiteral("one/#hash ?q %41.txt"), "odd\n"},
+    };
+    for (auto it = tree.begin(); it != tree.end(); ++it)
+        VNTest::writeFile(root + QLatin1Char('/') + it.key(), it.value());
+    QDir().mkpath(root + QStringLiteral("/empty folder"));
+}
+
+struct CopyRun {
+    bool completed = false;
+    VNErrorPtr error;
+    bool cancelled = false;
+};
+
+CopyRun copy(const std::shared_ptr<QNTaskManager> &manager, const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
+         const QNDocumentPtr &document, const QNDocumentPtr &destination)
+{
+    auto task = std::make_shared<QNCopyTask>();
+    auto item = std::make_shared<QNCopyTaskItem>(from, to, document, destination);
+    auto mutex = std::make_shared<std::mutex>();
+    auto result = std::make_shared<CopyRun>();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    item->registerListenerForTaskItemCompletedBlock(QStringLiteral("test"),
+                                                    [mutex, result](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+                                                        std::lock_guard lock(*mutex);
+                                                        if (!result->error)
+                                                            result->error = error;
+                                                        result->cancelled = result->cancelled || cancelled;
+                                                    });
+    task->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [done] { done->store(true); });
+    task->addTaskItem(item);
+    manager->addTask(task);
+    const bool finished = VNTest::waitUntil([done] { return done->load(); }, 240000);
+    VNTest::waitUntil([task] {
+        for (const auto &i : task->taskItems())
+            if (!i->finished())
+                return false;
+        return true;
+    }, 5000);
+    std::lock_guard lock(*mutex);
+    CopyRun out = *result;
+    out.completed = finished;
+    return out;
+}
+
+class FTPCopyTask : public ::testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(root(GetParam()).isEmpty()) << "the test peer is not running";
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNFTPHandler::registerHandler();
+        temp = VNTest::makeTempDir();
+        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+        manager = std::make_shared<QNTaskManager>();
+    }
+
+    std::unique_ptr<QTemporaryDir> temp;
+    std::shared_ptr<QNTaskManager> manager;
+};
+
+TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveByteIdentical)
+{
+    const Kind kind = GetParam();
+    const QString source = temp->path() + QStringLiteral("/src/tree");
+    writeSampleTree(source);
+    auto drive = FTPPeer::drive(kind);
+    ASSERT_TRUE(drive->createCloudInterface());
+    const QString scratch = makeScratchFolder(kind);
+
+    const CopyRun up = copy(manager, localDrive(), drive, QNDocument::withPath(source, true),
+                            QNDocument::withPath(scratch, true));
+    ASSERT_TRUE(up.completed);
+    ASSERT_FALSE(up.error) << up.error->localizedDescription().toStdString();
+    EXPECT_FALSE(up.cancelled);
+    EXPECT_EQ(differences(source, root(kind) + scratch + QStringLiteral("tree")), QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllKinds, FTPCopyTask,
+                         ::testing::Values(Kind::FTP, Kind::FTPS, Kind::ActiveFTP, Kind::SFTP),
+                         [](const ::testing::TestParamInfo<Kind> &info) { return std::string(kindName(info.param)); });
+
+}  // namespace
