@@ -91,7 +91,16 @@ TEST_F(CopyTask, WholeTreeOfFoldersExistsBeforeTheFirstTransfer) {
         atMetadataEnd = listTree(remote);
         uploadsAtMetadataEnd = QNFakeRemoteHandler::callCount(Op::Upload);
     });
+    QString duringMetadata;
+    std::mutex m;
+    manager->registerListenerForTaskItemAddedBlock("t", [&](QNTaskPtr t, QNTaskItemPtr) {
+        std::lock_guard lock(m);
+        if (duringMetadata.isEmpty())
+            duringMetadata = t->description();
+    });
     ASSERT_TRUE(runTask(manager, task));
+    EXPECT_TRUE(duringMetadata.startsWith("Preparing copy and creating ")) << duringMetadata.toStdString();
+    EXPECT_TRUE(duringMetadata.endsWith(" folders"));
     QStringList expectedFolders;
     for (const QString &e : listTree(path("src")))
         if (e.endsWith('/'))
@@ -393,5 +402,14 @@ TEST_F(CopyTask, NoTemporaryFolderIsLeftAfterSuccessFailureOrCancel) {
     cancelled->cancel();
     ASSERT_TRUE(runTask(manager, cancelled));
     EXPECT_FALSE(QFileInfo::exists(cancelled->tempDirectory()));
+    EXPECT_TRUE(QDir(VNTempDirectory::path()).isEmpty());
+}
+
+TEST_F(CopyTask, LocalFileCopiedOntoItselfKeepsItsContent) {
+    writeTree(path("src"), {{"same.bin", QByteArray(100000, 's')}});
+    auto [error, doc, cancelled] = copyOne(localDrive(), localDrive(), localDocument(path("src/same.bin")),
+                                           localDocument(path("src")));
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(VNTest::readFile(path("src/same.bin")), QByteArray(100000, 's'));
     EXPECT_TRUE(QDir(VNTempDirectory::path()).isEmpty());
 }
