@@ -37,6 +37,7 @@ pasv_address=127.0.0.1
 dirmessage_enable=NO
 use_localtime=NO
 hide_ids=NO
+force_dot_files=YES
 max_clients=0
 max_per_ip=0
 userlist_enable=NO

@@ -144,7 +144,32 @@ TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveByteIdentical)
     ASSERT_TRUE(up.completed);
     ASSERT_FALSE(up.error) << up.error->localizedDescription().toStdString();
     EXPECT_FALSE(up.cancelled);
-    EXPECT_EQ(differences(source, root(kind) + scratch + QStringLiteral("tree")), QString());
+    EXPECT_EQ(differences(source, root(kind) + scratch + QStringLiteral("tree")).toStdString(), std::string());
+}
+
+TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveAndBackByteIdentical)
+{
+    const Kind kind = GetParam();
+    const QString source = temp->path() + QStringLiteral("/src/tree");
+    writeSampleTree(source);
+    auto drive = FTPPeer::drive(kind);
+    const QString scratch = makeScratchFolder(kind);
+    const CopyRun up = copy(manager, localDrive(), drive, QNDocument::withPath(source, true),
+                            QNDocument::withPath(scratch, true));
+    ASSERT_FALSE(up.error) << up.error->localizedDescription().toStdString();
+
+    // Back, starting from the folder as the drive's listing gives it.
+    const Answer listed = list(drive, scratch);
+    ASSERT_FALSE(listed.error) << listed.text().toStdString();
+    auto tree = find(listed.documents, QStringLiteral("tree"));
+    ASSERT_TRUE(tree);
+    const QString back = temp->path() + QStringLiteral("/back");
+    QDir().mkpath(back);
+    const CopyRun down = copy(manager, drive, localDrive(), tree, QNDocument::withPath(back, true));
+    ASSERT_TRUE(down.completed);
+    ASSERT_FALSE(down.error) << down.error->localizedDescription().toStdString();
+    EXPECT_FALSE(down.cancelled);
+    EXPECT_EQ(differences(source, back + QStringLiteral("/tree")).toStdString(), std::string());
 }
 
 INSTANTIATE_TEST_SUITE_P(AllKinds, FTPCopyTask,
