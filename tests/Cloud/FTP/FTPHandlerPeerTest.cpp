@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace FTPPeer;
 
 namespace {
@@ -154,6 +156,38 @@ TEST_P(FTPHandlerPeer, DetectsACp1251ListingAndDownloadsOneOfItsFiles)
     const Answer d = download(config, QStringLiteral("/cp1251/") + name, local(QStringLiteral("cp1251.txt")));
     ASSERT_FALSE(d.error) << d.text().toStdString();
     EXPECT_EQ(VNTest::readFile(local(QStringLiteral("cp1251.txt"))), name.toUtf8());
+}
+
+TEST_P(FTPHandlerPeer, TheDetectedEncodingIsKeptForLaterChangesInTheFolder)
+{
+    // A folder of Shift JIS names, made straight on the server's disk.
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    QNStringEncoding sjis(QNStringEncoding::ShiftJIS);
+    const QByteArray diskFolder = QFile::encodeName(root(kind()) + folder);
+    for (const char *name : {"会議の議事録.txt", "東京の地図について.txt", "新しいテキスト文書.txt", "お知らせ一覧.txt"}) {
+        const QByteArray path = diskFolder + sjis.encode(QString::fromUtf8(name)).value();
+        QFile file;
+        ASSERT_TRUE(file.open(::fopen(path.constData(), "w"), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+        file.write("x");
+    }
+    ASSERT_FALSE(list(config, folder).error);
+
+    // Later operations, each on a new handler, send names in Shift JIS.
+    const QString name = QString::fromUtf8("新規フォルダ");
+    const Answer made = createFolder(config, name, folder);
+    ASSERT_FALSE(made.error) << made.text().toStdString();
+    struct stat info {};
+    EXPECT_EQ(::stat((diskFolder + sjis.encode(name).value()).constData(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    const QString source = local(QString::fromUtf8("報告書.txt"));
+    ASSERT_TRUE(VNTest::writeFile(source, "report"));
+    ASSERT_FALSE(upload(config, source, folder).error);
+    EXPECT_EQ(::stat((diskFolder + sjis.encode(QString::fromUtf8("報告書.txt")).value()).constData(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    const Answer listed = list(config, folder);
+    EXPECT_TRUE(namesOf(listed.documents).contains(QString::fromUtf8("報告書.txt")));
+    EXPECT_TRUE(namesOf(listed.documents).contains(name));
 }
 
 TEST_P(FTPHandlerPeer, AFixedEncodingIsUsedWithoutDetection)
