@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <curl/curl.h>
 
 #include <cerrno>
@@ -91,6 +92,36 @@ struct CurlList {
 QString systemError(int err)
 {
     return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// The library's debug output: protocol text goes to the transfer log, file
+// and listing bytes do not.
+int debugToLog(CURL *, curl_infotype type, char *data, size_t size, void *userdata)
+{
+    auto *log = static_cast<QNFTPTransferLog *>(userdata);
+    switch (type) {
+    case CURLINFO_TEXT:
+        log->add(QNFTPTransferLog::Kind::Text, data, size);
+        break;
+    case CURLINFO_HEADER_IN:
+        log->add(QNFTPTransferLog::Kind::Received, data, size);
+        break;
+    case CURLINFO_HEADER_OUT:
+        log->add(QNFTPTransferLog::Kind::Sent, data, size);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+// A URL for the log: without any user name or password typed into it.
+QString urlForLog(const QByteArray &url)
+{
+    QString text = QString::fromUtf8(url);
+    static const QRegularExpression userInfo(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*://)[^/@]*@"));
+    text.replace(userInfo, QStringLiteral("\\1"));
+    return text;
 }
 
 }  // namespace
@@ -237,7 +268,7 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
         set(CURLOPT_FTPPORT, "-");
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_VERBOSE, 1L);
-    set(CURLOPT_DEBUGFUNCTION, &QNFTPTransferLog::debugCallback);
+    set(CURLOPT_DEBUGFUNCTION, &debugToLog);
     set(CURLOPT_DEBUGDATA, &t.log);
     const bool verify = config.validateCertificates();
     set(CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
@@ -620,7 +651,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     const auto url = location.fileUrl(remotePath, encoding);
     if (!url.ok())
         return fail(ftpError(url.error));
-    VNLog::log(QStringLiteral("download url: %1").arg(QString::fromUtf8(url.bytes)));
+    VNLog::log(QStringLiteral("download url: %1").arg(urlForLog(url.bytes)));
 
     // The file is written under a temporary name beside the destination and
     // takes its name only when complete: a failed or cancelled download

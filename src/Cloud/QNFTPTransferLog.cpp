@@ -1,7 +1,5 @@
 #include "Cloud/QNFTPTransferLog.h"
 
-#include <curl/curl.h>
-
 QNFTPTransferLog::QNFTPTransferLog(QString password) : m_password(std::move(password)) {}
 
 QString QNFTPTransferLog::mask(QString line) const
@@ -49,26 +47,4 @@ QString QNFTPTransferLog::text() const
     for (const QString &line : m_tail)
         out += QStringLiteral("\n[%1]").arg(line);
     return out;
-}
-
-int QNFTPTransferLog::debugCallback(void *, int type, char *data, size_t size, void *userdata)
-{
-    auto *log = static_cast<QNFTPTransferLog *>(userdata);
-    Kind kind;
-    switch (type) {
-    case CURLINFO_TEXT:
-        kind = Kind::Text;
-        break;
-    case CURLINFO_HEADER_IN:
-        kind = Kind::Received;
-        break;
-    case CURLINFO_HEADER_OUT:
-        kind = Kind::Sent;
-        break;
-    default:
-        kind = Kind::Data;  // file and listing bytes, TLS records
-        break;
-    }
-    log->add(kind, data, size);
-    return 0;
 }

@@ -20,9 +20,6 @@ public:
     QString text() const;
     int lineCount() const { return int(m_head.size() + m_tail.size()); }
 
-    // The transfer library's debug callback; userdata is the log.
-    static int debugCallback(void *handle, int type, char *data, size_t size, void *userdata);
-
     static constexpr int headLines = 60;
     static constexpr int tailLines = 140;
     static constexpr int maxLineLength = 512;

@@ -236,4 +236,22 @@ TEST_F(FTPFaultyServer, FileCutOffInTheMiddleLeavesNothing)
     EXPECT_TRUE(QDir(temp->path()).isEmpty());
 }
 
+TEST_F(FTPFaultyServer, APasswordTypedIntoTheDriveUrlStaysOutOfLogAndErrors)
+{
+    FakeFTPServer server;
+    server.file = QByteArray(10, 'x');
+    server.announcedSize = 100;
+    auto config = driveOn(server);
+    config->setUrl(server.url().replace(QStringLiteral("ftp://"), QStringLiteral("ftp://someone:Url-Secret-77@")));
+    VNLog::clearCaptured();
+    const Answer a = download(config, QStringLiteral("/cut.bin"), temp->path() + QStringLiteral("/cut.bin"));
+    ASSERT_TRUE(a.error);
+    EXPECT_FALSE(a.text().contains(QStringLiteral("Url-Secret-77")));
+    EXPECT_FALSE(a.text().contains(QStringLiteral("Fake-Secret-99")));
+    const QString logged = VNLog::captured().join(QLatin1Char('\n'));
+    EXPECT_TRUE(logged.contains(QStringLiteral("download url: ftp://127.0.0.1:"))) << logged.toStdString();
+    EXPECT_FALSE(logged.contains(QStringLiteral("Url-Secret-77")));
+    EXPECT_FALSE(logged.contains(QStringLiteral("Fake-Secret-99")));
+}
+
 }  // namespace
