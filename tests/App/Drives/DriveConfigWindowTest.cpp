@@ -1,0 +1,248 @@
+// The drive-settings form: the encoding list, which fields each kind of
+// drive shows, what OK writes and what Cancel leaves alone.
+#include "App/Drives/DrivesTestSupport.h"
+
+#include <QLabel>
+
+namespace {
+
+class DriveConfigWindowTest : public DrivesTest {
+protected:
+    std::unique_ptr<QNDriveConfigWindowController> openForm(const QNDriveConfigPtr &drive) {
+        auto form = std::make_unique<QNDriveConfigWindowController>();
+        form->setDriveConfig(drive);
+        form->window()->show();
+        return form;
+    }
+
+    static QNDriveConfigPtr driveOfKind(void (QNDriveConfig::*setKind)(bool)) {
+        auto d = QNDriveConfig::create();
+        ((*d).*setKind)(true);
+        return d;
+    }
+
+    // Which of the form's controls are shown, by object name.
+    static QStringList shownControls(QNDriveConfigWindowController *f) {
+        QStringList shown;
+        for (QWidget *w : std::initializer_list<QWidget *>{
+                 f->nameLabel(), f->name(), f->usernameLabel(), f->username(), f->passwordLabel(), f->password(),
+                 f->urlLabel(), f->url(), f->characterEncodingLabel(), f->characterEncoding(), f->useSSLLabel(),
+                 f->useSSL(), f->validateCertificatesLabel(), f->validateCertificates()})
+            if (w->isVisible())
+                shown << w->objectName();
+        return shown;
+    }
+};
+
+TEST_F(DriveConfigWindowTest, TwentyThreeEncodingsWithTheirNumbers) {
+    QNDriveConfigWindowController form;
+    const QStringList names = form.encodingNames();
+    ASSERT_EQ(names.size(), 23);
+    EXPECT_EQ(names.first(), QStringLiteral("Detect / UTF-8"));
+    EXPECT_EQ(names[9], QStringLiteral("Windows CP1251 (Cyryillic)"));
+    EXPECT_EQ(names.last(), QStringLiteral("UTF-32 Little Endian"));
+    const QList<quint32> expected = {0, 1, 7, 5, 9, 21, 3, 8, 6, 11, 12, 13, 14, 15, 30, 2, 4, 10,
+                                     0x90000100u, 0x94000100u, 0x8C000100u, 0x98000100u, 0x9C000100u};
+    QList<quint32> numbers;
+    for (const QString &n : names)
+        numbers << form.encodings().value(n, 0xFFFFFFFFu);
+    EXPECT_EQ(numbers, expected);
+    EXPECT_EQ(form.encodings().size(), 23);
+}
+
+TEST_F(DriveConfigWindowTest, EachKindShowsOnlyTheFieldsItUses) {
+    const QStringList nameOnly{"nameLabel", "name"};
+    const QStringList credentials{"nameLabel", "name", "usernameLabel", "username", "passwordLabel", "password"};
+    const QStringList ftp = credentials + QStringList{"urlLabel", "url", "characterEncodingLabel", "characterEncoding",
+                                                      "useSSLLabel", "useSSL"};
+    const QStringList webdav = credentials + QStringList{"urlLabel", "url", "validateCertificatesLabel",
+                                                         "validateCertificates"};
+    const struct {
+        void (QNDriveConfig::*kind)(bool);
+        QStringList shown;
+        const char *what;
+    } cases[] = {
+        {&QNDriveConfig::setIsDropbox, nameOnly, "Dropbox"},
+        {&QNDriveConfig::setIsBox, nameOnly, "Box"},
+        {&QNDriveConfig::setIsSkyDrive, nameOnly, "OneDrive"},
+        {&QNDriveConfig::setIsGoogleDrive, nameOnly, "Google Drive"},
+        {&QNDriveConfig::setIsGooglePhotos, nameOnly, "Picasa"},
+        {&QNDriveConfig::setIsFlickr, nameOnly, "Flickr"},
+        {&QNDriveConfig::setIsCopy, nameOnly, "Copy"},
+        {&QNDriveConfig::setIsBitcasa, nameOnly, "Bitcasa"},
+        {&QNDriveConfig::setIsOffice365, credentials, "Office 365"},
+        {&QNDriveConfig::setIsSugarSync, credentials, "SugarSync"},
+        {&QNDriveConfig::setIsWebDAV, webdav, "WebDAV"},
+        {&QNDriveConfig::setIsFTP, ftp, "FTP"},
+    };
+    for (const auto &c : cases) {
+        auto form = openForm(driveOfKind(c.kind));
+        EXPECT_EQ(shownControls(form.get()), c.shown) << c.what;
+    }
+}
+
+TEST_F(DriveConfigWindowTest, PlaceholdersAndHiddenPassword) {
+    auto webdav = openForm(driveOfKind(&QNDriveConfig::setIsWebDAV));
+    EXPECT_EQ(webdav->url()->placeholderText(), QStringLiteral("http[s]://ip-or-host[:port]"));
+    EXPECT_TRUE(webdav->username()->placeholderText().isEmpty());
+    EXPECT_EQ(webdav->password()->echoMode(), QLineEdit::Password);
+    auto office = openForm(driveOfKind(&QNDriveConfig::setIsOffice365));
+    const QString sample = office->username()->placeholderText();
+    EXPECT_TRUE(sample.contains(QLatin1Char('@')) && sample.endsWith(QStringLiteral(".onmicrosoft.com"))) << sample.toStdString();
+    auto ftp = openForm(driveOfKind(&QNDriveConfig::setIsFTP));
+    EXPECT_TRUE(ftp->url()->placeholderText().isEmpty());
+}
+
+TEST_F(DriveConfigWindowTest, FormShowsTheDrivesValues) {
+    auto d = driveOfKind(&QNDriveConfig::setIsWebDAV);
+    d->setDisplayName(QStringLiteral("Office share"));
+    d->setUsername(QStringLiteral("anna"));
+    d->setPassword(QStringLiteral("pw"));
+    d->setUrl(QStringLiteral("https://dav.example/"));
+    d->setValidateCertificates(true);
+    auto form = openForm(d);
+    EXPECT_EQ(form->name()->text(), QStringLiteral("Office share"));
+    EXPECT_EQ(form->username()->text(), QStringLiteral("anna"));
+    EXPECT_EQ(form->password()->text(), QStringLiteral("pw"));
+    EXPECT_EQ(form->url()->text(), QStringLiteral("https://dav.example/"));
+    EXPECT_TRUE(form->validateCertificates()->isChecked());
+    // The WebDAV template starts checked.
+    auto templ = QNAddDriveWindowController::makeTemplates().at(10);
+    EXPECT_TRUE(openForm(templ)->validateCertificates()->isChecked());
+}
+
+TEST_F(DriveConfigWindowTest, FTPEncodingRoundTripsAboveTwoToTheThirtyOne) {
+    auto d = driveOfKind(&QNDriveConfig::setIsFTP);
+    d->setName(QStringLiteral("FTP"));
+    auto form = openForm(d);
+    EXPECT_EQ(form->characterEncoding()->currentIndex(), 0);
+    EXPECT_EQ(form->characterEncoding()->currentText(), QStringLiteral("Detect / UTF-8"));
+    EXPECT_FALSE(form->characterEncoding()->isEditable());
+    form->characterEncoding()->setCurrentIndex(19);
+    form->useSSL()->setChecked(true);
+    int code = -9;
+    form->beginSheet(nullptr, [&code](int rc) { code = rc; });
+    form->okButton()->click();
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(d->stringEncoding(), quint64(0x94000100u));
+    EXPECT_EQ(d->stringEncodingName(), QStringLiteral("UTF-16 Little Endian"));
+    EXPECT_TRUE(d->useSSL());
+
+    // Through the stored list and back into a new form.
+    ASSERT_TRUE(QNDriveConfig::writeStoredDrives({d}));
+    const QNDriveConfigList stored = storedDrives();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0]->stringEncoding(), quint64(0x94000100u));
+    auto again = openForm(stored[0]);
+    EXPECT_EQ(again->characterEncoding()->currentIndex(), 19);
+    EXPECT_TRUE(again->useSSL()->isChecked());
+
+    // Every entry comes back to itself.
+    for (int i = 0; i < 23; ++i) {
+        auto drive = driveOfKind(&QNDriveConfig::setIsFTP);
+        drive->setStringEncoding(QNDriveConfigWindowController::encodingTable()[i].number);
+        auto f = openForm(drive->copyThroughArchive());
+        EXPECT_EQ(f->characterEncoding()->currentIndex(), i);
+    }
+}
+
+TEST_F(DriveConfigWindowTest, UnknownEncodingNumberKeepsDetectSelected) {
+    auto d = driveOfKind(&QNDriveConfig::setIsFTP);
+    d->setStringEncoding(0x12345678u);
+    auto form = openForm(d);
+    EXPECT_EQ(form->characterEncoding()->currentIndex(), 0);
+}
+
+TEST_F(DriveConfigWindowTest, OKWritesWhatTheKindUses) {
+    auto d = driveOfKind(&QNDriveConfig::setIsWebDAV);
+    d->setStringEncoding(5);
+    d->setValidateCertificates(true);
+    auto form = openForm(d);
+    form->name()->setText(QStringLiteral("My DAV"));
+    form->url()->setText(QStringLiteral("http://127.0.0.1:8080/"));
+    form->username()->setText(QStringLiteral("u"));
+    form->password()->setText(QStringLiteral("p"));
+    form->validateCertificates()->setChecked(false);
+    form->characterEncoding()->setCurrentIndex(3);  // hidden for WebDAV: not written
+    form->ok();
+    EXPECT_EQ(d->displayName(), QStringLiteral("My DAV"));
+    EXPECT_EQ(d->url(), QStringLiteral("http://127.0.0.1:8080/"));
+    EXPECT_EQ(d->username(), QStringLiteral("u"));
+    EXPECT_EQ(d->password(), QStringLiteral("p"));
+    EXPECT_FALSE(d->validateCertificates());
+    EXPECT_EQ(d->stringEncoding(), 5u);
+    EXPECT_TRUE(d->stringEncodingName().isNull());
+}
+
+TEST_F(DriveConfigWindowTest, OAuthDriveWithEmptyNameGetsItsDefaultNameBack) {
+    auto d = driveOfKind(&QNDriveConfig::setIsDropbox);
+    d->setDisplayName(QStringLiteral("Work Dropbox"));
+    d->setUrl(QStringLiteral("kept"));
+    auto form = openForm(d);
+    EXPECT_EQ(form->name()->text(), QStringLiteral("Work Dropbox"));
+    form->name()->clear();
+    form->ok();
+    EXPECT_TRUE(d->displayName().isNull());
+    // Hidden credentials come back empty, not absent; the URL is not touched.
+    EXPECT_EQ(d->username(), QString(QLatin1String("")));
+    EXPECT_FALSE(d->username().isNull());
+    EXPECT_EQ(d->url(), QStringLiteral("kept"));
+}
+
+TEST_F(DriveConfigWindowTest, CancelChangesNothingAfterTyping) {
+    auto d = driveOfKind(&QNDriveConfig::setIsFTP);
+    d->setDisplayName(QStringLiteral("Before"));
+    d->setUrl(QStringLiteral("ftp://127.0.0.1/"));
+    auto form = openForm(d);
+    int code = -9;
+    form->beginSheet(nullptr, [&code](int rc) { code = rc; });
+    form->name()->setText(QStringLiteral("After"));
+    form->url()->setText(QStringLiteral("ftp://elsewhere/"));
+    form->password()->setText(QStringLiteral("typed"));
+    form->characterEncoding()->setCurrentIndex(7);
+    form->useSSL()->setChecked(true);
+    form->cancelButton()->click();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(d->displayName(), QStringLiteral("Before"));
+    EXPECT_EQ(d->url(), QStringLiteral("ftp://127.0.0.1/"));
+    EXPECT_TRUE(d->password().isNull());
+    EXPECT_EQ(d->stringEncoding(), 0u);
+    EXPECT_FALSE(d->useSSL());
+    // A second press after the end does nothing.
+    form->ok();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(d->displayName(), QStringLiteral("Before"));
+}
+
+TEST_F(DriveConfigWindowTest, EscapeOnTheSheetIsCancel) {
+    auto d = driveOfKind(&QNDriveConfig::setIsFTP);
+    QWidget host;
+    host.resize(600, 500);
+    host.show();
+    auto form = std::make_unique<QNDriveConfigWindowController>();
+    form->setDriveConfig(d);
+    int code = -9;
+    form->beginSheet(&host, [&code](int rc) { code = rc; });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return form->window()->isVisible(); }));
+    form->name()->setText(QStringLiteral("typed"));
+    form->window()->close();
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(d->displayName().isNull());
+    EXPECT_EQ(QNDialogService::shared().attachedSheet(&host), nullptr);
+}
+
+TEST_F(DriveConfigWindowTest, ScreenshotOfTheFTPForm) {
+    auto d = QNAddDriveWindowController::makeTemplates().at(11);
+    d->setDisplayName(QStringLiteral("Office FTP"));
+    d->setUrl(QStringLiteral("ftp://files.example.org/pub/"));
+    d->setUsername(QStringLiteral("anna"));
+    d->setPassword(QStringLiteral("secret"));
+    auto form = openForm(d);
+    VNTest::spin(50);
+    QDir().mkpath(VNTest::artifactsFolder());
+    const QString path = VNTest::artifactsFolder() + QStringLiteral("/settings-ftp.png");
+    ASSERT_TRUE(form->window()->grab().save(path));
+    EXPECT_TRUE(QFile::exists(path));
+}
+
+}  // namespace
