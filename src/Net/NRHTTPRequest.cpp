@@ -661,6 +661,8 @@ void NRHTTPRequest::applyAuthorizationHeader() {
             m_requestCredentials->password != m_password)
             m_requestCredentials = std::make_shared<NRCredentials>(NRCredentials{m_username, m_password, m_domain});
         m_sentRealm = m_authenticationRealm;
+        m_sentScheme = NRHTTPAuthentication::basicScheme();
+        m_sentFromSession = false;
         m_requestHeaders.insert(QStringLiteral("Authorization"),
                                 QString::fromLatin1(NRHTTPAuthentication::basicAuthorization(m_username, m_password)));
         m_ourAuthorization = true;
@@ -674,6 +676,8 @@ void NRHTTPRequest::applyAuthorizationHeader() {
     m_requestCredentials = entry.credentials;
     m_authenticationScheme = entry.scheme;
     m_sentRealm = entry.realm;
+    m_sentScheme = entry.scheme;
+    m_sentFromSession = true;
     if (entry.authentication) {
         m_requestAuthentication = entry.authentication;
         if (entry.authentication->isConnectionBased()) {
@@ -1164,7 +1168,7 @@ bool NRHTTPRequest::willRedirect() {
     const bool downgrade = m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
                            target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
     if (!sameOrigin(m_url, target) || downgrade) {
-        for (const QString name : {QStringLiteral("Authorization"), QStringLiteral("Cookie")}) {
+        for (const QString &name : {QStringLiteral("Authorization"), QStringLiteral("Cookie")}) {
             for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
                 if (it.key().compare(name, Qt::CaseInsensitive) == 0) {
                     m_requestHeaders.erase(it);
@@ -1357,6 +1361,22 @@ void NRHTTPRequest::handleStreamComplete() {
     m_dataDecompressor.reset();
 
     const bool replyIsTheAnswer = !m_needsRedirect && m_authenticationNeeded == 0;
+    // Whether this reply becomes the destination file (a HEAD reply or a
+    // body handed to a data callback does not).
+    const bool replyMakesFile = replyIsTheAnswer && !m_downloadDestinationPath.isEmpty() && !m_deliverData &&
+                                !m_dropBody416 && m_requestMethod != QLatin1String("HEAD");
+    if (!m_fileDownloadOutputStream && !m_temporaryFileDownloadPath.isEmpty() &&
+        !QFileInfo::exists(m_temporaryFileDownloadPath)) {
+        // A temporary path was given but no byte of the body came: an empty
+        // body still makes an (empty) file; otherwise there is nothing to move.
+        if (replyMakesFile && !fileError) {
+            QFile empty(m_temporaryFileDownloadPath);
+            if (!empty.open(QIODevice::WriteOnly))
+                fileError = makeError(FileManagementError,
+                                      QStringLiteral("Failed to write to file at path '%1'").arg(m_temporaryFileDownloadPath),
+                                      empty.errorString());
+        }
+    }
     if (!m_temporaryFileDownloadPath.isEmpty() || m_fileDownloadOutputStream) {
         if (m_fileDownloadOutputStream)
             m_fileDownloadOutputStream->close();
@@ -1364,7 +1384,7 @@ void NRHTTPRequest::handleStreamComplete() {
         if (m_inflatedFileDownloadOutputStream)
             m_inflatedFileDownloadOutputStream->close();
         m_inflatedFileDownloadOutputStream.reset();
-        if (replyIsTheAnswer && !m_dropBody416 && !fileError) {
+        if (replyMakesFile && !fileError) {
             const bool compressed = isResponseCompressed();
             if (compressed && m_shouldWaitToInflateCompressedResponses) {
                 // Inflate beside the destination first: a broken reply must
@@ -1385,8 +1405,7 @@ void NRHTTPRequest::handleStreamComplete() {
                     m_temporaryFileDownloadPath.clear();
             }
         }
-    } else if (replyIsTheAnswer && !m_downloadDestinationPath.isEmpty() && !m_deliverData && !m_dropBody416 &&
-               m_requestMethod != QLatin1String("HEAD")) {
+    } else if (replyMakesFile) {
         // An empty reply still gives an (empty) file.
         QFile empty(m_downloadDestinationPath + QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces));
         if (empty.open(QIODevice::WriteOnly)) {
@@ -1529,7 +1548,8 @@ NRCredentialsPtr NRHTTPRequest::findCredentials() const {
     return std::make_shared<NRCredentials>(NRCredentials{user, pass, domain});
 }
 
-bool NRHTTPRequest::applyCredentials(const NRHTTPAuthenticationPtr &authentication, const NRCredentialsPtr &credentials) {
+bool NRHTTPRequest::applyCredentials(const NRHTTPAuthenticationPtr &authentication, const NRCredentialsPtr &credentials,
+                                     bool fromSession) {
     ++m_authenticationRetryCount;
     if (!credentials || !authentication)
         return false;
@@ -1554,6 +1574,8 @@ bool NRHTTPRequest::applyCredentials(const NRHTTPAuthenticationPtr &authenticati
     }
     m_requestCredentials = credentials;
     m_sentRealm = authentication->realm();
+    m_sentScheme = authentication->scheme();
+    m_sentFromSession = fromSession;
     return true;
 }
 
@@ -1581,48 +1603,45 @@ void NRHTTPRequest::attemptToApplyCredentialsAndResume() {
         failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
         return;
     }
-    if (m_requestCredentials && !m_sentRealm.isNull() && !m_authenticationRealm.isNull() &&
-        m_sentRealm != m_authenticationRealm) {
-        // What went out belongs to another realm of this server: not a
-        // refusal of those credentials, which stay in the session.
-        m_requestCredentials.reset();
-    }
     if (m_requestCredentials) {
-        // Credentials went with the request and were refused. Only a stale
-        // Digest nonce deserves the same credentials again.
-        if (authentication->isStale()) {
-            if (applyCredentials(authentication, m_requestCredentials)) {
+        const bool sameSpace = m_sentScheme.compare(authentication->scheme(), Qt::CaseInsensitive) == 0 &&
+                               (m_sentRealm.isNull() || m_authenticationRealm.isNull() ||
+                                m_sentRealm == m_authenticationRealm);
+        if (!sameSpace) {
+            // What went out answers another realm or scheme of this server
+            // (a Basic share next to a Digest one): not a refusal of those
+            // credentials, which stay in the session. The challenge is new.
+            m_requestCredentials.reset();
+        } else if (authentication->isStale()) {
+            // The credentials were right; only the Digest nonce had expired.
+            if (applyCredentials(authentication, m_requestCredentials, m_sentFromSession)) {
                 startRequest();
                 return;
             }
-        }
-        NRSessionCredentialStore::shared().remove(m_requestCredentials);
-        const bool wereOwn = findCredentials() && findCredentials()->username == m_requestCredentials->username &&
-                             findCredentials()->password == m_requestCredentials->password;
-        m_requestCredentials.reset();
-        m_requestAuthentication = authentication;
-        if (!wereOwn) {
-            // The session's credentials were stale; the request's own may do.
-            if (NRCredentialsPtr own = findCredentials()) {
-                if (applyCredentials(authentication, own)) {
-                    startRequest();
+        } else {
+            NRSessionCredentialStore::shared().remove(m_requestCredentials);
+            m_requestCredentials.reset();
+            if (!m_sentFromSession) {
+                // The request's own credentials were refused.
+                m_requestAuthentication = authentication;
+                if (m_canAskForCredentials) {
+                    askDelegateForCredentials();
                     return;
                 }
+                failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+                return;
             }
+            // Credentials kept for the session were refused (forgotten now):
+            // the fresh challenge is answered below, with the request's own
+            // when the session has nothing else for it.
         }
-        if (m_canAskForCredentials) {
-            askDelegateForCredentials();
-            return;
-        }
-        failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
-        return;
     }
     m_requestAuthentication = authentication;
     if (m_useSessionPersistence) {
         NRSessionCredentialEntry entry;
-        if (NRSessionCredentialStore::shared().find(m_url, m_authenticationRealm, m_username, m_password, &entry) &&
-            entry.scheme == authentication->scheme()) {
-            if (applyCredentials(authentication, entry.credentials)) {
+        if (NRSessionCredentialStore::shared().find(m_url, m_authenticationRealm, m_username, m_password, &entry,
+                                                    authentication->scheme())) {
+            if (applyCredentials(authentication, entry.credentials, true)) {
                 startRequest();
                 return;
             }

@@ -298,7 +298,8 @@ private:
 
     // Authentication.
     void attemptToApplyCredentialsAndResume();
-    bool applyCredentials(const NRHTTPAuthenticationPtr &authentication, const NRCredentialsPtr &credentials);
+    bool applyCredentials(const NRHTTPAuthenticationPtr &authentication, const NRCredentialsPtr &credentials,
+                          bool fromSession = false);
     NRCredentialsPtr findCredentials() const;
     void askDelegateForCredentials();
     void recordBasicSuccess();
@@ -448,6 +449,8 @@ private:
     QString m_authenticationScheme;
     QString m_authenticationRealm;
     QString m_sentRealm;  // realm of the credentials sent (null: unknown)
+    QString m_sentScheme;  // scheme they were sent with
+    bool m_sentFromSession = false;  // they came from the session store, not the request
     int m_authenticationRetryCount = 0;
     bool m_waitingForCredentials = false;
 };

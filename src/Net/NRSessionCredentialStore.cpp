@@ -2,6 +2,30 @@
 
 #include <algorithm>
 
+namespace {
+
+bool sameOrigin(const QUrl &a, const QUrl &b) {
+    return a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && a.port() == b.port() &&
+           a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0;
+}
+
+// How many whole leading path segments two URLs share ("/a/b/c" and
+// "/a/b/d" share two).
+int sharedPathSegments(const QUrl &a, const QUrl &b) {
+    const QString pa = a.path(), pb = b.path();
+    const qsizetype n = std::min(pa.size(), pb.size());
+    int segments = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (pa[i] != pb[i])
+            break;
+        if (pa[i] == QLatin1Char('/') && i > 0)
+            ++segments;
+    }
+    return segments;
+}
+
+}  // namespace
+
 NRSessionCredentialStore &NRSessionCredentialStore::shared() {
     static NRSessionCredentialStore *store = new NRSessionCredentialStore();
     return *store;
@@ -11,11 +35,14 @@ void NRSessionCredentialStore::store(const NRSessionCredentialEntry &entry) {
     if (!entry.credentials)
         return;
     std::lock_guard lock(m_mutex);
-    // One entry per credentials object, and one per URL and credential texts:
-    // thousands of requests with the same user leave one entry, not thousands.
+    // One entry per credentials object, and one per protection space and
+    // user: thousands of requests leave one entry, not thousands, and a new
+    // password for a user replaces the old one.
     std::erase_if(m_entries, [&](const NRSessionCredentialEntry &e) {
         return e.credentials == entry.credentials ||
-               (e.url == entry.url && e.scheme == entry.scheme && e.credentials->sameValues(*entry.credentials));
+               (sameOrigin(e.url, entry.url) && e.scheme == entry.scheme && e.realm == entry.realm &&
+                e.realm.isNull() == entry.realm.isNull() && e.credentials->username == entry.credentials->username &&
+                e.credentials->domain == entry.credentials->domain);
     });
     m_entries.push_back(entry);
     if (m_entries.size() > maximumEntries)
@@ -33,31 +60,33 @@ void NRSessionCredentialStore::remove(const NRCredentialsPtr &credentials) {
 }
 
 bool NRSessionCredentialStore::find(const QUrl &url, const QString &realm, const QString &username,
-                                    const QString &password, NRSessionCredentialEntry *out) const {
+                                    const QString &password, NRSessionCredentialEntry *out,
+                                    const QString &scheme) const {
     std::lock_guard lock(m_mutex);
-    const NRSessionCredentialEntry *close = nullptr;
+    const NRSessionCredentialEntry *best = nullptr;
+    int bestShared = -1;
     for (const NRSessionCredentialEntry &e : m_entries) {
-        const bool exact = e.url == url;
-        if (!exact) {
-            if (close)
-                continue;
-            if (e.url.host().compare(url.host(), Qt::CaseInsensitive) != 0 || e.url.port() != url.port() ||
-                e.url.scheme().compare(url.scheme(), Qt::CaseInsensitive) != 0)
-                continue;
-        }
+        if (!sameOrigin(e.url, url))
+            continue;
         if (!realm.isNull() && !e.realm.isNull() && e.realm != realm)
+            continue;
+        if (!scheme.isEmpty() && e.scheme.compare(scheme, Qt::CaseInsensitive) != 0)
             continue;
         if (!username.isEmpty() && !password.isEmpty() &&
             (e.credentials->username != username || e.credentials->password != password))
             continue;
-        if (exact) {
+        if (e.url == url) {
             *out = e;
             return true;
         }
-        close = &e;
+        const int shared = sharedPathSegments(e.url, url);
+        if (shared > bestShared) {
+            best = &e;
+            bestShared = shared;
+        }
     }
-    if (close) {
-        *out = *close;
+    if (best) {
+        *out = *best;
         return true;
     }
     return false;

@@ -20,10 +20,10 @@ struct NRSessionCredentialEntry {
 };
 
 // The session's server credentials, shared by every request of the process.
-// Entries are found by URL (exact, else same scheme, host and port), and
-// identified by their credentials object. The store is bounded: an entry for
-// the same URL with the same credential texts replaces the older one, and
-// beyond maximumEntries the oldest entries go.
+// An entry stands for one protection space of a server: its origin, scheme
+// and realm, and the user name answering there; storing an entry replaces
+// the one of the same space and user (and any entry holding the same
+// credentials object). Beyond maximumEntries the oldest entries go.
 class NRSessionCredentialStore {
 public:
     static NRSessionCredentialStore &shared();
@@ -32,12 +32,13 @@ public:
     void store(const NRSessionCredentialEntry &entry);
     // Removes the entry holding this very credentials object.
     void remove(const NRCredentialsPtr &credentials);
-    // The best entry for a request: an exact URL match wins over an entry of
-    // the same scheme, host and port; entries of another realm (when the
-    // realm is known) or of other credentials (when the request has its
-    // own) are skipped.
+    // The best entry for a request of the same origin: an exact URL match,
+    // else the entry whose URL shares the most leading path segments with
+    // the request's (the first stored among equals). Entries of another
+    // realm or scheme (when the request knows them) or of other credentials
+    // (when the request has its own) are skipped.
     bool find(const QUrl &url, const QString &realm, const QString &username, const QString &password,
-              NRSessionCredentialEntry *out) const;
+              NRSessionCredentialEntry *out, const QString &scheme = QString()) const;
     void clear();
     size_t count() const;
 

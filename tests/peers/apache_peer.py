@@ -254,6 +254,7 @@ def start(workdir):
     os.makedirs(files, exist_ok=True)
     with open(os.path.join(files, "hello.txt"), "wb") as f:
         f.write(b"hello, world\n")
+    open(os.path.join(files, "empty.bin"), "wb").close()
     with open(os.path.join(files, "1k.bin"), "wb") as f:
         f.write(bytes(i % 251 for i in range(1024)))
     with open(os.path.join(files, "big.bin"), "wb") as f:
@@ -266,6 +267,21 @@ def start(workdir):
     apache.add_mount("/basic/", files, auth="Basic", realm="basic-realm")
     apache.add_mount("/digest/", files, auth="Digest", realm="digest-realm")
     apache.add_mount("/dav/", os.path.join(workdir, "dav"), dav=True)
+    # One account on two shares of one server, as a WebDAV drive meets them:
+    # a Basic share with a Digest share inside it, once with realms of their
+    # own and once with one realm name for both schemes. Each Location comes
+    # after the one it narrows (the later one wins).
+    shares = os.path.join(workdir, "shares")
+    for share, realms in (("twinrealm", ("twin-basic", "twin-digest")), ("onerealm", ("one-realm", "one-realm"))):
+        top = os.path.join(shares, share)
+        os.makedirs(os.path.join(top, "dav"), exist_ok=True)
+        for folder in (top, os.path.join(top, "dav")):
+            with open(os.path.join(folder, "hello.txt"), "wb") as f:
+                f.write(b"hello, world\n")
+        apache.add_mount("/%s/" % share, top, auth="Basic", realm=realms[0])
+        apache.add_mount("/%s/dav/" % share, os.path.join(top, "dav"), dav=True, auth="Digest", realm=realms[1])
+        for realm in set(realms):
+            apache.add_user(realm, "carol", "two shares")
     apache.add_mount("/davdigest/", os.path.join(workdir, "davdigest"), dav=True, auth="Digest", realm="digest-realm")
     apache.add_directives("\n".join([
         "Redirect 301 /r301 /files/hello.txt",
@@ -285,5 +301,6 @@ def start(workdir):
                   "ca_file": tls["ca"], "tls_hosts": TLS_HOSTS, "files": files,
                   "dav": os.path.join(workdir, "dav"),
                   "basic_user": "alice", "basic_password": "wonderland",
-                  "digest_user": "bob", "digest_password": "builder"})
+                  "digest_user": "bob", "digest_password": "builder",
+                  "shares_user": "carol", "shares_password": "two shares"})
     return state

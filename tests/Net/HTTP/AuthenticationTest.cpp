@@ -26,7 +26,7 @@ TEST_F(Authentication, BasicAfterChallengeThenFromTheSession) {
     r->setPassword(basicPassword);
     EXPECT_EQ(run(r)->finished, 1);
     EXPECT_EQ(r->responseStatusCode(), 200);
-    EXPECT_EQ(r->responseString(), QStringLiteral("hello, world\n"));
+    EXPECT_EQ(r->responseString().toStdString(), "hello, world\n");
     EXPECT_EQ(r->authenticationScheme(), QStringLiteral("Basic"));
     EXPECT_EQ(r->authenticationRetryCount(), 1);
 
@@ -55,6 +55,58 @@ TEST_F(Authentication, TwoRealmsOfOneServerKeepTheirCredentials) {
         auto r = NRHTTPRequest::requestWithURL(apacheURL(path));
         run(r);
         EXPECT_EQ(r->responseStatusCode(), 200) << path.toStdString();
+    }
+}
+
+// One account on a Basic share with a Digest share inside it, on one server:
+// the session's credentials of one share go to the other first and are
+// refused there; the request answers the new challenge with its own.
+TEST_F(Authentication, OneAccountOnABasicShareAndADigestShareInsideIt) {
+    const QString user = a[QStringLiteral("shares_user")].toString();
+    const QString password = a[QStringLiteral("shares_password")].toString();
+    // Realms of their own, then one realm name for both schemes.
+    for (const QString share : {QStringLiteral("/twinrealm"), QStringLiteral("/onerealm")}) {
+        // Both orders: the share met first is the one whose credentials the session offers.
+        for (const bool basicFirst : {true, false}) {
+            NRHTTPRequest::clearSession();
+            const QString basic = share + QStringLiteral("/hello.txt");
+            const QString digest = share + QStringLiteral("/dav/hello.txt");
+            const QStringList paths = basicFirst ? QStringList{basic, digest, basic, digest, basic}
+                                                 : QStringList{digest, basic, digest, basic, digest};
+            for (int i = 0; i < paths.size(); ++i) {
+                auto r = NRHTTPRequest::requestWithURL(apacheURL(paths[i]));
+                r->setUsername(user);
+                r->setPassword(password);
+                EXPECT_EQ(run(r)->finished, 1) << paths[i].toStdString() << " step " << i;
+                EXPECT_EQ(r->responseStatusCode(), 200) << paths[i].toStdString() << " step " << i;
+                EXPECT_EQ(r->responseString().toStdString(), "hello, world\n");
+                EXPECT_LE(r->authenticationRetryCount(), 2) << paths[i].toStdString();
+            }
+            // The session now holds both shares: a request without credentials
+            // of its own is answered from it in either share.
+            for (const QString &path : {basic, digest}) {
+                auto r = NRHTTPRequest::requestWithURL(apacheURL(path));
+                run(r);
+                EXPECT_EQ(r->responseStatusCode(), 200) << path.toStdString();
+            }
+            // WebDAV calls in the Digest share, after the Basic one.
+            auto propfind = NRHTTPRequest::requestWithURL(apacheURL(share + QStringLiteral("/dav/")));
+            propfind->setRequestMethod(QStringLiteral("PROPFIND"));
+            propfind->addRequestHeader(QStringLiteral("Depth"), QStringLiteral("1"));
+            propfind->setUsername(user);
+            propfind->setPassword(password);
+            run(propfind);
+            EXPECT_EQ(propfind->responseStatusCode(), 207);
+        }
+    }
+    // A wrong password is still refused in each share, however the session stands.
+    for (const QString path : {QStringLiteral("/twinrealm/hello.txt"), QStringLiteral("/twinrealm/dav/hello.txt")}) {
+        auto wrong = NRHTTPRequest::requestWithURL(apacheURL(path));
+        wrong->setUsername(user);
+        wrong->setPassword(QStringLiteral("not it"));
+        EXPECT_EQ(run(wrong)->failed, 1) << path.toStdString();
+        EXPECT_EQ(errorCode(wrong), 3);
+        EXPECT_LE(wrong->authenticationRetryCount(), 2);
     }
 }
 

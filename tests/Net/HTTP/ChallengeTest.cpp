@@ -77,3 +77,35 @@ TEST(SessionStore, ExactBeatsCloseAndSchemesAndPortsDiffer) {
     ASSERT_TRUE(store.find(QUrl(QStringLiteral("http://h/b")), {}, {}, {}, &found));
     EXPECT_EQ(found.credentials, close);
 }
+
+TEST(SessionStore, OneEntryPerRealmSchemeAndUserTheNearestPathWins) {
+    NRSessionCredentialStore store;
+    auto make = [](const char *user, const char *password) {
+        return std::make_shared<NRCredentials>(NRCredentials{QString::fromLatin1(user), QString::fromLatin1(password), {}});
+    };
+    auto basic = make("carol", "pw");
+    auto digest = make("carol", "pw");
+    store.store({nullptr, digest, QUrl(QStringLiteral("http://h/share/dav/a")), QStringLiteral("Digest"), QStringLiteral("r")});
+    store.store({nullptr, basic, QUrl(QStringLiteral("http://h/share/files/b")), QStringLiteral("Basic"), QStringLiteral("r")});
+    NRSessionCredentialEntry found;
+    // Same realm name, two schemes: the entry nearest the request's path.
+    ASSERT_TRUE(store.find(QUrl(QStringLiteral("http://h/share/dav/c/d")), {}, {}, {}, &found));
+    EXPECT_EQ(found.credentials, digest);
+    ASSERT_TRUE(store.find(QUrl(QStringLiteral("http://h/share/files/e")), {}, {}, {}, &found));
+    EXPECT_EQ(found.credentials, basic);
+    // A challenge's scheme picks its own entry wherever the path points.
+    ASSERT_TRUE(store.find(QUrl(QStringLiteral("http://h/share/dav/c")), QStringLiteral("r"), {}, {}, &found,
+                           QStringLiteral("Basic")));
+    EXPECT_EQ(found.credentials, basic);
+    EXPECT_FALSE(store.find(QUrl(QStringLiteral("http://h/x")), QStringLiteral("r"), {}, {}, &found, QStringLiteral("NTLM")));
+    // A new password for the same user and space replaces the old entry.
+    auto changed = make("carol", "new");
+    store.store({nullptr, changed, QUrl(QStringLiteral("http://h/share/dav/z")), QStringLiteral("Digest"), QStringLiteral("r")});
+    EXPECT_EQ(store.count(), 2u);
+    EXPECT_FALSE(store.find(QUrl(QStringLiteral("http://h/share/dav/z")), {}, QStringLiteral("carol"), QStringLiteral("pw"),
+                            &found, QStringLiteral("Digest")));
+    // Another user of the same space is kept beside it.
+    store.store({nullptr, make("dave", "pw"), QUrl(QStringLiteral("http://h/share/dav/z")), QStringLiteral("Digest"),
+                 QStringLiteral("r")});
+    EXPECT_EQ(store.count(), 3u);
+}

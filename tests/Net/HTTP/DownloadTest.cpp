@@ -91,6 +91,46 @@ TEST(Download, ResumesAPartialFile) {
     EXPECT_FALSE(QFile::exists(partial));
 }
 
+TEST(Download, EmptyReplyThroughAGivenTemporaryFile) {
+    // Nothing is ever written to the temporary file: the destination still
+    // becomes an empty file, and the temporary path is left clean.
+    auto dir = VNTest::makeTempDir();
+    const QString dest = dir->path() + QStringLiteral("/empty.bin");
+    VNTest::writeFile(dest, "old contents");
+    const QString temporary = VNTempDirectory::path() + QStringLiteral("/empty-download");
+    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/empty.bin")));
+    r->setDownloadDestinationPath(dest);
+    r->setTemporaryFileDownloadPath(temporary);
+    auto out = run(r);
+    EXPECT_EQ(out->finished, 1) << (r->error() ? r->error()->localizedDescription().toStdString() : "");
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    EXPECT_TRUE(QFile::exists(dest));
+    EXPECT_TRUE(VNTest::readFile(dest).isEmpty());
+    EXPECT_FALSE(QFile::exists(temporary));
+
+    // Resuming allowed and nothing kept yet: the same.
+    const QString fresh = dir->path() + QStringLiteral("/fresh.bin");
+    auto resumable = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/empty.bin")));
+    resumable->setDownloadDestinationPath(fresh);
+    resumable->setTemporaryFileDownloadPath(temporary);
+    resumable->setAllowResumeForFileDownloads(true);
+    EXPECT_EQ(run(resumable)->finished, 1);
+    EXPECT_TRUE(QFile::exists(fresh));
+    EXPECT_TRUE(VNTest::readFile(fresh).isEmpty());
+    EXPECT_FALSE(QFile::exists(temporary));
+
+    // A HEAD request has no body to save: the destination stays as it was.
+    auto head = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/1k.bin")));
+    head->setRequestMethod(QStringLiteral("HEAD"));
+    head->setDownloadDestinationPath(dest);
+    VNTest::writeFile(dest, "kept");
+    head->setTemporaryFileDownloadPath(temporary);
+    EXPECT_EQ(run(head)->finished, 1);
+    EXPECT_EQ(VNTest::readFile(dest), QByteArray("kept"));
+    EXPECT_FALSE(QFile::exists(temporary));
+    EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(QLatin1Char(',')).toStdString();
+}
+
 TEST(Download, A416BodyIsNeverAppended) {
     auto dir = VNTest::makeTempDir();
     const QString dest = dir->path() + QStringLiteral("/done.bin");
