@@ -1,6 +1,7 @@
 // Service names, drive ids and capability queries of drive configurations.
 #include "Core/QNDocument.h"
 #include "Core/QNDriveConfig.h"
+#include "Platform/VNLog.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -239,4 +240,22 @@ TEST(DriveConfigThreads, FieldsMayBeReadWhileAnotherThreadWrites) {
     writer.join();
     EXPECT_EQ(c->usedBytes(), 1999);
     EXPECT_GT(reads, 0);
+}
+
+TEST(DriveConfigCredentials, LogLinesNeverCarryThePasswordOrTokens) {
+    // Drive ids are made from the credentials and are logged by callers; the
+    // log masks every credential a drive configuration was given.
+    auto c = QNDriveConfig::create();
+    c->setIsFTP(true);
+    c->setPassword(QStringLiteral("hunter2-pass"));
+    c->setToken(QStringLiteral("tok-123456"));
+    c->setTokenSecret(QStringLiteral("sec-abcdef"));
+    VNLog::clearCaptured();
+    VNLog::log(QStringLiteral("updateQuotaForDriveConfig %1 error: x").arg(c->driveConfigId() + c->token() +
+                                                                         c->tokenSecret()));
+    const QString line = VNLog::captured().value(0);
+    EXPECT_FALSE(line.contains("hunter2-pass"));
+    EXPECT_FALSE(line.contains("tok-123456"));
+    EXPECT_FALSE(line.contains("sec-abcdef"));
+    EXPECT_TRUE(line.startsWith("updateQuotaForDriveConfig FTP|"));
 }
