@@ -217,6 +217,27 @@ TEST_F(NavigationTest, BackPopsOnePaneAndAtHomeRestoresTheDriveList) {
     EXPECT_EQ(window->filesViewControllers().size(), 0);
 }
 
+TEST_F(NavigationTest, BackAtHomeBeforeAnyDriveChangesNothing) {
+    window = launch();
+    window->back();
+    window->pop(-1);
+    window->pop(0);
+    EXPECT_EQ(window->filesViewControllers().size(), 0);
+    EXPECT_EQ(window->contentStack()->currentWidget(), window->tableView());
+}
+
+TEST_F(NavigationTest, ARelistOfTheWindowListsTheTopPaneAgain) {
+    openTree();
+    openSubfolder(QStringLiteral("a"));
+    writeFile(root + QStringLiteral("/a/later.txt"), 1);
+    // What the application does after saving a document back.
+    window->relistCurrentFolder();
+    EXPECT_TRUE(window->filesViewController()->isListing());
+    ASSERT_TRUE(waitForListing(window));
+    EXPECT_TRUE(names(window->filesViewController()->documents()).contains(QStringLiteral("later.txt")));
+    EXPECT_EQ(window->filesViewControllers().size(), 2);
+}
+
 TEST_F(NavigationTest, FolderButtonsPopToTheirLevelTwoLevelsBelowTheRoot) {
     openToB();
     // "a" is one level below the root: one pane goes.
