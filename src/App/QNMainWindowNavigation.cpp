@@ -427,6 +427,10 @@ void QNMainWindowController::updateQuotaForDriveConfig(const QNDriveConfigPtr &d
     if (!drive)
         return;
     const QString id = drive->driveConfigId();
+    // The id holds the drive's password: logs name the drive by service and name.
+    const QString logName = QStringLiteral("%1 \"%2\"").arg(drive->serviceName(),
+                                                          drive->displayName().isNull() ? drive->name()
+                                                                                        : drive->displayName());
     QNDriveConfigPtr copy;
     QNDocumentPtr root;
     determineRoot(drive, &copy, &root);
@@ -439,21 +443,21 @@ void QNMainWindowController::updateQuotaForDriveConfig(const QNDriveConfigPtr &d
     if (!handler) {
         // No handler for this kind: the row keeps its caption, and the entry
         // stays so that the next reload does not ask again.
-        VNLog::log(QStringLiteral("updateQuotaForDriveConfig %1 error: %2").arg(id, QStringLiteral("no handler")));
+        VNLog::log(QStringLiteral("updateQuotaForDriveConfig %1 error: %2").arg(logName, QStringLiteral("no handler")));
         return;
     }
     m_cloudInterfaces << handler;
     QPointer<QNMainWindowController> guard(this);
     std::weak_ptr<QNCloudInterface> weakHandler = handler;
-    handler->quota(root, [guard, copy, id, weakHandler](VNErrorPtr error, bool cancelled) {
-        VNDispatch::mainAsync([guard, copy, id, weakHandler, error, cancelled] {
+    handler->quota(root, [guard, copy, id, logName, weakHandler](VNErrorPtr error, bool cancelled) {
+        VNDispatch::mainAsync([guard, copy, id, logName, weakHandler, error, cancelled] {
             if (!guard)
                 return;
             const QNCloudInterfacePtr done = weakHandler.lock();
             guard->m_cloudInterfaces.removeIf([&](const QNCloudInterfacePtr &h) { return h == done; });
             if (error || cancelled) {
                 VNLog::log(QStringLiteral("updateQuotaForDriveConfig %1 error: %2")
-                               .arg(id, error ? error->localizedDescription() : QStringLiteral("cancelled")));
+                               .arg(logName, error ? error->localizedDescription() : QStringLiteral("cancelled")));
                 // The row shows its caption. The entry stays (empty), so a
                 // failing server is not asked again at every reload of the
                 // list; it is asked again when the user comes home from it.

@@ -6,6 +6,7 @@
 #include "Core/QNCloudInterface.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
 
 #include <QLineEdit>
 #include <QStackedWidget>
@@ -478,6 +479,28 @@ TEST_F(NavigationTest, AFailedQuotaIsNotAskedAgainAtEveryReload) {
     window->tableViewSelectionDidChange(0);
     window->home();
     ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 2; }));
+}
+
+TEST_F(NavigationTest, AFailedQuotaIsLoggedWithoutTheDrivesPassword) {
+    QuotaScript::fail = true;
+    VNLog::clearCaptured();
+    window = launch();
+    auto drive = quotaDrive(QStringLiteral("SERVER"));
+    drive->setPassword(QStringLiteral("pw-Zebra-42"));
+    auto unsupported = QNDriveConfig::create();
+    unsupported->setIsBox(true);  // no handler in this build
+    unsupported->setName(QStringLiteral("BOX"));
+    unsupported->setPassword(QStringLiteral("pw-Quokka-7"));
+    storeDrives({drive, unsupported});
+    ASSERT_TRUE(VNTest::waitUntil([] {
+        return VNLog::captured().filter(QStringLiteral("updateQuotaForDriveConfig")).size() >= 2;
+    }));
+    const QStringList lines = VNLog::captured().filter(QStringLiteral("updateQuotaForDriveConfig"));
+    EXPECT_TRUE(lines.filter(QStringLiteral("SERVER")).size() >= 1) << lines.join('\n').toStdString();
+    for (const QString &line : VNLog::captured()) {
+        EXPECT_FALSE(line.contains(QStringLiteral("pw-Zebra-42"))) << line.toStdString();
+        EXPECT_FALSE(line.contains(QStringLiteral("pw-Quokka-7"))) << line.toStdString();
+    }
 }
 
 TEST_F(NavigationTest, BackAtHomeAsksTheQuotaOfTheLastDriveAgain) {
