@@ -10,6 +10,11 @@ function(varnello_library name)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${A_LIBS})
   target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  # In fuzz builds every library carries coverage instrumentation, so the
+  # fuzzers are guided by the parsers' own branches, not only their harness.
+  if(VARNELLO_FUZZ)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
 endfunction()
 
 # varnello_test(NAME LABELS l1 l2 SOURCES a.cpp b.cpp LIBS x y [GUI] [FIXTURES f1 f2] [TIMEOUT s])
