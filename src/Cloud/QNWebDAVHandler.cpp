@@ -180,10 +180,11 @@ void QNWebDAVHandler::authorizeRequestForPath(const QString &path, AuthorizeCall
     // A bad drive URL still makes a request: the engine fails it when started.
     auto request = NRHTTPRequest::requestWithURL(url);
     request->setShouldAttemptPersistentConnection(false);
-    // Each drive answers challenges with its own account only: credentials
-    // kept for the session would be offered to another share or account of
-    // the same server (a Basic root next to a Digest "/dav").
-    request->setUseSessionPersistence(false);
+    // Session credentials on (the engine's default): a request sends the
+    // account's credentials kept for the nearest share at once, and one
+    // refused in another share's realm or scheme is answered again with the
+    // drive's own account (a Basic root next to a Digest "/dav").
+    request->setUseSessionPersistence(true);
     if (config) {
         request->setUsername(config->username());
         request->setPassword(config->password());
