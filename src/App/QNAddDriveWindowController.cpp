@@ -188,6 +188,17 @@ void QNAddDriveWindowController::beginSheet(QWidget *onWindow) {
     });
 }
 
+namespace {
+
+// The handler's message (under "error"), else the error's description.
+QString errorText(const VNErrorPtr &error) {
+    if (!error)
+        return QStringLiteral("(no error)");
+    return error->userInfo().value(QStringLiteral("error"), error->localizedDescription()).toString();
+}
+
+}  // namespace
+
 VNErrorPtr QNAddDriveWindowController::notSupportedError(const QNDriveConfigPtr &drive) {
     const QString service = drive ? QNUtils::decapName(drive->name()) : QStringLiteral("This service");
     return VNError::make(QStringLiteral("QNCloudInterfaceFactory"), 42, QStringLiteral("error"),
@@ -214,7 +225,7 @@ void QNAddDriveWindowController::tableViewSelectionDidChange(int row) {
         // No handler for this kind in this build: say so instead of a form
         // or a sign-in that could lead nowhere.
         const VNErrorPtr error = notSupportedError(m_driveConfig);
-        VNLog::log(QStringLiteral("QNAddDriveWindowController %1").arg(error->localizedDescription()));
+        VNLog::log(QStringLiteral("QNAddDriveWindowController %1").arg(errorText(error)));
         QNDialogService::shared().runModal(QNAlert::fromError(error));
         return;
     }
@@ -264,7 +275,7 @@ void QNAddDriveWindowController::oAuthLoginDidEnd(const QNCloudInterfacePtr &han
     if (cancelled)
         return;
     if (error) {
-        VNLog::log(QStringLiteral("QNAddDriveWindowController oAuthLogin error: %1").arg(error->localizedDescription()));
+        VNLog::log(QStringLiteral("QNAddDriveWindowController oAuthLogin error: %1").arg(errorText(error)));
         QNDialogService::shared().runModal(QNAlert::fromError(error));
         return;
     }
@@ -307,11 +318,9 @@ void QNAddDriveWindowController::loginDidEnd(const QNCloudInterfacePtr &handler,
     QNAlert alert;
     alert.messageText = QStringLiteral("Could not Login");
     alert.buttons = {QStringLiteral("OK")};
-    alert.informativeText =
-        error ? error->userInfo().value(QStringLiteral("error"), error->localizedDescription()).toString() : QString();
+    alert.informativeText = error ? errorText(error) : QString();
     QNDialogService::shared().runModal(alert);
-    VNLog::log(QStringLiteral("QNAddDriveWindowController Error login: %1")
-                   .arg(error ? error->localizedDescription() : QStringLiteral("(no error)")));
+    VNLog::log(QStringLiteral("QNAddDriveWindowController Error login: %1").arg(errorText(error)));
 }
 
 bool QNAddDriveWindowController::saveDriveConfig() {
@@ -387,8 +396,7 @@ void QNAddDriveWindowController::install() {
     QNMainWindowController::setAddDrivePresenter([](QNMainWindowController *mainWindow) {
         // A new sheet (and a new set of templates) each time; the window
         // keeps it until the next.
-        for (auto *old : mainWindow->findChildren<QNAddDriveWindowController *>(Qt::FindDirectChildrenOnly))
-            old->deleteLater();
+        qDeleteAll(mainWindow->findChildren<QNAddDriveWindowController *>(Qt::FindDirectChildrenOnly));
         auto *sheet = new QNAddDriveWindowController(mainWindow);
         sheet->setMainWindowController(mainWindow);
         sheet->beginSheet(mainWindow->window());

@@ -112,8 +112,10 @@ private:
     qint32 m_driveIndex = 0;
     bool m_closed = false;
 
-    QWidget *m_window = nullptr;
-    QNMacTableView *m_tableView = nullptr;
+    // The sheet is re-parented onto the window it is shown on, which may
+    // delete it first.
+    QPointer<QWidget> m_window;
+    QPointer<QNMacTableView> m_tableView;
     QStandardItemModel *m_model = nullptr;
     QPushButton *m_cancelButton = nullptr;
     QProgressBar *m_progressIndicator = nullptr;

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
+#include <QWebEngineView>
+#include <QWidget>
 #include <functional>
 #include <map>
 #include <memory>
@@ -116,10 +118,11 @@ private:
     void handOver(const QString &callbackUrl);
 
     QWebEngineProfile *m_profile = nullptr;
-    QWidget *m_window = nullptr;
-    QWebEngineView *m_webView = nullptr;
-    QNAuthWebPage *m_page = nullptr;
-    QPushButton *m_cancelButton = nullptr;
+    // Re-parented onto the window it is shown on, which may delete it first.
+    QPointer<QWidget> m_window;
+    QPointer<QWebEngineView> m_webView;
+    QPointer<QNAuthWebPage> m_page;
+    QPushButton *m_cancelButton = nullptr;  // a child of m_window
     QList<QPointer<QWidget>> m_popups;
     std::shared_ptr<QNCloudInterface> m_cloudInterface;
     std::map<int, RequestObserver> m_observers;

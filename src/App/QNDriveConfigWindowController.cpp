@@ -266,8 +266,7 @@ void QNDriveConfigWindowController::install() {
     QNMainWindowController::setDriveSettingsPresenter(
         [](QNMainWindowController *mainWindow, QNDriveConfigPtr drive, std::function<void(int)> done) {
             // One form per showing; the window keeps it until the next.
-            for (auto *old : mainWindow->findChildren<QNDriveConfigWindowController *>(Qt::FindDirectChildrenOnly))
-                old->deleteLater();
+            qDeleteAll(mainWindow->findChildren<QNDriveConfigWindowController *>(Qt::FindDirectChildrenOnly));
             auto *form = new QNDriveConfigWindowController(mainWindow);
             form->setDriveConfig(drive);
             form->beginSheet(mainWindow->window(), std::move(done));

@@ -95,7 +95,8 @@ private:
     std::function<void(int)> m_done;
     bool m_ended = false;
 
-    QWidget *m_window = nullptr;
+    // Re-parented onto the window it is shown on, which may delete it first.
+    QPointer<QWidget> m_window;
     QLabel *m_nameLabel = nullptr;
     QLabel *m_usernameLabel = nullptr;
     QLabel *m_passwordLabel = nullptr;

@@ -12,6 +12,7 @@
 #include "Cloud/QNWebDAVHandler.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNDriveConfig.h"
+#include "Platform/VNLog.h"
 #include "Platform/VNUserDefaults.h"
 #include "QNFakeServiceDiscovery.h"
 #include "support/TestSupport.h"

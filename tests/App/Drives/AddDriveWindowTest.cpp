@@ -1,0 +1,418 @@
+// The add-drive sheet: the twelve services, the path through the settings
+// form and a login, what is saved and what is never overwritten.
+#include "App/Drives/DrivesTestSupport.h"
+
+#include "App/QNImageLibrary.h"
+#include "App/QNMacTableView.h"
+#include "App/QNMainTableCellView.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTcpServer>
+
+namespace {
+
+using AddDriveWindowTest = DrivesTest;
+
+TEST_F(AddDriveWindowTest, TwelveServicesInTheirOrderWithCaptions) {
+    QNAddDriveWindowController *s = openSheet();
+    ASSERT_EQ(s->numberOfRows(), 12);
+    const QStringList names{"DROPBOX", "BOX", "OneDrive", "Office 365 OneDrive for Business", "GOOGLE DRIVE", "COPY",
+                            "SUGARSYNC", "Bitcasa", "PICASA", "FLICKR", "WEBDAV", "FTP"};
+    const QStringList descriptions{"CREATE A CONNECTION WITH DROPBOX",
+                                   "CREATE A CONNECTION WITH BOX",
+                                   "Create a connection with Microsoft OneDrive",
+                                   "Create a connection with Microsoft OneDrive for Business",
+                                   "CREATE A CONNECTION WITH GOOGLE DRIVE",
+                                   "CREATE A CONNECTION WITH COPY",
+                                   "CREATE A CONNECTION WITH SUGARSYNC",
+                                   "Create a connection with Bitcasa",
+                                   "CREATE A CONNECTION WITH PICASA",
+                                   "CREATE A CONNECTION WITH FLICKR",
+                                   "CREATE A CONNECTION WITH WEBDAV",
+                                   "CREATE A CONNECTION WITH FTP"};
+    const QStringList images{"icon_dropbox.pdf", "icon_box.pdf",     "icon_skydrive.pdf", "drive-office365",
+                             "icon_google_drive.pdf", "icon_copy.pdf", "icon_sugarsync.pdf", "drive-bitcasa",
+                             "icon_picasa.pdf", "icon_flickr.pdf", "icon_webdav.pdf", "icon_ftp.pdf"};
+    const QStringList titles{"Dropbox", "Box",      "OneDrive", "Office 365 OneDrive for Business",
+                             "Google Drive", "Copy", "SugarSync", "Bitcasa", "Picasa", "Flickr", "WebDAV", "FTP"};
+    const QStringList subTitles{"Create a connection with Dropbox",
+                                "Create a connection with Box",
+                                "Create a connection with Microsoft OneDrive",
+                                "Create a connection with Microsoft OneDrive for Business",
+                                "Create a connection with Google Drive",
+                                "Create a connection with Copy",
+                                "Create a connection with SugarSync",
+                                "Create a connection with Bitcasa",
+                                "Create a connection with Picasa",
+                                "Create a connection with Flickr",
+                                "Create a connection with WebDAV",
+                                "Create a connection with FTP"};
+    const QList<QNCloudInterfaceFactory::Kind> kinds{
+        QNCloudInterfaceFactory::Kind::Dropbox,   QNCloudInterfaceFactory::Kind::Box,
+        QNCloudInterfaceFactory::Kind::SkyDrive,  QNCloudInterfaceFactory::Kind::Office365,
+        QNCloudInterfaceFactory::Kind::GoogleDrive, QNCloudInterfaceFactory::Kind::Copy,
+        QNCloudInterfaceFactory::Kind::SugarSync, QNCloudInterfaceFactory::Kind::Bitcasa,
+        QNCloudInterfaceFactory::Kind::GooglePhotos, QNCloudInterfaceFactory::Kind::Flickr,
+        QNCloudInterfaceFactory::Kind::WebDAV,    QNCloudInterfaceFactory::Kind::FTP};
+    const QList<bool> web{true, true, true, false, true, true, false, true, true, true, false, false};
+    const QNDriveConfigList drives = s->drives();
+    for (int r = 0; r < 12; ++r) {
+        const QNDriveConfigPtr &d = drives[r];
+        EXPECT_EQ(d->name(), names[r]);
+        EXPECT_EQ(d->description(), descriptions[r]);
+        EXPECT_EQ(d->image(), images[r]);
+        EXPECT_EQ(QNCloudInterfaceFactory::kindOf(*d), kinds[r]) << r;
+        EXPECT_EQ(d->oAuthLogin(), web[r]) << r;
+        EXPECT_EQ(d->validateCertificates(), r == 10) << r;
+        EXPECT_TRUE(d->displayName().isNull());
+        const auto c = s->rowContent(r);
+        EXPECT_EQ(c.title, titles[r]);
+        EXPECT_EQ(c.subTitle, subTitles[r]);
+        EXPECT_EQ(c.subTitleColor, QColor::fromRgbF(141 / 255.0, 124 / 255.0, 125 / 255.0, 1.0));
+        EXPECT_TRUE(QNImageLibrary::hasImage(c.iconName)) << c.iconName.toStdString();
+        // What the table shows is what rowContent says.
+        auto *cell = qobject_cast<QNMainTableCellView *>(
+            s->tableView()->indexWidget(s->tableView()->model()->index(r, 0)));
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->title()->text(), c.title);
+        EXPECT_EQ(cell->subTitle()->text(), c.subTitle);
+        EXPECT_FALSE(cell->editButton()->isVisible());
+    }
+    // A new sheet has new templates.
+    QNAddDriveWindowController other;
+    EXPECT_NE(other.drives().first(), drives.first());
+}
+
+TEST_F(AddDriveWindowTest, ScreenshotOfTheServiceList) {
+    QNAddDriveWindowController *s = openSheet();
+    s->window()->resize(520, 600);
+    VNTest::spin(50);
+    QDir().mkpath(VNTest::artifactsFolder());
+    const QString path = VNTest::artifactsFolder() + QStringLiteral("/add-drive.png");
+    ASSERT_TRUE(s->window()->grab().save(path));
+    EXPECT_TRUE(QFile::exists(path));
+}
+
+TEST_F(AddDriveWindowTest, AServiceWithoutAHandlerSaysSoInsteadOfDoingNothing) {
+    QNAddDriveWindowController *s = openSheet();
+    s->tableViewSelectionDidChange(0);  // Dropbox: signs in on the web
+    s->tableViewSelectionDidChange(6);  // SugarSync: would need the form
+    EXPECT_EQ(alertTexts(), (QStringList{"Dropbox is not supported yet.", "SugarSync is not supported yet."}));
+    EXPECT_EQ(s->authWindowController(), nullptr);
+    EXPECT_EQ(s->driveConfigWindowController(), nullptr);
+    EXPECT_FALSE(s->isClosed());
+    EXPECT_TRUE(storedDrives().isEmpty());
+    EXPECT_TRUE(s->tableView()->selectionModel()->selectedRows().isEmpty());
+}
+
+TEST_F(AddDriveWindowTest, CancellingTheFormSavesNothingAndKeepsTheSheet) {
+    useInstantLogin();
+    QNAddDriveWindowController *s = openSheet();
+    s->tableViewSelectionDidChange(11);
+    QNDriveConfigWindowController *form = s->driveConfigWindowController();
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(form->driveConfig(), s->drives()[11]);
+    form->username()->setText(QStringLiteral("instant"));
+    form->password()->setText(QStringLiteral("right"));
+    form->cancelButton()->click();
+    VNTest::spin(30);
+    EXPECT_EQ(InstantLoginHandler::logins, 0);
+    EXPECT_FALSE(s->isClosed());
+    EXPECT_TRUE(storedDrives().isEmpty());
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+    EXPECT_TRUE(s->drives()[11]->username().isNull());
+}
+
+TEST_F(AddDriveWindowTest, ALoginThatWorksAppendsTheDriveAndClosesTheSheet) {
+    useInstantLogin();
+    const QNDriveConfigList before = {QNAddDriveWindowController::makeTemplates().at(10)};
+    ASSERT_TRUE(QNDriveConfig::writeStoredDrives(before));
+    QNAddDriveWindowController *s = openSheet();
+    QSignalSpy saved(s, &QNAddDriveWindowController::driveSaved);
+    s->tableViewSelectionDidChange(11);
+    fillForm(s->driveConfigWindowController(), QStringLiteral("Mine"), QStringLiteral("ftp://127.0.0.1:1/"),
+             QStringLiteral("instant"), QStringLiteral("right"));
+    ASSERT_TRUE(waitForOutcome(s));
+    EXPECT_TRUE(s->isClosed());
+    EXPECT_EQ(saved.count(), 1);
+    const QNDriveConfigList stored = storedDrives();
+    ASSERT_EQ(stored.size(), 2);
+    EXPECT_EQ(stored[0]->name(), QStringLiteral("WEBDAV"));
+    EXPECT_EQ(stored[1]->displayName(), QStringLiteral("Mine"));
+    EXPECT_EQ(stored[1]->url(), QStringLiteral("ftp://127.0.0.1:1/"));
+    EXPECT_TRUE(stored[1]->isFTP());
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+}
+
+TEST_F(AddDriveWindowTest, AddingTheSameKindTwiceGivesTwoDrives) {
+    useInstantLogin();
+    for (int i = 0; i < 2; ++i) {
+        QNAddDriveWindowController *s = openSheet();
+        s->tableViewSelectionDidChange(10);
+        fillForm(s->driveConfigWindowController(), QString(), QStringLiteral("http://127.0.0.1:1/"),
+                 QStringLiteral("instant"), QStringLiteral("right"));
+        ASSERT_TRUE(waitForOutcome(s));
+    }
+    const QNDriveConfigList stored = storedDrives();
+    ASSERT_EQ(stored.size(), 2);
+    EXPECT_TRUE(stored[0]->isWebDAV() && stored[1]->isWebDAV());
+    EXPECT_TRUE(stored[0]->displayName().isNull());
+}
+
+TEST_F(AddDriveWindowTest, AWrongPasswordSaysCouldNotLoginAndTheUserCanTryAgain) {
+    useInstantLogin();
+    QNAddDriveWindowController *s = openSheet();
+    s->tableViewSelectionDidChange(11);
+    fillForm(s->driveConfigWindowController(), QStringLiteral("Mine"), QStringLiteral("ftp://127.0.0.1:1/"),
+             QStringLiteral("instant"), QStringLiteral("wrong"));
+    ASSERT_TRUE(waitForOutcome(s));
+    ASSERT_EQ(QNDialogService::shared().history().size(), 1);
+    const QNAlert alert = QNDialogService::shared().history().first().alert;
+    EXPECT_EQ(alert.messageText, QStringLiteral("Could not Login"));
+    EXPECT_EQ(alert.informativeText, QStringLiteral("The password is wrong."));
+    EXPECT_EQ(alert.buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_TRUE(QNDialogService::shared().history().first().modal);
+    EXPECT_FALSE(s->isClosed());
+    EXPECT_TRUE(storedDrives().isEmpty());
+    const bool logged = VNLog::captured().filter(QStringLiteral("Error login: ")).size() > 0;
+    EXPECT_TRUE(logged);
+
+    // The form comes back with what was typed; the right password saves.
+    QNDialogService::shared().clearHistory();
+    s->tableViewSelectionDidChange(11);
+    QNDriveConfigWindowController *form = s->driveConfigWindowController();
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(form->name()->text(), QStringLiteral("Mine"));
+    form->password()->setText(QStringLiteral("right"));
+    form->okButton()->click();
+    ASSERT_TRUE(waitForOutcome(s));
+    EXPECT_TRUE(s->isClosed());
+    ASSERT_EQ(storedDrives().size(), 1);
+    EXPECT_EQ(storedDrives()[0]->password(), QStringLiteral("right"));
+}
+
+TEST_F(AddDriveWindowTest, AStoredListThatCannotBeReadIsNeverReplaced) {
+    useInstantLogin();
+    const QByteArray garbage("this is not an archive of drives");
+    VNUserDefaults::standard().setObject(garbage, QNDriveConfig::storedDrivesKey());
+    ASSERT_TRUE(VNUserDefaults::standard().synchronize());
+    QNAddDriveWindowController *s = openSheet();
+    QSignalSpy saved(s, &QNAddDriveWindowController::driveSaved);
+    s->tableViewSelectionDidChange(11);
+    fillForm(s->driveConfigWindowController(), QStringLiteral("Mine"), QStringLiteral("ftp://127.0.0.1:1/"),
+             QStringLiteral("instant"), QStringLiteral("right"));
+    ASSERT_TRUE(waitForOutcome(s));
+    EXPECT_EQ(alertTexts(), QStringList{QStringLiteral("Could not Save Drive")});
+    EXPECT_TRUE(QNDialogService::shared().history().first().alert.informativeText.contains(
+        QStringLiteral("left as they are")));
+    EXPECT_EQ(saved.count(), 0);
+    EXPECT_FALSE(s->isClosed());
+    EXPECT_EQ(VNUserDefaults::standard().dataForKey(QNDriveConfig::storedDrivesKey()), garbage);
+}
+
+TEST_F(AddDriveWindowTest, ClosingTheSheetWhileLoggingInSavesNothing) {
+    // A login that never answers on its own: an FTP server that accepts the
+    // connection and says nothing.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    QNAddDriveWindowController *s = openSheet();
+    s->tableViewSelectionDidChange(11);
+    fillForm(s->driveConfigWindowController(), QStringLiteral("Mine"),
+             QStringLiteral("ftp://127.0.0.1:%1/").arg(silent.serverPort()), QStringLiteral("u"),
+             QStringLiteral("p"));
+    ASSERT_NE(s->cloudInterface(), nullptr);
+    EXPECT_TRUE(s->progressIndicator()->isVisible());
+    s->cancelButton()->click();
+    EXPECT_TRUE(s->isClosed());
+    EXPECT_EQ(s->cloudInterface(), nullptr);
+    VNTest::spin(200);
+    EXPECT_TRUE(storedDrives().isEmpty());
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+}
+
+TEST_F(AddDriveWindowTest, AddDriveRowOfTheMainWindowOpensTheSheetOnIt) {
+    QNMainWindowController *w = launch();
+    ASSERT_NE(w, nullptr);
+    w->window()->show();
+    w->tableViewSelectionDidChange(w->numberOfRows() - 1);
+    auto sheets = w->findChildren<QNAddDriveWindowController *>();
+    ASSERT_EQ(sheets.size(), 1);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QNDialogService::shared().attachedSheet(w->window()) != nullptr; }));
+    EXPECT_EQ(QNDialogService::shared().attachedSheet(w->window()), sheets[0]->window());
+    // Leaving without adding ends the sheet.
+    sheets[0]->cancelButton()->click();
+    EXPECT_EQ(QNDialogService::shared().attachedSheet(w->window()), nullptr);
+    // Choosing the row again makes a new sheet in place of the old one.
+    QPointer<QNAddDriveWindowController> first = sheets.value(0);
+    w->tableViewSelectionDidChange(w->numberOfRows() - 1);
+    EXPECT_TRUE(first.isNull());
+    ASSERT_EQ(w->findChildren<QNAddDriveWindowController *>().size(), 1);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QNDialogService::shared().attachedSheet(w->window()) != nullptr; }));
+}
+
+// ---------------------------------------------------------------- real servers
+
+class AddDriveServersTest : public DrivesTest {
+protected:
+    // Adds a drive through a main window's "Add Drive" row and the form.
+    QNAddDriveWindowController *addThroughMainWindow(QNMainWindowController *w, int row, const QString &name,
+                                                     const QString &url, const QString &user,
+                                                     const QString &password) {
+        w->tableViewSelectionDidChange(w->numberOfRows() - 1);
+        auto sheets = w->findChildren<QNAddDriveWindowController *>();
+        EXPECT_EQ(sheets.size(), 1);
+        QNAddDriveWindowController *s = sheets.value(0);
+        if (!s)
+            return nullptr;
+        s->tableViewSelectionDidChange(row);
+        fillForm(s->driveConfigWindowController(), name, url, user, password);
+        EXPECT_TRUE(waitForOutcome(s));
+        return s;
+    }
+
+    // The "error" text of a direct login with the drive (what the handler says).
+    static QString directLoginError(const QNDriveConfigPtr &drive) {
+        QNCloudInterfacePtr handler = drive->createCloudInterface();
+        QString text;
+        bool done = false;
+        handler->login([&](bool, VNErrorPtr error, bool) {
+            // Under "error"; errors passed on from the HTTP layer carry only a description.
+            text = error ? error->userInfo().value(QStringLiteral("error"), error->localizedDescription()).toString()
+                         : QString();
+            done = true;
+        });
+        VNTest::waitUntil([&] { return done; }, 20000);
+        return text;
+    }
+
+    static QString firstLine(const QString &text) { return text.section(QLatin1Char('\n'), 0, 0); }
+};
+
+TEST_F(AddDriveServersTest, AnFTPDriveLogsInAndIsStoredAndListed) {
+    const QJsonObject state = VNTest::peerState(QStringLiteral("vsftpd"));
+    ASSERT_FALSE(state.isEmpty()) << "the vsftpd peer is not running";
+    QNMainWindowController *w = launch();
+    ASSERT_NE(w, nullptr);
+    const QString url = state.value(QStringLiteral("url")).toString();
+    QNAddDriveWindowController *s =
+        addThroughMainWindow(w, 11, QStringLiteral("Test FTP"), url, state.value(QStringLiteral("user")).toString(),
+                             state.value(QStringLiteral("password")).toString());
+    ASSERT_NE(s, nullptr);
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty())
+        << QNDialogService::shared().history().value(0).alert.informativeText.toStdString();
+    EXPECT_TRUE(s->isClosed());
+    const QNDriveConfigList stored = storedDrives();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_TRUE(stored[0]->isFTP());
+    EXPECT_EQ(stored[0]->displayName(), QStringLiteral("Test FTP"));
+    EXPECT_EQ(stored[0]->url(), url);
+    EXPECT_EQ(stored[0]->username(), state.value(QStringLiteral("user")).toString());
+    EXPECT_EQ(stored[0]->stringEncoding(), 0u);
+    EXPECT_EQ(stored[0]->stringEncodingName(), QStringLiteral("Detect / UTF-8"));
+    EXPECT_EQ(stored[0]->description(), QStringLiteral("SHOW DOCUMENTS ON THIS FTP ACCOUNT"));
+    // Every main window lists it.
+    ASSERT_TRUE(VNTest::waitUntil([&] { return w->numberOfRows() == 2; }));
+    EXPECT_EQ(w->rowContent(0).title, QStringLiteral("Test FTP"));
+}
+
+TEST_F(AddDriveServersTest, AWebDAVDriveLogsInAndIsStored) {
+    const QJsonObject state = VNTest::peerState(QStringLiteral("webdav"));
+    ASSERT_FALSE(state.isEmpty()) << "the webdav peer is not running";
+    QNMainWindowController *w = launch();
+    ASSERT_NE(w, nullptr);
+    const QString url = state.value(QStringLiteral("http_url")).toString() + QLatin1Char('/');
+    QNAddDriveWindowController *s =
+        addThroughMainWindow(w, 10, QStringLiteral("Test DAV"), url, state.value(QStringLiteral("user")).toString(),
+                             state.value(QStringLiteral("password")).toString());
+    ASSERT_NE(s, nullptr);
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty())
+        << QNDialogService::shared().history().value(0).alert.informativeText.toStdString();
+    const QNDriveConfigList stored = storedDrives();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_TRUE(stored[0]->isWebDAV());
+    EXPECT_EQ(stored[0]->url(), url);
+    EXPECT_TRUE(stored[0]->validateCertificates());
+    EXPECT_EQ(stored[0]->description(), QStringLiteral("SHOW DOCUMENTS ON THIS WEBDAV ACCOUNT"));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return w->numberOfRows() == 2; }));
+    EXPECT_EQ(w->rowContent(0).title, QStringLiteral("Test DAV"));
+}
+
+TEST_F(AddDriveServersTest, WrongPasswordsShowTheHandlersText) {
+    const QJsonObject ftp = VNTest::peerState(QStringLiteral("vsftpd"));
+    const QJsonObject dav = VNTest::peerState(QStringLiteral("webdav"));
+    ASSERT_FALSE(ftp.isEmpty() || dav.isEmpty()) << "the test servers are not running";
+    const struct {
+        int row;
+        QString url;
+        QString user;
+    } cases[] = {
+        {11, ftp.value(QStringLiteral("url")).toString(), ftp.value(QStringLiteral("user")).toString()},
+        {10, dav.value(QStringLiteral("http_url")).toString() + QLatin1Char('/'),
+         dav.value(QStringLiteral("user")).toString()},
+    };
+    for (const auto &c : cases) {
+        QNDialogService::shared().clearHistory();
+        QNAddDriveWindowController *s = openSheet();
+        s->tableViewSelectionDidChange(c.row);
+        fillForm(s->driveConfigWindowController(), QStringLiteral("Wrong"), c.url, c.user,
+                 QStringLiteral("not-the-password"));
+        ASSERT_TRUE(waitForOutcome(s));
+        ASSERT_EQ(QNDialogService::shared().history().size(), 1) << c.row;
+        const QNAlert alert = QNDialogService::shared().history().first().alert;
+        EXPECT_EQ(alert.messageText, QStringLiteral("Could not Login"));
+        EXPECT_FALSE(alert.informativeText.isEmpty());
+        EXPECT_FALSE(alert.informativeText.contains(QStringLiteral("not-the-password")));
+        // The handler's own message, as a direct login with the same values gives it.
+        EXPECT_EQ(firstLine(alert.informativeText).toStdString(), firstLine(directLoginError(s->driveConfig())).toStdString()) << c.row;
+        EXPECT_FALSE(s->isClosed());
+        EXPECT_TRUE(storedDrives().isEmpty());
+    }
+    for (const QString &line : VNLog::captured())
+        EXPECT_FALSE(line.contains(QStringLiteral("not-the-password"))) << line.toStdString();
+}
+
+TEST_F(AddDriveServersTest, EditOpensTheSameFormAndLogsInAgain) {
+    const QJsonObject state = VNTest::peerState(QStringLiteral("vsftpd"));
+    ASSERT_FALSE(state.isEmpty()) << "the vsftpd peer is not running";
+    auto drive = QNAddDriveWindowController::makeTemplates().at(11);
+    drive->setDisplayName(QStringLiteral("Before"));
+    drive->setUrl(state.value(QStringLiteral("url")).toString());
+    drive->setUsername(state.value(QStringLiteral("user")).toString());
+    drive->setPassword(state.value(QStringLiteral("password")).toString());
+    ASSERT_TRUE(QNDriveConfig::writeStoredDrives({drive}));
+    QNMainWindowController *w = launch();
+    ASSERT_NE(w, nullptr);
+    ASSERT_EQ(w->numberOfRows(), 2);
+
+    // A wrong password: "Could not Login", the stored drive stays as it was.
+    w->editDrive(0);
+    auto forms = w->findChildren<QNDriveConfigWindowController *>();
+    ASSERT_EQ(forms.size(), 1);
+    EXPECT_EQ(forms[0]->name()->text(), QStringLiteral("Before"));
+    EXPECT_TRUE(forms[0]->url()->isVisible());
+    forms[0]->name()->setText(QStringLiteral("Typo"));
+    forms[0]->password()->setText(QStringLiteral("wrong-one"));
+    forms[0]->okButton()->click();
+    ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().history().isEmpty(); }, 20000));
+    EXPECT_EQ(alertTexts(), QStringList{QStringLiteral("Could not Login")});
+    EXPECT_EQ(storedDrives().value(0)->displayName(), QStringLiteral("Before"));
+
+    // The right one: saved under the new name.
+    QNDialogService::shared().clearHistory();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return w->rowContent(0).title == QStringLiteral("Before"); }));
+    w->editDrive(0);
+    VNTest::spin(10);
+    forms = w->findChildren<QNDriveConfigWindowController *>();
+    ASSERT_FALSE(forms.isEmpty());
+    QNDriveConfigWindowController *form = forms.last();
+    form->name()->setText(QStringLiteral("After"));
+    form->okButton()->click();
+    ASSERT_TRUE(VNTest::waitUntil([] { return storedDrives().value(0)->displayName() == QStringLiteral("After"); },
+                                  20000));
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+    EXPECT_EQ(storedDrives().size(), 1);
+}
+
+}  // namespace
