@@ -444,14 +444,28 @@ void QNFTPHandler::cancel()
 
 // ---- operations: each queues its transfer on a worker ----
 
+namespace {
+
+// For callers that want no answer.
+QNDocumentCallback ignoreAnswer()
+{
+    return [](QNDocumentPtr, VNErrorPtr, bool) {};
+}
+
+}  // namespace
+
 void QNFTPHandler::login(QNLoginCallback completed)
 {
+    if (!completed)
+        completed = [](bool, VNErrorPtr, bool) {};
     auto me = self();
     transferQueue().addOperation([me, completed = std::move(completed)]() mutable { me->runLogin(std::move(completed)); });
 }
 
 void QNFTPHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed)
 {
+    if (!completed)
+        completed = [](QNDocumentList, QString, VNErrorPtr, bool) {};
     auto me = self();
     transferQueue().addOperation([me, folder, searchKeyword, completed = std::move(completed)]() mutable {
         me->runList(folder, searchKeyword, std::move(completed));
@@ -461,6 +475,8 @@ void QNFTPHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QN
 void QNFTPHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                             QNDocumentCallback completed)
 {
+    if (!completed)
+        completed = ignoreAnswer();
     setDownloadProgress(std::move(progress));
     m_fileSize = document ? document->size() : 0;
     auto me = self();
@@ -472,6 +488,8 @@ void QNFTPHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNPr
 void QNFTPHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                           QNDocumentCallback completed)
 {
+    if (!completed)
+        completed = ignoreAnswer();
     setUploadProgress(std::move(progress));
     auto me = self();
     transferQueue().addOperation([me, document, destPath, completed = std::move(completed)]() mutable {
@@ -481,6 +499,8 @@ void QNFTPHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProg
 
 void QNFTPHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed)
 {
+    if (!completed)
+        completed = ignoreAnswer();
     auto me = self();
     transferQueue().addOperation([me, name, destPath, completed = std::move(completed)]() mutable {
         me->runCreateFolder(name, destPath, std::move(completed));
@@ -489,6 +509,8 @@ void QNFTPHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocument
 
 void QNFTPHandler::remove(QNDocumentPtr document, QNDocumentCallback completed)
 {
+    if (!completed)
+        completed = ignoreAnswer();
     auto me = self();
     transferQueue().addOperation([me, document, completed = std::move(completed)]() mutable {
         me->runRemove(document, std::move(completed));
@@ -497,6 +519,8 @@ void QNFTPHandler::remove(QNDocumentPtr document, QNDocumentCallback completed)
 
 void QNFTPHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed)
 {
+    if (!completed)
+        completed = ignoreAnswer();
     auto me = self();
     transferQueue().addOperation([me, document, name, completed = std::move(completed)]() mutable {
         me->runRename(document, name, std::move(completed));

@@ -1,7 +1,9 @@
 // The handler factory makes the FTP handler for FTP drives once registered.
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNStringEncoding.h"
+#include "Core/QNDocument.h"
 #include "Core/QNDriveConfig.h"
+#include "Platform/VNOperationQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -43,4 +45,19 @@ TEST(FTPHandlerRegistration, QuotaAnswersCancelledAtOnce)
         answered = !error && cancelled;
     });
     EXPECT_TRUE(answered);
+}
+
+TEST(FTPHandlerRegistration, CallsWithoutACompletionCallbackDoNotCrash)
+{
+    auto config = QNDriveConfig::create();
+    config->setIsFTP(true);
+    config->setUrl(QStringLiteral("ftp://127.0.0.1:1/"));
+    auto handler = std::static_pointer_cast<QNFTPHandler>(QNFTPHandler::make(config));
+    handler->createFolder(QStringLiteral("a/b"), QNDocument::withPath(QStringLiteral("/"), true), nullptr);
+    handler->remove(QNDocument::withPath(QStringLiteral("/")), nullptr);
+    handler->cancel();
+    handler->download(QNDocument::withPath(QStringLiteral("/x")), QNDocument::withPath(QStringLiteral("/nonexistent/x")),
+                      nullptr, nullptr);
+    QNFTPHandler::transferQueue().waitUntilAllOperationsAreFinished();
+    SUCCEED();
 }
