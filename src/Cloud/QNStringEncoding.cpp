@@ -1,5 +1,7 @@
 #include "Cloud/QNStringEncoding.h"
 
+#include "Cloud/QNSingleByteCharsets.h"
+
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
@@ -156,7 +158,7 @@ QNStringEncoding::~QNStringEncoding() = default;
 
 bool QNStringEncoding::isAvailable() const
 {
-    if (m_encoding == UTF8 || m_encoding == NonLossyASCII)
+    if (m_encoding == UTF8 || m_encoding == NonLossyASCII || QNSingleByteCharsets::handles(m_encoding))
         return true;
     const QByteArray name = iconvName(m_encoding);
     if (name.isEmpty())
@@ -266,6 +268,8 @@ QString QNStringEncoding::decode(QByteArrayView bytes, bool *lossless)
         return decodeUtf8(bytes, lossless);
     if (m_encoding == NonLossyASCII)
         return decodeNonLossyAscii(bytes, lossless);
+    if (QNSingleByteCharsets::handles(m_encoding))
+        return QNSingleByteCharsets::decode(m_encoding, bytes, lossless);
     return decodeIconv(bytes, lossless);
 }
 
@@ -396,6 +400,8 @@ std::optional<QByteArray> QNStringEncoding::encode(const QString &text)
 {
     if (m_encoding == NonLossyASCII)
         return encodeNonLossyAscii(text);
+    if (QNSingleByteCharsets::handles(m_encoding))
+        return QNSingleByteCharsets::encode(m_encoding, text);
     return encodeIconv(text);
 }
 
