@@ -8,7 +8,8 @@
 
 // The character encodings of names on file servers, numbered as drive
 // configurations store them (0 = detect, 4 = UTF-8, 8 = Shift JIS, 11 =
-// Windows CP1251 ...), converted through iconv.
+// Windows CP1251 ...), converted through iconv (NEXTSTEP and Symbol, which
+// iconv lacks, through tables of their own).
 //
 // Bytes that are not valid in the encoding are kept, not lost: decode() turns
 // each such byte into the lone low surrogate U+DC80..U+DCFF, and encode()
