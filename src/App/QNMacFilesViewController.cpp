@@ -387,10 +387,16 @@ QNImageObject QNMacFilesViewController::imageBrowserItemAtIndex(int index) const
     if (!doc)
         return item;
     item.setTitle(doc->displayName());
-    // Until its thumbnail is fetched an entry shows its kind.
-    const QString picture = showAsFolder(doc) ? QStringLiteral("image-folder") : QStringLiteral("file-file-large");
-    QNImageLibrary::hasImage(picture);  // makes sure the resources are loaded
-    item.setPath(QStringLiteral(":/images/%1.png").arg(picture));
+    // Until its thumbnail is fetched an entry shows its kind, at the
+    // browser's present picture size.
+    const bool isFolder = showAsFolder(doc);
+    QImage &picture = isFolder ? m_folderPicture : m_filePicture;
+    const QSize side = m_imageBrowserView->iconSize() * 0.8;
+    if (picture.isNull() || (picture.width() != side.width() && picture.height() != side.height()))
+        picture = QNImageLibrary::imageNamed(isFolder ? QStringLiteral("image-folder") : QStringLiteral("file-file-large"))
+                      .toImage()
+                      .scaled(side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    item.setImage(picture);
     return item;
 }
 

@@ -8,6 +8,7 @@
 #include "Platform/VNError.h"
 #include "Platform/VNOperationQueue.h"
 
+#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -148,4 +149,6 @@ private:
     QNImageBrowserView *m_imageBrowserView = nullptr;
     QLabel *m_foldersLabel = nullptr;
     QLabel *m_filesLabel = nullptr;
+    mutable QImage m_folderPicture;  // the browser's pictures of folders and files
+    mutable QImage m_filePicture;
 };
