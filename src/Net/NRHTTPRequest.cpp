@@ -308,10 +308,8 @@ QString NRHTTPRequest::responseStatusMessage() const { LOCKED; return m_response
 QMap<QString, QString> NRHTTPRequest::responseHeaders() const { LOCKED; return m_responseHeaders; }
 QString NRHTTPRequest::responseHeader(const QString &name) const {
     LOCKED;
-    for (auto it = m_responseHeaders.begin(); it != m_responseHeaders.end(); ++it)
-        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
-            return it.value();
-    return QString();
+    const auto key = m_responseHeaderNames.constFind(name.toLatin1().toLower());
+    return key == m_responseHeaderNames.cend() ? QString() : m_responseHeaders.value(*key);
 }
 QList<QNetworkCookie> NRHTTPRequest::responseCookies() const { LOCKED; return m_responseCookies; }
 VNErrorPtr NRHTTPRequest::error() const { LOCKED; return m_error; }
@@ -712,6 +710,7 @@ void NRHTTPRequest::startRequest() {
     m_totalBytesSent = 0;
     m_contentLength = 0;
     m_responseHeaders.clear();
+    m_responseHeaderNames.clear();
     m_responseCompressed = false;
     m_rawHeaders.clear();
     m_headersRead = false;
@@ -964,7 +963,7 @@ size_t NRHTTPRequest::headerCallback(char *data, size_t size, size_t count, void
     auto *r = static_cast<NRHTTPRequest *>(self);
     std::lock_guard<std::recursive_mutex> locker(r->m_mutex);
     r->m_inCurlCallback = true;
-    const size_t result = r->handleHeaderLine(QByteArray(data, qsizetype(size * count)));
+    const size_t result = r->handleHeaderLine(QByteArrayView(data, qsizetype(size * count)));
     r->m_inCurlCallback = false;
     return result;
 }
@@ -1010,19 +1009,25 @@ int NRHTTPRequest::seekCallback(void *self, qint64 offset, int origin) {
     return CURL_SEEKFUNC_OK;
 }
 
-size_t NRHTTPRequest::handleHeaderLine(const QByteArray &line) {
+size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
     if (m_abortTransfer || m_complete)
         return 0;
     m_lastActivity.start();
+    const QByteArrayView trimmed = line.trimmed();
     if (line.startsWith("HTTP/")) {
         // A new reply (an interim 100, or one step of an NTLM exchange).
         m_rawHeaders.clear();
-        m_statusLine = line.trimmed();
-        const QList<QByteArray> parts = m_statusLine.split(' ');
-        m_responseStatusCode = parts.size() > 1 ? parts[1].toInt() : 0;
+        m_statusLine = trimmed.toByteArray();
+        const qsizetype space = trimmed.indexOf(' ');
+        int code = 0;
+        for (qsizetype i = space + 1; space > 0 && i < trimmed.size() && code < 1000; ++i) {
+            if (trimmed[i] < '0' || trimmed[i] > '9')
+                break;
+            code = code * 10 + (trimmed[i] - '0');
+        }
+        m_responseStatusCode = code;
         return line.size();
     }
-    const QByteArray trimmed = line.trimmed();
     if (trimmed.isEmpty()) {
         if (m_responseStatusCode >= 100 && m_responseStatusCode < 200)
             return line.size();  // interim reply; the real one follows
@@ -1035,12 +1040,14 @@ size_t NRHTTPRequest::handleHeaderLine(const QByteArray &line) {
         return m_abortTransfer ? 0 : line.size();
     }
     if ((line.startsWith(' ') || line.startsWith('\t')) && !m_rawHeaders.isEmpty()) {
-        m_rawHeaders.last().second += ' ' + trimmed;
+        QByteArray &value = m_rawHeaders.last().second;
+        value += ' ';
+        value += trimmed;
         return line.size();
     }
-    const int colon = trimmed.indexOf(':');
+    const qsizetype colon = trimmed.indexOf(':');
     if (colon > 0)
-        m_rawHeaders.append({trimmed.left(colon).trimmed(), trimmed.mid(colon + 1).trimmed()});
+        m_rawHeaders.append({trimmed.first(colon).trimmed().toByteArray(), trimmed.sliced(colon + 1).trimmed().toByteArray()});
     return line.size();
 }
 
@@ -1048,17 +1055,20 @@ void NRHTTPRequest::readResponseHeaders() {
     m_authenticationNeeded = 0;
     m_headersRead = true;
     m_responseHeaders.clear();
+    m_responseHeaderNames.clear();
     for (const auto &[name, value] : m_rawHeaders) {
-        const QString n = QString::fromLatin1(name);
-        QString key = n;
-        for (auto it = m_responseHeaders.begin(); it != m_responseHeaders.end(); ++it)
-            if (it.key().compare(n, Qt::CaseInsensitive) == 0)
-                key = it.key();
-        const QString v = QString::fromUtf8(value);
-        if (m_responseHeaders.contains(key))
-            m_responseHeaders[key] += QLatin1String(", ") + v;
-        else
-            m_responseHeaders.insert(key, v);
+        // Header names are ASCII: QByteArray folds their case cheaply.
+        QByteArray folded = name.toLower();
+        const auto known = m_responseHeaderNames.constFind(folded);
+        if (known != m_responseHeaderNames.cend()) {
+            QString &joined = m_responseHeaders[*known];
+            joined += QLatin1String(", ");
+            joined += QString::fromUtf8(value);
+        } else {
+            const QString n = QString::fromLatin1(name);
+            m_responseHeaderNames.insert(std::move(folded), n);
+            m_responseHeaders.insert(n, QString::fromUtf8(value));
+        }
     }
     m_responseStatusMessage = QString::fromLatin1(m_statusLine);
     m_responseCompressed =

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <atomic>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMap>
 #include <QNetworkCookie>
 #include <QObject>
@@ -284,7 +285,7 @@ private:
     static size_t writeCallback(char *data, size_t size, size_t count, void *self);
     static size_t readCallback(char *data, size_t size, size_t count, void *self);
     static int seekCallback(void *self, qint64 offset, int origin);
-    size_t handleHeaderLine(const QByteArray &line);
+    size_t handleHeaderLine(QByteArrayView line);
     size_t handleBytesAvailable(const char *data, size_t length);
     void readResponseHeaders();
     bool willRedirect();
@@ -422,6 +423,7 @@ private:
     int m_responseStatusCode = 0;
     QString m_responseStatusMessage;
     QMap<QString, QString> m_responseHeaders;
+    QHash<QByteArray, QString> m_responseHeaderNames;  // lower-cased name -> the spelling kept
     bool m_responseCompressed = false;
     QList<QNetworkCookie> m_responseCookies;
     QByteArray m_responseEncoding;
