@@ -76,6 +76,10 @@ QNAddDriveWindowController::~QNAddDriveWindowController() {
     delete m_window;
 }
 
+void QNAddDriveWindowController::setMainWindowController(QNMainWindowController *controller) {
+    m_mainWindowController = controller;
+}
+
 QColor QNAddDriveWindowController::subtitleColor() {
     return QColor::fromRgbF(141 / 255.0, 124 / 255.0, 125 / 255.0, 1.0);
 }

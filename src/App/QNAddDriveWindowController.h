@@ -49,7 +49,7 @@ public:
     void setDriveIndex(qint32 index) { m_driveIndex = index; }
     // The main window the sheet is on (its list reloads when no application
     // delegate is there to reload every window).
-    void setMainWindowController(QNMainWindowController *controller) { m_mainWindowController = controller; }
+    void setMainWindowController(QNMainWindowController *controller);
 
     // The sheet, built on first request.
     QWidget *window();

@@ -1,13 +1,19 @@
 // Varnello's entry point: one instance per user and settings file; a second
 // launch asks the running one for a new window and quits.
+#include "App/QNAddDriveWindowController.h"
+#include "App/QNDriveConfigWindowController.h"
 #include "App/QNMacAppDelegate.h"
 #include "App/QNSingleInstance.h"
+#include "Cloud/QNFTPHandler.h"
+#include "Cloud/QNWebDAVHandler.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Platform/VNUserDefaults.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv) {
+    // The web login sheet (Qt WebEngine) needs this before the application exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnello"));
     QApplication::setOrganizationName(QStringLiteral("Varnello"));
@@ -20,6 +26,11 @@ int main(int argc, char **argv) {
 
     // The drive handlers this build carries.
     QNCloudInterfaceFactory::registerCoreHandlers();
+    QNFTPHandler::registerHandler();
+    QNWebDAVHandler::registerWithFactory();
+    // "Add Drive" and "Edit" of the main windows.
+    QNAddDriveWindowController::install();
+    QNDriveConfigWindowController::install();
 
     QNMacAppDelegate delegate;
     delegate.attachSingleInstance(&instance);
