@@ -17,3 +17,5 @@ bool QNAuthWebPage::acceptNavigationRequest(const QUrl &url, NavigationType, boo
 QWebEnginePage *QNAuthWebPage::createWindow(WebWindowType) {
     return m_controller ? m_controller->createPopupPage() : nullptr;
 }
+
+void QNAuthWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &, int, const QString &) {}

@@ -17,6 +17,10 @@ public:
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
     QWebEnginePage *createWindow(WebWindowType type) override;
+    // Provider pages' console messages are not ours to log (they may carry
+    // codes and tokens): dropped.
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int lineNumber,
+                                  const QString &sourceID) override;
 
 private:
     QPointer<QNAuthWindowController> m_controller;

@@ -69,6 +69,8 @@ QWidget *QNAuthWindowController::window() {
 
     m_webView = new QWebEngineView(m_window);
     m_webView->setObjectName(QStringLiteral("webView"));
+    // Room for a provider's sign-in page; a sheet is sized to what it holds.
+    m_webView->setMinimumSize(640, 480);
     m_page = new QNAuthWebPage(this, m_profile, m_webView);
     m_webView->setPage(m_page);
     column->addWidget(m_webView, 1);

@@ -241,6 +241,9 @@ TEST_F(AddDriveWindowTest, AddDriveRowOfTheMainWindowOpensTheSheetOnIt) {
     ASSERT_EQ(sheets.size(), 1);
     ASSERT_TRUE(VNTest::waitUntil([&] { return QNDialogService::shared().attachedSheet(w->window()) != nullptr; }));
     EXPECT_EQ(QNDialogService::shared().attachedSheet(w->window()), sheets[0]->window());
+    // Sized for its rows, not shrunk to nothing by the sheet's layout.
+    EXPECT_GE(sheets[0]->window()->width(), 480);
+    EXPECT_GE(sheets[0]->window()->height(), 7 * 66);
     // Leaving without adding ends the sheet.
     sheets[0]->cancelButton()->click();
     EXPECT_EQ(QNDialogService::shared().attachedSheet(w->window()), nullptr);

@@ -6,6 +6,7 @@
 #include "App/Drives/LocalWebServer.h"
 #include "App/Drives/TestOAuthHandler.h"
 
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 
 namespace {
@@ -186,6 +187,30 @@ TEST_F(AuthWindowTest, APopUpOpensAsAWindowOfTheSheetAndItsCallbackIsCaughtToo) 
     EXPECT_TRUE(trap.received().isEmpty());
     login->closePanel();
     EXPECT_FALSE(login->popupWindows().first()->isVisible());
+}
+
+QStringList &qtMessages() {
+    static QStringList messages;
+    return messages;
+}
+
+TEST_F(AuthWindowTest, ProviderPagesConsoleMessagesAreNotLogged) {
+    provider.setPage(QStringLiteral("/authorize"),
+                     "<html><body><script>console.error('console-token-5150');</script></body></html>");
+    qtMessages().clear();
+    QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &message) { qtMessages() << message; });
+    startLogin(QStringLiteral("/authorize"));
+    bool loaded = false;
+    QObject::connect(login->page(), &QWebEnginePage::loadFinished, [&loaded](bool) { loaded = true; });
+    const bool finished = VNTest::waitUntil([&] { return loaded; }, 30000);
+    VNTest::spin(200);
+    qInstallMessageHandler(previous);
+    ASSERT_TRUE(finished);
+    for (const QString &m : qtMessages())
+        EXPECT_FALSE(m.contains(QStringLiteral("console-token-5150"))) << m.toStdString();
+    for (const QString &line : VNLog::captured())
+        EXPECT_FALSE(line.contains(QStringLiteral("console-token-5150"))) << line.toStdString();
 }
 
 TEST_F(AuthWindowTest, ClosingTheSheetLetsGoOfItsHandler) {
