@@ -1,5 +1,6 @@
 #include "Core/QNCopyTaskItem.h"
 
+#include "Core/QNErrorWrapper.h"
 #include "Core/QNCopyOperation.h"
 #include "Core/QNCreateFolderOperation.h"
 #include "Core/QNDownloadOperation.h"
@@ -27,7 +28,7 @@ QString lastPathComponent(const QString &path) {
 }
 
 QString errorText(const VNErrorPtr &error) {
-    return error ? error->localizedDescription() : QStringLiteral("(null)");
+    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
 }
 
 // A drive path without trailing slashes; the root becomes "".

@@ -1,6 +1,7 @@
 #include "Core/QNDownloadTaskItem.h"
 
 #include "Core/QNDownloadOperation.h"
+#include "Core/QNErrorWrapper.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
@@ -37,7 +38,7 @@ void QNDownloadTaskItem::downloadDocument(QNDocumentPtr document, QNDocumentPtr 
                 self->finishItem(completed, nullptr, downloaded, cancelled);
                 return;
             }
-            VNLog::log(QStringLiteral("QNDownloadTaskItem downloadDocument error: %1").arg(error->localizedDescription()));
+            VNLog::log(QStringLiteral("QNDownloadTaskItem downloadDocument error: %1").arg(QNErrorWrapper(error).localizedDescription()));
             self->finishItem(completed, error, downloaded, cancelled, error, nullptr, false);
         });
     addOperation(queue, download);

@@ -1,5 +1,6 @@
 #include "Core/QNMoveTaskItem.h"
 
+#include "Core/QNErrorWrapper.h"
 #include "Core/QNMoveOperation.h"
 #include "Core/QNRemoveOperation.h"
 #include "Core/QNTask.h"
@@ -8,7 +9,7 @@
 
 namespace {
 QString errorText(const VNErrorPtr &error) {
-    return error ? error->localizedDescription() : QStringLiteral("(null)");
+    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
 }
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "Core/QNRemoveTaskItem.h"
 
+#include "Core/QNErrorWrapper.h"
 #include "Core/QNListDocumentsOperation.h"
 #include "Core/QNRemoveOperation.h"
 #include "Core/QNTask.h"
@@ -10,7 +11,7 @@
 namespace {
 
 QString errorText(const VNErrorPtr &error) {
-    return error ? error->localizedDescription() : QStringLiteral("(null)");
+    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
 }
 
 QString lastPathComponent(const QString &path) {

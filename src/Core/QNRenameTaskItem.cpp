@@ -1,6 +1,7 @@
 #include "Core/QNRenameTaskItem.h"
 
 #include "Core/QNRenameOperation.h"
+#include "Core/QNErrorWrapper.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNLog.h"
 
@@ -32,7 +33,7 @@ void QNRenameTaskItem::renameDocument(QNDocumentPtr document, QNDocumentPtr dest
                 self->finishItem(completed, nullptr, result, cancelled);
                 return;
             }
-            VNLog::log(QStringLiteral("QNRenameTaskItem renameDocument error: %1").arg(error->localizedDescription()));
+            VNLog::log(QStringLiteral("QNRenameTaskItem renameDocument error: %1").arg(QNErrorWrapper(error).localizedDescription()));
             self->finishItem(completed, error, result, cancelled, error, nullptr, false);
         });
     addOperation(queue, rename);

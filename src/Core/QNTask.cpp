@@ -154,8 +154,11 @@ void QNTask::runLifeCycle(const QNTaskEventBlock &taskCompleted, const QNTaskEve
     VNLog::log(QStringLiteral("QNTask cleaning temp dir: %1").arg(m_tempDirectory));
     VNErrorPtr cleanupError;
     if (!QDir(m_tempDirectory).removeRecursively() || QFileInfo::exists(m_tempDirectory)) {
-        cleanupError = VNError::make(QStringLiteral("QNTask"), 42, QStringLiteral("error"),
-                                     QStringLiteral("The temporary folder %1 could not be removed.").arg(m_tempDirectory));
+        const QString message = QStringLiteral("The temporary folder %1 could not be removed.").arg(m_tempDirectory);
+        QVariantMap info;
+        info.insert(QStringLiteral("error"), message);
+        info.insert(VNError::localizedDescriptionKey(), message);
+        cleanupError = std::make_shared<VNError>(QStringLiteral("QNTask"), 42, info);
         VNLog::log(QStringLiteral("QNTask enqueueOnQueue error: %1").arg(cleanupError->localizedDescription()));
     }
     m_completed.store(true);

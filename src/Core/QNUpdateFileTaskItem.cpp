@@ -1,5 +1,6 @@
 #include "Core/QNUpdateFileTaskItem.h"
 
+#include "Core/QNErrorWrapper.h"
 #include "Core/QNRemoveOperation.h"
 #include "Core/QNRenameOperation.h"
 #include "Core/QNTask.h"
@@ -13,7 +14,7 @@
 namespace {
 
 QString errorText(const VNErrorPtr &error) {
-    return error ? error->localizedDescription() : QStringLiteral("(null)");
+    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
 }
 
 QString lastPathComponent(const QString &path) {
@@ -261,7 +262,7 @@ void QNUpdateFileTaskItem::restoreBackup(const QNTaskItemCompletedBlock &complet
         [self, completed, error, cancelled, renamed](QNDocumentPtr, VNErrorPtr renameError, bool renameCancelled) {
             if (renameError || renameCancelled) {
                 VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(renameError)));
-                const QString what = error ? error->localizedDescription()
+                const QString what = error ? errorText(error)
                                            : QStringLiteral("The save-back was cancelled.");
                 auto reported = self->makeError(
                     QStringLiteral("%1 The document could not be given its name back; it is kept on the drive as \"%2\".")

@@ -136,6 +136,29 @@ TEST_F(LinkUpdate, FailedUploadPutsTheDocumentBackAndReportsTheFailure) {
     EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
 }
 
+TEST_F(LinkUpdate, DocumentThatCannotGetItsNameBackIsReportedWithItsBackupName) {
+    // The upload fails after leaving part of the file at the document's
+    // place, so the backup cannot take its name again.
+    auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
+    ScriptedRemoteHandler::Script script;
+    script.failUploadsNamed = "report.docx";
+    script.failedUploadLeavesPart = true;
+    ScriptedRemoteHandler::setScript(script);
+    auto task = std::make_shared<QNUpdateFileTask>();
+    auto item = std::make_shared<QNUpdateFileTaskItem>(scripted, localDocument(path("opened/report.docx")),
+                                                       driveDocument("/docs/report.docx", false, 11),
+                                                       driveDocument("/docs", true));
+    item->setClock([] { return kSaveTime; });
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    ASSERT_TRUE(runTask(manager, task));
+    ASSERT_EQ(reports->count(), 1);
+    auto error = std::get<0>(reports->first());
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->localizedDescription().contains(kBackup)) << error->localizedDescription().toStdString();
+    EXPECT_EQ(VNTest::readFile(remote + "/docs/" + kBackup), QByteArray("old version"));
+}
+
 TEST_F(LinkUpdate, UploadCancelledWhileRunningPutsTheDocumentBack) {
     QNFakeRemoteHandler::Behaviour hold;
     hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;

@@ -2,6 +2,7 @@
 
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Platform/VNDispatch.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -75,6 +76,9 @@ void ScriptedRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPat
         s = script;
     }
     if (!s.failUploadsNamed.isEmpty() && nameOf(document) == s.failUploadsNamed) {
+        if (s.failedUploadLeavesPart && destPath)
+            VNTest::writeFile(rootFolderOf(*driveConfig()) + destPath->path() + QLatin1Char('/') + nameOf(document),
+                              "part of the upload");
         auto error = makeError(QStringLiteral("Scripted upload failure"));
         VNDispatch::mainAsync([completed, error] { completed(nullptr, error, false); });
         return;

@@ -22,6 +22,7 @@ public:
         QString failDownloadsNamed;      // a download of a file with this name fails
         QString cancelDownloadsNamed;    // ... answers as cancelled, by itself
         QString failUploadsNamed;        // an upload of a file with this name fails
+        bool failedUploadLeavesPart = false;  // ... after writing a part of it at its place
         bool removeOnlyEmptyFolders = false;
         int failRemovalNumber = 0;       // the n-th removal (1-based) fails; 0: none
         QString dotDotInListingOf;       // a listing of this folder also names "<folder>/.."
