@@ -197,7 +197,7 @@ void QNAuthWindowController::cancelLogin() {
 }
 
 void QNAuthWindowController::closePanel() {
-    if (m_closed && !m_window)
+    if (m_closed)
         return;
     m_closed = true;
     if (m_page)

@@ -161,6 +161,25 @@ TEST_F(AddDriveWindowTest, AddingTheSameKindTwiceGivesTwoDrives) {
     EXPECT_TRUE(stored[0]->displayName().isNull());
 }
 
+TEST_F(AddDriveWindowTest, EditingReplacesTheDriveAtItsIndex) {
+    useInstantLogin();
+    const QNDriveConfigList before = QNAddDriveWindowController::makeTemplates().mid(9, 3);  // Flickr, WebDAV, FTP
+    ASSERT_TRUE(QNDriveConfig::writeStoredDrives(before));
+    QNAddDriveWindowController *s = openSheet();
+    s->setEditing(true);
+    s->setDriveIndex(1);
+    s->tableViewSelectionDidChange(11);
+    fillForm(s->driveConfigWindowController(), QStringLiteral("In place"), QStringLiteral("ftp://127.0.0.1:1/"),
+             QStringLiteral("instant"), QStringLiteral("right"));
+    ASSERT_TRUE(waitForOutcome(s));
+    const QNDriveConfigList stored = storedDrives();
+    ASSERT_EQ(stored.size(), 3);
+    EXPECT_EQ(stored[0]->name(), QStringLiteral("FLICKR"));
+    EXPECT_EQ(stored[1]->displayName(), QStringLiteral("In place"));
+    EXPECT_EQ(stored[2]->name(), QStringLiteral("FTP"));
+    EXPECT_TRUE(stored[2]->displayName().isNull());
+}
+
 TEST_F(AddDriveWindowTest, AWrongPasswordSaysCouldNotLoginAndTheUserCanTryAgain) {
     useInstantLogin();
     QNAddDriveWindowController *s = openSheet();
