@@ -2,6 +2,7 @@
 
 #include "Cloud/QNFTPEncodingMemory.h"
 #include "Cloud/QNFTPErrorTexts.h"
+#include "Cloud/QNFTPListingCommandMemory.h"
 #include "Cloud/QNFTPListingParser.h"
 #include "Cloud/QNFTPLocation.h"
 #include "Cloud/QNFTPTransferLog.h"
@@ -583,6 +584,48 @@ void QNFTPHandler::runLogin(QNLoginCallback completed)
     answerOnMain([completed] { completed(true, nullptr, false); });
 }
 
+namespace {
+
+struct ListingFetch {
+    Outcome outcome;
+    CURLcode code = CURLE_OK;
+    long reply = 0;  // the server's last reply code
+    QByteArray listing;
+};
+
+// Text that no listing format reads, and no "." or ".." line either (which
+// every "ls -a" style listing shows): an error message sent as the listing.
+bool looksLikeErrorText(const QByteArray &listing)
+{
+    if (listing.trimmed().isEmpty())
+        return false;
+    QByteArray copy = listing;
+    QNStringEncoding latin1(QNStringEncoding::ISOLatin1);
+    const auto parsed = QNFTPListingParser::parseListing(copy, true, latin1);
+    if (!parsed.items.isEmpty() || !parsed.droppedNames.isEmpty())
+        return false;
+    static const QRegularExpression total(QStringLiteral("^total\\s+\\d+$"), QRegularExpression::CaseInsensitiveOption);
+    for (const QByteArray &line : listing.split('\n')) {
+        const QString text = QString::fromLatin1(line.trimmed());
+        if (!text.isEmpty() && !total.match(text).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+// Whether the server refused "LIST -a": a 5xx reply to it, a 450 ("no such
+// file", which the library takes as an empty folder), or an error message
+// in place of a listing.
+bool refusedHiddenListing(const ListingFetch &f)
+{
+    if (f.outcome.error)
+        return (f.code == CURLE_FTP_COULDNT_RETR_FILE || f.code == CURLE_REMOTE_FILE_NOT_FOUND) && f.reply >= 500 &&
+               f.reply < 600;
+    return f.reply == 450 || looksLikeErrorText(f.listing);
+}
+
+}  // namespace
+
 void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed)
 {
     auto fail = [&](const VNErrorPtr &error) {
@@ -601,28 +644,64 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
     const auto url = location.folderUrl(folderPath, encoding);
     if (!url.ok())
         return fail(ftpError(url.error));
-    Transfer t(this, config->password());
-    t.mode = Transfer::Mode::Buffer;
-    CurlHandle curl;
-    if (!curl.handle)
-        return fail(ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT))));
-    QString setupError = configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP());
-    if (setupError.isNull() && (curl_easy_setopt(curl.handle, CURLOPT_WRITEFUNCTION, &Transfer::write) != CURLE_OK ||
-                                curl_easy_setopt(curl.handle, CURLOPT_WRITEDATA, &t) != CURLE_OK))
-        setupError = QStringLiteral("The transfer could not be set up.");
-    if (!setupError.isNull())
-        return fail(ftpError(setupError));
 
-    const CURLcode code = curl_easy_perform(curl.handle);
-    const Outcome outcome = outcomeOf(code, t, isCancelled());
-    if (outcome.cancelled)
+    // One listing transfer; command replaces the library's plain LIST.
+    auto fetch = [&](const char *command) {
+        ListingFetch f;
+        Transfer t(this, config->password());
+        t.mode = Transfer::Mode::Buffer;
+        CurlHandle curl;
+        if (!curl.handle) {
+            f.outcome.error = ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT)));
+            return f;
+        }
+        QString setupError = configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP());
+        if (setupError.isNull() &&
+            (curl_easy_setopt(curl.handle, CURLOPT_WRITEFUNCTION, &Transfer::write) != CURLE_OK ||
+             curl_easy_setopt(curl.handle, CURLOPT_WRITEDATA, &t) != CURLE_OK ||
+             (command && curl_easy_setopt(curl.handle, CURLOPT_CUSTOMREQUEST, command) != CURLE_OK)))
+            setupError = QStringLiteral("The transfer could not be set up.");
+        if (!setupError.isNull()) {
+            f.outcome.error = ftpError(setupError);
+            return f;
+        }
+        f.code = curl_easy_perform(curl.handle);
+        f.outcome = outcomeOf(f.code, t, isCancelled());
+        curl_easy_getinfo(curl.handle, CURLINFO_RESPONSE_CODE, &f.reply);
+        f.listing = std::move(t.buffer);
+        return f;
+    };
+
+    // Many servers (vsftpd by default) leave names starting with a dot out
+    // of a plain LIST, and a folder copied from that listing would silently
+    // miss them. "LIST -a" shows them; a server that refuses it gets plain
+    // LIST, for this and (when the refusal is plain) every later listing.
+    const QString key = driveKey();
+    const bool askHidden = !location.isSFTP() && !QNFTPListingCommandMemory::refusesHiddenListing(key);
+    ListingFetch fetched = fetch(askHidden ? "LIST -a" : nullptr);
+    if (fetched.outcome.cancelled)
         return completed({}, searchKeyword, nullptr, true);
-    if (outcome.error)
-        return fail(outcome.error);
+    if (askHidden && refusedHiddenListing(fetched)) {
+        const long refusal = fetched.reply;
+        VNLog::log(QStringLiteral("QNFTPHandler listDocuments: the server refused \"LIST -a\" in %1 (reply %2); "
+                                  "listing with LIST")
+                       .arg(folderPath)
+                       .arg(refusal));
+        fetched = fetch(nullptr);
+        if (fetched.outcome.cancelled)
+            return completed({}, searchKeyword, nullptr, true);
+        // Remembered only when plain LIST works where "-a" did not: a folder
+        // that cannot be listed at all, or an empty one, says nothing.
+        if (!fetched.outcome.error && ((refusal >= 500 && refusal < 600) || !fetched.listing.isEmpty()))
+            QNFTPListingCommandMemory::rememberRefusal(key);
+    }
+    if (fetched.outcome.error)
+        return fail(fetched.outcome.error);
+    QByteArray listing = std::move(fetched.listing);
 
     quint32 listingEncoding = encoding.encoding();
     if (m_shouldDetectStringEncoding) {
-        const quint32 guess = QNStringEncoding::detect(t.buffer);
+        const quint32 guess = QNStringEncoding::detect(listing);
         if (guess != 0 && QNStringEncoding(guess).isAvailable()) {
             listingEncoding = guess;
             m_stringEncoding = guess;
@@ -630,7 +709,7 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
         }
     }
     QNStringEncoding names(listingEncoding);
-    const auto parsed = QNFTPListingParser::parseListing(t.buffer, true, names);
+    const auto parsed = QNFTPListingParser::parseListing(listing, true, names);
     for (const QByteArray &dropped : parsed.droppedNames) {
         if (dropped == "." || dropped == "..")
             continue;

@@ -21,6 +21,11 @@ class QNStringEncoding;
 // "detect" (0), each listing's encoding is guessed and kept for later
 // operations on that folder (QNFTPEncodingMemory).
 //
+// FTP folders are listed with "LIST -a" so that names starting with a dot
+// are there (many servers leave them out of a plain LIST, and a copied
+// folder would lack them); a drive whose server refuses it is listed with
+// plain LIST from then on (QNFTPListingCommandMemory). SFTP lists all names.
+//
 // Errors: domain "QNFTPHandler", code 42, the transfer error text followed
 // by the transfer log (password masked) as description and under "error".
 class QNFTPHandler : public QNCloudInterface {

@@ -60,6 +60,12 @@ def make_tree(root, uid, gid):
         for name in names:
             # The content is the name in UTF-8, so a test can tell it read the right file.
             _write(os.path.join(base, name.encode(codec)), name.encode("utf-8"))
+    # Dot names: left out of a plain LIST by most FTP servers.
+    os.makedirs(os.path.join(root, "dotted", ".config", ".deeper"), exist_ok=True)
+    _write(os.path.join(root, "dotted", ".profile"), b"export PATH\n")
+    _write(os.path.join(root, "dotted", "visible.txt"), b"plain to see\n")
+    _write(os.path.join(root, "dotted", ".config", "settings.ini"), b"[main]\nkey=value\n")
+    _write(os.path.join(root, "dotted", ".config", ".deeper", ".secret"), b"deep and hidden\n")
     os.makedirs(os.path.join(root, "work"), exist_ok=True)
     for dirpath, dirnames, filenames in os.walk(root.encode()):
         os.chown(dirpath, uid, gid)

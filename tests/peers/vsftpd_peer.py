@@ -6,6 +6,9 @@ State: host, port (plain), ftps_port, url, ftps_url, user, password, root
 (the served folder on disk), ca_file (the test CA, PEM), sjis_folder and
 cp1251_folder (folders whose names are in one legacy encoding), work_folder
 (a scratch folder tests may change; make a sub-folder of your own), pids.
+
+vsftpd keeps its default of leaving dot files out of a plain LIST, as most
+installations do: the client must ask for them.
 """
 import os
 
@@ -37,7 +40,6 @@ pasv_address=127.0.0.1
 dirmessage_enable=NO
 use_localtime=NO
 hide_ids=NO
-force_dot_files=YES
 max_clients=0
 max_per_ip=0
 userlist_enable=NO

@@ -1,6 +1,6 @@
 // End to end: a copy task takes a folder tree from the local drive to each
 // kind of file-server drive and back, byte for byte, through the task engine
-// and the handler factory.
+// and the handler factory; dot files and dot folders included.
 #include "FTPPeerSupport.h"
 
 #include "Core/QNCloudInterfaceFactory.h"
@@ -66,6 +66,7 @@ void writeSampleTree(const QString &root)
         {QStringLiteral("top.txt"), "top level\n"},
         {QStringLiteral("empty.bin"), QByteArray()},
         {QStringLiteral(".hidden"), "hidden\n"},
+        {QStringLiteral(".dot folder/.inner/settings.ini"), "[dot]\n"},
         {QStringLiteral("big.bin"), randomBytes(3 * 1024 * 1024 + 16, 3)},
         {QStringLiteral("name with spaces/it's \"quoted\".txt"), "quoted\n"},
         {QString::fromUtf8("Ünïcødé/日本語.txt"), "non-ascii\n"},
@@ -170,6 +171,36 @@ TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveAndBackByteIdentical)
     ASSERT_FALSE(down.error) << down.error->localizedDescription().toStdString();
     EXPECT_FALSE(down.cancelled);
     EXPECT_EQ(differences(source, back + QStringLiteral("/tree")).toStdString(), std::string());
+}
+
+// Most FTP servers, the peer's vsftpd too, leave names starting with a dot
+// out of a plain listing; a folder copied off the drive must come whole.
+TEST_P(FTPCopyTask, DotFilesAndDotFoldersComeAlongFromTheDrive)
+{
+    const Kind kind = GetParam();
+    auto drive = FTPPeer::drive(kind);
+    const Answer listed = list(drive, QStringLiteral("/dotted/"));
+    ASSERT_FALSE(listed.error) << listed.text().toStdString();
+    QStringList names = namesOf(listed.documents);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{QStringLiteral(".config"), QStringLiteral(".profile"), QStringLiteral("visible.txt")}));
+    auto config = find(listed.documents, QStringLiteral(".config"));
+    ASSERT_TRUE(config);
+    EXPECT_TRUE(config->isDirectory());
+
+    const Answer top = list(drive, QStringLiteral("/"));
+    ASSERT_FALSE(top.error) << top.text().toStdString();
+    auto dotted = find(top.documents, QStringLiteral("dotted"));
+    ASSERT_TRUE(dotted);
+    const QString back = temp->path() + QStringLiteral("/back");
+    QDir().mkpath(back);
+    const CopyRun down = copy(manager, drive, localDrive(), dotted, QNDocument::withPath(back, true));
+    ASSERT_TRUE(down.completed);
+    ASSERT_FALSE(down.error) << down.error->localizedDescription().toStdString();
+    EXPECT_FALSE(down.cancelled);
+    EXPECT_EQ(differences(root(kind) + QStringLiteral("/dotted"), back + QStringLiteral("/dotted")).toStdString(),
+              std::string());
+    EXPECT_TRUE(QFileInfo::exists(back + QStringLiteral("/dotted/.config/.deeper/.secret")));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllKinds, FTPCopyTask,

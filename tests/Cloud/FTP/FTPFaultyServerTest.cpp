@@ -1,9 +1,11 @@
 // The FTP handler against servers that misbehave: a garbage greeting, a
 // connection dropped after USER, a server that never answers, a listing in
-// mixed formats with unusable names, a listing that never ends, and a file
-// cut off in the middle. The servers are small loopback listeners made here.
+// mixed formats with unusable names, a listing that never ends, a file cut
+// off in the middle, and servers that refuse "LIST -a" (the listing with
+// dot names) in the ways real ones do. The servers are small loopback listeners made here.
 #include "FTPPeerSupport.h"
 
+#include "Cloud/QNFTPListingCommandMemory.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "support/TestSupport.h"
@@ -25,6 +27,12 @@ public:
     Greeting greeting = Greeting::Normal;
     bool dropAfterUser = false;
     QByteArray listing;
+    // "LIST -a": answered with this reply instead of a listing when set,
+    // else sent hiddenListing when set, else the plain listing.
+    QByteArray hiddenListingReply;
+    QByteArray hiddenListing;
+    // Plain LIST: answered with this reply instead of a listing when set.
+    QByteArray plainListingReply;
     bool hangListing = false;
     QByteArray file;
     qint64 announcedSize = 0;
@@ -106,9 +114,15 @@ private:
         } else if (verb == QLatin1String("SIZE")) {
             reply("213 " + QByteArray::number(announcedSize));
         } else if (verb == QLatin1String("LIST")) {
+            const bool hidden = line.section(QLatin1Char(' '), 1).trimmed() == QLatin1String("-a");
+            const QByteArray refusal = hidden ? hiddenListingReply : plainListingReply;
+            if (!refusal.isEmpty()) {
+                reply(refusal);
+                return;
+            }
             reply("150 here comes the listing");
             if (!hangListing)
-                sendData(listing, "226 done");
+                sendData(hidden && !hiddenListing.isNull() ? hiddenListing : listing, "226 done");
         } else if (verb == QLatin1String("RETR")) {
             reply("150 Opening BINARY mode data connection (" + QByteArray::number(announcedSize) + " bytes)");
             sendData(file, "426 Connection closed; transfer aborted");
@@ -140,7 +154,11 @@ QNDriveConfigPtr driveOn(const FakeFTPServer &server)
 
 class FTPFaultyServer : public ::testing::Test {
 protected:
-    void SetUp() override { temp = VNTest::makeTempDir(); }
+    void SetUp() override
+    {
+        temp = VNTest::makeTempDir();
+        QNFTPListingCommandMemory::clear();
+    }
     void TearDown() override { QNFTPHandler::setStallTimeout(60); }
     std::unique_ptr<QTemporaryDir> temp;
 };
@@ -217,7 +235,7 @@ TEST_F(FTPFaultyServer, CancelDuringAListingThatNeverEnds)
                                onMain = VNDispatch::isMainThread();
                                answered = true;
                            });
-    ASSERT_TRUE(VNTest::waitUntil([&] { return server.commands.contains(QStringLiteral("LIST")); }, 20000));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return server.commands.contains(QStringLiteral("LIST -a")); }, 20000));
     handler->cancel();
     ASSERT_TRUE(VNTest::waitUntil([&] { return answered.load(); }, 20000));
     EXPECT_TRUE(cancelled);
@@ -252,6 +270,110 @@ TEST_F(FTPFaultyServer, APasswordTypedIntoTheDriveUrlStaysOutOfLogAndErrors)
     EXPECT_TRUE(logged.contains(QStringLiteral("download url: ftp://127.0.0.1:"))) << logged.toStdString();
     EXPECT_FALSE(logged.contains(QStringLiteral("Url-Secret-77")));
     EXPECT_FALSE(logged.contains(QStringLiteral("Fake-Secret-99")));
+}
+
+// ---- listings with dot names ----
+
+const QByteArray kPlainListing = "-rw-r--r--   1 u g 12 Jan  1  2020 visible.txt\r\n"
+                                 "drwxr-xr-x   2 u g 4096 Jan  1  2020 folder\r\n";
+
+int countOf(const QStringList &commands, const QString &command)
+{
+    return int(commands.count(command));
+}
+
+TEST_F(FTPFaultyServer, AcceptedHiddenListingShowsDotNamesButNeverDotAndDotDot)
+{
+    FakeFTPServer server;
+    server.hiddenListing = "total 5\r\n"
+                           "drwxr-xr-x   3 u g 4096 Jan  1  2020 .\r\n"
+                           "drwxr-xr-x   9 u g 4096 Jan  1  2020 ..\r\n"
+                           "-rw-r--r--   1 u g 3 Jan  1  2020 .profile\r\n"
+                           "drwxr-xr-x   2 u g 4096 Jan  1  2020 .config\r\n" +
+                           kPlainListing;
+    const Answer a = list(driveOn(server), QStringLiteral("/home/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_EQ(namesOf(a.documents), (QStringList{QStringLiteral(".profile"), QStringLiteral(".config"),
+                                                 QStringLiteral("visible.txt"), QStringLiteral("folder")}));
+    auto config = find(a.documents, QStringLiteral(".config"));
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->path(), QStringLiteral("/home/.config/"));
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST -a")), 1);
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 0);
+}
+
+TEST_F(FTPFaultyServer, RefusedHiddenListingFallsBackToPlainListForTheDrive)
+{
+    FakeFTPServer server;
+    server.hiddenListingReply = "500 Unknown command or option";
+    server.listing = kPlainListing;
+    VNLog::clearCaptured();
+    const Answer first = list(driveOn(server), QStringLiteral("/"));
+    ASSERT_FALSE(first.error) << first.text().toStdString();
+    EXPECT_EQ(namesOf(first.documents), (QStringList{QStringLiteral("visible.txt"), QStringLiteral("folder")}));
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST -a")), 1);
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 1);
+    EXPECT_TRUE(VNLog::captured().join(QLatin1Char('\n')).contains(QStringLiteral("refused \"LIST -a\"")));
+
+    // Later listings on the drive, by any handler, go straight to LIST.
+    const Answer second = list(driveOn(server), QStringLiteral("/folder/"));
+    ASSERT_FALSE(second.error) << second.text().toStdString();
+    EXPECT_EQ(second.documents.size(), 2);
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST -a")), 1);
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 2);
+}
+
+TEST_F(FTPFaultyServer, HiddenListingAnsweredNoSuchFileFallsBackToPlainList)
+{
+    // A server that takes "-a" for a file name: 450 reads as an empty folder.
+    FakeFTPServer server;
+    server.hiddenListingReply = "450 -a: No such file or directory";
+    server.listing = kPlainListing;
+    const Answer a = list(driveOn(server), QStringLiteral("/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_EQ(a.documents.size(), 2);
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 1);
+}
+
+TEST_F(FTPFaultyServer, ErrorTextInPlaceOfTheHiddenListingFallsBackToPlainList)
+{
+    FakeFTPServer server;
+    server.hiddenListing = "ls: invalid option -- 'a'\r\nTry 'ls --help' for more information.\r\n";
+    server.listing = kPlainListing;
+    const Answer a = list(driveOn(server), QStringLiteral("/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_EQ(namesOf(a.documents), (QStringList{QStringLiteral("visible.txt"), QStringLiteral("folder")}));
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 1);
+}
+
+TEST_F(FTPFaultyServer, EmptyHiddenListingIsAnEmptyFolder)
+{
+    FakeFTPServer server;
+    server.hiddenListing = "total 0\r\n";
+    server.listing = kPlainListing;
+    const Answer a = list(driveOn(server), QStringLiteral("/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_TRUE(a.documents.isEmpty());
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 0);
+}
+
+TEST_F(FTPFaultyServer, FolderThatCannotBeListedAtAllIsAnErrorAndKeepsTheHiddenListing)
+{
+    FakeFTPServer server;
+    server.hiddenListingReply = "550 Permission denied";
+    server.plainListingReply = "550 Permission denied";
+    const Answer a = list(driveOn(server), QStringLiteral("/locked/"));
+    ASSERT_TRUE(a.error);
+    EXPECT_FALSE(a.cancelled);
+    EXPECT_TRUE(a.documents.isEmpty());
+
+    // Nothing was learned about "-a": the next folder asks for it again.
+    server.hiddenListingReply.clear();
+    server.hiddenListing = "-rw-r--r--   1 u g 3 Jan  1  2020 .profile\r\n";
+    const Answer b = list(driveOn(server), QStringLiteral("/open/"));
+    ASSERT_FALSE(b.error) << b.text().toStdString();
+    EXPECT_EQ(namesOf(b.documents), QStringList{QStringLiteral(".profile")});
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST -a")), 2);
 }
 
 }  // namespace
