@@ -62,58 +62,42 @@ bool DXJsonValue::toBool(bool defaultValue) const {
     }
 }
 
-DXDecimal DXJsonValue::toDecimal() const {
+std::optional<DXDecimal> DXJsonValue::decimalIf() const {
     if (const DXDecimal *d = numberIf())
         return *d;
     if (const QString *s = stringIf())
-        if (auto parsed = DXDecimal::fromString(s->trimmed()))
-            return *parsed;
-    return DXDecimal();
+        return DXDecimal::fromString(s->trimmed());
+    return std::nullopt;
+}
+
+DXDecimal DXJsonValue::toDecimal() const {
+    return decimalIf().value_or(DXDecimal());
 }
 
 qint64 DXJsonValue::toInt64(qint64 defaultValue) const {
-    if (!isNumber() && !isString())
-        return defaultValue;
-    const DXJsonValue &self = *this;
-    std::optional<DXDecimal> d;
-    if (const DXDecimal *n = self.numberIf())
-        d = *n;
-    else
-        d = DXDecimal::fromString(self.stringIf()->trimmed());
+    const std::optional<DXDecimal> d = decimalIf();
     bool ok = false;
     const qint64 v = d ? d->toInt64(&ok) : 0;
     return ok ? v : defaultValue;
 }
 
 quint64 DXJsonValue::toUInt64(quint64 defaultValue) const {
-    std::optional<DXDecimal> d;
-    if (const DXDecimal *n = numberIf())
-        d = *n;
-    else if (const QString *s = stringIf())
-        d = DXDecimal::fromString(s->trimmed());
+    const std::optional<DXDecimal> d = decimalIf();
     bool ok = false;
     const quint64 v = d ? d->toUInt64(&ok) : 0;
     return ok ? v : defaultValue;
 }
 
 int DXJsonValue::toInt(int defaultValue) const {
-    std::optional<DXDecimal> d;
-    if (const DXDecimal *n = numberIf())
-        d = *n;
-    else if (const QString *s = stringIf())
-        d = DXDecimal::fromString(s->trimmed());
+    const std::optional<DXDecimal> d = decimalIf();
     bool ok = false;
     const int v = d ? d->toInt(&ok) : 0;
     return ok ? v : defaultValue;
 }
 
 double DXJsonValue::toDouble(double defaultValue) const {
-    if (const DXDecimal *n = numberIf())
-        return n->toDouble();
-    if (const QString *s = stringIf())
-        if (auto d = DXDecimal::fromString(s->trimmed()))
-            return d->toDouble();
-    return defaultValue;
+    const std::optional<DXDecimal> d = decimalIf();
+    return d ? d->toDouble() : defaultValue;
 }
 
 QString DXJsonValue::toString(const QString &defaultValue) const {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <variant>
 
 class DXJsonArray;
@@ -114,6 +115,9 @@ public:
     bool boolValue() const { return std::get<bool>(m_data); }
 
 private:
+    // The number, or the number a string holds; empty for anything else.
+    std::optional<DXDecimal> decimalIf() const;
+
     std::variant<std::monostate, std::nullptr_t, bool, DXDecimal, QString, std::unique_ptr<DXJsonArray>,
                  std::unique_ptr<DXJsonObject>>
         m_data;
