@@ -1,9 +1,8 @@
 #include "Formats/NRDataCompressor.h"
 
 #include "Formats/NRCodecErrors.h"
+#include "Formats/NRCodecFileConversion.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <zlib.h>
 
@@ -130,51 +129,12 @@ QByteArray NRDataCompressor::compressData(const QByteArray &data, VNErrorPtr *er
 
 bool NRDataCompressor::compressDataFromFile(const QString &sourcePath, const QString &destinationPath,
                                             VNErrorPtr *error) {
-    auto fail = [&](VNErrorPtr e) {
-        if (error)
-            *error = std::move(e);
-        return false;
-    };
-    if (error)
-        *error = nullptr;
-
-    QFile destination(destinationPath);
-    if (!destination.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return fail(NRCodecErrors::cannotCreate(kVerb, sourcePath, destinationPath));
-    if (!QFileInfo::exists(sourcePath))
-        return fail(NRCodecErrors::sourceMissing(kVerb, sourcePath));
-
     NRDataCompressor codec;
-    if (VNErrorPtr e = codec.setupStream())
-        return fail(e);
-    QFile source(sourcePath);
-    if (!source.open(QIODevice::ReadOnly))
-        return fail(NRCodecErrors::cannotRead(kVerb, sourcePath, source.errorString()));
-
-    QByteArray piece(NRCodecErrors::filePieceSize, Qt::Uninitialized);
-    auto writeOut = [&](const QByteArray &out) {
-        return out.isEmpty() || destination.write(out) == out.size();
-    };
-    for (;;) {
-        const qint64 n = source.read(piece.data(), piece.size());
-        if (n < 0)
-            return fail(NRCodecErrors::cannotRead(kVerb, sourcePath, source.errorString()));
-        // A short read is taken as the end only when the next read confirms
-        // it; the stream finishes on the zero-length read.
-        VNErrorPtr e;
-        const QByteArray out = codec.compressBytes(piece.constData(), n, &e, n == 0);
-        if (e)
-            return fail(e);
-        if (!writeOut(out))
-            return fail(NRCodecErrors::cannotWrite(kVerb, sourcePath, destinationPath, destination.errorString()));
-        if (n == 0)
-            break;
-    }
-    source.close();
-    if (!destination.flush())
-        return fail(NRCodecErrors::cannotWrite(kVerb, sourcePath, destinationPath, destination.errorString()));
-    destination.close();
-    if (VNErrorPtr e = codec.closeStream())
-        return fail(e);
-    return true;
+    return NRCodecFileConversion::convertFile(
+        kVerb, sourcePath, destinationPath, [&] { return codec.setupStream(); },
+        [&](const char *bytes, qint64 length, VNErrorPtr *e, bool *) {
+            // The zero-length piece at the end of the file finishes the stream.
+            return codec.compressBytes(bytes, length, e, length == 0);
+        },
+        [&] { return codec.closeStream(); }, error);
 }

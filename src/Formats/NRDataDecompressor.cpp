@@ -1,9 +1,8 @@
 #include "Formats/NRDataDecompressor.h"
 
 #include "Formats/NRCodecErrors.h"
+#include "Formats/NRCodecFileConversion.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <zlib.h>
 
@@ -181,50 +180,19 @@ QByteArray NRDataDecompressor::uncompressData(const QByteArray &data, VNErrorPtr
 
 bool NRDataDecompressor::uncompressDataFromFile(const QString &sourcePath, const QString &destinationPath,
                                                 VNErrorPtr *error) {
-    auto fail = [&](VNErrorPtr e) {
-        if (error)
-            *error = std::move(e);
-        return false;
-    };
-    if (error)
-        *error = nullptr;
-
-    QFile destination(destinationPath);
-    if (!destination.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return fail(NRCodecErrors::cannotCreate(kVerb, sourcePath, destinationPath));
-    if (!QFileInfo::exists(sourcePath))
-        return fail(NRCodecErrors::sourceMissing(kVerb, sourcePath));
-
     NRDataDecompressor codec;
-    if (VNErrorPtr e = codec.setupStream())
-        return fail(e);
-    QFile source(sourcePath);
-    if (!source.open(QIODevice::ReadOnly))
-        return fail(NRCodecErrors::cannotRead(kVerb, sourcePath, source.errorString()));
-
-    QByteArray piece(NRCodecErrors::filePieceSize, Qt::Uninitialized);
-    for (;;) {
-        const qint64 n = source.read(piece.data(), piece.size());
-        if (n < 0)
-            return fail(NRCodecErrors::cannotRead(kVerb, sourcePath, source.errorString()));
-        if (n == 0)
-            break;
-        VNErrorPtr e;
-        const QByteArray out = codec.uncompressBytes(piece.constData(), n, &e);
-        if (e)
-            return fail(e);
-        if (!out.isEmpty() && destination.write(out) != out.size())
-            return fail(NRCodecErrors::cannotWrite(kVerb, sourcePath, destinationPath, destination.errorString()));
-        if (codec.m_phase == Phase::Trailing)
-            break;  // the rest of the file is not part of the stream
-    }
-    source.close();
-    if (!destination.flush())
-        return fail(NRCodecErrors::cannotWrite(kVerb, sourcePath, destinationPath, destination.errorString()));
-    destination.close();
-    if (VNErrorPtr e = codec.finishStream())
-        return fail(e);
-    if (VNErrorPtr e = codec.closeStream())
-        return fail(e);
-    return true;
+    return NRCodecFileConversion::convertFile(
+        kVerb, sourcePath, destinationPath, [&] { return codec.setupStream(); },
+        [&](const char *bytes, qint64 length, VNErrorPtr *e, bool *restUnneeded) {
+            QByteArray out = codec.uncompressBytes(bytes, length, e);
+            // The rest of the file is not part of the stream.
+            *restUnneeded = codec.m_phase == Phase::Trailing;
+            return out;
+        },
+        [&] {
+            if (VNErrorPtr e = codec.finishStream())
+                return e;
+            return codec.closeStream();
+        },
+        error);
 }
