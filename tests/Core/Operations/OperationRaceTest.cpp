@@ -1,4 +1,5 @@
 // Exactly one answer when a cancel and the handler's answer race.
+#include "Core/Operations/OperationTestSupport.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNDownloadOperation.h"
 #include "Core/QNListDocumentsOperation.h"
@@ -87,12 +88,7 @@ TEST_F(OperationRaces, ThousandCancelAnswerRacesDeliverOnce) {
         busyWaitMicroseconds(QRandomGenerator::global()->bounded(60));
         op->cancel();
     }
-    ASSERT_TRUE(VNTest::waitUntil([&] {
-        for (auto &op : ops)
-            if (!op->isFinished())
-                return false;
-        return true;
-    }));
+    ASSERT_TRUE(waitUntilAllFinished(ops));
     VNTest::spin(100);  // let any late answer arrive (and be dropped)
     for (int i = 0; i < kRuns; ++i) ASSERT_EQ(answers[i].load(), 1) << "run " << i;
     // Both outcomes happened, or the race was not a race.
@@ -122,12 +118,7 @@ TEST_F(OperationRaces, LocalListingCancelledWhileItRuns) {
         if (i % 3 != 0)
             op->cancel();
     }
-    ASSERT_TRUE(VNTest::waitUntil([&] {
-        for (auto &op : ops)
-            if (!op->isFinished())
-                return false;
-        return true;
-    }));
+    ASSERT_TRUE(waitUntilAllFinished(ops));
     VNTest::spin(50);
     for (int i = 0; i < kRuns; ++i) ASSERT_EQ(answers[i].load(), 1) << "run " << i;
 }

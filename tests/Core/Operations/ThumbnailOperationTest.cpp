@@ -1,4 +1,5 @@
 // The thumbnail operation with injected loaders.
+#include "Core/Operations/OperationTestSupport.h"
 #include "Core/QNThumbnailOperation.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNOperationQueue.h"
@@ -123,12 +124,7 @@ TEST(ThumbnailOperation, ManyRacesAnswerOnce) {
         op->start();
         op->cancel();
     }
-    ASSERT_TRUE(VNTest::waitUntil([&] {
-        for (auto &op : ops)
-            if (!op->isFinished())
-                return false;
-        return true;
-    }));
+    ASSERT_TRUE(waitUntilAllFinished(ops));
     VNTest::spin(50);
     for (int i = 0; i < kRuns; ++i) ASSERT_EQ(answers[i].load(), 1);
 }
