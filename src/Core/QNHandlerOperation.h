@@ -56,7 +56,6 @@ public:
     using CompletedBlock = Callback;
 
     bool isAsynchronous() const override { return true; }
-    bool isConcurrent() const { return true; }
 
     void start() override {
         if (!VNDispatch::isMainThread()) {
