@@ -22,6 +22,10 @@ VNErrorPtr cannotCreate(const QString &verb, const QString &source, const QStrin
                         .arg(verb, source, destination));
 }
 
+VNErrorPtr sameFile(const QString &verb, const QString &source) {
+    return describe(QStringLiteral("%1 of %2 failed because the destination is the source file itself").arg(verb, source));
+}
+
 VNErrorPtr sourceMissing(const QString &verb, const QString &source) {
     return describe(QStringLiteral("%1 of %2 failed the file does not exist").arg(verb, source));
 }

@@ -13,6 +13,8 @@ constexpr qint64 codecErrorCode = 11;
 
 VNErrorPtr zlibFailed(const QString &verb, int zlibCode);
 VNErrorPtr cannotCreate(const QString &verb, const QString &source, const QString &destination);
+// The destination is the source file itself (refused before either is touched).
+VNErrorPtr sameFile(const QString &verb, const QString &source);
 VNErrorPtr sourceMissing(const QString &verb, const QString &source);
 VNErrorPtr cannotRead(const QString &verb, const QString &source, const QString &underlying);
 VNErrorPtr cannotWrite(const QString &verb, const QString &source, const QString &destination,

@@ -5,7 +5,21 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 namespace NRCodecFileConversion {
+
+namespace {
+
+// Whether both paths name one existing file: the same path spelt another way,
+// a symbolic or a hard link.
+bool sameFile(const QString &a, const QString &b) {
+    struct stat sa {}, sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
 
 bool convertFile(const QString &verb, const QString &sourcePath, const QString &destinationPath,
                  const std::function<VNErrorPtr()> &setup, const PieceFunction &piece,
@@ -18,6 +32,10 @@ bool convertFile(const QString &verb, const QString &sourcePath, const QString &
     if (error)
         *error = nullptr;
 
+    // Opening the destination empties it: were it the source, the data
+    // would be gone before a byte of it was read.
+    if (sameFile(sourcePath, destinationPath))
+        return fail(NRCodecErrors::sameFile(verb, sourcePath));
     QFile destination(destinationPath);
     if (!destination.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return fail(NRCodecErrors::cannotCreate(verb, sourcePath, destinationPath));

@@ -46,7 +46,8 @@ public:
     // array and no error.
     static QByteArray compressData(const QByteArray &data, VNErrorPtr *error = nullptr);
 
-    // Deflates the file at sourcePath into destinationPath (replaced).
+    // Deflates the file at sourcePath into destinationPath (replaced; a
+    // destination that is the source file itself is refused).
     static bool compressDataFromFile(const QString &sourcePath, const QString &destinationPath,
                                      VNErrorPtr *error = nullptr);
 

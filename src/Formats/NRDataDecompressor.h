@@ -52,8 +52,9 @@ public:
     // empty buffer gives a null array and no error.
     static QByteArray uncompressData(const QByteArray &data, VNErrorPtr *error = nullptr);
 
-    // Inflates the file at sourcePath into destinationPath (replaced). A
-    // truncated stream is an error; the partly written destination stays.
+    // Inflates the file at sourcePath into destinationPath (replaced; a
+    // destination that is the source file itself is refused). A truncated
+    // stream is an error; the partly written destination stays.
     static bool uncompressDataFromFile(const QString &sourcePath, const QString &destinationPath,
                                        VNErrorPtr *error = nullptr);
 

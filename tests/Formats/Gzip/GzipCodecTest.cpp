@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace {
@@ -315,4 +316,34 @@ TEST(GzipFiles, MultiMemberFileIsDecodedWhole) {
     VNErrorPtr e;
     ASSERT_TRUE(NRDataDecompressor::uncompressDataFromFile(src, dest, &e));
     EXPECT_EQ(VNTest::readFile(dest), a + b);
+}
+
+TEST(GzipFiles, ConvertingAFileOntoItselfIsRefusedAndKeepsIt) {
+    auto dir = VNTest::makeTempDir();
+    const QByteArray plain = sampleText(100000);
+    const QByteArray packed = zlibEncode(plain, 31);
+    const QString plainPath = dir->filePath("plain.txt"), packedPath = dir->filePath("packed.gz");
+    ASSERT_TRUE(VNTest::writeFile(plainPath, plain));
+    ASSERT_TRUE(VNTest::writeFile(packedPath, packed));
+    // The same file by another spelling, and through a link to it.
+    const QString plainAgain = dir->path() + "/./plain.txt";
+    const QString packedLink = dir->filePath("link.gz");
+    ASSERT_TRUE(QFile::link(packedPath, packedLink));
+    VNErrorPtr e;
+    EXPECT_FALSE(NRDataCompressor::compressDataFromFile(plainPath, plainAgain, &e));
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->code(), 11);
+    EXPECT_EQ(VNTest::readFile(plainPath), plain);
+    e.reset();
+    EXPECT_FALSE(NRDataDecompressor::uncompressDataFromFile(packedPath, packedLink, &e));
+    ASSERT_TRUE(e);
+    EXPECT_EQ(VNTest::readFile(packedPath), packed);
+    const QString hardLink = dir->filePath("hard.txt");
+    ASSERT_EQ(::link(QFile::encodeName(plainPath).constData(), QFile::encodeName(hardLink).constData()), 0);
+    e.reset();
+    EXPECT_FALSE(NRDataCompressor::compressDataFromFile(hardLink, plainPath, &e));
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->localizedDescription(),
+              QString("Compression of %1 failed because the destination is the source file itself").arg(hardLink));
+    EXPECT_EQ(VNTest::readFile(plainPath), plain);
 }
