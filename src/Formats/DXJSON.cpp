@@ -14,12 +14,7 @@ void DXJSON::takeTrace(const DXJsonBase &from, VNErrorPtr *error) {
         *error = m_errorTrace.isEmpty() ? nullptr : m_errorTrace.last();
 }
 
-DXJsonValue DXJSON::objectWithString(const QString &text) {
-    DXJsonValue value = m_parser.objectWithString(text);
-    if (value.isUndefined())
-        takeTrace(m_parser, nullptr);
-    return value;
-}
+DXJsonValue DXJSON::objectWithString(const QString &text) { return objectWithString(text, false, nullptr); }
 
 DXJsonValue DXJSON::objectWithString(const QString &text, bool allowScalar, VNErrorPtr *error) {
     DXJsonValue value = allowScalar ? m_parser.fragmentWithString(text) : m_parser.objectWithString(text);
@@ -36,12 +31,7 @@ DXJsonValue DXJSON::objectWithString(const QString &text, VNErrorPtr *error) {
     return objectWithString(text, false, error);
 }
 
-QString DXJSON::stringWithObject(const DXJsonValue &value) {
-    QString text = m_writer.stringWithObject(value);
-    if (text.isNull())
-        takeTrace(m_writer, nullptr);
-    return text;
-}
+QString DXJSON::stringWithObject(const DXJsonValue &value) { return stringWithObject(value, false, nullptr); }
 
 QString DXJSON::stringWithObject(const DXJsonValue &value, bool allowScalar, VNErrorPtr *error) {
     QString text = allowScalar ? m_writer.stringWithFragment(value) : m_writer.stringWithObject(value);
