@@ -308,8 +308,10 @@ QString NRHTTPRequest::responseStatusMessage() const { LOCKED; return m_response
 QMap<QString, QString> NRHTTPRequest::responseHeaders() const { LOCKED; return m_responseHeaders; }
 QString NRHTTPRequest::responseHeader(const QString &name) const {
     LOCKED;
-    const auto key = m_responseHeaderNames.constFind(name.toLatin1().toLower());
-    return key == m_responseHeaderNames.cend() ? QString() : m_responseHeaders.value(*key);
+    for (auto it = m_responseHeaders.begin(); it != m_responseHeaders.end(); ++it)
+        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
+            return it.value();
+    return QString();
 }
 QList<QNetworkCookie> NRHTTPRequest::responseCookies() const { LOCKED; return m_responseCookies; }
 VNErrorPtr NRHTTPRequest::error() const { LOCKED; return m_error; }
@@ -710,7 +712,6 @@ void NRHTTPRequest::startRequest() {
     m_totalBytesSent = 0;
     m_contentLength = 0;
     m_responseHeaders.clear();
-    m_responseHeaderNames.clear();
     m_responseCompressed = false;
     m_rawHeaders.clear();
     m_headersRead = false;
@@ -732,7 +733,7 @@ void NRHTTPRequest::startRequest() {
                                  ? m_compressedPostBodyFilePath
                                  : m_postBodyFilePath;
         m_bodyFile = std::make_unique<QFile>(path);
-        if (!m_bodyFile->open(QIODevice::ReadOnly)) {
+        if (!m_bodyFile->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {  // read straight into libcurl's buffer
             failWithError(makeError(InternalErrorWhileBuildingRequestType, QStringLiteral("Unable to create read stream"),
                                     m_bodyFile->errorString()));
             return;
@@ -1055,20 +1056,17 @@ void NRHTTPRequest::readResponseHeaders() {
     m_authenticationNeeded = 0;
     m_headersRead = true;
     m_responseHeaders.clear();
-    m_responseHeaderNames.clear();
     for (const auto &[name, value] : m_rawHeaders) {
-        // Header names are ASCII: QByteArray folds their case cheaply.
-        QByteArray folded = name.toLower();
-        const auto known = m_responseHeaderNames.constFind(folded);
-        if (known != m_responseHeaderNames.cend()) {
-            QString &joined = m_responseHeaders[*known];
-            joined += QLatin1String(", ");
-            joined += QString::fromUtf8(value);
-        } else {
-            const QString n = QString::fromLatin1(name);
-            m_responseHeaderNames.insert(std::move(folded), n);
-            m_responseHeaders.insert(n, QString::fromUtf8(value));
-        }
+        const QString n = QString::fromLatin1(name);
+        QString key = n;
+        for (auto it = m_responseHeaders.begin(); it != m_responseHeaders.end(); ++it)
+            if (it.key().compare(n, Qt::CaseInsensitive) == 0)
+                key = it.key();
+        const QString v = QString::fromUtf8(value);
+        if (m_responseHeaders.contains(key))
+            m_responseHeaders[key] += QLatin1String(", ") + v;
+        else
+            m_responseHeaders.insert(key, v);
     }
     m_responseStatusMessage = QString::fromLatin1(m_statusLine);
     m_responseCompressed =
@@ -1270,8 +1268,10 @@ size_t NRHTTPRequest::handleBytesAvailable(const char *data, size_t length) {
             m_partialDownloadSize = 0;
         }
         writer = std::make_unique<QFile>(path);
-        return writer->open(resumed ? (QIODevice::WriteOnly | QIODevice::Append)
-                                    : (QIODevice::WriteOnly | QIODevice::Truncate));
+        // Unbuffered: libcurl hands over large pieces, and a buffered QFile
+        // would copy every byte of the body once more before writing it.
+        return writer->open(QIODevice::Unbuffered | (resumed ? (QIODevice::WriteOnly | QIODevice::Append)
+                                                              : (QIODevice::WriteOnly | QIODevice::Truncate)));
     };
     if (!openWriter(m_fileDownloadOutputStream, m_temporaryFileDownloadPath) ||
         m_fileDownloadOutputStream->write(data, qint64(length)) != qint64(length)) {

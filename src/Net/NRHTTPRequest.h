@@ -9,7 +9,6 @@
 #include <QByteArray>
 #include <atomic>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QMap>
 #include <QNetworkCookie>
 #include <QObject>
@@ -423,7 +422,6 @@ private:
     int m_responseStatusCode = 0;
     QString m_responseStatusMessage;
     QMap<QString, QString> m_responseHeaders;
-    QHash<QByteArray, QString> m_responseHeaderNames;  // lower-cased name -> the spelling kept
     bool m_responseCompressed = false;
     QList<QNetworkCookie> m_responseCookies;
     QByteArray m_responseEncoding;

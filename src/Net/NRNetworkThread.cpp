@@ -59,10 +59,6 @@ void NRNetworkThread::enqueue(std::shared_ptr<NRHTTPRequest> request) {
 void NRNetworkThread::releasePlace() {
     --m_running;
     m_runningCount.store(m_running);
-    // With nobody waiting there is nothing to start: a request enqueued
-    // later admits itself.
-    if (isCurrentThread() && m_waiting.empty())
-        return;
     // Possibly inside a libcurl callback, where no transfer may be added:
     // the next request starts on the next turn of the loop.
     post([this] { admit(); });
