@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -309,7 +310,37 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &QNFTPHandler::Transfer::progressCallback);
     set(CURLOPT_XFERINFODATA, &t);
+    // Received bytes go where the transfer's mode says (never to stdout).
+    set(CURLOPT_WRITEFUNCTION, &QNFTPHandler::Transfer::write);
+    set(CURLOPT_WRITEDATA, &t);
     return failed;
+}
+
+// Sets up a new handle for one transfer: the shared options, then the
+// operation's own (ownOptions answers false when one cannot be set). A null
+// text when ready, the error text otherwise.
+QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
+              QNStringEncoding &encoding, bool sftp, const std::function<bool(CURL *)> &ownOptions = {})
+{
+    if (!curl.handle)
+        return QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT));
+    const QString failed = configure(curl.handle, t, url, config, encoding, sftp);
+    if (!failed.isNull())
+        return failed;
+    if (ownOptions && !ownOptions(curl.handle))
+        return QStringLiteral("The transfer could not be set up.");
+    return {};
+}
+
+// The own options of a transfer that only sends commands: FTP commands go
+// after the library changed into the URL's folder, SFTP ones act on server
+// paths. Nothing is transferred.
+std::function<bool(CURL *)> commandOptions(bool sftp, const CurlList &commands)
+{
+    return [sftp, list = commands.list](CURL *h) {
+        return curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK &&
+               curl_easy_setopt(h, sftp ? CURLOPT_QUOTE : CURLOPT_PREQUOTE, list) == CURLE_OK;
+    };
 }
 
 struct Outcome {
@@ -565,12 +596,7 @@ void QNFTPHandler::runLogin(QNLoginCallback completed)
     Transfer t(this, config->password());
     t.mode = Transfer::Mode::Discard;
     CurlHandle curl;
-    if (!curl.handle)
-        return fail(ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT))));
-    QString setupError = configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP());
-    if (setupError.isNull() && (curl_easy_setopt(curl.handle, CURLOPT_WRITEFUNCTION, &Transfer::write) != CURLE_OK ||
-                                curl_easy_setopt(curl.handle, CURLOPT_WRITEDATA, &t) != CURLE_OK))
-        setupError = QStringLiteral("The transfer could not be set up.");
+    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP());
     if (!setupError.isNull())
         return fail(ftpError(setupError));
 
@@ -651,16 +677,9 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
         Transfer t(this, config->password());
         t.mode = Transfer::Mode::Buffer;
         CurlHandle curl;
-        if (!curl.handle) {
-            f.outcome.error = ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT)));
-            return f;
-        }
-        QString setupError = configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP());
-        if (setupError.isNull() &&
-            (curl_easy_setopt(curl.handle, CURLOPT_WRITEFUNCTION, &Transfer::write) != CURLE_OK ||
-             curl_easy_setopt(curl.handle, CURLOPT_WRITEDATA, &t) != CURLE_OK ||
-             (command && curl_easy_setopt(curl.handle, CURLOPT_CUSTOMREQUEST, command) != CURLE_OK)))
-            setupError = QStringLiteral("The transfer could not be set up.");
+        const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(), [&](CURL *h) {
+            return !command || curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command) == CURLE_OK;
+        });
         if (!setupError.isNull()) {
             f.outcome.error = ftpError(setupError);
             return f;
@@ -777,16 +796,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     t.progress = downloadProgress();
     t.sinceProgress.start();
     CurlHandle curl;
-    QString setupError;
-    if (!curl.handle) {
-        setupError = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT));
-    } else {
-        setupError = configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP());
-        if (setupError.isNull() &&
-            (curl_easy_setopt(curl.handle, CURLOPT_WRITEFUNCTION, &Transfer::write) != CURLE_OK ||
-             curl_easy_setopt(curl.handle, CURLOPT_WRITEDATA, &t) != CURLE_OK))
-            setupError = QStringLiteral("The transfer could not be set up.");
-    }
+    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP());
     if (!setupError.isNull()) {
         ::close(fd);
         ::unlink(tempPath.constData());
@@ -855,18 +865,11 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     t.progressIsUpload = true;
     t.sinceProgress.start();
     CurlHandle curl;
-    QString setupError;
-    if (!curl.handle) {
-        setupError = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT));
-    } else {
-        setupError = configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP());
-        if (setupError.isNull() &&
-            (curl_easy_setopt(curl.handle, CURLOPT_UPLOAD, 1L) != CURLE_OK ||
-             curl_easy_setopt(curl.handle, CURLOPT_READDATA, &t) != CURLE_OK ||
-             curl_easy_setopt(curl.handle, CURLOPT_READFUNCTION, &Transfer::read) != CURLE_OK ||
-             curl_easy_setopt(curl.handle, CURLOPT_INFILESIZE_LARGE, curl_off_t(info.st_size)) != CURLE_OK))
-            setupError = QStringLiteral("The transfer could not be set up.");
-    }
+    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(), [&](CURL *h) {
+        return curl_easy_setopt(h, CURLOPT_UPLOAD, 1L) == CURLE_OK && curl_easy_setopt(h, CURLOPT_READDATA, &t) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_READFUNCTION, &Transfer::read) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(info.st_size)) == CURLE_OK;
+    });
     if (!setupError.isNull()) {
         ::close(fd);
         return fail(ftpError(setupError));
@@ -905,10 +908,9 @@ void QNFTPHandler::removePartialUpload(const QString &folderPath, const QString 
     Transfer t(this, config->password());
     t.watchCancel = false;  // this cleanup runs because of a cancel
     CurlHandle curl;
-    if (!curl.handle || !configure(curl.handle, t, url.bytes, *config, encoding, location.isSFTP()).isNull())
+    if (!setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(), commandOptions(location.isSFTP(), commands))
+             .isNull())
         return;
-    curl_easy_setopt(curl.handle, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(curl.handle, location.isSFTP() ? CURLOPT_QUOTE : CURLOPT_PREQUOTE, commands.list);
     const CURLcode code = curl_easy_perform(curl.handle);
     VNLog::log(QStringLiteral("QNFTPHandler upload removed the partial file \u201c%1\u201d: %2")
                    .arg(QNFTPLocation::join(folderPath, fileName),
@@ -918,9 +920,8 @@ void QNFTPHandler::removePartialUpload(const QString &folderPath, const QString 
 
 namespace {
 
-// Runs server commands: FTP commands in the given folder, sent after the
-// transfer library changed into it as it does for listing; or SFTP commands
-// on server paths. Nothing is transferred.
+// Runs server commands (see commandOptions): FTP commands in the folder the
+// URL names, or SFTP commands on server paths.
 Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
                         const QByteArray &url, CurlList &commands)
 {
@@ -928,13 +929,7 @@ Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool
         return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_OUT_OF_MEMORY)))};
     QNFTPHandler::Transfer t(handler, config.password());
     CurlHandle curl;
-    if (!curl.handle)
-        return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT)))};
-    QString setupError = configure(curl.handle, t, url, config, encoding, sftp);
-    if (setupError.isNull() &&
-        (curl_easy_setopt(curl.handle, CURLOPT_NOBODY, 1L) != CURLE_OK ||
-         curl_easy_setopt(curl.handle, sftp ? CURLOPT_QUOTE : CURLOPT_PREQUOTE, commands.list) != CURLE_OK))
-        setupError = QStringLiteral("The transfer could not be set up.");
+    const QString setupError = setUp(curl, t, url, config, encoding, sftp, commandOptions(sftp, commands));
     if (!setupError.isNull())
         return {false, ftpError(setupError)};
     const CURLcode code = curl_easy_perform(curl.handle);
