@@ -36,7 +36,12 @@ class QWidget;
 // code must not reach whatever listens at the callback address. The first
 // match is handed to the handler's processOAuthLogin() (the URL, or a null
 // string for a cancel or refusal), once, on the next turn of the main loop;
-// later matches are stopped and dropped.
+// later matches are stopped and dropped. Navigations (server redirects
+// included) are stopped before they start; other requests through the
+// profile's interceptor. One case escapes: a sub-resource (an image, a
+// script) whose own server redirects it to a callback address is recognised
+// but still sent, since this web engine only reports such redirects. Sign-in
+// redirects are navigations, so an authorization code never takes that path.
 //
 // Clients that watch the view themselves (the Flickr and Live Connect
 // clients) use webView()/page() and addRequestObserver().
