@@ -15,11 +15,22 @@
 #include <QUuid>
 #include <atomic>
 #include <filesystem>
+#include <limits>
 
 namespace {
 
 const QString kDAV = QStringLiteral("DAV:");
 std::atomic<int> g_wiFiDiskQuotaPort{0};
+
+// The sum of two sizes a server reported. Figures too large (or too
+// negative) to add up give the largest (smallest) size instead of wrapping
+// round to a nonsense one.
+qint64 addSizes(qint64 a, qint64 b) {
+    qint64 sum = 0;
+    if (!__builtin_add_overflow(a, b, &sum))
+        return sum;
+    return a > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+}
 
 XTNamespaceMappings davMappings() {
     return {{QStringLiteral("D"), kDAV}};
@@ -677,9 +688,9 @@ bool QNWebDAVHandler::parseWiFiDiskQuota(const QByteArray &reply, qint64 *used, 
     qint64 usedSum = 0, availableSum = 0, totalSum = 0;
     for (const DXJsonValue &disk : details.toArray()) {
         for (const DXJsonValue &partition : disk["partition_detail"].toArray()) {
-            usedSum += QNUtils::sizeToNumber(partition["used"].toString());
-            availableSum += QNUtils::sizeToNumber(partition["avai"].toString());
-            totalSum += QNUtils::sizeToNumber(partition["capacity"].toString());
+            usedSum = addSizes(usedSum, QNUtils::sizeToNumber(partition["used"].toString()));
+            availableSum = addSizes(availableSum, QNUtils::sizeToNumber(partition["avai"].toString()));
+            totalSum = addSizes(totalSum, QNUtils::sizeToNumber(partition["capacity"].toString()));
         }
     }
     *used = usedSum;
@@ -783,7 +794,7 @@ void QNWebDAVHandler::quotaByProperties(QNDocumentPtr root, QNQuotaCallback comp
             config->setUsedBytes(used);
             config->setSharedBytes(0);
             // The reply has no total; the drive list shows available + used.
-            config->setTotalBytes(available + used);
+            config->setTotalBytes(addSizes(available, used));
         }
         completed(nullptr, false);
     };

@@ -102,7 +102,8 @@ public:
     // is not a multistatus document.
     static QNDocumentList parseListing(const QByteArray &reply, const ListingContext &context,
                                        VNErrorPtr *error);
-    // Reads a Wi-Fi disk's "pref-get" reply: (used, available, total) sums.
+    // Reads a Wi-Fi disk's "pref-get" reply: (used, available, total) sums,
+    // held at the 64-bit limits when the figures would overflow them.
     // False and *error when the reply is not the expected JSON.
     static bool parseWiFiDiskQuota(const QByteArray &reply, qint64 *used, qint64 *available, qint64 *total,
                                    VNErrorPtr *error);

@@ -121,6 +121,7 @@ QUOTA_SCENARIOS = {
     "quota-both": (7340032000, 1610612736),
     "quota-used": (None, 123456789),
     "quota-none": (None, None),
+    "quota-huge": (2**63 - 1, 2**63 - 1),
 }
 
 

@@ -5,6 +5,7 @@
 
 #include <QJsonObject>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace WebDAVPeer;
 
@@ -94,6 +95,15 @@ TEST_F(WebDAVQuota, QuotaPropertiesFromTheServer) {
     preset(none);
     ASSERT_FALSE(quota(none)->error);
     EXPECT_EQ(none->availableBytes() + none->usedBytes() + none->totalBytes(), 0);
+}
+
+TEST_F(WebDAVQuota, QuotaPropertiesTooLargeToAddUpGiveTheLargestTotal) {
+    auto huge = drive(fakeURL() + "/quota-huge");
+    auto answer = quota(huge);
+    ASSERT_FALSE(answer->error) << answer->errorText().toStdString();
+    EXPECT_EQ(huge->availableBytes(), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(huge->usedBytes(), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(huge->totalBytes(), std::numeric_limits<qint64>::max());
 }
 
 TEST_F(WebDAVQuota, RefusedOrGarbledQuotaIsAnError) {

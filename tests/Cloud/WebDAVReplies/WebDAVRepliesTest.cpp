@@ -7,6 +7,7 @@
 
 #include <QTimeZone>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace {
 
@@ -223,6 +224,20 @@ TEST(WebDAVQuotaReplies, WiFiDiskSumsEveryPartitionOfEveryDisk) {
     EXPECT_EQ(used, 2134900736LL + 3);
     EXPECT_EQ(available, 1073741824LL + 12288);
     EXPECT_EQ(total, 2684354560LL + 1099511627776LL + 3);
+}
+
+TEST(WebDAVQuotaReplies, WiFiDiskFiguresTooLargeToAddUpSaturate) {
+    // Each figure fits in 64 bits (or saturates by itself); their sums do not.
+    const QByteArray reply = R"({"arguments":{"infos":{"disk_list":{"disk_detail":[
+        {"partition_detail":[{"used":"5000000T","avai":"-5000000T","capacity":"9000000T"}]},
+        {"partition_detail":[{"used":"5000000T","avai":"-5000000T","capacity":"9000000T"}]}
+    ]}}}})";
+    qint64 used = 0, available = 0, total = 0;
+    VNErrorPtr error;
+    ASSERT_TRUE(QNWebDAVHandler::parseWiFiDiskQuota(reply, &used, &available, &total, &error));
+    EXPECT_EQ(used, std::numeric_limits<qint64>::max());
+    EXPECT_EQ(available, std::numeric_limits<qint64>::min());
+    EXPECT_EQ(total, std::numeric_limits<qint64>::max());
 }
 
 TEST(WebDAVQuotaReplies, WiFiDiskWithNoDisksIsZeroAndSuccess) {
