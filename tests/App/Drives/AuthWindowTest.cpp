@@ -138,9 +138,12 @@ TEST_F(AuthWindowTest, EverySheetStartsWithoutCookies) {
     QNAuthWindowController first;
     first.window()->show();
     EXPECT_TRUE(first.profile()->isOffTheRecord());
+    bool setCookieLoaded = false;
+    const QMetaObject::Connection watch = QObject::connect(first.page(), &QWebEnginePage::loadFinished,
+                                                           [&setCookieLoaded](bool) { setCookieLoaded = true; });
     first.loadRequest(provider.url(QStringLiteral("/setcookie")));
-    ASSERT_TRUE(VNTest::waitUntil([&] { return !provider.requestsFor(QStringLiteral("/setcookie")).isEmpty(); }));
-    VNTest::spin(200);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return setCookieLoaded; }, 30000));
+    QObject::disconnect(watch);
     first.loadRequest(provider.url(QStringLiteral("/check")));
     ASSERT_TRUE(VNTest::waitUntil([&] { return provider.requestsFor(QStringLiteral("/check")).size() == 1; }));
     // The first sheet keeps its cookie while it lives...
