@@ -574,6 +574,29 @@ void logError(const char *operation, const VNErrorPtr &error)
     VNLog::log(QStringLiteral("QNFTPHandler %1 error: %2").arg(QLatin1String(operation), text.section(QLatin1Char('\n'), 0, 0)));
 }
 
+// The answers of an operation that ends with a document, given on the
+// worker; errors are logged under the operation's name.
+struct DocumentAnswer {
+    const char *operation;
+    const QNDocumentCallback &completed;
+
+    void failed(const VNErrorPtr &error) const
+    {
+        logError(operation, error);
+        completed(nullptr, error, false);
+    }
+    void cancelled() const { completed(nullptr, nullptr, true); }
+    // Answers a cancelled or failed transfer; false when it succeeded.
+    bool unsuccessful(const Outcome &outcome) const
+    {
+        if (outcome.cancelled)
+            cancelled();
+        else if (outcome.error)
+            failed(outcome.error);
+        return outcome.cancelled || outcome.error;
+    }
+};
+
 }  // namespace
 
 void QNFTPHandler::runLogin(QNLoginCallback completed)
@@ -756,15 +779,12 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
 
 void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed)
 {
-    auto fail = [&](const VNErrorPtr &error) {
-        logError("download", error);
-        completed(nullptr, error, false);
-    };
+    const DocumentAnswer answer{"download", completed};
     const auto config = driveConfig();
     if (!config || !document || !destPath || destPath->path().isEmpty())
-        return fail(ftpError(QStringLiteral("The download has no source or destination.")));
+        return answer.failed(ftpError(QStringLiteral("The download has no source or destination.")));
     if (isCancelled())
-        return completed(nullptr, nullptr, true);
+        return answer.cancelled();
 
     const QString remotePath = document->path();
     const QString localPath = destPath->path();
@@ -772,7 +792,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     QNStringEncoding encoding(encodingFor(remotePath));
     const auto url = location.fileUrl(remotePath, encoding);
     if (!url.ok())
-        return fail(ftpError(url.error));
+        return answer.failed(ftpError(url.error));
     VNLog::log(QStringLiteral("download url: %1").arg(urlForLog(url.bytes)));
 
     // The file is written under a temporary name beside the destination and
@@ -785,7 +805,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     tmpl += ".part-XXXXXX";
     const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0)
-        return fail(ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
+        return answer.failed(ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
                                  .arg(localPath, systemError(errno))));
     ::fchmod(fd, 0644);
     const QByteArray tempPath = tmpl;
@@ -800,7 +820,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     if (!setupError.isNull()) {
         ::close(fd);
         ::unlink(tempPath.constData());
-        return fail(ftpError(setupError));
+        return answer.failed(ftpError(setupError));
     }
 
     const CURLcode code = curl_easy_perform(curl.handle);
@@ -817,10 +837,8 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
                                        .arg(localPath, systemError(errno)))};
     if (outcome.cancelled || outcome.error)
         ::unlink(tempPath.constData());
-    if (outcome.cancelled)
-        return completed(nullptr, nullptr, true);
-    if (outcome.error)
-        return fail(outcome.error);
+    if (answer.unsuccessful(outcome))
+        return;
     auto result = QNDocument::create();
     result->setPath(localPath);
     result->setDisplayName(destInfo.fileName());
@@ -829,15 +847,12 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
 
 void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed)
 {
-    auto fail = [&](const VNErrorPtr &error) {
-        logError("upload", error);
-        completed(nullptr, error, false);
-    };
+    const DocumentAnswer answer{"upload", completed};
     const auto config = driveConfig();
     if (!config || !document || !destPath || document->path().isEmpty())
-        return fail(ftpError(QStringLiteral("The upload has no source or destination.")));
+        return answer.failed(ftpError(QStringLiteral("The upload has no source or destination.")));
     if (isCancelled())
-        return completed(nullptr, nullptr, true);
+        return answer.cancelled();
 
     const QString localPath = document->path();
     const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
@@ -846,16 +861,16 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     QNStringEncoding encoding(encodingFor(folderPath));
     const auto url = location.fileUrl(QNFTPLocation::join(folderPath, fileName), encoding);
     if (!url.ok())
-        return fail(ftpError(url.error));
+        return answer.failed(ftpError(url.error));
 
     const int fd = ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return fail(ftpError(QStringLiteral("The file \u201c%1\u201d could not be read: %2")
+        return answer.failed(ftpError(QStringLiteral("The file \u201c%1\u201d could not be read: %2")
                                  .arg(localPath, systemError(errno))));
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return fail(ftpError(QStringLiteral("\u201c%1\u201d is not a file that can be uploaded.").arg(localPath)));
+        return answer.failed(ftpError(QStringLiteral("\u201c%1\u201d is not a file that can be uploaded.").arg(localPath)));
     }
 
     Transfer t(this, config->password());
@@ -872,7 +887,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     });
     if (!setupError.isNull()) {
         ::close(fd);
-        return fail(ftpError(setupError));
+        return answer.failed(ftpError(setupError));
     }
 
     const CURLcode code = curl_easy_perform(curl.handle);
@@ -880,10 +895,8 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     const Outcome outcome = outcomeOf(code, t, isCancelled());
     if ((outcome.cancelled || outcome.error) && t.readStarted)
         removePartialUpload(folderPath, fileName);
-    if (outcome.cancelled)
-        return completed(nullptr, nullptr, true);
-    if (outcome.error)
-        return fail(outcome.error);
+    if (answer.unsuccessful(outcome))
+        return;
     completed(destPath, nullptr, false);
 }
 
@@ -940,17 +953,14 @@ Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool
 
 void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed)
 {
-    auto fail = [&](const VNErrorPtr &error) {
-        logError("createFolder", error);
-        completed(nullptr, error, false);
-    };
+    const DocumentAnswer answer{"createFolder", completed};
     const auto config = driveConfig();
     if (!config || !destPath)
-        return fail(ftpError(QStringLiteral("The new folder has no place.")));
+        return answer.failed(ftpError(QStringLiteral("The new folder has no place.")));
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
-        return fail(ftpError(QStringLiteral("\u201c%1\u201d is not a valid folder name.").arg(name)));
+        return answer.failed(ftpError(QStringLiteral("\u201c%1\u201d is not a valid folder name.").arg(name)));
     if (isCancelled())
-        return completed(nullptr, nullptr, true);
+        return answer.cancelled();
 
     const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
     const QString newPath = QNFTPLocation::join(folderPath, name);
@@ -961,23 +971,21 @@ void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocum
     if (location.isSFTP()) {
         const auto path = location.serverPath(newPath, encoding);
         if (!path.ok())
-            return fail(ftpError(path.error));
+            return answer.failed(ftpError(path.error));
         url = location.baseUrl(encoding);
         commands.append("mkdir " + QNFTPLocation::sftpQuoted(path.bytes));
     } else {
         const auto bytes = QNFTPLocation::nameBytes(name, encoding);
         if (!bytes.ok())
-            return fail(ftpError(bytes.error));
+            return answer.failed(ftpError(bytes.error));
         url = location.folderUrl(folderPath, encoding);
         commands.append("MKD " + bytes.bytes);
     }
     if (!url.ok())
-        return fail(ftpError(url.error));
+        return answer.failed(ftpError(url.error));
     const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
-    if (outcome.cancelled)
-        return completed(nullptr, nullptr, true);
-    if (outcome.error)
-        return fail(outcome.error);
+    if (answer.unsuccessful(outcome))
+        return;
     auto result = QNDocument::create();
     result->setPath(newPath);
     result->setDisplayName(name);
@@ -986,19 +994,16 @@ void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocum
 
 void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback completed)
 {
-    auto fail = [&](const VNErrorPtr &error) {
-        logError("remove", error);
-        completed(nullptr, error, false);
-    };
+    const DocumentAnswer answer{"remove", completed};
     const auto config = driveConfig();
     if (!config || !document)
-        return fail(ftpError(QStringLiteral("Nothing to remove.")));
+        return answer.failed(ftpError(QStringLiteral("Nothing to remove.")));
     const QString path = document->path();
     const QString name = QNFTPLocation::lastComponent(path);
     if (name.isEmpty())
-        return fail(ftpError(QStringLiteral("The drive's top folder cannot be removed.")));
+        return answer.failed(ftpError(QStringLiteral("The drive's top folder cannot be removed.")));
     if (isCancelled())
-        return completed(nullptr, nullptr, true);
+        return answer.cancelled();
 
     const bool folder = document->isDirectory();
     QNFTPLocation location(config->url());
@@ -1008,43 +1013,38 @@ void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback complete
     if (location.isSFTP()) {
         const auto serverPath = location.serverPath(path, encoding);
         if (!serverPath.ok())
-            return fail(ftpError(serverPath.error));
+            return answer.failed(ftpError(serverPath.error));
         url = location.baseUrl(encoding);
         commands.append((folder ? "rmdir " : "rm ") + QNFTPLocation::sftpQuoted(serverPath.bytes));
     } else {
         const auto bytes = QNFTPLocation::nameBytes(name, encoding);
         if (!bytes.ok())
-            return fail(ftpError(bytes.error));
+            return answer.failed(ftpError(bytes.error));
         url = location.folderUrl(QNFTPLocation::parentPath(path), encoding);
         commands.append((folder ? "RMD " : "DELE ") + bytes.bytes);
     }
     if (!url.ok())
-        return fail(ftpError(url.error));
+        return answer.failed(ftpError(url.error));
     const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
-    if (outcome.cancelled)
-        return completed(nullptr, nullptr, true);
-    if (outcome.error)
-        return fail(outcome.error);
+    if (answer.unsuccessful(outcome))
+        return;
     completed(document, nullptr, false);
 }
 
 void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed)
 {
-    auto fail = [&](const VNErrorPtr &error) {
-        logError("rename", error);
-        completed(nullptr, error, false);
-    };
+    const DocumentAnswer answer{"rename", completed};
     const auto config = driveConfig();
     if (!config || !document || !name)
-        return fail(ftpError(QStringLiteral("Nothing to rename.")));
+        return answer.failed(ftpError(QStringLiteral("Nothing to rename.")));
     const QString oldPath = document->path();
     const QString newPath = name->path();
     const QString oldName = QNFTPLocation::lastComponent(oldPath);
     const QString newName = QNFTPLocation::lastComponent(newPath);
     if (oldName.isEmpty() || newName.isEmpty() || (!name->displayName().isEmpty() && name->displayName().contains(QLatin1Char('/'))))
-        return fail(ftpError(QStringLiteral("\u201c%1\u201d cannot be renamed to \u201c%2\u201d.").arg(oldPath, newPath)));
+        return answer.failed(ftpError(QStringLiteral("\u201c%1\u201d cannot be renamed to \u201c%2\u201d.").arg(oldPath, newPath)));
     if (isCancelled())
-        return completed(nullptr, nullptr, true);
+        return answer.cancelled();
 
     QNFTPLocation location(config->url());
     QNStringEncoding encoding(encodingFor(oldPath));
@@ -1054,7 +1054,7 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
         const auto from = location.serverPath(oldPath, encoding);
         const auto to = location.serverPath(newPath, encoding);
         if (!from.ok() || !to.ok())
-            return fail(ftpError(!from.ok() ? from.error : to.error));
+            return answer.failed(ftpError(!from.ok() ? from.error : to.error));
         url = location.baseUrl(encoding);
         commands.append("rename " + QNFTPLocation::sftpQuoted(from.bytes) + ' ' + QNFTPLocation::sftpQuoted(to.bytes));
     } else {
@@ -1072,17 +1072,15 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
         const auto from = QNFTPLocation::nameBytes(oldName, encoding);
         const auto to = QNFTPLocation::nameBytes(target, encoding);
         if (!from.ok() || !to.ok())
-            return fail(ftpError(!from.ok() ? from.error : to.error));
+            return answer.failed(ftpError(!from.ok() ? from.error : to.error));
         url = location.folderUrl(oldParent, encoding);
         commands.append("RNFR " + from.bytes);
         commands.append("RNTO " + to.bytes);
     }
     if (!url.ok())
-        return fail(ftpError(url.error));
+        return answer.failed(ftpError(url.error));
     const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
-    if (outcome.cancelled)
-        return completed(nullptr, nullptr, true);
-    if (outcome.error)
-        return fail(outcome.error);
+    if (answer.unsuccessful(outcome))
+        return;
     completed(document, nullptr, false);
 }
