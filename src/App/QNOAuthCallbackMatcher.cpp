@@ -44,6 +44,14 @@ void QNOAuthCallbackMatcher::setConfig(const Config &config) {
     currentConfig() = config;
 }
 
+QString QNOAuthCallbackMatcher::loopbackCallbackUrl(const QString &path) {
+    return QStringLiteral("http://") + config().loopbackHost + path;
+}
+
+QString QNOAuthCallbackMatcher::productRedirectUrl() {
+    return QStringLiteral("https://") + config().productSite + QStringLiteral("/redirect");
+}
+
 QStringList QNOAuthCallbackMatcher::markers(const Config &c) {
     const QString loopHttp = QStringLiteral("http://") + c.loopbackHost;
     return {

@@ -43,6 +43,12 @@ public:
     static void setConfig(const Config &config);
     static Config defaultConfig();
 
+    // Redirect addresses for the handlers, built from the configuration in
+    // use: "http://<loopback host><path>" (path "/", "/bitcasa", "/flickr"
+    // ...) and "https://<product site>/redirect".
+    static QString loopbackCallbackUrl(const QString &path = QStringLiteral("/"));
+    static QString productRedirectUrl();
+
     // The twelve markers, in the order they are tested.
     static QStringList markers(const Config &config);
     // Tests the absolute URL text against the markers in order; the first
