@@ -264,7 +264,7 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
         // and vsftpd (the most common server) fails the upload ("426 Failure
         // reading network stream") most of the time.
         if (!sftp)
-            set(CURLOPT_SSLVERSION, long(CURL_SSLVERSION_DEFAULT | CURL_SSLVERSION_MAX_TLSv1_2));
+            set(CURLOPT_SSLVERSION, long(CURL_SSLVERSION_DEFAULT) | long(CURL_SSLVERSION_MAX_TLSv1_2));
     }
     if (config.ftpActive())
         set(CURLOPT_FTPPORT, "-");
@@ -348,9 +348,11 @@ struct Outcome {
     VNErrorPtr error;
 };
 
+// A transfer's result. A local file that failed (even after the library was
+// done, such as a download's file failing to close) fails the transfer.
 Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
 {
-    if (code == CURLE_OK)
+    if (code == CURLE_OK && !t.ioFailed)
         return {};
     if (code == CURLE_ABORTED_BY_CALLBACK && cancelled && !t.ioFailed)
         return {true, nullptr};
@@ -467,11 +469,6 @@ quint32 QNFTPHandler::encodingFor(const QString &path) const
             return remembered;
     }
     return m_stringEncoding.load();
-}
-
-void QNFTPHandler::cancel()
-{
-    QNCloudInterface::cancel();
 }
 
 // ---- operations: each queues its transfer on a worker ----
@@ -747,7 +744,7 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
         if (guess != 0 && QNStringEncoding(guess).isAvailable()) {
             listingEncoding = guess;
             m_stringEncoding = guess;
-            QNFTPEncodingMemory::remember(driveKey(), folderPath, guess);
+            QNFTPEncodingMemory::remember(key, folderPath, guess);
         }
     }
     QNStringEncoding names(listingEncoding);
@@ -829,9 +826,6 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
         t.ioError = systemError(errno);
     }
     Outcome outcome = outcomeOf(code, t, isCancelled());
-    if (code == CURLE_OK && t.ioFailed)
-        outcome = {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_WRITE_ERROR)) +
-                                   QStringLiteral(" (%1)").arg(t.ioError) + t.log.text())};
     if (!outcome.cancelled && !outcome.error && ::rename(tempPath.constData(), QFile::encodeName(localPath)) != 0)
         outcome = {false, ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
                                        .arg(localPath, systemError(errno)))};
@@ -1041,7 +1035,7 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
     const QString newPath = name->path();
     const QString oldName = QNFTPLocation::lastComponent(oldPath);
     const QString newName = QNFTPLocation::lastComponent(newPath);
-    if (oldName.isEmpty() || newName.isEmpty() || (!name->displayName().isEmpty() && name->displayName().contains(QLatin1Char('/'))))
+    if (oldName.isEmpty() || newName.isEmpty() || name->displayName().contains(QLatin1Char('/')))
         return answer.failed(ftpError(QStringLiteral("\u201c%1\u201d cannot be renamed to \u201c%2\u201d.").arg(oldPath, newPath)));
     if (isCancelled())
         return answer.cancelled();

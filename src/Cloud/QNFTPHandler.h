@@ -48,7 +48,6 @@ public:
     void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
     void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
     void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
-    void cancel() override;
 
     // The encoding names travel in (may change to a listing's guess).
     quint32 stringEncoding() const { return m_stringEncoding.load(); }
@@ -75,6 +74,8 @@ public:
     // The queue whose workers run the transfers.
     static VNOperationQueue &transferQueue();
 
+    // One transfer's state; public for the libcurl callbacks and helpers
+    // in the .cpp file.
     struct Transfer;
 
 private:
