@@ -16,9 +16,10 @@
 // itself is injected: the user interface hands in its network loader once
 // (setDefaultURLLoader) or per operation; tests hand in their own.
 //
-// The answer (data, error) runs on the operation's own one-at-a-time queue,
-// exactly once: the loader's answer, or (null, null) when the operation is
-// cancelled while executing or before it starts; a later answer is dropped.
+// The answer (data, error) comes exactly once: the loader's answer, on the
+// operation's own one-at-a-time queue, or (null, null) when the operation is
+// cancelled while executing or before it starts, on the main thread (where
+// start() and cancel() do their work); a later answer is dropped.
 // The HTTP status is not examined (the loader decides what is an error).
 class QNThumbnailOperation : public VNOperation {
 public:
