@@ -450,9 +450,11 @@ VNOperationQueue &QNFTPHandler::transferQueue()
     return *queue;
 }
 
-std::shared_ptr<QNFTPHandler> QNFTPHandler::self()
+void QNFTPHandler::runOnWorker(std::function<void(QNFTPHandler &)> work)
 {
-    return std::static_pointer_cast<QNFTPHandler>(shared_from_this());
+    // The queued work holds the handler: it lives until its transfer ran.
+    auto me = std::static_pointer_cast<QNFTPHandler>(shared_from_this());
+    transferQueue().addOperation([me, work = std::move(work)] { work(*me); });
 }
 
 QString QNFTPHandler::driveKey() const
@@ -487,18 +489,14 @@ void QNFTPHandler::login(QNLoginCallback completed)
 {
     if (!completed)
         completed = [](bool, VNErrorPtr, bool) {};
-    auto me = self();
-    transferQueue().addOperation([me, completed = std::move(completed)]() mutable { me->runLogin(std::move(completed)); });
+    runOnWorker([completed](QNFTPHandler &me) { me.runLogin(completed); });
 }
 
 void QNFTPHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed)
 {
     if (!completed)
         completed = [](QNDocumentList, QString, VNErrorPtr, bool) {};
-    auto me = self();
-    transferQueue().addOperation([me, folder, searchKeyword, completed = std::move(completed)]() mutable {
-        me->runList(folder, searchKeyword, std::move(completed));
-    });
+    runOnWorker([folder, searchKeyword, completed](QNFTPHandler &me) { me.runList(folder, searchKeyword, completed); });
 }
 
 void QNFTPHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -508,10 +506,7 @@ void QNFTPHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNPr
         completed = ignoreAnswer();
     setDownloadProgress(std::move(progress));
     m_fileSize = document ? document->size() : 0;
-    auto me = self();
-    transferQueue().addOperation([me, document, destPath, completed = std::move(completed)]() mutable {
-        me->runDownload(document, destPath, std::move(completed));
-    });
+    runOnWorker([document, destPath, completed](QNFTPHandler &me) { me.runDownload(document, destPath, completed); });
 }
 
 void QNFTPHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -520,40 +515,28 @@ void QNFTPHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProg
     if (!completed)
         completed = ignoreAnswer();
     setUploadProgress(std::move(progress));
-    auto me = self();
-    transferQueue().addOperation([me, document, destPath, completed = std::move(completed)]() mutable {
-        me->runUpload(document, destPath, std::move(completed));
-    });
+    runOnWorker([document, destPath, completed](QNFTPHandler &me) { me.runUpload(document, destPath, completed); });
 }
 
 void QNFTPHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed)
 {
     if (!completed)
         completed = ignoreAnswer();
-    auto me = self();
-    transferQueue().addOperation([me, name, destPath, completed = std::move(completed)]() mutable {
-        me->runCreateFolder(name, destPath, std::move(completed));
-    });
+    runOnWorker([name, destPath, completed](QNFTPHandler &me) { me.runCreateFolder(name, destPath, completed); });
 }
 
 void QNFTPHandler::remove(QNDocumentPtr document, QNDocumentCallback completed)
 {
     if (!completed)
         completed = ignoreAnswer();
-    auto me = self();
-    transferQueue().addOperation([me, document, completed = std::move(completed)]() mutable {
-        me->runRemove(document, std::move(completed));
-    });
+    runOnWorker([document, completed](QNFTPHandler &me) { me.runRemove(document, completed); });
 }
 
 void QNFTPHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed)
 {
     if (!completed)
         completed = ignoreAnswer();
-    auto me = self();
-    transferQueue().addOperation([me, document, name, completed = std::move(completed)]() mutable {
-        me->runRename(document, name, std::move(completed));
-    });
+    runOnWorker([document, name, completed](QNFTPHandler &me) { me.runRename(document, name, completed); });
 }
 
 // ---- workers ----

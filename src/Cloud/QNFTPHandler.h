@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class VNOperationQueue;
@@ -79,7 +80,8 @@ public:
     struct Transfer;
 
 private:
-    std::shared_ptr<QNFTPHandler> self();
+    // Queues work on a transfer worker, keeping this handler alive for it.
+    void runOnWorker(std::function<void(QNFTPHandler &)> work);
     // The encoding for names on a path (a detected one, when known).
     quint32 encodingFor(const QString &path) const;
     QString driveKey() const;
