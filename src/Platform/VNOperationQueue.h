@@ -35,7 +35,10 @@ public:
     void setSuspended(bool suspended);
     bool isSuspended() const;
 
+    // An operation joins one queue once: one already in a queue, or already
+    // finished, is not added again.
     void addOperation(std::shared_ptr<VNOperation> operation);
+    // Wraps the block in a VNBlockOperation, adds it and returns it.
     std::shared_ptr<VNBlockOperation> addOperation(std::function<void()> block);
 
     // The operations added and not yet finished, in the order added.

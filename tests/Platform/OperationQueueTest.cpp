@@ -102,6 +102,23 @@ TEST(OperationQueue, CancelledBlockOperationNeverRunsItsBlock) {
     EXPECT_FALSE(ran.load());
 }
 
+TEST(OperationQueue, AnOperationHandedOverTwiceRunsOnce) {
+    VNOperationQueue first, second;
+    std::atomic<int> ran{0};
+    auto op = std::make_shared<VNBlockOperation>([&] { ++ran; });
+    first.setSuspended(true);
+    first.addOperation(op);
+    first.addOperation(op);
+    second.addOperation(op);
+    EXPECT_EQ(first.operationCount(), 1);
+    EXPECT_EQ(second.operationCount(), 0);
+    first.setSuspended(false);
+    first.waitUntilAllOperationsAreFinished();
+    second.addOperation(op);  // finished: not run again
+    second.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(ran.load(), 1);
+}
+
 TEST(OperationQueue, SuspendedQueueStartsNothing) {
     VNOperationQueue queue;
     queue.setSuspended(true);
