@@ -193,15 +193,14 @@ QNFTPLocation::Result QNFTPLocation::folderUrl(const QString &path, QNStringEnco
 
 QNFTPLocation::Result QNFTPLocation::fileUrl(const QString &path, QNStringEncoding &encoding) const
 {
-    Result base = basePath(encoding);
-    if (!base.ok())
-        return base;
-    Result rest = encodedSegments(path, encoding, true);
-    if (!rest.ok())
-        return rest;
-    if (rest.bytes.isEmpty())
+    // The URL of the path as a folder, without the final "/".
+    Result url = folderUrl(path, encoding);
+    if (!url.ok())
+        return url;
+    if (segments(path).isEmpty())
         return {{}, QStringLiteral("\u201c%1\u201d is not a file on the server.").arg(path)};
-    return {m_prefix + base.bytes + '/' + rest.bytes, {}};
+    url.bytes.chop(1);
+    return url;
 }
 
 QNFTPLocation::Result QNFTPLocation::serverPath(const QString &path, QNStringEncoding &encoding) const
