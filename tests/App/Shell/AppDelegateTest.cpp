@@ -3,7 +3,6 @@
 // Save, Cancel and Ignore Changes paths.
 #include "ShellTestSupport.h"
 
-#include "App/TBWindow.h"
 #include "Core/QNDocument.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNTempDirectory.h"
@@ -45,9 +44,29 @@ protected:
         ASSERT_TRUE(f.setFileTime(doc->date().addSecs(seconds), QFileDevice::FileModificationTime));
     }
 
+    // An opened copy, listed with the delegate, then edited elsewhere.
+    QNDocumentPtr changedCopy(const QString &name, const QNDriveConfigPtr &from) {
+        auto doc = openedCopy(name, from);
+        delegate->addOpenedDocument(doc);
+        touchLater(doc);
+        return doc;
+    }
+
+    // Answers the save-back question with Save and hands back how the upload ends.
+    QNMacAppDelegate::SaveBackDone saveAndHold() {
+        held = {};
+        delegate->setSaveBackStarter([this](const QNDocumentPtr &, QNMacAppDelegate::SaveBackDone done) {
+            held = std::move(done);
+        });
+        delegate->applicationDidBecomeActive();
+        QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
+        return held;
+    }
+
     static QNDriveConfigPtr ftpDrive() { return twoStoredDrives().at(1); }
 
     std::unique_ptr<QTemporaryDir> tempDir;
+    QNMacAppDelegate::SaveBackDone held;
 };
 
 }  // namespace
@@ -67,19 +86,17 @@ TEST_F(AppDelegateTest, StartUpRunsInItsOrder) {
     EXPECT_EQ(first->window()->windowTitle(), QStringLiteral("Varnello - Home"));
     EXPECT_TRUE(first->window()->isVisible());
     EXPECT_EQ(first->window()->titleBarHeight(), 74);
-    EXPECT_EQ(first->window()->width(), 720);
     EXPECT_TRUE(delegate->shouldPresentNotification());
     EXPECT_EQ(QNMacAppDelegate::shared(), delegate.get());
 }
 
-TEST_F(AppDelegateTest, TheCleanUpRunsAfterLaunchReturnsAndOnlyInOurOwnFolder) {
+TEST_F(AppDelegateTest, TheCleanUpRunsAfterLaunchOnlyInOurFolderAndKeepsUnsavedCopies) {
     const QString ours = VNTempDirectory::path();
     VNTest::writeFile(ours + QStringLiteral("/old-task/file.bin"), "x");
     VNTest::writeFile(ours + QStringLiteral("/stray.txt"), "x");
     // A file outside our folder (a neighbour in the same parent) is never touched.
     const QString neighbour = QFileInfo(ours).absolutePath() + QStringLiteral("/not-ours.txt");
     VNTest::writeFile(neighbour, "keep");
-
     delegate = std::make_unique<QNMacAppDelegate>();
     delegate->applicationDidFinishLaunching();
     // Queued, not done yet while launching returns.
@@ -89,17 +106,12 @@ TEST_F(AppDelegateTest, TheCleanUpRunsAfterLaunchReturnsAndOnlyInOurOwnFolder) {
     EXPECT_FALSE(QFile::exists(ours + QStringLiteral("/old-task")));
     EXPECT_TRUE(QFile::exists(neighbour));
     QFile::remove(neighbour);
-}
 
-TEST_F(AppDelegateTest, TheCleanUpKeepsAnOpenedCopyWithUnsavedChanges) {
-    launch();
-    const QString ours = VNTempDirectory::path();
-    const QString pane = ours + QStringLiteral("/PANE-1");
-    VNTest::writeFile(pane + QStringLiteral("/edited.txt"), "v1");
-    VNTest::writeFile(pane + QStringLiteral("/other.txt"), "v1");
+    // An opened copy changed since it was opened stays; an unchanged one goes.
+    VNTest::writeFile(ours + QStringLiteral("/PANE-1/edited.txt"), "v1");
     VNTest::writeFile(ours + QStringLiteral("/PANE-2/unchanged.txt"), "v1");
-    auto edited = QNDocument::withPath(pane + QStringLiteral("/edited.txt"));
-    edited->setDate(QFileInfo(edited->path()).lastModified().addSecs(-10));  // changed since opened
+    auto edited = QNDocument::withPath(ours + QStringLiteral("/PANE-1/edited.txt"));
+    edited->setDate(QFileInfo(edited->path()).lastModified().addSecs(-10));
     auto unchanged = QNDocument::withPath(ours + QStringLiteral("/PANE-2/unchanged.txt"));
     unchanged->setDate(QFileInfo(unchanged->path()).lastModified());
     delegate->addOpenedDocument(edited);
@@ -150,9 +162,7 @@ TEST_F(AppDelegateTest, NoOpenedDocumentsOrUnchangedCopiesAskNothing) {
 
 TEST_F(AppDelegateTest, TheSaveBackQuestionAndCancel) {
     launch();
-    auto doc = openedCopy(QStringLiteral("report.txt"), ftpDrive());
-    delegate->addOpenedDocument(doc);
-    touchLater(doc);
+    auto doc = changedCopy(QStringLiteral("report.txt"), ftpDrive());
     const QDateTime recorded = doc->date();
 
     delegate->applicationDidBecomeActive();
@@ -181,9 +191,7 @@ TEST_F(AppDelegateTest, IgnoreChangesRecordsTheNewDateAndNothingIsUploaded) {
     launch();
     int uploads = 0;
     delegate->setSaveBackStarter([&](const QNDocumentPtr &, QNMacAppDelegate::SaveBackDone) { ++uploads; });
-    auto doc = openedCopy(QStringLiteral("notes.txt"), ftpDrive());
-    delegate->addOpenedDocument(doc);
-    touchLater(doc);
+    auto doc = changedCopy(QStringLiteral("notes.txt"), ftpDrive());
     delegate->applicationDidBecomeActive();
     QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::ThirdButtonReturn);
     EXPECT_EQ(doc->date(), QFileInfo(doc->path()).lastModified());
@@ -210,9 +218,7 @@ TEST_F(AppDelegateTest, SaveUploadsAndRecordsTheDateOnlyAfterSuccessThenRelistsW
         uploaded = d;
         finish = std::move(done);
     });
-    auto doc = openedCopy(QStringLiteral("plan.txt"), drive);
-    delegate->addOpenedDocument(doc);
-    touchLater(doc);
+    auto doc = changedCopy(QStringLiteral("plan.txt"), drive);
     const QDateTime recorded = doc->date();
     delegate->applicationDidBecomeActive();
     QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
@@ -230,17 +236,11 @@ TEST_F(AppDelegateTest, SaveUploadsAndRecordsTheDateOnlyAfterSuccessThenRelistsW
     EXPECT_EQ(relistedOther, 0);
 }
 
-TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgain) {
+TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgainACancelledOneSilently) {
     launch();
-    QNMacAppDelegate::SaveBackDone finish;
-    delegate->setSaveBackStarter(
-        [&](const QNDocumentPtr &, QNMacAppDelegate::SaveBackDone done) { finish = std::move(done); });
-    auto doc = openedCopy(QStringLiteral("budget.txt"), ftpDrive());
-    delegate->addOpenedDocument(doc);
-    touchLater(doc);
+    auto doc = changedCopy(QStringLiteral("budget.txt"), ftpDrive());
     const QDateTime recorded = doc->date();
-    delegate->applicationDidBecomeActive();
-    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
+    QNMacAppDelegate::SaveBackDone finish = saveAndHold();
     ASSERT_TRUE(finish);
     VNLog::clearCaptured();
     finish(VNError::make(QStringLiteral("QNFTPHandler"), 42, QStringLiteral("error"), QStringLiteral("upload refused")),
@@ -252,25 +252,14 @@ TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgain) {
     QNDialogService::shared().answer(report.id, QNAlert::FirstButtonReturn);
     EXPECT_EQ(doc->date(), recorded);
     VNTest::spin(20);
-    delegate->applicationDidBecomeActive();
-    VNTest::spin(20);
-    EXPECT_EQ(onlyPendingAlert().alert.messageText, QStringLiteral("Document change detected"));
-    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::SecondButtonReturn);
-}
 
-TEST_F(AppDelegateTest, ACancelledSaveShowsNoError) {
-    launch();
-    QNMacAppDelegate::SaveBackDone finish;
-    delegate->setSaveBackStarter(
-        [&](const QNDocumentPtr &, QNMacAppDelegate::SaveBackDone done) { finish = std::move(done); });
-    auto doc = openedCopy(QStringLiteral("draft.txt"), ftpDrive());
-    delegate->addOpenedDocument(doc);
-    touchLater(doc);
-    delegate->applicationDidBecomeActive();
-    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
+    // Asked again; this time the upload is cancelled: no error shown.
+    finish = saveAndHold();
+    ASSERT_TRUE(finish);
     finish(VNError::make(QStringLiteral("QNFTPHandler"), 42, QStringLiteral("error"), QStringLiteral("cancelled")), true);
     VNTest::spin(20);
     EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
+    EXPECT_EQ(doc->date(), recorded);
 }
 
 TEST_F(AppDelegateTest, TwoChangedCopiesGiveTwoQuestionsOneAfterTheOther) {
@@ -298,9 +287,7 @@ TEST_F(AppDelegateTest, TheQuestionGoesToTheActiveVisibleWindow) {
     QNMainWindowController *second = delegate->newDocument();
     second->window()->activateWindow();
     ASSERT_TRUE(VNTest::waitUntil([&] { return second->window()->isActiveWindow(); }, 2000));
-    auto doc = openedCopy(QStringLiteral("x.txt"), ftpDrive());
-    delegate->addOpenedDocument(doc);
-    touchLater(doc);
+    auto doc = changedCopy(QStringLiteral("x.txt"), ftpDrive());
     delegate->applicationDidBecomeActive();
     EXPECT_EQ(onlyPendingAlert().window, second->window());
     QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::SecondButtonReturn);
@@ -393,9 +380,7 @@ TEST_F(AppDelegateTest, SaveGoesBackToTheDriveThroughTheUpdateFileTask) {
 
 TEST_F(AppDelegateTest, ASaveBackWithoutItsOriginIsReportedNotLost) {
     launch();
-    auto doc = openedCopy(QStringLiteral("orphan.txt"), nullptr);
-    delegate->addOpenedDocument(doc);
-    touchLater(doc);
+    auto doc = changedCopy(QStringLiteral("orphan.txt"), nullptr);
     const QDateTime recorded = doc->date();
     delegate->applicationDidBecomeActive();
     QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);

@@ -30,7 +30,7 @@ struct DialogFixture : ::testing::Test {
 
 }  // namespace
 
-TEST_F(DialogFixture, SheetsOnOneWindowComeOneAtATime) {
+TEST_F(DialogFixture, SheetsOnOneWindowComeOneAtATimeOnTwoTogether) {
     TBWindow window;
     QList<int> answers;
     service.beginAlertSheet(question(QStringLiteral("first")), &window,
@@ -52,12 +52,11 @@ TEST_F(DialogFixture, SheetsOnOneWindowComeOneAtATime) {
     EXPECT_EQ(answers, (QList<int>{-1, 10}));
     VNTest::spin(20);
     EXPECT_TRUE(service.pendingAlerts().isEmpty());
-}
 
-TEST_F(DialogFixture, SheetsOnTwoWindowsAreUpTogether) {
-    TBWindow a, b;
-    service.beginAlertSheet(question(QStringLiteral("a")), &a);
-    service.beginAlertSheet(question(QStringLiteral("b")), &b);
+    // Sheets on two windows are up together.
+    TBWindow other;
+    service.beginAlertSheet(question(QStringLiteral("a")), &window);
+    service.beginAlertSheet(question(QStringLiteral("b")), &other);
     EXPECT_EQ(service.pendingAlerts().size(), 2);
     for (const auto &r : service.pendingAlerts())
         service.answer(r.id, 0);

@@ -1,5 +1,6 @@
-// Title-bar buttons and their groups: shared rollover, the default group,
-// clearing on full screen and live resize, disabled buttons.
+// Title-bar buttons and their groups: the shared rollover, and what clears
+// it (full screen, live resize, a button destroyed while hovered); a
+// disabled button never rolls over; the capture count never goes negative.
 #include "App/TBWindowButton.h"
 #include "App/TBWindowButtonGroup.h"
 #include "support/TestSupport.h"
@@ -18,19 +19,6 @@ QPixmap solid(QColor c) {
     return p;
 }
 
-struct Images {
-    QPixmap active = solid(Qt::red), notKey = solid(Qt::gray), inactive = solid(Qt::lightGray), rollover = solid(Qt::blue);
-};
-
-TBWindowButton *makeButton(QWidget *parent, const QString &group, const Images &i) {
-    auto *b = TBWindowButton::windowButtonWithSize(QSize(16, 16), group, parent);
-    b->setActiveImage(i.active);
-    b->setActiveNotKeyWindowImage(i.notKey);
-    b->setInactiveImage(i.inactive);
-    b->setRolloverImage(i.rollover);
-    return b;
-}
-
 void enter(QWidget *w) {
     QEnterEvent e(QPointF(2, 2), QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)));
     QApplication::sendEvent(w, &e);
@@ -41,7 +29,26 @@ void leave(QWidget *w) {
     QApplication::sendEvent(w, &e);
 }
 
-bool same(const QPixmap &a, const QPixmap &b) { return a.cacheKey() == b.cacheKey(); }
+// Buttons of one group (named after the test) on a shown host.
+struct WindowButton : ::testing::Test {
+    TBWindowButton *button(const QString &group = {}) {
+        const QString g = group.isNull()
+                              ? QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name())
+                              : group;
+        auto *b = TBWindowButton::windowButtonWithSize(QSize(16, 16), g, &host);
+        b->setActiveImage(active);
+        b->setActiveNotKeyWindowImage(notKey);
+        b->setInactiveImage(inactive);
+        b->setRolloverImage(rollover);
+        host.show();
+        return b;
+    }
+    bool rolledOver(TBWindowButton *b) const { return b->currentImage().cacheKey() == rollover.cacheKey(); }
+    bool shows(TBWindowButton *b, const QPixmap &p) const { return b->currentImage().cacheKey() == p.cacheKey(); }
+
+    QPixmap active = solid(Qt::red), notKey = solid(Qt::gray), inactive = solid(Qt::lightGray), rollover = solid(Qt::blue);
+    QWidget host;
+};
 
 }  // namespace
 
@@ -61,57 +68,33 @@ TEST(WindowButtonGroup, CountNeverDropsBelowZeroAndAnnouncesChanges) {
     EXPECT_EQ(spy.count(), 3);
 }
 
-TEST(WindowButtonGroup, NullIdentifierMeansTheDefaultGroup) {
-    QWidget host;
-    Images i;
-    TBWindowButton *a = makeButton(&host, QString(), i);
-    TBWindowButton *b = makeButton(&host, QString(), i);
-    EXPECT_EQ(a->group(), b->group());
-    EXPECT_EQ(a->group()->identifier(), QStringLiteral("com.tolvendi.titlebarwindow.defaultWindowButtonGroup"));
-    EXPECT_EQ(TBWindowButtonGroup::groupWithIdentifier(QString()), a->group());
-}
-
-TEST(WindowButton, HoveringOneButtonLightsTheWholeGroup) {
-    QWidget host;
-    Images i;
-    TBWindowButton *close = makeButton(&host, QStringLiteral("lights"), i);
-    TBWindowButton *minimize = makeButton(&host, QStringLiteral("lights"), i);
-    TBWindowButton *zoom = makeButton(&host, QStringLiteral("lights"), i);
-    TBWindowButton *stranger = makeButton(&host, QStringLiteral("other"), i);
-    host.show();
-
+TEST_F(WindowButton, HoveringOneButtonLightsTheWholeGroup) {
+    TBWindowButton *close = button(), *minimize = button(), *zoom = button();
+    TBWindowButton *stranger = button(QStringLiteral("other"));
     enter(minimize);
     for (TBWindowButton *b : {close, minimize, zoom})
-        EXPECT_TRUE(same(b->currentImage(), i.rollover));
-    EXPECT_FALSE(same(stranger->currentImage(), i.rollover));
-
+        EXPECT_TRUE(rolledOver(b));
+    EXPECT_FALSE(rolledOver(stranger));
     // Moving from one button to the next keeps the group lit.
     enter(zoom);
     leave(minimize);
     for (TBWindowButton *b : {close, minimize, zoom})
-        EXPECT_TRUE(same(b->currentImage(), i.rollover));
-
+        EXPECT_TRUE(rolledOver(b));
     leave(zoom);
-    // Back to the image for the window's state (the host is not the active window here
-    // unless the platform made it so).
-    const QPixmap expected = host.isActiveWindow() ? i.active : i.notKey;
+    const QPixmap expected = host.isActiveWindow() ? active : notKey;
     for (TBWindowButton *b : {close, minimize, zoom})
-        EXPECT_TRUE(same(b->currentImage(), expected));
+        EXPECT_TRUE(shows(b, expected));
     EXPECT_EQ(close->group()->numberOfCaptures(), 0);
 }
 
-TEST(WindowButton, FullScreenAndLiveResizeClearTheHover) {
-    QWidget host;
-    Images i;
-    TBWindowButton *a = makeButton(&host, QStringLiteral("fs"), i);
-    TBWindowButton *b = makeButton(&host, QStringLiteral("fs"), i);
-    host.show();
+TEST_F(WindowButton, FullScreenLiveResizeAndADestroyedButtonClearTheHover) {
+    TBWindowButton *a = button(), *b = button();
     enter(a);
-    ASSERT_TRUE(same(b->currentImage(), i.rollover));
+    ASSERT_TRUE(rolledOver(b));
     a->windowWillEnterFullScreen();
     EXPECT_FALSE(a->isVisible());
     EXPECT_EQ(a->group()->numberOfCaptures(), 0);
-    EXPECT_FALSE(same(b->currentImage(), i.rollover));
+    EXPECT_FALSE(rolledOver(b));
     a->windowWillExitFullScreen();
     EXPECT_TRUE(a->isVisible());
 
@@ -119,33 +102,23 @@ TEST(WindowButton, FullScreenAndLiveResizeClearTheHover) {
     ASSERT_TRUE(a->group()->shouldDisplayRollOver());
     b->viewDidEndLiveResize();
     EXPECT_FALSE(a->group()->shouldDisplayRollOver());
-}
 
-TEST(WindowButton, ADisabledButtonNeverRollsOver) {
-    QWidget host;
-    Images i;
-    TBWindowButton *a = makeButton(&host, QStringLiteral("disabled"), i);
-    TBWindowButton *b = makeButton(&host, QStringLiteral("disabled"), i);
-    host.show();
-    b->setEnabled(false);
-    EXPECT_TRUE(same(b->currentImage(), i.inactive));
-    enter(a);
-    EXPECT_TRUE(same(a->currentImage(), i.rollover));
-    EXPECT_TRUE(same(b->currentImage(), i.inactive));
-    b->setEnabled(true);
-    EXPECT_TRUE(same(b->currentImage(), i.active));
-    leave(a);
-}
-
-TEST(WindowButton, AButtonDestroyedWhileHoveredDoesNotLeaveItsGroupLit) {
-    QWidget host;
-    Images i;
-    TBWindowButton *keep = makeButton(&host, QStringLiteral("gone"), i);
-    auto *gone = makeButton(&host, QStringLiteral("gone"), i);
-    host.show();
+    TBWindowButton *gone = button();
     enter(gone);
-    ASSERT_TRUE(same(keep->currentImage(), i.rollover));
+    ASSERT_TRUE(rolledOver(a));
     delete gone;
-    EXPECT_FALSE(keep->group()->shouldDisplayRollOver());
-    EXPECT_FALSE(same(keep->currentImage(), i.rollover));
+    EXPECT_FALSE(a->group()->shouldDisplayRollOver());
+    EXPECT_FALSE(rolledOver(a));
+}
+
+TEST_F(WindowButton, ADisabledButtonNeverRollsOver) {
+    TBWindowButton *a = button(), *b = button();
+    b->setEnabled(false);
+    EXPECT_TRUE(shows(b, inactive));
+    enter(a);
+    EXPECT_TRUE(rolledOver(a));
+    EXPECT_TRUE(shows(b, inactive));
+    b->setEnabled(true);
+    EXPECT_TRUE(shows(b, active));
+    leave(a);
 }
