@@ -88,6 +88,24 @@ int64_t yearOf(int64_t seconds)
     return year;
 }
 
+// Steps index forward to the next byte that is c (skipTo) or past a run of
+// c (skipPast); false when the line ends first.
+bool skipTo(const char *buf, int32_t len, int32_t &index, char c)
+{
+    while (buf[index] != c)
+        if (++index == len)
+            return false;
+    return true;
+}
+
+bool skipPast(const char *buf, int32_t len, int32_t &index, char c)
+{
+    while (buf[index] == c)
+        if (++index == len)
+            return false;
+    return true;
+}
+
 }  // namespace
 
 int64_t QNFTPListingParser::currentTime()
@@ -354,46 +372,33 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
             entry = Line{};
             return false;
         };
-        while (buf[i] != ' ')
-            if (++i == len)
-                return fail();
-        while (buf[i] == ' ')
-            if (++i == len)
-                return fail();
-        while (buf[i] != ' ')
-            if (++i == len)
-                return fail();
-        while (buf[i] == ' ')
-            if (++i == len)
-                return fail();
+        // Past the version and the size column, to the date.
+        if (!skipTo(buf, len, i, ' ') || !skipPast(buf, len, i, ' ') || !skipTo(buf, len, i, ' ') ||
+            !skipPast(buf, len, i, ' '))
+            return fail();
         j = i;
-        while (buf[j] != '-')
-            if (++j == len)
-                return fail();
+        if (!skipTo(buf, len, j, '-'))
+            return fail();
         mday = readNumber(buf + i, j - i);
         if (++j == len)
             return fail();
         i = j;
-        while (buf[j] != '-')
-            if (++j == len)
-                return fail();
+        if (!skipTo(buf, len, j, '-'))
+            return fail();
         monthIndex = month(buf + i, j - i);
         if (monthIndex < 0)
             return fail();
         if (++j == len)
             return fail();
         i = j;
-        while (buf[j] != ' ')
-            if (++j == len)
-                return fail();
+        if (!skipTo(buf, len, j, ' '))
+            return fail();
         year = readNumber(buf + i, j - i);
-        while (buf[j] == ' ')
-            if (++j == len)
-                return fail();
+        if (!skipPast(buf, len, j, ' '))
+            return fail();
         i = j;
-        while (buf[j] != ':')
-            if (++j == len)
-                return fail();
+        if (!skipTo(buf, len, j, ':'))
+            return fail();
         hour = clampDateField(readNumber(buf + i, j - i));
         if (++j == len)
             return fail();
@@ -411,35 +416,30 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
     if (buf[0] >= '0' && buf[0] <= '9') {
         i = 0;
         j = 0;
-        while (buf[j] != '-')
-            if (++j == len)
-                return false;
+        if (!skipTo(buf, len, j, '-'))
+            return false;
         monthIndex = clampDateField(readNumber(buf + i, j - i)) - 1;
         if (++j == len)
             return false;
         i = j;
-        while (buf[j] != '-')
-            if (++j == len)
-                return false;
+        if (!skipTo(buf, len, j, '-'))
+            return false;
         mday = readNumber(buf + i, j - i);
         if (++j == len)
             return false;
         i = j;
-        while (buf[j] != ' ')
-            if (++j == len)
-                return false;
+        if (!skipTo(buf, len, j, ' '))
+            return false;
         year = clampDateField(readNumber(buf + i, j - i));
         if (year < 50)
             year += 2000;
         if (year < 1000)
             year += 1900;
-        while (buf[j] == ' ')
-            if (++j == len)
-                return false;
+        if (!skipPast(buf, len, j, ' '))
+            return false;
         i = j;
-        while (buf[j] != ':')
-            if (++j == len)
-                return false;
+        if (!skipTo(buf, len, j, ':'))
+            return false;
         hour = clampDateField(readNumber(buf + i, j - i));
         if (++j == len)
             return false;
@@ -461,26 +461,22 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
         if (buf[j] == 'M')
             if (++j == len)
                 return false;
-        while (buf[j] == ' ')
-            if (++j == len)
-                return false;
+        if (!skipPast(buf, len, j, ' '))
+            return false;
         if (buf[j] == '<') {
             entry.flagtrycwd = 1;
-            while (buf[j] != ' ')
-                if (++j == len)
-                    return false;
+            if (!skipTo(buf, len, j, ' '))
+                return false;
         } else {
             i = j;
-            while (buf[j] != ' ')
-                if (++j == len)
-                    return false;
+            if (!skipTo(buf, len, j, ' '))
+                return false;
             entry.size = readNumber(buf + i, j - i);
             entry.sizetype = 1;
             entry.flagtryretr = 1;
         }
-        while (buf[j] == ' ')
-            if (++j == len)
-                return false;
+        if (!skipPast(buf, len, j, ' '))
+            return false;
         entry.name = buf + j;
         entry.namelen = len - j;
         entry.mtimetype = MtimeRemoteMinute;
