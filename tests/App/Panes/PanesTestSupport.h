@@ -1,58 +1,26 @@
 #pragma once
 
-#include "App/QNDialogService.h"
+#include "App/AppWindowTest.h"
 #include "App/QNImageBrowserView.h"
-#include "App/QNMacAppDelegate.h"
 #include "App/QNMacFilesViewController.h"
 #include "App/QNMacTableView.h"
-#include "App/QNMainWindowController.h"
-#include "App/TBWindow.h"
-#include "Core/QNCloudInterfaceFactory.h"
-#include "Core/QNDriveConfig.h"
-#include "Platform/VNUserDefaults.h"
-#include "QNFakeServiceDiscovery.h"
-#include "support/TestSupport.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QUrl>
-#include <gtest/gtest.h>
-#include <memory>
 
-// Shared set-up of the file-pane tests: dialogs answered by the test,
-// discovery by a fake, the local-folder handler, a fresh application
-// delegate with one main window, and test folders on the local disk that
-// stored local-folder drives point at.
-class PanesTest : public ::testing::Test {
+// The file-pane tests: a main window sized for its panes, and test folders
+// on the local disk that stored local-folder drives point at.
+class PanesTest : public AppWindowTest {
 protected:
     void SetUp() override {
-        QNDialogService::shared().setAutomated(true);
-        QNDialogService::shared().clearHistory();
-        QNFakeServiceDiscovery::install();
-        QNCloudInterfaceFactory::registerCoreHandlers();
-        QNMainWindowController::setDriveOpener({});
-        VNUserDefaults::standard().removeObject(QNDriveConfig::storedDrivesKey());
-        VNUserDefaults::standard().synchronize();
+        AppWindowTest::SetUp();
         temp = VNTest::makeTempDir();
     }
 
-    void TearDown() override {
-        // Answer what is left so no sheet waits on a closed window.
-        for (const auto &r : QNDialogService::shared().pendingAlerts())
-            QNDialogService::shared().answer(r.id, 0);
-        delegate.reset();
-        VNTest::spin(30);
-    }
-
-    // A delegate whose first window is open.
     QNMainWindowController *launch() {
-        delegate = std::make_unique<QNMacAppDelegate>();
-        delegate->applicationDidFinishLaunching();
-        VNTest::spin(30);
-        QNMainWindowController *w = delegate->windowControllers().value(0);
+        QNMainWindowController *w = AppWindowTest::launch();
         if (w)
             w->window()->resize(760, 560);
         return w;
@@ -87,6 +55,17 @@ protected:
         VNTest::spin(30);
     }
 
+    // A window showing the drive's root folder, listed.
+    QNMainWindowController *openDrive(const QNDriveConfigPtr &drive) {
+        QNMainWindowController *w = launch();
+        EXPECT_NE(w, nullptr);
+        if (!w)
+            return nullptr;
+        storeDrives({drive});
+        EXPECT_TRUE(openRow(w, 0));
+        return w;
+    }
+
     // Waits until the top pane has listed its folder.
     static bool waitForListing(QNMainWindowController *w, int timeoutMs = 10000) {
         return VNTest::waitUntil(
@@ -99,6 +78,7 @@ protected:
         return waitForListing(w);
     }
 
+    using AppWindowTest::names;
     static QStringList names(const QNDocumentList &documents) {
         QStringList n;
         for (const auto &d : documents)
@@ -117,12 +97,10 @@ protected:
         return nullptr;
     }
 
-    static bool saveShot(QWidget *widget, const QString &name) {
-        const QString path = VNTest::artifactsFolder() + QLatin1Char('/') + name;
-        QDir().mkpath(VNTest::artifactsFolder());
-        return widget->grab().toImage().save(path);
+    static int pathLevel(QNMainWindowController *w, const QString &folder) {
+        QPushButton *b = pathButton(w, QStringLiteral("folderButton"), folder);
+        return b ? b->property("tag").toInt() : -1;
     }
 
     std::unique_ptr<QTemporaryDir> temp;
-    std::unique_ptr<QNMacAppDelegate> delegate;
 };

@@ -65,32 +65,32 @@ protected:
 
 }  // namespace
 
-TEST_F(RemoteListingTest, AnFTPFolderIsListedAndBrowsed) {
-    const QJsonObject state = VNTest::peerState(QStringLiteral("vsftpd"));
-    ASSERT_FALSE(state.isEmpty()) << "the vsftpd peer is not running";
-    const QString name = uniqueName();
-    fillFolder(state.value(QStringLiteral("root")).toString() + QStringLiteral("/work/") + name);
-    auto drive = QNDriveConfig::create();
-    drive->setIsFTP(true);
-    drive->setName(QStringLiteral("FTP"));
-    drive->setDisplayName(QStringLiteral("Test FTP"));
-    drive->setUrl(state.value(QStringLiteral("url")).toString() + QStringLiteral("work/") + name + QLatin1Char('/'));
-    drive->setUsername(state.value(QStringLiteral("user")).toString());
-    drive->setPassword(state.value(QStringLiteral("password")).toString());
-    browse(drive, name);
-}
-
-TEST_F(RemoteListingTest, AWebDAVFolderIsListedAndBrowsed) {
-    const QJsonObject state = VNTest::peerState(QStringLiteral("webdav"));
-    ASSERT_FALSE(state.isEmpty()) << "the WebDAV peer is not running";
-    const QString name = uniqueName();
-    fillFolder(state.value(QStringLiteral("root_dir")).toString() + QLatin1Char('/') + name);
-    auto drive = QNDriveConfig::create();
-    drive->setIsWebDAV(true);
-    drive->setName(QStringLiteral("WEBDAV"));
-    drive->setDisplayName(QStringLiteral("Test WebDAV"));
-    drive->setUrl(state.value(QStringLiteral("http_url")).toString() + QLatin1Char('/') + name + QLatin1Char('/'));
-    drive->setUsername(state.value(QStringLiteral("user")).toString());
-    drive->setPassword(state.value(QStringLiteral("password")).toString());
-    browse(drive, name);
+TEST_F(RemoteListingTest, AnFTPAndAWebDAVFolderAreListedAndBrowsed) {
+    const struct {
+        const char *peer, *rootKey, *urlKey, *folderPrefix;
+        void (QNDriveConfig::*kind)(bool);
+    } servers[] = {
+        {"vsftpd", "root", "url", "/work/", &QNDriveConfig::setIsFTP},
+        {"webdav", "root_dir", "http_url", "/", &QNDriveConfig::setIsWebDAV},
+    };
+    for (const auto &server : servers) {
+        SCOPED_TRACE(server.peer);
+        const QJsonObject state = VNTest::peerState(QString::fromUtf8(server.peer));
+        ASSERT_FALSE(state.isEmpty()) << "the peer is not running";
+        const QString name = uniqueName();
+        const QString prefix = QString::fromUtf8(server.folderPrefix);
+        fillFolder(state.value(QString::fromUtf8(server.rootKey)).toString() + prefix + name);
+        QString url = state.value(QString::fromUtf8(server.urlKey)).toString();
+        if (!url.endsWith(QLatin1Char('/')))
+            url += QLatin1Char('/');
+        auto drive = QNDriveConfig::create();
+        ((*drive).*server.kind)(true);
+        drive->setName(QString::fromUtf8(server.peer).toUpper());
+        drive->setUrl(url + prefix.mid(1) + name + QLatin1Char('/'));
+        drive->setUsername(state.value(QStringLiteral("user")).toString());
+        drive->setPassword(state.value(QStringLiteral("password")).toString());
+        browse(drive, name);
+        delegate.reset();
+        VNTest::spin(30);
+    }
 }
