@@ -22,9 +22,11 @@ void QNFTPTransferLog::add(Kind kind, const char *data, size_t size)
         line = line.trimmed();
         if (line.isEmpty())
             continue;
+        // Masked before it is cut: a cut through the password would keep
+        // the part before the cut.
+        line = mask(line);
         if (line.size() > maxLineLength)
             line = line.left(maxLineLength) + QStringLiteral("...");
-        line = mask(line);
         if (m_head.size() < headLines) {
             m_head.append(line);
             continue;

@@ -31,6 +31,18 @@ TEST(FTPTransferLog, MasksThePasswordEverywhere)
     EXPECT_TRUE(log.text().contains(QStringLiteral("[PASS ****]")));
 }
 
+TEST(FTPTransferLog, AnOverlongLineIsCutAfterMaskingSoNoPartOfThePasswordShows)
+{
+    QNFTPTransferLog log(QStringLiteral("s3cret!"));
+    // The password straddles the cut.
+    add(log, QNFTPTransferLog::Kind::Received,
+        std::string(QNFTPTransferLog::maxLineLength - 4, 'x') + "s3cret!" + std::string(600, 'y') + "\n");
+    const QString text = log.text();
+    EXPECT_FALSE(text.contains(QStringLiteral("s3cr"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("xxxx****"))) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral("...]")));
+}
+
 TEST(FTPTransferLog, NeverKeepsFileContents)
 {
     QNFTPTransferLog log;
