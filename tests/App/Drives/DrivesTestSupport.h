@@ -14,8 +14,7 @@
 #include "Core/QNDriveConfig.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNUserDefaults.h"
-#include "QNFakeServiceDiscovery.h"
-#include "support/TestSupport.h"
+#include "App/AppWindowTest.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -45,18 +44,13 @@ public:
     static inline int logins = 0;
 };
 
-// Shared set-up of the drive-window tests: dialogs answered by the test,
-// discovery by a fake, the FTP and WebDAV handlers, no stored drives, the
-// default callback configuration, and the add-drive and settings windows on
-// the main windows.
-class DrivesTest : public ::testing::Test {
+// The drive-window tests: the FTP and WebDAV handlers, none for the web
+// services, the default callback configuration, and the add-drive and
+// settings windows on the main windows.
+class DrivesTest : public AppWindowTest {
 protected:
     void SetUp() override {
-        QNDialogService::shared().setAutomated(true);
-        QNDialogService::shared().clearHistory();
-        QNDialogService::shared().setModalResponder({});
-        QNFakeServiceDiscovery::install();
-        QNCloudInterfaceFactory::registerCoreHandlers();
+        AppWindowTest::SetUp();
         QNFTPHandler::registerHandler();
         QNWebDAVHandler::registerWithFactory();
         for (auto kind : {QNCloudInterfaceFactory::Kind::Dropbox, QNCloudInterfaceFactory::Kind::Box,
@@ -64,9 +58,6 @@ protected:
             QNCloudInterfaceFactory::unregisterHandler(kind);
         QNCloudInterfaceFactory::unregisterHandler(QStringLiteral("instant"));
         QNOAuthCallbackMatcher::setConfig(QNOAuthCallbackMatcher::defaultConfig());
-        VNUserDefaults::standard().removeObject(QNDriveConfig::storedDrivesKey());
-        VNUserDefaults::standard().synchronize();
-        QNMainWindowController::setDriveOpener({});
         QNAddDriveWindowController::install();
         QNDriveConfigWindowController::install();
         InstantLoginHandler::logins = 0;
@@ -76,11 +67,10 @@ protected:
         for (const auto &r : QNDialogService::shared().pendingAlerts())
             QNDialogService::shared().answer(r.id, 0);
         sheet.reset();
-        delegate.reset();
+        AppWindowTest::TearDown();
         QNMainWindowController::setAddDrivePresenter({});
         QNMainWindowController::setDriveSettingsPresenter({});
         QNCloudInterfaceFactory::unregisterHandler(QStringLiteral("instant"));
-        VNTest::spin(30);
     }
 
     // Drives whose user name is "instant" log in through InstantLoginHandler.
@@ -91,14 +81,6 @@ protected:
             [](const QNDriveConfigPtr &c) -> QNCloudInterfacePtr { return std::make_shared<InstantLoginHandler>(c); });
     }
 
-    // A delegate whose first window is open.
-    QNMainWindowController *launch() {
-        delegate = std::make_unique<QNMacAppDelegate>();
-        delegate->applicationDidFinishLaunching();
-        VNTest::spin(30);
-        return delegate->windowControllers().value(0);
-    }
-
     // An add-drive sheet on its own (no main window under it).
     QNAddDriveWindowController *openSheet() {
         sheet = std::make_unique<QNAddDriveWindowController>();
@@ -106,9 +88,11 @@ protected:
         return sheet.get();
     }
 
-    // Fills the open settings form and presses OK.
-    static void fillForm(QNDriveConfigWindowController *form, const QString &name, const QString &url,
-                         const QString &user, const QString &password) {
+    // Chooses the service's row on the sheet, fills the settings form and presses OK.
+    static void addThroughForm(QNAddDriveWindowController *s, int row, const QString &name, const QString &url,
+                               const QString &user, const QString &password) {
+        s->tableViewSelectionDidChange(row);
+        QNDriveConfigWindowController *form = s->driveConfigWindowController();
         ASSERT_NE(form, nullptr);
         form->name()->setText(name);
         form->url()->setText(url);
@@ -117,21 +101,11 @@ protected:
         form->okButton()->click();
     }
 
-    static QNDriveConfigList storedDrives() { return QNDriveConfig::readStoredDrives().value_or(QNDriveConfigList{}); }
-
-    static QStringList alertTexts() {
-        QStringList texts;
-        for (const auto &r : QNDialogService::shared().history())
-            texts << r.alert.messageText;
-        return texts;
-    }
-
     // Waits for the sheet to be saved and closed, or for an alert.
     static bool waitForOutcome(QNAddDriveWindowController *s) {
         return VNTest::waitUntil(
             [s] { return s->isClosed() || !QNDialogService::shared().history().isEmpty(); }, 20000);
     }
 
-    std::unique_ptr<QNMacAppDelegate> delegate;
     std::unique_ptr<QNAddDriveWindowController> sheet;
 };

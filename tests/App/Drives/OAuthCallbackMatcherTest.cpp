@@ -47,26 +47,24 @@ TEST(OAuthCallbackMatcher, EachCallbackAddressIsHandedOverWhole) {
     }
 }
 
-TEST(OAuthCallbackMatcher, CancelWinsOverConnect) {
-    const auto m = match("db-abc://1/cancel?next=db-abc://1/connect");
-    EXPECT_EQ(m.outcome, Outcome::Cancelled);
-    EXPECT_EQ(m.marker, 1);
-    EXPECT_TRUE(m.callbackUrl.isNull());
-}
-
-TEST(OAuthCallbackMatcher, RefusalWinsOverALaterCode) {
-    const auto m = match("http://localhost/?error=access_denied&code=leftover");
-    EXPECT_EQ(m.outcome, Outcome::Cancelled);
-    EXPECT_EQ(m.marker, 7);
-    EXPECT_TRUE(m.callbackUrl.isNull());
-}
-
-TEST(OAuthCallbackMatcher, FirstMarkerDecidesWhenSeveralMatch) {
-    // Contains markers 3 and 8: the earlier one in the table decides.
-    const auto m = match("http://localhost/?uid=1&next=http://localhost/?code=2");
-    EXPECT_EQ(m.marker, 3);
-    // Marker 2 ahead of the loopback markers.
-    EXPECT_EQ(match("x://1/connect#http://localhost/?error=e").marker, 2);
+TEST(OAuthCallbackMatcher, CancelAndRefusalWinAndTheFirstMarkerDecides) {
+    const struct {
+        const char *url;
+        Outcome outcome;
+        int marker;
+    } cases[] = {
+        {"db-abc://1/cancel?next=db-abc://1/connect", Outcome::Cancelled, 1},
+        {"http://localhost/?error=access_denied&code=leftover", Outcome::Cancelled, 7},
+        // Markers 3 and 8, and 2 ahead of the loopback markers: the earlier one decides.
+        {"http://localhost/?uid=1&next=http://localhost/?code=2", Outcome::Callback, 3},
+        {"x://1/connect#http://localhost/?error=e", Outcome::Callback, 2},
+    };
+    for (const auto &c : cases) {
+        const auto m = match(c.url);
+        EXPECT_EQ(m.outcome, c.outcome) << c.url;
+        EXPECT_EQ(m.marker, c.marker) << c.url;
+        EXPECT_EQ(m.callbackUrl.isNull(), c.outcome == Outcome::Cancelled) << c.url;
+    }
 }
 
 TEST(OAuthCallbackMatcher, OrdinaryPagesAndNearMissesGoThrough) {
@@ -74,7 +72,9 @@ TEST(OAuthCallbackMatcher, OrdinaryPagesAndNearMissesGoThrough) {
                             "http://localhost:8080/?code=port-differs", "http://LOCALHOST/?code=case-differs",
                             "https://localhost/?code=scheme-differs", "http://localhost/code=no-query",
                             "https://www.varnello.app/redirect?state=only", "https://example/EN-varnello", "",
-                            "about:blank"}) {
+                            "about:blank",
+                            // The authorize page itself: the redirect address is escaped in its query.
+                            "https://accounts.example/auth?redirect_uri=http%3A%2F%2Flocalhost%2F%3Fcode%3D"}) {
         const auto m = match(url);
         EXPECT_EQ(m.outcome, Outcome::NoMatch) << url;
         EXPECT_EQ(m.marker, 0) << url;
@@ -82,37 +82,19 @@ TEST(OAuthCallbackMatcher, OrdinaryPagesAndNearMissesGoThrough) {
     }
 }
 
-TEST(OAuthCallbackMatcher, TheAuthorizePageItselfIsNotACallback) {
-    // The redirect address appears escaped in the authorize request's query,
-    // so it cannot match there.
-    EXPECT_EQ(match("https://accounts.example/auth?redirect_uri=http%3A%2F%2Flocalhost%2F%3Fcode%3D").outcome,
-              Outcome::NoMatch);
-}
-
-TEST(OAuthCallbackMatcher, ALoopbackHostWithAPortIsMatchedWithIt) {
-    const Matcher::Config c{QStringLiteral("127.0.0.1:8123"), QStringLiteral("site.example"), QStringLiteral("h")};
-    EXPECT_EQ(Matcher::match(QStringLiteral("http://127.0.0.1:8123/?code=1"), c).outcome, Outcome::Callback);
-    EXPECT_EQ(Matcher::match(QStringLiteral("http://127.0.0.1/?code=1"), c).outcome, Outcome::NoMatch);
-}
-
-TEST(OAuthCallbackMatcher, DefaultConfigurationAndReplacement) {
+TEST(OAuthCallbackMatcher, TheConfiguredLoopbackHostWithItsPortAndTheHandlersRedirectAddresses) {
     const Matcher::Config saved = Matcher::config();
     EXPECT_EQ(Matcher::defaultConfig().loopbackHost, QStringLiteral("localhost"));
-    EXPECT_EQ(Matcher::match(QStringLiteral("http://localhost/?code=a")).outcome, Outcome::Callback);
-    Matcher::setConfig({QStringLiteral("127.0.0.1:9"), QStringLiteral("s"), QStringLiteral("h")});
+    Matcher::setConfig({QStringLiteral("127.0.0.1:8123"), QStringLiteral("site.example"), QStringLiteral("h")});
+    EXPECT_EQ(Matcher::match(QStringLiteral("http://127.0.0.1:8123/?code=1")).outcome, Outcome::Callback);
+    EXPECT_EQ(Matcher::match(QStringLiteral("http://127.0.0.1/?code=1")).outcome, Outcome::NoMatch);
     EXPECT_EQ(Matcher::match(QStringLiteral("http://localhost/?code=a")).outcome, Outcome::NoMatch);
-    EXPECT_EQ(Matcher::match(QStringLiteral("http://127.0.0.1:9/?code=a")).outcome, Outcome::Callback);
-    Matcher::setConfig(saved);
-}
 
-TEST(OAuthCallbackMatcher, RedirectAddressesOfTheHandlersAreRecognised) {
-    const Matcher::Config saved = Matcher::config();
     Matcher::setConfig(kConfig);
     EXPECT_EQ(Matcher::loopbackCallbackUrl(), QStringLiteral("http://localhost/"));
     EXPECT_EQ(Matcher::match(Matcher::loopbackCallbackUrl() + QStringLiteral("?code=1")).marker, 8);
     EXPECT_EQ(Matcher::match(Matcher::loopbackCallbackUrl() + QStringLiteral("?error=denied")).marker, 7);
-    EXPECT_EQ(Matcher::match(Matcher::loopbackCallbackUrl(QStringLiteral("/bitcasa")) + QStringLiteral("?code=2"))
-                  .marker,
+    EXPECT_EQ(Matcher::match(Matcher::loopbackCallbackUrl(QStringLiteral("/bitcasa")) + QStringLiteral("?code=2")).marker,
               12);
     EXPECT_EQ(Matcher::match(Matcher::productRedirectUrl() + QStringLiteral("?code=3")).marker, 5);
     Matcher::setConfig(saved);
