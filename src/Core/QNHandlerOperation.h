@@ -56,6 +56,7 @@ public:
     using CompletedBlock = Callback;
 
     bool isAsynchronous() const override { return true; }
+    bool startsOnMainThread() const override { return true; }
 
     void start() override {
         if (!VNDispatch::isMainThread()) {

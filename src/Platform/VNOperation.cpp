@@ -95,10 +95,12 @@ QString VNBlockOperation::description() const {
 }
 
 void VNBlockOperation::main() {
+    // Taken rather than copied: a block runs once, and what it holds goes
+    // with it.
     std::vector<std::function<void()>> blocks;
     {
         std::lock_guard lock(m_blocksMutex);
-        blocks = m_blocks;
+        blocks.swap(m_blocks);
     }
     for (auto &block : blocks)
         if (block)

@@ -30,6 +30,10 @@ public:
     // their work; a queued operation finishes without doing its work.
     virtual void cancel();
     virtual bool isAsynchronous() const { return false; }
+    // An operation whose start() belongs on the main thread says so here; a
+    // queue then hands it straight to the main thread when its turn comes,
+    // instead of waking a worker only for it to hop there.
+    virtual bool startsOnMainThread() const { return false; }
 
     bool isCancelled() const { return m_cancelled.load(); }
     bool isExecuting() const { return m_executing.load(); }

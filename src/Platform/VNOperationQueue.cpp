@@ -1,6 +1,10 @@
 #include "VNOperationQueue.h"
 
+#include "VNDispatch.h"
+
 #include <algorithm>
+#include <cstdint>
+#include <map>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -13,6 +17,18 @@ constexpr auto kIdleWorkerLifetime = std::chrono::seconds(10);
 constexpr int kUnlimitedCap = 512;
 }  // namespace
 
+namespace {
+// The queue state and operation a worker thread is running, so that an
+// operation finishing itself on that worker lets the worker take the next
+// one instead of waking another thread for it.
+struct WorkerContext {
+    const void *state = nullptr;
+    const VNOperation *operation = nullptr;
+    bool comesBack = false;  // counted in returningWorkers of its queue
+};
+thread_local WorkerContext t_worker;
+}  // namespace
+
 // Shared between the queue object and its worker threads, so that a queue
 // may be destroyed from anywhere (even from one of its own workers) without
 // joining threads.
@@ -21,13 +37,19 @@ struct VNOperationQueue::State : std::enable_shared_from_this<VNOperationQueue::
     mutable std::mutex mutex;
     std::condition_variable workAvailable;
     std::condition_variable allFinished;
-    std::vector<std::shared_ptr<VNOperation>> operations;  // unfinished, in order added
+    // Unfinished, keyed by the order added: finishing is a lookup, not a
+    // scan of everything still queued behind.
+    std::map<std::uint64_t, std::shared_ptr<VNOperation>> operations;
+    std::uint64_t nextSequence = 0;
     std::deque<std::shared_ptr<VNOperation>> pending;      // not yet started
     std::deque<std::shared_ptr<VNOperation>> ready;        // started, waiting for a worker
     int maxConcurrent = DefaultMaxConcurrentOperationCount;
     int running = 0;  // slots taken: handed to a worker and not finished
     int workers = 0;
     int idleWorkers = 0;
+    // Workers whose operation has finished itself and that look at ready
+    // again without being woken.
+    int returningWorkers = 0;
     bool suspended = false;
     bool closed = false;
 
@@ -35,16 +57,29 @@ struct VNOperationQueue::State : std::enable_shared_from_this<VNOperationQueue::
 
     // Moves pending operations into free slots. Called with the mutex held.
     void schedule() {
+        int handedToWorkers = 0;
         while (!suspended && !closed && !pending.empty() && running < limit()) {
-            auto op = pending.front();
+            auto op = std::move(pending.front());
             pending.pop_front();
             op->m_startedByQueue = true;
             ++running;
+            if (op->startsOnMainThread()) {
+                // Its start() runs there anyway; no worker in between.
+                VNDispatch::mainAsync([op = std::move(op)] { op->start(); });
+                continue;
+            }
             ready.push_back(std::move(op));
-            if (idleWorkers < static_cast<int>(ready.size()))
-                spawnWorker();
-            workAvailable.notify_one();
+            ++handedToWorkers;
         }
+        if (handedToWorkers == 0)
+            return;
+        const int uncovered = static_cast<int>(ready.size()) - returningWorkers;
+        if (uncovered <= 0)
+            return;
+        while (idleWorkers < uncovered)
+            spawnWorker();
+        for (int i = 0; i < std::min(handedToWorkers, uncovered); ++i)
+            workAvailable.notify_one();
     }
 
     void spawnWorker() {
@@ -59,8 +94,10 @@ struct VNOperationQueue::State : std::enable_shared_from_this<VNOperationQueue::
             if (ready.empty()) {
                 if (closed)
                     break;
-                workAvailable.wait_for(lock, kIdleWorkerLifetime);
-                if (ready.empty() && !closed)
+                // Woken for work another worker took first is no reason to
+                // go; only a whole idle period is.
+                const auto deadline = std::chrono::steady_clock::now() + kIdleWorkerLifetime;
+                if (!workAvailable.wait_until(lock, deadline, [this] { return !ready.empty() || closed; }))
                     break;  // idle too long
                 continue;
             }
@@ -68,25 +105,34 @@ struct VNOperationQueue::State : std::enable_shared_from_this<VNOperationQueue::
             ready.pop_front();
             --idleWorkers;
             lock.unlock();
+            t_worker = {this, op.get(), false};
             op->start();
+            const bool comesBack = t_worker.comesBack;
+            t_worker = {};
             op.reset();
             lock.lock();
+            if (comesBack)
+                --returningWorkers;
             ++idleWorkers;
         }
         --idleWorkers;
         --workers;
     }
 
-    void operationFinished(VNOperation *op) {
+    void operationFinished(VNOperation *op, std::uint64_t sequence) {
         std::lock_guard lock(mutex);
-        auto it = std::find_if(operations.begin(), operations.end(),
-                               [op](const auto &o) { return o.get() == op; });
-        if (it != operations.end())
-            operations.erase(it);
+        operations.erase(sequence);
         if (op->m_startedByQueue)
             --running;
+        if (t_worker.state == this && t_worker.operation == op && !t_worker.comesBack) {
+            // Finished inside start() on our own worker, which is on its way
+            // back for more.
+            t_worker.comesBack = true;
+            ++returningWorkers;
+        }
         schedule();
-        allFinished.notify_all();
+        if (operations.empty())
+            allFinished.notify_all();
     }
 };
 
@@ -129,14 +175,19 @@ void VNOperationQueue::addOperation(std::shared_ptr<VNOperation> operation) {
     if (!operation)
         return;
     std::weak_ptr<State> weakState = m_state;
-    const bool attached = operation->attachToQueue([weakState](VNOperation *op) {
+    std::uint64_t sequence = 0;
+    {
+        std::lock_guard lock(m_state->mutex);
+        sequence = m_state->nextSequence++;
+    }
+    const bool attached = operation->attachToQueue([weakState, sequence](VNOperation *op) {
         if (auto state = weakState.lock())
-            state->operationFinished(op);
+            state->operationFinished(op, sequence);
     });
     if (!attached)
         return;  // already in a queue, or already finished
     std::lock_guard lock(m_state->mutex);
-    m_state->operations.push_back(operation);
+    m_state->operations.emplace(sequence, operation);
     m_state->pending.push_back(std::move(operation));
     m_state->schedule();
 }
@@ -149,7 +200,11 @@ std::shared_ptr<VNBlockOperation> VNOperationQueue::addOperation(std::function<v
 
 std::vector<std::shared_ptr<VNOperation>> VNOperationQueue::operations() const {
     std::lock_guard lock(m_state->mutex);
-    return m_state->operations;
+    std::vector<std::shared_ptr<VNOperation>> out;
+    out.reserve(m_state->operations.size());
+    for (const auto &[sequence, op] : m_state->operations)
+        out.push_back(op);
+    return out;
 }
 
 int VNOperationQueue::operationCount() const {

@@ -3,7 +3,9 @@
 #include "support/TestSupport.h"
 
 #include <QThread>
+#include <algorithm>
 #include <atomic>
+#include <set>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -69,6 +71,81 @@ TEST(OperationQueue, StartsInOrderAddedAndRespectsTheLimit) {
     // With two slots, operation i starts no later than the start of i+2.
     for (int i = 0; i < 20; ++i)
         EXPECT_LE(std::find(order.begin(), order.end(), i) - order.begin(), i + 1);
+}
+
+namespace {
+
+// Finishes when told to and notes the thread its start() ran on.
+class MainThreadOperation : public ManualOperation {
+public:
+    bool startsOnMainThread() const override { return true; }
+    void start() override {
+        startedOnMainThread.store(VNDispatch::isMainThread());
+        ManualOperation::start();
+    }
+    std::atomic<bool> startedOnMainThread{false};
+};
+
+}  // namespace
+
+TEST(OperationQueue, MainThreadOperationsStartThereAndStillWaitForTheirSlot) {
+    VNOperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    auto first = std::make_shared<MainThreadOperation>();
+    auto second = std::make_shared<MainThreadOperation>();
+    queue.addOperation(first);
+    queue.addOperation(second);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return first->started.load(); }));
+    EXPECT_TRUE(first->startedOnMainThread.load());
+    VNTest::spin(100);
+    EXPECT_FALSE(second->started.load()) << "the second started while the first held the only slot";
+    // Finished from another thread, as a handler's answer would.
+    std::thread([&] { first->complete(); }).join();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return second->started.load(); }));
+    EXPECT_TRUE(second->startedOnMainThread.load());
+    second->complete();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return queue.operationCount() == 0; }));
+}
+
+TEST(OperationQueue, OperationsFinishingOutOfOrderLeaveTheRestInOrder) {
+    VNOperationQueue queue;
+    std::vector<std::shared_ptr<ManualOperation>> ops;
+    for (int i = 0; i < 5; ++i) {
+        ops.push_back(std::make_shared<ManualOperation>());
+        queue.addOperation(ops.back());
+    }
+    ASSERT_TRUE(VNTest::waitUntil([&] {
+        return std::all_of(ops.begin(), ops.end(), [](const auto &op) { return op->started.load(); });
+    }));
+    ops[3]->complete();
+    ops[1]->complete();
+    const auto left = queue.operations();
+    ASSERT_EQ(left.size(), 3u);
+    EXPECT_EQ(left[0], ops[0]);
+    EXPECT_EQ(left[1], ops[2]);
+    EXPECT_EQ(left[2], ops[4]);
+    ops[0]->complete();
+    ops[2]->complete();
+    ops[4]->complete();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(queue.operationCount(), 0);
+}
+
+TEST(OperationQueue, OneAtATimeQueueKeepsUsingTheSameFewThreads) {
+    // A worker whose operation has just finished takes the next one itself;
+    // no thread per operation, no worker leaving because another got there
+    // first.
+    VNOperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    std::mutex idsMutex;
+    std::set<std::thread::id> ids;
+    for (int i = 0; i < 500; ++i)
+        queue.addOperation([&] {
+            std::lock_guard lock(idsMutex);
+            ids.insert(std::this_thread::get_id());
+        });
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_LE(ids.size(), 2u);
 }
 
 TEST(OperationQueue, WaitCoversOperationsAddedMeanwhile) {
