@@ -15,8 +15,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
 #include <cmath>
-#include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -38,12 +39,23 @@ QString normalizedFolderPath(QString path) {
     return path;
 }
 
-// Whether two local paths name one file (also through links).
+// Whether two local paths name one file (also through links). The target
+// is looked at first: it usually does not exist yet, and then one call
+// settles it.
 bool sameLocalFile(const QString &a, const QString &b) {
-    std::error_code ec;
-    const bool same = std::filesystem::equivalent(std::filesystem::path(a.toStdString()),
-                                                  std::filesystem::path(b.toStdString()), ec);
-    return !ec && same;
+    struct stat target {}, source {};
+    if (::stat(QFile::encodeName(b).constData(), &target) != 0)
+        return false;
+    if (::stat(QFile::encodeName(a).constData(), &source) != 0)
+        return false;
+    return source.st_dev == target.st_dev && source.st_ino == target.st_ino;
+}
+
+// A listener key of its own for each sub-item a primary watches; a counter
+// does, no need for a random id per file.
+QString nextSubitemListenerKey() {
+    static std::atomic<quint64> counter{0};
+    return QLatin1String("QNCopyTaskItem primary ") + QString::number(++counter);
 }
 
 }  // namespace
@@ -369,7 +381,7 @@ void QNCopyTaskItem::setProgressAndReport(double value, const QNTaskItemUpdateBl
 void QNCopyTaskItem::addSubitem(const QNTaskItemPtr &subitem, VNOperationQueue *queue) {
     QNTaskItem::addSubitem(subitem, queue);
     ++m_unfinishedSubTaskItems;
-    const QString key = QNUtils::uuidString();
+    const QString key = nextSubitemListenerKey();
     std::weak_ptr<QNCopyTaskItem> weakPrimary = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     std::weak_ptr<QNTaskItem> weakSubitem = subitem;
 

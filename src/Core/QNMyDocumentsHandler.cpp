@@ -237,8 +237,9 @@ QNMyDocumentsHandler::CopyOutcome QNMyDocumentsHandler::copyNow(const QString &s
                                          : isFolder ? QStringLiteral("it is a folder")
                                                     : QStringLiteral("it is not a regular file")));
     }
-    ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
-    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);  // read ahead generously
+    ::fcntl(in, F_SETFL, 0);  // back to blocking; it was opened with no other status flag
+    if (sourceStat.st_size > chunkSize)
+        ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);  // read ahead generously
     // The data goes into a hidden file next to the target and takes the
     // target's name only when whole.
     const QString folder = parentPath(destination);
