@@ -14,14 +14,6 @@ const Matcher::Config kConfig{QStringLiteral("localhost"), QStringLiteral("www.v
 
 Matcher::Match match(const char *url) { return Matcher::match(QString::fromUtf8(url), kConfig); }
 
-TEST(OAuthCallbackMatcher, TwelveMarkersInOrder) {
-    EXPECT_EQ(Matcher::markers(kConfig),
-              (QStringList{"://1/cancel", "://1/connect", "http://localhost/?uid=", "http://localhost/?oauth_token=",
-                           "https://www.varnello.app/redirect?code=", "http://www.varnello.app/redirect?code=",
-                           "http://localhost/?error=", "http://localhost/?code=", "https://localhost/box",
-                           "/en-varnello", "/qn-copy", "http://localhost/bitcasa?"}));
-}
-
 TEST(OAuthCallbackMatcher, EachCallbackAddressIsHandedOverWhole) {
     const struct {
         const char *url;

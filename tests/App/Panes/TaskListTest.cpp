@@ -161,19 +161,6 @@ TEST_F(TaskListTest, TheCancelButtonRemovesTheRowAtTheNextPass) {
     EXPECT_FALSE(QFileInfo::exists(destinationFolder + QStringLiteral("/report.txt")));
 }
 
-TEST_F(TaskListTest, APassThatFindsTheSameTasksRebuildsNothing) {
-    openTwoPanes();
-    QNTaskPtr task = heldCopyTask();
-    QNTaskTableViewController *list = drawer(first);
-    list->refresh();
-    ASSERT_EQ(list->numberOfRowsInTableView(), 1);
-    QNTaskTableCellView *cell = list->cellAtRow(0);
-    cell->subTitle()->setText(QStringLiteral("marked"));
-    list->refresh();
-    EXPECT_EQ(list->cellAtRow(0), cell);
-    EXPECT_EQ(cell->subTitle()->text(), QStringLiteral("marked"));
-}
-
 TEST_F(TaskListTest, ProgressIsClampedAndTheRowNamesItsDocument) {
     const std::pair<float, int> cases[] = {{0.25f, 25}, {1.0f, 100}, {1.7f, 100}, {-0.5f, 0},
                                            {std::numeric_limits<float>::quiet_NaN(), 0},

@@ -121,7 +121,7 @@ TEST_F(AppDelegateTest, TheCleanUpRunsAfterLaunchOnlyInOurFolderAndKeepsUnsavedC
     EXPECT_FALSE(QFile::exists(ours + QStringLiteral("/PANE-2")));
 }
 
-TEST_F(AppDelegateTest, ReopeningOpensAWindowOnlyWhenNoneIsVisible) {
+TEST_F(AppDelegateTest, ReopeningOpensAWindowOnlyWhenNoneIsVisibleAndReloadsReachEveryWindow) {
     QNMainWindowController *first = launch();
     EXPECT_FALSE(delegate->applicationShouldHandleReopen(true));
     EXPECT_EQ(delegate->windowControllers().size(), 1);
@@ -131,40 +131,33 @@ TEST_F(AppDelegateTest, ReopeningOpensAWindowOnlyWhenNoneIsVisible) {
     EXPECT_EQ(delegate->windowControllers()[1]->window()->windowTitle(), QStringLiteral("Varnello - Home"));
     // The closed window's controller stays listed.
     EXPECT_EQ(delegate->windowControllers()[0], first);
-}
 
-TEST_F(AppDelegateTest, ReloadDrivesRefreshesEveryWindow) {
-    QNMainWindowController *first = launch();
-    QNMainWindowController *second = delegate->newDocument();
+    // Reloading refreshes every window, each on its own main-queue turn.
+    QNMainWindowController *second = delegate->windowControllers()[1];
     VNTest::spin(20);
     storeDrives(twoStoredDrives());
     delegate->reloadDrives();
-    EXPECT_EQ(first->numberOfRows(), 1);  // each window reloads on its own main-queue turn
+    EXPECT_EQ(second->numberOfRows(), 1);
     VNTest::spin(30);
     EXPECT_EQ(first->numberOfRows(), 3);
     EXPECT_EQ(second->numberOfRows(), 3);
 }
 
-TEST_F(AppDelegateTest, NoOpenedDocumentsOrUnchangedCopiesAskNothing) {
+TEST_F(AppDelegateTest, TheSaveBackQuestionItsCancelAndIgnoreChangesPaths) {
     launch();
-    delegate->applicationDidBecomeActive();
-    auto doc = openedCopy(QStringLiteral("same.txt"), ftpDrive());
-    delegate->addOpenedDocument(doc);
-    delegate->applicationDidBecomeActive();
-    // A copy whose file is gone is skipped too.
+    int uploads = 0;
+    delegate->setSaveBackStarter([&](const QNDocumentPtr &, QNMacAppDelegate::SaveBackDone) { ++uploads; });
+    // Unchanged copies and copies whose file is gone ask nothing.
+    delegate->addOpenedDocument(openedCopy(QStringLiteral("same.txt"), ftpDrive()));
     auto gone = openedCopy(QStringLiteral("gone.txt"), ftpDrive());
     QFile::remove(gone->path());
     delegate->addOpenedDocument(gone);
     delegate->applicationDidBecomeActive();
     VNTest::spin(20);
     EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
-}
 
-TEST_F(AppDelegateTest, TheSaveBackQuestionAndCancel) {
-    launch();
     auto doc = changedCopy(QStringLiteral("report.txt"), ftpDrive());
     const QDateTime recorded = doc->date();
-
     delegate->applicationDidBecomeActive();
     auto question = onlyPendingAlert();
     EXPECT_EQ(question.alert.messageText, QStringLiteral("Document change detected"));
@@ -172,33 +165,24 @@ TEST_F(AppDelegateTest, TheSaveBackQuestionAndCancel) {
               QStringLiteral("report.txt was changed. Do you want to save the changes back to FTP?"));
     EXPECT_EQ(question.alert.buttons,
               (QStringList{QStringLiteral("Save"), QStringLiteral("Cancel"), QStringLiteral("Ignore Changes")}));
-
     // Becoming active again while the question is up does not ask twice.
     delegate->applicationDidBecomeActive();
     VNTest::spin(20);
     EXPECT_EQ(QNDialogService::shared().history().size(), 1);
 
-    QNDialogService::shared().answer(question.id, QNAlert::SecondButtonReturn);  // Cancel
+    // Cancel: the date stays, and the question comes again.
+    QNDialogService::shared().answer(question.id, QNAlert::SecondButtonReturn);
     EXPECT_EQ(doc->date(), recorded);
     delegate->applicationDidBecomeActive();
     VNTest::spin(20);
-    question = onlyPendingAlert();  // asked again
-    EXPECT_EQ(question.alert.messageText, QStringLiteral("Document change detected"));
-    QNDialogService::shared().answer(question.id, QNAlert::SecondButtonReturn);
-}
-
-TEST_F(AppDelegateTest, IgnoreChangesRecordsTheNewDateAndNothingIsUploaded) {
-    launch();
-    int uploads = 0;
-    delegate->setSaveBackStarter([&](const QNDocumentPtr &, QNMacAppDelegate::SaveBackDone) { ++uploads; });
-    auto doc = changedCopy(QStringLiteral("notes.txt"), ftpDrive());
-    delegate->applicationDidBecomeActive();
-    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::ThirdButtonReturn);
+    question = onlyPendingAlert();
+    // Ignore Changes: the new date is recorded, nothing uploaded, not asked again.
+    QNDialogService::shared().answer(question.id, QNAlert::ThirdButtonReturn);
     EXPECT_EQ(doc->date(), QFileInfo(doc->path()).lastModified());
-    EXPECT_EQ(uploads, 0);
     delegate->applicationDidBecomeActive();
     VNTest::spin(20);
     EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
+    EXPECT_EQ(uploads, 0);
 }
 
 TEST_F(AppDelegateTest, SaveUploadsAndRecordsTheDateOnlyAfterSuccessThenRelistsWindowsOfThatDrive) {

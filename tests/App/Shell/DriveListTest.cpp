@@ -275,41 +275,6 @@ TEST_F(DriveListTest, EditingAnOAuthDriveSavesWithoutLoggingInAndCancelChangesNo
     EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
 }
 
-TEST_F(DriveListTest, AFailedLoginAfterAnEditSaysCouldNotLoginAndKeepsTheStoredValues) {
-    open(twoStoredDrives());
-    editWith(1, [](const QNDriveConfigPtr &d) {
-        d->setDisplayName(QStringLiteral("Renamed"));
-        d->setIsFTP(false);
-        d->setIsSMB(true);  // a kind no handler serves in this build
-        return 1;
-    });
-    ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().history().isEmpty(); }, 3000));
-    const auto alert = QNDialogService::shared().history().first();
-    EXPECT_TRUE(alert.modal);
-    EXPECT_EQ(alert.alert.messageText, QStringLiteral("Could not Login"));
-    EXPECT_FALSE(alert.alert.informativeText.isEmpty());
-    VNTest::spin(30);
-    EXPECT_EQ(storedDrives().at(1)->displayName(), QStringLiteral("Office FTP"));
-    EXPECT_EQ(window->rowContent(1).title, QStringLiteral("Office FTP"));
-}
-
-TEST_F(DriveListTest, EditingALocalDriveLogsInThenSaves) {
-    auto local = makeDrive(QStringLiteral("MY DOCUMENTS"), QString(), QStringLiteral("SHOW DOCUMENTS ON THIS MAC"),
-                           QStringLiteral("icon_my_documents.pdf"));
-    local->setIsMyFiles(true);
-    local->setUseAbsolutePath(true);
-    open({local});
-    editWith(0, [](const QNDriveConfigPtr &d) {
-        d->setDisplayName(QStringLiteral("Home Folder"));
-        return 1;
-    });
-    ASSERT_TRUE(VNTest::waitUntil([] {
-        const auto stored = storedDrives();
-        return !stored.isEmpty() && stored.first()->displayName() == QStringLiteral("Home Folder");
-    }, 5000));
-    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
-}
-
 TEST_F(DriveListTest, ChoosingRowsOpensTheAddDriveSheetOrTheDrive) {
     open(twoStoredDrives());
     int addDrive = 0;

@@ -1,5 +1,4 @@
-// The custom title-bar window: content placement under the bar, a custom
-// button in place of a standard one, sheet placement through the (weakly
+// The custom title-bar window: content placement under the bar, sheet placement through the (weakly
 // held) delegate, double-click, dragging and the inactive state.
 #include "App/TBTitlebarView.h"
 #include "App/TBWindow.h"
@@ -52,18 +51,6 @@ TEST_F(WindowFixture, ContentFollowsTheBarHeightAndTheWindowSize) {
     EXPECT_EQ(content->geometry(), QRect(0, 74, 700, 426));
     window->setTitleBarHeight(50);
     EXPECT_EQ(content->geometry(), QRect(0, 50, 700, 450));
-}
-
-TEST_F(WindowFixture, ACustomButtonTakesThePlaceOfTheStandardOne) {
-    auto *custom = TBWindowButton::windowButtonWithSize(QSize(20, 20), QStringLiteral("custom"));
-    TBWindowButton *standard = window->buttonInUse(TBWindow::CloseKind);
-    window->show();
-    window->setCloseButton(custom);
-    EXPECT_EQ(window->buttonInUse(TBWindow::CloseKind), custom);
-    EXPECT_FALSE(standard->isVisible());
-    window->setCloseButton(nullptr);
-    EXPECT_EQ(window->buttonInUse(TBWindow::CloseKind), standard);
-    EXPECT_TRUE(standard->isVisible());
 }
 
 TEST_F(WindowFixture, SheetsComeOutUnderTheBarUnlessTheWeaklyHeldDelegatePlacesThem) {

@@ -1,8 +1,6 @@
 // The shared views: the table's three right-click cases, its drag badge and
-// space bar; the thumbnail browser's zoom steps and promised files; the
-// image item's representation.
+// space bar; the thumbnail browser's zoom steps.
 #include "App/QNImageBrowserView.h"
-#include "App/QNImageObject.h"
 #include "App/QNMacAppDelegate.h"
 #include "App/QNMacTableView.h"
 #include "support/TestSupport.h"
@@ -127,40 +125,3 @@ TEST(ImageBrowserView, ZoomStepsByKeyboardAndPinch) {
     EXPECT_NEAR(browser.zoomValue(), 0.6f, 1e-6);
 }
 
-TEST(ImageBrowserView, HandsPromisedFilesAndDragEndToThePane) {
-    QNImageBrowserView browser;
-    browser.setDataSource([] { return 3; }, [](int i) {
-        QNImageObject o;
-        o.setTitle(QStringLiteral("item %1").arg(i));
-        return o;
-    });
-    EXPECT_EQ(browser.model()->data(browser.model()->index(1, 0), Qt::DisplayRole).toString(), QStringLiteral("item 1"));
-    browser.selectionModel()->select(browser.model()->index(2, 0), QItemSelectionModel::Select);
-    QString destination;
-    QList<int> items;
-    browser.setPromisedFilesWriter([&](const QString &d, const QList<int> &i) {
-        destination = d;
-        items = i;
-        return QStringList{QStringLiteral("a.txt")};
-    });
-    EXPECT_EQ(browser.namesOfPromisedFilesDroppedAtDestination(QStringLiteral("/dest")), QStringList{QStringLiteral("a.txt")});
-    EXPECT_EQ(destination, QStringLiteral("/dest"));
-    EXPECT_EQ(items, QList<int>{2});
-    Qt::DropAction ended = Qt::IgnoreAction;
-    browser.setDropCleanup([&](Qt::DropAction a) { ended = a; });
-    browser.draggingEnded(Qt::MoveAction);
-    EXPECT_EQ(ended, Qt::MoveAction);
-}
-
-TEST(ImageObject, TheLastSetterDecidesTheRepresentation) {
-    QNImageObject item;
-    item.setImage(QImage(4, 4, QImage::Format_RGB32));
-    EXPECT_EQ(item.imageRepresentationType(), QNImageObject::RepresentationType::Image);
-    item.setPath(QStringLiteral("/pictures/a.jpg"));
-    EXPECT_EQ(item.imageRepresentationType(), QNImageObject::RepresentationType::Path);
-    EXPECT_EQ(item.imageUID(), QStringLiteral("/pictures/a.jpg"));
-    item.setUrl(QUrl(QStringLiteral("https://example.invalid/a b.jpg")));
-    EXPECT_EQ(item.imageUID(), QStringLiteral("https://example.invalid/a%20b.jpg"));
-    QNImageObject copy = item;
-    EXPECT_EQ(copy.imageRepresentationType(), QNImageObject::RepresentationType::URL);
-}
