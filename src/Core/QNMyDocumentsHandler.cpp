@@ -102,18 +102,14 @@ namespace {
 
 // A file's creation time, else its modification time, read as UTC: no time
 // zone lookup on the worker threads.
-QDateTime fileDate(const QString &path) {
-    struct statx sx {};
-    const QByteArray name = QFile::encodeName(path);
-    if (::statx(AT_FDCWD, name.constData(), 0, STATX_BTIME | STATX_MTIME, &sx) == 0) {
-        const auto toDate = [](const struct statx_timestamp &t) {
-            return QDateTime::fromMSecsSinceEpoch(qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000, Qt::UTC);
-        };
-        if ((sx.stx_mask & STATX_BTIME) && (sx.stx_btime.tv_sec != 0 || sx.stx_btime.tv_nsec != 0))
-            return toDate(sx.stx_btime);
-        if (sx.stx_mask & STATX_MTIME)
-            return toDate(sx.stx_mtime);
-    }
+QDateTime statxDate(const struct statx &sx) {
+    const auto toDate = [](const struct statx_timestamp &t) {
+        return QDateTime::fromMSecsSinceEpoch(qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000, Qt::UTC);
+    };
+    if ((sx.stx_mask & STATX_BTIME) && (sx.stx_btime.tv_sec != 0 || sx.stx_btime.tv_nsec != 0))
+        return toDate(sx.stx_btime);
+    if (sx.stx_mask & STATX_MTIME)
+        return toDate(sx.stx_mtime);
     return {};
 }
 
@@ -143,17 +139,27 @@ ListOutcome listFolder(const QNCloudInterface &handler, const QString &path) {
     }
     const QStringList names = QDir(path).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    outcome.documents.reserve(names.size());
     for (const QString &name : names) {
         auto doc = QNDocument::create();
         const QString childPath = joinPath(path, name);
         doc->setPath(childPath);
         doc->setDisplayName(name);
-        QFileInfo child(childPath);
-        if (child.exists() && child.isDir())
-            doc->setIsDirectory(true);
-        else
-            doc->setSize(child.isSymLink() && !child.exists() ? 0 : child.size());
-        doc->setDate(fileDate(childPath));
+        // One look at each entry, through links: kind, size and date. An
+        // entry that cannot be looked at (a dangling link, or gone
+        // meanwhile) is a file of no size and no date.
+        struct statx sx {};
+        const QByteArray encoded = QFile::encodeName(childPath);
+        if (::statx(AT_FDCWD, encoded.constData(), 0, STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx) ==
+            0) {
+            if (S_ISDIR(sx.stx_mode))
+                doc->setIsDirectory(true);
+            else
+                doc->setSize(static_cast<qint64>(sx.stx_size));
+            doc->setDate(statxDate(sx));
+        } else {
+            doc->setSize(0);
+        }
         outcome.documents.append(doc);
     }
     return outcome;

@@ -40,6 +40,35 @@ TEST(LocalListing, ListsEveryEntryIncludingHiddenOnes) {
     EXPECT_TRUE(byName["a.txt"]->driveConfigId().isNull());  // stamped by the pane, not the handler
 }
 
+TEST(LocalListing, LinksAreSeenThroughAndADanglingLinkIsAnEmptyFile) {
+    auto dir = VNTest::makeTempDir();
+    VNTest::writeFile(dir->path() + "/data.bin", "1234567");
+    QDir(dir->path()).mkdir("real");
+    ASSERT_TRUE(QFile::link(dir->path() + "/data.bin", dir->path() + "/to-file"));
+    ASSERT_TRUE(QFile::link(dir->path() + "/real", dir->path() + "/to-folder"));
+    ASSERT_TRUE(QFile::link(dir->path() + "/gone", dir->path() + "/dangling"));
+    auto handler = makeLocalHandler();
+    QNDocumentList docs;
+    std::atomic<int> answers{0};
+    handler->listDocuments(QNDocument::withPath(dir->path(), true), QString(),
+                           [&](QNDocumentList d, QString, VNErrorPtr e, bool) {
+                               EXPECT_FALSE(e);
+                               docs = d;
+                               answers.fetch_add(1);
+                           });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return answers.load() == 1; }));
+    std::map<QString, QNDocumentPtr> byName;
+    for (auto &d : docs) byName[d->displayName()] = d;
+    ASSERT_EQ(byName.size(), 5u);
+    EXPECT_FALSE(byName["to-file"]->isDirectory());
+    EXPECT_EQ(byName["to-file"]->size(), 7);
+    EXPECT_TRUE(byName["to-file"]->date().isValid());
+    EXPECT_TRUE(byName["to-folder"]->isDirectory());
+    EXPECT_FALSE(byName["dangling"]->isDirectory());
+    EXPECT_EQ(byName["dangling"]->size(), 0);
+    EXPECT_FALSE(byName["dangling"]->date().isValid());
+}
+
 TEST(LocalListing, MissingFolderIsAnError) {
     auto dir = VNTest::makeTempDir();
     auto handler = makeLocalHandler();
