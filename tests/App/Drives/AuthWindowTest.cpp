@@ -83,7 +83,7 @@ TEST_F(AuthWindowTest, ARedirectWithACodeReachesTheHandlerOnceAndNeverTheListene
     EXPECT_FALSE(VNLog::captured().filter(QStringLiteral("QNAuthWindowController absoluteURL: ")).isEmpty());
 }
 
-TEST_F(AuthWindowTest, TheCancelButtonEndsTheSignInOnce) {
+TEST_F(AuthWindowTest, TheCancelButtonEndsTheSignInOnceAndClosingLetsGoOfTheHandler) {
     provider.setPage(QStringLiteral("/authorize"), "<html><body>Sign in</body></html>");
     startLogin(QStringLiteral("/authorize"));
     ASSERT_TRUE(VNTest::waitUntil([&] { return !provider.requestsFor(QStringLiteral("/authorize")).isEmpty(); }));
@@ -94,6 +94,14 @@ TEST_F(AuthWindowTest, TheCancelButtonEndsTheSignInOnce) {
     EXPECT_EQ(handler->handedOver, QStringList{QString()});
     ASSERT_EQ(answers.size(), 1);
     EXPECT_FALSE(answers[0].ok);
+    // Closing the sheet lets go of its handler.
+    std::weak_ptr<TestOAuthHandler> weak = handler;
+    login->closePanel();
+    EXPECT_TRUE(login->isClosed());
+    EXPECT_FALSE(login->window()->isVisible());
+    EXPECT_EQ(login->cloudInterface(), nullptr);
+    handler.reset();
+    EXPECT_TRUE(weak.expired());
 }
 
 TEST_F(AuthWindowTest, EverySheetStartsWithoutCookies) {
@@ -182,19 +190,6 @@ TEST_F(AuthWindowTest, ProviderPagesConsoleMessagesAreNotLogged) {
         EXPECT_FALSE(m.contains(QStringLiteral("console-token-5150"))) << m.toStdString();
     for (const QString &line : VNLog::captured())
         EXPECT_FALSE(line.contains(QStringLiteral("console-token-5150"))) << line.toStdString();
-}
-
-TEST_F(AuthWindowTest, ClosingTheSheetLetsGoOfItsHandler) {
-    provider.setPage(QStringLiteral("/authorize"), "<html><body>Sign in</body></html>");
-    startLogin(QStringLiteral("/authorize"));
-    std::weak_ptr<TestOAuthHandler> weak = handler;
-    EXPECT_EQ(login->cloudInterface(), handler);
-    login->closePanel();
-    EXPECT_TRUE(login->isClosed());
-    EXPECT_FALSE(login->window()->isVisible());
-    EXPECT_EQ(login->cloudInterface(), nullptr);
-    handler.reset();
-    EXPECT_TRUE(weak.expired());
 }
 
 // ---------------------------------------------------------------- the add-drive sheet

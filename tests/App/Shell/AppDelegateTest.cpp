@@ -55,7 +55,8 @@ protected:
     // Answers the save-back question with Save and hands back how the upload ends.
     QNMacAppDelegate::SaveBackDone saveAndHold() {
         held = {};
-        delegate->setSaveBackStarter([this](const QNDocumentPtr &, QNMacAppDelegate::SaveBackDone done) {
+        delegate->setSaveBackStarter([this](const QNDocumentPtr &d, QNMacAppDelegate::SaveBackDone done) {
+            heldDocument = d;
             held = std::move(done);
         });
         delegate->applicationDidBecomeActive();
@@ -67,6 +68,7 @@ protected:
 
     std::unique_ptr<QTemporaryDir> tempDir;
     QNMacAppDelegate::SaveBackDone held;
+    QNDocumentPtr heldDocument;
 };
 
 }  // namespace
@@ -196,17 +198,11 @@ TEST_F(AppDelegateTest, SaveUploadsAndRecordsTheDateOnlyAfterSuccessThenRelistsW
     showing->setRelister([&] { ++relistedShowing; });
     other->setRelister([&] { ++relistedOther; });
 
-    QNDocumentPtr uploaded;
-    QNMacAppDelegate::SaveBackDone finish;
-    delegate->setSaveBackStarter([&](const QNDocumentPtr &d, QNMacAppDelegate::SaveBackDone done) {
-        uploaded = d;
-        finish = std::move(done);
-    });
     auto doc = changedCopy(QStringLiteral("plan.txt"), drive);
     const QDateTime recorded = doc->date();
-    delegate->applicationDidBecomeActive();
-    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
-    ASSERT_EQ(uploaded, doc);
+    QNMacAppDelegate::SaveBackDone finish = saveAndHold();
+    ASSERT_TRUE(finish);
+    EXPECT_EQ(heldDocument, doc);
     // Not yet uploaded: the recorded date has not moved, nor is it asked again meanwhile.
     EXPECT_EQ(doc->date(), recorded);
     delegate->applicationDidBecomeActive();

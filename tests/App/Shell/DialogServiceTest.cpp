@@ -62,7 +62,7 @@ TEST_F(DialogFixture, SheetsOnOneWindowComeOneAtATimeOnTwoTogether) {
         service.answer(r.id, 0);
 }
 
-TEST_F(DialogFixture, AWindowThatGoesAwayAnswersItsSheetsWithTheSecondButton) {
+TEST_F(DialogFixture, AWindowThatGoesAwayAnswersItsSheetsAndWorkersSheetsComeUpOnTheMainThread) {
     auto *window = new TBWindow;
     QList<int> answers;
     service.beginAlertSheet(question(QStringLiteral("one")), window, [&](const QNAlertResult &r) { answers << r.returnCode; });
@@ -70,11 +70,10 @@ TEST_F(DialogFixture, AWindowThatGoesAwayAnswersItsSheetsWithTheSecondButton) {
     delete window;
     EXPECT_EQ(answers, (QList<int>{0, 0}));
     EXPECT_TRUE(service.pendingAlerts().isEmpty());
-}
 
-TEST_F(DialogFixture, SheetsBegunOnAnotherThreadComeUpOnTheMainThread) {
-    TBWindow window;
-    std::thread worker([&] { service.beginAlertSheet(question(QStringLiteral("from a worker")), &window); });
+    // Sheets begun on another thread come up on the main thread.
+    TBWindow other;
+    std::thread worker([&] { service.beginAlertSheet(question(QStringLiteral("from a worker")), &other); });
     worker.join();
     ASSERT_TRUE(VNTest::waitUntil([&] { return service.pendingAlerts().size() == 1; }, 2000));
     service.answer(service.pendingAlerts()[0].id, 1);

@@ -275,7 +275,7 @@ TEST_F(DriveListTest, EditingAnOAuthDriveSavesWithoutLoggingInAndCancelChangesNo
     EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
 }
 
-TEST_F(DriveListTest, ChoosingRowsOpensTheAddDriveSheetOrTheDrive) {
+TEST_F(DriveListTest, ChoosingRowsOpensTheAddDriveSheetOrTheDriveAndRowButtonsActOnTheirOwnDrive) {
     open(twoStoredDrives());
     int addDrive = 0;
     QNDriveConfigPtr opened;
@@ -297,11 +297,8 @@ TEST_F(DriveListTest, ChoosingRowsOpensTheAddDriveSheetOrTheDrive) {
     QTest::mouseClick(window->tableView()->viewport(), Qt::LeftButton, {},
                       QPoint(40, window->tableView()->rowViewportPosition(2) + 20));
     EXPECT_EQ(addDrive, 2);
-}
 
-TEST_F(DriveListTest, TheRowButtonsRemoveAndEditTheirOwnDrive) {
-    open(twoStoredDrives());
-    ASSERT_TRUE(VNTest::waitUntil([&] { return cell(1) != nullptr; }, 2000));
+    // The row buttons remove and edit their own drive.
     QTest::mouseClick(cell(1)->deleteButton(), Qt::LeftButton);
     const auto question = onlyPendingAlert();
     EXPECT_EQ(question.alert.informativeText, QStringLiteral("Do you want to remove Office FTP"));
