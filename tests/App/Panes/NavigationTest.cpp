@@ -207,7 +207,7 @@ TEST_F(NavigationTest, ARelistOfTheWindowListsTheTopPaneAgain) {
     EXPECT_EQ(window->filesViewControllers().size(), 2);
 }
 
-TEST_F(NavigationTest, FolderButtonsPopToTheirLevelTwoLevelsBelowTheRoot) {
+TEST_F(NavigationTest, FolderButtonsPopToTheirLevelTwoLevelsBelowTheRootAndRelistAtIt) {
     openToB();
     // "a" is one level below the root: one pane goes.
     EXPECT_EQ(pathLevel(window, QStringLiteral("a")), 1);
@@ -233,10 +233,10 @@ TEST_F(NavigationTest, FolderButtonsPopToTheirLevelTwoLevelsBelowTheRoot) {
 
     pathButton(window, QStringLiteral("homeButton"))->click();
     EXPECT_EQ(window->filesViewControllers().size(), 0);
-}
 
-TEST_F(NavigationTest, AtTheRootEveryButtonButHomeRelists) {
-    openTree();
+    // At the root every button but home relists.
+    ASSERT_TRUE(openRow(window, 0));
+
     // The root folder's own path components lead to the root itself.
     const QString rootName = QFileInfo(root).fileName();
     QPushButton *rootButton = pathButton(window, QStringLiteral("folderButton"), rootName);
@@ -252,28 +252,6 @@ TEST_F(NavigationTest, AtTheRootEveryButtonButHomeRelists) {
     ASSERT_TRUE(waitForListing(window));
     pathButton(window, QStringLiteral("homeButton"))->click();
     EXPECT_EQ(window->filesViewControllers().size(), 0);
-}
-
-TEST_F(NavigationTest, TheWebDAVPathBarCountsDepthFromTheDrivesOwnFolder) {
-    window = launch();
-    auto drive = QNDriveConfig::create();
-    drive->setIsWebDAV(true);
-    drive->setName(QStringLiteral("DAV"));
-    drive->setUrl(QStringLiteral("http://127.0.0.1:9/dav/"));
-    QNDriveConfigPtr copy;
-    QNDocumentPtr rootFolder;
-    QNMainWindowController::determineRoot(drive, &copy, &rootFolder);
-    window->setDriveConfig(copy);
-    window->openFolder(rootFolder);
-    window->openFolder(QNDocument::withPath(QStringLiteral("/dav/x"), true));
-    window->openFolder(QNDocument::withPath(QStringLiteral("/dav/x/y"), true));
-    EXPECT_EQ(pathLevel(window, QStringLiteral("dav")), 0);
-    EXPECT_EQ(pathLevel(window, QStringLiteral("x")), 1);
-    EXPECT_EQ(pathLevel(window, QStringLiteral("y")), 2);
-    // Nothing serves this address: let the listings fail quietly.
-    VNTest::waitUntil([&] { return !window->filesViewController()->isListing(); });
-    for (const auto &r : QNDialogService::shared().pendingAlerts())
-        QNDialogService::shared().answer(r.id, 0);
 }
 
 // ---------------------------------------------------------------- the view switch
