@@ -3,6 +3,7 @@
 #include "VNDispatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <chrono>
@@ -15,6 +16,8 @@ namespace {
 constexpr auto kIdleWorkerLifetime = std::chrono::seconds(10);
 // An unlimited queue still stops somewhere; far above what the program uses.
 constexpr int kUnlimitedCap = 512;
+// How long an idle worker watches for more work before it sleeps.
+constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
 }  // namespace
 
 namespace {
@@ -50,6 +53,8 @@ struct VNOperationQueue::State : std::enable_shared_from_this<VNOperationQueue::
     // Workers whose operation has finished itself and that look at ready
     // again without being woken.
     int returningWorkers = 0;
+    int spinningWorkers = 0;  // idle, watching readyCount before they sleep
+    std::atomic<std::size_t> readyCount{0};  // ready.size(), readable without the mutex
     bool suspended = false;
     bool closed = false;
 
@@ -69,14 +74,17 @@ struct VNOperationQueue::State : std::enable_shared_from_this<VNOperationQueue::
                 continue;
             }
             ready.push_back(std::move(op));
+            readyCount.store(ready.size(), std::memory_order_release);
             ++handedToWorkers;
         }
         if (handedToWorkers == 0)
             return;
-        const int uncovered = static_cast<int>(ready.size()) - returningWorkers;
+        // Workers on their way back or watching for work take these without
+        // a wake-up.
+        const int uncovered = static_cast<int>(ready.size()) - returningWorkers - spinningWorkers;
         if (uncovered <= 0)
             return;
-        while (idleWorkers < uncovered)
+        while (idleWorkers - spinningWorkers < uncovered)
             spawnWorker();
         for (int i = 0; i < std::min(handedToWorkers, uncovered); ++i)
             workAvailable.notify_one();
@@ -88,12 +96,31 @@ struct VNOperationQueue::State : std::enable_shared_from_this<VNOperationQueue::
         std::thread([self = shared_from_this()] { self->workerLoop(); }).detach();
     }
 
+    // A worker that has just run out of work watches for more a short
+    // while before it sleeps: chains of short operations (one file after
+    // another) then go on without a wake-up through the kernel each time.
+    // Called and returns with the mutex held; true when work came.
+    bool spinForWork(std::unique_lock<std::mutex> &lock) {
+        ++spinningWorkers;
+        lock.unlock();
+        const auto until = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+        bool seen = false;
+        while (!(seen = readyCount.load(std::memory_order_acquire) > 0) &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        lock.lock();
+        --spinningWorkers;
+        return seen || !ready.empty();
+    }
+
     void workerLoop() {
         std::unique_lock lock(mutex);
         for (;;) {
             if (ready.empty()) {
                 if (closed)
                     break;
+                if (spinForWork(lock))
+                    continue;
                 // Woken for work another worker took first is no reason to
                 // go; only a whole idle period is.
                 const auto deadline = std::chrono::steady_clock::now() + kIdleWorkerLifetime;
@@ -103,6 +130,7 @@ struct VNOperationQueue::State : std::enable_shared_from_this<VNOperationQueue::
             }
             auto op = std::move(ready.front());
             ready.pop_front();
+            readyCount.store(ready.size(), std::memory_order_release);
             --idleWorkers;
             lock.unlock();
             t_worker = {this, op.get(), false};
