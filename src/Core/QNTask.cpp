@@ -4,10 +4,12 @@
 #include "Core/QNDriveConfig.h"
 #include "Core/QNThrottleOperation.h"
 #include "Core/QNUtils.h"
+#include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 #include "Platform/VNTempDirectory.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -176,11 +178,25 @@ void QNTask::runLifeCycle(const QNTaskEventBlock &taskCompleted, const QNTaskEve
     // the task itself, and the manager's callbacks, which hold the manager.
     m_taskCompletedListeners.clear();
     m_taskMetadataCompletedListeners.clear();
-    m_taskUpdateListeners.clear();
-    std::lock_guard lock(m_blocksMutex);
-    m_taskItemAddedBlock = nullptr;
-    m_taskItemCompletedBlock = nullptr;
-    m_taskItemUpdateBlock = nullptr;
+    {
+        std::lock_guard lock(m_blocksMutex);
+        m_taskItemAddedBlock = nullptr;
+        m_taskItemCompletedBlock = nullptr;
+    }
+    // Progress reports of the last transfers may still wait on the main
+    // queue; they reach the update listeners before those go.
+    std::weak_ptr<QNTask> weakSelf = weak_from_this();
+    auto dropUpdateListeners = [weakSelf] {
+        if (auto self = weakSelf.lock()) {
+            self->m_taskUpdateListeners.clear();
+            std::lock_guard lock(self->m_blocksMutex);
+            self->m_taskItemUpdateBlock = nullptr;
+        }
+    };
+    if (QCoreApplication::instance())
+        VNDispatch::mainAsync(std::move(dropUpdateListeners));
+    else
+        dropUpdateListeners();
 }
 
 void QNTask::resumeQueue(int index) {
