@@ -6,6 +6,7 @@
 // VARNELLO_BENCH_MIB sets the bulk size (default 512).
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNTempDirectory.h"
+#include "support/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,13 +25,8 @@ namespace {
 
 QString g_stateDir;
 
-qint64 residentBytes() {
-    QFile f(QStringLiteral("/proc/self/statm"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> parts = f.readAll().split(' ');
-    return parts.size() > 1 ? parts[1].toLongLong() * 4096 : 0;
-}
+using VNBench::residentBytes;
+using VNBench::timeCurl;
 
 // Runs the loop until done; returns the peak resident size seen meanwhile.
 qint64 runUntil(const std::function<bool()> &done) {
@@ -45,24 +41,7 @@ qint64 runUntil(const std::function<bool()> &done) {
 }
 
 bool peerctl(const QString &verb) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VARNELLO_PEER_STATE"), g_stateDir);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral("python3"), {QStringLiteral(VARNELLO_PEERS_DIR "/peerctl.py"), verb, QStringLiteral("nginx")});
-    p.waitForFinished(60000);
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-double timeCurl(const QStringList &args) {
-    QElapsedTimer t;
-    t.start();
-    QProcess p;
-    p.start(QStringLiteral("curl"), args);
-    p.waitForFinished(-1);
-    if (p.exitCode() != 0)
-        std::fprintf(stderr, "curl failed: %s\n", p.readAllStandardError().constData());
-    return t.elapsed() / 1000.0;
+    return VNBench::peerctl(g_stateDir, verb, QStringLiteral("nginx"));
 }
 
 struct Result {

@@ -15,6 +15,7 @@
 #include "Core/QNDriveConfig.h"
 #include "Platform/VNTempDirectory.h"
 #include "Platform/VNUserDefaults.h"
+#include "support/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,24 +38,11 @@ namespace {
 
 QString g_stateDir;
 
-qint64 residentBytes()
-{
-    QFile f(QStringLiteral("/proc/self/statm"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> parts = f.readAll().split(' ');
-    return parts.size() > 1 ? parts[1].toLongLong() * 4096 : 0;
-}
+using VNBench::residentBytes;
 
 bool peerctl(const QString &verb, const QString &peer)
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VARNELLO_PEER_STATE"), g_stateDir);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral("python3"), {QStringLiteral(VARNELLO_PEERS_DIR "/peerctl.py"), verb, peer});
-    p.waitForFinished(60000);
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return VNBench::peerctl(g_stateDir, verb, peer);
 }
 
 QJsonObject peerState(const QString &peer)

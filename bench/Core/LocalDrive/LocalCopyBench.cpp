@@ -9,6 +9,7 @@
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNMyDocumentsHandler.h"
 #include "Platform/VNLog.h"
+#include "support/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -26,31 +27,8 @@
 
 namespace {
 
-long peakRssKiB() {
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-bool makeSource(const QString &path, qint64 size) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    quint64 x = 0x9e3779b97f4a7c15ULL;
-    for (qint64 done = 0; done < size; done += block.size()) {
-        for (int i = 0; i < block.size(); i += 8) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            memcpy(block.data() + i, &x, 8);
-        }
-        const qint64 n = std::min<qint64>(block.size(), size - done);
-        if (f.write(block.constData(), n) != n)
-            return false;
-    }
-    return f.flush();
-}
+using VNBench::makeBigFile;
+using VNBench::peakRssKiB;
 
 // Runs one handler transfer and waits for its answer; seconds, or -1 on failure.
 double timeTransfer(bool upload, const QString &source, const QString &target) {
@@ -125,7 +103,7 @@ int main(int argc, char **argv) {
     std::printf("local-folder handler copy benchmark: %lld MiB, %d runs each, folder %s\n", sizeMiB, runs,
                 qPrintable(dir.path()));
     const long rssStart = peakRssKiB();
-    if (!makeSource(smallSource, 64LL << 20) || !makeSource(source, sizeMiB << 20)) {
+    if (!makeBigFile(smallSource, 64LL << 20) || !makeBigFile(source, sizeMiB << 20)) {
         std::fprintf(stderr, "cannot write the source files\n");
         return 1;
     }

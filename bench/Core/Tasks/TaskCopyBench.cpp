@@ -14,6 +14,7 @@
 #include "Core/QNDriveConfig.h"
 #include "Core/QNTaskManager.h"
 #include "Platform/VNLog.h"
+#include "support/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,35 +33,9 @@
 
 namespace {
 
-long peakRssKiB() {
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-void fill(QByteArray &block, quint64 &x) {
-    for (int i = 0; i + 8 <= block.size(); i += 8) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        memcpy(block.data() + i, &x, 8);
-    }
-}
-
-bool makeBigFile(const QString &path, qint64 size) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    quint64 x = 0x9e3779b97f4a7c15ULL;
-    for (qint64 done = 0; done < size; done += block.size()) {
-        fill(block, x);
-        const qint64 n = std::min<qint64>(block.size(), size - done);
-        if (f.write(block.constData(), n) != n)
-            return false;
-    }
-    return f.flush();
-}
+using VNBench::fill;
+using VNBench::peakRssKiB;
+using VNBench::makeBigFile;
 
 // 100 files per folder, sizes from 200 bytes to 4 KiB.
 bool makeSmallTree(const QString &root, int files) {
