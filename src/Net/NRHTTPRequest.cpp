@@ -899,13 +899,17 @@ void NRHTTPRequest::cancelOnRequestThread() {
 void NRHTTPRequest::cancelLoad() {
     destroyTransfer();
     m_bodyFile.reset();
+    closeDownloadStreams();
+    deleteTemporaryDownloadFiles();
+}
+
+void NRHTTPRequest::closeDownloadStreams() {
     if (m_fileDownloadOutputStream)
         m_fileDownloadOutputStream->close();
     m_fileDownloadOutputStream.reset();
     if (m_inflatedFileDownloadOutputStream)
         m_inflatedFileDownloadOutputStream->close();
     m_inflatedFileDownloadOutputStream.reset();
-    deleteTemporaryDownloadFiles();
 }
 
 // A download that did not end well leaves no temporary file behind (unless
@@ -1388,12 +1392,7 @@ void NRHTTPRequest::handleStreamComplete() {
         }
     }
     if (!m_temporaryFileDownloadPath.isEmpty() || m_fileDownloadOutputStream) {
-        if (m_fileDownloadOutputStream)
-            m_fileDownloadOutputStream->close();
-        m_fileDownloadOutputStream.reset();
-        if (m_inflatedFileDownloadOutputStream)
-            m_inflatedFileDownloadOutputStream->close();
-        m_inflatedFileDownloadOutputStream.reset();
+        closeDownloadStreams();
         if (replyMakesFile && !fileError) {
             const bool compressed = isResponseCompressed();
             if (compressed && m_shouldWaitToInflateCompressedResponses) {
@@ -1790,14 +1789,7 @@ void NRHTTPRequest::updateUploadProgress() {
     m_lastBytesSent = m_totalBytesSent;
     if (!m_wantsUploadProgress)
         return;
-    onMain([amount, postLength, fraction](NRHTTPRequest &r) {
-        if (auto d = r.m_uploadProgressDelegate.lock()) {
-            d->didSendBytes(&r, amount);
-            d->setDoubleValue(fraction);
-        }
-        if (r.m_bytesSentBlock)
-            r.m_bytesSentBlock(amount, postLength);
-    });
+    reportBytesSent(amount, postLength, fraction);
 }
 
 void NRHTTPRequest::updateDownloadProgress() {
@@ -1857,12 +1849,16 @@ void NRHTTPRequest::incrementUploadSizeBy(qint64 amount) {
 void NRHTTPRequest::removeUploadProgressSoFar() {
     if (!m_wantsUploadProgress)
         return;
-    const qint64 amount = -qint64(m_totalBytesSent);
-    const qint64 postLength = m_postLength;
-    onMain([amount, postLength](NRHTTPRequest &r) {
+    reportBytesSent(-qint64(m_totalBytesSent), m_postLength, 0);
+}
+
+// Hands sent bytes (negative to take some back) to the upload progress
+// delegate and the bytes-sent block, on the main thread.
+void NRHTTPRequest::reportBytesSent(qint64 amount, qint64 postLength, double fraction) {
+    onMain([amount, postLength, fraction](NRHTTPRequest &r) {
         if (auto d = r.m_uploadProgressDelegate.lock()) {
             d->didSendBytes(&r, amount);
-            d->setDoubleValue(0);
+            d->setDoubleValue(fraction);
         }
         if (r.m_bytesSentBlock)
             r.m_bytesSentBlock(amount, postLength);

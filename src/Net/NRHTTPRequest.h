@@ -275,6 +275,7 @@ private:
     void destroyTransfer();
     void cancelOnRequestThread();
     void cancelLoad();
+    void closeDownloadStreams();
     void deleteTemporaryDownloadFiles();
     void markAsFinished();
     QByteArray requestTarget() const;
@@ -312,6 +313,7 @@ private:
     void incrementDownloadSizeBy(qint64 amount);
     void incrementUploadSizeBy(qint64 amount);
     void removeUploadProgressSoFar();
+    void reportBytesSent(qint64 amount, qint64 postLength, double fraction);
 
     // Main-thread delivery.
     void onMain(std::function<void(NRHTTPRequest &)> work);
