@@ -55,6 +55,26 @@ protected:
         return item;
     }
 
+    // A save-back task holding one saveBackItem, whose reports are watched.
+    struct SaveBack {
+        std::shared_ptr<QNUpdateFileTask> task;
+        std::shared_ptr<QNUpdateFileTaskItem> item;
+        std::shared_ptr<ItemReports> reports;
+    };
+    SaveBack saveBack(const QString &localPath = QString()) {
+        SaveBack s{std::make_shared<QNUpdateFileTask>(), saveBackItem(localPath), nullptr};
+        s.reports = watchItem(s.item);
+        s.task->addTaskItem(s.item);
+        return s;
+    }
+
+    // The fake drive at root fails, or never answers, every call of op.
+    static void setMode(Op op, QNFakeRemoteHandler::Mode mode, const QString &root) {
+        QNFakeRemoteHandler::Behaviour behaviour;
+        behaviour.mode = mode;
+        QNFakeRemoteHandler::setBehaviour(op, behaviour, root);
+    }
+
     std::unique_ptr<QTemporaryDir> dir;
     std::shared_ptr<QNTaskManager> manager;
     QString remote;
@@ -101,13 +121,8 @@ TEST_F(LinkUpdate, SaveBackGoesThroughTheBackupAndEndsWithTheNewVersion) {
 }
 
 TEST_F(LinkUpdate, DuringTheUploadBothVersionsAreOnTheDrive) {
-    QNFakeRemoteHandler::Behaviour hold;
-    hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;
-    QNFakeRemoteHandler::setBehaviour(Op::Remove, hold, remote);
-    auto task = std::make_shared<QNUpdateFileTask>();
-    auto item = saveBackItem();
-    auto reports = watchItem(item);
-    task->addTaskItem(item);
+    setMode(Op::Remove, QNFakeRemoteHandler::Mode::NeverAnswer, remote);
+    auto [task, item, reports] = saveBack();
     manager->addTask(task);
     ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Remove) == 1; }));
     EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", kBackup, "report.docx"}));
@@ -120,13 +135,8 @@ TEST_F(LinkUpdate, DuringTheUploadBothVersionsAreOnTheDrive) {
 }
 
 TEST_F(LinkUpdate, FailedUploadPutsTheDocumentBackAndReportsTheFailure) {
-    QNFakeRemoteHandler::Behaviour fail;
-    fail.mode = QNFakeRemoteHandler::Mode::Fail;
-    QNFakeRemoteHandler::setBehaviour(Op::Upload, fail, remote);
-    auto task = std::make_shared<QNUpdateFileTask>();
-    auto item = saveBackItem();
-    auto reports = watchItem(item);
-    task->addTaskItem(item);
+    setMode(Op::Upload, QNFakeRemoteHandler::Mode::Fail, remote);
+    auto [task, item, reports] = saveBack();
     ASSERT_TRUE(runTask(manager, task));
     ASSERT_EQ(reports->count(), 1);
     EXPECT_TRUE(std::get<0>(reports->first()));
@@ -160,13 +170,8 @@ TEST_F(LinkUpdate, DocumentThatCannotGetItsNameBackIsReportedWithItsBackupName) 
 }
 
 TEST_F(LinkUpdate, UploadCancelledWhileRunningPutsTheDocumentBack) {
-    QNFakeRemoteHandler::Behaviour hold;
-    hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;
-    QNFakeRemoteHandler::setBehaviour(Op::Upload, hold, remote);
-    auto task = std::make_shared<QNUpdateFileTask>();
-    auto item = saveBackItem();
-    auto reports = watchItem(item);
-    task->addTaskItem(item);
+    setMode(Op::Upload, QNFakeRemoteHandler::Mode::NeverAnswer, remote);
+    auto [task, item, reports] = saveBack();
     manager->addTask(task);
     ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Upload) == 1; }));
     EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", kBackup}));
@@ -179,10 +184,9 @@ TEST_F(LinkUpdate, UploadCancelledWhileRunningPutsTheDocumentBack) {
 }
 
 TEST_F(LinkUpdate, UploadCancelledBeforeItStartedPutsTheDocumentBack) {
-    auto task = std::make_shared<QNUpdateFileTask>();
-    auto item = saveBackItem();
-    auto reports = watchItem(item);
-    task->addTaskItem(item);
+    const SaveBack s = saveBack();
+    const auto task = s.task;
+    const auto reports = s.reports;
     // After the rename, before the transfer phase opens the to queue.
     task->registerListenerForTaskMetadataCompletedBlock("t", [task] { task->cancel(); });
     ASSERT_TRUE(runTask(manager, task));
@@ -196,10 +200,7 @@ TEST_F(LinkUpdate, UploadCancelledBeforeItStartedPutsTheDocumentBack) {
 TEST_F(LinkUpdate, UnreadableLocalCopyFailsBeforeTheDriveChanges) {
     for (const QString &local : {path("opened/missing.docx"), path("opened")}) {
         QNFakeRemoteHandler::resetBehaviours();
-        auto task = std::make_shared<QNUpdateFileTask>();
-        auto item = saveBackItem(local);
-        auto reports = watchItem(item);
-        task->addTaskItem(item);
+        auto [task, item, reports] = saveBack(local);
         ASSERT_TRUE(runTask(manager, task));
         ASSERT_EQ(reports->count(), 1);
         ASSERT_TRUE(std::get<0>(reports->first()));
@@ -210,13 +211,8 @@ TEST_F(LinkUpdate, UnreadableLocalCopyFailsBeforeTheDriveChanges) {
 }
 
 TEST_F(LinkUpdate, FailedRenameUploadsNothing) {
-    QNFakeRemoteHandler::Behaviour fail;
-    fail.mode = QNFakeRemoteHandler::Mode::Fail;
-    QNFakeRemoteHandler::setBehaviour(Op::Rename, fail, remote);
-    auto task = std::make_shared<QNUpdateFileTask>();
-    auto item = saveBackItem();
-    auto reports = watchItem(item);
-    task->addTaskItem(item);
+    setMode(Op::Rename, QNFakeRemoteHandler::Mode::Fail, remote);
+    auto [task, item, reports] = saveBack();
     ASSERT_TRUE(runTask(manager, task));
     ASSERT_EQ(reports->count(), 1);
     EXPECT_TRUE(std::get<0>(reports->first()));
@@ -228,9 +224,7 @@ TEST_F(LinkUpdate, LinkProgressIsFinishedItemsOverItems) {
     const QString slow = path("slow");
     writeTree(slow, {{"late.txt", "l"}});
     auto slowDrive = QNFakeRemoteHandler::makeDriveConfig(slow);
-    QNFakeRemoteHandler::Behaviour hold;
-    hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;
-    QNFakeRemoteHandler::setBehaviour(Op::Link, hold, slow);
+    setMode(Op::Link, QNFakeRemoteHandler::Mode::NeverAnswer, slow);
     auto task = std::make_shared<QNLinkTask>();
     EXPECT_EQ(task->description(), QStringLiteral("Link"));
     EXPECT_EQ(task->progress(), 0.0f);
@@ -257,9 +251,7 @@ TEST_F(LinkUpdate, LinkProgressIsFinishedItemsOverItems) {
 }
 
 TEST_F(LinkUpdate, LinkFailureFinishesWithTheErrorAndCancelsTheTask) {
-    QNFakeRemoteHandler::Behaviour fail;
-    fail.mode = QNFakeRemoteHandler::Mode::Fail;
-    QNFakeRemoteHandler::setBehaviour(Op::Link, fail, remote);
+    setMode(Op::Link, QNFakeRemoteHandler::Mode::Fail, remote);
     auto task = std::make_shared<QNLinkTask>();
     std::vector<std::shared_ptr<QNLinkTaskItem>> items;
     std::vector<std::shared_ptr<ItemReports>> reports;
@@ -336,11 +328,9 @@ TEST_F(LinkUpdate, DownloadFailureReachesItemAndManager) {
 }
 
 TEST_F(LinkUpdate, PreviewRunsOnThePriorityQueueBesideABlockedTask) {
-    QNFakeRemoteHandler::Behaviour hold;
-    hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;
     const QString stuck = path("stuck");
     writeTree(stuck, {{"s.txt", "s"}});
-    QNFakeRemoteHandler::setBehaviour(Op::Download, hold, stuck);
+    setMode(Op::Download, QNFakeRemoteHandler::Mode::NeverAnswer, stuck);
     auto blocked = std::make_shared<QNDownloadTask>();
     blocked->addTaskItem(std::make_shared<QNDownloadTaskItem>(QNFakeRemoteHandler::makeDriveConfig(stuck),
                                                               driveDocument("/s.txt", false, 1),
