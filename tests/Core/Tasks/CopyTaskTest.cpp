@@ -18,20 +18,8 @@ using Op = QNFakeRemoteHandler::Op;
 
 namespace {
 
-class CopyTask : public ::testing::Test {
+class CopyTask : public TaskFixture {
 protected:
-    void SetUp() override {
-        registerHandlers();
-        QNFakeRemoteHandler::resetBehaviours();
-        ScriptedRemoteHandler::reset();
-        dir = VNTest::makeTempDir();
-        manager = std::make_shared<QNTaskManager>();
-    }
-    void TearDown() override {
-        QNFakeRemoteHandler::resetBehaviours();
-        ScriptedRemoteHandler::reset();
-    }
-    QString path(const QString &rel) const { return dir->path() + QLatin1Char('/') + rel; }
 
     // Runs a one-item copy task and answers the item's one report.
     std::tuple<VNErrorPtr, QNDocumentPtr, bool> copyOne(const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
@@ -48,8 +36,6 @@ protected:
         return reports->count() ? reports->first() : std::tuple<VNErrorPtr, QNDocumentPtr, bool>{};
     }
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::shared_ptr<QNTaskManager> manager;
 };
 
 }  // namespace

@@ -27,24 +27,15 @@ namespace {
 const QDateTime kSaveTime(QDate(2014, 3, 5), QTime(9, 7, 2));
 const QString kBackup = QStringLiteral("report-QN-2014-03-05_09-07-02.docx");
 
-class LinkUpdate : public ::testing::Test {
+class LinkUpdate : public TaskFixture {
 protected:
     void SetUp() override {
-        registerHandlers();
-        QNFakeRemoteHandler::resetBehaviours();
-        ScriptedRemoteHandler::reset();
-        dir = VNTest::makeTempDir();
-        manager = std::make_shared<QNTaskManager>();
+        TaskFixture::SetUp();
         remote = path("remote");
         writeTree(remote, {{"docs/report.docx", "old version"}, {"docs/other.txt", "other"}});
         writeTree(path("opened"), {{"report.docx", "new version"}});
         drive = QNFakeRemoteHandler::makeDriveConfig(remote);
     }
-    void TearDown() override {
-        QNFakeRemoteHandler::resetBehaviours();
-        ScriptedRemoteHandler::reset();
-    }
-    QString path(const QString &rel) const { return dir->path() + QLatin1Char('/') + rel; }
     QStringList docsOnDrive() const { return QDir(remote + "/docs").entryList(QDir::Files, QDir::Name); }
 
     std::shared_ptr<QNUpdateFileTaskItem> saveBackItem(const QString &localPath = QString()) {
@@ -75,8 +66,6 @@ protected:
         QNFakeRemoteHandler::setBehaviour(op, behaviour, root);
     }
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::shared_ptr<QNTaskManager> manager;
     QString remote;
     QNDriveConfigPtr drive;
 };

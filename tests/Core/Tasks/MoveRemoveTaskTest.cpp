@@ -18,20 +18,8 @@ using Op = QNFakeRemoteHandler::Op;
 
 namespace {
 
-class MoveRemove : public ::testing::Test {
+class MoveRemove : public TaskFixture {
 protected:
-    void SetUp() override {
-        registerHandlers();
-        QNFakeRemoteHandler::resetBehaviours();
-        ScriptedRemoteHandler::reset();
-        dir = VNTest::makeTempDir();
-        manager = std::make_shared<QNTaskManager>();
-    }
-    void TearDown() override {
-        QNFakeRemoteHandler::resetBehaviours();
-        ScriptedRemoteHandler::reset();
-    }
-    QString path(const QString &rel) const { return dir->path() + QLatin1Char('/') + rel; }
 
     // A drive that removes only empty folders, like an FTP server.
     QNDriveConfigPtr recursiveRemoveDrive(const QString &root) {
@@ -57,8 +45,6 @@ protected:
         return runOne(std::make_shared<QNMoveTask>(), std::make_shared<QNMoveTaskItem>(from, to, doc, dest));
     }
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::shared_ptr<QNTaskManager> manager;
 };
 
 }  // namespace

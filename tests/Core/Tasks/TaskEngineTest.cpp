@@ -18,18 +18,7 @@ using namespace TaskTest;
 
 namespace {
 
-class TaskEngine : public ::testing::Test {
-protected:
-    void SetUp() override {
-        registerHandlers();
-        dir = VNTest::makeTempDir();
-        manager = std::make_shared<QNTaskManager>();
-    }
-    QString path(const QString &rel) const { return dir->path() + QLatin1Char('/') + rel; }
-
-    std::unique_ptr<QTemporaryDir> dir;
-    std::shared_ptr<QNTaskManager> manager;
-};
+class TaskEngine : public TaskFixture {};
 
 }  // namespace
 

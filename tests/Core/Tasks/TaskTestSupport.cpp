@@ -146,4 +146,17 @@ bool waitForCompletion(const QNTaskPtr &task, int timeoutMs) {
     }, 5000);
 }
 
+void TaskFixture::SetUp() {
+    registerHandlers();
+    QNFakeRemoteHandler::resetBehaviours();
+    ScriptedRemoteHandler::reset();
+    dir = VNTest::makeTempDir();
+    manager = std::make_shared<QNTaskManager>();
+}
+
+void TaskFixture::TearDown() {
+    QNFakeRemoteHandler::resetBehaviours();
+    ScriptedRemoteHandler::reset();
+}
+
 }  // namespace TaskTest

@@ -6,6 +6,7 @@
 #include "Core/QNTaskManager.h"
 
 #include <QByteArray>
+#include <QTemporaryDir>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -13,6 +14,8 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace TaskTest {
 
@@ -60,5 +63,17 @@ std::shared_ptr<ItemReports> watchItem(const QNTaskItemPtr &item, const QString 
 bool runTask(const std::shared_ptr<QNTaskManager> &manager, const QNTaskPtr &task, int timeoutMs = 60000);
 // Waits for a task already handed to the manager.
 bool waitForCompletion(const QNTaskPtr &task, int timeoutMs = 60000);
+
+// The common ground of the task tests: the handlers registered, both fake
+// drives back to their plain behaviour, a fresh folder and a fresh manager.
+class TaskFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    QString path(const QString &rel) const { return dir->path() + QLatin1Char('/') + rel; }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::shared_ptr<QNTaskManager> manager;
+};
 
 }  // namespace TaskTest
