@@ -1,0 +1,245 @@
+// Authentication: the Authorization header, challenges, credentials and asking for them.
+
+#include "Net/NRHTTPRequest.h"
+#include "Net/NRHTTPRequestInternal.h"
+
+#include "Net/NRNetworkThread.h"
+#include "Net/NRSessionCredentialStore.h"
+
+#include <QMetaMethod>
+
+using namespace NRHTTPRequestInternal;
+
+void NRHTTPRequest::applyAuthorizationHeader() {
+    if (m_ourAuthorization) {
+        m_requestHeaders.remove(QStringLiteral("Authorization"));
+        m_ourAuthorization = false;
+    }
+    m_ntlmCredentials.reset();
+    if (!m_shouldPresentCredentialsBeforeChallenge || m_callerSetAuthorization)
+        return;
+    if (!m_username.isEmpty() && !m_password.isEmpty() && m_authenticationScheme == NRHTTPAuthentication::basicScheme()) {
+        if (!m_requestCredentials || m_requestCredentials->username != m_username ||
+            m_requestCredentials->password != m_password)
+            m_requestCredentials = std::make_shared<NRCredentials>(NRCredentials{m_username, m_password, m_domain});
+        m_sentRealm = m_authenticationRealm;
+        m_sentScheme = NRHTTPAuthentication::basicScheme();
+        m_sentFromSession = false;
+        m_requestHeaders.insert(QStringLiteral("Authorization"),
+                                QString::fromLatin1(NRHTTPAuthentication::basicAuthorization(m_username, m_password)));
+        m_ourAuthorization = true;
+        return;
+    }
+    if (!m_useSessionPersistence)
+        return;
+    NRSessionCredentialEntry entry;
+    if (!NRSessionCredentialStore::shared().find(m_url, m_authenticationRealm, m_username, m_password, &entry))
+        return;
+    m_requestCredentials = entry.credentials;
+    m_authenticationScheme = entry.scheme;
+    m_sentRealm = entry.realm;
+    m_sentScheme = entry.scheme;
+    m_sentFromSession = true;
+    if (entry.authentication) {
+        m_requestAuthentication = entry.authentication;
+        if (entry.authentication->isConnectionBased()) {
+            m_ntlmCredentials = entry.credentials;
+            return;
+        }
+        m_requestHeaders.insert(QStringLiteral("Authorization"),
+                                QString::fromLatin1(entry.authentication->authorizationHeader(
+                                    *entry.credentials, m_requestMethod, requestTarget())));
+    } else {
+        m_requestHeaders.insert(QStringLiteral("Authorization"),
+                                QString::fromLatin1(NRHTTPAuthentication::basicAuthorization(
+                                    entry.credentials->username, entry.credentials->password)));
+    }
+    m_ourAuthorization = true;
+}
+
+void NRHTTPRequest::recordBasicSuccess() {
+    if (m_requestAuthentication || m_authenticationScheme != NRHTTPAuthentication::basicScheme() ||
+        !m_useSessionPersistence || !m_requestCredentials)
+        return;
+    NRSessionCredentialEntry entry;
+    entry.credentials = m_requestCredentials;
+    entry.url = m_url;
+    entry.scheme = NRHTTPAuthentication::basicScheme();
+    entry.realm = m_sentRealm;
+    NRSessionCredentialStore::shared().store(entry);
+}
+
+NRCredentialsPtr NRHTTPRequest::findCredentials() const {
+    QString user = m_url.userName(), pass = m_url.password();
+    if (user.isEmpty() || pass.isEmpty()) {
+        user = m_username;
+        pass = m_password;
+    }
+    if (user.isEmpty() || pass.isEmpty())
+        return nullptr;
+    QString domain;
+    if (m_requestAuthentication && m_requestAuthentication->requiresAccountDomain()) {
+        domain = m_domain;
+        if (domain.isEmpty()) {
+            const int slash = user.indexOf(QLatin1Char('\\'));
+            if (slash > 0) {
+                domain = user.left(slash);
+                user = user.mid(slash + 1);
+            }
+        }
+    }
+    return std::make_shared<NRCredentials>(NRCredentials{user, pass, domain});
+}
+
+bool NRHTTPRequest::applyCredentials(const NRHTTPAuthenticationPtr &authentication, const NRCredentialsPtr &credentials,
+                                     bool fromSession) {
+    ++m_authenticationRetryCount;
+    if (!credentials || !authentication)
+        return false;
+    m_requestAuthentication = authentication;
+    m_authenticationScheme = authentication->scheme();
+    if (m_ourAuthorization) {
+        m_requestHeaders.remove(QStringLiteral("Authorization"));
+        m_ourAuthorization = false;
+    }
+    m_ntlmCredentials.reset();
+    if (authentication->isConnectionBased()) {
+        m_ntlmCredentials = credentials;
+    } else {
+        m_requestHeaders.insert(QStringLiteral("Authorization"),
+                                QString::fromLatin1(authentication->authorizationHeader(*credentials, m_requestMethod,
+                                                                                         requestTarget())));
+        m_ourAuthorization = true;
+    }
+    if (m_useSessionPersistence) {
+        NRSessionCredentialEntry entry{authentication, credentials, m_url, authentication->scheme(), authentication->realm()};
+        NRSessionCredentialStore::shared().store(entry);
+    }
+    m_requestCredentials = credentials;
+    m_sentRealm = authentication->realm();
+    m_sentScheme = authentication->scheme();
+    m_sentFromSession = fromSession;
+    return true;
+}
+
+void NRHTTPRequest::attemptToApplyCredentialsAndResume() {
+    if (m_error || m_cancelled)
+        return;
+    if (m_authenticationNeeded == 2) {
+        // No proxy is used yet, so a proxy challenge cannot be answered.
+        failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+        return;
+    }
+    QList<QByteArray> challenges;
+    for (const auto &[name, value] : m_rawHeaders)
+        if (qstricmp(name.constData(), "WWW-Authenticate") == 0)
+            challenges.append(value);
+    const NRHTTPAuthenticationPtr authentication = NRHTTPAuthentication::fromChallenges(challenges);
+    if (!authentication) {
+        failWithError(makeError(InternalErrorWhileApplyingCredentialsType,
+                                QStringLiteral("Failed to get authentication object from response headers")));
+        return;
+    }
+    m_authenticationScheme = authentication->scheme();
+    m_authenticationRealm = authentication->realm();
+    if (m_authenticationRetryCount >= kMaximumAuthenticationApplications) {
+        failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+        return;
+    }
+    if (m_requestCredentials) {
+        const bool sameSpace = m_sentScheme.compare(authentication->scheme(), Qt::CaseInsensitive) == 0 &&
+                               (m_sentRealm.isNull() || m_authenticationRealm.isNull() ||
+                                m_sentRealm == m_authenticationRealm);
+        if (!sameSpace) {
+            // What went out answers another realm or scheme of this server
+            // (a Basic share next to a Digest one): not a refusal of those
+            // credentials, which stay in the session. The challenge is new.
+            m_requestCredentials.reset();
+        } else if (authentication->isStale()) {
+            // The credentials were right; only the Digest nonce had expired.
+            if (applyCredentials(authentication, m_requestCredentials, m_sentFromSession)) {
+                startRequest();
+                return;
+            }
+        } else {
+            NRSessionCredentialStore::shared().remove(m_requestCredentials);
+            m_requestCredentials.reset();
+            if (!m_sentFromSession) {
+                // The request's own credentials were refused.
+                m_requestAuthentication = authentication;
+                if (m_canAskForCredentials) {
+                    askDelegateForCredentials();
+                    return;
+                }
+                failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+                return;
+            }
+            // Credentials kept for the session were refused (forgotten now):
+            // the fresh challenge is answered below, with the request's own
+            // when the session has nothing else for it.
+        }
+    }
+    m_requestAuthentication = authentication;
+    if (m_useSessionPersistence) {
+        NRSessionCredentialEntry entry;
+        if (NRSessionCredentialStore::shared().find(m_url, m_authenticationRealm, m_username, m_password, &entry,
+                                                    authentication->scheme())) {
+            if (applyCredentials(authentication, entry.credentials, true)) {
+                startRequest();
+                return;
+            }
+        }
+    }
+    if (NRCredentialsPtr credentials = findCredentials()) {
+        if (applyCredentials(authentication, credentials)) {
+            startRequest();
+            return;
+        }
+        failWithError(makeError(InternalErrorWhileApplyingCredentialsType, QStringLiteral("Failed to apply credentials to request")));
+        return;
+    }
+    if (m_canAskForCredentials) {
+        askDelegateForCredentials();
+        return;
+    }
+    failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+}
+
+void NRHTTPRequest::askDelegateForCredentials() {
+    m_waitingForCredentials = true;
+    m_lastActivity.invalidate();  // waiting for an answer never times out
+    onMain([](NRHTTPRequest &r) {
+        if (r.delegateResponds("authenticationNeededForRequest", "NRHTTPRequest*"))
+            QMetaObject::invokeMethod(r.m_delegate.data(), "authenticationNeededForRequest", Qt::DirectConnection,
+                                      Q_ARG(NRHTTPRequest *, &r));
+        else if (r.m_authenticationNeededBlock)
+            r.m_authenticationNeededBlock();
+    });
+}
+
+void NRHTTPRequest::retryUsingSuppliedCredentials() {
+    auto self = sharedSelf();
+    NRNetworkThread::shared().post([self] {
+        std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
+        if (!self->m_waitingForCredentials || self->m_error || self->m_cancelled)
+            return;
+        self->m_waitingForCredentials = false;
+        if (NRCredentialsPtr credentials = self->findCredentials()) {
+            if (self->applyCredentials(self->m_requestAuthentication, credentials)) {
+                self->startRequest();
+                return;
+            }
+        }
+        self->failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+    });
+}
+
+void NRHTTPRequest::cancelAuthentication() {
+    auto self = sharedSelf();
+    NRNetworkThread::shared().post([self] {
+        std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
+        if (!self->m_waitingForCredentials)
+            return;
+        self->failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+    });
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+// What the files implementing NRHTTPRequest share; not part of its interface.
+
+#include <QList>
+#include <QNetworkCookie>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <mutex>
+
+#define LOCKED std::lock_guard<std::recursive_mutex> locker(m_mutex)
+
+namespace NRHTTPRequestInternal {
+
+// Past this many credential applications a request gives up: a server that
+// answers 401 forever ends in an authentication error, not a loop.
+constexpr int kMaximumAuthenticationApplications = 5;
+constexpr int kMaximumRedirects = 5;
+
+struct ClassState {
+    std::mutex mutex;
+    QString defaultUserAgent;
+    bool userAgentMade = false;
+    QString certificateAuthorityFile;
+    QStringList loopbackHosts;
+    QList<QNetworkCookie> sessionCookies;
+};
+
+ClassState &classState();
+
+bool isAllowedScheme(const QUrl &url);
+bool sameOrigin(const QUrl &a, const QUrl &b);
+bool isSSLError(int curlCode);
+// The connection broke before anything came back: worth one more try on a
+// fresh connection (a kept-alive socket the server had closed).
+bool isBrokenConnection(int curlCode);
+bool isJSONOrXML(const QString &mime);
+bool isKnownEncoding(const QByteArray &name);
+// An absolute path of a new file name in our private temporary folder.
+QString newTemporaryPath();
+
+}  // namespace NRHTTPRequestInternal

@@ -1,0 +1,239 @@
+// Progress, cancelling, failure and the callbacks delivered on the main thread.
+
+#include "Net/NRHTTPRequest.h"
+#include "Net/NRHTTPRequestInternal.h"
+
+#include "Net/NRNetworkThread.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+
+#include <QFile>
+#include <QMetaMethod>
+
+using namespace NRHTTPRequestInternal;
+
+void NRHTTPRequest::cancel() {
+    auto self = sharedSelf();
+    NRNetworkThread::shared().post([self] { self->cancelOnRequestThread(); });
+}
+
+void NRHTTPRequest::clearDelegatesAndCancel() {
+    m_delegate = nullptr;
+    m_uploadProgressDelegate.reset();
+    m_downloadProgressDelegate.reset();
+    releaseBlocks();
+    cancel();
+}
+
+void NRHTTPRequest::cancelOnRequestThread() {
+    LOCKED;
+    if (m_cancelled || m_complete)
+        return;
+    failWithError(makeError(RequestCancelledErrorType, QStringLiteral("The request was cancelled")));
+    m_complete = true;
+    cancelLoad();
+    m_cancelled = true;
+    markCancelled();
+}
+
+void NRHTTPRequest::cancelLoad() {
+    destroyTransfer();
+    m_bodyFile.reset();
+    closeDownloadStreams();
+    deleteTemporaryDownloadFiles();
+}
+
+void NRHTTPRequest::failWithError(const VNErrorPtr &error) {
+    LOCKED;
+    m_complete = true;
+    m_waitingForCredentials = false;
+    destroyTransfer();
+    cancelLoad();
+    if (m_cancelled || m_error)
+        return;  // a second failure is ignored
+    m_error = error;
+    m_failed.store(true);
+    VNLog::log(QStringLiteral("NRHTTPRequest failed: %1 (%2)").arg(error->localizedDescription(), description()));
+    onMain([](NRHTTPRequest &r) { r.reportFailure(); });
+    if (m_inProgress)
+        markAsFinished();
+}
+
+void NRHTTPRequest::markAsFinished() {
+    // Finished for good (no retry, no credentials to wait for): a body file
+    // the request made itself goes.
+    if (m_didCreateTemporaryPostDataFile && !m_postBodyFilePath.isEmpty()) {
+        QFile::remove(m_postBodyFilePath);
+        if (!m_compressedPostBodyFilePath.isEmpty())
+            QFile::remove(m_compressedPostBodyFilePath);
+    }
+    m_requestAuthentication.reset();
+    NRNetworkThread::shared().removeTicking(this);
+    const bool wasInProgress = m_inProgress;
+    m_inProgress = false;
+    if (m_holdsPlace) {
+        m_holdsPlace = false;
+        NRNetworkThread::shared().releasePlace();
+    }
+    if (wasInProgress || isExecuting())
+        setFinished(true);
+}
+
+void NRHTTPRequest::updateProgressIndicators() {
+    if (!m_showAccurateProgress && !(m_complete && !m_updatedProgress))
+        return;
+    updateUploadProgress();
+    updateDownloadProgress();
+}
+
+void NRHTTPRequest::updateUploadProgress() {
+    if (m_cancelled || m_totalBytesSent == 0)
+        return;
+    if (m_uploadBufferSize == 0 && m_totalBytesSent != quint64(m_postLength)) {
+        m_uploadBufferSize = m_totalBytesSent;
+        incrementUploadSizeBy(-qint64(m_uploadBufferSize));
+    }
+    qint64 amount;
+    if (m_showAccurateProgress) {
+        if (m_totalBytesSent != quint64(m_postLength) && m_lastBytesSent == 0)
+            return;
+        amount = qint64(m_totalBytesSent) - qint64(m_lastBytesSent);
+    } else {
+        amount = 1;
+        m_updatedProgress = true;
+    }
+    if (amount == 0)
+        return;
+    const qint64 postLength = m_postLength;
+    const double denominator = double(postLength) - double(m_uploadBufferSize);
+    const double fraction = denominator > 0 ? (double(m_totalBytesSent) - double(m_uploadBufferSize)) / denominator : 1.0;
+    m_lastBytesSent = m_totalBytesSent;
+    if (!m_wantsUploadProgress)
+        return;
+    reportBytesSent(amount, postLength, fraction);
+}
+
+void NRHTTPRequest::updateDownloadProgress() {
+    if (!m_headersRead || m_needsRedirect || m_authenticationNeeded)
+        return;
+    if (!m_showAccurateProgress && !m_complete)
+        return;
+    const quint64 soFar = m_totalBytesRead + m_partialDownloadSize;
+    qint64 amount;
+    if (m_showAccurateProgress && m_contentLength) {
+        amount = qint64(soFar) - qint64(m_lastBytesRead);
+        if (amount == 0)
+            return;
+    } else {
+        if (m_updatedProgress)
+            return;
+        amount = 1;
+        m_updatedProgress = true;
+    }
+    const qint64 total = qint64(m_contentLength + m_partialDownloadSize);
+    const double fraction = total > 0 ? double(soFar) / double(total) : 1.0;
+    m_lastBytesRead = soFar;
+    if (!m_wantsDownloadProgress)
+        return;
+    onMain([amount, total, fraction](NRHTTPRequest &r) {
+        if (auto d = r.m_downloadProgressDelegate.lock()) {
+            d->didReceiveBytes(&r, amount);
+            d->setDoubleValue(fraction);
+        }
+        if (r.m_bytesReceivedBlock)
+            r.m_bytesReceivedBlock(amount, total);
+    });
+}
+
+void NRHTTPRequest::incrementDownloadSizeBy(qint64 amount) {
+    if (!m_wantsDownloadProgress)
+        return;
+    onMain([amount](NRHTTPRequest &r) {
+        if (auto d = r.m_downloadProgressDelegate.lock())
+            d->incrementDownloadSizeBy(&r, amount);
+        if (r.m_downloadSizeIncrementedBlock)
+            r.m_downloadSizeIncrementedBlock(amount);
+    });
+}
+
+void NRHTTPRequest::incrementUploadSizeBy(qint64 amount) {
+    if (!m_wantsUploadProgress)
+        return;
+    onMain([amount](NRHTTPRequest &r) {
+        if (auto d = r.m_uploadProgressDelegate.lock())
+            d->incrementUploadSizeBy(&r, amount);
+        if (r.m_uploadSizeIncrementedBlock)
+            r.m_uploadSizeIncrementedBlock(amount);
+    });
+}
+
+void NRHTTPRequest::removeUploadProgressSoFar() {
+    if (!m_wantsUploadProgress)
+        return;
+    reportBytesSent(-qint64(m_totalBytesSent), m_postLength, 0);
+}
+
+// Hands sent bytes (negative to take some back) to the upload progress
+// delegate and the bytes-sent block, on the main thread.
+void NRHTTPRequest::reportBytesSent(qint64 amount, qint64 postLength, double fraction) {
+    onMain([amount, postLength, fraction](NRHTTPRequest &r) {
+        if (auto d = r.m_uploadProgressDelegate.lock()) {
+            d->didSendBytes(&r, amount);
+            d->setDoubleValue(fraction);
+        }
+        if (r.m_bytesSentBlock)
+            r.m_bytesSentBlock(amount, postLength);
+    });
+}
+
+void NRHTTPRequest::onMain(std::function<void(NRHTTPRequest &)> work) {
+    auto self = sharedSelf();
+    VNDispatch::mainAsync([self, work = std::move(work)] { work(*self); });
+}
+
+bool NRHTTPRequest::delegateResponds(const QByteArray &method, const char *arguments) const {
+    QObject *d = m_delegate.data();
+    if (!d || method.isEmpty())
+        return false;
+    const QByteArray signature = QMetaObject::normalizedSignature((method + '(' + arguments + ')').constData());
+    return d->metaObject()->indexOfMethod(signature.constData()) >= 0;
+}
+
+void NRHTTPRequest::callDelegate(const QByteArray &method) {
+    if (delegateResponds(method, "NRHTTPRequest*"))
+        QMetaObject::invokeMethod(m_delegate.data(), method.constData(), Qt::DirectConnection, Q_ARG(NRHTTPRequest *, this));
+}
+
+void NRHTTPRequest::reportStarted() {
+    if (m_failed.load())
+        return;
+    callDelegate(m_didStartSelector);
+    if (m_startedBlock)
+        m_startedBlock();
+}
+
+void NRHTTPRequest::reportFinished() {
+    if (m_failed.load())
+        return;
+    callDelegate(m_didFinishSelector);
+    if (auto block = m_completionBlock)
+        block();
+    releaseBlocks();
+}
+
+void NRHTTPRequest::reportFailure() {
+    callDelegate(m_didFailSelector);
+    if (auto block = m_failureBlock)
+        block();
+    releaseBlocks();
+}
+
+// After the last callback the blocks go, and with them whatever they hold
+// (often the request itself: no cycle outlives the request).
+void NRHTTPRequest::releaseBlocks() {
+    m_startedBlock = m_completionBlock = m_failureBlock = m_authenticationNeededBlock = m_requestRedirectedBlock = nullptr;
+    m_headersReceivedBlock = nullptr;
+    m_dataReceivedBlock = nullptr;
+    m_bytesReceivedBlock = m_bytesSentBlock = nullptr;
+    m_downloadSizeIncrementedBlock = m_uploadSizeIncrementedBlock = nullptr;
+}

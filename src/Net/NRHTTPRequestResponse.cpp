@@ -1,0 +1,537 @@
+// Reading the reply: headers, cookies, body, download files and redirects.
+
+#include "Net/NRHTTPRequest.h"
+#include "Net/NRHTTPRequestInternal.h"
+
+#include "Formats/NRDataDecompressor.h"
+#include "Net/NRCookieStore.h"
+#include "Net/NRNetworkThread.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaMethod>
+#include <QUuid>
+
+#include <curl/curl.h>
+#include <filesystem>
+
+using namespace NRHTTPRequestInternal;
+
+void NRHTTPRequest::closeDownloadStreams() {
+    if (m_fileDownloadOutputStream)
+        m_fileDownloadOutputStream->close();
+    m_fileDownloadOutputStream.reset();
+    if (m_inflatedFileDownloadOutputStream)
+        m_inflatedFileDownloadOutputStream->close();
+    m_inflatedFileDownloadOutputStream.reset();
+}
+
+// A download that did not end well leaves no temporary file behind (unless
+// it is to be resumed) and never touches the destination.
+void NRHTTPRequest::deleteTemporaryDownloadFiles() {
+    if (!m_allowResumeForFileDownloads && !m_temporaryFileDownloadPath.isEmpty()) {
+        QFile::remove(m_temporaryFileDownloadPath);
+        m_temporaryFileDownloadPath.clear();
+    }
+    if (!m_temporaryUncompressedDataDownloadPath.isEmpty()) {
+        QFile::remove(m_temporaryUncompressedDataDownloadPath);
+        m_temporaryUncompressedDataDownloadPath.clear();
+    }
+}
+
+size_t NRHTTPRequest::headerCallback(char *data, size_t size, size_t count, void *self) {
+    auto *r = static_cast<NRHTTPRequest *>(self);
+    std::lock_guard<std::recursive_mutex> locker(r->m_mutex);
+    r->m_inCurlCallback = true;
+    const size_t result = r->handleHeaderLine(QByteArrayView(data, qsizetype(size * count)));
+    r->m_inCurlCallback = false;
+    return result;
+}
+
+size_t NRHTTPRequest::writeCallback(char *data, size_t size, size_t count, void *self) {
+    auto *r = static_cast<NRHTTPRequest *>(self);
+    std::lock_guard<std::recursive_mutex> locker(r->m_mutex);
+    r->m_inCurlCallback = true;
+    const size_t result = r->handleBytesAvailable(data, size * count);
+    r->m_inCurlCallback = false;
+    return result;
+}
+
+size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
+    if (m_abortTransfer || m_complete)
+        return 0;
+    m_lastActivity.start();
+    const QByteArrayView trimmed = line.trimmed();
+    if (line.startsWith("HTTP/")) {
+        // A new reply (an interim 100, or one step of an NTLM exchange).
+        m_rawHeaders.clear();
+        m_statusLine = trimmed.toByteArray();
+        const qsizetype space = trimmed.indexOf(' ');
+        int code = 0;
+        for (qsizetype i = space + 1; space > 0 && i < trimmed.size() && code < 1000; ++i) {
+            if (trimmed[i] < '0' || trimmed[i] > '9')
+                break;
+            code = code * 10 + (trimmed[i] - '0');
+        }
+        m_responseStatusCode = code;
+        return line.size();
+    }
+    if (trimmed.isEmpty()) {
+        if (m_responseStatusCode >= 100 && m_responseStatusCode < 200)
+            return line.size();  // interim reply; the real one follows
+        if (m_ntlmCredentials && m_responseStatusCode == 401) {
+            m_deferHeaders = true;  // libcurl may answer this challenge itself
+            return line.size();
+        }
+        m_deferHeaders = false;
+        readResponseHeaders();
+        return m_abortTransfer ? 0 : line.size();
+    }
+    if ((line.startsWith(' ') || line.startsWith('\t')) && !m_rawHeaders.isEmpty()) {
+        QByteArray &value = m_rawHeaders.last().second;
+        value += ' ';
+        value += trimmed;
+        return line.size();
+    }
+    const qsizetype colon = trimmed.indexOf(':');
+    if (colon > 0)
+        m_rawHeaders.append({trimmed.first(colon).trimmed().toByteArray(), trimmed.sliced(colon + 1).trimmed().toByteArray()});
+    return line.size();
+}
+
+void NRHTTPRequest::readResponseHeaders() {
+    m_authenticationNeeded = 0;
+    m_headersRead = true;
+    m_responseHeaders.clear();
+    for (const auto &[name, value] : m_rawHeaders) {
+        const QString n = QString::fromLatin1(name);
+        QString key = n;
+        for (auto it = m_responseHeaders.begin(); it != m_responseHeaders.end(); ++it)
+            if (it.key().compare(n, Qt::CaseInsensitive) == 0)
+                key = it.key();
+        const QString v = QString::fromUtf8(value);
+        if (m_responseHeaders.contains(key))
+            m_responseHeaders[key] += QLatin1String(", ") + v;
+        else
+            m_responseHeaders.insert(key, v);
+    }
+    m_responseStatusMessage = QString::fromLatin1(m_statusLine);
+    m_responseCompressed =
+        responseHeader(QStringLiteral("Content-Encoding")).contains(QLatin1String("gzip"), Qt::CaseInsensitive);
+    if (m_responseStatusCode == 401)
+        m_authenticationNeeded = 1;
+    else if (m_responseStatusCode == 407)
+        m_authenticationNeeded = 2;
+    if (m_authenticationNeeded == 0)
+        recordBasicSuccess();
+
+    // Character set: the reply's, else UTF-8 for JSON and XML, else the default.
+    QString mime;
+    QByteArray charset;
+    parseContentType(responseHeader(QStringLiteral("Content-Type")), &mime, &charset);
+    if (!charset.isEmpty() && isKnownEncoding(charset))
+        m_responseEncoding = charset;
+    else if (isJSONOrXML(mime))
+        m_responseEncoding = "UTF-8";
+    else
+        m_responseEncoding = m_defaultResponseEncoding;
+
+    // Cookies.
+    m_responseCookies.clear();
+    for (const auto &[name, value] : m_rawHeaders) {
+        if (qstricmp(name.constData(), "Set-Cookie") != 0)
+            continue;
+        for (QNetworkCookie c : QNetworkCookie::parseCookies(value)) {
+            c.normalize(m_url);
+            m_responseCookies.append(c);
+        }
+    }
+    if (m_useCookiePersistence && !m_responseCookies.isEmpty()) {
+        for (const QNetworkCookie &c : NRCookieStore::shared().setCookiesFromUrl(m_responseCookies, m_url))
+            addSessionCookie(c);
+    }
+
+    if (!willRedirect()) {
+        const QString lengthText = responseHeader(QStringLiteral("Content-Length")).trimmed();
+        bool ok = false;
+        const qulonglong length = lengthText.toULongLong(&ok, 10);  // decimal, whatever it looks like
+        if (ok) {
+            m_contentLength = length;
+            if (m_showAccurateProgress && m_shouldResetDownloadProgress)
+                incrementDownloadSizeBy(qint64(length + m_partialDownloadSize));
+        } else if (m_showAccurateProgress && m_shouldResetDownloadProgress) {
+            m_showAccurateProgress = false;
+            incrementDownloadSizeBy(1);
+        }
+    }
+    if (m_responseStatusCode == 416 && m_partialDownloadSize > 0)
+        m_dropBody416 = true;  // never append an error page to a resumed file
+
+    if (!m_wantsHeaders)
+        return;
+    const QMap<QString, QString> headers = m_responseHeaders;
+    onMain([headers](NRHTTPRequest &r) {
+        if (r.m_failed.load())
+            return;
+        r.callDelegate(r.m_didReceiveResponseHeadersSelector);
+        if (r.m_headersReceivedBlock)
+            r.m_headersReceivedBlock(headers);
+    });
+}
+
+bool NRHTTPRequest::willRedirect() {
+    const QString location = responseHeader(QStringLiteral("Location"));
+    const int s = m_responseStatusCode;
+    if (!m_shouldRedirect || location.isNull() || !(s == 301 || s == 302 || s == 303 || s == 307))
+        return false;
+    if (m_wantsRedirected) {
+        onMain([](NRHTTPRequest &r) {
+            if (r.m_failed.load())
+                return;
+            if (r.delegateResponds("requestRedirected", "NRHTTPRequest*"))
+                QMetaObject::invokeMethod(r.m_delegate.data(), "requestRedirected", Qt::DirectConnection,
+                                          Q_ARG(NRHTTPRequest *, &r));
+            if (r.m_requestRedirectedBlock)
+                r.m_requestRedirectedBlock();
+        });
+    }
+    const QUrl target = m_url.resolved(QUrl(location));
+    if (s == 303 || ((s == 301 || s == 302) && !m_shouldUseRFC2616RedirectBehaviour)) {
+        m_requestMethod = QStringLiteral("GET");
+        m_postBody = QByteArray();
+        m_hasPostBody = false;
+        m_compressedPostBody = QByteArray();
+        if (m_didCreateTemporaryPostDataFile && !m_postBodyFilePath.isEmpty())
+            QFile::remove(m_postBodyFilePath);
+        m_postBodyFilePath.clear();
+        m_shouldStreamPostDataFromDisk = false;
+        m_postLength = 0;
+        QMap<QString, QString> kept;
+        for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
+            if (it.key().compare(QLatin1String("User-Agent"), Qt::CaseInsensitive) == 0 ||
+                it.key().compare(QLatin1String("Accept"), Qt::CaseInsensitive) == 0 ||
+                (it.key().compare(QLatin1String("Authorization"), Qt::CaseInsensitive) == 0 && m_callerSetAuthorization))
+                kept.insert(it.key(), it.value());
+        }
+        m_requestHeaders = kept;
+        m_ourCookieHeader = false;
+        m_ourAuthorization = false;
+        m_haveBuiltRequestHeaders = false;
+    }
+    // Credentials and cookies never travel to another origin, nor from https
+    // down to plain http.
+    const bool downgrade = m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
+                           target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
+    if (!sameOrigin(m_url, target) || downgrade) {
+        for (const QString &name : {QStringLiteral("Authorization"), QStringLiteral("Cookie")}) {
+            for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
+                if (it.key().compare(name, Qt::CaseInsensitive) == 0) {
+                    m_requestHeaders.erase(it);
+                    break;
+                }
+            }
+        }
+        m_callerSetAuthorization = m_ourAuthorization = m_ourCookieHeader = false;
+        m_username.clear();
+        m_password.clear();
+        m_domain.clear();
+        m_requestCredentials.reset();
+        m_requestAuthentication.reset();
+        m_authenticationScheme.clear();
+        m_authenticationRealm.clear();
+    }
+    m_redirectURL = target;
+    m_needsRedirect = true;
+    m_requestCookies.clear();
+    if (m_ourCookieHeader) {
+        m_requestHeaders.remove(QStringLiteral("Cookie"));
+        m_ourCookieHeader = false;
+    }
+    return true;
+}
+
+size_t NRHTTPRequest::handleBytesAvailable(const char *data, size_t length) {
+    if (m_abortTransfer || m_complete)
+        return 0;
+    if (!m_headersRead) {
+        if (m_deferHeaders)
+            return length;  // the body of an NTLM step
+        readResponseHeaders();
+    }
+    if (length == 0)
+        return 0;
+    m_totalBytesRead += length;
+    m_lastActivity.start();
+    // A redirect's own body is never the reply.
+    if (m_needsRedirect)
+        return length;
+    if (m_authenticationNeeded || m_dropBody416) {
+        m_rawResponseData.append(data, qsizetype(length));
+        return length;
+    }
+    QByteArray inflated;
+    const bool inflateNow = isResponseCompressed() && !m_shouldWaitToInflateCompressedResponses;
+    if (inflateNow) {
+        if (!m_dataDecompressor)
+            m_dataDecompressor = NRDataDecompressor::decompressor();
+        VNErrorPtr err;
+        inflated = m_dataDecompressor->uncompressBytes(data, qsizetype(length), &err);
+        if (err) {
+            failWithError(err);
+            return 0;
+        }
+    }
+    if (m_deliverData) {
+        const QByteArray piece = inflateNow ? inflated : QByteArray(data, qsizetype(length));
+        if (!piece.isEmpty()) {
+            onMain([piece](NRHTTPRequest &r) {
+                if (r.delegateResponds(r.m_didReceiveDataSelector, "NRHTTPRequest*,QByteArray"))
+                    QMetaObject::invokeMethod(r.m_delegate.data(), r.m_didReceiveDataSelector.constData(),
+                                              Qt::DirectConnection, Q_ARG(NRHTTPRequest *, &r), Q_ARG(QByteArray, piece));
+                if (r.m_dataReceivedBlock)
+                    r.m_dataReceivedBlock(piece);
+            });
+        }
+        return length;
+    }
+    if (m_downloadDestinationPath.isEmpty()) {
+        if (inflateNow)
+            m_rawResponseData.append(inflated);
+        else
+            m_rawResponseData.append(data, qsizetype(length));
+        return length;
+    }
+    auto openWriter = [&](std::unique_ptr<QFile> &writer, QString &path) -> bool {
+        if (writer)
+            return true;
+        const bool pathWasSet = !path.isEmpty();
+        if (!pathWasSet)
+            path = newTemporaryPath();
+        const bool resumed = m_allowResumeForFileDownloads && pathWasSet &&
+                             !responseHeader(QStringLiteral("Content-Range")).isNull() &&
+                             m_requestHeaders.contains(QStringLiteral("Range"));
+        if (!resumed && m_partialDownloadSize > 0) {
+            incrementDownloadSizeBy(-qint64(m_partialDownloadSize));
+            m_partialDownloadSize = 0;
+        }
+        writer = std::make_unique<QFile>(path);
+        // Unbuffered: libcurl hands over large pieces, and a buffered QFile
+        // would copy every byte of the body once more before writing it.
+        return writer->open(QIODevice::Unbuffered | (resumed ? (QIODevice::WriteOnly | QIODevice::Append)
+                                                              : (QIODevice::WriteOnly | QIODevice::Truncate)));
+    };
+    if (!openWriter(m_fileDownloadOutputStream, m_temporaryFileDownloadPath) ||
+        m_fileDownloadOutputStream->write(data, qint64(length)) != qint64(length)) {
+        const QString why = m_fileDownloadOutputStream ? m_fileDownloadOutputStream->errorString() : QString();
+        failWithError(makeError(FileManagementError,
+                                QStringLiteral("Failed to write to file at path '%1'").arg(m_temporaryFileDownloadPath), why));
+        return 0;
+    }
+    if (inflateNow && !inflated.isEmpty()) {
+        if (!openWriter(m_inflatedFileDownloadOutputStream, m_temporaryUncompressedDataDownloadPath) ||
+            m_inflatedFileDownloadOutputStream->write(inflated) != inflated.size()) {
+            failWithError(makeError(FileManagementError,
+                                    QStringLiteral("Failed to write to file at path '%1'").arg(m_temporaryUncompressedDataDownloadPath)));
+            return 0;
+        }
+    }
+    return length;
+}
+
+void NRHTTPRequest::updatePartialDownloadSize() {
+    if (m_allowResumeForFileDownloads && !m_downloadDestinationPath.isEmpty() && !m_temporaryFileDownloadPath.isEmpty() &&
+        QFile::exists(m_temporaryFileDownloadPath)) {
+        QFileInfo info(m_temporaryFileDownloadPath);
+        m_partialDownloadSize = quint64(info.size());
+    }
+}
+
+void NRHTTPRequest::transferDone(CURL *easy, int curlCode) {
+    LOCKED;
+    if (easy != m_easy)
+        return;
+    if (m_abortTransfer || m_complete || m_cancelled) {
+        m_abortTransfer = false;
+        destroyTransfer();
+        return;
+    }
+    if (curlCode == CURLE_OK)
+        handleStreamComplete();
+    else
+        handleStreamError(curlCode);
+}
+
+bool NRHTTPRequest::removeFile(const QString &path, VNErrorPtr *error) {
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return true;
+    QFile file(path);
+    if (file.remove())
+        return true;
+    *error = makeError(FileManagementError, QStringLiteral("Failed to delete file at path '%1'").arg(path), file.errorString());
+    return false;
+}
+
+bool NRHTTPRequest::moveFileIntoPlace(const QString &from, const QString &to, VNErrorPtr *error) {
+    std::error_code ec;
+    std::filesystem::rename(from.toStdString(), to.toStdString(), ec);  // replaces the destination at once
+    if (!ec)
+        return true;
+    if (ec == std::errc::cross_device_link) {
+        // Another file system: copy beside the destination, then rename over it.
+        const QString beside = to + QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        std::error_code ec2;
+        std::filesystem::copy_file(from.toStdString(), beside.toStdString(), ec2);
+        if (!ec2)
+            std::filesystem::rename(beside.toStdString(), to.toStdString(), ec2);
+        if (!ec2) {
+            QFile::remove(from);
+            return true;
+        }
+        QFile::remove(beside);
+        ec = ec2;
+    }
+    *error = makeError(FileManagementError, QStringLiteral("Failed to move file from '%1' to '%2'").arg(from, to),
+                       QString::fromStdString(ec.message()));
+    return false;
+}
+
+void NRHTTPRequest::handleStreamComplete() {
+    m_downloadComplete = true;
+    if (!m_headersRead)
+        readResponseHeaders();
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    long connects = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_NUM_CONNECTS, &connects);
+    m_newConnectionCount = int(connects);
+    m_lastBytesSent = m_totalBytesSent;
+    m_totalBytesSent = quint64(uploaded);
+    m_complete = true;
+    if (m_contentLength == 0)
+        m_contentLength = m_totalBytesRead;
+    updateProgressIndicators();
+    destroyTransfer();
+
+    VNErrorPtr fileError;
+    if (m_dataDecompressor && !m_needsRedirect && m_authenticationNeeded == 0)
+        fileError = m_dataDecompressor->finishStream();  // a gzip reply cut short is no success
+    m_dataDecompressor.reset();
+
+    const bool replyIsTheAnswer = !m_needsRedirect && m_authenticationNeeded == 0;
+    // Whether this reply becomes the destination file (a HEAD reply or a
+    // body handed to a data callback does not).
+    const bool replyMakesFile = replyIsTheAnswer && !m_downloadDestinationPath.isEmpty() && !m_deliverData &&
+                                !m_dropBody416 && m_requestMethod != QLatin1String("HEAD");
+    if (!m_fileDownloadOutputStream && !m_temporaryFileDownloadPath.isEmpty() &&
+        !QFileInfo::exists(m_temporaryFileDownloadPath)) {
+        // A temporary path was given but no byte of the body came: an empty
+        // body still makes an (empty) file; otherwise there is nothing to move.
+        if (replyMakesFile && !fileError) {
+            QFile empty(m_temporaryFileDownloadPath);
+            if (!empty.open(QIODevice::WriteOnly))
+                fileError = makeError(FileManagementError,
+                                      QStringLiteral("Failed to write to file at path '%1'").arg(m_temporaryFileDownloadPath),
+                                      empty.errorString());
+        }
+    }
+    if (!m_temporaryFileDownloadPath.isEmpty() || m_fileDownloadOutputStream) {
+        closeDownloadStreams();
+        if (replyMakesFile && !fileError) {
+            const bool compressed = isResponseCompressed();
+            if (compressed && m_shouldWaitToInflateCompressedResponses) {
+                // Inflate beside the destination first: a broken reply must
+                // not destroy a file that is already there.
+                const QString inflatedPath = newTemporaryPath();
+                if (NRDataDecompressor::uncompressDataFromFile(m_temporaryFileDownloadPath, inflatedPath, &fileError))
+                    moveFileIntoPlace(inflatedPath, m_downloadDestinationPath, &fileError);
+                QFile::remove(inflatedPath);
+                QFile::remove(m_temporaryFileDownloadPath);
+                m_temporaryFileDownloadPath.clear();
+            } else if (compressed && !m_temporaryUncompressedDataDownloadPath.isEmpty()) {
+                moveFileIntoPlace(m_temporaryUncompressedDataDownloadPath, m_downloadDestinationPath, &fileError);
+                m_temporaryUncompressedDataDownloadPath.clear();
+                QFile::remove(m_temporaryFileDownloadPath);
+                m_temporaryFileDownloadPath.clear();
+            } else if (!m_temporaryFileDownloadPath.isEmpty()) {
+                if (moveFileIntoPlace(m_temporaryFileDownloadPath, m_downloadDestinationPath, &fileError))
+                    m_temporaryFileDownloadPath.clear();
+            }
+        }
+    } else if (replyMakesFile) {
+        // An empty reply still gives an (empty) file.
+        QFile empty(m_downloadDestinationPath + QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces));
+        if (empty.open(QIODevice::WriteOnly)) {
+            empty.close();
+            moveFileIntoPlace(empty.fileName(), m_downloadDestinationPath, &fileError);
+        }
+    }
+
+    if (m_needsRedirect) {
+        followRedirect();
+        return;
+    }
+    if (m_authenticationNeeded) {
+        attemptToApplyCredentialsAndResume();
+        return;
+    }
+    if (fileError) {
+        failWithError(fileError);
+        return;
+    }
+    if (m_didCreateTemporaryPostDataFile && !m_postBodyFilePath.isEmpty()) {
+        QFile::remove(m_postBodyFilePath);
+        if (!m_compressedPostBodyFilePath.isEmpty())
+            QFile::remove(m_compressedPostBodyFilePath);
+    }
+    onMain([](NRHTTPRequest &r) { r.reportFinished(); });
+    markAsFinished();
+}
+
+void NRHTTPRequest::followRedirect() {
+    if (m_delegateConfirmsRedirect) {
+        const QUrl target = m_redirectURL;
+        m_redirectURL = QUrl();
+        m_lastActivity.invalidate();
+        onMain([target](NRHTTPRequest &r) {
+            if (r.m_failed.load())
+                return;
+            if (r.delegateResponds(r.m_willRedirectSelector, "NRHTTPRequest*,QUrl"))
+                QMetaObject::invokeMethod(r.m_delegate.data(), r.m_willRedirectSelector.constData(), Qt::DirectConnection,
+                                          Q_ARG(NRHTTPRequest *, &r), Q_ARG(QUrl, target));
+        });
+        return;
+    }
+    performRedirect();
+}
+
+void NRHTTPRequest::redirectToURL(const QUrl &url) {
+    auto self = sharedSelf();
+    NRNetworkThread::shared().post([self, url] {
+        std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
+        if (self->m_error || self->m_cancelled)
+            return;
+        self->m_redirectURL = url;
+        self->performRedirect();
+    });
+}
+
+void NRHTTPRequest::performRedirect() {
+    const QUrl target = m_redirectURL;
+    if (!isAllowedScheme(target) || target.host().isEmpty()) {
+        m_needsRedirect = false;
+        failWithError(makeError(UnableToCreateRequestErrorType, QStringLiteral("Unable to create request (bad url?)")));
+        return;
+    }
+    m_url = target;
+    m_redirectURL = QUrl();
+    m_requestAuthentication.reset();
+    m_complete = true;
+    m_needsRedirect = false;
+    ++m_redirectCount;
+    if (m_redirectCount <= kMaximumRedirects) {
+        main();
+        return;
+    }
+    failWithError(makeError(TooMuchRedirectionErrorType, QStringLiteral("The request failed because it redirected too many times")));
+    m_complete = true;
+}

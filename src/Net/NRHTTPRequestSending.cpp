@@ -1,0 +1,441 @@
+// Building a request and sending it: the body, the headers and the libcurl transfer.
+
+#include "Net/NRHTTPRequest.h"
+#include "Net/NRHTTPRequestInternal.h"
+
+#include "Formats/NRDataCompressor.h"
+#include "Formats/NRDataDecompressor.h"
+#include "Net/NRCookieStore.h"
+#include "Net/NRNetworkThread.h"
+#include "Platform/VNLog.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <curl/curl.h>
+#include <cstdio>
+
+using namespace NRHTTPRequestInternal;
+
+void NRHTTPRequest::setupPostBody() {
+    if (m_shouldStreamPostDataFromDisk) {
+        if (m_postBodyFilePath.isEmpty()) {
+            m_postBodyFilePath = newTemporaryPath();
+            m_didCreateTemporaryPostDataFile = true;
+        }
+        if (!m_postBodyWriteStream) {
+            m_postBodyWriteStream = std::make_unique<QFile>(m_postBodyFilePath);
+            if (!m_postBodyWriteStream->open(QIODevice::WriteOnly | QIODevice::Truncate))
+                VNLog::log(QStringLiteral("NRHTTPRequest setupPostBody: cannot write %1").arg(m_postBodyFilePath));
+        }
+    } else if (!m_hasPostBody) {
+        m_postBody = QByteArray();
+        m_hasPostBody = true;
+    }
+}
+
+void NRHTTPRequest::appendPostData(const QByteArray &data) {
+    LOCKED;
+    setupPostBody();
+    if (data.isEmpty())
+        return;
+    if (m_shouldStreamPostDataFromDisk)
+        m_postBodyWriteStream->write(data);
+    else
+        m_postBody.append(data);
+}
+
+void NRHTTPRequest::appendPostDataFromFile(const QString &path) {
+    LOCKED;
+    setupPostBody();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    for (;;) {
+        const QByteArray piece = file.read(262144);
+        if (piece.isEmpty())
+            break;
+        appendPostData(piece);
+    }
+}
+
+void NRHTTPRequest::startAsynchronous() {
+    if (m_enqueued.exchange(true))
+        return;  // started already
+    // What the delegate can do is decided here, on the main thread.
+    m_deliverData = bool(m_dataReceivedBlock) || delegateResponds(m_didReceiveDataSelector, "NRHTTPRequest*,QByteArray");
+    m_delegateConfirmsRedirect = delegateResponds(m_willRedirectSelector, "NRHTTPRequest*,QUrl");
+    m_canAskForCredentials = bool(m_authenticationNeededBlock) ||
+                             delegateResponds("authenticationNeededForRequest", "NRHTTPRequest*");
+    m_wantsStarted = m_startedBlock || delegateResponds(m_didStartSelector, "NRHTTPRequest*");
+    m_wantsHeaders = m_headersReceivedBlock || delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*");
+    m_wantsRedirected = m_requestRedirectedBlock || delegateResponds("requestRedirected", "NRHTTPRequest*");
+    m_wantsUploadProgress = m_bytesSentBlock || m_uploadSizeIncrementedBlock || !m_uploadProgressDelegate.expired();
+    m_wantsDownloadProgress =
+        m_bytesReceivedBlock || m_downloadSizeIncrementedBlock || !m_downloadProgressDelegate.expired();
+    NRNetworkThread::shared().enqueue(sharedSelf());
+}
+
+void NRHTTPRequest::start() {
+    // Started by the network thread's own queue (startAsynchronous), not by
+    // an operation queue.
+    startAsynchronous();
+}
+
+void NRHTTPRequest::startOnNetworkThread() {
+    {
+        LOCKED;
+        m_inProgress = true;
+        m_holdsPlace = true;
+    }
+    setExecuting(true);
+    main();
+}
+
+void NRHTTPRequest::main() {
+    LOCKED;
+    try {
+        runMain();
+    } catch (const std::exception &e) {
+        failWithError(makeError(UnhandledExceptionError, QString::fromUtf8(typeid(e).name()), QString::fromUtf8(e.what())));
+    }
+}
+
+void NRHTTPRequest::runMain() {
+    if (m_error) {
+        m_complete = true;
+        markAsFinished();
+        return;
+    }
+    m_complete = false;
+    if (!m_url.isValid() || m_url.host().isEmpty() || !isAllowedScheme(m_url)) {
+        failWithError(makeError(UnableToCreateRequestErrorType, QStringLiteral("Unable to create request (bad url?)")));
+        return;
+    }
+    buildPostBody();
+    if (m_error)
+        return;
+    buildRequestHeaders();
+    if (m_error)
+        return;
+    // The cookie and authorization headers we made belong to the URL of the
+    // previous attempt; make them anew for this one.
+    if (m_ourCookieHeader) {
+        m_requestHeaders.remove(QStringLiteral("Cookie"));
+        m_ourCookieHeader = false;
+        applyCookieHeader();
+    }
+    applyAuthorizationHeader();
+    startRequest();
+}
+
+void NRHTTPRequest::buildPostBody() {
+    if (m_haveBuiltPostBody)
+        return;
+    if (!m_postBodyFilePath.isEmpty()) {
+        if (m_postBodyWriteStream) {
+            m_postBodyWriteStream->close();
+            m_postBodyWriteStream.reset();
+        }
+        QString sendPath = m_postBodyFilePath;
+        if (m_shouldCompressRequestBody) {
+            if (m_compressedPostBodyFilePath.isEmpty()) {
+                m_compressedPostBodyFilePath = newTemporaryPath();
+                VNErrorPtr err;
+                if (!NRDataCompressor::compressDataFromFile(m_postBodyFilePath, m_compressedPostBodyFilePath, &err)) {
+                    failWithError(err);
+                    return;
+                }
+            }
+            sendPath = m_compressedPostBodyFilePath;
+        }
+        QFileInfo info(sendPath);
+        if (!info.exists()) {
+            failWithError(makeError(FileManagementError,
+                                    QStringLiteral("Failed to get attributes for file at path '%1'").arg(sendPath),
+                                    QStringLiteral("No such file or directory")));
+            return;
+        }
+        m_postLength = info.size();
+        m_shouldStreamPostDataFromDisk = true;
+    } else if (m_shouldCompressRequestBody && !m_postBody.isEmpty()) {
+        VNErrorPtr err;
+        m_compressedPostBody = NRDataCompressor::compressData(m_postBody, &err);
+        if (err) {
+            failWithError(err);
+            return;
+        }
+        m_postLength = m_compressedPostBody.size();
+    } else {
+        m_postLength = m_postBody.size();
+    }
+    if (m_postLength != 0) {
+        if (m_requestMethod == QLatin1String("GET") || m_requestMethod == QLatin1String("HEAD"))
+            setRequestMethod(QStringLiteral("POST"));
+        m_requestHeaders.insert(QStringLiteral("Content-Length"), QString::number(m_postLength));
+    }
+    m_haveBuiltPostBody = true;
+}
+
+void NRHTTPRequest::buildRequestHeaders() {
+    if (m_haveBuiltRequestHeaders)
+        return;
+    m_haveBuiltRequestHeaders = true;
+    applyCookieHeader();
+    bool hasUserAgent = false;
+    for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it)
+        hasUserAgent |= it.key().compare(QLatin1String("User-Agent"), Qt::CaseInsensitive) == 0;
+    if (!hasUserAgent) {
+        const QString ua = m_userAgentString.isNull() ? defaultUserAgentString() : m_userAgentString;
+        if (!ua.isNull())
+            m_requestHeaders.insert(QStringLiteral("User-Agent"), ua);
+    }
+    auto setHeader = [this](const QString &name, const QString &value) {
+        for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
+            if (it.key().compare(name, Qt::CaseInsensitive) == 0) {
+                m_requestHeaders.erase(it);
+                break;
+            }
+        }
+        m_requestHeaders.insert(name, value);
+    };
+    if (m_allowCompressedResponse)
+        setHeader(QStringLiteral("Accept-Encoding"), QStringLiteral("gzip"));
+    if (m_shouldCompressRequestBody)
+        setHeader(QStringLiteral("Content-Encoding"), QStringLiteral("gzip"));
+    updatePartialDownloadSize();
+    if (m_partialDownloadSize)
+        setHeader(QStringLiteral("Range"), QStringLiteral("bytes=%1-").arg(m_partialDownloadSize));
+}
+
+void NRHTTPRequest::applyCookieHeader() {
+    QList<QNetworkCookie> cookies = m_requestCookies;
+    if (m_useCookiePersistence)
+        cookies += NRCookieStore::shared().cookiesForUrl(m_url);
+    if (cookies.isEmpty())
+        return;
+    QString value;
+    for (const QNetworkCookie &c : cookies) {
+        if (!value.isEmpty())
+            value += QLatin1String("; ");
+        value += QString::fromUtf8(c.name()) + QLatin1Char('=') + QString::fromUtf8(c.value());
+    }
+    m_requestHeaders.insert(QStringLiteral("Cookie"), value);
+    m_ourCookieHeader = true;
+}
+
+QByteArray NRHTTPRequest::requestTarget() const {
+    QByteArray target = m_url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+    if (target.isEmpty() || target[0] != '/')
+        target.prepend('/');
+    return target;
+}
+
+void NRHTTPRequest::startRequest() {
+    if (m_cancelled)
+        return;
+    if (m_wantsStarted)
+        onMain([](NRHTTPRequest &r) { r.reportStarted(); });
+    m_downloadComplete = false;
+    m_complete = false;
+    m_totalBytesRead = 0;
+    m_lastBytesRead = 0;
+    if (m_redirectCount == 0)
+        m_originalURL = m_url;
+    if (m_lastBytesSent > 0)
+        removeUploadProgressSoFar();
+    m_lastBytesSent = 0;
+    m_totalBytesSent = 0;
+    m_contentLength = 0;
+    m_responseHeaders.clear();
+    m_responseCompressed = false;
+    m_rawHeaders.clear();
+    m_headersRead = false;
+    m_deferHeaders = false;
+    m_authenticationNeeded = 0;
+    m_dropBody416 = false;
+    m_dataDecompressor.reset();
+    if (m_downloadDestinationPath.isEmpty())
+        m_rawResponseData = QByteArray("");
+    else
+        m_rawResponseData = QByteArray();
+
+    // The body of this attempt.
+    m_bodyFile.reset();
+    m_bodySource = QByteArray();
+    m_bodyOffset = 0;
+    if (m_shouldStreamPostDataFromDisk && !m_postBodyFilePath.isEmpty()) {
+        const QString path = (!m_compressedPostBodyFilePath.isEmpty() && QFile::exists(m_compressedPostBodyFilePath))
+                                 ? m_compressedPostBodyFilePath
+                                 : m_postBodyFilePath;
+        m_bodyFile = std::make_unique<QFile>(path);
+        if (!m_bodyFile->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {  // read straight into libcurl's buffer
+            failWithError(makeError(InternalErrorWhileBuildingRequestType, QStringLiteral("Unable to create read stream"),
+                                    m_bodyFile->errorString()));
+            return;
+        }
+    } else if (!m_postBody.isEmpty()) {
+        m_bodySource = (m_shouldCompressRequestBody && !m_compressedPostBody.isEmpty()) ? m_compressedPostBody : m_postBody;
+    }
+
+    destroyTransfer();
+    m_easy = curl_easy_init();
+    if (!m_easy || !configureTransfer(m_easy)) {
+        failWithError(makeError(InternalErrorWhileBuildingRequestType, QStringLiteral("Unable to start HTTP connection")));
+        return;
+    }
+    m_freshConnection = false;
+    auto self = sharedSelf();
+    NRNetworkThread::shared().addTransfer(m_easy, self);
+    NRNetworkThread::shared().addTicking(self);
+
+    if (m_shouldResetUploadProgress)
+        incrementUploadSizeBy(m_showAccurateProgress ? m_postLength : 1);
+    m_lastActivity.start();
+}
+
+bool NRHTTPRequest::configureTransfer(CURL *easy) {
+    bool ok = true;
+    auto set = [&](CURLoption option, auto value) { ok &= curl_easy_setopt(easy, option, value) == CURLE_OK; };
+    const QByteArray encodedURL = m_url.toEncoded(QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+    set(CURLOPT_URL, encodedURL.constData());  // libcurl copies strings
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 0L);
+    set(CURLOPT_PROXY, "");  // no proxies from the environment
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_HTTP_CONTENT_DECODING, 0L);  // gzip is inflated by us
+    set(CURLOPT_HTTP_VERSION, m_useHTTPVersionOne ? long(CURL_HTTP_VERSION_1_0) : long(CURL_HTTP_VERSION_1_1));
+    set(CURLOPT_ERRORBUFFER, m_curlErrorBuffer);
+    m_curlErrorBuffer[0] = 0;
+    set(CURLOPT_PRIVATE, static_cast<void *>(this));
+    set(CURLOPT_HEADERFUNCTION, &NRHTTPRequest::headerCallback);
+    set(CURLOPT_HEADERDATA, static_cast<void *>(this));
+    set(CURLOPT_WRITEFUNCTION, &NRHTTPRequest::writeCallback);
+    set(CURLOPT_WRITEDATA, static_cast<void *>(this));
+    set(CURLOPT_BUFFERSIZE, 262144L);
+    set(CURLOPT_UPLOAD_BUFFERSIZE, 262144L);
+    set(CURLOPT_MAXAGE_CONN, long(std::max(1.0, m_persistentConnectionTimeoutSeconds)));
+    if (!m_shouldAttemptPersistentConnection || m_freshConnection) {
+        set(CURLOPT_FRESH_CONNECT, 1L);
+        if (!m_shouldAttemptPersistentConnection)
+            set(CURLOPT_FORBID_REUSE, 1L);
+    }
+
+    // Method and body.
+    const bool hasBody = m_bodyFile || !m_bodySource.isEmpty();
+    if (m_requestMethod == QLatin1String("HEAD")) {
+        set(CURLOPT_NOBODY, 1L);
+    } else if (hasBody || m_requestMethod == QLatin1String("POST") || m_requestMethod == QLatin1String("PUT")) {
+        set(CURLOPT_POST, 1L);
+        set(CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(hasBody ? m_postLength : 0));
+        set(CURLOPT_READFUNCTION, &NRHTTPRequest::readCallback);
+        set(CURLOPT_READDATA, static_cast<void *>(this));
+        set(CURLOPT_SEEKFUNCTION, &NRHTTPRequest::seekCallback);
+        set(CURLOPT_SEEKDATA, static_cast<void *>(this));
+        if (m_requestMethod != QLatin1String("POST"))
+            set(CURLOPT_CUSTOMREQUEST, m_requestMethod.toLatin1().constData());
+    } else if (m_requestMethod != QLatin1String("GET")) {
+        set(CURLOPT_CUSTOMREQUEST, m_requestMethod.toLatin1().constData());
+    }
+
+    // Headers: ours, in the dictionary's order. libcurl measures the body
+    // itself, and adds no form type or "Expect" of its own.
+    curl_slist_free_all(m_curlHeaders);
+    m_curlHeaders = nullptr;
+    bool hasContentType = false;
+    for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
+        if (it.key().compare(QLatin1String("Content-Length"), Qt::CaseInsensitive) == 0)
+            continue;
+        hasContentType |= it.key().compare(QLatin1String("Content-Type"), Qt::CaseInsensitive) == 0;
+        QByteArray line = it.key().toLatin1() + ": " + it.value().toUtf8();
+        line.replace('\r', ' ').replace('\n', ' ');  // a header value never splits the request
+        if (it.value().isEmpty())
+            line = it.key().toLatin1() + ";";  // an empty header, sent as "Name:"
+        m_curlHeaders = curl_slist_append(m_curlHeaders, line.constData());
+    }
+    if (!hasContentType)
+        m_curlHeaders = curl_slist_append(m_curlHeaders, "Content-Type:");
+    m_curlHeaders = curl_slist_append(m_curlHeaders, "Expect:");
+    set(CURLOPT_HTTPHEADER, m_curlHeaders);
+
+    // NTLM takes several messages on one connection: libcurl does it.
+    if (m_ntlmCredentials) {
+        QString user = m_ntlmCredentials->username;
+        if (!m_ntlmCredentials->domain.isEmpty())
+            user = m_ntlmCredentials->domain + QLatin1Char('\\') + user;
+        set(CURLOPT_HTTPAUTH, long(CURLAUTH_NTLM));
+        set(CURLOPT_USERNAME, user.toUtf8().constData());
+        set(CURLOPT_PASSWORD, m_ntlmCredentials->password.toUtf8().constData());
+    }
+
+    // TLS and the test seam.
+    QString caFile;
+    QStringList loopbackHosts;
+    {
+        std::lock_guard lock(classState().mutex);
+        caFile = classState().certificateAuthorityFile;
+        loopbackHosts = classState().loopbackHosts;
+    }
+    if (m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0) {
+        set(CURLOPT_SSL_VERIFYPEER, m_validatesSecureCertificate ? 1L : 0L);
+        set(CURLOPT_SSL_VERIFYHOST, m_validatesSecureCertificate ? 2L : 0L);
+        if (!caFile.isEmpty())
+            set(CURLOPT_CAINFO, caFile.toLocal8Bit().constData());
+    }
+    curl_slist_free_all(m_curlConnectTo);
+    m_curlConnectTo = nullptr;
+    for (const QString &host : loopbackHosts)
+        m_curlConnectTo = curl_slist_append(m_curlConnectTo, (host + QStringLiteral("::127.0.0.1:")).toUtf8().constData());
+    if (m_curlConnectTo)
+        set(CURLOPT_CONNECT_TO, m_curlConnectTo);
+    return ok;
+}
+
+void NRHTTPRequest::destroyTransfer() {
+    if (!m_easy)
+        return;
+    if (m_inCurlCallback) {
+        // libcurl forbids removing a transfer from inside its callbacks: make
+        // the callbacks refuse the rest; transferDone() removes it.
+        m_abortTransfer = true;
+        return;
+    }
+    NRNetworkThread::shared().removeTransfer(m_easy);
+    curl_easy_cleanup(m_easy);
+    m_easy = nullptr;
+    m_abortTransfer = false;
+    m_bodyFile.reset();
+}
+
+size_t NRHTTPRequest::readCallback(char *data, size_t size, size_t count, void *self) {
+    auto *r = static_cast<NRHTTPRequest *>(self);
+    std::lock_guard<std::recursive_mutex> locker(r->m_mutex);
+    if (r->m_abortTransfer || r->m_complete)
+        return CURL_READFUNC_ABORT;
+    const qint64 wanted = qint64(size * count);
+    if (r->m_bodyFile) {
+        const qint64 n = r->m_bodyFile->read(data, wanted);
+        if (n < 0)
+            return CURL_READFUNC_ABORT;
+        r->m_bodyOffset += n;
+        return size_t(n);
+    }
+    const qint64 n = std::min<qint64>(wanted, r->m_bodySource.size() - r->m_bodyOffset);
+    if (n <= 0)
+        return 0;
+    memcpy(data, r->m_bodySource.constData() + r->m_bodyOffset, size_t(n));
+    r->m_bodyOffset += n;
+    return size_t(n);
+}
+
+int NRHTTPRequest::seekCallback(void *self, qint64 offset, int origin) {
+    auto *r = static_cast<NRHTTPRequest *>(self);
+    std::lock_guard<std::recursive_mutex> locker(r->m_mutex);
+    if (origin != SEEK_SET)
+        return CURL_SEEKFUNC_CANTSEEK;
+    if (r->m_bodyFile && !r->m_bodyFile->seek(offset))
+        return CURL_SEEKFUNC_FAIL;
+    r->m_bodyOffset = offset;
+    return CURL_SEEKFUNC_OK;
+}
