@@ -12,7 +12,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <QTimer>
 #include <QUuid>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <limits>
@@ -143,7 +145,26 @@ QString QNWebDAVHandler::errorDomain() {
 }
 
 VNErrorPtr QNWebDAVHandler::handlerError(const QString &message) {
-    return makeError(errorDomain(), message);
+    // The message is also the description, so alerts show it rather than a
+    // bare domain and code.
+    return std::make_shared<VNError>(errorDomain(), 42,
+                                     QVariantMap{{QStringLiteral("error"), message},
+                                                 {VNError::localizedDescriptionKey(), message}});
+}
+
+VNErrorPtr QNWebDAVHandler::statusError(const NRHTTPRequest &request) {
+    const QString statusLine = request.responseStatusMessage();
+    // "HTTP/1.1 409 Conflict" -> "409 Conflict"; a reply without a reason
+    // phrase still names its status.
+    QString status = statusLine.section(QLatin1Char(' '), 1).trimmed();
+    if (status.isEmpty())
+        status = QString::number(request.responseStatusCode());
+    const QString description = QStringLiteral("The server answered %1 to %2 %3.")
+                                    .arg(status, request.requestMethod(),
+                                         request.url().path(QUrl::FullyDecoded));
+    return std::make_shared<VNError>(errorDomain(), 42,
+                                     QVariantMap{{QStringLiteral("error"), statusLine},
+                                                 {VNError::localizedDescriptionKey(), description}});
 }
 
 void QNWebDAVHandler::registerWithFactory() {
@@ -242,24 +263,43 @@ void QNWebDAVHandler::run(const NRHTTPRequestPtr &request, Call call) {
         const auto config = driveConfig();
         request->setValidatesSecureCertificate(config ? config->validateCertificates() : true);
     }
+    // Only reads follow redirects. The engine turns a redirected request
+    // into a GET, so a redirected PUT or DELETE would "succeed" by reading
+    // something else; a listing keeps its method and body (the RFC 2616 way).
+    const QString method = request->requestMethod();
+    const bool isListing = method == QLatin1String("PROPFIND");
+    if (isListing)
+        request->setShouldUseRFC2616RedirectBehaviour(true);
+    else if (method != QLatin1String("GET") && method != QLatin1String("HEAD"))
+        request->setShouldRedirect(false);
     auto shared = std::make_shared<Call>(std::move(call));
     auto answered = std::make_shared<bool>(false);
     std::weak_ptr<NRHTTPRequest> weakRequest = request;
-    auto decide = [self, shared, answered, weakRequest]() {
+    auto decide = [self, shared, answered, weakRequest, isListing]() {
         auto req = weakRequest.lock();
         if (*answered || !req)
             return;
         *answered = true;
         self->setCurrentRequest(nullptr);
+        const int status = req->responseStatusCode();
         if (req->isCancelled()) {
             shared->failed(shared->passCancelError ? req->error() : nullptr, true);
         } else if (req->error()) {
             shared->failed(req->error(), false);
-        } else if (req->responseStatusCode() >= 400) {
-            shared->failed(shared->refused ? shared->refused(*req) : handlerError(req->responseStatusMessage()),
-                           false);
-        } else if (req->responseStatusCode() == 0) {
+        } else if (status >= 400) {
+            shared->failed(shared->refused ? shared->refused(*req) : statusError(*req), false);
+        } else if (status == 0) {
             shared->failed(handlerError(QStringLiteral("The server sent no reply.")), false);
+        } else if (status >= 300) {
+            // A redirect that was not followed did nothing of what was asked.
+            shared->failed(statusError(*req), false);
+        } else if (status == 207 && !isListing) {
+            // A multi-status answer to DELETE, COPY or MOVE lists the members
+            // that failed: any one of them fails the whole operation.
+            if (VNErrorPtr failure = multiStatusFailure(req->responseData()))
+                shared->failed(failure, false);
+            else
+                shared->succeeded(*req);
         } else {
             shared->succeeded(*req);
         }
@@ -267,6 +307,33 @@ void QNWebDAVHandler::run(const NRHTTPRequestPtr &request, Call call) {
     request->setCompletionBlock(decide);
     request->setFailedBlock(decide);
     request->startAsynchronous();
+}
+
+VNErrorPtr QNWebDAVHandler::multiStatusFailure(const QByteArray &reply) {
+    VNErrorPtr parseError;
+    const auto document = XTDocument::initWithData(reply, &parseError);
+    if (!document || !isMultistatus(document))
+        return handlerError(QStringLiteral("The server answered with a multi-status reply that could not be read."));
+    const xmlNodePtr root = document->rootElement()->node();
+    for (xmlNodePtr response = root->children; response; response = response->next) {
+        if (!isDAVElement(response, "response"))
+            continue;
+        // The member's status, or that of its first property group.
+        QString statusLine = textOf(davChild(response, "status")).trimmed();
+        if (statusLine.isEmpty())
+            statusLine = textOf(davChild(davChild(response, "propstat"), "status")).trimmed();
+        const int code = statusLine.section(QLatin1Char(' '), 1, 1).toInt();
+        if (code < 400 && !statusLine.isEmpty() && code != 0)
+            continue;
+        const QString href = QUrl::fromPercentEncoding(textOf(davChild(response, "href")).trimmed().toUtf8());
+        const QString status = statusLine.section(QLatin1Char(' '), 1).trimmed();
+        const QString message = QStringLiteral("The server answered %1 for %2.")
+                                    .arg(status.isEmpty() ? QStringLiteral("no status") : status, href);
+        return std::make_shared<VNError>(errorDomain(), 42,
+                                         QVariantMap{{QStringLiteral("error"), statusLine},
+                                                     {VNError::localizedDescriptionKey(), message}});
+    }
+    return nullptr;
 }
 
 void QNWebDAVHandler::cancel() {
@@ -323,8 +390,17 @@ QNDocumentList QNWebDAVHandler::parseListing(const QByteArray &reply, const List
     const QString basePortTrim = withoutTrailingSlashes(basePort);
     QStringList selfForms = {folderP, base + folderP, basePort + folderP, baseTrim + folderP, basePortTrim + folderP,
                              (basePath == QLatin1String("/") ? QString() : basePath) + folderP};
+    // Compared decoded and without letter case: a case-insensitive server
+    // may write the folder's href in its own case and escapes.
     for (QString &form : selfForms)
-        form = withoutTrailingSlashes(form);
+        form = withoutTrailingSlashes(QUrl::fromPercentEncoding(form.toUtf8()));
+    auto isSelf = [&selfForms](const QString &decoded) {
+        const QString trimmed = withoutTrailingSlashes(decoded);
+        for (const QString &form : selfForms)
+            if (trimmed.compare(form, Qt::CaseInsensitive) == 0)
+                return true;
+        return false;
+    };
 
     QNDocumentList documents;
     documents.reserve(responses.size());
@@ -334,14 +410,14 @@ QNDocumentList QNWebDAVHandler::parseListing(const QByteArray &reply, const List
             continue;
         const QString rawHref = textOf(davChild(response, "href")).trimmed();
         const QString href = QUrl::fromPercentEncoding(rawHref.toUtf8());
-        if (href == folderP || href == base + folderP || href == basePort + folderP || href == context.formsPath)
+        if (!context.formsPath.isEmpty() && href == context.formsPath)
             continue;
         // An absolute URL names the same resource as its path.
         QString hrefPath = href;
         if (rawHref.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
             rawHref.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
             hrefPath = QUrl::fromPercentEncoding(QUrl(rawHref).path(QUrl::FullyEncoded).toUtf8());
-        if (selfForms.contains(withoutTrailingSlashes(href)) || selfForms.contains(withoutTrailingSlashes(hrefPath)))
+        if (isSelf(href) || isSelf(hrefPath))
             continue;
 
         // The entry's name comes from the server: never let it leave the folder.
@@ -361,9 +437,13 @@ QNDocumentList QNWebDAVHandler::parseListing(const QByteArray &reply, const List
         document->setIsDirectory(isDirectory);
         if (!isDirectory) {
             document->setSize(textOf(davProperty(response, "getcontentlength")).trimmed().toLongLong());
-            const xmlNodePtr created = davProperty(response, "creationdate");
-            if (created)
-                document->setDate(QNUtils::dateFromString(textOf(created).trimmed()));
+            // The date shown is the last change; most servers other than
+            // Apache send no creation date at all.
+            xmlNodePtr dated = davProperty(response, "getlastmodified");
+            if (!dated || textOf(dated).trimmed().isEmpty())
+                dated = davProperty(response, "creationdate");
+            if (dated)
+                document->setDate(QNUtils::dateFromString(textOf(dated).trimmed()));
         }
         for (const QLatin1String scheme : {QLatin1String("http://"), QLatin1String("https://")}) {
             if (path.startsWith(scheme)) {
@@ -438,37 +518,69 @@ void QNWebDAVHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, Q
     // success: a refused or broken download leaves no file and never
     // clobbers an existing one.
     const QString received = partialPathBeside(destination, QStringLiteral("received"));
+    // The engine reports received bytes only while it knows the reply's
+    // length; a reply without one (chunked, compressed) would show no
+    // progress until its end. The file the body is written to as it
+    // arrives (kept beside the destination, so the last move is a rename)
+    // tells how much came in any case: it is looked at too, and the larger
+    // of the two figures counts.
+    const QString arriving = partialPathBeside(destination, QStringLiteral("arriving"));
     struct Counters {
-        quint64 received = 0;
+        quint64 reported = 0;  // sum of the engine's received-bytes callbacks
+        quint64 onDisk = 0;    // size of the partial file when last looked at
         quint64 total = 1;
+        quint64 received() const { return std::max(reported, onDisk); }
     };
     auto counters = std::make_shared<Counters>();
     if (document->size() > 0)
         counters->total = quint64(document->size());
+    auto report = [counters, progress] {
+        if (progress)
+            progress(std::min(1.0, double(counters->received()) / double(counters->total)));
+    };
+    auto watch = std::make_shared<QTimer>();
+    watch->setInterval(200);
+    QObject::connect(watch.get(), &QTimer::timeout, [counters, report, arriving] {
+        const qint64 size = QFileInfo(arriving).size();
+        if (size > 0 && quint64(size) > counters->received()) {
+            counters->onDisk = quint64(size);
+            report();
+        }
+    });
 
     Call call;
     call.path = document->path();
     call.passCancelError = true;
-    call.configure = [counters, progress, received](NRHTTPRequest &request) {
+    call.configure = [counters, report, received, arriving, watch](NRHTTPRequest &request) {
         request.setDownloadDestinationPath(received);
+        request.setTemporaryFileDownloadPath(arriving);
         request.setShowAccurateProgress(true);
+        // Only raises the total: for a reply of unknown length the engine
+        // announces a size of 1, which would make any progress "done".
         request.setDownloadSizeIncrementedBlock([counters](qint64 size) {
-            counters->total = size > 0 ? quint64(size) : 1;
+            if (size > 0 && quint64(size) > counters->total)
+                counters->total = quint64(size);
         });
-        request.setBytesReceivedBlock([counters, progress](qint64 size, qint64 total) {
+        request.setBytesReceivedBlock([counters, report](qint64 size, qint64 total) {
             if (size > 0)
-                counters->received += quint64(size);
+                counters->reported += quint64(size);
             if (total > 0 && quint64(total) > counters->total)
                 counters->total = quint64(total);
-            if (progress)
-                progress(double(counters->received) / double(counters->total));
+            report();
         });
+        watch->start();
     };
-    call.failed = [completed, received](VNErrorPtr error, bool cancelled) {
+    call.failed = [completed, received, arriving, watch](VNErrorPtr error, bool cancelled) {
+        watch->stop();
+        QFile::remove(arriving);
         QFile::remove(received);
         completed(nullptr, error, cancelled);
     };
-    call.succeeded = [completed, document, destination, received](NRHTTPRequest &) {
+    call.succeeded = [completed, document, destination, received, watch, progress](NRHTTPRequest &) {
+        watch->stop();
+        // The whole file is here, whatever the counters said last.
+        if (progress)
+            progress(1.0);
         std::error_code ec;
         std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
         if (ec) {
@@ -543,13 +655,14 @@ void QNWebDAVHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocum
     }
     const QString path = joinPath(destPath ? destPath->path() : QStringLiteral("/"), name);
     Call call;
-    call.path = path;
+    // Collections are addressed with a trailing "/" (nginx refuses MKCOL without).
+    call.path = withTrailingSlash(path);
     call.configure = [](NRHTTPRequest &request) { request.setRequestMethod(QStringLiteral("MKCOL")); };
     call.refused = [path](const NRHTTPRequest &request) {
         if (request.responseStatusCode() == 405)
             return handlerError(
                 QStringLiteral("The folder %1 could not be created. Maybe the folder already exists?").arg(path));
-        return handlerError(request.responseStatusMessage());
+        return statusError(request);
     };
     call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
     call.succeeded = [completed, path, name](NRHTTPRequest &) {
@@ -579,10 +692,16 @@ void QNWebDAVHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
         completed(nullptr, handlerError(QStringLiteral("No item to rename or no new name.")), false);
         return;
     }
+    // A folder is moved as a collection on both sides: nginx refuses a
+    // folder MOVE without the slashes and lighttpd redirects it.
+    const bool folder = document->isDirectory();
+    const QString from = withoutTrailingSlashes(document->path());
+    const QString to = withoutTrailingSlashes(name->path());
     const auto config = driveConfig();
-    const QUrl destination = urlByAppendingPath(config ? config->url() : QString(), name->path());
+    const QUrl destination =
+        urlByAppendingPath(config ? config->url() : QString(), folder ? withTrailingSlash(to) : to);
     Call call;
-    call.path = document->path();
+    call.path = folder ? withTrailingSlash(from) : from;
     call.configure = [destination](NRHTTPRequest &request) {
         request.setRequestMethod(QStringLiteral("MOVE"));
         request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded | QUrl::RemoveUserInfo));
@@ -593,7 +712,7 @@ void QNWebDAVHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
         if (request.responseStatusCode() == 412)
             return handlerError(QStringLiteral("An item of that name already exists (%1).")
                                     .arg(request.responseStatusMessage()));
-        return handlerError(request.responseStatusMessage());
+        return statusError(request);
     };
     call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
     call.succeeded = [completed, name](NRHTTPRequest &) { completed(name, nullptr, false); };

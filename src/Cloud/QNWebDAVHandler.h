@@ -111,8 +111,15 @@ public:
     // multistatus document.
     static bool parseQuotaProperties(const QByteArray &reply, qint64 *available, qint64 *used, VNErrorPtr *error);
 
-    // The handler error: domain errorDomain(), code 42, message under "error".
+    // The handler error: domain errorDomain(), code 42, the message under
+    // "error" and as the description.
     static VNErrorPtr handlerError(const QString &message);
+    // A refused request: the status line under "error", a description
+    // naming the status, its reason, the method and the path.
+    static VNErrorPtr statusError(const NRHTTPRequest &request);
+    // The first failed member (status 400 or more, or none) of a
+    // multi-status reply as an error; null when every member succeeded.
+    static VNErrorPtr multiStatusFailure(const QByteArray &reply);
 
 protected:
     // One request of the common frame.

@@ -214,6 +214,22 @@ class ScenarioHandler(BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
             return
+        if scenario == "chunked-download":
+            # 24 chunks of 64 KiB over about 2.4 s, without a Content-Length.
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            try:
+                for _ in range(24):
+                    self.wfile.write(b"10000\r\n" + b"z" * 65536 + b"\r\n")
+                    self.wfile.flush()
+                    time.sleep(0.1)
+                self.wfile.write(b"0\r\n\r\n")
+            except OSError:
+                pass
+            self.close_connection = True
+            return
         if scenario == "endless-download":
             # 64 KiB at once, then a trickle until the client goes (bounded: 60 s).
             self.send_response(200)

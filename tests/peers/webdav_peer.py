@@ -1,4 +1,5 @@
-"""WebDAV test peer: Apache httpd with mod_dav/mod_dav_fs, and a small fake.
+"""WebDAV test peer: Apache httpd with mod_dav/mod_dav_fs, nginx and lighttpd
+(see webdav_servers.py), and a small fake.
 
 Apache serves two shares from the peer's folder on three ports of 127.0.0.1:
 
@@ -8,6 +9,9 @@ Apache serves two shares from the peer's folder on three ports of 127.0.0.1:
 on plain http, on https with a certificate of a test CA (validated through
 "ca_file"), and on https with a self-signed certificate (accepted only with
 validation off). One user name and password work for both shares.
+
+nginx and lighttpd each serve one folder at "/" (Basic, plain http); the
+state's "servers" names the three families' root shares side by side.
 
 webdav_fake.py plays the Wi-Fi disk's quota call and the server replies
 Apache never gives (quota properties, broken listings, refused or endless
@@ -25,6 +29,7 @@ import time
 
 import apache_peer
 import peerlib
+import webdav_servers
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MODULES = "/usr/lib/apache2/modules"
@@ -93,6 +98,8 @@ def write_config(workdir, ports, certs, basic, digest, root, davroot, account):
         "MaxRequestWorkers 128",
         "SSLSessionCache none",
         "SSLRandomSeed startup builtin",
+        # Writes below /redirected/ are sent elsewhere (the handler must not follow).
+        "Redirect 302 /redirected /elsewhere",
     ]
     if account:
         lines += ["User %s" % account.pw_name, "Group #%d" % account.pw_gid]
@@ -202,9 +209,17 @@ def start_fake(workdir):
 def start(workdir):
     apache = start_apache(workdir)
     fake = start_fake(workdir)
+    nginx = webdav_servers.start_nginx(os.path.join(workdir, "nginx"), USER, PASSWORD)
+    lighttpd = webdav_servers.start_lighttpd(os.path.join(workdir, "lighttpd"), USER, PASSWORD)
     p = apache["ports"]
     return {
-        "pids": [apache["pid"], fake["pid"]],
+        "pids": [apache["pid"], fake["pid"], nginx["pid"], lighttpd["pid"]],
+        # The root share of each server family: {"url", "dir"}.
+        "servers": {
+            "apache": {"url": "http://127.0.0.1:%d" % p["http"], "dir": apache["root"]},
+            "nginx": {"url": nginx["url"], "dir": nginx["dir"]},
+            "lighttpd": {"url": lighttpd["url"], "dir": lighttpd["dir"]},
+        },
         # Apache: base URLs of the root share (Basic); append "/dav" for the Digest share.
         "http_url": "http://127.0.0.1:%d" % p["http"],
         "https_url": "https://127.0.0.1:%d" % p["https"],

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace WebDAVPeer;
@@ -123,6 +124,19 @@ TEST_F(WebDAVTransfer, RefusedDownloadLeavesNoFileAndKeepsAnExistingOne) {
     ASSERT_TRUE(again->error);
     EXPECT_EQ(VNTest::readFile(target), "mine");
     expectLocalFolderHolds({"wanted.txt"});
+}
+
+// A reply without a length: the engine has no byte counts to give until the
+// end, yet the progress moves while the body arrives.
+TEST_F(WebDAVTransfer, DownloadProgressMovesWithoutAContentLength) {
+    QList<double> progress;
+    const QString target = local->path() + "/chunked.bin";
+    auto answer = download(drive(fakeURL()), "/chunked-download/file.bin", target, &progress, 24 * 65536);
+    ASSERT_FALSE(answer->error) << answer->errorText().toStdString();
+    EXPECT_EQ(QFileInfo(target).size(), 24 * 65536);
+    const auto partial = std::count_if(progress.begin(), progress.end(), [](double f) { return f > 0 && f < 1; });
+    EXPECT_GE(partial, 3) << "the progress stood still until the end";
+    expectMonotonicToOne(progress);
 }
 
 TEST_F(WebDAVTransfer, DroppedDownloadIsAnErrorAndLeavesNoFile) {

@@ -1,5 +1,5 @@
 // libFuzzer entry: any bytes as a server's PROPFIND listing, quota
-// properties and Wi-Fi disk quota answer. A listed entry must always stay a
+// properties, Wi-Fi disk quota answer and multi-status reply to a change. A listed entry must always stay a
 // direct child of the listed folder.
 #include "Cloud/QNWebDAVHandler.h"
 
@@ -28,5 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     qint64 available = 0, used = 0, total = 0;
     QNWebDAVHandler::parseQuotaProperties(reply, &available, &used, &error);
     QNWebDAVHandler::parseWiFiDiskQuota(reply, &used, &available, &total, &error);
+    QNWebDAVHandler::multiStatusFailure(reply);
     return 0;
 }

@@ -48,6 +48,10 @@ TEST(WebDAVListingReplies, FolderItselfInEverySpellingIsDropped) {
         entry("https://files.example:443/a/b/", true),
         entry("https://files.example/a/b/", true),
         entry("https://files.example/a/b", true),
+        // A case-insensitive server's own case and escapes.
+        entry("/A/B/", true),
+        entry("/a/%62/", true),
+        entry("https://FILES.example/A/%42", true),
         entry("/a/b/child.txt"),
     });
     VNErrorPtr error;
@@ -95,8 +99,7 @@ TEST(WebDAVListingReplies, EscapedCollectionBecomesAFolderWithItsDecodedName) {
 TEST(WebDAVListingReplies, FileCarriesSizeDateAndServerDisplayName) {
     const QByteArray reply = multistatus({entry(
         "/docs/r%C3%A9sum%C3%A9.pdf", false,
-        "<D:displayname>Résumé</D:displayname><D:getcontentlength> 1234567890123 </D:getcontentlength>"
-        "<D:creationdate>2026-01-02T03:04:05Z</D:creationdate>")});
+        "<D:displayname>Résumé</D:displayname><D:getcontentlength> 1234567890123 </D:getcontentlength>")});
     VNErrorPtr error;
     const auto documents = QNWebDAVHandler::parseListing(reply, context("/docs/", "http://h"), &error);
     ASSERT_EQ(documents.size(), 1);
@@ -104,7 +107,52 @@ TEST(WebDAVListingReplies, FileCarriesSizeDateAndServerDisplayName) {
     EXPECT_EQ(documents[0]->displayName(), QString::fromUtf8("Résumé"));
     EXPECT_FALSE(documents[0]->isDirectory());
     EXPECT_EQ(documents[0]->size(), 1234567890123LL);
-    EXPECT_EQ(documents[0]->date(), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC));
+}
+
+TEST(WebDAVListingReplies, DateIsTheLastChangeElseTheCreation) {
+    const QString modified = "<D:getlastmodified>Tue, 15 Jun 2021 10:20:30 GMT</D:getlastmodified>";
+    const QString created = "<D:creationdate>2026-01-02T03:04:05Z</D:creationdate>";
+    const QDateTime modifiedAt(QDate(2021, 6, 15), QTime(10, 20, 30), Qt::UTC);
+    const QDateTime createdAt(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC);
+    struct Row { QString props; QDateTime expected; };
+    for (const Row &row : {Row{modified, modifiedAt}, Row{created + modified, modifiedAt}, Row{created, createdAt},
+                           Row{created + "<D:getlastmodified/>", createdAt}, Row{QString(), QDateTime()}}) {
+        VNErrorPtr error;
+        const auto documents =
+            QNWebDAVHandler::parseListing(multistatus({entry("/f/a.txt", false, row.props)}), context("/f", "http://h"), &error);
+        ASSERT_EQ(documents.size(), 1) << row.props.toStdString();
+        EXPECT_EQ(documents[0]->date().toUTC(), row.expected.toUTC()) << row.props.toStdString();
+    }
+}
+
+// A 207 answer to DELETE, COPY or MOVE fails with its first failed member.
+TEST(WebDAVChangeReplies, MultiStatusFailsOnAnyFailedMember) {
+    auto member = [](const QString &href, const QString &status) {
+        return QStringLiteral("<D:response><D:href>%1</D:href><D:status>%2</D:status></D:response>").arg(href, status);
+    };
+    struct Row { QByteArray reply; QString failure; };
+    const Row rows[] = {
+        {multistatus({member("/a/x", "HTTP/1.1 204 No Content")}), QString()},
+        {multistatus({member("/a/x", "HTTP/1.1 204 No Content"), member("/a/b%20c", "HTTP/1.1 423 Locked")}),
+         "HTTP/1.1 423 Locked"},
+        {multistatus({QStringLiteral("<D:response><D:href>/a/p</D:href><D:propstat><D:status>HTTP/1.1 403 Forbidden"
+                                     "</D:status></D:propstat></D:response>")}),
+         "HTTP/1.1 403 Forbidden"},
+        {multistatus({QStringLiteral("<D:response><D:href>/a/q</D:href></D:response>")}), ""},
+        {"not xml <", "?"},
+    };
+    for (const Row &row : rows) {
+        const VNErrorPtr error = QNWebDAVHandler::multiStatusFailure(row.reply);
+        if (row.failure.isNull()) {
+            EXPECT_FALSE(error) << row.reply.constData();
+            continue;
+        }
+        ASSERT_TRUE(error) << row.reply.constData();
+        if (row.failure != "?")
+            EXPECT_EQ(error->userInfo().value("error").toString(), row.failure);
+    }
+    const VNErrorPtr locked = QNWebDAVHandler::multiStatusFailure(rows[1].reply);
+    EXPECT_EQ(locked->localizedDescription(), "The server answered 423 Locked for /a/b c.");
 }
 
 TEST(WebDAVListingReplies, MissingPropertiesGiveEmptyValuesNotFailure) {

@@ -1,0 +1,138 @@
+"""WebDAV servers of other families beside Apache: nginx (its dav module for
+PUT, DELETE, MKCOL, COPY, MOVE and the dav-ext module for PROPFIND) and
+lighttpd with mod_webdav. Each serves one folder at "/" behind Basic
+authentication with the WebDAV peer's user and password.
+
+    start_nginx(workdir, user, password) -> {"url", "dir", "pid"}
+    start_lighttpd(workdir, user, password) -> {"url", "dir", "pid"}
+
+Each server runs in the foreground in a session of its own, so a test can
+stop the whole server (master and workers) by killing the process group.
+
+    python3 webdav_servers.py KIND FOLDER
+
+starts one more server of KIND (apache, nginx, lighttpd) in FOLDER and prints
+its state as JSON: the tests that kill a server mid-transfer use their own.
+"""
+import base64
+import hashlib
+import json
+import os
+import subprocess
+import sys
+
+import peerlib
+
+NGINX_DAV_EXT = "/usr/lib/nginx/modules/ngx_http_dav_ext_module.so"
+REALM = "Varnello WebDAV"
+
+
+def _password_file(workdir, user, password):
+    path = os.path.join(workdir, "basic.passwd")
+    sha = base64.b64encode(hashlib.sha1(password.encode()).digest()).decode()
+    with open(path, "w") as f:
+        f.write("%s:{SHA}%s\n" % (user, sha))
+    os.chmod(path, 0o644)
+    return path
+
+
+def _folders(workdir, *names):
+    workdir = os.path.abspath(workdir)
+    for name in names:
+        os.makedirs(os.path.join(workdir, name), exist_ok=True)
+    os.chmod(os.path.join(workdir, "root"), 0o777)
+    return workdir
+
+
+def start_nginx(workdir, user, password):
+    w = _folders(workdir, "root", "tmp", "logs")
+    root = os.path.join(w, "root")
+    port = peerlib.free_port()
+    conf = os.path.join(w, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write("""load_module %(ext)s;
+%(user)sworker_processes 1;
+daemon off;
+master_process on;
+pid %(w)s/nginx.pid;
+error_log %(w)s/logs/error.log warn;
+events { worker_connections 256; }
+http {
+    access_log %(w)s/logs/access.log;
+    include /etc/nginx/mime.types;
+    client_body_temp_path %(w)s/tmp/body;
+    proxy_temp_path %(w)s/tmp/proxy;
+    fastcgi_temp_path %(w)s/tmp/fastcgi;
+    uwsgi_temp_path %(w)s/tmp/uwsgi;
+    scgi_temp_path %(w)s/tmp/scgi;
+    server {
+        listen 127.0.0.1:%(port)d;
+        root %(root)s;
+        client_max_body_size 0;
+        location /redirected/ {
+            rewrite ^/redirected/(.*)$ /elsewhere/$1 redirect;
+        }
+        location / {
+            dav_methods PUT DELETE MKCOL COPY MOVE;
+            dav_ext_methods PROPFIND OPTIONS;
+            dav_access user:rw group:rw all:rw;
+            auth_basic "%(realm)s";
+            auth_basic_user_file %(passwd)s;
+        }
+    }
+}
+""" % {"ext": NGINX_DAV_EXT, "user": "user root;\n" if os.geteuid() == 0 else "", "w": w, "port": port,
+       "root": root, "realm": REALM, "passwd": _password_file(w, user, password)})
+    check = subprocess.run(["nginx", "-t", "-c", conf, "-p", w], capture_output=True, text=True)
+    if check.returncode != 0:
+        raise RuntimeError("nginx configuration refused: " + check.stderr)
+    pid = peerlib.spawn(["nginx", "-c", conf, "-p", w], w, "nginx.out")
+    peerlib.wait_for_port(port)
+    return {"url": "http://127.0.0.1:%d" % port, "dir": root, "pid": pid}
+
+
+def start_lighttpd(workdir, user, password):
+    w = _folders(workdir, "root", "tmp")
+    root = os.path.join(w, "root")
+    port = peerlib.free_port()
+    conf = os.path.join(w, "lighttpd.conf")
+    with open(conf, "w") as f:
+        f.write("""server.modules = ("mod_redirect", "mod_webdav", "mod_auth", "mod_authn_file")
+server.document-root = "%(root)s"
+server.bind = "127.0.0.1"
+server.port = %(port)d
+server.errorlog = "%(w)s/error.log"
+server.upload-dirs = ("%(w)s/tmp")
+server.max-request-size = 0
+webdav.activate = "enable"
+webdav.is-readonly = "disable"
+url.redirect = ("^/redirected/(.*)$" => "/elsewhere/$1")
+url.redirect-code = 302
+auth.backend = "htpasswd"
+auth.backend.htpasswd.userfile = "%(passwd)s"
+auth.require = ("" => ("method" => "basic", "realm" => "%(realm)s", "require" => "valid-user"))
+""" % {"root": root, "port": port, "w": w, "passwd": _password_file(w, user, password), "realm": REALM})
+    check = subprocess.run(["lighttpd", "-tt", "-f", conf], capture_output=True, text=True)
+    if check.returncode != 0:
+        raise RuntimeError("lighttpd configuration refused: " + check.stderr + check.stdout)
+    pid = peerlib.spawn(["lighttpd", "-D", "-f", conf], w, "lighttpd.out")
+    peerlib.wait_for_port(port)
+    return {"url": "http://127.0.0.1:%d" % port, "dir": root, "pid": pid}
+
+
+def start_apache(workdir, user, password):
+    import webdav_peer
+    apache = webdav_peer.start_apache(os.path.abspath(workdir))
+    return {"url": "http://127.0.0.1:%d" % apache["ports"]["http"], "dir": apache["root"], "pid": apache["pid"]}
+
+
+STARTERS = {"apache": start_apache, "nginx": start_nginx, "lighttpd": start_lighttpd}
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3 or sys.argv[1] not in STARTERS:
+        sys.exit(__doc__)
+    import webdav_peer
+    folder = sys.argv[2]
+    os.makedirs(folder, exist_ok=True)
+    print(json.dumps(STARTERS[sys.argv[1]](folder, webdav_peer.USER, webdav_peer.PASSWORD)))
