@@ -1,5 +1,7 @@
 #include "Cloud/QNWebDAVHandler.h"
 
+#include "Cloud/QNWebDAVListingReader.h"
+
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNUtils.h"
 #include "Formats/DXJsonExtensions.h"
@@ -58,16 +60,6 @@ QString joinPath(const QString &folder, const QString &name) {
     return withTrailingSlash(folder.isEmpty() ? QStringLiteral("/") : folder) + name;
 }
 
-// Percent escapes replaced as UTF-8; a null string when the bytes are not UTF-8.
-QString decodePercentStrict(const QString &text) {
-    const QByteArray bytes = QByteArray::fromPercentEncoding(text.toUtf8());
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString decoded = decoder.decode(bytes);
-    if (decoder.hasError())
-        return QString();
-    return decoded;
-}
-
 // Walks the reply's libxml2 nodes directly: a listing of thousands of
 // entries would otherwise make a wrapper object for every element it passes.
 bool isDAVElement(xmlNodePtr node, const char *localName) {
@@ -82,21 +74,6 @@ xmlNodePtr davChild(xmlNodePtr element, const char *localName) {
     for (xmlNodePtr child = element->children; child; child = child->next)
         if (isDAVElement(child, localName))
             return child;
-    return nullptr;
-}
-
-// The first D:propstat/D:prop/D:<name> of a response, as XPath would find it.
-xmlNodePtr davProperty(xmlNodePtr response, const char *localName) {
-    for (xmlNodePtr propstat = response->children; propstat; propstat = propstat->next) {
-        if (!isDAVElement(propstat, "propstat"))
-            continue;
-        for (xmlNodePtr prop = propstat->children; prop; prop = prop->next) {
-            if (!isDAVElement(prop, "prop"))
-                continue;
-            if (xmlNodePtr found = davChild(prop, localName))
-                return found;
-        }
-    }
     return nullptr;
 }
 
@@ -356,132 +333,37 @@ QByteArray QNWebDAVHandler::listingRequestBody() {
 
 QNDocumentList QNWebDAVHandler::parseListing(const QByteArray &reply, const ListingContext &context,
                                              VNErrorPtr *error) {
-    VNErrorPtr parseError;
-    const auto document = XTDocument::initWithData(reply, &parseError);
-    if (!document) {
-        *error = parseError ? parseError : notWebDAVReplyError();
-        return {};
-    }
-    VNErrorPtr xpathError;
-    const auto responses =
-        document->nodesForXPath(QStringLiteral("/D:multistatus/D:response"), davMappings(), &xpathError);
-    if (xpathError) {
-        *error = xpathError;
-        return {};
-    }
-    if (!isMultistatus(document)) {
-        *error = notWebDAVReplyError();
-        return {};
-    }
-
-    // The folder itself, in every form servers write it.
-    const QString folderP = withTrailingSlash(context.folderPath.isEmpty() ? QStringLiteral("/") : context.folderPath);
-    const QString base = context.baseURL;
-    QString basePort = base;
-    const QUrl baseUrl(base);
-    if (baseUrl.isValid() && baseUrl.port() == -1 &&
-        (baseUrl.scheme() == QLatin1String("https") || baseUrl.scheme() == QLatin1String("http"))) {
-        QUrl withPort = baseUrl;
-        withPort.setPort(baseUrl.scheme() == QLatin1String("https") ? 443 : 80);
-        basePort = QUrl::fromPercentEncoding(withPort.toString(QUrl::FullyEncoded).toUtf8());
-    }
-    const QString basePath = withoutTrailingSlashes(baseUrl.path(QUrl::FullyDecoded));
-    const QString baseTrim = withoutTrailingSlashes(base);
-    const QString basePortTrim = withoutTrailingSlashes(basePort);
-    QStringList selfForms = {folderP, base + folderP, basePort + folderP, baseTrim + folderP, basePortTrim + folderP,
-                             (basePath == QLatin1String("/") ? QString() : basePath) + folderP};
-    // Compared decoded and without letter case: a case-insensitive server
-    // may write the folder's href in its own case and escapes.
-    for (QString &form : selfForms)
-        form = withoutTrailingSlashes(QUrl::fromPercentEncoding(form.toUtf8()));
-    auto isSelf = [&selfForms](const QString &decoded) {
-        const QString trimmed = withoutTrailingSlashes(decoded);
-        for (const QString &form : selfForms)
-            if (trimmed.compare(form, Qt::CaseInsensitive) == 0)
-                return true;
-        return false;
-    };
-
-    QNDocumentList documents;
-    documents.reserve(responses.size());
-    for (const auto &node : responses) {
-        const xmlNodePtr response = node->node();
-        if (!response || response->type != XML_ELEMENT_NODE)
-            continue;
-        const QString rawHref = textOf(davChild(response, "href")).trimmed();
-        const QString href = QUrl::fromPercentEncoding(rawHref.toUtf8());
-        if (!context.formsPath.isEmpty() && href == context.formsPath)
-            continue;
-        // An absolute URL names the same resource as its path.
-        QString hrefPath = href;
-        if (rawHref.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
-            rawHref.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
-            hrefPath = QUrl::fromPercentEncoding(QUrl(rawHref).path(QUrl::FullyEncoded).toUtf8());
-        if (isSelf(href) || isSelf(hrefPath))
-            continue;
-
-        // The entry's name comes from the server: never let it leave the folder.
-        const QString name = decodePercentStrict(lastPathComponent(rawHref));
-        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
-            name.contains(QLatin1Char('/')) || name.contains(QChar(0)))
-            continue;
-
-        auto document = QNDocument::create();
-        QString path = joinPath(context.folderPath, name);
-        const QString displayName = textOf(davProperty(response, "displayname"));
-        document->setDisplayName(displayName.isEmpty() ? name : displayName);
-        if (context.isDiskCast && (document->displayName() == QLatin1String("$RECYCLE.BIN") ||
-                                   document->displayName() == QLatin1String("System Volume Information")))
-            continue;
-        const bool isDirectory = davChild(davProperty(response, "resourcetype"), "collection") != nullptr;
-        document->setIsDirectory(isDirectory);
-        if (!isDirectory) {
-            document->setSize(textOf(davProperty(response, "getcontentlength")).trimmed().toLongLong());
-            // The date shown is the last change; most servers other than
-            // Apache send no creation date at all.
-            xmlNodePtr dated = davProperty(response, "getlastmodified");
-            if (!dated || textOf(dated).trimmed().isEmpty())
-                dated = davProperty(response, "creationdate");
-            if (dated)
-                document->setDate(QNUtils::dateFromString(textOf(dated).trimmed()));
-        }
-        for (const QLatin1String scheme : {QLatin1String("http://"), QLatin1String("https://")}) {
-            if (path.startsWith(scheme)) {
-                path = path.mid(scheme.size());
-                const qsizetype slash = path.indexOf(QLatin1Char('/'));
-                if (slash >= 0)
-                    path = path.mid(slash);
-            }
-        }
-        document->setPath(path);
-        documents.append(document);
-    }
-    return documents;
+    QNWebDAVListingReader reader(context);
+    reader.feed(reply);
+    return reader.finish(error);
 }
 
 void QNWebDAVHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     auto self = sharedHandler();
-    const QString folderPath = folder ? folder->path() : QStringLiteral("/");
+    const QString folderPath = folder && !folder->path().isEmpty() ? folder->path() : QStringLiteral("/");
+    ListingContext context;
+    context.folderPath = folderPath;
+    context.baseURL = requestDriveConfig();
+    context.formsPath = formsPath();
+    const auto config = driveConfig();
+    context.isDiskCast = config && config->isDiskCast();
+    // The reply is read as it arrives, never held whole.
+    auto reader = std::make_shared<QNWebDAVListingReader>(context);
     Call call;
-    call.path = withTrailingSlash(folderPath.isEmpty() ? QStringLiteral("/") : folderPath);
-    call.configure = [](NRHTTPRequest &request) {
+    call.path = withTrailingSlash(folderPath);
+    call.configure = [reader](NRHTTPRequest &request) {
         request.setRequestMethod(QStringLiteral("PROPFIND"));
         request.addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/xml; charset=\"utf-8\""));
         request.addRequestHeader(QStringLiteral("Depth"), QStringLiteral("1"));
         request.appendPostData(listingRequestBody());
+        request.setDataReceivedBlock([reader](const QByteArray &piece) { reader->feed(piece); });
     };
     call.failed = [completed, searchKeyword](VNErrorPtr error, bool cancelled) {
         completed({}, searchKeyword, error, cancelled);
     };
-    call.succeeded = [self, completed, searchKeyword, folderPath](NRHTTPRequest &request) {
-        ListingContext context;
-        context.folderPath = folderPath.isEmpty() ? QStringLiteral("/") : folderPath;
-        context.baseURL = self->requestDriveConfig();
-        context.formsPath = self->formsPath();
-        const auto config = self->driveConfig();
-        context.isDiskCast = config && config->isDiskCast();
+    call.succeeded = [completed, searchKeyword, reader](NRHTTPRequest &) {
         VNErrorPtr error;
-        const QNDocumentList documents = parseListing(request.responseData(), context, &error);
+        const QNDocumentList documents = reader->finish(&error);
         if (error)
             completed({}, searchKeyword, error, false);
         else
