@@ -76,6 +76,10 @@ inline quint32 hashBytes(const char *p, qsizetype n) {
 
 DXJsonParser::DXJsonParser() = default;
 
+void DXJsonParser::reportEndInString() { addError(5, QStringLiteral("Unescaped control character '0x0'")); }
+
+void DXJsonParser::reportEndInEscape() { addError(8, QStringLiteral("Illegal escape sequence '0x0'")); }
+
 DXJsonValue DXJsonParser::fragmentWithString(const QString &text) {
     clearErrorTrace();
     if (text.isNull()) {
@@ -341,7 +345,7 @@ bool DXJsonParser::parseString(QString &out, bool isKey) {
 
         // 2. The byte that stopped the run.
         if (m_c == m_end) {
-            addError(5, QStringLiteral("Unescaped control character '0x0'"));
+            reportEndInString();
             return false;
         }
         const unsigned char c = static_cast<unsigned char>(*m_c);
@@ -356,6 +360,10 @@ bool DXJsonParser::parseString(QString &out, bool isKey) {
         }
         // The backslash.
         ++m_c;
+        if (m_c == m_end) {
+            reportEndInEscape();
+            return false;
+        }
         const unsigned char e = m_c < m_end ? static_cast<unsigned char>(*m_c) : 0;
         if (m_c < m_end)
             ++m_c;

@@ -25,6 +25,12 @@ public:
     DXJsonValue objectWithData(const QByteArray &utf8);
     DXJsonValue fragmentWithData(const QByteArray &utf8);
 
+protected:
+    // What a string that runs into the end of the text reports: the text
+    // ends inside the string, or right after a backslash. Dialects differ.
+    virtual void reportEndInString();
+    virtual void reportEndInEscape();
+
 private:
     DXJsonValue parse(const char *bytes, qsizetype length);
     DXJsonValue requireContainer(DXJsonValue value);

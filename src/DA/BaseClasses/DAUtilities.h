@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Stateless helpers of the data-API client.
+namespace DAUtilities {
+
+// Removes control and format characters (Unicode Cc and Cf) except tab,
+// line feed, carriage return and U+0085; vertical tab and form feed go too.
+// A null text gives an empty one.
+QString stringWithControlsFilteredForString(const QString &text);
+
+// The text's number, read leniently (text that is no number reads as 0);
+// "INF" and "-INF" in any case give the infinities; empty for empty text.
+std::optional<double> doubleNumberOrInfForString(const QString &text);
+
+// Characters not allowed in a URL percent-encoded; reserved ones left.
+QString stringByURLEncodingString(const QString &text);
+// Everything but ASCII letters, digits, "-", "_", "." and "~" encoded.
+QString stringByURLEncodingForURI(const QString &text);
+// The same, with spaces written as "+".
+QString stringByURLEncodingStringParameter(const QString &text);
+// UTF-8 bytes below 0x20, "%" and 0x7F and above as %XX; the rest kept.
+QString stringByPercentEncodingUTF8ForString(const QString &text);
+
+// "key=value" lines; lines without "=", key or value are skipped; a later
+// key replaces an earlier one.
+QMap<QString, QString> dictionaryWithResponseString(const QString &text);
+QMap<QString, QString> dictionaryWithResponseData(const QByteArray &data);
+
+// Dotted versions of up to four integers: -1, 0 or 1.
+qint64 compareVersion(const QString &a, const QString &b);
+
+// The MIME type the type database gives for the path's extension, else the default.
+QString MIMETypeForFileAtPath(const QString &path, const QString &defaultMIMEType);
+
+// Equal or both absent, for shared objects with an isEqual().
+template <typename T>
+bool areEqualOrBothNil(const std::shared_ptr<T> &a, const std::shared_ptr<T> &b) {
+    if (a == b)
+        return true;
+    return a && b && a->isEqual(*b);
+}
+inline bool areEqualOrBothNil(const QString &a, const QString &b) {
+    if (a.isNull() || b.isNull())
+        return a.isNull() == b.isNull();
+    return a == b;
+}
+inline bool areBoolsEqual(bool a, bool b) { return a == b; }
+
+// Items whose value at the key path equals the value (absent equals absent).
+template <typename T, typename V>
+QList<T> objectsFromArray(const QList<T> &items, const V &value, const std::function<V(const T &)> &keyPath) {
+    QList<T> out;
+    for (const T &item : items) {
+        if (keyPath(item) == value)
+            out.append(item);
+    }
+    return out;
+}
+template <typename T, typename V>
+T firstObjectFromArray(const QList<T> &items, const V &value, const std::function<V(const T &)> &keyPath) {
+    for (const T &item : items) {
+        if (keyPath(item) == value)
+            return item;
+    }
+    return T();
+}
+
+// Deep copies of lists of shared objects with a copy().
+template <typename T>
+QList<std::shared_ptr<T>> arrayWithCopiesOfObjectsInArray(const QList<std::shared_ptr<T>> &items) {
+    QList<std::shared_ptr<T>> out;
+    out.reserve(items.size());
+    for (const auto &item : items)
+        out.append(item ? std::static_pointer_cast<T>(item->copy()) : nullptr);
+    return out;
+}
+
+}  // namespace DAUtilities

@@ -1,0 +1,337 @@
+#include "DA/XML/DAXMLElement.h"
+
+#include "DA/XML/DAXMLDocument.h"
+#include "DA/XML/DAXMLTree.h"
+
+#include <QHash>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const xmlChar *xml(const QByteArray &bytes) { return reinterpret_cast<const xmlChar *>(bytes.constData()); }
+
+QString text(const xmlChar *s) { return s ? QString::fromUtf8(reinterpret_cast<const char *>(s)) : QString(); }
+
+QString qualifiedNameOf(xmlNodePtr node) {
+    if (node->ns && node->ns->prefix)
+        return text(node->ns->prefix) + QLatin1Char(':') + text(node->name);
+    return text(node->name);
+}
+
+xmlNsPtr searchPrefix(xmlNodePtr scope, const QByteArray &prefix) {
+    return xmlSearchNs(scope->doc, scope, prefix.isNull() ? nullptr : xml(prefix));
+}
+
+xmlNsPtr searchURI(xmlNodePtr scope, const QByteArray &uri) { return xmlSearchNsByHref(scope->doc, scope, xml(uri)); }
+
+struct FixUp {
+    QHash<xmlNsPtr, xmlNsPtr> substitutes;
+    std::vector<xmlNsPtr> dropped;
+
+    // "{URI}:local" or "prefix:local" on a node without a namespace.
+    void fixName(xmlNodePtr node, xmlNodePtr scope) {
+        if (node->ns || !node->name)
+            return;
+        const QByteArray name(reinterpret_cast<const char *>(node->name));
+        const qsizetype colon = name.lastIndexOf(':');
+        if (colon == name.size() - 1 && colon >= 0)
+            return;
+        QByteArray prefix, local = name;
+        if (colon >= 0) {
+            prefix = name.left(colon);
+            local = name.mid(colon + 1);
+        }
+        xmlNsPtr ns = nullptr;
+        if (prefix.size() >= 3 && prefix.startsWith('{') && prefix.endsWith('}')) {
+            ns = searchURI(scope, prefix.mid(1, prefix.size() - 2));
+            // An attribute cannot take the default namespace.
+            if (ns && !ns->prefix && node->type == XML_ATTRIBUTE_NODE)
+                ns = nullptr;
+        } else if (!prefix.isNull() || node->type == XML_ELEMENT_NODE) {
+            ns = searchPrefix(scope, prefix);
+        }
+        if (ns) {
+            node->ns = ns;
+            xmlNodeSetName(node, xml(local));
+        }
+    }
+
+    // Own declarations that repeat one in the graft point's scope.
+    void dropDuplicates(xmlNodePtr element, xmlNodePtr graftPoint) {
+        xmlNsPtr previous = nullptr;
+        for (xmlNsPtr ns = element->nsDef; ns;) {
+            xmlNsPtr next = ns->next;
+            xmlNsPtr found = graftPoint ? xmlSearchNsByHref(graftPoint->doc, graftPoint, ns->href) : nullptr;
+            if (found && found != ns && xmlStrEqual(found->prefix, ns->prefix)) {
+                substitutes.insert(ns, found);
+                if (previous)
+                    previous->next = next;
+                else
+                    element->nsDef = next;
+                ns->next = nullptr;
+                dropped.push_back(ns);
+            } else {
+                previous = ns;
+            }
+            ns = next;
+        }
+    }
+
+    void substitute(xmlNodePtr node) {
+        if (node->ns) {
+            auto it = substitutes.constFind(node->ns);
+            if (it != substitutes.constEnd())
+                node->ns = it.value();
+        }
+    }
+
+    void walk(xmlNodePtr node, xmlNodePtr graftPoint, int depth) {
+        if (depth > 4096)
+            return;
+        if (node->type == XML_ELEMENT_NODE) {
+            fixName(node, node);
+            dropDuplicates(node, graftPoint);
+            substitute(node);
+            for (xmlAttrPtr a = node->properties; a; a = a->next) {
+                auto *attr = reinterpret_cast<xmlNodePtr>(a);
+                fixName(attr, node);
+                substitute(attr);
+            }
+            for (xmlNodePtr c = node->children; c; c = c->next)
+                walk(c, graftPoint, depth + 1);
+        } else if (node->type == XML_ATTRIBUTE_NODE) {
+            fixName(node, graftPoint);
+            substitute(node);
+        }
+    }
+
+    ~FixUp() {
+        for (xmlNsPtr ns : dropped)
+            xmlFreeNs(ns);
+    }
+};
+
+}  // namespace
+
+void DAXMLElement::fixUpNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint) {
+    FixUp fix;
+    fix.walk(node, graftPoint, 0);
+}
+
+DAXMLElementPtr DAXMLElement::elementWithXMLString(const QString &xmlText, VNErrorPtr *error) {
+    xmlDocPtr doc = DAXMLDocument::parseBytes(xmlText.toUtf8(), false, error);
+    if (!doc)
+        return nullptr;
+    xmlNodePtr root = xmlDocGetRootElement(doc);
+    xmlNodePtr copy = root ? xmlDocCopyNode(root, nullptr, 1) : nullptr;
+    xmlFreeDoc(doc);
+    if (!copy) {
+        if (error)
+            *error = std::make_shared<VNError>(errorDomain(), -1);
+        return nullptr;
+    }
+    return std::static_pointer_cast<DAXMLElement>(adopt(copy));
+}
+
+DAXMLNodeList DAXMLElement::namespaces() const {
+    DAXMLNodeList list;
+    for (xmlNsPtr ns = m_node->nsDef; ns; ns = ns->next) {
+        if (ns->prefix && xmlStrEqual(ns->prefix, BAD_CAST "xml"))
+            continue;
+        list.append(wrap(reinterpret_cast<xmlNodePtr>(ns), m_tree));
+    }
+    return list;
+}
+
+void DAXMLElement::setNamespaces(const DAXMLNodeList &namespaces) {
+    // Declarations go, but the nodes that use them may still point at them:
+    // keep them alive with the tree and let the fix-up find new ones.
+    for (xmlNsPtr ns = m_node->nsDef; ns;) {
+        xmlNsPtr next = ns->next;
+        ns->next = nullptr;
+        m_tree->keepUnlinked(reinterpret_cast<xmlNodePtr>(ns));
+        ns = next;
+    }
+    m_node->nsDef = nullptr;
+    for (const DAXMLNodePtr &ns : namespaces) {
+        if (ns && ns->kind() == NamespaceKind) {
+            auto *def = reinterpret_cast<xmlNsPtr>(ns->XMLNode());
+            xmlNewNs(m_node, def->href, def->prefix);
+        }
+    }
+    fixUpNamespacesForNode(m_node, m_node);
+}
+
+void DAXMLElement::addNamespace(const DAXMLNodePtr &ns) {
+    if (!ns || ns->kind() != NamespaceKind)
+        return;
+    auto *def = reinterpret_cast<xmlNsPtr>(ns->XMLNode());
+    xmlNewNs(m_node, def->href, def->prefix);
+    fixUpNamespacesForNode(m_node, m_node);
+}
+
+void DAXMLElement::addChild(const DAXMLNodePtr &child) {
+    if (!child || !child->XMLNode())
+        return;
+    if (child->kind() == AttributeKind) {
+        addAttribute(child);
+        return;
+    }
+    if (child->kind() == NamespaceKind || child->kind() == DocumentKind)
+        return;
+    xmlNodePtr copy = xmlDocCopyNode(child->XMLNode(), m_node->doc, 1);
+    if (!copy)
+        return;
+    xmlNodePtr added = xmlAddChild(m_node, copy);
+    if (!added) {
+        xmlFreeNode(copy);
+        return;
+    }
+    // A text copy may have been merged into the text before it (and freed).
+    fixUpNamespacesForNode(added, m_node);
+}
+
+void DAXMLElement::removeChild(const DAXMLNodePtr &child) {
+    if (!child || !child->XMLNode() || child->XMLNode()->parent != m_node)
+        return;
+    xmlNodePtr node = child->XMLNode();
+    xmlUnlinkNode(node);
+    // Declare on the removed node what it used from its old ancestors, so
+    // it still writes as well-formed XML on its own.
+    xmlDOMWrapReconcileNamespaces(nullptr, node, 0);
+    m_tree->keepUnlinked(node);
+}
+
+DAXMLElementList DAXMLElement::childElements() const {
+    DAXMLElementList list;
+    for (xmlNodePtr c = m_node->children; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE)
+            list.append(std::static_pointer_cast<DAXMLElement>(wrap(c, m_tree)));
+    }
+    return list;
+}
+
+DAXMLElementList DAXMLElement::elementsForName(const QString &name) const {
+    const QString prefix = prefixForName(name);
+    if (!prefix.isNull()) {
+        xmlNsPtr ns = searchPrefix(m_node, prefix.toUtf8());
+        if (ns)
+            return elementsForLocalName(localNameForName(name), text(ns->href));
+    }
+    DAXMLElementList list;
+    for (xmlNodePtr c = m_node->children; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE && qualifiedNameOf(c) == name)
+            list.append(std::static_pointer_cast<DAXMLElement>(wrap(c, m_tree)));
+    }
+    return list;
+}
+
+DAXMLElementList DAXMLElement::elementsForLocalName(const QString &localName, const QString &uri) const {
+    DAXMLElementList list;
+    if (!m_node->children)
+        return list;
+    const QByteArray uriBytes = uri.toUtf8(), localBytes = localName.toUtf8();
+    const QByteArray unresolved = QStringLiteral("{%1}:%2").arg(uri, localName).toUtf8();
+    xmlNsPtr expectedNs = searchURI(m_node, uriBytes);
+    for (xmlNodePtr c = m_node->children; c; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE)
+            continue;
+        xmlNsPtr ns = expectedNs;
+        if (c->nsDef)
+            ns = searchURI(c, uriBytes);
+        const QByteArray &expectedName = ns ? localBytes : unresolved;
+        if (c->ns == ns && xmlStrEqual(c->name, xml(expectedName)))
+            list.append(std::static_pointer_cast<DAXMLElement>(wrap(c, m_tree)));
+    }
+    return list;
+}
+
+DAXMLNodeList DAXMLElement::attributes() const {
+    DAXMLNodeList list;
+    for (xmlAttrPtr a = m_node->properties; a; a = a->next)
+        list.append(wrap(reinterpret_cast<xmlNodePtr>(a), m_tree));
+    return list;
+}
+
+void DAXMLElement::addAttribute(const DAXMLNodePtr &attribute) {
+    if (!attribute || attribute->kind() != AttributeKind)
+        return;
+    xmlNodePtr source = attribute->XMLNode();
+    const xmlChar *href = source->ns ? source->ns->href : nullptr;
+    if (href ? xmlHasNsProp(m_node, source->name, href) : xmlHasProp(m_node, source->name))
+        return;
+    if (!href) {
+        // A name still to be resolved ("p:name" or "{URI}:name") may name an
+        // attribute that is already here under its resolved form.
+        const QString name = text(source->name);
+        const QString prefix = prefixForName(name);
+        QByteArray uri;
+        if (prefix.size() >= 3 && prefix.startsWith(QLatin1Char('{')) && name.contains(QStringLiteral("}:"))) {
+            uri = name.mid(1, name.indexOf(QStringLiteral("}:")) - 1).toUtf8();
+        } else if (!prefix.isNull()) {
+            if (xmlNsPtr declared = searchPrefix(m_node, prefix.toUtf8()))
+                uri = QByteArray(reinterpret_cast<const char *>(declared->href));
+        }
+        const QByteArray local = name.mid(name.lastIndexOf(QLatin1Char(':')) + 1).toUtf8();
+        if (!uri.isNull() && xmlHasNsProp(m_node, xml(local), xml(uri)))
+            return;
+    }
+    xmlNsPtr ns = nullptr;
+    if (source->ns) {
+        ns = xmlSearchNsByHref(m_node->doc, m_node, href);
+        if (!ns || !ns->prefix)
+            ns = xmlNewNs(m_node, href, source->ns->prefix);
+    }
+    xmlChar *value = xmlNodeGetContent(source);
+    xmlAttrPtr added = xmlNewNsProp(m_node, ns, source->name, value ? value : BAD_CAST "");
+    xmlFree(value);
+    if (added)
+        fixUpNamespacesForNode(reinterpret_cast<xmlNodePtr>(added), m_node);
+}
+
+DAXMLNodePtr DAXMLElement::attributeForName(const QString &name) const {
+    for (xmlAttrPtr a = m_node->properties; a; a = a->next) {
+        if (qualifiedNameOf(reinterpret_cast<xmlNodePtr>(a)) == name)
+            return wrap(reinterpret_cast<xmlNodePtr>(a), m_tree);
+    }
+    const QString prefix = prefixForName(name);
+    if (prefix.isNull())
+        return nullptr;
+    xmlNsPtr ns = searchPrefix(m_node, prefix.toUtf8());
+    const QByteArray local = localNameForName(name).toUtf8();
+    for (xmlAttrPtr a = m_node->properties; a; a = a->next) {
+        if (a->ns == ns && xmlStrEqual(a->name, xml(local)))
+            return wrap(reinterpret_cast<xmlNodePtr>(a), m_tree);
+    }
+    return nullptr;
+}
+
+DAXMLNodePtr DAXMLElement::attributeForLocalName(const QString &localName, const QString &uri) const {
+    const QByteArray local = localName.toUtf8(), uriBytes = uri.toUtf8();
+    const QByteArray unresolved = QStringLiteral("{%1}:%2").arg(uri, localName).toUtf8();
+    for (xmlAttrPtr a = m_node->properties; a; a = a->next) {
+        if (a->ns && xmlStrEqual(a->name, xml(local)) && xmlStrEqual(a->ns->href, xml(uriBytes)))
+            return wrap(reinterpret_cast<xmlNodePtr>(a), m_tree);
+    }
+    for (xmlAttrPtr a = m_node->properties; a; a = a->next) {
+        if (!a->ns && xmlStrEqual(a->name, xml(unresolved)))
+            return wrap(reinterpret_cast<xmlNodePtr>(a), m_tree);
+    }
+    return nullptr;
+}
+
+DAXMLNodePtr DAXMLElement::attributeForXMLNode(xmlNodePtr node) const {
+    for (xmlAttrPtr a = m_node->properties; a; a = a->next) {
+        if (reinterpret_cast<xmlNodePtr>(a) == node)
+            return wrap(node, m_tree);
+    }
+    return nullptr;
+}
+
+QString DAXMLElement::resolvePrefixForNamespaceURI(const QString &uri) const {
+    xmlNsPtr ns = searchURI(m_node, uri.toUtf8());
+    if (!ns)
+        return QString();
+    return ns->prefix ? text(ns->prefix) : QStringLiteral("");
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "DA/XML/DAXMLNode.h"
+
+// An element of the data-API client's XML tree: attributes, namespace
+// declarations, children by name or by namespace and local name.
+class DAXMLElement : public DAXMLNode {
+public:
+    // Parses a text holding one element (blank text nodes dropped); null
+    // and *error set when it is not well-formed.
+    static DAXMLElementPtr elementWithXMLString(const QString &xmlText, VNErrorPtr *error = nullptr);
+
+    // Namespace declarations on this element (not "xml"); empty when none.
+    DAXMLNodeList namespaces() const;
+    void setNamespaces(const DAXMLNodeList &namespaces);
+    void addNamespace(const DAXMLNodePtr &ns);
+
+    // Appends a deep copy of the node (an attribute goes to addAttribute()),
+    // resolving its names against the declarations in scope here.
+    void addChild(const DAXMLNodePtr &child);
+    // Takes the child out of this element; it stays valid (alive with the tree).
+    void removeChild(const DAXMLNodePtr &child);
+
+    // Children with that qualified name; a declared prefix matches by URI.
+    DAXMLElementList elementsForName(const QString &name) const;
+    DAXMLElementList elementsForLocalName(const QString &localName, const QString &uri) const;
+    // Child elements in order.
+    DAXMLElementList childElements() const;
+
+    DAXMLNodeList attributes() const;
+    // Adds a copy of the attribute unless one of that name (and namespace) exists.
+    void addAttribute(const DAXMLNodePtr &attribute);
+    DAXMLNodePtr attributeForName(const QString &name) const;
+    DAXMLNodePtr attributeForLocalName(const QString &localName, const QString &uri) const;
+    DAXMLNodePtr attributeForXMLNode(xmlNodePtr node) const;
+
+    // The prefix the URI is declared under in scope: empty for the default
+    // namespace, null when not declared.
+    QString resolvePrefixForNamespaceURI(const QString &uri) const;
+
+    // Wrappers are not cached; kept for callers that expect it.
+    void releaseCachedValues() {}
+
+    // Resolves "{URI}:local" and "prefix:local" names of a grafted node and
+    // drops its namespace declarations that repeat one in scope.
+    static void fixUpNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint);
+
+private:
+    friend class DAXMLNode;
+    using DAXMLNode::DAXMLNode;
+};

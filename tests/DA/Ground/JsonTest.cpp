@@ -1,0 +1,191 @@
+#include "DA/JSON/DAJsonParser.h"
+#include "DA/JSON/DAJsonWriter.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Traced {
+    qint64 code;
+    QString text;
+};
+
+std::vector<Traced> traceOf(const QString &text) {
+    DAJsonParser p;
+    VNErrorPtr error;
+    EXPECT_TRUE(p.objectWithString(text, &error).isUndefined()) << text.toStdString();
+    std::vector<Traced> out;
+    for (const VNErrorPtr &e : p.errorTrace())
+        out.push_back({e->code(), e->localizedDescription()});
+    EXPECT_TRUE(error && !out.empty() && error->code() == out.back().code);
+    return out;
+}
+
+DXJsonValue parse(const QString &text) {
+    DAJsonParser p;
+    DXJsonValue v = p.objectWithString(text);
+    EXPECT_FALSE(v.isUndefined()) << text.toStdString() << p.errorTraceDescription().toStdString();
+    return v;
+}
+
+}  // namespace
+
+TEST(DAJson, ParserCases) {
+    EXPECT_EQ(parse("[1,2]"), parse("[1 2]"));
+    EXPECT_EQ(parse("[1,2]")[1].toInt64(), 2);
+    EXPECT_EQ(parse("[-0]")[0].toInt64(), 0);
+    EXPECT_EQ(parse("[1.5e3]")[0].toDecimal(), DXDecimal(1500));
+    EXPECT_EQ(parse("[12345678901234567890]")[0].toString(), "12345678901234567890");
+    EXPECT_EQ(parse("[9223372036854775807]")[0].toInt64(), Q_INT64_C(9223372036854775807));
+    EXPECT_EQ(parse("[\"\\u00e9\"]")[0].toString(), QStringLiteral("\u00e9"));
+    EXPECT_EQ(parse("[\"\\ud83d\\ude00\"]")[0].toString(), QString::fromUcs4(U"\U0001F600"));
+
+    struct { const char *text; qint64 code; const char *message; } firsts[] = {
+        {"[1,]", 9, "Trailing comma disallowed in array"},
+        {"{\"a\":1,}", 9, "Trailing comma disallowed in object"},
+        {"7", 4, "Valid fragment, but not JSON"},
+        {"{} x", 10, "Garbage after JSON"},
+        {"", 11, "Unexpected end of string"},
+        {"[\"\t\"]", 5, "Unescaped control character '0x9'"},
+        {"[\"abc", 11, "Unexpected EOF while parsing string"},
+        {"[\"abc\\", 11, "Unexpected EOF while parsing string"},
+        {"[\"\\q\"]", 8, "Illegal escape sequence '0x71'"},
+        {"[+1]", 2, "Leading + disallowed in number"},
+        {"[-]", 2, "No digits after initial minus"},
+        {"[1.]", 2, "No digits after decimal point"},
+        {"[1e]", 2, "No digits after exponent"},
+        {"[tru]", 3, "Expected 'true'"},
+        {"{1:2}", 3, "Object key string expected"},
+        {"{\"a\" 1}", 3, "Expected ':' separating key and value"},
+        {"[\"\\udc00\"]", 6, "Invalid high character in surrogate pair"},
+        {"[\"\\ud83d\\u0041\"]", 6, "Invalid low surrogate char"},
+        {"[\"\\ud83dx\"]", 6, "Missing low character in surrogate pair"},
+        {"[\"\\u12g4\"]", 6, "Missing hex digit in quad"},
+        {"{", 11, "End of input while parsing object"},
+        {"[", 11, "End of input while parsing array"},
+    };
+    for (const auto &f : firsts) {
+        auto trace = traceOf(QString::fromUtf8(f.text));
+        ASSERT_FALSE(trace.empty()) << f.text;
+        EXPECT_EQ(trace.front().code, f.code) << f.text;
+        EXPECT_EQ(trace.front().text, f.message) << f.text;
+    }
+    auto leading = traceOf("[01]");
+    ASSERT_EQ(leading.size(), 2u);
+    EXPECT_EQ(leading[0].text, "Leading 0 disallowed in number");
+    EXPECT_EQ(leading[1].code, 3);
+    EXPECT_EQ(leading[1].text, "Expected value while parsing array");
+    DAJsonParser p;
+    EXPECT_TRUE(p.objectWithString(QString()).isUndefined());
+    EXPECT_EQ(p.errorTrace().last()->code(), 12);
+}
+
+TEST(DAJson, DepthLimits) {
+    auto nested = [](int n) { return QString(n, '[') + QString(n, ']'); };
+    DAJsonParser p;
+    EXPECT_FALSE(p.objectWithString(nested(512)).isUndefined());
+    EXPECT_TRUE(p.objectWithString(nested(513)).isUndefined());
+    EXPECT_EQ(p.errorTrace().first()->code(), 7);
+    p.setMaxDepth(0);
+    EXPECT_FALSE(p.objectWithString(nested(2000)).isUndefined());
+    // Even without a limit, hostile nesting cannot exhaust the stack.
+    EXPECT_TRUE(p.objectWithString(nested(200000)).isUndefined());
+}
+
+TEST(DAJson, Writer) {
+    DAJsonWriter w;
+    w.setHumanReadable(true);
+    w.setSortKeys(true);
+    DXJsonObject o{{"b", 1}, {"a", DXJsonArray{true, nullptr}}, {"c", DXJsonObject()}};
+    EXPECT_EQ(w.stringWithObject(o), "{\n  \"a\" : [\n    true,\n    null\n  ],\n  \"b\" : 1,\n  \"c\" : {}\n}");
+    DAJsonWriter compact;
+    EXPECT_EQ(compact.stringWithObject(DXJsonArray{"a\nb/c\"\x01"}), "[\"a\\nb/c\\\"\\u0001\"]");
+    VNErrorPtr error;
+    EXPECT_TRUE(compact.stringWithObject(DXJsonValue("x"), &error).isNull());
+    EXPECT_EQ(error->code(), 4);
+    EXPECT_TRUE(compact.stringWithObject(DXJsonArray{DXJsonValue(qInf())}).isNull());
+    EXPECT_EQ(compact.errorTrace().first()->code(), 1);
+}
+
+// The parser against Python's json module over a corpus: both must agree on
+// what is valid, and what we write back must load in Python to the value
+// Python read from the original.
+TEST(DAJson, AgreesWithPythonJson) {
+    QStringList corpus = {
+        "{}", "[]", "[1,2,3]", "{\"a\":{\"b\":[null,true,false]}}", "[\"\\u00e9\\n\\t\\\\\\\"/\"]",
+        "[1e400]", "[-0.0]", "[0.1, 1E+2, 1e-2, -3]", "[12345678901234567890123]", "{\"a\":1,\"a\":2}",
+        "[\"\\ud83d\\ude00\"]", "[\"caf\xc3\xa9\"]", "[01]", "[1,]", "[\"\\x\"]", "[NaN]", "[Infinity]",
+        "[\"a\tb\"]", "{\"a\" 1}", "[1] x", " [true] ", "[\"\\u0000\"]", "[.5]", "[1.]", "{'a':1}",
+    };
+    QRandomGenerator rng(7);
+    std::function<QString(int)> gen = [&](int depth) -> QString {
+        switch (rng.bounded(depth > 4 ? 5 : 7)) {
+        case 0: return QString::number(qint64(rng.generate64() >> rng.bounded(64)) * (rng.bounded(2) ? 1 : -1));
+        case 1: return QString::number(rng.generateDouble() * 1e6, 'g', 12);
+        case 2: return rng.bounded(2) ? "true" : "null";
+        case 3: {
+            QString s = "\"";
+            for (int i = rng.bounded(8); i > 0; --i) {
+                const char *pieces[] = {"a", "\\n", "\\u00e9", "\xc3\xa9", " ", "\\\"", "\\/", "\\ud83d\\ude00", "\xe2\x82\xac"};
+                s += QString::fromUtf8(pieces[rng.bounded(9)]);
+            }
+            return s + "\"";
+        }
+        case 4: return "\"k\"";
+        case 5: {
+            QStringList items;
+            for (int i = rng.bounded(5); i > 0; --i)
+                items << gen(depth + 1);
+            return "[" + items.join(",") + "]";
+        }
+        default: {
+            QStringList items;
+            for (int i = rng.bounded(5); i > 0; --i)
+                items << gen(3 + depth) + ":" + gen(depth + 1);
+            // Keys must be strings: replace the generated key by a string.
+            for (QString &item : items)
+                item = "\"k" + QString::number(rng.bounded(100)) + "\"" + item.mid(item.lastIndexOf(':'));
+            return "{" + items.join(",") + "}";
+        }
+        }
+    };
+    for (int i = 0; i < 300; ++i)
+        corpus << "[" + gen(0) + "]";
+
+    auto dir = VNTest::makeTempDir();
+    DAJsonParser parser;
+    DAJsonWriter writer;
+    for (int i = 0; i < corpus.size(); ++i) {
+        VNTest::writeFile(dir->filePath(QString::number(i) + ".in"), corpus[i].toUtf8());
+        DXJsonValue v = parser.objectWithString(corpus[i]);
+        if (!v.isUndefined())
+            VNTest::writeFile(dir->filePath(QString::number(i) + ".out"), writer.stringWithObject(v).toUtf8());
+    }
+    const char *script = R"(
+import json, os, sys
+d = sys.argv[1]; n = int(sys.argv[2]); bad = []
+def reject(c): raise ValueError(c)
+for i in range(n):
+    text = open(os.path.join(d, '%d.in' % i), 'rb').read().decode('utf-8')
+    out = os.path.join(d, '%d.out' % i)
+    try:
+        theirs = json.loads(text, parse_constant=reject)
+        ok = isinstance(theirs, (list, dict))
+    except ValueError:
+        ok = False
+    if ok != os.path.exists(out):
+        bad.append('validity %d: %r' % (i, text))
+    elif ok and json.loads(open(out, 'rb').read().decode('utf-8')) != theirs:
+        bad.append('value %d: %r' % (i, text))
+print('\n'.join(bad))
+)";
+    QProcess python;
+    python.start("python3", {"-c", script, dir->path(), QString::number(corpus.size())});
+    ASSERT_TRUE(python.waitForFinished(60000));
+    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().constData();
+    EXPECT_EQ(python.readAllStandardOutput().trimmed(), "");
+}

@@ -1,0 +1,146 @@
+#include "DA/XML/DAXMLDocument.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString atom = QStringLiteral("http://www.w3.org/2005/Atom");
+const QString gphoto = QStringLiteral("http://schemas.google.com/photos/2007");
+
+// xmllint --noout over the bytes: true when well-formed without any warning.
+bool wellFormed(const QByteArray &xml) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("doc.xml"));
+    VNTest::writeFile(path, xml);
+    QProcess lint;
+    lint.start(QStringLiteral("xmllint"), {QStringLiteral("--noout"), path});
+    lint.waitForFinished();
+    const QByteArray complaints = lint.readAllStandardError();
+    EXPECT_TRUE(complaints.isEmpty()) << complaints.constData() << "\n" << xml.constData();
+    return lint.exitCode() == 0 && complaints.isEmpty();
+}
+
+}  // namespace
+
+TEST(DAXMLTree, NameHelpers) {
+    EXPECT_EQ(DAXMLNode::localNameForName("a:b:c"), "b:c");
+    EXPECT_EQ(DAXMLNode::localNameForName("a:"), "a:");
+    EXPECT_EQ(DAXMLNode::localNameForName("abc"), "abc");
+    EXPECT_TRUE(DAXMLNode::localNameForName(QString()).isNull());
+    EXPECT_TRUE(DAXMLNode::prefixForName("abc").isNull());
+    EXPECT_EQ(DAXMLNode::prefixForName("a:b:c"), "a");
+}
+
+TEST(DAXMLTree, ChildWithURIResolvesToDeclaredPrefixAndRoundTrips) {
+    DAXMLElementPtr feed = DAXMLNode::elementWithNameURI("feed", atom);
+    EXPECT_EQ(feed->name(), "{" + atom + "}:feed");
+    DAXMLElementPtr entry = DAXMLNode::elementWithName("entry");
+    entry->addNamespace(DAXMLNode::namespaceWithName("", atom));
+    entry->addNamespace(DAXMLNode::namespaceWithName("gphoto", gphoto));
+    entry->addChild(DAXMLNode::elementWithNameURI("id", gphoto));
+    entry->addChild(DAXMLNode::elementWithName("title", "A & <b>"));
+    entry->addAttribute(DAXMLNode::attributeWithName("gphoto:kind", "photo"));
+
+    DAXMLElementList ids = entry->elementsForLocalName("id", gphoto);
+    ASSERT_EQ(ids.size(), 1);
+    EXPECT_EQ(ids[0]->name(), "gphoto:id");
+    EXPECT_EQ(ids[0]->URI(), gphoto);
+    EXPECT_EQ(entry->elementsForName("gphoto:id").size(), 1);
+    ASSERT_EQ(entry->elementsForName("title").size(), 1);
+    EXPECT_EQ(entry->elementsForName("title")[0]->URI(), atom);  // default namespace taken
+    EXPECT_EQ(entry->resolvePrefixForNamespaceURI(gphoto), "gphoto");
+    EXPECT_EQ(entry->resolvePrefixForNamespaceURI(atom), "");
+    EXPECT_TRUE(entry->resolvePrefixForNamespaceURI("urn:none").isNull());
+    ASSERT_TRUE(entry->attributeForLocalName("kind", gphoto));
+    EXPECT_EQ(entry->attributeForName("gphoto:kind")->stringValue(), "photo");
+
+    // Adding an attribute of an existing name changes nothing.
+    entry->addAttribute(DAXMLNode::attributeWithName("gphoto:kind", "album"));
+    EXPECT_EQ(entry->attributes().size(), 1);
+    EXPECT_EQ(entry->attributeForName("gphoto:kind")->stringValue(), "photo");
+
+    DAXMLDocumentPtr doc = DAXMLDocument::documentWithRootElement(entry);
+    const QByteArray bytes = doc->XMLData();
+    EXPECT_TRUE(wellFormed(bytes));
+    DAXMLDocumentPtr again = DAXMLDocument::documentWithData(bytes);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->rootElement()->isEqual(*doc->rootElement()));
+    EXPECT_EQ(again->rootElement()->elementsForName("title")[0]->stringValue(), "A & <b>");
+}
+
+TEST(DAXMLTree, NodesOutliveTheirDocumentAndRemovedChildrenStayValid) {
+    DAXMLElementPtr title;
+    DAXMLNodePtr text;
+    {
+        DAXMLDocumentPtr doc = DAXMLDocument::documentWithData("<feed xmlns='urn:a'>\n <title>T</title>\n</feed>");
+        ASSERT_TRUE(doc);
+        DAXMLElementPtr root = doc->rootElement();
+        EXPECT_EQ(root->childCount(), 3);  // white space kept
+        title = root->elementsForLocalName("title", "urn:a").value(0);
+        text = title->childAtIndex(0);
+        root->removeChild(title);
+        EXPECT_EQ(root->childCount(), 2);
+    }
+    EXPECT_EQ(title->stringValue(), "T");
+    EXPECT_EQ(text->kind(), DAXMLNode::TextKind);
+    EXPECT_EQ(title->XMLString(), "<title xmlns=\"urn:a\">T</title>");
+}
+
+TEST(DAXMLTree, XPathOnDetachedNodeAndDefaultNamespace) {
+    DAXMLElementPtr e = DAXMLNode::elementWithName("a");
+    e->addChild(DAXMLNode::elementWithName("b", "1"));
+    e->addChild(DAXMLNode::elementWithName("b", "2"));
+    DAXMLNodeList found = e->nodesForXPath("b");
+    ASSERT_EQ(found.size(), 2);
+    EXPECT_EQ(found[1]->stringValue(), "2");
+    EXPECT_EQ(e->XMLNode()->doc, nullptr);  // back out of the temporary document
+
+    DAXMLDocumentPtr doc = DAXMLDocument::documentWithData("<feed xmlns='urn:a'><entry/><entry/></feed>");
+    EXPECT_EQ(doc->nodesForXPath("/_def_ns:feed/_def_ns:entry").size(), 2);
+    EXPECT_EQ(doc->nodesForXPath("//x:entry", {{"x", "urn:a"}}).size(), 2);
+    VNErrorPtr error;
+    EXPECT_TRUE(doc->nodesForXPath("//[", &error).isEmpty());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "org.vostrelin.DAXML");
+}
+
+TEST(DAXMLTree, HostileAndMalformedInputIsRefused) {
+    const QByteArray cases[] = {
+        "<a><b></a>",
+        "",
+        "just text",
+        // An expansion bomb and an external entity: refused, nothing read.
+        "<!DOCTYPE a [<!ENTITY x 'xxxxxxxxxx'><!ENTITY y '&x;&x;&x;&x;&x;&x;'>]><a>&y;</a>",
+        "<!DOCTYPE a [<!ENTITY e SYSTEM 'file:///etc/passwd'>]><a>&e;</a>",
+        "<!DOCTYPE a SYSTEM 'http://127.0.0.1:1/x.dtd'><a/>",
+    };
+    for (const QByteArray &bytes : cases) {
+        VNErrorPtr error;
+        EXPECT_FALSE(DAXMLDocument::documentWithData(bytes, &error)) << bytes.constData();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), -1);
+    }
+    // Deep nesting stops at libxml2's limit instead of exhausting the stack.
+    EXPECT_FALSE(DAXMLDocument::documentWithData(QByteArray("<a>").repeated(100000)));
+    EXPECT_FALSE(DAXMLElement::elementWithXMLString("<a"));
+}
+
+TEST(DAXMLTree, EqualityCopyAndNamespaceNodes) {
+    DAXMLElementPtr a = DAXMLElement::elementWithXMLString("<x xmlns:p='urn:p' p:k='1' j='2'><p:y>t</p:y></x>");
+    DAXMLElementPtr b = DAXMLElement::elementWithXMLString("<x xmlns:q='urn:p' j='2' q:k='1'><q:y>t</q:y></x>");
+    DAXMLElementPtr c = DAXMLElement::elementWithXMLString("<x xmlns:p='urn:p' p:k='1' j='2'><p:y>u</p:y></x>");
+    ASSERT_TRUE(a && b && c);
+    EXPECT_TRUE(a->isEqual(*b));  // prefixes and attribute order do not matter
+    EXPECT_FALSE(a->isEqual(*c));
+    DAXMLNodePtr copy = a->copy();
+    EXPECT_TRUE(copy->isEqual(*a));
+    EXPECT_FALSE(copy->isSameNode(*a));
+    ASSERT_EQ(a->namespaces().size(), 1);
+    EXPECT_EQ(a->namespaces()[0]->name(), "p");
+    EXPECT_EQ(a->namespaces()[0]->stringValue(), "urn:p");
+    EXPECT_EQ(DAXMLNode::textWithStringValue("t")->kind(), DAXMLNode::TextKind);
+    EXPECT_EQ(DAXMLNode::namespaceWithName("p", "urn:p")->kind(), DAXMLNode::NamespaceKind);
+}
