@@ -105,6 +105,19 @@ bool QNCopyTaskItem::isFolderIntoItself(const QNDriveConfigPtr &fromDrive, const
     return target == source || target.startsWith(source + QLatin1Char('/'));
 }
 
+bool QNCopyTaskItem::isOntoItself(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &document,
+                                  const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination) {
+    if (!fromDrive || !toDrive || !document || !destination)
+        return false;
+    if (document->path().isNull() || destination->path().isNull())
+        return false;  // a drive that addresses items by id only: nothing to compare
+    const QString source = normalizedFolderPath(document->path());
+    const QString target = normalizedFolderPath(destination->path()) + QLatin1Char('/') + lastPathComponent(source);
+    if (fromDrive->isMyFiles() && toDrive->isMyFiles() && sameLocalFile(source, target))
+        return true;
+    return fromDrive->driveConfigId() == toDrive->driveConfigId() && source == target;
+}
+
 void QNCopyTaskItem::enqueue(VNOperationQueue *fromQueue, VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
                              const QNTaskPtr &task, const QNTaskItemPtr &primary, QNTaskItemCompletedBlock completed,
                              QNTaskItemUpdateBlock update) {
@@ -128,6 +141,12 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
                                   const QNTaskPtr &task, const QNTaskItemPtr &primary) {
     if (!document || !toDocument) {
         failCopy(completed, makeError(QStringLiteral("There is nothing to copy.")));
+        return;
+    }
+    if (isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
+        // Already where it should go: nothing to do, and nothing went wrong.
+        if (claimPostCopy())
+            postCopyFinished(completed, nullptr, document, false);
         return;
     }
     if (isFolderIntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {

@@ -64,6 +64,12 @@ public:
     static bool isFolderIntoItself(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &folder,
                                    const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination);
 
+    // Whether the copy of document into the folder destination would land on
+    // document itself (same drive, same path; on the local disk also through
+    // links).
+    static bool isOntoItself(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &document,
+                             const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination);
+
 protected:
     void setCompletedBlock(QNTaskItemCompletedBlock completed);
     // Both sides are one drive (the same drive id).

@@ -17,6 +17,12 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
                                   VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
                                   QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
                                   const QNTaskPtr &task, const QNTaskItemPtr &primary) {
+    if (isOntoItself(fromDriveConfig(), document, toDriveConfig(), toDocument)) {
+        // Already in place: no move, and above all no removal of the source.
+        if (claimPostCopy())
+            postCopyFinished(completed, nullptr, document, false);
+        return;
+    }
     const bool driveMoves = document && toDocument && sameDrive() && fromDriveConfig()->supportsLocalMove(document) &&
                             toDriveConfig()->supportsLocalMove(toDocument);
     if (!driveMoves || isFolderIntoItself(fromDriveConfig(), document, toDriveConfig(), toDocument)) {
@@ -56,6 +62,11 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
         if (auto owner = task())
             queue = owner->fromQueue();
     auto source = fromDocument();
+    if (isOntoItself(fromDriveConfig(), source, toDriveConfig(), toDocument())) {
+        // The copy landed on the source itself: it is the only copy.
+        postCopyFinished(completed, nullptr, document, false);
+        return;
+    }
     if (source && source->isDirectory() && fromDriveConfig()->needsRecursiveRemove()) {
         // The drive removes only empty folders: what was copied, each
         // document before the folder that holds it, the folder last.

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
@@ -81,6 +82,23 @@ ssize_t readSome(int fd, char *buffer, size_t length) {
             continue;
         return n;
     }
+}
+
+// The hidden name a copy is written under until it is whole: the target's
+// name, cut (at a character boundary) so that the whole name stays within
+// the file system's 255 bytes, and a random suffix.
+QString partialName(const QString &name) {
+    constexpr qsizetype maxNameBytes = 255;
+    const QString suffix = QStringLiteral(".part-%1").arg(QRandomGenerator::global()->generate64(), 16, 16,
+                                                          QLatin1Char('0'));
+    const qsizetype room = maxNameBytes - 1 - QFile::encodeName(suffix).size();
+    QString kept = name;
+    while (!kept.isEmpty() && QFile::encodeName(kept).size() > room) {
+        kept.chop(1);
+        if (!kept.isEmpty() && kept.back().isHighSurrogate())
+            kept.chop(1);
+    }
+    return QLatin1Char('.') + kept + suffix;
 }
 
 }  // namespace
@@ -249,10 +267,7 @@ QNMyDocumentsHandler::CopyOutcome QNMyDocumentsHandler::copyNow(const QString &s
     // The data goes into a hidden file next to the target and takes the
     // target's name only when whole.
     const QString folder = parentPath(destination);
-    const QString partial = joinPath(folder, QStringLiteral(".%1.part-%2")
-                                                 .arg(lastPathComponent(destination))
-                                                 .arg(QRandomGenerator::global()->generate64(), 16, 16,
-                                                      QLatin1Char('0')));
+    const QString partial = joinPath(folder, partialName(lastPathComponent(destination)));
     const QByteArray partialName = QFile::encodeName(partial);
     int out = ::open(partialName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (out < 0) {

@@ -1,6 +1,7 @@
 #include "Core/QNUpdateFileTaskItem.h"
 
 #include "Core/QNErrorWrapper.h"
+#include "Core/QNListDocumentsOperation.h"
 #include "Core/QNRemoveOperation.h"
 #include "Core/QNRenameOperation.h"
 #include "Core/QNTask.h"
@@ -71,15 +72,15 @@ QString QNUpdateFileTaskItem::backupPath(const QString &drivePath, const QDateTi
     const QString extension = dot > 0 ? name.mid(dot + 1) : QString();
     const QDate d = when.date();
     const QTime t = when.time();
-    const QString backup = QStringLiteral("%1-QN-%2-%3-%4_%5-%6-%7.%8")
-                               .arg(base)
-                               .arg(d.year(), 4, 10, QLatin1Char('0'))
-                               .arg(d.month(), 2, 10, QLatin1Char('0'))
-                               .arg(d.day(), 2, 10, QLatin1Char('0'))
-                               .arg(t.hour(), 2, 10, QLatin1Char('0'))
-                               .arg(t.minute(), 2, 10, QLatin1Char('0'))
-                               .arg(t.second(), 2, 10, QLatin1Char('0'))
-                               .arg(extension);
+    // Put together piece by piece: the name is the user's text and may hold
+    // "%1" and the like, which a chain of arg() would expand again.
+    const auto padded = [](int value, int width) {
+        return QStringLiteral("%1").arg(value, width, 10, QLatin1Char('0'));
+    };
+    const QString backup = base + QStringLiteral("-QN-") + padded(d.year(), 4) + QLatin1Char('-') +
+                           padded(d.month(), 2) + QLatin1Char('-') + padded(d.day(), 2) + QLatin1Char('_') +
+                           padded(t.hour(), 2) + QLatin1Char('-') + padded(t.minute(), 2) + QLatin1Char('-') +
+                           padded(t.second(), 2) + QLatin1Char('.') + extension;
     return joinPath(folderOf(drivePath), backup);
 }
 
@@ -139,15 +140,18 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
             }
             auto task = weakTask.lock();
             if (cancelled) {
-                // How far the drive got is unknown: try to put the name back
-                // (a rename that never happened just fails to be undone).
                 {
                     std::lock_guard lock(self->m_mutex);
-                    self->m_renamedDocument = result ? result : backup;
                     if (task)
                         self->m_lifeCycleHold = task->holdLifeCycle();
                 }
-                self->restoreBackup(completed, nullptr, true);
+                if (result) {
+                    self->setRenamedDocument(result);
+                    self->restoreBackup(completed, nullptr, true);
+                } else {
+                    // How far the drive got is unknown: look before undoing.
+                    self->restoreIfRenamed(completed, backup);
+                }
                 return;
             }
             if (error) {
@@ -238,6 +242,46 @@ void QNUpdateFileTaskItem::taskWasCancelled() {
     if (upload && upload->isExecuting())
         return;
     restoreBackup(completedBlock(), nullptr, true);
+}
+
+void QNUpdateFileTaskItem::setRenamedDocument(const QNDocumentPtr &renamed) {
+    std::lock_guard lock(m_mutex);
+    m_renamedDocument = renamed;
+}
+
+void QNUpdateFileTaskItem::restoreIfRenamed(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup) {
+    const QString backupName = lastPathComponent(backup->path());
+    auto folder = m_originalParentDocument;
+    if (!folder) {
+        folder = QNDocument::create();
+        folder->setPath(folderOf(m_originalDocument->path()));
+        folder->setIsDirectory(true);
+    }
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    // Outside the task's queues, like the restore itself.
+    auto list = std::make_shared<QNListDocumentsOperation>(
+        toDriveConfig(), folder, QString(),
+        [self, completed, backup, backupName](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+            if (error || cancelled) {
+                // Still unknown: try the restore, which says so if it fails.
+                self->setRenamedDocument(backup);
+                self->restoreBackup(completed, nullptr, true);
+                return;
+            }
+            for (const auto &document : documents) {
+                if (document && (lastPathComponent(document->path()) == backupName ||
+                                 (document->path().isEmpty() && document->displayName() == backupName))) {
+                    if (document->path().isEmpty())
+                        document->setPath(backup->path());
+                    self->setRenamedDocument(document);
+                    self->restoreBackup(completed, nullptr, true);
+                    return;
+                }
+            }
+            // The rename never happened: the document kept its name.
+            self->finishUpdate(completed, nullptr, nullptr, true);
+        });
+    list->start();
 }
 
 void QNUpdateFileTaskItem::restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,

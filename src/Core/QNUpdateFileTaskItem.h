@@ -54,6 +54,10 @@ protected:
 
 private:
     // Gives the backup the document's name again, then finishes.
+    void setRenamedDocument(const QNDocumentPtr &renamed);
+    // After a cancelled rename: puts the name back if the drive renamed the
+    // document after all, else reports the cancel.
+    void restoreIfRenamed(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup);
     void restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, bool cancelled);
     void finishUpdate(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, const QNDocumentPtr &document,
                       bool cancelled);

@@ -617,7 +617,7 @@ QString QNUtils::addressForNetService(const QList<QByteArray> &socketAddresses) 
         }
         if (port == 0)
             continue;
-        const QString result = QStringLiteral("%1:%2").arg(address).arg(port);
+        const QString result = address + QLatin1Char(':') + QString::number(port);
         VNLog::log(QStringLiteral("Found service at %1").arg(result));
         return result;
     }

@@ -72,12 +72,44 @@ protected:
 
 }  // namespace
 
-TEST_F(LinkUpdate, BackupNamesForAFixedClock) {
-    EXPECT_EQ(QNUpdateFileTaskItem::backupPath("/docs/report.docx", kSaveTime), "/docs/" + kBackup);
-    EXPECT_EQ(QNUpdateFileTaskItem::backupPath("/report.docx", kSaveTime), "/" + kBackup);
-    EXPECT_EQ(QNUpdateFileTaskItem::backupPath("/a/README", kSaveTime), "/a/README-QN-2014-03-05_09-07-02.");
-    EXPECT_EQ(QNUpdateFileTaskItem::backupPath("/a/archive.tar.gz", QDateTime(QDate(999, 12, 31), QTime(23, 59, 9))),
-              "/a/archive.tar-QN-0999-12-31_23-59-09.gz");
+TEST_F(LinkUpdate, BackupNamesForAFixedClockKeepTheUsersTextAsItIs) {
+    const QDateTime late(QDate(999, 12, 31), QTime(23, 59, 9));
+    const std::vector<std::tuple<QString, QDateTime, QString>> cases{
+        {"/docs/report.docx", kSaveTime, "/docs/" + kBackup},
+        {"/report.docx", kSaveTime, "/" + kBackup},
+        {"/a/README", kSaveTime, "/a/README-QN-2014-03-05_09-07-02."},
+        {"/a/archive.tar.gz", late, "/a/archive.tar-QN-0999-12-31_23-59-09.gz"},
+        {"/a/Q%1 plan.docx", kSaveTime, "/a/Q%1 plan-QN-2014-03-05_09-07-02.docx"},
+        {"/a/%9%2.%3", kSaveTime, "/a/%9%2-QN-2014-03-05_09-07-02.%3"},
+    };
+    for (const auto &[drivePath, when, expected] : cases)
+        EXPECT_EQ(QNUpdateFileTaskItem::backupPath(drivePath, when), expected);
+}
+
+TEST_F(LinkUpdate, SaveBackCancelledWhileTheRenameIsPendingReportsACancelAndKeepsTheName) {
+    // The drive answers the rename late (and then not at all, as cancelled),
+    // or renames anyway and answers only once cancelled.
+    QNFakeRemoteHandler::Behaviour late;
+    late.delayMs = 3000;
+    QNFakeRemoteHandler::Behaviour afterCancel;
+    afterCancel.mode = QNFakeRemoteHandler::Mode::AnswerAfterCancel;
+    for (const auto &behaviour : {late, afterCancel}) {
+        QNFakeRemoteHandler::resetBehaviours();
+        QNFakeRemoteHandler::setBehaviour(Op::Rename, behaviour, remote);
+        auto [task, item, reports] = saveBack();
+        manager->addTask(task);
+        ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Rename) == 1; }));
+        QNFakeRemoteHandler::resetBehaviours();  // the restore, if any, answers at once
+        task->cancel();
+        ASSERT_TRUE(waitForCompletion(task));
+        ASSERT_EQ(reports->count(), 1);
+        const auto error = std::get<0>(reports->first());
+        EXPECT_FALSE(error) << error->localizedDescription().toStdString();
+        EXPECT_TRUE(std::get<2>(reports->first()));
+        EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+        EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
+        EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+    }
 }
 
 TEST_F(LinkUpdate, SaveBackGoesThroughTheBackupAndEndsWithTheNewVersion) {

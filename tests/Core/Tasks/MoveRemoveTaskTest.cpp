@@ -1,6 +1,8 @@
 // Move and remove items: the drive's own move, copy-then-remove with a
 // source that stays whole on any failure, and removal trees on drives that
 // remove only empty folders.
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
 #include "Core/QNRemoveTaskItem.h"
@@ -74,6 +76,47 @@ TEST_F(MoveRemove, MoveOfAFolderIntoItselfInsideOneDriveIsRefused) {
     ASSERT_TRUE(error);
     EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::LocalMove), 0);
     EXPECT_EQ(VNTest::readFile(remote + "/a/sub/doc.txt"), QByteArray("x"));
+}
+
+TEST_F(MoveRemove, MoveOrCopyOntoItselfDoesNothingAndKeepsTheSource) {
+    // Drives that cannot move inside themselves (local, FTP-like) and one
+    // that can; a file and a folder, each dropped on the folder holding it.
+    const QString remote = path("remote");
+    writeTree(remote, {{"docs/f.bin", QByteArray(70000, 'r')}, {"docs/sub/g.txt", "g"}});
+    writeTree(path("local"), {{"f.bin", QByteArray(70000, 'l')}, {"sub/g.txt", "g"}});
+    auto ftpLike = QNFakeRemoteHandler::makeDriveConfig(remote);
+    ftpLike->setIsFTP(true);
+    auto capable = QNFakeRemoteHandler::makeDriveConfig(remote);
+    struct Case {
+        QNDriveConfigPtr drive;
+        QNDocumentPtr document, folder;
+        QString file;
+    };
+    const std::vector<Case> cases{
+        {localDrive(), localDocument(path("local/f.bin")), localDocument(path("local")), path("local/f.bin")},
+        {localDrive(), localDocument(path("local/sub")), localDocument(path("local/")), path("local/sub/g.txt")},
+        {ftpLike, driveDocument("/docs/f.bin", false, 70000), driveDocument("/docs", true), remote + "/docs/f.bin"},
+        {ftpLike, driveDocument("/docs/sub", true), driveDocument("/docs/", true), remote + "/docs/sub/g.txt"},
+        {capable, driveDocument("/docs/f.bin", false, 70000), driveDocument("/docs", true), remote + "/docs/f.bin"},
+    };
+    const QStringList localBefore = listTree(path("local")), remoteBefore = listTree(remote);
+    for (bool moving : {true, false}) {
+        for (const auto &c : cases) {
+            const QByteArray content = VNTest::readFile(c.file);
+            QNTaskPtr task = moving ? QNTaskPtr(std::make_shared<QNMoveTask>()) : std::make_shared<QNCopyTask>();
+            QNTaskItemPtr item = moving ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(c.drive, c.drive, c.document,
+                                                                                         c.folder))
+                                        : std::make_shared<QNCopyTaskItem>(c.drive, c.drive, c.document, c.folder);
+            auto [error, doc, cancelled] = runOne(task, item);
+            EXPECT_FALSE(error) << c.file.toStdString();
+            EXPECT_FALSE(cancelled);
+            EXPECT_EQ(VNTest::readFile(c.file), content) << c.file.toStdString();
+        }
+    }
+    EXPECT_EQ(listTree(path("local")), localBefore);
+    EXPECT_EQ(listTree(remote), remoteBefore);
+    for (Op op : {Op::Download, Op::Upload, Op::Remove, Op::LocalMove, Op::LocalCopy})
+        EXPECT_EQ(QNFakeRemoteHandler::callCount(op), 0);
 }
 
 TEST_F(MoveRemove, FileMovedBetweenDrivesLeavesItsSource) {
