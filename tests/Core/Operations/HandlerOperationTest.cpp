@@ -294,24 +294,6 @@ TEST_F(HandlerOperations, DriveWithoutHandlerAnswersNotSupported) {
     EXPECT_EQ(keyword, "kw");
 }
 
-TEST_F(HandlerOperations, BaseCreateFolderAnswersCancelled) {
-    // A kind whose handler keeps the base class's folder creation.
-    QNCloudInterfaceFactory::registerHandler(QNCloudInterfaceFactory::Kind::Flickr, [](const QNDriveConfigPtr &c) {
-        return std::make_shared<QNCloudInterface>(c);
-    });
-    auto flickr = QNDriveConfig::create();
-    flickr->setIsFlickr(true);
-    std::vector<bool> flags;
-    run(std::make_shared<QNCreateFolderOperation>(flickr, "x", QNDocument::withPath("/", true),
-                                                  [&](QNDocumentPtr d, VNErrorPtr e, bool c) {
-                                                      EXPECT_FALSE(d);
-                                                      EXPECT_FALSE(e);
-                                                      flags.push_back(c);
-                                                  }));
-    EXPECT_EQ(flags, std::vector<bool>{true});
-    QNCloudInterfaceFactory::unregisterHandler(QNCloudInterfaceFactory::Kind::Flickr);
-}
-
 TEST_F(HandlerOperations, CancellingAFinishedOperationDoesNothing) {
     int answers = 0;
     auto op = std::make_shared<QNLoginOperation>(drive, [&](bool, VNErrorPtr, bool) { ++answers; });
