@@ -42,8 +42,10 @@ QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(pare
         column->addWidget(info);
     }
     if (alert.accessoryView) {
+        // The caller may have made it hidden; in the panel it is on show.
         alert.accessoryView->setParent(this);
         column->addWidget(alert.accessoryView);
+        alert.accessoryView->show();
     }
     if (alert.showsSuppressionButton) {
         m_suppression = new QCheckBox(alert.suppressionText, this);
@@ -73,7 +75,13 @@ QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(pare
     column->addSpacing(6);
     column->addLayout(buttons);
     if (alert.accessoryView)
-        alert.accessoryView->setFocus();
+        setFocusProxy(alert.accessoryView);  // the field, not the default button, takes the typing
+}
+
+void QNAlertPanel::showEvent(QShowEvent *event) {
+    QDialog::showEvent(event);
+    if (m_alert.accessoryView)
+        m_alert.accessoryView->setFocus(Qt::OtherFocusReason);
 }
 
 void QNAlertPanel::pressButton(int index) {

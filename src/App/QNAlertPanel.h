@@ -23,6 +23,9 @@ public:
     // Escape or closing: like the second button ("Cancel", "No").
     void reject() override;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 signals:
     void ended(const QNAlertResult &result);
 

@@ -3,6 +3,10 @@
 #include "App/QNImageLibrary.h"
 #include "App/QNMacFilesViewController.h"
 
+#include <QHash>
+#include <QMimeDatabase>
+#include <QStandardPaths>
+
 
 QNFilesTableModel::QNFilesTableModel(QNMacFilesViewController *pane, QObject *parent)
     : QAbstractTableModel(parent), m_pane(pane) {}
@@ -29,11 +33,11 @@ QVariant QNFilesTableModel::data(const QModelIndex &index, int role) const {
     case Qt::DecorationRole:
         if (index.column() == QNMacFilesViewController::NameColumn) {
             const QNDocumentPtr doc = m_pane->documents().value(index.row());
-            if (m_folderIcon.isNull()) {
-                m_folderIcon = QIcon(QNImageLibrary::imageNamed(QStringLiteral("file-folder")));
-                m_fileIcon = QIcon(QNImageLibrary::imageNamed(QStringLiteral("file-file")));
-            }
-            return QNMacFilesViewController::showAsFolder(doc) ? m_folderIcon : m_fileIcon;
+            if (m_folderIcon.isNull())
+                m_folderIcon = QIcon::fromTheme(QStringLiteral("folder"),
+                                                QIcon(QNImageLibrary::imageNamed(QStringLiteral("file-folder"))));
+            return QNMacFilesViewController::showAsFolder(doc) ? m_folderIcon
+                                                               : iconForFileName(doc ? doc->displayName() : QString());
         }
         return {};
     case Qt::TextAlignmentRole:
@@ -59,5 +63,41 @@ QVariant QNFilesTableModel::headerData(int section, Qt::Orientation orientation,
 Qt::ItemFlags QNFilesTableModel::flags(const QModelIndex &index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+    if (index.column() == QNMacFilesViewController::NameColumn && m_pane->isNameEditable())
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+QIcon QNFilesTableModel::iconForFileName(const QString &fileName) {
+    // The desktop's icon for the type the name's extension stands for; the
+    // theme's generic icon of that kind, then our own file picture.
+    static QHash<QString, QIcon> cache;
+    static const bool themed = [] {
+        // Without a desktop (no theme named by the platform) the icons are
+        // looked up in the XDG data folders, in the usual default theme.
+        if (QIcon::themeName().isEmpty()) {
+            QStringList paths = QIcon::themeSearchPaths();
+            for (const QString &data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+                if (!paths.contains(data + QStringLiteral("/icons")))
+                    paths << data + QStringLiteral("/icons");
+            QIcon::setThemeSearchPaths(paths);
+            QIcon::setThemeName(QStringLiteral("Adwaita"));
+        }
+        if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor"))
+            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+        return true;
+    }();
+    Q_UNUSED(themed);
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    auto it = cache.constFind(type.name());
+    if (it != cache.constEnd())
+        return *it;
+    QIcon icon = QIcon::fromTheme(type.iconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(type.genericIconName());
+    if (icon.isNull())
+        icon = QIcon(QNImageLibrary::imageNamed(QStringLiteral("file-file")));
+    cache.insert(type.name(), icon);
+    return icon;
 }

@@ -20,8 +20,10 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
+    // The icon of a file of that name: the desktop's icon for its type.
+    static QIcon iconForFileName(const QString &fileName);
+
 private:
     QNMacFilesViewController *m_pane;
     mutable QIcon m_folderIcon;
-    mutable QIcon m_fileIcon;
 };

@@ -20,6 +20,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QThread>
+#include <QTimer>
 
 
 static QPointer<QNMacAppDelegate> &sharedDelegate() {
@@ -87,6 +89,19 @@ QList<QNMainWindowController *> QNMacAppDelegate::windowControllers() const {
 void QNMacAppDelegate::applicationDidFinishLaunching() {
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: task manager"));
     m_taskManager = std::make_shared<QNTaskManager>();
+    // Closing the last window does not end the application: it ends when
+    // the last window is gone and the last task has ended, whichever is later.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    {
+        QPointer<QNMacAppDelegate> guard(this);
+        m_taskManager->registerListenerForTaskCompletedBlock(
+            QStringLiteral("QNMacAppDelegate-%1").arg(quintptr(this), 0, 16), [guard](QNTaskPtr) {
+                VNDispatch::mainAsync([guard] {
+                    if (guard)
+                        guard->quitIfIdleLater();
+                });
+            });
+    }
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: dropbox session"));
     initDropboxSession();
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: window and document lists"));
@@ -121,6 +136,7 @@ QNMainWindowController *QNMacAppDelegate::newDocument() {
     controller->window();  // loads it and runs its set-up
     controller->setTitle(QStringLiteral("Varnello - Home"));
     m_windowControllers << controller;
+    controller->window()->installEventFilter(this);  // its closing may end the application
     // Stagger further windows so they do not hide the first one.
     const int others = int(windowControllers().size()) - 1;
     if (others > 0)
@@ -142,6 +158,39 @@ void QNMacAppDelegate::attachSingleInstance(QNSingleInstance *instance) {
         QNMainWindowController *c = newDocument();
         c->window()->activateWindow();
     });
+}
+
+bool QNMacAppDelegate::isIdle() const {
+    for (QNMainWindowController *c : windowControllers())
+        if (c->isWindowLoaded() && c->window()->isVisible())
+            return false;
+    return !m_taskManager || m_taskManager->tasks().isEmpty();
+}
+
+void QNMacAppDelegate::quitIfIdle() {
+    if (!isIdle())
+        return;
+    VNLog::log(QStringLiteral("QNMacAppDelegate no window and no task left: quitting"));
+    if (m_quitHandler)
+        m_quitHandler();
+    else if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::quit();
+}
+
+void QNMacAppDelegate::quitIfIdleLater() {
+    // On a later turn: a window being closed is still visible while it closes,
+    // and a task is removed from the manager after its completion is told.
+    QPointer<QNMacAppDelegate> guard(this);
+    QTimer::singleShot(0, this, [guard] {
+        if (guard)
+            guard->quitIfIdle();
+    });
+}
+
+bool QNMacAppDelegate::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::Hide && watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow())
+        quitIfIdleLater();
+    return QObject::eventFilter(watched, event);
 }
 
 QNMainWindowController *QNMacAppDelegate::frontMainWindowController() const {

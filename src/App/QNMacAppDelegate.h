@@ -103,10 +103,22 @@ public:
     // The single-instance link: a later launch opens a new window here.
     void attachSingleInstance(QNSingleInstance *instance);
 
+    // The application outlives its windows while a task runs (a transfer or
+    // a save-back must not be cut short), and ends when no main window is
+    // shown and no task is left. How it ends is replaceable (tests); by
+    // default the application's event loop is left.
+    bool isIdle() const;
+    void quitIfIdle();
+    void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
+
 signals:
     void mainWindowOpened(QNMainWindowController *controller);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void quitIfIdleLater();
     void saveBackFinished(const QNDocumentPtr &document, const QDateTime &savedDate, VNErrorPtr error, bool cancelled);
 
     std::shared_ptr<QNTaskManager> m_taskManager;
@@ -125,4 +137,5 @@ private:
     QList<QPair<QString, qint64>> m_earlierChangedCopies;
     bool m_recordRead = false;
     QString m_preferencesPage;
+    std::function<void()> m_quitHandler;
 };

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -84,7 +85,8 @@ void QNMacFilesViewController::buildView() {
     m_tableView->setModel(m_tableModel);
     m_tableView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tableView->setFrameShape(QFrame::NoFrame);
-    m_tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A name is edited in place by clicking a selected row's name, or F2.
+    m_tableView->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     m_tableView->verticalHeader()->setDefaultSectionSize(24);
     QHeaderView *header = m_tableView->horizontalHeader();
     header->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
@@ -373,12 +375,32 @@ QString QNMacFilesViewController::tableViewText(const QString &identifier, int r
         const QDateTime date = doc->date();
         if (!date.isValid())
             return QString();
-        // Medium date and medium time, in the user's time zone.
-        return QLocale().toString(date.toLocalTime(), QStringLiteral("MMM d, yyyy, h:mm:ss AP"));
+        return mediumDateTimeText(date);
     }
     if (identifier == QLatin1String("sizeCell"))
         return doc->size() >= 1 ? QNUtils::sizeString2(doc->size()) : QString();
     return QString();
+}
+
+QString QNMacFilesViewController::mediumDateTimeText(const QDateTime &date, const QLocale &locale) {
+    // The locale has short and long styles only. Medium is the long date
+    // without its weekday and with the month abbreviated, and the long time
+    // (with seconds) without its zone.
+    static const QRegularExpression weekday(QStringLiteral("\\s*dddd[,.]?\\s*"));
+    static const QRegularExpression zone(QStringLiteral("\\s*\\(?t+\\)?\\s*"));
+    QString datePattern = locale.dateFormat(QLocale::LongFormat);
+    datePattern.replace(weekday, QStringLiteral(" "));
+    datePattern.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
+    QString timePattern = locale.timeFormat(QLocale::LongFormat);
+    timePattern.replace(zone, QStringLiteral(" "));
+    const QDateTime local = date.toLocalTime();
+    return (locale.toString(local.date(), datePattern.trimmed()) + QLatin1Char(' ') +
+            locale.toString(local.time(), timePattern.trimmed()))
+        .trimmed();
+}
+
+bool QNMacFilesViewController::isNameEditable() const {
+    return m_driveConfig && m_document && m_driveConfig->supportsRename(m_document);
 }
 
 QNImageObject QNMacFilesViewController::imageBrowserItemAtIndex(int index) const {

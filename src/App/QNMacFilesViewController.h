@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QLocale>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -91,6 +92,10 @@ public:
     int numberOfRowsInTableView() const;
     // The text a cell of the table shows ("" for none).
     QString tableViewText(const QString &identifier, int row) const;
+    // A date as the date column shows it: the locale's medium date and time.
+    static QString mediumDateTimeText(const QDateTime &date, const QLocale &locale = QLocale());
+    // Whether names may be edited in place: the drive renames in this folder.
+    bool isNameEditable() const;
     QNMacTableView *tableView() const { return m_tableView; }
     QNImageBrowserView *imageBrowserView() const { return m_imageBrowserView; }
     QWidget *tableViewScrollView() const;

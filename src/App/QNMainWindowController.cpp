@@ -251,6 +251,8 @@ void QNMainWindowController::buildContent() {
     tp.setColor(QPalette::Base, QColor(0xfd, 0xfb, 0xfb));
     m_tableView->setPalette(tp);
     m_contentStack->addWidget(m_tableView);
+    connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { updateRowBackgroundStyles(); });
     connect(m_tableView, &QAbstractItemView::clicked, this,
             [this](const QModelIndex &index) { tableViewSelectionDidChange(index.row()); });
     connect(m_tableView, &QAbstractItemView::activated, this, [this](const QModelIndex &index) {
@@ -396,7 +398,20 @@ void QNMainWindowController::reloadTable() {
     const int rows = numberOfRows();
     for (int r = 0; r < rows; ++r)
         m_tableView->setIndexWidget(m_model->index(r, 0), viewForRow(r));
+    updateRowBackgroundStyles();
     emit drivesReloaded();
+}
+
+void QNMainWindowController::updateRowBackgroundStyles() {
+    // A selected row is drawn dark: its cell's secondary texts turn white.
+    if (!m_model || !m_tableView->selectionModel())
+        return;
+    for (int r = 0; r < m_model->rowCount(); ++r) {
+        const QModelIndex index = m_model->index(r, 0);
+        if (auto *cell = qobject_cast<QNMainTableCellView *>(m_tableView->indexWidget(index)))
+            cell->setBackgroundStyle(m_tableView->selectionModel()->isRowSelected(r) ? QNMainTableCellView::Dark
+                                                                                     : QNMainTableCellView::Light);
+    }
 }
 
 QNMainWindowController::RowContent QNMainWindowController::rowContent(int row) const {

@@ -187,6 +187,7 @@ private:
     void buildTitleView();
     void buildContent();
     void reloadTable();
+    void updateRowBackgroundStyles();
     int rowOfDrive(const QNDriveConfigPtr &drive, const QString &driveId) const;
     void finishEdit(const QNDriveConfigPtr &drive, const QString &originalId, int storedIndex, int returnCode);
     bool saveWindowDrives(QNDriveConfigList drives);
@@ -205,6 +206,7 @@ private:
     std::unique_ptr<QNServiceDiscovery> m_netServiceBrowser;
     QNCloudInterfacePtr m_cloudInterface;  // the handler logging in an edited drive
     QNDriveConfigPtr m_driveConfig;
+    QNDriveConfigPtr m_openedDrive;  // the stored drive m_driveConfig was copied from
     QHash<QString, QString> m_quotaDescriptions;
     Relister m_relister;
 

@@ -174,6 +174,7 @@ void QNMainWindowController::openDrive(const QNDriveConfigPtr &drive) {
     if (!copy || !root)
         return;
     m_driveConfig = copy;
+    m_openedDrive = drive;
     const bool photos = copy->isPhotoService();
     m_thumbnailsButton->setChecked(photos);
     m_listButton->setChecked(!photos);
@@ -250,9 +251,10 @@ void QNMainWindowController::back() {
             setTitle(QStringLiteral("Varnello - Home"));
         }
     }
-    // At home the quota of the drive just left is asked again.
-    if (m_filesViewControllers.isEmpty() && m_driveConfig)
-        updateQuotaForDriveConfig(m_driveConfig);
+    // At home the quota of the drive just left is asked again: of the
+    // stored drive, whose id is the row's (the opened copy's URL may differ).
+    if (m_filesViewControllers.isEmpty() && (m_openedDrive || m_driveConfig))
+        updateQuotaForDriveConfig(m_openedDrive ? m_openedDrive : m_driveConfig);
     updateNavigation();
 }
 
@@ -458,11 +460,11 @@ void QNMainWindowController::updateQuotaForDriveConfig(const QNDriveConfigPtr &d
             if (error || cancelled) {
                 VNLog::log(QStringLiteral("updateQuotaForDriveConfig %1 error: %2")
                                .arg(logName, error ? error->localizedDescription() : QStringLiteral("cancelled")));
-                // The row shows its caption. The entry stays (empty), so a
-                // failing server is not asked again at every reload of the
-                // list; it is asked again when the user comes home from it.
+                // The row shows its caption; without an entry the drive is
+                // asked again at the next reload of the list (the table is
+                // not reloaded here, so a failing server is not polled).
                 std::lock_guard lock(guard->m_mutex);
-                guard->m_quotaDescriptions.insert(id, QString());
+                guard->m_quotaDescriptions.remove(id);
                 return;
             }
             if (copy->totalBytes() >= 1) {

@@ -81,7 +81,8 @@ TBWindow::TBWindow(QWidget *parent) : QWidget(parent, Qt::Window | Qt::Frameless
 TBWindow::~TBWindow() = default;
 
 TBWindowButton *TBWindow::makeStandardButton(const QString &imageBase, int kind) {
-    auto *b = TBWindowButton::windowButtonWithSize(QSize(kButtonSize, kButtonSize), QString(), this);
+    // One group per window: hovering one window's buttons lights only those.
+    auto *b = TBWindowButton::windowButtonWithSize(QSize(kButtonSize, kButtonSize), buttonGroupIdentifier(), this);
     b->setActiveImage(QNImageLibrary::imageNamed(imageBase));
     b->setActiveNotKeyWindowImage(QNImageLibrary::imageNamed(imageBase + QStringLiteral("-inactive")));
     b->setInactiveImage(QNImageLibrary::imageNamed(imageBase + QStringLiteral("-inactive")));
@@ -100,6 +101,14 @@ TBWindowButton *TBWindow::makeStandardButton(const QString &imageBase, int kind)
 }
 
 QWidget *TBWindow::titleBarContainer() const { return m_container; }
+
+const QString &TBWindow::buttonGroupIdentifier() const {
+    if (m_buttonGroupIdentifier.isEmpty()) {
+        static quint64 serial = 0;
+        m_buttonGroupIdentifier = QStringLiteral("com.tolvendi.titlebarwindow.window-%1").arg(++serial);
+    }
+    return m_buttonGroupIdentifier;
+}
 
 void TBWindow::setTitleBarHeight(double height) {
     if (height == m_titleBarHeight)

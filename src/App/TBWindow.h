@@ -36,6 +36,8 @@ public:
     // Ignored when null or the same; the view fills the bar and follows it.
     void setTitleBarView(QWidget *view);
     QWidget *titleBarContainer() const;
+    // The group of this window's own title-bar buttons (one per window).
+    const QString &buttonGroupIdentifier() const;
 
     QWidget *contentView() const { return m_contentView; }
     void setContentView(QWidget *view);
@@ -147,6 +149,7 @@ private:
 
     TBWindowDelegateProxy m_proxy;
     TBTitlebarContainer *m_container = nullptr;
+    mutable QString m_buttonGroupIdentifier;
     QPointer<QWidget> m_titleBarView;
     QPointer<QWidget> m_contentView;
     QList<QWidget *> m_resizeHandles;

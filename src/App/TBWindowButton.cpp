@@ -2,8 +2,61 @@
 
 #include "App/TBWindowButtonGroup.h"
 
+#include <QApplication>
 #include <QEnterEvent>
+#include <QMouseEvent>
 #include <QPainter>
+
+namespace {
+
+// The hover area reaches this far beyond the button on every side.
+constexpr int kHoverMargin = 4;
+
+// Watches the pointer for every title-bar button: the widget under the
+// pointer next to a button is not the button, so the enlarged hover area is
+// followed from the application's mouse moves (seen even where no widget
+// tracks the mouse).
+class HoverTracker : public QObject {
+public:
+    static HoverTracker &shared() {
+        static HoverTracker *tracker = [] {
+            auto *t = new HoverTracker;
+            qApp->installEventFilter(t);
+            return t;
+        }();
+        return *tracker;
+    }
+    void add(TBWindowButton *button) { m_buttons << button; }
+    void remove(TBWindowButton *button) { m_buttons.removeAll(button); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() != QEvent::MouseMove && event->type() != QEvent::Leave)
+            return false;
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget || m_buttons.isEmpty())
+            return false;
+        QWidget *top = widget->window();
+        if (event->type() == QEvent::Leave) {
+            // The pointer left the window: nothing in it stays hovered.
+            if (widget == top)
+                for (TBWindowButton *b : std::as_const(m_buttons))
+                    if (b->window() == top)
+                        b->setMouseInside(false);
+            return false;
+        }
+        const QPointF global = static_cast<QMouseEvent *>(event)->globalPosition();
+        for (TBWindowButton *b : std::as_const(m_buttons))
+            if (b->window() == top && b->isVisible())
+                b->setMouseInside(b->hoverRect().contains(b->mapFromGlobal(global).toPoint()));
+        return false;
+    }
+
+private:
+    QList<TBWindowButton *> m_buttons;
+};
+
+}  // namespace
 
 TBWindowButton *TBWindowButton::windowButtonWithSize(QSize size, const QString &groupIdentifier, QWidget *parent) {
     return new TBWindowButton(size, groupIdentifier, parent);
@@ -15,6 +68,22 @@ TBWindowButton::TBWindowButton(QSize size, const QString &groupIdentifier, QWidg
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_Hover);
     connect(group(), &TBWindowButtonGroup::didUpdateRolloverState, this, [this] { updateRollOverImage(); });
+    HoverTracker::shared().add(this);
+}
+
+QRect TBWindowButton::hoverRect() const {
+    return rect().adjusted(-kHoverMargin, -kHoverMargin, kHoverMargin, kHoverMargin);
+}
+
+void TBWindowButton::setMouseInside(bool inside) {
+    if (inside == m_inside)
+        return;
+    m_inside = inside;
+    if (inside)
+        group()->didCaptureMousePointer();
+    else
+        group()->didReleaseMousePointer();
+    updateRollOverImage();
 }
 
 TBWindowButtonGroup *TBWindowButton::group() const { return TBWindowButtonGroup::groupWithIdentifier(m_groupIdentifier); }
@@ -74,20 +143,14 @@ void TBWindowButton::paintEvent(QPaintEvent *) {
 
 void TBWindowButton::enterEvent(QEnterEvent *event) {
     QAbstractButton::enterEvent(event);
-    if (m_inside)
-        return;
-    m_inside = true;
-    group()->didCaptureMousePointer();
-    updateRollOverImage();
+    setMouseInside(true);
 }
 
 void TBWindowButton::leaveEvent(QEvent *event) {
     QAbstractButton::leaveEvent(event);
-    if (!m_inside)
-        return;
-    m_inside = false;
-    group()->didReleaseMousePointer();
-    updateRollOverImage();
+    // Still inside the margin, the next mouse move lights it again (before
+    // anything is painted).
+    setMouseInside(false);
 }
 
 void TBWindowButton::changeEvent(QEvent *event) {
@@ -113,6 +176,7 @@ bool TBWindowButton::event(QEvent *event) {
 }
 
 TBWindowButton::~TBWindowButton() {
+    HoverTracker::shared().remove(this);
     // A button that goes while hovered must not leave its group lit.
     if (m_inside)
         group()->didReleaseMousePointer();

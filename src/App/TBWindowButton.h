@@ -45,6 +45,13 @@ public:
 
     QSize sizeHint() const override { return m_size; }
 
+    // The hover area: the bounds enlarged by 4 points on every side (own
+    // coordinates). The pointer entering or leaving it captures or releases
+    // the group.
+    QRect hoverRect() const;
+    void setMouseInside(bool inside);
+    bool isMouseInside() const { return m_inside; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void enterEvent(QEnterEvent *event) override;

@@ -17,7 +17,8 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnello"));
     QApplication::setOrganizationName(QStringLiteral("Varnello"));
-    QApplication::setQuitOnLastWindowClosed(true);
+    // The delegate ends the application once no window and no task is left.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     QNSingleInstance instance(QNSingleInstance::serverNameFor(VNUserDefaults::standard().filePath()));
     if (instance.notifyRunningInstance())

@@ -3,10 +3,12 @@
 #include "PanesTestSupport.h"
 
 #include "App/QNDocumentSortDescriptor.h"
+#include "App/QNFilesTableModel.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNLog.h"
 
 #include <QHeaderView>
+#include <QMimeDatabase>
 #include <QProgressBar>
 #include <QThread>
 #include <QToolButton>
@@ -49,6 +51,31 @@ TEST_F(FilesPaneTest, FoldersComeFirstThenFilesEachByNameWithExactCounts) {
         EXPECT_EQ(doc->driveConfigId(), pane()->driveConfig()->driveConfigId());
     EXPECT_EQ(pane()->tableViewText(QStringLiteral("sizeCell"), 0), QString());
     EXPECT_EQ(pane()->tableViewText(QStringLiteral("sizeCell"), 4), QNUtils::sizeString2(1));
+}
+
+TEST_F(FilesPaneTest, TypeIconsNamesEditableWhereTheDriveRenamesAndTheLocalesMediumDates) {
+    const QMimeDatabase mime;
+    for (const char *name : {"photo.png", "notes.txt", "paper.pdf"}) {
+        const QMimeType type = mime.mimeTypeForFile(QString::fromUtf8(name), QMimeDatabase::MatchExtension);
+        const QString shown = QNFilesTableModel::iconForFileName(QString::fromUtf8(name)).name();
+        EXPECT_TRUE(shown == type.iconName() || shown == type.genericIconName()) << name << " " << shown.toStdString();
+    }
+    EXPECT_NE(QNFilesTableModel::iconForFileName(QStringLiteral("photo.png")).name(),
+              QNFilesTableModel::iconForFileName(QStringLiteral("notes.txt")).name());
+
+    const QDateTime when(QDate(2024, 1, 5), QTime(15, 4, 5));
+    EXPECT_EQ(QNMacFilesViewController::mediumDateTimeText(when, QLocale(QLocale::English, QLocale::UnitedStates)),
+              QStringLiteral("Jan 5, 2024 3:04:05 PM"));
+    EXPECT_EQ(QNMacFilesViewController::mediumDateTimeText(when, QLocale(QLocale::German, QLocale::Germany)),
+              QStringLiteral("5. Jan. 2024 15:04:05"));
+
+    openSampleDrive();
+    const QAbstractItemModel *model = pane()->tableView()->model();
+    const auto editable = [&](int column) { return bool(model->flags(model->index(3, column)) & Qt::ItemIsEditable); };
+    EXPECT_TRUE(editable(QNMacFilesViewController::NameColumn));
+    EXPECT_FALSE(editable(QNMacFilesViewController::DateColumn));
+    pane()->driveConfig()->setIsEvernote(true);  // a drive that renames nothing
+    EXPECT_FALSE(editable(QNMacFilesViewController::NameColumn));
 }
 
 TEST_F(FilesPaneTest, CountLabelsOfOneAndOfNone) {

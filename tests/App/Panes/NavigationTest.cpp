@@ -3,6 +3,7 @@
 #include "PanesTestSupport.h"
 
 #include "App/QNAlert.h"
+#include "App/QNAlertPanel.h"
 #include "Core/QNCloudInterface.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNDispatch.h"
@@ -10,6 +11,7 @@
 
 #include <QLineEdit>
 #include <QStackedWidget>
+#include <QTest>
 #include <QToolButton>
 #include <atomic>
 
@@ -323,6 +325,29 @@ TEST_F(NavigationTest, CreateFolderMakesTheFolderAndRelistsCancelMakesNothingAnd
               QStringLiteral("An item named \"a\" already exists."));
 }
 
+TEST_F(NavigationTest, TheRealCreateFolderAlertHoldsAFocusedFieldWhoseTextMakesTheFolder) {
+    openTree();
+    QNDialogService::shared().setAutomated(false);
+    window->window()->show();
+    window->createFolder();
+    QNAlertPanel *panel = nullptr;
+    ASSERT_TRUE(VNTest::waitUntil(
+        [&] { return (panel = qobject_cast<QNAlertPanel *>(QNDialogService::shared().attachedSheet(window->window()))); }));
+    auto *field = panel->findChild<QLineEdit *>();
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(field->isVisible());
+    EXPECT_EQ(field->size(), QSize(300, 24));
+    EXPECT_EQ(panel->focusWidget(), field);
+    QTest::keyClicks(field, QStringLiteral("Typed Here"));
+    QPushButton *ok = nullptr;
+    for (QPushButton *b : panel->findChildren<QPushButton *>())
+        if (b->text() == QStringLiteral("OK"))
+            ok = b;
+    ASSERT_NE(ok, nullptr);
+    ok->click();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo(root + QStringLiteral("/Typed Here")).isDir(); }));
+}
+
 TEST_F(NavigationTest, TwoCreateFolderQuestionsEachKeepTheirOwnField) {
     openTree();
     window->createFolder();
@@ -378,35 +403,33 @@ TEST_F(NavigationTest, TheQuotaCaptionShowsUsedTotalAvailableAndShared) {
                                                        QNUtils::sizeString2(qint64(1) << 30)));
 }
 
-TEST_F(NavigationTest, AFailedQuotaIsLoggedWithoutPasswordsAndNotAskedAgainAtEveryReload) {
+TEST_F(NavigationTest, AFailedQuotaIsAskedAgainAtTheNextReloadAndComingHomeUpdatesTheStoredDrivesRow) {
     QuotaScript::fail = true;
     VNLog::clearCaptured();
     window = launch();
     auto drive = quotaDrive(QStringLiteral("SERVER"));
+    drive->setUrl(QStringLiteral("quota://server.example:99/dav/"));  // opened, the copy's URL differs
     drive->setPassword(QStringLiteral("pw-Zebra-42"));
     auto unsupported = QNDriveConfig::create();
     unsupported->setIsBox(true);  // no handler in this build
     unsupported->setName(QStringLiteral("BOX"));
     unsupported->setPassword(QStringLiteral("pw-Quokka-7"));
     storeDrives({drive, unsupported});
-    ASSERT_TRUE(VNTest::waitUntil([] {
-        return VNLog::captured().filter(QStringLiteral("updateQuotaForDriveConfig")).size() >= 2;
-    }));
-    EXPECT_FALSE(VNLog::captured().filter(QStringLiteral("updateQuotaForDriveConfig")).filter(QStringLiteral("SERVER")).isEmpty());
+    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 1; }));
+    VNTest::spin(50);
+    EXPECT_EQ(window->rowContent(0).subTitle, QNUtils::decapDescription(QStringLiteral("SHOW DOCUMENTS ON THIS SERVER")));
+    window->reloadDrives();
+    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 2; }));
     for (const QString &line : VNLog::captured()) {
         EXPECT_FALSE(line.contains(QStringLiteral("pw-Zebra-42"))) << line.toStdString();
         EXPECT_FALSE(line.contains(QStringLiteral("pw-Quokka-7"))) << line.toStdString();
     }
-    for (int i = 0; i < 3; ++i) {
-        window->reloadDrives();
-        VNTest::spin(50);
-    }
-    EXPECT_EQ(QuotaScript::calls.load(), 1);
-    EXPECT_EQ(window->rowContent(0).subTitle, QNUtils::decapDescription(QStringLiteral("SHOW DOCUMENTS ON THIS SERVER")));
-    // Coming home from the drive asks again.
+    // The server answers now: coming home from the drive fills its own row.
+    QuotaScript::fail = false;
+    QuotaScript::total = qint64(10) << 30;
     window->tableViewSelectionDidChange(0);
     window->home();
-    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 2; }));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return window->rowContent(0).subTitle.contains(QStringLiteral(" used (")); }));
 }
 
 TEST_F(NavigationTest, AZeroQuotaShowsTheCaptionAndBackAtHomeAsksAgain) {

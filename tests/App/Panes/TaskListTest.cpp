@@ -246,3 +246,26 @@ TEST_F(TaskListTest, WithoutTasksTheListIsEmptyAndTheDrawerButtonHidesAndShowsIt
     first->toggleDrawerButton()->click();
     EXPECT_EQ(first->isDrawerOpen(), open);
 }
+
+TEST_F(TaskListTest, TheApplicationOutlivesItsWindowsWhileATaskRunsAndEndsAfterIt) {
+    openTwoPanes();
+    int quits = 0;
+    delegate->setQuitHandler([&] { ++quits; });
+    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
+    QNTaskPtr task = heldCopyTask();
+    first->window()->close();
+    second->window()->close();
+    VNTest::spin(50);
+    EXPECT_EQ(quits, 0);
+    // A later launch reaches this instance and gets a window; closing it
+    // with the task still running keeps the application.
+    delegate->applicationShouldHandleReopen(false);
+    QNMainWindowController *third = delegate->windowControllers().last();
+    EXPECT_TRUE(third->window()->isVisible());
+    third->window()->close();
+    VNTest::spin(50);
+    EXPECT_EQ(quits, 0);
+    task->setPaused(false);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return quits == 1; }, 20000));
+    EXPECT_EQ(QFileInfo(destinationFolder + QStringLiteral("/report.txt")).size(), 65536 * 3 + 17);
+}

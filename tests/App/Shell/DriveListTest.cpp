@@ -91,6 +91,16 @@ TEST_F(DriveListTest, StoredDrivesThenDiscoveredServersThenAddDrive) {
     EXPECT_FALSE(cell(1)->editButton()->isHidden());
     EXPECT_FALSE(cell(1)->deleteButton()->isHidden());
     EXPECT_TRUE(cell(2)->editButton()->isHidden());
+    // A selected row's subtitle and size turn white, and back when it is not.
+    const auto white = [&](int r) {
+        return cell(r)->subTitle()->palette().color(QPalette::WindowText) == QColor(Qt::white) &&
+               cell(r)->size()->palette().color(QPalette::Text) == QColor(Qt::white);
+    };
+    window->tableView()->selectRow(1);
+    EXPECT_TRUE(white(1));
+    EXPECT_FALSE(white(0));
+    window->tableView()->clearSelection();
+    EXPECT_FALSE(white(1));
 
     // Discovered drives are never stored.
     EXPECT_EQ(storedDrives().size(), 2);

@@ -2,11 +2,13 @@
 // it (full screen, live resize, a button destroyed while hovered); a
 // disabled button never rolls over; the capture count never goes negative.
 #include "App/TBWindowButton.h"
+#include "App/TBWindow.h"
 #include "App/TBWindowButtonGroup.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -121,4 +123,37 @@ TEST_F(WindowButton, ADisabledButtonNeverRollsOver) {
     b->setEnabled(true);
     EXPECT_TRUE(shows(b, active));
     leave(a);
+}
+
+TEST(TitleBarButtons, EachWindowLightsOnlyItsOwnButtonsAndTheHoverAreaReachesFourPointsOut) {
+    TBWindow a, b;
+    for (TBWindow *w : {&a, &b}) {
+        w->resize(400, 300);
+        w->show();
+    }
+    TBWindowButton *close = a.buttonInUse(TBWindow::CloseKind);
+    const auto lit = [](TBWindow &w) {
+        QList<bool> on;
+        for (int k : {TBWindow::CloseKind, TBWindow::MinimizeKind, TBWindow::ZoomKind})
+            on << (w.buttonInUse(k)->currentImage().cacheKey() == w.buttonInUse(k)->rolloverImage().cacheKey());
+        return on;
+    };
+    // The pointer moving over the window, beside the close button.
+    const auto moveTo = [&](QPoint offsetFromButton) {
+        const QPoint inWindow = close->geometry().topLeft() + offsetFromButton;
+        QMouseEvent move(QEvent::MouseMove, QPointF(inWindow), a.mapToGlobal(QPointF(inWindow)), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&a, &move);
+    };
+    EXPECT_NE(close->groupIdentifier(), b.buttonInUse(TBWindow::CloseKind)->groupIdentifier());
+    moveTo(QPoint(-3, -3));  // within 4 points of the button
+    EXPECT_EQ(lit(a), (QList<bool>{true, true, true}));
+    EXPECT_EQ(lit(b), (QList<bool>{false, false, false}));
+    moveTo(QPoint(-6, 2));  // beyond the hover area
+    EXPECT_EQ(lit(a), (QList<bool>{false, false, false}));
+    moveTo(QPoint(close->width() + 3, close->height() + 3));
+    EXPECT_TRUE(close->isMouseInside());
+    QEvent leave(QEvent::Leave);  // out of the window altogether
+    QApplication::sendEvent(&a, &leave);
+    EXPECT_FALSE(close->group()->shouldDisplayRollOver());
 }
