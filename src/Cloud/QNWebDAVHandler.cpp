@@ -263,6 +263,9 @@ void QNWebDAVHandler::run(const NRHTTPRequestPtr &request, Call call) {
             shared->failed(shared->passCancelError ? req->error() : nullptr, true);
         } else if (req->error()) {
             shared->failed(req->error(), false);
+        } else if ((status == 401 || status == 403) && !shared->retried && self->authorizationRefused()) {
+            shared->retried = true;
+            self->perform(*shared);
         } else if (status >= 400) {
             shared->failed(shared->refused ? shared->refused(*req) : statusError(*req), false);
         } else if (status == 0) {
@@ -341,29 +344,34 @@ QNDocumentList QNWebDAVHandler::parseListing(const QByteArray &reply, const List
 void QNWebDAVHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     auto self = sharedHandler();
     const QString folderPath = folder && !folder->path().isEmpty() ? folder->path() : QStringLiteral("/");
-    ListingContext context;
-    context.folderPath = folderPath;
-    context.baseURL = requestDriveConfig();
-    context.formsPath = formsPath();
-    const auto config = driveConfig();
-    context.isDiskCast = config && config->isDiskCast();
-    // The reply is read as it arrives, never held whole.
-    auto reader = std::make_shared<QNWebDAVListingReader>(context);
+    // The reply is read as it arrives, never held whole (a fresh reader for
+    // each time the request is sent).
+    auto reader = std::make_shared<std::shared_ptr<QNWebDAVListingReader>>();
     Call call;
     call.path = withTrailingSlash(folderPath);
-    call.configure = [reader](NRHTTPRequest &request) {
+    call.configure = [self, reader, folderPath](NRHTTPRequest &request) {
+        // Read against the base the authorization arrived at (a sign-in may
+        // have moved the drive's URL to its library).
+        ListingContext context;
+        context.folderPath = folderPath;
+        context.baseURL = self->requestDriveConfig();
+        context.formsPath = self->formsPath();
+        const auto config = self->driveConfig();
+        context.isDiskCast = config && config->isDiskCast();
         request.setRequestMethod(QStringLiteral("PROPFIND"));
         request.addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/xml; charset=\"utf-8\""));
         request.addRequestHeader(QStringLiteral("Depth"), QStringLiteral("1"));
         request.appendPostData(listingRequestBody());
-        request.setDataReceivedBlock([reader](const QByteArray &piece) { reader->feed(piece); });
+        auto current = std::make_shared<QNWebDAVListingReader>(context);
+        *reader = current;
+        request.setDataReceivedBlock([current](const QByteArray &piece) { current->feed(piece); });
     };
     call.failed = [completed, searchKeyword](VNErrorPtr error, bool cancelled) {
         completed({}, searchKeyword, error, cancelled);
     };
     call.succeeded = [completed, searchKeyword, reader](NRHTTPRequest &) {
         VNErrorPtr error;
-        const QNDocumentList documents = reader->finish(&error);
+        const QNDocumentList documents = (*reader)->finish(&error);
         if (error)
             completed({}, searchKeyword, error, false);
         else

@@ -134,7 +134,13 @@ protected:
         bool passCancelError = false;
         // Apply the drive's certificate switch (every call does).
         bool applyCertificateSwitch = true;
+        // Set when the call is sent again after a refused authorization.
+        bool retried = false;
     };
+    // A request was answered 401 or 403. A subclass whose authorization may
+    // have gone stale (a cached cookie) drops it and answers true: the call
+    // is then authorized and sent once more.
+    virtual bool authorizationRefused() { return false; }
     void perform(Call call);
     void run(const NRHTTPRequestPtr &request, Call call);
     std::shared_ptr<QNWebDAVHandler> sharedHandler();

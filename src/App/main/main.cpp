@@ -5,6 +5,7 @@
 #include "App/QNMacAppDelegate.h"
 #include "App/QNSingleInstance.h"
 #include "Cloud/QNFTPHandler.h"
+#include "Cloud/QNOffice365Handler.h"
 #include "Cloud/QNWebDAVHandler.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Platform/VNUserDefaults.h"
@@ -29,6 +30,7 @@ int main(int argc, char **argv) {
     QNCloudInterfaceFactory::registerCoreHandlers();
     QNFTPHandler::registerHandler();
     QNWebDAVHandler::registerWithFactory();
+    QNOffice365Handler::registerWithFactory();
     // "Add Drive" and "Edit" of the main windows.
     QNAddDriveWindowController::install();
     QNDriveConfigWindowController::install();

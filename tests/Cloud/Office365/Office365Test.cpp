@@ -1,0 +1,262 @@
+// The Office 365 drive against its HTTPS fake (tests/peers/office365_fake.py):
+// the sign-in chain and its cache, the library as a WebDAV drive, and a copy
+// task there and back.
+#include "Cloud/QNOffice365Handler.h"
+#include "Cloud/QNOffice365SignIn.h"
+#include "Cloud/QNServiceEndpoints.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "Net/NRHTTPRequest.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimeZone>
+#include <atomic>
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace SignIn = QNOffice365SignIn;
+
+QJsonObject peer() {
+    static const QJsonObject s = VNTest::peerState(QStringLiteral("office365"));
+    return s;
+}
+
+QJsonObject counts() {
+    VNTest::spin(50);
+    return QJsonDocument::fromJson(VNTest::readFile(peer().value("counts_file").toString())).object();
+}
+
+const QStringList kSignInPaths = {"/GetUserRealm.srf", "/adfs/services/trust/2005/usernamemixed", "/rst2.srf",
+                                  "/odc/servicemanager/userconnected", "/_vti_bin/idcrl.svc/"};
+
+int signInRequestsSince(const QJsonObject &before) {
+    const QJsonObject now = counts();
+    int total = 0;
+    for (const QString &path : kSignInPaths)
+        total += now.value(path).toInt() - before.value(path).toInt();
+    return total;
+}
+
+QNDriveConfigPtr drive(const QString &kind, const QString &password = QString()) {
+    const QJsonArray user = peer().value("users").toObject().value(kind).toArray();
+    auto config = QNDriveConfig::create();
+    config->setIsOffice365(true);
+    config->setDisplayName("Office 365");
+    config->setUrl("https://contoso-my.sharepoint.com/");
+    config->setUsername(user.at(0).toString());
+    config->setPassword(password.isNull() ? user.at(1).toString() : password);
+    config->setValidateCertificates(true);
+    return config;
+}
+
+std::shared_ptr<QNOffice365Handler> handlerFor(const QNDriveConfigPtr &config) {
+    return std::dynamic_pointer_cast<QNOffice365Handler>(config->createCloudInterface());
+}
+
+QString library(const QString &kind) {
+    QString user = peer().value("users").toObject().value(kind).toArray().at(0).toString();
+    user.replace('@', '_').replace('.', '_');
+    return peer().value("sites").toString() + '/' + user + "/Documents";
+}
+
+struct Result {
+    int count = 0;
+    bool success = false, cancelled = false;
+    VNErrorPtr error;
+    QNDocumentList documents;
+};
+
+std::shared_ptr<Result> login(const QNDriveConfigPtr &config) {
+    auto result = std::make_shared<Result>();
+    handlerFor(config)->login([result](bool success, VNErrorPtr error, bool cancelled) {
+        result->success = success;
+        result->error = error;
+        result->cancelled = cancelled;
+        ++result->count;
+    });
+    EXPECT_TRUE(VNTest::waitUntil([result] { return result->count > 0; }, 30000));
+    return result;
+}
+
+std::shared_ptr<Result> list(const QNDriveConfigPtr &config, const QString &path) {
+    auto result = std::make_shared<Result>();
+    handlerFor(config)->listDocuments(QNDocument::withPath(path, true), QString(),
+                                      [result](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+                                          result->documents = documents;
+                                          result->error = error;
+                                          result->cancelled = cancelled;
+                                          ++result->count;
+                                      });
+    EXPECT_TRUE(VNTest::waitUntil([result] { return result->count > 0; }, 30000));
+    return result;
+}
+
+QStringList names(const QNDocumentList &documents) {
+    QStringList out;
+    for (const auto &d : documents)
+        out << d->displayName();
+    out.sort();
+    return out;
+}
+
+class Office365 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(peer().isEmpty()) << "the office365 peer is not running";
+        NRHTTPRequest::setTestCertificateAuthorityFile(peer().value("ca_file").toString());
+        QNServiceEndpoints::setOverrideForTesting(peer().value("host").toString(), peer().value("port").toInt());
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNOffice365Handler::registerWithFactory();
+        SignIn::clearForTesting();
+        SignIn::setClockForTesting(nullptr);
+    }
+    void TearDown() override { SignIn::setClockForTesting(nullptr); }
+};
+
+TEST_F(Office365, ManagedSignInTakesFourRequestsThenTheCacheNone) {
+    auto config = drive("managed");  // its password holds "]]>", "<" and "&"
+    const QJsonObject before = counts();
+    auto result = login(config);
+    ASSERT_TRUE(result->success) << (result->error ? result->error->localizedDescription().toStdString() : "");
+    EXPECT_EQ(signInRequestsSince(before), 4);
+    EXPECT_EQ(config->description(), "SHOW DOCUMENTS ON THIS OFFICE 365 SKYDRIVE PRO ACCOUNT");
+    EXPECT_EQ(config->url(), "https://contoso-my.sharepoint.com/");
+
+    const QJsonObject cached = counts();
+    auto listing = list(config, "/");
+    ASSERT_FALSE(listing->error) << listing->error->localizedDescription().toStdString();
+    EXPECT_EQ(signInRequestsSince(cached), 0);
+}
+
+TEST_F(Office365, FederatedSignInTakesFiveRequests) {
+    const QJsonObject before = counts();
+    auto result = login(drive("federated"));
+    ASSERT_TRUE(result->success) << (result->error ? result->error->localizedDescription().toStdString() : "");
+    EXPECT_EQ(signInRequestsSince(before), 5);
+}
+
+TEST_F(Office365, WrongPasswordsFailWithTheServiceFault) {
+    for (const char *kind : {"managed", "federated"}) {
+        auto result = login(drive(kind, "wrong"));
+        EXPECT_FALSE(result->success);
+        ASSERT_TRUE(result->error) << kind;
+        EXPECT_EQ(result->error->domain(), "QNOffice365Handler");
+        EXPECT_TRUE(result->error->localizedDescription().startsWith("Authentication Failure - The "))
+            << result->error->localizedDescription().toStdString();
+        EXPECT_TRUE(result->error->localizedDescription().endsWith("(0x80048821)"));
+    }
+    // An operation meets the failed sign-in as the hook's own error.
+    auto listing = list(drive("managed", "wrong"), "/");
+    ASSERT_TRUE(listing->error);
+    EXPECT_EQ(listing->error->localizedDescription(), "Authentication did not create cookie");
+}
+
+TEST_F(Office365, CachedSignInHoldsUntilItsExpiryAndNoLonger) {
+    const QDateTime start(QDate(2030, 1, 1), QTime(12, 0), QTimeZone::utc());
+    QDateTime now = start;
+    SignIn::setClockForTesting([&now] { return now; });
+    auto config = drive("managed");
+    ASSERT_TRUE(login(config)->success);
+    now = start.addSecs(3600);
+    QJsonObject before = counts();
+    ASSERT_TRUE(login(config)->success);
+    EXPECT_EQ(signInRequestsSince(before), 0);
+    now = start.addSecs(3601);
+    before = counts();
+    ASSERT_TRUE(login(config)->success);
+    EXPECT_EQ(signInRequestsSince(before), 4);
+}
+
+TEST_F(Office365, SiteWithoutConnectionUrlIsNamedAfterTheUser) {
+    const QString root = library("nourl");
+    VNTest::writeFile(root + "/hello.txt", "hi");
+    auto listing = list(drive("nourl"), "/");
+    ASSERT_FALSE(listing->error) << listing->error->localizedDescription().toStdString();
+    EXPECT_TRUE(names(listing->documents).contains("hello.txt"));
+}
+
+TEST_F(Office365, FormsIsHiddenAtTheLibraryRootOnly) {
+    const QString root = library("managed");
+    QDir(root + "/forms-test").removeRecursively();
+    QDir().mkpath(root + "/forms-test/Forms");
+    auto top = list(drive("managed"), "/");
+    ASSERT_FALSE(top->error);
+    EXPECT_FALSE(names(top->documents).contains("Forms"));
+    EXPECT_TRUE(names(top->documents).contains("forms-test"));
+    auto deeper = list(drive("managed"), "/forms-test");
+    ASSERT_FALSE(deeper->error);
+    EXPECT_EQ(names(deeper->documents), QStringList{"Forms"});
+}
+
+TEST_F(Office365, RefusedCookieIsDroppedAndSignedInAgainOnce) {
+    auto config = drive("managed");
+    ASSERT_TRUE(login(config)->success);
+    auto revoke = NRHTTPRequest::requestWithURL(
+        QUrl(QStringLiteral("https://127.0.0.1:%1/_revoke").arg(peer().value("port").toInt())));
+    revoke->appendPostData("x");
+    auto revoked = std::make_shared<std::atomic<bool>>(false);
+    revoke->setCompletionBlock([revoked] { revoked->store(true); });
+    revoke->setFailedBlock([revoked] { revoked->store(true); });
+    revoke->startAsynchronous();
+    ASSERT_TRUE(VNTest::waitUntil([revoked] { return revoked->load(); }));
+    const QJsonObject before = counts();
+    auto listing = list(config, "/");
+    ASSERT_FALSE(listing->error) << listing->error->localizedDescription().toStdString();
+    EXPECT_EQ(signInRequestsSince(before), 4);
+}
+
+TEST_F(Office365, FolderTreeToTheLibraryAndBackIsByteIdentical) {
+    auto local = VNTest::makeTempDir();
+    const QString source = local->path() + "/tree";
+    QByteArray big(1024 * 1024 + 7, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char(i * 31 >> 2);
+    VNTest::writeFile(source + "/a.txt", "a");
+    VNTest::writeFile(source + "/sub/big.bin", big);
+    VNTest::writeFile(source + "/sub/deeper/c.txt", "c");
+    QDir(library("managed") + "/tree").removeRecursively();
+    auto office = drive("managed");
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+    auto manager = std::make_shared<QNTaskManager>();
+    auto copy = [&](const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, const QString &what, const QString &into) {
+        auto task = std::make_shared<QNCopyTask>();
+        auto item = std::make_shared<QNCopyTaskItem>(from, to, QNDocument::withPath(what, true),
+                                                     QNDocument::withPath(into, true));
+        auto error = std::make_shared<VNErrorPtr>();
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        item->registerListenerForTaskItemCompletedBlock("o365", [error](VNErrorPtr e, QNDocumentPtr, bool) { *error = e; });
+        task->registerListenerForTaskCompletedBlock("o365", [done] { done->store(true); });
+        task->addTaskItem(item);
+        manager->addTask(task);
+        EXPECT_TRUE(VNTest::waitUntil([done] { return done->load(); }, 120000));
+        return *error;
+    };
+    VNErrorPtr up = copy(localDrive, office, source, "/");
+    ASSERT_FALSE(up) << up->localizedDescription().toStdString();
+    EXPECT_TRUE(VNTest::readFile(library("managed") + "/tree/sub/big.bin") == big);
+    const QString back = local->path() + "/back";
+    QDir().mkpath(back);
+    VNErrorPtr down = copy(office, localDrive, "/tree", back);
+    ASSERT_FALSE(down) << down->localizedDescription().toStdString();
+    EXPECT_EQ(VNTest::readFile(back + "/tree/a.txt"), "a");
+    EXPECT_TRUE(VNTest::readFile(back + "/tree/sub/big.bin") == big);
+    EXPECT_EQ(VNTest::readFile(back + "/tree/sub/deeper/c.txt"), "c");
+}
+
+TEST(Office365Envelopes, CDATAValuesCannotEndTheirSection) {
+    EXPECT_EQ(SignIn::cdata("a]]>b<c"), "<![CDATA[a]]]]><![CDATA[>b<c]]>");
+    EXPECT_EQ(SignIn::faultMessage("S", QString(), QString()), "S - (null) ((null))");
+}
+
+}  // namespace
