@@ -1,0 +1,48 @@
+// Adding an Office 365 drive through the add-drive sheet and its settings
+// form, signed in against the Office 365 fake.
+#include "Cloud/QNOffice365Handler.h"
+#include "Cloud/QNOffice365SignIn.h"
+#include "Cloud/QNServiceEndpoints.h"
+#include "DrivesTestSupport.h"
+#include "Net/NRHTTPRequest.h"
+#include "support/TestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace {
+
+TEST_F(DrivesTest, Office365DriveIsAddedAgainstItsServiceAndAWrongPasswordSaysWhy) {
+    const QJsonObject peer = VNTest::peerState(QStringLiteral("office365"));
+    ASSERT_FALSE(peer.isEmpty()) << "the office365 peer is not running";
+    NRHTTPRequest::setTestCertificateAuthorityFile(peer.value("ca_file").toString());
+    QNServiceEndpoints::setOverrideForTesting(peer.value("host").toString(), peer.value("port").toInt());
+    QNOffice365SignIn::clearForTesting();
+    QNOffice365Handler::registerWithFactory();
+    const QJsonArray user = peer.value("users").toObject().value("managed").toArray();
+    const int office365Row = 3;
+    ASSERT_TRUE(QNAddDriveWindowController::makeTemplates().at(office365Row)->isOffice365());
+
+    QNAddDriveWindowController *s = openSheet();
+    addThroughForm(s, office365Row, "Work", "https://contoso-my.sharepoint.com/", user.at(0).toString(), "wrong");
+    ASSERT_TRUE(waitForOutcome(s));
+    const auto alert = QNDialogService::shared().history().value(0).alert;
+    EXPECT_EQ(alert.messageText, QStringLiteral("Could not Login"));
+    EXPECT_TRUE(alert.informativeText.startsWith("Authentication Failure - ")) << alert.informativeText.toStdString();
+    EXPECT_FALSE(s->isClosed());
+
+    QNDialogService::shared().clearHistory();
+    addThroughForm(s, office365Row, "Work", "https://contoso-my.sharepoint.com/", user.at(0).toString(),
+                   user.at(1).toString());
+    ASSERT_TRUE(waitForOutcome(s));
+    EXPECT_TRUE(s->isClosed());
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+    const auto stored = QNDriveConfig::readStoredDrives();
+    ASSERT_TRUE(stored && stored->size() == 1);
+    EXPECT_TRUE(stored->at(0)->isOffice365());
+    EXPECT_EQ(stored->at(0)->description(), QStringLiteral("SHOW DOCUMENTS ON THIS OFFICE 365 SKYDRIVE PRO ACCOUNT"));
+    QNServiceEndpoints::setOverrideForTesting(QString(), 0);
+    QNCloudInterfaceFactory::unregisterHandler(QNCloudInterfaceFactory::Kind::Office365);
+}
+
+}  // namespace
