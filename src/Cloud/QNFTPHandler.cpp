@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <curl/curl.h>
 
@@ -91,6 +92,25 @@ struct CurlList {
     }
 };
 
+// The process's umask, read without changing it (other threads create files).
+mode_t currentUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask & 0777);
+            }
+        }
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
 QString systemError(int err)
 {
     return QString::fromLocal8Bit(std::strerror(err));
@@ -130,7 +150,8 @@ QString urlForLog(const QByteArray &url)
 
 // One transfer's state, shared with libcurl's callbacks on the worker.
 struct QNFTPHandler::Transfer {
-    enum class Mode { None, Discard, Buffer, WriteFile, ReadFile };
+    // Probe: the first data byte answers the question; the transfer stops there.
+    enum class Mode { None, Discard, Buffer, WriteFile, ReadFile, Probe };
 
     Transfer(QNFTPHandler *owner, const QString &password) : handler(owner), log(password) {}
 
@@ -148,12 +169,17 @@ struct QNFTPHandler::Transfer {
     double lastFraction = -1;
     QElapsedTimer sinceProgress;
     bool hostKeyChanged = false;
+    bool probeAnswered = false;
+    bool sftp = false;  // the protocol errors are named after
 
     static size_t write(char *data, size_t size, size_t count, void *userdata)
     {
         auto *t = static_cast<Transfer *>(userdata);
         const size_t n = size * count;
         switch (t->mode) {
+        case Mode::Probe:
+            t->probeAnswered = true;
+            return 0;
         case Mode::Buffer:
             if (t->buffer.size() + qsizetype(n) > kMaxListingBytes) {
                 t->ioFailed = true;
@@ -253,6 +279,7 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
                   QNStringEncoding &encoding, bool sftp)
 {
     QString failed;
+    t.sftp = sftp;
     auto set = [&](CURLoption option, auto value) {
         if (failed.isNull() && curl_easy_setopt(h, option, value) != CURLE_OK)
             failed = QStringLiteral("The transfer could not be set up (option %1).").arg(int(option));
@@ -269,6 +296,10 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     if (config.ftpActive())
         set(CURLOPT_FTPPORT, "-");
     set(CURLOPT_NOSIGNAL, 1L);
+    // Only the drive's own protocols: never HTTP or another protocol that
+    // would send the credentials in a header, whatever the URL says.
+    set(CURLOPT_PROTOCOLS_STR, "ftp,ftps,sftp");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "ftp,ftps,sftp");
     set(CURLOPT_VERBOSE, 1L);
     set(CURLOPT_DEBUGFUNCTION, &debugToLog);
     set(CURLOPT_DEBUGDATA, &t.log);
@@ -343,10 +374,7 @@ std::function<bool(CURL *)> commandOptions(bool sftp, const CurlList &commands)
     };
 }
 
-struct Outcome {
-    bool cancelled = false;
-    VNErrorPtr error;
-};
+using Outcome = QNFTPHandler::Outcome;
 
 // A transfer's result. A local file that failed (even after the library was
 // done, such as a download's file failing to close) fails the transfer.
@@ -368,6 +396,10 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
         text = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_WRITE_ERROR)) + QStringLiteral(" (%1)").arg(t.ioError);
     } else {
         text = QString::fromLatin1(QNFTPErrorTexts::text(uint32_t(code)));
+        // The library's texts say "FTP:" for SFTP's faults too ("FTP: login
+        // denied"); name the protocol the drive uses.
+        if (t.sftp && text.startsWith(QLatin1String("FTP: ")))
+            text.prepend(QLatin1Char('S'));
     }
     return {false, ftpError(text + t.log.text())};
 }
@@ -591,7 +623,7 @@ void QNFTPHandler::runLogin(QNLoginCallback completed)
     if (isCancelled())
         return completed(false, nullptr, true);
 
-    QNFTPLocation location(config->url());
+    QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(QStringLiteral("/")));
     const auto url = location.baseUrl(encoding);
     if (!url.ok())
@@ -626,20 +658,10 @@ struct ListingFetch {
 // every "ls -a" style listing shows): an error message sent as the listing.
 bool looksLikeErrorText(const QByteArray &listing)
 {
-    if (listing.trimmed().isEmpty())
-        return false;
     QByteArray copy = listing;
     QNStringEncoding latin1(QNStringEncoding::ISOLatin1);
     const auto parsed = QNFTPListingParser::parseListing(copy, true, latin1);
-    if (!parsed.items.isEmpty() || !parsed.droppedNames.isEmpty())
-        return false;
-    static const QRegularExpression total(QStringLiteral("^total\\s+\\d+$"), QRegularExpression::CaseInsensitiveOption);
-    for (const QByteArray &line : listing.split('\n')) {
-        const QString text = QString::fromLatin1(line.trimmed());
-        if (!text.isEmpty() && !total.match(text).hasMatch())
-            return true;
-    }
-    return false;
+    return parsed.items.isEmpty() && parsed.droppedNames.isEmpty() && !parsed.unreadLines.isEmpty();
 }
 
 // Whether the server refused "LIST -a": a 5xx reply to it, a 450 ("no such
@@ -668,7 +690,7 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
         return completed({}, searchKeyword, nullptr, true);
 
     const QString folderPath = folder && !folder->path().isEmpty() ? folder->path() : QStringLiteral("/");
-    QNFTPLocation location(config->url());
+    QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(folderPath));
     const auto url = location.folderUrl(folderPath, encoding);
     if (!url.ok())
@@ -712,9 +734,12 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
         fetched = fetch(nullptr);
         if (fetched.outcome.cancelled)
             return completed({}, searchKeyword, nullptr, true);
-        // Remembered only when plain LIST works where "-a" did not: a folder
-        // that cannot be listed at all, or an empty one, says nothing.
-        if (!fetched.outcome.error && ((refusal >= 500 && refusal < 600) || !fetched.listing.isEmpty()))
+        // Remembered only when the server refused the command in so many
+        // words, or plain LIST reads where "-a" did not: a folder that cannot
+        // be listed at all, an empty one or one listing that no format reads
+        // says nothing about the next, and would hide dot files for good.
+        const bool refused = refusal >= 500 && refusal < 600;
+        if (!fetched.outcome.error && (refused || (!fetched.listing.isEmpty() && !looksLikeErrorText(fetched.listing))))
             QNFTPListingCommandMemory::rememberRefusal(key);
     }
     if (fetched.outcome.error)
@@ -731,7 +756,7 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
         }
     }
     QNStringEncoding names(listingEncoding);
-    const auto parsed = QNFTPListingParser::parseListing(listing, true, names);
+    auto parsed = QNFTPListingParser::parseListing(listing, true, names);
     for (const QByteArray &dropped : parsed.droppedNames) {
         if (dropped == "." || dropped == "..")
             continue;
@@ -740,6 +765,17 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
         VNLog::log(QStringLiteral("QNFTPHandler listDocuments dropped an entry with an unusable name in %1: \"%2\"")
                        .arg(folderPath, shown));
     }
+    if (!parsed.unreadLines.isEmpty()) {
+        // Logged as the transfer log is, so no password shows.
+        QNFTPTransferLog unread(config->password());
+        for (const QByteArray &line : parsed.unreadLines)
+            unread.add(QNFTPTransferLog::Kind::Received, line.constData(), size_t(line.size()));
+        VNLog::log(QStringLiteral("QNFTPHandler listDocuments could not read %1 line(s) of the listing of %2:%3")
+                       .arg(parsed.unreadLines.size())
+                       .arg(folderPath, unread.text()));
+    }
+    if (!resolveLinks(folderPath, parsed.items, names))
+        return completed({}, searchKeyword, nullptr, true);
     QNDocumentList documents;
     documents.reserve(parsed.items.size());
     for (const auto &item : parsed.items) {
@@ -757,6 +793,70 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
     answerOnMain([completed, documents, searchKeyword] { completed(documents, searchKeyword, nullptr, false); });
 }
 
+bool QNFTPHandler::resolveLinks(const QString &folderPath, QList<QNFTPListingParser::Item> &items,
+                                QNStringEncoding &encoding)
+{
+    const auto config = driveConfig();
+    QNFTPLocation location(config->url(), config->isSFTP());
+    // One handle for all links of the listing: the library keeps the
+    // connection between its transfers.
+    CurlHandle curl;
+    for (auto &item : items) {
+        if (item.kind != QNFTPListingParser::Item::Kind::Link)
+            continue;
+        if (isCancelled())
+            return false;
+        const QString path = QNFTPLocation::join(folderPath, item.name);
+        // A folder when the server changes into it (FTP) or lists it (SFTP,
+        // stopping at the first byte); the answer holds for this listing.
+        const auto folderUrl = location.folderUrl(path, encoding);
+        if (folderUrl.ok()) {
+            Transfer t(this, config->password());
+            t.mode = location.isSFTP() ? Transfer::Mode::Probe : Transfer::Mode::Discard;
+            const bool sftp = location.isSFTP();
+            const QString setupError = setUp(curl, t, folderUrl.bytes, *config, encoding, sftp, [sftp](CURL *h) {
+                return curl_easy_setopt(h, sftp ? CURLOPT_DIRLISTONLY : CURLOPT_NOBODY, 1L) == CURLE_OK;
+            });
+            const CURLcode code = setupError.isNull() ? curl_easy_perform(curl.handle) : CURLE_FAILED_INIT;
+            curl_easy_setopt(curl.handle, CURLOPT_DIRLISTONLY, 0L);
+            if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && t.probeAnswered)) {
+                item.kind = QNFTPListingParser::Item::Kind::Folder;
+                item.isDirectory = true;
+                item.size = 0;
+                continue;
+            }
+        }
+        // Otherwise a file: the size and date are the target's. A link to
+        // nothing stays a file that cannot be read, so copying it fails
+        // with its name, as any unreadable file does.
+        item.kind = QNFTPListingParser::Item::Kind::File;
+        item.isDirectory = false;
+        const auto fileUrl = location.fileUrl(path, encoding);
+        if (!fileUrl.ok())
+            continue;
+        Transfer t(this, config->password());
+        t.mode = Transfer::Mode::Discard;
+        const QString setupError = setUp(curl, t, fileUrl.bytes, *config, encoding, location.isSFTP(), [](CURL *h) {
+            return curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_FILETIME, 1L) == CURLE_OK;
+        });
+        if (!setupError.isNull() || curl_easy_perform(curl.handle) != CURLE_OK) {
+            VNLog::log(QStringLiteral("QNFTPHandler listDocuments: the link %1 points at nothing readable").arg(path));
+            item.size = 0;
+            continue;
+        }
+        curl_off_t size = -1;
+        curl_off_t time = -1;
+        curl_easy_getinfo(curl.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+        curl_easy_getinfo(curl.handle, CURLINFO_FILETIME_T, &time);
+        if (size >= 0)
+            item.size = qint64(size);
+        if (time >= 0)
+            item.date = QDateTime::fromSecsSinceEpoch(qint64(time), Qt::UTC);
+    }
+    return true;
+}
+
 void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed)
 {
     const DocumentAnswer answer{"download", completed};
@@ -768,7 +868,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
 
     const QString remotePath = document->path();
     const QString localPath = destPath->path();
-    QNFTPLocation location(config->url());
+    QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(remotePath));
     const auto url = location.fileUrl(remotePath, encoding);
     if (!url.ok())
@@ -787,7 +887,9 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     if (fd < 0)
         return answer.failed(ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
                                  .arg(localPath, systemError(errno))));
-    ::fchmod(fd, 0644);
+    // A new file as any program would make it: the user's umask decides
+    // who else may read it.
+    ::fchmod(fd, 0666 & ~currentUmask());
     const QByteArray tempPath = tmpl;
 
     Transfer t(this, config->password());
@@ -822,6 +924,57 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     completed(result, nullptr, false);
 }
 
+namespace {
+
+Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
+                        const QByteArray &url, CurlList &commands, bool watchCancel = true);
+
+// A hidden name beside the real one for an upload in progress, unique
+// enough that two uploads of the same file do not meet, and within the
+// 255 bytes file systems allow.
+QString temporaryUploadName(const QString &fileName)
+{
+    const QString suffix = QStringLiteral(".part-%1").arg(QRandomGenerator::global()->generate() & 0xFFFFFF, 6, 16,
+                                                          QLatin1Char('0'));
+    if (fileName.toUtf8().size() > 200)
+        return QStringLiteral(".upload") + suffix;
+    return QLatin1Char('.') + fileName + suffix;
+}
+
+}  // namespace
+
+// Commands that act on one name in an upload's folder: FTP ones in the
+// folder itself (names relative to it), SFTP ones on server paths.
+struct QNFTPHandler::FolderCommands {
+    QNFTPLocation location;
+    QString folderPath;
+    QNStringEncoding &encoding;
+    QString error;
+
+    QByteArray name(const QString &fileName)
+    {
+        const auto r = location.isSFTP() ? location.serverPath(QNFTPLocation::join(folderPath, fileName), encoding)
+                                         : QNFTPLocation::nameBytes(fileName, encoding);
+        if (!r.ok() && error.isNull())
+            error = r.error;
+        return location.isSFTP() ? QNFTPLocation::sftpQuoted(r.bytes) : r.bytes;
+    }
+    bool rename(CurlList &list, const QString &from, const QString &to)
+    {
+        if (location.isSFTP())
+            return list.append("rename " + name(from) + ' ' + name(to));
+        return list.append("RNFR " + name(from)) && list.append("RNTO " + name(to));
+    }
+    bool remove(CurlList &list, const QString &fileName)
+    {
+        return list.append((location.isSFTP() ? "rm " : "DELE ") + name(fileName));
+    }
+    QNFTPLocation::Result url() const
+    {
+        return location.isSFTP() ? location.baseUrl(encoding) : location.folderUrl(folderPath, encoding);
+    }
+};
+
 void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed)
 {
     const DocumentAnswer answer{"upload", completed};
@@ -834,11 +987,21 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     const QString localPath = document->path();
     const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
     const QString fileName = QFileInfo(localPath).fileName();
-    QNFTPLocation location(config->url());
+    // The file goes up under a temporary name and takes the real one only
+    // when whole: a server or connection that dies mid-way, or a cancel,
+    // never leaves a cut file under the real name, and an older file of
+    // that name stays until the new one replaces it.
+    const QString tempName = temporaryUploadName(fileName);
+    QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(folderPath));
-    const auto url = location.fileUrl(QNFTPLocation::join(folderPath, fileName), encoding);
+    FolderCommands names{location, folderPath, encoding, {}};
+    const auto url = location.fileUrl(QNFTPLocation::join(folderPath, tempName), encoding);
     if (!url.ok())
         return answer.failed(ftpError(url.error));
+    CurlList renameCommands;
+    names.rename(renameCommands, tempName, fileName);
+    if (!names.error.isNull())
+        return answer.failed(ftpError(names.error));
 
     const int fd = ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -860,7 +1023,8 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(), [&](CURL *h) {
         return curl_easy_setopt(h, CURLOPT_UPLOAD, 1L) == CURLE_OK && curl_easy_setopt(h, CURLOPT_READDATA, &t) == CURLE_OK &&
                curl_easy_setopt(h, CURLOPT_READFUNCTION, &Transfer::read) == CURLE_OK &&
-               curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(info.st_size)) == CURLE_OK;
+               curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(info.st_size)) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_POSTQUOTE, renameCommands.list) == CURLE_OK;
     });
     if (!setupError.isNull()) {
         ::close(fd);
@@ -869,43 +1033,68 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
 
     const CURLcode code = curl_easy_perform(curl.handle);
     ::close(fd);
-    const Outcome outcome = outcomeOf(code, t, isCancelled());
-    if ((outcome.cancelled || outcome.error) && t.readStarted)
-        removePartialUpload(folderPath, fileName);
-    if (answer.unsuccessful(outcome))
-        return;
+    Outcome outcome = outcomeOf(code, t, isCancelled());
+    // The library runs the rename only after a whole upload; a refused
+    // rename (many servers will not rename onto an existing name) is
+    // answered by removing the old file, then renaming again.
+    const bool renameRefused = code == CURLE_QUOTE_ERROR && !t.ioFailed;
+    if (renameRefused && !isCancelled()) {
+        outcome = replaceWithUpload(names, tempName, fileName);
+        if (outcome.error || outcome.cancelled)
+            return void(answer.unsuccessful(outcome));
+    } else if (outcome.cancelled || outcome.error) {
+        if (t.readStarted)
+            removeTemporaryUpload(names, tempName);
+        return void(answer.unsuccessful(outcome));
+    }
     completed(destPath, nullptr, false);
 }
 
-void QNFTPHandler::removePartialUpload(const QString &folderPath, const QString &fileName)
+QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, const QString &tempName,
+                                                      const QString &fileName)
 {
     const auto config = driveConfig();
-    QNFTPLocation location(config->url());
-    QNStringEncoding encoding(encodingFor(folderPath));
-    CurlList commands;
-    QNFTPLocation::Result url;
-    if (location.isSFTP()) {
-        const auto path = location.serverPath(QNFTPLocation::join(folderPath, fileName), encoding);
-        url = location.baseUrl(encoding);
-        if (!path.ok() || !url.ok() || !commands.append("rm " + QNFTPLocation::sftpQuoted(path.bytes)))
-            return;
-    } else {
-        const auto name = QNFTPLocation::nameBytes(fileName, encoding);
-        url = location.folderUrl(folderPath, encoding);
-        if (!name.ok() || !url.ok() || !commands.append("DELE " + name.bytes))
-            return;
+    const auto url = names.url();
+    CurlList removeOld;
+    names.remove(removeOld, fileName);
+    Outcome removed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, removeOld,
+                                      false);
+    if (removed.error) {
+        // The old file is still there and whole; the new one goes.
+        removeTemporaryUpload(names, tempName);
+        return removed;
     }
-    Transfer t(this, config->password());
-    t.watchCancel = false;  // this cleanup runs because of a cancel
-    CurlHandle curl;
-    if (!setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(), commandOptions(location.isSFTP(), commands))
-             .isNull())
+    CurlList rename;
+    names.rename(rename, tempName, fileName);
+    Outcome renamed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, rename,
+                                      false);
+    if (renamed.error) {
+        // The old file is gone: the whole new one stays under its
+        // temporary name rather than be lost.
+        const QString kept = QNFTPLocation::join(names.folderPath, tempName);
+        return {false, ftpError(QStringLiteral("The uploaded file could not take the name \u201c%1\u201d; it is kept "
+                                               "on the server as \u201c%2\u201d.")
+                                    .arg(fileName, kept) +
+                                renamed.error->localizedDescription().prepend(QLatin1Char('\n')))};
+    }
+    return {};
+}
+
+void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &tempName)
+{
+    const auto config = driveConfig();
+    const auto url = names.url();
+    CurlList commands;
+    names.remove(commands, tempName);
+    if (!url.ok() || !names.error.isNull())
         return;
-    const CURLcode code = curl_easy_perform(curl.handle);
-    VNLog::log(QStringLiteral("QNFTPHandler upload removed the partial file \u201c%1\u201d: %2")
-                   .arg(QNFTPLocation::join(folderPath, fileName),
-                        code == CURLE_OK ? QStringLiteral("done")
-                                         : QString::fromLatin1(QNFTPErrorTexts::text(uint32_t(code)))));
+    // This clean-up often runs because of a cancel: it must not be cancelled.
+    const Outcome outcome = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes,
+                                            commands, false);
+    VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")
+                   .arg(QNFTPLocation::join(names.folderPath, tempName),
+                        outcome.error ? outcome.error->localizedDescription().section(QLatin1Char('\n'), 0, 0)
+                                      : QStringLiteral("done")));
 }
 
 namespace {
@@ -913,17 +1102,18 @@ namespace {
 // Runs server commands (see commandOptions): FTP commands in the folder the
 // URL names, or SFTP commands on server paths.
 Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
-                        const QByteArray &url, CurlList &commands)
+                        const QByteArray &url, CurlList &commands, bool watchCancel)
 {
     if (!commands.list || commands.failed)
         return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_OUT_OF_MEMORY)))};
     QNFTPHandler::Transfer t(handler, config.password());
+    t.watchCancel = watchCancel;
     CurlHandle curl;
     const QString setupError = setUp(curl, t, url, config, encoding, sftp, commandOptions(sftp, commands));
     if (!setupError.isNull())
         return {false, ftpError(setupError)};
     const CURLcode code = curl_easy_perform(curl.handle);
-    return outcomeOf(code, t, handler->isCancelled());
+    return outcomeOf(code, t, watchCancel && handler->isCancelled());
 }
 
 }  // namespace
@@ -941,7 +1131,7 @@ void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocum
 
     const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
     const QString newPath = QNFTPLocation::join(folderPath, name);
-    QNFTPLocation location(config->url());
+    QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(folderPath));
     CurlList commands;
     QNFTPLocation::Result url;
@@ -983,7 +1173,7 @@ void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback complete
         return answer.cancelled();
 
     const bool folder = document->isDirectory();
-    QNFTPLocation location(config->url());
+    QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(path));
     CurlList commands;
     QNFTPLocation::Result url;
@@ -1023,7 +1213,7 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
     if (isCancelled())
         return answer.cancelled();
 
-    QNFTPLocation location(config->url());
+    QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(oldPath));
     CurlList commands;
     QNFTPLocation::Result url;

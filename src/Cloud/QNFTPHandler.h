@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Cloud/QNFTPListingParser.h"
 #include "Core/QNCloudInterface.h"
 
 #include <QString>
@@ -78,6 +79,11 @@ public:
     // One transfer's state; public for the libcurl callbacks and helpers
     // in the .cpp file.
     struct Transfer;
+    // How a transfer ended: cancelled, failed with an error, or neither.
+    struct Outcome {
+        bool cancelled = false;
+        VNErrorPtr error;
+    };
 
 private:
     // Queues work on a transfer worker, keeping this handler alive for it.
@@ -93,8 +99,14 @@ private:
     void runCreateFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed);
     void runRemove(QNDocumentPtr document, QNDocumentCallback completed);
     void runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed);
-    // Removes what a failed or cancelled upload left on the server.
-    void removePartialUpload(const QString &folderPath, const QString &fileName);
+    // Turns the symbolic links of a listing into the folders or files they
+    // point at; false when cancelled.
+    bool resolveLinks(const QString &folderPath, QList<QNFTPListingParser::Item> &items, QNStringEncoding &encoding);
+    // An upload's temporary file: replacing the old file with it when the
+    // server would not rename onto an existing name, or removing it.
+    struct FolderCommands;
+    Outcome replaceWithUpload(FolderCommands &names, const QString &tempName, const QString &fileName);
+    void removeTemporaryUpload(FolderCommands &names, const QString &tempName);
 
     std::atomic<quint32> m_stringEncoding;
     bool m_shouldDetectStringEncoding = false;

@@ -16,23 +16,23 @@ constexpr int64_t kInt64Min = std::numeric_limits<int64_t>::min();
 // product of them can overflow; real dates are far inside it.
 constexpr int64_t kDateFieldLimit = 1000000000;
 
-// A number field: each byte adds (byte - '0') to ten times the value, digit
-// or not, as servers' listings are read; the value saturates instead of
-// overflowing.
-int64_t readNumber(const char *p, int32_t len)
+// A number field: digits only (false for anything else, or none); the value
+// saturates instead of overflowing.
+bool readNumber(const char *p, int32_t len, int64_t &value)
 {
-    int64_t value = 0;
+    value = 0;
+    if (len <= 0)
+        return false;
     for (int32_t i = 0; i < len; ++i) {
-        const int digit = int(static_cast<unsigned char>(p[i])) - '0';
-        if (value > (kInt64Max - 255) / 10) {
+        const char c = p[i];
+        if (c < '0' || c > '9')
+            return false;
+        if (value > (kInt64Max - 9) / 10)
             value = kInt64Max;
-        } else if (value < (kInt64Min + 255) / 10) {
-            value = kInt64Min;
-        } else {
-            value = value * 10 + digit;
-        }
+        else
+            value = value * 10 + (c - '0');
     }
-    return value;
+    return true;
 }
 
 int64_t clampDateField(int64_t v)
@@ -202,11 +202,15 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
     const int64_t b = base();
     int32_t i;
     int32_t j;
-    int64_t year;
+    int64_t year = 0;
     int64_t monthIndex = 0;
     int64_t mday = 0;
-    int64_t hour;
-    int64_t minute;
+    int64_t hour = 0;
+    int64_t minute = 0;
+    auto fail = [&entry] {
+        entry = Line{};
+        return false;
+    };
 
     switch (buf[0]) {
     // EPLF: "+" facts separated by "," then a tab and the name.
@@ -219,6 +223,7 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
                 return true;
             }
             if (buf[j] == ',') {
+                int64_t value = 0;
                 switch (buf[i]) {
                 case '/':
                     entry.flagtrycwd = 1;
@@ -227,12 +232,16 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
                     entry.flagtryretr = 1;
                     break;
                 case 's':
+                    if (!readNumber(buf + i + 1, j - i - 1, value))
+                        return fail();
                     entry.sizetype = 1;
-                    entry.size = readNumber(buf + i + 1, j - i - 1);
+                    entry.size = value;
                     break;
                 case 'm':
+                    if (!readNumber(buf + i + 1, j - i - 1, value))
+                        return fail();
                     entry.mtimetype = MtimeLocal;
-                    entry.mtime = saturatingAdd(b, readNumber(buf + i + 1, j - i - 1));
+                    entry.mtime = saturatingAdd(b, value);
                     break;
                 case 'i':
                     entry.idtype = 1;
@@ -245,7 +254,7 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
                 i = j + 1;
             }
         }
-        return false;
+        return fail();
 
     // UNIX long listing: permissions, links, owner, group, size, date, name.
     case 'b':
@@ -263,6 +272,7 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
             entry.flagtrycwd = entry.flagtryretr = 1;
 
         int state = 1;
+        bool sizeRead = false;  // the size last read was digits
         i = 0;
         for (j = 1; j < len; ++j) {
             if (buf[j] != ' ' || buf[j - 1] == ' ')
@@ -280,7 +290,7 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
                 state = 4;
                 break;
             case 4:  // size, unless the next field is not the month
-                entry.size = readNumber(buf + i, j - i);
+                sizeRead = readNumber(buf + i, j - i, entry.size);
                 state = 5;
                 break;
             case 5:  // month, or a size when there was a group column
@@ -288,36 +298,31 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
                 if (monthIndex >= 0)
                     state = 6;
                 else
-                    entry.size = readNumber(buf + i, j - i);
+                    sizeRead = readNumber(buf + i, j - i, entry.size);
                 break;
             case 6:  // day of the month
-                mday = readNumber(buf + i, j - i);
+                if (!readNumber(buf + i, j - i, mday) || mday < 1 || mday > 31)
+                    return fail();
                 state = 7;
                 break;
             case 7:  // time of day (recent files) or year
-                if (j - i == 4 && buf[i + 1] == ':') {
-                    hour = clampDateField(readNumber(buf + i, 1));
-                    minute = clampDateField(readNumber(buf + i + 2, 2));
-                } else if (j - i == 5 && buf[i + 2] == ':') {
-                    hour = clampDateField(readNumber(buf + i, 2));
-                    minute = clampDateField(readNumber(buf + i + 3, 2));
-                } else if (j - i >= 4) {
-                    year = readNumber(buf + i, j - i);
-                    entry.mtimetype = MtimeRemoteDay;
-                    entry.mtime = b + daySeconds(year, monthIndex, mday);
-                    entry.name = buf + j + 1;
-                    entry.namelen = len - j - 1;
-                    state = 8;
-                    break;
-                } else {
-                    return false;
-                }
-                {
+                if ((j - i == 4 && buf[i + 1] == ':') || (j - i == 5 && buf[i + 2] == ':')) {
+                    const int32_t h = j - i - 3;
+                    if (!readNumber(buf + i, h, hour) || !readNumber(buf + i + h + 1, 2, minute) || hour > 23 ||
+                        minute > 59)
+                        return fail();
                     const int64_t day = guessYear(monthIndex, mday, now);
                     if (day != -1) {
                         entry.mtimetype = MtimeRemoteMinute;
                         entry.mtime = b + day + hour * 3600 + minute * 60;
                     }
+                } else if (j - i >= 4) {
+                    if (!readNumber(buf + i, j - i, year))
+                        return fail();
+                    entry.mtimetype = MtimeRemoteDay;
+                    entry.mtime = b + daySeconds(year, monthIndex, mday);
+                } else {
+                    return fail();
                 }
                 entry.name = buf + j + 1;
                 entry.namelen = len - j - 1;
@@ -330,8 +335,8 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
             while (i < len && buf[i] == ' ')
                 ++i;
         }
-        if (state != 8)
-            return false;
+        if (state != 8 || !sizeRead)
+            return fail();
         entry.sizetype = 1;
         if (buf[0] == 'l') {
             for (i = 0; i + 3 < entry.namelen; ++i) {
@@ -368,18 +373,13 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
         } else {
             entry.flagtryretr = 1;
         }
-        auto fail = [&entry] {
-            entry = Line{};
-            return false;
-        };
         // Past the version and the size column, to the date.
         if (!skipTo(buf, len, i, ' ') || !skipPast(buf, len, i, ' ') || !skipTo(buf, len, i, ' ') ||
             !skipPast(buf, len, i, ' '))
             return fail();
         j = i;
-        if (!skipTo(buf, len, j, '-'))
+        if (!skipTo(buf, len, j, '-') || !readNumber(buf + i, j - i, mday))
             return fail();
-        mday = readNumber(buf + i, j - i);
         if (++j == len)
             return fail();
         i = j;
@@ -391,92 +391,106 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
         if (++j == len)
             return fail();
         i = j;
-        if (!skipTo(buf, len, j, ' '))
+        if (!skipTo(buf, len, j, ' ') || !readNumber(buf + i, j - i, year))
             return fail();
-        year = readNumber(buf + i, j - i);
         if (!skipPast(buf, len, j, ' '))
             return fail();
         i = j;
-        if (!skipTo(buf, len, j, ':'))
+        if (!skipTo(buf, len, j, ':') || !readNumber(buf + i, j - i, hour))
             return fail();
-        hour = clampDateField(readNumber(buf + i, j - i));
         if (++j == len)
             return fail();
         i = j;
         while (buf[j] != ':' && buf[j] != ' ')
             if (++j == len)
                 return fail();
-        minute = clampDateField(readNumber(buf + i, j - i));
+        if (!readNumber(buf + i, j - i, minute) || mday < 1 || mday > 31 || hour > 23 || minute > 59)
+            return fail();
         entry.mtimetype = MtimeRemoteMinute;
         entry.mtime = b + daySeconds(year, monthIndex, mday) + hour * 3600 + minute * 60;
         return true;
     }
 
-    // MS-DOS: "MM-DD-YY  HH:MMxM  <DIR>|size  name".
+    // MS-DOS and IIS: "MM-DD-YY  HH:MMxM  <DIR>|size  name", also with four
+    // digit or year-first dates ("2012-11-05") and 24-hour times.
     if (buf[0] >= '0' && buf[0] <= '9') {
+        // The date: three numbers joined by "-" or "/".
+        int64_t parts[3];
+        int32_t widths[3];
         i = 0;
-        j = 0;
-        if (!skipTo(buf, len, j, '-'))
-            return false;
-        monthIndex = clampDateField(readNumber(buf + i, j - i)) - 1;
-        if (++j == len)
-            return false;
-        i = j;
-        if (!skipTo(buf, len, j, '-'))
-            return false;
-        mday = readNumber(buf + i, j - i);
-        if (++j == len)
-            return false;
-        i = j;
-        if (!skipTo(buf, len, j, ' '))
-            return false;
-        year = clampDateField(readNumber(buf + i, j - i));
-        if (year < 50)
-            year += 2000;
-        if (year < 1000)
-            year += 1900;
-        if (!skipPast(buf, len, j, ' '))
-            return false;
-        i = j;
-        if (!skipTo(buf, len, j, ':'))
-            return false;
-        hour = clampDateField(readNumber(buf + i, j - i));
-        if (++j == len)
-            return false;
-        i = j;
-        while (buf[j] != 'A' && buf[j] != 'P')
-            if (++j == len)
-                return false;
-        minute = clampDateField(readNumber(buf + i, j - i));
-        if (hour == 12)
-            hour = 0;
-        if (buf[j] == 'A')
-            if (++j == len)
-                return false;
-        if (buf[j] == 'P') {
-            hour += 12;
-            if (++j == len)
-                return false;
+        for (int n = 0; n < 3; ++n) {
+            j = i;
+            while (j < len && buf[j] >= '0' && buf[j] <= '9')
+                ++j;
+            if (!readNumber(buf + i, j - i, parts[n]) || j - i > 4 || j == len)
+                return fail();
+            widths[n] = j - i;
+            if (n < 2 && buf[j] != '-' && buf[j] != '/')
+                return fail();
+            i = j + 1;
         }
-        if (buf[j] == 'M')
-            if (++j == len)
-                return false;
+        if (buf[j] != ' ')
+            return fail();
+        if (widths[0] == 4) {
+            year = parts[0];
+            monthIndex = parts[1] - 1;
+            mday = parts[2];
+        } else {
+            monthIndex = parts[0] - 1;
+            mday = parts[1];
+            year = parts[2];
+            if (year < 50)
+                year += 2000;
+            if (year < 1000)
+                year += 1900;
+        }
+        if (monthIndex < 0 || monthIndex > 11 || mday < 1 || mday > 31)
+            return fail();
+        // The time: "07:15AM", "07:15 PM" or "19:15".
         if (!skipPast(buf, len, j, ' '))
-            return false;
+            return fail();
+        i = j;
+        if (!skipTo(buf, len, j, ':') || !readNumber(buf + i, j - i, hour) || ++j == len)
+            return fail();
+        i = j;
+        while (j < len && buf[j] >= '0' && buf[j] <= '9')
+            ++j;
+        if (!readNumber(buf + i, j - i, minute) || minute > 59 || j == len)
+            return fail();
+        bool pastBlanks = false;
+        if (buf[j] == ' ') {
+            if (!skipPast(buf, len, j, ' '))
+                return fail();
+            pastBlanks = true;
+        }
+        const char marker = char(buf[j] & ~0x20);
+        if ((marker == 'A' || marker == 'P') && j + 1 < len && (buf[j + 1] & ~0x20) == 'M') {
+            if (hour < 1 || hour > 12)
+                return fail();
+            if (hour == 12)
+                hour = 0;
+            if (marker == 'P')
+                hour += 12;
+            j += 2;
+            pastBlanks = false;
+        } else if (hour > 23) {
+            return fail();
+        }
+        if (!pastBlanks && (j == len || buf[j] != ' ' || !skipPast(buf, len, j, ' ')))
+            return fail();
         if (buf[j] == '<') {
             entry.flagtrycwd = 1;
             if (!skipTo(buf, len, j, ' '))
-                return false;
+                return fail();
         } else {
             i = j;
-            if (!skipTo(buf, len, j, ' '))
-                return false;
-            entry.size = readNumber(buf + i, j - i);
+            if (!skipTo(buf, len, j, ' ') || !readNumber(buf + i, j - i, entry.size))
+                return fail();
             entry.sizetype = 1;
             entry.flagtryretr = 1;
         }
         if (!skipPast(buf, len, j, ' '))
-            return false;
+            return fail();
         entry.name = buf + j;
         entry.namelen = len - j;
         entry.mtimetype = MtimeRemoteMinute;
@@ -489,22 +503,13 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
 
 QDateTime QNFTPListingParser::dateOf(const Line &entry)
 {
-    return dateOf(entry, QDateTime::currentDateTime().offsetFromUtc());
-}
-
-QDateTime QNFTPListingParser::dateOf(const Line &entry, int64_t localOffset)
-{
     // Beyond year 9999 either way is no date a server means.
     constexpr int64_t kLimit = 253402300799LL;
-    int64_t seconds;
-    if (entry.mtimetype == MtimeLocal) {
-        seconds = entry.mtime - base();
-    } else if (entry.mtimetype == MtimeRemoteMinute || entry.mtimetype == MtimeRemoteDay) {
-        // A remote wall-clock time: read it in the local time zone.
-        seconds = entry.mtime - base() - localOffset;
-    } else {
+    if (entry.mtimetype == MtimeUnknown)
         return QDateTime();
-    }
+    // Exact times are exact; a server's wall-clock time is read as UTC,
+    // which is what servers list in unless set up otherwise.
+    const int64_t seconds = entry.mtime - base();
     if (seconds > kLimit || seconds < -kLimit)
         return QDateTime();
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
@@ -528,9 +533,8 @@ QNFTPListingParser::Result QNFTPListingParser::parseListing(QByteArray &buffer, 
 QNFTPListingParser::Result QNFTPListingParser::parseListing(QByteArray &buffer, bool atEnd,
                                                             QNStringEncoding &encoding, int64_t now)
 {
+    using Listing = QNFTPResourceListing;
     Result result;
-    // Looked up once: the local zone's offset costs file lookups each time.
-    const int64_t localOffset = QDateTime::currentDateTime().offsetFromUtc();
     const char *data = buffer.constData();
     const qsizetype size = buffer.size();
     qsizetype offset = 0;
@@ -552,22 +556,48 @@ QNFTPListingParser::Result QNFTPListingParser::parseListing(QByteArray &buffer, 
         if (lineLen > 0 && start[lineLen - 1] == '\r')
             --lineLen;
         // A line longer than any real listing line is not one.
-        if (lineLen < 2 || lineLen > std::numeric_limits<int32_t>::max() / 2)
-            continue;
-        Line line;
-        if (!parseLine(line, start, int32_t(lineLen), now))
-            continue;
-        if (!isAcceptableName(line.name, line.namelen)) {
-            result.droppedNames.append(QByteArray(line.name, line.namelen));
+        if (lineLen > std::numeric_limits<int32_t>::max() / 2) {
+            result.unreadLines.append(QByteArray(start, 200) + "...");
             continue;
         }
+
         Item item;
-        item.rawName = QByteArray(line.name, line.namelen);
+        const char *name = nullptr;
+        int32_t namelen = 0;
+        Listing::Entry entry = Listing::classify(start, int32_t(lineLen), now, &encoding);
+        if (entry.status == Listing::Status::NoEntry)
+            continue;
+        if (entry.status == Listing::Status::Entry) {
+            name = entry.name;
+            namelen = entry.namelen;
+            item.kind = entry.kind;
+            item.linkTarget = QByteArray(entry.target, entry.targetlen);
+            item.hasSize = entry.hasSize;
+            item.size = entry.size;
+            if (entry.hasDate)
+                item.date = QDateTime::fromSecsSinceEpoch(entry.date, Qt::UTC);
+        } else {
+            Line line;
+            if (!parseLine(line, start, int32_t(lineLen), now)) {
+                result.unreadLines.append(QByteArray(start, lineLen));
+                continue;
+            }
+            name = line.name;
+            namelen = line.namelen;
+            item.kind = line.flagtrycwd && line.flagtryretr ? Listing::Kind::Link
+                        : line.flagtrycwd                   ? Listing::Kind::Folder
+                                                            : Listing::Kind::File;
+            item.hasSize = line.sizetype != 0;
+            item.size = line.sizetype != 0 && line.size > 0 ? line.size : 0;
+            item.date = dateOf(line);
+        }
+        if (!isAcceptableName(name, namelen)) {
+            result.droppedNames.append(QByteArray(name, namelen));
+            continue;
+        }
+        item.rawName = QByteArray(name, namelen);
         item.name = encoding.decode(item.rawName);
-        item.isDirectory = line.flagtrycwd != 0;
-        item.hasSize = line.sizetype != 0;
-        item.size = line.sizetype != 0 && line.size > 0 ? line.size : 0;
-        item.date = dateOf(line, localOffset);
+        item.isDirectory = item.kind == Listing::Kind::Folder;
         result.items.append(std::move(item));
     }
     buffer.remove(0, offset);

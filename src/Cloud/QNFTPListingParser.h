@@ -7,16 +7,24 @@
 #include <QStringList>
 #include <cstdint>
 
+#include "Cloud/QNFTPResourceListing.h"
+
 class QNStringEncoding;
 
-// Reads FTP and SFTP directory listings: one LIST line at a time in any of
-// four formats (EPLF, UNIX long listings with their NetWare and NetPresenz
-// variants, MultiNet/VMS, MS-DOS), and a whole listing buffer into named
-// entries decoded in the drive's character encoding.
+// Reads FTP and SFTP directory listings: a whole listing buffer into named
+// entries decoded in the drive's character encoding. Each line goes first to
+// the ls-style classifier (QNFTPResourceListing); what it cannot classify is
+// read here, one line at a time, in any of four formats (EPLF, UNIX long
+// listings with their NetWare and NetPresenz variants, MultiNet/VMS, MS-DOS
+// with 12- or 24-hour times and year-first dates).
+//
+// Number fields must be digits: a line with anything else there is not read
+// at all rather than read into a wrong name, size or date.
 //
 // Dates follow the servers' habits: a UNIX line shows a time of day instead
 // of a year for recent files, so the year is the one that puts the date at
-// most 350 days in the past; two-digit MS-DOS years below 50 are 20xx.
+// most 350 days in the past; two-digit MS-DOS years below 50 are 20xx. Wall
+// clock times are read as UTC.
 class QNFTPListingParser {
 public:
     // One parsed line. name and id point into the parsed line.
@@ -56,8 +64,11 @@ public:
 
     // One entry of a listing, decoded.
     struct Item {
+        using Kind = QNFTPResourceListing::Kind;
         QString name;
         QByteArray rawName;
+        Kind kind = Kind::File;
+        QByteArray linkTarget;  // a link's target as listed (may be empty)
         bool isDirectory = false;
         bool hasSize = false;
         qint64 size = 0;
@@ -69,6 +80,8 @@ public:
         // Lines whose name cannot be a document here (empty, ".", "..", or
         // holding "/" or NUL), as raw text for the log.
         QList<QByteArray> droppedNames;
+        // Lines that no format reads (not summaries or blank lines).
+        QList<QByteArray> unreadLines;
     };
 
     // Parses every line of the buffer and removes what it consumed. A last
@@ -78,9 +91,7 @@ public:
     static Result parseListing(QByteArray &buffer, bool atEnd, QNStringEncoding &encoding);
 
     // The date of a parsed line: exact times as they are, remote wall-clock
-    // times read in the local time zone (at its current offset from UTC, in
-    // seconds); invalid when none or out of range.
-    static QDateTime dateOf(const Line &entry, int64_t localOffset);
+    // times read as UTC; invalid when none or out of range.
     static QDateTime dateOf(const Line &entry);
 
     // Whether raw name bytes can name a document in a folder.

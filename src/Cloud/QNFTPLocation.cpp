@@ -34,21 +34,26 @@ QString controlBreaks(const QString &name)
 
 }  // namespace
 
-QNFTPLocation::QNFTPLocation(const QString &driveUrl)
+QNFTPLocation::QNFTPLocation(const QString &driveUrl, bool sftpDrive)
 {
-    const QString url = driveUrl.trimmed();
-    const qsizetype schemeEnd = url.indexOf(QLatin1String("://"));
+    QString url = driveUrl.trimmed();
+    qsizetype schemeEnd = url.indexOf(QLatin1String("://"));
     if (schemeEnd < 0) {
+        // Typed without a scheme: the drive's kind says which.
+        url.prepend(sftpDrive ? QLatin1String("sftp://") : QLatin1String("ftp://"));
+        schemeEnd = url.indexOf(QLatin1String("://"));
+    }
+    const QString scheme = url.left(schemeEnd).toLower();
+    m_sftp = scheme == QLatin1String("sftp");
+    if (!m_sftp && scheme != QLatin1String("ftp") && scheme != QLatin1String("ftps"))
+        m_schemeError = QStringLiteral("The drive's address \u201c%1\u201d must begin with ftp://, ftps:// or sftp://.")
+                            .arg(url.left(schemeEnd + 3));
+    const qsizetype pathStart = url.indexOf(QLatin1Char('/'), schemeEnd + 3);
+    if (pathStart < 0) {
         m_prefix = url.toUtf8();
     } else {
-        m_sftp = url.left(schemeEnd).compare(QLatin1String("sftp"), Qt::CaseInsensitive) == 0;
-        const qsizetype pathStart = url.indexOf(QLatin1Char('/'), schemeEnd + 3);
-        if (pathStart < 0) {
-            m_prefix = url.toUtf8();
-        } else {
-            m_prefix = url.left(pathStart).toUtf8();
-            m_path = url.mid(pathStart);
-        }
+        m_prefix = url.left(pathStart).toUtf8();
+        m_path = url.mid(pathStart);
     }
     while (m_path.endsWith(QLatin1Char('/')))
         m_path.chop(1);
@@ -147,6 +152,8 @@ QNFTPLocation::Result QNFTPLocation::encodedSegments(const QString &path, QNStri
 
 QNFTPLocation::Result QNFTPLocation::basePath(QNStringEncoding &encoding) const
 {
+    if (!m_schemeError.isNull())
+        return {{}, m_schemeError};
     // The drive URL's own path as typed: keep what is already escaped, escape
     // the rest in the drive's encoding.
     if (holdsControlBreaks(m_path))

@@ -18,7 +18,9 @@ class QNStringEncoding;
 // are "." and ".." components.
 class QNFTPLocation {
 public:
-    explicit QNFTPLocation(const QString &driveUrl);
+    // A URL typed without a scheme gets sftp:// on an SFTP drive, else
+    // ftp://; any scheme but ftp, ftps and sftp makes every URL an error.
+    explicit QNFTPLocation(const QString &driveUrl, bool sftpDrive = false);
 
     // Bytes, or an error text for the user.
     struct Result {
@@ -27,7 +29,7 @@ public:
         bool ok() const { return error.isNull(); }
     };
 
-    // SFTP when the URL's scheme is sftp (in any case).
+    // SFTP when the URL's scheme is sftp (in any case, or none on an SFTP drive).
     bool isSFTP() const { return m_sftp; }
 
     // The drive URL with a final "/".
@@ -60,5 +62,6 @@ private:
 
     QByteArray m_prefix;  // scheme://authority
     QString m_path;       // the drive URL's path as typed, without final "/"
+    QString m_schemeError;
     bool m_sftp = false;
 };

@@ -6,6 +6,11 @@ QString QNFTPTransferLog::mask(QString line) const
 {
     if (line.startsWith(QLatin1String("PASS "), Qt::CaseInsensitive))
         return QStringLiteral("PASS ****");
+    // Credentials in a header (Basic is the password in base64).
+    for (const QLatin1String header : {QLatin1String("Authorization:"), QLatin1String("Proxy-Authorization:")}) {
+        if (line.startsWith(header, Qt::CaseInsensitive))
+            return header + QStringLiteral(" ****");
+    }
     // Short passwords would mask ordinary words; the PASS line covers them.
     if (m_password.size() >= 3)
         line.replace(m_password, QStringLiteral("****"));

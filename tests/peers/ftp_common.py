@@ -67,10 +67,23 @@ def make_tree(root, uid, gid):
     _write(os.path.join(root, "dotted", ".config", "settings.ini"), b"[main]\nkey=value\n")
     _write(os.path.join(root, "dotted", ".config", ".deeper", ".secret"), b"deep and hidden\n")
     os.makedirs(os.path.join(root, "work"), exist_ok=True)
+    # Symbolic links to a file, to a folder (relative and absolute) and to
+    # nothing, as servers list them with an "l" line whatever they point at.
+    links = os.path.join(root, "links")
+    os.makedirs(os.path.join(links, "real folder"), exist_ok=True)
+    _write(os.path.join(links, "real.txt"), b"the file behind the link\n")
+    _write(os.path.join(links, "real folder", "inside.txt"), b"inside the linked folder\n")
+    os.symlink("real.txt", os.path.join(links, "file link.txt"))
+    os.symlink("real folder", os.path.join(links, "folder link"))
+    os.symlink(os.path.join(root, "docs"), os.path.join(links, "absolute folder link"))
+    broken = os.path.join(root, "broken")
+    os.makedirs(broken, exist_ok=True)
+    _write(os.path.join(broken, "whole.txt"), b"next to a dangling link\n")
+    os.symlink("missing.txt", os.path.join(broken, "dangling.txt"))
     for dirpath, dirnames, filenames in os.walk(root.encode()):
-        os.chown(dirpath, uid, gid)
-        for n in filenames:
-            os.chown(os.path.join(dirpath, n), uid, gid)
+        os.lchown(dirpath, uid, gid)
+        for n in filenames + [d for d in dirnames if os.path.islink(os.path.join(dirpath, d))]:
+            os.lchown(os.path.join(dirpath, n), uid, gid)
 
 
 def make_test_ca(workdir):

@@ -1,0 +1,134 @@
+// Listing lines as real servers send them, one table: the ls-style families
+// (English and localized month names, ISO and numeric dates, day before
+// month, missing columns, a leading blank) and the formats the line parser
+// keeps (EPLF, VMS, MS-DOS), each with the entry it must give, or none.
+#include "Cloud/QNFTPListingParser.h"
+#include "Cloud/QNStringEncoding.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Kind = QNFTPResourceListing::Kind;
+
+// 2026-12-06 12:00 UTC, a fixed "now" for the year rule.
+const int64_t kNow = QNFTPListingParser::daySeconds(2026, 11, 6) + 12 * 3600;
+
+enum Expect { File, Folder, Link, NoEntry, Unread };
+
+struct Row {
+    const char *line;
+    Expect expect;
+    const char *name = "";
+    qint64 size = 0;
+    const char *date = "";  // UTC, "yyyy-MM-ddTHH:mm:ss"; "" for none
+};
+
+const Row kRows[] = {
+    // English
+    {"-rw-r--r--   1 owner    staff        1200 Mar  3 14:05 notes.txt", File, "notes.txt", 1200, "2026-03-03T14:05:00"},
+    {"drwxr-xr-x   4 owner    staff         512 Nov 11  2009 photos", Folder, "photos", 512, "2009-11-11T00:00:00"},
+    {"lrwxrwxrwx   1 owner    staff           9 Jul  2 08:30 latest -> photos/new", Link, "latest", 9, "2026-07-02T08:30:00"},
+    {"-rw-r--r--    1 1000     1000            5 Jan 02  2020  two  spaces ", File, " two  spaces ", 5, "2020-01-02T00:00:00"},
+    {"-rw-r--r--   1 owner 77 Feb 28  2021 no group.bin", File, "no group.bin", 77, "2021-02-28T00:00:00"},
+    {"-rw-r--r-- 1 78 Feb 28 2021 no owner.bin", File, "no owner.bin", 78, "2021-02-28T00:00:00"},
+    {"-rw-r--r-- owner group 79 Feb 28 2021 no links.bin", File, "no links.bin", 79, "2021-02-28T00:00:00"},
+    {" -rw-r--r--   1 owner staff 10 Dec  1 09:00 leading blank.txt", File, "leading blank.txt", 10, "2026-12-01T09:00:00"},
+    {"drwxr-xr-x+  2 u g 4096 Oct 10  2024 acl", Folder, "acl", 4096, "2024-10-10T00:00:00"},
+    {"drwxrwxr-x               folder        2 May 10  1996 network", Folder, "network", 2, "1996-05-10T00:00:00"},
+    // Localized month names
+    {"-rw-r--r-- 1 u g 100 Mär  3 14:05 de.txt", File, "de.txt", 100, "2026-03-03T14:05:00"},
+    {"-rw-r--r-- 1 u g 101 Dez 24  2019 de2.txt", File, "de2.txt", 101, "2019-12-24T00:00:00"},
+    {"-rw-r--r-- 1 u g 102 févr. 14  2022 fr.txt", File, "fr.txt", 102, "2022-02-14T00:00:00"},
+    {"-rw-r--r-- 1 u g 103 juil.  4 10:30 fr2.txt", File, "fr2.txt", 103, "2026-07-04T10:30:00"},
+    {"-rw-r--r-- 1 u g 104 ene 15  2021 es.txt", File, "es.txt", 104, "2021-01-15T00:00:00"},
+    {"-rw-r--r-- 1 u g 105 dic  5 08:00 es2.txt", File, "es2.txt", 105, "2026-12-05T08:00:00"},
+    {"-rw-r--r-- 1 u g 106 gen 15  2021 it.txt", File, "it.txt", 106, "2021-01-15T00:00:00"},
+    {"drwxr-xr-x 2 u g 107 ott  5 08:00 it2", Folder, "it2", 107, "2026-10-05T08:00:00"},
+    {"-rw-r--r-- 1 u g 108 mrt  3  2020 nl.txt", File, "nl.txt", 108, "2020-03-03T00:00:00"},
+    {"-rw-r--r-- 1 u g 109 mei 15 12:00 nl2.txt", File, "nl2.txt", 109, "2026-05-15T12:00:00"},
+    {"-rw-r--r-- 1 u g 110 maj 15  2020 sv.txt", File, "sv.txt", 110, "2020-05-15T00:00:00"},
+    {"-rw-r--r-- 1 u g 111 мар  3 14:05 ru.txt", File, "ru.txt", 111, "2026-03-03T14:05:00"},
+    {"-rw-r--r-- 1 u g 112 мая  9  2020 ru2.txt", File, "ru2.txt", 112, "2020-05-09T00:00:00"},
+    {"-rw-r--r-- 1 u g 113  3月  3 14:05 ja.txt", File, "ja.txt", 113, "2026-03-03T14:05:00"},
+    {"-rw-r--r-- 1 u g 114 12月 24日  2019 ja2.txt", File, "ja2.txt", 114, "2019-12-24T00:00:00"},
+    {"drwxr-xr-x 2 u g 4096 11月 11  2009 zh目录", Folder, "zh目录", 4096, "2009-11-11T00:00:00"},
+    {"-rw-r--r-- 1 u g 115  3월  3 14:05 ko.txt", File, "ko.txt", 115, "2026-03-03T14:05:00"},
+    // ISO and numeric dates
+    {"-rw-r--r-- 1 u g 1200 2020-03-03 14:05 iso.txt", File, "iso.txt", 1200, "2020-03-03T14:05:00"},
+    {"-rw-r--r-- 1 u g 1201 2020-03-03 14:05:07.123456789 +0900 full iso.txt", File, "full iso.txt", 1201,
+     "2020-03-03T05:05:07"},
+    {"-rw-r--r-- 1 u g 1202 2020-03-03 date only.txt", File, "date only.txt", 1202, "2020-03-03T00:00:00"},
+    {"-rw-r--r-- 1 u g 1203 03/04/2020 us.txt", File, "us.txt", 1203, "2020-03-04T00:00:00"},
+    {"-rw-r--r-- 1 u g 1204 25/12/2020 14:05 eu.txt", File, "eu.txt", 1204, "2020-12-25T14:05:00"},
+    {"-rw-r--r-- 1 u g 1205 24.12.2020 dotted.txt", File, "dotted.txt", 1205, "2020-12-24T00:00:00"},
+    // Day before month
+    {"-rw-r--r-- 1 u g 100 29 Jul 02:27 dm.txt", File, "dm.txt", 100, "2026-07-29T02:27:00"},
+    {"-rw-r--r-- 1 u g 101 29. Jul 2020 dm2.txt", File, "dm2.txt", 101, "2020-07-29T00:00:00"},
+    {"-rw-r--r-- 1 u g 102 3 janv. 2021 dm3.txt", File, "dm3.txt", 102, "2021-01-03T00:00:00"},
+    // What the line parser keeps
+    {"d [R----F--] supervisor            512       Jan 16 18:53    login", Folder, "login", 512, "2026-01-16T18:53:00"},
+    {"+i1.2,m1000000000,/,\tarchive", Folder, "archive", 0, "2001-09-09T01:46:40"},
+    {"+r,s4096,\tdata.bin", File, "data.bin", 4096, ""},
+    {"DATA.DIR;1  2  14-FEB-2003 09:41 [OWNER] (RWE,RWE,RE,RE)", Folder, "DATA", 0, "2003-02-14T09:41:00"},
+    {"README.TXT;3   7  1-JAN-1999 23:59:10 [SYS] (RWED)", File, "README.TXT", 0, "1999-01-01T23:59:00"},
+    {"11-05-12  07:15AM       <DIR>          backup", Folder, "backup", 0, "2012-11-05T07:15:00"},
+    {"11-05-12  12:30AM                 2048 list.csv", File, "list.csv", 2048, "2012-11-05T00:30:00"},
+    {"01-31-99  01:05PM                 1 late.txt", File, "late.txt", 1, "1999-01-31T13:05:00"},
+    {"11-05-2012  19:15       <DIR>          evening", Folder, "evening", 0, "2012-11-05T19:15:00"},
+    {"2012-11-05  07:15 PM      1024 year first.txt", File, "year first.txt", 1024, "2012-11-05T19:15:00"},
+    // No entry
+    {"total 120", NoEntry},
+    {"insgesamt 12K", NoEntry},
+    {"итого 8", NoEntry},
+    {"   ", NoEntry},
+    // Unreadable: dropped, never read into a wrong entry
+    {"-rw-r--r-- 1 u g 12x4 Mar 3 14:05 bad size", Unread},
+    {"-rw-r--r-- 1 u g 12 Mar 3x 14:05 bad day", Unread},
+    {"-rw-r--r-- 1 u g 12 Mar 3 1a:05 bad time", Unread},
+    {"-rw-r--r-- 1 u g 12 Mar 3 14:05", Unread},
+    {"+s12a,\tbad eplf", Unread},
+    {"11-05-12  07:15AM  12k  bad dos", Unread},
+    {"11-05-12  27:15  12  bad hour", Unread},
+    {"DATA.DIR;1  2  1x-FEB-2003 09:41 [OWNER]", Unread},
+    {"Permission denied", Unread},
+};
+
+TEST(FTPListingTable, EachFamilyGivesItsEntryOrNone)
+{
+    for (const Row &row : kRows) {
+        SCOPED_TRACE(row.line);
+        QByteArray buffer = QByteArray(row.line) + "\r\n";
+        QNStringEncoding utf8(QNStringEncoding::UTF8);
+        const auto r = QNFTPListingParser::parseListing(buffer, true, utf8, kNow);
+        EXPECT_TRUE(r.droppedNames.isEmpty());
+        if (row.expect == NoEntry || row.expect == Unread) {
+            EXPECT_TRUE(r.items.isEmpty()) << r.items.value(0).name.toStdString();
+            EXPECT_EQ(r.unreadLines.size(), row.expect == Unread ? 1 : 0);
+            continue;
+        }
+        ASSERT_EQ(r.items.size(), 1);
+        const auto &item = r.items[0];
+        EXPECT_EQ(item.name.toStdString(), row.name);
+        const Kind kind = row.expect == Folder ? Kind::Folder : (row.expect == Link ? Kind::Link : Kind::File);
+        EXPECT_EQ(int(item.kind), int(kind));
+        EXPECT_EQ(item.isDirectory, row.expect == Folder);
+        EXPECT_EQ(item.size, row.size);
+        EXPECT_EQ(item.date.isValid() ? item.date.toUTC().toString(Qt::ISODate).chopped(1).toStdString() : "",
+                  std::string(row.date));
+    }
+}
+
+TEST(FTPListingTable, LinkTargetAndLocalMonthNamesInTheListingsEncoding)
+{
+    // "мар" in CP1251, as an older Russian server lists it.
+    QByteArray listing = "lrwxrwxrwx 1 u g 11 " + QByteArray::fromHex("ece0f0") + " 3 14:05 to folder -> real folder\n";
+    QNStringEncoding cp1251(QNStringEncoding::WindowsCP1251);
+    const auto r = QNFTPListingParser::parseListing(listing, true, cp1251, kNow);
+    ASSERT_EQ(r.items.size(), 1);
+    EXPECT_EQ(r.items[0].name, QStringLiteral("to folder"));
+    EXPECT_EQ(r.items[0].linkTarget, QByteArray("real folder"));
+    EXPECT_EQ(r.items[0].date.toSecsSinceEpoch(), QNFTPListingParser::daySeconds(2026, 2, 3) + 14 * 3600 + 5 * 60);
+}
+
+}  // namespace
