@@ -893,6 +893,9 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     const QByteArray tempPath = tmpl;
 
     Transfer t(this, config->password());
+    // Named in the log, so that an error names the file whatever the protocol.
+    const QByteArray what = "Downloading " + remotePath.toUtf8();
+    t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
     t.mode = Transfer::Mode::WriteFile;
     t.fd = fd;
     t.progress = downloadProgress();
@@ -1014,6 +1017,8 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     }
 
     Transfer t(this, config->password());
+    const QByteArray what = "Uploading " + QNFTPLocation::join(folderPath, fileName).toUtf8();
+    t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
     t.mode = Transfer::Mode::ReadFile;
     t.fd = fd;
     t.progress = uploadProgress();

@@ -61,7 +61,10 @@ def start(workdir):
     with open(config, "w") as f:
         f.write(CONFIG.format(port=port, host_key=host_key, workdir=workdir, user=ftp_common.TEST_USER, root=root))
     os.chmod(config, 0o600)
-    pid = peerlib.spawn(["/usr/sbin/sshd", "-D", "-e", "-f", config], workdir, "sshd.log")
+    # The server writes listing times in its own time zone: UTC, as FTP
+    # servers list, whatever zone the tests run in.
+    env = dict(os.environ, TZ="UTC")
+    pid = peerlib.spawn(["/usr/sbin/sshd", "-D", "-e", "-f", config], workdir, "sshd.log", env=env)
     peerlib.wait_for_port(port)
 
     return {

@@ -1,6 +1,6 @@
 // End to end: a copy task takes a folder tree from the local drive to each
 // kind of file-server drive and back, byte for byte, through the task engine
-// and the handler factory; dot files and dot folders included.
+// and the handler factory; dot files, dot folders and symbolic links included.
 #include "FTPPeerSupport.h"
 
 #include "Core/QNCloudInterfaceFactory.h"
@@ -33,7 +33,8 @@ QNDriveConfigPtr localDrive()
 QStringList treeOf(const QString &root)
 {
     QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
     while (it.hasNext()) {
         const QString path = it.next();
         QString rel = QDir(root).relativeFilePath(path);
@@ -131,23 +132,6 @@ protected:
     std::shared_ptr<QNTaskManager> manager;
 };
 
-TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveByteIdentical)
-{
-    const Kind kind = GetParam();
-    const QString source = temp->path() + QStringLiteral("/src/tree");
-    writeSampleTree(source);
-    auto drive = FTPPeer::drive(kind);
-    ASSERT_TRUE(drive->createCloudInterface());
-    const QString scratch = makeScratchFolder(kind);
-
-    const CopyRun up = copy(manager, localDrive(), drive, QNDocument::withPath(source, true),
-                            QNDocument::withPath(scratch, true));
-    ASSERT_TRUE(up.completed);
-    ASSERT_FALSE(up.error) << up.error->localizedDescription().toStdString();
-    EXPECT_FALSE(up.cancelled);
-    EXPECT_EQ(differences(source, root(kind) + scratch + QStringLiteral("tree")).toStdString(), std::string());
-}
-
 TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveAndBackByteIdentical)
 {
     const Kind kind = GetParam();
@@ -157,7 +141,9 @@ TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveAndBackByteIdentical)
     const QString scratch = makeScratchFolder(kind);
     const CopyRun up = copy(manager, localDrive(), drive, QNDocument::withPath(source, true),
                             QNDocument::withPath(scratch, true));
+    ASSERT_TRUE(up.completed);
     ASSERT_FALSE(up.error) << up.error->localizedDescription().toStdString();
+    EXPECT_EQ(differences(source, root(kind) + scratch + QStringLiteral("tree")).toStdString(), std::string());
 
     // Back, starting from the folder as the drive's listing gives it.
     const Answer listed = list(drive, scratch);
@@ -201,6 +187,41 @@ TEST_P(FTPCopyTask, DotFilesAndDotFoldersComeAlongFromTheDrive)
     EXPECT_EQ(differences(root(kind) + QStringLiteral("/dotted"), back + QStringLiteral("/dotted")).toStdString(),
               std::string());
     EXPECT_TRUE(QFileInfo::exists(back + QStringLiteral("/dotted/.config/.deeper/.secret")));
+}
+
+// Symbolic links copy as what they point at; a link to nothing fails the
+// task with its name, as any unreadable item does.
+TEST_P(FTPCopyTask, LinksCopyAsTheirTargetsAndADanglingOneFailsByName)
+{
+    const Kind kind = GetParam();
+    auto drive = FTPPeer::drive(kind);
+    const Answer top = list(drive, QStringLiteral("/"));
+    ASSERT_FALSE(top.error) << top.text().toStdString();
+    const QString back = temp->path() + QStringLiteral("/back");
+    QDir().mkpath(back);
+
+    const CopyRun links = copy(manager, drive, localDrive(), find(top.documents, QStringLiteral("links")),
+                               QNDocument::withPath(back, true));
+    ASSERT_TRUE(links.completed);
+    ASSERT_FALSE(links.error) << links.error->localizedDescription().toStdString();
+    const QString drv = root(kind) + QStringLiteral("/links/");
+    const QString got = back + QStringLiteral("/links/");
+    EXPECT_FALSE(QFileInfo(got + QStringLiteral("file link.txt")).isSymLink());
+    EXPECT_EQ(VNTest::readFile(got + QStringLiteral("file link.txt")), VNTest::readFile(drv + QStringLiteral("real.txt")));
+    EXPECT_EQ(VNTest::readFile(got + QStringLiteral("folder link/inside.txt")),
+              VNTest::readFile(drv + QStringLiteral("real folder/inside.txt")));
+    EXPECT_EQ(differences(root(kind) + QStringLiteral("/docs"), got + QStringLiteral("absolute folder link")).toStdString(),
+              std::string());
+
+    const CopyRun broken = copy(manager, drive, localDrive(), find(top.documents, QStringLiteral("broken")),
+                                QNDocument::withPath(back, true));
+    ASSERT_TRUE(broken.completed);
+    ASSERT_TRUE(broken.error);
+    EXPECT_TRUE(broken.error->localizedDescription().contains(QStringLiteral("dangling.txt")))
+        << broken.error->localizedDescription().toStdString();
+    // Nothing lost on the drive, nothing cut left here.
+    EXPECT_TRUE(QFileInfo::exists(root(kind) + QStringLiteral("/broken/whole.txt")));
+    EXPECT_FALSE(QFileInfo::exists(back + QStringLiteral("/broken/dangling.txt")));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllKinds, FTPCopyTask,

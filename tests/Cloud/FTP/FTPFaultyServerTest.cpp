@@ -218,7 +218,10 @@ TEST_F(FTPFaultyServer, MixedListingKeepsUsableEntriesAndTheLastLine)
     EXPECT_EQ(find(a.documents, QStringLiteral("eplf.txt"))->size(), 5);
     EXPECT_EQ(find(a.documents, QStringLiteral("eplf.txt"))->date().toSecsSinceEpoch(), 1000000000);
     EXPECT_EQ(find(a.documents, QStringLiteral("last-without-newline.txt"))->size(), 7);
-    EXPECT_TRUE(VNLog::captured().join(QLatin1Char('\n')).contains(QStringLiteral("../escape")));
+    const QString logged = VNLog::captured().join(QLatin1Char('\n'));
+    EXPECT_TRUE(logged.contains(QStringLiteral("../escape")));
+    EXPECT_TRUE(logged.contains(QStringLiteral("garbage line here")));  // unread lines are logged
+    EXPECT_FALSE(logged.contains(QStringLiteral("Fake-Secret-99")));
 }
 
 TEST_F(FTPFaultyServer, CancelDuringAListingThatNeverEnds)
@@ -270,6 +273,33 @@ TEST_F(FTPFaultyServer, APasswordTypedIntoTheDriveUrlStaysOutOfLogAndErrors)
     EXPECT_TRUE(logged.contains(QStringLiteral("download url: ftp://127.0.0.1:"))) << logged.toStdString();
     EXPECT_FALSE(logged.contains(QStringLiteral("Url-Secret-77")));
     EXPECT_FALSE(logged.contains(QStringLiteral("Fake-Secret-99")));
+}
+
+// An address typed without a scheme is the drive kind's; one with another
+// scheme is refused before anything is sent, so no HTTP request with the
+// credentials in a header ever leaves.
+TEST_F(FTPFaultyServer, DriveUrlWithoutOrWithAForeignScheme)
+{
+    FakeFTPServer server;
+    server.listing = "-rw-r--r--   1 u g 12 Jan  1  2020 visible.txt\r\n";
+    auto config = driveOn(server);
+    config->setUrl(server.url().mid(int(qstrlen("ftp://"))));
+    const Answer bare = list(config, QStringLiteral("/"));
+    ASSERT_FALSE(bare.error) << bare.text().toStdString();
+    EXPECT_EQ(namesOf(bare.documents), QStringList{QStringLiteral("visible.txt")});
+
+    const qsizetype sent = server.commands.size();
+    VNLog::clearCaptured();
+    for (const QString &scheme : {QStringLiteral("http://"), QStringLiteral("https://"), QStringLiteral("file://")}) {
+        config->setUrl(scheme + server.url().mid(int(qstrlen("ftp://"))));
+        const Answer a = list(config, QStringLiteral("/"));
+        ASSERT_TRUE(a.error) << scheme.toStdString();
+        EXPECT_TRUE(a.text().contains(QStringLiteral("must begin with ftp://, ftps:// or sftp://"))) << a.text().toStdString();
+        EXPECT_FALSE(a.text().contains(QStringLiteral("Authorization")));
+        EXPECT_FALSE(a.text().contains(QStringLiteral("Fake-Secret-99")));
+    }
+    EXPECT_EQ(server.commands.size(), sent);
+    EXPECT_FALSE(VNLog::captured().join(QLatin1Char('\n')).contains(QStringLiteral("Fake-Secret-99")));
 }
 
 // ---- listings with dot names ----
@@ -344,6 +374,22 @@ TEST_F(FTPFaultyServer, ErrorTextInPlaceOfTheHiddenListingFallsBackToPlainList)
     ASSERT_FALSE(a.error) << a.text().toStdString();
     EXPECT_EQ(namesOf(a.documents), (QStringList{QStringLiteral("visible.txt"), QStringLiteral("folder")}));
     EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 1);
+}
+
+// A listing that no format reads says nothing about "-a": the drive keeps
+// asking for dot names.
+TEST_F(FTPFaultyServer, AnUnreadableListingDoesNotSwitchTheDriveToPlainList)
+{
+    FakeFTPServer server;
+    server.hiddenListing = "@@ a format nobody knows @@\r\n";
+    server.listing = server.hiddenListing;
+    const Answer a = list(driveOn(server), QStringLiteral("/odd/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_TRUE(a.documents.isEmpty());
+    server.hiddenListing = "-rw-r--r--   1 u g 3 Jan  1  2020 .profile\r\n";
+    const Answer b = list(driveOn(server), QStringLiteral("/home/"));
+    EXPECT_EQ(namesOf(b.documents), QStringList{QStringLiteral(".profile")});
+    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST -a")), 2);
 }
 
 TEST_F(FTPFaultyServer, EmptyHiddenListingIsAnEmptyFolder)

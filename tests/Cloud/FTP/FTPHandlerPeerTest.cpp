@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <utility>
 
 using namespace FTPPeer;
 
@@ -131,6 +133,61 @@ TEST_P(FTPHandlerPeer, ListingAMissingFolderFails)
     ASSERT_TRUE(a.error);
     EXPECT_TRUE(a.onMainThread);
     EXPECT_TRUE(a.documents.isEmpty());
+}
+
+// Symbolic links are listed as what they point at, so a link to a file
+// opens and downloads as that file.
+TEST_P(FTPHandlerPeer, SymbolicLinksAreWhatTheyPointAt)
+{
+    auto config = drive(kind());
+    const Answer a = list(config, QStringLiteral("/links/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    auto fileLink = find(a.documents, QStringLiteral("file link.txt"));
+    ASSERT_TRUE(fileLink);
+    EXPECT_FALSE(fileLink->isDirectory());
+    EXPECT_EQ(fileLink->path(), QStringLiteral("/links/file link.txt"));
+    EXPECT_EQ(fileLink->size(), 25);  // the target's, not the link's
+    for (const QString name : {QStringLiteral("folder link"), QStringLiteral("absolute folder link")}) {
+        auto folderLink = find(a.documents, name);
+        ASSERT_TRUE(folderLink) << name.toStdString();
+        EXPECT_TRUE(folderLink->isDirectory());
+        EXPECT_EQ(folderLink->path(), QStringLiteral("/links/") + name + QLatin1Char('/'));
+    }
+    EXPECT_EQ(namesOf(list(config, QStringLiteral("/links/folder link/")).documents),
+              QStringList{QStringLiteral("inside.txt")});
+    const Answer got = download(config, fileLink->path(), local(QStringLiteral("via link.txt")));
+    ASSERT_FALSE(got.error) << got.text().toStdString();
+    EXPECT_EQ(VNTest::readFile(local(QStringLiteral("via link.txt"))), QByteArray("the file behind the link\n"));
+
+    const Answer broken = list(config, QStringLiteral("/broken/"));
+    ASSERT_FALSE(broken.error) << broken.text().toStdString();
+    auto dangling = find(broken.documents, QStringLiteral("dangling.txt"));
+    ASSERT_TRUE(dangling);
+    EXPECT_FALSE(dangling->isDirectory());
+    EXPECT_TRUE(download(config, dangling->path(), local(QStringLiteral("dangling.txt"))).error);
+}
+
+// Listing times are the files' own, whatever the client's time zone (this
+// suite runs again under TZ=Asia/Tokyo): recent ones to the minute, older
+// ones to the day.
+TEST_P(FTPHandlerPeer, ListedDatesAreTheFilesOwnTimesInAnyTimeZone)
+{
+    if (qgetenv("TZ") == "Asia/Tokyo")
+        EXPECT_EQ(QDateTime::currentDateTime().offsetFromUtc(), 9 * 3600);
+    const QString folder = makeScratchFolder(kind());
+    const qint64 recent = (QDateTime::currentSecsSinceEpoch() - 5 * 3600) / 60 * 60;
+    const qint64 old = QDateTime(QDate(2019, 5, 4), QTime(13, 0), Qt::UTC).toSecsSinceEpoch();
+    for (const auto &[name, when] : {std::pair{QStringLiteral("recent.txt"), recent}, std::pair{QStringLiteral("old.txt"), old}}) {
+        writeServerFile(kind(), folder + name, "dated\n");
+        const struct timeval times[2] = {{time_t(when), 0}, {time_t(when), 0}};
+        ASSERT_EQ(::utimes(QFile::encodeName(root(kind()) + folder + name).constData(), times), 0);
+    }
+    const Answer a = list(drive(kind()), folder);
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    ASSERT_TRUE(find(a.documents, QStringLiteral("recent.txt")));
+    ASSERT_TRUE(find(a.documents, QStringLiteral("old.txt")));
+    EXPECT_EQ(find(a.documents, QStringLiteral("recent.txt"))->date().toSecsSinceEpoch(), recent);
+    EXPECT_EQ(find(a.documents, QStringLiteral("old.txt"))->date(), QDateTime(QDate(2019, 5, 4), QTime(0, 0), Qt::UTC));
 }
 
 TEST_P(FTPHandlerPeer, DetectsAShiftJisListingAndDownloadsOneOfItsFiles)
@@ -316,19 +373,51 @@ TEST_P(FTPHandlerPeer, CancelBeforeTheTransferStartsIsHonoured)
     EXPECT_TRUE(localEntries().isEmpty());
 }
 
-TEST_P(FTPHandlerPeer, CancelMidUploadRemovesThePartialRemoteFile)
+// An upload onto an existing file that ends early, by a cancel or by the
+// server's process dying, leaves the old file whole under its name and no
+// temporary file behind; only a whole upload replaces it.
+TEST_P(FTPHandlerPeer, UploadOntoAnExistingFileReplacesItOnlyWhenWhole)
 {
     auto config = drive(kind());
     const QString folder = makeScratchFolder(kind());
+    const QString onDisk = root(kind()) + folder + QStringLiteral("partial.bin");
+    const QByteArray old = "the old file, which must survive\n";
     const QString source = local(QStringLiteral("partial.bin"));
-    ASSERT_TRUE(VNTest::writeFile(source, randomBytes(64 << 20, 7)));
-    const Answer a = upload(config, source, folder, [&](double f, QNFTPHandler &h) {
-        if (f > 0.05)
-            h.cancel();
-    });
-    EXPECT_TRUE(a.cancelled);
-    EXPECT_FALSE(a.error);
-    EXPECT_FALSE(QFileInfo::exists(root(kind()) + folder + QStringLiteral("partial.bin")));
+    ASSERT_TRUE(VNTest::writeFile(source, randomBytes(32 << 20, 7)));
+    auto serverEntries = [&] { return QDir(root(kind()) + folder).entryList(QDir::Files | QDir::Hidden); };
+    for (const bool kill : {false, true}) {
+        SCOPED_TRACE(kill ? "server killed" : "cancelled");
+        writeServerFile(kind(), folder + QStringLiteral("partial.bin"), old);
+        bool stopped = false;
+        const Answer a = upload(config, source, folder, [&](double f, QNFTPHandler &h) {
+            if (f < 0.05 || std::exchange(stopped, true))
+                return;
+            if (kill)
+                EXPECT_TRUE(killServerSessions(kind()));
+            else
+                h.cancel();
+        });
+        ASSERT_TRUE(stopped);
+        EXPECT_EQ(a.cancelled, !kill);
+        EXPECT_EQ(bool(a.error), kill) << a.text().toStdString();
+        EXPECT_EQ(VNTest::readFile(onDisk), old);
+        EXPECT_EQ(serverEntries(), QStringList{QStringLiteral("partial.bin")});
+    }
+    const Answer whole = upload(config, source, folder);
+    ASSERT_FALSE(whole.error) << whole.text().toStdString();
+    EXPECT_EQ(sha256OfFile(onDisk), sha256OfFile(source));
+    EXPECT_EQ(serverEntries(), QStringList{QStringLiteral("partial.bin")});
+}
+
+TEST_P(FTPHandlerPeer, DownloadedFilesFollowTheUsersUmask)
+{
+    const mode_t saved = ::umask(027);
+    const Answer a = download(drive(kind()), QStringLiteral("/hello.txt"), local(QStringLiteral("hello.txt")));
+    ::umask(saved);
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(local(QStringLiteral("hello.txt"))).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
 TEST_P(FTPHandlerPeer, UploadOfAMissingLocalFileFails)

@@ -1,5 +1,9 @@
 #include "FTPPeerSupport.h"
 
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QProcess>
+
 #include "Platform/VNDispatch.h"
 #include "support/TestSupport.h"
 
@@ -106,6 +110,15 @@ void writeServerFile(Kind kind, const QString &path, const QByteArray &data)
     const QString onDisk = root(kind) + path;
     VNTest::writeFile(onDisk, data);
     chownToTestAccount(kind, onDisk);
+}
+
+bool killServerSessions(Kind kind)
+{
+    QStringList args{QString::fromLocal8Bit(qgetenv("VARNELLO_TEST_PEERS")) + QStringLiteral("/kill_sessions.py"),
+                     QString::number(QCoreApplication::applicationPid())};
+    for (const QJsonValue &pid : state(kind).value(QStringLiteral("pids")).toArray())
+        args << QString::number(pid.toInteger());
+    return QProcess::execute(QStringLiteral("python3"), args) == 0;
 }
 
 QString Answer::text() const

@@ -29,6 +29,9 @@ QNDriveConfigPtr drive(Kind kind);
 QString makeScratchFolder(Kind kind);
 // Writes a file straight onto the server's disk, owned by the test account.
 void writeServerFile(Kind kind, const QString &path, const QByteArray &data);
+// Kills the server processes serving this test process's connections, as a
+// server dying mid-transfer; the listening server lives on. True when any died.
+bool killServerSessions(Kind kind);
 
 struct Answer {
     bool answered = false;

@@ -27,7 +27,11 @@ TEST(FTPTransferLog, MasksThePasswordEverywhere)
     add(log, QNFTPTransferLog::Kind::Sent, "PASS s3cret!\r\n");
     add(log, QNFTPTransferLog::Kind::Sent, "pass s3cret!\r\n");
     add(log, QNFTPTransferLog::Kind::Text, "odd server echoing s3cret! back\n");
+    // A header carries the password in base64, never plainly.
+    add(log, QNFTPTransferLog::Kind::Sent, "Authorization: Basic bWU6czNjcmV0IQ==\r\n");
+    add(log, QNFTPTransferLog::Kind::Sent, "proxy-authorization: Basic bWU6czNjcmV0IQ==\r\n");
     EXPECT_FALSE(log.text().contains(QStringLiteral("s3cret!")));
+    EXPECT_FALSE(log.text().contains(QStringLiteral("bWU6")));
     EXPECT_TRUE(log.text().contains(QStringLiteral("[PASS ****]")));
 }
 
