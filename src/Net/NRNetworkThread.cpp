@@ -36,17 +36,30 @@ void NRNetworkThread::post(std::function<void()> task) {
 void NRNetworkThread::addTransfer(CURL *easy, std::shared_ptr<NRHTTPRequest> request) {
     m_transfers[easy] = std::move(request);
     curl_multi_add_handle(m_multi, easy);
-    m_transferCount.store(static_cast<int>(m_transfers.size()));
+    m_transferCount.store(static_cast<int>(m_transfers.size() + m_otherTransfers.size()));
+}
+
+void NRNetworkThread::addTransfer(CURL *easy, TransferDone done) {
+    m_otherTransfers[easy] = std::move(done);
+    curl_multi_add_handle(m_multi, easy);
+    m_transferCount.store(static_cast<int>(m_transfers.size() + m_otherTransfers.size()));
 }
 
 void NRNetworkThread::removeTransfer(CURL *easy) {
+    if (auto other = m_otherTransfers.find(easy); other != m_otherTransfers.end()) {
+        curl_multi_remove_handle(m_multi, easy);
+        auto keep = std::move(other->second);
+        m_otherTransfers.erase(other);
+        m_transferCount.store(static_cast<int>(m_transfers.size() + m_otherTransfers.size()));
+        return;
+    }
     auto it = m_transfers.find(easy);
     if (it == m_transfers.end())
         return;
     curl_multi_remove_handle(m_multi, easy);
     auto keep = std::move(it->second);  // released after the map no longer holds it
     m_transfers.erase(it);
-    m_transferCount.store(static_cast<int>(m_transfers.size()));
+    m_transferCount.store(static_cast<int>(m_transfers.size() + m_otherTransfers.size()));
 }
 
 void NRNetworkThread::enqueue(std::shared_ptr<NRHTTPRequest> request) {
@@ -101,6 +114,11 @@ void NRNetworkThread::run() {
         while (CURLMsg *msg = curl_multi_info_read(m_multi, &left)) {
             if (msg->msg != CURLMSG_DONE)
                 continue;
+            if (auto other = m_otherTransfers.find(msg->easy_handle); other != m_otherTransfers.end()) {
+                auto done = other->second;  // may remove the transfer
+                done(msg->easy_handle, msg->data.result);
+                continue;
+            }
             auto it = m_transfers.find(msg->easy_handle);
             if (it == m_transfers.end())
                 continue;

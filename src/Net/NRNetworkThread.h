@@ -27,6 +27,11 @@ public:
 
     // Network thread only: the transfers in flight and the ticking requests.
     void addTransfer(CURL *easy, std::shared_ptr<NRHTTPRequest> request);
+    // A transfer of another client of the loop (the data-API fetchers): the
+    // callback runs here when libcurl is done with it; the client then
+    // removes it.
+    using TransferDone = std::function<void(CURL *easy, CURLcode result)>;
+    void addTransfer(CURL *easy, TransferDone done);
     void removeTransfer(CURL *easy);
     void addTicking(const std::shared_ptr<NRHTTPRequest> &request);
     void removeTicking(const NRHTTPRequest *request);
@@ -52,6 +57,7 @@ private:
     std::mutex m_tasksMutex;
     std::deque<std::function<void()>> m_tasks;
     std::map<CURL *, std::shared_ptr<NRHTTPRequest>> m_transfers;
+    std::map<CURL *, TransferDone> m_otherTransfers;
     std::map<const NRHTTPRequest *, std::weak_ptr<NRHTTPRequest>> m_ticking;
     std::atomic<int> m_transferCount{0};
     std::deque<std::shared_ptr<NRHTTPRequest>> m_waiting;

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "DA/HTTPFetcher/HFInputStream.h"
+#include "Platform/VNError.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+class HFHTTPFetcher;
+
+// The fetchers' debug log, off unless switched on (the application never
+// does). When on, every ended fetch and every redirect leaves a text entry
+// (kept in the fetcher's log() and written as fetch_N.txt), an entry in the
+// run's HTML page and, for XML and images, a copy of the body, in a run
+// folder under the logging directory. Secrets (authorization values,
+// cookies, passwords and tokens in bodies) are replaced by "_snip_"; files
+// are readable by the owner only. Nothing is created while logging is off.
+class HFHTTPFetcherLogging {
+public:
+    static void setLoggingEnabled(bool on);
+    static bool isLoggingEnabled();
+    static void setLoggingToFileEnabled(bool on);
+    static bool isLoggingToFileEnabled();
+    // Default: "HFHTTPDebugLogs" in the desktop folder.
+    static void setLoggingDirectory(const QString &path);
+    static QString loggingDirectory();
+    static void setLoggingProcessName(const QString &name);
+    static QString loggingProcessName();
+    static void setLoggingDateStamp(const QString &stamp);
+    static QString loggingDateStamp();
+    // Forgets the run folder and counter (a new run starts with the next entry).
+    static void resetRunForTesting();
+
+    // Hooks called by the fetcher.
+    static std::shared_ptr<HFInputStream> setupStreamLogging(std::shared_ptr<HFInputStream> stream,
+                                                             std::shared_ptr<QByteArray> *logged);
+    static void logFetchWithError(HFHTTPFetcher *fetcher, const VNErrorPtr &error);
+
+    // Redaction and formatting, shared with tests.
+    static QString redactedHeaderValue(const QString &name, const QString &value);
+    static QString redactedRequestBody(const QString &body);
+    static QString bodyText(const QByteArray &body, const QString &contentType);
+    static QString snipSubstringOfString(const QString &text, const QString &start, const QString &end);
+};

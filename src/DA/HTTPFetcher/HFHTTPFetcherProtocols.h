@@ -1,0 +1,57 @@
+#pragma once
+
+#include "DA/HTTPFetcher/HFURLRequest.h"
+#include "Platform/VNError.h"
+
+#include <QByteArray>
+#include <functional>
+#include <memory>
+
+class HFHTTPFetcher;
+class VNOperationQueue;
+
+// The receiver of a fetcher's callbacks. A fetcher calls the methods it was
+// given as "selectors" (pointers to these members; null = not wanted).
+class HFHTTPFetcherDelegate {
+public:
+    virtual ~HFHTTPFetcherDelegate() = default;
+    virtual void fetcherFinished(HFHTTPFetcher *fetcher, const QByteArray &data, const VNErrorPtr &error) {}
+    virtual void fetcherSentData(HFHTTPFetcher *fetcher, qint64 bytesSent, qint64 totalBytesSent,
+                                 qint64 totalBytesExpectedToSend) {}
+    virtual void fetcherReceivedData(HFHTTPFetcher *fetcher, const QByteArray &dataReceivedSoFar) {}
+    virtual bool fetcherWillRetry(HFHTTPFetcher *fetcher, bool suggestedWillRetry, const VNErrorPtr &error) {
+        return suggestedWillRetry;
+    }
+};
+
+using HFFinishedSelector = void (HFHTTPFetcherDelegate::*)(HFHTTPFetcher *, const QByteArray &, const VNErrorPtr &);
+using HFSentDataSelector = void (HFHTTPFetcherDelegate::*)(HFHTTPFetcher *, qint64, qint64, qint64);
+using HFReceivedDataSelector = void (HFHTTPFetcherDelegate::*)(HFHTTPFetcher *, const QByteArray &);
+using HFRetrySelector = bool (HFHTTPFetcherDelegate::*)(HFHTTPFetcher *, bool, const VNErrorPtr &);
+
+// What a fetcher asks of the service that made it.
+class HFHTTPFetcherServiceProtocol {
+public:
+    virtual ~HFHTTPFetcherServiceProtocol() = default;
+    virtual bool fetcherShouldBeginFetching(const std::shared_ptr<HFHTTPFetcher> &fetcher) = 0;
+    virtual void fetcherDidStop(const std::shared_ptr<HFHTTPFetcher> &fetcher) = 0;
+    virtual std::shared_ptr<HFHTTPFetcher> fetcherWithRequest(const HFURLRequest &request) = 0;
+    virtual bool isDelayingFetcher(const HFHTTPFetcher *fetcher) = 0;
+    virtual VNOperationQueue *delegateQueue() const = 0;
+    virtual void setDelegateQueue(VNOperationQueue *queue) = 0;
+};
+
+// An object that authorizes requests before they go out (none exists in the
+// application; the seam is kept for one).
+class HFFetcherAuthorizationProtocol {
+public:
+    using Completion = std::function<void(const VNErrorPtr &error)>;
+    virtual ~HFFetcherAuthorizationProtocol() = default;
+    virtual bool isAuthorizedRequest(const HFURLRequest &request) = 0;
+    // Authorizes the fetcher's request in place, then calls the completion.
+    virtual void authorizeRequest(HFURLRequest *request, Completion completion) = 0;
+    virtual bool isAuthorizingRequest(const HFURLRequest &request) = 0;
+    virtual void stopAuthorization() = 0;
+    // Whether a refresh after a 401 may help (once per fetch).
+    virtual bool primeForRefresh() { return false; }
+};

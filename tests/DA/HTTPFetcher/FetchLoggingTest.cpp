@@ -1,0 +1,81 @@
+// The fetch log: off by default and then creating nothing; when on, text
+// and HTML entries readable by the owner only, with secrets cut out.
+#include "FetchTestSupport.h"
+
+#include "DA/HTTPFetcher/HFHTTPFetcherLogging.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+using namespace FetchTest;
+
+TEST(FetchLogging, OffCreatesNothingOnRedactsAndGuards) {
+    auto dir = VNTest::makeTempDir();
+    const QString logs = dir->path() + QStringLiteral("/logs");
+    HFHTTPFetcherLogging::setLoggingDirectory(logs);
+    HFHTTPFetcherLogging::setLoggingProcessName(QStringLiteral("Varnello_Test"));
+    HFHTTPFetcherLogging::setLoggingDateStamp(QStringLiteral("1-01_12-00-00PM"));
+
+    auto quiet = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/echo")));
+    run(quiet);
+    EXPECT_FALSE(QFileInfo::exists(logs));
+    EXPECT_TRUE(quiet->log().isEmpty());
+
+    HFHTTPFetcherLogging::setLoggingEnabled(true);
+    HFHTTPFetcherLogging::resetRunForTesting();
+    auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/status?code=200&body=ok")));
+    fetcher->updateRequest([](HFURLRequest &r) {
+        r.setValue(QStringLiteral("Bearer tok-123"), QStringLiteral("Authorization"));
+        r.setValue(QStringLiteral("sid=cookie-456"), QStringLiteral("Cookie"));
+        r.setValue(QStringLiteral("application/x-www-form-urlencoded"), QStringLiteral("Content-Type"));
+    });
+    fetcher->setPostData("Email=a%40b&Passwd=pw-789&client_secret=cs-000&x=1");
+    run(fetcher);
+    HFHTTPFetcherLogging::setLoggingEnabled(false);
+
+    const QString text = fetcher->log();
+    EXPECT_TRUE(text.contains(QStringLiteral("Request: POST ")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Response: status 200")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Bearer _snip_")));
+    for (const char *secret : {"tok-123", "cookie-456", "pw-789", "cs-000"})
+        EXPECT_FALSE(text.contains(QLatin1String(secret))) << secret;
+
+    const QString run = logs + QStringLiteral("/Varnello_Test_log_1-01_12-00-00PM");
+    EXPECT_TRUE(QFileInfo::exists(run + QStringLiteral("/fetch_1.txt")));
+    EXPECT_TRUE(QFileInfo::exists(run + QStringLiteral("/aperçu_http_log.html")));
+    EXPECT_TRUE(QFileInfo(logs + QStringLiteral("/Varnello_Test_log_newest.html")).isSymLink());
+    QDirIterator files(run, QDir::Files);
+    while (files.hasNext()) {
+        const QFileInfo info(files.next());
+        EXPECT_EQ(info.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther), 0)
+            << info.fileName().toStdString();
+        const QByteArray content = VNTest::readFile(info.filePath());
+        for (const char *secret : {"tok-123", "cookie-456", "pw-789", "cs-000"})
+            EXPECT_FALSE(content.contains(secret)) << secret;
+    }
+    EXPECT_TRUE(VNTest::readFile(run + QStringLiteral("/fetch_1.txt")).endsWith(QByteArray(59, '-') + "\n"));
+}
+
+TEST(FetchLogging, BodyTexts) {
+    struct Case {
+        QByteArray body;
+        const char *type;
+        const char *contains;
+        const char *absent;
+    } cases[] = {
+        {R"({"access_token":"at-1","refresh_token":"rt-2","n":1})", "application/json", "_snip_", "at-1"},
+        {"\x89PNG....", "image/png", "<<8 bytes>>", "PNG"},
+        {"--B\r\nContent-Type: text/plain\r\n\r\nhello\r\n--B\r\nContent-Type: image/jpeg\r\n\r\nJPEGDATA\r\n--B--\r\n",
+         "multipart/related", "<<10 bytes>>", "JPEGDATA"},
+    };
+    for (const auto &c : cases) {
+        const QString text = HFHTTPFetcherLogging::bodyText(c.body, QString::fromLatin1(c.type));
+        EXPECT_TRUE(text.contains(QLatin1String(c.contains))) << c.type << ": " << text.toStdString();
+        EXPECT_FALSE(text.contains(QLatin1String(c.absent))) << c.type;
+    }
+    EXPECT_EQ(HFHTTPFetcherLogging::redactedHeaderValue(QStringLiteral("Authorization"), QStringLiteral("Basic dXNlcjpwYXNz")),
+              QStringLiteral("Basic _snip_"));
+    EXPECT_EQ(HFHTTPFetcherLogging::redactedHeaderValue(QStringLiteral("Authorization"), QStringLiteral("AuthSub token=\"abc\"")),
+              QStringLiteral("AuthSub token=_snip_"));
+}

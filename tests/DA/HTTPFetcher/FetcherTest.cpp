@@ -1,0 +1,228 @@
+// Single fetches against the fake: redirects, cookies across hosts, ETags,
+// retry, downloads into files, stopping, time-outs and refused headers.
+#include "FetchTestSupport.h"
+
+#include "DA/HTTPFetcher/HFErrors.h"
+#include "DA/HTTPFetcher/HFHTTPFetcherService.h"
+#include "DA/HTTPFetcher/HFRunLoop.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+using namespace FetchTest;
+
+TEST(Fetcher, BodiesMethodsAndStatuses) {
+    auto get = run(HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/bytes?n=300000"))));
+    EXPECT_EQ(get->calls, 1);
+    EXPECT_EQ(get->data.size(), 300000);
+    EXPECT_FALSE(get->error);
+
+    // A body on a GET (or a GET override) makes a POST.
+    auto post = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/echo")));
+    post->updateRequest([](HFURLRequest &r) { r.setValue(QStringLiteral("GET"), QStringLiteral("X-HTTP-Method-Override")); });
+    post->setPostData("hello");
+    auto echoed = json(run(post)->data);
+    EXPECT_EQ(echoed[QStringLiteral("method")].toString(), QStringLiteral("POST"));
+    EXPECT_EQ(echoed[QStringLiteral("body")].toString(), QStringLiteral("hello"));
+
+    // Statuses of 300 and more are errors carrying the body; header names
+    // come in the canonical case.
+    auto failing = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/status?code=404&body=gone")));
+    auto result = run(failing);
+    ASSERT_TRUE(result->error);
+    EXPECT_EQ(result->error->domain(), HFErrors::statusDomain());
+    EXPECT_EQ(result->error->code(), 404);
+    EXPECT_EQ(result->error->userInfo().value(QStringLiteral("data")).toByteArray(), QByteArray("gone"));
+    EXPECT_EQ(result->data, QByteArray("gone"));
+    EXPECT_TRUE(failing->responseHeaders().contains(QStringLiteral("Content-Type")));
+
+    // A connection that cannot be made fails with a URL-loading error.
+    auto refused = run(HFHTTPFetcher::fetcherWithURL(QUrl(QStringLiteral("http://127.0.0.1:1/"))));
+    ASSERT_TRUE(refused->error);
+    EXPECT_EQ(refused->error->domain(), HFErrors::urlDomain());
+}
+
+TEST(Fetcher, RedirectRules) {
+    // Same origin: the request's headers go along.
+    auto same = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/redirect?to=/echo")));
+    same->updateRequest([](HFURLRequest &r) { r.setValue(QStringLiteral("Bearer t0ken"), QStringLiteral("Authorization")); });
+    auto echoed = json(run(same)->data);
+    EXPECT_EQ(echoed[QStringLiteral("headers")].toObject()[QStringLiteral("Authorization")].toString(), QStringLiteral("Bearer t0ken"));
+
+    // Another origin: the authorization stays behind.
+    const QString elsewhere = fake(QStringLiteral("/echo"), QStringLiteral("localhost")).toString();
+    auto cross = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/redirect?to=") + QString::fromLatin1(QUrl::toPercentEncoding(elsewhere))));
+    cross->updateRequest([](HFURLRequest &r) { r.setValue(QStringLiteral("Bearer t0ken"), QStringLiteral("Authorization")); });
+    echoed = json(run(cross)->data);
+    EXPECT_EQ(echoed[QStringLiteral("method")].toString(), QStringLiteral("GET"));
+    EXPECT_FALSE(echoed[QStringLiteral("headers")].toObject().contains(QStringLiteral("Authorization")));
+    EXPECT_EQ(cross->mutableRequest().url().host(), QStringLiteral("localhost"));
+
+    // Only http and https targets.
+    auto ftp = run(HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/redirect?to=ftp://127.0.0.1/x"))));
+    ASSERT_TRUE(ftp->error);
+    EXPECT_EQ(ftp->error->code(), HFErrors::URLUnsupportedURL);
+
+    // A redirect loop ends.
+    auto loop = run(HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/redirect?to=self"))));
+    ASSERT_TRUE(loop->error);
+    EXPECT_EQ(loop->error->code(), HFErrors::URLHTTPTooManyRedirects);
+}
+
+TEST(Fetcher, CookiesStayWithTheirHost) {
+    auto service = HFHTTPFetcherService::make();
+    const QString t = tag();
+    // 127.0.0.1 sets a host cookie and a cookie for another domain (refused).
+    run(service->fetcherWithURL(fake(QStringLiteral("/setcookie?name=site&value=") + t)));
+    run(service->fetcherWithURL(fake(QStringLiteral("/setcookie?name=foreign&value=x&domain=example.com"))));
+    auto back = json(run(service->fetcherWithURL(fake(QStringLiteral("/echo"))))->data);
+    EXPECT_EQ(back[QStringLiteral("cookie")].toString(), QStringLiteral("site=") + t);
+    // The other host name gets none of them.
+    auto other = json(run(service->fetcherWithURL(fake(QStringLiteral("/echo"), QStringLiteral("localhost"))))->data);
+    EXPECT_EQ(other[QStringLiteral("cookie")].toString(), QString());
+    // A redirect to the other host drops the first host's cookies.
+    const QString target = fake(QStringLiteral("/echo"), QStringLiteral("localhost")).toString();
+    auto redirected = json(run(service->fetcherWithURL(
+        fake(QStringLiteral("/redirect?to=") + QString::fromLatin1(QUrl::toPercentEncoding(target)))))->data);
+    EXPECT_EQ(redirected[QStringLiteral("cookie")].toString(), QString());
+    // Method 3: neither sent nor stored.
+    auto none = service->fetcherWithURL(fake(QStringLiteral("/setcookie?name=nostore&value=1")));
+    none->setCookieStorageMethod(HFHTTPFetcher::NoCookieStorage);
+    EXPECT_EQ(json(run(none)->data)[QStringLiteral("cookie")].toString(), QString());
+    EXPECT_EQ(service->fetchHistory()->cookieStorage()->cookies().size(), 1);
+}
+
+TEST(Fetcher, ETagAnswersWithAndWithoutCachedBody) {
+    for (bool cacheBodies : {false, true}) {
+        auto service = HFHTTPFetcherService::make();
+        service->setShouldRememberETags(true);
+        service->setShouldCacheETaggedData(cacheBodies);
+        const QUrl url = fake(QStringLiteral("/etag?tag=") + tag());
+        auto first = run(service->fetcherWithURL(url));
+        EXPECT_FALSE(first->error);
+        auto second = service->fetcherWithURL(url);
+        auto result = run(second);
+        EXPECT_FALSE(second->mutableRequest().valueForHTTPHeaderField(QStringLiteral("If-None-Match")).isEmpty());
+        if (cacheBodies) {
+            EXPECT_FALSE(result->error);
+            EXPECT_EQ(result->data, first->data);
+        } else {
+            EXPECT_EQ(code(result->error), 304);
+        }
+    }
+}
+
+TEST(Fetcher, RetriesUnavailableWithBackOff) {
+    HFRunLoop::setTimerScaleForTesting(0.01);
+    QStringList notifications;
+    HFHTTPFetcher::setNotificationObserver([&](const QString &name, HFHTTPFetcher *) { notifications << name; });
+    auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/script?statuses=503,503,200&key=") + tag()));
+    fetcher->setRetryEnabled(true);
+    QList<double> waits;
+    fetcher->setRetryBlock([&](bool suggested, const VNErrorPtr &error) {
+        waits << fetcher->nextRetryInterval();
+        EXPECT_EQ(error->code(), 503);
+        return suggested;
+    });
+    auto result = run(fetcher);
+    HFHTTPFetcher::setNotificationObserver(nullptr);
+    HFRunLoop::setTimerScaleForTesting(1.0);
+    EXPECT_EQ(result->calls, 1);
+    EXPECT_FALSE(result->error);
+    EXPECT_EQ(result->data, QByteArray("call 3 status 200"));
+    EXPECT_EQ(fetcher->retryCount(), 2u);
+    ASSERT_EQ(waits.size(), 2);
+    EXPECT_GE(waits[0], 1.0);
+    EXPECT_LE(waits[0], 2.0);
+    EXPECT_DOUBLE_EQ(waits[1], waits[0] * 2);
+    EXPECT_EQ(notifications.count(QStringLiteral("kHFHTTPFetcherRetryDelayStartedNotification")), 2);
+    EXPECT_EQ(notifications.count(QStringLiteral("kHFHTTPFetcherStartedNotification")),
+              notifications.count(QStringLiteral("kHFHTTPFetcherStoppedNotification")));
+
+    // 500 is not worth a retry.
+    auto hard = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/script?statuses=500,200&key=") + tag()));
+    hard->setRetryEnabled(true);
+    EXPECT_EQ(code(run(hard)->error), 500);
+    EXPECT_EQ(hard->retryCount(), 0u);
+}
+
+TEST(Fetcher, DownloadReplacesFileOnlyOnSuccess) {
+    auto dir = VNTest::makeTempDir();
+    const QString path = dir->path() + QStringLiteral("/photo.jpg");
+    VNTest::writeFile(path, "old contents");
+
+    auto failing = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/status?code=500")));
+    failing->setDownloadPath(path);
+    auto failed = run(failing);
+    EXPECT_EQ(code(failed->error), 500);
+    EXPECT_EQ(VNTest::readFile(path), QByteArray("old contents"));
+    EXPECT_TRUE(failing->temporaryDownloadPath().isEmpty());
+
+    auto good = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/bytes?n=700000")));
+    good->setDownloadPath(path);
+    qint64 progress = 0;
+    good->setReceivedDataBlock([&](const QByteArray &soFar) {
+        EXPECT_TRUE(soFar.isEmpty());  // the body goes to the file, not to memory
+        progress = good->downloadedLength();
+    });
+    auto ok = run(good);
+    EXPECT_FALSE(ok->error);
+    EXPECT_TRUE(ok->data.isEmpty());
+    EXPECT_EQ(QFileInfo(path).size(), 700000);
+    EXPECT_EQ(progress, 700000);
+}
+
+TEST(Fetcher, NoCallbackAfterStop) {
+    const QString key = tag();
+    auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/hold?key=") + key));
+    int calls = 0;
+    fetcher->beginFetchWithCompletionHandler([&](const QByteArray &, const VNErrorPtr &) { ++calls; });
+    EXPECT_TRUE(fetcher->isFetching());
+    VNTest::spin(100);
+    fetcher->stopFetching();
+    EXPECT_FALSE(fetcher->isFetching());
+    run(HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/release?key=") + key)));
+    VNTest::spin(200);
+    EXPECT_EQ(calls, 0);
+
+    // Also when stopped from inside a progress callback.
+    auto trickle = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/trickle?n=50&delay=0.01")));
+    trickle->setReceivedDataBlock([&](const QByteArray &) { trickle->stopFetching(); });
+    trickle->beginFetchWithCompletionHandler([&](const QByteArray &, const VNErrorPtr &) { ++calls; });
+    VNTest::spin(400);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(Fetcher, IdleTimeOutAndRefusedHeaders) {
+    // No byte for the time-out: a timed-out error (not a limit on the whole
+    // fetch, which the trickle shows).
+    HFURLRequest stalled(fake(QStringLiteral("/stall")), 1.0);
+    auto result = run(HFHTTPFetcher::fetcherWithRequest(stalled), 15000);
+    EXPECT_EQ(code(result->error), HFErrors::URLTimedOut);
+    HFURLRequest slow(fake(QStringLiteral("/trickle?n=8&delay=0.3")), 1.0);
+    auto slowResult = run(HFHTTPFetcher::fetcherWithRequest(slow), 15000);
+    EXPECT_FALSE(slowResult->error);
+    EXPECT_EQ(slowResult->data.size(), 8);
+
+    // Header text that would split the request is refused.
+    HFURLRequest request(fake(QStringLiteral("/echo")));
+    EXPECT_FALSE(request.setValue(QStringLiteral("a\r\nX-Injected: 1"), QStringLiteral("X-Test")));
+    EXPECT_FALSE(request.setValue(QStringLiteral("a"), QStringLiteral("X-Te\nst")));
+    EXPECT_FALSE(request.setValue(QString(QStringLiteral("a")) + QChar(0), QStringLiteral("X-Test")));
+    EXPECT_TRUE(request.setValue(QStringLiteral("fine"), QStringLiteral("X-Test")));
+    auto echoed = json(run(HFHTTPFetcher::fetcherWithRequest(request))->data);
+    EXPECT_EQ(echoed[QStringLiteral("headers")].toObject()[QStringLiteral("X-Test")].toString(), QStringLiteral("fine"));
+    EXPECT_FALSE(echoed[QStringLiteral("headers")].toObject().contains(QStringLiteral("X-Injected")));
+}
+
+TEST(Fetcher, BeginningTwiceFailsAndCallbacksComeOnce) {
+    auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/bytes?n=10")));
+    int first = 0, second = 0;
+    EXPECT_TRUE(fetcher->beginFetchWithCompletionHandler([&](const QByteArray &, const VNErrorPtr &) { ++first; }));
+    VNErrorPtr error;
+    EXPECT_FALSE(fetcher->beginFetchWithCompletionHandler([&](const QByteArray &, const VNErrorPtr &e) { ++second; error = e; }));
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(code(error), -1);
+    VNTest::spin(300);
+    EXPECT_EQ(first, 0);  // its callbacks were replaced, then released
+}

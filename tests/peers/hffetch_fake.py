@@ -1,0 +1,312 @@
+"""A fake HTTP server for the data-API fetchers' tests (standard library only).
+
+Endpoints (query arguments in brackets):
+  /echo                      JSON of the request: method, path, headers, body
+  /status [code, body]       that status with that body
+  /bytes [n]                 n bytes of a fixed pattern
+  /redirect [to, code]       a redirect (302 by default) to `to` ("self": itself)
+  /setcookie [name, value, domain, path, secure]   a Set-Cookie, then echo
+  /etag [tag]                "ETag: tag", or 304 when If-None-Match equals it
+  /script [key, statuses]    the n-th call of `key` answers the n-th status
+  /trickle [n, delay]        n bytes, one every `delay` seconds
+  /stall                     headers, then silence until the client leaves
+  /hold [key] /release [key] /hold answers only after /release of its key
+  /log, /log/clear           the requests seen so far (method, path, headers)
+  resumable upload:
+  POST /upload/create [move, fail]   200 with "Location" of a new session
+  PUT  /upload/session/ID    "Content-Range: bytes a-b/L" stores a chunk and
+                             answers 308 "Range: bytes=0-e" (a new "Location"
+                             once when the session was made with move=1), or
+                             201 with JSON {size, sha1} after the last byte;
+                             "bytes */L" asks the state (308, or 201 when whole)
+  PUT  /upload/raw           reads the body, answers 201 JSON {size, sha1}
+"""
+import hashlib
+import json
+import sys
+import threading
+import time
+import uuid
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import parse_qs, urlparse
+
+LOCK = threading.Lock()
+LOG = []
+SCRIPTS = {}
+HOLDS = {}
+SESSIONS = {}
+
+
+def pattern(n):
+    block = bytes(i % 251 for i in range(251 * 64))
+    out = bytearray()
+    while len(out) < n:
+        out += block
+    return bytes(out[:n])
+
+
+class Session:
+    def __init__(self, move, fail):
+        self.received = 0
+        self.sha = hashlib.sha1()
+        self.move = move
+        self.fail = fail
+        self.chunks = 0
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def q(self, name, default=None):
+        v = self.query.get(name)
+        return v[0] if v else default
+
+    def reply(self, code, body=b"", headers=None):
+        self.send_response(code)
+        headers = headers or {}
+        for k, v in headers.items():
+            if isinstance(v, list):
+                for item in v:
+                    self.send_header(k, item)
+            else:
+                self.send_header(k, v)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if body and self.command != "HEAD":
+            self.wfile.write(body)
+
+    def json(self, code, obj, headers=None):
+        h = {"Content-Type": "application/json"}
+        h.update(headers or {})
+        self.reply(code, json.dumps(obj).encode(), h)
+
+    def read_body(self, sink=None):
+        length = int(self.headers.get("Content-Length") or 0)
+        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+            data = bytearray()
+            while True:
+                size = int(self.rfile.readline().strip() or b"0", 16)
+                if size == 0:
+                    self.rfile.readline()
+                    break
+                data += self.rfile.read(size)
+                self.rfile.readline()
+            if sink:
+                sink(bytes(data))
+            return bytes(data) if not sink else len(data)
+        if sink:
+            left = length
+            while left > 0:
+                piece = self.rfile.read(min(left, 1 << 20))
+                if not piece:
+                    raise ConnectionError("body cut short")
+                sink(piece)
+                left -= len(piece)
+            return length
+        return self.rfile.read(length) if length else b""
+
+    def handle_any(self):
+        url = urlparse(self.path)
+        self.query = parse_qs(url.query)
+        path = url.path
+        if path not in ("/log", "/log/clear"):
+            with LOCK:
+                LOG.append({"method": self.command, "path": self.path,
+                            "headers": {k: v for k, v in self.headers.items()}})
+        route = getattr(self, "r_" + path.strip("/").split("/")[0].replace("-", "_"), None)
+        if route is None:
+            self.read_body()
+            return self.reply(404, b"no such route")
+        route(path)
+
+    do_GET = do_POST = do_PUT = do_DELETE = do_HEAD = do_PATCH = handle_any
+
+    def r_echo(self, path):
+        body = self.read_body()
+        self.json(200, {"method": self.command, "path": self.path,
+                        "headers": {k: v for k, v in self.headers.items()},
+                        "cookie": self.headers.get("Cookie", ""),
+                        "length": len(body), "body": body.decode("latin-1")[:4096]})
+
+    def r_status(self, path):
+        self.read_body()
+        self.reply(int(self.q("code", "200")), self.q("body", "status body").encode(), {"Content-Type": "text/plain"})
+
+    def r_bytes(self, path):
+        self.read_body()
+        self.reply(200, pattern(int(self.q("n", "0"))), {"Content-Type": "application/octet-stream"})
+
+    def r_redirect(self, path):
+        self.read_body()
+        to = self.q("to", "/echo")
+        self.reply(int(self.q("code", "302")), b"moved", {"Location": self.path if to == "self" else to})
+
+    def r_setcookie(self, path):
+        self.read_body()
+        parts = ["%s=%s" % (self.q("name", "c"), self.q("value", "v"))]
+        if self.q("domain"):
+            parts.append("Domain=" + self.q("domain"))
+        parts.append("Path=" + self.q("path", "/"))
+        if self.q("secure"):
+            parts.append("Secure")
+        if self.q("expired"):
+            parts.append("Expires=Thu, 01 Jan 1970 00:00:00 GMT")
+        headers = {"Set-Cookie": "; ".join(parts)}
+        if self.q("then"):
+            headers["Location"] = self.q("then")
+            return self.reply(302, b"", headers)
+        self.json(200, {"cookie": self.headers.get("Cookie", "")}, headers)
+
+    def r_etag(self, path):
+        self.read_body()
+        tag = '"%s"' % self.q("tag", "v1")
+        if self.headers.get("If-None-Match") == tag:
+            return self.reply(304, b"", {"ETag": tag})
+        self.reply(200, ("etag body " + tag).encode(), {"ETag": tag, "Content-Type": "text/plain"})
+
+    def r_script(self, path):
+        self.read_body()
+        key = self.q("key", "k")
+        statuses = [int(s) for s in self.q("statuses", "200").split(",")]
+        with LOCK:
+            n = SCRIPTS.get(key, 0)
+            SCRIPTS[key] = n + 1
+        code = statuses[min(n, len(statuses) - 1)]
+        self.reply(code, ("call %d status %d" % (n + 1, code)).encode(), {"Content-Type": "text/plain"})
+
+    def r_trickle(self, path):
+        self.read_body()
+        n = int(self.q("n", "10"))
+        delay = float(self.q("delay", "0.1"))
+        self.send_response(200)
+        self.send_header("Content-Length", str(n))
+        self.end_headers()
+        try:
+            for _ in range(n):
+                self.wfile.write(b"x")
+                self.wfile.flush()
+                time.sleep(delay)
+        except OSError:
+            pass
+
+    def r_stall(self, path):
+        self.read_body()
+        self.send_response(200)
+        self.send_header("Content-Length", "1000")
+        self.end_headers()
+        self.wfile.flush()
+        try:
+            for _ in range(600):
+                time.sleep(0.1)
+                self.wfile.write(b"")
+        except OSError:
+            pass
+        self.close_connection = True
+
+    def r_hold(self, path):
+        self.read_body()
+        key = self.q("key", "k")
+        with LOCK:
+            event = HOLDS.setdefault(key, threading.Event())
+        event.wait(60)
+        self.reply(200, ("held " + key).encode(), {"Content-Type": "text/plain"})
+
+    def r_release(self, path):
+        self.read_body()
+        key = self.q("key", "k")
+        with LOCK:
+            HOLDS.setdefault(key, threading.Event()).set()
+        self.reply(200, b"released")
+
+    def r_log(self, path):
+        self.read_body()
+        with LOCK:
+            if path == "/log/clear":
+                LOG.clear()
+                SCRIPTS.clear()
+                HOLDS.clear()
+                return self.reply(200, b"cleared")
+            entries = list(LOG)
+        self.json(200, entries)
+
+    def r_upload(self, path):
+        parts = path.strip("/").split("/")
+        if parts[1:2] == ["create"]:
+            self.read_body()
+            sid = uuid.uuid4().hex
+            with LOCK:
+                SESSIONS[sid] = Session(self.q("move") == "1", self.q("fail"))
+            if self.q("nolocation"):
+                return self.json(200, {})
+            location = self.q("location") or "http://%s/upload/session/%s" % (self.headers.get("Host"), sid)
+            return self.json(200, {"session": sid}, {"Location": location})
+        if parts[1:2] == ["raw"]:
+            sha = hashlib.sha1()
+            size = self.read_body(sha.update)
+            return self.json(201, {"size": size, "sha1": sha.hexdigest()})
+        if parts[1:2] != ["session"] or len(parts) < 3:
+            self.read_body()
+            return self.reply(404, b"no session")
+        with LOCK:
+            session = SESSIONS.get(parts[2])
+        if session is None:
+            self.read_body()
+            return self.reply(404, b"no session")
+        rng = self.headers.get("Content-Range", "")
+        if not rng.startswith("bytes "):
+            self.read_body()
+            return self.reply(400, b"no range")
+        spec, total = rng[6:].split("/")
+        total = int(total)
+        if spec != "*":
+            start, end = [int(x) for x in spec.split("-")]
+            skip = max(0, session.received - start)
+            if start > session.received:
+                self.read_body()
+                return self.reply(400, b"gap")
+            state = {"skip": skip, "data": []}
+
+            def sink(piece):
+                if state["skip"] >= len(piece):
+                    state["skip"] -= len(piece)
+                    return
+                state["data"].append(piece[state["skip"]:])
+                state["skip"] = 0
+            try:
+                self.read_body(sink)
+            except ConnectionError:
+                return
+            for piece in state["data"]:
+                session.sha.update(piece)
+                session.received += len(piece)
+            session.chunks += 1
+            if session.fail and session.chunks == int(session.fail):
+                return self.reply(500, b"chunk failed")
+        else:
+            self.read_body()
+        if session.received >= total:
+            return self.json(201, {"size": session.received, "sha1": session.sha.hexdigest()})
+        headers = {}
+        if session.received > 0:
+            headers["Range"] = "bytes=0-%d" % (session.received - 1)
+        if session.move and session.chunks == 1 and spec != "*":
+            session.move = False
+            new_id = uuid.uuid4().hex
+            with LOCK:
+                SESSIONS[new_id] = session
+            headers["Location"] = "http://%s/upload/session/%s" % (self.headers.get("Host"), new_id)
+        self.reply(308, b"", headers)
+
+
+def main():
+    port = int(sys.argv[1])
+    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    server.daemon_threads = True
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
