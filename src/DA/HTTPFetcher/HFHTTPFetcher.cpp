@@ -762,8 +762,8 @@ std::shared_ptr<HFHTTPFetcherServiceProtocol> HFHTTPFetcher::service() const { L
 void HFHTTPFetcher::setService(const std::shared_ptr<HFHTTPFetcherServiceProtocol> &s) { LOCKED; m_service = s; }
 QString HFHTTPFetcher::serviceHost() const { LOCKED; return m_serviceHost; }
 void HFHTTPFetcher::setServiceHost(const QString &host) { LOCKED; m_serviceHost = host; }
-qint64 HFHTTPFetcher::servicePriority() const { LOCKED; return m_servicePriority; }
-void HFHTTPFetcher::setServicePriority(qint64 p) { LOCKED; m_servicePriority = p; }
+qint64 HFHTTPFetcher::servicePriority() const { return m_servicePriority.load(); }
+void HFHTTPFetcher::setServicePriority(qint64 p) { m_servicePriority.store(p); }
 HFRunLoop HFHTTPFetcher::thread() const { LOCKED; return m_thread; }
 void HFHTTPFetcher::setThread(const HFRunLoop &t) { LOCKED; m_thread = t; }
 HFSentDataSelector HFHTTPFetcher::sentDataSelector() const { LOCKED; return m_sentDataSel; }

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QVariantMap>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -223,7 +224,7 @@ private:
     bool m_isAuthorizing = false;
     std::weak_ptr<HFHTTPFetcherServiceProtocol> m_service;
     QString m_serviceHost;
-    qint64 m_servicePriority = 0;
+    std::atomic<qint64> m_servicePriority{0};  // read by the service under its own lock
     HFRunLoop m_thread;
     bool m_isRetryEnabled = false;
     HFRetrySelector m_retrySel = nullptr;

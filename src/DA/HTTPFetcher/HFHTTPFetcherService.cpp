@@ -14,19 +14,38 @@ HFHTTPFetcherService::~HFHTTPFetcherService() = default;
 
 std::shared_ptr<HFHTTPFetcher> HFHTTPFetcherService::fetcherWithRequest(const HFURLRequest &request, const FetcherMaker &maker) {
     auto fetcher = maker ? maker(request) : HFHTTPFetcher::fetcherWithRequest(request);
-    LOCKED;
+    // The settings are read under our lock and given outside it: a
+    // fetcher's lock always comes first.
+    VNOperationQueue *queue;
+    int cookieMethod;
+    std::optional<HFCredential> credential, proxyCredential;
+    bool background;
+    std::shared_ptr<HFFetcherAuthorizationProtocol> authorizer;
+    QString agent;
+    double timeout;
+    {
+        LOCKED;
+        queue = m_delegateQueue;
+        cookieMethod = m_cookieStorageMethod;
+        credential = m_credential;
+        proxyCredential = m_proxyCredential;
+        background = m_shouldFetchInBackground;
+        authorizer = m_authorizer;
+        agent = m_userAgent;
+        timeout = m_timeout;
+    }
     fetcher->setFetchHistory(m_fetchHistory);
-    fetcher->setDelegateQueue(m_delegateQueue);
-    fetcher->setCookieStorageMethod(m_cookieStorageMethod);
-    fetcher->setCredential(m_credential);
-    fetcher->setProxyCredential(m_proxyCredential);
-    fetcher->setShouldFetchInBackground(m_shouldFetchInBackground);
-    fetcher->setAuthorizer(m_authorizer);
+    fetcher->setDelegateQueue(queue);
+    fetcher->setCookieStorageMethod(cookieMethod);
+    fetcher->setCredential(credential);
+    fetcher->setProxyCredential(proxyCredential);
+    fetcher->setShouldFetchInBackground(background);
+    fetcher->setAuthorizer(authorizer);
     fetcher->setService(shared_from_this());
-    if (!m_userAgent.isEmpty() && request.valueForHTTPHeaderField(QStringLiteral("User-Agent")).isEmpty())
-        fetcher->updateRequest([&](HFURLRequest &r) { r.setValue(m_userAgent, QStringLiteral("User-Agent")); });
-    if (m_timeout > 0)
-        fetcher->updateRequest([&](HFURLRequest &r) { r.setTimeoutInterval(m_timeout); });
+    if (!agent.isEmpty() && request.valueForHTTPHeaderField(QStringLiteral("User-Agent")).isEmpty())
+        fetcher->updateRequest([&](HFURLRequest &r) { r.setValue(agent, QStringLiteral("User-Agent")); });
+    if (timeout > 0)
+        fetcher->updateRequest([&](HFURLRequest &r) { r.setTimeoutInterval(timeout); });
     return fetcher;
 }
 

@@ -102,7 +102,7 @@ QByteArray HFHTTPUploadFetcher::uploadSubdataWithOffset(quint64 offset, quint64 
 // Beginning
 
 bool HFHTTPUploadFetcher::beginFetchWithDelegate(std::shared_ptr<HFHTTPFetcherDelegate> delegate, HFFinishedSelector finishedSelector) {
-    bool restarted;
+    bool restarted, paused;
     {
         LOCKED;
         m_delegateFinishedSel = finishedSelector;
@@ -110,18 +110,18 @@ bool HFHTTPUploadFetcher::beginFetchWithDelegate(std::shared_ptr<HFHTTPFetcherDe
         m_initialBodyLength = quint64(postData().size());
         m_hasEnded = false;
         restarted = m_isRestartedUpload;
-        if (restarted) {
-            if (!m_isPaused) {
-                if (delegate) {
-                    setDelegate(delegate);
-                    setFinishedSelector(finishedSelector);
-                }
-                uploadNextChunkWithOffset(statusQueryOffset);
-            }
-            return true;
+        paused = m_isPaused;
+        if (restarted && !paused && delegate) {
+            setDelegate(delegate);
+            setFinishedSelector(finishedSelector);
         }
     }
-    return HFHTTPFetcher::beginFetchWithDelegate(std::move(delegate), nullptr);
+    if (!restarted)
+        return HFHTTPFetcher::beginFetchWithDelegate(std::move(delegate), nullptr);
+    // A restart asks the server where it stands (once resumed, if paused).
+    if (!paused)
+        uploadNextChunkWithOffset(statusQueryOffset);
+    return true;
 }
 
 bool HFHTTPUploadFetcher::beginFetchWithCompletionHandler(CompletionBlock handler) {
@@ -148,11 +148,15 @@ bool HFHTTPUploadFetcher::isAllowedLocation(const QUrl &url) {
     return url.isValid() && !url.host().isEmpty() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
 }
 
+// Lock rule: this fetcher's lock is never held while a chunk fetcher is
+// called (chunk fetchers call back into us holding theirs).
 void HFHTTPUploadFetcher::connectionDidFinishLoading(HFURLConnection *connection) {
     auto self = shared_from_this();
-    LOCKED;
-    if (!isOwnConnection(connection))
-        return;
+    {
+        LOCKED;
+        if (!isOwnConnection(connection))
+            return;
+    }
     HFHTTPFetcher::connectionDidFinishLoading(connection);
     if (isWaitingForRetry())
         return;  // the retried initial request ends the upload, or goes on
@@ -202,7 +206,6 @@ void HFHTTPUploadFetcher::uploadNextChunkWithOffset(quint64 offset) { uploadNext
 
 void HFHTTPUploadFetcher::uploadNextChunkWithOffset(quint64 offset, const QVariantMap &fetcherProperties) {
     auto self = std::static_pointer_cast<HFHTTPUploadFetcher>(shared_from_this());
-    LOCKED;
     const quint64 length = fullUploadLength();
     const quint64 chunk = m_chunkSize;
     QByteArray body;
@@ -249,7 +252,10 @@ void HFHTTPUploadFetcher::uploadNextChunkWithOffset(quint64 offset, const QVaria
         fetcher->setRetrySelector(&HFHTTPFetcherDelegate::fetcherWillRetry);
     setMutableRequest(request);
 
-    m_chunkFetcher = fetcher;
+    {
+        LOCKED;
+        m_chunkFetcher = fetcher;
+    }
     std::shared_ptr<HFHTTPFetcherDelegate> asDelegate = self;
     if (!fetcher->beginFetchWithDelegate(asDelegate, &HFHTTPFetcherDelegate::fetcherFinished)) {
         invokeFinalCallbacksWithData({}, HFErrors::fetcherError(-3), true);
@@ -259,8 +265,7 @@ void HFHTTPUploadFetcher::uploadNextChunkWithOffset(quint64 offset, const QVaria
 
 void HFHTTPUploadFetcher::fetcherFinished(HFHTTPFetcher *chunkFetcher, const QByteArray &data, const VNErrorPtr &error) {
     auto self = shared_from_this();
-    LOCKED;
-    if (!m_chunkFetcher || chunkFetcher != m_chunkFetcher.get())
+    if (chunkFetcher != this->chunkFetcher().get() || !chunkFetcher)
         return;
     m_statusCode = chunkFetcher->statusCode();
     m_responseHeaders = chunkFetcher->responseHeaders();
@@ -325,7 +330,6 @@ void HFHTTPUploadFetcher::handleResumeIncompleteStatusForChunkFetcher(HFHTTPFetc
 }
 
 bool HFHTTPUploadFetcher::fetcherWillRetry(HFHTTPFetcher *chunkFetcher, bool suggestedWillRetry, const VNErrorPtr &error) {
-    LOCKED;
     if (error && error->domain() == HFErrors::statusDomain() && error->code() == 308)
         return false;
     const bool decision = invokeRetryCallback(retrySelector(), delegate().get(), suggestedWillRetry, error);
@@ -387,8 +391,12 @@ void HFHTTPUploadFetcher::invokeFinalCallbacksWithData(const QByteArray &data, c
 }
 
 void HFHTTPUploadFetcher::destroyChunkFetcher() {
-    auto chunk = std::move(m_chunkFetcher);
-    m_chunkFetcher.reset();
+    std::shared_ptr<HFHTTPFetcher> chunk;
+    {
+        LOCKED;
+        chunk = std::move(m_chunkFetcher);
+        m_chunkFetcher.reset();
+    }
     if (chunk) {
         chunk->stopFetching();
         chunk->setProperties({});
@@ -396,23 +404,26 @@ void HFHTTPUploadFetcher::destroyChunkFetcher() {
 }
 
 void HFHTTPUploadFetcher::pauseFetching() {
-    LOCKED;
-    m_isPaused = true;
+    {
+        LOCKED;
+        m_isPaused = true;
+    }
     destroyChunkFetcher();
 }
 
 void HFHTTPUploadFetcher::resumeFetching() {
-    LOCKED;
-    if (!m_isPaused)
-        return;
-    m_isPaused = false;
+    {
+        LOCKED;
+        if (!m_isPaused)
+            return;
+        m_isPaused = false;
+    }
     uploadNextChunkWithOffset(statusQueryOffset);
 }
 
 bool HFHTTPUploadFetcher::isPaused() const { LOCKED; return m_isPaused; }
 
 void HFHTTPUploadFetcher::stopFetching() {
-    LOCKED;
     destroyChunkFetcher();
     HFHTTPFetcher::stopFetching();
 }
