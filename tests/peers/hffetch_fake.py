@@ -267,21 +267,25 @@ class Handler(BaseHTTPRequestHandler):
             if start > session.received:
                 self.read_body()
                 return self.reply(400, b"gap")
-            state = {"skip": skip, "data": []}
+            # Hashed as it arrives, on a copy kept only when the chunk is whole
+            # (a chunk cut short leaves the session as it was).
+            state = {"skip": skip, "sha": session.sha.copy(), "n": 0}
 
             def sink(piece):
                 if state["skip"] >= len(piece):
                     state["skip"] -= len(piece)
                     return
-                state["data"].append(piece[state["skip"]:])
-                state["skip"] = 0
+                if state["skip"]:
+                    piece = piece[state["skip"]:]
+                    state["skip"] = 0
+                state["sha"].update(piece)
+                state["n"] += len(piece)
             try:
                 self.read_body(sink)
             except ConnectionError:
                 return
-            for piece in state["data"]:
-                session.sha.update(piece)
-                session.received += len(piece)
+            session.sha = state["sha"]
+            session.received += state["n"]
             session.chunks += 1
             if session.fail and session.chunks == int(session.fail):
                 return self.reply(500, b"chunk failed")

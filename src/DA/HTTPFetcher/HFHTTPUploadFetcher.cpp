@@ -1,8 +1,11 @@
 #include "DA/HTTPFetcher/HFHTTPUploadFetcher.h"
 
 #include "DA/HTTPFetcher/HFErrors.h"
+#include "DA/HTTPFetcher/HFFileRangeInputStream.h"
 #include "DA/HTTPFetcher/HFHTTPFetcherService.h"
 #include "Platform/VNLog.h"
+
+#include <QFileInfo>
 
 #define LOCKED std::lock_guard<std::recursive_mutex> lock_(m_mutex)
 
@@ -207,36 +210,51 @@ void HFHTTPUploadFetcher::uploadNextChunkWithOffset(quint64 offset) { uploadNext
 void HFHTTPUploadFetcher::uploadNextChunkWithOffset(quint64 offset, const QVariantMap &fetcherProperties) {
     auto self = std::static_pointer_cast<HFHTTPUploadFetcher>(shared_from_this());
     const quint64 length = fullUploadLength();
-    const quint64 chunk = m_chunkSize;
+    const quint64 chunk = chunkSize();
     QByteArray body;
+    std::shared_ptr<HFInputStream> stream;
+    qint64 bodyLength = 0;
     QString range;
     if (offset != statusQueryOffset && offset >= length && length > 0)
         offset = statusQueryOffset;  // nothing left to send: ask where the server stands
     if (offset == statusQueryOffset) {
         range = QStringLiteral("bytes */%1").arg(length);
-        m_currentOffset = 0;
+        setCurrentOffset(0);
     } else {
         const quint64 rest = length - offset;
         const quint64 size = (chunk >= rest || rest - chunk < minimumTailLength) ? rest : chunk;
-        body = uploadSubdataWithOffset(offset, size);
-        if (body.isNull() && size > 0) {
+        const auto file = uploadFileHandle();
+        const QString path = file ? file->fileName() : QString();
+        bool readable;
+        if (!path.isEmpty()) {
+            // Streamed from the file on the network thread: no chunk in memory.
+            readable = QFileInfo(path).size() >= qint64(offset + size);
+            if (readable && size > 0)
+                stream = std::make_shared<HFFileRangeInputStream>(path, qint64(offset), qint64(size));
+        } else {
+            body = uploadSubdataWithOffset(offset, size);
+            readable = !body.isNull() || size == 0;
+        }
+        if (!readable) {
+            VNLog::log(QStringLiteral("HFHTTPUploadFetcher uploadFileHandle exception: the media ended before %1 bytes").arg(offset + size));
             invokeFinalCallbacksWithData({}, HFErrors::fetcherError(kUploadReadError, QStringLiteral("the upload media could not be read")),
                                          false);
             return;
         }
+        bodyLength = qint64(size);
         range = size ? QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + size - 1).arg(length)
                      : QStringLiteral("bytes */%1").arg(length);
-        m_currentOffset = offset;
+        setCurrentOffset(offset);
     }
 
-    HFURLRequest request(m_locationURL, mutableRequest().timeoutInterval());
+    HFURLRequest request(locationURL(), mutableRequest().timeoutInterval());
     request.setHTTPMethod(QStringLiteral("PUT"));
     const QString agent = mutableRequest().valueForHTTPHeaderField(QStringLiteral("User-Agent"));
     if (!agent.isEmpty())
         request.setValue(agent, QStringLiteral("User-Agent"));
     request.setValue(range, QStringLiteral("Content-Range"));
-    request.setValue(QString::number(body.size()), QStringLiteral("Content-Length"));
-    request.setValue(m_uploadMIMEType, QStringLiteral("Content-Type"));
+    request.setValue(QString::number(bodyLength), QStringLiteral("Content-Length"));
+    request.setValue(uploadMIMEType(), QStringLiteral("Content-Type"));
 
     auto fetcher = HFHTTPFetcher::fetcherWithRequest(request);
     fetcher->setDelegateQueue(delegateQueue());
@@ -244,6 +262,7 @@ void HFHTTPUploadFetcher::uploadNextChunkWithOffset(quint64 offset, const QVaria
         fetcher->setComment(QStringLiteral("%1 (%2)").arg(comment(), range));
     fetcher->setProperties(fetcherProperties);
     fetcher->setPostData(body);
+    fetcher->setPostStream(stream);
     fetcher->setRetryEnabled(isRetryEnabled());
     fetcher->setMaxRetryInterval(maxRetryInterval());
     fetcher->setSentDataSelector(sentDataSelector());
@@ -273,7 +292,9 @@ void HFHTTPUploadFetcher::fetcherFinished(HFHTTPFetcher *chunkFetcher, const QBy
         handleResumeIncompleteStatusForChunkFetcher(chunkFetcher);
         return;
     }
-    if (error) {
+    if (error && error->domain() == HFErrors::urlDomain() && error->code() == HFErrors::URLCannotReadBody) {
+        invokeFinalCallbacksWithData({}, HFErrors::fetcherError(kUploadReadError, QStringLiteral("the upload media could not be read")), false);
+    } else if (error) {
         invokeFinalCallbacksWithData(data, std::make_shared<VNError>(HFErrors::statusDomain(), error->code(), error->userInfo()), false);
     } else {
         setDownloadedData(data);
@@ -310,7 +331,7 @@ void HFHTTPUploadFetcher::handleResumeIncompleteStatusForChunkFetcher(HFHTTPFetc
         destroyChunkFetcher();
         return;
     }
-    m_currentOffset = newOffset;
+    setCurrentOffset(newOffset);
     if (m_needsManualProgress)
         reportProgressManually();
     const QString location = headers.value(QStringLiteral("Location"));
@@ -336,12 +357,14 @@ bool HFHTTPUploadFetcher::fetcherWillRetry(HFHTTPFetcher *chunkFetcher, bool sug
     if (decision) {
         const quint64 length = fullUploadLength();
         chunkFetcher->setPostData({});
+        chunkFetcher->setPostStream(nullptr);
         chunkFetcher->updateRequest([&](HFURLRequest &r) {
             r.setValue(QStringLiteral("bytes */%1").arg(length), QStringLiteral("Content-Range"));
             r.setValue(QStringLiteral("0"), QStringLiteral("Content-Length"));
             r.setHTTPBody({});
+            r.setHTTPBodyStream(nullptr);
         });
-        m_currentOffset = 0;
+        setCurrentOffset(0);
     }
     return decision;
 }
@@ -450,6 +473,7 @@ QString HFHTTPUploadFetcher::uploadMIMEType() const { LOCKED; return m_uploadMIM
 quint64 HFHTTPUploadFetcher::chunkSize() const { LOCKED; return m_chunkSize; }
 void HFHTTPUploadFetcher::setChunkSize(quint64 size) { LOCKED; m_chunkSize = size; }
 quint64 HFHTTPUploadFetcher::currentOffset() const { LOCKED; return m_currentOffset; }
+void HFHTTPUploadFetcher::setCurrentOffset(quint64 offset) { LOCKED; m_currentOffset = offset; }
 std::shared_ptr<HFHTTPFetcher> HFHTTPUploadFetcher::chunkFetcher() const { LOCKED; return m_chunkFetcher; }
 
 std::shared_ptr<HFHTTPFetcher> HFHTTPUploadFetcher::activeFetcher() {

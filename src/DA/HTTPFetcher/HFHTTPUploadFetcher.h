@@ -14,7 +14,8 @@ class HFHTTPFetcherService;
 // "Range" the server holds (and maybe a new address) until the last one
 // gets the final response, which is the data of the whole fetch. Uploads
 // can be paused, resumed, and restarted from a known address. Chunk
-// requests carry no authorization; only one chunk is in memory at a time.
+// requests carry no authorization; media in a named file are streamed from
+// it, media in memory are sent one chunk copy at a time.
 class HFHTTPUploadFetcher : public HFHTTPFetcher, public HFHTTPFetcherDelegate {
 public:
     using LocationChangeBlock = std::function<void(const QUrl &location)>;
@@ -62,6 +63,7 @@ public:
     quint64 chunkSize() const;
     void setChunkSize(quint64 size);
     quint64 currentOffset() const;
+    void setCurrentOffset(quint64 offset);
     std::shared_ptr<HFHTTPFetcher> chunkFetcher() const;
     // The chunk fetcher while one exists, else this fetcher.
     std::shared_ptr<HFHTTPFetcher> activeFetcher();

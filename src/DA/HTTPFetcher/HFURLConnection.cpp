@@ -114,7 +114,7 @@ bool HFURLConnection::configure(CURL *easy) {
     set(CURLOPT_WRITEFUNCTION, &HFURLConnection::writeCallback);
     set(CURLOPT_WRITEDATA, static_cast<void *>(this));
     set(CURLOPT_BUFFERSIZE, 262144L);
-    set(CURLOPT_UPLOAD_BUFFERSIZE, 2097152L);
+    set(CURLOPT_UPLOAD_BUFFERSIZE, 262144L);
     set(CURLOPT_XFERINFOFUNCTION, &HFURLConnection::progressCallback);
     set(CURLOPT_XFERINFODATA, static_cast<void *>(this));
     set(CURLOPT_NOPROGRESS, 0L);

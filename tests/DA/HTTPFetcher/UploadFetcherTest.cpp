@@ -3,6 +3,7 @@
 #include "FetchTestSupport.h"
 
 #include "DA/HTTPFetcher/HFHTTPFetcherService.h"
+#include "DA/HTTPFetcher/HFFileRangeInputStream.h"
 #include "DA/HTTPFetcher/HFHTTPUploadFetcher.h"
 
 #include <QCryptographicHash>
@@ -207,4 +208,16 @@ TEST(UploadFetcher, FailuresEndTheUploadOnce) {
     ASSERT_TRUE(cut.wait());
     EXPECT_EQ(code(cut.result->error), -5);
     EXPECT_TRUE(json(cut.result->data).isEmpty());
+}
+
+TEST(UploadFetcher, FileStretchEndingEarlyIsAnError) {
+    auto dir = VNTest::makeTempDir();
+    const QString path = dir->path() + QStringLiteral("/short.bin");
+    VNTest::writeFile(path, "0123456789");
+    HFFileRangeInputStream stream(path, 4, 20);
+    stream.open();
+    char buffer[64];
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), 6);
+    EXPECT_EQ(stream.read(buffer, sizeof buffer), -1);
+    EXPECT_EQ(stream.streamStatus(), HFInputStream::Error);
 }
