@@ -28,10 +28,10 @@ public:
     QString XMLString() const override;
     QString description() const override { return XMLString(); }
     bool setStringValue(const QString &) override { return false; }
-    // Namespace nodes answer no queries: an empty list, the error untouched.
-    XTNodeList nodesForXPath(const QString &, VNErrorPtr * = nullptr) const override { return {}; }
+    // Namespace nodes answer no queries: the null list, the error untouched.
+    XTNodeList nodesForXPath(const QString &, VNErrorPtr * = nullptr) const override { return XTNodeList::null(); }
     XTNodeList nodesForXPath(const QString &, const XTNamespaceMappings &, VNErrorPtr * = nullptr) const override {
-        return {};
+        return XTNodeList::null();
     }
 
     XTElementPtr parentElement() const { return m_parent; }

@@ -392,7 +392,7 @@ XTNodeList XTNode::nodesForXPath(const QString &xpath, const XTNamespaceMappings
     auto fail = [&] {
         if (error)
             *error = std::make_shared<VNError>(QStringLiteral("TODO_DOMAIN"), -1);
-        return XTNodeList();
+        return XTNodeList::null();
     };
 
     static thread_local CompiledXPathCache compiledCache;

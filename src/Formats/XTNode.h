@@ -17,7 +17,25 @@ using XTNodePtr = std::shared_ptr<XTNode>;
 using XTElementPtr = std::shared_ptr<XTElement>;
 using XTDocumentPtr = std::shared_ptr<XTDocument>;
 using XTNamespaceNodePtr = std::shared_ptr<XTNamespaceNode>;
-using XTNodeList = QList<XTNodePtr>;
+// Nodes found by a query, in document order. A query that cannot be
+// evaluated (a malformed expression, an unknown prefix) gives the null list,
+// which is empty too; "nothing matches" is an empty list that is not null.
+class XTNodeList : public QList<XTNodePtr> {
+public:
+    using QList<XTNodePtr>::QList;
+    XTNodeList() = default;
+    XTNodeList(const QList<XTNodePtr> &other) : QList<XTNodePtr>(other) {}
+    XTNodeList(QList<XTNodePtr> &&other) : QList<XTNodePtr>(std::move(other)) {}
+    static XTNodeList null() {
+        XTNodeList list;
+        list.m_null = true;
+        return list;
+    }
+    bool isNull() const { return m_null; }
+
+private:
+    bool m_null = false;
+};
 // Prefix -> namespace URI, registered for one XPath query.
 using XTNamespaceMappings = QMap<QString, QString>;
 

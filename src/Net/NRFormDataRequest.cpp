@@ -131,6 +131,8 @@ void NRFormDataRequest::buildPostBody() {
         buildURLEncodedPostBody();
     else
         buildMultipartFormDataPostBody();
+    if (error())
+        return;
     NRHTTPRequest::buildPostBody();
 }
 
@@ -167,9 +169,14 @@ void NRFormDataRequest::buildMultipartFormDataPostBody() {
         appendPostString(QStringLiteral("Content-Disposition: form-data; name=\"%1\"; filename=\"%2\"\r\n")
                              .arg(part.key, part.fileName));
         appendPostString(QStringLiteral("Content-Type: %1\r\n\r\n").arg(part.contentType));
-        if (!part.filePath.isNull())
-            appendPostDataFromFile(part.filePath);
-        else
+        if (!part.filePath.isNull()) {
+            // A part whose file went away or cannot be read fails the
+            // request before anything is sent, never an empty or short part.
+            if (VNErrorPtr error = appendFileToPostBody(part.filePath)) {
+                failWithError(error);
+                return;
+            }
+        } else
             appendPostData(part.data);
         if (i + 1 < m_fileData.size())
             appendPostString(separator);

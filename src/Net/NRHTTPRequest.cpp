@@ -3,6 +3,7 @@
 
 #include "Formats/NRDataDecompressor.h"
 #include "Net/NRCookieStore.h"
+#include "Net/NRNetworkThread.h"
 #include "Net/NRSessionCredentialStore.h"
 #include "Platform/VNTempDirectory.h"
 
@@ -24,6 +25,7 @@ using namespace NRHTTPRequestInternal;
 namespace {
 
 std::atomic<double> g_defaultTimeOutSeconds{30.0};
+std::atomic<quint64> g_lastRequestID{0};
 
 }  // namespace
 
@@ -32,6 +34,11 @@ namespace NRHTTPRequestInternal {
 ClassState &classState() {
     static ClassState *state = new ClassState();
     return *state;
+}
+
+CredentialTurn &credentialTurn() {
+    static CredentialTurn *turn = new CredentialTurn();
+    return *turn;
 }
 
 bool isAllowedScheme(const QUrl &url) {
@@ -90,7 +97,8 @@ QString newTemporaryPath() {
 
 }  // namespace NRHTTPRequestInternal
 
-NRHTTPRequest::NRHTTPRequest(const QUrl &url) : m_url(url), m_timeOutSeconds(g_defaultTimeOutSeconds.load()) {
+NRHTTPRequest::NRHTTPRequest(const QUrl &url)
+    : m_url(url), m_timeOutSeconds(g_defaultTimeOutSeconds.load()), m_requestID(++g_lastRequestID) {
     static const int registered = qRegisterMetaType<NRHTTPRequest *>("NRHTTPRequest*");
     Q_UNUSED(registered);
 }
@@ -104,6 +112,11 @@ NRHTTPRequest::~NRHTTPRequest() {
         QFile::remove(m_postBodyFilePath);
     if (!m_compressedPostBodyFilePath.isEmpty())
         QFile::remove(m_compressedPostBodyFilePath);
+    // Released by its owner while it waited (for credentials, for its turn
+    // to look for them, for a redirect decision): what it held goes back.
+    if (m_holdsPlace)
+        NRNetworkThread::shared().post([] { NRNetworkThread::shared().releasePlace(); });
+    releaseCredentialTurn();
 }
 
 std::shared_ptr<NRHTTPRequest> NRHTTPRequest::requestWithURL(const QUrl &url) {

@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <QVariantMap>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -217,6 +218,8 @@ public:
     bool inProgress() const;
     // New connections the last attempt opened (0: it reused a kept-alive one).
     int newConnectionCount() const;
+    // Process-unique number of this request, from 1.
+    quint64 requestID() const { return m_requestID; }
 
     // --- Class-wide -----------------------------------------------------
     static QString errorDomain();  // "NRHTTPRequestErrorDomain"
@@ -255,7 +258,11 @@ protected:
     // Fails the request (network thread, or before it starts).
     void failWithError(const VNErrorPtr &error);
     static VNErrorPtr makeError(int code, const QString &description, const QString &underlying = QString());
+    static VNErrorPtr exceptionError(const std::exception &exception);
     void setupPostBody();
+    // Appends the whole file to the body; an error when it cannot be read
+    // to its end (missing, a folder, a read error part-way).
+    VNErrorPtr appendFileToPostBody(const QString &path);
     bool haveBuiltPostBody() const { return m_haveBuiltPostBody; }
     std::shared_ptr<NRHTTPRequest> sharedSelf();
     // Copies the settings a new request of the same kind needs (no blocks).
@@ -276,7 +283,8 @@ private:
     void cancelOnRequestThread();
     void cancelLoad();
     void closeDownloadStreams();
-    void deleteTemporaryDownloadFiles();
+    VNErrorPtr deleteTemporaryDownloadFiles();
+    VNErrorPtr deleteTemporaryBodyFiles();
     void markAsFinished();
     QByteArray requestTarget() const;
 
@@ -294,11 +302,17 @@ private:
     void followRedirect();
     void performRedirect();
     void updatePartialDownloadSize();
+    bool isErrorReply() const { return m_responseStatusCode >= 400; }
     bool moveFileIntoPlace(const QString &from, const QString &to, VNErrorPtr *error);
+    // Deletes a file (a missing one is no error); a failure is kept in
+    // *error unless it already holds one.
     bool removeFile(const QString &path, VNErrorPtr *error);
 
     // Authentication.
     void attemptToApplyCredentialsAndResume();
+    bool takeCredentialTurn();
+    void releaseCredentialTurn();
+    static void passCredentialTurn();
     bool applyCredentials(const NRHTTPAuthenticationPtr &authentication, const NRCredentialsPtr &credentials,
                           bool fromSession = false);
     NRCredentialsPtr findCredentials() const;
@@ -454,7 +468,11 @@ private:
     QString m_sentScheme;  // scheme they were sent with
     bool m_sentFromSession = false;  // they came from the session store, not the request
     int m_authenticationRetryCount = 0;
-    bool m_waitingForCredentials = false;
+    bool m_waitingForCredentials = false;    // the delegate was asked for credentials
+    bool m_waitingForCredentialTurn = false;  // another request is looking for credentials
+    bool m_waitingForRedirect = false;       // the delegate was asked to confirm a redirect
+    bool isWaiting() const { return m_waitingForCredentials || m_waitingForCredentialTurn || m_waitingForRedirect; }
+    const quint64 m_requestID;
 };
 
 Q_DECLARE_METATYPE(NRHTTPRequest *)

@@ -146,6 +146,8 @@ void NRHTTPRequest::attemptToApplyCredentialsAndResume() {
         failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
         return;
     }
+    if (!takeCredentialTurn())
+        return;  // comes back here when it is this request's turn
     if (m_requestCredentials) {
         const bool sameSpace = m_sentScheme.compare(authentication->scheme(), Qt::CaseInsensitive) == 0 &&
                                (m_sentRealm.isNull() || m_authenticationRealm.isNull() ||
@@ -242,4 +244,52 @@ void NRHTTPRequest::cancelAuthentication() {
             return;
         self->failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
     });
+}
+
+bool NRHTTPRequest::takeCredentialTurn() {
+    CredentialTurn &turn = credentialTurn();
+    std::lock_guard lock(turn.mutex);
+    if (turn.holder == 0 || turn.holder == m_requestID) {
+        turn.holder = m_requestID;
+        return true;
+    }
+    m_waitingForCredentialTurn = true;
+    m_lastActivity.invalidate();  // waiting for the turn never times out
+    turn.waiting.push_back(sharedSelf());
+    return false;
+}
+
+// Given back when the request starts again, fails, or is released.
+void NRHTTPRequest::releaseCredentialTurn() {
+    CredentialTurn &turn = credentialTurn();
+    {
+        std::lock_guard lock(turn.mutex);
+        if (turn.holder != m_requestID)
+            return;
+        turn.holder = 0;
+    }
+    NRNetworkThread::shared().post([] { passCredentialTurn(); });
+}
+
+// Network thread: the next waiting request that is still waiting takes its
+// turn and looks again.
+void NRHTTPRequest::passCredentialTurn() {
+    CredentialTurn &turn = credentialTurn();
+    for (;;) {
+        std::shared_ptr<NRHTTPRequest> next;
+        {
+            std::lock_guard lock(turn.mutex);
+            if (turn.holder != 0 || turn.waiting.empty())
+                return;
+            next = turn.waiting.front().lock();
+            turn.waiting.pop_front();
+        }
+        if (!next)
+            continue;
+        std::lock_guard<std::recursive_mutex> locker(next->m_mutex);
+        if (!next->m_waitingForCredentialTurn || next->m_error || next->m_cancelled)
+            continue;
+        next->m_waitingForCredentialTurn = false;
+        next->attemptToApplyCredentialsAndResume();
+    }
 }

@@ -8,7 +8,11 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <deque>
+#include <memory>
 #include <mutex>
+
+class NRHTTPRequest;
 
 #define LOCKED std::lock_guard<std::recursive_mutex> locker(m_mutex)
 
@@ -29,6 +33,17 @@ struct ClassState {
 };
 
 ClassState &classState();
+
+// Only one request at a time looks for or asks for credentials: the others
+// wait for their turn, and then usually find what the first one was given
+// in the session store.
+struct CredentialTurn {
+    std::mutex mutex;
+    quint64 holder = 0;  // request id; 0: nobody
+    std::deque<std::weak_ptr<NRHTTPRequest>> waiting;
+};
+
+CredentialTurn &credentialTurn();
 
 bool isAllowedScheme(const QUrl &url);
 bool sameOrigin(const QUrl &a, const QUrl &b);

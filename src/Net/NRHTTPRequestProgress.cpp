@@ -27,32 +27,38 @@ void NRHTTPRequest::clearDelegatesAndCancel() {
 
 void NRHTTPRequest::cancelOnRequestThread() {
     LOCKED;
-    if (m_cancelled || m_complete)
+    // A request waiting for credentials, for its turn to look for them or for
+    // a redirect decision has read its reply (complete) but has not ended.
+    if (m_cancelled || (m_complete && !isWaiting()))
         return;
-    failWithError(makeError(RequestCancelledErrorType, QStringLiteral("The request was cancelled")));
-    m_complete = true;
-    cancelLoad();
-    m_cancelled = true;
+    // Marked before the failure is queued: its callback sees isCancelled().
     markCancelled();
+    failWithError(makeError(RequestCancelledErrorType, QStringLiteral("The request was cancelled")));
+    m_cancelled = true;
 }
 
 void NRHTTPRequest::cancelLoad() {
     destroyTransfer();
     m_bodyFile.reset();
     closeDownloadStreams();
-    deleteTemporaryDownloadFiles();
+    // The request has failed already; a file left behind is only logged.
+    if (VNErrorPtr error = deleteTemporaryDownloadFiles())
+        VNLog::log(QStringLiteral("NRHTTPRequest: %1").arg(error->localizedDescription()));
 }
 
 void NRHTTPRequest::failWithError(const VNErrorPtr &error) {
     LOCKED;
     m_complete = true;
-    m_waitingForCredentials = false;
-    destroyTransfer();
+    m_waitingForCredentials = m_waitingForCredentialTurn = m_waitingForRedirect = false;
+    const bool first = !m_cancelled && !m_error;  // a second failure is ignored
+    if (first) {
+        m_error = error;
+        m_failed.store(true);
+    }
     cancelLoad();
-    if (m_cancelled || m_error)
-        return;  // a second failure is ignored
-    m_error = error;
-    m_failed.store(true);
+    releaseCredentialTurn();
+    if (!first)
+        return;
     VNLog::log(QStringLiteral("NRHTTPRequest failed: %1 (%2)").arg(error->localizedDescription(), description()));
     onMain([](NRHTTPRequest &r) { r.reportFailure(); });
     if (m_inProgress)
@@ -62,11 +68,8 @@ void NRHTTPRequest::failWithError(const VNErrorPtr &error) {
 void NRHTTPRequest::markAsFinished() {
     // Finished for good (no retry, no credentials to wait for): a body file
     // the request made itself goes.
-    if (m_didCreateTemporaryPostDataFile && !m_postBodyFilePath.isEmpty()) {
-        QFile::remove(m_postBodyFilePath);
-        if (!m_compressedPostBodyFilePath.isEmpty())
-            QFile::remove(m_compressedPostBodyFilePath);
-    }
+    if (VNErrorPtr error = deleteTemporaryBodyFiles())
+        VNLog::log(QStringLiteral("NRHTTPRequest: %1").arg(error->localizedDescription()));
     m_requestAuthentication.reset();
     NRNetworkThread::shared().removeTicking(this);
     const bool wasInProgress = m_inProgress;

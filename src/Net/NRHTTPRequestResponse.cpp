@@ -27,16 +27,29 @@ void NRHTTPRequest::closeDownloadStreams() {
 }
 
 // A download that did not end well leaves no temporary file behind (unless
-// it is to be resumed) and never touches the destination.
-void NRHTTPRequest::deleteTemporaryDownloadFiles() {
+// it is to be resumed) and never touches the destination. Gives the first
+// file that could not be deleted.
+VNErrorPtr NRHTTPRequest::deleteTemporaryDownloadFiles() {
+    VNErrorPtr error;
     if (!m_allowResumeForFileDownloads && !m_temporaryFileDownloadPath.isEmpty()) {
-        QFile::remove(m_temporaryFileDownloadPath);
+        removeFile(m_temporaryFileDownloadPath, &error);
         m_temporaryFileDownloadPath.clear();
     }
     if (!m_temporaryUncompressedDataDownloadPath.isEmpty()) {
-        QFile::remove(m_temporaryUncompressedDataDownloadPath);
+        removeFile(m_temporaryUncompressedDataDownloadPath, &error);
         m_temporaryUncompressedDataDownloadPath.clear();
     }
+    return error;
+}
+
+// The body file the request made itself, and its compressed twin.
+VNErrorPtr NRHTTPRequest::deleteTemporaryBodyFiles() {
+    VNErrorPtr error;
+    if (!m_didCreateTemporaryPostDataFile || m_postBodyFilePath.isEmpty())
+        return error;
+    removeFile(m_postBodyFilePath, &error);
+    removeFile(m_compressedPostBodyFilePath, &error);
+    return error;
 }
 
 size_t NRHTTPRequest::headerCallback(char *data, size_t size, size_t count, void *self) {
@@ -201,8 +214,10 @@ bool NRHTTPRequest::willRedirect() {
         m_postBody = QByteArray();
         m_hasPostBody = false;
         m_compressedPostBody = QByteArray();
-        if (m_didCreateTemporaryPostDataFile && !m_postBodyFilePath.isEmpty())
-            QFile::remove(m_postBodyFilePath);
+        if (VNErrorPtr error = deleteTemporaryBodyFiles()) {
+            failWithError(error);
+            return false;
+        }
         m_postBodyFilePath.clear();
         m_shouldStreamPostDataFromDisk = false;
         m_postLength = 0;
@@ -265,7 +280,9 @@ size_t NRHTTPRequest::handleBytesAvailable(const char *data, size_t length) {
     // A redirect's own body is never the reply.
     if (m_needsRedirect)
         return length;
-    if (m_authenticationNeeded || m_dropBody416) {
+    // A challenge, a refused resume or an error page never goes into a
+    // download file: it stays readable as the response data.
+    if (m_authenticationNeeded || m_dropBody416 || (!m_downloadDestinationPath.isEmpty() && isErrorReply())) {
         m_rawResponseData.append(data, qsizetype(length));
         return length;
     }
@@ -367,7 +384,8 @@ bool NRHTTPRequest::removeFile(const QString &path, VNErrorPtr *error) {
     QFile file(path);
     if (file.remove())
         return true;
-    *error = makeError(FileManagementError, QStringLiteral("Failed to delete file at path '%1'").arg(path), file.errorString());
+    if (!*error)
+        *error = makeError(FileManagementError, QStringLiteral("Failed to delete file at path '%1'").arg(path), file.errorString());
     return false;
 }
 
@@ -384,7 +402,7 @@ bool NRHTTPRequest::moveFileIntoPlace(const QString &from, const QString &to, VN
         if (!ec2)
             std::filesystem::rename(beside.toStdString(), to.toStdString(), ec2);
         if (!ec2) {
-            QFile::remove(from);
+            removeFile(from, error);
             return true;
         }
         QFile::remove(beside);
@@ -418,10 +436,10 @@ void NRHTTPRequest::handleStreamComplete() {
     m_dataDecompressor.reset();
 
     const bool replyIsTheAnswer = !m_needsRedirect && m_authenticationNeeded == 0;
-    // Whether this reply becomes the destination file (a HEAD reply or a
-    // body handed to a data callback does not).
+    // Whether this reply becomes the destination file (a HEAD reply, an
+    // error reply or a body handed to a data callback does not).
     const bool replyMakesFile = replyIsTheAnswer && !m_downloadDestinationPath.isEmpty() && !m_deliverData &&
-                                !m_dropBody416 && m_requestMethod != QLatin1String("HEAD");
+                                !m_dropBody416 && !isErrorReply() && m_requestMethod != QLatin1String("HEAD");
     if (!m_fileDownloadOutputStream && !m_temporaryFileDownloadPath.isEmpty() &&
         !QFileInfo::exists(m_temporaryFileDownloadPath)) {
         // A temporary path was given but no byte of the body came: an empty
@@ -444,13 +462,13 @@ void NRHTTPRequest::handleStreamComplete() {
                 const QString inflatedPath = newTemporaryPath();
                 if (NRDataDecompressor::uncompressDataFromFile(m_temporaryFileDownloadPath, inflatedPath, &fileError))
                     moveFileIntoPlace(inflatedPath, m_downloadDestinationPath, &fileError);
-                QFile::remove(inflatedPath);
-                QFile::remove(m_temporaryFileDownloadPath);
+                removeFile(inflatedPath, &fileError);
+                removeFile(m_temporaryFileDownloadPath, &fileError);
                 m_temporaryFileDownloadPath.clear();
             } else if (compressed && !m_temporaryUncompressedDataDownloadPath.isEmpty()) {
                 moveFileIntoPlace(m_temporaryUncompressedDataDownloadPath, m_downloadDestinationPath, &fileError);
                 m_temporaryUncompressedDataDownloadPath.clear();
-                QFile::remove(m_temporaryFileDownloadPath);
+                removeFile(m_temporaryFileDownloadPath, &fileError);
                 m_temporaryFileDownloadPath.clear();
             } else if (!m_temporaryFileDownloadPath.isEmpty()) {
                 if (moveFileIntoPlace(m_temporaryFileDownloadPath, m_downloadDestinationPath, &fileError))
@@ -474,14 +492,11 @@ void NRHTTPRequest::handleStreamComplete() {
         attemptToApplyCredentialsAndResume();
         return;
     }
+    if (!fileError)
+        fileError = deleteTemporaryBodyFiles();
     if (fileError) {
         failWithError(fileError);
         return;
-    }
-    if (m_didCreateTemporaryPostDataFile && !m_postBodyFilePath.isEmpty()) {
-        QFile::remove(m_postBodyFilePath);
-        if (!m_compressedPostBodyFilePath.isEmpty())
-            QFile::remove(m_compressedPostBodyFilePath);
     }
     onMain([](NRHTTPRequest &r) { r.reportFinished(); });
     markAsFinished();
@@ -492,6 +507,7 @@ void NRHTTPRequest::followRedirect() {
         const QUrl target = m_redirectURL;
         m_redirectURL = QUrl();
         m_lastActivity.invalidate();
+        m_waitingForRedirect = true;
         onMain([target](NRHTTPRequest &r) {
             if (r.m_failed.load())
                 return;
@@ -510,6 +526,7 @@ void NRHTTPRequest::redirectToURL(const QUrl &url) {
         std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
         if (self->m_error || self->m_cancelled)
             return;
+        self->m_waitingForRedirect = false;
         self->m_redirectURL = url;
         self->performRedirect();
     });

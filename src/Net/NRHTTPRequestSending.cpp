@@ -14,6 +14,9 @@
 
 #include <curl/curl.h>
 #include <cstdio>
+#include <cstdlib>
+#include <cxxabi.h>
+#include <typeinfo>
 
 using namespace NRHTTPRequestInternal;
 
@@ -47,14 +50,28 @@ void NRHTTPRequest::appendPostData(const QByteArray &data) {
 
 void NRHTTPRequest::appendPostDataFromFile(const QString &path) {
     LOCKED;
+    if (VNErrorPtr error = appendFileToPostBody(path))
+        VNLog::log(QStringLiteral("NRHTTPRequest: %1").arg(error->localizedDescription()));
+}
+
+VNErrorPtr NRHTTPRequest::appendFileToPostBody(const QString &path) {
+    LOCKED;
     setupPostBody();
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir())
+        return makeError(InternalErrorWhileBuildingRequestType, QStringLiteral("No file exists at %1").arg(path));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return;
+        return makeError(InternalErrorWhileBuildingRequestType,
+                         QStringLiteral("Failed to read file at path '%1'").arg(path), file.errorString());
     for (;;) {
         const QByteArray piece = file.read(262144);
-        if (piece.isEmpty())
-            break;
+        if (piece.isEmpty()) {
+            if (file.error() != QFileDevice::NoError)
+                return makeError(InternalErrorWhileBuildingRequestType,
+                                 QStringLiteral("Failed to read file at path '%1'").arg(path), file.errorString());
+            return nullptr;
+        }
         appendPostData(piece);
     }
 }
@@ -97,7 +114,7 @@ void NRHTTPRequest::main() {
     try {
         runMain();
     } catch (const std::exception &e) {
-        failWithError(makeError(UnhandledExceptionError, QString::fromUtf8(typeid(e).name()), QString::fromUtf8(e.what())));
+        failWithError(exceptionError(e));
     }
 }
 
@@ -115,14 +132,18 @@ void NRHTTPRequest::runMain() {
     buildPostBody();
     if (m_error)
         return;
+    const bool headersBuiltBefore = m_haveBuiltRequestHeaders;
     buildRequestHeaders();
     if (m_error)
         return;
     // The cookie and authorization headers we made belong to the URL of the
-    // previous attempt; make them anew for this one.
-    if (m_ourCookieHeader) {
-        m_requestHeaders.remove(QStringLiteral("Cookie"));
-        m_ourCookieHeader = false;
+    // previous attempt (a redirect that kept the headers); make them anew
+    // from the store for this one.
+    if (headersBuiltBefore) {
+        if (m_ourCookieHeader) {
+            m_requestHeaders.remove(QStringLiteral("Cookie"));
+            m_ourCookieHeader = false;
+        }
         applyCookieHeader();
     }
     applyAuthorizationHeader();
@@ -232,6 +253,7 @@ QByteArray NRHTTPRequest::requestTarget() const {
 }
 
 void NRHTTPRequest::startRequest() {
+    releaseCredentialTurn();
     if (m_cancelled)
         return;
     if (m_wantsStarted)
@@ -438,4 +460,24 @@ int NRHTTPRequest::seekCallback(void *self, qint64 offset, int origin) {
         return CURL_SEEKFUNC_FAIL;
     r->m_bodyOffset = offset;
     return CURL_SEEKFUNC_OK;
+}
+
+// Code 10: the exception's name ("std::runtime_error") as the description,
+// its reason as the failure reason and as an underlying error of code 10.
+VNErrorPtr NRHTTPRequest::exceptionError(const std::exception &exception) {
+    QString name = QString::fromLatin1(typeid(exception).name());
+    int status = 0;
+    if (char *demangled = abi::__cxa_demangle(typeid(exception).name(), nullptr, nullptr, &status)) {
+        if (status == 0)
+            name = QString::fromLatin1(demangled);
+        std::free(demangled);
+    }
+    const QString reason = QString::fromUtf8(exception.what());
+    QVariantMap info{{VNError::localizedDescriptionKey(), name},
+                     {QStringLiteral("NSLocalizedFailureReason"), reason}};
+    info.insert(QStringLiteral("NSUnderlyingError"),
+                QVariant::fromValue(QVariantMap{{QStringLiteral("domain"), errorDomain()},
+                                                {QStringLiteral("code"), int(UnhandledExceptionError)},
+                                                {QStringLiteral("reason"), reason}}));
+    return std::make_shared<VNError>(errorDomain(), UnhandledExceptionError, info);
 }

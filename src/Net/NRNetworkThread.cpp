@@ -131,9 +131,14 @@ void NRNetworkThread::run() {
         if (now >= nextTick) {
             nextTick = now + std::chrono::milliseconds(250);
             std::vector<std::shared_ptr<NRHTTPRequest>> ticking;
-            for (auto &[key, weak] : m_ticking)
-                if (auto r = weak.lock())
+            for (auto it = m_ticking.begin(); it != m_ticking.end();) {
+                if (auto r = it->second.lock()) {
                     ticking.push_back(std::move(r));
+                    ++it;
+                } else {
+                    it = m_ticking.erase(it);  // released by its owner
+                }
+            }
             for (auto &r : ticking)
                 r->statusTick();
         }

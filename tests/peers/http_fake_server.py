@@ -218,8 +218,9 @@ class Handler(BaseHTTPRequestHandler):
         elif route == "/nochallenge401":
             self.send(401, b"no", [], "text/plain")
         elif route == "/redirect":
-            self.send(int(q.get("code", "302")), b"REDIRECT BODY " * 10, [("Location", q.get("to", "/bytes"))],
-                      "text/plain")
+            cookie = [("Set-Cookie", q["cookie"] + "; Path=/")] if "cookie" in q else []
+            self.send(int(q.get("code", "302")), b"REDIRECT BODY " * 10,
+                      [("Location", q.get("to", "/bytes"))] + cookie, "text/plain")
         elif route == "/setcookie":
             self.send(200, b"ok", [("Set-Cookie", "%s=%s; Path=/" % (q.get("name", "c"), q.get("value", "v")))],
                       "text/plain")

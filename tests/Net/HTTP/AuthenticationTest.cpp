@@ -5,6 +5,7 @@
 #include "Net/NRSessionCredentialStore.h"
 
 #include <QFile>
+#include <QTimer>
 
 using namespace NetTest;
 
@@ -329,4 +330,32 @@ TEST_F(Authentication, CredentialsNotSentDownToPlainHTTP) {
     EXPECT_EQ(run(r)->failed, 1);
     EXPECT_EQ(errorCode(r), 3);
     EXPECT_EQ(r->url().scheme(), QStringLiteral("http"));
+}
+
+TEST_F(Authentication, OneRequestAtATimeAsksForCredentials) {
+    // Three requests challenged at once: one is asked; the others wait their
+    // turn and then take its answer from the session store.
+    std::vector<std::shared_ptr<NRHTTPRequest>> requests;
+    int asked = 0, ended = 0;
+    for (int i = 0; i < 3; ++i) {
+        auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt?%1").arg(i)));
+        NRHTTPRequest *raw = r.get();
+        r->setAuthenticationNeededBlock([this, raw, &asked] {
+            ++asked;
+            QTimer::singleShot(300, [this, raw] {
+                raw->setUsername(basicUser);
+                raw->setPassword(basicPassword);
+                raw->retryUsingSuppliedCredentials();
+            });
+        });
+        r->setCompletionBlock([&ended] { ++ended; });
+        r->setFailedBlock([&ended] { ++ended; });
+        requests.push_back(r);
+    }
+    for (auto &r : requests)
+        r->startAsynchronous();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return ended == 3; }, 10000));
+    EXPECT_EQ(asked, 1);
+    for (auto &r : requests)
+        EXPECT_EQ(r->responseStatusCode(), 200);
 }

@@ -2,7 +2,14 @@
 // error page or a redirect body, temporary files cleaned up; resuming; gzip.
 #include "Net/NetTestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 using namespace NetTest;
 
@@ -59,6 +66,60 @@ TEST(Download, FailuresLeaveTheDestinationAlone) {
     EXPECT_EQ(errorCode(cancelled), 4);
     EXPECT_EQ(VNTest::readFile(dest), QByteArray("precious"));
     EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, 2000));
+}
+
+TEST(Download, ErrorRepliesStayInTheResponseDataNeverOverTheDestination) {
+    auto dir = VNTest::makeTempDir();
+    const QString dest = dir->path() + QStringLiteral("/keep.bin");
+    for (int code : {404, 500, 403}) {
+        VNTest::writeFile(dest, "precious");
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/status?code=%1").arg(code)));
+        r->setDownloadDestinationPath(dest);
+        EXPECT_EQ(run(r)->finished, 1) << code;  // an HTTP status is no failure
+        EXPECT_EQ(r->responseStatusCode(), code);
+        EXPECT_EQ(r->responseData(), QByteArray("status body")) << code;
+        EXPECT_EQ(VNTest::readFile(dest), QByteArray("precious")) << code;
+        QFile::remove(dest);
+        auto none = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/status?code=%1").arg(code)));
+        none->setDownloadDestinationPath(dest);
+        run(none);
+        EXPECT_FALSE(QFile::exists(dest)) << code;
+    }
+    EXPECT_TRUE(temporaryFiles().isEmpty());
+}
+
+namespace {
+// Makes a folder immutable (root on ext4): nothing in it can be deleted.
+bool setImmutable(const QString &folder, bool on) {
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return ok;
+}
+}  // namespace
+
+TEST(Download, TemporaryFileThatCannotBeDeletedFailsWithCode8) {
+    QTemporaryDir base(QDir::tempPath() + QStringLiteral("/varnello-immutable-XXXXXX"));
+    const QString locked = base.path() + QStringLiteral("/locked");
+    ASSERT_TRUE(QDir().mkpath(locked));
+    const QString temporary = locked + QStringLiteral("/download.part");
+    VNTest::writeFile(temporary, "");
+    if (!setImmutable(locked, true))
+        GTEST_SKIP() << "immutable folders need root on ext4";
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/gzip?n=5000")));
+    r->setDownloadDestinationPath(base.path() + QStringLiteral("/out.bin"));
+    r->setTemporaryFileDownloadPath(temporary);
+    const auto out = run(r);
+    setImmutable(locked, false);
+    EXPECT_EQ(out->failed, 1);
+    EXPECT_EQ(errorCode(r), 8);
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("Failed to delete file at path '%1'").arg(temporary));
 }
 
 TEST(Download, RedirectBodyNeverLands) {

@@ -152,3 +152,25 @@ TEST(FormData, MimeTypes) {
     VNTest::writeFile(odd, "x");
     EXPECT_EQ(NRHTTPRequest::mimeTypeForFileAtPath(odd), QStringLiteral("application/octet-stream"));
 }
+
+TEST(FormData, FilePartThatCannotBeReadFailsBeforeAnythingIsSent) {
+    auto dir = VNTest::makeTempDir();
+    const QString gone = dir->path() + QStringLiteral("/gone.txt");
+    VNTest::writeFile(gone, "soon gone");
+    auto missing = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/form")));
+    missing->addPostValue(QStringLiteral("v"), QStringLiteral("k"));
+    missing->addFile(gone, QStringLiteral("file"));
+    QFile::remove(gone);  // between adding and sending
+    EXPECT_EQ(run(missing)->failed, 1);
+    EXPECT_EQ(errorCode(missing), 6);
+    EXPECT_EQ(missing->error()->localizedDescription(), QStringLiteral("No file exists at %1").arg(gone));
+    EXPECT_EQ(missing->responseStatusCode(), 0);  // nothing reached the server
+
+    // A file that opens but cannot be read gives its read error.
+    auto unreadable = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/form")));
+    unreadable->addFile(QStringLiteral("/proc/self/mem"), QStringLiteral("file"));
+    EXPECT_EQ(run(unreadable)->failed, 1);
+    EXPECT_EQ(errorCode(unreadable), 6);
+    EXPECT_EQ(unreadable->responseStatusCode(), 0);
+    EXPECT_TRUE(temporaryFiles().isEmpty());
+}

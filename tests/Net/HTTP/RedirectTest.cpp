@@ -83,3 +83,21 @@ TEST(Redirect, CredentialsAndCookiesStayWithTheirOrigin) {
               QStringLiteral("Bearer secret-token"));
 }
 
+
+TEST(Redirect, CookiesAreRebuiltFromTheStoreForTheNewURL) {
+    struct Case {
+        int code;
+        bool rfc2616;
+    };
+    for (const Case c : {Case{307, false}, Case{302, true}, Case{302, false}, Case{303, false}}) {
+        const QString tag = QString::number(c.code) + (c.rfc2616 ? QStringLiteral("rfc") : QString());
+        run(NRHTTPRequest::requestWithURL(fake(QStringLiteral("/setcookie?name=stored%1&value=s").arg(tag))));
+        auto r = NRHTTPRequest::requestWithURL(
+            fake(QStringLiteral("/redirect?code=%1&to=/echo&cookie=byredirect%2%3Dr").arg(c.code).arg(tag)));
+        r->setShouldUseRFC2616RedirectBehaviour(c.rfc2616);
+        EXPECT_EQ(run(r)->finished, 1);
+        const QString cookie = echoOf(r)[QStringLiteral("headers")].toObject()[QStringLiteral("Cookie")].toString();
+        EXPECT_TRUE(cookie.contains(QStringLiteral("stored%1=s").arg(tag))) << tag.toStdString() << " " << cookie.toStdString();
+        EXPECT_TRUE(cookie.contains(QStringLiteral("byredirect%1=r").arg(tag))) << tag.toStdString() << " " << cookie.toStdString();
+    }
+}

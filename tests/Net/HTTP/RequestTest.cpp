@@ -250,6 +250,28 @@ TEST(Request, CancelRunsTheFailureOnce) {
     EXPECT_TRUE(r->isCancelled());
     EXPECT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); }));
 
+    // The failure callback of a cancelled request always sees it cancelled
+    // (an upload whose body file the request made: deleting it widens the
+    // window between queuing the callback and the end of the cancel).
+    int seenCancelled = 0, failures = 0;
+    const QByteArray mebibyte(1 << 20, 'b');
+    for (int i = 0; i < 3; ++i) {
+        auto c = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/uploadstall?wait=5")));
+        c->setShouldStreamPostDataFromDisk(true);
+        for (int m = 0; m < 64; ++m)
+            c->appendPostData(mebibyte);
+        NRHTTPRequest *raw = c.get();
+        c->setFailedBlock([&, raw] {
+            ++failures;
+            seenCancelled += raw->isCancelled();
+        });
+        c->startAsynchronous();
+        ASSERT_TRUE(VNTest::waitUntil([&] { return c->totalBytesSent() > 0; }));
+        c->cancel();
+        ASSERT_TRUE(VNTest::waitUntil([&] { return failures == i + 1; }));
+    }
+    EXPECT_EQ(seenCancelled, 3);
+
     // Cancelling after the end does nothing.
     auto done = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=10")));
     auto doneOut = run(done);
@@ -293,6 +315,73 @@ TEST(Request, AtMostFourAtOnce) {
     EXPECT_EQ(*ended, 10);
     EXPECT_LE(most, 4);
     EXPECT_GE(most, 2);
+}
+
+namespace {
+// Asked to confirm a redirect, never answers.
+class SilentConfirmer : public QObject {
+    Q_OBJECT
+public:
+    int asked = 0;
+public slots:
+    void requestWillRedirectToURL(NRHTTPRequest *, const QUrl &) { ++asked; }
+};
+}  // namespace
+
+TEST(Request, WaitingRequestsGiveBackTheirQueuePlace) {
+    // Four requests wait (for credentials, for a redirect decision) and are
+    // released by their owners, or cancelled: the queue must not stall.
+    SilentConfirmer confirmer;
+    int asked = 0;
+    for (int i = 0; i < 4; ++i) {
+        auto r = NRHTTPRequest::requestWithURL(
+            fake(i % 2 ? QStringLiteral("/loop401") : QStringLiteral("/redirect?code=302&to=/bytes")));
+        if (i % 2)
+            r->setAuthenticationNeededBlock([&asked] { ++asked; });
+        else
+            r->setDelegate(&confirmer);
+        r->startAsynchronous();
+        ASSERT_TRUE(VNTest::waitUntil([&] { return asked + confirmer.asked == i + 1; }));
+    }  // released while waiting
+    for (bool forCredentials : {true, false}) {
+        auto waiting = NRHTTPRequest::requestWithURL(
+            fake(forCredentials ? QStringLiteral("/loop401") : QStringLiteral("/redirect?code=302&to=/bytes")));
+        const int before = asked + confirmer.asked;
+        if (forCredentials)
+            waiting->setAuthenticationNeededBlock([&asked] { ++asked; });
+        else
+            waiting->setDelegate(&confirmer);
+        auto out = std::make_shared<Outcome>();
+        waiting->setFailedBlock([out] { ++out->failed; });
+        waiting->startAsynchronous();
+        ASSERT_TRUE(VNTest::waitUntil([&] { return asked + confirmer.asked == before + 1; }));
+        waiting->cancel();
+        ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }, 5000));
+        EXPECT_EQ(errorCode(waiting), 4);
+        EXPECT_TRUE(waiting->isCancelled());
+    }
+    auto next = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=10")));
+    EXPECT_EQ(run(next, 5000)->finished, 1);
+    EXPECT_TRUE(VNTest::waitUntil([] { return NRNetworkThread::shared().runningRequests() == 0; }, 2000));
+}
+
+namespace {
+// A request whose preparation throws.
+class ThrowingRequest : public NRHTTPRequest {
+public:
+    using NRHTTPRequest::NRHTTPRequest;
+
+protected:
+    void buildPostBody() override { throw std::runtime_error("no body today"); }
+};
+}  // namespace
+
+TEST(Request, ExceptionWhilePreparingIsCode10WithItsNameAndReason) {
+    auto r = std::make_shared<ThrowingRequest>(fake(QStringLiteral("/echo")));
+    EXPECT_EQ(run(r)->failed, 1);
+    EXPECT_EQ(errorCode(r), 10);
+    EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("std::runtime_error"));
+    EXPECT_EQ(r->error()->userInfo()[QStringLiteral("NSLocalizedFailureReason")].toString(), QStringLiteral("no body today"));
 }
 
 namespace {
