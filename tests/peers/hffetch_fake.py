@@ -11,6 +11,7 @@ Endpoints (query arguments in brackets):
   /trickle [n, delay]        n bytes, one every `delay` seconds
   /stall                     headers, then silence until the client leaves
   /hold [key] /release [key] /hold answers only after /release of its key
+  /auth [t]                  Basic u:p, else 401 with a Basic challenge
   /log, /log/clear           the requests seen so far (method, path, headers)
   resumable upload:
   POST /upload/create [move, fail]   200 with "Location" of a new session
@@ -220,6 +221,14 @@ class Handler(BaseHTTPRequestHandler):
         with LOCK:
             HOLDS.setdefault(key, threading.Event()).set()
         self.reply(200, b"released")
+
+    def r_auth(self, path):
+        self.read_body()
+        import base64
+        expected = "Basic " + base64.b64encode(b"u:p").decode()
+        if self.headers.get("Authorization") != expected:
+            return self.reply(401, b"who are you", {"WWW-Authenticate": 'Basic realm="hf"'})
+        self.reply(200, b"welcome", {"Content-Type": "text/plain"})
 
     def r_log(self, path):
         self.read_body()

@@ -2,6 +2,7 @@
 // and its budget, with a clock the tests set.
 #include "DA/HTTPFetcher/HFHTTPFetchHistory.h"
 #include "DA/HTTPFetcher/HFRunLoop.h"
+#include "DA/HTTPFetcher/HFUserAgent.h"
 
 #include <QTimeZone>
 #include <gtest/gtest.h>
@@ -147,4 +148,10 @@ TEST(FetchHistory, BudgetEvictsLeastRecentlyUsedUnreserved) {
     // The body of a reserved entry completes a 304 and ends the reservation.
     EXPECT_EQ(history.cachedDataForRequest(a).size(), 40);
     EXPECT_FALSE(history.cache().responses().value(a.url())->reservationDate().isValid());
+}
+
+TEST(UserAgent, SafeStringDropsSeparators) {
+    EXPECT_EQ(HFUserAgent::HFUserAgentSafeString(QStringLiteral("My App (beta) 1.0/x\t{y}")), QStringLiteral("My_App_beta_1.0xy"));
+    EXPECT_TRUE(HFUserAgent::HFUserAgentSafeString(QString()).isEmpty());
+    EXPECT_FALSE(HFUserAgent::HFApplicationToken().contains(QLatin1Char(' ')));
 }

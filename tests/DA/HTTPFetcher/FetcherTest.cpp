@@ -5,6 +5,10 @@
 #include "DA/HTTPFetcher/HFErrors.h"
 #include "DA/HTTPFetcher/HFHTTPFetcherService.h"
 #include "DA/HTTPFetcher/HFRunLoop.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNOperationQueue.h"
+
+#include <atomic>
 
 #include <QFile>
 #include <QFileInfo>
@@ -225,4 +229,45 @@ TEST(Fetcher, BeginningTwiceFailsAndCallbacksComeOnce) {
     EXPECT_EQ(code(error), -1);
     VNTest::spin(300);
     EXPECT_EQ(first, 0);  // its callbacks were replaced, then released
+}
+
+TEST(Fetcher, ChallengesAnsweredWithTheCredentialUpToThreeTimes) {
+    struct Case {
+        std::optional<HFCredential> credential;
+        qint64 error;
+        int requests;
+    } cases[] = {
+        {HFCredential{QStringLiteral("u"), QStringLiteral("p")}, 0, 2},
+        {HFCredential{QStringLiteral("u"), QStringLiteral("wrong")}, -2, 4},
+        {std::nullopt, -2, 1},
+    };
+    for (const auto &c : cases) {
+        const QString t = tag();
+        auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/auth?t=") + t));
+        fetcher->setCredential(c.credential);
+        auto result = run(fetcher);
+        EXPECT_EQ(result->calls, 1);
+        EXPECT_EQ(code(result->error), c.error);
+        if (c.error)
+            EXPECT_EQ(result->error->domain(), HFErrors::fetcherDomain());
+        EXPECT_EQ(requestsMatching(t).size(), c.requests);
+    }
+}
+
+TEST(Fetcher, DelegateQueueGetsTheCallbacks) {
+    VNOperationQueue queue(QStringLiteral("fetch callbacks"));
+    queue.setMaxConcurrentOperationCount(1);
+    for (const QUrl &url : {fake(QStringLiteral("/bytes?n=10")), QUrl()}) {
+        auto fetcher = HFHTTPFetcher::fetcherWithURL(url);
+        fetcher->setDelegateQueue(&queue);
+        std::atomic<bool> onMain{true};
+        std::atomic<int> calls{0};
+        fetcher->beginFetchWithCompletionHandler([&](const QByteArray &, const VNErrorPtr &) {
+            onMain = VNDispatch::isMainThread();
+            ++calls;
+        });
+        ASSERT_TRUE(VNTest::waitUntil([&] { return calls.load() == 1; })) << url.toString().toStdString();
+        EXPECT_FALSE(onMain.load());
+    }
+    queue.waitUntilAllOperationsAreFinished();
 }
