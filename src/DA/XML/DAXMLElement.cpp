@@ -183,13 +183,17 @@ void DAXMLElement::addChild(const DAXMLNodePtr &child) {
     xmlNodePtr copy = xmlDocCopyNode(child->XMLNode(), m_node->doc, 1);
     if (!copy)
         return;
-    xmlNodePtr added = xmlAddChild(m_node, copy);
-    if (!added) {
-        xmlFreeNode(copy);
-        return;
-    }
-    // A text copy may have been merged into the text before it (and freed).
-    fixUpNamespacesForNode(added, m_node);
+    // Linked by hand: xmlAddChild would merge a text into the text before
+    // it, copying the growing text each time (quadratic over many texts).
+    copy->parent = m_node;
+    copy->prev = m_node->last;
+    copy->next = nullptr;
+    if (m_node->last)
+        m_node->last->next = copy;
+    else
+        m_node->children = copy;
+    m_node->last = copy;
+    fixUpNamespacesForNode(copy, m_node);
 }
 
 void DAXMLElement::removeChild(const DAXMLNodePtr &child) {

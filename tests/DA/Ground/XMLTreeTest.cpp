@@ -1,27 +1,12 @@
 #include "DA/XML/DAXMLDocument.h"
-#include "support/TestSupport.h"
+#include "DA/support/DAXmlLint.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
 const QString atom = QStringLiteral("http://www.w3.org/2005/Atom");
 const QString gphoto = QStringLiteral("http://schemas.google.com/photos/2007");
-
-// xmllint --noout over the bytes: true when well-formed without any warning.
-bool wellFormed(const QByteArray &xml) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("doc.xml"));
-    VNTest::writeFile(path, xml);
-    QProcess lint;
-    lint.start(QStringLiteral("xmllint"), {QStringLiteral("--noout"), path});
-    lint.waitForFinished();
-    const QByteArray complaints = lint.readAllStandardError();
-    EXPECT_TRUE(complaints.isEmpty()) << complaints.constData() << "\n" << xml.constData();
-    return lint.exitCode() == 0 && complaints.isEmpty();
-}
 
 }  // namespace
 
@@ -64,7 +49,7 @@ TEST(DAXMLTree, ChildWithURIResolvesToDeclaredPrefixAndRoundTrips) {
 
     DAXMLDocumentPtr doc = DAXMLDocument::documentWithRootElement(entry);
     const QByteArray bytes = doc->XMLData();
-    EXPECT_TRUE(wellFormed(bytes));
+    EXPECT_TRUE(xmlLintClean(bytes));
     DAXMLDocumentPtr again = DAXMLDocument::documentWithData(bytes);
     ASSERT_TRUE(again);
     EXPECT_TRUE(again->rootElement()->isEqual(*doc->rootElement()));

@@ -1,0 +1,160 @@
+#include "DA/BaseClasses/DAEntryBase.h"
+
+#include "DA/BaseClasses/DANamespaces.h"
+#include "DA/BaseClasses/DAUtilities.h"
+
+DA_DEFINE_ELEMENT_CLASS(DAEntryBase, DAObject, DANamespaces::atom(), "atom", "entry")
+
+QMap<QString, QString> DAEntryBase::baseDANamespaces() {
+    return {{QString(""), DANamespaces::atom()},
+            {QStringLiteral("gd"), DANamespaces::data()},
+            {QStringLiteral("app"), DANamespaces::atomPub()}};
+}
+
+QMap<QString, QString> DAEntryBase::batchNamespaces() { return {{QStringLiteral("batch"), DANamespaces::batch()}}; }
+
+DAObjectPtr DAEntryBase::entryOfClass(DAClass cls) {
+    DAObjectPtr entry = objectOfClass(cls);
+    if (entry)
+        entry->setNamespaces(baseDANamespaces());
+    return entry;
+}
+
+void DAEntryBase::init() {
+    DAObject::init();
+    if (!standardEntryKind().isNull())
+        addCategory(DACategory::categoryWithScheme(DANamespaces::kindScheme(), standardEntryKind()));
+    if (!standardKindAttributeValue().isNull())
+        setKind(standardKindAttributeValue());
+}
+
+void DAEntryBase::setTitleWithString(const QString &v) { setTitle(DATextConstruct::textConstructWithString<DAAtomTitle>(v)); }
+void DAEntryBase::setSummaryWithString(const QString &v) {
+    setSummary(DATextConstruct::textConstructWithString<DAAtomSummary>(v));
+}
+void DAEntryBase::setRightsStringWithString(const QString &v) {
+    setRightsString(DATextConstruct::textConstructWithString<DAAtomRights>(v));
+}
+void DAEntryBase::setContentWithString(const QString &v) {
+    setContent(std::static_pointer_cast<DAAtomContent>(DAEntryContent::contentWithString(DAAtomContent::staticClass(), v)));
+}
+
+QList<DACategoryPtr> DAEntryBase::categoriesWithScheme(const QString &scheme) const {
+    return DACategory::categoriesWithScheme(scheme, categories());
+}
+
+DACategoryPtr DAEntryBase::kindCategory() const { return categoriesWithScheme(DANamespaces::kindScheme()).value(0); }
+
+QList<DALinkPtr> DAEntryBase::linksWithRelAttributeValue(const QString &rel) const {
+    QList<DALinkPtr> out;
+    for (const DALinkPtr &l : links()) {
+        if (l->rel() == rel)
+            out.append(l);
+    }
+    return out;
+}
+
+DALinkPtr DAEntryBase::feedLink() const { return linkWithRelAttributeValue(DANamespaces::data() + QStringLiteral("#feed")); }
+DALinkPtr DAEntryBase::postLink() const { return linkWithRelAttributeValue(DANamespaces::data() + QStringLiteral("#post")); }
+DALinkPtr DAEntryBase::uploadEditLink() const {
+    return linkWithRelAttributeValue(DANamespaces::data() + QStringLiteral("#resumable-edit-media"));
+}
+
+void DAEntryBase::setUploadSlug(const QString &slug) {
+    m_uploadSlug = slug.isNull() ? QString() : DAUtilities::stringByPercentEncodingUTF8ForString(slug);
+}
+
+QList<QPair<QString, QString>> DAEntryBase::contentHeaders() const {
+    QList<QPair<QString, QString>> headers;
+    if (m_uploadMIMEType.isEmpty())
+        return headers;
+    headers.append({QStringLiteral("Content-Type"), m_uploadMIMEType});
+    headers.append({QStringLiteral("MIME-Version"), QStringLiteral("1.0")});
+    if (!m_uploadSlug.isNull())
+        headers.append({QStringLiteral("Slug"), m_uploadSlug});
+    return headers;
+}
+
+void DAEntryBase::registerEntryClass(DAClass cls) {
+    auto probe = std::dynamic_pointer_cast<DAEntryBase>(cls->make());
+    if (!probe)
+        return;
+    if (!probe->standardEntryKind().isNull())
+        registerClass(entryRegistry(), cls, DANamespaces::kindScheme(), probe->standardEntryKind());
+    if (!probe->standardKindAttributeValue().isNull())
+        registerClass(entryRegistry(), cls, QString(), probe->standardKindAttributeValue());
+}
+
+void DAEntryBase::registerEntryClass(DAClass cls, const QString &scheme, const QString &term) {
+    registerClass(entryRegistry(), cls, scheme, term);
+}
+
+DAClass DAEntryBase::entryClassForCategory(const QString &scheme, const QString &term) {
+    return classForCategory(entryRegistry(), scheme, term);
+}
+
+DAClass DAEntryBase::entryClassForKindAttributeValue(const QString &value) {
+    return classForCategory(entryRegistry(), QString(), value);
+}
+
+void DAEntryBase::addExtensionDeclarations() {
+    const DAClass me = objectClass();
+    addExtensionDeclarationsForParent(me, {DAResourceID::staticClass(), DAAtomID::staticClass(), DAAtomPublishedDate::staticClass(),
+                                  DAAtomUpdatedDate::staticClass(), DAAtomTitle::staticClass(), DAAtomSummary::staticClass(),
+                                  DAAtomContent::staticClass(), DAAtomRights::staticClass(), DALink::staticClass(),
+                                  DAAtomAuthor::staticClass(), DAAtomContributor::staticClass(), DACategory::staticClass(),
+                                  DADeleted::staticClass(), DAAtomPubControl::staticClass(),
+                                  DAAtomPubEditedDate::staticClass(), DABatchOperation::staticClass(),
+                                  DABatchID::staticClass(), DABatchStatus::staticClass(),
+                                  DABatchInterrupted::staticClass()});
+    addAttributeExtensionDeclaration(me, DAETagAttribute::staticClass());
+    addAttributeExtensionDeclaration(me, DAFieldsAttribute::staticClass());
+    addAttributeExtensionDeclaration(me, DAKindAttribute::staticClass());
+}
+
+bool DAEntryBase::isEqual(const DAExtensionItem &other) const {
+    auto *o = dynamic_cast<const DAEntryBase *>(&other);
+    if (!o)
+        return false;
+    if (this == o)
+        return true;
+    return DAObject::isEqual(other) && m_uploadData == o->m_uploadData &&
+           DAUtilities::areEqualOrBothNil(m_uploadMIMEType, o->m_uploadMIMEType) &&
+           DAUtilities::areEqualOrBothNil(m_uploadSlug, o->m_uploadSlug) &&
+           m_shouldUploadDataOnly == o->m_shouldUploadDataOnly;
+}
+
+void DAEntryBase::copyInto(DAObject &target) const {
+    DAObject::copyInto(target);
+    auto &t = static_cast<DAEntryBase &>(target);
+    t.m_uploadData = m_uploadData;
+    t.m_uploadFilePath = m_uploadFilePath;
+    t.m_uploadLocationURL = m_uploadLocationURL;
+    t.m_uploadMIMEType = m_uploadMIMEType;
+    t.m_uploadSlug = m_uploadSlug;
+    t.m_shouldUploadDataOnly = m_shouldUploadDataOnly;
+}
+
+QStringList DAEntryBase::itemsForDescription() const {
+    QStringList items = DAObject::itemsForDescription();
+    addToArray(items, QStringLiteral("v"), serviceVersion());
+    if (auto t = title())
+        addToArray(items, QStringLiteral("title"), t->stringValue());
+    addToArray(items, QStringLiteral("etag"), ETag());
+    addToArray(items, QStringLiteral("kind"), kind());
+    if (!categories().isEmpty())
+        items << QStringLiteral("categories:%1").arg(categories().size());
+    const QStringList names = DALink::linkNamesFromLinks(links());
+    if (!names.isEmpty())
+        items << QStringLiteral("links:%1").arg(names.join(QLatin1Char(',')));
+    addToArray(items, QStringLiteral("id"), identifier());
+    addToArray(items, QStringLiteral("MIMEType"), m_uploadMIMEType);
+    addToArray(items, QStringLiteral("slug"), m_uploadSlug);
+    if (m_shouldUploadDataOnly)
+        items << QStringLiteral("uploadDataOnly:YES");
+    if (!m_uploadData.isEmpty())
+        items << QStringLiteral("UploadData:#%1").arg(m_uploadData.size());
+    if (isDeleted())
+        items << QStringLiteral("deleted:YES");
+    return items;
+}

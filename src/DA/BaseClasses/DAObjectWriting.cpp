@@ -1,0 +1,382 @@
+// DAObject: writing XML, namespaces, versions, equality, copies, the kind
+// registry and descriptions.
+#include "DA/BaseClasses/DANamespaces.h"
+#include "DA/BaseClasses/DAObject.h"
+#include "DA/BaseClasses/DAUtilities.h"
+#include "DA/BaseClasses/DAEntryBase.h"
+#include "DA/BaseClasses/DAFeedBase.h"
+
+// ---- writing ----------------------------------------------------------------
+
+DAXMLElementPtr DAObject::XMLElementWithExtensionsAndDefaultName(const QString &defaultName) const {
+    QString name = m_elementName;
+    if (name.isEmpty())
+        name = defaultName;
+    if (name.isEmpty())
+        name = objectClass()->qualifiedName;
+    DAXMLElementPtr element = DAXMLNode::elementWithName(name);
+    for (auto it = m_namespaces.begin(); it != m_namespaces.end(); ++it)
+        element->addNamespace(DAXMLNode::namespaceWithName(it.key(), it.value()));
+    for (auto it = m_attributes.begin(); it != m_attributes.end(); ++it)
+        addAttributeIfNonNil(element, it.value(), it.key());
+    if (hasDeclaredContentValue() && !m_contentValue.isEmpty())
+        element->addChild(DAXMLNode::textWithStringValue(DAUtilities::stringWithControlsFilteredForString(m_contentValue)));
+    if (hasDeclaredChildXMLElements()) {
+        for (const DAXMLElementPtr &e : m_childXMLElements)
+            element->addChild(e);
+    }
+    for (DAClass cls : m_extensionOrder) {
+        for (const DAItemPtr &item : m_extensions.value(cls)) {
+            if (auto attribute = std::dynamic_pointer_cast<DAAttribute>(item)) {
+                if (attribute->stringValue().isNull())
+                    continue;
+                const QString value = DAUtilities::stringWithControlsFilteredForString(attribute->stringValue());
+                const QString uri = attribute->objectClass()->extensionElementURI;
+                element->addAttribute(uri.isEmpty()
+                                          ? DAXMLNode::attributeWithName(attribute->objectClass()->qualifiedName, value)
+                                          : DAXMLNode::attributeWithName(attribute->objectClass()->qualifiedName, uri, value));
+            } else if (auto object = std::dynamic_pointer_cast<DAObject>(item)) {
+                if (DAXMLElementPtr child = object->XMLElement())
+                    element->addChild(child);
+            }
+        }
+    }
+    if (!m_shouldIgnoreUnknowns) {
+        for (const DAXMLNodePtr &n : unknownChildren())
+            element->addChild(n);
+        for (const DAXMLNodePtr &n : unknownAttributes())
+            element->addAttribute(n);
+    }
+    return element;
+}
+
+DAXMLDocumentPtr DAObject::XMLDocument() const {
+    DAXMLElementPtr root = XMLElement();
+    if (!root)
+        return nullptr;
+    DAXMLDocumentPtr doc = DAXMLDocument::documentWithRootElement(root);
+    doc->setVersion(QStringLiteral("1.0"));
+    doc->setCharacterEncoding(QStringLiteral("UTF-8"));
+    return doc;
+}
+
+void DAObject::addAttributeIfNonNil(const DAXMLElementPtr &element, const QString &value, const QString &name) {
+    if (!value.isNull())
+        element->addAttribute(DAXMLNode::attributeWithName(name, DAUtilities::stringWithControlsFilteredForString(value)));
+}
+
+void DAObject::addChildWithStringValueIfNonEmpty(const DAXMLElementPtr &element, const QString &value,
+                                                 const QString &name) {
+    if (!value.isEmpty())
+        element->addChild(DAXMLNode::elementWithName(name, DAUtilities::stringWithControlsFilteredForString(value)));
+}
+
+void DAObject::addXMLElementForObject(const DAXMLElementPtr &element, const DAObjectPtr &object) {
+    if (object) {
+        if (DAXMLElementPtr child = object->XMLElement())
+            element->addChild(child);
+    }
+}
+
+// ---- namespaces and versions --------------------------------------------------
+
+void DAObject::addNamespaces(const QMap<QString, QString> &namespaces) {
+    for (auto it = namespaces.begin(); it != namespaces.end(); ++it)
+        m_namespaces.insert(it.key(), it.value());
+}
+
+QMap<QString, QString> DAObject::completeNamespaces() const {
+    DAObjectPtr p = parent();
+    if (!p)
+        return m_namespaces;
+    QMap<QString, QString> all = p->completeNamespaces();
+    for (auto it = m_namespaces.begin(); it != m_namespaces.end(); ++it)
+        all.insert(it.key(), it.value());
+    return all;
+}
+
+void DAObject::pruneInheritedNamespaces() {
+    DAObjectPtr p = parent();
+    if (!p || m_namespaces.isEmpty())
+        return;
+    const QMap<QString, QString> inherited = p->completeNamespaces();
+    for (auto it = m_namespaces.begin(); it != m_namespaces.end();) {
+        if (inherited.contains(it.key()) && inherited.value(it.key()) == it.value())
+            it = m_namespaces.erase(it);
+        else
+            ++it;
+    }
+}
+
+QMap<QString, QString> DAObject::dictionaryForElementNamespaces(const DAXMLElementPtr &element) {
+    QMap<QString, QString> map;
+    for (const DAXMLNodePtr &ns : element->namespaces())
+        map.insert(ns->name(), ns->stringValue());
+    return map;
+}
+
+QString DAObject::serviceVersion() const { return m_serviceVersion.isNull() ? defaultServiceVersion() : m_serviceVersion; }
+
+void DAObject::setServiceVersion(const QString &version) {
+    if (version != m_serviceVersion)
+        m_coreProtocolVersion.clear();
+    m_serviceVersion = version;
+}
+
+bool DAObject::isServiceVersionAtLeast(const QString &v) const {
+    return DAUtilities::compareVersion(serviceVersion(), v) >= 0;
+}
+
+bool DAObject::isServiceVersionAtMost(const QString &v) const {
+    return DAUtilities::compareVersion(serviceVersion(), v) <= 0;
+}
+
+QString DAObject::coreProtocolVersion() const {
+    if (m_coreProtocolVersion.isNull())
+        m_coreProtocolVersion = coreProtocolVersionForServiceVersion(serviceVersion());
+    return m_coreProtocolVersion;
+}
+
+bool DAObject::isCoreProtocolVersion1() const { return coreProtocolVersion().toInt() < 2; }
+
+DAClass DAObject::classOrSurrogateForClass(DAClass cls) const {
+    for (const DAObject *o = this; o;) {
+        auto it = o->m_surrogates.constFind(cls);
+        if (it != o->m_surrogates.constEnd())
+            return it.value();
+        DAObjectPtr p = o->parent();
+        o = p.get();
+    }
+    return cls;
+}
+
+// ---- equality and copies ------------------------------------------------------
+
+bool DAObject::isEqual(const DAExtensionItem &otherItem) const {
+    if (this == &otherItem)
+        return true;
+    auto *other = dynamic_cast<const DAObject *>(&otherItem);
+    if (!other || !other->objectClass()->isSubclassOf(objectClass()))
+        return false;
+    // Extensions: each class's list element by element.
+    if (m_extensions.size() != other->m_extensions.size())
+        return false;
+    for (auto it = m_extensions.begin(); it != m_extensions.end(); ++it) {
+        auto o = other->m_extensions.constFind(it.key());
+        if (o == other->m_extensions.constEnd() || o->size() != it->size())
+            return false;
+        for (qsizetype i = 0; i < it->size(); ++i) {
+            const DAItemPtr &a = it->at(i), &b = o->at(i);
+            if (a != b && !(a && b && a->isEqual(*b)))
+                return false;
+        }
+    }
+    const QStringList ignored = attributesIgnoredForEquality();
+    if (ignored.isEmpty()) {
+        if (m_attributes != other->m_attributes)
+            return false;
+    } else {
+        for (const QString &name : m_attributeDeclarations) {
+            if (name.startsWith(QLatin1Char(' ')) || ignored.contains(name))
+                continue;
+            if (!DAUtilities::areEqualOrBothNil(m_attributes.value(name), other->m_attributes.value(name)))
+                return false;
+        }
+    }
+    if (hasDeclaredContentValue() && !DAUtilities::areEqualOrBothNil(m_contentValue, other->m_contentValue))
+        return false;
+    if (hasDeclaredChildXMLElements()) {
+        if (m_childXMLElements.size() != other->m_childXMLElements.size())
+            return false;
+        for (qsizetype i = 0; i < m_childXMLElements.size(); ++i) {
+            if (!m_childXMLElements[i]->isEqual(*other->m_childXMLElements[i]))
+                return false;
+        }
+    }
+    return m_namespaces == other->m_namespaces;
+}
+
+void DAObject::copyInto(DAObject &t) const {
+    t.m_elementName = m_elementName;
+    t.m_serviceVersion = m_serviceVersion;
+    t.m_namespaces = m_namespaces;
+    t.m_extensionOrder = m_extensionOrder;
+    for (auto it = m_extensions.begin(); it != m_extensions.end(); ++it) {
+        QList<DAItemPtr> copies;
+        for (const DAItemPtr &item : *it) {
+            DAItemPtr c = item ? item->copyItem() : nullptr;
+            if (auto child = std::dynamic_pointer_cast<DAObject>(c))
+                child->m_parent.reset();
+            copies.append(c);
+        }
+        t.m_extensions.insert(it.key(), copies);
+    }
+    t.m_attributes = m_attributes;
+    t.m_attributeDeclarations = m_attributeDeclarations;
+    if (hasDeclaredContentValue())
+        t.m_contentValue = m_contentValue;
+    if (hasDeclaredChildXMLElements()) {
+        for (const DAXMLElementPtr &e : m_childXMLElements)
+            t.m_childXMLElements.append(std::static_pointer_cast<DAXMLElement>(e->copy()));
+    }
+    t.m_shouldIgnoreUnknowns = m_shouldIgnoreUnknowns;
+    if (!m_shouldIgnoreUnknowns) {
+        for (const DAXMLNodePtr &n : unknownChildren())
+            t.m_unknownChildren.append(n->copy());
+        for (const DAXMLNodePtr &n : unknownAttributes())
+            t.m_unknownAttributes.append(n->copy());
+    }
+}
+
+DAItemPtr DAObject::copyItem() const {
+    DAObjectPtr target = objectOfClass(objectClass());
+    copyInto(*target);
+    return target;
+}
+
+// ---- kind registry --------------------------------------------------------------
+
+namespace {
+
+QString braced(const QString &scheme, const QString &term) {
+    return QStringLiteral("{\"%1\":\"%2\"}").arg(scheme, term.isNull() ? QString() : term);
+}
+
+}  // namespace
+
+void DAObject::registerClass(QHash<QString, DAClass> &map, DAClass cls, const QString &scheme, const QString &term) {
+    const DAClass existing = classForCategory(map, scheme, term);
+    Q_ASSERT_X(!existing || existing == cls, cls->name, "registration conflicts with an existing class");
+    const QString key = (scheme.isNull() || scheme == DANamespaces::kindScheme()) ? term : braced(scheme, term);
+    map.insert(key, cls);
+}
+
+DAClass DAObject::classForCategory(const QHash<QString, DAClass> &map, const QString &scheme, const QString &term) {
+    if (!term.isNull()) {
+        if (DAClass c = map.value(term))
+            return c;
+    }
+    if (!scheme.isNull()) {
+        if (DAClass c = map.value(braced(scheme, term)))
+            return c;
+        if (DAClass c = map.value(braced(scheme, QString())))
+            return c;
+    }
+    return nullptr;
+}
+
+QHash<QString, DAClass> &DAObject::entryRegistry() {
+    static QHash<QString, DAClass> map;
+    return map;
+}
+
+QHash<QString, DAClass> &DAObject::feedRegistry() {
+    static QHash<QString, DAClass> map;
+    return map;
+}
+
+DAClass DAObject::registeredClassForElement(const DAXMLElementPtr &element, bool feed) {
+    const QHash<QString, DAClass> &map = feed ? feedRegistry() : entryRegistry();
+    if (DAXMLNodePtr kind = element->attributeForLocalName(QStringLiteral("kind"), DANamespaces::data())) {
+        if (DAClass c = classForCategory(map, QString(), kind->stringValue()))
+            return c;
+    }
+    DAXMLElementList categories = element->elementsForLocalName(QStringLiteral("category"), DANamespaces::atom());
+    if (categories.isEmpty() && element->resolvePrefixForNamespaceURI(DANamespaces::atom()).isNull())
+        categories = element->elementsForName(QStringLiteral("category"));
+    for (const DAXMLElementPtr &category : categories) {
+        DAXMLNodePtr scheme = category->attributeForName(QStringLiteral("scheme"));
+        DAXMLNodePtr term = category->attributeForName(QStringLiteral("term"));
+        if (!scheme && !term)
+            continue;
+        if (DAClass c = classForCategory(map, scheme ? scheme->stringValue() : QString(),
+                                         term ? term->stringValue() : QString()))
+            return c;
+    }
+    return nullptr;
+}
+
+DAClass DAObject::objectClassForXMLElement(const DAXMLElementPtr &element) const {
+    const QString local = element->localName();
+    const bool isFeed = local == QLatin1String("feed"), isEntry = local == QLatin1String("entry");
+    if (!isFeed && !isEntry)
+        return nullptr;
+    if (DAClass c = registeredClassForElement(element, isFeed))
+        return c;
+    if (isFeed)
+        return DAFeedBase::staticClass();
+    if (DAClass c = defaultClassForEntries())
+        return c;
+    return DAEntryBase::staticClass();
+}
+
+// ---- descriptions -----------------------------------------------------------------
+
+void DAObject::addToArray(QStringList &items, const QString &name, const QString &value) const {
+    if (!value.isNull())
+        items << (name.isEmpty() ? value : QStringLiteral("%1:%2").arg(name, value));
+}
+
+QStringList DAObject::itemsForDescription() const {
+    QStringList items;
+    for (auto it = m_attributes.begin(); it != m_attributes.end(); ++it)
+        items << QStringLiteral("%1:%2").arg(it.key(), it.value());
+    if (hasDeclaredContentValue() && !m_contentValue.isNull())
+        items << QStringLiteral("content:%1").arg(m_contentValue);
+    if (hasDeclaredChildXMLElements() && !m_childXMLElements.isEmpty()) {
+        QString xml;
+        for (const DAXMLElementPtr &e : m_childXMLElements)
+            xml += e->XMLString();
+        items << QStringLiteral("XML:%1").arg(xml);
+    }
+    QStringList unknownNames;
+    for (const DAXMLNodePtr &n : unknownChildren()) {
+        const QString name = QStringLiteral("<%1>").arg(n->name());
+        if (!unknownNames.contains(name))
+            unknownNames << name;
+    }
+    unknownNames.sort();
+    if (!unknownNames.isEmpty())
+        items << QStringLiteral("unparsed:%1").arg(unknownNames.join(QLatin1Char(',')));
+    QStringList attributeNames;
+    for (const DAXMLNodePtr &n : unknownAttributes())
+        attributeNames << n->name();
+    if (!attributeNames.isEmpty())
+        items << QStringLiteral("unparsedAttr:%1").arg(attributeNames.join(QLatin1Char(',')));
+    return items;
+}
+
+QString DAObject::description() const {
+    const QStringList items = itemsForDescription();
+    const QString head = QStringLiteral("%1 %2").arg(QLatin1String(objectClass()->name)).arg(quintptr(this), 0, 16);
+    return items.isEmpty() ? head : QStringLiteral("%1: {%2}").arg(head, items.join(QLatin1Char(' ')));
+}
+
+// ---- attributes as extensions -------------------------------------------------------
+
+DAClass DAAttribute::staticClass() {
+    static const DAClassInfo info("DAAttribute", nullptr, QString(), QString(), QString(),
+                                  [] { return std::make_shared<DAAttribute>(); });
+    return &info;
+}
+
+std::shared_ptr<DAAttribute> DAAttribute::attributeWithValue(DAClass cls, const QString &value) {
+    auto attribute = std::dynamic_pointer_cast<DAAttribute>(cls->make());
+    if (attribute)
+        attribute->setStringValue(value);
+    return attribute;
+}
+
+bool DAAttribute::isEqual(const DAExtensionItem &other) const {
+    auto *o = dynamic_cast<const DAAttribute *>(&other);
+    return o && DAUtilities::areEqualOrBothNil(m_value, o->m_value);
+}
+
+DAItemPtr DAAttribute::copyItem() const { return attributeWithValue(objectClass(), m_value); }
+
+QString DAAttribute::description() const {
+    return QStringLiteral("%1 %2: {%3=%4}")
+        .arg(QLatin1String(objectClass()->name))
+        .arg(quintptr(this), 0, 16)
+        .arg(objectClass()->qualifiedName, m_value);
+}

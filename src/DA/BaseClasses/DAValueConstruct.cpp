@@ -1,0 +1,122 @@
+#include "DA/BaseClasses/DAValueConstruct.h"
+
+#include "DA/BaseClasses/DAUtilities.h"
+
+DA_DEFINE_CLASS(DAValueConstruct, DAObject)
+DA_DEFINE_CLASS(DAValueElementConstruct, DAValueConstruct)
+DA_DEFINE_CLASS(DAImplicitValueConstruct, DAValueElementConstruct)
+DA_DEFINE_CLASS(DANameValueConstruct, DAValueConstruct)
+
+DAObjectPtr DAValueConstruct::valueWithString(DAClass cls, const QString &value) {
+    if (value.isNull())
+        return nullptr;
+    auto object = std::dynamic_pointer_cast<DAValueConstruct>(objectOfClass(cls));
+    if (object)
+        object->setStringValue(value);
+    return object;
+}
+
+DAObjectPtr DAValueConstruct::valueWithLongLong(DAClass cls, qint64 value) {
+    return valueWithString(cls, QString::number(value));
+}
+
+DAObjectPtr DAValueConstruct::valueWithDouble(DAClass cls, double value) {
+    auto object = std::dynamic_pointer_cast<DAValueConstruct>(objectOfClass(cls));
+    if (object)
+        object->setDoubleValue(value);
+    return object;
+}
+
+DAObjectPtr DAValueConstruct::valueWithBool(DAClass cls, bool value) {
+    return valueWithString(cls, value ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+DAObjectPtr DAValueConstruct::valueWithDateTime(DAClass cls, const DADateTimePtr &value) {
+    return value ? valueWithString(cls, value->RFC3339String()) : nullptr;
+}
+
+void DAValueConstruct::addParseDeclarations() {
+    const QString name = attributeName();
+    if (name.isNull())
+        addContentValueDeclaration();
+    else
+        addLocalAttributeDeclarations({name});
+}
+
+QString DAValueConstruct::stringValue() const {
+    const QString name = attributeName();
+    return name.isNull() ? contentStringValue() : stringValueForAttribute(name);
+}
+
+void DAValueConstruct::setStringValue(const QString &value) {
+    const QString name = attributeName();
+    if (name.isNull())
+        setContentStringValue(value);
+    else
+        DAObject::setStringValue(value, name);
+}
+
+namespace {
+
+std::optional<qint64> leading(const QString &text) {
+    if (text.isNull())
+        return std::nullopt;
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        negative = text[i++] == QLatin1Char('-');
+    qint64 v = 0;
+    while (i < text.size() && text[i].unicode() >= '0' && text[i].unicode() <= '9') {
+        if (v < (std::numeric_limits<qint64>::max() - 9) / 10)
+            v = v * 10 + (text[i].unicode() - '0');
+        ++i;
+    }
+    return negative ? -v : v;
+}
+
+}  // namespace
+
+int DAValueConstruct::intValue() const { return int(longLongValue()); }
+
+std::optional<int> DAValueConstruct::intNumberValue() const {
+    const QString text = stringValue();
+    if (text.isEmpty())
+        return std::nullopt;
+    return int(*leading(text));
+}
+
+qint64 DAValueConstruct::longLongValue() const { return leading(stringValue()).value_or(0); }
+
+std::optional<qint64> DAValueConstruct::longLongNumberValue() const {
+    const QString text = stringValue();
+    if (text.isEmpty())
+        return std::nullopt;
+    return leading(text);
+}
+
+double DAValueConstruct::doubleValue() const {
+    return DAUtilities::doubleNumberOrInfForString(stringValue()).value_or(0.0);
+}
+
+void DAValueConstruct::setDoubleValue(double value) {
+    if (std::isinf(value))
+        setStringValue(value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF"));
+    else
+        setStringValue(QString::number(value, 'g', 17));
+}
+
+bool DAValueConstruct::boolValue() const {
+    return stringValue().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+}
+
+DADateTimePtr DAValueConstruct::dateTimeValue() const {
+    const QString text = stringValue();
+    return text.isEmpty() ? nullptr : DADateTime::dateTimeWithRFC3339String(text);
+}
+
+void DANameValueConstruct::addParseDeclarations() {
+    DAValueConstruct::addParseDeclarations();
+    addLocalAttributeDeclarations({nameAttributeName()});
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "DA/BaseClasses/DAObject.h"
+
+// One value, held in the attribute named by attributeName() ("value"), or,
+// for element constructs, as the element's text. Typed accessors convert
+// the stored text on every call.
+class DAValueConstruct : public DAObject {
+    DA_CLASS(DAValueConstruct)
+public:
+    // A new object of the class holding the value (null for a null text).
+    static DAObjectPtr valueWithString(DAClass cls, const QString &value);
+    static DAObjectPtr valueWithLongLong(DAClass cls, qint64 value);
+    static DAObjectPtr valueWithDouble(DAClass cls, double value);
+    static DAObjectPtr valueWithBool(DAClass cls, bool value);
+    static DAObjectPtr valueWithDateTime(DAClass cls, const DADateTimePtr &value);
+    template <typename T>
+    static std::shared_ptr<T> valueWithString(const QString &value) {
+        return std::static_pointer_cast<T>(valueWithString(T::staticClass(), value));
+    }
+
+    // Null: the value is the element's text.
+    virtual QString attributeName() const { return QStringLiteral("value"); }
+    virtual QString stringValue() const;
+    virtual void setStringValue(const QString &value);
+
+    // Leading integer of the text (0 when there is none).
+    int intValue() const;
+    std::optional<int> intNumberValue() const;
+    void setIntValue(int value) { setStringValue(QString::number(value)); }
+    qint64 longLongValue() const;
+    std::optional<qint64> longLongNumberValue() const;
+    void setLongLongValue(qint64 value) { setStringValue(QString::number(value)); }
+    double doubleValue() const;
+    void setDoubleValue(double value);
+    // True only for "true" in any case.
+    bool boolValue() const;
+    void setBoolValue(bool value) { setStringValue(value ? QStringLiteral("true") : QStringLiteral("false")); }
+    DADateTimePtr dateTimeValue() const;
+    void setDateTimeValue(const DADateTimePtr &value) { setStringValue(value ? value->RFC3339String() : QString()); }
+
+    void addParseDeclarations() override;
+};
+using DAValueConstructPtr = std::shared_ptr<DAValueConstruct>;
+
+// The value is the element's text.
+class DAValueElementConstruct : public DAValueConstruct {
+    DA_CLASS(DAValueElementConstruct)
+public:
+    QString attributeName() const override { return QString(); }
+};
+
+// An element whose presence is the value.
+class DAImplicitValueConstruct : public DAValueElementConstruct {
+    DA_CLASS(DAImplicitValueConstruct)
+public:
+    QString stringValue() const override { return QString(); }
+};
+
+// A value attribute plus a "name" attribute.
+class DANameValueConstruct : public DAValueConstruct {
+    DA_CLASS(DANameValueConstruct)
+public:
+    virtual QString nameAttributeName() const { return QStringLiteral("name"); }
+    QString name() const { return stringValueForAttribute(nameAttributeName()); }
+    void setName(const QString &name) { DAObject::setStringValue(name, nameAttributeName()); }
+    void addParseDeclarations() override;
+};
+
+// Declares a value-element class that only names its element.
+#define DA_DECLARE_ELEMENT(Name, Base)                                                                                \
+    class Name : public Base {                                                                                        \
+        DA_CLASS(Name)                                                                                                \
+    };

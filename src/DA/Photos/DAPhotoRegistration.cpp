@@ -1,0 +1,7 @@
+#include "DA/BaseClasses/DAClasses.h"
+
+namespace DAClasses {
+
+void registerPhotoClasses() {}
+
+}  // namespace DAClasses
