@@ -175,8 +175,11 @@ void QNDriveConfigWindowController::windowDidLoad() {
     for (QWidget *w : {static_cast<QWidget *>(m_characterEncodingLabel), static_cast<QWidget *>(m_characterEncoding),
                        static_cast<QWidget *>(m_useSSLLabel), static_cast<QWidget *>(m_useSSL)})
         w->setVisible(d->isFTP());
-    m_validateCertificatesLabel->setVisible(d->isWebDAV());
-    m_validateCertificates->setVisible(d->isWebDAV());
+    // FTPS too: without validation its certificate is remembered at the
+    // first login instead (SFTP has host keys for that).
+    const bool certificates = d->isWebDAV() || (d->isFTP() && !d->isSFTP());
+    m_validateCertificatesLabel->setVisible(certificates);
+    m_validateCertificates->setVisible(certificates);
     // 4. FTP drives start on "Detect / UTF-8".
     if (d->isFTP())
         m_characterEncoding->setCurrentIndex(0);
@@ -240,7 +243,7 @@ void QNDriveConfigWindowController::ok() {
             }
             d.setUseSSL(m_useSSL->isChecked());
         }
-        if (d.isWebDAV())
+        if (d.isWebDAV() || (d.isFTP() && !d.isSFTP()))
             d.setValidateCertificates(m_validateCertificates->isChecked());
     }
     endSheet(1);

@@ -1,5 +1,6 @@
 #include "Cloud/QNFTPHandler.h"
 
+#include "Cloud/QNFTPCertificateMemory.h"
 #include "Cloud/QNFTPEncodingMemory.h"
 #include "Cloud/QNFTPErrorTexts.h"
 #include "Cloud/QNFTPListingCommandMemory.h"
@@ -19,6 +20,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QUrl>
 #include <curl/curl.h>
 
 #include <cerrno>
@@ -171,6 +173,11 @@ struct QNFTPHandler::Transfer {
     bool hostKeyChanged = false;
     bool probeAnswered = false;
     bool sftp = false;  // the protocol errors are named after
+    CURL *handle = nullptr;
+    // FTPS without validation: the server's remembered certificate, or
+    // where to remember it after the first login.
+    QString certificateServer;
+    QNFTPCertificateMemory::Entry pinnedCertificate;
 
     static size_t write(char *data, size_t size, size_t count, void *userdata)
     {
@@ -309,6 +316,19 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     const QString caFile = QNFTPHandler::certificateAuthorityFile();
     if (verify && !caFile.isEmpty())
         set(CURLOPT_CAINFO, QFile::encodeName(caFile).constData());
+    t.handle = h;
+    if (config.useSSL() && !sftp && !verify) {
+        // Not validated against authorities: the certificate the server
+        // showed at the first login must be the one it shows now. The
+        // library checks its key before the password is sent.
+        const QUrl parsed(QString::fromUtf8(url));
+        t.certificateServer = parsed.host() + QLatin1Char(':') +
+                              QString::number(parsed.port(parsed.scheme() == QLatin1String("ftps") ? 990 : 21));
+        t.pinnedCertificate = QNFTPCertificateMemory(QNFTPHandler::certificatesFile()).lookup(t.certificateServer);
+        set(CURLOPT_CERTINFO, 1L);
+        if (!t.pinnedCertificate.isNull())
+            set(CURLOPT_PINNEDPUBLICKEY, ("sha256//" + t.pinnedCertificate.pin).constData());
+    }
     set(CURLOPT_URL, url.constData());
     const QString username = config.username();
     if (!username.isEmpty()) {
@@ -378,14 +398,42 @@ using Outcome = QNFTPHandler::Outcome;
 
 // A transfer's result. A local file that failed (even after the library was
 // done, such as a download's file failing to close) fails the transfer.
+// The certificate the server showed in this transfer (PEM), if any.
+QByteArray serverCertificate(CURL *h)
+{
+    curl_certinfo *info = nullptr;
+    if (!h || curl_easy_getinfo(h, CURLINFO_CERTINFO, &info) != CURLE_OK || !info || info->num_of_certs < 1)
+        return {};
+    for (curl_slist *field = info->certinfo[0]; field; field = field->next)
+        if (std::strncmp(field->data, "Cert:", 5) == 0)
+            return QByteArray(field->data + 5);
+    return {};
+}
+
 Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
 {
-    if (code == CURLE_OK && !t.ioFailed)
+    if (code == CURLE_OK && !t.ioFailed) {
+        if (!t.certificateServer.isEmpty() && t.pinnedCertificate.isNull()) {
+            const auto seen = QNFTPCertificateMemory::entryOfCertificate(serverCertificate(t.handle));
+            if (!seen.isNull() && QNFTPCertificateMemory(QNFTPHandler::certificatesFile()).remember(t.certificateServer, seen))
+                VNLog::log(QStringLiteral("QNFTPHandler remembered the certificate of %1 (SHA-256 %2)")
+                               .arg(t.certificateServer, seen.fingerprint));
+        }
         return {};
+    }
     if (code == CURLE_ABORTED_BY_CALLBACK && cancelled && !t.ioFailed)
         return {true, nullptr};
     QString text;
-    if (t.hostKeyChanged) {
+    if (code == CURLE_SSL_PINNEDPUBKEYNOTMATCH && !t.pinnedCertificate.isNull()) {
+        const auto seen = QNFTPCertificateMemory::entryOfCertificate(serverCertificate(t.handle));
+        text = QStringLiteral("The server's certificate has changed since the first login (it was SHA-256 %1, it is "
+                              "now SHA-256 %2), so the connection was refused before the password was sent: the "
+                              "server may be an impostor. If its certificate was changed on purpose, remove the line "
+                              "of %3 from %4.")
+                   .arg(t.pinnedCertificate.fingerprint,
+                        seen.isNull() ? QStringLiteral("(unreadable)") : seen.fingerprint, t.certificateServer,
+                        QNFTPHandler::certificatesFile());
+    } else if (t.hostKeyChanged) {
         text = QStringLiteral("The server's host key has changed since the first login, so the connection was "
                               "refused: the server may be an impostor. If its key was changed on purpose, remove "
                               "its entry from %1.")
@@ -467,6 +515,11 @@ QString QNFTPHandler::knownHostsFile()
             return knownHostsSetting();
     }
     return QFileInfo(VNUserDefaults::standard().filePath()).absolutePath() + QStringLiteral("/ssh_known_hosts");
+}
+
+QString QNFTPHandler::certificatesFile()
+{
+    return QFileInfo(knownHostsFile()).absolutePath() + QStringLiteral("/ftps_certificates");
 }
 
 void QNFTPHandler::setStallTimeout(int seconds)

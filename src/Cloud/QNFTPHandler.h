@@ -69,6 +69,9 @@ public:
     // the user defaults file).
     static void setKnownHostsFile(const QString &path);
     static QString knownHostsFile();
+    // Certificates of FTPS servers on drives that do not validate them,
+    // remembered at the first login (beside the known-hosts file).
+    static QString certificatesFile();
     // Seconds of silence after which a connection or transfer fails
     // ("a timeout was reached"); default 60.
     static void setStallTimeout(int seconds);

@@ -54,7 +54,8 @@ TEST_F(DriveConfigWindowTest, EachKindShowsOnlyTheFieldsItUses) {
     const QStringList nameOnly{"nameLabel", "name"};
     const QStringList credentials{"nameLabel", "name", "usernameLabel", "username", "passwordLabel", "password"};
     const QStringList ftp = credentials + QStringList{"urlLabel", "url", "characterEncodingLabel", "characterEncoding",
-                                                      "useSSLLabel", "useSSL"};
+                                                      "useSSLLabel", "useSSL", "validateCertificatesLabel",
+                                                      "validateCertificates"};
     const QStringList webdav = credentials + QStringList{"urlLabel", "url", "validateCertificatesLabel",
                                                          "validateCertificates"};
     const struct {
@@ -88,6 +89,7 @@ TEST_F(DriveConfigWindowTest, FTPEncodingRoundTripsAboveTwoToTheThirtyOne) {
     EXPECT_EQ(form->characterEncoding()->currentIndex(), 0);
     form->characterEncoding()->setCurrentIndex(19);
     form->useSSL()->setChecked(true);
+    form->validateCertificates()->setChecked(true);
     int code = -9;
     form->beginSheet(nullptr, [&code](int rc) { code = rc; });
     form->okButton()->click();
@@ -95,6 +97,7 @@ TEST_F(DriveConfigWindowTest, FTPEncodingRoundTripsAboveTwoToTheThirtyOne) {
     EXPECT_EQ(d->stringEncoding(), quint64(0x94000100u));
     EXPECT_EQ(d->stringEncodingName(), QStringLiteral("UTF-16 Little Endian"));
     EXPECT_TRUE(d->useSSL());
+    EXPECT_TRUE(d->validateCertificates());
 
     // Through the stored list and back into a new form.
     ASSERT_TRUE(QNDriveConfig::writeStoredDrives({d}));

@@ -1,6 +1,7 @@
 // Certificates of FTPS drives and host keys of SFTP drives.
 #include "FTPPeerSupport.h"
 
+#include "Cloud/QNFTPCertificateMemory.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -42,11 +43,38 @@ TEST_F(FTPSecurity, FtpsValidatesTheCertificateWhenTheDriveAsks)
     EXPECT_TRUE(accepted.ok) << accepted.text().toStdString();
 }
 
-TEST_F(FTPSecurity, FtpsWithoutValidationAcceptsTheCertificate)
+// Without validation the certificate of the first login is remembered, and
+// a server showing another one is refused, naming both fingerprints, before
+// the password is sent.
+TEST_F(FTPSecurity, FtpsWithoutValidationRemembersTheCertificateAndRefusesAChangedOne)
 {
     auto config = drive(Kind::FTPS);
     config->setValidateCertificates(false);
-    EXPECT_TRUE(login(config).ok);
+    const QString file = QNFTPHandler::certificatesFile();
+    EXPECT_FALSE(QFile::exists(file));
+    ASSERT_TRUE(login(config).ok);
+    const auto served = QNFTPCertificateMemory::entryOfCertificate(
+        VNTest::readFile(state(Kind::FTPS).value(QStringLiteral("workdir")).toString() + QStringLiteral("/server.pem")));
+    ASSERT_FALSE(served.isNull());
+    const QByteArray remembered = VNTest::readFile(file);
+    EXPECT_TRUE(remembered.contains(served.fingerprint.toLatin1() + ' ' + served.pin)) << remembered.constData();
+    // The same certificate again: its key matches the pin.
+    ASSERT_TRUE(login(config).ok);
+    EXPECT_EQ(VNTest::readFile(file), remembered);
+
+    // As if the server's certificate had changed since.
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(state(Kind::FTPS).value(QStringLiteral("ftps_port")).toInt());
+    const QNFTPCertificateMemory::Entry other{QNFTPCertificateMemory::fingerprintText(QByteArray(32, '\x11')),
+                                             QByteArray(32, 'x').toBase64()};
+    ASSERT_TRUE(QNFTPCertificateMemory(file).remember(server, other));
+    const Answer a = login(config);
+    ASSERT_TRUE(a.error);
+    EXPECT_TRUE(a.text().startsWith(QStringLiteral("The server's certificate has changed"))) << a.text().toStdString();
+    EXPECT_TRUE(a.text().contains(other.fingerprint));
+    EXPECT_TRUE(a.text().contains(served.fingerprint));
+    EXPECT_FALSE(a.text().contains(QStringLiteral("PASS")));
+    EXPECT_TRUE(list(config, QStringLiteral("/")).error);
+    EXPECT_EQ(QNFTPCertificateMemory(file).lookup(server).pin, other.pin);
 }
 
 TEST_F(FTPSecurity, PlainFtpDriveRefusedByAServerThatRequiresTls)
