@@ -164,6 +164,11 @@ TEST_F(NavigationTest, ChoosingADriveOpensItsRootAndBackPopsOnePaneAtATimeToTheD
     EXPECT_TRUE(window->createFolderButton()->isVisibleTo(window->window()));
     EXPECT_FALSE(window->filesViewController()->showThumbnails());
     openSubfolder(QStringLiteral("a"));
+    // A relisting of the window (after a save-back) lists the top pane again.
+    writeFile(root + QStringLiteral("/a/later.txt"), 1);
+    window->relistCurrentFolder();
+    ASSERT_TRUE(waitForListing(window));
+    EXPECT_TRUE(names(window->filesViewController()->documents()).contains(QStringLiteral("later.txt")));
     openSubfolder(QStringLiteral("b"));
     window->backButton()->click();
     EXPECT_EQ(window->filesViewControllers().size(), 2);
@@ -181,32 +186,6 @@ TEST_F(NavigationTest, ChoosingADriveOpensItsRootAndBackPopsOnePaneAtATimeToTheD
     EXPECT_EQ(window->filesViewControllers().size(), 0);
     EXPECT_NE(pathButton(window, QStringLiteral("homeButton")), nullptr);
     EXPECT_EQ(pathButton(window, QStringLiteral("driveButton")), nullptr);
-}
-
-TEST_F(NavigationTest, APhotoDriveOpensInThumbnails) {
-    window = launch();
-    auto photos = QNDriveConfig::create();
-    photos->setIsGooglePhotos(true);
-    photos->setName(QStringLiteral("PHOTOS"));
-    photos->setUsername(QStringLiteral("someone"));
-    storeDrives({photos});
-    window->tableViewSelectionDidChange(0);
-    ASSERT_NE(window->filesViewController(), nullptr);
-    EXPECT_TRUE(window->thumbnailsButton()->isChecked());
-    EXPECT_FALSE(window->listButton()->isChecked());
-    EXPECT_TRUE(window->filesViewController()->showThumbnails());
-}
-
-TEST_F(NavigationTest, ARelistOfTheWindowListsTheTopPaneAgain) {
-    openTree();
-    openSubfolder(QStringLiteral("a"));
-    writeFile(root + QStringLiteral("/a/later.txt"), 1);
-    // What the application does after saving a document back.
-    window->relistCurrentFolder();
-    EXPECT_TRUE(window->filesViewController()->isListing());
-    ASSERT_TRUE(waitForListing(window));
-    EXPECT_TRUE(names(window->filesViewController()->documents()).contains(QStringLiteral("later.txt")));
-    EXPECT_EQ(window->filesViewControllers().size(), 2);
 }
 
 TEST_F(NavigationTest, FolderButtonsPopToTheirLevelTwoLevelsBelowTheRootAndRelistAtIt) {
@@ -236,24 +215,14 @@ TEST_F(NavigationTest, FolderButtonsPopToTheirLevelTwoLevelsBelowTheRootAndRelis
     pathButton(window, QStringLiteral("homeButton"))->click();
     EXPECT_EQ(window->filesViewControllers().size(), 0);
 
-    // At the root every button but home relists.
+    // At the root the root folder's own path components relist it (tag 0).
     ASSERT_TRUE(openRow(window, 0));
-
-    // The root folder's own path components lead to the root itself.
-    const QString rootName = QFileInfo(root).fileName();
-    QPushButton *rootButton = pathButton(window, QStringLiteral("folderButton"), rootName);
-    ASSERT_NE(rootButton, nullptr);
     for (QPushButton *b : window->navbarView()->findChildren<QPushButton *>(QStringLiteral("folderButton")))
         EXPECT_EQ(b->property("tag").toInt(), 0) << b->toolTip().toStdString();
-    rootButton->click();
+    pathButton(window, QStringLiteral("folderButton"), QFileInfo(root).fileName())->click();
     EXPECT_EQ(window->filesViewControllers().size(), 1);
     EXPECT_TRUE(window->filesViewController()->isListing());
     ASSERT_TRUE(waitForListing(window));
-    pathButton(window, QStringLiteral("driveButton"))->click();
-    EXPECT_EQ(window->filesViewControllers().size(), 1);
-    ASSERT_TRUE(waitForListing(window));
-    pathButton(window, QStringLiteral("homeButton"))->click();
-    EXPECT_EQ(window->filesViewControllers().size(), 0);
 }
 
 // ---------------------------------------------------------------- the view switch
@@ -279,6 +248,16 @@ TEST_F(NavigationTest, TheViewButtonsSwitchEveryPaneAndNewPanesKeepTheViewAndZoo
     for (QNMacFilesViewController *pane : window->filesViewControllers())
         EXPECT_FALSE(pane->showThumbnails());
     EXPECT_EQ(window->filesViewController()->tableView()->model()->rowCount(), 2);
+
+    // A photo-album drive opens in thumbnails.
+    window->home();
+    auto photos = QNDriveConfig::create();
+    photos->setIsGooglePhotos(true);
+    photos->setName(QStringLiteral("PHOTOS"));
+    photos->setUsername(QStringLiteral("someone"));
+    window->openDrive(photos);
+    EXPECT_TRUE(window->thumbnailsButton()->isChecked() && !window->listButton()->isChecked());
+    EXPECT_TRUE(window->filesViewController()->showThumbnails());
 }
 
 // ---------------------------------------------------------------- create folder
@@ -310,6 +289,20 @@ TEST_F(NavigationTest, CreateFolderMakesTheFolderAndRelistsCancelMakesNothingAnd
     ASSERT_TRUE(VNTest::waitUntil([&] { return names(window->filesViewController()->documents()).contains("New Stuff"); }));
     EXPECT_TRUE(QFileInfo(root + QStringLiteral("/New Stuff")).isDir());
     EXPECT_EQ(window->filesViewController()->foldersLabel()->text(), QStringLiteral("2 Folders"));
+
+    // Two questions at once each keep their own field.
+    window->createFolder();
+    window->createFolder();
+    for (const QString &name : {QStringLiteral("one"), QStringLiteral("two")}) {
+        ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }));
+        const auto request = QNDialogService::shared().pendingAlerts().first();
+        auto *input = qobject_cast<QLineEdit *>(request.alert.accessoryView.data());
+        ASSERT_NE(input, nullptr);
+        input->setText(name);
+        QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
+    }
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo(root + QStringLiteral("/one")).isDir() &&
+                                               QFileInfo(root + QStringLiteral("/two")).isDir(); }));
 
     window->createFolder();
     ASSERT_TRUE(answerCreateFolder(window, QStringLiteral("never"), QNAlert::SecondButtonReturn));
@@ -348,25 +341,6 @@ TEST_F(NavigationTest, TheRealCreateFolderAlertHoldsAFocusedFieldWhoseTextMakesT
     ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo(root + QStringLiteral("/Typed Here")).isDir(); }));
 }
 
-TEST_F(NavigationTest, TwoCreateFolderQuestionsEachKeepTheirOwnField) {
-    openTree();
-    window->createFolder();
-    window->createFolder();
-    for (const QString &name : {QStringLiteral("one"), QStringLiteral("two")}) {
-        ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }));
-        const auto request = QNDialogService::shared().pendingAlerts().first();
-        auto *input = qobject_cast<QLineEdit *>(request.alert.accessoryView.data());
-        ASSERT_NE(input, nullptr) << name.toStdString();
-        input->setText(name);
-        QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
-        VNTest::spin(20);
-    }
-    ASSERT_TRUE(VNTest::waitUntil([&] {
-        const QStringList listed = names(window->filesViewController()->documents());
-        return listed.contains("one") && listed.contains("two");
-    }));
-}
-
 TEST_F(NavigationTest, UnusableFolderNamesAreRefusedWithAClearMessage) {
     openTree();
     const QStringList before = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -389,18 +363,39 @@ TEST_F(NavigationTest, UnusableFolderNamesAreRefusedWithAClearMessage) {
 
 // ---------------------------------------------------------------- quota
 
-TEST_F(NavigationTest, TheQuotaCaptionShowsUsedTotalAvailableAndShared) {
-    QuotaScript::total = qint64(10) << 30;
-    QuotaScript::used = qint64(3) << 30;
-    QuotaScript::shared = qint64(1) << 30;
+TEST_F(NavigationTest, TheQuotaCaptionShowsUsedTotalAvailableAndSharedOrTheDrivesCaption) {
+    const qint64 G = qint64(1) << 30;
+    const QString caption = QNUtils::decapDescription(QStringLiteral("SHOW DOCUMENTS ON THIS SERVER"));
+    const struct {
+        qint64 total, used, shared;
+        QString text;
+    } cases[] = {
+        {10 * G, 3 * G, G, QStringLiteral("%1 of %2 used (%3 available, %4 shared)")
+                              .arg(QNUtils::sizeString2(3 * G), QNUtils::sizeString2(10 * G), QNUtils::sizeString2(7 * G),
+                                   QNUtils::sizeString2(G))},
+        {10 * G, 3 * G, 0, QStringLiteral("%1 of %2 used (%3 available)")
+                              .arg(QNUtils::sizeString2(3 * G), QNUtils::sizeString2(10 * G), QNUtils::sizeString2(7 * G))},
+        {0, 0, 0, caption},  // no figures: the drive's own caption
+    };
     window = launch();
     storeDrives({quotaDrive(QStringLiteral("SERVER"))});
-    ASSERT_TRUE(VNTest::waitUntil([&] { return window->rowContent(0).subTitle.contains(QStringLiteral(" used (")); }));
-    EXPECT_EQ(window->rowContent(0).subTitle, QStringLiteral("%1 of %2 used (%3 available, %4 shared)")
-                                                  .arg(QNUtils::sizeString2(qint64(3) << 30),
-                                                       QNUtils::sizeString2(qint64(10) << 30),
-                                                       QNUtils::sizeString2(qint64(7) << 30),
-                                                       QNUtils::sizeString2(qint64(1) << 30)));
+    for (const auto &c : cases) {
+        QuotaScript::total = c.total;
+        QuotaScript::used = c.used;
+        QuotaScript::shared = c.shared;
+        const int calls = QuotaScript::calls.load();
+        window->updateQuotaClean(true);
+        ASSERT_TRUE(VNTest::waitUntil([&] { return QuotaScript::calls.load() > calls; }));
+        VNTest::spin(50);
+        EXPECT_EQ(window->rowContent(0).subTitle, c.text);
+    }
+    // Back at home asks again, each time.
+    const int calls = QuotaScript::calls.load();
+    window->tableViewSelectionDidChange(0);
+    window->back();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QuotaScript::calls.load() == calls + 1; }));
+    window->back();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QuotaScript::calls.load() == calls + 2; }));
 }
 
 TEST_F(NavigationTest, AFailedQuotaIsAskedAgainAtTheNextReloadAndComingHomeUpdatesTheStoredDrivesRow) {
@@ -430,19 +425,4 @@ TEST_F(NavigationTest, AFailedQuotaIsAskedAgainAtTheNextReloadAndComingHomeUpdat
     window->tableViewSelectionDidChange(0);
     window->home();
     ASSERT_TRUE(VNTest::waitUntil([&] { return window->rowContent(0).subTitle.contains(QStringLiteral(" used (")); }));
-}
-
-TEST_F(NavigationTest, AZeroQuotaShowsTheCaptionAndBackAtHomeAsksAgain) {
-    // No figures (a quota of zero bytes): the drive's own caption.
-    window = launch();
-    storeDrives({quotaDrive(QStringLiteral("SERVER"))});
-    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 1; }));
-    VNTest::spin(100);
-    EXPECT_EQ(window->rowContent(0).subTitle, QNUtils::decapDescription(QStringLiteral("SHOW DOCUMENTS ON THIS SERVER")));
-    window->tableViewSelectionDidChange(0);
-    window->back();
-    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 2; }));
-    window->back();
-    ASSERT_TRUE(VNTest::waitUntil([] { return QuotaScript::calls.load() == 3; }));
-    EXPECT_EQ(window->filesViewControllers().size(), 0);
 }

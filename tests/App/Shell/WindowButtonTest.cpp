@@ -1,6 +1,7 @@
 // Title-bar buttons and their groups: the shared rollover, and what clears
 // it (full screen, live resize, a button destroyed while hovered); a
-// disabled button never rolls over; the capture count never goes negative.
+// disabled button never rolls over; the capture count never goes negative;
+// each window's own group and the hover area around the buttons.
 #include "App/TBWindowButton.h"
 #include "App/TBWindow.h"
 #include "App/TBWindowButtonGroup.h"
@@ -87,6 +88,16 @@ TEST_F(WindowButton, HoveringOneButtonLightsTheWholeGroup) {
     for (TBWindowButton *b : {close, minimize, zoom})
         EXPECT_TRUE(shows(b, expected));
     EXPECT_EQ(close->group()->numberOfCaptures(), 0);
+
+    // A disabled button never rolls over.
+    zoom->setEnabled(false);
+    EXPECT_TRUE(shows(zoom, inactive));
+    enter(close);
+    EXPECT_TRUE(rolledOver(minimize));
+    EXPECT_TRUE(shows(zoom, inactive));
+    zoom->setEnabled(true);
+    EXPECT_TRUE(shows(zoom, active));
+    leave(close);
 }
 
 TEST_F(WindowButton, FullScreenLiveResizeAndADestroyedButtonClearTheHover) {
@@ -111,18 +122,6 @@ TEST_F(WindowButton, FullScreenLiveResizeAndADestroyedButtonClearTheHover) {
     delete gone;
     EXPECT_FALSE(a->group()->shouldDisplayRollOver());
     EXPECT_FALSE(rolledOver(a));
-}
-
-TEST_F(WindowButton, ADisabledButtonNeverRollsOver) {
-    TBWindowButton *a = button(), *b = button();
-    b->setEnabled(false);
-    EXPECT_TRUE(shows(b, inactive));
-    enter(a);
-    EXPECT_TRUE(rolledOver(a));
-    EXPECT_TRUE(shows(b, inactive));
-    b->setEnabled(true);
-    EXPECT_TRUE(shows(b, active));
-    leave(a);
 }
 
 TEST(TitleBarButtons, EachWindowLightsOnlyItsOwnButtonsAndTheHoverAreaReachesFourPointsOut) {
