@@ -101,6 +101,7 @@ NRHTTPRequest::NRHTTPRequest(const QUrl &url)
     : m_url(url), m_timeOutSeconds(g_defaultTimeOutSeconds.load()), m_requestID(++g_lastRequestID) {
     static const int registered = qRegisterMetaType<NRHTTPRequest *>("NRHTTPRequest*");
     Q_UNUSED(registered);
+    m_downloadCache = defaultCache();
 }
 
 NRHTTPRequest::~NRHTTPRequest() {
@@ -393,6 +394,8 @@ void NRHTTPRequest::addSessionCookie(const QNetworkCookie &cookie) {
 void NRHTTPRequest::clearSession() {
     NRSessionCredentialStore::shared().clear();
     setSessionCookies({});
+    if (auto cache = defaultCache())
+        cache->clearCachedResponsesForStoragePolicy(NRCacheForSessionDurationCacheStoragePolicy);
 }
 
 QString NRHTTPRequest::mimeTypeForFileAtPath(const QString &path) {

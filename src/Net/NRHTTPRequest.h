@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Net/NRCacheDelegate.h"
 #include "Net/NRCredentials.h"
 #include "Net/NRHTTPAuthentication.h"
 #include "Net/NRProgressDelegate.h"
@@ -123,6 +124,24 @@ public:
     // Keeps the temporary file of a failed download and continues it with a
     // "Range" request next time (same temporary path).
     void setAllowResumeForFileDownloads(bool on);
+
+    // --- Download cache (GET only) ---------------------------------------
+    // A request answered from, or revalidated against, cache; policy 0
+    // takes the cache's default. The request does not keep the cache alive.
+    static std::shared_ptr<NRHTTPRequest> requestWithURL(const QUrl &url, const std::shared_ptr<NRCacheDelegate> &cache,
+                                                         int cachePolicy = NRUseDefaultCachePolicy);
+    void setDownloadCache(const std::shared_ptr<NRCacheDelegate> &cache);
+    std::shared_ptr<NRCacheDelegate> downloadCache() const;
+    void setCachePolicy(int policy);
+    int cachePolicy() const;
+    void setCacheStoragePolicy(int policy);
+    int cacheStoragePolicy() const;
+    void setSecondsToCache(double seconds);
+    double secondsToCache() const;
+    bool didUseCachedResponse() const;
+    // The cache every new request gets (none unless set).
+    static std::shared_ptr<NRCacheDelegate> defaultCache();
+    static void setDefaultCache(const std::shared_ptr<NRCacheDelegate> &cache);
 
     // --- Credentials and cookies ----------------------------------------
     void setUsername(const QString &username);
@@ -308,6 +327,11 @@ private:
     // *error unless it already holds one.
     bool removeFile(const QString &path, VNErrorPtr *error);
 
+    // Download cache (network thread).
+    bool answerFromCacheBeforeSending();
+    bool answerFromCacheAfterReply();
+    void useDataFromCache();
+
     // Authentication.
     void attemptToApplyCredentialsAndResume();
     bool takeCredentialTurn();
@@ -456,6 +480,13 @@ private:
     std::unique_ptr<NRDataDecompressor> m_dataDecompressor;
     bool m_dropBody416 = false;
     int m_newConnectionCount = 0;
+
+    // Download cache.
+    std::weak_ptr<NRCacheDelegate> m_downloadCache;
+    int m_cachePolicy = NRUseDefaultCachePolicy;
+    int m_cacheStoragePolicy = NRCacheForSessionDurationCacheStoragePolicy;
+    double m_secondsToCache = 0;
+    bool m_didUseCachedResponse = false;
 
     // Authentication.
     int m_authenticationNeeded = 0;  // 1 server (401), 2 proxy (407)

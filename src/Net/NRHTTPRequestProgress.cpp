@@ -51,6 +51,14 @@ void NRHTTPRequest::failWithError(const VNErrorPtr &error) {
     m_complete = true;
     m_waitingForCredentials = m_waitingForCredentialTurn = m_waitingForRedirect = false;
     const bool first = !m_cancelled && !m_error;  // a second failure is ignored
+    if (auto cache = m_downloadCache.lock(); first && cache &&
+                                             (m_cachePolicy & NRFallbackToCacheIfLoadFailsCachePolicy) &&
+                                             cache->canUseCachedDataForRequest(*this)) {
+        cancelLoad();
+        releaseCredentialTurn();
+        useDataFromCache();
+        return;
+    }
     if (first) {
         m_error = error;
         m_failed.store(true);

@@ -417,6 +417,8 @@ void NRHTTPRequest::handleStreamComplete() {
     m_downloadComplete = true;
     if (!m_headersRead)
         readResponseHeaders();
+    if (answerFromCacheAfterReply())
+        return;
     curl_off_t uploaded = 0;
     curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
     long connects = 0;
@@ -498,6 +500,8 @@ void NRHTTPRequest::handleStreamComplete() {
         failWithError(fileError);
         return;
     }
+    if (auto cache = m_downloadCache.lock())
+        cache->storeResponseForRequest(*this, m_secondsToCache);
     onMain([](NRHTTPRequest &r) { r.reportFinished(); });
     markAsFinished();
 }

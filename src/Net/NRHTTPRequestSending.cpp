@@ -136,6 +136,8 @@ void NRHTTPRequest::runMain() {
     buildRequestHeaders();
     if (m_error)
         return;
+    if (answerFromCacheBeforeSending())
+        return;
     // The cookie and authorization headers we made belong to the URL of the
     // previous attempt (a redirect that kept the headers); make them anew
     // from the store for this one.

@@ -1,0 +1,455 @@
+#include "Net/NRDownloadCache.h"
+
+#include "Net/NRHTTPRequest.h"
+#include "Platform/VNLog.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSaveFile>
+#include <QTimeZone>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+namespace {
+
+const QString kSessionStore = QStringLiteral("SessionStore");
+const QString kPermanentStore = QStringLiteral("PermanentStore");
+const QString kHeadersExtension = QStringLiteral("cachedheaders");
+const QString kExpiresKey = QStringLiteral("X-NRHTTPRequest-Expires");
+const QString kStatusKey = QStringLiteral("X-NRHTTPRequest-Response-Status-Code");
+
+// A header of a property-list dictionary, looked up in any case.
+QString headerValue(const QVariantMap &headers, const QString &name) {
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it)
+        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
+            return it.value().toString();
+    return QString();
+}
+
+bool writePropertyList(const QString &path, const QVariantMap &dictionary) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QXmlStreamWriter xml(&file);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeDTD(QStringLiteral("<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"));
+    xml.writeStartElement(QStringLiteral("plist"));
+    xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1.0"));
+    xml.writeStartElement(QStringLiteral("dict"));
+    for (auto it = dictionary.cbegin(); it != dictionary.cend(); ++it) {
+        xml.writeTextElement(QStringLiteral("key"), it.key());
+        const QVariant &value = it.value();
+        if (value.typeId() == QMetaType::Double)
+            xml.writeTextElement(QStringLiteral("real"), QString::number(value.toDouble(), 'f', 3));
+        else if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong)
+            xml.writeTextElement(QStringLiteral("integer"), QString::number(value.toLongLong()));
+        else
+            xml.writeTextElement(QStringLiteral("string"), value.toString());
+    }
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return !xml.hasError() && file.commit();
+}
+
+// Null when the file is missing or is no dictionary.
+QVariantMap readPropertyList(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QXmlStreamReader xml(&file);
+    QVariantMap dictionary;
+    QString key;
+    bool inDict = false;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto name = xml.name();
+        if (name == QLatin1String("dict")) {
+            inDict = true;
+        } else if (!inDict) {
+            continue;
+        } else if (name == QLatin1String("key")) {
+            key = xml.readElementText();
+        } else if (name == QLatin1String("string")) {
+            dictionary.insert(key, xml.readElementText());
+        } else if (name == QLatin1String("integer")) {
+            dictionary.insert(key, xml.readElementText().toLongLong());
+        } else if (name == QLatin1String("real")) {
+            dictionary.insert(key, xml.readElementText().toDouble());
+        }
+    }
+    if (xml.hasError() || !inDict)
+        return {};
+    return dictionary;
+}
+
+}  // namespace
+
+NRDownloadCache::NRDownloadCache() {
+    setDefaultCachePolicy(NRAskServerIfModifiedWhenStaleCachePolicy);
+}
+
+std::shared_ptr<NRDownloadCache> NRDownloadCache::sharedCache() {
+    static std::mutex monitor;
+    static std::shared_ptr<NRDownloadCache> shared;
+    std::lock_guard lock(monitor);
+    if (!shared) {
+        QString base = QString::fromLocal8Bit(qgetenv("XDG_CACHE_HOME"));
+        if (base.isEmpty())
+            base = QDir::homePath() + QStringLiteral("/.cache");
+        QDir().mkpath(base);
+        shared = std::make_shared<NRDownloadCache>();
+        if (auto error = shared->setStoragePath(base + QStringLiteral("/NRHTTPRequestCache")))
+            VNLog::log(QStringLiteral("NRDownloadCache: %1").arg(error->localizedDescription()));
+    }
+    return shared;
+}
+
+VNErrorPtr NRDownloadCache::cacheError(const QString &name, const QString &reason) {
+    VNLog::log(QStringLiteral("NRDownloadCache %1: %2").arg(name, reason));
+    return std::make_shared<VNError>(name, 0,
+                                     QVariantMap{{VNError::localizedDescriptionKey(), reason}, {"name", name}});
+}
+
+QString NRDownloadCache::storagePath() const {
+    std::lock_guard lock(m_accessLock);
+    return m_storagePath;
+}
+
+VNErrorPtr NRDownloadCache::setStoragePath(const QString &path) {
+    std::lock_guard lock(m_accessLock);
+    clearCachedResponsesForStoragePolicy(NRCacheForSessionDurationCacheStoragePolicy);
+    m_storagePath = path;
+    if (path.isEmpty())
+        return nullptr;
+    for (const QString &folder : {path, path + QLatin1Char('/') + kSessionStore,
+                                  path + QLatin1Char('/') + kPermanentStore}) {
+        const QFileInfo info(folder);
+        if (info.exists() && !info.isDir())
+            return cacheError(QStringLiteral("FileExistsAtCachePath"),
+                              QStringLiteral("Cannot create a directory for the cache at '%1', because a file already "
+                                             "exists").arg(folder));
+        if (!info.exists() && !QDir().mkdir(folder))
+            return cacheError(QStringLiteral("FailedToCreateCacheDirectory"),
+                              QStringLiteral("Failed to create a directory for the cache at '%1'").arg(folder));
+    }
+    return clearCachedResponsesForStoragePolicy(NRCacheForSessionDurationCacheStoragePolicy);
+}
+
+int NRDownloadCache::defaultCachePolicy() const {
+    std::lock_guard lock(m_accessLock);
+    return m_defaultCachePolicy;
+}
+
+void NRDownloadCache::setDefaultCachePolicy(int policy) {
+    std::lock_guard lock(m_accessLock);
+    m_defaultCachePolicy = policy == NRUseDefaultCachePolicy ? NRAskServerIfModifiedWhenStaleCachePolicy : policy;
+}
+
+bool NRDownloadCache::shouldRespectCacheControlHeaders() const {
+    std::lock_guard lock(m_accessLock);
+    return m_shouldRespectCacheControlHeaders;
+}
+
+void NRDownloadCache::setShouldRespectCacheControlHeaders(bool on) {
+    std::lock_guard lock(m_accessLock);
+    m_shouldRespectCacheControlHeaders = on;
+}
+
+QString NRDownloadCache::keyForURL(const QUrl &url) {
+    QString text = url.toString(QUrl::FullyEncoded);
+    if (text.endsWith(QLatin1Char('/')))
+        text.chop(1);
+    if (text.isEmpty())
+        return QString();
+    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex().toUpper());
+}
+
+QStringList NRDownloadCache::fileExtensionsToHandleAsHTML() {
+    static const QStringList extensions{"asp", "aspx", "jsp", "php", "rb", "py", "pl", "cgi"};
+    return extensions;
+}
+
+QString NRDownloadCache::fileExtensionForURL(const QUrl &url) {
+    const QString name = url.path().section(QLatin1Char('/'), -1);
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot >= 0 ? name.mid(dot + 1) : QString();
+    if (extension.isEmpty() || fileExtensionsToHandleAsHTML().contains(extension.toLower()))
+        return QStringLiteral("html");
+    return extension;
+}
+
+bool NRDownloadCache::serverAllowsResponseCachingForRequest(const NRHTTPRequest &request) {
+    // Token by token: "private, no-store" forbids storing as much as "no-store".
+    const auto forbids = [](const QString &header, bool noStoreCounts) {
+        for (QString token : header.toLower().split(QLatin1Char(','))) {
+            token = token.section(QLatin1Char('='), 0, 0).trimmed();
+            if (token == QLatin1String("no-cache") || (noStoreCounts && token == QLatin1String("no-store")))
+                return true;
+        }
+        return false;
+    };
+    return !forbids(request.responseHeader(QStringLiteral("Cache-Control")), true) &&
+           !forbids(request.responseHeader(QStringLiteral("Pragma")), false);
+}
+
+QString NRDownloadCache::pathToFile(const QString &fileName) const {
+    std::lock_guard lock(m_accessLock);
+    if (m_storagePath.isEmpty() || fileName.isEmpty())
+        return QString();
+    for (const QString &store : {kSessionStore, kPermanentStore}) {
+        const QString path = m_storagePath + QLatin1Char('/') + store + QLatin1Char('/') + fileName;
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return QString();
+}
+
+QString NRDownloadCache::pathToCachedResponseDataForURL(const QUrl &url) const {
+    const QString key = keyForURL(url);
+    return key.isNull() ? QString() : pathToFile(key + QLatin1Char('.') + fileExtensionForURL(url));
+}
+
+QString NRDownloadCache::pathToCachedResponseHeadersForURL(const QUrl &url) const {
+    const QString key = keyForURL(url);
+    return key.isNull() ? QString() : pathToFile(key + QLatin1Char('.') + kHeadersExtension);
+}
+
+QString NRDownloadCache::storeFolder(int storagePolicy) const {
+    std::lock_guard lock(m_accessLock);
+    if (m_storagePath.isEmpty())
+        return QString();
+    return m_storagePath + QLatin1Char('/') +
+           (storagePolicy == NRCacheForSessionDurationCacheStoragePolicy ? kSessionStore : kPermanentStore);
+}
+
+QString NRDownloadCache::pathToStoreCachedResponseHeadersForRequest(const NRHTTPRequest &request) const {
+    const QString folder = storeFolder(request.cacheStoragePolicy());
+    const QString key = keyForURL(request.url());
+    return folder.isNull() || key.isNull() ? QString() : folder + QLatin1Char('/') + key + QLatin1Char('.') + kHeadersExtension;
+}
+
+QString NRDownloadCache::pathToStoreCachedResponseDataForRequest(const NRHTTPRequest &request) const {
+    const QString folder = storeFolder(request.cacheStoragePolicy());
+    const QString key = keyForURL(request.url());
+    return folder.isNull() || key.isNull()
+               ? QString()
+               : folder + QLatin1Char('/') + key + QLatin1Char('.') + fileExtensionForURL(request.url());
+}
+
+QVariantMap NRDownloadCache::cachedResponseHeadersForURL(const QUrl &url) const {
+    std::lock_guard lock(m_accessLock);
+    const QString path = pathToCachedResponseHeadersForURL(url);
+    return path.isNull() ? QVariantMap() : readPropertyList(path);
+}
+
+QByteArray NRDownloadCache::cachedResponseDataForURL(const QUrl &url) const {
+    std::lock_guard lock(m_accessLock);
+    QFile file(pathToCachedResponseDataForURL(url));
+    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+QDateTime NRDownloadCache::dateFromRFC1123String(const QString &text) {
+    QString rest = text.trimmed();
+    const int comma = rest.indexOf(QLatin1Char(','));
+    if (comma >= 0)
+        rest = rest.mid(comma + 1).trimmed();  // the weekday says nothing more
+    const QStringList parts = rest.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() != 5)
+        return QDateTime();
+    const QString stamp = parts.mid(0, 4).join(QLatin1Char(' '));
+    const QLocale c = QLocale::c();
+    QDateTime date = c.toDateTime(stamp, QStringLiteral("d MMM yyyy HH:mm:ss"));
+    if (!date.isValid())
+        date = c.toDateTime(stamp, QStringLiteral("d MMM yyyy HH:mm"));
+    if (!date.isValid())
+        return QDateTime();
+    const QString zone = parts[4].toUpper();
+    int offset = 0;
+    if (zone == QLatin1String("GMT") || zone == QLatin1String("UTC") || zone == QLatin1String("UT") ||
+        zone == QLatin1String("Z")) {
+        offset = 0;
+    } else if (zone.size() == 5 && (zone[0] == QLatin1Char('+') || zone[0] == QLatin1Char('-'))) {
+        bool ok = false;
+        const int hhmm = zone.mid(1).toInt(&ok);
+        if (!ok)
+            return QDateTime();
+        offset = (hhmm / 100 * 3600 + hhmm % 100 * 60) * (zone[0] == QLatin1Char('-') ? -1 : 1);
+    } else {
+        return QDateTime();
+    }
+    date.setTimeZone(QTimeZone(offset));
+    return date.toUTC();
+}
+
+QDateTime NRDownloadCache::expiryDate(const QVariantMap &headers, double maxAge) {
+    if (maxAge == 0) {
+        const QString control = headerValue(headers, QStringLiteral("Cache-Control")).toLower();
+        const int at = control.indexOf(QLatin1String("max-age"));
+        if (at >= 0) {
+            QString rest = control.mid(at + 7).trimmed();
+            if (rest.startsWith(QLatin1Char('=')))
+                rest = rest.mid(1).trimmed();
+            int end = 0;
+            while (end < rest.size() && (rest[end].isDigit() || rest[end] == QLatin1Char('.')))
+                ++end;
+            maxAge = rest.left(end).toDouble();
+        }
+    }
+    if (maxAge == 0) {
+        const QString expires = headerValue(headers, QStringLiteral("Expires"));
+        return expires.isNull() ? QDateTime() : dateFromRFC1123String(expires);
+    }
+    return QDateTime::currentDateTimeUtc().addMSecs(static_cast<qint64>(maxAge * 1000));
+}
+
+QDateTime NRDownloadCache::expiryDateForRequest(const NRHTTPRequest &request, double maxAge) const {
+    QVariantMap headers;
+    const auto reply = request.responseHeaders();
+    for (auto it = reply.cbegin(); it != reply.cend(); ++it)
+        headers.insert(it.key(), it.value());
+    return expiryDate(headers, maxAge);
+}
+
+void NRDownloadCache::storeResponseForRequest(const NRHTTPRequest &request, double maxAge) {
+    std::lock_guard lock(m_accessLock);
+    const int status = request.responseStatusCode();
+    const int policy = request.cachePolicy() ? request.cachePolicy() : m_defaultCachePolicy;
+    if (request.error() || request.responseHeaders().isEmpty() || (policy & NRDoNotWriteToCacheCachePolicy))
+        return;
+    if (status != 200 && status != 301 && status != 302 && status != 303 && status != 307)
+        return;
+    if (m_shouldRespectCacheControlHeaders && !serverAllowsResponseCachingForRequest(request))
+        return;
+    const QString headersPath = pathToStoreCachedResponseHeadersForRequest(request);
+    const QString dataPath = pathToStoreCachedResponseDataForRequest(request);
+    if (headersPath.isNull() || dataPath.isNull())
+        return;
+    QVariantMap headers;
+    const auto reply = request.responseHeaders();
+    for (auto it = reply.cbegin(); it != reply.cend(); ++it) {
+        // The data is stored inflated.
+        if (request.isResponseCompressed() && it.key().compare(QLatin1String("Content-Encoding"), Qt::CaseInsensitive) == 0)
+            continue;
+        headers.insert(it.key(), it.value());
+    }
+    const QDateTime expires = expiryDateForRequest(request, maxAge);
+    if (expires.isValid())
+        headers.insert(kExpiresKey, static_cast<double>(expires.toMSecsSinceEpoch()) / 1000.0);
+    headers.insert(kStatusKey, static_cast<qlonglong>(status));
+    if (!writePropertyList(headersPath, headers)) {
+        VNLog::log(QStringLiteral("NRDownloadCache could not write %1").arg(headersPath));
+        return;
+    }
+    const QByteArray body = request.responseData();
+    if (!body.isEmpty()) {
+        QSaveFile file(dataPath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit())
+            VNLog::log(QStringLiteral("NRDownloadCache could not write %1").arg(dataPath));
+    } else if (!request.downloadDestinationPath().isEmpty() && request.downloadDestinationPath() != dataPath) {
+        QFile::remove(dataPath);
+        if (!QFile::copy(request.downloadDestinationPath(), dataPath))
+            VNLog::log(QStringLiteral("NRDownloadCache could not copy to %1").arg(dataPath));
+    }
+}
+
+void NRDownloadCache::updateExpiryForRequest(const NRHTTPRequest &request, double maxAge) {
+    std::lock_guard lock(m_accessLock);
+    const QString path = pathToStoreCachedResponseHeadersForRequest(request);
+    if (path.isNull())
+        return;
+    QVariantMap headers = readPropertyList(path);
+    if (headers.isEmpty())
+        return;
+    const QDateTime expires = expiryDateForRequest(request, maxAge);
+    if (!expires.isValid())
+        return;
+    headers.insert(kExpiresKey, static_cast<double>(expires.toMSecsSinceEpoch()) / 1000.0);
+    writePropertyList(path, headers);
+}
+
+bool NRDownloadCache::isCachedDataCurrentForRequest(const NRHTTPRequest &request) const {
+    std::lock_guard lock(m_accessLock);
+    if (m_storagePath.isEmpty())
+        return false;
+    const QVariantMap cached = cachedResponseHeadersForURL(request.url());
+    if (cached.isEmpty() || pathToCachedResponseDataForURL(request.url()).isNull())
+        return false;
+    if (request.responseStatusCode() == 304)
+        return true;
+    if (request.complete() && !request.responseHeaders().isEmpty()) {
+        for (const QString &name : {QStringLiteral("Etag"), QStringLiteral("Last-Modified")}) {
+            const QString now = request.responseHeader(name);
+            if (now.isNull() || now != headerValue(cached, name))
+                return false;
+        }
+    }
+    if (m_shouldRespectCacheControlHeaders) {
+        const QVariant expires = cached.value(kExpiresKey);
+        if (!expires.isValid())
+            return false;
+        const double nowSeconds = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+        if (expires.toDouble() < nowSeconds)
+            return false;
+    }
+    return true;
+}
+
+bool NRDownloadCache::canUseCachedDataForRequest(const NRHTTPRequest &request) const {
+    std::lock_guard lock(m_accessLock);
+    const int policy = request.cachePolicy() ? request.cachePolicy() : m_defaultCachePolicy;
+    if (policy & NRDoNotReadFromCacheCachePolicy)
+        return false;
+    if (policy & NRDontLoadCachePolicy)
+        return true;
+    if (cachedResponseHeadersForURL(request.url()).isEmpty() || pathToCachedResponseDataForURL(request.url()).isNull())
+        return false;
+    if (policy & NROnlyLoadIfNotCachedCachePolicy)
+        return true;
+    if (request.complete() && (policy & NRFallbackToCacheIfLoadFailsCachePolicy))
+        return true;
+    if (!(policy & (NRAskServerIfModifiedWhenStaleCachePolicy | NRAskServerIfModifiedCachePolicy)))
+        return false;
+    if ((policy & NRAskServerIfModifiedCachePolicy) && !(policy & NRAskServerIfModifiedWhenStaleCachePolicy) &&
+        request.responseHeaders().isEmpty())
+        return false;
+    return isCachedDataCurrentForRequest(request);
+}
+
+void NRDownloadCache::removeCachedDataForURL(const QUrl &url) {
+    std::lock_guard lock(m_accessLock);
+    for (const QString &path : {pathToCachedResponseHeadersForURL(url), pathToCachedResponseDataForURL(url)})
+        if (!path.isNull())
+            QFile::remove(path);
+}
+
+void NRDownloadCache::removeCachedDataForRequest(const NRHTTPRequest &request) {
+    removeCachedDataForURL(request.url());
+}
+
+VNErrorPtr NRDownloadCache::clearCachedResponsesForStoragePolicy(int storagePolicy) {
+    std::lock_guard lock(m_accessLock);
+    const QString folder = storeFolder(storagePolicy);
+    if (folder.isNull() || !QFileInfo(folder).isDir())
+        return nullptr;
+    QDir dir(folder);
+    if (!dir.isReadable())
+        return cacheError(QStringLiteral("FailedToTraverseCacheDirectory"),
+                          QStringLiteral("Listing cache directory failed at path '%1'").arg(folder));
+    for (const QFileInfo &item : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        const bool removed = item.isDir() && !item.isSymLink() ? QDir(item.filePath()).removeRecursively()
+                                                               : QFile::remove(item.filePath());
+        if (!removed)
+            return cacheError(QStringLiteral("FailedToRemoveCacheFile"),
+                              QStringLiteral("Failed to remove cached data at path '%1'").arg(folder));
+    }
+    return nullptr;
+}

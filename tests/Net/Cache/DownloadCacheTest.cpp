@@ -1,0 +1,151 @@
+// The download cache: keys and file names, what is stored and what never
+// is, answers without a request while a copy is fresh, revalidation with a
+// 304 (from the fake and from nginx), stores and their clearing.
+#include "Net/NRDownloadCache.h"
+#include "Net/NRHTTPRequest.h"
+#include "Net/NetTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString cacheFake(const QString &pathAndQuery) {
+    return QStringLiteral("http://127.0.0.1:%1%2")
+        .arg(VNTest::peerState(QStringLiteral("cachefake"))[QStringLiteral("port")].toInt())
+        .arg(pathAndQuery);
+}
+
+int requestsSeen(const QString &path) {
+    auto count = NRHTTPRequest::requestWithURL(QUrl(cacheFake("/count?path=" + path)));
+    NetTest::run(count);
+    return count->responseString().toInt();
+}
+
+class DownloadCache : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = VNTest::makeTempDir();
+        cache = std::make_shared<NRDownloadCache>();
+        ASSERT_FALSE(cache->setStoragePath(dir->path() + "/cache"));
+    }
+    std::shared_ptr<NRHTTPRequest> fetch(const QString &url, int policy = 0, int storage = 0) {
+        auto request = NRHTTPRequest::requestWithURL(QUrl(url), cache, policy);
+        request->setCacheStoragePolicy(storage);
+        auto outcome = NetTest::run(request);
+        EXPECT_EQ(outcome->finished, 1) << url.toStdString();
+        return request;
+    }
+    std::unique_ptr<QTemporaryDir> dir;
+    std::shared_ptr<NRDownloadCache> cache;
+};
+
+}  // namespace
+
+TEST_F(DownloadCache, KeysFileNamesAndSettings) {
+    const QString key = NRDownloadCache::keyForURL(QUrl("http://a.test/x/"));
+    EXPECT_EQ(key, NRDownloadCache::keyForURL(QUrl("http://a.test/x")));
+    EXPECT_EQ(key.size(), 32);
+    EXPECT_EQ(key, key.toUpper());
+    EXPECT_TRUE(NRDownloadCache::keyForURL(QUrl()).isNull());
+    const std::vector<std::pair<const char *, const char *>> extensions{
+        {"http://a.test/page.PHP", "html"}, {"http://a.test/a.pdf", "pdf"},    {"http://a.test/dir/", "html"},
+        {"http://a.test/run.cgi?x=1", "html"}, {"http://a.test/style.css", "css"}, {"http://a.test/README", "html"},
+    };
+    for (const auto &[url, extension] : extensions)
+        EXPECT_EQ(NRDownloadCache::fileExtensionForURL(QUrl(url)), extension) << url;
+    cache->setDefaultCachePolicy(0);
+    EXPECT_EQ(cache->defaultCachePolicy(), 4);
+    EXPECT_TRUE(QFileInfo(dir->path() + "/cache/SessionStore").isDir());
+    EXPECT_TRUE(QFileInfo(dir->path() + "/cache/PermanentStore").isDir());
+    VNTest::writeFile(dir->path() + "/plain", "x");
+    auto refused = cache->setStoragePath(dir->path() + "/plain");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->userInfo().value("name").toString(), "FileExistsAtCachePath");
+    EXPECT_EQ(refused->localizedDescription(), "Cannot create a directory for the cache at '" + dir->path() +
+                                                   "/plain', because a file already exists");
+    auto missingParent = cache->setStoragePath(dir->path() + "/no/such");
+    ASSERT_TRUE(missingParent);
+    EXPECT_EQ(missingParent->userInfo().value("name").toString(), "FailedToCreateCacheDirectory");
+}
+
+TEST_F(DownloadCache, FreshCopyIsServedWithoutARequestAndAStaleOneRevalidatedWithA304) {
+    const QString fresh = cacheFake("/page/fresh?etag=a&cc=max-age%3D60&body=fresh%20page");
+    auto first = fetch(fresh);
+    EXPECT_FALSE(first->didUseCachedResponse());
+    ASSERT_FALSE(cache->pathToCachedResponseDataForURL(QUrl(fresh)).isNull());
+    EXPECT_TRUE(cache->cachedResponseHeadersForURL(QUrl(fresh)).contains("X-NRHTTPRequest-Expires"));
+    auto second = fetch(fresh);
+    EXPECT_TRUE(second->didUseCachedResponse());
+    EXPECT_EQ(second->responseStatusCode(), 200);
+    EXPECT_EQ(second->responseData(), QByteArray("fresh page"));
+    EXPECT_EQ(requestsSeen("/page/fresh"), 1);
+
+    // No expiry: the copy is asked about, and the server's 304 lets it serve.
+    const QString stale = cacheFake("/page/stale?etag=b&body=stale%20page");
+    fetch(stale);
+    auto revalidated = fetch(stale);
+    EXPECT_TRUE(revalidated->didUseCachedResponse());
+    EXPECT_EQ(revalidated->responseStatusCode(), 200);
+    EXPECT_EQ(revalidated->responseData(), QByteArray("stale page"));
+    EXPECT_EQ(requestsSeen("/page/stale"), 2);
+    // A policy that never reads the cache always asks, and gets the page itself.
+    auto never = fetch(fresh, NRDoNotReadFromCacheCachePolicy);
+    EXPECT_FALSE(never->didUseCachedResponse());
+    EXPECT_EQ(requestsSeen("/page/fresh"), 2);
+}
+
+TEST_F(DownloadCache, RepliesTheServerForbidsOrThatFailedAreNeverStored) {
+    const std::vector<std::pair<QString, bool>> cases{
+        {"/page/a?cc=no-store", false},
+        {"/page/b?cc=private,%20no-store", false},  // one token of several
+        {"/page/c?cc=no-cache", false},
+        {"/page/d?pragma=no-cache", false},
+        {"/page/e?status=404", false},
+        {"/page/f?cc=private,%20max-age%3D5", true},
+    };
+    for (const auto &[path, stored] : cases) {
+        const QString url = cacheFake(path);
+        fetch(url);
+        EXPECT_EQ(!cache->pathToCachedResponseDataForURL(QUrl(url)).isNull(), stored) << path.toStdString();
+    }
+    // Unless the cache is told to ignore the server's caching headers.
+    cache->setShouldRespectCacheControlHeaders(false);
+    const QString url = cacheFake("/page/g?cc=no-store");
+    fetch(url);
+    EXPECT_FALSE(cache->pathToCachedResponseDataForURL(QUrl(url)).isNull());
+    EXPECT_TRUE(QDir(dir->path() + "/cache/PermanentStore").isEmpty());
+}
+
+TEST_F(DownloadCache, SessionCopyComesFirstAndClearingEmptiesOneStore) {
+    const QString url = cacheFake("/page/both?etag=c&cc=max-age%3D60");
+    fetch(url, NRDoNotReadFromCacheCachePolicy, NRCachePermanentlyCacheStoragePolicy);
+    EXPECT_TRUE(cache->pathToCachedResponseDataForURL(QUrl(url)).contains("/PermanentStore/"));
+    fetch(url, NRDoNotReadFromCacheCachePolicy, NRCacheForSessionDurationCacheStoragePolicy);
+    EXPECT_TRUE(cache->pathToCachedResponseDataForURL(QUrl(url)).contains("/SessionStore/"));
+    EXPECT_FALSE(cache->clearCachedResponsesForStoragePolicy(NRCacheForSessionDurationCacheStoragePolicy));
+    EXPECT_TRUE(cache->pathToCachedResponseDataForURL(QUrl(url)).contains("/PermanentStore/"));
+    cache->removeCachedDataForURL(QUrl(url));
+    EXPECT_TRUE(cache->pathToCachedResponseDataForURL(QUrl(url)).isNull());
+    EXPECT_TRUE(cache->pathToCachedResponseHeadersForURL(QUrl(url)).isNull());
+}
+
+TEST_F(DownloadCache, NginxRevalidatesADownloadedFile) {
+    const QString url = QStringLiteral("http://127.0.0.1:%1/files/1k.bin")
+                            .arg(VNTest::peerState(QStringLiteral("nginx"))[QStringLiteral("port")].toInt());
+    auto first = NRHTTPRequest::requestWithURL(QUrl(url), cache);
+    first->setDownloadDestinationPath(dir->path() + "/first.bin");
+    NetTest::run(first);
+    ASSERT_EQ(first->responseStatusCode(), 200);
+    const QByteArray data = VNTest::readFile(dir->path() + "/first.bin");
+    ASSERT_EQ(data.size(), 1024);
+    auto second = NRHTTPRequest::requestWithURL(QUrl(url), cache);
+    second->setDownloadDestinationPath(dir->path() + "/second.bin");
+    NetTest::run(second);
+    EXPECT_TRUE(second->didUseCachedResponse());  // nginx answered 304 to the ETag
+    EXPECT_EQ(second->responseStatusCode(), 200);
+    EXPECT_EQ(second->downloadDestinationPath(), cache->pathToCachedResponseDataForURL(QUrl(url)));
+    EXPECT_EQ(VNTest::readFile(second->downloadDestinationPath()), data);
+}
