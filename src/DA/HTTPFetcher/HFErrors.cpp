@@ -1,5 +1,7 @@
 #include "DA/HTTPFetcher/HFErrors.h"
 
+#include "Net/NRHTTPRequestInternal.h"
+
 #include <curl/curl.h>
 
 namespace HFErrors {
@@ -47,12 +49,11 @@ VNErrorPtr urlErrorForCurl(int curlCode, const QString &detail) {
     case CURLE_READ_ERROR: code = URLCannotReadBody; break;
     case CURLE_BAD_CONTENT_ENCODING: code = URLCannotDecodeContentData; break;
     case CURLE_WEIRD_SERVER_REPLY: code = URLBadServerResponse; break;
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE: code = URLSecureConnectionFailed; break;
-    default: code = URLNetworkConnectionLost; break;  // send/receive errors, partial files, empty replies
+    default:
+        // The request engine's list of TLS failures; the rest (send and
+        // receive errors, cut bodies, empty replies) is a lost connection.
+        code = NRHTTPRequestInternal::isSSLError(curlCode) ? URLSecureConnectionFailed : URLNetworkConnectionLost;
+        break;
     }
     QString text = QString::fromUtf8(curl_easy_strerror(CURLcode(curlCode)));
     if (!detail.isEmpty())

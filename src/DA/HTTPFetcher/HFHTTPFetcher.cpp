@@ -3,6 +3,7 @@
 #include "DA/HTTPFetcher/HFErrors.h"
 #include "DA/HTTPFetcher/HFHTTPFetcherLogging.h"
 #include "Net/NRCookieStore.h"
+#include "Net/NRHTTPRequestInternal.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 #include "Platform/VNTempDirectory.h"
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#undef LOCKED  // the request engine's, from its internal header
 #define LOCKED std::lock_guard<std::recursive_mutex> lock_(m_mutex)
 
 namespace {
@@ -26,12 +28,6 @@ namespace {
 std::atomic<quint32> g_temporaryFileCounter{0};
 std::mutex g_observerMutex;
 HFHTTPFetcher::NotificationObserver g_observer;
-
-bool sameOrigin(const QUrl &a, const QUrl &b) {
-    auto port = [](const QUrl &u) { return u.port(u.scheme().toLower() == QLatin1String("https") ? 443 : 80); };
-    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
-           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
-}
 
 // The cookies a response sets, completed the way a browser would: without a
 // Domain attribute a cookie belongs to the host alone; a Domain attribute
@@ -321,7 +317,7 @@ std::optional<HFURLRequest> HFHTTPFetcher::connectionWillSendRequest(HFURLConnec
     // Credentials and cookies stay with their origin.
     const bool downgrade = current.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
                            target.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
-    if (downgrade || !sameOrigin(current, url)) {
+    if (downgrade || !NRHTTPRequestInternal::sameOrigin(current, url)) {
         next.removeHeader(QStringLiteral("Authorization"));
         next.removeHeader(QStringLiteral("Cookie"));
     }

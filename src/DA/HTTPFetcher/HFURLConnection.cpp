@@ -1,6 +1,7 @@
 #include "DA/HTTPFetcher/HFURLConnection.h"
 
 #include "DA/HTTPFetcher/HFErrors.h"
+#include "Net/NRHTTPRequestInternal.h"
 #include "Net/NRNetworkThread.h"
 
 #include <curl/curl.h>
@@ -34,6 +35,7 @@ HFURLConnection::~HFURLConnection() {
     // The last owner may be the network thread's transfer map; the handle is
     // gone by then (cleanupEasy runs before the transfer is released).
     curl_slist_free_all(m_headers);
+    curl_slist_free_all(m_connectTo);
 }
 
 void HFURLConnection::cancel() {
@@ -123,10 +125,28 @@ bool HFURLConnection::configure(CURL *easy) {
     set(CURLOPT_CONNECTTIMEOUT, idle);
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, idle);
+    // TLS as the request engine sets it up, with its test seam (a test CA
+    // and test host names mapped to loopback).
+    QString caFile;
+    QStringList loopbackHosts;
+    {
+        auto &shared = NRHTTPRequestInternal::classState();
+        std::lock_guard lock(shared.mutex);
+        caFile = shared.certificateAuthorityFile;
+        loopbackHosts = shared.loopbackHosts;
+    }
     if (scheme == QLatin1String("https")) {
         set(CURLOPT_SSL_VERIFYPEER, 1L);
         set(CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!caFile.isEmpty())
+            set(CURLOPT_CAINFO, caFile.toLocal8Bit().constData());
     }
+    curl_slist_free_all(m_connectTo);
+    m_connectTo = nullptr;
+    for (const QString &host : loopbackHosts)
+        m_connectTo = curl_slist_append(m_connectTo, (host + QStringLiteral("::127.0.0.1:")).toUtf8().constData());
+    if (m_connectTo)
+        set(CURLOPT_CONNECT_TO, m_connectTo);
 
     const QString method = m_request.httpMethod();
     const bool hasBody = !m_body.isEmpty() || m_stream;

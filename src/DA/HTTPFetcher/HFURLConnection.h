@@ -98,6 +98,7 @@ private:
     // Network thread state of the transfer in flight.
     CURL *m_easy = nullptr;
     curl_slist *m_headers = nullptr;
+    curl_slist *m_connectTo = nullptr;
     char m_errorBuffer[256] = {};
     int m_status = 0;
     QByteArrayList m_rawHeaderLines;

@@ -5,6 +5,7 @@
 #include "DA/HTTPFetcher/HFErrors.h"
 #include "DA/HTTPFetcher/HFHTTPFetcherService.h"
 #include "DA/HTTPFetcher/HFRunLoop.h"
+#include "Net/NRHTTPRequest.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNOperationQueue.h"
 
@@ -270,4 +271,38 @@ TEST(Fetcher, DelegateQueueGetsTheCallbacks) {
         EXPECT_FALSE(onMain.load());
     }
     queue.waitUntilAllOperationsAreFinished();
+}
+
+// Apache, the second server family: TLS set up as the request engine does
+// (its test CA and host names), Basic challenges, and a redirect from https
+// down to http that is followed as https, so nothing goes out in clear.
+TEST(Fetcher, ApacheTLSChallengesAndNoDowngrade) {
+    const QJsonObject apache = VNTest::peerState(QStringLiteral("apache"));
+    NRHTTPRequest::setTestCertificateAuthorityFile(apache[QStringLiteral("ca_file")].toString());
+    NRHTTPRequest::setTestHostsMappedToLoopback({QStringLiteral("secure.varnello.test"), QStringLiteral("wrong.varnello.test")});
+    const int https = apache[QStringLiteral("https_port")].toInt();
+    auto secure = [&](const QString &host, const QString &path) {
+        return QUrl(QStringLiteral("https://%1:%2%3").arg(host).arg(https).arg(path));
+    };
+
+    auto ok = run(HFHTTPFetcher::fetcherWithURL(secure(QStringLiteral("secure.varnello.test"), QStringLiteral("/files/hello.txt"))));
+    EXPECT_FALSE(ok->error);
+    EXPECT_FALSE(ok->data.isEmpty());
+    auto wrongHost = run(HFHTTPFetcher::fetcherWithURL(secure(QStringLiteral("wrong.varnello.test"), QStringLiteral("/files/hello.txt"))));
+    EXPECT_EQ(code(wrongHost->error), HFErrors::URLSecureConnectionFailed);
+
+    auto downgrade = HFHTTPFetcher::fetcherWithURL(secure(QStringLiteral("secure.varnello.test"), QStringLiteral("/downgrade")));
+    downgrade->setCredential(HFCredential{apache[QStringLiteral("basic_user")].toString(), apache[QStringLiteral("basic_password")].toString()});
+    auto result = run(downgrade);
+    EXPECT_EQ(downgrade->mutableRequest().url().scheme(), QStringLiteral("https"));
+    EXPECT_EQ(code(result->error), HFErrors::URLSecureConnectionFailed);
+
+    const QUrl basic(QStringLiteral("http://127.0.0.1:%1/basic/hello.txt").arg(apache[QStringLiteral("port")].toInt()));
+    auto challenged = HFHTTPFetcher::fetcherWithURL(basic);
+    challenged->setCredential(HFCredential{apache[QStringLiteral("basic_user")].toString(), apache[QStringLiteral("basic_password")].toString()});
+    auto answered = run(challenged);
+    EXPECT_FALSE(answered->error);
+    EXPECT_EQ(challenged->statusCode(), 200);
+    NRHTTPRequest::setTestCertificateAuthorityFile({});
+    NRHTTPRequest::setTestHostsMappedToLoopback({});
 }
