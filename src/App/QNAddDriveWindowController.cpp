@@ -399,6 +399,7 @@ void QNAddDriveWindowController::setBusy(bool busy) {
 }
 
 void QNAddDriveWindowController::install() {
+    QNAuthWindowController::installAsLoginSheet();
     QNMainWindowController::setAddDrivePresenter([](QNMainWindowController *mainWindow) {
         // A new sheet (and a new set of templates) each time; the window
         // keeps it until the next.

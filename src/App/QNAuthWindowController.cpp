@@ -4,6 +4,7 @@
 #include "App/QNAuthWebPage.h"
 #include "App/QNDialogService.h"
 #include "Core/QNCloudInterface.h"
+#include "Core/QNLoginSheetProvider.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNUserDefaults.h"
@@ -112,6 +113,21 @@ QWebEngineView *QNAuthWindowController::webView() {
 QWebEnginePage *QNAuthWindowController::page() {
     window();
     return m_page;
+}
+
+void QNAuthWindowController::installAsLoginSheet() {
+    QNLoginSheetProvider::Services services;
+    services.makeSheet = [](const std::shared_ptr<QNCloudInterface> &handler) {
+        auto sheet = std::make_shared<QNAuthWindowController>();
+        sheet->window();
+        sheet->setCloudInterface(handler);
+        return sheet;
+    };
+    services.loadPage = [](const std::shared_ptr<QNAuthWindowController> &sheet, const QUrl &page) {
+        sheet->loadRequest(page);
+    };
+    services.loopbackCallbackUrl = [](const QString &path) { return QNOAuthCallbackMatcher::loopbackCallbackUrl(path); };
+    QNLoginSheetProvider::install(std::move(services));
 }
 
 void QNAuthWindowController::loadRequest(const QUrl &url) {

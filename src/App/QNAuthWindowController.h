@@ -107,6 +107,9 @@ public:
     // before the first web view is made (the constructor does).
     static void prepareWebEngine();
 
+    // Makes this the sheet drive handlers get from QNLoginSheetProvider.
+    static void installAsLoginSheet();
+
 signals:
     // Every request the sheet's pages send or are about to send.
     void requestWillBeSent(const QUrl &url);

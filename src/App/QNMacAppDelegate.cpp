@@ -5,6 +5,9 @@
 #include "App/QNNotificationCenter.h"
 #include "App/QNSingleInstance.h"
 #include "App/TBWindow.h"
+#include "Cloud/DropboxSDK/Classes/DXRequest.h"
+#include "Cloud/DropboxSDK/Classes/DXSession.h"
+#include "Cloud/DropboxSDK/DXApplicationKeys.h"
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNTaskManager.h"
 #include "Core/QNUpdateFileTask.h"
@@ -123,12 +126,32 @@ void QNMacAppDelegate::applicationDidFinishLaunching() {
     m_preferencesPage = QStringLiteral("general");
 }
 
+namespace {
+
+// A refused token unlinks every Dropbox user: all stored credentials go, and
+// the drives ask for a new link. The network hooks do nothing.
+struct DropboxListener : DXSessionDelegate, DXNetworkRequestDelegate {
+    void sessionDidReceiveAuthorizationFailure(DXSession *, const QString &) override {
+        if (auto session = DXSession::sharedSession())
+            session->unlinkAll();
+    }
+    void networkRequestStarted() override {}
+    void networkRequestStopped() override {}
+};
+
+}  // namespace
+
 void QNMacAppDelegate::initDropboxSession() {
-    // The shared Dropbox session is set up here once the Dropbox library is
-    // part of the build; until then there is nothing to prepare.
-    if (m_dropboxSessionReady)
+    if (DXSession::sharedSession())
         return;
-    m_dropboxSessionReady = true;
+    auto session = std::make_shared<DXSession>(DXApplicationKeys::appKey(), DXApplicationKeys::appSecret(),
+                                               QStringLiteral("dropbox"));
+    auto listener = std::make_shared<DropboxListener>();
+    m_dropboxSessionDelegate = listener;
+    m_dropboxNetworkDelegate = listener;
+    session->setDelegate(listener);
+    DXSession::setSharedSession(session);
+    DXRequest::setNetworkRequestDelegate(listener);
 }
 
 QNMainWindowController *QNMacAppDelegate::newDocument() {

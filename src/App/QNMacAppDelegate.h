@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 
+class DXNetworkRequestDelegate;
+class DXSessionDelegate;
 class QNMainWindowController;
 class QNTaskManager;
 class QNSingleInstance;
@@ -131,7 +133,10 @@ private:
     SaveBackStarter m_saveBackStarter;
     // Documents with a question on screen or an upload running: not asked again meanwhile.
     QSet<QNDocument *> m_saveBackBusy;
-    bool m_dropboxSessionReady = false;
+    // Told of the shared Dropbox session's refused tokens and of its
+    // requests' network activity (one object for both).
+    std::shared_ptr<DXSessionDelegate> m_dropboxSessionDelegate;
+    std::shared_ptr<DXNetworkRequestDelegate> m_dropboxNetworkDelegate;
     // Changed copies an earlier run recorded, kept until they are gone or
     // saved; and whether the earlier record has been read (not overwritten before).
     QList<QPair<QString, qint64>> m_earlierChangedCopies;

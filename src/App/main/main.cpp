@@ -4,6 +4,7 @@
 #include "App/QNDriveConfigWindowController.h"
 #include "App/QNMacAppDelegate.h"
 #include "App/QNSingleInstance.h"
+#include "Cloud/QNDropboxHandler.h"
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNOffice365Handler.h"
 #include "Cloud/QNWebDAVHandler.h"
@@ -28,6 +29,7 @@ int main(int argc, char **argv) {
 
     // The drive handlers this build carries.
     QNCloudInterfaceFactory::registerCoreHandlers();
+    QNDropboxHandler::registerWithFactory();
     QNFTPHandler::registerHandler();
     QNWebDAVHandler::registerWithFactory();
     QNOffice365Handler::registerWithFactory();

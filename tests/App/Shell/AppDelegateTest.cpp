@@ -3,6 +3,8 @@
 // Save, Cancel and Ignore Changes paths.
 #include "ShellTestSupport.h"
 
+#include "Cloud/DropboxSDK/Classes/DXSession.h"
+#include "Cloud/DropboxSDK/DXApplicationKeys.h"
 #include "Core/QNDocument.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNTempDirectory.h"
@@ -90,6 +92,12 @@ TEST_F(AppDelegateTest, StartUpRunsInItsOrder) {
     EXPECT_EQ(first->window()->titleBarHeight(), 74);
     EXPECT_TRUE(delegate->shouldPresentNotification());
     EXPECT_EQ(QNMacAppDelegate::shared(), delegate.get());
+    // The shared Dropbox session, with the program's key and the full-access root.
+    const auto session = DXSession::sharedSession();
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->appKey(), DXApplicationKeys::appKey());
+    EXPECT_EQ(session->root(), QStringLiteral("dropbox"));
+    DXSession::setSharedSession(nullptr);
 }
 
 TEST_F(AppDelegateTest, TheCleanUpRunsAfterLaunchOnlyInOurFolderAndKeepsUnsavedCopies) {

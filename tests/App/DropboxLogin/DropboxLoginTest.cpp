@@ -1,0 +1,94 @@
+// Linking a Dropbox account through the web login sheet: the fake's
+// authorization page redirects to the loopback callback, the sheet hands it
+// to the handler, and the token ends in the keyring, where a new session
+// finds it.
+#include "Cloud/Dropbox/DropboxFake.h"
+
+#include "App/QNAuthWindowController.h"
+#include "App/QNOAuthCallbackMatcher.h"
+#include "Cloud/QNDropboxHandler.h"
+#include "Platform/VNKeychain.h"
+#include "support/TestSupport.h"
+
+#include <QWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Answer {
+    int count = 0;
+    bool ok = false;
+    VNErrorPtr error;
+    bool cancelled = false;
+};
+
+class DropboxLoginSheet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const QString reason = DropboxFake::unavailableReason();
+        if (!reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+        DropboxFake::setUp();
+        QNAuthWindowController::installAsLoginSheet();
+        QNOAuthCallbackMatcher::setConfig(QNOAuthCallbackMatcher::defaultConfig());
+        drive = QNDriveConfig::create();
+        drive->setIsDropbox(true);
+        handler = std::make_shared<QNDropboxHandler>(drive);
+        sheet = handler->oAuthLoginWithCompletedBlock([this](bool ok, VNErrorPtr error, bool cancelled) {
+            ++answer.count;
+            answer.ok = ok;
+            answer.error = error;
+            answer.cancelled = cancelled;
+        });
+        ASSERT_NE(sheet, nullptr);
+        sheet->window()->show();
+    }
+
+    void TearDown() override {
+        if (sheet)
+            sheet->closePanel();
+        if (auto session = DXSession::sharedSession())
+            session->unlinkAll();
+        DXSession::setSharedSession(nullptr);
+    }
+
+    QNDriveConfigPtr drive;
+    std::shared_ptr<QNDropboxHandler> handler;
+    std::shared_ptr<QNAuthWindowController> sheet;
+    Answer answer;
+};
+
+TEST_F(DropboxLoginSheet, TheAuthorizationRedirectLinksTheAccountIntoTheKeyring) {
+    EXPECT_EQ(drive->description(), QStringLiteral("SHOW DOCUMENTS ON THIS DROPBOX ACCOUNT"));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }, 60000)) << "the sheet never answered";
+    VNTest::spin(300);
+    EXPECT_EQ(answer.count, 1);
+    ASSERT_TRUE(answer.ok) << (answer.error ? answer.error->localizedDescription().toStdString() : "");
+    EXPECT_TRUE(sheet->hasHandedOver());
+    EXPECT_EQ(drive->userId(), DropboxFake::userId());
+    EXPECT_TRUE(VNKeychain::secret(DXSession::keychainService(), DropboxFake::appKey()));
+
+    // The next launch's session finds the account, and the drive works with it.
+    DXSession::setSharedSession(DropboxFake::newSession());
+    ASSERT_TRUE(DXSession::sharedSession()->isUserLinked(DropboxFake::userId()));
+    int listed = 0;
+    VNErrorPtr error;
+    std::make_shared<QNDropboxHandler>(drive)->listDocuments(
+        QNDocument::withPath("/", true), QString(), [&](QNDocumentList, QString, VNErrorPtr e, bool) {
+            error = e;
+            ++listed;
+        });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return listed > 0; }));
+    EXPECT_FALSE(error);
+}
+
+TEST_F(DropboxLoginSheet, CancellingTheSheetAnswersNotLinked) {
+    sheet->cancelLogin();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }, 30000));
+    EXPECT_FALSE(answer.ok);
+    EXPECT_FALSE(answer.error);
+    EXPECT_FALSE(answer.cancelled);
+    EXPECT_TRUE(drive->userId().isEmpty());
+}
+
+}  // namespace
