@@ -37,8 +37,8 @@ TEST(KeychainWithoutKeyring, FailsAtOnceWithAnError) {
 
 TEST(Keychain, StoreFindReplaceListAndRemove) {
     useTestKeyring();
-    ASSERT_TRUE(VNKeychain::removeSecret(kService));
     VNErrorPtr error;
+    ASSERT_TRUE(VNKeychain::removeSecret(kService, QString(), &error)) << error->localizedDescription().toStdString();
     EXPECT_FALSE(VNKeychain::secret(kService, "alice", &error));
     EXPECT_FALSE(error) << "a missing item is no error";
 

@@ -36,7 +36,7 @@ def unavailable(reason, pids=()):
 
 
 def start(workdir):
-    for tool in ("dbus-daemon", "gnome-keyring-daemon"):
+    for tool in ("dbus-daemon", "dbus-send", "gnome-keyring-daemon"):
         if not shutil.which(tool):
             return unavailable("%s is not installed" % tool)
     socket_path = os.path.join(workdir, "session_bus_socket")
@@ -67,13 +67,14 @@ def start(workdir):
     daemon.stdin.close()
     pids.append(daemon.pid)
 
-    # Ready once the daemon owns the Secret Service name on the bus.
+    # Ready once the daemon answers on the bus with its unlocked login
+    # keyring as the default collection.
     deadline = time.time() + 20
     while time.time() < deadline:
-        probe = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                                "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                                "string:org.freedesktop.secrets"], env=env, capture_output=True, text=True)
-        if "boolean true" in probe.stdout:
+        probe = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.secrets",
+                                "/org/freedesktop/secrets", "org.freedesktop.Secret.Service.ReadAlias",
+                                "string:default"], env=env, capture_output=True, text=True)
+        if "/collection/" in probe.stdout:
             return {"available": True, "bus": bus, "password": PASSWORD, "pids": pids}
         if daemon.poll() is not None:
             break
