@@ -4,6 +4,7 @@
 #include "Net/NRCredentials.h"
 #include "Net/NRHTTPAuthentication.h"
 #include "Net/NRProgressDelegate.h"
+#include "Net/NRRequestQueueListener.h"
 #include "Platform/VNError.h"
 #include "Platform/VNOperation.h"
 
@@ -184,6 +185,15 @@ public:
     // retryUsingSuppliedCredentials() or cancelAuthentication().
     void setAuthenticationNeededBlock(Block block);
     void setRequestRedirectedBlock(Block block);
+
+    // The request queue this request belongs to; it hears every event too.
+    void setQueue(const std::shared_ptr<NRRequestQueueListener> &queue);
+    std::shared_ptr<NRRequestQueueListener> queue() const;
+    // For a request whose size was learnt another way (a HEAD request
+    // before it): its download size is not counted again.
+    bool shouldResetDownloadProgress() const;
+    bool shouldResetUploadProgress() const;
+    bool showAccurateProgress() const;
 
     void setUserInfo(const QVariantMap &info);
     QVariantMap userInfo() const;
@@ -416,6 +426,7 @@ private:
     QByteArray m_didFailSelector = "requestFailed";
     QByteArray m_didReceiveDataSelector = "requestDidReceiveData";
     std::weak_ptr<NRProgressDelegate> m_uploadProgressDelegate, m_downloadProgressDelegate;
+    std::weak_ptr<NRRequestQueueListener> m_queue;
     Block m_startedBlock, m_completionBlock, m_failureBlock, m_authenticationNeededBlock,
         m_requestRedirectedBlock;
     HeadersBlock m_headersReceivedBlock;

@@ -151,6 +151,8 @@ void NRHTTPRequest::updateDownloadProgress() {
             d->didReceiveBytes(&r, amount);
             d->setDoubleValue(fraction);
         }
+        if (auto q = r.m_queue.lock())
+            q->requestDidReceiveBytes(&r, amount);
         if (r.m_bytesReceivedBlock)
             r.m_bytesReceivedBlock(amount, total);
     });
@@ -162,6 +164,8 @@ void NRHTTPRequest::incrementDownloadSizeBy(qint64 amount) {
     onMain([amount](NRHTTPRequest &r) {
         if (auto d = r.m_downloadProgressDelegate.lock())
             d->incrementDownloadSizeBy(&r, amount);
+        if (auto q = r.m_queue.lock())
+            q->requestIncrementDownloadSizeBy(&r, amount);
         if (r.m_downloadSizeIncrementedBlock)
             r.m_downloadSizeIncrementedBlock(amount);
     });
@@ -173,6 +177,8 @@ void NRHTTPRequest::incrementUploadSizeBy(qint64 amount) {
     onMain([amount](NRHTTPRequest &r) {
         if (auto d = r.m_uploadProgressDelegate.lock())
             d->incrementUploadSizeBy(&r, amount);
+        if (auto q = r.m_queue.lock())
+            q->requestIncrementUploadSizeBy(&r, amount);
         if (r.m_uploadSizeIncrementedBlock)
             r.m_uploadSizeIncrementedBlock(amount);
     });
@@ -192,6 +198,8 @@ void NRHTTPRequest::reportBytesSent(qint64 amount, qint64 postLength, double fra
             d->didSendBytes(&r, amount);
             d->setDoubleValue(fraction);
         }
+        if (auto q = r.m_queue.lock())
+            q->requestDidSendBytes(&r, amount);
         if (r.m_bytesSentBlock)
             r.m_bytesSentBlock(amount, postLength);
     });
@@ -219,6 +227,8 @@ void NRHTTPRequest::reportStarted() {
     if (m_failed.load())
         return;
     callDelegate(m_didStartSelector);
+    if (auto q = m_queue.lock())
+        q->requestStarted(this);
     if (m_startedBlock)
         m_startedBlock();
 }
@@ -227,6 +237,8 @@ void NRHTTPRequest::reportFinished() {
     if (m_failed.load())
         return;
     callDelegate(m_didFinishSelector);
+    if (auto q = m_queue.lock())
+        q->requestFinished(this);
     if (auto block = m_completionBlock)
         block();
     releaseBlocks();
@@ -234,6 +246,8 @@ void NRHTTPRequest::reportFinished() {
 
 void NRHTTPRequest::reportFailure() {
     callDelegate(m_didFailSelector);
+    if (auto q = m_queue.lock())
+        q->requestFailed(this);
     if (auto block = m_failureBlock)
         block();
     releaseBlocks();

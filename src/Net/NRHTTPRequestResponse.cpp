@@ -187,6 +187,8 @@ void NRHTTPRequest::readResponseHeaders() {
         if (r.m_failed.load())
             return;
         r.callDelegate(r.m_didReceiveResponseHeadersSelector);
+        if (auto q = r.m_queue.lock())
+            q->requestDidReceiveResponseHeaders(&r, headers);
         if (r.m_headersReceivedBlock)
             r.m_headersReceivedBlock(headers);
     });

@@ -84,12 +84,14 @@ void NRHTTPRequest::startAsynchronous() {
     m_delegateConfirmsRedirect = delegateResponds(m_willRedirectSelector, "NRHTTPRequest*,QUrl");
     m_canAskForCredentials = bool(m_authenticationNeededBlock) ||
                              delegateResponds("authenticationNeededForRequest", "NRHTTPRequest*");
-    m_wantsStarted = m_startedBlock || delegateResponds(m_didStartSelector, "NRHTTPRequest*");
-    m_wantsHeaders = m_headersReceivedBlock || delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*");
+    const bool queued = !m_queue.expired();
+    m_wantsStarted = queued || m_startedBlock || delegateResponds(m_didStartSelector, "NRHTTPRequest*");
+    m_wantsHeaders = queued || m_headersReceivedBlock ||
+                     delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*");
     m_wantsRedirected = m_requestRedirectedBlock || delegateResponds("requestRedirected", "NRHTTPRequest*");
-    m_wantsUploadProgress = m_bytesSentBlock || m_uploadSizeIncrementedBlock || !m_uploadProgressDelegate.expired();
+    m_wantsUploadProgress = queued || m_bytesSentBlock || m_uploadSizeIncrementedBlock || !m_uploadProgressDelegate.expired();
     m_wantsDownloadProgress =
-        m_bytesReceivedBlock || m_downloadSizeIncrementedBlock || !m_downloadProgressDelegate.expired();
+        queued || m_bytesReceivedBlock || m_downloadSizeIncrementedBlock || !m_downloadProgressDelegate.expired();
     NRNetworkThread::shared().enqueue(sharedSelf());
 }
 

@@ -9,15 +9,19 @@ Routes (query parameters in brackets):
         a page with ETag etag and a fixed Last-Modified, the Cache-Control,
         Pragma and Expires headers given, the given status; a request whose
         If-None-Match names etag gets 304 with no body
+        (wait: seconds to wait before answering)
   /count[path]   how many requests /page?... with that path part received
+  /log[path]     the methods of those requests, in order, comma-separated
 """
 import sys
 import threading
+import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 LAST_MODIFIED = "Wed, 01 May 2013 10:20:30 GMT"
 counts = {}
+methods = {}
 lock = threading.Lock()
 
 
@@ -46,8 +50,16 @@ class Handler(BaseHTTPRequestHandler):
                 n = counts.get(q.get("path", ""), 0)
             self.send(200, str(n).encode())
             return
+        if url.path == "/log":
+            with lock:
+                seen = ",".join(methods.get(q.get("path", ""), []))
+            self.send(200, seen.encode())
+            return
         with lock:
             counts[url.path] = counts.get(url.path, 0) + 1
+            methods.setdefault(url.path, []).append(self.command)
+        if "wait" in q:
+            time.sleep(float(q["wait"]))
         etag = '"%s"' % q.get("etag", "v1")
         headers = [("ETag", etag), ("Last-Modified", LAST_MODIFIED)]
         for key, name in (("cc", "Cache-Control"), ("pragma", "Pragma"), ("expires", "Expires")):

@@ -1,0 +1,311 @@
+#include "Net/NRRequestQueue.h"
+
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+#include <algorithm>
+
+std::shared_ptr<NRRequestQueue> NRRequestQueue::queue() {
+    return std::make_shared<NRRequestQueue>();
+}
+
+NRRequestQueue::NRRequestQueue() {
+    static const int registered = qRegisterMetaType<NRRequestQueue *>("NRRequestQueue*");
+    Q_UNUSED(registered);
+}
+
+NRRequestQueue::~NRRequestQueue() {
+    // The requests still here no longer have a queue to tell.
+    for (const auto &entry : m_pending)
+        entry.request->setQueue(nullptr);
+    for (const auto &entry : m_running)
+        entry.request->setQueue(nullptr);
+}
+
+void NRRequestQueue::go() {
+    setSuspended(false);
+}
+
+void NRRequestQueue::setSuspended(bool suspended) {
+    m_suspended = suspended;
+    if (!suspended)
+        scheduleStartMore();
+}
+
+void NRRequestQueue::setMaxConcurrentOperationCount(int count) {
+    m_maxConcurrent = std::max(1, count);
+    scheduleStartMore();
+}
+
+std::vector<std::shared_ptr<NRHTTPRequest>> NRRequestQueue::operations() const {
+    std::vector<std::shared_ptr<NRHTTPRequest>> all;
+    for (const auto &entry : m_running)
+        all.push_back(entry.request);
+    for (const auto &entry : m_pending)
+        all.push_back(entry.request);
+    return all;
+}
+
+int NRRequestQueue::operationCount() const {
+    return static_cast<int>(m_pending.size() + m_running.size());
+}
+
+void NRRequestQueue::cancelAllOperations() {
+    const auto all = operations();
+    if (all.empty()) {
+        m_bytesUploadedSoFar = m_totalBytesToUpload = m_bytesDownloadedSoFar = m_totalBytesToDownload = 0;
+        return;
+    }
+    // The counts go back to 0 once every cancelled request has reported: a
+    // late report would otherwise count against an empty total.
+    m_resetCountsWhenQuiet = true;
+    for (const auto &request : all)
+        request->cancel();
+}
+
+void NRRequestQueue::reset() {
+    cancelAllOperations();
+    m_delegate = nullptr;
+    m_uploadProgressDelegate.reset();
+    m_downloadProgressDelegate.reset();
+    m_requestDidStartSelector.clear();
+    m_requestDidReceiveResponseHeadersSelector.clear();
+    m_requestWillRedirectSelector.clear();
+    m_requestDidFinishSelector.clear();
+    m_requestDidFailSelector.clear();
+    m_queueDidFinishSelector.clear();
+    setSuspended(true);
+}
+
+void NRRequestQueue::resetProgressDelegate(const std::weak_ptr<NRProgressDelegate> &delegate) {
+    if (auto d = delegate.lock()) {
+        d->setMaxValue(1.0);
+        d->setDoubleValue(0.0);
+    }
+}
+
+void NRRequestQueue::setUploadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate) {
+    m_uploadProgressDelegate = std::move(delegate);
+    resetProgressDelegate(m_uploadProgressDelegate);
+}
+
+void NRRequestQueue::setDownloadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate) {
+    m_downloadProgressDelegate = std::move(delegate);
+    resetProgressDelegate(m_downloadProgressDelegate);
+}
+
+VNErrorPtr NRRequestQueue::addOperation(const std::shared_ptr<VNOperation> &operation) {
+    auto request = std::dynamic_pointer_cast<NRHTTPRequest>(operation);
+    if (!request) {
+        const QString reason =
+            QStringLiteral("Attempted to add an object that was not an NRHTTPRequest to an NRRequestQueue");
+        VNLog::log(QStringLiteral("NRRequestQueue AttemptToAddInvalidRequest: %1").arg(reason));
+        return std::make_shared<VNError>(QStringLiteral("AttemptToAddInvalidRequest"), 0,
+                                         QVariantMap{{VNError::localizedDescriptionKey(), reason},
+                                                     {"name", QStringLiteral("AttemptToAddInvalidRequest")}});
+    }
+    addRequest(request);
+    return nullptr;
+}
+
+void NRRequestQueue::addRequest(const std::shared_ptr<NRHTTPRequest> &request) {
+    if (!request)
+        return;
+    ++m_requestsCount;
+    Entry entry{request, {}, false};
+    qint64 uploadAmount = 1;
+    if (m_showAccurateProgress) {
+        if (request->requestMethod() == QLatin1String("GET") && m_suspended) {
+            // Its size is learnt before any body arrives.
+            auto head = request->copy();
+            addHEADOperation(head);
+            entry.waitsFor = head;
+            if (request->shouldResetDownloadProgress()) {
+                resetProgressDelegate(m_downloadProgressDelegate);
+                request->setShouldResetDownloadProgress(false);
+            }
+        }
+        uploadAmount = request->postBodyFilePath().isEmpty() ? request->postBody().size()
+                                                             : QFileInfo(request->postBodyFilePath()).size();
+    } else {
+        m_totalBytesToDownload += 1;
+    }
+    m_totalBytesToUpload += quint64(std::max<qint64>(0, uploadAmount));
+    if (request->shouldResetUploadProgress()) {
+        resetProgressDelegate(m_uploadProgressDelegate);
+        request->setShouldResetUploadProgress(false);
+    }
+    request->setShowAccurateProgress(m_showAccurateProgress);
+    request->setQueue(shared_from_this());
+    m_pending.push_back(entry);
+    scheduleStartMore();
+}
+
+void NRRequestQueue::addHEADOperation(const std::shared_ptr<VNOperation> &operation) {
+    auto request = std::dynamic_pointer_cast<NRHTTPRequest>(operation);
+    if (!request)
+        return;
+    request->setRequestMethod(QStringLiteral("HEAD"));
+    request->setDelegate(nullptr);  // its events are the queue's alone
+    request->setShowAccurateProgress(true);
+    request->setShouldResetDownloadProgress(true);
+    request->setQueue(shared_from_this());
+    m_headRequests.insert(request.get());
+    // Priority: before every request that is not a HEAD request.
+    auto firstOther = std::find_if(m_pending.begin(), m_pending.end(), [](const Entry &e) { return !e.isHEAD; });
+    m_pending.insert(firstOther, Entry{request, {}, true});
+    scheduleStartMore();
+}
+
+std::shared_ptr<NRRequestQueue> NRRequestQueue::copy() const {
+    auto other = std::make_shared<NRRequestQueue>();
+    other->m_delegate = m_delegate;
+    other->m_requestDidStartSelector = m_requestDidStartSelector;
+    other->m_requestDidReceiveResponseHeadersSelector = m_requestDidReceiveResponseHeadersSelector;
+    other->m_requestWillRedirectSelector = m_requestWillRedirectSelector;
+    other->m_requestDidFinishSelector = m_requestDidFinishSelector;
+    other->m_requestDidFailSelector = m_requestDidFailSelector;
+    other->m_queueDidFinishSelector = m_queueDidFinishSelector;
+    other->m_uploadProgressDelegate = m_uploadProgressDelegate;
+    other->m_downloadProgressDelegate = m_downloadProgressDelegate;
+    other->m_shouldCancelAllRequestsOnFailure = m_shouldCancelAllRequestsOnFailure;
+    other->m_showAccurateProgress = m_showAccurateProgress;
+    other->m_userInfo = m_userInfo;
+    return other;
+}
+
+bool NRRequestQueue::isHEADRequest(const NRHTTPRequest *request) const {
+    return m_headRequests.count(request) > 0;
+}
+
+void NRRequestQueue::scheduleStartMore() {
+    if (m_startScheduled)
+        return;
+    m_startScheduled = true;
+    std::weak_ptr<NRRequestQueue> weak = weak_from_this();
+    VNDispatch::mainAsync([weak] {
+        if (auto self = weak.lock()) {
+            self->m_startScheduled = false;
+            self->startMore();
+        }
+    });
+}
+
+void NRRequestQueue::startMore() {
+    const auto waiting = [this](const Entry &entry) {
+        auto head = entry.waitsFor.lock();
+        if (!head)
+            return false;
+        const auto same = [&](const Entry &e) { return e.request == head; };
+        return std::any_of(m_pending.begin(), m_pending.end(), same) ||
+               std::any_of(m_running.begin(), m_running.end(), same);
+    };
+    while (!m_suspended && int(m_running.size()) < m_maxConcurrent) {
+        auto next = std::find_if(m_pending.begin(), m_pending.end(), [&](const Entry &e) { return !waiting(e); });
+        if (next == m_pending.end())
+            break;
+        Entry entry = *next;
+        m_pending.erase(next);
+        m_running.push_back(entry);
+        entry.request->startAsynchronous();
+    }
+}
+
+void NRRequestQueue::callDelegate(const QByteArray &method, NRHTTPRequest *request) {
+    QObject *d = m_delegate.data();
+    if (!d || method.isEmpty())
+        return;
+    const QByteArray signature = QMetaObject::normalizedSignature((method + "(NRHTTPRequest*)").constData());
+    if (d->metaObject()->indexOfMethod(signature.constData()) >= 0)
+        QMetaObject::invokeMethod(d, method.constData(), Qt::DirectConnection, Q_ARG(NRHTTPRequest *, request));
+}
+
+void NRRequestQueue::requestStarted(NRHTTPRequest *request) {
+    if (!isHEADRequest(request))
+        callDelegate(m_requestDidStartSelector, request);
+}
+
+void NRRequestQueue::requestDidReceiveResponseHeaders(NRHTTPRequest *request, const QMap<QString, QString> &headers) {
+    QObject *d = m_delegate.data();
+    if (isHEADRequest(request) || !d || m_requestDidReceiveResponseHeadersSelector.isEmpty())
+        return;
+    QVariantMap map;
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it)
+        map.insert(it.key(), it.value());
+    const QByteArray signature = QMetaObject::normalizedSignature(
+        (m_requestDidReceiveResponseHeadersSelector + "(NRHTTPRequest*,QVariantMap)").constData());
+    if (d->metaObject()->indexOfMethod(signature.constData()) >= 0)
+        QMetaObject::invokeMethod(d, m_requestDidReceiveResponseHeadersSelector.constData(), Qt::DirectConnection,
+                                  Q_ARG(NRHTTPRequest *, request), Q_ARG(QVariantMap, map));
+}
+
+void NRRequestQueue::requestFinished(NRHTTPRequest *request) {
+    requestEnded(request, false);
+}
+
+void NRRequestQueue::requestFailed(NRHTTPRequest *request) {
+    requestEnded(request, true);
+}
+
+void NRRequestQueue::requestEnded(NRHTTPRequest *request, bool failed) {
+    auto self = shared_from_this();  // a delegate may let the queue go
+    const auto same = [request](const Entry &e) { return e.request.get() == request; };
+    const bool wasHere = std::any_of(m_running.begin(), m_running.end(), same) ||
+                         std::any_of(m_pending.begin(), m_pending.end(), same);
+    m_running.erase(std::remove_if(m_running.begin(), m_running.end(), same), m_running.end());
+    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), same), m_pending.end());
+    scheduleStartMore();
+    if (isHEADRequest(request)) {
+        m_headRequests.erase(request);
+        return;
+    }
+    if (!wasHere)
+        return;  // reported once already
+    m_requestsCount = std::max(0, m_requestsCount - 1);
+    callDelegate(failed ? m_requestDidFailSelector : m_requestDidFinishSelector, request);
+    if (m_requestsCount == 0) {
+        if (m_resetCountsWhenQuiet) {
+            m_resetCountsWhenQuiet = false;
+            m_bytesUploadedSoFar = m_totalBytesToUpload = m_bytesDownloadedSoFar = m_totalBytesToDownload = 0;
+        }
+        QObject *d = m_delegate.data();
+        if (d && !m_queueDidFinishSelector.isEmpty()) {
+            const QByteArray signature =
+                QMetaObject::normalizedSignature((m_queueDidFinishSelector + "(NRRequestQueue*)").constData());
+            if (d->metaObject()->indexOfMethod(signature.constData()) >= 0)
+                QMetaObject::invokeMethod(d, m_queueDidFinishSelector.constData(), Qt::DirectConnection,
+                                          Q_ARG(NRRequestQueue *, this));
+        }
+    } else if (failed && m_shouldCancelAllRequestsOnFailure) {
+        cancelAllOperations();
+    }
+}
+
+void NRRequestQueue::addClamped(quint64 &value, qint64 amount) {
+    if (amount < 0 && quint64(-amount) > value)
+        value = 0;  // never below nothing
+    else
+        value = quint64(qint64(value) + amount);
+}
+
+void NRRequestQueue::requestDidReceiveBytes(NRHTTPRequest *, qint64 bytes) {
+    addClamped(m_bytesDownloadedSoFar, bytes);
+    if (auto d = m_downloadProgressDelegate.lock())
+        d->setDoubleValue(m_totalBytesToDownload ? double(m_bytesDownloadedSoFar) / double(m_totalBytesToDownload) : 0.0);
+}
+
+void NRRequestQueue::requestDidSendBytes(NRHTTPRequest *, qint64 bytes) {
+    addClamped(m_bytesUploadedSoFar, bytes);
+    if (auto d = m_uploadProgressDelegate.lock())
+        d->setDoubleValue(m_totalBytesToUpload ? double(m_bytesUploadedSoFar) / double(m_totalBytesToUpload) : 0.0);
+}
+
+void NRRequestQueue::requestIncrementDownloadSizeBy(NRHTTPRequest *, qint64 amount) {
+    addClamped(m_totalBytesToDownload, amount);
+}
+
+void NRRequestQueue::requestIncrementUploadSizeBy(NRHTTPRequest *, qint64 amount) {
+    addClamped(m_totalBytesToUpload, amount);
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "Net/NRHTTPRequest.h"
+#include "Net/NRProgressDelegate.h"
+#include "Net/NRRequestQueueListener.h"
+#include "Platform/VNError.h"
+
+#include <QByteArray>
+#include <QPointer>
+#include <QVariantMap>
+#include <deque>
+#include <memory>
+#include <set>
+
+// A batch of requests: suspended until go(), at most four at a time, one
+// upload and one download progress for the whole batch, each request's
+// events passed to one delegate by method name, and (by default) the rest
+// of the batch cancelled when one request fails.
+//
+// Main thread only. Delegate methods take the request
+// (`requestFinished(NRHTTPRequest*)`, headers also a QVariantMap) or, for
+// the queue-finished method, the queue (`queueFinished(NRRequestQueue*)`).
+class NRRequestQueue : public NRRequestQueueListener, public std::enable_shared_from_this<NRRequestQueue> {
+public:
+    static std::shared_ptr<NRRequestQueue> queue();
+    NRRequestQueue();
+    ~NRRequestQueue() override;
+
+    // --- The operation queue ------------------------------------------------
+    void go();
+    void setSuspended(bool suspended);
+    bool isSuspended() const { return m_suspended; }
+    void setMaxConcurrentOperationCount(int count);
+    int maxConcurrentOperationCount() const { return m_maxConcurrent; }
+    // Cancels every request (each reports its failure), then the byte counts
+    // go back to 0 once the cancelled requests have reported.
+    void cancelAllOperations();
+    // Cancels everything, forgets the delegates and methods, suspends again.
+    void reset();
+    // Only requests can join: anything else is refused with the error
+    // "AttemptToAddInvalidRequest" (and nothing is added).
+    VNErrorPtr addOperation(const std::shared_ptr<VNOperation> &operation);
+    void addRequest(const std::shared_ptr<NRHTTPRequest> &request);
+    // A HEAD request run before the others, learning a download's size.
+    void addHEADOperation(const std::shared_ptr<VNOperation> &operation);
+    std::vector<std::shared_ptr<NRHTTPRequest>> operations() const;
+    int operationCount() const;
+    // A new suspended queue with the same delegates, methods and flags.
+    std::shared_ptr<NRRequestQueue> copy() const;
+
+    // --- Delegates --------------------------------------------------------
+    void setDelegate(QObject *delegate) { m_delegate = delegate; }
+    QObject *delegate() const { return m_delegate.data(); }
+    void setRequestDidStartSelector(const QByteArray &m) { m_requestDidStartSelector = m; }
+    void setRequestDidReceiveResponseHeadersSelector(const QByteArray &m) { m_requestDidReceiveResponseHeadersSelector = m; }
+    void setRequestWillRedirectSelector(const QByteArray &m) { m_requestWillRedirectSelector = m; }
+    void setRequestDidFinishSelector(const QByteArray &m) { m_requestDidFinishSelector = m; }
+    void setRequestDidFailSelector(const QByteArray &m) { m_requestDidFailSelector = m; }
+    void setQueueDidFinishSelector(const QByteArray &m) { m_queueDidFinishSelector = m; }
+    QByteArray requestDidFinishSelector() const { return m_requestDidFinishSelector; }
+    QByteArray queueDidFinishSelector() const { return m_queueDidFinishSelector; }
+    void setUploadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
+    void setDownloadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
+
+    // --- Counts and settings ------------------------------------------------
+    quint64 bytesUploadedSoFar() const { return m_bytesUploadedSoFar; }
+    quint64 totalBytesToUpload() const { return m_totalBytesToUpload; }
+    quint64 bytesDownloadedSoFar() const { return m_bytesDownloadedSoFar; }
+    quint64 totalBytesToDownload() const { return m_totalBytesToDownload; }
+    bool shouldCancelAllRequestsOnFailure() const { return m_shouldCancelAllRequestsOnFailure; }
+    void setShouldCancelAllRequestsOnFailure(bool on) { m_shouldCancelAllRequestsOnFailure = on; }
+    int requestsCount() const { return m_requestsCount; }
+    bool showAccurateProgress() const { return m_showAccurateProgress; }
+    void setShowAccurateProgress(bool on) { m_showAccurateProgress = on; }
+    QVariantMap userInfo() const { return m_userInfo; }
+    void setUserInfo(const QVariantMap &info) { m_userInfo = info; }
+
+    // --- What the requests tell the queue ---------------------------------------
+    void requestStarted(NRHTTPRequest *request) override;
+    void requestDidReceiveResponseHeaders(NRHTTPRequest *request, const QMap<QString, QString> &headers) override;
+    void requestFinished(NRHTTPRequest *request) override;
+    void requestFailed(NRHTTPRequest *request) override;
+    void requestDidReceiveBytes(NRHTTPRequest *request, qint64 bytes) override;
+    void requestDidSendBytes(NRHTTPRequest *request, qint64 bytes) override;
+    void requestIncrementDownloadSizeBy(NRHTTPRequest *request, qint64 amount) override;
+    void requestIncrementUploadSizeBy(NRHTTPRequest *request, qint64 amount) override;
+
+private:
+    struct Entry {
+        std::shared_ptr<NRHTTPRequest> request;
+        std::weak_ptr<NRHTTPRequest> waitsFor;  // its HEAD request
+        bool isHEAD = false;
+    };
+    void requestEnded(NRHTTPRequest *request, bool failed);
+    void startMore();
+    void scheduleStartMore();
+    void callDelegate(const QByteArray &method, NRHTTPRequest *request);
+    static void resetProgressDelegate(const std::weak_ptr<NRProgressDelegate> &delegate);
+    static void addClamped(quint64 &value, qint64 amount);
+    bool isHEADRequest(const NRHTTPRequest *request) const;
+
+    std::deque<Entry> m_pending;
+    std::vector<Entry> m_running;
+    std::set<const NRHTTPRequest *> m_headRequests;
+    bool m_suspended = true;
+    int m_maxConcurrent = 4;
+    bool m_startScheduled = false;
+    bool m_resetCountsWhenQuiet = false;
+
+    QPointer<QObject> m_delegate;
+    QByteArray m_requestDidStartSelector, m_requestDidReceiveResponseHeadersSelector, m_requestWillRedirectSelector,
+        m_requestDidFinishSelector, m_requestDidFailSelector, m_queueDidFinishSelector;
+    std::weak_ptr<NRProgressDelegate> m_uploadProgressDelegate, m_downloadProgressDelegate;
+
+    quint64 m_bytesUploadedSoFar = 0, m_totalBytesToUpload = 0, m_bytesDownloadedSoFar = 0, m_totalBytesToDownload = 0;
+    bool m_shouldCancelAllRequestsOnFailure = true;
+    int m_requestsCount = 0;
+    bool m_showAccurateProgress = false;
+    QVariantMap m_userInfo;
+};
+
+Q_DECLARE_METATYPE(NRRequestQueue *)
