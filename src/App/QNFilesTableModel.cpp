@@ -50,6 +50,7 @@ QVariant QNFilesTableModel::data(const QModelIndex &index, int role) const {
     const QString identifier = QNMacFilesViewController::identifierForColumn(index.column());
     switch (role) {
     case Qt::DisplayRole:
+    case Qt::EditRole:
     case Qt::ToolTipRole:
         return m_pane->tableViewText(identifier, index.row());
     case Qt::DecorationRole:
@@ -90,6 +91,13 @@ Qt::ItemFlags QNFilesTableModel::flags(const QModelIndex &index) const {
     if (index.column() == QNMacFilesViewController::NameColumn && m_pane->isNameEditable())
         flags |= Qt::ItemIsEditable;
     return flags;
+}
+
+bool QNFilesTableModel::setData(const QModelIndex &index, const QVariant &value, int role) {
+    // The end of an in-place edit of a name: the pane renames the entry.
+    if (role != Qt::EditRole || index.column() != QNMacFilesViewController::NameColumn || !m_pane->isNameEditable())
+        return false;
+    return m_pane->renameInPlace(index.row(), value.toString());
 }
 
 QIcon QNFilesTableModel::iconForFileName(const QString &fileName) {

@@ -57,6 +57,7 @@ QNMacFilesViewController::QNMacFilesViewController(QObject *parent) : QObject(pa
     if (!QDir().mkpath(m_tempPath))
         VNLog::log(QStringLiteral("Error creating temp path: %1").arg(m_tempPath));
     buildView();
+    buildMenus();
     awakeFromNib();
 }
 
@@ -437,7 +438,7 @@ void QNMacFilesViewController::doubleClickAction(int index) {
     if (documentOpener())
         documentOpener()(this, doc);
     else
-        VNLog::log(QStringLiteral("QNMacFilesViewController open: no opener for %1").arg(doc->displayName()));
+        openDocument(doc);
 }
 
 void QNMacFilesViewController::showErrorSheet(const VNErrorPtr &error) {

@@ -5,6 +5,7 @@
 #include "App/QNMainWindowController.h"
 #include "Core/QNDocument.h"
 #include "Core/QNDriveConfig.h"
+#include "Core/QNTask.h"
 #include "Platform/VNError.h"
 #include "Platform/VNOperationQueue.h"
 
@@ -18,6 +19,8 @@
 #include <memory>
 
 class QLabel;
+class QLineEdit;
+class QMenu;
 class QNFilesTableModel;
 class QNImageBrowserView;
 class QNMacTableView;
@@ -117,6 +120,47 @@ public:
     // The error sheet on the main window (always from the main queue).
     void showErrorSheet(const VNErrorPtr &error);
 
+    // ---- Commands (QNMacFilesViewCommands.cpp) ----
+    enum CommandTag { OpenWithTag = 5000, RenameTag = 5001, DeleteTag = 5002, NewFolderTag = 5050, ShareLinkTag = 5060 };
+    struct MenuItemState {
+        bool enabled = true;
+        QString title;  // null: the entry keeps its own
+    };
+    // A command's state for the number of entries selected and what the drive
+    // does in this folder (asked of the folder, not of the entries).
+    static MenuItemState menuItemState(int tag, int selectedCount, bool canRename, bool canCreateFolder, bool canLink);
+    // The selected rows of the view on show, ascending.
+    QList<int> selectedIndexes() const;
+    // The document menu for rows, the background menu for none; validated.
+    QMenu *menuForRows(const QList<int> &rows);
+    QMenu *documentMenu() const { return m_documentMenu; }
+    QMenu *backgroundMenu() const { return m_backgroundMenu; }
+    void validateMenu(QMenu *menu);
+    // Rename by sheet: the entry selected now is renamed when OK is pressed.
+    void renameDocument();
+    void renameAlertDidEnd(int returnCode, const QNDocumentPtr &document, const QString &name);
+    QLineEdit *renameInput() const { return m_renameInput.data(); }
+    // Rename in place (the name cell): an unchanged or empty name does nothing.
+    bool renameInPlace(int row, const QString &name);
+    void deleteDocument();
+    void shareLink();
+    void newFolder();
+    // Opens a file in its application: copied into a fresh private folder by
+    // a task, remembered for the save-back check, then started.
+    void openDocument(const QNDocumentPtr &document);
+    // How a local copy is handed to its application (replaceable for tests).
+    using FileLauncher = std::function<bool(const QString &path)>;
+    static void setFileLauncher(FileLauncher launcher);
+
+    // Pieces of the commands, for tests.
+    static QString shareLinksHtml(const QNDocumentList &documents);
+    static QString shareLinksText(const QNDocumentList &documents);
+    static QString shareLinksMessage(int count);
+    // Why a name cannot be given to an entry ("" when it can).
+    static QString unusableNameReason(const QString &name);
+    // A remote name made safe as one local file name.
+    static QString localFileName(const QString &remoteName);
+
 private:
     struct ListingContext;
     void awakeFromNib();
@@ -146,6 +190,13 @@ private:
     QString m_previewTempPath;
     std::unique_ptr<VNOperationQueue> m_thumbOperationQueue;
     std::unique_ptr<VNOperationQueue> m_renameOperationQueue;
+
+    void buildMenus();
+    void runTask(const QNTaskPtr &task);
+    void renameTo(const QNDocumentPtr &document, const QString &name, const QString &logText);
+    QMenu *m_documentMenu = nullptr;
+    QMenu *m_backgroundMenu = nullptr;
+    QPointer<QLineEdit> m_renameInput;
 
     QPointer<QWidget> m_view;
     QStackedWidget *m_viewStack = nullptr;
