@@ -30,6 +30,10 @@ QString QNServiceEndpoints::office365OfficeAppsDomain() {
     return QStringLiteral("officeapps.live.com");
 }
 
+QString QNServiceEndpoints::sugarSyncAPIHost() {
+    return QStringLiteral("api.sugarsync.com");
+}
+
 QString QNServiceEndpoints::base(const QString &host) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (!g_overrideHost.isEmpty())

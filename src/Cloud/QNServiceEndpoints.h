@@ -17,6 +17,9 @@ public:
     static QString office365SharePointDomain(); // "sharepoint.com"
     static QString office365OfficeAppsDomain(); // "officeapps.live.com"
 
+    // SugarSync: the API host of every request.
+    static QString sugarSyncAPIHost();          // "api.sugarsync.com"
+
     // "https://" + host, or the test server's base URL.
     static QString base(const QString &host);
 

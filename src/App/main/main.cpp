@@ -7,6 +7,7 @@
 #include "Cloud/QNDropboxHandler.h"
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNOffice365Handler.h"
+#include "Cloud/QNSugarSyncHandler.h"
 #include "Cloud/QNWebDAVHandler.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Platform/VNUserDefaults.h"
@@ -33,6 +34,7 @@ int main(int argc, char **argv) {
     QNFTPHandler::registerHandler();
     QNWebDAVHandler::registerWithFactory();
     QNOffice365Handler::registerWithFactory();
+    QNSugarSyncHandler::registerWithFactory();
     // "Add Drive" and "Edit" of the main windows.
     QNAddDriveWindowController::install();
     QNDriveConfigWindowController::install();

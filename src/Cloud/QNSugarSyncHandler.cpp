@@ -1,0 +1,627 @@
+#include "Cloud/QNSugarSyncHandler.h"
+
+#include "Cloud/QNServiceEndpoints.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNUtils.h"
+#include "Formats/XTDocument.h"
+#include "Formats/XTElement.h"
+#include "Net/NRHTTPRequest.h"
+#include "Platform/VNLog.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+#include <QUuid>
+#include <filesystem>
+
+namespace {
+
+// The application's registration with the service.
+const QString kApplication = QStringLiteral("/sc/5820461/749_318604275");
+const QString kAccessKeyId = QStringLiteral("QkVmYzA1OTg3NjEwMjQ5ODcxNjQ");
+const QString kPrivateAccessKey = QStringLiteral("ZWQxNGE3YjI5OGMwZDNhNjFmYzU4ZTI3YjA5NGQxYzk");
+
+QString apiUrl(const QString &path) {
+    return QNServiceEndpoints::base(QNServiceEndpoints::sugarSyncAPIHost()) + path;
+}
+
+QString lastComponent(const QString &path) {
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString joinPath(const QString &folder, const QString &name) {
+    return (folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/')) + name;
+}
+
+QString parentPath(const QString &path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString shownName(const QNDocumentPtr &document) {
+    return document->displayName().isEmpty() ? lastComponent(document->path()) : document->displayName();
+}
+
+// A name from the service that could not stay inside its folder.
+bool isUnsafeName(const QString &name) {
+    return name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+           name.contains(QLatin1Char('/')) || name.contains(QChar(0));
+}
+
+// The text of the last child element of that name (a repeated child gives its last text).
+QString childText(const XTNodePtr &node, const QString &name) {
+    VNErrorPtr error;
+    const XTNodeList found = node->nodesForXPath(name, &error);
+    return found.isEmpty() ? QString() : found.last()->stringValue().trimmed();
+}
+
+// A document whose root is the expected element; null and *error otherwise.
+XTDocumentPtr parseReply(const QByteArray &reply, const QString &root, VNErrorPtr *error) {
+    VNErrorPtr parseError;
+    XTDocumentPtr document = XTDocument::initWithData(reply, &parseError);
+    if (document && document->rootElement() && document->rootElement()->name() == root)
+        return document;
+    *error = QNSugarSyncHandler::handlerError(
+        QStringLiteral("The service's reply is not the expected \"%1\" document.").arg(root));
+    return nullptr;
+}
+
+// Reply headers for the log, with the tokens they carry left out.
+QString loggableHeaders(const NRHTTPRequest &request) {
+    QStringList lines;
+    const auto headers = request.responseHeaders();
+    for (auto it = headers.begin(); it != headers.end(); ++it) {
+        const bool secret = it.key().compare(QLatin1String("Location"), Qt::CaseInsensitive) == 0 ||
+                            it.key().compare(QLatin1String("Set-Cookie"), Qt::CaseInsensitive) == 0;
+        lines << it.key() + QStringLiteral(": ") + (secret ? QStringLiteral("(hidden)") : it.value());
+    }
+    return lines.join(QStringLiteral("; "));
+}
+
+VNErrorPtr statusError(const NRHTTPRequest &request) {
+    const QString statusLine = request.responseStatusMessage();
+    QString status = statusLine.section(QLatin1Char(' '), 1).trimmed();
+    if (status.isEmpty())
+        status = QString::number(request.responseStatusCode());
+    const QString description = QStringLiteral("SugarSync answered %1 to %2 %3.")
+                                    .arg(status, request.requestMethod(), request.url().path(QUrl::FullyDecoded));
+    return std::make_shared<VNError>(QNSugarSyncHandler::errorDomain(), 42,
+                                     QVariantMap{{QStringLiteral("error"), statusLine},
+                                                 {VNError::localizedDescriptionKey(), description}});
+}
+
+}  // namespace
+
+QNSugarSyncHandler::QNSugarSyncHandler(QNDriveConfigPtr driveConfig) : QNCloudInterface(std::move(driveConfig)) {}
+
+QNSugarSyncHandler::~QNSugarSyncHandler() = default;
+
+QString QNSugarSyncHandler::className() const {
+    return QStringLiteral("QNSugarSyncHandler");
+}
+
+QString QNSugarSyncHandler::errorDomain() {
+    return QStringLiteral("QNSugarSyncHandler");
+}
+
+VNErrorPtr QNSugarSyncHandler::handlerError(const QString &message) {
+    return std::make_shared<VNError>(errorDomain(), 42,
+                                     QVariantMap{{QStringLiteral("error"), message},
+                                                 {VNError::localizedDescriptionKey(), message}});
+}
+
+void QNSugarSyncHandler::registerWithFactory() {
+    QNCloudInterfaceFactory::registerHandler(QNCloudInterfaceFactory::Kind::SugarSync,
+                                             [](const QNDriveConfigPtr &config) -> QNCloudInterfacePtr {
+                                                 return std::make_shared<QNSugarSyncHandler>(config);
+                                             });
+}
+
+// --- Bodies and replies ------------------------------------------------------------
+
+QByteArray QNSugarSyncHandler::xmlBody(const QString &root, const QList<std::pair<QString, QString>> &children,
+                                       const QString &rootAttributes) {
+    QString text = QStringLiteral("<?xml version=\"1.0\"?>\n<") + root + rootAttributes + QLatin1Char('>');
+    for (const auto &[name, value] : children)
+        text += QLatin1Char('<') + name + QLatin1Char('>') + value.toHtmlEscaped() + QStringLiteral("</") + name +
+                QLatin1Char('>');
+    text += QStringLiteral("</") + root + QStringLiteral(">\n");
+    return text.toUtf8();
+}
+
+QByteArray QNSugarSyncHandler::appAuthorizationBody(const QString &user, const QString &password) {
+    return xmlBody(QStringLiteral("appAuthorization"), {{QStringLiteral("username"), user},
+                                                        {QStringLiteral("password"), password},
+                                                        {QStringLiteral("application"), kApplication},
+                                                        {QStringLiteral("accessKeyId"), kAccessKeyId},
+                                                        {QStringLiteral("privateAccessKey"), kPrivateAccessKey}});
+}
+
+QByteArray QNSugarSyncHandler::tokenRequestBody(const QString &refreshToken) {
+    return xmlBody(QStringLiteral("tokenAuthRequest"), {{QStringLiteral("accessKeyId"), kAccessKeyId},
+                                                        {QStringLiteral("privateAccessKey"), kPrivateAccessKey},
+                                                        {QStringLiteral("refreshToken"), refreshToken}});
+}
+
+std::optional<QNDocumentList> QNSugarSyncHandler::parseContents(const QByteArray &reply, const QString &folderPath,
+                                                                bool *more, int *end, VNErrorPtr *error) {
+    const XTDocumentPtr document = parseReply(reply, QStringLiteral("collectionContents"), error);
+    if (!document)
+        return std::nullopt;
+    const XTElementPtr root = document->rootElement();
+    VNErrorPtr xpathError;
+    const XTNodeList hasMore = root->nodesForXPath(QStringLiteral("@hasMore"), &xpathError);
+    const XTNodeList last = root->nodesForXPath(QStringLiteral("@end"), &xpathError);
+    *more = !hasMore.isEmpty() && hasMore.first()->stringValue() == QLatin1String("true");
+    *end = last.isEmpty() ? -1 : last.first()->stringValue().toInt();
+    QNDocumentList documents;
+    for (const bool folders : {true, false}) {
+        const XTNodeList nodes =
+            root->nodesForXPath(folders ? QStringLiteral("collection") : QStringLiteral("file"), &xpathError);
+        for (const XTNodePtr &node : nodes) {
+            const QString name = childText(node, QStringLiteral("displayName"));
+            const QString ref = childText(node, QStringLiteral("ref"));
+            if (isUnsafeName(name) || ref.isEmpty()) {
+                VNLog::log(QStringLiteral("SugarSync: an entry named \"%1\" in %2 is left out").arg(name, folderPath));
+                continue;
+            }
+            auto entry = QNDocument::create();
+            entry->setDisplayName(name);
+            entry->setPath(joinPath(folderPath.isEmpty() ? QStringLiteral("/") : folderPath, name));
+            entry->setId(ref);
+            entry->setIsDirectory(folders);
+            if (!folders) {
+                entry->setSize(childText(node, QStringLiteral("size")).toLongLong());
+                entry->setDate(QNUtils::dateFromString(childText(node, QStringLiteral("lastModified"))));
+            }
+            documents.append(entry);
+        }
+    }
+    return documents;
+}
+
+// --- The common frame ------------------------------------------------------------------
+
+void QNSugarSyncHandler::cancel() {
+    QNCloudInterface::cancel();
+    m_canceled = true;
+    if (m_currentRequest)
+        m_currentRequest->cancel();
+}
+
+void QNSugarSyncHandler::send(const NRHTTPRequestPtr &request, const QString &token, Failed failed, Done done) {
+    m_currentRequest = request;
+    if (m_canceled) {
+        failed(nullptr, true);
+        return;
+    }
+    if (!token.isNull())
+        request->addRequestHeader(QStringLiteral("Authorization"), token);
+    request->setShouldRedirect(false);
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    auto answered = std::make_shared<bool>(false);
+    std::weak_ptr<NRHTTPRequest> weak = request;
+    auto finish = [self, failed, done, answered, weak]() {
+        auto req = weak.lock();
+        if (*answered || !req)
+            return;
+        *answered = true;
+        if (req->isCancelled())
+            failed(req->error(), true);
+        else if (req->error())
+            failed(req->error(), false);
+        else if (req->responseStatusCode() >= 300 || req->responseStatusCode() == 0)
+            failed(statusError(*req), false);
+        else
+            done(*req);
+    };
+    request->setCompletionBlock(finish);
+    request->setFailedBlock(finish);
+    request->startAsynchronous();
+}
+
+void QNSugarSyncHandler::login(QNLoginCallback completed) {
+    const auto config = driveConfig();
+    auto request = NRHTTPRequest::requestWithURL(QUrl(apiUrl(QStringLiteral("/app-authorization"))));
+    request->setRequestMethod(QStringLiteral("POST"));
+    request->appendPostData(appAuthorizationBody(config ? config->username() : QString(),
+                                                 config ? config->password() : QString()));
+    m_currentRequest = request;
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    auto answered = std::make_shared<bool>(false);
+    std::weak_ptr<NRHTTPRequest> weak = request;
+    auto finish = [self, completed, answered, weak]() {
+        auto req = weak.lock();
+        if (*answered || !req)
+            return;
+        *answered = true;
+        if (req->isCancelled() || (req->error() && req->responseStatusCode() < 400)) {
+            completed(false, req->error(), self->m_canceled || req->isCancelled());
+            return;
+        }
+        // The refresh token arrives in Location: the log never shows it.
+        VNLog::log(QStringLiteral("request: %1, headers: %2").arg(req->url().toString(), loggableHeaders(*req)));
+        VNLog::log(QStringLiteral("response: %1").arg(req->responseStatusCode()));
+        const QString token = req->responseHeader(QStringLiteral("Location"));
+        if (token.isEmpty() || req->responseStatusCode() >= 400) {
+            completed(false, handlerError(QStringLiteral("The account is invalid or the connection had a problem")),
+                      self->m_canceled);
+            return;
+        }
+        if (auto config = self->driveConfig()) {
+            config->setDescription(QStringLiteral("SHOW DOCUMENTS ON THIS SUGARSYNC ACCOUNT"));
+            config->setPassword(QString());
+            config->setToken(token);
+        }
+        completed(true, nullptr, self->m_canceled);
+    };
+    request->setCompletionBlock(finish);
+    request->setFailedBlock(finish);
+    request->startAsynchronous();
+}
+
+void QNSugarSyncHandler::refreshAccessToken(TokenCallback completed) {
+    const auto config = driveConfig();
+    const QString refreshToken = config ? config->token() : QString();
+    if (refreshToken.isEmpty()) {
+        completed(handlerError(QStringLiteral("The drive is not signed in to SugarSync: log in again.")), QString(),
+                  QString());
+        return;
+    }
+    auto request = NRHTTPRequest::requestWithURL(QUrl(apiUrl(QStringLiteral("/authorization"))));
+    request->setRequestMethod(QStringLiteral("POST"));
+    request->appendPostData(tokenRequestBody(refreshToken));
+    send(request, QString(), [completed](VNErrorPtr error, bool) { completed(error, QString(), QString()); },
+         [completed](NRHTTPRequest &reply) {
+             VNErrorPtr error;
+             const XTDocumentPtr document = parseReply(reply.responseData(), QStringLiteral("authorization"), &error);
+             if (!document) {
+                 VNLog::log(QStringLiteral("Error reading createAccessTokenFinished response: %1")
+                                .arg(error->localizedDescription()));
+                 completed(error, QString(), QString());
+                 return;
+             }
+             const QString userURL = childText(document->rootElement(), QStringLiteral("user"));
+             const QString accessToken = reply.responseHeader(QStringLiteral("Location"));
+             if (userURL.isEmpty() || accessToken.isEmpty()) {
+                 completed(handlerError(QStringLiteral("SugarSync gave no access token.")), QString(), QString());
+                 return;
+             }
+             completed(nullptr, accessToken, userURL);
+         });
+}
+
+void QNSugarSyncHandler::withToken(Failed failed, std::function<void(QString, QString)> go) {
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    refreshAccessToken([self, failed, go](VNErrorPtr error, QString token, QString userURL) {
+        if (error || self->m_canceled || token.isEmpty()) {
+            failed(error, self->m_canceled);
+            return;
+        }
+        go(token, userURL);
+    });
+}
+
+void QNSugarSyncHandler::readUser(const QString &token, const QString &userURL, Failed failed,
+                                  std::function<void(const QByteArray &)> done) {
+    send(NRHTTPRequest::requestWithURL(QUrl(userURL)), token, failed,
+         [done](NRHTTPRequest &reply) { done(reply.responseData()); });
+}
+
+// --- Operations ---------------------------------------------------------------------------
+
+void QNSugarSyncHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    Failed failed = [completed](VNErrorPtr error, bool cancelled) { completed(cancelled ? nullptr : error, cancelled); };
+    withToken(failed, [self, failed, completed](QString token, QString userURL) {
+        self->readUser(token, userURL, failed, [self, completed](const QByteArray &reply) {
+            VNErrorPtr error;
+            const XTDocumentPtr user = parseReply(reply, QStringLiteral("user"), &error);
+            if (!user) {
+                completed(error, false);
+                return;
+            }
+            const qint64 total = childText(user->rootElement(), QStringLiteral("quota/limit")).toLongLong();
+            const qint64 used = childText(user->rootElement(), QStringLiteral("quota/usage")).toLongLong();
+            if (auto config = self->driveConfig()) {
+                config->setTotalBytes(total);
+                config->setUsedBytes(used);
+                config->setAvailableBytes(total - used);
+                config->setSharedBytes(0);
+            }
+            completed(nullptr, false);
+        });
+    });
+}
+
+void QNSugarSyncHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    const QString folderPath = folder ? folder->path() : QStringLiteral("/");
+    const QString folderId = folder ? folder->id() : QString();
+    Failed failed = [completed, searchKeyword](VNErrorPtr error, bool cancelled) {
+        completed({}, searchKeyword, error, cancelled);
+    };
+    withToken(failed, [self, failed, completed, searchKeyword, folderPath, folderId](QString token, QString userURL) {
+        const bool top = folderPath.size() <= 1;
+        if (!top && folderId.isEmpty()) {
+            failed(handlerError(QStringLiteral("The folder %1 has no SugarSync reference.").arg(folderPath)), false);
+            return;
+        }
+        const QString url = top ? userURL + QStringLiteral("/folders/contents") : folderId + QStringLiteral("/contents");
+        self->listPage(url, top ? QStringLiteral("/") : folderPath, token, 0, {}, failed,
+                       [self, completed, searchKeyword](QNDocumentList documents) {
+                           completed(documents, searchKeyword, nullptr, self->m_canceled);
+                       });
+    });
+}
+
+void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token, int start, QNDocumentList collected,
+                                  Failed failed, std::function<void(QNDocumentList)> done) {
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    QUrl page(url);
+    page.setQuery(QStringLiteral("start=%1&max=%2").arg(start).arg(kPageSize));
+    send(NRHTTPRequest::requestWithURL(page), token, failed,
+         [self, url, folderPath, token, start, collected, failed, done](NRHTTPRequest &reply) mutable {
+             bool more = false;
+             int end = -1;
+             VNErrorPtr error;
+             const auto documents = parseContents(reply.responseData(), folderPath, &more, &end, &error);
+             if (!documents) {
+                 failed(error, false);
+                 return;
+             }
+             // Folders first, then files, over all pages.
+             QNDocumentList folders, files;
+             for (const auto &d : collected + *documents)
+                 (d->isDirectory() ? folders : files).append(d);
+             if (more && end >= start) {
+                 self->listPage(url, folderPath, token, end + 1, folders + files, failed, done);
+                 return;
+             }
+             done(folders + files);
+         });
+}
+
+void QNSugarSyncHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                  QNDocumentCallback completed) {
+    const QString destination = destPath ? destPath->path() : QString();
+    if (!document || document->id().isEmpty() || destination.isEmpty()) {
+        completed(nullptr, handlerError(QStringLiteral("No file to download or no destination.")), false);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    // The reply lands beside the destination and replaces it only when the
+    // service answered with success: a refused download leaves no file.
+    const QFileInfo info(destination);
+    const QString received = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".received-") +
+                             QUuid::createUuid().toString(QUuid::WithoutBraces);
+    Failed failed = [completed, received](VNErrorPtr error, bool cancelled) {
+        QFile::remove(received);
+        completed(nullptr, error, cancelled);
+    };
+    withToken(failed, [self, failed, completed, document, destPath, destination, received, progress](QString token, QString) {
+        struct Counters {
+            quint64 received = 0, total = 1;
+        };
+        auto counters = std::make_shared<Counters>();
+        if (document->size() > 0)
+            counters->total = quint64(document->size());
+        auto request = NRHTTPRequest::requestWithURL(QUrl(document->id() + QStringLiteral("/data")));
+        request->setDownloadDestinationPath(received);
+        request->setShowAccurateProgress(true);
+        request->setDownloadSizeIncrementedBlock([counters](qint64 size) {
+            if (size > 0 && quint64(size) > counters->total)
+                counters->total = quint64(size);
+        });
+        request->setBytesReceivedBlock([counters, progress](qint64 size, qint64 total) {
+            if (size > 0)
+                counters->received += quint64(size);
+            if (total > 0 && quint64(total) > counters->total)
+                counters->total = quint64(total);
+            if (progress)
+                progress(std::min(1.0, double(counters->received) / double(counters->total)));
+        });
+        self->send(request, token, failed, [self, failed, completed, destPath, destination, received](NRHTTPRequest &) {
+            std::error_code ec;
+            std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
+            if (ec) {
+                failed(handlerError(QStringLiteral("The downloaded file could not be moved to %1: %2")
+                                        .arg(destination, QString::fromStdString(ec.message()))),
+                       false);
+                return;
+            }
+            completed(destPath, nullptr, self->m_canceled);
+        });
+    });
+}
+
+void QNSugarSyncHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                QNDocumentCallback completed) {
+    if (!document || document->path().isEmpty() || !destPath || destPath->id().isEmpty()) {
+        completed(nullptr, handlerError(QStringLiteral("No file to upload or no SugarSync folder to put it in.")),
+                  false);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    Failed failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    const QString name = shownName(document);
+    withToken(failed, [self, failed, completed, document, destPath, name, progress](QString token, QString) {
+        auto create = NRHTTPRequest::requestWithURL(QUrl(destPath->id()));
+        create->setRequestMethod(QStringLiteral("POST"));
+        create->appendPostData(xmlBody(QStringLiteral("file"), {{QStringLiteral("displayName"), name}}));
+        self->send(create, token, failed, [self, failed, completed, document, destPath, name, progress, token](NRHTTPRequest &reply) {
+            const QString ref = reply.responseHeader(QStringLiteral("Location"));
+            if (ref.isEmpty()) {
+                failed(handlerError(QStringLiteral("SugarSync gave no reference for the new file %1.").arg(name)), false);
+                return;
+            }
+            struct Counters {
+                qint64 sent = 0;
+                quint64 total = 1;
+            };
+            auto counters = std::make_shared<Counters>();
+            const qint64 size = QFileInfo(document->path()).size();
+            if (size > 0)
+                counters->total = quint64(size);
+            auto put = NRHTTPRequest::requestWithURL(QUrl(ref + QStringLiteral("/data")));
+            put->setRequestMethod(QStringLiteral("PUT"));
+            put->setShouldStreamPostDataFromDisk(true);
+            put->setPostBodyFilePath(document->path());
+            put->setShowAccurateProgress(true);
+            put->setUploadSizeIncrementedBlock([counters](qint64 grown) {
+                counters->total = grown > 0 ? quint64(grown) : 1;
+            });
+            put->setBytesSentBlock([counters, progress](qint64 delta, qint64 total) {
+                counters->sent = std::max<qint64>(0, counters->sent + delta);
+                if (total > 0 && quint64(total) > counters->total)
+                    counters->total = quint64(total);
+                if (progress)
+                    progress(std::min(1.0, double(counters->sent) / double(counters->total)));
+            });
+            self->send(put, token, failed, [completed, destPath, name, ref](NRHTTPRequest &) {
+                auto result = QNDocument::create();
+                result->setId(ref);
+                result->setPath(destPath->path());
+                result->setDisplayName(name);
+                completed(result, nullptr, false);
+            });
+        });
+    });
+}
+
+void QNSugarSyncHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
+    if (isUnsafeName(name) || !destPath || destPath->id().isEmpty()) {
+        completed(nullptr, handlerError(QStringLiteral("\"%1\" cannot be created here.").arg(name)), false);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    Failed failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    withToken(failed, [self, failed, completed, name, destPath](QString token, QString) {
+        auto request = NRHTTPRequest::requestWithURL(QUrl(destPath->id()));
+        request->setRequestMethod(QStringLiteral("POST"));
+        request->appendPostData(xmlBody(QStringLiteral("folder"), {{QStringLiteral("displayName"), name}}));
+        self->send(request, token, failed, [failed, completed, name, destPath](NRHTTPRequest &reply) {
+            const QString ref = reply.responseHeader(QStringLiteral("Location"));
+            if (ref.isEmpty()) {
+                failed(handlerError(QStringLiteral("SugarSync gave no reference for the new folder %1.").arg(name)), false);
+                return;
+            }
+            auto folder = QNDocument::create();
+            folder->setId(ref);
+            folder->setDisplayName(name);
+            folder->setPath(joinPath(destPath->path(), name));
+            completed(folder, nullptr, false);
+        });
+    });
+}
+
+void QNSugarSyncHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
+    if (!document || document->id().isEmpty()) {
+        completed(nullptr, handlerError(QStringLiteral("No SugarSync item to remove.")), false);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    Failed failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    withToken(failed, [self, failed, completed, document](QString token, QString userURL) {
+        self->readUser(token, userURL, failed, [self, failed, completed, document, token](const QByteArray &reply) {
+            VNErrorPtr error;
+            const XTDocumentPtr user = parseReply(reply, QStringLiteral("user"), &error);
+            const QString deleted = user ? childText(user->rootElement(), QStringLiteral("deleted")) : QString();
+            if (deleted.isEmpty()) {
+                VNLog::log(QStringLiteral("Error parsing XML for removePathFinished: %1")
+                               .arg(error ? error->localizedDescription() : QStringLiteral("no deleted folder")));
+                failed(error ? error : handlerError(QStringLiteral("SugarSync named no folder for deleted items.")), false);
+                return;
+            }
+            auto request = NRHTTPRequest::requestWithURL(QUrl(document->id()));
+            request->setRequestMethod(QStringLiteral("PUT"));
+            request->appendPostData(xmlBody(document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"),
+                                            {{QStringLiteral("parent"), deleted}}));
+            self->send(request, token, failed, [self, completed, document](NRHTTPRequest &) {
+                completed(document, nullptr, self->m_canceled);
+            });
+        });
+    });
+}
+
+void QNSugarSyncHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    const QString newName = name ? shownName(name) : QString();
+    if (!document || document->id().isEmpty() || isUnsafeName(newName)) {
+        completed(nullptr, handlerError(QStringLiteral("No SugarSync item to rename or no valid new name.")), false);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    Failed failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    withToken(failed, [self, failed, completed, document, newName](QString token, QString) {
+        auto request = NRHTTPRequest::requestWithURL(QUrl(document->id()));
+        request->setRequestMethod(QStringLiteral("PUT"));
+        request->appendPostData(xmlBody(document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"),
+                                        {{QStringLiteral("displayName"), newName}}));
+        self->send(request, token, failed, [completed, document, newName](NRHTTPRequest &) {
+            auto result = QNDocument::create();
+            result->setId(document->id());
+            result->setDisplayName(newName);
+            result->setPath(joinPath(parentPath(document->path()), newName));
+            result->setIsDirectory(document->isDirectory());
+            completed(result, nullptr, false);
+        });
+    });
+}
+
+void QNSugarSyncHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    if (!document || document->id().isEmpty() || !name || name->id().isEmpty()) {
+        completed(nullptr, handlerError(QStringLiteral("No SugarSync file to copy or no folder to copy it into.")),
+                  false);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    Failed failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    const QString shown = shownName(document);
+    withToken(failed, [self, failed, completed, document, name, shown](QString token, QString) {
+        auto request = NRHTTPRequest::requestWithURL(QUrl(name->id()));
+        request->setRequestMethod(QStringLiteral("POST"));
+        request->appendPostData(xmlBody(QStringLiteral("fileCopy"), {{QStringLiteral("displayName"), lastComponent(document->path())}},
+                                        QStringLiteral(" source=\"%1\"").arg(document->id().toHtmlEscaped())));
+        self->send(request, token, failed, [failed, completed, name, shown](NRHTTPRequest &reply) {
+            // The copy is a new item: its own reference comes in Location.
+            const QString ref = reply.responseHeader(QStringLiteral("Location"));
+            if (ref.isEmpty()) {
+                failed(handlerError(QStringLiteral("SugarSync gave no reference for the copy of %1.").arg(shown)), false);
+                return;
+            }
+            auto result = QNDocument::create();
+            result->setId(ref);
+            result->setDisplayName(shown);
+            result->setPath(joinPath(name->path(), shown));
+            completed(result, nullptr, false);
+        });
+    });
+}
+
+void QNSugarSyncHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    if (!document || document->id().isEmpty() || !name || name->id().isEmpty()) {
+        completed(nullptr, handlerError(QStringLiteral("No SugarSync item to move or no folder to move it into.")),
+                  false);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    Failed failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    const QString shown = shownName(document);
+    withToken(failed, [self, failed, completed, document, name, shown](QString token, QString) {
+        auto request = NRHTTPRequest::requestWithURL(QUrl(document->id()));
+        request->setRequestMethod(QStringLiteral("PUT"));
+        request->appendPostData(xmlBody(document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"),
+                                        {{QStringLiteral("displayName"), shown}, {QStringLiteral("parent"), name->id()}}));
+        self->send(request, token, failed, [completed, document, name, shown](NRHTTPRequest &) {
+            auto result = QNDocument::create();
+            result->setId(document->id());
+            result->setDisplayName(shown);
+            result->setPath(joinPath(name->path(), shown));
+            result->setIsDirectory(document->isDirectory());
+            completed(result, nullptr, false);
+        });
+    });
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "Core/QNCloudInterface.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class NRHTTPRequest;
+using NRHTTPRequestPtr = std::shared_ptr<NRHTTPRequest>;
+
+// The drive handler of SugarSync accounts, over the service's XML REST API.
+// Login trades the user name and password for a refresh token kept in the
+// drive's token (the password is then forgotten); every other operation
+// first trades the refresh token for an access token and the user's
+// resource URL, then sends its own requests with that token. Items are
+// addressed by their reference URL, kept in the document's id; the path is
+// only for display.
+//
+// Every reply is judged by its status: 400 or more, a reply that is not the
+// XML expected, or a missing reference is an error, never an empty list or
+// a success.
+class QNSugarSyncHandler : public QNCloudInterface {
+public:
+    // (error, access token, user URL)
+    using TokenCallback = std::function<void(VNErrorPtr error, QString accessToken, QString userURL)>;
+
+    explicit QNSugarSyncHandler(QNDriveConfigPtr driveConfig);
+    ~QNSugarSyncHandler() override;
+
+    QString className() const override;
+    static QString errorDomain();  // "QNSugarSyncHandler"
+    static void registerWithFactory();
+
+    void login(QNLoginCallback completed) override;
+    void quota(QNDocumentPtr root, QNQuotaCallback completed) override;
+    void listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) override;
+    void download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                  QNDocumentCallback completed) override;
+    void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                QNDocumentCallback completed) override;
+    void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
+    void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
+    void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    void localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    void localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    void cancel() override;
+
+    void refreshAccessToken(TokenCallback completed);
+
+    // --- Building blocks, public for the tests ----------------------------
+    // "<?xml version="1.0"?>" and a root element of text children, escaped.
+    static QByteArray xmlBody(const QString &root, const QList<std::pair<QString, QString>> &children,
+                              const QString &rootAttributes = QString());
+    static QByteArray appAuthorizationBody(const QString &user, const QString &password);
+    static QByteArray tokenRequestBody(const QString &refreshToken);
+    // One page of a folder's contents: folders first, then files, each in
+    // reply order; entries whose names could leave their folder are
+    // dropped. Null and *error when the reply is not a contents document.
+    // *more tells whether the service holds more entries after *end.
+    static std::optional<QNDocumentList> parseContents(const QByteArray &reply, const QString &folderPath,
+                                                       bool *more, int *end, VNErrorPtr *error);
+    // The handler's error: code 42, the message as description and under "error".
+    static VNErrorPtr handlerError(const QString &message);
+
+    // Entries asked for per page of a listing.
+    static constexpr int kPageSize = 500;
+
+private:
+    using Failed = std::function<void(VNErrorPtr error, bool cancelled)>;
+    using Done = std::function<void(NRHTTPRequest &request)>;
+    // Runs the token step, then go(accessToken, userURL); failures go to failed.
+    void withToken(Failed failed, std::function<void(QString token, QString userURL)> go);
+    // One request of an operation: the access token as Authorization;
+    // done on a reply below 400, failed otherwise (the status as error).
+    void send(const NRHTTPRequestPtr &request, const QString &token, Failed failed, Done done);
+    void listPage(QString url, QString folderPath, QString token, int start, QNDocumentList collected,
+                  Failed failed, std::function<void(QNDocumentList)> done);
+    // The user resource, parsed.
+    void readUser(const QString &token, const QString &userURL, Failed failed,
+                  std::function<void(const QByteArray &reply)> done);
+
+    NRHTTPRequestPtr m_currentRequest;
+    bool m_canceled = false;
+};

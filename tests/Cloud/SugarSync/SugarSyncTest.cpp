@@ -1,0 +1,331 @@
+// The SugarSync drive against its HTTPS fake (tests/peers/sugarsync_fake.py):
+// login and tokens, paged listings, refused and broken replies, every item
+// operation, and copy and move tasks.
+#include "Cloud/QNServiceEndpoints.h"
+#include "Cloud/QNSugarSyncHandler.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "Net/NRHTTPRequest.h"
+#include "Platform/VNLog.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <atomic>
+#include <gtest/gtest.h>
+
+namespace {
+
+QJsonObject peer() {
+    static const QJsonObject s = VNTest::peerState(QStringLiteral("sugarsync"));
+    return s;
+}
+
+QJsonObject counts() {
+    VNTest::spin(50);
+    return QJsonDocument::fromJson(VNTest::readFile(peer().value("counts_file").toString())).object();
+}
+
+int requestsSince(const QJsonObject &before, const QString &prefix = QString()) {
+    int total = 0;
+    const QJsonObject now = counts();
+    for (auto it = now.begin(); it != now.end(); ++it)
+        if (it.key().startsWith(prefix))
+            total += it.value().toInt() - before.value(it.key()).toInt();
+    return total;
+}
+
+struct Answer {
+    int count = 0;
+    bool ok = false, cancelled = false;
+    VNErrorPtr error;
+    QNDocumentPtr document;
+    QNDocumentList documents;
+    std::string text() const { return error ? error->localizedDescription().toStdString() : std::string(); }
+};
+using AnswerPtr = std::shared_ptr<Answer>;
+
+template <typename Start>
+AnswerPtr call(Start start) {
+    auto answer = std::make_shared<Answer>();
+    start(answer);
+    EXPECT_TRUE(VNTest::waitUntil([answer] { return answer->count > 0; }, 60000));
+    return answer;
+}
+
+QNDocumentCallback documentAnswer(const AnswerPtr &a) {
+    return [a](QNDocumentPtr d, VNErrorPtr e, bool c) {
+        a->document = d;
+        a->error = e;
+        a->cancelled = c;
+        ++a->count;
+    };
+}
+
+QNListCallback listAnswer(const AnswerPtr &a) {
+    return [a](QNDocumentList d, QString, VNErrorPtr e, bool c) {
+        a->documents = d;
+        a->error = e;
+        a->cancelled = c;
+        ++a->count;
+    };
+}
+
+QNDocumentPtr named(const QNDocumentList &documents, const QString &name) {
+    for (const auto &d : documents)
+        if (d->displayName() == name)
+            return d;
+    return nullptr;
+}
+
+class SugarSync : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(peer().isEmpty()) << "the sugarsync peer is not running";
+        NRHTTPRequest::setTestCertificateAuthorityFile(peer().value("ca_file").toString());
+        QNServiceEndpoints::setOverrideForTesting(peer().value("host").toString(), peer().value("port").toInt());
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNSugarSyncHandler::registerWithFactory();
+        config = QNDriveConfig::create();
+        config->setIsSugarSync(true);
+        config->setUsername(peer().value("user").toString());
+        config->setPassword(peer().value("password").toString());
+        auto login = call([&](AnswerPtr a) {
+            handler()->login([a](bool ok, VNErrorPtr e, bool c) {
+                a->ok = ok;
+                a->error = e;
+                a->cancelled = c;
+                ++a->count;
+            });
+        });
+        ASSERT_TRUE(login->ok) << login->text();
+    }
+
+    std::shared_ptr<QNSugarSyncHandler> handler() {
+        return std::dynamic_pointer_cast<QNSugarSyncHandler>(config->createCloudInterface());
+    }
+
+    AnswerPtr list(const QNDocumentPtr &folder) {
+        return call([&](AnswerPtr a) { handler()->listDocuments(folder, QString(), listAnswer(a)); });
+    }
+
+    // A folder at the top of the drive, by name.
+    QNDocumentPtr top(const QString &name) {
+        auto listing = list(QNDocument::withPath("/", true));
+        EXPECT_FALSE(listing->error) << listing->text();
+        return named(listing->documents, name);
+    }
+
+    QNDriveConfigPtr config;
+};
+
+TEST_F(SugarSync, LoginKeepsTheRefreshTokenNotThePasswordAndNeverLogsIt) {
+    EXPECT_TRUE(config->password().isNull() || config->password().isEmpty());
+    EXPECT_TRUE(config->token().contains("/app-authorization/"));
+    EXPECT_EQ(config->description(), "SHOW DOCUMENTS ON THIS SUGARSYNC ACCOUNT");
+
+    auto wrong = QNDriveConfig::create();
+    wrong->setIsSugarSync(true);
+    wrong->setUsername(peer().value("user").toString());
+    wrong->setPassword("wrong");
+    auto refused = call([&](AnswerPtr a) {
+        wrong->createCloudInterface()->login([a](bool ok, VNErrorPtr e, bool) {
+            a->ok = ok;
+            a->error = e;
+            ++a->count;
+        });
+    });
+    EXPECT_FALSE(refused->ok);
+    ASSERT_TRUE(refused->error);
+    EXPECT_EQ(refused->error->localizedDescription(), "The account is invalid or the connection had a problem");
+
+    VNLog::setCapturing(true);
+    auto relog = call([&](AnswerPtr a) {
+        auto again = config->copyThroughArchive();
+        again->setPassword(peer().value("password").toString());
+        again->createCloudInterface()->login([a](bool ok, VNErrorPtr, bool) {
+            a->ok = ok;
+            ++a->count;
+        });
+    });
+    ASSERT_TRUE(relog->ok);
+    list(QNDocument::withPath("/", true));
+    const QString logged = VNLog::captured().join('\n');
+    VNLog::setCapturing(false);
+    EXPECT_FALSE(logged.contains("/app-authorization/")) << logged.toStdString();
+    EXPECT_FALSE(logged.contains(config->token()));
+}
+
+TEST_F(SugarSync, LongFolderIsListedWholeAcrossPages) {
+    const QNDocumentPtr big = top("Big");
+    ASSERT_TRUE(big);
+    const QJsonObject before = counts();
+    auto listing = list(big);
+    ASSERT_FALSE(listing->error) << listing->text();
+    EXPECT_EQ(listing->documents.size(), 1200);
+    EXPECT_EQ(requestsSince(before, "GET /folder/"), 3);
+    EXPECT_EQ(listing->documents.last()->displayName(), "file 1199.txt");
+    EXPECT_EQ(listing->documents.last()->path(), "/Big/file 1199.txt");
+}
+
+TEST_F(SugarSync, RefusedOrBrokenListingIsAnErrorAndAMoveRemovesNothing) {
+    for (const char *name : {"refused", "notxml"}) {
+        const QNDocumentPtr folder = top(name);
+        ASSERT_TRUE(folder) << name;
+        auto listing = list(folder);
+        EXPECT_TRUE(listing->error) << name;
+        EXPECT_TRUE(listing->documents.isEmpty());
+
+        // Moving that folder to the local disk fails and removes nothing there.
+        auto local = VNTest::makeTempDir();
+        auto localDrive = QNDriveConfig::create();
+        localDrive->setIsMyFiles(true);
+        localDrive->setUseAbsolutePath(true);
+        const QJsonObject before = counts();
+        auto task = std::make_shared<QNMoveTask>();
+        auto item = std::make_shared<QNMoveTaskItem>(config, localDrive, folder, QNDocument::withPath(local->path(), true));
+        auto error = std::make_shared<VNErrorPtr>();
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        item->registerListenerForTaskItemCompletedBlock("sync", [error](VNErrorPtr e, QNDocumentPtr, bool) { *error = e; });
+        task->registerListenerForTaskCompletedBlock("sync", [done] { done->store(true); });
+        task->addTaskItem(item);
+        auto manager = std::make_shared<QNTaskManager>();
+        manager->addTask(task);
+        ASSERT_TRUE(VNTest::waitUntil([done] { return done->load(); }, 60000));
+        EXPECT_TRUE(*error) << name;
+        EXPECT_EQ(requestsSince(before, "PUT "), 0) << name << ": something was moved away";
+    }
+}
+
+TEST_F(SugarSync, NamesThatWouldLeaveTheirFolderAreLeftOut) {
+    auto listing = list(top("evil"));
+    ASSERT_FALSE(listing->error) << listing->text();
+    ASSERT_EQ(listing->documents.size(), 1);
+    EXPECT_EQ(listing->documents.first()->displayName(), "ok.txt");
+}
+
+TEST_F(SugarSync, UploadIsTheTokenAndTwoRequestsThenEveryItemOperation) {
+    const QNDocumentPtr sync = top("Sync Folder");
+    ASSERT_TRUE(sync);
+    auto local = VNTest::makeTempDir();
+    const QByteArray data(300000, 'q');
+    VNTest::writeFile(local->path() + "/note.bin", data);
+    QJsonObject before = counts();
+    auto uploaded = call([&](AnswerPtr a) {
+        handler()->upload(QNDocument::withPath(local->path() + "/note.bin"), sync, nullptr, documentAnswer(a));
+    });
+    ASSERT_FALSE(uploaded->error) << uploaded->text();
+    EXPECT_EQ(requestsSince(before), 3);
+    ASSERT_TRUE(uploaded->document);
+    EXPECT_TRUE(uploaded->document->id().contains("/file/"));
+
+    auto folder = call([&](AnswerPtr a) { handler()->createFolder("made", sync, documentAnswer(a)); });
+    ASSERT_FALSE(folder->error) << folder->text();
+    EXPECT_EQ(folder->document->path(), "/Sync Folder/made");
+    folder->document->setIsDirectory(true);
+
+    auto file = named(list(sync)->documents, "note.bin");
+    ASSERT_TRUE(file);
+    auto copied = call([&](AnswerPtr a) { handler()->localCopy(file, folder->document, documentAnswer(a)); });
+    ASSERT_FALSE(copied->error) << copied->text();
+    EXPECT_NE(copied->document->id(), file->id()) << "the copy is a new item";
+    EXPECT_EQ(copied->document->path(), "/Sync Folder/made/note.bin");
+
+    auto renamed = call([&](AnswerPtr a) {
+        handler()->rename(file, QNDocument::withPath("/Sync Folder/renamed.bin"), documentAnswer(a));
+    });
+    ASSERT_FALSE(renamed->error) << renamed->text();
+    EXPECT_EQ(renamed->document->path(), "/Sync Folder/renamed.bin");
+
+    auto moved = call([&](AnswerPtr a) { handler()->localMove(renamed->document, folder->document, documentAnswer(a)); });
+    ASSERT_FALSE(moved->error) << moved->text();
+    EXPECT_EQ(moved->document->path(), "/Sync Folder/made/renamed.bin");
+    QStringList inside;
+    const auto made = list(folder->document);
+    for (const auto &d : made->documents)
+        inside << d->displayName();
+    inside.sort();
+    EXPECT_EQ(inside, (QStringList{"note.bin", "renamed.bin"}));
+
+    auto removed = call([&](AnswerPtr a) { handler()->remove(folder->document, documentAnswer(a)); });
+    ASSERT_FALSE(removed->error) << removed->text();
+    EXPECT_EQ(removed->document, folder->document);
+    EXPECT_FALSE(named(list(sync)->documents, "made"));
+
+    auto quota = call([&](AnswerPtr a) {
+        handler()->quota(nullptr, [a](VNErrorPtr e, bool) {
+            a->error = e;
+            ++a->count;
+        });
+    });
+    ASSERT_FALSE(quota->error) << quota->text();
+    EXPECT_EQ(config->totalBytes(), 5368709120LL);
+    EXPECT_GT(config->usedBytes(), 0);
+}
+
+TEST_F(SugarSync, FolderTreeThereAndBackIsByteIdentical) {
+    const QNDocumentPtr sync = top("Sync Folder");
+    ASSERT_TRUE(sync);
+    auto local = VNTest::makeTempDir();
+    QByteArray big(700 * 1024 + 3, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char(i * 13 >> 3);
+    VNTest::writeFile(local->path() + "/tree/a.txt", "a");
+    VNTest::writeFile(local->path() + "/tree/sub/big.bin", big);
+    VNTest::writeFile(local->path() + "/tree/sub/deeper/c.txt", "c");
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+    auto manager = std::make_shared<QNTaskManager>();
+    auto copy = [&](const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, const QNDocumentPtr &what,
+                    const QNDocumentPtr &into) {
+        auto task = std::make_shared<QNCopyTask>();
+        auto item = std::make_shared<QNCopyTaskItem>(from, to, what, into);
+        auto error = std::make_shared<VNErrorPtr>();
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        item->registerListenerForTaskItemCompletedBlock("sync", [error](VNErrorPtr e, QNDocumentPtr, bool) { *error = e; });
+        task->registerListenerForTaskCompletedBlock("sync", [done] { done->store(true); });
+        task->addTaskItem(item);
+        manager->addTask(task);
+        EXPECT_TRUE(VNTest::waitUntil([done] { return done->load(); }, 120000));
+        return *error;
+    };
+    VNErrorPtr up = copy(localDrive, config, QNDocument::withPath(local->path() + "/tree", true), sync);
+    ASSERT_FALSE(up) << up->localizedDescription().toStdString();
+    auto tree = named(list(sync)->documents, "tree");
+    ASSERT_TRUE(tree);
+    QDir().mkpath(local->path() + "/back");
+    VNErrorPtr down = copy(config, localDrive, tree, QNDocument::withPath(local->path() + "/back", true));
+    ASSERT_FALSE(down) << down->localizedDescription().toStdString();
+    EXPECT_EQ(VNTest::readFile(local->path() + "/back/tree/a.txt"), "a");
+    EXPECT_TRUE(VNTest::readFile(local->path() + "/back/tree/sub/big.bin") == big);
+    EXPECT_EQ(VNTest::readFile(local->path() + "/back/tree/sub/deeper/c.txt"), "c");
+}
+
+TEST(SugarSyncBodies, TextIsEscapedAndContentsNeedTheirRoot) {
+    EXPECT_EQ(QNSugarSyncHandler::xmlBody("file", {{"displayName", "a<b>&\"c\""}}),
+              QByteArray("<?xml version=\"1.0\"?>\n<file><displayName>a&lt;b&gt;&amp;&quot;c&quot;</displayName></file>\n"));
+    bool more = true;
+    int end = 0;
+    VNErrorPtr error;
+    EXPECT_FALSE(QNSugarSyncHandler::parseContents("<html/>", "/", &more, &end, &error));
+    EXPECT_TRUE(error);
+    error.reset();
+    const auto page = QNSugarSyncHandler::parseContents(
+        "<collectionContents hasMore=\"false\" end=\"1\"><file><displayName>f</displayName><ref>r1</ref></file>"
+        "<collection><displayName>d</displayName><ref>r2</ref></collection></collectionContents>",
+        "/x", &more, &end, &error);
+    ASSERT_TRUE(page);
+    EXPECT_FALSE(more);
+    ASSERT_EQ(page->size(), 2);
+    EXPECT_EQ(page->at(0)->path(), "/x/d");  // folders first
+    EXPECT_TRUE(page->at(0)->isDirectory());
+    EXPECT_EQ(page->at(1)->id(), "r1");
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""SugarSync's XML API over HTTPS, in the standard library only.
+
+    sugarsync_fake.py STATE_DIR CERT KEY READY_FILE
+
+  POST /app-authorization   user "sync@example.test", password "sync pass":
+                            201, Location = a refresh token (401 otherwise)
+  POST /authorization       a known refresh token: 201, Location = an access
+                            token, body <authorization><user>URL</user>...
+Every other call needs Authorization = an access token (401 otherwise):
+  GET  /user                            quota and the deleted-items folder
+  GET  /user/folders/contents           the top folders   (?start=&max=, paged)
+  GET  /folder/ID/contents              a folder's items  (paged: hasMore, end)
+  POST /folder/ID  <file>|<folder>      a new file or folder: 201, Location
+  POST /folder/ID  <fileCopy source=..> a copy: 201, Location of the copy
+  PUT  /file/ID | /folder/ID            rename (displayName), move (parent)
+  GET|PUT /file/ID/data                 a file's bytes
+
+The tree lives in memory. The top holds "Sync Folder" (empty), "Big" (1,200
+files), "refused" (its listing answers 403), "notxml" (its listing answers
+HTML) and "evil" (entries named "..", "a/b" and "ok.txt"). Every request is
+counted by method and path in STATE_DIR/counts.json.
+"""
+import itertools
+import json
+import os
+import ssl
+import sys
+import threading
+import time
+import urllib.parse
+import uuid
+import xml.etree.ElementTree as ET
+from email.utils import formatdate
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from xml.sax.saxutils import escape, quoteattr
+
+USER, PASSWORD = "sync@example.test", "sync pass"
+ACCESS_KEY_ID = "QkVmYzA1OTg3NjEwMjQ5ODcxNjQ"
+PRIVATE_KEY = "ZWQxNGE3YjI5OGMwZDNhNjFmYzU4ZTI3YjA5NGQxYzk"
+
+LOCK = threading.Lock()
+IDS = itertools.count(1)
+STATE = {"dir": None, "base": None, "counts": {}, "refresh": set(), "access": set(), "items": {}}
+
+
+def new_item(name, parent, folder, data=b""):
+    item_id = str(next(IDS))
+    STATE["items"][item_id] = {"name": name, "parent": parent, "folder": folder, "data": data, "mtime": time.time()}
+    return item_id
+
+
+def ref(item_id):
+    item = STATE["items"][item_id]
+    return "%s/%s/%s" % (STATE["base"], "folder" if item["folder"] else "file", item_id)
+
+
+def id_of(reference):
+    parts = urllib.parse.urlsplit(reference or "").path.strip("/").split("/")
+    return parts[1] if len(parts) >= 2 and parts[1] in STATE["items"] else None
+
+
+def count(key):
+    with LOCK:
+        STATE["counts"][key] = STATE["counts"].get(key, 0) + 1
+        tmp = os.path.join(STATE["dir"], "counts.json.tmp")
+        with open(tmp, "w") as f:
+            json.dump(STATE["counts"], f)
+        os.replace(tmp, os.path.join(STATE["dir"], "counts.json"))
+
+
+def seed():
+    STATE["root"] = new_item("", None, True)
+    STATE["deleted"] = new_item("Deleted Files", None, True)
+    new_item("Sync Folder", STATE["root"], True)
+    big = new_item("Big", STATE["root"], True)
+    for i in range(1200):
+        new_item("file %04d.txt" % i, big, False, b"%d" % i)
+    refused = new_item("refused", STATE["root"], True)
+    new_item("kept.txt", refused, False, b"kept")
+    notxml = new_item("notxml", STATE["root"], True)
+    new_item("kept.txt", notxml, False, b"kept")
+    evil = new_item("evil", STATE["root"], True)
+    for name in ("..", "a/b", "ok.txt"):
+        new_item(name, evil, False, b"x")
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        sys.stderr.write("sugarsync %s\n" % (fmt % args))
+
+    def send(self, status, body=b"", ctype="application/xml; charset=UTF-8", location=None):
+        self.send_response(status)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(body)))
+        if location:
+            self.send_header("Location", location)
+        self.end_headers()
+        self.wfile.write(body)
+
+    def body(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length else b""
+
+    def route(self):
+        url = urllib.parse.urlsplit(self.path)
+        count("%s %s" % (self.command, url.path))
+        return url.path.strip("/").split("/"), urllib.parse.parse_qs(url.query)
+
+    def do_POST(self):
+        parts, _ = self.route()
+        data = self.body()
+        if parts == ["app-authorization"]:
+            doc = ET.fromstring(data)
+            if (doc.findtext("username"), doc.findtext("password")) != (USER, PASSWORD) or \
+                    doc.findtext("accessKeyId") != ACCESS_KEY_ID or doc.findtext("privateAccessKey") != PRIVATE_KEY:
+                return self.send(401, b"<html>Unauthorized</html>", "text/html")
+            token = "%s/app-authorization/%s" % (STATE["base"], uuid.uuid4().hex)
+            STATE["refresh"].add(token)
+            return self.send(201, b"", location=token)
+        if parts == ["authorization"]:
+            doc = ET.fromstring(data)
+            if doc.findtext("refreshToken") not in STATE["refresh"]:
+                return self.send(401, b"<html>Unauthorized</html>", "text/html")
+            access = "%s/authorization/%s" % (STATE["base"], uuid.uuid4().hex)
+            STATE["access"].add(access)
+            body = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><authorization><expiration>2030-01-01T00:00:00.000-08:00"
+                    "</expiration><user>%s/user</user></authorization>" % STATE["base"]).encode()
+            return self.send(201, body, location=access)
+        if not self.authorized():
+            return self.send(401, b"")
+        if len(parts) == 2 and parts[0] == "folder" and parts[1] in STATE["items"]:
+            doc = ET.fromstring(data)
+            name = doc.findtext("displayName") or ""
+            if doc.tag == "fileCopy":
+                source = id_of(doc.get("source"))
+                if not source:
+                    return self.send(400, b"")
+                copy = new_item(name, parts[1], False, STATE["items"][source]["data"])
+                return self.send(201, b"", location=ref(copy))
+            item = new_item(name, parts[1], doc.tag == "folder")
+            return self.send(201, b"", location=ref(item))
+        return self.send(404, b"")
+
+    def authorized(self):
+        return self.headers.get("Authorization") in STATE["access"]
+
+    def do_GET(self):
+        parts, query = self.route()
+        if not self.authorized():
+            return self.send(401, b"")
+        if parts == ["user"]:
+            used = sum(len(i["data"]) for i in STATE["items"].values())
+            body = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><user><username>%s</username><quota><limit>5368709120"
+                    "</limit><usage>%d</usage></quota><deleted>%s</deleted></user>"
+                    % (USER, used, ref(STATE["deleted"]))).encode()
+            return self.send(200, body)
+        if parts == ["user", "folders", "contents"]:
+            return self.contents(STATE["root"], query)
+        if len(parts) == 3 and parts[0] == "folder" and parts[2] == "contents" and parts[1] in STATE["items"]:
+            name = STATE["items"][parts[1]]["name"]
+            if name == "refused":
+                return self.send(403, b"<html>Forbidden</html>", "text/html")
+            if name == "notxml":
+                return self.send(200, b"<html><body>Service unavailable</body></html>", "text/html")
+            return self.contents(parts[1], query)
+        if len(parts) == 3 and parts[0] == "file" and parts[2] == "data" and parts[1] in STATE["items"]:
+            return self.send(200, STATE["items"][parts[1]]["data"], "application/octet-stream")
+        return self.send(404, b"")
+
+    def contents(self, folder_id, query):
+        start = int(query.get("start", ["0"])[0])
+        limit = int(query.get("max", ["500"])[0])
+        children = [i for i, item in STATE["items"].items() if item["parent"] == folder_id]
+        children.sort(key=lambda i: (not STATE["items"][i]["folder"], STATE["items"][i]["name"]))
+        page = children[start:start + limit]
+        out = []
+        for i in page:
+            item = STATE["items"][i]
+            if item["folder"]:
+                out.append("<collection type=\"folder\"><displayName>%s</displayName><ref>%s</ref>"
+                           "<contents>%s/contents</contents></collection>" % (escape(item["name"]), ref(i), ref(i)))
+            else:
+                out.append("<file><displayName>%s</displayName><ref>%s</ref><size>%d</size>"
+                           "<lastModified>%s</lastModified><fileData>%s/data</fileData></file>"
+                           % (escape(item["name"]), ref(i), len(item["data"]),
+                              time.strftime("%Y-%m-%dT%H:%M:%S.000-00:00", time.gmtime(item["mtime"])), ref(i)))
+        more = start + len(page) < len(children)
+        body = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><collectionContents start=\"%d\" hasMore=\"%s\" end=\"%d\">"
+                "%s</collectionContents>" % (start, "true" if more else "false", start + len(page) - 1, "".join(out)))
+        return self.send(200, body.encode())
+
+    def do_PUT(self):
+        parts, _ = self.route()
+        data = self.body()
+        if not self.authorized():
+            return self.send(401, b"")
+        if len(parts) == 3 and parts[0] == "file" and parts[2] == "data" and parts[1] in STATE["items"]:
+            STATE["items"][parts[1]]["data"] = data
+            STATE["items"][parts[1]]["mtime"] = time.time()
+            return self.send(204, b"")
+        if len(parts) == 2 and parts[1] in STATE["items"]:
+            doc = ET.fromstring(data)
+            item = STATE["items"][parts[1]]
+            if doc.findtext("displayName") is not None:
+                item["name"] = doc.findtext("displayName")
+            if doc.findtext("parent") is not None:
+                parent = id_of(doc.findtext("parent"))
+                if not parent:
+                    return self.send(400, b"")
+                item["parent"] = parent
+            return self.send(204, b"")
+        return self.send(404, b"")
+
+
+def main():
+    state_dir, cert, key, ready = sys.argv[1:5]
+    STATE["dir"] = state_dir
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    port = server.server_address[1]
+    STATE["base"] = "https://127.0.0.1:%d" % port
+    seed()
+    with open(ready + ".tmp", "w") as f:
+        json.dump({"port": port}, f)
+    os.replace(ready + ".tmp", ready)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
