@@ -1,5 +1,6 @@
-// Create folder, remove, rename, copy and move inside the server, checked on
-// Apache's disk, with the texts of the server's refusals.
+// Create folder, remove and rename on Apache's two shares, checked on its
+// disk, with the texts of the server's refusals (folders, copies and moves
+// on every server family: WebDAVServers).
 #include "WebDAVPeer.h"
 #include "support/TestSupport.h"
 
@@ -102,66 +103,6 @@ TEST_F(WebDAVItems, RenameMovesAndNeverReplaces) {
     EXPECT_EQ(VNTest::readFile(disk + "/taken.txt"), "taken");
     EXPECT_EQ(VNTest::readFile(disk + QString::fromUtf8("/new näme.txt")), "old");
 
-    VNTest::writeFile(disk + "/dir/in.txt", "in");
-    auto dir = call([&](auto done) { handlerFor(config)->rename(folder("/ren/dir"), folder("/ren/dir2"), done); });
-    ASSERT_FALSE(dir->error) << dir->errorText().toStdString();
-    EXPECT_EQ(VNTest::readFile(disk + "/dir2/in.txt"), "in");
-}
-
-TEST_F(WebDAVItems, CopyAndMoveInsideTheServer) {
-    const QString disk = freshFolder("dav_dir", "cp");
-    VNTest::writeFile(disk + "/src/tree/a.txt", "a");
-    VNTest::writeFile(disk + "/src/tree/sub/b.txt", "b");
-    VNTest::writeFile(disk + "/src/single.txt", "s");
-    QDir().mkpath(disk + "/dst");
-    auto config = drive(url("http") + "/dav");
-    auto target = folder("/cp/dst");
-
-    auto copiedTree = call([&](auto done) { handlerFor(config)->localCopy(folder("/cp/src/tree"), target, done); });
-    ASSERT_FALSE(copiedTree->error) << copiedTree->errorText().toStdString();
-    EXPECT_EQ(copiedTree->document, target);
-    EXPECT_EQ(VNTest::readFile(disk + "/dst/tree/sub/b.txt"), "b");
-    EXPECT_EQ(VNTest::readFile(disk + "/src/tree/sub/b.txt"), "b");
-
-    auto copiedFile = call([&](auto done) { handlerFor(config)->localCopy(file("/cp/src/single.txt"), target, done); });
-    ASSERT_FALSE(copiedFile->error);
-    EXPECT_EQ(VNTest::readFile(disk + "/dst/single.txt"), "s");
-
-    QDir(disk + "/dst").removeRecursively();
-    QDir().mkpath(disk + "/dst");
-    auto moved = call([&](auto done) { handlerFor(config)->localMove(folder("/cp/src/tree/"), target, done); });
-    ASSERT_FALSE(moved->error) << moved->errorText().toStdString();
-    EXPECT_FALSE(QFile::exists(disk + "/src/tree"));
-    EXPECT_EQ(VNTest::readFile(disk + "/dst/tree/a.txt"), "a");
-
-    auto missing = call([&](auto done) { handlerFor(config)->localMove(file("/cp/src/none.txt"), target, done); });
-    ASSERT_TRUE(missing->error);
-    EXPECT_EQ(missing->errorText(), statusLine(404, "Not Found"));
-}
-
-TEST_F(WebDAVItems, MoveInsideTheServerIsOneRequest) {
-    const QString disk = freshFolder("root_dir", "mv1");
-    VNTest::writeFile(disk + "/a/x.txt", "x");
-    QDir().mkpath(disk + "/b");
-    const QString log = text("workdir") + "/access.log";
-    const qint64 before = QFileInfo(log).size();
-    auto moved = call([&](auto done) {
-        handlerFor(drive(url("http")))->localMove(folder("/mv1/a"), folder("/mv1/b"), done);
-    });
-    ASSERT_FALSE(moved->error);
-    EXPECT_EQ(VNTest::readFile(disk + "/b/a/x.txt"), "x");
-    // Apache writes its access log line when the request ends.
-    VNTest::waitUntil([&] { return QFileInfo(log).size() > before; }, 3000);
-    QFile f(log);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    f.seek(before);
-    // Other tests may use the server meanwhile: only lines about this folder count.
-    QList<QByteArray> served;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.contains(" /mv1/") && !line.contains("\" 401 "))
-            served << line;
-    ASSERT_EQ(served.size(), 1) << f.fileName().toStdString();
-    EXPECT_TRUE(served.first().contains("\"MOVE /mv1/a/ "));
 }
 
 TEST_F(WebDAVItems, CancelBeforeTheRequestRunsAnswersCancelled) {
