@@ -254,6 +254,22 @@ TEST_F(Office365, FolderTreeToTheLibraryAndBackIsByteIdentical) {
     EXPECT_EQ(VNTest::readFile(back + "/tree/sub/deeper/c.txt"), "c");
 }
 
+TEST_F(Office365, CancelDuringSignInReportsCancelled) {
+    auto office = handlerFor(drive("managed"));
+    auto result = std::make_shared<Result>();
+    office->listDocuments(QNDocument::withPath("/", true), QString(),
+                          [result](QNDocumentList, QString, VNErrorPtr error, bool cancelled) {
+                              result->error = error;
+                              result->cancelled = cancelled;
+                              ++result->count;
+                          });
+    office->cancel();
+    ASSERT_TRUE(VNTest::waitUntil([result] { return result->count > 0; }, 20000));
+    VNTest::spin(300);
+    EXPECT_EQ(result->count, 1);
+    EXPECT_TRUE(result->cancelled);
+}
+
 TEST(Office365Envelopes, CDATAValuesCannotEndTheirSection) {
     EXPECT_EQ(SignIn::cdata("a]]>b<c"), "<![CDATA[a]]]]><![CDATA[>b<c]]>");
     EXPECT_EQ(SignIn::faultMessage("S", QString(), QString()), "S - (null) ((null))");

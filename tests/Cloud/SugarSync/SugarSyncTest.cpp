@@ -307,6 +307,18 @@ TEST_F(SugarSync, FolderTreeThereAndBackIsByteIdentical) {
     EXPECT_EQ(VNTest::readFile(local->path() + "/back/tree/sub/deeper/c.txt"), "c");
 }
 
+TEST_F(SugarSync, CancelWhileTheTokenIsAskedForAnswersOnceCancelled) {
+    auto sync = handler();
+    auto answer = std::make_shared<Answer>();
+    sync->listDocuments(QNDocument::withPath("/", true), QString(), listAnswer(answer));
+    sync->cancel();
+    ASSERT_TRUE(VNTest::waitUntil([answer] { return answer->count > 0; }, 20000));
+    VNTest::spin(300);
+    EXPECT_EQ(answer->count, 1);
+    EXPECT_TRUE(answer->cancelled);
+    EXPECT_TRUE(answer->documents.isEmpty());
+}
+
 TEST(SugarSyncBodies, TextIsEscapedAndContentsNeedTheirRoot) {
     EXPECT_EQ(QNSugarSyncHandler::xmlBody("file", {{"displayName", "a<b>&\"c\""}}),
               QByteArray("<?xml version=\"1.0\"?>\n<file><displayName>a&lt;b&gt;&amp;&quot;c&quot;</displayName></file>\n"));
