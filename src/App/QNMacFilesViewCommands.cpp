@@ -6,6 +6,7 @@
 #include "App/QNMacFilesViewController.h"
 
 #include "App/QNAlert.h"
+#include "App/QNDesktopApplications.h"
 #include "App/QNDialogService.h"
 #include "App/QNImageBrowserView.h"
 #include "App/QNMacAppDelegate.h"
@@ -27,6 +28,7 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMenu>
@@ -36,10 +38,10 @@
 
 namespace {
 
+bool openInDefaultApplication(const QString &path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+
 QNMacFilesViewController::FileLauncher &fileLauncher() {
-    static QNMacFilesViewController::FileLauncher launcher = [](const QString &path) {
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-    };
+    static QNMacFilesViewController::FileLauncher launcher = openInDefaultApplication;
     return launcher;
 }
 
@@ -70,7 +72,9 @@ QAction *addCommand(QMenu *menu, const QString &title, int tag) {
 
 }  // namespace
 
-void QNMacFilesViewController::setFileLauncher(FileLauncher launcher) { fileLauncher() = std::move(launcher); }
+void QNMacFilesViewController::setFileLauncher(FileLauncher launcher) {
+    fileLauncher() = launcher ? std::move(launcher) : FileLauncher(openInDefaultApplication);
+}
 
 // ---------------------------------------------------------------- menus
 
@@ -170,7 +174,66 @@ void QNMacFilesViewController::validateMenu(QMenu *menu) {
         action->setEnabled(state.enabled);
         if (!state.title.isNull())
             action->setText(state.title);
+        if (action->data().toInt() == OpenWithTag && state.enabled)
+            rebuildOpenWithMenu(action->menu(), m_documents.value(selectedIndexes().value(0)));
     }
+}
+
+void QNMacFilesViewController::rebuildOpenWithMenu(QMenu *submenu, const QNDocumentPtr &document) {
+    if (!submenu || !document)
+        return;
+    // Asked by the name alone: nothing is made on disk until an
+    // application is picked.
+    submenu->clear();
+    const QString name = document->displayName().isEmpty() ? lastComponent(document->path()) : document->displayName();
+    const QNDesktopApplications::Choices choices = QNDesktopApplications::applicationsForFileName(name);
+    QPointer<QNMacFilesViewController> guard(this);
+    auto add = [&](const QNDesktopApplications::Application &app, const QString &title) {
+        QAction *a = submenu->addAction(QIcon::fromTheme(app.iconName), title);
+        a->setData(app.path);
+        connect(a, &QAction::triggered, this, [guard, app, document] {
+            if (guard)
+                guard->openDocument(document, [app](const QString &path) { return QNDesktopApplications::launch(app, path); });
+        });
+    };
+    // Two entries of one name are told apart by their desktop-file ids.
+    QStringList names;
+    QList<QNDesktopApplications::Application> all;
+    if (choices.defaultApplication)
+        all << *choices.defaultApplication;
+    all << choices.others;
+    for (const auto &app : std::as_const(all))
+        names << app.name;
+    auto titleOf = [&](const QNDesktopApplications::Application &app) {
+        return names.count(app.name) > 1 ? QStringLiteral("%1 (%2)").arg(app.name, app.id) : app.name;
+    };
+    if (choices.defaultApplication) {
+        add(*choices.defaultApplication, titleOf(*choices.defaultApplication) + QStringLiteral(" (Default)"));
+        submenu->addSeparator();
+    }
+    for (const auto &app : choices.others)
+        add(app, titleOf(app));
+    if (!choices.others.isEmpty())
+        submenu->addSeparator();
+    QAction *choose = submenu->addAction(QStringLiteral("Choose") + QChar(0x2026));
+    connect(choose, &QAction::triggered, this, [guard, document] {
+        if (!guard)
+            return;
+        const QString picked = QFileDialog::getOpenFileName(
+            guard->m_view, QStringLiteral("Choose Viewer"), QStringLiteral("/usr/share/applications"),
+            QStringLiteral("Applications (*.desktop);;All files (*)"));
+        if (picked.isEmpty())
+            return;
+        const auto app = QNDesktopApplications::applicationFromFile(picked, QLocale().name());
+        if (!app) {
+            QNAlert alert;
+            alert.messageText = QStringLiteral("\"%1\" cannot open documents.").arg(QFileInfo(picked).fileName());
+            alert.buttons = {QStringLiteral("OK")};
+            QNDialogService::shared().runModal(alert);
+            return;
+        }
+        guard->openDocument(document, [app](const QString &path) { return QNDesktopApplications::launch(*app, path); });
+    });
 }
 
 // ---------------------------------------------------------------- names
@@ -410,7 +473,7 @@ void QNMacFilesViewController::shareLink() {
 
 // ---------------------------------------------------------------- open
 
-void QNMacFilesViewController::openDocument(const QNDocumentPtr &document) {
+void QNMacFilesViewController::openDocument(const QNDocumentPtr &document, FileLauncher launcher) {
     if (!document || !m_driveConfig)
         return;
     // A fresh folder per open: two opens of one name never share a file.
@@ -430,9 +493,11 @@ void QNMacFilesViewController::openDocument(const QNDocumentPtr &document) {
     QPointer<QNMacFilesViewController> guard(this);
     const QNDriveConfigPtr drive = m_driveConfig;
     const QNDocumentPtr parent = m_document;
-    item->registerListenerForTaskItemCompletedBlock(key, [guard, local, folder, document, drive, parent](
+    if (!launcher)
+        launcher = fileLauncher();
+    item->registerListenerForTaskItemCompletedBlock(key, [guard, local, folder, document, drive, parent, launcher](
                                                              VNErrorPtr error, QNDocumentPtr copied, bool cancelled) {
-        VNDispatch::mainAsync([guard, local, folder, document, drive, parent, error, copied, cancelled] {
+        VNDispatch::mainAsync([guard, local, folder, document, drive, parent, launcher, error, copied, cancelled] {
             if (error) {
                 VNLog::log(QStringLiteral("Error in doubleClickAction: %1").arg(error->localizedDescription()));
                 if (!cancelled && guard)
@@ -456,7 +521,7 @@ void QNMacFilesViewController::openDocument(const QNDocumentPtr &document) {
             local->setOpenedFromParentDocument(parent);
             if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
                 delegate->addOpenedDocument(local);
-            if (!fileLauncher()(local->path()))
+            if (!launcher || !launcher(local->path()))
                 VNLog::log(QStringLiteral("QNMacFilesViewController open: no application took %1").arg(local->path()));
         });
     });

@@ -147,9 +147,14 @@ public:
     void newFolder();
     // Opens a file in its application: copied into a fresh private folder by
     // a task, remembered for the save-back check, then started.
-    void openDocument(const QNDocumentPtr &document);
-    // How a local copy is handed to its application (replaceable for tests).
+    // How a local copy is handed to its application.
     using FileLauncher = std::function<bool(const QString &path)>;
+    // The launcher given, else the default one (the desktop's default application).
+    void openDocument(const QNDocumentPtr &document, FileLauncher launcher = {});
+    // The Open With submenu, rebuilt from the desktop's records: the default
+    // application, the others, "Choose…".
+    void rebuildOpenWithMenu(QMenu *submenu, const QNDocumentPtr &document);
+    // The default launcher (replaceable for tests).
     static void setFileLauncher(FileLauncher launcher);
 
     // Pieces of the commands, for tests.

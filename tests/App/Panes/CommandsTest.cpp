@@ -3,6 +3,7 @@
 // that gives links, and a document opened and saved back end to end.
 #include "PanesTestSupport.h"
 
+#include "App/QNDesktopApplications.h"
 #include "App/QNNotificationCenter.h"
 #include "Core/QNCloudInterface.h"
 #include "Platform/VNDispatch.h"
@@ -130,6 +131,8 @@ TEST_F(CommandsTest, TheMenusFollowTheSelectionAndTheSheetRenamesTheEntrySelecte
     select({0, 1});
     QMenu *menu = pane()->menuForRows({0, 1});
     ASSERT_EQ(menu, pane()->documentMenu());
+    menu->adjustSize();
+    EXPECT_TRUE(saveShot(menu, QStringLiteral("pane-menu.png")));
     for (QAction *a : menu->actions()) {
         if (a->data().toInt() == Pane::RenameTag)
             EXPECT_FALSE(a->isEnabled());
@@ -225,4 +228,93 @@ TEST_F(CommandsTest, AnOpenedDocumentChangedElsewhereIsSavedBackToItsDrive) {
                                   15000));
     ASSERT_TRUE(VNTest::waitUntil([&] { return files() == QStringList({"a.txt", "b.txt", "c.txt"}); }));
     EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
+}
+
+TEST(OpenWith, ExecLinesBecomeArgumentListsWithTheFileAsOneArgument) {
+    const QString file = QStringLiteral("/tmp/a b/$(rm -rf ~)'; \"x\".txt");
+    const struct {
+        const char *exec;
+        QStringList args;
+    } cases[] = {
+        {"viewer %f", {"viewer", file}},
+        {"viewer --new %U", {"viewer", "--new", QUrl::fromLocalFile(file).toString()}},
+        {"\"/opt/My App/run\" --title=%c %i %k", {"/opt/My App/run", "--title=Viewer", "--icon", "viewer-icon", "/x/viewer.desktop", file}},
+        {"tool --percent=100%% %d %F", {"tool", "--percent=100%", file}},
+        {"sh -c \"echo \\\"quoted\\\"\"", {"sh", "-c", "echo \"quoted\"", file}},
+    };
+    for (const auto &c : cases) {
+        const QNDesktopApplications::Application app{"viewer.desktop", "/x/viewer.desktop", "Viewer",
+                                                     QString::fromUtf8(c.exec), "viewer-icon"};
+        EXPECT_EQ(QNDesktopApplications::expandExec(app, file), c.args) << c.exec;
+    }
+}
+
+TEST(OpenWith, TheDesktopsRecordsGiveTheDefaultThenTheOthersInXdgOrder) {
+    auto temp = VNTest::makeTempDir();
+    const QString config = temp->path() + QStringLiteral("/config"), data = temp->path() + QStringLiteral("/data");
+    auto entry = [&](const QString &relative, const QString &body) {
+        ASSERT_TRUE(VNTest::writeFile(data + QStringLiteral("/applications/") + relative,
+                                      (QStringLiteral("[Desktop Entry]\nType=Application\n") + body).toUtf8()));
+    };
+    entry("viewer.desktop", "Name=Viewer\nExec=viewer %f\nMimeType=text/plain;\n");
+    entry("other/viewer.desktop", "Name=Viewer\nExec=viewer2 %f\nMimeType=text/plain;\n");
+    entry("editor.desktop", "Name=Editor\nName[de]=Bearbeiter\nExec=editor %f\nMimeType=text/plain;\n");
+    entry("unwanted.desktop", "Name=Unwanted\nExec=unwanted %f\nMimeType=text/plain;\n");
+    entry("hidden.desktop", "Name=Hidden\nExec=hidden %f\nHidden=true\nMimeType=text/plain;\n");
+    ASSERT_TRUE(VNTest::writeFile(config + QStringLiteral("/mimeapps.list"),
+                                  "[Default Applications]\ntext/plain=editor.desktop\n"
+                                  "[Removed Associations]\ntext/plain=unwanted.desktop;\n"));
+    ASSERT_TRUE(VNTest::writeFile(config + QStringLiteral("/gnome-mimeapps.list"),
+                                  "[Default Applications]\ntext/plain=viewer.desktop\n"));
+    QNDesktopApplications::Folders folders{{config}, {data}, {QStringLiteral("gnome")}, QStringLiteral("de_DE")};
+    auto choices = QNDesktopApplications::applicationsForFileName(QStringLiteral("notes.txt"), folders);
+    ASSERT_TRUE(choices.defaultApplication);
+    EXPECT_EQ(choices.defaultApplication->id, QStringLiteral("viewer.desktop"));
+    QStringList others;
+    for (const auto &a : choices.others)
+        others << a.id + QLatin1Char('=') + a.name;
+    EXPECT_EQ(others, (QStringList{"editor.desktop=Bearbeiter", "other-viewer.desktop=Viewer"}));
+    // Without the desktop's own list the common default holds.
+    folders.desktops.clear();
+    choices = QNDesktopApplications::applicationsForFileName(QStringLiteral("notes.txt"), folders);
+    EXPECT_EQ(choices.defaultApplication->id, QStringLiteral("editor.desktop"));
+}
+
+TEST_F(CommandsTest, OpenWithStartsThePickedApplicationWithThePrivateCopyOnly) {
+    openFiles();
+    // The environment's desktop: one application, whose command records its arguments.
+    auto xdg = VNTest::makeTempDir();
+    const QString record = xdg->path() + QStringLiteral("/args.txt");
+    const QString script = xdg->path() + QStringLiteral("/record.sh");
+    ASSERT_TRUE(VNTest::writeFile(script, QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\n").arg(record).toUtf8()));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(VNTest::writeFile(xdg->path() + QStringLiteral("/data/applications/recorder.desktop"),
+                                  QStringLiteral("[Desktop Entry]\nType=Application\nName=Recorder\nExec=%1 --from-test %f\n"
+                                                 "MimeType=text/plain;\n").arg(script).toUtf8()));
+    qputenv("XDG_DATA_HOME", (xdg->path() + QStringLiteral("/data")).toUtf8());
+    qputenv("XDG_DATA_DIRS", (xdg->path() + QStringLiteral("/none")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", (xdg->path() + QStringLiteral("/config")).toUtf8());
+    qputenv("XDG_CONFIG_DIRS", (xdg->path() + QStringLiteral("/none")).toUtf8());
+
+    select({0});
+    const QStringList before = QDir(pane()->tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    QMenu submenu;
+    pane()->rebuildOpenWithMenu(&submenu, pane()->documents().first());
+    QStringList titles;
+    for (QAction *a : submenu.actions())
+        titles << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(titles, (QStringList{"Recorder", "-", QStringLiteral("Choose") + QChar(0x2026)}));
+    EXPECT_EQ(QDir(pane()->tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    submenu.adjustSize();
+    EXPECT_TRUE(saveShot(&submenu, QStringLiteral("open-with.png")));
+    submenu.actions().first()->trigger();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo::exists(record); }, 10000));
+    VNTest::spin(100);
+    const QStringList args = QString::fromUtf8(VNTest::readFile(record)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(args.size(), 2);
+    EXPECT_EQ(args[0], QStringLiteral("--from-test"));
+    EXPECT_TRUE(args[1].startsWith(pane()->tempPath() + QLatin1Char('/')) && args[1].endsWith(QStringLiteral("/a.txt")));
+    EXPECT_EQ(delegate->openedDocuments().size(), 1);
+    for (const char *name : {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+        qunsetenv(name);
 }
