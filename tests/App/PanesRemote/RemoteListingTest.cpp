@@ -7,6 +7,7 @@
 #include "Cloud/QNWebDAVHandler.h"
 #include "Core/QNUtils.h"
 
+#include <QLineEdit>
 #include <QUuid>
 
 namespace {
@@ -93,4 +94,40 @@ TEST_F(RemoteListingTest, AnFTPAndAWebDAVFolderAreListedAndBrowsed) {
         delegate.reset();
         VNTest::spin(30);
     }
+}
+
+TEST_F(RemoteListingTest, RenameDeleteAndNewFolderOnAnFTPDriveReachTheServersDisk) {
+    const QJsonObject state = VNTest::peerState(QStringLiteral("vsftpd"));
+    ASSERT_FALSE(state.isEmpty()) << "the peer is not running";
+    const QString name = uniqueName();
+    const QString onDisk = state.value(QStringLiteral("root")).toString() + QStringLiteral("/work/") + name;
+    fillFolder(onDisk);
+    QFile::setPermissions(onDisk, QFileDevice::Permissions(0x7777));  // the server's user writes here
+    auto drive = QNDriveConfig::create();
+    drive->setIsFTP(true);
+    drive->setName(QStringLiteral("FTP"));
+    drive->setUrl(state.value(QStringLiteral("url")).toString() + QStringLiteral("work/") + name + QLatin1Char('/'));
+    drive->setUsername(state.value(QStringLiteral("user")).toString());
+    drive->setPassword(state.value(QStringLiteral("password")).toString());
+    QNMainWindowController *window = openDrive(drive);
+    ASSERT_NE(window, nullptr);
+    QNMacFilesViewController *pane = window->filesViewController();
+    const auto onServer = [&] { return QDir(onDisk).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name); };
+
+    QAbstractItemModel *model = pane->tableView()->model();
+    ASSERT_TRUE(model->setData(model->index(1, QNMacFilesViewController::NameColumn), QStringLiteral("renamed a.txt")));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return onServer() == QStringList({"b.txt", "renamed a.txt", "sub"}); }, 15000));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return names(pane->documents()).contains(QStringLiteral("renamed a.txt")); }));
+
+    pane->tableView()->selectRow(int(names(pane->documents()).indexOf(QStringLiteral("b.txt"))));
+    pane->deleteDocument();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return onServer() == QStringList({"renamed a.txt", "sub"}); }, 15000));
+
+    pane->newFolder();
+    ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }));
+    const auto question = QNDialogService::shared().pendingAlerts().first();
+    qobject_cast<QLineEdit *>(question.alert.accessoryView.data())->setText(QStringLiteral("made here"));
+    QNDialogService::shared().answer(question.id, QNAlert::FirstButtonReturn);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo(onDisk + QStringLiteral("/made here")).isDir(); }, 15000));
+    EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
 }
