@@ -286,6 +286,10 @@ protected:
     virtual void buildPostBody();
     // Fails the request (network thread, or before it starts).
     void failWithError(const VNErrorPtr &error);
+    // A whole reply, before it counts as finished (network thread): an error
+    // set here fails the request; Retry sends it again on a new connection.
+    enum class ReplyVerdict { Accept, Retry };
+    virtual ReplyVerdict reviewReply(VNErrorPtr *error) { return ReplyVerdict::Accept; }
     static VNErrorPtr makeError(int code, const QString &description, const QString &underlying = QString());
     static VNErrorPtr exceptionError(const std::exception &exception);
     void setupPostBody();

@@ -496,6 +496,12 @@ void NRHTTPRequest::handleStreamComplete() {
         attemptToApplyCredentialsAndResume();
         return;
     }
+    if (!fileError && reviewReply(&fileError) == ReplyVerdict::Retry) {
+        ++m_retryCount;
+        m_freshConnection = true;
+        startRequest();
+        return;
+    }
     if (!fileError)
         fileError = deleteTemporaryBodyFiles();
     if (fileError) {

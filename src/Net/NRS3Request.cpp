@@ -1,0 +1,222 @@
+#include "Net/NRS3Request.h"
+
+#include "Platform/VNLog.h"
+
+#include <QLocale>
+#include <QMessageAuthenticationCode>
+#include <QTimeZone>
+#include <QXmlStreamReader>
+
+#include <mutex>
+
+namespace {
+
+struct Keys {
+    std::mutex mutex;
+    QString accessKey, secretAccessKey;
+    QString host = QStringLiteral("s3.amazonaws.com");
+    bool bucketRootWithoutSlash = false;
+};
+
+Keys &keys() {
+    static Keys k;
+    return k;
+}
+
+}  // namespace
+
+NRS3Request::NRS3Request(const QUrl &url) : NRHTTPRequest(url) {
+    setPersistentConnectionTimeoutSeconds(20.0);
+}
+
+QString NRS3Request::sharedAccessKey() {
+    std::lock_guard lock(keys().mutex);
+    return keys().accessKey;
+}
+void NRS3Request::setSharedAccessKey(const QString &key) {
+    std::lock_guard lock(keys().mutex);
+    keys().accessKey = key;
+}
+QString NRS3Request::sharedSecretAccessKey() {
+    std::lock_guard lock(keys().mutex);
+    return keys().secretAccessKey;
+}
+void NRS3Request::setSharedSecretAccessKey(const QString &key) {
+    std::lock_guard lock(keys().mutex);
+    keys().secretAccessKey = key;
+}
+QString NRS3Request::S3Host() {
+    std::lock_guard lock(keys().mutex);
+    return keys().host;
+}
+void NRS3Request::setS3Host(const QString &host) {
+    std::lock_guard lock(keys().mutex);
+    keys().host = host;
+}
+
+bool NRS3Request::signsBucketRootWithoutSlash() {
+    std::lock_guard lock(keys().mutex);
+    return keys().bucketRootWithoutSlash;
+}
+void NRS3Request::setSignsBucketRootWithoutSlash(bool on) {
+    std::lock_guard lock(keys().mutex);
+    keys().bucketRootWithoutSlash = on;
+}
+
+QString NRS3Request::accessKey() const { std::lock_guard l(m_mutex); return m_accessKey; }
+void NRS3Request::setAccessKey(const QString &key) { std::lock_guard l(m_mutex); m_accessKey = key; }
+QString NRS3Request::secretAccessKey() const { std::lock_guard l(m_mutex); return m_secretAccessKey; }
+void NRS3Request::setSecretAccessKey(const QString &key) { std::lock_guard l(m_mutex); m_secretAccessKey = key; }
+QString NRS3Request::requestScheme() const { std::lock_guard l(m_mutex); return m_requestScheme; }
+void NRS3Request::setRequestScheme(const QString &scheme) { std::lock_guard l(m_mutex); m_requestScheme = scheme; }
+QString NRS3Request::accessPolicy() const { std::lock_guard l(m_mutex); return m_accessPolicy; }
+void NRS3Request::setAccessPolicy(const QString &policy) { std::lock_guard l(m_mutex); m_accessPolicy = policy; }
+void NRS3Request::setDate(const QDateTime &date) { std::lock_guard l(m_mutex); m_dateString = S3RequestDateString(date); }
+QString NRS3Request::dateString() const { std::lock_guard l(m_mutex); return m_dateString; }
+
+QString NRS3Request::S3RequestDateString(const QDateTime &date) {
+    return QLocale::c().toString(date.toUTC(), QStringLiteral("ddd, d MMM yyyy HH:mm:ss")) + QStringLiteral(" +0000");
+}
+
+QDateTime NRS3Request::S3ResponseDate(const QString &text) {
+    QDateTime date = QLocale::c().toDateTime(text, QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'.000Z'"));
+    date.setTimeZone(QTimeZone::utc());
+    return date;
+}
+
+QString NRS3Request::canonicalizedResource() const {
+    return QStringLiteral("/");
+}
+
+QMap<QString, QString> NRS3Request::S3Headers() const {
+    QMap<QString, QString> headers;
+    const QString policy = accessPolicy();
+    if (!policy.isEmpty())
+        headers.insert(QStringLiteral("x-amz-acl"), policy);
+    return headers;
+}
+
+QString NRS3Request::stringByURLEncodingForS3Path(const QString &path) {
+    if (path.isEmpty())
+        return QStringLiteral("/");
+    // Everything but letters, digits, "-", "_", "." and "/" is escaped ("~" too).
+    QString escaped = QString::fromLatin1(QUrl::toPercentEncoding(path, "/", "~"));
+    if (!escaped.startsWith(QLatin1Char('/')))
+        escaped.prepend(QLatin1Char('/'));
+    return escaped;
+}
+
+QString NRS3Request::HMACSHA1withKey(const QString &key, const QString &text) {
+    return QString::fromLatin1(
+        QMessageAuthenticationCode::hash(text.toUtf8(), key.toUtf8(), QCryptographicHash::Sha1).toBase64());
+}
+
+QString NRS3Request::stringToSignForHeaders(const QMap<QString, QString> &headers, const QString &resource) const {
+    // The x-amz headers in order of their lower-case names.
+    QMap<QString, QString> byName;
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it)
+        byName.insert(it.key().toLower(), it.value());
+    QString canonicalHeaders;
+    for (auto it = byName.cbegin(); it != byName.cend(); ++it)
+        canonicalHeaders += it.key() + QLatin1Char(':') + it.value() + QLatin1Char('\n');
+    const QString date = byName.contains(QStringLiteral("x-amz-date")) ? QString() : dateString();
+    const QString contentType = contentTypeToSign();
+    if (!contentType.isNull())
+        return QStringLiteral("PUT\n\n") + contentType + QLatin1Char('\n') + date + QLatin1Char('\n') +
+               canonicalHeaders + resource;
+    return requestMethod() + QStringLiteral("\n\n\n") + date + QLatin1Char('\n') + canonicalHeaders + resource;
+}
+
+void NRS3Request::buildPostBody() {
+    const QUrl built = buildURL();
+    if (!built.isEmpty())
+        setURL(built);
+    NRHTTPRequest::buildPostBody();
+    sign();
+}
+
+void NRS3Request::sign() {
+    {
+        std::lock_guard l(m_mutex);
+        if (m_accessKey.isNull())
+            m_accessKey = sharedAccessKey();
+        if (m_secretAccessKey.isNull())
+            m_secretAccessKey = sharedSecretAccessKey();
+        if (m_dateString.isEmpty())
+            m_dateString = S3RequestDateString(QDateTime::currentDateTimeUtc());
+    }
+    addRequestHeader(QStringLiteral("Date"), dateString());
+    // The date is also signed as an x-amz header: servers that take no Date
+    // line (behind proxies that rewrite Date, or S3-like servers) agree.
+    QMap<QString, QString> headers = S3Headers();
+    headers.insert(QStringLiteral("x-amz-date"), dateString());
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it)
+        addRequestHeader(it.key(), it.value());
+    const QString contentType = contentTypeToSign();
+    if (!contentType.isNull())
+        addRequestHeader(QStringLiteral("Content-Type"), contentType);
+    const QString signature = HMACSHA1withKey(secretAccessKey(), stringToSignForHeaders(headers, canonicalizedResource()));
+    addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("AWS %1:%2").arg(accessKey(), signature));
+}
+
+NRHTTPRequest::ReplyVerdict NRS3Request::reviewReply(VNErrorPtr *error) {
+    QString mime;
+    QByteArray charset;
+    parseContentType(responseHeader(QStringLiteral("Content-Type")), &mime, &charset);
+    const QByteArray body = responseData();
+    if (mime != QLatin1String("application/xml") || body.isEmpty())
+        return ReplyVerdict::Accept;
+    QXmlStreamReader xml(body);
+    xml.setNamespaceProcessing(false);
+    m_elementStack.clear();
+    QString text;
+    while (!xml.atEnd()) {
+        switch (xml.readNext()) {
+            case QXmlStreamReader::StartElement:
+                text.clear();
+                m_elementStack.append(xml.qualifiedName().toString());
+                didStartElement(m_elementStack.last());
+                break;
+            case QXmlStreamReader::Characters:
+                text += xml.text();
+                break;
+            case QXmlStreamReader::EndElement: {
+                const QString name = xml.qualifiedName().toString();
+                if (name == QLatin1String("Message")) {
+                    *error = makeError(S3ErrorType, text);
+                    return ReplyVerdict::Accept;
+                }
+                if (name == QLatin1String("Code") && text == QLatin1String("RequestTimeout") && retryCount() < 2) {
+                    VNLog::log(QStringLiteral("NRS3Request: the service timed out, sending again"));
+                    return ReplyVerdict::Retry;
+                }
+                didEndElement(name, text);
+                if (!m_elementStack.isEmpty())
+                    m_elementStack.removeLast();
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    if (xml.hasError()) {
+        *error = makeError(1, QStringLiteral("Parsing the resposnse failed"), xml.errorString());
+        return ReplyVerdict::Accept;
+    }
+    return ReplyVerdict::Accept;
+}
+
+void NRS3Request::copyS3SettingsTo(NRS3Request &other) const {
+    copySettingsTo(other);
+    std::lock_guard l(m_mutex);
+    other.m_accessKey = m_accessKey;
+    other.m_secretAccessKey = m_secretAccessKey;
+    other.m_requestScheme = m_requestScheme;
+    other.m_accessPolicy = m_accessPolicy;
+}
+
+std::shared_ptr<NRHTTPRequest> NRS3Request::copy() const {
+    auto other = std::make_shared<NRS3Request>(url());
+    copyS3SettingsTo(*other);
+    return other;
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "Net/NRHTTPRequest.h"
+
+#include <QDateTime>
+#include <QMap>
+#include <QStringList>
+
+class QXmlStreamReader;
+
+// A request to an S3 storage service: its URL made from the bucket, key and
+// options, signed with the access key pair (HMAC-SHA1 over the canonical
+// request, "AWS key:signature"), and an XML reply read as it is parsed. An
+// error reply ("Message") fails the request with code S3ErrorType (12) and
+// the server's message as its text; "RequestTimeout" sends it once more.
+class NRS3Request : public NRHTTPRequest {
+public:
+    // Code of a request the storage service refused with an error reply.
+    static constexpr int S3ErrorType = 12;
+
+    explicit NRS3Request(const QUrl &url = QUrl());
+
+    static QString sharedAccessKey();
+    static void setSharedAccessKey(const QString &key);
+    static QString sharedSecretAccessKey();
+    static void setSharedSecretAccessKey(const QString &key);
+    // The service's host ("s3.amazonaws.com"); buckets are its sub-domains.
+    static QString S3Host();
+    static void setS3Host(const QString &host);
+    // Some S3-like servers sign a bucket's root as "/bucket", not "/bucket/".
+    static bool signsBucketRootWithoutSlash();
+    static void setSignsBucketRootWithoutSlash(bool on);
+
+    QString accessKey() const;
+    void setAccessKey(const QString &key);
+    QString secretAccessKey() const;
+    void setSecretAccessKey(const QString &key);
+    QString requestScheme() const;
+    void setRequestScheme(const QString &scheme);
+    // "private", "public-read", "public-read-write", "authenticated-read",
+    // "bucket-owner-read" or "bucket-owner-full-control".
+    QString accessPolicy() const;
+    void setAccessPolicy(const QString &policy);
+    // The date sent and signed (now, when none is set).
+    void setDate(const QDateTime &date);
+    QString dateString() const;
+
+    virtual QString canonicalizedResource() const;
+    virtual QMap<QString, QString> S3Headers() const;
+    // Method, date, the x-amz headers and the resource as they are signed;
+    // with an "x-amz-date" among the headers the date line stays empty.
+    QString stringToSignForHeaders(const QMap<QString, QString> &headers, const QString &resource) const;
+    static QString HMACSHA1withKey(const QString &key, const QString &text);
+    // Percent-escapes a key path (slashes stay) and puts "/" in front.
+    static QString stringByURLEncodingForS3Path(const QString &path);
+    static QString S3RequestDateString(const QDateTime &date);
+    static QDateTime S3ResponseDate(const QString &text);
+
+    std::shared_ptr<NRHTTPRequest> copy() const override;
+
+protected:
+    // The request's URL from its fields (empty in the base).
+    virtual QUrl buildURL() const { return QUrl(); }
+    // The Content-Type a PUT of an object is signed and sent with (null:
+    // not such a request).
+    virtual QString contentTypeToSign() const { return QString(); }
+    // Elements of a reply, as parsed.
+    virtual void didStartElement(const QString &name) { Q_UNUSED(name); }
+    virtual void didEndElement(const QString &name, const QString &text) { Q_UNUSED(name); Q_UNUSED(text); }
+    QStringList elementStack() const { return m_elementStack; }
+    void copyS3SettingsTo(NRS3Request &other) const;
+
+    void buildPostBody() override;
+    ReplyVerdict reviewReply(VNErrorPtr *error) override;
+
+private:
+    void sign();
+
+    QString m_accessKey, m_secretAccessKey;
+    QString m_requestScheme = QStringLiteral("http");
+    QString m_accessPolicy;
+    QString m_dateString;
+    QStringList m_elementStack;
+};

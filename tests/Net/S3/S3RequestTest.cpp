@@ -1,0 +1,115 @@
+// S3 requests: URLs, resources and the string signed, then a bucket made,
+// listed, filled, read and emptied against s3rver, which checks every
+// signature, and a wrong secret refused with the server's own text.
+#include "Net/NRS3BucketRequest.h"
+#include "Net/NRS3ObjectRequest.h"
+#include "Net/NRS3ServiceRequest.h"
+#include "Net/NetTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QTimeZone>
+#include <gtest/gtest.h>
+
+TEST(S3Request, URLsResourcesAndTheStringToSign) {
+    NRS3Request::setS3Host("s3.example.test");
+    auto object = NRS3ObjectRequest::requestWithBucket("bk", "a b/c+d.txt");
+    EXPECT_EQ(object->canonicalizedResource(), "/bk/a%20b/c%2Bd.txt");
+    EXPECT_EQ(object->url().toString(QUrl::FullyEncoded), "http://bk.s3.example.test/a%20b/c%2Bd.txt");
+    EXPECT_EQ(NRS3Request::stringByURLEncodingForS3Path("x~y:z/(1)"), "/x%7Ey%3Az/%281%29");
+    EXPECT_EQ(NRS3Request::stringByURLEncodingForS3Path(QString()), "/");
+
+    auto bucket = NRS3BucketRequest::requestWithBucket("bk");
+    bucket->setPrefix("photos/2013 & more");
+    bucket->setMaxResultCount(100);
+    EXPECT_TRUE(bucket->buildURL().toString(QUrl::FullyEncoded).endsWith("/?prefix=photos/2013%20&%20more&max-keys=100") ||
+                bucket->buildURL().toString(QUrl::FullyEncoded).endsWith("?prefix=photos/2013%20&%20more&max-keys=100"))
+        << bucket->buildURL().toString(QUrl::FullyEncoded).toStdString();
+    EXPECT_EQ(bucket->canonicalizedResource(), "/bk/");
+    auto acl = NRS3BucketRequest::requestWithBucket("bk", "acl");
+    acl->setPrefix("p");
+    acl->setMaxResultCount(100);
+    EXPECT_TRUE(acl->buildURL().toString(QUrl::FullyEncoded).endsWith("/?acl&prefix=p&max-keys=100"));
+    EXPECT_EQ(acl->canonicalizedResource(), "/bk/?acl");
+
+    // x-amz headers in order of their lower-case names, whatever their values.
+    auto put = NRS3ObjectRequest::PUTRequestForData("data", "bk", "k");
+    put->setDate(QDateTime(QDate(2013, 5, 1), QTime(10, 20, 30), QTimeZone::utc()));
+    const QString signedText =
+        put->stringToSignForHeaders({{"X-Amz-Meta-Zeta", "a"}, {"x-amz-acl", "z"}}, put->canonicalizedResource());
+    EXPECT_EQ(signedText, "PUT\n\napplication/octet-stream\nWed, 1 May 2013 10:20:30 +0000\n"
+                          "x-amz-acl:z\nx-amz-meta-zeta:a\n/bk/k");
+    EXPECT_EQ(put->stringToSignForHeaders({{"x-amz-date", "D"}}, "/bk/k"), "PUT\n\napplication/octet-stream\n\nx-amz-date:D\n/bk/k");
+    auto get = NRS3ObjectRequest::requestWithBucket("bk", "k");
+    get->setDate(QDateTime(QDate(2013, 5, 1), QTime(10, 20, 30), QTimeZone::utc()));
+    EXPECT_EQ(get->stringToSignForHeaders({}, get->canonicalizedResource()),
+              "GET\n\n\nWed, 1 May 2013 10:20:30 +0000\n/bk/k");
+    // RFC 2202's HMAC-SHA1 of the quick brown fox, in Base64.
+    EXPECT_EQ(NRS3Request::HMACSHA1withKey("key", "The quick brown fox jumps over the lazy dog"),
+              "3nybhbi3iqa8ino29wqQcBydtNk=");
+}
+
+namespace {
+
+class S3Service : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const QJsonObject peer = VNTest::peerState(QStringLiteral("s3rver"));
+        const QString host = peer[QStringLiteral("host")].toString();
+        NRS3Request::setS3Host(host + QStringLiteral(":%1").arg(peer[QStringLiteral("port")].toInt()));
+        NRHTTPRequest::setTestHostsMappedToLoopback({host, "vn-bucket." + host, "vn-other." + host});
+        NRS3Request::setSharedAccessKey(peer[QStringLiteral("access_key")].toString());
+        NRS3Request::setSharedSecretAccessKey(peer[QStringLiteral("secret")].toString());
+        NRS3Request::setSignsBucketRootWithoutSlash(true);  // as s3rver does
+    }
+    void TearDown() override {
+        NRS3Request::setSignsBucketRootWithoutSlash(false);
+    }
+    static void runOK(const std::shared_ptr<NRHTTPRequest> &request) {
+        auto outcome = NetTest::run(request);
+        ASSERT_EQ(outcome->finished, 1) << request->responseString().toStdString();
+        ASSERT_LT(request->responseStatusCode(), 300) << request->responseString().toStdString();
+    }
+};
+
+}  // namespace
+
+TEST_F(S3Service, ABucketIsMadeListedFilledReadAndEmptied) {
+    runOK(NRS3BucketRequest::PUTRequestWithBucket("vn-bucket"));
+    auto service = NRS3ServiceRequest::serviceRequest();
+    runOK(service);
+    QStringList names;
+    for (const auto &b : service->buckets())
+        names << b->name;
+    EXPECT_TRUE(names.contains("vn-bucket")) << names.join(",").toStdString();
+
+    const QByteArray data = NetTest::pattern(70000);
+    const QString key = "folder/a b+c.bin";
+    runOK(NRS3ObjectRequest::PUTRequestForData(data, "vn-bucket", key));
+    auto listing = NRS3BucketRequest::requestWithBucket("vn-bucket");
+    listing->setPrefix("folder/");
+    runOK(listing);
+    ASSERT_EQ(listing->objects().size(), 1);
+    EXPECT_EQ(listing->objects()[0]->key, key);
+    EXPECT_EQ(listing->objects()[0]->size, 70000u);
+    EXPECT_TRUE(listing->objects()[0]->lastModified.isValid());
+    EXPECT_FALSE(listing->isTruncated());
+
+    auto get = listing->objects()[0]->GETRequest();
+    runOK(get);
+    EXPECT_EQ(get->responseData(), data);
+    runOK(listing->objects()[0]->DELETERequest());
+    auto after = NRS3BucketRequest::requestWithBucket("vn-bucket");
+    runOK(after);
+    EXPECT_TRUE(after->objects().isEmpty());
+}
+
+TEST_F(S3Service, AWrongSecretIsRefusedWithTheServersText) {
+    auto request = NRS3ServiceRequest::serviceRequest();
+    request->setSecretAccessKey("not-the-secret");
+    auto outcome = NetTest::run(request);
+    EXPECT_EQ(outcome->failed, 1);
+    ASSERT_TRUE(request->error());
+    EXPECT_EQ(request->error()->code(), NRS3Request::S3ErrorType);
+    EXPECT_TRUE(request->error()->localizedDescription().contains("signature", Qt::CaseInsensitive))
+        << request->error()->localizedDescription().toStdString();
+}
