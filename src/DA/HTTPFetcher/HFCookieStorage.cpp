@@ -1,6 +1,7 @@
 #include "DA/HTTPFetcher/HFCookieStorage.h"
 
 #include "DA/HTTPFetcher/HFRunLoop.h"
+#include "DA/HTTPFetcher/HFURLResponse.h"
 #include "Platform/VNLog.h"
 
 #include <QHostAddress>
@@ -113,4 +114,33 @@ void HFCookieStorage::removeAllCookies() {
 QList<QNetworkCookie> HFCookieStorage::cookies() const {
     std::lock_guard lock(m_mutex);
     return m_cookies;
+}
+
+// The cookies a response sets, completed the way a browser would: without a
+// Domain attribute a cookie belongs to the host alone; a Domain attribute
+// that does not cover the host is refused (one site cannot set cookies for
+// another); a missing path is the URL's folder.
+QList<QNetworkCookie> HFCookieStorage::cookiesOfResponse(const HFURLResponse &response) {
+    QList<QNetworkCookie> out;
+    const QUrl url = response.url();
+    const QString host = url.host().toLower();
+    for (const QByteArray &line : response.setCookieLines()) {
+        for (QNetworkCookie cookie : QNetworkCookie::parseCookies(line)) {
+            if (cookie.domain().isEmpty()) {
+                cookie.setDomain(host);
+            } else {
+                if (!HFCookieStorage::domainMatches(host, cookie.domain()))
+                    continue;
+                if (!cookie.domain().startsWith(QLatin1Char('.')))
+                    cookie.setDomain(QLatin1Char('.') + cookie.domain());
+            }
+            if (cookie.path().isEmpty()) {
+                QString path = url.path();
+                const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+                cookie.setPath(slash > 0 ? path.left(slash) : QStringLiteral("/"));
+            }
+            out.append(cookie);
+        }
+    }
+    return out;
 }

@@ -10,6 +10,8 @@
 // URL by RFC 6265 domain matching (the host itself or a host below the
 // domain, never a host whose name merely ends the same way), a path prefix
 // and the secure flag.
+class HFURLResponse;
+
 class HFCookieStorage {
 public:
     HFCookieStorage() = default;
@@ -24,6 +26,11 @@ public:
     void removeAllCookies();
     QList<QNetworkCookie> cookies() const;
 
+    // The cookies a response sets, completed the way a browser would:
+    // without a Domain attribute a cookie belongs to the host alone; a Domain
+    // that does not cover the host is refused; a missing path is the URL's
+    // folder.
+    static QList<QNetworkCookie> cookiesOfResponse(const HFURLResponse &response);
     // Whether the host lies in the cookie domain (a leading dot is ignored).
     static bool domainMatches(const QString &host, const QString &domain);
 

@@ -29,35 +29,6 @@ std::atomic<quint32> g_temporaryFileCounter{0};
 std::mutex g_observerMutex;
 HFHTTPFetcher::NotificationObserver g_observer;
 
-// The cookies a response sets, completed the way a browser would: without a
-// Domain attribute a cookie belongs to the host alone; a Domain attribute
-// that does not cover the host is refused (one site cannot set cookies for
-// another); a missing path is the URL's folder.
-QList<QNetworkCookie> cookiesOfResponse(const HFURLResponsePtr &response) {
-    QList<QNetworkCookie> out;
-    const QUrl url = response->url();
-    const QString host = url.host().toLower();
-    for (const QByteArray &line : response->setCookieLines()) {
-        for (QNetworkCookie cookie : QNetworkCookie::parseCookies(line)) {
-            if (cookie.domain().isEmpty()) {
-                cookie.setDomain(host);
-            } else {
-                if (!HFCookieStorage::domainMatches(host, cookie.domain()))
-                    continue;
-                if (!cookie.domain().startsWith(QLatin1Char('.')))
-                    cookie.setDomain(QLatin1Char('.') + cookie.domain());
-            }
-            if (cookie.path().isEmpty()) {
-                QString path = url.path();
-                const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-                cookie.setPath(slash > 0 ? path.left(slash) : QStringLiteral("/"));
-            }
-            out.append(cookie);
-        }
-    }
-    return out;
-}
-
 QString cookieHeader(const QList<QNetworkCookie> &cookies) {
     QStringList parts;
     for (const QNetworkCookie &c : cookies)
@@ -278,7 +249,7 @@ void HFHTTPFetcher::handleCookiesForResponse(const HFURLResponsePtr &response) {
     if (!response || !response->isHTTP() || response->setCookieLines().isEmpty())
         return;
     if (m_cookieStorageMethod == StaticCookieStorage || m_cookieStorageMethod == FetchHistoryCookieStorage) {
-        const auto cookies = cookiesOfResponse(response);
+        const auto cookies = HFCookieStorage::cookiesOfResponse(*response);
         if (!cookies.isEmpty() && m_cookieStorage)
             m_cookieStorage->setCookies(cookies);
     } else if (m_cookieStorageMethod == SystemCookieStorage) {

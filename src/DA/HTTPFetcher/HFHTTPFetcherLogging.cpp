@@ -207,9 +207,10 @@ QString HFHTTPFetcherLogging::bodyText(const QByteArray &body, const QString &co
         }
         return QString::fromUtf8(body);
     }
-    if (body.startsWith("--")) {
+    const qsizetype firstLineEnd = body.indexOf("\r\n");
+    if (body.startsWith("--") && firstLineEnd > 2) {
         // Multipart: text parts as they are, others by their headers and size.
-        const QByteArray boundary = body.left(body.indexOf("\r\n"));
+        const QByteArray boundary = body.left(firstLineEnd);
         QStringList shown;
         const QList<QByteArray> parts = [&] {
             QList<QByteArray> out;

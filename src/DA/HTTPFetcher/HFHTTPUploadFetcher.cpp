@@ -310,19 +310,7 @@ void HFHTTPUploadFetcher::fetcherFinished(HFHTTPFetcher *chunkFetcher, const QBy
 void HFHTTPUploadFetcher::handleResumeIncompleteStatusForChunkFetcher(HFHTTPFetcher *chunkFetcher) {
     const QMap<QString, QString> headers = chunkFetcher->responseHeaders();
     const quint64 length = fullUploadLength();
-    quint64 newOffset = 0;
-    const QString range = headers.value(QStringLiteral("Range"));
-    if (range.startsWith(QLatin1String("bytes="))) {
-        const QString span = range.mid(6);
-        const qsizetype dash = span.indexOf(QLatin1Char('-'));
-        bool okStart = false, okEnd = false;
-        if (dash > 0) {
-            span.left(dash).toULongLong(&okStart);
-            const quint64 end = span.mid(dash + 1).toULongLong(&okEnd);
-            if (okStart && okEnd)
-                newOffset = std::min(end + 1, length);  // never past the media
-        }
-    }
+    const quint64 newOffset = offsetAfterRange(headers.value(QStringLiteral("Range")), length);
     // A server that claims all the media yet never ends the upload would
     // keep us asking for ever.
     m_fullRangeAnswers = newOffset >= length && length > 0 ? m_fullRangeAnswers + 1 : 0;
@@ -348,6 +336,21 @@ void HFHTTPUploadFetcher::handleResumeIncompleteStatusForChunkFetcher(HFHTTPFetc
     destroyChunkFetcher();
     if (!m_isPaused)  // paused meanwhile (from the location block): resume asks afresh
         uploadNextChunkWithOffset(newOffset, props);
+}
+
+quint64 HFHTTPUploadFetcher::offsetAfterRange(const QString &range, quint64 length) {
+    if (!range.startsWith(QLatin1String("bytes=")))
+        return 0;
+    const QString span = range.mid(6);
+    const qsizetype dash = span.indexOf(QLatin1Char('-'));
+    if (dash <= 0)
+        return 0;
+    bool okStart = false, okEnd = false;
+    span.left(dash).toULongLong(&okStart);
+    const quint64 end = span.mid(dash + 1).toULongLong(&okEnd);
+    if (!okStart || !okEnd)
+        return 0;
+    return end >= length ? length : end + 1;  // never past the media
 }
 
 bool HFHTTPUploadFetcher::fetcherWillRetry(HFHTTPFetcher *chunkFetcher, bool suggestedWillRetry, const VNErrorPtr &error) {

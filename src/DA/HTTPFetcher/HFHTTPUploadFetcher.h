@@ -50,6 +50,9 @@ public:
     void uploadNextChunkWithOffset(quint64 offset);
     void uploadNextChunkWithOffset(quint64 offset, const QVariantMap &fetcherProperties);
     quint64 fullUploadLength();
+    // Where to go on after a 308's "Range: bytes=0-E": E + 1, at most the
+    // media's length; 0 when the header is missing or malformed.
+    static quint64 offsetAfterRange(const QString &range, quint64 length);
     // Null when the media cannot be read.
     QByteArray uploadSubdataWithOffset(quint64 offset, quint64 length);
 

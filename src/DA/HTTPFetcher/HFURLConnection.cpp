@@ -263,23 +263,7 @@ size_t HFURLConnection::onHeader(const char *data, size_t length) {
 }
 
 HFURLResponsePtr HFURLConnection::makeResponse() const {
-    QMap<QString, QString> headers;
-    QByteArrayList cookies;
-    for (const QByteArray &raw : m_rawHeaderLines) {
-        const qsizetype colon = raw.indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QString name = HFURLResponse::canonicalHeaderName(raw.first(colon).trimmed());
-        const QString value = QString::fromUtf8(raw.sliced(colon + 1).trimmed());
-        if (name == QLatin1String("Set-Cookie"))
-            cookies.append(raw.sliced(colon + 1).trimmed());
-        auto it = headers.find(name);
-        if (it == headers.end())
-            headers.insert(name, value);
-        else
-            it.value() += QStringLiteral(", ") + value;
-    }
-    return std::make_shared<HFURLResponse>(m_request.url(), m_status, headers, cookies);
+    return HFURLResponse::fromHeaderLines(m_request.url(), m_status, m_rawHeaderLines);
 }
 
 size_t HFURLConnection::onData(const char *data, size_t length) {

@@ -26,3 +26,23 @@ QString HFURLResponse::canonicalHeaderName(QByteArrayView name) {
     }
     return out;
 }
+
+std::shared_ptr<const HFURLResponse> HFURLResponse::fromHeaderLines(const QUrl &url, int statusCode, const QByteArrayList &lines) {
+    QMap<QString, QString> headers;
+    QByteArrayList cookies;
+    for (const QByteArray &raw : lines) {
+        const qsizetype colon = raw.indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QString name = canonicalHeaderName(raw.first(colon).trimmed());
+        const QString value = QString::fromUtf8(raw.sliced(colon + 1).trimmed());
+        if (name == QLatin1String("Set-Cookie"))
+            cookies.append(raw.sliced(colon + 1).trimmed());
+        auto it = headers.find(name);
+        if (it == headers.end())
+            headers.insert(name, value);
+        else
+            it.value() += QStringLiteral(", ") + value;
+    }
+    return std::make_shared<HFURLResponse>(url, statusCode, headers, cookies);
+}

@@ -23,6 +23,8 @@ public:
     const QByteArrayList &setCookieLines() const { return m_setCookieLines; }
     qint64 expectedContentLength() const;
 
+    // A response from the raw "Name: value" lines a server sent.
+    static std::shared_ptr<const HFURLResponse> fromHeaderLines(const QUrl &url, int statusCode, const QByteArrayList &lines);
     // "etag" -> "Etag", "GDATA-VERSION" -> "Gdata-Version".
     static QString canonicalHeaderName(QByteArrayView name);
 

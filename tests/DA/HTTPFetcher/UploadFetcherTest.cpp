@@ -221,3 +221,15 @@ TEST(UploadFetcher, FileStretchEndingEarlyIsAnError) {
     EXPECT_EQ(stream.read(buffer, sizeof buffer), -1);
     EXPECT_EQ(stream.streamStatus(), HFInputStream::Error);
 }
+
+TEST(UploadFetcher, OffsetAfterRange) {
+    struct Case {
+        const char *range;
+        quint64 offset;
+    } cases[] = {
+        {"bytes=0-999", 1000}, {"", 0}, {"bytes=0-", 0}, {"bytes=-5", 0}, {"items=0-9", 0},
+        {"bytes=0-99999999", 5000}, {"bytes=0-18446744073709551615", 5000},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(HFHTTPUploadFetcher::offsetAfterRange(QString::fromLatin1(c.range), 5000), c.offset) << c.range;
+}
