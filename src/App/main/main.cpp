@@ -6,6 +6,7 @@
 #include "App/QNSingleInstance.h"
 #include "Cloud/QNDropboxHandler.h"
 #include "Cloud/QNFTPHandler.h"
+#include "Cloud/QNGoogleDriveHandler.h"
 #include "Cloud/QNOffice365Handler.h"
 #include "Cloud/QNSugarSyncHandler.h"
 #include "Cloud/QNWebDAVHandler.h"
@@ -32,6 +33,7 @@ int main(int argc, char **argv) {
     QNCloudInterfaceFactory::registerCoreHandlers();
     QNDropboxHandler::registerWithFactory();
     QNFTPHandler::registerHandler();
+    QNGoogleDriveHandler::registerWithFactory();
     QNWebDAVHandler::registerWithFactory();
     QNOffice365Handler::registerWithFactory();
     QNSugarSyncHandler::registerWithFactory();

@@ -1,0 +1,800 @@
+#include "Cloud/QNGoogleDriveHandler.h"
+
+#include "Cloud/DropboxSDK/Classes/OA1/OA1URLRequestParameter.h"
+#include "Cloud/QNServiceHosts.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNLoginSheetProvider.h"
+#include "Formats/DXJsonExtensions.h"
+#include "Net/NRHTTPRequest.h"
+#include "Platform/VNLog.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QUuid>
+#include <filesystem>
+
+namespace {
+
+const QString kFolderType = QStringLiteral("application/vnd.google-apps.folder");
+const QString kClientId = QStringLiteral("varnello-desktop.apps.googleusercontent.com");
+const QString kClientSecret = QStringLiteral("varnello-desktop-secret");
+const QString kFileFields = QStringLiteral("id,name,mimeType,size,modifiedTime,parents");
+
+QString withoutTrailingSlashes(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path.isEmpty() ? QStringLiteral("/") : path;
+}
+
+QString joinPath(const QString &folder, const QString &name) {
+    const QString base = withoutTrailingSlashes(folder);
+    return base == QLatin1String("/") ? QLatin1Char('/') + name : base + QLatin1Char('/') + name;
+}
+
+QString lastComponent(const QString &path) {
+    const QString trimmed = withoutTrailingSlashes(path);
+    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString parentPath(const QString &path) {
+    const QString trimmed = withoutTrailingSlashes(path);
+    const qsizetype slash = trimmed.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : trimmed.left(slash);
+}
+
+bool isUsableName(const QString &name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+// A text in a search query: between single quotes, with \ and ' escaped.
+QString quoted(const QString &text) {
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + escaped + QLatin1Char('\'');
+}
+
+QString formBody(const QList<std::pair<QString, QString>> &form) {
+    QStringList pairs;
+    for (const auto &[name, value] : form)
+        pairs << OA1URLRequestParameter::encode(name) + QLatin1Char('=') + OA1URLRequestParameter::encode(value);
+    return pairs.join(QLatin1Char('&'));
+}
+
+}  // namespace
+
+QNGoogleDriveHandler::QNGoogleDriveHandler(QNDriveConfigPtr driveConfig) : QNCloudInterface(std::move(driveConfig)) {}
+
+QNGoogleDriveHandler::~QNGoogleDriveHandler() {
+    for (const auto &request : m_requests)
+        request->clearDelegatesAndCancel();
+}
+
+QString QNGoogleDriveHandler::className() const {
+    return QStringLiteral("QNGoogleDriveHandler");
+}
+
+QString QNGoogleDriveHandler::loginCaption() {
+    return QStringLiteral("SHOW DOCUMENTS ON THIS GOOGLE DRIVE ACCOUNT");
+}
+
+void QNGoogleDriveHandler::registerWithFactory() {
+    QNCloudInterfaceFactory::registerHandler(QNCloudInterfaceFactory::Kind::GoogleDrive,
+                                             [](const QNDriveConfigPtr &config) -> QNCloudInterfacePtr {
+                                                 return std::make_shared<QNGoogleDriveHandler>(config);
+                                             });
+}
+
+std::shared_ptr<QNGoogleDriveHandler> QNGoogleDriveHandler::self() {
+    return std::static_pointer_cast<QNGoogleDriveHandler>(shared_from_this());
+}
+
+QUrl QNGoogleDriveHandler::api(const QString &path, const QList<std::pair<QString, QString>> &query) {
+    QString text = QNServiceHosts::url(QStringLiteral("google.api")) + path;
+    if (!query.isEmpty())
+        text += QLatin1Char('?') + formBody(query);
+    return QUrl::fromEncoded(text.toUtf8(), QUrl::StrictMode);
+}
+
+QUrl QNGoogleDriveHandler::authorizationURL() {
+    const QList<std::pair<QString, QString>> query = {
+        {QStringLiteral("response_type"), QStringLiteral("code")},
+        {QStringLiteral("client_id"), kClientId},
+        {QStringLiteral("redirect_uri"), QNLoginSheetProvider::loopbackCallbackUrl()},
+        {QStringLiteral("scope"), QStringLiteral("https://www.googleapis.com/auth/drive")},
+        {QStringLiteral("access_type"), QStringLiteral("offline")},
+        {QStringLiteral("approval_prompt"), QStringLiteral("force")}};
+    return QUrl::fromEncoded((QNServiceHosts::url(QStringLiteral("google.accounts")) + QStringLiteral("/o/oauth2/auth?") +
+                              formBody(query))
+                                 .toUtf8());
+}
+
+QNDocumentPtr QNGoogleDriveHandler::documentFromFile(const DXJsonValue &file, const QString &folderPath) {
+    const QString name = file[QStringLiteral("name")].toString();
+    const QString id = file[QStringLiteral("id")].toString();
+    if (!isUsableName(name) || id.isEmpty())
+        return nullptr;
+    auto document = QNDocument::create();
+    document->setId(id);
+    document->setDisplayName(name);
+    document->setPath(joinPath(folderPath, name));
+    const bool isFolder = file[QStringLiteral("mimeType")].toString() == kFolderType;
+    document->setIsDirectory(isFolder);
+    document->setType(file[QStringLiteral("mimeType")].toString());
+    if (!isFolder)
+        document->setSize(file[QStringLiteral("size")].toInt64());
+    document->setDate(QDateTime::fromString(file[QStringLiteral("modifiedTime")].toString(), Qt::ISODateWithMs));
+    return document;
+}
+
+VNErrorPtr QNGoogleDriveHandler::replyError(int status, const QByteArray &body) const {
+    QString message;
+    if (body.trimmed().startsWith('{')) {
+        const DXJsonValue json = JSONValue(body);
+        message = json[QStringLiteral("error")][QStringLiteral("message")].toString();
+        if (message.isEmpty())
+            message = json[QStringLiteral("error_description")].toString();
+        if (message.isEmpty())
+            message = json[QStringLiteral("error")].toString();
+    }
+    if (message.isEmpty())
+        message = QStringLiteral("Google Drive answered with status %1.").arg(status);
+    return makeError(message);
+}
+
+// --- Requests -----------------------------------------------------------------------
+
+void QNGoogleDriveHandler::send(const Call &call, Reply reply, bool mayRefresh) {
+    if (isCancelled()) {
+        reply(nullptr, nullptr, true);
+        return;
+    }
+    const auto config = driveConfig();
+    const QString token = config ? config->token() : QString();
+    if (token.isEmpty() && mayRefresh) {
+        auto me = self();
+        refreshAccessToken([me, call, reply](VNErrorPtr error, bool cancelled) {
+            if (error || cancelled)
+                reply(nullptr, error, cancelled);
+            else
+                me->send(call, reply, false);
+        });
+        return;
+    }
+    auto request = NRHTTPRequest::requestWithURL(call.url);
+    request->setRequestMethod(call.method);
+    request->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("Bearer ") + token);
+    for (auto it = call.headers.constBegin(); it != call.headers.constEnd(); ++it)
+        request->addRequestHeader(it.key(), it.value());
+    if (!call.contentType.isEmpty())
+        request->addRequestHeader(QStringLiteral("Content-Type"), call.contentType);
+    if (!call.bodyFile.isEmpty()) {
+        request->setShouldStreamPostDataFromDisk(true);
+        request->setPostBodyFilePath(call.bodyFile);
+    } else if (!call.body.isEmpty()) {
+        request->appendPostData(call.body);
+    }
+    if (!call.downloadFile.isEmpty())
+        request->setDownloadDestinationPath(call.downloadFile);
+    if (call.progress) {
+        auto moved = std::make_shared<qint64>(0);
+        auto progress = call.progress;
+        request->setShowAccurateProgress(true);
+        auto counter = [moved, progress](qint64 size, qint64 total) {
+            if (size > 0)
+                *moved += size;
+            progress(*moved, total);
+        };
+        if (call.downloadFile.isEmpty())
+            request->setBytesSentBlock(counter);
+        else
+            request->setBytesReceivedBlock(counter);
+    }
+    auto me = self();
+    std::weak_ptr<NRHTTPRequest> weak = request;
+    auto finished = [me, weak, call, reply, mayRefresh] {
+        auto r = weak.lock();
+        if (!r)
+            return;
+        me->m_requests.removeAll(r);
+        const int status = r->responseStatusCode();
+        if (r->isCancelled() || me->isCancelled()) {
+            if (!call.downloadFile.isEmpty())
+                QFile::remove(call.downloadFile);
+            reply(nullptr, nullptr, true);
+        } else if (status == 401 && mayRefresh) {
+            // The access token ran out: a new one, and the call once more.
+            if (auto config = me->driveConfig())
+                config->setToken(QString());
+            me->send(call, reply, true);
+        } else if (status >= 400) {
+            QByteArray body = r->responseData();
+            if (!call.downloadFile.isEmpty()) {
+                QFile file(call.downloadFile);
+                if (file.open(QIODevice::ReadOnly))
+                    body = file.read(64 * 1024);
+                file.close();
+                QFile::remove(call.downloadFile);
+            }
+            reply(r.get(), me->replyError(status, body), false);
+        } else if (r->error() || status == 0) {
+            if (!call.downloadFile.isEmpty())
+                QFile::remove(call.downloadFile);
+            reply(r.get(), r->error() ? r->error() : me->makeError(QStringLiteral("Google Drive sent no reply.")),
+                  false);
+        } else {
+            reply(r.get(), nullptr, false);
+        }
+    };
+    request->setCompletionBlock(finished);
+    request->setFailedBlock(finished);
+    m_requests.append(request);
+    request->startAsynchronous();
+}
+
+void QNGoogleDriveHandler::exchange(const QList<std::pair<QString, QString>> &form,
+                                    std::function<void(VNErrorPtr, bool)> done) {
+    auto request = NRHTTPRequest::requestWithURL(
+        QUrl(QNServiceHosts::url(QStringLiteral("google.accounts")) + QStringLiteral("/o/oauth2/token")));
+    request->setRequestMethod(QStringLiteral("POST"));
+    request->addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("application/x-www-form-urlencoded"));
+    request->appendPostData(formBody(form).toUtf8());
+    auto me = self();
+    std::weak_ptr<NRHTTPRequest> weak = request;
+    auto finished = [me, weak, done] {
+        auto r = weak.lock();
+        if (!r)
+            return;
+        me->m_requests.removeAll(r);
+        if (r->isCancelled() || me->isCancelled()) {
+            done(nullptr, true);
+            return;
+        }
+        if (r->error() || r->responseStatusCode() >= 400 || r->responseStatusCode() == 0) {
+            done(r->error() ? r->error() : me->replyError(r->responseStatusCode(), r->responseData()), false);
+            return;
+        }
+        const DXJsonValue reply = JSONValue(r->responseData());
+        const QString access = reply[QStringLiteral("access_token")].toString();
+        if (access.isEmpty()) {
+            done(me->makeError(QStringLiteral("Google sent no access token.")), false);
+            return;
+        }
+        VNLog::addSecret(access);
+        const auto config = me->driveConfig();
+        if (config) {
+            config->setToken(access);
+            const QString refresh = reply[QStringLiteral("refresh_token")].toString();
+            if (!refresh.isEmpty()) {
+                VNLog::addSecret(refresh);
+                config->setPassword(refresh);
+            }
+        }
+        done(nullptr, false);
+    };
+    request->setCompletionBlock(finished);
+    request->setFailedBlock(finished);
+    m_requests.append(request);
+    request->startAsynchronous();
+}
+
+void QNGoogleDriveHandler::refreshAccessToken(std::function<void(VNErrorPtr, bool)> done) {
+    const auto config = driveConfig();
+    const QString refresh = config ? config->password() : QString();
+    if (refresh.isEmpty()) {
+        done(makeError(QStringLiteral("This Google Drive account is not signed in. Add the drive again.")), false);
+        return;
+    }
+    exchange({{QStringLiteral("refresh_token"), refresh},
+              {QStringLiteral("client_id"), kClientId},
+              {QStringLiteral("client_secret"), kClientSecret},
+              {QStringLiteral("grant_type"), QStringLiteral("refresh_token")}},
+             std::move(done));
+}
+
+void QNGoogleDriveHandler::listAll(const QString &query,
+                                   std::function<void(QList<DXJsonValue>, VNErrorPtr, bool)> done,
+                                   QList<DXJsonValue> sofar, const QString &pageToken) {
+    QList<std::pair<QString, QString>> parameters = {
+        {QStringLiteral("q"), query},
+        {QStringLiteral("fields"), QStringLiteral("nextPageToken,files(") + kFileFields + QLatin1Char(')')},
+        {QStringLiteral("pageSize"), QStringLiteral("1000")}};
+    if (!pageToken.isEmpty())
+        parameters.append({QStringLiteral("pageToken"), pageToken});
+    Call call{QStringLiteral("GET"), api(QStringLiteral("/drive/v3/files"), parameters)};
+    auto me = self();
+    send(call, [me, query, done, sofar](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
+        if (error || cancelled) {
+            done({}, error, cancelled);
+            return;
+        }
+        const DXJsonValue reply = JSONValue(r->responseData());
+        // A reply without its file list is an error, never a short listing.
+        if (!reply[QStringLiteral("files")].isArray()) {
+            done({}, me->makeError(QStringLiteral("Google Drive sent an unreadable listing.")), false);
+            return;
+        }
+        for (const DXJsonValue &file : reply[QStringLiteral("files")].toArray())
+            sofar.append(file);
+        const QString next = reply[QStringLiteral("nextPageToken")].toString();
+        if (next.isEmpty())
+            done(sofar, nullptr, false);
+        else
+            me->listAll(query, done, sofar, next);
+    });
+}
+
+void QNGoogleDriveHandler::resolveId(const QNDocumentPtr &document,
+                                     std::function<void(QString, VNErrorPtr, bool)> done) {
+    if (document && !document->id().isEmpty()) {
+        done(document->id(), nullptr, false);
+        return;
+    }
+    const QString path = withoutTrailingSlashes(document ? document->path() : QStringLiteral("/"));
+    const QStringList names = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    auto me = self();
+    // Walks down from the root, one listing per name.
+    auto step = std::make_shared<std::function<void(QString, int)>>();
+    *step = [me, names, done, step, path](QString id, int index) {
+        if (index >= names.size()) {
+            done(id, nullptr, false);
+            return;
+        }
+        me->listAll(QStringLiteral("%1 in parents and name = %2 and trashed = false")
+                        .arg(quoted(id), quoted(names.at(index))),
+                    [me, done, step, index, path](QList<DXJsonValue> files, VNErrorPtr error, bool cancelled) {
+                        if (error || cancelled) {
+                            done({}, error, cancelled);
+                            *step = nullptr;
+                            return;
+                        }
+                        if (files.isEmpty()) {
+                            done({}, me->makeError(QStringLiteral("%1 was not found.").arg(path)), false);
+                            *step = nullptr;
+                            return;
+                        }
+                        (*step)(files.first()[QStringLiteral("id")].toString(), index + 1);
+                    });
+    };
+    (*step)(QStringLiteral("root"), 0);
+}
+
+// --- Sign-in --------------------------------------------------------------------------
+
+std::shared_ptr<QNAuthWindowController> QNGoogleDriveHandler::oAuthLoginWithCompletedBlock(QNLoginCallback completed) {
+    setOAuthLoginCompleted(std::move(completed));
+    if (auto config = driveConfig())
+        config->setDescription(loginCaption());
+    auto sheet = QNLoginSheetProvider::makeSheet(shared_from_this());
+    QNLoginSheetProvider::loadPage(sheet, authorizationURL());
+    return sheet;
+}
+
+void QNGoogleDriveHandler::processOAuthLogin(const QString &callbackUrl) {
+    QNLoginCallback completed = takeOAuthLoginCompleted();
+    if (!completed)
+        return;
+    if (callbackUrl.isNull()) {
+        completed(false, nullptr, false);
+        return;
+    }
+    const QString code =
+        OA1URLRequestParameter::parameterDictionaryFromString(QUrl(callbackUrl).query(QUrl::FullyEncoded))
+            .value(QStringLiteral("code"));
+    if (code.isEmpty()) {
+        completed(false, makeError(QStringLiteral("Google sent no authorization code.")), false);
+        return;
+    }
+    auto me = self();
+    exchange({{QStringLiteral("code"), code},
+              {QStringLiteral("client_id"), kClientId},
+              {QStringLiteral("client_secret"), kClientSecret},
+              {QStringLiteral("redirect_uri"), QNLoginSheetProvider::loopbackCallbackUrl()},
+              {QStringLiteral("grant_type"), QStringLiteral("authorization_code")}},
+             [me, completed](VNErrorPtr error, bool cancelled) {
+                 const auto config = me->driveConfig();
+                 if (error || cancelled || !config || config->password().isEmpty()) {
+                     completed(false, error ? error : me->makeError(QStringLiteral("Google sent no refresh token.")),
+                               cancelled);
+                     return;
+                 }
+                 // The account's name for the drive list; the sign-in stands without it.
+                 me->send({QStringLiteral("GET"), api(QStringLiteral("/drive/v3/about"),
+                                                      {{QStringLiteral("fields"), QStringLiteral("user")}})},
+                          [me, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
+                              if (!e && !c && r) {
+                                  const DXJsonValue user = JSONValue(r->responseData())[QStringLiteral("user")];
+                                  if (auto config = me->driveConfig()) {
+                                      config->setUsername(user[QStringLiteral("emailAddress")].toString());
+                                      config->setUserId(user[QStringLiteral("permissionId")].toString());
+                                  }
+                              }
+                              completed(true, nullptr, false);
+                          });
+             });
+}
+
+void QNGoogleDriveHandler::login(QNLoginCallback completed) {
+    auto me = self();
+    refreshAccessToken([me, completed](VNErrorPtr error, bool cancelled) {
+        if (!error && !cancelled)
+            if (auto config = me->driveConfig())
+                config->setDescription(loginCaption());
+        completed(!error && !cancelled, error, cancelled);
+    });
+}
+
+// --- Listing --------------------------------------------------------------------------
+
+void QNGoogleDriveHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
+    const QString folderPath = withoutTrailingSlashes(folder ? folder->path() : QStringLiteral("/"));
+    auto me = self();
+    resolveId(folder, [me, folderPath, searchKeyword, completed](QString id, VNErrorPtr error, bool cancelled) {
+        if (error || cancelled) {
+            completed({}, searchKeyword, error, cancelled);
+            return;
+        }
+        QString query = QStringLiteral("%1 in parents and trashed = false").arg(quoted(id));
+        if (!searchKeyword.isEmpty())
+            query += QStringLiteral(" and name contains %1").arg(quoted(searchKeyword));
+        me->listAll(query, [me, folderPath, searchKeyword, completed](QList<DXJsonValue> files, VNErrorPtr e, bool c) {
+            if (e || c) {
+                completed({}, searchKeyword, e, c);
+                return;
+            }
+            QNDocumentList documents;
+            for (const DXJsonValue &file : files) {
+                if (auto document = documentFromFile(file, folderPath))
+                    documents.append(document);
+                else
+                    VNLog::log(QStringLiteral("QNGoogleDriveHandler skipped an entry with an unusable name in %1")
+                                   .arg(folderPath));
+            }
+            completed(documents, searchKeyword, nullptr, false);
+        });
+    });
+}
+
+// --- Transfers ---------------------------------------------------------------------------
+
+void QNGoogleDriveHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                    QNDocumentCallback completed) {
+    const QString destination = destPath ? destPath->path() : QString();
+    if (!document || destination.isEmpty()) {
+        completed(nullptr, makeError(QStringLiteral("No file to download or no destination.")), false);
+        return;
+    }
+    const qint64 expected = document->size();
+    auto me = self();
+    resolveId(document, [me, destination, progress, expected, completed](QString id, VNErrorPtr error, bool cancelled) {
+        if (error || cancelled) {
+            completed(nullptr, error, cancelled);
+            return;
+        }
+        // The reply goes beside the destination and replaces it only when complete.
+        const QFileInfo info(destination);
+        const QString received = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                                 QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        Call call{QStringLiteral("GET"), api(QStringLiteral("/drive/v3/files/") + OA1URLRequestParameter::encode(id),
+                                             {{QStringLiteral("alt"), QStringLiteral("media")}})};
+        call.downloadFile = received;
+        call.progress = [progress, expected](qint64 done, qint64 total) {
+            const qint64 all = total > 0 ? total : expected;
+            if (progress && all > 0)
+                progress(std::min(1.0, double(done) / double(all)));
+        };
+        me->send(call, [me, received, destination, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
+            if (e || c) {
+                QFile::remove(received);
+                completed(nullptr, e, c);
+                return;
+            }
+            std::error_code ec;
+            std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
+            if (ec) {
+                QFile::remove(received);
+                completed(nullptr, me->makeError(QStringLiteral("The downloaded file could not be moved to %1.")
+                                                     .arg(destination)),
+                          false);
+                return;
+            }
+            auto result = QNDocument::create();
+            result->setPath(destination);
+            result->setDisplayName(QFileInfo(destination).fileName());
+            result->setSize(QFileInfo(destination).size());
+            completed(result, nullptr, false);
+        });
+    });
+}
+
+void QNGoogleDriveHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                  QNDocumentCallback completed) {
+    const QString source = document ? document->path() : QString();
+    if (source.isEmpty() || !destPath) {
+        completed(nullptr, makeError(QStringLiteral("No file to upload or no destination folder.")), false);
+        return;
+    }
+    const QString folderPath = withoutTrailingSlashes(destPath->path());
+    const QString name = QFileInfo(source).fileName();
+    auto me = self();
+    resolveId(destPath, [me, source, name, folderPath, progress, completed](QString folderId, VNErrorPtr error,
+                                                                            bool cancelled) {
+        if (error || cancelled) {
+            completed(nullptr, error, cancelled);
+            return;
+        }
+        // A resumable upload: the file's record first, then its bytes streamed to the session's address.
+        DXJsonArray parents;
+        parents.append(folderId);
+        Call start{QStringLiteral("POST"), api(QStringLiteral("/upload/drive/v3/files"),
+                                               {{QStringLiteral("uploadType"), QStringLiteral("resumable")},
+                                                {QStringLiteral("fields"), kFileFields}})};
+        start.contentType = QStringLiteral("application/json; charset=UTF-8");
+        start.body = JSONRepresentationData(DXJsonObject{{QStringLiteral("name"), name},
+                                                         {QStringLiteral("parents"), parents}});
+        me->send(start, [me, source, folderPath, progress, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
+            const QString session = r ? r->responseHeader(QStringLiteral("Location")) : QString();
+            if (e || c || session.isEmpty()) {
+                completed(nullptr, e ? e : (c ? nullptr : me->makeError(QStringLiteral("Google Drive sent no upload address."))), c);
+                return;
+            }
+            Call put{QStringLiteral("PUT"), QUrl::fromEncoded(session.toUtf8())};
+            put.bodyFile = source;
+            put.contentType = QStringLiteral("application/octet-stream");
+            put.progress = [progress](qint64 done, qint64 total) {
+                if (progress && total > 0)
+                    progress(std::min(1.0, double(done) / double(total)));
+            };
+            me->send(put, [me, folderPath, completed](NRHTTPRequest *r2, VNErrorPtr e2, bool c2) {
+                if (e2 || c2) {
+                    completed(nullptr, e2, c2);
+                    return;
+                }
+                auto result = documentFromFile(JSONValue(r2->responseData()), folderPath);
+                completed(result, result ? nullptr : me->makeError(QStringLiteral("Google Drive sent an unusable file.")),
+                          false);
+            });
+        });
+    });
+}
+
+// --- Changes inside the drive ------------------------------------------------------------
+
+void QNGoogleDriveHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
+    if (!isUsableName(name)) {
+        completed(nullptr, makeError(QStringLiteral("\"%1\" cannot be a folder name.").arg(name)), false);
+        return;
+    }
+    const QString folderPath = withoutTrailingSlashes(destPath ? destPath->path() : QStringLiteral("/"));
+    auto me = self();
+    resolveId(destPath, [me, name, folderPath, completed](QString parentId, VNErrorPtr error, bool cancelled) {
+        if (error || cancelled) {
+            completed(nullptr, error, cancelled);
+            return;
+        }
+        DXJsonArray parents;
+        parents.append(parentId);
+        Call call{QStringLiteral("POST"), api(QStringLiteral("/drive/v3/files"), {{QStringLiteral("fields"), kFileFields}})};
+        call.contentType = QStringLiteral("application/json; charset=UTF-8");
+        call.body = JSONRepresentationData(DXJsonObject{
+            {QStringLiteral("name"), name}, {QStringLiteral("mimeType"), kFolderType}, {QStringLiteral("parents"), parents}});
+        me->send(call, [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
+            if (e || c) {
+                completed(nullptr, e, c);
+                return;
+            }
+            auto result = documentFromFile(JSONValue(r->responseData()), folderPath);
+            completed(result, result ? nullptr : me->makeError(QStringLiteral("Google Drive sent an unusable folder.")),
+                      false);
+        });
+    });
+}
+
+void QNGoogleDriveHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
+    if (!document || withoutTrailingSlashes(document->path()) == QLatin1String("/")) {
+        completed(nullptr, makeError(QStringLiteral("The whole drive cannot be removed.")), false);
+        return;
+    }
+    auto me = self();
+    resolveId(document, [me, document, completed](QString id, VNErrorPtr error, bool cancelled) {
+        if (error || cancelled) {
+            completed(nullptr, error, cancelled);
+            return;
+        }
+        me->send({QStringLiteral("DELETE"), api(QStringLiteral("/drive/v3/files/") + OA1URLRequestParameter::encode(id))},
+                 [document, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
+                     completed(e || c ? nullptr : document, e, c);
+                 });
+    });
+}
+
+void QNGoogleDriveHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    const QString newName = name ? lastComponent(name->path()) : QString();
+    if (!document || !isUsableName(newName)) {
+        completed(nullptr, makeError(QStringLiteral("No usable new name.")), false);
+        return;
+    }
+    const QString folderPath = parentPath(name->path());
+    auto me = self();
+    resolveId(document, [me, newName, folderPath, completed](QString id, VNErrorPtr error, bool cancelled) {
+        if (error || cancelled) {
+            completed(nullptr, error, cancelled);
+            return;
+        }
+        Call call{QStringLiteral("PATCH"), api(QStringLiteral("/drive/v3/files/") + OA1URLRequestParameter::encode(id),
+                                               {{QStringLiteral("fields"), kFileFields}})};
+        call.contentType = QStringLiteral("application/json; charset=UTF-8");
+        call.body = JSONRepresentationData(DXJsonObject{{QStringLiteral("name"), newName}});
+        me->send(call, [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
+            if (e || c) {
+                completed(nullptr, e, c);
+                return;
+            }
+            auto result = documentFromFile(JSONValue(r->responseData()), folderPath);
+            completed(result, result ? nullptr : me->makeError(QStringLiteral("Google Drive sent an unusable name.")),
+                      false);
+        });
+    });
+}
+
+void QNGoogleDriveHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    if (!document || !name) {
+        completed(nullptr, makeError(QStringLiteral("No document or no destination folder.")), false);
+        return;
+    }
+    const QString folderPath = withoutTrailingSlashes(name->path());
+    const QString fileName = lastComponent(document->path());
+    auto me = self();
+    resolveId(document, [me, name, folderPath, fileName, completed](QString id, VNErrorPtr error, bool cancelled) {
+        if (error || cancelled) {
+            completed(nullptr, error, cancelled);
+            return;
+        }
+        me->resolveId(name, [me, id, folderPath, fileName, completed](QString folderId, VNErrorPtr e, bool c) {
+            if (e || c) {
+                completed(nullptr, e, c);
+                return;
+            }
+            DXJsonArray parents;
+            parents.append(folderId);
+            Call call{QStringLiteral("POST"),
+                      api(QStringLiteral("/drive/v3/files/") + OA1URLRequestParameter::encode(id) + QStringLiteral("/copy"),
+                          {{QStringLiteral("fields"), kFileFields}})};
+            call.contentType = QStringLiteral("application/json; charset=UTF-8");
+            call.body = JSONRepresentationData(
+                DXJsonObject{{QStringLiteral("name"), fileName}, {QStringLiteral("parents"), parents}});
+            me->send(call, [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e2, bool c2) {
+                if (e2 || c2) {
+                    completed(nullptr, e2, c2);
+                    return;
+                }
+                auto result = documentFromFile(JSONValue(r->responseData()), folderPath);
+                completed(result, result ? nullptr : me->makeError(QStringLiteral("Google Drive sent an unusable copy.")),
+                          false);
+            });
+        });
+    });
+}
+
+void QNGoogleDriveHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    if (!document || !name) {
+        completed(nullptr, makeError(QStringLiteral("No document or no destination folder.")), false);
+        return;
+    }
+    const QString folderPath = withoutTrailingSlashes(name->path());
+    auto me = self();
+    resolveId(document, [me, name, folderPath, completed](QString id, VNErrorPtr error, bool cancelled) {
+        if (error || cancelled) {
+            completed(nullptr, error, cancelled);
+            return;
+        }
+        me->resolveId(name, [me, id, folderPath, completed](QString folderId, VNErrorPtr e, bool c) {
+            if (e || c) {
+                completed(nullptr, e, c);
+                return;
+            }
+            const QString fileUrl = QStringLiteral("/drive/v3/files/") + OA1URLRequestParameter::encode(id);
+            // The item's present parents, then one change that swaps them for the destination.
+            me->send({QStringLiteral("GET"), api(fileUrl, {{QStringLiteral("fields"), QStringLiteral("parents")}})},
+                     [me, fileUrl, folderId, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e2, bool c2) {
+                         if (e2 || c2) {
+                             completed(nullptr, e2, c2);
+                             return;
+                         }
+                         QStringList old;
+                         const DXJsonValue record = JSONValue(r->responseData());
+                         for (const DXJsonValue &p : record[QStringLiteral("parents")].toArray())
+                             old << p.toString();
+                         Call call{QStringLiteral("PATCH"),
+                                   api(fileUrl, {{QStringLiteral("addParents"), folderId},
+                                                 {QStringLiteral("removeParents"), old.join(QLatin1Char(','))},
+                                                 {QStringLiteral("fields"), kFileFields}})};
+                         call.contentType = QStringLiteral("application/json; charset=UTF-8");
+                         call.body = "{}";
+                         me->send(call, [me, folderPath, completed](NRHTTPRequest *r3, VNErrorPtr e3, bool c3) {
+                             if (e3 || c3) {
+                                 completed(nullptr, e3, c3);
+                                 return;
+                             }
+                             auto result = documentFromFile(JSONValue(r3->responseData()), folderPath);
+                             completed(result,
+                                       result ? nullptr : me->makeError(QStringLiteral("Google Drive sent an unusable name.")),
+                                       false);
+                         });
+                     });
+        });
+    });
+}
+
+void QNGoogleDriveHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) {
+    if (!document) {
+        completed(nullptr, makeError(QStringLiteral("No document to share.")), false);
+        return;
+    }
+    auto me = self();
+    resolveId(document, [me, document, completed](QString id, VNErrorPtr error, bool cancelled) {
+        if (error || cancelled) {
+            completed(nullptr, error, cancelled);
+            return;
+        }
+        const QString fileUrl = QStringLiteral("/drive/v3/files/") + OA1URLRequestParameter::encode(id);
+        // Anyone with the link may read it; then the link itself.
+        Call share{QStringLiteral("POST"), api(fileUrl + QStringLiteral("/permissions"))};
+        share.contentType = QStringLiteral("application/json; charset=UTF-8");
+        share.body = JSONRepresentationData(
+            DXJsonObject{{QStringLiteral("role"), QStringLiteral("reader")}, {QStringLiteral("type"), QStringLiteral("anyone")}});
+        me->send(share, [me, fileUrl, document, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
+            if (e || c) {
+                completed(nullptr, e, c);
+                return;
+            }
+            me->send({QStringLiteral("GET"), api(fileUrl, {{QStringLiteral("fields"), QStringLiteral("webViewLink")}})},
+                     [me, document, completed](NRHTTPRequest *r, VNErrorPtr e2, bool c2) {
+                         if (e2 || c2) {
+                             completed(nullptr, e2, c2);
+                             return;
+                         }
+                         const QString link = JSONValue(r->responseData())[QStringLiteral("webViewLink")].toString();
+                         if (link.isEmpty()) {
+                             completed(nullptr, me->makeError(QStringLiteral("Google Drive sent no link.")), false);
+                             return;
+                         }
+                         document->setLink(link);
+                         completed(document, nullptr, false);
+                     });
+        });
+    });
+}
+
+void QNGoogleDriveHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
+    auto me = self();
+    send({QStringLiteral("GET"), api(QStringLiteral("/drive/v3/about"), {{QStringLiteral("fields"), QStringLiteral("storageQuota")}})},
+         [me, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
+             if (e || c) {
+                 completed(e, c);
+                 return;
+             }
+             const DXJsonValue quota = JSONValue(r->responseData())[QStringLiteral("storageQuota")];
+             if (!quota.isObject()) {
+                 completed(me->makeError(QStringLiteral("Google Drive sent no quota.")), false);
+                 return;
+             }
+             if (auto config = me->driveConfig()) {
+                 const qint64 used = quota[QStringLiteral("usage")].toInt64();
+                 const qint64 total = quota[QStringLiteral("limit")].toInt64();
+                 config->setUsedBytes(used);
+                 config->setSharedBytes(0);
+                 config->setTotalBytes(total);
+                 config->setAvailableBytes(std::max<qint64>(0, total - used));
+             }
+             completed(nullptr, false);
+         });
+}
+
+void QNGoogleDriveHandler::cancel() {
+    QNCloudInterface::cancel();
+    const auto running = m_requests;
+    for (const auto &request : running)
+        request->cancel();
+}

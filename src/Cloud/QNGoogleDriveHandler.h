@@ -1,0 +1,84 @@
+#pragma once
+
+#include "Core/QNCloudInterface.h"
+#include "Formats/DXJsonValue.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+
+class NRHTTPRequest;
+
+// The drive handler of Google Drive accounts: the Drive REST API (JSON) on
+// NRHTTPRequest, signed in with OAuth 2 through the web login sheet. The
+// drive keeps the access token in its token and the refresh token in its
+// password; a refused access token is refreshed once and the call sent
+// again. Items are found by id: listed documents carry theirs, a document
+// without one is looked up by its path, name by name from the root.
+// Started on the main thread; every answer comes on the main thread, once.
+class QNGoogleDriveHandler : public QNCloudInterface {
+public:
+    explicit QNGoogleDriveHandler(QNDriveConfigPtr driveConfig);
+    ~QNGoogleDriveHandler() override;
+
+    QString className() const override;
+    static void registerWithFactory();
+    static QString loginCaption();  // "SHOW DOCUMENTS ON THIS GOOGLE DRIVE ACCOUNT"
+
+    void login(QNLoginCallback completed) override;
+    void listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) override;
+    void download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                  QNDocumentCallback completed) override;
+    void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                QNDocumentCallback completed) override;
+    void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
+    void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
+    void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    void localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    void localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    void linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) override;
+    void quota(QNDocumentPtr root, QNQuotaCallback completed) override;
+    void cancel() override;
+
+    bool providesOAuthLogin() const override { return true; }
+    std::shared_ptr<QNAuthWindowController> oAuthLoginWithCompletedBlock(QNLoginCallback completed) override;
+    void processOAuthLogin(const QString &callbackUrl) override;
+
+    // The authorization page the sheet loads.
+    static QUrl authorizationURL();
+    // A document for one of the service's file records in the folder at
+    // folderPath; null when its name is unusable (empty, ".", "..", "/").
+    static QNDocumentPtr documentFromFile(const DXJsonValue &file, const QString &folderPath);
+
+private:
+    // The finished request (null when it never went out), the error (a
+    // transport failure or a refusal, status 400 and up), cancelled.
+    using Reply = std::function<void(NRHTTPRequest *request, VNErrorPtr error, bool cancelled)>;
+    struct Call {
+        QString method;
+        QUrl url;
+        QByteArray body;
+        QString contentType;
+        QString bodyFile;          // streamed instead of body when set
+        QString downloadFile;      // the reply goes there when set
+        QMap<QString, QString> headers;
+        std::function<void(qint64 done, qint64 total)> progress;
+    };
+    // Sends the call with the access token; a 401 refreshes it once and sends again.
+    void send(const Call &call, Reply reply, bool mayRefresh = true);
+    void refreshAccessToken(std::function<void(VNErrorPtr error, bool cancelled)> done);
+    void exchange(const QList<std::pair<QString, QString>> &form, std::function<void(VNErrorPtr, bool)> done);
+    // The document's id ("root" for the root), found by path when it has none.
+    void resolveId(const QNDocumentPtr &document, std::function<void(QString id, VNErrorPtr error, bool cancelled)> done);
+    // Every file of the query, all pages.
+    void listAll(const QString &query, std::function<void(QList<DXJsonValue> files, VNErrorPtr, bool)> done,
+                 QList<DXJsonValue> sofar = {}, const QString &pageToken = QString());
+    VNErrorPtr replyError(int status, const QByteArray &body) const;
+    static QUrl api(const QString &path, const QList<std::pair<QString, QString>> &query = {});
+    std::shared_ptr<QNGoogleDriveHandler> self();
+
+    QList<std::shared_ptr<NRHTTPRequest>> m_requests;
+};

@@ -1,0 +1,33 @@
+#include "Cloud/QNServiceHosts.h"
+
+#include <QMap>
+#include <mutex>
+
+namespace {
+
+std::mutex g_mutex;
+QMap<QString, QString> g_overrides;
+
+const QMap<QString, QString> &defaults() {
+    static const QMap<QString, QString> hosts = {
+        {QStringLiteral("google.accounts"), QStringLiteral("https://accounts.google.com")},
+        {QStringLiteral("google.api"), QStringLiteral("https://www.googleapis.com")},
+    };
+    return hosts;
+}
+
+}  // namespace
+
+QString QNServiceHosts::url(const QString &key) {
+    std::lock_guard lock(g_mutex);
+    const QString overridden = g_overrides.value(key);
+    return overridden.isEmpty() ? defaults().value(key) : overridden;
+}
+
+void QNServiceHosts::setUrl(const QString &key, const QString &baseUrl) {
+    std::lock_guard lock(g_mutex);
+    if (baseUrl.isEmpty())
+        g_overrides.remove(key);
+    else
+        g_overrides.insert(key, baseUrl);
+}

@@ -1,0 +1,47 @@
+// Signing a Google Drive account in through the web login sheet: the fake's
+// authorization page redirects to the loopback callback with a code, the
+// sheet hands it to the handler, which trades it for the tokens.
+#include "App/QNAuthWindowController.h"
+#include "App/QNOAuthCallbackMatcher.h"
+#include "Cloud/QNGoogleDriveHandler.h"
+#include "Cloud/QNServiceHosts.h"
+#include "Net/NRHTTPRequest.h"
+#include "support/TestSupport.h"
+
+#include <QJsonObject>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+TEST(GoogleDriveLoginSheet, TheCodeFromTheRedirectBecomesTheDrivesTokens) {
+    const QJsonObject fake = VNTest::peerState(QStringLiteral("gdrive"));
+    if (fake.isEmpty())
+        GTEST_SKIP() << "the gdrive peer is not running";
+    NRHTTPRequest::setTestCertificateAuthorityFile(fake.value("ca_file").toString());
+    QNServiceHosts::setUrl("google.accounts", QStringLiteral("http://127.0.0.1:%1").arg(fake.value("http_port").toInt()));
+    QNServiceHosts::setUrl("google.api", QStringLiteral("https://127.0.0.1:%1").arg(fake.value("https_port").toInt()));
+    QNAuthWindowController::installAsLoginSheet();
+    QNOAuthCallbackMatcher::setConfig(QNOAuthCallbackMatcher::defaultConfig());
+
+    auto drive = QNDriveConfig::create();
+    drive->setIsGoogleDrive(true);
+    auto handler = std::make_shared<QNGoogleDriveHandler>(drive);
+    int answers = 0;
+    bool ok = false;
+    VNErrorPtr error;
+    auto sheet = handler->oAuthLoginWithCompletedBlock([&](bool success, VNErrorPtr e, bool) {
+        ++answers;
+        ok = success;
+        error = e;
+    });
+    ASSERT_NE(sheet, nullptr);
+    sheet->window()->show();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return answers > 0; }, 60000)) << "the sheet never answered";
+    VNTest::spin(300);
+    EXPECT_EQ(answers, 1);
+    ASSERT_TRUE(ok) << (error ? error->localizedDescription().toStdString() : "");
+    EXPECT_TRUE(sheet->hasHandedOver());
+    EXPECT_FALSE(drive->password().isEmpty());
+    EXPECT_EQ(drive->username(), "test@example.com");
+    EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS GOOGLE DRIVE ACCOUNT");
+    sheet->closePanel();
+}

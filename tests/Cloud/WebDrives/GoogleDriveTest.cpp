@@ -1,0 +1,312 @@
+// The Google Drive drive against its fake: the OAuth 2 sign-in and token
+// refresh, every operation, paged listings read to the end, refused and
+// broken replies, and a folder tree to the drive and back through tasks.
+#include "Cloud/QNGoogleDriveHandler.h"
+#include "Cloud/QNServiceHosts.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "Net/NRHTTPRequest.h"
+#include "Platform/VNLog.h"
+#include "support/TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <atomic>
+#include <gtest/gtest.h>
+
+namespace {
+
+QJsonObject fake() {
+    return VNTest::peerState(QStringLiteral("gdrive"));
+}
+
+QString httpBase() {
+    return QStringLiteral("http://127.0.0.1:%1").arg(fake().value("http_port").toInt());
+}
+
+// One plain request to the fake, waited for.
+QByteArray fetch(const QString &url, const QByteArray &body = {}, QString *location = nullptr) {
+    auto request = NRHTTPRequest::requestWithURL(QUrl(url));
+    request->setShouldRedirect(false);
+    if (!body.isEmpty()) {
+        request->setRequestMethod("POST");
+        request->appendPostData(body);
+    }
+    bool done = false;
+    request->setCompletionBlock([&] { done = true; });
+    request->setFailedBlock([&] { done = true; });
+    request->startAsynchronous();
+    VNTest::waitUntil([&] { return done; }, 20000);
+    if (location)
+        *location = request->responseHeader("Location");
+    return request->responseData();
+}
+
+QByteArray control(const QString &what, const QJsonObject &args = {}) {
+    return fetch(httpBase() + "/__control/" + what, QJsonDocument(args).toJson(QJsonDocument::Compact));
+}
+
+struct Answer {
+    int count = 0;
+    QNDocumentPtr document;
+    QNDocumentList documents;
+    VNErrorPtr error;
+    bool cancelled = false;
+};
+
+QString errorText(const VNErrorPtr &e) {
+    return e ? e->userInfo().value("error").toString() : QString();
+}
+
+class GoogleDrive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (fake().isEmpty())
+            GTEST_SKIP() << "the gdrive peer is not running";
+        NRHTTPRequest::setTestCertificateAuthorityFile(fake().value("ca_file").toString());
+        QNServiceHosts::setUrl("google.accounts", httpBase());
+        QNServiceHosts::setUrl("google.api", QStringLiteral("https://127.0.0.1:%1").arg(fake().value("https_port").toInt()));
+        control("reset");
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNGoogleDriveHandler::registerWithFactory();
+        drive = QNDriveConfig::create();
+        drive->setIsGoogleDrive(true);
+        local = VNTest::makeTempDir();
+        signIn();
+    }
+
+    // The sheet's part played by hand: the authorization page's redirect is read, not followed.
+    void signIn() {
+        auto handler = std::make_shared<QNGoogleDriveHandler>(drive);
+        Answer answer;
+        handler->oAuthLoginWithCompletedBlock([&](bool ok, VNErrorPtr e, bool c) {
+            ++answer.count;
+            answer.error = e;
+            answer.cancelled = c || !ok;
+        });
+        EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS GOOGLE DRIVE ACCOUNT");
+        QString location;
+        fetch(QNGoogleDriveHandler::authorizationURL().toString(), {}, &location);
+        ASSERT_TRUE(location.startsWith("http://localhost/?code=")) << location.toStdString();
+        handler->processOAuthLogin(location);
+        ASSERT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
+        ASSERT_FALSE(answer.error) << errorText(answer.error).toStdString();
+        ASSERT_FALSE(answer.cancelled);
+        ASSERT_FALSE(drive->password().isEmpty());
+        EXPECT_EQ(drive->username(), "test@example.com");
+    }
+
+    template <typename Call>
+    Answer run(Call call) {
+        auto answer = std::make_shared<Answer>();
+        auto h = drive->createCloudInterface();
+        call(h, [answer](QNDocumentPtr d, VNErrorPtr e, bool c) {
+            ++answer->count;
+            answer->document = d;
+            answer->error = e;
+            answer->cancelled = c;
+        });
+        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
+        return *answer;
+    }
+
+    Answer list(const QString &path, const QString &keyword = QString()) {
+        auto answer = std::make_shared<Answer>();
+        drive->createCloudInterface()->listDocuments(QNDocument::withPath(path, true), keyword,
+                                                     [answer](QNDocumentList d, QString, VNErrorPtr e, bool c) {
+                                                         ++answer->count;
+                                                         answer->documents = d;
+                                                         answer->error = e;
+                                                         answer->cancelled = c;
+                                                     });
+        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
+        return *answer;
+    }
+
+    static QStringList names(const QNDocumentList &documents) {
+        QStringList result;
+        for (const auto &d : documents)
+            result << d->displayName() + (d->isDirectory() ? "/" : "");
+        result.sort();
+        return result;
+    }
+
+    QNDriveConfigPtr drive;
+    std::unique_ptr<QTemporaryDir> local;
+};
+
+TEST_F(GoogleDrive, EveryOperationWithPagedListingsAndTokenRefresh) {
+    Answer a = run([](auto h, auto cb) { h->createFolder("Work", QNDocument::withPath("/", true), cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(a.document->path(), "/Work");
+    EXPECT_TRUE(a.document->isDirectory());
+    QStringList expected;
+    for (int i = 0; i < 7; ++i) {  // more than two pages of three
+        const QString file = local->path() + QStringLiteral("/file %1.txt").arg(i);
+        VNTest::writeFile(file, QByteArray::number(i).repeated(i + 1));
+        a = run([&](auto h, auto cb) { h->upload(QNDocument::withPath(file), QNDocument::withPath("/Work", true), {}, cb); });
+        ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+        EXPECT_EQ(a.document->path(), QStringLiteral("/Work/file %1.txt").arg(i));
+        EXPECT_EQ(a.document->size(), i + 1);
+        expected << QStringLiteral("file %1.txt").arg(i);
+    }
+    Answer l = list("/Work");
+    ASSERT_FALSE(l.error);
+    EXPECT_EQ(names(l.documents), expected);
+    l = list("/Work", "FILE 3");
+    ASSERT_FALSE(l.error);
+    EXPECT_EQ(names(l.documents), QStringList{"file 3.txt"});
+
+    // The access token runs out: the next call gets a new one and goes through.
+    control("expire");
+    const QString back = local->path() + "/back.txt";
+    a = run([&](auto h, auto cb) { h->download(QNDocument::withPath("/Work/file 4.txt"), QNDocument::withPath(back), {}, cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(VNTest::readFile(back), "44444");
+
+    a = run([](auto h, auto cb) { h->rename(QNDocument::withPath("/Work/file 0.txt"), QNDocument::withPath("/Work/zero.txt"), cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(a.document->path(), "/Work/zero.txt");
+    run([](auto h, auto cb) { h->createFolder("Archive", QNDocument::withPath("/", true), cb); });
+    a = run([](auto h, auto cb) { h->localCopy(QNDocument::withPath("/Work/zero.txt"), QNDocument::withPath("/Archive", true), cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(a.document->path(), "/Archive/zero.txt");
+    a = run([](auto h, auto cb) { h->localMove(QNDocument::withPath("/Work/file 1.txt"), QNDocument::withPath("/Archive", true), cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(names(list("/Archive").documents), (QStringList{"file 1.txt", "zero.txt"}));
+    a = run([](auto h, auto cb) { h->linkForDocument(QNDocument::withPath("/Archive/zero.txt"), cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_TRUE(a.document->link().startsWith("https://drive.example/file/d/"));
+
+    std::atomic<int> quotaAnswers{0};
+    VNErrorPtr quotaError;
+    drive->createCloudInterface()->quota(QNDocument::withPath("/", true), [&](VNErrorPtr e, bool) {
+        quotaError = e;
+        ++quotaAnswers;
+    });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return quotaAnswers.load() > 0; }));
+    EXPECT_FALSE(quotaError);
+    EXPECT_EQ(drive->totalBytes(), 15LL * 1024 * 1024 * 1024);
+    EXPECT_EQ(drive->usedBytes(), 1 + 2 + 3 + 4 + 5 + 6 + 7 + 1);
+    EXPECT_EQ(drive->availableBytes(), drive->totalBytes() - drive->usedBytes());
+
+    a = run([](auto h, auto cb) { h->remove(QNDocument::withPath("/Work", true), cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(names(list("/").documents), QStringList{"Archive/"});
+
+    std::atomic<int> logins{0};
+    bool ok = false;
+    drive->createCloudInterface()->login([&](bool success, VNErrorPtr, bool) {
+        ok = success;
+        ++logins;
+    });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return logins.load() > 0; }));
+    EXPECT_TRUE(ok);
+    const QString log = VNLog::captured().join('\n');
+    EXPECT_FALSE(log.contains(drive->password()));
+    EXPECT_FALSE(log.contains(drive->token()));
+}
+
+TEST_F(GoogleDrive, RefusedCutAndUnusableRepliesAreErrorsNeverShortLists) {
+    for (int i = 0; i < 5; ++i)
+        run([&](auto h, auto cb) { h->createFolder(QStringLiteral("d%1").arg(i), QNDocument::withPath("/", true), cb); });
+    // The second page of a listing fails: an error, not the first page alone.
+    control("fault", {{"prefix", "/drive/v3/files"}, {"status", 500}, {"times", 1}, {"after", 1}});
+    control("clear_log");
+    Answer l = list("/");
+    EXPECT_TRUE(l.error);
+    EXPECT_TRUE(l.documents.isEmpty());
+    EXPECT_EQ(QJsonDocument::fromJson(control("log")).array().size(), 2) << "the first page was read, the second failed";
+    // Names that would leave their folder are not listed.
+    for (const char *name : {"..", "a/b", "."})
+        control("entry", {{"name", name}});
+    l = list("/");
+    ASSERT_FALSE(l.error);
+    EXPECT_EQ(names(l.documents), (QStringList{"d0/", "d1/", "d2/", "d3/", "d4/"}));
+
+    VNTest::writeFile(local->path() + "/f.bin", QByteArray(100000, 'z'));
+    run([&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/f.bin"), QNDocument::withPath("/d0", true), {}, cb); });
+    const QString target = local->path() + "/out/f.bin";
+    QDir().mkpath(local->path() + "/out");
+    control("fault", {{"prefix", "/drive/v3/files/"}, {"status", 0}, {"times", 1}, {"drop_body", true}});
+    Answer a = run([&](auto h, auto cb) { h->download(QNDocument::withPath("/d0/f.bin"), QNDocument::withPath(target), {}, cb); });
+    // The path lookups go first; the fault may hit one of them or the download.
+    EXPECT_TRUE(a.error);
+    EXPECT_EQ(QDir(local->path() + "/out").entryList(QDir::Files | QDir::Hidden), QStringList());
+    a = run([&](auto h, auto cb) { h->download(QNDocument::withPath("/d0/missing.bin"), QNDocument::withPath(target), {}, cb); });
+    EXPECT_TRUE(a.error);
+    EXPECT_FALSE(QFileInfo::exists(target));
+
+    // A refresh token the service no longer takes: the error, not a hang.
+    drive->setToken(QString());
+    drive->setPassword("refresh-revoked");
+    a = run([](auto h, auto cb) { h->createFolder("x", QNDocument::withPath("/", true), cb); });
+    EXPECT_TRUE(a.error);
+}
+
+QStringList listTree(const QString &root) {
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QString rel = QDir(root).relativeFilePath(it.filePath());
+        entries << (it.fileInfo().isDir() ? rel + '/' : rel);
+    }
+    entries.sort();
+    return entries;
+}
+
+VNErrorPtr runItem(const QNTaskPtr &task, const QNTaskItemPtr &item) {
+    auto manager = std::make_shared<QNTaskManager>();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto error = std::make_shared<VNErrorPtr>();
+    item->registerListenerForTaskItemCompletedBlock("gdrive-test", [error](VNErrorPtr e, QNDocumentPtr, bool) { *error = e; });
+    task->registerListenerForTaskCompletedBlock("gdrive-test", [done] { done->store(true); });
+    task->addTaskItem(item);
+    manager->addTask(task);
+    EXPECT_TRUE(VNTest::waitUntil([done] { return done->load(); }, 120000));
+    return *error;
+}
+
+TEST_F(GoogleDrive, FolderTreeToTheDriveAndBackIsByteIdentical) {
+    const QString source = local->path() + "/tree";
+    QByteArray big(1024 * 1024 + 11, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char((quint32(i) * 2654435761u) >> 24);
+    VNTest::writeFile(source + "/top.txt", "top\n");
+    VNTest::writeFile(source + "/empty.bin", QByteArray());
+    VNTest::writeFile(source + "/level 1/big.bin", big);
+    VNTest::writeFile(source + QString::fromUtf8("/level 1/nïce 'quoted' 50%.txt"), "unicode");
+    VNTest::writeFile(source + "/level 1/level 2/deep.txt", "deep");
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+
+    VNErrorPtr error = runItem(std::make_shared<QNCopyTask>(),
+                               std::make_shared<QNCopyTaskItem>(localDrive, drive, QNDocument::withPath(source, true),
+                                                                QNDocument::withPath("/", true)));
+    ASSERT_FALSE(error) << errorText(error).toStdString();
+    const QJsonObject tree = QJsonDocument::fromJson(control("tree")).object();
+    EXPECT_EQ(tree.value("/tree/level 1/big.bin").toObject().value("sha1").toString(),
+              QCryptographicHash::hash(big, QCryptographicHash::Sha1).toHex());
+
+    const QString back = local->path() + "/back";
+    QDir().mkpath(back);
+    error = runItem(std::make_shared<QNCopyTask>(),
+                    std::make_shared<QNCopyTaskItem>(drive, localDrive, QNDocument::withPath("/tree", true),
+                                                     QNDocument::withPath(back, true)));
+    ASSERT_FALSE(error) << errorText(error).toStdString();
+    EXPECT_EQ(listTree(source), listTree(back + "/tree"));
+    for (const QString &entry : listTree(source))
+        if (!entry.endsWith('/'))
+            EXPECT_EQ(VNTest::readFile(source + '/' + entry), VNTest::readFile(back + "/tree/" + entry)) << entry.toStdString();
+}
+
+}  // namespace

@@ -1,0 +1,6 @@
+"""The Google Drive fake (gdrive_fake.py) as a test peer."""
+import webdrive_fake
+
+
+def start(workdir):
+    return webdrive_fake.start_peer(workdir, "gdrive_fake.py")

@@ -1,0 +1,223 @@
+"""A small frame shared by the web-drive fakes: an https server (the test
+CA's certificate) and a plain http one (authorization pages, for the web
+login sheet), OAuth 2 code and refresh-token endpoints, bearer-token checks,
+a request log, fault injection and the test controls under /__control/:
+reset, log, clear_log, fault, expire (access tokens run out), tree.
+
+A fake subclasses Service, fills `routes` and keeps its files in memory."""
+import hashlib
+import json
+import os
+import socketserver
+import ssl
+import sys
+import threading
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, HTTPServer
+
+LOCK = threading.Lock()
+
+
+class Service:
+    """The state of one fake service; subclasses add their files."""
+
+    def __init__(self, config):
+        self.config = config
+        self.reset()
+
+    def reset(self):
+        self.codes = set()
+        self.refresh_tokens = set()
+        self.access_tokens = set()
+        self.log = []
+        self.faults = []
+
+    def new_token(self, kind):
+        return "%s-%s" % (kind, os.urandom(8).hex())
+
+    # --- OAuth 2 -----------------------------------------------------------
+    def authorize(self, handler, query):
+        redirect = query.get("redirect_uri", "")
+        if not redirect:
+            return handler.reply(400, "no redirect_uri", "text/plain")
+        code = self.new_token("code")
+        self.codes.add(code)
+        sep = "&" if "?" in redirect else "?"
+        handler.reply(302, "", "text/html", {"Location": "%s%scode=%s" % (redirect, sep, urllib.parse.quote(code))})
+
+    def token(self, handler, form):
+        grant = form.get("grant_type")
+        if grant == "authorization_code" and form.get("code") in self.codes:
+            self.codes.discard(form["code"])
+        elif grant == "refresh_token" and form.get("refresh_token") in self.refresh_tokens:
+            pass
+        else:
+            return handler.reply(400, {"error": "invalid_grant", "error_description": "Bad code or token"})
+        access = self.new_token("access")
+        self.access_tokens.add(access)
+        reply = {"access_token": access, "token_type": "Bearer", "expires_in": 3600}
+        if grant == "authorization_code":
+            refresh = self.new_token("refresh")
+            self.refresh_tokens.add(refresh)
+            reply["refresh_token"] = refresh
+        handler.reply(200, reply)
+
+    def authorized(self, handler):
+        header = handler.headers.get("Authorization", "")
+        return header.startswith("Bearer ") and header[7:] in self.access_tokens
+
+    def tree(self):
+        return {}
+
+    def control(self, what, args):
+        return None
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    service = None
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def reply(self, status, body=b"", content_type="application/json", headers=None):
+        if isinstance(body, (dict, list)):
+            body = json.dumps(body).encode()
+        elif isinstance(body, str):
+            body = body.encode()
+        self.send_response(status)
+        if status != 204:
+            self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        for k, v in (headers or {}).items():
+            self.send_header(k, v)
+        self.end_headers()
+        if body:
+            self.wfile.write(body)
+
+    def error(self, status, message):
+        self.reply(status, {"error": {"code": status, "message": message}})
+
+    def drop_body(self, data):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data[: len(data) // 2])
+        self.wfile.flush()
+        self.close_connection = True
+
+    def base_url(self):
+        return "%s://%s" % ("https" if self.server.is_tls else "http", self.headers.get("Host", ""))
+
+    def do_GET(self):
+        self.dispatch()
+
+    def do_POST(self):
+        self.dispatch()
+
+    def do_PUT(self):
+        self.dispatch()
+
+    def do_PATCH(self):
+        self.dispatch()
+
+    def do_DELETE(self):
+        self.dispatch()
+
+    def dispatch(self):
+        service = self.service
+        raw_path, _, raw_query = self.path.partition("?")
+        path = urllib.parse.unquote(raw_path)
+        query = dict(urllib.parse.parse_qsl(raw_query, keep_blank_values=True))
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else b""
+        with LOCK:
+            if path.startswith("/__control/"):
+                return self.control(path[len("/__control/"):], json.loads(body or b"{}"))
+            service.log.append({"method": self.command, "path": path, "query": query, "tls": self.server.is_tls})
+            fault = None
+            for f in service.faults:
+                if path.startswith(f["prefix"]) and f["times"] != 0 and f.get("method", self.command) == self.command:
+                    if f["after"] > 0:  # let that many matching calls through first
+                        f["after"] -= 1
+                        continue
+                    f["times"] -= 1
+                    fault = f
+                    break
+            if fault and not fault.get("drop_body"):
+                return self.error(fault["status"], "injected fault")
+            if path == service.authorize_path:
+                return service.authorize(self, query)
+            if path == service.token_path:
+                return service.token(self, dict(urllib.parse.parse_qsl(body.decode(), keep_blank_values=True)))
+            if not self.server.is_tls:
+                return self.error(403, "the API needs https")
+            if not service.authorized(self):
+                return self.error(401, "Invalid Credentials")
+            return service.api(self, self.command, path, query, body, fault)
+
+    def control(self, what, args):
+        service = self.service
+        if what == "reset":
+            service.reset()
+        elif what == "log":
+            return self.reply(200, service.log)
+        elif what == "clear_log":
+            service.log = []
+        elif what == "fault":
+            service.faults.append({"prefix": args["prefix"], "status": args.get("status", 500),
+                                   "times": args.get("times", 1), "drop_body": args.get("drop_body", False),
+                                   "after": args.get("after", 0)})
+        elif what == "expire":
+            service.access_tokens.clear()
+        elif what == "tree":
+            return self.reply(200, service.tree())
+        else:
+            answer = service.control(what, args)
+            if answer is None:
+                return self.error(404, "unknown control")
+            return self.reply(200, answer)
+        self.reply(200, {})
+
+
+class Server(socketserver.ThreadingMixIn, HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def sha1(data):
+    return hashlib.sha1(data).hexdigest()
+
+
+def serve(service_class):
+    with open(sys.argv[1]) as f:
+        config = json.load(f)
+    Handler.service = service_class(config)
+    https = Server(("127.0.0.1", config["https_port"]), Handler)
+    https.is_tls = True
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(config["cert"], config["key"])
+    https.socket = context.wrap_socket(https.socket, server_side=True)
+    http = Server(("127.0.0.1", config["http_port"]), Handler)
+    http.is_tls = False
+    threading.Thread(target=http.serve_forever, daemon=True).start()
+    https.serve_forever()
+
+
+def start_peer(workdir, script):
+    """Starts a fake as a peer: its config, the test CA, two ports."""
+    import apache_peer
+    import peerlib
+    tls = apache_peer.make_test_ca(os.path.join(workdir, "tls"))
+    config = {"https_port": peerlib.free_port(), "http_port": peerlib.free_port(),
+              "cert": tls["cert"], "key": tls["key"]}
+    path = os.path.join(workdir, "config.json")
+    with open(path, "w") as f:
+        json.dump(config, f)
+    here = os.path.dirname(os.path.abspath(__file__))
+    pid = peerlib.spawn_python(os.path.join(here, script), [path], workdir, "fake.log")
+    peerlib.wait_for_port(config["https_port"])
+    peerlib.wait_for_port(config["http_port"])
+    return {"available": True, "https_port": config["https_port"], "http_port": config["http_port"],
+            "ca_file": tls["ca"], "pids": [pid]}
