@@ -2,6 +2,9 @@
 
 #include "DA/BaseClasses/DANamespaces.h"
 #include "DA/BaseClasses/DAUtilities.h"
+#include "DA/Upload/HFMIMEDocument.h"
+
+#include <QFile>
 
 DA_DEFINE_ELEMENT_CLASS(DAEntryBase, DAObject, DANamespaces::atom(), "atom", "entry")
 
@@ -73,6 +76,43 @@ QList<QPair<QString, QString>> DAEntryBase::contentHeaders() const {
     if (!m_uploadSlug.isNull())
         headers.append({QStringLiteral("Slug"), m_uploadSlug});
     return headers;
+}
+
+DAEntryBase::UploadBody DAEntryBase::generateContentInputStream() const {
+    QByteArray media = m_uploadData;
+    if (media.isEmpty() && !m_uploadFilePath.isEmpty()) {
+        QFile file(m_uploadFilePath);
+        if (file.open(QIODevice::ReadOnly))
+            media = file.readAll();  // an unreadable file falls back to the XML body
+    }
+    UploadBody body;
+    if (!media.isEmpty() && !m_uploadMIMEType.isEmpty()) {
+        if (m_shouldUploadDataOnly) {
+            body.stream = std::make_shared<HFDataInputStream>(media);
+            body.length = media.size();
+            body.headers = contentHeaders();
+            return body;
+        }
+        HFMIMEDocument doc;
+        doc.addPartWithHeaders({{QStringLiteral("Content-Type"), QStringLiteral("application/atom+xml; charset=UTF-8")}},
+                               XMLElement()->XMLString().toUtf8());
+        doc.addPartWithHeaders({{QStringLiteral("Content-Type"), m_uploadMIMEType},
+                                {QStringLiteral("Content-Transfer-Encoding"), QStringLiteral("binary")}},
+                               media);
+        HFMIMEDocument::Body multipart = doc.generateInputStream();
+        body.stream = multipart.stream;
+        body.length = multipart.length;
+        body.headers = {{QStringLiteral("Content-Type"), QStringLiteral("multipart/related; boundary=\"%1\"").arg(multipart.boundary)},
+                        {QStringLiteral("MIME-Version"), QStringLiteral("1.0")}};
+        if (!m_uploadSlug.isNull())
+            body.headers.append({QStringLiteral("Slug"), m_uploadSlug});
+        return body;
+    }
+    const QByteArray xml = XMLDocument()->XMLData();
+    body.stream = std::make_shared<HFDataInputStream>(xml);
+    body.length = xml.size();
+    body.headers = {{QStringLiteral("Content-Type"), QStringLiteral("application/atom+xml; charset=UTF-8")}};
+    return body;
 }
 
 void DAEntryBase::registerEntryClass(DAClass cls) {

@@ -5,6 +5,8 @@
 #include "DA/Elements/DACategory.h"
 #include "DA/Elements/DAGenerator.h"
 
+#include "DA/HTTPFetcher/HFInputStream.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QUrl>
@@ -116,6 +118,15 @@ public:
     void setShouldUploadDataOnly(bool on) { m_shouldUploadDataOnly = on; }
     // Content-Type, MIME-Version, Slug, up to the first missing value, in order.
     QList<QPair<QString, QString>> contentHeaders() const;
+    // The upload body: the media alone (shouldUploadDataOnly), or a
+    // multipart/related document of the entry's XML and the media; without
+    // media or MIME type, the entry's XML document alone.
+    struct UploadBody {
+        std::shared_ptr<HFInputStream> stream;
+        qint64 length = 0;
+        QList<QPair<QString, QString>> headers;
+    };
+    UploadBody generateContentInputStream() const;
 
     // Registry.
     static void registerEntryClass(DAClass cls);

@@ -9,11 +9,20 @@ DA_DEFINE_ELEMENT_CLASS(DAFeedBase, DAObject, DANamespaces::atom(), "atom", "fee
 DA_DEFINE_ELEMENT_CLASS(DAEntryLink, DAObject, DANamespaces::data(), "gd", "entryLink")
 DA_DEFINE_ELEMENT_CLASS(DAFeedLink, DAObject, DANamespaces::data(), "gd", "feedLink")
 
+DAFeedBasePtr DAFeedBase::feedOfRegisteredClassWithXMLData(const QByteArray &data, const QString &serviceVersion) {
+    return feedWithXMLData(nullptr, data, serviceVersion);
+}
+
 DAFeedBasePtr DAFeedBase::feedWithXMLData(DAClass cls, const QByteArray &data, const QString &serviceVersion) {
     DAClasses::registerAll();
     DAXMLDocumentPtr doc = DAXMLDocument::documentWithData(data);
     if (!doc || !doc->rootElement())
         return nullptr;
+    if (!cls) {
+        cls = registeredClassForElement(doc->rootElement(), true);
+        if (!cls || !cls->isSubclassOf(staticClass()))
+            cls = staticClass();
+    }
     auto feed = std::dynamic_pointer_cast<DAFeedBase>(cls->make());
     if (!feed || !feed->DAObject::initWithXMLElement(doc->rootElement(), nullptr, serviceVersion, {}, false))
         return nullptr;

@@ -14,6 +14,8 @@ public:
     // A feed of the class parsed from bytes; null for bytes that are not
     // well-formed XML. Unknown elements are always kept.
     static DAFeedBasePtr feedWithXMLData(DAClass cls, const QByteArray &data, const QString &serviceVersion = QString());
+    // A feed of the class registered for the root element's kind (else the base).
+    static DAFeedBasePtr feedOfRegisteredClassWithXMLData(const QByteArray &data, const QString &serviceVersion = QString());
     template <typename T>
     static std::shared_ptr<T> feedWithXMLData(const QByteArray &data, const QString &serviceVersion = QString()) {
         return std::dynamic_pointer_cast<T>(feedWithXMLData(T::staticClass(), data, serviceVersion));

@@ -17,6 +17,23 @@ DAXMLElementPtr DAObject::XMLElementWithExtensionsAndDefaultName(const QString &
     DAXMLElementPtr element = DAXMLNode::elementWithName(name);
     for (auto it = m_namespaces.begin(); it != m_namespaces.end(); ++it)
         element->addNamespace(DAXMLNode::namespaceWithName(it.key(), it.value()));
+    // A prefixed name of a class with a namespace declares it unless this
+    // object already does, so the element is well-formed wherever it is
+    // written; the declaration is dropped again when the element is added
+    // under one that declares the same.
+    QSet<QString> declared(m_namespaces.keyBegin(), m_namespaces.keyEnd());
+    auto declare = [&](const QString &qualifiedName, DAClass cls) {
+        const QString prefix = DAXMLNode::prefixForName(qualifiedName);
+        const QString uri = cls->extensionElementURI;
+        if (prefix.isEmpty() || uri.isEmpty() || declared.contains(prefix) || prefix == QLatin1String("xml"))
+            return;
+        declared.insert(prefix);
+        element->addNamespace(DAXMLNode::namespaceWithName(prefix, uri));
+    };
+    if (objectClass()->isExtension() && DAXMLNode::localNameForName(name) == objectClass()->extensionElementLocalName)
+        declare(name, objectClass());
+    else if (objectClass()->isExtension() && objectClass()->extensionElementLocalName == QLatin1String("*"))
+        declare(name, objectClass());
     for (auto it = m_attributes.begin(); it != m_attributes.end(); ++it)
         addAttributeIfNonNil(element, it.value(), it.key());
     if (hasDeclaredContentValue() && !m_contentValue.isEmpty())
@@ -31,13 +48,11 @@ DAXMLElementPtr DAObject::XMLElementWithExtensionsAndDefaultName(const QString &
                 if (attribute->stringValue().isNull())
                     continue;
                 const QString value = DAUtilities::stringWithControlsFilteredForString(attribute->stringValue());
-                const QString uri = attribute->objectClass()->extensionElementURI;
-                element->addAttribute(uri.isEmpty()
-                                          ? DAXMLNode::attributeWithName(attribute->objectClass()->qualifiedName, value)
-                                          : DAXMLNode::attributeWithName(attribute->objectClass()->qualifiedName, uri, value));
+                const QString qualified = attribute->objectClass()->qualifiedName;
+                declare(qualified, attribute->objectClass());
+                element->addAttribute(DAXMLNode::attributeWithName(qualified, value));
             } else if (auto object = std::dynamic_pointer_cast<DAObject>(item)) {
-                if (DAXMLElementPtr child = object->XMLElement())
-                    element->addChild(child);
+                element->addChildTaking(object->XMLElement());
             }
         }
     }
@@ -54,7 +69,7 @@ DAXMLDocumentPtr DAObject::XMLDocument() const {
     DAXMLElementPtr root = XMLElement();
     if (!root)
         return nullptr;
-    DAXMLDocumentPtr doc = DAXMLDocument::documentWithRootElement(root);
+    DAXMLDocumentPtr doc = DAXMLDocument::documentTakingRootElement(std::move(root));
     doc->setVersion(QStringLiteral("1.0"));
     doc->setCharacterEncoding(QStringLiteral("UTF-8"));
     return doc;
@@ -72,10 +87,8 @@ void DAObject::addChildWithStringValueIfNonEmpty(const DAXMLElementPtr &element,
 }
 
 void DAObject::addXMLElementForObject(const DAXMLElementPtr &element, const DAObjectPtr &object) {
-    if (object) {
-        if (DAXMLElementPtr child = object->XMLElement())
-            element->addChild(child);
-    }
+    if (object)
+        element->addChildTaking(object->XMLElement());
 }
 
 // ---- namespaces and versions --------------------------------------------------

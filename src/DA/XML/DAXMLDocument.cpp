@@ -4,6 +4,7 @@
 #include "Formats/XTLibxml.h"
 
 #include <libxml/parser.h>
+#include <libxml/xmlsave.h>
 
 namespace {
 
@@ -66,22 +67,56 @@ DAXMLDocumentPtr DAXMLDocument::documentWithRootElement(const DAXMLElementPtr &r
     return document;
 }
 
+DAXMLDocumentPtr DAXMLDocument::documentTakingRootElement(DAXMLElementPtr root) {
+    if (!root || root.use_count() != 1 || root->tree().use_count() != 1 || root->XMLNode()->doc ||
+        !root->tree()->hasTop(root->XMLNode()))
+        return documentWithRootElement(root);
+    XTLibxml::ensureInitialised();
+    xmlDocPtr doc = xmlNewDoc(BAD_CAST "1.0");
+    if (!doc)
+        return nullptr;
+    DAXMLDocumentPtr document(new DAXMLDocument(doc));
+    if (xmlNodePtr node = root->tree()->releaseTop()) {
+        xmlSetTreeDoc(node, doc);
+        xmlDocSetRootElement(doc, node);
+    }
+    return document;
+}
+
 DAXMLElementPtr DAXMLDocument::rootElement() const {
     xmlNodePtr root = xmlDocGetRootElement(m_tree->document());
     return root ? std::static_pointer_cast<DAXMLElement>(DAXMLNode::wrap(root, m_tree)) : nullptr;
 }
 
+namespace {
+
+int appendToByteArray(void *context, const char *bytes, int length) {
+    static_cast<QByteArray *>(context)->append(bytes, length);
+    return length;
+}
+
+}  // namespace
+
 QByteArray DAXMLDocument::XMLData() const {
-    xmlChar *bytes = nullptr;
-    int size = 0;
+    // Written through our own growing buffer: libxml2's memory dump grows
+    // its buffer by exact sizes, which turns quadratic on large documents.
     // Always UTF-8: a document read in another encoding (UTF-7, say) is not
     // written back in it.
-    xmlDocDumpMemoryEnc(m_tree->document(), &bytes, &size, "UTF-8");
-    if (!bytes)
+    xmlDocPtr doc = m_tree->document();
+    const bool utf8 = !doc->encoding || xmlStrcasecmp(doc->encoding, BAD_CAST "UTF-8") == 0;
+    const char *encoding = utf8 ? reinterpret_cast<const char *>(doc->encoding) : "UTF-8";
+    QByteArray out;
+    xmlSaveCtxtPtr save = xmlSaveToIO(appendToByteArray, nullptr, &out, encoding, 0);
+    if (!save)
         return QByteArray();
-    QByteArray out(reinterpret_cast<const char *>(bytes), size);
-    xmlFree(bytes);
-    return out;
+    const xmlChar *declared = doc->encoding;
+    if (!utf8)
+        doc->encoding = BAD_CAST "UTF-8";
+    xmlSaveDoc(save, doc);
+    xmlSaveClose(save);
+    if (!utf8)
+        doc->encoding = declared;
+    return out.isEmpty() ? QByteArray() : out;
 }
 
 void DAXMLDocument::setVersion(const QString &version) {

@@ -23,6 +23,8 @@ public:
     static DAXMLDocumentPtr documentWithXMLString(const QString &text, VNErrorPtr *error = nullptr);
     // A new document (version "1.0") whose root is a deep copy of the element.
     static DAXMLDocumentPtr documentWithRootElement(const DAXMLElementPtr &root);
+    // The same for an element nobody else holds: its nodes are moved.
+    static DAXMLDocumentPtr documentTakingRootElement(DAXMLElementPtr root);
 
     // Borrowing wrapper of the root element (it keeps the document alive).
     DAXMLElementPtr rootElement() const;

@@ -183,6 +183,28 @@ void DAXMLElement::addChild(const DAXMLNodePtr &child) {
     xmlNodePtr copy = xmlDocCopyNode(child->XMLNode(), m_node->doc, 1);
     if (!copy)
         return;
+    linkLast(copy);
+}
+
+void DAXMLElement::addChildTaking(DAXMLElementPtr child) {
+    // Only a wrapper that is the one holder of a free-standing tree whose
+    // top is this node can give it up; anything else is copied.
+    if (!child || child.use_count() != 1 || child->m_tree.use_count() != 1 || !child->m_tree->hasTop(child->m_node) ||
+        child->m_node->doc) {
+        addChild(child);
+        return;
+    }
+    xmlNodePtr node = child->m_tree->releaseTop();
+    if (!node) {
+        addChild(child);
+        return;
+    }
+    if (m_node->doc)
+        xmlSetTreeDoc(node, m_node->doc);
+    linkLast(node);
+}
+
+void DAXMLElement::linkLast(xmlNodePtr copy) {
     // Linked by hand: xmlAddChild would merge a text into the text before
     // it, copying the growing text each time (quadratic over many texts).
     copy->parent = m_node;

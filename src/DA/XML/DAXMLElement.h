@@ -18,6 +18,9 @@ public:
     // Appends a deep copy of the node (an attribute goes to addAttribute()),
     // resolving its names against the declarations in scope here.
     void addChild(const DAXMLNodePtr &child);
+    // The same as addChild() for a child nobody else holds (a freshly built
+    // element): its nodes are moved instead of copied.
+    void addChildTaking(DAXMLElementPtr child);
     // Takes the child out of this element; it stays valid (alive with the tree).
     void removeChild(const DAXMLNodePtr &child);
 
@@ -47,5 +50,7 @@ public:
 
 private:
     friend class DAXMLNode;
+    // Appends a node of this tree as the last child and resolves its names.
+    void linkLast(xmlNodePtr node);
     using DAXMLNode::DAXMLNode;
 };

@@ -19,6 +19,17 @@ public:
     // Keeps a node that was unlinked from this tree alive with it.
     void keepUnlinked(xmlNodePtr node) { m_unlinked.push_back(node); }
 
+    // Gives up a free-standing top node (the caller links it elsewhere);
+    // null when this tree is a document or has kept unlinked nodes.
+    xmlNodePtr releaseTop() {
+        if (m_document || !m_unlinked.empty())
+            return nullptr;
+        xmlNodePtr top = m_top;
+        m_top = nullptr;
+        return top;
+    }
+    bool hasTop(xmlNodePtr node) const { return node && node == m_top; }
+
     // Frees a node of any kind (namespace declarations included).
     static void freeNode(xmlNodePtr node);
 

@@ -1,0 +1,169 @@
+#include "DA/Elements/DAGeo.h"
+
+#include "DA/BaseClasses/DANamespaces.h"
+#include "DA/BaseClasses/DAUtilities.h"
+
+#include <cmath>
+
+using namespace DANamespaces;
+
+DA_DEFINE_CLASS(DAGeo, DAObject)
+DA_DEFINE_ELEMENT_CLASS(DAGeoRSSPoint, DAGeo, geoRSS(), "georss", "point")
+DA_DEFINE_ELEMENT_CLASS(DAGeoRSSWhere, DAGeo, geoRSS(), "georss", "where")
+DA_DEFINE_ELEMENT_CLASS(DAGeoW3CPoint, DAGeo, w3cGeo(), "geo", "Point")
+DA_DEFINE_ELEMENT_CLASS(DAGeoRSSFeatureName, DAValueElementConstruct, geoRSS(), "georss", "featurename")
+DA_DEFINE_ELEMENT_CLASS(DAGeoRSSRadius, DAValueElementConstruct, geoRSS(), "georss", "radius")
+
+std::shared_ptr<DAGeo> DAGeo::geoWithLatitude(DAClass cls, double latitude, double longitude) {
+    auto geo = std::dynamic_pointer_cast<DAGeo>(objectOfClass(cls));
+    if (geo)
+        geo->setValues({latitude, longitude});
+    return geo;
+}
+
+QMap<QString, QString> DAGeo::geoNamespaces() {
+    return {{QStringLiteral("georss"), geoRSS()}, {QStringLiteral("geo"), w3cGeo()}, {QStringLiteral("gml"), gml()}};
+}
+
+double DAGeo::latitude() const { return isPoint() ? m_values[0] : std::nan(""); }
+double DAGeo::longitude() const { return isPoint() ? m_values[1] : std::nan(""); }
+
+QList<double> DAGeo::valuesWithCoordinateString(const QString &text) {
+    QList<double> values;
+    const QStringList tokens = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    // A lenient double per token; reading stops at the first token that is no number.
+    QList<double> numbers;
+    for (const QString &t : tokens) {
+        bool ok = false;
+        const double d = t.toDouble(&ok);
+        if (!ok)
+            break;
+        numbers << d;
+    }
+    for (qsizetype i = 0; i + 1 < numbers.size(); i += 2)
+        values << numbers[i] << numbers[i + 1];
+    return values;
+}
+
+QString DAGeo::coordinateStringWithValues(const QList<double> &values) {
+    QStringList parts;
+    for (double v : values)
+        parts << QString::number(v, 'g', 15);
+    return parts.join(QLatin1Char(' '));
+}
+
+void DAGeo::addGeoExtensionDeclarations(DAObject &object, DAClass parentClass) {
+    object.addExtensionDeclarationsForParent(
+        parentClass, {DAGeoRSSPoint::staticClass(), DAGeoRSSWhere::staticClass(), DAGeoW3CPoint::staticClass()});
+}
+
+std::shared_ptr<DAGeo> DAGeo::geoLocationForObject(const DAObject &object) {
+    if (auto g = object.extension<DAGeoRSSPoint>())
+        return g;
+    if (auto g = object.extension<DAGeoRSSWhere>())
+        return g;
+    return object.extension<DAGeoW3CPoint>();
+}
+
+void DAGeo::setGeoLocation(const std::shared_ptr<DAGeo> &geo, DAObject &object) {
+    if (auto old = geoLocationForObject(object))
+        object.setObject(nullptr, old->objectClass());
+    if (!geo)
+        return;
+    Q_ASSERT_X(geo->objectClass() != staticClass(), "DAGeo", "setGeoLocation requires an instance of a subclass of DAGeo");
+    if (geo->objectClass() != staticClass())
+        object.setObject(geo, geo->objectClass());
+}
+
+bool DAGeo::initWithXMLElement(const DAXMLElementPtr &element, const DAObjectPtr &parent) {
+    // Only the subclasses know their XML form.
+    if (objectClass() == staticClass())
+        return false;
+    return DAObject::initWithXMLElement(element, parent);
+}
+
+bool DAGeo::isEqual(const DAExtensionItem &other) const {
+    auto *o = dynamic_cast<const DAGeo *>(&other);
+    return o && DAObject::isEqual(other) && m_values == o->m_values;
+}
+
+void DAGeo::copyInto(DAObject &target) const {
+    DAObject::copyInto(target);
+    static_cast<DAGeo &>(target).m_values = m_values;
+}
+
+QStringList DAGeo::itemsForDescription() const {
+    QStringList items = DAObject::itemsForDescription();
+    if (!m_values.isEmpty())
+        items << QStringLiteral("values:%1").arg(coordinateString());
+    return items;
+}
+
+bool DAGeoRSSPoint::initWithXMLElement(const DAXMLElementPtr &element, const DAObjectPtr &parent) {
+    if (!DAGeo::initWithXMLElement(element, parent))
+        return false;
+    const QString text = stringValueFromElement(element);
+    if (!text.isEmpty())
+        m_values = valuesWithCoordinateString(text);
+    return true;
+}
+
+DAXMLElementPtr DAGeoRSSPoint::XMLElement() const {
+    DAXMLElementPtr e = XMLElementWithExtensionsAndDefaultName(QStringLiteral("georss:point"));
+    if (isPoint())
+        e->addChild(DAXMLNode::textWithStringValue(coordinateString()));
+    return e;
+}
+
+bool DAGeoRSSWhere::initWithXMLElement(const DAXMLElementPtr &element, const DAObjectPtr &parent) {
+    if (!DAGeo::initWithXMLElement(element, parent))
+        return false;
+    if (DAXMLElementPtr point = childWithQualifiedName(QStringLiteral("gml:Point"), gml(), element)) {
+        DAXMLElementList pos = point->elementsForLocalName(QStringLiteral("pos"), gml());
+        if (pos.size() == 1) {
+            const QString text = pos.first()->stringValue();
+            if (!text.isEmpty())
+                m_values = valuesWithCoordinateString(text);
+        }
+    }
+    return true;
+}
+
+DAXMLElementPtr DAGeoRSSWhere::XMLElement() const {
+    DAXMLElementPtr e = XMLElementWithExtensionsAndDefaultName(QStringLiteral("georss:where"));
+    if (isPoint()) {
+        DAXMLElementPtr point = DAXMLNode::elementWithName(QStringLiteral("gml:Point"));
+        const QString text = coordinateString();
+        if (!text.isEmpty())
+            point->addChild(DAXMLNode::elementWithName(QStringLiteral("gml:pos"), text));
+        e->addChild(point);
+    }
+    return e;
+}
+
+bool DAGeoW3CPoint::initWithXMLElement(const DAXMLElementPtr &element, const DAObjectPtr &parent) {
+    if (!DAGeo::initWithXMLElement(element, parent))
+        return false;
+    const QString uri = element->URI();
+    DAXMLElementPtr lat = childWithQualifiedName(QStringLiteral("geo:lat"), uri, element);
+    DAXMLElementPtr lon = childWithQualifiedName(QStringLiteral("geo:long"), uri, element);
+    if (lat && lon) {
+        m_values = {DAUtilities::doubleNumberOrInfForString(lat->stringValue()).value_or(0),
+                    DAUtilities::doubleNumberOrInfForString(lon->stringValue()).value_or(0)};
+    }
+    return true;
+}
+
+DAXMLElementPtr DAGeoW3CPoint::XMLElement() const {
+    DAXMLElementPtr e = XMLElementWithExtensionsAndDefaultName(QStringLiteral("geo:Point"));
+    if (isPoint()) {
+        // The children take the prefix of the point's own name ("geo" when
+        // it has none, so they stay in the W3C namespace).
+        QString prefix = DAXMLNode::prefixForName(elementName());
+        if (prefix.isEmpty())
+            prefix = QStringLiteral("geo");
+        e->addChild(DAXMLNode::elementWithName(prefix + QStringLiteral(":lat"), QString::number(latitude(), 'g', 15)));
+        e->addChild(DAXMLNode::elementWithName(prefix + QStringLiteral(":long"), QString::number(longitude(), 'g', 15)));
+    }
+    return e;
+}
