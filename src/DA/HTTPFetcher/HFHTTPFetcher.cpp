@@ -4,6 +4,7 @@
 #include "DA/HTTPFetcher/HFHTTPFetcherLogging.h"
 #include "Net/NRCookieStore.h"
 #include "Net/NRHTTPRequestInternal.h"
+#include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 #include "Platform/VNTempDirectory.h"
@@ -602,8 +603,9 @@ void HFHTTPFetcher::waitForCompletionWithTimeout(double seconds) {
         LOCKED;
         return (!m_connection || m_hasConnectionEnded) && !m_hasRetryTimer && !m_completionBlock && !m_delegate;
     };
+    const bool sleeps = delegateQueue() && !VNDispatch::isMainThread();
     while (!done() && timer.elapsed() < qint64(seconds * 1000)) {
-        if (m_delegateQueue && !QThread::currentThread()->eventDispatcher())
+        if (sleeps)
             QThread::msleep(1);
         else
             QCoreApplication::processEvents(QEventLoop::AllEvents, 1);

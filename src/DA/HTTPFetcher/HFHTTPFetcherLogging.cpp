@@ -355,8 +355,14 @@ void HFHTTPFetcherLogging::logFetchWithError(HFHTTPFetcher *fetcher, const VNErr
                                                                     .arg(status >= 400 ? QStringLiteral("red") : QStringLiteral("blue"))
                                                                     .arg(status);
     html += QStringLiteral("&nbsp;&nbsp;status: %1").arg(statusText);
-    if (status >= 400)
+    if (status >= 400) {
         html += QStringLiteral(" &#x2691;");
+        // A JSON error document: its code and message.
+        const QJsonObject error = QJsonDocument::fromJson(responseBody).object().value(QStringLiteral("error")).toObject();
+        if (!error.isEmpty())
+            html += QStringLiteral(" %1 %2").arg(error.value(QStringLiteral("code")).toVariant().toString().toHtmlEscaped(),
+                                                 error.value(QStringLiteral("message")).toString().toHtmlEscaped());
+    }
     if (response && response->url() != request.url())
         html += QStringLiteral(" response URL: %1").arg(htmlEscaped(response->url().toString()));
     if (response && !response->setCookieLines().isEmpty())

@@ -1,5 +1,7 @@
 #include "DA/HTTPFetcher/HFHTTPFetcherService.h"
 
+#include "Platform/VNDispatch.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -194,8 +196,9 @@ void HFHTTPFetcherService::stopAllFetchers() {
 void HFHTTPFetcherService::waitForCompletionOfAllFetchersWithTimeout(double seconds) {
     QElapsedTimer timer;
     timer.start();
+    const bool sleeps = delegateQueue() && !VNDispatch::isMainThread();
     while (numberOfFetchers() > 0 && timer.elapsed() < qint64(seconds * 1000)) {
-        if (m_delegateQueue && !QThread::currentThread()->eventDispatcher())
+        if (sleeps)
             QThread::msleep(1);
         else
             QCoreApplication::processEvents(QEventLoop::AllEvents, 1);

@@ -32,6 +32,8 @@ TEST(FetchLogging, OffCreatesNothingOnRedactsAndGuards) {
     });
     fetcher->setPostData("Email=a%40b&Passwd=pw-789&client_secret=cs-000&x=1");
     run(fetcher);
+    const QString errorBody = QString::fromLatin1(QUrl::toPercentEncoding(QStringLiteral(R"({"error":{"code":400,"message":"Bad thing"}})")));
+    run(HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/status?code=400&body=") + errorBody)));
     HFHTTPFetcherLogging::setLoggingEnabled(false);
 
     const QString text = fetcher->log();
@@ -55,6 +57,10 @@ TEST(FetchLogging, OffCreatesNothingOnRedactsAndGuards) {
             EXPECT_FALSE(content.contains(secret)) << secret;
     }
     EXPECT_TRUE(VNTest::readFile(run + QStringLiteral("/fetch_1.txt")).endsWith(QByteArray(59, '-') + "\n"));
+    // The second entry: flagged, with the JSON error's code and message.
+    const QByteArray html = VNTest::readFile(run + QStringLiteral("/aperçu_http_log.html"));
+    EXPECT_TRUE(html.contains("400 Bad thing")) << html.constData();
+    EXPECT_TRUE(html.contains("fetch_2.txt"));
 }
 
 TEST(FetchLogging, BodyTexts) {
