@@ -496,4 +496,13 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_shouldResetUploadProgress = m_shouldResetUploadProgress;
     o.m_shouldResetDownloadProgress = m_shouldResetDownloadProgress;
     o.m_compressedPostBody = m_compressedPostBody;
+    o.m_useKeychainPersistence = m_useKeychainPersistence;
+    o.m_proxyHost = m_proxyHost;
+    o.m_proxyPort = m_proxyPort;
+    o.m_proxyType = m_proxyType;
+    o.m_PACurl = m_PACurl;
+    o.m_proxyUsername = m_proxyUsername;
+    o.m_proxyPassword = m_proxyPassword;
+    o.m_proxyDomain = m_proxyDomain;
+    o.m_temporaryFileDownloadPath = m_temporaryFileDownloadPath;
 }

@@ -155,6 +155,34 @@ public:
     void setRequestCookies(const QList<QNetworkCookie> &cookies);
     QList<QNetworkCookie> requestCookies() const;
 
+    void setUseKeychainPersistence(bool on);
+    bool useKeychainPersistence() const;
+
+    // --- Proxies ----------------------------------------------------------
+    // Without a proxy host and port the request asks the auto-configuration
+    // script (PACurl) or the environment (http_proxy, https_proxy,
+    // all_proxy, no_proxy, either letter case) when it starts.
+    static const QString &proxyTypeHTTP();   // "HTTP"
+    static const QString &proxyTypeSOCKS();  // "SOCKS" (SOCKS5, names resolved by the proxy)
+    void setProxyHost(const QString &host);
+    QString proxyHost() const;
+    void setProxyPort(int port);
+    int proxyPort() const;
+    void setProxyType(const QString &type);
+    QString proxyType() const;
+    void setPACurl(const QUrl &url);
+    QUrl PACurl() const;
+    void setProxyUsername(const QString &username);
+    void setProxyPassword(const QString &password);
+    void setProxyDomain(const QString &domain);
+    QString proxyUsername() const;
+    QString proxyAuthenticationScheme() const;
+    QString proxyAuthenticationRealm() const;
+    int proxyAuthenticationRetryCount() const;
+    // Asked when a proxy challenge finds no credentials; answer with
+    // retryUsingSuppliedCredentials() or cancelAuthentication().
+    void setProxyAuthenticationNeededBlock(Block block);
+
     // --- Callbacks (main thread) ----------------------------------------
     void setDelegate(QObject *delegate);
     QObject *delegate() const;
@@ -270,13 +298,33 @@ public:
     // either stays untouched when absent.
     static void parseContentType(const QString &contentType, QString *mimeType, QByteArray *charset);
 
+    // The bandwidth budget of all requests together (bytes per second; 0:
+    // none).
+    static void setMaxBandwidthPerSecond(quint64 bytes);
+    static quint64 maxBandwidthPerSecond();
+    static bool isBandwidthThrottled();
+    static quint64 averageBandwidthUsedPerSecond();
+    static void incrementBandwidthUsedInLastSecond(quint64 bytes);
+
     // Test seam: a certificate authority file for validation, and host names
     // that connect to 127.0.0.1 (this machine resolves no other name).
     static void setTestCertificateAuthorityFile(const QString &path);
     static void setTestHostsMappedToLoopback(const QStringList &hosts);
 
+    // The desktop keyring's credentials of a server protection space (host,
+    // port, protocol "http" or "https", realm) or of a proxy (host, port,
+    // realm). Saved only for requests with keychain persistence on.
+    static bool saveCredentials(const NRCredentials &credentials, const QString &host, int port,
+                                const QString &protocol, const QString &realm);
+    static bool saveCredentialsForProxy(const NRCredentials &credentials, const QString &host, int port,
+                                        const QString &realm);
+    static NRCredentialsPtr savedCredentials(const QString &host, int port, const QString &protocol, const QString &realm);
+    static NRCredentialsPtr savedCredentialsForProxy(const QString &host, int port, const QString &realm);
+    static void removeCredentials(const QString &host, int port, const QString &protocol, const QString &realm);
+    static void removeCredentialsForProxy(const QString &host, int port, const QString &realm);
+
     // Network thread only.
-    void startOnNetworkThread();
+    void startOnNetworkThread(bool holdsPlace = true);
     void transferDone(CURL *easy, int curlCode);
     void statusTick();
 
@@ -336,6 +384,17 @@ private:
     void performRedirect();
     void updatePartialDownloadSize();
     bool isErrorReply() const { return m_responseStatusCode >= 400; }
+    bool isIdempotent() const;
+    // Persistent connections: libcurl keeps the sockets; these decide which
+    // attempt may take a kept one and which reply lets it be kept.
+    bool choosePersistentConnection(CURL *easy);
+    void readKeepAliveTerms();
+    // Bandwidth: whether a reply piece must wait (the transfer pauses), and
+    // how much of the body may be read now (0: pause).
+    bool throttleReplyBytes(size_t length);
+    qint64 throttleBodyRead(qint64 wanted);
+    void pauseForBandwidth(int direction);
+    void resumeAfterThrottle(CURL *easy);
     bool moveFileIntoPlace(const QString &from, const QString &to, VNErrorPtr *error);
     // Deletes a file (a missing one is no error); a failure is kept in
     // *error unless it already holds one.
@@ -345,6 +404,16 @@ private:
     bool answerFromCacheBeforeSending();
     bool answerFromCacheAfterReply();
     void useDataFromCache();
+
+    // Proxies.
+    bool configureProxies();
+    void fetchPACFile();
+    void runPACScript(const QByteArray &script);
+    void useProxyEntry(const QString &entry);
+    bool failOverToNextProxy(int curlCode);
+    void attemptToApplyProxyCredentialsAndResume();
+    NRCredentialsPtr findProxyCredentials() const;
+    void applyProxyCredentials(const NRCredentialsPtr &credentials, bool fromSession);
 
     // Authentication.
     void attemptToApplyCredentialsAndResume();
@@ -514,11 +583,35 @@ private:
     QString m_sentScheme;  // scheme they were sent with
     bool m_sentFromSession = false;  // they came from the session store, not the request
     int m_authenticationRetryCount = 0;
+    bool m_useKeychainPersistence = false;
+    int m_pausedForBandwidth = 0;  // libcurl pause bits
     bool m_waitingForCredentials = false;    // the delegate was asked for credentials
     bool m_waitingForCredentialTurn = false;  // another request is looking for credentials
     bool m_waitingForRedirect = false;       // the delegate was asked to confirm a redirect
-    bool isWaiting() const { return m_waitingForCredentials || m_waitingForCredentialTurn || m_waitingForRedirect; }
+    bool isWaiting() const {
+        return m_waitingForCredentials || m_waitingForCredentialTurn || m_waitingForRedirect || m_waitingForProxyCredentials ||
+               m_PACFileRequest;
+    }
     const quint64 m_requestID;
+
+    // Proxies.
+    QString m_proxyHost;
+    int m_proxyPort = 0;
+    QString m_proxyType;
+    QUrl m_PACurl;
+    QStringList m_proxyCandidates;  // the script's further choices, tried when one cannot be reached
+    bool m_proxiesChosen = false;
+    bool m_isPACFileRequest = false;
+    std::shared_ptr<NRHTTPRequest> m_PACFileRequest;
+    std::function<void(NRHTTPRequest &)> m_networkThreadDone;  // a script request's end, on the network thread
+    QString m_proxyUsername, m_proxyPassword, m_proxyDomain;
+    QString m_proxyAuthenticationScheme, m_proxyAuthenticationRealm;
+    NRCredentialsPtr m_proxyCredentials;  // handed to libcurl for the proxy only
+    bool m_proxyCredentialsFromSession = false;
+    int m_proxyAuthenticationRetryCount = 0;
+    bool m_waitingForProxyCredentials = false;
+    Block m_proxyAuthenticationNeededBlock;
+    bool m_canAskForProxyCredentials = false;
 };
 
 Q_DECLARE_METATYPE(NRHTTPRequest *)

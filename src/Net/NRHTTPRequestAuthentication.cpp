@@ -5,7 +5,10 @@
 
 #include "Net/NRNetworkThread.h"
 #include "Net/NRSessionCredentialStore.h"
+#include "Platform/VNKeychain.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMetaMethod>
 
 using namespace NRHTTPRequestInternal;
@@ -75,6 +78,13 @@ NRCredentialsPtr NRHTTPRequest::findCredentials() const {
         user = m_username;
         pass = m_password;
     }
+    if ((user.isEmpty() || pass.isEmpty()) && m_useKeychainPersistence) {
+        const int port = m_url.port(m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+        if (NRCredentialsPtr saved = savedCredentials(m_url.host(), port, m_url.scheme(), m_authenticationRealm)) {
+            user = saved->username;
+            pass = saved->password;
+        }
+    }
     if (user.isEmpty() || pass.isEmpty())
         return nullptr;
     QString domain;
@@ -115,6 +125,10 @@ bool NRHTTPRequest::applyCredentials(const NRHTTPAuthenticationPtr &authenticati
         NRSessionCredentialEntry entry{authentication, credentials, m_url, authentication->scheme(), authentication->realm()};
         NRSessionCredentialStore::shared().store(entry);
     }
+    if (m_useKeychainPersistence) {
+        const int port = m_url.port(m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+        saveCredentials(*credentials, m_url.host(), port, m_url.scheme(), authentication->realm());
+    }
     m_requestCredentials = credentials;
     m_sentRealm = authentication->realm();
     m_sentScheme = authentication->scheme();
@@ -126,8 +140,7 @@ void NRHTTPRequest::attemptToApplyCredentialsAndResume() {
     if (m_error || m_cancelled)
         return;
     if (m_authenticationNeeded == 2) {
-        // No proxy is used yet, so a proxy challenge cannot be answered.
-        failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+        attemptToApplyProxyCredentialsAndResume();
         return;
     }
     QList<QByteArray> challenges;
@@ -223,6 +236,16 @@ void NRHTTPRequest::retryUsingSuppliedCredentials() {
     auto self = sharedSelf();
     NRNetworkThread::shared().post([self] {
         std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
+        if (self->m_waitingForProxyCredentials && !self->m_error && !self->m_cancelled) {
+            self->m_waitingForProxyCredentials = false;
+            if (NRCredentialsPtr credentials = self->findProxyCredentials()) {
+                self->applyProxyCredentials(credentials, false);
+                self->startRequest();
+            } else {
+                self->failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+            }
+            return;
+        }
         if (!self->m_waitingForCredentials || self->m_error || self->m_cancelled)
             return;
         self->m_waitingForCredentials = false;
@@ -240,7 +263,7 @@ void NRHTTPRequest::cancelAuthentication() {
     auto self = sharedSelf();
     NRNetworkThread::shared().post([self] {
         std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
-        if (!self->m_waitingForCredentials)
+        if (!self->m_waitingForCredentials && !self->m_waitingForProxyCredentials)
             return;
         self->failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
     });
@@ -292,4 +315,70 @@ void NRHTTPRequest::passCredentialTurn() {
         next->m_waitingForCredentialTurn = false;
         next->attemptToApplyCredentialsAndResume();
     }
+}
+
+void NRHTTPRequest::setUseKeychainPersistence(bool on) { LOCKED; m_useKeychainPersistence = on; }
+bool NRHTTPRequest::useKeychainPersistence() const { LOCKED; return m_useKeychainPersistence; }
+
+// Keychain items: one per protection space, the user name, password and
+// domain together as the secret.
+namespace {
+
+const QString kKeychainService = QStringLiteral("Varnello HTTP credentials");
+
+QString serverAccount(const QString &host, int port, const QString &protocol, const QString &realm) {
+    return QStringLiteral("%1://%2:%3 realm=%4").arg(protocol.toLower(), host.toLower()).arg(port).arg(realm);
+}
+
+QString proxyAccount(const QString &host, int port, const QString &realm) {
+    return QStringLiteral("proxy %1:%2 realm=%3").arg(host.toLower()).arg(port).arg(realm);
+}
+
+bool saveItem(const QString &account, const NRCredentials &c) {
+    const QJsonObject secret{{QStringLiteral("user"), c.username}, {QStringLiteral("password"), c.password},
+                             {QStringLiteral("domain"), c.domain}};
+    return VNKeychain::setSecret(kKeychainService, account,
+                                 QString::fromUtf8(QJsonDocument(secret).toJson(QJsonDocument::Compact)),
+                                 QStringLiteral("Varnello: %1").arg(account));
+}
+
+NRCredentialsPtr savedItem(const QString &account) {
+    const std::optional<QString> secret = VNKeychain::secret(kKeychainService, account);
+    if (!secret)
+        return nullptr;
+    const QJsonObject o = QJsonDocument::fromJson(secret->toUtf8()).object();
+    if (o.isEmpty())
+        return nullptr;
+    return std::make_shared<NRCredentials>(NRCredentials{o[QStringLiteral("user")].toString(),
+                                                         o[QStringLiteral("password")].toString(),
+                                                         o[QStringLiteral("domain")].toString()});
+}
+
+}  // namespace
+
+bool NRHTTPRequest::saveCredentials(const NRCredentials &credentials, const QString &host, int port,
+                                    const QString &protocol, const QString &realm) {
+    return saveItem(serverAccount(host, port, protocol, realm), credentials);
+}
+
+bool NRHTTPRequest::saveCredentialsForProxy(const NRCredentials &credentials, const QString &host, int port,
+                                            const QString &realm) {
+    return saveItem(proxyAccount(host, port, realm), credentials);
+}
+
+NRCredentialsPtr NRHTTPRequest::savedCredentials(const QString &host, int port, const QString &protocol,
+                                                 const QString &realm) {
+    return savedItem(serverAccount(host, port, protocol, realm));
+}
+
+NRCredentialsPtr NRHTTPRequest::savedCredentialsForProxy(const QString &host, int port, const QString &realm) {
+    return savedItem(proxyAccount(host, port, realm));
+}
+
+void NRHTTPRequest::removeCredentials(const QString &host, int port, const QString &protocol, const QString &realm) {
+    VNKeychain::removeSecret(kKeychainService, serverAccount(host, port, protocol, realm));
+}
+
+void NRHTTPRequest::removeCredentialsForProxy(const QString &host, int port, const QString &realm) {
+    VNKeychain::removeSecret(kKeychainService, proxyAccount(host, port, realm));
 }

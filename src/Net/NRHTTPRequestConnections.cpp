@@ -3,20 +3,129 @@
 #include "Net/NRHTTPRequest.h"
 #include "Net/NRHTTPRequestInternal.h"
 
+#include "Net/NRBandwidthThrottle.h"
 #include "Net/NRNetworkThread.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
 
 #include <curl/curl.h>
 
+#include <map>
+
 using namespace NRHTTPRequestInternal;
+
+namespace {
+
+// What the last reply of a server allowed: the pool record of its
+// connection (scheme, host, explicit port or 0). Network thread only.
+struct ConnectionTerms {
+    bool reusable = false;
+    QDeadlineTimer expires;
+};
+
+std::map<QString, ConnectionTerms> &connectionPool() {
+    static auto *pool = new std::map<QString, ConnectionTerms>();
+    return *pool;
+}
+
+QString poolKey(const QUrl &url) {
+    return url.scheme().toLower() + QLatin1String("://") + url.host().toLower() + QLatin1Char(':') +
+           QString::number(url.port(0));
+}
+
+// "timeout=5, max=100": the number after the name, 0 when missing.
+int keepAliveValue(const QString &header, const QString &name) {
+    const QRegularExpression re(QStringLiteral("\\b%1\\s*=\\s*(\\d+)").arg(name), QRegularExpression::CaseInsensitiveOption);
+    const auto match = re.match(header);
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+}  // namespace
+
+// Each attempt: whether it may take a kept-alive connection. Not when
+// persistent connections are off, when the server's last reply did not
+// allow it or its time is up, for the retry after a dead connection, and
+// never for a request that is not idempotent (a kept connection may turn
+// out dead after the request reached the server, and such a request is
+// never sent twice).
+bool NRHTTPRequest::choosePersistentConnection(CURL *easy) {
+    bool ok = true;
+    auto set = [&](CURLoption option, long value) { ok &= curl_easy_setopt(easy, option, value) == CURLE_OK; };
+    if (m_url.host().isEmpty() || m_url.scheme().isEmpty())
+        m_shouldAttemptPersistentConnection = false;
+    set(CURLOPT_MAXAGE_CONN, long(std::max(1.0, m_persistentConnectionTimeoutSeconds)));
+    if (!m_shouldAttemptPersistentConnection) {
+        set(CURLOPT_FRESH_CONNECT, 1L);
+        set(CURLOPT_FORBID_REUSE, 1L);
+        return ok;
+    }
+    bool fresh = m_freshConnection || !isIdempotent();
+    const auto record = connectionPool().find(poolKey(m_url));
+    if (record != connectionPool().end()) {
+        if (!record->second.reusable || record->second.expires.hasExpired()) {
+            fresh = true;
+            connectionPool().erase(record);
+        } else {
+            set(CURLOPT_MAXAGE_CONN, long(std::max<qint64>(1, record->second.expires.remainingTime() / 1000)));
+        }
+    }
+    if (fresh)
+        set(CURLOPT_FRESH_CONNECT, 1L);
+    return ok;
+}
+
+// Reading the headers: whether the server lets the connection be kept, and
+// for how long. HTTP/1.1 (or "keep-alive") without "close"; a Keep-Alive
+// header must leave more than 5 requests ("max=") and gives the time-out.
+void NRHTTPRequest::readKeepAliveTerms() {
+    if (!m_shouldAttemptPersistentConnection)
+        return;
+    const QString connection = responseHeader(QStringLiteral("Connection")).toLower();
+    const bool oneZero = m_statusLine.startsWith("HTTP/1.0");
+    bool reusable = (!oneZero || connection.contains(QLatin1String("keep-alive"))) && !connection.contains(QLatin1String("close"));
+    const QString keepAlive = responseHeader(QStringLiteral("Keep-Alive"));
+    if (reusable && !keepAlive.isNull()) {
+        const int timeout = keepAliveValue(keepAlive, QStringLiteral("timeout"));
+        reusable = keepAliveValue(keepAlive, QStringLiteral("max")) >= 6;
+        if (reusable)
+            m_persistentConnectionTimeoutSeconds = timeout;
+    }
+    ConnectionTerms &terms = connectionPool()[poolKey(m_url)];
+    terms.reusable = reusable;
+    terms.expires = QDeadlineTimer(qint64(m_persistentConnectionTimeoutSeconds * 1000));
+    if (!reusable && m_easy)
+        curl_easy_setopt(m_easy, CURLOPT_FORBID_REUSE, 1L);  // closed when this reply ends
+}
+
+// Methods that change nothing more when sent twice.
+bool NRHTTPRequest::isIdempotent() const {
+    static const QStringList methods{QStringLiteral("GET"), QStringLiteral("HEAD"), QStringLiteral("PUT"),
+                                     QStringLiteral("DELETE"), QStringLiteral("OPTIONS"), QStringLiteral("PROPFIND"),
+                                     QStringLiteral("TRACE")};
+    return methods.contains(m_requestMethod);
+}
 
 void NRHTTPRequest::handleStreamError(int curlCode) {
     if (m_error) {
         cancelLoad();
         return;
     }
-    if (isBrokenConnection(curlCode) && m_retryCount == 0 && m_totalBytesRead == 0) {
+    long connectCode = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    if (connectCode == 407) {
+        // The proxy refused to open a tunnel without (other) credentials.
+        destroyTransfer();
+        m_responseStatusCode = 407;
+        attemptToApplyProxyCredentialsAndResume();
+        return;
+    }
+    if (failOverToNextProxy(curlCode))
+        return;
+    if (isBrokenConnection(curlCode) && m_retryCount == 0 && m_totalBytesRead == 0 && isIdempotent()) {
         // A kept-alive connection the server closed meanwhile: once more on
-        // a new connection.
+        // a new connection. Never for a request that may have changed
+        // something on the server already.
         ++m_retryCount;
         destroyTransfer();
         m_freshConnection = true;
@@ -79,4 +188,67 @@ bool NRHTTPRequest::shouldTimeOut() const {
     if (m_uploadBufferSize > 0 && m_totalBytesSent > m_uploadBufferSize)
         return true;
     return idle > 1.5 * m_timeOutSeconds;
+}
+
+void NRHTTPRequest::setMaxBandwidthPerSecond(quint64 bytes) { NRBandwidthThrottle::shared().setMaxBandwidthPerSecond(bytes); }
+quint64 NRHTTPRequest::maxBandwidthPerSecond() { return NRBandwidthThrottle::shared().maxBandwidthPerSecond(); }
+bool NRHTTPRequest::isBandwidthThrottled() { return NRBandwidthThrottle::shared().isThrottled(); }
+quint64 NRHTTPRequest::averageBandwidthUsedPerSecond() { return NRBandwidthThrottle::shared().averageBandwidthUsedPerSecond(); }
+void NRHTTPRequest::incrementBandwidthUsedInLastSecond(quint64 bytes) {
+    NRBandwidthThrottle::shared().incrementBandwidthUsedInLastSecond(bytes);
+}
+
+// A reply piece arrived (libcurl callback): over budget, the transfer
+// pauses until the wake-up time; otherwise the piece counts against it.
+bool NRHTTPRequest::throttleReplyBytes(size_t length) {
+    NRBandwidthThrottle &throttle = NRBandwidthThrottle::shared();
+    if (!throttle.isThrottled() || m_abortTransfer || m_complete)
+        return false;
+    if (throttle.mustWait()) {
+        pauseForBandwidth(CURLPAUSE_RECV);
+        return true;
+    }
+    throttle.incrementBandwidthUsedInLastSecond(length);
+    return false;
+}
+
+// Body bytes count once, when read here (the bytes reported written later
+// are the same bytes).
+qint64 NRHTTPRequest::throttleBodyRead(qint64 wanted) {
+    NRBandwidthThrottle &throttle = NRBandwidthThrottle::shared();
+    if (!throttle.isThrottled())
+        return wanted;
+    if (throttle.mustWait()) {
+        pauseForBandwidth(CURLPAUSE_SEND);
+        return 0;
+    }
+    const quint64 allowance = throttle.maxUploadReadLength();
+    if (allowance == 0) {
+        pauseForBandwidth(CURLPAUSE_SEND);
+        return 0;
+    }
+    return std::min<qint64>(wanted, qint64(allowance));
+}
+
+void NRHTTPRequest::pauseForBandwidth(int direction) {
+    m_pausedForBandwidth |= direction;
+    m_lastActivity.start();  // waiting for the budget is no idleness
+    NRBandwidthThrottle &throttle = NRBandwidthThrottle::shared();
+    const std::optional<double> wake = throttle.wakeUpTime();
+    const double wait = std::clamp(wake ? *wake - throttle.now() : 0.05, 0.01, 2.0);
+    std::weak_ptr<NRHTTPRequest> weak = sharedSelf();
+    CURL *easy = m_easy;
+    NRNetworkThread::shared().postAfter(wait, [weak, easy] {
+        if (auto r = weak.lock())
+            r->resumeAfterThrottle(easy);
+    });
+}
+
+void NRHTTPRequest::resumeAfterThrottle(CURL *easy) {
+    LOCKED;
+    if (easy != m_easy || !m_easy || !m_pausedForBandwidth)
+        return;
+    m_pausedForBandwidth = 0;
+    m_lastActivity.start();
+    curl_easy_pause(m_easy, CURLPAUSE_CONT);
 }

@@ -38,6 +38,10 @@ void NRHTTPRequest::cancelOnRequestThread() {
 }
 
 void NRHTTPRequest::cancelLoad() {
+    if (m_PACFileRequest) {
+        auto fetch = std::move(m_PACFileRequest);
+        fetch->cancel();
+    }
     destroyTransfer();
     m_bodyFile.reset();
     closeDownloadStreams();
@@ -49,7 +53,7 @@ void NRHTTPRequest::cancelLoad() {
 void NRHTTPRequest::failWithError(const VNErrorPtr &error) {
     LOCKED;
     m_complete = true;
-    m_waitingForCredentials = m_waitingForCredentialTurn = m_waitingForRedirect = false;
+    m_waitingForCredentials = m_waitingForCredentialTurn = m_waitingForRedirect = m_waitingForProxyCredentials = false;
     const bool first = !m_cancelled && !m_error;  // a second failure is ignored
     if (auto cache = m_downloadCache.lock(); first && cache &&
                                              (m_cachePolicy & NRFallbackToCacheIfLoadFailsCachePolicy) &&
@@ -69,6 +73,11 @@ void NRHTTPRequest::failWithError(const VNErrorPtr &error) {
         return;
     VNLog::log(QStringLiteral("NRHTTPRequest failed: %1 (%2)").arg(error->localizedDescription(), description()));
     onMain([](NRHTTPRequest &r) { r.reportFailure(); });
+    if (m_networkThreadDone) {
+        auto done = std::move(m_networkThreadDone);
+        auto self = sharedSelf();
+        NRNetworkThread::shared().post([done, self] { done(*self); });
+    }
     if (m_inProgress)
         markAsFinished();
 }

@@ -64,6 +64,8 @@ size_t NRHTTPRequest::headerCallback(char *data, size_t size, size_t count, void
 size_t NRHTTPRequest::writeCallback(char *data, size_t size, size_t count, void *self) {
     auto *r = static_cast<NRHTTPRequest *>(self);
     std::lock_guard<std::recursive_mutex> locker(r->m_mutex);
+    if (size * count > 0 && r->throttleReplyBytes(size * count))
+        return CURL_WRITEFUNC_PAUSE;  // given again when resumed
     r->m_inCurlCallback = true;
     const size_t result = r->handleBytesAvailable(data, size * count);
     r->m_inCurlCallback = false;
@@ -92,7 +94,7 @@ size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
     if (trimmed.isEmpty()) {
         if (m_responseStatusCode >= 100 && m_responseStatusCode < 200)
             return line.size();  // interim reply; the real one follows
-        if (m_ntlmCredentials && m_responseStatusCode == 401) {
+        if ((m_ntlmCredentials && m_responseStatusCode == 401) || (m_proxyCredentials && m_responseStatusCode == 407)) {
             m_deferHeaders = true;  // libcurl may answer this challenge itself
             return line.size();
         }
@@ -129,6 +131,7 @@ void NRHTTPRequest::readResponseHeaders() {
             m_responseHeaders.insert(key, v);
     }
     m_responseStatusMessage = QString::fromLatin1(m_statusLine);
+    readKeepAliveTerms();
     m_responseCompressed =
         responseHeader(QStringLiteral("Content-Encoding")).contains(QLatin1String("gzip"), Qt::CaseInsensitive);
     if (m_responseStatusCode == 401)
@@ -416,6 +419,15 @@ bool NRHTTPRequest::moveFileIntoPlace(const QString &from, const QString &to, VN
 }
 
 void NRHTTPRequest::handleStreamComplete() {
+    long connectCode = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    if (connectCode == 407 && !m_headersRead) {
+        // The proxy refused the tunnel: its challenge, not a reply.
+        destroyTransfer();
+        m_responseStatusCode = 407;
+        attemptToApplyProxyCredentialsAndResume();
+        return;
+    }
     m_downloadComplete = true;
     if (!m_headersRead)
         readResponseHeaders();
@@ -511,6 +523,11 @@ void NRHTTPRequest::handleStreamComplete() {
     if (auto cache = m_downloadCache.lock())
         cache->storeResponseForRequest(*this, m_secondsToCache);
     onMain([](NRHTTPRequest &r) { r.reportFinished(); });
+    if (m_networkThreadDone) {
+        auto done = std::move(m_networkThreadDone);
+        auto self = sharedSelf();
+        NRNetworkThread::shared().post([done, self] { done(*self); });
+    }
     markAsFinished();
 }
 

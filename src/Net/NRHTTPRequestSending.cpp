@@ -4,6 +4,7 @@
 #include "Net/NRHTTPRequestInternal.h"
 
 #include "Formats/NRDataCompressor.h"
+#include "Net/NRBandwidthThrottle.h"
 #include "Formats/NRDataDecompressor.h"
 #include "Net/NRCookieStore.h"
 #include "Net/NRNetworkThread.h"
@@ -84,6 +85,8 @@ void NRHTTPRequest::startAsynchronous() {
     m_delegateConfirmsRedirect = delegateResponds(m_willRedirectSelector, "NRHTTPRequest*,QUrl");
     m_canAskForCredentials = bool(m_authenticationNeededBlock) ||
                              delegateResponds("authenticationNeededForRequest", "NRHTTPRequest*");
+    m_canAskForProxyCredentials = bool(m_proxyAuthenticationNeededBlock) ||
+                                  delegateResponds("proxyAuthenticationNeededForRequest", "NRHTTPRequest*");
     const bool queued = !m_queue.expired();
     m_wantsStarted = queued || m_startedBlock || delegateResponds(m_didStartSelector, "NRHTTPRequest*");
     m_wantsHeaders = queued || m_headersReceivedBlock ||
@@ -101,11 +104,11 @@ void NRHTTPRequest::start() {
     startAsynchronous();
 }
 
-void NRHTTPRequest::startOnNetworkThread() {
+void NRHTTPRequest::startOnNetworkThread(bool holdsPlace) {
     {
         LOCKED;
         m_inProgress = true;
-        m_holdsPlace = true;
+        m_holdsPlace = holdsPlace;
     }
     setExecuting(true);
     main();
@@ -150,6 +153,8 @@ void NRHTTPRequest::runMain() {
         }
         applyCookieHeader();
     }
+    if (!configureProxies())
+        return;  // fetching a proxy script, or failed
     applyAuthorizationHeader();
     startRequest();
 }
@@ -328,7 +333,27 @@ bool NRHTTPRequest::configureTransfer(CURL *easy) {
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set(CURLOPT_FOLLOWLOCATION, 0L);
-    set(CURLOPT_PROXY, "");  // no proxies from the environment
+    // The proxy chosen for this attempt (none: direct, never libcurl's own
+    // reading of the environment). Its credentials go to the proxy only.
+    if (!m_proxyHost.isEmpty() && m_proxyPort > 0) {
+        set(CURLOPT_PROXY, m_proxyHost.toUtf8().constData());
+        set(CURLOPT_PROXYPORT, long(m_proxyPort));
+        set(CURLOPT_PROXYTYPE, m_proxyType == proxyTypeSOCKS() ? long(CURLPROXY_SOCKS5_HOSTNAME) : long(CURLPROXY_HTTP));
+        set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        if (m_proxyCredentials) {
+            QString user = m_proxyCredentials->username;
+            if (m_proxyAuthenticationScheme == NRHTTPAuthentication::ntlmScheme() && !m_proxyCredentials->domain.isEmpty())
+                user = m_proxyCredentials->domain + QLatin1Char('\\') + user;
+            set(CURLOPT_PROXYUSERNAME, user.toUtf8().constData());
+            set(CURLOPT_PROXYPASSWORD, m_proxyCredentials->password.toUtf8().constData());
+            long methods = CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM;
+            if (m_proxyAuthenticationScheme == NRHTTPAuthentication::basicScheme())
+                methods = CURLAUTH_BASIC;  // known to be Basic: sent at once
+            set(CURLOPT_PROXYAUTH, methods);
+        }
+    } else {
+        set(CURLOPT_PROXY, "");
+    }
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_HTTP_CONTENT_DECODING, 0L);  // gzip is inflated by us
     set(CURLOPT_HTTP_VERSION, m_useHTTPVersionOne ? long(CURL_HTTP_VERSION_1_0) : long(CURL_HTTP_VERSION_1_1));
@@ -339,14 +364,10 @@ bool NRHTTPRequest::configureTransfer(CURL *easy) {
     set(CURLOPT_HEADERDATA, static_cast<void *>(this));
     set(CURLOPT_WRITEFUNCTION, &NRHTTPRequest::writeCallback);
     set(CURLOPT_WRITEDATA, static_cast<void *>(this));
-    set(CURLOPT_BUFFERSIZE, 262144L);
+    // Smaller pieces while throttled: the budget is spent in small steps.
+    set(CURLOPT_BUFFERSIZE, NRBandwidthThrottle::shared().isThrottled() ? 16384L : 262144L);
     set(CURLOPT_UPLOAD_BUFFERSIZE, 262144L);
-    set(CURLOPT_MAXAGE_CONN, long(std::max(1.0, m_persistentConnectionTimeoutSeconds)));
-    if (!m_shouldAttemptPersistentConnection || m_freshConnection) {
-        set(CURLOPT_FRESH_CONNECT, 1L);
-        if (!m_shouldAttemptPersistentConnection)
-            set(CURLOPT_FORBID_REUSE, 1L);
-    }
+    ok &= choosePersistentConnection(easy);
 
     // Method and body.
     const bool hasBody = m_bodyFile || !m_bodySource.isEmpty();
@@ -439,12 +460,16 @@ size_t NRHTTPRequest::readCallback(char *data, size_t size, size_t count, void *
     std::lock_guard<std::recursive_mutex> locker(r->m_mutex);
     if (r->m_abortTransfer || r->m_complete)
         return CURL_READFUNC_ABORT;
-    const qint64 wanted = qint64(size * count);
+    const qint64 wanted = r->throttleBodyRead(qint64(size * count));
+    if (wanted == 0)
+        return CURL_READFUNC_PAUSE;
     if (r->m_bodyFile) {
         const qint64 n = r->m_bodyFile->read(data, wanted);
         if (n < 0)
             return CURL_READFUNC_ABORT;
         r->m_bodyOffset += n;
+        if (n > 0 && NRBandwidthThrottle::shared().isThrottled())
+            NRBandwidthThrottle::shared().incrementBandwidthUsedInLastSecond(quint64(n));
         return size_t(n);
     }
     const qint64 n = std::min<qint64>(wanted, r->m_bodySource.size() - r->m_bodyOffset);
@@ -452,6 +477,8 @@ size_t NRHTTPRequest::readCallback(char *data, size_t size, size_t count, void *
         return 0;
     memcpy(data, r->m_bodySource.constData() + r->m_bodyOffset, size_t(n));
     r->m_bodyOffset += n;
+    if (NRBandwidthThrottle::shared().isThrottled())
+        NRBandwidthThrottle::shared().incrementBandwidthUsedInLastSecond(quint64(n));
     return size_t(n);
 }
 

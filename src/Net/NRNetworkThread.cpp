@@ -62,6 +62,12 @@ void NRNetworkThread::removeTransfer(CURL *easy) {
     m_transferCount.store(static_cast<int>(m_transfers.size() + m_otherTransfers.size()));
 }
 
+void NRNetworkThread::postAfter(double seconds, std::function<void()> task) {
+    const auto when = std::chrono::steady_clock::now() +
+                      std::chrono::microseconds(qint64(std::max(0.0, seconds) * 1e6));
+    post([this, when, task = std::move(task)]() mutable { m_timers.emplace(when, std::move(task)); });
+}
+
 void NRNetworkThread::enqueue(std::shared_ptr<NRHTTPRequest> request) {
     post([this, request = std::move(request)]() mutable {
         m_waiting.push_back(std::move(request));
@@ -107,6 +113,11 @@ void NRNetworkThread::run() {
         for (auto &task : tasks)
             task();
         tasks.clear();
+        while (!m_timers.empty() && m_timers.begin()->first <= clock::now()) {
+            auto task = std::move(m_timers.begin()->second);
+            m_timers.erase(m_timers.begin());
+            task();
+        }
 
         int running = 0;
         curl_multi_perform(m_multi, &running);
@@ -149,8 +160,11 @@ void NRNetworkThread::run() {
         }
         if (pending)
             continue;
+        auto wakeAt = nextTick;
+        if (!m_timers.empty())
+            wakeAt = std::min(wakeAt, m_timers.begin()->first);
         const auto untilTick =
-            std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - clock::now()).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - clock::now()).count();
         curl_multi_poll(m_multi, nullptr, 0, static_cast<int>(std::max<long long>(1, untilTick)), nullptr);
     }
 }

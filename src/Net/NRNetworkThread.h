@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -23,6 +24,8 @@ public:
 
     // Runs the task on the network thread, later (never inline).
     void post(std::function<void()> task);
+    // Runs the task on the network thread after the delay.
+    void postAfter(double seconds, std::function<void()> task);
     bool isCurrentThread() const;
 
     // Network thread only: the transfers in flight and the ticking requests.
@@ -56,6 +59,7 @@ private:
     std::thread::id m_threadId;
     std::mutex m_tasksMutex;
     std::deque<std::function<void()>> m_tasks;
+    std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> m_timers;
     std::map<CURL *, std::shared_ptr<NRHTTPRequest>> m_transfers;
     std::map<CURL *, TransferDone> m_otherTransfers;
     std::map<const NRHTTPRequest *, std::weak_ptr<NRHTTPRequest>> m_ticking;

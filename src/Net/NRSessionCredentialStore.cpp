@@ -49,6 +49,20 @@ void NRSessionCredentialStore::store(const NRSessionCredentialEntry &entry) {
         m_entries.erase(m_entries.begin(), m_entries.begin() + (m_entries.size() - maximumEntries));
 }
 
+NRSessionCredentialStore &NRSessionCredentialStore::sharedProxy() {
+    static NRSessionCredentialStore *store = new NRSessionCredentialStore();
+    return *store;
+}
+
+QUrl NRSessionCredentialStore::proxyKey(const QString &host, int port) {
+    QUrl key;
+    key.setScheme(QStringLiteral("proxy"));
+    key.setHost(host.toLower());
+    key.setPort(port);
+    key.setPath(QStringLiteral("/"));
+    return key;
+}
+
 void NRSessionCredentialStore::remove(const NRCredentialsPtr &credentials) {
     if (!credentials)
         return;

@@ -27,6 +27,9 @@ struct NRSessionCredentialEntry {
 class NRSessionCredentialStore {
 public:
     static NRSessionCredentialStore &shared();
+    // The proxies' credentials, each entry under the URL "proxy://host:port".
+    static NRSessionCredentialStore &sharedProxy();
+    static QUrl proxyKey(const QString &host, int port);
     static constexpr size_t maximumEntries = 64;
 
     void store(const NRSessionCredentialEntry &entry);

@@ -163,6 +163,11 @@ class Handler(BaseHTTPRequestHandler):
         q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query, keep_blank_values=True).items()}
         n = int(q.get("n", "1000"))
         route = url.path
+        if getattr(self, "die_next", False):
+            # A kept connection that turned out dead: closed without a reply.
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
         if route == "/uploadstall":
             time.sleep(float(q.get("wait", "30")))
             self.close_connection = True
@@ -171,10 +176,13 @@ class Handler(BaseHTTPRequestHandler):
         if route == "/echo":
             doc = {"method": self.command, "path": self.path, "headers": dict(self.headers.items()),
                    "header_list": list(self.headers.items()), "length": len(body),
-                   "sha256": hashlib.sha256(body).hexdigest()}
+                   "sha256": hashlib.sha256(body).hexdigest(), "client_port": self.client_address[1]}
             if len(body) <= 65536:
                 doc["body"] = body.decode("latin-1")
-            self.send(200, json.dumps(doc).encode(), content_type="application/json")
+            extra = [("Keep-Alive", q["ka"])] if "ka" in q else []
+            self.send(200, json.dumps(doc).encode(), extra, content_type="application/json")
+            # The next request on this connection finds it dead.
+            self.die_next = "die_next" in q
         elif route == "/bytes":
             self.send(200, pattern(n))
         elif route == "/chunked":
@@ -248,6 +256,8 @@ class Handler(BaseHTTPRequestHandler):
                 self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))])
             else:
                 self.send(200, data)
+        elif route == "/pac":
+            self.send(200, q.get("js", "").encode("utf-8"), content_type="application/x-ns-proxy-autoconfig")
         elif route == "/multi":
             self.send(200, b"m", [("X-Multi", "one"), ("X-Multi", "two")], "text/plain")
         elif route == "/status":

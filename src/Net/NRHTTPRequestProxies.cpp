@@ -1,0 +1,345 @@
+// Proxies: explicit settings, the environment, auto-configuration scripts,
+// and answering a proxy's challenge (407) with the proxy's own credentials.
+
+#include "Net/NRHTTPRequest.h"
+#include "Net/NRHTTPRequestInternal.h"
+
+#include "Net/NRNetworkThread.h"
+#include "Net/NRProxyScript.h"
+#include "Net/NRSessionCredentialStore.h"
+
+#include <QFile>
+#include <QMetaMethod>
+#include <QRegularExpression>
+#include <QStringDecoder>
+
+#include <curl/curl.h>
+
+using namespace NRHTTPRequestInternal;
+
+namespace {
+
+const QString kNoProxyInformation = QStringLiteral("Unable to obtain information on proxy servers needed for request");
+
+// An environment variable, the lower-case spelling first.
+QString environment(const char *name) {
+    QByteArray value = qgetenv(name);
+    if (value.isEmpty())
+        value = qgetenv(QByteArray(name).toUpper().constData());
+    return QString::fromLocal8Bit(value).trimmed();
+}
+
+// Whether no_proxy names the URL's host: "*", a host, a domain (with or
+// without a leading dot) matching it and its subdomains, optionally with
+// a port.
+bool bypassesProxy(const QUrl &url, const QString &noProxy) {
+    const QString host = url.host().toLower();
+    const int port = url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+    for (QString entry : noProxy.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts)) {
+        entry = entry.toLower();
+        if (entry == QLatin1String("*"))
+            return true;
+        const int colon = entry.lastIndexOf(QLatin1Char(':'));
+        if (colon > 0 && entry.count(QLatin1Char(':')) == 1) {
+            if (entry.mid(colon + 1).toInt() != port)
+                continue;
+            entry = entry.left(colon);
+        }
+        if (entry.startsWith(QLatin1Char('.')))
+            entry = entry.mid(1);
+        if (host == entry || host.endsWith(QLatin1Char('.') + entry))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+const QString &NRHTTPRequest::proxyTypeHTTP() {
+    static const QString type = QStringLiteral("HTTP");
+    return type;
+}
+
+const QString &NRHTTPRequest::proxyTypeSOCKS() {
+    static const QString type = QStringLiteral("SOCKS");
+    return type;
+}
+
+void NRHTTPRequest::setProxyHost(const QString &host) { LOCKED; m_proxyHost = host; }
+QString NRHTTPRequest::proxyHost() const { LOCKED; return m_proxyHost; }
+void NRHTTPRequest::setProxyPort(int port) { LOCKED; m_proxyPort = port; }
+int NRHTTPRequest::proxyPort() const { LOCKED; return m_proxyPort; }
+void NRHTTPRequest::setProxyType(const QString &type) { LOCKED; m_proxyType = type; }
+QString NRHTTPRequest::proxyType() const { LOCKED; return m_proxyType; }
+void NRHTTPRequest::setPACurl(const QUrl &url) { LOCKED; m_PACurl = url; }
+QUrl NRHTTPRequest::PACurl() const { LOCKED; return m_PACurl; }
+void NRHTTPRequest::setProxyUsername(const QString &u) { LOCKED; m_proxyUsername = u; }
+void NRHTTPRequest::setProxyPassword(const QString &p) { LOCKED; m_proxyPassword = p; }
+void NRHTTPRequest::setProxyDomain(const QString &d) { LOCKED; m_proxyDomain = d; }
+QString NRHTTPRequest::proxyUsername() const { LOCKED; return m_proxyUsername; }
+QString NRHTTPRequest::proxyAuthenticationScheme() const { LOCKED; return m_proxyAuthenticationScheme; }
+QString NRHTTPRequest::proxyAuthenticationRealm() const { LOCKED; return m_proxyAuthenticationRealm; }
+int NRHTTPRequest::proxyAuthenticationRetryCount() const { LOCKED; return m_proxyAuthenticationRetryCount; }
+void NRHTTPRequest::setProxyAuthenticationNeededBlock(Block b) { m_proxyAuthenticationNeededBlock = std::move(b); }
+
+// Decides the proxy before the first attempt; false while a script is being
+// fetched (the attempt starts when it has run) or when the request failed.
+bool NRHTTPRequest::configureProxies() {
+    if (m_isPACFileRequest || m_proxiesChosen || !m_proxyHost.isEmpty() || m_proxyPort)
+        return true;
+    if (m_PACurl.isValid()) {
+        fetchPACFile();
+        return false;
+    }
+    m_proxiesChosen = true;
+    const bool https = m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    QString value = environment(https ? "https_proxy" : "http_proxy");
+    if (value.isEmpty())
+        value = environment("all_proxy");
+    if (value.isEmpty() || bypassesProxy(m_url, environment("no_proxy")))
+        return true;
+    if (!value.contains(QLatin1String("://")))
+        value.prepend(QLatin1String("http://"));
+    const QUrl proxy(value);
+    const QString scheme = proxy.scheme().toLower();
+    QString type;
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        type = proxyTypeHTTP();
+    else if (scheme.startsWith(QLatin1String("socks")))
+        type = proxyTypeSOCKS();
+    if (!proxy.isValid() || proxy.host().isEmpty() || type.isEmpty()) {
+        failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation));
+        return false;
+    }
+    m_proxyHost = proxy.host();
+    m_proxyPort = proxy.port(1080);
+    m_proxyType = type;
+    if (m_proxyUsername.isEmpty() && !proxy.userName().isEmpty()) {
+        m_proxyUsername = proxy.userName(QUrl::FullyDecoded);
+        m_proxyPassword = proxy.password(QUrl::FullyDecoded);
+    }
+    return true;
+}
+
+void NRHTTPRequest::fetchPACFile() {
+    const QUrl script = m_PACurl;
+    const QString scheme = script.scheme().toLower();
+    if (scheme == QLatin1String("file")) {
+        QFile file(script.toLocalFile());
+        if (!file.open(QIODevice::ReadOnly)) {
+            failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation, file.errorString()));
+            return;
+        }
+        QByteArray data;
+        for (;;) {
+            const QByteArray piece = file.read(16384);
+            if (piece.isEmpty())
+                break;
+            data += piece;
+        }
+        if (file.error() != QFileDevice::NoError) {
+            failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation, file.errorString()));
+            return;
+        }
+        runPACScript(data);
+        return;
+    }
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        m_proxiesChosen = true;  // nothing to fetch it with: direct
+        applyAuthorizationHeader();
+        startRequest();
+        return;
+    }
+    // The script comes by a request of its own, outside the shared queue (a
+    // full queue of requests waiting for scripts would never move), ending
+    // here on the network thread.
+    auto fetch = NRHTTPRequest::requestWithURL(script);
+    fetch->m_isPACFileRequest = true;
+    fetch->m_timeOutSeconds = m_timeOutSeconds;
+    fetch->m_validatesSecureCertificate = m_validatesSecureCertificate;
+    fetch->m_wantsStarted = fetch->m_wantsHeaders = fetch->m_wantsRedirected = false;
+    fetch->m_wantsUploadProgress = fetch->m_wantsDownloadProgress = false;
+    std::weak_ptr<NRHTTPRequest> weakSelf = sharedSelf();
+    fetch->m_networkThreadDone = [weakSelf](NRHTTPRequest &done) {
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
+        if (self->m_PACFileRequest.get() != &done)
+            return;  // cancelled meanwhile
+        self->m_PACFileRequest.reset();
+        if (self->m_error || self->m_cancelled)
+            return;
+        if (done.error() || done.responseStatusCode() >= 400) {
+            const QString why = done.error() ? done.error()->localizedDescription() : done.responseStatusMessage();
+            self->failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation, why));
+            return;
+        }
+        self->runPACScript(done.responseData());
+    };
+    m_PACFileRequest = fetch;
+    m_lastActivity.invalidate();
+    fetch->m_enqueued.store(true);
+    NRNetworkThread::shared().post([fetch] { fetch->startOnNetworkThread(false); });
+}
+
+// Runs the script for this request's URL; its first answer is used, the
+// others are tried in turn when a proxy cannot be reached.
+void NRHTTPRequest::runPACScript(const QByteArray &script) {
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(script);
+    if (utf8.hasError())
+        text = QString::fromLatin1(script);
+    VNErrorPtr why;
+    const QStringList entries = NRProxyScript::proxiesForURL(text, m_url, m_timeOutSeconds, &why);
+    if (entries.isEmpty()) {
+        failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation,
+                                why ? why->localizedDescription() : QString()));
+        return;
+    }
+    m_proxiesChosen = true;
+    m_proxyCandidates = entries.mid(1);
+    useProxyEntry(entries.first());
+    applyAuthorizationHeader();
+    startRequest();
+}
+
+void NRHTTPRequest::useProxyEntry(const QString &entry) {
+    m_proxyHost.clear();
+    m_proxyPort = 0;
+    m_proxyType.clear();
+    const QStringList words = entry.split(QLatin1Char(' '));
+    if (words.size() != 2)
+        return;  // DIRECT
+    const int colon = words[1].lastIndexOf(QLatin1Char(':'));
+    m_proxyHost = words[1].left(colon);
+    if (m_proxyHost.startsWith(QLatin1Char('[')))
+        m_proxyHost = m_proxyHost.mid(1, m_proxyHost.size() - 2);
+    m_proxyPort = words[1].mid(colon + 1).toInt();
+    m_proxyType = words[0] == QLatin1String("SOCKS") ? proxyTypeSOCKS() : proxyTypeHTTP();
+}
+
+// A proxy the script chose cannot be reached: the script's next choice.
+bool NRHTTPRequest::failOverToNextProxy(int curlCode) {
+    if (m_proxyCandidates.isEmpty() || m_proxyHost.isEmpty())
+        return false;
+    if (curlCode != CURLE_COULDNT_CONNECT && curlCode != CURLE_COULDNT_RESOLVE_PROXY && curlCode != CURLE_PROXY &&
+        curlCode != CURLE_OPERATION_TIMEDOUT)
+        return false;
+    useProxyEntry(m_proxyCandidates.takeFirst());
+    destroyTransfer();
+    m_freshConnection = true;
+    startRequest();
+    return true;
+}
+
+// The proxy's credentials, first found wins: the request's own proxy
+// credentials, its server credentials for an NTLM proxy, the keychain.
+NRCredentialsPtr NRHTTPRequest::findProxyCredentials() const {
+    QString user = m_proxyUsername, pass = m_proxyPassword;
+    if ((user.isEmpty() || pass.isEmpty()) && m_proxyAuthenticationScheme == NRHTTPAuthentication::ntlmScheme()) {
+        user = m_username;
+        pass = m_password;
+    }
+    if (user.isEmpty() || pass.isEmpty()) {
+        if (NRCredentialsPtr saved = savedCredentialsForProxy(m_proxyHost, m_proxyPort, m_proxyAuthenticationRealm)) {
+            user = saved->username;
+            pass = saved->password;
+        }
+    }
+    if (user.isEmpty() || pass.isEmpty())
+        return nullptr;
+    QString domain = m_proxyDomain;
+    const int slash = user.indexOf(QLatin1Char('\\'));
+    if (domain.isEmpty() && slash > 0) {
+        domain = user.left(slash);
+        user = user.mid(slash + 1);
+    } else if (domain.isEmpty()) {
+        domain = m_domain;
+    }
+    return std::make_shared<NRCredentials>(NRCredentials{user, pass, domain});
+}
+
+void NRHTTPRequest::applyProxyCredentials(const NRCredentialsPtr &credentials, bool fromSession) {
+    ++m_proxyAuthenticationRetryCount;
+    m_proxyCredentials = credentials;
+    m_proxyCredentialsFromSession = fromSession;
+    if (m_useSessionPersistence) {
+        NRSessionCredentialEntry entry;
+        entry.credentials = credentials;
+        entry.url = NRSessionCredentialStore::proxyKey(m_proxyHost, m_proxyPort);
+        entry.scheme = m_proxyAuthenticationScheme;
+        NRSessionCredentialStore::sharedProxy().store(entry);
+    }
+    if (m_useKeychainPersistence)
+        saveCredentialsForProxy(*credentials, m_proxyHost, m_proxyPort, m_proxyAuthenticationRealm);
+}
+
+// After a 407 (or a refused tunnel): the proxy's credentials, or the
+// delegate, or code 3. libcurl answers the challenge itself with them and
+// sends them to the proxy only.
+void NRHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
+    if (m_error || m_cancelled)
+        return;
+    QList<QByteArray> challenges;
+    for (const auto &[name, value] : m_rawHeaders)
+        if (qstricmp(name.constData(), "Proxy-Authenticate") == 0)
+            challenges.append(value);
+    if (const NRHTTPAuthenticationPtr challenge = NRHTTPAuthentication::fromChallenges(challenges)) {
+        m_proxyAuthenticationScheme = challenge->scheme();
+        m_proxyAuthenticationRealm = challenge->realm();
+    }
+    if (m_proxyAuthenticationRetryCount >= kMaximumAuthenticationApplications) {
+        failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+        return;
+    }
+    if (m_proxyCredentials) {
+        // Sent and refused.
+        NRSessionCredentialStore::sharedProxy().remove(m_proxyCredentials);
+        const bool fromSession = m_proxyCredentialsFromSession;
+        m_proxyCredentials.reset();
+        if (!fromSession) {
+            if (m_canAskForProxyCredentials) {
+                m_waitingForProxyCredentials = true;
+                m_lastActivity.invalidate();
+                onMain([](NRHTTPRequest &r) {
+                    if (r.delegateResponds("proxyAuthenticationNeededForRequest", "NRHTTPRequest*"))
+                        QMetaObject::invokeMethod(r.m_delegate.data(), "proxyAuthenticationNeededForRequest",
+                                                  Qt::DirectConnection, Q_ARG(NRHTTPRequest *, &r));
+                    else if (r.m_proxyAuthenticationNeededBlock)
+                        r.m_proxyAuthenticationNeededBlock();
+                });
+                return;
+            }
+            failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+            return;
+        }
+    }
+    if (m_useSessionPersistence) {
+        NRSessionCredentialEntry entry;
+        if (NRSessionCredentialStore::sharedProxy().find(NRSessionCredentialStore::proxyKey(m_proxyHost, m_proxyPort),
+                                                         QString(), QString(), QString(), &entry)) {
+            applyProxyCredentials(entry.credentials, true);
+            startRequest();
+            return;
+        }
+    }
+    if (NRCredentialsPtr credentials = findProxyCredentials()) {
+        applyProxyCredentials(credentials, false);
+        startRequest();
+        return;
+    }
+    if (m_canAskForProxyCredentials) {
+        m_waitingForProxyCredentials = true;
+        m_lastActivity.invalidate();
+        onMain([](NRHTTPRequest &r) {
+            if (r.delegateResponds("proxyAuthenticationNeededForRequest", "NRHTTPRequest*"))
+                QMetaObject::invokeMethod(r.m_delegate.data(), "proxyAuthenticationNeededForRequest", Qt::DirectConnection,
+                                          Q_ARG(NRHTTPRequest *, &r));
+            else if (r.m_proxyAuthenticationNeededBlock)
+                r.m_proxyAuthenticationNeededBlock();
+        });
+        return;
+    }
+    failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+}

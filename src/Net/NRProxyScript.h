@@ -1,0 +1,27 @@
+#pragma once
+
+#include "Platform/VNError.h"
+
+#include <QStringList>
+#include <QUrl>
+
+// A proxy auto-configuration script: JavaScript with a function
+// FindProxyForURL(url, host) answering "PROXY host:port; SOCKS host:port;
+// DIRECT". Run by duktape with the usual helper functions (isPlainHostName,
+// dnsDomainIs, localHostOrDomainIs, isResolvable, isInNet, dnsResolve,
+// myIpAddress, dnsDomainLevels, shExpMatch, weekdayRange, dateRange,
+// timeRange).
+//
+// The script runs in a child process with a time limit, so one that loops
+// or crashes costs the request an error, never the program a thread.
+class NRProxyScript {
+public:
+    // The entries of the script's answer for the URL, each normalised to
+    // "DIRECT", "PROXY host:port" or "SOCKS host:port". Empty, with an error,
+    // when the script does not compile, throws, runs past the time limit or
+    // answers something that is not a proxy list.
+    static QStringList proxiesForURL(const QString &script, const QUrl &url, double timeLimitSeconds,
+                                     VNErrorPtr *error = nullptr);
+    // The entries of an answer text; empty when any entry is malformed.
+    static QStringList parseAnswer(const QString &answer);
+};

@@ -1,0 +1,208 @@
+// Proxies: tinyproxy with and without Basic credentials, CONNECT tunnels,
+// the environment, and auto-configuration scripts over file and http.
+#include "Net/NetTestSupport.h"
+
+#include "Net/NRProxyScript.h"
+#include "Net/NRSessionCredentialStore.h"
+
+#include <QFile>
+
+using namespace NetTest;
+
+namespace {
+
+QJsonObject proxyPeer() { return VNTest::peerState(QStringLiteral("tinyproxy")); }
+int authPort() { return proxyPeer()[QStringLiteral("auth_port")].toInt(); }
+int openPort() { return proxyPeer()[QStringLiteral("open_port")].toInt(); }
+QString user() { return proxyPeer()[QStringLiteral("user")].toString(); }
+QString password() { return proxyPeer()[QStringLiteral("password")].toString(); }
+
+// Whether the proxy's log names the request target.
+bool proxyLogged(const char *which, const QString &text) {
+    const QString log = proxyPeer()[QString::fromLatin1(which) + QStringLiteral("_log")].toString();
+    return VNTest::waitUntil([&] { return QString::fromUtf8(VNTest::readFile(log)).contains(text); }, 2000);
+}
+
+class Proxy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        NRHTTPRequest::clearSession();
+        NRSessionCredentialStore::sharedProxy().clear();
+        for (const char *name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                                 "ALL_PROXY", "NO_PROXY"})
+            qunsetenv(name);
+    }
+    void TearDown() override { SetUp(); }
+    std::shared_ptr<NRHTTPRequest> through(const QString &path, int port) {
+        auto r = NRHTTPRequest::requestWithURL(fake(path));
+        r->setProxyHost(QStringLiteral("127.0.0.1"));
+        r->setProxyPort(port);
+        return r;
+    }
+};
+
+}  // namespace
+
+TEST_F(Proxy, ChallengeAnsweredWithTheProxysOwnCredentials) {
+    // Credentials on the request: the 407 is answered, and they reach the
+    // proxy only, never the origin.
+    auto r = through(QStringLiteral("/echo?proxy=1"), authPort());
+    r->setProxyUsername(user());
+    r->setProxyPassword(password());
+    EXPECT_EQ(run(r)->finished, 1);
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    const QJsonObject headers = echoOf(r)[QStringLiteral("headers")].toObject();
+    EXPECT_FALSE(headers.contains(QStringLiteral("Authorization")));
+    EXPECT_TRUE(proxyLogged("auth", QStringLiteral("/echo?proxy=1")));
+
+    // Asked for after the 407, then the session has them.
+    NRSessionCredentialStore::sharedProxy().clear();
+    auto asked = through(QStringLiteral("/echo?proxy=2"), authPort());
+    int questions = 0;
+    asked->setProxyAuthenticationNeededBlock([&] {
+        ++questions;
+        asked->setProxyUsername(user());
+        asked->setProxyPassword(password());
+        asked->retryUsingSuppliedCredentials();
+    });
+    EXPECT_EQ(run(asked)->finished, 1);
+    EXPECT_EQ(asked->responseStatusCode(), 200);
+    EXPECT_EQ(questions, 1);
+    auto again = through(QStringLiteral("/echo?proxy=3"), authPort());
+    EXPECT_EQ(run(again)->finished, 1);
+    EXPECT_EQ(again->responseStatusCode(), 200);
+
+    // None, or wrong ones: code 3.
+    NRSessionCredentialStore::sharedProxy().clear();
+    auto none = through(QStringLiteral("/echo?proxy=4"), authPort());
+    EXPECT_EQ(run(none)->failed, 1);
+    EXPECT_EQ(errorCode(none), 3);
+    auto wrong = through(QStringLiteral("/echo?proxy=5"), authPort());
+    wrong->setProxyUsername(user());
+    wrong->setProxyPassword(QStringLiteral("wrong"));
+    EXPECT_EQ(run(wrong)->failed, 1);
+    EXPECT_EQ(errorCode(wrong), 3);
+}
+
+TEST_F(Proxy, HTTPSThroughATunnel) {
+    const int httpsPort = apache()[QStringLiteral("https_port")].toInt();
+    auto r = NRHTTPRequest::requestWithURL(QUrl(QStringLiteral("https://127.0.0.1:%1/files/1k.bin").arg(httpsPort)));
+    r->setValidatesSecureCertificate(false);
+    r->setProxyHost(QStringLiteral("127.0.0.1"));
+    r->setProxyPort(authPort());
+    r->setProxyUsername(user());
+    r->setProxyPassword(password());
+    EXPECT_EQ(run(r)->finished, 1);
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    EXPECT_EQ(r->responseData().size(), 1024);
+    EXPECT_TRUE(proxyLogged("auth", QStringLiteral("CONNECT 127.0.0.1:%1").arg(httpsPort)));
+
+    // A tunnel refused for want of credentials is code 3 too (once the
+    // session has forgotten the ones that worked).
+    NRSessionCredentialStore::sharedProxy().clear();
+    auto refused = NRHTTPRequest::requestWithURL(QUrl(QStringLiteral("https://127.0.0.1:%1/files/1k.bin").arg(httpsPort)));
+    refused->setValidatesSecureCertificate(false);
+    refused->setProxyHost(QStringLiteral("127.0.0.1"));
+    refused->setProxyPort(authPort());
+    EXPECT_EQ(run(refused)->failed, 1);
+    EXPECT_EQ(errorCode(refused), 3);
+}
+
+TEST_F(Proxy, TheEnvironmentAndNoProxy) {
+    struct Case {
+        const char *variable;
+        QString value;
+        const char *noProxy;
+        bool viaProxy;
+    };
+    const QString withCredentials = QStringLiteral("http://%1:%2@127.0.0.1:%3").arg(user(), password()).arg(authPort());
+    const QString open = QStringLiteral("127.0.0.1:%1").arg(openPort());
+    const Case cases[] = {
+        {"http_proxy", withCredentials, nullptr, true},
+        {"HTTP_PROXY", open, nullptr, true},
+        {"all_proxy", open, nullptr, true},
+        {"http_proxy", open, "localhost,127.0.0.1", false},
+        {"http_proxy", open, ".example.org, 127.0.0.1:1", true},  // another port: not bypassed
+        {"http_proxy", open, "*", false},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SetUp();
+        qputenv(c.variable, c.value.toUtf8());
+        if (c.noProxy)
+            qputenv("no_proxy", c.noProxy);
+        const QString path = QStringLiteral("/echo?env=%1").arg(++n);
+        auto r = NRHTTPRequest::requestWithURL(fake(path));
+        EXPECT_EQ(run(r)->finished, 1) << c.variable;
+        EXPECT_EQ(r->responseStatusCode(), 200);
+        const bool logged = proxyLogged(c.value.contains(QLatin1Char('@')) ? "auth" : "open", path);
+        EXPECT_EQ(logged, c.viaProxy) << c.variable << " " << (c.noProxy ? c.noProxy : "");
+    }
+    SetUp();
+    qputenv("http_proxy", "ftp://127.0.0.1:1");
+    auto bad = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    EXPECT_EQ(run(bad)->failed, 1);
+    EXPECT_EQ(errorCode(bad), 6);
+    EXPECT_EQ(bad->error()->localizedDescription(),
+              QStringLiteral("Unable to obtain information on proxy servers needed for request"));
+}
+
+TEST_F(Proxy, AutoConfigurationScripts) {
+    auto dir = VNTest::makeTempDir();
+    const QString open = QStringLiteral("127.0.0.1:%1").arg(openPort());
+    struct Case {
+        QString script;
+        bool viaProxy;
+        int code;  // 0: finished
+    };
+    const Case cases[] = {
+        {QStringLiteral("function FindProxyForURL(url, host) { return 'DIRECT'; }"), false, 0},
+        {QStringLiteral("function FindProxyForURL(url, host) {"
+                        " if (isInNet(host, '127.0.0.0', '255.0.0.0') && shExpMatch(url, '*/echo*') &&"
+                        " !isPlainHostName(host) && dnsDomainLevels(host) == 3) return 'PROXY %1';"
+                        " return 'DIRECT'; }").arg(open), true, 0},
+        // The first proxy cannot be reached: the next one.
+        {QStringLiteral("function FindProxyForURL(u, h) { return 'PROXY 127.0.0.1:1; PROXY %1; DIRECT'; }").arg(open), true, 0},
+        {QStringLiteral("function FindProxyForURL(u, h) { throw new Error('no'); }"), false, 6},
+        {QStringLiteral("function FindProxyForURL(u, h) { return 'GO AWAY'; }"), false, 6},
+        {QStringLiteral("function FindProxyForURL(u, h) { return 42; }"), false, 6},
+        {QStringLiteral("function FindProxyForURL(u, h) { for (;;) {} }"), false, 6},
+        {QStringLiteral("this is not a script"), false, 6},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        for (bool overHTTP : {false, true}) {
+            const QString path = QStringLiteral("/echo?pac=%1").arg(++n);
+            auto r = NRHTTPRequest::requestWithURL(fake(path));
+            r->setTimeOutSeconds(2);
+            if (overHTTP) {
+                r->setPACurl(fake(QStringLiteral("/pac?js=") + QString::fromLatin1(QUrl::toPercentEncoding(c.script))));
+            } else {
+                const QString file = dir->path() + QStringLiteral("/proxy%1.pac").arg(n);
+                VNTest::writeFile(file, c.script.toUtf8());
+                r->setPACurl(QUrl::fromLocalFile(file));
+            }
+            const auto out = run(r, 20000);
+            if (c.code) {
+                EXPECT_EQ(out->failed, 1) << c.script.toStdString();
+                EXPECT_EQ(errorCode(r), c.code) << c.script.toStdString();
+                continue;
+            }
+            EXPECT_EQ(out->finished, 1) << c.script.toStdString();
+            EXPECT_EQ(r->responseStatusCode(), 200);
+            EXPECT_EQ(proxyLogged("open", path), c.viaProxy) << c.script.toStdString();
+        }
+    }
+    // A script that cannot be fetched.
+    auto missing = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+    missing->setPACurl(QUrl::fromLocalFile(dir->path() + QStringLiteral("/none.pac")));
+    EXPECT_EQ(run(missing)->failed, 1);
+    EXPECT_EQ(errorCode(missing), 6);
+}
+
+TEST(ProxyScript, AnswersAreReadStrictly) {
+    EXPECT_EQ(NRProxyScript::parseAnswer(QStringLiteral("PROXY a.b:8080; SOCKS5 [::1]:1080;DIRECT")),
+              QStringList({QStringLiteral("PROXY a.b:8080"), QStringLiteral("SOCKS [::1]:1080"), QStringLiteral("DIRECT")}));
+    for (const char *bad : {"PROXY", "PROXY a.b", "PROXY a.b:99999", "FTP a.b:21", "DIRECT x", "PROXY a b:1"})
+        EXPECT_TRUE(NRProxyScript::parseAnswer(QString::fromLatin1(bad)).isEmpty()) << bad;
+}
