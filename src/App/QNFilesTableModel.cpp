@@ -93,6 +93,18 @@ Qt::ItemFlags QNFilesTableModel::flags(const QModelIndex &index) const {
     return flags;
 }
 
+QStringList QNFilesTableModel::mimeTypes() const { return {QNMacFilesViewController::documentsMimeType()}; }
+
+QMimeData *QNFilesTableModel::mimeData(const QModelIndexList &indexes) const {
+    // A drag of rows begins.
+    QList<int> rows;
+    for (const QModelIndex &i : indexes)
+        if (!rows.contains(i.row()))
+            rows << i.row();
+    std::sort(rows.begin(), rows.end());
+    return m_pane->writeDrag(rows);
+}
+
 bool QNFilesTableModel::setData(const QModelIndex &index, const QVariant &value, int role) {
     // The end of an in-place edit of a name: the pane renames the entry.
     if (role != Qt::EditRole || index.column() != QNMacFilesViewController::NameColumn || !m_pane->isNameEditable())

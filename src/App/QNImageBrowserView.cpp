@@ -128,9 +128,9 @@ void QNImageBrowserView::startDrag(Qt::DropActions supportedActions) {
     const QModelIndexList indexes = selectionModel() ? selectionModel()->selectedIndexes() : QModelIndexList();
     if (indexes.isEmpty())
         return;
-    QMimeData *data = model()->mimeData(indexes);
+    QMimeData *data = m_dragWriter ? m_dragWriter(selectionIndexes()) : model()->mimeData(indexes);
     if (!data)
-        data = new QMimeData;
+        return;
     auto *drag = new QDrag(this);
     drag->setMimeData(data);
     const QVariant picture = model()->data(indexes.first(), Qt::DecorationRole);

@@ -5,6 +5,8 @@
 #include <QListView>
 #include <functional>
 
+class QMimeData;
+
 class QNImageBrowserModel;
 
 // The file pane's thumbnail view: a grid of QNImageObject items. The space
@@ -32,6 +34,10 @@ public:
     void setPromisedFilesWriter(PromisedFilesWriter writer) { m_promisedFilesWriter = std::move(writer); }
     QStringList namesOfPromisedFilesDroppedAtDestination(const QString &destination);
 
+    // What a drag of the selected items carries (the pane writes it).
+    using DragWriter = std::function<QMimeData *(const QList<int> &items)>;
+    void setDragWriter(DragWriter writer) { m_dragWriter = std::move(writer); }
+
     // Told when a drag that started here ends, with its final operation.
     using DropCleanup = std::function<void(Qt::DropAction)>;
     void setDropCleanup(DropCleanup cleanup) { m_dropCleanup = std::move(cleanup); }
@@ -58,5 +64,6 @@ private:
     float m_zoomValue = 0.5f;
     QNImageBrowserModel *m_model = nullptr;
     PromisedFilesWriter m_promisedFilesWriter;
+    DragWriter m_dragWriter;
     DropCleanup m_dropCleanup;
 };

@@ -58,6 +58,7 @@ QNMacFilesViewController::QNMacFilesViewController(QObject *parent) : QObject(pa
         VNLog::log(QStringLiteral("Error creating temp path: %1").arg(m_tempPath));
     buildView();
     buildMenus();
+    setUpDragAndDrop();
     awakeFromNib();
 }
 

@@ -21,6 +21,7 @@
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 class QNFilesTableModel;
 class QNImageBrowserView;
 class QNMacTableView;
@@ -157,6 +158,19 @@ public:
     // The default launcher (replaceable for tests).
     static void setFileLauncher(FileLauncher launcher);
 
+    // ---- Drag and drop (QNMacFilesViewDragDrop.cpp) ----
+    // The type that carries a drag of a pane's entries (the entries
+    // themselves are on the application delegate).
+    static QString documentsMimeType();
+    // A drag of these rows begins: the delegate's drag state, the drag's data.
+    QMimeData *writeDrag(const QList<int> &rows);
+    // The drag of this pane's entries has ended, wherever it went.
+    void dragEnded();
+    // A drop on the pane: another pane's entries or other applications'
+    // files go into this folder; moveAsked when the user did not hold the
+    // copy key. False when refused (nothing to drop, or the drag's own pane).
+    bool dropWithMimeData(const QMimeData *data, bool moveAsked);
+
     // Pieces of the commands, for tests.
     static QString shareLinksHtml(const QNDocumentList &documents);
     static QString shareLinksText(const QNDocumentList &documents);
@@ -197,6 +211,10 @@ private:
     std::unique_ptr<VNOperationQueue> m_renameOperationQueue;
 
     void buildMenus();
+    void setUpDragAndDrop();
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void copyOrMove(const QNDriveConfigPtr &sourceDrive, const QNDocumentList &documents, bool move,
+                    QPointer<QNMacFilesViewController> sourcePane);
     void runTask(const QNTaskPtr &task);
     void renameTo(const QNDocumentPtr &document, const QString &name, const QString &logText);
     QMenu *m_documentMenu = nullptr;

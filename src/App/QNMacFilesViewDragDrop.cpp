@@ -1,0 +1,200 @@
+// Dragging entries out of a file pane and dropping on one: documents of
+// another pane become a copy or move task into the pane's folder, files of
+// other applications are uploaded from the local disk. A move asks first
+// unless the user turned the question off.
+
+#include "App/QNMacFilesViewController.h"
+
+#include "App/QNAlert.h"
+#include "App/QNDialogService.h"
+#include "App/QNImageBrowserView.h"
+#include "App/QNMacTableView.h"
+#include "App/QNMacAppDelegate.h"
+#include "App/TBWindow.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+#include "Platform/VNUserDefaults.h"
+
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
+
+QString QNMacFilesViewController::documentsMimeType() { return QStringLiteral("application/x-varnello-documents"); }
+
+void QNMacFilesViewController::setUpDragAndDrop() {
+    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_tableView),
+                                    static_cast<QAbstractItemView *>(m_imageBrowserView)}) {
+        view->setDragEnabled(true);
+        view->setAcceptDrops(true);
+        view->viewport()->setAcceptDrops(true);
+        view->viewport()->installEventFilter(this);
+    }
+    m_tableView->setDragEndedHandler([this](Qt::DropAction) { dragEnded(); });
+    m_imageBrowserView->setDragWriter([this](const QList<int> &items) { return writeDrag(items); });
+    m_imageBrowserView->setDropCleanup([this](Qt::DropAction) { dragEnded(); });
+}
+
+bool QNMacFilesViewController::eventFilter(QObject *watched, QEvent *event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return QObject::eventFilter(watched, event);
+    auto *drop = static_cast<QDropEvent *>(event);
+    const QMimeData *data = drop->mimeData();
+    const bool fromPane = data && data->hasFormat(documentsMimeType());
+    if (!data || (!fromPane && !data->hasUrls()) || !m_driveConfig || !m_driveConfig->supportsDrop(m_document)) {
+        event->ignore();
+        return true;
+    }
+    if (type != QEvent::Drop) {
+        drop->acceptProposedAction();
+        return true;
+    }
+    // Ctrl asks for a copy (Alt belongs to the window manager here).
+    const bool moveAsked = !(drop->modifiers() & Qt::ControlModifier) && (drop->possibleActions() & Qt::MoveAction);
+    if (!dropWithMimeData(data, moveAsked)) {
+        event->ignore();
+        return true;
+    }
+    // Other applications are always told "copied": a move the user asked
+    // for is done by our own task, so no program deletes its files for us.
+    drop->setDropAction(fromPane && moveAsked ? Qt::MoveAction : Qt::CopyAction);
+    drop->accept();
+    return true;
+}
+
+QMimeData *QNMacFilesViewController::writeDrag(const QList<int> &rows) {
+    QNDocumentList dragged;
+    for (int row : rows)
+        if (const QNDocumentPtr d = m_documents.value(row))
+            dragged << d;
+    if (dragged.isEmpty())
+        return nullptr;
+    if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared()) {
+        delegate->setDraggingFromDriveConfig(m_driveConfig);
+        delegate->setDraggingFromViewController(this);
+        delegate->setDraggingDocuments(dragged);
+    }
+    auto *data = new QMimeData;
+    // Which pane the documents come from; the documents are on the delegate.
+    data->setData(documentsMimeType(), QByteArray::number(quintptr(this), 16));
+    return data;
+}
+
+void QNMacFilesViewController::dragEnded() {
+    // The drag is over wherever it went: a later drop on this pane is a new drag's.
+    QNMacAppDelegate *delegate = QNMacAppDelegate::shared();
+    if (delegate && delegate->draggingFromViewController() == this)
+        delegate->setDraggingFromViewController(nullptr);
+}
+
+bool QNMacFilesViewController::dropWithMimeData(const QMimeData *data, bool moveAsked) {
+    QNMacAppDelegate *delegate = QNMacAppDelegate::shared();
+    if (!data || !delegate || !m_driveConfig || !m_document)
+        return false;
+    const bool fromPane = data->hasFormat(documentsMimeType());
+    QNDriveConfigPtr sourceDrive;
+    QNDocumentList documents;
+    QPointer<QNMacFilesViewController> sourcePane;
+    if (fromPane) {
+        // A drop on the pane the drag started in does nothing.
+        if (delegate->draggingFromViewController() == this) {
+            delegate->setDraggingFromViewController(nullptr);
+            return false;
+        }
+        sourceDrive = delegate->draggingFromDriveConfig();
+        documents = delegate->draggingDocuments();
+        sourcePane = qobject_cast<QNMacFilesViewController *>(delegate->draggingFromViewController());
+    } else if (data->hasUrls()) {
+        // Files of other applications: from the local disk; paths that have
+        // gone meanwhile are skipped.
+        sourceDrive = QNDriveConfig::create();
+        sourceDrive->setIsMyFiles(true);
+        sourceDrive->setUseAbsolutePath(true);
+        for (const QUrl &url : data->urls()) {
+            const QFileInfo info(url.toLocalFile());
+            if (!url.isLocalFile() || !info.exists())
+                continue;
+            auto d = QNDocument::withPath(info.absoluteFilePath(), info.isDir());
+            d->setSize(info.isDir() ? 0 : info.size());
+            documents << d;
+        }
+    } else {
+        return false;
+    }
+    if (!sourceDrive)
+        return false;
+    const bool move = moveAsked && !VNUserDefaults::standard().boolForKey(QStringLiteral("drop-always-copy"));
+    VNLog::log(QStringLiteral("QNMacFilesViewController drop: %1 entries, move: %2").arg(documents.size()).arg(move));
+    QPointer<QNMacFilesViewController> guard(this);
+    auto step = [guard, sourceDrive, documents, move, sourcePane] {
+        if (guard)
+            guard->copyOrMove(sourceDrive, documents, move, move ? sourcePane : QPointer<QNMacFilesViewController>());
+    };
+    if (!move || VNUserDefaults::standard().boolForKey(QStringLiteral("drop-suppress-ask-move"))) {
+        step();
+        return true;
+    }
+    QNAlert alert;
+    alert.messageText = QStringLiteral("Move files?");
+    alert.informativeText = QStringLiteral(
+        "Do you want to move the selected files? To copy files, you can keep the ALT key pressed during the drag and "
+        "drop operation. You can change this behaviour in the Preferences window.");
+    alert.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    alert.showsSuppressionButton = true;
+    alert.style = QNAlert::Warning;
+    QWidget *window = m_mainWindowController ? m_mainWindowController->window() : nullptr;
+    VNDispatch::mainAsync([alert, window = QPointer<QWidget>(window), step] {
+        QNDialogService::shared().beginAlertSheet(alert, window, [step](const QNAlertResult &result) {
+            if (result.suppressed) {
+                VNUserDefaults::standard().setBool(true, QStringLiteral("drop-suppress-ask-move"));
+                VNUserDefaults::standard().synchronize();
+            }
+            if (result.returnCode == QNAlert::FirstButtonReturn)
+                step();
+        });
+    });
+    return true;
+}
+
+void QNMacFilesViewController::copyOrMove(const QNDriveConfigPtr &sourceDrive, const QNDocumentList &documents,
+                                          bool move, QPointer<QNMacFilesViewController> sourcePane) {
+    QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
+    const QString key = QStringLiteral("QNMacFilesViewController-%1").arg(quintptr(this), 0, 16);
+    QPointer<QNMacFilesViewController> guard(this);
+    for (const QNDocumentPtr &d : documents) {
+        QNTaskItemPtr item;
+        if (move)
+            item = std::make_shared<QNMoveTaskItem>(sourceDrive, m_driveConfig, d, m_document);
+        else
+            item = std::make_shared<QNCopyTaskItem>(sourceDrive, m_driveConfig, d, m_document);
+        std::weak_ptr<QNTaskItem> weak = item;
+        item->registerListenerForTaskItemCompletedBlock(key, [guard, weak, key](VNErrorPtr error, QNDocumentPtr,
+                                                                                 bool cancelled) {
+            if (error && !cancelled)
+                VNDispatch::mainAsync([guard, error] {
+                    if (guard)
+                        guard->showErrorSheet(error);
+                });
+            if (auto i = weak.lock())
+                i->unregisterListenerForTaskItemCompletedBlock(key);
+        });
+        task->addTaskItem(item);
+    }
+    std::weak_ptr<QNTask> weakTask = task;
+    task->registerListenerForTaskCompletedBlock(key, [guard, sourcePane, weakTask, key] {
+        if (auto t = weakTask.lock())
+            t->unregisterListenerForTaskCompletedBlock(key);
+        VNDispatch::mainAsync([guard, sourcePane] {
+            if (guard)
+                guard->listDocuments();
+            if (sourcePane && sourcePane != guard)
+                sourcePane->listDocuments();
+        });
+    });
+    runTask(task);
+}

@@ -1,0 +1,116 @@
+// Dragging between panes and dropping files of other applications: the move
+// question, copies by Ctrl or by the user default, the source pane refusing
+// its own drop, and vanished paths skipped.
+#include "PanesTestSupport.h"
+
+#include "App/QNAlertPanel.h"
+#include "Platform/VNUserDefaults.h"
+
+#include <QDropEvent>
+#include <QMimeData>
+
+namespace {
+
+class DragDropTest : public PanesTest {
+protected:
+    void SetUp() override {
+        PanesTest::SetUp();
+        for (const char *key : {"drop-always-copy", "drop-suppress-ask-move"})
+            VNUserDefaults::standard().removeObject(QString::fromUtf8(key));
+    }
+
+    // Window A shows drive A (report.txt, 70,000 bytes), window B drive B (empty).
+    void openTwoWindows() {
+        folderA = folder(QStringLiteral("A"));
+        folderB = folder(QStringLiteral("B"));
+        QByteArray bytes(70000, '\0');
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 7);
+        ASSERT_TRUE(VNTest::writeFile(folderA + QStringLiteral("/report.txt"), bytes));
+        a = launch();
+        ASSERT_NE(a, nullptr);
+        storeDrives({localDrive(QStringLiteral("A"), folderA), localDrive(QStringLiteral("B"), folderB)});
+        ASSERT_TRUE(openRow(a, 0));
+        b = delegate->newDocument();
+        VNTest::spin(30);
+        ASSERT_TRUE(openRow(b, 1));
+    }
+    QStringList listedIn(QNMainWindowController *w) const { return names(w->filesViewController()->documents()); }
+
+    QNMainWindowController *a = nullptr, *b = nullptr;
+    QString folderA, folderB;
+};
+
+}  // namespace
+
+TEST_F(DragDropTest, DraggingAFileToAnotherPaneAsksMoveFilesAndYesMovesIt) {
+    openTwoWindows();
+    const QByteArray bytes = VNTest::readFile(folderA + QStringLiteral("/report.txt"));
+    std::unique_ptr<QMimeData> drag(a->filesViewController()->writeDrag({0}));
+    ASSERT_NE(drag, nullptr);
+    // Dropped back on its own pane: refused, and the drag forgotten.
+    EXPECT_FALSE(a->filesViewController()->dropWithMimeData(drag.get(), true));
+    EXPECT_EQ(delegate->draggingFromViewController(), nullptr);
+
+    drag.reset(a->filesViewController()->writeDrag({0}));
+    QNDialogService::shared().setAutomated(false);
+    b->window()->show();
+    ASSERT_TRUE(b->filesViewController()->dropWithMimeData(drag.get(), true));
+    QNAlertPanel *panel = nullptr;
+    ASSERT_TRUE(VNTest::waitUntil(
+        [&] { return (panel = qobject_cast<QNAlertPanel *>(QNDialogService::shared().attachedSheet(b->window()))); }));
+    const auto question = QNDialogService::shared().history().last().alert;
+    EXPECT_EQ(question.messageText, QStringLiteral("Move files?"));
+    EXPECT_TRUE(question.informativeText.startsWith(QStringLiteral("Do you want to move the selected files? To copy")));
+    EXPECT_EQ(question.buttons, (QStringList{"Yes", "No"}));
+    EXPECT_TRUE(question.showsSuppressionButton);
+    EXPECT_TRUE(saveShot(panel, QStringLiteral("drag-move-question.png")));
+    panel->pressButton(0);
+
+    ASSERT_TRUE(VNTest::waitUntil([&] { return listedIn(b) == QStringList{"report.txt"} && listedIn(a).isEmpty(); }, 15000));
+    EXPECT_EQ(VNTest::readFile(folderB + QStringLiteral("/report.txt")), bytes);
+    EXPECT_FALSE(QFileInfo::exists(folderA + QStringLiteral("/report.txt")));
+}
+
+TEST_F(DragDropTest, CtrlAndTheAlwaysCopyDefaultCopyWithoutAsking) {
+    openTwoWindows();
+    for (bool byDefault : {false, true}) {
+        VNUserDefaults::standard().setBool(byDefault, QStringLiteral("drop-always-copy"));
+        QFile::remove(folderB + QStringLiteral("/report.txt"));
+        std::unique_ptr<QMimeData> drag(a->filesViewController()->writeDrag({0}));
+        a->filesViewController()->dragEnded();
+        ASSERT_TRUE(b->filesViewController()->dropWithMimeData(drag.get(), /*moveAsked=*/byDefault));
+        ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo::exists(folderB + QStringLiteral("/report.txt")); }, 15000));
+        VNTest::spin(50);
+        EXPECT_TRUE(QFileInfo::exists(folderA + QStringLiteral("/report.txt")));
+    }
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+}
+
+TEST_F(DragDropTest, FilesOfOtherApplicationsAreCopiedInVanishedOnesSkippedAndTheSourceToldCopied) {
+    openTwoWindows();
+    auto outside = VNTest::makeTempDir();
+    QList<QUrl> urls;
+    for (const char *name : {"one.txt", "gone.txt", "two.txt"}) {
+        const QString path = outside->path() + QLatin1Char('/') + QString::fromUtf8(name);
+        ASSERT_TRUE(VNTest::writeFile(path, name));
+        urls << QUrl::fromLocalFile(path);
+    }
+    QFile::remove(outside->path() + QStringLiteral("/gone.txt"));
+    QMimeData data;
+    data.setUrls(urls);
+    // Delivered as the desktop delivers it, Ctrl held: a copy, without asking.
+    QWidget *viewport = b->filesViewController()->tableView()->viewport();
+    const QPointF at(20, 20);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::NoButton, Qt::ControlModifier);
+    QApplication::sendEvent(viewport, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::NoButton, Qt::ControlModifier);
+    drop.setDropAction(Qt::MoveAction);
+    QApplication::sendEvent(viewport, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return listedIn(b) == QStringList({"one.txt", "two.txt"}); }, 15000));
+    EXPECT_TRUE(QFileInfo::exists(outside->path() + QStringLiteral("/one.txt")));
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+}
