@@ -28,6 +28,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,12 +66,16 @@ VNErrorPtr ftpError(const QString &text)
 
 struct CurlHandle {
     CURL *handle = curl_easy_init();
+    bool owned = true;
     ~CurlHandle()
     {
-        if (handle)
+        if (handle && owned)
             curl_easy_cleanup(handle);
     }
     CurlHandle() = default;
+    // Another transfer's handle, its options cleared: its connection is
+    // used again instead of logging in anew.
+    explicit CurlHandle(CURL *borrowed) : handle(borrowed), owned(false) { curl_easy_reset(handle); }
     CurlHandle(const CurlHandle &) = delete;
     CurlHandle &operator=(const CurlHandle &) = delete;
 };
@@ -867,11 +872,12 @@ bool QNFTPHandler::resolveLinks(const QString &folderPath, QList<QNFTPListingPar
             Transfer t(this, config->password());
             t.mode = location.isSFTP() ? Transfer::Mode::Probe : Transfer::Mode::Discard;
             const bool sftp = location.isSFTP();
+            // The handle keeps the options of the link before: set both.
             const QString setupError = setUp(curl, t, folderUrl.bytes, *config, encoding, sftp, [sftp](CURL *h) {
-                return curl_easy_setopt(h, sftp ? CURLOPT_DIRLISTONLY : CURLOPT_NOBODY, 1L) == CURLE_OK;
+                return curl_easy_setopt(h, CURLOPT_DIRLISTONLY, sftp ? 1L : 0L) == CURLE_OK &&
+                       curl_easy_setopt(h, CURLOPT_NOBODY, sftp ? 0L : 1L) == CURLE_OK;
             });
             const CURLcode code = setupError.isNull() ? curl_easy_perform(curl.handle) : CURLE_FAILED_INIT;
-            curl_easy_setopt(curl.handle, CURLOPT_DIRLISTONLY, 0L);
             if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && t.probeAnswered)) {
                 item.kind = QNFTPListingParser::Item::Kind::Folder;
                 item.isDirectory = true;
@@ -890,7 +896,8 @@ bool QNFTPHandler::resolveLinks(const QString &folderPath, QList<QNFTPListingPar
         Transfer t(this, config->password());
         t.mode = Transfer::Mode::Discard;
         const QString setupError = setUp(curl, t, fileUrl.bytes, *config, encoding, location.isSFTP(), [](CURL *h) {
-            return curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK &&
+            return curl_easy_setopt(h, CURLOPT_DIRLISTONLY, 0L) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_FILETIME, 1L) == CURLE_OK;
         });
         if (!setupError.isNull() || curl_easy_perform(curl.handle) != CURLE_OK) {
@@ -983,7 +990,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
 namespace {
 
 Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
-                        const QByteArray &url, CurlList &commands, bool watchCancel = true);
+                        const QByteArray &url, CurlList &commands, bool watchCancel = true, CURL *reuse = nullptr);
 
 // A hidden name beside the real one for an upload in progress, unique
 // enough that two uploads of the same file do not meet, and within the
@@ -1006,6 +1013,7 @@ struct QNFTPHandler::FolderCommands {
     QString folderPath;
     QNStringEncoding &encoding;
     QString error;
+    CURL *connection = nullptr;  // the upload's, used again for these commands
 
     QByteArray name(const QString &fileName)
     {
@@ -1050,7 +1058,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     const QString tempName = temporaryUploadName(fileName);
     QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(folderPath));
-    FolderCommands names{location, folderPath, encoding, {}};
+    FolderCommands names{location, folderPath, encoding, {}, nullptr};
     const auto url = location.fileUrl(QNFTPLocation::join(folderPath, tempName), encoding);
     if (!url.ok())
         return answer.failed(ftpError(url.error));
@@ -1092,6 +1100,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     const CURLcode code = curl_easy_perform(curl.handle);
     ::close(fd);
     Outcome outcome = outcomeOf(code, t, isCancelled());
+    names.connection = curl.handle;
     // The library runs the rename only after a whole upload; a refused
     // rename (many servers will not rename onto an existing name) is
     // answered by removing the old file, then renaming again.
@@ -1116,7 +1125,7 @@ QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, con
     CurlList removeOld;
     names.remove(removeOld, fileName);
     Outcome removed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, removeOld,
-                                      false);
+                                      false, names.connection);
     if (removed.error) {
         // The old file is still there and whole; the new one goes.
         removeTemporaryUpload(names, tempName);
@@ -1125,7 +1134,7 @@ QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, con
     CurlList rename;
     names.rename(rename, tempName, fileName);
     Outcome renamed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, rename,
-                                      false);
+                                      false, names.connection);
     if (renamed.error) {
         // The old file is gone: the whole new one stays under its
         // temporary name rather than be lost.
@@ -1148,7 +1157,7 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
         return;
     // This clean-up often runs because of a cancel: it must not be cancelled.
     const Outcome outcome = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes,
-                                            commands, false);
+                                            commands, false, names.connection);
     VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")
                    .arg(QNFTPLocation::join(names.folderPath, tempName),
                         outcome.error ? outcome.error->localizedDescription().section(QLatin1Char('\n'), 0, 0)
@@ -1160,13 +1169,19 @@ namespace {
 // Runs server commands (see commandOptions): FTP commands in the folder the
 // URL names, or SFTP commands on server paths.
 Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
-                        const QByteArray &url, CurlList &commands, bool watchCancel)
+                        const QByteArray &url, CurlList &commands, bool watchCancel, CURL *reuse)
 {
     if (!commands.list || commands.failed)
         return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_OUT_OF_MEMORY)))};
     QNFTPHandler::Transfer t(handler, config.password());
     t.watchCancel = watchCancel;
-    CurlHandle curl;
+    std::optional<CurlHandle> borrowed;
+    std::optional<CurlHandle> own;
+    if (reuse)
+        borrowed.emplace(reuse);
+    else
+        own.emplace();
+    CurlHandle &curl = reuse ? *borrowed : *own;
     const QString setupError = setUp(curl, t, url, config, encoding, sftp, commandOptions(sftp, commands));
     if (!setupError.isNull())
         return {false, ftpError(setupError)};

@@ -74,6 +74,7 @@ def make_tree(root, uid, gid):
     _write(os.path.join(links, "real.txt"), b"the file behind the link\n")
     _write(os.path.join(links, "real folder", "inside.txt"), b"inside the linked folder\n")
     os.symlink("real.txt", os.path.join(links, "file link.txt"))
+    os.symlink("real folder/inside.txt", os.path.join(links, "inner link.txt"))
     os.symlink("real folder", os.path.join(links, "folder link"))
     os.symlink(os.path.join(root, "docs"), os.path.join(links, "absolute folder link"))
     broken = os.path.join(root, "broken")

@@ -7,7 +7,8 @@
 //   listing: parse time of a 100,000-line listing (and its encoding guess).
 // Prints the best of three times of each side and the handler/client
 // ratios (below 1 is faster).
-// VARNELLO_BENCH_MIB sets the bulk size (default 256).
+// VARNELLO_BENCH_MIB sets the bulk size (default 256); VARNELLO_BENCH_ONLY
+// one part ("ftp", "sftp", "memory" or "listing").
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNFTPListingParser.h"
 #include "Cloud/QNStringEncoding.h"
@@ -197,9 +198,13 @@ int main(int argc, char **argv)
     writeBulk(upSource, mib, false, owner.st_uid, owner.st_gid);
 
     std::printf("FTP handler vs command-line clients on loopback, bulk %lld MiB\n", static_cast<long long>(mib));
+    const QString only = qEnvironmentVariable("VARNELLO_BENCH_ONLY");
+    auto runs = [&only](const char *part) { return only.isEmpty() || only == QLatin1String(part); };
 
     // FTP and FTPS against vsftpd, beside curl.
     for (bool ftps : {false, true}) {
+        if (!runs("ftp"))
+            break;
         const QString root = ftp.value(QStringLiteral("root")).toString();
         writeBulk(root + QStringLiteral("/work/bulk.bin"), mib, false, owner.st_uid, owner.st_gid);
         const QString url = ftp.value(ftps ? QStringLiteral("ftps_url") : QStringLiteral("url")).toString();
@@ -229,7 +234,7 @@ int main(int argc, char **argv)
     }
 
     // SFTP against sshd, beside OpenSSH's sftp with the peer's client key.
-    {
+    if (runs("sftp")) {
         const QString root = ssh.value(QStringLiteral("root")).toString();
         writeBulk(root + QStringLiteral("/work/bulk.bin"), mib, false, owner.st_uid, owner.st_gid);
         const QStringList sftpArgs = {QStringLiteral("-q"), QStringLiteral("-i"), ssh.value(QStringLiteral("client_key")).toString(),
@@ -265,7 +270,7 @@ int main(int argc, char **argv)
     }
 
     // Memory: a 16 MiB and a 1 GiB text file through the same download.
-    {
+    if (runs("memory")) {
         const QString root = ftp.value(QStringLiteral("root")).toString();
         std::printf("Peak memory growth while downloading (FTP)\n");
         for (qint64 size : {qint64(16), qint64(1024)}) {
@@ -280,7 +285,7 @@ int main(int argc, char **argv)
     }
 
     // Listing: 100,000 UNIX lines with names in Shift JIS, detection included.
-    {
+    if (runs("listing")) {
         QNStringEncoding sjis(QNStringEncoding::ShiftJIS);
         const QByteArray japanese = sjis.encode(QString::fromUtf8("日本語のファイル")).value();
         QByteArray listing;

@@ -147,6 +147,9 @@ TEST_P(FTPHandlerPeer, SymbolicLinksAreWhatTheyPointAt)
     EXPECT_FALSE(fileLink->isDirectory());
     EXPECT_EQ(fileLink->path(), QStringLiteral("/links/file link.txt"));
     EXPECT_EQ(fileLink->size(), 25);  // the target's, not the link's
+    auto innerLink = find(a.documents, QStringLiteral("inner link.txt"));
+    ASSERT_TRUE(innerLink);
+    EXPECT_FALSE(innerLink->isDirectory());
     for (const QString name : {QStringLiteral("folder link"), QStringLiteral("absolute folder link")}) {
         auto folderLink = find(a.documents, name);
         ASSERT_TRUE(folderLink) << name.toStdString();
