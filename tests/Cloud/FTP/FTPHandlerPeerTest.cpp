@@ -193,31 +193,21 @@ TEST_P(FTPHandlerPeer, ListedDatesAreTheFilesOwnTimesInAnyTimeZone)
     EXPECT_EQ(find(a.documents, QStringLiteral("old.txt"))->date(), QDateTime(QDate(2019, 5, 4), QTime(0, 0), Qt::UTC));
 }
 
-TEST_P(FTPHandlerPeer, DetectsAShiftJisListingAndDownloadsOneOfItsFiles)
+// A new handler serves each operation: the encoding detected in a listing
+// is kept for the folder, so a name goes out in that encoding again.
+TEST_P(FTPHandlerPeer, DetectsALegacyEncodingAndDownloadsOneOfItsFiles)
 {
     auto config = drive(kind());
-    const Answer a = list(config, QStringLiteral("/sjis/"));
-    ASSERT_FALSE(a.error) << a.text().toStdString();
-    const QString name = QString::fromUtf8("日本語のファイル.txt");
-    ASSERT_TRUE(namesOf(a.documents).contains(name)) << namesOf(a.documents).join(QLatin1Char('|')).toStdString();
-    EXPECT_EQ(a.documents.size(), 6);
-    // A new handler, as for every operation: the detected encoding is kept
-    // for the folder, so the name goes out in Shift JIS again.
-    const Answer d = download(config, QStringLiteral("/sjis/") + name, local(QStringLiteral("sjis.txt")));
-    ASSERT_FALSE(d.error) << d.text().toStdString();
-    EXPECT_EQ(VNTest::readFile(local(QStringLiteral("sjis.txt"))), name.toUtf8());
-}
-
-TEST_P(FTPHandlerPeer, DetectsACp1251ListingAndDownloadsOneOfItsFiles)
-{
-    auto config = drive(kind());
-    const Answer a = list(config, QStringLiteral("/cp1251/"));
-    ASSERT_FALSE(a.error) << a.text().toStdString();
-    const QString name = QString::fromUtf8("Отчёт за год.txt");
-    ASSERT_TRUE(namesOf(a.documents).contains(name)) << namesOf(a.documents).join(QLatin1Char('|')).toStdString();
-    const Answer d = download(config, QStringLiteral("/cp1251/") + name, local(QStringLiteral("cp1251.txt")));
-    ASSERT_FALSE(d.error) << d.text().toStdString();
-    EXPECT_EQ(VNTest::readFile(local(QStringLiteral("cp1251.txt"))), name.toUtf8());
+    for (const auto &[folder, name] : {std::pair{QStringLiteral("/sjis/"), QString::fromUtf8("日本語のファイル.txt")},
+                                       std::pair{QStringLiteral("/cp1251/"), QString::fromUtf8("Отчёт за год.txt")}}) {
+        const Answer a = list(config, folder);
+        ASSERT_FALSE(a.error) << a.text().toStdString();
+        ASSERT_TRUE(namesOf(a.documents).contains(name)) << namesOf(a.documents).join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(a.documents.size(), 6);
+        const Answer d = download(config, folder + name, local(QStringLiteral("legacy.txt")));
+        ASSERT_FALSE(d.error) << d.text().toStdString();
+        EXPECT_EQ(VNTest::readFile(local(QStringLiteral("legacy.txt"))), name.toUtf8());
+    }
 }
 
 TEST_P(FTPHandlerPeer, TheDetectedEncodingIsKeptForLaterChangesInTheFolder)
@@ -324,38 +314,41 @@ TEST_P(FTPHandlerPeer, ManyUploadsInARowAllArrive)
     }
 }
 
-TEST_P(FTPHandlerPeer, DownloadReplacesAnExistingFile)
+// A download replaces an existing file, with the user's umask (not a
+// fixed mode) deciding who else may read it.
+TEST_P(FTPHandlerPeer, DownloadReplacesAnExistingFileWithTheUsersUmask)
 {
     const QString target = local(QStringLiteral("hello.txt"));
     ASSERT_TRUE(VNTest::writeFile(target, "old and longer content that must go away"));
+    const mode_t saved = ::umask(027);
     const Answer a = download(drive(kind()), QStringLiteral("/hello.txt"), target);
+    ::umask(saved);
     ASSERT_FALSE(a.error) << a.text().toStdString();
     EXPECT_EQ(VNTest::readFile(target), QByteArray("Hello from the file server\n"));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
-TEST_P(FTPHandlerPeer, FailedDownloadLeavesNothing)
-{
-    const QString target = local(QStringLiteral("missing.txt"));
-    const Answer a = download(drive(kind()), QStringLiteral("/no such file.txt"), target);
-    ASSERT_TRUE(a.error);
-    EXPECT_FALSE(a.cancelled);
-    EXPECT_FALSE(a.onMainThread);
-    EXPECT_TRUE(localEntries().isEmpty()) << localEntries().join(QLatin1Char('|')).toStdString();
-}
-
-TEST_P(FTPHandlerPeer, CancelMidDownloadLeavesNothing)
+// A download that fails or is cancelled mid-way leaves no file here.
+TEST_P(FTPHandlerPeer, FailedOrCancelledDownloadLeavesNothing)
 {
     auto config = drive(kind());
+    const Answer failed = download(config, QStringLiteral("/no such file.txt"), local(QStringLiteral("missing.txt")));
+    ASSERT_TRUE(failed.error);
+    EXPECT_FALSE(failed.cancelled);
+    EXPECT_FALSE(failed.onMainThread);
+    EXPECT_TRUE(localEntries().isEmpty()) << localEntries().join(QLatin1Char('|')).toStdString();
+
     const QString folder = makeScratchFolder(kind());
     writeServerFile(kind(), folder + QStringLiteral("large.bin"), randomBytes(64 << 20, 64));
-    const QString target = local(QStringLiteral("large.bin"));
     QList<double> seen;
-    const Answer a = download(config, folder + QStringLiteral("large.bin"), target, [&](double f, QNFTPHandler &h) {
-        seen << f;
-        if (f > 0.05)
-            h.cancel();
-    });
-    ASSERT_TRUE(a.answered);
+    const Answer a = download(config, folder + QStringLiteral("large.bin"), local(QStringLiteral("large.bin")),
+                              [&](double f, QNFTPHandler &h) {
+                                  seen << f;
+                                  if (f > 0.05)
+                                      h.cancel();
+                              });
     EXPECT_TRUE(a.cancelled);
     EXPECT_FALSE(a.error);
     EXPECT_FALSE(a.document);
@@ -410,17 +403,6 @@ TEST_P(FTPHandlerPeer, UploadOntoAnExistingFileReplacesItOnlyWhenWhole)
     ASSERT_FALSE(whole.error) << whole.text().toStdString();
     EXPECT_EQ(sha256OfFile(onDisk), sha256OfFile(source));
     EXPECT_EQ(serverEntries(), QStringList{QStringLiteral("partial.bin")});
-}
-
-TEST_P(FTPHandlerPeer, DownloadedFilesFollowTheUsersUmask)
-{
-    const mode_t saved = ::umask(027);
-    const Answer a = download(drive(kind()), QStringLiteral("/hello.txt"), local(QStringLiteral("hello.txt")));
-    ::umask(saved);
-    ASSERT_FALSE(a.error) << a.text().toStdString();
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(local(QStringLiteral("hello.txt"))).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
 TEST_P(FTPHandlerPeer, UploadOfAMissingLocalFileFails)

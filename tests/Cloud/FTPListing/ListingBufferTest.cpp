@@ -88,15 +88,6 @@ TEST(FTPListingBuffer, NameInvalidInTheEncodingKeepsItsBytes)
     EXPECT_EQ(utf8.encode(r.items[0].name).value(), QByteArray("caf\xe9.txt"));
 }
 
-TEST(FTPListingBuffer, ExactTimesStayExact)
-{
-    QByteArray listing = "+m1000000000,r,\tx\n";
-    QNStringEncoding utf8(QNStringEncoding::UTF8);
-    auto r = QNFTPListingParser::parseListing(listing, true, utf8, kNow);
-    ASSERT_EQ(r.items.size(), 1);
-    EXPECT_EQ(r.items[0].date.toSecsSinceEpoch(), 1000000000);
-}
-
 TEST(FTPListingBuffer, EmptyAndGarbageBuffers)
 {
     QNStringEncoding utf8(QNStringEncoding::UTF8);
