@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <utility>
@@ -381,19 +382,30 @@ TEST_P(FTPHandlerPeer, UploadOntoAnExistingFileReplacesItOnlyWhenWhole)
     const QString source = local(QStringLiteral("partial.bin"));
     ASSERT_TRUE(VNTest::writeFile(source, randomBytes(32 << 20, 7)));
     auto serverEntries = [&] { return QDir(root(kind()) + folder).entryList(QDir::Files | QDir::Hidden); };
+    // Kept until later operations went through the transfer queue, so they
+    // are not released while their worker may still hold them.
+    std::vector<std::shared_ptr<QNFTPHandler>> handlers;
     for (const bool kill : {false, true}) {
         SCOPED_TRACE(kill ? "server killed" : "cancelled");
         writeServerFile(kind(), folder + QStringLiteral("partial.bin"), old);
-        bool stopped = false;
-        const Answer a = upload(config, source, folder, [&](double f, QNFTPHandler &h) {
-            if (f < 0.05 || std::exchange(stopped, true))
-                return;
-            if (kill)
-                EXPECT_TRUE(killServerSessions(kind()));
-            else
-                h.cancel();
-        });
+        // Called on the transfer's worker.
+        std::atomic<bool> stopped{false};
+        std::atomic<bool> killed{false};
+        const Kind k = kind();
+        handlers.push_back(handlerFor(config));
+        const Answer a = upload(
+            config, source, folder,
+            [&stopped, &killed, k, kill](double f, QNFTPHandler &h) {
+                if (f < 0.05 || stopped.exchange(true))
+                    return;
+                if (kill)
+                    killed = killServerSessions(k);
+                else
+                    h.cancel();
+            },
+            handlers.back());
         ASSERT_TRUE(stopped);
+        EXPECT_EQ(killed.load(), kill);
         EXPECT_EQ(a.cancelled, !kill);
         EXPECT_EQ(bool(a.error), kill) << a.text().toStdString();
         EXPECT_EQ(VNTest::readFile(onDisk), old);

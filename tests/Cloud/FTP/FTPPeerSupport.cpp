@@ -1,8 +1,12 @@
 #include "FTPPeerSupport.h"
 
-#include <QCoreApplication>
 #include <QJsonArray>
-#include <QProcess>
+
+#include <cerrno>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
 
 #include "Platform/VNDispatch.h"
 #include "support/TestSupport.h"
@@ -114,11 +118,24 @@ void writeServerFile(Kind kind, const QString &path, const QByteArray &data)
 
 bool killServerSessions(Kind kind)
 {
-    QStringList args{QString::fromLocal8Bit(qgetenv("VARNELLO_TEST_PEERS")) + QStringLiteral("/kill_sessions.py"),
-                     QString::number(QCoreApplication::applicationPid())};
+    // posix_spawn rather than fork: this runs on a transfer's worker, in a
+    // process full of threads.
+    std::vector<std::string> args{"python3",
+                                  qgetenv("VARNELLO_TEST_PEERS").toStdString() + "/kill_sessions.py",
+                                  std::to_string(::getpid())};
     for (const QJsonValue &pid : state(kind).value(QStringLiteral("pids")).toArray())
-        args << QString::number(pid.toInteger());
-    return QProcess::execute(QStringLiteral("python3"), args) == 0;
+        args.push_back(std::to_string(pid.toInteger()));
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (::posix_spawnp(&child, "python3", nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 QString Answer::text() const
@@ -176,11 +193,10 @@ QNProgressCallback progressOf(const std::function<void(double, QNFTPHandler &)> 
 {
     if (!progress)
         return {};
-    std::weak_ptr<QNFTPHandler> weak = handler;
-    return [progress, weak](double fraction) {
-        if (auto h = weak.lock())
-            progress(fraction, *h);
-    };
+    // Called only during the handler's own transfer, which keeps it alive;
+    // holding it here would make a cycle.
+    QNFTPHandler *raw = handler.get();
+    return [progress, raw](double fraction) { progress(fraction, *raw); };
 }
 
 }  // namespace
