@@ -4,8 +4,10 @@
 #include "Core/QNCloudInterface.h"
 
 #include <QStringList>
+#include <QTimer>
 #include <QUrlQuery>
 #include <QUrl>
+#include <functional>
 #include <memory>
 
 // A handler that signs in on the web the way the service handlers do: it
@@ -33,6 +35,25 @@ public:
 
     void processOAuthLogin(const QString &callbackUrl) override {
         handedOver << callbackUrl;
+        finish(callbackUrl);
+    }
+
+    // Every URL handed over (a null string for a cancel).
+    QStringList handedOver;
+    // When set, the outcome waits (on later turns of the event loop) until
+    // it returns true: the sheet stays open and its page keeps loading.
+    std::function<bool()> holdOutcomeUntil;
+
+private:
+    void finish(const QString &callbackUrl) {
+        if (holdOutcomeUntil && !holdOutcomeUntil()) {
+            std::weak_ptr<QNCloudInterface> weak = weak_from_this();
+            QTimer::singleShot(10, [weak, callbackUrl] {
+                if (auto self = std::static_pointer_cast<TestOAuthHandler>(weak.lock()))
+                    self->finish(callbackUrl);
+            });
+            return;
+        }
         QNLoginCallback completed = takeOAuthLoginCompleted();
         if (!completed)
             return;
@@ -50,9 +71,5 @@ public:
         completed(true, nullptr, false);
     }
 
-    // Every URL handed over (a null string for a cancel).
-    QStringList handedOver;
-
-private:
     QUrl m_authorizePage;
 };
