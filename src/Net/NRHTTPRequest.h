@@ -338,6 +338,16 @@ protected:
     // set here fails the request; Retry sends it again on a new connection.
     enum class ReplyVerdict { Accept, Retry };
     virtual ReplyVerdict reviewReply(VNErrorPtr *error) { return ReplyVerdict::Accept; }
+    // A whole, accepted reply (network thread): true keeps the request
+    // going until finishDeferred() or failDeferred() is called.
+    virtual bool deferFinishing() { return false; }
+    // Ends a deferred request, from any thread: stores the reply in the
+    // download cache, then reports it finished; or fails it.
+    void finishDeferred();
+    void failDeferred(const VNErrorPtr &error);
+    // The reply's body may be rewritten before a deferred finish.
+    void setRawResponseData(const QByteArray &data);
+    void removeResponseHeader(const QString &name);
     static VNErrorPtr makeError(int code, const QString &description, const QString &underlying = QString());
     static VNErrorPtr exceptionError(const std::exception &exception);
     void setupPostBody();

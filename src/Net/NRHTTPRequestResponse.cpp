@@ -520,6 +520,8 @@ void NRHTTPRequest::handleStreamComplete() {
         failWithError(fileError);
         return;
     }
+    if (deferFinishing())
+        return;
     if (auto cache = m_downloadCache.lock())
         cache->storeResponseForRequest(*this, m_secondsToCache);
     onMain([](NRHTTPRequest &r) { r.reportFinished(); });
@@ -529,6 +531,41 @@ void NRHTTPRequest::handleStreamComplete() {
         NRNetworkThread::shared().post([done, self] { done(*self); });
     }
     markAsFinished();
+}
+
+void NRHTTPRequest::finishDeferred() {
+    auto self = sharedSelf();
+    NRNetworkThread::shared().post([self] {
+        std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
+        if (self->m_error || self->m_cancelled)
+            return;
+        if (auto cache = self->m_downloadCache.lock())
+            cache->storeResponseForRequest(*self, self->m_secondsToCache);
+        self->onMain([](NRHTTPRequest &r) { r.reportFinished(); });
+        self->markAsFinished();
+    });
+}
+
+void NRHTTPRequest::failDeferred(const VNErrorPtr &error) {
+    auto self = sharedSelf();
+    NRNetworkThread::shared().post([self, error] { self->failWithError(error); });
+}
+
+void NRHTTPRequest::setRawResponseData(const QByteArray &data) {
+    LOCKED;
+    m_rawResponseData = data;
+}
+
+void NRHTTPRequest::removeResponseHeader(const QString &name) {
+    LOCKED;
+    for (auto it = m_responseHeaders.begin(); it != m_responseHeaders.end();) {
+        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
+            it = m_responseHeaders.erase(it);
+        else
+            ++it;
+    }
+    if (name.compare(QLatin1String("Content-Encoding"), Qt::CaseInsensitive) == 0)
+        m_responseCompressed = false;
 }
 
 void NRHTTPRequest::followRedirect() {

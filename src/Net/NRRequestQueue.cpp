@@ -76,6 +76,8 @@ void NRRequestQueue::reset() {
     m_requestDidFinishSelector.clear();
     m_requestDidFailSelector.clear();
     m_queueDidFinishSelector.clear();
+    m_requestFinishedBlock = m_requestFailedBlock = nullptr;
+    m_queueFinishedBlock = nullptr;
     setSuspended(true);
 }
 
@@ -265,6 +267,8 @@ void NRRequestQueue::requestEnded(NRHTTPRequest *request, bool failed) {
         return;  // reported once already
     m_requestsCount = std::max(0, m_requestsCount - 1);
     callDelegate(failed ? m_requestDidFailSelector : m_requestDidFinishSelector, request);
+    if (auto block = failed ? m_requestFailedBlock : m_requestFinishedBlock)
+        block(request);
     if (m_requestsCount == 0) {
         if (m_resetCountsWhenQuiet) {
             m_resetCountsWhenQuiet = false;
@@ -278,6 +282,8 @@ void NRRequestQueue::requestEnded(NRHTTPRequest *request, bool failed) {
                 QMetaObject::invokeMethod(d, m_queueDidFinishSelector.constData(), Qt::DirectConnection,
                                           Q_ARG(NRRequestQueue *, this));
         }
+        if (auto block = m_queueFinishedBlock)
+            block();
     } else if (failed && m_shouldCancelAllRequestsOnFailure) {
         cancelAllOperations();
     }

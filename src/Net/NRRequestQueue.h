@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QVariantMap>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -59,6 +60,11 @@ public:
     void setQueueDidFinishSelector(const QByteArray &m) { m_queueDidFinishSelector = m; }
     QByteArray requestDidFinishSelector() const { return m_requestDidFinishSelector; }
     QByteArray queueDidFinishSelector() const { return m_queueDidFinishSelector; }
+    // The same events as blocks (after the delegate's methods).
+    using RequestBlock = std::function<void(NRHTTPRequest *request)>;
+    void setRequestFinishedBlock(RequestBlock block) { m_requestFinishedBlock = std::move(block); }
+    void setRequestFailedBlock(RequestBlock block) { m_requestFailedBlock = std::move(block); }
+    void setQueueFinishedBlock(std::function<void()> block) { m_queueFinishedBlock = std::move(block); }
     void setUploadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
     void setDownloadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
 
@@ -111,6 +117,8 @@ private:
     QByteArray m_requestDidStartSelector, m_requestDidReceiveResponseHeadersSelector, m_requestWillRedirectSelector,
         m_requestDidFinishSelector, m_requestDidFailSelector, m_queueDidFinishSelector;
     std::weak_ptr<NRProgressDelegate> m_uploadProgressDelegate, m_downloadProgressDelegate;
+    RequestBlock m_requestFinishedBlock, m_requestFailedBlock;
+    std::function<void()> m_queueFinishedBlock;
 
     quint64 m_bytesUploadedSoFar = 0, m_totalBytesToUpload = 0, m_bytesDownloadedSoFar = 0, m_totalBytesToDownload = 0;
     bool m_shouldCancelAllRequestsOnFailure = true;

@@ -1,10 +1,35 @@
-"""nginx on loopback: static files under /files/ and PUT/DELETE uploads
-under /upload/ (dav methods), long keep-alive. Used by the HTTP engine's
+"""nginx on loopback: static files under /files/, PUT/DELETE uploads
+under /upload/ (dav methods), long keep-alive, and a small static site
+under /site/ (a page, its style sheets and images; ETag, a one-hour expiry,
+requests logged to logs/site.log). Used by the HTTP engine's
 benchmark and available to tests as the fixture peer_nginx."""
 import os
 import subprocess
 
 import peerlib
+
+
+# A tiny PNG-like file per image: the tests compare bytes, not pictures.
+SITE = {
+    "index.html": b"""<html><head><title>Site</title>
+<link rel="stylesheet" href="style.css"><link rel="icon" href="favicon.png">
+<style>body { background: url('img/bg.png') }</style></head>
+<body><h1>Site</h1><img src="img/pic.png"><img src="img/missing.png">
+<a href="other.html">other</a><div style="background: url(img/bg.png)"></div></body></html>
+""",
+    "style.css": b'h1 { background: url("img/head.png") }\n',
+    "img/pic.png": b"\x89PNG pic",
+    "img/bg.png": b"\x89PNG bg",
+    "img/head.png": b"\x89PNG head",
+}
+
+
+def write_site(folder):
+    for name, data in SITE.items():
+        path = os.path.join(folder, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
 
 
 def start(workdir):
@@ -14,6 +39,7 @@ def start(workdir):
         os.makedirs(os.path.join(root if sub in ("files", "upload") else workdir, sub), exist_ok=True)
     with open(os.path.join(root, "files", "1k.bin"), "wb") as f:
         f.write(bytes(i % 251 for i in range(1024)))
+    write_site(os.path.join(root, "site"))
     port = peerlib.free_port()
     user = "user root;\n" if os.geteuid() == 0 else ""
     conf = os.path.join(workdir, "nginx.conf")
@@ -34,11 +60,15 @@ http {
     fastcgi_temp_path %(w)s/tmp/fastcgi;
     uwsgi_temp_path %(w)s/tmp/uwsgi;
     scgi_temp_path %(w)s/tmp/scgi;
-    types { application/octet-stream bin; }
+    types { application/octet-stream bin; text/html html; text/css css; image/png png; }
     server {
         listen 127.0.0.1:%(port)d;
         root %(root)s;
         client_max_body_size 0;
+        location /site/ {
+            access_log %(w)s/logs/site.log;
+            expires 1h;
+        }
         location /upload/ {
             dav_methods PUT DELETE;
             create_full_put_path on;
@@ -53,4 +83,4 @@ http {
         raise RuntimeError("nginx configuration refused: " + check.stderr)
     pid = peerlib.spawn(["nginx", "-c", conf, "-p", workdir], workdir, "nginx.log")
     peerlib.wait_for_port(port)
-    return {"port": port, "pids": [pid], "root": root}
+    return {"port": port, "pids": [pid], "root": root, "site_log": os.path.join(workdir, "logs", "site.log")}

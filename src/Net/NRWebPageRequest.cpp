@@ -1,0 +1,468 @@
+#include "Net/NRWebPageRequest.h"
+
+#include "Net/NRRequestQueue.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <libxml/HTMLparser.h>
+#include <libxml/HTMLtree.h>
+#include <libxml/parser.h>
+#include <libxml/xmlsave.h>
+#include <libxml/xpath.h>
+
+#include <mutex>
+
+namespace {
+
+// libxml2 is set up once and never torn down: other parsers (the XML tree,
+// the data-API) may be running at any time, and a global clean-up under
+// their feet would break them.
+std::recursive_mutex &libxmlLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+void initialiseLibxml() {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
+}
+
+const char *const kResourceXPath =
+    "//link/@href|//a/@href|//script/@src|//img/@src|//frame/@src|//iframe/@src|//style|//*/@style|//source/@src|"
+    "//video/@poster|//audio/@src";
+
+QString fromXml(const xmlChar *text) {
+    return text ? QString::fromUtf8(reinterpret_cast<const char *>(text)) : QString();
+}
+
+bool isHTMLType(const QString &type) {
+    return type == QLatin1String("text/html") || type == QLatin1String("text/xhtml") ||
+           type == QLatin1String("text/xhtml+xml") || type == QLatin1String("application/xhtml+xml");
+}
+
+}  // namespace
+
+NRWebPageRequest::NRWebPageRequest(const QUrl &url) : NRHTTPRequest(url) {}
+
+NRWebPageRequest::~NRWebPageRequest() {
+    if (m_externalResourceQueue)
+        m_externalResourceQueue->cancelAllOperations();
+    releaseDocument();
+}
+
+std::shared_ptr<NRWebPageRequest> NRWebPageRequest::requestWithURL(const QUrl &url) {
+    return std::make_shared<NRWebPageRequest>(url);
+}
+
+int NRWebPageRequest::urlReplacementMode() const { std::lock_guard l(m_mutex); return m_urlReplacementMode; }
+void NRWebPageRequest::setUrlReplacementMode(int mode) { std::lock_guard l(m_mutex); m_urlReplacementMode = mode; }
+bool NRWebPageRequest::shouldIgnoreExternalResourceErrors() const { std::lock_guard l(m_mutex); return m_shouldIgnoreExternalResourceErrors; }
+void NRWebPageRequest::setShouldIgnoreExternalResourceErrors(bool on) { std::lock_guard l(m_mutex); m_shouldIgnoreExternalResourceErrors = on; }
+int NRWebPageRequest::webContentType() const { std::lock_guard l(m_mutex); return m_webContentType; }
+std::shared_ptr<NRWebPageRequest> NRWebPageRequest::parentRequest() const { std::lock_guard l(m_mutex); return m_parentRequest.lock(); }
+QMap<QString, QVariantMap> NRWebPageRequest::resourceList() const { std::lock_guard l(m_mutex); return m_resourceList; }
+
+QStringList NRWebPageRequest::CSSURLsFromString(const QString &css) {
+    QStringList urls;
+    int at = 0;
+    for (;;) {
+        const int start = css.indexOf(QLatin1String("url("), at, Qt::CaseInsensitive);
+        if (start < 0)
+            break;
+        const int open = start + 4;
+        const int close = css.indexOf(QLatin1Char(')'), open);
+        const QString taken = css.mid(open, close < 0 ? -1 : close - open);
+        if (taken.isEmpty())
+            break;
+        QString url = taken.trimmed();
+        while (!url.isEmpty() && (url.front() == QLatin1Char('"') || url.front() == QLatin1Char('\'')))
+            url.remove(0, 1);
+        while (!url.isEmpty() && (url.back() == QLatin1Char('"') || url.back() == QLatin1Char('\'')))
+            url.chop(1);
+        urls.append(url.trimmed());
+        if (close < 0)
+            break;
+        at = close + 1;
+    }
+    return urls;
+}
+
+QString NRWebPageRequest::relativePathTo(const QString &targetPath, const QString &sourcePath) {
+    if (sourcePath.isEmpty())
+        return QString();
+    const QStringList source = sourcePath.split(QLatin1Char('/'));
+    const QStringList target = targetPath.split(QLatin1Char('/'));
+    int i = 0;
+    while (i < source.size() && i < target.size() && source[i] == target[i])
+        ++i;
+    if (i >= source.size() && i >= target.size())
+        return QString();
+    QStringList parts;
+    for (int j = i + 1; j < source.size(); ++j)
+        parts << QStringLiteral("..");
+    parts << target.mid(i);
+    return parts.join(QLatin1Char('/'));
+}
+
+QString NRWebPageRequest::cachePathForRequest(const NRHTTPRequest &resource) const {
+    if (auto cache = downloadCache())
+        return cache->pathToStoreCachedResponseDataForRequest(resource);
+    QString base = QString::fromLocal8Bit(qgetenv("XDG_CACHE_HOME"));
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    const QByteArray digest =
+        QCryptographicHash::hash(resource.url().toString(QUrl::FullyEncoded).toUtf8(), QCryptographicHash::Md5);
+    return base + QLatin1Char('/') + QString::fromLatin1(digest.toHex().toUpper()) + QStringLiteral(".html");
+}
+
+QByteArray NRWebPageRequest::encodingName() const {
+    const QByteArray encoding = responseEncoding().toUpper();
+    static const QMap<QByteArray, QByteArray> names{
+        {"US-ASCII", "ASCII"},       {"ASCII", "ASCII"},           {"EUC-JP", "EUC-JP"},
+        {"UTF-8", "UTF-8"},          {"ISO-8859-1", "ISO-8859-1"}, {"SHIFT_JIS", "Shift-JIS"},
+        {"ISO-8859-2", "ISO-8859-2"}, {"ISO-2022-JP", "ISO-2022-JP"}, {"UTF-16BE", "UTF-16BE"},
+        {"UTF-16LE", "UTF-16LE"},    {"UTF-32BE", "UCS-4BE"},      {"UTF-32LE", "UCS-4LE"},
+    };
+    return names.value(encoding);
+}
+
+void NRWebPageRequest::addURLToFetch(const QString &found) {
+    const QString text = found.trimmed();
+    if (text.size() < 5 || text.left(5).compare(QLatin1String("data:"), Qt::CaseInsensitive) == 0)
+        return;
+    const QUrl resolved = url().resolved(QUrl(text));
+    if (!resolved.isValid() || resolved.isEmpty() || m_resourceList.contains(text))
+        return;
+    m_resourceList.insert(text, QVariantMap());
+    m_resourceOrder.append(text);
+}
+
+bool NRWebPageRequest::deferFinishing() {
+    // Only a page or style sheet that arrived is scanned; an error page is not.
+    if (didUseCachedResponse() || requestMethod() == QLatin1String("HEAD") || responseStatusCode() < 200 ||
+        responseStatusCode() >= 300)
+        return false;
+    m_webContentType = OtherContent;
+    const QString type = responseHeader(QStringLiteral("Content-Type")).toLower().section(QLatin1Char(';'), 0, 0).trimmed();
+    if (isHTMLType(type))
+        return parseAsHTML();
+    if (type == QLatin1String("text/css"))
+        return parseAsCSS();
+    return false;
+}
+
+bool NRWebPageRequest::parseAsHTML() {
+    m_webContentType = HTMLContent;
+    std::lock_guard lock(libxmlLock());
+    initialiseLibxml();
+    const int options = HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
+    const QByteArray encoding = encodingName();
+    const char *encodingText = encoding.isEmpty() ? nullptr : encoding.constData();
+    QByteArray body;
+    if (!downloadDestinationPath().isEmpty()) {
+        QFile file(downloadDestinationPath());
+        if (file.open(QIODevice::ReadOnly))
+            body = file.readAll();
+    } else {
+        body = responseData();
+    }
+    if (body.isEmpty())
+        return false;  // nothing to scan
+    if (!body.isEmpty())
+        m_doc = htmlReadMemory(body.constData(), int(body.size()), "", encodingText, options);
+    if (!m_doc) {
+        failWithError(makeError(ParseOrWriteError, QStringLiteral("Error: unable to parse reponse XML")));
+        return true;
+    }
+    m_resourceList.clear();
+    m_resourceOrder.clear();
+    const bool read = readResourceURLs(false);
+    if (!read || m_resourceList.isEmpty()) {
+        releaseDocument();
+        return !read;  // an error was reported; no resources: a plain finish
+    }
+    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    VNDispatch::mainAsync([self] { self->startResourceRequests(); });
+    return true;
+}
+
+QString NRWebPageRequest::readReplyText(VNErrorPtr *error) const {
+    const QByteArray name = responseEncoding().isEmpty() ? QByteArray("ISO-8859-1") : responseEncoding();
+    if (!downloadDestinationPath().isEmpty()) {
+        QFile file(downloadDestinationPath());
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = makeError(UnableToReadStringError, QStringLiteral("Unable to read HTML string from response"),
+                               file.errorString());
+            return QString();
+        }
+        QStringDecoder decoder(name.constData());
+        return decoder.isValid() ? decoder.decode(file.readAll()) : QString::fromUtf8(file.readAll());
+    }
+    return responseString();
+}
+
+bool NRWebPageRequest::parseAsCSS() {
+    m_webContentType = CSSContent;
+    VNErrorPtr error;
+    const QString css = readReplyText(&error);
+    if (error || css.isNull()) {
+        failWithError(error ? error
+                            : makeError(UnableToReadStringError, QStringLiteral("Unable to read HTML string from response")));
+        return true;
+    }
+    m_resourceList.clear();
+    m_resourceOrder.clear();
+    for (const QString &found : CSSURLsFromString(css))
+        addURLToFetch(found);
+    if (m_resourceList.isEmpty())
+        return false;
+    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    VNDispatch::mainAsync([self] { self->startResourceRequests(); });
+    return true;
+}
+
+// Reads the page's resource references (update false) or rewrites them with
+// their replacements (update true). False after reporting an error.
+bool NRWebPageRequest::readResourceURLs(bool update) {
+    // Reading runs on the network thread, the update on the main thread.
+    const auto fail = [&](const QString &text) {
+        if (update)
+            failDeferred(makeError(ParseOrWriteError, text));
+        else
+            failWithError(makeError(ParseOrWriteError, text));
+    };
+    xmlXPathContextPtr context = xmlXPathNewContext(m_doc);
+    if (!context) {
+        fail(QStringLiteral("Error: unable to create new XPath context"));
+        return false;
+    }
+    xmlXPathObjectPtr result = xmlXPathEvalExpression(reinterpret_cast<const xmlChar *>(kResourceXPath), context);
+    if (!result) {
+        xmlXPathFreeContext(context);
+        fail(QStringLiteral("Error: unable to evaluate XPath expression!"));
+        return false;
+    }
+    const int count = result->nodesetval ? result->nodesetval->nodeNr : 0;
+    for (int i = count - 1; i >= 0; --i) {
+        xmlNodePtr node = result->nodesetval->nodeTab[i];
+        const QString name = fromXml(node->name).toLower();
+        const QString parent = node->parent ? fromXml(node->parent->name).toLower() : QString();
+        xmlChar *raw = xmlNodeGetContent(node);
+        const QString content = fromXml(raw);
+        xmlFree(raw);
+        auto setContent = [&](const QString &text) {
+            const QByteArray utf8 = text.toUtf8();
+            xmlChar *escaped = xmlEncodeSpecialChars(m_doc, reinterpret_cast<const xmlChar *>(utf8.constData()));
+            xmlNodeSetContent(node, escaped);
+            xmlFree(escaped);
+        };
+        if (parent == QLatin1String("link")) {
+            xmlChar *rel = xmlGetProp(node->parent, reinterpret_cast<const xmlChar *>("rel"));
+            const bool stylesheet = fromXml(rel).toLower().trimmed() == QLatin1String("stylesheet");
+            xmlFree(rel);
+            if (!stylesheet)
+                continue;
+            if (!update) {
+                addURLToFetch(content);
+                continue;
+            }
+        } else if (name == QLatin1String("style")) {
+            if (!update) {
+                for (const QString &found : CSSURLsFromString(content))
+                    addURLToFetch(found);
+            } else {
+                setContent(replacedCSS(content));
+            }
+            continue;
+        } else if (parent == QLatin1String("source") || parent == QLatin1String("audio")) {
+            const QString extension = QFileInfo(QUrl(content.trimmed()).path()).suffix().toLower();
+            if (extension == QLatin1String("ogg") || extension == QLatin1String("ogv") ||
+                extension == QLatin1String("webm"))
+                continue;
+        } else if (parent == QLatin1String("a")) {
+            // Links are never fetched; local copies keep them working.
+            if (update && m_urlReplacementMode == ReplaceWithLocalPaths)
+                setContent(url().resolved(QUrl(content.trimmed())).toString());
+            continue;
+        }
+        if (!update) {
+            addURLToFetch(content);
+        } else {
+            const QString replacement = contentForExternalURL(content.trimmed());
+            if (!replacement.isNull())
+                setContent(replacement);
+        }
+    }
+    xmlXPathFreeObject(result);
+    xmlXPathFreeContext(context);
+    return true;
+}
+
+QString NRWebPageRequest::contentForExternalURL(const QString &text) const {
+    const QVariantMap entry = m_resourceList.value(text);
+    const QString dataPath = entry.value(QStringLiteral("DataPath")).toString();
+    if (m_urlReplacementMode == ReplaceWithLocalPaths) {
+        // A resource never fetched keeps its reference.
+        if (dataPath.isEmpty() || downloadDestinationPath().isEmpty())
+            return QString();
+        return relativePathTo(dataPath, downloadDestinationPath());
+    }
+    QByteArray data = entry.value(QStringLiteral("Data")).toByteArray();
+    if (!dataPath.isEmpty()) {
+        QFile file(dataPath);
+        data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    const QString type = entry.value(QStringLiteral("ContentType")).toString();
+    if (data.isNull() || type.isEmpty())
+        return QString();
+    return QStringLiteral("data:%1;base64,").arg(type) + QString::fromLatin1(data.toBase64());
+}
+
+QString NRWebPageRequest::replacedCSS(QString css) const {
+    for (const QString &found : CSSURLsFromString(css)) {
+        const QString replacement = contentForExternalURL(found);
+        if (!replacement.isNull() && m_resourceList.contains(found))
+            css.replace(found, replacement);
+    }
+    return css;
+}
+
+void NRWebPageRequest::releaseDocument() {
+    std::lock_guard lock(libxmlLock());
+    if (m_doc) {
+        xmlFreeDoc(m_doc);
+        m_doc = nullptr;
+    }
+}
+
+void NRWebPageRequest::startResourceRequests() {
+    if (m_externalResourceQueue)
+        m_externalResourceQueue->cancelAllOperations();
+    auto queue = NRRequestQueue::queue();
+    m_externalResourceQueue = queue;
+    std::weak_ptr<NRWebPageRequest> weak = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    queue->setShouldCancelAllRequestsOnFailure(shouldIgnoreExternalResourceErrors());
+    queue->setRequestFinishedBlock([weak](NRHTTPRequest *r) {
+        if (auto self = weak.lock())
+            self->externalResourceFetchSucceeded(r);
+    });
+    queue->setRequestFailedBlock([weak](NRHTTPRequest *r) {
+        if (auto self = weak.lock())
+            self->externalResourceFetchFailed(r);
+    });
+    queue->setQueueFinishedBlock([weak] {
+        if (auto self = weak.lock())
+            self->finishedFetchingExternalResources();
+    });
+    QStringList order;
+    {
+        std::lock_guard l(m_mutex);
+        order = m_resourceOrder;
+    }
+    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    for (const QString &text : order) {
+        auto resource = NRWebPageRequest::requestWithURL(url().resolved(QUrl(text)));
+        resource->setRequestHeaders(requestHeaders());
+        resource->setDownloadCache(downloadCache());
+        resource->setCachePolicy(cachePolicy());
+        resource->setCacheStoragePolicy(cacheStoragePolicy());
+        resource->setUserInfo({{QStringLiteral("Path"), text}});
+        resource->m_parentRequest = self;
+        resource->setUrlReplacementMode(urlReplacementMode());
+        resource->setShouldResetDownloadProgress(false);
+        if (!downloadDestinationPath().isEmpty()) {
+            const QString path = cachePathForRequest(*resource);
+            QDir().mkpath(QFileInfo(path).path());
+            resource->setDownloadDestinationPath(path);
+        }
+        queue->addRequest(resource);
+    }
+    queue->go();
+}
+
+void NRWebPageRequest::externalResourceFetchSucceeded(NRHTTPRequest *resource) {
+    const QString text = resource->userInfo().value(QStringLiteral("Path")).toString();
+    std::lock_guard l(m_mutex);
+    if (!m_resourceList.contains(text))
+        return;
+    // An error page is no copy of the resource: its reference stays.
+    if (resource->responseStatusCode() < 200 || resource->responseStatusCode() >= 300)
+        return;
+    QVariantMap entry;
+    const QString type = resource->responseHeader(QStringLiteral("Content-Type"));
+    entry.insert(QStringLiteral("ContentType"), type.isNull() ? QStringLiteral("application/octet-stream") : type);
+    if (!downloadDestinationPath().isEmpty())
+        entry.insert(QStringLiteral("DataPath"), resource->downloadDestinationPath());
+    else if (!resource->responseData().isEmpty())
+        entry.insert(QStringLiteral("Data"), resource->responseData());
+    m_resourceList.insert(text, entry);
+}
+
+void NRWebPageRequest::externalResourceFetchFailed(NRHTTPRequest *resource) {
+    if (!m_externalResourceQueue || !m_externalResourceQueue->shouldCancelAllRequestsOnFailure() || m_failedAlready)
+        return;  // the page goes on without it
+    m_failedAlready = true;
+    releaseDocument();
+    failDeferred(resource->error() ? resource->error()
+                                   : makeError(ConnectionFailureErrorType, QStringLiteral("A resource could not be fetched")));
+}
+
+void NRWebPageRequest::finishedFetchingExternalResources() {
+    if (m_failedAlready)
+        return;
+    std::lock_guard l(m_mutex);
+    if (m_urlReplacementMode != DontReplaceURLs) {
+        if (m_webContentType == CSSContent) {
+            VNErrorPtr error;
+            const QString css = readReplyText(&error);
+            if (error) {
+                failDeferred(makeError(ParseOrWriteError, QStringLiteral("Error: unable to read response CSS from disk")));
+                return;
+            }
+            const QString replaced = replacedCSS(css);
+            QStringEncoder encoder(responseEncoding().isEmpty() ? "ISO-8859-1" : responseEncoding().constData());
+            const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(replaced)) : replaced.toUtf8();
+            if (!downloadDestinationPath().isEmpty()) {
+                QFile file(downloadDestinationPath());
+                if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+                    failDeferred(makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response CSS to disk")));
+                    return;
+                }
+            } else {
+                setRawResponseData(bytes);
+            }
+        } else if (m_webContentType == HTMLContent) {
+            std::lock_guard lock(libxmlLock());
+            if (m_doc && readResourceURLs(true)) {
+                if (!downloadDestinationPath().isEmpty()) {
+                    xmlSaveCtxtPtr save =
+                        xmlSaveToFilename(QFile::encodeName(downloadDestinationPath()).constData(), nullptr, XML_SAVE_NO_DECL);
+                    if (save) {
+                        xmlSaveDoc(save, m_doc);
+                        xmlSaveClose(save);
+                    }
+                } else {
+                    xmlBufferPtr buffer = xmlBufferCreate();
+                    xmlSaveCtxtPtr save = xmlSaveToBuffer(buffer, nullptr, XML_SAVE_NO_DECL);
+                    if (save) {
+                        xmlSaveDoc(save, m_doc);
+                        xmlSaveClose(save);
+                        setRawResponseData(QByteArray(reinterpret_cast<const char *>(xmlBufferContent(buffer)),
+                                                      xmlBufferLength(buffer)));
+                    }
+                    xmlBufferFree(buffer);
+                }
+            }
+        }
+    }
+    releaseDocument();
+    removeResponseHeader(QStringLiteral("Content-Encoding"));
+    finishDeferred();
+}
