@@ -21,6 +21,14 @@ Endpoints (query arguments in brackets):
                              201 with JSON {size, sha1} after the last byte;
                              "bytes */L" asks the state (308, or 201 when whole)
   PUT  /upload/raw           reads the body, answers 201 JSON {size, sha1}
+  data API (Atom):
+  /data/feed [pages, page]   a feed of one entry linking "next" up to `pages`
+  /data/entry [stale]        an entry with gd:etag and ETag; PUT or DELETE
+                             with "If-Match" of `stale` answers 412 with the
+                             error document; DELETE answers an empty 200
+  /data/empty, /data/html    an empty 200; an HTML 200
+  /data/status [code]        that status with the error document
+  POST /upload/create [entry=1] the finished upload answers an Atom entry
 """
 import hashlib
 import json
@@ -51,8 +59,21 @@ class Session:
         self.received = 0
         self.sha = hashlib.sha1()
         self.move = move
+        self.entry = False
         self.fail = fail
         self.chunks = 0
+
+
+ATOM = "http://www.w3.org/2005/Atom"
+GD = "http://schemas.google.com/g/2005"
+ERRORS = ("<?xml version='1.0' encoding='UTF-8'?><errors xmlns='%s'><error><domain>GData</domain>"
+          "<code>%s</code><internalReason>%s</internalReason></error></errors>")
+
+
+def entry_xml(host, ident, title, etag, extra=""):
+    return ("<entry xmlns='%s' xmlns:gd='%s' gd:etag='%s'><id>%s</id><title>%s</title>"
+            "<link rel='edit' href='http://%s/data/entry?id=%s'/>%s</entry>") % (
+        ATOM, GD, etag.replace("'", "&apos;").replace('"', "&quot;"), ident, title, host, ident, extra)
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -230,6 +251,41 @@ class Handler(BaseHTTPRequestHandler):
             return self.reply(401, b"who are you", {"WWW-Authenticate": 'Basic realm="hf"'})
         self.reply(200, b"welcome", {"Content-Type": "text/plain"})
 
+    def r_data(self, path):
+        body = self.read_body()
+        host = self.headers.get("Host")
+        what = path.strip("/").split("/")[1] if "/" in path.strip("/") else ""
+        atom = {"Content-Type": "application/atom+xml; charset=UTF-8", "GData-Version": "2.0"}
+        if what == "feed":
+            pages, page = int(self.q("pages", "1")), int(self.q("page", "1"))
+            nxt = ""
+            if page < pages:
+                nxt = "<link rel='next' href='http://%s/data/feed?pages=%d&amp;page=%d&amp;t=%s'/>" % (
+                    host, pages, page + 1, self.q("t", ""))
+            xml = ("<?xml version='1.0' encoding='UTF-8'?><feed xmlns='%s' xmlns:gd='%s'><id>feed</id><title>Feed</title>%s%s</feed>"
+                   % (ATOM, GD, nxt, entry_xml(host, "entry-%d" % page, "Page %d" % page, 'W/"p%d"' % page)))
+            return self.reply(200, xml.encode(), atom)
+        if what == "entry":
+            etag = '"e1"'
+            if self.command in ("PUT", "DELETE", "PATCH") and self.q("stale") and self.headers.get("If-Match") == self.q("stale"):
+                return self.reply(412, (ERRORS % (GD, "etagsMismatch", "Etags mismatch")).encode(),
+                                  {"Content-Type": "application/vnd.google.gdata.error+xml"})
+            if self.command == "DELETE":
+                return self.reply(200, b"")
+            title = "Updated" if self.command in ("PUT", "POST") else "One"
+            xml = "<?xml version='1.0' encoding='UTF-8'?>" + entry_xml(host, self.q("id", "entry-1"), title, etag)
+            headers = dict(atom)
+            headers["ETag"] = etag
+            return self.reply(201 if self.command == "POST" else 200, xml.encode(), headers)
+        if what == "empty":
+            return self.reply(200, b"")
+        if what == "html":
+            return self.reply(200, b"<html><body>sign in</body></html>", {"Content-Type": "text/html"})
+        if what == "status":
+            return self.reply(int(self.q("code", "403")), (ERRORS % (GD, "forbidden", "Not yours")).encode(),
+                              {"Content-Type": "application/vnd.google.gdata.error+xml; charset=UTF-8"})
+        self.reply(404, b"no such data")
+
     def r_log(self, path):
         self.read_body()
         with LOCK:
@@ -248,6 +304,7 @@ class Handler(BaseHTTPRequestHandler):
             sid = uuid.uuid4().hex
             with LOCK:
                 SESSIONS[sid] = Session(self.q("move") == "1", self.q("fail"))
+                SESSIONS[sid].entry = self.q("entry") == "1"
             if self.q("nolocation"):
                 return self.json(200, {})
             location = self.q("location") or "http://%s/upload/session/%s" % (self.headers.get("Host"), sid)
@@ -301,6 +358,10 @@ class Handler(BaseHTTPRequestHandler):
         else:
             self.read_body()
         if session.received >= total:
+            if session.entry:
+                xml = "<?xml version='1.0' encoding='UTF-8'?>" + entry_xml(
+                    self.headers.get("Host"), "photo-1", "size %d sha1 %s" % (session.received, session.sha.hexdigest()), '"u1"')
+                return self.reply(201, xml.encode(), {"Content-Type": "application/atom+xml; charset=UTF-8"})
             return self.json(201, {"size": session.received, "sha1": session.sha.hexdigest()})
         headers = {}
         if session.received > 0:

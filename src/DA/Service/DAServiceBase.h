@@ -1,0 +1,114 @@
+#pragma once
+
+#include "DA/HTTPFetcher/HFHTTPFetcherService.h"
+#include "DA/Service/DAServiceTicketBase.h"
+
+#include <QUrl>
+#include <memory>
+
+class VNOperationQueue;
+
+// The base of the data-API services: builds requests with the data-API
+// headers, runs them through fetchers of its fetcher service (uploads of
+// media through the resumable upload fetcher), parses replies into Atom
+// objects on its operation queue and delivers them on the thread that
+// started the fetch, following "next" links when asked. Errors carry the
+// server's error document in their user info.
+class DAServiceBase : public std::enable_shared_from_this<DAServiceBase> {
+public:
+    using Completion = DAServiceTicketBase::Completion;
+    using UploadProgress = DAServiceTicketBase::UploadProgress;
+    static constexpr quint64 standardUploadChunkSize = 26214400;
+    static constexpr quint64 minimumUploadChunkSize = 50000;
+    static constexpr quint64 maximumNextLinks = 26;  // pages after the first
+
+    DAServiceBase();
+    virtual ~DAServiceBase();
+
+    // The service layer's error domain; codes -100 (a reply gave no object),
+    // -101 (wait ran out), -102 (no URL to fetch).
+    static const QString &errorDomain();
+    // Notifications around each parse, with the ticket.
+    using NotificationObserver = std::function<void(const QString &name, const DAServiceTicketPtr &ticket)>;
+    static void setNotificationObserver(NotificationObserver observer);
+
+    // --- Requests -------------------------------------------------------
+    virtual HFURLRequest requestForURL(const QUrl &url, const QString &etag, const QString &httpMethod,
+                                       const DAServiceTicketPtr &ticket);
+    HFURLRequest requestForURL(const QUrl &url, const QString &etag, const QString &httpMethod) {
+        return requestForURL(url, etag, httpMethod, nullptr);
+    }
+    HFURLRequest objectRequestForURL(const QUrl &url, const DAObjectPtr &object, const QString &etag,
+                                     const QString &httpMethod, const DAServiceTicketPtr &ticket);
+    QString requestUserAgent() const;
+
+    // --- The core fetch -------------------------------------------------
+    // The ticket of the fetch under way; null when none could start (the
+    // completion has then had the error).
+    DAServiceTicketPtr fetchObjectWithURL(const QUrl &url, DAClass objectClass, const DAObjectPtr &objectToPost,
+                                          const QString &etag, const QString &httpMethod, Completion completion,
+                                          DAServiceTicketPtr ticket = nullptr);
+    // Waits (running the loop) until the ticket's callback ran or the time is up.
+    bool waitForTicket(const DAServiceTicketPtr &ticket, double seconds, DAObjectPtr *object, VNErrorPtr *error);
+    static QVariantMap userInfoForErrorResponseData(const QByteArray &data, const QString &contentType,
+                                                    const QVariantMap &previousUserInfo);
+
+    // --- Settings -------------------------------------------------------
+    virtual DAServiceTicketPtr makeTicket();
+    QString serviceVersion() const { return m_serviceVersion.isEmpty() ? defaultServiceVersion() : m_serviceVersion; }
+    void setServiceVersion(const QString &v) { m_serviceVersion = v; }
+    virtual QString defaultServiceVersion() const { return {}; }
+    QString userAgent() const { return m_userAgent; }
+    void setUserAgent(const QString &agent);
+    void setExactUserAgent(const QString &agent) { m_userAgent = agent; }
+    std::shared_ptr<HFHTTPFetcherService> fetcherService() const { return m_fetcherService; }
+    VNOperationQueue *operationQueue() const { return m_operationQueue; }
+    // Null: replies are parsed on the callback thread.
+    void setOperationQueue(VNOperationQueue *queue) { m_operationQueue = queue; }
+    QVariant serviceUserData() const { return m_serviceUserData; }
+    void setServiceUserData(const QVariant &d) { m_serviceUserData = d; }
+    QVariantMap serviceProperties() const { return m_serviceProperties; }
+    void setServiceProperty(const QString &key, const QVariant &value);
+    UploadProgress serviceUploadProgressHandler() const { return m_uploadProgress; }
+    void setServiceUploadProgressHandler(UploadProgress h) { m_uploadProgress = std::move(h); }
+    quint64 serviceUploadChunkSize() const { return m_uploadChunkSize; }
+    // The all-ones value means the standard 25 MiB; 0 turns chunking off.
+    void setServiceUploadChunkSize(quint64 size);
+    bool isServiceRetryEnabled() const { return m_retryEnabled; }
+    void setServiceRetryEnabled(bool on) { m_retryEnabled = on; }
+    double serviceMaxRetryInterval() const { return m_maxRetryInterval; }
+    void setServiceMaxRetryInterval(double s) { m_maxRetryInterval = s; }
+    int cookieStorageMethod() const { return m_cookieStorageMethod; }
+    void setCookieStorageMethod(int m) { m_cookieStorageMethod = m; }
+    bool serviceShouldFollowNextLinks() const { return m_followNextLinks; }
+    void setServiceShouldFollowNextLinks(bool on) { m_followNextLinks = on; }
+    void setUserCredentials(const QString &username, const QString &password);
+    QString username() const { return m_username; }
+    QString password() const;
+
+private:
+    struct FetchContext;
+    void objectFetcherFinished(const std::shared_ptr<FetchContext> &context, const QByteArray &data, const VNErrorPtr &error);
+    void objectFetcherFailed(const std::shared_ptr<FetchContext> &context, const QByteArray &data, const VNErrorPtr &error);
+    static void parseObject(const std::shared_ptr<FetchContext> &context, const QByteArray &data, const QString &version);
+    void handleParsedObject(const std::shared_ptr<FetchContext> &context);
+    bool fetchNextFeed(const QUrl &url, const std::shared_ptr<FetchContext> &context);
+    void deliver(const std::shared_ptr<FetchContext> &context, const DAObjectPtr &object, const VNErrorPtr &error);
+    static void post(const QString &name, const DAServiceTicketPtr &ticket);
+
+    std::unique_ptr<VNOperationQueue> m_ownQueue;
+    VNOperationQueue *m_operationQueue = nullptr;
+    QString m_serviceVersion;
+    QString m_userAgent;
+    std::shared_ptr<HFHTTPFetcherService> m_fetcherService;
+    QString m_username;
+    QByteArray m_password;  // masked
+    QVariant m_serviceUserData;
+    QVariantMap m_serviceProperties;
+    UploadProgress m_uploadProgress;
+    quint64 m_uploadChunkSize = 0;
+    bool m_retryEnabled = false;
+    double m_maxRetryInterval = 0;
+    int m_cookieStorageMethod = -1;
+    bool m_followNextLinks = false;
+};

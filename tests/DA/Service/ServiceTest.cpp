@@ -1,0 +1,247 @@
+// The data-API service: request headers, parsing off the starting thread,
+// cancel, next links, server errors, empty and foreign replies, uploads and
+// the bearer token.
+#include "DA/HTTPFetcher/FetchTestSupport.h"
+
+#include "DA/BaseClasses/DAEntryBase.h"
+#include "DA/BaseClasses/DAServerErrorGroup.h"
+#include "DA/HTTPFetcher/HFErrors.h"
+#include "DA/Service/DAServiceGoogle.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNOperationQueue.h"
+
+#include <QCryptographicHash>
+
+using namespace FetchTest;
+
+namespace {
+
+std::shared_ptr<DAServiceGoogle> service() {
+    auto s = DAServiceGoogle::make();
+    s->setServiceVersion(QStringLiteral("2.0"));
+    s->setAuthToken(QStringLiteral("tok3n"));
+    s->setUserAgent(QStringLiteral("Varnello Test/1.0"));
+    return s;
+}
+
+struct Outcome {
+    int calls = 0;
+    bool onMain = false;
+    DAObjectPtr object;
+    VNErrorPtr error;
+};
+
+DAServiceBase::Completion record(const std::shared_ptr<Outcome> &out) {
+    return [out](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
+        ++out->calls;
+        out->onMain = VNDispatch::isMainThread();
+        out->object = object;
+        out->error = error;
+    };
+}
+
+bool settle(const std::shared_ptr<Outcome> &out) {
+    const bool ok = VNTest::waitUntil([&] { return out->calls > 0; }, 20000);
+    VNTest::spin(50);
+    return ok;
+}
+
+DAEntryBasePtr entryWithEditLink(const QString &href, const QString &etag) {
+    auto entry = std::static_pointer_cast<DAEntryBase>(DAEntryBase::entryOfClass(DAEntryBase::staticClass()));
+    entry->addLink(DALink::linkWithRel(QStringLiteral("edit"), QString(), href));
+    entry->setETag(etag);
+    return entry;
+}
+
+}  // namespace
+
+TEST(Service, RequestHeaderPins) {
+    auto s = service();
+    const QUrl url(QStringLiteral("https://data.example/feeds/x"));
+    const HFURLRequest read = s->objectRequestForURL(url, nullptr, QString(), QString(), nullptr);
+    EXPECT_TRUE(read.valueForHTTPHeaderField(QStringLiteral("User-Agent")).startsWith(QLatin1String("Varnello_Test1.0 DataAPI-Cpp/1.12 ")));
+    EXPECT_TRUE(read.valueForHTTPHeaderField(QStringLiteral("User-Agent")).endsWith(QLatin1String(" (gzip)")));
+    EXPECT_EQ(read.valueForHTTPHeaderField(QStringLiteral("GData-Version")), QStringLiteral("2.0"));
+    EXPECT_EQ(read.valueForHTTPHeaderField(QStringLiteral("Accept")), QStringLiteral("application/atom+xml, text/xml"));
+    EXPECT_EQ(read.valueForHTTPHeaderField(QStringLiteral("Content-Type")), QStringLiteral("application/atom+xml; charset=utf-8"));
+    EXPECT_EQ(read.valueForHTTPHeaderField(QStringLiteral("Cache-Control")), QStringLiteral("no-cache"));
+    EXPECT_EQ(read.valueForHTTPHeaderField(QStringLiteral("Authorization")), QStringLiteral("Bearer tok3n"));
+
+    const HFURLRequest raw = s->requestForURL(url, QString(), QString());
+    EXPECT_FALSE(raw.hasHeader(QStringLiteral("Accept")));
+    EXPECT_FALSE(raw.hasHeader(QStringLiteral("Content-Type")));
+    EXPECT_EQ(raw.valueForHTTPHeaderField(QStringLiteral("Authorization")), QStringLiteral("Bearer tok3n"));
+
+    auto entry = entryWithEditLink(url.toString(), QString());
+    const HFURLRequest patch = s->objectRequestForURL(url, entry, QString(), QStringLiteral("PATCH"), nullptr);
+    EXPECT_EQ(patch.valueForHTTPHeaderField(QStringLiteral("Content-Type")), QStringLiteral("application/xml; charset=utf-8"));
+    EXPECT_EQ(patch.httpMethod(), QStringLiteral("PATCH"));
+
+    // The version stays out when the query names one.
+    for (const char *q : {"?v=3", "?a=1&v=3"})
+        EXPECT_FALSE(s->requestForURL(QUrl(url.toString() + QLatin1String(q)), {}, {}).hasHeader(QStringLiteral("GData-Version"))) << q;
+
+    struct Condition {
+        const char *method, *etag, *header;
+    } conditions[] = {
+        {"", "W/\"w\"", "If-None-Match"}, {"GET", "\"s\"", "If-None-Match"}, {"PUT", "\"s\"", "If-Match"},
+        {"DELETE", "\"s\"", "If-Match"},  {"PATCH", "W/\"w\"", nullptr},     {"POST", "\"s\"", nullptr},
+    };
+    for (const auto &c : conditions) {
+        const HFURLRequest r = s->requestForURL(url, QString::fromLatin1(c.etag), QString::fromLatin1(c.method));
+        const bool none = !r.hasHeader(QStringLiteral("If-Match")) && !r.hasHeader(QStringLiteral("If-None-Match"));
+        if (c.header)
+            EXPECT_EQ(r.valueForHTTPHeaderField(QLatin1String(c.header)), QString::fromLatin1(c.etag)) << c.method;
+        else
+            EXPECT_TRUE(none) << c.method;
+    }
+    // Method override.
+    s->setShouldUseMethodOverrideHeader(true);
+    const HFURLRequest overridden = s->requestForURL(url, QString(), QStringLiteral("DELETE"));
+    EXPECT_EQ(overridden.httpMethod(), QStringLiteral("POST"));
+    EXPECT_EQ(overridden.valueForHTTPHeaderField(QStringLiteral("X-HTTP-Method-Override")), QStringLiteral("DELETE"));
+}
+
+TEST(Service, ParsesOffThreadDeliversOnTheStartThreadAndCancels) {
+    auto s = service();
+    VNOperationQueue parsing(QStringLiteral("test parsing"));
+    s->setOperationQueue(&parsing);
+    QStringList notices;
+    DAServiceBase::setNotificationObserver([&](const QString &name, const DAServiceTicketPtr &) { notices << name; });
+
+    // With the queue held, the reply waits there: parsing goes through it.
+    parsing.setSuspended(true);
+    auto out = std::make_shared<Outcome>();
+    auto ticket = s->fetchFeedWithURL(fake(QStringLiteral("/data/feed?pages=1")), record(out));
+    ASSERT_TRUE(ticket);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return notices.size() == 1; }));
+    VNTest::spin(100);
+    EXPECT_EQ(out->calls, 0);
+    parsing.setSuspended(false);
+    ASSERT_TRUE(settle(out));
+    EXPECT_EQ(out->calls, 1);
+    EXPECT_TRUE(out->onMain);
+    auto feed = std::dynamic_pointer_cast<DAFeedBase>(out->object);
+    ASSERT_TRUE(feed);
+    EXPECT_EQ(feed->entries().size(), 1);
+    EXPECT_EQ(ticket->fetchedObject(), out->object);
+    EXPECT_EQ(notices, QStringList({"kDAServiceTicketParsingStartedNotification", "kDAServiceTicketParsingStoppedNotification"}));
+
+    // Cancelled while its reply waits to be parsed: nothing more.
+    notices.clear();
+    parsing.setSuspended(true);
+    auto cancelled = std::make_shared<Outcome>();
+    auto second = s->fetchFeedWithURL(fake(QStringLiteral("/data/feed?pages=1")), record(cancelled));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return notices.size() == 1; }));
+    second->cancelTicket();
+    EXPECT_FALSE(second->service());
+    parsing.setSuspended(false);
+    parsing.waitUntilAllOperationsAreFinished();
+    VNTest::spin(200);
+    EXPECT_EQ(cancelled->calls, 0);
+    EXPECT_EQ(notices.size(), 1);
+    DAServiceBase::setNotificationObserver(nullptr);
+    s->setOperationQueue(nullptr);
+}
+
+TEST(Service, FollowsNextLinksUpToTwentySevenPages) {
+    auto s = service();
+    s->setServiceShouldFollowNextLinks(true);
+    const QString t = tag();
+    auto out = std::make_shared<Outcome>();
+    s->fetchFeedWithURL(fake(QStringLiteral("/data/feed?pages=30&page=1&t=") + t), record(out));
+    ASSERT_TRUE(settle(out));
+    EXPECT_EQ(out->calls, 1);
+    auto feed = std::dynamic_pointer_cast<DAFeedBase>(out->object);
+    ASSERT_TRUE(feed);
+    EXPECT_EQ(feed->entries().size(), 27);
+    EXPECT_FALSE(feed->nextLink());
+    // Every page carried the token.
+    const auto pages = requestsMatching(QStringLiteral("t=") + t);
+    EXPECT_EQ(pages.size(), 27);
+    for (const auto &p : pages)
+        EXPECT_EQ(p.toObject()[QStringLiteral("headers")].toObject()[QStringLiteral("Authorization")].toString(), QStringLiteral("Bearer tok3n"));
+}
+
+TEST(Service, ErrorsEmptyAndForeignReplies) {
+    auto s = service();
+    // A stale If-Match: 412 with the server's error document.
+    auto stale = entryWithEditLink(fake(QStringLiteral("/data/entry?stale=%22e0%22")).toString(), QStringLiteral("\"e0\""));
+    auto out = std::make_shared<Outcome>();
+    s->fetchEntryByUpdatingEntry(stale, record(out));
+    ASSERT_TRUE(settle(out));
+    ASSERT_TRUE(out->error);
+    EXPECT_EQ(out->error->domain(), HFErrors::statusDomain());
+    EXPECT_EQ(out->error->code(), 412);
+    EXPECT_EQ(out->error->userInfo().value(QStringLiteral("error")).toString(), QStringLiteral("GData error etagsMismatch: \"Etags mismatch\""));
+    EXPECT_TRUE(out->error->userInfo().value(QStringLiteral("serverErrors")).value<DAServerErrorGroupPtr>());
+
+    struct Case {
+        QString path;
+        QString method;
+        qint64 code;
+        bool object;
+    } cases[] = {
+        {QStringLiteral("/data/entry"), QString(), 0, true},
+        {QStringLiteral("/data/empty"), QString(), -100, false},     // a read that got nothing
+        {QStringLiteral("/data/entry"), QStringLiteral("DELETE"), 0, false},  // a delete expects nothing
+        {QStringLiteral("/data/html"), QString(), -100, false},      // a page, not an Atom reply
+        {QStringLiteral("/data/status?code=403"), QString(), 403, false},
+    };
+    for (const auto &c : cases) {
+        auto o = std::make_shared<Outcome>();
+        s->fetchObjectWithURL(fake(c.path), nullptr, nullptr, QString(), c.method, record(o));
+        ASSERT_TRUE(settle(o)) << c.path.toStdString();
+        EXPECT_EQ(o->calls, 1);
+        EXPECT_EQ(bool(o->object), c.object) << c.path.toStdString();
+        EXPECT_EQ(code(o->error), c.code) << c.path.toStdString();
+    }
+    // No URL: an answer, not silence.
+    auto none = std::make_shared<Outcome>();
+    s->fetchEntryWithURL(QUrl(), record(none));
+    ASSERT_TRUE(settle(none));
+    EXPECT_EQ(code(none->error), -102);
+}
+
+TEST(Service, InsertWithMediaGoesInChunksAndEndsWithTheEntry) {
+    auto s = service();
+    s->setServiceUploadChunkSize(100000);
+    const QByteArray media(100000 + 2500, 'm');
+    auto entry = std::static_pointer_cast<DAEntryBase>(DAEntryBase::entryOfClass(DAEntryBase::staticClass()));
+    entry->setUploadData(media);
+    entry->setUploadMIMEType(QStringLiteral("image/jpeg"));
+    entry->setUploadSlug(QStringLiteral("photo.jpg"));
+    quint64 delivered = 0, total = 0;
+    s->setServiceUploadProgressHandler([&](const DAServiceTicketPtr &, quint64 d, quint64 t) {
+        delivered = d;
+        total = t;
+    });
+    const QString t = tag();
+    auto out = std::make_shared<Outcome>();
+    s->fetchEntryByInsertingEntry(entry, fake(QStringLiteral("/upload/create?entry=1&t=") + t), record(out));
+    ASSERT_TRUE(settle(out));
+    ASSERT_FALSE(out->error) << out->error->localizedDescription().toStdString();
+    auto created = std::dynamic_pointer_cast<DAEntryBase>(out->object);
+    ASSERT_TRUE(created);
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(media, QCryptographicHash::Sha1).toHex());
+    EXPECT_EQ(created->title()->stringValue(), QStringLiteral("size 102500 sha1 ") + sha);
+    EXPECT_EQ(delivered, total);
+    EXPECT_GT(total, quint64(media.size()));
+
+    // The bearer token went to the data request, not to the upload chunks.
+    const auto create = requestsMatching(QStringLiteral("t=") + t);
+    ASSERT_EQ(create.size(), 1);
+    const QJsonObject headers = create[0].toObject()[QStringLiteral("headers")].toObject();
+    EXPECT_EQ(headers[QStringLiteral("Authorization")].toString(), QStringLiteral("Bearer tok3n"));
+    EXPECT_EQ(headers[QStringLiteral("Slug")].toString(), QStringLiteral("photo.jpg"));
+    EXPECT_EQ(headers[QStringLiteral("X-Upload-Content-Length")].toString(), QStringLiteral("102500"));
+    int puts = 0;
+    for (const auto &e : requestsMatching(QStringLiteral("/upload/session/"))) {
+        const QJsonObject o = e.toObject();
+        if (o[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Range")].toString().endsWith(QLatin1String("/102500"))) {
+            ++puts;
+            EXPECT_FALSE(o[QStringLiteral("headers")].toObject().contains(QStringLiteral("Authorization")));
+        }
+    }
+    EXPECT_GE(puts, 2);
+}
