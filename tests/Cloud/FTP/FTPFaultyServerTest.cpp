@@ -353,54 +353,43 @@ TEST_F(FTPFaultyServer, RefusedHiddenListingFallsBackToPlainListForTheDrive)
     EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 2);
 }
 
-TEST_F(FTPFaultyServer, HiddenListingAnsweredNoSuchFileFallsBackToPlainList)
+// How servers answer "LIST -a" besides a plain refusal, what the listing
+// shows, and whether the drive keeps asking for dot names afterwards: only
+// when plain LIST reads where "-a" did not does it stop.
+TEST_F(FTPFaultyServer, HiddenListingAnswersAndWhatTheDriveLearns)
 {
-    // A server that takes "-a" for a file name: 450 reads as an empty folder.
-    FakeFTPServer server;
-    server.hiddenListingReply = "450 -a: No such file or directory";
-    server.listing = kPlainListing;
-    const Answer a = list(driveOn(server), QStringLiteral("/"));
-    ASSERT_FALSE(a.error) << a.text().toStdString();
-    EXPECT_EQ(a.documents.size(), 2);
-    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 1);
-}
-
-TEST_F(FTPFaultyServer, ErrorTextInPlaceOfTheHiddenListingFallsBackToPlainList)
-{
-    FakeFTPServer server;
-    server.hiddenListing = "ls: invalid option -- 'a'\r\nTry 'ls --help' for more information.\r\n";
-    server.listing = kPlainListing;
-    const Answer a = list(driveOn(server), QStringLiteral("/"));
-    ASSERT_FALSE(a.error) << a.text().toStdString();
-    EXPECT_EQ(namesOf(a.documents), (QStringList{QStringLiteral("visible.txt"), QStringLiteral("folder")}));
-    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 1);
-}
-
-// A listing that no format reads says nothing about "-a": the drive keeps
-// asking for dot names.
-TEST_F(FTPFaultyServer, AnUnreadableListingDoesNotSwitchTheDriveToPlainList)
-{
-    FakeFTPServer server;
-    server.hiddenListing = "@@ a format nobody knows @@\r\n";
-    server.listing = server.hiddenListing;
-    const Answer a = list(driveOn(server), QStringLiteral("/odd/"));
-    ASSERT_FALSE(a.error) << a.text().toStdString();
-    EXPECT_TRUE(a.documents.isEmpty());
-    server.hiddenListing = "-rw-r--r--   1 u g 3 Jan  1  2020 .profile\r\n";
-    const Answer b = list(driveOn(server), QStringLiteral("/home/"));
-    EXPECT_EQ(namesOf(b.documents), QStringList{QStringLiteral(".profile")});
-    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST -a")), 2);
-}
-
-TEST_F(FTPFaultyServer, EmptyHiddenListingIsAnEmptyFolder)
-{
-    FakeFTPServer server;
-    server.hiddenListing = "total 0\r\n";
-    server.listing = kPlainListing;
-    const Answer a = list(driveOn(server), QStringLiteral("/"));
-    ASSERT_FALSE(a.error) << a.text().toStdString();
-    EXPECT_TRUE(a.documents.isEmpty());
-    EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), 0);
+    const QStringList plainNames{QStringLiteral("visible.txt"), QStringLiteral("folder")};
+    const QByteArray unreadable = "@@ a format nobody knows @@\r\n";
+    const struct {
+        const char *what;
+        QByteArray reply;
+        QByteArray hidden;
+        QByteArray plain;
+        QStringList names;
+        int plainListings;
+        bool asksAgain;
+    } rows[] = {
+        {"450: -a taken for a file name", "450 -a: No such file or directory", {}, kPlainListing, plainNames, 1, false},
+        {"error text as the listing", {}, "ls: invalid option -- 'a'\r\nTry 'ls --help'.\r\n", kPlainListing, plainNames, 1,
+         false},
+        {"a listing no format reads", {}, unreadable, unreadable, {}, 1, true},
+        {"an empty folder", {}, "total 0\r\n", kPlainListing, {}, 0, true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        FakeFTPServer server;
+        server.hiddenListingReply = row.reply;
+        server.hiddenListing = row.hidden;
+        server.listing = row.plain;
+        const Answer a = list(driveOn(server), QStringLiteral("/"));
+        ASSERT_FALSE(a.error) << a.text().toStdString();
+        EXPECT_EQ(namesOf(a.documents), row.names);
+        EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST")), row.plainListings);
+        server.hiddenListingReply.clear();
+        server.hiddenListing = "-rw-r--r--   1 u g 3 Jan  1  2020 .profile\r\n";
+        const Answer b = list(driveOn(server), QStringLiteral("/home/"));
+        EXPECT_EQ(countOf(server.commands, QStringLiteral("LIST -a")), row.asksAgain ? 2 : 1);
+    }
 }
 
 TEST_F(FTPFaultyServer, FolderThatCannotBeListedAtAllIsAnErrorAndKeepsTheHiddenListing)
