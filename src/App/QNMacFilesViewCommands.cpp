@@ -87,6 +87,7 @@ QNMacFilesViewController::MenuItemState QNMacFilesViewController::menuItemState(
     case RenameTag: state.enabled = selectedCount == 1 && canRename; break;
     case DeleteTag: state.enabled = selectedCount >= 1 && canRename; break;
     case NewFolderTag: state.enabled = canCreateFolder; break;
+    case DownloadToTag: state.enabled = selectedCount >= 1; break;
     case ShareLinkTag:
         state.enabled = canLink && selectedCount >= 1;
         state.title = selectedCount == 1 ? QStringLiteral("Share Link") : QStringLiteral("Share Links");
@@ -105,6 +106,7 @@ void QNMacFilesViewController::buildMenus() {
     m_documentMenu->addSeparator();
     addCommand(m_documentMenu, QStringLiteral("Rename…"), RenameTag);
     addCommand(m_documentMenu, QStringLiteral("Delete"), DeleteTag);
+    addCommand(m_documentMenu, QStringLiteral("Download to…"), DownloadToTag);
     m_documentMenu->addSeparator();
     addCommand(m_documentMenu, QStringLiteral("Share Link"), ShareLinkTag);
 
@@ -124,6 +126,7 @@ void QNMacFilesViewController::buildMenus() {
             case DeleteTag: deleteDocument(); return;
             case ShareLinkTag: shareLink(); return;
             case NewFolderTag: newFolder(); return;
+            case DownloadToTag: downloadTo(); return;
             default: break;
             }
             if (text == QLatin1String("Open")) {

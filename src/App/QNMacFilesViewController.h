@@ -122,7 +122,14 @@ public:
     void showErrorSheet(const VNErrorPtr &error);
 
     // ---- Commands (QNMacFilesViewCommands.cpp) ----
-    enum CommandTag { OpenWithTag = 5000, RenameTag = 5001, DeleteTag = 5002, NewFolderTag = 5050, ShareLinkTag = 5060 };
+    enum CommandTag {
+        OpenWithTag = 5000,
+        RenameTag = 5001,
+        DeleteTag = 5002,
+        NewFolderTag = 5050,
+        ShareLinkTag = 5060,
+        DownloadToTag = 5070  // ours: the selection copied to a local folder
+    };
     struct MenuItemState {
         bool enabled = true;
         QString title;  // null: the entry keeps its own
@@ -170,6 +177,11 @@ public:
     // files go into this folder; moveAsked when the user did not hold the
     // copy key. False when refused (nothing to drop, or the drag's own pane).
     bool dropWithMimeData(const QMimeData *data, bool moveAsked);
+    // "Download to…": the selection copied by a task into a local folder the
+    // user picks (replaceable chooser for tests; an empty answer cancels).
+    void downloadTo();
+    using FolderChooser = std::function<QString(QWidget *parent)>;
+    static void setFolderChooser(FolderChooser chooser);
 
     // Pieces of the commands, for tests.
     static QString shareLinksHtml(const QNDocumentList &documents);

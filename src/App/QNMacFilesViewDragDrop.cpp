@@ -19,7 +19,9 @@
 #include "Platform/VNLog.h"
 #include "Platform/VNUserDefaults.h"
 
+#include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
@@ -82,7 +84,65 @@ QMimeData *QNMacFilesViewController::writeDrag(const QList<int> &rows) {
     auto *data = new QMimeData;
     // Which pane the documents come from; the documents are on the delegate.
     data->setData(documentsMimeType(), QByteArray::number(quintptr(this), 16));
+    // Entries of the local disk go to other applications as the files
+    // themselves; remote ones through "Download to…".
+    if (m_driveConfig && m_driveConfig->isMyFiles()) {
+        QList<QUrl> urls;
+        for (const QNDocumentPtr &d : std::as_const(dragged))
+            if (QFileInfo::exists(d->path()))
+                urls << QUrl::fromLocalFile(d->path());
+        data->setUrls(urls);
+    }
     return data;
+}
+
+namespace {
+QNMacFilesViewController::FolderChooser &folderChooser() {
+    static QNMacFilesViewController::FolderChooser chooser = [](QWidget *parent) {
+        return QFileDialog::getExistingDirectory(parent, QStringLiteral("Download to"), QDir::homePath());
+    };
+    return chooser;
+}
+}  // namespace
+
+void QNMacFilesViewController::setFolderChooser(FolderChooser chooser) {
+    if (chooser)
+        folderChooser() = std::move(chooser);
+}
+
+void QNMacFilesViewController::downloadTo() {
+    const QList<int> rows = selectedIndexes();
+    if (rows.isEmpty() || !m_driveConfig)
+        return;
+    QNDocumentList documents;
+    for (int row : rows)
+        documents << m_documents.at(row);
+    const QString folder = folderChooser()(m_view);
+    if (folder.isEmpty())
+        return;
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+    auto destination = QNDocument::withPath(QFileInfo(folder).absoluteFilePath(), true);
+    QNTaskPtr task = std::make_shared<QNCopyTask>();
+    const QString key = QStringLiteral("QNMacFilesViewController-%1").arg(quintptr(this), 0, 16);
+    QPointer<QNMacFilesViewController> guard(this);
+    for (const QNDocumentPtr &d : std::as_const(documents)) {
+        auto item = std::make_shared<QNCopyTaskItem>(m_driveConfig, localDrive, d, destination);
+        std::weak_ptr<QNTaskItem> weak = item;
+        item->registerListenerForTaskItemCompletedBlock(key, [guard, weak, key](VNErrorPtr error, QNDocumentPtr,
+                                                                                 bool cancelled) {
+            if (error && !cancelled)
+                VNDispatch::mainAsync([guard, error] {
+                    if (guard)
+                        guard->showErrorSheet(error);
+                });
+            if (auto i = weak.lock())
+                i->unregisterListenerForTaskItemCompletedBlock(key);
+        });
+        task->addTaskItem(item);
+    }
+    runTask(task);
 }
 
 void QNMacFilesViewController::dragEnded() {

@@ -91,6 +91,7 @@ TEST(PaneCommands, WhatAppliesForNoneOneAndTwoSelectedEntries) {
         {Pane::NewFolderTag, 2, false, true, false, true, nullptr}, {Pane::ShareLinkTag, 0, true, true, true, false, "Share Links"},
         {Pane::ShareLinkTag, 1, true, true, true, true, "Share Link"}, {Pane::ShareLinkTag, 2, true, true, true, true, "Share Links"},
         {Pane::ShareLinkTag, 1, true, true, false, false, "Share Link"}, {0, 0, false, false, false, true, nullptr},
+        {Pane::DownloadToTag, 0, true, true, true, false, nullptr}, {Pane::DownloadToTag, 2, false, false, false, true, nullptr},
     };
     for (const auto &c : cases) {
         const Pane::MenuItemState s = Pane::menuItemState(c.tag, c.selected, c.rename, c.create, c.link);

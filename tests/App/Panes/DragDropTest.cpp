@@ -4,6 +4,7 @@
 #include "PanesTestSupport.h"
 
 #include "App/QNAlertPanel.h"
+#include "Core/QNTaskManager.h"
 #include "Platform/VNUserDefaults.h"
 
 #include <QDropEvent>
@@ -113,4 +114,25 @@ TEST_F(DragDropTest, FilesOfOtherApplicationsAreCopiedInVanishedOnesSkippedAndTh
     ASSERT_TRUE(VNTest::waitUntil([&] { return listedIn(b) == QStringList({"one.txt", "two.txt"}); }, 15000));
     EXPECT_TRUE(QFileInfo::exists(outside->path() + QStringLiteral("/one.txt")));
     EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+}
+
+TEST_F(DragDropTest, LocalEntriesDragOutAsTheirFilesAndDownloadToCopiesTheSelection) {
+    openTwoWindows();
+    std::unique_ptr<QMimeData> drag(a->filesViewController()->writeDrag({0}));
+    ASSERT_NE(drag, nullptr);
+    EXPECT_EQ(drag->urls(), QList<QUrl>{QUrl::fromLocalFile(folderA + QStringLiteral("/report.txt"))});
+    a->filesViewController()->dragEnded();
+
+    auto target = VNTest::makeTempDir();
+    QString chosen = target->path();
+    QNMacFilesViewController::setFolderChooser([&](QWidget *) { return chosen; });
+    a->filesViewController()->tableView()->selectRow(0);
+    a->filesViewController()->downloadTo();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo::exists(target->path() + QStringLiteral("/report.txt")); }, 15000));
+    EXPECT_EQ(VNTest::readFile(target->path() + QStringLiteral("/report.txt")),
+              VNTest::readFile(folderA + QStringLiteral("/report.txt")));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 15000));
+    chosen.clear();  // the chooser cancelled: nothing runs
+    a->filesViewController()->downloadTo();
+    EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
 }
