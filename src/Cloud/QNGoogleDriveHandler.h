@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Core/QNCloudInterface.h"
+#include "Cloud/QNOAuth2Handler.h"
 #include "Formats/DXJsonValue.h"
 
 #include <QByteArray>
@@ -19,7 +19,7 @@ class NRHTTPRequest;
 // again. Items are found by id: listed documents carry theirs, a document
 // without one is looked up by its path, name by name from the root.
 // Started on the main thread; every answer comes on the main thread, once.
-class QNGoogleDriveHandler : public QNCloudInterface {
+class QNGoogleDriveHandler : public QNOAuth2Handler {
 public:
     explicit QNGoogleDriveHandler(QNDriveConfigPtr driveConfig);
     ~QNGoogleDriveHandler() override;
@@ -41,7 +41,6 @@ public:
     void localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
     void linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) override;
     void quota(QNDocumentPtr root, QNQuotaCallback completed) override;
-    void cancel() override;
 
     bool providesOAuthLogin() const override { return true; }
     std::shared_ptr<QNAuthWindowController> oAuthLoginWithCompletedBlock(QNLoginCallback completed) override;
@@ -53,32 +52,18 @@ public:
     // folderPath; null when its name is unusable (empty, ".", "..", "/").
     static QNDocumentPtr documentFromFile(const DXJsonValue &file, const QString &folderPath);
 
+protected:
+    QString serviceName() const override;
+    QUrl tokenURL() const override;
+    QString clientId() const override;
+    QString clientSecret() const override;
+
 private:
-    // The finished request (null when it never went out), the error (a
-    // transport failure or a refusal, status 400 and up), cancelled.
-    using Reply = std::function<void(NRHTTPRequest *request, VNErrorPtr error, bool cancelled)>;
-    struct Call {
-        QString method;
-        QUrl url;
-        QByteArray body;
-        QString contentType;
-        QString bodyFile;          // streamed instead of body when set
-        QString downloadFile;      // the reply goes there when set
-        QMap<QString, QString> headers;
-        std::function<void(qint64 done, qint64 total)> progress;
-    };
-    // Sends the call with the access token; a 401 refreshes it once and sends again.
-    void send(const Call &call, Reply reply, bool mayRefresh = true);
-    void refreshAccessToken(std::function<void(VNErrorPtr error, bool cancelled)> done);
-    void exchange(const QList<std::pair<QString, QString>> &form, std::function<void(VNErrorPtr, bool)> done);
     // The document's id ("root" for the root), found by path when it has none.
     void resolveId(const QNDocumentPtr &document, std::function<void(QString id, VNErrorPtr error, bool cancelled)> done);
     // Every file of the query, all pages.
     void listAll(const QString &query, std::function<void(QList<DXJsonValue> files, VNErrorPtr, bool)> done,
                  QList<DXJsonValue> sofar = {}, const QString &pageToken = QString());
-    VNErrorPtr replyError(int status, const QByteArray &body) const;
     static QUrl api(const QString &path, const QList<std::pair<QString, QString>> &query = {});
     std::shared_ptr<QNGoogleDriveHandler> self();
-
-    QList<std::shared_ptr<NRHTTPRequest>> m_requests;
 };

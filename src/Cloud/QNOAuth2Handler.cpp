@@ -1,0 +1,208 @@
+#include "Cloud/QNOAuth2Handler.h"
+
+#include "Cloud/DropboxSDK/Classes/OA1/OA1URLRequestParameter.h"
+#include "Formats/DXJsonExtensions.h"
+#include "Net/NRHTTPRequest.h"
+#include "Platform/VNLog.h"
+
+#include <QFile>
+#include <QStringList>
+
+QNOAuth2Handler::QNOAuth2Handler(QNDriveConfigPtr driveConfig) : QNCloudInterface(std::move(driveConfig)) {}
+
+QNOAuth2Handler::~QNOAuth2Handler() {
+    for (const auto &request : m_requests)
+        request->clearDelegatesAndCancel();
+}
+
+std::shared_ptr<QNOAuth2Handler> QNOAuth2Handler::oauth2Self() {
+    return std::static_pointer_cast<QNOAuth2Handler>(shared_from_this());
+}
+
+QString QNOAuth2Handler::formBody(const QList<std::pair<QString, QString>> &form) {
+    QStringList pairs;
+    for (const auto &[name, value] : form)
+        pairs << OA1URLRequestParameter::encode(name) + QLatin1Char('=') + OA1URLRequestParameter::encode(value);
+    return pairs.join(QLatin1Char('&'));
+}
+
+QString QNOAuth2Handler::refreshToken() const {
+    const auto config = driveConfig();
+    return config ? config->password() : QString();
+}
+
+void QNOAuth2Handler::setRefreshToken(const QString &token) {
+    if (const auto config = driveConfig())
+        config->setPassword(token);
+}
+
+void QNOAuth2Handler::cancel() {
+    QNCloudInterface::cancel();
+    const auto running = m_requests;
+    for (const auto &request : running)
+        request->cancel();
+}
+
+VNErrorPtr QNOAuth2Handler::replyError(int status, const QByteArray &body) const {
+    QString message;
+    if (body.trimmed().startsWith('{')) {
+        const DXJsonValue json = JSONValue(body);
+        message = json[QStringLiteral("error")][QStringLiteral("message")].toString();
+        if (message.isEmpty())
+            message = json[QStringLiteral("error_description")].toString();
+        if (message.isEmpty())
+            message = json[QStringLiteral("error")].toString();
+    }
+    if (message.isEmpty())
+        message = QStringLiteral("%1 answered with status %2.").arg(serviceName()).arg(status);
+    return makeError(message);
+}
+
+// --- Requests -----------------------------------------------------------------------
+
+void QNOAuth2Handler::send(const Call &call, Reply reply, bool mayRefresh) {
+    if (isCancelled()) {
+        reply(nullptr, nullptr, true);
+        return;
+    }
+    const auto config = driveConfig();
+    const QString token = config ? config->token() : QString();
+    if (token.isEmpty() && mayRefresh) {
+        auto me = oauth2Self();
+        refreshAccessToken([me, call, reply](VNErrorPtr error, bool cancelled) {
+            if (error || cancelled)
+                reply(nullptr, error, cancelled);
+            else
+                me->send(call, reply, false);
+        });
+        return;
+    }
+    auto request = call.make ? call.make(call.url) : NRHTTPRequest::requestWithURL(call.url);
+    request->setRequestMethod(call.method);
+    request->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("Bearer ") + token);
+    for (auto it = call.headers.constBegin(); it != call.headers.constEnd(); ++it)
+        request->addRequestHeader(it.key(), it.value());
+    if (!call.contentType.isEmpty())
+        request->addRequestHeader(QStringLiteral("Content-Type"), call.contentType);
+    if (!call.bodyFile.isEmpty()) {
+        request->setShouldStreamPostDataFromDisk(true);
+        request->setPostBodyFilePath(call.bodyFile);
+    } else if (!call.body.isEmpty()) {
+        request->appendPostData(call.body);
+    }
+    if (!call.downloadFile.isEmpty())
+        request->setDownloadDestinationPath(call.downloadFile);
+    if (call.progress) {
+        auto moved = std::make_shared<qint64>(0);
+        auto progress = call.progress;
+        request->setShowAccurateProgress(true);
+        auto counter = [moved, progress](qint64 size, qint64 total) {
+            if (size > 0)
+                *moved += size;
+            progress(*moved, total);
+        };
+        if (call.downloadFile.isEmpty())
+            request->setBytesSentBlock(counter);
+        else
+            request->setBytesReceivedBlock(counter);
+    }
+    auto me = oauth2Self();
+    std::weak_ptr<NRHTTPRequest> weak = request;
+    auto finished = [me, weak, call, reply, mayRefresh] {
+        auto r = weak.lock();
+        if (!r)
+            return;
+        me->m_requests.removeAll(r);
+        const int status = r->responseStatusCode();
+        if (r->isCancelled() || me->isCancelled()) {
+            if (!call.downloadFile.isEmpty())
+                QFile::remove(call.downloadFile);
+            reply(nullptr, nullptr, true);
+        } else if (status == 401 && mayRefresh) {
+            // The access token ran out: a new one, and the call once more.
+            if (auto config = me->driveConfig())
+                config->setToken(QString());
+            me->send(call, reply, true);
+        } else if (status >= 400) {
+            QByteArray body = r->responseData();
+            if (!call.downloadFile.isEmpty()) {
+                QFile file(call.downloadFile);
+                if (file.open(QIODevice::ReadOnly))
+                    body = file.read(64 * 1024);
+                file.close();
+                QFile::remove(call.downloadFile);
+            }
+            reply(r.get(), me->replyError(status, body), false);
+        } else if (r->error() || status == 0) {
+            if (!call.downloadFile.isEmpty())
+                QFile::remove(call.downloadFile);
+            reply(r.get(), r->error() ? r->error() : me->makeError(QStringLiteral("%1 sent no reply.").arg(me->serviceName())),
+                  false);
+        } else {
+            reply(r.get(), nullptr, false);
+        }
+    };
+    request->setCompletionBlock(finished);
+    request->setFailedBlock(finished);
+    m_requests.append(request);
+    request->startAsynchronous();
+}
+
+void QNOAuth2Handler::exchange(const QList<std::pair<QString, QString>> &form,
+                                    std::function<void(VNErrorPtr, bool)> done) {
+    auto request = NRHTTPRequest::requestWithURL(tokenURL());
+    request->setRequestMethod(QStringLiteral("POST"));
+    request->addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("application/x-www-form-urlencoded"));
+    request->appendPostData(formBody(form).toUtf8());
+    auto me = oauth2Self();
+    std::weak_ptr<NRHTTPRequest> weak = request;
+    auto finished = [me, weak, done] {
+        auto r = weak.lock();
+        if (!r)
+            return;
+        me->m_requests.removeAll(r);
+        if (r->isCancelled() || me->isCancelled()) {
+            done(nullptr, true);
+            return;
+        }
+        if (r->error() || r->responseStatusCode() >= 400 || r->responseStatusCode() == 0) {
+            done(r->error() ? r->error() : me->replyError(r->responseStatusCode(), r->responseData()), false);
+            return;
+        }
+        const DXJsonValue reply = JSONValue(r->responseData());
+        const QString access = reply[QStringLiteral("access_token")].toString();
+        if (access.isEmpty()) {
+            done(me->makeError(QStringLiteral("%1 sent no access token.").arg(me->serviceName())), false);
+            return;
+        }
+        VNLog::addSecret(access);
+        if (const auto config = me->driveConfig())
+            config->setToken(access);
+        const QString refresh = reply[QStringLiteral("refresh_token")].toString();
+        if (!refresh.isEmpty()) {
+            VNLog::addSecret(refresh);
+            me->setRefreshToken(refresh);
+        }
+        me->tokensReceived(reply);
+        done(nullptr, false);
+    };
+    request->setCompletionBlock(finished);
+    request->setFailedBlock(finished);
+    m_requests.append(request);
+    request->startAsynchronous();
+}
+
+void QNOAuth2Handler::refreshAccessToken(std::function<void(VNErrorPtr, bool)> done) {
+    const QString refresh = refreshToken();
+    if (refresh.isEmpty()) {
+        done(makeError(QStringLiteral("This %1 account is not signed in. Add the drive again.").arg(serviceName())),
+             false);
+        return;
+    }
+    exchange({{QStringLiteral("refresh_token"), refresh},
+              {QStringLiteral("client_id"), clientId()},
+              {QStringLiteral("client_secret"), clientSecret()},
+              {QStringLiteral("grant_type"), QStringLiteral("refresh_token")}},
+             std::move(done));
+}
+
