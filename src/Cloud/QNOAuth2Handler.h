@@ -43,6 +43,7 @@ protected:
     // transport failure or a refusal, status 400 and up), cancelled.
     using Reply = std::function<void(NRHTTPRequest *request, VNErrorPtr error, bool cancelled)>;
     struct Call {
+        Call(QString method = QString(), QUrl url = QUrl()) : method(std::move(method)), url(std::move(url)) {}
         QString method;
         QUrl url;
         QByteArray body;

@@ -12,6 +12,9 @@ const QMap<QString, QString> &defaults() {
     static const QMap<QString, QString> hosts = {
         {QStringLiteral("google.accounts"), QStringLiteral("https://accounts.google.com")},
         {QStringLiteral("google.api"), QStringLiteral("https://www.googleapis.com")},
+        {QStringLiteral("box.account"), QStringLiteral("https://account.box.com")},
+        {QStringLiteral("box.api"), QStringLiteral("https://api.box.com")},
+        {QStringLiteral("box.upload"), QStringLiteral("https://upload.box.com")},
     };
     return hosts;
 }

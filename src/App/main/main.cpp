@@ -4,6 +4,7 @@
 #include "App/QNDriveConfigWindowController.h"
 #include "App/QNMacAppDelegate.h"
 #include "App/QNSingleInstance.h"
+#include "Cloud/QNBoxHandler.h"
 #include "Cloud/QNDropboxHandler.h"
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNGoogleDriveHandler.h"
@@ -32,6 +33,7 @@ int main(int argc, char **argv) {
     // The drive handlers this build carries.
     QNCloudInterfaceFactory::registerCoreHandlers();
     QNDropboxHandler::registerWithFactory();
+    QNBoxHandler::registerWithFactory();
     QNFTPHandler::registerHandler();
     QNGoogleDriveHandler::registerWithFactory();
     QNWebDAVHandler::registerWithFactory();

@@ -1,78 +1,27 @@
 // The Google Drive drive against its fake: the OAuth 2 sign-in and token
 // refresh, every operation, paged listings read to the end, refused and
 // broken replies, and a folder tree to the drive and back through tasks.
+#include "WebDriveTestSupport.h"
+
 #include "Cloud/QNGoogleDriveHandler.h"
 #include "Cloud/QNServiceHosts.h"
 #include "Core/QNCloudInterfaceFactory.h"
-#include "Core/QNCopyTask.h"
-#include "Core/QNCopyTaskItem.h"
-#include "Core/QNTaskManager.h"
-#include "Net/NRHTTPRequest.h"
 #include "Platform/VNLog.h"
-#include "support/TestSupport.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <atomic>
-#include <gtest/gtest.h>
+
+using namespace WebDriveTest;
 
 namespace {
-
-QJsonObject fake() {
-    return VNTest::peerState(QStringLiteral("gdrive"));
-}
-
-QString httpBase() {
-    return QStringLiteral("http://127.0.0.1:%1").arg(fake().value("http_port").toInt());
-}
-
-// One plain request to the fake, waited for.
-QByteArray fetch(const QString &url, const QByteArray &body = {}, QString *location = nullptr) {
-    auto request = NRHTTPRequest::requestWithURL(QUrl(url));
-    request->setShouldRedirect(false);
-    if (!body.isEmpty()) {
-        request->setRequestMethod("POST");
-        request->appendPostData(body);
-    }
-    bool done = false;
-    request->setCompletionBlock([&] { done = true; });
-    request->setFailedBlock([&] { done = true; });
-    request->startAsynchronous();
-    VNTest::waitUntil([&] { return done; }, 20000);
-    if (location)
-        *location = request->responseHeader("Location");
-    return request->responseData();
-}
-
-QByteArray control(const QString &what, const QJsonObject &args = {}) {
-    return fetch(httpBase() + "/__control/" + what, QJsonDocument(args).toJson(QJsonDocument::Compact));
-}
-
-struct Answer {
-    int count = 0;
-    QNDocumentPtr document;
-    QNDocumentList documents;
-    VNErrorPtr error;
-    bool cancelled = false;
-};
-
-QString errorText(const VNErrorPtr &e) {
-    return e ? e->userInfo().value("error").toString() : QString();
-}
 
 class GoogleDrive : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (fake().isEmpty())
+        if (!fake.isRunning())
             GTEST_SKIP() << "the gdrive peer is not running";
-        NRHTTPRequest::setTestCertificateAuthorityFile(fake().value("ca_file").toString());
-        QNServiceHosts::setUrl("google.accounts", httpBase());
-        QNServiceHosts::setUrl("google.api", QStringLiteral("https://127.0.0.1:%1").arg(fake().value("https_port").toInt()));
+        fake.trustItsCertificate();
+        QNServiceHosts::setUrl("google.accounts", fake.httpBase());
+        QNServiceHosts::setUrl("google.api", fake.httpsBase());
         control("reset");
         QNCloudInterfaceFactory::registerCoreHandlers();
         QNGoogleDriveHandler::registerWithFactory();
@@ -93,7 +42,7 @@ protected:
         });
         EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS GOOGLE DRIVE ACCOUNT");
         QString location;
-        fetch(QNGoogleDriveHandler::authorizationURL().toString(), {}, &location);
+        Fake::fetch(QNGoogleDriveHandler::authorizationURL().toString(), {}, &location);
         ASSERT_TRUE(location.startsWith("http://localhost/?code=")) << location.toStdString();
         handler->processOAuthLogin(location);
         ASSERT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
@@ -104,40 +53,11 @@ protected:
     }
 
     template <typename Call>
-    Answer run(Call call) {
-        auto answer = std::make_shared<Answer>();
-        auto h = drive->createCloudInterface();
-        call(h, [answer](QNDocumentPtr d, VNErrorPtr e, bool c) {
-            ++answer->count;
-            answer->document = d;
-            answer->error = e;
-            answer->cancelled = c;
-        });
-        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
-        return *answer;
-    }
+    Answer run(Call call) { return WebDriveTest::run(drive, call); }
+    Answer list(const QString &path, const QString &keyword = QString()) { return WebDriveTest::list(drive, path, keyword); }
+    QByteArray control(const QString &what, const QJsonObject &args = {}) { return fake.control(what, args); }
 
-    Answer list(const QString &path, const QString &keyword = QString()) {
-        auto answer = std::make_shared<Answer>();
-        drive->createCloudInterface()->listDocuments(QNDocument::withPath(path, true), keyword,
-                                                     [answer](QNDocumentList d, QString, VNErrorPtr e, bool c) {
-                                                         ++answer->count;
-                                                         answer->documents = d;
-                                                         answer->error = e;
-                                                         answer->cancelled = c;
-                                                     });
-        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
-        return *answer;
-    }
-
-    static QStringList names(const QNDocumentList &documents) {
-        QStringList result;
-        for (const auto &d : documents)
-            result << d->displayName() + (d->isDirectory() ? "/" : "");
-        result.sort();
-        return result;
-    }
-
+    Fake fake{"gdrive"};
     QNDriveConfigPtr drive;
     std::unique_ptr<QTemporaryDir> local;
 };
@@ -185,14 +105,7 @@ TEST_F(GoogleDrive, EveryOperationWithPagedListingsAndTokenRefresh) {
     ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
     EXPECT_TRUE(a.document->link().startsWith("https://drive.example/file/d/"));
 
-    std::atomic<int> quotaAnswers{0};
-    VNErrorPtr quotaError;
-    drive->createCloudInterface()->quota(QNDocument::withPath("/", true), [&](VNErrorPtr e, bool) {
-        quotaError = e;
-        ++quotaAnswers;
-    });
-    ASSERT_TRUE(VNTest::waitUntil([&] { return quotaAnswers.load() > 0; }));
-    EXPECT_FALSE(quotaError);
+    EXPECT_FALSE(quota(drive));
     EXPECT_EQ(drive->totalBytes(), 15LL * 1024 * 1024 * 1024);
     EXPECT_EQ(drive->usedBytes(), 1 + 2 + 3 + 4 + 5 + 6 + 7 + 1);
     EXPECT_EQ(drive->availableBytes(), drive->totalBytes() - drive->usedBytes());
@@ -223,7 +136,7 @@ TEST_F(GoogleDrive, RefusedCutAndUnusableRepliesAreErrorsNeverShortLists) {
     Answer l = list("/");
     EXPECT_TRUE(l.error);
     EXPECT_TRUE(l.documents.isEmpty());
-    EXPECT_EQ(QJsonDocument::fromJson(control("log")).array().size(), 2) << "the first page was read, the second failed";
+    EXPECT_EQ(fake.log().size(), 2) << "the first page was read, the second failed";
     // Names that would leave their folder are not listed.
     for (const char *name : {"..", "a/b", "."})
         control("entry", {{"name", name}});
@@ -251,62 +164,8 @@ TEST_F(GoogleDrive, RefusedCutAndUnusableRepliesAreErrorsNeverShortLists) {
     EXPECT_TRUE(a.error);
 }
 
-QStringList listTree(const QString &root) {
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QString rel = QDir(root).relativeFilePath(it.filePath());
-        entries << (it.fileInfo().isDir() ? rel + '/' : rel);
-    }
-    entries.sort();
-    return entries;
-}
-
-VNErrorPtr runItem(const QNTaskPtr &task, const QNTaskItemPtr &item) {
-    auto manager = std::make_shared<QNTaskManager>();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    auto error = std::make_shared<VNErrorPtr>();
-    item->registerListenerForTaskItemCompletedBlock("gdrive-test", [error](VNErrorPtr e, QNDocumentPtr, bool) { *error = e; });
-    task->registerListenerForTaskCompletedBlock("gdrive-test", [done] { done->store(true); });
-    task->addTaskItem(item);
-    manager->addTask(task);
-    EXPECT_TRUE(VNTest::waitUntil([done] { return done->load(); }, 120000));
-    return *error;
-}
-
 TEST_F(GoogleDrive, FolderTreeToTheDriveAndBackIsByteIdentical) {
-    const QString source = local->path() + "/tree";
-    QByteArray big(1024 * 1024 + 11, Qt::Uninitialized);
-    for (int i = 0; i < big.size(); ++i)
-        big[i] = char((quint32(i) * 2654435761u) >> 24);
-    VNTest::writeFile(source + "/top.txt", "top\n");
-    VNTest::writeFile(source + "/empty.bin", QByteArray());
-    VNTest::writeFile(source + "/level 1/big.bin", big);
-    VNTest::writeFile(source + QString::fromUtf8("/level 1/nïce 'quoted' 50%.txt"), "unicode");
-    VNTest::writeFile(source + "/level 1/level 2/deep.txt", "deep");
-    auto localDrive = QNDriveConfig::create();
-    localDrive->setIsMyFiles(true);
-    localDrive->setUseAbsolutePath(true);
-
-    VNErrorPtr error = runItem(std::make_shared<QNCopyTask>(),
-                               std::make_shared<QNCopyTaskItem>(localDrive, drive, QNDocument::withPath(source, true),
-                                                                QNDocument::withPath("/", true)));
-    ASSERT_FALSE(error) << errorText(error).toStdString();
-    const QJsonObject tree = QJsonDocument::fromJson(control("tree")).object();
-    EXPECT_EQ(tree.value("/tree/level 1/big.bin").toObject().value("sha1").toString(),
-              QCryptographicHash::hash(big, QCryptographicHash::Sha1).toHex());
-
-    const QString back = local->path() + "/back";
-    QDir().mkpath(back);
-    error = runItem(std::make_shared<QNCopyTask>(),
-                    std::make_shared<QNCopyTaskItem>(drive, localDrive, QNDocument::withPath("/tree", true),
-                                                     QNDocument::withPath(back, true)));
-    ASSERT_FALSE(error) << errorText(error).toStdString();
-    EXPECT_EQ(listTree(source), listTree(back + "/tree"));
-    for (const QString &entry : listTree(source))
-        if (!entry.endsWith('/'))
-            EXPECT_EQ(VNTest::readFile(source + '/' + entry), VNTest::readFile(back + "/tree/" + entry)) << entry.toStdString();
+    EXPECT_EQ(roundTrip(drive, local->path()), QString());
 }
 
 }  // namespace

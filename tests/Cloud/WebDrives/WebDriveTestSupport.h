@@ -1,0 +1,185 @@
+#pragma once
+
+// What the web-drive tests share: their fake (a peer on the webdrive_fake.py
+// frame), one handler call waited for, listings, and task runs.
+#include "Core/QNCloudInterface.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "Net/NRHTTPRequest.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <atomic>
+#include <gtest/gtest.h>
+
+namespace WebDriveTest {
+
+struct Answer {
+    int count = 0;
+    QNDocumentPtr document;
+    QNDocumentList documents;
+    VNErrorPtr error;
+    bool cancelled = false;
+};
+
+inline QString errorText(const VNErrorPtr &e) {
+    return e ? e->userInfo().value("error").toString() : QString();
+}
+
+// The fake of one service.
+class Fake {
+public:
+    explicit Fake(QString peer) : m_peer(std::move(peer)) {}
+    QJsonObject state() const { return VNTest::peerState(m_peer); }
+    bool isRunning() const { return !state().isEmpty(); }
+    QString httpBase() const { return QStringLiteral("http://127.0.0.1:%1").arg(state().value("http_port").toInt()); }
+    QString httpsBase() const { return QStringLiteral("https://127.0.0.1:%1").arg(state().value("https_port").toInt()); }
+    void trustItsCertificate() const { NRHTTPRequest::setTestCertificateAuthorityFile(state().value("ca_file").toString()); }
+
+    // One plain request, waited for; the body (and the Location header).
+    static QByteArray fetch(const QString &url, const QByteArray &body = {}, QString *location = nullptr,
+                            const QMap<QString, QString> &headers = {}, int *status = nullptr) {
+        auto request = NRHTTPRequest::requestWithURL(QUrl(url));
+        request->setShouldRedirect(false);
+        for (auto it = headers.begin(); it != headers.end(); ++it)
+            request->addRequestHeader(it.key(), it.value());
+        if (!body.isEmpty()) {
+            request->setRequestMethod("POST");
+            request->appendPostData(body);
+        }
+        bool done = false;
+        request->setCompletionBlock([&] { done = true; });
+        request->setFailedBlock([&] { done = true; });
+        request->startAsynchronous();
+        VNTest::waitUntil([&] { return done; }, 20000);
+        if (location)
+            *location = request->responseHeader("Location");
+        if (status)
+            *status = request->responseStatusCode();
+        return request->responseData();
+    }
+    QByteArray control(const QString &what, const QJsonObject &args = {}) const {
+        return fetch(httpBase() + "/__control/" + what, QJsonDocument(args).toJson(QJsonDocument::Compact));
+    }
+    QJsonArray log() const { return QJsonDocument::fromJson(control("log")).array(); }
+    QJsonObject tree() const { return QJsonDocument::fromJson(control("tree")).object(); }
+
+private:
+    QString m_peer;
+};
+
+// Runs one document call of a fresh handler of the drive and waits for its answer.
+template <typename Call>
+Answer run(const QNDriveConfigPtr &drive, Call call) {
+    auto answer = std::make_shared<Answer>();
+    auto handler = drive->createCloudInterface();
+    call(handler, [answer](QNDocumentPtr d, VNErrorPtr e, bool c) {
+        ++answer->count;
+        answer->document = d;
+        answer->error = e;
+        answer->cancelled = c;
+    });
+    EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
+    return *answer;
+}
+
+inline Answer list(const QNDriveConfigPtr &drive, const QString &path, const QString &keyword = QString()) {
+    auto answer = std::make_shared<Answer>();
+    drive->createCloudInterface()->listDocuments(QNDocument::withPath(path, true), keyword,
+                                                 [answer](QNDocumentList d, QString, VNErrorPtr e, bool c) {
+                                                     ++answer->count;
+                                                     answer->documents = d;
+                                                     answer->error = e;
+                                                     answer->cancelled = c;
+                                                 });
+    EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
+    return *answer;
+}
+
+inline VNErrorPtr quota(const QNDriveConfigPtr &drive) {
+    auto answers = std::make_shared<std::atomic<int>>(0);
+    auto error = std::make_shared<VNErrorPtr>();
+    drive->createCloudInterface()->quota(QNDocument::withPath("/", true), [answers, error](VNErrorPtr e, bool) {
+        *error = e;
+        ++*answers;
+    });
+    EXPECT_TRUE(VNTest::waitUntil([&] { return answers->load() > 0; }));
+    return *error;
+}
+
+// Sorted names, folders with a final "/".
+inline QStringList names(const QNDocumentList &documents) {
+    QStringList result;
+    for (const auto &d : documents)
+        result << d->displayName() + (d->isDirectory() ? "/" : "");
+    result.sort();
+    return result;
+}
+
+// Every entry below root, relative, folders ending in "/", sorted.
+inline QStringList listTree(const QString &root) {
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QString rel = QDir(root).relativeFilePath(it.filePath());
+        entries << (it.fileInfo().isDir() ? rel + '/' : rel);
+    }
+    entries.sort();
+    return entries;
+}
+
+inline VNErrorPtr runItem(const QNTaskPtr &task, const QNTaskItemPtr &item) {
+    auto manager = std::make_shared<QNTaskManager>();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto error = std::make_shared<VNErrorPtr>();
+    item->registerListenerForTaskItemCompletedBlock("web-drive-test", [error](VNErrorPtr e, QNDocumentPtr, bool) { *error = e; });
+    task->registerListenerForTaskCompletedBlock("web-drive-test", [done] { done->store(true); });
+    task->addTaskItem(item);
+    manager->addTask(task);
+    EXPECT_TRUE(VNTest::waitUntil([done] { return done->load(); }, 120000));
+    return *error;
+}
+
+// A folder tree (a 1 MiB file, an empty one, quotes, "%" and non-ASCII
+// names) copied from the local disk to the drive's root and back; empty when
+// the copy came back byte-identical, else what differs.
+inline QString roundTrip(const QNDriveConfigPtr &drive, const QString &workFolder) {
+    const QString source = workFolder + "/tree";
+    QByteArray big(1024 * 1024 + 11, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char((quint32(i) * 2654435761u) >> 24);
+    VNTest::writeFile(source + "/top.txt", "top\n");
+    VNTest::writeFile(source + "/empty.bin", QByteArray());
+    VNTest::writeFile(source + "/level 1/big.bin", big);
+    VNTest::writeFile(source + QString::fromUtf8("/level 1/nïce 'quoted' 50%.txt"), "unicode");
+    VNTest::writeFile(source + "/level 1/level 2/deep.txt", "deep");
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+    VNErrorPtr error = runItem(std::make_shared<QNCopyTask>(),
+                               std::make_shared<QNCopyTaskItem>(localDrive, drive, QNDocument::withPath(source, true),
+                                                                QNDocument::withPath("/", true)));
+    if (error)
+        return "up: " + errorText(error);
+    const QString back = workFolder + "/back";
+    QDir().mkpath(back);
+    error = runItem(std::make_shared<QNCopyTask>(),
+                    std::make_shared<QNCopyTaskItem>(drive, localDrive, QNDocument::withPath("/tree", true),
+                                                     QNDocument::withPath(back, true)));
+    if (error)
+        return "down: " + errorText(error);
+    if (listTree(source) != listTree(back + "/tree"))
+        return "entries differ: " + listTree(back + "/tree").join(", ");
+    for (const QString &entry : listTree(source))
+        if (!entry.endsWith('/') && VNTest::readFile(source + '/' + entry) != VNTest::readFile(back + "/tree/" + entry))
+            return "content of " + entry + " differs";
+    return QString();
+}
+
+}  // namespace WebDriveTest
