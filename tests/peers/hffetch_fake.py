@@ -29,6 +29,10 @@ Endpoints (query arguments in brackets):
   /data/empty, /data/html    an empty 200; an HTML 200
   /data/status [code]        that status with the error document
   POST /upload/create [entry=1] the finished upload answers an Atom entry
+  POST /accounts/ClientLogin Email=u@example.com&Passwd=p answers "Auth=tok-N"
+                             (a new token each time; only the newest is good),
+                             anything else 403 "Error=BadAuthentication"
+  /data/private              an entry for the newest token, else 401
 """
 import hashlib
 import json
@@ -44,6 +48,7 @@ LOG = []
 SCRIPTS = {}
 HOLDS = {}
 SESSIONS = {}
+TOKENS = {"n": 0}
 
 
 def pattern(n):
@@ -277,6 +282,13 @@ class Handler(BaseHTTPRequestHandler):
             headers = dict(atom)
             headers["ETag"] = etag
             return self.reply(201 if self.command == "POST" else 200, xml.encode(), headers)
+        if what == "private":
+            with LOCK:
+                good = "Bearer tok-%d" % TOKENS["n"]
+            if self.headers.get("Authorization") != good:
+                return self.reply(401, b"Token invalid", {"Content-Type": "text/plain"})
+            xml = "<?xml version='1.0' encoding='UTF-8'?>" + entry_xml(host, "private-1", "Private", '"x1"')
+            return self.reply(200, xml.encode(), atom)
         if what == "empty":
             return self.reply(200, b"")
         if what == "html":
@@ -285,6 +297,15 @@ class Handler(BaseHTTPRequestHandler):
             return self.reply(int(self.q("code", "403")), (ERRORS % (GD, "forbidden", "Not yours")).encode(),
                               {"Content-Type": "application/vnd.google.gdata.error+xml; charset=UTF-8"})
         self.reply(404, b"no such data")
+
+    def r_accounts(self, path):
+        form = parse_qs(self.read_body().decode())
+        if form.get("Email") == ["u@example.com"] and form.get("Passwd") == ["p"]:
+            with LOCK:
+                TOKENS["n"] += 1
+                token = "tok-%d" % TOKENS["n"]
+            return self.reply(200, ("SID=s\nLSID=l\nAuth=%s\n" % token).encode(), {"Content-Type": "text/plain"})
+        self.reply(403, b"Error=BadAuthentication\nInfo=WebLoginRequired\n", {"Content-Type": "text/plain"})
 
     def r_log(self, path):
         self.read_body()

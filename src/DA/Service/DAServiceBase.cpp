@@ -279,7 +279,8 @@ void DAServiceBase::objectFetcherFinished(const std::shared_ptr<FetchContext> &c
     if (context->ticket->isCancelled())
         return;
     if (error) {
-        objectFetcherFailed(context, data, error);
+        if (!handleRejection(context->ticket, error))
+            objectFetcherFailed(context, data, error);
         return;
     }
     context->callbackLoop = HFRunLoop::current();

@@ -86,6 +86,11 @@ public:
     QString username() const { return m_username; }
     QString password() const;
 
+protected:
+    // A failed fetch may be taken over (the Google service signs in again
+    // after a rejection); true means no callback now.
+    virtual bool handleRejection(const DAServiceTicketPtr &ticket, const VNErrorPtr &error) { return false; }
+
 private:
     struct FetchContext;
     void objectFetcherFinished(const std::shared_ptr<FetchContext> &context, const QByteArray &data, const VNErrorPtr &error);

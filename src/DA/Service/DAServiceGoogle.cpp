@@ -1,5 +1,38 @@
 #include "DA/Service/DAServiceGoogle.h"
 
+#include "DA/BaseClasses/DAUtilities.h"
+#include "DA/HTTPFetcher/HFErrors.h"
+#include "DA/HTTPFetcher/HFUserAgent.h"
+
+namespace {
+
+QMap<QString, QString> keyValues(const QByteArray &data) {
+    QMap<QString, QString> map;
+    for (const QByteArray &line : data.split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            map.insert(QString::fromUtf8(line.left(eq)).trimmed(), QString::fromUtf8(line.mid(eq + 1)).trimmed());
+    }
+    return map;
+}
+
+QString formEncoded(const QString &text) { return QString::fromLatin1(QUrl::toPercentEncoding(text)); }
+
+}  // namespace
+
+void DAServiceTicket::cancelTicket() {
+    if (auto google = std::dynamic_pointer_cast<DAServiceGoogle>(service()))
+        google->stopAuthenticationForTicket(shared_from_this());
+    DAServiceTicketBase::cancelTicket();
+}
+
+DAServiceTicketPtr DAServiceGoogle::makeTicket() {
+    auto ticket = std::make_shared<DAServiceTicket>(shared_from_this());
+    ticket->setAuthToken(m_authToken);
+    ticket->setCredentialDate(m_credentialDate);
+    return ticket;
+}
+
 HFURLRequest DAServiceGoogle::requestForURL(const QUrl &url, const QString &etag, const QString &httpMethod,
                                             const DAServiceTicketPtr &ticket) {
     HFURLRequest request = DAServiceBase::requestForURL(url, etag, httpMethod, ticket);
@@ -7,36 +40,218 @@ HFURLRequest DAServiceGoogle::requestForURL(const QUrl &url, const QString &etag
         request.setValue(httpMethod, QStringLiteral("X-HTTP-Method-Override"));
         request.setHTTPMethod(QStringLiteral("POST"));
     }
-    if (!m_authToken.isEmpty())
-        request.setValue(QStringLiteral("Bearer %1").arg(m_authToken), QStringLiteral("Authorization"));
+    auto own = std::dynamic_pointer_cast<DAServiceTicket>(ticket);
+    const QString token = own ? own->authToken() : m_authToken;
+    if (!token.isEmpty())
+        request.setValue(QStringLiteral("Bearer %1").arg(token), QStringLiteral("Authorization"));
     else if (!m_authSubToken.isEmpty())
         request.setValue(QStringLiteral("AuthSub token=%1").arg(m_authSubToken), QStringLiteral("Authorization"));
     return request;
 }
 
+// ---------------------------------------------------------------------------
+// Authenticated fetches
+
+DAServiceTicketPtr DAServiceGoogle::fetchAuthenticatedObjectWithURL(const QUrl &url, DAClass objectClass, const DAObjectPtr &objectToPost,
+                                                                    const QString &etag, const QString &httpMethod, Completion completion) {
+    auto ticket = std::static_pointer_cast<DAServiceTicket>(makeTicket());
+    if (objectToPost)
+        ticket->setPostedObject(objectToPost);
+    auto record = std::make_shared<DAServiceTicket::Record>();
+    *record = {url, objectClass, objectToPost, etag, httpMethod, std::move(completion)};
+    ticket->setRecord(record);
+    if (!username().isEmpty()) {
+        if (ticket->authToken().isEmpty() && m_authSubToken.isEmpty())
+            return deferUntilAuthentication(ticket);
+        ticket->setMayRerun(true);
+    }
+    return run(ticket);
+}
+
+DAServiceTicketPtr DAServiceGoogle::run(const DAServiceTicketGooglePtr &ticket) {
+    const auto r = ticket->record();
+    return fetchObjectWithURL(r->url, r->objectClass, r->object, r->etag, r->method, r->completion, ticket);
+}
+
 DAServiceTicketPtr DAServiceGoogle::fetchFeedWithURL(const QUrl &url, Completion completion, DAClass feedClass) {
-    return fetchObjectWithURL(url, feedClass, nullptr, QString(), QString(), std::move(completion));
+    return fetchAuthenticatedObjectWithURL(url, feedClass, nullptr, QString(), QString(), std::move(completion));
 }
 
 DAServiceTicketPtr DAServiceGoogle::fetchEntryWithURL(const QUrl &url, Completion completion, DAClass entryClass) {
-    return fetchObjectWithURL(url, entryClass, nullptr, QString(), QString(), std::move(completion));
+    return fetchAuthenticatedObjectWithURL(url, entryClass, nullptr, QString(), QString(), std::move(completion));
 }
 
 DAServiceTicketPtr DAServiceGoogle::fetchEntryByInsertingEntry(const DAEntryBasePtr &entry, const QUrl &feedURL, Completion completion) {
-    return fetchObjectWithURL(feedURL, entry->objectClass(), entry, QString(), QStringLiteral("POST"), std::move(completion));
+    return fetchAuthenticatedObjectWithURL(feedURL, entry->objectClass(), entry, QString(), QStringLiteral("POST"), std::move(completion));
 }
 
 DAServiceTicketPtr DAServiceGoogle::fetchEntryByUpdatingEntry(const DAEntryBasePtr &entry, Completion completion) {
     const auto link = entry->editLink();
-    return fetchObjectWithURL(link ? QUrl(link->href()) : QUrl(), entry->objectClass(), entry, QString(), QStringLiteral("PUT"),
-                              std::move(completion));
+    return fetchAuthenticatedObjectWithURL(link ? QUrl(link->href()) : QUrl(), entry->objectClass(), entry, QString(),
+                                           QStringLiteral("PUT"), std::move(completion));
 }
 
 DAServiceTicketPtr DAServiceGoogle::deleteEntry(const DAEntryBasePtr &entry, Completion completion) {
     const auto link = entry->editLink();
-    auto ticket = fetchObjectWithURL(link ? QUrl(link->href()) : QUrl(), nullptr, nullptr, entry->ETag(), QStringLiteral("DELETE"),
-                                     std::move(completion));
+    auto ticket = fetchAuthenticatedObjectWithURL(link ? QUrl(link->href()) : QUrl(), nullptr, nullptr, entry->ETag(),
+                                                  QStringLiteral("DELETE"), std::move(completion));
     if (ticket)
         ticket->setPostedObject(entry);
     return ticket;
+}
+
+// ---------------------------------------------------------------------------
+// Sign-in
+
+std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authTokenFetcher(const QString &username, const QString &password, const QString &service,
+                                                                 const QString &source, const QString &signInDomain,
+                                                                 const QString &accountType) {
+    if (username.isEmpty() || password.isEmpty())
+        return nullptr;
+    const QString host = signInDomain.isEmpty() ? QStringLiteral("www.google.com") : signInDomain;
+    const QString scheme = host.startsWith(QLatin1String("localhost:")) ? QStringLiteral("http") : QStringLiteral("https");
+    HFURLRequest request(QUrl(QStringLiteral("%1://%2/accounts/ClientLogin").arg(scheme, host)), 60.0);
+    request.setCachePolicy(HFURLRequest::ReloadIgnoringLocalCacheData);
+    const QString body = QStringLiteral("Email=%1&Passwd=%2&source=%3&service=%4&accountType=%5")
+                             .arg(formEncoded(username), formEncoded(password), formEncoded(source), formEncoded(service),
+                                  formEncoded(accountType.isNull() ? QStringLiteral("HOSTED_OR_GOOGLE") : accountType));
+    auto fetcher = HFHTTPFetcher::fetcherWithRequest(request);
+    fetcher->setPostData(body.toUtf8());
+    fetcher->setCredential(HFCredential{username, password});
+    fetcher->setRetryEnabled(true);
+    return fetcher;
+}
+
+DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTicketGooglePtr &ticket) {
+    if (m_pendingAuthFetcher) {
+        m_waiting[m_pendingAuthFetcher.get()].append(ticket);
+        ticket->setAuthFetcher(m_pendingAuthFetcher);
+        ticket->setCurrentFetcher(m_pendingAuthFetcher);
+        return ticket;
+    }
+    const QString source = userAgent().isEmpty() ? HFUserAgent::HFApplicationToken() : userAgent();
+    auto fetcher = authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType());
+    if (!fetcher) {
+        auto error = std::make_shared<VNError>(errorDomain(), -1, QVariantMap{{QStringLiteral("error"), QStringLiteral("empty username/password")}});
+        if (auto completion = ticket->record()->completion)
+            completion(ticket, nullptr, error);
+        return nullptr;
+    }
+    fetcher->setFetchHistory(fetcherService()->fetchHistory());
+    fetcher->setRetryEnabled(isServiceRetryEnabled());
+    fetcher->setMaxRetryInterval(serviceMaxRetryInterval());
+    fetcher->setComment(QStringLiteral("API authentication"));
+    m_waiting[fetcher.get()].append(ticket);
+    ticket->setAuthFetcher(fetcher);
+    ticket->setCurrentFetcher(fetcher);
+    m_pendingAuthFetcher = fetcher;
+    std::weak_ptr<DAServiceGoogle> weak = std::static_pointer_cast<DAServiceGoogle>(shared_from_this());
+    std::weak_ptr<HFHTTPFetcher> weakFetcher = fetcher;
+    fetcher->beginFetchWithCompletionHandler([weak, weakFetcher](const QByteArray &data, const VNErrorPtr &error) {
+        auto self = weak.lock();
+        auto f = weakFetcher.lock();
+        if (self && f)
+            self->authFetcherFinished(f, data, error);
+    });
+    return ticket;
+}
+
+void DAServiceGoogle::authFetcherFinished(const std::shared_ptr<HFHTTPFetcher> &fetcher, const QByteArray &data, const VNErrorPtr &error) {
+    const QList<DAServiceTicketGooglePtr> waiting = m_waiting.take(fetcher.get());
+    const bool pending = fetcher == m_pendingAuthFetcher;
+    if (error) {
+        if (pending) {
+            m_authToken.clear();
+            m_pendingAuthFetcher.reset();
+        }
+        failWaiting(waiting, error->domain() == HFErrors::statusDomain() ? errorForAuthFetcherStatus(error->code(), data) : error);
+        return;
+    }
+    const QString token = keyValues(data).value(QStringLiteral("Auth"));
+    if (pending) {
+        m_authToken = token;
+        m_pendingAuthFetcher.reset();
+    }
+    if (token.isEmpty()) {
+        failWaiting(waiting, std::make_shared<VNError>(HFErrors::statusDomain(), 403, QVariantMap{{QStringLiteral("data"), data}}));
+        return;
+    }
+    for (const auto &ticket : waiting) {
+        ticket->setCurrentFetcher(nullptr);
+        ticket->setAuthFetcher(nullptr);
+        ticket->setAuthToken(token);
+        run(ticket);
+    }
+}
+
+void DAServiceGoogle::failWaiting(const QList<DAServiceTicketGooglePtr> &waiting, const VNErrorPtr &error) {
+    for (const auto &ticket : waiting) {
+        if (auto completion = ticket->record()->completion)
+            completion(ticket, nullptr, error);
+        ticket->setFetchError(error);
+        ticket->setHasCalledCallback(true);
+        ticket->setCurrentFetcher(nullptr);
+        ticket->setAuthFetcher(nullptr);
+    }
+}
+
+VNErrorPtr DAServiceGoogle::errorForAuthFetcherStatus(qint64 status, const QByteArray &data) const {
+    if (data.isEmpty())
+        return std::make_shared<VNError>(errorDomain(), status);
+    QVariantMap info;
+    const auto map = keyValues(data);
+    for (auto it = map.begin(); it != map.end(); ++it)
+        info.insert(it.key(), it.value());
+    const QString captcha = map.value(QStringLiteral("CaptchaUrl"));
+    if (!captcha.isEmpty()) {
+        const bool absolute = captcha.startsWith(QLatin1String("http:")) || captcha.startsWith(QLatin1String("https:"));
+        info.insert(QStringLiteral("CaptchaFullUrl"),
+                    absolute ? captcha : QStringLiteral("https://%1/accounts/%2").arg(signInDomain(), captcha));
+    }
+    if (map.contains(QStringLiteral("Error")) && !map.contains(QStringLiteral("error")))
+        info.insert(QStringLiteral("error"), map.value(QStringLiteral("Error")));
+    if (map.contains(QStringLiteral("Info")))
+        info.insert(QStringLiteral("NSLocalizedFailureReason"), map.value(QStringLiteral("Info")));
+    return std::make_shared<VNError>(errorDomain(), status, info);
+}
+
+void DAServiceGoogle::stopAuthenticationForTicket(const DAServiceTicketPtr &base) {
+    auto ticket = std::dynamic_pointer_cast<DAServiceTicket>(base);
+    if (!ticket || !ticket->authFetcher())
+        return;
+    auto fetcher = ticket->authFetcher();
+    auto it = m_waiting.find(fetcher.get());
+    if (it != m_waiting.end())
+        it->removeOne(ticket);
+    if (it == m_waiting.end() || it->isEmpty()) {
+        m_waiting.remove(fetcher.get());
+        fetcher->stopFetching();
+        if (fetcher == m_pendingAuthFetcher)
+            m_pendingAuthFetcher.reset();
+    }
+    ticket->setAuthFetcher(nullptr);
+}
+
+bool DAServiceGoogle::handleRejection(const DAServiceTicketPtr &base, const VNErrorPtr &error) {
+    auto ticket = std::dynamic_pointer_cast<DAServiceTicket>(base);
+    if (!ticket || !ticket->mayRerun() || (error->code() != 401 && error->code() != 403))
+        return false;
+    // Once only: a second rejection is delivered.
+    ticket->setAuthToken(QString());
+    ticket->setMayRerun(false);
+    if (m_credentialDate != ticket->credentialDate())
+        return false;
+    deferUntilAuthentication(ticket);
+    return true;
+}
+
+void DAServiceGoogle::setUserCredentials(const QString &username, const QString &password) {
+    if (username != this->username() || password != this->password()) {
+        m_authToken.clear();
+        m_authSubToken.clear();
+        fetcherService()->clearETaggedDataCache();
+        m_pendingAuthFetcher.reset();
+        m_credentialDate = QDateTime::currentDateTimeUtc();
+    }
+    DAServiceBase::setUserCredentials(username, password);
 }

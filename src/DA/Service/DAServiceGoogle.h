@@ -2,11 +2,17 @@
 
 #include "DA/BaseClasses/DAEntryBase.h"
 #include "DA/Service/DAServiceBase.h"
+#include "DA/Service/DAServiceTicket.h"
 
-// The service for the provider's data APIs: the caller's access token goes
-// on every request as "Authorization: Bearer ...", other methods may be
-// sent as POST with "X-HTTP-Method-Override", and feeds and entries are
-// read, inserted, updated and deleted.
+#include <QDateTime>
+
+// The service for the provider's data APIs: the access token goes on every
+// request as "Authorization: Bearer ...", other methods may be sent as POST
+// with "X-HTTP-Method-Override", and feeds and entries are read, inserted,
+// updated and deleted. With a username and password it signs in through the
+// ClientLogin endpoint: fetches that need a token wait for one shared
+// sign-in, and a fetch whose token is rejected (401, 403) signs in again and
+// runs once more.
 class DAServiceGoogle : public DAServiceBase {
 public:
     static std::shared_ptr<DAServiceGoogle> make() { return std::make_shared<DAServiceGoogle>(); }
@@ -14,22 +20,60 @@ public:
     HFURLRequest requestForURL(const QUrl &url, const QString &etag, const QString &httpMethod,
                                const DAServiceTicketPtr &ticket) override;
     using DAServiceBase::requestForURL;
+    DAServiceTicketPtr makeTicket() override;
 
+    // The authenticated fetch behind the operations below.
+    DAServiceTicketPtr fetchAuthenticatedObjectWithURL(const QUrl &url, DAClass objectClass, const DAObjectPtr &objectToPost,
+                                                       const QString &etag, const QString &httpMethod, Completion completion);
     DAServiceTicketPtr fetchFeedWithURL(const QUrl &url, Completion completion, DAClass feedClass = nullptr);
     DAServiceTicketPtr fetchEntryWithURL(const QUrl &url, Completion completion, DAClass entryClass = nullptr);
     DAServiceTicketPtr fetchEntryByInsertingEntry(const DAEntryBasePtr &entry, const QUrl &feedURL, Completion completion);
     DAServiceTicketPtr fetchEntryByUpdatingEntry(const DAEntryBasePtr &entry, Completion completion);
     DAServiceTicketPtr deleteEntry(const DAEntryBasePtr &entry, Completion completion);
 
+    // A sign-in fetch for these credentials, ready to begin; null without
+    // a username or password.
+    static std::shared_ptr<HFHTTPFetcher> authTokenFetcher(const QString &username, const QString &password, const QString &service,
+                                                           const QString &source, const QString &signInDomain,
+                                                           const QString &accountType);
+    // The error of a refused sign-in: the reply's key=value map as user info.
+    VNErrorPtr errorForAuthFetcherStatus(qint64 status, const QByteArray &data) const;
+    void stopAuthenticationForTicket(const DAServiceTicketPtr &ticket);
+
+    void setUserCredentials(const QString &username, const QString &password);
     QString authToken() const { return m_authToken; }
     void setAuthToken(const QString &token) { m_authToken = token; }
     QString authSubToken() const { return m_authSubToken; }
     void setAuthSubToken(const QString &token) { m_authSubToken = token; }
     bool shouldUseMethodOverrideHeader() const { return m_methodOverride; }
     void setShouldUseMethodOverrideHeader(bool on) { m_methodOverride = on; }
+    QString signInDomain() const { return m_signInDomain.isEmpty() ? QStringLiteral("www.google.com") : m_signInDomain; }
+    void setSignInDomain(const QString &domain) { m_signInDomain = domain; }
+    QString accountType() const { return m_accountType.isEmpty() ? QStringLiteral("HOSTED_OR_GOOGLE") : m_accountType; }
+    void setAccountType(const QString &type) { m_accountType = type; }
+    QString serviceID() const { return m_serviceID.isEmpty() ? defaultServiceID() : m_serviceID; }
+    void setServiceID(const QString &id) { m_serviceID = id; }
+    virtual QString defaultServiceID() const { return {}; }
+    QDateTime credentialDate() const { return m_credentialDate; }
+    std::shared_ptr<HFHTTPFetcher> pendingAuthFetcher() const { return m_pendingAuthFetcher; }
+
+protected:
+    bool handleRejection(const DAServiceTicketPtr &ticket, const VNErrorPtr &error) override;
 
 private:
+    DAServiceTicketPtr run(const DAServiceTicketGooglePtr &ticket);
+    DAServiceTicketPtr deferUntilAuthentication(const DAServiceTicketGooglePtr &ticket);
+    void authFetcherFinished(const std::shared_ptr<HFHTTPFetcher> &fetcher, const QByteArray &data, const VNErrorPtr &error);
+    void failWaiting(const QList<DAServiceTicketGooglePtr> &waiting, const VNErrorPtr &error);
+
     QString m_authToken;
     QString m_authSubToken;
     bool m_methodOverride = false;
+    QString m_signInDomain;
+    QString m_accountType;
+    QString m_serviceID;
+    QDateTime m_credentialDate;
+    std::shared_ptr<HFHTTPFetcher> m_pendingAuthFetcher;
+    // The tickets waiting for each sign-in fetch, in joining order.
+    QHash<HFHTTPFetcher *, QList<DAServiceTicketGooglePtr>> m_waiting;
 };

@@ -245,3 +245,58 @@ TEST(Service, InsertWithMediaGoesInChunksAndEndsWithTheEntry) {
     }
     EXPECT_GE(puts, 2);
 }
+
+TEST(Service, SignInSharedByWaitingFetchesAndAgainAfterARejection) {
+    auto s = DAServiceGoogle::make();
+    s->setSignInDomain(QStringLiteral("localhost:%1").arg(port()));
+    s->setServiceID(QStringLiteral("lh2"));
+    s->setUserCredentials(QStringLiteral("u@example.com"), QStringLiteral("p"));
+    const QString t = tag();
+    // Two fetches wait for one sign-in, then both run with its token.
+    auto first = std::make_shared<Outcome>(), second = std::make_shared<Outcome>();
+    auto a = s->fetchEntryWithURL(fake(QStringLiteral("/data/private?t=") + t), record(first));
+    auto b = s->fetchEntryWithURL(fake(QStringLiteral("/data/private?t=") + t), record(second));
+    ASSERT_TRUE(a && b);
+    EXPECT_TRUE(s->pendingAuthFetcher());
+    ASSERT_TRUE(settle(first));
+    ASSERT_TRUE(settle(second));
+    EXPECT_FALSE(first->error);
+    EXPECT_TRUE(first->object && second->object);
+    EXPECT_TRUE(s->authToken().startsWith(QLatin1String("tok-")));
+    const auto signIns = requestsMatching(QStringLiteral("/accounts/ClientLogin"));
+
+    // Someone else signed in meanwhile: our token is refused once, we sign
+    // in again and the fetch goes through; no callback for the refusal.
+    auto other = DAServiceGoogle::make();
+    other->setSignInDomain(s->signInDomain());
+    other->setUserCredentials(QStringLiteral("u@example.com"), QStringLiteral("p"));
+    auto elsewhere = std::make_shared<Outcome>();
+    other->fetchEntryWithURL(fake(QStringLiteral("/data/private")), record(elsewhere));
+    ASSERT_TRUE(settle(elsewhere));
+    auto again = std::make_shared<Outcome>();
+    s->fetchEntryWithURL(fake(QStringLiteral("/data/private?again=") + t), record(again));
+    ASSERT_TRUE(settle(again));
+    EXPECT_EQ(again->calls, 1);
+    EXPECT_FALSE(again->error);
+    EXPECT_EQ(requestsMatching(QStringLiteral("/data/private?again=") + t).size(), 2);
+    EXPECT_EQ(requestsMatching(QStringLiteral("/accounts/ClientLogin")).size(), signIns.size() + 2);
+
+    // Wrong password: every waiting fetch gets the refusal with its reasons.
+    auto wrong = DAServiceGoogle::make();
+    wrong->setSignInDomain(s->signInDomain());
+    wrong->setUserCredentials(QStringLiteral("u@example.com"), QStringLiteral("nope"));
+    auto refused = std::make_shared<Outcome>();
+    wrong->fetchEntryWithURL(fake(QStringLiteral("/data/private")), record(refused));
+    ASSERT_TRUE(settle(refused));
+    EXPECT_EQ(refused->error ? refused->error->domain() : QString(), DAServiceBase::errorDomain());
+    EXPECT_EQ(code(refused->error), 403);
+    EXPECT_EQ(refused->error->userInfo().value(QStringLiteral("error")).toString(), QStringLiteral("BadAuthentication"));
+    // A cancelled wait stops the sign-in and calls nothing.
+    auto cancelled = std::make_shared<Outcome>();
+    auto waiting = wrong->fetchEntryWithURL(fake(QStringLiteral("/data/private")), record(cancelled));
+    ASSERT_TRUE(waiting);
+    waiting->cancelTicket();
+    EXPECT_FALSE(wrong->pendingAuthFetcher());
+    VNTest::spin(300);
+    EXPECT_EQ(cancelled->calls, 0);
+}
