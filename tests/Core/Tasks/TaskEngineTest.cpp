@@ -219,24 +219,6 @@ TEST_F(TaskEngine, PausedAndResumedTaskRunsToTheEnd) {
     EXPECT_EQ(VNTest::readFile(path("out/f.txt")), QByteArray("file"));
 }
 
-TEST_F(TaskEngine, ListenerThatUnregistersItselfDuringItsReportDoesNotDisturbOthers) {
-    writeTree(path("src"), {{"f.txt", "file"}});
-    QDir().mkpath(path("out"));
-    auto task = std::make_shared<QNCopyTask>();
-    auto item = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src/f.txt")),
-                                                 localDocument(path("out")));
-    std::atomic<int> a{0}, b{0};
-    item->registerListenerForTaskItemCompletedBlock("a", [&, item](VNErrorPtr, QNDocumentPtr, bool) {
-        ++a;
-        item->unregisterListenerForTaskItemCompletedBlock("a");
-    });
-    item->registerListenerForTaskItemCompletedBlock("b", [&](VNErrorPtr, QNDocumentPtr, bool) { ++b; });
-    task->addTaskItem(item);
-    ASSERT_TRUE(runTask(manager, task));
-    EXPECT_EQ(a.load(), 1);
-    EXPECT_EQ(b.load(), 1);
-}
-
 TEST_F(TaskEngine, ProgressWithoutFileItemsIsZero) {
     auto empty = std::make_shared<QNCopyTask>();
     EXPECT_EQ(empty->progress(), 0.0f);

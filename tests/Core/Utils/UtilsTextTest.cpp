@@ -166,49 +166,39 @@ TEST(IndexChar, FoldersFirstPutsABlankBeforeFolders) {
     VNUserDefaults::standard().removeObject("showFoldersFirst");
 }
 
-TEST(FileIsArchive, ByExtensionIgnoringCase) {
-    EXPECT_TRUE(QNUtils::fileIsArchive("/a/b/photos.zip"));
-    EXPECT_TRUE(QNUtils::fileIsArchive("/a/b/PHOTOS.ZIP"));
-    EXPECT_TRUE(QNUtils::fileIsArchive("backup.tar.gz"));
-    EXPECT_TRUE(QNUtils::fileIsArchive("disk.iso"));
-    EXPECT_TRUE(QNUtils::fileIsArchive("x.7z"));
-    EXPECT_TRUE(QNUtils::fileIsArchive("/bundle.jar/"));
-    EXPECT_FALSE(QNUtils::fileIsArchive("notes.txt"));
-    EXPECT_FALSE(QNUtils::fileIsArchive("zip"));
-    EXPECT_FALSE(QNUtils::fileIsArchive("/folder.zip/readme"));
-    EXPECT_FALSE(QNUtils::fileIsArchive("archive.zipx"));
-    EXPECT_FALSE(QNUtils::fileIsArchive(""));
-}
-
-TEST(RedesignImage, OldNamesMapToNewOnes) {
-    EXPECT_EQ(QNUtils::redesignImageFor("icon_mac.pdf"), "drive-apple.png");
-    EXPECT_EQ(QNUtils::redesignImageFor("icon_dropbox.pdf"), "drive-dropbox.png");
-    EXPECT_EQ(QNUtils::redesignImageFor("icon_office365.pdf"), "drive-office365.png");
-    EXPECT_EQ(QNUtils::redesignImageFor("drive-ftp.png"), "drive-ftp.png");
-    EXPECT_EQ(QNUtils::redesignImageFor("ICON_MAC.PDF"), "ICON_MAC.PDF");  // exact match only
-    EXPECT_EQ(QNUtils::redesignImageFor(""), "");
-}
-
-TEST(Decap, NamesKeepLongerWordsIntact) {
-    EXPECT_EQ(QNUtils::decapName("DROPBOX"), "Dropbox");
-    EXPECT_EQ(QNUtils::decapName("BOX"), "Box");
-    EXPECT_EQ(QNUtils::decapName("MICROSOFT SKYDRIVE"), "Microsoft SkyDrive");
-    EXPECT_EQ(QNUtils::decapName("SKYDRIVE PRO"), "SkyDrive Pro");
-    EXPECT_EQ(QNUtils::decapName("AN SMB SHARE"), "an SMB Share");
-    EXPECT_EQ(QNUtils::decapName("MY DOCUMENTS (READ ONLY)"), "My Documents (read only)");
-    EXPECT_EQ(QNUtils::decapName("Create a connection with Microsoft OneDrive"),
-              "Create a connection with Microsoft OneDrive");
-    EXPECT_EQ(QNUtils::decapName("dropbox"), "dropbox");  // case-sensitive
-}
-
-TEST(Decap, Descriptions) {
-    EXPECT_EQ(QNUtils::decapDescription("SHOW DOCUMENTS ON THIS MICROSOFT SKYDRIVE ACCOUNT"),
-              "Show documents on this SkyDrive account");
-    EXPECT_EQ(QNUtils::decapDescription("CREATE A CONNECTION WITH DROPBOX ACCOUNT"),
-              "Create a connection with Dropbox account");
-    EXPECT_EQ(QNUtils::decapDescription("SHOW DOCUMENTS ON SKYDRIVE PRO ACCOUNT"),
-              "Show documents on SkyDrive Pro account");
-    EXPECT_EQ(QNUtils::decapDescription("COPY (READ ONLY)"), "Copy (read only)");
+TEST(UtilsText, ArchiveNamesIconNamesAndCaptions) {
+    const std::vector<std::pair<const char *, bool>> archives{
+        {"/a/b/photos.zip", true}, {"/a/b/PHOTOS.ZIP", true}, {"backup.tar.gz", true}, {"disk.iso", true},
+        {"x.7z", true},            {"/bundle.jar/", true},    {"notes.txt", false},    {"zip", false},
+        {"/folder.zip/readme", false}, {"archive.zipx", false}, {"", false},
+    };
+    for (const auto &[name, archive] : archives)
+        EXPECT_EQ(QNUtils::fileIsArchive(name), archive) << name;
+    const std::vector<std::pair<const char *, const char *>> images{
+        {"icon_mac.pdf", "drive-apple.png"}, {"icon_dropbox.pdf", "drive-dropbox.png"},
+        {"icon_office365.pdf", "drive-office365.png"}, {"drive-ftp.png", "drive-ftp.png"},
+        {"ICON_MAC.PDF", "ICON_MAC.PDF"},  // exact match only
+        {"", ""},
+    };
+    for (const auto &[old, now] : images)
+        EXPECT_EQ(QNUtils::redesignImageFor(old), now) << old;
+    const std::vector<std::pair<const char *, const char *>> names{
+        {"DROPBOX", "Dropbox"}, {"BOX", "Box"}, {"MICROSOFT SKYDRIVE", "Microsoft SkyDrive"},
+        {"SKYDRIVE PRO", "SkyDrive Pro"}, {"AN SMB SHARE", "an SMB Share"},
+        {"MY DOCUMENTS (READ ONLY)", "My Documents (read only)"},
+        {"Create a connection with Microsoft OneDrive", "Create a connection with Microsoft OneDrive"},
+        {"dropbox", "dropbox"},  // case-sensitive
+    };
+    for (const auto &[text, expected] : names)
+        EXPECT_EQ(QNUtils::decapName(text), expected) << text;
+    const std::vector<std::pair<const char *, const char *>> descriptions{
+        {"SHOW DOCUMENTS ON THIS MICROSOFT SKYDRIVE ACCOUNT", "Show documents on this SkyDrive account"},
+        {"CREATE A CONNECTION WITH DROPBOX ACCOUNT", "Create a connection with Dropbox account"},
+        {"SHOW DOCUMENTS ON SKYDRIVE PRO ACCOUNT", "Show documents on SkyDrive Pro account"},
+        {"COPY (READ ONLY)", "Copy (read only)"},
+    };
+    for (const auto &[text, expected] : descriptions)
+        EXPECT_EQ(QNUtils::decapDescription(text), expected) << text;
     // The add-drive list applies the name chain first.
     EXPECT_EQ(QNUtils::decapDescription(QNUtils::decapName("CREATE A CONNECTION WITH GOOGLE DRIVE")),
               "Create a connection with Google Drive");
