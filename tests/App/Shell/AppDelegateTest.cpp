@@ -341,36 +341,3 @@ TEST_F(AppDelegateTest, ChangesThatNeverWentBackSurviveTheNextLaunch) {
     launch();
     EXPECT_TRUE(QFile::exists(edited->path()));
 }
-
-TEST_F(AppDelegateTest, SaveGoesBackToTheDriveThroughTheUpdateFileTask) {
-    launch();
-    // The "drive": a local folder addressed by absolute paths.
-    const QString remoteDir = tempDir->path() + QStringLiteral("/remote/docs");
-    const QString remoteFile = remoteDir + QStringLiteral("/report.txt");
-    VNTest::writeFile(remoteFile, "old version");
-    auto drive = QNDriveConfig::create();
-    drive->setIsMyFiles(true);
-    drive->setUseAbsolutePath(true);
-
-    const QString copy = VNTempDirectory::path() + QStringLiteral("/PANE-S/report.txt");
-    VNTest::writeFile(copy, "old version");
-    auto doc = QNDocument::withPath(copy);
-    doc->setDate(QFileInfo(copy).lastModified());
-    doc->setOpenedFromDriveConfig(drive);
-    auto original = QNDocument::withPath(remoteFile);
-    original->setSize(11);
-    doc->setOpenedFromDocument(original);
-    doc->setOpenedFromParentDocument(QNDocument::withPath(remoteDir, true));
-    delegate->addOpenedDocument(doc);
-
-    VNTest::writeFile(copy, "new version, edited elsewhere");
-    touchLater(doc);
-    const QDateTime edited = QFileInfo(copy).lastModified();
-    delegate->applicationDidBecomeActive();
-    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
-    ASSERT_TRUE(VNTest::waitUntil([&] { return doc->date() == edited; }, 15000));
-    EXPECT_EQ(VNTest::readFile(remoteFile), QByteArray("new version, edited elsewhere edited"));
-    // The dated backup is gone again.
-    EXPECT_EQ(QDir(remoteDir).entryList(QDir::Files), QStringList{QStringLiteral("report.txt")});
-    EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
-}
