@@ -346,10 +346,10 @@ class Handler(BaseHTTPRequestHandler):
         if not rng.startswith("bytes "):
             self.read_body()
             return self.reply(400, b"no range")
-        spec, total = rng[6:].split("/")
+        span, total = rng[6:].split("/")
         total = int(total)
-        if spec != "*":
-            start, end = [int(x) for x in spec.split("-")]
+        if span != "*":
+            start, end = [int(x) for x in span.split("-")]
             skip = max(0, session.received - start)
             if start > session.received:
                 self.read_body()
@@ -387,7 +387,7 @@ class Handler(BaseHTTPRequestHandler):
         headers = {}
         if session.received > 0:
             headers["Range"] = "bytes=0-%d" % (session.received - 1)
-        if session.move and session.chunks == 1 and spec != "*":
+        if session.move and session.chunks == 1 and span != "*":
             session.move = False
             new_id = uuid.uuid4().hex
             with LOCK:
