@@ -6,6 +6,7 @@ DA_DEFINE_CLASS(DAValueConstruct, DAObject)
 DA_DEFINE_CLASS(DAValueElementConstruct, DAValueConstruct)
 DA_DEFINE_CLASS(DAImplicitValueConstruct, DAValueElementConstruct)
 DA_DEFINE_CLASS(DANameValueConstruct, DAValueConstruct)
+DA_DEFINE_CLASS(DABoolValueConstruct, DAValueConstruct)
 
 DAObjectPtr DAValueConstruct::valueWithString(DAClass cls, const QString &value) {
     if (value.isNull())

@@ -67,6 +67,13 @@ public:
     void addParseDeclarations() override;
 };
 
+// A value construct made from a bool ("true" or "false").
+class DABoolValueConstruct : public DAValueConstruct {
+    DA_CLASS(DABoolValueConstruct)
+public:
+    static DAObjectPtr boolValueWithBool(DAClass cls, bool value) { return valueWithBool(cls, value); }
+};
+
 // Declares a value-element class that only names its element.
 #define DA_DECLARE_ELEMENT(Name, Base)                                                                                \
     class Name : public Base {                                                                                        \

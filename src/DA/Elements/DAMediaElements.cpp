@@ -77,6 +77,13 @@ void DAMediaPlayer::addParseDeclarations() {
     addLocalAttributeDeclarations({QStringLiteral("url"), QStringLiteral("height"), QStringLiteral("width")});
 }
 
+std::shared_ptr<DAMediaObject> DAMediaTextWithString(DAClass cls, const QString &text) {
+    auto o = std::dynamic_pointer_cast<DAMediaObject>(DAObject::objectOfClass(cls));
+    if (o)
+        o->setStringValue(text);
+    return o;
+}
+
 void DAMediaCategory::addParseDeclarations() {
     addLocalAttributeDeclarations({QStringLiteral("label"), QStringLiteral("scheme")});
     addContentValueDeclaration();

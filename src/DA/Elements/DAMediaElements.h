@@ -75,6 +75,11 @@ public:
 class DAMediaPlayer : public DAMediaObject {
     DA_CLASS(DAMediaPlayer)
 public:
+    static std::shared_ptr<DAMediaPlayer> mediaPlayerWithURLString(const QString &url) {
+        auto p = object<DAMediaPlayer>();
+        p->setURLString(url);
+        return p;
+    }
     void addParseDeclarations() override;
 };
 
@@ -85,6 +90,9 @@ public:
     public:                                                                                                           \
         void addParseDeclarations() override;                                                                         \
     };
+// A new object of the class holding the text (and a restriction's
+// relationship and type).
+std::shared_ptr<DAMediaObject> DAMediaTextWithString(DAClass cls, const QString &text);
 DA_DECLARE_MEDIA_TEXT(DAMediaCategory)
 DA_DECLARE_MEDIA_TEXT(DAMediaCredit)
 DA_DECLARE_MEDIA_TEXT(DAMediaRating)
@@ -113,15 +121,18 @@ class DAMediaGroup : public DAObject {
     DA_CLASS(DAMediaGroup)
 public:
     static std::shared_ptr<DAMediaGroup> mediaGroup() { return object<DAMediaGroup>(); }
-    QList<std::shared_ptr<DAMediaContent>> mediaContents() const { return extensions<DAMediaContent>(); }
-    void addMediaContent(const std::shared_ptr<DAMediaContent> &c) { addObject(c, DAMediaContent::staticClass()); }
-    QList<std::shared_ptr<DAMediaThumbnail>> mediaThumbnails() const { return extensions<DAMediaThumbnail>(); }
-    void addMediaThumbnail(const std::shared_ptr<DAMediaThumbnail> &t) { addObject(t, DAMediaThumbnail::staticClass()); }
-    QList<std::shared_ptr<DAMediaCategory>> mediaCategories() const { return extensions<DAMediaCategory>(); }
-    QList<std::shared_ptr<DAMediaCredit>> mediaCredits() const { return extensions<DAMediaCredit>(); }
-    QList<std::shared_ptr<DAMediaPlayer>> mediaPlayers() const { return extensions<DAMediaPlayer>(); }
-    QList<std::shared_ptr<DAMediaRating>> mediaRatings() const { return extensions<DAMediaRating>(); }
-    QList<std::shared_ptr<DAMediaRestriction>> mediaRestrictions() const { return extensions<DAMediaRestriction>(); }
+#define DA_MEDIA_LIST(getter, Setter, Adder, Cls)                                                                    \
+    QList<std::shared_ptr<Cls>> getter() const { return extensions<Cls>(); }                                          \
+    void Setter(const QList<std::shared_ptr<Cls>> &v) { setObjects(QList<DAItemPtr>(v.begin(), v.end()), Cls::staticClass()); } \
+    void Adder(const std::shared_ptr<Cls> &v) { addObject(v, Cls::staticClass()); }
+    DA_MEDIA_LIST(mediaContents, setMediaContents, addMediaContent, DAMediaContent)
+    DA_MEDIA_LIST(mediaThumbnails, setMediaThumbnails, addMediaThumbnail, DAMediaThumbnail)
+    DA_MEDIA_LIST(mediaCategories, setMediaCategories, addMediaCategory, DAMediaCategory)
+    DA_MEDIA_LIST(mediaCredits, setMediaCredits, addMediaCredit, DAMediaCredit)
+    DA_MEDIA_LIST(mediaPlayers, setMediaPlayers, addMediaPlayer, DAMediaPlayer)
+    DA_MEDIA_LIST(mediaRatings, setMediaRatings, addMediaRating, DAMediaRating)
+    DA_MEDIA_LIST(mediaRestrictions, setMediaRestrictions, addMediaRestriction, DAMediaRestriction)
+#undef DA_MEDIA_LIST
     std::shared_ptr<DAMediaKeywords> mediaKeywords() const { return extension<DAMediaKeywords>(); }
     void setMediaKeywords(const std::shared_ptr<DAMediaKeywords> &k) { setObject(k, DAMediaKeywords::staticClass()); }
     std::shared_ptr<DAMediaTitle> mediaTitle() const { return extension<DAMediaTitle>(); }
