@@ -26,61 +26,42 @@ struct Entry : QNDocument::ServiceObject {
 
 }  // namespace
 
-TEST(DocumentEquality, SamePathSameDrive) {
-    EXPECT_TRUE(doc("d1", "/a.txt")->isEqualTo(doc("d1", "/a.txt")));
-    EXPECT_FALSE(doc("d1", "/a.txt")->isEqualTo(doc("d2", "/a.txt")));
-    EXPECT_FALSE(doc("d1", "/a.txt")->isEqualTo(doc("d1", "/b.txt")));
-}
-
-TEST(DocumentEquality, WithoutDriveIdOnlyItself) {
-    auto a = doc(QString(), "/a.txt");
-    auto b = doc(QString(), "/a.txt");
-    EXPECT_FALSE(a->isEqualTo(b));
-    EXPECT_FALSE(b->isEqualTo(a));
-    // A document is always equal to itself.
-    EXPECT_TRUE(a->isEqualTo(a));
-    EXPECT_TRUE(a->isEqualTo(*a));
-    EXPECT_FALSE(a->isEqualTo(QNDocumentPtr()));
-}
-
-TEST(DocumentEquality, AbsentPathsAreNeverEqual) {
-    EXPECT_FALSE(doc("d", QString())->isEqualTo(doc("d", QString())));
-}
-
-TEST(DocumentEquality, IdWinsOverPath) {
-    EXPECT_TRUE(doc("d", "/old/name", "42")->isEqualTo(doc("d", "/new/name", "42")));
-    EXPECT_FALSE(doc("d", "/same", "42")->isEqualTo(doc("d", "/same", "43")));
-}
-
-TEST(DocumentEquality, NoteFolderNeedsIdAndPath) {
-    auto a = doc("d", "/notes", "7");
-    a->setIsNote(true);
-    a->setIsDirectory(true);
-    EXPECT_TRUE(a->isEqualTo(doc("d", "/notes", "7")));
-    EXPECT_FALSE(a->isEqualTo(doc("d", "/other", "7")));
-    // A note that is no folder compares by id only.
-    auto b = doc("d", "/notes", "7");
-    b->setIsNote(true);
-    EXPECT_TRUE(b->isEqualTo(doc("d", "/other", "7")));
-}
-
-TEST(DocumentEquality, FileObjectComparesOnlyTheObjects) {
-    auto a = doc("d", "/x");
-    auto b = doc("d", "/y");
-    a->setFileObject(std::make_shared<Entry>("e1"));
-    b->setFileObject(std::make_shared<Entry>("e1"));
-    EXPECT_TRUE(a->isEqualTo(b));
-    b->setFileObject(std::make_shared<Entry>("e2"));
-    EXPECT_FALSE(a->isEqualTo(b));
-    // The other side has no object: not equal even with equal paths.
-    EXPECT_FALSE(a->isEqualTo(doc("d", "/x")));
-}
-
-TEST(DocumentEquality, NotSymmetricAcrossKindsOfIdentity) {
-    auto withId = doc("d", "/a", "1");
-    auto withPath = doc("d", "/a");
-    EXPECT_FALSE(withId->isEqualTo(withPath));  // compares ids: the other has none
-    EXPECT_TRUE(withPath->isEqualTo(withId));   // compares paths
+TEST(DocumentEquality, ByIdObjectOrPathOnOneDrive) {
+    auto noteFolder = doc("d", "/notes", "7");
+    noteFolder->setIsNote(true);
+    noteFolder->setIsDirectory(true);
+    auto note = doc("d", "/notes", "7");
+    note->setIsNote(true);
+    const auto withObject = [](const QString &path, const QString &key) {
+        auto d = doc("d", path);
+        d->setFileObject(std::make_shared<Entry>(key));
+        return d;
+    };
+    const std::vector<std::tuple<const char *, QNDocumentPtr, QNDocumentPtr, bool>> cases{
+        {"same path, same drive", doc("d1", "/a.txt"), doc("d1", "/a.txt"), true},
+        {"other drive", doc("d1", "/a.txt"), doc("d2", "/a.txt"), false},
+        {"other path", doc("d1", "/a.txt"), doc("d1", "/b.txt"), false},
+        {"no drive id", doc(QString(), "/a.txt"), doc(QString(), "/a.txt"), false},
+        {"no paths", doc("d", QString()), doc("d", QString()), false},
+        {"same id, other path", doc("d", "/old/name", "42"), doc("d", "/new/name", "42"), true},
+        {"other id, same path", doc("d", "/same", "42"), doc("d", "/same", "43"), false},
+        {"note folder, same id and path", noteFolder, doc("d", "/notes", "7"), true},
+        {"note folder, other path", noteFolder, doc("d", "/other", "7"), false},
+        {"note, other path", note, doc("d", "/other", "7"), true},
+        {"equal objects", withObject("/x", "e1"), withObject("/y", "e1"), true},
+        {"other objects", withObject("/x", "e1"), withObject("/x", "e2"), false},
+        {"object against none", withObject("/x", "e1"), doc("d", "/x"), false},
+        // Not symmetric across kinds of identity.
+        {"id against no id", doc("d", "/a", "1"), doc("d", "/a"), false},
+        {"path against id", doc("d", "/a"), doc("d", "/a", "1"), true},
+    };
+    for (const auto &[what, a, b, equal] : cases)
+        EXPECT_EQ(a->isEqualTo(b), equal) << what;
+    // A document is always equal to itself, never to nothing.
+    auto alone = doc(QString(), "/a.txt");
+    EXPECT_TRUE(alone->isEqualTo(alone));
+    EXPECT_TRUE(alone->isEqualTo(*alone));
+    EXPECT_FALSE(alone->isEqualTo(QNDocumentPtr()));
 }
 
 TEST(DocumentModel, WithPathNamesTheLastComponent) {

@@ -64,17 +64,6 @@ TEST_F(HandlerFactory, FirstFlagInOrderDecides) {
     }
 }
 
-TEST_F(HandlerFactory, PairsNamedInTheRules) {
-    auto office = QNDriveConfig::create();
-    office->setIsWebDAV(true);
-    office->setIsOffice365(true);
-    EXPECT_EQ(office->createCloudInterface()->className(), "QNOffice365Handler");
-    auto local = QNDriveConfig::create();
-    local->setIsMyFiles(true);
-    local->setIsDropbox(true);
-    EXPECT_EQ(local->createCloudInterface()->className(), "QNMyDocumentsHandler");
-}
-
 TEST_F(HandlerFactory, KindsWithoutHandlerYieldNothing) {
     for (Setter s : {&QNDriveConfig::setIsSpiderOak, &QNDriveConfig::setIsEvernote, &QNDriveConfig::setIsS3,
                      &QNDriveConfig::setIsSFTP, &QNDriveConfig::setIsSMB, &QNDriveConfig::setIsArchive,
