@@ -3,7 +3,9 @@
 
 #include "Formats/NRDataDecompressor.h"
 #include "Net/NRCookieStore.h"
+#include "Net/NRDownloadCache.h"
 #include "Net/NRNetworkThread.h"
+#include "Platform/VNDispatch.h"
 #include "Net/NRSessionCredentialStore.h"
 #include "Platform/VNTempDirectory.h"
 
@@ -14,6 +16,7 @@
 #include <QMimeDatabase>
 #include <QStringDecoder>
 #include <QSysInfo>
+#include <QTimer>
 #include <QUuid>
 
 #include <curl/curl.h>
@@ -505,4 +508,120 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_proxyPassword = m_proxyPassword;
     o.m_proxyDomain = m_proxyDomain;
     o.m_temporaryFileDownloadPath = m_temporaryFileDownloadPath;
+}
+
+std::shared_ptr<NRHTTPRequest> NRHTTPRequest::HEADRequest() const {
+    LOCKED;
+    auto head = std::make_shared<NRHTTPRequest>(m_url);
+    head->m_requestMethod = QStringLiteral("HEAD");
+    head->m_mainRequest = std::const_pointer_cast<NRHTTPRequest>(
+        std::static_pointer_cast<const NRHTTPRequest>(shared_from_this()));
+    head->m_requestHeaders = m_requestHeaders;
+    head->m_callerSetAuthorization = m_callerSetAuthorization;
+    head->m_requestCookies = m_requestCookies;
+    head->m_useCookiePersistence = m_useCookiePersistence;
+    head->m_useKeychainPersistence = m_useKeychainPersistence;
+    head->m_useSessionPersistence = m_useSessionPersistence;
+    head->m_allowCompressedResponse = m_allowCompressedResponse;
+    head->m_username = m_username;
+    head->m_password = m_password;
+    head->m_domain = m_domain;
+    head->m_proxyUsername = m_proxyUsername;
+    head->m_proxyPassword = m_proxyPassword;
+    head->m_proxyDomain = m_proxyDomain;
+    head->m_proxyHost = m_proxyHost;
+    head->m_proxyPort = m_proxyPort;
+    head->m_proxyType = m_proxyType;
+    head->m_timeOutSeconds = m_timeOutSeconds;
+    head->m_useHTTPVersionOne = m_useHTTPVersionOne;
+    head->m_validatesSecureCertificate = m_validatesSecureCertificate;
+    head->m_clientCertificateIdentity = m_clientCertificateIdentity;
+    head->m_clientCertificatePassphrase = m_clientCertificatePassphrase;
+    head->m_PACurl = m_PACurl;
+    head->m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
+    head->m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
+    head->m_shouldUseRFC2616RedirectBehaviour = m_shouldUseRFC2616RedirectBehaviour;
+    head->m_shouldAttemptPersistentConnection = m_shouldAttemptPersistentConnection;
+    head->m_persistentConnectionTimeoutSeconds = m_persistentConnectionTimeoutSeconds;
+    return head;
+}
+
+void NRHTTPRequest::setClientCertificateIdentity(const QString &path, const QString &passphrase) {
+    LOCKED;
+    m_clientCertificateIdentity = path;
+    m_clientCertificatePassphrase = passphrase;
+}
+
+QString NRHTTPRequest::clientCertificateIdentity() const { LOCKED; return m_clientCertificateIdentity; }
+
+QString NRHTTPRequest::base64forData(const QByteArray &data) { return QString::fromLatin1(data.toBase64()); }
+
+QDateTime NRHTTPRequest::dateFromRFC1123String(const QString &text) { return NRDownloadCache::dateFromRFC1123String(text); }
+
+QDateTime NRHTTPRequest::expiryDateForRequest(const NRHTTPRequest &request, double maxAge) {
+    QVariantMap headers;
+    const QMap<QString, QString> reply = request.responseHeaders();
+    for (auto it = reply.begin(); it != reply.end(); ++it)
+        headers.insert(it.key(), it.value());
+    return NRDownloadCache::expiryDate(headers, maxAge);
+}
+
+// Network activity: the hooks do nothing unless set.
+namespace {
+struct ActivityHooks {
+    std::mutex mutex;
+    bool enabled = true;
+    std::function<void()> show, hide;
+};
+ActivityHooks &activityHooks() {
+    static auto *hooks = new ActivityHooks();
+    return *hooks;
+}
+}  // namespace
+
+std::atomic<bool> NRHTTPRequest::m_networkActivityHooks{false};
+
+bool NRHTTPRequest::isNetworkInUse() { return NRNetworkThread::shared().transferCount() > 0; }
+
+void NRHTTPRequest::setShouldUpdateNetworkActivityIndicator(bool on) {
+    ActivityHooks &h = activityHooks();
+    std::lock_guard lock(h.mutex);
+    h.enabled = on;
+    m_networkActivityHooks.store(on && (h.show || h.hide));
+}
+
+void NRHTTPRequest::setNetworkActivityHooks(std::function<void()> show, std::function<void()> hide) {
+    ActivityHooks &h = activityHooks();
+    std::lock_guard lock(h.mutex);
+    h.show = std::move(show);
+    h.hide = std::move(hide);
+    m_networkActivityHooks.store(h.enabled && (h.show || h.hide));
+}
+
+void NRHTTPRequest::showNetworkActivityIndicator() {
+    std::function<void()> show;
+    {
+        std::lock_guard lock(activityHooks().mutex);
+        show = activityHooks().show;
+    }
+    if (show)
+        show();
+}
+
+void NRHTTPRequest::hideNetworkActivityIndicator() {
+    std::function<void()> hide;
+    {
+        std::lock_guard lock(activityHooks().mutex);
+        hide = activityHooks().hide;
+    }
+    if (hide)
+        hide();
+}
+
+// Half a second later, and only if nothing started meanwhile.
+void NRHTTPRequest::hideNetworkActivityIndicatorAfterDelay() {
+    QTimer::singleShot(500, [] {
+        if (!isNetworkInUse())
+            hideNetworkActivityIndicator();
+    });
 }

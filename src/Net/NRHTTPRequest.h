@@ -9,6 +9,7 @@
 #include "Platform/VNOperation.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <atomic>
 #include <QElapsedTimer>
 #include <QMap>
@@ -235,6 +236,21 @@ public:
 
     // --- Life -----------------------------------------------------------
     void startAsynchronous();
+    // Runs the request outside the shared queue and returns when it has
+    // ended. Callbacks run on the main thread as usual (called there, its
+    // events are served meanwhile); the delegate is never asked for
+    // credentials.
+    void startSynchronous();
+    bool isSynchronous() const { return m_isSynchronous; }
+    // A HEAD request for the same URL with this one's headers, cookies,
+    // credentials, proxy and connection settings; its mainRequest() is this
+    // request, whose headers it sends.
+    virtual std::shared_ptr<NRHTTPRequest> HEADRequest() const;
+    std::shared_ptr<NRHTTPRequest> mainRequest() const { return m_mainRequest.lock(); }
+    // A client certificate: a PKCS#12 file (.p12, .pfx) or a PEM file with
+    // the certificate and its key; the passphrase of the key if any.
+    void setClientCertificateIdentity(const QString &path, const QString &passphrase = QString());
+    QString clientCertificateIdentity() const;
     // Stops the request; its failure callbacks run once with code 4.
     void cancel() override;
     // Silences every callback, then cancels.
@@ -305,6 +321,24 @@ public:
     static bool isBandwidthThrottled();
     static quint64 averageBandwidthUsedPerSecond();
     static void incrementBandwidthUsedInLastSecond(quint64 bytes);
+
+    // Standard Base64 (RFC 4648, padded, no line breaks).
+    static QString base64forData(const QByteArray &data);
+    // "Sun, 06 Nov 1994 08:49:37 GMT", also without the weekday or seconds;
+    // invalid when the text does not fit.
+    static QDateTime dateFromRFC1123String(const QString &text);
+    // When a finished request's reply expires: now + maxAge when given,
+    // else Cache-Control's max-age, else Expires; invalid when none.
+    static QDateTime expiryDateForRequest(const NRHTTPRequest &request, double maxAge);
+    // Whether a transfer is in flight; the hooks run on the main thread when
+    // the first transfer starts and half a second after the last one ended
+    // (none by default).
+    static bool isNetworkInUse();
+    static void setShouldUpdateNetworkActivityIndicator(bool on);
+    static void setNetworkActivityHooks(std::function<void()> show, std::function<void()> hide);
+    static void showNetworkActivityIndicator();
+    static void hideNetworkActivityIndicator();
+    static void hideNetworkActivityIndicatorAfterDelay();
 
     // Test seam: a certificate authority file for validation, and host names
     // that connect to 127.0.0.1 (this machine resolves no other name).
@@ -395,6 +429,8 @@ private:
     void updatePartialDownloadSize();
     bool isErrorReply() const { return m_responseStatusCode >= 400; }
     bool isIdempotent() const;
+    void decideCallbacks();
+    void resetProgressIndicator(const std::weak_ptr<NRProgressDelegate> &indicator);
     // Persistent connections: libcurl keeps the sockets; these decide which
     // attempt may take a kept one and which reply lets it be kept.
     bool choosePersistentConnection(CURL *easy);
@@ -595,6 +631,10 @@ private:
     int m_authenticationRetryCount = 0;
     bool m_useKeychainPersistence = false;
     int m_pausedForBandwidth = 0;  // libcurl pause bits
+    bool m_isSynchronous = false;
+    std::weak_ptr<NRHTTPRequest> m_mainRequest;
+    QString m_clientCertificateIdentity, m_clientCertificatePassphrase;
+    static std::atomic<bool> m_networkActivityHooks;
     bool m_waitingForCredentials = false;    // the delegate was asked for credentials
     bool m_waitingForCredentialTurn = false;  // another request is looking for credentials
     bool m_waitingForRedirect = false;       // the delegate was asked to confirm a redirect

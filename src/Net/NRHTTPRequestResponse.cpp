@@ -114,6 +114,8 @@ size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
     return line.size();
 }
 
+using HeaderMap = QMap<QString, QString>;
+
 void NRHTTPRequest::readResponseHeaders() {
     m_authenticationNeeded = 0;
     m_headersRead = true;
@@ -189,7 +191,12 @@ void NRHTTPRequest::readResponseHeaders() {
     onMain([headers](NRHTTPRequest &r) {
         if (r.m_failed.load())
             return;
-        r.callDelegate(r.m_didReceiveResponseHeadersSelector);
+        if (r.delegateResponds(r.m_didReceiveResponseHeadersSelector, "NRHTTPRequest*,QMap<QString,QString>"))
+            QMetaObject::invokeMethod(r.m_delegate.data(), r.m_didReceiveResponseHeadersSelector.constData(),
+                                      Qt::DirectConnection, Q_ARG(NRHTTPRequest *, &r),
+                                      QArgument<HeaderMap>("QMap<QString,QString>", headers));
+        else
+            r.callDelegate(r.m_didReceiveResponseHeadersSelector);
         if (auto q = r.m_queue.lock())
             q->requestDidReceiveResponseHeaders(&r, headers);
         if (r.m_headersReceivedBlock)

@@ -8,9 +8,12 @@
 #include "Formats/NRDataDecompressor.h"
 #include "Net/NRCookieStore.h"
 #include "Net/NRNetworkThread.h"
+#include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QThread>
 #include <QFileInfo>
 
 #include <curl/curl.h>
@@ -80,7 +83,31 @@ VNErrorPtr NRHTTPRequest::appendFileToPostBody(const QString &path) {
 void NRHTTPRequest::startAsynchronous() {
     if (m_enqueued.exchange(true))
         return;  // started already
-    // What the delegate can do is decided here, on the main thread.
+    decideCallbacks();
+    NRNetworkThread::shared().enqueue(sharedSelf());
+}
+
+void NRHTTPRequest::startSynchronous() {
+    if (m_enqueued.exchange(true))
+        return;
+    m_isSynchronous = true;
+    decideCallbacks();
+    m_canAskForCredentials = m_canAskForProxyCredentials = false;  // nobody could answer in time
+    auto self = sharedSelf();
+    NRNetworkThread::shared().post([self] { self->startOnNetworkThread(false); });
+    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread()) {
+        // The callbacks come to this thread: keep serving its events.
+        while (!isFinished())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents();
+    } else {
+        waitUntilFinished();
+    }
+}
+
+// What the delegate can do is decided when the request starts, on the
+// thread that starts it.
+void NRHTTPRequest::decideCallbacks() {
     m_deliverData = bool(m_dataReceivedBlock) || delegateResponds(m_didReceiveDataSelector, "NRHTTPRequest*,QByteArray");
     m_delegateConfirmsRedirect = delegateResponds(m_willRedirectSelector, "NRHTTPRequest*,QUrl");
     m_canAskForCredentials = bool(m_authenticationNeededBlock) ||
@@ -90,12 +117,12 @@ void NRHTTPRequest::startAsynchronous() {
     const bool queued = !m_queue.expired();
     m_wantsStarted = queued || m_startedBlock || delegateResponds(m_didStartSelector, "NRHTTPRequest*");
     m_wantsHeaders = queued || m_headersReceivedBlock ||
-                     delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*");
+                     delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*") ||
+                     delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*,QMap<QString,QString>");
     m_wantsRedirected = m_requestRedirectedBlock || delegateResponds("requestRedirected", "NRHTTPRequest*");
     m_wantsUploadProgress = queued || m_bytesSentBlock || m_uploadSizeIncrementedBlock || !m_uploadProgressDelegate.expired();
     m_wantsDownloadProgress =
         queued || m_bytesReceivedBlock || m_downloadSizeIncrementedBlock || !m_downloadProgressDelegate.expired();
-    NRNetworkThread::shared().enqueue(sharedSelf());
 }
 
 void NRHTTPRequest::start() {
@@ -211,6 +238,13 @@ void NRHTTPRequest::buildRequestHeaders() {
     if (m_haveBuiltRequestHeaders)
         return;
     m_haveBuiltRequestHeaders = true;
+    if (auto main = m_mainRequest.lock(); main && m_requestMethod == QLatin1String("HEAD")) {
+        // Made for another request: exactly its headers.
+        const QMap<QString, QString> headers = main->requestHeaders();
+        for (auto it = headers.begin(); it != headers.end(); ++it)
+            m_requestHeaders.insert(it.key(), it.value());
+        return;
+    }
     applyCookieHeader();
     bool hasUserAgent = false;
     for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it)
@@ -320,9 +354,27 @@ void NRHTTPRequest::startRequest() {
     NRNetworkThread::shared().addTransfer(m_easy, self);
     NRNetworkThread::shared().addTicking(self);
 
-    if (m_shouldResetUploadProgress)
+    if (m_shouldResetUploadProgress) {
         incrementUploadSizeBy(m_showAccurateProgress ? m_postLength : 1);
+        resetProgressIndicator(m_uploadProgressDelegate);
+    }
+    if (m_shouldResetDownloadProgress && m_partialDownloadSize == 0)
+        resetProgressIndicator(m_downloadProgressDelegate);
+    if (m_networkActivityHooks && NRNetworkThread::shared().transferCount() == 1)
+        VNDispatch::mainAsync([] { showNetworkActivityIndicator(); });
     m_lastActivity.start();
+}
+
+// The indicator back to 0 of 1 for a new attempt.
+void NRHTTPRequest::resetProgressIndicator(const std::weak_ptr<NRProgressDelegate> &indicator) {
+    if (indicator.expired())
+        return;
+    onMain([indicator](NRHTTPRequest &) {
+        if (auto d = indicator.lock()) {
+            d->setMaxValue(1.0);
+            d->setDoubleValue(0.0);
+        }
+    });
 }
 
 bool NRHTTPRequest::configureTransfer(CURL *easy) {
@@ -429,6 +481,19 @@ bool NRHTTPRequest::configureTransfer(CURL *easy) {
         set(CURLOPT_SSL_VERIFYHOST, m_validatesSecureCertificate ? 2L : 0L);
         if (!caFile.isEmpty())
             set(CURLOPT_CAINFO, caFile.toLocal8Bit().constData());
+        if (!m_clientCertificateIdentity.isEmpty()) {
+            // A PKCS#12 bundle, or a PEM file holding the certificate (and
+            // its chain) and the key.
+            const QByteArray path = QFile::encodeName(m_clientCertificateIdentity);
+            const bool pkcs12 = m_clientCertificateIdentity.endsWith(QLatin1String(".p12"), Qt::CaseInsensitive) ||
+                                m_clientCertificateIdentity.endsWith(QLatin1String(".pfx"), Qt::CaseInsensitive);
+            set(CURLOPT_SSLCERT, path.constData());
+            set(CURLOPT_SSLCERTTYPE, pkcs12 ? "P12" : "PEM");
+            if (!pkcs12)
+                set(CURLOPT_SSLKEY, path.constData());
+            if (!m_clientCertificatePassphrase.isEmpty())
+                set(CURLOPT_KEYPASSWD, m_clientCertificatePassphrase.toUtf8().constData());
+        }
     }
     curl_slist_free_all(m_curlConnectTo);
     m_curlConnectTo = nullptr;
@@ -449,6 +514,8 @@ void NRHTTPRequest::destroyTransfer() {
         return;
     }
     NRNetworkThread::shared().removeTransfer(m_easy);
+    if (m_networkActivityHooks && NRNetworkThread::shared().transferCount() == 0)
+        VNDispatch::mainAsync([] { hideNetworkActivityIndicatorAfterDelay(); });
     curl_easy_cleanup(m_easy);
     m_easy = nullptr;
     m_abortTransfer = false;

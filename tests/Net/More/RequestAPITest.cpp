@@ -1,0 +1,91 @@
+// The rest of the request's interface: synchronous start, HEAD copies,
+// header delegates, client certificates, activity hooks, text services.
+#include "Net/NetTestSupport.h"
+
+#include <QObject>
+#include <QTimeZone>
+
+using namespace NetTest;
+
+namespace {
+class HeaderListener : public QObject {
+    Q_OBJECT
+public:
+    QMap<QString, QString> headers;
+public slots:
+    void requestDidReceiveResponseHeaders(NRHTTPRequest *, const QMap<QString, QString> &h) { headers = h; }
+};
+}  // namespace
+
+TEST(RequestAPI, TextServices) {
+    EXPECT_EQ(NRHTTPRequest::base64forData(""), QString());
+    EXPECT_EQ(NRHTTPRequest::base64forData("f"), QStringLiteral("Zg=="));
+    EXPECT_EQ(NRHTTPRequest::base64forData("foobar"), QStringLiteral("Zm9vYmFy"));
+    const QDateTime when(QDate(1994, 11, 6), QTime(8, 49, 37), Qt::UTC);
+    EXPECT_EQ(NRHTTPRequest::dateFromRFC1123String(QStringLiteral("Sun, 06 Nov 1994 08:49:37 GMT")), when);
+    EXPECT_EQ(NRHTTPRequest::dateFromRFC1123String(QStringLiteral("06 Nov 1994 08:49:37 GMT")), when);
+    EXPECT_EQ(NRHTTPRequest::dateFromRFC1123String(QStringLiteral("Sun, 06 Nov 1994 08:49 GMT")), when.addSecs(-37));
+    EXPECT_FALSE(NRHTTPRequest::dateFromRFC1123String(QStringLiteral("yesterday")).isValid());
+}
+
+TEST(RequestAPI, SynchronousStartReturnsWhenDone) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=100")));
+    bool finished = false;
+    r->setCompletionBlock([&] { finished = true; });
+    r->startSynchronous();
+    EXPECT_TRUE(r->isSynchronous());
+    EXPECT_TRUE(finished);  // its callback ran before the call returned
+    EXPECT_EQ(r->responseData(), pattern(100));
+
+    auto bad = NRHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://127.0.0.1:1/")));
+    bad->startSynchronous();
+    EXPECT_EQ(errorCode(bad), 1);
+}
+
+TEST(RequestAPI, HEADRequestSendsTheMainRequestsHeaders) {
+    auto main = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=5000")));
+    main->addRequestHeader(QStringLiteral("X-From-Main"), QStringLiteral("yes"));
+    main->setTimeOutSeconds(7);
+    auto head = main->HEADRequest();
+    EXPECT_EQ(head->requestMethod(), QStringLiteral("HEAD"));
+    EXPECT_EQ(head->mainRequest(), main);
+    EXPECT_EQ(head->timeOutSeconds(), 7);
+    EXPECT_EQ(run(head)->finished, 1);
+    EXPECT_EQ(head->responseHeader(QStringLiteral("Content-Length")), QStringLiteral("5000"));
+    EXPECT_EQ(head->requestHeaders().value(QStringLiteral("X-From-Main")), QStringLiteral("yes"));
+}
+
+TEST(RequestAPI, HeaderDelegateGetsTheHeaders) {
+    HeaderListener listener;
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/text")));
+    r->setDelegate(&listener);
+    run(r);
+    EXPECT_EQ(listener.headers.value(QStringLiteral("Content-Type")), QStringLiteral("text/plain"));
+}
+
+TEST(RequestAPI, ClientCertificateIsPresented) {
+    // An identity that cannot be loaded ends the TLS set-up: the SSL error.
+    auto dir = VNTest::makeTempDir();
+    const QString broken = dir->path() + QStringLiteral("/me.pem");
+    VNTest::writeFile(broken, "not a certificate");
+    const int httpsPort = apache()[QStringLiteral("https_port")].toInt();
+    auto r = NRHTTPRequest::requestWithURL(QUrl(QStringLiteral("https://127.0.0.1:%1/files/1k.bin").arg(httpsPort)));
+    r->setValidatesSecureCertificate(false);
+    r->setClientCertificateIdentity(broken);
+    EXPECT_EQ(run(r)->failed, 1);
+    EXPECT_EQ(errorCode(r), 1);
+    EXPECT_TRUE(r->error()->localizedDescription().contains(QLatin1String("SSL problem")));
+}
+
+TEST(RequestAPI, NetworkActivityHooks) {
+    int shown = 0, hidden = 0;
+    NRHTTPRequest::setNetworkActivityHooks([&] { ++shown; }, [&] { ++hidden; });
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stall?n=100&wait=0.3")));
+    r->startAsynchronous();
+    EXPECT_TRUE(VNTest::waitUntil([&] { return NRHTTPRequest::isNetworkInUse(); }, 2000));
+    EXPECT_TRUE(VNTest::waitUntil([&] { return hidden == 1; }, 5000));
+    EXPECT_EQ(shown, 1);
+    NRHTTPRequest::setNetworkActivityHooks({}, {});
+}
+
+#include "RequestAPITest.moc"
