@@ -136,3 +136,24 @@ TEST_F(DragDropTest, LocalEntriesDragOutAsTheirFilesAndDownloadToCopiesTheSelect
     a->filesViewController()->downloadTo();
     EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
 }
+
+TEST_F(DragDropTest, AFolderDroppedIntoOneOfItsOwnFoldersIsRefusedWithTheCoresText) {
+    const QString root = folder(QStringLiteral("R"));
+    folder(QStringLiteral("R/sub/inner"));
+    writeFile(root + QStringLiteral("/sub/x.txt"), 3);
+    a = launch();
+    ASSERT_NE(a, nullptr);
+    storeDrives({localDrive(QStringLiteral("R"), root)});
+    ASSERT_TRUE(openRow(a, 0));
+    b = delegate->newDocument();
+    VNTest::spin(30);
+    ASSERT_TRUE(openRow(b, 0));
+    b->filesViewController()->doubleClickAction(0);  // into "sub"
+    ASSERT_TRUE(waitForListing(b));
+    std::unique_ptr<QMimeData> drag(a->filesViewController()->writeDrag({0}));
+    ASSERT_TRUE(b->filesViewController()->dropWithMimeData(drag.get(), /*moveAsked=*/false));
+    ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }, 15000));
+    EXPECT_TRUE(QNDialogService::shared().pendingAlerts().first().alert.messageText.contains(
+        QStringLiteral("cannot be copied into itself")));
+    EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/sub/sub")));
+}
