@@ -2,6 +2,7 @@
 // and the keyring item, every handler operation, refused and broken replies,
 // the 401 path to the session delegate, and tasks end to end.
 #include "DropboxFake.h"
+#include "../WebDrives/WebDriveTestSupport.h"
 
 #include "Cloud/DropboxSDK/Classes/DXRequest.h"
 #include "Cloud/DropboxSDK/Classes/DXRestClient.h"
@@ -27,13 +28,7 @@
 
 namespace {
 
-struct Answer {
-    int count = 0;
-    QNDocumentPtr document;
-    QNDocumentList documents;
-    VNErrorPtr error;
-    bool cancelled = false;
-};
+using WebDriveTest::Answer;
 
 class CountingDelegate : public DXSessionDelegate, public DXNetworkRequestDelegate {
 public:
@@ -79,42 +74,10 @@ protected:
 
     std::shared_ptr<QNCloudInterface> handler() { return drive->createCloudInterface(); }
 
-    // Runs one handler call and waits for its answer.
     template <typename Call>
-    Answer run(Call call) {
-        auto answer = std::make_shared<Answer>();
-        auto h = handler();
-        call(h, [answer](QNDocumentPtr d, VNErrorPtr e, bool c) {
-            ++answer->count;
-            answer->document = d;
-            answer->error = e;
-            answer->cancelled = c;
-        });
-        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
-        VNTest::spin(50);  // a second answer would show up now
-        return *answer;
-    }
-
-    Answer list(const QString &path, const QString &keyword = QString()) {
-        auto answer = std::make_shared<Answer>();
-        handler()->listDocuments(QNDocument::withPath(path, true), keyword,
-                                 [answer](QNDocumentList docs, QString, VNErrorPtr e, bool c) {
-                                     ++answer->count;
-                                     answer->documents = docs;
-                                     answer->error = e;
-                                     answer->cancelled = c;
-                                 });
-        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
-        return *answer;
-    }
-
-    static QStringList names(const QNDocumentList &documents) {
-        QStringList result;
-        for (const auto &d : documents)
-            result << d->displayName() + (d->isDirectory() ? "/" : "");
-        result.sort();
-        return result;
-    }
+    Answer run(Call call) { return WebDriveTest::run(drive, call); }
+    Answer list(const QString &path, const QString &keyword = QString()) { return WebDriveTest::list(drive, path, keyword); }
+    static QStringList names(const QNDocumentList &documents) { return WebDriveTest::names(documents); }
 
     std::shared_ptr<DXSession> session;
     QNDriveConfigPtr drive;
@@ -324,47 +287,11 @@ TEST_F(DropboxDrive, A401ReachesTheSessionDelegateOncePerRequest) {
 
 // --- Tasks --------------------------------------------------------------------------
 
-QStringList listTree(const QString &root) {
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QString rel = QDir(root).relativeFilePath(it.filePath());
-        entries << (it.fileInfo().isDir() ? rel + '/' : rel);
-    }
-    entries.sort();
-    return entries;
-}
-
-QString compareTrees(const QString &a, const QString &b) {
-    const QStringList left = listTree(a), right = listTree(b);
-    if (left != right)
-        return QStringLiteral("entries differ:\n  %1\n  %2").arg(left.join(", "), right.join(", "));
-    for (const QString &entry : left)
-        if (!entry.endsWith('/') && VNTest::readFile(a + '/' + entry) != VNTest::readFile(b + '/' + entry))
-            return QStringLiteral("content of %1 differs").arg(entry);
-    return QString();
-}
-
 QNDriveConfigPtr localDrive() {
     auto config = QNDriveConfig::create();
     config->setIsMyFiles(true);
     config->setUseAbsolutePath(true);
     return config;
-}
-
-VNErrorPtr runItem(const QNTaskPtr &task, const QNTaskItemPtr &item) {
-    auto manager = std::make_shared<QNTaskManager>();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    auto error = std::make_shared<VNErrorPtr>();
-    item->registerListenerForTaskItemCompletedBlock("dropbox-test", [error](VNErrorPtr e, QNDocumentPtr, bool) {
-        *error = e;
-    });
-    task->registerListenerForTaskCompletedBlock("dropbox-test", [done] { done->store(true); });
-    task->addTaskItem(item);
-    manager->addTask(task);
-    EXPECT_TRUE(VNTest::waitUntil([done] { return done->load(); }, 120000));
-    return *error;
 }
 
 TEST_F(DropboxDrive, FolderTreeToDropboxAndBackIsByteIdenticalAndAMoveInsideIsOneRequest) {
@@ -379,7 +306,7 @@ TEST_F(DropboxDrive, FolderTreeToDropboxAndBackIsByteIdenticalAndAMoveInsideIsOn
     VNTest::writeFile(source + "/level 1/level 2/deep.txt", "deep");
     QDir().mkpath(source + "/level 1/empty folder");
 
-    VNErrorPtr error = runItem(std::make_shared<QNCopyTask>(),
+    VNErrorPtr error = WebDriveTest::runItem(std::make_shared<QNCopyTask>(),
                                std::make_shared<QNCopyTaskItem>(localDrive(), drive, QNDocument::withPath(source, true),
                                                                 QNDocument::withPath("/", true)));
     ASSERT_FALSE(error) << errorText(error).toStdString();
@@ -389,7 +316,7 @@ TEST_F(DropboxDrive, FolderTreeToDropboxAndBackIsByteIdenticalAndAMoveInsideIsOn
 
     run([](auto h, auto cb) { h->createFolder("Moved", QNDocument::withPath("/", true), cb); });
     DropboxFake::control("clear_log");
-    error = runItem(std::make_shared<QNMoveTask>(),
+    error = WebDriveTest::runItem(std::make_shared<QNMoveTask>(),
                     std::make_shared<QNMoveTaskItem>(drive, drive, QNDocument::withPath("/tree", true),
                                                      QNDocument::withPath("/Moved", true)));
     ASSERT_FALSE(error) << errorText(error).toStdString();
@@ -399,11 +326,14 @@ TEST_F(DropboxDrive, FolderTreeToDropboxAndBackIsByteIdenticalAndAMoveInsideIsOn
 
     const QString back = local->path() + "/back";
     QDir().mkpath(back);
-    error = runItem(std::make_shared<QNCopyTask>(),
+    error = WebDriveTest::runItem(std::make_shared<QNCopyTask>(),
                     std::make_shared<QNCopyTaskItem>(drive, localDrive(), QNDocument::withPath("/Moved/tree", true),
                                                      QNDocument::withPath(back, true)));
     ASSERT_FALSE(error) << errorText(error).toStdString();
-    EXPECT_EQ(compareTrees(source, back + "/tree"), QString());
+    EXPECT_EQ(WebDriveTest::listTree(source), WebDriveTest::listTree(back + "/tree"));
+    for (const QString &entry : WebDriveTest::listTree(source))
+        if (!entry.endsWith('/'))
+            EXPECT_EQ(VNTest::readFile(source + '/' + entry), VNTest::readFile(back + "/tree/" + entry)) << entry.toStdString();
 }
 
 }  // namespace
