@@ -288,17 +288,18 @@ void QNBoxHandler::resolve(const QNDocumentPtr &document, ItemCallback done) {
     const QString path = withoutTrailingSlashes(document ? document->path() : QStringLiteral("/"));
     const QStringList names = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     auto me = self();
+    // One listing per name; the step holds itself only weakly, the listing in flight strongly.
     auto step = std::make_shared<std::function<void(Item, int)>>();
-    *step = [me, names, done, step, path](Item item, int index) {
+    std::weak_ptr<std::function<void(Item, int)>> weakStep = step;
+    *step = [me, names, done, weakStep, path](Item item, int index) {
         if (index >= names.size()) {
             done(item, nullptr, false);
-            *step = nullptr;
             return;
         }
-        me->listAll(item.id, [me, names, done, step, index, path](QList<DXJsonValue> items, VNErrorPtr e, bool c) {
+        me->listAll(item.id, [me, names, done, step = weakStep.lock(), index, path](QList<DXJsonValue> items,
+                                                                                   VNErrorPtr e, bool c) {
             if (e || c) {
                 done({}, e, c);
-                *step = nullptr;
                 return;
             }
             for (const DXJsonValue &entry : items) {
@@ -310,7 +311,6 @@ void QNBoxHandler::resolve(const QNDocumentPtr &document, ItemCallback done) {
                 }
             }
             done({}, me->makeError(QStringLiteral("%1 was not found.").arg(path)), false);
-            *step = nullptr;
         });
     };
     (*step)({QStringLiteral("0"), true}, 0);

@@ -175,24 +175,25 @@ void QNGoogleDriveHandler::resolveId(const QNDocumentPtr &document,
     const QString path = withoutTrailingSlashes(document ? document->path() : QStringLiteral("/"));
     const QStringList names = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     auto me = self();
-    // Walks down from the root, one listing per name.
+    // Walks down from the root, one listing per name. The step holds itself
+    // only weakly; the listing in flight holds it strongly.
     auto step = std::make_shared<std::function<void(QString, int)>>();
-    *step = [me, names, done, step, path](QString id, int index) {
+    std::weak_ptr<std::function<void(QString, int)>> weakStep = step;
+    *step = [me, names, done, weakStep, path](QString id, int index) {
         if (index >= names.size()) {
             done(id, nullptr, false);
             return;
         }
         me->listAll(QStringLiteral("%1 in parents and name = %2 and trashed = false")
                         .arg(quoted(id), quoted(names.at(index))),
-                    [me, done, step, index, path](QList<DXJsonValue> files, VNErrorPtr error, bool cancelled) {
+                    [me, done, step = weakStep.lock(), index, path](QList<DXJsonValue> files, VNErrorPtr error,
+                                                                    bool cancelled) {
                         if (error || cancelled) {
                             done({}, error, cancelled);
-                            *step = nullptr;
                             return;
                         }
                         if (files.isEmpty()) {
                             done({}, me->makeError(QStringLiteral("%1 was not found.").arg(path)), false);
-                            *step = nullptr;
                             return;
                         }
                         (*step)(files.first()[QStringLiteral("id")].toString(), index + 1);
