@@ -66,23 +66,27 @@ protected:
     }
 };
 
-TEST_F(WebDAVListing, RootShareWithBasicOverHttp) {
-    fill(freshFolder("root_dir", "list-basic"));
-    expectFilled(drive(url("http")), "/list-basic");
-}
-
-TEST_F(WebDAVListing, DavShareWithDigestDoesNotListTheFolderInsideItself) {
-    fill(freshFolder("dav_dir", "list-digest"));
-    expectFilled(drive(url("http") + "/dav"), "/list-digest");
-    // The drive URL written with a trailing slash, and a folder path with one.
-    expectFilled(drive(url("http") + "/dav/"), "/list-digest/");
-}
-
-TEST_F(WebDAVListing, HttpsWithTheTestCAValidated) {
-    fill(freshFolder("root_dir", "list-https"));
-    expectFilled(drive(url("https"), true), "/list-https");
-    fill(freshFolder("dav_dir", "list-https"));
-    expectFilled(drive(url("https") + "/dav", true), "/list-https");
+TEST_F(WebDAVListing, BothSharesOverHttpAndHttpsDoNotListTheFolderInsideItself) {
+    // The root share with Basic, the "/dav" share with Digest; the drive URL
+    // also written with a trailing slash, and a folder path with one.
+    struct Case {
+        QString share, url, listed;
+    };
+    const std::vector<Case> cases{
+        {"root_dir", url("http"), "/list-plain"},
+        {"dav_dir", url("http") + "/dav", "/list-plain"},
+        {"dav_dir", url("http") + "/dav/", "/list-plain/"},
+        {"root_dir", url("https"), "/list-https"},
+        {"dav_dir", url("https") + "/dav", "/list-https"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE((c.url + c.listed).toStdString());
+        QString name = c.listed.mid(1);
+        if (name.endsWith('/'))
+            name.chop(1);
+        fill(freshFolder(c.share, name));
+        expectFilled(drive(c.url), c.listed);
+    }
 }
 
 TEST_F(WebDAVListing, SelfSignedRefusedWhileValidatingAcceptedWithValidationOff) {
@@ -165,25 +169,25 @@ TEST_F(WebDAVListing, ServerNamesThatWouldLeaveTheFolderAreDropped) {
     EXPECT_EQ(paths, (QStringList{"/list-evil/good.txt", "/list-evil/sub dir", "/list-evil/last.bin"}));
 }
 
-TEST_F(WebDAVListing, BrokenRepliesAreErrors) {
-    for (const QString &folder : {"/list-garbage", "/list-empty-body", "/list-drop"}) {
-        auto answer = list(drive(fakeURL()), folder);
-        EXPECT_TRUE(answer->error) << folder.toStdString();
+TEST_F(WebDAVListing, BrokenRepliesAndBadAddressesAreErrors) {
+    struct Case {
+        QString url, folder, domain;
+    };
+    const std::vector<Case> cases{
+        {fakeURL(), "/list-garbage", {}},
+        {fakeURL(), "/list-empty-body", {}},
+        {fakeURL(), "/list-drop", {}},
+        {"http://127.0.0.1:1", "/", "NRHTTPRequestErrorDomain"},
+        {"not a url", "/", {}},
+    };
+    for (const Case &c : cases) {
+        auto answer = list(drive(c.url), c.folder);
+        ASSERT_TRUE(answer->error) << c.folder.toStdString();
         EXPECT_FALSE(answer->cancelled);
         EXPECT_TRUE(answer->documents.isEmpty());
+        if (!c.domain.isEmpty())
+            EXPECT_EQ(answer->error->domain(), c.domain);
     }
-}
-
-TEST_F(WebDAVListing, UnreachableServerIsAnError) {
-    auto answer = list(drive("http://127.0.0.1:1"), "/");
-    ASSERT_TRUE(answer->error);
-    EXPECT_EQ(answer->error->domain(), "NRHTTPRequestErrorDomain");
-}
-
-TEST_F(WebDAVListing, BadDriveURLIsAnError) {
-    auto answer = list(drive("not a url"), "/");
-    ASSERT_TRUE(answer->error);
-    EXPECT_FALSE(answer->cancelled);
 }
 
 TEST_F(WebDAVListing, ServerThatNeverAnswersTimesOut) {

@@ -155,18 +155,6 @@ TEST_F(LinkUpdate, DuringTheUploadBothVersionsAreOnTheDrive) {
     EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", kBackup, "report.docx"}));
 }
 
-TEST_F(LinkUpdate, FailedUploadPutsTheDocumentBackAndReportsTheFailure) {
-    setMode(Op::Upload, QNFakeRemoteHandler::Mode::Fail, remote);
-    auto [task, item, reports] = saveBack();
-    ASSERT_TRUE(runTask(manager, task));
-    ASSERT_EQ(reports->count(), 1);
-    EXPECT_TRUE(std::get<0>(reports->first()));
-    EXPECT_FALSE(std::get<2>(reports->first()));
-    EXPECT_TRUE(task->canceled());
-    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
-    EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
-}
-
 TEST_F(LinkUpdate, DocumentThatCannotGetItsNameBackIsReportedWithItsBackupName) {
     // The upload fails after leaving part of the file at the document's
     // place, so the backup cannot take its name again.
@@ -190,34 +178,6 @@ TEST_F(LinkUpdate, DocumentThatCannotGetItsNameBackIsReportedWithItsBackupName) 
     EXPECT_EQ(VNTest::readFile(remote + "/docs/" + kBackup), QByteArray("old version"));
 }
 
-TEST_F(LinkUpdate, UploadCancelledWhileRunningPutsTheDocumentBack) {
-    setMode(Op::Upload, QNFakeRemoteHandler::Mode::NeverAnswer, remote);
-    auto [task, item, reports] = saveBack();
-    manager->addTask(task);
-    ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Upload) == 1; }));
-    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", kBackup}));
-    task->cancel();
-    ASSERT_TRUE(waitForCompletion(task));
-    ASSERT_EQ(reports->count(), 1);
-    EXPECT_TRUE(std::get<2>(reports->first()));
-    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
-    EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
-}
-
-TEST_F(LinkUpdate, UploadCancelledBeforeItStartedPutsTheDocumentBack) {
-    const SaveBack s = saveBack();
-    const auto task = s.task;
-    const auto reports = s.reports;
-    // After the rename, before the transfer phase opens the to queue.
-    task->registerListenerForTaskMetadataCompletedBlock("t", [task] { task->cancel(); });
-    ASSERT_TRUE(runTask(manager, task));
-    ASSERT_EQ(reports->count(), 1);
-    EXPECT_TRUE(std::get<2>(reports->first()));
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
-    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
-    EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
-}
-
 TEST_F(LinkUpdate, UnreadableLocalCopyFailsBeforeTheDriveChanges) {
     for (const QString &local : {path("opened/missing.docx"), path("opened")}) {
         QNFakeRemoteHandler::resetBehaviours();
@@ -231,14 +191,44 @@ TEST_F(LinkUpdate, UnreadableLocalCopyFailsBeforeTheDriveChanges) {
     }
 }
 
-TEST_F(LinkUpdate, FailedRenameUploadsNothing) {
-    setMode(Op::Rename, QNFakeRemoteHandler::Mode::Fail, remote);
-    auto [task, item, reports] = saveBack();
-    ASSERT_TRUE(runTask(manager, task));
-    ASSERT_EQ(reports->count(), 1);
-    EXPECT_TRUE(std::get<0>(reports->first()));
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
-    EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+TEST_F(LinkUpdate, SaveBackThatDoesNotFinishPutsTheDocumentBack) {
+    // A failed rename or upload is reported and cancels the task; an upload
+    // cancelled while running or before it started is reported as cancelled.
+    enum class End { RenameFails, UploadFails, CancelDuringUpload, CancelBeforeUpload };
+    for (End end : {End::RenameFails, End::UploadFails, End::CancelDuringUpload, End::CancelBeforeUpload}) {
+        SCOPED_TRACE(static_cast<int>(end));
+        QNFakeRemoteHandler::resetBehaviours();
+        if (end == End::RenameFails)
+            setMode(Op::Rename, QNFakeRemoteHandler::Mode::Fail, remote);
+        if (end == End::UploadFails)
+            setMode(Op::Upload, QNFakeRemoteHandler::Mode::Fail, remote);
+        if (end == End::CancelDuringUpload)
+            setMode(Op::Upload, QNFakeRemoteHandler::Mode::NeverAnswer, remote);
+        auto [task, item, reports] = saveBack();
+        const bool cancelling = end == End::CancelDuringUpload || end == End::CancelBeforeUpload;
+        if (end == End::CancelDuringUpload) {
+            manager->addTask(task);
+            ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Upload) == 1; }));
+            EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", kBackup}));
+            task->cancel();
+            ASSERT_TRUE(waitForCompletion(task));
+        } else {
+            if (end == End::CancelBeforeUpload) {  // after the rename, before the to queue opens
+                const auto t = task;
+                task->registerListenerForTaskMetadataCompletedBlock("t", [t] { t->cancel(); });
+            }
+            ASSERT_TRUE(runTask(manager, task));
+        }
+        ASSERT_EQ(reports->count(), 1);
+        EXPECT_EQ(bool(std::get<0>(reports->first())), !cancelling);
+        EXPECT_EQ(std::get<2>(reports->first()), cancelling);
+        if (end == End::UploadFails)
+            EXPECT_TRUE(task->canceled());
+        if (end == End::RenameFails || end == End::CancelBeforeUpload)
+            EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+        EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
+        EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+    }
 }
 
 TEST_F(LinkUpdate, LinkProgressIsFinishedItemsOverItems) {

@@ -119,15 +119,22 @@ TEST_F(MoveRemove, MoveOrCopyOntoItselfDoesNothingAndKeepsTheSource) {
         EXPECT_EQ(QNFakeRemoteHandler::callCount(op), 0);
 }
 
-TEST_F(MoveRemove, FileMovedBetweenDrivesLeavesItsSource) {
-    writeTree(path("src"), {{"f.bin", QByteArray(70000, 'm')}});
+TEST_F(MoveRemove, MovedBetweenDrivesArrivesWholeAndLeavesItsSource) {
+    writeTree(path("src/tree"), sampleTree());
+    writeTree(path("expected/tree"), sampleTree());
+    writeTree(path("src"), {{"f.bin", QByteArray(70000, 'm')}, {"empty/", ""}});
     const QString remote = path("remote");
     auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/f.bin")), driveDocument("/", true));
-    EXPECT_FALSE(error);
-    EXPECT_FALSE(cancelled);
+    for (const QString &name : {"f.bin", "tree", "empty"}) {
+        auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/" + name)),
+                                            driveDocument("/", true));
+        ASSERT_FALSE(error) << error->localizedDescription().toStdString();
+        EXPECT_FALSE(cancelled);
+        EXPECT_FALSE(QFileInfo::exists(path("src/" + name))) << name.toStdString();
+    }
     EXPECT_EQ(VNTest::readFile(remote + "/f.bin"), QByteArray(70000, 'm'));
-    EXPECT_FALSE(QFileInfo::exists(path("src/f.bin")));
+    EXPECT_EQ(compareTrees(path("expected/tree"), remote + "/tree"), QString());
+    EXPECT_TRUE(QFileInfo(remote + "/empty").isDir());
 
     QDir().mkpath(path("back"));
     auto [e2, d2, c2] = move(fake, localDrive(), driveDocument("/f.bin", false, 70000), localDocument(path("back")));
@@ -136,90 +143,45 @@ TEST_F(MoveRemove, FileMovedBetweenDrivesLeavesItsSource) {
     EXPECT_FALSE(QFileInfo::exists(remote + "/f.bin"));
 }
 
-TEST_F(MoveRemove, FolderMovedBetweenDrivesArrivesWholeAndLeavesItsSource) {
-    writeTree(path("src/tree"), sampleTree());
-    writeTree(path("expected/tree"), sampleTree());
-    const QString remote = path("remote");
-    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/tree")), driveDocument("/", true));
-    ASSERT_FALSE(error) << error->localizedDescription().toStdString();
-    EXPECT_FALSE(cancelled);
-    EXPECT_EQ(compareTrees(path("expected/tree"), remote + "/tree"), QString());
-    EXPECT_FALSE(QFileInfo::exists(path("src/tree")));
-}
-
-TEST_F(MoveRemove, EmptyFolderMovedBetweenDrivesLeavesItsSource) {
-    QDir().mkpath(path("src/empty"));
-    const QString remote = path("remote");
-    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/empty")), driveDocument("/", true));
-    EXPECT_FALSE(error);
-    EXPECT_TRUE(QFileInfo(remote + "/empty").isDir());
-    EXPECT_FALSE(QFileInfo::exists(path("src/empty")));
-}
-
-TEST_F(MoveRemove, SourceStaysWholeWhenADownloadFails) {
-    const QString remote = path("remote");
-    const QMap<QString, QByteArray> tree{{"dir/1.txt", "1"}, {"dir/2.txt", "2"}, {"dir/sub/3.txt", "3"}};
-    writeTree(remote, tree);
-    auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
-    ScriptedRemoteHandler::Script script;
-    script.failDownloadsNamed = "3.txt";
-    ScriptedRemoteHandler::setScript(script);
-    QDir().mkpath(path("out"));
-    const QStringList before = listTree(remote);
-    auto [error, doc, cancelled] = move(scripted, localDrive(), driveDocument("/dir", true), localDocument(path("out")));
-    EXPECT_TRUE(error);
-    EXPECT_EQ(listTree(remote), before);
-    EXPECT_TRUE(ScriptedRemoteHandler::removals().isEmpty());
-}
-
-TEST_F(MoveRemove, SourceStaysWholeWhenAnUploadFails) {
+TEST_F(MoveRemove, SourceStaysWholeWhenAnyPartFailsOrIsCancelled) {
+    // Off a drive whose download of one name fails or is cancelled.
+    for (bool cancelPart : {false, true}) {
+        const QString remote = path(cancelPart ? "cancelled" : "failed");
+        writeTree(remote, {{"dir/1.txt", "1"}, {"dir/2.txt", "2"}, {"dir/sub/3.txt", "3"}});
+        auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
+        ScriptedRemoteHandler::Script script;
+        if (cancelPart)
+            script.cancelDownloadsNamed = "1.txt";
+        else
+            script.failDownloadsNamed = "3.txt";
+        ScriptedRemoteHandler::setScript(script);
+        const QString out = remote + "-out";
+        QDir().mkpath(out);
+        const QStringList before = listTree(remote);
+        auto [error, doc, cancelled] = move(scripted, localDrive(), driveDocument("/dir", true), localDocument(out));
+        EXPECT_EQ(bool(error), !cancelPart);
+        EXPECT_EQ(cancelled, cancelPart) << "a move with a cancelled part was reported as done";
+        EXPECT_EQ(listTree(remote), before);
+        EXPECT_TRUE(ScriptedRemoteHandler::removals().isEmpty());
+    }
+    // Onto a drive that fails every upload, or every folder creation.
     writeTree(path("src/dir"), {{"1.txt", "1"}, {"sub/2.txt", "2"}});
     const QStringList before = listTree(path("src"));
-    const QString remote = path("remote");
-    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    QNFakeRemoteHandler::Behaviour fail;
-    fail.mode = QNFakeRemoteHandler::Mode::Fail;
-    QNFakeRemoteHandler::setBehaviour(Op::Upload, fail, remote);
-    auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/dir")), driveDocument("/", true));
-    EXPECT_TRUE(error);
-    EXPECT_EQ(listTree(path("src")), before);
-    EXPECT_EQ(VNTest::readFile(path("src/dir/sub/2.txt")), QByteArray("2"));
-
-    // A single file too.
-    auto [e2, d2, c2] = move(localDrive(), fake, localDocument(path("src/dir/1.txt")), driveDocument("/", true));
-    EXPECT_TRUE(e2);
-    EXPECT_EQ(VNTest::readFile(path("src/dir/1.txt")), QByteArray("1"));
-}
-
-TEST_F(MoveRemove, SourceStaysWholeWhenAFolderCannotBeCreated) {
-    writeTree(path("src/dir"), {{"1.txt", "1"}, {"sub/2.txt", "2"}});
-    const QStringList before = listTree(path("src"));
-    const QString remote = path("remote");
-    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    QNFakeRemoteHandler::Behaviour fail;
-    fail.mode = QNFakeRemoteHandler::Mode::Fail;
-    QNFakeRemoteHandler::setBehaviour(Op::CreateFolder, fail, remote);
-    auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/dir")), driveDocument("/", true));
-    EXPECT_TRUE(error);
-    EXPECT_EQ(listTree(path("src")), before);
-}
-
-TEST_F(MoveRemove, SourceStaysWholeWhenASubitemIsCancelled) {
-    const QString remote = path("remote");
-    writeTree(remote, {{"dir/1.txt", "1"}, {"dir/2.txt", "2"}, {"dir/sub/3.txt", "3"}});
-    auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
-    ScriptedRemoteHandler::Script script;
-    script.cancelDownloadsNamed = "1.txt";
-    ScriptedRemoteHandler::setScript(script);
-    QDir().mkpath(path("out"));
-    const QStringList before = listTree(remote);
-    auto [error, doc, cancelled] = move(scripted, localDrive(), driveDocument("/dir", true), localDocument(path("out")));
-    EXPECT_FALSE(error);
-    EXPECT_TRUE(cancelled) << "a move with a cancelled part was reported as done";
-    EXPECT_EQ(listTree(remote), before);
-    EXPECT_TRUE(ScriptedRemoteHandler::removals().isEmpty());
+    for (Op op : {Op::Upload, Op::CreateFolder}) {
+        const QString remote = path(op == Op::Upload ? "noUpload" : "noFolder");
+        auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+        QNFakeRemoteHandler::Behaviour fail;
+        fail.mode = QNFakeRemoteHandler::Mode::Fail;
+        QNFakeRemoteHandler::setBehaviour(op, fail, remote);
+        auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/dir")), driveDocument("/", true));
+        EXPECT_TRUE(error);
+        EXPECT_EQ(listTree(path("src")), before);
+        if (op == Op::Upload) {  // a single file too
+            auto [e2, d2, c2] = move(localDrive(), fake, localDocument(path("src/dir/1.txt")), driveDocument("/", true));
+            EXPECT_TRUE(e2);
+            EXPECT_EQ(VNTest::readFile(path("src/dir/1.txt")), QByteArray("1"));
+        }
+    }
 }
 
 TEST_F(MoveRemove, FolderMovedOffADriveThatRemovesOnlyEmptyFoldersIsRemovedDeepestFirst) {
@@ -240,18 +202,6 @@ TEST_F(MoveRemove, FolderMovedOffADriveThatRemovesOnlyEmptyFoldersIsRemovedDeepe
         for (int j = i + 1; j < removed.size(); ++j)
             EXPECT_FALSE(removed[j].startsWith(removed[i] + "/"))
                 << removed[i].toStdString() << " went before " << removed[j].toStdString() << " inside it";
-}
-
-TEST_F(MoveRemove, RemovingAFileOnARecursiveDriveIsOneRemoval) {
-    const QString remote = path("remote");
-    writeTree(remote, {{"f.txt", "f"}});
-    auto ftp = recursiveRemoveDrive(remote);
-    auto [error, doc, cancelled] = runOne(std::make_shared<QNTask>(),
-                                          std::make_shared<QNRemoveTaskItem>(ftp, driveDocument("/f.txt", false, 1)));
-    EXPECT_FALSE(error);
-    EXPECT_EQ(ScriptedRemoteHandler::removals(), QStringList{"/f.txt"});
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::List), 0);
-    EXPECT_FALSE(QFileInfo::exists(remote + "/f.txt"));
 }
 
 TEST_F(MoveRemove, RemovalOrderOfATreeOnARecursiveDrive) {
@@ -276,15 +226,23 @@ TEST_F(MoveRemove, RemovalOrderOfATreeOnARecursiveDrive) {
     EXPECT_FALSE(QFileInfo::exists(remote + "/a"));
 }
 
-TEST_F(MoveRemove, FolderOnADriveWithoutTheNeedIsOneRemoval) {
+TEST_F(MoveRemove, AFileOrAFolderOnADriveWithoutTheNeedIsOneRemoval) {
     const QString remote = path("remote");
-    writeTree(remote, {{"a/x.txt", "x"}, {"a/b/y.txt", "y"}});
+    writeTree(remote, {{"f.txt", "f"}, {"a/x.txt", "x"}, {"a/b/y.txt", "y"}});
+    // A file even on a drive that removes only empty folders; a folder on one without that need.
+    auto ftp = recursiveRemoveDrive(remote);
+    auto [e1, d1, c1] = runOne(std::make_shared<QNTask>(),
+                               std::make_shared<QNRemoveTaskItem>(ftp, driveDocument("/f.txt", false, 1)));
+    EXPECT_FALSE(e1);
+    EXPECT_EQ(ScriptedRemoteHandler::removals(), QStringList{"/f.txt"});
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::List), 0);
+    ScriptedRemoteHandler::reset();
     auto plain = ScriptedRemoteHandler::makeDriveConfig(remote);
-    auto [error, doc, cancelled] = runOne(std::make_shared<QNTask>(),
-                                          std::make_shared<QNRemoveTaskItem>(plain, driveDocument("/a", true)));
-    EXPECT_FALSE(error);
+    auto [e2, d2, c2] = runOne(std::make_shared<QNTask>(),
+                               std::make_shared<QNRemoveTaskItem>(plain, driveDocument("/a", true)));
+    EXPECT_FALSE(e2);
     EXPECT_EQ(ScriptedRemoteHandler::removals(), QStringList{"/a"});
-    EXPECT_FALSE(QFileInfo::exists(remote + "/a"));
+    EXPECT_TRUE(listTree(remote).isEmpty());
 }
 
 TEST_F(MoveRemove, FailedSecondRemovalIsReportedOnceCancelsTheTaskAndKeepsTheRest) {

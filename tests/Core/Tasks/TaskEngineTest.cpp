@@ -55,13 +55,6 @@ TEST_F(TaskEngine, BaseItemDoesNothingAndIsReportedOnceByTheEndPass) {
     EXPECT_EQ(item->completedListenerCount(), 0);
 }
 
-TEST_F(TaskEngine, HasRunningTaskItemsIsFalseWithoutTasksAndWhileQueuesWait) {
-    EXPECT_FALSE(manager->hasRunningTaskItems());
-    auto task = std::make_shared<QNTask>();
-    task->addTaskItem(std::make_shared<QNTaskItem>());
-    EXPECT_FALSE(task->hasRunningOperations());
-}
-
 TEST_F(TaskEngine, SecondTaskStartsOnlyAfterTheFirstHasEnded) {
     // The first task copies from a drive whose downloads answer late.
     const QString remote = path("remote");
@@ -164,7 +157,10 @@ TEST_F(TaskEngine, CancelDuringTheMetadataPhaseStartsNothingAndReportsEveryItemO
 }
 
 TEST_F(TaskEngine, PauseAndResumeRestoreEachQueue) {
+    EXPECT_FALSE(manager->hasRunningTaskItems());
     auto task = std::make_shared<QNTask>();
+    task->addTaskItem(std::make_shared<QNTaskItem>());
+    EXPECT_FALSE(task->hasRunningOperations());
     task->setPaused(true);
     EXPECT_TRUE(task->paused());
     EXPECT_TRUE(task->metadataQueue()->isSuspended());
@@ -175,48 +171,39 @@ TEST_F(TaskEngine, PauseAndResumeRestoreEachQueue) {
     EXPECT_TRUE(task->metadataQueue()->isSuspended());
 }
 
-TEST_F(TaskEngine, PausedTaskWaitsAndCancelWhilePausedLetsItEnd) {
+TEST_F(TaskEngine, PausedTaskWaitsThenEndsWhenCancelledOrRunsWhenResumed) {
     writeTree(path("src"), {{"f.txt", "file"}});
-    QDir().mkpath(path("out"));
-    auto task = std::make_shared<QNCopyTask>();
-    auto item = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src/f.txt")),
-                                                 localDocument(path("out")));
-    auto reports = watchItem(item);
-    task->addTaskItem(item);
     std::atomic<int> pausedHeard{-1};
     manager->registerListenerForPausedBlock("t", [&](bool p) { pausedHeard = p; });
-    std::atomic<bool> done{false};
-    task->registerListenerForTaskCompletedBlock("t", [&] { done = true; });
-    task->setPaused(true);  // before the life cycle can open a queue
-    manager->addTask(task);
-    manager->setPaused(true);
-    EXPECT_EQ(pausedHeard.load(), 1);
-    EXPECT_TRUE(task->paused());
-    VNTest::spin(300);
-    EXPECT_FALSE(done.load()) << "a paused task ran";
-    EXPECT_FALSE(QFileInfo::exists(path("out/f.txt")));
-    task->cancel();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return done.load(); }));
-    ASSERT_TRUE(waitForCompletion(task));
-    EXPECT_EQ(reports->count(), 1);
-    EXPECT_TRUE(std::get<2>(reports->first()));
-    EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
-    manager->setPaused(false);
-}
-
-TEST_F(TaskEngine, PausedAndResumedTaskRunsToTheEnd) {
-    writeTree(path("src"), {{"f.txt", "file"}});
-    QDir().mkpath(path("out"));
-    auto task = std::make_shared<QNCopyTask>();
-    task->addTaskItem(std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src/f.txt")),
-                                                       localDocument(path("out"))));
-    task->setPaused(true);
-    manager->addTask(task);
-    VNTest::spin(200);
-    EXPECT_FALSE(task->completed());
-    task->setPaused(false);
-    ASSERT_TRUE(waitForCompletion(task));
-    EXPECT_EQ(VNTest::readFile(path("out/f.txt")), QByteArray("file"));
+    for (bool cancel : {true, false}) {
+        QDir(path("out")).removeRecursively();
+        QDir().mkpath(path("out"));
+        auto task = std::make_shared<QNCopyTask>();
+        auto item = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src/f.txt")),
+                                                     localDocument(path("out")));
+        auto reports = watchItem(item);
+        task->addTaskItem(item);
+        task->setPaused(true);  // before the life cycle can open a queue
+        manager->addTask(task);
+        if (cancel) {
+            manager->setPaused(true);
+            EXPECT_EQ(pausedHeard.load(), 1);
+        }
+        EXPECT_TRUE(task->paused());
+        VNTest::spin(300);
+        EXPECT_FALSE(task->completed()) << "a paused task ran";
+        EXPECT_FALSE(QFileInfo::exists(path("out/f.txt")));
+        if (cancel)
+            task->cancel();
+        else
+            task->setPaused(false);
+        ASSERT_TRUE(waitForCompletion(task));
+        EXPECT_EQ(reports->count(), 1);
+        EXPECT_EQ(std::get<2>(reports->first()), cancel);
+        EXPECT_EQ(QFileInfo::exists(path("out/f.txt")), !cancel);
+        EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
+        manager->setPaused(false);
+    }
 }
 
 TEST_F(TaskEngine, ProgressWithoutFileItemsIsZero) {
