@@ -32,31 +32,24 @@ TEST(ErrorWrapper, CarriesDomainCodeAndUserInfo) {
     EXPECT_EQ(wrapper.error(), inner);
 }
 
-TEST(ErrorWrapper, WithoutMessageUsesTheWrappedTexts) {
-    const VNErrorPtr inner = VNError::withDescription("NRHTTPRequestErrorDomain", 2, "The request timed out");
-    const QNErrorWrapper wrapper(inner);
-    EXPECT_EQ(wrapper.localizedDescription(), "The request timed out");
-    EXPECT_EQ(wrapper.description(),
+TEST(ErrorWrapper, WithoutATextMessageUsesTheWrappedTexts) {
+    const VNErrorPtr timedOut = VNError::withDescription("NRHTTPRequestErrorDomain", 2, "The request timed out");
+    EXPECT_EQ(QNErrorWrapper(timedOut).description(),
               "Error Domain=NRHTTPRequestErrorDomain Code=2 \"The request timed out\"");
-
-    const QNErrorWrapper bare(std::make_shared<VNError>("Flickr", 7));
-    EXPECT_EQ(bare.localizedDescription(), VNError("Flickr", 7).localizedDescription());
-}
-
-TEST(ErrorWrapper, EmptyOrNonTextMessageFallsBack) {
-    const VNErrorPtr empty = std::make_shared<VNError>(
-        "QNBoxHandler", 42, QVariantMap{{"error", ""}, {VNError::localizedDescriptionKey(), "Upload failed"}});
-    EXPECT_EQ(QNErrorWrapper(empty).localizedDescription(), "Upload failed");
-
     const VNErrorPtr nested = handlerError(QVariantMap{{"code", 1}});
-    EXPECT_EQ(QNErrorWrapper(nested).localizedDescription(), nested->localizedDescription());
-}
-
-TEST(ErrorWrapper, WrappingAWrapper) {
     const auto once = QNErrorWrapper::wrap(VNError::withDescription("D", 1, "inner text"));
-    const QNErrorWrapper twice(once);
-    EXPECT_EQ(twice.localizedDescription(), "inner text");
-    EXPECT_EQ(twice.description(), once->description());
+    EXPECT_EQ(QNErrorWrapper(once).description(), once->description());
+    const std::vector<std::pair<VNErrorPtr, QString>> cases{
+        {timedOut, "The request timed out"},
+        {std::make_shared<VNError>("Flickr", 7), VNError("Flickr", 7).localizedDescription()},
+        {std::make_shared<VNError>("QNBoxHandler", 42,
+                                   QVariantMap{{"error", ""}, {VNError::localizedDescriptionKey(), "Upload failed"}}),
+         "Upload failed"},
+        {nested, nested->localizedDescription()},
+        {once, "inner text"},  // a wrapper wrapped
+    };
+    for (const auto &[inner, text] : cases)
+        EXPECT_EQ(QNErrorWrapper(inner).localizedDescription(), text) << inner->domain().toStdString();
 }
 
 TEST(ErrorWrapper, NullErrorDoesNotCrash) {

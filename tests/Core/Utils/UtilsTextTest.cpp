@@ -43,104 +43,84 @@ constexpr qint64 TiB = GiB * 1024;
 
 }  // namespace
 
-TEST_F(SizeText, StepsAreStrictlyAbove1024) {
-    EXPECT_EQ(QNUtils::sizeString2(0), "0.00 B");
-    EXPECT_EQ(QNUtils::sizeString2(1024), "1024.00 B");
-    EXPECT_EQ(QNUtils::sizeString2(1025), "1.00 KB");
-    EXPECT_EQ(QNUtils::sizeString2(1536), "1.50 KB");
-    EXPECT_EQ(QNUtils::sizeString2(MiB), "1024.00 KB");
-    EXPECT_EQ(QNUtils::sizeString2(MiB + 1), "1.00 MB");
-    EXPECT_EQ(QNUtils::sizeString2(GiB + 1), "1.00 GB");
-}
-
-TEST_F(SizeText, NegativeCountsReadAsZero) {
-    EXPECT_EQ(QNUtils::sizeString2(-5), "0.00 B");
-    EXPECT_EQ(QNUtils::sizeString2(std::numeric_limits<qint64>::min()), "0.00 B");
-}
-
-TEST_F(SizeText, TerabytesGetTheirOwnUnit) {
-    EXPECT_EQ(QNUtils::sizeString2(TiB), "1024.00 GB");
-    EXPECT_EQ(QNUtils::sizeString2(TiB + 1), "1.00 TB");
-    EXPECT_EQ(QNUtils::sizeString2(5 * TiB / 2), "2.50 TB");
-    // Beyond a petabyte it stays in TB rather than capping.
-    EXPECT_EQ(QNUtils::sizeString2(std::numeric_limits<qint64>::max()), "8388608.00 TB");
-}
-
-TEST_F(SizeText, DecimalSeparatorFollowsTheLocale) {
+TEST_F(SizeText, StepsAreStrictlyAbove1024NegativesReadAsZeroAndTheSeparatorFollowsTheLocale) {
+    const qint64 max = std::numeric_limits<qint64>::max();
+    const std::vector<std::tuple<qint64, const char *, const char *>> cases{
+        {0, "0.00 B", "0 B"},
+        {-5, "0.00 B", "0 B"},
+        {std::numeric_limits<qint64>::min(), "0.00 B", "0 B"},
+        {1024, "1024.00 B", "1024 B"},
+        {1025, "1.00 KB", "1 KB"},
+        {1536, "1.50 KB", "2 KB"},
+        {MiB, "1024.00 KB", "1024 KB"},
+        {MiB + 1, "1.00 MB", "1 MB"},
+        {3 * MiB, "3.00 MB", "3 MB"},
+        {GiB + 1, "1.00 GB", "1 GB"},
+        {TiB, "1024.00 GB", "1024 GB"},
+        {TiB + 1, "1.00 TB", "1 TB"},
+        {5 * TiB / 2, "2.50 TB", "3 TB"},
+        {3 * TiB, "3.00 TB", "3 TB"},
+        {max, "8388608.00 TB", "8388608 TB"},  // beyond a petabyte it stays in TB
+    };
+    for (const auto &[bytes, two, zero] : cases) {
+        EXPECT_EQ(QNUtils::sizeString2(bytes), two) << bytes;
+        EXPECT_EQ(QNUtils::sizeString0(bytes), zero) << bytes;
+    }
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(QNUtils::sizeString2(MiB + 1), "1,00 MB");
     EXPECT_EQ(QNUtils::sizeString2(1536), "1,50 KB");
 }
 
-TEST_F(SizeText, WholeNumberSizes) {
-    EXPECT_EQ(QNUtils::sizeString0(-1), "0 B");
-    EXPECT_EQ(QNUtils::sizeString0(1024), "1024 B");
-    EXPECT_EQ(QNUtils::sizeString0(1025), "1 KB");
-    EXPECT_EQ(QNUtils::sizeString0(3 * MiB), "3 MB");
-    EXPECT_EQ(QNUtils::sizeString0(1536), "2 KB");
-    EXPECT_EQ(QNUtils::sizeString0(3 * TiB), "3 TB");
+TEST(SizeToNumber, UnitLettersNumbersAndWhatGivesZeroOrSaturates) {
+    const qint64 max = std::numeric_limits<qint64>::max();
+    const std::vector<std::pair<QString, qint64>> cases{
+        {"1.5G", 1610612736},
+        {"10B", 10},
+        {"2K", 2048},
+        {"3M", 3 * MiB},
+        {"1T", TiB},
+        {"0.5K", 512},
+        {"1.0001B", 1},  // truncated
+        {"-1.5K", -1536},
+        {"5KB", 5},  // only the last letter is the unit
+        {" 3M", 3 * MiB},
+        {"1e3K", 1024000},
+        {"12 apples K", 12 * KiB},  // leading number only
+        {"12", 0},
+        {"1.5g", 0},  // units are case-sensitive
+        {"", 0},
+        {QString(), 0},
+        {"G", 0},
+        {"abcK", 0},
+        {"infT", 0},
+        {"nanT", 0},
+        {"99999999999T", max},
+        {"1e400T", max},
+        {"-1e400T", std::numeric_limits<qint64>::min()},
+        {"1e-400T", 0},
+    };
+    for (const auto &[text, bytes] : cases)
+        EXPECT_EQ(QNUtils::sizeToNumber(text), bytes) << text.toStdString();
 }
 
-TEST(SizeToNumber, UnitLetters) {
-    EXPECT_EQ(QNUtils::sizeToNumber("1.5G"), 1610612736);
-    EXPECT_EQ(QNUtils::sizeToNumber("10B"), 10);
-    EXPECT_EQ(QNUtils::sizeToNumber("2K"), 2048);
-    EXPECT_EQ(QNUtils::sizeToNumber("3M"), 3 * MiB);
-    EXPECT_EQ(QNUtils::sizeToNumber("1T"), TiB);
-    EXPECT_EQ(QNUtils::sizeToNumber("0.5K"), 512);
-    EXPECT_EQ(QNUtils::sizeToNumber("1.0001B"), 1);  // truncated
-    EXPECT_EQ(QNUtils::sizeToNumber("-1.5K"), -1536);
-    EXPECT_EQ(QNUtils::sizeToNumber("5KB"), 5);  // only the last letter is the unit
-    EXPECT_EQ(QNUtils::sizeToNumber(" 3M"), 3 * MiB);
-    EXPECT_EQ(QNUtils::sizeToNumber("1e3K"), 1024000);
-}
-
-TEST(SizeToNumber, UnknownOrMissingUnitGivesZero) {
-    EXPECT_EQ(QNUtils::sizeToNumber("12"), 0);
-    EXPECT_EQ(QNUtils::sizeToNumber("1.5g"), 0);  // units are case-sensitive
-    EXPECT_EQ(QNUtils::sizeToNumber(""), 0);
-    EXPECT_EQ(QNUtils::sizeToNumber(QString()), 0);
-}
-
-TEST(SizeToNumber, TextThatIsNoNumberGivesZero) {
-    EXPECT_EQ(QNUtils::sizeToNumber("G"), 0);
-    EXPECT_EQ(QNUtils::sizeToNumber("abcK"), 0);
-    EXPECT_EQ(QNUtils::sizeToNumber("infT"), 0);
-    EXPECT_EQ(QNUtils::sizeToNumber("nanT"), 0);
-    EXPECT_EQ(QNUtils::sizeToNumber("12 apples K"), 12 * KiB);  // leading number only
-}
-
-TEST(SizeToNumber, HugeValuesSaturate) {
-    EXPECT_EQ(QNUtils::sizeToNumber("99999999999T"), std::numeric_limits<qint64>::max());
-    EXPECT_EQ(QNUtils::sizeToNumber("1e400T"), std::numeric_limits<qint64>::max());
-    EXPECT_EQ(QNUtils::sizeToNumber("-1e400T"), std::numeric_limits<qint64>::min());
-    EXPECT_EQ(QNUtils::sizeToNumber("1e-400T"), 0);
-}
-
-TEST(Uuid, CanonicalUpperCaseForm) {
+TEST(Uuid, CanonicalUpperCaseFormFreshEachTime) {
     static const QRegularExpression form(
         "^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$");
-    const QString uuid = QNUtils::uuidString();
-    EXPECT_EQ(uuid.size(), 36);
-    EXPECT_TRUE(form.match(uuid).hasMatch()) << uuid.toStdString();
-    EXPECT_EQ(QUuid::fromString(uuid).version(), QUuid::Random);
-}
-
-TEST(Uuid, FreshEachTime) {
     QSet<QString> seen;
-    for (int i = 0; i < 1000; ++i)
-        seen.insert(QNUtils::uuidString());
+    for (int i = 0; i < 1000; ++i) {
+        const QString uuid = QNUtils::uuidString();
+        ASSERT_TRUE(form.match(uuid).hasMatch()) << uuid.toStdString();
+        ASSERT_EQ(QUuid::fromString(uuid).version(), QUuid::Random);
+        seen.insert(uuid);
+    }
     EXPECT_EQ(seen.size(), 1000);
 }
 
-TEST(SecondsToTime, MinutesBelowAnHour) {
+TEST(SecondsToTime, MinutesBelowAnHourHoursFromAnHour) {
     EXPECT_EQ(QNUtils::secondsToTime(0), "0:00");
     EXPECT_EQ(QNUtils::secondsToTime(59), "0:59");
     EXPECT_EQ(QNUtils::secondsToTime(61), "1:01");
     EXPECT_EQ(QNUtils::secondsToTime(3599), "59:59");
-}
-
-TEST(SecondsToTime, HoursFromAnHour) {
     EXPECT_EQ(QNUtils::secondsToTime(3600), "1:00:00");
     EXPECT_EQ(QNUtils::secondsToTime(3661), "1:01:01");
     EXPECT_EQ(QNUtils::secondsToTime(90061), "25:01:01");
@@ -225,24 +205,19 @@ QByteArray ipv6(const char *address, quint16 port, quint32 scope = 0) {
 
 }  // namespace
 
-TEST(ServiceAddress, FirstAddressWithAPort) {
-    VNLog::clearCaptured();
-    EXPECT_EQ(QNUtils::addressForNetService({ipv4("192.168.1.9", 0), ipv4("127.0.0.1", 8080)}),
-              "127.0.0.1:8080");
-    EXPECT_TRUE(VNLog::captured().contains("Found service at 127.0.0.1:8080"));
-}
-
-TEST(ServiceAddress, SkipsOtherFamiliesAndShortRecords) {
+TEST(ServiceAddress, FirstIpAddressWithAPortOtherwiseNull) {
     sockaddr_un unixAddress{};
     unixAddress.sun_family = AF_UNIX;
     const QByteArray local(reinterpret_cast<const char *>(&unixAddress), sizeof unixAddress);
     const QByteArray truncated = ipv6("::1", 80).left(int(sizeof(sockaddr_in)));
+    VNLog::clearCaptured();
+    EXPECT_EQ(QNUtils::addressForNetService({ipv4("192.168.1.9", 0), ipv4("127.0.0.1", 8080)}),
+              "127.0.0.1:8080");
+    EXPECT_TRUE(VNLog::captured().contains("Found service at 127.0.0.1:8080"));
+    // Other families and short records are skipped.
     EXPECT_EQ(QNUtils::addressForNetService({local, truncated, QByteArray("x"), QByteArray(),
                                              ipv4("10.0.0.2", 21)}),
               "10.0.0.2:21");
-}
-
-TEST(ServiceAddress, NoUsableAddressGivesNull) {
     EXPECT_TRUE(QNUtils::addressForNetService({}).isNull());
     EXPECT_TRUE(QNUtils::addressForNetService({ipv4("127.0.0.1", 0), ipv6("::1", 0)}).isNull());
 }
