@@ -91,25 +91,21 @@ TEST(ThumbnailOperation, CancelledBeforeStartAnswersEmpty) {
     EXPECT_EQ(answers, 1);
 }
 
-TEST(ThumbnailOperation, NoLoaderIsAnError) {
-    QNThumbnailOperation::setDefaultURLLoader({});
-    VNErrorPtr error;
-    auto op = std::make_shared<QNThumbnailOperation>(QNThumbnailOperation::URLRequest{QUrl("https://x.invalid/"), {}},
-                                                     [&](QByteArray, VNErrorPtr e) { error = e; });
-    op->start();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return op->isFinished(); }));
-    ASSERT_TRUE(error);
-}
-
-TEST(ThumbnailOperation, DefaultLoaderIsUsed) {
-    QNThumbnailOperation::setDefaultURLLoader(answeringLoader());
-    QByteArray data;
-    auto op = std::make_shared<QNThumbnailOperation>(QNThumbnailOperation::URLRequest{QUrl("https://d.invalid/"), {}},
-                                                     [&](QByteArray d, VNErrorPtr) { data = d; });
-    op->start();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return op->isFinished(); }));
-    EXPECT_EQ(data, "https://d.invalid/");
-    QNThumbnailOperation::setDefaultURLLoader({});
+TEST(ThumbnailOperation, DefaultLoaderIsUsedAndNoLoaderIsAnError) {
+    for (bool withLoader : {true, false}) {
+        QNThumbnailOperation::setDefaultURLLoader(withLoader ? answeringLoader() : QNThumbnailOperation::URLLoader());
+        QByteArray data;
+        VNErrorPtr error;
+        auto op = std::make_shared<QNThumbnailOperation>(QNThumbnailOperation::URLRequest{QUrl("https://d.invalid/"), {}},
+                                                         [&](QByteArray d, VNErrorPtr e) {
+                                                             data = d;
+                                                             error = e;
+                                                         });
+        op->start();
+        ASSERT_TRUE(VNTest::waitUntil([&] { return op->isFinished(); }));
+        EXPECT_EQ(bool(error), !withLoader);
+        EXPECT_EQ(data, withLoader ? QByteArray("https://d.invalid/") : QByteArray());
+    }
 }
 
 TEST(ThumbnailOperation, ManyRacesAnswerOnce) {
