@@ -37,7 +37,7 @@ function(varnello_test name)
   set_tests_properties(${name} PROPERTIES
     LABELS "${A_LABELS}"
     TIMEOUT ${A_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARNELLO_TEST_PEERS=${PROJECT_SOURCE_DIR}/tests/peers;VARNELLO_ARTIFACTS=${PROJECT_BINARY_DIR}/artifacts;VARNELLO_PEER_STATE=${PROJECT_BINARY_DIR}/peer-state")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp;VARNELLO_TEST_PEERS=${PROJECT_SOURCE_DIR}/tests/peers;VARNELLO_ARTIFACTS=${PROJECT_BINARY_DIR}/artifacts;VARNELLO_PEER_STATE=${PROJECT_BINARY_DIR}/peer-state")
   if(A_FIXTURES)
     # Each fixture name "peer_X" is a peer started by tests/peers/X_peer.py.
     foreach(f ${A_FIXTURES})

@@ -430,7 +430,7 @@ private:
     bool isErrorReply() const { return m_responseStatusCode >= 400; }
     bool isIdempotent() const;
     void decideCallbacks();
-    void resetProgressIndicator(const std::weak_ptr<NRProgressDelegate> &indicator);
+    void resetProgressIndicator(bool upload);
     // Persistent connections: libcurl keeps the sockets; these decide which
     // attempt may take a kept one and which reply lets it be kept.
     bool choosePersistentConnection(CURL *easy);

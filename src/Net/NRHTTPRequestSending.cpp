@@ -356,21 +356,21 @@ void NRHTTPRequest::startRequest() {
 
     if (m_shouldResetUploadProgress) {
         incrementUploadSizeBy(m_showAccurateProgress ? m_postLength : 1);
-        resetProgressIndicator(m_uploadProgressDelegate);
+        if (m_wantsUploadProgress)
+            resetProgressIndicator(true);
     }
-    if (m_shouldResetDownloadProgress && m_partialDownloadSize == 0)
-        resetProgressIndicator(m_downloadProgressDelegate);
+    if (m_shouldResetDownloadProgress && m_partialDownloadSize == 0 && m_wantsDownloadProgress)
+        resetProgressIndicator(false);
     if (m_networkActivityHooks && NRNetworkThread::shared().transferCount() == 1)
         VNDispatch::mainAsync([] { showNetworkActivityIndicator(); });
     m_lastActivity.start();
 }
 
-// The indicator back to 0 of 1 for a new attempt.
-void NRHTTPRequest::resetProgressIndicator(const std::weak_ptr<NRProgressDelegate> &indicator) {
-    if (indicator.expired())
-        return;
-    onMain([indicator](NRHTTPRequest &) {
-        if (auto d = indicator.lock()) {
+// The indicator back to 0 of 1 for a new attempt (the indicators are the
+// main thread's).
+void NRHTTPRequest::resetProgressIndicator(bool upload) {
+    onMain([upload](NRHTTPRequest &r) {
+        if (auto d = (upload ? r.m_uploadProgressDelegate : r.m_downloadProgressDelegate).lock()) {
             d->setMaxValue(1.0);
             d->setDoubleValue(0.0);
         }

@@ -200,6 +200,29 @@ TEST_F(Proxy, AutoConfigurationScripts) {
     EXPECT_EQ(errorCode(missing), 6);
 }
 
+TEST_F(Proxy, SOCKS5) {
+    const QJsonObject socks = VNTest::peerState(QStringLiteral("socks"));
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo?socks=1")));
+    r->setProxyHost(QStringLiteral("127.0.0.1"));
+    r->setProxyPort(socks[QStringLiteral("port")].toInt());
+    r->setProxyType(NRHTTPRequest::proxyTypeSOCKS());
+    EXPECT_EQ(run(r)->finished, 1);
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    const QString port = QString::number(VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt());
+    EXPECT_TRUE(QString::fromUtf8(VNTest::readFile(socks[QStringLiteral("log")].toString()))
+                    .contains(QStringLiteral("CONNECT 127.0.0.1:") + port));
+
+    // Chosen by a script too.
+    auto dir = VNTest::makeTempDir();
+    const QString file = dir->path() + QStringLiteral("/socks.pac");
+    VNTest::writeFile(file, QStringLiteral("function FindProxyForURL(u, h) { return 'SOCKS 127.0.0.1:%1'; }")
+                                .arg(socks[QStringLiteral("port")].toInt()).toUtf8());
+    auto scripted = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo?socks=2")));
+    scripted->setPACurl(QUrl::fromLocalFile(file));
+    EXPECT_EQ(run(scripted)->finished, 1);
+    EXPECT_EQ(scripted->proxyType(), NRHTTPRequest::proxyTypeSOCKS());
+}
+
 TEST(ProxyScript, AnswersAreReadStrictly) {
     EXPECT_EQ(NRProxyScript::parseAnswer(QStringLiteral("PROXY a.b:8080; SOCKS5 [::1]:1080;DIRECT")),
               QStringList({QStringLiteral("PROXY a.b:8080"), QStringLiteral("SOCKS [::1]:1080"), QStringLiteral("DIRECT")}));
