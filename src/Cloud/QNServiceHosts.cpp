@@ -15,6 +15,8 @@ const QMap<QString, QString> &defaults() {
         {QStringLiteral("box.account"), QStringLiteral("https://account.box.com")},
         {QStringLiteral("box.api"), QStringLiteral("https://api.box.com")},
         {QStringLiteral("box.upload"), QStringLiteral("https://upload.box.com")},
+        {QStringLiteral("google.photos"), QStringLiteral("https://picasaweb.google.com")},
+        {QStringLiteral("google.docs"), QStringLiteral("https://docs.google.com")},
     };
     return hosts;
 }

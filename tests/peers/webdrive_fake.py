@@ -16,6 +16,9 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, HTTPServer
 
 LOCK = threading.Lock()
+# Request headers kept in the log, for tests that assert what was sent.
+LOGGED_HEADERS = ("Authorization", "Content-Type", "Content-Range", "GData-Version", "If-Match", "Slug",
+                  "X-Upload-Content-Length", "X-Upload-Content-Type")
 
 
 class Service:
@@ -68,6 +71,10 @@ class Service:
 
     def tree(self):
         return {}
+
+    def public(self, handler, method, path, query):
+        """Answers a request that needs no token (media on another host); True when it did."""
+        return False
 
     def control(self, what, args):
         return None
@@ -135,7 +142,9 @@ class Handler(BaseHTTPRequestHandler):
         with LOCK:
             if path.startswith("/__control/"):
                 return self.control(path[len("/__control/"):], json.loads(body or b"{}"))
-            service.log.append({"method": self.command, "path": path, "query": query, "tls": self.server.is_tls})
+            service.log.append({"method": self.command, "path": path, "query": query, "tls": self.server.is_tls,
+                                "headers": {k: self.headers[k] for k in LOGGED_HEADERS if k in self.headers},
+                                "body": body[:2048].decode("utf-8", "replace")})
             fault = None
             for f in service.faults:
                 if path.startswith(f["prefix"]) and f["times"] != 0 and f.get("method", self.command) == self.command:
@@ -151,6 +160,9 @@ class Handler(BaseHTTPRequestHandler):
                 return service.authorize(self, query)
             if path == service.token_path:
                 return service.token(self, dict(urllib.parse.parse_qsl(body.decode(), keep_blank_values=True)))
+            self.body = body
+            if service.public(self, self.command, path, query):
+                return None
             if not self.server.is_tls:
                 return self.error(403, "the API needs https")
             if not service.authorized(self):

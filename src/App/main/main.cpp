@@ -8,6 +8,7 @@
 #include "Cloud/QNDropboxHandler.h"
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNGoogleDriveHandler.h"
+#include "Cloud/QNGooglePhotosHandler.h"
 #include "Cloud/QNOffice365Handler.h"
 #include "Cloud/QNSugarSyncHandler.h"
 #include "Cloud/QNWebDAVHandler.h"
@@ -36,6 +37,7 @@ int main(int argc, char **argv) {
     QNBoxHandler::registerWithFactory();
     QNFTPHandler::registerHandler();
     QNGoogleDriveHandler::registerWithFactory();
+    QNGooglePhotosHandler::registerWithFactory();
     QNWebDAVHandler::registerWithFactory();
     QNOffice365Handler::registerWithFactory();
     QNSugarSyncHandler::registerWithFactory();

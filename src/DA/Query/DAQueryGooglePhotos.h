@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DA/Query/DAQuery.h"
+#include "DA/Service/DAServiceGooglePhotos.h"
 
 #include <limits>
 
@@ -32,20 +33,4 @@ public:
     static QString stringParamOrNilForInt(qint64 v) { return v < 1 ? QString() : QString::number(v); }
 
     std::shared_ptr<DAQuery> copy() const override { return std::make_shared<DAQueryGooglePhotos>(*this); }
-};
-
-// The photo-album service's class values and feed-URL builder.
-class DAServiceGooglePhotos {
-public:
-    static QString serviceID() { return QStringLiteral("lh2"); }
-    static QString serviceRootURLString();
-    static QString defaultServiceVersion() { return QStringLiteral("2.0"); }
-    static quint64 defaultServiceUploadChunkSize() { return std::numeric_limits<quint64>::max(); }
-    static QMap<QString, QString> standardServiceNamespaces();
-
-    // root + "feed/api/user/<user>" [+ "/albumid/<id>" | "/album/<name>"]
-    // [+ "/photoid/<id>"] [+ "?kind=..&access=.."].
-    static QUrl photoFeedURLForUserID(const QString &userID, const QString &albumID, const QString &albumName,
-                                      const QString &photoID, const QString &kind, const QString &access);
-    static QUrl photoContactsFeedURLForUserID(const QString &userID);
 };

@@ -1,0 +1,363 @@
+// The photo-album drive against its fake: the OAuth 2 sign-in, one token
+// refresh per operation, every operation, a big album read whole, a photo
+// uploaded in two chunks, the token kept from other hosts, refused tokens
+// and codes, unusable names, and cancel.
+#include "Cloud/QNGooglePhotosHandler.h"
+#include "Cloud/QNServiceHosts.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "DA/Photos/DAPhotoEntries.h"
+#include "Net/NRHTTPRequest.h"
+#include "Platform/VNError.h"
+#include "support/TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+namespace {
+
+QJsonObject fake() { return VNTest::peerState(QStringLiteral("photos")); }
+
+QString httpBase() { return QStringLiteral("http://127.0.0.1:%1").arg(fake().value("http_port").toInt()); }
+QString httpsBase() { return QStringLiteral("https://127.0.0.1:%1").arg(fake().value("https_port").toInt()); }
+
+QByteArray fetch(const QString &url, const QByteArray &body = {}, QString *location = nullptr) {
+    auto request = NRHTTPRequest::requestWithURL(QUrl(url));
+    request->setShouldRedirect(false);
+    if (!body.isEmpty()) {
+        request->setRequestMethod("POST");
+        request->appendPostData(body);
+    }
+    bool done = false;
+    request->setCompletionBlock([&] { done = true; });
+    request->setFailedBlock([&] { done = true; });
+    request->startAsynchronous();
+    VNTest::waitUntil([&] { return done; }, 20000);
+    if (location)
+        *location = request->responseHeader("Location");
+    return request->responseData();
+}
+
+QByteArray control(const QString &what, const QJsonObject &args = {}) {
+    return fetch(httpBase() + "/__control/" + what, QJsonDocument(args).toJson(QJsonDocument::Compact));
+}
+
+using Log = QList<QJsonObject>;
+Log requestLog() {
+    Log log;
+    for (const auto &v : QJsonDocument::fromJson(control("log")).array())
+        log << v.toObject();
+    return log;
+}
+
+QString field(const QJsonObject &entry, const QString &group, const QString &name) {
+    return entry[group].toObject()[name].toString();
+}
+
+int countOf(const Log &log, const QString &method, const QString &prefix) {
+    int n = 0;
+    for (const auto &v : log)
+        n += v["method"].toString() == method && v["path"].toString().startsWith(prefix);
+    return n;
+}
+
+QString text(const VNErrorPtr &e) {
+    if (!e)
+        return {};
+    const QString coded = e->userInfo().value("error").toString();
+    return coded.isEmpty() ? e->localizedDescription() : coded;
+}
+
+struct Answer {
+    int count = 0;
+    QNDocumentPtr document;
+    QNDocumentList documents;
+    VNErrorPtr error;
+};
+
+class PhotoDrive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (fake().isEmpty())
+            GTEST_SKIP() << "the photos peer is not running";
+        NRHTTPRequest::setTestCertificateAuthorityFile(fake().value("ca_file").toString());
+        QNServiceHosts::setUrl("google.accounts", httpBase());
+        QNServiceHosts::setUrl("google.photos", httpsBase());
+        QNServiceHosts::setUrl("google.docs", httpsBase());
+        control("reset");
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNGooglePhotosHandler::registerWithFactory();
+        drive = QNDriveConfig::create();
+        drive->setIsGooglePhotos(true);
+        local = VNTest::makeTempDir();
+    }
+
+    // The sheet's part played by hand: the authorization page's redirect is read, not followed.
+    Answer signIn(const QString &callbackOverride = QString()) {
+        auto handler = std::make_shared<QNGooglePhotosHandler>(drive);
+        Answer answer;
+        bool ok = false;
+        handler->oAuthLoginWithCompletedBlock([&](bool good, VNErrorPtr e, bool) {
+            ++answer.count;
+            answer.error = e;
+            ok = good;
+        });
+        EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS PICASA ACCOUNT");
+        QString location;
+        fetch(QNGooglePhotosHandler::authorizationURL().toString(), {}, &location);
+        EXPECT_TRUE(location.startsWith("http://localhost?code=")) << location.toStdString();
+        handler->processOAuthLogin(callbackOverride.isNull() ? location : callbackOverride);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
+        EXPECT_EQ(ok, !answer.error);
+        return answer;
+    }
+
+    template <typename Call>
+    Answer run(Call call) {
+        auto answer = std::make_shared<Answer>();
+        auto h = drive->createCloudInterface();
+        call(h, [answer](QNDocumentPtr d, VNErrorPtr e, bool c) {
+            ++answer->count;
+            answer->document = d;
+            answer->error = e;
+            EXPECT_FALSE(c);
+        });
+        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 60000));
+        VNTest::waitUntil([] { return false; }, 50);  // a second answer would show here
+        EXPECT_EQ(answer->count, 1);
+        return *answer;
+    }
+
+    Answer list(const QNDocumentPtr &folder) {
+        auto answer = std::make_shared<Answer>();
+        drive->createCloudInterface()->listDocuments(folder, QString(), [answer](QNDocumentList d, QString, VNErrorPtr e, bool) {
+            ++answer->count;
+            answer->documents = d;
+            answer->error = e;
+        });
+        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 60000));
+        return *answer;
+    }
+
+    QNDocumentPtr find(const QString &path) {
+        const QString parent = path.section('/', 0, -2);
+        QNDocumentPtr folder = parent.isEmpty() ? QNDocument::withPath("/", true) : find(parent);
+        for (const auto &d : list(folder).documents)
+            if (d->path() == path)
+                return d;
+        return nullptr;
+    }
+
+    static QStringList names(const QNDocumentList &documents) {
+        QStringList result;
+        for (const auto &d : documents)
+            result << d->displayName() + (d->isDirectory() ? "/" : "");
+        result.sort();
+        return result;
+    }
+
+    QNDriveConfigPtr drive;
+    std::unique_ptr<QTemporaryDir> local;
+};
+
+TEST_F(PhotoDrive, EveryOperationWithOneTokenRefreshEach) {
+    control("clear_log");
+    ASSERT_FALSE(signIn().error);
+    ASSERT_FALSE(drive->password().isEmpty());
+    Log log = requestLog();
+    ASSERT_EQ(log.size(), 2);  // the authorization page, then the code exchange
+    EXPECT_EQ(field(log[0], "query", "scope"), QNServiceHosts::url("google.api") + "/auth/userinfo.profile " +
+                                                   httpsBase() + "/data/");
+    EXPECT_EQ(field(log[0], "query", "redirect_uri"), "http://localhost");
+    EXPECT_EQ(field(log[0], "query", "access_type"), "offline");
+    EXPECT_TRUE(log[1]["body"].toString().contains(
+        QRegularExpression("^code=[^&]+&client_id=[^&]+&client_secret=[^&]+&redirect_uri=http%3A%2F%2Flocalhost&"
+                           "grant_type=authorization_code$")))
+        << log[1]["body"].toString().toStdString();
+
+    auto tokenRequests = [] { return countOf(requestLog(), "POST", "/o/oauth2/token"); };
+    control("clear_log");
+    std::optional<VNErrorPtr> quotaError;
+    drive->createCloudInterface()->quota(QNDocument::withPath("/", true), [&](VNErrorPtr e, bool) { quotaError = e; });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return quotaError.has_value(); }));
+    EXPECT_FALSE(*quotaError);
+    EXPECT_EQ(drive->totalBytes(), 1LL << 30);
+    EXPECT_GT(drive->usedBytes(), 70000);
+    EXPECT_EQ(drive->availableBytes(), drive->totalBytes() - drive->usedBytes());
+    EXPECT_EQ(tokenRequests(), 1);
+
+    // The root lists the albums as folders; an album its photos with sizes and thumbnails.
+    control("clear_log");
+    Answer root = list(QNDocument::withPath("/", true));
+    ASSERT_FALSE(root.error) << text(root.error).toStdString();
+    EXPECT_EQ(names(root.documents), (QStringList{"Big/", "Empty/", "Holiday/"}));
+    log = requestLog();
+    EXPECT_EQ(countOf(log, "POST", "/o/oauth2/token"), 1);
+    EXPECT_EQ(field(log.last(), "query", "max-results"), "1000");
+    EXPECT_TRUE(field(log.last(), "headers", "Authorization").startsWith("Bearer access-"));
+    EXPECT_EQ(field(log.last(), "headers", "GData-Version"), "2.0");
+
+    QNDocumentPtr holiday = find("/Holiday");
+    ASSERT_TRUE(holiday);
+    Answer photos = list(holiday);
+    ASSERT_FALSE(photos.error) << text(photos.error).toStdString();
+    ASSERT_EQ(names(photos.documents), (QStringList{"beach.jpg", "sunset.png"}));
+    const QNDocumentPtr beach = photos.documents[0]->displayName() == "beach.jpg" ? photos.documents[0] : photos.documents[1];
+    EXPECT_EQ(beach->path(), "/Holiday/beach.jpg");
+    EXPECT_EQ(beach->size(), 7000);
+    EXPECT_TRUE(beach->thumbnailURL().toString().endsWith("?s=144"));
+    EXPECT_EQ(beach->date(), QDateTime::fromString("2026-03-04T05:06:07.000Z", Qt::ISODateWithMs));
+    EXPECT_EQ(beach->type(), "photo");
+
+    // More than 1,000 photos: every page is read.
+    control("clear_log");
+    Answer big = list(find("/Big"));
+    ASSERT_FALSE(big.error);
+    EXPECT_EQ(big.documents.size(), 1234);
+    EXPECT_EQ(big.documents.last()->displayName(), "img1233.jpg");
+
+    // Download byte-exact; the media host gets no token.
+    const QString back = local->path() + "/beach.jpg";
+    control("clear_log");
+    Answer a = run([&](auto h, auto cb) { h->download(beach, QNDocument::withPath(back), {}, cb); });
+    ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    EXPECT_EQ(a.document->path(), back);
+    EXPECT_EQ(VNTest::readFile(back), QByteArray("\xff\xd8" "beach").repeated(1000));
+    log = requestLog();
+    EXPECT_EQ(countOf(log, "POST", "/o/oauth2/token"), 1);
+    ASSERT_EQ(countOf(log, "GET", "/media/"), 1);
+    for (const auto &v : log)
+        if (v["path"].toString().startsWith("/media/")) {
+            EXPECT_FALSE(v["headers"].toObject().contains("Authorization"));
+        } else if (v["path"].toString().startsWith("/data/entry")) {
+            EXPECT_EQ(field(v, "query", "imgmax"), "d");
+        }
+
+    // Uploads into an album and into the root (the service's default album).
+    const QString pic = local->path() + "/new pic.png";
+    VNTest::writeFile(pic, QByteArray(5000, 'n'));
+    control("clear_log");
+    a = run([&](auto h, auto cb) { h->upload(QNDocument::withPath(pic), holiday, {}, cb); });
+    ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    log = requestLog();
+    EXPECT_EQ(countOf(log, "POST", "/o/oauth2/token"), 1);
+    const QString albumId = std::dynamic_pointer_cast<DAEntryPhotoAlbum>(QNGooglePhotosHandler::entryOf(holiday))->GPhotoID();
+    EXPECT_EQ(countOf(log, "POST", "/data/upload/resumable/media/create-session/feed/api/user/default/albumid/" + albumId), 1);
+    EXPECT_EQ(countOf(log, "PUT", "/data/upload/session/"), 1);
+    a = run([&](auto h, auto cb) { h->upload(QNDocument::withPath(pic), QNDocument::withPath("/", true), {}, cb); });
+    ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    EXPECT_EQ(countOf(requestLog(), "POST", "/data/upload/resumable/media/create-session/feed/api/user/default/albumid/default"), 1);
+    const QJsonObject tree = QJsonDocument::fromJson(control("tree")).object();
+    EXPECT_EQ(tree["/Holiday/new pic.png"].toObject()["size"].toInt(), 5000);
+    EXPECT_EQ(tree["/Holiday/new pic.png"].toObject()["summary"].toString(), "new pic.png");  // not the local path
+    EXPECT_TRUE(tree.contains("/Drop Box/new pic.png"));
+
+    // Create, rename, remove, relist.
+    a = run([](auto h, auto cb) { h->createFolder("Trips", QNDocument::withPath("/", true), cb); });
+    ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    QNDocumentPtr trips = find("/Trips");
+    ASSERT_TRUE(trips);
+    a = run([&](auto h, auto cb) { h->rename(trips, QNDocument::withPath("/Journeys"), cb); });
+    ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    QNDocumentPtr sunset = find("/Holiday/sunset.png");
+    a = run([&](auto h, auto cb) { h->rename(sunset, QNDocument::withPath("/Holiday/dusk.png"), cb); });
+    ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    EXPECT_EQ(sunset->displayName(), "sunset.png");  // the document stays; its entry has the new title
+    // The listed entry still has the ETag before the rename: the service refuses it.
+    a = run([&](auto h, auto cb) { h->remove(sunset, cb); });
+    EXPECT_TRUE(a.error);
+    a = run([&](auto h, auto cb) { h->remove(find("/Holiday/dusk.png"), cb); });
+    ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    a = run([&](auto h, auto cb) { h->remove(find("/Empty"), cb); });
+    ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    EXPECT_EQ(names(list(QNDocument::withPath("/", true)).documents),
+              (QStringList{"Big/", "Drop Box/", "Holiday/", "Journeys/"}));
+    EXPECT_EQ(names(list(find("/Holiday")).documents), (QStringList{"beach.jpg", "new pic.png"}));
+}
+
+TEST_F(PhotoDrive, BigPhotoGoesInTwoChunks) {
+    ASSERT_FALSE(signIn().error);
+    const QString path = local->path() + "/huge.jpg";
+    QByteArray data(26216900, '\0');
+    for (qsizetype i = 0; i < data.size(); i += 4096)
+        data[i] = char(i / 4096);
+    VNTest::writeFile(path, data);
+    QNDocumentPtr holiday = find("/Holiday");
+    control("clear_log");
+    double last = 0;
+    Answer a = run([&](auto h, auto cb) { h->upload(QNDocument::withPath(path), holiday, [&](double f) { last = f; }, cb); });
+    ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    EXPECT_EQ(countOf(requestLog(), "PUT", "/data/upload/session/"), 2);
+    EXPECT_DOUBLE_EQ(last, 1.0);
+    const QJsonObject tree = QJsonDocument::fromJson(control("tree")).object();
+    EXPECT_EQ(tree["/Holiday/huge.jpg"].toObject()["sha1"].toString(),
+              QString(QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex()));
+}
+
+TEST_F(PhotoDrive, RefusedCodesAndTokensGiveTheirErrors) {
+    // A callback without a code, and a code the provider does not know.
+    Answer login = signIn("http://localhost/?state=x");
+    EXPECT_EQ(text(login.error), "OAuth login failed, no code");
+    login = signIn("http://localhost/?code=bogus%2Fcode");
+    EXPECT_EQ(text(login.error), "OAuth login failed, no refresh_token");
+    EXPECT_TRUE(drive->password().isEmpty());
+    ASSERT_GE(requestLog().size(), 1);
+    EXPECT_TRUE(requestLog().last()["body"].toString().startsWith("code=bogus%2Fcode&"));
+
+    struct Case {
+        const char *password;
+        QString expected;
+    };
+    for (const Case &c : {Case{"", "List documents failed, invalid_grant"},
+                          Case{"revoked-token", "List documents failed, invalid_grant"}}) {
+        drive->setPassword(c.password);
+        Answer l = list(QNDocument::withPath("/", true));
+        EXPECT_EQ(text(l.error), c.expected) << c.password;
+        EXPECT_EQ(l.error->code(), 0);
+        Answer a = run([](auto h, auto cb) { h->createFolder("X", QNDocument::withPath("/", true), cb); });
+        EXPECT_EQ(text(a.error), "Create folder failed, no access_token");
+    }
+
+    // An unreadable file sends nothing after the token refresh.
+    ASSERT_FALSE(signIn().error);
+    control("clear_log");
+    Answer a = run([&](auto h, auto cb) {
+        h->upload(QNDocument::withPath(local->path() + "/missing.jpg"), QNDocument::withPath("/", true), {}, cb);
+    });
+    EXPECT_EQ(text(a.error), "Could not upload file");
+    EXPECT_EQ(a.error->code(), 42);
+    const Log log = requestLog();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_EQ(log[0]["path"].toString(), "/o/oauth2/token");
+}
+
+TEST_F(PhotoDrive, UnusableNamesServerFaultsAndCancel) {
+    ASSERT_FALSE(signIn().error);
+    control("entry", {{"album", "Holiday"}, {"title", ".."}});
+    control("entry", {{"album", "Holiday"}, {"title", "a/../../b"}});
+    EXPECT_EQ(names(list(find("/Holiday")).documents), (QStringList{"beach.jpg", "sunset.png"}));
+
+    control("fault", {{"prefix", "/data/feed/api/user/default"}, {"status", 500}});
+    Answer l = list(QNDocument::withPath("/", true));
+    EXPECT_EQ(text(l.error), "Could not query files");
+    control("fault", {{"prefix", "/data/feed/api/user/default"}, {"drop_body", true}});
+    l = list(QNDocument::withPath("/", true));
+    EXPECT_EQ(text(l.error), "Could not query files");
+
+    // Cancelled while the token is fetched, and while the listing runs: no answer at all.
+    for (const char *prefix : {"/o/oauth2/token", "/data/feed"}) {
+        int answers = 0;
+        auto h = drive->createCloudInterface();
+        h->listDocuments(QNDocument::withPath("/", true), {}, [&](QNDocumentList, QString, VNErrorPtr, bool) { ++answers; });
+        VNTest::waitUntil([&] { return countOf(requestLog(), prefix[1] == 'o' ? "POST" : "GET", prefix) > 0; }, 5000);
+        h->cancel();
+        VNTest::waitUntil([] { return false; }, 500);
+        EXPECT_EQ(answers, 0) << prefix;
+        control("clear_log");
+    }
+}
+
+}  // namespace
