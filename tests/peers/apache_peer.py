@@ -186,6 +186,10 @@ ErrorLog "%(w)s/error.log"
 LogLevel warn
 LogFormat "%%h \\"%%r\\" %%>s %%b \\"%%{Authorization}i\\"" short
 CustomLog "%(w)s/access.log" short
+# Which connection served each request: the client's port and how many
+# requests the connection had served before (kept-alive reuse on the wire).
+LogFormat "%%{remote}p %%k %%r" connections
+CustomLog "%(w)s/connections.log" connections
 TypesConfig /etc/mime.types
 DocumentRoot "%(w)s/htdocs"
 <Directory />

@@ -52,3 +52,24 @@ TEST(Connections, ADeadKeptConnectionIsRetriedForGETNeverForPOST) {
     EXPECT_NE(clientPort(post), clientPort(kept));
     EXPECT_EQ(echoOf(post)[QStringLiteral("body")].toString(), QStringLiteral("once"));
 }
+
+TEST(Connections, ApacheLogShowsTwoGETsOnOneConnection) {
+    // Apache writes the client port and the connection's earlier request
+    // count for every request.
+    const QString log = apache()[QStringLiteral("workdir")].toString() + QStringLiteral("/connections.log");
+    for (int i = 1; i <= 2; ++i) {
+        auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/1k.bin?wire=%1").arg(i)));
+        EXPECT_EQ(run(r)->finished, 1);
+    }
+    QStringList lines;
+    ASSERT_TRUE(VNTest::waitUntil([&] {
+        lines.clear();
+        for (const QString &line : QString::fromUtf8(VNTest::readFile(log)).split(QLatin1Char('\n')))
+            if (line.contains(QLatin1String("?wire=")))
+                lines << line;
+        return lines.size() == 2;
+    }, 3000));
+    const QStringList first = lines[0].split(QLatin1Char(' ')), second = lines[1].split(QLatin1Char(' '));
+    EXPECT_EQ(first[0], second[0]) << lines.join(QLatin1String(" | ")).toStdString();  // one client port
+    EXPECT_EQ(second[1].toInt(), first[1].toInt() + 1);                             // the next request on it
+}
