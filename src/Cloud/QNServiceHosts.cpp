@@ -17,6 +17,8 @@ const QMap<QString, QString> &defaults() {
         {QStringLiteral("box.upload"), QStringLiteral("https://upload.box.com")},
         {QStringLiteral("google.photos"), QStringLiteral("https://picasaweb.google.com")},
         {QStringLiteral("google.docs"), QStringLiteral("https://docs.google.com")},
+        {QStringLiteral("copy.api"), QStringLiteral("https://api.copy.com")},
+        {QStringLiteral("copy.web"), QStringLiteral("https://www.copy.com")},
     };
     return hosts;
 }

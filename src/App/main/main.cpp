@@ -5,6 +5,7 @@
 #include "App/QNMacAppDelegate.h"
 #include "App/QNSingleInstance.h"
 #include "Cloud/QNBoxHandler.h"
+#include "Cloud/QNCopyHandler.h"
 #include "Cloud/QNDropboxHandler.h"
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNGoogleDriveHandler.h"
@@ -35,6 +36,7 @@ int main(int argc, char **argv) {
     QNCloudInterfaceFactory::registerCoreHandlers();
     QNDropboxHandler::registerWithFactory();
     QNBoxHandler::registerWithFactory();
+    QNCopyHandler::registerWithFactory();
     QNFTPHandler::registerHandler();
     QNGoogleDriveHandler::registerWithFactory();
     QNGooglePhotosHandler::registerWithFactory();
