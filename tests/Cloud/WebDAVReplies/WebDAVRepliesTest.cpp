@@ -40,73 +40,76 @@ QStringList paths(const QNDocumentList &documents) {
 
 }  // namespace
 
-// --- The folder itself is never one of its children ---------------------------
-
-TEST(WebDAVListingReplies, FolderItselfInEverySpellingIsDropped) {
-    const QByteArray reply = multistatus({
-        entry("/a/b/", true),
-        entry("https://files.example:443/a/b/", true),
-        entry("https://files.example/a/b/", true),
-        entry("https://files.example/a/b", true),
-        // A case-insensitive server's own case and escapes.
-        entry("/A/B/", true),
-        entry("/a/%62/", true),
-        entry("https://FILES.example/A/%42", true),
-        entry("/a/b/child.txt"),
-    });
-    VNErrorPtr error;
-    const auto documents =
-        QNWebDAVHandler::parseListing(reply, context("/a/b", "https://files.example"), &error);
-    ASSERT_FALSE(error);
-    EXPECT_EQ(paths(documents), QStringList{"/a/b/child.txt"});
+// The folder itself is never one of its children, in any spelling, and no
+// name a server gives may leave the folder.
+TEST(WebDAVListingReplies, OnlyTheFoldersOwnChildrenAreListed) {
+    struct Row {
+        QStringList entries;
+        QString folder, base;
+        QStringList expected;
+        bool diskCast = false;
+        QString formsPath;
+    };
+    const QStringList recycled{entry("/%24RECYCLE.BIN/", true), entry("/System%20Volume%20Information/", true),
+                               entry("/Movies/", true)};
+    const std::vector<Row> rows{
+        {{entry("/a/b/", true), entry("https://files.example:443/a/b/", true),
+          entry("https://files.example/a/b/", true), entry("https://files.example/a/b", true),
+          // A case-insensitive server's own case and escapes.
+          entry("/A/B/", true), entry("/a/%62/", true), entry("https://FILES.example/A/%42", true),
+          entry("/a/b/child.txt")},
+         "/a/b", "https://files.example", {"/a/b/child.txt"}},
+        // A drive mounted under a path, its URL also with a trailing slash.
+        {{entry("/dav/sub/", true), entry("/dav/sub/inner/", true), entry("/dav/sub/file.bin")},
+         "/sub", "http://127.0.0.1:8080/dav", {"/sub/inner", "/sub/file.bin"}},
+        {{entry("http://127.0.0.1:8080/dav/sub/", true), entry("/dav/sub/x")},
+         "/sub", "http://127.0.0.1:8080/dav/", {"/sub/x"}},
+        {{entry("/dav/", true), entry("/dav/top.txt")}, "/", "http://h:1/dav", {"/top.txt"}},
+        {{entry("/f/.."), entry("/f/%2E%2E/", true), entry("/f/."), entry("/f/..%2F..%2Fetc%2Fpasswd"),
+          entry("/f/nul%00name"), entry("/f/bad%FF%FEutf8"), entry("/f/ok.txt"), entry("/")},
+         "/f", "http://h", {"/f/ok.txt"}},
+        // The Wi-Fi disk's system folders are hidden only there.
+        {recycled, "/", "http://10.10.10.254:8080", {"/$RECYCLE.BIN", "/System Volume Information", "/Movies"}},
+        {recycled, "/", "http://10.10.10.254:8080", {"/Movies"}, true},
+        // So is the Forms entry of a document library.
+        {{entry("https://site/Documents/Forms/", true), entry("/Documents/a.docx")},
+         "/", "https://site/Documents", {"/a.docx"}, false, "https://site/Documents/Forms/"},
+    };
+    for (const Row &row : rows) {
+        auto c = context(row.folder, row.base);
+        c.isDiskCast = row.diskCast;
+        c.formsPath = row.formsPath;
+        VNErrorPtr error;
+        const auto documents = QNWebDAVHandler::parseListing(multistatus(row.entries), c, &error);
+        EXPECT_FALSE(error) << row.base.toStdString();
+        EXPECT_EQ(paths(documents), row.expected) << row.base.toStdString();
+    }
 }
 
-TEST(WebDAVListingReplies, DriveMountedUnderAPathDoesNotListTheFolderInsideItself) {
-    const QByteArray reply = multistatus({
-        entry("/dav/sub/", true),
-        entry("/dav/sub/inner/", true),
-        entry("/dav/sub/file.bin"),
-    });
-    VNErrorPtr error;
-    const auto documents = QNWebDAVHandler::parseListing(reply, context("/sub", "http://127.0.0.1:8080/dav"), &error);
-    ASSERT_FALSE(error);
-    EXPECT_EQ(paths(documents), (QStringList{"/sub/inner", "/sub/file.bin"}));
-    // The drive URL written with a trailing slash and the absolute form too.
-    const QByteArray absolute = multistatus({entry("http://127.0.0.1:8080/dav/sub/", true), entry("/dav/sub/x")});
-    const auto more = QNWebDAVHandler::parseListing(absolute, context("/sub", "http://127.0.0.1:8080/dav/"), &error);
-    EXPECT_EQ(paths(more), QStringList{"/sub/x"});
-}
-
-TEST(WebDAVListingReplies, RootOfADriveWithAPath) {
-    const QByteArray reply = multistatus({entry("/dav/", true), entry("/dav/top.txt")});
-    VNErrorPtr error;
-    const auto documents = QNWebDAVHandler::parseListing(reply, context("/", "http://h:1/dav"), &error);
-    EXPECT_EQ(paths(documents), QStringList{"/top.txt"});
-}
-
-TEST(WebDAVListingReplies, EscapedCollectionBecomesAFolderWithItsDecodedName) {
-    const QByteArray reply = multistatus({entry("/a/b/", true), entry("/a/b/c%20d/", true)});
-    VNErrorPtr error;
-    const auto documents = QNWebDAVHandler::parseListing(reply, context("/a/b", "http://h"), &error);
-    ASSERT_EQ(documents.size(), 1);
-    EXPECT_EQ(documents[0]->path(), "/a/b/c d");
-    EXPECT_EQ(documents[0]->displayName(), "c d");
-    EXPECT_TRUE(documents[0]->isDirectory());
-    EXPECT_EQ(documents[0]->size(), 0);
-    EXPECT_FALSE(documents[0]->date().isValid());
-}
-
-TEST(WebDAVListingReplies, FileCarriesSizeDateAndServerDisplayName) {
-    const QByteArray reply = multistatus({entry(
-        "/docs/r%C3%A9sum%C3%A9.pdf", false,
-        "<D:displayname>Résumé</D:displayname><D:getcontentlength> 1234567890123 </D:getcontentlength>")});
-    VNErrorPtr error;
-    const auto documents = QNWebDAVHandler::parseListing(reply, context("/docs/", "http://h"), &error);
-    ASSERT_EQ(documents.size(), 1);
-    EXPECT_EQ(documents[0]->path(), QString::fromUtf8("/docs/résumé.pdf"));
-    EXPECT_EQ(documents[0]->displayName(), QString::fromUtf8("Résumé"));
-    EXPECT_FALSE(documents[0]->isDirectory());
-    EXPECT_EQ(documents[0]->size(), 1234567890123LL);
+TEST(WebDAVListingReplies, EntriesGiveDecodedNamesKindsAndSizesAndMissingPropertiesEmptyValues) {
+    struct Row {
+        QString response, folder, path, name;
+        bool directory;
+        qint64 size;
+    };
+    const std::vector<Row> rows{
+        {entry("/a/b/c%20d/", true), "/a/b", "/a/b/c d", "c d", true, 0},
+        {entry("/docs/r%C3%A9sum%C3%A9.pdf", false,
+               "<D:displayname>Résumé</D:displayname><D:getcontentlength> 1234567890123 </D:getcontentlength>"),
+         "/docs/", QString::fromUtf8("/docs/résumé.pdf"), QString::fromUtf8("Résumé"), false, 1234567890123LL},
+        {"<D:response><D:href>/x/bare</D:href></D:response>", "/x", "/x/bare", "bare", false, 0},
+    };
+    for (const Row &row : rows) {
+        VNErrorPtr error;
+        const auto documents = QNWebDAVHandler::parseListing(multistatus({row.response}), context(row.folder, "http://h"), &error);
+        ASSERT_FALSE(error);
+        ASSERT_EQ(documents.size(), 1);
+        EXPECT_EQ(documents[0]->path(), row.path);
+        EXPECT_EQ(documents[0]->displayName(), row.name);
+        EXPECT_EQ(documents[0]->isDirectory(), row.directory);
+        EXPECT_EQ(documents[0]->size(), row.size);
+        EXPECT_FALSE(documents[0]->date().isValid());
+    }
 }
 
 TEST(WebDAVListingReplies, DateIsTheLastChangeElseTheCreation) {
@@ -155,65 +158,15 @@ TEST(WebDAVChangeReplies, MultiStatusFailsOnAnyFailedMember) {
     EXPECT_EQ(locked->localizedDescription(), "The server answered 423 Locked for /a/b c.");
 }
 
-TEST(WebDAVListingReplies, MissingPropertiesGiveEmptyValuesNotFailure) {
-    const QByteArray reply = multistatus({QStringLiteral("<D:response><D:href>/x/bare</D:href></D:response>")});
-    VNErrorPtr error;
-    const auto documents = QNWebDAVHandler::parseListing(reply, context("/x", "http://h"), &error);
-    ASSERT_FALSE(error);
-    ASSERT_EQ(documents.size(), 1);
-    EXPECT_EQ(documents[0]->displayName(), "bare");
-    EXPECT_EQ(documents[0]->size(), 0);
-    EXPECT_FALSE(documents[0]->date().isValid());
-}
-
-TEST(WebDAVListingReplies, WiFiDiskSystemFoldersHiddenOnlyThere) {
-    const QByteArray reply = multistatus({entry("/%24RECYCLE.BIN/", true),
-                                          entry("/System%20Volume%20Information/", true), entry("/Movies/", true)});
-    VNErrorPtr error;
-    auto c = context("/", "http://10.10.10.254:8080");
-    EXPECT_EQ(QNWebDAVHandler::parseListing(reply, c, &error).size(), 3);
-    c.isDiskCast = true;
-    EXPECT_EQ(paths(QNWebDAVHandler::parseListing(reply, c, &error)), QStringList{"/Movies"});
-}
-
-TEST(WebDAVListingReplies, FormsEntryOfTheLibraryIsHidden) {
-    const QByteArray reply = multistatus({entry("https://site/Documents/Forms/", true), entry("/Documents/a.docx")});
-    auto c = context("/", "https://site/Documents");
-    c.formsPath = "https://site/Documents/Forms/";
-    VNErrorPtr error;
-    EXPECT_EQ(paths(QNWebDAVHandler::parseListing(reply, c, &error)), QStringList{"/a.docx"});
-}
-
-// --- Names a server must not be able to give ------------------------------------
-
-TEST(WebDAVListingReplies, NamesThatWouldLeaveTheFolderAreDropped) {
-    const QByteArray reply = multistatus({
-        entry("/f/.."), entry("/f/%2E%2E/", true), entry("/f/."), entry("/f/..%2F..%2Fetc%2Fpasswd"),
-        entry("/f/nul%00name"), entry("/f/bad%FF%FEutf8"), entry("/f/ok.txt"), entry("/"),
-    });
-    VNErrorPtr error;
-    const auto documents = QNWebDAVHandler::parseListing(reply, context("/f", "http://h"), &error);
-    ASSERT_FALSE(error);
-    EXPECT_EQ(paths(documents), QStringList{"/f/ok.txt"});
-}
-
-// --- Replies that are not listings -------------------------------------------------
-
-TEST(WebDAVListingReplies, UnparsableReplyIsAnError) {
-    VNErrorPtr error;
-    const auto documents = QNWebDAVHandler::parseListing("this is <not xml", context("/", "http://h"), &error);
-    EXPECT_TRUE(documents.isEmpty());
-    ASSERT_TRUE(error);
-}
-
-TEST(WebDAVListingReplies, EmptyOrForeignDocumentIsAnErrorNotAnEmptyFolder) {
-    VNErrorPtr error;
-    QNWebDAVHandler::parseListing(QByteArray(), context("/", "http://h"), &error);
-    EXPECT_TRUE(error);
-    error.reset();
-    QNWebDAVHandler::parseListing("<html><body>Proxy login</body></html>", context("/", "http://h"), &error);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), QNWebDAVHandler::errorDomain());
+TEST(WebDAVListingReplies, UnparsableEmptyOrForeignReplyIsAnErrorNotAnEmptyFolder) {
+    for (const QByteArray reply : {QByteArray("this is <not xml"), QByteArray(),
+                                   QByteArray("<html><body>Proxy login</body></html>")}) {
+        VNErrorPtr error;
+        EXPECT_TRUE(QNWebDAVHandler::parseListing(reply, context("/", "http://h"), &error).isEmpty());
+        ASSERT_TRUE(error) << reply.constData();
+        if (reply.startsWith("<html"))  // well-formed, but no listing
+            EXPECT_EQ(error->domain(), QNWebDAVHandler::errorDomain());
+    }
 }
 
 // --- URLs and bodies ---------------------------------------------------------------------
@@ -244,12 +197,6 @@ TEST(WebDAVRequests, ListingBodyAsksForTheSixPropertiesInTheDAVNamespace) {
                                   "getlastmodified", "creationdate"}));
 }
 
-TEST(WebDAVRequests, QuotaBodyIsTheFixedPropfind) {
-    EXPECT_EQ(QNWebDAVHandler::quotaRequestBody(),
-              QByteArray("<?xml version=\"1.0\" ?>\n<D:propfind xmlns:D=\"DAV:\">\n<D:prop>\n"
-                         "<D:quota-available-bytes/>\n<D:quota-used-bytes/>\n</D:prop>\n</D:propfind>"));
-}
-
 TEST(WebDAVRequests, WiFiDiskQuotaURLDropsThePortAndKeepsAValidURLWithoutOne) {
     EXPECT_EQ(QNWebDAVHandler::wiFiDiskQuotaURL("http://10.10.10.254:8080").toString(), "http://10.10.10.254/rpc.cgi");
     EXPECT_EQ(QNWebDAVHandler::wiFiDiskQuotaURL("http://10.10.10.254").toString(), "http://10.10.10.254/rpc.cgi");
@@ -261,39 +208,34 @@ TEST(WebDAVRequests, WiFiDiskQuotaURLDropsThePortAndKeepsAValidURLWithoutOne) {
 
 // --- Quota replies -----------------------------------------------------------------------
 
-TEST(WebDAVQuotaReplies, WiFiDiskSumsEveryPartitionOfEveryDisk) {
-    const QByteArray reply = R"({"arguments":{"infos":{"disk_list":{"disk_detail":[
-        {"partition_detail":[{"used":"1.5G","avai":"1G","capacity":"2.5G"}]},
-        {"partition_detail":[{"used":"500M","avai":"12K","capacity":"1T"},{"used":"3B","avai":"0B","capacity":"3B"}]}
-    ]}}}})";
-    qint64 used = -1, available = -1, total = -1;
-    VNErrorPtr error;
-    ASSERT_TRUE(QNWebDAVHandler::parseWiFiDiskQuota(reply, &used, &available, &total, &error));
-    EXPECT_EQ(used, 2134900736LL + 3);
-    EXPECT_EQ(available, 1073741824LL + 12288);
-    EXPECT_EQ(total, 2684354560LL + 1099511627776LL + 3);
-}
-
-TEST(WebDAVQuotaReplies, WiFiDiskFiguresTooLargeToAddUpSaturate) {
-    // Each figure fits in 64 bits (or saturates by itself); their sums do not.
-    const QByteArray reply = R"({"arguments":{"infos":{"disk_list":{"disk_detail":[
-        {"partition_detail":[{"used":"5000000T","avai":"-5000000T","capacity":"9000000T"}]},
-        {"partition_detail":[{"used":"5000000T","avai":"-5000000T","capacity":"9000000T"}]}
-    ]}}}})";
-    qint64 used = 0, available = 0, total = 0;
-    VNErrorPtr error;
-    ASSERT_TRUE(QNWebDAVHandler::parseWiFiDiskQuota(reply, &used, &available, &total, &error));
-    EXPECT_EQ(used, std::numeric_limits<qint64>::max());
-    EXPECT_EQ(available, std::numeric_limits<qint64>::min());
-    EXPECT_EQ(total, std::numeric_limits<qint64>::max());
-}
-
-TEST(WebDAVQuotaReplies, WiFiDiskWithNoDisksIsZeroAndSuccess) {
-    qint64 used = -1, available = -1, total = -1;
-    VNErrorPtr error;
-    ASSERT_TRUE(QNWebDAVHandler::parseWiFiDiskQuota(R"({"arguments":{"infos":{"disk_list":{"disk_detail":[]}}}})",
-                                                    &used, &available, &total, &error));
-    EXPECT_EQ(used + available + total, 0);
+TEST(WebDAVQuotaReplies, WiFiDiskSumsEveryPartitionOfEveryDiskAndSaturates) {
+    const qint64 max = std::numeric_limits<qint64>::max();
+    struct Row {
+        QByteArray reply;
+        qint64 used, available, total;
+    };
+    const Row rows[] = {
+        {R"({"arguments":{"infos":{"disk_list":{"disk_detail":[
+            {"partition_detail":[{"used":"1.5G","avai":"1G","capacity":"2.5G"}]},
+            {"partition_detail":[{"used":"500M","avai":"12K","capacity":"1T"},{"used":"3B","avai":"0B","capacity":"3B"}]}
+         ]}}}})",
+         2134900736LL + 3, 1073741824LL + 12288, 2684354560LL + 1099511627776LL + 3},
+        // Each figure fits in 64 bits (or saturates by itself); their sums do not.
+        {R"({"arguments":{"infos":{"disk_list":{"disk_detail":[
+            {"partition_detail":[{"used":"5000000T","avai":"-5000000T","capacity":"9000000T"}]},
+            {"partition_detail":[{"used":"5000000T","avai":"-5000000T","capacity":"9000000T"}]}
+         ]}}}})",
+         max, std::numeric_limits<qint64>::min(), max},
+        {R"({"arguments":{"infos":{"disk_list":{"disk_detail":[]}}}})", 0, 0, 0},
+    };
+    for (const Row &row : rows) {
+        qint64 used = -1, available = -1, total = -1;
+        VNErrorPtr error;
+        ASSERT_TRUE(QNWebDAVHandler::parseWiFiDiskQuota(row.reply, &used, &available, &total, &error));
+        EXPECT_EQ(used, row.used);
+        EXPECT_EQ(available, row.available);
+        EXPECT_EQ(total, row.total);
+    }
 }
 
 TEST(WebDAVQuotaReplies, WiFiDiskReplyThatIsNotTheDiskListIsAnError) {
