@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -22,6 +23,12 @@ std::unique_ptr<QTemporaryDir> makeTempDir();
 // Reads a whole file / writes a whole file (creating parent folders).
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &data);
+
+// Every entry below root, relative, folders ending in "/", sorted.
+QStringList listTree(const QString &root);
+// Empty when both trees hold the same folders and byte-identical files,
+// else a description of the first difference.
+QString compareTrees(const QString &a, const QString &b);
 
 // The state a test peer wrote when its fixture started it (port, pid, user,
 // password, folders ...), read from $VARNELLO_PEER_STATE/<name>.json. An

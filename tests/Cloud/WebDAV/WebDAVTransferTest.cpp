@@ -105,18 +105,27 @@ TEST_F(WebDAVTransfer, EmptyFileComesDownAsAnEmptyFile) {
     expectLocalFolderHolds({"empty.txt"});
 }
 
-TEST_F(WebDAVTransfer, RefusedDownloadLeavesNoFileAndKeepsAnExistingOne) {
+TEST_F(WebDAVTransfer, RefusedOrDroppedDownloadLeavesNoFileAndKeepsAnExistingOne) {
     const QString target = local->path() + "/wanted.txt";
-    auto missing = download(drive(url("http")), "/no/such/file.txt", target);
-    ASSERT_TRUE(missing->error);
-    EXPECT_EQ(missing->errorText(), statusLine(404, "Not Found"));
-    EXPECT_FALSE(missing->document);
-    expectLocalFolderHolds({});
-
-    auto broken = download(drive(fakeURL()), "/error-download/file.txt", target);
-    ASSERT_TRUE(broken->error);
-    EXPECT_EQ(broken->errorText(), statusLine(500, "Internal Server Error"));
-    expectLocalFolderHolds({});
+    struct Row {
+        QString url, path, text;
+    };
+    const std::vector<Row> rows{
+        {url("http"), "/no/such/file.txt", statusLine(404, "Not Found")},
+        {fakeURL(), "/error-download/file.txt", statusLine(500, "Internal Server Error")},
+        {fakeURL(), "/drop-download/file.bin", {}},
+    };
+    for (const Row &row : rows) {
+        auto answer = download(drive(row.url), row.path, target);
+        ASSERT_TRUE(answer->error) << row.path.toStdString();
+        EXPECT_FALSE(answer->cancelled);
+        EXPECT_FALSE(answer->document);
+        if (row.text.isEmpty())
+            EXPECT_EQ(answer->error->domain(), "NRHTTPRequestErrorDomain");
+        else
+            EXPECT_EQ(answer->errorText(), row.text);
+        expectLocalFolderHolds({});
+    }
 
     // A file already at the destination survives a refused download.
     ASSERT_TRUE(VNTest::writeFile(target, "mine"));
@@ -139,54 +148,33 @@ TEST_F(WebDAVTransfer, DownloadProgressMovesWithoutAContentLength) {
     expectMonotonicToOne(progress);
 }
 
-TEST_F(WebDAVTransfer, DroppedDownloadIsAnErrorAndLeavesNoFile) {
-    auto answer = download(drive(fakeURL()), "/drop-download/file.bin", local->path() + "/file.bin");
-    ASSERT_TRUE(answer->error);
-    EXPECT_FALSE(answer->cancelled);
-    EXPECT_EQ(answer->error->domain(), "NRHTTPRequestErrorDomain");
-    expectLocalFolderHolds({});
-}
-
-TEST_F(WebDAVTransfer, CancelMidDownloadAnswersOnceAndLeavesNoFile) {
-    auto handler = handlerFor(drive(fakeURL()));
-    auto answer = std::make_shared<Answer>();
-    QList<double> progress;
-    handler->download(QNDocument::withPath("/endless-download/big.bin"),
-                      QNDocument::withPath(local->path() + "/big.bin"),
-                      [&progress](double f) { progress.append(f); }, documentAnswer(answer));
-    ASSERT_TRUE(VNTest::waitUntil([&] { return !progress.isEmpty() && progress.last() > 0; }, 20000));
-    EXPECT_EQ(answer->count, 0);
-    handler->cancel();
-    ASSERT_TRUE(waitForAnswer(answer));
-    VNTest::spin(200);
-    EXPECT_EQ(answer->count, 1);
-    EXPECT_TRUE(answer->cancelled);
-    EXPECT_FALSE(answer->document);
-    // The download hands the engine's cancel error along with the flag.
-    ASSERT_TRUE(answer->error);
-    EXPECT_EQ(answer->error->code(), 4);
-    expectLocalFolderHolds({});
-}
-
-TEST_F(WebDAVTransfer, CancelMidUploadAnswersOnceCancelled) {
+TEST_F(WebDAVTransfer, CancelMidTransferAnswersOnceCancelledAndLeavesNoFile) {
     const QString source = local->path() + "/slow.bin";
     ASSERT_TRUE(VNTest::writeFile(source, randomBytes(8 * 1024 * 1024)));
-    auto handler = handlerFor(drive(fakeURL()));
-    auto answer = std::make_shared<Answer>();
-    QList<double> progress;
-    handler->upload(QNDocument::withPath(source), QNDocument::withPath("/slow-upload", true),
-                    [&progress](double f) { progress.append(f); }, documentAnswer(answer));
-    ASSERT_TRUE(VNTest::waitUntil([&] { return !progress.isEmpty() && progress.last() > 0; }, 20000));
-    EXPECT_EQ(answer->count, 0);
-    handler->cancel();
-    ASSERT_TRUE(waitForAnswer(answer));
-    VNTest::spin(200);
-    EXPECT_EQ(answer->count, 1);
-    EXPECT_TRUE(answer->cancelled);
-    EXPECT_FALSE(answer->error);
-    EXPECT_FALSE(answer->document);
-    EXPECT_LT(progress.last(), 1.0);
-    EXPECT_TRUE(QFileInfo(source).isFile()) << "the source stays";
+    for (bool downloading : {true, false}) {
+        auto handler = handlerFor(drive(fakeURL()));
+        auto answer = std::make_shared<Answer>();
+        QList<double> progress;
+        auto record = [&progress](double f) { progress.append(f); };
+        if (downloading)
+            handler->download(QNDocument::withPath("/endless-download/big.bin"),
+                              QNDocument::withPath(local->path() + "/big.bin"), record, documentAnswer(answer));
+        else
+            handler->upload(QNDocument::withPath(source), QNDocument::withPath("/slow-upload", true), record,
+                            documentAnswer(answer));
+        ASSERT_TRUE(VNTest::waitUntil([&] { return !progress.isEmpty() && progress.last() > 0; }, 20000));
+        EXPECT_EQ(answer->count, 0);
+        handler->cancel();
+        ASSERT_TRUE(waitForAnswer(answer));
+        VNTest::spin(200);
+        EXPECT_EQ(answer->count, 1);
+        EXPECT_TRUE(answer->cancelled);
+        EXPECT_FALSE(answer->document);
+        EXPECT_LT(progress.last(), 1.0);
+        // The download hands the engine's cancel error along with the flag.
+        EXPECT_EQ(answer->error ? answer->error->code() : 0, downloading ? 4 : 0);
+        expectLocalFolderHolds({"slow.bin"});  // the source stays
+    }
 }
 
 TEST_F(WebDAVTransfer, UploadToBothSharesLandsOnTheServerDisk) {

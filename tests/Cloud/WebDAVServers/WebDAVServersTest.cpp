@@ -39,29 +39,8 @@ QNDriveConfigPtr localDrive() {
 QNDocumentPtr file(const QString &path) { return QNDocument::withPath(path, false); }
 QNDocumentPtr folder(const QString &path) { return QNDocument::withPath(path, true); }
 
-// Every entry below root, relative, folders ending in "/", sorted.
-QStringList listTree(const QString &root) {
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QString rel = QDir(root).relativeFilePath(it.filePath());
-        entries << (it.fileInfo().isDir() ? rel + '/' : rel);
-    }
-    entries.sort();
-    return entries;
-}
-
-// Empty when both trees hold the same entries and byte-identical files.
-QString compareTrees(const QString &a, const QString &b) {
-    const QStringList left = listTree(a), right = listTree(b);
-    if (left != right)
-        return QStringLiteral("entries differ:\n  %1\n  %2").arg(left.join(", "), right.join(", "));
-    for (const QString &entry : left)
-        if (!entry.endsWith('/') && VNTest::readFile(a + '/' + entry) != VNTest::readFile(b + '/' + entry))
-            return QStringLiteral("content of %1 differs").arg(entry);
-    return QString();
-}
+using VNTest::compareTrees;
+using VNTest::listTree;
 
 QByteArray pattern(qsizetype size, quint32 seed) {
     QByteArray data(size, Qt::Uninitialized);

@@ -5,7 +5,6 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -57,35 +56,6 @@ void writeTree(const QString &root, const QMap<QString, QByteArray> &tree) {
         else
             VNTest::writeFile(path, it.value());
     }
-}
-
-QStringList listTree(const QString &root) {
-    QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QString rel = QDir(root).relativeFilePath(path);
-        if (QFileInfo(path).isDir())
-            rel += QLatin1Char('/');
-        out.append(rel);
-    }
-    out.sort();
-    return out;
-}
-
-QString compareTrees(const QString &a, const QString &b) {
-    const QStringList left = listTree(a);
-    const QStringList right = listTree(b);
-    if (left != right)
-        return QStringLiteral("entries differ:\n  %1\nvs\n  %2").arg(left.join(QStringLiteral(", ")),
-                                                                      right.join(QStringLiteral(", ")));
-    for (const QString &rel : left) {
-        if (rel.endsWith(QLatin1Char('/')))
-            continue;
-        if (VNTest::readFile(a + QLatin1Char('/') + rel) != VNTest::readFile(b + QLatin1Char('/') + rel))
-            return QStringLiteral("content of %1 differs").arg(rel);
-    }
-    return {};
 }
 
 QMap<QString, QByteArray> sampleTree() {

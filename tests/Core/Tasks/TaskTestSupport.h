@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 namespace TaskTest {
 
 // Registers the handlers (local folder, scripted fake, fake) once.
@@ -34,11 +36,8 @@ QNDocumentPtr documentForFile(const QString &absolutePath, const QString &driveP
 // Writes a tree of files below root: relative path -> content; a path ending
 // in "/" is an (empty) folder.
 void writeTree(const QString &root, const QMap<QString, QByteArray> &tree);
-// Every entry below root, relative, folders ending in "/", sorted.
-QStringList listTree(const QString &root);
-// Empty when both trees hold the same folders and byte-identical files,
-// else a description of the first difference.
-QString compareTrees(const QString &a, const QString &b);
+using VNTest::compareTrees;
+using VNTest::listTree;
 // A sample tree of three levels, with an empty file, an empty folder, a
 // hidden file and files larger than a transfer chunk.
 QMap<QString, QByteArray> sampleTree();
