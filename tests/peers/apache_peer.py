@@ -40,7 +40,8 @@ def make_test_ca(folder):
     an expired CA-signed one. Returns a dict of paths."""
     os.makedirs(folder, exist_ok=True)
     p = lambda name: os.path.join(folder, name)
-    if not os.path.exists(p("ca.pem")):
+    # Keyed on the last file made: a run stopped half-way makes them all again.
+    if not os.path.exists(p("expired.pem")):
         _run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", p("ca.key"),
               "-out", p("ca.pem"), "-days", "30", "-subj", "/CN=Varnello Test CA",
               "-addext", "basicConstraints=critical,CA:TRUE",
