@@ -128,6 +128,31 @@ QUrl QNGooglePhotosHandler::authorizationURL() {
     return QUrl::fromEncoded(text.toUtf8());
 }
 
+QNDocumentPtr QNGooglePhotosHandler::documentFromEntry(const std::shared_ptr<DAEntryBase> &entry, const QString &folderPath) {
+    const QString title = entry->title() ? entry->title()->stringValue() : QString();
+    auto document = QNDocument::create();
+    document->setPath(joinPath(folderPath, title));
+    document->setDisplayName(title);
+    document->setFileObject(std::make_shared<EntryHolder>(entry));
+    std::shared_ptr<DAMediaGroup> group;
+    if (auto photo = std::dynamic_pointer_cast<DAEntryPhoto>(entry)) {
+        document->setSize(photo->size().value_or(0));
+        group = photo->mediaGroup();
+    } else if (auto album = std::dynamic_pointer_cast<DAEntryPhotoAlbum>(entry)) {
+        document->setIsDirectory(true);
+        group = album->mediaGroup();
+    }
+    if (group && !group->mediaThumbnails().isEmpty()) {
+        const QString url = group->mediaThumbnails().last()->URLString();
+        document->setThumbnailURL(url.isEmpty() ? QUrl() : QUrl(url));
+    }
+    if (auto kind = entry->kindCategory())
+        document->setType(kind->label());
+    if (auto published = entry->publishedDate())
+        document->setDate(published->date());
+    return document;
+}
+
 // --- Tokens ---------------------------------------------------------------------------
 
 void QNGooglePhotosHandler::tokenRequest(const QString &body, Action action) {
@@ -259,9 +284,9 @@ void QNGooglePhotosHandler::cancel() {
 // The common start of every operation: a new access token, then the work.
 // A transport failure of the refresh, or a reply without an access token,
 // ends the operation through fail().
-#define QN_PHOTOS_BEGIN(refreshLog, noTokenLog, noTokenMessage, fail, work)                                     \
+#define QN_PHOTOS_BEGIN(refreshLog, noTokenLog, noTokenMessage, target, fail, work)                             \
     holdForOperation();                                                                                        \
-    refreshAccessToken([weakSelf = std::weak_ptr<QNGooglePhotosHandler>(self()), fail, work](                   \
+    refreshAccessToken([weakSelf = std::weak_ptr<QNGooglePhotosHandler>(self()), resolveTarget = QNDocumentPtr(target), fail, work](\
                            NRHTTPRequest *request, VNErrorPtr error) {                                         \
         auto me = weakSelf.lock();                                                                             \
         if (!me)                                                                                               \
@@ -278,13 +303,18 @@ void QNGooglePhotosHandler::cancel() {
             fail(me, e);                                                                                       \
             return;                                                                                            \
         }                                                                                                      \
-        work(me);                                                                                              \
+        me->resolveEntry(resolveTarget, [me, fail, work](DAObjectPtr entry, VNErrorPtr e) {                           \
+            if (e)                                                                                             \
+                fail(me, e);                                                                                   \
+            else                                                                                               \
+                work(me, entry);                                                                               \
+        });                                                                                                    \
     })
 
 void QNGooglePhotosHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
     Once<QNQuotaCallback> answer(std::move(completed));
     auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, e, false); };
-    auto work = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me) {
+    auto work = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr) {
         const QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
         std::weak_ptr<QNGooglePhotosHandler> weak = me;
         auto ticket = me->m_googleService->fetchFeedWithURL(
@@ -305,7 +335,7 @@ void QNGooglePhotosHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
             me->m_tickets.append(ticket);
     };
     QN_PHOTOS_BEGIN("QNGooglePhotosHander quota error %1", "QNGooglePhotosHandler quota failed %1",
-                    "List documents failed, %@", fail, work);
+                    "List documents failed, %@", QNDocumentPtr(), fail, work);
 }
 
 void QNGooglePhotosHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
@@ -313,11 +343,11 @@ void QNGooglePhotosHandler::listDocuments(QNDocumentPtr folder, QString searchKe
     auto fail = [answer, searchKeyword](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) {
         answer(*me, QNDocumentList(), searchKeyword, e, false);
     };
-    auto work = [answer, folder](const std::shared_ptr<QNGooglePhotosHandler> &me) {
+    auto work = [answer, folder](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
         me->m_currentPath = folder ? folder->path() : QStringLiteral("/");
         if (me->m_currentPath.isEmpty())
             me->m_currentPath = QStringLiteral("/");
-        auto folderEntry = std::dynamic_pointer_cast<DAEntryBase>(entryOf(folder));
+        auto folderEntry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
         auto link = folderEntry ? folderEntry->feedLink() : nullptr;
         const QUrl feedURL = link ? QUrl(link->href())
                                   : DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
@@ -347,27 +377,8 @@ void QNGooglePhotosHandler::listDocuments(QNDocumentPtr folder, QString searchKe
                         VNLog::log(QStringLiteral("QNGooglePhotosHandler skipped an entry with an unusable name"));
                         continue;
                     }
-                    auto document = QNDocument::create();
-                    document->setPath(joinPath(path, title));
-                    document->setDisplayName(title);
-                    document->setFileObject(std::make_shared<EntryHolder>(entry));
+                    auto document = documentFromEntry(entry, path);
                     document->setFeedPhotoAlbum(feedHolder);
-                    std::shared_ptr<DAMediaGroup> group;
-                    if (auto photo = std::dynamic_pointer_cast<DAEntryPhoto>(entry)) {
-                        document->setSize(photo->size().value_or(0));
-                        group = photo->mediaGroup();
-                    } else if (auto album = std::dynamic_pointer_cast<DAEntryPhotoAlbum>(entry)) {
-                        document->setIsDirectory(true);
-                        group = album->mediaGroup();
-                    }
-                    if (group && !group->mediaThumbnails().isEmpty()) {
-                        const QString url = group->mediaThumbnails().last()->URLString();
-                        document->setThumbnailURL(url.isEmpty() ? QUrl() : QUrl(url));
-                    }
-                    if (auto kind = entry->kindCategory())
-                        document->setType(kind->label());
-                    if (auto published = entry->publishedDate())
-                        document->setDate(published->date());
                     documents.append(document);
                 }
                 answer(*me, documents, QString(), nullptr, false);
@@ -376,7 +387,7 @@ void QNGooglePhotosHandler::listDocuments(QNDocumentPtr folder, QString searchKe
             me->m_tickets.append(ticket);
     };
     QN_PHOTOS_BEGIN("QNGooglePhotosHander listDocuments error %1", "QNGooglePhotosHandler listDocuments failed %1",
-                    "List documents failed, %@", fail, work);
+                    "List documents failed, %@", folder, fail, work);
 }
 
 void QNGooglePhotosHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -384,9 +395,10 @@ void QNGooglePhotosHandler::download(QNDocumentPtr document, QNDocumentPtr destP
     setDownloadProgress(progress);
     Once<QNDocumentCallback> answer(std::move(completed));
     auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, document, destPath, progress](const std::shared_ptr<QNGooglePhotosHandler> &me) {
-        const qint64 documentSize = document ? document->size() : 0;
-        auto entry = std::dynamic_pointer_cast<DAEntryBase>(entryOf(document));
+    auto work = [answer, document, destPath, progress](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
+        auto entry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
+        auto photoEntry = std::dynamic_pointer_cast<DAEntryPhoto>(resolved);
+        const qint64 documentSize = document && document->size() > 0 ? document->size() : photoEntry ? photoEntry->size().value_or(0) : 0;
         auto self = entry ? entry->selfLink() : nullptr;
         if (!self) {
             answer(*me, nullptr, codedError(QStringLiteral("Could not download file")), false);
@@ -460,7 +472,7 @@ void QNGooglePhotosHandler::download(QNDocumentPtr document, QNDocumentPtr destP
         }
     };
     QN_PHOTOS_BEGIN("QNGooglePhotosHander download error %1", "QNGooglePhotosHandler download failed %1",
-                    "Download failed, no access_token", fail, work);
+                    "Download failed, no access_token", document, fail, work);
 }
 
 void QNGooglePhotosHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -468,7 +480,7 @@ void QNGooglePhotosHandler::upload(QNDocumentPtr document, QNDocumentPtr destPat
     setUploadProgress(progress);
     Once<QNDocumentCallback> answer(std::move(completed));
     auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, document, destPath, progress](const std::shared_ptr<QNGooglePhotosHandler> &me) {
+    auto work = [answer, document, destPath, progress](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
         const QString path = document ? document->path() : QString();
         const QString name = lastComponent(path);
         QFile file(path);
@@ -495,7 +507,7 @@ void QNGooglePhotosHandler::upload(QNDocumentPtr document, QNDocumentPtr destPat
                     if (total > 0)
                         progress(float(delivered) / float(total));
                 });
-        auto album = std::dynamic_pointer_cast<DAEntryPhotoBase>(entryOf(destPath));
+        auto album = std::dynamic_pointer_cast<DAEntryPhotoAlbum>(resolved);
         const QString albumID = album ? album->GPhotoID() : QStringLiteral("default");
         const QUrl url(DAServiceGooglePhotos::photoHostURLString() +
                        QStringLiteral("/data/upload/resumable/media/create-session/feed/api/user/default/albumid/") +
@@ -511,16 +523,16 @@ void QNGooglePhotosHandler::upload(QNDocumentPtr document, QNDocumentPtr destPat
             me->m_tickets.append(ticket);
     };
     QN_PHOTOS_BEGIN("QNGooglePhotosHandler upload error %1", "QNGooglePhotosHandler upload failed %1",
-                    "Upload failed, no access_token", fail, work);
+                    "Upload failed, no access_token", destPath, fail, work);
 }
 
 void QNGooglePhotosHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
     Once<QNDocumentCallback> answer(std::move(completed));
     auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, name, destPath](const std::shared_ptr<QNGooglePhotosHandler> &me) {
+    auto work = [answer, name, destPath](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
         auto entry = DAEntryPhotoAlbum::albumEntry();
         entry->setTitleWithString(name);
-        auto parent = std::dynamic_pointer_cast<DAEntryBase>(entryOf(destPath));
+        auto parent = std::dynamic_pointer_cast<DAEntryBase>(resolved);
         auto link = parent ? parent->feedLink() : nullptr;
         QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
         if (link) {
@@ -528,23 +540,32 @@ void QNGooglePhotosHandler::createFolder(QString name, QNDocumentPtr destPath, Q
             url = QUrl(link->href());
         }
         std::weak_ptr<QNGooglePhotosHandler> weak = me;
+        const QString parentPath = destPath && !destPath->path().isEmpty() ? destPath->path() : QStringLiteral("/");
         auto ticket = me->m_googleService->fetchEntryByInsertingEntry(
-            entry, url, [weak, answer](const DAServiceTicketPtr &, const DAObjectPtr &, const VNErrorPtr &error) {
-                if (auto me = weak.lock())
+            entry, url, [weak, answer, parentPath](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
+                auto me = weak.lock();
+                if (!me)
+                    return;
+                // The new album as a folder, for callers that go on into it (copy tasks).
+                auto album = std::dynamic_pointer_cast<DAEntryBase>(object);
+                const QString title = album && album->title() ? album->title()->stringValue() : QString();
+                if (!error && album && isUsableName(title))
+                    answer(*me, documentFromEntry(album, parentPath), nullptr, false);
+                else
                     answer(*me, nullptr, error, false);
             });
         if (ticket)
             me->m_tickets.append(ticket);
     };
     QN_PHOTOS_BEGIN("QNGooglePhotosHandler createFolder error %1", "QNGooglePhotosHandler create folder failed %1",
-                    "Create folder failed, no access_token", fail, work);
+                    "Create folder failed, no access_token", destPath, fail, work);
 }
 
 void QNGooglePhotosHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
     Once<QNDocumentCallback> answer(std::move(completed));
     auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, document](const std::shared_ptr<QNGooglePhotosHandler> &me) {
-        auto entry = std::dynamic_pointer_cast<DAEntryBase>(entryOf(document));
+    auto work = [answer, document](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
+        auto entry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
         if (!entry) {
             answer(*me, nullptr, codedError(QStringLiteral("Could not remove file")), false);
             return;
@@ -559,14 +580,14 @@ void QNGooglePhotosHandler::remove(QNDocumentPtr document, QNDocumentCallback co
             me->m_tickets.append(ticket);
     };
     QN_PHOTOS_BEGIN("QNGooglePhotosHandler remove error %1", "QNGooglePhotosHandler remove failed %1",
-                    "Remove file/folder failed, no access_token", fail, work);
+                    "Remove file/folder failed, no access_token", document, fail, work);
 }
 
 void QNGooglePhotosHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
     Once<QNDocumentCallback> answer(std::move(completed));
     auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, document, name](const std::shared_ptr<QNGooglePhotosHandler> &me) {
-        auto entry = std::dynamic_pointer_cast<DAEntryBase>(entryOf(document));
+    auto work = [answer, document, name](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
+        auto entry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
         if (!entry || !name) {
             answer(*me, nullptr, codedError(QStringLiteral("Could not rename file")), false);
             return;
@@ -586,13 +607,13 @@ void QNGooglePhotosHandler::rename(QNDocumentPtr document, QNDocumentPtr name, Q
             me->m_tickets.append(ticket);
     };
     QN_PHOTOS_BEGIN("QNGooglePhotosHandler rename error %1", "QNGooglePhotosHandler rename failed %1",
-                    "Rename file/folder failed, no access_token", fail, work);
+                    "Rename file/folder failed, no access_token", document, fail, work);
 }
 
 void QNGooglePhotosHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) {
     Once<QNDocumentCallback> answer(std::move(completed));
     auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, document](const std::shared_ptr<QNGooglePhotosHandler> &me) {
+    auto work = [answer, document](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr) {
         const QString resourceId = document ? document->gdResourceId() : QString();
         if (resourceId.isEmpty()) {
             answer(*me, nullptr, codedError(QStringLiteral("Sharing link failed, no resource id")), false);
@@ -640,5 +661,63 @@ void QNGooglePhotosHandler::linkForDocument(QNDocumentPtr document, QNDocumentCa
         request->startAsynchronous();
     };
     QN_PHOTOS_BEGIN("QNGooglePhotosHandler linkForDocument error %1", "QNGooglePhotosHandler link failed %1",
-                    "Sharing link failed, no access_token", fail, work);
+                    "Sharing link failed, no access_token", QNDocumentPtr(), fail, work);
+}
+
+// --- Documents known only by their path --------------------------------------------
+
+void QNGooglePhotosHandler::resolveEntry(const QNDocumentPtr &document, std::function<void(DAObjectPtr, VNErrorPtr)> done) {
+    if (auto entry = entryOf(document)) {
+        done(entry, nullptr);
+        return;
+    }
+    const QStringList names = (document ? document->path() : QString()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (names.isEmpty()) {
+        done(nullptr, nullptr);  // the root
+        return;
+    }
+    const QString path = QLatin1Char('/') + names.join(QLatin1Char('/'));
+    if (names.size() > 2) {
+        done(nullptr, codedError(QStringLiteral("%1 was not found").arg(path)));
+        return;
+    }
+    // Albums from the user feed, then (for a photo) the album's photos.
+    auto step = std::make_shared<std::function<void(QUrl, int)>>();
+    std::weak_ptr<QNGooglePhotosHandler> weak = self();
+    *step = [weak, names, path, done, step](const QUrl &feedURL, int depth) {
+        auto me = weak.lock();
+        if (!me)
+            return;
+        auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(feedURL);
+        query->setMaxResults(1000);
+        me->m_googleService->setServiceShouldFollowNextLinks(true);
+        auto ticket = me->m_googleService->fetchFeedWithURL(
+            query->URL(), [names, path, done, step, depth](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
+                auto feed = std::dynamic_pointer_cast<DAFeedBase>(object);
+                DAEntryBasePtr found;
+                for (const auto &entry : feed ? feed->entries() : QList<DAEntryBasePtr>())
+                    if (entry->title() && entry->title()->stringValue() == names.at(depth)) {
+                        found = entry;
+                        break;
+                    }
+                if (error || !found) {
+                    *step = nullptr;
+                    done(nullptr, error ? error : codedError(QStringLiteral("%1 was not found").arg(path)));
+                    return;
+                }
+                auto link = found->feedLink();
+                if (depth + 1 == names.size() || !link) {
+                    *step = nullptr;
+                    if (depth + 1 == names.size())
+                        done(found, nullptr);
+                    else
+                        done(nullptr, codedError(QStringLiteral("%1 was not found").arg(path)));
+                    return;
+                }
+                (*step)(QUrl(link->href()), depth + 1);
+            });
+        if (ticket)
+            me->m_tickets.append(ticket);
+    };
+    (*step)(DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {}), 0);
 }

@@ -12,6 +12,7 @@ class HFHTTPFetcher;
 class DAServiceGooglePhotos;
 class DAServiceTicketBase;
 class DAObject;
+class DAEntryBase;
 
 // The drive handler of photo-album accounts: albums are folders at the root,
 // photos are files in them, all through the photo service's Atom feeds.
@@ -52,6 +53,8 @@ public:
     static VNErrorPtr errorFromDomain(const QString &domain, const QString &message);
     // The listed entry behind a document (album or photo), or null.
     static std::shared_ptr<DAObject> entryOf(const QNDocumentPtr &document);
+    // A document for an entry listed in the folder at folderPath.
+    static QNDocumentPtr documentFromEntry(const std::shared_ptr<DAEntryBase> &entry, const QString &folderPath);
 
 private:
     using Action = std::function<void(NRHTTPRequest *request, VNErrorPtr error)>;
@@ -60,6 +63,9 @@ private:
     void refreshAccessToken(Action action);
     void tokenRequest(const QString &body, Action action);
     // The access token of the finished token request, or empty.
+    // The document's entry: the one it was listed with, else found by its
+    // path (album, album/photo); null for the root.
+    void resolveEntry(const QNDocumentPtr &document, std::function<void(std::shared_ptr<DAObject>, VNErrorPtr)> done);
     static QString accessTokenOf(NRHTTPRequest *request);
     static QString replyErrorEntry(NRHTTPRequest *request);
     static VNErrorPtr codedError(const QString &message);  // code 42, "error"
