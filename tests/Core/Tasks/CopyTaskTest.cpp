@@ -10,6 +10,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -96,63 +97,54 @@ TEST_F(CopyTask, WholeTreeOfFoldersExistsBeforeTheFirstTransfer) {
     EXPECT_EQ(compareTrees(path("src"), remote), QString());
 }
 
-TEST_F(CopyTask, ProgressHalvesBetweenTwoRemoteDrives) {
+TEST_F(CopyTask, ProgressHalvesBetweenTwoRemoteDrivesAndIsTheUploadFromTheLocalDisk) {
     const QString a = path("remoteA"), b = path("remoteB");
     writeTree(a, {{"file.bin", QByteArray(40000, 'p')}});
+    writeTree(path("src"), {{"file.bin", QByteArray(40000, 'p')}});
     QDir().mkpath(b);
     auto fromFake = QNFakeRemoteHandler::makeDriveConfig(a);
     auto toFake = QNFakeRemoteHandler::makeDriveConfig(b);
     ASSERT_NE(fromFake->driveConfigId(), toFake->driveConfigId());
-    auto task = std::make_shared<QNCopyTask>();
-    auto item = std::make_shared<QNCopyTaskItem>(fromFake, toFake, driveDocument("/file.bin", false, 40000),
-                                                 driveDocument("/", true));
-    std::mutex m;
-    std::vector<float> seen;
-    std::atomic<int> downloadsDone{0};
-    item->registerListenerForTaskItemUpdateBlock("t", [&] {
-        std::lock_guard lock(m);
-        seen.push_back(item->progress());
-    });
-    std::atomic<int> taskUpdates{0};
-    task->registerListenerForTaskUpdateBlock("t", [&] { ++taskUpdates; });
-    task->addTaskItem(item);
-    ASSERT_TRUE(runTask(manager, task));
-    ASSERT_GE(seen.size(), 4u);
-    EXPECT_EQ(VNTest::readFile(b + "/file.bin"), QByteArray(40000, 'p'));
-    // Download from 0 to 0.5, then the upload from 0.5 to 1.
-    bool reachedUpload = false;
-    for (float v : seen) {
-        if (v > 0.5f)
-            reachedUpload = true;
-        else if (reachedUpload)
-            ADD_FAILURE() << "progress went back to " << v;
+    for (bool fromLocal : {false, true}) {
+        QFile::remove(b + "/file.bin");
+        QNFakeRemoteHandler::resetBehaviours();
+        auto task = std::make_shared<QNCopyTask>();
+        auto item = fromLocal ? std::make_shared<QNCopyTaskItem>(localDrive(), toFake,
+                                                                 localDocument(path("src/file.bin")),
+                                                                 driveDocument("/", true))
+                              : std::make_shared<QNCopyTaskItem>(fromFake, toFake,
+                                                                 driveDocument("/file.bin", false, 40000),
+                                                                 driveDocument("/", true));
+        std::mutex m;
+        std::vector<float> seen;
+        item->registerListenerForTaskItemUpdateBlock("t", [&] {
+            std::lock_guard lock(m);
+            seen.push_back(item->progress());
+        });
+        std::atomic<int> taskUpdates{0};
+        task->registerListenerForTaskUpdateBlock("t", [&] { ++taskUpdates; });
+        task->addTaskItem(item);
+        ASSERT_TRUE(runTask(manager, task));
+        EXPECT_EQ(VNTest::readFile(b + "/file.bin"), QByteArray(40000, 'p'));
+        ASSERT_GE(seen.size(), fromLocal ? 1u : 4u);
+        EXPECT_FLOAT_EQ(seen.back(), 1.0f);
+        EXPECT_EQ(taskUpdates.load(), static_cast<int>(seen.size()));
+        if (fromLocal) {
+            EXPECT_LT(seen.front(), 0.5f);
+            EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download), 0);
+            continue;
+        }
+        // Download from 0 to 0.5, then the upload from 0.5 to 1.
+        bool reachedUpload = false;
+        for (float v : seen) {
+            if (v > 0.5f)
+                reachedUpload = true;
+            else if (reachedUpload)
+                ADD_FAILURE() << "progress went back to " << v;
+        }
+        EXPECT_TRUE(std::find(seen.begin(), seen.end(), 0.5f) != seen.end());
+        EXPECT_LE(seen.front(), 0.5f);
     }
-    EXPECT_TRUE(std::find(seen.begin(), seen.end(), 0.5f) != seen.end());
-    EXPECT_FLOAT_EQ(seen.back(), 1.0f);
-    EXPECT_LE(seen.front(), 0.5f);
-    EXPECT_EQ(taskUpdates.load(), static_cast<int>(seen.size()));
-    (void)downloadsDone;
-}
-
-TEST_F(CopyTask, LocalToRemoteShowsTheUploadAsTheWholeProgress) {
-    writeTree(path("src"), {{"file.bin", QByteArray(40000, 'q')}});
-    const QString b = path("remoteB");
-    auto toFake = QNFakeRemoteHandler::makeDriveConfig(b);
-    auto task = std::make_shared<QNCopyTask>();
-    auto item = std::make_shared<QNCopyTaskItem>(localDrive(), toFake, localDocument(path("src/file.bin")),
-                                                 driveDocument("/", true));
-    std::vector<float> seen;
-    std::mutex m;
-    item->registerListenerForTaskItemUpdateBlock("t", [&] {
-        std::lock_guard lock(m);
-        seen.push_back(item->progress());
-    });
-    task->addTaskItem(item);
-    ASSERT_TRUE(runTask(manager, task));
-    ASSERT_FALSE(seen.empty());
-    EXPECT_LT(seen.front(), 0.5f);
-    EXPECT_FLOAT_EQ(seen.back(), 1.0f);
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download), 0);
 }
 
 TEST_F(CopyTask, FileInsideOneCapableDriveIsOneServerSideCopy) {
@@ -258,46 +250,35 @@ TEST_F(CopyTask, UploadCancelledWhileRunningDeletesTheTemporaryCopyAndReportsCan
     EXPECT_FALSE(QFileInfo::exists(b + "/x.bin"));
 }
 
-TEST_F(CopyTask, PrimaryFolderEndsOnceAtItsFirstFailingSubitem) {
-    const QString remote = path("remote");
-    writeTree(remote, {{"dir/1.txt", "1"}, {"dir/2.txt", "2"}, {"dir/3.txt", "3"}});
-    auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
-    ScriptedRemoteHandler::Script script;
-    script.failDownloadsNamed = "2.txt";
-    ScriptedRemoteHandler::setScript(script);
-    QDir().mkpath(path("out"));
-    auto task = std::make_shared<QNCopyTask>();
-    auto primary = std::make_shared<QNCopyTaskItem>(scripted, localDrive(), driveDocument("/dir", true),
-                                                    localDocument(path("out")));
-    auto reports = watchItem(primary);
-    task->addTaskItem(primary);
-    ASSERT_TRUE(runTask(manager, task));
-    ASSERT_EQ(reports->count(), 1);
-    EXPECT_TRUE(std::get<0>(reports->first()));
-    EXPECT_TRUE(task->canceled());
-    EXPECT_EQ(primary->subitems().size(), 3);
-    EXPECT_EQ(primary->unfinishedSubTaskItems(), 0) << "every sub-item still lowers the count";
-    EXPECT_FALSE(QFileInfo::exists(path("out/dir/2.txt")));
-}
-
-TEST_F(CopyTask, PrimaryRemembersASubitemThatWasCancelled) {
-    const QString remote = path("remote");
-    writeTree(remote, {{"dir/1.txt", "1"}, {"dir/2.txt", "2"}, {"dir/3.txt", "3"}});
-    auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
-    ScriptedRemoteHandler::Script script;
-    script.cancelDownloadsNamed = "1.txt";  // the first to report; the others succeed
-    ScriptedRemoteHandler::setScript(script);
-    QDir().mkpath(path("out"));
-    auto task = std::make_shared<QNCopyTask>();
-    auto primary = std::make_shared<QNCopyTaskItem>(scripted, localDrive(), driveDocument("/dir", true),
-                                                    localDocument(path("out")));
-    auto reports = watchItem(primary);
-    task->addTaskItem(primary);
-    ASSERT_TRUE(runTask(manager, task));
-    ASSERT_EQ(reports->count(), 1);
-    EXPECT_FALSE(std::get<0>(reports->first()));
-    EXPECT_TRUE(std::get<2>(reports->first())) << "a tree with a cancelled part was reported as a whole copy";
-    EXPECT_FALSE(task->canceled());
+TEST_F(CopyTask, PrimaryFolderEndsOnceAtAFailingSubitemAndRemembersACancelledOne) {
+    for (bool cancelPart : {false, true}) {
+        const QString remote = path(cancelPart ? "cancelled" : "failed");
+        writeTree(remote, {{"dir/1.txt", "1"}, {"dir/2.txt", "2"}, {"dir/3.txt", "3"}});
+        auto scripted = ScriptedRemoteHandler::makeDriveConfig(remote);
+        ScriptedRemoteHandler::Script script;
+        if (cancelPart)
+            script.cancelDownloadsNamed = "1.txt";  // the first to report; the others succeed
+        else
+            script.failDownloadsNamed = "2.txt";
+        ScriptedRemoteHandler::setScript(script);
+        const QString out = remote + "-out";
+        QDir().mkpath(out);
+        auto task = std::make_shared<QNCopyTask>();
+        auto primary = std::make_shared<QNCopyTaskItem>(scripted, localDrive(), driveDocument("/dir", true),
+                                                        localDocument(out));
+        auto reports = watchItem(primary);
+        task->addTaskItem(primary);
+        ASSERT_TRUE(runTask(manager, task));
+        ASSERT_EQ(reports->count(), 1);
+        EXPECT_EQ(bool(std::get<0>(reports->first())), !cancelPart);
+        EXPECT_EQ(std::get<2>(reports->first()), cancelPart) << "a tree with a cancelled part was reported as a whole copy";
+        EXPECT_EQ(task->canceled(), !cancelPart);
+        if (!cancelPart) {
+            EXPECT_EQ(primary->subitems().size(), 3);
+            EXPECT_EQ(primary->unfinishedSubTaskItems(), 0) << "every sub-item still lowers the count";
+            EXPECT_FALSE(QFileInfo::exists(out + "/dir/2.txt"));
+        }
+    }
 }
 
 TEST_F(CopyTask, ServerGivenDotDotNeverLeavesTheTaskFolder) {
