@@ -4,7 +4,6 @@
 #include "Platform/VNDispatch.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <map>
@@ -84,16 +83,6 @@ bool copyTree(const QString &from, const QString &to) {
     return true;
 }
 
-qint64 treeSize(const QString &folder) {
-    qint64 total = 0;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        total += it.fileInfo().size();
-    }
-    return total;
-}
-
 QNDocumentPtr documentFor(const QString &drivePath, const QFileInfo &info) {
     auto doc = QNDocument::create();
     doc->setPath(drivePath);
@@ -112,10 +101,6 @@ void QNFakeRemoteHandler::registerWithFactory() {
     QNCloudInterfaceFactory::registerHandler(
         kFactoryName, [](const QNDriveConfig &c) { return c.url().startsWith(kScheme); },
         [](const QNDriveConfigPtr &c) { return std::make_shared<QNFakeRemoteHandler>(c); });
-}
-
-void QNFakeRemoteHandler::unregisterFromFactory() {
-    QNCloudInterfaceFactory::unregisterHandler(kFactoryName);
 }
 
 QNDriveConfigPtr QNFakeRemoteHandler::makeDriveConfig(const QString &rootFolder, const QString &username) {
@@ -418,21 +403,3 @@ void QNFakeRemoteHandler::linkForDocument(QNDocumentPtr document, QNDocumentCall
         [completed] { completed(nullptr, nullptr, true); });
 }
 
-void QNFakeRemoteHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
-    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
-    schedule(
-        Op::Quota,
-        [self, completed](VNErrorPtr failure) {
-            if (!failure) {
-                auto config = self->driveConfig();
-                const qint64 used = treeSize(self->root());
-                const qint64 total = qint64(1) << 30;
-                config->setUsedBytes(used);
-                config->setTotalBytes(total);
-                config->setAvailableBytes(total - used);
-                config->setSharedBytes(0);
-            }
-            completed(failure, false);
-        },
-        [completed] { completed(nullptr, true); });
-}

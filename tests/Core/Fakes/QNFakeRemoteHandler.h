@@ -16,7 +16,7 @@
 // nothing happened. Register it with registerWithFactory() before use.
 class QNFakeRemoteHandler : public QNCloudInterface {
 public:
-    enum class Op { Login, List, Download, Upload, CreateFolder, Remove, Rename, LocalCopy, LocalMove, Link, Quota };
+    enum class Op { Login, List, Download, Upload, CreateFolder, Remove, Rename, LocalCopy, LocalMove, Link };
     enum class Mode {
         Answer,             // do the work and answer (after delayMs)
         Fail,               // answer (after delayMs) with an error
@@ -35,7 +35,6 @@ public:
 
     // Makes configurations whose url starts with "fake://" use this handler.
     static void registerWithFactory();
-    static void unregisterFromFactory();
     // A drive backed by rootFolder (created if missing).
     static QNDriveConfigPtr makeDriveConfig(const QString &rootFolder,
                                             const QString &username = QStringLiteral("fake-user"));
@@ -64,7 +63,6 @@ public:
     void localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
     void localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
     void linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) override;
-    void quota(QNDocumentPtr root, QNQuotaCallback completed) override;
     void cancel() override;
 
 private:
