@@ -376,42 +376,39 @@ protected:
     }
 };
 
-TEST_F(WebDAVApacheLog, CopyTaskInsideTheServerIsOneCopyRequest) {
-    const QString server = freshFolder("root_dir", "e2e-copy");
-    VNTest::writeFile(server + "/src/tree/a.txt", "a");
-    VNTest::writeFile(server + "/src/tree/b/c.txt", "c");
-    QDir().mkpath(server + "/dst");
-    auto webdav = drive(url("http"));
-    const qint64 before = logSize();
-    auto manager = std::make_shared<QNTaskManager>();
-    VNErrorPtr error = copyWithTask(manager, webdav, webdav, folder("/e2e-copy/src/tree"), folder("/e2e-copy/dst"));
-    ASSERT_FALSE(error);
-    EXPECT_EQ(compareTrees(server + "/src/tree", server + "/dst/tree"), QString());
-    const QStringList served = servedSince(before, "/e2e-copy/");
-    ASSERT_EQ(served.size(), 1) << served.join('\n').toStdString();
-    EXPECT_TRUE(served.first().contains("\"COPY /e2e-copy/src/tree/ ")) << served.first().toStdString();
-}
-
-TEST_F(WebDAVApacheLog, MoveInsideTheServerIsOneMoveRequest) {
-    const QString server = freshFolder("root_dir", "e2e-move");
-    VNTest::writeFile(server + "/src/tree/a.txt", "a");
-    QDir().mkpath(server + "/dst");
-    const qint64 before = logSize();
-    std::atomic<int> answers{0};
-    VNErrorPtr error;
-    auto operation = std::make_shared<QNMoveOperation>(drive(url("http")), folder("/e2e-move/src/tree"),
-                                                       folder("/e2e-move/dst"), [&](QNDocumentPtr, VNErrorPtr e, bool) {
-                                                           error = e;
-                                                           ++answers;
-                                                       });
-    operation->start();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return answers.load() > 0; }, 20000));
-    EXPECT_FALSE(error);
-    EXPECT_FALSE(QFileInfo::exists(server + "/src/tree"));
-    EXPECT_EQ(VNTest::readFile(server + "/dst/tree/a.txt"), "a");
-    const QStringList served = servedSince(before, "/e2e-move/");
-    ASSERT_EQ(served.size(), 1) << served.join('\n').toStdString();
-    EXPECT_TRUE(served.first().contains("\"MOVE /e2e-move/src/tree/ "));
+TEST_F(WebDAVApacheLog, CopyTaskAndMoveInsideTheServerAreOneRequestEach) {
+    for (const QString method : {"COPY", "MOVE"}) {
+        const QString name = "e2e-" + method.toLower();
+        const QString server = freshFolder("root_dir", name);
+        for (const QString &tree : {server + "/src/tree", server + "/expected"}) {
+            VNTest::writeFile(tree + "/a.txt", "a");
+            VNTest::writeFile(tree + "/b/c.txt", "c");
+        }
+        QDir().mkpath(server + "/dst");
+        auto webdav = drive(url("http"));
+        const qint64 before = logSize();
+        VNErrorPtr error;
+        if (method == "COPY") {
+            error = copyWithTask(std::make_shared<QNTaskManager>(), webdav, webdav, folder("/" + name + "/src/tree"),
+                                 folder("/" + name + "/dst"));
+        } else {
+            std::atomic<int> answers{0};
+            auto operation = std::make_shared<QNMoveOperation>(webdav, folder("/" + name + "/src/tree"),
+                                                               folder("/" + name + "/dst"),
+                                                               [&](QNDocumentPtr, VNErrorPtr e, bool) {
+                                                                   error = e;
+                                                                   ++answers;
+                                                               });
+            operation->start();
+            ASSERT_TRUE(VNTest::waitUntil([&] { return answers.load() > 0; }, 20000));
+            EXPECT_FALSE(QFileInfo::exists(server + "/src/tree"));
+        }
+        ASSERT_FALSE(error) << method.toStdString();
+        EXPECT_EQ(compareTrees(server + "/expected", server + "/dst/tree"), QString());
+        const QStringList served = servedSince(before, "/" + name + "/");
+        ASSERT_EQ(served.size(), 1) << served.join('\n').toStdString();
+        EXPECT_TRUE(served.first().contains("\"" + method + " /" + name + "/src/tree/ ")) << served.first().toStdString();
+    }
 }
 
 // A folder whose member the server cannot delete: Apache answers 207 with the

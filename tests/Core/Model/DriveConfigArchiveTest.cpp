@@ -152,19 +152,6 @@ TEST(DriveConfigArchive, AbsentAndEmptyTextStayApart) {
     EXPECT_EQ(copy->driveConfigId(), "(Unknown Service)|(null)||(null)|(null)|0|");
 }
 
-TEST(DriveConfigArchive, ListKeepsOrder) {
-    QNDriveConfigList configs;
-    for (int i = 0; i < 5; ++i) {
-        auto c = QNDriveConfig::create();
-        c->setDisplayName(QStringLiteral("drive %1").arg(i));
-        configs << c;
-    }
-    auto back = QNDriveConfig::unarchiveList(QNDriveConfig::archiveList(configs));
-    ASSERT_TRUE(back.has_value());
-    ASSERT_EQ(back->size(), 5);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(back->at(i)->displayName(), QStringLiteral("drive %1").arg(i));
-}
-
 TEST(DriveConfigArchive, ForeignOrDamagedDataIsAnError) {
     VNErrorPtr error;
     EXPECT_FALSE(QNDriveConfig::unarchiveList(QByteArray("not an archive"), &error).has_value());
@@ -186,13 +173,10 @@ protected:
     }
 };
 
-TEST_F(StoredDrives, AbsentValueReadsAsEmptyList) {
-    auto list = QNDriveConfig::readStoredDrives();
-    ASSERT_TRUE(list.has_value());
-    EXPECT_TRUE(list->isEmpty());
-}
-
-TEST_F(StoredDrives, WriteThenRead) {
+TEST_F(StoredDrives, AbsentValueReadsAsEmptyListThenWriteThenRead) {
+    auto empty = QNDriveConfig::readStoredDrives();
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_TRUE(empty->isEmpty());
     auto c = fullConfig();
     ASSERT_TRUE(QNDriveConfig::writeStoredDrives({c}));
     auto list = QNDriveConfig::readStoredDrives();
@@ -202,32 +186,27 @@ TEST_F(StoredDrives, WriteThenRead) {
     EXPECT_EQ(VNUserDefaults::standard().dataForKey("clouddrives"), QNDriveConfig::archiveList({c}));
 }
 
-TEST_F(StoredDrives, UnreadableValueIsReportedAndLeftUntouched) {
+TEST_F(StoredDrives, UnreadableOrNonDataValueIsReportedAndLeftUntouched) {
     const QByteArray garbage("\xff\x00garbage that is not a drive list", 33);
-    VNUserDefaults::standard().setObject(garbage, "clouddrives");
-    VNErrorPtr error;
-    EXPECT_FALSE(QNDriveConfig::readStoredDrives(&error).has_value());
-    ASSERT_TRUE(error);
-    EXPECT_FALSE(error->localizedDescription().isEmpty());
+    for (const QVariant &value : {QVariant(garbage), QVariant(QStringLiteral("a string"))}) {
+        VNUserDefaults::standard().setObject(value, "clouddrives");
+        VNErrorPtr error;
+        EXPECT_FALSE(QNDriveConfig::readStoredDrives(&error).has_value());
+        ASSERT_TRUE(error);
+        EXPECT_FALSE(error->localizedDescription().isEmpty());
 
-    bool changed = false;
-    error.reset();
-    EXPECT_FALSE(QNDriveConfig::updateStoredDrives(
-        [&](QNDriveConfigList &list) {
-            changed = true;
-            list.append(QNDriveConfig::create());
-        },
-        &error));
-    EXPECT_FALSE(changed);
-    EXPECT_TRUE(error);
-    EXPECT_EQ(VNUserDefaults::standard().dataForKey("clouddrives"), garbage);
-}
-
-TEST_F(StoredDrives, NonDataValueIsUnreadableToo) {
-    VNUserDefaults::standard().setObject(QStringLiteral("a string"), "clouddrives");
-    EXPECT_FALSE(QNDriveConfig::readStoredDrives().has_value());
-    EXPECT_FALSE(QNDriveConfig::updateStoredDrives([](QNDriveConfigList &) {}));
-    EXPECT_EQ(VNUserDefaults::standard().stringForKey("clouddrives"), "a string");
+        bool changed = false;
+        error.reset();
+        EXPECT_FALSE(QNDriveConfig::updateStoredDrives(
+            [&](QNDriveConfigList &list) {
+                changed = true;
+                list.append(QNDriveConfig::create());
+            },
+            &error));
+        EXPECT_FALSE(changed);
+        EXPECT_TRUE(error);
+        EXPECT_EQ(VNUserDefaults::standard().objectForKey("clouddrives"), value);
+    }
 }
 
 TEST_F(StoredDrives, UpdateAppendsAndKeepsOrder) {
@@ -245,21 +224,17 @@ TEST_F(StoredDrives, UpdateAppendsAndKeepsOrder) {
     EXPECT_EQ(list->at(2)->displayName(), "2");
 }
 
-TEST(DriveConfigTempFolder, DestroyingRemovesOwnedFolder) {
+TEST(DriveConfigTempFolder, DestroyingRemovesAnOwnedFolderAndNothingWithoutOne) {
     auto dir = VNTest::makeTempDir();
     const QString folder = dir->path() + "/owned";
     ASSERT_TRUE(VNTest::writeFile(folder + "/inner/file.txt", "x"));
+    ASSERT_TRUE(VNTest::writeFile(dir->path() + "/keep.txt", "x"));
     {
         auto c = QNDriveConfig::createWithArchivePath("/nowhere/a.zip", folder);
         EXPECT_TRUE(c->isArchive());
         EXPECT_EQ(c->serviceName(), "Archive");
+        auto plain = QNDriveConfig::create();
     }
     EXPECT_FALSE(QFileInfo::exists(folder));
-}
-
-TEST(DriveConfigTempFolder, NoFolderTouchesNothing) {
-    auto dir = VNTest::makeTempDir();
-    ASSERT_TRUE(VNTest::writeFile(dir->path() + "/keep.txt", "x"));
-    { auto c = QNDriveConfig::create(); }
     EXPECT_TRUE(QFileInfo::exists(dir->path() + "/keep.txt"));
 }
