@@ -303,7 +303,10 @@ void QNGooglePhotosHandler::cancel() {
             fail(me, e);                                                                                       \
             return;                                                                                            \
         }                                                                                                      \
-        me->resolveEntry(resolveTarget, [me, fail, work](DAObjectPtr entry, VNErrorPtr e) {                           \
+        me->resolveEntry(resolveTarget, [weakSelf, fail, work](DAObjectPtr entry, VNErrorPtr e) {             \
+            auto me = weakSelf.lock();                                                                         \
+            if (!me)                                                                                           \
+                return;                                                                                        \
             if (e)                                                                                             \
                 fail(me, e);                                                                                   \
             else                                                                                               \
