@@ -8,6 +8,7 @@
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNMoveOperation.h"
+#include "Core/QNMyDocumentsHandler.h"
 #include "Core/QNTaskManager.h"
 #include "support/TestSupport.h"
 
@@ -29,12 +30,7 @@ using namespace WebDAVPeer;
 
 namespace {
 
-QNDriveConfigPtr localDrive() {
-    auto config = QNDriveConfig::create();
-    config->setIsMyFiles(true);
-    config->setUseAbsolutePath(true);
-    return config;
-}
+QNDriveConfigPtr localDrive() { return QNMyDocumentsHandler::makeLocalDriveConfig(); }
 
 QNDocumentPtr file(const QString &path) { return QNDocument::withPath(path, false); }
 QNDocumentPtr folder(const QString &path) { return QNDocument::withPath(path, true); }

@@ -22,37 +22,39 @@ class TaskEngine : public TaskFixture {};
 
 }  // namespace
 
-TEST_F(TaskEngine, TaskWithoutItemsCompletesAtOnceAndLeavesTheList) {
-    auto task = std::make_shared<QNTask>();
-    EXPECT_EQ(task->description(), QStringLiteral("Task"));
-    EXPECT_EQ(task->progress(), 0.0f);
-    const QString temp = task->tempDirectory();
-    EXPECT_TRUE(temp.startsWith(VNTempDirectory::path() + QLatin1Char('/')));
-    EXPECT_TRUE(QFileInfo(temp).isDir());
+TEST_F(TaskEngine, TaskWithoutItemsOrWithABaseItemCompletesAndLeavesTheList) {
     std::atomic<int> managerCompleted{0};
     manager->registerListenerForTaskCompletedBlock("t", [&](QNTaskPtr) { ++managerCompleted; });
-    ASSERT_TRUE(runTask(manager, task));
-    EXPECT_TRUE(task->completed());
-    EXPECT_EQ(task->state(), QNTask::TransferPhase);
-    EXPECT_FALSE(QFileInfo::exists(temp));
-    EXPECT_TRUE(manager->tasks().isEmpty());
-    EXPECT_EQ(managerCompleted.load(), 1);
-}
-
-TEST_F(TaskEngine, BaseItemDoesNothingAndIsReportedOnceByTheEndPass) {
-    auto task = std::make_shared<QNTask>();
-    auto item = std::make_shared<QNTaskItem>();
-    auto reports = watchItem(item);
-    task->addTaskItem(item);
-    EXPECT_EQ(item->tempDirectory(), task->tempDirectory());
-    ASSERT_TRUE(runTask(manager, task));
-    ASSERT_EQ(reports->count(), 1);
-    auto [error, doc, cancelled] = reports->first();
-    EXPECT_FALSE(error);
-    EXPECT_FALSE(doc);
-    EXPECT_FALSE(cancelled);
-    EXPECT_TRUE(item->finished());
-    EXPECT_EQ(item->completedListenerCount(), 0);
+    for (bool withItem : {false, true}) {
+        auto task = std::make_shared<QNTask>();
+        EXPECT_EQ(task->description(), QStringLiteral("Task"));
+        EXPECT_EQ(task->progress(), 0.0f);
+        const QString temp = task->tempDirectory();
+        EXPECT_TRUE(temp.startsWith(VNTempDirectory::path() + QLatin1Char('/')));
+        EXPECT_TRUE(QFileInfo(temp).isDir());
+        auto item = std::make_shared<QNTaskItem>();
+        auto reports = watchItem(item);
+        if (withItem) {
+            task->addTaskItem(item);
+            EXPECT_EQ(item->tempDirectory(), temp);
+        }
+        ASSERT_TRUE(runTask(manager, task));
+        EXPECT_TRUE(task->completed());
+        EXPECT_EQ(task->state(), QNTask::TransferPhase);
+        EXPECT_FALSE(QFileInfo::exists(temp));
+        EXPECT_TRUE(manager->tasks().isEmpty());
+        if (!withItem)
+            continue;
+        // The base item does nothing and is reported once by the end pass.
+        ASSERT_EQ(reports->count(), 1);
+        auto [error, doc, cancelled] = reports->first();
+        EXPECT_FALSE(error);
+        EXPECT_FALSE(doc);
+        EXPECT_FALSE(cancelled);
+        EXPECT_TRUE(item->finished());
+        EXPECT_EQ(item->completedListenerCount(), 0);
+    }
+    EXPECT_EQ(managerCompleted.load(), 2);
 }
 
 TEST_F(TaskEngine, SecondTaskStartsOnlyAfterTheFirstHasEnded) {

@@ -1,6 +1,7 @@
 #include "TaskTestSupport.h"
 
 #include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNMyDocumentsHandler.h"
 #include "ScriptedRemoteHandler.h"
 #include "support/TestSupport.h"
 
@@ -21,12 +22,7 @@ void registerHandlers() {
     QNFakeRemoteHandler::registerWithFactory();
 }
 
-QNDriveConfigPtr localDrive() {
-    auto config = QNDriveConfig::create();
-    config->setIsMyFiles(true);
-    config->setUseAbsolutePath(true);
-    return config;
-}
+QNDriveConfigPtr localDrive() { return QNMyDocumentsHandler::makeLocalDriveConfig(); }
 
 QNDocumentPtr localDocument(const QString &absolutePath) {
     QFileInfo info(absolutePath);
