@@ -5,6 +5,7 @@
 #include "Platform/VNLog.h"
 
 #include <QDrag>
+#include <QItemSelection>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QNativeGestureEvent>
@@ -30,6 +31,23 @@ void QNImageBrowserView::setDataSource(ItemCount count, ItemAt item) {
 }
 
 void QNImageBrowserView::reloadData() { m_model->reload(); }
+
+void QNImageBrowserView::refreshData() { m_model->refresh(); }
+
+void QNImageBrowserView::setSelectionIndexes(const QList<int> &rows) {
+    if (!selectionModel())
+        return;
+    QItemSelection selection;
+    for (int row : rows)
+        if (row >= 0 && row < m_model->rowCount())
+            selection.select(m_model->index(row), m_model->index(row));
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void QNImageBrowserView::resizeEvent(QResizeEvent *event) {
+    QListView::resizeEvent(event);
+    emit viewportResized();
+}
 
 void QNImageBrowserView::setZoomValue(float value) {
     m_zoomValue = value;
@@ -133,7 +151,7 @@ void QNImageBrowserView::startDrag(Qt::DropActions supportedActions) {
         return;
     auto *drag = new QDrag(this);
     drag->setMimeData(data);
-    const QVariant picture = model()->data(indexes.first(), Qt::DecorationRole);
+    const QVariant picture = model()->data(indexes.first(), QNImageBrowserModel::PictureRole);
     if (picture.canConvert<QPixmap>())
         drag->setPixmap(picture.value<QPixmap>().scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     const Qt::DropAction result = drag->exec(supportedActions | Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);

@@ -27,6 +27,10 @@ public:
     using ItemAt = std::function<QNImageObject(int)>;
     void setDataSource(ItemCount count, ItemAt item);
     void reloadData();
+    // Asks every item again without resetting the view (selection and
+    // scroll position stay).
+    void refreshData();
+    void setSelectionIndexes(const QList<int> &rows);
 
     // The pane's promised-file writer: names of files written into the
     // destination folder for the given items.
@@ -53,7 +57,11 @@ public:
     // The browser does its work at once; nothing is deferred to idle time.
     bool shouldProcessLongTasks() const { return false; }
 
+signals:
+    void viewportResized();
+
 protected:
+    void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool event(QEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;

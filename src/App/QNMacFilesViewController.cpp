@@ -59,6 +59,7 @@ QNMacFilesViewController::QNMacFilesViewController(QObject *parent) : QObject(pa
     buildView();
     buildMenus();
     setUpDragAndDrop();
+    setUpThumbnails();
     awakeFromNib();
 }
 
@@ -245,6 +246,7 @@ void QNMacFilesViewController::listingDidComplete(quint64 generation, QNDocument
         m_sortDescriptors = {{QStringLiteral("isDirectory"), false}, {QStringLiteral("displayName"), true}};
     documents.removeAll(nullptr);
     m_documents = QNDocumentSortDescriptor::sorted(std::move(documents), m_sortDescriptors);
+    resetThumbnails();
     clearThumbTempPath();
     clearPreviewTempPath();
     reloadVisibleView();
@@ -403,25 +405,6 @@ QString QNMacFilesViewController::mediumDateTimeText(const QDateTime &date, cons
 
 bool QNMacFilesViewController::isNameEditable() const {
     return m_driveConfig && m_document && m_driveConfig->supportsRename(m_document);
-}
-
-QNImageObject QNMacFilesViewController::imageBrowserItemAtIndex(int index) const {
-    QNImageObject item;
-    const QNDocumentPtr doc = m_documents.value(index);
-    if (!doc)
-        return item;
-    item.setTitle(doc->displayName());
-    // Until its thumbnail is fetched an entry shows its kind, at the
-    // browser's present picture size.
-    const bool isFolder = showAsFolder(doc);
-    QImage &picture = isFolder ? m_folderPicture : m_filePicture;
-    const QSize side = m_imageBrowserView->iconSize() * 0.8;
-    if (picture.isNull() || (picture.width() != side.width() && picture.height() != side.height()))
-        picture = QNImageLibrary::imageNamed(isFolder ? QStringLiteral("image-folder") : QStringLiteral("file-file-large"))
-                      .toImage()
-                      .scaled(side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    item.setImage(picture);
-    return item;
 }
 
 // ---------------------------------------------------------------- opening

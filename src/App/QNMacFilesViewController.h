@@ -6,9 +6,11 @@
 #include "Core/QNDocument.h"
 #include "Core/QNDriveConfig.h"
 #include "Core/QNTask.h"
+#include "Core/QNThumbnailOperation.h"
 #include "Platform/VNError.h"
 #include "Platform/VNOperationQueue.h"
 
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QLocale>
@@ -26,6 +28,7 @@ class QNFilesTableModel;
 class QNImageBrowserView;
 class QNMacTableView;
 class QStackedWidget;
+class QTimer;
 class QWidget;
 
 // A file pane: one folder of one drive, shown as a table (name, date, size)
@@ -109,7 +112,25 @@ public:
 
     // ---- Thumbnail browser ----
     int numberOfItemsInImageBrowser() const;
-    QNImageObject imageBrowserItemAtIndex(int index) const;
+    // The item of the entry at the index; starts its thumbnail's fetch when
+    // it is visible and has none yet.
+    QNImageObject imageBrowserItemAtIndex(int index);
+    // An album cover with the folder badge over it (null when it won't load).
+    QImage imageBrowserImageForFolder(const QString &path) const;
+    // Reloads the browser half a second after the last call, keeping the
+    // selection.
+    void startLoadImageBrowserTimer();
+    void reloadImageBrowser();
+    // The browser's visible area moved: fetches under way are cancelled and
+    // forgotten, and the reload fetches what is visible now.
+    void scrollBoundsDidChange();
+    // Where the entry's thumbnail is kept (a hash of drive and path).
+    QString thumbnailPathFor(const QNDocumentPtr &document) const;
+    // Thumbnails being fetched (or fetched since the last scroll), by path.
+    int thumbnailDownloadCount() const { return int(m_thumbDownloads.size()); }
+    QList<int> visibleItemIndexes() const;
+    // The loader thumbnails use by default: the network, HTTP errors as errors.
+    static QNThumbnailOperation::URLLoader networkThumbnailLoader();
 
     // ---- Opening ----
     void doubleClickAction(int index);
@@ -240,6 +261,16 @@ private:
     QNImageBrowserView *m_imageBrowserView = nullptr;
     QLabel *m_foldersLabel = nullptr;
     QLabel *m_filesLabel = nullptr;
-    mutable QImage m_folderPicture;  // the browser's pictures of folders and files
-    mutable QImage m_filePicture;
+    // ---- Thumbnails (QNMacFilesViewThumbnails.cpp; main thread only) ----
+    void setUpThumbnails();
+    void resetThumbnails();
+    void thumbnailFetched(quint64 generation, const QString &path, const QString &part, const QByteArray &data,
+                          const VNErrorPtr &error, bool pdf);
+    QImage folderIconImage() const;
+    QImage iconImageForName(const QString &name) const;
+    QHash<QString, QNDocumentPtr> m_thumbDownloads;
+    QHash<QString, QImage> m_albumPictures;
+    quint64 m_thumbGeneration = 0;  // bumped by every scroll and listing
+    QTimer *m_timer = nullptr;
+    mutable QImage m_folderPicture;  // the folder icon at the browser's size
 };

@@ -1,0 +1,361 @@
+// The pane's thumbnail browser: which picture each entry shows, the fetches
+// of thumbnails into the pane's thumbnail folder (two at a time, visible
+// items only), the coalesced reload and the cancelling on scroll.
+//
+// All thumbnail state (m_thumbDownloads, the files in the thumbnail folder)
+// is touched on the main thread only; fetches answer on their own threads
+// and hand their result over by the main queue.
+
+#include "App/QNFilesTableModel.h"
+#include "App/QNImageBrowserView.h"
+#include "App/QNImageLibrary.h"
+#include "App/QNMacFilesViewController.h"
+#include "Core/QNDownloadOperation.h"
+#include "Core/QNThumbnailOperation.h"
+#include "Core/QNUtils.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QIcon>
+#include <QImageReader>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QScrollBar>
+#include <QTimer>
+
+namespace {
+
+bool isPicture(const QString &extension) {
+    static const QStringList kinds = {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+                                      QStringLiteral("gif"), QStringLiteral("tif"), QStringLiteral("tiff")};
+    return kinds.contains(extension);
+}
+
+// Whether the file holds something the browser can show: a picture Qt's
+// readers decode, or a PDF with at least one page.
+bool isShowable(const QString &path, bool pdf) {
+    if (pdf) {
+        QPdfDocument document;
+        return document.load(path) == QPdfDocument::Error::None && document.pageCount() > 0;
+    }
+    QImageReader reader(path);
+    return reader.canRead() && !reader.read().isNull();
+}
+
+VNErrorPtr replyError(QNetworkReply *reply) {
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() == QNetworkReply::NoError && (status == 0 || (status >= 200 && status < 300)))
+        return nullptr;
+    return VNError::make(QStringLiteral("QNThumbnailOperation"), status ? status : int(reply->error()),
+                         QStringLiteral("error"),
+                         QStringLiteral("%1 (%2)").arg(reply->errorString()).arg(status));
+}
+
+}  // namespace
+
+QNThumbnailOperation::URLLoader QNMacFilesViewController::networkThumbnailLoader() {
+    // Loads over the network on the main thread; an HTTP error status is an
+    // error, so an error page never becomes a thumbnail.
+    return [](const QNThumbnailOperation::URLRequest &request, QNThumbnailOperation::LoadFinished finished) {
+        auto cancelled = std::make_shared<std::atomic<bool>>(false);
+        auto holder = std::make_shared<QPointer<QNetworkReply>>();
+        VNDispatch::mainAsync([request, finished, cancelled, holder] {
+            if (*cancelled) {
+                finished(QByteArray(), nullptr);
+                return;
+            }
+            static QNetworkAccessManager *manager = new QNetworkAccessManager;
+            QNetworkRequest r(request.url);
+            for (const auto &header : request.headers)
+                r.setRawHeader(header.first, header.second);
+            QNetworkReply *reply = manager->get(r);
+            *holder = reply;
+            QObject::connect(reply, &QNetworkReply::finished, reply, [reply, finished] {
+                reply->deleteLater();
+                if (VNErrorPtr error = replyError(reply))
+                    finished(QByteArray(), error);
+                else
+                    finished(reply->readAll(), nullptr);
+            });
+        });
+        return std::function<void()>([cancelled, holder] {
+            *cancelled = true;
+            VNDispatch::mainAsync([holder] {
+                if (QNetworkReply *reply = holder->data())
+                    reply->abort();
+            });
+        });
+    };
+}
+
+void QNMacFilesViewController::setUpThumbnails() {
+    if (!QNThumbnailOperation::defaultURLLoader())
+        QNThumbnailOperation::setDefaultURLLoader(networkThumbnailLoader());
+    m_timer = new QTimer(this);
+    m_timer->setSingleShot(true);
+    m_timer->setInterval(500);
+    connect(m_timer, &QTimer::timeout, this, &QNMacFilesViewController::reloadImageBrowser);
+    connect(m_imageBrowserView->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { scrollBoundsDidChange(); });
+    connect(m_imageBrowserView, &QNImageBrowserView::viewportResized, this, [this] { scrollBoundsDidChange(); });
+}
+
+QString QNMacFilesViewController::thumbnailPathFor(const QNDocumentPtr &document) const {
+    // Keyed by drive and path: two entries of the same name never share a file.
+    const QString driveId = m_driveConfig ? m_driveConfig->driveConfigId() : QString();
+    const QByteArray key = QCryptographicHash::hash((driveId + QLatin1Char('\n') + document->path()).toUtf8(),
+                                                    QCryptographicHash::Sha1)
+                               .toHex();
+    const QString extension = QFileInfo(document->path()).suffix().toLower();
+    return m_thumbTempPath + QLatin1Char('/') + QString::fromLatin1(key) +
+           (extension.isEmpty() ? QString() : QLatin1Char('.') + extension);
+}
+
+QList<int> QNMacFilesViewController::visibleItemIndexes() const {
+    QList<int> visible;
+    if (!m_imageBrowserView->isVisible())
+        return visible;
+    const QRect area = m_imageBrowserView->viewport()->rect();
+    const int count = numberOfItemsInImageBrowser();
+    for (int i = 0; i < count; ++i)
+        if (m_imageBrowserView->visualRect(m_imageBrowserView->model()->index(i, 0)).intersects(area))
+            visible << i;
+    return visible;
+}
+
+QImage QNMacFilesViewController::folderIconImage() const {
+    const QSize side = m_imageBrowserView->iconSize();
+    if (m_folderPicture.isNull() || m_folderPicture.size() != side) {
+        QIcon icon = QIcon::fromTheme(QStringLiteral("folder"));
+        m_folderPicture = icon.isNull() ? QNImageLibrary::imageNamed(QStringLiteral("image-folder"))
+                                              .toImage()
+                                              .scaled(side, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                                        : icon.pixmap(side).toImage();
+    }
+    return m_folderPicture;
+}
+
+QImage QNMacFilesViewController::iconImageForName(const QString &name) const {
+    return QNFilesTableModel::iconForFileName(name).pixmap(m_imageBrowserView->iconSize()).toImage();
+}
+
+QImage QNMacFilesViewController::imageBrowserImageForFolder(const QString &path) const {
+    QImage picture(path);
+    if (picture.isNull())
+        return picture;
+    const QImage badge = QNImageLibrary::imageNamed(QStringLiteral("image-folder")).toImage();
+    const QSize cell = m_imageBrowserView->iconSize();
+    const double scale = double(std::max(cell.width(), cell.height())) / std::max(picture.width(), picture.height());
+    QImage out((QSizeF(picture.size()) * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    p.drawImage(out.rect(), picture);
+    p.setOpacity(0.5);
+    p.drawImage(QPoint((out.width() - badge.width()) / 2, (out.height() - badge.height()) / 2), badge);
+    return out;
+}
+
+QNImageObject QNMacFilesViewController::imageBrowserItemAtIndex(int index) {
+    QNImageObject item;
+    const QNDocumentPtr d = m_documents.value(index);
+    if (!d)
+        return item;
+    const QString extension = QFileInfo(d->path()).suffix().toLower();
+    const bool picture = isPicture(extension);
+    const bool pdf = extension == QLatin1String("pdf");
+    const bool photoService = m_driveConfig && m_driveConfig->isPhotoService();
+    QUrl u = d->thumbnailURL();
+    QByteArray bearer, copyAuth;
+    bool marked = false;
+    if (picture && u.isValid()) {
+        const QString s = u.toString(QUrl::FullyEncoded);
+        const qsizetype box = s.indexOf(QLatin1String("&BoxAuth+"));
+        const qsizetype copy = s.indexOf(QLatin1String("&CopyAuth+"));
+        if (box >= 0) {
+            u = QUrl(s.left(box), QUrl::StrictMode);
+            bearer = s.mid(box + 1).replace(QLatin1String("BoxAuth+"), QLatin1String("Bearer ")).toUtf8();
+            marked = true;
+        } else if (copy >= 0) {
+            u = QUrl(s.left(copy), QUrl::StrictMode);
+            copyAuth = QByteArray::fromPercentEncoding(s.mid(copy + 10).toUtf8());
+            marked = true;
+        }
+    }
+    const bool folder = showAsFolder(d);
+    item.setTitle(d->displayName());
+    item.setSubTitle(d->size() >= 1 ? QNUtils::sizeString2(d->size()) : QString());
+    if (folder && !photoService) {
+        item.setImage(folderIconImage());
+        return item;
+    }
+    if (QNUtils::fileIsArchive(d->path())) {
+        item.setImage(iconImageForName(QFileInfo(d->path()).fileName()));
+        return item;
+    }
+    if (picture && u.isValid() && !marked) {
+        item.setUrl(d->thumbnailURL());
+        return item;
+    }
+    if (!picture && !pdf && !(photoService && d->isDirectory())) {
+        item.setImage(folder ? folderIconImage() : iconImageForName(d->displayName()));
+        return item;
+    }
+    // The local thumbnail.
+    const QString l = thumbnailPathFor(d);
+    const QFileInfo file(l);
+    if (!d->isDirectory()) {
+        item.setPath(l);
+        item.setVersion(quint64(file.exists() ? file.size() : 0));
+    } else {
+        QImage album = m_albumPictures.value(l);
+        if (album.isNull() && file.exists() && file.size() > 0) {
+            album = imageBrowserImageForFolder(l);
+            if (!album.isNull())
+                m_albumPictures.insert(l, album);
+        }
+        item.setImage(album.isNull() ? folderIconImage() : album);
+        item.setVersion(album.isNull() ? 0 : 1);
+    }
+    if (m_thumbDownloads.contains(l))
+        return item;
+    const QList<int> visible = visibleItemIndexes();
+    if (visible.isEmpty() && m_imageBrowserView->isVisible()) {
+        // Shown but not laid out yet: which items are visible is not known,
+        // so ask again once it is rather than fetch everything.
+        startLoadImageBrowserTimer();
+        return item;
+    }
+    if (!(visible.isEmpty() || visible.contains(index)) || (file.exists() && file.size() > 0))
+        return item;
+    VNLog::log(QStringLiteral("starting download for %1").arg(QFileInfo(d->path()).fileName()));
+    m_thumbDownloads.insert(l, d);
+    const quint64 generation = m_thumbGeneration;
+    QPointer<QNMacFilesViewController> pane(this);
+    if (u.isValid() && (!bearer.isEmpty() || !copyAuth.isEmpty() || (photoService && d->isDirectory()))) {
+        QNThumbnailOperation::URLRequest request{u, {}};
+        if (!bearer.isEmpty()) {
+            request.headers.append(qMakePair(QByteArray("Authorization"), bearer));
+        } else if (!copyAuth.isEmpty()) {
+            request.headers.append(qMakePair(QByteArray("Authorization"), copyAuth));
+            request.headers.append(qMakePair(QByteArray("X-Api-Version"), QByteArray("1")));
+        }
+        m_thumbOperationQueue->addOperation(std::make_shared<QNThumbnailOperation>(
+            request, [pane, generation, l, pdf](QByteArray data, VNErrorPtr error) {
+                VNDispatch::mainAsync([pane, generation, l, pdf, data, error] {
+                    if (pane)
+                        pane->thumbnailFetched(generation, l, QString(), data, error, pdf);
+                });
+            }));
+        return item;
+    }
+    // The whole file becomes its own thumbnail; it is written beside its
+    // final name and moved there only once it is known to be good.
+    const QString part = l + QStringLiteral(".part%1").arg(generation);
+    auto destination = QNDocument::create();
+    destination->setPath(part);
+    m_thumbOperationQueue->addOperation(std::make_shared<QNDownloadOperation>(
+        m_driveConfig, d, destination, [](double) {},
+        [pane, generation, l, part, pdf](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
+            VNDispatch::mainAsync([pane, generation, l, part, pdf, error, cancelled] {
+                if (!pane) {
+                    QFile::remove(part);
+                    return;
+                }
+                if (cancelled && !error) {
+                    QFile::remove(part);
+                    pane->thumbnailFetched(generation, l, part, QByteArray(), nullptr, pdf);
+                    return;
+                }
+                pane->thumbnailFetched(generation, l, part, QByteArray(), error, pdf);
+            });
+        }));
+    return item;
+}
+
+void QNMacFilesViewController::thumbnailFetched(quint64 generation, const QString &l, const QString &part,
+                                                const QByteArray &data, const VNErrorPtr &error, bool pdf) {
+    const bool current = generation == m_thumbGeneration && m_thumbDownloads.contains(l);
+    auto drop = [&] {
+        if (!part.isEmpty())
+            QFile::remove(part);
+        if (current) {
+            m_thumbDownloads.remove(l);
+            QFile::remove(l);
+        }
+    };
+    if (error) {
+        VNLog::log((part.isEmpty() ? QStringLiteral("Error downloading/0: %1") : QStringLiteral("Error downloading: %1"))
+                       .arg(error->localizedDescription()));
+        drop();
+        return;
+    }
+    if (!current || (part.isEmpty() && data.isEmpty()) || (!part.isEmpty() && !QFile::exists(part))) {
+        drop();  // cancelled, or overtaken by a scroll or a new listing
+        return;
+    }
+    QString source = part;
+    if (part.isEmpty()) {
+        source = l + QStringLiteral(".part%1").arg(generation);
+        QFile out(source);
+        if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size()) {
+            out.close();
+            drop();
+            return;
+        }
+    }
+    // An error page or a file no reader understands is never kept.
+    if (!isShowable(source, pdf)) {
+        VNLog::log(QStringLiteral("Thumbnail not usable: %1").arg(QFileInfo(l).fileName()));
+        QFile::remove(source);
+        m_thumbDownloads.remove(l);
+        return;
+    }
+    QFile::remove(l);
+    if (!QFile::rename(source, l)) {
+        drop();
+        return;
+    }
+    VNLog::log(part.isEmpty() ? QStringLiteral("start timer from QNThumbnailOperation")
+                              : QStringLiteral("start timer from QNDownloadOperation"));
+    startLoadImageBrowserTimer();
+}
+
+void QNMacFilesViewController::startLoadImageBrowserTimer() {
+    if (!VNDispatch::isMainThread()) {
+        QPointer<QNMacFilesViewController> pane(this);
+        VNDispatch::mainAsync([pane] {
+            if (pane)
+                pane->startLoadImageBrowserTimer();
+        });
+        return;
+    }
+    m_timer->start();
+}
+
+void QNMacFilesViewController::reloadImageBrowser() {
+    VNLog::log(QStringLiteral("reloadImageBrowser"));
+    const QList<int> selection = m_imageBrowserView->selectionIndexes();
+    m_imageBrowserView->refreshData();
+    m_imageBrowserView->setSelectionIndexes(selection);
+}
+
+void QNMacFilesViewController::scrollBoundsDidChange() {
+    m_thumbOperationQueue->cancelAllOperations();
+    m_thumbDownloads.clear();
+    ++m_thumbGeneration;
+    startLoadImageBrowserTimer();
+}
+
+void QNMacFilesViewController::resetThumbnails() {
+    m_thumbOperationQueue->cancelAllOperations();
+    m_thumbDownloads.clear();
+    m_albumPictures.clear();
+    ++m_thumbGeneration;
+}

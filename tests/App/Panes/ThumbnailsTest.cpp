@@ -1,0 +1,236 @@
+// The thumbnail browser against a loopback HTTP server: the Box and Copy
+// credentials arrive as headers, an unmarked address is fetched by the
+// browser and never stored, error pages and undecodable answers are never
+// kept, local pictures and PDFs are fetched whole and rendered, and scrolling
+// cancels the fetches under way.
+#include "PanesTestSupport.h"
+
+#include "App/QNImageBrowserModel.h"
+
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QScrollBar>
+#include <QUrlQuery>
+
+namespace {
+
+// A one-page PDF (200 × 100 points) with a black bar across it.
+QByteArray smallPdf() {
+    const QByteArray content = "0 0 0 rg 20 40 160 20 re f\n";
+    const QList<QByteArray> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "endstream",
+    };
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<int> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << int(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const int xref = int(pdf.size());
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (int o : offsets)
+        pdf += QByteArray::number(o).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+bool savePicture(const QString &path, QColor color, const char *format = "PNG") {
+    QImage image(64, 64, QImage::Format_RGB32);
+    image.fill(color);
+    return image.save(path, format);
+}
+
+class ThumbnailsTest : public PanesTest {
+protected:
+    void SetUp() override {
+        PanesTest::SetUp();
+        served = folder(QStringLiteral("served"));
+        files = folder(QStringLiteral("files"));
+        logPath = temp->path() + QStringLiteral("/requests.log");
+        server.start(QStringLiteral("python3"), {QStringLiteral(THUMBNAIL_SERVER), served, logPath});
+        ASSERT_TRUE(server.waitForStarted(5000));
+        ASSERT_TRUE(server.waitForReadyRead(5000));
+        port = server.readLine().trimmed().toInt();
+        ASSERT_GT(port, 0);
+    }
+    void TearDown() override {
+        server.kill();
+        server.waitForFinished(3000);
+        PanesTest::TearDown();
+    }
+
+    QString address(const QString &rest) const { return QStringLiteral("http://127.0.0.1:%1/f/%2").arg(port).arg(rest); }
+
+    // Opens the drive of `files` in the table, gives the listed entries their
+    // thumbnail addresses, then switches to the thumbnails.
+    QNMacFilesViewController *openThumbnails(const QHash<QString, QString> &thumbnailURLs) {
+        w = openDrive(localDrive(QStringLiteral("T"), files));
+        if (!w)
+            return nullptr;
+        QNMacFilesViewController *pane = w->filesViewController();
+        for (const QNDocumentPtr &d : pane->documents())
+            if (thumbnailURLs.contains(d->displayName()))
+                d->setThumbnailURL(QUrl(thumbnailURLs.value(d->displayName()), QUrl::StrictMode));
+        pane->imageBrowserView()->setZoomValue(zoom);
+        pane->changeView(true);
+        VNTest::spin(50);
+        return pane;
+    }
+
+    // The requests the server saw: path → headers.
+    QList<QPair<QString, QJsonObject>> requests() const {
+        QList<QPair<QString, QJsonObject>> out;
+        for (const QByteArray &line : VNTest::readFile(logPath).split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (o.contains(QStringLiteral("path")))
+                out.append({o.value(QStringLiteral("path")).toString(), o.value(QStringLiteral("headers")).toObject()});
+        }
+        return out;
+    }
+    QJsonObject headersOf(const QString &pathPrefix) const {
+        for (const auto &r : requests())
+            if (r.first.startsWith(pathPrefix))
+                return r.second;
+        return {};
+    }
+
+    static int indexOf(QNMacFilesViewController *pane, const QString &name) {
+        const QNDocumentList docs = pane->documents();
+        for (int i = 0; i < docs.size(); ++i)
+            if (docs[i]->displayName() == name)
+                return i;
+        return -1;
+    }
+    static QImage pictureOf(QNMacFilesViewController *pane, const QString &name) {
+        QAbstractItemModel *model = pane->imageBrowserView()->model();
+        return model->data(model->index(indexOf(pane, name), 0), QNImageBrowserModel::PictureRole).value<QPixmap>().toImage();
+    }
+    static QColor centre(const QImage &image) { return image.pixelColor(image.width() / 2, image.height() / 2); }
+    QString storedFile(QNMacFilesViewController *pane, const QString &name) const {
+        return pane->thumbnailPathFor(pane->documents().value(indexOf(pane, name)));
+    }
+
+    QProcess server;
+    int port = 0;
+    QString served, files, logPath;
+    QNMainWindowController *w = nullptr;
+    float zoom = 0.5f;
+};
+
+TEST_F(ThumbnailsTest, CredentialsBecomeHeadersOnlyGoodPicturesAreKeptAndLocalFilesRender) {
+    ASSERT_TRUE(savePicture(served + QStringLiteral("/box.png"), Qt::green));
+    ASSERT_TRUE(savePicture(served + QStringLiteral("/copy.jpg"), Qt::blue, "JPG"));
+    ASSERT_TRUE(savePicture(served + QStringLiteral("/plain.png"), Qt::yellow));
+    ASSERT_TRUE(VNTest::writeFile(served + QStringLiteral("/junk.png"), "<html>no picture</html>"));
+    for (const char *name : {"box.png", "copy.jpg", "plain.png", "bad.png", "junk.png", "notes.zip", "readme.txt"})
+        writeFile(files + QLatin1Char('/') + QLatin1String(name), 10);
+    ASSERT_TRUE(savePicture(files + QStringLiteral("/local.png"), Qt::red));
+    ASSERT_TRUE(VNTest::writeFile(files + QStringLiteral("/doc.pdf"), smallPdf()));
+    folder(QStringLiteral("files/Album"));
+    zoom = 0.3f;  // smaller pictures: more of them visible at once
+
+    QNMacFilesViewController *pane = openThumbnails({
+        {QStringLiteral("box.png"), address(QStringLiteral("box.png?size=64&BoxAuth+T0KEN"))},
+        {QStringLiteral("copy.jpg"), address(QStringLiteral("copy.jpg?size=64&CopyAuth+Bearer%20c%C3%B6py%2Bkey"))},
+        {QStringLiteral("plain.png"), address(QStringLiteral("plain.png"))},
+        {QStringLiteral("bad.png"), address(QStringLiteral("bad.png?status=404&BoxAuth+T0KEN"))},
+        {QStringLiteral("junk.png"), address(QStringLiteral("junk.png?x=1&BoxAuth+T0KEN"))},
+    });
+    ASSERT_NE(pane, nullptr);
+    const auto done = [&] {
+        return QFile::exists(storedFile(pane, QStringLiteral("box.png"))) &&
+               QFile::exists(storedFile(pane, QStringLiteral("copy.jpg"))) &&
+               QFile::exists(storedFile(pane, QStringLiteral("local.png"))) &&
+               QFile::exists(storedFile(pane, QStringLiteral("doc.pdf"))) && requests().size() >= 5 &&
+               centre(pictureOf(pane, QStringLiteral("plain.png"))) == QColor(Qt::yellow);
+    };
+    ASSERT_TRUE(VNTest::waitUntil(done, 15000));
+    VNTest::spin(700);  // the coalesced reload
+
+    const QJsonObject box = headersOf(QStringLiteral("/f/box.png?size=64"));
+    EXPECT_EQ(box.value(QStringLiteral("Authorization")).toString(), QStringLiteral("Bearer T0KEN"));
+    const QJsonObject copy = headersOf(QStringLiteral("/f/copy.jpg?size=64"));
+    // The server reads header bytes as Latin-1; the bytes sent are UTF-8.
+    EXPECT_EQ(copy.value(QStringLiteral("Authorization")).toString().toLatin1(), QByteArray("Bearer c\xc3\xb6py+key"));
+    EXPECT_EQ(copy.value(QStringLiteral("X-Api-Version")).toString(), QStringLiteral("1"));
+    EXPECT_FALSE(headersOf(QStringLiteral("/f/plain.png")).contains(QStringLiteral("Authorization")));
+    for (const auto &r : requests())
+        EXPECT_FALSE(r.first.contains(QStringLiteral("Auth+"))) << r.first.toStdString();
+
+    // Only good pictures are stored: never the unmarked address, the error
+    // page or the undecodable answer, and no partial file is left.
+    QStringList stored = QDir(pane->thumbTempPath()).entryList(QDir::Files);
+    stored.sort();
+    QStringList expected;
+    for (const char *name : {"box.png", "copy.jpg", "local.png", "doc.pdf"})
+        expected << QFileInfo(storedFile(pane, QLatin1String(name))).fileName();
+    expected.sort();
+    EXPECT_EQ(stored, expected);
+
+    EXPECT_EQ(centre(pictureOf(pane, QStringLiteral("box.png"))), QColor(Qt::green));
+    EXPECT_EQ(centre(pictureOf(pane, QStringLiteral("local.png"))), QColor(Qt::red));
+    const QImage pdf = pictureOf(pane, QStringLiteral("doc.pdf"));
+    EXPECT_EQ(pdf.size(), QSize(256, 256));
+    EXPECT_EQ(centre(pdf), QColor(Qt::black));          // the bar
+    EXPECT_EQ(pdf.pixelColor(10, 70), QColor(Qt::white));  // the page
+    EXPECT_EQ(pdf.pixelColor(10, 10).alpha(), 0);        // outside it
+    EXPECT_TRUE(saveShot(w->window(), QStringLiteral("thumbs-loaded.png")));
+}
+
+TEST_F(ThumbnailsTest, ScrollingCancelsFetchesUnderWayAndOnlyVisibleItemsFetchAgainKeepingTheSelection) {
+    ASSERT_TRUE(savePicture(served + QStringLiteral("/slow.png"), Qt::darkCyan));
+    QHash<QString, QString> urls;
+    for (int i = 0; i < 60; ++i) {
+        const QString name = QStringLiteral("s%1.png").arg(i, 2, 10, QLatin1Char('0'));
+        writeFile(files + QLatin1Char('/') + name, 10);
+        urls.insert(name, address(QStringLiteral("slow.png?delay=1.5&n=%1&BoxAuth+T").arg(name)));
+    }
+    QNMacFilesViewController *pane = openThumbnails(urls);
+    ASSERT_NE(pane, nullptr);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return requests().size() >= 2; }, 5000));
+    QStringList first;
+    for (const auto &r : requests())
+        first << QUrlQuery(QUrl(r.first)).queryItemValue(QStringLiteral("n"));
+    EXPECT_EQ(first.size(), 2);  // two at a time
+    const QList<int> visibleBefore = pane->visibleItemIndexes();
+    ASSERT_FALSE(visibleBefore.isEmpty());
+    ASSERT_LT(visibleBefore.size(), 60);
+    for (const QString &name : first)
+        EXPECT_TRUE(visibleBefore.contains(indexOf(pane, name))) << name.toStdString();
+
+    QScrollBar *bar = pane->imageBrowserView()->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    bar->setValue(bar->maximum());
+    EXPECT_EQ(pane->thumbnailDownloadCount(), 0);
+    const QList<int> visible = pane->visibleItemIndexes();
+    const int selected = visible.last();
+    pane->imageBrowserView()->setSelectionIndexes({selected});
+
+    const auto bottomDone = [&] {
+        for (int i : visible)
+            if (!QFile::exists(pane->thumbnailPathFor(pane->documents().value(i))))
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(VNTest::waitUntil(bottomDone, 30000));
+    VNTest::spin(700);
+    // The cancelled fetches left nothing, though the server answered them.
+    for (const QString &name : first)
+        EXPECT_FALSE(QFile::exists(storedFile(pane, name))) << name.toStdString();
+    // Nothing outside the visible area was asked for after the scroll.
+    const auto all = requests();
+    for (int k = 2; k < all.size(); ++k) {
+        const QString name = QUrlQuery(QUrl(all[k].first)).queryItemValue(QStringLiteral("n"));
+        EXPECT_TRUE(visible.contains(indexOf(pane, name))) << name.toStdString();
+    }
+    EXPECT_EQ(pane->imageBrowserView()->selectionIndexes(), QList<int>{selected});
+    EXPECT_EQ(centre(pictureOf(pane, pane->documents().value(selected)->displayName())), QColor(Qt::darkCyan));
+}
+
+}  // namespace
