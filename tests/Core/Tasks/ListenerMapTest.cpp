@@ -10,7 +10,7 @@
 
 using Map = QNListenerMap<std::function<void(int)>>;
 
-TEST(ListenerMap, ListenerThatUnregistersItselfDoesNotDisturbTheOthers) {
+TEST(ListenerMap, ListenersUnregisteredDuringACallDoNotDisturbTheOthersAndAreNotCalledAfterwards) {
     Map map;
     std::vector<QString> calls;
     map.set("a", [&](int) { calls.push_back("a"); });
@@ -18,9 +18,13 @@ TEST(ListenerMap, ListenerThatUnregistersItselfDoesNotDisturbTheOthers) {
         calls.push_back("b");
         map.remove("b");
     });
-    map.set("c", [&](int) { calls.push_back("c"); });
+    map.set("c", [&](int) {
+        calls.push_back("c");
+        map.remove("d");
+    });
+    map.set("d", [&](int) { calls.push_back("d"); });
     map.callAll(1);
-    EXPECT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls, (std::vector<QString>{"a", "b", "c"}));
     calls.clear();
     map.callAll(2);
     EXPECT_EQ(calls, (std::vector<QString>{"a", "c"}));
@@ -35,15 +39,6 @@ TEST(ListenerMap, RegisteringTwiceUnderOneKeyKeepsTheSecond) {
     EXPECT_EQ(first, 0);
     EXPECT_EQ(second, 1);
     EXPECT_EQ(map.count(), 1);
-}
-
-TEST(ListenerMap, ListenerUnregisteredByAnEarlierOneIsNotCalledAfterwards) {
-    Map map;
-    int bCalls = 0;
-    map.set("a", [&](int) { map.remove("b"); });
-    map.set("b", [&](int) { ++bCalls; });
-    map.callAll(0);
-    EXPECT_EQ(bCalls, 0);
 }
 
 TEST(ListenerMap, ListenerRegisteredDuringACallWaitsForTheNextPass) {
