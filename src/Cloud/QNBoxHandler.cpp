@@ -1,6 +1,7 @@
 #include "Cloud/QNBoxHandler.h"
 
 #include "Cloud/DropboxSDK/Classes/OA1/OA1URLRequestParameter.h"
+#include "Cloud/QNDrivePaths.h"
 #include "Cloud/QNServiceHosts.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNLoginSheetProvider.h"
@@ -12,49 +13,16 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 #include <QUuid>
 #include <filesystem>
+
+using namespace QNDrivePaths;
 
 namespace {
 
 const QString kClientId = QStringLiteral("varnello-box-client");
 const QString kClientSecret = QStringLiteral("varnello-box-secret");
 const QString kFields = QStringLiteral("id,type,name,size,modified_at");
-
-QString withoutTrailingSlashes(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path.isEmpty() ? QStringLiteral("/") : path;
-}
-
-QString joinPath(const QString &folder, const QString &name) {
-    const QString base = withoutTrailingSlashes(folder);
-    return base == QLatin1String("/") ? QLatin1Char('/') + name : base + QLatin1Char('/') + name;
-}
-
-QString lastComponent(const QString &path) {
-    const QString trimmed = withoutTrailingSlashes(path);
-    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString parentPath(const QString &path) {
-    const QString trimmed = withoutTrailingSlashes(path);
-    const qsizetype slash = trimmed.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QStringLiteral("/") : trimmed.left(slash);
-}
-
-bool isUsableName(const QString &name) {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
-
-bool isPicture(const QString &name) {
-    static const QSet<QString> extensions = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
-                                             QStringLiteral("gif"), QStringLiteral("bmp"), QStringLiteral("tif"),
-                                             QStringLiteral("tiff")};
-    return extensions.contains(QFileInfo(name).suffix().toLower());
-}
 
 QString itemPath(bool isFolder, const QString &id) {
     return (isFolder ? QStringLiteral("/2.0/folders/") : QStringLiteral("/2.0/files/")) +

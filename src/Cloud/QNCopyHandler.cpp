@@ -2,6 +2,7 @@
 
 #include "Cloud/DropboxSDK/Classes/OA1/OA1URLRequest.h"
 #include "Cloud/DropboxSDK/Classes/OA1/OA1URLRequestParameter.h"
+#include "Cloud/QNDrivePaths.h"
 #include "Cloud/QNServiceHosts.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNLoginSheetProvider.h"
@@ -16,37 +17,12 @@
 #include <QUuid>
 #include <filesystem>
 
+using namespace QNDrivePaths;
+
 namespace {
 
 const QString kConsumerKey = QStringLiteral("varnello-copy-key");
 const QString kConsumerSecret = QStringLiteral("varnello-copy-secret");
-
-QString withoutTrailingSlashes(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path.isEmpty() ? QStringLiteral("/") : path;
-}
-
-QString joinPath(const QString &folder, const QString &name) {
-    const QString base = withoutTrailingSlashes(folder);
-    return base == QLatin1String("/") ? QLatin1Char('/') + name : base + QLatin1Char('/') + name;
-}
-
-QString lastComponent(const QString &path) {
-    const QString trimmed = withoutTrailingSlashes(path);
-    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString parentPath(const QString &path) {
-    const QString trimmed = withoutTrailingSlashes(path);
-    const qsizetype slash = trimmed.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QStringLiteral("/") : trimmed.left(slash);
-}
-
-bool isUsableName(const QString &name) {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
 
 QString query(const QList<std::pair<QString, QString>> &pairs) {
     QStringList parts;

@@ -2,6 +2,7 @@
 
 #include "Cloud/DropboxSDK/Classes/DXRestClient.h"
 #include "Cloud/DropboxSDK/Classes/DXSession.h"
+#include "Cloud/QNDrivePaths.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNLoginSheetProvider.h"
 #include "Platform/VNLog.h"
@@ -12,30 +13,7 @@
 #include <QUuid>
 #include <filesystem>
 
-namespace {
-
-QString withoutTrailingSlashes(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path.isEmpty() ? QStringLiteral("/") : path;
-}
-
-QString joinPath(const QString &folder, const QString &name) {
-    const QString base = withoutTrailingSlashes(folder);
-    return base == QLatin1String("/") ? QLatin1Char('/') + name : base + QLatin1Char('/') + name;
-}
-
-QString lastComponent(const QString &path) {
-    const QString trimmed = withoutTrailingSlashes(path);
-    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-bool isUsableName(const QString &name) {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
-
-}  // namespace
+using namespace QNDrivePaths;
 
 QNDropboxHandler::QNDropboxHandler(QNDriveConfigPtr driveConfig) : QNCloudInterface(std::move(driveConfig)) {}
 
@@ -103,6 +81,19 @@ QNDocumentPtr QNDropboxHandler::documentFromMetadata(const DXMetadata &metadata,
     document->setSize(metadata.isDirectory() ? 0 : metadata.totalBytes());
     document->setDate(metadata.lastModifiedDate());
     return document;
+}
+
+DXRestClient::MetadataCallback QNDropboxHandler::metadataAnswer(const QString &folder, QNDocumentCallback completed,
+                                                               const QString &unusable) {
+    auto me = self();
+    return [me, completed, folder, unusable](DXMetadata metadata, VNErrorPtr e, bool cancelled) {
+        if (e || cancelled) {
+            completed(nullptr, e, cancelled);
+            return;
+        }
+        auto result = documentFromMetadata(metadata, folder);
+        completed(result, result ? nullptr : me->makeError(unusable), false);
+    };
 }
 
 // --- The login ------------------------------------------------------------------
@@ -287,26 +278,13 @@ void QNDropboxHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QN
     }
     const QString folder = withoutTrailingSlashes(destPath->path());
     const QString name = QFileInfo(source).fileName();
-    auto me = self();
     rest->uploadFile(
         name, folder, source,
         [progress](qint64 done, qint64 total) {
             if (progress && total > 0)
                 progress(std::min(1.0, double(done) / double(total)));
         },
-        [me, completed, folder](DXMetadata metadata, VNErrorPtr e, bool cancelled) {
-            if (e || cancelled) {
-                completed(nullptr, e, cancelled);
-                return;
-            }
-            auto result = documentFromMetadata(metadata, folder);
-            if (!result) {
-                completed(nullptr, me->makeError(QStringLiteral("Dropbox stored the file under an unusable name.")),
-                          false);
-                return;
-            }
-            completed(result, nullptr, false);
-        });
+        metadataAnswer(folder, completed, QStringLiteral("Dropbox stored the file under an unusable name.")));
 }
 
 // --- Changes inside the drive ---------------------------------------------------------
@@ -324,15 +302,8 @@ void QNDropboxHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocu
         return;
     }
     auto me = self();
-    rest->createFolder(joinPath(folder, name), [me, completed, folder](DXMetadata metadata, VNErrorPtr e,
-                                                                        bool cancelled) {
-        if (e || cancelled) {
-            completed(nullptr, e, cancelled);
-            return;
-        }
-        auto result = documentFromMetadata(metadata, folder);
-        completed(result, result ? nullptr : me->makeError(QStringLiteral("Dropbox sent an unusable folder.")), false);
-    });
+    rest->createFolder(joinPath(folder, name),
+                       metadataAnswer(folder, completed, QStringLiteral("Dropbox sent an unusable folder.")));
 }
 
 void QNDropboxHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
@@ -365,16 +336,8 @@ void QNDropboxHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocu
     }
     const QString target = withoutTrailingSlashes(name->path());
     const QString folder = target.left(target.lastIndexOf(QLatin1Char('/')) + 1);
-    auto me = self();
     rest->movePath(withoutTrailingSlashes(document->path()), target,
-                   [me, completed, folder](DXMetadata metadata, VNErrorPtr e, bool cancelled) {
-        if (e || cancelled) {
-            completed(nullptr, e, cancelled);
-            return;
-        }
-        auto result = documentFromMetadata(metadata, folder);
-        completed(result, result ? nullptr : me->makeError(QStringLiteral("Dropbox sent an unusable name.")), false);
-    });
+                   metadataAnswer(folder, completed, QStringLiteral("Dropbox sent an unusable name.")));
 }
 
 void QNDropboxHandler::transferInside(bool move, QNDocumentPtr document, QNDocumentPtr folder,
@@ -391,15 +354,7 @@ void QNDropboxHandler::transferInside(bool move, QNDocumentPtr document, QNDocum
     }
     const QString destination = withoutTrailingSlashes(folder->path());
     const QString target = joinPath(destination, lastComponent(document->path()));
-    auto me = self();
-    auto answer = [me, completed, destination](DXMetadata metadata, VNErrorPtr e, bool cancelled) {
-        if (e || cancelled) {
-            completed(nullptr, e, cancelled);
-            return;
-        }
-        auto result = documentFromMetadata(metadata, destination);
-        completed(result, result ? nullptr : me->makeError(QStringLiteral("Dropbox sent an unusable name.")), false);
-    };
+    auto answer = metadataAnswer(destination, completed, QStringLiteral("Dropbox sent an unusable name."));
     if (move)
         rest->movePath(withoutTrailingSlashes(document->path()), target, answer);
     else

@@ -3,6 +3,7 @@
 #include "Core/QNCloudInterface.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 class DXRestClient;
@@ -57,6 +58,11 @@ private:
     std::shared_ptr<DXRestClient> client(VNErrorPtr *error);
     std::shared_ptr<QNDropboxHandler> self();
     void transferInside(bool move, QNDocumentPtr document, QNDocumentPtr folder, QNDocumentCallback completed);
+    // The answer to a call that returns one item of the folder: the item's
+    // document, or the unusable text when the service named it unusably.
+    std::function<void(DXMetadata, VNErrorPtr, bool)> metadataAnswer(const QString &folder,
+                                                                      QNDocumentCallback completed,
+                                                                      const QString &unusable);
 
     std::shared_ptr<DXRestClient> m_client;
     std::shared_ptr<DXRestClient> m_loginClient;

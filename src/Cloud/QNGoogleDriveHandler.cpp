@@ -1,6 +1,7 @@
 #include "Cloud/QNGoogleDriveHandler.h"
 
 #include "Cloud/DropboxSDK/Classes/OA1/OA1URLRequestParameter.h"
+#include "Cloud/QNDrivePaths.h"
 #include "Cloud/QNServiceHosts.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNLoginSheetProvider.h"
@@ -14,39 +15,14 @@
 #include <QUuid>
 #include <filesystem>
 
+using namespace QNDrivePaths;
+
 namespace {
 
 const QString kFolderType = QStringLiteral("application/vnd.google-apps.folder");
 const QString kClientId = QStringLiteral("varnello-desktop.apps.googleusercontent.com");
 const QString kClientSecret = QStringLiteral("varnello-desktop-secret");
 const QString kFileFields = QStringLiteral("id,name,mimeType,size,modifiedTime,parents");
-
-QString withoutTrailingSlashes(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path.isEmpty() ? QStringLiteral("/") : path;
-}
-
-QString joinPath(const QString &folder, const QString &name) {
-    const QString base = withoutTrailingSlashes(folder);
-    return base == QLatin1String("/") ? QLatin1Char('/') + name : base + QLatin1Char('/') + name;
-}
-
-QString lastComponent(const QString &path) {
-    const QString trimmed = withoutTrailingSlashes(path);
-    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString parentPath(const QString &path) {
-    const QString trimmed = withoutTrailingSlashes(path);
-    const qsizetype slash = trimmed.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QStringLiteral("/") : trimmed.left(slash);
-}
-
-bool isUsableName(const QString &name) {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
 
 // A text in a search query: between single quotes, with \ and ' escaped.
 QString quoted(const QString &text) {
