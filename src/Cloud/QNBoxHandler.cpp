@@ -501,44 +501,35 @@ void QNBoxHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocument
                parentPath(name->path()), std::move(completed));
 }
 
-void QNBoxHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
-    if (!document || !name) {
+void QNBoxHandler::transferInside(bool move, QNDocumentPtr document, QNDocumentPtr folder,
+                                  QNDocumentCallback completed) {
+    if (!document || !folder) {
         completed(nullptr, makeError(QStringLiteral("No document or no destination folder.")), false);
         return;
     }
     auto me = self();
-    const QString folderPath = withoutTrailingSlashes(name->path());
-    resolve(name, [me, document, folderPath, completed](Item folder, VNErrorPtr e, bool c) {
+    const QString folderPath = withoutTrailingSlashes(folder->path());
+    resolve(folder, [me, move, document, folderPath, completed](Item destination, VNErrorPtr e, bool c) {
         if (e || c) {
             completed(nullptr, e, c);
             return;
         }
-        me->changeItem(document, QStringLiteral("POST"), QStringLiteral("/copy"),
-                       [folder](const Item &) {
-                           return DXJsonValue(DXJsonObject{{QStringLiteral("parent"), parentObject(folder.id)}});
+        // A move changes the item's parent; a copy posts the new parent to the item's copy.
+        me->changeItem(document, move ? QStringLiteral("PUT") : QStringLiteral("POST"),
+                       move ? QString() : QStringLiteral("/copy"),
+                       [destination](const Item &) {
+                           return DXJsonValue(DXJsonObject{{QStringLiteral("parent"), parentObject(destination.id)}});
                        },
                        folderPath, completed);
     });
 }
 
+void QNBoxHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    transferInside(false, std::move(document), std::move(name), std::move(completed));
+}
+
 void QNBoxHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
-    if (!document || !name) {
-        completed(nullptr, makeError(QStringLiteral("No document or no destination folder.")), false);
-        return;
-    }
-    auto me = self();
-    const QString folderPath = withoutTrailingSlashes(name->path());
-    resolve(name, [me, document, folderPath, completed](Item folder, VNErrorPtr e, bool c) {
-        if (e || c) {
-            completed(nullptr, e, c);
-            return;
-        }
-        me->changeItem(document, QStringLiteral("PUT"), QString(),
-                       [folder](const Item &) {
-                           return DXJsonValue(DXJsonObject{{QStringLiteral("parent"), parentObject(folder.id)}});
-                       },
-                       folderPath, completed);
-    });
+    transferInside(true, std::move(document), std::move(name), std::move(completed));
 }
 
 void QNBoxHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) {

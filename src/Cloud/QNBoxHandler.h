@@ -72,6 +72,8 @@ private:
     void changeItem(const QNDocumentPtr &document, const QString &method, const QString &suffix,
                     std::function<DXJsonValue(const Item &item)> body, const QString &folderPath,
                     QNDocumentCallback completed);
+    // Copies or moves the document into the folder, on the service.
+    void transferInside(bool move, QNDocumentPtr document, QNDocumentPtr folder, QNDocumentCallback completed);
     static QUrl api(const QString &path, const QList<std::pair<QString, QString>> &query = {});
     std::shared_ptr<QNBoxHandler> self();
 

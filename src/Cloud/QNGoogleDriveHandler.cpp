@@ -178,6 +178,19 @@ void QNGoogleDriveHandler::resolveId(const QNDocumentPtr &document,
     (*step)(QStringLiteral("root"), 0);
 }
 
+QNOAuth2Handler::Reply QNGoogleDriveHandler::fileAnswer(const QString &folderPath, QNDocumentCallback completed,
+                                                       const QString &unusable) {
+    auto me = self();
+    return [me, folderPath, completed, unusable](NRHTTPRequest *r, VNErrorPtr e, bool c) {
+        if (e || c) {
+            completed(nullptr, e, c);
+            return;
+        }
+        auto result = documentFromFile(JSONValue(r->responseData()), folderPath);
+        completed(result, result ? nullptr : me->makeError(unusable), false);
+    };
+}
+
 // --- Sign-in --------------------------------------------------------------------------
 
 std::shared_ptr<QNAuthWindowController> QNGoogleDriveHandler::oAuthLoginWithCompletedBlock(QNLoginCallback completed) {
@@ -364,15 +377,7 @@ void QNGoogleDriveHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath
                 if (progress && total > 0)
                     progress(std::min(1.0, double(done) / double(total)));
             };
-            me->send(put, [me, folderPath, completed](NRHTTPRequest *r2, VNErrorPtr e2, bool c2) {
-                if (e2 || c2) {
-                    completed(nullptr, e2, c2);
-                    return;
-                }
-                auto result = documentFromFile(JSONValue(r2->responseData()), folderPath);
-                completed(result, result ? nullptr : me->makeError(QStringLiteral("Google Drive sent an unusable file.")),
-                          false);
-            });
+            me->send(put, me->fileAnswer(folderPath, completed, QStringLiteral("Google Drive sent an unusable file.")));
         });
     });
 }
@@ -397,15 +402,7 @@ void QNGoogleDriveHandler::createFolder(QString name, QNDocumentPtr destPath, QN
         call.contentType = QStringLiteral("application/json; charset=UTF-8");
         call.body = JSONRepresentationData(DXJsonObject{
             {QStringLiteral("name"), name}, {QStringLiteral("mimeType"), kFolderType}, {QStringLiteral("parents"), parents}});
-        me->send(call, [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
-            if (e || c) {
-                completed(nullptr, e, c);
-                return;
-            }
-            auto result = documentFromFile(JSONValue(r->responseData()), folderPath);
-            completed(result, result ? nullptr : me->makeError(QStringLiteral("Google Drive sent an unusable folder.")),
-                      false);
-        });
+        me->send(call, me->fileAnswer(folderPath, completed, QStringLiteral("Google Drive sent an unusable folder.")));
     });
 }
 
@@ -444,15 +441,7 @@ void QNGoogleDriveHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QN
                                                {{QStringLiteral("fields"), kFileFields}})};
         call.contentType = QStringLiteral("application/json; charset=UTF-8");
         call.body = JSONRepresentationData(DXJsonObject{{QStringLiteral("name"), newName}});
-        me->send(call, [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
-            if (e || c) {
-                completed(nullptr, e, c);
-                return;
-            }
-            auto result = documentFromFile(JSONValue(r->responseData()), folderPath);
-            completed(result, result ? nullptr : me->makeError(QStringLiteral("Google Drive sent an unusable name.")),
-                      false);
-        });
+        me->send(call, me->fileAnswer(folderPath, completed, QStringLiteral("Google Drive sent an unusable name.")));
     });
 }
 
@@ -482,15 +471,7 @@ void QNGoogleDriveHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name,
             call.contentType = QStringLiteral("application/json; charset=UTF-8");
             call.body = JSONRepresentationData(
                 DXJsonObject{{QStringLiteral("name"), fileName}, {QStringLiteral("parents"), parents}});
-            me->send(call, [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e2, bool c2) {
-                if (e2 || c2) {
-                    completed(nullptr, e2, c2);
-                    return;
-                }
-                auto result = documentFromFile(JSONValue(r->responseData()), folderPath);
-                completed(result, result ? nullptr : me->makeError(QStringLiteral("Google Drive sent an unusable copy.")),
-                          false);
-            });
+            me->send(call, me->fileAnswer(folderPath, completed, QStringLiteral("Google Drive sent an unusable copy.")));
         });
     });
 }
@@ -530,16 +511,8 @@ void QNGoogleDriveHandler::localMove(QNDocumentPtr document, QNDocumentPtr name,
                                                  {QStringLiteral("fields"), kFileFields}})};
                          call.contentType = QStringLiteral("application/json; charset=UTF-8");
                          call.body = "{}";
-                         me->send(call, [me, folderPath, completed](NRHTTPRequest *r3, VNErrorPtr e3, bool c3) {
-                             if (e3 || c3) {
-                                 completed(nullptr, e3, c3);
-                                 return;
-                             }
-                             auto result = documentFromFile(JSONValue(r3->responseData()), folderPath);
-                             completed(result,
-                                       result ? nullptr : me->makeError(QStringLiteral("Google Drive sent an unusable name.")),
-                                       false);
-                         });
+                         me->send(call, me->fileAnswer(folderPath, completed,
+                                                       QStringLiteral("Google Drive sent an unusable name.")));
                      });
         });
     });

@@ -65,5 +65,8 @@ private:
     void listAll(const QString &query, std::function<void(QList<DXJsonValue> files, VNErrorPtr, bool)> done,
                  QList<DXJsonValue> sofar = {}, const QString &pageToken = QString());
     static QUrl api(const QString &path, const QList<std::pair<QString, QString>> &query = {});
+    // The answer to a call that returns one file record of the folder: its
+    // document, or the unusable text when the service named it unusably.
+    Reply fileAnswer(const QString &folderPath, QNDocumentCallback completed, const QString &unusable);
     std::shared_ptr<QNGoogleDriveHandler> self();
 };
