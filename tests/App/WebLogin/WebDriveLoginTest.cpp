@@ -15,96 +15,109 @@
 #include <QJsonObject>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <memory>
 
-TEST(GoogleDriveLoginSheet, TheCodeFromTheRedirectBecomesTheDrivesTokens) {
-    const QJsonObject fake = VNTest::peerState(QStringLiteral("gdrive"));
+namespace {
+
+// The peer's plain and TLS base addresses, its certificate trusted and the
+// login sheet installed; false when the peer is not running.
+bool useFake(const QString &peer, QString *http, QString *https) {
+    const QJsonObject fake = VNTest::peerState(peer);
     if (fake.isEmpty())
-        GTEST_SKIP() << "the gdrive peer is not running";
+        return false;
     NRHTTPRequest::setTestCertificateAuthorityFile(fake.value("ca_file").toString());
-    QNServiceHosts::setUrl("google.accounts", QStringLiteral("http://127.0.0.1:%1").arg(fake.value("http_port").toInt()));
-    QNServiceHosts::setUrl("google.api", QStringLiteral("https://127.0.0.1:%1").arg(fake.value("https_port").toInt()));
+    *http = QStringLiteral("http://127.0.0.1:%1").arg(fake.value("http_port").toInt());
+    *https = QStringLiteral("https://127.0.0.1:%1").arg(fake.value("https_port").toInt());
     QNAuthWindowController::installAsLoginSheet();
     QNOAuthCallbackMatcher::setConfig(QNOAuthCallbackMatcher::defaultConfig());
+    return true;
+}
 
-    auto drive = QNDriveConfig::create();
-    drive->setIsGoogleDrive(true);
-    auto handler = std::make_shared<QNGoogleDriveHandler>(drive);
+struct SheetRun {
+    std::shared_ptr<QNAuthWindowController> sheet;
     int answers = 0;
     bool ok = false;
     VNErrorPtr error;
-    auto sheet = handler->oAuthLoginWithCompletedBlock([&](bool success, VNErrorPtr e, bool) {
-        ++answers;
-        ok = success;
-        error = e;
+};
+
+// Shows the handler's login sheet and waits for its answer, and a little
+// longer: a second answer would be counted.
+std::shared_ptr<SheetRun> signInThroughSheet(const std::shared_ptr<QNCloudInterface> &handler) {
+    auto run = std::make_shared<SheetRun>();
+    std::weak_ptr<SheetRun> weak = run;
+    run->sheet = handler->oAuthLoginWithCompletedBlock([weak](bool success, VNErrorPtr e, bool) {
+        if (auto r = weak.lock()) {
+            ++r->answers;
+            r->ok = success;
+            r->error = e;
+        }
     });
-    ASSERT_NE(sheet, nullptr);
-    sheet->window()->show();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return answers > 0; }, 60000)) << "the sheet never answered";
+    if (!run->sheet)
+        return run;
+    run->sheet->window()->show();
+    EXPECT_TRUE(VNTest::waitUntil([&] { return run->answers > 0; }, 60000)) << "the sheet never answered";
     VNTest::spin(300);
-    EXPECT_EQ(answers, 1);
-    ASSERT_TRUE(ok) << (error ? error->localizedDescription().toStdString() : "");
-    EXPECT_TRUE(sheet->hasHandedOver());
+    EXPECT_EQ(run->answers, 1);
+    return run;
+}
+
+QString errorText(const SheetRun &run) {
+    return run.error ? run.error->localizedDescription() : QString();
+}
+
+}  // namespace
+
+TEST(GoogleDriveLoginSheet, TheCodeFromTheRedirectBecomesTheDrivesTokens) {
+    QString http, https;
+    if (!useFake(QStringLiteral("gdrive"), &http, &https))
+        GTEST_SKIP() << "the gdrive peer is not running";
+    QNServiceHosts::setUrl("google.accounts", http);
+    QNServiceHosts::setUrl("google.api", https);
+
+    auto drive = QNDriveConfig::create();
+    drive->setIsGoogleDrive(true);
+    const auto run = signInThroughSheet(std::make_shared<QNGoogleDriveHandler>(drive));
+    ASSERT_NE(run->sheet, nullptr);
+    ASSERT_TRUE(run->ok) << errorText(*run).toStdString();
+    EXPECT_TRUE(run->sheet->hasHandedOver());
     EXPECT_FALSE(drive->password().isEmpty());
     EXPECT_EQ(drive->username(), "test@example.com");
     EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS GOOGLE DRIVE ACCOUNT");
-    sheet->closePanel();
+    run->sheet->closePanel();
 }
 
 TEST(BoxLoginSheet, TheCodeFromTheRedirectBecomesTheUsersRefreshToken) {
-    const QJsonObject fake = VNTest::peerState(QStringLiteral("box"));
-    if (fake.isEmpty())
+    QString http, https;
+    if (!useFake(QStringLiteral("box"), &http, &https))
         GTEST_SKIP() << "the box peer is not running";
-    NRHTTPRequest::setTestCertificateAuthorityFile(fake.value("ca_file").toString());
-    const QString https = QStringLiteral("https://127.0.0.1:%1").arg(fake.value("https_port").toInt());
-    QNServiceHosts::setUrl("box.account", QStringLiteral("http://127.0.0.1:%1").arg(fake.value("http_port").toInt()));
+    QNServiceHosts::setUrl("box.account", http);
     QNServiceHosts::setUrl("box.api", https);
     QNServiceHosts::setUrl("box.upload", https);
-    QNAuthWindowController::installAsLoginSheet();
-    QNOAuthCallbackMatcher::setConfig(QNOAuthCallbackMatcher::defaultConfig());
 
     auto drive = QNDriveConfig::create();
     drive->setIsBox(true);
-    auto handler = std::make_shared<QNBoxHandler>(drive);
-    int answers = 0;
-    bool ok = false;
-    auto sheet = handler->oAuthLoginWithCompletedBlock([&](bool success, VNErrorPtr, bool) {
-        ++answers;
-        ok = success;
-    });
-    ASSERT_NE(sheet, nullptr);
-    sheet->window()->show();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return answers > 0; }, 60000)) << "the sheet never answered";
-    EXPECT_TRUE(ok);
+    const auto run = signInThroughSheet(std::make_shared<QNBoxHandler>(drive));
+    ASSERT_NE(run->sheet, nullptr);
+    EXPECT_TRUE(run->ok) << errorText(*run).toStdString();
     EXPECT_EQ(drive->userId(), "1234");
     EXPECT_FALSE(VNUserDefaults::standard().stringForKey("box-refresh-token:1234").isEmpty());
     EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS BOX ACCOUNT");
-    sheet->closePanel();
+    run->sheet->closePanel();
 }
 
 TEST(CopyLoginSheet, TheVerifierFromTheRedirectBecomesTheDrivesToken) {
-    const QJsonObject fake = VNTest::peerState(QStringLiteral("copy"));
-    if (fake.isEmpty())
+    QString http, https;
+    if (!useFake(QStringLiteral("copy"), &http, &https))
         GTEST_SKIP() << "the copy peer is not running";
-    NRHTTPRequest::setTestCertificateAuthorityFile(fake.value("ca_file").toString());
-    QNServiceHosts::setUrl("copy.api", QStringLiteral("https://127.0.0.1:%1").arg(fake.value("https_port").toInt()));
-    QNServiceHosts::setUrl("copy.web", QStringLiteral("http://127.0.0.1:%1").arg(fake.value("http_port").toInt()));
-    QNAuthWindowController::installAsLoginSheet();
-    QNOAuthCallbackMatcher::setConfig(QNOAuthCallbackMatcher::defaultConfig());
+    QNServiceHosts::setUrl("copy.api", https);
+    QNServiceHosts::setUrl("copy.web", http);
 
     auto drive = QNDriveConfig::create();
     drive->setIsCopy(true);
-    auto handler = std::make_shared<QNCopyHandler>(drive);
-    int answers = 0;
-    bool ok = false;
-    auto sheet = handler->oAuthLoginWithCompletedBlock([&](bool success, VNErrorPtr, bool) {
-        ++answers;
-        ok = success;
-    });
-    ASSERT_NE(sheet, nullptr);
-    sheet->window()->show();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return answers > 0; }, 60000)) << "the sheet never answered";
-    EXPECT_TRUE(ok);
+    const auto run = signInThroughSheet(std::make_shared<QNCopyHandler>(drive));
+    ASSERT_NE(run->sheet, nullptr);
+    EXPECT_TRUE(run->ok) << errorText(*run).toStdString();
     EXPECT_TRUE(drive->token().startsWith("access-"));
     EXPECT_FALSE(drive->tokenSecret().isEmpty());
-    sheet->closePanel();
+    run->sheet->closePanel();
 }

@@ -31,22 +31,7 @@ protected:
         drive = QNDriveConfig::create();
         drive->setIsBox(true);
         local = VNTest::makeTempDir();
-
-        auto handler = std::make_shared<QNBoxHandler>(drive);
-        Answer answer;
-        handler->oAuthLoginWithCompletedBlock([&](bool ok, VNErrorPtr e, bool c) {
-            ++answer.count;
-            answer.error = e;
-            answer.cancelled = c || !ok;
-        });
-        EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS BOX ACCOUNT");
-        QString location;
-        Fake::fetch(QNBoxHandler::authorizationURL().toString(), {}, &location);
-        ASSERT_TRUE(location.startsWith("http://localhost/?code=")) << location.toStdString();
-        handler->processOAuthLogin(location);
-        ASSERT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
-        ASSERT_FALSE(answer.error) << errorText(answer.error).toStdString();
-        ASSERT_FALSE(answer.cancelled);
+        ASSERT_NO_FATAL_FAILURE(signInByHand<QNBoxHandler>(drive, "SHOW DOCUMENTS ON THIS BOX ACCOUNT"));
     }
 
     Fake fake{"box"};

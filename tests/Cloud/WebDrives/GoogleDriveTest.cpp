@@ -33,21 +33,8 @@ protected:
 
     // The sheet's part played by hand: the authorization page's redirect is read, not followed.
     void signIn() {
-        auto handler = std::make_shared<QNGoogleDriveHandler>(drive);
-        Answer answer;
-        handler->oAuthLoginWithCompletedBlock([&](bool ok, VNErrorPtr e, bool c) {
-            ++answer.count;
-            answer.error = e;
-            answer.cancelled = c || !ok;
-        });
-        EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS GOOGLE DRIVE ACCOUNT");
-        QString location;
-        Fake::fetch(QNGoogleDriveHandler::authorizationURL().toString(), {}, &location);
-        ASSERT_TRUE(location.startsWith("http://localhost/?code=")) << location.toStdString();
-        handler->processOAuthLogin(location);
-        ASSERT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
-        ASSERT_FALSE(answer.error) << errorText(answer.error).toStdString();
-        ASSERT_FALSE(answer.cancelled);
+        ASSERT_NO_FATAL_FAILURE(
+            signInByHand<QNGoogleDriveHandler>(drive, "SHOW DOCUMENTS ON THIS GOOGLE DRIVE ACCOUNT"));
         ASSERT_FALSE(drive->password().isEmpty());
         EXPECT_EQ(drive->username(), "test@example.com");
     }
