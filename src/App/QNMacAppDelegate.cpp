@@ -1,5 +1,8 @@
 #include "App/QNMacAppDelegate.h"
 
+#include "App/QNMacFilesViewController.h"
+#include "App/QNPreviewPanel.h"
+
 #include "App/QNDialogService.h"
 #include "App/QNMainWindowController.h"
 #include "App/QNNotificationCenter.h"
@@ -247,9 +250,38 @@ void QNMacAppDelegate::reloadDrives() {
     }
 }
 
+static QNMacFilesViewController *frontPane() {
+    QNMacAppDelegate *d = QNMacAppDelegate::shared();
+    QNMainWindowController *w = d ? d->frontMainWindowController() : nullptr;
+    return w ? w->filesViewController() : nullptr;
+}
+
+void QNMacAppDelegate::reloadQuickLookPanel() {
+    if (auto *panel = qobject_cast<QNPreviewPanel *>(m_quickLookPanel.data()); panel && panel->isVisible())
+        panel->reloadData();
+}
+
 void QNMacAppDelegate::toggleQuickLookPreview() {
-    if (!m_quickLookPanel)
+    if (!m_quickLookPanel) {
+        auto *panel = new QNPreviewPanel;
+        panel->setAttribute(Qt::WA_DeleteOnClose, false);
+        panel->setItemSource([] {
+            QNMacFilesViewController *pane = frontPane();
+            return pane ? pane->previewPanelItem() : QUrl();
+        });
+        // Giving up the panel stops the copy it was waiting for.
+        connect(panel, &QNPreviewPanel::hidden, this, [] {
+            if (QNMacFilesViewController *pane = frontPane())
+                pane->cancelPreviewTask();
+        });
+        m_quickLookPanel = panel;
+    }
+    if (auto *panel = qobject_cast<QNPreviewPanel *>(m_quickLookPanel.data()); panel && !panel->isVisible()) {
+        panel->show();
+        panel->raise();
+        panel->reloadData();
         return;
+    }
     if (m_quickLookPanel->isVisible())
         m_quickLookPanel->hide();
     else {

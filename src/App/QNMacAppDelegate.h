@@ -69,6 +69,8 @@ public:
 
     // Quick Look panel: shown or hidden; the menu item's title follows it.
     void toggleQuickLookPreview();
+    // The panel, when shown, asks the front pane for its item again.
+    void reloadQuickLookPanel();
     QString quickLookMenuTitle() const;
     void setQuickLookPanel(QWidget *panel) { m_quickLookPanel = panel; }
     QWidget *quickLookPanel() const { return m_quickLookPanel.data(); }

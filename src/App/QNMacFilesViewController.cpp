@@ -60,6 +60,7 @@ QNMacFilesViewController::QNMacFilesViewController(QObject *parent) : QObject(pa
     buildMenus();
     setUpDragAndDrop();
     setUpThumbnails();
+    setUpPreview();
     awakeFromNib();
 }
 
@@ -247,6 +248,8 @@ void QNMacFilesViewController::listingDidComplete(quint64 generation, QNDocument
     documents.removeAll(nullptr);
     m_documents = QNDocumentSortDescriptor::sorted(std::move(documents), m_sortDescriptors);
     resetThumbnails();
+    cancelPreviewTask();
+    m_previewCache.clear();
     clearThumbTempPath();
     clearPreviewTempPath();
     reloadVisibleView();

@@ -132,6 +132,14 @@ public:
     // The loader thumbnails use by default: the network, HTTP errors as errors.
     static QNThumbnailOperation::URLLoader networkThumbnailLoader();
 
+    // ---- Preview (QNMacFilesViewPreview.cpp) ----
+    // The item for the preview panel: the selected entry's local copy, a
+    // placeholder while it is copied, or an empty URL for no selection.
+    QUrl previewPanelItem();
+    // Stops the preview copy under way (its row is asked again next time).
+    void cancelPreviewTask();
+    QNTaskPtr previewTask() const { return m_previewTask; }
+
     // ---- Opening ----
     void doubleClickAction(int index);
     // How a file (not a folder) is opened in its application; until one is
@@ -272,5 +280,9 @@ private:
     QHash<QString, QImage> m_albumPictures;
     quint64 m_thumbGeneration = 0;  // bumped by every scroll and listing
     QTimer *m_timer = nullptr;
+    void setUpPreview();
+    QHash<int, QUrl> m_previewCache;
+    QNTaskPtr m_previewTask;
+    int m_previewIndex = -1;
     mutable QImage m_folderPicture;  // the folder icon at the browser's size
 };

@@ -2,10 +2,13 @@
 // credentials arrive as headers, an unmarked address is fetched by the
 // browser and never stored, error pages and undecodable answers are never
 // kept, local pictures and PDFs are fetched whole and rendered, and scrolling
-// cancels the fetches under way.
+// cancels the fetches under way. The preview panel shows the selected entry's
+// copy, and a new request cancels the copy before it.
 #include "PanesTestSupport.h"
 
 #include "App/QNImageBrowserModel.h"
+#include "App/QNPreviewPanel.h"
+#include "Core/QNTask.h"
 
 #include <QImage>
 #include <QJsonDocument>
@@ -231,6 +234,46 @@ TEST_F(ThumbnailsTest, ScrollingCancelsFetchesUnderWayAndOnlyVisibleItemsFetchAg
     }
     EXPECT_EQ(pane->imageBrowserView()->selectionIndexes(), QList<int>{selected});
     EXPECT_EQ(centre(pictureOf(pane, pane->documents().value(selected)->displayName())), QColor(Qt::darkCyan));
+}
+
+TEST_F(ThumbnailsTest, ThePreviewShowsPicturesTextsFoldersAndPdfsAndANewRequestCancelsTheOldCopy) {
+    ASSERT_TRUE(savePicture(files + QStringLiteral("/pic.png"), Qt::red));
+    ASSERT_TRUE(VNTest::writeFile(files + QStringLiteral("/notes.txt"), "hello preview\n"));
+    ASSERT_TRUE(VNTest::writeFile(files + QStringLiteral("/doc.pdf"), smallPdf()));
+    folder(QStringLiteral("files/Sub"));
+    w = openDrive(localDrive(QStringLiteral("T"), files));
+    ASSERT_NE(w, nullptr);
+    QNMacFilesViewController *pane = w->filesViewController();
+    auto select = [&](const QString &name) { pane->tableView()->selectRow(indexOf(pane, name)); };
+
+    // Without the panel: a request, then another one cancels its copy.
+    select(QStringLiteral("pic.png"));
+    const QUrl placeholder = pane->previewPanelItem();
+    EXPECT_FALSE(QFileInfo::exists(placeholder.toLocalFile()));
+    const QNTaskPtr first = pane->previewTask();
+    ASSERT_TRUE(first);
+    select(QStringLiteral("notes.txt"));
+    pane->previewPanelItem();
+    EXPECT_TRUE(first->canceled());
+    EXPECT_NE(pane->previewTask(), first);
+
+    select(QStringLiteral("pic.png"));
+    delegate->toggleQuickLookPreview();
+    auto *panel = qobject_cast<QNPreviewPanel *>(delegate->quickLookPanel());
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(panel->isVisible());
+    ASSERT_TRUE(VNTest::waitUntil([&] { return panel->state() == QLatin1String("image"); }, 10000)) << panel->state().toStdString();
+    EXPECT_EQ(QFileInfo(panel->currentItem().toLocalFile()).absolutePath(), QFileInfo(pane->previewTempPath()).absoluteFilePath());
+    select(QStringLiteral("notes.txt"));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return panel->state() == QLatin1String("text"); }, 10000));
+    EXPECT_EQ(panel->shownText(), QStringLiteral("hello preview\n"));
+    select(QStringLiteral("Sub"));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return panel->state() == QLatin1String("folder"); }, 5000));
+    select(QStringLiteral("doc.pdf"));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return panel->state() == QLatin1String("pdf"); }, 10000));
+    EXPECT_TRUE(saveShot(panel, QStringLiteral("preview.png")));
+    delegate->toggleQuickLookPreview();
+    EXPECT_FALSE(panel->isVisible());
 }
 
 }  // namespace

@@ -1,0 +1,119 @@
+// The pane as the preview panel's source: the selected entry is copied into
+// the pane's preview folder by a preview task (one at a time; a new request
+// cancels the old one) and the panel shows a placeholder until it arrives.
+// All preview state is touched on the main thread only.
+
+#include "App/QNImageBrowserView.h"
+#include "App/QNMacAppDelegate.h"
+#include "App/QNMacFilesViewController.h"
+#include "App/QNMacTableView.h"
+#include "Core/QNPreviewTask.h"
+#include "Core/QNPreviewTaskItem.h"
+#include "Core/QNUtils.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QItemSelectionModel>
+
+void QNMacFilesViewController::setUpPreview() {
+    auto reload = [] {
+        if (QNMacAppDelegate *d = QNMacAppDelegate::shared())
+            d->reloadQuickLookPanel();
+    };
+    connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this, reload);
+    connect(m_imageBrowserView->selectionModel(), &QItemSelectionModel::selectionChanged, this, reload);
+}
+
+QUrl QNMacFilesViewController::previewPanelItem() {
+    int i = -1;
+    if (m_showThumbnails) {
+        const QList<int> selected = m_imageBrowserView->selectionIndexes();
+        if (selected.isEmpty())
+            return {};
+        const QModelIndex current = m_imageBrowserView->currentIndex();
+        i = current.isValid() && selected.contains(current.row()) ? current.row() : selected.last();
+    } else {
+        const QList<int> selected = m_tableView->selectedRowList();
+        const QModelIndex current = m_tableView->currentIndex();
+        i = selected.isEmpty() ? -1 : (current.isValid() && selected.contains(current.row()) ? current.row()
+                                                                                            : selected.first());
+    }
+    if (m_previewCache.contains(i))
+        return m_previewCache.value(i);
+    if (i < 0 || i >= m_documents.size() || !m_driveConfig)
+        return {};
+    const QNDocumentPtr d = m_documents.at(i);
+    // A server-given name is made one safe local name inside the folder.
+    const QString name = localFileName(QFileInfo(d->path()).fileName().isEmpty() ? d->displayName()
+                                                                                : QFileInfo(d->path()).fileName());
+    const QString p = m_previewTempPath + QLatin1Char('/') + name;
+    const QUrl placeholder = QUrl::fromLocalFile(m_tempPath + QLatin1Char('/') + QNUtils::uuidString() +
+                                                 QLatin1Char('/') + name);
+    m_previewCache.insert(i, placeholder);
+    QFileInfo existing(p);
+    if (existing.isDir())
+        QDir(p).removeRecursively();
+    else
+        QFile::remove(p);
+    cancelPreviewTask();
+    auto task = std::make_shared<QNPreviewTask>(this);
+    m_previewTask = task;
+    m_previewIndex = i;
+    if (showAsFolder(d)) {
+        QDir().mkpath(p);
+        m_previewCache.insert(i, QUrl::fromLocalFile(p));
+        m_previewTask.reset();
+        VNDispatch::mainAsync([] {
+            if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
+                delegate->reloadQuickLookPanel();
+        });
+        return QUrl::fromLocalFile(p);
+    }
+    auto item = std::make_shared<QNPreviewTaskItem>(m_driveConfig, d, QNDocument::withPath(p));
+    item->setFilesViewController(this);
+    const QString key = QStringLiteral("QNMacFilesViewController-%1").arg(quintptr(this), 0, 16);
+    QPointer<QNMacFilesViewController> pane(this);
+    std::weak_ptr<QNTask> weakTask = task;
+    item->registerListenerForTaskItemCompletedBlock(key, [pane, weakTask, i, p](VNErrorPtr error, QNDocumentPtr,
+                                                                               bool cancelled) {
+        VNDispatch::mainAsync([pane, weakTask, i, p, error, cancelled] {
+            if (!pane)
+                return;
+            const QNTaskPtr task = weakTask.lock();
+            if (!task || task != pane->m_previewTask)
+                return;  // replaced by a newer request, which owns the cache entry
+            if (error) {
+                VNLog::log(QStringLiteral("QNFilesViewUtil showQuickLookController previewCompleted error %1")
+                               .arg(error->localizedDescription()));
+                QFile::remove(p);
+                pane->m_previewCache.remove(i);
+                return;
+            }
+            pane->m_previewTask.reset();
+            if (cancelled) {
+                pane->m_previewCache.remove(i);
+                return;
+            }
+            if (QFileInfo::exists(p))
+                pane->m_previewCache.insert(i, QUrl::fromLocalFile(p));
+            if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
+                delegate->reloadQuickLookPanel();
+        });
+    });
+    task->addTaskItem(item);
+    runTask(task);
+    return placeholder;
+}
+
+void QNMacFilesViewController::cancelPreviewTask() {
+    VNLog::log(QStringLiteral("cancelPreviewTask"));
+    if (m_previewTask) {
+        VNLog::log(QStringLiteral(" * cancelling *"));
+        m_previewTask->cancel();
+        m_previewCache.remove(m_previewIndex);
+    }
+    m_previewTask.reset();
+}
