@@ -8,14 +8,23 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 namespace {
 
+// The fake counts requests by path for as long as it runs, across test
+// processes: this process's pages (and the paths its count queries name)
+// get a folder of their own.
+QString ownPages(QString pathAndQuery) {
+    return pathAndQuery.replace(QStringLiteral("/page/"),
+                                QStringLiteral("/page/%1/").arg(QCoreApplication::applicationPid()));
+}
+
 QString cacheFake(const QString &pathAndQuery) {
     return QStringLiteral("http://127.0.0.1:%1%2")
         .arg(VNTest::peerState(QStringLiteral("cachefake"))[QStringLiteral("port")].toInt())
-        .arg(pathAndQuery);
+        .arg(ownPages(pathAndQuery));
 }
 
 int requestsSeen(const QString &path) {

@@ -7,14 +7,23 @@
 #include "support/TestSupport.h"
 
 #include <QObject>
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 namespace {
 
+// The fake counts requests by path for as long as it runs, across test
+// processes: this process's pages (and the paths its count queries name)
+// get a folder of their own.
+QString ownPages(QString pathAndQuery) {
+    return pathAndQuery.replace(QStringLiteral("/page/"),
+                                QStringLiteral("/page/%1/").arg(QCoreApplication::applicationPid()));
+}
+
 QString fake(const QString &pathAndQuery) {
     return QStringLiteral("http://127.0.0.1:%1%2")
         .arg(VNTest::peerState(QStringLiteral("cachefake"))[QStringLiteral("port")].toInt())
-        .arg(pathAndQuery);
+        .arg(ownPages(pathAndQuery));
 }
 
 QString ask(const QString &what) {
