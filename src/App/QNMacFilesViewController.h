@@ -202,6 +202,11 @@ public:
     QMimeData *writeDrag(const QList<int> &rows);
     // The drag of this pane's entries has ended, wherever it went.
     void dragEnded();
+    // The final operation of a drag out (our operation bits): a delete (32)
+    // removes the dragged entries, after the remove question.
+    void handleDocumentsAfterDrop(int operation);
+    // Removes the dragged entries from this pane's drive by one task.
+    void removeDragged(const QNDocumentList &documents);
     // A drop on the pane: another pane's entries or other applications'
     // files go into this folder; moveAsked when the user did not hold the
     // copy key. False when refused (nothing to drop, or the drag's own pane).

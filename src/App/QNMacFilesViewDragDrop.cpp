@@ -15,6 +15,8 @@
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
+#include "Core/QNRemoveTaskItem.h"
+#include "Core/QNTask.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNUserDefaults.h"
@@ -150,6 +152,74 @@ void QNMacFilesViewController::dragEnded() {
     QNMacAppDelegate *delegate = QNMacAppDelegate::shared();
     if (delegate && delegate->draggingFromViewController() == this)
         delegate->setDraggingFromViewController(nullptr);
+}
+
+void QNMacFilesViewController::handleDocumentsAfterDrop(int operation) {
+    VNLog::log(QStringLiteral("QNMacFilesViewController operation: %1").arg(operation, 0, 16));
+    QNMacAppDelegate *delegate = QNMacAppDelegate::shared();
+    if (operation != QNMacTableView::DragDelete || !delegate || !m_driveConfig)
+        return;
+    const QNDocumentList documents = delegate->draggingDocuments();
+    QPointer<QNMacFilesViewController> guard(this);
+    auto step = [guard, documents] {
+        if (guard)
+            guard->removeDragged(documents);
+    };
+    // Removing from a remote drive cannot be undone (there is no wastebasket
+    // to take the files back from), so that question is always asked.
+    const bool remote = !m_driveConfig->isMyFiles();
+    if (!remote && VNUserDefaults::standard().boolForKey(QStringLiteral("drop-suppress-ask-remove"))) {
+        step();
+        return;
+    }
+    QNAlert alert;
+    alert.messageText = QStringLiteral("Remove files?");
+    alert.informativeText = QStringLiteral("Do you want to remove the selected files?");
+    alert.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    alert.showsSuppressionButton = !remote;
+    alert.style = QNAlert::Warning;
+    QWidget *window = m_mainWindowController ? m_mainWindowController->window() : nullptr;
+    VNDispatch::mainAsync([alert, window = QPointer<QWidget>(window), step] {
+        QNDialogService::shared().beginAlertSheet(alert, window, [step](const QNAlertResult &result) {
+            if (result.suppressed) {
+                VNUserDefaults::standard().setBool(true, QStringLiteral("drop-suppress-ask-remove"));
+                VNUserDefaults::standard().synchronize();
+            }
+            if (result.returnCode == QNAlert::FirstButtonReturn)
+                step();
+        });
+    });
+}
+
+void QNMacFilesViewController::removeDragged(const QNDocumentList &documents) {
+    QNTaskPtr task = std::make_shared<QNTask>();
+    const QString key = QStringLiteral("QNMacFilesViewController-%1").arg(quintptr(this), 0, 16);
+    QPointer<QNMacFilesViewController> guard(this);
+    for (const QNDocumentPtr &d : documents) {
+        QNTaskItemPtr item = std::make_shared<QNRemoveTaskItem>(m_driveConfig, d);
+        std::weak_ptr<QNTaskItem> weak = item;
+        item->registerListenerForTaskItemCompletedBlock(key, [guard, weak, key](VNErrorPtr error, QNDocumentPtr,
+                                                                                 bool cancelled) {
+            if (error && !cancelled)
+                VNDispatch::mainAsync([guard, error] {
+                    if (guard)
+                        guard->showErrorSheet(error);
+                });
+            if (auto i = weak.lock())
+                i->unregisterListenerForTaskItemCompletedBlock(key);
+        });
+        task->addTaskItem(item);
+    }
+    std::weak_ptr<QNTask> weakTask = task;
+    task->registerListenerForTaskCompletedBlock(key, [guard, weakTask, key] {
+        if (auto t = weakTask.lock())
+            t->unregisterListenerForTaskCompletedBlock(key);
+        VNDispatch::mainAsync([guard] {
+            if (guard)
+                guard->listDocuments();
+        });
+    });
+    runTask(task);
 }
 
 bool QNMacFilesViewController::dropWithMimeData(const QMimeData *data, bool moveAsked) {

@@ -16,7 +16,7 @@ class DragDropTest : public PanesTest {
 protected:
     void SetUp() override {
         PanesTest::SetUp();
-        for (const char *key : {"drop-always-copy", "drop-suppress-ask-move"})
+        for (const char *key : {"drop-always-copy", "drop-suppress-ask-move", "drop-suppress-ask-remove"})
             VNUserDefaults::standard().removeObject(QString::fromUtf8(key));
     }
 
@@ -156,4 +156,40 @@ TEST_F(DragDropTest, AFolderDroppedIntoOneOfItsOwnFoldersIsRefusedWithTheCoresTe
     EXPECT_TRUE(QNDialogService::shared().pendingAlerts().first().alert.messageText.contains(
         QStringLiteral("cannot be copied into itself")));
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/sub/sub")));
+}
+
+TEST_F(DragDropTest, ADeleteAtTheDragsEndAsksRemoveFilesWhichOnlyALocalDriveMaySuppress) {
+    openTwoWindows();
+    QNMacFilesViewController *pane = a->filesViewController();
+    const QString file = folderA + QStringLiteral("/report.txt");
+    QNDialogService::shared().setAutomated(false);
+    a->window()->show();
+    // A remote drive always asks, without the box, whatever the default says.
+    VNUserDefaults::standard().setBool(true, QStringLiteral("drop-suppress-ask-remove"));
+    for (bool remote : {true, false}) {
+        pane->driveConfig()->setIsMyFiles(!remote);
+        std::unique_ptr<QMimeData> drag(pane->writeDrag({0}));
+        pane->dragEnded();
+        if (!remote)
+            VNUserDefaults::standard().setBool(false, QStringLiteral("drop-suppress-ask-remove"));
+        pane->handleDocumentsAfterDrop(QNMacTableView::DragMove);  // not a delete: nothing
+        pane->handleDocumentsAfterDrop(QNMacTableView::DragDelete);
+        QNAlertPanel *panel = nullptr;
+        ASSERT_TRUE(VNTest::waitUntil(
+            [&] { return (panel = qobject_cast<QNAlertPanel *>(QNDialogService::shared().attachedSheet(a->window()))); }));
+        const auto question = QNDialogService::shared().history().last().alert;
+        EXPECT_EQ(question.messageText, QStringLiteral("Remove files?"));
+        EXPECT_EQ(question.informativeText, QStringLiteral("Do you want to remove the selected files?"));
+        EXPECT_EQ(question.buttons, (QStringList{"Yes", "No"}));
+        EXPECT_EQ(question.showsSuppressionButton, !remote);
+        panel->pressButton(1);  // "No": nothing at all
+        VNTest::spin(100);
+        EXPECT_TRUE(QFileInfo::exists(file));
+    }
+    EXPECT_EQ(QNDialogService::shared().history().size(), 2);
+    // Suppressed on a local drive: removed at once, and the pane relisted.
+    VNUserDefaults::standard().setBool(true, QStringLiteral("drop-suppress-ask-remove"));
+    pane->handleDocumentsAfterDrop(QNMacTableView::DragDelete);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return !QFileInfo::exists(file) && listedIn(a).isEmpty(); }, 15000));
+    EXPECT_EQ(QNDialogService::shared().history().size(), 2);
 }
