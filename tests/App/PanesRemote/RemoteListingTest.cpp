@@ -1,6 +1,7 @@
 // The same pane on an FTP and a WebDAV drive, against the real test servers:
 // the drive's folder is listed folders first, a sub-folder opens in the next
-// pane, and the path bar counts levels from the drive's own folder.
+// pane, and the path bar counts levels from the drive's own folder; a file
+// dragged from the FTP drive's pane to the WebDAV drive's arrives unchanged.
 #include "App/Panes/PanesTestSupport.h"
 
 #include "Cloud/QNFTPHandler.h"
@@ -8,6 +9,7 @@
 #include "Core/QNUtils.h"
 
 #include <QLineEdit>
+#include <QMimeData>
 #include <QUuid>
 
 namespace {
@@ -33,6 +35,29 @@ protected:
         for (const QString &dir : {onDisk, onDisk + QStringLiteral("/sub")})
             QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
                                            QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    }
+
+    // A drive of the peer on a fresh folder of its disk; onDisk gets the folder's path.
+    static QNDriveConfigPtr peerDrive(bool ftp, QString *onDisk) {
+        const QJsonObject state = VNTest::peerState(ftp ? QStringLiteral("vsftpd") : QStringLiteral("webdav"));
+        if (state.isEmpty())
+            return nullptr;
+        const QString name = uniqueName();
+        const QString prefix = ftp ? QStringLiteral("/work/") : QStringLiteral("/");
+        *onDisk = state.value(ftp ? QStringLiteral("root") : QStringLiteral("root_dir")).toString() + prefix + name;
+        QString url = state.value(ftp ? QStringLiteral("url") : QStringLiteral("http_url")).toString();
+        if (!url.endsWith(QLatin1Char('/')))
+            url += QLatin1Char('/');
+        auto drive = QNDriveConfig::create();
+        if (ftp)
+            drive->setIsFTP(true);
+        else
+            drive->setIsWebDAV(true);
+        drive->setName(ftp ? QStringLiteral("VSFTPD") : QStringLiteral("WEBDAV"));
+        drive->setUrl(url + prefix.mid(1) + name + QLatin1Char('/'));
+        drive->setUsername(state.value(QStringLiteral("user")).toString());
+        drive->setPassword(state.value(QStringLiteral("password")).toString());
+        return drive;
     }
 
     // Opens the drive, checks the listing and the path bar, then the sub-folder.
@@ -67,33 +92,49 @@ protected:
 }  // namespace
 
 TEST_F(RemoteListingTest, AnFTPAndAWebDAVFolderAreListedAndBrowsed) {
-    const struct {
-        const char *peer, *rootKey, *urlKey, *folderPrefix;
-        void (QNDriveConfig::*kind)(bool);
-    } servers[] = {
-        {"vsftpd", "root", "url", "/work/", &QNDriveConfig::setIsFTP},
-        {"webdav", "root_dir", "http_url", "/", &QNDriveConfig::setIsWebDAV},
-    };
-    for (const auto &server : servers) {
-        SCOPED_TRACE(server.peer);
-        const QJsonObject state = VNTest::peerState(QString::fromUtf8(server.peer));
-        ASSERT_FALSE(state.isEmpty()) << "the peer is not running";
-        const QString name = uniqueName();
-        const QString prefix = QString::fromUtf8(server.folderPrefix);
-        fillFolder(state.value(QString::fromUtf8(server.rootKey)).toString() + prefix + name);
-        QString url = state.value(QString::fromUtf8(server.urlKey)).toString();
-        if (!url.endsWith(QLatin1Char('/')))
-            url += QLatin1Char('/');
-        auto drive = QNDriveConfig::create();
-        ((*drive).*server.kind)(true);
-        drive->setName(QString::fromUtf8(server.peer).toUpper());
-        drive->setUrl(url + prefix.mid(1) + name + QLatin1Char('/'));
-        drive->setUsername(state.value(QStringLiteral("user")).toString());
-        drive->setPassword(state.value(QStringLiteral("password")).toString());
-        browse(drive, name);
+    for (bool ftp : {true, false}) {
+        SCOPED_TRACE(ftp ? "vsftpd" : "webdav");
+        QString onDisk;
+        const QNDriveConfigPtr drive = peerDrive(ftp, &onDisk);
+        ASSERT_NE(drive, nullptr) << "the peer is not running";
+        fillFolder(onDisk);
+        browse(drive, QFileInfo(onDisk).fileName());
         delegate.reset();
         VNTest::spin(30);
     }
+}
+
+TEST_F(RemoteListingTest, AFileDraggedFromAnFTPPaneToAWebDAVPaneArrivesByteForByte) {
+    QString ftpDisk, davDisk;
+    const QNDriveConfigPtr ftp = peerDrive(true, &ftpDisk), dav = peerDrive(false, &davDisk);
+    ASSERT_TRUE(ftp && dav) << "a peer is not running";
+    fillFolder(ftpDisk);
+    QByteArray bytes(300001, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 131) ^ (i >> 8));
+    ASSERT_TRUE(VNTest::writeFile(ftpDisk + QStringLiteral("/a.txt"), bytes));
+    ASSERT_TRUE(QDir().mkpath(davDisk));
+    QFile::setPermissions(davDisk, QFileDevice::Permissions(0x7777));  // the server's user writes here
+    QNMainWindowController *a = launch();
+    ASSERT_NE(a, nullptr);
+    storeDrives({ftp, dav});
+    ASSERT_TRUE(openRow(a, 0));
+    QNMainWindowController *b = delegate->newDocument();
+    VNTest::spin(30);
+    ASSERT_TRUE(openRow(b, 1));
+    ASSERT_TRUE(b->filesViewController()->documents().isEmpty());
+
+    QNMacFilesViewController *from = a->filesViewController();
+    std::unique_ptr<QMimeData> drag(from->writeDrag({int(names(from->documents()).indexOf(QStringLiteral("a.txt")))}));
+    ASSERT_NE(drag, nullptr);
+    EXPECT_FALSE(drag->hasUrls());  // remote entries are not offered as local files yet
+    from->dragEnded();
+    ASSERT_TRUE(b->filesViewController()->dropWithMimeData(drag.get(), /*moveAsked=*/false));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return names(b->filesViewController()->documents()) == QStringList{"a.txt"}; },
+                                  30000));
+    EXPECT_EQ(VNTest::readFile(davDisk + QStringLiteral("/a.txt")), bytes);
+    EXPECT_EQ(VNTest::readFile(ftpDisk + QStringLiteral("/a.txt")), bytes);
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
 }
 
 TEST_F(RemoteListingTest, RenameDeleteAndNewFolderOnAnFTPDriveReachTheServersDisk) {
