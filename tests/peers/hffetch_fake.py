@@ -22,10 +22,12 @@ Endpoints (query arguments in brackets):
                              "bytes */L" asks the state (308, or 201 when whole)
   PUT  /upload/raw           reads the body, answers 201 JSON {size, sha1}
   data API (Atom):
-  /data/feed [pages, page]   a feed of one entry linking "next" up to `pages`
+  /data/feed [pages, page, odd]  a feed of one entry linking "next" up to
+                             `pages` (odd=1: with an element of an unknown namespace)
   /data/entry [stale]        an entry with gd:etag and ETag; PUT or DELETE
                              with "If-Match" of `stale` answers 412 with the
-                             error document; DELETE answers an empty 200
+                             error document; DELETE answers an empty 200;
+                             a written body without the Atom namespace: 400
   /data/empty, /data/html    an empty 200; an HTML 200
   /data/status [code]        that status with the error document
   POST /upload/create [entry=1] the finished upload answers an Atom entry
@@ -75,10 +77,12 @@ ERRORS = ("<?xml version='1.0' encoding='UTF-8'?><errors xmlns='%s'><error><doma
           "<code>%s</code><internalReason>%s</internalReason></error></errors>")
 
 
-def entry_xml(host, ident, title, etag, extra=""):
-    return ("<entry xmlns='%s' xmlns:gd='%s' gd:etag='%s'><id>%s</id><title>%s</title>"
+def entry_xml(host, ident, title, etag, extra="", inside_feed=False):
+    # Inside a feed the entry declares no namespaces of its own, as servers send it.
+    declared = "" if inside_feed else " xmlns='%s' xmlns:gd='%s'" % (ATOM, GD)
+    return ("<entry%s gd:etag='%s'><id>%s</id><title>%s</title>"
             "<link rel='edit' href='http://%s/data/entry?id=%s'/>%s</entry>") % (
-        ATOM, GD, etag.replace("'", "&apos;").replace('"', "&quot;"), ident, title, host, ident, extra)
+        declared, etag.replace("'", "&apos;").replace('"', "&quot;"), ident, title, host, ident, extra)
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -267,8 +271,9 @@ class Handler(BaseHTTPRequestHandler):
             if page < pages:
                 nxt = "<link rel='next' href='http://%s/data/feed?pages=%d&amp;page=%d&amp;t=%s'/>" % (
                     host, pages, page + 1, self.q("t", ""))
-            xml = ("<?xml version='1.0' encoding='UTF-8'?><feed xmlns='%s' xmlns:gd='%s'><id>feed</id><title>Feed</title>%s%s</feed>"
-                   % (ATOM, GD, nxt, entry_xml(host, "entry-%d" % page, "Page %d" % page, 'W/"p%d"' % page)))
+            odd = "<x:odd xmlns:x='urn:x:odd'>?</x:odd>" if self.q("odd") else ""
+            xml = ("<?xml version='1.0' encoding='UTF-8'?><feed xmlns='%s' xmlns:gd='%s'><id>feed</id><title>Feed</title>%s%s%s</feed>"
+                   % (ATOM, GD, odd, nxt, entry_xml(host, "entry-%d" % page, "Page %d" % page, 'W/"p%d"' % page, inside_feed=True)))
             return self.reply(200, xml.encode(), atom)
         if what == "entry":
             etag = '"e1"'
@@ -277,6 +282,8 @@ class Handler(BaseHTTPRequestHandler):
                                   {"Content-Type": "application/vnd.google.gdata.error+xml"})
             if self.command == "DELETE":
                 return self.reply(200, b"")
+            if self.command in ("PUT", "POST", "PATCH") and ATOM.encode() not in (body or b""):
+                return self.reply(400, b"Not an Atom entry", {"Content-Type": "text/plain"})
             title = "Updated" if self.command in ("PUT", "POST") else "One"
             xml = "<?xml version='1.0' encoding='UTF-8'?>" + entry_xml(host, self.q("id", "entry-1"), title, etag)
             headers = dict(atom)

@@ -44,6 +44,9 @@ struct DAServiceBase::FetchContext {
     DAObjectPtr parsedObject;
     VNErrorPtr parseError;
     bool emptyReply = false;
+    // Taken from the ticket before the parse leaves the callback thread.
+    DAServiceTicketBase::Surrogates surrogates;
+    bool feedsIgnoreUnknowns = false;
 };
 
 const QString &DAServiceBase::errorDomain() {
@@ -251,6 +254,13 @@ DAServiceTicketPtr DAServiceBase::fetchObjectWithURL(const QUrl &url, DAClass ob
         fetcher->setPostData(body);
     if (stream)
         fetcher->setPostStream(stream);
+    if (ticket->retryHandler()) {
+        std::weak_ptr<DAServiceTicketBase> weakTicket = ticket;
+        fetcher->setRetryBlock([weakTicket](bool suggested, const VNErrorPtr &error) {
+            auto t = weakTicket.lock();
+            return t && t->retryHandler() ? t->retryHandler()(t, suggested, error) : suggested;
+        });
+    }
     if (ticket->uploadProgressHandler()) {
         std::weak_ptr<DAServiceTicketBase> weakTicket = ticket;
         fetcher->setSentDataBlock([weakTicket](qint64, qint64 total, qint64 expected) {
@@ -288,6 +298,8 @@ void DAServiceBase::objectFetcherFinished(const std::shared_ptr<FetchContext> &c
     const QString version = context->ticket->objectFetcher()
                                 ? context->ticket->objectFetcher()->responseHeaders().value(QStringLiteral("Gdata-Version"))
                                 : QString();
+    context->surrogates = context->ticket->surrogates();
+    context->feedsIgnoreUnknowns = context->ticket->shouldFeedsIgnoreUnknowns();
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     context->ticket->setParseOperation(cancelled);
     auto self = shared_from_this();
@@ -327,8 +339,11 @@ void DAServiceBase::parseObject(const std::shared_ptr<FetchContext> &context, co
     if (!atom)
         return;
     DAClass cls = context->objectClass ? context->objectClass : ClassChooser::forRoot(root);
+    if (DAClass surrogate = context->surrogates.value(cls))
+        cls = surrogate;
+    const bool ignoreUnknowns = context->feedsIgnoreUnknowns && cls->isSubclassOf(DAFeedBase::staticClass());
     auto object = std::dynamic_pointer_cast<DAObject>(cls->make());
-    if (object && object->initWithXMLElement(root, nullptr, version, {}, false))
+    if (object && object->initWithXMLElement(root, nullptr, version, context->surrogates, ignoreUnknowns))
         context->parsedObject = object;
 }
 

@@ -18,6 +18,8 @@ class DAServiceBase : public std::enable_shared_from_this<DAServiceBase> {
 public:
     using Completion = DAServiceTicketBase::Completion;
     using UploadProgress = DAServiceTicketBase::UploadProgress;
+    using RetryHandler = DAServiceTicketBase::RetryHandler;
+    using Surrogates = DAServiceTicketBase::Surrogates;
     static constexpr quint64 standardUploadChunkSize = 26214400;
     static constexpr quint64 minimumUploadChunkSize = 50000;
     static constexpr quint64 maximumNextLinks = 26;  // pages after the first
@@ -48,6 +50,14 @@ public:
     DAServiceTicketPtr fetchObjectWithURL(const QUrl &url, DAClass objectClass, const DAObjectPtr &objectToPost,
                                           const QString &etag, const QString &httpMethod, Completion completion,
                                           DAServiceTicketPtr ticket = nullptr);
+    // Unauthenticated reads of a feed or an entry of the given class (null:
+    // chosen from the reply).
+    DAServiceTicketPtr fetchPublicFeedWithURL(const QUrl &url, DAClass feedClass, Completion completion) {
+        return fetchObjectWithURL(url, feedClass, nullptr, QString(), QString(), std::move(completion));
+    }
+    DAServiceTicketPtr fetchPublicEntryWithURL(const QUrl &url, DAClass entryClass, Completion completion) {
+        return fetchObjectWithURL(url, entryClass, nullptr, QString(), QString(), std::move(completion));
+    }
     // Waits (running the loop) until the ticket's callback ran or the time is up.
     bool waitForTicket(const DAServiceTicketPtr &ticket, double seconds, DAObjectPtr *object, VNErrorPtr *error);
     static QVariantMap userInfoForErrorResponseData(const QByteArray &data, const QString &contentType,
@@ -74,6 +84,13 @@ public:
     quint64 serviceUploadChunkSize() const { return m_uploadChunkSize; }
     // The all-ones value means the standard 25 MiB; 0 turns chunking off.
     void setServiceUploadChunkSize(quint64 size);
+    // Classes made in place of the parsed ones (a caller's own entry class).
+    Surrogates serviceSurrogates() const { return m_surrogates; }
+    void setServiceSurrogates(const Surrogates &s) { m_surrogates = s; }
+    bool shouldServiceFeedsIgnoreUnknowns() const { return m_feedsIgnoreUnknowns; }
+    void setShouldServiceFeedsIgnoreUnknowns(bool on) { m_feedsIgnoreUnknowns = on; }
+    RetryHandler serviceRetryHandler() const { return m_retryHandler; }
+    void setServiceRetryHandler(RetryHandler h) { m_retryHandler = std::move(h); }
     bool isServiceRetryEnabled() const { return m_retryEnabled; }
     void setServiceRetryEnabled(bool on) { m_retryEnabled = on; }
     double serviceMaxRetryInterval() const { return m_maxRetryInterval; }
@@ -111,6 +128,9 @@ private:
     QVariant m_serviceUserData;
     QVariantMap m_serviceProperties;
     UploadProgress m_uploadProgress;
+    Surrogates m_surrogates;
+    bool m_feedsIgnoreUnknowns = false;
+    RetryHandler m_retryHandler;
     quint64 m_uploadChunkSize = 0;
     bool m_retryEnabled = false;
     double m_maxRetryInterval = 0;

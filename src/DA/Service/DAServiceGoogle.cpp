@@ -81,14 +81,21 @@ DAServiceTicketPtr DAServiceGoogle::fetchEntryWithURL(const QUrl &url, Completio
     return fetchAuthenticatedObjectWithURL(url, entryClass, nullptr, QString(), QString(), std::move(completion));
 }
 
+QMap<QString, QString> DAServiceGoogle::serviceNamespaces() const { return DAEntryBase::baseDANamespaces(); }
+
 DAServiceTicketPtr DAServiceGoogle::fetchEntryByInsertingEntry(const DAEntryBasePtr &entry, const QUrl &feedURL, Completion completion) {
+    if (entry->namespaces().isEmpty())
+        entry->addNamespaces(serviceNamespaces());
     return fetchAuthenticatedObjectWithURL(feedURL, entry->objectClass(), entry, QString(), QStringLiteral("POST"), std::move(completion));
 }
 
 DAServiceTicketPtr DAServiceGoogle::fetchEntryByUpdatingEntry(const DAEntryBasePtr &entry, Completion completion) {
+    if (entry->namespaces().isEmpty())
+        entry->addNamespaces(serviceNamespaces());
     const auto link = entry->editLink();
-    return fetchAuthenticatedObjectWithURL(link ? QUrl(link->href()) : QUrl(), entry->objectClass(), entry, QString(),
-                                           QStringLiteral("PUT"), std::move(completion));
+    const QString method = entry->fieldSelection().isEmpty() ? QStringLiteral("PUT") : QStringLiteral("PATCH");
+    return fetchAuthenticatedObjectWithURL(link ? QUrl(link->href()) : QUrl(), entry->objectClass(), entry, QString(), method,
+                                           std::move(completion));
 }
 
 DAServiceTicketPtr DAServiceGoogle::deleteEntry(const DAEntryBasePtr &entry, Completion completion) {

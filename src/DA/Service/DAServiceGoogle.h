@@ -30,6 +30,9 @@ public:
     DAServiceTicketPtr fetchEntryByInsertingEntry(const DAEntryBasePtr &entry, const QUrl &feedURL, Completion completion);
     DAServiceTicketPtr fetchEntryByUpdatingEntry(const DAEntryBasePtr &entry, Completion completion);
     DAServiceTicketPtr deleteEntry(const DAEntryBasePtr &entry, Completion completion);
+    // Given to an entry that is inserted or updated without namespaces of its
+    // own (one read inside a feed borrows the feed's).
+    virtual QMap<QString, QString> serviceNamespaces() const;
 
     // A sign-in fetch for these credentials, ready to begin; null without
     // a username or password.

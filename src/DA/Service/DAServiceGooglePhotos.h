@@ -21,6 +21,7 @@ public:
     QString defaultServiceVersion() const override { return QStringLiteral("2.0"); }
     static quint64 defaultServiceUploadChunkSize() { return std::numeric_limits<quint64>::max(); }
     static QMap<QString, QString> standardServiceNamespaces();
+    QMap<QString, QString> serviceNamespaces() const override { return standardServiceNamespaces(); }
 
     // root + "feed/api/user/<user>" [+ "/albumid/<id>" | "/album/<name>"]
     // [+ "/photoid/<id>"] [+ "?kind=..&access=.."].

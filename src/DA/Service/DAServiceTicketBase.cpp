@@ -8,9 +8,12 @@ DAServiceTicketBase::DAServiceTicketBase(const std::shared_ptr<DAServiceBase> &s
         return;
     m_userData = service->serviceUserData();
     m_properties = service->serviceProperties();
+    m_surrogates = service->serviceSurrogates();
     m_isRetryEnabled = service->isServiceRetryEnabled();
+    m_retryHandler = service->serviceRetryHandler();
     m_maxRetryInterval = service->serviceMaxRetryInterval();
     m_shouldFollowNextLinks = service->serviceShouldFollowNextLinks();
+    m_shouldFeedsIgnoreUnknowns = service->shouldServiceFeedsIgnoreUnknowns();
     m_uploadProgress = service->serviceUploadProgressHandler();
 }
 

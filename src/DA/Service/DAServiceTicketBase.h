@@ -21,6 +21,9 @@ class DAServiceTicketBase : public std::enable_shared_from_this<DAServiceTicketB
 public:
     using Completion = std::function<void(const DAServiceTicketPtr &ticket, const DAObjectPtr &object, const VNErrorPtr &error)>;
     using UploadProgress = std::function<void(const DAServiceTicketPtr &ticket, quint64 delivered, quint64 total)>;
+    // Asked before the fetcher retries; answers the decision.
+    using RetryHandler = std::function<bool(const DAServiceTicketPtr &ticket, bool suggestedWillRetry, const VNErrorPtr &error)>;
+    using Surrogates = QHash<DAClass, DAClass>;
 
     explicit DAServiceTicketBase(const std::shared_ptr<DAServiceBase> &service);
     virtual ~DAServiceTicketBase() = default;
@@ -43,6 +46,12 @@ public:
     void setUploadProgressHandler(UploadProgress handler);
     bool shouldFollowNextLinks() const { return m_shouldFollowNextLinks; }
     void setShouldFollowNextLinks(bool on) { m_shouldFollowNextLinks = on; }
+    Surrogates surrogates() const { return m_surrogates; }
+    void setSurrogates(const Surrogates &s) { m_surrogates = s; }
+    bool shouldFeedsIgnoreUnknowns() const { return m_shouldFeedsIgnoreUnknowns; }
+    void setShouldFeedsIgnoreUnknowns(bool on) { m_shouldFeedsIgnoreUnknowns = on; }
+    RetryHandler retryHandler() const { return m_retryHandler; }
+    void setRetryHandler(RetryHandler handler) { m_retryHandler = std::move(handler); }
     bool isRetryEnabled() const { return m_isRetryEnabled; }
     void setRetryEnabled(bool on) { m_isRetryEnabled = on; }
     double maxRetryInterval() const { return m_maxRetryInterval; }
@@ -73,7 +82,10 @@ private:
     QVariant m_userData;
     QVariantMap m_properties;
     UploadProgress m_uploadProgress;
+    Surrogates m_surrogates;
     bool m_shouldFollowNextLinks = false;
+    bool m_shouldFeedsIgnoreUnknowns = false;
+    RetryHandler m_retryHandler;
     bool m_isRetryEnabled = false;
     double m_maxRetryInterval = 0;
     std::shared_ptr<HFHTTPFetcher> m_currentFetcher;

@@ -46,6 +46,11 @@ bool settle(const std::shared_ptr<Outcome> &out) {
     return ok;
 }
 
+// A caller's own entry class, made in place of the plain one.
+class MarkedEntry : public DAEntryBase {
+    DA_CLASS(MarkedEntry)
+};
+
 DAEntryBasePtr entryWithEditLink(const QString &href, const QString &etag) {
     auto entry = std::static_pointer_cast<DAEntryBase>(DAEntryBase::entryOfClass(DAEntryBase::staticClass()));
     entry->addLink(DALink::linkWithRel(QStringLiteral("edit"), QString(), href));
@@ -54,6 +59,8 @@ DAEntryBasePtr entryWithEditLink(const QString &href, const QString &etag) {
 }
 
 }  // namespace
+
+DA_DEFINE_CLASS(MarkedEntry, DAEntryBase)
 
 TEST(Service, RequestHeaderPins) {
     auto s = service();
@@ -161,6 +168,80 @@ TEST(Service, FollowsNextLinksUpToTwentySevenPages) {
     EXPECT_EQ(pages.size(), 27);
     for (const auto &p : pages)
         EXPECT_EQ(p.toObject()[QStringLiteral("headers")].toObject()[QStringLiteral("Authorization")].toString(), QStringLiteral("Bearer tok3n"));
+}
+
+TEST(Service, SurrogatesUnknownsNamespacesAndPublicReads) {
+    auto s = service();
+    s->setServiceSurrogates({{DAEntryBase::staticClass(), MarkedEntry::staticClass()}});
+    auto out = std::make_shared<Outcome>();
+    auto ticket = s->fetchFeedWithURL(fake(QStringLiteral("/data/feed?odd=1")), record(out));
+    DAObjectPtr object;
+    VNErrorPtr error;
+    ASSERT_TRUE(s->waitForTicket(ticket, 20, &object, &error));
+    EXPECT_EQ(object, out->object);
+    auto feed = std::dynamic_pointer_cast<DAFeedBase>(object);
+    ASSERT_TRUE(feed);
+    EXPECT_EQ(feed->unknownChildren().size(), 1);
+    ASSERT_EQ(feed->entries().size(), 1);
+    auto entry = std::dynamic_pointer_cast<MarkedEntry>(feed->entries().first());
+    ASSERT_TRUE(entry);
+
+    // The entry borrowed the feed's namespaces; written alone it needs its
+    // own (the fake refuses a body outside the Atom namespace).
+    EXPECT_TRUE(entry->namespaces().isEmpty());
+    auto written = std::make_shared<Outcome>();
+    s->fetchEntryByUpdatingEntry(entry, record(written));
+    ASSERT_TRUE(settle(written));
+    EXPECT_FALSE(written->error) << written->error->localizedDescription().toStdString();
+    EXPECT_TRUE(std::dynamic_pointer_cast<MarkedEntry>(written->object));
+
+    // A service that ignores unknowns drops them from feeds; a public read
+    // carries no authorization.
+    auto plain = std::make_shared<DAServiceBase>();
+    plain->setShouldServiceFeedsIgnoreUnknowns(true);
+    const QString t = tag();
+    auto pub = std::make_shared<Outcome>();
+    plain->fetchPublicFeedWithURL(fake(QStringLiteral("/data/feed?odd=1&t=") + t), nullptr, record(pub));
+    ASSERT_TRUE(settle(pub));
+    feed = std::dynamic_pointer_cast<DAFeedBase>(pub->object);
+    ASSERT_TRUE(feed);
+    EXPECT_TRUE(feed->unknownChildren().isEmpty());
+    const auto seen = requestsMatching(QStringLiteral("t=") + t);
+    ASSERT_EQ(seen.size(), 1);
+    EXPECT_FALSE(seen[0].toObject()[QStringLiteral("headers")].toObject().contains(QStringLiteral("Authorization")));
+}
+
+TEST(Service, RetryHandlerDecidesAndTheWaitRunsOut) {
+    auto s = service();
+    s->setServiceRetryEnabled(true);
+    s->setServiceMaxRetryInterval(60);
+    std::atomic<int> asked{0};
+    std::atomic<bool> suggested{false};
+    s->setServiceRetryHandler([&](const DAServiceTicketPtr &, bool willRetry, const VNErrorPtr &) {
+        ++asked;
+        suggested = willRetry;
+        return false;
+    });
+    auto ticket = s->fetchEntryWithURL(fake(QStringLiteral("/data/status?code=503")), nullptr);
+    VNErrorPtr error;
+    EXPECT_FALSE(s->waitForTicket(ticket, 20, nullptr, &error));
+    EXPECT_EQ(code(error), 503);
+    EXPECT_EQ(asked.load(), 1);
+    EXPECT_TRUE(suggested.load());
+
+    // A reply held in the parse queue: the wait gives up with -101.
+    VNOperationQueue parsing(QStringLiteral("held parsing"));
+    parsing.setSuspended(true);
+    s->setOperationQueue(&parsing);
+    ticket = s->fetchEntryWithURL(fake(QStringLiteral("/data/entry")), nullptr);
+    DAObjectPtr object;
+    EXPECT_FALSE(s->waitForTicket(ticket, 0.3, &object, &error));
+    EXPECT_FALSE(object);
+    EXPECT_EQ(error->domain(), DAServiceBase::errorDomain());
+    EXPECT_EQ(code(error), -101);
+    ticket->cancelTicket();
+    parsing.setSuspended(false);
+    parsing.waitUntilAllOperationsAreFinished();
 }
 
 TEST(Service, ErrorsEmptyAndForeignReplies) {
