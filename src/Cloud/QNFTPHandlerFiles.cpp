@@ -1,0 +1,400 @@
+// QNFTPHandler's file operations: download, upload (under a temporary name,
+// then put in place), create folder, remove, rename.
+#include "Cloud/QNFTPHandler.h"
+#include "Cloud/QNFTPHandlerInternal.h"
+
+#include "Cloud/QNFTPLocation.h"
+#include "Cloud/QNFTPTransferLog.h"
+#include "Cloud/QNStringEncoding.h"
+#include "Platform/VNLog.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace QNFTPInternal;
+
+void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed)
+{
+    const DocumentAnswer answer{"download", completed};
+    const auto config = driveConfig();
+    if (!config || !document || !destPath || destPath->path().isEmpty())
+        return answer.failed(ftpError(QStringLiteral("The download has no source or destination.")));
+    if (isCancelled())
+        return answer.cancelled();
+
+    const QString remotePath = document->path();
+    const QString localPath = destPath->path();
+    QNFTPLocation location(config->url(), config->isSFTP());
+    QNStringEncoding encoding(encodingFor(remotePath));
+    const auto url = location.fileUrl(remotePath, encoding);
+    if (!url.ok())
+        return answer.failed(ftpError(url.error));
+    VNLog::log(QStringLiteral("download url: %1").arg(urlForLog(url.bytes)));
+
+    // The file is written under a temporary name beside the destination and
+    // takes its name only when complete: a failed or cancelled download
+    // leaves nothing behind, and an existing file stays until replaced.
+    const QFileInfo destInfo(localPath);
+    QByteArray tmpl = QFile::encodeName(destInfo.absolutePath() + QLatin1String("/.") + destInfo.fileName());
+    if (tmpl.size() - QFile::encodeName(destInfo.absolutePath()).size() > 200)
+        tmpl = QFile::encodeName(destInfo.absolutePath() + QLatin1String("/.download"));
+    tmpl += ".part-XXXXXX";
+    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0)
+        return answer.failed(ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
+                                 .arg(localPath, systemError(errno))));
+    // A new file as any program would make it: the user's umask decides
+    // who else may read it.
+    ::fchmod(fd, 0666 & ~currentUmask());
+    const QByteArray tempPath = tmpl;
+
+    Transfer t(this, config->password());
+    // Named in the log, so that an error names the file whatever the protocol.
+    const QByteArray what = "Downloading " + remotePath.toUtf8();
+    t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
+    t.mode = Transfer::Mode::WriteFile;
+    t.fd = fd;
+    t.progress = downloadProgress();
+    t.sinceProgress.start();
+    CurlHandle curl;
+    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP());
+    if (!setupError.isNull()) {
+        ::close(fd);
+        ::unlink(tempPath.constData());
+        return answer.failed(ftpError(setupError));
+    }
+
+    const CURLcode code = curl_easy_perform(curl.handle);
+    if (::close(fd) != 0 && code == CURLE_OK) {
+        t.ioFailed = true;
+        t.ioError = systemError(errno);
+    }
+    Outcome outcome = outcomeOf(code, t, isCancelled());
+    if (!outcome.cancelled && !outcome.error && ::rename(tempPath.constData(), QFile::encodeName(localPath)) != 0)
+        outcome = {false, ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
+                                       .arg(localPath, systemError(errno)))};
+    if (outcome.cancelled || outcome.error)
+        ::unlink(tempPath.constData());
+    if (answer.unsuccessful(outcome))
+        return;
+    auto result = QNDocument::create();
+    result->setPath(localPath);
+    result->setDisplayName(destInfo.fileName());
+    completed(result, nullptr, false);
+}
+
+
+namespace {
+
+// A hidden name beside the real one for an upload in progress, unique
+// enough that two uploads of the same file do not meet, and within the
+// 255 bytes file systems allow.
+QString temporaryUploadName(const QString &fileName)
+{
+    const QString suffix = QStringLiteral(".part-%1").arg(QRandomGenerator::global()->generate() & 0xFFFFFF, 6, 16,
+                                                          QLatin1Char('0'));
+    if (fileName.toUtf8().size() > 200)
+        return QStringLiteral(".upload") + suffix;
+    return QLatin1Char('.') + fileName + suffix;
+}
+
+}  // namespace
+
+// Commands that act on one name in an upload's folder: FTP ones in the
+// folder itself (names relative to it), SFTP ones on server paths.
+struct QNFTPHandler::FolderCommands {
+    QNFTPLocation location;
+    QString folderPath;
+    QNStringEncoding &encoding;
+    QString error;
+    CURL *connection = nullptr;  // the upload's, used again for these commands
+
+    QByteArray name(const QString &fileName)
+    {
+        const auto r = location.isSFTP() ? location.serverPath(QNFTPLocation::join(folderPath, fileName), encoding)
+                                         : QNFTPLocation::nameBytes(fileName, encoding);
+        if (!r.ok() && error.isNull())
+            error = r.error;
+        return location.isSFTP() ? QNFTPLocation::sftpQuoted(r.bytes) : r.bytes;
+    }
+    bool rename(CurlList &list, const QString &from, const QString &to)
+    {
+        if (location.isSFTP())
+            return list.append("rename " + name(from) + ' ' + name(to));
+        return list.append("RNFR " + name(from)) && list.append("RNTO " + name(to));
+    }
+    bool remove(CurlList &list, const QString &fileName)
+    {
+        return list.append((location.isSFTP() ? "rm " : "DELE ") + name(fileName));
+    }
+    QNFTPLocation::Result url() const
+    {
+        return location.isSFTP() ? location.baseUrl(encoding) : location.folderUrl(folderPath, encoding);
+    }
+};
+
+void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed)
+{
+    const DocumentAnswer answer{"upload", completed};
+    const auto config = driveConfig();
+    if (!config || !document || !destPath || document->path().isEmpty())
+        return answer.failed(ftpError(QStringLiteral("The upload has no source or destination.")));
+    if (isCancelled())
+        return answer.cancelled();
+
+    const QString localPath = document->path();
+    const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
+    const QString fileName = QFileInfo(localPath).fileName();
+    // The file goes up under a temporary name and takes the real one only
+    // when whole: a server or connection that dies mid-way, or a cancel,
+    // never leaves a cut file under the real name, and an older file of
+    // that name stays until the new one replaces it.
+    const QString tempName = temporaryUploadName(fileName);
+    QNFTPLocation location(config->url(), config->isSFTP());
+    QNStringEncoding encoding(encodingFor(folderPath));
+    FolderCommands names{location, folderPath, encoding, {}, nullptr};
+    const auto url = location.fileUrl(QNFTPLocation::join(folderPath, tempName), encoding);
+    if (!url.ok())
+        return answer.failed(ftpError(url.error));
+    CurlList renameCommands;
+    names.rename(renameCommands, tempName, fileName);
+    if (!names.error.isNull())
+        return answer.failed(ftpError(names.error));
+
+    const int fd = ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return answer.failed(ftpError(QStringLiteral("The file \u201c%1\u201d could not be read: %2")
+                                 .arg(localPath, systemError(errno))));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return answer.failed(ftpError(QStringLiteral("\u201c%1\u201d is not a file that can be uploaded.").arg(localPath)));
+    }
+
+    Transfer t(this, config->password());
+    const QByteArray what = "Uploading " + QNFTPLocation::join(folderPath, fileName).toUtf8();
+    t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
+    t.mode = Transfer::Mode::ReadFile;
+    t.fd = fd;
+    t.progress = uploadProgress();
+    t.progressIsUpload = true;
+    t.sinceProgress.start();
+    CurlHandle curl;
+    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(), [&](CURL *h) {
+        return curl_easy_setopt(h, CURLOPT_UPLOAD, 1L) == CURLE_OK && curl_easy_setopt(h, CURLOPT_READDATA, &t) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_READFUNCTION, &Transfer::read) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(info.st_size)) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_POSTQUOTE, renameCommands.list) == CURLE_OK;
+    });
+    if (!setupError.isNull()) {
+        ::close(fd);
+        return answer.failed(ftpError(setupError));
+    }
+
+    const CURLcode code = curl_easy_perform(curl.handle);
+    ::close(fd);
+    Outcome outcome = outcomeOf(code, t, isCancelled());
+    names.connection = curl.handle;
+    // The library runs the rename only after a whole upload; a refused
+    // rename (many servers will not rename onto an existing name) is
+    // answered by removing the old file, then renaming again.
+    const bool renameRefused = code == CURLE_QUOTE_ERROR && !t.ioFailed;
+    if (renameRefused && !isCancelled()) {
+        outcome = replaceWithUpload(names, tempName, fileName);
+        if (outcome.error || outcome.cancelled)
+            return void(answer.unsuccessful(outcome));
+    } else if (outcome.cancelled || outcome.error) {
+        if (t.readStarted)
+            removeTemporaryUpload(names, tempName);
+        return void(answer.unsuccessful(outcome));
+    }
+    completed(destPath, nullptr, false);
+}
+
+QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, const QString &tempName,
+                                                      const QString &fileName)
+{
+    const auto config = driveConfig();
+    const auto url = names.url();
+    CurlList removeOld;
+    names.remove(removeOld, fileName);
+    Outcome removed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, removeOld,
+                                      false, names.connection);
+    if (removed.error) {
+        // The old file is still there and whole; the new one goes.
+        removeTemporaryUpload(names, tempName);
+        return removed;
+    }
+    CurlList rename;
+    names.rename(rename, tempName, fileName);
+    Outcome renamed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, rename,
+                                      false, names.connection);
+    if (renamed.error) {
+        // The old file is gone: the whole new one stays under its
+        // temporary name rather than be lost.
+        const QString kept = QNFTPLocation::join(names.folderPath, tempName);
+        return {false, ftpError(QStringLiteral("The uploaded file could not take the name \u201c%1\u201d; it is kept "
+                                               "on the server as \u201c%2\u201d.")
+                                    .arg(fileName, kept) +
+                                renamed.error->localizedDescription().prepend(QLatin1Char('\n')))};
+    }
+    return {};
+}
+
+void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &tempName)
+{
+    const auto config = driveConfig();
+    const auto url = names.url();
+    CurlList commands;
+    names.remove(commands, tempName);
+    if (!url.ok() || !names.error.isNull())
+        return;
+    // This clean-up often runs because of a cancel: it must not be cancelled.
+    const Outcome outcome = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes,
+                                            commands, false, names.connection);
+    VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")
+                   .arg(QNFTPLocation::join(names.folderPath, tempName),
+                        outcome.error ? outcome.error->localizedDescription().section(QLatin1Char('\n'), 0, 0)
+                                      : QStringLiteral("done")));
+}
+
+void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed)
+{
+    const DocumentAnswer answer{"createFolder", completed};
+    const auto config = driveConfig();
+    if (!config || !destPath)
+        return answer.failed(ftpError(QStringLiteral("The new folder has no place.")));
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
+        return answer.failed(ftpError(QStringLiteral("\u201c%1\u201d is not a valid folder name.").arg(name)));
+    if (isCancelled())
+        return answer.cancelled();
+
+    const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
+    const QString newPath = QNFTPLocation::join(folderPath, name);
+    QNFTPLocation location(config->url(), config->isSFTP());
+    QNStringEncoding encoding(encodingFor(folderPath));
+    CurlList commands;
+    QNFTPLocation::Result url;
+    if (location.isSFTP()) {
+        const auto path = location.serverPath(newPath, encoding);
+        if (!path.ok())
+            return answer.failed(ftpError(path.error));
+        url = location.baseUrl(encoding);
+        commands.append("mkdir " + QNFTPLocation::sftpQuoted(path.bytes));
+    } else {
+        const auto bytes = QNFTPLocation::nameBytes(name, encoding);
+        if (!bytes.ok())
+            return answer.failed(ftpError(bytes.error));
+        url = location.folderUrl(folderPath, encoding);
+        commands.append("MKD " + bytes.bytes);
+    }
+    if (!url.ok())
+        return answer.failed(ftpError(url.error));
+    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    if (answer.unsuccessful(outcome))
+        return;
+    auto result = QNDocument::create();
+    result->setPath(newPath);
+    result->setDisplayName(name);
+    completed(result, nullptr, false);
+}
+
+void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback completed)
+{
+    const DocumentAnswer answer{"remove", completed};
+    const auto config = driveConfig();
+    if (!config || !document)
+        return answer.failed(ftpError(QStringLiteral("Nothing to remove.")));
+    const QString path = document->path();
+    const QString name = QNFTPLocation::lastComponent(path);
+    if (name.isEmpty())
+        return answer.failed(ftpError(QStringLiteral("The drive's top folder cannot be removed.")));
+    if (isCancelled())
+        return answer.cancelled();
+
+    const bool folder = document->isDirectory();
+    QNFTPLocation location(config->url(), config->isSFTP());
+    QNStringEncoding encoding(encodingFor(path));
+    CurlList commands;
+    QNFTPLocation::Result url;
+    if (location.isSFTP()) {
+        const auto serverPath = location.serverPath(path, encoding);
+        if (!serverPath.ok())
+            return answer.failed(ftpError(serverPath.error));
+        url = location.baseUrl(encoding);
+        commands.append((folder ? "rmdir " : "rm ") + QNFTPLocation::sftpQuoted(serverPath.bytes));
+    } else {
+        const auto bytes = QNFTPLocation::nameBytes(name, encoding);
+        if (!bytes.ok())
+            return answer.failed(ftpError(bytes.error));
+        url = location.folderUrl(QNFTPLocation::parentPath(path), encoding);
+        commands.append((folder ? "RMD " : "DELE ") + bytes.bytes);
+    }
+    if (!url.ok())
+        return answer.failed(ftpError(url.error));
+    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    if (answer.unsuccessful(outcome))
+        return;
+    completed(document, nullptr, false);
+}
+
+void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed)
+{
+    const DocumentAnswer answer{"rename", completed};
+    const auto config = driveConfig();
+    if (!config || !document || !name)
+        return answer.failed(ftpError(QStringLiteral("Nothing to rename.")));
+    const QString oldPath = document->path();
+    const QString newPath = name->path();
+    const QString oldName = QNFTPLocation::lastComponent(oldPath);
+    const QString newName = QNFTPLocation::lastComponent(newPath);
+    if (oldName.isEmpty() || newName.isEmpty() || name->displayName().contains(QLatin1Char('/')))
+        return answer.failed(ftpError(QStringLiteral("\u201c%1\u201d cannot be renamed to \u201c%2\u201d.").arg(oldPath, newPath)));
+    if (isCancelled())
+        return answer.cancelled();
+
+    QNFTPLocation location(config->url(), config->isSFTP());
+    QNStringEncoding encoding(encodingFor(oldPath));
+    CurlList commands;
+    QNFTPLocation::Result url;
+    if (location.isSFTP()) {
+        const auto from = location.serverPath(oldPath, encoding);
+        const auto to = location.serverPath(newPath, encoding);
+        if (!from.ok() || !to.ok())
+            return answer.failed(ftpError(!from.ok() ? from.error : to.error));
+        url = location.baseUrl(encoding);
+        commands.append("rename " + QNFTPLocation::sftpQuoted(from.bytes) + ' ' + QNFTPLocation::sftpQuoted(to.bytes));
+    } else {
+        const QString oldParent = QNFTPLocation::parentPath(oldPath);
+        const QString newParent = QNFTPLocation::parentPath(newPath);
+        // In the old name's folder; a new name in another folder is reached
+        // from there.
+        QString target = newName;
+        if (newParent != oldParent) {
+            QString up;
+            for (qsizetype i = 0; i < QNFTPLocation::segments(oldParent).size(); ++i)
+                up += QLatin1String("../");
+            target = up + QNFTPLocation::segments(newPath).join(QLatin1Char('/'));
+        }
+        const auto from = QNFTPLocation::nameBytes(oldName, encoding);
+        const auto to = QNFTPLocation::nameBytes(target, encoding);
+        if (!from.ok() || !to.ok())
+            return answer.failed(ftpError(!from.ok() ? from.error : to.error));
+        url = location.folderUrl(oldParent, encoding);
+        commands.append("RNFR " + from.bytes);
+        commands.append("RNTO " + to.bytes);
+    }
+    if (!url.ok())
+        return answer.failed(ftpError(url.error));
+    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    if (answer.unsuccessful(outcome))
+        return;
+    completed(document, nullptr, false);
+}

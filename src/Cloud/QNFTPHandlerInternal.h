@@ -1,0 +1,263 @@
+// Shared by the files of QNFTPHandler: the libcurl plumbing of one
+// transfer and the helpers the operations use.
+#pragma once
+
+#include "Cloud/QNFTPCertificateMemory.h"
+#include "Cloud/QNFTPHandler.h"
+#include "Cloud/QNFTPTransferLog.h"
+#include "Cloud/QNStringEncoding.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cerrno>
+#include <functional>
+#include <mutex>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace QNFTPInternal {
+
+extern const QString kDomain;
+
+std::mutex &settingsMutex();
+QString &caFileSetting();
+QString &knownHostsSetting();
+extern std::atomic<int> stallTimeoutSeconds;
+
+// A listing larger than this is no listing.
+inline constexpr qsizetype kMaxListingBytes = 512LL * 1024 * 1024;
+
+VNErrorPtr ftpError(const QString &text);
+
+struct CurlHandle {
+    CURL *handle = curl_easy_init();
+    bool owned = true;
+    ~CurlHandle()
+    {
+        if (handle && owned)
+            curl_easy_cleanup(handle);
+    }
+    CurlHandle() = default;
+    // Another transfer's handle, its options cleared: its connection is
+    // used again instead of logging in anew.
+    explicit CurlHandle(CURL *borrowed) : handle(borrowed), owned(false) { curl_easy_reset(handle); }
+    CurlHandle(const CurlHandle &) = delete;
+    CurlHandle &operator=(const CurlHandle &) = delete;
+};
+
+struct CurlList {
+    curl_slist *list = nullptr;
+    bool failed = false;  // an append failed: the list is incomplete
+    CurlList() = default;
+    CurlList(const CurlList &) = delete;
+    CurlList &operator=(const CurlList &) = delete;
+    ~CurlList() { curl_slist_free_all(list); }
+    bool append(const QByteArray &command)
+    {
+        curl_slist *next = curl_slist_append(list, command.constData());
+        if (!next) {
+            failed = true;
+            return false;
+        }
+        list = next;
+        return true;
+    }
+};
+
+// The process's umask, read without changing it (other threads create files).
+mode_t currentUmask();
+QString systemError(int err);
+// The library's debug output: protocol text goes to the transfer log, file
+// and listing bytes do not.
+int debugToLog(CURL *, curl_infotype type, char *data, size_t size, void *userdata);
+// A URL for the log: without any user name or password typed into it.
+QString urlForLog(const QByteArray &url);
+
+}  // namespace QNFTPInternal
+
+// One transfer's state, shared with libcurl's callbacks on the worker.
+struct QNFTPHandler::Transfer {
+    // Probe: the first data byte answers the question; the transfer stops there.
+    enum class Mode { None, Discard, Buffer, WriteFile, ReadFile, Probe };
+
+    Transfer(QNFTPHandler *owner, const QString &password) : handler(owner), log(password) {}
+
+    QNFTPHandler *handler;
+    QNFTPTransferLog log;
+    Mode mode = Mode::None;
+    QByteArray buffer;
+    int fd = -1;
+    bool ioFailed = false;
+    QString ioError;
+    bool readStarted = false;
+    bool watchCancel = true;
+    QNProgressCallback progress;
+    bool progressIsUpload = false;
+    double lastFraction = -1;
+    QElapsedTimer sinceProgress;
+    bool hostKeyChanged = false;
+    bool probeAnswered = false;
+    bool sftp = false;  // the protocol errors are named after
+    CURL *handle = nullptr;
+    // FTPS without validation: the server's remembered certificate, or
+    // where to remember it after the first login.
+    QString certificateServer;
+    QNFTPCertificateMemory::Entry pinnedCertificate;
+
+    static size_t write(char *data, size_t size, size_t count, void *userdata)
+    {
+        auto *t = static_cast<Transfer *>(userdata);
+        const size_t n = size * count;
+        switch (t->mode) {
+        case Mode::Probe:
+            t->probeAnswered = true;
+            return 0;
+        case Mode::Buffer:
+            if (t->buffer.size() + qsizetype(n) > QNFTPInternal::kMaxListingBytes) {
+                t->ioFailed = true;
+                t->ioError = QStringLiteral("the listing is too large");
+                return 0;
+            }
+            t->buffer.append(data, qsizetype(n));
+            return n;
+        case Mode::WriteFile: {
+            size_t done = 0;
+            while (done < n) {
+                const ssize_t w = ::write(t->fd, data + done, n - done);
+                if (w < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    t->ioFailed = true;
+                    t->ioError = QNFTPInternal::systemError(errno);
+                    return 0;
+                }
+                done += size_t(w);
+            }
+            return n;
+        }
+        default:
+            return n;
+        }
+    }
+
+    static size_t read(char *data, size_t size, size_t count, void *userdata)
+    {
+        auto *t = static_cast<Transfer *>(userdata);
+        t->readStarted = true;
+        for (;;) {
+            const ssize_t r = ::read(t->fd, data, size * count);
+            if (r >= 0)
+                return size_t(r);
+            if (errno == EINTR)
+                continue;
+            t->ioFailed = true;
+            t->ioError = QNFTPInternal::systemError(errno);
+            return CURL_READFUNC_ABORT;
+        }
+    }
+
+    static int progressCallback(void *userdata, curl_off_t downloadTotal, curl_off_t downloadNow,
+                                curl_off_t uploadTotal, curl_off_t uploadNow)
+    {
+        auto *t = static_cast<Transfer *>(userdata);
+        if (t->watchCancel && t->handler->isCancelled())
+            return 1;
+        if (!t->progress)
+            return 0;
+        double fraction = -1;
+        if (t->progressIsUpload) {
+            if (uploadTotal > 0)
+                fraction = double(uploadNow) / double(uploadTotal);
+        } else {
+            const qint64 total = downloadTotal > 0 ? qint64(downloadTotal) : t->handler->fileSize();
+            if (total > 0)
+                fraction = double(downloadNow) / double(total);
+        }
+        if (fraction < 0)
+            return 0;
+        fraction = qMin(fraction, 1.0);
+        // Reported when it moved a tenth of a percent, reached the end, or a
+        // fifth of a second went by; not for every block.
+        const bool moved = fraction - t->lastFraction >= 0.001 || (fraction >= 1.0 && t->lastFraction < 1.0) ||
+                           (fraction != t->lastFraction && t->sinceProgress.elapsed() >= 200);
+        if (moved) {
+            t->lastFraction = fraction;
+            t->sinceProgress.restart();
+            t->progress(fraction);
+        }
+        return 0;
+    }
+
+    static int hostKey(CURL *, const curl_khkey *, const curl_khkey *, curl_khmatch match, void *userdata)
+    {
+        auto *t = static_cast<Transfer *>(userdata);
+        switch (match) {
+        case CURLKHMATCH_OK:
+            return CURLKHSTAT_FINE;
+        case CURLKHMATCH_MISSING:
+            // First login to this server: remember its key.
+            return CURLKHSTAT_FINE_ADD_TO_FILE;
+        default:
+            t->hostKeyChanged = true;
+            return CURLKHSTAT_REJECT;
+        }
+    }
+};
+
+namespace QNFTPInternal {
+
+// Sets the options every transfer shares; an error text when one cannot be set.
+QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
+                  QNStringEncoding &encoding, bool sftp);
+// Sets up a new handle for one transfer: the shared options, then the
+// operation's own (ownOptions answers false when one cannot be set). A null
+// text when ready, the error text otherwise.
+QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
+              QNStringEncoding &encoding, bool sftp, const std::function<bool(CURL *)> &ownOptions = {});
+// The own options of a transfer that only sends commands: FTP commands go
+// after the library changed into the URL's folder, SFTP ones act on server
+// paths. Nothing is transferred.
+std::function<bool(CURL *)> commandOptions(bool sftp, const CurlList &commands);
+
+using Outcome = QNFTPHandler::Outcome;
+
+// The certificate the server showed in this transfer (PEM), if any.
+QByteArray serverCertificate(CURL *h);
+// A transfer's result. A local file that failed (even after the library was
+// done, such as a download's file failing to close) fails the transfer.
+Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled);
+// Runs server commands (see commandOptions): FTP commands in the folder the
+// URL names, or SFTP commands on server paths.
+Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
+                        const QByteArray &url, CurlList &commands, bool watchCancel = true, CURL *reuse = nullptr);
+
+void answerOnMain(std::function<void()> answer);
+void logError(const char *operation, const VNErrorPtr &error);
+
+// The answers of an operation that ends with a document, given on the
+// worker; errors are logged under the operation's name.
+struct DocumentAnswer {
+    const char *operation;
+    const QNDocumentCallback &completed;
+
+    void failed(const VNErrorPtr &error) const
+    {
+        logError(operation, error);
+        completed(nullptr, error, false);
+    }
+    void cancelled() const { completed(nullptr, nullptr, true); }
+    // Answers a cancelled or failed transfer; false when it succeeded.
+    bool unsuccessful(const Outcome &outcome) const
+    {
+        if (outcome.cancelled)
+            cancelled();
+        else if (outcome.error)
+            failed(outcome.error);
+        return outcome.cancelled || outcome.error;
+    }
+};
+
+}  // namespace QNFTPInternal

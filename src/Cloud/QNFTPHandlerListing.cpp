@@ -1,0 +1,229 @@
+// QNFTPHandler's folder listings: fetching, parsing, and following links.
+#include "Cloud/QNFTPHandler.h"
+#include "Cloud/QNFTPHandlerInternal.h"
+
+#include "Cloud/QNFTPEncodingMemory.h"
+#include "Cloud/QNFTPListingCommandMemory.h"
+#include "Cloud/QNFTPListingParser.h"
+#include "Cloud/QNFTPLocation.h"
+#include "Cloud/QNFTPTransferLog.h"
+#include "Cloud/QNStringEncoding.h"
+#include "Platform/VNLog.h"
+
+#include <curl/curl.h>
+
+using namespace QNFTPInternal;
+
+namespace {
+
+struct ListingFetch {
+    Outcome outcome;
+    CURLcode code = CURLE_OK;
+    long reply = 0;  // the server's last reply code
+    QByteArray listing;
+};
+
+// Text that no listing format reads, and no "." or ".." line either (which
+// every "ls -a" style listing shows): an error message sent as the listing.
+bool looksLikeErrorText(const QByteArray &listing)
+{
+    QByteArray copy = listing;
+    QNStringEncoding latin1(QNStringEncoding::ISOLatin1);
+    const auto parsed = QNFTPListingParser::parseListing(copy, true, latin1);
+    return parsed.items.isEmpty() && parsed.droppedNames.isEmpty() && !parsed.unreadLines.isEmpty();
+}
+
+// Whether the server refused "LIST -a": a 5xx reply to it, a 450 ("no such
+// file", which the library takes as an empty folder), or an error message
+// in place of a listing.
+bool refusedHiddenListing(const ListingFetch &f)
+{
+    if (f.outcome.error)
+        return (f.code == CURLE_FTP_COULDNT_RETR_FILE || f.code == CURLE_REMOTE_FILE_NOT_FOUND) && f.reply >= 500 &&
+               f.reply < 600;
+    return f.reply == 450 || looksLikeErrorText(f.listing);
+}
+
+}  // namespace
+
+void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed)
+{
+    auto fail = [&](const VNErrorPtr &error) {
+        logError("listDocuments", error);
+        answerOnMain([completed, searchKeyword, error] { completed({}, searchKeyword, error, false); });
+    };
+    const auto config = driveConfig();
+    if (!config)
+        return fail(ftpError(QStringLiteral("The drive has no configuration.")));
+    if (isCancelled())
+        return completed({}, searchKeyword, nullptr, true);
+
+    const QString folderPath = folder && !folder->path().isEmpty() ? folder->path() : QStringLiteral("/");
+    QNFTPLocation location(config->url(), config->isSFTP());
+    QNStringEncoding encoding(encodingFor(folderPath));
+    const auto url = location.folderUrl(folderPath, encoding);
+    if (!url.ok())
+        return fail(ftpError(url.error));
+
+    // One listing transfer; command replaces the library's plain LIST.
+    auto fetch = [&](const char *command) {
+        ListingFetch f;
+        Transfer t(this, config->password());
+        t.mode = Transfer::Mode::Buffer;
+        CurlHandle curl;
+        const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(), [&](CURL *h) {
+            return !command || curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command) == CURLE_OK;
+        });
+        if (!setupError.isNull()) {
+            f.outcome.error = ftpError(setupError);
+            return f;
+        }
+        f.code = curl_easy_perform(curl.handle);
+        f.outcome = outcomeOf(f.code, t, isCancelled());
+        curl_easy_getinfo(curl.handle, CURLINFO_RESPONSE_CODE, &f.reply);
+        f.listing = std::move(t.buffer);
+        return f;
+    };
+
+    // Many servers (vsftpd by default) leave names starting with a dot out
+    // of a plain LIST, and a folder copied from that listing would silently
+    // miss them. "LIST -a" shows them; a server that refuses it gets plain
+    // LIST, for this and (when the refusal is plain) every later listing.
+    const QString key = driveKey();
+    const bool askHidden = !location.isSFTP() && !QNFTPListingCommandMemory::refusesHiddenListing(key);
+    ListingFetch fetched = fetch(askHidden ? "LIST -a" : nullptr);
+    if (fetched.outcome.cancelled)
+        return completed({}, searchKeyword, nullptr, true);
+    if (askHidden && refusedHiddenListing(fetched)) {
+        const long refusal = fetched.reply;
+        VNLog::log(QStringLiteral("QNFTPHandler listDocuments: the server refused \"LIST -a\" in %1 (reply %2); "
+                                  "listing with LIST")
+                       .arg(folderPath)
+                       .arg(refusal));
+        fetched = fetch(nullptr);
+        if (fetched.outcome.cancelled)
+            return completed({}, searchKeyword, nullptr, true);
+        // Remembered only when the server refused the command in so many
+        // words, or plain LIST reads where "-a" did not: a folder that cannot
+        // be listed at all, an empty one or one listing that no format reads
+        // says nothing about the next, and would hide dot files for good.
+        const bool refused = refusal >= 500 && refusal < 600;
+        if (!fetched.outcome.error && (refused || (!fetched.listing.isEmpty() && !looksLikeErrorText(fetched.listing))))
+            QNFTPListingCommandMemory::rememberRefusal(key);
+    }
+    if (fetched.outcome.error)
+        return fail(fetched.outcome.error);
+    QByteArray listing = std::move(fetched.listing);
+
+    quint32 listingEncoding = encoding.encoding();
+    if (m_shouldDetectStringEncoding) {
+        const quint32 guess = QNStringEncoding::detect(listing);
+        if (guess != 0 && QNStringEncoding(guess).isAvailable()) {
+            listingEncoding = guess;
+            m_stringEncoding = guess;
+            QNFTPEncodingMemory::remember(key, folderPath, guess);
+        }
+    }
+    QNStringEncoding names(listingEncoding);
+    auto parsed = QNFTPListingParser::parseListing(listing, true, names);
+    for (const QByteArray &dropped : parsed.droppedNames) {
+        if (dropped == "." || dropped == "..")
+            continue;
+        QString shown = QString::fromUtf8(dropped);
+        shown.replace(QChar(0), QLatin1String("\\0"));
+        VNLog::log(QStringLiteral("QNFTPHandler listDocuments dropped an entry with an unusable name in %1: \"%2\"")
+                       .arg(folderPath, shown));
+    }
+    if (!parsed.unreadLines.isEmpty()) {
+        // Logged as the transfer log is, so no password shows.
+        QNFTPTransferLog unread(config->password());
+        for (const QByteArray &line : parsed.unreadLines)
+            unread.add(QNFTPTransferLog::Kind::Received, line.constData(), size_t(line.size()));
+        VNLog::log(QStringLiteral("QNFTPHandler listDocuments could not read %1 line(s) of the listing of %2:%3")
+                       .arg(parsed.unreadLines.size())
+                       .arg(folderPath, unread.text()));
+    }
+    if (!resolveLinks(folderPath, parsed.items, names))
+        return completed({}, searchKeyword, nullptr, true);
+    QNDocumentList documents;
+    documents.reserve(parsed.items.size());
+    for (const auto &item : parsed.items) {
+        auto doc = QNDocument::create();
+        doc->setIsDirectory(item.isDirectory);
+        QString path = QNFTPLocation::join(folderPath, item.name);
+        if (item.isDirectory)
+            path += QLatin1Char('/');
+        doc->setPath(path);
+        doc->setDisplayName(item.name);
+        doc->setSize(item.size);
+        doc->setDate(item.date);
+        documents.append(std::move(doc));
+    }
+    answerOnMain([completed, documents, searchKeyword] { completed(documents, searchKeyword, nullptr, false); });
+}
+
+bool QNFTPHandler::resolveLinks(const QString &folderPath, QList<QNFTPListingParser::Item> &items,
+                                QNStringEncoding &encoding)
+{
+    const auto config = driveConfig();
+    QNFTPLocation location(config->url(), config->isSFTP());
+    // One handle for all links of the listing: the library keeps the
+    // connection between its transfers.
+    CurlHandle curl;
+    for (auto &item : items) {
+        if (item.kind != QNFTPListingParser::Item::Kind::Link)
+            continue;
+        if (isCancelled())
+            return false;
+        const QString path = QNFTPLocation::join(folderPath, item.name);
+        // A folder when the server changes into it (FTP) or lists it (SFTP,
+        // stopping at the first byte); the answer holds for this listing.
+        const auto folderUrl = location.folderUrl(path, encoding);
+        if (folderUrl.ok()) {
+            Transfer t(this, config->password());
+            t.mode = location.isSFTP() ? Transfer::Mode::Probe : Transfer::Mode::Discard;
+            const bool sftp = location.isSFTP();
+            // The handle keeps the options of the link before: set both.
+            const QString setupError = setUp(curl, t, folderUrl.bytes, *config, encoding, sftp, [sftp](CURL *h) {
+                return curl_easy_setopt(h, CURLOPT_DIRLISTONLY, sftp ? 1L : 0L) == CURLE_OK &&
+                       curl_easy_setopt(h, CURLOPT_NOBODY, sftp ? 0L : 1L) == CURLE_OK;
+            });
+            const CURLcode code = setupError.isNull() ? curl_easy_perform(curl.handle) : CURLE_FAILED_INIT;
+            if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && t.probeAnswered)) {
+                item.kind = QNFTPListingParser::Item::Kind::Folder;
+                item.isDirectory = true;
+                item.size = 0;
+                continue;
+            }
+        }
+        // Otherwise a file: the size and date are the target's. A link to
+        // nothing stays a file that cannot be read, so copying it fails
+        // with its name, as any unreadable file does.
+        item.kind = QNFTPListingParser::Item::Kind::File;
+        item.isDirectory = false;
+        const auto fileUrl = location.fileUrl(path, encoding);
+        if (!fileUrl.ok())
+            continue;
+        Transfer t(this, config->password());
+        t.mode = Transfer::Mode::Discard;
+        const QString setupError = setUp(curl, t, fileUrl.bytes, *config, encoding, location.isSFTP(), [](CURL *h) {
+            return curl_easy_setopt(h, CURLOPT_DIRLISTONLY, 0L) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK &&
+                   curl_easy_setopt(h, CURLOPT_FILETIME, 1L) == CURLE_OK;
+        });
+        if (!setupError.isNull() || curl_easy_perform(curl.handle) != CURLE_OK) {
+            VNLog::log(QStringLiteral("QNFTPHandler listDocuments: the link %1 points at nothing readable").arg(path));
+            item.size = 0;
+            continue;
+        }
+        curl_off_t size = -1;
+        curl_off_t time = -1;
+        curl_easy_getinfo(curl.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+        curl_easy_getinfo(curl.handle, CURLINFO_FILETIME_T, &time);
+        if (size >= 0)
+            item.size = qint64(size);
+        if (time >= 0)
+            item.date = QDateTime::fromSecsSinceEpoch(qint64(time), Qt::UTC);
+    }
+    return true;
+}

@@ -1,0 +1,295 @@
+// The libcurl plumbing of QNFTPHandler: a transfer's shared options, its
+// outcome, and server commands.
+#include "Cloud/QNFTPHandler.h"
+#include "Cloud/QNFTPHandlerInternal.h"
+
+#include "Cloud/QNFTPCertificateMemory.h"
+#include "Cloud/QNFTPErrorTexts.h"
+#include "Cloud/QNFTPTransferLog.h"
+#include "Cloud/QNStringEncoding.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace QNFTPInternal {
+
+VNErrorPtr ftpError(const QString &text)
+{
+    QVariantMap info;
+    info.insert(VNError::localizedDescriptionKey(), text);
+    info.insert(QStringLiteral("error"), text);
+    return std::make_shared<VNError>(kDomain, 42, info);
+}
+
+// The process's umask, read without changing it (other threads create files).
+mode_t currentUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask & 0777);
+            }
+        }
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+QString systemError(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// The library's debug output: protocol text goes to the transfer log, file
+// and listing bytes do not.
+int debugToLog(CURL *, curl_infotype type, char *data, size_t size, void *userdata)
+{
+    auto *log = static_cast<QNFTPTransferLog *>(userdata);
+    switch (type) {
+    case CURLINFO_TEXT:
+        log->add(QNFTPTransferLog::Kind::Text, data, size);
+        break;
+    case CURLINFO_HEADER_IN:
+        log->add(QNFTPTransferLog::Kind::Received, data, size);
+        break;
+    case CURLINFO_HEADER_OUT:
+        log->add(QNFTPTransferLog::Kind::Sent, data, size);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+// A URL for the log: without any user name or password typed into it.
+QString urlForLog(const QByteArray &url)
+{
+    QString text = QString::fromUtf8(url);
+    static const QRegularExpression userInfo(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*://)[^/@]*@"));
+    text.replace(userInfo, QStringLiteral("\\1"));
+    return text;
+}
+
+// Sets the options every transfer shares; an error text when one cannot be set.
+QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
+                  QNStringEncoding &encoding, bool sftp)
+{
+    QString failed;
+    t.sftp = sftp;
+    auto set = [&](CURLoption option, auto value) {
+        if (failed.isNull() && curl_easy_setopt(h, option, value) != CURLE_OK)
+            failed = QStringLiteral("The transfer could not be set up (option %1).").arg(int(option));
+    };
+    if (config.useSSL()) {
+        set(CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+        // At most TLS 1.2: over TLS 1.3 the server's session tickets arrive
+        // unread on an upload's data connection, closing it then resets it,
+        // and vsftpd (the most common server) fails the upload ("426 Failure
+        // reading network stream") most of the time.
+        if (!sftp)
+            set(CURLOPT_SSLVERSION, long(CURL_SSLVERSION_DEFAULT) | long(CURL_SSLVERSION_MAX_TLSv1_2));
+    }
+    if (config.ftpActive())
+        set(CURLOPT_FTPPORT, "-");
+    set(CURLOPT_NOSIGNAL, 1L);
+    // Only the drive's own protocols: never HTTP or another protocol that
+    // would send the credentials in a header, whatever the URL says.
+    set(CURLOPT_PROTOCOLS_STR, "ftp,ftps,sftp");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "ftp,ftps,sftp");
+    set(CURLOPT_VERBOSE, 1L);
+    set(CURLOPT_DEBUGFUNCTION, &debugToLog);
+    set(CURLOPT_DEBUGDATA, &t.log);
+    const bool verify = config.validateCertificates();
+    set(CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    set(CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+    const QString caFile = QNFTPHandler::certificateAuthorityFile();
+    if (verify && !caFile.isEmpty())
+        set(CURLOPT_CAINFO, QFile::encodeName(caFile).constData());
+    t.handle = h;
+    if (config.useSSL() && !sftp && !verify) {
+        // Not validated against authorities: the certificate the server
+        // showed at the first login must be the one it shows now. The
+        // library checks its key before the password is sent.
+        const QUrl parsed(QString::fromUtf8(url));
+        t.certificateServer = parsed.host() + QLatin1Char(':') +
+                              QString::number(parsed.port(parsed.scheme() == QLatin1String("ftps") ? 990 : 21));
+        t.pinnedCertificate = QNFTPCertificateMemory(QNFTPHandler::certificatesFile()).lookup(t.certificateServer);
+        set(CURLOPT_CERTINFO, 1L);
+        if (!t.pinnedCertificate.isNull())
+            set(CURLOPT_PINNEDPUBLICKEY, ("sha256//" + t.pinnedCertificate.pin).constData());
+    }
+    set(CURLOPT_URL, url.constData());
+    const QString username = config.username();
+    if (!username.isEmpty()) {
+        const auto user = encoding.encode(username);
+        const auto password = encoding.encode(config.password());
+        if (!user || !password)
+            return QStringLiteral("The user name or password cannot be written in the drive's character "
+                                  "encoding (%1).")
+                .arg(QNStringEncoding::displayName(encoding.encoding()));
+        set(CURLOPT_USERNAME, user->constData());
+        set(CURLOPT_PASSWORD, password->constData());
+    }
+    if (sftp) {
+        set(CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
+        const QString knownHosts = QNFTPHandler::knownHostsFile();
+        QFileInfo(knownHosts).absoluteDir().mkpath(QStringLiteral("."));
+        set(CURLOPT_SSH_KNOWNHOSTS, QFile::encodeName(knownHosts).constData());
+        set(CURLOPT_SSH_KEYFUNCTION, &QNFTPHandler::Transfer::hostKey);
+        set(CURLOPT_SSH_KEYDATA, &t);
+    }
+    const long stall = stallTimeoutSeconds.load();
+    set(CURLOPT_CONNECTTIMEOUT, stall);
+    set(CURLOPT_SERVER_RESPONSE_TIMEOUT, stall);
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME, stall);
+    // Large blocks: fewer callbacks, and for SFTP more read requests in
+    // flight at once (each SFTP read asks for one buffer's worth).
+    set(CURLOPT_BUFFERSIZE, sftp ? 1024L * 1024 : 512L * 1024);
+    set(CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024 * 1024);
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, &QNFTPHandler::Transfer::progressCallback);
+    set(CURLOPT_XFERINFODATA, &t);
+    // Received bytes go where the transfer's mode says (never to stdout).
+    set(CURLOPT_WRITEFUNCTION, &QNFTPHandler::Transfer::write);
+    set(CURLOPT_WRITEDATA, &t);
+    return failed;
+}
+
+// Sets up a new handle for one transfer: the shared options, then the
+// operation's own (ownOptions answers false when one cannot be set). A null
+// text when ready, the error text otherwise.
+QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
+              QNStringEncoding &encoding, bool sftp, const std::function<bool(CURL *)> &ownOptions)
+{
+    if (!curl.handle)
+        return QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT));
+    const QString failed = configure(curl.handle, t, url, config, encoding, sftp);
+    if (!failed.isNull())
+        return failed;
+    if (ownOptions && !ownOptions(curl.handle))
+        return QStringLiteral("The transfer could not be set up.");
+    return {};
+}
+
+// The own options of a transfer that only sends commands: FTP commands go
+// after the library changed into the URL's folder, SFTP ones act on server
+// paths. Nothing is transferred.
+std::function<bool(CURL *)> commandOptions(bool sftp, const CurlList &commands)
+{
+    return [sftp, list = commands.list](CURL *h) {
+        return curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK &&
+               curl_easy_setopt(h, sftp ? CURLOPT_QUOTE : CURLOPT_PREQUOTE, list) == CURLE_OK;
+    };
+}
+
+// A transfer's result. A local file that failed (even after the library was
+// done, such as a download's file failing to close) fails the transfer.
+// The certificate the server showed in this transfer (PEM), if any.
+QByteArray serverCertificate(CURL *h)
+{
+    curl_certinfo *info = nullptr;
+    if (!h || curl_easy_getinfo(h, CURLINFO_CERTINFO, &info) != CURLE_OK || !info || info->num_of_certs < 1)
+        return {};
+    for (curl_slist *field = info->certinfo[0]; field; field = field->next)
+        if (std::strncmp(field->data, "Cert:", 5) == 0)
+            return QByteArray(field->data + 5);
+    return {};
+}
+
+Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
+{
+    if (code == CURLE_OK && !t.ioFailed) {
+        if (!t.certificateServer.isEmpty() && t.pinnedCertificate.isNull()) {
+            const auto seen = QNFTPCertificateMemory::entryOfCertificate(serverCertificate(t.handle));
+            if (!seen.isNull() && QNFTPCertificateMemory(QNFTPHandler::certificatesFile()).remember(t.certificateServer, seen))
+                VNLog::log(QStringLiteral("QNFTPHandler remembered the certificate of %1 (SHA-256 %2)")
+                               .arg(t.certificateServer, seen.fingerprint));
+        }
+        return {};
+    }
+    if (code == CURLE_ABORTED_BY_CALLBACK && cancelled && !t.ioFailed)
+        return {true, nullptr};
+    QString text;
+    if (code == CURLE_SSL_PINNEDPUBKEYNOTMATCH && !t.pinnedCertificate.isNull()) {
+        const auto seen = QNFTPCertificateMemory::entryOfCertificate(serverCertificate(t.handle));
+        text = QStringLiteral("The server's certificate has changed since the first login (it was SHA-256 %1, it is "
+                              "now SHA-256 %2), so the connection was refused before the password was sent: the "
+                              "server may be an impostor. If its certificate was changed on purpose, remove the line "
+                              "of %3 from %4.")
+                   .arg(t.pinnedCertificate.fingerprint,
+                        seen.isNull() ? QStringLiteral("(unreadable)") : seen.fingerprint, t.certificateServer,
+                        QNFTPHandler::certificatesFile());
+    } else if (t.hostKeyChanged) {
+        text = QStringLiteral("The server's host key has changed since the first login, so the connection was "
+                              "refused: the server may be an impostor. If its key was changed on purpose, remove "
+                              "its entry from %1.")
+                   .arg(QNFTPHandler::knownHostsFile());
+    } else if (t.ioFailed && t.mode == QNFTPHandler::Transfer::Mode::ReadFile) {
+        text = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_READ_ERROR)) + QStringLiteral(" (%1)").arg(t.ioError);
+    } else if (t.ioFailed) {
+        text = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_WRITE_ERROR)) + QStringLiteral(" (%1)").arg(t.ioError);
+    } else {
+        text = QString::fromLatin1(QNFTPErrorTexts::text(uint32_t(code)));
+        // The library's texts say "FTP:" for SFTP's faults too ("FTP: login
+        // denied"); name the protocol the drive uses.
+        if (t.sftp && text.startsWith(QLatin1String("FTP: ")))
+            text.prepend(QLatin1Char('S'));
+    }
+    return {false, ftpError(text + t.log.text())};
+}
+
+// Runs server commands (see commandOptions): FTP commands in the folder the
+// URL names, or SFTP commands on server paths.
+Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
+                        const QByteArray &url, CurlList &commands, bool watchCancel, CURL *reuse)
+{
+    if (!commands.list || commands.failed)
+        return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_OUT_OF_MEMORY)))};
+    QNFTPHandler::Transfer t(handler, config.password());
+    t.watchCancel = watchCancel;
+    std::optional<CurlHandle> borrowed;
+    std::optional<CurlHandle> own;
+    if (reuse)
+        borrowed.emplace(reuse);
+    else
+        own.emplace();
+    CurlHandle &curl = reuse ? *borrowed : *own;
+    const QString setupError = setUp(curl, t, url, config, encoding, sftp, commandOptions(sftp, commands));
+    if (!setupError.isNull())
+        return {false, ftpError(setupError)};
+    const CURLcode code = curl_easy_perform(curl.handle);
+    return outcomeOf(code, t, watchCancel && handler->isCancelled());
+}
+
+void answerOnMain(std::function<void()> answer)
+{
+    VNDispatch::mainAsync(std::move(answer));
+}
+
+void logError(const char *operation, const VNErrorPtr &error)
+{
+    const QString text = error->localizedDescription();
+    VNLog::log(QStringLiteral("QNFTPHandler %1 error: %2").arg(QLatin1String(operation), text.section(QLatin1Char('\n'), 0, 0)));
+}
+
+}  // namespace QNFTPInternal
