@@ -202,6 +202,8 @@ public:
     QMimeData *writeDrag(const QList<int> &rows);
     // The drag of this pane's entries has ended, wherever it went.
     void dragEnded();
+    // Copies a remote drag's entries to a fresh local folder, then offers them on the data.
+    void copyOutForDrag(const QNDocumentList &documents, QMimeData *data);
     // The final operation of a drag out (our operation bits): a delete (32)
     // removes the dragged entries, after the remove question.
     void handleDocumentsAfterDrop(int operation);

@@ -27,6 +27,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
+#include <QUuid>
 
 QString QNMacFilesViewController::documentsMimeType() { return QStringLiteral("application/x-varnello-documents"); }
 
@@ -87,15 +88,50 @@ QMimeData *QNMacFilesViewController::writeDrag(const QList<int> &rows) {
     // Which pane the documents come from; the documents are on the delegate.
     data->setData(documentsMimeType(), QByteArray::number(quintptr(this), 16));
     // Entries of the local disk go to other applications as the files
-    // themselves; remote ones through "Download to…".
+    // themselves; remote ones once a task has copied them here.
     if (m_driveConfig && m_driveConfig->isMyFiles()) {
         QList<QUrl> urls;
         for (const QNDocumentPtr &d : std::as_const(dragged))
             if (QFileInfo::exists(d->path()))
                 urls << QUrl::fromLocalFile(d->path());
         data->setUrls(urls);
+    } else if (m_driveConfig) {
+        copyOutForDrag(dragged, data);
     }
     return data;
+}
+
+void QNMacFilesViewController::copyOutForDrag(const QNDocumentList &documents, QMimeData *data) {
+    // The drag must not wait for the network: the entries are copied into a
+    // fresh folder of the pane's temporary folder by a task, and the drag
+    // offers their paths only when the copies are complete.
+    const QString folder =
+        m_tempPath + QStringLiteral("/drag-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (m_tempPath.isEmpty() || !QDir().mkpath(folder))
+        return;
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+    auto destination = QNDocument::withPath(folder, true);
+    QNTaskPtr task = std::make_shared<QNCopyTask>();
+    for (const QNDocumentPtr &d : documents)
+        task->addTaskItem(std::make_shared<QNCopyTaskItem>(m_driveConfig, localDrive, d, destination));
+    const QString key = QStringLiteral("QNMacFilesViewController-drag-%1").arg(quintptr(this), 0, 16);
+    std::weak_ptr<QNTask> weakTask = task;
+    QPointer<QMimeData> guardData(data);
+    task->registerListenerForTaskCompletedBlock(key, [weakTask, key, guardData, folder] {
+        if (auto t = weakTask.lock())
+            t->unregisterListenerForTaskCompletedBlock(key);
+        VNDispatch::mainAsync([guardData, folder] {
+            if (!guardData)
+                return;
+            QList<QUrl> urls;
+            for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name))
+                urls << QUrl::fromLocalFile(info.absoluteFilePath());
+            guardData->setUrls(urls);
+        });
+    });
+    runTask(task);
 }
 
 namespace {

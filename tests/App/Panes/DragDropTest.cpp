@@ -167,9 +167,9 @@ TEST_F(DragDropTest, ADeleteAtTheDragsEndAsksRemoveFilesWhichOnlyALocalDriveMayS
     // A remote drive always asks, without the box, whatever the default says.
     VNUserDefaults::standard().setBool(true, QStringLiteral("drop-suppress-ask-remove"));
     for (bool remote : {true, false}) {
-        pane->driveConfig()->setIsMyFiles(!remote);
         std::unique_ptr<QMimeData> drag(pane->writeDrag({0}));
         pane->dragEnded();
+        pane->driveConfig()->setIsMyFiles(!remote);
         if (!remote)
             VNUserDefaults::standard().setBool(false, QStringLiteral("drop-suppress-ask-remove"));
         pane->handleDocumentsAfterDrop(QNMacTableView::DragMove);  // not a delete: nothing

@@ -1,7 +1,8 @@
 // The same pane on an FTP and a WebDAV drive, against the real test servers:
 // the drive's folder is listed folders first, a sub-folder opens in the next
 // pane, and the path bar counts levels from the drive's own folder; a file
-// dragged from the FTP drive's pane to the WebDAV drive's arrives unchanged.
+// dragged from the FTP drive's pane to the WebDAV drive's, or out to another
+// application as a local copy, arrives unchanged.
 #include "App/Panes/PanesTestSupport.h"
 
 #include "Cloud/QNFTPHandler.h"
@@ -127,7 +128,12 @@ TEST_F(RemoteListingTest, AFileDraggedFromAnFTPPaneToAWebDAVPaneArrivesByteForBy
     QNMacFilesViewController *from = a->filesViewController();
     std::unique_ptr<QMimeData> drag(from->writeDrag({int(names(from->documents()).indexOf(QStringLiteral("a.txt")))}));
     ASSERT_NE(drag, nullptr);
-    EXPECT_FALSE(drag->hasUrls());  // remote entries are not offered as local files yet
+    // Other applications get a local copy, offered once a task has made it.
+    ASSERT_TRUE(VNTest::waitUntil([&] { return drag->hasUrls(); }, 30000));
+    ASSERT_EQ(drag->urls().size(), 1);
+    const QString copy = drag->urls().first().toLocalFile();
+    EXPECT_TRUE(copy.startsWith(from->tempPath() + QStringLiteral("/drag-"))) << copy.toStdString();
+    EXPECT_EQ(VNTest::readFile(copy), bytes);
     from->dragEnded();
     ASSERT_TRUE(b->filesViewController()->dropWithMimeData(drag.get(), /*moveAsked=*/false));
     ASSERT_TRUE(VNTest::waitUntil([&] { return names(b->filesViewController()->documents()) == QStringList{"a.txt"}; },
