@@ -33,7 +33,9 @@ Endpoints (query arguments in brackets):
   POST /upload/create [entry=1] the finished upload answers an Atom entry
   POST /accounts/ClientLogin Email=u@example.com&Passwd=p answers "Auth=tok-N"
                              (a new token each time; only the newest is good),
-                             anything else 403 "Error=BadAuthentication"
+                             anything else 403 "Error=BadAuthentication";
+                             Passwd=captcha: a captcha challenge, answered by
+                             logintoken=ct&logincaptcha=answer
   /data/private              an entry for the newest token, else 401
 """
 import hashlib
@@ -312,6 +314,11 @@ class Handler(BaseHTTPRequestHandler):
                 TOKENS["n"] += 1
                 token = "tok-%d" % TOKENS["n"]
             return self.reply(200, ("SID=s\nLSID=l\nAuth=%s\n" % token).encode(), {"Content-Type": "text/plain"})
+        if form.get("Passwd") == ["captcha"]:
+            if form.get("logintoken") == ["ct"] and form.get("logincaptcha") == ["answer"]:
+                return self.reply(200, b"Auth=tok-captcha\n", {"Content-Type": "text/plain"})
+            return self.reply(403, b"Error=CaptchaRequired\nCaptchaToken=ct\nCaptchaUrl=Captcha?ctoken=ct\n",
+                              {"Content-Type": "text/plain"})
         self.reply(403, b"Error=BadAuthentication\nInfo=WebLoginRequired\n", {"Content-Type": "text/plain"})
 
     def r_log(self, path):

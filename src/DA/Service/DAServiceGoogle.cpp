@@ -112,7 +112,8 @@ DAServiceTicketPtr DAServiceGoogle::deleteEntry(const DAEntryBasePtr &entry, Com
 
 std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authTokenFetcher(const QString &username, const QString &password, const QString &service,
                                                                  const QString &source, const QString &signInDomain,
-                                                                 const QString &accountType) {
+                                                                 const QString &accountType,
+                                                                 const QList<QPair<QString, QString>> &additionalParameters) {
     if (username.isEmpty() || password.isEmpty())
         return nullptr;
     const QString host = signInDomain.isEmpty() ? QStringLiteral("www.google.com") : signInDomain;
@@ -122,8 +123,11 @@ std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authTokenFetcher(const QString &
     const QString body = QStringLiteral("Email=%1&Passwd=%2&source=%3&service=%4&accountType=%5")
                              .arg(formEncoded(username), formEncoded(password), formEncoded(source), formEncoded(service),
                                   formEncoded(accountType.isNull() ? QStringLiteral("HOSTED_OR_GOOGLE") : accountType));
+    QString parameters;
+    for (const auto &[key, value] : additionalParameters)
+        parameters += QStringLiteral("&%1=%2").arg(key, formEncoded(value));
     auto fetcher = HFHTTPFetcher::fetcherWithRequest(request);
-    fetcher->setPostData(body.toUtf8());
+    fetcher->setPostData((body + parameters).toUtf8());
     fetcher->setCredential(HFCredential{username, password});
     fetcher->setRetryEnabled(true);
     return fetcher;
@@ -137,7 +141,10 @@ DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTick
         return ticket;
     }
     const QString source = userAgent().isEmpty() ? HFUserAgent::HFApplicationToken() : userAgent();
-    auto fetcher = authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType());
+    QList<QPair<QString, QString>> captcha;
+    if (!m_captchaToken.isEmpty() && !m_captchaAnswer.isEmpty())
+        captcha = {{QStringLiteral("logintoken"), m_captchaToken}, {QStringLiteral("logincaptcha"), m_captchaAnswer}};
+    auto fetcher = authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType(), captcha);
     if (!fetcher) {
         auto error = std::make_shared<VNError>(errorDomain(), -1, QVariantMap{{QStringLiteral("error"), QStringLiteral("empty username/password")}});
         if (auto completion = ticket->record()->completion)

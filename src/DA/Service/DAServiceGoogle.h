@@ -38,7 +38,8 @@ public:
     // a username or password.
     static std::shared_ptr<HFHTTPFetcher> authTokenFetcher(const QString &username, const QString &password, const QString &service,
                                                            const QString &source, const QString &signInDomain,
-                                                           const QString &accountType);
+                                                           const QString &accountType,
+                                                           const QList<QPair<QString, QString>> &additionalParameters = {});
     // The error of a refused sign-in: the reply's key=value map as user info.
     VNErrorPtr errorForAuthFetcherStatus(qint64 status, const QByteArray &data) const;
     void stopAuthenticationForTicket(const DAServiceTicketPtr &ticket);
@@ -54,6 +55,13 @@ public:
     void setSignInDomain(const QString &domain) { m_signInDomain = domain; }
     QString accountType() const { return m_accountType.isEmpty() ? QStringLiteral("HOSTED_OR_GOOGLE") : m_accountType; }
     void setAccountType(const QString &type) { m_accountType = type; }
+    // The answer to a sign-in's captcha challenge, sent with the next sign-in.
+    void setCaptchaToken(const QString &token, const QString &answer) {
+        m_captchaToken = token;
+        m_captchaAnswer = answer;
+    }
+    QString captchaToken() const { return m_captchaToken; }
+    QString captchaAnswer() const { return m_captchaAnswer; }
     QString serviceID() const { return m_serviceID.isEmpty() ? defaultServiceID() : m_serviceID; }
     void setServiceID(const QString &id) { m_serviceID = id; }
     virtual QString defaultServiceID() const { return {}; }
@@ -74,6 +82,8 @@ private:
     bool m_methodOverride = false;
     QString m_signInDomain;
     QString m_accountType;
+    QString m_captchaToken;
+    QString m_captchaAnswer;
     QString m_serviceID;
     QDateTime m_credentialDate;
     std::shared_ptr<HFHTTPFetcher> m_pendingAuthFetcher;

@@ -380,4 +380,22 @@ TEST(Service, SignInSharedByWaitingFetchesAndAgainAfterARejection) {
     EXPECT_FALSE(wrong->pendingAuthFetcher());
     VNTest::spin(300);
     EXPECT_EQ(cancelled->calls, 0);
+
+    // A captcha challenge: its token and the user's answer go with the next sign-in.
+    auto challenged = DAServiceGoogle::make();
+    challenged->setSignInDomain(s->signInDomain());
+    challenged->setUserCredentials(QStringLiteral("c@example.com"), QStringLiteral("captcha"));
+    auto asked = std::make_shared<Outcome>();
+    challenged->fetchEntryWithURL(fake(QStringLiteral("/data/entry")), record(asked));
+    ASSERT_TRUE(settle(asked));
+    ASSERT_EQ(code(asked->error), 403);
+    const QVariantMap info = asked->error->userInfo();
+    EXPECT_EQ(info.value(QStringLiteral("CaptchaFullUrl")).toString(),
+              QStringLiteral("https://%1/accounts/Captcha?ctoken=ct").arg(s->signInDomain()));
+    challenged->setCaptchaToken(info.value(QStringLiteral("CaptchaToken")).toString(), QStringLiteral("answer"));
+    auto answered = std::make_shared<Outcome>();
+    challenged->fetchEntryWithURL(fake(QStringLiteral("/data/entry")), record(answered));
+    ASSERT_TRUE(settle(answered));
+    EXPECT_FALSE(answered->error);
+    EXPECT_EQ(challenged->authToken(), QStringLiteral("tok-captcha"));
 }
