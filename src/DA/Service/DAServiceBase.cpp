@@ -109,6 +109,15 @@ void DAServiceBase::setUserCredentials(const QString &username, const QString &p
     m_password = bytes;
 }
 
+void DAServiceBase::setAuthorizer(const std::shared_ptr<HFFetcherAuthorizationProtocol> &authorizer) {
+    if (authorizer)
+        DAServiceBase::setUserCredentials(QString(), QString());
+    if (authorizer != m_fetcherService->authorizer()) {
+        m_fetcherService->clearETaggedDataCache();
+        m_fetcherService->setAuthorizer(authorizer);
+    }
+}
+
 QString DAServiceBase::password() const {
     QByteArray bytes = m_password;
     for (char &c : bytes)
@@ -246,6 +255,7 @@ DAServiceTicketPtr DAServiceBase::fetchObjectWithURL(const QUrl &url, DAClass ob
     }
     if (m_cookieStorageMethod >= 0)
         fetcher->setCookieStorageMethod(m_cookieStorageMethod);
+    fetcher->setAuthorizer(ticket->authorizer());
     fetcher->setRetryEnabled(ticket->isRetryEnabled());
     fetcher->setMaxRetryInterval(ticket->maxRetryInterval());
     ticket->setObjectFetcher(fetcher);

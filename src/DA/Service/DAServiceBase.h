@@ -100,6 +100,13 @@ public:
     bool serviceShouldFollowNextLinks() const { return m_followNextLinks; }
     void setServiceShouldFollowNextLinks(bool on) { m_followNextLinks = on; }
     void setUserCredentials(const QString &username, const QString &password);
+    // Kept by the fetcher service. Setting one drops the credentials, and a
+    // new one empties the response cache (its replies were for the old).
+    std::shared_ptr<HFFetcherAuthorizationProtocol> authorizer() const { return m_fetcherService->authorizer(); }
+    void setAuthorizer(const std::shared_ptr<HFFetcherAuthorizationProtocol> &authorizer);
+    bool shouldCacheResponseData() const { return m_fetcherService->shouldCacheETaggedData(); }
+    void setShouldCacheResponseData(bool on) { m_fetcherService->setShouldCacheETaggedData(on); }
+    void clearResponseDataCache() { m_fetcherService->clearETaggedDataCache(); }
     QString username() const { return m_username; }
     QString password() const;
 

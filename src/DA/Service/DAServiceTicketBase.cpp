@@ -15,6 +15,7 @@ DAServiceTicketBase::DAServiceTicketBase(const std::shared_ptr<DAServiceBase> &s
     m_shouldFollowNextLinks = service->serviceShouldFollowNextLinks();
     m_shouldFeedsIgnoreUnknowns = service->shouldServiceFeedsIgnoreUnknowns();
     m_uploadProgress = service->serviceUploadProgressHandler();
+    m_authorizer = service->authorizer();
 }
 
 void DAServiceTicketBase::cancelTicket() {

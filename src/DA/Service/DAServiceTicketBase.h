@@ -52,6 +52,8 @@ public:
     void setShouldFeedsIgnoreUnknowns(bool on) { m_shouldFeedsIgnoreUnknowns = on; }
     RetryHandler retryHandler() const { return m_retryHandler; }
     void setRetryHandler(RetryHandler handler) { m_retryHandler = std::move(handler); }
+    std::shared_ptr<HFFetcherAuthorizationProtocol> authorizer() const { return m_authorizer; }
+    void setAuthorizer(std::shared_ptr<HFFetcherAuthorizationProtocol> a) { m_authorizer = std::move(a); }
     bool isRetryEnabled() const { return m_isRetryEnabled; }
     void setRetryEnabled(bool on) { m_isRetryEnabled = on; }
     double maxRetryInterval() const { return m_maxRetryInterval; }
@@ -86,6 +88,7 @@ private:
     bool m_shouldFollowNextLinks = false;
     bool m_shouldFeedsIgnoreUnknowns = false;
     RetryHandler m_retryHandler;
+    std::shared_ptr<HFFetcherAuthorizationProtocol> m_authorizer;
     bool m_isRetryEnabled = false;
     double m_maxRetryInterval = 0;
     std::shared_ptr<HFHTTPFetcher> m_currentFetcher;

@@ -51,6 +51,17 @@ class MarkedEntry : public DAEntryBase {
     DA_CLASS(MarkedEntry)
 };
 
+// Signs every request with a fixed header.
+struct StampAuthorizer : HFFetcherAuthorizationProtocol {
+    bool isAuthorizedRequest(const HFURLRequest &request) override { return request.hasHeader(QStringLiteral("Authorization")); }
+    void authorizeRequest(HFURLRequest *request, Completion completion) override {
+        request->setValue(QStringLiteral("Stamp 42"), QStringLiteral("Authorization"));
+        completion(nullptr);
+    }
+    bool isAuthorizingRequest(const HFURLRequest &) override { return false; }
+    void stopAuthorization() override {}
+};
+
 DAEntryBasePtr entryWithEditLink(const QString &href, const QString &etag) {
     auto entry = std::static_pointer_cast<DAEntryBase>(DAEntryBase::entryOfClass(DAEntryBase::staticClass()));
     entry->addLink(DALink::linkWithRel(QStringLiteral("edit"), QString(), href));
@@ -196,19 +207,28 @@ TEST(Service, SurrogatesUnknownsNamespacesAndPublicReads) {
     EXPECT_TRUE(std::dynamic_pointer_cast<MarkedEntry>(written->object));
 
     // A service that ignores unknowns drops them from feeds; a public read
-    // carries no authorization.
+    // carries no authorization, unless an authorizer (which replaces the
+    // credentials) signs it.
     auto plain = std::make_shared<DAServiceBase>();
     plain->setShouldServiceFeedsIgnoreUnknowns(true);
-    const QString t = tag();
-    auto pub = std::make_shared<Outcome>();
-    plain->fetchPublicFeedWithURL(fake(QStringLiteral("/data/feed?odd=1&t=") + t), nullptr, record(pub));
-    ASSERT_TRUE(settle(pub));
-    feed = std::dynamic_pointer_cast<DAFeedBase>(pub->object);
-    ASSERT_TRUE(feed);
-    EXPECT_TRUE(feed->unknownChildren().isEmpty());
-    const auto seen = requestsMatching(QStringLiteral("t=") + t);
-    ASSERT_EQ(seen.size(), 1);
-    EXPECT_FALSE(seen[0].toObject()[QStringLiteral("headers")].toObject().contains(QStringLiteral("Authorization")));
+    for (const bool authorized : {false, true}) {
+        if (authorized) {
+            plain->setUserCredentials(QStringLiteral("u"), QStringLiteral("p"));
+            plain->setAuthorizer(std::make_shared<StampAuthorizer>());
+            EXPECT_TRUE(plain->username().isEmpty());
+        }
+        const QString t = tag();
+        auto pub = std::make_shared<Outcome>();
+        plain->fetchPublicFeedWithURL(fake(QStringLiteral("/data/feed?odd=1&t=") + t), nullptr, record(pub));
+        ASSERT_TRUE(settle(pub));
+        feed = std::dynamic_pointer_cast<DAFeedBase>(pub->object);
+        ASSERT_TRUE(feed);
+        EXPECT_TRUE(feed->unknownChildren().isEmpty());
+        const auto seen = requestsMatching(QStringLiteral("t=") + t);
+        ASSERT_EQ(seen.size(), 1);
+        EXPECT_EQ(seen[0].toObject()[QStringLiteral("headers")].toObject()[QStringLiteral("Authorization")].toString(),
+                  authorized ? QStringLiteral("Stamp 42") : QString());
+    }
 }
 
 TEST(Service, RetryHandlerDecidesAndTheWaitRunsOut) {
