@@ -28,6 +28,8 @@ Endpoints (query arguments in brackets):
                              with "If-Match" of `stale` answers 412 with the
                              error document; DELETE answers an empty 200;
                              a written body without the Atom namespace: 400
+  POST /data/batch           a batch feed (with the gd and batch namespaces,
+                             else 400) answers a feed of one result
   /data/empty, /data/html    an empty 200; an HTML 200
   /data/status [code]        that status with the error document
   POST /upload/create [entry=1] the finished upload answers an Atom entry
@@ -74,6 +76,7 @@ class Session:
 
 
 ATOM = "http://www.w3.org/2005/Atom"
+BATCH = "http://schemas.google.com/gdata/batch"
 GD = "http://schemas.google.com/g/2005"
 ERRORS = ("<?xml version='1.0' encoding='UTF-8'?><errors xmlns='%s'><error><domain>GData</domain>"
           "<code>%s</code><internalReason>%s</internalReason></error></errors>")
@@ -297,6 +300,12 @@ class Handler(BaseHTTPRequestHandler):
             if self.headers.get("Authorization") != good:
                 return self.reply(401, b"Token invalid", {"Content-Type": "text/plain"})
             xml = "<?xml version='1.0' encoding='UTF-8'?>" + entry_xml(host, "private-1", "Private", '"x1"')
+            return self.reply(200, xml.encode(), atom)
+        if what == "batch":
+            if BATCH.encode() not in body or GD.encode() not in body:
+                return self.reply(400, b"Not a batch feed", {"Content-Type": "text/plain"})
+            xml = ("<?xml version='1.0' encoding='UTF-8'?><feed xmlns='%s' xmlns:batch='%s'><id>results</id>"
+                   "<entry><id>1</id><batch:status code='201' reason='Created'/></entry></feed>" % (ATOM, BATCH))
             return self.reply(200, xml.encode(), atom)
         if what == "empty":
             return self.reply(200, b"")

@@ -441,6 +441,22 @@ QVariantMap DAServiceBase::userInfoForErrorResponseData(const QByteArray &data, 
     return info;
 }
 
+DAServiceTicketPtr DAServiceBase::fetchPublicFeedWithBatchFeed(const DAFeedBasePtr &batchFeed, const QUrl &feedURL,
+                                                               Completion completion) {
+    addBatchNamespaces(batchFeed);
+    auto ticket = fetchObjectWithURL(feedURL, batchFeed->objectClass(), batchFeed, QString(), QString(), std::move(completion));
+    if (ticket)
+        ticket->setShouldFeedsIgnoreUnknowns(false);
+    return ticket;
+}
+
+void DAServiceBase::addBatchNamespaces(const DAFeedBasePtr &batchFeed) {
+    if (!batchFeed->namespaces().contains(QStringLiteral("gd")))
+        batchFeed->addNamespaces(DAEntryBase::baseDANamespaces());
+    if (!batchFeed->namespaces().contains(QStringLiteral("batch")))
+        batchFeed->addNamespaces(DAEntryBase::batchNamespaces());
+}
+
 bool DAServiceBase::waitForTicket(const DAServiceTicketPtr &ticket, double seconds, DAObjectPtr *object, VNErrorPtr *error) {
     QElapsedTimer timer;
     timer.start();

@@ -58,6 +58,9 @@ public:
     DAServiceTicketPtr fetchPublicEntryWithURL(const QUrl &url, DAClass entryClass, Completion completion) {
         return fetchObjectWithURL(url, entryClass, nullptr, QString(), QString(), std::move(completion));
     }
+    // Posts a batch feed to the feed's batch URL, with the namespaces its
+    // operations need; the answer is a feed of per-entry results.
+    DAServiceTicketPtr fetchPublicFeedWithBatchFeed(const DAFeedBasePtr &batchFeed, const QUrl &feedURL, Completion completion);
     // Waits (running the loop) until the ticket's callback ran or the time is up.
     bool waitForTicket(const DAServiceTicketPtr &ticket, double seconds, DAObjectPtr *object, VNErrorPtr *error);
     static QVariantMap userInfoForErrorResponseData(const QByteArray &data, const QString &contentType,
@@ -111,6 +114,7 @@ public:
     QString password() const;
 
 protected:
+    static void addBatchNamespaces(const DAFeedBasePtr &batchFeed);
     // A failed fetch may be taken over (the Google service signs in again
     // after a rejection); true means no callback now.
     virtual bool handleRejection(const DAServiceTicketPtr &ticket, const VNErrorPtr &error) { return false; }
