@@ -133,6 +133,59 @@ std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authTokenFetcher(const QString &
     return fetcher;
 }
 
+std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authenticationFetcher() const {
+    const QString source = userAgent().isEmpty() ? HFUserAgent::HFApplicationToken() : userAgent();
+    QList<QPair<QString, QString>> captcha;
+    if (!m_captchaToken.isEmpty() && !m_captchaAnswer.isEmpty())
+        captcha = {{QStringLiteral("logintoken"), m_captchaToken}, {QStringLiteral("logincaptcha"), m_captchaAnswer}};
+    auto fetcher = authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType(), captcha);
+    if (!fetcher)
+        return nullptr;
+    fetcher->setFetchHistory(fetcherService()->fetchHistory());
+    fetcher->setRetryEnabled(isServiceRetryEnabled());
+    fetcher->setMaxRetryInterval(serviceMaxRetryInterval());
+    fetcher->setComment(QStringLiteral("API authentication"));
+    return fetcher;
+}
+
+VNErrorPtr DAServiceGoogle::cannotCreateAuthFetcherError() {
+    return std::make_shared<VNError>(errorDomain(), -1, QVariantMap{{QStringLiteral("error"), QStringLiteral("empty username/password")}});
+}
+
+DAServiceTicketPtr DAServiceGoogle::authenticate(AuthCompletion completion) {
+    auto fetcher = authenticationFetcher();
+    if (!fetcher) {
+        if (completion)
+            completion(nullptr, cannotCreateAuthFetcherError());
+        return nullptr;
+    }
+    auto ticket = std::static_pointer_cast<DAServiceTicket>(makeTicket());
+    ticket->setAuthFetcher(fetcher);
+    ticket->setCurrentFetcher(fetcher);
+    std::weak_ptr<DAServiceGoogle> weak = std::static_pointer_cast<DAServiceGoogle>(shared_from_this());
+    // The ticket holds the fetcher until the answer; the answer lets both go.
+    const bool began = fetcher->beginFetchWithCompletionHandler([weak, ticket, completion](const QByteArray &data, const VNErrorPtr &error) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        VNErrorPtr failure = error;
+        if (failure && failure->domain() == HFErrors::statusDomain())
+            failure = self->errorForAuthFetcherStatus(failure->code(), data);
+        if (!failure) {
+            const QString token = keyValues(data).value(QStringLiteral("Auth"));
+            self->m_authToken = token;
+            ticket->setAuthToken(token);
+            if (token.isEmpty())
+                failure = self->errorForAuthFetcherStatus(403, data);
+        }
+        ticket->setAuthFetcher(nullptr);
+        ticket->setCurrentFetcher(nullptr);
+        if (completion)
+            completion(ticket, failure);
+    });
+    return began ? ticket : nullptr;
+}
+
 DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTicketGooglePtr &ticket) {
     if (m_pendingAuthFetcher) {
         m_waiting[m_pendingAuthFetcher.get()].append(ticket);
@@ -140,21 +193,12 @@ DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTick
         ticket->setCurrentFetcher(m_pendingAuthFetcher);
         return ticket;
     }
-    const QString source = userAgent().isEmpty() ? HFUserAgent::HFApplicationToken() : userAgent();
-    QList<QPair<QString, QString>> captcha;
-    if (!m_captchaToken.isEmpty() && !m_captchaAnswer.isEmpty())
-        captcha = {{QStringLiteral("logintoken"), m_captchaToken}, {QStringLiteral("logincaptcha"), m_captchaAnswer}};
-    auto fetcher = authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType(), captcha);
+    auto fetcher = authenticationFetcher();
     if (!fetcher) {
-        auto error = std::make_shared<VNError>(errorDomain(), -1, QVariantMap{{QStringLiteral("error"), QStringLiteral("empty username/password")}});
         if (auto completion = ticket->record()->completion)
-            completion(ticket, nullptr, error);
+            completion(ticket, nullptr, cannotCreateAuthFetcherError());
         return nullptr;
     }
-    fetcher->setFetchHistory(fetcherService()->fetchHistory());
-    fetcher->setRetryEnabled(isServiceRetryEnabled());
-    fetcher->setMaxRetryInterval(serviceMaxRetryInterval());
-    fetcher->setComment(QStringLiteral("API authentication"));
     m_waiting[fetcher.get()].append(ticket);
     ticket->setAuthFetcher(fetcher);
     ticket->setCurrentFetcher(fetcher);

@@ -43,6 +43,12 @@ public:
     // The error of a refused sign-in: the reply's key=value map as user info.
     VNErrorPtr errorForAuthFetcherStatus(qint64 status, const QByteArray &data) const;
     void stopAuthenticationForTicket(const DAServiceTicketPtr &ticket);
+    // Signs in on its own, storing the token; null (after the completion had
+    // the error) without a username and password.
+    using AuthCompletion = std::function<void(const DAServiceTicketPtr &ticket, const VNErrorPtr &error)>;
+    DAServiceTicketPtr authenticate(AuthCompletion completion);
+    std::shared_ptr<HFHTTPFetcher> authenticationFetcher() const;
+    static VNErrorPtr cannotCreateAuthFetcherError();
 
     void setUserCredentials(const QString &username, const QString &password);
     QString authToken() const { return m_authToken; }

@@ -432,4 +432,24 @@ TEST(Service, SignInSharedByWaitingFetchesAndAgainAfterARejection) {
     ASSERT_TRUE(settle(answered));
     EXPECT_FALSE(answered->error);
     EXPECT_EQ(challenged->authToken(), QStringLiteral("tok-captcha"));
+
+    // A sign-in of its own stores the token; refused, it says why.
+    for (const auto &svc : {challenged, wrong}) {
+        svc->setAuthToken(QString());
+        int calls = 0;
+        VNErrorPtr error;
+        ASSERT_TRUE(svc->authenticate([&](const DAServiceTicketPtr &, const VNErrorPtr &e) {
+            ++calls;
+            error = e;
+        }));
+        ASSERT_TRUE(VNTest::waitUntil([&] { return calls > 0; }));
+        EXPECT_EQ(calls, 1);
+        if (svc == challenged) {
+            EXPECT_FALSE(error);
+            EXPECT_EQ(svc->authToken(), QStringLiteral("tok-captcha"));
+        } else {
+            EXPECT_EQ(code(error), 403);
+            EXPECT_EQ(error->userInfo().value(QStringLiteral("error")).toString(), QStringLiteral("BadAuthentication"));
+        }
+    }
 }
