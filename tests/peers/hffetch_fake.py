@@ -37,7 +37,7 @@ Endpoints (query arguments in brackets):
                              (a new token each time; only the newest is good),
                              anything else 403 "Error=BadAuthentication";
                              Passwd=captcha: a captcha challenge, answered by
-                             logintoken=ct&logincaptcha=answer
+                             logintoken=ct&logincaptcha=answer; Passwd=busy: 503
   /data/private              an entry for the newest token, else 401
 """
 import hashlib
@@ -323,6 +323,8 @@ class Handler(BaseHTTPRequestHandler):
                 TOKENS["n"] += 1
                 token = "tok-%d" % TOKENS["n"]
             return self.reply(200, ("SID=s\nLSID=l\nAuth=%s\n" % token).encode(), {"Content-Type": "text/plain"})
+        if form.get("Passwd") == ["busy"]:
+            return self.reply(503, b"Error=ServiceUnavailable\n", {"Content-Type": "text/plain"})
         if form.get("Passwd") == ["captcha"]:
             if form.get("logintoken") == ["ct"] and form.get("logincaptcha") == ["answer"]:
                 return self.reply(200, b"Auth=tok-captcha\n", {"Content-Type": "text/plain"})

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DA/HTTPFetcher/HFHTTPFetcherService.h"
+#include "DA/Query/DAQuery.h"
 #include "DA/Service/DAServiceTicketBase.h"
 
 #include <QUrl>
@@ -54,6 +55,9 @@ public:
     // chosen from the reply).
     DAServiceTicketPtr fetchPublicFeedWithURL(const QUrl &url, DAClass feedClass, Completion completion) {
         return fetchObjectWithURL(url, feedClass, nullptr, QString(), QString(), std::move(completion));
+    }
+    DAServiceTicketPtr fetchPublicFeedWithQuery(const DAQueryPtr &query, DAClass feedClass, Completion completion) {
+        return fetchPublicFeedWithURL(query ? query->URL() : QUrl(), feedClass, std::move(completion));
     }
     DAServiceTicketPtr fetchPublicEntryWithURL(const QUrl &url, DAClass entryClass, Completion completion) {
         return fetchObjectWithURL(url, entryClass, nullptr, QString(), QString(), std::move(completion));

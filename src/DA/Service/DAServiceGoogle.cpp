@@ -205,6 +205,19 @@ DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTick
     m_pendingAuthFetcher = fetcher;
     std::weak_ptr<DAServiceGoogle> weak = std::static_pointer_cast<DAServiceGoogle>(shared_from_this());
     std::weak_ptr<HFHTTPFetcher> weakFetcher = fetcher;
+    if (ticket->retryHandler()) {
+        // The first waiting fetch with a retry handler decides for the sign-in.
+        fetcher->setRetryBlock([weak, weakFetcher](bool suggested, const VNErrorPtr &error) {
+            auto self = weak.lock();
+            auto f = weakFetcher.lock();
+            if (!self || !f)
+                return suggested;
+            for (const auto &waiting : self->m_waiting.value(f.get()))
+                if (auto handler = waiting->retryHandler())
+                    return handler(waiting, suggested, error);
+            return suggested;
+        });
+    }
     fetcher->beginFetchWithCompletionHandler([weak, weakFetcher](const QByteArray &data, const VNErrorPtr &error) {
         auto self = weak.lock();
         auto f = weakFetcher.lock();

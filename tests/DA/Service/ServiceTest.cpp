@@ -219,7 +219,8 @@ TEST(Service, SurrogatesUnknownsNamespacesAndPublicReads) {
         }
         const QString t = tag();
         auto pub = std::make_shared<Outcome>();
-        plain->fetchPublicFeedWithURL(fake(QStringLiteral("/data/feed?odd=1&t=") + t), nullptr, record(pub));
+        auto query = std::make_shared<DAQuery>(fake(QStringLiteral("/data/feed?odd=1&t=") + t));
+        plain->fetchPublicFeedWithQuery(query, nullptr, record(pub));
         ASSERT_TRUE(settle(pub));
         feed = std::dynamic_pointer_cast<DAFeedBase>(pub->object);
         ASSERT_TRUE(feed);
@@ -256,12 +257,26 @@ TEST(Service, RetryHandlerDecidesAndTheWaitRunsOut) {
         suggested = willRetry;
         return false;
     });
-    auto ticket = s->fetchEntryWithURL(fake(QStringLiteral("/data/status?code=503")), nullptr);
     VNErrorPtr error;
-    EXPECT_FALSE(s->waitForTicket(ticket, 20, nullptr, &error));
-    EXPECT_EQ(code(error), 503);
-    EXPECT_EQ(asked.load(), 1);
-    EXPECT_TRUE(suggested.load());
+    DAServiceTicketPtr ticket;
+    // Asked for the fetch, and for the sign-in the fetch waits for.
+    for (const bool signIn : {false, true}) {
+        asked = 0;
+        suggested = false;
+        if (signIn) {
+            s->setSignInDomain(QStringLiteral("localhost:%1").arg(port()));
+            s->setUserCredentials(QStringLiteral("u@example.com"), QStringLiteral("busy"));
+            s->setAuthToken(QString());
+        }
+        ticket = s->fetchEntryWithURL(fake(QStringLiteral("/data/status?code=503")), nullptr);
+        ASSERT_TRUE(ticket);
+        EXPECT_FALSE(s->waitForTicket(ticket, 20, nullptr, &error));
+        EXPECT_EQ(code(error), 503);
+        EXPECT_EQ(asked.load(), 1) << signIn;
+        EXPECT_TRUE(suggested.load());
+    }
+    s->setUserCredentials(QString(), QString());
+    s->setAuthToken(QStringLiteral("tok3n"));
 
     // A reply held in the parse queue: the wait gives up with -101.
     VNOperationQueue parsing(QStringLiteral("held parsing"));
