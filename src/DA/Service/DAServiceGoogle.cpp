@@ -107,6 +107,14 @@ DAServiceTicketPtr DAServiceGoogle::deleteEntry(const DAEntryBasePtr &entry, Com
     return ticket;
 }
 
+DAServiceTicketPtr DAServiceGoogle::fetchFeedWithBatchFeed(const DAFeedBasePtr &batchFeed, const QUrl &feedURL, Completion completion) {
+    addBatchNamespaces(batchFeed);
+    auto ticket = fetchAuthenticatedObjectWithURL(feedURL, batchFeed->objectClass(), batchFeed, QString(), QString(), std::move(completion));
+    if (ticket)
+        ticket->setShouldFeedsIgnoreUnknowns(false);
+    return ticket;
+}
+
 // ---------------------------------------------------------------------------
 // Sign-in
 

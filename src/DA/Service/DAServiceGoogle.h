@@ -30,6 +30,7 @@ public:
     DAServiceTicketPtr fetchEntryByInsertingEntry(const DAEntryBasePtr &entry, const QUrl &feedURL, Completion completion);
     DAServiceTicketPtr fetchEntryByUpdatingEntry(const DAEntryBasePtr &entry, Completion completion);
     DAServiceTicketPtr deleteEntry(const DAEntryBasePtr &entry, Completion completion);
+    DAServiceTicketPtr fetchFeedWithBatchFeed(const DAFeedBasePtr &batchFeed, const QUrl &feedURL, Completion completion);
     // Given to an entry that is inserted or updated without namespaces of its
     // own (one read inside a feed borrows the feed's).
     virtual QMap<QString, QString> serviceNamespaces() const;

@@ -235,15 +235,20 @@ TEST(Service, SurrogatesUnknownsNamespacesAndPublicReads) {
                                              "<feed xmlns='http://www.w3.org/2005/Atom'><title>batch</title></feed>");
     ASSERT_TRUE(batch);
     plain->setShouldServiceFeedsIgnoreUnknowns(true);
-    auto results = std::make_shared<Outcome>();
-    auto ticket2 = plain->fetchPublicFeedWithBatchFeed(batch, fake(QStringLiteral("/data/batch")), record(results));
-    ASSERT_TRUE(ticket2);
-    EXPECT_FALSE(ticket2->shouldFeedsIgnoreUnknowns());
-    ASSERT_TRUE(settle(results));
-    EXPECT_FALSE(results->error) << results->error->localizedDescription().toStdString();
-    feed = std::dynamic_pointer_cast<DAFeedBase>(results->object);
-    ASSERT_TRUE(feed);
-    EXPECT_EQ(feed->entries().size(), 1);
+    s->setShouldServiceFeedsIgnoreUnknowns(true);
+    for (const bool signedIn : {false, true}) {
+        auto results = std::make_shared<Outcome>();
+        auto sent = signedIn ? s->fetchFeedWithBatchFeed(batch, fake(QStringLiteral("/data/batch")), record(results))
+                             : plain->fetchPublicFeedWithBatchFeed(batch, fake(QStringLiteral("/data/batch")), record(results));
+        ASSERT_TRUE(sent);
+        EXPECT_FALSE(sent->shouldFeedsIgnoreUnknowns());
+        ASSERT_TRUE(settle(results));
+        EXPECT_FALSE(results->error) << results->error->localizedDescription().toStdString();
+        feed = std::dynamic_pointer_cast<DAFeedBase>(results->object);
+        ASSERT_TRUE(feed);
+        EXPECT_EQ(feed->entries().size(), 1);
+        batch = DAFeedBase::feedWithXMLData(DAFeedBase::staticClass(), "<feed xmlns='http://www.w3.org/2005/Atom'/>");
+    }
 }
 
 TEST(Service, RetryHandlerDecidesAndTheWaitRunsOut) {
