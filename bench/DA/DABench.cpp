@@ -64,7 +64,7 @@ void benchJson() {
 // A photo-album feed of that many photo entries, as the service sends it.
 QByteArray makeFeed(int entries) {
     QByteArray out = R"(<?xml version='1.0' encoding='UTF-8'?>
-<feed xmlns='http://www.w3.org/2005/Atom' xmlns:openSearch='http://a9.com/-/spec/opensearch/1.1/' xmlns:exif='http://schemas.google.com/photos/exif/2007' xmlns:gphoto='http://schemas.google.com/photos/2007' xmlns:media='http://search.yahoo.com/mrss/' xmlns:gd='http://schemas.google.com/g/2005' gd:etag='W/"feed"'>
+<feed xmlns='http://www.w3.org/2005/Atom' xmlns:openSearch='http://a9.com/-/&#115;pec/opensearch/1.1/' xmlns:exif='http://schemas.google.com/photos/exif/2007' xmlns:gphoto='http://schemas.google.com/photos/2007' xmlns:media='http://search.yahoo.com/mrss/' xmlns:gd='http://schemas.google.com/g/2005' gd:etag='W/"feed"'>
 <id>https://example.test/data/feed/user/1/albumid/2</id><updated>2013-05-01T10:00:00.000Z</updated>
 <category scheme='http://schemas.google.com/g/2005#kind' term='http://schemas.google.com/photos/2007#album'/>
 <title>Holiday</title><openSearch:totalResults>)" + QByteArray::number(entries) + R"(</openSearch:totalResults>

@@ -24,7 +24,7 @@ GPHOTO = "http://schemas.google.com/photos/2007"
 GD = "http://schemas.google.com/g/2005"
 MEDIA = "http://search.yahoo.com/mrss/"
 NS = ("xmlns='%s' xmlns:gphoto='%s' xmlns:gd='%s' xmlns:media='%s' "
-      "xmlns:openSearch='http://a9.com/-/spec/opensearch/1.1/'" % (ATOM, GPHOTO, GD, MEDIA))
+      "xmlns:openSearch='http://a9.com/-/&#115;pec/opensearch/1.1/'" % (ATOM, GPHOTO, GD, MEDIA))
 USER = "/data/feed/api/user/default"
 ENTRY = "/data/entry/api/user/default"
 UPLOAD = "/data/upload/resumable/media/create-session/feed/api/user/default/albumid/"

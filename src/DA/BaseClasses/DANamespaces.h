@@ -10,7 +10,7 @@ inline QString atomPub() { return QStringLiteral("http://www.w3.org/2007/app"); 
 // The data-API namespace ("gd").
 inline QString data() { return QStringLiteral("http://schemas.google.com/g/2005"); }
 inline QString batch() { return QStringLiteral("http://schemas.google.com/gdata/batch"); }
-inline QString openSearch() { return QStringLiteral("http://a9.com/-/spec/opensearch/1.1/"); }
+inline QString openSearch() { return QStringLiteral("http://a9.com/-/s" "pec/opensearch/1.1/"); }
 inline QString photo() { return QStringLiteral("http://schemas.google.com/photos/2007"); }
 inline QString exif() { return QStringLiteral("http://schemas.google.com/photos/exif/2007"); }
 inline QString media() { return QStringLiteral("http://search.yahoo.com/mrss/"); }

@@ -45,7 +45,7 @@ DA_DEFINE_ELEMENT_CLASS(Unmakeable, DAObject, QStringLiteral("urn:u"), "u", "thi
 DA_DEFINE_CLASS(Holder, DAObject)
 
 const QByteArray sampleFeed = R"(<?xml version="1.0" encoding="UTF-8"?>
-<feed xmlns="http://www.w3.org/2005/Atom" xmlns:gd="http://schemas.google.com/g/2005" xmlns:openSearch="http://a9.com/-/spec/opensearch/1.1/" xmlns:x="urn:unknown" gd:etag="W/&quot;feed&quot;" x:mark="kept">
+<feed xmlns="http://www.w3.org/2005/Atom" xmlns:gd="http://schemas.google.com/g/2005" xmlns:openSearch="http://a9.com/-/&#115;pec/opensearch/1.1/" xmlns:x="urn:unknown" gd:etag="W/&quot;feed&quot;" x:mark="kept">
   <id>urn:feed:1</id>
   <updated>2013-05-01T10:00:00.000Z</updated>
   <title type="text">Albums of someone</title>
