@@ -9,10 +9,33 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QNativeGestureEvent>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Every picture is laid out in a square of the view's icon size, centred
+// in it and never cropped: item sizes then follow the zoom, not the first
+// picture the view happened to measure.
+class ThumbnailDelegate : public QStyledItemDelegate {
+public:
+    explicit ThumbnailDelegate(QListView *view) : QStyledItemDelegate(view), m_view(view) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->decorationSize = m_view->iconSize();
+    }
+
+private:
+    QListView *m_view;
+};
+
+}  // namespace
 
 QNImageBrowserView::QNImageBrowserView(QWidget *parent) : QListView(parent) {
     m_model = new QNImageBrowserModel(this);
     setModel(m_model);
+    setItemDelegate(new ThumbnailDelegate(this));
     setViewMode(QListView::IconMode);
     setResizeMode(QListView::Adjust);
     setMovement(QListView::Static);

@@ -12,6 +12,7 @@ expire and tree (album/photo -> size, sha1).
 
     photos_fake.py CONFIG_JSON
 """
+import base64
 import hashlib
 import os
 import xml.etree.ElementTree as ET
@@ -83,7 +84,8 @@ class Photos(w.Service):
     def control(self, what, args):
         if what == "entry":
             aid = next(a["id"] for a in self.albums.values() if a["title"] == args["album"])
-            self.new_photo(aid, args["title"], args.get("data", "x").encode())
+            data = base64.b64decode(args["b64"]) if "b64" in args else args.get("data", "x").encode()
+            self.new_photo(aid, args["title"], data, mime=args.get("mime", "image/jpeg"))
             return {}
         return None
 
