@@ -127,6 +127,12 @@ void QNAuthWindowController::installAsLoginSheet() {
         sheet->loadRequest(page);
     };
     services.loopbackCallbackUrl = [](const QString &path) { return QNOAuthCallbackMatcher::loopbackCallbackUrl(path); };
+    services.watchRequests = [](const std::shared_ptr<QNAuthWindowController> &sheet,
+                                std::function<bool(const QUrl &)> observer) {
+        sheet->addRequestObserver([observer = std::move(observer)](const QUrl &url) {
+            return observer(url) ? RequestDecision::Block : RequestDecision::Continue;
+        });
+    };
     QNLoginSheetProvider::install(std::move(services));
 }
 

@@ -19,6 +19,8 @@ const QMap<QString, QString> &defaults() {
         {QStringLiteral("google.docs"), QStringLiteral("https://docs.google.com")},
         {QStringLiteral("copy.api"), QStringLiteral("https://api.copy.com")},
         {QStringLiteral("copy.web"), QStringLiteral("https://www.copy.com")},
+        {QStringLiteral("live.login"), QStringLiteral("https://login.live.com")},
+        {QStringLiteral("live.api"), QStringLiteral("https://apis.live.net/v5.0")},
     };
     return hosts;
 }

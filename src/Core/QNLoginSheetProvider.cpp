@@ -31,6 +31,13 @@ void QNLoginSheetProvider::loadPage(const std::shared_ptr<QNAuthWindowController
         s.loadPage(sheet, page);
 }
 
+void QNLoginSheetProvider::watchRequests(const std::shared_ptr<QNAuthWindowController> &sheet,
+                                         std::function<bool(const QUrl &url)> observer) {
+    const Services s = services();
+    if (sheet && s.watchRequests)
+        s.watchRequests(sheet, std::move(observer));
+}
+
 QString QNLoginSheetProvider::loopbackCallbackUrl(const QString &path) {
     const Services s = services();
     return s.loopbackCallbackUrl ? s.loopbackCallbackUrl(path) : QStringLiteral("http://localhost") + path;

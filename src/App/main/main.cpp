@@ -11,6 +11,7 @@
 #include "Cloud/QNGoogleDriveHandler.h"
 #include "Cloud/QNGooglePhotosHandler.h"
 #include "Cloud/QNOffice365Handler.h"
+#include "Cloud/QNSkyDriveHandler.h"
 #include "Cloud/QNSugarSyncHandler.h"
 #include "Cloud/QNWebDAVHandler.h"
 #include "Core/QNCloudInterfaceFactory.h"
@@ -43,6 +44,7 @@ int main(int argc, char **argv) {
     QNWebDAVHandler::registerWithFactory();
     QNOffice365Handler::registerWithFactory();
     QNSugarSyncHandler::registerWithFactory();
+    QNSkyDriveHandler::registerWithFactory();
     // "Add Drive" and "Edit" of the main windows.
     QNAddDriveWindowController::install();
     QNDriveConfigWindowController::install();
