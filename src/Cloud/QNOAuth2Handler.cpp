@@ -199,10 +199,13 @@ void QNOAuth2Handler::refreshAccessToken(std::function<void(VNErrorPtr, bool)> d
              false);
         return;
     }
-    exchange({{QStringLiteral("refresh_token"), refresh},
-              {QStringLiteral("client_id"), clientId()},
-              {QStringLiteral("client_secret"), clientSecret()},
-              {QStringLiteral("grant_type"), QStringLiteral("refresh_token")}},
-             std::move(done));
+    QList<std::pair<QString, QString>> form{{QStringLiteral("refresh_token"), refresh},
+                                            {QStringLiteral("client_id"), clientId()}};
+    // Desktop clients of some services have no secret and must not send one.
+    if (!clientSecret().isEmpty())
+        form.append({QStringLiteral("client_secret"), clientSecret()});
+    form.append({QStringLiteral("grant_type"), QStringLiteral("refresh_token")});
+    form.append(refreshParameters());
+    exchange(form, std::move(done));
 }
 

@@ -36,6 +36,9 @@ protected:
     virtual void setRefreshToken(const QString &token);
     // The whole token reply, after the tokens were kept (user ids ...).
     virtual void tokensReceived(const DXJsonValue &) {}
+    // Parameters the service wants in a refresh besides the token and the
+    // client's (a redirect address ...).
+    virtual QList<std::pair<QString, QString>> refreshParameters() const { return {}; }
     // The error of a refused call (status 400 and up) from its body.
     virtual VNErrorPtr replyError(int status, const QByteArray &body) const;
 

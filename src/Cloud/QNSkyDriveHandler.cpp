@@ -81,6 +81,11 @@ QString QNSkyDriveHandler::clientSecret() const {
     return QString();  // a desktop client has none
 }
 
+QList<std::pair<QString, QString>> QNSkyDriveHandler::refreshParameters() const {
+    // A desktop client's refresh names the redirect page of its sign-in.
+    return {{QStringLiteral("redirect_uri"), QNLiveConnectClient::redirectUri()}};
+}
+
 QNDocumentPtr QNSkyDriveHandler::documentFromItem(const DXJsonValue &item, const QString &folderPath) {
     const QString name = item[QStringLiteral("name")].toString();
     const QString id = item[QStringLiteral("id")].toString();

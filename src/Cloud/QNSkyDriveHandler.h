@@ -47,6 +47,7 @@ protected:
     QUrl tokenURL() const override;
     QString clientId() const override;
     QString clientSecret() const override;
+    QList<std::pair<QString, QString>> refreshParameters() const override;
 
 private:
     struct Item {

@@ -36,6 +36,7 @@ class OneDrive(w.Service):
         self.items = {ROOT: {"id": ROOT, "type": "folder", "name": "SkyDrive", "parent": None, "data": b"",
                              "modified": time.time()}}
         self.refuse = False
+        self.redirect = None
 
     def authorize(self, handler, query):
         redirect = query.get("redirect_uri", "")
@@ -45,7 +46,14 @@ class OneDrive(w.Service):
         if self.refuse:
             location = redirect + "?error=access_denied&error_description=The%20user%20refused"
             return handler.reply(302, "", "text/html", {"Location": location})
+        self.redirect = redirect
         return super().authorize(handler, query)
+
+    def token(self, handler, form):
+        # A desktop client names its redirect page in every exchange and has no secret.
+        if form.get("redirect_uri") != self.redirect or "client_secret" in form:
+            return handler.reply(400, {"error": "invalid_request", "error_description": "Bad redirect or secret"})
+        return super().token(handler, form)
 
     def record(self, item, base):
         folder = item["type"] == "folder"
