@@ -147,10 +147,37 @@ void QNSkyDriveHandler::processOAuthLogin(const QString &callbackUrl) {
 
 // --- Ids ------------------------------------------------------------------------------------
 
+void QNSkyDriveHandler::call(const Call &request, Reply reply) {
+    auto me = self();
+    send(request, [me, reply](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) {
+        if (r && r->responseStatusCode() == 404 && me->m_usedRemembered)
+            me->m_stale = true;
+        reply(r, error, cancelled);
+    });
+}
+
+bool QNSkyDriveHandler::takeStale() {
+    if (!m_stale)
+        return false;
+    m_stale = m_usedRemembered = false;
+    m_ids.clear();
+    return true;
+}
+
+void QNSkyDriveHandler::retrying(std::function<void(QNDocumentCallback)> attempt, QNDocumentCallback completed) {
+    auto me = self();
+    attempt([me, attempt, completed](QNDocumentPtr document, VNErrorPtr error, bool cancelled) {
+        if (error && me->takeStale())
+            attempt(completed);
+        else
+            completed(document, error, cancelled);
+    });
+}
+
 void QNSkyDriveHandler::listAll(const QString &folderId, ListCallback done, QList<DXJsonValue> sofar) {
     auto me = self();
     const QString offset = QString::number(sofar.size());
-    send({QStringLiteral("GET"), QNLiveConnectClient::api(encoded(folderId) + QStringLiteral("/files"),
+    call({QStringLiteral("GET"), QNLiveConnectClient::api(encoded(folderId) + QStringLiteral("/files"),
                                                           {{QStringLiteral("limit"), kPageSize},
                                                            {QStringLiteral("offset"), offset}})},
          [me, folderId, done, sofar](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
@@ -206,12 +233,13 @@ void QNSkyDriveHandler::resolve(const QNDocumentPtr &document, ItemCallback done
 
 void QNSkyDriveHandler::resolvePath(const QString &path, ItemCallback done) {
     if (const auto known = m_ids.constFind(path); known != m_ids.constEnd()) {
+        m_usedRemembered = true;
         done(*known, nullptr, false);
         return;
     }
     auto me = self();
     if (path == QLatin1String("/")) {
-        send({QStringLiteral("GET"), QNLiveConnectClient::api(QStringLiteral("me/skydrive"))},
+        call({QStringLiteral("GET"), QNLiveConnectClient::api(QStringLiteral("me/skydrive"))},
              [me, done](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) {
                  const QString id = r && !error && !cancelled
                                         ? JSONValue(r->responseData())[QStringLiteral("id")].toString()
@@ -248,7 +276,7 @@ void QNSkyDriveHandler::resolvePath(const QString &path, ItemCallback done) {
 
 // --- Operations -------------------------------------------------------------------------
 
-void QNSkyDriveHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
+void QNSkyDriveHandler::listDocumentsOnce(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     const QString folderPath = withoutTrailingSlashes(folder ? folder->path() : QStringLiteral("/"));
     auto me = self();
     resolve(folder, [me, folderPath, searchKeyword, completed](Item item, VNErrorPtr error, bool cancelled) {
@@ -278,7 +306,7 @@ void QNSkyDriveHandler::listDocuments(QNDocumentPtr folder, QString searchKeywor
     });
 }
 
-void QNSkyDriveHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+void QNSkyDriveHandler::downloadOnce(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                  QNDocumentCallback completed) {
     const QString destination = destPath ? destPath->path() : QString();
     if (!document || destination.isEmpty()) {
@@ -303,7 +331,7 @@ void QNSkyDriveHandler::download(QNDocumentPtr document, QNDocumentPtr destPath,
             if (progress && all > 0)
                 progress(std::min(1.0, double(done) / double(all)));
         };
-        me->send(call, [me, received, destination, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
+        me->call(call, [me, received, destination, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
             std::error_code ec;
             if (!e && !c)
                 std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
@@ -321,7 +349,7 @@ void QNSkyDriveHandler::download(QNDocumentPtr document, QNDocumentPtr destPath,
     });
 }
 
-void QNSkyDriveHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+void QNSkyDriveHandler::uploadOnce(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                QNDocumentCallback completed) {
     const QString source = document ? document->path() : QString();
     if (source.isEmpty() || !destPath) {
@@ -345,7 +373,7 @@ void QNSkyDriveHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, Q
             if (progress && total > 0)
                 progress(std::min(1.0, double(done) / double(total)));
         };
-        me->send(call, [me, source, name, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
+        me->call(call, [me, source, name, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
             if (e || c) {
                 completed(nullptr, e, c);
                 return;
@@ -364,7 +392,7 @@ void QNSkyDriveHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     });
 }
 
-void QNSkyDriveHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
+void QNSkyDriveHandler::createFolderOnce(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
     if (!isUsableName(name)) {
         completed(nullptr, makeError(QStringLiteral("\"%1\" cannot be a folder name.").arg(name)), false);
         return;
@@ -375,7 +403,7 @@ void QNSkyDriveHandler::createFolder(QString name, QNDocumentPtr destPath, QNDoc
                std::move(completed));
 }
 
-void QNSkyDriveHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
+void QNSkyDriveHandler::removeOnce(QNDocumentPtr document, QNDocumentCallback completed) {
     if (!document || withoutTrailingSlashes(document->path()) == QLatin1String("/")) {
         completed(nullptr, makeError(QStringLiteral("The whole drive cannot be removed.")), false);
         return;
@@ -386,7 +414,7 @@ void QNSkyDriveHandler::remove(QNDocumentPtr document, QNDocumentCallback comple
             completed(nullptr, error, cancelled);
             return;
         }
-        me->send({QStringLiteral("DELETE"), QNLiveConnectClient::api(encoded(item.id))},
+        me->call({QStringLiteral("DELETE"), QNLiveConnectClient::api(encoded(item.id))},
                  [me, document, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
                      if (!e && !c)
                          me->forget(document->path());
@@ -406,7 +434,7 @@ void QNSkyDriveHandler::changeItem(const QNDocumentPtr &document, const QString 
         Call call{method, QNLiveConnectClient::api(encoded(item.id))};
         call.contentType = QStringLiteral("application/json");
         call.body = JSONRepresentationData(DXJsonValue(body));
-        me->send(call, [me, folderPath, oldPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
+        me->call(call, [me, folderPath, oldPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
             if (e || c) {
                 completed(nullptr, e, c);
                 return;
@@ -426,7 +454,7 @@ void QNSkyDriveHandler::changeItem(const QNDocumentPtr &document, const QString 
     });
 }
 
-void QNSkyDriveHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+void QNSkyDriveHandler::renameOnce(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
     const QString newName = name ? lastComponent(name->path()) : QString();
     if (!document || !isUsableName(newName)) {
         completed(nullptr, makeError(QStringLiteral("No usable new name.")), false);
@@ -460,15 +488,15 @@ void QNSkyDriveHandler::transferInside(bool move, QNDocumentPtr document, QNDocu
     });
 }
 
-void QNSkyDriveHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+void QNSkyDriveHandler::localCopyOnce(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
     transferInside(false, std::move(document), std::move(name), std::move(completed));
 }
 
-void QNSkyDriveHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+void QNSkyDriveHandler::localMoveOnce(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
     transferInside(true, std::move(document), std::move(name), std::move(completed));
 }
 
-void QNSkyDriveHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) {
+void QNSkyDriveHandler::linkForDocumentOnce(QNDocumentPtr document, QNDocumentCallback completed) {
     if (!document) {
         completed(nullptr, makeError(QStringLiteral("No document to share.")), false);
         return;
@@ -479,7 +507,7 @@ void QNSkyDriveHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallba
             completed(nullptr, error, cancelled);
             return;
         }
-        me->send({QStringLiteral("GET"), QNLiveConnectClient::api(encoded(item.id) + QStringLiteral("/shared_read_link"))},
+        me->call({QStringLiteral("GET"), QNLiveConnectClient::api(encoded(item.id) + QStringLiteral("/shared_read_link"))},
                  [me, document, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
                      if (e || c) {
                          completed(nullptr, e, c);
@@ -498,7 +526,7 @@ void QNSkyDriveHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallba
 
 void QNSkyDriveHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
     auto me = self();
-    send({QStringLiteral("GET"), QNLiveConnectClient::api(QStringLiteral("me/skydrive/quota"))},
+    call({QStringLiteral("GET"), QNLiveConnectClient::api(QStringLiteral("me/skydrive/quota"))},
          [me, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
              if (e || c) {
                  completed(e, c);
@@ -519,4 +547,64 @@ void QNSkyDriveHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
              }
              completed(nullptr, false);
          });
+}
+
+// --- Remembered ids that went stale ----------------------------------------------------
+// An item found through a remembered id that the service no longer knows was
+// removed or replaced behind this handler's back: the ids are looked up
+// afresh and the operation runs once more.
+
+void QNSkyDriveHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
+    auto me = self();
+    auto attempt = [me, folder, searchKeyword](QNListCallback done) { me->listDocumentsOnce(folder, searchKeyword, done); };
+    attempt([me, attempt, completed](QNDocumentList documents, QString keyword, VNErrorPtr error, bool cancelled) {
+        if (error && me->takeStale())
+            attempt(completed);
+        else
+            completed(documents, keyword, error, cancelled);
+    });
+}
+
+void QNSkyDriveHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                 QNDocumentCallback completed) {
+    auto me = self();
+    retrying([me, document, destPath, progress](QNDocumentCallback done) { me->downloadOnce(document, destPath, progress, done); },
+             std::move(completed));
+}
+
+void QNSkyDriveHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                               QNDocumentCallback completed) {
+    auto me = self();
+    retrying([me, document, destPath, progress](QNDocumentCallback done) { me->uploadOnce(document, destPath, progress, done); },
+             std::move(completed));
+}
+
+void QNSkyDriveHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
+    auto me = self();
+    retrying([me, name, destPath](QNDocumentCallback done) { me->createFolderOnce(name, destPath, done); }, std::move(completed));
+}
+
+void QNSkyDriveHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
+    auto me = self();
+    retrying([me, document](QNDocumentCallback done) { me->removeOnce(document, done); }, std::move(completed));
+}
+
+void QNSkyDriveHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    auto me = self();
+    retrying([me, document, name](QNDocumentCallback done) { me->renameOnce(document, name, done); }, std::move(completed));
+}
+
+void QNSkyDriveHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    auto me = self();
+    retrying([me, document, name](QNDocumentCallback done) { me->localCopyOnce(document, name, done); }, std::move(completed));
+}
+
+void QNSkyDriveHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    auto me = self();
+    retrying([me, document, name](QNDocumentCallback done) { me->localMoveOnce(document, name, done); }, std::move(completed));
+}
+
+void QNSkyDriveHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) {
+    auto me = self();
+    retrying([me, document](QNDocumentCallback done) { me->linkForDocumentOnce(document, done); }, std::move(completed));
 }

@@ -72,5 +72,26 @@ private:
     void transferInside(bool move, QNDocumentPtr document, QNDocumentPtr folder, QNDocumentCallback completed);
     std::shared_ptr<QNSkyDriveHandler> self();
 
-    QHash<QString, Item> m_ids;  // path -> item
+    // Every request: a refusal as unknown of an item found through a
+    // remembered id marks the remembered ids stale.
+    void call(const Call &request, Reply reply);
+    // Whether the ids went stale; they are dropped then.
+    bool takeStale();
+    // Runs the attempt, and once more when it failed on stale ids.
+    void retrying(std::function<void(QNDocumentCallback)> attempt, QNDocumentCallback completed);
+    void listDocumentsOnce(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed);
+    void downloadOnce(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                      QNDocumentCallback completed);
+    void uploadOnce(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                    QNDocumentCallback completed);
+    void createFolderOnce(QString name, QNDocumentPtr destPath, QNDocumentCallback completed);
+    void removeOnce(QNDocumentPtr document, QNDocumentCallback completed);
+    void renameOnce(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed);
+    void localCopyOnce(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed);
+    void localMoveOnce(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed);
+    void linkForDocumentOnce(QNDocumentPtr document, QNDocumentCallback completed);
+
+    QHash<QString, Item> m_ids;   // path -> item
+    bool m_usedRemembered = false;  // an operation took an id from m_ids
+    bool m_stale = false;           // ... and the service did not know it
 };

@@ -181,6 +181,29 @@ TEST_F(OneDrive, UnusableNamesAreLeftOutAndBrokenDownloadsLeaveNothing) {
     EXPECT_EQ(QDir(local->path() + "/out").entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
+TEST_F(OneDrive, AFolderReplacedBehindAHandlersBackIsFoundAgain) {
+    ASSERT_FALSE(make("A").error);
+    ASSERT_FALSE(put("old.txt", "old", "/A").error);
+    auto kept = drive->createCloudInterface();  // remembers the ids of what it saw
+    auto listA = [&] {
+        auto answer = std::make_shared<Answer>();
+        kept->listDocuments(QNDocument::withPath("/A", true), QString(), [answer](QNDocumentList d, QString, VNErrorPtr e, bool) {
+            ++answer->count;
+            answer->documents = d;
+            answer->error = e;
+        });
+        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }));
+        return *answer;
+    };
+    EXPECT_EQ(names(listA().documents), QStringList{"old.txt"});
+    ASSERT_FALSE(run(drive, [](auto h, auto cb) { h->remove(QNDocument::withPath("/A", true), cb); }).error);
+    ASSERT_FALSE(make("A").error);
+    ASSERT_FALSE(put("new.txt", "new", "/A").error);
+    const Answer again = listA();
+    EXPECT_FALSE(again.error) << errorText(again.error).toStdString();
+    EXPECT_EQ(names(again.documents), QStringList{"new.txt"});
+}
+
 TEST_F(OneDrive, FolderTreeToTheDriveAndBackIsByteIdentical) {
     EXPECT_EQ(roundTrip(drive, local->path()).toStdString(), "");
 }
