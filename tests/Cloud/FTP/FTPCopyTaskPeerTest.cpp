@@ -7,15 +7,12 @@
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNTaskManager.h"
-#include "support/TestSupport.h"
+#include "support/TaskRun.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
 
 using namespace FTPPeer;
 
@@ -29,37 +26,7 @@ QNDriveConfigPtr localDrive()
     return config;
 }
 
-// Every entry below root, relative, folders ending in "/", sorted.
-QStringList treeOf(const QString &root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QString rel = QDir(root).relativeFilePath(path);
-        if (QFileInfo(path).isDir())
-            rel += QLatin1Char('/');
-        out << rel;
-    }
-    out.sort();
-    return out;
-}
-
-// Empty when both trees hold the same entries and byte-identical files.
-QString differences(const QString &a, const QString &b)
-{
-    const QStringList left = treeOf(a);
-    const QStringList right = treeOf(b);
-    if (left != right)
-        return QStringLiteral("entries differ:\n  %1\nvs\n  %2").arg(left.join(QStringLiteral(", ")),
-                                                                      right.join(QStringLiteral(", ")));
-    for (const QString &rel : left)
-        if (!rel.endsWith(QLatin1Char('/')) &&
-            VNTest::readFile(a + QLatin1Char('/') + rel) != VNTest::readFile(b + QLatin1Char('/') + rel))
-            return QStringLiteral("content of %1 differs").arg(rel);
-    return {};
-}
+using VNTest::compareTrees;
 
 void writeSampleTree(const QString &root)
 {
@@ -79,41 +46,11 @@ void writeSampleTree(const QString &root)
     QDir().mkpath(root + QStringLiteral("/empty folder"));
 }
 
-struct CopyRun {
-    bool completed = false;
-    VNErrorPtr error;
-    bool cancelled = false;
-};
-
-CopyRun copy(const std::shared_ptr<QNTaskManager> &manager, const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
-         const QNDocumentPtr &document, const QNDocumentPtr &destination)
+VNTest::ItemRun copy(const std::shared_ptr<QNTaskManager> &manager, const QNDriveConfigPtr &from,
+                     const QNDriveConfigPtr &to, const QNDocumentPtr &document, const QNDocumentPtr &destination)
 {
-    auto task = std::make_shared<QNCopyTask>();
-    auto item = std::make_shared<QNCopyTaskItem>(from, to, document, destination);
-    auto mutex = std::make_shared<std::mutex>();
-    auto result = std::make_shared<CopyRun>();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    item->registerListenerForTaskItemCompletedBlock(QStringLiteral("test"),
-                                                    [mutex, result](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
-                                                        std::lock_guard lock(*mutex);
-                                                        if (!result->error)
-                                                            result->error = error;
-                                                        result->cancelled = result->cancelled || cancelled;
-                                                    });
-    task->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [done] { done->store(true); });
-    task->addTaskItem(item);
-    manager->addTask(task);
-    const bool finished = VNTest::waitUntil([done] { return done->load(); }, 240000);
-    VNTest::waitUntil([task] {
-        for (const auto &i : task->taskItems())
-            if (!i->finished())
-                return false;
-        return true;
-    }, 5000);
-    std::lock_guard lock(*mutex);
-    CopyRun out = *result;
-    out.completed = finished;
-    return out;
+    return VNTest::runItem(std::make_shared<QNCopyTask>(), std::make_shared<QNCopyTaskItem>(from, to, document, destination),
+                           240000, manager);
 }
 
 class FTPCopyTask : public ::testing::TestWithParam<Kind> {
@@ -139,11 +76,11 @@ TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveAndBackByteIdentical)
     writeSampleTree(source);
     auto drive = FTPPeer::drive(kind);
     const QString scratch = makeScratchFolder(kind);
-    const CopyRun up = copy(manager, localDrive(), drive, QNDocument::withPath(source, true),
+    const VNTest::ItemRun up = copy(manager, localDrive(), drive, QNDocument::withPath(source, true),
                             QNDocument::withPath(scratch, true));
     ASSERT_TRUE(up.completed);
     ASSERT_FALSE(up.error) << up.error->localizedDescription().toStdString();
-    EXPECT_EQ(differences(source, root(kind) + scratch + QStringLiteral("tree")).toStdString(), std::string());
+    EXPECT_EQ(compareTrees(source, root(kind) + scratch + QStringLiteral("tree")).toStdString(), std::string());
 
     // Back, starting from the folder as the drive's listing gives it.
     const Answer listed = list(drive, scratch);
@@ -152,11 +89,11 @@ TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveAndBackByteIdentical)
     ASSERT_TRUE(tree);
     const QString back = temp->path() + QStringLiteral("/back");
     QDir().mkpath(back);
-    const CopyRun down = copy(manager, drive, localDrive(), tree, QNDocument::withPath(back, true));
+    const VNTest::ItemRun down = copy(manager, drive, localDrive(), tree, QNDocument::withPath(back, true));
     ASSERT_TRUE(down.completed);
     ASSERT_FALSE(down.error) << down.error->localizedDescription().toStdString();
     EXPECT_FALSE(down.cancelled);
-    EXPECT_EQ(differences(source, back + QStringLiteral("/tree")).toStdString(), std::string());
+    EXPECT_EQ(compareTrees(source, back + QStringLiteral("/tree")).toStdString(), std::string());
 }
 
 // Most FTP servers, the peer's vsftpd too, leave names starting with a dot
@@ -180,11 +117,11 @@ TEST_P(FTPCopyTask, DotFilesAndDotFoldersComeAlongFromTheDrive)
     ASSERT_TRUE(dotted);
     const QString back = temp->path() + QStringLiteral("/back");
     QDir().mkpath(back);
-    const CopyRun down = copy(manager, drive, localDrive(), dotted, QNDocument::withPath(back, true));
+    const VNTest::ItemRun down = copy(manager, drive, localDrive(), dotted, QNDocument::withPath(back, true));
     ASSERT_TRUE(down.completed);
     ASSERT_FALSE(down.error) << down.error->localizedDescription().toStdString();
     EXPECT_FALSE(down.cancelled);
-    EXPECT_EQ(differences(root(kind) + QStringLiteral("/dotted"), back + QStringLiteral("/dotted")).toStdString(),
+    EXPECT_EQ(compareTrees(root(kind) + QStringLiteral("/dotted"), back + QStringLiteral("/dotted")).toStdString(),
               std::string());
     EXPECT_TRUE(QFileInfo::exists(back + QStringLiteral("/dotted/.config/.deeper/.secret")));
 }
@@ -200,7 +137,7 @@ TEST_P(FTPCopyTask, LinksCopyAsTheirTargetsAndADanglingOneFailsByName)
     const QString back = temp->path() + QStringLiteral("/back");
     QDir().mkpath(back);
 
-    const CopyRun links = copy(manager, drive, localDrive(), find(top.documents, QStringLiteral("links")),
+    const VNTest::ItemRun links = copy(manager, drive, localDrive(), find(top.documents, QStringLiteral("links")),
                                QNDocument::withPath(back, true));
     ASSERT_TRUE(links.completed);
     ASSERT_FALSE(links.error) << links.error->localizedDescription().toStdString();
@@ -210,10 +147,10 @@ TEST_P(FTPCopyTask, LinksCopyAsTheirTargetsAndADanglingOneFailsByName)
     EXPECT_EQ(VNTest::readFile(got + QStringLiteral("file link.txt")), VNTest::readFile(drv + QStringLiteral("real.txt")));
     EXPECT_EQ(VNTest::readFile(got + QStringLiteral("folder link/inside.txt")),
               VNTest::readFile(drv + QStringLiteral("real folder/inside.txt")));
-    EXPECT_EQ(differences(root(kind) + QStringLiteral("/docs"), got + QStringLiteral("absolute folder link")).toStdString(),
+    EXPECT_EQ(compareTrees(root(kind) + QStringLiteral("/docs"), got + QStringLiteral("absolute folder link")).toStdString(),
               std::string());
 
-    const CopyRun broken = copy(manager, drive, localDrive(), find(top.documents, QStringLiteral("broken")),
+    const VNTest::ItemRun broken = copy(manager, drive, localDrive(), find(top.documents, QStringLiteral("broken")),
                                 QNDocument::withPath(back, true));
     ASSERT_TRUE(broken.completed);
     ASSERT_TRUE(broken.error);

@@ -163,35 +163,30 @@ protected:
     std::unique_ptr<QTemporaryDir> temp;
 };
 
-TEST_F(FTPFaultyServer, GarbageGreetingIsAWeirdReply)
+TEST_F(FTPFaultyServer, BrokenLoginsAreErrorsWithTheirCause)
 {
-    QNFTPHandler::setStallTimeout(5);
-    FakeFTPServer server;
-    server.greeting = FakeFTPServer::Greeting::Garbage;
-    const Answer a = login(driveOn(server));
-    ASSERT_TRUE(a.error);
-    EXPECT_FALSE(a.ok);
-    EXPECT_TRUE(a.text().startsWith(QStringLiteral("FTP: weird server reply"))) << a.text().toStdString();
-}
-
-TEST_F(FTPFaultyServer, ConnectionDroppedAfterUserIsAnError)
-{
-    FakeFTPServer server;
-    server.dropAfterUser = true;
-    const Answer a = login(driveOn(server));
-    ASSERT_TRUE(a.error);
-    EXPECT_FALSE(a.cancelled);
-    EXPECT_TRUE(a.text().contains(QStringLiteral("[USER someone]"))) << a.text().toStdString();
-}
-
-TEST_F(FTPFaultyServer, SilentServerTimesOut)
-{
-    QNFTPHandler::setStallTimeout(2);
-    FakeFTPServer server;
-    server.greeting = FakeFTPServer::Greeting::Silent;
-    const Answer a = login(driveOn(server));
-    ASSERT_TRUE(a.error);
-    EXPECT_TRUE(a.text().startsWith(QStringLiteral("a timeout was reached"))) << a.text().toStdString();
+    const struct {
+        FakeFTPServer::Greeting greeting;
+        bool dropAfterUser;
+        int stallSeconds;
+        const char *text;
+    } rows[] = {
+        {FakeFTPServer::Greeting::Garbage, false, 5, "FTP: weird server reply"},
+        {FakeFTPServer::Greeting::Normal, true, 60, "[USER someone]"},
+        {FakeFTPServer::Greeting::Silent, false, 2, "a timeout was reached"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text);
+        QNFTPHandler::setStallTimeout(row.stallSeconds);
+        FakeFTPServer server;
+        server.greeting = row.greeting;
+        server.dropAfterUser = row.dropAfterUser;
+        const Answer a = login(driveOn(server));
+        ASSERT_TRUE(a.error);
+        EXPECT_FALSE(a.ok || a.cancelled);
+        EXPECT_TRUE(a.text().contains(QString::fromLatin1(row.text))) << a.text().toStdString();
+        EXPECT_FALSE(a.text().contains(QStringLiteral("Fake-Secret-99")));
+    }
 }
 
 TEST_F(FTPFaultyServer, MixedListingKeepsUsableEntriesAndTheLastLine)

@@ -29,42 +29,39 @@ TEST(FTPLocation, BaseUrlWithOrWithoutFinalSlashIsTheSame)
     EXPECT_EQ(QNFTPLocation("ftp://h/dir//").baseUrl(enc).bytes, QByteArray("ftp://h/dir/"));
 }
 
-TEST(FTPLocation, PathsJoinTheDriveFolderWithOneSlashWhateverTheDriveUrl)
+TEST(FTPLocation, PathsJoinTheDriveFolderOnceEachNameEncodedAndUnsafeNamesRefused)
 {
-    EXPECT_EQ(folder("ftp://h", "/"), QByteArray("ftp://h/"));
-    EXPECT_EQ(folder("ftp://h", "/docs"), QByteArray("ftp://h/docs/"));
-    EXPECT_EQ(folder("ftp://h/", "/docs/"), QByteArray("ftp://h/docs/"));
-    EXPECT_EQ(folder("ftp://h/base/", "docs"), QByteArray("ftp://h/base/docs/"));
-    EXPECT_EQ(file("ftp://h/base", "/docs/a.txt"), QByteArray("ftp://h/base/docs/a.txt"));
-    EXPECT_TRUE(file("ftp://h", "/").startsWith("ERROR"));
-}
-
-TEST(FTPLocation, EachNameIsPercentEncodedInTheDriveEncoding)
-{
-    EXPECT_EQ(file("ftp://h", "/a b/#1?x%.txt"), QByteArray("ftp://h/a%20b/%231%3Fx%25.txt"));
-    EXPECT_EQ(file("ftp://h", QString::fromUtf8("/Grüße")), QByteArray("ftp://h/Gr%C3%BC%C3%9Fe"));
-    EXPECT_EQ(file("ftp://h", QString::fromUtf8("/日本"), QNStringEncoding::ShiftJIS), QByteArray("ftp://h/%93%FA%96%7B"));
-    EXPECT_EQ(file("ftp://h", "/it's \"q\""), QByteArray("ftp://h/it%27s%20%22q%22"));
-}
-
-TEST(FTPLocation, TheDriveUrlsOwnPathIsEscapedOnceOnly)
-{
-    EXPECT_EQ(folder("ftp://h/my dir/%41b", "/x"), QByteArray("ftp://h/my%20dir/%41b/x/"));
-}
-
-TEST(FTPLocation, LineBreaksNulAndDotSegmentsAreRefused)
-{
-    EXPECT_TRUE(file("ftp://h", "/a\r\nDELE x").startsWith("ERROR"));
-    EXPECT_TRUE(file("ftp://h", QStringLiteral("/a") + QChar(0) + QStringLiteral("b")).startsWith("ERROR"));
-    EXPECT_TRUE(file("ftp://h", "/a/../../etc/passwd").startsWith("ERROR"));
-    EXPECT_TRUE(folder("ftp://h", "/./").startsWith("ERROR"));
+    const QByteArray refused = "ERROR";
+    const std::vector<std::tuple<bool, QString, QString, quint32, QByteArray>> rows{
+        // folder?, drive url, path, encoding, url or refused
+        {true, "ftp://h", "/", QNStringEncoding::UTF8, "ftp://h/"},
+        {true, "ftp://h", "/docs", QNStringEncoding::UTF8, "ftp://h/docs/"},
+        {true, "ftp://h/", "/docs/", QNStringEncoding::UTF8, "ftp://h/docs/"},
+        {true, "ftp://h/base/", "docs", QNStringEncoding::UTF8, "ftp://h/base/docs/"},
+        {false, "ftp://h/base", "/docs/a.txt", QNStringEncoding::UTF8, "ftp://h/base/docs/a.txt"},
+        {false, "ftp://h", "/", QNStringEncoding::UTF8, refused},
+        {false, "ftp://h", "/a b/#1?x%.txt", QNStringEncoding::UTF8, "ftp://h/a%20b/%231%3Fx%25.txt"},
+        {false, "ftp://h", QString::fromUtf8("/Grüße"), QNStringEncoding::UTF8, "ftp://h/Gr%C3%BC%C3%9Fe"},
+        {false, "ftp://h", QString::fromUtf8("/日本"), QNStringEncoding::ShiftJIS, "ftp://h/%93%FA%96%7B"},
+        {false, "ftp://h", "/it's \"q\"", QNStringEncoding::UTF8, "ftp://h/it%27s%20%22q%22"},
+        // The drive URL's own path is escaped once only.
+        {true, "ftp://h/my dir/%41b", "/x", QNStringEncoding::UTF8, "ftp://h/my%20dir/%41b/x/"},
+        // Line breaks, NUL, dot segments and names without a form in the encoding.
+        {false, "ftp://h", "/a\r\nDELE x", QNStringEncoding::UTF8, refused},
+        {false, "ftp://h", QStringLiteral("/a") + QChar(0) + QStringLiteral("b"), QNStringEncoding::UTF8, refused},
+        {false, "ftp://h", "/a/../../etc/passwd", QNStringEncoding::UTF8, refused},
+        {true, "ftp://h", "/./", QNStringEncoding::UTF8, refused},
+        {false, "ftp://h", QString::fromUtf8("/日本"), QNStringEncoding::ASCII, refused},
+    };
+    for (const auto &[isFolder, drive, path, encoding, expected] : rows) {
+        const QByteArray got = isFolder ? folder(drive, path, encoding) : file(drive, path, encoding);
+        if (expected == refused)
+            EXPECT_TRUE(got.startsWith(refused)) << path.toStdString() << " gave " << got.constData();
+        else
+            EXPECT_EQ(got, expected) << path.toStdString();
+    }
     QNStringEncoding enc(QNStringEncoding::UTF8);
     EXPECT_FALSE(QNFTPLocation::nameBytes("a\nb", enc).ok());
-}
-
-TEST(FTPLocation, NamesWithoutAFormInTheEncodingAreRefused)
-{
-    EXPECT_TRUE(file("ftp://h", QString::fromUtf8("/日本"), QNStringEncoding::ASCII).startsWith("ERROR"));
 }
 
 TEST(FTPLocation, SftpServerPathsAndQuoting)

@@ -1,4 +1,4 @@
-// The handler factory makes the FTP handler for FTP drives once registered.
+// The FTP handler's encoding choice, and calls made without a completion.
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNStringEncoding.h"
 #include "Core/QNDocument.h"
@@ -6,19 +6,6 @@
 #include "Platform/VNOperationQueue.h"
 
 #include <gtest/gtest.h>
-
-TEST(FTPHandlerRegistration, FactoryMakesTheFtpHandlerForFtpDrives)
-{
-    QNFTPHandler::registerHandler();
-    auto config = QNDriveConfig::create();
-    config->setIsFTP(true);
-    config->setUrl(QStringLiteral("sftp://127.0.0.1/"));
-    auto handler = config->createCloudInterface();
-    ASSERT_TRUE(handler);
-    EXPECT_EQ(handler->className(), QStringLiteral("QNFTPHandler"));
-    auto first = config->createCloudInterface();
-    EXPECT_NE(first, handler);  // a new handler for every call
-}
 
 TEST(FTPHandlerRegistration, EncodingZeroMeansDetectWithUtf8FirstAnyOtherIsFixed)
 {
@@ -35,24 +22,14 @@ TEST(FTPHandlerRegistration, EncodingZeroMeansDetectWithUtf8FirstAnyOtherIsFixed
     EXPECT_EQ(QNFTPHandler(config).stringEncoding(), 0x94000100u);
 }
 
-TEST(FTPHandlerRegistration, QuotaAnswersCancelledAtOnce)
-{
-    auto config = QNDriveConfig::create();
-    config->setIsFTP(true);
-    auto handler = QNFTPHandler::make(config);
-    bool answered = false;
-    handler->quota(nullptr, [&](VNErrorPtr error, bool cancelled) {
-        answered = !error && cancelled;
-    });
-    EXPECT_TRUE(answered);
-}
-
 TEST(FTPHandlerRegistration, CallsWithoutACompletionCallbackDoNotCrash)
 {
     auto config = QNDriveConfig::create();
     config->setIsFTP(true);
     config->setUrl(QStringLiteral("ftp://127.0.0.1:1/"));
-    auto handler = std::static_pointer_cast<QNFTPHandler>(QNFTPHandler::make(config));
+    QNFTPHandler::registerHandler();
+    auto handler = config->createCloudInterface();
+    ASSERT_EQ(handler->className(), QStringLiteral("QNFTPHandler"));
     handler->createFolder(QStringLiteral("a/b"), QNDocument::withPath(QStringLiteral("/"), true), nullptr);
     handler->remove(QNDocument::withPath(QStringLiteral("/")), nullptr);
     handler->cancel();

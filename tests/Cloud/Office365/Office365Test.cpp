@@ -7,9 +7,8 @@
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
-#include "Core/QNTaskManager.h"
 #include "Net/NRHTTPRequest.h"
-#include "support/TestSupport.h"
+#include "support/TaskRun.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -228,19 +227,11 @@ TEST_F(Office365, FolderTreeToTheLibraryAndBackIsByteIdentical) {
     auto localDrive = QNDriveConfig::create();
     localDrive->setIsMyFiles(true);
     localDrive->setUseAbsolutePath(true);
-    auto manager = std::make_shared<QNTaskManager>();
-    auto copy = [&](const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, const QString &what, const QString &into) {
-        auto task = std::make_shared<QNCopyTask>();
-        auto item = std::make_shared<QNCopyTaskItem>(from, to, QNDocument::withPath(what, true),
-                                                     QNDocument::withPath(into, true));
-        auto error = std::make_shared<VNErrorPtr>();
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        item->registerListenerForTaskItemCompletedBlock("o365", [error](VNErrorPtr e, QNDocumentPtr, bool) { *error = e; });
-        task->registerListenerForTaskCompletedBlock("o365", [done] { done->store(true); });
-        task->addTaskItem(item);
-        manager->addTask(task);
-        EXPECT_TRUE(VNTest::waitUntil([done] { return done->load(); }, 120000));
-        return *error;
+    auto copy = [](const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, const QString &what, const QString &into) {
+        return VNTest::runItem(std::make_shared<QNCopyTask>(),
+                               std::make_shared<QNCopyTaskItem>(from, to, QNDocument::withPath(what, true),
+                                                                QNDocument::withPath(into, true)))
+            .error;
     };
     VNErrorPtr up = copy(localDrive, office, source, "/");
     ASSERT_FALSE(up) << up->localizedDescription().toStdString();

@@ -11,7 +11,7 @@
 #include "Core/QNTaskManager.h"
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNLog.h"
-#include "support/TestSupport.h"
+#include "support/TaskRun.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -67,6 +67,15 @@ QNDocumentCallback documentAnswer(const AnswerPtr &a) {
     };
 }
 
+QNLoginCallback loginAnswer(const AnswerPtr &a) {
+    return [a](bool ok, VNErrorPtr e, bool c) {
+        a->ok = ok;
+        a->error = e;
+        a->cancelled = c;
+        ++a->count;
+    };
+}
+
 QNListCallback listAnswer(const AnswerPtr &a) {
     return [a](QNDocumentList d, QString, VNErrorPtr e, bool c) {
         a->documents = d;
@@ -95,14 +104,7 @@ protected:
         config->setIsSugarSync(true);
         config->setUsername(peer().value("user").toString());
         config->setPassword(peer().value("password").toString());
-        auto login = call([&](AnswerPtr a) {
-            handler()->login([a](bool ok, VNErrorPtr e, bool c) {
-                a->ok = ok;
-                a->error = e;
-                a->cancelled = c;
-                ++a->count;
-            });
-        });
+        auto login = call([&](AnswerPtr a) { handler()->login(loginAnswer(a)); });
         ASSERT_TRUE(login->ok) << login->text();
     }
 
@@ -133,13 +135,7 @@ TEST_F(SugarSync, LoginKeepsTheRefreshTokenNotThePasswordAndNeverLogsIt) {
     wrong->setIsSugarSync(true);
     wrong->setUsername(peer().value("user").toString());
     wrong->setPassword("wrong");
-    auto refused = call([&](AnswerPtr a) {
-        wrong->createCloudInterface()->login([a](bool ok, VNErrorPtr e, bool) {
-            a->ok = ok;
-            a->error = e;
-            ++a->count;
-        });
-    });
+    auto refused = call([&](AnswerPtr a) { wrong->createCloudInterface()->login(loginAnswer(a)); });
     EXPECT_FALSE(refused->ok);
     ASSERT_TRUE(refused->error);
     EXPECT_EQ(refused->error->localizedDescription(), "The account is invalid or the connection had a problem");
@@ -148,10 +144,7 @@ TEST_F(SugarSync, LoginKeepsTheRefreshTokenNotThePasswordAndNeverLogsIt) {
     auto relog = call([&](AnswerPtr a) {
         auto again = config->copyThroughArchive();
         again->setPassword(peer().value("password").toString());
-        again->createCloudInterface()->login([a](bool ok, VNErrorPtr, bool) {
-            a->ok = ok;
-            ++a->count;
-        });
+        again->createCloudInterface()->login(loginAnswer(a));
     });
     ASSERT_TRUE(relog->ok);
     list(QNDocument::withPath("/", true));
@@ -187,17 +180,11 @@ TEST_F(SugarSync, RefusedOrBrokenListingIsAnErrorAndAMoveRemovesNothing) {
         localDrive->setIsMyFiles(true);
         localDrive->setUseAbsolutePath(true);
         const QJsonObject before = counts();
-        auto task = std::make_shared<QNMoveTask>();
-        auto item = std::make_shared<QNMoveTaskItem>(config, localDrive, folder, QNDocument::withPath(local->path(), true));
-        auto error = std::make_shared<VNErrorPtr>();
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        item->registerListenerForTaskItemCompletedBlock("sync", [error](VNErrorPtr e, QNDocumentPtr, bool) { *error = e; });
-        task->registerListenerForTaskCompletedBlock("sync", [done] { done->store(true); });
-        task->addTaskItem(item);
-        auto manager = std::make_shared<QNTaskManager>();
-        manager->addTask(task);
-        ASSERT_TRUE(VNTest::waitUntil([done] { return done->load(); }, 60000));
-        EXPECT_TRUE(*error) << name;
+        const auto moved = VNTest::runItem(
+            std::make_shared<QNMoveTask>(),
+            std::make_shared<QNMoveTaskItem>(config, localDrive, folder, QNDocument::withPath(local->path(), true)), 60000);
+        ASSERT_TRUE(moved.completed);
+        EXPECT_TRUE(moved.error) << name;
         EXPECT_EQ(requestsSince(before, "PUT "), 0) << name << ": something was moved away";
     }
 }
@@ -281,19 +268,9 @@ TEST_F(SugarSync, FolderTreeThereAndBackIsByteIdentical) {
     auto localDrive = QNDriveConfig::create();
     localDrive->setIsMyFiles(true);
     localDrive->setUseAbsolutePath(true);
-    auto manager = std::make_shared<QNTaskManager>();
-    auto copy = [&](const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, const QNDocumentPtr &what,
-                    const QNDocumentPtr &into) {
-        auto task = std::make_shared<QNCopyTask>();
-        auto item = std::make_shared<QNCopyTaskItem>(from, to, what, into);
-        auto error = std::make_shared<VNErrorPtr>();
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        item->registerListenerForTaskItemCompletedBlock("sync", [error](VNErrorPtr e, QNDocumentPtr, bool) { *error = e; });
-        task->registerListenerForTaskCompletedBlock("sync", [done] { done->store(true); });
-        task->addTaskItem(item);
-        manager->addTask(task);
-        EXPECT_TRUE(VNTest::waitUntil([done] { return done->load(); }, 120000));
-        return *error;
+    auto copy = [](const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, const QNDocumentPtr &what,
+                   const QNDocumentPtr &into) {
+        return VNTest::runItem(std::make_shared<QNCopyTask>(), std::make_shared<QNCopyTaskItem>(from, to, what, into)).error;
     };
     VNErrorPtr up = copy(localDrive, config, QNDocument::withPath(local->path() + "/tree", true), sync);
     ASSERT_FALSE(up) << up->localizedDescription().toStdString();

@@ -10,7 +10,7 @@
 #include "Core/QNMoveOperation.h"
 #include "Core/QNMyDocumentsHandler.h"
 #include "Core/QNTaskManager.h"
-#include "support/TestSupport.h"
+#include "support/TaskRun.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -55,29 +55,15 @@ void writeSampleTree(const QString &root) {
     QDir().mkpath(root + "/level 1/empty folder");
 }
 
-bool runTask(const std::shared_ptr<QNTaskManager> &manager, const QNTaskPtr &task) {
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    task->registerListenerForTaskCompletedBlock("webdav-test", [done] { done->store(true); });
-    manager->addTask(task);
-    return VNTest::waitUntil([done] { return done->load(); }, 120000);
-}
-
 // Runs one copy task item and answers its error (null on success).
 VNErrorPtr copyWithTask(const std::shared_ptr<QNTaskManager> &manager, const QNDriveConfigPtr &from,
                         const QNDriveConfigPtr &to, const QNDocumentPtr &source, const QNDocumentPtr &target) {
     auto task = std::make_shared<QNCopyTask>();
-    auto item = std::make_shared<QNCopyTaskItem>(from, to, source, target);
-    auto error = std::make_shared<VNErrorPtr>();
-    auto count = std::make_shared<int>(0);
-    item->registerListenerForTaskItemCompletedBlock("webdav-test", [error, count](VNErrorPtr e, QNDocumentPtr, bool) {
-        *error = e;
-        ++*count;
-    });
-    task->addTaskItem(item);
-    EXPECT_TRUE(runTask(manager, task));
-    EXPECT_EQ(*count, 1);
+    const auto run = VNTest::runItem(task, std::make_shared<QNCopyTaskItem>(from, to, source, target), 120000, manager);
+    EXPECT_TRUE(run.completed);
+    EXPECT_EQ(run.reports, 1);
     EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
-    return *error;
+    return run.error;
 }
 
 class WebDAVServers : public ::testing::TestWithParam<const char *> {

@@ -134,22 +134,18 @@ void QNFakeRemoteHandler::resetBehaviours() {
 }
 
 int QNFakeRemoteHandler::callCount(Op op) {
-    auto &r = registry();
-    std::lock_guard lock(r.mutex);
-    auto it = r.counts.find(static_cast<int>(op));
-    return it == r.counts.end() ? 0 : it->second;
+    std::lock_guard lock(registry().mutex);
+    return registry().counts[static_cast<int>(op)];
 }
 
 int QNFakeRemoteHandler::offMainThreadCalls() {
-    auto &r = registry();
-    std::lock_guard lock(r.mutex);
-    return r.offMain;
+    std::lock_guard lock(registry().mutex);
+    return registry().offMain;
 }
 
 int QNFakeRemoteHandler::cancelCount() {
-    auto &r = registry();
-    std::lock_guard lock(r.mutex);
-    return r.cancels;
+    std::lock_guard lock(registry().mutex);
+    return registry().cancels;
 }
 
 QString QNFakeRemoteHandler::root() const {
@@ -248,158 +244,113 @@ void QNFakeRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyw
         [searchKeyword, completed] { completed({}, searchKeyword, nullptr, true); });
 }
 
+void QNFakeRemoteHandler::answerDocument(Op op, QNDocumentCallback completed,
+                                         std::function<QNDocumentPtr(VNErrorPtr &)> work) {
+    schedule(
+        op,
+        [completed, work](VNErrorPtr failure) {
+            VNErrorPtr error = failure;
+            QNDocumentPtr doc = error ? nullptr : work(error);
+            completed(error ? nullptr : doc, error, false);
+        },
+        [completed] { completed(nullptr, nullptr, true); });
+}
+
 void QNFakeRemoteHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                    QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
-    const Behaviour b = behaviourFor(Op::Download, root());
-    schedule(
-        Op::Download,
-        [self, drivePath, destPath, progress, completed, b](VNErrorPtr failure) {
-            VNErrorPtr error = failure;
-            const QString local = error ? QString() : self->localPath(drivePath, &error);
-            if (!error && (!destPath || !copyWithProgress(local, destPath->path(), b.progressStep, progress)))
-                error = self->makeError(QStringLiteral("Download of \"%1\" failed.").arg(drivePath));
-            if (error) {
-                completed(nullptr, error, false);
-                return;
-            }
+    const qint64 step = behaviourFor(Op::Download, root()).progressStep;
+    answerDocument(Op::Download, completed, [self, drivePath, destPath, progress, step](VNErrorPtr &error) {
+        const QString local = self->localPath(drivePath, &error);
+        if (!error && (!destPath || !copyWithProgress(local, destPath->path(), step, progress)))
+            error = self->makeError(QStringLiteral("Download of \"%1\" failed.").arg(drivePath));
+        if (!error)
             destPath->setDisplayName(lastComponent(destPath->path()));
-            completed(destPath, nullptr, false);
-        },
-        [completed] { completed(nullptr, nullptr, true); });
+        return destPath;
+    });
 }
 
 void QNFakeRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                  QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString source = document ? document->path() : QString();
-    const QString folder = destPath ? destPath->path() : QString();
-    const Behaviour b = behaviourFor(Op::Upload, root());
-    schedule(
-        Op::Upload,
-        [self, source, folder, progress, completed, b](VNErrorPtr failure) {
-            VNErrorPtr error = failure;
-            const QString drivePath = joinDrivePath(folder, lastComponent(source));
-            const QString local = error ? QString() : self->localPath(drivePath, &error);
-            if (!error && !copyWithProgress(source, local, b.progressStep, progress))
-                error = self->makeError(QStringLiteral("Upload of \"%1\" failed.").arg(source));
-            if (error) {
-                completed(nullptr, error, false);
-                return;
-            }
-            completed(documentFor(drivePath, QFileInfo(local)), nullptr, false);
-        },
-        [completed] { completed(nullptr, nullptr, true); });
+    const QString drivePath = joinDrivePath(destPath ? destPath->path() : QString(), lastComponent(source));
+    const qint64 step = behaviourFor(Op::Upload, root()).progressStep;
+    answerDocument(Op::Upload, completed, [self, source, drivePath, progress, step](VNErrorPtr &error) {
+        const QString local = self->localPath(drivePath, &error);
+        if (!error && !copyWithProgress(source, local, step, progress))
+            error = self->makeError(QStringLiteral("Upload of \"%1\" failed.").arg(source));
+        return documentFor(drivePath, QFileInfo(local));
+    });
 }
 
 void QNFakeRemoteHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = joinDrivePath(destPath ? destPath->path() : QStringLiteral("/"), name);
-    schedule(
-        Op::CreateFolder,
-        [self, name, drivePath, completed](VNErrorPtr failure) {
-            VNErrorPtr error = failure;
-            const QString local = error ? QString() : self->localPath(drivePath, &error);
-            if (!error && (name.isEmpty() || name.contains(QLatin1Char('/')) || !QDir().mkdir(local)))
-                error = self->makeError(QStringLiteral("Cannot create \"%1\".").arg(drivePath));
-            if (error) {
-                completed(nullptr, error, false);
-                return;
-            }
-            completed(documentFor(drivePath, QFileInfo(local)), nullptr, false);
-        },
-        [completed] { completed(nullptr, nullptr, true); });
+    answerDocument(Op::CreateFolder, completed, [self, name, drivePath](VNErrorPtr &error) {
+        const QString local = self->localPath(drivePath, &error);
+        if (!error && (name.isEmpty() || name.contains(QLatin1Char('/')) || !QDir().mkdir(local)))
+            error = self->makeError(QStringLiteral("Cannot create \"%1\".").arg(drivePath));
+        return documentFor(drivePath, QFileInfo(local));
+    });
 }
 
 void QNFakeRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
-    schedule(
-        Op::Remove,
-        [self, drivePath, completed](VNErrorPtr failure) {
-            VNErrorPtr error = failure;
-            const QString local = error ? QString() : self->localPath(drivePath, &error);
-            if (!error) {
-                QFileInfo info(local);
-                const bool ok = local != self->root() && info.exists() &&
-                                (info.isDir() ? QDir(local).removeRecursively() : QFile::remove(local));
-                if (!ok)
-                    error = self->makeError(QStringLiteral("Cannot remove \"%1\".").arg(drivePath));
-            }
-            completed(nullptr, error, false);
-        },
-        [completed] { completed(nullptr, nullptr, true); });
+    answerDocument(Op::Remove, completed, [self, drivePath](VNErrorPtr &error) -> QNDocumentPtr {
+        const QString local = self->localPath(drivePath, &error);
+        const QFileInfo info(local);
+        if (!error && (local == self->root() || !info.exists() ||
+                       !(info.isDir() ? QDir(local).removeRecursively() : QFile::remove(local))))
+            error = self->makeError(QStringLiteral("Cannot remove \"%1\".").arg(drivePath));
+        return nullptr;
+    });
+}
+
+// Renames, copies or moves drivePath to target inside the drive; never over an existing entry.
+void QNFakeRemoteHandler::relocate(Op op, const QString &drivePath, const QString &target, QNDocumentPtr answer,
+                                   QNDocumentCallback completed) {
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
+    answerDocument(op, completed, [self, op, drivePath, target, answer](VNErrorPtr &error) {
+        const QString from = self->localPath(drivePath, &error);
+        const QString to = error ? QString() : self->localPath(target, &error);
+        if (!error && (QFileInfo::exists(to) || !(op == Op::LocalCopy ? copyTree(from, to) : QDir().rename(from, to))))
+            error = self->makeError(QStringLiteral("Cannot rename, copy or move \"%1\".").arg(drivePath));
+        return answer ? answer : documentFor(target, QFileInfo(to));
+    });
 }
 
 void QNFakeRemoteHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
-    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
+    const QString parent = drivePath.left(drivePath.lastIndexOf(QLatin1Char('/')));
     const QString newName = name ? lastComponent(name->path()) : QString();
-    schedule(
-        Op::Rename,
-        [self, drivePath, newName, name, completed](VNErrorPtr failure) {
-            VNErrorPtr error = failure;
-            const QString parent = drivePath.left(drivePath.lastIndexOf(QLatin1Char('/')));
-            const QString target = joinDrivePath(parent.isEmpty() ? QStringLiteral("/") : parent, newName);
-            const QString from = error ? QString() : self->localPath(drivePath, &error);
-            const QString to = error ? QString() : self->localPath(target, &error);
-            if (!error && (QFileInfo::exists(to) || !QDir().rename(from, to)))
-                error = self->makeError(QStringLiteral("Cannot rename \"%1\".").arg(drivePath));
-            completed(error ? nullptr : name, error, false);
-        },
-        [completed] { completed(nullptr, nullptr, true); });
+    relocate(Op::Rename, drivePath, joinDrivePath(parent.isEmpty() ? QStringLiteral("/") : parent, newName), name,
+             completed);
 }
 
 void QNFakeRemoteHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
-    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
-    const QString folder = name ? name->path() : QString();
-    schedule(
-        Op::LocalCopy,
-        [self, drivePath, folder, completed](VNErrorPtr failure) {
-            VNErrorPtr error = failure;
-            const QString target = joinDrivePath(folder, lastComponent(drivePath));
-            const QString from = error ? QString() : self->localPath(drivePath, &error);
-            const QString to = error ? QString() : self->localPath(target, &error);
-            if (!error && (QFileInfo::exists(to) || !copyTree(from, to)))
-                error = self->makeError(QStringLiteral("Cannot copy \"%1\".").arg(drivePath));
-            completed(error ? nullptr : documentFor(target, QFileInfo(to)), error, false);
-        },
-        [completed] { completed(nullptr, nullptr, true); });
+    relocate(Op::LocalCopy, drivePath, joinDrivePath(name ? name->path() : QString(), lastComponent(drivePath)),
+             nullptr, completed);
 }
 
 void QNFakeRemoteHandler::localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
-    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = document ? document->path() : QString();
-    const QString folder = name ? name->path() : QString();
-    schedule(
-        Op::LocalMove,
-        [self, drivePath, folder, completed](VNErrorPtr failure) {
-            VNErrorPtr error = failure;
-            const QString target = joinDrivePath(folder, lastComponent(drivePath));
-            const QString from = error ? QString() : self->localPath(drivePath, &error);
-            const QString to = error ? QString() : self->localPath(target, &error);
-            if (!error && (QFileInfo::exists(to) || !QDir().rename(from, to)))
-                error = self->makeError(QStringLiteral("Cannot move \"%1\".").arg(drivePath));
-            completed(error ? nullptr : documentFor(target, QFileInfo(to)), error, false);
-        },
-        [completed] { completed(nullptr, nullptr, true); });
+    relocate(Op::LocalMove, drivePath, joinDrivePath(name ? name->path() : QString(), lastComponent(drivePath)),
+             nullptr, completed);
 }
 
 void QNFakeRemoteHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
-    schedule(
-        Op::Link,
-        [self, document, completed](VNErrorPtr failure) {
-            if (failure || !document) {
-                completed(nullptr, failure ? failure : self->makeError(QStringLiteral("No document.")), false);
-                return;
-            }
-            document->setLink(QStringLiteral("https://fake.invalid/share") + document->path());
-            document->setLinkEndDate(QDateTime::currentDateTimeUtc().addDays(7));
-            completed(document, nullptr, false);
-        },
-        [completed] { completed(nullptr, nullptr, true); });
+    answerDocument(Op::Link, completed, [self, document](VNErrorPtr &error) {
+        if (!document) {
+            error = self->makeError(QStringLiteral("No document."));
+            return document;
+        }
+        document->setLink(QStringLiteral("https://fake.invalid/share") + document->path());
+        document->setLinkEndDate(QDateTime::currentDateTimeUtc().addDays(7));
+        return document;
+    });
 }
-

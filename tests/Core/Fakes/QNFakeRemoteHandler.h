@@ -69,6 +69,10 @@ private:
     // Runs work (which answers through its own callback) according to the
     // operation's behaviour; cancelledAnswer answers a cancel seen first.
     void schedule(Op op, std::function<void(VNErrorPtr failure)> work, std::function<void()> cancelledAnswer);
+    // A document call: work gives the answer's document or sets the error.
+    void answerDocument(Op op, QNDocumentCallback completed, std::function<QNDocumentPtr(VNErrorPtr &error)> work);
+    void relocate(Op op, const QString &drivePath, const QString &target, QNDocumentPtr answer,
+                  QNDocumentCallback completed);
     QString localPath(const QString &drivePath, VNErrorPtr *error) const;
     QString root() const;
 

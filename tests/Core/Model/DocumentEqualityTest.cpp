@@ -68,9 +68,4 @@ TEST(DocumentModel, WithPathNamesTheLastComponent) {
     EXPECT_EQ(QNDocument::withPath("/a/b/c.txt")->displayName(), "c.txt");
     EXPECT_EQ(QNDocument::withPath("/a/b/", true)->displayName(), "b");
     EXPECT_EQ(QNDocument::withPath("/", true)->displayName(), "/");
-    auto d = QNDocument::create();
-    EXPECT_TRUE(d->path().isNull());
-    EXPECT_FALSE(d->isDirectory());
-    EXPECT_EQ(d->size(), 0);
-    EXPECT_FALSE(d->date().isValid());
 }

@@ -51,15 +51,11 @@ TEST(DriveConfigNames, EachKindHasItsName) {
     };
     for (const auto &[setter, name] : table) EXPECT_EQ(withFlag(setter)->serviceName(), name);
     EXPECT_EQ(QNDriveConfig::create()->serviceName(), "(Unknown Service)");
-}
-
-TEST(DriveConfigNames, FirstFlagInTheOrderNamesTheDrive) {
-    auto both = QNDriveConfig::create();
+    // The first flag in the order names the drive.
+    auto both = withFlag(&QNDriveConfig::setIsOffice365);
     both->setIsWebDAV(true);
-    both->setIsOffice365(true);
     EXPECT_EQ(both->serviceName(), "WebDAV");
-    auto local = QNDriveConfig::create();
-    local->setIsMyFiles(true);
+    auto local = withFlag(&QNDriveConfig::setIsMyFiles);
     local->setIsDropbox(true);
     EXPECT_EQ(local->serviceName(), "Dropbox");
 }

@@ -22,6 +22,24 @@ using Fake = QNFakeRemoteHandler;
 
 namespace {
 
+// Every answer of one document call.
+struct Answers {
+    int count = 0;
+    QNDocumentPtr document;
+    VNErrorPtr error;
+    bool cancelled = false;
+    bool onMain = true;
+    QNDocumentCallback callback() {
+        return [this](QNDocumentPtr d, VNErrorPtr e, bool c) {
+            ++count;
+            document = d;
+            error = e;
+            cancelled = c;
+            onMain = VNDispatch::isMainThread();
+        };
+    }
+};
+
 class HandlerOperations : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -38,11 +56,25 @@ protected:
     }
     void TearDown() override { Fake::resetBehaviours(); }
 
+    static void setMode(Fake::Op op, Fake::Mode mode, int delayMs = 0) {
+        Fake::Behaviour b;
+        b.mode = mode;
+        b.delayMs = delayMs;
+        b.failMessage = "quota exceeded";
+        Fake::setBehaviour(op, b);
+    }
+
     // Runs an operation on a queue (so start() comes from a worker thread)
     // and waits until it has finished.
     void run(const std::shared_ptr<VNOperation> &op) {
         queue.addOperation(op);
         ASSERT_TRUE(VNTest::waitUntil([&] { return op->isFinished(); }));
+    }
+    std::shared_ptr<QNListDocumentsOperation> listing(const QString &folder, std::function<void()> answered) {
+        return std::make_shared<QNListDocumentsOperation>(drive, QNDocument::withPath(folder, true), QString(),
+                                                          [answered](QNDocumentList, QString, VNErrorPtr, bool) {
+                                                              answered();
+                                                          });
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -51,157 +83,102 @@ protected:
     VNOperationQueue queue;
 };
 
+QNDocumentPtr at(const QString &path, bool folder = false) { return QNDocument::withPath(path, folder); }
+
 }  // namespace
 
-TEST_F(HandlerOperations, ListAnswersOnceWithTheFolder) {
+TEST_F(HandlerOperations, ListAnswersOnceWithTheFolderOnTheMainThread) {
     int answers = 0;
     QNDocumentList listed;
     QString keyword;
-    auto op =
-        std::make_shared<QNListDocumentsOperation>(drive, QNDocument::withPath("/docs", true), QString(""),
-                                                   [&](QNDocumentList docs, QString kw, VNErrorPtr e, bool cancelled) {
-                                                       ++answers;
-                                                       EXPECT_FALSE(e);
-                                                       EXPECT_FALSE(cancelled);
-                                                       listed = docs;
-                                                       keyword = kw;
-                                                   });
-    EXPECT_TRUE(op->isAsynchronous());
-    EXPECT_TRUE(op->cloudInterface());
+    auto op = std::make_shared<QNListDocumentsOperation>(drive, at("/docs", true), QString(""),
+                                                         [&](QNDocumentList docs, QString kw, VNErrorPtr e, bool c) {
+                                                             ++answers;
+                                                             EXPECT_FALSE(e || c);
+                                                             listed = docs;
+                                                             keyword = kw;
+                                                         });
     run(op);
     EXPECT_EQ(answers, 1);
     ASSERT_EQ(listed.size(), 2);
     EXPECT_EQ(listed[0]->path(), "/docs/a.txt");
     EXPECT_EQ(listed[1]->size(), 10000);
     EXPECT_FALSE(keyword.isNull());
-    EXPECT_EQ(Fake::callCount(Fake::Op::List), 1);
     EXPECT_EQ(Fake::offMainThreadCalls(), 0);  // started from a worker, called on the main thread
 }
 
-TEST_F(HandlerOperations, TransfersReportProgressAndResults) {
+TEST_F(HandlerOperations, EveryOperationPassesTheHandlersWorkAndAnswerThrough) {
     std::vector<double> progress;
-    QNDocumentPtr result;
-    auto dest = QNDocument::withPath(local + "/b-copy.txt");
-    run(std::make_shared<QNDownloadOperation>(
-        drive, QNDocument::withPath("/docs/b.txt"), dest, [&](double f) { progress.push_back(f); },
-        [&](QNDocumentPtr d, VNErrorPtr e, bool cancelled) {
-            EXPECT_FALSE(e);
-            EXPECT_FALSE(cancelled);
-            result = d;
-        }));
-    EXPECT_EQ(result, dest);
+    Answers down, up, made, copied, moved, renamed, linked, removed;
+    run(std::make_shared<QNDownloadOperation>(drive, at("/docs/b.txt"), at(local + "/b-copy.txt"),
+                                              [&](double f) { progress.push_back(f); }, down.callback()));
     EXPECT_EQ(VNTest::readFile(local + "/b-copy.txt"), QByteArray(10000, 'b'));
     ASSERT_GE(progress.size(), 2u);
     EXPECT_DOUBLE_EQ(progress.back(), 1.0);
-
-    result.reset();
-    run(std::make_shared<QNUploadOperation>(drive, QNDocument::withPath(local + "/up.txt"),
-                                            QNDocument::withPath("/docs", true), nullptr,
-                                            [&](QNDocumentPtr d, VNErrorPtr e, bool) {
-                                                EXPECT_FALSE(e);
-                                                result = d;
-                                            }));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->path(), "/docs/up.txt");
+    run(std::make_shared<QNUploadOperation>(drive, at(local + "/up.txt"), at("/docs", true), nullptr, up.callback()));
+    ASSERT_TRUE(up.document);
+    EXPECT_EQ(up.document->path(), "/docs/up.txt");
     EXPECT_EQ(VNTest::readFile(root + "/docs/up.txt"), "upload me");
-}
-
-TEST_F(HandlerOperations, FolderRenameCopyMoveLinkRemove) {
-    QNDocumentPtr made;
-    run(std::make_shared<QNCreateFolderOperation>(drive, "new", QNDocument::withPath("/", true),
-                                                  [&](QNDocumentPtr d, VNErrorPtr e, bool) {
-                                                      EXPECT_FALSE(e);
-                                                      made = d;
-                                                  }));
-    ASSERT_TRUE(made);
-    EXPECT_TRUE(QFileInfo(root + "/new").isDir());
-
-    run(std::make_shared<QNCopyOperation>(drive, QNDocument::withPath("/docs/a.txt"), made,
-                                          [&](QNDocumentPtr d, VNErrorPtr e, bool) { EXPECT_FALSE(e); }));
+    run(std::make_shared<QNCreateFolderOperation>(drive, "new", at("/", true), made.callback()));
+    ASSERT_TRUE(made.document);
+    run(std::make_shared<QNCopyOperation>(drive, at("/docs/a.txt"), made.document, copied.callback()));
     EXPECT_EQ(VNTest::readFile(root + "/new/a.txt"), "alpha");
-    run(std::make_shared<QNMoveOperation>(drive, QNDocument::withPath("/docs/b.txt"), made,
-                                          [&](QNDocumentPtr d, VNErrorPtr e, bool) { EXPECT_FALSE(e); }));
+    run(std::make_shared<QNMoveOperation>(drive, at("/docs/b.txt"), made.document, moved.callback()));
     EXPECT_FALSE(QFileInfo::exists(root + "/docs/b.txt"));
-    EXPECT_TRUE(QFileInfo::exists(root + "/new/b.txt"));
-    run(std::make_shared<QNRenameOperation>(drive, QNDocument::withPath("/new/a.txt"),
-                                            QNDocument::withPath("/new/renamed.txt"),
-                                            [&](QNDocumentPtr d, VNErrorPtr e, bool) { EXPECT_FALSE(e); }));
+    run(std::make_shared<QNRenameOperation>(drive, at("/new/a.txt"), at("/new/renamed.txt"), renamed.callback()));
     EXPECT_TRUE(QFileInfo::exists(root + "/new/renamed.txt"));
-    QString link;
-    run(std::make_shared<QNLinkOperation>(drive, QNDocument::withPath("/new/renamed.txt"),
-                                          [&](QNDocumentPtr d, VNErrorPtr e, bool) {
-                                              ASSERT_TRUE(d);
-                                              link = d->link();
-                                          }));
-    EXPECT_FALSE(link.isEmpty());
-    run(std::make_shared<QNRemoveOperation>(drive, made, [&](QNDocumentPtr, VNErrorPtr e, bool) { EXPECT_FALSE(e); }));
+    run(std::make_shared<QNLinkOperation>(drive, at("/new/renamed.txt"), linked.callback()));
+    ASSERT_TRUE(linked.document);
+    EXPECT_FALSE(linked.document->link().isEmpty());
+    run(std::make_shared<QNRemoveOperation>(drive, made.document, removed.callback()));
     EXPECT_FALSE(QFileInfo::exists(root + "/new"));
+    for (Answers *a : {&down, &up, &made, &copied, &moved, &renamed, &linked, &removed}) {
+        EXPECT_EQ(a->count, 1);
+        EXPECT_FALSE(a->error || a->cancelled);
+    }
     bool loggedIn = false;
     run(std::make_shared<QNLoginOperation>(drive, [&](bool ok, VNErrorPtr, bool) { loggedIn = ok; }));
     EXPECT_TRUE(loggedIn);
-}
-
-TEST_F(HandlerOperations, HandlerErrorsPassThroughUnchanged) {
-    Fake::Behaviour fail;
-    fail.mode = Fake::Mode::Fail;
-    fail.failMessage = "quota exceeded";
-    Fake::setBehaviour(Fake::Op::Upload, fail);
-    VNErrorPtr error;
-    bool wasCancelled = true;
-    run(std::make_shared<QNUploadOperation>(drive, QNDocument::withPath(local + "/up.txt"),
-                                            QNDocument::withPath("/docs", true), nullptr,
-                                            [&](QNDocumentPtr d, VNErrorPtr e, bool cancelled) {
-                                                EXPECT_FALSE(d);
-                                                error = e;
-                                                wasCancelled = cancelled;
-                                            }));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), "QNFakeRemoteHandler");
-    EXPECT_EQ(error->userInfo().value("error").toString(), "quota exceeded");
-    EXPECT_FALSE(wasCancelled);
+    // A handler's error comes back unchanged.
+    setMode(Fake::Op::Upload, Fake::Mode::Fail);
+    Answers failed;
+    run(std::make_shared<QNUploadOperation>(drive, at(local + "/up.txt"), at("/docs", true), nullptr,
+                                            failed.callback()));
+    ASSERT_TRUE(failed.error);
+    EXPECT_FALSE(failed.document || failed.cancelled);
+    EXPECT_EQ(failed.error->domain(), "QNFakeRemoteHandler");
+    EXPECT_EQ(failed.error->userInfo().value("error").toString(), "quota exceeded");
 }
 
 TEST_F(HandlerOperations, CancelledBeforeStart) {
     // A download still answers (null, null, cancelled) ...
-    int downloadAnswers = 0;
-    auto download = std::make_shared<QNDownloadOperation>(drive, QNDocument::withPath("/docs/a.txt"),
-                                                          QNDocument::withPath(local + "/x"), nullptr,
-                                                          [&](QNDocumentPtr d, VNErrorPtr e, bool cancelled) {
-                                                              ++downloadAnswers;
-                                                              EXPECT_FALSE(d);
-                                                              EXPECT_FALSE(e);
-                                                              EXPECT_TRUE(cancelled);
-                                                          });
-    download->cancel();
-    run(download);
+    Answers download;
+    auto op = std::make_shared<QNDownloadOperation>(drive, at("/docs/a.txt"), at(local + "/x"), nullptr,
+                                                    download.callback());
+    op->cancel();
+    run(op);
     // ... the others finish without a word.
     int listAnswers = 0;
-    auto list =
-        std::make_shared<QNListDocumentsOperation>(drive, QNDocument::withPath("/", true), QString(),
-                                                   [&](QNDocumentList, QString, VNErrorPtr, bool) { ++listAnswers; });
+    auto list = listing("/", [&] { ++listAnswers; });
     list->cancel();
     run(list);
     VNTest::spin(50);
-    EXPECT_EQ(downloadAnswers, 1);
+    EXPECT_EQ(download.count, 1);
+    EXPECT_TRUE(download.cancelled && !download.document && !download.error);
     EXPECT_EQ(listAnswers, 0);
-    EXPECT_EQ(Fake::callCount(Fake::Op::Download), 0);
-    EXPECT_EQ(Fake::callCount(Fake::Op::List), 0);
+    EXPECT_EQ(Fake::callCount(Fake::Op::Download) + Fake::callCount(Fake::Op::List), 0);
     EXPECT_FALSE(QFileInfo::exists(local + "/x"));
 }
 
 TEST_F(HandlerOperations, CancelAnswersAtOnceWhenTheHandlerNeverDoes) {
-    Fake::Behaviour never;
-    never.mode = Fake::Mode::NeverAnswer;
-    Fake::setBehaviour(Fake::Op::List, never);
+    setMode(Fake::Op::List, Fake::Mode::NeverAnswer);
     int answers = 0;
     bool sawCancelled = false;
-    auto op = std::make_shared<QNListDocumentsOperation>(drive, QNDocument::withPath("/", true), QString(),
+    auto op = std::make_shared<QNListDocumentsOperation>(drive, at("/", true), QString(),
                                                          [&](QNDocumentList docs, QString kw, VNErrorPtr e, bool c) {
                                                              ++answers;
                                                              sawCancelled = c;
-                                                             EXPECT_TRUE(docs.isEmpty());
-                                                             EXPECT_TRUE(kw.isNull());
-                                                             EXPECT_FALSE(e);
+                                                             EXPECT_TRUE(docs.isEmpty() && kw.isNull() && !e);
                                                          });
     queue.addOperation(op);
     ASSERT_TRUE(VNTest::waitUntil([&] { return Fake::callCount(Fake::Op::List) == 1; }));
@@ -214,54 +191,49 @@ TEST_F(HandlerOperations, CancelAnswersAtOnceWhenTheHandlerNeverDoes) {
     queue.waitUntilAllOperationsAreFinished();
 }
 
-TEST_F(HandlerOperations, LateAnswerAfterCancelIsDropped) {
-    Fake::Behaviour held;
-    held.mode = Fake::Mode::AnswerAfterCancel;
-    Fake::setBehaviour(Fake::Op::Download, held);
-    std::vector<bool> flags;
-    auto op = std::make_shared<QNDownloadOperation>(drive, QNDocument::withPath("/docs/a.txt"),
-                                                    QNDocument::withPath(local + "/late.txt"), nullptr,
-                                                    [&](QNDocumentPtr, VNErrorPtr, bool c) { flags.push_back(c); });
+TEST_F(HandlerOperations, LateAnswerAfterCancelIsDroppedAndACancelAfterTheEndDoesNothing) {
+    setMode(Fake::Op::Download, Fake::Mode::AnswerAfterCancel);
+    Answers late;
+    auto op = std::make_shared<QNDownloadOperation>(drive, at("/docs/a.txt"), at(local + "/late.txt"), nullptr,
+                                                    late.callback());
     queue.addOperation(op);
     ASSERT_TRUE(VNTest::waitUntil([&] { return Fake::callCount(Fake::Op::Download) == 1; }));
     op->cancel();
     VNTest::spin(100);  // the fake now answers with the full result
-    ASSERT_EQ(flags.size(), 1u);
-    EXPECT_TRUE(flags[0]);
+    EXPECT_EQ(late.count, 1);
+    EXPECT_TRUE(late.cancelled);
+
+    Fake::resetBehaviours();
+    int answers = 0;
+    auto done = std::make_shared<QNLoginOperation>(drive, [&](bool, VNErrorPtr, bool) { ++answers; });
+    run(done);
+    done->cancel();
+    VNTest::spin(20);
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(Fake::cancelCount(), 0);
 }
 
 TEST_F(HandlerOperations, CancelFromAnotherThreadHopsToTheMainThread) {
-    Fake::Behaviour never;
-    never.mode = Fake::Mode::NeverAnswer;
-    Fake::setBehaviour(Fake::Op::Remove, never);
-    int answers = 0;
-    auto op = std::make_shared<QNRemoveOperation>(drive, QNDocument::withPath("/docs/a.txt"),
-                                                  [&](QNDocumentPtr, VNErrorPtr, bool c) {
-                                                      EXPECT_TRUE(VNDispatch::isMainThread());
-                                                      EXPECT_TRUE(c);
-                                                      ++answers;
-                                                  });
+    setMode(Fake::Op::Remove, Fake::Mode::NeverAnswer);
+    Answers a;
+    auto op = std::make_shared<QNRemoveOperation>(drive, at("/docs/a.txt"), a.callback());
     queue.addOperation(op);
     ASSERT_TRUE(VNTest::waitUntil([&] { return op->isExecuting(); }));
     VNOperationQueue other;
     other.addOperation([op] { op->cancel(); });
     ASSERT_TRUE(VNTest::waitUntil([&] { return op->isFinished(); }));
     VNTest::spin(20);
-    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(a.count, 1);
+    EXPECT_TRUE(a.cancelled);
+    EXPECT_TRUE(a.onMain);
 }
 
 TEST_F(HandlerOperations, QueueSlotIsHeldUntilTheAnswer) {
     queue.setMaxConcurrentOperationCount(1);
-    Fake::Behaviour slow;
-    slow.delayMs = 150;
-    Fake::setBehaviour(Fake::Op::List, slow);
+    setMode(Fake::Op::List, Fake::Mode::Answer, 150);
     std::vector<int> order;
-    auto first = std::make_shared<QNListDocumentsOperation>(
-        drive, QNDocument::withPath("/", true), QString(),
-        [&](QNDocumentList, QString, VNErrorPtr, bool) { order.push_back(1); });
-    auto second = std::make_shared<QNListDocumentsOperation>(
-        drive, QNDocument::withPath("/docs", true), QString(),
-        [&](QNDocumentList, QString, VNErrorPtr, bool) { order.push_back(2); });
+    auto first = listing("/", [&] { order.push_back(1); });
+    auto second = listing("/docs", [&] { order.push_back(2); });
     queue.addOperation(first);
     queue.addOperation(second);
     ASSERT_TRUE(VNTest::waitUntil([&] { return Fake::callCount(Fake::Op::List) >= 1; }));
@@ -271,13 +243,13 @@ TEST_F(HandlerOperations, QueueSlotIsHeldUntilTheAnswer) {
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
-TEST_F(HandlerOperations, DriveWithoutHandlerAnswersNotSupported) {
+TEST_F(HandlerOperations, DriveWithoutHandlerAnswersNotSupportedAndFreesTheQueue) {
     auto unknown = QNDriveConfig::create();
     unknown->setIsSpiderOak(true);
     queue.setMaxConcurrentOperationCount(1);
     VNErrorPtr error;
     QString keyword;
-    auto op = std::make_shared<QNListDocumentsOperation>(unknown, QNDocument::withPath("/", true), "kw",
+    auto op = std::make_shared<QNListDocumentsOperation>(unknown, at("/", true), "kw",
                                                          [&](QNDocumentList, QString kw, VNErrorPtr e, bool c) {
                                                              EXPECT_FALSE(c);
                                                              error = e;
@@ -294,20 +266,8 @@ TEST_F(HandlerOperations, DriveWithoutHandlerAnswersNotSupported) {
     EXPECT_EQ(keyword, "kw");
 }
 
-TEST_F(HandlerOperations, CancellingAFinishedOperationDoesNothing) {
-    int answers = 0;
-    auto op = std::make_shared<QNLoginOperation>(drive, [&](bool, VNErrorPtr, bool) { ++answers; });
-    run(op);
-    op->cancel();
-    VNTest::spin(20);
-    EXPECT_EQ(answers, 1);
-    EXPECT_EQ(Fake::cancelCount(), 0);
-}
-
 TEST_F(HandlerOperations, StartFromAWorkerReturnsAtOnce) {
-    Fake::Behaviour never;
-    never.mode = Fake::Mode::NeverAnswer;
-    Fake::setBehaviour(Fake::Op::Login, never);
+    setMode(Fake::Op::Login, Fake::Mode::NeverAnswer);
     auto op = std::make_shared<QNLoginOperation>(drive, [](bool, VNErrorPtr, bool) {});
     std::atomic<bool> returned{false};
     VNOperationQueue worker;

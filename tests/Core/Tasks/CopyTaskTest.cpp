@@ -19,24 +19,18 @@ using Op = QNFakeRemoteHandler::Op;
 
 namespace {
 
+using Mode = QNFakeRemoteHandler::Mode;
+
 class CopyTask : public TaskFixture {
 protected:
-
     // Runs a one-item copy task and answers the item's one report.
-    std::tuple<VNErrorPtr, QNDocumentPtr, bool> copyOne(const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
-                                                        const QNDocumentPtr &doc, const QNDocumentPtr &dest,
-                                                        QNTaskPtr *taskOut = nullptr) {
+    Report copyOne(const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, const QNDocumentPtr &doc,
+                   const QNDocumentPtr &dest, QNTaskPtr *taskOut = nullptr) {
         auto task = std::make_shared<QNCopyTask>();
-        auto item = std::make_shared<QNCopyTaskItem>(from, to, doc, dest);
-        auto reports = watchItem(item);
-        task->addTaskItem(item);
-        EXPECT_TRUE(runTask(manager, task));
         if (taskOut)
             *taskOut = task;
-        EXPECT_EQ(reports->count(), 1);
-        return reports->count() ? reports->first() : std::tuple<VNErrorPtr, QNDocumentPtr, bool>{};
+        return runOne(task, std::make_shared<QNCopyTaskItem>(from, to, doc, dest));
     }
-
 };
 
 }  // namespace
@@ -152,20 +146,14 @@ TEST_F(CopyTask, FileInsideOneCapableDriveIsOneServerSideCopy) {
     writeTree(remote, {{"a/doc.txt", "server side"}, {"b/", ""}});
     auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
     auto fakeAgain = QNFakeRemoteHandler::makeDriveConfig(remote);  // the same drive, another object
-    auto task = std::make_shared<QNCopyTask>();
     auto item = std::make_shared<QNCopyTaskItem>(fake, fakeAgain, driveDocument("/a/doc.txt", false, 11),
                                                  driveDocument("/b", true));
     std::atomic<int> updates{0};
     item->registerListenerForTaskItemUpdateBlock("t", [&] { ++updates; });
-    auto reports = watchItem(item);
-    task->addTaskItem(item);
-    ASSERT_TRUE(runTask(manager, task));
+    EXPECT_TRUE(std::get<1>(runOne(std::make_shared<QNCopyTask>(), item)));
     EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::LocalCopy), 1);
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download), 0);
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download) + QNFakeRemoteHandler::callCount(Op::Upload), 0);
     EXPECT_EQ(updates.load(), 0);
-    ASSERT_EQ(reports->count(), 1);
-    EXPECT_TRUE(std::get<1>(reports->first()));
     EXPECT_EQ(VNTest::readFile(remote + "/b/doc.txt"), QByteArray("server side"));
 }
 
@@ -206,23 +194,41 @@ TEST_F(CopyTask, RemoteFileLandsInTheTaskFolderAtItsDrivePathAndIsGoneAfterTheUp
     EXPECT_EQ(VNTest::readFile(path("out/b.txt")), QByteArray("temporary"));
 }
 
-TEST_F(CopyTask, FailedDownloadMakesNoUploadAndCancelsTheTask) {
+TEST_F(CopyTask, FailedTransferCancelsTheTaskWritesNothingAndLeavesNoTemporaryFolder) {
     const QString remote = path("remote");
     writeTree(remote, {{"x.txt", "x"}});
     auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    QNFakeRemoteHandler::Behaviour fail;
-    fail.mode = QNFakeRemoteHandler::Mode::Fail;
-    QNFakeRemoteHandler::setBehaviour(Op::Download, fail, remote);
     QDir().mkpath(path("out"));
-    QNTaskPtr task;
-    auto [error, doc, cancelled] = copyOne(fake, localDrive(), driveDocument("/x.txt", false, 1),
-                                           localDocument(path("out")), &task);
-    ASSERT_TRUE(error);
-    EXPECT_FALSE(doc);
-    EXPECT_FALSE(cancelled);
-    EXPECT_TRUE(task->canceled());
+    QDir().mkpath(path("ok"));
+    QNTaskPtr ok, task;
+    copyOne(fake, localDrive(), driveDocument("/x.txt", false, 1), localDocument(path("ok")), &ok);
+    EXPECT_FALSE(QFileInfo::exists(ok->tempDirectory()));
+    const QString other = path("other");
+    auto otherFake = QNFakeRemoteHandler::makeDriveConfig(other);
+    for (Op op : {Op::Download, Op::Upload}) {
+        QNFakeRemoteHandler::resetBehaviours();
+        setMode(op, Mode::Fail, op == Op::Download ? remote : other);
+        auto [error, doc, cancelled] = op == Op::Download
+            ? copyOne(fake, localDrive(), driveDocument("/x.txt", false, 1), localDocument(path("out")), &task)
+            : copyOne(fake, otherFake, driveDocument("/x.txt", false, 1), driveDocument("/", true), &task);
+        ASSERT_TRUE(error);
+        EXPECT_FALSE(doc || cancelled);
+        EXPECT_TRUE(task->canceled());
+        EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
+        if (op == Op::Download)
+            EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+    }
     EXPECT_TRUE(QDir(path("out")).isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
+    EXPECT_TRUE(QDir(other).isEmpty());
+    QNFakeRemoteHandler::resetBehaviours();
+    auto cancelled = std::make_shared<QNCopyTask>();
+    cancelled->addTaskItem(std::make_shared<QNCopyTaskItem>(fake, localDrive(), driveDocument("/x.txt", false, 1),
+                                                            localDocument(path("out"))));
+    cancelled->cancel();
+    ASSERT_TRUE(runTask(manager, cancelled));
+    EXPECT_FALSE(QFileInfo::exists(cancelled->tempDirectory()));
+    EXPECT_TRUE(QDir(path("out")).isEmpty());
+    EXPECT_TRUE(QDir(VNTempDirectory::path()).isEmpty());
 }
 
 TEST_F(CopyTask, UploadCancelledWhileRunningDeletesTheTemporaryCopyAndReportsCancelled) {
@@ -230,9 +236,7 @@ TEST_F(CopyTask, UploadCancelledWhileRunningDeletesTheTemporaryCopyAndReportsCan
     writeTree(a, {{"x.bin", QByteArray(1000, 'x')}});
     auto fromFake = QNFakeRemoteHandler::makeDriveConfig(a);
     auto toFake = QNFakeRemoteHandler::makeDriveConfig(b);
-    QNFakeRemoteHandler::Behaviour hold;
-    hold.mode = QNFakeRemoteHandler::Mode::NeverAnswer;
-    QNFakeRemoteHandler::setBehaviour(Op::Upload, hold, b);
+    setMode(Op::Upload, Mode::NeverAnswer, b);
     auto task = std::make_shared<QNCopyTask>();
     auto item = std::make_shared<QNCopyTaskItem>(fromFake, toFake, driveDocument("/x.bin", false, 1000),
                                                  driveDocument("/", true));
@@ -313,9 +317,7 @@ TEST_F(CopyTask, DocumentsWithOnePathGetSeparateTemporaryFiles) {
     auto to = QNFakeRemoteHandler::makeDriveConfig(c);
     writeTree(c, {{"fromA/", ""}, {"fromB/", ""}});
     // Uploads answer late, so the second download runs while the first upload waits.
-    QNFakeRemoteHandler::Behaviour late;
-    late.delayMs = 300;
-    QNFakeRemoteHandler::setBehaviour(Op::Upload, late, c);
+    setMode(Op::Upload, Mode::Answer, c, 300);
     auto task = std::make_shared<QNCopyTask>();
     task->addTaskItem(std::make_shared<QNCopyTaskItem>(fromA, to, driveDocument("/same.txt", false, 30000),
                                                        driveDocument("/fromA", true)));
@@ -345,31 +347,6 @@ TEST_F(CopyTask, FolderIntoItselfIsRefused) {
                                            localDocument(path("src/tree-copy")));
     EXPECT_FALSE(error);
     EXPECT_EQ(compareTrees(path("src/tree"), path("src/tree-copy/tree")), QString());
-}
-
-TEST_F(CopyTask, NoTemporaryFolderIsLeftAfterSuccessFailureOrCancel) {
-    const QString remote = path("remote");
-    writeTree(remote, {{"f.txt", "f"}});
-    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    QDir().mkpath(path("out"));
-    QNTaskPtr ok, failed;
-    copyOne(fake, localDrive(), driveDocument("/f.txt", false, 1), localDocument(path("out")), &ok);
-    QNFakeRemoteHandler::Behaviour fail;
-    fail.mode = QNFakeRemoteHandler::Mode::Fail;
-    QNFakeRemoteHandler::setBehaviour(Op::Upload, fail);
-    QDir().mkpath(path("out2"));
-    copyOne(fake, fake, driveDocument("/f.txt", false, 1), driveDocument("/", true), &failed);
-    QNFakeRemoteHandler::resetBehaviours();
-    EXPECT_FALSE(QFileInfo::exists(ok->tempDirectory()));
-    EXPECT_FALSE(QFileInfo::exists(failed->tempDirectory()));
-
-    auto cancelled = std::make_shared<QNCopyTask>();
-    cancelled->addTaskItem(std::make_shared<QNCopyTaskItem>(fake, localDrive(), driveDocument("/f.txt", false, 1),
-                                                            localDocument(path("out"))));
-    cancelled->cancel();
-    ASSERT_TRUE(runTask(manager, cancelled));
-    EXPECT_FALSE(QFileInfo::exists(cancelled->tempDirectory()));
-    EXPECT_TRUE(QDir(VNTempDirectory::path()).isEmpty());
 }
 
 TEST_F(CopyTask, LocalFileCopiedOntoItselfKeepsItsContent) {

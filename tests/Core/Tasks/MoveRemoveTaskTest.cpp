@@ -34,15 +34,7 @@ protected:
         return config;
     }
 
-    std::tuple<VNErrorPtr, QNDocumentPtr, bool> runOne(const QNTaskPtr &task, const QNTaskItemPtr &item) {
-        auto reports = watchItem(item);
-        task->addTaskItem(item);
-        EXPECT_TRUE(runTask(manager, task));
-        EXPECT_EQ(reports->count(), 1);
-        return reports->count() ? reports->first() : std::tuple<VNErrorPtr, QNDocumentPtr, bool>{};
-    }
-
-    std::tuple<VNErrorPtr, QNDocumentPtr, bool> move(const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
+    Report move(const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
                                                      const QNDocumentPtr &doc, const QNDocumentPtr &dest) {
         return runOne(std::make_shared<QNMoveTask>(), std::make_shared<QNMoveTaskItem>(from, to, doc, dest));
     }
@@ -61,9 +53,8 @@ TEST_F(MoveRemove, MoveInsideACapableDriveIsOneOperation) {
     EXPECT_FALSE(cancelled);
     ASSERT_TRUE(doc);
     EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::LocalMove), 1);
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download), 0);
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Remove), 0);
+    for (Op op : {Op::Download, Op::Upload, Op::Remove})
+        EXPECT_EQ(QNFakeRemoteHandler::callCount(op), 0) << int(op);
     EXPECT_EQ(VNTest::readFile(remote + "/b/doc.txt"), QByteArray("moved"));
     EXPECT_FALSE(QFileInfo::exists(remote + "/a/doc.txt"));
 }
@@ -116,7 +107,7 @@ TEST_F(MoveRemove, MoveOrCopyOntoItselfDoesNothingAndKeepsTheSource) {
     EXPECT_EQ(listTree(path("local")), localBefore);
     EXPECT_EQ(listTree(remote), remoteBefore);
     for (Op op : {Op::Download, Op::Upload, Op::Remove, Op::LocalMove, Op::LocalCopy})
-        EXPECT_EQ(QNFakeRemoteHandler::callCount(op), 0);
+        EXPECT_EQ(QNFakeRemoteHandler::callCount(op), 0) << int(op);
 }
 
 TEST_F(MoveRemove, MovedBetweenDrivesArrivesWholeAndLeavesItsSource) {
@@ -170,9 +161,7 @@ TEST_F(MoveRemove, SourceStaysWholeWhenAnyPartFailsOrIsCancelled) {
     for (Op op : {Op::Upload, Op::CreateFolder}) {
         const QString remote = path(op == Op::Upload ? "noUpload" : "noFolder");
         auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-        QNFakeRemoteHandler::Behaviour fail;
-        fail.mode = QNFakeRemoteHandler::Mode::Fail;
-        QNFakeRemoteHandler::setBehaviour(op, fail, remote);
+        setMode(op, QNFakeRemoteHandler::Mode::Fail, remote);
         auto [error, doc, cancelled] = move(localDrive(), fake, localDocument(path("src/dir")), driveDocument("/", true));
         EXPECT_TRUE(error);
         EXPECT_EQ(listTree(path("src")), before);
@@ -231,16 +220,14 @@ TEST_F(MoveRemove, AFileOrAFolderOnADriveWithoutTheNeedIsOneRemoval) {
     writeTree(remote, {{"f.txt", "f"}, {"a/x.txt", "x"}, {"a/b/y.txt", "y"}});
     // A file even on a drive that removes only empty folders; a folder on one without that need.
     auto ftp = recursiveRemoveDrive(remote);
-    auto [e1, d1, c1] = runOne(std::make_shared<QNTask>(),
-                               std::make_shared<QNRemoveTaskItem>(ftp, driveDocument("/f.txt", false, 1)));
-    EXPECT_FALSE(e1);
+    EXPECT_FALSE(std::get<0>(
+        runOne(std::make_shared<QNTask>(), std::make_shared<QNRemoveTaskItem>(ftp, driveDocument("/f.txt", false, 1)))));
     EXPECT_EQ(ScriptedRemoteHandler::removals(), QStringList{"/f.txt"});
     EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::List), 0);
     ScriptedRemoteHandler::reset();
     auto plain = ScriptedRemoteHandler::makeDriveConfig(remote);
-    auto [e2, d2, c2] = runOne(std::make_shared<QNTask>(),
-                               std::make_shared<QNRemoveTaskItem>(plain, driveDocument("/a", true)));
-    EXPECT_FALSE(e2);
+    EXPECT_FALSE(std::get<0>(
+        runOne(std::make_shared<QNTask>(), std::make_shared<QNRemoveTaskItem>(plain, driveDocument("/a", true)))));
     EXPECT_EQ(ScriptedRemoteHandler::removals(), QStringList{"/a"});
     EXPECT_TRUE(listTree(remote).isEmpty());
 }

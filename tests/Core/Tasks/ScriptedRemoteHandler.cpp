@@ -15,6 +15,11 @@ QStringList removed;
 int removalCalls = 0;
 const QString kUser = QStringLiteral("scripted");
 
+ScriptedRemoteHandler::Script current() {
+    std::lock_guard lock(scriptMutex);
+    return script;
+}
+
 QString nameOf(const QNDocumentPtr &doc) {
     return doc ? doc->path().section(QLatin1Char('/'), -1) : QString();
 }
@@ -50,11 +55,7 @@ QStringList ScriptedRemoteHandler::removals() {
 
 void ScriptedRemoteHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                      QNDocumentCallback completed) {
-    Script s;
-    {
-        std::lock_guard lock(scriptMutex);
-        s = script;
-    }
+    const Script s = current();
     const QString name = nameOf(document);
     if (!s.failDownloadsNamed.isEmpty() && name == s.failDownloadsNamed) {
         auto error = makeError(QStringLiteral("Scripted download failure of %1").arg(name));
@@ -70,11 +71,7 @@ void ScriptedRemoteHandler::download(QNDocumentPtr document, QNDocumentPtr destP
 
 void ScriptedRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                    QNDocumentCallback completed) {
-    Script s;
-    {
-        std::lock_guard lock(scriptMutex);
-        s = script;
-    }
+    const Script s = current();
     if (!s.failUploadsNamed.isEmpty() && nameOf(document) == s.failUploadsNamed) {
         if (s.failedUploadLeavesPart && destPath)
             VNTest::writeFile(rootFolderOf(*driveConfig()) + destPath->path() + QLatin1Char('/') + nameOf(document),
@@ -111,11 +108,7 @@ void ScriptedRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback co
 }
 
 void ScriptedRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
-    Script s;
-    {
-        std::lock_guard lock(scriptMutex);
-        s = script;
-    }
+    const Script s = current();
     if (!s.dotDotInListingOf.isEmpty() && folder && folder->path() == s.dotDotInListingOf) {
         const QString parent = folder->path();
         QNFakeRemoteHandler::listDocuments(folder, searchKeyword,

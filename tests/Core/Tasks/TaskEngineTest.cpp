@@ -62,9 +62,7 @@ TEST_F(TaskEngine, SecondTaskStartsOnlyAfterTheFirstHasEnded) {
     const QString remote = path("remote");
     writeTree(remote, {{"slow.bin", QByteArray(5000, 'x')}});
     auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    QNFakeRemoteHandler::Behaviour slow;
-    slow.delayMs = 400;
-    QNFakeRemoteHandler::setBehaviour(QNFakeRemoteHandler::Op::Download, slow, remote);
+    setMode(QNFakeRemoteHandler::Op::Download, QNFakeRemoteHandler::Mode::Answer, remote, 400);
     QDir().mkpath(path("out1"));
     QDir().mkpath(path("out2"));
 
@@ -95,9 +93,7 @@ TEST_F(TaskEngine, ItemErrorCancelsTheTaskOnceAndEveryItemIsReportedOnce) {
     const QString remote = path("remote");
     writeTree(remote, {{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
     auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    QNFakeRemoteHandler::Behaviour fail;
-    fail.mode = QNFakeRemoteHandler::Mode::Fail;
-    QNFakeRemoteHandler::setBehaviour(QNFakeRemoteHandler::Op::Download, fail, remote);
+    setMode(QNFakeRemoteHandler::Op::Download, QNFakeRemoteHandler::Mode::Fail, remote);
     QDir().mkpath(path("out"));
 
     auto task = std::make_shared<QNCopyTask>();
@@ -158,21 +154,6 @@ TEST_F(TaskEngine, CancelDuringTheMetadataPhaseStartsNothingAndReportsEveryItemO
     EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
 }
 
-TEST_F(TaskEngine, PauseAndResumeRestoreEachQueue) {
-    EXPECT_FALSE(manager->hasRunningTaskItems());
-    auto task = std::make_shared<QNTask>();
-    task->addTaskItem(std::make_shared<QNTaskItem>());
-    EXPECT_FALSE(task->hasRunningOperations());
-    task->setPaused(true);
-    EXPECT_TRUE(task->paused());
-    EXPECT_TRUE(task->metadataQueue()->isSuspended());
-    task->setPaused(false);
-    // Never opened by a life cycle: all three stay suspended.
-    EXPECT_TRUE(task->fromQueue()->isSuspended());
-    EXPECT_TRUE(task->toQueue()->isSuspended());
-    EXPECT_TRUE(task->metadataQueue()->isSuspended());
-}
-
 TEST_F(TaskEngine, PausedTaskWaitsThenEndsWhenCancelledOrRunsWhenResumed) {
     writeTree(path("src"), {{"f.txt", "file"}});
     std::atomic<int> pausedHeard{-1};
@@ -208,66 +189,40 @@ TEST_F(TaskEngine, PausedTaskWaitsThenEndsWhenCancelledOrRunsWhenResumed) {
     }
 }
 
-TEST_F(TaskEngine, ProgressWithoutFileItemsIsZero) {
-    auto empty = std::make_shared<QNCopyTask>();
-    EXPECT_EQ(empty->progress(), 0.0f);
-    EXPECT_EQ(empty->description(), QStringLiteral("Preparing copy"));
-    QDir().mkpath(path("src/folder"));
-    QDir().mkpath(path("out"));
+TEST_F(TaskEngine, ProgressWeighsFilesBySizeAndIsZeroWithoutFiles) {
+    auto copy = [](const QString &from, bool folder, qint64 size, const QString &to) {
+        return std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument(from, folder, size),
+                                                driveDocument(to, true));
+    };
     auto task = std::make_shared<QNCopyTask>();
-    task->addTaskItem(std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), localDocument(path("src/folder")),
-                                                       localDocument(path("out"))));
-    const float p = task->progress();
-    EXPECT_FALSE(std::isnan(p));
-    EXPECT_EQ(p, 0.0f);
-    ASSERT_TRUE(runTask(manager, task));
     EXPECT_EQ(task->progress(), 0.0f);
-    EXPECT_TRUE(QFileInfo(path("out/folder")).isDir());
-    EXPECT_EQ(task->description(), QStringLiteral("Copy 0 files and 1 folders from My Files to My Files"));
-}
-
-TEST_F(TaskEngine, CopyTaskProgressWeighsFilesBySize) {
-    auto task = std::make_shared<QNCopyTask>();
-    auto small = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/s", false, 100),
-                                                  driveDocument("/out", true));
-    auto large = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/l", false, 300),
-                                                  driveDocument("/out", true));
-    auto folder = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/f", true, 999),
-                                                   driveDocument("/out", true));
+    auto folder = copy("/f", true, 999, "/out");
+    task->addTaskItem(folder);
+    EXPECT_EQ(task->progress(), 0.0f) << "no file items: zero, never NaN";
+    auto small = copy("/s", false, 100, "/out"), large = copy("/l", false, 300, "/out");
     task->addTaskItem(small);
     task->addTaskItem(large);
-    task->addTaskItem(folder);
     small->setProgress(0.5f);
     large->setProgress(1.0f);
     EXPECT_FLOAT_EQ(task->progress(), 0.875f);
-}
 
-TEST_F(TaskEngine, PrimaryProgressFollowsItsSubitemsBySize) {
-    auto task = std::make_shared<QNCopyTask>();
-    auto primary = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/dir", true),
-                                                    driveDocument("/out", true));
+    // A primary folder item follows its sub-items by size.
+    auto primary = copy("/dir", true, 0, "/out");
     task->addTaskItem(primary);
-    auto a = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/dir/a", false, 100),
-                                              driveDocument("/out/dir", true));
-    auto b = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/dir/b", false, 300),
-                                              driveDocument("/out/dir", true));
+    auto a = copy("/dir/a", false, 100, "/out/dir"), b = copy("/dir/b", false, 300, "/out/dir");
     task->addTaskItem(a, primary);
     task->addTaskItem(b, primary);
-    EXPECT_EQ(primary->subitems().size(), 2);
     EXPECT_EQ(primary->unfinishedSubTaskItems(), 2);
     std::atomic<int> primaryUpdates{0};
     primary->registerListenerForTaskItemUpdateBlock("t", [&] { ++primaryUpdates; });
     // Kinds set their progress, then report it.
-    a->setProgress(1.0f);
-    a->triggerUpdateBlock(nullptr);
-    EXPECT_FLOAT_EQ(primary->progress(), 0.25f);
-    b->setProgress(0.5f);
-    b->triggerUpdateBlock(nullptr);
-    EXPECT_FLOAT_EQ(primary->progress(), 0.625f);
-    EXPECT_EQ(primaryUpdates.load(), 2);
-    b->setProgress(1.0f);
-    b->triggerUpdateBlock(nullptr);
-    EXPECT_FLOAT_EQ(primary->progress(), 1.0f);
+    using Step = std::tuple<std::shared_ptr<QNCopyTaskItem>, float, float>;
+    for (const auto &[item, value, expected] : {Step{a, 1.0f, 0.25f}, Step{b, 0.5f, 0.625f}, Step{b, 1.0f, 1.0f}}) {
+        item->setProgress(value);
+        item->triggerUpdateBlock(nullptr);
+        EXPECT_FLOAT_EQ(primary->progress(), expected);
+    }
+    EXPECT_EQ(primaryUpdates.load(), 3);
 }
 
 TEST_F(TaskEngine, TemporaryPlacesAreSeparateForOneDrivePathAndRefuseEscapes) {
@@ -314,16 +269,4 @@ TEST_F(TaskEngine, ATaskHandedOverTwiceRunsOnce) {
     EXPECT_TRUE(manager->tasks().isEmpty());
     VNTest::spin(100);
     EXPECT_EQ(completedCount.load(), 1);
-}
-
-TEST_F(TaskEngine, DescriptionsOfThePlainTask) {
-    auto task = std::make_shared<QNTask>();
-    auto item = std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/doc.txt", false, 1536),
-                                                 driveDocument("/out", true));
-    task->addTaskItem(item);
-    EXPECT_TRUE(task->description().startsWith(QStringLiteral("doc.txt (")));
-    EXPECT_EQ(std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), driveDocument("/f", true),
-                                               driveDocument("/o", true))
-                  ->description(),
-              QStringLiteral("f (Folder)"));
 }

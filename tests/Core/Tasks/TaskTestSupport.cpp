@@ -90,20 +90,13 @@ bool runTask(const std::shared_ptr<QNTaskManager> &manager, const QNTaskPtr &tas
     auto done = std::make_shared<std::atomic<bool>>(false);
     task->registerListenerForTaskCompletedBlock(QStringLiteral("runTask"), [done] { done->store(true); });
     manager->addTask(task);
-    if (!VNTest::waitUntil([done] { return done->load(); }, timeoutMs))
-        return false;
-    // The end pass follows the completed listeners; it leaves every item finished.
-    return VNTest::waitUntil([task] {
-        for (const auto &item : task->taskItems())
-            if (!item->finished())
-                return false;
-        return true;
-    }, 5000);
+    return VNTest::waitUntil([done] { return done->load(); }, timeoutMs) && waitForCompletion(task, 5000);
 }
 
 bool waitForCompletion(const QNTaskPtr &task, int timeoutMs) {
     if (!VNTest::waitUntil([task] { return task->completed(); }, timeoutMs))
         return false;
+    // The end pass follows the completed listeners; it leaves every item finished.
     return VNTest::waitUntil([task] {
         for (const auto &item : task->taskItems())
             if (!item->finished())
@@ -118,6 +111,22 @@ void TaskFixture::SetUp() {
     ScriptedRemoteHandler::reset();
     dir = VNTest::makeTempDir();
     manager = std::make_shared<QNTaskManager>();
+}
+
+TaskFixture::Report TaskFixture::runOne(const QNTaskPtr &task, const QNTaskItemPtr &item) {
+    auto reports = watchItem(item);
+    task->addTaskItem(item);
+    EXPECT_TRUE(runTask(manager, task));
+    EXPECT_EQ(reports->count(), 1);
+    return reports->count() ? reports->first() : Report{};
+}
+
+void TaskFixture::setMode(QNFakeRemoteHandler::Op op, QNFakeRemoteHandler::Mode mode, const QString &root,
+                          int delayMs) {
+    QNFakeRemoteHandler::Behaviour behaviour;
+    behaviour.mode = mode;
+    behaviour.delayMs = delayMs;
+    QNFakeRemoteHandler::setBehaviour(op, behaviour, root);
 }
 
 void TaskFixture::TearDown() {

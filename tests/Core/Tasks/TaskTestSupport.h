@@ -4,6 +4,7 @@
 #include "Core/QNDriveConfig.h"
 #include "Core/QNTask.h"
 #include "Core/QNTaskManager.h"
+#include "Core/Fakes/QNFakeRemoteHandler.h"
 
 #include <QByteArray>
 #include <QTemporaryDir>
@@ -69,6 +70,12 @@ class TaskFixture : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    using Report = std::tuple<VNErrorPtr, QNDocumentPtr, bool>;
+    // Adds item to task, runs it and answers the item's one report.
+    Report runOne(const QNTaskPtr &task, const QNTaskItemPtr &item);
+    // The fake drive at root (every fake drive if empty) answers op so.
+    static void setMode(QNFakeRemoteHandler::Op op, QNFakeRemoteHandler::Mode mode, const QString &root = {},
+                        int delayMs = 0);
     QString path(const QString &rel) const { return dir->path() + QLatin1Char('/') + rel; }
 
     std::unique_ptr<QTemporaryDir> dir;

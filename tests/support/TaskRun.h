@@ -1,0 +1,58 @@
+#pragma once
+
+// Runs a task holding one item to its end, for the drive suites that check
+// whole copies and moves.
+
+#include "Core/QNTask.h"
+#include "Core/QNTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "support/TestSupport.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace VNTest {
+
+struct ItemRun {
+    bool completed = false;  // the task ended in time
+    int reports = 0;
+    VNErrorPtr error;
+    bool cancelled = false;
+};
+
+// Adds item to task, hands the task to manager (a fresh one when none is
+// given) and runs the main loop until the task has ended and every item is
+// finished.
+inline ItemRun runItem(const QNTaskPtr &task, const QNTaskItemPtr &item, int timeoutMs = 120000,
+                       std::shared_ptr<QNTaskManager> manager = {})
+{
+    auto mutex = std::make_shared<std::mutex>();
+    auto run = std::make_shared<ItemRun>();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    item->registerListenerForTaskItemCompletedBlock(QStringLiteral("runItem"),
+                                                    [mutex, run](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+                                                        std::lock_guard lock(*mutex);
+                                                        ++run->reports;
+                                                        run->error = error;
+                                                        run->cancelled = cancelled;
+                                                    });
+    task->registerListenerForTaskCompletedBlock(QStringLiteral("runItem"), [done] { done->store(true); });
+    task->addTaskItem(item);
+    if (!manager)
+        manager = std::make_shared<QNTaskManager>();
+    manager->addTask(task);
+    const bool completed = waitUntil([done] { return done->load(); }, timeoutMs);
+    waitUntil([task] {
+        for (const auto &i : task->taskItems())
+            if (!i->finished())
+                return false;
+        return true;
+    }, 5000);
+    std::lock_guard lock(*mutex);
+    ItemRun out = *run;
+    out.completed = completed;
+    return out;
+}
+
+}  // namespace VNTest
