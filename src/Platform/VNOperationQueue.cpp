@@ -2,6 +2,8 @@
 
 #include "VNDispatch.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 constexpr auto kIdleWorkerLifetime = std::chrono::seconds(10);
@@ -164,8 +167,54 @@ struct VNOperationQueue::State : std::enable_shared_from_this<VNOperationQueue::
     }
 };
 
+namespace {
+
+// Every queue's state, for settling them at exit. Never destroyed: detached
+// workers may outlive the statics.
+std::mutex &registryMutex() {
+    static auto *mutex = new std::mutex;
+    return *mutex;
+}
+
+std::vector<std::weak_ptr<VNOperationQueue::State>> &registry() {
+    static auto *states = new std::vector<std::weak_ptr<VNOperationQueue::State>>;
+    return *states;
+}
+
+}  // namespace
+
 VNOperationQueue::VNOperationQueue(QString name) : m_state(std::make_shared<State>()) {
     m_state->name = std::move(name);
+    std::lock_guard lock(registryMutex());
+    auto &states = registry();
+    states.erase(std::remove_if(states.begin(), states.end(), [](const auto &s) { return s.expired(); }), states.end());
+    states.push_back(m_state);
+}
+
+bool VNOperationQueue::settleAllQueues(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        bool busy = false;
+        {
+            std::lock_guard lock(registryMutex());
+            for (const auto &weak : registry()) {
+                const auto state = weak.lock();
+                if (!state)
+                    continue;
+                std::lock_guard stateLock(state->mutex);
+                // A worker not idle is running an operation or letting go of it.
+                busy = busy || !state->ready.empty() || state->workers > state->idleWorkers;
+            }
+        }
+        if (!busy)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        // Their answers may be waiting for the main queue.
+        if (QCoreApplication::instance() && VNDispatch::isMainThread())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 VNOperationQueue::~VNOperationQueue() {

@@ -56,6 +56,12 @@ public:
     // dispatch queues): no practical limit on concurrency.
     static VNOperationQueue &global();
 
+    // At the end of main: waits, running the main queue, up to the time given
+    // for every queue's workers to be idle; true when they are. Workers are
+    // detached threads, so a process must not run its static destructors
+    // while one is still busy (VNProcessExit does the rest).
+    static bool settleAllQueues(int timeoutMs);
+
     struct State;
 
 private:

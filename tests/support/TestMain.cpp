@@ -1,6 +1,7 @@
 // GoogleTest main for tests that need Qt's core event loop: the main thread
 // is the main queue, as in the application.
 #include "Platform/VNLog.h"
+#include "Platform/VNProcessExit.h"
 #include "Platform/VNTempDirectory.h"
 #include "Platform/VNUserDefaults.h"
 
@@ -16,5 +17,6 @@ int main(int argc, char **argv) {
     VNTempDirectory::setPath(home.path() + QStringLiteral("/tmp"));
     VNUserDefaults::setStandardFile(home.path() + QStringLiteral("/defaults.ini"));
     VNLog::setCapturing(true);
-    return RUN_ALL_TESTS();
+    // Workers still finishing the last test must not meet the static destructors.
+    return VNProcessExit::finish(RUN_ALL_TESTS());
 }

@@ -15,6 +15,7 @@
 #include "Cloud/QNSugarSyncHandler.h"
 #include "Cloud/QNWebDAVHandler.h"
 #include "Core/QNCloudInterfaceFactory.h"
+#include "Platform/VNProcessExit.h"
 #include "Platform/VNUserDefaults.h"
 
 #include <QApplication>
@@ -52,5 +53,6 @@ int main(int argc, char **argv) {
     QNMacAppDelegate delegate;
     delegate.attachSingleInstance(&instance);
     delegate.applicationDidFinishLaunching();
-    return app.exec();
+    // Unfinished tasks end with the process, but never mid-way through its exit.
+    return VNProcessExit::finish(app.exec(), 2000);
 }
