@@ -150,12 +150,7 @@ QNDocumentPtr QNBoxHandler::documentFromItem(const DXJsonValue &item, const QStr
 // --- Sign-in ----------------------------------------------------------------------------
 
 std::shared_ptr<QNAuthWindowController> QNBoxHandler::oAuthLoginWithCompletedBlock(QNLoginCallback completed) {
-    setOAuthLoginCompleted(std::move(completed));
-    if (auto config = driveConfig())
-        config->setDescription(loginCaption());
-    auto sheet = QNLoginSheetProvider::makeSheet(shared_from_this());
-    QNLoginSheetProvider::loadPage(sheet, authorizationURL());
-    return sheet;
+    return openLoginSheet(std::move(completed), loginCaption(), authorizationURL());
 }
 
 void QNBoxHandler::processOAuthLogin(const QString &callbackUrl) {
@@ -329,31 +324,12 @@ void QNBoxHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNPr
             completed(nullptr, error, cancelled);
             return;
         }
-        const QFileInfo info(destination);
-        const QString received = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                 QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString received = partFileFor(destination);
         Call call{QStringLiteral("GET"), api(itemPath(false, item.id) + QStringLiteral("/content"))};
         call.downloadFile = received;
-        call.progress = [progress, expected](qint64 done, qint64 total) {
-            const qint64 all = total > 0 ? total : expected;
-            if (progress && all > 0)
-                progress(std::min(1.0, double(done) / double(all)));
-        };
-        me->send(call, [me, received, destination, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
-            std::error_code ec;
-            if (!e && !c)
-                std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
-            if (e || c || ec) {
-                QFile::remove(received);
-                completed(nullptr, e ? e : (c ? nullptr : me->makeError(QStringLiteral("The downloaded file could not be moved."))), c);
-                return;
-            }
-            auto result = QNDocument::create();
-            result->setPath(destination);
-            result->setDisplayName(QFileInfo(destination).fileName());
-            result->setSize(QFileInfo(destination).size());
-            completed(result, nullptr, false);
-        });
+        call.progress = fractionProgress(progress, expected);
+        auto done = downloadAnswer(received, destination, me->className(), completed);
+        me->send(call, [done](NRHTTPRequest *, VNErrorPtr e, bool c) { done(e, c); });
     });
 }
 
@@ -383,10 +359,7 @@ void QNBoxHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProg
                 form->setShouldStreamPostDataFromDisk(true);
                 return std::static_pointer_cast<NRHTTPRequest>(form);
             };
-            call.progress = [progress](qint64 done, qint64 total) {
-                if (progress && total > 0)
-                    progress(std::min(1.0, double(done) / double(total)));
-            };
+            call.progress = fractionProgress(progress);
             me->send(call, then);
         };
         auto answer = [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {

@@ -182,10 +182,7 @@ void QNCopyHandler::cancel() {
 // --- Sign-in --------------------------------------------------------------------------------
 
 std::shared_ptr<QNAuthWindowController> QNCopyHandler::oAuthLoginWithCompletedBlock(QNLoginCallback completed) {
-    setOAuthLoginCompleted(std::move(completed));
-    if (auto config = driveConfig())
-        config->setDescription(loginCaption());
-    auto sheet = QNLoginSheetProvider::makeSheet(shared_from_this());
+    auto sheet = openLoginSheet(std::move(completed), loginCaption());
     std::weak_ptr<QNAuthWindowController> weakSheet = sheet;
     Call call;
     call.method = QStringLiteral("GET");
@@ -293,33 +290,12 @@ void QNCopyHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNP
         completed(nullptr, makeError(QStringLiteral("No file to download or no destination.")), false);
         return;
     }
-    const QFileInfo info(destination);
-    const QString received = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-") +
-                             QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const qint64 expected = document->size();
+    const QString received = partFileFor(destination);
     Call call{QStringLiteral("GET"), restURL(QStringLiteral("files"), document->path())};
     call.downloadFile = received;
-    call.progress = [progress, expected](qint64 done, qint64 total) {
-        const qint64 all = total > 0 ? total : expected;
-        if (progress && all > 0)
-            progress(std::min(1.0, double(done) / double(all)));
-    };
-    auto me = self();
-    send(call, [me, received, destination, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
-        std::error_code ec;
-        if (!e && !c)
-            std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
-        if (e || c || ec) {
-            QFile::remove(received);
-            completed(nullptr, e ? e : (c ? nullptr : me->makeError(QStringLiteral("The downloaded file could not be moved."))), c);
-            return;
-        }
-        auto result = QNDocument::create();
-        result->setPath(destination);
-        result->setDisplayName(QFileInfo(destination).fileName());
-        result->setSize(QFileInfo(destination).size());
-        completed(result, nullptr, false);
-    });
+    call.progress = fractionProgress(progress, document->size());
+    auto done = downloadAnswer(received, destination, className(), completed);
+    send(call, [done](NRHTTPRequest *, VNErrorPtr e, bool c) { done(e, c); });
 }
 
 void QNCopyHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -332,10 +308,7 @@ void QNCopyHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNPro
     const QString folderPath = withoutTrailingSlashes(destPath->path());
     Call call{QStringLiteral("POST"), restURL(QStringLiteral("files"), folderPath, {{QStringLiteral("overwrite"), QStringLiteral("true")}})};
     call.bodyFile = source;
-    call.progress = [progress](qint64 done, qint64 total) {
-        if (progress && total > 0)
-            progress(std::min(1.0, double(done) / double(total)));
-    };
+    call.progress = fractionProgress(progress);
     auto me = self();
     send(call, [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
         if (e || c) {

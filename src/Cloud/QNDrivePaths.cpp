@@ -1,7 +1,10 @@
 #include "Cloud/QNDrivePaths.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QUuid>
+#include <filesystem>
 
 namespace QNDrivePaths {
 
@@ -37,6 +40,45 @@ bool isPicture(const QString &name) {
                                              QStringLiteral("gif"), QStringLiteral("bmp"), QStringLiteral("tif"),
                                              QStringLiteral("tiff")};
     return extensions.contains(QFileInfo(name).suffix().toLower());
+}
+
+QString partFileFor(const QString &destination) {
+    const QFileInfo info(destination);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-") +
+           QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+std::function<void(qint64, qint64)> fractionProgress(QNProgressCallback progress, qint64 expected) {
+    return [progress = std::move(progress), expected](qint64 done, qint64 total) {
+        const qint64 all = total > 0 ? total : expected;
+        if (progress && all > 0)
+            progress(std::min(1.0, double(done) / double(all)));
+    };
+}
+
+std::function<void(VNErrorPtr, bool)> downloadAnswer(const QString &partFile, const QString &destination,
+                                                    const QString &domain, QNDocumentCallback completed) {
+    return [partFile, destination, domain, completed = std::move(completed)](VNErrorPtr error, bool cancelled) {
+        std::error_code ec;
+        if (!error && !cancelled)
+            std::filesystem::rename(partFile.toStdString(), destination.toStdString(), ec);
+        if (error || cancelled || ec) {
+            QFile::remove(partFile);
+            if (ec)
+                completed(nullptr,
+                          QNCloudInterface::makeError(domain, QStringLiteral("The downloaded file could not be moved to %1: %2")
+                                                                  .arg(destination, QString::fromStdString(ec.message()))),
+                          false);
+            else
+                completed(nullptr, error, cancelled);
+            return;
+        }
+        auto result = QNDocument::create();
+        result->setPath(destination);
+        result->setDisplayName(QFileInfo(destination).fileName());
+        result->setSize(QFileInfo(destination).size());
+        completed(result, nullptr, false);
+    };
 }
 
 }  // namespace QNDrivePaths

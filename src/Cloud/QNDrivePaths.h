@@ -1,8 +1,11 @@
 #pragma once
 
-#include <QString>
+#include "Core/QNCloudInterface.h"
 
-// Path and name helpers the web-drive handlers share. Their paths are
+#include <QString>
+#include <functional>
+
+// Path, name and download helpers the web-drive handlers share. Their paths are
 // slash-separated, absolute, with "/" as the drive's top.
 namespace QNDrivePaths {
 
@@ -19,5 +22,16 @@ QString parentPath(const QString &path);
 bool isUsableName(const QString &name);
 // Whether the name's extension is a picture's (jpg, png, gif ...).
 bool isPicture(const QString &name);
+
+// Where a download grows until it is whole: a hidden name beside the
+// destination, so a refused or broken download leaves nothing that looks whole.
+QString partFileFor(const QString &destination);
+// A transfer's progress as a fraction of its total, or of the expected size
+// when the server gives none.
+std::function<void(qint64 done, qint64 total)> fractionProgress(QNProgressCallback progress, qint64 expected = 0);
+// The end of a download into the part file: a success moves it over the
+// destination and answers the destination's document; anything else removes it.
+std::function<void(VNErrorPtr error, bool cancelled)> downloadAnswer(const QString &partFile, const QString &destination,
+                                                                    const QString &domain, QNDocumentCallback completed);
 
 }  // namespace QNDrivePaths

@@ -228,39 +228,9 @@ void QNDropboxHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, 
     }
     // The reply goes to a hidden file beside the destination and replaces it
     // only when complete: a refused or broken download leaves nothing behind.
-    const QFileInfo info(destination);
-    const QString received = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-") +
-                             QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const qint64 expected = document->size();
-    auto me = self();
-    rest->loadFile(
-        document->path(), received,
-        [progress, expected](qint64 done, qint64 total) {
-            const qint64 all = total > 0 ? total : expected;
-            if (progress && all > 0)
-                progress(std::min(1.0, double(done) / double(all)));
-        },
-        [me, completed, document, destination, received](VNErrorPtr e, bool cancelled) {
-            if (e || cancelled) {
-                QFile::remove(received);
-                completed(nullptr, e, cancelled);
-                return;
-            }
-            std::error_code ec;
-            std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
-            if (ec) {
-                QFile::remove(received);
-                completed(nullptr, me->makeError(QStringLiteral("The downloaded file could not be moved to %1: %2")
-                                                     .arg(destination, QString::fromStdString(ec.message()))),
-                          false);
-                return;
-            }
-            auto result = QNDocument::create();
-            result->setPath(destination);
-            result->setDisplayName(QFileInfo(destination).fileName());
-            result->setSize(QFileInfo(destination).size());
-            completed(result, nullptr, false);
-        });
+    const QString received = partFileFor(destination);
+    rest->loadFile(document->path(), received, fractionProgress(progress, document->size()),
+                   downloadAnswer(received, destination, className(), completed));
 }
 
 void QNDropboxHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -280,10 +250,7 @@ void QNDropboxHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QN
     const QString name = QFileInfo(source).fileName();
     rest->uploadFile(
         name, folder, source,
-        [progress](qint64 done, qint64 total) {
-            if (progress && total > 0)
-                progress(std::min(1.0, double(done) / double(total)));
-        },
+        fractionProgress(progress),
         metadataAnswer(folder, completed, QStringLiteral("Dropbox stored the file under an unusable name.")));
 }
 

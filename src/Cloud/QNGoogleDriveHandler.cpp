@@ -194,12 +194,7 @@ QNOAuth2Handler::Reply QNGoogleDriveHandler::fileAnswer(const QString &folderPat
 // --- Sign-in --------------------------------------------------------------------------
 
 std::shared_ptr<QNAuthWindowController> QNGoogleDriveHandler::oAuthLoginWithCompletedBlock(QNLoginCallback completed) {
-    setOAuthLoginCompleted(std::move(completed));
-    if (auto config = driveConfig())
-        config->setDescription(loginCaption());
-    auto sheet = QNLoginSheetProvider::makeSheet(shared_from_this());
-    QNLoginSheetProvider::loadPage(sheet, authorizationURL());
-    return sheet;
+    return openLoginSheet(std::move(completed), loginCaption(), authorizationURL());
 }
 
 void QNGoogleDriveHandler::processOAuthLogin(const QString &callbackUrl) {
@@ -304,38 +299,13 @@ void QNGoogleDriveHandler::download(QNDocumentPtr document, QNDocumentPtr destPa
             return;
         }
         // The reply goes beside the destination and replaces it only when complete.
-        const QFileInfo info(destination);
-        const QString received = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                 QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString received = partFileFor(destination);
         Call call{QStringLiteral("GET"), api(QStringLiteral("/drive/v3/files/") + OA1URLRequestParameter::encode(id),
                                              {{QStringLiteral("alt"), QStringLiteral("media")}})};
         call.downloadFile = received;
-        call.progress = [progress, expected](qint64 done, qint64 total) {
-            const qint64 all = total > 0 ? total : expected;
-            if (progress && all > 0)
-                progress(std::min(1.0, double(done) / double(all)));
-        };
-        me->send(call, [me, received, destination, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
-            if (e || c) {
-                QFile::remove(received);
-                completed(nullptr, e, c);
-                return;
-            }
-            std::error_code ec;
-            std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
-            if (ec) {
-                QFile::remove(received);
-                completed(nullptr, me->makeError(QStringLiteral("The downloaded file could not be moved to %1.")
-                                                     .arg(destination)),
-                          false);
-                return;
-            }
-            auto result = QNDocument::create();
-            result->setPath(destination);
-            result->setDisplayName(QFileInfo(destination).fileName());
-            result->setSize(QFileInfo(destination).size());
-            completed(result, nullptr, false);
-        });
+        call.progress = fractionProgress(progress, expected);
+        auto done = downloadAnswer(received, destination, me->className(), completed);
+        me->send(call, [done](NRHTTPRequest *, VNErrorPtr e, bool c) { done(e, c); });
     });
 }
 
@@ -373,10 +343,7 @@ void QNGoogleDriveHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath
             Call put{QStringLiteral("PUT"), QUrl::fromEncoded(session.toUtf8())};
             put.bodyFile = source;
             put.contentType = QStringLiteral("application/octet-stream");
-            put.progress = [progress](qint64 done, qint64 total) {
-                if (progress && total > 0)
-                    progress(std::min(1.0, double(done) / double(total)));
-            };
+            put.progress = fractionProgress(progress);
             me->send(put, me->fileAnswer(folderPath, completed, QStringLiteral("Google Drive sent an unusable file.")));
         });
     });

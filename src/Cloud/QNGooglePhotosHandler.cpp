@@ -213,12 +213,7 @@ void QNGooglePhotosHandler::refreshAccessToken(Action action) {
 void QNGooglePhotosHandler::login(QNLoginCallback) {}
 
 std::shared_ptr<QNAuthWindowController> QNGooglePhotosHandler::oAuthLoginWithCompletedBlock(QNLoginCallback completed) {
-    setOAuthLoginCompleted(std::move(completed));
-    if (auto config = driveConfig())
-        config->setDescription(loginCaption());
-    auto sheet = QNLoginSheetProvider::makeSheet(shared_from_this());
-    QNLoginSheetProvider::loadPage(sheet, authorizationURL());
-    return sheet;
+    return openLoginSheet(std::move(completed), loginCaption(), authorizationURL());
 }
 
 void QNGooglePhotosHandler::processOAuthLogin(const QString &callbackUrl) {

@@ -1,4 +1,5 @@
 #include "Core/QNCloudInterface.h"
+#include "Core/QNLoginSheetProvider.h"
 
 QNCloudInterface::QNCloudInterface() = default;
 
@@ -86,6 +87,17 @@ std::shared_ptr<QNAuthWindowController> QNCloudInterface::oAuthLoginWithComplete
     if (completed)
         completed(false, notSupportedError(QStringLiteral("Web login")), false);
     return nullptr;
+}
+
+std::shared_ptr<QNAuthWindowController> QNCloudInterface::openLoginSheet(QNLoginCallback completed,
+                                                                        const QString &caption, const QUrl &page) {
+    setOAuthLoginCompleted(std::move(completed));
+    if (auto config = driveConfig())
+        config->setDescription(caption);
+    auto sheet = QNLoginSheetProvider::makeSheet(shared_from_this());
+    if (!page.isEmpty())
+        QNLoginSheetProvider::loadPage(sheet, page);
+    return sheet;
 }
 
 void QNCloudInterface::processOAuthLogin(const QString &callbackUrl) {

@@ -6,6 +6,7 @@
 #include "Platform/VNError.h"
 
 #include <QString>
+#include <QUrl>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -102,6 +103,11 @@ public:
     VNErrorPtr makeError(const QString &message) const { return makeError(className(), message); }
     // The error of an operation this handler does not provide.
     VNErrorPtr notSupportedError(const QString &operation) const;
+    // The start of a sign-in on the provider's page: keeps the callback,
+    // writes the caption into the drive, opens the login sheet with this
+    // handler as its handler and loads the page into it when one is given.
+    std::shared_ptr<QNAuthWindowController> openLoginSheet(QNLoginCallback completed, const QString &caption,
+                                                           const QUrl &page = QUrl());
 
     // Completion callbacks kept while a call is in flight, named after the
     // operation (a handler may instead capture them in its own callbacks).
