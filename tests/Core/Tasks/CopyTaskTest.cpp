@@ -348,12 +348,3 @@ TEST_F(CopyTask, FolderIntoItselfIsRefused) {
     EXPECT_FALSE(error);
     EXPECT_EQ(compareTrees(path("src/tree"), path("src/tree-copy/tree")), QString());
 }
-
-TEST_F(CopyTask, LocalFileCopiedOntoItselfKeepsItsContent) {
-    writeTree(path("src"), {{"same.bin", QByteArray(100000, 's')}});
-    auto [error, doc, cancelled] = copyOne(localDrive(), localDrive(), localDocument(path("src/same.bin")),
-                                           localDocument(path("src")));
-    EXPECT_FALSE(cancelled);
-    EXPECT_EQ(VNTest::readFile(path("src/same.bin")), QByteArray(100000, 's'));
-    EXPECT_TRUE(QDir(VNTempDirectory::path()).isEmpty());
-}

@@ -138,7 +138,7 @@ TEST(IndexChar, FirstLetterInUpperCaseAndABlankBeforeFoldersWhenTheyComeFirst) {
     VNUserDefaults::standard().removeObject("showFoldersFirst");
 }
 
-TEST(UtilsText, ArchiveNamesIconNamesAndCaptions) {
+TEST(UtilsText, ArchiveNamesAndCaptions) {
     const std::vector<std::pair<const char *, bool>> archives{
         {"/a/b/photos.zip", true}, {"/a/b/PHOTOS.ZIP", true}, {"backup.tar.gz", true}, {"disk.iso", true},
         {"x.7z", true},            {"/bundle.jar/", true},    {"notes.txt", false},    {"zip", false},
@@ -146,14 +146,6 @@ TEST(UtilsText, ArchiveNamesIconNamesAndCaptions) {
     };
     for (const auto &[name, archive] : archives)
         EXPECT_EQ(QNUtils::fileIsArchive(name), archive) << name;
-    const std::vector<std::pair<const char *, const char *>> images{
-        {"icon_mac.pdf", "drive-apple.png"}, {"icon_dropbox.pdf", "drive-dropbox.png"},
-        {"icon_office365.pdf", "drive-office365.png"}, {"drive-ftp.png", "drive-ftp.png"},
-        {"ICON_MAC.PDF", "ICON_MAC.PDF"},  // exact match only
-        {"", ""},
-    };
-    for (const auto &[old, now] : images)
-        EXPECT_EQ(QNUtils::redesignImageFor(old), now) << old;
     const std::vector<std::pair<const char *, const char *>> names{
         {"DROPBOX", "Dropbox"}, {"BOX", "Box"}, {"MICROSOFT SKYDRIVE", "Microsoft SkyDrive"},
         {"SKYDRIVE PRO", "SkyDrive Pro"}, {"AN SMB SHARE", "an SMB Share"},
