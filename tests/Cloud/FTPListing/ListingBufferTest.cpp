@@ -60,32 +60,27 @@ TEST(FTPListingBuffer, DotEntriesSlashesAndNulAreDroppedAndReported)
     EXPECT_EQ(r.droppedNames.size(), 7);
 }
 
-TEST(FTPListingBuffer, NamesDecodeInTheGivenEncoding)
+TEST(FTPListingBuffer, NamesDecodeInTheGivenEncodingAndInvalidOnesKeepTheirBytes)
 {
-    // "Привет.txt" in CP1251 and "日本語.txt" in Shift JIS.
-    const QByteArray cp1251Name = QByteArray::fromHex("cff0e8e2e5f2") + ".txt";
-    const QByteArray sjisName = QByteArray::fromHex("93fa967b8cea") + ".txt";
-    QByteArray a = "-rw-r--r--   1 u g 1 Jan  1  2020 " + cp1251Name + "\n";
-    QNStringEncoding cp1251(QNStringEncoding::WindowsCP1251);
-    auto r1 = QNFTPListingParser::parseListing(a, true, cp1251, kNow);
-    ASSERT_EQ(r1.items.size(), 1);
-    EXPECT_EQ(r1.items[0].name, QString::fromUtf8("Привет.txt"));
-    EXPECT_EQ(r1.items[0].rawName, cp1251Name);
-
-    QByteArray b = "-rw-r--r--   1 u g 1 Jan  1  2020 " + sjisName + "\n";
-    QNStringEncoding sjis(QNStringEncoding::ShiftJIS);
-    auto r2 = QNFTPListingParser::parseListing(b, true, sjis, kNow);
-    ASSERT_EQ(r2.items.size(), 1);
-    EXPECT_EQ(r2.items[0].name, QString::fromUtf8("日本語.txt"));
-}
-
-TEST(FTPListingBuffer, NameInvalidInTheEncodingKeepsItsBytes)
-{
-    QByteArray listing = "-rw-r--r--   1 u g 1 Jan  1  2020 caf\xe9.txt\n";
-    QNStringEncoding utf8(QNStringEncoding::UTF8);
-    auto r = QNFTPListingParser::parseListing(listing, true, utf8, kNow);
-    ASSERT_EQ(r.items.size(), 1);
-    EXPECT_EQ(utf8.encode(r.items[0].name).value(), QByteArray("caf\xe9.txt"));
+    const struct {
+        quint32 encoding;
+        QByteArray raw;
+        QString name;
+    } cases[] = {
+        {QNStringEncoding::WindowsCP1251, QByteArray::fromHex("cff0e8e2e5f2") + ".txt", QString::fromUtf8("Привет.txt")},
+        {QNStringEncoding::ShiftJIS, QByteArray::fromHex("93fa967b8cea") + ".txt", QString::fromUtf8("日本語.txt")},
+        {QNStringEncoding::UTF8, "caf\xe9.txt", QString()},
+    };
+    for (const auto &c : cases) {
+        QNStringEncoding enc(c.encoding);
+        QByteArray listing = "-rw-r--r--   1 u g 1 Jan  1  2020 " + c.raw + "\n";
+        auto r = QNFTPListingParser::parseListing(listing, true, enc, kNow);
+        ASSERT_EQ(r.items.size(), 1);
+        if (!c.name.isNull())
+            EXPECT_EQ(r.items[0].name, c.name);
+        EXPECT_EQ(r.items[0].rawName, c.raw);
+        EXPECT_EQ(enc.encode(r.items[0].name).value(), c.raw);
+    }
 }
 
 TEST(FTPListingBuffer, EmptyAndGarbageBuffers)

@@ -1,4 +1,4 @@
-// Create folder, remove and rename on Apache's two shares, checked on its
+// Create folder and rename on Apache's two shares, checked on its
 // disk, with the texts of the server's refusals (folders, copies and moves
 // on every server family: WebDAVServers).
 #include "WebDAVPeer.h"
@@ -62,24 +62,6 @@ TEST_F(WebDAVItems, CreateFolderThenAgainThenInAMissingParentThenWithNamesThatAr
     }
 }
 
-TEST_F(WebDAVItems, RemoveFileAndFolderWithContents) {
-    const QString disk = freshFolder("dav_dir", "rm");
-    VNTest::writeFile(disk + "/f.txt", "f");
-    VNTest::writeFile(disk + "/tree/deep/g.txt", "g");
-    auto config = drive(url("https") + "/dav");
-    auto removedFile = call([&](auto done) { handlerFor(config)->remove(file("/rm/f.txt"), done); });
-    ASSERT_FALSE(removedFile->error) << removedFile->errorText().toStdString();
-    EXPECT_EQ(removedFile->document->path(), "/rm/f.txt");
-    EXPECT_FALSE(QFile::exists(disk + "/f.txt"));
-    auto removedTree = call([&](auto done) { handlerFor(config)->remove(folder("/rm/tree"), done); });
-    ASSERT_FALSE(removedTree->error) << removedTree->errorText().toStdString();
-    EXPECT_FALSE(QFile::exists(disk + "/tree"));
-
-    auto missing = call([&](auto done) { handlerFor(config)->remove(file("/rm/f.txt"), done); });
-    ASSERT_TRUE(missing->error);
-    EXPECT_EQ(missing->errorText(), statusLine(404, "Not Found"));
-}
-
 TEST_F(WebDAVItems, RenameMovesAndNeverReplaces) {
     const QString disk = freshFolder("root_dir", "ren");
     VNTest::writeFile(disk + "/old name.txt", "old");
@@ -99,7 +81,6 @@ TEST_F(WebDAVItems, RenameMovesAndNeverReplaces) {
     EXPECT_TRUE(clash->errorText().contains("412")) << clash->errorText().toStdString();
     EXPECT_EQ(VNTest::readFile(disk + "/taken.txt"), "taken");
     EXPECT_EQ(VNTest::readFile(disk + QString::fromUtf8("/new näme.txt")), "old");
-
 }
 
 TEST_F(WebDAVItems, CancelBeforeTheRequestRunsAnswersCancelled) {

@@ -2,7 +2,6 @@
 // without a server: the listing's own folder in its many spellings, names a
 // server must not be able to smuggle in, and the two quota answers.
 #include "Cloud/QNWebDAVHandler.h"
-#include "Core/QNCloudInterfaceFactory.h"
 #include "Formats/XTDocument.h"
 
 #include <QTimeZone>
@@ -270,15 +269,4 @@ TEST(WebDAVQuotaReplies, PropertiesEitherOrNeither) {
     EXPECT_EQ(available + used, 0);
     EXPECT_FALSE(QNWebDAVHandler::parseQuotaProperties("garbage <<", &available, &used, &error));
     EXPECT_TRUE(error);
-}
-
-TEST(WebDAVHandlerFactory, WebDAVDrivesGetThisHandler) {
-    QNWebDAVHandler::registerWithFactory();
-    auto config = QNDriveConfig::create();
-    config->setIsWebDAV(true);
-    config->setUrl("http://127.0.0.1:1");
-    auto handler = config->createCloudInterface();
-    ASSERT_TRUE(handler);
-    EXPECT_EQ(handler->className(), "QNWebDAVHandler");
-    EXPECT_TRUE(std::dynamic_pointer_cast<QNWebDAVHandler>(handler));
 }
