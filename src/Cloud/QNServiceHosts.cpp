@@ -21,6 +21,9 @@ const QMap<QString, QString> &defaults() {
         {QStringLiteral("copy.web"), QStringLiteral("https://www.copy.com")},
         {QStringLiteral("live.login"), QStringLiteral("https://login.live.com")},
         {QStringLiteral("live.api"), QStringLiteral("https://apis.live.net/v5.0")},
+        {QStringLiteral("bitcasa.account"), QStringLiteral("https://developer.api.bitcasa.com")},
+        {QStringLiteral("bitcasa.api"), QStringLiteral("https://developer.api.bitcasa.com")},
+        {QStringLiteral("bitcasa.files"), QStringLiteral("https://files.api.bitcasa.com")},
     };
     return hosts;
 }

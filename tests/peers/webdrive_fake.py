@@ -202,16 +202,17 @@ def sha1(data):
     return hashlib.sha1(data).hexdigest()
 
 
-def serve(service_class):
+def serve(service_class, handler_class=None):
+    handler_class = handler_class or Handler
     with open(sys.argv[1]) as f:
         config = json.load(f)
-    Handler.service = service_class(config)
-    https = Server(("127.0.0.1", config["https_port"]), Handler)
+    handler_class.service = service_class(config)
+    https = Server(("127.0.0.1", config["https_port"]), handler_class)
     https.is_tls = True
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(config["cert"], config["key"])
     https.socket = context.wrap_socket(https.socket, server_side=True)
-    http = Server(("127.0.0.1", config["http_port"]), Handler)
+    http = Server(("127.0.0.1", config["http_port"]), handler_class)
     http.is_tls = False
     threading.Thread(target=http.serve_forever, daemon=True).start()
     https.serve_forever()

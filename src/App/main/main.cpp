@@ -4,6 +4,7 @@
 #include "App/QNDriveConfigWindowController.h"
 #include "App/QNMacAppDelegate.h"
 #include "App/QNSingleInstance.h"
+#include "Cloud/QNBitcasaHandler.h"
 #include "Cloud/QNBoxHandler.h"
 #include "Cloud/QNCopyHandler.h"
 #include "Cloud/QNDropboxHandler.h"
@@ -46,6 +47,7 @@ int main(int argc, char **argv) {
     QNOffice365Handler::registerWithFactory();
     QNSugarSyncHandler::registerWithFactory();
     QNSkyDriveHandler::registerWithFactory();
+    QNBitcasaHandler::registerWithFactory();
     // "Add Drive" and "Edit" of the main windows.
     QNAddDriveWindowController::install();
     QNDriveConfigWindowController::install();

@@ -1,9 +1,13 @@
-// Signing Google Drive, Box and Copy accounts in through the web login
-// sheet: the fake's authorization page redirects to the loopback callback
-// with a code or verifier, the sheet hands it to the handler, which trades it
-// for the tokens.
+// Signing Google Drive, Box, Copy and Bitcasa accounts in through the web
+// login sheet: the fake's authorization page redirects to the loopback
+// callback with a code or verifier, the sheet hands it to the handler, which
+// trades it for the tokens.
+#include "App/QNAddDriveWindowController.h"
 #include "App/QNAuthWindowController.h"
+#include "App/QNDialogService.h"
+#include "App/QNDriveConfigWindowController.h"
 #include "App/QNOAuthCallbackMatcher.h"
+#include "Cloud/QNBitcasaHandler.h"
 #include "Cloud/QNBoxHandler.h"
 #include "Cloud/QNCopyHandler.h"
 #include "Cloud/QNGoogleDriveHandler.h"
@@ -117,4 +121,29 @@ TEST(CopyLoginSheet, TheVerifierFromTheRedirectBecomesTheDrivesToken) {
     EXPECT_TRUE(drive->token().startsWith("access-"));
     EXPECT_FALSE(drive->tokenSecret().isEmpty());
     run->sheet->closePanel();
+}
+
+TEST(BitcasaLoginSheet, AddDriveSignsInOnTheServicesPageAndSavesTheDrive) {
+    QString http, https;
+    if (!useFake(QStringLiteral("bitcasa"), &http, &https))
+        GTEST_SKIP() << "the bitcasa peer is not running";
+    QNServiceHosts::setUrl("bitcasa.account", http);
+    QNServiceHosts::setUrl("bitcasa.api", https);
+    QNServiceHosts::setUrl("bitcasa.files", https);
+    QNBitcasaHandler::registerWithFactory();
+
+    QNAddDriveWindowController add;
+    add.window()->show();
+    const QNDriveConfigList kinds = add.drives();
+    const auto row = std::find_if(kinds.begin(), kinds.end(), [](const auto &d) { return d->isBitcasa(); });
+    ASSERT_NE(row, kinds.end());
+    add.tableViewSelectionDidChange(int(row - kinds.begin()));
+    ASSERT_NE(add.authWindowController(), nullptr) << "the Bitcasa row opens the login sheet";
+    ASSERT_TRUE(VNTest::waitUntil([&] { return add.isClosed(); }, 60000)) << "the drive was never saved";
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+    const auto stored = QNDriveConfig::readStoredDrives();
+    ASSERT_TRUE(stored && stored->size() == 1);
+    EXPECT_TRUE(stored->at(0)->isBitcasa());
+    EXPECT_TRUE(stored->at(0)->token().startsWith("access-"));
+    EXPECT_EQ(stored->at(0)->description(), "Show documents on this Bitcasa account");
 }

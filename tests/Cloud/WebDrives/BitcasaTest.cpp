@@ -1,0 +1,221 @@
+// The Bitcasa drive against its fake: the sign-in redirect on "/bitcasa",
+// every operation addressed by the service's full paths, two calls on one
+// handler taking turns, refused, cut and unusable listings (a move that
+// could not list its source removes nothing), and a folder tree through tasks.
+#include "WebDriveTestSupport.h"
+
+#include "Cloud/QNBitcasaHandler.h"
+#include "Cloud/QNServiceHosts.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
+#include "Platform/VNLog.h"
+
+using namespace WebDriveTest;
+
+namespace {
+
+const QString kTop = "/Bitcasa Infinite Drive";
+
+class BitcasaDrive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fake.isRunning())
+            GTEST_SKIP() << "the bitcasa peer is not running";
+        fake.trustItsCertificate();
+        QNServiceHosts::setUrl("bitcasa.account", fake.httpBase());
+        QNServiceHosts::setUrl("bitcasa.api", fake.httpsBase());
+        QNServiceHosts::setUrl("bitcasa.files", fake.httpsBase());
+        fake.control("reset");
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNBitcasaHandler::registerWithFactory();
+        drive = QNDriveConfig::create();
+        drive->setIsBitcasa(true);
+        local = VNTest::makeTempDir();
+
+        auto handler = std::make_shared<QNBitcasaHandler>(drive);
+        Answer answer;
+        handler->oAuthLoginWithCompletedBlock([&](bool ok, VNErrorPtr e, bool c) {
+            ++answer.count;
+            answer.error = e;
+            answer.cancelled = c || !ok;
+        });
+        EXPECT_EQ(drive->description(), "Show documents on this Bitcasa account");
+        QString location;
+        Fake::fetch(QNBitcasaHandler::authorizationURL().toString(), {}, &location);
+        ASSERT_TRUE(location.startsWith("http://localhost/bitcasa?authorization_code=")) << location.toStdString();
+        handler->processOAuthLogin(location);
+        ASSERT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
+        ASSERT_FALSE(answer.error) << errorText(answer.error).toStdString();
+        ASSERT_FALSE(answer.cancelled);
+        ASSERT_TRUE(drive->token().startsWith("access-"));
+    }
+
+    QJsonObject lastCall(const QString &method) const {
+        const QJsonArray calls = fake.log();
+        for (qsizetype i = calls.size() - 1; i >= 0; --i)
+            if (calls[i].toObject().value("method").toString() == method)
+                return calls[i].toObject();
+        return {};
+    }
+
+    Fake fake{"bitcasa"};
+    QNDriveConfigPtr drive;
+    std::unique_ptr<QTemporaryDir> local;
+};
+
+TEST_F(BitcasaDrive, EveryOperationByFullPath) {
+    Answer l = list(drive, "/");
+    ASSERT_FALSE(l.error) << errorText(l.error).toStdString();
+    ASSERT_EQ(names(l.documents), QStringList{"Bitcasa Infinite Drive/"});
+    const QString topId = l.documents[0]->fullPath();
+    EXPECT_EQ(topId.count('/'), 1);
+
+    // A folder found by its path alone, name by name.
+    Answer a = run(drive, [](auto h, auto cb) { h->createFolder("Work", QNDocument::withPath(kTop, true), cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(a.document->path(), kTop + "/Work");
+    EXPECT_TRUE(a.document->fullPath().startsWith(topId + "/"));
+    const QNDocumentPtr work = a.document;
+    for (const char *name : {"a.txt", "b.txt"}) {
+        VNTest::writeFile(local->path() + "/" + name, QByteArray(name));
+        a = run(drive, [&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/" + name), work, {}, cb); });
+        ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    }
+    VNTest::writeFile(local->path() + "/a.txt", "second version");  // replaces the file
+    std::vector<double> fractions;
+    a = run(drive, [&](auto h, auto cb) {
+        h->upload(QNDocument::withPath(local->path() + "/a.txt"), work, [&](double f) { fractions.push_back(f); }, cb);
+    });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_FALSE(fractions.empty());
+
+    l = list(drive, kTop + "/Work");
+    ASSERT_FALSE(l.error);
+    ASSERT_EQ(names(l.documents), (QStringList{"a.txt", "b.txt"}));
+    QNDocumentPtr fileA = l.documents[0]->displayName() == "a.txt" ? l.documents[0] : l.documents[1];
+    EXPECT_EQ(fileA->size(), 14);
+    EXPECT_EQ(fileA->path(), kTop + "/Work/a.txt");
+    EXPECT_TRUE(fileA->date().isValid());
+
+    const QString back = local->path() + "/back.txt";
+    a = run(drive, [&](auto h, auto cb) { h->download(fileA, QNDocument::withPath(back), {}, cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(VNTest::readFile(back), "second version");
+    EXPECT_EQ(lastCall("GET").value("query").toObject().value("path").toString(), fileA->fullPath());
+
+    a = run(drive, [&](auto h, auto cb) { h->rename(fileA, QNDocument::withPath(kTop + "/Work/notes.txt"), cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(a.document->path(), kTop + "/Work/notes.txt");
+    EXPECT_EQ(lastCall("POST").value("path").toString(), "/v1/files" + fileA->fullPath());
+    const QNDocumentPtr notes = a.document;
+
+    a = run(drive, [](auto h, auto cb) { h->createFolder("Archive", QNDocument::withPath(kTop, true), cb); });
+    const QNDocumentPtr archive = a.document;
+    a = run(drive, [&](auto h, auto cb) { h->localCopy(work, archive, cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(a.document->path(), kTop + "/Archive/Work");
+    a = run(drive, [&](auto h, auto cb) { h->localMove(notes, archive, cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(a.document->path(), kTop + "/Archive/notes.txt");
+    a = run(drive, [&](auto h, auto cb) { h->remove(work, cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(lastCall("DELETE").value("query").toObject().value("path").toString(), work->fullPath());
+
+    const QJsonObject tree = fake.tree();
+    const QStringList want{kTop, kTop + "/Archive", kTop + "/Archive/Work", kTop + "/Archive/Work/b.txt",
+                           kTop + "/Archive/Work/notes.txt", kTop + "/Archive/notes.txt"};
+    EXPECT_EQ(QStringList(tree.keys()).join(", ").toStdString(), want.join(", ").toStdString());
+    for (const QJsonValue call : fake.log())
+        if (!call.toObject().value("path").toString().startsWith("/v1/oauth2/"))
+            EXPECT_EQ(call.toObject().value("headers").toObject().value("Authorization").toString(),
+                      "Bearer " + drive->token());
+    EXPECT_FALSE(VNLog::captured().join('\n').contains(drive->token()));
+}
+
+TEST_F(BitcasaDrive, LoginLinkAndQuotaAreTheBaseClasses) {
+    auto handler = drive->createCloudInterface();
+    int logins = 0, links = 0, quotas = 0;
+    bool quotaCancelled = false;
+    VNErrorPtr loginError, linkError;
+    handler->login([&](bool, VNErrorPtr e, bool) { ++logins, loginError = e; });
+    handler->linkForDocument(QNDocument::withPath(kTop, true), [&](QNDocumentPtr, VNErrorPtr e, bool) { ++links, linkError = e; });
+    handler->quota(QNDocument::withPath("/", true), [&](VNErrorPtr, bool c) { ++quotas, quotaCancelled = c; });
+    EXPECT_EQ(logins + links + quotas, 3) << "each answered at once";
+    EXPECT_TRUE(loginError && linkError);
+    EXPECT_TRUE(quotaCancelled);
+}
+
+TEST_F(BitcasaDrive, TwoCallsOnOneHandlerTakeTurns) {
+    Answer a = run(drive, [](auto h, auto cb) { h->createFolder("Work", QNDocument::withPath(kTop, true), cb); });
+    const QNDocumentPtr work = a.document;
+    VNTest::writeFile(local->path() + "/quick.txt", "quick");
+    fake.control("slow", {{"prefix", "/v1/folders"}, {"seconds", 0.8}});
+    fake.control("clear_log");
+    auto handler = drive->createCloudInterface();
+    QStringList answers;
+    handler->listDocuments(QNDocument::withPath("/", true), QString(),
+                           [&](QNDocumentList, QString, VNErrorPtr, bool) { answers << "list"; });
+    handler->upload(QNDocument::withPath(local->path() + "/quick.txt"), work, {},
+                    [&](QNDocumentPtr, VNErrorPtr, bool) { answers << "upload"; });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return answers.size() == 2; }, 20000));
+    EXPECT_EQ(answers.join(",").toStdString(), "list,upload");
+    const QJsonArray calls = fake.log();
+    ASSERT_EQ(calls.size(), 2);
+    EXPECT_EQ(calls[0].toObject().value("method").toString(), "GET") << "the upload waited for the listing";
+}
+
+TEST_F(BitcasaDrive, RefusedCutAndUnusableListingsAndBrokenDownloads) {
+    const struct {
+        const char *what;
+        QJsonObject fault;
+    } faults[] = {
+        {"refused", {{"prefix", "/v1/folders"}, {"status", 503}}},
+        {"cut short", {{"prefix", "/v1/folders"}, {"status", 0}, {"drop_body", true}}},
+    };
+    for (const auto &f : faults) {
+        fake.control("fault", f.fault);
+        Answer l = list(drive, "/");
+        EXPECT_TRUE(l.error) << f.what;
+        EXPECT_TRUE(l.documents.isEmpty()) << f.what;
+    }
+    for (const char *name : {"..", "a/b", "."})
+        fake.control("entry", {{"name", name}});
+    Answer l = list(drive, "/");
+    ASSERT_FALSE(l.error);
+    EXPECT_EQ(names(l.documents), QStringList{"Bitcasa Infinite Drive/"});
+
+    VNTest::writeFile(local->path() + "/f.bin", QByteArray(100000, 'z'));
+    run(drive, [&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/f.bin"), QNDocument::withPath(kTop, true), {}, cb); });
+    QDir().mkpath(local->path() + "/out");
+    fake.control("fault", {{"prefix", "/v1/files/"}, {"status", 0}, {"drop_body", true}});
+    Answer a = run(drive, [&](auto h, auto cb) {
+        h->download(QNDocument::withPath(kTop + "/f.bin"), QNDocument::withPath(local->path() + "/out/f.bin"), {}, cb);
+    });
+    EXPECT_TRUE(a.error);
+    EXPECT_EQ(QDir(local->path() + "/out").entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST_F(BitcasaDrive, AMoveWhoseSourceCouldNotBeListedRemovesNothing) {
+    Answer a = run(drive, [](auto h, auto cb) { h->createFolder("Keep", QNDocument::withPath(kTop, true), cb); });
+    const QNDocumentPtr keep = a.document;
+    VNTest::writeFile(local->path() + "/k.txt", "keep me");
+    run(drive, [&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/k.txt"), keep, {}, cb); });
+    const QJsonObject before = fake.tree();
+    fake.control("fault", {{"prefix", "/v1/folders" + keep->fullPath()}, {"status", 0}, {"drop_body", true}});
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+    QDir().mkpath(local->path() + "/dest");
+    const VNErrorPtr error = runItem(std::make_shared<QNMoveTask>(),
+                                     std::make_shared<QNMoveTaskItem>(drive, localDrive, keep,
+                                                                      QNDocument::withPath(local->path() + "/dest", true)));
+    EXPECT_TRUE(error);
+    EXPECT_EQ(fake.tree(), before);
+}
+
+TEST_F(BitcasaDrive, FolderTreeToTheDriveAndBackIsByteIdentical) {
+    EXPECT_EQ(roundTrip(drive, local->path()).toStdString(), "");
+}
+
+}  // namespace
