@@ -162,24 +162,13 @@ TEST_F(LinkUpdate, DocumentThatCannotGetItsNameBackIsReportedWithItsBackupName) 
     EXPECT_EQ(VNTest::readFile(remote + "/docs/" + kBackup), QByteArray("old version"));
 }
 
-TEST_F(LinkUpdate, UnreadableLocalCopyFailsBeforeTheDriveChanges) {
-    for (const QString &local : {path("opened/missing.docx"), path("opened")}) {
-        QNFakeRemoteHandler::resetBehaviours();
-        auto [task, item, reports] = saveBack(local);
-        ASSERT_TRUE(runTask(manager, task));
-        ASSERT_EQ(reports->count(), 1);
-        ASSERT_TRUE(std::get<0>(reports->first()));
-        EXPECT_TRUE(std::get<0>(reports->first())->localizedDescription().contains("cannot be read"));
-        EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Rename), 0);
-        EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
-    }
-}
-
 TEST_F(LinkUpdate, SaveBackThatDoesNotFinishPutsTheDocumentBack) {
     // A failed rename or upload is reported and cancels the task; an upload
     // cancelled while running or before it started is reported as cancelled.
-    enum class End { RenameFails, UploadFails, CancelDuringUpload, CancelBeforeUpload };
-    for (End end : {End::RenameFails, End::UploadFails, End::CancelDuringUpload, End::CancelBeforeUpload}) {
+    // A local copy that cannot be read fails before the drive changes at all.
+    enum class End { RenameFails, UploadFails, CancelDuringUpload, CancelBeforeUpload, LocalMissing, LocalIsAFolder };
+    for (End end : {End::RenameFails, End::UploadFails, End::CancelDuringUpload, End::CancelBeforeUpload,
+                    End::LocalMissing, End::LocalIsAFolder}) {
         SCOPED_TRACE(static_cast<int>(end));
         QNFakeRemoteHandler::resetBehaviours();
         if (end == End::RenameFails)
@@ -188,7 +177,10 @@ TEST_F(LinkUpdate, SaveBackThatDoesNotFinishPutsTheDocumentBack) {
             setMode(Op::Upload, QNFakeRemoteHandler::Mode::Fail, remote);
         if (end == End::CancelDuringUpload)
             setMode(Op::Upload, QNFakeRemoteHandler::Mode::NeverAnswer, remote);
-        auto [task, item, reports] = saveBack();
+        const bool unreadable = end == End::LocalMissing || end == End::LocalIsAFolder;
+        auto [task, item, reports] = saveBack(end == End::LocalMissing     ? path("opened/missing.docx")
+                                              : end == End::LocalIsAFolder ? path("opened")
+                                                                           : QString());
         const bool cancelling = end == End::CancelDuringUpload || end == End::CancelBeforeUpload;
         if (end == End::CancelDuringUpload) {
             manager->addTask(task);
@@ -210,6 +202,10 @@ TEST_F(LinkUpdate, SaveBackThatDoesNotFinishPutsTheDocumentBack) {
             EXPECT_TRUE(task->canceled());
         if (end == End::RenameFails || end == End::CancelBeforeUpload)
             EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+        if (unreadable) {
+            EXPECT_TRUE(std::get<0>(reports->first())->localizedDescription().contains("cannot be read"));
+            EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Rename), 0);
+        }
         EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
         EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
     }

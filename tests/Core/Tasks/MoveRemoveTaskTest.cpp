@@ -193,7 +193,7 @@ TEST_F(MoveRemove, FolderMovedOffADriveThatRemovesOnlyEmptyFoldersIsRemovedDeepe
                 << removed[i].toStdString() << " went before " << removed[j].toStdString() << " inside it";
 }
 
-TEST_F(MoveRemove, RemovalOrderOfATreeOnARecursiveDrive) {
+TEST_F(MoveRemove, RemovalOrderOfATreeOnARecursiveDriveAndSingleRemovals) {
     const QString remote = path("remote");
     writeTree(remote, {{"a/x.txt", "x"}, {"a/b/y.txt", "y"}});
     auto ftp = recursiveRemoveDrive(remote);
@@ -213,13 +213,12 @@ TEST_F(MoveRemove, RemovalOrderOfATreeOnARecursiveDrive) {
     EXPECT_EQ(found, (QStringList{"/a", "/a/b", "/a/x.txt", "/a/b/y.txt"}));
     EXPECT_EQ(ScriptedRemoteHandler::removals(), (QStringList{"/a/b/y.txt", "/a/x.txt", "/a/b", "/a"}));
     EXPECT_FALSE(QFileInfo::exists(remote + "/a"));
-}
 
-TEST_F(MoveRemove, AFileOrAFolderOnADriveWithoutTheNeedIsOneRemoval) {
-    const QString remote = path("remote");
+    // A file even on such a drive, and a folder on one without the need, is one removal.
     writeTree(remote, {{"f.txt", "f"}, {"a/x.txt", "x"}, {"a/b/y.txt", "y"}});
-    // A file even on a drive that removes only empty folders; a folder on one without that need.
-    auto ftp = recursiveRemoveDrive(remote);
+    ScriptedRemoteHandler::reset();
+    QNFakeRemoteHandler::resetBehaviours();
+    ftp = recursiveRemoveDrive(remote);
     EXPECT_FALSE(std::get<0>(
         runOne(std::make_shared<QNTask>(), std::make_shared<QNRemoveTaskItem>(ftp, driveDocument("/f.txt", false, 1)))));
     EXPECT_EQ(ScriptedRemoteHandler::removals(), QStringList{"/f.txt"});
