@@ -24,6 +24,10 @@ const QMap<QString, QString> &defaults() {
         {QStringLiteral("bitcasa.account"), QStringLiteral("https://developer.api.bitcasa.com")},
         {QStringLiteral("bitcasa.api"), QStringLiteral("https://developer.api.bitcasa.com")},
         {QStringLiteral("bitcasa.files"), QStringLiteral("https://files.api.bitcasa.com")},
+        {QStringLiteral("flickr.api"), QStringLiteral("https://api.flickr.com")},
+        {QStringLiteral("flickr.upload"), QStringLiteral("https://up.flickr.com")},
+        {QStringLiteral("flickr.oauth"), QStringLiteral("https://www.flickr.com")},
+        {QStringLiteral("flickr.web"), QStringLiteral("https://www.flickr.com")},
     };
     return hosts;
 }

@@ -9,6 +9,7 @@
 #include "Cloud/QNCopyHandler.h"
 #include "Cloud/QNDropboxHandler.h"
 #include "Cloud/QNFTPHandler.h"
+#include "Cloud/QNFlickrHandler.h"
 #include "Cloud/QNGoogleDriveHandler.h"
 #include "Cloud/QNGooglePhotosHandler.h"
 #include "Cloud/QNOffice365Handler.h"
@@ -40,6 +41,7 @@ int main(int argc, char **argv) {
     QNDropboxHandler::registerWithFactory();
     QNBoxHandler::registerWithFactory();
     QNCopyHandler::registerWithFactory();
+    QNFlickrHandler::registerWithFactory();
     QNFTPHandler::registerHandler();
     QNGoogleDriveHandler::registerWithFactory();
     QNGooglePhotosHandler::registerWithFactory();

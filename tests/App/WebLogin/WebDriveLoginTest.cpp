@@ -1,7 +1,7 @@
-// Signing Google Drive, Box, Copy and Bitcasa accounts in through the web
-// login sheet: the fake's authorization page redirects to the loopback
-// callback with a code or verifier, the sheet hands it to the handler, which
-// trades it for the tokens.
+// Signing Google Drive, Box, Copy, Bitcasa and Flickr accounts in through
+// the web login sheet: the fake's authorization page redirects to the
+// loopback callback with a code or verifier, the sheet (or, for Flickr, the
+// client watching it) hands it on, and it is traded for the tokens.
 #include "App/QNAddDriveWindowController.h"
 #include "App/QNAuthWindowController.h"
 #include "App/QNDialogService.h"
@@ -10,6 +10,7 @@
 #include "Cloud/QNBitcasaHandler.h"
 #include "Cloud/QNBoxHandler.h"
 #include "Cloud/QNCopyHandler.h"
+#include "Cloud/QNFlickrHandler.h"
 #include "Cloud/QNGoogleDriveHandler.h"
 #include "Cloud/QNServiceHosts.h"
 #include "Net/NRHTTPRequest.h"
@@ -146,4 +147,36 @@ TEST(BitcasaLoginSheet, AddDriveSignsInOnTheServicesPageAndSavesTheDrive) {
     EXPECT_TRUE(stored->at(0)->isBitcasa());
     EXPECT_TRUE(stored->at(0)->token().startsWith("access-"));
     EXPECT_EQ(stored->at(0)->description(), "Show documents on this Bitcasa account");
+}
+
+TEST(FlickrLoginSheet, AddDriveSignsInAndTheClientCatchesItsOwnCallback) {
+    QString http, https;
+    if (!useFake(QStringLiteral("flickr"), &http, &https))
+        GTEST_SKIP() << "the flickr peer is not running";
+    for (const char *key : {"flickr.api", "flickr.upload", "flickr.oauth"})
+        QNServiceHosts::setUrl(key, https);
+    QNServiceHosts::setUrl("flickr.web", http);
+    QNFlickrHandler::registerWithFactory();
+    ASSERT_TRUE(QNDriveConfig::writeStoredDrives({}));
+    QNDialogService::shared().clearHistory();
+
+    QNAddDriveWindowController add;
+    add.window()->show();
+    const QNDriveConfigList kinds = add.drives();
+    const auto row = std::find_if(kinds.begin(), kinds.end(), [](const auto &d) { return d->isFlickr(); });
+    ASSERT_NE(row, kinds.end());
+    add.tableViewSelectionDidChange(int(row - kinds.begin()));
+    const auto sheet = add.authWindowController();
+    ASSERT_NE(sheet, nullptr) << "the Flickr row opens the login sheet";
+    ASSERT_TRUE(VNTest::waitUntil([&] { return add.isClosed(); }, 60000)) << "the drive was never saved";
+    // The client took the callback itself: the sheet's markers never saw it.
+    EXPECT_FALSE(sheet->hasHandedOver());
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+    const auto stored = QNDriveConfig::readStoredDrives();
+    ASSERT_TRUE(stored && stored->size() == 1);
+    EXPECT_TRUE(stored->at(0)->isFlickr());
+    EXPECT_TRUE(stored->at(0)->token().startsWith("access-"));
+    EXPECT_FALSE(stored->at(0)->tokenSecret().isEmpty());
+    EXPECT_EQ(stored->at(0)->userId(), "12345678@N00");
+    EXPECT_EQ(stored->at(0)->description(), "SHOW DOCUMENTS ON THIS FLICKR ACCOUNT");
 }

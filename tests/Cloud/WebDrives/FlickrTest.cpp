@@ -1,0 +1,198 @@
+// The Flickr drive against its fake: the OAuth 1.0a sign-in of our Flickr
+// client (every call's signature checked by the fake), sets as folders and
+// photos as files through every operation the handler provides, listings
+// read page by page and refused when short, and photos through tasks.
+#include "WebDriveTestSupport.h"
+
+#include "Cloud/FKFlickrClient/FKFlickrClient.h"
+#include "Cloud/QNFlickrHandler.h"
+#include "Cloud/QNServiceHosts.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Platform/VNLog.h"
+
+using namespace WebDriveTest;
+
+namespace {
+
+class FlickrDrive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fake.isRunning())
+            GTEST_SKIP() << "the flickr peer is not running";
+        fake.trustItsCertificate();
+        for (const char *key : {"flickr.api", "flickr.upload", "flickr.oauth"})
+            QNServiceHosts::setUrl(key, fake.httpsBase());
+        QNServiceHosts::setUrl("flickr.web", fake.httpBase());
+        fake.control("reset");
+        fake.control("set", {{"title", "Holiday"}});
+        fake.control("set", {{"title", "Work"}});
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNFlickrHandler::registerWithFactory();
+        VNLog::setCapturing(true);
+        drive = QNDriveConfig::create();
+        drive->setIsFlickr(true);
+        local = VNTest::makeTempDir();
+
+        // The sheet's part by hand: the authorization page's redirect read and handed to the client.
+        auto client = std::make_shared<FKFlickrClient>();
+        int answers = 0;
+        FKFlickrClient::Account account;
+        VNErrorPtr error;
+        client->beginLogin(nullptr, [&](FKFlickrClient::Account a, VNErrorPtr e, bool) {
+            ++answers;
+            account = a;
+            error = e;
+        });
+        QString token;
+        ASSERT_TRUE(VNTest::waitUntil([&] {
+            token = QJsonDocument::fromJson(fake.control("pending")).object().value("token").toString();
+            return !token.isEmpty() || answers > 0;
+        }));
+        VNTest::spin(300);  // the token's reply reaches the client
+        QString location;
+        Fake::fetch(fake.httpBase() + "/services/oauth/authorize?oauth_token=" + token, {}, &location);
+        ASSERT_TRUE(FKFlickrClient::isCallback(QUrl(location))) << location.toStdString();
+        client->finishLogin(QUrl(location));
+        ASSERT_TRUE(VNTest::waitUntil([&] { return answers > 0; }));
+        ASSERT_FALSE(error) << errorText(error).toStdString();
+        ASSERT_EQ(account.userId, "12345678@N00");
+        drive->setToken(account.token);
+        drive->setTokenSecret(account.tokenSecret);
+        drive->setUserId(account.userId);
+    }
+
+    QString upload(const QString &name, const QByteArray &data, const QString &set = "/Holiday") {
+        VNTest::writeFile(local->path() + "/" + name, data);
+        const Answer a = run(drive, [&](auto h, auto cb) {
+            h->upload(QNDocument::withPath(local->path() + "/" + name), QNDocument::withPath(set, true), {}, cb);
+        });
+        return a.error ? errorText(a.error) : a.document->path();
+    }
+
+    Fake fake{"flickr"};
+    QNDriveConfigPtr drive;
+    std::unique_ptr<QTemporaryDir> local;
+};
+
+TEST_F(FlickrDrive, SetsAreFoldersAndPhotosFiles) {
+    EXPECT_EQ(upload("beach.jpg", "sand"), "/Holiday/beach.jpg");
+    EXPECT_EQ(upload("sea.png", "water"), "/Holiday/sea.png");
+    EXPECT_EQ(upload("loose.jpg", "x", "/"), "Photos go into a set.");
+    EXPECT_EQ(names(list(drive, "/").documents), (QStringList{"Holiday/", "Work/"}));
+    Answer l = list(drive, "/Holiday");
+    ASSERT_FALSE(l.error) << errorText(l.error).toStdString();
+    ASSERT_EQ(names(l.documents), (QStringList{"beach.jpg", "sea.png"}));
+    const QNDocumentPtr beach = l.documents.first()->displayName() == "beach.jpg" ? l.documents.first() : l.documents.last();
+    EXPECT_EQ(beach->dimensions(), "640x480");
+    EXPECT_TRUE(beach->url().path().startsWith("/static/"));
+
+    // Documents by path alone (no ids) are looked up in the listings.
+    struct Step {
+        const char *what;
+        std::function<void(QNCloudInterfacePtr, QNDocumentCallback)> call;
+        QString path;  // of the answer
+    };
+    const QString back = local->path() + "/back.jpg";
+    const std::vector<Step> steps = {
+        {"download", [&](auto h, auto cb) { h->download(QNDocument::withPath("/Holiday/beach.jpg"), QNDocument::withPath(back), {}, cb); }, back},
+        {"download by id", [&](auto h, auto cb) { h->download(beach, QNDocument::withPath(back), {}, cb); }, back},
+        {"rename", [](auto h, auto cb) { h->rename(QNDocument::withPath("/Holiday/sea.png"), QNDocument::withPath("/Holiday/ocean.png"), cb); }, "/Holiday/ocean.png"},
+        {"copy", [](auto h, auto cb) { h->localCopy(QNDocument::withPath("/Holiday/beach.jpg"), QNDocument::withPath("/Work", true), cb); }, "/Work/beach.jpg"},
+        {"move", [](auto h, auto cb) { h->localMove(QNDocument::withPath("/Holiday/ocean.png"), QNDocument::withPath("/Work", true), cb); }, "/Work/ocean.png"},
+        {"rename set", [](auto h, auto cb) { h->rename(QNDocument::withPath("/Work", true), QNDocument::withPath("/Job", true), cb); }, "/Job"},
+        {"link", [](auto h, auto cb) { h->linkForDocument(QNDocument::withPath("/Job/ocean.png"), cb); }, "/Job/ocean.png"},
+        {"remove", [](auto h, auto cb) { h->remove(QNDocument::withPath("/Job/beach.jpg"), cb); }, "/Job/beach.jpg"},
+    };
+    for (const Step &step : steps) {
+        const Answer a = run(drive, step.call);
+        ASSERT_FALSE(a.error) << step.what << ": " << errorText(a.error).toStdString();
+        ASSERT_TRUE(a.document) << step.what;
+        EXPECT_EQ(a.document->path(), step.path) << step.what;
+        EXPECT_EQ(a.count, 1) << step.what;
+        if (QString(step.what) == "link")
+            EXPECT_TRUE(a.document->link().contains("/static/")) << a.document->link().toStdString();
+    }
+    EXPECT_EQ(VNTest::readFile(back), "sand");
+    EXPECT_EQ(fake.tree().keys(), (QStringList{"/Holiday", "/Job", "/Job/ocean.png"}));
+
+    // What the handler leaves to the base class: create folder and quota cancelled at once, nothing sent.
+    fake.control("clear_log");
+    Answer a = run(drive, [](auto h, auto cb) { h->createFolder("New", QNDocument::withPath("/", true), cb); });
+    EXPECT_TRUE(a.cancelled);
+    EXPECT_FALSE(a.error);
+    EXPECT_TRUE(fake.log().isEmpty());
+
+    // Server-given names that would leave their folder are not listed.
+    for (const char *name : {"..", "a/b"})
+        fake.control("entry", {{"set", "Job"}, {"name", name}});
+    EXPECT_EQ(names(list(drive, "/Job").documents), QStringList{"ocean.png"});
+    a = run(drive, [](auto h, auto cb) { h->remove(QNDocument::withPath("/Holiday", true), cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(names(list(drive, "/").documents), QStringList{"Job/"});
+
+    const QString log = VNLog::captured().join('\n');
+    EXPECT_FALSE(log.contains(drive->token()));
+    EXPECT_FALSE(log.contains(drive->tokenSecret()));
+}
+
+TEST_F(FlickrDrive, ListingsAreReadToTheEndOrRefused) {
+    for (int i = 0; i < 5; ++i)
+        fake.control("entry", {{"set", "Holiday"}, {"name", QString("p%1.jpg").arg(i)}});
+    fake.control("max_per_page", {{"value", 2}});
+    Answer l = list(drive, "/Holiday");
+    ASSERT_FALSE(l.error) << errorText(l.error).toStdString();
+    EXPECT_EQ(l.documents.size(), 5);
+
+    struct Fault {
+        const char *what;
+        std::function<void()> make;
+    };
+    const std::vector<Fault> faults = {
+        {"a later page fails", [&] { fake.control("fault", {{"prefix", "/services/rest/"}, {"after", 1}}); }},
+        {"the listing holds fewer than it claims", [&] { fake.control("lie_total", {{"value", 1}}); }},
+    };
+    for (const Fault &fault : faults) {
+        fault.make();
+        l = list(drive, "/Holiday");
+        EXPECT_TRUE(l.error) << fault.what;
+        EXPECT_TRUE(l.documents.isEmpty()) << fault.what;
+        fake.control("lie_total", {{"value", 0}});
+    }
+}
+
+TEST_F(FlickrDrive, APhotoCutShortIsNoDownload) {
+    upload("beach.jpg", QByteArray(200000, 'b'));
+    fake.control("fault", {{"prefix", "/static/"}, {"drop_body", true}});
+    const QString back = local->path() + "/back.jpg";
+    const Answer a = run(drive, [&](auto h, auto cb) {
+        h->download(QNDocument::withPath("/Holiday/beach.jpg"), QNDocument::withPath(back), {}, cb);
+    });
+    EXPECT_TRUE(a.error);
+    EXPECT_FALSE(QFile::exists(back));
+}
+
+TEST_F(FlickrDrive, PhotosToASetAndBackAreByteIdentical) {
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+    QByteArray big(1024 * 1024 + 11, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char((quint32(i) * 2654435761u) >> 24);
+    const QMap<QString, QByteArray> photos = {{"big.jpg", big}, {"empty.png", {}}, {QString::fromUtf8("nïce 'quoted'.jpg"), "unicode"}};
+    for (auto it = photos.begin(); it != photos.end(); ++it) {
+        VNTest::writeFile(local->path() + "/up/" + it.key(), it.value());
+        const VNErrorPtr e = runItem(std::make_shared<QNCopyTask>(), std::make_shared<QNCopyTaskItem>(localDrive, drive, QNDocument::withPath(local->path() + "/up/" + it.key()),
+                                                                          QNDocument::withPath("/Holiday", true)));
+        ASSERT_FALSE(e) << errorText(e).toStdString();
+    }
+    QDir().mkpath(local->path() + "/down");
+    const VNErrorPtr e = runItem(std::make_shared<QNCopyTask>(),
+                                 std::make_shared<QNCopyTaskItem>(drive, localDrive, QNDocument::withPath("/Holiday", true),
+                                                                  QNDocument::withPath(local->path() + "/down", true)));
+    ASSERT_FALSE(e) << errorText(e).toStdString();
+    EXPECT_EQ(listTree(local->path() + "/down/Holiday"), listTree(local->path() + "/up"));
+    for (auto it = photos.begin(); it != photos.end(); ++it)
+        EXPECT_EQ(VNTest::readFile(local->path() + "/down/Holiday/" + it.key()), it.value()) << it.key().toStdString();
+}
+
+}  // namespace
