@@ -193,7 +193,7 @@ void FKFlickrClient::upload(const QString &file, const QString &title, Progress 
     Request request;
     request.method = QStringLiteral("POST");
     request.url = QUrl(QNServiceHosts::url(QStringLiteral("flickr.upload")) + QStringLiteral("/services/upload/"));
-    request.form = {{QStringLiteral("title"), title}, {QStringLiteral("hidden"), QStringLiteral("1")}};
+    request.form = {{QStringLiteral("title"), title}};
     request.multipartFile = file;
     request.token = m_token;
     request.tokenSecret = m_tokenSecret;
