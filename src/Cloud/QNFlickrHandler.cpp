@@ -3,14 +3,10 @@
 #include "Cloud/QNDrivePaths.h"
 #include "Cloud/QNServiceHosts.h"
 #include "Core/QNCloudInterfaceFactory.h"
-#include "Core/QNLoginSheetProvider.h"
 #include "Platform/VNLog.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
-#include <QUuid>
-#include <filesystem>
 
 using namespace QNDrivePaths;
 using Params = FKFlickrClient::Params;
@@ -94,10 +90,7 @@ void QNFlickrHandler::cancel() {
 // --- Sign-in --------------------------------------------------------------------------------
 
 std::shared_ptr<QNAuthWindowController> QNFlickrHandler::oAuthLoginWithCompletedBlock(QNLoginCallback completed) {
-    setOAuthLoginCompleted(std::move(completed));
-    if (auto config = driveConfig())
-        config->setDescription(loginCaption());
-    auto sheet = QNLoginSheetProvider::makeSheet(shared_from_this());
+    auto sheet = openLoginSheet(std::move(completed), loginCaption());
     if (!sheet) {
         if (auto answer = takeOAuthLoginCompleted())
             answer(false, failure(QStringLiteral("There is no login sheet to sign in with.")), false);
@@ -383,30 +376,9 @@ void QNFlickrHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, Q
                 completed(nullptr, error, cancelled);
                 return;
             }
-            const QFileInfo info(destination);
-            const QString received = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-") +
-                                     QUuid::createUuid().toString(QUuid::WithoutBraces);
-            me->m_client->fetch(
-                photo->url(), received,
-                [progress](qint64 done, qint64 total) {
-                    if (progress && total > 0)
-                        progress(std::min(1.0, double(done) / double(total)));
-                },
-                [me, received, destination, completed](VNErrorPtr e, bool c) {
-                    std::error_code ec;
-                    if (!e && !c)
-                        std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
-                    if (e || c || ec) {
-                        QFile::remove(received);
-                        completed(nullptr, e ? e : (c ? nullptr : failure(QStringLiteral("The downloaded photo could not be moved."))), c);
-                        return;
-                    }
-                    auto result = QNDocument::create();
-                    result->setPath(destination);
-                    result->setDisplayName(QFileInfo(destination).fileName());
-                    result->setSize(QFileInfo(destination).size());
-                    completed(result, nullptr, false);
-                });
+            const QString received = partFileFor(destination);
+            auto done = downloadAnswer(received, destination, QStringLiteral("FlickrHandler"), completed);
+            me->m_client->fetch(photo->url(), received, fractionProgress(progress), done);
         });
     });
 }
@@ -426,11 +398,7 @@ void QNFlickrHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNP
             completed(nullptr, error, cancelled);
             return;
         }
-        auto sent = [progress](qint64 done, qint64 total) {
-            if (progress && total > 0)
-                progress(std::min(1.0, double(done) / double(total)));
-        };
-        me->m_client->upload(source, name, sent, [me, set, source, name, completed](QString photoId, VNErrorPtr error, bool cancelled) {
+        me->m_client->upload(source, name, fractionProgress(progress), [me, set, source, name, completed](QString photoId, VNErrorPtr error, bool cancelled) {
             if (photoId.isEmpty()) {
                 completed(nullptr, error, cancelled);
                 return;
