@@ -1,7 +1,8 @@
 // The Bitcasa drive against its fake: the sign-in redirect on "/bitcasa",
 // every operation addressed by the service's full paths, two calls on one
-// handler taking turns, refused, cut and unusable listings (a move that
-// could not list its source removes nothing), and a folder tree through tasks.
+// handler taking turns (and cancelled together), refused, cut and unusable
+// listings (a move that could not list its source removes nothing), and a
+// folder tree through tasks.
 #include "WebDriveTestSupport.h"
 
 #include "Cloud/QNBitcasaHandler.h"
@@ -163,6 +164,27 @@ TEST_F(BitcasaDrive, TwoCallsOnOneHandlerTakeTurns) {
     const QJsonArray calls = fake.log();
     ASSERT_EQ(calls.size(), 2);
     EXPECT_EQ(calls[0].toObject().value("method").toString(), "GET") << "the upload waited for the listing";
+}
+
+TEST_F(BitcasaDrive, ACancelAnswersTheRunningAndTheWaitingCallsOnceAsCancelled) {
+    fake.control("slow", {{"prefix", "/v1/folders"}, {"seconds", 0.8}});
+    auto handler = drive->createCloudInterface();
+    int answers = 0, cancelled = 0;
+    handler->listDocuments(QNDocument::withPath("/", true), QString(), [&](QNDocumentList, QString, VNErrorPtr, bool c) {
+        ++answers;
+        cancelled += c;
+    });
+    handler->createFolder("Late", QNDocument::withPath(kTop, true), [&](QNDocumentPtr, VNErrorPtr, bool c) {
+        ++answers;
+        cancelled += c;
+    });
+    VNTest::spin(200);
+    handler->cancel();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return answers == 2; }, 20000));
+    VNTest::spin(1200);
+    EXPECT_EQ(answers, 2);
+    EXPECT_EQ(cancelled, 2);
+    EXPECT_FALSE(fake.tree().contains(kTop + "/Late"));
 }
 
 TEST_F(BitcasaDrive, RefusedCutAndUnusableListingsAndBrokenDownloads) {
