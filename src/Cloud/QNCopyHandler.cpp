@@ -259,27 +259,54 @@ void QNCopyHandler::processOAuthLogin(const QString &callbackUrl) {
 
 void QNCopyHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     const QString folderPath = withoutTrailingSlashes(folder ? folder->path() : QStringLiteral("/"));
+    listPage(folderPath, {}, [me = self(), folderPath, searchKeyword, completed](QList<DXJsonValue> items, VNErrorPtr error,
+                                                                             bool cancelled) {
+        if (error || cancelled) {
+            completed({}, searchKeyword, error, cancelled);
+            return;
+        }
+        QNDocumentList documents;
+        for (const DXJsonValue &item : items) {
+            auto document = me->documentFromItem(item, folderPath);
+            if (!document)
+                VNLog::log(QStringLiteral("QNCopyHandler skipped an entry with an unusable name in %1").arg(folderPath));
+            else if (searchKeyword.isEmpty() || document->displayName().contains(searchKeyword, Qt::CaseInsensitive))
+                documents.append(document);
+        }
+        completed(documents, searchKeyword, nullptr, false);
+    });
+}
+
+void QNCopyHandler::listPage(const QString &folderPath, QList<DXJsonValue> items,
+                             std::function<void(QList<DXJsonValue>, VNErrorPtr, bool)> done) {
+    // A folder's children come in pages; the reply counts them all, so a
+    // listing is read to its end and one that stops short is an error.
     auto me = self();
-    send({QStringLiteral("GET"), restURL(QStringLiteral("meta/copy"), folderPath)},
-         [me, folderPath, searchKeyword, completed](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) {
+    const QList<std::pair<QString, QString>> query{{QStringLiteral("list_index"), QString::number(items.size())}};
+    send({QStringLiteral("GET"), restURL(QStringLiteral("meta/copy"), folderPath, query)},
+         [me, folderPath, items, done](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
              if (error || cancelled) {
-                 completed({}, searchKeyword, error, cancelled);
+                 done({}, error, cancelled);
                  return;
              }
              const DXJsonValue reply = JSONValue(r->responseData());
              if (!reply[QStringLiteral("children")].isArray()) {
-                 completed({}, searchKeyword, me->makeError(QStringLiteral("Copy sent an unreadable listing.")), false);
+                 done({}, me->makeError(QStringLiteral("Copy sent an unreadable listing.")), false);
                  return;
              }
-             QNDocumentList documents;
-             for (const DXJsonValue &item : reply[QStringLiteral("children")].toArray()) {
-                 auto document = me->documentFromItem(item, folderPath);
-                 if (!document)
-                     VNLog::log(QStringLiteral("QNCopyHandler skipped an entry with an unusable name in %1").arg(folderPath));
-                 else if (searchKeyword.isEmpty() || document->displayName().contains(searchKeyword, Qt::CaseInsensitive))
-                     documents.append(document);
+             const DXJsonArray page = reply[QStringLiteral("children")].toArray();
+             for (const DXJsonValue &item : page)
+                 items.append(item);
+             const DXJsonValue count = reply[QStringLiteral("children_count")];
+             if (!count.isNumber() || items.size() >= count.toInt64()) {
+                 done(items, nullptr, false);
+                 return;
              }
-             completed(documents, searchKeyword, nullptr, false);
+             if (page.isEmpty()) {
+                 done({}, me->makeError(QStringLiteral("Copy's listing of %1 stopped short.").arg(folderPath)), false);
+                 return;
+             }
+             me->listPage(folderPath, items, done);
          });
 }
 

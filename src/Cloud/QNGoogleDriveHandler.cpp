@@ -325,27 +325,55 @@ void QNGoogleDriveHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath
             completed(nullptr, error, cancelled);
             return;
         }
-        // A resumable upload: the file's record first, then its bytes streamed to the session's address.
+        // Names need not be unique here: a file of the same name in the folder
+        // gets the new bytes (as on any other drive) rather than a twin.
+        me->listAll(QStringLiteral("%1 in parents and name = %2 and mimeType != %3 and trashed = false")
+                        .arg(quoted(folderId), quoted(name), quoted(kFolderType)),
+                    [me, source, name, folderId, folderPath, progress, completed](QList<DXJsonValue> same, VNErrorPtr e,
+                                                                                 bool c) {
+                        if (e || c) {
+                            completed(nullptr, e, c);
+                            return;
+                        }
+                        const QString existing = same.isEmpty() ? QString() : same.first()[QStringLiteral("id")].toString();
+                        me->startUpload(source, name, folderId, existing, folderPath, progress, completed);
+                    });
+    });
+}
+
+void QNGoogleDriveHandler::startUpload(const QString &source, const QString &name, const QString &folderId,
+                                       const QString &existingId, const QString &folderPath,
+                                       QNProgressCallback progress, QNDocumentCallback completed) {
+    // A resumable upload: the file's record first (a new one, or the
+    // existing file's), then its bytes streamed to the session's address.
+    Call start;
+    const QList<std::pair<QString, QString>> query{{QStringLiteral("uploadType"), QStringLiteral("resumable")},
+                                                   {QStringLiteral("fields"), kFileFields}};
+    start.contentType = QStringLiteral("application/json; charset=UTF-8");
+    if (existingId.isEmpty()) {
         DXJsonArray parents;
         parents.append(folderId);
-        Call start{QStringLiteral("POST"), api(QStringLiteral("/upload/drive/v3/files"),
-                                               {{QStringLiteral("uploadType"), QStringLiteral("resumable")},
-                                                {QStringLiteral("fields"), kFileFields}})};
-        start.contentType = QStringLiteral("application/json; charset=UTF-8");
+        start.method = QStringLiteral("POST");
+        start.url = api(QStringLiteral("/upload/drive/v3/files"), query);
         start.body = JSONRepresentationData(DXJsonObject{{QStringLiteral("name"), name},
                                                          {QStringLiteral("parents"), parents}});
-        me->send(start, [me, source, folderPath, progress, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
-            const QString session = r ? r->responseHeader(QStringLiteral("Location")) : QString();
-            if (e || c || session.isEmpty()) {
-                completed(nullptr, e ? e : (c ? nullptr : me->makeError(QStringLiteral("Google Drive sent no upload address."))), c);
-                return;
-            }
-            Call put{QStringLiteral("PUT"), QUrl::fromEncoded(session.toUtf8())};
-            put.bodyFile = source;
-            put.contentType = QStringLiteral("application/octet-stream");
-            put.progress = fractionProgress(progress);
-            me->send(put, me->fileAnswer(folderPath, completed, QStringLiteral("Google Drive sent an unusable file.")));
-        });
+    } else {
+        start.method = QStringLiteral("PATCH");
+        start.url = api(QStringLiteral("/upload/drive/v3/files/") + OA1URLRequestParameter::encode(existingId), query);
+        start.body = "{}";
+    }
+    auto me = self();
+    send(start, [me, source, folderPath, progress, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
+        const QString session = r ? r->responseHeader(QStringLiteral("Location")) : QString();
+        if (e || c || session.isEmpty()) {
+            completed(nullptr, e ? e : (c ? nullptr : me->makeError(QStringLiteral("Google Drive sent no upload address."))), c);
+            return;
+        }
+        Call put{QStringLiteral("PUT"), QUrl::fromEncoded(session.toUtf8())};
+        put.bodyFile = source;
+        put.contentType = QStringLiteral("application/octet-stream");
+        put.progress = fractionProgress(progress);
+        me->send(put, me->fileAnswer(folderPath, completed, QStringLiteral("Google Drive sent an unusable file.")));
     });
 }
 

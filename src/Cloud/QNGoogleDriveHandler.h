@@ -68,5 +68,9 @@ private:
     // The answer to a call that returns one file record of the folder: its
     // document, or the unusable text when the service named it unusably.
     Reply fileAnswer(const QString &folderPath, QNDocumentCallback completed, const QString &unusable);
+    // The resumable upload of the source into the folder, as a new file or
+    // as the existing file's new content when an id is given.
+    void startUpload(const QString &source, const QString &name, const QString &folderId, const QString &existingId,
+                     const QString &folderPath, QNProgressCallback progress, QNDocumentCallback completed);
     std::shared_ptr<QNGoogleDriveHandler> self();
 };

@@ -139,7 +139,11 @@ class Copy(w.Service):
             if not item or item["type"] == "file":
                 return h.reply(404, {"error": 1021, "error_string": "Folder not found"})
             r = self.record(key) if key else {"id": "/copy", "path": "/", "name": "", "type": "root"}
-            r["children"] = [self.record(k) for k in self.children(key)] + getattr(self, "extra", [])
+            # Children come in pages of two, from list_index on.
+            children = [self.record(k) for k in self.children(key)] + getattr(self, "extra", [])
+            start = int(query.get("list_index", "0"))
+            r["children"] = children[start:start + 2]
+            r["children_count"] = len(children) + (1 if fault and fault.get("cut") else 0)
             return h.reply(200, r)
         if prefix == "/rest/thumbs/copy":
             return h.reply(200, b"\x89PNG\r\n\x1a\nthumb", "image/png") if item else h.reply(404, {"error_string": "none"})

@@ -71,6 +71,9 @@ class Drive(w.Service):
         m = re.search(r"name = '((?:[^'\\]|\\.)*)'", q)
         if m and f["name"] != m.group(1).replace("\\'", "'").replace("\\\\", "\\"):
             return False
+        m = re.search(r"mimeType != '([^']*)'", q)
+        if m and f["mimeType"] == m.group(1):
+            return False
         m = re.search(r"name contains '((?:[^'\\]|\\.)*)'", q)
         if m and m.group(1).lower() not in f["name"].lower():
             return False
@@ -108,11 +111,22 @@ class Drive(w.Service):
             sid = os.urandom(6).hex()
             self.sessions[sid] = meta
             return h.reply(200, b"", "text/plain", {"Location": h.base_url() + "/upload/session/" + sid})
+        m = re.fullmatch(r"/upload/drive/v3/files/([^/]+)", path)
+        if m and method == "PATCH" and query.get("uploadType") == "resumable":
+            if m.group(1) not in self.files:
+                return h.error(404, "File not found: %s" % m.group(1))
+            sid = os.urandom(6).hex()
+            self.sessions[sid] = {"update": m.group(1)}
+            return h.reply(200, b"", "text/plain", {"Location": h.base_url() + "/upload/session/" + sid})
         m = re.fullmatch(r"/upload/session/(\w+)", path)
         if m and method == "PUT":
             meta = self.sessions.pop(m.group(1), None)
             if meta is None:
                 return h.error(404, "no upload session")
+            if "update" in meta:
+                f = self.files[meta["update"]]
+                f["data"], f["modifiedTime"] = body, time.time()
+                return h.reply(200, self.record(f))
             parents = meta.get("parents") or ["root"]
             return h.reply(200, self.record(self.new_file(meta["name"], parents, "application/octet-stream", body)))
         m = re.fullmatch(r"/drive/v3/files/([^/]+)(/copy|/permissions)?", path)

@@ -154,7 +154,7 @@ class Handler(BaseHTTPRequestHandler):
                     f["times"] -= 1
                     fault = f
                     break
-            if fault and not fault.get("drop_body"):
+            if fault and not (fault.get("drop_body") or fault.get("cut")):
                 return self.error(fault["status"], "injected fault")
             if path == service.authorize_path:
                 return service.authorize(self, query)
@@ -180,6 +180,7 @@ class Handler(BaseHTTPRequestHandler):
         elif what == "fault":
             service.faults.append({"prefix": args["prefix"], "status": args.get("status", 500),
                                    "times": args.get("times", 1), "drop_body": args.get("drop_body", False),
+                                   "cut": args.get("cut", False),
                                    "after": args.get("after", 0)})
         elif what == "expire":
             service.access_tokens.clear()

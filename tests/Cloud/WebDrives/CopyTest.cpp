@@ -112,6 +112,9 @@ TEST_F(CopyDrive, EveryOperationAndSignedThumbnails) {
     for (const char *name : {"..", "a/b"})
         fake.control("entry", {{"name", name}});
     EXPECT_EQ(names(list(drive, "/Work").documents), QStringList{"p.jpg"});
+    // A listing that stops short of the count the service gave is an error, not a short list.
+    fake.control("fault", {{"prefix", "/rest/meta/copy/Work"}, {"cut", true}, {"times", 10}});
+    EXPECT_TRUE(list(drive, "/Work").error);
     a = run(drive, [](auto h, auto cb) { h->remove(QNDocument::withPath("/Work", true), cb); });
     ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
     EXPECT_TRUE(QJsonDocument::fromJson(fake.control("tree")).object().isEmpty());

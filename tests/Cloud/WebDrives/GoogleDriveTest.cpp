@@ -8,6 +8,7 @@
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Platform/VNLog.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 
 using namespace WebDriveTest;
@@ -78,6 +79,14 @@ TEST_F(GoogleDrive, EveryOperationWithPagedListingsAndTokenRefresh) {
     ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
     EXPECT_EQ(VNTest::readFile(back), "44444");
 
+    // A file of the same name gets the new bytes: no second file beside it.
+    VNTest::writeFile(local->path() + "/file 4.txt", "new four");
+    a = run([&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/file 4.txt"), QNDocument::withPath("/Work", true), {}, cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(names(list("/Work").documents), expected);
+    EXPECT_EQ(fake.tree()["/Work/file 4.txt"].toObject()["sha1"].toString(),
+              QCryptographicHash::hash("new four", QCryptographicHash::Sha1).toHex());
+
     a = run([](auto h, auto cb) { h->rename(QNDocument::withPath("/Work/file 0.txt"), QNDocument::withPath("/Work/zero.txt"), cb); });
     ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
     EXPECT_EQ(a.document->path(), "/Work/zero.txt");
@@ -94,7 +103,7 @@ TEST_F(GoogleDrive, EveryOperationWithPagedListingsAndTokenRefresh) {
 
     EXPECT_FALSE(quota(drive));
     EXPECT_EQ(drive->totalBytes(), 15LL * 1024 * 1024 * 1024);
-    EXPECT_EQ(drive->usedBytes(), 1 + 2 + 3 + 4 + 5 + 6 + 7 + 1);
+    EXPECT_EQ(drive->usedBytes(), 1 + 2 + 3 + 4 + 8 + 6 + 7 + 1);  // file 4 replaced by 8 bytes
     EXPECT_EQ(drive->availableBytes(), drive->totalBytes() - drive->usedBytes());
 
     a = run([](auto h, auto cb) { h->remove(QNDocument::withPath("/Work", true), cb); });
