@@ -24,6 +24,7 @@ class FakeFTPServer {
 public:
     enum class Greeting { Normal, Garbage, Silent };
 
+    static inline int s_servers = 0;
     Greeting greeting = Greeting::Normal;
     bool dropAfterUser = false;
     QByteArray listing;
@@ -50,6 +51,9 @@ public:
     }
 
     QString url() const { return QStringLiteral("ftp://127.0.0.1:%1/").arg(m_control.serverPort()); }
+    // What the handler learns of a server is kept by address and user; a
+    // later server may get the same port, so each one has a user of its own.
+    const QString user = QStringLiteral("someone-%1").arg(++s_servers);
 
 private:
     void accept()
@@ -147,7 +151,7 @@ QNDriveConfigPtr driveOn(const FakeFTPServer &server)
     auto config = QNDriveConfig::create();
     config->setIsFTP(true);
     config->setUrl(server.url());
-    config->setUsername(QStringLiteral("someone"));
+    config->setUsername(server.user);
     config->setPassword(QStringLiteral("Fake-Secret-99"));
     return config;
 }
@@ -172,7 +176,7 @@ TEST_F(FTPFaultyServer, BrokenLoginsAreErrorsWithTheirCause)
         const char *text;
     } rows[] = {
         {FakeFTPServer::Greeting::Garbage, false, 5, "FTP: weird server reply"},
-        {FakeFTPServer::Greeting::Normal, true, 60, "[USER someone]"},
+        {FakeFTPServer::Greeting::Normal, true, 60, "[USER someone-"},
         {FakeFTPServer::Greeting::Silent, false, 2, "a timeout was reached"},
     };
     for (const auto &row : rows) {
