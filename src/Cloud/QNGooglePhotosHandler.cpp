@@ -486,17 +486,14 @@ void QNGooglePhotosHandler::upload(QNDocumentPtr document, QNDocumentPtr destPat
             answer(*me, nullptr, codedError(QStringLiteral("Could not upload file")), false);
             return;
         }
-        const QByteArray data = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            answer(*me, nullptr, codedError(QStringLiteral("Could not upload file")), false);
-            return;
-        }
+        file.close();
         auto entry = DAEntryPhoto::photoEntry();
         entry->setTitleWithString(name);
         // The description is the name given, not where the file sat on this machine.
         entry->setPhotoDescriptionWithString(name);
         entry->setTimestamp(DAPhotoTimestamp::timestampWithDate(QDateTime::currentDateTimeUtc()));
-        entry->setPhotoData(data);
+        // Sent from the file in chunks, never held whole in memory.
+        entry->setUploadFilePath(path);
         entry->setPhotoMIMEType(DAUtilities::MIMETypeForFileAtPath(name, QStringLiteral("image/jpeg")));
         entry->setUploadSlug(name);
         if (progress)
