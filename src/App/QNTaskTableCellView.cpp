@@ -3,6 +3,7 @@
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -11,6 +12,7 @@
 #include <QToolButton>
 #include <QUuid>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <exception>
@@ -19,8 +21,14 @@
 // only) and whether the row still shows this task. A row that is rebound
 // or destroyed switches the binding off, so late events of the old task
 // change nothing.
+namespace {
+constexpr qint64 kNameLookUpMs = 100;
+}  // namespace
+
 struct QNTaskTableCellView::Binding {
     std::atomic<bool> active{true};
+    std::atomic<bool> namePending{false};  // a look-up of the current document is on its way
+    std::atomic<qint64> lastNameLookUp{0};  // when the last one ran (ms since the epoch)
     QPointer<QNTaskTableCellView> cell;
     std::weak_ptr<QNTask> task;
 };
@@ -130,28 +138,31 @@ void QNTaskTableCellView::setTask(const QNTaskPtr &task) {
     m_task = task;
 
     // Progress of any item: show the document the task is working on now.
+    // Items report many times each and a task may hold thousands, so the
+    // look-up runs at most every kNameLookUpMs, the first one at once.
     task->registerListenerForTaskUpdateBlock(m_listenerKey, [binding] {
-        if (!binding->active.load())
+        if (!binding->active.load() || binding->namePending.exchange(true))
             return;
-        const QNTaskPtr task = binding->task.lock();
-        if (!task)
-            return;
-        const QList<QNTaskItemPtr> items = task->taskItems();
-        if (items.isEmpty())
-            return;
-        QNTaskItemPtr current;
-        for (const QNTaskItemPtr &item : items) {
-            if (item->running() && !item->finished()) {
-                current = item;
-                break;
+        const qint64 wait = binding->lastNameLookUp.load() + kNameLookUpMs - QDateTime::currentMSecsSinceEpoch();
+        VNDispatch::mainAfter(int(std::clamp<qint64>(wait, 0, kNameLookUpMs)), [binding] {
+            binding->lastNameLookUp.store(QDateTime::currentMSecsSinceEpoch());
+            binding->namePending.store(false);
+            const QNTaskPtr task = binding->task.lock();
+            if (!binding->active.load() || !binding->cell || !task)
+                return;
+            const QList<QNTaskItemPtr> items = task->taskItems();
+            if (items.isEmpty())
+                return;
+            QNTaskItemPtr current;
+            for (const QNTaskItemPtr &item : items) {
+                if (item->running() && !item->finished()) {
+                    current = item;
+                    break;
+                }
             }
-        }
-        if (!current)
-            current = items.first();
-        const QString name = shownName(current->document());
-        VNDispatch::mainAsync([binding, name] {
-            if (binding->active.load() && binding->cell)
-                binding->cell->m_subTitle->setText(name);
+            if (!current)
+                current = items.first();
+            binding->cell->m_subTitle->setText(shownName(current->document()));
         });
     });
     // Called on the task manager's thread: the timer is stopped on ours.
