@@ -17,6 +17,10 @@ function(varnello_library name)
   endif()
 endfunction()
 
+# The thread sanitizer's suppressions, for every test's environment (tests
+# registered by hand add it too).
+set(VARNELLO_TSAN_OPTIONS "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
+
 # varnello_test(NAME LABELS l1 l2 SOURCES a.cpp b.cpp LIBS x y [GUI] [FIXTURES f1 f2] [TIMEOUT s])
 # One GoogleTest executable, registered with CTest under its labels. GUI tests
 # get a QApplication and the offscreen platform; the others a QCoreApplication.
@@ -37,7 +41,7 @@ function(varnello_test name)
   set_tests_properties(${name} PROPERTIES
     LABELS "${A_LABELS}"
     TIMEOUT ${A_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp;VARNELLO_TEST_PEERS=${PROJECT_SOURCE_DIR}/tests/peers;VARNELLO_ARTIFACTS=${PROJECT_BINARY_DIR}/artifacts;VARNELLO_PEER_STATE=${PROJECT_BINARY_DIR}/peer-state")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${VARNELLO_TSAN_OPTIONS};VARNELLO_TEST_PEERS=${PROJECT_SOURCE_DIR}/tests/peers;VARNELLO_ARTIFACTS=${PROJECT_BINARY_DIR}/artifacts;VARNELLO_PEER_STATE=${PROJECT_BINARY_DIR}/peer-state")
   if(A_FIXTURES)
     # Each fixture name "peer_X" is a peer started by tests/peers/X_peer.py.
     foreach(f ${A_FIXTURES})

@@ -4,6 +4,7 @@
 #include "Platform/VNProcessExit.h"
 #include "Platform/VNTempDirectory.h"
 #include "Platform/VNUserDefaults.h"
+#include "support/SanitizerClone.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -10,6 +10,7 @@
 
 #include <QLocalServer>
 #include <QUuid>
+#include <atomic>
 #include <thread>
 
 TEST(ImageLibrary, EveryNameTheProgramAsksForResolves) {
@@ -56,13 +57,13 @@ TEST_F(SingleInstanceWindows, ASecondLaunchOpensANewWindowInTheRunningInstance) 
     EXPECT_FALSE(QNSingleInstance(name).notifyRunningInstance(300));  // nobody runs yet
     ASSERT_TRUE(running.listen());
     delegate->attachSingleInstance(&running);
-    bool answered = false;
+    std::atomic<bool> answered{false};
     // The later launch blocks on its side; the running one answers from its loop.
     std::thread launchAgain([&] { answered = QNSingleInstance(name).notifyRunningInstance(3000); });
     EXPECT_TRUE(VNTest::waitUntil([&] { return delegate->windowControllers().size() == 2; }, 5000));
-    VNTest::waitUntil([&] { return answered; }, 3000);
+    VNTest::waitUntil([&] { return answered.load(); }, 3000);
     launchAgain.join();
-    EXPECT_TRUE(answered);
+    EXPECT_TRUE(answered.load());
     EXPECT_EQ(delegate->windowControllers()[1]->window()->windowTitle(), QStringLiteral("Varnello - Home"));
     EXPECT_NE(QNSingleInstance::serverNameFor(QStringLiteral("/a")), QNSingleInstance::serverNameFor(QStringLiteral("/b")));
 }

@@ -138,6 +138,12 @@ TEST(JsonWriter, SortKeys) {
 }
 
 TEST(JsonWriter, DepthLimit) {
+#if defined(__SANITIZE_THREAD__)
+    // Building and freeing values nested to the hard cap goes deeper than
+    // the thread sanitizer's largest recorded stack (64Ki frames) in a debug
+    // build.
+    GTEST_SKIP() << "too deep for the thread sanitizer";
+#endif
     DXJsonWriter w;
     EXPECT_FALSE(w.stringWithObject(nestedArrays(512)).isNull());
     EXPECT_TRUE(w.stringWithObject(nestedArrays(513)).isNull());
