@@ -33,6 +33,13 @@ struct WorkerContext {
     bool comesBack = false;  // counted in returningWorkers of its queue
 };
 thread_local WorkerContext t_worker;
+
+// Guards the list of every queue's state (settleAllQueues). Never destroyed:
+// detached workers may outlive the statics.
+std::mutex &registryMutex() {
+    static auto *mutex = new std::mutex;
+    return *mutex;
+}
 }  // namespace
 
 // Shared between the queue object and its worker threads, so that a queue
@@ -96,7 +103,13 @@ struct VNOperationQueue::State : std::enable_shared_from_this<VNOperationQueue::
     void spawnWorker() {
         ++workers;
         ++idleWorkers;
-        std::thread([self = shared_from_this()] { self->workerLoop(); }).detach();
+        std::thread([self = shared_from_this()] {
+            self->workerLoop();
+            // Passing through the registry's lock before letting go of the
+            // state: settleAllQueues, finding the state gone, then knows
+            // this worker's last work is done (the thread sanitizer too).
+            std::lock_guard lock(registryMutex());
+        }).detach();
     }
 
     // A worker that has just run out of work watches for more a short
@@ -171,11 +184,6 @@ namespace {
 
 // Every queue's state, for settling them at exit. Never destroyed: detached
 // workers may outlive the statics.
-std::mutex &registryMutex() {
-    static auto *mutex = new std::mutex;
-    return *mutex;
-}
-
 std::vector<std::weak_ptr<VNOperationQueue::State>> &registry() {
     static auto *states = new std::vector<std::weak_ptr<VNOperationQueue::State>>;
     return *states;
