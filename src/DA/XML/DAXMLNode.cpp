@@ -428,12 +428,30 @@ bool daXMLNodesEqual(xmlNodePtr a, xmlNodePtr b) {
     case XML_ELEMENT_NODE: {
         if (!attributesEqual(a, b))
             return false;
+        // Text is compared as the reader sees it: adjacent text and CDATA
+        // runs as one, empty ones as nothing (a written tree reads back so).
+        const auto isText = [](xmlNodePtr n) { return n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE; };
+        // The next run of text (into text; null returned) or the next other node.
+        const auto nextRun = [&isText](xmlNodePtr &n, QByteArray &text) -> xmlNodePtr {
+            while (n && isText(n)) {
+                text += reinterpret_cast<const char *>(n->content ? n->content : BAD_CAST "");
+                n = n->next;
+            }
+            if (!text.isEmpty() || !n)
+                return nullptr;
+            xmlNodePtr other = n;
+            n = n->next;
+            return other;
+        };
         xmlNodePtr x = a->children, y = b->children;
-        for (; x && y; x = x->next, y = y->next) {
-            if (!daXMLNodesEqual(x, y))
+        for (;;) {
+            QByteArray textX, textY;
+            xmlNodePtr nodeX = nextRun(x, textX), nodeY = nextRun(y, textY);
+            if (!nodeX && !nodeY && textX.isEmpty() && textY.isEmpty())
+                return true;  // both at their ends
+            if (textX != textY || !nodeX != !nodeY || (nodeX && !daXMLNodesEqual(nodeX, nodeY)))
                 return false;
         }
-        return !x && !y;
     }
     case XML_ATTRIBUTE_NODE:
         return contentOf(a) == contentOf(b);
