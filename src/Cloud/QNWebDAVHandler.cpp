@@ -531,7 +531,13 @@ void QNWebDAVHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNP
         });
     };
     call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
-    call.succeeded = [completed, destPath](NRHTTPRequest &) { completed(destPath, nullptr, false); };
+    call.succeeded = [completed, destPath, progress](NRHTTPRequest &) {
+        // The engine leaves the bytes it first counts as the socket's buffer
+        // out of its reports: a whole upload says so itself.
+        if (progress)
+            progress(1.0);
+        completed(destPath, nullptr, false);
+    };
     perform(std::move(call));
 }
 

@@ -22,7 +22,7 @@ NRNetworkThread::NRNetworkThread() {
 }
 
 bool NRNetworkThread::isCurrentThread() const {
-    return std::this_thread::get_id() == m_threadId;
+    return std::this_thread::get_id() == m_threadId.load();
 }
 
 void NRNetworkThread::post(std::function<void()> task) {
@@ -102,6 +102,7 @@ void NRNetworkThread::removeTicking(const NRHTTPRequest *request) {
 }
 
 void NRNetworkThread::run() {
+    m_threadId.store(std::this_thread::get_id());
     using clock = std::chrono::steady_clock;
     auto nextTick = clock::now() + std::chrono::milliseconds(250);
     for (;;) {

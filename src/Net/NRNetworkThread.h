@@ -56,7 +56,8 @@ private:
 
     CURLM *m_multi = nullptr;
     std::thread m_thread;
-    std::thread::id m_threadId;
+    // Set by the thread itself as well, so that its first tasks know it.
+    std::atomic<std::thread::id> m_threadId;
     std::mutex m_tasksMutex;
     std::deque<std::function<void()>> m_tasks;
     std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> m_timers;
