@@ -144,7 +144,7 @@ void QNTaskTableCellView::setTask(const QNTaskPtr &task) {
         if (!binding->active.load() || binding->namePending.exchange(true))
             return;
         const qint64 wait = binding->lastNameLookUp.load() + kNameLookUpMs - QDateTime::currentMSecsSinceEpoch();
-        VNDispatch::mainAfter(int(std::clamp<qint64>(wait, 0, kNameLookUpMs)), [binding] {
+        auto lookUp = [binding] {
             binding->lastNameLookUp.store(QDateTime::currentMSecsSinceEpoch());
             binding->namePending.store(false);
             const QNTaskPtr task = binding->task.lock();
@@ -163,7 +163,12 @@ void QNTaskTableCellView::setTask(const QNTaskPtr &task) {
             if (!current)
                 current = items.first();
             binding->cell->m_subTitle->setText(shownName(current->document()));
-        });
+        };
+        // Straight onto the main queue when due, so it runs before a completion reported after it.
+        if (wait <= 0)
+            VNDispatch::mainAsync(std::move(lookUp));
+        else
+            VNDispatch::mainAfter(int(std::min(wait, kNameLookUpMs)), std::move(lookUp));
     });
     // Called on the task manager's thread: the timer is stopped on ours.
     task->registerListenerForTaskCompletedBlock(m_listenerKey, [binding] {
