@@ -14,8 +14,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrlQuery>
-#include <QUuid>
-#include <filesystem>
 
 using namespace QNDrivePaths;
 
@@ -321,31 +319,12 @@ void QNSkyDriveHandler::downloadOnce(QNDocumentPtr document, QNDocumentPtr destP
             return;
         }
         // Received beside the destination, which only a whole file replaces.
-        const QFileInfo info(destination);
-        const QString received = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                 QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString received = partFileFor(destination);
         Call call{QStringLiteral("GET"), QNLiveConnectClient::api(encoded(item.id) + QStringLiteral("/content"))};
         call.downloadFile = received;
-        call.progress = [progress, expected](qint64 done, qint64 total) {
-            const qint64 all = total > 0 ? total : expected;
-            if (progress && all > 0)
-                progress(std::min(1.0, double(done) / double(all)));
-        };
-        me->call(call, [me, received, destination, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
-            std::error_code ec;
-            if (!e && !c)
-                std::filesystem::rename(received.toStdString(), destination.toStdString(), ec);
-            if (e || c || ec) {
-                QFile::remove(received);
-                completed(nullptr, e ? e : (c ? nullptr : me->makeError(QStringLiteral("The downloaded file could not be moved."))), c);
-                return;
-            }
-            auto result = QNDocument::create();
-            result->setPath(destination);
-            result->setDisplayName(QFileInfo(destination).fileName());
-            result->setSize(QFileInfo(destination).size());
-            completed(result, nullptr, false);
-        });
+        call.progress = fractionProgress(progress, expected);
+        auto done = downloadAnswer(received, destination, me->className(), completed);
+        me->call(call, [done](NRHTTPRequest *, VNErrorPtr e, bool c) { done(e, c); });
     });
 }
 
@@ -369,10 +348,7 @@ void QNSkyDriveHandler::uploadOnce(QNDocumentPtr document, QNDocumentPtr destPat
                                                                   {{QStringLiteral("overwrite"), QStringLiteral("true")}})};
         call.bodyFile = source;
         call.contentType = QStringLiteral("application/octet-stream");
-        call.progress = [progress](qint64 done, qint64 total) {
-            if (progress && total > 0)
-                progress(std::min(1.0, double(done) / double(total)));
-        };
+        call.progress = fractionProgress(progress);
         me->call(call, [me, source, name, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
             if (e || c) {
                 completed(nullptr, e, c);
