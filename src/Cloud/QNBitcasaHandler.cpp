@@ -257,15 +257,7 @@ void QNBitcasaHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword
                 }
                 QNDocumentList documents;
                 for (const DXJsonValue &entry : items) {
-                    auto document = documentFromItem(entry, folderPath);
-                    if (!document) {
-                        VNLog::log(QStringLiteral("QNBitcasaHandler skipped an entry with an unusable name in %1")
-                                       .arg(folderPath));
-                        continue;
-                    }
-                    // A search keeps the folder's items whose names hold the keyword.
-                    if (searchKeyword.isEmpty() || document->displayName().contains(searchKeyword, Qt::CaseInsensitive))
-                        documents.append(document);
+                    keepListed(documents, documentFromItem(entry, folderPath), searchKeyword, me->className(), folderPath);
                 }
                 completed(documents, searchKeyword, nullptr, false);
             });

@@ -296,14 +296,7 @@ void QNBoxHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QN
             const QString token = config ? config->token() : QString();
             QNDocumentList documents;
             for (const DXJsonValue &entry : items) {
-                auto document = documentFromItem(entry, folderPath, token);
-                if (!document) {
-                    VNLog::log(QStringLiteral("QNBoxHandler skipped an entry with an unusable name in %1").arg(folderPath));
-                    continue;
-                }
-                // A search keeps the folder's items whose names hold the keyword.
-                if (searchKeyword.isEmpty() || document->displayName().contains(searchKeyword, Qt::CaseInsensitive))
-                    documents.append(document);
+                keepListed(documents, documentFromItem(entry, folderPath, token), searchKeyword, me->className(), folderPath);
             }
             completed(documents, searchKeyword, nullptr, false);
         });

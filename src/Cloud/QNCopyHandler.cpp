@@ -267,11 +267,7 @@ void QNCopyHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, Q
         }
         QNDocumentList documents;
         for (const DXJsonValue &item : items) {
-            auto document = me->documentFromItem(item, folderPath);
-            if (!document)
-                VNLog::log(QStringLiteral("QNCopyHandler skipped an entry with an unusable name in %1").arg(folderPath));
-            else if (searchKeyword.isEmpty() || document->displayName().contains(searchKeyword, Qt::CaseInsensitive))
-                documents.append(document);
+            keepListed(documents, me->documentFromItem(item, folderPath), searchKeyword, me->className(), folderPath);
         }
         completed(documents, searchKeyword, nullptr, false);
     });

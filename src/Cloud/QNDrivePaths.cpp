@@ -1,5 +1,7 @@
 #include "Cloud/QNDrivePaths.h"
 
+#include "Platform/VNLog.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -40,6 +42,14 @@ bool isPicture(const QString &name) {
                                              QStringLiteral("gif"), QStringLiteral("bmp"), QStringLiteral("tif"),
                                              QStringLiteral("tiff")};
     return extensions.contains(QFileInfo(name).suffix().toLower());
+}
+
+void keepListed(QNDocumentList &documents, const QNDocumentPtr &document, const QString &keyword,
+                const QString &handler, const QString &folderPath) {
+    if (!document)
+        VNLog::log(QStringLiteral("%1 skipped an entry with an unusable name in %2").arg(handler, folderPath));
+    else if (keyword.isEmpty() || document->displayName().contains(keyword, Qt::CaseInsensitive))
+        documents.append(document);
 }
 
 QString partFileFor(const QString &destination) {

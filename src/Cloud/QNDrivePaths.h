@@ -23,6 +23,12 @@ bool isUsableName(const QString &name);
 // Whether the name's extension is a picture's (jpg, png, gif ...).
 bool isPicture(const QString &name);
 
+// Adds a listed document: one that could not be made (a name that would
+// leave its folder) is logged and left out, and a search keeps only the
+// names holding the keyword.
+void keepListed(QNDocumentList &documents, const QNDocumentPtr &document, const QString &keyword,
+                const QString &handler, const QString &folderPath);
+
 // Where a download grows until it is whole: a hidden name beside the
 // destination, so a refused or broken download leaves nothing that looks whole.
 QString partFileFor(const QString &destination);

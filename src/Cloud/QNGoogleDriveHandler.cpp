@@ -271,11 +271,7 @@ void QNGoogleDriveHandler::listDocuments(QNDocumentPtr folder, QString searchKey
             }
             QNDocumentList documents;
             for (const DXJsonValue &file : files) {
-                if (auto document = documentFromFile(file, folderPath))
-                    documents.append(document);
-                else
-                    VNLog::log(QStringLiteral("QNGoogleDriveHandler skipped an entry with an unusable name in %1")
-                                   .arg(folderPath));
+                keepListed(documents, documentFromFile(file, folderPath), QString(), me->className(), folderPath);
             }
             completed(documents, searchKeyword, nullptr, false);
         });
