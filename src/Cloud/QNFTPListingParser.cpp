@@ -1,8 +1,11 @@
 #include "Cloud/QNFTPListingParser.h"
 
+#include "Cloud/QNFTPDOSListing.h"
+#include "Cloud/QNFTPHostListing.h"
 #include "Cloud/QNStringEncoding.h"
 
 #include <QTimeZone>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -88,22 +91,31 @@ int64_t yearOf(int64_t seconds)
     return year;
 }
 
-// Steps index forward to the next byte that is c (skipTo) or past a run of
-// c (skipPast); false when the line ends first.
-bool skipTo(const char *buf, int32_t len, int32_t &index, char c)
+// The line at data (without its line end) and the bytes it takes up; false
+// when it has no line end yet and more data may come.
+bool nextLine(const char *data, qsizetype size, bool atEnd, qsizetype &lineLen, qsizetype &consumed)
 {
-    while (buf[index] != c)
-        if (++index == len)
-            return false;
+    if (size <= 0)
+        return false;
+    const void *newline = std::memchr(data, '\n', size_t(size));
+    if (newline) {
+        lineLen = static_cast<const char *>(newline) - data;
+        consumed = lineLen + 1;
+    } else if (atEnd) {
+        lineLen = size;
+        consumed = size;
+    } else {
+        return false;
+    }
+    if (lineLen > 0 && data[lineLen - 1] == '\r')
+        --lineLen;
     return true;
 }
 
-bool skipPast(const char *buf, int32_t len, int32_t &index, char c)
+// The first bytes of the UNIX long listing's file types.
+bool isUnixType(char c)
 {
-    while (buf[index] == c)
-        if (++index == len)
-            return false;
-    return true;
+    return c == 'b' || c == 'c' || c == 'd' || c == 'l' || c == 'p' || c == 's' || c == '-';
 }
 
 }  // namespace
@@ -360,145 +372,34 @@ bool QNFTPListingParser::parseLine(Line &entry, const char *buf, int32_t len, in
         break;
     }
 
-    // MultiNet/VMS: "NAME.EXT;version size date time [owner] (protection)".
-    for (i = 0; i < len; ++i)
-        if (buf[i] == ';')
-            break;
-    if (i < len) {
-        entry.name = buf;
-        entry.namelen = i;
-        if (i > 4 && buf[i - 4] == '.' && buf[i - 3] == 'D' && buf[i - 2] == 'I' && buf[i - 1] == 'R') {
-            entry.namelen -= 4;
-            entry.flagtrycwd = 1;
-        } else {
-            entry.flagtryretr = 1;
-        }
-        // Past the version and the size column, to the date.
-        if (!skipTo(buf, len, i, ' ') || !skipPast(buf, len, i, ' ') || !skipTo(buf, len, i, ' ') ||
-            !skipPast(buf, len, i, ' '))
-            return fail();
-        j = i;
-        if (!skipTo(buf, len, j, '-') || !readNumber(buf + i, j - i, mday))
-            return fail();
-        if (++j == len)
-            return fail();
-        i = j;
-        if (!skipTo(buf, len, j, '-'))
-            return fail();
-        monthIndex = month(buf + i, j - i);
-        if (monthIndex < 0)
-            return fail();
-        if (++j == len)
-            return fail();
-        i = j;
-        if (!skipTo(buf, len, j, ' ') || !readNumber(buf + i, j - i, year))
-            return fail();
-        if (!skipPast(buf, len, j, ' '))
-            return fail();
-        i = j;
-        if (!skipTo(buf, len, j, ':') || !readNumber(buf + i, j - i, hour))
-            return fail();
-        if (++j == len)
-            return fail();
-        i = j;
-        while (buf[j] != ':' && buf[j] != ' ')
-            if (++j == len)
-                return fail();
-        if (!readNumber(buf + i, j - i, minute) || mday < 1 || mday > 31 || hour > 23 || minute > 59)
-            return fail();
-        entry.mtimetype = MtimeRemoteMinute;
-        entry.mtime = b + daySeconds(year, monthIndex, mday) + hour * 3600 + minute * 60;
-        return true;
-    }
+    return readOtherFormats(entry, buf, len, now, nullptr) == QNFTPResourceListing::Status::Entry;
+}
 
-    // MS-DOS and IIS: "MM-DD-YY  HH:MMxM  <DIR>|size  name", also with four
-    // digit or year-first dates ("2012-11-05") and 24-hour times.
-    if (buf[0] >= '0' && buf[0] <= '9') {
-        // The date: three numbers joined by "-" or "/".
-        int64_t parts[3];
-        int32_t widths[3];
-        i = 0;
-        for (int n = 0; n < 3; ++n) {
-            j = i;
-            while (j < len && buf[j] >= '0' && buf[j] <= '9')
-                ++j;
-            if (!readNumber(buf + i, j - i, parts[n]) || j - i > 4 || j == len)
-                return fail();
-            widths[n] = j - i;
-            if (n < 2 && buf[j] != '-' && buf[j] != '/')
-                return fail();
-            i = j + 1;
-        }
-        if (buf[j] != ' ')
-            return fail();
-        if (widths[0] == 4) {
-            year = parts[0];
-            monthIndex = parts[1] - 1;
-            mday = parts[2];
-        } else {
-            monthIndex = parts[0] - 1;
-            mday = parts[1];
-            year = parts[2];
-            if (year < 50)
-                year += 2000;
-            if (year < 1000)
-                year += 1900;
-        }
-        if (monthIndex < 0 || monthIndex > 11 || mday < 1 || mday > 31)
-            return fail();
-        // The time: "07:15AM", "07:15 PM" or "19:15".
-        if (!skipPast(buf, len, j, ' '))
-            return fail();
-        i = j;
-        if (!skipTo(buf, len, j, ':') || !readNumber(buf + i, j - i, hour) || ++j == len)
-            return fail();
-        i = j;
-        while (j < len && buf[j] >= '0' && buf[j] <= '9')
-            ++j;
-        if (!readNumber(buf + i, j - i, minute) || minute > 59 || j == len)
-            return fail();
-        bool pastBlanks = false;
-        if (buf[j] == ' ') {
-            if (!skipPast(buf, len, j, ' '))
-                return fail();
-            pastBlanks = true;
-        }
-        const char marker = char(buf[j] & ~0x20);
-        if ((marker == 'A' || marker == 'P') && j + 1 < len && (buf[j + 1] & ~0x20) == 'M') {
-            if (hour < 1 || hour > 12)
-                return fail();
-            if (hour == 12)
-                hour = 0;
-            if (marker == 'P')
-                hour += 12;
-            j += 2;
-            pastBlanks = false;
-        } else if (hour > 23) {
-            return fail();
-        }
-        if (!pastBlanks && (j == len || buf[j] != ' ' || !skipPast(buf, len, j, ' ')))
-            return fail();
-        if (buf[j] == '<') {
-            entry.flagtrycwd = 1;
-            if (!skipTo(buf, len, j, ' '))
-                return fail();
-        } else {
-            i = j;
-            if (!skipTo(buf, len, j, ' ') || !readNumber(buf + i, j - i, entry.size))
-                return fail();
-            entry.sizetype = 1;
-            entry.flagtryretr = 1;
-        }
-        if (!skipPast(buf, len, j, ' '))
-            return fail();
-        entry.name = buf + j;
-        entry.namelen = len - j;
+QNFTPResourceListing::Status QNFTPListingParser::readOtherFormats(Line &entry, const char *buf, int32_t len,
+                                                                  int64_t now, QNStringEncoding *encoding)
+{
+    using Listing = QNFTPResourceListing;
+    entry = Line{};
+    if (len < 2)
+        return Listing::Status::Unclassified;
+    if (buf[0] == '+' || isUnixType(buf[0]))
+        return parseLine(entry, buf, len, now) ? Listing::Status::Entry : Listing::Status::Unclassified;
+    Listing::Entry e = QNFTPHostListing::read(buf, len, now, encoding);
+    if (e.status == Listing::Status::Unclassified)
+        e = QNFTPDOSListing::read(buf, len, now, encoding);
+    if (e.status != Listing::Status::Entry)
+        return e.status;
+    entry.name = e.name;
+    entry.namelen = e.namelen;
+    entry.flagtrycwd = e.kind != Listing::Kind::File;
+    entry.flagtryretr = e.kind != Listing::Kind::Folder;
+    entry.sizetype = e.hasSize ? 1 : 0;
+    entry.size = e.size;
+    if (e.hasDate) {
         entry.mtimetype = MtimeRemoteMinute;
-        entry.mtime = b + daySeconds(year, monthIndex, mday) + hour * 3600 + minute * 60;
-        return true;
+        entry.mtime = saturatingAdd(base(), e.date);
     }
-
-    return false;
+    return Listing::Status::Entry;
 }
 
 QDateTime QNFTPListingParser::dateOf(const Line &entry)
@@ -538,23 +439,30 @@ QNFTPListingParser::Result QNFTPListingParser::parseListing(QByteArray &buffer, 
     const char *data = buffer.constData();
     const qsizetype size = buffer.size();
     qsizetype offset = 0;
+    QByteArray joined;
     while (offset < size) {
         const char *start = data + offset;
-        const void *newline = std::memchr(start, '\n', size_t(size - offset));
         qsizetype lineLen;
         qsizetype consumed;
-        if (newline) {
-            lineLen = static_cast<const char *>(newline) - start;
-            consumed = lineLen + 1;
-        } else if (atEnd) {
-            lineLen = size - offset;
-            consumed = lineLen;
-        } else {
+        if (!nextLine(data + offset, size - offset, atEnd, lineLen, consumed))
             break;
+        // A VMS name too long for its column stands alone; its columns
+        // follow on the next line, which begins with blanks.
+        if (QNFTPHostListing::isWrappedVMSName(start, int32_t(std::min<qsizetype>(lineLen, 4096)))) {
+            qsizetype nextLen;
+            qsizetype nextConsumed;
+            const char *next = start + consumed;
+            if (!nextLine(next, size - offset - consumed, atEnd, nextLen, nextConsumed)) {
+                if (!atEnd)
+                    break;
+            } else if (nextLen > 0 && (next[0] == ' ' || next[0] == '\t')) {
+                joined = QByteArray(start, lineLen) + ' ' + QByteArray(next, nextLen);
+                start = joined.constData();
+                lineLen = joined.size();
+                consumed += nextConsumed;
+            }
         }
         offset += consumed;
-        if (lineLen > 0 && start[lineLen - 1] == '\r')
-            --lineLen;
         // A line longer than any real listing line is not one.
         if (lineLen > std::numeric_limits<int32_t>::max() / 2) {
             result.unreadLines.append(QByteArray(start, 200) + "...");
@@ -578,7 +486,10 @@ QNFTPListingParser::Result QNFTPListingParser::parseListing(QByteArray &buffer, 
                 item.date = QDateTime::fromSecsSinceEpoch(entry.date, Qt::UTC);
         } else {
             Line line;
-            if (!parseLine(line, start, int32_t(lineLen), now)) {
+            const Listing::Status status = readOtherFormats(line, start, int32_t(lineLen), now, &encoding);
+            if (status == Listing::Status::NoEntry)
+                continue;
+            if (status != Listing::Status::Entry) {
                 result.unreadLines.append(QByteArray(start, lineLen));
                 continue;
             }

@@ -14,17 +14,18 @@ class QNStringEncoding;
 // Reads FTP and SFTP directory listings: a whole listing buffer into named
 // entries decoded in the drive's character encoding. Each line goes first to
 // the ls-style classifier (QNFTPResourceListing); what it cannot classify is
-// read here, one line at a time, in any of four formats (EPLF, UNIX long
-// listings with their NetWare and NetPresenz variants, MultiNet/VMS, MS-DOS
-// with 12- or 24-hour times and year-first dates).
+// read here, one line at a time: EPLF and UNIX long listings with their
+// NetWare and NetPresenz variants here, VMS, AS/400 and MVS by
+// QNFTPHostListing, MS-DOS and OS/2 by QNFTPDOSListing. A line that no format
+// reads is reported, never read into a guessed entry.
 //
 // Number fields must be digits: a line with anything else there is not read
 // at all rather than read into a wrong name, size or date.
 //
-// Dates follow the servers' habits: a UNIX line shows a time of day instead
-// of a year for recent files, so the year is the one that puts the date at
-// most 350 days in the past; two-digit MS-DOS years below 50 are 20xx. Wall
-// clock times are read as UTC.
+// Dates follow the servers' habits (QNFTPListingDate): a UNIX line shows a
+// time of day instead of a year for recent files, so the year is the one
+// that puts the date at most 350 days in the past; two-digit years below 50
+// are 20xx. Wall clock times are read as UTC.
 class QNFTPListingParser {
 public:
     // One parsed line. name and id point into the parsed line.
@@ -98,4 +99,10 @@ public:
     static bool isAcceptableName(const char *name, int32_t len);
 
     static int64_t currentTime();
+
+private:
+    // The formats other than ls-style lines: EPLF, the UNIX variants the
+    // classifier leaves, VMS, AS/400, MVS, MS-DOS and OS/2.
+    static QNFTPResourceListing::Status readOtherFormats(Line &entry, const char *line, int32_t len, int64_t now,
+                                                         QNStringEncoding *encoding);
 };

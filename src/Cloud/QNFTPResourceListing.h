@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <cstdint>
 
@@ -7,20 +8,13 @@ class QNStringEncoding;
 
 // Classifies one line of an FTP or SFTP listing in the style of `ls -l`, as
 // nearly every server sends it: permissions, then optional link count, owner
-// and group columns, the size, a date and the name. The date may be written
-// in any of the forms servers use:
-//   - month name, day, then time of day or year ("Mar  3 14:05", "Mar 3 2009"),
-//     with English or localized month names ("Mär", "janv.", "мар", " 3月"),
-//   - day before month ("29 Jul 02:27", "29. Jul 2020"),
-//   - ISO ("2020-03-03 14:05", with seconds and a zone offset as
-//     `ls --full-time` writes them) and numeric ("03/03/2020", "03.03.2020").
-// Times carry no zone in a listing; they are read as UTC, which is what FTP
-// servers list in unless told otherwise. A time of day without a year gets
-// the year that puts the date at most 350 days in the past.
+// and group columns, the size, a date (any form QNFTPListingDate reads) and
+// the name. The size may be written as `ls -h` does ("33.5k"), or run into
+// the group column when too wide for its own; a few servers write no date.
 //
 // Lines that are no ls-style entry are left unclassified for the line parser
-// (EPLF, VMS, MS-DOS and the rarer Unix variants); summary lines ("total 12")
-// and blank lines are no entry at all.
+// (EPLF, the older Unix variants, VMS, AS/400, MVS, MS-DOS, OS/2); summary
+// lines ("total 12") and blank lines are no entry at all.
 class QNFTPResourceListing {
 public:
     enum class Status { NoEntry, Unclassified, Entry };
@@ -44,7 +38,7 @@ public:
     // encoding: the listing's, for month names not in UTF-8 (may be null).
     static Entry classify(const char *line, int32_t len, int64_t now, QNStringEncoding *encoding = nullptr);
 
-    // 0 to 11 for a month name or abbreviation in one of the listed
-    // languages (any case, a final "." ignored), or "3月"/"3월"; else -1.
-    static int month(const QString &word);
+    // The bytes of a size as `ls -h` writes it ("33.5k", "2M", "1.5GiB"),
+    // counted in units of 1024; -1 for any other word.
+    static int64_t namedSize(QByteArrayView word);
 };
