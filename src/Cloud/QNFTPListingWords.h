@@ -22,11 +22,13 @@ public:
     const char *line() const { return m_line; }
     int32_t length() const { return m_len; }
     int count() const { return m_count; }
+    // Word k, for k < count().
     const char *at(int k) const { return m_line + m_begin[k]; }
-    int32_t size(int k) const { return m_end[k] - m_begin[k]; }
     int32_t begin(int k) const { return m_begin[k]; }
     int32_t end(int k) const { return m_end[k]; }
-    QByteArrayView bytes(int k) const { return QByteArrayView(at(k), size(k)); }
+    // Empty for a word past the last.
+    int32_t size(int k) const { return k < m_count ? m_end[k] - m_begin[k] : 0; }
+    QByteArrayView bytes(int k) const { return k < m_count ? QByteArrayView(at(k), size(k)) : QByteArrayView(); }
     QString text(int k) const;
 
     // The value of a word of digits only; -1 for any other word (or one too

@@ -104,9 +104,10 @@ int64_t QNFTPResourceListing::namedSize(QByteArrayView word)
     }
     if (fractionEnd >= word.size())
         return -1;
-    const char *units = "KMGT";
-    const char *unit = std::strchr(units, word[fractionEnd] & ~0x20);
-    if (!unit || word[fractionEnd] == '\0')
+    const char units[] = "KMGT";
+    const char letter = char(word[fractionEnd] & ~0x20);
+    const char *unit = letter ? std::strchr(units, letter) : nullptr;
+    if (!unit)
         return -1;
     const QByteArrayView rest = word.sliced(fractionEnd + 1);
     if (!rest.isEmpty() && rest != "B" && rest != "b" && rest != "iB")
@@ -121,7 +122,8 @@ int64_t QNFTPResourceListing::namedSize(QByteArrayView word)
         if (j > whole)
             scale *= 10;
     }
-    return int64_t(std::llroundl(value / scale * std::pow(1024.0L, int(unit - units + 1))));
+    const long double bytes = value / scale * std::pow(1024.0L, int(unit - units + 1));
+    return bytes < 4.0e18L ? int64_t(std::llroundl(bytes)) : -1;
 }
 
 QNFTPResourceListing::Entry QNFTPResourceListing::classify(const char *line, int32_t len, int64_t now,
