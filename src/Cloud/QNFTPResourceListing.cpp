@@ -53,15 +53,17 @@ int64_t sizeBefore(const QNFTPListingWords &words, int k)
     return QNFTPListingWords::digitsValue(w.sliced(digits));
 }
 
-// Whether words from k on look like a date this reader does not know: a
-// line that holds one is no line without a date.
+// Whether words from k on may be a date this reader does not know: a month
+// name, a short number, a year, or digits joined by date or time marks. A
+// line that holds one is no line without a date (its name would be wrong).
 bool holdsDateLikeWord(const QNFTPListingWords &words, int k)
 {
     for (int i = k; i < words.count() && i < k + 4; ++i) {
-        QNFTPListingDate d;
-        const QString w = words.text(i);
-        if (d.readTime(w) || d.readNumericDate(w, QNFTPListingDate::Order::MonthFirst) ||
-            QNFTPListingDate::monthOf(w) >= 0)
+        const QByteArrayView w = words.bytes(i);
+        const int64_t n = words.number(i);
+        if ((n >= 0 && (w.size() <= 2 || (n >= 1900 && n < 2100))) ||
+            (isDigit(w[0]) && std::any_of(w.begin(), w.end(), [](char c) { return std::strchr("-/.:", c) && c; })) ||
+            QNFTPListingDate::monthOf(words.text(i)) >= 0)
             return true;
     }
     return false;

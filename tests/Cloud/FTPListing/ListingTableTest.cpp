@@ -161,6 +161,7 @@ const Row kRows[] = {
     {"DATA.DIR;1  2  1x-FEB-2003 09:41 [OWNER]", Unread},
     {"Permission denied", Unread},
     {"-rw-r--r--   1 owner    group        1234 Xyz  3 14:05 unknown month", Unread},
+    {"-rw-r--r--   1 owner    group        1234 2019-03-03T10:00 unknown date", Unread},
     {"Migrated                                                OLD.DATA", Unread},
     {"-rw-r--r-- 1 u g 1,234 Mar  3 14:05 separators in ls", Unread},
     {"11-05-12  07:15AM  9,73  bad separators", Unread},
