@@ -15,25 +15,26 @@ const QHash<QString, int> &monthTable()
         QHash<QString, int> t;
         // Month names and the abbreviations `ls` and servers write, in
         // English, German, French, Spanish, Italian, Dutch, Swedish, Danish
-        // and Norwegian, Portuguese, Romanian, Hungarian, Polish, Czech,
-        // Finnish, Turkish, Greek, Russian and Ukrainian. No word stands for
-        // two different months.
+        // and Norwegian, Portuguese, Romanian, Catalan, Hungarian, Polish,
+        // Czech, Slovenian, Estonian, Finnish, Indonesian, Turkish, Greek,
+        // Russian and Ukrainian. No word may stand for two different months
+        // (Croatian's "lis", "lip" and "srp" would).
         const char *const names[12] = {
-            "jan january jän jänner januar janv ene enero gen gennaio januari ian ianuarie január sty stycznia "
-            "led leden ledna tammi tammikuu oca ocak ιαν янв январь января січ січня",
-            "feb february februar févr fevr février fevrier febrero febbraio februari fev fevereiro febr február "
-            "lut lutego úno únor února helmi helmikuu şub şubat φεβ фев февраль февраля лют лютого",
-            "mar march mär märz mrz mrt mars marzo maart março martie márc március mars marca bře březen března "
-            "maalis maaliskuu μαρ мар март марта бер березня",
+            "jan january jaan jän jänner januar janv ene enero gen gennaio januari ian ianuarie január sty "
+            "stycznia led leden ledna tammi tammikuu oca ocak ιαν янв январь января січ січня",
+            "feb february veebr februar févr fevr février fevrier febrero febbraio februari fev fevereiro febr "
+            "február lut lutego úno únor února helmi helmikuu şub şubat φεβ фев февраль февраля лют лютого",
+            "mar march märts març mär märz mrz mrt mars marzo maart março martie márc március marca bře březen "
+            "března maalis maaliskuu μαρ мар март марта бер березня",
             "apr april avr avril abr abril aprile aprilie ápr április kwi kwietnia dub duben dubna huhti huhtikuu "
             "nis nisan απρ апр апрель апреля кві квітня",
-            "may mai mayo mag maggio mei maj maio máj május maja kvě květen května touko toukokuu μαΐ μαϊ μάι "
+            "may mai maig mayo mag maggio mei maj maio máj május maja kvě květen května touko toukokuu μαΐ μαϊ μάι "
             "май мая тра травня",
-            "jun june juni juin junio giu giugno junho iun iunie jún június cze czerwca čen čvn červen června "
-            "kesä kesäkuu haz haziran ιουν июн июнь июня чер червня",
-            "jul july juli juil juillet julio lug luglio julho iul iulie júl július lip lipca čec čvc červenec "
+            "jun june juuni juny juni juin junio giu giugno junho iun iunie jún június cze czerwca čen čvn červen "
+            "června kesä kesäkuu haz haziran ιουν июн июнь июня чер червня",
+            "jul july juuli juli juil juillet julio lug luglio julho iul iulie júl július lip lipca čec čvc červenec "
             "července heinä heinäkuu tem temmuz ιουλ июл июль июля лип липня",
-            "aug august août aout ago agosto augusti august augusztus sie sierpnia srp srpen srpna elo elokuu "
+            "aug august avg agu août aout ago agosto augusti augusztus sie sierpnia srp srpen srpna elo elokuu "
             "ağu ağustos αυγ авг август августа сер серпня",
             "sep sept september septembre septiembre set settembre setembro septembrie szept szeptember wrz "
             "września zář září syys syyskuu eyl eylül σεπ сен сент сентябрь сентября вер вересня",
@@ -41,13 +42,15 @@ const QHash<QString, int> &monthTable()
             "października říj říjen října loka lokakuu eki ekim οκτ окт октябрь октября жов жовтня",
             "nov november novembre noviembre novembro noi noiembrie nov november lis listopada listopad "
             "marras marraskuu kas kasım νοε ноя нояб ноябрь ноября лис листопада",
-            "dec december dez dezember déc décembre dic diciembre dicembre dezembro decembrie december des "
+            "dec december dets dez dezember déc décembre dic diciembre dicembre dezembro decembrie december des "
             "desember gru grudnia pro prosinec prosince joulu joulukuu ara aralık δεκ дек декабрь декабря гру "
             "грудня",
         };
         for (int m = 0; m < 12; ++m)
-            for (const QString &word : QString::fromUtf8(names[m]).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            for (const QString &word : QString::fromUtf8(names[m]).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                Q_ASSERT(t.value(word, m) == m);
                 t.insert(word, m);
+            }
         return t;
     }();
     return table;
