@@ -83,6 +83,20 @@ TEST(FTPListingBuffer, NamesDecodeInTheGivenEncodingAndInvalidOnesKeepTheirBytes
     }
 }
 
+TEST(FTPListingBuffer, AWrappedVMSNameWaitsForItsSecondLine)
+{
+    QNStringEncoding utf8(QNStringEncoding::UTF8);
+    QByteArray listing = "A_LONG_NAME_FOR_ITS_COLUMN.TXT;1\r\n";
+    auto first = QNFTPListingParser::parseListing(listing, false, utf8, kNow);
+    EXPECT_TRUE(first.items.isEmpty());
+    EXPECT_TRUE(first.unreadLines.isEmpty());
+    listing += "        9/12  15-MAR-2004 10:00:00  [OWNER]  (RWED,RWED,RE,)\r\n"
+               "B.TXT;1  1  1-JAN-2005 00:00 [O] (R)\r\n";
+    auto rest = QNFTPListingParser::parseListing(listing, false, utf8, kNow);
+    EXPECT_EQ(names(rest), (QStringList{"A_LONG_NAME_FOR_ITS_COLUMN.TXT", "B.TXT"}));
+    EXPECT_TRUE(listing.isEmpty());
+}
+
 TEST(FTPListingBuffer, EmptyAndGarbageBuffers)
 {
     QNStringEncoding utf8(QNStringEncoding::UTF8);
