@@ -123,7 +123,9 @@ Entry readAS400(const QNFTPListingWords &words, int64_t now)
         setDate(e, d, now);
     }
     QByteArrayView name(words.at(t + 1), words.length() - words.begin(t + 1));
-    bool folder = type == "*DIR" || type == "*LIB" || type == "*FLR" || type == "*FILE";
+    // A *FILE holds members (a save file is the exception), so it lists as a folder.
+    bool folder = type == "*DIR" || type == "*LIB" || type == "*FLR" ||
+                  (type == "*FILE" && !name.toByteArray().toUpper().endsWith(".SAVF"));
     if (name.endsWith('/')) {
         name.chop(1);
         folder = true;
