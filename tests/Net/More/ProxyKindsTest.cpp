@@ -96,7 +96,7 @@ TEST(ProxyScript, HelpersAnswerAsBrowsersDo) {
 TEST_F(ProxyKinds, ASlowScriptDoesNotHoldOtherTransfers) {
     auto slow = scripted(QStringLiteral("/echo?slowscript=1"),
                          QStringLiteral("function FindProxyForURL(u, h) {"
-                                        " var t = Date.now(); while (Date.now() - t < 6000) {} return 'DIRECT'; }"));
+                                        " var t = Date.now(); while (Date.now() - t < 8000) {} return 'DIRECT'; }"));
     slow->setTimeOutSeconds(20);
     auto slowOutcome = std::make_shared<Outcome>();
     slow->setCompletionBlock([slowOutcome] { ++slowOutcome->finished; });
@@ -106,7 +106,7 @@ TEST_F(ProxyKinds, ASlowScriptDoesNotHoldOtherTransfers) {
     clock.start();
     auto quick = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo?quick=1")));
     EXPECT_EQ(run(quick)->finished, 1);
-    EXPECT_LT(clock.elapsed(), 4000);
+    EXPECT_LT(clock.elapsed(), 6000);  // well before the script has answered
     EXPECT_FALSE(slowOutcome->done());
     EXPECT_TRUE(VNTest::waitUntil([&] { return slowOutcome->done(); }, 20000));
     EXPECT_EQ(slowOutcome->finished, 1);
