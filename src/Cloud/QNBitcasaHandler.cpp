@@ -127,7 +127,7 @@ QNDocumentPtr QNBitcasaHandler::documentFromItem(const DXJsonValue &item, const 
 }
 
 VNErrorPtr QNBitcasaHandler::replyError(int status, const QByteArray &body) const {
-    // Its tokens do not run out: a refused one means signing in again.
+    // Its tokens do not run out: one refused twice means signing in again.
     if (status == 401)
         return makeError(QStringLiteral("Bitcasa refused this drive's sign-in. Add the drive again."));
     return QNOAuth2Handler::replyError(status, body);
@@ -197,8 +197,7 @@ void QNBitcasaHandler::listFolder(const QString &fullPath, ItemsCallback done) {
                  done({}, error, cancelled);
              else
                  done(items, nullptr, false);
-         },
-         false);
+         });
 }
 
 void QNBitcasaHandler::resolve(const QNDocumentPtr &document, ItemCallback done) {
@@ -291,7 +290,7 @@ void QNBitcasaHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, 
             call.downloadFile = received;
             call.progress = fractionProgress(progress, expected);
             auto done = downloadAnswer(received, destination, me->className(), completed);
-            me->send(call, [done](NRHTTPRequest *, VNErrorPtr e, bool c) { done(e, c); }, false);
+            me->send(call, [done](NRHTTPRequest *, VNErrorPtr e, bool c) { done(e, c); });
         });
     });
 }
@@ -310,8 +309,7 @@ void QNBitcasaHandler::itemCall(const Call &call, const QString &folderPath, QND
              auto result = items.isEmpty() ? nullptr : documentFromItem(items.first(), folderPath);
              completed(result, result ? nullptr : me->makeError(QStringLiteral("Bitcasa sent an unusable item.")),
                        false);
-         },
-         false);
+         });
 }
 
 void QNBitcasaHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -385,8 +383,7 @@ void QNBitcasaHandler::remove(QNDocumentPtr document, QNDocumentCallback complet
                       api(kApi, kindPath(item.isFolder), {{QStringLiteral("path"), item.fullPath}})},
                      [document, completed](NRHTTPRequest *, VNErrorPtr e, bool c) {
                          completed(e || c ? nullptr : document, e, c);
-                     },
-                     false);
+                     });
         });
     });
 }

@@ -53,7 +53,8 @@ protected:
     QUrl tokenURL() const override;
     QString clientId() const override;
     QString clientSecret() const override;
-    // No refresh token: a refused token means signing in again.
+    // No refresh token: a token refused twice means signing in again.
+    bool accessTokenLasts() const override { return true; }
     QString refreshToken() const override { return QString(); }
     void setRefreshToken(const QString &) override {}
     VNErrorPtr replyError(int status, const QByteArray &body) const override;

@@ -236,8 +236,10 @@ void QNBoxHandler::listAll(const QString &folderId, std::function<void(QList<DXJ
              for (const DXJsonValue &entry : entries.toArray())
                  sofar.append(entry);
              const qint64 total = reply[QStringLiteral("total_count")].toInt64();
-             if (entries.size() == 0 || sofar.size() >= total)
+             if (sofar.size() >= total)
                  done(sofar, nullptr, false);
+             else if (entries.size() == 0)  // ended before its count: never a short folder
+                 done({}, me->makeError(QStringLiteral("Box sent an unreadable listing.")), false);
              else
                  me->listAll(folderId, done, sofar, sofar.size());
          });

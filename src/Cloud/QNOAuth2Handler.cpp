@@ -118,12 +118,22 @@ void QNOAuth2Handler::send(const Call &call, Reply reply, bool mayRefresh) {
             if (!call.downloadFile.isEmpty())
                 QFile::remove(call.downloadFile);
             reply(nullptr, nullptr, true);
+        } else if (status == 401 && mayRefresh && me->accessTokenLasts()) {
+            // A lasting token refused in passing: once more with it.
+            me->send(call, reply, false);
         } else if (status == 401 && mayRefresh) {
             // The access token ran out: a new one, and the call once more.
-            if (auto config = me->driveConfig())
+            // When another call of the drive has meanwhile brought a new
+            // one, that one serves.
+            const auto config = me->driveConfig();
+            const QString sent = r->requestHeaders().value(QStringLiteral("Authorization")).mid(7);
+            if (config && config->token() == sent)
                 config->setToken(QString());
-            me->send(call, reply, true);
+            me->send(call, reply, !config || config->token().isEmpty());
         } else if (status >= 400) {
+            if (status == 401 && me->accessTokenLasts())
+                if (const auto config = me->driveConfig())
+                    config->setToken(QString());  // refused twice: signed out
             QByteArray body = r->responseData();
             if (!call.downloadFile.isEmpty()) {
                 QFile file(call.downloadFile);
@@ -192,6 +202,15 @@ void QNOAuth2Handler::exchange(const QList<std::pair<QString, QString>> &form,
     request->startAsynchronous();
 }
 
+// The refresh exchanges in flight, by the refresh token each spends (main
+// thread). Some services (Box) take a refresh token once only: a second
+// exchange of the same token is refused, so every handler of the drive that
+// needs a new access token meanwhile waits for the one in flight.
+QMap<QString, std::shared_ptr<QNOAuth2Handler::RefreshWaiters>> &QNOAuth2Handler::refreshesInFlight() {
+    static QMap<QString, std::shared_ptr<RefreshWaiters>> flights;
+    return flights;
+}
+
 void QNOAuth2Handler::refreshAccessToken(std::function<void(VNErrorPtr, bool)> done) {
     const QString refresh = refreshToken();
     if (refresh.isEmpty()) {
@@ -199,6 +218,22 @@ void QNOAuth2Handler::refreshAccessToken(std::function<void(VNErrorPtr, bool)> d
              false);
         return;
     }
+    auto me = oauth2Self();
+    if (const auto flight = refreshesInFlight().value(refresh)) {
+        flight->append([me, done](VNErrorPtr error, bool cancelled, const QString &access) {
+            if (cancelled && !me->isCancelled()) {
+                me->refreshAccessToken(done);  // the handler that asked was cancelled, not this one
+                return;
+            }
+            if (!error && !cancelled)
+                if (const auto config = me->driveConfig())
+                    config->setToken(access);
+            done(error, cancelled || me->isCancelled());
+        });
+        return;
+    }
+    const auto flight = std::make_shared<RefreshWaiters>();
+    refreshesInFlight().insert(refresh, flight);
     QList<std::pair<QString, QString>> form{{QStringLiteral("refresh_token"), refresh},
                                             {QStringLiteral("client_id"), clientId()}};
     // Desktop clients of some services have no secret and must not send one.
@@ -206,6 +241,13 @@ void QNOAuth2Handler::refreshAccessToken(std::function<void(VNErrorPtr, bool)> d
         form.append({QStringLiteral("client_secret"), clientSecret()});
     form.append({QStringLiteral("grant_type"), QStringLiteral("refresh_token")});
     form.append(refreshParameters());
-    exchange(form, std::move(done));
+    exchange(form, [me, refresh, flight, done](VNErrorPtr error, bool cancelled) {
+        if (refreshesInFlight().value(refresh) == flight)
+            refreshesInFlight().remove(refresh);
+        const auto config = me->driveConfig();
+        const QString access = config ? config->token() : QString();
+        done(error, cancelled);
+        for (const auto &waiter : *flight)
+            waiter(error, cancelled, access);
+    });
 }
-

@@ -39,6 +39,10 @@ protected:
     // Parameters the service wants in a refresh besides the token and the
     // client's (a redirect address ...).
     virtual QList<std::pair<QString, QString>> refreshParameters() const { return {}; }
+    // Whether the service's access tokens never run out (no refresh): a
+    // refusal (401) is then tried once more with the same token, and only a
+    // second one signs the drive out.
+    virtual bool accessTokenLasts() const { return false; }
     // The error of a refused call (status 400 and up) from its body.
     virtual VNErrorPtr replyError(int status, const QByteArray &body) const;
 
@@ -59,6 +63,7 @@ protected:
         std::function<std::shared_ptr<NRHTTPRequest>(const QUrl &url)> make;
     };
     // Sends the call with the access token; a 401 refreshes it once and sends again.
+    // One refresh at a time per refresh token: the others wait for its answer.
     void send(const Call &call, Reply reply, bool mayRefresh = true);
     void refreshAccessToken(std::function<void(VNErrorPtr error, bool cancelled)> done);
     // Posts the form to the token address and keeps the tokens of the reply.
@@ -68,6 +73,8 @@ protected:
 
 private:
     std::shared_ptr<QNOAuth2Handler> oauth2Self();
+    using RefreshWaiters = QList<std::function<void(VNErrorPtr error, bool cancelled, const QString &accessToken)>>;
+    static QMap<QString, std::shared_ptr<RefreshWaiters>> &refreshesInFlight();
 
     QList<std::shared_ptr<NRHTTPRequest>> m_requests;
 };

@@ -381,6 +381,11 @@ void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token
                  self->listPage(url, folderPath, token, end + 1, folders + files, failed, done);
                  return;
              }
+             if (more) {
+                 // More to come but no place to go on from: never a short folder.
+                 failed(handlerError(QStringLiteral("SugarSync sent an unreadable listing.")), false);
+                 return;
+             }
              done(folders + files);
          });
 }

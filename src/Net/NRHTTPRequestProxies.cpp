@@ -7,6 +7,7 @@
 #include "Net/NRNetworkThread.h"
 #include "Net/NRProxyScript.h"
 #include "Net/NRSessionCredentialStore.h"
+#include "Platform/VNDispatch.h"
 
 #include <QFile>
 #include <QMetaMethod>
@@ -60,9 +61,29 @@ const QString &NRHTTPRequest::proxyTypeHTTP() {
     return type;
 }
 
+const QString &NRHTTPRequest::proxyTypeHTTPS() {
+    static const QString type = QStringLiteral("HTTPS");
+    return type;
+}
+
 const QString &NRHTTPRequest::proxyTypeSOCKS() {
     static const QString type = QStringLiteral("SOCKS");
     return type;
+}
+
+const QString &NRHTTPRequest::proxyTypeSOCKS4() {
+    static const QString type = QStringLiteral("SOCKS4");
+    return type;
+}
+
+long NRHTTPRequest::curlProxyType() const {
+    if (m_proxyType == proxyTypeSOCKS())
+        return CURLPROXY_SOCKS5_HOSTNAME;
+    if (m_proxyType == proxyTypeSOCKS4())
+        return CURLPROXY_SOCKS4;
+    if (m_proxyType == proxyTypeHTTPS())
+        return CURLPROXY_HTTPS;
+    return CURLPROXY_HTTP;
 }
 
 void NRHTTPRequest::setProxyHost(const QString &host) { LOCKED; m_proxyHost = host; }
@@ -83,12 +104,16 @@ int NRHTTPRequest::proxyAuthenticationRetryCount() const { LOCKED; return m_prox
 void NRHTTPRequest::setProxyAuthenticationNeededBlock(Block b) { m_proxyAuthenticationNeededBlock = std::move(b); }
 
 // Decides the proxy before the first attempt; false while a script is being
-// fetched (the attempt starts when it has run) or when the request failed.
+// fetched or run (the attempt starts when it has answered) or when the
+// request failed.
 bool NRHTTPRequest::configureProxies() {
     if (m_isPACFileRequest || m_proxiesChosen || !m_proxyHost.isEmpty() || m_proxyPort)
         return true;
     if (m_PACurl.isValid()) {
-        fetchPACFile();
+        if (m_PACScript.isNull())
+            fetchPACFile();
+        else
+            evaluatePACScript();
         return false;
     }
     m_proxiesChosen = true;
@@ -103,22 +128,42 @@ bool NRHTTPRequest::configureProxies() {
     const QUrl proxy(value);
     const QString scheme = proxy.scheme().toLower();
     QString type;
-    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+    if (scheme == QLatin1String("http"))
         type = proxyTypeHTTP();
-    else if (scheme.startsWith(QLatin1String("socks")))
+    else if (scheme == QLatin1String("https"))
+        type = proxyTypeHTTPS();
+    else if (scheme == QLatin1String("socks4") || scheme == QLatin1String("socks4a"))
+        type = proxyTypeSOCKS4();
+    else if (scheme == QLatin1String("socks") || scheme == QLatin1String("socks5") || scheme == QLatin1String("socks5h"))
         type = proxyTypeSOCKS();
     if (!proxy.isValid() || proxy.host().isEmpty() || type.isEmpty()) {
         failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation));
         return false;
     }
     m_proxyHost = proxy.host();
-    m_proxyPort = proxy.port(1080);
+    m_proxyPort = proxy.port(type == proxyTypeHTTPS() ? 443 : 1080);
     m_proxyType = type;
-    if (m_proxyUsername.isEmpty() && !proxy.userName().isEmpty()) {
-        m_proxyUsername = proxy.userName(QUrl::FullyDecoded);
-        m_proxyPassword = proxy.password(QUrl::FullyDecoded);
-    }
+    // Credentials in the proxy's URL are meant for it from the start: a
+    // SOCKS proxy never asks with a 407.
+    if (!m_proxyCredentials && !proxy.userName().isEmpty())
+        m_proxyCredentials = std::make_shared<NRCredentials>(
+            NRCredentials{proxy.userName(QUrl::FullyDecoded), proxy.password(QUrl::FullyDecoded), QString()});
     return true;
+}
+
+// A redirect's URL may want another proxy (or none): a proxy this request
+// chose itself is chosen again; one its caller set stays.
+void NRHTTPRequest::forgetChosenProxy() {
+    if (!m_proxiesChosen)
+        return;
+    m_proxiesChosen = false;
+    m_proxyHost.clear();
+    m_proxyPort = 0;
+    m_proxyType.clear();
+    m_proxyCandidates.clear();
+    m_proxyCredentials.reset();  // they belong to the proxy left behind
+    m_proxyAuthenticationScheme.clear();
+    m_proxyAuthenticationRealm.clear();
 }
 
 void NRHTTPRequest::fetchPACFile() {
@@ -183,15 +228,45 @@ void NRHTTPRequest::fetchPACFile() {
     NRNetworkThread::shared().post([fetch] { fetch->startOnNetworkThread(false); });
 }
 
-// Runs the script for this request's URL; its first answer is used, the
-// others are tried in turn when a proxy cannot be reached.
+// Keeps the script (a redirect runs it again) and runs it for this URL.
 void NRHTTPRequest::runPACScript(const QByteArray &script) {
     QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(script);
+    m_PACScript = utf8.decode(script);
     if (utf8.hasError())
-        text = QString::fromLatin1(script);
-    VNErrorPtr why;
-    const QStringList entries = NRProxyScript::proxiesForURL(text, m_url, m_timeOutSeconds, &why);
+        m_PACScript = QString::fromLatin1(script);
+    if (m_PACScript.isNull())
+        m_PACScript = QLatin1String("");
+    evaluatePACScript();
+}
+
+// The script runs on a background thread (it may wait for name look-ups up
+// to its time limit); its answer comes back to the network thread, so other
+// transfers never wait for it.
+void NRHTTPRequest::evaluatePACScript() {
+    const quint64 turn = ++m_PACEvaluation;
+    m_lastActivity.invalidate();
+    std::weak_ptr<NRHTTPRequest> weakSelf = sharedSelf();
+    const QString script = m_PACScript;
+    const QUrl url = m_url;
+    const double limit = m_timeOutSeconds;
+    VNDispatch::globalAsync([weakSelf, turn, script, url, limit] {
+        VNErrorPtr why;
+        const QStringList entries = NRProxyScript::proxiesForURL(script, url, limit, &why);
+        NRNetworkThread::shared().post([weakSelf, turn, entries, why] {
+            auto self = weakSelf.lock();
+            if (!self)
+                return;
+            std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
+            if (self->m_PACEvaluation != turn || self->m_error || self->m_cancelled)
+                return;
+            self->useScriptAnswer(entries, why);
+        });
+    });
+}
+
+// The script's first answer is used, the others are tried in turn when a
+// proxy cannot be reached.
+void NRHTTPRequest::useScriptAnswer(const QStringList &entries, const VNErrorPtr &why) {
     if (entries.isEmpty()) {
         failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation,
                                 why ? why->localizedDescription() : QString()));
@@ -216,7 +291,14 @@ void NRHTTPRequest::useProxyEntry(const QString &entry) {
     if (m_proxyHost.startsWith(QLatin1Char('[')))
         m_proxyHost = m_proxyHost.mid(1, m_proxyHost.size() - 2);
     m_proxyPort = words[1].mid(colon + 1).toInt();
-    m_proxyType = words[0] == QLatin1String("SOCKS") ? proxyTypeSOCKS() : proxyTypeHTTP();
+    if (words[0] == QLatin1String("SOCKS"))
+        m_proxyType = proxyTypeSOCKS();
+    else if (words[0] == QLatin1String("SOCKS4"))
+        m_proxyType = proxyTypeSOCKS4();
+    else if (words[0] == QLatin1String("HTTPS"))
+        m_proxyType = proxyTypeHTTPS();
+    else
+        m_proxyType = proxyTypeHTTP();
 }
 
 // A proxy the script chose cannot be reached: the script's next choice.

@@ -615,6 +615,7 @@ void NRHTTPRequest::performRedirect() {
     m_url = target;
     m_redirectURL = QUrl();
     m_requestAuthentication.reset();
+    forgetChosenProxy();
     m_complete = true;
     m_needsRedirect = false;
     ++m_redirectCount;

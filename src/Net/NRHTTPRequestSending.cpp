@@ -390,7 +390,15 @@ bool NRHTTPRequest::configureTransfer(CURL *easy) {
     if (!m_proxyHost.isEmpty() && m_proxyPort > 0) {
         set(CURLOPT_PROXY, m_proxyHost.toUtf8().constData());
         set(CURLOPT_PROXYPORT, long(m_proxyPort));
-        set(CURLOPT_PROXYTYPE, m_proxyType == proxyTypeSOCKS() ? long(CURLPROXY_SOCKS5_HOSTNAME) : long(CURLPROXY_HTTP));
+        set(CURLOPT_PROXYTYPE, curlProxyType());
+        if (m_proxyType == proxyTypeHTTPS()) {
+            // The proxy's certificate is held to the same rule as the server's.
+            set(CURLOPT_PROXY_SSL_VERIFYPEER, m_validatesSecureCertificate ? 1L : 0L);
+            set(CURLOPT_PROXY_SSL_VERIFYHOST, m_validatesSecureCertificate ? 2L : 0L);
+            std::lock_guard lock(classState().mutex);
+            if (!classState().certificateAuthorityFile.isEmpty())
+                set(CURLOPT_PROXY_CAINFO, classState().certificateAuthorityFile.toLocal8Bit().constData());
+        }
         set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         if (m_proxyCredentials) {
             QString user = m_proxyCredentials->username;

@@ -52,8 +52,30 @@ function isInNet(host, pattern, mask) {
     return ((a & m) >>> 0) === ((p & m) >>> 0);
 }
 function dnsDomainLevels(host) { return String(host).split('.').length - 1; }
+function convert_addr(ipaddr) {
+    var n = __ipv4(ipaddr);
+    return n === null ? 0 : n;
+}
+// A shell pattern: * any run, ? one character, [...] a class ([!...] or
+// [^...] its complement); everything else stands for itself.
 function shExpMatch(str, shexp) {
-    var re = String(shexp).replace(/[.+^${}()|[\]\\]/g, '\\$&').replace(/\*/g, '.*').replace(/\?/g, '.');
+    var p = String(shexp), re = '';
+    for (var i = 0; i < p.length; i++) {
+        var c = p.charAt(i);
+        if (c === '*') { re += '.*'; continue; }
+        if (c === '?') { re += '.'; continue; }
+        if (c === '[') {
+            var end = p.indexOf(']', i + 2);
+            if (end > i) {
+                var body = p.substring(i + 1, end), negate = body.charAt(0) === '!' || body.charAt(0) === '^';
+                if (negate) body = body.substring(1);
+                re += '[' + (negate ? '^' : '') + body.replace(/[\\\]\[^]/g, '\\$&') + ']';
+                i = end;
+                continue;
+            }
+        }
+        re += c.replace(/[.+^${}()|[\]\\\/]/g, '\\$&');
+    }
     return new RegExp('^' + re + '$').test(String(str));
 }
 var __days = ['SUN', 'MON', 'TUE', 'WED', 'THU', 'FRI', 'SAT'];
@@ -91,11 +113,33 @@ function dateRange() {
         return mi >= 0 ? ['m', mi] : null;
     }
     function current(kind) { return kind === 'y' ? year : kind === 'm' ? month : day; }
+    // Each form compares one composite value: day, month, year, or a pair or
+    // triple of them, in the order of its arguments.
+    function composite(list) {
+        var kinds = '', n = 0;
+        for (var i = 0; i < list.length; i++) {
+            var v = value(list[i]);
+            if (v === null) return null;
+            kinds += v[0];
+        }
+        var order = { d: 0, m: 1, y: 2 }, parts = [];
+        for (var j = 0; j < list.length; j++) parts.push(value(list[j]));
+        parts.sort(function (x, y) { return order[y[0]] - order[x[0]]; });
+        var now = 0;
+        for (var k = 0; k < parts.length; k++) {
+            var scale = parts[k][0] === 'd' ? 32 : parts[k][0] === 'm' ? 12 : 10000;
+            n = n * scale + parts[k][1];
+            now = now * scale + current(parts[k][0]);
+        }
+        return { kinds: kinds, value: n, now: now };
+    }
     if (args.length === 1) { var v = value(args[0]); return v !== null && current(v[0]) === v[1]; }
-    if (args.length === 2) {
-        var a = value(args[0]), b = value(args[1]);
-        if (a === null || b === null || a[0] !== b[0]) return false;
-        return __inRange(current(a[0]), a[1], b[1]);
+    if (args.length === 2 || args.length === 4 || args.length === 6) {
+        var half = args.length / 2;
+        var a = composite(args.slice(0, half)), b = composite(args.slice(half));
+        if (a === null || b === null || a.kinds !== b.kinds) return false;
+        if (a.kinds.indexOf('y') >= 0) return a.now >= a.value && a.now <= b.value;
+        return __inRange(a.now, a.value, b.value);
     }
     return false;
 }
@@ -191,12 +235,15 @@ QStringList NRProxyScript::parseAnswer(const QString &answer) {
         const auto match = hostPort.match(words[1]);
         if (!match.hasMatch() || match.captured(2).toInt() <= 0 || match.captured(2).toInt() > 65535)
             return {};
-        if (kind == QLatin1String("PROXY") || kind == QLatin1String("HTTP") || kind == QLatin1String("HTTPS"))
+        if (kind == QLatin1String("PROXY") || kind == QLatin1String("HTTP"))
             entries << QStringLiteral("PROXY ") + words[1];
+        else if (kind == QLatin1String("HTTPS"))
+            entries << QStringLiteral("HTTPS ") + words[1];  // spoken to over TLS
         else if (kind == QLatin1String("SOCKS") || kind == QLatin1String("SOCKS5"))
             entries << QStringLiteral("SOCKS ") + words[1];
-        else
-            return {};
+        else if (kind == QLatin1String("SOCKS4"))
+            entries << QStringLiteral("SOCKS4 ") + words[1];
+        // A kind this engine cannot speak is skipped; the others still serve.
     }
     return entries;
 }

@@ -9,19 +9,22 @@
 // FindProxyForURL(url, host) answering "PROXY host:port; SOCKS host:port;
 // DIRECT". Run by duktape with the usual helper functions (isPlainHostName,
 // dnsDomainIs, localHostOrDomainIs, isResolvable, isInNet, dnsResolve,
-// myIpAddress, dnsDomainLevels, shExpMatch, weekdayRange, dateRange,
-// timeRange).
+// myIpAddress, dnsDomainLevels, convert_addr, shExpMatch, weekdayRange,
+// dateRange, timeRange).
 //
 // The script runs in a child process with a time limit, so one that loops
 // or crashes costs the request an error, never the program a thread.
 class NRProxyScript {
 public:
     // The entries of the script's answer for the URL, each normalised to
-    // "DIRECT", "PROXY host:port" or "SOCKS host:port". Empty, with an error,
+    // "DIRECT", "PROXY host:port", "HTTPS host:port" (TLS to the proxy),
+    // "SOCKS host:port" (SOCKS5) or "SOCKS4 host:port". Blocks for as long
+    // as the script runs: call it off the network thread. Empty, with an error,
     // when the script does not compile, throws, runs past the time limit or
     // answers something that is not a proxy list.
     static QStringList proxiesForURL(const QString &script, const QUrl &url, double timeLimitSeconds,
                                      VNErrorPtr *error = nullptr);
-    // The entries of an answer text; empty when any entry is malformed.
+    // The entries of an answer text; empty when any entry is malformed. An
+    // entry of a kind this engine cannot speak is skipped.
     static QStringList parseAnswer(const QString &answer);
 };

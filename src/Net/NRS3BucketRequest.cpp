@@ -14,7 +14,7 @@ std::shared_ptr<NRS3BucketRequest> NRS3BucketRequest::requestWithBucket(const QS
     auto request = std::make_shared<NRS3BucketRequest>();
     request->setBucket(bucket);
     request->setSubResource(subResource);
-    request->setURL(request->buildURL());
+    request->useBuiltURL();
     return request;
 }
 

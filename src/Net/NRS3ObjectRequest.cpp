@@ -6,7 +6,7 @@ std::shared_ptr<NRS3ObjectRequest> NRS3ObjectRequest::requestWithBucket(const QS
     request->setBucket(bucket);
     request->setKey(key);
     request->setSubResource(subResource);
-    request->setURL(request->buildURL());
+    request->useBuiltURL();
     return request;
 }
 

@@ -127,10 +127,27 @@ QString NRS3Request::stringToSignForHeaders(const QMap<QString, QString> &header
     return requestMethod() + QStringLiteral("\n\n\n") + date + QLatin1Char('\n') + canonicalHeaders + resource;
 }
 
-void NRS3Request::buildPostBody() {
+void NRS3Request::useBuiltURL() {
     const QUrl built = buildURL();
-    if (!built.isEmpty())
-        setURL(built);
+    if (built.isEmpty())
+        return;
+    {
+        std::lock_guard l(m_mutex);
+        m_builtURL = built;
+    }
+    setURL(built);
+}
+
+void NRS3Request::buildPostBody() {
+    // The URL follows the fields while it is the one made from them; a
+    // redirect's target (the bucket's own region) is kept, never rebuilt.
+    QUrl built;
+    {
+        std::lock_guard l(m_mutex);
+        built = m_builtURL;
+    }
+    if (url().isEmpty() || url() == built)
+        useBuiltURL();
     NRHTTPRequest::buildPostBody();
     sign();
 }
@@ -213,6 +230,7 @@ void NRS3Request::copyS3SettingsTo(NRS3Request &other) const {
     other.m_secretAccessKey = m_secretAccessKey;
     other.m_requestScheme = m_requestScheme;
     other.m_accessPolicy = m_accessPolicy;
+    other.m_builtURL = m_builtURL;
 }
 
 std::shared_ptr<NRHTTPRequest> NRS3Request::copy() const {

@@ -69,6 +69,8 @@ protected:
     virtual void didEndElement(const QString &name, const QString &text) { Q_UNUSED(name); Q_UNUSED(text); }
     QStringList elementStack() const { return m_elementStack; }
     void copyS3SettingsTo(NRS3Request &other) const;
+    // Sets the URL made from the fields and remembers it as made here.
+    void useBuiltURL();
 
     void buildPostBody() override;
     ReplyVerdict reviewReply(VNErrorPtr *error) override;
@@ -80,5 +82,6 @@ private:
     QString m_requestScheme = QStringLiteral("http");
     QString m_accessPolicy;
     QString m_dateString;
+    QUrl m_builtURL;  // the URL last made from the fields
     QStringList m_elementStack;
 };

@@ -2,7 +2,7 @@
 
 std::shared_ptr<NRS3ServiceRequest> NRS3ServiceRequest::serviceRequest() {
     auto request = std::make_shared<NRS3ServiceRequest>();
-    request->setURL(request->buildURL());
+    request->useBuiltURL();
     return request;
 }
 

@@ -1,5 +1,6 @@
-"""The Python SOCKS5 fake (socks5_fake.py) as a test peer; "log" lists the
-tunnels it opened."""
+"""The Python SOCKS fake (socks5_fake.py) as a test peer, twice: "port"
+asks for no credentials, "auth_port" for "user" and "password". "log" lists
+the tunnels either opened."""
 import os
 
 import peerlib
@@ -8,9 +9,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def start(workdir):
-    port = peerlib.free_port()
     log = os.path.join(os.path.abspath(workdir), "tunnels.log")
     open(log, "w").close()
-    pid = peerlib.spawn_python(os.path.join(HERE, "socks5_fake.py"), [str(port), log], workdir, "socks.out")
-    peerlib.wait_for_port(port)
-    return {"port": port, "log": log, "pids": [pid]}
+    state = {"log": log, "user": "sockuser", "password": "s0cks:pass", "pids": []}
+    for key, extra in (("port", []), ("auth_port", ["%s:%s" % (state["user"], state["password"])])):
+        port = peerlib.free_port()
+        state["pids"].append(peerlib.spawn_python(os.path.join(HERE, "socks5_fake.py"), [str(port), log] + extra,
+                                                  workdir, "socks-%s.out" % key))
+        peerlib.wait_for_port(port)
+        state[key] = port
+    return state

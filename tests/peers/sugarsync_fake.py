@@ -18,7 +18,8 @@ Every other call needs Authorization = an access token (401 otherwise):
 
 The tree lives in memory. The top holds "Sync Folder" (empty), "Big" (1,200
 files), "refused" (its listing answers 403), "notxml" (its listing answers
-HTML) and "evil" (entries named "..", "a/b" and "ok.txt"). Every request is
+HTML), "noend" (its listing says more is to come but not where it ended)
+and "evil" (entries named "..", "a/b" and "ok.txt"). Every request is
 counted by method and path in STATE_DIR/counts.json.
 """
 import itertools
@@ -80,6 +81,8 @@ def seed():
     new_item("kept.txt", refused, False, b"kept")
     notxml = new_item("notxml", STATE["root"], True)
     new_item("kept.txt", notxml, False, b"kept")
+    noend = new_item("noend", STATE["root"], True)
+    new_item("kept.txt", noend, False, b"kept")
     evil = new_item("evil", STATE["root"], True)
     for name in ("..", "a/b", "ok.txt"):
         new_item(name, evil, False, b"x")
@@ -165,6 +168,10 @@ class Handler(BaseHTTPRequestHandler):
                 return self.send(403, b"<html>Forbidden</html>", "text/html")
             if name == "notxml":
                 return self.send(200, b"<html><body>Service unavailable</body></html>", "text/html")
+            if name == "noend":
+                return self.send(200, b"<?xml version=\"1.0\" encoding=\"UTF-8\"?><collectionContents start=\"0\" "
+                                      b"hasMore=\"true\"><file><displayName>kept.txt</displayName><ref>x</ref>"
+                                      b"</file></collectionContents>")
             return self.contents(parts[1], query)
         if len(parts) == 3 and parts[0] == "file" and parts[2] == "data" and parts[1] in STATE["items"]:
             return self.send(200, STATE["items"][parts[1]]["data"], "application/octet-stream")

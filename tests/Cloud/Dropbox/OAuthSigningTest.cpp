@@ -44,6 +44,11 @@ TEST(OA1Signing, BaseStringUriAndEncoding) {
     EXPECT_EQ(OA1URLRequest::baseStringURI(QUrl("HTTP://EXAMPLE.com:80/r%20v/X?id=123")), "http://example.com/r%20v/X");
     EXPECT_EQ(OA1URLRequest::baseStringURI(QUrl("https://www.example.net:8080/?q=1")), "https://www.example.net:8080/");
     EXPECT_EQ(OA1URLRequest::baseStringURI(QUrl("https://example.net:443")), "https://example.net/");
+    // The host as the Host header carries it.
+    EXPECT_EQ(OA1URLRequest::baseStringURI(QUrl("http://[::1]/r")), "http://[::1]/r");
+    EXPECT_EQ(OA1URLRequest::baseStringURI(QUrl("https://[2001:DB8::7]:8443/")), "https://[2001:db8::7]:8443/");
+    EXPECT_EQ(OA1URLRequest::baseStringURI(QUrl(QString::fromUtf8("http://Bücher.example/päth"))),
+              "http://xn--bcher-kva.example/p%C3%A4th");
     EXPECT_EQ(OA1URLRequestParameter::encode(QString::fromUtf8("a b+c~d*é/")), "a%20b%2Bc~d%2A%C3%A9%2F");
 }
 
@@ -61,8 +66,8 @@ TEST(OA1Parameters, ParameterDictionaryFromString) {
         {"flag&code=abc", {{"flag", ""}, {"code", "abc"}}},
         // Split at the first "=" only; a later pair replaces an earlier one.
         {"a=1=2&a=3&b=x%3Dy", {{"a", "3"}, {"b", "x=y"}}},
-        // Values unescaped as UTF-8, names unchanged; "+" stays.
-        {"n%41me=caf%C3%A9+ok", {{"n%41me", QString::fromUtf8("café+ok")}}},
+        // Form encoding: names and values unescaped as UTF-8, "+" a blank, "%2B" a plus.
+        {"n%41me+x=caf%C3%A9+ok&oauth_token_secret=a%2Bb", {{"nAme x", QString::fromUtf8("café ok")}, {"oauth_token_secret", "a+b"}}},
         // Escapes that are not UTF-8 are kept as sent.
         {"bad=%FF%FE&&uid=7", {{"bad", "%FF%FE"}, {"uid", "7"}}},
     };

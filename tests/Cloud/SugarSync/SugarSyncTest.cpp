@@ -167,7 +167,7 @@ TEST_F(SugarSync, LongFolderIsListedWholeAcrossPages) {
 }
 
 TEST_F(SugarSync, RefusedOrBrokenListingIsAnErrorAndAMoveRemovesNothing) {
-    for (const char *name : {"refused", "notxml"}) {
+    for (const char *name : {"refused", "notxml", "noend"}) {
         const QNDocumentPtr folder = top(name);
         ASSERT_TRUE(folder) << name;
         auto listing = list(folder);

@@ -218,6 +218,24 @@ TEST_F(BitcasaDrive, RefusedCutAndUnusableListingsAndBrokenDownloads) {
     EXPECT_EQ(QDir(local->path() + "/out").entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
+TEST_F(BitcasaDrive, OneRefusalIsTriedAgainAndASecondSignsTheDriveOut) {
+    const QString token = drive->token();
+    // Once: the call is sent again with the same token, which stays.
+    fake.control("fault", {{"prefix", "/v1/folders"}, {"status", 401}, {"times", 1}});
+    Answer l = list(drive, kTop);
+    EXPECT_FALSE(l.error) << errorText(l.error).toStdString();
+    EXPECT_EQ(drive->token(), token);
+    fake.control("fault", {{"prefix", "/v1/folders"}, {"status", 401}, {"times", 1}, {"after", 1}});
+    Answer a = run(drive, [](auto h, auto cb) { h->createFolder("Once", QNDocument::withPath(kTop, true), cb); });
+    EXPECT_FALSE(a.error) << errorText(a.error).toStdString();
+    EXPECT_EQ(drive->token(), token);
+    // Twice in a row: refused for good, and the drive must be added again.
+    fake.control("fault", {{"prefix", "/v1/folders"}, {"status", 401}, {"times", 2}});
+    l = list(drive, kTop);
+    EXPECT_TRUE(l.error);
+    EXPECT_TRUE(drive->token().isEmpty());
+}
+
 TEST_F(BitcasaDrive, AMoveWhoseSourceCouldNotBeListedRemovesNothing) {
     Answer a = run(drive, [](auto h, auto cb) { h->createFolder("Keep", QNDocument::withPath(kTop, true), cb); });
     const QNDocumentPtr keep = a.document;

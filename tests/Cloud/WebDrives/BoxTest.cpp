@@ -153,6 +153,53 @@ TEST_F(BoxDrive, CutAndUnusableListingsAndBrokenDownloads) {
     EXPECT_EQ(QDir(local->path() + "/out").entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
+TEST_F(BoxDrive, TwoTransfersInFlightSpendTheSingleUseRefreshTokenOnce) {
+    for (const char *name : {"one.txt", "two.txt"}) {
+        VNTest::writeFile(local->path() + "/" + name, QByteArray(name));
+        Answer a = run(drive, [&](auto h, auto cb) {
+            h->upload(QNDocument::withPath(local->path() + "/" + name), QNDocument::withPath("/", true), {}, cb);
+        });
+        ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    }
+    // Both handlers find the access token gone at the same moment.
+    fake.control("expire");
+    drive->setToken(QString());
+    fake.control("clear_log");
+    QDir().mkpath(local->path() + "/back");
+    std::vector<std::shared_ptr<Answer>> answers;
+    std::vector<QNCloudInterfacePtr> handlers;
+    for (const char *name : {"one.txt", "two.txt"}) {
+        auto answer = std::make_shared<Answer>();
+        handlers.push_back(drive->createCloudInterface());
+        handlers.back()->download(QNDocument::withPath(QStringLiteral("/") + name),
+                                  QNDocument::withPath(local->path() + "/back/" + name), {},
+                                  [answer](QNDocumentPtr, VNErrorPtr e, bool c) {
+                                      ++answer->count;
+                                      answer->error = e;
+                                      answer->cancelled = c;
+                                  });
+        answers.push_back(answer);
+    }
+    ASSERT_TRUE(VNTest::waitUntil([&] { return answers[0]->count && answers[1]->count; }, 20000));
+    for (const auto &answer : answers)
+        EXPECT_FALSE(answer->error) << errorText(answer->error).toStdString();
+    EXPECT_EQ(VNTest::readFile(local->path() + "/back/one.txt"), "one.txt");
+    EXPECT_EQ(VNTest::readFile(local->path() + "/back/two.txt"), "two.txt");
+    int refreshes = 0;
+    for (const auto &call : fake.log())
+        refreshes += call.toObject()["path"].toString() == "/oauth2/token";
+    EXPECT_EQ(refreshes, 1);
+}
+
+TEST_F(BoxDrive, AListingThatEndsBeforeItsCountIsAnError) {
+    for (int i = 0; i < 4; ++i)
+        run(drive, [&](auto h, auto cb) { h->createFolder(QStringLiteral("d%1").arg(i), QNDocument::withPath("/", true), cb); });
+    fake.control("overcount", {{"n", 2}});  // an empty third page where two more were promised
+    Answer l = list(drive, "/");
+    EXPECT_TRUE(l.error);
+    EXPECT_TRUE(l.documents.isEmpty());
+}
+
 TEST_F(BoxDrive, FolderTreeToTheDriveAndBackIsByteIdentical) {
     EXPECT_EQ(roundTrip(drive, local->path()).toStdString(), "");
 }

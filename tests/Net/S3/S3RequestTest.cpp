@@ -113,3 +113,22 @@ TEST_F(S3Service, AWrongSecretIsRefusedWithTheServersText) {
     EXPECT_TRUE(request->error()->localizedDescription().contains("signature", Qt::CaseInsensitive))
         << request->error()->localizedDescription().toStdString();
 }
+
+TEST(S3Redirect, ATemporaryRedirectToAnotherRegionIsFollowed) {
+    // The service sends a bucket to its own region's endpoint with a 307;
+    // the request goes there, signed again, instead of back to the first URL.
+    const int port = VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt();
+    NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(port));
+    NRS3Request::setSharedAccessKey("key");
+    NRS3Request::setSharedSecretAccessKey("secret");
+    NRHTTPRequest::setTestHostsMappedToLoopback({"bk.s3.example.test", "bk.s3-eu.example.test"});
+    auto request = NRS3ObjectRequest::requestWithBucket(
+        "bk", "redirect", QStringLiteral("code=307&to=http://bk.s3-eu.example.test:%1/echo").arg(port));
+    auto outcome = NetTest::run(request);
+    NRHTTPRequest::setTestHostsMappedToLoopback({});
+    ASSERT_EQ(outcome->finished, 1) << (request->error() ? request->error()->localizedDescription().toStdString() : "");
+    EXPECT_EQ(request->redirectCount(), 1);
+    const QJsonObject echo = NetTest::echoOf(request);
+    EXPECT_EQ(echo["headers"].toObject()["Host"].toString(), QStringLiteral("bk.s3-eu.example.test:%1").arg(port));
+    EXPECT_TRUE(echo["headers"].toObject()["Authorization"].toString().startsWith("AWS key:"));
+}

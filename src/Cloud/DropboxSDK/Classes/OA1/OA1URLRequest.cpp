@@ -33,7 +33,12 @@ QList<OA1URLRequestParameter> OA1URLRequest::protocolParameters() const {
 
 QString OA1URLRequest::baseStringURI(const QUrl &url) {
     const QString scheme = url.scheme().toLower();
-    QString uri = scheme + QStringLiteral("://") + url.host().toLower();
+    // The host as the Host header carries it: an internationalised name in
+    // its ACE form, an IPv6 address in brackets.
+    QString host = url.host(QUrl::EncodeUnicode).toLower();
+    if (host.contains(QLatin1Char(':')))
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    QString uri = scheme + QStringLiteral("://") + host;
     const int port = url.port();
     if (port != -1 && !(scheme == QLatin1String("http") && port == 80) &&
         !(scheme == QLatin1String("https") && port == 443))

@@ -30,7 +30,8 @@ public:
 
     // The oauth_ parameters, oauth_signature not among them.
     QList<OA1URLRequestParameter> protocolParameters() const;
-    // "scheme://host[:port]/path": lower-case scheme and host, default port left out.
+    // "scheme://host[:port]/path": lower-case scheme and host (ACE form, an
+    // IPv6 address in brackets), default port left out.
     static QString baseStringURI(const QUrl &url);
     // METHOD&uri&parameters, each part encoded.
     QString signatureBaseString() const;

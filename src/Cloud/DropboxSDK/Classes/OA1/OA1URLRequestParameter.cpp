@@ -26,18 +26,13 @@ QString OA1URLRequestParameter::encodedNameValuePair() const {
     return encode(m_name) + QLatin1Char('=') + encode(m_value);
 }
 
+// Form encoding (token replies, callback queries): names and values both
+// percent-unescaped, "+" standing for a blank; a later pair replaces an
+// earlier one of the same name.
 QMap<QString, QString> OA1URLRequestParameter::parameterDictionaryFromString(const QString &query) {
     QMap<QString, QString> dictionary;
-    if (query.isEmpty())
-        return dictionary;
-    for (const QString &pair : query.split(QLatin1Char('&'))) {
-        if (pair.isEmpty())
-            continue;
-        const qsizetype equals = pair.indexOf(QLatin1Char('='));
-        const QString name = equals < 0 ? pair : pair.left(equals);
-        const QString value = equals < 0 ? QString(QLatin1String("")) : unescape(pair.mid(equals + 1));
-        dictionary.insert(name, value);
-    }
+    for (const OA1URLRequestParameter &p : parametersFromString(query))
+        dictionary.insert(p.name(), p.value());
     return dictionary;
 }
 
@@ -51,7 +46,6 @@ QList<OA1URLRequestParameter> OA1URLRequestParameter::parametersFromString(const
         const qsizetype equals = pair.indexOf(QLatin1Char('='));
         const QString name = equals < 0 ? pair : pair.left(equals);
         const QString value = equals < 0 ? QString(QLatin1String("")) : pair.mid(equals + 1);
-        // Form encoding: "+" stands for a blank.
         parameters.append({unescape(QString(name).replace(QLatin1Char('+'), QLatin1Char(' '))),
                            unescape(QString(value).replace(QLatin1Char('+'), QLatin1Char(' ')))});
     }

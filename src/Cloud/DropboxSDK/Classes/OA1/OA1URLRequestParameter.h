@@ -22,9 +22,9 @@ public:
     static QString encode(const QString &text);
 
     // The pairs of a query text: pairs separated by "&", each split at its
-    // first "=" (a pair without one has the empty value), the value
-    // percent-unescaped as UTF-8 (kept as sent when the escapes are not
-    // UTF-8), the name unchanged; a later pair with the same name replaces
+    // first "=" (a pair without one has the empty value), read as form
+    // encoding: name and value percent-unescaped as UTF-8 (kept as sent when
+    // the escapes are not UTF-8), "+" a blank; a later pair with the same name replaces
     // the earlier. A null or empty text gives an empty dictionary; a pair
     // with an empty value does not stop the parse.
     static QMap<QString, QString> parameterDictionaryFromString(const QString &query);
