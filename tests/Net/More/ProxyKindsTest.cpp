@@ -7,7 +7,6 @@
 #include "Net/NRSessionCredentialStore.h"
 
 #include <QDate>
-#include <QElapsedTimer>
 
 using namespace NetTest;
 
@@ -94,21 +93,20 @@ TEST(ProxyScript, HelpersAnswerAsBrowsersDo) {
 }
 
 TEST_F(ProxyKinds, ASlowScriptDoesNotHoldOtherTransfers) {
+    // The script answers only after 20 s; a transfer that needs no script must
+    // finish before it, which it cannot while the script holds the network thread.
     auto slow = scripted(QStringLiteral("/echo?slowscript=1"),
                          QStringLiteral("function FindProxyForURL(u, h) {"
-                                        " var t = Date.now(); while (Date.now() - t < 8000) {} return 'DIRECT'; }"));
-    slow->setTimeOutSeconds(20);
+                                        " var t = Date.now(); while (Date.now() - t < 20000) {} return 'DIRECT'; }"));
+    slow->setTimeOutSeconds(60);
     auto slowOutcome = std::make_shared<Outcome>();
     slow->setCompletionBlock([slowOutcome] { ++slowOutcome->finished; });
     slow->setFailedBlock([slowOutcome] { ++slowOutcome->failed; });
     slow->startAsynchronous();
-    QElapsedTimer clock;
-    clock.start();
     auto quick = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo?quick=1")));
     EXPECT_EQ(run(quick)->finished, 1);
-    EXPECT_LT(clock.elapsed(), 6000);  // well before the script has answered
     EXPECT_FALSE(slowOutcome->done());
-    EXPECT_TRUE(VNTest::waitUntil([&] { return slowOutcome->done(); }, 20000));
+    EXPECT_TRUE(VNTest::waitUntil([&] { return slowOutcome->done(); }, 60000));
     EXPECT_EQ(slowOutcome->finished, 1);
 }
 
