@@ -3,10 +3,9 @@
 // handler taking turns (and cancelled together), refused, cut and unusable
 // listings (a move that could not list its source removes nothing), and a
 // folder tree through tasks.
-#include "WebDriveTestSupport.h"
+#include "WebDriveServices.h"
 
 #include "Cloud/QNBitcasaHandler.h"
-#include "Cloud/QNServiceHosts.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
@@ -23,33 +22,8 @@ protected:
     void SetUp() override {
         if (!fake.isRunning())
             GTEST_SKIP() << "the bitcasa peer is not running";
-        fake.trustItsCertificate();
-        QNServiceHosts::setUrl("bitcasa.account", fake.httpBase());
-        QNServiceHosts::setUrl("bitcasa.api", fake.httpsBase());
-        QNServiceHosts::setUrl("bitcasa.files", fake.httpsBase());
-        fake.control("reset");
-        QNCloudInterfaceFactory::registerCoreHandlers();
-        QNBitcasaHandler::registerWithFactory();
-        drive = QNDriveConfig::create();
-        drive->setIsBitcasa(true);
+        ASSERT_NO_FATAL_FAILURE(openBitcasa(fake, drive));
         local = VNTest::makeTempDir();
-
-        auto handler = std::make_shared<QNBitcasaHandler>(drive);
-        Answer answer;
-        handler->oAuthLoginWithCompletedBlock([&](bool ok, VNErrorPtr e, bool c) {
-            ++answer.count;
-            answer.error = e;
-            answer.cancelled = c || !ok;
-        });
-        EXPECT_EQ(drive->description(), "Show documents on this Bitcasa account");
-        QString location;
-        Fake::fetch(QNBitcasaHandler::authorizationURL().toString(), {}, &location);
-        ASSERT_TRUE(location.startsWith("http://localhost/bitcasa?authorization_code=")) << location.toStdString();
-        handler->processOAuthLogin(location);
-        ASSERT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
-        ASSERT_FALSE(answer.error) << errorText(answer.error).toStdString();
-        ASSERT_FALSE(answer.cancelled);
-        ASSERT_TRUE(drive->token().startsWith("access-"));
     }
 
     QJsonObject lastCall(const QString &method) const {
@@ -185,37 +159,6 @@ TEST_F(BitcasaDrive, ACancelAnswersTheRunningAndTheWaitingCallsOnceAsCancelled) 
     EXPECT_EQ(answers, 2);
     EXPECT_EQ(cancelled, 2);
     EXPECT_FALSE(fake.tree().contains(kTop + "/Late"));
-}
-
-TEST_F(BitcasaDrive, RefusedCutAndUnusableListingsAndBrokenDownloads) {
-    const struct {
-        const char *what;
-        QJsonObject fault;
-    } faults[] = {
-        {"refused", {{"prefix", "/v1/folders"}, {"status", 503}}},
-        {"cut short", {{"prefix", "/v1/folders"}, {"status", 0}, {"drop_body", true}}},
-    };
-    for (const auto &f : faults) {
-        fake.control("fault", f.fault);
-        Answer l = list(drive, "/");
-        EXPECT_TRUE(l.error) << f.what;
-        EXPECT_TRUE(l.documents.isEmpty()) << f.what;
-    }
-    for (const char *name : {"..", "a/b", "."})
-        fake.control("entry", {{"name", name}});
-    Answer l = list(drive, "/");
-    ASSERT_FALSE(l.error);
-    EXPECT_EQ(names(l.documents), QStringList{"Bitcasa Infinite Drive/"});
-
-    VNTest::writeFile(local->path() + "/f.bin", QByteArray(100000, 'z'));
-    run(drive, [&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/f.bin"), QNDocument::withPath(kTop, true), {}, cb); });
-    QDir().mkpath(local->path() + "/out");
-    fake.control("fault", {{"prefix", "/v1/files/"}, {"status", 0}, {"drop_body", true}});
-    Answer a = run(drive, [&](auto h, auto cb) {
-        h->download(QNDocument::withPath(kTop + "/f.bin"), QNDocument::withPath(local->path() + "/out/f.bin"), {}, cb);
-    });
-    EXPECT_TRUE(a.error);
-    EXPECT_EQ(QDir(local->path() + "/out").entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(BitcasaDrive, AMoveWhoseSourceCouldNotBeListedRemovesNothing) {
