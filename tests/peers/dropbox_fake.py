@@ -19,14 +19,14 @@ import hashlib
 import hmac
 import json
 import os
-import socketserver
-import ssl
 import sys
 import threading
 import time
 import urllib.parse
 from email.utils import formatdate
-from http.server import BaseHTTPRequestHandler, HTTPServer
+from http.server import BaseHTTPRequestHandler
+
+import webdrive_fake
 
 LOCK = threading.Lock()
 STATE = {}
@@ -352,25 +352,12 @@ class Handler(BaseHTTPRequestHandler):
         return self.error(404, "unknown control")
 
 
-class Server(socketserver.ThreadingMixIn, HTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-
 def main():
     with open(sys.argv[1]) as f:
         config = json.load(f)
     STATE.update({"app_key": config["app_key"], "app_secret": config["app_secret"], "uid": config["uid"]})
     reset()
-    https = Server(("127.0.0.1", config["https_port"]), Handler)
-    https.is_tls = True
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(config["cert"], config["key"])
-    https.socket = context.wrap_socket(https.socket, server_side=True)
-    http = Server(("127.0.0.1", config["http_port"]), Handler)
-    http.is_tls = False
-    threading.Thread(target=http.serve_forever, daemon=True).start()
-    https.serve_forever()
+    webdrive_fake.serve_both(Handler, config)
 
 
 if __name__ == "__main__":

@@ -208,6 +208,11 @@ def serve(service_class, handler_class=None):
     with open(sys.argv[1]) as f:
         config = json.load(f)
     handler_class.service = service_class(config)
+    serve_both(handler_class, config)
+
+
+def serve_both(handler_class, config):
+    """Serves on the config's https port (with its certificate) and its http port."""
     https = Server(("127.0.0.1", config["https_port"]), handler_class)
     https.is_tls = True
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -219,19 +224,19 @@ def serve(service_class, handler_class=None):
     https.serve_forever()
 
 
-def start_peer(workdir, script):
-    """Starts a fake as a peer: its config, the test CA, two ports."""
+def start_peer(workdir, script, extra=None):
+    """Starts a fake as a peer: its config (with extra, which the peer state
+    also gets), the test CA, two ports."""
     import apache_peer
     import peerlib
     tls = apache_peer.make_test_ca(os.path.join(workdir, "tls"))
-    config = {"https_port": peerlib.free_port(), "http_port": peerlib.free_port(),
-              "cert": tls["cert"], "key": tls["key"]}
+    extra = extra or {}
+    config = dict(extra, https_port=peerlib.free_port(), http_port=peerlib.free_port(), cert=tls["cert"], key=tls["key"])
     path = os.path.join(workdir, "config.json")
     with open(path, "w") as f:
         json.dump(config, f)
-    here = os.path.dirname(os.path.abspath(__file__))
-    pid = peerlib.spawn_python(os.path.join(here, script), [path], workdir, "fake.log")
+    pid = peerlib.spawn_python(os.path.join(peerlib.HERE, script), [path], workdir, "fake.log")
     peerlib.wait_for_port(config["https_port"])
     peerlib.wait_for_port(config["http_port"])
-    return {"available": True, "https_port": config["https_port"], "http_port": config["http_port"],
-            "ca_file": tls["ca"], "pids": [pid]}
+    return dict(extra, available=True, https_port=config["https_port"], http_port=config["http_port"],
+                ca_file=tls["ca"], pids=[pid])
