@@ -56,3 +56,31 @@ def start_ready_file_fake(workdir, script, title):
         port = json.load(f)["port"]
     return {"pids": [pid], "port": port, "host": "127.0.0.1", "ca_file": tls["ca"],
             "counts_file": os.path.join(workdir, "counts.json")}
+
+
+def count_request(state, lock, key):
+    """Counts one request under key in state["counts"] and writes the counts to
+    <state["dir"]>/counts.json, where the tests read them."""
+    with lock:
+        state["counts"][key] = state["counts"].get(key, 0) + 1
+        tmp = os.path.join(state["dir"], "counts.json.tmp")
+        with open(tmp, "w") as f:
+            json.dump(state["counts"], f)
+        os.replace(tmp, os.path.join(state["dir"], "counts.json"))
+
+
+def serve_https_telling_port(handler, cert, key, ready, state):
+    """Serves handler over HTTPS on a free port, with state["base"] its
+    address, after writing {"port": ...} to the ready file."""
+    import ssl
+    from http.server import ThreadingHTTPServer
+    server = ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    port = server.server_address[1]
+    state["base"] = "https://127.0.0.1:%d" % port
+    with open(ready + ".tmp", "w") as f:
+        json.dump({"port": port}, f)
+    os.replace(ready + ".tmp", ready)
+    server.serve_forever()
