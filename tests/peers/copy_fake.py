@@ -7,13 +7,10 @@ Every API call must carry "X-Api-Version: 1".
 
     copy_fake.py CONFIG_JSON
 """
-import base64
 import hashlib
-import hmac
 import os
 import re
 import time
-import urllib.parse
 
 import webdrive_fake as w
 
@@ -21,53 +18,15 @@ CONSUMER_KEY = "varnello-copy-key"
 CONSUMER_SECRET = "varnello-copy-secret"
 
 
-def quote(text):
-    return urllib.parse.quote(text, safe="~")
-
-
-class Copy(w.Service):
+class Copy(w.OAuth1Service):
     authorize_path = "/applications/authorize"
-    token_path = "/unused"
 
     def reset(self):
         super().reset()
-        self.request_tokens = {}  # token -> {"secret", "verifier", "callback"}
-        self.users = {}           # access token -> secret
         self.items = {"": {"type": "root", "name": "", "data": b"", "modified": time.time()}}
 
-    # --- OAuth 1 -------------------------------------------------------------
     def signed(self, h, token_secret):
-        header = h.headers.get("Authorization", "")
-        if not header.startswith("OAuth "):
-            return None
-        oauth = {}
-        for part in header[6:].split(","):
-            if "=" in part:
-                k, v = part.strip().split("=", 1)
-                oauth[urllib.parse.unquote(k)] = urllib.parse.unquote(v.strip('"'))
-        raw_path, _, raw_query = h.path.partition("?")
-        base_uri = "https://%s%s" % (h.headers.get("Host", "").lower(), raw_path)
-        params = urllib.parse.parse_qsl(raw_query, keep_blank_values=True)
-        params += [(k, v) for k, v in oauth.items() if k not in ("realm", "oauth_signature")]
-        normalized = "&".join("%s=%s" % kv for kv in sorted((quote(k), quote(v)) for k, v in params))
-        base = "&".join([quote(h.command), quote(base_uri), quote(normalized)])
-        key = ("%s&%s" % (quote(CONSUMER_SECRET), quote(token_secret))).encode()
-        expected = base64.b64encode(hmac.new(key, base.encode(), hashlib.sha1).digest()).decode()
-        ok = hmac.compare_digest(expected, oauth.get("oauth_signature", "")) and \
-            oauth.get("oauth_consumer_key") == CONSUMER_KEY
-        return oauth if ok else None
-
-    def authorized(self, h):
-        return True  # every call checks its own signature in api()
-
-    def authorize(self, h, query):
-        rt = self.request_tokens.get(query.get("oauth_token", ""))
-        if not rt:
-            return h.reply(400, "unknown request token", "text/plain")
-        rt["verifier"] = os.urandom(6).hex()
-        sep = "&" if "?" in rt["callback"] else "?"
-        h.reply(302, "", "text/html", {"Location": "%s%soauth_token=%s&oauth_verifier=%s" % (
-            rt["callback"], sep, query["oauth_token"], rt["verifier"])})
+        return w.oauth1_signed(h, CONSUMER_KEY, CONSUMER_SECRET, token_secret)
 
     # --- files ------------------------------------------------------------------
     def record(self, key):
@@ -102,9 +61,7 @@ class Copy(w.Service):
             return h.reply(200, "oauth_token=%s&oauth_token_secret=%s&oauth_callback_confirmed=true" % (token, secret),
                            "text/plain")
         if path == "/oauth/access":
-            header = h.headers.get("Authorization", "")
-            token = next((urllib.parse.unquote(p.split("=", 1)[1].strip('"')) for p in header[6:].split(",")
-                          if p.strip().startswith("oauth_token=")), "")
+            token = w.oauth_params(h).get("oauth_token", "")
             rt = self.request_tokens.get(token)
             if not rt or not self.signed(h, rt["secret"]) or query.get("oauth_verifier") != rt.get("verifier"):
                 return h.error(401, "bad signature, token or verifier")
@@ -112,9 +69,7 @@ class Copy(w.Service):
             access, secret = "access-" + os.urandom(8).hex(), os.urandom(8).hex()
             self.users[access] = secret
             return h.reply(200, "oauth_token=%s&oauth_token_secret=%s" % (access, secret), "text/plain")
-        header = h.headers.get("Authorization", "")
-        token = next((urllib.parse.unquote(p.split("=", 1)[1].strip('"')) for p in header[6:].split(",")
-                      if p.strip().startswith("oauth_token=")), "")
+        token = w.oauth_params(h).get("oauth_token", "")
         if token not in self.users or not self.signed(h, self.users[token]):
             return h.reply(401, {"error": 1300, "error_string": "Unauthorized"})
         if h.headers.get("X-Api-Version") != "1":

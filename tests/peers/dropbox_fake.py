@@ -16,24 +16,19 @@ entry, file, tree.
 """
 import base64
 import hashlib
-import hmac
 import json
 import os
-import socketserver
-import ssl
 import sys
 import threading
 import time
 import urllib.parse
 from email.utils import formatdate
-from http.server import BaseHTTPRequestHandler, HTTPServer
+from http.server import BaseHTTPRequestHandler
+
+import webdrive_fake
 
 LOCK = threading.Lock()
 STATE = {}
-
-
-def quote(text):
-    return urllib.parse.quote(text, safe="~")
 
 
 def reset():
@@ -99,35 +94,10 @@ class Handler(BaseHTTPRequestHandler):
         return self.rfile.read(length) if length else b""
 
     def oauth_header(self):
-        header = self.headers.get("Authorization", "")
-        if not header.startswith("OAuth "):
-            return None
-        params = {}
-        for part in header[6:].split(","):
-            part = part.strip()
-            if "=" not in part:
-                continue
-            k, v = part.split("=", 1)
-            params[urllib.parse.unquote(k)] = urllib.parse.unquote(v.strip('"'))
-        return params
+        return webdrive_fake.oauth_params(self) or None
 
     def check_signature(self, oauth, form, token_secret):
-        raw_path, _, raw_query = self.path.partition("?")
-        scheme = "https" if self.server.is_tls else "http"
-        host = self.headers.get("Host", "").lower()
-        default = ":443" if scheme == "https" else ":80"
-        if host.endswith(default):
-            host = host[: -len(default)]
-        base_uri = "%s://%s%s" % (scheme, host, raw_path)
-        params = urllib.parse.parse_qsl(raw_query, keep_blank_values=True) + list(form)
-        params += [(k, v) for k, v in oauth.items() if k not in ("realm", "oauth_signature")]
-        normalized = "&".join("%s=%s" % kv for kv in sorted((quote(k), quote(v)) for k, v in params))
-        base = "&".join([quote(self.command), quote(base_uri), quote(normalized)])
-        key = ("%s&%s" % (quote(STATE["app_secret"]), quote(token_secret))).encode()
-        expected = base64.b64encode(hmac.new(key, base.encode(), hashlib.sha1).digest()).decode()
-        return hmac.compare_digest(expected, oauth.get("oauth_signature", "")) and \
-            oauth.get("oauth_consumer_key") == STATE["app_key"] and \
-            oauth.get("oauth_signature_method") == "HMAC-SHA1"
+        return webdrive_fake.oauth1_signed(self, STATE["app_key"], STATE["app_secret"], token_secret, form) is not None
 
     def fault_for(self, path):
         for fault in STATE["faults"]:
@@ -352,25 +322,12 @@ class Handler(BaseHTTPRequestHandler):
         return self.error(404, "unknown control")
 
 
-class Server(socketserver.ThreadingMixIn, HTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-
 def main():
     with open(sys.argv[1]) as f:
         config = json.load(f)
     STATE.update({"app_key": config["app_key"], "app_secret": config["app_secret"], "uid": config["uid"]})
     reset()
-    https = Server(("127.0.0.1", config["https_port"]), Handler)
-    https.is_tls = True
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(config["cert"], config["key"])
-    https.socket = context.wrap_socket(https.socket, server_side=True)
-    http = Server(("127.0.0.1", config["http_port"]), Handler)
-    http.is_tls = False
-    threading.Thread(target=http.serve_forever, daemon=True).start()
-    https.serve_forever()
+    webdrive_fake.serve_both(Handler, config)
 
 
 if __name__ == "__main__":

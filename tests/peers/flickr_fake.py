@@ -10,9 +10,6 @@ max_per_page, lie_total, tree.
 
     flickr_fake.py CONFIG_JSON
 """
-import base64
-import hashlib
-import hmac
 import os
 import re
 import time
@@ -25,22 +22,6 @@ CONSUMER_SECRET = "varnello-flickr-secret"
 NSID = "12345678@N00"
 WRITES = {"flickr.photos.delete", "flickr.photos.setMeta", "flickr.photosets.delete", "flickr.photosets.editMeta",
           "flickr.photosets.addPhoto", "flickr.photosets.removePhoto"}
-
-
-def quote(text):
-    return urllib.parse.quote(text, safe="~")
-
-
-def oauth_params(h):
-    header = h.headers.get("Authorization", "")
-    if not header.startswith("OAuth "):
-        return {}
-    oauth = {}
-    for part in header[6:].split(","):
-        if "=" in part:
-            k, v = part.strip().split("=", 1)
-            oauth[urllib.parse.unquote(k)] = urllib.parse.unquote(v.strip('"'))
-    return oauth
 
 
 def multipart(content_type, body):
@@ -58,14 +39,11 @@ def multipart(content_type, body):
     return parts
 
 
-class Flickr(w.Service):
+class Flickr(w.OAuth1Service):
     authorize_path = "/services/oauth/authorize"
-    token_path = "/unused"
 
     def reset(self):
         super().reset()
-        self.request_tokens = {}  # token -> {"secret", "verifier", "callback"}
-        self.users = {}           # access token -> secret
         self.sets = {}            # id -> {"title", "description", "photos": [ids]}
         self.photos = {}          # id -> {"title", "data", "format", "uploaded", "description"}
         self.next_id = 7000
@@ -76,31 +54,8 @@ class Flickr(w.Service):
         self.next_id += 1
         return str(self.next_id)
 
-    # --- OAuth 1 -------------------------------------------------------------
     def signed(self, h, token_secret, form=()):
-        oauth = oauth_params(h)
-        raw_path, _, raw_query = h.path.partition("?")
-        base_uri = "https://%s%s" % (h.headers.get("Host", "").lower(), raw_path)
-        params = urllib.parse.parse_qsl(raw_query, keep_blank_values=True) + list(form)
-        params += [(k, v) for k, v in oauth.items() if k not in ("realm", "oauth_signature")]
-        normalized = "&".join("%s=%s" % kv for kv in sorted((quote(k), quote(v)) for k, v in params))
-        base = "&".join([quote(h.command), quote(base_uri), quote(normalized)])
-        key = ("%s&%s" % (quote(CONSUMER_SECRET), quote(token_secret))).encode()
-        expected = base64.b64encode(hmac.new(key, base.encode(), hashlib.sha1).digest()).decode()
-        return hmac.compare_digest(expected, oauth.get("oauth_signature", "")) and \
-            oauth.get("oauth_consumer_key") == CONSUMER_KEY
-
-    def authorized(self, h):
-        return True  # every call checks its own signature in api()
-
-    def authorize(self, h, query):
-        rt = self.request_tokens.get(query.get("oauth_token", ""))
-        if not rt:
-            return h.reply(400, "unknown request token", "text/plain")
-        rt["verifier"] = os.urandom(6).hex()
-        sep = "&" if "?" in rt["callback"] else "?"
-        h.reply(302, "", "text/html", {"Location": "%s%soauth_token=%s&oauth_verifier=%s" % (
-            rt["callback"], sep, query["oauth_token"], rt["verifier"])})
+        return w.oauth1_signed(h, CONSUMER_KEY, CONSUMER_SECRET, token_secret, form)
 
     # --- records -----------------------------------------------------------------
     def photo_record(self, pid, base):
@@ -158,7 +113,7 @@ class Flickr(w.Service):
             return h.reply(200, "oauth_callback_confirmed=true&oauth_token=%s&oauth_token_secret=%s" % (token, secret),
                            "text/plain")
         if path == "/services/oauth/access_token":
-            token = oauth_params(h).get("oauth_token", "")
+            token = w.oauth_params(h).get("oauth_token", "")
             rt = self.request_tokens.get(token)
             if not rt or not self.signed(h, rt["secret"]) or query.get("oauth_verifier") != rt.get("verifier"):
                 return h.reply(401, "oauth_problem=token_rejected", "text/plain")
@@ -176,7 +131,7 @@ class Flickr(w.Service):
             if fault and fault.get("drop_body"):
                 return h.drop_body(data)
             return h.reply(200, data, "image/jpeg")
-        token = oauth_params(h).get("oauth_token", "")
+        token = w.oauth_params(h).get("oauth_token", "")
         content_type = h.headers.get("Content-Type", "")
         if path == "/services/upload/":
             parts = multipart(content_type, body) if content_type.startswith("multipart/form-data") else []

@@ -28,14 +28,15 @@ forgets every issued cookie (a site that no longer takes them).
 import json
 import os
 import shutil
-import ssl
 import sys
 import threading
 import urllib.parse
 import uuid
 import xml.etree.ElementTree as ET
 from email.utils import formatdate
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from http.server import BaseHTTPRequestHandler
+
+import peerlib
 
 SOAP = "http://www.w3.org/2003/05/soap-envelope"
 WSSE = "http://docs.oasis-open.org/wss/2004/01/oasis-200401-wss-wssecurity-secext-1.0.xsd"
@@ -59,11 +60,7 @@ def site_name(user):
 
 
 def count(path):
-    with LOCK:
-        STATE["counts"][path] = STATE["counts"].get(path, 0) + 1
-        with open(os.path.join(STATE["dir"], "counts.json.tmp"), "w") as f:
-            json.dump(STATE["counts"], f)
-        os.replace(os.path.join(STATE["dir"], "counts.json.tmp"), os.path.join(STATE["dir"], "counts.json"))
+    peerlib.count_request(STATE, LOCK, path)
 
 
 def fault(text, code):
@@ -288,19 +285,9 @@ class Handler(BaseHTTPRequestHandler):
 def main():
     state_dir, cert, key, ready = sys.argv[1:5]
     STATE["dir"] = state_dir
-    os.makedirs(os.path.join(state_dir, "sites"), exist_ok=True)
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
-    port = server.server_address[1]
-    STATE["base"] = "https://127.0.0.1:%d" % port
     for user in USERS:
         os.makedirs(os.path.join(state_dir, "sites", site_name(user), "Documents", "Forms"), exist_ok=True)
-    with open(ready + ".tmp", "w") as f:
-        json.dump({"port": port}, f)
-    os.replace(ready + ".tmp", ready)
-    server.serve_forever()
+    peerlib.serve_https_telling_port(Handler, cert, key, ready, STATE)
 
 
 if __name__ == "__main__":

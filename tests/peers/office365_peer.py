@@ -1,30 +1,14 @@
 """Office 365 test peer: office365_fake.py over HTTPS with a certificate of
 the test CA (see that file for what it plays)."""
-import json
 import os
-import time
 
-import apache_peer
 import peerlib
-
-HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def start(workdir):
-    workdir = os.path.abspath(workdir)
-    tls = apache_peer.make_test_ca(os.path.join(workdir, "tls"))
-    ready = os.path.join(workdir, "ready.json")
-    pid = peerlib.spawn_python(os.path.join(HERE, "office365_fake.py"),
-                               [workdir, tls["cert"], tls["key"], ready], workdir, "fake.log")
-    deadline = time.time() + 20
-    while not os.path.exists(ready):
-        if time.time() > deadline:
-            raise RuntimeError("the Office 365 fake did not start; see %s" % os.path.join(workdir, "fake.log"))
-        time.sleep(0.05)
-    with open(ready) as f:
-        port = json.load(f)["port"]
-    return {"pids": [pid], "port": port, "host": "127.0.0.1", "ca_file": tls["ca"],
-            "counts_file": os.path.join(workdir, "counts.json"), "sites": os.path.join(workdir, "sites"),
-            "users": {"managed": ["managed@contoso.test", "Open ]]> <sesame> & co"],
-                      "federated": ["federated@fabrikam.test", "fed pass"],
-                      "nourl": ["nourl@contoso.test", "x"]}}
+    state = peerlib.start_ready_file_fake(workdir, "office365_fake.py", "Office 365")
+    state.update({"sites": os.path.join(os.path.abspath(workdir), "sites"),
+                  "users": {"managed": ["managed@contoso.test", "Open ]]> <sesame> & co"],
+                            "federated": ["federated@fabrikam.test", "fed pass"],
+                            "nourl": ["nourl@contoso.test", "x"]}})
+    return state

@@ -1,9 +1,12 @@
 """Small helpers shared by the peers: free ports, waiting for a port, daemons."""
+import json
 import os
 import socket
 import subprocess
 import sys
 import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def free_port():
@@ -33,3 +36,51 @@ def spawn(argv, workdir, log_name, env=None):
 
 def spawn_python(script, args, workdir, log_name):
     return spawn([sys.executable, script] + list(args), workdir, log_name)
+
+
+def start_ready_file_fake(workdir, script, title):
+    """Starts a fake that takes (workdir, cert, key, ready file) and writes its
+    port into the ready file, over HTTPS with a certificate of the test CA;
+    the peer state's common part."""
+    import apache_peer
+    workdir = os.path.abspath(workdir)
+    tls = apache_peer.make_test_ca(os.path.join(workdir, "tls"))
+    ready = os.path.join(workdir, "ready.json")
+    pid = spawn_python(os.path.join(HERE, script), [workdir, tls["cert"], tls["key"], ready], workdir, "fake.log")
+    deadline = time.time() + 20
+    while not os.path.exists(ready):
+        if time.time() > deadline:
+            raise RuntimeError("the %s fake did not start; see %s" % (title, os.path.join(workdir, "fake.log")))
+        time.sleep(0.05)
+    with open(ready) as f:
+        port = json.load(f)["port"]
+    return {"pids": [pid], "port": port, "host": "127.0.0.1", "ca_file": tls["ca"],
+            "counts_file": os.path.join(workdir, "counts.json")}
+
+
+def count_request(state, lock, key):
+    """Counts one request under key in state["counts"] and writes the counts to
+    <state["dir"]>/counts.json, where the tests read them."""
+    with lock:
+        state["counts"][key] = state["counts"].get(key, 0) + 1
+        tmp = os.path.join(state["dir"], "counts.json.tmp")
+        with open(tmp, "w") as f:
+            json.dump(state["counts"], f)
+        os.replace(tmp, os.path.join(state["dir"], "counts.json"))
+
+
+def serve_https_telling_port(handler, cert, key, ready, state):
+    """Serves handler over HTTPS on a free port, with state["base"] its
+    address, after writing {"port": ...} to the ready file."""
+    import ssl
+    from http.server import ThreadingHTTPServer
+    server = ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    port = server.server_address[1]
+    state["base"] = "https://127.0.0.1:%d" % port
+    with open(ready + ".tmp", "w") as f:
+        json.dump({"port": port}, f)
+    os.replace(ready + ".tmp", ready)
+    server.serve_forever()

@@ -23,18 +23,16 @@ and "evil" (entries named "..", "a/b" and "ok.txt"). Every request is
 counted by method and path in STATE_DIR/counts.json.
 """
 import itertools
-import json
-import os
-import ssl
 import sys
 import threading
 import time
 import urllib.parse
 import uuid
 import xml.etree.ElementTree as ET
-from email.utils import formatdate
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from xml.sax.saxutils import escape, quoteattr
+from http.server import BaseHTTPRequestHandler
+from xml.sax.saxutils import escape
+
+import peerlib
 
 USER, PASSWORD = "sync@example.test", "sync pass"
 ACCESS_KEY_ID = "QkVmYzA1OTg3NjEwMjQ5ODcxNjQ"
@@ -62,12 +60,7 @@ def id_of(reference):
 
 
 def count(key):
-    with LOCK:
-        STATE["counts"][key] = STATE["counts"].get(key, 0) + 1
-        tmp = os.path.join(STATE["dir"], "counts.json.tmp")
-        with open(tmp, "w") as f:
-            json.dump(STATE["counts"], f)
-        os.replace(tmp, os.path.join(STATE["dir"], "counts.json"))
+    peerlib.count_request(STATE, LOCK, key)
 
 
 def seed():
@@ -225,17 +218,8 @@ class Handler(BaseHTTPRequestHandler):
 def main():
     state_dir, cert, key, ready = sys.argv[1:5]
     STATE["dir"] = state_dir
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
-    port = server.server_address[1]
-    STATE["base"] = "https://127.0.0.1:%d" % port
     seed()
-    with open(ready + ".tmp", "w") as f:
-        json.dump({"port": port}, f)
-    os.replace(ready + ".tmp", ready)
-    server.serve_forever()
+    peerlib.serve_https_telling_port(Handler, cert, key, ready, STATE)
 
 
 if __name__ == "__main__":

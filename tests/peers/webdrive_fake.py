@@ -5,7 +5,9 @@ a request log, fault injection and the test controls under /__control/:
 reset, log, clear_log, fault, expire (access tokens run out), tree.
 
 A fake subclasses Service, fills `routes` and keeps its files in memory."""
+import base64
 import hashlib
+import hmac
 import json
 import os
 import socketserver
@@ -194,6 +196,68 @@ class Handler(BaseHTTPRequestHandler):
         self.reply(200, {})
 
 
+def quote(text):
+    return urllib.parse.quote(text, safe="~")
+
+
+def oauth_params(h):
+    """The OAuth 1 parameters of the request's Authorization header ({} without one)."""
+    header = h.headers.get("Authorization", "")
+    if not header.startswith("OAuth "):
+        return {}
+    oauth = {}
+    for part in header[6:].split(","):
+        if "=" in part:
+            k, v = part.strip().split("=", 1)
+            oauth[urllib.parse.unquote(k)] = urllib.parse.unquote(v.strip('"'))
+    return oauth
+
+
+def oauth1_signed(h, consumer_key, consumer_secret, token_secret, form=()):
+    """The request's OAuth 1 parameters when its HMAC-SHA1 signature (over the
+    query, the form fields and the header's parameters) holds for the consumer
+    and the token's secret; else None."""
+    oauth = oauth_params(h)
+    raw_path, _, raw_query = h.path.partition("?")
+    scheme = "https" if h.server.is_tls else "http"
+    host = h.headers.get("Host", "").lower()
+    default = ":443" if scheme == "https" else ":80"
+    if host.endswith(default):
+        host = host[: -len(default)]
+    params = urllib.parse.parse_qsl(raw_query, keep_blank_values=True) + list(form)
+    params += [(k, v) for k, v in oauth.items() if k not in ("realm", "oauth_signature")]
+    normalized = "&".join("%s=%s" % kv for kv in sorted((quote(k), quote(v)) for k, v in params))
+    base = "&".join([quote(h.command), quote("%s://%s%s" % (scheme, host, raw_path)), quote(normalized)])
+    key = ("%s&%s" % (quote(consumer_secret), quote(token_secret))).encode()
+    expected = base64.b64encode(hmac.new(key, base.encode(), hashlib.sha1).digest()).decode()
+    ok = hmac.compare_digest(expected, oauth.get("oauth_signature", "")) and \
+        oauth.get("oauth_consumer_key") == consumer_key and oauth.get("oauth_signature_method") == "HMAC-SHA1"
+    return oauth if ok else None
+
+
+class OAuth1Service(Service):
+    """A service signed in with OAuth 1: request tokens approved on the
+    authorize page, which redirects to the callback with a verifier."""
+    token_path = "/unused"
+
+    def reset(self):
+        super().reset()
+        self.request_tokens = {}  # token -> {"secret", "verifier", "callback"}
+        self.users = {}           # access token -> secret
+
+    def authorized(self, h):
+        return True  # every call checks its own signature in api()
+
+    def authorize(self, h, query):
+        rt = self.request_tokens.get(query.get("oauth_token", ""))
+        if not rt:
+            return h.reply(400, "unknown request token", "text/plain")
+        rt["verifier"] = os.urandom(6).hex()
+        sep = "&" if "?" in rt["callback"] else "?"
+        h.reply(302, "", "text/html", {"Location": "%s%soauth_token=%s&oauth_verifier=%s" % (
+            rt["callback"], sep, query["oauth_token"], rt["verifier"])})
+
+
 class Server(socketserver.ThreadingMixIn, HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
@@ -208,6 +272,11 @@ def serve(service_class, handler_class=None):
     with open(sys.argv[1]) as f:
         config = json.load(f)
     handler_class.service = service_class(config)
+    serve_both(handler_class, config)
+
+
+def serve_both(handler_class, config):
+    """Serves on the config's https port (with its certificate) and its http port."""
     https = Server(("127.0.0.1", config["https_port"]), handler_class)
     https.is_tls = True
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -219,19 +288,19 @@ def serve(service_class, handler_class=None):
     https.serve_forever()
 
 
-def start_peer(workdir, script):
-    """Starts a fake as a peer: its config, the test CA, two ports."""
+def start_peer(workdir, script, extra=None):
+    """Starts a fake as a peer: its config (with extra, which the peer state
+    also gets), the test CA, two ports."""
     import apache_peer
     import peerlib
     tls = apache_peer.make_test_ca(os.path.join(workdir, "tls"))
-    config = {"https_port": peerlib.free_port(), "http_port": peerlib.free_port(),
-              "cert": tls["cert"], "key": tls["key"]}
+    extra = extra or {}
+    config = dict(extra, https_port=peerlib.free_port(), http_port=peerlib.free_port(), cert=tls["cert"], key=tls["key"])
     path = os.path.join(workdir, "config.json")
     with open(path, "w") as f:
         json.dump(config, f)
-    here = os.path.dirname(os.path.abspath(__file__))
-    pid = peerlib.spawn_python(os.path.join(here, script), [path], workdir, "fake.log")
+    pid = peerlib.spawn_python(os.path.join(peerlib.HERE, script), [path], workdir, "fake.log")
     peerlib.wait_for_port(config["https_port"])
     peerlib.wait_for_port(config["http_port"])
-    return {"available": True, "https_port": config["https_port"], "http_port": config["http_port"],
-            "ca_file": tls["ca"], "pids": [pid]}
+    return dict(extra, available=True, https_port=config["https_port"], http_port=config["http_port"],
+                ca_file=tls["ca"], pids=[pid])

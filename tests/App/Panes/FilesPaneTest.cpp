@@ -7,6 +7,7 @@
 #include "Core/QNUtils.h"
 #include "Platform/VNLog.h"
 
+#include <QDeadlineTimer>
 #include <QHeaderView>
 #include <QMimeDatabase>
 #include <QProgressBar>
@@ -164,8 +165,9 @@ TEST_F(FilesPaneTest, ASecondListingAbandonsTheFirstQuietlyAndTheListIsReplacedO
     EXPECT_NE(pane()->listDocumentsOperationQueue(), first);
     EXPECT_TRUE(window->progressIndicator()->isVisibleTo(window->window()));
     // The local drive lists on a worker thread. Without a turn of the main
-    // loop the pane must still show the old list, however long we wait.
-    QThread::msleep(300);
+    // loop the pane must still show the old list once the worker is done.
+    for (QDeadlineTimer deadline(20000); pane()->listDocumentsOperationQueue()->operationCount() > 0 && !deadline.hasExpired();)
+        QThread::msleep(1);
     EXPECT_EQ(pane()->documents(), before);
     ASSERT_TRUE(waitForListing(window));
     VNTest::spin(50);
@@ -188,11 +190,8 @@ TEST_F(FilesPaneTest, PoppingAListingPaneStopsTheIndicatorAndRemovesItsTemporary
     EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
 }
 
-TEST_F(FilesPaneTest, TheTwoViewsWithScreenshots) {
+TEST_F(FilesPaneTest, TheHiddenViewReportsNothing) {
     openSampleDrive();
-    window->window()->show();
-    VNTest::spin(50);
-    EXPECT_TRUE(saveShot(window->window(), QStringLiteral("pane-list.png")));
     EXPECT_EQ(pane()->numberOfItemsInImageBrowser(), 0);
 
     // The hidden view reports nothing.
@@ -202,6 +201,4 @@ TEST_F(FilesPaneTest, TheTwoViewsWithScreenshots) {
     EXPECT_EQ(pane()->tableView()->model()->rowCount(), 0);
     EXPECT_EQ(pane()->imageBrowserView()->model()->rowCount(), 6);
     EXPECT_EQ(pane()->imageBrowserItemAtIndex(0).title(), QStringLiteral("Alpha"));
-    VNTest::spin(50);
-    EXPECT_TRUE(saveShot(window->window(), QStringLiteral("pane-thumbs.png")));
 }

@@ -386,8 +386,8 @@ TEST_F(NavigationTest, TheQuotaCaptionShowsUsedTotalAvailableAndSharedOrTheDrive
         const int calls = QuotaScript::calls.load();
         window->updateQuotaClean(true);
         ASSERT_TRUE(VNTest::waitUntil([&] { return QuotaScript::calls.load() > calls; }));
-        VNTest::spin(50);
-        EXPECT_EQ(window->rowContent(0).subTitle, c.text);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return window->rowContent(0).subTitle == c.text; }))
+            << window->rowContent(0).subTitle.toStdString();
     }
     // Back at home asks again, each time.
     const int calls = QuotaScript::calls.load();

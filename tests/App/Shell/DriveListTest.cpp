@@ -1,6 +1,6 @@
 // The main window's drive list: rows and texts, discovered WebDAV servers
 // (naming, icons, de-duplication, addresses), reordering, removing and
-// editing drives, choosing rows, and the home screenshot.
+// editing drives and choosing rows.
 #include "ShellTestSupport.h"
 
 #include "App/QNMacTableView.h"
@@ -108,9 +108,6 @@ TEST_F(DriveListTest, StoredDrivesThenDiscoveredServersThenAddDrive) {
     EXPECT_TRUE(found->isBonjour() && found->isWebDAV());
     EXPECT_EQ(found->name(), QStringLiteral("DiskCast Kitchen"));
     EXPECT_EQ(found->url(), QStringLiteral("http://192.168.1.20:8080"));
-    window->window()->resize(720, 560);
-    VNTest::spin(50);
-    EXPECT_TRUE(saveShot(window->window(), QStringLiteral("main-home.png")));
 }
 
 TEST_F(DriveListTest, DiscoveredNamesAndIcons) {

@@ -1,12 +1,10 @@
-// The Bitcasa drive against its fake: the sign-in redirect on "/bitcasa",
-// every operation addressed by the service's full paths, two calls on one
-// handler taking turns (and cancelled together), refused, cut and unusable
-// listings (a move that could not list its source removes nothing), and a
+// The Bitcasa drive against its fake: every operation addressed by the
+// service's full paths, two calls on one handler taking turns (and cancelled
+// together), a move that could not list its source removing nothing, and a
 // folder tree through tasks.
-#include "WebDriveTestSupport.h"
+#include "WebDriveServices.h"
 
 #include "Cloud/QNBitcasaHandler.h"
-#include "Cloud/QNServiceHosts.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
@@ -23,33 +21,8 @@ protected:
     void SetUp() override {
         if (!fake.isRunning())
             GTEST_SKIP() << "the bitcasa peer is not running";
-        fake.trustItsCertificate();
-        QNServiceHosts::setUrl("bitcasa.account", fake.httpBase());
-        QNServiceHosts::setUrl("bitcasa.api", fake.httpsBase());
-        QNServiceHosts::setUrl("bitcasa.files", fake.httpsBase());
-        fake.control("reset");
-        QNCloudInterfaceFactory::registerCoreHandlers();
-        QNBitcasaHandler::registerWithFactory();
-        drive = QNDriveConfig::create();
-        drive->setIsBitcasa(true);
+        ASSERT_NO_FATAL_FAILURE(openBitcasa(fake, drive));
         local = VNTest::makeTempDir();
-
-        auto handler = std::make_shared<QNBitcasaHandler>(drive);
-        Answer answer;
-        handler->oAuthLoginWithCompletedBlock([&](bool ok, VNErrorPtr e, bool c) {
-            ++answer.count;
-            answer.error = e;
-            answer.cancelled = c || !ok;
-        });
-        EXPECT_EQ(drive->description(), "Show documents on this Bitcasa account");
-        QString location;
-        Fake::fetch(QNBitcasaHandler::authorizationURL().toString(), {}, &location);
-        ASSERT_TRUE(location.startsWith("http://localhost/bitcasa?authorization_code=")) << location.toStdString();
-        handler->processOAuthLogin(location);
-        ASSERT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
-        ASSERT_FALSE(answer.error) << errorText(answer.error).toStdString();
-        ASSERT_FALSE(answer.cancelled);
-        ASSERT_TRUE(drive->token().startsWith("access-"));
     }
 
     QJsonObject lastCall(const QString &method) const {
@@ -60,32 +33,36 @@ protected:
         return {};
     }
 
+    // A folder "Work" below the top one, found by its path alone, with a.txt and b.txt.
+    void makeWork() {
+        Answer a = run(drive, [](auto h, auto cb) { h->createFolder("Work", QNDocument::withPath(kTop, true), cb); });
+        ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+        EXPECT_EQ(a.document->path(), kTop + "/Work");
+        work = a.document;
+        for (const char *name : {"a.txt", "b.txt"}) {
+            VNTest::writeFile(local->path() + "/" + name, QByteArray(name));
+            a = run(drive, [&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/" + name), work, {}, cb); });
+            ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+        }
+    }
+
     Fake fake{"bitcasa"};
+    QNDocumentPtr work;
     QNDriveConfigPtr drive;
     std::unique_ptr<QTemporaryDir> local;
 };
 
-TEST_F(BitcasaDrive, EveryOperationByFullPath) {
+TEST_F(BitcasaDrive, FilesAreFoundAndReadByTheirFullPath) {
     Answer l = list(drive, "/");
     ASSERT_FALSE(l.error) << errorText(l.error).toStdString();
     ASSERT_EQ(names(l.documents), QStringList{"Bitcasa Infinite Drive/"});
     const QString topId = l.documents[0]->fullPath();
     EXPECT_EQ(topId.count('/'), 1);
-
-    // A folder found by its path alone, name by name.
-    Answer a = run(drive, [](auto h, auto cb) { h->createFolder("Work", QNDocument::withPath(kTop, true), cb); });
-    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
-    EXPECT_EQ(a.document->path(), kTop + "/Work");
-    EXPECT_TRUE(a.document->fullPath().startsWith(topId + "/"));
-    const QNDocumentPtr work = a.document;
-    for (const char *name : {"a.txt", "b.txt"}) {
-        VNTest::writeFile(local->path() + "/" + name, QByteArray(name));
-        a = run(drive, [&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/" + name), work, {}, cb); });
-        ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
-    }
+    ASSERT_NO_FATAL_FAILURE(makeWork());
+    EXPECT_TRUE(work->fullPath().startsWith(topId + "/"));
     VNTest::writeFile(local->path() + "/a.txt", "second version");  // replaces the file
     std::vector<double> fractions;
-    a = run(drive, [&](auto h, auto cb) {
+    Answer a = run(drive, [&](auto h, auto cb) {
         h->upload(QNDocument::withPath(local->path() + "/a.txt"), work, [&](double f) { fractions.push_back(f); }, cb);
     });
     ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
@@ -98,14 +75,19 @@ TEST_F(BitcasaDrive, EveryOperationByFullPath) {
     EXPECT_EQ(fileA->size(), 14);
     EXPECT_EQ(fileA->path(), kTop + "/Work/a.txt");
     EXPECT_TRUE(fileA->date().isValid());
-
     const QString back = local->path() + "/back.txt";
     a = run(drive, [&](auto h, auto cb) { h->download(fileA, QNDocument::withPath(back), {}, cb); });
     ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
     EXPECT_EQ(VNTest::readFile(back), "second version");
     EXPECT_EQ(lastCall("GET").value("query").toObject().value("path").toString(), fileA->fullPath());
+}
 
-    a = run(drive, [&](auto h, auto cb) { h->rename(fileA, QNDocument::withPath(kTop + "/Work/notes.txt"), cb); });
+TEST_F(BitcasaDrive, RenameCopyMoveAndRemoveByFullPathWithTheBearerOnEveryCall) {
+    ASSERT_NO_FATAL_FAILURE(makeWork());
+    const Answer l = list(drive, kTop + "/Work");
+    const QNDocumentPtr fileA = l.documents.value(0)->displayName() == "a.txt" ? l.documents.value(0) : l.documents.value(1);
+    ASSERT_TRUE(fileA);
+    Answer a = run(drive, [&](auto h, auto cb) { h->rename(fileA, QNDocument::withPath(kTop + "/Work/notes.txt"), cb); });
     ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
     EXPECT_EQ(a.document->path(), kTop + "/Work/notes.txt");
     EXPECT_EQ(lastCall("POST").value("path").toString(), "/v1/files" + fileA->fullPath());
@@ -185,37 +167,6 @@ TEST_F(BitcasaDrive, ACancelAnswersTheRunningAndTheWaitingCallsOnceAsCancelled) 
     EXPECT_EQ(answers, 2);
     EXPECT_EQ(cancelled, 2);
     EXPECT_FALSE(fake.tree().contains(kTop + "/Late"));
-}
-
-TEST_F(BitcasaDrive, RefusedCutAndUnusableListingsAndBrokenDownloads) {
-    const struct {
-        const char *what;
-        QJsonObject fault;
-    } faults[] = {
-        {"refused", {{"prefix", "/v1/folders"}, {"status", 503}}},
-        {"cut short", {{"prefix", "/v1/folders"}, {"status", 0}, {"drop_body", true}}},
-    };
-    for (const auto &f : faults) {
-        fake.control("fault", f.fault);
-        Answer l = list(drive, "/");
-        EXPECT_TRUE(l.error) << f.what;
-        EXPECT_TRUE(l.documents.isEmpty()) << f.what;
-    }
-    for (const char *name : {"..", "a/b", "."})
-        fake.control("entry", {{"name", name}});
-    Answer l = list(drive, "/");
-    ASSERT_FALSE(l.error);
-    EXPECT_EQ(names(l.documents), QStringList{"Bitcasa Infinite Drive/"});
-
-    VNTest::writeFile(local->path() + "/f.bin", QByteArray(100000, 'z'));
-    run(drive, [&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/f.bin"), QNDocument::withPath(kTop, true), {}, cb); });
-    QDir().mkpath(local->path() + "/out");
-    fake.control("fault", {{"prefix", "/v1/files/"}, {"status", 0}, {"drop_body", true}});
-    Answer a = run(drive, [&](auto h, auto cb) {
-        h->download(QNDocument::withPath(kTop + "/f.bin"), QNDocument::withPath(local->path() + "/out/f.bin"), {}, cb);
-    });
-    EXPECT_TRUE(a.error);
-    EXPECT_EQ(QDir(local->path() + "/out").entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(BitcasaDrive, OneRefusalIsTriedAgainAndASecondSignsTheDriveOut) {

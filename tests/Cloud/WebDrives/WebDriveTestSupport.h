@@ -1,8 +1,7 @@
 #pragma once
 
 // What the web-drive tests share: their fake (a peer on the webdrive_fake.py
-// frame), an OAuth 2 sign-in, one handler call waited for, listings, and
-// task runs.
+// frame), one handler call waited for, listings, and task runs.
 #include "Core/QNCloudInterface.h"
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
@@ -89,28 +88,6 @@ Answer run(const QNDriveConfigPtr &drive, Call call) {
     EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
     VNTest::spin(50);
     return *answer;
-}
-
-// The login sheet's part of an OAuth 2 sign-in played by hand: the
-// authorization page's redirect is read, not followed, and handed to a fresh
-// handler of the drive, which trades its code for the tokens.
-template <typename Handler>
-void signInByHand(const QNDriveConfigPtr &drive, const QString &caption) {
-    auto handler = std::make_shared<Handler>(drive);
-    auto answer = std::make_shared<Answer>();
-    handler->oAuthLoginWithCompletedBlock([answer](bool ok, VNErrorPtr e, bool c) {
-        ++answer->count;
-        answer->error = e;
-        answer->cancelled = c || !ok;
-    });
-    EXPECT_EQ(drive->description(), caption);
-    QString location;
-    Fake::fetch(Handler::authorizationURL().toString(), {}, &location);
-    ASSERT_TRUE(location.startsWith("http://localhost/?code=")) << location.toStdString();
-    handler->processOAuthLogin(location);
-    ASSERT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }));
-    ASSERT_FALSE(answer->error) << errorText(answer->error).toStdString();
-    ASSERT_FALSE(answer->cancelled);
 }
 
 inline Answer list(const QNDriveConfigPtr &drive, const QString &path, const QString &keyword = QString()) {

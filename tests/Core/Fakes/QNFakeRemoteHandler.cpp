@@ -181,6 +181,9 @@ void QNFakeRemoteHandler::schedule(Op op, std::function<void(VNErrorPtr)> work, 
         case Mode::AnswerAfterCancel:
             m_heldAnswer = [work] { work(nullptr); };
             return;
+        case Mode::CancelledOnCancel:
+            m_heldAnswer = cancelledAnswer;
+            return;
         case Mode::Answer:
         case Mode::Fail:
             break;

@@ -22,6 +22,7 @@ public:
         Fail,               // answer (after delayMs) with an error
         NeverAnswer,        // never answer, not even when cancelled
         AnswerAfterCancel,  // hold the answer until cancel(), then answer with the full result
+        CancelledOnCancel,  // hold the answer until cancel(), then answer as cancelled (a late drive)
     };
     struct Behaviour {
         Mode mode = Mode::Answer;

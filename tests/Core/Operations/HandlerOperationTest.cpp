@@ -192,8 +192,9 @@ TEST_F(HandlerOperations, LateAnswerAfterCancelIsDroppedAndACancelAfterTheEndDoe
                                                     late.callback());
     queue.addOperation(op);
     ASSERT_TRUE(VNTest::waitUntil([&] { return Fake::callCount(Fake::Op::Download) == 1; }));
-    op->cancel();
-    VNTest::spin(100);  // the fake now answers with the full result
+    op->cancel();  // the fake now answers with the full result
+    ASSERT_TRUE(VNTest::waitUntil([&] { return late.count > 0; }));
+    VNTest::spin(20);  // a second answer would show here
     EXPECT_EQ(late.count, 1);
     EXPECT_TRUE(late.cancelled);
 

@@ -80,15 +80,11 @@ TEST_F(LinkUpdate, BackupNamesForAFixedClockKeepTheUsersTextAsItIs) {
 }
 
 TEST_F(LinkUpdate, SaveBackCancelledWhileTheRenameIsPendingReportsACancelAndKeepsTheName) {
-    // The drive answers the rename late (and then not at all, as cancelled),
-    // or renames anyway and answers only once cancelled.
-    QNFakeRemoteHandler::Behaviour late;
-    late.delayMs = 3000;
-    QNFakeRemoteHandler::Behaviour afterCancel;
-    afterCancel.mode = QNFakeRemoteHandler::Mode::AnswerAfterCancel;
-    for (const auto &behaviour : {late, afterCancel}) {
+    // The drive answers the rename only once cancelled: as cancelled, or
+    // having renamed anyway.
+    for (const auto mode : {QNFakeRemoteHandler::Mode::CancelledOnCancel, QNFakeRemoteHandler::Mode::AnswerAfterCancel}) {
         QNFakeRemoteHandler::resetBehaviours();
-        QNFakeRemoteHandler::setBehaviour(Op::Rename, behaviour, remote);
+        setMode(Op::Rename, mode, remote);
         auto [task, item, reports] = saveBack();
         manager->addTask(task);
         ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Rename) == 1; }));
