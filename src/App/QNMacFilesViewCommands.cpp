@@ -30,6 +30,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
 #include <QMimeData>
@@ -381,6 +382,55 @@ void QNMacFilesViewController::deleteDocument() {
         });
     });
     runTask(task);
+}
+
+bool QNMacFilesViewController::keyPressed(const QKeyEvent *event) {
+    const int key = event->key();
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const bool plain = modifiers == Qt::NoModifier;
+    QNMainWindowController *window = m_mainWindowController;
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && plain) {
+        // The entry with the keyboard focus when it is selected, else the first selected.
+        const QList<int> rows = selectedIndexes();
+        const QAbstractItemView *view = m_showThumbnails ? static_cast<QAbstractItemView *>(m_imageBrowserView)
+                                                         : static_cast<QAbstractItemView *>(m_tableView);
+        const int current = view->currentIndex().row();
+        if (!rows.isEmpty())
+            doubleClickAction(rows.contains(current) ? current : rows.first());
+        return true;
+    }
+    if ((key == Qt::Key_Backspace && plain) || (key == Qt::Key_Left && modifiers == Qt::AltModifier)) {
+        if (window)
+            window->back();
+        return true;
+    }
+    if (key == Qt::Key_Up && modifiers == Qt::AltModifier) {
+        // The enclosing folder: the level before this one on the path bar.
+        if (window && window->filesViewControllers().size() > 1)
+            window->back();
+        return true;
+    }
+    if ((key == Qt::Key_F5 && plain) || (key == Qt::Key_R && modifiers == Qt::ControlModifier)) {
+        listDocuments();
+        return true;
+    }
+    if (key == Qt::Key_Delete && plain) {
+        const QList<int> rows = selectedIndexes();
+        const bool canRename = m_driveConfig && m_driveConfig->supportsRename(m_document);
+        if (!menuItemState(DeleteTag, int(rows.size()), canRename, false, false).enabled)
+            return true;
+        // The entries asked about, even if the selection moves while asking.
+        QNDocumentList documents;
+        for (int row : rows)
+            documents << m_documents.at(row);
+        QPointer<QNMacFilesViewController> guard(this);
+        askRemoveFiles([guard, documents] {
+            if (guard)
+                guard->removeDocuments(documents);
+        });
+        return true;
+    }
+    return false;
 }
 
 void QNMacFilesViewController::newFolder() {

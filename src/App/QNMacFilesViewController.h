@@ -17,9 +17,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <functional>
 #include <memory>
 
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -202,13 +204,25 @@ public:
     QMimeData *writeDrag(const QList<int> &rows);
     // The drag of this pane's entries has ended, wherever it went.
     void dragEnded();
-    // Copies a remote drag's entries to a fresh local folder, then offers them on the data.
-    void copyOutForDrag(const QNDocumentList &documents, QMimeData *data);
+    // Copies a remote drag's entries to a fresh local folder and answers the
+    // files that arrived (a target outside the application asked for them).
+    QList<QUrl> copyOutForDrag(const QNDocumentList &documents);
+    // The process and pane a drag of entries names, and whether that
+    // process is this one.
+    static QByteArray dragSourceTag(const QNMacFilesViewController *pane);
+    static bool isDragOfThisProcess(const QMimeData *data);
     // The final operation of a drag out (our operation bits): a delete (32)
     // removes the dragged entries, after the remove question.
     void handleDocumentsAfterDrop(int operation);
-    // Removes the dragged entries from this pane's drive by one task.
-    void removeDragged(const QNDocumentList &documents);
+    // The "Remove files?" question, then the step when the answer is Yes
+    // (at once when a local drive's question was turned off).
+    void askRemoveFiles(const std::function<void()> &step);
+    // A key pressed in either view: Enter opens, Backspace and Alt+Left go
+    // back, Alt+Up to the enclosing folder, F5 and Ctrl+R relist, Delete
+    // removes the selection after the question. False for other keys.
+    bool keyPressed(const QKeyEvent *event);
+    // Removes the entries from this pane's drive by one task, then relists.
+    void removeDocuments(const QNDocumentList &documents);
     // A drop on the pane: another pane's entries or other applications'
     // files go into this folder; moveAsked when the user did not hold the
     // copy key. False when refused (nothing to drop, or the drag's own pane).
