@@ -1,5 +1,6 @@
 #pragma once
 
+#include "App/QNAlert.h"
 #include "App/QNDocumentSortDescriptor.h"
 #include "App/QNImageObject.h"
 #include "App/QNMainWindowController.h"
@@ -151,6 +152,8 @@ public:
 
     // The error sheet on the main window (always from the main queue).
     void showErrorSheet(const VNErrorPtr &error);
+    // The alert of the error sheet; a connection failure names the drive and its address.
+    static QNAlert errorAlert(const VNErrorPtr &error, const QNDriveConfigPtr &drive);
 
     // ---- Commands (QNMacFilesViewCommands.cpp) ----
     enum CommandTag {
