@@ -39,7 +39,13 @@
 
 namespace {
 
-bool openInDefaultApplication(const QString &path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool openInDefaultApplication(const QString &path) {
+    // The desktop's opener would fail unseen where no application takes the type.
+    const QNDesktopApplications::Choices choices = QNDesktopApplications::applicationsForFileName(QFileInfo(path).fileName());
+    if (!choices.defaultApplication && choices.others.isEmpty())
+        return false;
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
 
 QNMacFilesViewController::FileLauncher &fileLauncher() {
     static QNMacFilesViewController::FileLauncher launcher = openInDefaultApplication;
@@ -221,22 +227,44 @@ void QNMacFilesViewController::rebuildOpenWithMenu(QMenu *submenu, const QNDocum
         submenu->addSeparator();
     QAction *choose = submenu->addAction(QStringLiteral("Choose") + QChar(0x2026));
     connect(choose, &QAction::triggered, this, [guard, document] {
-        if (!guard)
-            return;
-        const QString picked = QFileDialog::getOpenFileName(
-            guard->m_view, QStringLiteral("Choose Viewer"), QStringLiteral("/usr/share/applications"),
-            QStringLiteral("Applications (*.desktop);;All files (*)"));
-        if (picked.isEmpty())
-            return;
-        const auto app = QNDesktopApplications::applicationFromFile(picked, QLocale().name());
-        if (!app) {
-            QNAlert alert;
-            alert.messageText = QStringLiteral("\"%1\" cannot open documents.").arg(QFileInfo(picked).fileName());
-            alert.buttons = {QStringLiteral("OK")};
-            QNDialogService::shared().runModal(alert);
-            return;
-        }
-        guard->openDocument(document, [app](const QString &path) { return QNDesktopApplications::launch(*app, path); });
+        if (guard)
+            guard->chooseApplication([guard, document](const QNDesktopApplications::Application &app) {
+                if (guard)
+                    guard->openDocument(document, [app](const QString &path) { return QNDesktopApplications::launch(app, path); });
+            });
+    });
+}
+
+void QNMacFilesViewController::chooseApplication(const std::function<void(const QNDesktopApplications::Application &)> &open) {
+    const QString picked = QFileDialog::getOpenFileName(m_view, QStringLiteral("Choose Viewer"),
+                                                        QStringLiteral("/usr/share/applications"),
+                                                        QStringLiteral("Applications (*.desktop);;All files (*)"));
+    if (picked.isEmpty())
+        return;
+    const auto app = QNDesktopApplications::applicationFromFile(picked, QLocale().name());
+    if (!app) {
+        QNAlert alert;
+        alert.messageText = QStringLiteral("\"%1\" cannot open documents.").arg(QFileInfo(picked).fileName());
+        alert.buttons = {QStringLiteral("OK")};
+        QNDialogService::shared().runModal(alert);
+        return;
+    }
+    open(*app);
+}
+
+void QNMacFilesViewController::noApplicationOpens(const QString &localPath) {
+    QNAlert alert;
+    alert.messageText = QStringLiteral("No application is set to open \u201c%1\u201d.").arg(QFileInfo(localPath).fileName());
+    alert.informativeText = QStringLiteral("Choose an application to open the document with.");
+    alert.buttons = {QStringLiteral("Open With") + QChar(0x2026), QStringLiteral("Cancel")};
+    alert.style = QNAlert::Informational;
+    QPointer<QNMacFilesViewController> guard(this);
+    QWidget *window = m_mainWindowController ? m_mainWindowController->window() : nullptr;
+    QNDialogService::shared().beginAlertSheet(alert, window, [guard, localPath](const QNAlertResult &result) {
+        if (guard && result.returnCode == QNAlert::FirstButtonReturn)
+            guard->chooseApplication([localPath](const QNDesktopApplications::Application &app) {
+                QNDesktopApplications::launch(app, localPath);
+            });
     });
 }
 
@@ -574,8 +602,11 @@ void QNMacFilesViewController::openDocument(const QNDocumentPtr &document, FileL
             local->setOpenedFromParentDocument(parent);
             if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
                 delegate->addOpenedDocument(local);
-            if (!launcher || !launcher(local->path()))
+            if (!launcher || !launcher(local->path())) {
                 VNLog::log(QStringLiteral("QNMacFilesViewController open: no application took %1").arg(local->path()));
+                if (guard)
+                    guard->noApplicationOpens(local->path());
+            }
         });
     });
     task->addTaskItem(item);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "App/QNAlert.h"
+#include "App/QNDesktopApplications.h"
 #include "App/QNDocumentSortDescriptor.h"
 #include "App/QNImageObject.h"
 #include "App/QNMainWindowController.h"
@@ -198,6 +199,10 @@ public:
     void rebuildOpenWithMenu(QMenu *submenu, const QNDocumentPtr &document);
     // The default launcher (replaceable for tests).
     static void setFileLauncher(FileLauncher launcher);
+    // The user picks an application (a .desktop file or a program) for open.
+    void chooseApplication(const std::function<void(const QNDesktopApplications::Application &)> &open);
+    // No application took the local copy: say so, and offer Open With.
+    void noApplicationOpens(const QString &localPath);
 
     // ---- Drag and drop (QNMacFilesViewDragDrop.cpp) ----
     // The type that carries a drag of a pane's entries (the entries
