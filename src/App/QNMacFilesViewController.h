@@ -12,7 +12,9 @@
 #include "Platform/VNError.h"
 #include "Platform/VNOperationQueue.h"
 
+#include <QCache>
 #include <QHash>
+#include <QSet>
 #include <QImage>
 #include <QList>
 #include <QLocale>
@@ -132,6 +134,8 @@ public:
     QString thumbnailPathFor(const QNDocumentPtr &document) const;
     // Thumbnails being fetched (or fetched since the last scroll), by path.
     int thumbnailDownloadCount() const { return int(m_thumbDownloads.size()); }
+    // Bytes of the decoded thumbnails kept.
+    qint64 thumbnailPictureBytes() const { return qint64(m_thumbPictures.totalCost()) * 1024; }
     QList<int> visibleItemIndexes() const;
     // The loader thumbnails use by default: the network, HTTP errors as errors.
     static QNThumbnailOperation::URLLoader networkThumbnailLoader();
@@ -302,7 +306,13 @@ private:
     void setUpThumbnails();
     void resetThumbnails();
     void thumbnailFetched(quint64 generation, const QString &path, const QString &part, const QByteArray &data,
-                          const VNErrorPtr &error, bool pdf);
+                          const VNErrorPtr &error, const QImage &picture);
+    void keepThumbnailPicture(const QString &path, const QImage &picture);
+    void decodeThumbnail(const QString &path, bool pdf);
+    void dropFarThumbnailPictures();
+    // Decoded thumbnails by their file, bounded by bytes (cost in KiB).
+    QCache<QString, QImage> m_thumbPictures{64 * 1024};
+    QSet<QString> m_thumbDecoding;  // files being decoded off the main thread
     QImage folderIconImage() const;
     QImage iconImageForName(const QString &name) const;
     QHash<QString, QNDocumentPtr> m_thumbDownloads;
@@ -314,4 +324,5 @@ private:
     QNTaskPtr m_previewTask;
     int m_previewIndex = -1;
     mutable QImage m_folderPicture;  // the folder icon at the browser's size
+    mutable QHash<QString, QImage> m_iconPictures;  // file icons by type and size
 };
