@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScreen>
 #include <QScrollBar>
 #include <QUrlQuery>
 
@@ -304,4 +305,14 @@ TEST_F(ThumbnailsTest, LargePicturesAreKeptAtTheLargestCellSizeAndRelistingsDoNo
     }
     EXPECT_LE(model->cachedBytes(), modelBytes);
     EXPECT_LE(pane->thumbnailPictureBytes(), paneBytes);
+}
+
+TEST(PreviewPanel, OpensWithinTheScreensAvailableArea) {
+    QNPreviewPanel panel;
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    panel.resize(area.width() + 300, 200);
+    panel.move(area.right() - 100, area.bottom() - 50);
+    panel.show();
+    VNTest::spin(30);
+    EXPECT_TRUE(area.contains(panel.frameGeometry())) << panel.frameGeometry().x() << "," << panel.frameGeometry().y();
 }
