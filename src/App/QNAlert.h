@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Core/QNDriveConfig.h"
 #include "Platform/VNError.h"
 
 #include <QPointer>
@@ -33,7 +34,12 @@ struct QNAlert {
     // line is the alert's message, the server's last reply line in the log
     // (a numbered reply such as "530 Login incorrect.") its informative
     // text, and the whole text its details.
-    static QNAlert fromError(const VNErrorPtr &error);
+    // With the drive it concerns, a connection failure names the drive and
+    // its address.
+    static QNAlert fromError(const VNErrorPtr &error, const QNDriveConfigPtr &drive = {});
+    // "Could not Login", the error's first line (and the server's last
+    // reply) as its text, the whole error behind the details button.
+    static QNAlert loginFailure(const VNErrorPtr &error, const QNDriveConfigPtr &drive = {});
     // A one-line title for the alert's window: the message's first line.
     static QString titleFor(const QString &messageText);
     // The return code of the button at the index (0, 1, 2).

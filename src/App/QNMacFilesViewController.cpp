@@ -439,22 +439,5 @@ void QNMacFilesViewController::showErrorSheet(const VNErrorPtr &error) {
 }
 
 QNAlert QNMacFilesViewController::errorAlert(const VNErrorPtr &error, const QNDriveConfigPtr &drive) {
-    QNAlert alert = QNAlert::fromError(QNErrorWrapper::wrap(error));
-    // The engine's connection failure knows no drive: say which one, and
-    // where it was trying to go (never with credentials).
-    if (drive && alert.messageText.startsWith(QLatin1String("A connection failure occurred"))) {
-        const QString name = drive->displayName().isEmpty() ? drive->name() : drive->displayName();
-        // A pane's drive keeps the server in its address and the folder apart.
-        QString url = drive->url();
-        if (!drive->initialUrlPath().isEmpty() && !url.endsWith(drive->initialUrlPath()))
-            url = (url.endsWith(QLatin1Char('/')) ? url.chopped(1) : url) + drive->initialUrlPath();
-        const QString address = QUrl(url).adjusted(QUrl::RemoveUserInfo).toString();
-        QString where = address.isEmpty() ? QStringLiteral("The drive \"%1\" could not be reached.").arg(name)
-                                          : QStringLiteral("The drive \"%1\" could not reach %2.").arg(name, address);
-        const QString underlying = error->userInfo().value(QStringLiteral("NSUnderlyingError")).toString();
-        if (!underlying.isEmpty())
-            where += QLatin1Char('\n') + underlying;
-        alert.informativeText = alert.informativeText.isEmpty() ? where : where + QLatin1Char('\n') + alert.informativeText;
-    }
-    return alert;
+    return QNAlert::fromError(QNErrorWrapper::wrap(error), drive);
 }
