@@ -282,7 +282,7 @@ void QNAddDriveWindowController::oAuthLoginDidEnd(const QNCloudInterfacePtr &han
         return;
     if (error) {
         VNLog::log(QStringLiteral("QNAddDriveWindowController oAuthLogin error: %1").arg(errorText(error)));
-        QNDialogService::shared().runModal(QNAlert::fromError(error));
+        QNDialogService::shared().runModal(QNAlert::fromError(error, m_driveConfig));
         return;
     }
     if (ok)
@@ -321,11 +321,7 @@ void QNAddDriveWindowController::loginDidEnd(const QNCloudInterfacePtr &handler,
         saveDriveConfig();
         return;
     }
-    QNAlert alert;
-    alert.messageText = QStringLiteral("Could not Login");
-    alert.buttons = {QStringLiteral("OK")};
-    alert.informativeText = error ? errorText(error) : QString();
-    QNDialogService::shared().runModal(alert);
+    QNDialogService::shared().runModal(QNAlert::loginFailure(error, m_driveConfig));
     VNLog::log(QStringLiteral("QNAddDriveWindowController Error login: %1").arg(errorText(error)));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Core/QNDriveConfig.h"
 #include "Platform/VNError.h"
 
 #include <QPointer>
@@ -19,6 +20,8 @@ struct QNAlert {
 
     QString messageText;
     QString informativeText;
+    // The rest of a long text (a transfer log), behind the details button.
+    QString detailText;
     QStringList buttons;  // default button first; empty gives "OK"
     Style style = Warning;
     bool showsSuppressionButton = false;
@@ -26,9 +29,19 @@ struct QNAlert {
     // A control shown under the texts (a text field); the caller keeps it.
     QPointer<QWidget> accessoryView;
 
-    // The alert that reports an error: its message (the user-info "error"
-    // text, else its description) as the alert's message.
-    static QNAlert fromError(const VNErrorPtr &error);
+    // The alert that reports an error. Its text (the user-info "error"
+    // text, else its description) may go on with a transfer log: the first
+    // line is the alert's message, the server's last reply line in the log
+    // (a numbered reply such as "530 Login incorrect.") its informative
+    // text, and the whole text its details.
+    // With the drive it concerns, a connection failure names the drive and
+    // its address.
+    static QNAlert fromError(const VNErrorPtr &error, const QNDriveConfigPtr &drive = {});
+    // "Could not Login", the error's first line (and the server's last
+    // reply) as its text, the whole error behind the details button.
+    static QNAlert loginFailure(const VNErrorPtr &error, const QNDriveConfigPtr &drive = {});
+    // A one-line title for the alert's window: the message's first line.
+    static QString titleFor(const QString &messageText);
     // The return code of the button at the index (0, 1, 2).
     static int returnCodeForButton(int index);
 };

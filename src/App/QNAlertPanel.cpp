@@ -3,12 +3,13 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
 
 QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(parent), m_alert(alert) {
-    setWindowTitle(alert.messageText);
+    setWindowTitle(QNAlert::titleFor(alert.messageText));
     setMinimumWidth(420);
     auto *outer = new QHBoxLayout(this);
     outer->setContentsMargins(20, 18, 20, 14);
@@ -41,6 +42,24 @@ QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(pare
         info->setObjectName(QStringLiteral("informativeText"));
         column->addWidget(info);
     }
+    QPushButton *detailsButton = nullptr;
+    if (!alert.detailText.isEmpty()) {
+        // The whole text (a transfer log, say) only when asked for.
+        auto *details = new QPlainTextEdit(alert.detailText, this);
+        details->setReadOnly(true);
+        details->setObjectName(QStringLiteral("detailText"));
+        details->setMinimumHeight(160);
+        details->hide();
+        column->addWidget(details);
+        detailsButton = new QPushButton(QStringLiteral("Show Details"), this);
+        detailsButton->setObjectName(QStringLiteral("detailsButton"));
+        detailsButton->setAutoDefault(false);
+        connect(detailsButton, &QPushButton::clicked, this, [this, details, detailsButton] {
+            details->setVisible(!details->isVisible());
+            detailsButton->setText(details->isVisible() ? QStringLiteral("Hide Details") : QStringLiteral("Show Details"));
+            adjustSize();
+        });
+    }
     if (alert.accessoryView) {
         // The caller may have made it hidden; in the panel it is on show.
         alert.accessoryView->setParent(this);
@@ -65,6 +84,10 @@ QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(pare
     }
     if (made.size() == 3) {
         buttons->insertWidget(0, made[2]);
+        buttons->insertStretch(1, 1);
+    }
+    if (detailsButton && made.size() < 3) {
+        buttons->insertWidget(0, detailsButton);
         buttons->insertStretch(1, 1);
     }
     if (made.size() >= 2)

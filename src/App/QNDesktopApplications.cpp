@@ -1,9 +1,11 @@
 #include "App/QNDesktopApplications.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHash>
 #include <QLocale>
 #include <QMimeDatabase>
@@ -11,7 +13,9 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QThread>
 #include <QUrl>
+#include <mutex>
 
 namespace {
 
@@ -106,6 +110,7 @@ std::optional<Application> QNDesktopApplications::applicationFromFile(const QStr
     app.path = info.absoluteFilePath();
     app.exec = entry.value(QStringLiteral("Exec"));
     app.iconName = entry.value(QStringLiteral("Icon"));
+    app.terminal = entry.value(QStringLiteral("Terminal")) == QLatin1String("true");
     // Name[de_DE], then Name[de], then Name.
     const QString language = locale.section(QLatin1Char('_'), 0, 0);
     app.name = entry.value(QStringLiteral("Name[%1]").arg(locale),
@@ -115,9 +120,81 @@ std::optional<Application> QNDesktopApplications::applicationFromFile(const QStr
     return app;
 }
 
+namespace {
+
+// Answers kept per type and folders, dropped when a folder they were read
+// from changes. The watcher lives on the main thread, where the menus ask.
+struct ChoicesCache {
+    std::mutex mutex;
+    QHash<QString, QNDesktopApplications::Choices> choices;
+    QFileSystemWatcher *watcher = nullptr;
+
+    void watch(const QStringList &folders) {
+        if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread())
+            return;
+        if (!watcher) {
+            watcher = new QFileSystemWatcher(QCoreApplication::instance());
+            auto drop = [this] {
+                std::lock_guard lock(mutex);
+                choices.clear();
+            };
+            QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, watcher, drop);
+            QObject::connect(watcher, &QFileSystemWatcher::fileChanged, watcher, drop);
+        }
+        QStringList add;
+        for (const QString &f : folders)
+            if (QFileInfo(f).isDir() && !watcher->directories().contains(f))
+                add << f;
+        if (!add.isEmpty())
+            watcher->addPaths(add);
+    }
+};
+
+ChoicesCache &choicesCache() {
+    static ChoicesCache cache;
+    return cache;
+}
+
+}  // namespace
+
+QStringList QNDesktopApplications::terminalCommand() {
+    const QString chosen = QString::fromLocal8Bit(qgetenv("TERMINAL")).trimmed();
+    if (!chosen.isEmpty() && !QStandardPaths::findExecutable(chosen).isEmpty())
+        return {chosen, QStringLiteral("-e")};
+    for (const char *name : {"x-terminal-emulator", "gnome-terminal", "konsole", "xfce4-terminal", "xterm"}) {
+        const QString program = QString::fromLatin1(name);
+        if (!QStandardPaths::findExecutable(program).isEmpty())
+            return {program, program == QLatin1String("gnome-terminal") ? QStringLiteral("--") : QStringLiteral("-e")};
+    }
+    return {};
+}
+
 QNDesktopApplications::Choices QNDesktopApplications::applicationsForFileName(const QString &fileName,
                                                                               const Folders &folders) {
     const QMimeType type = QMimeDatabase().mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    const bool terminal = !terminalCommand().isEmpty();
+    const QString key = QStringList{type.name(), folders.config.join(QLatin1Char(':')), folders.data.join(QLatin1Char(':')),
+                                    folders.desktops.join(QLatin1Char(':')), folders.locale, terminal ? "t" : "-"}
+                            .join(QLatin1Char('\n'));
+    ChoicesCache &cache = choicesCache();
+    {
+        std::lock_guard lock(cache.mutex);
+        const auto it = cache.choices.constFind(key);
+        if (it != cache.choices.constEnd())
+            return *it;
+    }
+    QStringList watched = folders.config;
+    for (const QString &d : folders.data)
+        watched << d + QStringLiteral("/applications");
+    cache.watch(watched);
+    Choices choices = readApplications(type, folders, terminal);
+    std::lock_guard lock(cache.mutex);
+    cache.choices.insert(key, choices);
+    return choices;
+}
+
+QNDesktopApplications::Choices QNDesktopApplications::readApplications(const QMimeType &type, const Folders &folders,
+                                                                       bool terminal) {
     QStringList types{type.name()};
     types << type.allAncestors();
 
@@ -139,6 +216,8 @@ QNDesktopApplications::Choices QNDesktopApplications::applicationsForFileName(co
         if (it == files.constEnd())
             return std::nullopt;
         auto app = applicationFromFile(*it, folders.locale);
+        if (app && app->terminal && !terminal)
+            return std::nullopt;  // it would run unseen
         if (app)
             app->id = id;  // the id says where it lies below applications/
         return app;
@@ -265,6 +344,12 @@ bool QNDesktopApplications::launch(const Application &application, const QString
     QStringList args = expandExec(application, filePath);
     if (args.isEmpty())
         return false;
+    if (application.terminal) {
+        const QStringList terminal = terminalCommand();
+        if (terminal.isEmpty())
+            return false;
+        args = terminal + args;
+    }
     const QString program = args.takeFirst();
     return QProcess::startDetached(program, args);
 }

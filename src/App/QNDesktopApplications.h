@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMimeType>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -17,6 +18,7 @@ public:
         QString name;  // in the user's language where the entry has it
         QString exec;  // the Exec line
         QString iconName;
+        bool terminal = false;  // Terminal=true: runs in the desktop's terminal emulator
         bool operator==(const Application &o) const { return id == o.id && path == o.path; }
     };
     struct Choices {
@@ -34,8 +36,14 @@ public:
     };
 
     // The applications for a file of that name (its type by extension, then
-    // the types it derives from).
+    // the types it derives from). Terminal programs only when the desktop
+    // has a terminal emulator. The answer is kept per type and folders, and
+    // read again once an applications or configuration folder changes.
     static Choices applicationsForFileName(const QString &fileName, const Folders &folders = Folders::fromEnvironment());
+    // The terminal emulator that runs terminal programs, with the option
+    // after which the program follows ($TERMINAL, then the usual ones on
+    // the PATH); empty when there is none.
+    static QStringList terminalCommand();
 
     // A .desktop file read as an application (nullopt when it is not one
     // that can be started). A plain executable gives an application that
@@ -45,6 +53,10 @@ public:
     // The Exec line as a program and its arguments, the file's path one
     // argument whatever it holds; nothing runs through a shell.
     static QStringList expandExec(const Application &application, const QString &filePath);
-    // Starts the application with the file; false when it could not start.
+    // Starts the application with the file (a terminal program in the
+    // terminal emulator); false when it could not start.
     static bool launch(const Application &application, const QString &filePath);
+
+private:
+    static Choices readApplications(const QMimeType &type, const Folders &folders, bool terminal);
 };

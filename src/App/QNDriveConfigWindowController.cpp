@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 const QList<QNDriveConfigWindowController::Encoding> &QNDriveConfigWindowController::encodingTable() {
@@ -47,6 +48,26 @@ const QList<QNDriveConfigWindowController::Encoding> &QNDriveConfigWindowControl
 
 QString QNDriveConfigWindowController::office365UsernamePlaceholder() {
     return QStringLiteral("john@contoso.onmicrosoft.com");
+}
+
+QString QNDriveConfigWindowController::ftpUrlPlaceholder() {
+    return QStringLiteral("ftp://, ftps:// or sftp://host[:port]/folder");
+}
+
+QString QNDriveConfigWindowController::ftpAddressProblem(const QString &address, bool sftp) {
+    const QString sentence = QStringLiteral("Please type the server's address as ftp://, ftps:// or "
+                                            "sftp://host[:port]/folder, for example ftp://ftp.example.com/pub.");
+    QString text = address.trimmed();
+    if (text.isEmpty())
+        return sentence;
+    if (!text.contains(QLatin1String("://")))  // typed without a scheme: the drive's kind says which
+        text.prepend(sftp ? QLatin1String("sftp://") : QLatin1String("ftp://"));
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("ftp") && scheme != QLatin1String("ftps") && scheme != QLatin1String("sftp")))
+        return QStringLiteral("\u201c%1\u201d is not an address this drive can use. %2").arg(address.trimmed(), sentence);
+    return {};
 }
 
 QString QNDriveConfigWindowController::webDAVUrlPlaceholder() { return QStringLiteral("http[s]://ip-or-host[:port]"); }
@@ -186,6 +207,8 @@ void QNDriveConfigWindowController::windowDidLoad() {
     // 5, 6. Placeholders.
     if (d->isWebDAV())
         m_url->setPlaceholderText(webDAVUrlPlaceholder());
+    else if (d->isFTP())
+        m_url->setPlaceholderText(ftpUrlPlaceholder());
     m_username->setPlaceholderText(d->isOffice365() ? office365UsernamePlaceholder() : QString());
     // 7. The drive's values, where set.
     if (!d->displayName().isNull())
@@ -225,6 +248,20 @@ void QNDriveConfigWindowController::beginSheet(QWidget *onWindow, std::function<
 void QNDriveConfigWindowController::ok() {
     if (m_ended || !m_window)
         return;
+    if (m_driveConfig && m_driveConfig->isFTP()) {
+        // An address the transfer library would refuse with its own words:
+        // say here what to type, and keep the form open.
+        const QString problem = ftpAddressProblem(m_url->text(), m_driveConfig->isSFTP());
+        if (!problem.isEmpty()) {
+            QNAlert alert;
+            alert.messageText = QStringLiteral("The server's address is missing or malformed.");
+            alert.informativeText = problem;
+            alert.buttons = {QStringLiteral("OK")};
+            QNDialogService::shared().beginAlertSheet(alert, m_window);
+            m_url->setFocus();
+            return;
+        }
+    }
     if (m_driveConfig) {
         QNDriveConfig &d = *m_driveConfig;
         // 1. An empty name gives the drive its default name back.

@@ -82,6 +82,11 @@ public:
     // The sample account name shown in the user-name field of Office 365 drives.
     static QString office365UsernamePlaceholder();
     // The URL field's placeholder for WebDAV drives.
+    // What an FTP, FTPS or SFTP drive's address field takes.
+    static QString ftpUrlPlaceholder();
+    // Why an FTP drive's address cannot be used ("" when it can): empty, a
+    // scheme other than ftp, ftps and sftp, or no host.
+    static QString ftpAddressProblem(const QString &address, bool sftp);
     static QString webDAVUrlPlaceholder();
 
 private:

@@ -105,6 +105,8 @@ QMimeData *QNFilesTableModel::mimeData(const QModelIndexList &indexes) const {
     return m_pane->writeDrag(rows);
 }
 
+Qt::DropActions QNFilesTableModel::supportedDragActions() const { return Qt::CopyAction | Qt::MoveAction; }
+
 bool QNFilesTableModel::setData(const QModelIndex &index, const QVariant &value, int role) {
     // The end of an in-place edit of a name: the pane renames the entry.
     if (role != Qt::EditRole || index.column() != QNMacFilesViewController::NameColumn || !m_pane->isNameEditable())

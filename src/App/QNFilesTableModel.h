@@ -21,6 +21,8 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     QStringList mimeTypes() const override;
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    // A drag of rows offers copy and move; the drop decides (Ctrl copies).
+    Qt::DropActions supportedDragActions() const override;
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
     // The icon of a file of that name: the desktop's icon for its type.

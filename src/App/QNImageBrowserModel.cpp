@@ -2,7 +2,9 @@
 
 #include "App/QNImageLibrary.h"
 
+#include <QBuffer>
 #include <QIcon>
+#include <QImageReader>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPainter>
@@ -21,6 +23,7 @@ void QNImageBrowserModel::setDataSource(ItemCount count, ItemAt item) {
 void QNImageBrowserModel::reload() {
     beginResetModel();
     m_remoteTried.clear();
+    m_pictures.clear();  // a new listing names its pictures anew
     endResetModel();
 }
 
@@ -30,35 +33,66 @@ void QNImageBrowserModel::refresh() {
         emit dataChanged(index(0), index(rows - 1));
 }
 
-QPixmap QNImageBrowserModel::loadFile(const QString &path) {
-    if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
-        // The first page, 256 pixels on its longer side.
+QImage QNImageBrowserModel::thumbnailImage(const QString &path, int side) {
+    if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+        return pdfThumbnailImage(path, side);
+    QImageReader reader(path);
+    return scaledRead(reader, side);
+}
+
+QImage QNImageBrowserModel::pdfThumbnailImage(const QString &path, int side) {
+    {
+        // The first page on white paper with a thin edge, centred in a
+        // square so that it lines up with the other items.
         QPdfDocument document;
         if (document.load(path) != QPdfDocument::Error::None || document.pageCount() < 1)
             return {};
         const QSizeF page = document.pagePointSize(0);
         if (page.isEmpty())
             return {};
-        const QSize size = (page * (256.0 / std::max(page.width(), page.height()))).toSize();
+        const QSize size = (page * (double(side) / std::max(page.width(), page.height()))).toSize();
         QImage image = document.render(0, size);
         if (image.isNull())
             return {};
-        // The page on white paper with a thin edge, centred in a square so
-        // that it lines up with the other items.
-        QImage square(256, 256, QImage::Format_ARGB32_Premultiplied);
+        QImage square(side, side, QImage::Format_ARGB32_Premultiplied);
         square.fill(Qt::transparent);
         QPainter p(&square);
-        const QRect paper(QPoint((256 - size.width()) / 2, (256 - size.height()) / 2), size);
+        const QRect paper(QPoint((side - size.width()) / 2, (side - size.height()) / 2), size);
         p.fillRect(paper, Qt::white);
         p.drawImage(paper.topLeft(), image);
         p.setPen(QColor(0xbb, 0xbb, 0xbb));
         p.drawRect(paper.adjusted(0, 0, -1, -1));
         p.end();
-        return QPixmap::fromImage(square);
+        return square;
     }
-    QPixmap picture;
-    picture.load(path);
-    return picture;
+}
+
+QImage QNImageBrowserModel::thumbnailImage(const QByteArray &data, int side) {
+    QBuffer buffer;
+    buffer.setData(data);
+    QImageReader reader(&buffer);
+    return scaledRead(reader, side);
+}
+
+QImage QNImageBrowserModel::scaledRead(QImageReader &reader, int side) {
+    // Decoded at the cell's scale (JPEG readers skip the detail), never larger.
+    reader.setAutoTransform(true);
+    const QSize full = reader.size();
+    if (full.isValid() && std::max(full.width(), full.height()) > side)
+        reader.setScaledSize(full.scaled(side, side, Qt::KeepAspectRatio));
+    QImage image = reader.read();
+    if (!image.isNull() && std::max(image.width(), image.height()) > side)
+        image = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+QPixmap QNImageBrowserModel::loadFile(const QString &path) {
+    return QPixmap::fromImage(thumbnailImage(path));
+}
+
+void QNImageBrowserModel::keep(const QString &uid, quint64 version, const QPixmap &pixmap) const {
+    const qint64 bytes = qint64(pixmap.width()) * pixmap.height() * std::max(1, pixmap.depth() / 8);
+    m_pictures.insert(uid, new Picture{version, pixmap}, int(std::max<qint64>(1, bytes / 1024)));
 }
 
 void QNImageBrowserModel::fetchRemote(const QUrl &url) const {
@@ -74,10 +108,10 @@ void QNImageBrowserModel::fetchRemote(const QUrl &url) const {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (reply->error() != QNetworkReply::NoError || status < 200 || status >= 300)
             return;  // an error page is no picture
-        QImage image;
-        if (!image.loadFromData(reply->readAll()))
+        const QImage image = thumbnailImage(reply->readAll());
+        if (image.isNull())
             return;
-        m_pictures.insert(uid, {quint64(-1), QPixmap::fromImage(image)});
+        keep(uid, quint64(-1), QPixmap::fromImage(image));
         const_cast<QNImageBrowserModel *>(this)->refresh();
     });
 }
@@ -94,11 +128,11 @@ Qt::ItemFlags QNImageBrowserModel::flags(const QModelIndex &index) const {
 
 QPixmap QNImageBrowserModel::pictureFor(const QNImageObject &item) const {
     const QString uid = item.imageUID();
-    auto it = m_pictures.constFind(uid);
+    const Picture *kept = m_pictures.object(uid);
     const bool remote = item.imageRepresentationType() == QNImageObject::RepresentationType::URL &&
                         !item.url().isLocalFile();
-    if (it != m_pictures.constEnd() && (it->first == item.imageVersion() || (remote && it->first == quint64(-1))))
-        return it->second;
+    if (kept && (kept->version == item.imageVersion() || (remote && kept->version == quint64(-1))))
+        return kept->pixmap;
     if (remote) {
         fetchRemote(item.url());
         return QNImageLibrary::imageNamed(QStringLiteral("file-file-large"));
@@ -117,7 +151,7 @@ QPixmap QNImageBrowserModel::pictureFor(const QNImageObject &item) const {
     }
     if (picture.isNull())
         picture = QNImageLibrary::imageNamed(QStringLiteral("file-file-large"));
-    m_pictures.insert(uid, {item.imageVersion(), picture});
+    keep(uid, item.imageVersion(), picture);
     return picture;
 }
 

@@ -3,7 +3,9 @@
 #include "App/QNImageObject.h"
 
 #include <QAbstractListModel>
+#include <QCache>
 #include <QHash>
+#include <QImage>
 #include <QSet>
 #include <QPixmap>
 #include <functional>
@@ -11,6 +13,7 @@
 // The items of a QNImageBrowserView as a list model: the title as text, the
 // subtitle as tool tip, the picture (loaded once per identifier and version)
 // as decoration icon.
+class QImageReader;
 class QNetworkAccessManager;
 
 class QNImageBrowserModel : public QAbstractListModel {
@@ -29,6 +32,18 @@ public:
     // Every item asked again; the view keeps its selection and position.
     void refresh();
 
+    // A file's thumbnail as an image, at most side pixels on its longer
+    // side: a picture decoded at that scale, a PDF's first page on white in
+    // a side-by-side square. Safe on any thread; null when it won't load.
+    static QImage thumbnailImage(const QString &path, int side = largestSide);
+    static QImage thumbnailImage(const QByteArray &data, int side = largestSide);
+    static QImage pdfThumbnailImage(const QString &path, int side = largestSide);
+    // The largest cell picture the browser draws.
+    static constexpr int largestSide = 256;
+    // Bytes of the pictures kept for drawing (bounded, least recently drawn go first).
+    qint64 cachedBytes() const { return qint64(m_pictures.totalCost()) * 1024; }
+    static constexpr int cacheKiB = 64 * 1024;
+
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
@@ -38,10 +53,16 @@ private:
     // An item given by a remote URL: fetched into memory (never to disk).
     void fetchRemote(const QUrl &url) const;
     static QPixmap loadFile(const QString &path);
+    static QImage scaledRead(QImageReader &reader, int side);
 
     ItemCount m_count;
     ItemAt m_item;
-    mutable QHash<QString, QPair<quint64, QPixmap>> m_pictures;
+    struct Picture {
+        quint64 version;
+        QPixmap pixmap;
+    };
+    void keep(const QString &uid, quint64 version, const QPixmap &pixmap) const;
+    mutable QCache<QString, Picture> m_pictures{cacheKiB};  // cost in KiB
     mutable QSet<QString> m_remoteTried;  // fetched or failed since the last reset
     mutable QNetworkAccessManager *m_network = nullptr;
 };

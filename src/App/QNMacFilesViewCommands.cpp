@@ -30,6 +30,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
 #include <QMimeData>
@@ -38,7 +39,13 @@
 
 namespace {
 
-bool openInDefaultApplication(const QString &path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool openInDefaultApplication(const QString &path) {
+    // The desktop's opener would fail unseen where no application takes the type.
+    const QNDesktopApplications::Choices choices = QNDesktopApplications::applicationsForFileName(QFileInfo(path).fileName());
+    if (!choices.defaultApplication && choices.others.isEmpty())
+        return false;
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
 
 QNMacFilesViewController::FileLauncher &fileLauncher() {
     static QNMacFilesViewController::FileLauncher launcher = openInDefaultApplication;
@@ -220,22 +227,44 @@ void QNMacFilesViewController::rebuildOpenWithMenu(QMenu *submenu, const QNDocum
         submenu->addSeparator();
     QAction *choose = submenu->addAction(QStringLiteral("Choose") + QChar(0x2026));
     connect(choose, &QAction::triggered, this, [guard, document] {
-        if (!guard)
-            return;
-        const QString picked = QFileDialog::getOpenFileName(
-            guard->m_view, QStringLiteral("Choose Viewer"), QStringLiteral("/usr/share/applications"),
-            QStringLiteral("Applications (*.desktop);;All files (*)"));
-        if (picked.isEmpty())
-            return;
-        const auto app = QNDesktopApplications::applicationFromFile(picked, QLocale().name());
-        if (!app) {
-            QNAlert alert;
-            alert.messageText = QStringLiteral("\"%1\" cannot open documents.").arg(QFileInfo(picked).fileName());
-            alert.buttons = {QStringLiteral("OK")};
-            QNDialogService::shared().runModal(alert);
-            return;
-        }
-        guard->openDocument(document, [app](const QString &path) { return QNDesktopApplications::launch(*app, path); });
+        if (guard)
+            guard->chooseApplication([guard, document](const QNDesktopApplications::Application &app) {
+                if (guard)
+                    guard->openDocument(document, [app](const QString &path) { return QNDesktopApplications::launch(app, path); });
+            });
+    });
+}
+
+void QNMacFilesViewController::chooseApplication(const std::function<void(const QNDesktopApplications::Application &)> &open) {
+    const QString picked = QFileDialog::getOpenFileName(m_view, QStringLiteral("Choose Viewer"),
+                                                        QStringLiteral("/usr/share/applications"),
+                                                        QStringLiteral("Applications (*.desktop);;All files (*)"));
+    if (picked.isEmpty())
+        return;
+    const auto app = QNDesktopApplications::applicationFromFile(picked, QLocale().name());
+    if (!app) {
+        QNAlert alert;
+        alert.messageText = QStringLiteral("\"%1\" cannot open documents.").arg(QFileInfo(picked).fileName());
+        alert.buttons = {QStringLiteral("OK")};
+        QNDialogService::shared().runModal(alert);
+        return;
+    }
+    open(*app);
+}
+
+void QNMacFilesViewController::noApplicationOpens(const QString &localPath) {
+    QNAlert alert;
+    alert.messageText = QStringLiteral("No application is set to open \u201c%1\u201d.").arg(QFileInfo(localPath).fileName());
+    alert.informativeText = QStringLiteral("Choose an application to open the document with.");
+    alert.buttons = {QStringLiteral("Open With") + QChar(0x2026), QStringLiteral("Cancel")};
+    alert.style = QNAlert::Informational;
+    QPointer<QNMacFilesViewController> guard(this);
+    QWidget *window = m_mainWindowController ? m_mainWindowController->window() : nullptr;
+    QNDialogService::shared().beginAlertSheet(alert, window, [guard, localPath](const QNAlertResult &result) {
+        if (guard && result.returnCode == QNAlert::FirstButtonReturn)
+            guard->chooseApplication([localPath](const QNDesktopApplications::Application &app) {
+                QNDesktopApplications::launch(app, localPath);
+            });
     });
 }
 
@@ -383,6 +412,55 @@ void QNMacFilesViewController::deleteDocument() {
     runTask(task);
 }
 
+bool QNMacFilesViewController::keyPressed(const QKeyEvent *event) {
+    const int key = event->key();
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const bool plain = modifiers == Qt::NoModifier;
+    QNMainWindowController *window = m_mainWindowController;
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && plain) {
+        // The entry with the keyboard focus when it is selected, else the first selected.
+        const QList<int> rows = selectedIndexes();
+        const QAbstractItemView *view = m_showThumbnails ? static_cast<QAbstractItemView *>(m_imageBrowserView)
+                                                         : static_cast<QAbstractItemView *>(m_tableView);
+        const int current = view->currentIndex().row();
+        if (!rows.isEmpty())
+            doubleClickAction(rows.contains(current) ? current : rows.first());
+        return true;
+    }
+    if ((key == Qt::Key_Backspace && plain) || (key == Qt::Key_Left && modifiers == Qt::AltModifier)) {
+        if (window)
+            window->back();
+        return true;
+    }
+    if (key == Qt::Key_Up && modifiers == Qt::AltModifier) {
+        // The enclosing folder: the level before this one on the path bar.
+        if (window && window->filesViewControllers().size() > 1)
+            window->back();
+        return true;
+    }
+    if ((key == Qt::Key_F5 && plain) || (key == Qt::Key_R && modifiers == Qt::ControlModifier)) {
+        listDocuments();
+        return true;
+    }
+    if (key == Qt::Key_Delete && plain) {
+        const QList<int> rows = selectedIndexes();
+        const bool canRename = m_driveConfig && m_driveConfig->supportsRename(m_document);
+        if (!menuItemState(DeleteTag, int(rows.size()), canRename, false, false).enabled)
+            return true;
+        // The entries asked about, even if the selection moves while asking.
+        QNDocumentList documents;
+        for (int row : rows)
+            documents << m_documents.at(row);
+        QPointer<QNMacFilesViewController> guard(this);
+        askRemoveFiles([guard, documents] {
+            if (guard)
+                guard->removeDocuments(documents);
+        });
+        return true;
+    }
+    return false;
+}
+
 void QNMacFilesViewController::newFolder() {
     if (m_mainWindowController)
         m_mainWindowController->createFolder();
@@ -524,8 +602,11 @@ void QNMacFilesViewController::openDocument(const QNDocumentPtr &document, FileL
             local->setOpenedFromParentDocument(parent);
             if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
                 delegate->addOpenedDocument(local);
-            if (!launcher || !launcher(local->path()))
+            if (!launcher || !launcher(local->path())) {
                 VNLog::log(QStringLiteral("QNMacFilesViewController open: no application took %1").arg(local->path()));
+                if (guard)
+                    guard->noApplicationOpens(local->path());
+            }
         });
     });
     task->addTaskItem(item);

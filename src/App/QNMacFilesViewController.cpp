@@ -430,9 +430,14 @@ void QNMacFilesViewController::doubleClickAction(int index) {
 
 void QNMacFilesViewController::showErrorSheet(const VNErrorPtr &error) {
     QPointer<QNMainWindowController> window = m_mainWindowController;
-    VNDispatch::mainAsync([window, error] {
+    const QNDriveConfigPtr drive = m_driveConfig;
+    VNDispatch::mainAsync([window, error, drive] {
         if (!window || !error)
             return;
-        QNDialogService::shared().beginAlertSheet(QNAlert::fromError(QNErrorWrapper::wrap(error)), window->window());
+        QNDialogService::shared().beginAlertSheet(errorAlert(error, drive), window->window());
     });
+}
+
+QNAlert QNMacFilesViewController::errorAlert(const VNErrorPtr &error, const QNDriveConfigPtr &drive) {
+    return QNAlert::fromError(QNErrorWrapper::wrap(error), drive);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "App/QNAlert.h"
+#include "App/QNDesktopApplications.h"
 #include "App/QNDocumentSortDescriptor.h"
 #include "App/QNImageObject.h"
 #include "App/QNMainWindowController.h"
@@ -10,16 +12,20 @@
 #include "Platform/VNError.h"
 #include "Platform/VNOperationQueue.h"
 
+#include <QCache>
 #include <QHash>
+#include <QSet>
 #include <QImage>
 #include <QList>
 #include <QLocale>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <functional>
 #include <memory>
 
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -128,6 +134,8 @@ public:
     QString thumbnailPathFor(const QNDocumentPtr &document) const;
     // Thumbnails being fetched (or fetched since the last scroll), by path.
     int thumbnailDownloadCount() const { return int(m_thumbDownloads.size()); }
+    // Bytes of the decoded thumbnails kept.
+    qint64 thumbnailPictureBytes() const { return qint64(m_thumbPictures.totalCost()) * 1024; }
     QList<int> visibleItemIndexes() const;
     // The loader thumbnails use by default: the network, HTTP errors as errors.
     static QNThumbnailOperation::URLLoader networkThumbnailLoader();
@@ -149,6 +157,8 @@ public:
 
     // The error sheet on the main window (always from the main queue).
     void showErrorSheet(const VNErrorPtr &error);
+    // The alert of the error sheet; a connection failure names the drive and its address.
+    static QNAlert errorAlert(const VNErrorPtr &error, const QNDriveConfigPtr &drive);
 
     // ---- Commands (QNMacFilesViewCommands.cpp) ----
     enum CommandTag {
@@ -193,6 +203,10 @@ public:
     void rebuildOpenWithMenu(QMenu *submenu, const QNDocumentPtr &document);
     // The default launcher (replaceable for tests).
     static void setFileLauncher(FileLauncher launcher);
+    // The user picks an application (a .desktop file or a program) for open.
+    void chooseApplication(const std::function<void(const QNDesktopApplications::Application &)> &open);
+    // No application took the local copy: say so, and offer Open With.
+    void noApplicationOpens(const QString &localPath);
 
     // ---- Drag and drop (QNMacFilesViewDragDrop.cpp) ----
     // The type that carries a drag of a pane's entries (the entries
@@ -202,13 +216,25 @@ public:
     QMimeData *writeDrag(const QList<int> &rows);
     // The drag of this pane's entries has ended, wherever it went.
     void dragEnded();
-    // Copies a remote drag's entries to a fresh local folder, then offers them on the data.
-    void copyOutForDrag(const QNDocumentList &documents, QMimeData *data);
+    // Copies a remote drag's entries to a fresh local folder and answers the
+    // files that arrived (a target outside the application asked for them).
+    QList<QUrl> copyOutForDrag(const QNDocumentList &documents);
+    // The process and pane a drag of entries names, and whether that
+    // process is this one.
+    static QByteArray dragSourceTag(const QNMacFilesViewController *pane);
+    static bool isDragOfThisProcess(const QMimeData *data);
     // The final operation of a drag out (our operation bits): a delete (32)
     // removes the dragged entries, after the remove question.
     void handleDocumentsAfterDrop(int operation);
-    // Removes the dragged entries from this pane's drive by one task.
-    void removeDragged(const QNDocumentList &documents);
+    // The "Remove files?" question, then the step when the answer is Yes
+    // (at once when a local drive's question was turned off).
+    void askRemoveFiles(const std::function<void()> &step);
+    // A key pressed in either view: Enter opens, Backspace and Alt+Left go
+    // back, Alt+Up to the enclosing folder, F5 and Ctrl+R relist, Delete
+    // removes the selection after the question. False for other keys.
+    bool keyPressed(const QKeyEvent *event);
+    // Removes the entries from this pane's drive by one task, then relists.
+    void removeDocuments(const QNDocumentList &documents);
     // A drop on the pane: another pane's entries or other applications'
     // files go into this folder; moveAsked when the user did not hold the
     // copy key. False when refused (nothing to drop, or the drag's own pane).
@@ -280,7 +306,13 @@ private:
     void setUpThumbnails();
     void resetThumbnails();
     void thumbnailFetched(quint64 generation, const QString &path, const QString &part, const QByteArray &data,
-                          const VNErrorPtr &error, bool pdf);
+                          const VNErrorPtr &error, const QImage &picture);
+    void keepThumbnailPicture(const QString &path, const QImage &picture);
+    void decodeThumbnail(const QString &path, bool pdf);
+    void dropFarThumbnailPictures();
+    // Decoded thumbnails by their file, bounded by bytes (cost in KiB).
+    QCache<QString, QImage> m_thumbPictures{64 * 1024};
+    QSet<QString> m_thumbDecoding;  // files being decoded off the main thread
     QImage folderIconImage() const;
     QImage iconImageForName(const QString &name) const;
     QHash<QString, QNDocumentPtr> m_thumbDownloads;
@@ -292,4 +324,5 @@ private:
     QNTaskPtr m_previewTask;
     int m_previewIndex = -1;
     mutable QImage m_folderPicture;  // the folder icon at the browser's size
+    mutable QHash<QString, QImage> m_iconPictures;  // file icons by type and size
 };

@@ -7,6 +7,7 @@
 
 #include "App/QNAlert.h"
 #include "App/QNDialogService.h"
+#include "App/QNDragMimeData.h"
 #include "App/QNImageBrowserView.h"
 #include "App/QNMacTableView.h"
 #include "App/QNMacAppDelegate.h"
@@ -21,10 +22,13 @@
 #include "Platform/VNLog.h"
 #include "Platform/VNUserDefaults.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
 #include <QUuid>
@@ -38,6 +42,8 @@ void QNMacFilesViewController::setUpDragAndDrop() {
         view->setAcceptDrops(true);
         view->viewport()->setAcceptDrops(true);
         view->viewport()->installEventFilter(this);
+        view->installEventFilter(this);  // keys (QNMacFilesViewCommands.cpp)
+        view->setTabKeyNavigation(false);  // Tab leaves the view for the path bar
     }
     m_tableView->setDragEndedHandler([this](Qt::DropAction) { dragEnded(); });
     m_imageBrowserView->setDragWriter([this](const QList<int> &items) { return writeDrag(items); });
@@ -46,11 +52,13 @@ void QNMacFilesViewController::setUpDragAndDrop() {
 
 bool QNMacFilesViewController::eventFilter(QObject *watched, QEvent *event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::KeyPress && (watched == m_tableView || watched == m_imageBrowserView))
+        return keyPressed(static_cast<QKeyEvent *>(event)) || QObject::eventFilter(watched, event);
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
         return QObject::eventFilter(watched, event);
     auto *drop = static_cast<QDropEvent *>(event);
     const QMimeData *data = drop->mimeData();
-    const bool fromPane = data && data->hasFormat(documentsMimeType());
+    const bool fromPane = data && data->hasFormat(documentsMimeType()) && isDragOfThisProcess(data);
     if (!data || (!fromPane && !data->hasUrls()) || !m_driveConfig || !m_driveConfig->supportsDrop(m_document)) {
         event->ignore();
         return true;
@@ -84,31 +92,44 @@ QMimeData *QNMacFilesViewController::writeDrag(const QList<int> &rows) {
         delegate->setDraggingFromViewController(this);
         delegate->setDraggingDocuments(dragged);
     }
-    auto *data = new QMimeData;
-    // Which pane the documents come from; the documents are on the delegate.
-    data->setData(documentsMimeType(), QByteArray::number(quintptr(this), 16));
     // Entries of the local disk go to other applications as the files
-    // themselves; remote ones once a task has copied them here.
-    if (m_driveConfig && m_driveConfig->isMyFiles()) {
+    // themselves; remote ones as copies made when a target asks for them.
+    QNDragMimeData *data = nullptr;
+    if (m_driveConfig && !m_driveConfig->isMyFiles()) {
+        QPointer<QNMacFilesViewController> guard(this);
+        data = new QNDragMimeData([guard, dragged]() -> QList<QUrl> {
+            return guard ? guard->copyOutForDrag(dragged) : QList<QUrl>();
+        });
+    } else {
+        data = new QNDragMimeData;
         QList<QUrl> urls;
         for (const QNDocumentPtr &d : std::as_const(dragged))
             if (QFileInfo::exists(d->path()))
                 urls << QUrl::fromLocalFile(d->path());
         data->setUrls(urls);
-    } else if (m_driveConfig) {
-        copyOutForDrag(dragged, data);
     }
+    // Which process and pane the documents come from; the documents are on the delegate.
+    data->setData(documentsMimeType(), dragSourceTag(this));
     return data;
 }
 
-void QNMacFilesViewController::copyOutForDrag(const QNDocumentList &documents, QMimeData *data) {
-    // The drag must not wait for the network: the entries are copied into a
-    // fresh folder of the pane's temporary folder by a task, and the drag
-    // offers their paths only when the copies are complete.
+QByteArray QNMacFilesViewController::dragSourceTag(const QNMacFilesViewController *pane) {
+    return QByteArray::number(QCoreApplication::applicationPid()) + ':' + QByteArray::number(quintptr(pane), 16);
+}
+
+bool QNMacFilesViewController::isDragOfThisProcess(const QMimeData *data) {
+    const QByteArray tag = data ? data->data(documentsMimeType()) : QByteArray();
+    return tag.left(tag.indexOf(':')) == QByteArray::number(QCoreApplication::applicationPid());
+}
+
+QList<QUrl> QNMacFilesViewController::copyOutForDrag(const QNDocumentList &documents) {
+    // A target outside the application asked for the files: the entries are
+    // copied into a fresh folder of the pane's temporary folder by a task,
+    // and the target gets what arrived whole once the task has ended.
     const QString folder =
         m_tempPath + QStringLiteral("/drag-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    if (m_tempPath.isEmpty() || !QDir().mkpath(folder))
-        return;
+    if (m_tempPath.isEmpty() || !m_driveConfig || !QDir().mkpath(folder))
+        return {};
     auto localDrive = QNDriveConfig::create();
     localDrive->setIsMyFiles(true);
     localDrive->setUseAbsolutePath(true);
@@ -118,20 +139,26 @@ void QNMacFilesViewController::copyOutForDrag(const QNDocumentList &documents, Q
         task->addTaskItem(std::make_shared<QNCopyTaskItem>(m_driveConfig, localDrive, d, destination));
     const QString key = QStringLiteral("QNMacFilesViewController-drag-%1").arg(quintptr(this), 0, 16);
     std::weak_ptr<QNTask> weakTask = task;
-    QPointer<QMimeData> guardData(data);
-    task->registerListenerForTaskCompletedBlock(key, [weakTask, key, guardData, folder] {
+    QEventLoop loop;
+    QPointer<QEventLoop> guardLoop(&loop);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    task->registerListenerForTaskCompletedBlock(key, [weakTask, key, guardLoop, done] {
         if (auto t = weakTask.lock())
             t->unregisterListenerForTaskCompletedBlock(key);
-        VNDispatch::mainAsync([guardData, folder] {
-            if (!guardData)
-                return;
-            QList<QUrl> urls;
-            for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name))
-                urls << QUrl::fromLocalFile(info.absoluteFilePath());
-            guardData->setUrls(urls);
+        done->store(true);
+        VNDispatch::mainAsync([guardLoop] {
+            if (guardLoop)
+                guardLoop->quit();
         });
     });
     runTask(task);
+    if (!done->load())
+        loop.exec();
+    QList<QUrl> urls;
+    for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name))
+        if (!info.fileName().endsWith(QStringLiteral(".part")))
+            urls << QUrl::fromLocalFile(info.absoluteFilePath());
+    return urls;
 }
 
 namespace {
@@ -199,11 +226,15 @@ void QNMacFilesViewController::handleDocumentsAfterDrop(int operation) {
     QPointer<QNMacFilesViewController> guard(this);
     auto step = [guard, documents] {
         if (guard)
-            guard->removeDragged(documents);
+            guard->removeDocuments(documents);
     };
+    askRemoveFiles(step);
+}
+
+void QNMacFilesViewController::askRemoveFiles(const std::function<void()> &step) {
     // Removing from a remote drive cannot be undone (there is no wastebasket
     // to take the files back from), so that question is always asked.
-    const bool remote = !m_driveConfig->isMyFiles();
+    const bool remote = !m_driveConfig || !m_driveConfig->isMyFiles();
     if (!remote && VNUserDefaults::standard().boolForKey(QStringLiteral("drop-suppress-ask-remove"))) {
         step();
         return;
@@ -227,7 +258,7 @@ void QNMacFilesViewController::handleDocumentsAfterDrop(int operation) {
     });
 }
 
-void QNMacFilesViewController::removeDragged(const QNDocumentList &documents) {
+void QNMacFilesViewController::removeDocuments(const QNDocumentList &documents) {
     QNTaskPtr task = std::make_shared<QNTask>();
     const QString key = QStringLiteral("QNMacFilesViewController-%1").arg(quintptr(this), 0, 16);
     QPointer<QNMacFilesViewController> guard(this);
@@ -262,10 +293,17 @@ bool QNMacFilesViewController::dropWithMimeData(const QMimeData *data, bool move
     QNMacAppDelegate *delegate = QNMacAppDelegate::shared();
     if (!data || !delegate || !m_driveConfig || !m_document)
         return false;
-    const bool fromPane = data->hasFormat(documentsMimeType());
+    bool fromPane = data->hasFormat(documentsMimeType());
     QNDriveConfigPtr sourceDrive;
     QNDocumentList documents;
     QPointer<QNMacFilesViewController> sourcePane;
+    if (fromPane && !isDragOfThisProcess(data)) {
+        // Another instance's pane: its documents are not ours to act on;
+        // its files, if it offers them, come like any other application's.
+        if (!data->hasUrls())
+            return false;
+        fromPane = false;
+    }
     if (fromPane) {
         // A drop on the pane the drag started in does nothing.
         if (delegate->draggingFromViewController() == this) {
@@ -308,8 +346,8 @@ bool QNMacFilesViewController::dropWithMimeData(const QMimeData *data, bool move
     QNAlert alert;
     alert.messageText = QStringLiteral("Move files?");
     alert.informativeText = QStringLiteral(
-        "Do you want to move the selected files? To copy files, you can keep the ALT key pressed during the drag and "
-        "drop operation. You can change this behaviour in the Preferences window.");
+        "Do you want to move the selected files? To copy files, you can keep the Ctrl key pressed during the drag and "
+        "drop operation.");
     alert.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
     alert.showsSuppressionButton = true;
     alert.style = QNAlert::Warning;

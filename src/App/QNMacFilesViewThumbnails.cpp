@@ -7,6 +7,7 @@
 // and hand their result over by the main queue.
 
 #include "App/QNFilesTableModel.h"
+#include "App/QNImageBrowserModel.h"
 #include "App/QNImageBrowserView.h"
 #include "App/QNImageLibrary.h"
 #include "App/QNMacFilesViewController.h"
@@ -28,6 +29,7 @@
 #include <QPainter>
 #include <QPdfDocument>
 #include <QScrollBar>
+#include <QSet>
 #include <QTimer>
 
 namespace {
@@ -36,17 +38,6 @@ bool isPicture(const QString &extension) {
     static const QStringList kinds = {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
                                       QStringLiteral("gif"), QStringLiteral("tif"), QStringLiteral("tiff")};
     return kinds.contains(extension);
-}
-
-// Whether the file holds something the browser can show: a picture Qt's
-// readers decode, or a PDF with at least one page.
-bool isShowable(const QString &path, bool pdf) {
-    if (pdf) {
-        QPdfDocument document;
-        return document.load(path) == QPdfDocument::Error::None && document.pageCount() > 0;
-    }
-    QImageReader reader(path);
-    return reader.canRead() && !reader.read().isNull();
 }
 
 VNErrorPtr replyError(QNetworkReply *reply) {
@@ -143,7 +134,16 @@ QImage QNMacFilesViewController::folderIconImage() const {
 }
 
 QImage QNMacFilesViewController::iconImageForName(const QString &name) const {
-    return QNFilesTableModel::iconForFileName(name).pixmap(m_imageBrowserView->iconSize()).toImage();
+    // One image per type and size: the browser keeps pictures by image, so
+    // a new image for every item and reload would be a new picture each time.
+    const QSize side = m_imageBrowserView->iconSize();
+    const QString key = QFileInfo(name).suffix().toLower() + QLatin1Char('@') + QString::number(side.width());
+    auto it = m_iconPictures.constFind(key);
+    if (it != m_iconPictures.constEnd())
+        return *it;
+    const QImage icon = QNFilesTableModel::iconForFileName(name).pixmap(side).toImage();
+    m_iconPictures.insert(key, icon);
+    return icon;
 }
 
 QImage QNMacFilesViewController::imageBrowserImageForFolder(const QString &path) const {
@@ -211,8 +211,16 @@ QNImageObject QNMacFilesViewController::imageBrowserItemAtIndex(int index) {
     const QString l = thumbnailPathFor(d);
     const QFileInfo file(l);
     if (!d->isDirectory()) {
-        item.setPath(l);
-        item.setVersion(quint64(file.exists() ? file.size() : 0));
+        // The picture decoded (off the main thread, at the cell's scale)
+        // when it arrived; a file whose picture was dropped is decoded anew.
+        if (const QImage *picture = m_thumbPictures.object(l)) {
+            item.setImage(*picture);
+            item.setVersion(1);
+        } else {
+            item.setImage(iconImageForName(d->displayName()));
+            if (file.exists() && file.size() > 0)
+                decodeThumbnail(l, pdf);
+        }
     } else {
         QImage album = m_albumPictures.value(l);
         if (album.isNull() && file.exists() && file.size() > 0) {
@@ -247,10 +255,12 @@ QNImageObject QNMacFilesViewController::imageBrowserItemAtIndex(int index) {
             request.headers.append(qMakePair(QByteArray("X-Api-Version"), QByteArray("1")));
         }
         m_thumbOperationQueue->addOperation(std::make_shared<QNThumbnailOperation>(
-            request, [pane, generation, l, pdf](QByteArray data, VNErrorPtr error) {
-                VNDispatch::mainAsync([pane, generation, l, pdf, data, error] {
+            request, [pane, generation, l](QByteArray data, VNErrorPtr error) {
+                // Decoded here, on the fetch's thread, at the cell's scale.
+                const QImage picture = error ? QImage() : QNImageBrowserModel::thumbnailImage(data);
+                VNDispatch::mainAsync([pane, generation, l, data, error, picture] {
                     if (pane)
-                        pane->thumbnailFetched(generation, l, QString(), data, error, pdf);
+                        pane->thumbnailFetched(generation, l, QString(), data, error, picture);
                 });
             }));
         return item;
@@ -263,24 +273,28 @@ QNImageObject QNMacFilesViewController::imageBrowserItemAtIndex(int index) {
     m_thumbOperationQueue->addOperation(std::make_shared<QNDownloadOperation>(
         m_driveConfig, d, destination, [](double) {},
         [pane, generation, l, part, pdf](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
-            VNDispatch::mainAsync([pane, generation, l, part, pdf, error, cancelled] {
+            // Decoded here, on the download's thread, at the cell's scale.
+            const QImage picture = error || cancelled ? QImage()
+                                   : pdf              ? QNImageBrowserModel::pdfThumbnailImage(part)
+                                                      : QNImageBrowserModel::thumbnailImage(part);
+            VNDispatch::mainAsync([pane, generation, l, part, error, cancelled, picture] {
                 if (!pane) {
                     QFile::remove(part);
                     return;
                 }
                 if (cancelled && !error) {
                     QFile::remove(part);
-                    pane->thumbnailFetched(generation, l, part, QByteArray(), nullptr, pdf);
+                    pane->thumbnailFetched(generation, l, part, QByteArray(), nullptr, QImage());
                     return;
                 }
-                pane->thumbnailFetched(generation, l, part, QByteArray(), error, pdf);
+                pane->thumbnailFetched(generation, l, part, QByteArray(), error, picture);
             });
         }));
     return item;
 }
 
 void QNMacFilesViewController::thumbnailFetched(quint64 generation, const QString &l, const QString &part,
-                                                const QByteArray &data, const VNErrorPtr &error, bool pdf) {
+                                                const QByteArray &data, const VNErrorPtr &error, const QImage &picture) {
     const bool current = generation == m_thumbGeneration && m_thumbDownloads.contains(l);
     auto drop = [&] {
         if (!part.isEmpty())
@@ -311,7 +325,7 @@ void QNMacFilesViewController::thumbnailFetched(quint64 generation, const QStrin
         }
     }
     // An error page or a file no reader understands is never kept.
-    if (!isShowable(source, pdf)) {
+    if (picture.isNull()) {
         VNLog::log(QStringLiteral("Thumbnail not usable: %1").arg(QFileInfo(l).fileName()));
         QFile::remove(source);
         m_thumbDownloads.remove(l);
@@ -322,6 +336,7 @@ void QNMacFilesViewController::thumbnailFetched(quint64 generation, const QStrin
         drop();
         return;
     }
+    keepThumbnailPicture(l, picture);
     VNLog::log(part.isEmpty() ? QStringLiteral("start timer from QNThumbnailOperation")
                               : QStringLiteral("start timer from QNDownloadOperation"));
     startLoadImageBrowserTimer();
@@ -350,6 +365,7 @@ void QNMacFilesViewController::scrollBoundsDidChange() {
     m_thumbOperationQueue->cancelAllOperations();
     m_thumbDownloads.clear();
     ++m_thumbGeneration;
+    dropFarThumbnailPictures();
     startLoadImageBrowserTimer();
 }
 
@@ -357,5 +373,48 @@ void QNMacFilesViewController::resetThumbnails() {
     m_thumbOperationQueue->cancelAllOperations();
     m_thumbDownloads.clear();
     m_albumPictures.clear();
+    m_thumbPictures.clear();
+    m_thumbDecoding.clear();
     ++m_thumbGeneration;
+}
+
+void QNMacFilesViewController::keepThumbnailPicture(const QString &path, const QImage &picture) {
+    m_thumbPictures.insert(path, new QImage(picture), int(std::max<qint64>(1, picture.sizeInBytes() / 1024)));
+}
+
+void QNMacFilesViewController::decodeThumbnail(const QString &path, bool pdf) {
+    Q_UNUSED(pdf);
+    if (m_thumbDecoding.contains(path))
+        return;
+    m_thumbDecoding.insert(path);
+    QPointer<QNMacFilesViewController> pane(this);
+    const quint64 generation = m_thumbGeneration;
+    VNDispatch::globalAsync([pane, path, generation] {
+        const QImage picture = QNImageBrowserModel::thumbnailImage(path);
+        VNDispatch::mainAsync([pane, path, generation, picture] {
+            if (!pane || !pane->m_thumbDecoding.remove(path) || generation > pane->m_thumbGeneration)
+                return;
+            if (!picture.isNull()) {
+                pane->keepThumbnailPicture(path, picture);
+                pane->startLoadImageBrowserTimer();
+            }
+        });
+    });
+}
+
+void QNMacFilesViewController::dropFarThumbnailPictures() {
+    // Pictures of items more than two screens away from what is visible
+    // are dropped; they are decoded again from their files when scrolled back.
+    const QList<int> visible = visibleItemIndexes();
+    if (visible.isEmpty() || m_thumbPictures.isEmpty())
+        return;
+    const qsizetype span = 2 * visible.size();
+    const qsizetype first = std::max<qsizetype>(0, visible.first() - span);
+    const qsizetype last = std::min<qsizetype>(m_documents.size() - 1, visible.last() + span);
+    QSet<QString> near;
+    for (qsizetype i = first; i <= last; ++i)
+        near.insert(thumbnailPathFor(m_documents.at(i)));
+    for (const QString &path : m_thumbPictures.keys())
+        if (!near.contains(path))
+            m_thumbPictures.remove(path);
 }

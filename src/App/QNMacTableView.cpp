@@ -136,7 +136,9 @@ void QNMacTableView::startDrag(Qt::DropActions supportedActions) {
     drag->setPixmap(image);
     drag->setHotSpot(QPoint(image.width() / 2, image.height() / 2));
     const Qt::DropActions allowed = supportedActions & dropActionsForMask(sourceOperationMask(false));
-    const Qt::DropAction result = drag->exec(allowed, defaultDropAction());
+    // Targets outside the application are offered a copy first: a plain
+    // drag never has another program take our files away.
+    const Qt::DropAction result = drag->exec(allowed, allowed & Qt::CopyAction ? Qt::CopyAction : defaultDropAction());
     VNLog::log(QStringLiteral("draggedImage ended operation: %1, delete: %2")
                    .arg(qulonglong(result), 0, 16)
                    .arg(qulonglong(result) & DragDelete));

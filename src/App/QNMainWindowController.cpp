@@ -593,13 +593,8 @@ void QNMainWindowController::finishEdit(const QNDriveConfigPtr &drive, const QSt
         return;
     }
     m_cloudInterface = drive->createCloudInterface();
-    auto reportFailure = [this](const VNErrorPtr &error) {
-        QNAlert alert;
-        alert.messageText = QStringLiteral("Could not Login");
-        alert.buttons = {QStringLiteral("OK")};
-        alert.informativeText =
-            error ? error->userInfo().value(QStringLiteral("error"), error->localizedDescription()).toString() : QString();
-        QNDialogService::shared().runModal(alert);
+    auto reportFailure = [this, drive](const VNErrorPtr &error) {
+        QNDialogService::shared().runModal(QNAlert::loginFailure(error, drive));
         VNLog::log(QStringLiteral("Error login: %1").arg(error ? error->localizedDescription() : QString()));
         // The stored values come back on screen.
         if (QNMacAppDelegate *d = QNMacAppDelegate::shared())

@@ -83,9 +83,10 @@ QPushButton *addButton(QWidget *bar, const QString &objectName, int x, int width
     auto *button = new QPushButton(bar);
     button->setObjectName(objectName);
     button->setFlat(true);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setFocusPolicy(Qt::TabFocus);  // Tab reaches the path bar from the pane
     button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    button->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"
+                                         "QPushButton:focus { border: 1px dotted palette(highlight); }"));
     button->setGeometry(barRect(x, 0, width, kBarHeight));
     return button;
 }

@@ -2,7 +2,10 @@
 
 #include "App/QNFilesTableModel.h"
 
+#include <QCursor>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QFileInfo>
 #include <QIcon>
 #include <QImageReader>
@@ -36,6 +39,30 @@ QNPreviewPanel::QNPreviewPanel(QWidget *parent) : QWidget(parent, Qt::Tool) {
 void QNPreviewPanel::reloadData() { showItem(m_itemSource ? m_itemSource() : QUrl()); }
 
 QString QNPreviewPanel::shownText() const { return m_text->toPlainText(); }
+
+void QNPreviewPanel::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    placeWithinScreen();
+}
+
+void QNPreviewPanel::placeWithinScreen() {
+    // The screen the panel is mostly on, else the pointer's, else the first.
+    QScreen *screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen)
+        screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QSize frameExtra = frameGeometry().size() - size();
+    resize(size().boundedTo(area.size() - frameExtra));
+    const QRect frame = frameGeometry();
+    const int x = std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width()));
+    const int y = std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height()));
+    if (QPoint(x, y) != frame.topLeft())
+        move(x, y);
+}
 
 void QNPreviewPanel::hideEvent(QHideEvent *event) {
     QWidget::hideEvent(event);

@@ -32,9 +32,12 @@ signals:
 
 protected:
     void hideEvent(QHideEvent *event) override;
+    // Shown within the available area of its screen (clear of panels and docks).
+    void showEvent(QShowEvent *event) override;
 
 private:
     void showPicture(const QImage &image, const QString &state);
+    void placeWithinScreen();
 
     ItemSource m_itemSource;
     QUrl m_current;

@@ -554,8 +554,11 @@ void QNWebDAVHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocum
     // Collections are addressed with a trailing "/" (nginx refuses MKCOL without).
     call.path = withTrailingSlash(path);
     call.configure = [](NRHTTPRequest &request) { request.setRequestMethod(QStringLiteral("MKCOL")); };
-    call.refused = [path](const NRHTTPRequest &request) {
-        if (request.responseStatusCode() == 405)
+    // Apache answers 405 also for a name longer than its disk takes (255
+    // bytes): that refusal is no existing folder, and says its status.
+    const bool nameTooLong = name.toUtf8().size() > 255;
+    call.refused = [path, nameTooLong](const NRHTTPRequest &request) {
+        if (request.responseStatusCode() == 405 && !nameTooLong)
             return handlerError(
                 QStringLiteral("The folder %1 could not be created. Maybe the folder already exists?").arg(path));
         return statusError(request);

@@ -69,6 +69,7 @@ TEST_F(DriveConfigWindowTest, EachKindShowsOnlyTheFieldsItUses) {
 TEST_F(DriveConfigWindowTest, FTPEncodingRoundTripsAboveTwoToTheThirtyOne) {
     auto d = driveOfKind(&QNDriveConfig::setIsFTP);
     d->setName(QStringLiteral("FTP"));
+    d->setUrl(QStringLiteral("ftp://127.0.0.1/"));
     auto form = openForm(d);
     EXPECT_EQ(form->characterEncoding()->currentIndex(), 0);
     form->characterEncoding()->setCurrentIndex(19);
@@ -190,6 +191,29 @@ TEST_F(DriveConfigWindowTest, CancelAndEscapeChangeNothingAfterTyping) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(d->displayName(), QStringLiteral("Before"));
     EXPECT_EQ(QNDialogService::shared().attachedSheet(&host), nullptr);
+}
+
+TEST_F(DriveConfigWindowTest, TheFTPFormShowsWhatTheAddressTakesAndRefusesAnEmptyOrMalformedOne) {
+    auto d = driveOfKind(&QNDriveConfig::setIsFTP);
+    auto form = openForm(d);
+    EXPECT_EQ(form->url()->placeholderText(), QStringLiteral("ftp://, ftps:// or sftp://host[:port]/folder"));
+    int code = -9;
+    form->beginSheet(nullptr, [&code](int rc) { code = rc; });
+    for (const QString &typed : {QString(), QStringLiteral("http://host/"), QStringLiteral("ftp:///folder")}) {
+        SCOPED_TRACE(typed.toStdString());
+        form->url()->setText(typed);
+        form->okButton()->click();
+        EXPECT_EQ(code, -9);  // the form stays open
+        EXPECT_TRUE(d->url().isNull());
+        const auto refusal = onlyPendingAlert();
+        EXPECT_TRUE(refusal.alert.informativeText.contains(
+            QStringLiteral("Please type the server's address as ftp://, ftps:// or sftp://host[:port]/folder")));
+        QNDialogService::shared().answer(refusal.id, QNAlert::FirstButtonReturn);
+    }
+    form->url()->setText(QStringLiteral("myhost:2121/pub"));  // no scheme: the drive's kind gives it
+    form->okButton()->click();
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(d->url(), QStringLiteral("myhost:2121/pub"));
 }
 
 }  // namespace

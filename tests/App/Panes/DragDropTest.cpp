@@ -1,6 +1,8 @@
-// Dragging between panes and dropping files of other applications: the move
-// question, copies by Ctrl or by the user default, the source pane refusing
-// its own drop, and vanished paths skipped.
+// Dragging between panes and dropping files of other applications: mouse
+// drags from either view, the move question, copies by Ctrl or by the user
+// default, the source pane refusing its own drop, another instance's drag
+// refused, and vanished paths skipped.
+#include "MouseDrag.h"
 #include "PanesTestSupport.h"
 
 #include "App/QNAlertPanel.h"
@@ -44,33 +46,68 @@ protected:
 
 }  // namespace
 
-TEST_F(DragDropTest, DraggingAFileToAnotherPaneAsksMoveFilesAndYesMovesIt) {
+TEST_F(DragDropTest, AMouseDragToAnotherPaneAsksMoveFilesAndYesMovesItFromEitherView) {
     openTwoWindows();
-    const QByteArray bytes = VNTest::readFile(folderA + QStringLiteral("/report.txt"));
-    std::unique_ptr<QMimeData> drag(a->filesViewController()->writeDrag({0}));
-    ASSERT_NE(drag, nullptr);
-    // Dropped back on its own pane: refused, and the drag forgotten.
-    EXPECT_FALSE(a->filesViewController()->dropWithMimeData(drag.get(), true));
-    EXPECT_EQ(delegate->draggingFromViewController(), nullptr);
-
-    drag.reset(a->filesViewController()->writeDrag({0}));
-    QNDialogService::shared().setAutomated(false);
+    a->window()->move(0, 0);
+    b->window()->move(800, 0);
+    a->window()->show();
     b->window()->show();
-    ASSERT_TRUE(b->filesViewController()->dropWithMimeData(drag.get(), true));
-    QNAlertPanel *panel = nullptr;
-    ASSERT_TRUE(VNTest::waitUntil(
-        [&] { return (panel = qobject_cast<QNAlertPanel *>(QNDialogService::shared().attachedSheet(b->window()))); }));
-    const auto question = QNDialogService::shared().history().last().alert;
-    EXPECT_EQ(question.messageText, QStringLiteral("Move files?"));
-    EXPECT_TRUE(question.informativeText.startsWith(QStringLiteral("Do you want to move the selected files? To copy")));
-    EXPECT_EQ(question.buttons, (QStringList{"Yes", "No"}));
-    EXPECT_TRUE(question.showsSuppressionButton);
-    EXPECT_TRUE(saveShot(panel, QStringLiteral("drag-move-question.png")));
-    panel->pressButton(0);
+    QNDialogService::shared().setAutomated(false);
+    const QByteArray bytes = VNTest::readFile(folderA + QStringLiteral("/report.txt"));
+    // Dropped back on its own pane: refused, and the drag forgotten.
+    QNMacTableView *tableA = a->filesViewController()->tableView();
+    ASSERT_TRUE(mouseDrag(tableA, tableA->model()->index(0, 0), tableA->viewport(), QPoint(200, 200)));
+    EXPECT_EQ(delegate->draggingFromViewController(), nullptr);
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
 
-    ASSERT_TRUE(VNTest::waitUntil([&] { return listedIn(b) == QStringList{"report.txt"} && listedIn(a).isEmpty(); }, 15000));
-    EXPECT_EQ(VNTest::readFile(folderB + QStringLiteral("/report.txt")), bytes);
-    EXPECT_FALSE(QFileInfo::exists(folderA + QStringLiteral("/report.txt")));
+    // From the list view of A to B, then back from the thumbnails of B to A.
+    for (bool thumbnails : {false, true}) {
+        SCOPED_TRACE(thumbnails ? "thumbnail view" : "list view");
+        QNMainWindowController *from = thumbnails ? b : a, *to = thumbnails ? a : b;
+        QNMacFilesViewController *source = from->filesViewController();
+        source->changeView(thumbnails);
+        VNTest::spin(30);
+        QAbstractItemView *view = thumbnails ? static_cast<QAbstractItemView *>(source->imageBrowserView())
+                                             : static_cast<QAbstractItemView *>(source->tableView());
+        const int historyBefore = int(QNDialogService::shared().history().size());
+        ASSERT_TRUE(mouseDrag(view, view->model()->index(0, 0), to->filesViewController()->tableView()->viewport(),
+                              QPoint(150, 150)));
+        QNAlertPanel *panel = nullptr;
+        ASSERT_TRUE(VNTest::waitUntil([&] {
+            return (panel = qobject_cast<QNAlertPanel *>(QNDialogService::shared().attachedSheet(to->window())));
+        }));
+        ASSERT_EQ(QNDialogService::shared().history().size(), historyBefore + 1);
+        const auto question = QNDialogService::shared().history().last().alert;
+        EXPECT_EQ(question.messageText, QStringLiteral("Move files?"));
+        EXPECT_EQ(question.informativeText, QStringLiteral("Do you want to move the selected files? To copy files, you "
+                                                           "can keep the Ctrl key pressed during the drag and drop "
+                                                           "operation."));
+        EXPECT_EQ(question.buttons, (QStringList{"Yes", "No"}));
+        EXPECT_TRUE(question.showsSuppressionButton);
+        if (!thumbnails)
+            EXPECT_TRUE(saveShot(panel, QStringLiteral("drag-move-question.png")));
+        panel->pressButton(0);
+        ASSERT_TRUE(VNTest::waitUntil(
+            [&] { return listedIn(to) == QStringList{"report.txt"} && listedIn(from).isEmpty(); }, 15000));
+    }
+    EXPECT_EQ(VNTest::readFile(folderA + QStringLiteral("/report.txt")), bytes);
+    EXPECT_FALSE(QFileInfo::exists(folderB + QStringLiteral("/report.txt")));
+}
+
+TEST_F(DragDropTest, AnotherInstancesDragOfEntriesIsNotTakenForThisInstancesLastDrag) {
+    openTwoWindows();
+    std::unique_ptr<QMimeData> ours(a->filesViewController()->writeDrag({0}));
+    ASSERT_NE(ours, nullptr);
+    a->filesViewController()->dragEnded();
+    // The same pane of a process with another id.
+    QByteArray tag = ours->data(QNMacFilesViewController::documentsMimeType());
+    tag.replace(0, tag.indexOf(':'), QByteArray::number(QCoreApplication::applicationPid() + 1));
+    QMimeData theirs;
+    theirs.setData(QNMacFilesViewController::documentsMimeType(), tag);
+    EXPECT_FALSE(b->filesViewController()->dropWithMimeData(&theirs, /*moveAsked=*/false));
+    VNTest::spin(100);
+    EXPECT_TRUE(listedIn(b).isEmpty());
+    EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
 }
 
 TEST_F(DragDropTest, CtrlAndTheAlwaysCopyDefaultCopyWithoutAsking) {

@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScreen>
 #include <QScrollBar>
 #include <QUrlQuery>
 
@@ -277,3 +278,41 @@ TEST_F(ThumbnailsTest, ThePreviewShowsPicturesTextsFoldersAndPdfsAndANewRequestC
 }
 
 }  // namespace
+
+TEST_F(ThumbnailsTest, LargePicturesAreKeptAtTheLargestCellSizeAndRelistingsDoNotGrowTheCaches) {
+    QImage large(3000, 2000, QImage::Format_RGB32);
+    large.fill(Qt::magenta);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(large.save(files + QStringLiteral("/photo%1.png").arg(i)));
+    QNMacFilesViewController *pane = openThumbnails({});
+    ASSERT_NE(pane, nullptr);
+    const auto allShown = [&] {
+        for (int i = 0; i < 4; ++i)
+            if (centre(pictureOf(pane, QStringLiteral("photo%1.png").arg(i))) != QColor(Qt::magenta))
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(VNTest::waitUntil(allShown, 20000));
+    const QSize shown = pictureOf(pane, QStringLiteral("photo0.png")).size();
+    EXPECT_EQ(std::max(shown.width(), shown.height()), 256) << shown.width() << "x" << shown.height();
+    const auto *model = static_cast<QNImageBrowserModel *>(pane->imageBrowserView()->model());
+    const qint64 modelBytes = model->cachedBytes(), paneBytes = pane->thumbnailPictureBytes();
+    EXPECT_LE(paneBytes, 4 * 256 * 171 * 4 + 4 * 1024);
+    for (int relisting = 0; relisting < 2; ++relisting) {
+        pane->listDocuments();
+        ASSERT_TRUE(waitForListing(w));
+        ASSERT_TRUE(VNTest::waitUntil(allShown, 20000));
+    }
+    EXPECT_LE(model->cachedBytes(), modelBytes);
+    EXPECT_LE(pane->thumbnailPictureBytes(), paneBytes);
+}
+
+TEST(PreviewPanel, OpensWithinTheScreensAvailableArea) {
+    QNPreviewPanel panel;
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    panel.resize(area.width() + 300, 200);
+    panel.move(area.right() - 100, area.bottom() - 50);
+    panel.show();
+    VNTest::spin(30);
+    EXPECT_TRUE(area.contains(panel.frameGeometry())) << panel.frameGeometry().x() << "," << panel.frameGeometry().y();
+}

@@ -60,6 +60,13 @@ TEST_F(WebDAVItems, CreateFolderThenAgainThenInAMissingParentThenWithNamesThatAr
         }
         EXPECT_TRUE(QDir(disk + "/new folder").isEmpty());
     }
+    // A name longer than a disk takes, refused with 405 (the fake refuses
+    // every folder so): the server's status, not a guess that it exists.
+    auto tooLong = call([&](auto done) {
+        handlerFor(drive(fakeURL()))->createFolder(QString(300, 'n'), folder("/"), done);
+    });
+    ASSERT_TRUE(tooLong->error);
+    EXPECT_EQ(tooLong->errorText(), statusLine(405, "Method Not Allowed"));
 }
 
 TEST_F(WebDAVItems, RenameMovesAndNeverReplaces) {

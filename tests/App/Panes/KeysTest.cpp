@@ -1,0 +1,96 @@
+// The keys of a file pane, each bound to the pane's own action: Enter opens
+// the entry as a double click does, Backspace and Alt+Left go back, Alt+Up
+// to the enclosing folder, F5 and Ctrl+R relist, Delete removes after the
+// "Remove files?" question, Tab moves on to the path bar.
+#include "PanesTestSupport.h"
+
+#include "App/QNAlertPanel.h"
+#include "Platform/VNUserDefaults.h"
+
+#include <QTest>
+
+namespace {
+
+class KeysTest : public PanesTest {};
+
+struct KeyRow {
+    const char *name;
+    bool intoSub;  // pressed in the folder "sub" rather than at the drive's root
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int panesAfter;  // panes on the window's stack after the key
+};
+
+}  // namespace
+
+TEST_F(KeysTest, EachKeyRunsThePanesOwnAction) {
+    const QString root = folder(QStringLiteral("K"));
+    folder(QStringLiteral("K/sub"));
+    writeFile(root + QStringLiteral("/sub/inner.txt"), 3);
+    writeFile(root + QStringLiteral("/doc.txt"), 5);
+    VNUserDefaults::standard().removeObject(QStringLiteral("drop-suppress-ask-remove"));
+    QNMainWindowController *w = openDrive(localDrive(QStringLiteral("K"), root));
+    ASSERT_NE(w, nullptr);
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(w->filesViewController()->tableView(), key, modifiers);
+    };
+    const auto openSub = [&] {
+        w->filesViewController()->tableView()->selectRow(0);  // "sub", folders first
+        press(Qt::Key_Return);
+        return waitForListing(w) && w->filesViewControllers().size() == 2 &&
+               names(w->filesViewController()->documents()) == QStringList{"inner.txt"};
+    };
+    const KeyRow rows[] = {
+        {"Backspace", true, Qt::Key_Backspace, Qt::NoModifier, 1},
+        {"Alt+Left", true, Qt::Key_Left, Qt::AltModifier, 1},
+        {"Alt+Up", true, Qt::Key_Up, Qt::AltModifier, 1},
+        {"Alt+Up at the drive's root", false, Qt::Key_Up, Qt::AltModifier, 1},
+        {"Backspace at the drive's root", false, Qt::Key_Backspace, Qt::NoModifier, 0},
+    };
+    for (const KeyRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        if (w->filesViewControllers().isEmpty())
+            ASSERT_TRUE(openRow(w, 0));
+        if (row.intoSub)
+            ASSERT_TRUE(openSub());
+        press(row.key, row.modifiers);
+        VNTest::spin(30);
+        EXPECT_EQ(w->filesViewControllers().size(), row.panesAfter);
+    }
+
+    // F5 and Ctrl+R: a file made meanwhile is listed.
+    ASSERT_TRUE(openRow(w, 0));
+    for (const Qt::Key key : {Qt::Key_F5, Qt::Key_R}) {
+        const QString name = QStringLiteral("new-%1.txt").arg(int(key));
+        writeFile(root + QLatin1Char('/') + name, 1);
+        press(key, key == Qt::Key_R ? Qt::ControlModifier : Qt::NoModifier);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return names(w->filesViewController()->documents()).contains(name); }));
+    }
+
+    // Delete: the question, with its box on a local drive; "Yes" removes.
+    QNDialogService::shared().setAutomated(false);
+    w->window()->show();
+    QNMacFilesViewController *pane = w->filesViewController();
+    pane->tableView()->selectRow(int(names(pane->documents()).indexOf(QStringLiteral("doc.txt"))));
+    press(Qt::Key_Delete);
+    QNAlertPanel *panel = nullptr;
+    ASSERT_TRUE(VNTest::waitUntil(
+        [&] { return (panel = qobject_cast<QNAlertPanel *>(QNDialogService::shared().attachedSheet(w->window()))); }));
+    const auto question = QNDialogService::shared().history().last().alert;
+    EXPECT_EQ(question.messageText, QStringLiteral("Remove files?"));
+    EXPECT_EQ(question.informativeText, QStringLiteral("Do you want to remove the selected files?"));
+    EXPECT_TRUE(question.showsSuppressionButton);
+    EXPECT_TRUE(QFileInfo::exists(root + QStringLiteral("/doc.txt")));
+    panel->pressButton(0);
+    EXPECT_TRUE(VNTest::waitUntil(
+        [&] { return !QFileInfo::exists(root + QStringLiteral("/doc.txt")) && !names(pane->documents()).contains("doc.txt"); }));
+
+    // Tab: from the pane to the path bar and back.
+    pane->tableView()->setFocus();
+    QTest::keyClick(pane->tableView(), Qt::Key_Tab);
+    QWidget *focus = w->window()->focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_TRUE(w->navbarView()->isAncestorOf(focus)) << focus->objectName().toStdString();
+    QTest::keyClick(focus, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(w->window()->focusWidget(), pane->tableView());
+}

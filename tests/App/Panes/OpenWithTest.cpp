@@ -1,0 +1,96 @@
+// Opening documents: a document no application opens says so and offers
+// Open With; terminal programs run in the terminal emulator or are left out
+// without one; the desktop's records are read once per type and again when
+// an applications folder changes.
+#include "PanesTestSupport.h"
+
+#include "App/QNDesktopApplications.h"
+
+namespace {
+
+class OpenWithTest : public PanesTest {
+protected:
+    void TearDown() override {
+        for (const char *name : {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+            qunsetenv(name);
+        qputenv("PATH", path);
+        PanesTest::TearDown();
+    }
+
+    // An applications folder below the test's folder, with these entries.
+    QString applications(const QStringList &entries) {
+        const QString data = folder(QStringLiteral("data"));
+        for (const QString &entry : entries) {
+            const QString id = entry.section(QLatin1Char('\n'), 0, 0);
+            EXPECT_TRUE(VNTest::writeFile(data + QStringLiteral("/applications/") + id,
+                                          ("[Desktop Entry]\nType=Application\n" + entry.section('\n', 1)).toUtf8()));
+        }
+        return data;
+    }
+    static QStringList ids(const QNDesktopApplications::Choices &choices) {
+        QStringList list;
+        if (choices.defaultApplication)
+            list << choices.defaultApplication->id;
+        for (const auto &a : choices.others)
+            list << a.id;
+        return list;
+    }
+
+    const QByteArray path = qgetenv("PATH");
+};
+
+}  // namespace
+
+TEST_F(OpenWithTest, ADocumentNoApplicationOpensSaysSoAndOffersOpenWith) {
+    const QString root = folder(QStringLiteral("docs"));
+    writeFile(root + QStringLiteral("/notes.txt"), 12);
+    for (const char *name : {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+        qputenv(name, folder(QStringLiteral("empty")).toUtf8());
+    QNMainWindowController *w = openDrive(localDrive(QStringLiteral("Docs"), root));
+    ASSERT_NE(w, nullptr);
+    w->filesViewController()->doubleClickAction(0);
+    ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }, 10000));
+    const auto said = onlyPendingAlert();
+    EXPECT_EQ(said.alert.messageText, QStringLiteral("No application is set to open \u201cnotes.txt\u201d."));
+    EXPECT_EQ(said.alert.buttons, (QStringList{QStringLiteral("Open With") + QChar(0x2026), "Cancel"}));
+    QNDialogService::shared().answer(said.id, QNAlert::SecondButtonReturn);
+}
+
+TEST_F(OpenWithTest, TerminalProgramsRunInTheTerminalEmulatorOrAreLeftOut) {
+    const QString data = applications({"gui.desktop\nName=Gui\nExec=gui %f\nMimeType=text/plain;\n",
+                                       "term.desktop\nName=Term\nExec=termapp --view %f\nTerminal=true\nMimeType=text/plain;\n"});
+    const QNDesktopApplications::Folders folders{{folder(QStringLiteral("config"))}, {data}, {}, QStringLiteral("C")};
+    qunsetenv("TERMINAL");
+    qputenv("PATH", folder(QStringLiteral("no-programs")).toUtf8());
+    EXPECT_EQ(ids(QNDesktopApplications::applicationsForFileName(QStringLiteral("a.txt"), folders)),
+              QStringList{"gui.desktop"});
+
+    // With a terminal emulator on the PATH: listed, and started in it.
+    const QString bin = folder(QStringLiteral("bin")), record = bin + QStringLiteral("/args.txt");
+    ASSERT_TRUE(VNTest::writeFile(bin + QStringLiteral("/xterm"),
+                                  QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\n").arg(record).toUtf8()));
+    QFile::setPermissions(bin + QStringLiteral("/xterm"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("PATH", (bin + QStringLiteral(":/usr/bin:/bin")).toUtf8());
+    const auto choices = QNDesktopApplications::applicationsForFileName(QStringLiteral("a.txt"), folders);
+    ASSERT_EQ(ids(choices), (QStringList{"gui.desktop", "term.desktop"}));
+    ASSERT_TRUE(choices.others.last().terminal);
+    ASSERT_TRUE(QNDesktopApplications::launch(choices.others.last(), QStringLiteral("/tmp/a b.txt")));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo(record).size() > 0; }, 10000));
+    EXPECT_EQ(QString::fromUtf8(VNTest::readFile(record)).split('\n', Qt::SkipEmptyParts),
+              (QStringList{"-e", "termapp", "--view", "/tmp/a b.txt"}));
+}
+
+TEST_F(OpenWithTest, TheDesktopsRecordsAreReadOncePerTypeAndAgainWhenAnApplicationsFolderChanges) {
+    const QString data = applications({"one.desktop\nName=One\nExec=one %f\nMimeType=text/plain;\n"});
+    const QNDesktopApplications::Folders folders{{folder(QStringLiteral("config"))}, {data}, {}, QStringLiteral("C")};
+    EXPECT_EQ(ids(QNDesktopApplications::applicationsForFileName(QStringLiteral("a.txt"), folders)),
+              QStringList{"one.desktop"});
+    applications({"two.desktop\nName=Two\nExec=two %f\nMimeType=text/plain;\n"});
+    // Asked again before the change is noticed: the answer kept.
+    EXPECT_EQ(ids(QNDesktopApplications::applicationsForFileName(QStringLiteral("b.txt"), folders)),
+              QStringList{"one.desktop"});
+    EXPECT_TRUE(VNTest::waitUntil([&] {
+        return ids(QNDesktopApplications::applicationsForFileName(QStringLiteral("a.txt"), folders)) ==
+               QStringList({"one.desktop", "two.desktop"});
+    }));
+}
