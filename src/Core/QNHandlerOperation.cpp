@@ -13,3 +13,21 @@ VNErrorPtr noHandlerError(const QNDriveConfigPtr &config) {
 }
 
 }  // namespace QNOperationAnswers
+
+void QNHandlerCallWatch::called() {
+    std::lock_guard lock(m_mutex);
+    m_pending = true;
+}
+
+void QNHandlerCallWatch::answered() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending = false;
+    }
+    m_condition.notify_all();
+}
+
+bool QNHandlerCallWatch::waitUntilAnswered(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(m_mutex);
+    return m_condition.wait_until(lock, deadline, [this] { return !m_pending; });
+}

@@ -6,6 +6,8 @@
 #include "Platform/VNOperation.h"
 
 #include <QString>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -40,6 +42,32 @@ inline void failed(const QNDocumentCallback &cb, const VNErrorPtr &e, const QStr
 VNErrorPtr noHandlerError(const QNDriveConfigPtr &config);
 }  // namespace QNOperationAnswers
 
+// Whether a handler, once called, has given its own answer. A cancel answers
+// for the handler at once, while the handler may still be putting its drive
+// right (removing an unfinished upload); whoever must see the drive after
+// that waits here for the handler's own, later answer.
+class QNHandlerCallWatch {
+public:
+    void called();
+    void answered();
+    // False when the bound passed with the handler still silent.
+    bool waitUntilAnswered(std::chrono::steady_clock::time_point deadline);
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_condition;
+    bool m_pending = false;
+};
+
+// What every handler operation offers whatever its callback type.
+class QNHandlerCall : public VNOperation {
+public:
+    const std::shared_ptr<QNHandlerCallWatch> &handlerCallWatch() const { return m_watch; }
+
+private:
+    std::shared_ptr<QNHandlerCallWatch> m_watch = std::make_shared<QNHandlerCallWatch>();
+};
+
 // One handler call as an asynchronous operation: the constructor asks the
 // drive configuration for a fresh handler; start() (always on the main
 // thread; from elsewhere it hops there and returns) calls the handler; the
@@ -51,7 +79,7 @@ VNErrorPtr noHandlerError(const QNDriveConfigPtr &config);
 // A drive that yields no handler answers at once with a "not supported"
 // error instead of leaving its caller waiting.
 template <typename Callback>
-class QNHandlerOperation : public VNOperation {
+class QNHandlerOperation : public QNHandlerCall {
 public:
     using CompletedBlock = Callback;
 
@@ -88,14 +116,21 @@ public:
             }
             return;
         }
-        // The inner callback keeps the operation alive until the first answer.
-        Callback inner = [claim](auto... args) {
+        // The inner callback keeps the operation alive until the first
+        // answer. Every answer, a late one too, tells the watch, and so does
+        // a handler that lets go of the callback without answering.
+        auto watch = handlerCallWatch();
+        watch->called();
+        std::shared_ptr<void> letGo(nullptr, [watch](void *) { watch->answered(); });
+        Callback inner = [claim, watch, letGo](auto... args) {
             if (auto op = claimAnswer(claim)) {
                 if (auto cb = op->takeCompleted())
                     cb(args...);
                 op->setFinished(true);
             }
+            watch->answered();
         };
+        letGo.reset();
         callHandler(*m_cloudInterface, std::move(inner));
     }
 

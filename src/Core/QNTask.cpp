@@ -2,6 +2,7 @@
 
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNDriveConfig.h"
+#include "Core/QNHandlerOperation.h"
 #include "Core/QNThrottleOperation.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNDispatch.h"
@@ -152,6 +153,9 @@ void QNTask::runLifeCycle(const QNTaskEventBlock &taskCompleted, const QNTaskEve
         m_fromQueue->waitUntilAllOperationsAreFinished();
         waitForHolds();
     } while (m_fromQueue->operationCount() + m_toQueue->operationCount() + m_metadataQueue->operationCount() > 0);
+    // The task ends, and the panes relist, only once the drives are as the
+    // cancelled work leaves them.
+    waitForCancelledHandlers();
 
     VNLog::log(QStringLiteral("QNTask cleaning temp dir: %1").arg(m_tempDirectory));
     VNErrorPtr cleanupError;
@@ -222,6 +226,13 @@ void QNTask::cancel() {
                 if (!m_rememberedSuspended[i])
                     queues[i]->setSuspended(false);
         }
+    }
+    {
+        std::lock_guard lock(m_cancelledCallsMutex);
+        for (auto *queue : {m_metadataQueue.get(), m_fromQueue.get(), m_toQueue.get()})
+            for (const auto &op : queue->operations())
+                if (auto *call = dynamic_cast<QNHandlerCall *>(op.get()))
+                    m_cancelledCalls.append(call->handlerCallWatch());  // one not yet called waits for nothing
     }
     m_metadataQueue->cancelAllOperations();
     m_fromQueue->cancelAllOperations();
@@ -397,6 +408,22 @@ std::shared_ptr<void> QNTask::holdLifeCycle() {
             self->m_holdCondition.notify_all();
         }
     });
+}
+
+void QNTask::waitForCancelledHandlers() {
+    QList<std::shared_ptr<QNHandlerCallWatch>> calls;
+    {
+        std::lock_guard lock(m_cancelledCallsMutex);
+        calls.swap(m_cancelledCalls);
+    }
+    // A handler that never answers a cancel must not hold the task for ever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (const auto &call : calls) {
+        if (!call->waitUntilAnswered(deadline)) {
+            VNLog::log(QStringLiteral("QNTask: a cancelled drive call has not answered; the task ends without it"));
+            return;
+        }
+    }
 }
 
 void QNTask::waitForHolds() {

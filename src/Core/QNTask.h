@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 
+class QNHandlerCallWatch;
 class VNOperation;
 class VNOperationQueue;
 
@@ -130,6 +131,7 @@ private:
     // Opens a queue for the life cycle; a paused task only remembers to.
     void resumeQueue(int index);
     void waitForHolds();
+    void waitForCancelledHandlers();
 
     mutable std::mutex m_itemsMutex;
     QList<QNTaskItemPtr> m_taskItems;
@@ -154,6 +156,12 @@ private:
     mutable std::mutex m_queueMutex;
     bool m_paused = false;
     bool m_rememberedSuspended[3] = {true, true, true};  // from, to, metadata
+
+    // The handler calls that were under way when the task was cancelled:
+    // the cancel answered for them, and their handlers may still be
+    // removing what they left on the drive.
+    std::mutex m_cancelledCallsMutex;
+    QList<std::shared_ptr<QNHandlerCallWatch>> m_cancelledCalls;
 
     std::mutex m_holdMutex;
     std::condition_variable m_holdCondition;

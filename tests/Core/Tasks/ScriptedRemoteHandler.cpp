@@ -80,7 +80,25 @@ void ScriptedRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPat
         VNDispatch::mainAsync([completed, error] { completed(nullptr, error, false); });
         return;
     }
+    if (!s.holdUploadsNamed.isEmpty() && nameOf(document) == s.holdUploadsNamed && destPath) {
+        const QString part =
+            rootFolderOf(*driveConfig()) + destPath->path() + QStringLiteral("/.") + nameOf(document) + ".part";
+        VNTest::writeFile(part, "part of the upload");
+        m_cleanUpOnCancel = [part, completed] {
+            VNDispatch::mainAfter(300, [part, completed] {
+                QFile::remove(part);
+                completed(nullptr, nullptr, true);
+            });
+        };
+        return;
+    }
     QNFakeRemoteHandler::upload(document, destPath, progress, completed);
+}
+
+void ScriptedRemoteHandler::cancel() {
+    QNFakeRemoteHandler::cancel();
+    if (auto cleanUp = std::move(m_cleanUpOnCancel))
+        cleanUp();
 }
 
 void ScriptedRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {

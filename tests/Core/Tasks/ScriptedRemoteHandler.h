@@ -23,10 +23,17 @@ public:
         QString cancelDownloadsNamed;    // ... answers as cancelled, by itself
         QString failUploadsNamed;        // an upload of a file with this name fails
         bool failedUploadLeavesPart = false;  // ... after writing a part of it at its place
+        // An upload of a file with this name writes ".<name>.part" beside its
+        // place and holds; cancelled, it removes the part a while later, then
+        // answers (a server that cleans up slowly).
+        QString holdUploadsNamed;
         bool removeOnlyEmptyFolders = false;
         int failRemovalNumber = 0;       // the n-th removal (1-based) fails; 0: none
         QString dotDotInListingOf;       // a listing of this folder also names "<folder>/.."
-    };
+    
+private:
+    std::function<void()> m_cleanUpOnCancel;  // main thread only
+};
     static void setScript(const Script &script);
     static void reset();
     // The drive paths removed (or tried), in order.
@@ -38,5 +45,9 @@ public:
     void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                 QNDocumentCallback completed) override;
     void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
+    void cancel() override;
     void listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) override;
+
+private:
+    std::function<void()> m_cleanUpOnCancel;  // main thread only
 };

@@ -1,0 +1,51 @@
+// A copy whose upload is cancelled, by the user or because another item
+// failed, while the destination drive still has to remove what the upload
+// left: the task ends, and its completed listeners run, only after that.
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "ScriptedRemoteHandler.h"
+#include "TaskTestSupport.h"
+
+#include <QFileInfo>
+#include <atomic>
+
+using namespace TaskTest;
+
+namespace {
+class CancelCleanUp : public TaskFixture {};
+}  // namespace
+
+TEST_F(CancelCleanUp, ATaskEndsOnlyAfterItsCancelledUploadHasRemovedWhatItLeft) {
+    for (bool otherItemFails : {false, true}) {
+        SCOPED_TRACE(otherItemFails ? "another item fails" : "cancelled by the user");
+        const QString tag = otherItemFails ? "failed" : "cancelled";
+        const QString from = path(tag + "/from"), failing = path(tag + "/failing"), to = path(tag + "/to");
+        writeTree(from, {{"x.bin", QByteArray(1000, 'x')}});
+        writeTree(failing, {{"y.txt", "y"}});
+        writeTree(to, {{"keep.txt", "k"}});
+        ScriptedRemoteHandler::Script script;
+        script.holdUploadsNamed = "x.bin";
+        ScriptedRemoteHandler::setScript(script);
+        // The other item's download fails well after the held upload began.
+        setMode(QNFakeRemoteHandler::Op::Download, QNFakeRemoteHandler::Mode::Fail, failing, 500);
+        const auto toDrive = ScriptedRemoteHandler::makeDriveConfig(to);
+        auto task = std::make_shared<QNCopyTask>();
+        task->addTaskItem(std::make_shared<QNCopyTaskItem>(QNFakeRemoteHandler::makeDriveConfig(from), toDrive,
+                                                           driveDocument("/x.bin", false, 1000),
+                                                           driveDocument("/", true)));
+        if (otherItemFails)
+            task->addTaskItem(std::make_shared<QNCopyTaskItem>(QNFakeRemoteHandler::makeDriveConfig(failing),
+                                                               toDrive, driveDocument("/y.txt", false, 1),
+                                                               driveDocument("/", true)));
+        std::atomic<bool> partAtEnd{true};
+        task->registerListenerForTaskCompletedBlock("test", [&] { partAtEnd = QFileInfo::exists(to + "/.x.bin.part"); });
+        manager->addTask(task);
+        ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo::exists(to + "/.x.bin.part"); }));
+        if (!otherItemFails)
+            task->cancel();
+        ASSERT_TRUE(waitForCompletion(task));
+        EXPECT_TRUE(task->canceled());
+        EXPECT_FALSE(partAtEnd.load()) << "the task ended before the drive had removed the part";
+        EXPECT_EQ(listTree(to), QStringList{"keep.txt"});
+    }
+}
