@@ -432,6 +432,11 @@ void QNMacAppDelegate::startSaveBack(const QNDocumentPtr &document, SaveBackDone
 void QNMacAppDelegate::saveBackFinished(const QNDocumentPtr &document, const QDateTime &savedDate, VNErrorPtr error,
                                         bool cancelled) {
     m_saveBackBusy.remove(document.get());
+    // Whatever the ending the drive may have changed (a failed or cancelled
+    // save can leave the backup beside the document): its panes relist.
+    if (const QNDriveConfigPtr from = document->openedFromDriveConfig())
+        for (QNMainWindowController *c : controllersShowingDrive(from->driveConfigId()))
+            c->relistCurrentFolder();
     if (error) {
         VNLog::log(QStringLiteral("Error in save back: %1").arg(QNErrorWrapper(error).localizedDescription()));
         if (cancelled)
@@ -444,9 +449,4 @@ void QNMacAppDelegate::saveBackFinished(const QNDocumentPtr &document, const QDa
         return;
     document->setDate(savedDate);
     writeOpenedDocumentsRecord();
-    const QNDriveConfigPtr from = document->openedFromDriveConfig();
-    if (!from)
-        return;
-    for (QNMainWindowController *c : controllersShowingDrive(from->driveConfigId()))
-        c->relistCurrentFolder();
 }

@@ -240,9 +240,13 @@ TEST_F(AppDelegateTest, SaveUploadsAndRecordsTheDateOnlyAfterSuccessThenRelistsW
     EXPECT_EQ(relistedOther, 0);
 }
 
-TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgainACancelledOneSilently) {
-    launch();
-    auto doc = changedCopy(QStringLiteral("budget.txt"), ftpDrive());
+TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgainACancelledOneSilentlyBothRelistTheDrivesWindows) {
+    QNMainWindowController *showing = launch();
+    const QNDriveConfigPtr drive = ftpDrive();
+    showing->setDriveConfig(drive);
+    int relisted = 0;
+    showing->setRelister([&] { ++relisted; });
+    auto doc = changedCopy(QStringLiteral("budget.txt"), drive);
     const QDateTime recorded = doc->date();
     QNMacAppDelegate::SaveBackDone finish = saveAndHold();
     ASSERT_TRUE(finish);
@@ -255,6 +259,7 @@ TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgainACancelledOneSilentl
     EXPECT_EQ(report.alert.messageText, QStringLiteral("upload refused"));
     QNDialogService::shared().answer(report.id, QNAlert::FirstButtonReturn);
     EXPECT_EQ(doc->date(), recorded);
+    EXPECT_EQ(relisted, 1);
     VNTest::spin(20);
 
     // Asked again; this time the upload is cancelled: no error shown.
@@ -264,6 +269,7 @@ TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgainACancelledOneSilentl
     VNTest::spin(20);
     EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
     EXPECT_EQ(doc->date(), recorded);
+    EXPECT_EQ(relisted, 2);
 
     // A copy whose drive is not known: reported, and the copy kept.
     delegate->setSaveBackStarter({});
