@@ -50,56 +50,6 @@ protected:
                 return true;
         return false;
     }
-
-    // Drops every entry of the source pane on the FTP pane (whose folder
-    // holds "keep.txt"), lets the task end, and checks that at its end the
-    // server held no unfinished upload and that the FTP pane, relisted,
-    // shows the server's disk.
-    void copyAndCheck(const QNDriveConfigPtr &source, const QNDriveConfigPtr &ftp, const QString &ftpDisk,
-                      const std::function<void()> &beforeDrop = {}) {
-        writeFile(ftpDisk + QStringLiteral("/keep.txt"), 4);
-        QNMainWindowController *a = launch();
-        ASSERT_NE(a, nullptr);
-        storeDrives({source, ftp});
-        ASSERT_TRUE(openRow(a, 0));
-        QNMainWindowController *b = delegate->newDocument();
-        VNTest::spin(30);
-        ASSERT_TRUE(openRow(b, 1));
-        QNMacFilesViewController *from = a->filesViewController();
-        QNMacFilesViewController *to = b->filesViewController();
-        ASSERT_EQ(names(to->documents()), QStringList{"keep.txt"});
-        const QNDocument *listedBefore = to->documents().first().get();
-
-        const auto manager = delegate->taskManager();
-        std::atomic<int> completed{0};
-        std::atomic<bool> partAtEnd{false};
-        // The server's disk as the task-completed listeners find it.
-        manager->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [&](QNTaskPtr) {
-            partAtEnd = holdsPart(onDisk(ftpDisk));
-            ++completed;
-        });
-        QList<int> rows;
-        for (int i = 0; i < from->documents().size(); ++i)
-            rows << i;
-        std::unique_ptr<QMimeData> drag(from->writeDrag(rows));
-        ASSERT_NE(drag, nullptr);
-        if (beforeDrop)
-            beforeDrop();
-        ASSERT_TRUE(to->dropWithMimeData(drag.get(), /*moveAsked=*/false));
-        from->dragEnded();
-        ASSERT_TRUE(VNTest::waitUntil([&] { return completed.load() == 1; }, 60000));
-        EXPECT_FALSE(partAtEnd.load()) << "the task ended before the unfinished upload was removed";
-        // The relisting after the task's end.
-        ASSERT_TRUE(VNTest::waitUntil([&] {
-            return !to->isListing() && !to->documents().isEmpty() && to->documents().first().get() != listedBefore &&
-                   to->documents().last().get() != listedBefore;
-        }, 30000));
-        QStringList listed = names(to->documents());
-        listed.sort();
-        EXPECT_EQ(listed, onDisk(ftpDisk));
-        EXPECT_FALSE(holdsPart(onDisk(ftpDisk)));
-        manager->unregisterListenerForTaskCompletedBlock(QStringLiteral("test"));
-    }
 };
 
 }  // namespace
@@ -108,20 +58,49 @@ TEST_F(TaskEndRelistTest, ACopyCancelledDuringItsUploadEndsAfterTheServerRemoved
     QString ftpDisk;
     const QNDriveConfigPtr ftp = ftpDrive(&ftpDisk);
     ASSERT_NE(ftp, nullptr) << "the peer is not running";
+    writeFile(ftpDisk + QStringLiteral("/keep.txt"), 4);
     const QString local = folder(QStringLiteral("local"));
     writeFile(local + QStringLiteral("/big.bin"), 96 << 20);
+    QNMainWindowController *a = launch();
+    ASSERT_NE(a, nullptr);
+    storeDrives({localDrive(QStringLiteral("Local"), local), ftp});
+    ASSERT_TRUE(openRow(a, 0));
+    QNMainWindowController *b = delegate->newDocument();
+    VNTest::spin(30);
+    ASSERT_TRUE(openRow(b, 1));
+    QNMacFilesViewController *from = a->filesViewController();
+    QNMacFilesViewController *to = b->filesViewController();
+    ASSERT_EQ(names(to->documents()), QStringList{"keep.txt"});
+    const QNDocument *listedBefore = to->documents().first().get();
+
+    const auto manager = delegate->taskManager();
     // Cancelled as soon as the upload has sent bytes: its ".part" file is on the server then.
     std::atomic<bool> cancelled{false};
-    auto cancelAtFirstBytes = [&] {
-        delegate->taskManager()->registerListenerForTaskItemUpdateBlock(
-            QStringLiteral("test"), [&](QNTaskItemPtr item) {
-                if (item->progress() > 0 && !cancelled.exchange(true))
-                    for (const auto &task : delegate->taskManager()->tasks())
-                        task->cancel();
-            });
-    };
-    copyAndCheck(localDrive(QStringLiteral("Local"), local), ftp, ftpDisk, cancelAtFirstBytes);
+    manager->registerListenerForTaskItemUpdateBlock(QStringLiteral("test"), [&](QNTaskItemPtr item) {
+        if (item->progress() > 0 && !cancelled.exchange(true))
+            for (const auto &task : manager->tasks())
+                task->cancel();
+    });
+    // The server's disk as the task-completed listeners find it.
+    std::atomic<int> completed{0};
+    std::atomic<bool> partAtEnd{false};
+    manager->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [&](QNTaskPtr) {
+        partAtEnd = holdsPart(onDisk(ftpDisk));
+        ++completed;
+    });
+    std::unique_ptr<QMimeData> drag(from->writeDrag({0}));
+    ASSERT_NE(drag, nullptr);
+    ASSERT_TRUE(to->dropWithMimeData(drag.get(), /*moveAsked=*/false));
+    from->dragEnded();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return completed.load() == 1; }, 60000));
     EXPECT_TRUE(cancelled.load());
-    EXPECT_FALSE(onDisk(ftpDisk).contains(QStringLiteral("big.bin")));
-    delegate->taskManager()->unregisterListenerForTaskItemUpdateBlock(QStringLiteral("test"));
+    EXPECT_FALSE(partAtEnd.load()) << "the task ended before the unfinished upload was removed";
+    EXPECT_EQ(onDisk(ftpDisk), QStringList{"keep.txt"});
+    // The relisting after the task's end shows the server's disk.
+    ASSERT_TRUE(VNTest::waitUntil(
+        [&] { return !to->isListing() && !to->documents().isEmpty() && to->documents().first().get() != listedBefore; },
+        30000));
+    EXPECT_EQ(names(to->documents()), QStringList{"keep.txt"});
+    manager->unregisterListenerForTaskItemUpdateBlock(QStringLiteral("test"));
+    manager->unregisterListenerForTaskCompletedBlock(QStringLiteral("test"));
 }
