@@ -506,11 +506,13 @@ QMimeData *QNMainWindowController::writeRows(const QList<int> &rows) const {
             return nullptr;  // the "Add Drive" row does not move
     const QNDriveConfigPtr dragged = list.at(rows.first());
     auto *data = new QMimeData;
-    // Our window and the dragged drive: a drop elsewhere is refused, and the
-    // drive is found by id even if the list changed meanwhile.
-    const QByteArray payload = (m_windowId + QLatin1Char('\n') + QString::number(rows.first()) + QLatin1Char('\n') +
-                                dragged->driveConfigId())
-                                   .toUtf8();
+    // Our window, the row and a fresh key of this drag: a drop elsewhere is
+    // refused, and the drive is found by the key even if the list changed
+    // meanwhile.
+    m_dragKey = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    m_draggedDrive = dragged;
+    const QByteArray payload =
+        (m_windowId + QLatin1Char('\n') + QString::number(rows.first()) + QLatin1Char('\n') + m_dragKey).toUtf8();
     data->setData(driveDragMimeType(), payload);
     return data;
 }
@@ -523,16 +525,17 @@ bool QNMainWindowController::acceptDrop(const QMimeData *data, int row) {
         return false;  // dragged from another window's list
     bool ok = false;
     const int draggedRow = parts[1].toInt(&ok);
-    const QString draggedId = parts.mid(2).join(QLatin1Char('\n'));
+    const QNDriveConfigPtr dragged = parts[2] == m_dragKey ? m_draggedDrive.lock() : nullptr;
     QNDriveConfigList list = drives();
-    if (!ok || row < 0 || row > list.size())
+    if (!ok || !dragged || row < 0 || row > list.size())
         return false;
-    // The dragged drive: at its row if that still holds it, else by id.
+    // The dragged drive: at its row if that still holds it, else wherever
+    // it went.
     int from = -1;
-    if (draggedRow >= 0 && draggedRow < list.size() && list[draggedRow]->driveConfigId() == draggedId)
+    if (draggedRow >= 0 && draggedRow < list.size() && list[draggedRow] == dragged)
         from = draggedRow;
     else
-        from = rowOfDrive(nullptr, draggedId);
+        from = rowOfDrive(dragged, dragged->driveConfigId());
     if (from < 0 || list[from]->isBonjour())
         return false;
     const QNDriveConfigPtr drive = list.takeAt(from);
