@@ -507,10 +507,11 @@ QMimeData *QNMainWindowController::writeRows(const QList<int> &rows) const {
     const QNDriveConfigPtr dragged = list.at(rows.first());
     auto *data = new QMimeData;
     // Our window, the row and a fresh key of this drag: a drop elsewhere is
-    // refused, and the drive is found by the key even if the list changed
-    // meanwhile.
+    // refused, and the drive's id, kept here, finds it even if the list
+    // changed meanwhile. The id itself (it holds the password) never goes
+    // into the drag's data, which any client of the display can read.
     m_dragKey = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    m_draggedDrive = dragged;
+    m_draggedDriveId = dragged->driveConfigId();
     const QByteArray payload =
         (m_windowId + QLatin1Char('\n') + QString::number(rows.first()) + QLatin1Char('\n') + m_dragKey).toUtf8();
     data->setData(driveDragMimeType(), payload);
@@ -525,17 +526,18 @@ bool QNMainWindowController::acceptDrop(const QMimeData *data, int row) {
         return false;  // dragged from another window's list
     bool ok = false;
     const int draggedRow = parts[1].toInt(&ok);
-    const QNDriveConfigPtr dragged = parts[2] == m_dragKey ? m_draggedDrive.lock() : nullptr;
+    if (parts[2] != m_dragKey)
+        return false;  // not this window's last drag
+    const QString draggedId = m_draggedDriveId;
     QNDriveConfigList list = drives();
-    if (!ok || !dragged || row < 0 || row > list.size())
+    if (!ok || row < 0 || row > list.size())
         return false;
-    // The dragged drive: at its row if that still holds it, else wherever
-    // it went.
+    // The dragged drive: at its row if that still holds it, else by id.
     int from = -1;
-    if (draggedRow >= 0 && draggedRow < list.size() && list[draggedRow] == dragged)
+    if (draggedRow >= 0 && draggedRow < list.size() && list[draggedRow]->driveConfigId() == draggedId)
         from = draggedRow;
     else
-        from = rowOfDrive(dragged, dragged->driveConfigId());
+        from = rowOfDrive(nullptr, draggedId);
     if (from < 0 || list[from]->isBonjour())
         return false;
     const QNDriveConfigPtr drive = list.takeAt(from);

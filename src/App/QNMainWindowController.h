@@ -198,11 +198,10 @@ private:
     void serviceNotResolved(const QNNetService &service);
 
     QString m_windowId;
-    // The drive being dragged from this list, found by a key of this
-    // process: the drag's data (readable by any client of the display while
-    // in flight) never holds the drive's id, which carries its password.
+    // This list's last drag: the key its data carries, and the id of the
+    // drive dragged (kept here: the id carries the password).
     mutable QString m_dragKey;
-    mutable std::weak_ptr<QNDriveConfig> m_draggedDrive;
+    mutable QString m_draggedDriveId;
     TBWindow *m_window = nullptr;
     mutable std::recursive_mutex m_mutex;
     QNDriveConfigList m_drives;
