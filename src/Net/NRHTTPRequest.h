@@ -37,8 +37,9 @@ typedef void CURL;
 // the delegate's method first, then the block (callbacks are set before the
 // request starts). A reply with any HTTP status
 // finishes (the caller tests responseStatusCode()); transport, time-out,
-// credential, cancel, URL, file, redirect and gzip problems fail with an
-// error of "NRHTTPRequestErrorDomain" (codes in NRHTTPErrorCode).
+// credential, cancel, URL, file, redirect and gzip problems, and a reply
+// too large to keep, fail with an error of "NRHTTPRequestErrorDomain"
+// (codes in NRHTTPErrorCode).
 //
 // Blocks are released after the request's last callback (finished or
 // failed), so a block may hold the request without making a cycle.

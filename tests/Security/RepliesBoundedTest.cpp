@@ -3,6 +3,10 @@
 // callbacks, feeds without end and uploads that never advance.
 #include "HostileFake.h"
 
+#include "Cloud/QNWebDAVHandler.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNDocument.h"
+#include "Core/QNDriveConfig.h"
 #include "DA/BaseClasses/DAFeedBase.h"
 #include "DA/HTTPFetcher/HFErrors.h"
 #include "DA/HTTPFetcher/HFHTTPFetcher.h"
@@ -35,12 +39,12 @@ bool runFails(const std::shared_ptr<NRHTTPRequest> &request) {
 // What the server had sent of an endless body when the client hung up.
 qint64 sentBeforeHangUp(const QString &tag) {
     qint64 sent = -1;
-    VNTest::waitUntil([&] {
+    EXPECT_TRUE(VNTest::waitUntil([&] {
         for (const QJsonObject &e : received(tag))
             if (e.contains(QStringLiteral("sent")))
                 sent = e[QStringLiteral("sent")].toInteger();
         return sent >= 0;
-    });
+    })) << "the client never hung up";
     return sent;
 }
 
@@ -90,6 +94,26 @@ TEST(RepliesBounded, InMemoryBodiesStopAtTheirBoundAndSaySo) {
         }
         if (row.route.startsWith(QLatin1String("endless")) && row.tooLarge)
             EXPECT_LT(sentBeforeHangUp(tag), qint64(bound + 64 * kMiB));  // the reading stopped
+    }
+
+    // A WebDAV folder listing without end.
+    {
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNWebDAVHandler::registerWithFactory();
+        const QString tag = Hostile::tag();
+        auto config = QNDriveConfig::create();
+        config->setIsWebDAV(true);
+        config->setUrl(url("a", tag).toString());
+        auto handler = config->createCloudInterface();
+        ASSERT_TRUE(handler);
+        VNErrorPtr error;
+        bool done = false;
+        handler->listDocuments(QNDocument::withPath(QStringLiteral("/endless"), true), QString(),
+                               [&](QNDocumentList, QString, VNErrorPtr e, bool) { error = e, done = true; });
+        ASSERT_TRUE(VNTest::waitUntil([&] { return done; }, 60000));
+        ASSERT_TRUE(error);
+        EXPECT_TRUE(error->localizedDescription().contains(QLatin1String("too large")));
+        EXPECT_LT(sentBeforeHangUp(tag), qint64(96 * kMiB));
     }
 
     // The data-API fetcher: a feed or listing past its bound, plain or inflated.

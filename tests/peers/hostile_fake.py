@@ -8,7 +8,7 @@ logs how much of it had been sent.
 
     hostile_fake.py LOG PORT_A PORT_B PORT_TLS CERT KEY
 
-Routes (on every origin, any path prefix before the last segment):
+Routes (on every origin, any method, any path prefix before the last segment):
   .../echo                   200, the request's headers as JSON
   .../redirect?to=U&code=C   a redirect (302 unless given) to U
   .../bomb?mib=N             gzip of N MiB of zeros (Content-Encoding: gzip)
@@ -86,7 +86,7 @@ class Handler(BaseHTTPRequestHandler):
     def handle_any(self):
         url = urllib.parse.urlsplit(self.path)
         q = dict(urllib.parse.parse_qsl(url.query))
-        route = url.path.rsplit("/", 1)[-1]
+        route = url.path.rstrip("/").rsplit("/", 1)[-1]
         body = self.read_body()
         if route == "endless":
             self.record()
