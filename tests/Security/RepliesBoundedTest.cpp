@@ -163,7 +163,8 @@ TEST(DataAPIListing, PastTwentySevenPagesFailsNeverShort) {
             EXPECT_EQ(feed->entries().size(), 27);
         } else {
             EXPECT_FALSE(object);
-            EXPECT_TRUE(error);
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->code(), -103);
         }
     }
 }

@@ -376,7 +376,7 @@ void DAServiceBase::handleParsedObject(const std::shared_ptr<FetchContext> &cont
                 if (fetchNextFeed(QUrl(next->href()), context))
                     return;
                 deliver(context, nullptr,
-                        std::make_shared<VNError>(errorDomain(), -101,
+                        std::make_shared<VNError>(errorDomain(), -103,
                                                   QVariantMap{{QStringLiteral("error"),
                                                                QStringLiteral("the feed has more pages than are read")}}));
                 return;
