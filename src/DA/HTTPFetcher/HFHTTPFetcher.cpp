@@ -180,7 +180,7 @@ bool HFHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
 
     const HFRunLoop loop = m_delegateQueue ? HFRunLoop::onQueue(m_delegateQueue) : HFRunLoop::current();
     m_hasConnectionEnded = false;
-    m_connection = HFURLConnection::start(m_request, self, loop);
+    m_connection = HFURLConnection::start(m_request, self, loop, m_downloadFile ? 0 : maximumDownloadedDataSize);
     if (!m_downloadFile)
         m_downloadedData = QByteArray();
     m_isStopNotificationNeeded = true;
