@@ -131,12 +131,13 @@ void QNMacAppDelegate::applicationDidFinishLaunching() {
 
 namespace {
 
-// A refused token unlinks every Dropbox user: all stored credentials go, and
-// the drives ask for a new link. The network hooks do nothing.
+// A refused token unlinks that Dropbox user only: its stored credentials go
+// and its drives ask for a new link; the other accounts keep theirs. The
+// network hooks do nothing.
 struct DropboxListener : DXSessionDelegate, DXNetworkRequestDelegate {
-    void sessionDidReceiveAuthorizationFailure(DXSession *, const QString &) override {
-        if (auto session = DXSession::sharedSession())
-            session->unlinkAll();
+    void sessionDidReceiveAuthorizationFailure(DXSession *session, const QString &userId) override {
+        if (session)
+            session->unlinkUserId(userId);
     }
     void networkRequestStarted() override {}
     void networkRequestStopped() override {}

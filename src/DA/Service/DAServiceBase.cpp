@@ -370,8 +370,17 @@ void DAServiceBase::handleParsedObject(const std::shared_ptr<FetchContext> &cont
         if (auto feed = std::dynamic_pointer_cast<DAFeedBase>(object); feed && ticket->shouldFollowNextLinks()) {
             ticket->accumulateFeed(feed);
             const auto next = feed->nextLink();
-            if (next && !next->href().isEmpty() && fetchNextFeed(QUrl(next->href()), context))
+            if (next && !next->href().isEmpty()) {
+                // A feed with more pages than are followed, or whose next
+                // page cannot be asked for, is never delivered as if whole.
+                if (fetchNextFeed(QUrl(next->href()), context))
+                    return;
+                deliver(context, nullptr,
+                        std::make_shared<VNError>(errorDomain(), -103,
+                                                  QVariantMap{{QStringLiteral("error"),
+                                                               QStringLiteral("the feed has more pages than are read")}}));
                 return;
+            }
             if (auto all = ticket->accumulatedFeed()) {
                 if (auto link = all->nextLink())
                     all->removeLink(link);
