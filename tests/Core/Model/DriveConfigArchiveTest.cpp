@@ -48,7 +48,6 @@ TEST(DriveConfigArchive, RoundTripKeepsEveryStoredFieldWithItsType) {
     const VNArchiveRecord record = original->encode();
     EXPECT_EQ(record.className(), "QNDriveConfig");
     ASSERT_EQ(record.keys(), QNDriveConfig::archiveKeys());
-    ASSERT_EQ(record.keys().size(), 39);
     using T = VNArchiveRecord::Type;
     const QStringList texts{"displayName", "name",  "description", "url",   "username",          "password",
                             "userId",      "token", "tokenSecret", "image", "stringEncodingName", "noteStoreURL"};
