@@ -12,8 +12,7 @@ TEST(LocalFileOps, CreateFolderAnswersAtOnceAndRefusesWhatIsNotOneNewFolder) {
     DocumentAnswer made;
     handler->createFolder("New Folder", parent, made.callback());
     ASSERT_EQ(made.answers.load(), 1);
-    EXPECT_FALSE(made.error);
-    EXPECT_FALSE(made.cancelled);
+    EXPECT_FALSE(made.error || made.cancelled);
     ASSERT_TRUE(made.document);
     EXPECT_TRUE(made.document->isDirectory());
     EXPECT_EQ(made.document->displayName(), "New Folder");
@@ -30,8 +29,7 @@ TEST(LocalFileOps, CreateFolderAnswersAtOnceAndRefusesWhatIsNotOneNewFolder) {
         handler->createFolder(name, into, a.callback());
         EXPECT_EQ(a.answers.load(), 1);
         EXPECT_TRUE(a.error) << name.toStdString();
-        EXPECT_FALSE(a.document);
-        EXPECT_FALSE(a.cancelled);
+        EXPECT_FALSE(a.document || a.cancelled);
     }
     EXPECT_FALSE(QFileInfo::exists(dir->path() + "/../escape"));
     EXPECT_EQ(folderEntries(dir->path()), QStringList{"New Folder"});
@@ -48,9 +46,7 @@ TEST(LocalFileOps, RemoveFileFolderTreeAndOnlyTheLinkAndMissingIsAnError) {
         DocumentAnswer a;
         handler->remove(QNDocument::withPath(dir->path() + name, name == "/tree"), a.callback());
         EXPECT_EQ(a.answers.load(), 1);
-        EXPECT_FALSE(a.document);
-        EXPECT_FALSE(a.error) << name.toStdString();
-        EXPECT_FALSE(a.cancelled);
+        EXPECT_FALSE(a.document || a.error || a.cancelled) << name.toStdString();
     }
     EXPECT_EQ(folderEntries(dir->path()), QStringList{"target"});
     EXPECT_EQ(VNTest::readFile(dir->path() + "/target/keep.txt"), "keep");

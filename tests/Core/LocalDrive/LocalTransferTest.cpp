@@ -115,8 +115,7 @@ TEST(LocalTransfer, WhatCannotBeCopiedFailsAndWritesNothing) {
         EXPECT_EQ(a.error->domain(), "QNMyDocumentsHandler");
         EXPECT_EQ(a.error->code(), 42);
         EXPECT_FALSE(a.error->userInfo().value("error").toString().isEmpty());
-        EXPECT_FALSE(a.document);
-        EXPECT_FALSE(a.cancelled);
+        EXPECT_FALSE(a.document || a.cancelled);
     }
     EXPECT_EQ(folderEntries(root), before);
     EXPECT_EQ(VNTest::readFile(root + "/dst/keep.txt"), "keep");
@@ -141,8 +140,7 @@ TEST(LocalTransfer, CancelLeavesNoFileUnderTheTargetName) {
                       progress, a.callback());
     ASSERT_TRUE(a.wait());
     EXPECT_TRUE(a.cancelled);
-    EXPECT_FALSE(a.error);
-    EXPECT_FALSE(a.document);
+    EXPECT_FALSE(a.error || a.document);
     EXPECT_EQ(a.progress.size(), 1u);  // stopped within one chunk
     EXPECT_EQ(VNTest::readFile(dir->path() + "/old-target"), "previous version");
     EXPECT_EQ(folderEntries(dir->path()), (QStringList{"big", "old-target"}));

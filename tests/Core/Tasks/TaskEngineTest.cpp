@@ -27,8 +27,6 @@ TEST_F(TaskEngine, TaskWithoutItemsOrWithABaseItemCompletesAndLeavesTheList) {
     manager->registerListenerForTaskCompletedBlock("t", [&](QNTaskPtr) { ++managerCompleted; });
     for (bool withItem : {false, true}) {
         auto task = std::make_shared<QNTask>();
-        EXPECT_EQ(task->description(), QStringLiteral("Task"));
-        EXPECT_EQ(task->progress(), 0.0f);
         const QString temp = task->tempDirectory();
         EXPECT_TRUE(temp.startsWith(VNTempDirectory::path() + QLatin1Char('/')));
         EXPECT_TRUE(QFileInfo(temp).isDir());
@@ -48,9 +46,7 @@ TEST_F(TaskEngine, TaskWithoutItemsOrWithABaseItemCompletesAndLeavesTheList) {
         // The base item does nothing and is reported once by the end pass.
         ASSERT_EQ(reports->count(), 1);
         auto [error, doc, cancelled] = reports->first();
-        EXPECT_FALSE(error);
-        EXPECT_FALSE(doc);
-        EXPECT_FALSE(cancelled);
+        EXPECT_FALSE(error || doc || cancelled);
         EXPECT_TRUE(item->finished());
         EXPECT_EQ(item->completedListenerCount(), 0);
     }
