@@ -58,6 +58,12 @@ public:
     QNDocumentPtr fromDocument() const { return m_fromDocument; }
     QNDocumentPtr toDocument() const { return m_toDocument; }
     QNTaskItemCompletedBlock completedBlock() const;
+    // The source folder whose listing gave this item (null for an item the
+    // user asked for).
+    QNDocumentPtr sourceFolder() const;
+    // A link to a folder that the copy did not follow (it leads back into
+    // the tree, or the task followed a link to the same folder before).
+    bool wasSkipped() const { return m_skipped.load(); }
     int unfinishedSubTaskItems() const { return m_unfinishedSubTaskItems.load(); }
 
     // Whether a copy onto the same drive would put a folder into itself.
@@ -100,6 +106,10 @@ protected:
     bool uploadAnswered() const { return m_uploadAnswered.load(); }
 
 private:
+    // Whether a folder that is a link must not be followed; logs why.
+    bool skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary);
+    void setSourcePlace(QNDocumentPtr folder, QString realPath);
+
     void logFailure(const QString &step, const VNErrorPtr &error) const;
 
     QNDriveConfigPtr m_fromDriveConfig;
@@ -112,6 +122,11 @@ private:
     std::atomic<bool> m_postCopyClaimed{false};
     std::atomic<bool> m_treeBroken{false};
     std::atomic<bool> m_uploadAnswered{false};
+    std::atomic<bool> m_skipped{false};
+    QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
+    // For a folder: where it really is on the drive (a folder reached
+    // through a link lies where the link leads). Guarded by m_blockMutex.
+    QString m_realPath;
     std::weak_ptr<VNOperation> m_uploadOperation;
     std::mutex m_firstErrorMutex;
     VNErrorPtr m_firstSubitemError;

@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -101,6 +102,19 @@ QString partialName(const QString &name) {
     return QLatin1Char('.') + kept + suffix;
 }
 
+// Renames without ever replacing: an item that appears under the new name
+// after the check above is not lost. File systems that cannot promise that
+// get a plain rename.
+bool renameNoReplace(const QString &from, const QString &to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    return ::rename(source.constData(), target.constData()) == 0;
+}
+
 }  // namespace
 
 QNMyDocumentsHandler::QNMyDocumentsHandler(QNDriveConfigPtr driveConfig) : QNCloudInterface(std::move(driveConfig)) {}
@@ -168,8 +182,16 @@ ListOutcome listFolder(const QNCloudInterface &handler, const QString &path) {
         // meanwhile) is a file of no size and no date.
         struct statx sx {};
         const QByteArray encoded = QFile::encodeName(childPath);
-        if (::statx(AT_FDCWD, encoded.constData(), 0, STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx) ==
-            0) {
+        const unsigned int wanted = STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME;
+        int looked = ::statx(AT_FDCWD, encoded.constData(), AT_SYMLINK_NOFOLLOW, wanted, &sx);
+        if (looked == 0 && S_ISLNK(sx.stx_mode)) {
+            // Where the link really leads, so that a copy can tell a link
+            // back into its own tree; removing it removes only the link.
+            doc->setIsLink(true);
+            doc->setLinkTarget(QFileInfo(childPath).canonicalFilePath());
+            looked = ::statx(AT_FDCWD, encoded.constData(), 0, wanted, &sx);
+        }
+        if (looked == 0) {
             if (S_ISDIR(sx.stx_mode))
                 doc->setIsDirectory(true);
             else
@@ -280,6 +302,17 @@ QNMyDocumentsHandler::CopyOutcome QNMyDocumentsHandler::copyNow(const QString &s
         closeFd(in);
         ::unlink(partialName.constData());
     };
+    // A file that is replaced keeps its own permissions; a new one takes
+    // the source's (a private file stays private).
+    struct stat replaced {};
+    const mode_t mode = ::stat(destinationName.constData(), &replaced) == 0 && S_ISREG(replaced.st_mode)
+                            ? replaced.st_mode & 07777
+                            : sourceStat.st_mode & 0777;
+    if (::fchmod(out, mode) != 0) {
+        const int err = errno;
+        abandon();
+        return fail(QStringLiteral("The file \"%1\" cannot be written: %2").arg(destination, systemText(err)));
+    }
 
     const qint64 total = sourceStat.st_size;
     qint64 written = 0;
@@ -379,17 +412,28 @@ void QNMyDocumentsHandler::createFolder(QString name, QNDocumentPtr destPath, QN
 void QNMyDocumentsHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
     const QString path = document ? document->path() : QString();
     QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink()) {
+        // A large tree takes long: not on the caller's (the main) thread.
+        auto self = std::static_pointer_cast<QNMyDocumentsHandler>(shared_from_this());
+        VNDispatch::globalAsync([self, path, completed] {
+            QString message;
+            if (!QDir(path).removeRecursively())
+                message = QStringLiteral("The folder \"%1\" could not be removed completely.").arg(path);
+            self->answerRemoval(message, completed);
+        });
+        return;
+    }
     QString message;
     if (path.isEmpty() || path == QLatin1String("/"))
         message = QStringLiteral("Nothing to remove.");
     else if (!info.exists() && !info.isSymLink())
         message = QStringLiteral("\"%1\" does not exist.").arg(path);
-    else if (info.isDir() && !info.isSymLink()) {
-        if (!QDir(path).removeRecursively())
-            message = QStringLiteral("The folder \"%1\" could not be removed completely.").arg(path);
-    } else if (::unlink(QFile::encodeName(path).constData()) != 0) {
+    else if (::unlink(QFile::encodeName(path).constData()) != 0)
         message = QStringLiteral("\"%1\" cannot be removed: %2").arg(path, systemText(errno));
-    }
+    answerRemoval(message, completed);
+}
+
+void QNMyDocumentsHandler::answerRemoval(const QString &message, const QNDocumentCallback &completed) {
     if (!message.isEmpty()) {
         VNLog::log(QStringLiteral("QNMyDocumentsHandler remove error: %1").arg(message));
         if (completed)
@@ -411,8 +455,9 @@ void QNMyDocumentsHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QN
         message = QStringLiteral("\"%1\" is not a valid name.").arg(newName);
     else if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
         message = QStringLiteral("An item named \"%1\" already exists.").arg(newName);
-    else if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(target).constData()) != 0)
-        message = QStringLiteral("\"%1\" cannot be renamed: %2").arg(path, systemText(errno));
+    else if (!renameNoReplace(path, target))
+        message = errno == EEXIST ? QStringLiteral("An item named \"%1\" already exists.").arg(newName)
+                                  : QStringLiteral("\"%1\" cannot be renamed: %2").arg(path, systemText(errno));
     if (!message.isEmpty()) {
         VNLog::log(QStringLiteral("QNMyDocumentsHandler rename error: %1").arg(message));
         if (completed)
