@@ -26,18 +26,18 @@ QString lastPathComponent(const QString &path) {
 bool isInsideFolder(const QNDocumentPtr &child, const QNDocumentPtr &folder) {
     if (!child)
         return false;
-    const QString name = lastPathComponent(child->path());
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QChar(u'\0')) ||
-        QNTask::checkDrivePath(child->path(), QStringLiteral("QNRemoveTaskItem")))
-        return false;
     // Folder paths may end in "/" (FTP and SFTP list them so): compared
     // without it on both sides.
-    QString parent = folder->path();
-    while (parent.endsWith(QLatin1Char('/')))
-        parent.chop(1);
     QString path = child->path();
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
+    const QString name = lastPathComponent(path);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QChar(u'\0')) ||
+        QNTask::checkDrivePath(path, QStringLiteral("QNRemoveTaskItem")))
+        return false;
+    QString parent = folder->path();
+    while (parent.endsWith(QLatin1Char('/')))
+        parent.chop(1);
     return path == parent + QLatin1Char('/') + name;
 }
 

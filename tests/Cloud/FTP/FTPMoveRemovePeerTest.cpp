@@ -93,6 +93,43 @@ TEST_P(FTPMoveRemove, RemovingAFolderWithSubfoldersRemovesTheWholeTree)
     EXPECT_FALSE(QFileInfo::exists(onDisk + QStringLiteral("a")));
 }
 
+// a/l -> ../keep and a/up -> .. : the copy follows l (keep is outside the
+// tree) and not up (it leads back to the folder holding a); the move
+// removes l as the link itself and keeps a, which still holds up.
+TEST_P(FTPMoveRemove, MoveOfAFolderWithLinksNeverRemovesWhatTheyLeadTo)
+{
+    writeTree({{QStringLiteral("a/x.txt"), "x"}, {QStringLiteral("keep/k.txt"), "k"}},
+              {{QStringLiteral("a/l"), QStringLiteral("../keep")}, {QStringLiteral("a/up"), QStringLiteral("..")}});
+    auto folder = listed(QStringLiteral("a"));
+    ASSERT_TRUE(folder);
+    const QString out = temp->path() + QStringLiteral("/out");
+    QDir().mkpath(out);
+    const auto run = VNTest::runItem(std::make_shared<QNMoveTask>(),
+                                     std::make_shared<QNMoveTaskItem>(drive, localDrive(), folder,
+                                                                      QNDocument::withPath(out, true)),
+                                     120000, manager);
+    ASSERT_TRUE(run.completed);
+    ASSERT_TRUE(run.error);
+    EXPECT_TRUE(run.error->localizedDescription().contains(QStringLiteral("\u201cup\u201d")))
+        << run.error->localizedDescription().toStdString();
+    EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("keep/k.txt")), QByteArray("k"));
+    EXPECT_EQ(VNTest::readFile(out + QStringLiteral("/a/l/k.txt")), QByteArray("k"));
+    EXPECT_FALSE(QFileInfo::exists(out + QStringLiteral("/a/up")));
+    EXPECT_FALSE(QFileInfo::exists(onDisk + QStringLiteral("a/x.txt")));
+    EXPECT_FALSE(QFileInfo(onDisk + QStringLiteral("a/l")).isSymLink());
+    EXPECT_TRUE(QFileInfo(onDisk + QStringLiteral("a/up")).isSymLink());
+
+    // Removing a folder that holds a link removes the link, not what is behind it.
+    writeTree({{QStringLiteral("b/y.txt"), "y"}}, {{QStringLiteral("b/l"), QStringLiteral("../keep")}});
+    const auto removal = VNTest::runItem(std::make_shared<QNTask>(),
+                                         std::make_shared<QNRemoveTaskItem>(drive, listed(QStringLiteral("b"))),
+                                         120000, manager);
+    ASSERT_TRUE(removal.completed);
+    EXPECT_FALSE(removal.error) << removal.error->localizedDescription().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(onDisk + QStringLiteral("b")));
+    EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("keep/k.txt")), QByteArray("k"));
+}
+
 INSTANTIATE_TEST_SUITE_P(FileServers, FTPMoveRemove, ::testing::Values(Kind::FTP, Kind::SFTP),
                          [](const ::testing::TestParamInfo<Kind> &info) { return std::string(kindName(info.param)); });
 
