@@ -113,6 +113,37 @@ void QNCopyTaskItem::setSourcePlace(QNDocumentPtr folder, QString realPath) {
     m_realPath = std::move(realPath);
 }
 
+void QNCopyTaskItem::addNote(const QString &note) {
+    std::lock_guard lock(m_blockMutex);
+    m_notes.append(note);
+}
+
+QStringList QNCopyTaskItem::notes() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_notes;
+}
+
+bool QNCopyTaskItem::leftOutForItsName(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
+                                       const QNTaskItemCompletedBlock &completed) {
+    if (!document->hasUnreadableName())
+        return false;
+    const QString path = normalizedFolderPath(document->path());
+    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: its name is not valid UTF-8.")
+                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2));
+    VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
+    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
+    if (!top || top.get() == this) {
+        failCopy(completed, makeError(message));
+        return true;
+    }
+    // One unreadable name does not stop the rest of the tree; the primary
+    // reports it at its end, and a move keeps it.
+    top->addNote(message);
+    m_skipped.store(true);
+    postCopyFinished(completed, nullptr, nullptr, false);
+    return true;
+}
+
 bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary) {
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
     if (!top || top.get() == this || !folder->isLink())
@@ -202,6 +233,8 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         failCopy(completed, makeError(QStringLiteral("There is nothing to copy.")));
         return;
     }
+    if (leftOutForItsName(document, primary, completed))
+        return;
     if (isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
         // Already where it should go: nothing to do, and nothing went wrong.
         if (claimPostCopy())
@@ -474,6 +507,8 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
 
 void QNCopyTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,
                               VNOperationQueue *, bool cancelled) {
+    if (!error && !cancelled && !notes().isEmpty())
+        error = makeError(notes().join(QLatin1Char(' ')));
     postCopyFinished(completed, error, document, cancelled);
 }
 

@@ -4,6 +4,7 @@
 #include "Core/QNTaskItem.h"
 
 #include <QHash>
+#include <QStringList>
 #include <atomic>
 #include <utility>
 
@@ -64,6 +65,10 @@ public:
     // A link to a folder that the copy did not follow (it leads back into
     // the tree, or the task followed a link to the same folder before).
     bool wasSkipped() const { return m_skipped.load(); }
+    // What the copy of the tree left out and why (items whose names cannot
+    // be read), for the primary's report at its end.
+    void addNote(const QString &note);
+    QStringList notes() const;
     int unfinishedSubTaskItems() const { return m_unfinishedSubTaskItems.load(); }
 
     // Whether a copy onto the same drive would put a folder into itself.
@@ -106,6 +111,9 @@ protected:
     bool uploadAnswered() const { return m_uploadAnswered.load(); }
 
 private:
+    // Whether the document's name cannot be read back: reports or notes it.
+    bool leftOutForItsName(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
+                           const QNTaskItemCompletedBlock &completed);
     // Whether a folder that is a link must not be followed; logs why.
     bool skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary);
     void setSourcePlace(QNDocumentPtr folder, QString realPath);
@@ -124,6 +132,7 @@ private:
     std::atomic<bool> m_uploadAnswered{false};
     std::atomic<bool> m_skipped{false};
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
+    QStringList m_notes;           // guarded by m_blockMutex
     // For a folder: where it really is on the drive (a folder reached
     // through a link lies where the link leads). Guarded by m_blockMutex.
     QString m_realPath;

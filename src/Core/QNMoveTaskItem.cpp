@@ -99,6 +99,12 @@ void QNMoveTaskItem::removeCopiedTree(QNTaskItemCompletedBlock completed, VNOper
     removal->start([self, queue](const std::shared_ptr<VNOperation> &operation) { self->addOperation(queue, operation); },
                    [self](const QString &message) { return self->makeError(message); },
                    [self, completed, source](VNErrorPtr error, bool cancelled) {
+                       // What the copy left out comes first in the report.
+                       const QStringList notes = self->notes();
+                       if (!cancelled && !notes.isEmpty())
+                           error = self->makeError((notes + QStringList{error ? errorText(error) : QString()})
+                                                       .join(QLatin1Char(' '))
+                                                       .trimmed());
                        if (cancelled) {
                            self->postCopyFinished(completed, error, nullptr, true);
                        } else if (error) {

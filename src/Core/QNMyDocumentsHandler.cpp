@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -145,6 +146,20 @@ QDateTime statxDate(const struct statx &sx) {
     return {};
 }
 
+// A name's bytes with every byte outside printable ASCII (and the
+// backslash) written as \xNN.
+QString escapedName(const QByteArray &raw) {
+    QString out;
+    for (const char c : raw) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f && byte != '\\')
+            out += QLatin1Char(c);
+        else
+            out += QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    }
+    return out;
+}
+
 struct ListOutcome {
     QNDocumentList documents;
     VNErrorPtr error;
@@ -169,11 +184,29 @@ ListOutcome listFolder(const QNCloudInterface &handler, const QString &path) {
         outcome.error = handler.makeError(problem);
         return outcome;
     }
-    const QStringList names = QDir(path).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    QList<QByteArray> names;
+    if (DIR *folder = ::opendir(QFile::encodeName(path).constData())) {
+        while (const struct dirent *entry = ::readdir(folder)) {
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != "..")
+                names.append(name);
+        }
+        ::closedir(folder);
+    }
     outcome.documents.reserve(names.size());
-    for (const QString &name : names) {
+    for (const QByteArray &rawName : names) {
         auto doc = QNDocument::create();
+        QString name = QFile::decodeName(rawName);
+        if (QFile::encodeName(name) != rawName) {
+            // The name does not survive a trip through text: shown escaped,
+            // and a copy reports it instead of reading some other file.
+            name = escapedName(rawName);
+            doc->setHasUnreadableName(true);
+            doc->setPath(joinPath(path, name));
+            doc->setDisplayName(name);
+            outcome.documents.append(doc);
+            continue;
+        }
         const QString childPath = joinPath(path, name);
         doc->setPath(childPath);
         doc->setDisplayName(name);

@@ -1,6 +1,8 @@
-// Copies and moves of local folders that hold symbolic links: a link back
-// to an ancestor is not followed (the task ends), a link elsewhere is
-// copied as what it leads to, and a move removes a link as the link itself.
+// Copies and moves of local folders that hold symbolic links or names that
+// are not valid UTF-8: a link back to an ancestor is not followed (the task
+// ends), a link elsewhere is copied as what it leads to, a move removes a
+// link as the link itself; an unreadable name is reported and kept while
+// the rest of the tree goes.
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNMoveTask.h"
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace TaskTest;
@@ -54,6 +57,32 @@ TEST_F(LocalLinks, MoveRemovesLinksAsThemselvesAndKeepsWhatItDidNotCopy) {
     EXPECT_FALSE(QFileInfo::exists(path("src/t/a.txt")));
     EXPECT_TRUE(QFileInfo(path("src/t/up")).isSymLink());
     EXPECT_TRUE(QFileInfo(path("src/t/here")).isSymLink());
+}
+
+TEST_F(LocalLinks, UnreadableNameIsReportedEscapedAndKeptWhileTheRestGoes) {
+    writeTree(path("src"), {{"t/good.txt", "g"}});
+    const QByteArray bad = QFile::encodeName(path("src/t/")) + "bad\xE9.txt";  // Latin-1, not UTF-8
+    const int fd = ::open(bad.constData(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    QDir().mkpath(path("out"));
+    for (bool moving : {false, true}) {
+        SCOPED_TRACE(moving ? "move" : "copy");
+        QDir(path("out/t")).removeRecursively();
+        QNTaskPtr task = moving ? QNTaskPtr(std::make_shared<QNMoveTask>()) : std::make_shared<QNCopyTask>();
+        auto source = localDocument(path("src/t"));
+        QNTaskItemPtr item = moving ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(), source,
+                                                                                     localDocument(path("out"))))
+                                    : std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), source,
+                                                                       localDocument(path("out")));
+        auto [error, doc, cancelled] = runOne(task, item);
+        ASSERT_TRUE(error);
+        const QString text = error->localizedDescription();
+        EXPECT_TRUE(text.contains("bad\\xE9.txt") && text.contains(path("src/t"))) << text.toStdString();
+        EXPECT_EQ(VNTest::readFile(path("out/t/good.txt")), QByteArray("g"));
+        EXPECT_EQ(::access(bad.constData(), F_OK), 0);
+        EXPECT_EQ(QFileInfo::exists(path("src/t/good.txt")), !moving);
+    }
 }
 
 }  // namespace
