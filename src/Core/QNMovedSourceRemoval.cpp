@@ -74,6 +74,7 @@ void QNMovedSourceRemoval::start(AddOperation add, MakeError makeError, Finished
 
 void QNMovedSourceRemoval::listNext() {
     if (m_listOrder.isEmpty()) {
+        isClean(keyOf(m_top));
         plan(keyOf(m_top));
         removeNext();
         return;
@@ -107,6 +108,7 @@ void QNMovedSourceRemoval::listed(const QString &key, const QNDocumentList &docu
             folder.strangers.append(nameOf(document));
 }
 
+// Fills in clean for the folder and every folder below it.
 bool QNMovedSourceRemoval::isClean(const QString &key) {
     Folder &folder = m_folders[key];
     bool clean = folder.strangers.isEmpty() && folder.listingError.isNull();
@@ -118,8 +120,8 @@ bool QNMovedSourceRemoval::isClean(const QString &key) {
 }
 
 void QNMovedSourceRemoval::plan(const QString &key) {
-    const bool clean = isClean(key);
     const Folder folder = m_folders.value(key);
+    const bool clean = folder.clean;
     if (clean && !m_drive->needsRecursiveRemove()) {
         m_removals.append(folder.document);  // the folder with its contents
         return;
