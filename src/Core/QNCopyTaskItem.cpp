@@ -157,10 +157,12 @@ bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &tas
         std::lock_guard lock(top->m_blockMutex);
         tree = top->m_realPath;
     }
-    if (target.isEmpty() || tree.isEmpty())
+    if (tree.isEmpty())
         return false;
     QString why;
-    if (isWithin(target, tree) || isWithin(tree, target))
+    if (folder->linkTarget().isEmpty() || target.isEmpty())
+        why = QStringLiteral("leads to a folder the drive did not name");  // it might lead back: not followed
+    else if (isWithin(target, tree) || isWithin(tree, target))
         why = QStringLiteral("leads back into the folder being copied (%1)").arg(target);
     else if (task && !task->claimLinkTarget(m_fromDriveConfig ? m_fromDriveConfig->driveConfigId() : QString(), target))
         why = QStringLiteral("leads to %1, which this task reached through another link").arg(target);

@@ -18,6 +18,10 @@
 //   3. a file: download into the task's temporary folder (from queue),
 //      upload into the destination folder (to queue), delete the temporary
 //      copy. A file already on the local disk is uploaded from where it is.
+// A link to a folder is followed at most once per folder it leads to, and not
+// at all when it leads back into the tree being copied (or nobody said
+// where it leads): the copy always ends. Within one task no file is written
+// over a file of the same name the task wrote before.
 // Move and save-back items are copy items with a different first or last step.
 class QNCopyTaskItem : public QNTaskItem {
 public:
