@@ -312,14 +312,18 @@ void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback complete
     const auto config = driveConfig();
     if (!config || !document)
         return answer.failed(ftpError(QStringLiteral("Nothing to remove.")));
-    const QString path = document->path();
+    QString path = document->path();
+    if (document->isLink())
+        while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+            path.chop(1);  // "l/" would name what the link leads to
     const QString name = QNFTPLocation::lastComponent(path);
     if (name.isEmpty())
         return answer.failed(ftpError(QStringLiteral("The drive's top folder cannot be removed.")));
     if (isCancelled())
         return answer.cancelled();
 
-    const bool folder = document->isDirectory();
+    // A link goes as the link itself (a folder's removal would refuse it).
+    const bool folder = document->isDirectory() && !document->isLink();
     QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(path));
     CurlList commands;

@@ -349,6 +349,33 @@ VNErrorPtr QNTask::checkDrivePath(const QString &drivePath, const QString &domai
     return nullptr;
 }
 
+bool QNTask::claimDestination(const QString &driveConfigId, const QNDocumentPtr &folder, const QString &name) {
+    QString place;
+    if (folder) {
+        place = folder->id();
+        if (place.isEmpty()) {
+            place = folder->path();
+            while (place.endsWith(QLatin1Char('/')))
+                place.chop(1);
+        }
+    }
+    const QString key = driveConfigId + QChar(0) + place + QChar(0) + name;
+    std::lock_guard lock(m_itemsMutex);
+    if (m_claimedDestinations.contains(key))
+        return false;
+    m_claimedDestinations.insert(key);
+    return true;
+}
+
+bool QNTask::claimLinkTarget(const QString &driveConfigId, const QString &target) {
+    const QString key = driveConfigId + QChar(0) + target;
+    std::lock_guard lock(m_itemsMutex);
+    if (m_followedLinkTargets.contains(key))
+        return false;
+    m_followedLinkTargets.insert(key);
+    return true;
+}
+
 QString QNTask::reserveTempPath(const QString &drivePath, VNErrorPtr *error) {
     if (auto refused = checkDrivePath(drivePath, QStringLiteral("QNTask"))) {
         if (error)

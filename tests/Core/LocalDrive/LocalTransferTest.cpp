@@ -155,3 +155,24 @@ TEST(LocalTransfer, CancelLeavesNoFileUnderTheTargetName) {
     EXPECT_TRUE(b.cancelled);
     EXPECT_TRUE(folderEntries(dir->path() + "/into").isEmpty());
 }
+
+TEST(LocalTransfer, ACopyTakesTheSourcesPermissionsAndAReplacedFileKeepsItsOwn) {
+    auto dir = VNTest::makeTempDir();
+    const QString source = dir->path() + "/private.txt";
+    VNTest::writeFile(source, "secret");
+    VNTest::writeFile(dir->path() + "/replaced.txt", "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(source).constData(), 0600), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir->path() + "/replaced.txt").constData(), 0640), 0);
+    auto handler = makeLocalHandler();
+    for (const auto &[target, mode] : {std::pair{"/new.txt", 0600}, {"/replaced.txt", 0640}}) {
+        DocumentAnswer a;
+        handler->download(QNDocument::withPath(source), QNDocument::withPath(dir->path() + target),
+                          a.progressCallback(), a.callback());
+        ASSERT_TRUE(a.wait());
+        ASSERT_FALSE(a.error) << target;
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(dir->path() + target).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode_t(mode)) << target;
+        EXPECT_EQ(VNTest::readFile(dir->path() + target), "secret");
+    }
+}

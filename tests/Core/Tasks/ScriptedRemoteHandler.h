@@ -26,6 +26,7 @@ public:
         bool removeOnlyEmptyFolders = false;
         int failRemovalNumber = 0;       // the n-th removal (1-based) fails; 0: none
         QString dotDotInListingOf;       // a listing of this folder also names "<folder>/.."
+        QString twinInListingOf;         // a listing of this folder names its files twice
     };
     static void setScript(const Script &script);
     static void reset();
