@@ -311,6 +311,8 @@ VNErrorPtr QNWebDAVHandler::multiStatusFailure(const QByteArray &reply) {
                                     .arg(status.isEmpty() ? QStringLiteral("no status") : status, href);
         return std::make_shared<VNError>(errorDomain(), 42,
                                          QVariantMap{{QStringLiteral("error"), statusLine},
+                                                     {memberStatusKey(), code},
+                                                     {memberHrefKey(), href},
                                                      {VNError::localizedDescriptionKey(), message}});
     }
     return nullptr;
@@ -636,8 +638,28 @@ void QNWebDAVHandler::transferInside(const QString &method, QNDocumentPtr docume
     call.configure = [method, destination](NRHTTPRequest &request) {
         request.setRequestMethod(method);
         request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded | QUrl::RemoveUserInfo));
+        // Without it a server first deletes a same-named destination, a
+        // whole folder included, and puts the source in its place.
+        request.addRequestHeader(QStringLiteral("Overwrite"), QStringLiteral("F"));
     };
-    call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    const VNErrorPtr exists = handlerError(QStringLiteral("An item named %1 already exists; nothing was %2.")
+                                               .arg(withoutTrailingSlashes(destinationPath),
+                                                    method == QLatin1String("MOVE") ? QStringLiteral("moved")
+                                                                                    : QStringLiteral("copied")));
+    call.refused = [exists](const NRHTTPRequest &request) {
+        return request.responseStatusCode() == 412 ? exists : statusError(request);
+    };
+    call.failed = [completed, exists, source](VNErrorPtr error, bool cancelled) {
+        // A folder's refusal may come as a multi-status member: 412, or
+        // (lighttpd, for a copy) 409 for the source folder itself.
+        if (error && error->domain() == errorDomain()) {
+            const int member = error->userInfo().value(memberStatusKey()).toInt();
+            const QString href = error->userInfo().value(memberHrefKey()).toString();
+            if (member == 412 || (member == 409 && withoutTrailingSlashes(href).endsWith(withoutTrailingSlashes(source))))
+                error = exists;
+        }
+        completed(nullptr, error, cancelled);
+    };
     call.succeeded = [completed, target](NRHTTPRequest &) { completed(target, nullptr, false); };
     perform(std::move(call));
 }
