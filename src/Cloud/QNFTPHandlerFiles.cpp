@@ -7,10 +7,10 @@
 #include "Cloud/QNFTPTransferLog.h"
 #include "Cloud/QNStringEncoding.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNPartName.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <curl/curl.h>
 
 #include <cerrno>
@@ -42,10 +42,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     // takes its name only when complete: a failed or cancelled download
     // leaves nothing behind, and an existing file stays until replaced.
     const QFileInfo destInfo(localPath);
-    QByteArray tmpl = QFile::encodeName(destInfo.absolutePath() + QLatin1String("/.") + destInfo.fileName());
-    if (tmpl.size() - QFile::encodeName(destInfo.absolutePath()).size() > 200)
-        tmpl = QFile::encodeName(destInfo.absolutePath() + QLatin1String("/.download"));
-    tmpl += ".part-XXXXXX";
+    QByteArray tmpl = QFile::encodeName(VNPartName::beside(destInfo.absoluteFilePath(), QStringLiteral(".part-XXXXXX")));
     const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0)
         return answer.failed(ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
@@ -90,22 +87,6 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     completed(result, nullptr, false);
 }
 
-
-namespace {
-
-// A hidden name beside the real one for an upload in progress, unique
-// enough that two uploads of the same file do not meet, and within the
-// 255 bytes file systems allow.
-QString temporaryUploadName(const QString &fileName)
-{
-    const QString suffix = QStringLiteral(".part-%1").arg(QRandomGenerator::global()->generate() & 0xFFFFFF, 6, 16,
-                                                          QLatin1Char('0'));
-    if (fileName.toUtf8().size() > 200)
-        return QStringLiteral(".upload") + suffix;
-    return QLatin1Char('.') + fileName + suffix;
-}
-
-}  // namespace
 
 // Commands that act on one name in an upload's folder: FTP ones in the
 // folder itself (names relative to it), SFTP ones on server paths.
@@ -156,7 +137,8 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     // when whole: a server or connection that dies mid-way, or a cancel,
     // never leaves a cut file under the real name, and an older file of
     // that name stays until the new one replaces it.
-    const QString tempName = temporaryUploadName(fileName);
+    // Unique enough that two uploads of the same file do not meet.
+    const QString tempName = VNPartName::hidden(fileName, VNPartName::randomSuffix(QStringLiteral("part"), 6));
     QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(folderPath));
     FolderCommands names{location, folderPath, encoding, {}, nullptr};

@@ -7,11 +7,11 @@
 #include "Formats/XTElement.h"
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNPartName.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
-#include <QUuid>
 #include <filesystem>
 
 namespace {
@@ -395,9 +395,8 @@ void QNSugarSyncHandler::download(QNDocumentPtr document, QNDocumentPtr destPath
     auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
     // The reply lands beside the destination and replaces it only when the
     // service answered with success: a refused download leaves no file.
-    const QFileInfo info(destination);
-    const QString received = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".received-") +
-                             QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString received = VNPartName::beside(QFileInfo(destination).absoluteFilePath(),
+                                                VNPartName::randomSuffix(QStringLiteral("received"), 32));
     Failed failed = [completed, received](VNErrorPtr error, bool cancelled) {
         QFile::remove(received);
         completed(nullptr, error, cancelled);

@@ -9,13 +9,13 @@
 #include "Formats/XTElement.h"
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNPartName.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QTimer>
-#include <QUuid>
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -100,9 +100,7 @@ VNErrorPtr notWebDAVReplyError() {
 
 // A sibling of the destination for a download in progress.
 QString partialPathBeside(const QString &destination, const QString &tag) {
-    const QFileInfo info(destination);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.') + tag + QLatin1Char('-') +
-           QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return VNPartName::beside(QFileInfo(destination).absoluteFilePath(), VNPartName::randomSuffix(tag, 32));
 }
 
 }  // namespace
