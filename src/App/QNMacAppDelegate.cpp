@@ -187,6 +187,8 @@ void QNMacAppDelegate::attachSingleInstance(QNSingleInstance *instance) {
 }
 
 bool QNMacAppDelegate::isIdle() const {
+    if (m_quitting)
+        return m_quitGaveUp || !m_taskManager || m_taskManager->tasks().isEmpty();
     for (QNMainWindowController *c : windowControllers())
         if (c->isWindowLoaded() && c->window()->isVisible())
             return false;
@@ -196,11 +198,42 @@ bool QNMacAppDelegate::isIdle() const {
 void QNMacAppDelegate::quitIfIdle() {
     if (!isIdle())
         return;
-    VNLog::log(QStringLiteral("QNMacAppDelegate no window and no task left: quitting"));
+    VNLog::log(m_quitting ? QStringLiteral("QNMacAppDelegate quit: no task left")
+                          : QStringLiteral("QNMacAppDelegate no window and no task left: quitting"));
     if (m_quitHandler)
         m_quitHandler();
     else if (QThread::currentThread()->loopLevel() > 0)
         QCoreApplication::quit();
+}
+
+void QNMacAppDelegate::requestQuit() {
+    const QList<QNTaskPtr> running = m_taskManager ? m_taskManager->tasks() : QList<QNTaskPtr>();
+    if (!running.isEmpty() && !m_quitting) {
+        QNAlert alert;
+        alert.messageText = running.size() == 1 ? QStringLiteral("1 task is still running")
+                                                : QStringLiteral("%1 tasks are still running").arg(running.size());
+        alert.informativeText = QStringLiteral("Quitting cancels them: what they have not finished is not copied, "
+                                               "and their sources stay as they are.");
+        alert.buttons = {QStringLiteral("Quit Anyway"), QStringLiteral("Cancel")};
+        if (QNDialogService::shared().runModal(alert).returnCode != QNAlert::FirstButtonReturn)
+            return;
+        VNLog::log(QStringLiteral("QNMacAppDelegate quitting: cancelling %1 running tasks").arg(running.size()));
+        m_taskManager->setPaused(false);
+        for (const QNTaskPtr &task : running)
+            task->cancel();
+        // A task that never ends must not keep the application for ever.
+        QPointer<QNMacAppDelegate> guard(this);
+        QTimer::singleShot(quitTimeoutMs, this, [guard] {
+            if (!guard || !guard->m_taskManager || guard->m_taskManager->tasks().isEmpty())
+                return;
+            VNLog::log(QStringLiteral("QNMacAppDelegate quitting with tasks that did not end"));
+            guard->m_quitGaveUp = true;
+            guard->quitIfIdle();
+        });
+    }
+    m_quitting = true;
+    // Each ended task asks again; with none left this ends the application.
+    quitIfIdleLater();
 }
 
 void QNMacAppDelegate::quitIfIdleLater() {
