@@ -47,6 +47,9 @@ public:
     // saved back), and its openedFrom... fields say where it came from.
     QNDocumentList openedDocuments() const { return m_openedDocuments; }
     void addOpenedDocument(const QNDocumentPtr &document);
+    // Whether the path is, or holds, an opened copy (of this run, or a
+    // changed one an earlier run kept): a pane's clean-up leaves it.
+    bool holdsOpenedDocument(const QString &path) const;
 
     // Main windows, in the order opened; they stay listed after closing.
     QList<QNMainWindowController *> windowControllers() const;
