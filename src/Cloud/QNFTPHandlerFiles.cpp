@@ -193,8 +193,19 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
         if (outcome.error || outcome.cancelled)
             return void(answer.unsuccessful(outcome));
     } else if (outcome.cancelled || outcome.error) {
-        if (t.readStarted)
+        // The server may have made the temporary file before the first byte
+        // was read: a cancel once connected cleans up too.
+        curl_off_t connected = 0;
+        curl_easy_getinfo(curl.handle, CURLINFO_CONNECT_TIME_T, &connected);
+        if (t.readStarted || (outcome.cancelled && connected > 0)) {
+            // The upload's connection ends first, so the server has closed
+            // the file's handle before its name is removed: no late write
+            // can bring the file back.
+            curl_easy_cleanup(curl.handle);
+            curl.handle = nullptr;
+            names.connection = nullptr;
             removeTemporaryUpload(names, tempName);
+        }
         return void(answer.unsuccessful(outcome));
     }
     completed(destPath, nullptr, false);
@@ -239,12 +250,25 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
     if (!url.ok() || !names.error.isNull())
         return;
     // This clean-up often runs because of a cancel: it must not be cancelled.
+    CurlHandle own;
+    CURL *connection = names.connection ? names.connection : own.handle;
     const Outcome outcome = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes,
-                                            commands, false, names.connection);
+                                            commands, false, connection);
     VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")
                    .arg(QNFTPLocation::join(names.folderPath, tempName),
                         outcome.error ? outcome.error->localizedDescription().section(QLatin1Char('\n'), 0, 0)
                                       : QStringLiteral("done")));
+    // Gone is checked: a second removal must find nothing. A server that
+    // wrote the file again as an old handle closed gets it removed again.
+    for (int again = 0; !outcome.error && again < 3; ++again) {
+        CurlList check;
+        names.remove(check, tempName);
+        if (performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, check, false,
+                            connection).error)
+            return;
+        VNLog::log(QStringLiteral("QNFTPHandler upload: the unfinished file \u201c%1\u201d came back and was removed "
+                                  "again").arg(QNFTPLocation::join(names.folderPath, tempName)));
+    }
 }
 
 void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed)
