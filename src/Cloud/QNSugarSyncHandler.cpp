@@ -464,22 +464,25 @@ void QNSugarSyncHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, 
                                    return;
                                }
                            }
-                           auto create = NRHTTPRequest::requestWithURL(QUrl(destPath->id()));
-                           create->setRequestMethod(QStringLiteral("POST"));
-                           create->appendPostData(xmlBody(QStringLiteral("file"), {{QStringLiteral("displayName"), name}}));
-                           self->send(create, token, failed,
-                                      [self, failed, completed, document, destPath, name, progress, token](NRHTTPRequest &reply) {
-                                          const QString ref = reply.responseHeader(QStringLiteral("Location"));
-                                          if (ref.isEmpty()) {
-                                              failed(handlerError(QStringLiteral("SugarSync gave no reference for the new "
-                                                                                 "file %1.").arg(name)),
-                                                     false);
-                                              return;
-                                          }
-                                          self->putData(ref, true, document, destPath, name, token, progress, failed,
-                                                        completed);
-                                      });
+                           self->createFile(document, destPath, name, token, progress, failed, completed);
                        });
+    });
+}
+
+void QNSugarSyncHandler::createFile(QNDocumentPtr document, QNDocumentPtr destPath, const QString &name,
+                                    const QString &token, QNProgressCallback progress, Failed failed,
+                                    QNDocumentCallback completed) {
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    auto create = NRHTTPRequest::requestWithURL(QUrl(destPath->id()));
+    create->setRequestMethod(QStringLiteral("POST"));
+    create->appendPostData(xmlBody(QStringLiteral("file"), {{QStringLiteral("displayName"), name}}));
+    send(create, token, failed, [self, failed, completed, document, destPath, name, progress, token](NRHTTPRequest &reply) {
+        const QString ref = reply.responseHeader(QStringLiteral("Location"));
+        if (ref.isEmpty()) {
+            failed(handlerError(QStringLiteral("SugarSync gave no reference for the new file %1.").arg(name)), false);
+            return;
+        }
+        self->putData(ref, true, document, destPath, name, token, progress, failed, completed);
     });
 }
 
@@ -517,11 +520,16 @@ void QNSugarSyncHandler::putData(const QString &fileRef, bool madeHere, QNDocume
         unfinished = [self, failed, fileRef, token](VNErrorPtr error, bool cancelled) {
             auto removal = NRHTTPRequest::requestWithURL(QUrl(fileRef));
             removal->setRequestMethod(QStringLiteral("DELETE"));
-            auto answer = [failed, error, cancelled, fileRef](auto &&...) {
+            Done removed = [failed, error, cancelled, fileRef](NRHTTPRequest &) {
                 VNLog::log(QStringLiteral("SugarSync removed the unfinished upload %1").arg(fileRef));
                 failed(error, cancelled);
             };
-            self->start(removal, token, answer, answer);
+            Failed kept = [failed, error, cancelled, fileRef](VNErrorPtr removalError, bool) {
+                VNLog::log(QStringLiteral("SugarSync could not remove the unfinished upload %1: %2")
+                               .arg(fileRef, removalError ? removalError->localizedDescription() : QString()));
+                failed(error, cancelled);
+            };
+            self->start(removal, token, kept, removed);
         };
     }
     send(put, token, unfinished, [completed, destPath, name, fileRef](NRHTTPRequest &) {
