@@ -28,6 +28,7 @@
 #include <QSaveFile>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 
 static QPointer<QNMacAppDelegate> &sharedDelegate() {
@@ -90,9 +91,10 @@ QNDocumentPtr itemFrom(const QJsonObject &entry, bool isDirectory) {
 }
 
 // A stored drive, told by what the drive list shows of it: never by its
-// configuration id, which holds the password.
+// configuration id, which holds the password (nor by a password in its URL).
 QString driveKey(const QNDriveConfig &drive) {
-    return QStringList{drive.serviceName(), drive.url(), drive.username(), drive.userId(), drive.displayName()}.join(
+    const QString url = QUrl(drive.url()).toString(QUrl::RemoveUserInfo);
+    return QStringList{drive.serviceName(), url, drive.username(), drive.userId(), drive.displayName()}.join(
         QLatin1Char('|'));
 }
 
