@@ -292,6 +292,10 @@ VNErrorPtr QNWebDAVHandler::multiStatusFailure(const QByteArray &reply) {
     const auto document = XTDocument::initWithData(reply, &parseError);
     if (!document || !isMultistatus(document))
         return handlerError(QStringLiteral("The server answered with a multi-status reply that could not be read."));
+    // The reader mends a reply cut short (the connection closed mid-body):
+    // the members that did not arrive may be the failed ones.
+    if (!reply.trimmed().endsWith("multistatus>"))
+        return handlerError(QStringLiteral("The server's multi-status reply ended before it was complete."));
     const xmlNodePtr root = document->rootElement()->node();
     for (xmlNodePtr response = root->children; response; response = response->next) {
         if (!isDAVElement(response, "response"))
