@@ -298,7 +298,12 @@ void QNMainWindowController::buildContent() {
     connect(closeWindow, &QAction::triggered, m_window, &QWidget::close);
     auto *quit = new QAction(QStringLiteral("Quit Varnello"), m_window);
     quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, qApp, &QApplication::quit);
+    connect(quit, &QAction::triggered, this, [] {
+        if (QNMacAppDelegate *d = QNMacAppDelegate::shared())
+            d->requestQuit();
+        else
+            QApplication::quit();
+    });
     m_window->addActions({newWindow, closeWindow, quit});
 }
 

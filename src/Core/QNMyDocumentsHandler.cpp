@@ -2,12 +2,12 @@
 
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNPartName.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
@@ -90,17 +90,7 @@ ssize_t readSome(int fd, char *buffer, size_t length) {
 // name, cut (at a character boundary) so that the whole name stays within
 // the file system's 255 bytes, and a random suffix.
 QString partialName(const QString &name) {
-    constexpr qsizetype maxNameBytes = 255;
-    const QString suffix = QStringLiteral(".part-%1").arg(QRandomGenerator::global()->generate64(), 16, 16,
-                                                          QLatin1Char('0'));
-    const qsizetype room = maxNameBytes - 1 - QFile::encodeName(suffix).size();
-    QString kept = name;
-    while (!kept.isEmpty() && QFile::encodeName(kept).size() > room) {
-        kept.chop(1);
-        if (!kept.isEmpty() && kept.back().isHighSurrogate())
-            kept.chop(1);
-    }
-    return QLatin1Char('.') + kept + suffix;
+    return VNPartName::hidden(name, VNPartName::randomSuffix(QStringLiteral("part")));
 }
 
 // Renames without ever replacing: an item that appears under the new name

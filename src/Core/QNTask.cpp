@@ -7,6 +7,7 @@
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
+#include "Platform/VNPartName.h"
 #include "Platform/VNTempDirectory.h"
 
 #include <QCoreApplication>
@@ -382,9 +383,24 @@ QString QNTask::reserveTempPath(const QString &drivePath, VNErrorPtr *error) {
             *error = refused;
         return {};
     }
-    QString relative = drivePath;
-    while (relative.startsWith(QLatin1Char('/')))
-        relative.remove(0, 1);
+    // The local disk holds names of 255 bytes at most. A folder's name
+    // here only keeps files apart and may be cut; a file keeps its own
+    // name, which the upload gives the copy.
+    QStringList parts = drivePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.last().toUtf8().size() > VNPartName::kMaxNameBytes) {
+        const QString why = QStringLiteral("The name of \"%1\" is longer than the %2 bytes a file on this computer "
+                                           "may have; it cannot be copied through this computer.")
+                                .arg(drivePath)
+                                .arg(VNPartName::kMaxNameBytes);
+        if (error)
+            *error = std::make_shared<VNError>(QStringLiteral("QNTask"), 42,
+                                               QVariantMap{{QStringLiteral("error"), why},
+                                                           {VNError::localizedDescriptionKey(), why}});
+        return {};
+    }
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i)
+        parts[i] = VNPartName::cut(parts[i]);
+    const QString relative = parts.join(QLatin1Char('/'));
     std::lock_guard lock(m_itemsMutex);
     // Taken: the same file, a folder of another file's place, or a place
     // below another file.

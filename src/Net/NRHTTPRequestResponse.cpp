@@ -6,11 +6,11 @@
 #include "Formats/NRDataDecompressor.h"
 #include "Net/NRCookieStore.h"
 #include "Net/NRNetworkThread.h"
+#include "Platform/VNPartName.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaMethod>
-#include <QUuid>
 
 #include <curl/curl.h>
 #include <filesystem>
@@ -430,7 +430,7 @@ bool NRHTTPRequest::moveFileIntoPlace(const QString &from, const QString &to, VN
         return true;
     if (ec == std::errc::cross_device_link) {
         // Another file system: copy beside the destination, then rename over it.
-        const QString beside = to + QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString beside = VNPartName::beside(to, VNPartName::randomSuffix(QStringLiteral("part"), 32));
         std::error_code ec2;
         std::filesystem::copy_file(from.toStdString(), beside.toStdString(), ec2);
         if (!ec2)
@@ -522,7 +522,7 @@ void NRHTTPRequest::handleStreamComplete() {
         }
     } else if (replyMakesFile) {
         // An empty reply still gives an (empty) file.
-        QFile empty(m_downloadDestinationPath + QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces));
+        QFile empty(VNPartName::beside(m_downloadDestinationPath, VNPartName::randomSuffix(QStringLiteral("part"), 32)));
         if (empty.open(QIODevice::WriteOnly)) {
             empty.close();
             moveFileIntoPlace(empty.fileName(), m_downloadDestinationPath, &fileError);

@@ -158,7 +158,7 @@ TEST_F(SugarSync, NamesThatWouldLeaveTheirFolderAreLeftOut) {
     EXPECT_EQ(listing->documents.first()->displayName(), "ok.txt");
 }
 
-TEST_F(SugarSync, UploadIsTheTokenAndTwoRequestsThenEveryItemOperation) {
+TEST_F(SugarSync, UploadIsTheTokenTheFoldersListingAndTwoRequestsThenEveryItemOperation) {
     const QNDocumentPtr sync = top("Sync Folder");
     ASSERT_TRUE(sync);
     auto local = VNTest::makeTempDir();
@@ -169,7 +169,7 @@ TEST_F(SugarSync, UploadIsTheTokenAndTwoRequestsThenEveryItemOperation) {
         handler()->upload(QNDocument::withPath(local->path() + "/note.bin"), sync, nullptr, documentAnswer(a));
     });
     ASSERT_FALSE(uploaded->error) << uploaded->text();
-    EXPECT_EQ(requestsSince(before), 3);
+    EXPECT_EQ(requestsSince(before), 4);
     ASSERT_TRUE(uploaded->document);
     EXPECT_TRUE(uploaded->document->id().contains("/file/"));
 
@@ -274,6 +274,34 @@ TEST(SugarSyncBodies, TextIsEscapedAndContentsNeedTheirRoot) {
     EXPECT_EQ(page->at(0)->path(), "/x/d");  // folders first
     EXPECT_TRUE(page->at(0)->isDirectory());
     EXPECT_EQ(page->at(1)->id(), "r1");
+}
+
+// An upload onto a name the folder holds replaces that file's bytes; one
+// that fails leaves the folder as it was: no twin, no empty new entry.
+TEST_F(SugarSync, UploadReplacesAnExistingFileAndAFailedOneLeavesNoEntry) {
+    auto folder = call([&](AnswerPtr a) { handler()->createFolder("twins", top("Sync Folder"), documentAnswer(a)); });
+    ASSERT_FALSE(folder->error) << folder->text();
+    auto local = VNTest::makeTempDir();
+    auto upload = [&](const QString &name, const QByteArray &data) {
+        VNTest::writeFile(local->path() + "/" + name, data);
+        return call([&](AnswerPtr a) {
+            handler()->upload(QNDocument::withPath(local->path() + "/" + name), folder->document, nullptr,
+                              documentAnswer(a));
+        });
+    };
+    auto entries = [&] {
+        QStringList shown;
+        const auto listing = list(folder->document);
+        for (const auto &d : listing->documents)
+            shown << QStringLiteral("%1 %2").arg(d->displayName()).arg(d->size());
+        return shown;
+    };
+    ASSERT_FALSE(upload("a.bin", "first")->error);
+    ASSERT_FALSE(upload("a.bin", "second")->error);
+    EXPECT_EQ(entries(), QStringList{"a.bin 6"});
+    EXPECT_TRUE(upload("a.bin", "REFUSE these bytes")->error);
+    EXPECT_TRUE(upload("new.bin", "REFUSE these bytes")->error);
+    EXPECT_EQ(entries(), QStringList{"a.bin 6"});
 }
 
 }  // namespace

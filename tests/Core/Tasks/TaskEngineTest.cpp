@@ -240,7 +240,15 @@ TEST_F(TaskEngine, TemporaryPlacesAreSeparateForOneDrivePathAndRefuseEscapes) {
     EXPECT_FALSE(file.startsWith(above + "/"));
     EXPECT_TRUE(below.endsWith("/z"));
     EXPECT_TRUE(above.endsWith("/x"));
-    for (const QString &bad : {QStringLiteral("/../x"), QStringLiteral("/a/../../x"), QStringLiteral("/a/./x"),
+    // Names within the local disk's 255 bytes: a longer folder name is cut,
+    // a longer file name (the copy's own name) is refused.
+    const QString folder300(300, QLatin1Char('f'));
+    const QString held = task->reserveTempPath("/" + folder300 + "/" + QString(255, QLatin1Char('n')), &error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(held, task->tempDirectory() + "/" + folder300.left(255) + "/" + QString(255, QLatin1Char('n')));
+    EXPECT_TRUE(QDir().mkpath(QFileInfo(held).path()));
+    for (const QString &bad : {QStringLiteral("/") + QString(256, QLatin1Char('n')),
+                               QStringLiteral("/../x"), QStringLiteral("/a/../../x"), QStringLiteral("/a/./x"),
                                QStringLiteral("/.."), QStringLiteral("/a/"), QStringLiteral(""),
                                QStringLiteral("/a") + QChar(u'\0') + QStringLiteral("b")}) {
         VNErrorPtr refused;
