@@ -4,7 +4,7 @@
 // part files and temporary places made on the way must fit that limit too.
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
-#include "../WebDrives/WebDriveTestSupport.h"
+#include "../WebDrives/WebDriveServices.h"
 #include "Cloud/QNBoxHandler.h"
 #include "Cloud/QNServiceEndpoints.h"
 #include "Cloud/QNServiceHosts.h"
@@ -45,14 +45,8 @@ QNDriveConfigPtr box() {
     const WebDriveTest::Fake fake{QStringLiteral("box")};
     if (!fake.isRunning())
         return nullptr;
-    QNServiceHosts::setUrl("box.account", fake.httpBase());
-    QNServiceHosts::setUrl("box.api", fake.httpsBase());
-    QNServiceHosts::setUrl("box.upload", fake.httpsBase());
-    fake.control("reset");
-    QNBoxHandler::registerWithFactory();
-    auto config = QNDriveConfig::create();
-    config->setIsBox(true);
-    WebDriveTest::signInByHand<QNBoxHandler>(config, "SHOW DOCUMENTS ON THIS BOX ACCOUNT");
+    QNDriveConfigPtr config;
+    WebDriveTest::openBox(fake, config);
     return config;
 }
 

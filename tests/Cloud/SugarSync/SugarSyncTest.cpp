@@ -279,12 +279,12 @@ TEST(SugarSyncBodies, TextIsEscapedAndContentsNeedTheirRoot) {
 // An upload onto a name the folder holds replaces that file's bytes; one
 // that fails leaves the folder as it was: no twin, no empty new entry.
 TEST_F(SugarSync, UploadReplacesAnExistingFileAndAFailedOneLeavesNoEntry) {
-    auto folder = call([&](AnswerPtr a) { handler()->createFolder("twins", top("Sync Folder"), documentAnswer(a)); });
+    auto folder = VNTest::answerOf([&](AnswerPtr a) { handler()->createFolder("twins", top("Sync Folder"), documentAnswer(a)); });
     ASSERT_FALSE(folder->error) << folder->text();
     auto local = VNTest::makeTempDir();
     auto upload = [&](const QString &name, const QByteArray &data) {
         VNTest::writeFile(local->path() + "/" + name, data);
-        return call([&](AnswerPtr a) {
+        return VNTest::answerOf([&](AnswerPtr a) {
             handler()->upload(QNDocument::withPath(local->path() + "/" + name), folder->document, nullptr,
                               documentAnswer(a));
         });
