@@ -169,6 +169,9 @@ void QNGooglePhotosHandler::tokenRequest(const QString &body, Action action) {
         if (!r || *fired)
             return;
         *fired = true;
+        // Over: nothing to stop any more (the handler may go when this
+        // request lets go of its blocks).
+        me->m_currentRequest.reset();
         // Every token request makes the operation's new service.
         me->m_googleService = DAServiceGooglePhotos::make();
         me->m_accessToken = failed ? QString() : accessTokenOf(r.get());
@@ -319,10 +322,13 @@ void QNGooglePhotosHandler::answerDocument(QNDocumentCallback completed, const Q
         completed(document, error, false);
 }
 
-std::function<void(const DAServiceTicketPtr &, const DAObjectPtr &, const VNErrorPtr &)>
-QNGooglePhotosHandler::fetchAnswer(FetchAnswer answer) {
-    return [me = self(), answer](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
-        ((*me).*answer)(object, error);
+DAServiceBase::Completion QNGooglePhotosHandler::fetchAnswer(FetchAnswer answer) {
+    // The answered ticket leaves the handler: it keeps this completion (to run
+    // the fetch again after a new sign-in), which holds the handler.
+    return [me = self(), answer = std::move(answer)](const DAServiceTicketPtr &ticket, const DAObjectPtr &object,
+                                                     const VNErrorPtr &error) {
+        me->m_tickets.removeOne(ticket);
+        answer(object, error);
     };
 }
 
@@ -348,16 +354,16 @@ void QNGooglePhotosHandler::quotaStep(const DAObjectPtr &) {
     const QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
     track(m_googleService->fetchFeedWithURL(
         url,
-        [me = self()](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
+        fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) {
             auto feed = std::dynamic_pointer_cast<DAFeedPhotoUser>(object);
-            if (auto config = me->driveConfig()) {
+            if (auto config = driveConfig()) {
                 config->setTotalBytes(feed ? feed->quotaLimit().value_or(0) : 0);
                 config->setUsedBytes(feed ? feed->quotaUsed().value_or(0) : 0);
                 config->setAvailableBytes(config->totalBytes() - config->usedBytes());
                 config->setSharedBytes(0);
             }
-            me->m_operation.fail(error);
-        },
+            m_operation.fail(error);
+        }),
         DAFeedPhotoUser::staticClass()));
 }
 
@@ -385,7 +391,7 @@ void QNGooglePhotosHandler::listStep(const DAObjectPtr &folderEntry) {
     query->setMaxResults(1000);
     // A big album is read to its end, page by page.
     m_googleService->setServiceShouldFollowNextLinks(true);
-    track(m_googleService->fetchFeedWithURL(query->URL(), fetchAnswer(&QNGooglePhotosHandler::listFetched)));
+    track(m_googleService->fetchFeedWithURL(query->URL(), fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { listFetched(object, error); })));
 }
 
 void QNGooglePhotosHandler::listFetched(const DAObjectPtr &object, const VNErrorPtr &error) {
@@ -439,8 +445,9 @@ void QNGooglePhotosHandler::downloadStep(const DAObjectPtr &resolved) {
     }
     auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(QUrl(selfLink->href()));
     query->setImageSize(DAQueryGooglePhotos::originalImageSize);
-    auto ticket = m_googleService->fetchEntryWithURL(query->URL(), fetchAnswer(&QNGooglePhotosHandler::downloadEntryFetched),
-                                                     DAEntryPhoto::staticClass());
+    auto ticket = m_googleService->fetchEntryWithURL(
+        query->URL(), fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { downloadEntryFetched(object, error); }),
+        DAEntryPhoto::staticClass());
     if (ticket)
         ticket->setProperty(QStringLiteral("save path"), m_destination ? m_destination->path() : QString());
     track(ticket);
@@ -489,6 +496,7 @@ void QNGooglePhotosHandler::downloadEntryFetched(const DAObjectPtr &object, cons
 }
 
 void QNGooglePhotosHandler::downloadFinished(const VNErrorPtr &error) {
+    m_currentFetcher.reset();  // over: nothing to stop any more
     const QString savePath = m_destination ? m_destination->path() : QString();
     if (error) {
         VNLog::log(QStringLiteral("fetcher error %1").arg(error->localizedDescription()));
@@ -540,9 +548,8 @@ void QNGooglePhotosHandler::uploadStep(const DAObjectPtr &folderEntry) {
     const QUrl url(DAServiceGooglePhotos::photoHostURLString() +
                    QStringLiteral("/data/upload/resumable/media/create-session/feed/api/user/default/albumid/") + albumID);
     track(m_googleService->fetchEntryByInsertingEntry(
-        entry, url, [me = self()](const DAServiceTicketPtr &, const DAObjectPtr &, const VNErrorPtr &error) {
-            me->answerDocument(me->takeUploadCompleted(), nullptr, error);
-        }));
+        entry, url,
+        fetchAnswer([this](const DAObjectPtr &, const VNErrorPtr &error) { answerDocument(takeUploadCompleted(), nullptr, error); })));
     m_googleService->setServiceUploadProgressHandler(nullptr);  // the ticket has its copy
 }
 
@@ -568,7 +575,7 @@ void QNGooglePhotosHandler::createFolderStep(const DAObjectPtr &parentEntry) {
         entry->setParent(parent);
         url = QUrl(link->href());
     }
-    track(m_googleService->fetchEntryByInsertingEntry(entry, url, fetchAnswer(&QNGooglePhotosHandler::createFolderFetched)));
+    track(m_googleService->fetchEntryByInsertingEntry(entry, url, fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { createFolderFetched(object, error); })));
 }
 
 void QNGooglePhotosHandler::createFolderFetched(const DAObjectPtr &object, const VNErrorPtr &error) {
@@ -598,9 +605,9 @@ void QNGooglePhotosHandler::removeStep(const DAObjectPtr &resolved) {
         answerDocument(takeRemoveCompleted(), nullptr, codedError(QStringLiteral("Could not remove file")));
         return;
     }
-    track(m_googleService->deleteEntry(entry, [me = self()](const DAServiceTicketPtr &, const DAObjectPtr &, const VNErrorPtr &error) {
-        me->answerDocument(me->takeRemoveCompleted(), nullptr, error);
-    }));
+    track(m_googleService->deleteEntry(entry, fetchAnswer([this](const DAObjectPtr &, const VNErrorPtr &error) {
+                                           answerDocument(takeRemoveCompleted(), nullptr, error);
+                                       })));
 }
 
 // --- Rename --------------------------------------------------------------------------
@@ -626,9 +633,7 @@ void QNGooglePhotosHandler::renameStep(const DAObjectPtr &resolved) {
     namespaces.insert(entry->namespaces());
     entry->setNamespaces(namespaces);
     track(m_googleService->fetchEntryByUpdatingEntry(
-        entry, [me = self(), entry](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
-            me->renameFetched(entry, object, error);
-        }));
+        entry, fetchAnswer([this, entry](const DAObjectPtr &object, const VNErrorPtr &error) { renameFetched(entry, object, error); })));
 }
 
 void QNGooglePhotosHandler::renameFetched(const DAEntryBasePtr &entry, const DAObjectPtr &object, const VNErrorPtr &error) {
@@ -686,6 +691,7 @@ void QNGooglePhotosHandler::linkStep(const DAObjectPtr &) {
 }
 
 void QNGooglePhotosHandler::linkFinished(NRHTTPRequest *request, bool failed) {
+    m_currentRequest.reset();  // over: nothing to stop any more
     if (failed) {
         answerDocument(takeLinkCompleted(), nullptr, request->error() ? request->error() : codedError(QStringLiteral("Sharing link failed")));
         return;
@@ -729,9 +735,9 @@ void QNGooglePhotosHandler::resolveFeed(const QUrl &feedURL, const QStringList &
     // The fetch holds the handler until it has answered or is cancelled;
     // nothing else holds this search.
     track(m_googleService->fetchFeedWithURL(
-        query->URL(), [me = self(), names, depth](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
-            me->resolveFeedFetched(names, depth, object, error);
-        }));
+        query->URL(), fetchAnswer([this, names, depth](const DAObjectPtr &object, const VNErrorPtr &error) {
+            resolveFeedFetched(names, depth, object, error);
+        })));
 }
 
 void QNGooglePhotosHandler::resolveFeedFetched(const QStringList &names, int depth, const DAObjectPtr &object,

@@ -98,9 +98,9 @@ private:
 
     // Answers the taken completion, unless the handler was cancelled.
     void answerDocument(QNDocumentCallback completed, const QNDocumentPtr &document, const VNErrorPtr &error);
-    // A service fetch of this operation: cancel() stops it. The completion
-    // holds the handler until it has run or the fetch is stopped.
-    using FetchAnswer = void (QNGooglePhotosHandler::*)(const std::shared_ptr<DAObject> &object, const VNErrorPtr &error);
+    // The completion of a service fetch of this operation: it holds the
+    // handler until the fetch has answered or cancel() has stopped it.
+    using FetchAnswer = std::function<void(const std::shared_ptr<DAObject> &object, const VNErrorPtr &error)>;
     std::function<void(const std::shared_ptr<DAServiceTicketBase> &, const std::shared_ptr<DAObject> &, const VNErrorPtr &)>
     fetchAnswer(FetchAnswer answer);
     void track(const std::shared_ptr<DAServiceTicketBase> &ticket);
