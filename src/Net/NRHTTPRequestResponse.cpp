@@ -504,6 +504,10 @@ void NRHTTPRequest::handleStreamComplete() {
         if (empty.open(QIODevice::WriteOnly)) {
             empty.close();
             moveFileIntoPlace(empty.fileName(), m_downloadDestinationPath, &fileError);
+        } else if (!fileError) {
+            fileError = makeError(FileManagementError,
+                                  QStringLiteral("Failed to write to file at path '%1'").arg(m_downloadDestinationPath),
+                                  empty.errorString());
         }
     }
 
