@@ -296,23 +296,28 @@ void QNGooglePhotosHandler::runOperation(Operation operation) {
 void QNGooglePhotosHandler::tokenAnswered(NRHTTPRequest *request, const VNErrorPtr &error) {
     if (error) {
         VNLog::log(m_operation.refreshLog.arg(error->localizedDescription()));
-        m_operation.fail(error);
+        failOperation(error);
         return;
     }
     if (m_accessToken.isEmpty()) {
         auto e = errorFromDomain(kDomain, QString(m_operation.noTokenMessage).replace(QStringLiteral("%@"), replyErrorEntry(request)));
         VNLog::log(m_operation.noTokenLog.arg(e->localizedDescription()));
-        m_operation.fail(e);
+        failOperation(e);
         return;
     }
     resolveEntry(m_operation.target);
+}
+
+void QNGooglePhotosHandler::failOperation(const VNErrorPtr &error) {
+    if (m_operation.fail)  // none after cancel()
+        m_operation.fail(error);
 }
 
 void QNGooglePhotosHandler::entryResolved(const DAObjectPtr &entry, const VNErrorPtr &error) {
     if (isCancelled())
         return;
     if (error)
-        m_operation.fail(error);
+        failOperation(error);
     else
         (this->*m_operation.step)(entry);
 }
@@ -362,7 +367,7 @@ void QNGooglePhotosHandler::quotaStep(const DAObjectPtr &) {
                 config->setAvailableBytes(config->totalBytes() - config->usedBytes());
                 config->setSharedBytes(0);
             }
-            m_operation.fail(error);
+            failOperation(error);
         }),
         DAFeedPhotoUser::staticClass()));
 }

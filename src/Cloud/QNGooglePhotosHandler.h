@@ -78,6 +78,7 @@ private:
     void runOperation(Operation operation);
     void tokenAnswered(NRHTTPRequest *request, const VNErrorPtr &error);
     void entryResolved(const std::shared_ptr<DAObject> &entry, const VNErrorPtr &error);
+    void failOperation(const VNErrorPtr &error);
 
     // The steps of the operations, and the answers of their fetches.
     void quotaStep(const std::shared_ptr<DAObject> &entry);
