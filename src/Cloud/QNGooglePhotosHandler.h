@@ -123,8 +123,8 @@ private:
     std::shared_ptr<QNGooglePhotosHandler> self();
 
     Operation m_operation;
-    QNDocumentPtr m_document;     // the operation's document (download, upload, rename, link)
-    QNDocumentPtr m_destination;  // the operation's second document
+    QNDocumentPtr m_document;     // the operation's document (download, upload, link)
+    QNDocumentPtr m_destination;  // its second document (download, create folder, rename)
     QString m_folderName;         // createFolder
     qint64 m_documentSize = 0;    // download
     std::shared_ptr<NRHTTPRequest> m_currentRequest;
