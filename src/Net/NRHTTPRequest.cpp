@@ -488,6 +488,8 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_useHTTPVersionOne = m_useHTTPVersionOne;
     o.m_shouldRedirect = m_shouldRedirect;
     o.m_validatesSecureCertificate = m_validatesSecureCertificate;
+    o.m_clientCertificateIdentity = m_clientCertificateIdentity;
+    o.m_clientCertificatePassphrase = m_clientCertificatePassphrase;
     o.m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
     o.m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
     o.m_shouldUseRFC2616RedirectBehaviour = m_shouldUseRFC2616RedirectBehaviour;

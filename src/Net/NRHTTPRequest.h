@@ -395,6 +395,13 @@ protected:
     // download cache, then reports it finished; or fails it.
     void finishDeferred();
     void failDeferred(const VNErrorPtr &error);
+    // A request waiting for its deferred finish was cancelled (network
+    // thread); it has failed already, and what it waited for may stop.
+    virtual void deferredFinishCancelled() {}
+    // Gives another request this one's delegate, its method names and its
+    // progress delegates (main thread). The received-data method stays:
+    // the other request keeps its body.
+    void shareDelegatesWith(NRHTTPRequest &other) const;
     // The reply's body may be rewritten before a deferred finish.
     void setRawResponseData(const QByteArray &data);
     void removeResponseHeader(const QString &name);
@@ -599,6 +606,7 @@ private:
     // State of the running request (network thread, under m_mutex).
     bool m_inProgress = false;
     bool m_complete = false;
+    bool m_finishDeferred = false;  // complete, waiting for finishDeferred()
     bool m_cancelled = false;
     bool m_downloadComplete = false;
     bool m_needsRedirect = false;

@@ -526,6 +526,10 @@ void NRHTTPRequest::handleStreamComplete() {
         if (empty.open(QIODevice::WriteOnly)) {
             empty.close();
             moveFileIntoPlace(empty.fileName(), m_downloadDestinationPath, &fileError);
+        } else if (!fileError) {
+            fileError = makeError(FileManagementError,
+                                  QStringLiteral("Failed to write to file at path '%1'").arg(m_downloadDestinationPath),
+                                  empty.errorString());
         }
     }
 
@@ -549,8 +553,10 @@ void NRHTTPRequest::handleStreamComplete() {
         failWithError(fileError);
         return;
     }
-    if (deferFinishing())
+    if (deferFinishing()) {
+        m_finishDeferred = !m_error;
         return;
+    }
     if (auto cache = m_downloadCache.lock())
         cache->storeResponseForRequest(*this, m_secondsToCache);
     onMain([](NRHTTPRequest &r) { r.reportFinished(); });
@@ -568,6 +574,7 @@ void NRHTTPRequest::finishDeferred() {
         std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
         if (self->m_error || self->m_cancelled)
             return;
+        self->m_finishDeferred = false;
         if (auto cache = self->m_downloadCache.lock())
             cache->storeResponseForRequest(*self, self->m_secondsToCache);
         self->onMain([](NRHTTPRequest &r) { r.reportFinished(); });

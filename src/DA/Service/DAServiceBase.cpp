@@ -77,7 +77,9 @@ DAServiceBase::DAServiceBase()
 }
 
 DAServiceBase::~DAServiceBase() {
-    if (m_ownQueue)
+    // Never waits from one of the queue's own workers: that wait includes
+    // the operation it runs in.
+    if (m_ownQueue && !m_ownQueue->isCurrentQueue())
         m_ownQueue->waitUntilAllOperationsAreFinished();
 }
 
@@ -318,13 +320,14 @@ void DAServiceBase::objectFetcherFinished(const std::shared_ptr<FetchContext> &c
         handleParsedObject(context);
         return;
     }
-    m_operationQueue->addOperation([self, context, data, version, cancelled] {
-        if (cancelled->load())
-            return;
-        parseObject(context, data, version);
-        if (cancelled->load())
-            return;
-        context->callbackLoop.post([self, context, cancelled] {
+    m_operationQueue->addOperation([self, context, data, version, cancelled]() mutable {
+        if (!cancelled->load())
+            parseObject(context, data, version);
+        // Whatever the parse holds goes back to the callback thread, cancelled
+        // or not: it may hold the service's last reference, and the service's
+        // end waits for this queue.
+        const HFRunLoop loop = context->callbackLoop;
+        loop.post([self = std::move(self), context = std::move(context), cancelled = std::move(cancelled)] {
             if (!cancelled->load())
                 self->handleParsedObject(context);
         });

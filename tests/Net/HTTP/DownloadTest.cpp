@@ -189,6 +189,14 @@ TEST(Download, EmptyReplyThroughAGivenTemporaryFile) {
     EXPECT_EQ(VNTest::readFile(dest), QByteArray("kept"));
     EXPECT_FALSE(QFile::exists(temporary));
     EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(QLatin1Char(',')).toStdString();
+
+    // A folder that cannot be written (a file stands in its place): the
+    // empty reply fails with the write error rather than report a file.
+    VNTest::writeFile(dir->path() + QStringLiteral("/plain"), "a file");
+    auto unwritable = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/empty.bin")));
+    unwritable->setDownloadDestinationPath(dir->path() + QStringLiteral("/plain/empty.bin"));
+    EXPECT_EQ(run(unwritable)->failed, 1);
+    EXPECT_EQ(errorCode(unwritable), NRHTTPRequest::FileManagementError);
 }
 
 TEST(Download, A416BodyIsNeverAppended) {
