@@ -21,11 +21,14 @@ endfunction()
 # registered by hand add it too).
 set(VARNELLO_TSAN_OPTIONS "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
 
-# varnello_test(NAME LABELS l1 l2 SOURCES a.cpp b.cpp LIBS x y [GUI] [FIXTURES f1 f2] [TIMEOUT s])
+# varnello_test(NAME LABELS l1 l2 SOURCES a.cpp b.cpp LIBS x y [GUI] [FIXTURES f1 f2] [TIMEOUT s]
+#               [CASES Suite.Name ...])
 # One GoogleTest executable, registered with CTest under its labels. GUI tests
 # get a QApplication and the offscreen platform; the others a QCoreApplication.
+# With CASES, each listed test case is a CTest test of its own (NAME.Case)
+# instead of the executable as a whole.
 function(varnello_test name)
-  cmake_parse_arguments(A "GUI" "TIMEOUT" "LABELS;SOURCES;LIBS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(A "GUI" "TIMEOUT" "LABELS;SOURCES;LIBS;FIXTURES;CASES" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   if(A_GUI)
     target_link_libraries(${name} PRIVATE varnello_test_main_gui)
@@ -37,8 +40,17 @@ function(varnello_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES
+  set(tests)
+  if(A_CASES)
+    foreach(c ${A_CASES})
+      add_test(NAME ${name}.${c} COMMAND ${name} --gtest_filter=${c})
+      list(APPEND tests ${name}.${c})
+    endforeach()
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+    set(tests ${name})
+  endif()
+  set_tests_properties(${tests} PROPERTIES
     LABELS "${A_LABELS}"
     TIMEOUT ${A_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${VARNELLO_TSAN_OPTIONS};VARNELLO_TEST_PEERS=${PROJECT_SOURCE_DIR}/tests/peers;VARNELLO_ARTIFACTS=${PROJECT_BINARY_DIR}/artifacts;VARNELLO_PEER_STATE=${PROJECT_BINARY_DIR}/peer-state")
@@ -48,7 +60,7 @@ function(varnello_test name)
       string(REGEX REPLACE "^peer_" "" peer ${f})
       varnello_peer(${peer})
     endforeach()
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${A_FIXTURES}")
+    set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED "${A_FIXTURES}")
   endif()
 endfunction()
 

@@ -28,6 +28,7 @@
 #include <QSaveFile>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 
 static QPointer<QNMacAppDelegate> &sharedDelegate() {
@@ -58,14 +59,81 @@ void QNMacAppDelegate::addOpenedDocument(const QNDocumentPtr &document) {
     writeOpenedDocumentsRecord();
 }
 
+bool QNMacAppDelegate::holdsOpenedDocument(const QString &path) const {
+    const QString held = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    auto inside = [&held](const QString &copy) {
+        const QString c = QDir::cleanPath(QFileInfo(copy).absoluteFilePath());
+        return c == held || c.startsWith(held + QLatin1Char('/'));
+    };
+    for (const QNDocumentPtr &d : m_openedDocuments)
+        if (inside(d->path()))
+            return true;
+    for (const auto &earlier : m_earlierChangedCopies)
+        if (inside(earlier.first))
+            return true;
+    return false;
+}
+
 QString QNMacAppDelegate::openedDocumentsRecordPath() {
     return VNTempDirectory::path() + QStringLiteral("/.opened-documents.json");
 }
 
+namespace {
+
+QJsonObject itemEntry(const QNDocumentPtr &item) {
+    return {{QStringLiteral("path"), item->path()}, {QStringLiteral("id"), item->id()}};
+}
+
+QNDocumentPtr itemFrom(const QJsonObject &entry, bool isDirectory) {
+    auto item = QNDocument::withPath(entry.value(QStringLiteral("path")).toString(), isDirectory);
+    item->setId(entry.value(QStringLiteral("id")).toString());
+    return item;
+}
+
+// A stored drive, told by what the drive list shows of it: never by its
+// configuration id, which holds the password (nor by a password in its URL).
+QString driveKey(const QNDriveConfig &drive) {
+    const QString url = QUrl(drive.url()).toString(QUrl::RemoveUserInfo);
+    return QStringList{drive.serviceName(), url, drive.username(), drive.userId(), drive.displayName()}.join(
+        QLatin1Char('|'));
+}
+
+// Where an opened copy came from, for the record: the drive and the item's
+// and its folder's place on it (no secret of the account).
+void addOrigin(QJsonObject &entry, const QNDocumentPtr &copy) {
+    const QNDriveConfigPtr drive = copy->openedFromDriveConfig();
+    if (!drive || !copy->openedFromDocument() || !copy->openedFromParentDocument())
+        return;
+    entry.insert(QStringLiteral("drive"), driveKey(*drive));
+    entry.insert(QStringLiteral("item"), itemEntry(copy->openedFromDocument()));
+    entry.insert(QStringLiteral("folder"), itemEntry(copy->openedFromParentDocument()));
+}
+
+// An earlier run's changed copy as an opened document again, when the drive
+// it came from is still there: its save-back is offered as in that run.
+QNDocumentPtr restoredCopy(const QJsonObject &entry, const QNDriveConfigList &drives) {
+    const QString driveId = entry.value(QStringLiteral("drive")).toString();
+    if (driveId.isEmpty() || !entry.value(QStringLiteral("item")).isObject())
+        return nullptr;
+    for (const QNDriveConfigPtr &drive : drives) {
+        if (driveKey(*drive) != driveId)
+            continue;
+        auto copy = QNDocument::withPath(entry.value(QStringLiteral("path")).toString());
+        copy->setDate(QDateTime::fromMSecsSinceEpoch(qint64(entry.value(QStringLiteral("date")).toDouble())));
+        copy->setOpenedFromDriveConfig(drive);
+        copy->setOpenedFromDocument(itemFrom(entry.value(QStringLiteral("item")).toObject(), false));
+        copy->setOpenedFromParentDocument(itemFrom(entry.value(QStringLiteral("folder")).toObject(), true));
+        return copy;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 void QNMacAppDelegate::writeOpenedDocumentsRecord() const {
     if (!m_recordRead)
         return;  // the clean-up reads the earlier run's record first
-    // Only local paths and dates: nothing about the drive or its account.
+    // Local paths and dates, and where each copy came from: no account details.
     QJsonArray entries;
     for (const auto &earlier : m_earlierChangedCopies) {
         QJsonObject e;
@@ -77,6 +145,7 @@ void QNMacAppDelegate::writeOpenedDocumentsRecord() const {
         QJsonObject e;
         e.insert(QStringLiteral("path"), d->path());
         e.insert(QStringLiteral("date"), d->date().toMSecsSinceEpoch());
+        addOrigin(e, d);
         entries.append(e);
     }
     QSaveFile file(openedDocumentsRecordPath());
@@ -131,12 +200,13 @@ void QNMacAppDelegate::applicationDidFinishLaunching() {
 
 namespace {
 
-// A refused token unlinks every Dropbox user: all stored credentials go, and
-// the drives ask for a new link. The network hooks do nothing.
+// A refused token unlinks that Dropbox user only: its stored credentials go
+// and its drives ask for a new link; the other accounts keep theirs. The
+// network hooks do nothing.
 struct DropboxListener : DXSessionDelegate, DXNetworkRequestDelegate {
-    void sessionDidReceiveAuthorizationFailure(DXSession *, const QString &) override {
-        if (auto session = DXSession::sharedSession())
-            session->unlinkAll();
+    void sessionDidReceiveAuthorizationFailure(DXSession *session, const QString &userId) override {
+        if (session)
+            session->unlinkUserId(userId);
     }
     void networkRequestStarted() override {}
     void networkRequestStopped() override {}
@@ -187,6 +257,8 @@ void QNMacAppDelegate::attachSingleInstance(QNSingleInstance *instance) {
 }
 
 bool QNMacAppDelegate::isIdle() const {
+    if (m_quitting)
+        return m_quitGaveUp || !m_taskManager || m_taskManager->tasks().isEmpty();
     for (QNMainWindowController *c : windowControllers())
         if (c->isWindowLoaded() && c->window()->isVisible())
             return false;
@@ -196,11 +268,42 @@ bool QNMacAppDelegate::isIdle() const {
 void QNMacAppDelegate::quitIfIdle() {
     if (!isIdle())
         return;
-    VNLog::log(QStringLiteral("QNMacAppDelegate no window and no task left: quitting"));
+    VNLog::log(m_quitting ? QStringLiteral("QNMacAppDelegate quit: no task left")
+                          : QStringLiteral("QNMacAppDelegate no window and no task left: quitting"));
     if (m_quitHandler)
         m_quitHandler();
     else if (QThread::currentThread()->loopLevel() > 0)
         QCoreApplication::quit();
+}
+
+void QNMacAppDelegate::requestQuit() {
+    const QList<QNTaskPtr> running = m_taskManager ? m_taskManager->tasks() : QList<QNTaskPtr>();
+    if (!running.isEmpty() && !m_quitting) {
+        QNAlert alert;
+        alert.messageText = running.size() == 1 ? QStringLiteral("1 task is still running")
+                                                : QStringLiteral("%1 tasks are still running").arg(running.size());
+        alert.informativeText = QStringLiteral("Quitting cancels them: what they have not finished is not copied, "
+                                               "and their sources stay as they are.");
+        alert.buttons = {QStringLiteral("Quit Anyway"), QStringLiteral("Cancel")};
+        if (QNDialogService::shared().runModal(alert).returnCode != QNAlert::FirstButtonReturn)
+            return;
+        VNLog::log(QStringLiteral("QNMacAppDelegate quitting: cancelling %1 running tasks").arg(running.size()));
+        m_taskManager->setPaused(false);
+        for (const QNTaskPtr &task : running)
+            task->cancel();
+        // A task that never ends must not keep the application for ever.
+        QPointer<QNMacAppDelegate> guard(this);
+        QTimer::singleShot(quitTimeoutMs, this, [guard] {
+            if (!guard || !guard->m_taskManager || guard->m_taskManager->tasks().isEmpty())
+                return;
+            VNLog::log(QStringLiteral("QNMacAppDelegate quitting with tasks that did not end"));
+            guard->m_quitGaveUp = true;
+            guard->quitIfIdle();
+        });
+    }
+    m_quitting = true;
+    // Each ended task asks again; with none left this ends the application.
+    quitIfIdleLater();
 }
 
 void QNMacAppDelegate::quitIfIdleLater() {
@@ -308,6 +411,8 @@ void QNMacAppDelegate::cleanTemporaryDirectory() {
             return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
         }()).array();
     m_earlierChangedCopies.clear();
+    const QNDriveConfigList storedDrives = QNDriveConfig::readStoredDrives().value_or(QNDriveConfigList{});
+    int restored = 0;
     for (const QJsonValue &v : earlier) {
         const QJsonObject e = v.toObject();
         const QString path = e.value(QStringLiteral("path")).toString();
@@ -320,7 +425,12 @@ void QNMacAppDelegate::cleanTemporaryDirectory() {
             continue;
         if (info.lastModified() > date) {
             copies.append({path, date});
-            m_earlierChangedCopies.append({path, date.toMSecsSinceEpoch()});
+            if (const QNDocumentPtr copy = restoredCopy(e, storedDrives)) {
+                m_openedDocuments << copy;
+                ++restored;
+            } else {
+                m_earlierChangedCopies.append({path, date.toMSecsSinceEpoch()});
+            }
             VNLog::log(QStringLiteral("QNMacAppDelegate kept changed copy: %1").arg(path));
         }
     }
@@ -343,6 +453,9 @@ void QNMacAppDelegate::cleanTemporaryDirectory() {
     // The record now lists this run's copies and the earlier changed ones.
     m_recordRead = true;
     writeOpenedDocumentsRecord();
+    // Changes an earlier run never sent back are offered now.
+    if (restored > 0)
+        applicationDidBecomeActive();
 }
 
 void QNMacAppDelegate::applicationDidBecomeActive() {

@@ -47,6 +47,9 @@ public:
     // saved back), and its openedFrom... fields say where it came from.
     QNDocumentList openedDocuments() const { return m_openedDocuments; }
     void addOpenedDocument(const QNDocumentPtr &document);
+    // Whether the path is, or holds, an opened copy (of this run, or a
+    // changed one an earlier run kept): a pane's clean-up leaves it.
+    bool holdsOpenedDocument(const QString &path) const;
 
     // Main windows, in the order opened; they stay listed after closing.
     QList<QNMainWindowController *> windowControllers() const;
@@ -114,6 +117,13 @@ public:
     bool isIdle() const;
     void quitIfIdle();
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
+    // The Quit command. With tasks running it asks first ("N tasks are still
+    // running"); quitting anyway cancels them and ends the application once
+    // each has ended, its clean-up (a part file on a server) included, or
+    // when quitTimeoutMs have passed.
+    void requestQuit();
+    bool isQuitting() const { return m_quitting; }
+    static constexpr int quitTimeoutMs = 30000;
 
 signals:
     void mainWindowOpened(QNMainWindowController *controller);
@@ -145,4 +155,6 @@ private:
     bool m_recordRead = false;
     QString m_preferencesPage;
     std::function<void()> m_quitHandler;
+    bool m_quitting = false;
+    bool m_quitGaveUp = false;  // the tasks did not end in quitTimeoutMs
 };

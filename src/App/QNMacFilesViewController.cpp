@@ -5,6 +5,7 @@
 #include "App/QNFilesTableModel.h"
 #include "App/QNImageBrowserView.h"
 #include "App/QNImageLibrary.h"
+#include "App/QNMacAppDelegate.h"
 #include "App/QNMacTableView.h"
 #include "App/QNMainWindowController.h"
 #include "App/TBWindow.h"
@@ -16,6 +17,7 @@
 #include "Platform/VNTempDirectory.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -150,9 +152,24 @@ QWidget *QNMacFilesViewController::imageBrowserScrollView() const { return m_ima
 void QNMacFilesViewController::clearTempPath() {
     if (m_tempPath.isEmpty())
         return;
-    QDir dir(m_tempPath);
-    if (dir.exists() && !dir.removeRecursively())
-        VNLog::log(QStringLiteral("Error clearing temp path: %1").arg(m_tempPath));
+    // The copies Open and Open With made stay: another application may
+    // still write to them, and their changes are offered to go back.
+    QNMacAppDelegate *delegate = QNMacAppDelegate::shared();
+    const QFileInfoList entries =
+        QDir(m_tempPath).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    bool kept = false;
+    for (const QFileInfo &entry : entries) {
+        const QString path = entry.absoluteFilePath();
+        if (delegate && delegate->holdsOpenedDocument(path)) {
+            kept = true;
+            continue;
+        }
+        const bool removed = entry.isDir() && !entry.isSymLink() ? QDir(path).removeRecursively() : QFile::remove(path);
+        if (!removed)
+            VNLog::log(QStringLiteral("Error clearing temp path: %1").arg(path));
+    }
+    if (!kept)
+        QDir().rmdir(m_tempPath);
 }
 
 void QNMacFilesViewController::replaceFolder(QString &path, const QString &base, const QString &logText) {

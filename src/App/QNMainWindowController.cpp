@@ -298,7 +298,12 @@ void QNMainWindowController::buildContent() {
     connect(closeWindow, &QAction::triggered, m_window, &QWidget::close);
     auto *quit = new QAction(QStringLiteral("Quit Varnello"), m_window);
     quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, qApp, &QApplication::quit);
+    connect(quit, &QAction::triggered, this, [] {
+        if (QNMacAppDelegate *d = QNMacAppDelegate::shared())
+            d->requestQuit();
+        else
+            QApplication::quit();
+    });
     m_window->addActions({newWindow, closeWindow, quit});
 }
 
@@ -506,11 +511,14 @@ QMimeData *QNMainWindowController::writeRows(const QList<int> &rows) const {
             return nullptr;  // the "Add Drive" row does not move
     const QNDriveConfigPtr dragged = list.at(rows.first());
     auto *data = new QMimeData;
-    // Our window and the dragged drive: a drop elsewhere is refused, and the
-    // drive is found by id even if the list changed meanwhile.
-    const QByteArray payload = (m_windowId + QLatin1Char('\n') + QString::number(rows.first()) + QLatin1Char('\n') +
-                                dragged->driveConfigId())
-                                   .toUtf8();
+    // Our window, the row and a fresh key of this drag: a drop elsewhere is
+    // refused, and the drive's id, kept here, finds it even if the list
+    // changed meanwhile. The id itself (it holds the password) never goes
+    // into the drag's data, which any client of the display can read.
+    m_dragKey = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    m_draggedDriveId = dragged->driveConfigId();
+    const QByteArray payload =
+        (m_windowId + QLatin1Char('\n') + QString::number(rows.first()) + QLatin1Char('\n') + m_dragKey).toUtf8();
     data->setData(driveDragMimeType(), payload);
     return data;
 }
@@ -523,7 +531,9 @@ bool QNMainWindowController::acceptDrop(const QMimeData *data, int row) {
         return false;  // dragged from another window's list
     bool ok = false;
     const int draggedRow = parts[1].toInt(&ok);
-    const QString draggedId = parts.mid(2).join(QLatin1Char('\n'));
+    if (parts[2] != m_dragKey)
+        return false;  // not this window's last drag
+    const QString draggedId = m_draggedDriveId;
     QNDriveConfigList list = drives();
     if (!ok || row < 0 || row > list.size())
         return false;

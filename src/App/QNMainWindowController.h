@@ -198,6 +198,10 @@ private:
     void serviceNotResolved(const QNNetService &service);
 
     QString m_windowId;
+    // This list's last drag: the key its data carries, and the id of the
+    // drive dragged (kept here: the id carries the password).
+    mutable QString m_dragKey;
+    mutable QString m_draggedDriveId;
     TBWindow *m_window = nullptr;
     mutable std::recursive_mutex m_mutex;
     QNDriveConfigList m_drives;

@@ -1,11 +1,11 @@
 #include "Cloud/QNDrivePaths.h"
 
 #include "Platform/VNLog.h"
+#include "Platform/VNPartName.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QUuid>
 #include <filesystem>
 
 namespace QNDrivePaths {
@@ -53,9 +53,7 @@ void keepListed(QNDocumentList &documents, const QNDocumentPtr &document, const 
 }
 
 QString partFileFor(const QString &destination) {
-    const QFileInfo info(destination);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-") +
-           QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return VNPartName::beside(QFileInfo(destination).absoluteFilePath(), VNPartName::randomSuffix(QStringLiteral("part"), 32));
 }
 
 std::function<void(qint64, qint64)> fractionProgress(QNProgressCallback progress, qint64 expected) {

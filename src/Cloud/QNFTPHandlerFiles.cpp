@@ -7,10 +7,10 @@
 #include "Cloud/QNFTPTransferLog.h"
 #include "Cloud/QNStringEncoding.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNPartName.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <curl/curl.h>
 
 #include <cerrno>
@@ -42,10 +42,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     // takes its name only when complete: a failed or cancelled download
     // leaves nothing behind, and an existing file stays until replaced.
     const QFileInfo destInfo(localPath);
-    QByteArray tmpl = QFile::encodeName(destInfo.absolutePath() + QLatin1String("/.") + destInfo.fileName());
-    if (tmpl.size() - QFile::encodeName(destInfo.absolutePath()).size() > 200)
-        tmpl = QFile::encodeName(destInfo.absolutePath() + QLatin1String("/.download"));
-    tmpl += ".part-XXXXXX";
+    QByteArray tmpl = QFile::encodeName(VNPartName::beside(destInfo.absoluteFilePath(), QStringLiteral(".part-XXXXXX")));
     const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0)
         return answer.failed(ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
@@ -90,22 +87,6 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     completed(result, nullptr, false);
 }
 
-
-namespace {
-
-// A hidden name beside the real one for an upload in progress, unique
-// enough that two uploads of the same file do not meet, and within the
-// 255 bytes file systems allow.
-QString temporaryUploadName(const QString &fileName)
-{
-    const QString suffix = QStringLiteral(".part-%1").arg(QRandomGenerator::global()->generate() & 0xFFFFFF, 6, 16,
-                                                          QLatin1Char('0'));
-    if (fileName.toUtf8().size() > 200)
-        return QStringLiteral(".upload") + suffix;
-    return QLatin1Char('.') + fileName + suffix;
-}
-
-}  // namespace
 
 // Commands that act on one name in an upload's folder: FTP ones in the
 // folder itself (names relative to it), SFTP ones on server paths.
@@ -156,7 +137,8 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     // when whole: a server or connection that dies mid-way, or a cancel,
     // never leaves a cut file under the real name, and an older file of
     // that name stays until the new one replaces it.
-    const QString tempName = temporaryUploadName(fileName);
+    // Unique enough that two uploads of the same file do not meet.
+    const QString tempName = VNPartName::hidden(fileName, VNPartName::randomSuffix(QStringLiteral("part"), 6));
     QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(folderPath));
     FolderCommands names{location, folderPath, encoding, {}, nullptr};
@@ -211,8 +193,19 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
         if (outcome.error || outcome.cancelled)
             return void(answer.unsuccessful(outcome));
     } else if (outcome.cancelled || outcome.error) {
-        if (t.readStarted)
+        // The server may have made the temporary file before the first byte
+        // was read: a cancel once connected cleans up too.
+        curl_off_t connected = 0;
+        curl_easy_getinfo(curl.handle, CURLINFO_CONNECT_TIME_T, &connected);
+        if (t.readStarted || (outcome.cancelled && connected > 0)) {
+            // The upload's connection ends first, so the server has closed
+            // the file's handle before its name is removed: no late write
+            // can bring the file back.
+            curl_easy_cleanup(curl.handle);
+            curl.handle = nullptr;
+            names.connection = nullptr;
             removeTemporaryUpload(names, tempName);
+        }
         return void(answer.unsuccessful(outcome));
     }
     completed(destPath, nullptr, false);
@@ -257,12 +250,25 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
     if (!url.ok() || !names.error.isNull())
         return;
     // This clean-up often runs because of a cancel: it must not be cancelled.
+    CurlHandle own;
+    CURL *connection = names.connection ? names.connection : own.handle;
     const Outcome outcome = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes,
-                                            commands, false, names.connection);
+                                            commands, false, connection);
     VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")
                    .arg(QNFTPLocation::join(names.folderPath, tempName),
                         outcome.error ? outcome.error->localizedDescription().section(QLatin1Char('\n'), 0, 0)
                                       : QStringLiteral("done")));
+    // Gone is checked: a second removal must find nothing. A server that
+    // wrote the file again as an old handle closed gets it removed again.
+    for (int again = 0; !outcome.error && again < 3; ++again) {
+        CurlList check;
+        names.remove(check, tempName);
+        if (performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, check, false,
+                            connection).error)
+            return;
+        VNLog::log(QStringLiteral("QNFTPHandler upload: the unfinished file \u201c%1\u201d came back and was removed "
+                                  "again").arg(QNFTPLocation::join(names.folderPath, tempName)));
+    }
 }
 
 void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed)
@@ -312,14 +318,18 @@ void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback complete
     const auto config = driveConfig();
     if (!config || !document)
         return answer.failed(ftpError(QStringLiteral("Nothing to remove.")));
-    const QString path = document->path();
+    QString path = document->path();
+    if (document->isLink())
+        while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+            path.chop(1);  // "l/" would name what the link leads to
     const QString name = QNFTPLocation::lastComponent(path);
     if (name.isEmpty())
         return answer.failed(ftpError(QStringLiteral("The drive's top folder cannot be removed.")));
     if (isCancelled())
         return answer.cancelled();
 
-    const bool folder = document->isDirectory();
+    // A link goes as the link itself (a folder's removal would refuse it).
+    const bool folder = document->isDirectory() && !document->isLink();
     QNFTPLocation location(config->url(), config->isSFTP());
     QNStringEncoding encoding(encodingFor(path));
     CurlList commands;

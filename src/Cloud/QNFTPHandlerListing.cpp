@@ -143,12 +143,22 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
                        .arg(parsed.unreadLines.size())
                        .arg(folderPath, unread.text()));
     }
+    QList<bool> isLink;
+    for (const auto &item : parsed.items)
+        isLink.append(item.kind == QNFTPListingParser::Item::Kind::Link);
     if (!resolveLinks(folderPath, parsed.items, names))
         return completed({}, searchKeyword, nullptr, true);
     QNDocumentList documents;
     documents.reserve(parsed.items.size());
-    for (const auto &item : parsed.items) {
+    for (qsizetype i = 0; i < parsed.items.size(); ++i) {
+        const auto &item = parsed.items[i];
         auto doc = QNDocument::create();
+        if (isLink[i]) {
+            // Removed as the link itself; where it leads lets a copy tell a
+            // link back into the tree it is copying.
+            doc->setIsLink(true);
+            doc->setLinkTarget(location.drivePathOf(names.decode(item.linkTarget)));
+        }
         doc->setIsDirectory(item.isDirectory);
         QString path = QNFTPLocation::join(folderPath, item.name);
         if (item.isDirectory)

@@ -224,3 +224,14 @@ QNFTPLocation::Result QNFTPLocation::serverPath(const QString &path, QNStringEnc
     QByteArray out = root + '/' + rest.bytes;
     return {out, {}};
 }
+
+QString QNFTPLocation::drivePathOf(const QString &target) const
+{
+    if (!target.startsWith(QLatin1Char('/')) || m_path.isEmpty() || m_path == QLatin1String("/"))
+        return target;
+    if (target == m_path)
+        return QStringLiteral("/");
+    if (target.startsWith(m_path + QLatin1Char('/')))
+        return target.mid(m_path.size());
+    return target;
+}

@@ -51,6 +51,10 @@ public:
     static bool holdsControlBreaks(const QString &text);
 
     // Path helpers on document paths.
+    // A link target as the server gives it, as a drive path: a relative
+    // one stays relative; an absolute one outside the drive's folder is
+    // left as it is.
+    QString drivePathOf(const QString &target) const;
     static QStringList segments(const QString &path);
     static QString join(const QString &folder, const QString &name);
     static QString parentPath(const QString &path);

@@ -160,15 +160,18 @@ void QNGooglePhotosHandler::tokenRequest(const QString &body, Action action) {
     request->setRequestMethod(QStringLiteral("POST"));
     request->addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("application/x-www-form-urlencoded"));
     request->appendPostData(body.toUtf8());
-    std::weak_ptr<QNGooglePhotosHandler> weakSelf = self();
+    // The request holds the handler until it has answered or is cancelled
+    // (its blocks go then).
     std::weak_ptr<NRHTTPRequest> weak = request;
     auto fired = std::make_shared<bool>(false);
-    auto finished = [weakSelf, weak, action, fired](bool failed) {
-        auto me = weakSelf.lock();
+    auto finished = [me = self(), weak, action, fired](bool failed) {
         auto r = weak.lock();
-        if (!me || !r || *fired)
+        if (!r || *fired)
             return;
         *fired = true;
+        // Over: nothing to stop any more (the handler may go when this
+        // request lets go of its blocks).
+        me->m_currentRequest.reset();
         // Every token request makes the operation's new service.
         me->m_googleService = DAServiceGooglePhotos::make();
         me->m_accessToken = failed ? QString() : accessTokenOf(r.get());
@@ -262,6 +265,7 @@ void QNGooglePhotosHandler::processOAuthLogin(const QString &callbackUrl) {
 }
 
 void QNGooglePhotosHandler::cancel() {
+    const auto keep = self();  // what is stopped below may hold the handler's last reference
     QNCloudInterface::cancel();
     if (m_currentFetcher)
         m_currentFetcher->stopFetching();
@@ -270,449 +274,499 @@ void QNGooglePhotosHandler::cancel() {
     m_tickets.clear();
     if (m_currentRequest)
         m_currentRequest->clearDelegatesAndCancel();
-    m_keepAlive.reset();
+    // No answer follows: what the operation would have answered with goes now.
+    m_operation = {};
+    takeQuotaCompleted();
+    takeListDocumentsCompleted();
+    takeDownloadCompleted();
+    takeUploadCompleted();
+    takeCreateFolderCompleted();
+    takeRemoveCompleted();
+    takeRenameCompleted();
+    takeLinkCompleted();
 }
 
-// --- Operations -----------------------------------------------------------------------
+// --- The run of every operation -------------------------------------------------------
 
+void QNGooglePhotosHandler::runOperation(Operation operation) {
+    m_operation = std::move(operation);
+    refreshAccessToken([this](NRHTTPRequest *request, VNErrorPtr error) { tokenAnswered(request, error); });
+}
 
-// The common start of every operation: a new access token, then the work.
-// A transport failure of the refresh, or a reply without an access token,
-// ends the operation through fail().
-#define QN_PHOTOS_BEGIN(refreshLog, noTokenLog, noTokenMessage, target, fail, work)                             \
-    holdForOperation();                                                                                        \
-    refreshAccessToken([weakSelf = std::weak_ptr<QNGooglePhotosHandler>(self()), resolveTarget = QNDocumentPtr(target), fail, work](\
-                           NRHTTPRequest *request, VNErrorPtr error) {                                         \
-        auto me = weakSelf.lock();                                                                             \
-        if (!me)                                                                                               \
-            return;                                                                                            \
-        if (error) {                                                                                           \
-            VNLog::log(QStringLiteral(refreshLog).arg(error->localizedDescription()));                         \
-            fail(me, error);                                                                                   \
-            return;                                                                                            \
-        }                                                                                                      \
-        if (me->m_accessToken.isEmpty()) {                                                                     \
-            auto e = errorFromDomain(kDomain, QString(noTokenMessage).replace(QStringLiteral("%@"),            \
-                                                                               replyErrorEntry(request)));     \
-            VNLog::log(QStringLiteral(noTokenLog).arg(e->localizedDescription()));                             \
-            fail(me, e);                                                                                       \
-            return;                                                                                            \
-        }                                                                                                      \
-        me->resolveEntry(resolveTarget, [weakSelf, fail, work](DAObjectPtr entry, VNErrorPtr e) {             \
-            auto me = weakSelf.lock();                                                                         \
-            if (!me)                                                                                           \
-                return;                                                                                        \
-            if (e)                                                                                             \
-                fail(me, e);                                                                                   \
-            else                                                                                               \
-                work(me, entry);                                                                               \
-        });                                                                                                    \
-    })
+void QNGooglePhotosHandler::tokenAnswered(NRHTTPRequest *request, const VNErrorPtr &error) {
+    if (error) {
+        VNLog::log(m_operation.refreshLog.arg(error->localizedDescription()));
+        failOperation(error);
+        return;
+    }
+    if (m_accessToken.isEmpty()) {
+        auto e = errorFromDomain(kDomain, QString(m_operation.noTokenMessage).replace(QStringLiteral("%@"), replyErrorEntry(request)));
+        VNLog::log(m_operation.noTokenLog.arg(e->localizedDescription()));
+        failOperation(e);
+        return;
+    }
+    resolveEntry(m_operation.target);
+}
+
+void QNGooglePhotosHandler::failOperation(const VNErrorPtr &error) {
+    if (m_operation.fail)  // none after cancel()
+        m_operation.fail(error);
+}
+
+void QNGooglePhotosHandler::entryResolved(const DAObjectPtr &entry, const VNErrorPtr &error) {
+    if (isCancelled())
+        return;
+    if (error)
+        failOperation(error);
+    else
+        (this->*m_operation.step)(entry);
+}
+
+void QNGooglePhotosHandler::answerDocument(QNDocumentCallback completed, const QNDocumentPtr &document, const VNErrorPtr &error) {
+    if (completed && !isCancelled())
+        completed(document, error, false);
+}
+
+DAServiceBase::Completion QNGooglePhotosHandler::fetchAnswer(FetchAnswer answer) {
+    // The answered ticket leaves the handler: it keeps this completion (to run
+    // the fetch again after a new sign-in), which holds the handler.
+    return [me = self(), answer = std::move(answer)](const DAServiceTicketPtr &ticket, const DAObjectPtr &object,
+                                                     const VNErrorPtr &error) {
+        me->m_tickets.removeOne(ticket);
+        answer(object, error);
+    };
+}
+
+void QNGooglePhotosHandler::track(const DAServiceTicketPtr &ticket) {
+    if (ticket)
+        m_tickets.append(ticket);
+}
+
+// --- Quota ---------------------------------------------------------------------------
 
 void QNGooglePhotosHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
-    Once<QNQuotaCallback> answer(std::move(completed));
-    auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, e, false); };
-    auto work = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr) {
-        const QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
-        std::weak_ptr<QNGooglePhotosHandler> weak = me;
-        auto ticket = me->m_googleService->fetchFeedWithURL(
-            url, [weak, answer](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
-                auto me = weak.lock();
-                if (!me)
-                    return;
-                auto feed = std::dynamic_pointer_cast<DAFeedPhotoUser>(object);
-                if (auto config = me->driveConfig()) {
-                    config->setTotalBytes(feed ? feed->quotaLimit().value_or(0) : 0);
-                    config->setUsedBytes(feed ? feed->quotaUsed().value_or(0) : 0);
-                    config->setAvailableBytes(config->totalBytes() - config->usedBytes());
-                    config->setSharedBytes(0);
-                }
-                answer(*me, error, false);
-            }, DAFeedPhotoUser::staticClass());
-        if (ticket)
-            me->m_tickets.append(ticket);
-    };
-    QN_PHOTOS_BEGIN("QNGooglePhotosHander quota error %1", "QNGooglePhotosHandler quota failed %1",
-                    "List documents failed, %@", QNDocumentPtr(), fail, work);
+    setQuotaCompleted(std::move(completed));
+    runOperation({QStringLiteral("QNGooglePhotosHander quota error %1"), QStringLiteral("QNGooglePhotosHandler quota failed %1"),
+                  QStringLiteral("List documents failed, %@"), nullptr,
+                  [this](const VNErrorPtr &e) {
+                      if (auto completed = takeQuotaCompleted(); completed && !isCancelled())
+                          completed(e, false);
+                  },
+                  &QNGooglePhotosHandler::quotaStep});
 }
 
-void QNGooglePhotosHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
-    Once<QNListCallback> answer(std::move(completed));
-    auto fail = [answer, searchKeyword](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) {
-        answer(*me, QNDocumentList(), searchKeyword, e, false);
-    };
-    auto work = [answer, folder](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
-        me->m_currentPath = folder ? folder->path() : QStringLiteral("/");
-        if (me->m_currentPath.isEmpty())
-            me->m_currentPath = QStringLiteral("/");
-        auto folderEntry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
-        auto link = folderEntry ? folderEntry->feedLink() : nullptr;
-        const QUrl feedURL = link ? QUrl(link->href())
-                                  : DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
-        auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(feedURL);
-        query->setMaxResults(1000);
-        // A big album is read to its end, page by page.
-        me->m_googleService->setServiceShouldFollowNextLinks(true);
-        std::weak_ptr<QNGooglePhotosHandler> weak = me;
-        const QString path = me->m_currentPath;
-        auto ticket = me->m_googleService->fetchFeedWithURL(
-            query->URL(), [weak, answer, path](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
-                auto me = weak.lock();
-                if (!me)
-                    return;
-                auto feed = std::dynamic_pointer_cast<DAFeedBase>(object);
-                if (error || !feed) {
-                    VNLog::log(QStringLiteral("QNGooglePhotosHandler listDocuments fetch error %1")
-                                   .arg(error ? error->localizedDescription() : QStringLiteral("no feed")));
-                    answer(*me, QNDocumentList(), QString(), codedError(QStringLiteral("Could not query files")), false);
-                    return;
-                }
-                auto feedHolder = std::make_shared<EntryHolder>(feed);
-                QNDocumentList documents;
-                for (const auto &entry : feed->entries()) {
-                    const QString title = entry->title() ? entry->title()->stringValue() : QString();
-                    if (!isUsableName(title)) {
-                        VNLog::log(QStringLiteral("QNGooglePhotosHandler skipped an entry with an unusable name"));
-                        continue;
-                    }
-                    auto document = documentFromEntry(entry, path);
-                    document->setFeedPhotoAlbum(feedHolder);
-                    documents.append(document);
-                }
-                answer(*me, documents, QString(), nullptr, false);
-            });
-        if (ticket)
-            me->m_tickets.append(ticket);
-    };
-    QN_PHOTOS_BEGIN("QNGooglePhotosHander listDocuments error %1", "QNGooglePhotosHandler listDocuments failed %1",
-                    "List documents failed, %@", folder, fail, work);
+void QNGooglePhotosHandler::quotaStep(const DAObjectPtr &) {
+    const QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
+    track(m_googleService->fetchFeedWithURL(
+        url,
+        fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) {
+            auto feed = std::dynamic_pointer_cast<DAFeedPhotoUser>(object);
+            if (auto config = driveConfig()) {
+                config->setTotalBytes(feed ? feed->quotaLimit().value_or(0) : 0);
+                config->setUsedBytes(feed ? feed->quotaUsed().value_or(0) : 0);
+                config->setAvailableBytes(config->totalBytes() - config->usedBytes());
+                config->setSharedBytes(0);
+            }
+            failOperation(error);
+        }),
+        DAFeedPhotoUser::staticClass()));
 }
+
+// --- List ----------------------------------------------------------------------------
+
+void QNGooglePhotosHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
+    setListDocumentsCompleted(std::move(completed));
+    m_currentPath = folder && !folder->path().isEmpty() ? folder->path() : QStringLiteral("/");
+    runOperation({QStringLiteral("QNGooglePhotosHander listDocuments error %1"),
+                  QStringLiteral("QNGooglePhotosHandler listDocuments failed %1"), QStringLiteral("List documents failed, %@"),
+                  folder,
+                  [this, searchKeyword](const VNErrorPtr &e) {
+                      if (auto completed = takeListDocumentsCompleted(); completed && !isCancelled())
+                          completed(QNDocumentList(), searchKeyword, e, false);
+                  },
+                  &QNGooglePhotosHandler::listStep});
+}
+
+void QNGooglePhotosHandler::listStep(const DAObjectPtr &folderEntry) {
+    auto entry = std::dynamic_pointer_cast<DAEntryBase>(folderEntry);
+    auto link = entry ? entry->feedLink() : nullptr;
+    const QUrl feedURL = link ? QUrl(link->href())
+                              : DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
+    auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(feedURL);
+    query->setMaxResults(1000);
+    // A big album is read to its end, page by page.
+    m_googleService->setServiceShouldFollowNextLinks(true);
+    track(m_googleService->fetchFeedWithURL(query->URL(), fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { listFetched(object, error); })));
+}
+
+void QNGooglePhotosHandler::listFetched(const DAObjectPtr &object, const VNErrorPtr &error) {
+    QNListCallback completed = takeListDocumentsCompleted();
+    if (!completed || isCancelled())
+        return;
+    auto feed = std::dynamic_pointer_cast<DAFeedBase>(object);
+    if (error || !feed) {
+        VNLog::log(QStringLiteral("QNGooglePhotosHandler listDocuments fetch error %1")
+                       .arg(error ? error->localizedDescription() : QStringLiteral("no feed")));
+        completed(QNDocumentList(), QString(), codedError(QStringLiteral("Could not query files")), false);
+        return;
+    }
+    auto feedHolder = std::make_shared<EntryHolder>(feed);
+    QNDocumentList documents;
+    for (const auto &entry : feed->entries()) {
+        const QString title = entry->title() ? entry->title()->stringValue() : QString();
+        if (!isUsableName(title)) {
+            VNLog::log(QStringLiteral("QNGooglePhotosHandler skipped an entry with an unusable name"));
+            continue;
+        }
+        auto document = documentFromEntry(entry, m_currentPath);
+        document->setFeedPhotoAlbum(feedHolder);
+        documents.append(document);
+    }
+    completed(documents, QString(), nullptr, false);
+}
+
+// --- Download ------------------------------------------------------------------------
 
 void QNGooglePhotosHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                      QNDocumentCallback completed) {
-    setDownloadProgress(progress);
-    Once<QNDocumentCallback> answer(std::move(completed));
-    auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, document, destPath, progress](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
-        auto entry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
-        auto photoEntry = std::dynamic_pointer_cast<DAEntryPhoto>(resolved);
-        const qint64 documentSize = document && document->size() > 0 ? document->size() : photoEntry ? photoEntry->size().value_or(0) : 0;
-        auto self = entry ? entry->selfLink() : nullptr;
-        if (!self) {
-            answer(*me, nullptr, codedError(QStringLiteral("Could not download file")), false);
-            return;
-        }
-        auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(QUrl(self->href()));
-        query->setImageSize(DAQueryGooglePhotos::originalImageSize);
-        const QString savePath = destPath ? destPath->path() : QString();
-        std::weak_ptr<QNGooglePhotosHandler> weak = me;
-        auto ticket = me->m_googleService->fetchEntryWithURL(
-            query->URL(),
-            [weak, answer, savePath, documentSize, progress](const DAServiceTicketPtr &, const DAObjectPtr &object,
-                                                             const VNErrorPtr &error) {
-                auto me = weak.lock();
-                if (!me)
-                    return;
-                if (error) {
-                    VNLog::log(QStringLiteral("ticket error %1").arg(error->localizedDescription()));
-                    answer(*me, nullptr, error, false);
-                    return;
-                }
-                auto photo = std::dynamic_pointer_cast<DAEntryPhoto>(object);
-                auto group = photo ? photo->mediaGroup() : nullptr;
-                std::shared_ptr<DAMediaContent> content;
-                for (const auto &c : group ? group->mediaContents() : QList<std::shared_ptr<DAMediaContent>>())
-                    if (c->medium() == QLatin1String("image")) {
-                        content = c;
-                        break;
-                    }
-                if (!content || content->URLString().isEmpty()) {
-                    answer(*me, nullptr, codedError(QStringLiteral("Could not download file")), false);
-                    return;
-                }
-                const QUrl mediaURL(content->URLString());
-                HFURLRequest request = me->m_googleService->requestForURL(mediaURL, QString(), QString());
-                // The access token is for the service's own host only.
-                if (!sameHost(mediaURL, QUrl(DAServiceGooglePhotos::serviceRootURLString())))
-                    request.removeHeader(QStringLiteral("Authorization"));
-                auto fetcher = me->m_googleService->fetcherService()->fetcherWithRequest(request);
-                me->m_currentFetcher = fetcher;
-                fetcher->setDownloadPath(savePath);
-                std::weak_ptr<HFHTTPFetcher> weakFetcher = fetcher;
-                fetcher->setReceivedDataBlock([weakFetcher, documentSize, progress](const QByteArray &) {
-                    auto f = weakFetcher.lock();
-                    if (!f || !progress)
-                        return;
-                    const qint64 expected = f->response() ? f->response()->expectedContentLength() : -1;
-                    const qint64 done = f->downloadedLength();
-                    if (expected > 0)
-                        progress(float(done) / float(expected));
-                    else if (documentSize > 0)
-                        progress(float(done) / float(documentSize));
-                });
-                fetcher->beginFetchWithCompletionHandler([weak, answer, savePath](const QByteArray &, const VNErrorPtr &error) {
-                    auto me = weak.lock();
-                    if (!me)
-                        return;
-                    if (error) {
-                        VNLog::log(QStringLiteral("fetcher error %1").arg(error->localizedDescription()));
-                        QFile::remove(savePath);
-                        answer(*me, nullptr, error, false);
-                        return;
-                    }
-                    answer(*me, QNDocument::withPath(savePath), nullptr, false);
-                });
-            },
-            DAEntryPhoto::staticClass());
-        if (ticket) {
-            ticket->setProperty(QStringLiteral("save path"), savePath);
-            me->m_tickets.append(ticket);
-        }
-    };
-    QN_PHOTOS_BEGIN("QNGooglePhotosHander download error %1", "QNGooglePhotosHandler download failed %1",
-                    "Download failed, no access_token", document, fail, work);
+    setDownloadProgress(std::move(progress));
+    setDownloadCompleted(std::move(completed));
+    m_document = document;
+    m_destination = destPath;
+    runOperation({QStringLiteral("QNGooglePhotosHander download error %1"), QStringLiteral("QNGooglePhotosHandler download failed %1"),
+                  QStringLiteral("Download failed, no access_token"), document,
+                  [this](const VNErrorPtr &e) { answerDocument(takeDownloadCompleted(), nullptr, e); },
+                  &QNGooglePhotosHandler::downloadStep});
 }
+
+void QNGooglePhotosHandler::downloadStep(const DAObjectPtr &resolved) {
+    auto entry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
+    auto photo = std::dynamic_pointer_cast<DAEntryPhoto>(resolved);
+    m_documentSize = m_document && m_document->size() > 0 ? m_document->size() : photo ? photo->size().value_or(0) : 0;
+    auto selfLink = entry ? entry->selfLink() : nullptr;
+    if (!selfLink) {
+        answerDocument(takeDownloadCompleted(), nullptr, codedError(QStringLiteral("Could not download file")));
+        return;
+    }
+    auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(QUrl(selfLink->href()));
+    query->setImageSize(DAQueryGooglePhotos::originalImageSize);
+    auto ticket = m_googleService->fetchEntryWithURL(
+        query->URL(), fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { downloadEntryFetched(object, error); }),
+        DAEntryPhoto::staticClass());
+    if (ticket)
+        ticket->setProperty(QStringLiteral("save path"), m_destination ? m_destination->path() : QString());
+    track(ticket);
+}
+
+void QNGooglePhotosHandler::downloadEntryFetched(const DAObjectPtr &object, const VNErrorPtr &error) {
+    if (error) {
+        VNLog::log(QStringLiteral("ticket error %1").arg(error->localizedDescription()));
+        answerDocument(takeDownloadCompleted(), nullptr, error);
+        return;
+    }
+    auto photo = std::dynamic_pointer_cast<DAEntryPhoto>(object);
+    auto group = photo ? photo->mediaGroup() : nullptr;
+    std::shared_ptr<DAMediaContent> content;
+    for (const auto &c : group ? group->mediaContents() : QList<std::shared_ptr<DAMediaContent>>())
+        if (c->medium() == QLatin1String("image")) {
+            content = c;
+            break;
+        }
+    if (!content || content->URLString().isEmpty()) {
+        answerDocument(takeDownloadCompleted(), nullptr, codedError(QStringLiteral("Could not download file")));
+        return;
+    }
+    const QUrl mediaURL(content->URLString());
+    HFURLRequest request = m_googleService->requestForURL(mediaURL, QString(), QString());
+    // The access token is for the service's own host only.
+    if (!sameHost(mediaURL, QUrl(DAServiceGooglePhotos::serviceRootURLString())))
+        request.removeHeader(QStringLiteral("Authorization"));
+    auto fetcher = m_googleService->fetcherService()->fetcherWithRequest(request);
+    m_currentFetcher = fetcher;
+    fetcher->setDownloadPath(m_destination ? m_destination->path() : QString());
+    std::weak_ptr<HFHTTPFetcher> weakFetcher = fetcher;
+    fetcher->setReceivedDataBlock([weakFetcher, documentSize = m_documentSize, progress = downloadProgress()](const QByteArray &) {
+        auto f = weakFetcher.lock();
+        if (!f || !progress)
+            return;
+        const qint64 expected = f->response() ? f->response()->expectedContentLength() : -1;
+        const qint64 done = f->downloadedLength();
+        if (expected > 0)
+            progress(float(done) / float(expected));
+        else if (documentSize > 0)
+            progress(float(done) / float(documentSize));
+    });
+    // The fetcher holds the handler until it has answered or is stopped.
+    fetcher->beginFetchWithCompletionHandler([me = self()](const QByteArray &, const VNErrorPtr &error) { me->downloadFinished(error); });
+}
+
+void QNGooglePhotosHandler::downloadFinished(const VNErrorPtr &error) {
+    m_currentFetcher.reset();  // over: nothing to stop any more
+    const QString savePath = m_destination ? m_destination->path() : QString();
+    if (error) {
+        VNLog::log(QStringLiteral("fetcher error %1").arg(error->localizedDescription()));
+        QFile::remove(savePath);
+        answerDocument(takeDownloadCompleted(), nullptr, error);
+        return;
+    }
+    answerDocument(takeDownloadCompleted(), QNDocument::withPath(savePath), nullptr);
+}
+
+// --- Upload --------------------------------------------------------------------------
 
 void QNGooglePhotosHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                    QNDocumentCallback completed) {
-    setUploadProgress(progress);
-    Once<QNDocumentCallback> answer(std::move(completed));
-    auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, document, destPath, progress](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
-        const QString path = document ? document->path() : QString();
-        const QString name = lastComponent(path);
-        QFile file(path);
-        if (path.isEmpty() || QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-            answer(*me, nullptr, codedError(QStringLiteral("Could not upload file")), false);
-            return;
-        }
-        file.close();
-        auto entry = DAEntryPhoto::photoEntry();
-        entry->setTitleWithString(name);
-        // The description is the name given, not where the file sat on this machine.
-        entry->setPhotoDescriptionWithString(name);
-        entry->setTimestamp(DAPhotoTimestamp::timestampWithDate(QDateTime::currentDateTimeUtc()));
-        // Sent from the file in chunks, never held whole in memory.
-        entry->setUploadFilePath(path);
-        entry->setPhotoMIMEType(DAUtilities::MIMETypeForFileAtPath(name, QStringLiteral("image/jpeg")));
-        entry->setUploadSlug(name);
-        if (progress)
-            me->m_googleService->setServiceUploadProgressHandler(
-                [progress](const DAServiceTicketPtr &, quint64 delivered, quint64 total) {
-                    if (total > 0)
-                        progress(float(delivered) / float(total));
-                });
-        auto album = std::dynamic_pointer_cast<DAEntryPhotoAlbum>(resolved);
-        const QString albumID = album ? album->GPhotoID() : QStringLiteral("default");
-        const QUrl url(DAServiceGooglePhotos::photoHostURLString() +
-                       QStringLiteral("/data/upload/resumable/media/create-session/feed/api/user/default/albumid/") +
-                       albumID);
-        std::weak_ptr<QNGooglePhotosHandler> weak = me;
-        auto ticket = me->m_googleService->fetchEntryByInsertingEntry(
-            entry, url, [weak, answer](const DAServiceTicketPtr &, const DAObjectPtr &, const VNErrorPtr &error) {
-                if (auto me = weak.lock())
-                    answer(*me, nullptr, error, false);
-            });
-        me->m_googleService->setServiceUploadProgressHandler(nullptr);
-        if (ticket)
-            me->m_tickets.append(ticket);
-    };
-    QN_PHOTOS_BEGIN("QNGooglePhotosHandler upload error %1", "QNGooglePhotosHandler upload failed %1",
-                    "Upload failed, no access_token", destPath, fail, work);
+    setUploadProgress(std::move(progress));
+    setUploadCompleted(std::move(completed));
+    m_document = document;
+    runOperation({QStringLiteral("QNGooglePhotosHandler upload error %1"), QStringLiteral("QNGooglePhotosHandler upload failed %1"),
+                  QStringLiteral("Upload failed, no access_token"), destPath,
+                  [this](const VNErrorPtr &e) { answerDocument(takeUploadCompleted(), nullptr, e); },
+                  &QNGooglePhotosHandler::uploadStep});
 }
+
+void QNGooglePhotosHandler::uploadStep(const DAObjectPtr &folderEntry) {
+    const QString path = m_document ? m_document->path() : QString();
+    const QString name = lastComponent(path);
+    QFile file(path);
+    if (path.isEmpty() || QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        answerDocument(takeUploadCompleted(), nullptr, codedError(QStringLiteral("Could not upload file")));
+        return;
+    }
+    file.close();
+    auto entry = DAEntryPhoto::photoEntry();
+    entry->setTitleWithString(name);
+    // The description is the name given, not where the file sat on this machine.
+    entry->setPhotoDescriptionWithString(name);
+    entry->setTimestamp(DAPhotoTimestamp::timestampWithDate(QDateTime::currentDateTimeUtc()));
+    // Sent from the file in chunks, never held whole in memory.
+    entry->setUploadFilePath(path);
+    entry->setPhotoMIMEType(DAUtilities::MIMETypeForFileAtPath(name, QStringLiteral("image/jpeg")));
+    entry->setUploadSlug(name);
+    if (auto progress = uploadProgress())
+        m_googleService->setServiceUploadProgressHandler([progress](const DAServiceTicketPtr &, quint64 delivered, quint64 total) {
+            if (total > 0)
+                progress(float(delivered) / float(total));
+        });
+    auto album = std::dynamic_pointer_cast<DAEntryPhotoAlbum>(folderEntry);
+    const QString albumID = album ? album->GPhotoID() : QStringLiteral("default");
+    const QUrl url(DAServiceGooglePhotos::photoHostURLString() +
+                   QStringLiteral("/data/upload/resumable/media/create-session/feed/api/user/default/albumid/") + albumID);
+    track(m_googleService->fetchEntryByInsertingEntry(
+        entry, url,
+        fetchAnswer([this](const DAObjectPtr &, const VNErrorPtr &error) { answerDocument(takeUploadCompleted(), nullptr, error); })));
+    m_googleService->setServiceUploadProgressHandler(nullptr);  // the ticket has its copy
+}
+
+// --- Create folder -------------------------------------------------------------------
 
 void QNGooglePhotosHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {
-    Once<QNDocumentCallback> answer(std::move(completed));
-    auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, name, destPath](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
-        auto entry = DAEntryPhotoAlbum::albumEntry();
-        entry->setTitleWithString(name);
-        auto parent = std::dynamic_pointer_cast<DAEntryBase>(resolved);
-        auto link = parent ? parent->feedLink() : nullptr;
-        QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
-        if (link) {
-            entry->setParent(parent);
-            url = QUrl(link->href());
-        }
-        std::weak_ptr<QNGooglePhotosHandler> weak = me;
-        const QString parentPath = destPath && !destPath->path().isEmpty() ? destPath->path() : QStringLiteral("/");
-        auto ticket = me->m_googleService->fetchEntryByInsertingEntry(
-            entry, url, [weak, answer, parentPath](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
-                auto me = weak.lock();
-                if (!me)
-                    return;
-                // The new album as a folder, for callers that go on into it (copy tasks).
-                auto album = std::dynamic_pointer_cast<DAEntryBase>(object);
-                const QString title = album && album->title() ? album->title()->stringValue() : QString();
-                if (!error && album && isUsableName(title))
-                    answer(*me, documentFromEntry(album, parentPath), nullptr, false);
-                else
-                    answer(*me, nullptr, error, false);
-            });
-        if (ticket)
-            me->m_tickets.append(ticket);
-    };
-    QN_PHOTOS_BEGIN("QNGooglePhotosHandler createFolder error %1", "QNGooglePhotosHandler create folder failed %1",
-                    "Create folder failed, no access_token", destPath, fail, work);
+    setCreateFolderCompleted(std::move(completed));
+    m_folderName = name;
+    m_destination = destPath;
+    runOperation({QStringLiteral("QNGooglePhotosHandler createFolder error %1"),
+                  QStringLiteral("QNGooglePhotosHandler create folder failed %1"), QStringLiteral("Create folder failed, no access_token"),
+                  destPath, [this](const VNErrorPtr &e) { answerDocument(takeCreateFolderCompleted(), nullptr, e); },
+                  &QNGooglePhotosHandler::createFolderStep});
 }
+
+void QNGooglePhotosHandler::createFolderStep(const DAObjectPtr &parentEntry) {
+    auto entry = DAEntryPhotoAlbum::albumEntry();
+    entry->setTitleWithString(m_folderName);
+    auto parent = std::dynamic_pointer_cast<DAEntryBase>(parentEntry);
+    auto link = parent ? parent->feedLink() : nullptr;
+    QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
+    if (link) {
+        entry->setParent(parent);
+        url = QUrl(link->href());
+    }
+    track(m_googleService->fetchEntryByInsertingEntry(entry, url, fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { createFolderFetched(object, error); })));
+}
+
+void QNGooglePhotosHandler::createFolderFetched(const DAObjectPtr &object, const VNErrorPtr &error) {
+    // The new album as a folder, for callers that go on into it (copy tasks).
+    auto album = std::dynamic_pointer_cast<DAEntryBase>(object);
+    const QString title = album && album->title() ? album->title()->stringValue() : QString();
+    const QString parentPath = m_destination && !m_destination->path().isEmpty() ? m_destination->path() : QStringLiteral("/");
+    if (!error && album && isUsableName(title))
+        answerDocument(takeCreateFolderCompleted(), documentFromEntry(album, parentPath), nullptr);
+    else
+        answerDocument(takeCreateFolderCompleted(), nullptr, error);
+}
+
+// --- Remove --------------------------------------------------------------------------
 
 void QNGooglePhotosHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
-    Once<QNDocumentCallback> answer(std::move(completed));
-    auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, document](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
-        auto entry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
-        if (!entry) {
-            answer(*me, nullptr, codedError(QStringLiteral("Could not remove file")), false);
-            return;
-        }
-        std::weak_ptr<QNGooglePhotosHandler> weak = me;
-        auto ticket = me->m_googleService->deleteEntry(
-            entry, [weak, answer](const DAServiceTicketPtr &, const DAObjectPtr &, const VNErrorPtr &error) {
-                if (auto me = weak.lock())
-                    answer(*me, nullptr, error, false);
-            });
-        if (ticket)
-            me->m_tickets.append(ticket);
-    };
-    QN_PHOTOS_BEGIN("QNGooglePhotosHandler remove error %1", "QNGooglePhotosHandler remove failed %1",
-                    "Remove file/folder failed, no access_token", document, fail, work);
+    setRemoveCompleted(std::move(completed));
+    runOperation({QStringLiteral("QNGooglePhotosHandler remove error %1"), QStringLiteral("QNGooglePhotosHandler remove failed %1"),
+                  QStringLiteral("Remove file/folder failed, no access_token"), document,
+                  [this](const VNErrorPtr &e) { answerDocument(takeRemoveCompleted(), nullptr, e); },
+                  &QNGooglePhotosHandler::removeStep});
 }
+
+void QNGooglePhotosHandler::removeStep(const DAObjectPtr &resolved) {
+    auto entry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
+    if (!entry) {
+        answerDocument(takeRemoveCompleted(), nullptr, codedError(QStringLiteral("Could not remove file")));
+        return;
+    }
+    track(m_googleService->deleteEntry(entry, fetchAnswer([this](const DAObjectPtr &, const VNErrorPtr &error) {
+                                           answerDocument(takeRemoveCompleted(), nullptr, error);
+                                       })));
+}
+
+// --- Rename --------------------------------------------------------------------------
 
 void QNGooglePhotosHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
-    Once<QNDocumentCallback> answer(std::move(completed));
-    auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, document, name](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr resolved) {
-        auto entry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
-        if (!entry || !name) {
-            answer(*me, nullptr, codedError(QStringLiteral("Could not rename file")), false);
-            return;
-        }
-        entry->setTitleWithString(lastComponent(name->path()));
-        // An entry read inside a feed declares none of the feed's namespaces.
-        QMap<QString, QString> namespaces = DAServiceGooglePhotos::standardServiceNamespaces();
-        namespaces.insert(entry->namespaces());
-        entry->setNamespaces(namespaces);
-        std::weak_ptr<QNGooglePhotosHandler> weak = me;
-        auto ticket = me->m_googleService->fetchEntryByUpdatingEntry(
-            entry, [weak, answer](const DAServiceTicketPtr &, const DAObjectPtr &, const VNErrorPtr &error) {
-                if (auto me = weak.lock())
-                    answer(*me, nullptr, error, false);
-            });
-        if (ticket)
-            me->m_tickets.append(ticket);
-    };
-    QN_PHOTOS_BEGIN("QNGooglePhotosHandler rename error %1", "QNGooglePhotosHandler rename failed %1",
-                    "Rename file/folder failed, no access_token", document, fail, work);
+    setRenameCompleted(std::move(completed));
+    m_destination = name;
+    runOperation({QStringLiteral("QNGooglePhotosHandler rename error %1"), QStringLiteral("QNGooglePhotosHandler rename failed %1"),
+                  QStringLiteral("Rename file/folder failed, no access_token"), document,
+                  [this](const VNErrorPtr &e) { answerDocument(takeRenameCompleted(), nullptr, e); },
+                  &QNGooglePhotosHandler::renameStep});
 }
 
+void QNGooglePhotosHandler::renameStep(const DAObjectPtr &resolved) {
+    auto entry = std::dynamic_pointer_cast<DAEntryBase>(resolved);
+    if (!entry || !m_destination) {
+        answerDocument(takeRenameCompleted(), nullptr, codedError(QStringLiteral("Could not rename file")));
+        return;
+    }
+    entry->setTitleWithString(lastComponent(m_destination->path()));
+    // An entry read inside a feed declares none of the feed's namespaces.
+    QMap<QString, QString> namespaces = DAServiceGooglePhotos::standardServiceNamespaces();
+    namespaces.insert(entry->namespaces());
+    entry->setNamespaces(namespaces);
+    track(m_googleService->fetchEntryByUpdatingEntry(
+        entry, fetchAnswer([this, entry](const DAObjectPtr &object, const VNErrorPtr &error) { renameFetched(entry, object, error); })));
+}
+
+void QNGooglePhotosHandler::renameFetched(const DAEntryBasePtr &entry, const DAObjectPtr &object, const VNErrorPtr &error) {
+    // The listed entry goes on as the renamed one: the server's new ETag is
+    // the one a later change of it (the backup's removal) must send.
+    if (auto updated = std::dynamic_pointer_cast<DAEntryBase>(object); updated && !error && !updated->ETag().isEmpty())
+        entry->setETag(updated->ETag());
+    answerDocument(takeRenameCompleted(), nullptr, error);
+}
+
+// --- Share link ----------------------------------------------------------------------
+
 void QNGooglePhotosHandler::linkForDocument(QNDocumentPtr document, QNDocumentCallback completed) {
-    Once<QNDocumentCallback> answer(std::move(completed));
-    auto fail = [answer](const std::shared_ptr<QNGooglePhotosHandler> &me, VNErrorPtr e) { answer(*me, nullptr, e, false); };
-    auto work = [answer, document](const std::shared_ptr<QNGooglePhotosHandler> &me, DAObjectPtr) {
-        const QString resourceId = document ? document->gdResourceId() : QString();
-        if (resourceId.isEmpty()) {
-            answer(*me, nullptr, codedError(QStringLiteral("Sharing link failed, no resource id")), false);
-            return;
-        }
-        const QString docs = QNServiceHosts::url(QStringLiteral("google.docs"));
-        const QByteArray body =
-            "<entry xmlns='http://www.w3.org/2005/Atom' xmlns:gAcl='http://schemas.google.com/acl/2007'>"
-            "<category scheme='http://schemas.google.com/g/2005#kind' "
-            "term='http://schemas.google.com/acl/2007#accessRule'/>"
-            "<gAcl:withKey key='blank_tag'><gAcl:role value='reader'/></gAcl:withKey>"
-            "<gAcl:scope type='default'/></entry>";
-        auto request = NRHTTPRequest::requestWithURL(QUrl(docs + QStringLiteral("/feeds/default/private/full/") +
-                                                          QString::fromUtf8(QUrl::toPercentEncoding(resourceId, ":")) +
-                                                          QStringLiteral("/acl")));
-        request->setRequestMethod(QStringLiteral("POST"));
-        request->addRequestHeader(QStringLiteral("GData-Version"), QStringLiteral("3.0"));
-        request->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("OAuth %1").arg(me->m_accessToken));
-        request->addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("application/atom+xml; charset=utf-8"));
-        request->appendPostData(body);
-        std::weak_ptr<QNGooglePhotosHandler> weak = me;
-        std::weak_ptr<NRHTTPRequest> weakRequest = request;
-        auto finished = [weak, weakRequest, answer, document, resourceId, docs](bool failed) {
-            auto me = weak.lock();
-            auto r = weakRequest.lock();
-            if (!me || !r)
-                return;
-            if (failed) {
-                answer(*me, nullptr, r->error() ? r->error() : codedError(QStringLiteral("Sharing link failed")), false);
-                return;
-            }
-            if (r->responseStatusCode() >= 400) {
-                answer(*me, nullptr, codedError(r->responseStatusMessage()), false);
-                return;
-            }
-            const qsizetype colon = resourceId.indexOf(QLatin1Char(':'));
-            const QString id = colon < 0 ? resourceId : resourceId.mid(colon + 1).section(QLatin1Char(':'), 0, 0);
-            document->setLink(docs + QStringLiteral("/fileview?id=") + id);
-            document->setLinkEndDate(QDateTime());
-            answer(*me, document, nullptr, false);
-        };
-        request->setCompletionBlock([finished] { finished(false); });
-        request->setFailedBlock([finished] { finished(true); });
-        me->m_currentRequest = request;
-        request->startAsynchronous();
-    };
-    QN_PHOTOS_BEGIN("QNGooglePhotosHandler linkForDocument error %1", "QNGooglePhotosHandler link failed %1",
-                    "Sharing link failed, no access_token", QNDocumentPtr(), fail, work);
+    setLinkCompleted(std::move(completed));
+    m_document = document;
+    runOperation({QStringLiteral("QNGooglePhotosHandler linkForDocument error %1"), QStringLiteral("QNGooglePhotosHandler link failed %1"),
+                  QStringLiteral("Sharing link failed, no access_token"), nullptr,
+                  [this](const VNErrorPtr &e) { answerDocument(takeLinkCompleted(), nullptr, e); },
+                  &QNGooglePhotosHandler::linkStep});
+}
+
+void QNGooglePhotosHandler::linkStep(const DAObjectPtr &) {
+    const QString resourceId = m_document ? m_document->gdResourceId() : QString();
+    if (resourceId.isEmpty()) {
+        answerDocument(takeLinkCompleted(), nullptr, codedError(QStringLiteral("Sharing link failed, no resource id")));
+        return;
+    }
+    const QByteArray body =
+        "<entry xmlns='http://www.w3.org/2005/Atom' xmlns:gAcl='http://schemas.google.com/acl/2007'>"
+        "<category scheme='http://schemas.google.com/g/2005#kind' "
+        "term='http://schemas.google.com/acl/2007#accessRule'/>"
+        "<gAcl:withKey key='blank_tag'><gAcl:role value='reader'/></gAcl:withKey>"
+        "<gAcl:scope type='default'/></entry>";
+    auto request = NRHTTPRequest::requestWithURL(QUrl(QNServiceHosts::url(QStringLiteral("google.docs")) +
+                                                      QStringLiteral("/feeds/default/private/full/") +
+                                                      QString::fromUtf8(QUrl::toPercentEncoding(resourceId, ":")) +
+                                                      QStringLiteral("/acl")));
+    request->setRequestMethod(QStringLiteral("POST"));
+    request->addRequestHeader(QStringLiteral("GData-Version"), QStringLiteral("3.0"));
+    request->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("OAuth %1").arg(m_accessToken));
+    request->addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("application/atom+xml; charset=utf-8"));
+    request->appendPostData(body);
+    // The request holds the handler until it has answered or is cancelled.
+    std::weak_ptr<NRHTTPRequest> weakRequest = request;
+    request->setCompletionBlock([me = self(), weakRequest] {
+        if (auto r = weakRequest.lock())
+            me->linkFinished(r.get(), false);
+    });
+    request->setFailedBlock([me = self(), weakRequest] {
+        if (auto r = weakRequest.lock())
+            me->linkFinished(r.get(), true);
+    });
+    m_currentRequest = request;
+    request->startAsynchronous();
+}
+
+void QNGooglePhotosHandler::linkFinished(NRHTTPRequest *request, bool failed) {
+    m_currentRequest.reset();  // over: nothing to stop any more
+    if (failed) {
+        answerDocument(takeLinkCompleted(), nullptr, request->error() ? request->error() : codedError(QStringLiteral("Sharing link failed")));
+        return;
+    }
+    if (request->responseStatusCode() >= 400) {
+        answerDocument(takeLinkCompleted(), nullptr, codedError(request->responseStatusMessage()));
+        return;
+    }
+    const QString resourceId = m_document->gdResourceId();
+    const qsizetype colon = resourceId.indexOf(QLatin1Char(':'));
+    const QString id = colon < 0 ? resourceId : resourceId.mid(colon + 1).section(QLatin1Char(':'), 0, 0);
+    m_document->setLink(QNServiceHosts::url(QStringLiteral("google.docs")) + QStringLiteral("/fileview?id=") + id);
+    m_document->setLinkEndDate(QDateTime());
+    answerDocument(takeLinkCompleted(), m_document, nullptr);
 }
 
 // --- Documents known only by their path --------------------------------------------
 
-void QNGooglePhotosHandler::resolveEntry(const QNDocumentPtr &document, std::function<void(DAObjectPtr, VNErrorPtr)> done) {
+void QNGooglePhotosHandler::resolveEntry(const QNDocumentPtr &document) {
     if (auto entry = entryOf(document)) {
-        done(entry, nullptr);
+        entryResolved(entry, nullptr);
         return;
     }
     const QStringList names = (document ? document->path() : QString()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (names.isEmpty()) {
-        done(nullptr, nullptr);  // the root
+        entryResolved(nullptr, nullptr);  // the root
         return;
     }
-    const QString path = QLatin1Char('/') + names.join(QLatin1Char('/'));
     if (names.size() > 2) {
-        done(nullptr, codedError(QStringLiteral("%1 was not found").arg(path)));
+        entryResolved(nullptr, codedError(QStringLiteral("/%1 was not found").arg(names.join(QLatin1Char('/')))));
         return;
     }
     // Albums from the user feed, then (for a photo) the album's photos.
-    auto step = std::make_shared<std::function<void(QUrl, int)>>();
-    std::weak_ptr<QNGooglePhotosHandler> weak = self();
-    *step = [weak, names, path, done, step](const QUrl &feedURL, int depth) {
-        auto me = weak.lock();
-        if (!me)
-            return;
-        auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(feedURL);
-        query->setMaxResults(1000);
-        me->m_googleService->setServiceShouldFollowNextLinks(true);
-        auto ticket = me->m_googleService->fetchFeedWithURL(
-            query->URL(), [names, path, done, step, depth](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
-                auto feed = std::dynamic_pointer_cast<DAFeedBase>(object);
-                DAEntryBasePtr found;
-                for (const auto &entry : feed ? feed->entries() : QList<DAEntryBasePtr>())
-                    if (entry->title() && entry->title()->stringValue() == names.at(depth)) {
-                        found = entry;
-                        break;
-                    }
-                if (error || !found) {
-                    *step = nullptr;
-                    done(nullptr, error ? error : codedError(QStringLiteral("%1 was not found").arg(path)));
-                    return;
-                }
-                auto link = found->feedLink();
-                if (depth + 1 == names.size() || !link) {
-                    *step = nullptr;
-                    if (depth + 1 == names.size())
-                        done(found, nullptr);
-                    else
-                        done(nullptr, codedError(QStringLiteral("%1 was not found").arg(path)));
-                    return;
-                }
-                (*step)(QUrl(link->href()), depth + 1);
-            });
-        if (ticket)
-            me->m_tickets.append(ticket);
-    };
-    (*step)(DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {}), 0);
+    resolveFeed(DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {}), names, 0);
+}
+
+void QNGooglePhotosHandler::resolveFeed(const QUrl &feedURL, const QStringList &names, int depth) {
+    auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(feedURL);
+    query->setMaxResults(1000);
+    m_googleService->setServiceShouldFollowNextLinks(true);
+    // The fetch holds the handler until it has answered or is cancelled;
+    // nothing else holds this search.
+    track(m_googleService->fetchFeedWithURL(
+        query->URL(), fetchAnswer([this, names, depth](const DAObjectPtr &object, const VNErrorPtr &error) {
+            resolveFeedFetched(names, depth, object, error);
+        })));
+}
+
+void QNGooglePhotosHandler::resolveFeedFetched(const QStringList &names, int depth, const DAObjectPtr &object,
+                                               const VNErrorPtr &error) {
+    const QString path = QLatin1Char('/') + names.join(QLatin1Char('/'));
+    auto feed = std::dynamic_pointer_cast<DAFeedBase>(object);
+    DAEntryBasePtr found;
+    for (const auto &entry : feed ? feed->entries() : QList<DAEntryBasePtr>())
+        if (entry->title() && entry->title()->stringValue() == names.at(depth)) {
+            found = entry;
+            break;
+        }
+    if (error || !found) {
+        entryResolved(nullptr, error ? error : codedError(QStringLiteral("%1 was not found").arg(path)));
+        return;
+    }
+    if (depth + 1 == names.size()) {
+        entryResolved(found, nullptr);
+        return;
+    }
+    auto link = found->feedLink();
+    if (!link) {
+        entryResolved(nullptr, codedError(QStringLiteral("%1 was not found").arg(path)));
+        return;
+    }
+    resolveFeed(QUrl(link->href()), names, depth + 1);
 }

@@ -20,7 +20,8 @@ class DAEntryBase;
 // the drive's password, and every operation starts by asking for a new
 // access token, which the service then sends with each of its requests.
 // Called on the main thread; every operation answers there once, and not at
-// all after cancel().
+// all after cancel(). While an operation runs, its pending request or fetch
+// holds the handler; cancel() stops that, and the handler goes with it.
 class QNGooglePhotosHandler : public QNCloudInterface {
 public:
     explicit QNGooglePhotosHandler(QNDriveConfigPtr driveConfig);
@@ -58,37 +59,74 @@ public:
 
 private:
     using Action = std::function<void(NRHTTPRequest *request, VNErrorPtr error)>;
+    // The continuation of an operation once its token and its document's
+    // entry are there.
+    using Step = void (QNGooglePhotosHandler::*)(const std::shared_ptr<DAObject> &entry);
+    // What an operation does before its own step, and how it fails there.
+    struct Operation {
+        QString refreshLog;      // "%1": the refresh's error
+        QString noTokenLog;      // "%1": the error made for it
+        QString noTokenMessage;  // "%@": the token reply's "error" entry
+        QNDocumentPtr target;    // whose entry the step is given (null: none)
+        std::function<void(const VNErrorPtr &)> fail;
+        Step step = nullptr;
+    };
+
+    // The one run every operation goes through: a new access token (and
+    // service), the target's entry, then the step; a failure on the way
+    // answers through the operation's fail().
+    void runOperation(Operation operation);
+    void tokenAnswered(NRHTTPRequest *request, const VNErrorPtr &error);
+    void entryResolved(const std::shared_ptr<DAObject> &entry, const VNErrorPtr &error);
+    void failOperation(const VNErrorPtr &error);
+
+    // The steps of the operations, and the answers of their fetches.
+    void quotaStep(const std::shared_ptr<DAObject> &entry);
+    void listStep(const std::shared_ptr<DAObject> &folderEntry);
+    void listFetched(const std::shared_ptr<DAObject> &object, const VNErrorPtr &error);
+    void downloadStep(const std::shared_ptr<DAObject> &entry);
+    void downloadEntryFetched(const std::shared_ptr<DAObject> &object, const VNErrorPtr &error);
+    void downloadFinished(const VNErrorPtr &error);
+    void uploadStep(const std::shared_ptr<DAObject> &folderEntry);
+    void createFolderStep(const std::shared_ptr<DAObject> &parentEntry);
+    void createFolderFetched(const std::shared_ptr<DAObject> &object, const VNErrorPtr &error);
+    void removeStep(const std::shared_ptr<DAObject> &entry);
+    void renameStep(const std::shared_ptr<DAObject> &entry);
+    void renameFetched(const std::shared_ptr<DAEntryBase> &entry, const std::shared_ptr<DAObject> &object,
+                       const VNErrorPtr &error);
+    void linkStep(const std::shared_ptr<DAObject> &entry);
+    void linkFinished(NRHTTPRequest *request, bool failed);
+
+    // Answers the taken completion, unless the handler was cancelled.
+    void answerDocument(QNDocumentCallback completed, const QNDocumentPtr &document, const VNErrorPtr &error);
+    // The completion of a service fetch of this operation: it holds the
+    // handler until the fetch has answered or cancel() has stopped it.
+    using FetchAnswer = std::function<void(const std::shared_ptr<DAObject> &object, const VNErrorPtr &error)>;
+    std::function<void(const std::shared_ptr<DAServiceTicketBase> &, const std::shared_ptr<DAObject> &, const VNErrorPtr &)>
+    fetchAnswer(FetchAnswer answer);
+    void track(const std::shared_ptr<DAServiceTicketBase> &ticket);
+
     // Starts the token refresh; the action runs once when it ends, with the
     // access token already on the new service.
     void refreshAccessToken(Action action);
     void tokenRequest(const QString &body, Action action);
-    // The access token of the finished token request, or empty.
     // The document's entry: the one it was listed with, else found by its
-    // path (album, album/photo); null for the root.
-    void resolveEntry(const QNDocumentPtr &document, std::function<void(std::shared_ptr<DAObject>, VNErrorPtr)> done);
+    // path (album, album/photo), one feed at a time; null for the root.
+    void resolveEntry(const QNDocumentPtr &document);
+    void resolveFeed(const QUrl &feedURL, const QStringList &names, int depth);
+    void resolveFeedFetched(const QStringList &names, int depth, const std::shared_ptr<DAObject> &object,
+                            const VNErrorPtr &error);
+    // The access token of the finished token request, or empty.
     static QString accessTokenOf(NRHTTPRequest *request);
     static QString replyErrorEntry(NRHTTPRequest *request);
     static VNErrorPtr codedError(const QString &message);  // code 42, "error"
     std::shared_ptr<QNGooglePhotosHandler> self();
-    // Answers a completion at most once, and never after cancel(); the
-    // answer lets the handler go.
-    template <typename Callback>
-    struct Once {
-        std::shared_ptr<Callback> callback;
-        explicit Once(Callback c) : callback(std::make_shared<Callback>(std::move(c))) {}
-        template <typename... Args>
-        void operator()(QNGooglePhotosHandler &handler, Args &&...args) const {
-            Callback c = std::exchange(*callback, nullptr);
-            if (c && !handler.isCancelled())
-                c(std::forward<Args>(args)...);
-            handler.m_keepAlive.reset();
-        }
-    };
-    // Keeps the handler while its operation runs, whoever else lets it go.
-    void holdForOperation() { m_keepAlive = self(); }
 
-    std::shared_ptr<QNGooglePhotosHandler> m_keepAlive;
-
+    Operation m_operation;
+    QNDocumentPtr m_document;     // the operation's document (download, upload, link)
+    QNDocumentPtr m_destination;  // its second document (download, create folder, rename)
+    QString m_folderName;         // createFolder
+    qint64 m_documentSize = 0;    // download
     std::shared_ptr<NRHTTPRequest> m_currentRequest;
     std::shared_ptr<DAServiceGooglePhotos> m_googleService;
     std::shared_ptr<HFHTTPFetcher> m_currentFetcher;

@@ -165,8 +165,10 @@ void QNOffice365Handler::startStep(const NRHTTPRequestPtr &request, SignInCallba
         completion(false, true, nullptr, QString(), QString());
         return;
     }
-    if (const auto config = driveConfig())
-        request->setValidatesSecureCertificate(config->validateCertificates());
+    // The sign-in chain carries the password and the tokens: it always
+    // checks the hosts' certificates, whatever the drive's switch says for
+    // its own file requests.
+    request->setValidatesSecureCertificate(true);
     auto answered = std::make_shared<bool>(false);
     std::weak_ptr<NRHTTPRequest> weak = request;
     auto finish = [completion, done, answered, weak]() {

@@ -7,11 +7,11 @@
 #include "Formats/XTElement.h"
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNPartName.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
-#include <QUuid>
 #include <filesystem>
 
 namespace {
@@ -193,11 +193,16 @@ void QNSugarSyncHandler::cancel() {
 }
 
 void QNSugarSyncHandler::send(const NRHTTPRequestPtr &request, const QString &token, Failed failed, Done done) {
-    m_currentRequest = request;
     if (m_canceled) {
+        m_currentRequest = request;
         failed(nullptr, true);
         return;
     }
+    start(request, token, std::move(failed), std::move(done));
+}
+
+void QNSugarSyncHandler::start(const NRHTTPRequestPtr &request, const QString &token, Failed failed, Done done) {
+    m_currentRequest = request;
     if (!token.isNull())
         request->addRequestHeader(QStringLiteral("Authorization"), token);
     request->setShouldRedirect(false);
@@ -400,9 +405,8 @@ void QNSugarSyncHandler::download(QNDocumentPtr document, QNDocumentPtr destPath
     auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
     // The reply lands beside the destination and replaces it only when the
     // service answered with success: a refused download leaves no file.
-    const QFileInfo info(destination);
-    const QString received = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".received-") +
-                             QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString received = VNPartName::beside(QFileInfo(destination).absoluteFilePath(),
+                                                VNPartName::randomSuffix(QStringLiteral("received"), 32));
     Failed failed = [completed, received](VNErrorPtr error, bool cancelled) {
         QFile::remove(received);
         completed(nullptr, error, cancelled);
@@ -454,46 +458,91 @@ void QNSugarSyncHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, 
     Failed failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
     const QString name = shownName(document);
     withToken(failed, [self, failed, completed, document, destPath, name, progress](QString token, QString) {
-        auto create = NRHTTPRequest::requestWithURL(QUrl(destPath->id()));
-        create->setRequestMethod(QStringLiteral("POST"));
-        create->appendPostData(xmlBody(QStringLiteral("file"), {{QStringLiteral("displayName"), name}}));
-        self->send(create, token, failed, [self, failed, completed, document, destPath, name, progress, token](NRHTTPRequest &reply) {
-            const QString ref = reply.responseHeader(QStringLiteral("Location"));
-            if (ref.isEmpty()) {
-                failed(handlerError(QStringLiteral("SugarSync gave no reference for the new file %1.").arg(name)), false);
-                return;
-            }
-            struct Counters {
-                qint64 sent = 0;
-                quint64 total = 1;
+        // A file of that name already in the folder gets the new bytes; a
+        // new entry would stand beside it as a twin.
+        self->listPage(destPath->id() + QStringLiteral("/contents"), destPath->path(), token, 0, {}, failed,
+                       [self, failed, completed, document, destPath, name, progress, token](QNDocumentList listed) {
+                           for (const auto &entry : listed) {
+                               if (!entry->isDirectory() && entry->displayName() == name && !entry->id().isEmpty()) {
+                                   self->putData(entry->id(), false, document, destPath, name, token, progress,
+                                                 failed, completed);
+                                   return;
+                               }
+                           }
+                           self->createFile(document, destPath, name, token, progress, failed, completed);
+                       });
+    });
+}
+
+void QNSugarSyncHandler::createFile(QNDocumentPtr document, QNDocumentPtr destPath, const QString &name,
+                                    const QString &token, QNProgressCallback progress, Failed failed,
+                                    QNDocumentCallback completed) {
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    auto create = NRHTTPRequest::requestWithURL(QUrl(destPath->id()));
+    create->setRequestMethod(QStringLiteral("POST"));
+    create->appendPostData(xmlBody(QStringLiteral("file"), {{QStringLiteral("displayName"), name}}));
+    send(create, token, failed, [self, failed, completed, document, destPath, name, progress, token](NRHTTPRequest &reply) {
+        const QString ref = reply.responseHeader(QStringLiteral("Location"));
+        if (ref.isEmpty()) {
+            failed(handlerError(QStringLiteral("SugarSync gave no reference for the new file %1.").arg(name)), false);
+            return;
+        }
+        self->putData(ref, true, document, destPath, name, token, progress, failed, completed);
+    });
+}
+
+void QNSugarSyncHandler::putData(const QString &fileRef, bool madeHere, QNDocumentPtr document, QNDocumentPtr destPath,
+                                 const QString &name, const QString &token, QNProgressCallback progress, Failed failed,
+                                 QNDocumentCallback completed) {
+    auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
+    struct Counters {
+        qint64 sent = 0;
+        quint64 total = 1;
+    };
+    auto counters = std::make_shared<Counters>();
+    const qint64 size = QFileInfo(document->path()).size();
+    if (size > 0)
+        counters->total = quint64(size);
+    auto put = NRHTTPRequest::requestWithURL(QUrl(fileRef + QStringLiteral("/data")));
+    put->setRequestMethod(QStringLiteral("PUT"));
+    put->setShouldStreamPostDataFromDisk(true);
+    put->setPostBodyFilePath(document->path());
+    put->setShowAccurateProgress(true);
+    put->setUploadSizeIncrementedBlock([counters](qint64 grown) {
+        counters->total = grown > 0 ? quint64(grown) : 1;
+    });
+    put->setBytesSentBlock([counters, progress](qint64 delta, qint64 total) {
+        counters->sent = std::max<qint64>(0, counters->sent + delta);
+        if (total > 0 && quint64(total) > counters->total)
+            counters->total = quint64(total);
+        if (progress)
+            progress(std::min(1.0, double(counters->sent) / double(counters->total)));
+    });
+    Failed unfinished = failed;
+    if (madeHere) {
+        // The entry made for these bytes would stay as an empty file under
+        // the real name: it goes, even after a cancel, before the answer.
+        unfinished = [self, failed, fileRef, token](VNErrorPtr error, bool cancelled) {
+            auto removal = NRHTTPRequest::requestWithURL(QUrl(fileRef));
+            removal->setRequestMethod(QStringLiteral("DELETE"));
+            Done removed = [failed, error, cancelled, fileRef](NRHTTPRequest &) {
+                VNLog::log(QStringLiteral("SugarSync removed the unfinished upload %1").arg(fileRef));
+                failed(error, cancelled);
             };
-            auto counters = std::make_shared<Counters>();
-            const qint64 size = QFileInfo(document->path()).size();
-            if (size > 0)
-                counters->total = quint64(size);
-            auto put = NRHTTPRequest::requestWithURL(QUrl(ref + QStringLiteral("/data")));
-            put->setRequestMethod(QStringLiteral("PUT"));
-            put->setShouldStreamPostDataFromDisk(true);
-            put->setPostBodyFilePath(document->path());
-            put->setShowAccurateProgress(true);
-            put->setUploadSizeIncrementedBlock([counters](qint64 grown) {
-                counters->total = grown > 0 ? quint64(grown) : 1;
-            });
-            put->setBytesSentBlock([counters, progress](qint64 delta, qint64 total) {
-                counters->sent = std::max<qint64>(0, counters->sent + delta);
-                if (total > 0 && quint64(total) > counters->total)
-                    counters->total = quint64(total);
-                if (progress)
-                    progress(std::min(1.0, double(counters->sent) / double(counters->total)));
-            });
-            self->send(put, token, failed, [completed, destPath, name, ref](NRHTTPRequest &) {
-                auto result = QNDocument::create();
-                result->setId(ref);
-                result->setPath(destPath->path());
-                result->setDisplayName(name);
-                completed(result, nullptr, false);
-            });
-        });
+            Failed kept = [failed, error, cancelled, fileRef](VNErrorPtr removalError, bool) {
+                VNLog::log(QStringLiteral("SugarSync could not remove the unfinished upload %1: %2")
+                               .arg(fileRef, removalError ? removalError->localizedDescription() : QString()));
+                failed(error, cancelled);
+            };
+            self->start(removal, token, kept, removed);
+        };
+    }
+    send(put, token, unfinished, [completed, destPath, name, fileRef](NRHTTPRequest &) {
+        auto result = QNDocument::create();
+        result->setId(fileRef);
+        result->setPath(destPath->path());
+        result->setDisplayName(name);
+        completed(result, nullptr, false);
     });
 }
 

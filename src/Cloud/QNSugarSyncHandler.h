@@ -76,6 +76,16 @@ private:
     // One request of an operation: the access token as Authorization;
     // done on a reply below 400, failed otherwise (the status as error).
     void send(const NRHTTPRequestPtr &request, const QString &token, Failed failed, Done done);
+    // send() without the cancel check, for a clean-up that must run after a cancel.
+    void start(const NRHTTPRequestPtr &request, const QString &token, Failed failed, Done done);
+    // A new file entry in the folder for the upload, then its bytes.
+    void createFile(QNDocumentPtr document, QNDocumentPtr destPath, const QString &name, const QString &token,
+                    QNProgressCallback progress, Failed failed, QNDocumentCallback completed);
+    // The upload's bytes to the file resource fileRef. A file made for
+    // this upload (madeHere) is removed again when they do not arrive.
+    void putData(const QString &fileRef, bool madeHere, QNDocumentPtr document, QNDocumentPtr destPath,
+                 const QString &name, const QString &token, QNProgressCallback progress, Failed failed,
+                 QNDocumentCallback completed);
     void listPage(QString url, QString folderPath, QString token, int start, QNDocumentList collected,
                   Failed failed, std::function<void(QNDocumentList)> done);
     // The user resource, parsed.

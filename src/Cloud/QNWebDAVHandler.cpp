@@ -9,13 +9,13 @@
 #include "Formats/XTElement.h"
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNPartName.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QTimer>
-#include <QUuid>
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -100,9 +100,7 @@ VNErrorPtr notWebDAVReplyError() {
 
 // A sibling of the destination for a download in progress.
 QString partialPathBeside(const QString &destination, const QString &tag) {
-    const QFileInfo info(destination);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.') + tag + QLatin1Char('-') +
-           QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return VNPartName::beside(QFileInfo(destination).absoluteFilePath(), VNPartName::randomSuffix(tag, 32));
 }
 
 }  // namespace
@@ -294,6 +292,10 @@ VNErrorPtr QNWebDAVHandler::multiStatusFailure(const QByteArray &reply) {
     const auto document = XTDocument::initWithData(reply, &parseError);
     if (!document || !isMultistatus(document))
         return handlerError(QStringLiteral("The server answered with a multi-status reply that could not be read."));
+    // The reader mends a reply cut short (the connection closed mid-body):
+    // the members that did not arrive may be the failed ones.
+    if (!reply.trimmed().endsWith("multistatus>"))
+        return handlerError(QStringLiteral("The server's multi-status reply ended before it was complete."));
     const xmlNodePtr root = document->rootElement()->node();
     for (xmlNodePtr response = root->children; response; response = response->next) {
         if (!isDAVElement(response, "response"))
@@ -311,6 +313,8 @@ VNErrorPtr QNWebDAVHandler::multiStatusFailure(const QByteArray &reply) {
                                     .arg(status.isEmpty() ? QStringLiteral("no status") : status, href);
         return std::make_shared<VNError>(errorDomain(), 42,
                                          QVariantMap{{QStringLiteral("error"), statusLine},
+                                                     {memberStatusKey(), code},
+                                                     {memberHrefKey(), href},
                                                      {VNError::localizedDescriptionKey(), message}});
     }
     return nullptr;
@@ -365,6 +369,9 @@ void QNWebDAVHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword,
         auto current = std::make_shared<QNWebDAVListingReader>(context);
         *reader = current;
         request.setDataReceivedBlock([current](const QByteArray &piece) { current->feed(piece); });
+        // A folder of a hundred thousand entries is a few tens of MiB of
+        // XML; a reply past that is refused, not read on.
+        request.setMaximumResponseDataSize(32ull << 20);
     };
     call.failed = [completed, searchKeyword](VNErrorPtr error, bool cancelled) {
         completed({}, searchKeyword, error, cancelled);
@@ -639,8 +646,28 @@ void QNWebDAVHandler::transferInside(const QString &method, QNDocumentPtr docume
     call.configure = [method, destination](NRHTTPRequest &request) {
         request.setRequestMethod(method);
         request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded | QUrl::RemoveUserInfo));
+        // Without it a server first deletes a same-named destination, a
+        // whole folder included, and puts the source in its place.
+        request.addRequestHeader(QStringLiteral("Overwrite"), QStringLiteral("F"));
     };
-    call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
+    const VNErrorPtr exists = handlerError(QStringLiteral("An item named %1 already exists; nothing was %2.")
+                                               .arg(withoutTrailingSlashes(destinationPath),
+                                                    method == QLatin1String("MOVE") ? QStringLiteral("moved")
+                                                                                    : QStringLiteral("copied")));
+    call.refused = [exists](const NRHTTPRequest &request) {
+        return request.responseStatusCode() == 412 ? exists : statusError(request);
+    };
+    call.failed = [completed, exists, source](VNErrorPtr error, bool cancelled) {
+        // A folder's refusal may come as a multi-status member: 412, or
+        // (lighttpd, for a copy) 409 for the source folder itself.
+        if (error && error->domain() == errorDomain()) {
+            const int member = error->userInfo().value(memberStatusKey()).toInt();
+            const QString href = error->userInfo().value(memberHrefKey()).toString();
+            if (member == 412 || (member == 409 && withoutTrailingSlashes(href).endsWith(withoutTrailingSlashes(source))))
+                error = exists;
+        }
+        completed(nullptr, error, cancelled);
+    };
     call.succeeded = [completed, target](NRHTTPRequest &) { completed(target, nullptr, false); };
     perform(std::move(call));
 }

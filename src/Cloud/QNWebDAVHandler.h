@@ -48,6 +48,8 @@ public:
     void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
     // Never replaces an existing item: the server's refusal comes back as an error.
     void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
+    // Copy and move inside the server never replace an item of the same
+    // name in the target folder: the server's refusal is an error naming it.
     void localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
     void localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
     // A Wi-Fi disk: its "pref-get" JSON call; any other server: the RFC 4331
@@ -119,7 +121,11 @@ public:
     static VNErrorPtr statusError(const NRHTTPRequest &request);
     // The first failed member (status 400 or more, or none) of a
     // multi-status reply as an error; null when every member succeeded.
+    // The error's user info also holds the member's status code and its
+    // decoded href under these keys.
     static VNErrorPtr multiStatusFailure(const QByteArray &reply);
+    static QString memberStatusKey() { return QStringLiteral("memberStatus"); }
+    static QString memberHrefKey() { return QStringLiteral("memberHref"); }
 
 protected:
     // One request of the common frame.

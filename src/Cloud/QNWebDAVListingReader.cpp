@@ -59,6 +59,8 @@ struct QNWebDAVListingReader::State {
     int depth = 0;
     bool sawRoot = false;
     bool isMultistatus = false;
+    // The root element's end tag was read: a reply cut short lacks it.
+    bool rootClosed = false;
     // Where in a response the parser is (by depth: 2 response, 3 href or
     // propstat, 4 prop, 5 a property, 6 inside resourcetype).
     bool inResponse = false, inPropstat = false, inProp = false, inResourceType = false;
@@ -166,6 +168,8 @@ struct QNWebDAVListingReader::State {
             default: break;
             }
         }
+        if (depth == 1)
+            rootClosed = true;
         --depth;
     }
 
@@ -331,6 +335,13 @@ QNDocumentList QNWebDAVListingReader::finish(VNErrorPtr *error) {
     }
     if (!s.isMultistatus) {
         *error = QNWebDAVHandler::handlerError(QStringLiteral("The server's reply is not a WebDAV answer."));
+        return {};
+    }
+    if (!s.rootClosed) {
+        // The connection closed in the middle of the listing: what came is
+        // not the whole folder.
+        *error = QNWebDAVHandler::handlerError(
+            QStringLiteral("The server's listing of %1 ended before it was complete.").arg(s.context.folderPath));
         return {};
     }
     return std::move(s.documents);

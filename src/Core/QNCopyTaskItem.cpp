@@ -51,6 +51,28 @@ bool sameLocalFile(const QString &a, const QString &b) {
     return source.st_dev == target.st_dev && source.st_ino == target.st_ino;
 }
 
+// A path with "." and ".." taken out; a relative target is read from base.
+QString resolvedPath(const QString &base, const QString &target) {
+    const QString joined = target.startsWith(QLatin1Char('/')) ? target : base + QLatin1Char('/') + target;
+    QStringList parts;
+    for (const QString &part : joined.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts.append(part);
+    }
+    return QLatin1Char('/') + parts.join(QLatin1Char('/'));
+}
+
+// Whether path is folder or lies below it.
+bool isWithin(const QString &path, const QString &folder) {
+    return folder == QLatin1String("/") || path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
 // A listener key of its own for each sub-item a primary watches; a counter
 // does, no need for a random id per file.
 QString nextSubitemListenerKey() {
@@ -78,6 +100,76 @@ QString QNCopyTaskItem::description() const {
 QNTaskItemCompletedBlock QNCopyTaskItem::completedBlock() const {
     std::lock_guard lock(m_blockMutex);
     return m_completedBlock;
+}
+
+QNDocumentPtr QNCopyTaskItem::sourceFolder() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_sourceFolder;
+}
+
+void QNCopyTaskItem::setSourcePlace(QNDocumentPtr folder, QString realPath) {
+    std::lock_guard lock(m_blockMutex);
+    m_sourceFolder = std::move(folder);
+    m_realPath = std::move(realPath);
+}
+
+void QNCopyTaskItem::addNote(const QString &note) {
+    std::lock_guard lock(m_blockMutex);
+    m_notes.append(note);
+}
+
+QStringList QNCopyTaskItem::notes() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_notes;
+}
+
+bool QNCopyTaskItem::leftOutForItsName(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
+                                       const QNTaskItemCompletedBlock &completed) {
+    if (!document->hasUnreadableName())
+        return false;
+    const QString path = normalizedFolderPath(document->path());
+    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: its name is not valid UTF-8.")
+                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2));
+    VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
+    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
+    if (!top || top.get() == this) {
+        failCopy(completed, makeError(message));
+        return true;
+    }
+    // One unreadable name does not stop the rest of the tree; the primary
+    // reports it at its end, and a move keeps it.
+    top->addNote(message);
+    m_skipped.store(true);
+    postCopyFinished(completed, nullptr, nullptr, false);
+    return true;
+}
+
+bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary) {
+    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
+    if (!top || top.get() == this || !folder->isLink())
+        return false;
+    QString target, tree;
+    {
+        std::lock_guard lock(m_blockMutex);
+        target = m_realPath;
+    }
+    {
+        std::lock_guard lock(top->m_blockMutex);
+        tree = top->m_realPath;
+    }
+    if (tree.isEmpty())
+        return false;
+    QString why;
+    if (folder->linkTarget().isEmpty() || target.isEmpty())
+        why = QStringLiteral("leads to a folder the drive did not name");  // it might lead back: not followed
+    else if (isWithin(target, tree) || isWithin(tree, target))
+        why = QStringLiteral("leads back into the folder being copied (%1)").arg(target);
+    else if (task && !task->claimLinkTarget(m_fromDriveConfig ? m_fromDriveConfig->driveConfigId() : QString(), target))
+        why = QStringLiteral("leads to %1, which this task reached through another link").arg(target);
+    if (why.isEmpty())
+        return false;
+    VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: the link %1 %2; not followed").arg(folder->path(), why));
+    return true;
 }
 
 void QNCopyTaskItem::setCompletedBlock(QNTaskItemCompletedBlock completed) {
@@ -143,6 +235,8 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         failCopy(completed, makeError(QStringLiteral("There is nothing to copy.")));
         return;
     }
+    if (leftOutForItsName(document, primary, completed))
+        return;
     if (isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
         // Already where it should go: nothing to do, and nothing went wrong.
         if (claimPostCopy())
@@ -190,6 +284,20 @@ void QNCopyTaskItem::transferFile(QNDocumentPtr document, QNDocumentPtr toDocume
                                   QNTaskItemUpdateBlock update) {
     const bool fromLocal = m_fromDriveConfig && m_fromDriveConfig->isMyFiles();
     const bool toLocal = m_toDriveConfig && m_toDriveConfig->isMyFiles();
+
+    // Two same-named files of one folder (drives that allow them) would land
+    // on one name: the second would replace what the first just wrote.
+    const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
+    if (auto owner = task(); owner && !owner->claimDestination(m_toDriveConfig ? m_toDriveConfig->driveConfigId() : QString(), toDocument, name)) {
+        auto error = makeError(QStringLiteral("\u201c%1\u201d was not copied: this task has already written a file of "
+                                              "that name into \u201c%2\u201d.")
+                                   .arg(name, toDocument->displayName().isEmpty()
+                                                  ? lastPathComponent(toDocument->path())
+                                                  : toDocument->displayName()));
+        logFailure(QStringLiteral("copyDocument error2"), error);
+        failCopy(completed, error);
+        return;
+    }
 
     // A file on the local disk needs no temporary copy: it is uploaded from
     // where it is. Not when the upload would write over that very file.
@@ -313,6 +421,22 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
         postCopyFinished(completed, refused, nullptr, false);
         return;
     }
+    if (primary.get() == this) {
+        // Where the tree really lies, for telling links that lead back into it.
+        QString real = normalizedFolderPath(folder->path());
+        if (m_fromDriveConfig && m_fromDriveConfig->isMyFiles()) {
+            const QString canonical = QFileInfo(folder->path()).canonicalFilePath();
+            if (!canonical.isEmpty())
+                real = canonical;
+        } else if (folder->isLink() && !folder->linkTarget().isEmpty()) {
+            real = resolvedPath(real.section(QLatin1Char('/'), 0, -2), folder->linkTarget());
+        }
+        setSourcePlace(nullptr, real.isEmpty() ? QStringLiteral("/") : real);
+    } else if (skipsLink(folder, task, primary)) {
+        m_skipped.store(true);
+        postCopyFinished(completed, nullptr, nullptr, false);
+        return;
+    }
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     std::weak_ptr<QNTask> weakTask = task;
     std::weak_ptr<QNTaskItem> weakPrimary = primary;
@@ -335,7 +459,7 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
             }
             auto list = std::make_shared<QNListDocumentsOperation>(
                 self->fromDriveConfig(), folder, QString(),
-                [self, completed, newFolder, weakTask, weakPrimary](QNDocumentList documents, QString,
+                [self, completed, folder, newFolder, weakTask, weakPrimary](QNDocumentList documents, QString,
                                                                     VNErrorPtr error, bool cancelled) {
                     if (cancelled) {
                         self->postCopyFinished(completed, nullptr, nullptr, true);
@@ -349,13 +473,21 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
                     auto task = weakTask.lock();
                     auto primary = weakPrimary.lock();
                     if (task && primary) {
+                        QString here;
+                        {
+                            std::lock_guard lock(self->m_blockMutex);
+                            here = self->m_realPath;
+                        }
                         for (const auto &document : documents) {
                             if (!document)
                                 continue;
-                            task->addTaskItem(std::make_shared<QNCopyTaskItem>(self->fromDriveConfig(),
-                                                                               self->toDriveConfig(), document,
-                                                                               newFolder),
-                                              primary);
+                            auto item = std::make_shared<QNCopyTaskItem>(self->fromDriveConfig(),
+                                                                         self->toDriveConfig(), document, newFolder);
+                            const QString real = document->isLink() && !document->linkTarget().isEmpty()
+                                                     ? resolvedPath(here, document->linkTarget())
+                                                     : resolvedPath(here, lastPathComponent(document->path()));
+                            item->setSourcePlace(folder, real);
+                            task->addTaskItem(item, primary);
                         }
                     }
                     if (self->subitems().isEmpty()) {
@@ -377,6 +509,8 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
 
 void QNCopyTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,
                               VNOperationQueue *, bool cancelled) {
+    if (!error && !cancelled && !notes().isEmpty())
+        error = makeError(notes().join(QLatin1Char(' ')));
     postCopyFinished(completed, error, document, cancelled);
 }
 

@@ -4,6 +4,7 @@
 #include "Core/QNTaskItem.h"
 
 #include <QHash>
+#include <QStringList>
 #include <atomic>
 #include <utility>
 
@@ -17,6 +18,10 @@
 //   3. a file: download into the task's temporary folder (from queue),
 //      upload into the destination folder (to queue), delete the temporary
 //      copy. A file already on the local disk is uploaded from where it is.
+// A link to a folder is followed at most once per folder it leads to, and not
+// at all when it leads back into the tree being copied (or nobody said
+// where it leads): the copy always ends. Within one task no file is written
+// over a file of the same name the task wrote before.
 // Move and save-back items are copy items with a different first or last step.
 class QNCopyTaskItem : public QNTaskItem {
 public:
@@ -58,6 +63,16 @@ public:
     QNDocumentPtr fromDocument() const { return m_fromDocument; }
     QNDocumentPtr toDocument() const { return m_toDocument; }
     QNTaskItemCompletedBlock completedBlock() const;
+    // The source folder whose listing gave this item (null for an item the
+    // user asked for).
+    QNDocumentPtr sourceFolder() const;
+    // A link to a folder that the copy did not follow (it leads back into
+    // the tree, or the task followed a link to the same folder before).
+    bool wasSkipped() const { return m_skipped.load(); }
+    // What the copy of the tree left out and why (items whose names cannot
+    // be read), for the primary's report at its end.
+    void addNote(const QString &note);
+    QStringList notes() const;
     int unfinishedSubTaskItems() const { return m_unfinishedSubTaskItems.load(); }
 
     // Whether a copy onto the same drive would put a folder into itself.
@@ -100,6 +115,13 @@ protected:
     bool uploadAnswered() const { return m_uploadAnswered.load(); }
 
 private:
+    // Whether the document's name cannot be read back: reports or notes it.
+    bool leftOutForItsName(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
+                           const QNTaskItemCompletedBlock &completed);
+    // Whether a folder that is a link must not be followed; logs why.
+    bool skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary);
+    void setSourcePlace(QNDocumentPtr folder, QString realPath);
+
     void logFailure(const QString &step, const VNErrorPtr &error) const;
 
     QNDriveConfigPtr m_fromDriveConfig;
@@ -112,6 +134,12 @@ private:
     std::atomic<bool> m_postCopyClaimed{false};
     std::atomic<bool> m_treeBroken{false};
     std::atomic<bool> m_uploadAnswered{false};
+    std::atomic<bool> m_skipped{false};
+    QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
+    QStringList m_notes;           // guarded by m_blockMutex
+    // For a folder: where it really is on the drive (a folder reached
+    // through a link lies where the link leads). Guarded by m_blockMutex.
+    QString m_realPath;
     std::weak_ptr<VNOperation> m_uploadOperation;
     std::mutex m_firstErrorMutex;
     VNErrorPtr m_firstSubitemError;

@@ -71,6 +71,14 @@ public:
     QN_LOCKED_PROPERTY(bool, isSelected, setIsSelected)
     QN_LOCKED_PROPERTY(bool, isNote, setIsNote)
     QN_LOCKED_PROPERTY(QString, fullPath, setFullPath)
+    // A symbolic link (listed as what it points at): removing it removes
+    // the link itself, never what lies behind it. linkTarget names the real
+    // folder or file it leads to, as the drive resolved it ("" when unknown).
+    QN_LOCKED_PROPERTY(bool, isLink, setIsLink)
+    QN_LOCKED_PROPERTY(QString, linkTarget, setLinkTarget)
+    // A local name that does not read back as text (not valid UTF-8): its
+    // displayName and path show it byte-escaped, and it cannot be opened.
+    QN_LOCKED_PROPERTY(bool, hasUnreadableName, setHasUnreadableName)
     QN_LOCKED_PROPERTY(std::shared_ptr<QNDriveConfig>, openedFromDriveConfig, setOpenedFromDriveConfig)
     QN_LOCKED_PROPERTY(QNDocumentPtr, openedFromDocument, setOpenedFromDocument)
     QN_LOCKED_PROPERTY(QNDocumentPtr, openedFromParentDocument, setOpenedFromParentDocument)

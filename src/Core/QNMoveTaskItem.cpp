@@ -2,6 +2,7 @@
 
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNMoveOperation.h"
+#include "Core/QNMovedSourceRemoval.h"
 #include "Core/QNRemoveOperation.h"
 #include "Core/QNTask.h"
 #include "Core/QNThrottleOperation.h"
@@ -67,16 +68,8 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
         postCopyFinished(completed, nullptr, document, false);
         return;
     }
-    if (source && source->isDirectory() && fromDriveConfig()->needsRecursiveRemove()) {
-        // The drive removes only empty folders: what was copied, each
-        // document before the folder that holds it, the folder last.
-        QList<QNDocumentPtr> documents{source};
-        for (const auto &sub : subitems()) {
-            auto copied = std::dynamic_pointer_cast<QNCopyTaskItem>(sub);
-            if (copied && copied->fromDocument())
-                documents.append(copied->fromDocument());
-        }
-        removeCopiedTree(documents, documents.size() - 1, completed, queue);
+    if (source && source->isDirectory() && !source->isLink()) {
+        removeCopiedTree(completed, queue);
         return;
     }
     auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
@@ -93,29 +86,33 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
     addOperation(queue, remove);
 }
 
-void QNMoveTaskItem::removeCopiedTree(QList<QNDocumentPtr> documents, int index, QNTaskItemCompletedBlock completed,
-                                      VNOperationQueue *queue) {
+void QNMoveTaskItem::removeCopiedTree(QNTaskItemCompletedBlock completed, VNOperationQueue *queue) {
+    QList<QNMovedSourceRemoval::Copied> copied;
+    for (const auto &sub : subitems()) {
+        auto item = std::dynamic_pointer_cast<QNCopyTaskItem>(sub);
+        if (item && item->fromDocument() && !item->wasSkipped())
+            copied.append({item->fromDocument(), item->sourceFolder()});
+    }
+    auto source = fromDocument();
+    auto removal = std::make_shared<QNMovedSourceRemoval>(fromDriveConfig(), source, copied);
     auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
-    auto remove = std::make_shared<QNRemoveOperation>(
-        fromDriveConfig(), documents[index],
-        [self, documents, index, completed, queue](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
-            if (cancelled) {
-                self->postCopyFinished(completed, error, nullptr, true);
-                return;
-            }
-            if (error) {
-                VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(error)));
-                self->postCopyFinished(completed, error, nullptr, false);
-                return;
-            }
-            if (index == 0) {
-                self->postCopyFinished(completed, nullptr, documents.first(), false);
-                return;
-            }
-            // Queued before this removal finishes, so the task keeps waiting.
-            self->removeCopiedTree(documents, index - 1, completed, queue);
-        });
-    if (index == documents.size() - 1)
-        observeRunning(remove);
-    addOperation(queue, remove);
+    removal->start([self, queue](const std::shared_ptr<VNOperation> &operation) { self->addOperation(queue, operation); },
+                   [self](const QString &message) { return self->makeError(message); },
+                   [self, completed, source](VNErrorPtr error, bool cancelled) {
+                       // What the copy left out comes first in the report.
+                       const QStringList notes = self->notes();
+                       if (!cancelled && !notes.isEmpty())
+                           error = self->makeError((notes + QStringList{error ? errorText(error) : QString()})
+                                                       .join(QLatin1Char(' '))
+                                                       .trimmed());
+                       if (cancelled) {
+                           self->postCopyFinished(completed, error, nullptr, true);
+                       } else if (error) {
+                           VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1")
+                                          .arg(errorText(error)));
+                           self->postCopyFinished(completed, error, nullptr, false);
+                       } else {
+                           self->postCopyFinished(completed, nullptr, source, false);
+                       }
+                   });
 }

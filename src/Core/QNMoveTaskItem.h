@@ -6,9 +6,8 @@
 // both sides are one drive that can move it, else by a copy followed by the
 // removal of the source. The source is removed only when every part of the
 // copy succeeded (a failed or cancelled part anywhere in a folder's tree
-// keeps it whole). On a drive that removes only empty folders, a moved
-// folder is removed document by document, deepest first, after the whole
-// tree has been copied; exactly the documents that were copied are removed.
+// keeps it whole), and then only what was copied: a folder that holds
+// anything else afterwards stays, and the item's error says which and why.
 class QNMoveTaskItem : public QNCopyTaskItem {
 public:
     using QNCopyTaskItem::QNCopyTaskItem;
@@ -23,7 +22,6 @@ public:
                   VNOperationQueue *queue, bool cancelled) override;
 
 private:
-    // Removes documents[index], then the ones before it, one at a time.
-    void removeCopiedTree(QList<QNDocumentPtr> documents, int index, QNTaskItemCompletedBlock completed,
-                          VNOperationQueue *queue);
+    // Removes what the copy of the folder took, after a fresh look at it.
+    void removeCopiedTree(QNTaskItemCompletedBlock completed, VNOperationQueue *queue);
 };

@@ -2,15 +2,17 @@
 
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNPartName.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,17 +90,20 @@ ssize_t readSome(int fd, char *buffer, size_t length) {
 // name, cut (at a character boundary) so that the whole name stays within
 // the file system's 255 bytes, and a random suffix.
 QString partialName(const QString &name) {
-    constexpr qsizetype maxNameBytes = 255;
-    const QString suffix = QStringLiteral(".part-%1").arg(QRandomGenerator::global()->generate64(), 16, 16,
-                                                          QLatin1Char('0'));
-    const qsizetype room = maxNameBytes - 1 - QFile::encodeName(suffix).size();
-    QString kept = name;
-    while (!kept.isEmpty() && QFile::encodeName(kept).size() > room) {
-        kept.chop(1);
-        if (!kept.isEmpty() && kept.back().isHighSurrogate())
-            kept.chop(1);
-    }
-    return QLatin1Char('.') + kept + suffix;
+    return VNPartName::hidden(name, VNPartName::randomSuffix(QStringLiteral("part")));
+}
+
+// Renames without ever replacing: an item that appears under the new name
+// after the check above is not lost. File systems that cannot promise that
+// get a plain rename.
+bool renameNoReplace(const QString &from, const QString &to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    return ::rename(source.constData(), target.constData()) == 0;
 }
 
 }  // namespace
@@ -131,6 +136,20 @@ QDateTime statxDate(const struct statx &sx) {
     return {};
 }
 
+// A name's bytes with every byte outside printable ASCII (and the
+// backslash) written as \xNN.
+QString escapedName(const QByteArray &raw) {
+    QString out;
+    for (const char c : raw) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f && byte != '\\')
+            out += QLatin1Char(c);
+        else
+            out += QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    }
+    return out;
+}
+
 struct ListOutcome {
     QNDocumentList documents;
     VNErrorPtr error;
@@ -155,11 +174,29 @@ ListOutcome listFolder(const QNCloudInterface &handler, const QString &path) {
         outcome.error = handler.makeError(problem);
         return outcome;
     }
-    const QStringList names = QDir(path).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    QList<QByteArray> names;
+    if (DIR *folder = ::opendir(QFile::encodeName(path).constData())) {
+        while (const struct dirent *entry = ::readdir(folder)) {
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != "..")
+                names.append(name);
+        }
+        ::closedir(folder);
+    }
     outcome.documents.reserve(names.size());
-    for (const QString &name : names) {
+    for (const QByteArray &rawName : names) {
         auto doc = QNDocument::create();
+        QString name = QFile::decodeName(rawName);
+        if (QFile::encodeName(name) != rawName) {
+            // The name does not survive a trip through text: shown escaped,
+            // and a copy reports it instead of reading some other file.
+            name = escapedName(rawName);
+            doc->setHasUnreadableName(true);
+            doc->setPath(joinPath(path, name));
+            doc->setDisplayName(name);
+            outcome.documents.append(doc);
+            continue;
+        }
         const QString childPath = joinPath(path, name);
         doc->setPath(childPath);
         doc->setDisplayName(name);
@@ -168,8 +205,16 @@ ListOutcome listFolder(const QNCloudInterface &handler, const QString &path) {
         // meanwhile) is a file of no size and no date.
         struct statx sx {};
         const QByteArray encoded = QFile::encodeName(childPath);
-        if (::statx(AT_FDCWD, encoded.constData(), 0, STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx) ==
-            0) {
+        const unsigned int wanted = STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME;
+        int looked = ::statx(AT_FDCWD, encoded.constData(), AT_SYMLINK_NOFOLLOW, wanted, &sx);
+        if (looked == 0 && S_ISLNK(sx.stx_mode)) {
+            // Where the link really leads, so that a copy can tell a link
+            // back into its own tree; removing it removes only the link.
+            doc->setIsLink(true);
+            doc->setLinkTarget(QFileInfo(childPath).canonicalFilePath());
+            looked = ::statx(AT_FDCWD, encoded.constData(), 0, wanted, &sx);
+        }
+        if (looked == 0) {
             if (S_ISDIR(sx.stx_mode))
                 doc->setIsDirectory(true);
             else
@@ -280,6 +325,17 @@ QNMyDocumentsHandler::CopyOutcome QNMyDocumentsHandler::copyNow(const QString &s
         closeFd(in);
         ::unlink(partialName.constData());
     };
+    // A file that is replaced keeps its own permissions; a new one takes
+    // the source's (a private file stays private).
+    struct stat replaced {};
+    const mode_t mode = ::stat(destinationName.constData(), &replaced) == 0 && S_ISREG(replaced.st_mode)
+                            ? replaced.st_mode & 07777
+                            : sourceStat.st_mode & 0777;
+    if (::fchmod(out, mode) != 0) {
+        const int err = errno;
+        abandon();
+        return fail(QStringLiteral("The file \"%1\" cannot be written: %2").arg(destination, systemText(err)));
+    }
 
     const qint64 total = sourceStat.st_size;
     qint64 written = 0;
@@ -379,17 +435,28 @@ void QNMyDocumentsHandler::createFolder(QString name, QNDocumentPtr destPath, QN
 void QNMyDocumentsHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
     const QString path = document ? document->path() : QString();
     QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink()) {
+        // A large tree takes long: not on the caller's (the main) thread.
+        auto self = std::static_pointer_cast<QNMyDocumentsHandler>(shared_from_this());
+        VNDispatch::globalAsync([self, path, completed] {
+            QString message;
+            if (!QDir(path).removeRecursively())
+                message = QStringLiteral("The folder \"%1\" could not be removed completely.").arg(path);
+            self->answerRemoval(message, completed);
+        });
+        return;
+    }
     QString message;
     if (path.isEmpty() || path == QLatin1String("/"))
         message = QStringLiteral("Nothing to remove.");
     else if (!info.exists() && !info.isSymLink())
         message = QStringLiteral("\"%1\" does not exist.").arg(path);
-    else if (info.isDir() && !info.isSymLink()) {
-        if (!QDir(path).removeRecursively())
-            message = QStringLiteral("The folder \"%1\" could not be removed completely.").arg(path);
-    } else if (::unlink(QFile::encodeName(path).constData()) != 0) {
+    else if (::unlink(QFile::encodeName(path).constData()) != 0)
         message = QStringLiteral("\"%1\" cannot be removed: %2").arg(path, systemText(errno));
-    }
+    answerRemoval(message, completed);
+}
+
+void QNMyDocumentsHandler::answerRemoval(const QString &message, const QNDocumentCallback &completed) {
     if (!message.isEmpty()) {
         VNLog::log(QStringLiteral("QNMyDocumentsHandler remove error: %1").arg(message));
         if (completed)
@@ -411,8 +478,9 @@ void QNMyDocumentsHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QN
         message = QStringLiteral("\"%1\" is not a valid name.").arg(newName);
     else if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
         message = QStringLiteral("An item named \"%1\" already exists.").arg(newName);
-    else if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(target).constData()) != 0)
-        message = QStringLiteral("\"%1\" cannot be renamed: %2").arg(path, systemText(errno));
+    else if (!renameNoReplace(path, target))
+        message = errno == EEXIST ? QStringLiteral("An item named \"%1\" already exists.").arg(newName)
+                                  : QStringLiteral("\"%1\" cannot be renamed: %2").arg(path, systemText(errno));
     if (!message.isEmpty()) {
         VNLog::log(QStringLiteral("QNMyDocumentsHandler rename error: %1").arg(message));
         if (completed)

@@ -5,7 +5,8 @@
 // The handler of the local disk (drive kind isMyFiles). A local document's
 // path is an absolute file-system path. Listing, download and upload run on
 // the global background queue and answer there; createFolder, remove and
-// rename answer at once on the calling thread. Transfers copy in chunks of
+// rename answer at once on the calling thread, but for the removal of a
+// folder, which runs and answers on the background queue. Transfers copy in chunks of
 // chunkSize bytes, report progress per chunk and test the cancel flag
 // between chunks; they write into a hidden file next to the target and
 // rename it into place only when whole, so a failed or cancelled transfer
@@ -42,5 +43,6 @@ private:
                   QNProgressCallback progress, QNDocumentCallback completed);
     // The copy itself, on the calling thread. Every value made on the way is
     // released before copyFile answers.
+    void answerRemoval(const QString &message, const QNDocumentCallback &completed);
     CopyOutcome copyNow(const QString &source, const QString &destination, const QNProgressCallback &progress);
 };

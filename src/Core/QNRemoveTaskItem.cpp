@@ -26,14 +26,19 @@ QString lastPathComponent(const QString &path) {
 bool isInsideFolder(const QNDocumentPtr &child, const QNDocumentPtr &folder) {
     if (!child)
         return false;
-    const QString name = lastPathComponent(child->path());
+    // Folder paths may end in "/" (FTP and SFTP list them so): compared
+    // without it on both sides.
+    QString path = child->path();
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    const QString name = lastPathComponent(path);
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QChar(u'\0')) ||
-        QNTask::checkDrivePath(child->path(), QStringLiteral("QNRemoveTaskItem")))
+        QNTask::checkDrivePath(path, QStringLiteral("QNRemoveTaskItem")))
         return false;
     QString parent = folder->path();
     while (parent.endsWith(QLatin1Char('/')))
         parent.chop(1);
-    return child->path() == parent + QLatin1Char('/') + name;
+    return path == parent + QLatin1Char('/') + name;
 }
 
 }  // namespace
@@ -65,7 +70,8 @@ void QNRemoveTaskItem::enqueue(VNOperationQueue *fromQueue, VNOperationQueue *to
         std::lock_guard lock(m_mutex);
         m_completedBlock = completed;
     }
-    if (m_driveConfig && m_driveConfig->needsRecursiveRemove() && m_document && m_document->isDirectory())
+    if (m_driveConfig && m_driveConfig->needsRecursiveRemove() && m_document && m_document->isDirectory() &&
+        !m_document->isLink())
         recursiveRemove(fromQueue, toQueue, metadataQueue, completed);
     else
         removeDocument(m_document, fromQueue, metadataQueue, completed, task, primary);
@@ -140,7 +146,8 @@ void QNRemoveTaskItem::depthWalk(VNOperationQueue *metadataQueue, QNDocumentPtr 
                                 .arg(folder->path(), document ? document->path() : QString()));
                     continue;
                 }
-                if (document->isDirectory())
+                // A link goes as the link itself: nothing behind it is ours.
+                if (document->isDirectory() && !document->isLink())
                     self->depthWalk(metadataQueue, document);
                 std::lock_guard lock(self->m_mutex);
                 self->m_documentsToRemove.append(document);

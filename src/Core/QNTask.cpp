@@ -8,6 +8,7 @@
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
+#include "Platform/VNPartName.h"
 #include "Platform/VNTempDirectory.h"
 
 #include <QCoreApplication>
@@ -360,15 +361,57 @@ VNErrorPtr QNTask::checkDrivePath(const QString &drivePath, const QString &domai
     return nullptr;
 }
 
+bool QNTask::claimDestination(const QString &driveConfigId, const QNDocumentPtr &folder, const QString &name) {
+    QString place;
+    if (folder) {
+        place = folder->id();
+        if (place.isEmpty()) {
+            place = folder->path();
+            while (place.endsWith(QLatin1Char('/')))
+                place.chop(1);
+        }
+    }
+    const QString key = driveConfigId + QChar(0) + place + QChar(0) + name;
+    std::lock_guard lock(m_itemsMutex);
+    if (m_claimedDestinations.contains(key))
+        return false;
+    m_claimedDestinations.insert(key);
+    return true;
+}
+
+bool QNTask::claimLinkTarget(const QString &driveConfigId, const QString &target) {
+    const QString key = driveConfigId + QChar(0) + target;
+    std::lock_guard lock(m_itemsMutex);
+    if (m_followedLinkTargets.contains(key))
+        return false;
+    m_followedLinkTargets.insert(key);
+    return true;
+}
+
 QString QNTask::reserveTempPath(const QString &drivePath, VNErrorPtr *error) {
     if (auto refused = checkDrivePath(drivePath, QStringLiteral("QNTask"))) {
         if (error)
             *error = refused;
         return {};
     }
-    QString relative = drivePath;
-    while (relative.startsWith(QLatin1Char('/')))
-        relative.remove(0, 1);
+    // The local disk holds names of 255 bytes at most. A folder's name
+    // here only keeps files apart and may be cut; a file keeps its own
+    // name, which the upload gives the copy.
+    QStringList parts = drivePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.last().toUtf8().size() > VNPartName::kMaxNameBytes) {
+        const QString why = QStringLiteral("The name of \"%1\" is longer than the %2 bytes a file on this computer "
+                                           "may have; it cannot be copied through this computer.")
+                                .arg(drivePath)
+                                .arg(VNPartName::kMaxNameBytes);
+        if (error)
+            *error = std::make_shared<VNError>(QStringLiteral("QNTask"), 42,
+                                               QVariantMap{{QStringLiteral("error"), why},
+                                                           {VNError::localizedDescriptionKey(), why}});
+        return {};
+    }
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i)
+        parts[i] = VNPartName::cut(parts[i]);
+    const QString relative = parts.join(QLatin1Char('/'));
     std::lock_guard lock(m_itemsMutex);
     // Taken: the same file, a folder of another file's place, or a place
     // below another file.

@@ -112,6 +112,15 @@ public:
     // (the same file name in a folder of its own).
     QString reserveTempPath(const QString &drivePath, VNErrorPtr *error);
 
+    // Claims the place a file of this task is written to (destination drive,
+    // folder and name). False when another item of the task claimed it
+    // before: same-named siblings never write over each other.
+    bool claimDestination(const QString &driveConfigId, const QNDocumentPtr &folder, const QString &name);
+
+    // Claims a real folder that a link of this task leads to: false when the
+    // task has already followed a link to it.
+    bool claimLinkTarget(const QString &driveConfigId, const QString &target);
+
     // Keeps the life cycle from ending while work that must finish (putting
     // a document back under its own name) runs outside the queues: the
     // life cycle waits until every token has been released.
@@ -138,6 +147,8 @@ private:
     QList<QNTaskItemPtr> m_primaryTaskItems;
     QSet<QString> m_reservedTempPaths;    // temporary files given out
     QSet<QString> m_reservedTempFolders;  // the folders holding them
+    QSet<QString> m_claimedDestinations;  // files written by this task
+    QSet<QString> m_followedLinkTargets;  // real folders reached through links
     bool m_enqueued = false;
     int m_duplicateCounter = 0;
 

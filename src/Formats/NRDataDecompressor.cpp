@@ -40,6 +40,8 @@ VNErrorPtr NRDataDecompressor::setupStream() {
     m_phase = Phase::Start;
     m_gzipMembers = false;
     m_pendingMagic.clear();
+    m_totalOutput = 0;
+    m_outputLimitExceeded = false;
     return nullptr;
 }
 
@@ -79,6 +81,8 @@ QByteArray NRDataDecompressor::uncompressBytes(const char *bytes, qsizetype leng
         return fail(Z_STREAM_ERROR);
     if (m_phase == Phase::Trailing)
         return QByteArray("");
+    if (m_outputLimitExceeded)
+        return fail(Z_MEM_ERROR);
 
     // A piece that starts right after a member may hold only part of the next
     // member's magic; such bytes wait in m_pendingMagic and are fed again.
@@ -96,7 +100,11 @@ QByteArray NRDataDecompressor::uncompressBytes(const char *bytes, qsizetype leng
     // linear time, and always by at least one byte's worth of room.
     QByteArray out;
     qsizetype produced = 0;
-    out.resize(std::max<qsizetype>(left + left / 2, 256));
+    // With a limit the buffer never grows past one byte more than is still
+    // allowed: that byte tells an overflow from an exact fit.
+    const qsizetype allowed = m_outputLimit > 0 ? qsizetype(m_outputLimit - m_totalOutput) + 1 : -1;
+    auto capped = [allowed](qsizetype size) { return allowed < 0 ? size : std::min(size, allowed); };
+    out.resize(capped(std::max<qsizetype>(left + left / 2, 256)));
 
     while (left > 0) {
         if (m_phase == Phase::Start) {
@@ -125,8 +133,13 @@ QByteArray NRDataDecompressor::uncompressBytes(const char *bytes, qsizetype leng
             break;
         }
 
-        if (produced == out.size())
-            out.resize(out.size() + std::max<qsizetype>(out.size(), left / 2 + 1));
+        if (produced == out.size()) {
+            if (allowed >= 0 && produced >= allowed) {
+                m_outputLimitExceeded = true;
+                return fail(Z_MEM_ERROR);
+            }
+            out.resize(capped(out.size() + std::max<qsizetype>(out.size(), left / 2 + 1)));
+        }
         const qsizetype room = std::min<qsizetype>(out.size() - produced, 1 << 30);
         const uInt chunkIn = static_cast<uInt>(std::min<qsizetype>(left, 1 << 30));
         m_stream->next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in));
@@ -151,11 +164,16 @@ QByteArray NRDataDecompressor::uncompressBytes(const char *bytes, qsizetype leng
         return fail(rc);
     }
 
+    if (allowed >= 0 && produced >= allowed) {
+        m_outputLimitExceeded = true;
+        return fail(Z_MEM_ERROR);
+    }
+    m_totalOutput += produced;
     out.resize(produced);
     return out;
 }
 
-QByteArray NRDataDecompressor::uncompressData(const QByteArray &data, VNErrorPtr *error) {
+QByteArray NRDataDecompressor::uncompressData(const QByteArray &data, VNErrorPtr *error, qint64 outputLimit) {
     if (error)
         *error = nullptr;
     if (data.isEmpty())
@@ -166,6 +184,7 @@ QByteArray NRDataDecompressor::uncompressData(const QByteArray &data, VNErrorPtr
             *error = e;
         return QByteArray();
     }
+    d.setOutputLimit(outputLimit);
     VNErrorPtr e;
     QByteArray out = d.uncompressBytes(data, &e);
     if (!e)

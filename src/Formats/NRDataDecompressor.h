@@ -41,6 +41,13 @@ public:
         return uncompressBytes(piece.constData(), piece.size(), error);
     }
 
+    // The most bytes the stream may produce in all (0: no limit). Past it
+    // uncompressBytes() fails and outputLimitExceeded() tells why: a small
+    // compressed reply must not be able to fill the memory.
+    void setOutputLimit(qint64 bytes) { m_outputLimit = bytes; }
+    bool outputLimitExceeded() const { return m_outputLimitExceeded; }
+    qint64 totalOutput() const { return m_totalOutput; }
+
     // True once at least one complete member was decoded and no member is
     // half read: the point at which the input may end.
     bool streamComplete() const;
@@ -50,7 +57,8 @@ public:
 
     // The whole buffer in one call; a truncated stream is an error. An
     // empty buffer gives a null array and no error.
-    static QByteArray uncompressData(const QByteArray &data, VNErrorPtr *error = nullptr);
+    // With an output limit (0: none), a buffer inflating past it is an error.
+    static QByteArray uncompressData(const QByteArray &data, VNErrorPtr *error = nullptr, qint64 outputLimit = 0);
 
     // Inflates the file at sourcePath into destinationPath (replaced; a
     // destination that is the source file itself is refused). A truncated
@@ -69,4 +77,7 @@ private:
     Phase m_phase = Phase::Start;
     bool m_gzipMembers = false;  // the stream began with a gzip header
     QByteArray m_pendingMagic;   // start of what may be the next member
+    qint64 m_outputLimit = 0;
+    qint64 m_totalOutput = 0;
+    bool m_outputLimitExceeded = false;
 };

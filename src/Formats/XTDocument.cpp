@@ -4,8 +4,8 @@
 #include "Formats/XTLibxml.h"
 #include "Formats/XTTree.h"
 
+#include <QFile>
 #include <libxml/parser.h>
-#include <limits>
 
 QString XTDocument::errorDomain() { return QStringLiteral("XTErrorDomain"); }
 
@@ -21,7 +21,7 @@ XTDocumentPtr XTDocument::initWithData(const QByteArray &data, VNErrorPtr *error
 XTDocumentPtr XTDocument::initWithData(const QByteArray &data, const QByteArray &ianaEncoding, VNErrorPtr *error) {
     XTLibxml::ErrorCapture capture;
     xmlDocPtr doc = nullptr;
-    if (!data.isEmpty() && data.size() < std::numeric_limits<int>::max()) {
+    if (!data.isEmpty() && data.size() <= maxInputBytes) {
         // Recover from errors and keep quiet about warnings (65); small texts
         // stored inside their nodes save an allocation each.
         constexpr int options = XML_PARSE_RECOVER | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
@@ -48,6 +48,40 @@ XTDocumentPtr XTDocument::initWithXMLString(const QString &text, VNErrorPtr *err
         *error = capture.hasError() ? VNError::withDescription(errorDomain(), 1, capture.lastMessage())
                                     : std::make_shared<VNError>(errorDomain(), 1);
     return nullptr;
+}
+
+bool XTDocument::readURL(const QUrl &url, QByteArray *data, VNErrorPtr *error) {
+    if (!url.isLocalFile()) {
+        if (error)
+            *error = VNError::withDescription(errorDomain(), 1, QStringLiteral("Only a local file can be read: %1").arg(url.toString()));
+        return false;
+    }
+    QFile file(url.toLocalFile());
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = VNError::withDescription(errorDomain(), 1, file.errorString());
+        return false;
+    }
+    if (file.size() > maxInputBytes) {
+        if (error)
+            *error = VNError::withDescription(errorDomain(), 1, QStringLiteral("The file is too large"));
+        return false;
+    }
+    *data = file.readAll();
+    return true;
+}
+
+XTDocumentPtr XTDocument::initWithContentsOfURL(const QUrl &url, VNErrorPtr *error) {
+    return initWithContentsOfURL(url, QByteArrayLiteral("utf-8"), error);
+}
+
+XTDocumentPtr XTDocument::initWithContentsOfURL(const QUrl &url, const QByteArray &ianaEncoding, VNErrorPtr *error) {
+    if (error)
+        *error = nullptr;
+    QByteArray data;
+    if (!readURL(url, &data, error))
+        return nullptr;
+    return initWithData(data, ianaEncoding, error);
 }
 
 XTElementPtr XTDocument::rootElement() const {

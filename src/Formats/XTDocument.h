@@ -3,6 +3,7 @@
 #include "Formats/XTNode.h"
 
 #include <QByteArray>
+#include <QUrl>
 
 // A whole XML document over one libxml2 document. Parse replies with
 // initWithData() and search them with XPath; build request bodies with
@@ -23,6 +24,16 @@ public:
     // without a root element is accepted. A failure without a libxml2
     // message gives the error with no user info.
     static XTDocumentPtr initWithXMLString(const QString &text, VNErrorPtr *error = nullptr);
+    // Reads a local file's whole content and parses it as initWithData()
+    // (in the given character set); the data-format layer reads no network
+    // URL. Null with the read error when it cannot be read.
+    static XTDocumentPtr initWithContentsOfURL(const QUrl &url, VNErrorPtr *error = nullptr);
+    static XTDocumentPtr initWithContentsOfURL(const QUrl &url, const QByteArray &ianaEncoding, VNErrorPtr *error = nullptr);
+
+    // The limits every parse keeps: input below this size, and libxml2's
+    // nesting limit (no huge documents), which holds for HTML too.
+    static constexpr qsizetype maxInputBytes = 0x7ffffffe;
+    static constexpr int maxDepth = 256;
 
     XTElementPtr rootElement() const;
     // The whole document as libxml2 dumps it: the XML declaration, a line
@@ -40,7 +51,8 @@ protected:
     using XTNode::XTNode;
     friend class XTNode;
 
-private:
     xmlDocPtr doc() const { return reinterpret_cast<xmlDocPtr>(m_node); }
     static XTDocumentPtr adopt(xmlDocPtr doc);
+    // Reads a local file whole, within maxInputBytes.
+    static bool readURL(const QUrl &url, QByteArray *data, VNErrorPtr *error);
 };

@@ -1,5 +1,6 @@
 #include "Formats/XTNode.h"
 
+#include "Formats/CXHTMLDocument.h"
 #include "Formats/XTDocument.h"
 #include "Formats/XTElement.h"
 #include "Formats/XTLibxml.h"
@@ -116,6 +117,7 @@ bool XTNode::isWrappable(xmlNodePtr node) {
     case XML_PI_NODE:
     case XML_COMMENT_NODE:
     case XML_DOCUMENT_NODE:
+    case XML_HTML_DOCUMENT_NODE:
         return true;
     default:
         return false;
@@ -136,6 +138,9 @@ XTNodePtr XTNode::wrap(xmlNodePtr node, const std::shared_ptr<XTTree> &tree) {
         break;
     case XML_DOCUMENT_NODE:
         wrapper.reset(new XTDocument(node, tree));
+        break;
+    case XML_HTML_DOCUMENT_NODE:
+        wrapper.reset(new CXHTMLDocument(node, tree));
         break;
     default:
         wrapper.reset(new XTNode(node, tree));

@@ -152,14 +152,44 @@ void NRFormDataRequest::buildURLEncodedPostBody() {
     }
 }
 
+// A name or file name inside a part header's quotes, escaped as RFC 7578
+// (after HTML) does: a double quote and line breaks as percent escapes, so
+// neither can end the quotes or start a header of its own.
+static QString quotedHeaderText(const QString &text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'"')
+            out += QStringLiteral("%22");
+        else if (c == u'\r')
+            out += QStringLiteral("%0D");
+        else if (c == u'\n')
+            out += QStringLiteral("%0A");
+        else
+            out += c;
+    }
+    return out;
+}
+
+static bool holdsLineBreak(const QString &text) {
+    return text.contains(u'\r') || text.contains(u'\n');
+}
+
 void NRFormDataRequest::buildMultipartFormDataPostBody() {
+    for (const Part &part : std::as_const(m_fileData)) {
+        if (holdsLineBreak(part.contentType)) {
+            failWithError(makeError(InternalErrorWhileBuildingRequestType,
+                                    QStringLiteral("A part's content type holds a line break")));
+            return;
+        }
+    }
     const QString boundary = QStringLiteral("0xKhTmLbOuNdArY-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("multipart/form-data; charset=%1; boundary=%2")
                                                          .arg(QString::fromLatin1(m_stringEncoding), boundary));
     const QString separator = QStringLiteral("\r\n--%1\r\n").arg(boundary);
     appendPostString(QStringLiteral("--%1\r\n").arg(boundary));
     for (int i = 0; i < m_postData.size(); ++i) {
-        appendPostString(QStringLiteral("Content-Disposition: form-data; name=\"%1\"\r\n\r\n").arg(m_postData[i].key));
+        appendPostString(QStringLiteral("Content-Disposition: form-data; name=\"%1\"\r\n\r\n").arg(quotedHeaderText(m_postData[i].key)));
         appendPostString(m_postData[i].value);
         if (i + 1 < m_postData.size() || !m_fileData.isEmpty())
             appendPostString(separator);
@@ -167,7 +197,7 @@ void NRFormDataRequest::buildMultipartFormDataPostBody() {
     for (int i = 0; i < m_fileData.size(); ++i) {
         const Part &part = m_fileData[i];
         appendPostString(QStringLiteral("Content-Disposition: form-data; name=\"%1\"; filename=\"%2\"\r\n")
-                             .arg(part.key, part.fileName));
+                             .arg(quotedHeaderText(part.key), quotedHeaderText(part.fileName)));
         appendPostString(QStringLiteral("Content-Type: %1\r\n\r\n").arg(part.contentType));
         if (!part.filePath.isNull()) {
             // A part whose file went away or cannot be read fails the

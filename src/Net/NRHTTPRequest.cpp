@@ -210,6 +210,8 @@ void NRHTTPRequest::setUseHTTPVersionOne(bool on) { LOCKED; m_useHTTPVersionOne 
 void NRHTTPRequest::setAllowCompressedResponse(bool on) { LOCKED; m_allowCompressedResponse = on; }
 void NRHTTPRequest::setShouldWaitToInflateCompressedResponses(bool on) { LOCKED; m_shouldWaitToInflateCompressedResponses = on; }
 void NRHTTPRequest::setDefaultResponseEncoding(const QByteArray &name) { LOCKED; m_defaultResponseEncoding = name; }
+void NRHTTPRequest::setMaximumResponseDataSize(quint64 bytes) { LOCKED; m_maximumResponseDataSize = bytes; }
+quint64 NRHTTPRequest::maximumResponseDataSize() const { LOCKED; return bodyBound(); }
 
 void NRHTTPRequest::setDownloadDestinationPath(const QString &path) { LOCKED; m_downloadDestinationPath = path; }
 QString NRHTTPRequest::downloadDestinationPath() const { LOCKED; return m_downloadDestinationPath; }
@@ -293,7 +295,7 @@ QByteArray NRHTTPRequest::rawResponseData() const { LOCKED; return m_rawResponse
 QByteArray NRHTTPRequest::responseData() const {
     LOCKED;
     if (isResponseCompressed() && m_shouldWaitToInflateCompressedResponses && !m_rawResponseData.isEmpty())
-        return NRDataDecompressor::uncompressData(m_rawResponseData);
+        return NRDataDecompressor::uncompressData(m_rawResponseData, nullptr, qint64(bodyBound()));
     return m_rawResponseData;
 }
 
@@ -470,6 +472,7 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_useCookiePersistence = m_useCookiePersistence;
     o.m_useSessionPersistence = m_useSessionPersistence;
     o.m_allowCompressedResponse = m_allowCompressedResponse;
+    o.m_maximumResponseDataSize = m_maximumResponseDataSize;
     o.m_downloadDestinationPath = m_downloadDestinationPath;
     o.m_username = m_username;
     o.m_password = m_password;
@@ -485,6 +488,8 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_useHTTPVersionOne = m_useHTTPVersionOne;
     o.m_shouldRedirect = m_shouldRedirect;
     o.m_validatesSecureCertificate = m_validatesSecureCertificate;
+    o.m_clientCertificateIdentity = m_clientCertificateIdentity;
+    o.m_clientCertificatePassphrase = m_clientCertificatePassphrase;
     o.m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
     o.m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
     o.m_shouldUseRFC2616RedirectBehaviour = m_shouldUseRFC2616RedirectBehaviour;

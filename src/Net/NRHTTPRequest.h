@@ -37,8 +37,9 @@ typedef void CURL;
 // the delegate's method first, then the block (callbacks are set before the
 // request starts). A reply with any HTTP status
 // finishes (the caller tests responseStatusCode()); transport, time-out,
-// credential, cancel, URL, file, redirect and gzip problems fail with an
-// error of "NRHTTPRequestErrorDomain" (codes in NRHTTPErrorCode).
+// credential, cancel, URL, file, redirect and gzip problems, and a reply
+// too large to keep, fail with an error of "NRHTTPRequestErrorDomain"
+// (codes in NRHTTPErrorCode).
 //
 // Blocks are released after the request's last callback (finished or
 // failed), so a block may hold the request without making a cycle.
@@ -68,6 +69,7 @@ public:
         TooMuchRedirectionErrorType = 9,
         UnhandledExceptionError = 10,
         CompressionError = 11,
+        ResponseTooLargeErrorType = 12,
     };
 
     explicit NRHTTPRequest(const QUrl &url);
@@ -114,6 +116,15 @@ public:
     void setAllowCompressedResponse(bool on);
     void setShouldWaitToInflateCompressedResponses(bool on);
     void setDefaultResponseEncoding(const QByteArray &ianaName);
+    // The most body bytes (counted inflated, and as received) the request
+    // keeps in memory: 64 MiB unless set. Set, it bounds the bytes handed to
+    // data callbacks too. Past it the request fails with code 12. Bodies
+    // written to a download file are not bounded; an error or challenge
+    // page beside a download keeps its first MiB only.
+    void setMaximumResponseDataSize(quint64 bytes);
+    quint64 maximumResponseDataSize() const;
+    static constexpr quint64 defaultMaximumResponseDataSize = 64ull << 20;
+    static constexpr qsizetype keptErrorBodySize = 1 << 20;
 
     // --- Where the reply goes -------------------------------------------
     // The body goes to a temporary file that is moved here when the whole
@@ -384,6 +395,13 @@ protected:
     // download cache, then reports it finished; or fails it.
     void finishDeferred();
     void failDeferred(const VNErrorPtr &error);
+    // A request waiting for its deferred finish was cancelled (network
+    // thread); it has failed already, and what it waited for may stop.
+    virtual void deferredFinishCancelled() {}
+    // Gives another request this one's delegate, its method names and its
+    // progress delegates (main thread). The received-data method stays:
+    // the other request keeps its body.
+    void shareDelegatesWith(NRHTTPRequest &other) const;
     // The reply's body may be rewritten before a deferred finish.
     void setRawResponseData(const QByteArray &data);
     void removeResponseHeader(const QString &name);
@@ -425,12 +443,24 @@ private:
     static int seekCallback(void *self, qint64 offset, int origin);
     size_t handleHeaderLine(QByteArrayView line);
     size_t handleBytesAvailable(const char *data, size_t length);
+    void keepErrorBodyPiece(const char *data, size_t length);
+    // Inflates a piece of a gzip reply within the body's bound; false when
+    // the request failed.
+    bool inflatePiece(const char *data, size_t length, QByteArray *inflated);
+    // Whether a body of this size fits its bound; fails the request when not.
+    bool bodyWithinBound(quint64 size);
+    bool bodyIsBounded() const;
+    // A gzip body kept compressed in memory is inflated as it comes only to
+    // measure it: a broken stream is left for responseData() to find.
+    bool measuringOnly() const { return m_shouldWaitToInflateCompressedResponses && !m_deliverData; }
+    quint64 bodyBound() const;
     void readResponseHeaders();
     bool willRedirect();
     void handleStreamComplete();
     void handleStreamError(int curlCode);
     void followRedirect();
     void performRedirect();
+    void dropCredentialsLeavingFor(const QUrl &target);
     void updatePartialDownloadSize();
     bool isErrorReply() const { return m_responseStatusCode >= 400; }
     bool isIdempotent() const;
@@ -533,6 +563,7 @@ private:
     bool m_allowCompressedResponse = true;
     bool m_shouldWaitToInflateCompressedResponses = true;
     QByteArray m_defaultResponseEncoding = "ISO-8859-1";
+    quint64 m_maximumResponseDataSize = 0;  // 0: not set
     QString m_downloadDestinationPath;
     QString m_temporaryFileDownloadPath;
     QString m_temporaryUncompressedDataDownloadPath;
@@ -575,6 +606,7 @@ private:
     // State of the running request (network thread, under m_mutex).
     bool m_inProgress = false;
     bool m_complete = false;
+    bool m_finishDeferred = false;  // complete, waiting for finishDeferred()
     bool m_cancelled = false;
     bool m_downloadComplete = false;
     bool m_needsRedirect = false;
@@ -618,6 +650,7 @@ private:
     std::unique_ptr<QFile> m_fileDownloadOutputStream, m_inflatedFileDownloadOutputStream;
     std::unique_ptr<NRDataDecompressor> m_dataDecompressor;
     bool m_dropBody416 = false;
+    quint64 m_bodyBytesInflated = 0;  // body bytes inflated or delivered in this attempt
     int m_newConnectionCount = 0;
 
     // Download cache.

@@ -29,12 +29,29 @@ void NRHTTPRequest::cancelOnRequestThread() {
     LOCKED;
     // A request waiting for credentials, for its turn to look for them or for
     // a redirect decision has read its reply (complete) but has not ended.
-    if (m_cancelled || (m_complete && !isWaiting()))
+    // A request waiting for its deferred finish (a page for its resources)
+    // has read its reply too, and can still be cancelled.
+    const bool finishing = m_finishDeferred && !m_error;
+    if (m_cancelled || (m_complete && !isWaiting() && !finishing))
         return;
     // Marked before the failure is queued: its callback sees isCancelled().
     markCancelled();
     failWithError(makeError(RequestCancelledErrorType, QStringLiteral("The request was cancelled")));
     m_cancelled = true;
+    m_finishDeferred = false;
+    if (finishing)
+        deferredFinishCancelled();
+}
+
+void NRHTTPRequest::shareDelegatesWith(NRHTTPRequest &other) const {
+    other.setDelegate(m_delegate.data());
+    other.setDidStartSelector(m_didStartSelector);
+    other.setDidReceiveResponseHeadersSelector(m_didReceiveResponseHeadersSelector);
+    other.setWillRedirectSelector(m_willRedirectSelector);
+    other.setDidFinishSelector(m_didFinishSelector);
+    other.setDidFailSelector(m_didFailSelector);
+    other.setUploadProgressDelegate(m_uploadProgressDelegate);
+    other.setDownloadProgressDelegate(m_downloadProgressDelegate);
 }
 
 void NRHTTPRequest::cancelLoad() {

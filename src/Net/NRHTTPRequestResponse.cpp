@@ -6,11 +6,11 @@
 #include "Formats/NRDataDecompressor.h"
 #include "Net/NRCookieStore.h"
 #include "Net/NRNetworkThread.h"
+#include "Platform/VNPartName.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaMethod>
-#include <QUuid>
 
 #include <curl/curl.h>
 #include <filesystem>
@@ -245,28 +245,6 @@ bool NRHTTPRequest::willRedirect() {
         m_ourAuthorization = false;
         m_haveBuiltRequestHeaders = false;
     }
-    // Credentials and cookies never travel to another origin, nor from https
-    // down to plain http.
-    const bool downgrade = m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
-                           target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
-    if (!sameOrigin(m_url, target) || downgrade) {
-        for (const QString &name : {QStringLiteral("Authorization"), QStringLiteral("Cookie")}) {
-            for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
-                if (it.key().compare(name, Qt::CaseInsensitive) == 0) {
-                    m_requestHeaders.erase(it);
-                    break;
-                }
-            }
-        }
-        m_callerSetAuthorization = m_ourAuthorization = m_ourCookieHeader = false;
-        m_username.clear();
-        m_password.clear();
-        m_domain.clear();
-        m_requestCredentials.reset();
-        m_requestAuthentication.reset();
-        m_authenticationScheme.clear();
-        m_authenticationRealm.clear();
-    }
     m_redirectURL = target;
     m_needsRedirect = true;
     m_requestCookies.clear();
@@ -295,23 +273,20 @@ size_t NRHTTPRequest::handleBytesAvailable(const char *data, size_t length) {
     // A challenge, a refused resume or an error page never goes into a
     // download file: it stays readable as the response data.
     if (m_authenticationNeeded || m_dropBody416 || (!m_downloadDestinationPath.isEmpty() && isErrorReply())) {
-        m_rawResponseData.append(data, qsizetype(length));
+        keepErrorBodyPiece(data, length);
         return length;
     }
+    const bool toFile = !m_deliverData && !m_downloadDestinationPath.isEmpty();
+    // Data callbacks always get inflated bytes; a body kept in memory is
+    // inflated as it comes too, if only to measure it against its bound.
+    const bool inflateNow = isResponseCompressed() && (!m_shouldWaitToInflateCompressedResponses || !toFile);
     QByteArray inflated;
-    const bool inflateNow = isResponseCompressed() && !m_shouldWaitToInflateCompressedResponses;
-    if (inflateNow) {
-        if (!m_dataDecompressor)
-            m_dataDecompressor = NRDataDecompressor::decompressor();
-        VNErrorPtr err;
-        inflated = m_dataDecompressor->uncompressBytes(data, qsizetype(length), &err);
-        if (err) {
-            failWithError(err);
-            return 0;
-        }
-    }
+    if (inflateNow && !inflatePiece(data, length, &inflated))
+        return 0;
     if (m_deliverData) {
         const QByteArray piece = inflateNow ? inflated : QByteArray(data, qsizetype(length));
+        if (!inflateNow && !bodyWithinBound(m_bodyBytesInflated += length))
+            return 0;
         if (!piece.isEmpty()) {
             onMain([piece](NRHTTPRequest &r) {
                 if (r.delegateResponds(r.m_didReceiveDataSelector, "NRHTTPRequest*,QByteArray"))
@@ -323,11 +298,14 @@ size_t NRHTTPRequest::handleBytesAvailable(const char *data, size_t length) {
         }
         return length;
     }
-    if (m_downloadDestinationPath.isEmpty()) {
-        if (inflateNow)
-            m_rawResponseData.append(inflated);
-        else
-            m_rawResponseData.append(data, qsizetype(length));
+    if (!toFile) {
+        // Kept inflated when inflating on the fly, else as received.
+        const QByteArrayView piece = inflateNow && !m_shouldWaitToInflateCompressedResponses
+                                         ? QByteArrayView(inflated)
+                                         : QByteArrayView(data, qsizetype(length));
+        if (!bodyWithinBound(quint64(m_rawResponseData.size() + piece.size())))
+            return 0;
+        m_rawResponseData.append(piece);
         return length;
     }
     auto openWriter = [&](std::unique_ptr<QFile> &writer, QString &path) -> bool {
@@ -365,6 +343,50 @@ size_t NRHTTPRequest::handleBytesAvailable(const char *data, size_t length) {
         }
     }
     return length;
+}
+
+// An error or challenge page keeps its first MiB; the rest is read and
+// dropped (a hostile server may send it for ever, but not into memory).
+void NRHTTPRequest::keepErrorBodyPiece(const char *data, size_t length) {
+    const qsizetype room = keptErrorBodySize - m_rawResponseData.size();
+    if (room > 0)
+        m_rawResponseData.append(data, std::min(room, qsizetype(length)));
+}
+
+quint64 NRHTTPRequest::bodyBound() const {
+    return m_maximumResponseDataSize ? m_maximumResponseDataSize : defaultMaximumResponseDataSize;
+}
+
+// A body kept in memory is always bounded; one handed to data callbacks
+// only when the caller set a bound; one written to a file never.
+bool NRHTTPRequest::bodyIsBounded() const {
+    return m_deliverData ? m_maximumResponseDataSize > 0 : m_downloadDestinationPath.isEmpty();
+}
+
+bool NRHTTPRequest::bodyWithinBound(quint64 size) {
+    if (!bodyIsBounded() || size <= bodyBound())
+        return true;
+    failWithError(makeError(ResponseTooLargeErrorType,
+                            QStringLiteral("The reply was too large (more than %1 bytes)").arg(bodyBound())));
+    return false;
+}
+
+bool NRHTTPRequest::inflatePiece(const char *data, size_t length, QByteArray *inflated) {
+    if (!m_dataDecompressor) {
+        m_dataDecompressor = NRDataDecompressor::decompressor();
+        if (bodyIsBounded())
+            m_dataDecompressor->setOutputLimit(qint64(bodyBound()));
+    }
+    VNErrorPtr err;
+    *inflated = m_dataDecompressor->uncompressBytes(data, qsizetype(length), &err);
+    if (m_dataDecompressor->outputLimitExceeded())
+        return bodyWithinBound(bodyBound() + 1);
+    if (err && !measuringOnly()) {
+        failWithError(err);
+        return false;
+    }
+    m_bodyBytesInflated += quint64(inflated->size());
+    return true;
 }
 
 void NRHTTPRequest::updatePartialDownloadSize() {
@@ -408,7 +430,7 @@ bool NRHTTPRequest::moveFileIntoPlace(const QString &from, const QString &to, VN
         return true;
     if (ec == std::errc::cross_device_link) {
         // Another file system: copy beside the destination, then rename over it.
-        const QString beside = to + QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString beside = VNPartName::beside(to, VNPartName::randomSuffix(QStringLiteral("part"), 32));
         std::error_code ec2;
         std::filesystem::copy_file(from.toStdString(), beside.toStdString(), ec2);
         if (!ec2)
@@ -454,7 +476,7 @@ void NRHTTPRequest::handleStreamComplete() {
     destroyTransfer();
 
     VNErrorPtr fileError;
-    if (m_dataDecompressor && !m_needsRedirect && m_authenticationNeeded == 0)
+    if (m_dataDecompressor && !measuringOnly() && !m_needsRedirect && m_authenticationNeeded == 0)
         fileError = m_dataDecompressor->finishStream();  // a gzip reply cut short is no success
     m_dataDecompressor.reset();
 
@@ -500,10 +522,14 @@ void NRHTTPRequest::handleStreamComplete() {
         }
     } else if (replyMakesFile) {
         // An empty reply still gives an (empty) file.
-        QFile empty(m_downloadDestinationPath + QStringLiteral(".part-") + QUuid::createUuid().toString(QUuid::WithoutBraces));
+        QFile empty(VNPartName::beside(m_downloadDestinationPath, VNPartName::randomSuffix(QStringLiteral("part"), 32)));
         if (empty.open(QIODevice::WriteOnly)) {
             empty.close();
             moveFileIntoPlace(empty.fileName(), m_downloadDestinationPath, &fileError);
+        } else if (!fileError) {
+            fileError = makeError(FileManagementError,
+                                  QStringLiteral("Failed to write to file at path '%1'").arg(m_downloadDestinationPath),
+                                  empty.errorString());
         }
     }
 
@@ -527,8 +553,10 @@ void NRHTTPRequest::handleStreamComplete() {
         failWithError(fileError);
         return;
     }
-    if (deferFinishing())
+    if (deferFinishing()) {
+        m_finishDeferred = !m_error;
         return;
+    }
     if (auto cache = m_downloadCache.lock())
         cache->storeResponseForRequest(*this, m_secondsToCache);
     onMain([](NRHTTPRequest &r) { r.reportFinished(); });
@@ -546,6 +574,7 @@ void NRHTTPRequest::finishDeferred() {
         std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
         if (self->m_error || self->m_cancelled)
             return;
+        self->m_finishDeferred = false;
         if (auto cache = self->m_downloadCache.lock())
             cache->storeResponseForRequest(*self, self->m_secondsToCache);
         self->onMain([](NRHTTPRequest &r) { r.reportFinished(); });
@@ -593,6 +622,31 @@ void NRHTTPRequest::followRedirect() {
     performRedirect();
 }
 
+// Credentials and cookies never travel to another origin, nor from https
+// down to plain http: whoever set them (the caller too), and wherever the
+// redirect goes (the server's target or the one a delegate chose).
+void NRHTTPRequest::dropCredentialsLeavingFor(const QUrl &target) {
+    const bool downgrade = m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
+                           target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
+    if (sameOrigin(m_url, target) && !downgrade)
+        return;
+    for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end();) {
+        if (it.key().compare(QLatin1String("Authorization"), Qt::CaseInsensitive) == 0 ||
+            it.key().compare(QLatin1String("Cookie"), Qt::CaseInsensitive) == 0)
+            it = m_requestHeaders.erase(it);
+        else
+            ++it;
+    }
+    m_callerSetAuthorization = m_ourAuthorization = m_ourCookieHeader = false;
+    m_username.clear();
+    m_password.clear();
+    m_domain.clear();
+    m_requestCredentials.reset();
+    m_requestAuthentication.reset();
+    m_authenticationScheme.clear();
+    m_authenticationRealm.clear();
+}
+
 void NRHTTPRequest::redirectToURL(const QUrl &url) {
     auto self = sharedSelf();
     NRNetworkThread::shared().post([self, url] {
@@ -612,6 +666,7 @@ void NRHTTPRequest::performRedirect() {
         failWithError(makeError(UnableToCreateRequestErrorType, QStringLiteral("Unable to create request (bad url?)")));
         return;
     }
+    dropCredentialsLeavingFor(target);
     m_url = target;
     m_redirectURL = QUrl();
     m_requestAuthentication.reset();

@@ -320,6 +320,7 @@ void NRHTTPRequest::startRequest() {
     m_authenticationNeeded = 0;
     m_dropBody416 = false;
     m_dataDecompressor.reset();
+    m_bodyBytesInflated = 0;
     if (m_downloadDestinationPath.isEmpty())
         m_rawResponseData = QByteArray("");
     else

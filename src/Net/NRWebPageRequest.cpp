@@ -342,7 +342,26 @@ void NRWebPageRequest::releaseDocument() {
     }
 }
 
+void NRWebPageRequest::deferredFinishCancelled() {
+    // Cancelled while its resources load: they stop too.
+    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    VNDispatch::mainAsync([self] {
+        if (auto queue = std::exchange(self->m_externalResourceQueue, nullptr))
+            queue->cancelAllOperations();
+        self->releaseDocument();
+    });
+}
+
+// Credentials of the page go only to its own origin.
+static bool sameOrigin(const QUrl &a, const QUrl &b) {
+    const auto defaultPort = [](const QUrl &u) { return u.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80; };
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           a.port(defaultPort(a)) == b.port(defaultPort(b));
+}
+
 void NRWebPageRequest::startResourceRequests() {
+    if (isCancelled())
+        return;
     if (m_externalResourceQueue)
         m_externalResourceQueue->cancelAllOperations();
     auto queue = NRRequestQueue::queue();
@@ -369,7 +388,17 @@ void NRWebPageRequest::startResourceRequests() {
     auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
     for (const QString &text : order) {
         auto resource = NRWebPageRequest::requestWithURL(url().resolved(QUrl(text)));
-        resource->setRequestHeaders(requestHeaders());
+        QMap<QString, QString> headers = requestHeaders();
+        if (!sameOrigin(resource->url(), url())) {
+            for (auto it = headers.begin(); it != headers.end();) {
+                const bool credential = it.key().compare(QLatin1String("Authorization"), Qt::CaseInsensitive) == 0 ||
+                                        it.key().compare(QLatin1String("Cookie"), Qt::CaseInsensitive) == 0;
+                it = credential ? headers.erase(it) : std::next(it);
+            }
+        }
+        resource->setRequestHeaders(headers);
+        // Its messages and progress go to the page's delegates.
+        shareDelegatesWith(*resource);
         resource->setDownloadCache(downloadCache());
         resource->setCachePolicy(cachePolicy());
         resource->setCacheStoragePolicy(cacheStoragePolicy());
@@ -415,7 +444,7 @@ void NRWebPageRequest::externalResourceFetchFailed(NRHTTPRequest *resource) {
 }
 
 void NRWebPageRequest::finishedFetchingExternalResources() {
-    if (m_failedAlready)
+    if (m_failedAlready || isCancelled())
         return;
     std::lock_guard l(m_mutex);
     if (m_urlReplacementMode != DontReplaceURLs) {

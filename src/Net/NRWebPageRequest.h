@@ -44,6 +44,7 @@ public:
 
 protected:
     bool deferFinishing() override;
+    void deferredFinishCancelled() override;
 
 private:
     bool parseAsHTML();

@@ -302,6 +302,8 @@ void VNOperationQueue::cancelAllOperations() {
         op->cancel();
 }
 
+bool VNOperationQueue::isCurrentQueue() const { return t_worker.state == m_state.get(); }
+
 void VNOperationQueue::waitUntilAllOperationsAreFinished() {
     std::unique_lock lock(m_state->mutex);
     m_state->allFinished.wait(lock, [this] { return m_state->operations.empty(); });

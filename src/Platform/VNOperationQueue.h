@@ -48,8 +48,11 @@ public:
     // Sends cancel() to every operation not yet finished.
     void cancelAllOperations();
 
+    // True on one of this queue's workers while it runs an operation.
+    bool isCurrentQueue() const;
+
     // Blocks until the queue holds no unfinished operation, including those
-    // added while waiting.
+    // added while waiting (from one of its own workers, forever).
     void waitUntilAllOperationsAreFinished();
 
     // The process-wide queue for background blocks (in place of the global

@@ -60,6 +60,21 @@ inline QJsonObject echoOf(const std::shared_ptr<NRHTTPRequest> &request) {
     return QJsonDocument::fromJson(request->responseData()).object();
 }
 
+// The request headers the fake server's /echo saw.
+inline QJsonObject echoHeaders(const std::shared_ptr<NRHTTPRequest> &request) {
+    return echoOf(request)[QStringLiteral("headers")].toObject();
+}
+inline QString echoHeader(const std::shared_ptr<NRHTTPRequest> &request, const QString &name) {
+    return echoHeaders(request)[name].toString();
+}
+
+// Runs a plain request for the fake server's path to its end.
+inline std::shared_ptr<NRHTTPRequest> ranOnFake(const QString &pathAndQuery) {
+    auto request = NRHTTPRequest::requestWithURL(fake(pathAndQuery));
+    run(request);
+    return request;
+}
+
 // Names of the files left in the private temporary folder.
 inline QStringList temporaryFiles() {
     return QDir(VNTempDirectory::path()).entryList(QDir::Files | QDir::NoDotAndDotDot);

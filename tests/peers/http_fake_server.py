@@ -20,6 +20,7 @@ Routes (query parameters in brackets):
   /redirect[code,to,body]  a redirect with a body of its own
   /setcookie[name,value]   sets a cookie for /
   /text[ct]        UTF-8 text "café" with the given Content-Type
+  /page[ref...]    an HTML page with an image for each `ref` URL
   /octal-length    "Content-Length: 010" and ten bytes
   /gzip[n]         /bytes gzip-encoded; /badgzip garbage; /truncgzip cut short
   /range[n]        /bytes with Range support; 416 past the end
@@ -234,6 +235,10 @@ class Handler(BaseHTTPRequestHandler):
                       "text/plain")
         elif route == "/text":
             self.send(200, "café ünï".encode("utf-8"), content_type=q.get("ct", "text/plain"))
+        elif route == "/page":
+            refs = urllib.parse.parse_qs(url.query).get("ref", [])
+            imgs = "".join('<img src="%s">' % r.replace("&", "&amp;").replace('"', "&quot;") for r in refs)
+            self.send(200, ("<html><body>%s</body></html>" % imgs).encode(), content_type="text/html")
         elif route == "/octal-length":
             self.send_response(200)
             self.send_header("Content-Length", "010")

@@ -14,7 +14,9 @@ Every other call needs Authorization = an access token (401 otherwise):
   POST /folder/ID  <file>|<folder>      a new file or folder: 201, Location
   POST /folder/ID  <fileCopy source=..> a copy: 201, Location of the copy
   PUT  /file/ID | /folder/ID            rename (displayName), move (parent)
-  GET|PUT /file/ID/data                 a file's bytes
+  GET|PUT /file/ID/data                 a file's bytes (a body starting
+                                        "REFUSE" is refused with 500)
+  DELETE /file/ID                       removes a file
 
 The tree lives in memory. The top holds "Sync Folder" (empty), "Big" (1,200
 files), "refused" (its listing answers 403), "notxml" (its listing answers
@@ -198,6 +200,8 @@ class Handler(BaseHTTPRequestHandler):
         if not self.authorized():
             return self.send(401, b"")
         if len(parts) == 3 and parts[0] == "file" and parts[2] == "data" and parts[1] in STATE["items"]:
+            if data.startswith(b"REFUSE"):
+                return self.send(500, b"<html>Upload failed</html>", "text/html")
             STATE["items"][parts[1]]["data"] = data
             STATE["items"][parts[1]]["mtime"] = time.time()
             return self.send(204, b"")
@@ -211,6 +215,15 @@ class Handler(BaseHTTPRequestHandler):
                 if not parent:
                     return self.send(400, b"")
                 item["parent"] = parent
+            return self.send(204, b"")
+        return self.send(404, b"")
+
+    def do_DELETE(self):
+        parts, _ = self.route()
+        if not self.authorized():
+            return self.send(401, b"")
+        if len(parts) == 2 and parts[0] == "file" and parts[1] in STATE["items"]:
+            del STATE["items"][parts[1]]
             return self.send(204, b"")
         return self.send(404, b"")
 

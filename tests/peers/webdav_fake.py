@@ -173,6 +173,20 @@ class ScenarioHandler(BaseHTTPRequestHandler):
                 entry(base + "bad%FF%FEutf8"),
                 entry(base + "last.bin", length=7),
             ]), reason="Multi-Status")
+        if scenario == "list-cut":
+            # Two whole entries of a longer listing, then the connection
+            # closes: no length was announced, so only the XML can tell.
+            whole = multistatus([entry("/list-cut/", collection=True), entry("/list-cut/a.txt", length=1),
+                                 entry("/list-cut/b.txt", length=2), entry("/list-cut/c.txt", length=3)])
+            self.send_response(207, "Multi-Status")
+            self.send_header("Content-Type", "text/xml; charset=utf-8")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(whole[:whole.index(b"/list-cut/c.txt")])
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
         if scenario == "list-empty-body":
             return self.reply(207, b"", reason="Multi-Status")
         if scenario == "list-drop":

@@ -211,14 +211,16 @@ def start(workdir):
     fake = start_fake(workdir)
     nginx = webdav_servers.start_nginx(os.path.join(workdir, "nginx"), USER, PASSWORD)
     lighttpd = webdav_servers.start_lighttpd(os.path.join(workdir, "lighttpd"), USER, PASSWORD)
+    gzipped = webdav_servers.start_apache_gzip(os.path.join(workdir, "apachegzip"), USER, PASSWORD)
     p = apache["ports"]
     return {
-        "pids": [apache["pid"], fake["pid"], nginx["pid"], lighttpd["pid"]],
+        "pids": [apache["pid"], fake["pid"], nginx["pid"], lighttpd["pid"], gzipped["pid"]],
         # The root share of each server family: {"url", "dir"}.
         "servers": {
             "apache": {"url": "http://127.0.0.1:%d" % p["http"], "dir": apache["root"]},
             "nginx": {"url": nginx["url"], "dir": nginx["dir"]},
             "lighttpd": {"url": lighttpd["url"], "dir": lighttpd["dir"]},
+            "apachegzip": {"url": gzipped["url"], "dir": gzipped["dir"]},
         },
         # Apache: base URLs of the root share (Basic); append "/dav" for the Digest share.
         "http_url": "http://127.0.0.1:%d" % p["http"],

@@ -1,10 +1,13 @@
 """WebDAV servers of other families beside Apache: nginx (its dav module for
-PUT, DELETE, MKCOL, COPY, MOVE and the dav-ext module for PROPFIND) and
-lighttpd with mod_webdav. Each serves one folder at "/" behind Basic
-authentication with the WebDAV peer's user and password.
+PUT, DELETE, MKCOL, COPY, MOVE and the dav-ext module for PROPFIND),
+lighttpd with mod_webdav, and an Apache that compresses its listings
+(mod_deflate on PROPFIND replies, as servers set up for it do: they come
+gzip-encoded to a client that accepts gzip). Each serves one folder at "/"
+behind Basic authentication with the WebDAV peer's user and password.
 
     start_nginx(workdir, user, password) -> {"url", "dir", "pid"}
     start_lighttpd(workdir, user, password) -> {"url", "dir", "pid"}
+    start_apache_gzip(workdir, user, password) -> {"url", "dir", "pid"}
 
 Each server runs in the foreground in a session of its own, so a test can
 stop the whole server (master and workers) by killing the process group.
@@ -120,13 +123,74 @@ auth.require = ("" => ("method" => "basic", "realm" => "%(realm)s", "require" =>
     return {"url": "http://127.0.0.1:%d" % port, "dir": root, "pid": pid}
 
 
+def start_apache_gzip(workdir, user, password):
+    w = _folders(workdir, "root", "run")
+    root = os.path.join(w, "root")
+    port = peerlib.free_port()
+    modules = ["mpm_event", "authn_core", "authn_file", "authz_core", "authz_user", "auth_basic", "mime", "alias",
+               "filter", "deflate", "dav", "dav_fs"]
+    run_as = ""
+    if os.geteuid() == 0:
+        import pwd
+        account = pwd.getpwnam("www-data")
+        run_as = "User www-data\nGroup #%d\n" % account.pw_gid
+        os.chmod(w, 0o755)
+        for folder in (w, root, os.path.join(w, "run")):
+            os.chown(folder, account.pw_uid, account.pw_gid)
+    conf = os.path.join(w, "httpd.conf")
+    with open(conf, "w") as f:
+        f.write("""%(modules)s
+ServerRoot "%(w)s"
+ServerName localhost
+%(run_as)sListen 127.0.0.1:%(port)d
+PidFile "%(w)s/run/httpd.pid"
+DefaultRuntimeDir "%(w)s/run"
+Mutex file:%(w)s/run default
+ErrorLog "%(w)s/error.log"
+LogLevel warn
+TypesConfig /etc/mime.types
+DavLockDB "%(w)s/run/davlock"
+LimitRequestBody 0
+KeepAlive On
+DocumentRoot "%(root)s"
+Redirect 302 /redirected /elsewhere
+<Directory "/">
+  Require all denied
+</Directory>
+<Directory "%(root)s">
+  Dav On
+  Options None
+  AllowOverride None
+  AuthType Basic
+  AuthName "%(realm)s"
+  AuthBasicProvider file
+  AuthUserFile "%(passwd)s"
+  Require valid-user
+  # mod_dav's replies pass by AddOutputFilterByType: the listing replies
+  # are compressed by method.
+  <If "%%{REQUEST_METHOD} == 'PROPFIND'">
+    SetOutputFilter DEFLATE
+  </If>
+</Directory>
+""" % {"modules": "\n".join("LoadModule %s_module /usr/lib/apache2/modules/mod_%s.so" % (m, m) for m in modules),
+       "w": w, "run_as": run_as, "port": port, "root": root, "realm": REALM,
+       "passwd": _password_file(w, user, password)})
+    check = subprocess.run(["/usr/sbin/apache2", "-f", conf, "-t"], capture_output=True, text=True)
+    if check.returncode != 0:
+        raise RuntimeError("apache configuration refused: " + check.stderr)
+    pid = peerlib.spawn(["/usr/sbin/apache2", "-f", conf, "-DFOREGROUND"], w, "apache.out")
+    peerlib.wait_for_port(port)
+    return {"url": "http://127.0.0.1:%d" % port, "dir": root, "pid": pid}
+
+
 def start_apache(workdir, user, password):
     import webdav_peer
     apache = webdav_peer.start_apache(os.path.abspath(workdir))
     return {"url": "http://127.0.0.1:%d" % apache["ports"]["http"], "dir": apache["root"], "pid": apache["pid"]}
 
 
-STARTERS = {"apache": start_apache, "nginx": start_nginx, "lighttpd": start_lighttpd}
+STARTERS = {"apache": start_apache, "nginx": start_nginx, "lighttpd": start_lighttpd,
+            "apachegzip": start_apache_gzip}
 
 
 if __name__ == "__main__":

@@ -96,9 +96,14 @@ DAEntryBase::UploadBody DAEntryBase::generateContentInputStream() const {
         HFMIMEDocument doc;
         doc.addPartWithHeaders({{QStringLiteral("Content-Type"), QStringLiteral("application/atom+xml; charset=UTF-8")}},
                                XMLElement()->XMLString().toUtf8());
-        doc.addPartWithHeaders({{QStringLiteral("Content-Type"), m_uploadMIMEType},
-                                {QStringLiteral("Content-Transfer-Encoding"), QStringLiteral("binary")}},
-                               media);
+        if (!doc.addPartWithHeaders({{QStringLiteral("Content-Type"), m_uploadMIMEType},
+                                     {QStringLiteral("Content-Transfer-Encoding"), QStringLiteral("binary")}},
+                                    media)) {
+            // A type with a line break: no body, and the same type as a
+            // request header, which the fetcher refuses before sending.
+            body.headers = contentHeaders();
+            return body;
+        }
         HFMIMEDocument::Body multipart = doc.generateInputStream();
         body.stream = multipart.stream;
         body.length = multipart.length;

@@ -180,7 +180,7 @@ bool HFHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
 
     const HFRunLoop loop = m_delegateQueue ? HFRunLoop::onQueue(m_delegateQueue) : HFRunLoop::current();
     m_hasConnectionEnded = false;
-    m_connection = HFURLConnection::start(m_request, self, loop);
+    m_connection = HFURLConnection::start(m_request, self, loop, m_downloadFile ? 0 : maximumDownloadedDataSize);
     if (!m_downloadFile)
         m_downloadedData = QByteArray();
     m_isStopNotificationNeeded = true;
@@ -351,13 +351,32 @@ void HFHTTPFetcher::connectionDidReceiveData(HFURLConnection *connection, const 
         }
         m_downloadedLength = m_downloadFile->pos();
     } else {
-        m_downloadedData.append(data);
+        if (!keepDownloadedPiece(data))
+            return;
         m_downloadedLength = m_downloadedData.size();
     }
     if (m_delegate && m_receivedDataSel)
         (m_delegate.get()->*m_receivedDataSel)(this, m_downloadedData);
     if (m_receivedDataBlock)
         m_receivedDataBlock(m_downloadedData);
+}
+
+bool HFHTTPFetcher::keepDownloadedPiece(const QByteArray &data) {
+    if (statusCode() >= 300) {
+        const qsizetype room = keptErrorBodySize - m_downloadedData.size();
+        if (room > 0)
+            m_downloadedData.append(data.first(std::min(room, data.size())));
+        return true;
+    }
+    if (m_downloadedData.size() + data.size() <= maximumDownloadedDataSize) {
+        m_downloadedData.append(data);
+        return true;
+    }
+    m_downloadedData.clear();
+    m_connection->cancel();
+    failAfterConnectionError(HFErrors::fetcherError(
+        -6, QStringLiteral("The reply was too large (more than %1 bytes)").arg(maximumDownloadedDataSize)));
+    return false;
 }
 
 void HFHTTPFetcher::connectionDidSendBodyData(HFURLConnection *connection, qint64 bytesWritten, qint64 totalBytesWritten,

@@ -57,6 +57,10 @@ public:
     virtual QMap<QString, QString> responseHeaders() const;
     HFURLResponsePtr response() const;
     QByteArray downloadedData() const;
+    // The most bytes of a reply kept in memory (a feed, a listing); past it
+    // the fetch fails with fetcher error -6.
+    static constexpr qsizetype maximumDownloadedDataSize = 32 << 20;
+    static constexpr qsizetype keptErrorBodySize = 1 << 20;
     qint64 downloadedLength() const;
     quint64 retryCount() const;
     double nextRetryInterval() const;
@@ -188,6 +192,9 @@ private:
     void failAfterConnectionError(const VNErrorPtr &error);
     void removeTemporaryDownloadFile();
     bool moveDownloadIntoPlace(VNErrorPtr *error);
+    // Keeps a piece of a body read into memory: an error page keeps its
+    // first MiB, any other body fails the fetch past the bound.
+    bool keepDownloadedPiece(const QByteArray &data);
 
     HFURLRequest m_request;
     std::shared_ptr<HFURLConnection> m_connection;

@@ -13,6 +13,7 @@ namespace {
 // Our code for media that could not be read (a failing disk, a file cut
 // short while it uploads): the upload ends, the address is kept.
 constexpr qint64 kUploadReadError = -5;
+constexpr int kMaximumAnswersWithoutProgress = 3;
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -314,7 +315,10 @@ void HFHTTPUploadFetcher::handleResumeIncompleteStatusForChunkFetcher(HFHTTPFetc
     // A server that claims all the media yet never ends the upload would
     // keep us asking for ever.
     m_fullRangeAnswers = newOffset >= length && length > 0 ? m_fullRangeAnswers + 1 : 0;
-    if (m_fullRangeAnswers > 1) {
+    // Nor may one that keeps taking no byte of what was sent: the same chunk
+    // goes out a few times, then the upload fails.
+    m_stalledAnswers = newOffset <= currentOffset() ? m_stalledAnswers + 1 : 0;
+    if (m_fullRangeAnswers > 1 || m_stalledAnswers > kMaximumAnswersWithoutProgress) {
         invokeFinalCallbacksWithData({}, HFErrors::statusError(308), false);
         destroyChunkFetcher();
         return;

@@ -119,4 +119,5 @@ private:
     bool m_isPaused = false;
     bool m_hasEnded = false;
     int m_fullRangeAnswers = 0;  // 308s claiming the whole media, in a row
+    int m_stalledAnswers = 0;    // 308s that did not move the offset on, in a row
 };

@@ -21,15 +21,17 @@ constexpr qint64 kProgressStep = 256 * 1024;
 }  // namespace
 
 std::shared_ptr<HFURLConnection> HFURLConnection::start(const HFURLRequest &request,
-                                                        std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop) {
-    std::shared_ptr<HFURLConnection> connection(new HFURLConnection(request, std::move(delegate), loop));
+                                                        std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop,
+                                                        qint64 maximumBodyBytes) {
+    std::shared_ptr<HFURLConnection> connection(
+        new HFURLConnection(request, std::move(delegate), loop, maximumBodyBytes));
     NRNetworkThread::shared().post([connection] { connection->startTransfer(); });
     return connection;
 }
 
 HFURLConnection::HFURLConnection(const HFURLRequest &request, std::shared_ptr<HFURLConnectionDelegate> delegate,
-                                 HFRunLoop loop)
-    : m_request(request), m_delegate(std::move(delegate)), m_loop(loop) {}
+                                 HFRunLoop loop, qint64 maximumBodyBytes)
+    : m_request(request), m_delegate(std::move(delegate)), m_loop(loop), m_maximumBodyBytes(maximumBodyBytes) {}
 
 HFURLConnection::~HFURLConnection() {
     // The last owner may be the network thread's transfer map; the handle is
@@ -271,6 +273,9 @@ size_t HFURLConnection::onData(const char *data, size_t length) {
         return 0;
     if (m_discardBody || length == 0)
         return length;
+    if (m_maximumBodyBytes > 0 && m_bodyBytesDelivered > m_maximumBodyBytes)
+        return 0;  // the delegate already has more than it keeps
+    m_bodyBytesDelivered += qint64(length);
     QByteArray piece(data, qsizetype(length));
     deliver([this, piece](HFURLConnectionDelegate &d) { d.connectionDidReceiveData(this, piece); });
     return length;

@@ -53,8 +53,12 @@ public:
 // to the delegate, and only http and https targets are offered.
 class HFURLConnection : public std::enable_shared_from_this<HFURLConnection> {
 public:
+    // With maximumBodyBytes (0: none), reading stops once the delegate has
+    // been handed the piece that went past it: a body kept in memory needs
+    // no more, and pieces queued for the delegate would be memory too.
     static std::shared_ptr<HFURLConnection> start(const HFURLRequest &request,
-                                                  std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop);
+                                                  std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop,
+                                                  qint64 maximumBodyBytes = 0);
     ~HFURLConnection();
 
     // No event after this; the transfer is dropped on the network thread.
@@ -66,7 +70,8 @@ public:
     static constexpr int maximumRedirects = 16;
 
 private:
-    HFURLConnection(const HFURLRequest &request, std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop);
+    HFURLConnection(const HFURLRequest &request, std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop,
+                    qint64 maximumBodyBytes);
 
     // Network thread.
     void startTransfer();
@@ -107,6 +112,8 @@ private:
     HFURLResponsePtr m_finalResponse;
     QByteArray m_body;
     qint64 m_bodyOffset = 0;
+    const qint64 m_maximumBodyBytes;
+    qint64 m_bodyBytesDelivered = 0;
     std::shared_ptr<HFInputStream> m_stream;
     qint64 m_expectedUpload = 0;
     qint64 m_reportedUpload = 0;

@@ -1,5 +1,7 @@
 #include "DA/Photos/DAPhotoEntries.h"
 
+#include "DA/Photos/DAPhotoDescriptions.h"
+
 #include "DA/BaseClasses/DANamespaces.h"
 
 namespace {
@@ -110,4 +112,45 @@ QString DAEntryPhotoUser::standardEntryKind() const { return kindTerm("user"); }
 void DAEntryPhotoUser::addExtensionDeclarations() {
     DAEntryPhotoBase::addExtensionDeclarations();
     DAPhotoDeclarations::user(*this, objectClass());
+}
+
+// ---- debugging descriptions -------------------------------------------------------
+
+QStringList DAEntryPhoto::itemsForDescription() const {
+    QStringList items = DAEntryPhotoBase::itemsForDescription();
+    auto records = DAPhotoDescriptions::photo(*this, true);
+    using DAPhotoDescriptions::of;
+    records += {{QStringLiteral("albumDesc"), of(albumDescription())}, {QStringLiteral("albumTitle"), of(albumTitle())},
+                {QStringLiteral("snippet"), of(snippet())},           {QStringLiteral("snippetType"), of(snippetType())},
+                {QStringLiteral("truncated"), of(truncated())},       {QStringLiteral("location"), of(location())}};
+    for (const auto &[label, value] : records)
+        addToArray(items, label, value);
+    return items;
+}
+
+QStringList DAEntryPhotoAlbum::itemsForDescription() const {
+    QStringList items = DAEntryPhotoBase::itemsForDescription();
+    for (const auto &[label, value] : DAPhotoDescriptions::album(*this))
+        addToArray(items, label, value);
+    return items;
+}
+
+QStringList DAEntryPhotoUser::itemsForDescription() const {
+    QStringList items = DAEntryPhotoBase::itemsForDescription();
+    for (const auto &[label, value] : DAPhotoDescriptions::user(*this))
+        addToArray(items, label, value);
+    return items;
+}
+
+QStringList DAEntryPhotoComment::itemsForDescription() const {
+    QStringList items = DAEntryPhotoBase::itemsForDescription();
+    addToArray(items, QStringLiteral("albumID"), albumID());
+    addToArray(items, QStringLiteral("photoID"), photoID());
+    return items;
+}
+
+QStringList DAEntryPhotoTag::itemsForDescription() const {
+    QStringList items = DAEntryPhotoBase::itemsForDescription();
+    addToArray(items, QStringLiteral("weight"), DAPhotoDescriptions::of(weight()));
+    return items;
 }

@@ -36,6 +36,7 @@ public:
     void setPhotoData(const QByteArray &d) { setUploadData(d); }
     const QString &photoMIMEType() const { return uploadMIMEType(); }
     void setPhotoMIMEType(const QString &t) { setUploadMIMEType(t); }
+    QStringList itemsForDescription() const override;
     void addExtensionDeclarations() override;
 };
 
@@ -45,6 +46,7 @@ public:
     static std::shared_ptr<DAEntryPhotoAlbum> albumEntry();
     QString standardEntryKind() const override;
     DA_PHOTO_ALBUM_ACCESSORS
+    QStringList itemsForDescription() const override;
     void addExtensionDeclarations() override;
 };
 
@@ -55,6 +57,7 @@ public:
     QString standardEntryKind() const override;
     DA_PHOTO_TEXT(albumID, AlbumID, DAPhotoAlbumID)
     DA_PHOTO_TEXT(photoID, PhotoID, DAPhotoPhotoID)
+    QStringList itemsForDescription() const override;
     void addExtensionDeclarations() override;
 };
 
@@ -64,6 +67,7 @@ public:
     static std::shared_ptr<DAEntryPhotoTag> tagEntryWithString(const QString &text);
     QString standardEntryKind() const override;
     DA_PHOTO_INT(weight, Weight, DAPhotoWeight)
+    QStringList itemsForDescription() const override;
     void addExtensionDeclarations() override;
 };
 
@@ -73,5 +77,6 @@ public:
     static std::shared_ptr<DAEntryPhotoUser> userEntry();
     QString standardEntryKind() const override;
     DA_PHOTO_USER_ACCESSORS
+    QStringList itemsForDescription() const override;
     void addExtensionDeclarations() override;
 };

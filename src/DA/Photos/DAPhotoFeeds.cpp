@@ -1,5 +1,7 @@
 #include "DA/Photos/DAPhotoFeeds.h"
 
+#include "DA/Photos/DAPhotoDescriptions.h"
+
 #include "DA/BaseClasses/DANamespaces.h"
 
 namespace {
@@ -55,4 +57,33 @@ QString DAFeedPhotoUser::standardFeedKind() const { return kindTerm("user"); }
 void DAFeedPhotoUser::addExtensionDeclarations() {
     DAFeedPhotoBase::addExtensionDeclarations();
     DAPhotoDeclarations::user(*this, objectClass());
+}
+
+// ---- debugging descriptions -------------------------------------------------------
+
+QStringList DAFeedPhotoBase::itemsForDescription() const {
+    QStringList items = DAFeedBase::itemsForDescription();
+    addToArray(items, QStringLiteral("gphotoID"), GPhotoID());
+    return items;
+}
+
+QStringList DAFeedPhoto::itemsForDescription() const {
+    QStringList items = DAFeedPhotoBase::itemsForDescription();
+    for (const auto &[label, value] : DAPhotoDescriptions::photo(*this, false))
+        addToArray(items, label, value);
+    return items;
+}
+
+QStringList DAFeedPhotoAlbum::itemsForDescription() const {
+    QStringList items = DAFeedPhotoBase::itemsForDescription();
+    for (const auto &[label, value] : DAPhotoDescriptions::album(*this))
+        addToArray(items, label, value);
+    return items;
+}
+
+QStringList DAFeedPhotoUser::itemsForDescription() const {
+    QStringList items = DAFeedPhotoBase::itemsForDescription();
+    for (const auto &[label, value] : DAPhotoDescriptions::user(*this))
+        addToArray(items, label, value);
+    return items;
 }

@@ -14,6 +14,7 @@ public:
     // The first entry with that gphoto:id.
     DAEntryBasePtr entryForGPhotoID(const QString &id) const;
     QString defaultServiceVersion() const override { return QStringLiteral("2.0"); }
+    QStringList itemsForDescription() const override;
     void addExtensionDeclarations() override;
 
 protected:
@@ -26,6 +27,7 @@ public:
     static std::shared_ptr<DAFeedPhoto> photoFeed();
     QString standardFeedKind() const override;
     DA_PHOTO_PHOTO_ACCESSORS
+    QStringList itemsForDescription() const override;
     void addExtensionDeclarations() override;
 };
 
@@ -35,6 +37,7 @@ public:
     static std::shared_ptr<DAFeedPhotoAlbum> albumFeed();
     QString standardFeedKind() const override;
     DA_PHOTO_ALBUM_ACCESSORS
+    QStringList itemsForDescription() const override;
     void addExtensionDeclarations() override;
 };
 
@@ -44,5 +47,6 @@ public:
     static std::shared_ptr<DAFeedPhotoUser> userFeed();
     QString standardFeedKind() const override;
     DA_PHOTO_USER_ACCESSORS
+    QStringList itemsForDescription() const override;
     void addExtensionDeclarations() override;
 };

@@ -29,3 +29,7 @@ std::shared_ptr<DACategoryFilter> DACategoryFilter::copy() const {
         f->addExcludeCategory(std::static_pointer_cast<DACategory>(c->copy()));
     return f;
 }
+
+QString DACategoryFilter::description() const {
+    return QStringLiteral("DACategoryFilter %1: {%2}").arg(quintptr(this), 0, 16).arg(stringValue());
+}

@@ -24,6 +24,8 @@ public:
     // "{scheme}term", or the term alone.
     static QString queryStringForCategory(const DACategoryPtr &category);
     QString stringValue() const;
+    // "DACategoryFilter <address>: {<stringValue>}".
+    QString description() const;
     // Deep: every category copied.
     std::shared_ptr<DACategoryFilter> copy() const;
 

@@ -104,5 +104,5 @@ QUrl DAQuery::URL() const {
 }
 
 QString DAQuery::description() const {
-    return QStringLiteral("DAQuery %1: {%2}").arg(quintptr(this), 0, 16).arg(URL().toString(QUrl::FullyEncoded));
+    return QStringLiteral("%1 %2: {%3}").arg(className()).arg(quintptr(this), 0, 16).arg(URL().toString(QUrl::FullyEncoded));
 }

@@ -81,7 +81,9 @@ public:
     QString categoryFilterString() const;
     QString queryParamString() const;
     QUrl URL() const;
+    // "<class> <address>: {<URL>}".
     QString description() const;
+    virtual QString className() const { return QStringLiteral("DAQuery"); }
 
     // Same class, same URL; the filter list and parameters copied (filters shared).
     virtual std::shared_ptr<DAQuery> copy() const { return std::make_shared<DAQuery>(*this); }

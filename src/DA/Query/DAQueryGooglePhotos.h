@@ -16,6 +16,7 @@ public:
                                                                     const QString &albumName, const QString &photoID);
 
     static constexpr quint64 originalImageSize = std::numeric_limits<quint64>::max();
+    QString className() const override { return QStringLiteral("DAQueryGooglePhotos"); }
 
     int thumbsize() const { return intValueForParameter(QStringLiteral("thumbsize"), 0); }
     void setThumbsize(qint64 v) { addCustomParameter(QStringLiteral("thumbsize"), stringParamOrNilForInt(v)); }

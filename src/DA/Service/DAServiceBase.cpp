@@ -77,7 +77,9 @@ DAServiceBase::DAServiceBase()
 }
 
 DAServiceBase::~DAServiceBase() {
-    if (m_ownQueue)
+    // Never waits from one of the queue's own workers: that wait includes
+    // the operation it runs in.
+    if (m_ownQueue && !m_ownQueue->isCurrentQueue())
         m_ownQueue->waitUntilAllOperationsAreFinished();
 }
 
@@ -318,13 +320,14 @@ void DAServiceBase::objectFetcherFinished(const std::shared_ptr<FetchContext> &c
         handleParsedObject(context);
         return;
     }
-    m_operationQueue->addOperation([self, context, data, version, cancelled] {
-        if (cancelled->load())
-            return;
-        parseObject(context, data, version);
-        if (cancelled->load())
-            return;
-        context->callbackLoop.post([self, context, cancelled] {
+    m_operationQueue->addOperation([self, context, data, version, cancelled]() mutable {
+        if (!cancelled->load())
+            parseObject(context, data, version);
+        // Whatever the parse holds goes back to the callback thread, cancelled
+        // or not: it may hold the service's last reference, and the service's
+        // end waits for this queue.
+        const HFRunLoop loop = context->callbackLoop;
+        loop.post([self = std::move(self), context = std::move(context), cancelled = std::move(cancelled)] {
             if (!cancelled->load())
                 self->handleParsedObject(context);
         });
@@ -370,8 +373,17 @@ void DAServiceBase::handleParsedObject(const std::shared_ptr<FetchContext> &cont
         if (auto feed = std::dynamic_pointer_cast<DAFeedBase>(object); feed && ticket->shouldFollowNextLinks()) {
             ticket->accumulateFeed(feed);
             const auto next = feed->nextLink();
-            if (next && !next->href().isEmpty() && fetchNextFeed(QUrl(next->href()), context))
+            if (next && !next->href().isEmpty()) {
+                // A feed with more pages than are followed, or whose next
+                // page cannot be asked for, is never delivered as if whole.
+                if (fetchNextFeed(QUrl(next->href()), context))
+                    return;
+                deliver(context, nullptr,
+                        std::make_shared<VNError>(errorDomain(), -103,
+                                                  QVariantMap{{QStringLiteral("error"),
+                                                               QStringLiteral("the feed has more pages than are read")}}));
                 return;
+            }
             if (auto all = ticket->accumulatedFeed()) {
                 if (auto link = all->nextLink())
                     all->removeLink(link);

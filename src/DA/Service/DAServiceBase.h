@@ -29,7 +29,8 @@ public:
     virtual ~DAServiceBase();
 
     // The service layer's error domain; codes -100 (a reply gave no object),
-    // -101 (wait ran out), -102 (no URL to fetch).
+    // -101 (wait ran out), -102 (no URL to fetch), -103 (a feed with more
+    // pages than are followed, or a next page that could not be asked for).
     static const QString &errorDomain();
     // Notifications around each parse, with the ticket.
     using NotificationObserver = std::function<void(const QString &name, const DAServiceTicketPtr &ticket)>;

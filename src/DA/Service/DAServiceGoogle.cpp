@@ -42,6 +42,8 @@ HFURLRequest DAServiceGoogle::requestForURL(const QUrl &url, const QString &etag
     }
     auto own = std::dynamic_pointer_cast<DAServiceTicket>(ticket);
     const QString token = own ? own->authToken() : m_authToken;
+    if (!isServiceURL(url))
+        return request;
     if (!token.isEmpty())
         request.setValue(QStringLiteral("Bearer %1").arg(token), QStringLiteral("Authorization"));
     else if (!m_authSubToken.isEmpty())

@@ -28,6 +28,13 @@ void DAServiceGooglePhotos::setPhotoHostURLString(const QString &base) {
     g_photoHost = base;
 }
 
+bool DAServiceGooglePhotos::isServiceURL(const QUrl &url) const {
+    const QUrl photoHost(photoHostURLString());
+    return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
+           photoHost.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
+           url.host().compare(photoHost.host(), Qt::CaseInsensitive) == 0 && url.port(443) == photoHost.port(443);
+}
+
 QString DAServiceGooglePhotos::serviceRootURLString() { return photoHostURLString() + QStringLiteral("/data/"); }
 
 QMap<QString, QString> DAServiceGooglePhotos::standardServiceNamespaces() { return DAPhotoConstants::photoNamespaces(); }

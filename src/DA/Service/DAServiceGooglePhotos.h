@@ -22,6 +22,8 @@ public:
     static quint64 defaultServiceUploadChunkSize() { return std::numeric_limits<quint64>::max(); }
     static QMap<QString, QString> standardServiceNamespaces();
     QMap<QString, QString> serviceNamespaces() const override { return standardServiceNamespaces(); }
+    // The photo host (wherever it was pointed) over https.
+    bool isServiceURL(const QUrl &url) const override;
 
     // root + "feed/api/user/<user>" [+ "/albumid/<id>" | "/album/<name>"]
     // [+ "/photoid/<id>"] [+ "?kind=..&access=.."].

@@ -15,8 +15,14 @@ HFMIMEPart::HFMIMEPart(const QList<QPair<QString, QString>> &headers, QByteArray
     m_header = block.toUtf8();
 }
 
-void HFMIMEDocument::addPartWithHeaders(const QList<QPair<QString, QString>> &headers, const QByteArray &body) {
+bool HFMIMEDocument::addPartWithHeaders(const QList<QPair<QString, QString>> &headers, const QByteArray &body) {
+    auto breaks = [](const QString &text) { return text.contains(u'\r') || text.contains(u'\n'); };
+    for (const auto &[name, value] : headers) {
+        if (breaks(name) || breaks(value))
+            return false;
+    }
     m_parts.append(HFMIMEPart(headers, body));
+    return true;
 }
 
 quint32 HFMIMEDocument::random() {

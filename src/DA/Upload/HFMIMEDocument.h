@@ -26,7 +26,9 @@ class HFMIMEDocument {
 public:
     HFMIMEDocument() = default;
 
-    void addPartWithHeaders(const QList<QPair<QString, QString>> &headers, const QByteArray &body);
+    // Refuses (false, nothing added) a header name or value holding a line
+    // break: it would end the header block or start a header of its own.
+    bool addPartWithHeaders(const QList<QPair<QString, QString>> &headers, const QByteArray &body);
     const QList<HFMIMEPart> &parts() const { return m_parts; }
 
     struct Body {

@@ -176,6 +176,16 @@ void DAXMLNode::setStringValue(const QString &value) {
     }
     if (auto *self = dynamic_cast<DAXMLElement *>(this))
         self->releaseCachedValues();
+    // The children the new content replaces may have live wrappers: they
+    // leave the tree but stay alive with it (the setter would free them).
+    if (m_node->type == XML_ELEMENT_NODE || m_node->type == XML_ATTRIBUTE_NODE) {
+        while (xmlNodePtr child = m_node->children) {
+            xmlUnlinkNode(child);
+            if (child->type == XML_ELEMENT_NODE)
+                xmlDOMWrapReconcileNamespaces(nullptr, child, 0);
+            m_tree->keepUnlinked(child);
+        }
+    }
     // Content is taken literally: escape it for the setter, which reads
     // entity references.
     xmlChar *escaped = xmlEncodeSpecialChars(m_node->doc, xml(bytes));

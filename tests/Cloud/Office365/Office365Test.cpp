@@ -8,6 +8,7 @@
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Net/NRHTTPRequest.h"
+#include "support/HandlerAnswer.h"
 #include "support/TaskRun.h"
 
 #include <QDir>
@@ -67,36 +68,18 @@ QString library(const QString &kind) {
     return peer().value("sites").toString() + '/' + user + "/Documents";
 }
 
-struct Result {
-    int count = 0;
-    bool success = false, cancelled = false;
-    VNErrorPtr error;
-    QNDocumentList documents;
-};
+using Result = VNTest::HandlerAnswer;
 
 std::shared_ptr<Result> login(const QNDriveConfigPtr &config) {
-    auto result = std::make_shared<Result>();
-    handlerFor(config)->login([result](bool success, VNErrorPtr error, bool cancelled) {
-        result->success = success;
-        result->error = error;
-        result->cancelled = cancelled;
-        ++result->count;
-    });
-    EXPECT_TRUE(VNTest::waitUntil([result] { return result->count > 0; }, 30000));
-    return result;
+    return VNTest::answerOf([&](VNTest::HandlerAnswerPtr a) { handlerFor(config)->login(VNTest::loginAnswer(a)); }, 30000);
 }
 
 std::shared_ptr<Result> list(const QNDriveConfigPtr &config, const QString &path) {
-    auto result = std::make_shared<Result>();
-    handlerFor(config)->listDocuments(QNDocument::withPath(path, true), QString(),
-                                      [result](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
-                                          result->documents = documents;
-                                          result->error = error;
-                                          result->cancelled = cancelled;
-                                          ++result->count;
-                                      });
-    EXPECT_TRUE(VNTest::waitUntil([result] { return result->count > 0; }, 30000));
-    return result;
+    return VNTest::answerOf(
+        [&](VNTest::HandlerAnswerPtr a) {
+            handlerFor(config)->listDocuments(QNDocument::withPath(path, true), QString(), VNTest::listAnswer(a));
+        },
+        30000);
 }
 
 QStringList names(const QNDocumentList &documents) {
@@ -125,21 +108,21 @@ TEST_F(Office365, ManagedSignInTakesFourRequestsThenTheCacheNone) {
     auto config = drive("managed");  // its password holds "]]>", "<" and "&"
     const QJsonObject before = counts();
     auto result = login(config);
-    ASSERT_TRUE(result->success) << (result->error ? result->error->localizedDescription().toStdString() : "");
+    ASSERT_TRUE(result->success) << result->text();
     EXPECT_EQ(signInRequestsSince(before), 4);
     EXPECT_EQ(config->description(), "SHOW DOCUMENTS ON THIS OFFICE 365 SKYDRIVE PRO ACCOUNT");
     EXPECT_EQ(config->url(), "https://contoso-my.sharepoint.com/");
 
     const QJsonObject cached = counts();
     auto listing = list(config, "/");
-    ASSERT_FALSE(listing->error) << listing->error->localizedDescription().toStdString();
+    ASSERT_FALSE(listing->error) << listing->text();
     EXPECT_EQ(signInRequestsSince(cached), 0);
 }
 
 TEST_F(Office365, FederatedSignInTakesFiveRequests) {
     const QJsonObject before = counts();
     auto result = login(drive("federated"));
-    ASSERT_TRUE(result->success) << (result->error ? result->error->localizedDescription().toStdString() : "");
+    ASSERT_TRUE(result->success) << result->text();
     EXPECT_EQ(signInRequestsSince(before), 5);
 }
 
@@ -179,7 +162,7 @@ TEST_F(Office365, SiteWithoutConnectionUrlIsNamedAfterTheUser) {
     const QString root = library("nourl");
     VNTest::writeFile(root + "/hello.txt", "hi");
     auto listing = list(drive("nourl"), "/");
-    ASSERT_FALSE(listing->error) << listing->error->localizedDescription().toStdString();
+    ASSERT_FALSE(listing->error) << listing->text();
     EXPECT_TRUE(names(listing->documents).contains("hello.txt"));
 }
 
@@ -209,7 +192,7 @@ TEST_F(Office365, RefusedCookieIsDroppedAndSignedInAgainOnce) {
     ASSERT_TRUE(VNTest::waitUntil([revoked] { return revoked->load(); }));
     const QJsonObject before = counts();
     auto listing = list(config, "/");
-    ASSERT_FALSE(listing->error) << listing->error->localizedDescription().toStdString();
+    ASSERT_FALSE(listing->error) << listing->text();
     EXPECT_EQ(signInRequestsSince(before), 4);
 }
 
@@ -248,15 +231,10 @@ TEST_F(Office365, FolderTreeToTheLibraryAndBackIsByteIdentical) {
 TEST_F(Office365, CancelDuringSignInReportsCancelled) {
     auto office = handlerFor(drive("managed"));
     auto result = std::make_shared<Result>();
-    office->listDocuments(QNDocument::withPath("/", true), QString(),
-                          [result](QNDocumentList, QString, VNErrorPtr error, bool cancelled) {
-                              result->error = error;
-                              result->cancelled = cancelled;
-                              ++result->count;
-                          });
+    office->listDocuments(QNDocument::withPath("/", true), QString(), VNTest::listAnswer(result));
     office->cancel();
-    ASSERT_TRUE(VNTest::waitUntil([result] { return result->count > 0; }, 20000));
-    VNTest::spin(300);
+    ASSERT_TRUE(VNTest::waitForAnswer(result));
+    VNTest::spin(300);  // the sign-in's reply, had the cancel not stopped it, would answer a second time
     EXPECT_EQ(result->count, 1);
     EXPECT_TRUE(result->cancelled);
 }

@@ -11,6 +11,7 @@
 #include "Core/QNTaskManager.h"
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNLog.h"
+#include "support/HandlerAnswer.h"
 #include "support/TaskRun.h"
 
 #include <QDir>
@@ -40,50 +41,11 @@ int requestsSince(const QJsonObject &before, const QString &prefix = QString()) 
     return total;
 }
 
-struct Answer {
-    int count = 0;
-    bool ok = false, cancelled = false;
-    VNErrorPtr error;
-    QNDocumentPtr document;
-    QNDocumentList documents;
-    std::string text() const { return error ? error->localizedDescription().toStdString() : std::string(); }
-};
-using AnswerPtr = std::shared_ptr<Answer>;
-
-template <typename Start>
-AnswerPtr call(Start start) {
-    auto answer = std::make_shared<Answer>();
-    start(answer);
-    EXPECT_TRUE(VNTest::waitUntil([answer] { return answer->count > 0; }, 60000));
-    return answer;
-}
-
-QNDocumentCallback documentAnswer(const AnswerPtr &a) {
-    return [a](QNDocumentPtr d, VNErrorPtr e, bool c) {
-        a->document = d;
-        a->error = e;
-        a->cancelled = c;
-        ++a->count;
-    };
-}
-
-QNLoginCallback loginAnswer(const AnswerPtr &a) {
-    return [a](bool ok, VNErrorPtr e, bool c) {
-        a->ok = ok;
-        a->error = e;
-        a->cancelled = c;
-        ++a->count;
-    };
-}
-
-QNListCallback listAnswer(const AnswerPtr &a) {
-    return [a](QNDocumentList d, QString, VNErrorPtr e, bool c) {
-        a->documents = d;
-        a->error = e;
-        a->cancelled = c;
-        ++a->count;
-    };
-}
+using Answer = VNTest::HandlerAnswer;
+using AnswerPtr = VNTest::HandlerAnswerPtr;
+using VNTest::documentAnswer;
+using VNTest::listAnswer;
+using VNTest::loginAnswer;
 
 QNDocumentPtr named(const QNDocumentList &documents, const QString &name) {
     for (const auto &d : documents)
@@ -104,8 +66,8 @@ protected:
         config->setIsSugarSync(true);
         config->setUsername(peer().value("user").toString());
         config->setPassword(peer().value("password").toString());
-        auto login = call([&](AnswerPtr a) { handler()->login(loginAnswer(a)); });
-        ASSERT_TRUE(login->ok) << login->text();
+        auto login = VNTest::answerOf([&](AnswerPtr a) { handler()->login(loginAnswer(a)); });
+        ASSERT_TRUE(login->success) << login->text();
     }
 
     std::shared_ptr<QNSugarSyncHandler> handler() {
@@ -113,7 +75,7 @@ protected:
     }
 
     AnswerPtr list(const QNDocumentPtr &folder) {
-        return call([&](AnswerPtr a) { handler()->listDocuments(folder, QString(), listAnswer(a)); });
+        return VNTest::answerOf([&](AnswerPtr a) { handler()->listDocuments(folder, QString(), listAnswer(a)); });
     }
 
     // A folder at the top of the drive, by name.
@@ -135,18 +97,18 @@ TEST_F(SugarSync, LoginKeepsTheRefreshTokenNotThePasswordAndNeverLogsIt) {
     wrong->setIsSugarSync(true);
     wrong->setUsername(peer().value("user").toString());
     wrong->setPassword("wrong");
-    auto refused = call([&](AnswerPtr a) { wrong->createCloudInterface()->login(loginAnswer(a)); });
-    EXPECT_FALSE(refused->ok);
+    auto refused = VNTest::answerOf([&](AnswerPtr a) { wrong->createCloudInterface()->login(loginAnswer(a)); });
+    EXPECT_FALSE(refused->success);
     ASSERT_TRUE(refused->error);
     EXPECT_EQ(refused->error->localizedDescription(), "The account is invalid or the connection had a problem");
 
     VNLog::setCapturing(true);
-    auto relog = call([&](AnswerPtr a) {
+    auto relog = VNTest::answerOf([&](AnswerPtr a) {
         auto again = config->copyThroughArchive();
         again->setPassword(peer().value("password").toString());
         again->createCloudInterface()->login(loginAnswer(a));
     });
-    ASSERT_TRUE(relog->ok);
+    ASSERT_TRUE(relog->success);
     list(QNDocument::withPath("/", true));
     const QString logged = VNLog::captured().join('\n');
     VNLog::setCapturing(false);
@@ -196,40 +158,40 @@ TEST_F(SugarSync, NamesThatWouldLeaveTheirFolderAreLeftOut) {
     EXPECT_EQ(listing->documents.first()->displayName(), "ok.txt");
 }
 
-TEST_F(SugarSync, UploadIsTheTokenAndTwoRequestsThenEveryItemOperation) {
+TEST_F(SugarSync, UploadIsTheTokenTheFoldersListingAndTwoRequestsThenEveryItemOperation) {
     const QNDocumentPtr sync = top("Sync Folder");
     ASSERT_TRUE(sync);
     auto local = VNTest::makeTempDir();
     const QByteArray data(300000, 'q');
     VNTest::writeFile(local->path() + "/note.bin", data);
     QJsonObject before = counts();
-    auto uploaded = call([&](AnswerPtr a) {
+    auto uploaded = VNTest::answerOf([&](AnswerPtr a) {
         handler()->upload(QNDocument::withPath(local->path() + "/note.bin"), sync, nullptr, documentAnswer(a));
     });
     ASSERT_FALSE(uploaded->error) << uploaded->text();
-    EXPECT_EQ(requestsSince(before), 3);
+    EXPECT_EQ(requestsSince(before), 4);
     ASSERT_TRUE(uploaded->document);
     EXPECT_TRUE(uploaded->document->id().contains("/file/"));
 
-    auto folder = call([&](AnswerPtr a) { handler()->createFolder("made", sync, documentAnswer(a)); });
+    auto folder = VNTest::answerOf([&](AnswerPtr a) { handler()->createFolder("made", sync, documentAnswer(a)); });
     ASSERT_FALSE(folder->error) << folder->text();
     EXPECT_EQ(folder->document->path(), "/Sync Folder/made");
     folder->document->setIsDirectory(true);
 
     auto file = named(list(sync)->documents, "note.bin");
     ASSERT_TRUE(file);
-    auto copied = call([&](AnswerPtr a) { handler()->localCopy(file, folder->document, documentAnswer(a)); });
+    auto copied = VNTest::answerOf([&](AnswerPtr a) { handler()->localCopy(file, folder->document, documentAnswer(a)); });
     ASSERT_FALSE(copied->error) << copied->text();
     EXPECT_NE(copied->document->id(), file->id()) << "the copy is a new item";
     EXPECT_EQ(copied->document->path(), "/Sync Folder/made/note.bin");
 
-    auto renamed = call([&](AnswerPtr a) {
+    auto renamed = VNTest::answerOf([&](AnswerPtr a) {
         handler()->rename(file, QNDocument::withPath("/Sync Folder/renamed.bin"), documentAnswer(a));
     });
     ASSERT_FALSE(renamed->error) << renamed->text();
     EXPECT_EQ(renamed->document->path(), "/Sync Folder/renamed.bin");
 
-    auto moved = call([&](AnswerPtr a) { handler()->localMove(renamed->document, folder->document, documentAnswer(a)); });
+    auto moved = VNTest::answerOf([&](AnswerPtr a) { handler()->localMove(renamed->document, folder->document, documentAnswer(a)); });
     ASSERT_FALSE(moved->error) << moved->text();
     EXPECT_EQ(moved->document->path(), "/Sync Folder/made/renamed.bin");
     QStringList inside;
@@ -239,16 +201,13 @@ TEST_F(SugarSync, UploadIsTheTokenAndTwoRequestsThenEveryItemOperation) {
     inside.sort();
     EXPECT_EQ(inside, (QStringList{"note.bin", "renamed.bin"}));
 
-    auto removed = call([&](AnswerPtr a) { handler()->remove(folder->document, documentAnswer(a)); });
+    auto removed = VNTest::answerOf([&](AnswerPtr a) { handler()->remove(folder->document, documentAnswer(a)); });
     ASSERT_FALSE(removed->error) << removed->text();
     EXPECT_EQ(removed->document, folder->document);
     EXPECT_FALSE(named(list(sync)->documents, "made"));
 
-    auto quota = call([&](AnswerPtr a) {
-        handler()->quota(nullptr, [a](VNErrorPtr e, bool) {
-            a->error = e;
-            ++a->count;
-        });
+    auto quota = VNTest::answerOf([&](AnswerPtr a) {
+        handler()->quota(nullptr, VNTest::quotaAnswer(a));
     });
     ASSERT_FALSE(quota->error) << quota->text();
     EXPECT_EQ(config->totalBytes(), 5368709120LL);
@@ -289,8 +248,8 @@ TEST_F(SugarSync, CancelWhileTheTokenIsAskedForAnswersOnceCancelled) {
     auto answer = std::make_shared<Answer>();
     sync->listDocuments(QNDocument::withPath("/", true), QString(), listAnswer(answer));
     sync->cancel();
-    ASSERT_TRUE(VNTest::waitUntil([answer] { return answer->count > 0; }, 20000));
-    VNTest::spin(300);
+    ASSERT_TRUE(VNTest::waitForAnswer(answer));
+    VNTest::spin(300);  // the token's reply, had the cancel not stopped it, would answer a second time
     EXPECT_EQ(answer->count, 1);
     EXPECT_TRUE(answer->cancelled);
     EXPECT_TRUE(answer->documents.isEmpty());
@@ -315,6 +274,34 @@ TEST(SugarSyncBodies, TextIsEscapedAndContentsNeedTheirRoot) {
     EXPECT_EQ(page->at(0)->path(), "/x/d");  // folders first
     EXPECT_TRUE(page->at(0)->isDirectory());
     EXPECT_EQ(page->at(1)->id(), "r1");
+}
+
+// An upload onto a name the folder holds replaces that file's bytes; one
+// that fails leaves the folder as it was: no twin, no empty new entry.
+TEST_F(SugarSync, UploadReplacesAnExistingFileAndAFailedOneLeavesNoEntry) {
+    auto folder = VNTest::answerOf([&](AnswerPtr a) { handler()->createFolder("twins", top("Sync Folder"), documentAnswer(a)); });
+    ASSERT_FALSE(folder->error) << folder->text();
+    auto local = VNTest::makeTempDir();
+    auto upload = [&](const QString &name, const QByteArray &data) {
+        VNTest::writeFile(local->path() + "/" + name, data);
+        return VNTest::answerOf([&](AnswerPtr a) {
+            handler()->upload(QNDocument::withPath(local->path() + "/" + name), folder->document, nullptr,
+                              documentAnswer(a));
+        });
+    };
+    auto entries = [&] {
+        QStringList shown;
+        const auto listing = list(folder->document);
+        for (const auto &d : listing->documents)
+            shown << QStringLiteral("%1 %2").arg(d->displayName()).arg(d->size());
+        return shown;
+    };
+    ASSERT_FALSE(upload("a.bin", "first")->error);
+    ASSERT_FALSE(upload("a.bin", "second")->error);
+    EXPECT_EQ(entries(), QStringList{"a.bin 6"});
+    EXPECT_TRUE(upload("a.bin", "REFUSE these bytes")->error);
+    EXPECT_TRUE(upload("new.bin", "REFUSE these bytes")->error);
+    EXPECT_EQ(entries(), QStringList{"a.bin 6"});
 }
 
 }  // namespace

@@ -177,6 +177,7 @@ TEST_F(WebDAVListing, BrokenRepliesAndBadAddressesAreErrors) {
         {fakeURL(), "/list-garbage", {}},
         {fakeURL(), "/list-empty-body", {}},
         {fakeURL(), "/list-drop", {}},
+        {fakeURL(), "/list-cut", {}},
         {"http://127.0.0.1:1", "/", "NRHTTPRequestErrorDomain"},
         {"not a url", "/", {}},
     };

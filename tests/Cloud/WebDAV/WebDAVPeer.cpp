@@ -40,52 +40,6 @@ std::shared_ptr<QNWebDAVHandler> handlerFor(const QNDriveConfigPtr &config) {
     return std::dynamic_pointer_cast<QNWebDAVHandler>(config->createCloudInterface());
 }
 
-QString Answer::errorText() const {
-    return error ? error->userInfo().value(QStringLiteral("error")).toString() : QString();
-}
-
-QNDocumentCallback documentAnswer(const AnswerPtr &answer) {
-    return [answer](QNDocumentPtr document, VNErrorPtr error, bool cancelled) {
-        ++answer->count;
-        answer->document = document;
-        answer->error = error;
-        answer->cancelled = cancelled;
-    };
-}
-
-QNListCallback listAnswer(const AnswerPtr &answer) {
-    return [answer](QNDocumentList documents, QString keyword, VNErrorPtr error, bool cancelled) {
-        ++answer->count;
-        answer->documents = documents;
-        answer->keyword = keyword;
-        answer->error = error;
-        answer->cancelled = cancelled;
-    };
-}
-
-QNQuotaCallback quotaAnswer(const AnswerPtr &answer) {
-    return [answer](VNErrorPtr error, bool cancelled) {
-        ++answer->count;
-        answer->error = error;
-        answer->cancelled = cancelled;
-    };
-}
-
-QNLoginCallback loginAnswer(const AnswerPtr &answer) {
-    return [answer](bool success, VNErrorPtr error, bool cancelled) {
-        ++answer->count;
-        answer->success = success;
-        answer->error = error;
-        answer->cancelled = cancelled;
-    };
-}
-
-bool waitForAnswer(const AnswerPtr &answer, int timeoutMs) {
-    const bool answered = VNTest::waitUntil([answer] { return answer->count > 0; }, timeoutMs);
-    VNTest::spin(30);
-    return answered;
-}
-
 QString statusLine(int code, const char *reason) {
     return QStringLiteral("HTTP/1.1 %1 %2").arg(code).arg(QString::fromLatin1(reason));
 }

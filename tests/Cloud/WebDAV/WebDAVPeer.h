@@ -4,6 +4,7 @@
 // mod_dav, and the fake in tests/peers/webdav_fake.py).
 #include "Cloud/QNWebDAVHandler.h"
 #include "Core/QNDriveConfig.h"
+#include "support/HandlerAnswer.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -21,26 +22,14 @@ QString fakeURL();
 QNDriveConfigPtr drive(const QString &url, bool validateCertificates = true);
 std::shared_ptr<QNWebDAVHandler> handlerFor(const QNDriveConfigPtr &config);
 
-// What one call answered, and how many times.
-struct Answer {
-    int count = 0;
-    bool success = false;
-    QNDocumentPtr document;
-    QNDocumentList documents;
-    QString keyword;
-    VNErrorPtr error;
-    bool cancelled = false;
-    QString errorText() const;  // the "error" user-info text, or ""
-};
-using AnswerPtr = std::shared_ptr<Answer>;
-
-QNDocumentCallback documentAnswer(const AnswerPtr &answer);
-QNListCallback listAnswer(const AnswerPtr &answer);
-QNQuotaCallback quotaAnswer(const AnswerPtr &answer);
-QNLoginCallback loginAnswer(const AnswerPtr &answer);
-// Runs the main loop until the call answered (and a little longer, to catch
-// a second answer); false when it never did.
-bool waitForAnswer(const AnswerPtr &answer, int timeoutMs = 20000);
+// What one call answered, and how many times, and the callbacks recording it.
+using Answer = VNTest::HandlerAnswer;
+using AnswerPtr = VNTest::HandlerAnswerPtr;
+using VNTest::documentAnswer;
+using VNTest::listAnswer;
+using VNTest::loginAnswer;
+using VNTest::quotaAnswer;
+using VNTest::waitForAnswer;
 
 // The status-line error text a server gives ("HTTP/1.1 404 Not Found").
 QString statusLine(int code, const char *reason);

@@ -142,6 +142,10 @@ TEST(WebDAVChangeReplies, MultiStatusFailsOnAnyFailedMember) {
          "HTTP/1.1 403 Forbidden"},
         {multistatus({QStringLiteral("<D:response><D:href>/a/q</D:href></D:response>")}), ""},
         {"not xml <", "?"},
+        // Cut short after a member that went well: the rest is unknown.
+        {multistatus({member("/a/x", "HTTP/1.1 204 No Content"), member("/a/y", "HTTP/1.1 423 Locked")})
+             .left(multistatus({member("/a/x", "HTTP/1.1 204 No Content")}).size() - 16),
+         "?"},
     };
     for (const Row &row : rows) {
         const VNErrorPtr error = QNWebDAVHandler::multiStatusFailure(row.reply);

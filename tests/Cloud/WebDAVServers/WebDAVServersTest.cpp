@@ -325,7 +325,9 @@ std::string familyName(const ::testing::TestParamInfo<const char *> &info) {
     return info.param;
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, WebDAVServers, ::testing::Values("apache", "nginx", "lighttpd"), familyName);
+// "apachegzip": Apache compressing its PROPFIND replies.
+INSTANTIATE_TEST_SUITE_P(Families, WebDAVServers, ::testing::Values("apache", "nginx", "lighttpd", "apachegzip"),
+                         familyName);
 INSTANTIATE_TEST_SUITE_P(Families, ReplacingUpload, ::testing::Values("apache", "nginx", "lighttpd"), familyName);
 
 // --- Apache only: what its access log shows -------------------------------------

@@ -1,5 +1,5 @@
 // Folder creation, removal and renaming on the local disk: at once, on the
-// calling thread.
+// calling thread, but for the removal of a folder's tree.
 #include "LocalTestHelpers.h"
 
 #include <QFileInfo>
@@ -12,8 +12,7 @@ TEST(LocalFileOps, CreateFolderAnswersAtOnceAndRefusesWhatIsNotOneNewFolder) {
     DocumentAnswer made;
     handler->createFolder("New Folder", parent, made.callback());
     ASSERT_EQ(made.answers.load(), 1);
-    EXPECT_FALSE(made.error);
-    EXPECT_FALSE(made.cancelled);
+    EXPECT_FALSE(made.error || made.cancelled);
     ASSERT_TRUE(made.document);
     EXPECT_TRUE(made.document->isDirectory());
     EXPECT_EQ(made.document->displayName(), "New Folder");
@@ -30,8 +29,7 @@ TEST(LocalFileOps, CreateFolderAnswersAtOnceAndRefusesWhatIsNotOneNewFolder) {
         handler->createFolder(name, into, a.callback());
         EXPECT_EQ(a.answers.load(), 1);
         EXPECT_TRUE(a.error) << name.toStdString();
-        EXPECT_FALSE(a.document);
-        EXPECT_FALSE(a.cancelled);
+        EXPECT_FALSE(a.document || a.cancelled);
     }
     EXPECT_FALSE(QFileInfo::exists(dir->path() + "/../escape"));
     EXPECT_EQ(folderEntries(dir->path()), QStringList{"New Folder"});
@@ -47,7 +45,9 @@ TEST(LocalFileOps, RemoveFileFolderTreeAndOnlyTheLinkAndMissingIsAnError) {
     for (const QString &name : {"/f.txt", "/tree", "/link"}) {
         DocumentAnswer a;
         handler->remove(QNDocument::withPath(dir->path() + name, name == "/tree"), a.callback());
-        EXPECT_EQ(a.answers.load(), 1);
+        // A folder's tree goes off the calling (main) thread: it may be large.
+        ASSERT_TRUE(VNTest::waitUntil([&] { return a.answers.load() == 1; }));
+        EXPECT_EQ(a.answeredOnMain, name != "/tree") << name.toStdString();
         EXPECT_FALSE(a.document);
         EXPECT_FALSE(a.error) << name.toStdString();
         EXPECT_FALSE(a.cancelled);

@@ -13,8 +13,7 @@ TEST(LocalListing, ListsEveryEntryIncludingHiddenOnesAndSeesThroughLinks) {
     ASSERT_TRUE(QFile::link(dir->path() + "/gone", dir->path() + "/dangling"));
     auto handler = makeLocalHandler();
     const ListAnswer a = listFolder(*handler, QNDocument::withPath(dir->path(), true), "ignored");
-    EXPECT_FALSE(a.error);
-    EXPECT_FALSE(a.cancelled);
+    EXPECT_FALSE(a.error || a.cancelled);
     EXPECT_FALSE(a.answeredOnMain);   // answered on the background queue
     EXPECT_EQ(a.keyword, "ignored");  // handed back, not used
     auto byName = a.byName();

@@ -115,8 +115,7 @@ TEST(LocalTransfer, WhatCannotBeCopiedFailsAndWritesNothing) {
         EXPECT_EQ(a.error->domain(), "QNMyDocumentsHandler");
         EXPECT_EQ(a.error->code(), 42);
         EXPECT_FALSE(a.error->userInfo().value("error").toString().isEmpty());
-        EXPECT_FALSE(a.document);
-        EXPECT_FALSE(a.cancelled);
+        EXPECT_FALSE(a.document || a.cancelled);
     }
     EXPECT_EQ(folderEntries(root), before);
     EXPECT_EQ(VNTest::readFile(root + "/dst/keep.txt"), "keep");
@@ -141,8 +140,7 @@ TEST(LocalTransfer, CancelLeavesNoFileUnderTheTargetName) {
                       progress, a.callback());
     ASSERT_TRUE(a.wait());
     EXPECT_TRUE(a.cancelled);
-    EXPECT_FALSE(a.error);
-    EXPECT_FALSE(a.document);
+    EXPECT_FALSE(a.error || a.document);
     EXPECT_EQ(a.progress.size(), 1u);  // stopped within one chunk
     EXPECT_EQ(VNTest::readFile(dir->path() + "/old-target"), "previous version");
     EXPECT_EQ(folderEntries(dir->path()), (QStringList{"big", "old-target"}));
@@ -156,4 +154,25 @@ TEST(LocalTransfer, CancelLeavesNoFileUnderTheTargetName) {
     ASSERT_TRUE(b.wait());
     EXPECT_TRUE(b.cancelled);
     EXPECT_TRUE(folderEntries(dir->path() + "/into").isEmpty());
+}
+
+TEST(LocalTransfer, ACopyTakesTheSourcesPermissionsAndAReplacedFileKeepsItsOwn) {
+    auto dir = VNTest::makeTempDir();
+    const QString source = dir->path() + "/private.txt";
+    VNTest::writeFile(source, "secret");
+    VNTest::writeFile(dir->path() + "/replaced.txt", "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(source).constData(), 0600), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir->path() + "/replaced.txt").constData(), 0640), 0);
+    auto handler = makeLocalHandler();
+    for (const auto &[target, mode] : {std::pair{"/new.txt", 0600}, {"/replaced.txt", 0640}}) {
+        DocumentAnswer a;
+        handler->download(QNDocument::withPath(source), QNDocument::withPath(dir->path() + target),
+                          a.progressCallback(), a.callback());
+        ASSERT_TRUE(a.wait());
+        ASSERT_FALSE(a.error) << target;
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(dir->path() + target).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode_t(mode)) << target;
+        EXPECT_EQ(VNTest::readFile(dir->path() + target), "secret");
+    }
 }

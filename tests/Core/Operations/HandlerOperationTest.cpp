@@ -1,5 +1,6 @@
 // Handler operations against the folder-backed fake drive.
 #include "Core/Fakes/QNFakeRemoteHandler.h"
+#include "Core/LocalDrive/LocalTestHelpers.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNCopyOperation.h"
 #include "Core/QNCreateFolderOperation.h"
@@ -21,24 +22,6 @@
 using Fake = QNFakeRemoteHandler;
 
 namespace {
-
-// Every answer of one document call.
-struct Answers {
-    int count = 0;
-    QNDocumentPtr document;
-    VNErrorPtr error;
-    bool cancelled = false;
-    bool onMain = true;
-    QNDocumentCallback callback() {
-        return [this](QNDocumentPtr d, VNErrorPtr e, bool c) {
-            ++count;
-            document = d;
-            error = e;
-            cancelled = c;
-            onMain = VNDispatch::isMainThread();
-        };
-    }
-};
 
 class HandlerOperations : public ::testing::Test {
 protected:
@@ -87,7 +70,7 @@ QNDocumentPtr at(const QString &path, bool folder = false) { return QNDocument::
 
 }  // namespace
 
-TEST_F(HandlerOperations, EveryOperationPassesTheHandlersWorkAndAnswerThrough) {
+TEST_F(HandlerOperations, ListingPassesTheDocumentsAndKeywordThrough) {
     QNDocumentList listed;
     QString keyword;
     run(std::make_shared<QNListDocumentsOperation>(drive, at("/docs", true), QString(""),
@@ -100,13 +83,16 @@ TEST_F(HandlerOperations, EveryOperationPassesTheHandlersWorkAndAnswerThrough) {
     EXPECT_EQ(listed[0]->path(), "/docs/a.txt");
     EXPECT_EQ(listed[1]->size(), 10000);
     EXPECT_FALSE(keyword.isNull());
-    std::vector<double> progress;
-    Answers down, up, made, copied, moved, renamed, linked, removed;
+    EXPECT_EQ(Fake::offMainThreadCalls(), 0);
+}
+
+TEST_F(HandlerOperations, EveryDocumentOperationPassesTheHandlersWorkAndAnswerThrough) {
+    DocumentAnswer down, up, made, copied, moved, renamed, linked, removed;
     run(std::make_shared<QNDownloadOperation>(drive, at("/docs/b.txt"), at(local + "/b-copy.txt"),
-                                              [&](double f) { progress.push_back(f); }, down.callback()));
+                                              down.progressCallback(), down.callback()));
     EXPECT_EQ(VNTest::readFile(local + "/b-copy.txt"), QByteArray(10000, 'b'));
-    ASSERT_GE(progress.size(), 2u);
-    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+    ASSERT_GE(down.progress.size(), 2u);
+    EXPECT_DOUBLE_EQ(down.progress.back(), 1.0);
     run(std::make_shared<QNUploadOperation>(drive, at(local + "/up.txt"), at("/docs", true), nullptr, up.callback()));
     ASSERT_TRUE(up.document);
     EXPECT_EQ(up.document->path(), "/docs/up.txt");
@@ -124,8 +110,8 @@ TEST_F(HandlerOperations, EveryOperationPassesTheHandlersWorkAndAnswerThrough) {
     EXPECT_FALSE(linked.document->link().isEmpty());
     run(std::make_shared<QNRemoveOperation>(drive, made.document, removed.callback()));
     EXPECT_FALSE(QFileInfo::exists(root + "/new"));
-    for (Answers *a : {&down, &up, &made, &copied, &moved, &renamed, &linked, &removed}) {
-        EXPECT_EQ(a->count, 1);
+    for (DocumentAnswer *a : {&down, &up, &made, &copied, &moved, &renamed, &linked, &removed}) {
+        EXPECT_EQ(a->answers.load(), 1);
         EXPECT_FALSE(a->error || a->cancelled);
     }
     bool loggedIn = false;
@@ -133,9 +119,11 @@ TEST_F(HandlerOperations, EveryOperationPassesTheHandlersWorkAndAnswerThrough) {
     EXPECT_TRUE(loggedIn);
     // Started from a worker, every call reached the handler on the main thread.
     EXPECT_EQ(Fake::offMainThreadCalls(), 0);
-    // A handler's error comes back unchanged.
+}
+
+TEST_F(HandlerOperations, AHandlersErrorComesBackUnchanged) {
     setMode(Fake::Op::Upload, Fake::Mode::Fail);
-    Answers failed;
+    DocumentAnswer failed;
     run(std::make_shared<QNUploadOperation>(drive, at(local + "/up.txt"), at("/docs", true), nullptr,
                                             failed.callback()));
     ASSERT_TRUE(failed.error);
@@ -146,7 +134,7 @@ TEST_F(HandlerOperations, EveryOperationPassesTheHandlersWorkAndAnswerThrough) {
 
 TEST_F(HandlerOperations, CancelledBeforeStart) {
     // A download still answers (null, null, cancelled) ...
-    Answers download;
+    DocumentAnswer download;
     auto op = std::make_shared<QNDownloadOperation>(drive, at("/docs/a.txt"), at(local + "/x"), nullptr,
                                                     download.callback());
     op->cancel();
@@ -157,7 +145,7 @@ TEST_F(HandlerOperations, CancelledBeforeStart) {
     list->cancel();
     run(list);
     VNTest::spin(50);
-    EXPECT_EQ(download.count, 1);
+    EXPECT_EQ(download.answers.load(), 1);
     EXPECT_TRUE(download.cancelled && !download.document && !download.error);
     EXPECT_EQ(listAnswers, 0);
     EXPECT_EQ(Fake::callCount(Fake::Op::Download) + Fake::callCount(Fake::Op::List), 0);
@@ -187,15 +175,15 @@ TEST_F(HandlerOperations, CancelAnswersAtOnceWhenTheHandlerNeverDoes) {
 
 TEST_F(HandlerOperations, LateAnswerAfterCancelIsDroppedAndACancelAfterTheEndDoesNothing) {
     setMode(Fake::Op::Download, Fake::Mode::AnswerAfterCancel);
-    Answers late;
+    DocumentAnswer late;
     auto op = std::make_shared<QNDownloadOperation>(drive, at("/docs/a.txt"), at(local + "/late.txt"), nullptr,
                                                     late.callback());
     queue.addOperation(op);
     ASSERT_TRUE(VNTest::waitUntil([&] { return Fake::callCount(Fake::Op::Download) == 1; }));
     op->cancel();  // the fake now answers with the full result
-    ASSERT_TRUE(VNTest::waitUntil([&] { return late.count > 0; }));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return late.answers.load() > 0; }));
     VNTest::spin(20);  // a second answer would show here
-    EXPECT_EQ(late.count, 1);
+    EXPECT_EQ(late.answers.load(), 1);
     EXPECT_TRUE(late.cancelled);
 
     Fake::resetBehaviours();
@@ -210,7 +198,7 @@ TEST_F(HandlerOperations, LateAnswerAfterCancelIsDroppedAndACancelAfterTheEndDoe
 
 TEST_F(HandlerOperations, CancelFromAnotherThreadHopsToTheMainThread) {
     setMode(Fake::Op::Remove, Fake::Mode::NeverAnswer);
-    Answers a;
+    DocumentAnswer a;
     auto op = std::make_shared<QNRemoveOperation>(drive, at("/docs/a.txt"), a.callback());
     queue.addOperation(op);
     ASSERT_TRUE(VNTest::waitUntil([&] { return op->isExecuting(); }));
@@ -218,9 +206,9 @@ TEST_F(HandlerOperations, CancelFromAnotherThreadHopsToTheMainThread) {
     other.addOperation([op] { op->cancel(); });
     ASSERT_TRUE(VNTest::waitUntil([&] { return op->isFinished(); }));
     VNTest::spin(20);
-    EXPECT_EQ(a.count, 1);
+    EXPECT_EQ(a.answers.load(), 1);
     EXPECT_TRUE(a.cancelled);
-    EXPECT_TRUE(a.onMain);
+    EXPECT_TRUE(a.answeredOnMain);
 }
 
 TEST_F(HandlerOperations, QueueSlotIsHeldUntilTheAnswer) {

@@ -39,7 +39,6 @@ TEST(ThumbnailOperation, DeliversOnItsOwnQueue) {
         },
         answeringLoader());
     EXPECT_EQ(op->operationQueue().maxConcurrentOperationCount(), 1);
-    EXPECT_EQ(op->urlRequest().headers.size(), 1);
     VNOperationQueue queue;
     queue.addOperation(op);
     ASSERT_TRUE(VNTest::waitUntil([&] { return op->isFinished(); }));

@@ -50,13 +50,12 @@ TEST(ListenerMap, ASecondRegistrationReplacesAndOneMadeDuringACallWaitsForTheNex
 TEST(ListenerMap, ThreadsRegisteringAndCallingAtOnce) {
     Map map;
     std::atomic<bool> stop{false};
-    std::atomic<long> total{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 2000; ++i) {
                 const QString key = QStringLiteral("%1-%2").arg(t).arg(i % 7);
-                map.set(key, [&](int v) { total += v; });
+                map.set(key, [](int) {});
                 if (i % 3 == 0)
                     map.remove(key);
             }
@@ -72,5 +71,4 @@ TEST(ListenerMap, ThreadsRegisteringAndCallingAtOnce) {
     caller.join();
     map.clear();
     EXPECT_TRUE(map.isEmpty());
-    EXPECT_GE(total.load(), 0);
 }

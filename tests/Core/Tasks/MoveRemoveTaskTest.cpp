@@ -288,3 +288,47 @@ TEST_F(MoveRemove, MoveTaskDescriptions) {
     EXPECT_FALSE(QFileInfo::exists(path("src/d")));
     EXPECT_FALSE(QFileInfo::exists(path("src/f.txt")));
 }
+
+TEST_F(MoveRemove, MoveRemovesOnlyWhatItCopiedAndSaysWhichFolderItKept) {
+    // A file written into the source while the move runs stays, with the
+    // folders holding it; everything copied goes. On the local disk (which
+    // removes folders whole) and on a drive that removes only empty ones.
+    for (bool fromLocal : {true, false}) {
+        SCOPED_TRACE(fromLocal ? "local source" : "FTP-like source");
+        const QString base = path(fromLocal ? "local" : "remote");
+        writeTree(base, {{"dir/1.txt", "1"}, {"dir/sub/2.txt", "2"}, {"dir/other/3.txt", "3"}});
+        auto from = fromLocal ? localDrive() : recursiveRemoveDrive(base);
+        auto source = fromLocal ? localDocument(base + "/dir") : driveDocument("/dir", true);
+        const QString out = base + "-out";
+        QDir().mkpath(out);
+        auto item = std::make_shared<QNMoveTaskItem>(from, localDrive(), source, localDocument(out));
+        auto written = std::make_shared<std::atomic<bool>>(false);
+        item->registerListenerForTaskItemUpdateBlock("late", [written, base] {
+            if (!written->exchange(true))
+                VNTest::writeFile(base + "/dir/sub/late.txt", "late");
+        });
+        auto [error, doc, cancelled] = runOne(std::make_shared<QNMoveTask>(), item);
+        ASSERT_TRUE(error);
+        const QString text = error->localizedDescription();
+        EXPECT_TRUE(text.contains("dir/sub") && text.contains("late.txt")) << text.toStdString();
+        EXPECT_FALSE(text.contains("other")) << text.toStdString();
+        EXPECT_EQ(listTree(base), (QStringList{"dir/", "dir/sub/", "dir/sub/late.txt"}));
+        EXPECT_EQ(listTree(out + "/dir"), (QStringList{"1.txt", "other/", "other/3.txt", "sub/", "sub/2.txt"}));
+    }
+}
+
+TEST_F(MoveRemove, SameNamedSiblingIsNotWrittenOverAndItsSourceStays) {
+    const QString remote = path("remote");
+    writeTree(remote, {{"dir/1.txt", "1"}});
+    auto drive = ScriptedRemoteHandler::makeDriveConfig(remote);
+    ScriptedRemoteHandler::Script script;
+    script.twinInListingOf = "/dir";
+    ScriptedRemoteHandler::setScript(script);
+    QDir().mkpath(path("out"));
+    auto [error, doc, cancelled] = move(drive, localDrive(), driveDocument("/dir", true), localDocument(path("out")));
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->localizedDescription().contains("already written a file of that name"))
+        << error->localizedDescription().toStdString();
+    EXPECT_EQ(listTree(remote), (QStringList{"dir/", "dir/1.txt"}));
+    EXPECT_TRUE(ScriptedRemoteHandler::removals().isEmpty());
+}

@@ -138,5 +138,25 @@ void ScriptedRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKe
                                            });
         return;
     }
+    if (!s.twinInListingOf.isEmpty() && folder && folder->path() == s.twinInListingOf) {
+        // A drive that allows same-named siblings (told apart by their ids).
+        QNFakeRemoteHandler::listDocuments(folder, searchKeyword,
+                                           [completed](QNDocumentList docs, QString keyword, VNErrorPtr error,
+                                                       bool cancelled) {
+                                               QNDocumentList twins;
+                                               for (const auto &doc : docs) {
+                                                   doc->setId(doc->path() + QStringLiteral("#1"));
+                                                   twins << doc;
+                                                   if (doc->isDirectory())
+                                                       continue;
+                                                   auto twin = QNDocument::withPath(doc->path());
+                                                   twin->setSize(doc->size());
+                                                   twin->setId(doc->path() + QStringLiteral("#2"));
+                                                   twins << twin;
+                                               }
+                                               completed(twins, keyword, error, cancelled);
+                                           });
+        return;
+    }
     QNFakeRemoteHandler::listDocuments(folder, searchKeyword, completed);
 }

@@ -30,10 +30,8 @@ public:
         bool removeOnlyEmptyFolders = false;
         int failRemovalNumber = 0;       // the n-th removal (1-based) fails; 0: none
         QString dotDotInListingOf;       // a listing of this folder also names "<folder>/.."
-    
-private:
-    std::function<void()> m_cleanUpOnCancel;  // main thread only
-};
+        QString twinInListingOf;         // a listing of this folder names its files twice
+    };
     static void setScript(const Script &script);
     static void reset();
     // The drive paths removed (or tried), in order.

@@ -8,7 +8,6 @@
 
 #include "QtPrinters.h"
 
-#include <cstdlib>
 #include <ctime>
 
 namespace {
@@ -22,24 +21,19 @@ QDateTime utc(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
 class DateFromString : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char *old = std::getenv("TZ");
-        m_hadZone = old != nullptr;
-        if (old)
-            m_oldZone = old;
-        setenv("TZ", "XYZ-3", 1);
+        m_hadZone = qEnvironmentVariableIsSet("TZ");
+        m_oldZone = qgetenv("TZ");
+        qputenv("TZ", "XYZ-3");
         tzset();
     }
     void TearDown() override {
-        if (m_hadZone)
-            setenv("TZ", m_oldZone.c_str(), 1);
-        else
-            unsetenv("TZ");
+        m_hadZone ? qputenv("TZ", m_oldZone) : qunsetenv("TZ");
         tzset();
     }
 
 private:
     bool m_hadZone = false;
-    std::string m_oldZone;
+    QByteArray m_oldZone;
 };
 
 }  // namespace

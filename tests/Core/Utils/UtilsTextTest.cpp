@@ -113,15 +113,10 @@ TEST(Uuid, CanonicalUpperCaseFormFreshEachTime) {
 }
 
 TEST(SecondsToTime, MinutesBelowAnHourHoursFromAnHour) {
-    EXPECT_EQ(QNUtils::secondsToTime(0), "0:00");
-    EXPECT_EQ(QNUtils::secondsToTime(59), "0:59");
-    EXPECT_EQ(QNUtils::secondsToTime(61), "1:01");
-    EXPECT_EQ(QNUtils::secondsToTime(3599), "59:59");
-    EXPECT_EQ(QNUtils::secondsToTime(3600), "1:00:00");
-    EXPECT_EQ(QNUtils::secondsToTime(3661), "1:01:01");
-    EXPECT_EQ(QNUtils::secondsToTime(90061), "25:01:01");
-    EXPECT_EQ(QNUtils::secondsToTime(-3600), "-1:00:00");
-    EXPECT_EQ(QNUtils::secondsToTime(std::numeric_limits<qint32>::max()), "596523:14:07");
+    for (const auto &[seconds, text] : std::vector<std::pair<qint32, const char *>>{
+             {0, "0:00"}, {59, "0:59"}, {61, "1:01"}, {3599, "59:59"}, {3600, "1:00:00"}, {3661, "1:01:01"},
+             {90061, "25:01:01"}, {-3600, "-1:00:00"}, {std::numeric_limits<qint32>::max(), "596523:14:07"}})
+        EXPECT_EQ(QNUtils::secondsToTime(seconds), text) << seconds;
 }
 
 TEST(IndexChar, FirstLetterInUpperCaseAndABlankBeforeFoldersWhenTheyComeFirst) {

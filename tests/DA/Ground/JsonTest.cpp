@@ -34,39 +34,17 @@ DXJsonValue parse(const QString &text) {
 
 }  // namespace
 
+// The scanner is the DX codec's, whose texts, codes and depth limit are
+// tested with it; this client reads a text that ends inside a string its own
+// way, and hands back the outermost error.
 TEST(DAJson, ParserCases) {
     EXPECT_EQ(parse("[1,2]"), parse("[1 2]"));
-    EXPECT_EQ(parse("[1,2]")[1].toInt64(), 2);
-    EXPECT_EQ(parse("[-0]")[0].toInt64(), 0);
-    EXPECT_EQ(parse("[1.5e3]")[0].toDecimal(), DXDecimal(1500));
-    EXPECT_EQ(parse("[12345678901234567890]")[0].toString(), "12345678901234567890");
     EXPECT_EQ(parse("[9223372036854775807]")[0].toInt64(), Q_INT64_C(9223372036854775807));
-    EXPECT_EQ(parse("[\"\\u00e9\"]")[0].toString(), QStringLiteral("\u00e9"));
-    EXPECT_EQ(parse("[\"\\ud83d\\ude00\"]")[0].toString(), QString::fromUcs4(U"\U0001F600"));
-
     struct { const char *text; qint64 code; const char *message; } firsts[] = {
         {"[1,]", 9, "Trailing comma disallowed in array"},
-        {"{\"a\":1,}", 9, "Trailing comma disallowed in object"},
         {"7", 4, "Valid fragment, but not JSON"},
-        {"{} x", 10, "Garbage after JSON"},
-        {"", 11, "Unexpected end of string"},
-        {"[\"\t\"]", 5, "Unescaped control character '0x9'"},
         {"[\"abc", 11, "Unexpected EOF while parsing string"},
         {"[\"abc\\", 11, "Unexpected EOF while parsing string"},
-        {"[\"\\q\"]", 8, "Illegal escape sequence '0x71'"},
-        {"[+1]", 2, "Leading + disallowed in number"},
-        {"[-]", 2, "No digits after initial minus"},
-        {"[1.]", 2, "No digits after decimal point"},
-        {"[1e]", 2, "No digits after exponent"},
-        {"[tru]", 3, "Expected 'true'"},
-        {"{1:2}", 3, "Object key string expected"},
-        {"{\"a\" 1}", 3, "Expected ':' separating key and value"},
-        {"[\"\\udc00\"]", 6, "Invalid high character in surrogate pair"},
-        {"[\"\\ud83d\\u0041\"]", 6, "Invalid low surrogate char"},
-        {"[\"\\ud83dx\"]", 6, "Missing low character in surrogate pair"},
-        {"[\"\\u12g4\"]", 6, "Missing hex digit in quad"},
-        {"{", 11, "End of input while parsing object"},
-        {"[", 11, "End of input while parsing array"},
     };
     for (const auto &f : firsts) {
         auto trace = traceOf(QString::fromUtf8(f.text));
@@ -74,26 +52,9 @@ TEST(DAJson, ParserCases) {
         EXPECT_EQ(trace.front().code, f.code) << f.text;
         EXPECT_EQ(trace.front().text, f.message) << f.text;
     }
-    auto leading = traceOf("[01]");
-    ASSERT_EQ(leading.size(), 2u);
-    EXPECT_EQ(leading[0].text, "Leading 0 disallowed in number");
-    EXPECT_EQ(leading[1].code, 3);
-    EXPECT_EQ(leading[1].text, "Expected value while parsing array");
     DAJsonParser p;
     EXPECT_TRUE(p.objectWithString(QString()).isUndefined());
     EXPECT_EQ(p.errorTrace().last()->code(), 12);
-}
-
-TEST(DAJson, DepthLimits) {
-    auto nested = [](int n) { return QString(n, '[') + QString(n, ']'); };
-    DAJsonParser p;
-    EXPECT_FALSE(p.objectWithString(nested(512)).isUndefined());
-    EXPECT_TRUE(p.objectWithString(nested(513)).isUndefined());
-    EXPECT_EQ(p.errorTrace().first()->code(), 7);
-    p.setMaxDepth(0);
-    EXPECT_FALSE(p.objectWithString(nested(2000)).isUndefined());
-    // Even without a limit, hostile nesting cannot exhaust the stack.
-    EXPECT_TRUE(p.objectWithString(nested(200000)).isUndefined());
 }
 
 TEST(DAJson, Writer) {

@@ -74,6 +74,28 @@ TEST(DAXMLTree, NodesOutliveTheirDocumentAndRemovedChildrenStayValid) {
     EXPECT_EQ(title->XMLString(), "<title xmlns=\"urn:a\">T</title>");
 }
 
+// New content replaces the children, but wrappers of them stay valid (the
+// address sanitizer sees a use after free otherwise).
+TEST(DAXMLTree, ChildrenReplacedBySetStringValueStayValid) {
+    DAXMLDocumentPtr doc = DAXMLDocument::documentWithData("<r xmlns:p='urn:p' p:x='attr'><p:e>old <b>bold</b></p:e></r>");
+    ASSERT_TRUE(doc);
+    DAXMLElementPtr e = doc->rootElement()->childElements().value(0);
+    ASSERT_TRUE(e);
+    const DAXMLNodePtr text = e->childAtIndex(0);
+    const DAXMLNodePtr bold = e->childAtIndex(1);
+    const DAXMLNodePtr attribute = doc->rootElement()->attributes().value(0);
+    ASSERT_TRUE(text && bold && attribute);
+    const DAXMLNodePtr attributeText = attribute->childAtIndex(0);
+    ASSERT_TRUE(attributeText);
+    e->setStringValue("new & <plain>");
+    attribute->setStringValue("changed");
+    EXPECT_EQ(e->XMLString(), "<p:e>new &amp; &lt;plain&gt;</p:e>");
+    EXPECT_EQ(attribute->stringValue(), "changed");
+    EXPECT_EQ(text->stringValue(), "old ");
+    EXPECT_EQ(bold->XMLString(), "<b>bold</b>");
+    EXPECT_EQ(attributeText->stringValue(), "attr");
+}
+
 TEST(DAXMLTree, XPathOnDetachedNodeAndDefaultNamespace) {
     DAXMLElementPtr e = DAXMLNode::elementWithName("a");
     e->addChild(DAXMLNode::elementWithName("b", "1"));

@@ -228,7 +228,8 @@ TEST(Fetcher, BeginningTwiceFailsAndCallbacksComeOnce) {
     EXPECT_FALSE(fetcher->beginFetchWithCompletionHandler([&](const QByteArray &, const VNErrorPtr &e) { ++second; error = e; }));
     EXPECT_EQ(second, 1);
     EXPECT_EQ(code(error), -1);
-    VNTest::spin(300);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return !fetcher->isFetching(); }));
+    VNTest::spin(30);
     EXPECT_EQ(first, 0);  // its callbacks were replaced, then released
 }
 

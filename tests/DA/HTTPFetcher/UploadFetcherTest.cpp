@@ -52,7 +52,12 @@ struct Upload {
             r->error = error;
         });
     }
-    bool wait() { return VNTest::waitUntil([&] { return result->calls > 0; }, 30000); }
+    // Waits for the end, and a little longer: a second call would show.
+    bool wait() {
+        const bool ended = VNTest::waitUntil([&] { return result->calls > 0; }, 30000);
+        VNTest::spin(50);
+        return ended;
+    }
 
     // The chunk PUTs of this upload, in order.
     QList<QJsonObject> puts() const {
@@ -96,7 +101,6 @@ TEST(UploadFetcher, ChunkSizesAndTail) {
         });
         upload.begin();
         ASSERT_TRUE(upload.wait()) << c.length;
-        VNTest::spin(50);
         EXPECT_EQ(upload.result->calls, 1);
         EXPECT_FALSE(upload.result->error);
         const QJsonObject final = json(upload.result->data);
@@ -178,7 +182,6 @@ TEST(UploadFetcher, FailuresEndTheUploadOnce) {
                                                                     QStringLiteral("image/png"), kChunk, nullptr);
     failing.begin();
     ASSERT_TRUE(failing.wait());
-    VNTest::spin(50);
     EXPECT_EQ(failing.result->calls, 1);
     EXPECT_EQ(code(failing.result->error), 500);
     EXPECT_EQ(failing.locations.size(), 1);
@@ -190,7 +193,6 @@ TEST(UploadFetcher, FailuresEndTheUploadOnce) {
         bad.fetcher = HFHTTPUploadFetcher::uploadFetcherWithRequest(createRequest(query), media(10), QStringLiteral("image/png"), kChunk, nullptr);
         bad.begin();
         ASSERT_TRUE(bad.wait());
-        VNTest::spin(50);
         EXPECT_EQ(bad.result->calls, 1) << query.toStdString();
         EXPECT_EQ(code(bad.result->error), 501) << query.toStdString();
     }

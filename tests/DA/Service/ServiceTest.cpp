@@ -167,7 +167,7 @@ TEST(Service, FollowsNextLinksUpToTwentySevenPages) {
     s->setServiceShouldFollowNextLinks(true);
     const QString t = tag();
     auto out = std::make_shared<Outcome>();
-    s->fetchFeedWithURL(fake(QStringLiteral("/data/feed?pages=30&page=1&t=") + t), record(out));
+    s->fetchFeedWithURL(fake(QStringLiteral("/data/feed?pages=27&page=1&t=") + t), record(out));
     ASSERT_TRUE(settle(out));
     EXPECT_EQ(out->calls, 1);
     auto feed = std::dynamic_pointer_cast<DAFeedBase>(out->object);

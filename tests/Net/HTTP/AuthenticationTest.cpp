@@ -10,6 +10,13 @@
 using namespace NetTest;
 
 namespace {
+std::shared_ptr<NRHTTPRequest> withCredentials(const QUrl &url, const QString &user, const QString &password) {
+    auto request = NRHTTPRequest::requestWithURL(url);
+    request->setUsername(user);
+    request->setPassword(password);
+    return request;
+}
+
 class Authentication : public ::testing::Test {
 protected:
     void SetUp() override { NRHTTPRequest::clearSession(); }
@@ -22,9 +29,7 @@ protected:
 }  // namespace
 
 TEST_F(Authentication, BasicAfterChallengeThenFromTheSession) {
-    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
-    r->setUsername(basicUser);
-    r->setPassword(basicPassword);
+    auto r = withCredentials(apacheURL(QStringLiteral("/basic/hello.txt")), basicUser, basicPassword);
     EXPECT_EQ(run(r)->finished, 1);
     EXPECT_EQ(r->responseStatusCode(), 200);
     EXPECT_EQ(r->responseString().toStdString(), "hello, world\n");
@@ -40,14 +45,10 @@ TEST_F(Authentication, BasicAfterChallengeThenFromTheSession) {
 
 TEST_F(Authentication, TwoRealmsOfOneServerKeepTheirCredentials) {
     for (int round = 0; round < 2; ++round) {
-        auto d = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/digest/hello.txt")));
-        d->setUsername(digestUser);
-        d->setPassword(digestPassword);
+        auto d = withCredentials(apacheURL(QStringLiteral("/digest/hello.txt")), digestUser, digestPassword);
         run(d);
         EXPECT_EQ(d->responseStatusCode(), 200);
-        auto b = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
-        b->setUsername(basicUser);
-        b->setPassword(basicPassword);
+        auto b = withCredentials(apacheURL(QStringLiteral("/basic/hello.txt")), basicUser, basicPassword);
         run(b);
         EXPECT_EQ(b->responseStatusCode(), 200);
     }
@@ -75,9 +76,7 @@ TEST_F(Authentication, OneAccountOnABasicShareAndADigestShareInsideIt) {
             const QStringList paths = basicFirst ? QStringList{basic, digest, basic, digest, basic}
                                                  : QStringList{digest, basic, digest, basic, digest};
             for (int i = 0; i < paths.size(); ++i) {
-                auto r = NRHTTPRequest::requestWithURL(apacheURL(paths[i]));
-                r->setUsername(user);
-                r->setPassword(password);
+                auto r = withCredentials(apacheURL(paths[i]), user, password);
                 EXPECT_EQ(run(r)->finished, 1) << paths[i].toStdString() << " step " << i;
                 EXPECT_EQ(r->responseStatusCode(), 200) << paths[i].toStdString() << " step " << i;
                 EXPECT_EQ(r->responseString().toStdString(), "hello, world\n");
@@ -102,9 +101,7 @@ TEST_F(Authentication, OneAccountOnABasicShareAndADigestShareInsideIt) {
     }
     // A wrong password is still refused in each share, however the session stands.
     for (const QString path : {QStringLiteral("/twinrealm/hello.txt"), QStringLiteral("/twinrealm/dav/hello.txt")}) {
-        auto wrong = NRHTTPRequest::requestWithURL(apacheURL(path));
-        wrong->setUsername(user);
-        wrong->setPassword(QStringLiteral("not it"));
+        auto wrong = withCredentials(apacheURL(path), user, QStringLiteral("not it"));
         EXPECT_EQ(run(wrong)->failed, 1) << path.toStdString();
         EXPECT_EQ(errorCode(wrong), 3);
         EXPECT_LE(wrong->authenticationRetryCount(), 2);
@@ -112,9 +109,7 @@ TEST_F(Authentication, OneAccountOnABasicShareAndADigestShareInsideIt) {
 }
 
 TEST_F(Authentication, WrongBasicPasswordIsCode3) {
-    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
-    r->setUsername(basicUser);
-    r->setPassword(QStringLiteral("not-it"));
+    auto r = withCredentials(apacheURL(QStringLiteral("/basic/hello.txt")), basicUser, QStringLiteral("not-it"));
     EXPECT_EQ(run(r)->failed, 1);
     EXPECT_EQ(errorCode(r), 3);
     EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("Authentication needed"));
@@ -140,9 +135,7 @@ TEST_F(Authentication, NoCredentialsIsCode3) {
 }
 
 TEST_F(Authentication, DigestAndItsReuse) {
-    auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/digest/hello.txt")));
-    r->setUsername(digestUser);
-    r->setPassword(digestPassword);
+    auto r = withCredentials(apacheURL(QStringLiteral("/digest/hello.txt")), digestUser, digestPassword);
     EXPECT_EQ(run(r)->finished, 1);
     EXPECT_EQ(r->responseStatusCode(), 200);
     EXPECT_EQ(r->authenticationScheme(), QStringLiteral("Digest"));
@@ -156,9 +149,7 @@ TEST_F(Authentication, DigestAndItsReuse) {
     EXPECT_EQ(again->authenticationRetryCount(), 0);
     EXPECT_EQ(again->responseData().size(), 1024);
 
-    auto wrong = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/digest/hello.txt")));
-    wrong->setUsername(digestUser);
-    wrong->setPassword(QStringLiteral("nope"));
+    auto wrong = withCredentials(apacheURL(QStringLiteral("/digest/hello.txt")), digestUser, QStringLiteral("nope"));
     EXPECT_EQ(run(wrong)->failed, 1);
     EXPECT_EQ(errorCode(wrong), 3);
 }
@@ -167,10 +158,8 @@ TEST_F(Authentication, DigestOverWebDAV) {
     // The calls a WebDAV drive makes, through a Digest-protected collection.
     const QString base = QStringLiteral("/davdigest/");
     auto make = [&](const QString &method, const QString &path) {
-        auto r = NRHTTPRequest::requestWithURL(apacheURL(base + path));
+        auto r = withCredentials(apacheURL(base + path), digestUser, digestPassword);
         r->setRequestMethod(method);
-        r->setUsername(digestUser);
-        r->setPassword(digestPassword);
         return r;
     };
     auto mkcol = make(QStringLiteral("MKCOL"), QStringLiteral("folder/"));
@@ -215,9 +204,7 @@ TEST_F(Authentication, DigestOverWebDAV) {
 }
 
 TEST_F(Authentication, EndlessChallengesEndInCode3) {
-    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/loop401")));
-    r->setUsername(QStringLiteral("u"));
-    r->setPassword(QStringLiteral("p"));
+    auto r = withCredentials(fake(QStringLiteral("/loop401")), QStringLiteral("u"), QStringLiteral("p"));
     EXPECT_EQ(run(r)->failed, 1);
     EXPECT_EQ(errorCode(r), 3);
     EXPECT_LE(r->authenticationRetryCount(), 5);
@@ -239,9 +226,7 @@ TEST_F(Authentication, EndlessChallengesEndInCode3) {
 
 TEST_F(Authentication, ChallengesWeCannotAnswerEndTheRequest) {
     for (const QString route : {QStringLiteral("/negotiate401"), QStringLiteral("/nochallenge401")}) {
-        auto r = NRHTTPRequest::requestWithURL(fake(route));
-        r->setUsername(QStringLiteral("u"));
-        r->setPassword(QStringLiteral("p"));
+        auto r = withCredentials(fake(route), QStringLiteral("u"), QStringLiteral("p"));
         EXPECT_EQ(run(r)->failed, 1) << route.toStdString();
         EXPECT_EQ(errorCode(r), 7);
         EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("Failed to get authentication object from response headers"));
@@ -265,9 +250,7 @@ TEST_F(Authentication, DelegateSuppliesCredentials) {
 }
 
 TEST_F(Authentication, NTLMHandedToLibcurl) {
-    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/ntlm")));
-    r->setUsername(QStringLiteral("VARNELLO\\carol"));
-    r->setPassword(QStringLiteral("ntlm-pass"));
+    auto r = withCredentials(fake(QStringLiteral("/ntlm")), QStringLiteral("VARNELLO\\carol"), QStringLiteral("ntlm-pass"));
     EXPECT_EQ(run(r)->finished, 1);
     EXPECT_EQ(r->responseStatusCode(), 200);
     EXPECT_EQ(r->responseString(), QStringLiteral("welcome VARNELLO\\carol"));
@@ -282,9 +265,7 @@ TEST_F(Authentication, NTLMHandedToLibcurl) {
     EXPECT_EQ(withDomain->responseStatusCode(), 200);
 
     NRHTTPRequest::clearSession();
-    auto wrong = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/ntlm")));
-    wrong->setUsername(QStringLiteral("VARNELLO\\carol"));
-    wrong->setPassword(QStringLiteral("wrong"));
+    auto wrong = withCredentials(fake(QStringLiteral("/ntlm")), QStringLiteral("VARNELLO\\carol"), QStringLiteral("wrong"));
     EXPECT_EQ(run(wrong)->failed, 1);
     EXPECT_EQ(errorCode(wrong), 3);
 }
@@ -296,9 +277,7 @@ TEST_F(Authentication, SessionStoreStaysBounded) {
     auto ended = std::make_shared<int>(0);
     const int count = 600;
     for (int i = 0; i < count; ++i) {
-        auto r = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/basic/hello.txt")));
-        r->setUsername(basicUser);
-        r->setPassword(basicPassword);
+        auto r = withCredentials(apacheURL(QStringLiteral("/basic/hello.txt")), basicUser, basicPassword);
         r->setCompletionBlock([ended] { ++*ended; });
         r->setFailedBlock([ended] { ++*ended; });
         requests.push_back(r);
@@ -324,9 +303,8 @@ TEST_F(Authentication, SessionStoreStaysBounded) {
 TEST_F(Authentication, CredentialsNotSentDownToPlainHTTP) {
     NetTest::mapTestHosts();
     const int httpsPort = a[QStringLiteral("https_port")].toInt();
-    auto r = NRHTTPRequest::requestWithURL(QUrl(QStringLiteral("https://secure.varnello.test:%1/downgrade").arg(httpsPort)));
-    r->setUsername(basicUser);
-    r->setPassword(basicPassword);
+    auto r = withCredentials(QUrl(QStringLiteral("https://secure.varnello.test:%1/downgrade").arg(httpsPort)),
+                             basicUser, basicPassword);
     EXPECT_EQ(run(r)->failed, 1);
     EXPECT_EQ(errorCode(r), 3);
     EXPECT_EQ(r->url().scheme(), QStringLiteral("http"));

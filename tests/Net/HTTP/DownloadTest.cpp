@@ -54,13 +54,12 @@ TEST(Download, FailuresLeaveTheDestinationAlone) {
 
     auto cancelled = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stall?n=500000&wait=20")));
     cancelled->setDownloadDestinationPath(dest);
-    bool headers = false;
-    cancelled->setHeadersReceivedBlock([&](const QMap<QString, QString> &) { headers = true; });
+    qint64 received = 0;  // some of the body is in the part file when the cancel comes
+    cancelled->setBytesReceivedBlock([&](qint64 amount, qint64) { received += amount; });
     auto out = std::make_shared<Outcome>();
     cancelled->setFailedBlock([out] { ++out->failed; });
     cancelled->startAsynchronous();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return headers; }));
-    VNTest::spin(200);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return received > 0; }));
     cancelled->cancel();
     ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }));
     EXPECT_EQ(errorCode(cancelled), 4);
@@ -190,6 +189,14 @@ TEST(Download, EmptyReplyThroughAGivenTemporaryFile) {
     EXPECT_EQ(VNTest::readFile(dest), QByteArray("kept"));
     EXPECT_FALSE(QFile::exists(temporary));
     EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(QLatin1Char(',')).toStdString();
+
+    // A folder that cannot be written (a file stands in its place): the
+    // empty reply fails with the write error rather than report a file.
+    VNTest::writeFile(dir->path() + QStringLiteral("/plain"), "a file");
+    auto unwritable = NRHTTPRequest::requestWithURL(apacheURL(QStringLiteral("/files/empty.bin")));
+    unwritable->setDownloadDestinationPath(dir->path() + QStringLiteral("/plain/empty.bin"));
+    EXPECT_EQ(run(unwritable)->failed, 1);
+    EXPECT_EQ(errorCode(unwritable), NRHTTPRequest::FileManagementError);
 }
 
 TEST(Download, A416BodyIsNeverAppended) {

@@ -51,7 +51,7 @@ TEST_F(Proxy, ChallengeAnsweredWithTheProxysOwnCredentials) {
     r->setProxyPassword(password());
     EXPECT_EQ(run(r)->finished, 1);
     EXPECT_EQ(r->responseStatusCode(), 200);
-    const QJsonObject headers = echoOf(r)[QStringLiteral("headers")].toObject();
+    const QJsonObject headers = echoHeaders(r);
     EXPECT_FALSE(headers.contains(QStringLiteral("Authorization")));
     EXPECT_TRUE(proxyLogged("auth", QStringLiteral("/echo?proxy=1")));
 

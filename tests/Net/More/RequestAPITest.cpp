@@ -64,17 +64,21 @@ TEST(RequestAPI, HeaderDelegateGetsTheHeaders) {
 }
 
 TEST(RequestAPI, ClientCertificateIsPresented) {
-    // An identity that cannot be loaded ends the TLS set-up: the SSL error.
+    // An identity that cannot be loaded ends the TLS set-up: the SSL error;
+    // a copy of the request presents the same identity.
     auto dir = VNTest::makeTempDir();
     const QString broken = dir->path() + QStringLiteral("/me.pem");
     VNTest::writeFile(broken, "not a certificate");
     const int httpsPort = apache()[QStringLiteral("https_port")].toInt();
-    auto r = NRHTTPRequest::requestWithURL(QUrl(QStringLiteral("https://127.0.0.1:%1/files/1k.bin").arg(httpsPort)));
-    r->setValidatesSecureCertificate(false);
-    r->setClientCertificateIdentity(broken);
-    EXPECT_EQ(run(r)->failed, 1);
-    EXPECT_EQ(errorCode(r), 1);
-    EXPECT_TRUE(r->error()->localizedDescription().contains(QLatin1String("SSL problem")));
+    auto original = NRHTTPRequest::requestWithURL(QUrl(QStringLiteral("https://127.0.0.1:%1/files/1k.bin").arg(httpsPort)));
+    original->setValidatesSecureCertificate(false);
+    original->setClientCertificateIdentity(broken);
+    for (const auto &r : {original->copy(), original}) {
+        EXPECT_EQ(run(r)->failed, 1);
+        EXPECT_EQ(errorCode(r), 1);
+        ASSERT_TRUE(r->error());
+        EXPECT_TRUE(r->error()->localizedDescription().contains(QLatin1String("SSL problem")));
+    }
 }
 
 TEST(RequestAPI, NetworkActivityHooks) {

@@ -99,6 +99,10 @@ void DXSession::handleAuthorizationFailure(const QString &userId) {
     std::shared_ptr<DXSessionDelegate> delegate;
     {
         std::lock_guard lock(m_mutex);
+        // Only a linked account's own request tells about its token: a
+        // refusal while a new account signs in concerns no linked one.
+        if (userId.isEmpty() || !m_tokens.contains(userId))
+            return;
         delegate = m_delegate.lock();
     }
     if (delegate)

@@ -10,7 +10,8 @@
 
 class DXSession;
 
-// Told when a request of a linked user was refused with HTTP status 401.
+// Told when a request of a linked user was refused with HTTP status 401
+// (never for a request of no linked user, such as a sign-in's).
 class DXSessionDelegate {
 public:
     virtual ~DXSessionDelegate() = default;

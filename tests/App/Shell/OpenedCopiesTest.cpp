@@ -1,0 +1,75 @@
+// Copies made by Open and Open With outlive the pane that made them (Back,
+// Home and the path bar clear the pane's temporary folder but leave them),
+// and a changed copy never sent back is offered again at the next launch.
+#include "ShellTestSupport.h"
+
+#include "App/QNMacFilesViewController.h"
+#include "Platform/VNTempDirectory.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+class OpenedCopiesTest : public ShellTest {};
+
+TEST_F(OpenedCopiesTest, APanesCleanUpLeavesTheCopiesOpenedInOtherApplications) {
+    launch();
+    auto *pane = new QNMacFilesViewController();
+    const QString opened = pane->tempPath() + "/OPEN-1/letter.txt";
+    const QString other = pane->tempPath() + "/OPEN-2/closed.txt";
+    ASSERT_TRUE(VNTest::writeFile(opened, "being edited"));
+    ASSERT_TRUE(VNTest::writeFile(other, "not opened"));
+    auto document = QNDocument::withPath(opened);
+    document->setDate(QFileInfo(opened).lastModified());
+    delegate->addOpenedDocument(document);
+
+    pane->clearTempPath();  // what going back from the pane does
+    EXPECT_EQ(VNTest::readFile(opened), "being edited");
+    EXPECT_FALSE(QFileInfo::exists(other));
+    EXPECT_FALSE(QFileInfo::exists(pane->thumbTempPath()));
+    delete pane;
+}
+
+TEST_F(OpenedCopiesTest, AChangedCopyTheLastRunLeftIsOfferedAtTheNextLaunch) {
+    storeDrives(twoStoredDrives());
+    const QNDriveConfigPtr ftp = storedDrives().at(1);
+    const QString record = QNMacAppDelegate::openedDocumentsRecordPath();
+    QFile::remove(record);
+    launch();
+    // The launch's clean-up has run (it writes the record).
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo::exists(record); }, 2000));
+    const QString path = VNTempDirectory::path() + "/PANE/OPEN/report.txt";
+    ASSERT_TRUE(VNTest::writeFile(path, "v1"));
+    auto copy = QNDocument::withPath(path);
+    copy->setDate(QFileInfo(path).lastModified());
+    copy->setOpenedFromDriveConfig(ftp);
+    copy->setOpenedFromDocument(QNDocument::withPath("/remote/report.txt"));
+    copy->setOpenedFromParentDocument(QNDocument::withPath("/remote", true));
+    delegate->addOpenedDocument(copy);
+    {
+        // Edited in another application after the last window was closed.
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(" edited");
+        f.flush();
+        ASSERT_TRUE(f.setFileTime(copy->date().addSecs(5), QFileDevice::FileModificationTime));
+    }
+    delegate.reset();
+
+    launch();
+    QNDocumentPtr saved;
+    delegate->setSaveBackStarter([&](const QNDocumentPtr &d, QNMacAppDelegate::SaveBackDone) { saved = d; });
+    ASSERT_TRUE(VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 2000));
+    const auto question = onlyPendingAlert();
+    EXPECT_EQ(question.alert.informativeText,
+              QStringLiteral("report.txt was changed. Do you want to save the changes back to FTP?"));
+    QNDialogService::shared().answer(question.id, QNAlert::FirstButtonReturn);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->path(), path);
+    EXPECT_EQ(saved->openedFromDriveConfig()->driveConfigId(), ftp->driveConfigId());
+    EXPECT_EQ(saved->openedFromDocument()->path(), "/remote/report.txt");
+    EXPECT_EQ(saved->openedFromParentDocument()->path(), "/remote");
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// Removing and moving folder trees on the file-server drives, judged on the
+// server's disk: a tree with sub-folders goes whole, a link is removed as
+// itself and never its target's contents, and a link back to an ancestor
+// does not make a copy run forever.
+#include "FTPPeerSupport.h"
+
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
+#include "Core/QNRemoveTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "support/TaskRun.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace FTPPeer;
+
+namespace {
+
+QNDriveConfigPtr localDrive()
+{
+    auto config = QNDriveConfig::create();
+    config->setIsMyFiles(true);
+    config->setUseAbsolutePath(true);
+    return config;
+}
+
+class FTPMoveRemove : public ::testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(root(GetParam()).isEmpty()) << "the test peer is not running";
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNFTPHandler::registerHandler();
+        temp = VNTest::makeTempDir();
+        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+        manager = std::make_shared<QNTaskManager>();
+        drive = FTPPeer::drive(GetParam());
+        scratch = makeScratchFolder(GetParam());
+        onDisk = root(GetParam()) + scratch;
+    }
+
+    // Files (and links: "name" -> "target") written straight onto the
+    // server's disk below the scratch folder, owned by the test account.
+    void writeTree(const QMap<QString, QByteArray> &files, const QMap<QString, QString> &links = {})
+    {
+        for (auto it = files.begin(); it != files.end(); ++it)
+            VNTest::writeFile(onDisk + it.key(), it.value());
+        for (auto it = links.begin(); it != links.end(); ++it)
+            ASSERT_EQ(::symlink(QFile::encodeName(it.value()).constData(),
+                                QFile::encodeName(onDisk + it.key()).constData()),
+                      0);
+        struct stat owner {};
+        ASSERT_EQ(::stat(QFile::encodeName(root(GetParam())).constData(), &owner), 0);
+        QDirIterator all(onDisk, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+        while (all.hasNext())
+            (void)::lchown(QFile::encodeName(all.next()).constData(), owner.st_uid, owner.st_gid);
+    }
+
+    // The scratch folder's entry of that name, as the drive lists it.
+    QNDocumentPtr listed(const QString &name)
+    {
+        const Answer answer = list(drive, scratch);
+        EXPECT_FALSE(answer.error) << answer.text().toStdString();
+        return find(answer.documents, name);
+    }
+
+    std::unique_ptr<QTemporaryDir> temp;
+    std::shared_ptr<QNTaskManager> manager;
+    QNDriveConfigPtr drive;
+    QString scratch;
+    QString onDisk;
+};
+
+TEST_P(FTPMoveRemove, RemovingAFolderWithSubfoldersRemovesTheWholeTree)
+{
+    writeTree({{QStringLiteral("a/x.txt"), "x"}, {QStringLiteral("a/b/y.txt"), "y"}, {QStringLiteral("a/b/c/z.txt"), "z"}});
+    auto folder = listed(QStringLiteral("a"));
+    ASSERT_TRUE(folder);
+    const auto run = VNTest::runItem(std::make_shared<QNTask>(), std::make_shared<QNRemoveTaskItem>(drive, folder),
+                                     120000, manager);
+    ASSERT_TRUE(run.completed);
+    EXPECT_FALSE(run.error) << run.error->localizedDescription().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(onDisk + QStringLiteral("a")));
+}
+
+// a/l -> ../keep and a/up -> .. : the copy follows l (keep is outside the
+// tree) and not up (it leads back to the folder holding a); the move
+// removes l as the link itself and keeps a, which still holds up.
+TEST_P(FTPMoveRemove, MoveOfAFolderWithLinksNeverRemovesWhatTheyLeadTo)
+{
+    writeTree({{QStringLiteral("a/x.txt"), "x"}, {QStringLiteral("keep/k.txt"), "k"}},
+              {{QStringLiteral("a/l"), QStringLiteral("../keep")}, {QStringLiteral("a/up"), QStringLiteral("..")}});
+    auto folder = listed(QStringLiteral("a"));
+    ASSERT_TRUE(folder);
+    const QString out = temp->path() + QStringLiteral("/out");
+    QDir().mkpath(out);
+    const auto run = VNTest::runItem(std::make_shared<QNMoveTask>(),
+                                     std::make_shared<QNMoveTaskItem>(drive, localDrive(), folder,
+                                                                      QNDocument::withPath(out, true)),
+                                     120000, manager);
+    ASSERT_TRUE(run.completed);
+    ASSERT_TRUE(run.error);
+    EXPECT_TRUE(run.error->localizedDescription().contains(QStringLiteral("\u201cup\u201d")))
+        << run.error->localizedDescription().toStdString();
+    EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("keep/k.txt")), QByteArray("k"));
+    EXPECT_EQ(VNTest::readFile(out + QStringLiteral("/a/l/k.txt")), QByteArray("k"));
+    EXPECT_FALSE(QFileInfo::exists(out + QStringLiteral("/a/up")));
+    EXPECT_FALSE(QFileInfo::exists(onDisk + QStringLiteral("a/x.txt")));
+    EXPECT_FALSE(QFileInfo(onDisk + QStringLiteral("a/l")).isSymLink());
+    EXPECT_TRUE(QFileInfo(onDisk + QStringLiteral("a/up")).isSymLink());
+
+    // Removing a folder that holds a link removes the link, not what is behind it.
+    writeTree({{QStringLiteral("b/y.txt"), "y"}}, {{QStringLiteral("b/l"), QStringLiteral("../keep")}});
+    const auto removal = VNTest::runItem(std::make_shared<QNTask>(),
+                                         std::make_shared<QNRemoveTaskItem>(drive, listed(QStringLiteral("b"))),
+                                         120000, manager);
+    ASSERT_TRUE(removal.completed);
+    EXPECT_FALSE(removal.error) << removal.error->localizedDescription().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(onDisk + QStringLiteral("b")));
+    EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("keep/k.txt")), QByteArray("k"));
+}
+
+INSTANTIATE_TEST_SUITE_P(FileServers, FTPMoveRemove, ::testing::Values(Kind::FTP, Kind::SFTP),
+                         [](const ::testing::TestParamInfo<Kind> &info) { return std::string(kindName(info.param)); });
+
+}  // namespace

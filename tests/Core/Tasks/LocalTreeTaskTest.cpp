@@ -1,0 +1,88 @@
+// Copies and moves of local folders that hold symbolic links or names that
+// are not valid UTF-8: a link back to an ancestor is not followed (the task
+// ends), a link elsewhere is copied as what it leads to, a move removes a
+// link as the link itself; an unreadable name is reported and kept while
+// the rest of the tree goes.
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
+#include "TaskTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace TaskTest;
+
+namespace {
+
+class LocalLinks : public TaskFixture {
+protected:
+    // t/a.txt, t/up -> .., t/here -> ., t/l -> ../keep, t/l2 -> ../keep; keep/k.txt
+    void writeLinkedTree() {
+        writeTree(path("src"), {{"t/a.txt", "a"}, {"keep/k.txt", "k"}});
+        for (const auto &[name, target] : {std::pair{"up", ".."}, {"here", "."}, {"l", "../keep"}, {"l2", "../keep"}})
+            ASSERT_EQ(::symlink(target, QFile::encodeName(path("src/t/") + name).constData()), 0);
+        QDir().mkpath(path("out"));
+    }
+};
+
+TEST_F(LocalLinks, CopyFollowsALinkOnceAndNeverBackIntoItsOwnTree) {
+    writeLinkedTree();
+    auto [error, doc, cancelled] = runOne(std::make_shared<QNCopyTask>(),
+                                          std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(),
+                                                                           localDocument(path("src/t")),
+                                                                           localDocument(path("out"))));
+    ASSERT_FALSE(error) << error->localizedDescription().toStdString();
+    EXPECT_FALSE(cancelled);
+    const QStringList got = listTree(path("out/t"));
+    // keep arrives once, through l or l2; up and here lead back: not followed.
+    EXPECT_TRUE(got == (QStringList{"a.txt", "l/", "l/k.txt"}) || got == (QStringList{"a.txt", "l2/", "l2/k.txt"}))
+        << got.join(", ").toStdString();
+}
+
+TEST_F(LocalLinks, MoveRemovesLinksAsThemselvesAndKeepsWhatItDidNotCopy) {
+    writeLinkedTree();
+    auto [error, doc, cancelled] = runOne(std::make_shared<QNMoveTask>(),
+                                          std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(),
+                                                                           localDocument(path("src/t")),
+                                                                           localDocument(path("out"))));
+    ASSERT_TRUE(error);  // the links not followed stay, and so does t
+    EXPECT_TRUE(error->localizedDescription().contains("up")) << error->localizedDescription().toStdString();
+    EXPECT_EQ(VNTest::readFile(path("src/keep/k.txt")), QByteArray("k"));
+    EXPECT_FALSE(QFileInfo::exists(path("src/t/a.txt")));
+    EXPECT_TRUE(QFileInfo(path("src/t/up")).isSymLink());
+    EXPECT_TRUE(QFileInfo(path("src/t/here")).isSymLink());
+}
+
+TEST_F(LocalLinks, UnreadableNameIsReportedEscapedAndKeptWhileTheRestGoes) {
+    writeTree(path("src"), {{"t/good.txt", "g"}});
+    const QByteArray bad = QFile::encodeName(path("src/t/")) + "bad\xE9.txt";  // Latin-1, not UTF-8
+    const int fd = ::open(bad.constData(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    QDir().mkpath(path("out"));
+    for (bool moving : {false, true}) {
+        SCOPED_TRACE(moving ? "move" : "copy");
+        QDir(path("out/t")).removeRecursively();
+        QNTaskPtr task = moving ? QNTaskPtr(std::make_shared<QNMoveTask>()) : std::make_shared<QNCopyTask>();
+        auto source = localDocument(path("src/t"));
+        QNTaskItemPtr item = moving ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(), source,
+                                                                                     localDocument(path("out"))))
+                                    : std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), source,
+                                                                       localDocument(path("out")));
+        auto [error, doc, cancelled] = runOne(task, item);
+        ASSERT_TRUE(error);
+        const QString text = error->localizedDescription();
+        EXPECT_TRUE(text.contains("bad\\xE9.txt") && text.contains(path("src/t"))) << text.toStdString();
+        EXPECT_EQ(VNTest::readFile(path("out/t/good.txt")), QByteArray("g"));
+        EXPECT_EQ(::access(bad.constData(), F_OK), 0);
+        EXPECT_EQ(QFileInfo::exists(path("src/t/good.txt")), !moving);
+    }
+}
+
+}  // namespace
