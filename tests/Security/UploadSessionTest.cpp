@@ -1,9 +1,12 @@
-// A web drive's upload session lives where the service's reply says: an
-// address on another origin, or on plain http, gets the file without the
-// drive's access token. The Google Drive fake hands out session addresses on
-// the hostile server or on its own plain-http port; their logs show what
-// arrived.
+// Addresses a web drive's replies name are reached without the drive's access
+// token when they lie on another origin or on plain http: a Google Drive
+// upload session gets the file without it (the fake hands out sessions on
+// the hostile server or on its own plain-http port), and a SugarSync file
+// reference elsewhere is not followed at all. The logs show what arrived.
 #include "../Cloud/WebDrives/WebDriveServices.h"
+#include "Cloud/QNServiceEndpoints.h"
+#include "Cloud/QNSugarSyncHandler.h"
+#include "Core/QNCloudInterfaceFactory.h"
 #include "HostileFake.h"
 
 #include <QFile>
@@ -48,4 +51,31 @@ TEST(GoogleDriveUpload, SessionElsewhereGetsNoAccessToken) {
         EXPECT_TRUE(Hostile::header(arrived[0], "Authorization").isNull());
     }
     fake.control("session_base", {});
+}
+
+TEST(SugarSyncReference, ElsewhereIsNotFollowedWithTheToken) {
+    const QJsonObject peer = VNTest::peerState(QStringLiteral("sugarsync"));
+    ASSERT_FALSE(peer.isEmpty());
+    NRHTTPRequest::setTestCertificateAuthorityFile(peer.value("ca_file").toString());
+    QNServiceEndpoints::setOverrideForTesting(peer.value("host").toString(), peer.value("port").toInt());
+    QNCloudInterfaceFactory::registerCoreHandlers();
+    QNSugarSyncHandler::registerWithFactory();
+    auto config = QNDriveConfig::create();
+    config->setIsSugarSync(true);
+    config->setUsername(peer.value("user").toString());
+    config->setPassword(peer.value("password").toString());
+    bool signedIn = false;
+    config->createCloudInterface()->login([&](bool ok, VNErrorPtr, bool) { signedIn = ok; });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return signedIn; }));
+    // A file whose reference, as a listing would name it, lies on another origin.
+    const QString tag = Hostile::tag();
+    auto document = QNDocument::withPath(QStringLiteral("/Sync Folder/away.txt"));
+    document->setId(Hostile::url("b", tag + "/file/1").toString());
+    auto local = VNTest::makeTempDir();
+    const WebDriveTest::Answer answer = WebDriveTest::run(config, [&](auto h, auto cb) {
+        h->download(document, QNDocument::withPath(local->path() + QStringLiteral("/away.txt")), {}, cb);
+    });
+    EXPECT_TRUE(answer.error);
+    EXPECT_TRUE(Hostile::received(tag).isEmpty()) << "the token went to another origin";
+    QNServiceEndpoints::setOverrideForTesting(QString(), 0);
 }
