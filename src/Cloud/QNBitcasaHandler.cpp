@@ -75,6 +75,8 @@ QUrl QNBitcasaHandler::tokenURL() const {
     return api(kApi, QStringLiteral("/v1/oauth2/access_token"));
 }
 
+QStringList QNBitcasaHandler::serviceHostKeys() const { return {QStringLiteral("bitcasa.api"), QStringLiteral("bitcasa.files")}; }
+
 QString QNBitcasaHandler::clientId() const {
     return kClientId;
 }

@@ -70,6 +70,8 @@ QUrl QNBoxHandler::tokenURL() const {
     return QUrl(QNServiceHosts::url(QStringLiteral("box.api")) + QStringLiteral("/oauth2/token"));
 }
 
+QStringList QNBoxHandler::serviceHostKeys() const { return {QStringLiteral("box.api"), QStringLiteral("box.upload")}; }
+
 QString QNBoxHandler::clientId() const {
     return kClientId;
 }

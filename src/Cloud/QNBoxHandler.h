@@ -51,6 +51,7 @@ public:
 protected:
     QString serviceName() const override;
     QUrl tokenURL() const override;
+    QStringList serviceHostKeys() const override;
     QString clientId() const override;
     QString clientSecret() const override;
     QString refreshToken() const override;

@@ -45,6 +45,8 @@ QUrl QNGoogleDriveHandler::tokenURL() const {
     return QUrl(QNServiceHosts::url(QStringLiteral("google.accounts")) + QStringLiteral("/o/oauth2/token"));
 }
 
+QStringList QNGoogleDriveHandler::serviceHostKeys() const { return {QStringLiteral("google.api")}; }
+
 QString QNGoogleDriveHandler::clientId() const {
     return kClientId;
 }

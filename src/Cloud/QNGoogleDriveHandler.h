@@ -55,6 +55,7 @@ public:
 protected:
     QString serviceName() const override;
     QUrl tokenURL() const override;
+    QStringList serviceHostKeys() const override;
     QString clientId() const override;
     QString clientSecret() const override;
 

@@ -1,6 +1,7 @@
 #include "Cloud/QNOAuth2Handler.h"
 
 #include "Cloud/DropboxSDK/Classes/OA1/OA1URLRequestParameter.h"
+#include "Cloud/QNServiceHosts.h"
 #include "Formats/DXJsonExtensions.h"
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNLog.h"
@@ -60,6 +61,21 @@ VNErrorPtr QNOAuth2Handler::replyError(int status, const QByteArray &body) const
 
 // --- Requests -----------------------------------------------------------------------
 
+bool QNOAuth2Handler::isServiceURL(const QUrl &url) const {
+    const auto sameOrigin = [&url](const QUrl &base) {
+        return url.scheme().compare(base.scheme(), Qt::CaseInsensitive) == 0 &&
+               url.host().compare(base.host(), Qt::CaseInsensitive) == 0 &&
+               url.port(url.scheme() == QLatin1String("http") ? 80 : 443) ==
+                   base.port(base.scheme() == QLatin1String("http") ? 80 : 443);
+    };
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    for (const QString &key : serviceHostKeys())
+        if (sameOrigin(QUrl(QNServiceHosts::url(key))))
+            return true;
+    return false;
+}
+
 void QNOAuth2Handler::send(const Call &call, Reply reply, bool mayRefresh) {
     if (isCancelled()) {
         reply(nullptr, nullptr, true);
@@ -79,7 +95,8 @@ void QNOAuth2Handler::send(const Call &call, Reply reply, bool mayRefresh) {
     }
     auto request = call.make ? call.make(call.url) : NRHTTPRequest::requestWithURL(call.url);
     request->setRequestMethod(call.method);
-    request->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("Bearer ") + token);
+    if (isServiceURL(call.url))
+        request->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("Bearer ") + token);
     for (auto it = call.headers.constBegin(); it != call.headers.constEnd(); ++it)
         request->addRequestHeader(it.key(), it.value());
     if (!call.contentType.isEmpty())

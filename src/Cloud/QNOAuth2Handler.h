@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -30,6 +31,12 @@ protected:
     // The service's name in messages ("Google Drive").
     virtual QString serviceName() const = 0;
     virtual QUrl tokenURL() const = 0;
+    // The service's own hosts, as QNServiceHosts keys. The access token goes
+    // only to their origins (scheme, host and port): an address the service
+    // names in a reply (an upload session, a download) that lies elsewhere,
+    // or on plain http, is sent without it.
+    virtual QStringList serviceHostKeys() const = 0;
+    bool isServiceURL(const QUrl &url) const;
     virtual QString clientId() const = 0;
     virtual QString clientSecret() const = 0;
     virtual QString refreshToken() const;

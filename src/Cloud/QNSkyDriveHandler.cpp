@@ -71,6 +71,8 @@ QUrl QNSkyDriveHandler::tokenURL() const {
     return QNLiveConnectClient::tokenURL();
 }
 
+QStringList QNSkyDriveHandler::serviceHostKeys() const { return {QStringLiteral("live.api")}; }
+
 QString QNSkyDriveHandler::clientId() const {
     return QNLiveConnectClient::clientId();
 }

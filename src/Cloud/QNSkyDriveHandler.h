@@ -45,6 +45,7 @@ public:
 protected:
     QString serviceName() const override;
     QUrl tokenURL() const override;
+    QStringList serviceHostKeys() const override;
     QString clientId() const override;
     QString clientSecret() const override;
     QList<std::pair<QString, QString>> refreshParameters() const override;

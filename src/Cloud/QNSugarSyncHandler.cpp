@@ -25,6 +25,14 @@ QString apiUrl(const QString &path) {
     return QNServiceEndpoints::base(QNServiceEndpoints::sugarSyncAPIHost()) + path;
 }
 
+// Whether the address is on the service's own origin (scheme, host and
+// port), the only one its access token may go to.
+bool isServiceURL(const QUrl &url) {
+    const QUrl api(apiUrl(QString()));
+    return url.scheme().compare(api.scheme(), Qt::CaseInsensitive) == 0 &&
+           url.host().compare(api.host(), Qt::CaseInsensitive) == 0 && url.port(443) == api.port(443);
+}
+
 QString lastComponent(const QString &path) {
     QString trimmed = path;
     while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
@@ -203,6 +211,15 @@ void QNSugarSyncHandler::send(const NRHTTPRequestPtr &request, const QString &to
 
 void QNSugarSyncHandler::start(const NRHTTPRequestPtr &request, const QString &token, Failed failed, Done done) {
     m_currentRequest = request;
+    // The resources are addressed by the references the service's replies
+    // name; one elsewhere cannot be reached without the token, which stays
+    // with the service.
+    if (!token.isNull() && !isServiceURL(request->url())) {
+        failed(handlerError(QStringLiteral("SugarSync named an address outside its service (%1); nothing was sent there.")
+                                .arg(request->url().toDisplayString(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery))),
+               false);
+        return;
+    }
     if (!token.isNull())
         request->addRequestHeader(QStringLiteral("Authorization"), token);
     request->setShouldRedirect(false);

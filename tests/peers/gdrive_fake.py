@@ -2,7 +2,8 @@
 """A fake of the Google Drive REST API (version 3, JSON) for the Google
 Drive handler's tests, written from what the handler sends: OAuth 2 at
 /o/oauth2/auth and /o/oauth2/token, files by id under /drive/v3/files,
-resumable uploads, permissions, about. Listings come in pages of three.
+resumable uploads (their sessions on another base when told), permissions,
+about. Listings come in pages of three.
 
     gdrive_fake.py CONFIG_JSON
 """
@@ -27,6 +28,10 @@ class Drive(w.Service):
                                "modifiedTime": time.time()}}
         self.sessions = {}
         self.pages = {}
+        self.session_base = None  # where upload sessions live (default: this origin)
+
+    def session_url(self, h, sid):
+        return (self.session_base or h.base_url()) + "/upload/session/" + sid
 
     def record(self, f, fields=None):
         r = {"id": f["id"], "name": f["name"], "mimeType": f["mimeType"], "parents": f["parents"],
@@ -55,6 +60,9 @@ class Drive(w.Service):
                 for fid, f in self.files.items() if fid != "root"}
 
     def control(self, what, args):
+        if what == "session_base":
+            self.session_base = args.get("base")
+            return {}
         if what == "entry":
             parent = args.get("parent", "root")
             fid = "x" + os.urandom(4).hex()
@@ -110,14 +118,14 @@ class Drive(w.Service):
             meta = json.loads(body or b"{}")
             sid = os.urandom(6).hex()
             self.sessions[sid] = meta
-            return h.reply(200, b"", "text/plain", {"Location": h.base_url() + "/upload/session/" + sid})
+            return h.reply(200, b"", "text/plain", {"Location": self.session_url(h, sid)})
         m = re.fullmatch(r"/upload/drive/v3/files/([^/]+)", path)
         if m and method == "PATCH" and query.get("uploadType") == "resumable":
             if m.group(1) not in self.files:
                 return h.error(404, "File not found: %s" % m.group(1))
             sid = os.urandom(6).hex()
             self.sessions[sid] = {"update": m.group(1)}
-            return h.reply(200, b"", "text/plain", {"Location": h.base_url() + "/upload/session/" + sid})
+            return h.reply(200, b"", "text/plain", {"Location": self.session_url(h, sid)})
         m = re.fullmatch(r"/upload/session/(\w+)", path)
         if m and method == "PUT":
             meta = self.sessions.pop(m.group(1), None)
