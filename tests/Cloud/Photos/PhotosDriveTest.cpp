@@ -20,31 +20,12 @@
 
 namespace {
 
-QJsonObject fake() { return VNTest::peerState(QStringLiteral("photos")); }
+using WebDriveTest::Answer;
+using WebDriveTest::names;
 
-QString httpBase() { return QStringLiteral("http://127.0.0.1:%1").arg(fake().value("http_port").toInt()); }
-QString httpsBase() { return QStringLiteral("https://127.0.0.1:%1").arg(fake().value("https_port").toInt()); }
+const WebDriveTest::Fake kFake{"photos"};
 
-QByteArray fetch(const QString &url, const QByteArray &body = {}, QString *location = nullptr) {
-    auto request = NRHTTPRequest::requestWithURL(QUrl(url));
-    request->setShouldRedirect(false);
-    if (!body.isEmpty()) {
-        request->setRequestMethod("POST");
-        request->appendPostData(body);
-    }
-    bool done = false;
-    request->setCompletionBlock([&] { done = true; });
-    request->setFailedBlock([&] { done = true; });
-    request->startAsynchronous();
-    VNTest::waitUntil([&] { return done; }, 20000);
-    if (location)
-        *location = request->responseHeader("Location");
-    return request->responseData();
-}
-
-QByteArray control(const QString &what, const QJsonObject &args = {}) {
-    return fetch(httpBase() + "/__control/" + what, QJsonDocument(args).toJson(QJsonDocument::Compact));
-}
+QByteArray control(const QString &what, const QJsonObject &args = {}) { return kFake.control(what, args); }
 
 using Log = QList<QJsonObject>;
 Log requestLog() {
@@ -72,22 +53,15 @@ QString text(const VNErrorPtr &e) {
     return coded.isEmpty() ? e->localizedDescription() : coded;
 }
 
-struct Answer {
-    int count = 0;
-    QNDocumentPtr document;
-    QNDocumentList documents;
-    VNErrorPtr error;
-};
-
 class PhotoDrive : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (fake().isEmpty())
+        if (!kFake.isRunning())
             GTEST_SKIP() << "the photos peer is not running";
-        NRHTTPRequest::setTestCertificateAuthorityFile(fake().value("ca_file").toString());
-        QNServiceHosts::setUrl("google.accounts", httpBase());
-        QNServiceHosts::setUrl("google.photos", httpsBase());
-        QNServiceHosts::setUrl("google.docs", httpsBase());
+        kFake.trustItsCertificate();
+        QNServiceHosts::setUrl("google.accounts", kFake.httpBase());
+        QNServiceHosts::setUrl("google.photos", kFake.httpsBase());
+        QNServiceHosts::setUrl("google.docs", kFake.httpsBase());
         control("reset");
         QNCloudInterfaceFactory::registerCoreHandlers();
         QNGooglePhotosHandler::registerWithFactory();
@@ -108,7 +82,7 @@ protected:
         });
         EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS PICASA ACCOUNT");
         QString location;
-        fetch(QNGooglePhotosHandler::authorizationURL().toString(), {}, &location);
+        WebDriveTest::Fake::fetch(QNGooglePhotosHandler::authorizationURL().toString(), {}, &location);
         EXPECT_TRUE(location.startsWith("http://localhost?code=")) << location.toStdString();
         handler->processOAuthLogin(callbackOverride.isNull() ? location : callbackOverride);
         EXPECT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
@@ -152,14 +126,6 @@ protected:
         return nullptr;
     }
 
-    static QStringList names(const QNDocumentList &documents) {
-        QStringList result;
-        for (const auto &d : documents)
-            result << d->displayName() + (d->isDirectory() ? "/" : "");
-        result.sort();
-        return result;
-    }
-
     QNDriveConfigPtr drive;
     std::unique_ptr<QTemporaryDir> local;
 };
@@ -171,7 +137,7 @@ TEST_F(PhotoDrive, SignInAsksOfflineForTheProfileAndTheDataAndTradesTheCode) {
     Log log = requestLog();
     ASSERT_EQ(log.size(), 2);  // the authorization page, then the code exchange
     EXPECT_EQ(field(log[0], "query", "scope"), QNServiceHosts::url("google.api") + "/auth/userinfo.profile " +
-                                                   httpsBase() + "/data/");
+                                                   kFake.httpsBase() + "/data/");
     EXPECT_EQ(field(log[0], "query", "redirect_uri"), "http://localhost");
     EXPECT_EQ(field(log[0], "query", "access_type"), "offline");
     EXPECT_TRUE(log[1]["body"].toString().contains(
