@@ -389,13 +389,6 @@ TEST_F(NavigationTest, TheQuotaCaptionShowsUsedTotalAvailableAndSharedOrTheDrive
         EXPECT_TRUE(VNTest::waitUntil([&] { return window->rowContent(0).subTitle == c.text; }))
             << window->rowContent(0).subTitle.toStdString();
     }
-    // Back at home asks again, each time.
-    const int calls = QuotaScript::calls.load();
-    window->tableViewSelectionDidChange(0);
-    window->back();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return QuotaScript::calls.load() == calls + 1; }));
-    window->back();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return QuotaScript::calls.load() == calls + 2; }));
 }
 
 TEST_F(NavigationTest, AFailedQuotaIsAskedAgainAtTheNextReloadAndComingHomeUpdatesTheStoredDrivesRow) {
