@@ -169,14 +169,7 @@ TEST_F(DropboxDrive, LinkQuotaAQuietLoginAndNoTokenInTheLog) {
     EXPECT_TRUE(a.document->link().startsWith("https://db.tt/"));
     EXPECT_EQ(a.document->linkEndDate().date().year(), 2030);
 
-    std::atomic<int> quotaAnswers{0};
-    VNErrorPtr quotaError;
-    handler()->quota(QNDocument::withPath("/", true), [&](VNErrorPtr e, bool) {
-        quotaError = e;
-        ++quotaAnswers;
-    });
-    ASSERT_TRUE(VNTest::waitUntil([&] { return quotaAnswers.load() > 0; }));
-    EXPECT_FALSE(quotaError);
+    EXPECT_FALSE(WebDriveTest::quota(drive));
     EXPECT_EQ(drive->totalBytes(), 2LL * 1024 * 1024 * 1024);
     EXPECT_EQ(drive->sharedBytes(), 1000);
     EXPECT_EQ(drive->usedBytes(), 18 + 1000);
