@@ -90,20 +90,13 @@ protected:
         return answer;
     }
 
+    // One call, answered once and not as cancelled.
     template <typename Call>
     Answer run(Call call) {
-        auto answer = std::make_shared<Answer>();
-        auto h = drive->createCloudInterface();
-        call(h, [answer](QNDocumentPtr d, VNErrorPtr e, bool c) {
-            ++answer->count;
-            answer->document = d;
-            answer->error = e;
-            EXPECT_FALSE(c);
-        });
-        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 60000));
-        VNTest::waitUntil([] { return false; }, 50);  // a second answer would show here
-        EXPECT_EQ(answer->count, 1);
-        return *answer;
+        const Answer answer = WebDriveTest::run(drive, call);
+        EXPECT_EQ(answer.count, 1);
+        EXPECT_FALSE(answer.cancelled);
+        return answer;
     }
 
     Answer list(const QNDocumentPtr &folder) {
