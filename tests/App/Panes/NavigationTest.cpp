@@ -248,16 +248,6 @@ TEST_F(NavigationTest, TheViewButtonsSwitchEveryPaneAndNewPanesKeepTheViewAndZoo
     for (QNMacFilesViewController *pane : window->filesViewControllers())
         EXPECT_FALSE(pane->showThumbnails());
     EXPECT_EQ(window->filesViewController()->tableView()->model()->rowCount(), 2);
-
-    // A photo-album drive opens in thumbnails.
-    window->home();
-    auto photos = QNDriveConfig::create();
-    photos->setIsGooglePhotos(true);
-    photos->setName(QStringLiteral("PHOTOS"));
-    photos->setUsername(QStringLiteral("someone"));
-    window->openDrive(photos);
-    EXPECT_TRUE(window->thumbnailsButton()->isChecked() && !window->listButton()->isChecked());
-    EXPECT_TRUE(window->filesViewController()->showThumbnails());
 }
 
 // ---------------------------------------------------------------- create folder
