@@ -99,9 +99,9 @@ TEST_F(AppDelegateTest, TheCleanUpRunsAfterLaunchOnlyInOurFolderAndKeepsUnsavedC
     delegate->applicationDidFinishLaunching();
     // Queued, not done yet while launching returns.
     EXPECT_TRUE(QFile::exists(ours + QStringLiteral("/stray.txt")));
-    VNTest::spin(50);
-    EXPECT_FALSE(QFile::exists(ours + QStringLiteral("/stray.txt")));
-    EXPECT_FALSE(QFile::exists(ours + QStringLiteral("/old-task")));
+    EXPECT_TRUE(VNTest::waitUntil([&] {
+        return !QFile::exists(ours + QStringLiteral("/old-task")) && !QFile::exists(ours + QStringLiteral("/stray.txt"));
+    }));
     EXPECT_TRUE(QFile::exists(neighbour));
     QFile::remove(neighbour);
 
