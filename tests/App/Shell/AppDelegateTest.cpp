@@ -80,6 +80,9 @@ TEST_F(AppDelegateTest, LaunchingShowsOneHomeWindowAndSetsUpTheDropboxSession) {
     EXPECT_NE(delegate->taskManager(), nullptr);
     EXPECT_EQ(delegate->windowControllers().size(), 1);
     EXPECT_TRUE(first->window()->isVisible());
+    EXPECT_EQ(first->window()->titleBarHeight(), 74);
+    EXPECT_TRUE(delegate->shouldPresentNotification());
+    EXPECT_EQ(QNMacAppDelegate::shared(), delegate.get());
     // The shared Dropbox session, with the program's key and the full-access root.
     const auto session = DXSession::sharedSession();
     ASSERT_NE(session, nullptr);
