@@ -86,11 +86,17 @@ TEST_F(AddDriveWindowTest, CancellingTheFormSavesNothingAndKeepsTheSheet) {
     EXPECT_TRUE(s->drives()[11]->username().isNull());
 }
 
-TEST_F(AddDriveWindowTest, EditingReplacesTheDriveAtItsIndexAndKeepsTheOthers) {
+TEST_F(AddDriveWindowTest, AnotherDriveOfAKindIsAppendedAndEditingReplacesTheDriveAtItsIndex) {
     useInstantLogin();
     const QNDriveConfigList templates = QNAddDriveWindowController::makeTemplates();
-    ASSERT_TRUE(QNDriveConfig::writeStoredDrives({templates.at(10), templates.at(11), templates.at(10)}));
+    ASSERT_TRUE(QNDriveConfig::writeStoredDrives({templates.at(10), templates.at(11)}));
     QNAddDriveWindowController *s = openSheet();
+    addThroughForm(s, 10, QString(), QStringLiteral("http://127.0.0.1:1/"), QStringLiteral("instant"),
+                   QStringLiteral("right"));
+    ASSERT_TRUE(waitForOutcome(s));
+    EXPECT_EQ(names(storedDrives()), (QStringList{"WEBDAV", "FTP", "WEBDAV"}));
+
+    s = openSheet();
     QSignalSpy saved(s, &QNAddDriveWindowController::driveSaved);
     s->setEditing(true);
     s->setDriveIndex(1);
