@@ -83,6 +83,7 @@ TEST_F(DriveConfigWindowTest, FTPEncodingRoundTripsAboveTwoToTheThirtyOne) {
     EXPECT_EQ(d->stringEncodingName(), QStringLiteral("UTF-16 Little Endian"));
     EXPECT_TRUE(d->useSSL());
     EXPECT_TRUE(d->validateCertificates());
+    EXPECT_TRUE(openForm(d)->useSSL()->isChecked());  // a form opened again shows it
 
     // Every entry of the menu comes back to itself through the stored form.
     const auto &table = QNDriveConfigWindowController::encodingTable();
