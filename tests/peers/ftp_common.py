@@ -85,28 +85,3 @@ def make_tree(root, uid, gid):
         os.lchown(dirpath, uid, gid)
         for n in filenames + [d for d in dirnames if os.path.islink(os.path.join(dirpath, d))]:
             os.lchown(os.path.join(dirpath, n), uid, gid)
-
-
-def make_test_ca(workdir):
-    """A test CA and a server certificate for 127.0.0.1 / localhost signed by it."""
-    ca_key = os.path.join(workdir, "ca.key")
-    ca_pem = os.path.join(workdir, "ca.pem")
-    key = os.path.join(workdir, "server.key")
-    csr = os.path.join(workdir, "server.csr")
-    pem = os.path.join(workdir, "server.pem")
-    ext = os.path.join(workdir, "server.ext")
-    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "check": True}
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                    "-nodes", "-keyout", ca_key, "-out", ca_pem, "-days", "30",
-                    "-subj", "/CN=Varnello Test CA",
-                    "-addext", "basicConstraints=critical,CA:TRUE",
-                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"], **quiet)
-    subprocess.run(["openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                    "-keyout", key, "-out", csr, "-subj", "/CN=localhost"], **quiet)
-    with open(ext, "w") as f:
-        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
-                "keyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n")
-    subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
-                    "-out", pem, "-days", "30", "-extfile", ext], **quiet)
-    os.chmod(key, 0o600)
-    return {"ca_file": ca_pem, "cert_file": pem, "key_file": key}

@@ -20,7 +20,6 @@ Endpoints (query arguments in brackets):
                              once when the session was made with move=1), or
                              201 with JSON {size, sha1} after the last byte;
                              "bytes */L" asks the state (308, or 201 when whole)
-  PUT  /upload/raw           reads the body, answers 201 JSON {size, sha1}
   data API (Atom):
   /data/feed [pages, page, odd]  a feed of one entry linking "next" up to
                              `pages` (odd=1: with an element of an unknown namespace)
@@ -355,10 +354,6 @@ class Handler(BaseHTTPRequestHandler):
                 return self.json(200, {})
             location = self.q("location") or "http://%s/upload/session/%s" % (self.headers.get("Host"), sid)
             return self.json(200, {"session": sid}, {"Location": location})
-        if parts[1:2] == ["raw"]:
-            sha = hashlib.sha1()
-            size = self.read_body(sha.update)
-            return self.json(201, {"size": size, "sha1": sha.hexdigest()})
         if parts[1:2] != ["session"] or len(parts) < 3:
             self.read_body()
             return self.reply(404, b"no session")

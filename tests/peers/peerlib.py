@@ -38,6 +38,17 @@ def spawn_python(script, args, workdir, log_name):
     return spawn([sys.executable, script] + list(args), workdir, log_name)
 
 
+def read_ready_file(ready, title, workdir, timeout=20):
+    """The JSON a fake writes into its ready file once it listens."""
+    deadline = time.time() + timeout
+    while not os.path.exists(ready):
+        if time.time() > deadline:
+            raise RuntimeError("the %s fake did not start; see %s" % (title, os.path.join(workdir, "fake.log")))
+        time.sleep(0.05)
+    with open(ready) as f:
+        return json.load(f)
+
+
 def start_ready_file_fake(workdir, script, title):
     """Starts a fake that takes (workdir, cert, key, ready file) and writes its
     port into the ready file, over HTTPS with a certificate of the test CA;
@@ -47,13 +58,7 @@ def start_ready_file_fake(workdir, script, title):
     tls = apache_peer.make_test_ca(os.path.join(workdir, "tls"))
     ready = os.path.join(workdir, "ready.json")
     pid = spawn_python(os.path.join(HERE, script), [workdir, tls["cert"], tls["key"], ready], workdir, "fake.log")
-    deadline = time.time() + 20
-    while not os.path.exists(ready):
-        if time.time() > deadline:
-            raise RuntimeError("the %s fake did not start; see %s" % (title, os.path.join(workdir, "fake.log")))
-        time.sleep(0.05)
-    with open(ready) as f:
-        port = json.load(f)["port"]
+    port = read_ready_file(ready, title, workdir)["port"]
     return {"pids": [pid], "port": port, "host": "127.0.0.1", "ca_file": tls["ca"],
             "counts_file": os.path.join(workdir, "counts.json")}
 

@@ -12,6 +12,7 @@ installations do: the client must ask for them.
 """
 import os
 
+import apache_peer
 import ftp_common
 import peerlib
 
@@ -79,7 +80,7 @@ def start(workdir):
     uid, gid = ftp_common.ensure_user()
     root = os.path.join(workdir, "root")
     ftp_common.make_tree(root, uid, gid)
-    tls = ftp_common.make_test_ca(workdir)
+    tls = apache_peer.make_test_ca(workdir)
 
     pids = []
     port = peerlib.free_port()
@@ -89,7 +90,7 @@ def start(workdir):
     while ftps_port == port:
         ftps_port = peerlib.free_port()
     secure = _config(workdir, "ftps", ftps_port, root,
-                     TLS_CONFIG.format(cert=tls["cert_file"], key=tls["key_file"]))
+                     TLS_CONFIG.format(cert=tls["cert"], key=tls["key"]))
     pids.append(peerlib.spawn(["/usr/sbin/vsftpd", secure], workdir, "ftps.out"))
     peerlib.wait_for_port(port)
     peerlib.wait_for_port(ftps_port)
@@ -104,7 +105,7 @@ def start(workdir):
         "user": ftp_common.TEST_USER,
         "password": ftp_common.TEST_PASSWORD,
         "root": root,
-        "ca_file": tls["ca_file"],
+        "ca_file": tls["ca"],
         "sjis_folder": "/sjis/",
         "cp1251_folder": "/cp1251/",
         "work_folder": "/work/",

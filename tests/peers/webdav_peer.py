@@ -22,10 +22,8 @@ import base64
 import json
 import os
 import pwd
-import shutil
 import subprocess
 import sys
-import time
 
 import apache_peer
 import peerlib
@@ -138,20 +136,6 @@ Listen 127.0.0.1:%(port)d
     return path
 
 
-def _read_pid(path, timeout=15.0):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        try:
-            with open(path) as f:
-                text = f.read().strip()
-            if text:
-                return int(text)
-        except (OSError, ValueError):
-            pass
-        time.sleep(0.05)
-    raise RuntimeError("no pid in %s" % path)
-
-
 def start_apache(workdir):
     account = server_account()
     root = os.path.join(workdir, "root")
@@ -195,13 +179,7 @@ def start_fake(workdir):
     if os.path.exists(ready):
         os.remove(ready)
     pid = peerlib.spawn_python(os.path.join(HERE, "webdav_fake.py"), [ready], workdir, "fake.log")
-    deadline = time.time() + 15
-    while not os.path.exists(ready):
-        if time.time() > deadline:
-            raise RuntimeError("the WebDAV fake did not start; see %s" % os.path.join(workdir, "fake.log"))
-        time.sleep(0.05)
-    with open(ready) as f:
-        state = json.load(f)
+    state = peerlib.read_ready_file(ready, "WebDAV", workdir, timeout=15)
     state["pid"] = pid
     return state
 

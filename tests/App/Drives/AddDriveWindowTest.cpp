@@ -4,9 +4,7 @@
 
 #include "App/QNImageLibrary.h"
 #include "App/QNMacTableView.h"
-#include "App/QNMainTableCellView.h"
 
-#include <QLabel>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -52,12 +50,6 @@ TEST_F(AddDriveWindowTest, TwelveServicesInTheirOrderWithCaptions) {
         EXPECT_EQ(d->oAuthLogin(), want.web) << r;
         EXPECT_EQ(d->validateCertificates(), r == 10) << r;
         EXPECT_TRUE(QNImageLibrary::hasImage(c.iconName)) << c.iconName.toStdString();
-        // What the table shows is what rowContent says.
-        auto *cell = qobject_cast<QNMainTableCellView *>(
-            s->tableView()->indexWidget(s->tableView()->model()->index(r, 0)));
-        ASSERT_NE(cell, nullptr);
-        EXPECT_EQ(cell->title()->text(), c.title);
-        EXPECT_EQ(cell->subTitle()->text(), c.subTitle);
     }
     // A new sheet has new templates.
     QNAddDriveWindowController other;
@@ -94,40 +86,25 @@ TEST_F(AddDriveWindowTest, CancellingTheFormSavesNothingAndKeepsTheSheet) {
     EXPECT_TRUE(s->drives()[11]->username().isNull());
 }
 
-TEST_F(AddDriveWindowTest, ALoginThatWorksAppendsTheDriveOrReplacesTheEditedOne) {
+TEST_F(AddDriveWindowTest, AnotherDriveOfAKindIsAppendedAndEditingReplacesTheDriveAtItsIndex) {
     useInstantLogin();
-    ASSERT_TRUE(QNDriveConfig::writeStoredDrives({QNAddDriveWindowController::makeTemplates().at(10)}));
+    const QNDriveConfigList templates = QNAddDriveWindowController::makeTemplates();
+    ASSERT_TRUE(QNDriveConfig::writeStoredDrives({templates.at(10), templates.at(11)}));
     QNAddDriveWindowController *s = openSheet();
-    QSignalSpy saved(s, &QNAddDriveWindowController::driveSaved);
-    addThroughForm(s, 11, QStringLiteral("Mine"), QStringLiteral("ftp://127.0.0.1:1/"), QStringLiteral("instant"),
-                   QStringLiteral("right"));
-    ASSERT_TRUE(waitForOutcome(s));
-    EXPECT_TRUE(s->isClosed());
-    EXPECT_EQ(saved.count(), 1);
-    QNDriveConfigList stored = storedDrives();
-    ASSERT_EQ(stored.size(), 2);
-    EXPECT_EQ(stored[0]->name(), QStringLiteral("WEBDAV"));
-    EXPECT_EQ(stored[1]->displayName(), QStringLiteral("Mine"));
-    EXPECT_EQ(stored[1]->url(), QStringLiteral("ftp://127.0.0.1:1/"));
-    EXPECT_TRUE(stored[1]->isFTP());
-
-    // The same kind again: one more drive.
-    s = openSheet();
     addThroughForm(s, 10, QString(), QStringLiteral("http://127.0.0.1:1/"), QStringLiteral("instant"),
                    QStringLiteral("right"));
     ASSERT_TRUE(waitForOutcome(s));
-    stored = storedDrives();
-    ASSERT_EQ(stored.size(), 3);
-    EXPECT_TRUE(stored[2]->isWebDAV());
-    EXPECT_TRUE(stored[2]->displayName().isNull());
+    EXPECT_EQ(names(storedDrives()), (QStringList{"WEBDAV", "FTP", "WEBDAV"}));
 
-    // Editing replaces the drive at its index.
     s = openSheet();
+    QSignalSpy saved(s, &QNAddDriveWindowController::driveSaved);
     s->setEditing(true);
     s->setDriveIndex(1);
     addThroughForm(s, 11, QStringLiteral("In place"), QStringLiteral("ftp://127.0.0.1:1/"), QStringLiteral("instant"),
                    QStringLiteral("right"));
     ASSERT_TRUE(waitForOutcome(s));
+    EXPECT_TRUE(s->isClosed());
+    EXPECT_EQ(saved.count(), 1);
     EXPECT_EQ(names(storedDrives()), (QStringList{"WEBDAV", "FTP", "WEBDAV"}));
     EXPECT_EQ(storedDrives()[1]->displayName(), QStringLiteral("In place"));
     EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
@@ -248,7 +225,6 @@ TEST_F(AddDriveServersTest, AWrongPasswordShowsTheHandlersTextThenTheRightOneSto
         EXPECT_LE(alert.informativeText.count(QLatin1Char('\n')), 1) << alert.informativeText.toStdString();
         EXPECT_FALSE(s->isClosed());
         EXPECT_EQ(storedDrives().size(), count);
-        EXPECT_FALSE(VNLog::captured().filter(QStringLiteral("Error login: ")).isEmpty());
 
         // The form again, with what was typed; the right password stores the drive.
         QNDialogService::shared().clearHistory();

@@ -80,7 +80,6 @@ TEST_F(AuthWindowTest, ARedirectWithACodeReachesTheHandlerOnceAndNeverTheListene
     EXPECT_TRUE(login->hasHandedOver());
     for (const QString &line : VNLog::captured())
         EXPECT_FALSE(line.contains(QStringLiteral("secret-code-4711"))) << line.toStdString();
-    EXPECT_FALSE(VNLog::captured().filter(QStringLiteral("QNAuthWindowController absoluteURL: ")).isEmpty());
 }
 
 TEST_F(AuthWindowTest, TheCancelButtonEndsTheSignInOnceAndClosingLetsGoOfTheHandler) {
@@ -253,7 +252,6 @@ TEST_F(AuthAddDriveTest, AWebSignInSavesTheDriveOnceAndClosesBothSheets) {
     ASSERT_EQ(made.size(), 1);
     EXPECT_EQ(made[0]->handedOver.size(), 1);
     EXPECT_TRUE(trap.received().isEmpty()) << trap.received().constData();
-    EXPECT_EQ(VNLog::captured().filter(QStringLiteral("stopped a further callback")).size(), 2);
 }
 
 TEST_F(AuthAddDriveTest, CancellingOnTheProvidersPageSavesNothingAndKeepsTheSheet) {

@@ -26,7 +26,6 @@ public:
         m_server.listen(QHostAddress::LocalHost);
         QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *s = m_server.nextPendingConnection()) {
-                ++m_connections;
                 QObject::connect(s, &QTcpSocket::readyRead, this, [this, s] { readFrom(s); });
                 QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
             }
@@ -52,7 +51,6 @@ public:
     }
 
     // Everything that reached the server, and the request heads by path.
-    int connections() const { return m_connections; }
     const QByteArray &received() const { return m_received; }
     QList<QByteArray> requestsFor(const QString &path) const { return m_requests.value(path); }
 
@@ -94,5 +92,4 @@ private:
     QHash<QTcpSocket *, QByteArray> m_pending;
     QHash<QString, QList<QByteArray>> m_requests;
     QByteArray m_received;
-    int m_connections = 0;
 };

@@ -248,16 +248,6 @@ TEST_F(NavigationTest, TheViewButtonsSwitchEveryPaneAndNewPanesKeepTheViewAndZoo
     for (QNMacFilesViewController *pane : window->filesViewControllers())
         EXPECT_FALSE(pane->showThumbnails());
     EXPECT_EQ(window->filesViewController()->tableView()->model()->rowCount(), 2);
-
-    // A photo-album drive opens in thumbnails.
-    window->home();
-    auto photos = QNDriveConfig::create();
-    photos->setIsGooglePhotos(true);
-    photos->setName(QStringLiteral("PHOTOS"));
-    photos->setUsername(QStringLiteral("someone"));
-    window->openDrive(photos);
-    EXPECT_TRUE(window->thumbnailsButton()->isChecked() && !window->listButton()->isChecked());
-    EXPECT_TRUE(window->filesViewController()->showThumbnails());
 }
 
 // ---------------------------------------------------------------- create folder
@@ -389,13 +379,6 @@ TEST_F(NavigationTest, TheQuotaCaptionShowsUsedTotalAvailableAndSharedOrTheDrive
         EXPECT_TRUE(VNTest::waitUntil([&] { return window->rowContent(0).subTitle == c.text; }))
             << window->rowContent(0).subTitle.toStdString();
     }
-    // Back at home asks again, each time.
-    const int calls = QuotaScript::calls.load();
-    window->tableViewSelectionDidChange(0);
-    window->back();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return QuotaScript::calls.load() == calls + 1; }));
-    window->back();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return QuotaScript::calls.load() == calls + 2; }));
 }
 
 TEST_F(NavigationTest, AFailedQuotaIsAskedAgainAtTheNextReloadAndComingHomeUpdatesTheStoredDrivesRow) {

@@ -1,10 +1,13 @@
 // Opening documents: a document no application opens says so and offers
-// Open With; terminal programs run in the terminal emulator or are left out
-// without one; the desktop's records are read once per type and again when
-// an applications folder changes.
+// Open With; the application picked there gets the pane's private copy;
+// terminal programs run in the terminal emulator or are left out without
+// one; the desktop's records are read once per type and again when an
+// applications folder changes.
 #include "PanesTestSupport.h"
 
 #include "App/QNDesktopApplications.h"
+
+#include <QMenu>
 
 namespace {
 
@@ -93,4 +96,38 @@ TEST_F(OpenWithTest, TheDesktopsRecordsAreReadOncePerTypeAndAgainWhenAnApplicati
         return ids(QNDesktopApplications::applicationsForFileName(QStringLiteral("a.txt"), folders)) ==
                QStringList({"one.desktop", "two.desktop"});
     }));
+}
+
+TEST_F(OpenWithTest, OpenWithStartsThePickedApplicationWithThePrivateCopyOnly) {
+    const QString root = folder(QStringLiteral("files"));
+    writeFile(root + QStringLiteral("/a.txt"), 4);
+    // The environment's desktop: one application, whose command records its arguments.
+    const QString bin = folder(QStringLiteral("bin")), record = bin + QStringLiteral("/args.txt");
+    const QString script = bin + QStringLiteral("/record.sh");
+    ASSERT_TRUE(VNTest::writeFile(script, QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\n").arg(record).toUtf8()));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_DATA_HOME", applications({QStringLiteral("recorder.desktop\nName=Recorder\nExec=%1 --from-test %f\n"
+                                                          "MimeType=text/plain;\n").arg(script)}).toUtf8());
+    for (const char *name : {"XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+        qputenv(name, folder(QStringLiteral("none")).toUtf8());
+    QNMainWindowController *w = openDrive(localDrive(QStringLiteral("FILES"), root));
+    ASSERT_NE(w, nullptr);
+    QNMacFilesViewController *pane = w->filesViewController();
+    pane->tableView()->selectRow(0);
+
+    const QStringList before = QDir(pane->tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    QMenu submenu;
+    pane->rebuildOpenWithMenu(&submenu, pane->documents().first());
+    QStringList titles;
+    for (QAction *a : submenu.actions())
+        titles << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(titles, (QStringList{"Recorder", "-", QStringLiteral("Choose") + QChar(0x2026)}));
+    EXPECT_EQ(QDir(pane->tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    submenu.actions().first()->trigger();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return VNTest::readFile(record).count('\n') == 2; }, 10000));
+    const QStringList args = QString::fromUtf8(VNTest::readFile(record)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(args.size(), 2);
+    EXPECT_EQ(args[0], QStringLiteral("--from-test"));
+    EXPECT_TRUE(args[1].startsWith(pane->tempPath() + QLatin1Char('/')) && args[1].endsWith(QStringLiteral("/a.txt")));
+    EXPECT_EQ(delegate->openedDocuments().size(), 1);
 }

@@ -1,13 +1,12 @@
 // The same pane on an FTP and a WebDAV drive, against the real test servers:
 // the drive's folder is listed folders first, a sub-folder opens in the next
 // pane, and the path bar counts levels from the drive's own folder; a file
-// dragged from the FTP drive's pane to the WebDAV drive's, or out to another
-// application as a local copy, arrives unchanged.
+// dragged out of the FTP drive's pane to another application is offered as
+// a local copy; rename, delete and new folder reach the server's disk.
 #include "App/Panes/PanesTestSupport.h"
 
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNWebDAVHandler.h"
-#include "Core/QNUtils.h"
 
 #include <QLineEdit>
 #include <QMimeData>
@@ -71,8 +70,6 @@ protected:
             << QNDialogService::shared().history().first().alert.messageText.toStdString();
         QNMacFilesViewController *pane = window->filesViewController();
         EXPECT_EQ(names(pane->documents()), (QStringList{"sub", "a.txt", "b.txt"}));
-        EXPECT_EQ(pane->foldersLabel()->text(), QStringLiteral("1 Folder"));
-        EXPECT_EQ(pane->filesLabel()->text(), QStringLiteral("%1 in 2 Files").arg(QNUtils::sizeString2(30)));
         QPushButton *rootButton = pathButton(window, QStringLiteral("folderButton"), folderName);
         ASSERT_NE(rootButton, nullptr);
         EXPECT_EQ(rootButton->property("tag").toInt(), 0);
@@ -105,57 +102,36 @@ TEST_F(RemoteListingTest, AnFTPAndAWebDAVFolderAreListedAndBrowsed) {
     }
 }
 
-TEST_F(RemoteListingTest, AFileDraggedFromAnFTPPaneToAWebDAVPaneArrivesByteForByte) {
-    QString ftpDisk, davDisk;
-    const QNDriveConfigPtr ftp = peerDrive(true, &ftpDisk), dav = peerDrive(false, &davDisk);
-    ASSERT_TRUE(ftp && dav) << "a peer is not running";
-    fillFolder(ftpDisk);
+TEST_F(RemoteListingTest, AFileDraggedOutOfAnFTPPaneIsOfferedAsALocalCopyOnceMade) {
+    QString onDisk;
+    const QNDriveConfigPtr ftp = peerDrive(true, &onDisk);
+    ASSERT_NE(ftp, nullptr) << "the peer is not running";
+    fillFolder(onDisk);
     QByteArray bytes(300001, '\0');
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = char((i * 131) ^ (i >> 8));
-    ASSERT_TRUE(VNTest::writeFile(ftpDisk + QStringLiteral("/a.txt"), bytes));
-    ASSERT_TRUE(QDir().mkpath(davDisk));
-    QFile::setPermissions(davDisk, QFileDevice::Permissions(0x7777));  // the server's user writes here
-    QNMainWindowController *a = launch();
-    ASSERT_NE(a, nullptr);
-    storeDrives({ftp, dav});
-    ASSERT_TRUE(openRow(a, 0));
-    QNMainWindowController *b = delegate->newDocument();
-    VNTest::spin(30);
-    ASSERT_TRUE(openRow(b, 1));
-    ASSERT_TRUE(b->filesViewController()->documents().isEmpty());
-
-    QNMacFilesViewController *from = a->filesViewController();
+    ASSERT_TRUE(VNTest::writeFile(onDisk + QStringLiteral("/a.txt"), bytes));
+    QNMainWindowController *window = openDrive(ftp);
+    ASSERT_NE(window, nullptr);
+    QNMacFilesViewController *from = window->filesViewController();
     std::unique_ptr<QMimeData> drag(from->writeDrag({int(names(from->documents()).indexOf(QStringLiteral("a.txt")))}));
     ASSERT_NE(drag, nullptr);
-    // Other applications get a local copy, offered once a task has made it.
     ASSERT_TRUE(VNTest::waitUntil([&] { return drag->hasUrls(); }, 30000));
     ASSERT_EQ(drag->urls().size(), 1);
     const QString copy = drag->urls().first().toLocalFile();
     EXPECT_TRUE(copy.startsWith(from->tempPath() + QStringLiteral("/drag-"))) << copy.toStdString();
     EXPECT_EQ(VNTest::readFile(copy), bytes);
     from->dragEnded();
-    ASSERT_TRUE(b->filesViewController()->dropWithMimeData(drag.get(), /*moveAsked=*/false));
-    ASSERT_TRUE(VNTest::waitUntil([&] { return names(b->filesViewController()->documents()) == QStringList{"a.txt"}; },
-                                  30000));
-    EXPECT_EQ(VNTest::readFile(davDisk + QStringLiteral("/a.txt")), bytes);
-    EXPECT_EQ(VNTest::readFile(ftpDisk + QStringLiteral("/a.txt")), bytes);
+    EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("/a.txt")), bytes);
     EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
 }
 
 TEST_F(RemoteListingTest, RenameDeleteAndNewFolderOnAnFTPDriveReachTheServersDisk) {
-    const QJsonObject state = VNTest::peerState(QStringLiteral("vsftpd"));
-    ASSERT_FALSE(state.isEmpty()) << "the peer is not running";
-    const QString name = uniqueName();
-    const QString onDisk = state.value(QStringLiteral("root")).toString() + QStringLiteral("/work/") + name;
+    QString onDisk;
+    const QNDriveConfigPtr drive = peerDrive(true, &onDisk);
+    ASSERT_NE(drive, nullptr) << "the peer is not running";
     fillFolder(onDisk);
     QFile::setPermissions(onDisk, QFileDevice::Permissions(0x7777));  // the server's user writes here
-    auto drive = QNDriveConfig::create();
-    drive->setIsFTP(true);
-    drive->setName(QStringLiteral("FTP"));
-    drive->setUrl(state.value(QStringLiteral("url")).toString() + QStringLiteral("work/") + name + QLatin1Char('/'));
-    drive->setUsername(state.value(QStringLiteral("user")).toString());
-    drive->setPassword(state.value(QStringLiteral("password")).toString());
     QNMainWindowController *window = openDrive(drive);
     ASSERT_NE(window, nullptr);
     QNMacFilesViewController *pane = window->filesViewController();

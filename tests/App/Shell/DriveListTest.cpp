@@ -67,7 +67,6 @@ protected:
 
 TEST_F(DriveListTest, StoredDrivesThenDiscoveredServersThenAddDrive) {
     open(twoStoredDrives());
-    EXPECT_EQ(window->window()->windowTitle(), QStringLiteral("Varnello - Home"));
     EXPECT_EQ(window->titleTextField()->text(), QStringLiteral("Varnello - Home"));
     EXPECT_TRUE(discovery->isSearching());
     EXPECT_EQ(discovery->searchedType(), QStringLiteral("_webdav._tcp."));

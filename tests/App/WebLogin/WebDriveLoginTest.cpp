@@ -13,26 +13,28 @@
 #include "Cloud/QNFlickrHandler.h"
 #include "Cloud/QNGoogleDriveHandler.h"
 #include "Cloud/QNServiceHosts.h"
-#include "Net/NRHTTPRequest.h"
+#include "Core/QNCloudInterfaceFactory.h"
 #include "Platform/VNUserDefaults.h"
-#include "support/TestSupport.h"
+#include "../../Cloud/WebDrives/WebDriveTestSupport.h"
 
-#include <QJsonObject>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace {
 
-// The peer's plain and TLS base addresses, its certificate trusted and the
-// login sheet installed; false when the peer is not running.
-bool useFake(const QString &peer, QString *http, QString *https) {
-    const QJsonObject fake = VNTest::peerState(peer);
-    if (fake.isEmpty())
+// The peer's certificate trusted, the service's hosts pointed at its plain
+// and TLS addresses, and the login sheet installed; false when the peer is
+// not running.
+bool useFake(const QString &peer, const QStringList &plainHosts, const QStringList &tlsHosts) {
+    const WebDriveTest::Fake fake(peer);
+    if (!fake.isRunning())
         return false;
-    NRHTTPRequest::setTestCertificateAuthorityFile(fake.value("ca_file").toString());
-    *http = QStringLiteral("http://127.0.0.1:%1").arg(fake.value("http_port").toInt());
-    *https = QStringLiteral("https://127.0.0.1:%1").arg(fake.value("https_port").toInt());
+    fake.trustItsCertificate();
+    for (const QString &key : plainHosts)
+        QNServiceHosts::setUrl(key, fake.httpBase());
+    for (const QString &key : tlsHosts)
+        QNServiceHosts::setUrl(key, fake.httpsBase());
     QNAuthWindowController::installAsLoginSheet();
     QNOAuthCallbackMatcher::setConfig(QNOAuthCallbackMatcher::defaultConfig());
     return true;
@@ -67,14 +69,38 @@ std::shared_ptr<SheetRun> signInThroughSheet(const std::shared_ptr<QNCloudInterf
     return run;
 }
 
+// Chooses the kind's row of a new add-drive sheet and waits until the drive
+// is saved, with no alert; the one stored drive, and whether the login
+// sheet's own markers handed the callback over.
+QNDriveConfigPtr addThroughSheet(QNCloudInterfaceFactory::Kind kind, bool *handedOver = nullptr) {
+    EXPECT_TRUE(QNDriveConfig::writeStoredDrives({}));
+    QNDialogService::shared().clearHistory();
+    QNAddDriveWindowController add;
+    add.window()->show();
+    const QNDriveConfigList kinds = add.drives();
+    const auto row = std::find_if(kinds.begin(), kinds.end(),
+                                  [kind](const auto &d) { return QNCloudInterfaceFactory::kindOf(*d) == kind; });
+    if (row == kinds.end())
+        return nullptr;
+    add.tableViewSelectionDidChange(int(row - kinds.begin()));
+    const auto login = add.authWindowController();
+    if (!login) {
+        ADD_FAILURE() << "the row opens no login sheet";
+        return nullptr;
+    }
+    EXPECT_TRUE(VNTest::waitUntil([&] { return add.isClosed(); }, 60000)) << "the drive was never saved";
+    if (handedOver)
+        *handedOver = login->hasHandedOver();
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+    const auto stored = QNDriveConfig::readStoredDrives();
+    return stored && stored->size() == 1 ? stored->at(0) : nullptr;
+}
+
 }  // namespace
 
 TEST(GoogleDriveLoginSheet, TheCodeFromTheRedirectBecomesTheDrivesTokens) {
-    QString http, https;
-    if (!useFake(QStringLiteral("gdrive"), &http, &https))
+    if (!useFake("gdrive", {"google.accounts"}, {"google.api"}))
         GTEST_SKIP() << "the gdrive peer is not running";
-    QNServiceHosts::setUrl("google.accounts", http);
-    QNServiceHosts::setUrl("google.api", https);
 
     auto drive = QNDriveConfig::create();
     drive->setIsGoogleDrive(true);
@@ -89,12 +115,8 @@ TEST(GoogleDriveLoginSheet, TheCodeFromTheRedirectBecomesTheDrivesTokens) {
 }
 
 TEST(BoxLoginSheet, TheCodeFromTheRedirectBecomesTheUsersRefreshToken) {
-    QString http, https;
-    if (!useFake(QStringLiteral("box"), &http, &https))
+    if (!useFake("box", {"box.account"}, {"box.api", "box.upload"}))
         GTEST_SKIP() << "the box peer is not running";
-    QNServiceHosts::setUrl("box.account", http);
-    QNServiceHosts::setUrl("box.api", https);
-    QNServiceHosts::setUrl("box.upload", https);
 
     auto drive = QNDriveConfig::create();
     drive->setIsBox(true);
@@ -108,11 +130,8 @@ TEST(BoxLoginSheet, TheCodeFromTheRedirectBecomesTheUsersRefreshToken) {
 }
 
 TEST(CopyLoginSheet, TheVerifierFromTheRedirectBecomesTheDrivesToken) {
-    QString http, https;
-    if (!useFake(QStringLiteral("copy"), &http, &https))
+    if (!useFake("copy", {"copy.web"}, {"copy.api"}))
         GTEST_SKIP() << "the copy peer is not running";
-    QNServiceHosts::setUrl("copy.api", https);
-    QNServiceHosts::setUrl("copy.web", http);
 
     auto drive = QNDriveConfig::create();
     drive->setIsCopy(true);
@@ -125,58 +144,26 @@ TEST(CopyLoginSheet, TheVerifierFromTheRedirectBecomesTheDrivesToken) {
 }
 
 TEST(BitcasaLoginSheet, AddDriveSignsInOnTheServicesPageAndSavesTheDrive) {
-    QString http, https;
-    if (!useFake(QStringLiteral("bitcasa"), &http, &https))
+    if (!useFake("bitcasa", {"bitcasa.account"}, {"bitcasa.api", "bitcasa.files"}))
         GTEST_SKIP() << "the bitcasa peer is not running";
-    QNServiceHosts::setUrl("bitcasa.account", http);
-    QNServiceHosts::setUrl("bitcasa.api", https);
-    QNServiceHosts::setUrl("bitcasa.files", https);
     QNBitcasaHandler::registerWithFactory();
-
-    QNAddDriveWindowController add;
-    add.window()->show();
-    const QNDriveConfigList kinds = add.drives();
-    const auto row = std::find_if(kinds.begin(), kinds.end(), [](const auto &d) { return d->isBitcasa(); });
-    ASSERT_NE(row, kinds.end());
-    add.tableViewSelectionDidChange(int(row - kinds.begin()));
-    ASSERT_NE(add.authWindowController(), nullptr) << "the Bitcasa row opens the login sheet";
-    ASSERT_TRUE(VNTest::waitUntil([&] { return add.isClosed(); }, 60000)) << "the drive was never saved";
-    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
-    const auto stored = QNDriveConfig::readStoredDrives();
-    ASSERT_TRUE(stored && stored->size() == 1);
-    EXPECT_TRUE(stored->at(0)->isBitcasa());
-    EXPECT_TRUE(stored->at(0)->token().startsWith("access-"));
-    EXPECT_EQ(stored->at(0)->description(), "Show documents on this Bitcasa account");
+    const QNDriveConfigPtr stored = addThroughSheet(QNCloudInterfaceFactory::Kind::Bitcasa);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_TRUE(stored->token().startsWith("access-"));
+    EXPECT_EQ(stored->description(), "Show documents on this Bitcasa account");
 }
 
 TEST(FlickrLoginSheet, AddDriveSignsInAndTheClientCatchesItsOwnCallback) {
-    QString http, https;
-    if (!useFake(QStringLiteral("flickr"), &http, &https))
+    if (!useFake("flickr", {"flickr.web"}, {"flickr.api", "flickr.upload", "flickr.oauth"}))
         GTEST_SKIP() << "the flickr peer is not running";
-    for (const char *key : {"flickr.api", "flickr.upload", "flickr.oauth"})
-        QNServiceHosts::setUrl(key, https);
-    QNServiceHosts::setUrl("flickr.web", http);
     QNFlickrHandler::registerWithFactory();
-    ASSERT_TRUE(QNDriveConfig::writeStoredDrives({}));
-    QNDialogService::shared().clearHistory();
-
-    QNAddDriveWindowController add;
-    add.window()->show();
-    const QNDriveConfigList kinds = add.drives();
-    const auto row = std::find_if(kinds.begin(), kinds.end(), [](const auto &d) { return d->isFlickr(); });
-    ASSERT_NE(row, kinds.end());
-    add.tableViewSelectionDidChange(int(row - kinds.begin()));
-    const auto sheet = add.authWindowController();
-    ASSERT_NE(sheet, nullptr) << "the Flickr row opens the login sheet";
-    ASSERT_TRUE(VNTest::waitUntil([&] { return add.isClosed(); }, 60000)) << "the drive was never saved";
+    bool handedOver = true;
+    const QNDriveConfigPtr stored = addThroughSheet(QNCloudInterfaceFactory::Kind::Flickr, &handedOver);
+    ASSERT_NE(stored, nullptr);
     // The client took the callback itself: the sheet's markers never saw it.
-    EXPECT_FALSE(sheet->hasHandedOver());
-    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
-    const auto stored = QNDriveConfig::readStoredDrives();
-    ASSERT_TRUE(stored && stored->size() == 1);
-    EXPECT_TRUE(stored->at(0)->isFlickr());
-    EXPECT_TRUE(stored->at(0)->token().startsWith("access-"));
-    EXPECT_FALSE(stored->at(0)->tokenSecret().isEmpty());
-    EXPECT_EQ(stored->at(0)->userId(), "12345678@N00");
-    EXPECT_EQ(stored->at(0)->description(), "SHOW DOCUMENTS ON THIS FLICKR ACCOUNT");
+    EXPECT_FALSE(handedOver);
+    EXPECT_TRUE(stored->token().startsWith("access-"));
+    EXPECT_FALSE(stored->tokenSecret().isEmpty());
+    EXPECT_EQ(stored->userId(), "12345678@N00");
+    EXPECT_EQ(stored->description(), "SHOW DOCUMENTS ON THIS FLICKR ACCOUNT");
 }

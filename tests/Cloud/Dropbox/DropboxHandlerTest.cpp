@@ -169,14 +169,7 @@ TEST_F(DropboxDrive, LinkQuotaAQuietLoginAndNoTokenInTheLog) {
     EXPECT_TRUE(a.document->link().startsWith("https://db.tt/"));
     EXPECT_EQ(a.document->linkEndDate().date().year(), 2030);
 
-    std::atomic<int> quotaAnswers{0};
-    VNErrorPtr quotaError;
-    handler()->quota(QNDocument::withPath("/", true), [&](VNErrorPtr e, bool) {
-        quotaError = e;
-        ++quotaAnswers;
-    });
-    ASSERT_TRUE(VNTest::waitUntil([&] { return quotaAnswers.load() > 0; }));
-    EXPECT_FALSE(quotaError);
+    EXPECT_FALSE(WebDriveTest::quota(drive));
     EXPECT_EQ(drive->totalBytes(), 2LL * 1024 * 1024 * 1024);
     EXPECT_EQ(drive->sharedBytes(), 1000);
     EXPECT_EQ(drive->usedBytes(), 18 + 1000);
@@ -291,18 +284,9 @@ TEST_F(DropboxDrive, A401ReachesTheSessionDelegateOncePerRequest) {
 
 // --- Tasks --------------------------------------------------------------------------
 
-QNDriveConfigPtr localDrive() {
-    auto config = QNDriveConfig::create();
-    config->setIsMyFiles(true);
-    config->setUseAbsolutePath(true);
-    return config;
-}
-
 TEST_F(DropboxDrive, FolderTreeToDropboxAndBackIsByteIdenticalAndAMoveInsideIsOneRequest) {
     const QString source = local->path() + "/tree";
-    QByteArray big(2 * 1024 * 1024 + 77, Qt::Uninitialized);
-    for (int i = 0; i < big.size(); ++i)
-        big[i] = char((quint32(i) * 2654435761u) >> 24);
+    const QByteArray big = WebDriveTest::patternBytes(2 * 1024 * 1024 + 77);
     VNTest::writeFile(source + "/top.txt", "top\n");
     VNTest::writeFile(source + "/empty.bin", QByteArray());
     VNTest::writeFile(source + "/level 1/big file.bin", big);
@@ -311,7 +295,7 @@ TEST_F(DropboxDrive, FolderTreeToDropboxAndBackIsByteIdenticalAndAMoveInsideIsOn
     QDir().mkpath(source + "/level 1/empty folder");
 
     VNErrorPtr error = WebDriveTest::runItem(std::make_shared<QNCopyTask>(),
-                               std::make_shared<QNCopyTaskItem>(localDrive(), drive, QNDocument::withPath(source, true),
+                               std::make_shared<QNCopyTaskItem>(WebDriveTest::localDisk(), drive, QNDocument::withPath(source, true),
                                                                 QNDocument::withPath("/", true)));
     ASSERT_FALSE(error) << errorText(error).toStdString();
     const QJsonObject tree = DropboxFake::tree();
@@ -331,13 +315,10 @@ TEST_F(DropboxDrive, FolderTreeToDropboxAndBackIsByteIdenticalAndAMoveInsideIsOn
     const QString back = local->path() + "/back";
     QDir().mkpath(back);
     error = WebDriveTest::runItem(std::make_shared<QNCopyTask>(),
-                    std::make_shared<QNCopyTaskItem>(drive, localDrive(), QNDocument::withPath("/Moved/tree", true),
+                    std::make_shared<QNCopyTaskItem>(drive, WebDriveTest::localDisk(), QNDocument::withPath("/Moved/tree", true),
                                                      QNDocument::withPath(back, true)));
     ASSERT_FALSE(error) << errorText(error).toStdString();
-    EXPECT_EQ(WebDriveTest::listTree(source), WebDriveTest::listTree(back + "/tree"));
-    for (const QString &entry : WebDriveTest::listTree(source))
-        if (!entry.endsWith('/'))
-            EXPECT_EQ(VNTest::readFile(source + '/' + entry), VNTest::readFile(back + "/tree/" + entry)) << entry.toStdString();
+    EXPECT_EQ(WebDriveTest::treeDifference(source, back + "/tree").toStdString(), "");
 }
 
 }  // namespace

@@ -24,31 +24,12 @@
 
 namespace {
 
-QJsonObject fake() { return VNTest::peerState(QStringLiteral("photos")); }
+using WebDriveTest::Answer;
+using WebDriveTest::names;
 
-QString httpBase() { return QStringLiteral("http://127.0.0.1:%1").arg(fake().value("http_port").toInt()); }
-QString httpsBase() { return QStringLiteral("https://127.0.0.1:%1").arg(fake().value("https_port").toInt()); }
+const WebDriveTest::Fake kFake{"photos"};
 
-QByteArray fetch(const QString &url, const QByteArray &body = {}, QString *location = nullptr) {
-    auto request = NRHTTPRequest::requestWithURL(QUrl(url));
-    request->setShouldRedirect(false);
-    if (!body.isEmpty()) {
-        request->setRequestMethod("POST");
-        request->appendPostData(body);
-    }
-    bool done = false;
-    request->setCompletionBlock([&] { done = true; });
-    request->setFailedBlock([&] { done = true; });
-    request->startAsynchronous();
-    VNTest::waitUntil([&] { return done; }, 20000);
-    if (location)
-        *location = request->responseHeader("Location");
-    return request->responseData();
-}
-
-QByteArray control(const QString &what, const QJsonObject &args = {}) {
-    return fetch(httpBase() + "/__control/" + what, QJsonDocument(args).toJson(QJsonDocument::Compact));
-}
+QByteArray control(const QString &what, const QJsonObject &args = {}) { return kFake.control(what, args); }
 
 using Log = QList<QJsonObject>;
 Log requestLog() {
@@ -76,22 +57,15 @@ QString text(const VNErrorPtr &e) {
     return coded.isEmpty() ? e->localizedDescription() : coded;
 }
 
-struct Answer {
-    int count = 0;
-    QNDocumentPtr document;
-    QNDocumentList documents;
-    VNErrorPtr error;
-};
-
 class PhotoDrive : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (fake().isEmpty())
+        if (!kFake.isRunning())
             GTEST_SKIP() << "the photos peer is not running";
-        NRHTTPRequest::setTestCertificateAuthorityFile(fake().value("ca_file").toString());
-        QNServiceHosts::setUrl("google.accounts", httpBase());
-        QNServiceHosts::setUrl("google.photos", httpsBase());
-        QNServiceHosts::setUrl("google.docs", httpsBase());
+        kFake.trustItsCertificate();
+        QNServiceHosts::setUrl("google.accounts", kFake.httpBase());
+        QNServiceHosts::setUrl("google.photos", kFake.httpsBase());
+        QNServiceHosts::setUrl("google.docs", kFake.httpsBase());
         control("reset");
         QNCloudInterfaceFactory::registerCoreHandlers();
         QNGooglePhotosHandler::registerWithFactory();
@@ -112,7 +86,7 @@ protected:
         });
         EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS PICASA ACCOUNT");
         QString location;
-        fetch(QNGooglePhotosHandler::authorizationURL().toString(), {}, &location);
+        WebDriveTest::Fake::fetch(QNGooglePhotosHandler::authorizationURL().toString(), {}, &location);
         EXPECT_TRUE(location.startsWith("http://localhost?code=")) << location.toStdString();
         handler->processOAuthLogin(callbackOverride.isNull() ? location : callbackOverride);
         EXPECT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
@@ -120,20 +94,13 @@ protected:
         return answer;
     }
 
+    // One call, answered once and not as cancelled.
     template <typename Call>
     Answer run(Call call) {
-        auto answer = std::make_shared<Answer>();
-        auto h = drive->createCloudInterface();
-        call(h, [answer](QNDocumentPtr d, VNErrorPtr e, bool c) {
-            ++answer->count;
-            answer->document = d;
-            answer->error = e;
-            EXPECT_FALSE(c);
-        });
-        EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 60000));
-        VNTest::waitUntil([] { return false; }, 50);  // a second answer would show here
-        EXPECT_EQ(answer->count, 1);
-        return *answer;
+        const Answer answer = WebDriveTest::run(drive, call);
+        EXPECT_EQ(answer.count, 1);
+        EXPECT_FALSE(answer.cancelled);
+        return answer;
     }
 
     Answer list(const QNDocumentPtr &folder) {
@@ -156,14 +123,6 @@ protected:
         return nullptr;
     }
 
-    static QStringList names(const QNDocumentList &documents) {
-        QStringList result;
-        for (const auto &d : documents)
-            result << d->displayName() + (d->isDirectory() ? "/" : "");
-        result.sort();
-        return result;
-    }
-
     QNDriveConfigPtr drive;
     std::unique_ptr<QTemporaryDir> local;
 };
@@ -175,7 +134,7 @@ TEST_F(PhotoDrive, SignInAsksOfflineForTheProfileAndTheDataAndTradesTheCode) {
     Log log = requestLog();
     ASSERT_EQ(log.size(), 2);  // the authorization page, then the code exchange
     EXPECT_EQ(field(log[0], "query", "scope"), QNServiceHosts::url("google.api") + "/auth/userinfo.profile " +
-                                                   httpsBase() + "/data/");
+                                                   kFake.httpsBase() + "/data/");
     EXPECT_EQ(field(log[0], "query", "redirect_uri"), "http://localhost");
     EXPECT_EQ(field(log[0], "query", "access_type"), "offline");
     EXPECT_TRUE(log[1]["body"].toString().contains(
@@ -376,15 +335,10 @@ TEST_F(PhotoDrive, UnusableNamesServerFaultsAndCancel) {
 TEST_F(PhotoDrive, PicturesThroughAnAlbumAndBackByTasks) {
     ASSERT_FALSE(signIn().error);
     const QString source = local->path() + "/Pictures";
-    QByteArray big(300 * 1024 + 7, Qt::Uninitialized);
-    for (int i = 0; i < big.size(); ++i)
-        big[i] = char((quint32(i) * 2654435761u) >> 24);
-    VNTest::writeFile(source + "/big.jpg", big);
+    VNTest::writeFile(source + "/big.jpg", WebDriveTest::patternBytes(300 * 1024 + 7));
     VNTest::writeFile(source + "/small.png", "\x89PNG small");
     VNTest::writeFile(source + "/odd name 50%.gif", "GIF89a");
-    auto localDrive = QNDriveConfig::create();
-    localDrive->setIsMyFiles(true);
-    localDrive->setUseAbsolutePath(true);
+    const QNDriveConfigPtr localDrive = WebDriveTest::localDisk();
     VNErrorPtr error = WebDriveTest::runItem(
         std::make_shared<QNCopyTask>(), std::make_shared<QNCopyTaskItem>(localDrive, drive, QNDocument::withPath(source, true),
                                                                          QNDocument::withPath("/", true)));
@@ -395,9 +349,7 @@ TEST_F(PhotoDrive, PicturesThroughAnAlbumAndBackByTasks) {
         std::make_shared<QNCopyTask>(), std::make_shared<QNCopyTaskItem>(drive, localDrive, QNDocument::withPath("/Pictures", true),
                                                                          QNDocument::withPath(back, true)));
     ASSERT_FALSE(error) << text(error).toStdString();
-    ASSERT_EQ(WebDriveTest::listTree(back + "/Pictures"), WebDriveTest::listTree(source));
-    for (const QString &name : WebDriveTest::listTree(source))
-        EXPECT_EQ(VNTest::readFile(back + "/Pictures/" + name), VNTest::readFile(source + "/" + name)) << name.toStdString();
+    EXPECT_EQ(WebDriveTest::treeDifference(source, back + "/Pictures").toStdString(), "");
 }
 
 // Saving an edited photo back: renamed to its backup, the new bytes uploaded

@@ -1,13 +1,10 @@
 // The Bitcasa drive against its fake: every operation addressed by the
 // service's full paths, two calls on one handler taking turns (and cancelled
-// together), a move that could not list its source removing nothing, and a
-// folder tree through tasks.
+// together), and a folder tree through tasks.
 #include "WebDriveServices.h"
 
 #include "Cloud/QNBitcasaHandler.h"
 #include "Core/QNCloudInterfaceFactory.h"
-#include "Core/QNMoveTask.h"
-#include "Core/QNMoveTaskItem.h"
 #include "Platform/VNLog.h"
 
 using namespace WebDriveTest;
@@ -185,24 +182,6 @@ TEST_F(BitcasaDrive, OneRefusalIsTriedAgainAndASecondSignsTheDriveOut) {
     l = list(drive, kTop);
     EXPECT_TRUE(l.error);
     EXPECT_TRUE(drive->token().isEmpty());
-}
-
-TEST_F(BitcasaDrive, AMoveWhoseSourceCouldNotBeListedRemovesNothing) {
-    Answer a = run(drive, [](auto h, auto cb) { h->createFolder("Keep", QNDocument::withPath(kTop, true), cb); });
-    const QNDocumentPtr keep = a.document;
-    VNTest::writeFile(local->path() + "/k.txt", "keep me");
-    run(drive, [&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/k.txt"), keep, {}, cb); });
-    const QJsonObject before = fake.tree();
-    fake.control("fault", {{"prefix", "/v1/folders" + keep->fullPath()}, {"status", 0}, {"drop_body", true}});
-    auto localDrive = QNDriveConfig::create();
-    localDrive->setIsMyFiles(true);
-    localDrive->setUseAbsolutePath(true);
-    QDir().mkpath(local->path() + "/dest");
-    const VNErrorPtr error = runItem(std::make_shared<QNMoveTask>(),
-                                     std::make_shared<QNMoveTaskItem>(drive, localDrive, keep,
-                                                                      QNDocument::withPath(local->path() + "/dest", true)));
-    EXPECT_TRUE(error);
-    EXPECT_EQ(fake.tree(), before);
 }
 
 TEST_F(BitcasaDrive, FolderTreeToTheDriveAndBackIsByteIdentical) {

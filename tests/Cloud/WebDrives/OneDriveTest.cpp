@@ -80,12 +80,9 @@ TEST_F(OneDrive, AMoveWhoseListingFailedOrWasCutRemovesNothing) {
         SCOPED_TRACE(f.what);
         fake.control("fault", {{"prefix", "/v5.0/" + tree + "/files"}, {"status", f.status}, {"after", f.after},
                                {"drop_body", f.dropBody}});
-        auto localDrive = QNDriveConfig::create();
-        localDrive->setIsMyFiles(true);
-        localDrive->setUseAbsolutePath(true);
         auto target = VNTest::makeTempDir();
         VNErrorPtr error = runItem(std::make_shared<QNMoveTask>(),
-                                   std::make_shared<QNMoveTaskItem>(drive, localDrive, QNDocument::withPath("/Tree", true),
+                                   std::make_shared<QNMoveTaskItem>(drive, localDisk(), QNDocument::withPath("/Tree", true),
                                                                     QNDocument::withPath(target->path(), true)));
         EXPECT_TRUE(error);
         EXPECT_EQ(fake.tree().size(), 6) << "nothing on the drive was removed";

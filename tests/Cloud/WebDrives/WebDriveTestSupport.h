@@ -148,40 +148,55 @@ inline VNErrorPtr runItem(const QNTaskPtr &task, const QNTaskItemPtr &item) {
     return *error;
 }
 
+// The local disk as a drive that takes absolute paths.
+inline QNDriveConfigPtr localDisk() {
+    auto drive = QNDriveConfig::create();
+    drive->setIsMyFiles(true);
+    drive->setUseAbsolutePath(true);
+    return drive;
+}
+
+// n bytes of a pattern without a short period.
+inline QByteArray patternBytes(qsizetype n) {
+    QByteArray bytes(n, Qt::Uninitialized);
+    for (qsizetype i = 0; i < n; ++i)
+        bytes[i] = char((quint32(i) * 2654435761u) >> 24);
+    return bytes;
+}
+
+// Empty when the two folders hold the same entries with the same bytes, else what differs.
+inline QString treeDifference(const QString &source, const QString &copy) {
+    if (listTree(source) != listTree(copy))
+        return "entries differ: " + listTree(copy).join(", ");
+    for (const QString &entry : listTree(source))
+        if (!entry.endsWith('/') && VNTest::readFile(source + '/' + entry) != VNTest::readFile(copy + '/' + entry))
+            return "content of " + entry + " differs";
+    return QString();
+}
+
 // A folder tree (a 1 MiB file, an empty one, quotes, "%" and non-ASCII
 // names) copied from the local disk to the drive's root and back; empty when
 // the copy came back byte-identical, else what differs.
 inline QString roundTrip(const QNDriveConfigPtr &drive, const QString &workFolder) {
     const QString source = workFolder + "/tree";
-    QByteArray big(1024 * 1024 + 11, Qt::Uninitialized);
-    for (int i = 0; i < big.size(); ++i)
-        big[i] = char((quint32(i) * 2654435761u) >> 24);
     VNTest::writeFile(source + "/top.txt", "top\n");
     VNTest::writeFile(source + "/empty.bin", QByteArray());
-    VNTest::writeFile(source + "/level 1/big.bin", big);
+    VNTest::writeFile(source + "/level 1/big.bin", patternBytes(1024 * 1024 + 11));
     VNTest::writeFile(source + QString::fromUtf8("/level 1/nïce 'quoted' 50%.txt"), "unicode");
     VNTest::writeFile(source + "/level 1/level 2/deep.txt", "deep");
-    auto localDrive = QNDriveConfig::create();
-    localDrive->setIsMyFiles(true);
-    localDrive->setUseAbsolutePath(true);
     VNErrorPtr error = runItem(std::make_shared<QNCopyTask>(),
-                               std::make_shared<QNCopyTaskItem>(localDrive, drive, QNDocument::withPath(source, true),
+                               std::make_shared<QNCopyTaskItem>(localDisk(), drive, QNDocument::withPath(source, true),
                                                                 QNDocument::withPath("/", true)));
     if (error)
         return "up: " + errorText(error);
     const QString back = workFolder + "/back";
     QDir().mkpath(back);
     error = runItem(std::make_shared<QNCopyTask>(),
-                    std::make_shared<QNCopyTaskItem>(drive, localDrive, QNDocument::withPath("/tree", true),
+                    std::make_shared<QNCopyTaskItem>(drive, localDisk(), QNDocument::withPath("/tree", true),
                                                      QNDocument::withPath(back, true)));
     if (error)
         return "down: " + errorText(error);
-    if (listTree(source) != listTree(back + "/tree"))
-        return "entries differ: " + listTree(back + "/tree").join(", ");
-    for (const QString &entry : listTree(source))
-        if (!entry.endsWith('/') && VNTest::readFile(source + '/' + entry) != VNTest::readFile(back + "/tree/" + entry))
-            return "content of " + entry + " differs";
-    return QString();
+    return treeDifference(source, back + "/tree");
 }
 
 }  // namespace WebDriveTest

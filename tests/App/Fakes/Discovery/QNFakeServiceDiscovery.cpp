@@ -9,8 +9,6 @@ void QNFakeServiceDiscovery::install() {
     QNServiceDiscovery::setFactory([] { return std::make_unique<QNFakeServiceDiscovery>(); });
 }
 
-void QNFakeServiceDiscovery::uninstall() { QNServiceDiscovery::setFactory({}); }
-
 QList<QNFakeServiceDiscovery *> QNFakeServiceDiscovery::instances() {
     QList<QNFakeServiceDiscovery *> list;
     for (const auto &f : allFakes())
@@ -22,10 +20,9 @@ QList<QNFakeServiceDiscovery *> QNFakeServiceDiscovery::instances() {
 QNFakeServiceDiscovery::QNFakeServiceDiscovery() { allFakes() << this; }
 QNFakeServiceDiscovery::~QNFakeServiceDiscovery() = default;
 
-void QNFakeServiceDiscovery::searchForServices(const QString &type, const QString &domain) {
+void QNFakeServiceDiscovery::searchForServices(const QString &type, const QString &) {
     m_searching = true;
     m_type = type;
-    m_domain = domain;
 }
 
 void QNFakeServiceDiscovery::resolve(const QNNetService &service, int timeoutMs) {

@@ -12,7 +12,6 @@ class QNFakeServiceDiscovery : public QNServiceDiscovery {
 public:
     // Makes every discovery the application creates from now on a fake.
     static void install();
-    static void uninstall();
     // The fakes made so far that still exist, oldest first.
     static QList<QNFakeServiceDiscovery *> instances();
 
@@ -25,7 +24,6 @@ public:
 
     bool isSearching() const { return m_searching; }
     QString searchedType() const { return m_type; }
-    QString searchedDomain() const { return m_domain; }
     struct ResolveRequest {
         QNNetService service;
         int timeoutMs;
@@ -47,6 +45,5 @@ private:
 
     bool m_searching = false;
     QString m_type;
-    QString m_domain;
     QList<ResolveRequest> m_pending;
 };
