@@ -245,21 +245,25 @@ void QNBitcasaHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword
     auto me = self();
     serially(std::move(completed), [me, folder, searchKeyword](QNListCallback completed) {
         const QString folderPath = withoutTrailingSlashes(folder ? folder->path() : QStringLiteral("/"));
-        me->resolve(folder, [me, folderPath, searchKeyword, completed](Item item, VNErrorPtr error, bool cancelled) {
+        me->resolve(folder, [me, folder, folderPath, searchKeyword, completed](Item item, VNErrorPtr error, bool cancelled) {
             if (error || cancelled) {
                 completed({}, searchKeyword, error, cancelled);
                 return;
             }
-            me->listFolder(item.fullPath, [me, folderPath, searchKeyword, completed](QList<DXJsonValue> items,
+            me->listFolder(item.fullPath, [me, folder, folderPath, searchKeyword, completed](QList<DXJsonValue> items,
                                                                                     VNErrorPtr e, bool c) {
                 if (e || c) {
                     completed({}, searchKeyword, e, c);
                     return;
                 }
                 QNDocumentList documents;
+                int leftOut = 0;
                 for (const DXJsonValue &entry : items) {
-                    keepListed(documents, documentFromItem(entry, folderPath), searchKeyword, me->className(), folderPath);
+                    if (!keepListed(documents, documentFromItem(entry, folderPath), searchKeyword, me->className(), folderPath))
+                        ++leftOut;
                 }
+                if (folder)
+                    folder->setLeftOutCount(leftOut);
                 completed(documents, searchKeyword, nullptr, false);
             });
         });

@@ -259,16 +259,20 @@ void QNCopyHandler::processOAuthLogin(const QString &callbackUrl) {
 
 void QNCopyHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     const QString folderPath = withoutTrailingSlashes(folder ? folder->path() : QStringLiteral("/"));
-    listPage(folderPath, {}, [me = self(), folderPath, searchKeyword, completed](QList<DXJsonValue> items, VNErrorPtr error,
+    listPage(folderPath, {}, [me = self(), folder, folderPath, searchKeyword, completed](QList<DXJsonValue> items, VNErrorPtr error,
                                                                              bool cancelled) {
         if (error || cancelled) {
             completed({}, searchKeyword, error, cancelled);
             return;
         }
         QNDocumentList documents;
+        int leftOut = 0;
         for (const DXJsonValue &item : items) {
-            keepListed(documents, me->documentFromItem(item, folderPath), searchKeyword, me->className(), folderPath);
+            if (!keepListed(documents, me->documentFromItem(item, folderPath), searchKeyword, me->className(), folderPath))
+                ++leftOut;
         }
+        if (folder)
+            folder->setLeftOutCount(leftOut);
         completed(documents, searchKeyword, nullptr, false);
     });
 }

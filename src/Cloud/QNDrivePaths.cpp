@@ -44,12 +44,15 @@ bool isPicture(const QString &name) {
     return extensions.contains(QFileInfo(name).suffix().toLower());
 }
 
-void keepListed(QNDocumentList &documents, const QNDocumentPtr &document, const QString &keyword,
+bool keepListed(QNDocumentList &documents, const QNDocumentPtr &document, const QString &keyword,
                 const QString &handler, const QString &folderPath) {
-    if (!document)
+    if (!document) {
         VNLog::log(QStringLiteral("%1 skipped an entry with an unusable name in %2").arg(handler, folderPath));
-    else if (keyword.isEmpty() || document->displayName().contains(keyword, Qt::CaseInsensitive))
+        return false;
+    }
+    if (keyword.isEmpty() || document->displayName().contains(keyword, Qt::CaseInsensitive))
         documents.append(document);
+    return true;
 }
 
 QString partFileFor(const QString &destination) {

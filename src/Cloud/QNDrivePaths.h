@@ -25,8 +25,8 @@ bool isPicture(const QString &name);
 
 // Adds a listed document: one that could not be made (a name that would
 // leave its folder) is logged and left out, and a search keeps only the
-// names holding the keyword.
-void keepListed(QNDocumentList &documents, const QNDocumentPtr &document, const QString &keyword,
+// names holding the keyword. False when the entry was left out for its name.
+bool keepListed(QNDocumentList &documents, const QNDocumentPtr &document, const QString &keyword,
                 const QString &handler, const QString &folderPath);
 
 // Where a download grows until it is whole: a hidden name beside the

@@ -191,7 +191,8 @@ void QNDropboxHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword
         });
         return;
     }
-    rest->loadMetadata(path, [me, completed, searchKeyword, path](DXMetadata metadata, VNErrorPtr e, bool cancelled) {
+    rest->loadMetadata(path, [me, folder, completed, searchKeyword, path](DXMetadata metadata, VNErrorPtr e,
+                                                                          bool cancelled) {
         if (e || cancelled) {
             completed({}, searchKeyword, e, cancelled);
             return;
@@ -201,12 +202,17 @@ void QNDropboxHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword
             return;
         }
         QNDocumentList documents;
+        int leftOut = 0;
         for (const DXMetadata &entry : metadata.contents()) {
-            if (auto document = documentFromMetadata(entry, path))
+            if (auto document = documentFromMetadata(entry, path)) {
                 documents.append(document);
-            else if (!entry.isDeleted())
+            } else if (!entry.isDeleted()) {
                 VNLog::log(QStringLiteral("QNDropboxHandler skipped an entry with an unusable name in %1").arg(path));
+                ++leftOut;
+            }
         }
+        if (folder)
+            folder->setLeftOutCount(leftOut);
         completed(documents, searchKeyword, nullptr, false);
     });
 }

@@ -126,9 +126,13 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
     }
     QNStringEncoding names(listingEncoding);
     auto parsed = QNFTPListingParser::parseListing(listing, true, names);
+    // What the server holds but this listing cannot show stays on the
+    // folder: a move must not remove the folder over it.
+    int leftOut = int(parsed.unreadLines.size());
     for (const QByteArray &dropped : parsed.droppedNames) {
         if (dropped == "." || dropped == "..")
             continue;
+        ++leftOut;
         QString shown = QString::fromUtf8(dropped);
         shown.replace(QChar(0), QLatin1String("\\0"));
         VNLog::log(QStringLiteral("QNFTPHandler listDocuments dropped an entry with an unusable name in %1: \"%2\"")
@@ -169,6 +173,8 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
         doc->setDate(item.date);
         documents.append(std::move(doc));
     }
+    if (folder)
+        folder->setLeftOutCount(leftOut);
     answerOnMain([completed, documents, searchKeyword] { completed(documents, searchKeyword, nullptr, false); });
 }
 

@@ -258,7 +258,7 @@ void QNGoogleDriveHandler::login(QNLoginCallback completed) {
 void QNGoogleDriveHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     const QString folderPath = withoutTrailingSlashes(folder ? folder->path() : QStringLiteral("/"));
     auto me = self();
-    resolveId(folder, [me, folderPath, searchKeyword, completed](QString id, VNErrorPtr error, bool cancelled) {
+    resolveId(folder, [me, folder, folderPath, searchKeyword, completed](QString id, VNErrorPtr error, bool cancelled) {
         if (error || cancelled) {
             completed({}, searchKeyword, error, cancelled);
             return;
@@ -266,15 +266,19 @@ void QNGoogleDriveHandler::listDocuments(QNDocumentPtr folder, QString searchKey
         QString query = QStringLiteral("%1 in parents and trashed = false").arg(quoted(id));
         if (!searchKeyword.isEmpty())
             query += QStringLiteral(" and name contains %1").arg(quoted(searchKeyword));
-        me->listAll(query, [me, folderPath, searchKeyword, completed](QList<DXJsonValue> files, VNErrorPtr e, bool c) {
+        me->listAll(query, [me, folder, folderPath, searchKeyword, completed](QList<DXJsonValue> files, VNErrorPtr e, bool c) {
             if (e || c) {
                 completed({}, searchKeyword, e, c);
                 return;
             }
             QNDocumentList documents;
+            int leftOut = 0;
             for (const DXJsonValue &file : files) {
-                keepListed(documents, documentFromFile(file, folderPath), QString(), me->className(), folderPath);
+                if (!keepListed(documents, documentFromFile(file, folderPath), QString(), me->className(), folderPath))
+                    ++leftOut;
             }
+            if (folder)
+                folder->setLeftOutCount(leftOut);
             completed(documents, searchKeyword, nullptr, false);
         });
     });

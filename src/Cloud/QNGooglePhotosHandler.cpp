@@ -377,6 +377,7 @@ void QNGooglePhotosHandler::quotaStep(const DAObjectPtr &) {
 void QNGooglePhotosHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     setListDocumentsCompleted(std::move(completed));
     m_currentPath = folder && !folder->path().isEmpty() ? folder->path() : QStringLiteral("/");
+    m_currentFolder = folder;
     runOperation({QStringLiteral("QNGooglePhotosHander listDocuments error %1"),
                   QStringLiteral("QNGooglePhotosHandler listDocuments failed %1"), QStringLiteral("List documents failed, %@"),
                   folder,
@@ -412,16 +413,20 @@ void QNGooglePhotosHandler::listFetched(const DAObjectPtr &object, const VNError
     }
     auto feedHolder = std::make_shared<EntryHolder>(feed);
     QNDocumentList documents;
+    int leftOut = 0;
     for (const auto &entry : feed->entries()) {
         const QString title = entry->title() ? entry->title()->stringValue() : QString();
         if (!isUsableName(title)) {
             VNLog::log(QStringLiteral("QNGooglePhotosHandler skipped an entry with an unusable name"));
+            ++leftOut;
             continue;
         }
         auto document = documentFromEntry(entry, m_currentPath);
         document->setFeedPhotoAlbum(feedHolder);
         documents.append(document);
     }
+    if (m_currentFolder)
+        m_currentFolder->setLeftOutCount(leftOut);
     completed(documents, QString(), nullptr, false);
 }
 

@@ -133,4 +133,5 @@ private:
     QList<std::shared_ptr<DAServiceTicketBase>> m_tickets;
     QString m_accessToken;
     QString m_currentPath;
+    QNDocumentPtr m_currentFolder;  // told what its listing left out
 };

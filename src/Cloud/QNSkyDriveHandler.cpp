@@ -279,21 +279,25 @@ void QNSkyDriveHandler::resolvePath(const QString &path, ItemCallback done) {
 void QNSkyDriveHandler::listDocumentsOnce(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     const QString folderPath = withoutTrailingSlashes(folder ? folder->path() : QStringLiteral("/"));
     auto me = self();
-    resolve(folder, [me, folderPath, searchKeyword, completed](Item item, VNErrorPtr error, bool cancelled) {
+    resolve(folder, [me, folder, folderPath, searchKeyword, completed](Item item, VNErrorPtr error, bool cancelled) {
         if (error || cancelled) {
             completed({}, searchKeyword, error, cancelled);
             return;
         }
-        me->listAll(item.id, [me, folderPath, searchKeyword, completed](QList<DXJsonValue> items, VNErrorPtr e, bool c) {
+        me->listAll(item.id, [me, folder, folderPath, searchKeyword, completed](QList<DXJsonValue> items, VNErrorPtr e, bool c) {
             if (e || c) {
                 completed({}, searchKeyword, e, c);
                 return;
             }
             me->remember(folderPath, items);
             QNDocumentList documents;
+            int leftOut = 0;
             for (const DXJsonValue &entry : items) {
-                keepListed(documents, documentFromItem(entry, folderPath), searchKeyword, me->className(), folderPath);
+                if (!keepListed(documents, documentFromItem(entry, folderPath), searchKeyword, me->className(), folderPath))
+                    ++leftOut;
             }
+            if (folder)
+                folder->setLeftOutCount(leftOut);
             completed(documents, searchKeyword, nullptr, false);
         });
     });

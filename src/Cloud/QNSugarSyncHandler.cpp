@@ -155,7 +155,8 @@ QByteArray QNSugarSyncHandler::tokenRequestBody(const QString &refreshToken) {
 }
 
 std::optional<QNDocumentList> QNSugarSyncHandler::parseContents(const QByteArray &reply, const QString &folderPath,
-                                                                bool *more, int *end, VNErrorPtr *error) {
+                                                                bool *more, int *end, VNErrorPtr *error,
+                                                                int *leftOut) {
     const XTDocumentPtr document = parseReply(reply, QStringLiteral("collectionContents"), error);
     if (!document)
         return std::nullopt;
@@ -174,6 +175,8 @@ std::optional<QNDocumentList> QNSugarSyncHandler::parseContents(const QByteArray
             const QString ref = childText(node, QStringLiteral("ref"));
             if (isUnsafeName(name) || ref.isEmpty()) {
                 VNLog::log(QStringLiteral("SugarSync: an entry named \"%1\" in %2 is left out").arg(name, folderPath));
+                if (leftOut)
+                    ++*leftOut;
                 continue;
             }
             auto entry = QNDocument::create();
@@ -366,31 +369,34 @@ void QNSugarSyncHandler::listDocuments(QNDocumentPtr folder, QString searchKeywo
     Failed failed = [completed, searchKeyword](VNErrorPtr error, bool cancelled) {
         completed({}, searchKeyword, error, cancelled);
     };
-    withToken(failed, [self, failed, completed, searchKeyword, folderPath, folderId](QString token, QString userURL) {
+    withToken(failed, [self, failed, completed, searchKeyword, folder, folderPath, folderId](QString token,
+                                                                                            QString userURL) {
         const bool top = folderPath.size() <= 1;
         if (!top && folderId.isEmpty()) {
             failed(handlerError(QStringLiteral("The folder %1 has no SugarSync reference.").arg(folderPath)), false);
             return;
         }
         const QString url = top ? userURL + QStringLiteral("/folders/contents") : folderId + QStringLiteral("/contents");
-        self->listPage(url, top ? QStringLiteral("/") : folderPath, token, 0, {}, failed,
-                       [self, completed, searchKeyword](QNDocumentList documents) {
+        self->listPage(url, top ? QStringLiteral("/") : folderPath, token, 0, {}, 0, failed,
+                       [self, completed, searchKeyword, folder](QNDocumentList documents, int leftOut) {
+                           if (folder)
+                               folder->setLeftOutCount(leftOut);
                            completed(documents, searchKeyword, nullptr, self->m_canceled);
                        });
     });
 }
 
 void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token, int start, QNDocumentList collected,
-                                  Failed failed, std::function<void(QNDocumentList)> done) {
+                                  int leftOut, Failed failed, std::function<void(QNDocumentList, int)> done) {
     auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
     QUrl page(url);
     page.setQuery(QStringLiteral("start=%1&max=%2").arg(start).arg(kPageSize));
     send(NRHTTPRequest::requestWithURL(page), token, failed,
-         [self, url, folderPath, token, start, collected, failed, done](NRHTTPRequest &reply) mutable {
+         [self, url, folderPath, token, start, collected, leftOut, failed, done](NRHTTPRequest &reply) mutable {
              bool more = false;
              int end = -1;
              VNErrorPtr error;
-             const auto documents = parseContents(reply.responseData(), folderPath, &more, &end, &error);
+             const auto documents = parseContents(reply.responseData(), folderPath, &more, &end, &error, &leftOut);
              if (!documents) {
                  failed(error, false);
                  return;
@@ -400,7 +406,7 @@ void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token
              for (const auto &d : collected + *documents)
                  (d->isDirectory() ? folders : files).append(d);
              if (more && end >= start) {
-                 self->listPage(url, folderPath, token, end + 1, folders + files, failed, done);
+                 self->listPage(url, folderPath, token, end + 1, folders + files, leftOut, failed, done);
                  return;
              }
              if (more) {
@@ -408,7 +414,7 @@ void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token
                  failed(handlerError(QStringLiteral("SugarSync sent an unreadable listing.")), false);
                  return;
              }
-             done(folders + files);
+             done(folders + files, leftOut);
          });
 }
 
@@ -477,8 +483,8 @@ void QNSugarSyncHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, 
     withToken(failed, [self, failed, completed, document, destPath, name, progress](QString token, QString) {
         // A file of that name already in the folder gets the new bytes; a
         // new entry would stand beside it as a twin.
-        self->listPage(destPath->id() + QStringLiteral("/contents"), destPath->path(), token, 0, {}, failed,
-                       [self, failed, completed, document, destPath, name, progress, token](QNDocumentList listed) {
+        self->listPage(destPath->id() + QStringLiteral("/contents"), destPath->path(), token, 0, {}, 0, failed,
+                       [self, failed, completed, document, destPath, name, progress, token](QNDocumentList listed, int) {
                            for (const auto &entry : listed) {
                                if (!entry->isDirectory() && entry->displayName() == name && !entry->id().isEmpty()) {
                                    self->putData(entry->id(), false, document, destPath, name, token, progress,

@@ -376,13 +376,16 @@ void QNWebDAVHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword,
     call.failed = [completed, searchKeyword](VNErrorPtr error, bool cancelled) {
         completed({}, searchKeyword, error, cancelled);
     };
-    call.succeeded = [completed, searchKeyword, reader](NRHTTPRequest &) {
+    call.succeeded = [completed, searchKeyword, reader, folder](NRHTTPRequest &) {
         VNErrorPtr error;
         const QNDocumentList documents = (*reader)->finish(&error);
-        if (error)
+        if (error) {
             completed({}, searchKeyword, error, false);
-        else
-            completed(documents, searchKeyword, nullptr, false);
+            return;
+        }
+        if (folder)
+            folder->setLeftOutCount((*reader)->leftOutCount());
+        completed(documents, searchKeyword, nullptr, false);
     };
     perform(std::move(call));
 }

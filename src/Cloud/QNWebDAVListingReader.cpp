@@ -74,6 +74,7 @@ struct QNWebDAVListingReader::State {
     bool isCollection = false;
 
     QNDocumentList documents;
+    int leftOut = 0;  // entries on the server with a name this drive cannot show
 
     void startResponse() {
         inResponse = true;
@@ -197,13 +198,17 @@ struct QNWebDAVListingReader::State {
         // The entry's name comes from the server: never let it leave the folder.
         const QString name = decodePercentStrict(lastPathComponent(rawHref));
         if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
-            name.contains(QLatin1Char('/')) || name.contains(QChar(0)))
+            name.contains(QLatin1Char('/')) || name.contains(QChar(0))) {
+            ++leftOut;
             return;
+        }
         const QString shownName = QString::fromUtf8(displayName);
         const QString display = shownName.isEmpty() ? name : shownName;
         if (context.isDiskCast &&
-            (display == QLatin1String("$RECYCLE.BIN") || display == QLatin1String("System Volume Information")))
+            (display == QLatin1String("$RECYCLE.BIN") || display == QLatin1String("System Volume Information"))) {
+            ++leftOut;
             return;
+        }
 
         auto document = QNDocument::create();
         document->setDisplayName(display);
@@ -345,4 +350,8 @@ QNDocumentList QNWebDAVListingReader::finish(VNErrorPtr *error) {
         return {};
     }
     return std::move(s.documents);
+}
+
+int QNWebDAVListingReader::leftOutCount() const {
+    return m_state->leftOut;
 }

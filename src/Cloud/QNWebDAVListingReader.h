@@ -27,6 +27,9 @@ public:
     // Ends the reply. The documents read, or an empty list and *error when
     // the reply was not a multistatus document.
     QNDocumentList finish(VNErrorPtr *error);
+    // How many entries the reply named that were left out for their names
+    // (the folder itself is not one of them).
+    int leftOutCount() const;
 
     struct State;  // the parser and what it has read so far (opaque)
 

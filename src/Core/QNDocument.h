@@ -79,6 +79,10 @@ public:
     // A local name that does not read back as text (not valid UTF-8): its
     // displayName and path show it byte-escaped, and it cannot be opened.
     QN_LOCKED_PROPERTY(bool, hasUnreadableName, setHasUnreadableName)
+    // Set on a listed folder: how many entries its last listing left out
+    // because this drive cannot show them (a name that cannot stand in a
+    // path, a line no format reads). They are on the server all the same.
+    QN_LOCKED_PROPERTY(int, leftOutCount, setLeftOutCount)
     QN_LOCKED_PROPERTY(std::shared_ptr<QNDriveConfig>, openedFromDriveConfig, setOpenedFromDriveConfig)
     QN_LOCKED_PROPERTY(QNDocumentPtr, openedFromDocument, setOpenedFromDocument)
     QN_LOCKED_PROPERTY(QNDocumentPtr, openedFromParentDocument, setOpenedFromParentDocument)

@@ -100,6 +100,8 @@ void QNMovedSourceRemoval::listed(const QString &key, const QNDocumentList &docu
         folder.listingError = QNErrorWrapper(error).localizedDescription();
         return;
     }
+    // Names the drive cannot show were never copied, and are there all the same.
+    folder.leftOut = folder.document->leftOutCount();
     QSet<QString> copied;
     for (const auto &child : folder.children)
         copied.insert(keyOf(child));
@@ -111,7 +113,7 @@ void QNMovedSourceRemoval::listed(const QString &key, const QNDocumentList &docu
 // Fills in clean for the folder and every folder below it.
 bool QNMovedSourceRemoval::isClean(const QString &key) {
     Folder &folder = m_folders[key];
-    bool clean = folder.strangers.isEmpty() && folder.listingError.isNull();
+    bool clean = folder.strangers.isEmpty() && folder.leftOut == 0 && folder.listingError.isNull();
     for (const auto &child : folder.children)
         if (isRealFolder(child) && !isClean(keyOf(child)))
             clean = false;
@@ -170,7 +172,15 @@ QString QNMovedSourceRemoval::keptText() const {
         if (!folder.listingError.isNull()) {
             lines << QStringLiteral("The folder \u201c%1\u201d was kept: it could not be listed again (%2).")
                          .arg(path, folder.listingError);
-        } else if (!folder.strangers.isEmpty()) {
+            continue;
+        }
+        if (folder.leftOut > 0) {
+            lines << QStringLiteral("The folder \u201c%1\u201d was kept: the server holds %2 there that this drive "
+                                    "cannot show, which the move did not copy.")
+                         .arg(path, folder.leftOut == 1 ? QStringLiteral("an entry")
+                                                        : QStringLiteral("%1 entries").arg(folder.leftOut));
+        }
+        if (!folder.strangers.isEmpty()) {
             QStringList names;
             for (const QString &name : folder.strangers.mid(0, 3))
                 names << QStringLiteral("\u201c%1\u201d").arg(name);

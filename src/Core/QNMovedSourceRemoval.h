@@ -18,7 +18,8 @@ class VNOperation;
 // listing shows only what was copied goes (in one removal where the drive
 // removes folders with their contents); from a folder that holds anything
 // else, only the copied documents go and the folder stays, which the answer
-// tells. Files go before the folders holding them. A link is removed as
+// tells. A folder whose listing left out entries this drive cannot show
+// holds something else too. Files go before the folders holding them. A link is removed as
 // the link itself, never what lies behind it. One request at a time.
 class QNMovedSourceRemoval : public std::enable_shared_from_this<QNMovedSourceRemoval> {
 public:
@@ -49,6 +50,7 @@ private:
         QNDocumentPtr document;
         QList<QNDocumentPtr> children;  // copied, in copy order
         QStringList strangers;          // listed afresh, never copied
+        int leftOut = 0;                // on the server, left out of the listing
         QString listingError;
         bool clean = false;             // filled in after the listings
     };

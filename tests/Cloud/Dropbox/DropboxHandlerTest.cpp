@@ -284,6 +284,26 @@ TEST_F(DropboxDrive, A401ReachesTheSessionDelegateOncePerRequest) {
 
 // --- Tasks --------------------------------------------------------------------------
 
+// An entry the listing cannot show (its name would leave the folder) was
+// never copied: a move off the drive keeps the folder, removes only what it
+// copied, and says which folder was kept.
+TEST_F(DropboxDrive, AMoveKeepsAFolderHoldingAnEntryTheDriveCannotShow) {
+    DropboxFake::putFile("/Tree", {}, true);
+    DropboxFake::putFile("/Tree/a.txt", "a");
+    DropboxFake::control("entry", {{"path", "/Tree/x/../../y"}, {"is_dir", false}, {"bytes", 1}});
+    QDir().mkpath(local->path() + "/dest");
+    const VNErrorPtr error = WebDriveTest::runItem(
+        std::make_shared<QNMoveTask>(), std::make_shared<QNMoveTaskItem>(drive, WebDriveTest::localDisk(), QNDocument::withPath("/Tree", true),
+                                                                        QNDocument::withPath(local->path() + "/dest", true)));
+    ASSERT_TRUE(error);
+    const QString text = error->localizedDescription();
+    EXPECT_TRUE(text.contains("\u201c/Tree\u201d was kept") && text.contains("cannot show")) << text.toStdString();
+    const QJsonObject tree = DropboxFake::tree();
+    EXPECT_TRUE(tree.contains("tree"));
+    EXPECT_FALSE(tree.contains("tree/a.txt"));
+    EXPECT_EQ(VNTest::readFile(local->path() + "/dest/Tree/a.txt"), QByteArray("a"));
+}
+
 TEST_F(DropboxDrive, FolderTreeToDropboxAndBackIsByteIdenticalAndAMoveInsideIsOneRequest) {
     const QString source = local->path() + "/tree";
     const QByteArray big = WebDriveTest::patternBytes(2 * 1024 * 1024 + 77);

@@ -5,6 +5,8 @@
 #include "Cloud/QNGooglePhotosHandler.h"
 #include "Cloud/QNServiceHosts.h"
 #include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
 #include "Core/QNUpdateFileTask.h"
 #include "Core/QNUpdateFileTaskItem.h"
 #include "DA/HTTPFetcher/HFHTTPFetcher.h"
@@ -16,6 +18,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <atomic>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -350,6 +353,26 @@ TEST_F(PhotoDrive, PicturesThroughAnAlbumAndBackByTasks) {
                                                                          QNDocument::withPath(back, true)));
     ASSERT_FALSE(error) << text(error).toStdString();
     EXPECT_EQ(WebDriveTest::treeDifference(source, back + "/Pictures").toStdString(), "");
+}
+
+// A photo whose title the drive cannot show was never copied: a move of its
+// album keeps the album with it, and only the copied photos go.
+TEST_F(PhotoDrive, AMoveKeepsAnAlbumHoldingAPhotoTheDriveCannotShow) {
+    ASSERT_FALSE(signIn().error);
+    control("entry", {{"album", "Holiday"}, {"title", "a/../../b"}});
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+    const VNErrorPtr error = WebDriveTest::runItem(
+        std::make_shared<QNMoveTask>(), std::make_shared<QNMoveTaskItem>(drive, localDrive, find("/Holiday"),
+                                                                         QNDocument::withPath(local->path(), true)));
+    ASSERT_TRUE(error);
+    const QString message = error->localizedDescription();
+    EXPECT_TRUE(message.contains("\u201c/Holiday\u201d was kept") && message.contains("cannot show")) << message.toStdString();
+    const QJsonObject tree = QJsonDocument::fromJson(control("tree")).object();
+    EXPECT_TRUE(tree.contains("/Holiday/a/../../b"));
+    EXPECT_FALSE(tree.contains("/Holiday/beach.jpg"));
+    EXPECT_TRUE(QFileInfo::exists(local->path() + "/Holiday/beach.jpg"));
 }
 
 // Saving an edited photo back: renamed to its backup, the new bytes uploaded

@@ -15,6 +15,7 @@
 #include "support/TaskRun.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <atomic>
@@ -151,11 +152,32 @@ TEST_F(SugarSync, RefusedOrBrokenListingIsAnErrorAndAMoveRemovesNothing) {
     }
 }
 
-TEST_F(SugarSync, NamesThatWouldLeaveTheirFolderAreLeftOut) {
-    auto listing = list(top("evil"));
+// What the listing leaves out is on the service all the same: a move of
+// the folder keeps it (the folder is not removed), and says so.
+TEST_F(SugarSync, NamesThatWouldLeaveTheirFolderAreLeftOutAndAMoveKeepsTheirFolder) {
+    const QNDocumentPtr evil = top("evil");
+    auto listing = list(evil);
     ASSERT_FALSE(listing->error) << listing->text();
     ASSERT_EQ(listing->documents.size(), 1);
     EXPECT_EQ(listing->documents.first()->displayName(), "ok.txt");
+
+    auto local = VNTest::makeTempDir();
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+    const QJsonObject before = counts();
+    const auto moved = VNTest::runItem(
+        std::make_shared<QNMoveTask>(),
+        std::make_shared<QNMoveTaskItem>(config, localDrive, evil, QNDocument::withPath(local->path(), true)), 60000);
+    ASSERT_TRUE(moved.completed);
+    ASSERT_TRUE(moved.error);
+    const QString text = moved.error->localizedDescription();
+    EXPECT_TRUE(text.contains("\u201c/evil\u201d was kept") && text.contains("cannot show")) << text.toStdString();
+    // A removal puts the item into the deleted-items folder: only the file went.
+    EXPECT_EQ(requestsSince(before, "PUT /folder/"), 0);
+    EXPECT_EQ(requestsSince(before, "PUT /file/"), 1);
+    EXPECT_TRUE(top("evil"));
+    EXPECT_TRUE(QFileInfo::exists(local->path() + "/evil/ok.txt"));
 }
 
 TEST_F(SugarSync, UploadIsTheTokenTheFoldersListingAndTwoRequestsThenEveryItemOperation) {

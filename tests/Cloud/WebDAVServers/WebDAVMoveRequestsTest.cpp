@@ -14,7 +14,9 @@
 #include <QFileInfo>
 #include <QMap>
 #include <atomic>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace WebDAVPeer;
 
@@ -90,6 +92,40 @@ TEST(WebDAVMoveRequests, FileWrittenIntoTheSourceDuringTheMoveStays) {
     EXPECT_EQ(VNTest::readFile(server + "/src/late.txt"), QByteArray("late"));
     EXPECT_FALSE(QFileInfo::exists(server + "/src/a.txt"));
     EXPECT_FALSE(QFileInfo::exists(server + "/src/sub"));
+    EXPECT_EQ(VNTest::readFile(temp->path() + "/src/sub/b.txt"), QByteArray("b"));
+}
+
+// A file whose name is not UTF-8 is left out of every listing, so the move
+// never copied it: its folder stays with it on the server, only what was
+// copied goes, and the move says which folder was kept.
+TEST(WebDAVMoveRequests, FileTheListingCannotShowKeepsItsFolder) {
+    ASSERT_FALSE(state().isEmpty()) << "the webdav peer is not running";
+    setUpOnce();
+    QNCloudInterfaceFactory::registerCoreHandlers();
+    const QString server = freshFolder("root_dir", "move-hidden");
+    VNTest::writeFile(server + "/src/a.txt", "a");
+    VNTest::writeFile(server + "/src/sub/b.txt", "b");
+    const QByteArray hidden = QFile::encodeName(server + "/src/sub/") + "caf\xe9.txt";
+    const int fd = ::open(hidden.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "x", 1), 1);
+    ::close(fd);
+    auto temp = VNTest::makeTempDir();
+
+    const auto run = VNTest::runItem(std::make_shared<QNMoveTask>(),
+                                     std::make_shared<QNMoveTaskItem>(drive(url("http")),
+                                                                      QNMyDocumentsHandler::makeLocalDriveConfig(),
+                                                                      QNDocument::withPath("/move-hidden/src", true),
+                                                                      QNDocument::withPath(temp->path(), true)),
+                                     120000);
+    ASSERT_TRUE(run.completed);
+    ASSERT_TRUE(run.error);
+    const QString text = run.error->localizedDescription();
+    EXPECT_TRUE(text.contains("\u201c/move-hidden/src/sub\u201d was kept") && text.contains("cannot show"))
+        << text.toStdString();
+    EXPECT_EQ(::access(hidden.constData(), F_OK), 0);
+    EXPECT_FALSE(QFileInfo::exists(server + "/src/a.txt"));
+    EXPECT_FALSE(QFileInfo::exists(server + "/src/sub/b.txt"));
     EXPECT_EQ(VNTest::readFile(temp->path() + "/src/sub/b.txt"), QByteArray("b"));
 }
 
