@@ -55,14 +55,11 @@ TEST_F(GoogleDrive, AMoveKeepsAFolderHoldingANameTheDriveCannotShow) {
     VNTest::writeFile(local->path() + "/a.txt", "a");
     Answer a = run([&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/a.txt"), tree.document, {}, cb); });
     ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
-    control("entry", {{"parent", tree.document->id()}, {"name", "x/y"}});
-    auto localDrive = QNDriveConfig::create();
-    localDrive->setIsMyFiles(true);
-    localDrive->setUseAbsolutePath(true);
+    fake.control("entry", {{"parent", tree.document->id()}, {"name", "x/y"}});
     QDir().mkpath(local->path() + "/dest");
 
     const VNErrorPtr error = runItem(std::make_shared<QNMoveTask>(),
-                                     std::make_shared<QNMoveTaskItem>(drive, localDrive, QNDocument::withPath("/Tree", true),
+                                     std::make_shared<QNMoveTaskItem>(drive, localDisk(), QNDocument::withPath("/Tree", true),
                                                                       QNDocument::withPath(local->path() + "/dest", true)));
     ASSERT_TRUE(error);
     const QString text = error->localizedDescription();
