@@ -2,7 +2,6 @@
 // Basic, "/dav" with Digest), over http, https with the test CA and a
 // self-signed certificate; odd listings from the fake.
 #include "WebDAVPeer.h"
-#include "Net/NRHTTPRequest.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -189,17 +188,6 @@ TEST_F(WebDAVListing, BrokenRepliesAndBadAddressesAreErrors) {
         if (!c.domain.isEmpty())
             EXPECT_EQ(answer->error->domain(), c.domain);
     }
-}
-
-TEST_F(WebDAVListing, ServerThatNeverAnswersTimesOut) {
-    const double saved = NRHTTPRequest::defaultTimeOutSeconds();
-    NRHTTPRequest::setDefaultTimeOutSeconds(1);
-    auto answer = list(drive(fakeURL()), "/slow");
-    NRHTTPRequest::setDefaultTimeOutSeconds(saved);
-    ASSERT_TRUE(answer->error);
-    EXPECT_EQ(answer->error->domain(), "NRHTTPRequestErrorDomain");
-    EXPECT_EQ(answer->error->code(), NRHTTPRequest::RequestTimedOutErrorType);
-    EXPECT_FALSE(answer->cancelled);
 }
 
 TEST_F(WebDAVListing, CancelAnswersOnceCancelledWithoutError) {
