@@ -171,21 +171,6 @@ TEST_F(HandlerOperations, CancelFromAnotherThreadHopsToTheMainThread) {
     EXPECT_TRUE(a.answeredOnMain);
 }
 
-TEST_F(HandlerOperations, QueueSlotIsHeldUntilTheAnswer) {
-    queue.setMaxConcurrentOperationCount(1);
-    setMode(Fake::Op::List, Fake::Mode::Answer, 150);
-    std::vector<int> order;
-    auto first = listing("/", [&] { order.push_back(1); });
-    auto second = listing("/docs", [&] { order.push_back(2); });
-    queue.addOperation(first);
-    queue.addOperation(second);
-    ASSERT_TRUE(VNTest::waitUntil([&] { return Fake::callCount(Fake::Op::List) >= 1; }));
-    VNTest::spin(50);
-    EXPECT_EQ(Fake::callCount(Fake::Op::List), 1);  // the second waits for the first's answer
-    ASSERT_TRUE(VNTest::waitUntil([&] { return second->isFinished(); }));
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
-}
-
 TEST_F(HandlerOperations, DriveWithoutHandlerAnswersNotSupportedAndFreesTheQueue) {
     auto unknown = QNDriveConfig::create();
     unknown->setIsSpiderOak(true);
