@@ -157,18 +157,6 @@ TEST_F(CopyTask, FileInsideOneCapableDriveIsOneServerSideCopy) {
     EXPECT_EQ(VNTest::readFile(remote + "/b/doc.txt"), QByteArray("server side"));
 }
 
-TEST_F(CopyTask, EmptyFolderToAnotherDriveIsOneCreationAndOneListing) {
-    QDir().mkpath(path("src/empty"));
-    const QString remote = path("remote");
-    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    auto [error, doc, cancelled] = copyOne(localDrive(), fake, localDocument(path("src/empty")), driveDocument("/", true));
-    EXPECT_FALSE(error);
-    EXPECT_FALSE(doc);
-    EXPECT_FALSE(cancelled);
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::CreateFolder), 1);
-    EXPECT_TRUE(QFileInfo(remote + "/empty").isDir());
-}
-
 TEST_F(CopyTask, RemoteFileLandsInTheTaskFolderAtItsDrivePathAndIsGoneAfterTheUpload) {
     const QString remote = path("remote");
     writeTree(remote, {{"a/b.txt", "temporary"}});
