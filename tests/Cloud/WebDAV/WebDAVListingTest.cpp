@@ -159,15 +159,6 @@ TEST_F(WebDAVListing, LoginWritesTheCaptionOnlyWhenItWorks) {
     }
 }
 
-TEST_F(WebDAVListing, ServerNamesThatWouldLeaveTheFolderAreDropped) {
-    auto answer = list(drive(fakeURL()), "/list-evil");
-    ASSERT_FALSE(answer->error);
-    QStringList paths;
-    for (const auto &d : answer->documents)
-        paths << d->path();
-    EXPECT_EQ(paths, (QStringList{"/list-evil/good.txt", "/list-evil/sub dir", "/list-evil/last.bin"}));
-}
-
 TEST_F(WebDAVListing, BrokenRepliesAndBadAddressesAreErrors) {
     struct Case {
         QString url, folder, domain;
