@@ -312,11 +312,8 @@ TEST_F(LinkUpdate, PreviewRunsOnThePriorityQueueBesideABlockedTask) {
 
     QObject pane;
     auto preview = std::make_shared<QNPreviewTask>(&pane);
-    EXPECT_TRUE(preview->usePriorityQueue());
-    EXPECT_EQ(preview->filesViewController().data(), &pane);
     auto item = std::make_shared<QNPreviewTaskItem>(drive, driveDocument("/docs/other.txt", false, 5),
                                                     QNDocument::withPath(path("preview.txt")));
-    EXPECT_TRUE(item->usePriorityQueue());
     preview->addTaskItem(item);
     ASSERT_TRUE(runTask(manager, preview));
     EXPECT_EQ(VNTest::readFile(path("preview.txt")), QByteArray("other"));
