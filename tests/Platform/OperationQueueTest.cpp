@@ -241,19 +241,6 @@ TEST(OperationQueue, QueueMayBeDestroyedByItsOwnWorker) {
     EXPECT_TRUE(VNTest::waitUntil([&] { return ran.load(); }));
 }
 
-TEST(Dispatch, MainAsyncRunsOnTheMainThread) {
-    std::atomic<bool> onMain{false}, ran{false};
-    VNDispatch::globalAsync([&] {
-        EXPECT_FALSE(VNDispatch::isMainThread());
-        VNDispatch::mainAsync([&] {
-            onMain = VNDispatch::isMainThread();
-            ran = true;
-        });
-    });
-    ASSERT_TRUE(VNTest::waitUntil([&] { return ran.load(); }));
-    EXPECT_TRUE(onMain.load());
-}
-
 TEST(Dispatch, MainSyncFromAWorkerWaitsForTheBlock) {
     std::atomic<int> value{0};
     std::atomic<bool> done{false};

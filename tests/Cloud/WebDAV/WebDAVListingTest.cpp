@@ -2,7 +2,6 @@
 // Basic, "/dav" with Digest), over http, https with the test CA and a
 // self-signed certificate; odd listings from the fake.
 #include "WebDAVPeer.h"
-#include "Net/NRHTTPRequest.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -160,15 +159,6 @@ TEST_F(WebDAVListing, LoginWritesTheCaptionOnlyWhenItWorks) {
     }
 }
 
-TEST_F(WebDAVListing, ServerNamesThatWouldLeaveTheFolderAreDropped) {
-    auto answer = list(drive(fakeURL()), "/list-evil");
-    ASSERT_FALSE(answer->error);
-    QStringList paths;
-    for (const auto &d : answer->documents)
-        paths << d->path();
-    EXPECT_EQ(paths, (QStringList{"/list-evil/good.txt", "/list-evil/sub dir", "/list-evil/last.bin"}));
-}
-
 TEST_F(WebDAVListing, BrokenRepliesAndBadAddressesAreErrors) {
     struct Case {
         QString url, folder, domain;
@@ -189,17 +179,6 @@ TEST_F(WebDAVListing, BrokenRepliesAndBadAddressesAreErrors) {
         if (!c.domain.isEmpty())
             EXPECT_EQ(answer->error->domain(), c.domain);
     }
-}
-
-TEST_F(WebDAVListing, ServerThatNeverAnswersTimesOut) {
-    const double saved = NRHTTPRequest::defaultTimeOutSeconds();
-    NRHTTPRequest::setDefaultTimeOutSeconds(1);
-    auto answer = list(drive(fakeURL()), "/slow");
-    NRHTTPRequest::setDefaultTimeOutSeconds(saved);
-    ASSERT_TRUE(answer->error);
-    EXPECT_EQ(answer->error->domain(), "NRHTTPRequestErrorDomain");
-    EXPECT_EQ(answer->error->code(), NRHTTPRequest::RequestTimedOutErrorType);
-    EXPECT_FALSE(answer->cancelled);
 }
 
 TEST_F(WebDAVListing, CancelAnswersOnceCancelledWithoutError) {

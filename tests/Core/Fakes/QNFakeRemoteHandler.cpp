@@ -237,11 +237,8 @@ void QNFakeRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyw
             QNDocumentList docs;
             QDir dir(local);
             for (const QString &name :
-                 dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
-                if (!searchKeyword.isEmpty() && !name.contains(searchKeyword, Qt::CaseInsensitive))
-                    continue;
+                 dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
                 docs.append(documentFor(joinDrivePath(drivePath, name), QFileInfo(local + QLatin1Char('/') + name)));
-            }
             completed(docs, searchKeyword, nullptr, false);
         },
         [searchKeyword, completed] { completed({}, searchKeyword, nullptr, true); });

@@ -3,7 +3,6 @@
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNMyDocumentsHandler.h"
 #include "Platform/VNDispatch.h"
-#include "Platform/VNLog.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -2,15 +2,10 @@
 #include "Core/Fakes/QNFakeRemoteHandler.h"
 #include "Core/LocalDrive/LocalTestHelpers.h"
 #include "Core/QNCloudInterfaceFactory.h"
-#include "Core/QNCopyOperation.h"
-#include "Core/QNCreateFolderOperation.h"
 #include "Core/QNDownloadOperation.h"
-#include "Core/QNLinkOperation.h"
 #include "Core/QNListDocumentsOperation.h"
 #include "Core/QNLoginOperation.h"
-#include "Core/QNMoveOperation.h"
 #include "Core/QNRemoveOperation.h"
-#include "Core/QNRenameOperation.h"
 #include "Core/QNUploadOperation.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNOperationQueue.h"
@@ -83,41 +78,6 @@ TEST_F(HandlerOperations, ListingPassesTheDocumentsAndKeywordThrough) {
     EXPECT_EQ(listed[0]->path(), "/docs/a.txt");
     EXPECT_EQ(listed[1]->size(), 10000);
     EXPECT_FALSE(keyword.isNull());
-    EXPECT_EQ(Fake::offMainThreadCalls(), 0);
-}
-
-TEST_F(HandlerOperations, EveryDocumentOperationPassesTheHandlersWorkAndAnswerThrough) {
-    DocumentAnswer down, up, made, copied, moved, renamed, linked, removed;
-    run(std::make_shared<QNDownloadOperation>(drive, at("/docs/b.txt"), at(local + "/b-copy.txt"),
-                                              down.progressCallback(), down.callback()));
-    EXPECT_EQ(VNTest::readFile(local + "/b-copy.txt"), QByteArray(10000, 'b'));
-    ASSERT_GE(down.progress.size(), 2u);
-    EXPECT_DOUBLE_EQ(down.progress.back(), 1.0);
-    run(std::make_shared<QNUploadOperation>(drive, at(local + "/up.txt"), at("/docs", true), nullptr, up.callback()));
-    ASSERT_TRUE(up.document);
-    EXPECT_EQ(up.document->path(), "/docs/up.txt");
-    EXPECT_EQ(VNTest::readFile(root + "/docs/up.txt"), "upload me");
-    run(std::make_shared<QNCreateFolderOperation>(drive, "new", at("/", true), made.callback()));
-    ASSERT_TRUE(made.document);
-    run(std::make_shared<QNCopyOperation>(drive, at("/docs/a.txt"), made.document, copied.callback()));
-    EXPECT_EQ(VNTest::readFile(root + "/new/a.txt"), "alpha");
-    run(std::make_shared<QNMoveOperation>(drive, at("/docs/b.txt"), made.document, moved.callback()));
-    EXPECT_FALSE(QFileInfo::exists(root + "/docs/b.txt"));
-    run(std::make_shared<QNRenameOperation>(drive, at("/new/a.txt"), at("/new/renamed.txt"), renamed.callback()));
-    EXPECT_TRUE(QFileInfo::exists(root + "/new/renamed.txt"));
-    run(std::make_shared<QNLinkOperation>(drive, at("/new/renamed.txt"), linked.callback()));
-    ASSERT_TRUE(linked.document);
-    EXPECT_FALSE(linked.document->link().isEmpty());
-    run(std::make_shared<QNRemoveOperation>(drive, made.document, removed.callback()));
-    EXPECT_FALSE(QFileInfo::exists(root + "/new"));
-    for (DocumentAnswer *a : {&down, &up, &made, &copied, &moved, &renamed, &linked, &removed}) {
-        EXPECT_EQ(a->answers.load(), 1);
-        EXPECT_FALSE(a->error || a->cancelled);
-    }
-    bool loggedIn = false;
-    run(std::make_shared<QNLoginOperation>(drive, [&](bool ok, VNErrorPtr, bool) { loggedIn = ok; }));
-    EXPECT_TRUE(loggedIn);
-    // Started from a worker, every call reached the handler on the main thread.
     EXPECT_EQ(Fake::offMainThreadCalls(), 0);
 }
 
@@ -209,21 +169,6 @@ TEST_F(HandlerOperations, CancelFromAnotherThreadHopsToTheMainThread) {
     EXPECT_EQ(a.answers.load(), 1);
     EXPECT_TRUE(a.cancelled);
     EXPECT_TRUE(a.answeredOnMain);
-}
-
-TEST_F(HandlerOperations, QueueSlotIsHeldUntilTheAnswer) {
-    queue.setMaxConcurrentOperationCount(1);
-    setMode(Fake::Op::List, Fake::Mode::Answer, 150);
-    std::vector<int> order;
-    auto first = listing("/", [&] { order.push_back(1); });
-    auto second = listing("/docs", [&] { order.push_back(2); });
-    queue.addOperation(first);
-    queue.addOperation(second);
-    ASSERT_TRUE(VNTest::waitUntil([&] { return Fake::callCount(Fake::Op::List) >= 1; }));
-    VNTest::spin(50);
-    EXPECT_EQ(Fake::callCount(Fake::Op::List), 1);  // the second waits for the first's answer
-    ASSERT_TRUE(VNTest::waitUntil([&] { return second->isFinished(); }));
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
 TEST_F(HandlerOperations, DriveWithoutHandlerAnswersNotSupportedAndFreesTheQueue) {

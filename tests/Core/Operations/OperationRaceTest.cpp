@@ -2,7 +2,6 @@
 #include "Core/Operations/OperationTestSupport.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNDownloadOperation.h"
-#include "Core/QNListDocumentsOperation.h"
 #include "Core/QNMyDocumentsHandler.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNOperationQueue.h"
@@ -86,33 +85,6 @@ TEST_F(OperationRaces, ThousandCancelAnswerRacesDeliverOnce) {
     }
     ASSERT_TRUE(waitUntilAllFinished(ops));
     VNTest::spin(100);  // let any late answer arrive (and be dropped)
-    for (int i = 0; i < kRuns; ++i) ASSERT_EQ(answers[i].load(), 1) << "run " << i;
-}
-
-TEST_F(OperationRaces, LocalListingCancelledWhileItRuns) {
-    auto dir = VNTest::makeTempDir();
-    for (int i = 0; i < 20; ++i) VNTest::writeFile(dir->path() + QStringLiteral("/f%1").arg(i), "x");
-    auto drive = QNMyDocumentsHandler::makeLocalDriveConfig();
-    VNOperationQueue queue;
-    constexpr int kRuns = 300;
-    std::vector<std::atomic<int>> answers(kRuns);
-    std::vector<std::shared_ptr<QNListDocumentsOperation>> ops;
-    for (int i = 0; i < kRuns; ++i) {
-        auto op = std::make_shared<QNListDocumentsOperation>(
-            drive, QNDocument::withPath(dir->path(), true), QString(),
-            [&answers, i](QNDocumentList docs, QString, VNErrorPtr e, bool c) {
-                answers[i].fetch_add(1);
-                EXPECT_FALSE(e);
-                if (!c)
-                    EXPECT_EQ(docs.size(), 20);
-            });
-        ops.push_back(op);
-        op->start();
-        if (i % 3 != 0)
-            op->cancel();
-    }
-    ASSERT_TRUE(waitUntilAllFinished(ops));
-    VNTest::spin(50);
     for (int i = 0; i < kRuns; ++i) ASSERT_EQ(answers[i].load(), 1) << "run " << i;
 }
 

@@ -35,26 +35,18 @@ protected:
 
 }  // namespace
 
-TEST_F(CopyTask, TreeLocalToRemoteToLocalIsByteIdentical) {
-    writeTree(path("src/tree"), sampleTree());
+// (The way up is checked by the tests of folders and moves between drives.)
+TEST_F(CopyTask, TreeFromARemoteDriveIsByteIdenticalAndLeavesNoTemporaryFolder) {
     const QString remote = path("remote");
-    QDir().mkpath(remote);
+    writeTree(remote + "/tree", sampleTree());
     auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    QNTaskPtr up;
-    auto [e1, d1, c1] = copyOne(localDrive(), fake, localDocument(path("src/tree")), driveDocument("/", true), &up);
-    ASSERT_FALSE(e1) << e1->localizedDescription().toStdString();
-    EXPECT_FALSE(c1);
-    EXPECT_EQ(compareTrees(path("src/tree"), remote + "/tree"), QString());
-    EXPECT_GT(up->taskItems().size(), 10);
-
     QDir().mkpath(path("back"));
     QNTaskPtr down;
-    auto [e2, d2, c2] = copyOne(fake, localDrive(), driveDocument("/tree", true), localDocument(path("back")), &down);
-    ASSERT_FALSE(e2) << e2->localizedDescription().toStdString();
-    EXPECT_EQ(compareTrees(path("src/tree"), path("back/tree")), QString());
-    // The source is untouched and no temporary folder is left.
-    EXPECT_EQ(listTree(path("src/tree")).size(), listTree(path("back/tree")).size());
-    EXPECT_FALSE(QFileInfo::exists(up->tempDirectory()));
+    auto [error, doc, cancelled] = copyOne(fake, localDrive(), driveDocument("/tree", true), localDocument(path("back")),
+                                           &down);
+    ASSERT_FALSE(error) << error->localizedDescription().toStdString();
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(compareTrees(remote + "/tree", path("back/tree")), QString());
     EXPECT_FALSE(QFileInfo::exists(down->tempDirectory()));
     EXPECT_TRUE(QDir(VNTempDirectory::path()).isEmpty());
 }
@@ -115,14 +107,11 @@ TEST_F(CopyTask, ProgressHalvesBetweenTwoRemoteDrivesAndIsTheUploadFromTheLocalD
             std::lock_guard lock(m);
             seen.push_back(item->progress());
         });
-        std::atomic<int> taskUpdates{0};
-        task->registerListenerForTaskUpdateBlock("t", [&] { ++taskUpdates; });
         task->addTaskItem(item);
         ASSERT_TRUE(runTask(manager, task));
         EXPECT_EQ(VNTest::readFile(b + "/file.bin"), QByteArray(40000, 'p'));
         ASSERT_GE(seen.size(), fromLocal ? 1u : 4u);
         EXPECT_FLOAT_EQ(seen.back(), 1.0f);
-        EXPECT_EQ(taskUpdates.load(), static_cast<int>(seen.size()));
         if (fromLocal) {
             EXPECT_LT(seen.front(), 0.5f);
             EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download), 0);
@@ -155,18 +144,6 @@ TEST_F(CopyTask, FileInsideOneCapableDriveIsOneServerSideCopy) {
     EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Download) + QNFakeRemoteHandler::callCount(Op::Upload), 0);
     EXPECT_EQ(updates.load(), 0);
     EXPECT_EQ(VNTest::readFile(remote + "/b/doc.txt"), QByteArray("server side"));
-}
-
-TEST_F(CopyTask, EmptyFolderToAnotherDriveIsOneCreationAndOneListing) {
-    QDir().mkpath(path("src/empty"));
-    const QString remote = path("remote");
-    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    auto [error, doc, cancelled] = copyOne(localDrive(), fake, localDocument(path("src/empty")), driveDocument("/", true));
-    EXPECT_FALSE(error);
-    EXPECT_FALSE(doc);
-    EXPECT_FALSE(cancelled);
-    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::CreateFolder), 1);
-    EXPECT_TRUE(QFileInfo(remote + "/empty").isDir());
 }
 
 TEST_F(CopyTask, RemoteFileLandsInTheTaskFolderAtItsDrivePathAndIsGoneAfterTheUpload) {

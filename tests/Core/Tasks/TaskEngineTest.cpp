@@ -85,45 +85,6 @@ TEST_F(TaskEngine, SecondTaskStartsOnlyAfterTheFirstHasEnded) {
     EXPECT_TRUE(manager->tasks().isEmpty());
 }
 
-TEST_F(TaskEngine, ItemErrorCancelsTheTaskOnceAndEveryItemIsReportedOnce) {
-    const QString remote = path("remote");
-    writeTree(remote, {{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
-    auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
-    setMode(QNFakeRemoteHandler::Op::Download, QNFakeRemoteHandler::Mode::Fail, remote);
-    QDir().mkpath(path("out"));
-
-    auto task = std::make_shared<QNCopyTask>();
-    std::vector<std::shared_ptr<ItemReports>> reports;
-    for (const char *name : {"/a.txt", "/b.txt", "/c.txt"}) {
-        auto item = std::make_shared<QNCopyTaskItem>(fake, localDrive(), driveDocument(name, false, 1),
-                                                     localDocument(path("out")));
-        reports.push_back(watchItem(item));
-        task->addTaskItem(item);
-    }
-    std::atomic<int> errors{0}, managerReports{0};
-    manager->registerListenerForTaskItemCompletedBlock("t", [&](VNErrorPtr error, QNTaskItemPtr, bool) {
-        ++managerReports;
-        if (error)
-            ++errors;
-    });
-    ASSERT_TRUE(runTask(manager, task));
-    QNFakeRemoteHandler::resetBehaviours();
-    EXPECT_TRUE(task->canceled());
-    EXPECT_GE(errors.load(), 1);
-    int failed = 0;
-    for (auto &r : reports) {
-        ASSERT_EQ(r->count(), 1) << "an item was reported more than once, or never";
-        auto [error, doc, cancelled] = r->first();
-        if (error)
-            ++failed;
-        else
-            EXPECT_TRUE(cancelled);
-    }
-    EXPECT_GE(failed, 1);
-    EXPECT_TRUE(QDir(path("out")).isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(task->tempDirectory()));
-}
-
 TEST_F(TaskEngine, CancelDuringTheMetadataPhaseStartsNothingAndReportsEveryItemOnce) {
     writeTree(path("src"), sampleTree());
     QDir().mkpath(path("out"));

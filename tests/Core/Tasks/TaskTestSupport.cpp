@@ -38,11 +38,6 @@ QNDocumentPtr driveDocument(const QString &drivePath, bool isDirectory, qint64 s
     return doc;
 }
 
-QNDocumentPtr documentForFile(const QString &absolutePath, const QString &drivePath) {
-    QFileInfo info(absolutePath);
-    return driveDocument(drivePath, info.isDir(), info.isFile() ? info.size() : 0);
-}
-
 void writeTree(const QString &root, const QMap<QString, QByteArray> &tree) {
     QDir().mkpath(root);
     for (auto it = tree.begin(); it != tree.end(); ++it) {

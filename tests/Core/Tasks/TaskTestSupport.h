@@ -31,8 +31,6 @@ QNDriveConfigPtr localDrive();
 // Documents: a local one at an absolute path, a drive one at a drive path.
 QNDocumentPtr localDocument(const QString &absolutePath);
 QNDocumentPtr driveDocument(const QString &drivePath, bool isDirectory, qint64 size = 0);
-// A document as a listing of the folder on disk would give it.
-QNDocumentPtr documentForFile(const QString &absolutePath, const QString &drivePath);
 
 // Writes a tree of files below root: relative path -> content; a path ending
 // in "/" is an (empty) folder.

@@ -1,5 +1,5 @@
-// Base64 and Base32: the RFC 4648 vectors, round trips of every byte value,
-// and the handling of whitespace, padding and damaged input.
+// Base64 and Base32: the RFC 4648 vectors (every length of the final group),
+// round trips of every byte value, and whitespace, padding and damaged input.
 #include "Core/Base64.h"
 #include "Core/QNBase32Codec.h"
 
@@ -46,7 +46,7 @@ QByteArray randomBytes(int length) {
 
 }  // namespace
 
-TEST(Base64, RfcVectorsAndRoundTripsOfEveryByteAndLength) {
+TEST(Base64, RfcVectorsAndRoundTripOfEveryByte) {
     for (const Vector &v : kBase64Vectors) {
         EXPECT_EQ(Base64::encode(QByteArray(v.plain)), QString::fromLatin1(v.encoded)) << v.plain;
         EXPECT_EQ(Base64::decode(QString::fromLatin1(v.encoded)), QByteArray(v.plain)) << v.encoded;
@@ -55,12 +55,6 @@ TEST(Base64, RfcVectorsAndRoundTripsOfEveryByteAndLength) {
     EXPECT_EQ(Base64::encode(bytes, 5), "Zm9vAHg=");
     EXPECT_EQ(Base64::encode(nullptr, 3), "");
     EXPECT_EQ(Base64::decode(Base64::encode(everyByte())), everyByte());
-    for (int length = 0; length < 40; ++length) {
-        const QByteArray data = randomBytes(length);
-        const QString text = Base64::encode(data);
-        EXPECT_EQ(text.size(), (length + 2) / 3 * 4);
-        EXPECT_EQ(Base64::decode(text), data) << length;
-    }
 }
 
 TEST(Base64, DecodingSkipsWhitespaceToleratesMissingPaddingAndRefusesDamage) {
@@ -100,7 +94,7 @@ TEST(Base64, DecodingSkipsWhitespaceToleratesMissingPaddingAndRefusesDamage) {
     EXPECT_EQ(Base64::decode("Zm9v\nYmFy", 4), QByteArray("foo"));
 }
 
-TEST(Base32, RfcVectorsAndRoundTripsOfEveryByteAndLength) {
+TEST(Base32, RfcVectorsAndRoundTripOfEveryByte) {
     for (const Vector &v : kBase32Vectors) {
         EXPECT_EQ(QNBase32Codec::base32StringFromData(QByteArray(v.plain)), QString::fromLatin1(v.encoded))
             << v.plain;
@@ -109,12 +103,6 @@ TEST(Base32, RfcVectorsAndRoundTripsOfEveryByteAndLength) {
     }
     EXPECT_EQ(QNBase32Codec::dataFromBase32String(QNBase32Codec::base32StringFromData(everyByte())),
               everyByte());
-    for (int length = 0; length < 40; ++length) {
-        const QByteArray data = randomBytes(length);
-        const QString text = QNBase32Codec::base32StringFromData(data);
-        EXPECT_EQ(text.size(), (length + 4) / 5 * 8);
-        EXPECT_EQ(QNBase32Codec::dataFromBase32String(text), data) << length;
-    }
     const QString text = QString::fromUtf8("Grüße, 世界");  // texts travel as UTF-8
     const QString encoded = QNBase32Codec::base32StringFromString(text);
     EXPECT_EQ(encoded, QNBase32Codec::base32StringFromData(text.toUtf8()));

@@ -2,7 +2,6 @@
 #include "Formats/DXJsonError.h"
 #include "Formats/DXJsonExtensions.h"
 #include "Formats/DXJsonParser.h"
-#include "Platform/VNLog.h"
 
 #include <gtest/gtest.h>
 #include <thread>
@@ -288,17 +287,11 @@ TEST(JsonParser, KeyStringFailureAddsKeyExpected) {
     EXPECT_EQ(trace[1].text, "Object key string expected");
 }
 
-TEST(JsonExtensions, JSONValueLogsTheTrace) {
-    VNLog::setCapturing(true);
-    VNLog::clearCaptured();
+TEST(JsonExtensions, ValuesAndFragmentsOfText) {
     EXPECT_TRUE(JSONValue(QStringLiteral("[1,]")).isUndefined());
-    ASSERT_FALSE(VNLog::captured().isEmpty());
-    EXPECT_TRUE(VNLog::captured().last().contains("-JSONValue failed. Error trace is: "));
-    EXPECT_TRUE(VNLog::captured().last().contains("Trailing comma disallowed in array"));
     EXPECT_TRUE(JSONValue(QStringLiteral("\"scalar\"")).isUndefined());
     EXPECT_EQ(JSONFragmentValue(QStringLiteral("\"scalar\"")).toString(), "scalar");
     EXPECT_TRUE(JSONFragmentValue(QStringLiteral("[")).isUndefined());
-    EXPECT_TRUE(VNLog::captured().last().contains("-JSONFragmentValue failed. Error trace is: "));
     EXPECT_EQ(JSONValue(QByteArray("{\"a\":[true]}"))["a"][0].toBool(), true);
 }
 

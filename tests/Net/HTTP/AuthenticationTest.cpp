@@ -43,23 +43,6 @@ TEST_F(Authentication, BasicAfterChallengeThenFromTheSession) {
     EXPECT_EQ(again->authenticationRetryCount(), 0);
 }
 
-TEST_F(Authentication, TwoRealmsOfOneServerKeepTheirCredentials) {
-    for (int round = 0; round < 2; ++round) {
-        auto d = withCredentials(apacheURL(QStringLiteral("/digest/hello.txt")), digestUser, digestPassword);
-        run(d);
-        EXPECT_EQ(d->responseStatusCode(), 200);
-        auto b = withCredentials(apacheURL(QStringLiteral("/basic/hello.txt")), basicUser, basicPassword);
-        run(b);
-        EXPECT_EQ(b->responseStatusCode(), 200);
-    }
-    // Both realms answer from the session now, without credentials of their own.
-    for (const QString path : {QStringLiteral("/digest/hello.txt"), QStringLiteral("/basic/hello.txt")}) {
-        auto r = NRHTTPRequest::requestWithURL(apacheURL(path));
-        run(r);
-        EXPECT_EQ(r->responseStatusCode(), 200) << path.toStdString();
-    }
-}
-
 // One account on a Basic share with a Digest share inside it, on one server:
 // the session's credentials of one share go to the other first and are
 // refused there; the request answers the new challenge with its own.

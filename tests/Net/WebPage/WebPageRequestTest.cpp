@@ -1,9 +1,7 @@
 // Web-page requests against nginx's static site: the page saved with data
 // URLs and with relative paths to local copies, both opening with their
-// images, references to what could not be had left alone; and a request
-// queue's HEAD requests seen in nginx's log.
+// images, references to what could not be had left alone.
 #include "Net/NRDownloadCache.h"
-#include "Net/NRRequestQueue.h"
 #include "Net/NRWebPageRequest.h"
 #include "Net/NetTestSupport.h"
 #include "support/TestSupport.h"
@@ -96,23 +94,4 @@ TEST(WebPageRequest, PageSavedWithLocalCopiesOpensWithItsImages) {
     const QString pic = cache->pathToCachedResponseDataForURL(QUrl(site("img/pic.png")));
     ASSERT_FALSE(pic.isNull());
     EXPECT_EQ(VNTest::readFile(pic), QByteArray("\x89PNG pic"));
-}
-
-TEST(WebPageRequest, QueueAsksNginxForSizesWithHEADRequestsFirst) {
-    auto queue = NRRequestQueue::queue();
-    queue->setShowAccurateProgress(true);
-    bool finished = false;
-    queue->setQueueFinishedBlock([&] { finished = true; });
-    const QString path = QStringLiteral("img/head.png?queue=%1").arg(QDateTime::currentMSecsSinceEpoch());
-    queue->addRequest(NRHTTPRequest::requestWithURL(QUrl(site(path))));
-    queue->go();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return finished; }));
-    EXPECT_EQ(queue->totalBytesToDownload(), quint64(QByteArray("\x89PNG head").size()));
-    EXPECT_EQ(queue->bytesDownloadedSoFar(), queue->totalBytesToDownload());
-    const QString log = QString::fromUtf8(VNTest::readFile(
-        VNTest::peerState(QStringLiteral("nginx"))[QStringLiteral("site_log")].toString()));
-    const int head = log.indexOf("\"HEAD /site/" + path);
-    const int get = log.indexOf("\"GET /site/" + path);
-    EXPECT_GE(head, 0) << log.toStdString();
-    EXPECT_GT(get, head);
 }
