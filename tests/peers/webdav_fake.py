@@ -157,22 +157,6 @@ class ScenarioHandler(BaseHTTPRequestHandler):
             return self.reply(403, b"forbidden", "text/plain")
         if scenario in ("quota-garbage", "list-garbage"):
             return self.reply(207, b"this is <not xml", reason="Multi-Status")
-        if scenario == "list-evil":
-            port = self.server.server_address[1]
-            base = "/list-evil/"
-            return self.reply(207, multistatus([
-                entry(base, collection=True),
-                entry("http://127.0.0.1:%d%s" % (port, base), collection=True),
-                entry(base + "good.txt", length=5),
-                entry(base + "sub%20dir/", collection=True),
-                entry(base + ".."),
-                entry(base + "%2E%2E/"),
-                entry(base + "."),
-                entry(base + "..%2F..%2Fetc%2Fpasswd"),
-                entry(base + "nul%00name"),
-                entry(base + "bad%FF%FEutf8"),
-                entry(base + "last.bin", length=7),
-            ]), reason="Multi-Status")
         if scenario == "list-cut":
             # Two whole entries of a longer listing, then the connection
             # closes: no length was announced, so only the XML can tell.

@@ -1,6 +1,7 @@
 // End to end: a copy task takes a folder tree from the local drive to each
 // kind of file-server drive and back, byte for byte, through the task engine
 // and the handler factory; dot files, dot folders and symbolic links included.
+#include "Core/QNMyDocumentsHandler.h"
 #include "FTPPeerSupport.h"
 
 #include "Core/QNCloudInterfaceFactory.h"
@@ -17,14 +18,6 @@
 using namespace FTPPeer;
 
 namespace {
-
-QNDriveConfigPtr localDrive()
-{
-    auto config = QNDriveConfig::create();
-    config->setIsMyFiles(true);
-    config->setUseAbsolutePath(true);
-    return config;
-}
 
 using VNTest::compareTrees;
 
@@ -76,7 +69,7 @@ TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveAndBackByteIdentical)
     writeSampleTree(source);
     auto drive = FTPPeer::drive(kind);
     const QString scratch = makeScratchFolder(kind);
-    const VNTest::ItemRun up = copy(manager, localDrive(), drive, QNDocument::withPath(source, true),
+    const VNTest::ItemRun up = copy(manager, QNMyDocumentsHandler::makeLocalDriveConfig(), drive, QNDocument::withPath(source, true),
                             QNDocument::withPath(scratch, true));
     ASSERT_TRUE(up.completed);
     ASSERT_FALSE(up.error) << up.error->localizedDescription().toStdString();
@@ -89,7 +82,7 @@ TEST_P(FTPCopyTask, FolderTreeGoesToTheDriveAndBackByteIdentical)
     ASSERT_TRUE(tree);
     const QString back = temp->path() + QStringLiteral("/back");
     QDir().mkpath(back);
-    const VNTest::ItemRun down = copy(manager, drive, localDrive(), tree, QNDocument::withPath(back, true));
+    const VNTest::ItemRun down = copy(manager, drive, QNMyDocumentsHandler::makeLocalDriveConfig(), tree, QNDocument::withPath(back, true));
     ASSERT_TRUE(down.completed);
     ASSERT_FALSE(down.error) << down.error->localizedDescription().toStdString();
     EXPECT_FALSE(down.cancelled);
@@ -117,7 +110,7 @@ TEST_P(FTPCopyTask, DotFilesAndDotFoldersComeAlongFromTheDrive)
     ASSERT_TRUE(dotted);
     const QString back = temp->path() + QStringLiteral("/back");
     QDir().mkpath(back);
-    const VNTest::ItemRun down = copy(manager, drive, localDrive(), dotted, QNDocument::withPath(back, true));
+    const VNTest::ItemRun down = copy(manager, drive, QNMyDocumentsHandler::makeLocalDriveConfig(), dotted, QNDocument::withPath(back, true));
     ASSERT_TRUE(down.completed);
     ASSERT_FALSE(down.error) << down.error->localizedDescription().toStdString();
     EXPECT_FALSE(down.cancelled);
@@ -138,7 +131,7 @@ TEST_P(FTPCopyTask, LinksCopyAsTheirTargetsAndADanglingOneFailsByName)
     const QString back = temp->path() + QStringLiteral("/back");
     QDir().mkpath(back);
 
-    const VNTest::ItemRun links = copy(manager, drive, localDrive(), find(top.documents, QStringLiteral("links")),
+    const VNTest::ItemRun links = copy(manager, drive, QNMyDocumentsHandler::makeLocalDriveConfig(), find(top.documents, QStringLiteral("links")),
                                QNDocument::withPath(back, true));
     ASSERT_TRUE(links.completed);
     ASSERT_FALSE(links.error) << links.error->localizedDescription().toStdString();
@@ -154,7 +147,7 @@ TEST_P(FTPCopyTask, LinksCopyAsTheirTargetsAndADanglingOneFailsByName)
     EXPECT_EQ(compareTrees(root(kind) + QStringLiteral("/docs"), got + QStringLiteral("absolute folder link")).toStdString(),
               std::string());
 
-    const VNTest::ItemRun broken = copy(manager, drive, localDrive(), find(top.documents, QStringLiteral("broken")),
+    const VNTest::ItemRun broken = copy(manager, drive, QNMyDocumentsHandler::makeLocalDriveConfig(), find(top.documents, QStringLiteral("broken")),
                                 QNDocument::withPath(back, true));
     ASSERT_TRUE(broken.completed);
     ASSERT_TRUE(broken.error);

@@ -2,6 +2,7 @@
 // server's disk: a tree with sub-folders goes whole, a link is removed as
 // itself and never its target's contents, and a link back to an ancestor
 // does not make a copy run forever.
+#include "Core/QNMyDocumentsHandler.h"
 #include "FTPPeerSupport.h"
 
 #include "Core/QNCloudInterfaceFactory.h"
@@ -24,14 +25,6 @@
 using namespace FTPPeer;
 
 namespace {
-
-QNDriveConfigPtr localDrive()
-{
-    auto config = QNDriveConfig::create();
-    config->setIsMyFiles(true);
-    config->setUseAbsolutePath(true);
-    return config;
-}
 
 class FTPMoveRemove : public ::testing::TestWithParam<Kind> {
 protected:
@@ -105,7 +98,7 @@ TEST_P(FTPMoveRemove, MoveOfAFolderWithLinksNeverRemovesWhatTheyLeadTo)
     const QString out = temp->path() + QStringLiteral("/out");
     QDir().mkpath(out);
     const auto run = VNTest::runItem(std::make_shared<QNMoveTask>(),
-                                     std::make_shared<QNMoveTaskItem>(drive, localDrive(), folder,
+                                     std::make_shared<QNMoveTaskItem>(drive, QNMyDocumentsHandler::makeLocalDriveConfig(), folder,
                                                                       QNDocument::withPath(out, true)),
                                      120000, manager);
     ASSERT_TRUE(run.completed);

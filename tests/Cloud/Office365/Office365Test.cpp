@@ -1,6 +1,7 @@
 // The Office 365 drive against its HTTPS fake (tests/peers/office365_fake.py):
 // the sign-in chain and its cache, the library as a WebDAV drive, and a copy
 // task there and back.
+#include "Core/QNMyDocumentsHandler.h"
 #include "Cloud/QNOffice365Handler.h"
 #include "Cloud/QNOffice365SignIn.h"
 #include "Cloud/QNServiceEndpoints.h"
@@ -207,9 +208,7 @@ TEST_F(Office365, FolderTreeToTheLibraryAndBackIsByteIdentical) {
     VNTest::writeFile(source + "/sub/deeper/c.txt", "c");
     QDir(library("managed") + "/tree").removeRecursively();
     auto office = drive("managed");
-    auto localDrive = QNDriveConfig::create();
-    localDrive->setIsMyFiles(true);
-    localDrive->setUseAbsolutePath(true);
+    auto localDrive = QNMyDocumentsHandler::makeLocalDriveConfig();
     auto copy = [](const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, const QString &what, const QString &into) {
         return VNTest::runItem(std::make_shared<QNCopyTask>(),
                                std::make_shared<QNCopyTaskItem>(from, to, QNDocument::withPath(what, true),

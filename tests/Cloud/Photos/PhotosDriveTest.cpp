@@ -2,6 +2,7 @@
 // refresh per operation, every operation, a big album read whole, a photo
 // uploaded in two chunks, the token kept from other hosts, refused tokens
 // and codes, unusable names, cancel, and a whole save-back.
+#include "Core/QNMyDocumentsHandler.h"
 #include "Cloud/QNGooglePhotosHandler.h"
 #include "Cloud/QNServiceHosts.h"
 #include "Core/QNCloudInterfaceFactory.h"
@@ -360,9 +361,7 @@ TEST_F(PhotoDrive, PicturesThroughAnAlbumAndBackByTasks) {
 TEST_F(PhotoDrive, AMoveKeepsAnAlbumHoldingAPhotoTheDriveCannotShow) {
     ASSERT_FALSE(signIn().error);
     control("entry", {{"album", "Holiday"}, {"title", "a/../../b"}});
-    auto localDrive = QNDriveConfig::create();
-    localDrive->setIsMyFiles(true);
-    localDrive->setUseAbsolutePath(true);
+    auto localDrive = QNMyDocumentsHandler::makeLocalDriveConfig();
     const VNErrorPtr error = WebDriveTest::runItem(
         std::make_shared<QNMoveTask>(), std::make_shared<QNMoveTaskItem>(drive, localDrive, find("/Holiday"),
                                                                          QNDocument::withPath(local->path(), true)));

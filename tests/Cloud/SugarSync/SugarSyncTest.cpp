@@ -1,6 +1,7 @@
 // The SugarSync drive against its HTTPS fake (tests/peers/sugarsync_fake.py):
 // login and tokens, paged listings, refused and broken replies, every item
 // operation, and copy and move tasks.
+#include "Core/QNMyDocumentsHandler.h"
 #include "Cloud/QNServiceEndpoints.h"
 #include "Cloud/QNSugarSyncHandler.h"
 #include "Core/QNCloudInterfaceFactory.h"
@@ -139,9 +140,7 @@ TEST_F(SugarSync, RefusedOrBrokenListingIsAnErrorAndAMoveRemovesNothing) {
 
         // Moving that folder to the local disk fails and removes nothing there.
         auto local = VNTest::makeTempDir();
-        auto localDrive = QNDriveConfig::create();
-        localDrive->setIsMyFiles(true);
-        localDrive->setUseAbsolutePath(true);
+        auto localDrive = QNMyDocumentsHandler::makeLocalDriveConfig();
         const QJsonObject before = counts();
         const auto moved = VNTest::runItem(
             std::make_shared<QNMoveTask>(),
@@ -162,9 +161,7 @@ TEST_F(SugarSync, NamesThatWouldLeaveTheirFolderAreLeftOutAndAMoveKeepsTheirFold
     EXPECT_EQ(listing->documents.first()->displayName(), "ok.txt");
 
     auto local = VNTest::makeTempDir();
-    auto localDrive = QNDriveConfig::create();
-    localDrive->setIsMyFiles(true);
-    localDrive->setUseAbsolutePath(true);
+    auto localDrive = QNMyDocumentsHandler::makeLocalDriveConfig();
     const QJsonObject before = counts();
     const auto moved = VNTest::runItem(
         std::make_shared<QNMoveTask>(),
@@ -246,9 +243,7 @@ TEST_F(SugarSync, FolderTreeThereAndBackIsByteIdentical) {
     VNTest::writeFile(local->path() + "/tree/a.txt", "a");
     VNTest::writeFile(local->path() + "/tree/sub/big.bin", big);
     VNTest::writeFile(local->path() + "/tree/sub/deeper/c.txt", "c");
-    auto localDrive = QNDriveConfig::create();
-    localDrive->setIsMyFiles(true);
-    localDrive->setUseAbsolutePath(true);
+    auto localDrive = QNMyDocumentsHandler::makeLocalDriveConfig();
     auto copy = [](const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, const QNDocumentPtr &what,
                    const QNDocumentPtr &into) {
         return VNTest::runItem(std::make_shared<QNCopyTask>(), std::make_shared<QNCopyTaskItem>(from, to, what, into)).error;

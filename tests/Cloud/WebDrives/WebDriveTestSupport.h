@@ -2,6 +2,7 @@
 
 // What the web-drive tests share: their fake (a peer on the webdrive_fake.py
 // frame), one handler call waited for, listings, and task runs.
+#include "Core/QNMyDocumentsHandler.h"
 #include "Core/QNCloudInterface.h"
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
@@ -149,12 +150,7 @@ inline VNErrorPtr runItem(const QNTaskPtr &task, const QNTaskItemPtr &item) {
 }
 
 // The local disk as a drive that takes absolute paths.
-inline QNDriveConfigPtr localDisk() {
-    auto drive = QNDriveConfig::create();
-    drive->setIsMyFiles(true);
-    drive->setUseAbsolutePath(true);
-    return drive;
-}
+inline QNDriveConfigPtr localDisk() { return QNMyDocumentsHandler::makeLocalDriveConfig(); }
 
 // n bytes of a pattern without a short period.
 inline QByteArray patternBytes(qsizetype n) {
