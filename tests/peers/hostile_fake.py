@@ -16,6 +16,7 @@ Routes (on every origin, any method, any path prefix before the last segment):
   .../endless?status=S&mib=N a body without end (status 200 unless given; up
                              to 1 GiB, or N MiB), ended by closing
   .../refuse                 401 with a JSON error
+  .../challenge              401 asking for Basic credentials; 200 once sent
   .../feed?page=I&pages=N&next=U
                              an Atom feed page with one entry; a next link
                              to U (default: this route with page I+1) while
@@ -122,6 +123,11 @@ class Handler(BaseHTTPRequestHandler):
             here = "%s://%s%s" % (self.server.scheme, self.headers.get("Host"), url.path)
             next_url = q.get("next") or "%s?page=%d&pages=%d" % (here, page + 1, pages)
             self.reply(200, feed(here, page, pages, next_url), [("Content-Type", "application/atom+xml")])
+        elif route == "challenge":
+            if self.headers.get("Authorization"):
+                self.reply(200, b"ok", [("Content-Type", "text/plain")])
+            else:
+                self.reply(401, b"", [("WWW-Authenticate", 'Basic realm="hostile"')])
         elif route == "refuse":
             self.reply(401, b'{"error": "refused"}', [("Content-Type", "application/json")])
         elif route == "stuck308":
