@@ -309,6 +309,10 @@ bool NRHTTPRequest::failOverToNextProxy(int curlCode) {
         curlCode != CURLE_OPERATION_TIMEDOUT)
         return false;
     useProxyEntry(m_proxyCandidates.takeFirst());
+    // Credentials answered the proxy left behind: the next one asks for its own.
+    m_proxyCredentials.reset();
+    m_proxyAuthenticationScheme.clear();
+    m_proxyAuthenticationRealm.clear();
     destroyTransfer();
     m_freshConnection = true;
     startRequest();

@@ -8,7 +8,8 @@ logs how much of it had been sent.
 
     hostile_fake.py LOG PORT_A PORT_B PORT_TLS CERT KEY
 
-Routes (on every origin, any method, any path prefix before the last segment):
+Routes (on every origin, any method, any path prefix before the last segment;
+a CONNECT is logged and answered 407, asking for Basic credentials):
   .../echo                   200, the request's headers as JSON
   .../redirect?to=U&code=C   a redirect (302 unless given) to U
   .../bomb?mib=N             gzip of N MiB of zeros (Content-Encoding: gzip)
@@ -16,6 +17,7 @@ Routes (on every origin, any method, any path prefix before the last segment):
   .../endless?status=S&mib=N a body without end (status 200 unless given; up
                              to 1 GiB, or N MiB), ended by closing
   .../refuse                 401 with a JSON error
+  .../challenge              401 asking for Basic credentials; 200 once sent
   .../feed?page=I&pages=N&next=U
                              an Atom feed page with one entry; a next link
                              to U (default: this route with page I+1) while
@@ -107,7 +109,9 @@ class Handler(BaseHTTPRequestHandler):
             self.record(sent=sent, ended=True)
             return
         self.record(body=body.decode("latin-1"))
-        if route == "echo":
+        if self.command == "CONNECT":
+            self.reply(407, b"", [("Proxy-Authenticate", 'Basic realm="hostile"')])
+        elif route == "echo":
             self.reply(200, json.dumps(dict(self.headers.items())).encode(), [("Content-Type", "application/json")])
         elif route == "redirect":
             self.reply(int(q.get("code", 302)), b"moved", [("Location", q["to"])])
@@ -122,6 +126,11 @@ class Handler(BaseHTTPRequestHandler):
             here = "%s://%s%s" % (self.server.scheme, self.headers.get("Host"), url.path)
             next_url = q.get("next") or "%s?page=%d&pages=%d" % (here, page + 1, pages)
             self.reply(200, feed(here, page, pages, next_url), [("Content-Type", "application/atom+xml")])
+        elif route == "challenge":
+            if self.headers.get("Authorization"):
+                self.reply(200, b"ok", [("Content-Type", "text/plain")])
+            else:
+                self.reply(401, b"", [("WWW-Authenticate", 'Basic realm="hostile"')])
         elif route == "refuse":
             self.reply(401, b'{"error": "refused"}', [("Content-Type", "application/json")])
         elif route == "stuck308":
@@ -129,7 +138,7 @@ class Handler(BaseHTTPRequestHandler):
         else:
             self.reply(200, b"ok", [("Content-Type", "text/plain")])
 
-    do_GET = do_POST = do_PUT = do_DELETE = do_HEAD = do_PROPFIND = handle_any
+    do_GET = do_POST = do_PUT = do_DELETE = do_HEAD = do_PROPFIND = do_CONNECT = handle_any
 
 
 class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):

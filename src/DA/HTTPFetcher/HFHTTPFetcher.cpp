@@ -286,12 +286,14 @@ std::optional<HFURLRequest> HFHTTPFetcher::connectionWillSendRequest(HFURLConnec
     next.setURL(url);
     for (const auto &[name, value] : proposed.allHTTPHeaderFields())
         next.setValue(value, name);
-    // Credentials and cookies stay with their origin.
+    // Credentials and cookies stay with their origin: the password too, or
+    // the other origin's challenge would be answered with it.
     const bool downgrade = current.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
                            target.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
     if (downgrade || !NRHTTPRequestInternal::sameOrigin(current, url)) {
         next.removeHeader(QStringLiteral("Authorization"));
         next.removeHeader(QStringLiteral("Cookie"));
+        m_credential.reset();
     }
     addCookiesToRequest(next);
     m_response = redirectResponse;
