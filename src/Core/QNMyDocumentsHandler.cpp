@@ -174,14 +174,30 @@ ListOutcome listFolder(const QNCloudInterface &handler, const QString &path) {
         outcome.error = handler.makeError(problem);
         return outcome;
     }
+    // A folder that cannot be opened or read to its end is an error, never
+    // a shorter folder: a move judges by it what it may remove.
     QList<QByteArray> names;
-    if (DIR *folder = ::opendir(QFile::encodeName(path).constData())) {
-        while (const struct dirent *entry = ::readdir(folder)) {
+    DIR *folder = ::opendir(QFile::encodeName(path).constData());
+    int readError = folder ? 0 : errno;
+    if (folder) {
+        for (;;) {
+            errno = 0;
+            const struct dirent *entry = ::readdir(folder);
+            if (!entry) {
+                readError = errno;
+                break;
+            }
             const QByteArray name(entry->d_name);
             if (name != "." && name != "..")
                 names.append(name);
         }
         ::closedir(folder);
+    }
+    if (readError != 0) {
+        problem = QStringLiteral("The folder \"%1\" cannot be read: %2").arg(path, systemText(readError));
+        VNLog::log(QStringLiteral("QNMyDocumentsHandler listDocuments error: %1").arg(problem));
+        outcome.error = handler.makeError(problem);
+        return outcome;
     }
     outcome.documents.reserve(names.size());
     for (const QByteArray &rawName : names) {
