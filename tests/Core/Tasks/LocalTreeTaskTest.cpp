@@ -103,3 +103,16 @@ TEST_F(LocalLinks, MoveOfALinkNamedOnlyByItsPathRemovesTheLinkAlone) {
     EXPECT_EQ(VNTest::readFile(path("src/keep/k.txt")), QByteArray("k"));
     EXPECT_FALSE(QFileInfo(path("src/lk")).isSymLink()) << (error ? error->localizedDescription().toStdString() : "");
 }
+
+// A destination reached through a link is where the link leads: a folder
+// does not go into its own subfolder that way either.
+TEST_F(LocalLinks, MoveIntoOwnSubfolderThroughALinkIsRefused) {
+    writeTree(path("src"), {{"t/a.txt", "a"}, {"t/sub/b.txt", "b"}});
+    ASSERT_EQ(::symlink("src/t/sub", QFile::encodeName(path("out")).constData()), 0);
+    auto [error, doc, cancelled] = runOne(std::make_shared<QNMoveTask>(),
+                                          std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(),
+                                                                           localDocument(path("src/t")),
+                                                                           localDocument(path("out"))));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(listTree(path("src/t")), (QStringList{"a.txt", "sub/", "sub/b.txt"}));
+}
