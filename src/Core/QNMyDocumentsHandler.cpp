@@ -449,7 +449,10 @@ void QNMyDocumentsHandler::createFolder(QString name, QNDocumentPtr destPath, QN
 }
 
 void QNMyDocumentsHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
-    const QString path = document ? document->path() : QString();
+    // "l/" would name what the link l leads to: the link is asked about.
+    QString path = document ? document->path() : QString();
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
     QFileInfo info(path);
     if (info.isDir() && !info.isSymLink()) {
         // A large tree takes long: not on the caller's (the main) thread.
