@@ -453,6 +453,11 @@ void QNMyDocumentsHandler::remove(QNDocumentPtr document, QNDocumentCallback com
     QString path = document ? document->path() : QString();
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
+    if (path.isEmpty() || path == QLatin1String("/")) {
+        // Asked before anything else: the disk's top is never removed.
+        answerRemoval(QStringLiteral("Nothing to remove."), completed);
+        return;
+    }
     QFileInfo info(path);
     if (info.isDir() && !info.isSymLink()) {
         // A large tree takes long: not on the caller's (the main) thread.
@@ -466,9 +471,7 @@ void QNMyDocumentsHandler::remove(QNDocumentPtr document, QNDocumentCallback com
         return;
     }
     QString message;
-    if (path.isEmpty() || path == QLatin1String("/"))
-        message = QStringLiteral("Nothing to remove.");
-    else if (!info.exists() && !info.isSymLink())
+    if (!info.exists() && !info.isSymLink())
         message = QStringLiteral("\"%1\" does not exist.").arg(path);
     else if (::unlink(QFile::encodeName(path).constData()) != 0)
         message = QStringLiteral("\"%1\" cannot be removed: %2").arg(path, systemText(errno));
