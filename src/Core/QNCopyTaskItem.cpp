@@ -194,7 +194,15 @@ bool QNCopyTaskItem::isFolderIntoItself(const QNDriveConfigPtr &fromDrive, const
     const QString target = normalizedFolderPath(destination->path());
     if (source.isEmpty())
         return true;  // the root holds everything
-    return target == source || target.startsWith(source + QLatin1Char('/'));
+    if (target == source || target.startsWith(source + QLatin1Char('/')))
+        return true;
+    if (!fromDrive->isMyFiles())
+        return false;
+    // On the local disk either side may be reached through a link.
+    const QString realSource = QFileInfo(source).canonicalFilePath();
+    const QString realTarget = QFileInfo(target).canonicalFilePath();
+    return !realSource.isEmpty() && !realTarget.isEmpty() &&
+           (realTarget == realSource || realTarget.startsWith(realSource + QLatin1Char('/')));
 }
 
 bool QNCopyTaskItem::isOntoItself(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &document,

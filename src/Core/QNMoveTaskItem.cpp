@@ -8,9 +8,24 @@
 #include "Core/QNThrottleOperation.h"
 #include "Platform/VNLog.h"
 
+#include <QFileInfo>
+
 namespace {
 QString errorText(const VNErrorPtr &error) {
     return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
+}
+
+// Whether the source is a link. A local one is asked of the disk: a path
+// dropped from another application carries no mark of it.
+bool isLink(const QNDriveConfigPtr &drive, const QNDocumentPtr &document) {
+    if (document->isLink())
+        return true;
+    if (!drive || !drive->isMyFiles())
+        return false;
+    QString path = document->path();
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return QFileInfo(path).isSymLink();
 }
 }  // namespace
 
@@ -68,7 +83,7 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
         postCopyFinished(completed, nullptr, document, false);
         return;
     }
-    if (source && source->isDirectory() && !source->isLink()) {
+    if (source && source->isDirectory() && !isLink(fromDriveConfig(), source)) {
         removeCopiedTree(completed, queue);
         return;
     }

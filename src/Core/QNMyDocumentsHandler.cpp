@@ -174,14 +174,30 @@ ListOutcome listFolder(const QNCloudInterface &handler, const QString &path) {
         outcome.error = handler.makeError(problem);
         return outcome;
     }
+    // A folder that cannot be opened or read to its end is an error, never
+    // a shorter folder: a move judges by it what it may remove.
     QList<QByteArray> names;
-    if (DIR *folder = ::opendir(QFile::encodeName(path).constData())) {
-        while (const struct dirent *entry = ::readdir(folder)) {
+    DIR *folder = ::opendir(QFile::encodeName(path).constData());
+    int readError = folder ? 0 : errno;
+    if (folder) {
+        for (;;) {
+            errno = 0;
+            const struct dirent *entry = ::readdir(folder);
+            if (!entry) {
+                readError = errno;
+                break;
+            }
             const QByteArray name(entry->d_name);
             if (name != "." && name != "..")
                 names.append(name);
         }
         ::closedir(folder);
+    }
+    if (readError != 0) {
+        problem = QStringLiteral("The folder \"%1\" cannot be read: %2").arg(path, systemText(readError));
+        VNLog::log(QStringLiteral("QNMyDocumentsHandler listDocuments error: %1").arg(problem));
+        outcome.error = handler.makeError(problem);
+        return outcome;
     }
     outcome.documents.reserve(names.size());
     for (const QByteArray &rawName : names) {
@@ -433,7 +449,15 @@ void QNMyDocumentsHandler::createFolder(QString name, QNDocumentPtr destPath, QN
 }
 
 void QNMyDocumentsHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) {
-    const QString path = document ? document->path() : QString();
+    // "l/" would name what the link l leads to: the link is asked about.
+    QString path = document ? document->path() : QString();
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    if (path.isEmpty() || path == QLatin1String("/")) {
+        // Asked before anything else: the disk's top is never removed.
+        answerRemoval(QStringLiteral("Nothing to remove."), completed);
+        return;
+    }
     QFileInfo info(path);
     if (info.isDir() && !info.isSymLink()) {
         // A large tree takes long: not on the caller's (the main) thread.
@@ -447,9 +471,7 @@ void QNMyDocumentsHandler::remove(QNDocumentPtr document, QNDocumentCallback com
         return;
     }
     QString message;
-    if (path.isEmpty() || path == QLatin1String("/"))
-        message = QStringLiteral("Nothing to remove.");
-    else if (!info.exists() && !info.isSymLink())
+    if (!info.exists() && !info.isSymLink())
         message = QStringLiteral("\"%1\" does not exist.").arg(path);
     else if (::unlink(QFile::encodeName(path).constData()) != 0)
         message = QStringLiteral("\"%1\" cannot be removed: %2").arg(path, systemText(errno));

@@ -40,8 +40,10 @@ TEST(LocalFileOps, RemoveFileFolderTreeAndOnlyTheLinkAndMissingIsAnError) {
     VNTest::writeFile(dir->path() + "/tree/a/b/c.txt", "x");
     VNTest::writeFile(dir->path() + "/target/keep.txt", "keep");
     ASSERT_TRUE(QFile::link(dir->path() + "/target", dir->path() + "/link"));
+    ASSERT_TRUE(QFile::link(dir->path() + "/target", dir->path() + "/link2"));
     auto handler = makeLocalHandler();
-    for (const QString &name : {"/f.txt", "/tree", "/link"}) {
+    // "link2/" names the link as a folder: still only the link goes.
+    for (const QString &name : {"/f.txt", "/tree", "/link", "/link2/"}) {
         DocumentAnswer a;
         handler->remove(QNDocument::withPath(dir->path() + name, name == "/tree"), a.callback());
         // A folder's tree goes off the calling (main) thread: it may be large.

@@ -2,6 +2,8 @@
 #include "LocalTestHelpers.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 TEST(LocalListing, ListsEveryEntryIncludingHiddenOnesAndSeesThroughLinks) {
     auto dir = VNTest::makeTempDir();
@@ -46,4 +48,24 @@ TEST(LocalListing, MissingFolderOrAFileIsAnError) {
         EXPECT_EQ(a.keyword, "kw");
         EXPECT_EQ(a.error->domain(), "QNMyDocumentsHandler");
     }
+}
+
+// A folder the system cannot open just now (no file descriptor left) is an
+// error, not an empty folder: a move would take it for one it had copied whole.
+TEST(LocalListing, AFolderThatCannotBeOpenedIsAnErrorNotAnEmptyFolder) {
+    auto dir = VNTest::makeTempDir();
+    VNTest::writeFile(dir->path() + "/a.txt", "a");
+    auto handler = makeLocalHandler();
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int last = ::dup(0);  // every lower descriptor is taken: none is left past it
+    ASSERT_GE(last, 0);
+    struct rlimit none = saved;
+    none.rlim_cur = rlim_t(last) + 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const ListAnswer a = listFolder(*handler, QNDocument::withPath(dir->path(), true), QString());
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ::close(last);
+    EXPECT_TRUE(a.error);
+    EXPECT_TRUE(a.docs.isEmpty());
 }

@@ -86,3 +86,33 @@ TEST_F(LocalLinks, UnreadableNameIsReportedEscapedAndKeptWhileTheRestGoes) {
 }
 
 }  // namespace
+
+// A link picked by path alone (as files dropped from another application
+// are) is still a link: the move removes it, not what lies behind it.
+TEST_F(LocalLinks, MoveOfALinkNamedOnlyByItsPathRemovesTheLinkAlone) {
+    writeTree(path("src"), {{"keep/k.txt", "k"}});
+    ASSERT_EQ(::symlink("..", QFile::encodeName(path("src/keep/up")).constData()), 0);  // not copied: keep holds more
+    ASSERT_EQ(::symlink("keep", QFile::encodeName(path("src/lk")).constData()), 0);
+    QDir().mkpath(path("out"));
+    auto [error, doc, cancelled] = runOne(std::make_shared<QNMoveTask>(),
+                                          std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(),
+                                                                           localDocument(path("src/lk")),
+                                                                           localDocument(path("out"))));
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(VNTest::readFile(path("out/lk/k.txt")), QByteArray("k"));
+    EXPECT_EQ(VNTest::readFile(path("src/keep/k.txt")), QByteArray("k"));
+    EXPECT_FALSE(QFileInfo(path("src/lk")).isSymLink()) << (error ? error->localizedDescription().toStdString() : "");
+}
+
+// A destination reached through a link is where the link leads: a folder
+// does not go into its own subfolder that way either.
+TEST_F(LocalLinks, MoveIntoOwnSubfolderThroughALinkIsRefused) {
+    writeTree(path("src"), {{"t/a.txt", "a"}, {"t/sub/b.txt", "b"}});
+    ASSERT_EQ(::symlink("src/t/sub", QFile::encodeName(path("out")).constData()), 0);
+    auto [error, doc, cancelled] = runOne(std::make_shared<QNMoveTask>(),
+                                          std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(),
+                                                                           localDocument(path("src/t")),
+                                                                           localDocument(path("out"))));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(listTree(path("src/t")), (QStringList{"a.txt", "sub/", "sub/b.txt"}));
+}
