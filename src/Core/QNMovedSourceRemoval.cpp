@@ -105,8 +105,10 @@ void QNMovedSourceRemoval::listed(const QString &key, const QNDocumentList &docu
     QSet<QString> copied;
     for (const auto &child : folder.children)
         copied.insert(keyOf(child));
+    // An unreadable name was never copied, even where its escaped form
+    // happens to equal the name of a file that was.
     for (const auto &document : documents)
-        if (document && !copied.contains(keyOf(document)))
+        if (document && (document->hasUnreadableName() || !copied.contains(keyOf(document))))
             folder.strangers.append(nameOf(document));
 }
 
