@@ -14,6 +14,7 @@
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -165,6 +166,8 @@ void QNAddDriveWindowController::buildWindow() {
     }
     connect(m_tableView, &QAbstractItemView::clicked, this,
             [this](const QModelIndex &index) { tableViewSelectionDidChange(index.row()); });
+    m_window->installEventFilter(this);
+    m_tableView->viewport()->installEventFilter(this);
     column->addWidget(m_tableView, 1);
 
     auto *bar = new QHBoxLayout;
@@ -182,6 +185,29 @@ void QNAddDriveWindowController::buildWindow() {
     connect(m_cancelButton, &QPushButton::clicked, this, &QNAddDriveWindowController::closePanel);
     bar->addWidget(m_cancelButton);
     column->addLayout(bar);
+}
+
+bool QNAddDriveWindowController::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_window && event->type() == QEvent::Show) {
+        m_shownTimer.start();
+        m_ignoringClick = false;
+    } else if (m_tableView && watched == m_tableView->viewport()) {
+        // The sheet comes up under the pointer on the first click of a
+        // double-click on "Add Drive"; the second click would land on a
+        // service and start its login. A press that soon after is ignored,
+        // with its release.
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) && m_shownTimer.isValid()
+            && m_shownTimer.elapsed() < QApplication::doubleClickInterval()) {
+            m_ignoringClick = true;
+            return true;
+        }
+        if (type == QEvent::MouseButtonRelease && m_ignoringClick) {
+            m_ignoringClick = false;
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void QNAddDriveWindowController::beginSheet(QWidget *onWindow) {

@@ -5,6 +5,7 @@
 #include "Platform/VNError.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <memory>
@@ -89,6 +90,10 @@ public:
     // The error of a kind that has no handler in this build.
     static VNErrorPtr notSupportedError(const QNDriveConfigPtr &drive);
 
+protected:
+    // Clicks on the list just after the sheet came up are not the user's choice.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     void driveSaved(QNDriveConfigPtr drive);
     void closed();
@@ -111,6 +116,9 @@ private:
     bool m_editing = false;
     qint32 m_driveIndex = 0;
     bool m_closed = false;
+    // Since the sheet came up, and whether the release of an ignored press is still to come.
+    QElapsedTimer m_shownTimer;
+    bool m_ignoringClick = false;
 
     // The sheet is re-parented onto the window it is shown on, which may
     // delete it first.
