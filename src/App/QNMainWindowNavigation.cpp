@@ -243,9 +243,15 @@ void QNMainWindowController::back() {
             m_contentStack->setCurrentWidget(next->view());
             next->imageBrowserView()->setZoomValue(zoom);
             m_createFolderButton->setVisible(m_driveConfig && m_driveConfig->supportsCreateFolder(next->document()));
+            // The keyboard stays in the window: on the pane now shown.
+            if (m_thumbnailsButton->isChecked())
+                next->imageBrowserView()->setFocus();
+            else
+                next->tableView()->setFocus();
         } else {
             m_filesViewController = nullptr;
             m_contentStack->setCurrentWidget(m_tableView);
+            m_tableView->setFocus();
             for (QToolButton *b : {m_backButton, m_listButton, m_thumbnailsButton, m_quickLookButton,
                                    m_createFolderButton})
                 b->hide();

@@ -7,6 +7,7 @@
 #include "App/QNAlertPanel.h"
 #include "Platform/VNUserDefaults.h"
 
+#include <QApplication>
 #include <QTest>
 
 namespace {
@@ -47,6 +48,11 @@ TEST_F(KeysTest, EachKeyRunsThePanesOwnAction) {
         {"Alt+Up at the drive's root", false, Qt::Key_Up, Qt::AltModifier, 1},
         {"Backspace at the drive's root", false, Qt::Key_Backspace, Qt::NoModifier, 0},
     };
+    // Going back leaves the keyboard on what is shown then, so F5 and the
+    // other keys keep working without a click first.
+    w->window()->show();
+    w->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w->window()));
     for (const KeyRow &row : rows) {
         SCOPED_TRACE(row.name);
         if (w->filesViewControllers().isEmpty())
@@ -56,6 +62,9 @@ TEST_F(KeysTest, EachKeyRunsThePanesOwnAction) {
         press(row.key, row.modifiers);
         VNTest::spin(30);
         EXPECT_EQ(w->filesViewControllers().size(), row.panesAfter);
+        const QWidget *shown = row.panesAfter ? static_cast<QWidget *>(w->filesViewController()->tableView())
+                                              : static_cast<QWidget *>(w->tableView());
+        EXPECT_EQ(QApplication::focusWidget(), shown);
     }
 
     // F5 and Ctrl+R: a file made meanwhile is listed.
