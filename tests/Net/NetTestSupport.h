@@ -3,6 +3,7 @@
 // Shared by the HTTP engine's tests: peers' addresses and running a request
 // to its end on the main loop.
 #include "Net/NRHTTPRequest.h"
+#include "Net/NRSessionCredentialStore.h"
 #include "Platform/VNTempDirectory.h"
 #include "support/TestSupport.h"
 
@@ -85,6 +86,15 @@ inline void mapTestHosts() {
     NRHTTPRequest::setTestCertificateAuthorityFile(a[QStringLiteral("ca_file")].toString());
     NRHTTPRequest::setTestHostsMappedToLoopback(
         {QStringLiteral("secure.varnello.test"), QStringLiteral("wrong.varnello.test")});
+}
+
+// No proxy from the environment, no kept session or proxy credentials.
+inline void forgetProxySettings() {
+    NRHTTPRequest::clearSession();
+    NRSessionCredentialStore::sharedProxy().clear();
+    for (const char *name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                             "ALL_PROXY", "NO_PROXY"})
+        qunsetenv(name);
 }
 
 }  // namespace NetTest

@@ -25,6 +25,10 @@ QString fakeURL() {
     return text(QStringLiteral("fake_url"));
 }
 
+QJsonObject server(const char *family) {
+    return state().value(QStringLiteral("servers")).toObject().value(QLatin1String(family)).toObject();
+}
+
 QNDriveConfigPtr drive(const QString &driveUrl, bool validateCertificates) {
     auto config = QNDriveConfig::create();
     config->setIsWebDAV(true);

@@ -17,6 +17,8 @@ QString text(const QString &key);
 // "http", "https", "selfsigned" (root share, Basic), append "/dav" for the Digest share.
 QString url(const QString &kind);
 QString fakeURL();
+// One server family of the suite ("apache", "nginx" ...): its "url" and "dir", empty when not run.
+QJsonObject server(const char *family);
 
 // A WebDAV drive on a URL of the peer, with the peer's user and password.
 QNDriveConfigPtr drive(const QString &url, bool validateCertificates = true);

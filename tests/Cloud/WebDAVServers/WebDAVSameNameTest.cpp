@@ -19,7 +19,7 @@ protected:
         ASSERT_FALSE(state().isEmpty()) << "the webdav peer is not running";
         setUpOnce();
         QNCloudInterfaceFactory::registerCoreHandlers();
-        const QJsonObject server = state().value("servers").toObject().value(GetParam()).toObject();
+        const QJsonObject server = WebDAVPeer::server(GetParam());
         ASSERT_FALSE(server.isEmpty()) << "the webdav peer runs no " << GetParam();
         serverUrl = server.value("url").toString();
         serverDir = server.value("dir").toString();

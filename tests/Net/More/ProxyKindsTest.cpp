@@ -26,13 +26,7 @@ QString scriptReturning(const QString &answer) {
 
 class ProxyKinds : public ::testing::Test {
 protected:
-    void SetUp() override {
-        NRHTTPRequest::clearSession();
-        NRSessionCredentialStore::sharedProxy().clear();
-        for (const char *name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                                 "ALL_PROXY", "NO_PROXY"})
-            qunsetenv(name);
-    }
+    void SetUp() override { forgetProxySettings(); }
     void TearDown() override {
         SetUp();
         NRHTTPRequest::setTestCertificateAuthorityFile(QString());

@@ -25,13 +25,7 @@ bool proxyLogged(const char *which, const QString &text) {
 
 class Proxy : public ::testing::Test {
 protected:
-    void SetUp() override {
-        NRHTTPRequest::clearSession();
-        NRSessionCredentialStore::sharedProxy().clear();
-        for (const char *name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                                 "ALL_PROXY", "NO_PROXY"})
-            qunsetenv(name);
-    }
+    void SetUp() override { forgetProxySettings(); }
     void TearDown() override { SetUp(); }
     std::shared_ptr<NRHTTPRequest> through(const QString &path, int port) {
         auto r = NRHTTPRequest::requestWithURL(fake(path));
