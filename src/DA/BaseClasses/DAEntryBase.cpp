@@ -182,24 +182,40 @@ void DAEntryBase::copyInto(DAObject &target) const {
 
 QStringList DAEntryBase::itemsForDescription() const {
     QStringList items = DAObject::itemsForDescription();
-    addToArray(items, QStringLiteral("v"), serviceVersion());
-    if (auto t = title())
-        addToArray(items, QStringLiteral("title"), t->stringValue());
-    addToArray(items, QStringLiteral("etag"), ETag());
-    addToArray(items, QStringLiteral("kind"), kind());
-    if (!categories().isEmpty())
-        items << QStringLiteral("categories:%1").arg(categories().size());
-    const QStringList names = DALink::linkNamesFromLinks(links());
-    if (!names.isEmpty())
-        items << QStringLiteral("links:%1").arg(names.join(QLatin1Char(',')));
-    addToArray(items, QStringLiteral("id"), identifier());
-    addToArray(items, QStringLiteral("MIMEType"), m_uploadMIMEType);
-    addToArray(items, QStringLiteral("slug"), m_uploadSlug);
-    if (m_shouldUploadDataOnly)
-        items << QStringLiteral("uploadDataOnly:YES");
-    if (!m_uploadData.isEmpty())
-        items << QStringLiteral("UploadData:#%1").arg(m_uploadData.size());
-    if (isDeleted())
-        items << QStringLiteral("deleted:YES");
+    using K = DADescriptionKind;
+    const auto t = title();
+    const auto s = summary();
+    const auto c = content();
+    const auto edited = editedDate();
+    const auto operation = batchOperation();
+    const auto id = batchID();
+    const auto status = batchStatus();
+    addDescriptionRecords(items, {
+        {QStringLiteral("v"), serviceVersion()},
+        {QStringLiteral("title"), t ? t->stringValue() : QString()},
+        {QStringLiteral("summary"), s ? s->stringValue() : QString()},
+        {QStringLiteral("content"), c ? c->stringValue() : QString()},
+        {QStringLiteral("contentSrc"), c ? c->sourceURI() : QString()},
+        {QStringLiteral("etag"), ETag()},
+        {QStringLiteral("kind"), kind()},
+        {QStringLiteral("fields"), fieldSelection()},
+        {QStringLiteral("resourceID"), resourceID()},
+        {QStringLiteral("authors"), authors().size(), K::CountIfNonZero},
+        {QStringLiteral("contributors"), contributors().size(), K::CountIfNonZero},
+        {QStringLiteral("categories"), categories().size(), K::CountIfNonZero},
+        {QStringLiteral("links"), DALink::joinedLinkNames(links()), K::Literal},
+        {QStringLiteral("edited"), edited ? edited->RFC3339String() : QString()},
+        {QStringLiteral("id"), identifier()},
+        {QStringLiteral("app:control"), atomPubControl()},
+        {QStringLiteral("batchOp"), operation ? operation->type() : QString()},
+        {QStringLiteral("batchID"), id ? id->stringValue() : QString()},
+        {QStringLiteral("batchStatus"), status ? status->code() : std::nullopt},
+        {QStringLiteral("batchInterrupted"), batchInterrupted()},
+        {QStringLiteral("MIMEType"), m_uploadMIMEType},
+        {QStringLiteral("slug"), m_uploadSlug},
+        {QStringLiteral("uploadDataOnly"), m_shouldUploadDataOnly, K::YesIfTrue},
+        {QStringLiteral("UploadData"), m_uploadData, K::LengthIfNonZero},
+        {QStringLiteral("deleted"), isDeleted(), K::YesIfTrue},
+    });
     return items;
 }

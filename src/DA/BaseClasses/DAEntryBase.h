@@ -29,16 +29,16 @@ public:
     virtual QString standardKindAttributeValue() const { return QString(); }
     void init() override;
 
-    QString resourceID() const { return text<DAResourceID>(); }
-    void setResourceID(const QString &v) { setText<DAResourceID>(v); }
-    QString identifier() const { return text<DAAtomID>(); }
-    void setIdentifier(const QString &v) { setText<DAAtomID>(v); }
-    DADateTimePtr publishedDate() const { return date<DAAtomPublishedDate>(); }
-    void setPublishedDate(const DADateTimePtr &v) { setDate<DAAtomPublishedDate>(v); }
-    DADateTimePtr updatedDate() const { return date<DAAtomUpdatedDate>(); }
-    void setUpdatedDate(const DADateTimePtr &v) { setDate<DAAtomUpdatedDate>(v); }
-    DADateTimePtr editedDate() const { return date<DAAtomPubEditedDate>(); }
-    void setEditedDate(const DADateTimePtr &v) { setDate<DAAtomPubEditedDate>(v); }
+    QString resourceID() const { return valueText<DAResourceID>(); }
+    void setResourceID(const QString &v) { setValueText<DAResourceID>(v); }
+    QString identifier() const { return valueText<DAAtomID>(); }
+    void setIdentifier(const QString &v) { setValueText<DAAtomID>(v); }
+    DADateTimePtr publishedDate() const { return valueDate<DAAtomPublishedDate>(); }
+    void setPublishedDate(const DADateTimePtr &v) { setValueDate<DAAtomPublishedDate>(v); }
+    DADateTimePtr updatedDate() const { return valueDate<DAAtomUpdatedDate>(); }
+    void setUpdatedDate(const DADateTimePtr &v) { setValueDate<DAAtomUpdatedDate>(v); }
+    DADateTimePtr editedDate() const { return valueDate<DAAtomPubEditedDate>(); }
+    void setEditedDate(const DADateTimePtr &v) { setValueDate<DAAtomPubEditedDate>(v); }
     std::shared_ptr<DAAtomTitle> title() const { return extension<DAAtomTitle>(); }
     void setTitle(const std::shared_ptr<DAAtomTitle> &v) { setObject(v, DAAtomTitle::staticClass()); }
     void setTitleWithString(const QString &v);
@@ -52,17 +52,17 @@ public:
     void setRightsString(const std::shared_ptr<DAAtomRights> &v) { setObject(v, DAAtomRights::staticClass()); }
     void setRightsStringWithString(const QString &v);
     QList<DALinkPtr> links() const { return extensions<DALink>(); }
-    void setLinks(const QList<DALinkPtr> &v) { setList<DALink>(v); }
+    void setLinks(const QList<DALinkPtr> &v) { setExtensionList<DALink>(v); }
     void addLink(const DALinkPtr &v) { addObject(v, DALink::staticClass()); }
     void removeLink(const DALinkPtr &v) { removeObject(v, DALink::staticClass()); }
     QList<std::shared_ptr<DAAtomAuthor>> authors() const { return extensions<DAAtomAuthor>(); }
-    void setAuthors(const QList<std::shared_ptr<DAAtomAuthor>> &v) { setList<DAAtomAuthor>(v); }
+    void setAuthors(const QList<std::shared_ptr<DAAtomAuthor>> &v) { setExtensionList<DAAtomAuthor>(v); }
     void addAuthor(const std::shared_ptr<DAAtomAuthor> &v) { addObject(v, DAAtomAuthor::staticClass()); }
     QList<std::shared_ptr<DAAtomContributor>> contributors() const { return extensions<DAAtomContributor>(); }
-    void setContributors(const QList<std::shared_ptr<DAAtomContributor>> &v) { setList<DAAtomContributor>(v); }
+    void setContributors(const QList<std::shared_ptr<DAAtomContributor>> &v) { setExtensionList<DAAtomContributor>(v); }
     void addContributor(const std::shared_ptr<DAAtomContributor> &v) { addObject(v, DAAtomContributor::staticClass()); }
     QList<DACategoryPtr> categories() const { return extensions<DACategory>(); }
-    void setCategories(const QList<DACategoryPtr> &v) { setList<DACategory>(v); }
+    void setCategories(const QList<DACategoryPtr> &v) { setExtensionList<DACategory>(v); }
     void addCategory(const DACategoryPtr &v) { addObject(v, DACategory::staticClass()); }
     void removeCategory(const DACategoryPtr &v) { removeObject(v, DACategory::staticClass()); }
     bool isDeleted() const { return objectForExtensionClass(DADeleted::staticClass()) != nullptr; }
@@ -73,6 +73,7 @@ public:
     void setBatchOperation(const std::shared_ptr<DABatchOperation> &v) { setObject(v, DABatchOperation::staticClass()); }
     std::shared_ptr<DABatchID> batchID() const { return extension<DABatchID>(); }
     void setBatchID(const std::shared_ptr<DABatchID> &v) { setObject(v, DABatchID::staticClass()); }
+    void setBatchIDWithString(const QString &v) { setBatchID(v.isNull() ? nullptr : DABatchID::batchIDWithString(v)); }
     std::shared_ptr<DABatchStatus> batchStatus() const { return extension<DABatchStatus>(); }
     void setBatchStatus(const std::shared_ptr<DABatchStatus> &v) { setObject(v, DABatchStatus::staticClass()); }
     std::shared_ptr<DABatchInterrupted> batchInterrupted() const { return extension<DABatchInterrupted>(); }
@@ -141,29 +142,6 @@ public:
 
 protected:
     void copyInto(DAObject &target) const override;
-
-    template <typename T>
-    QString text() const {
-        auto v = extension<T>();
-        return v ? v->stringValue() : QString();
-    }
-    template <typename T>
-    void setText(const QString &v) {
-        setObject(DAValueConstruct::valueWithString(T::staticClass(), v), T::staticClass());
-    }
-    template <typename T>
-    DADateTimePtr date() const {
-        auto v = extension<T>();
-        return v ? v->dateTimeValue() : nullptr;
-    }
-    template <typename T>
-    void setDate(const DADateTimePtr &v) {
-        setObject(DAValueConstruct::valueWithDateTime(T::staticClass(), v), T::staticClass());
-    }
-    template <typename T>
-    void setList(const QList<std::shared_ptr<T>> &v) {
-        setObjects(QList<DAItemPtr>(v.begin(), v.end()), T::staticClass());
-    }
 
 private:
     QByteArray m_uploadData;

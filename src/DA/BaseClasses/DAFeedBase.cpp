@@ -117,57 +117,11 @@ QList<DAEntryBasePtr> DAFeedBase::entriesWithCategoryKind(const QString &term) c
     return out;
 }
 
-namespace {
-
-template <typename T>
-QString textOf(const DAObject &o) {
-    auto v = o.extension<T>();
-    return v ? v->stringValue() : QString();
-}
-
-template <typename T>
-std::optional<int> numberOf(const DAObject &o) {
-    auto v = o.extension<T>();
-    return v ? v->intNumberValue() : std::nullopt;
-}
-
-}  // namespace
-
-QString DAFeedBase::identifier() const { return textOf<DAAtomID>(*this); }
-void DAFeedBase::setIdentifier(const QString &v) {
-    setObject(DAValueConstruct::valueWithString(DAAtomID::staticClass(), v), DAAtomID::staticClass());
-}
-void DAFeedBase::setTitleWithString(const QString &v) {
-    setObject(DATextConstruct::textConstructWithString<DAAtomTitle>(v), DAAtomTitle::staticClass());
-}
+void DAFeedBase::setTitleWithString(const QString &v) { setTitle(DATextConstruct::textConstructWithString<DAAtomTitle>(v)); }
 void DAFeedBase::setSubtitleWithString(const QString &v) {
-    setObject(DATextConstruct::textConstructWithString<DAAtomSubtitle>(v), DAAtomSubtitle::staticClass());
+    setSubtitle(DATextConstruct::textConstructWithString<DAAtomSubtitle>(v));
 }
-void DAFeedBase::setRightsWithString(const QString &v) {
-    setObject(DATextConstruct::textConstructWithString<DAAtomRights>(v), DAAtomRights::staticClass());
-}
-QString DAFeedBase::icon() const { return textOf<DAAtomIcon>(*this); }
-void DAFeedBase::setIcon(const QString &v) {
-    setObject(DAValueConstruct::valueWithString(DAAtomIcon::staticClass(), v), DAAtomIcon::staticClass());
-}
-QString DAFeedBase::logo() const { return textOf<DAAtomLogo>(*this); }
-void DAFeedBase::setLogo(const QString &v) {
-    setObject(DAValueConstruct::valueWithString(DAAtomLogo::staticClass(), v), DAAtomLogo::staticClass());
-}
-DADateTimePtr DAFeedBase::updatedDate() const {
-    auto v = extension<DAAtomUpdatedDate>();
-    return v ? v->dateTimeValue() : nullptr;
-}
-void DAFeedBase::setUpdatedDate(const DADateTimePtr &v) {
-    setObject(DAValueConstruct::valueWithDateTime(DAAtomUpdatedDate::staticClass(), v), DAAtomUpdatedDate::staticClass());
-}
-std::optional<int> DAFeedBase::totalResults() const { return numberOf<DAOpenSearchTotalResults>(*this); }
-std::optional<int> DAFeedBase::startIndex() const { return numberOf<DAOpenSearchStartIndex>(*this); }
-std::optional<int> DAFeedBase::itemsPerPage() const { return numberOf<DAOpenSearchItemsPerPage>(*this); }
-void DAFeedBase::setTotalResults(std::optional<int> v) {
-    setObject(v ? DAValueConstruct::valueWithLongLong(DAOpenSearchTotalResults::staticClass(), *v) : nullptr,
-              DAOpenSearchTotalResults::staticClass());
-}
+void DAFeedBase::setRightsWithString(const QString &v) { setRights(DATextConstruct::textConstructWithString<DAAtomRights>(v)); }
 
 DALinkPtr DAFeedBase::feedLink() const { return linkWithRelAttributeValue(DANamespaces::data() + QStringLiteral("#feed")); }
 DALinkPtr DAFeedBase::postLink() const { return linkWithRelAttributeValue(DANamespaces::data() + QStringLiteral("#post")); }
@@ -240,14 +194,26 @@ void DAFeedBase::copyInto(DAObject &target) const {
 
 QStringList DAFeedBase::itemsForDescription() const {
     QStringList items = DAObject::itemsForDescription();
-    addToArray(items, QStringLiteral("v"), serviceVersion());
-    if (!m_entries.isEmpty())
-        items << QStringLiteral("entries:%1").arg(m_entries.size());
-    addToArray(items, QStringLiteral("etag"), ETag());
-    addToArray(items, QStringLiteral("kind"), kind());
-    if (auto t = title())
-        addToArray(items, QStringLiteral("title"), t->stringValue());
-    addToArray(items, QStringLiteral("id"), identifier());
+    using K = DADescriptionKind;
+    auto textOf = [](const DATextConstructPtr &t) { return t ? t->stringValue() : QString(); };
+    const auto updated = updatedDate();
+    addDescriptionRecords(items, {
+        {QStringLiteral("v"), serviceVersion()},
+        {QStringLiteral("entries"), m_entries.size(), K::CountIfNonZero},
+        {QStringLiteral("etag"), ETag()},
+        {QStringLiteral("kind"), kind()},
+        {QStringLiteral("fields"), fieldSelection()},
+        {QStringLiteral("resourceID"), resourceID()},
+        {QStringLiteral("title"), textOf(title())},
+        {QStringLiteral("subtitle"), textOf(subtitle())},
+        {QStringLiteral("rights"), textOf(rights())},
+        {QStringLiteral("updated"), updated ? updated->stringValue() : QString()},
+        {QStringLiteral("authors"), authors().size(), K::CountIfNonZero},
+        {QStringLiteral("contributors"), contributors().size(), K::CountIfNonZero},
+        {QStringLiteral("categories"), categories().size(), K::CountIfNonZero},
+        {QStringLiteral("links"), DALink::joinedLinkNames(links()), K::Literal},
+        {QStringLiteral("id"), identifier()},
+    });
     return items;
 }
 
@@ -281,6 +247,12 @@ DAXMLElementPtr DAEntryLink::XMLElement() const {
 bool DAEntryLink::isEqual(const DAExtensionItem &other) const {
     auto *o = dynamic_cast<const DAEntryLink *>(&other);
     return o && DAObject::isEqual(other) && DAUtilities::areEqualOrBothNil(m_entry, o->m_entry);
+}
+
+QStringList DAEntryLink::itemsForDescription() const {
+    QStringList items = DAObject::itemsForDescription();
+    addDescriptionRecords(items, {{QStringLiteral("entry"), m_entry}});
+    return items;
 }
 
 void DAEntryLink::copyInto(DAObject &target) const {
@@ -317,6 +289,19 @@ DAXMLElementPtr DAFeedLink::XMLElement() const {
 bool DAFeedLink::isEqual(const DAExtensionItem &other) const {
     auto *o = dynamic_cast<const DAFeedLink *>(&other);
     return o && DAObject::isEqual(other) && DAUtilities::areEqualOrBothNil(m_feed, o->m_feed);
+}
+
+QStringList DAFeedLink::itemsForDescription() const {
+    QStringList items = DAObject::itemsForDescription();
+    const auto hint = countHint();
+    addDescriptionRecords(items, {
+        {QStringLiteral("href"), href()},
+        {QStringLiteral("readOnly"), isReadOnly(), DADescriptionKind::YesIfTrue},
+        {QStringLiteral("countHint"), hint ? QString::number(*hint) : QString()},
+        {QStringLiteral("feed"), m_feed},
+        {QStringLiteral("rel"), rel()},
+    });
+    return items;
 }
 
 void DAFeedLink::copyInto(DAObject &target) const {

@@ -47,34 +47,54 @@ public:
     std::shared_ptr<DAGenerator> generator() const { return m_generator; }
     void setGenerator(const std::shared_ptr<DAGenerator> &g) { m_generator = g ? std::static_pointer_cast<DAGenerator>(g->copy()) : nullptr; }
 
-    QString identifier() const;
-    void setIdentifier(const QString &v);
+    QString identifier() const { return valueText<DAAtomID>(); }
+    void setIdentifier(const QString &v) { setValueText<DAAtomID>(v); }
+    QString resourceID() const { return valueText<DAResourceID>(); }
+    void setResourceID(const QString &v) { setValueText<DAResourceID>(v); }
     std::shared_ptr<DAAtomTitle> title() const { return extension<DAAtomTitle>(); }
+    void setTitle(const std::shared_ptr<DAAtomTitle> &v) { setObject(v, DAAtomTitle::staticClass()); }
     void setTitleWithString(const QString &v);
     std::shared_ptr<DAAtomSubtitle> subtitle() const { return extension<DAAtomSubtitle>(); }
+    void setSubtitle(const std::shared_ptr<DAAtomSubtitle> &v) { setObject(v, DAAtomSubtitle::staticClass()); }
     void setSubtitleWithString(const QString &v);
     std::shared_ptr<DAAtomRights> rights() const { return extension<DAAtomRights>(); }
+    void setRights(const std::shared_ptr<DAAtomRights> &v) { setObject(v, DAAtomRights::staticClass()); }
     void setRightsWithString(const QString &v);
-    QString icon() const;
-    void setIcon(const QString &v);
-    QString logo() const;
-    void setLogo(const QString &v);
-    DADateTimePtr updatedDate() const;
-    void setUpdatedDate(const DADateTimePtr &v);
+    QString icon() const { return valueText<DAAtomIcon>(); }
+    void setIcon(const QString &v) { setValueText<DAAtomIcon>(v); }
+    QString logo() const { return valueText<DAAtomLogo>(); }
+    void setLogo(const QString &v) { setValueText<DAAtomLogo>(v); }
+    DADateTimePtr updatedDate() const { return valueDate<DAAtomUpdatedDate>(); }
+    void setUpdatedDate(const DADateTimePtr &v) { setValueDate<DAAtomUpdatedDate>(v); }
     QList<DALinkPtr> links() const { return extensions<DALink>(); }
+    void setLinks(const QList<DALinkPtr> &v) { setExtensionList<DALink>(v); }
     void addLink(const DALinkPtr &v) { addObject(v, DALink::staticClass()); }
     void removeLink(const DALinkPtr &v) { removeObject(v, DALink::staticClass()); }
     QList<std::shared_ptr<DAAtomAuthor>> authors() const { return extensions<DAAtomAuthor>(); }
+    void setAuthors(const QList<std::shared_ptr<DAAtomAuthor>> &v) { setExtensionList<DAAtomAuthor>(v); }
+    void addAuthor(const std::shared_ptr<DAAtomAuthor> &v) { addObject(v, DAAtomAuthor::staticClass()); }
+    QList<std::shared_ptr<DAAtomContributor>> contributors() const { return extensions<DAAtomContributor>(); }
+    void setContributors(const QList<std::shared_ptr<DAAtomContributor>> &v) { setExtensionList<DAAtomContributor>(v); }
+    void addContributor(const std::shared_ptr<DAAtomContributor> &v) { addObject(v, DAAtomContributor::staticClass()); }
     QList<DACategoryPtr> categories() const { return extensions<DACategory>(); }
+    void setCategories(const QList<DACategoryPtr> &v) { setExtensionList<DACategory>(v); }
     void addCategory(const DACategoryPtr &v) { addObject(v, DACategory::staticClass()); }
+    std::shared_ptr<DAAtomPubControl> atomPubControl() const { return extension<DAAtomPubControl>(); }
+    void setAtomPubControl(const std::shared_ptr<DAAtomPubControl> &v) { setObject(v, DAAtomPubControl::staticClass()); }
+    std::shared_ptr<DABatchOperation> batchOperation() const { return extension<DABatchOperation>(); }
+    void setBatchOperation(const std::shared_ptr<DABatchOperation> &v) { setObject(v, DABatchOperation::staticClass()); }
     QString ETag() const { return attributeValueForExtensionClass(DAETagAttribute::staticClass()); }
     void setETag(const QString &v) { setAttributeValue(v, DAETagAttribute::staticClass()); }
+    QString fieldSelection() const { return attributeValueForExtensionClass(DAFieldsAttribute::staticClass()); }
+    void setFieldSelection(const QString &v) { setAttributeValue(v, DAFieldsAttribute::staticClass()); }
     QString kind() const { return attributeValueForExtensionClass(DAKindAttribute::staticClass()); }
     void setKind(const QString &v) { setAttributeValue(v, DAKindAttribute::staticClass()); }
-    std::optional<int> totalResults() const;
-    std::optional<int> startIndex() const;
-    std::optional<int> itemsPerPage() const;
-    void setTotalResults(std::optional<int> v);
+    std::optional<int> totalResults() const { return valueIntNumber<DAOpenSearchTotalResults>(); }
+    void setTotalResults(std::optional<int> v) { setValueIntNumber<DAOpenSearchTotalResults>(v); }
+    std::optional<int> startIndex() const { return valueIntNumber<DAOpenSearchStartIndex>(); }
+    void setStartIndex(std::optional<int> v) { setValueIntNumber<DAOpenSearchStartIndex>(v); }
+    std::optional<int> itemsPerPage() const { return valueIntNumber<DAOpenSearchItemsPerPage>(); }
+    void setItemsPerPage(std::optional<int> v) { setValueIntNumber<DAOpenSearchItemsPerPage>(v); }
 
     DALinkPtr linkWithRelAttributeValue(const QString &rel) const { return DALink::linkWithRel(rel, QString(), links()); }
     DALinkPtr feedLink() const;
@@ -126,6 +146,7 @@ public:
     bool initWithXMLElement(const DAXMLElementPtr &element, const DAObjectPtr &parent) override;
     DAXMLElementPtr XMLElement() const override;
     bool isEqual(const DAExtensionItem &other) const override;
+    QStringList itemsForDescription() const override;
 
 protected:
     void copyInto(DAObject &target) const override;
@@ -155,6 +176,7 @@ public:
     bool initWithXMLElement(const DAXMLElementPtr &element, const DAObjectPtr &parent) override;
     DAXMLElementPtr XMLElement() const override;
     bool isEqual(const DAExtensionItem &other) const override;
+    QStringList itemsForDescription() const override;
 
 protected:
     void copyInto(DAObject &target) const override;

@@ -70,10 +70,13 @@ void DALink::addExtensionDeclarations() {
     addAttributeExtensionDeclaration(objectClass(), DAETagAttribute::staticClass());
 }
 
+QString DALink::joinedLinkNames(const QList<Ptr> &links) {
+    const QStringList names = linkNamesFromLinks(links);
+    return names.isEmpty() ? QString() : names.join(QLatin1Char(','));
+}
+
 QStringList DALink::itemsForDescription() const {
     QStringList items = DAObject::itemsForDescription();
-    if (auto c = content())
-        items << QStringLiteral("content:%1").arg(c->description());
-    addToArray(items, QStringLiteral("etag"), ETag());
+    addDescriptionRecords(items, {{QStringLiteral("content"), content()}, {QStringLiteral("etag"), ETag()}});
     return items;
 }

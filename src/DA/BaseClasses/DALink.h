@@ -34,6 +34,8 @@ public:
 
     // Short names: the rel after its last "#".
     static QStringList linkNamesFromLinks(const QList<Ptr> &links);
+    // Those names joined by "," (null for no links), as descriptions show them.
+    static QString joinedLinkNames(const QList<Ptr> &links);
     // First link with that rel (null: any) and type (null: any).
     static Ptr linkWithRel(const QString &rel, const QString &type, const QList<Ptr> &links);
     static Ptr linkWithRelAttributeSuffix(const QString &suffix, const QList<Ptr> &links);

@@ -68,6 +68,11 @@ DAObjectPtr DAObject::objectOfClass(DAClass cls) {
     return object;
 }
 
+void DAObject::initWithServiceVersion(const QString &version) {
+    setServiceVersion(version);
+    init();
+}
+
 void DAObject::init() {
     m_cache = std::make_shared<DADeclarationCache>();
     m_attributeDeclarations.clear();
@@ -273,21 +278,11 @@ void DAObject::setStringValue(const QString &value, const QString &attributeName
 
 namespace {
 
-// A scanner's integer: blanks, an optional sign, digits; nothing readable is 0.
-qint64 leadingInteger(const QString &text) {
-    qsizetype i = 0;
-    while (i < text.size() && text[i].isSpace())
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-        negative = text[i++] == QLatin1Char('-');
-    qint64 value = 0;
-    while (i < text.size() && text[i].unicode() >= '0' && text[i].unicode() <= '9') {
-        if (value < (std::numeric_limits<qint64>::max() - 9) / 10)
-            value = value * 10 + (text[i].unicode() - '0');
-        ++i;
-    }
-    return negative ? -value : value;
+int clampedInt(qint64 v) { return int(std::clamp<qint64>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max())); }
+
+const QLocale &decimalLocale() {
+    static const QLocale locale(QLocale::English, QLocale::UnitedStates);
+    return locale;
 }
 
 }  // namespace
@@ -296,14 +291,14 @@ std::optional<int> DAObject::intNumberForAttribute(const QString &name) const {
     const QString text = stringValueForAttribute(name);
     if (text.isEmpty())
         return std::nullopt;
-    return int(std::clamp<qint64>(leadingInteger(text), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    return clampedInt(DAUtilities::longLongValueForString(text));
 }
 
 std::optional<qint64> DAObject::longLongNumberForAttribute(const QString &name) const {
     const QString text = stringValueForAttribute(name);
     if (text.isNull())
         return std::nullopt;
-    return leadingInteger(text);
+    return DAUtilities::longLongValueForString(text);
 }
 
 std::optional<double> DAObject::doubleNumberForAttribute(const QString &name) const {
@@ -334,6 +329,21 @@ void DAObject::setExplicitBoolValue(bool value, const QString &name) {
 
 void DAObject::setDateTimeValue(const DADateTimePtr &value, const QString &name) {
     setStringValue(value ? value->RFC3339String() : QString(), name);
+}
+
+std::optional<double> DAObject::decimalNumberForAttribute(const QString &name) const {
+    const QString text = stringValueForAttribute(name);
+    if (text.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const double v = decimalLocale().toDouble(text, &ok);
+    return ok ? v : 0.0;
+}
+
+void DAObject::setDecimalNumberValue(std::optional<double> value, const QString &name) {
+    // No group separators: "1234.5", never "1,234.5".
+    setStringValue(value ? decimalLocale().toString(*value, 'g', 15).remove(decimalLocale().groupSeparator()) : QString(),
+                   name);
 }
 
 QString DAObject::contentStringValue() const {
@@ -387,9 +397,41 @@ DAXMLNodePtr DAObject::attributeForName(const QString &name, const DAXMLElementP
     return nullptr;
 }
 
+DAXMLNodePtr DAObject::attributeForLocalName(const QString &localName, const QString &uri, const DAXMLElementPtr &element) {
+    DAXMLNodePtr a = element->attributeForLocalName(localName, uri);
+    if (a)
+        handleParsedAttribute(a);
+    return a;
+}
+
 QString DAObject::stringForAttributeName(const QString &name, const DAXMLElementPtr &element) {
     DAXMLNodePtr a = attributeForName(name, element);
     return a ? a->stringValue() : QString();
+}
+
+QString DAObject::stringForAttributeLocalName(const QString &localName, const QString &uri, const DAXMLElementPtr &element) {
+    DAXMLNodePtr a = attributeForLocalName(localName, uri, element);
+    return a ? a->stringValue() : QString();
+}
+
+std::optional<int> DAObject::intNumberForAttributeName(const QString &name, const DAXMLElementPtr &element) {
+    const QString text = stringForAttributeName(name, element);
+    if (text.isEmpty())
+        return std::nullopt;
+    return clampedInt(DAUtilities::longLongValueForString(text));
+}
+
+std::optional<double> DAObject::doubleNumberForAttributeName(const QString &name, const DAXMLElementPtr &element) {
+    return DAUtilities::doubleNumberOrInfForString(stringForAttributeName(name, element));
+}
+
+DADateTimePtr DAObject::dateTimeForAttributeName(const QString &name, const DAXMLElementPtr &element) {
+    const QString text = stringForAttributeName(name, element);
+    return text.isEmpty() ? nullptr : DADateTime::dateTimeWithRFC3339String(text);
+}
+
+bool DAObject::boolForAttributeName(const QString &name, const DAXMLElementPtr &element) {
+    return stringForAttributeName(name, element).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
 }
 
 QString DAObject::stringValueFromElement(const DAXMLElementPtr &element) {
@@ -403,6 +445,33 @@ QString DAObject::stringValueFromElement(const DAXMLElementPtr &element) {
         }
     }
     return text;
+}
+
+std::optional<int> DAObject::intNumberValueFromElement(const DAXMLElementPtr &element) {
+    const QString text = stringValueFromElement(element);
+    if (text.isEmpty())
+        return std::nullopt;
+    return clampedInt(DAUtilities::longLongValueForString(text));
+}
+
+std::optional<double> DAObject::doubleNumberValueFromElement(const DAXMLElementPtr &element) {
+    return DAUtilities::doubleNumberOrInfForString(stringValueFromElement(element));
+}
+
+DADateTimePtr DAObject::dateTimeFromElement(const DAXMLElementPtr &element) {
+    const QString text = stringValueFromElement(element);
+    return text.isEmpty() ? nullptr : DADateTime::dateTimeWithRFC3339String(text);
+}
+
+DAXMLElementList DAObject::childrenOfElement(const DAXMLElementPtr &element, const QString &prefix) {
+    DAXMLElementList found;
+    if (prefix.isNull())
+        return found;
+    for (const DAXMLElementPtr &c : element->childElements()) {
+        if (c->prefix() == prefix)
+            found.append(c);
+    }
+    return found;
 }
 
 DAXMLElementList DAObject::elementsForName(const QString &name, const QString &uri, const DAXMLElementPtr &parent) const {
@@ -423,14 +492,7 @@ DAXMLElementList matchingChildren(const DAObject &self, const DAXMLElementPtr &e
         QString prefix = DAXMLNode::prefixForName(name);
         if (prefix.isNull())
             prefix = element->resolvePrefixForNamespaceURI(uri);
-        DAXMLElementList found;
-        if (prefix.isNull())
-            return found;
-        for (const DAXMLElementPtr &c : element->childElements()) {
-            if (c->prefix() == prefix)
-                found.append(c);
-        }
-        return found;
+        return DAObject::childrenOfElement(element, prefix);
     }
     return self.elementsForName(name, uri, element);
 }

@@ -2,6 +2,7 @@
 
 #include "DA/BaseClasses/DAAttribute.h"
 #include "DA/BaseClasses/DADateTime.h"
+#include "DA/BaseClasses/DADescriptionRecord.h"
 #include "DA/XML/DAXMLDocument.h"
 
 #include <QHash>
@@ -51,6 +52,8 @@ public:
     }
     // Fresh declaration caches and the parse declarations.
     virtual void init();
+    // The same for an object of that service version.
+    void initWithServiceVersion(const QString &version);
     // Parses the element; the settings come from the parent (a root keeps
     // the given ones). Answers false when the object cannot be made.
     virtual bool initWithXMLElement(const DAXMLElementPtr &element, const DAObjectPtr &parent);
@@ -126,6 +129,10 @@ public:
     void setBoolValue(bool value, bool defaultValue, const QString &name);
     void setExplicitBoolValue(bool value, const QString &name);
     void setDateTimeValue(const DADateTimePtr &value, const QString &name);
+    // Decimal numbers are written and read in the "en_US" locale, whatever
+    // the user's is; nothing for an empty text.
+    std::optional<double> decimalNumberForAttribute(const QString &name) const;
+    void setDecimalNumberValue(std::optional<double> value, const QString &name);
     const QMap<QString, QString> &attributes() const { return m_attributes; }
 
     QString contentStringValue() const;
@@ -136,14 +143,27 @@ public:
 
     // Reading operations for subclasses' parsing; what they read leaves the unknowns.
     DAXMLNodePtr attributeForName(const QString &name, const DAXMLElementPtr &element);
+    DAXMLNodePtr attributeForLocalName(const QString &localName, const QString &uri, const DAXMLElementPtr &element);
     QString stringForAttributeName(const QString &name, const DAXMLElementPtr &element);
+    QString stringForAttributeLocalName(const QString &localName, const QString &uri, const DAXMLElementPtr &element);
+    // Typed: nothing for an absent attribute or an empty text; true only
+    // for "true" in any case.
+    std::optional<int> intNumberForAttributeName(const QString &name, const DAXMLElementPtr &element);
+    std::optional<double> doubleNumberForAttributeName(const QString &name, const DAXMLElementPtr &element);
+    DADateTimePtr dateTimeForAttributeName(const QString &name, const DAXMLElementPtr &element);
+    bool boolForAttributeName(const QString &name, const DAXMLElementPtr &element);
     QString stringValueFromElement(const DAXMLElementPtr &element);
+    std::optional<int> intNumberValueFromElement(const DAXMLElementPtr &element);
+    std::optional<double> doubleNumberValueFromElement(const DAXMLElementPtr &element);
+    DADateTimePtr dateTimeFromElement(const DAXMLElementPtr &element);
     DAXMLElementPtr childWithQualifiedName(const QString &name, const QString &uri, const DAXMLElementPtr &element);
     DAObjectPtr objectForChildOfElement(const DAXMLElementPtr &element, const QString &name, const QString &uri,
                                         DAClass cls);
     DAObjectList objectsForChildrenOfElement(const DAXMLElementPtr &element, const QString &name, const QString &uri,
                                              DAClass cls);
     DAXMLElementList elementsForName(const QString &name, const QString &uri, const DAXMLElementPtr &parent) const;
+    // The child elements written with that prefix (nothing for a null prefix).
+    static DAXMLElementList childrenOfElement(const DAXMLElementPtr &element, const QString &prefix);
     void handleParsedElement(const DAXMLNodePtr &node);
     void handleParsedElements(const DAXMLElementList &nodes);
     void handleParsedAttribute(const DAXMLNodePtr &node) { handleParsedElement(node); }
@@ -155,6 +175,14 @@ public:
     static void addChildWithStringValueIfNonEmpty(const DAXMLElementPtr &element, const QString &value,
                                                   const QString &name);
     static void addXMLElementForObject(const DAXMLElementPtr &element, const DAObjectPtr &object);
+    // The attribute with the integer's decimal text.
+    static void addToElement(const DAXMLElementPtr &element, qint64 attributeValue, const QString &name);
+    // The attribute in that namespace when the value is present (by the plain
+    // name without a URI).
+    static void addToElement(const DAXMLElementPtr &element, const QString &attributeValue, const QString &qualifiedName,
+                             const QString &uri);
+    // Each object's element, in list order.
+    static void addToElement(const DAXMLElementPtr &element, const DAObjectList &objects);
 
     // Namespaces.
     const QMap<QString, QString> &namespaces() const { return m_namespaces; }
@@ -212,6 +240,43 @@ protected:
     static DAClass registeredClassForElement(const DAXMLElementPtr &element, bool feed);
 
     void addToArray(QStringList &items, const QString &name, const QString &value) const;
+    // The items the records give, in order (a record whose version label
+    // does not hold for this object gives none).
+    void addDescriptionRecords(QStringList &items, const QList<DADescriptionRecord> &records) const;
+
+    // Element-valued extensions read and written by their value: the text of
+    // a value construct, its date-time, a list of objects.
+    template <typename T>
+    QString valueText() const {
+        auto v = extension<T>();
+        return v ? v->stringValue() : QString();
+    }
+    template <typename T>
+    void setValueText(const QString &v) {
+        setObject(T::valueWithString(T::staticClass(), v), T::staticClass());
+    }
+    template <typename T>
+    std::optional<int> valueIntNumber() const {
+        auto v = extension<T>();
+        return v ? v->intNumberValue() : std::nullopt;
+    }
+    template <typename T>
+    void setValueIntNumber(std::optional<int> v) {
+        setObject(v ? T::valueWithLongLong(T::staticClass(), *v) : nullptr, T::staticClass());
+    }
+    template <typename T>
+    DADateTimePtr valueDate() const {
+        auto v = extension<T>();
+        return v ? v->dateTimeValue() : nullptr;
+    }
+    template <typename T>
+    void setValueDate(const DADateTimePtr &v) {
+        setObject(T::valueWithDateTime(T::staticClass(), v), T::staticClass());
+    }
+    template <typename T>
+    void setExtensionList(const QList<std::shared_ptr<T>> &v) {
+        setObjects(QList<DAItemPtr>(v.begin(), v.end()), T::staticClass());
+    }
 
 private:
     void parseExtensionsForElement(const DAXMLElementPtr &element);

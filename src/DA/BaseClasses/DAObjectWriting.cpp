@@ -91,6 +91,27 @@ void DAObject::addXMLElementForObject(const DAXMLElementPtr &element, const DAOb
         element->addChildTaking(object->XMLElement());
 }
 
+void DAObject::addToElement(const DAXMLElementPtr &element, qint64 attributeValue, const QString &name) {
+    element->addAttribute(DAXMLNode::attributeWithName(name, QString::number(attributeValue)));
+}
+
+void DAObject::addToElement(const DAXMLElementPtr &element, const QString &attributeValue, const QString &qualifiedName,
+                            const QString &uri) {
+    if (attributeValue.isNull())
+        return;
+    if (uri.isEmpty()) {
+        addAttributeIfNonNil(element, attributeValue, qualifiedName);
+        return;
+    }
+    element->addAttribute(DAXMLNode::attributeWithName(qualifiedName, uri,
+                                                       DAUtilities::stringWithControlsFilteredForString(attributeValue)));
+}
+
+void DAObject::addToElement(const DAXMLElementPtr &element, const DAObjectList &objects) {
+    for (const DAObjectPtr &object : objects)
+        addXMLElementForObject(element, object);
+}
+
 // ---- namespaces and versions --------------------------------------------------
 
 void DAObject::addNamespaces(const QMap<QString, QString> &namespaces) {
@@ -328,6 +349,25 @@ DAClass DAObject::objectClassForXMLElement(const DAXMLElementPtr &element) const
 void DAObject::addToArray(QStringList &items, const QString &name, const QString &value) const {
     if (!value.isNull())
         items << (name.isEmpty() ? value : QStringLiteral("%1:%2").arg(name, value));
+}
+
+void DAObject::addDescriptionRecords(QStringList &items, const QList<DADescriptionRecord> &records) const {
+    static const QString atLeast = QStringLiteral("version>="), atMost = QStringLiteral("version<=");
+    for (DADescriptionRecord record : records) {
+        const bool least = record.label.startsWith(atLeast), most = record.label.startsWith(atMost);
+        if (least || most) {
+            const qsizetype colon = record.label.indexOf(QLatin1Char(':'));
+            if (colon < 0)
+                continue;
+            const QString version = record.label.mid(atLeast.size(), colon - atLeast.size());
+            if (least ? !isServiceVersionAtLeast(version) : !isServiceVersionAtMost(version))
+                continue;
+            record.label = record.label.mid(colon + 1);
+        }
+        const QString item = record.item();
+        if (!item.isNull())
+            items << item;
+    }
 }
 
 QStringList DAObject::itemsForDescription() const {

@@ -30,8 +30,6 @@ void DAPerson::setChildText(DAClass cls, const QString &value) { setObject(DAVal
 
 QStringList DAPerson::itemsForDescription() const {
     QStringList items = DAObject::itemsForDescription();
-    addToArray(items, QStringLiteral("name"), name());
-    addToArray(items, QStringLiteral("URI"), URI());
-    addToArray(items, QStringLiteral("email"), email());
+    addDescriptionRecords(items, {{QStringLiteral("name"), name()}, {QStringLiteral("URI"), URI()}, {QStringLiteral("email"), email()}});
     return items;
 }

@@ -45,6 +45,22 @@ QString stringWithControlsFilteredForString(const QString &text) {
     return QString::fromUcs4(reinterpret_cast<const char32_t *>(kept.constData()), kept.size());
 }
 
+qint64 longLongValueForString(const QString &text) {
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        negative = text[i++] == QLatin1Char('-');
+    qint64 value = 0;
+    while (i < text.size() && text[i].unicode() >= '0' && text[i].unicode() <= '9') {
+        if (value < (std::numeric_limits<qint64>::max() - 9) / 10)
+            value = value * 10 + (text[i].unicode() - '0');
+        ++i;
+    }
+    return negative ? -value : value;
+}
+
 std::optional<double> doubleNumberOrInfForString(const QString &text) {
     if (text.isEmpty())
         return std::nullopt;

@@ -20,6 +20,10 @@ QString stringWithControlsFilteredForString(const QString &text);
 // "INF" and "-INF" in any case give the infinities; empty for empty text.
 std::optional<double> doubleNumberOrInfForString(const QString &text);
 
+// The text's leading integer as a scanner reads one: blanks, an optional
+// sign, digits; 0 when there is none. Digits beyond 64 bits are skipped.
+qint64 longLongValueForString(const QString &text);
+
 // Characters not allowed in a URL percent-encoded; reserved ones left.
 QString stringByURLEncodingString(const QString &text);
 // Everything but ASCII letters, digits, "-", "_", "." and "~" encoded.

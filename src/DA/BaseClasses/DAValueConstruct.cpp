@@ -62,19 +62,7 @@ namespace {
 std::optional<qint64> leading(const QString &text) {
     if (text.isNull())
         return std::nullopt;
-    qsizetype i = 0;
-    while (i < text.size() && text[i].isSpace())
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-        negative = text[i++] == QLatin1Char('-');
-    qint64 v = 0;
-    while (i < text.size() && text[i].unicode() >= '0' && text[i].unicode() <= '9') {
-        if (v < (std::numeric_limits<qint64>::max() - 9) / 10)
-            v = v * 10 + (text[i].unicode() - '0');
-        ++i;
-    }
-    return negative ? -v : v;
+    return DAUtilities::longLongValueForString(text);
 }
 
 }  // namespace
@@ -117,7 +105,30 @@ DADateTimePtr DAValueConstruct::dateTimeValue() const {
     return text.isEmpty() ? nullptr : DADateTime::dateTimeWithRFC3339String(text);
 }
 
+DAObjectPtr DANameValueConstruct::valueWithName(DAClass cls, const QString &name, const QString &value) {
+    if (name.isNull() && value.isNull())
+        return nullptr;
+    auto object = std::dynamic_pointer_cast<DANameValueConstruct>(objectOfClass(cls));
+    if (object) {
+        object->setName(name);
+        object->setStringValue(value);
+    }
+    return object;
+}
+
+QString DANameValueConstruct::name() const {
+    const QString attribute = nameAttributeName();
+    return attribute.isNull() ? QString() : stringValueForAttribute(attribute);
+}
+
+void DANameValueConstruct::setName(const QString &name) {
+    const QString attribute = nameAttributeName();
+    if (!attribute.isNull())
+        DAObject::setStringValue(name, attribute);
+}
+
 void DANameValueConstruct::addParseDeclarations() {
     DAValueConstruct::addParseDeclarations();
-    addLocalAttributeDeclarations({nameAttributeName()});
+    if (!nameAttributeName().isNull())
+        addLocalAttributeDeclarations({nameAttributeName()});
 }

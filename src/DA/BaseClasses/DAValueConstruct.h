@@ -61,9 +61,13 @@ public:
 class DANameValueConstruct : public DAValueConstruct {
     DA_CLASS(DANameValueConstruct)
 public:
+    // A new object of the class with the name and the value; null when
+    // both are null.
+    static DAObjectPtr valueWithName(DAClass cls, const QString &name, const QString &value);
+    // Null: the class has no name attribute (name() and setName() then do nothing).
     virtual QString nameAttributeName() const { return QStringLiteral("name"); }
-    QString name() const { return stringValueForAttribute(nameAttributeName()); }
-    void setName(const QString &name) { DAObject::setStringValue(name, nameAttributeName()); }
+    QString name() const;
+    void setName(const QString &name);
     void addParseDeclarations() override;
 };
 

@@ -2,72 +2,54 @@
 
 #include "DA/Photos/DAPhotoAccessors.h"
 
-#include <QDateTime>
-#include <QList>
-#include <QPair>
-#include <QString>
-
-// The labelled values that the photo entries and feeds add to their
-// debugging descriptions, in order; a null value is left out.
+// The description records that the photo entries and feeds add to their
+// debugging descriptions, in order; each shows its value when there is one.
 namespace DAPhotoDescriptions {
 
-using Items = QList<QPair<QString, QString>>;
-
-inline QString of(const QString &text) { return text; }
-inline QString of(const std::optional<qint64> &n) { return n ? QString::number(*n) : QString(); }
-inline QString of(const std::optional<int> &n) { return n ? QString::number(*n) : QString(); }
-inline QString of(const std::optional<bool> &b) { return b ? QString::number(int(*b)) : QString(); }
-inline QString of(const std::shared_ptr<DAPhotoTimestamp> &t) {
-    return t ? t->dateValue().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000")) : QString();
-}
-template <typename T>
-QString of(const std::shared_ptr<T> &object) {
-    return object ? object->description() : QString();
-}
+using Records = QList<DADescriptionRecord>;
 
 // A photo entry (entry true) or feed.
 template <typename Photo>
-Items photo(const Photo &p, bool entry) {
-    Items items{{QStringLiteral("albumID"), of(p.albumID())},
-                {QStringLiteral("checksum"), of(p.checksum())},
-                {QStringLiteral("commentCount"), of(p.commentCount())},
-                {QStringLiteral("commentsEnabled"), of(p.commentsEnabled())},
-                {QStringLiteral("height"), of(p.height())},
-                {QStringLiteral("width"), of(p.width())},
-                {entry ? QStringLiteral("videoStatus") : QStringLiteral("status"), of(p.videoStatus())},
-                {QStringLiteral("rotation"), of(p.rotation())},
-                {QStringLiteral("size"), of(p.size())},
-                {QStringLiteral("timestamp"), of(p.timestamp())},
-                {QStringLiteral("mediaGroup"), of(p.mediaGroup())},
-                {QStringLiteral("exifTags"), of(p.EXIFTags())},
-                {QStringLiteral("geoLocation"), of(p.geoLocation())}};
-    return items;
+Records photo(const Photo &p, bool entry) {
+    return {{QStringLiteral("albumID"), p.albumID()},
+            {QStringLiteral("checksum"), p.checksum()},
+            {QStringLiteral("commentCount"), p.commentCount()},
+            {QStringLiteral("commentsEnabled"), p.commentsEnabled()},
+            {QStringLiteral("height"), p.height()},
+            {QStringLiteral("width"), p.width()},
+            {entry ? QStringLiteral("videoStatus") : QStringLiteral("status"), p.videoStatus()},
+            {QStringLiteral("rotation"), p.rotation()},
+            {QStringLiteral("size"), p.size()},
+            {QStringLiteral("timestamp"), p.timestamp()},
+            {QStringLiteral("mediaGroup"), p.mediaGroup()},
+            {QStringLiteral("exifTags"), p.EXIFTags()},
+            {QStringLiteral("geoLocation"), p.geoLocation()}};
 }
 
 template <typename Album>
-Items album(const Album &a) {
-    return {{QStringLiteral("access"), of(a.access())},
-            {QStringLiteral("bytesUsed"), of(a.bytesUsed())},
-            {QStringLiteral("commentCount"), of(a.commentCount())},
-            {QStringLiteral("commentsEnabled"), of(a.commentsEnabled())},
-            {QStringLiteral("date"), of(a.timestamp())},
-            {QStringLiteral("location"), of(a.location())},
-            {QStringLiteral("nickname"), of(a.nickname())},
-            {QStringLiteral("photosLeft"), of(a.photosLeft())},
-            {QStringLiteral("photosUsed"), of(a.photosUsed())},
-            {QStringLiteral("username"), of(a.username())},
-            {QStringLiteral("mediaGroup"), of(a.mediaGroup())},
-            {QStringLiteral("geoLocation"), of(a.geoLocation())}};
+Records album(const Album &a) {
+    return {{QStringLiteral("access"), a.access()},
+            {QStringLiteral("bytesUsed"), a.bytesUsed()},
+            {QStringLiteral("commentCount"), a.commentCount()},
+            {QStringLiteral("commentsEnabled"), a.commentsEnabled()},
+            {QStringLiteral("date"), a.timestamp()},
+            {QStringLiteral("location"), a.location()},
+            {QStringLiteral("nickname"), a.nickname()},
+            {QStringLiteral("photosLeft"), a.photosLeft()},
+            {QStringLiteral("photosUsed"), a.photosUsed()},
+            {QStringLiteral("username"), a.username()},
+            {QStringLiteral("mediaGroup"), a.mediaGroup()},
+            {QStringLiteral("geoLocation"), a.geoLocation()}};
 }
 
 template <typename User>
-Items user(const User &u) {
-    return {{QStringLiteral("maxPhotosPerAlbum"), of(u.maxPhotosPerAlbum())},
-            {QStringLiteral("nickname"), of(u.nickname())},
-            {QStringLiteral("quotaLimit"), of(u.quotaLimit())},
-            {QStringLiteral("quotaUsed"), of(u.quotaUsed())},
-            {QStringLiteral("thumbnail"), of(u.thumbnail())},
-            {QStringLiteral("username"), of(u.username())}};
+Records user(const User &u) {
+    return {{QStringLiteral("maxPhotosPerAlbum"), u.maxPhotosPerAlbum()},
+            {QStringLiteral("nickname"), u.nickname()},
+            {QStringLiteral("quotaLimit"), u.quotaLimit()},
+            {QStringLiteral("quotaUsed"), u.quotaUsed()},
+            {QStringLiteral("thumbnail"), u.thumbnail()},
+            {QStringLiteral("username"), u.username()}};
 }
 
 }  // namespace DAPhotoDescriptions

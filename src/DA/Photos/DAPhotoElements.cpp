@@ -54,6 +54,10 @@ void DAPhotoTimestamp::setDateValue(const QDateTime &date) {
     setStringValue(QString::number(date.toMSecsSinceEpoch()));
 }
 
+QString DAPhotoTimestamp::description() const {
+    return dateValue().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+}
+
 QMap<QString, QString> DAPhotoConstants::photoNamespaces() {
     QMap<QString, QString> ns = DAEntryBase::baseDANamespaces();
     ns.insert(QStringLiteral("gphoto"), DANamespaces::photo());

@@ -43,6 +43,8 @@ public:
     QDateTime dateValue() const;
     // Whole milliseconds (rounded down).
     void setDateValue(const QDateTime &date);
+    // Its date's: "2013-04-30 08:00:00 +0000".
+    QString description() const override;
 };
 
 // The photo namespaces: the base data-API ones plus gphoto, exif, media and geo.

@@ -61,7 +61,7 @@ void DAEntryPhotoBase::addExtensionDeclarations() {
 
 QStringList DAEntryPhotoBase::itemsForDescription() const {
     QStringList items = DAEntryBase::itemsForDescription();
-    addToArray(items, QStringLiteral("gphotoID"), GPhotoID());
+    addDescriptionRecords(items, {{QStringLiteral("gphotoID"), GPhotoID()}});
     return items;
 }
 
@@ -118,39 +118,36 @@ void DAEntryPhotoUser::addExtensionDeclarations() {
 
 QStringList DAEntryPhoto::itemsForDescription() const {
     QStringList items = DAEntryPhotoBase::itemsForDescription();
-    auto records = DAPhotoDescriptions::photo(*this, true);
-    using DAPhotoDescriptions::of;
-    records += {{QStringLiteral("albumDesc"), of(albumDescription())}, {QStringLiteral("albumTitle"), of(albumTitle())},
-                {QStringLiteral("snippet"), of(snippet())},           {QStringLiteral("snippetType"), of(snippetType())},
-                {QStringLiteral("truncated"), of(truncated())},       {QStringLiteral("location"), of(location())}};
-    for (const auto &[label, value] : records)
-        addToArray(items, label, value);
+    addDescriptionRecords(items, DAPhotoDescriptions::photo(*this, true));
+    addDescriptionRecords(items, {{QStringLiteral("albumDesc"), albumDescription()},
+                                  {QStringLiteral("albumTitle"), albumTitle()},
+                                  {QStringLiteral("snippet"), snippet()},
+                                  {QStringLiteral("snippetType"), snippetType()},
+                                  {QStringLiteral("truncated"), truncated()},
+                                  {QStringLiteral("location"), location()}});
     return items;
 }
 
 QStringList DAEntryPhotoAlbum::itemsForDescription() const {
     QStringList items = DAEntryPhotoBase::itemsForDescription();
-    for (const auto &[label, value] : DAPhotoDescriptions::album(*this))
-        addToArray(items, label, value);
+    addDescriptionRecords(items, DAPhotoDescriptions::album(*this));
     return items;
 }
 
 QStringList DAEntryPhotoUser::itemsForDescription() const {
     QStringList items = DAEntryPhotoBase::itemsForDescription();
-    for (const auto &[label, value] : DAPhotoDescriptions::user(*this))
-        addToArray(items, label, value);
+    addDescriptionRecords(items, DAPhotoDescriptions::user(*this));
     return items;
 }
 
 QStringList DAEntryPhotoComment::itemsForDescription() const {
     QStringList items = DAEntryPhotoBase::itemsForDescription();
-    addToArray(items, QStringLiteral("albumID"), albumID());
-    addToArray(items, QStringLiteral("photoID"), photoID());
+    addDescriptionRecords(items, {{QStringLiteral("albumID"), albumID()}, {QStringLiteral("photoID"), photoID()}});
     return items;
 }
 
 QStringList DAEntryPhotoTag::itemsForDescription() const {
     QStringList items = DAEntryPhotoBase::itemsForDescription();
-    addToArray(items, QStringLiteral("weight"), DAPhotoDescriptions::of(weight()));
+    addDescriptionRecords(items, {{QStringLiteral("weight"), weight()}});
     return items;
 }

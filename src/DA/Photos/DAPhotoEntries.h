@@ -10,6 +10,7 @@ public:
     DA_PHOTO_TEXT(GPhotoID, GPhotoID, DAPhotoGPhotoID)
     // The photo description is the Atom summary.
     std::shared_ptr<DAAtomSummary> photoDescription() const { return summary(); }
+    void setPhotoDescription(const std::shared_ptr<DAAtomSummary> &description) { setSummary(description); }
     void setPhotoDescriptionWithString(const QString &text) { setSummaryWithString(text); }
     QString defaultServiceVersion() const override { return QStringLiteral("2.0"); }
     void addExtensionDeclarations() override;

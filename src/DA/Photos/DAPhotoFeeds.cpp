@@ -63,27 +63,24 @@ void DAFeedPhotoUser::addExtensionDeclarations() {
 
 QStringList DAFeedPhotoBase::itemsForDescription() const {
     QStringList items = DAFeedBase::itemsForDescription();
-    addToArray(items, QStringLiteral("gphotoID"), GPhotoID());
+    addDescriptionRecords(items, {{QStringLiteral("gphotoID"), GPhotoID()}});
     return items;
 }
 
 QStringList DAFeedPhoto::itemsForDescription() const {
     QStringList items = DAFeedPhotoBase::itemsForDescription();
-    for (const auto &[label, value] : DAPhotoDescriptions::photo(*this, false))
-        addToArray(items, label, value);
+    addDescriptionRecords(items, DAPhotoDescriptions::photo(*this, false));
     return items;
 }
 
 QStringList DAFeedPhotoAlbum::itemsForDescription() const {
     QStringList items = DAFeedPhotoBase::itemsForDescription();
-    for (const auto &[label, value] : DAPhotoDescriptions::album(*this))
-        addToArray(items, label, value);
+    addDescriptionRecords(items, DAPhotoDescriptions::album(*this));
     return items;
 }
 
 QStringList DAFeedPhotoUser::itemsForDescription() const {
     QStringList items = DAFeedPhotoBase::itemsForDescription();
-    for (const auto &[label, value] : DAPhotoDescriptions::user(*this))
-        addToArray(items, label, value);
+    addDescriptionRecords(items, DAPhotoDescriptions::user(*this));
     return items;
 }

@@ -10,6 +10,7 @@ public:
     DA_PHOTO_TEXT(GPhotoID, GPhotoID, DAPhotoGPhotoID)
     // The photo description is the Atom subtitle.
     std::shared_ptr<DAAtomSubtitle> photoDescription() const { return subtitle(); }
+    void setPhotoDescription(const std::shared_ptr<DAAtomSubtitle> &description) { setSubtitle(description); }
     void setPhotoDescriptionWithString(const QString &text) { setSubtitleWithString(text); }
     // The first entry with that gphoto:id.
     DAEntryBasePtr entryForGPhotoID(const QString &id) const;
