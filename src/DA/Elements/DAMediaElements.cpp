@@ -3,7 +3,6 @@
 #include "DA/BaseClasses/DANamespaces.h"
 #include "DA/BaseClasses/DAUtilities.h"
 
-#include <QLocale>
 
 using DANamespaces::media;
 
@@ -40,22 +39,7 @@ std::optional<bool> DAMediaContent::isDefault() const {
     return std::nullopt;
 }
 
-std::optional<double> DAMediaContent::decimal(const QString &name) const {
-    const QString text = stringValueForAttribute(name);
-    if (text.isEmpty())
-        return std::nullopt;
-    bool ok = false;
-    const double v = QLocale(QLocale::English, QLocale::UnitedStates).toDouble(text, &ok);
-    return ok ? v : 0.0;
-}
-
-void DAMediaContent::setDecimal(const QString &name, std::optional<double> v) {
-    DAObject::setStringValue(v ? QLocale(QLocale::English, QLocale::UnitedStates).toString(*v, 'g', 15).remove(QLatin1Char(','))
-                               : QString(),
-                             name);
-}
-
-std::shared_ptr<DAMediaThumbnail> DAMediaThumbnail::thumbnailWithURLString(const QString &url) {
+std::shared_ptr<DAMediaThumbnail> DAMediaThumbnail::mediaContentWithURL(const QString &url) {
     auto t = object<DAMediaThumbnail>();
     t->setURLString(url);
     return t;
@@ -77,11 +61,33 @@ void DAMediaPlayer::addParseDeclarations() {
     addLocalAttributeDeclarations({QStringLiteral("url"), QStringLiteral("height"), QStringLiteral("width")});
 }
 
-std::shared_ptr<DAMediaObject> DAMediaTextWithString(DAClass cls, const QString &text) {
-    auto o = std::dynamic_pointer_cast<DAMediaObject>(DAObject::objectOfClass(cls));
-    if (o)
-        o->setStringValue(text);
+namespace {
+
+template <typename T>
+std::shared_ptr<T> mediaTextWithString(const QString &text) {
+    auto o = DAObject::object<T>();
+    o->setStringValue(text);
     return o;
+}
+
+}  // namespace
+
+std::shared_ptr<DAMediaCategory> DAMediaCategory::mediaCategoryWithString(const QString &text) {
+    return mediaTextWithString<DAMediaCategory>(text);
+}
+std::shared_ptr<DAMediaCredit> DAMediaCredit::mediaCreditWithString(const QString &text) {
+    return mediaTextWithString<DAMediaCredit>(text);
+}
+std::shared_ptr<DAMediaRating> DAMediaRating::mediaRatingWithString(const QString &text) {
+    return mediaTextWithString<DAMediaRating>(text);
+}
+std::shared_ptr<DAMediaRestriction> DAMediaRestriction::mediaRestrictionWithString(const QString &text,
+                                                                                   const QString &relationship,
+                                                                                   const QString &type) {
+    auto r = mediaTextWithString<DAMediaRestriction>(text);
+    r->setRelationship(relationship);
+    r->setType(type);
+    return r;
 }
 
 void DAMediaCategory::addParseDeclarations() {
@@ -111,10 +117,12 @@ std::shared_ptr<DAMediaKeywords> DAMediaKeywords::keywordsWithString(const QStri
     return keywordsWithStrings(keywordsFromString(text));
 }
 
+QString DAMediaKeywords::trimString(const QString &text) { return text.trimmed(); }
+
 QStringList DAMediaKeywords::keywordsFromString(const QString &text) {
     QStringList out;
     for (const QString &piece : text.split(QLatin1Char(','))) {
-        const QString t = piece.trimmed();
+        const QString t = trimString(piece);
         if (!t.isEmpty())
             out << t;
     }
@@ -126,7 +134,7 @@ QString DAMediaKeywords::stringFromKeywords(const QStringList &keywords) {
 }
 
 void DAMediaKeywords::addKeyword(const QString &keyword) {
-    const QString k = keyword.trimmed();
+    const QString k = trimString(keyword);
     if (k.isEmpty())
         return;
     QStringList list = keywords();
@@ -142,4 +150,27 @@ void DAMediaGroup::addExtensionDeclarations() {
                         DAMediaDescription::staticClass(), DAMediaPlayer::staticClass(), DAMediaRating::staticClass(),
                         DAMediaRestriction::staticClass(), DAMediaThumbnail::staticClass(),
                         DAMediaKeywords::staticClass(), DAMediaTitle::staticClass()});
+}
+
+QStringList DAMediaKeywords::itemsForDescription() const {
+    QStringList items = DAObject::itemsForDescription();
+    addDescriptionRecords(items, {{QStringLiteral("keywords"), stringFromKeywords(keywords())}});
+    return items;
+}
+
+QStringList DAMediaGroup::itemsForDescription() const {
+    QStringList items = DAObject::itemsForDescription();
+    using K = DADescriptionKind;
+    addDescriptionRecords(items, {
+        {QStringLiteral("categories"), mediaCategories(), K::ListIfNonEmpty},
+        {QStringLiteral("contents"), mediaContents(), K::ListIfNonEmpty},
+        {QStringLiteral("credits"), mediaCredits(), K::ListIfNonEmpty},
+        {QStringLiteral("thumbnails"), mediaThumbnails(), K::ListIfNonEmpty},
+        {QStringLiteral("players"), mediaPlayers(), K::ListIfNonEmpty},
+        {QStringLiteral("ratings"), mediaRatings(), K::ListIfNonEmpty},
+        {QStringLiteral("keywords"), mediaKeywords()},
+        {QStringLiteral("description"), mediaDescription()},
+        {QStringLiteral("title"), mediaTitle()},
+    });
+    return items;
 }

@@ -41,12 +41,12 @@ public:
     void setIsDefault(bool v) { DAObject::setStringValue(v ? QStringLiteral("true") : QString(), QStringLiteral("isDefault")); }
     QString expression() const { return stringValueForAttribute(QStringLiteral("expression")); }
     void setExpression(const QString &v) { DAObject::setStringValue(v, QStringLiteral("expression")); }
-    std::optional<double> bitrate() const { return decimal(QStringLiteral("bitrate")); }
-    void setBitrate(std::optional<double> v) { setDecimal(QStringLiteral("bitrate"), v); }
-    std::optional<double> framerate() const { return decimal(QStringLiteral("framerate")); }
-    void setFramerate(std::optional<double> v) { setDecimal(QStringLiteral("framerate"), v); }
-    std::optional<double> samplingrate() const { return decimal(QStringLiteral("samplingrate")); }
-    void setSamplingrate(std::optional<double> v) { setDecimal(QStringLiteral("samplingrate"), v); }
+    std::optional<double> bitrate() const { return decimalNumberForAttribute(QStringLiteral("bitrate")); }
+    void setBitrate(std::optional<double> v) { setDecimalNumberValue(v, QStringLiteral("bitrate")); }
+    std::optional<double> framerate() const { return decimalNumberForAttribute(QStringLiteral("framerate")); }
+    void setFramerate(std::optional<double> v) { setDecimalNumberValue(v, QStringLiteral("framerate")); }
+    std::optional<double> samplingrate() const { return decimalNumberForAttribute(QStringLiteral("samplingrate")); }
+    void setSamplingrate(std::optional<double> v) { setDecimalNumberValue(v, QStringLiteral("samplingrate")); }
     std::optional<int> channels() const { return intNumberForAttribute(QStringLiteral("channels")); }
     void setChannels(std::optional<int> v) { setNumber(QStringLiteral("channels"), v); }
     std::optional<int> duration() const { return intNumberForAttribute(QStringLiteral("duration")); }
@@ -54,16 +54,13 @@ public:
     QString lang() const { return stringValueForAttribute(QStringLiteral("lang")); }
     void setLang(const QString &v) { DAObject::setStringValue(v, QStringLiteral("lang")); }
     void addParseDeclarations() override;
-
-private:
-    std::optional<double> decimal(const QString &name) const;
-    void setDecimal(const QString &name, std::optional<double> v);
 };
 
 class DAMediaThumbnail : public DAMediaObject {
     DA_CLASS(DAMediaThumbnail)
 public:
-    static std::shared_ptr<DAMediaThumbnail> thumbnailWithURLString(const QString &url);
+    // A thumbnail with that URL text.
+    static std::shared_ptr<DAMediaThumbnail> mediaContentWithURL(const QString &url);
     // Nothing for an empty attribute.
     std::optional<DANormalPlayTime> time() const;
     void setTime(const std::optional<DANormalPlayTime> &t) {
@@ -84,19 +81,48 @@ public:
 };
 
 // Elements with a text and some attributes.
-#define DA_DECLARE_MEDIA_TEXT(Name)                                                                                   \
-    class Name : public DAMediaObject {                                                                               \
-        DA_CLASS(Name)                                                                                                \
-    public:                                                                                                           \
-        void addParseDeclarations() override;                                                                         \
-    };
-// A new object of the class holding the text (and a restriction's
-// relationship and type).
-std::shared_ptr<DAMediaObject> DAMediaTextWithString(DAClass cls, const QString &text);
-DA_DECLARE_MEDIA_TEXT(DAMediaCategory)
-DA_DECLARE_MEDIA_TEXT(DAMediaCredit)
-DA_DECLARE_MEDIA_TEXT(DAMediaRating)
-DA_DECLARE_MEDIA_TEXT(DAMediaRestriction)
+class DAMediaCategory : public DAMediaObject {
+    DA_CLASS(DAMediaCategory)
+public:
+    static std::shared_ptr<DAMediaCategory> mediaCategoryWithString(const QString &text);
+    QString label() const { return stringValueForAttribute(QStringLiteral("label")); }
+    void setLabel(const QString &v) { DAObject::setStringValue(v, QStringLiteral("label")); }
+    QString scheme() const { return stringValueForAttribute(QStringLiteral("scheme")); }
+    void setScheme(const QString &v) { DAObject::setStringValue(v, QStringLiteral("scheme")); }
+    void addParseDeclarations() override;
+};
+
+class DAMediaCredit : public DAMediaObject {
+    DA_CLASS(DAMediaCredit)
+public:
+    static std::shared_ptr<DAMediaCredit> mediaCreditWithString(const QString &text);
+    QString role() const { return stringValueForAttribute(QStringLiteral("role")); }
+    void setRole(const QString &v) { DAObject::setStringValue(v, QStringLiteral("role")); }
+    QString scheme() const { return stringValueForAttribute(QStringLiteral("scheme")); }
+    void setScheme(const QString &v) { DAObject::setStringValue(v, QStringLiteral("scheme")); }
+    void addParseDeclarations() override;
+};
+
+class DAMediaRating : public DAMediaObject {
+    DA_CLASS(DAMediaRating)
+public:
+    static std::shared_ptr<DAMediaRating> mediaRatingWithString(const QString &text);
+    QString scheme() const { return stringValueForAttribute(QStringLiteral("scheme")); }
+    void setScheme(const QString &v) { DAObject::setStringValue(v, QStringLiteral("scheme")); }
+    void addParseDeclarations() override;
+};
+
+class DAMediaRestriction : public DAMediaObject {
+    DA_CLASS(DAMediaRestriction)
+public:
+    static std::shared_ptr<DAMediaRestriction> mediaRestrictionWithString(const QString &text, const QString &relationship,
+                                                                          const QString &type);
+    QString relationship() const { return stringValueForAttribute(QStringLiteral("relationship")); }
+    void setRelationship(const QString &v) { DAObject::setStringValue(v, QStringLiteral("relationship")); }
+    QString type() const { return stringValueForAttribute(QStringLiteral("type")); }
+    void setType(const QString &v) { DAObject::setStringValue(v, QStringLiteral("type")); }
+    void addParseDeclarations() override;
+};
 
 DA_DECLARE_ELEMENT(DAMediaTitle, DATextConstruct)
 DA_DECLARE_ELEMENT(DAMediaDescription, DATextConstruct)
@@ -114,6 +140,9 @@ public:
     static QStringList keywordsFromString(const QString &text);
     // Joined by ", "; null for none.
     static QString stringFromKeywords(const QStringList &keywords);
+    // Without white space and line ends at either end.
+    static QString trimString(const QString &text);
+    QStringList itemsForDescription() const override;
 };
 
 // media:group with its lists and single members.
@@ -140,4 +169,5 @@ public:
     std::shared_ptr<DAMediaDescription> mediaDescription() const { return extension<DAMediaDescription>(); }
     void setMediaDescription(const std::shared_ptr<DAMediaDescription> &d) { setObject(d, DAMediaDescription::staticClass()); }
     void addExtensionDeclarations() override;
+    QStringList itemsForDescription() const override;
 };
