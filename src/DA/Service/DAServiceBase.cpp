@@ -76,6 +76,8 @@ DAServiceBase::DAServiceBase()
     m_fetcherService->setShouldRememberETags(true);
 }
 
+QString DAServiceBase::description() const { return QStringLiteral("%1 %2").arg(className()).arg(quintptr(this), 0, 16); }
+
 DAServiceBase::~DAServiceBase() {
     // Never waits from one of the queue's own workers: that wait includes
     // the operation it runs in.
@@ -262,6 +264,7 @@ DAServiceTicketPtr DAServiceBase::fetchObjectWithURL(const QUrl &url, DAClass ob
     fetcher->setMaxRetryInterval(ticket->maxRetryInterval());
     ticket->setObjectFetcher(fetcher);
     ticket->setCurrentFetcher(fetcher);
+    DASetTicket(fetcher, ticket);
     if (!body.isEmpty())
         fetcher->setPostData(body);
     if (stream)

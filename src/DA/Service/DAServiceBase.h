@@ -27,6 +27,9 @@ public:
 
     DAServiceBase();
     virtual ~DAServiceBase();
+    // The class name and the address.
+    QString description() const;
+    virtual QString className() const { return QStringLiteral("DAServiceBase"); }
 
     // The service layer's error domain; codes -100 (a reply gave no object),
     // -101 (wait ran out), -102 (no URL to fetch), -103 (a feed with more

@@ -20,6 +20,16 @@ QString formEncoded(const QString &text) { return QString::fromLatin1(QUrl::toPe
 
 }  // namespace
 
+QString DAServiceTicket::description() const {
+    auto describe = [](const std::shared_ptr<HFHTTPFetcher> &f) { return f ? f->description() : QStringLiteral("(null)"); };
+    const QString head = QStringLiteral("DAServiceTicket %1: {service:%2 objectFetcher:%3")
+                             .arg(quintptr(this), 0, 16)
+                             .arg(service() ? service()->description() : QStringLiteral("(null)"), describe(objectFetcher()));
+    if (authorizer())
+        return head + QStringLiteral(" authorizer:%1}").arg(quintptr(authorizer().get()), 0, 16);
+    return head + QStringLiteral(" authFetcher:%1}").arg(describe(authFetcher()));
+}
+
 void DAServiceTicket::cancelTicket() {
     if (auto google = std::dynamic_pointer_cast<DAServiceGoogle>(service()))
         google->stopAuthenticationForTicket(shared_from_this());
@@ -123,13 +133,16 @@ DAServiceTicketPtr DAServiceGoogle::fetchFeedWithBatchFeed(const DAFeedBasePtr &
 std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authTokenFetcher(const QString &username, const QString &password, const QString &service,
                                                                  const QString &source, const QString &signInDomain,
                                                                  const QString &accountType,
-                                                                 const QList<QPair<QString, QString>> &additionalParameters) {
+                                                                 const QList<QPair<QString, QString>> &additionalParameters,
+                                                                 const Headers &customHeaders) {
     if (username.isEmpty() || password.isEmpty())
         return nullptr;
     const QString host = signInDomain.isEmpty() ? QStringLiteral("www.google.com") : signInDomain;
     const QString scheme = host.startsWith(QLatin1String("localhost:")) ? QStringLiteral("http") : QStringLiteral("https");
     HFURLRequest request(QUrl(QStringLiteral("%1://%2/accounts/ClientLogin").arg(scheme, host)), 60.0);
     request.setCachePolicy(HFURLRequest::ReloadIgnoringLocalCacheData);
+    for (const auto &[name, value] : customHeaders)
+        request.setValue(value, name);
     const QString body = QStringLiteral("Email=%1&Passwd=%2&source=%3&service=%4&accountType=%5")
                              .arg(formEncoded(username), formEncoded(password), formEncoded(source), formEncoded(service),
                                   formEncoded(accountType.isNull() ? QStringLiteral("HOSTED_OR_GOOGLE") : accountType));
@@ -148,7 +161,8 @@ std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authenticationFetcher() const {
     QList<QPair<QString, QString>> captcha;
     if (!m_captchaToken.isEmpty() && !m_captchaAnswer.isEmpty())
         captcha = {{QStringLiteral("logintoken"), m_captchaToken}, {QStringLiteral("logincaptcha"), m_captchaAnswer}};
-    auto fetcher = authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType(), captcha);
+    auto fetcher = authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType(), captcha,
+                                    customAuthenticationRequestHeaders());
     if (!fetcher)
         return nullptr;
     fetcher->setFetchHistory(fetcherService()->fetchHistory());
@@ -172,6 +186,7 @@ DAServiceTicketPtr DAServiceGoogle::authenticate(AuthCompletion completion) {
     auto ticket = std::static_pointer_cast<DAServiceTicket>(makeTicket());
     ticket->setAuthFetcher(fetcher);
     ticket->setCurrentFetcher(fetcher);
+    DASetTicket(fetcher, ticket);
     std::weak_ptr<DAServiceGoogle> weak = std::static_pointer_cast<DAServiceGoogle>(shared_from_this());
     // The ticket holds the fetcher until the answer; the answer lets both go.
     const bool began = fetcher->beginFetchWithCompletionHandler([weak, ticket, completion](const QByteArray &data, const VNErrorPtr &error) {
@@ -212,6 +227,7 @@ DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTick
     m_waiting[fetcher.get()].append(ticket);
     ticket->setAuthFetcher(fetcher);
     ticket->setCurrentFetcher(fetcher);
+    DASetTicket(fetcher, ticket);
     m_pendingAuthFetcher = fetcher;
     std::weak_ptr<DAServiceGoogle> weak = std::static_pointer_cast<DAServiceGoogle>(shared_from_this());
     std::weak_ptr<HFHTTPFetcher> weakFetcher = fetcher;
@@ -336,3 +352,16 @@ void DAServiceGoogle::setUserCredentials(const QString &username, const QString 
     }
     DAServiceBase::setUserCredentials(username, password);
 }
+
+namespace DAServiceGoogleAdditions {
+
+QString authenticationError(const QVariantMap &userInfo) { return userInfo.value(QStringLiteral("Error")).toString(); }
+QString authenticationInfo(const QVariantMap &userInfo) { return userInfo.value(QStringLiteral("Info")).toString(); }
+QString captchaToken(const QVariantMap &userInfo) { return userInfo.value(QStringLiteral("CaptchaToken")).toString(); }
+
+QUrl captchaURL(const QVariantMap &userInfo) {
+    const QString url = userInfo.value(QStringLiteral("CaptchaFullUrl")).toString();
+    return url.isEmpty() ? QUrl() : QUrl(url);
+}
+
+}  // namespace DAServiceGoogleAdditions

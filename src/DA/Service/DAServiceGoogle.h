@@ -16,6 +16,7 @@
 class DAServiceGoogle : public DAServiceBase {
 public:
     static std::shared_ptr<DAServiceGoogle> make() { return std::make_shared<DAServiceGoogle>(); }
+    QString className() const override { return QStringLiteral("DAServiceGoogle"); }
 
     HFURLRequest requestForURL(const QUrl &url, const QString &etag, const QString &httpMethod,
                                const DAServiceTicketPtr &ticket) override;
@@ -41,10 +42,14 @@ public:
 
     // A sign-in fetch for these credentials, ready to begin; null without
     // a username or password.
+    using Headers = QList<QPair<QString, QString>>;
     static std::shared_ptr<HFHTTPFetcher> authTokenFetcher(const QString &username, const QString &password, const QString &service,
                                                            const QString &source, const QString &signInDomain,
                                                            const QString &accountType,
-                                                           const QList<QPair<QString, QString>> &additionalParameters = {});
+                                                           const QList<QPair<QString, QString>> &additionalParameters = {},
+                                                           const Headers &customHeaders = {});
+    // Extra headers of the sign-in request (none here).
+    virtual Headers customAuthenticationRequestHeaders() const { return {}; }
     // The error of a refused sign-in: the reply's key=value map as user info.
     VNErrorPtr errorForAuthFetcherStatus(qint64 status, const QByteArray &data) const;
     void stopAuthenticationForTicket(const DAServiceTicketPtr &ticket);
@@ -101,3 +106,12 @@ private:
     // The tickets waiting for each sign-in fetch, in joining order.
     QHash<HFHTTPFetcher *, QList<DAServiceTicketGooglePtr>> m_waiting;
 };
+
+// Readers of the user info of a refused sign-in (errorForAuthFetcherStatus()).
+namespace DAServiceGoogleAdditions {
+QString authenticationError(const QVariantMap &userInfo);  // "Error"
+QString authenticationInfo(const QVariantMap &userInfo);   // "Info"
+QString captchaToken(const QVariantMap &userInfo);         // "CaptchaToken"
+// The absolute captcha address ("CaptchaFullUrl"); empty without one.
+QUrl captchaURL(const QVariantMap &userInfo);
+}  // namespace DAServiceGoogleAdditions

@@ -11,6 +11,7 @@ class DAServiceGooglePhotos : public DAServiceGoogle {
 public:
     DAServiceGooglePhotos();
     static std::shared_ptr<DAServiceGooglePhotos> make() { return std::make_shared<DAServiceGooglePhotos>(); }
+    QString className() const override { return QStringLiteral("DAServiceGooglePhotos"); }
 
     static QString serviceID() { return QStringLiteral("lh2"); }
     // The photo host with "/data/"; the host may be pointed elsewhere (tests).

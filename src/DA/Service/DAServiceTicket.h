@@ -22,6 +22,8 @@ public:
 
     using DAServiceTicketBase::DAServiceTicketBase;
     void cancelTicket() override;
+    // With its authorizer when it has one, else with its sign-in fetcher.
+    QString description() const override;
 
     QString authToken() const { return m_authToken; }
     void setAuthToken(const QString &token) { m_authToken = token; }

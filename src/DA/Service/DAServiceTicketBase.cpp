@@ -18,6 +18,28 @@ DAServiceTicketBase::DAServiceTicketBase(const std::shared_ptr<DAServiceBase> &s
     m_authorizer = service->authorizer();
 }
 
+namespace {
+
+const QString ticketProperty = QStringLiteral("_ticket");
+
+}  // namespace
+
+DAServiceTicketPtr DATicket(const std::shared_ptr<HFHTTPFetcher> &fetcher) {
+    return fetcher ? fetcher->property(ticketProperty).value<std::weak_ptr<DAServiceTicketBase>>().lock() : nullptr;
+}
+
+void DASetTicket(const std::shared_ptr<HFHTTPFetcher> &fetcher, const DAServiceTicketPtr &ticket) {
+    fetcher->setProperty(ticketProperty, QVariant::fromValue(std::weak_ptr<DAServiceTicketBase>(ticket)));
+}
+
+QString DAServiceTicketBase::description() const {
+    return QStringLiteral("DAServiceTicketBase %1: {service:%2 currentFetcher:%3 userData:%4}")
+        .arg(quintptr(this), 0, 16)
+        .arg(m_service ? m_service->description() : QStringLiteral("(null)"),
+             m_currentFetcher ? m_currentFetcher->description() : QStringLiteral("(null)"),
+             m_userData.isValid() ? m_userData.toString() : QStringLiteral("(null)"));
+}
+
 void DAServiceTicketBase::cancelTicket() {
     m_isCancelled = true;
     if (m_parseCancelled)

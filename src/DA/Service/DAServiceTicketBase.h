@@ -13,6 +13,9 @@
 class DAServiceBase;
 class DAServiceTicketBase;
 using DAServiceTicketPtr = std::shared_ptr<DAServiceTicketBase>;
+// A fetcher's "_ticket" property: the ticket it fetches for, held weakly
+// (the ticket holds the fetcher).
+Q_DECLARE_METATYPE(std::weak_ptr<DAServiceTicketBase>)
 
 // One fetch of a data-API service: its settings, its fetcher, the object
 // sent and the one delivered (or the error), and the way to cancel it.
@@ -27,6 +30,8 @@ public:
 
     explicit DAServiceTicketBase(const std::shared_ptr<DAServiceBase> &service);
     virtual ~DAServiceTicketBase() = default;
+    // "DAServiceTicketBase 0x…: {service:… currentFetcher:… userData:…}"
+    virtual QString description() const;
 
     // Stops the fetch or the parse; no callback follows.
     virtual void cancelTicket();
@@ -102,3 +107,8 @@ private:
     quint64 m_nextLinksFollowedCounter = 0;
     std::shared_ptr<std::atomic<bool>> m_parseCancelled;
 };
+
+// The ticket the fetcher works for (its "_ticket" property), or null.
+DAServiceTicketPtr DATicket(const std::shared_ptr<HFHTTPFetcher> &fetcher);
+// Makes the fetcher answer that ticket through DATicket().
+void DASetTicket(const std::shared_ptr<HFHTTPFetcher> &fetcher, const DAServiceTicketPtr &ticket);
