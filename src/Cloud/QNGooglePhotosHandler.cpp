@@ -4,6 +4,7 @@
 #include "Cloud/QNServiceHosts.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNLoginSheetProvider.h"
+#include "Core/QNUtils.h"
 #include "DA/BaseClasses/DAUtilities.h"
 #include "DA/HTTPFetcher/HFHTTPFetcher.h"
 #include "DA/HTTPFetcher/HFURLResponse.h"
@@ -430,6 +431,29 @@ void QNGooglePhotosHandler::listFetched(const DAObjectPtr &object, const VNError
     completed(documents, QString(), nullptr, false);
 }
 
+// --- Progress and the JSON form's readers ---------------------------------------------
+
+void QNGooglePhotosHandler::setProgress(float fraction) {
+    if (auto progress = downloadProgress())
+        progress(double(fraction));
+    else if (auto progress = uploadProgress())
+        progress(double(fraction));
+}
+
+QString QNGooglePhotosHandler::stringFromEntry(const QVariantMap &entry, const QString &key) {
+    return entry.value(key).toMap().value(QStringLiteral("$t")).toString();
+}
+
+qint64 QNGooglePhotosHandler::longLongFromEntry(const QVariantMap &entry, const QString &key) {
+    return DAUtilities::longLongValueForString(stringFromEntry(entry, key));
+}
+
+QDateTime QNGooglePhotosHandler::dateFromEntry(const QVariantMap &entry, const QString &key) {
+    // Cut to 19 characters, only the local "yyyy-MM-ddTHH:mm:ss" stamp among
+    // the service date forms can still read.
+    return QNUtils::dateFromString(stringFromEntry(entry, key).left(19));
+}
+
 // --- Download ------------------------------------------------------------------------
 
 void QNGooglePhotosHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -651,6 +675,14 @@ void QNGooglePhotosHandler::renameFetched(const DAEntryBasePtr &entry, const DAO
     // the one a later change of it (the backup's removal) must send.
     if (auto updated = std::dynamic_pointer_cast<DAEntryBase>(object); updated && !error && !updated->ETag().isEmpty())
         entry->setETag(updated->ETag());
+    answerDocument(takeRenameCompleted(), nullptr, error);
+}
+
+void QNGooglePhotosHandler::renameFinished(NRHTTPRequest *) { answerDocument(takeRenameCompleted(), nullptr, nullptr); }
+
+void QNGooglePhotosHandler::renameFailed(NRHTTPRequest *request) {
+    const VNErrorPtr error = request ? request->error() : nullptr;
+    VNLog::log(QStringLiteral("renameFailed: %1").arg(error ? error->localizedDescription() : QStringLiteral("(null)")));
     answerDocument(takeRenameCompleted(), nullptr, error);
 }
 

@@ -2,8 +2,10 @@
 
 #include "Core/QNCloudInterface.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QUrl>
+#include <QVariantMap>
 #include <functional>
 #include <memory>
 
@@ -48,6 +50,22 @@ public:
     bool providesOAuthLogin() const override { return true; }
     std::shared_ptr<QNAuthWindowController> oAuthLoginWithCompletedBlock(QNLoginCallback completed) override;
     void processOAuthLogin(const QString &callbackUrl) override;
+
+    // Hands the fraction to the download progress callback when there is
+    // one, else to the upload's.
+    void setProgress(float fraction);
+    // Answers of a rename made as a plain request (nothing makes one): done,
+    // or failed with the request's error (logged).
+    void renameFinished(NRHTTPRequest *request);
+    void renameFailed(NRHTTPRequest *request);
+    // Readers of the data API's JSON form: the member of the entry under the
+    // key, and that member's "$t" text, as a 64-bit integer (the leading
+    // one; 0 without), or as a date (its first 19 characters read as the
+    // service dates are, so yyyy-MM-ddTHH:mm:ss in local time; null when
+    // they do not read).
+    static QString stringFromEntry(const QVariantMap &entry, const QString &key);
+    static qint64 longLongFromEntry(const QVariantMap &entry, const QString &key);
+    static QDateTime dateFromEntry(const QVariantMap &entry, const QString &key);
 
     static QUrl authorizationURL();
     // Domain "QNGooglePhotosHandler", code 0, the message as description.

@@ -203,6 +203,11 @@ void QNSugarSyncHandler::cancel() {
         m_currentRequest->cancel();
 }
 
+void QNSugarSyncHandler::setProgress(float fraction) {
+    if (auto progress = uploadProgress())
+        progress(double(fraction));
+}
+
 void QNSugarSyncHandler::send(const NRHTTPRequestPtr &request, const QString &token, Failed failed, Done done) {
     if (m_canceled) {
         m_currentRequest = request;

@@ -47,6 +47,8 @@ public:
     void localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
     void localMove(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
     void cancel() override;
+    // Hands the fraction to the upload progress callback (nothing calls it).
+    void setProgress(float fraction);
 
     void refreshAccessToken(TokenCallback completed);
 
