@@ -449,9 +449,11 @@ TEST(Service, ACaptchaTokenAndTheUsersAnswerGoWithTheNextSignIn) {
     ASSERT_TRUE(settle(asked));
     ASSERT_EQ(code(asked->error), 403);
     const QVariantMap info = asked->error->userInfo();
-    EXPECT_EQ(info.value(QStringLiteral("CaptchaFullUrl")).toString(),
-              QStringLiteral("https://%1/accounts/Captcha?ctoken=ct").arg(challenged->signInDomain()));
-    challenged->setCaptchaToken(info.value(QStringLiteral("CaptchaToken")).toString(), QStringLiteral("answer"));
+    // The reply's relative captcha address, made absolute on the sign-in host.
+    EXPECT_EQ(DAServiceGoogleAdditions::captchaURL(info),
+              QUrl(QStringLiteral("https://%1/accounts/Captcha?ctoken=ct").arg(challenged->signInDomain())));
+    EXPECT_EQ(DAServiceGoogleAdditions::authenticationError(info), QStringLiteral("CaptchaRequired"));
+    challenged->setCaptchaToken(DAServiceGoogleAdditions::captchaToken(info), QStringLiteral("answer"));
     auto answered = std::make_shared<Outcome>();
     challenged->fetchEntryWithURL(fake(QStringLiteral("/data/entry")), record(answered));
     ASSERT_TRUE(settle(answered));
@@ -478,4 +480,56 @@ TEST(Service, ASignInOfItsOwnStoresTheTokenOrSaysWhyItWasRefused) {
             EXPECT_EQ(error->userInfo().value(QStringLiteral("error")).toString(), QStringLiteral("BadAuthentication"));
         }
     }
+}
+
+namespace {
+
+// A service whose sign-in requests carry a header of its own.
+class HeaderedService : public DAServiceGoogle {
+public:
+    explicit HeaderedService(QString tag) : m_tag(std::move(tag)) {}
+    Headers customAuthenticationRequestHeaders() const override { return {{QStringLiteral("X-Sign-In-Tag"), m_tag}}; }
+
+private:
+    QString m_tag;
+};
+
+}  // namespace
+
+TEST(Service, ASignInRequestCarriesTheServicesOwnHeaders) {
+    const QString t = tag();
+    auto s = std::make_shared<HeaderedService>(t);
+    s->setSignInDomain(QStringLiteral("localhost:%1").arg(port()));
+    s->setServiceID(QStringLiteral("lh2"));
+    s->setUserCredentials(QStringLiteral("u@example.com"), QStringLiteral("p"));
+    int calls = 0;
+    ASSERT_TRUE(s->authenticate([&](const DAServiceTicketPtr &, const VNErrorPtr &) { ++calls; }));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return calls > 0; }));
+    int tagged = 0;
+    for (const auto &entry : requestsMatching(QStringLiteral("/accounts/ClientLogin"))) {
+        const QJsonObject headers = entry.toObject()[QStringLiteral("headers")].toObject();
+        for (auto it = headers.begin(); it != headers.end(); ++it)
+            tagged += it.key().compare(QLatin1String("X-Sign-In-Tag"), Qt::CaseInsensitive) == 0 && it.value().toString() == t;
+    }
+    EXPECT_EQ(tagged, 1);
+}
+
+TEST(Service, AFetcherAnswersItsTicketWithoutKeepingItAlive) {
+    auto s = service();
+    auto out = std::make_shared<Outcome>();
+    std::weak_ptr<DAServiceTicketBase> weak;
+    {
+        auto ticket = s->fetchEntryWithURL(fake(QStringLiteral("/data/entry")), record(out));
+        ASSERT_TRUE(ticket);
+        weak = ticket;
+        EXPECT_EQ(DATicket(ticket->objectFetcher()), ticket);
+        const QString description = ticket->description();
+        EXPECT_TRUE(description.startsWith(QLatin1String("DAServiceTicket "))) << description.toStdString();
+        EXPECT_TRUE(description.contains(QLatin1String("{service:DAServiceGoogle "))) << description.toStdString();
+        EXPECT_TRUE(description.contains(QLatin1String(" objectFetcher:HFHTTPFetcher "))) << description.toStdString();
+        EXPECT_TRUE(description.endsWith(QLatin1String(" authFetcher:(null)}"))) << description.toStdString();
+        ASSERT_TRUE(settle(out));
+        EXPECT_FALSE(out->error);
+    }
+    EXPECT_TRUE(weak.expired());
 }
