@@ -11,6 +11,34 @@ class AttributeValue : public DAValueConstruct {
 };
 DA_DEFINE_ELEMENT_CLASS(AttributeValue, DAValueConstruct, QStringLiteral("urn:v"), "v", "val")
 
+// Reads its attributes and children through the typed readers; what they
+// read must not come back as unknowns.
+class TypedReader : public DAObject {
+    DA_CLASS(TypedReader)
+public:
+    bool initWithXMLElement(const DAXMLElementPtr &e, const DAObjectPtr &parent) override {
+        if (!DAObject::initWithXMLElement(e, parent))
+            return false;
+        count = intNumberForAttributeName("count", e);
+        ratio = doubleNumberForAttributeName("ratio", e);
+        when = dateTimeForAttributeName("when", e);
+        on = boolForAttributeName("on", e);
+        mark = stringForAttributeLocalName("mark", "urn:m", e);
+        number = intNumberValueFromElement(childWithQualifiedName("n", QString(), e));
+        fraction = doubleNumberValueFromElement(childWithQualifiedName("d", QString(), e));
+        stamp = dateTimeFromElement(childWithQualifiedName("t", QString(), e));
+        prefixed = childrenOfElement(e, "x").size();
+        return true;
+    }
+    std::optional<int> count, number;
+    std::optional<double> ratio, fraction;
+    DADateTimePtr when, stamp;
+    bool on = false;
+    QString mark;
+    qsizetype prefixed = 0;
+};
+DA_DEFINE_CLASS(TypedReader, DAObject)
+
 template <typename T>
 std::shared_ptr<T> parse(const char *xml) {
     auto object = std::make_shared<T>();
@@ -91,6 +119,35 @@ TEST(DAConstructs, LinksAndContent) {
     auto kml = parse<DAAtomContent>("<content xmlns='http://www.w3.org/2005/Atom' type='application/vnd.google-earth.kml+xml'>"
                                     "<k xmlns='urn:kml'>1</k></content>");
     EXPECT_EQ(kml->XMLValues().size(), 1);
+}
+
+TEST(DAConstructs, TypedReadersConsumeWhatTheyRead) {
+    auto r = parse<TypedReader>(
+        "<r xmlns:m='urn:m' xmlns:x='urn:x' count='12abc' ratio='-inf' when='2013-05-01T10:00:00Z' on='TRUE' m:mark='v'>"
+        "<n>7</n><d>2.5</d><t>2013-05-02T00:00:00Z</t><x:a/><x:b/></r>");
+    EXPECT_EQ(r->count, 12);
+    EXPECT_EQ(r->ratio, -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(r->when->RFC3339String(), "2013-05-01T10:00:00Z");
+    EXPECT_TRUE(r->on);
+    EXPECT_EQ(r->mark, "v");
+    EXPECT_EQ(r->number, 7);
+    EXPECT_EQ(r->fraction, 2.5);
+    EXPECT_EQ(r->stamp->RFC3339String(), "2013-05-02T00:00:00Z");
+    EXPECT_EQ(r->prefixed, 2);
+    EXPECT_TRUE(r->unknownAttributes().isEmpty());
+    EXPECT_EQ(r->XMLElement()->XMLString(),
+              "<r xmlns:m=\"urn:m\" xmlns:x=\"urn:x\"><x:a/><x:b/></r>");  // only the children nobody read
+}
+
+TEST(DAConstructs, NameValuePairs) {
+    EXPECT_FALSE(DANameValueConstruct::valueWithName(DANameValueConstruct::staticClass(), QString(), QString()));
+    auto pair = std::static_pointer_cast<DANameValueConstruct>(
+        DANameValueConstruct::valueWithName(DANameValueConstruct::staticClass(), "size", QString()));
+    ASSERT_TRUE(pair);
+    EXPECT_EQ(pair->name(), "size");
+    EXPECT_TRUE(pair->stringValue().isNull());
+    pair->setStringValue("L");
+    EXPECT_EQ(pair->XMLElement()->XMLString(), "<DANameValueConstruct name=\"size\" value=\"L\"/>");
 }
 
 TEST(DAConstructs, ExtensionStorage) {

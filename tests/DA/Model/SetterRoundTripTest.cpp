@@ -212,12 +212,18 @@ TEST(DASetterRoundTrip, MediaGroupMembersFromTheirMakers) {
              return out.join(',');
          },
          "nature,lakes", [](G &g) { g.setMediaCategories({}); }},
-        {"credit", [](G &g) { g.addMediaCredit(DAMediaCredit::mediaCreditWithString("Ann")); }, {media(), "credit"},
-         [](const G &g) { return g.mediaCredits().value(0) ? g.mediaCredits()[0]->stringValue() : QString(); }, "Ann",
-         [](G &g) { g.setMediaCredits({}); }},
-        {"rating", [](G &g) { g.addMediaRating(DAMediaRating::mediaRatingWithString("nonadult")); }, {media(), "rating"},
-         [](const G &g) { return g.mediaRatings().value(0) ? g.mediaRatings()[0]->stringValue() : QString(); }, "nonadult",
-         [](G &g) { g.setMediaRatings({}); }},
+        {"credit and rating",
+         [](G &g) {
+             g.addMediaCredit(DAMediaCredit::mediaCreditWithString("Ann"));
+             g.addMediaRating(DAMediaRating::mediaRatingWithString("nonadult"));
+         },
+         {media(), "rating"},
+         [](const G &g) {
+             auto credit = g.mediaCredits().value(0);
+             auto rating = g.mediaRatings().value(0);
+             return credit && rating ? credit->stringValue() + '|' + rating->stringValue() : QString();
+         },
+         "Ann|nonadult", [](G &g) { g.setMediaRatings({}); }},
         {"restriction",
          [](G &g) { g.addMediaRestriction(DAMediaRestriction::mediaRestrictionWithString("fr de", "allow", "country")); },
          {media(), "restriction"},
