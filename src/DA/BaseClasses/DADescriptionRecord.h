@@ -23,7 +23,8 @@ enum class DADescriptionKind {
 
 // What a description record reads off its object, in the forms the kinds
 // need: whether there is a value, its description, a count (of a list's
-// items, or a text's or data's length) and a truth.
+// items, or a text's or data's length) and a truth. A number is its own
+// count, so a count record is given the list's size.
 class DADescribedValue {
 public:
     DADescribedValue() = default;  // nothing

@@ -245,7 +245,7 @@ protected:
     void addDescriptionRecords(QStringList &items, const QList<DADescriptionRecord> &records) const;
 
     // Element-valued extensions read and written by their value: the text of
-    // a value construct, its date-time, a list of objects.
+    // a value construct, its integer or date-time; a list of objects.
     template <typename T>
     QString valueText() const {
         auto v = extension<T>();
