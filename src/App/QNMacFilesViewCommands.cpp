@@ -365,6 +365,9 @@ void QNMacFilesViewController::renameTo(const QNDocumentPtr &document, const QSt
                 guard->listDocuments();
             });
         });
+    // The new name is checked against this folder's listing as the drive
+    // gives it now, not as the pane last showed it.
+    operation->setFolder(m_document);
     m_renameOperationQueue->addOperation(operation);
 }
 
