@@ -416,6 +416,11 @@ void QNMacFilesViewController::deleteDocument() {
 }
 
 bool QNMacFilesViewController::keyPressed(const QKeyEvent *event) {
+    // A key the in-place name editor leaves unused (Return ends the edit)
+    // reaches the view too: it is the editor's, not a command to open.
+    if (auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        editor && (m_tableView->isAncestorOf(editor) || m_imageBrowserView->isAncestorOf(editor)))
+        return false;
     const int key = event->key();
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
     const bool plain = modifiers == Qt::NoModifier;
