@@ -2,19 +2,14 @@
 
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNListDocumentsOperation.h"
+#include "Core/QNUtils.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 
 namespace {
 
-QString withoutTrailingSlash(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
-
 QString lastComponent(const QString &path) {
-    return withoutTrailingSlash(path).section(QLatin1Char('/'), -1);
+    return QNUtils::withoutTrailingSlashes(path).section(QLatin1Char('/'), -1);
 }
 
 bool sameEntry(const QNDocumentPtr &a, const QNDocumentPtr &b) {
@@ -22,7 +17,8 @@ bool sameEntry(const QNDocumentPtr &a, const QNDocumentPtr &b) {
         return false;
     if (!a->id().isEmpty() && a->id() == b->id())
         return true;
-    return !a->path().isEmpty() && withoutTrailingSlash(a->path()) == withoutTrailingSlash(b->path());
+    return !a->path().isEmpty() &&
+           QNUtils::withoutTrailingSlashes(a->path()) == QNUtils::withoutTrailingSlashes(b->path());
 }
 
 VNErrorPtr renameError(const QString &message) {
@@ -51,15 +47,13 @@ QNDocumentPtr QNRenameOperation::holderOfName(const QNDocumentList &listed, cons
 }
 
 QString QNRenameOperation::newName() const {
-    if (!m_name)
-        return QString();
-    return m_name->displayName().isEmpty() ? lastComponent(m_name->path()) : m_name->displayName();
+    return m_name ? QNUtils::nameOf(*m_name) : QString();
 }
 
 QNDocumentPtr QNRenameOperation::folderToList() const {
     if (m_folder)
         return m_folder;
-    const QString path = m_document ? withoutTrailingSlash(m_document->path()) : QString();
+    const QString path = m_document ? QNUtils::withoutTrailingSlashes(m_document->path()) : QString();
     const int slash = path.lastIndexOf(QLatin1Char('/'));
     return QNDocument::withPath(slash <= 0 ? QStringLiteral("/") : path.left(slash), true);
 }
@@ -96,8 +90,7 @@ void QNRenameOperation::renameIfFree(const QNDocumentList &listed, const VNError
         inner(nullptr, nullptr, true);
         return;
     }
-    const QString oldName = m_document->displayName().isEmpty() ? lastComponent(m_document->path())
-                                                                : m_document->displayName();
+    const QString oldName = QNUtils::nameOf(*m_document);
     if (error) {
         inner(nullptr,
               renameError(QStringLiteral("\u201c%1\u201d was not renamed: its folder could not be listed to make sure "
@@ -107,7 +100,7 @@ void QNRenameOperation::renameIfFree(const QNDocumentList &listed, const VNError
         return;
     }
     if (const QNDocumentPtr holder = holderOfName(listed, m_document, newName())) {
-        const QString taken = holder->displayName().isEmpty() ? lastComponent(holder->path()) : holder->displayName();
+        const QString taken = QNUtils::nameOf(*holder);
         VNLog::log(QStringLiteral("QNRenameOperation: \"%1\" is taken in its folder").arg(taken));
         inner(nullptr,
               renameError(QStringLiteral("An item named \u201c%1\u201d is already in this folder, so \u201c%2\u201d "

@@ -17,9 +17,16 @@ namespace {
 
 class ThumbnailFetch : public PanesTest {
 protected:
-    // Opens a local drive holding files of these names, gives each its
+    // A file of the drive whose thumbnail address is made for a fresh tag.
+    void addFile(const char *name, const std::function<QString(const QString &tag)> &address) {
+        const QString tag = Hostile::tag();
+        tags.insert(QLatin1String(name), tag);
+        addresses.insert(QLatin1String(name), address(tag));
+    }
+
+    // Opens a local drive holding the files added, gives each its
     // thumbnail address and shows the thumbnails.
-    QNMacFilesViewController *showThumbnails(const QHash<QString, QString> &addresses) {
+    QNMacFilesViewController *showThumbnails() {
         const QString files = folder(QStringLiteral("files"));
         for (auto it = addresses.begin(); it != addresses.end(); ++it)
             writeFile(files + QLatin1Char('/') + it.key(), 10);
@@ -39,6 +46,9 @@ protected:
                             QString::fromLatin1(QUrl::toPercentEncoding(target.toString())))
             .toString();
     }
+
+    QHash<QString, QString> addresses;  // file name -> thumbnail address
+    QHash<QString, QString> tags;       // file name -> its requests' tag
 };
 
 }  // namespace
@@ -57,16 +67,12 @@ TEST_F(ThumbnailFetch, ACredentialReachesItsOwnOriginOnlyAcrossRedirects) {
         {"box-host.png", "&BoxAuth+T0KEN", "a", "localhost", false},
         {"copy-port.png", "&CopyAuth+Bearer%20c0py", "b", "127.0.0.1", false},
     };
-    QHash<QString, QString> addresses;
-    QHash<QString, QString> tags;
-    for (const Row &row : rows) {
-        const QString tag = Hostile::tag();
-        tags.insert(QLatin1String(row.file), tag);
-        addresses.insert(QLatin1String(row.file),
-                         redirectTo(tag, url(row.target, tag + QStringLiteral("/echo"), QLatin1String(row.host))) +
-                             QLatin1String(row.credential));
-    }
-    ASSERT_NE(showThumbnails(addresses), nullptr);
+    for (const Row &row : rows)
+        addFile(row.file, [&](const QString &tag) {
+            return redirectTo(tag, url(row.target, tag + QStringLiteral("/echo"), QLatin1String(row.host))) +
+                   QLatin1String(row.credential);
+        });
+    ASSERT_NE(showThumbnails(), nullptr);
     for (const Row &row : rows) {
         SCOPED_TRACE(row.file);
         const QString tag = tags.value(QLatin1String(row.file));
@@ -77,7 +83,7 @@ TEST_F(ThumbnailFetch, ACredentialReachesItsOwnOriginOnlyAcrossRedirects) {
         const QList<QJsonObject> arrived = received(tag + QStringLiteral("/echo"));
         ASSERT_EQ(arrived.size(), 1);
         EXPECT_EQ(arrived[0][QStringLiteral("origin")].toString(), QLatin1String(row.target));
-        EXPECT_EQ(header(arrived[0], QStringLiteral("Host")).startsWith(QLatin1String(row.host)), true);
+        EXPECT_TRUE(header(arrived[0], QStringLiteral("Host")).startsWith(QLatin1String(row.host)));
         EXPECT_EQ(header(arrived[0], QStringLiteral("Authorization")).isEmpty(), !row.kept)
             << header(arrived[0], QStringLiteral("Authorization")).toStdString();
         for (const QJsonObject &entry : received(tag))
@@ -91,15 +97,11 @@ TEST_F(ThumbnailFetch, AThumbnailReplyWithoutEndIsDroppedAtItsBound) {
         const char *marker;  // a credential marker: fetched by the pane; none: by the browser itself
     };
     const Row rows[] = {{"by-the-pane.png", "&BoxAuth+T0KEN"}, {"by-the-browser.png", ""}};
-    QHash<QString, QString> addresses;
-    QHash<QString, QString> tags;
-    for (const Row &row : rows) {
-        const QString tag = Hostile::tag();
-        tags.insert(QLatin1String(row.file), tag);
-        addresses.insert(QLatin1String(row.file),
-                         url("a", tag + QStringLiteral("/endless?mib=200")).toString() + QLatin1String(row.marker));
-    }
-    QNMacFilesViewController *pane = showThumbnails(addresses);
+    for (const Row &row : rows)
+        addFile(row.file, [&](const QString &tag) {
+            return url("a", tag + QStringLiteral("/endless?mib=200")).toString() + QLatin1String(row.marker);
+        });
+    QNMacFilesViewController *pane = showThumbnails();
     ASSERT_NE(pane, nullptr);
     for (const Row &row : rows) {
         SCOPED_TRACE(row.file);
