@@ -1,12 +1,11 @@
 #include "App/QNImageBrowserModel.h"
 
 #include "App/QNImageLibrary.h"
+#include "App/QNThumbnailFetch.h"
 
 #include <QBuffer>
 #include <QIcon>
 #include <QImageReader>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QPointer>
@@ -100,19 +99,15 @@ void QNImageBrowserModel::fetchRemote(const QUrl &url) const {
     if (m_remoteTried.contains(uid))
         return;
     m_remoteTried.insert(uid);
-    if (!m_network)
-        m_network = new QNetworkAccessManager(const_cast<QNImageBrowserModel *>(this));
-    QNetworkReply *reply = m_network->get(QNetworkRequest(url));
-    connect(reply, &QNetworkReply::finished, this, [this, reply, uid] {
-        reply->deleteLater();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (reply->error() != QNetworkReply::NoError || status < 200 || status >= 300)
-            return;  // an error page is no picture
-        const QImage image = thumbnailImage(reply->readAll());
+    QPointer<QNImageBrowserModel> model(const_cast<QNImageBrowserModel *>(this));
+    QNThumbnailFetch::start({url, {}}, [model, uid](QByteArray data, VNErrorPtr error) {
+        if (!model || error)
+            return;  // an error page, or a reply too large for a thumbnail, is no picture
+        const QImage image = thumbnailImage(data);
         if (image.isNull())
             return;
-        keep(uid, quint64(-1), QPixmap::fromImage(image));
-        const_cast<QNImageBrowserModel *>(this)->refresh();
+        model->keep(uid, quint64(-1), QPixmap::fromImage(image));
+        model->refresh();
     });
 }
 

@@ -14,7 +14,6 @@
 // subtitle as tool tip, the picture (loaded once per identifier and version)
 // as decoration icon.
 class QImageReader;
-class QNetworkAccessManager;
 
 class QNImageBrowserModel : public QAbstractListModel {
     Q_OBJECT
@@ -50,7 +49,8 @@ public:
 
 private:
     QPixmap pictureFor(const QNImageObject &item) const;
-    // An item given by a remote URL: fetched into memory (never to disk).
+    // An item given by a remote URL: fetched into memory (never to disk),
+    // bounded like every thumbnail fetch.
     void fetchRemote(const QUrl &url) const;
     static QPixmap loadFile(const QString &path);
     static QImage scaledRead(QImageReader &reader, int side);
@@ -64,5 +64,4 @@ private:
     void keep(const QString &uid, quint64 version, const QPixmap &pixmap) const;
     mutable QCache<QString, Picture> m_pictures{cacheKiB};  // cost in KiB
     mutable QSet<QString> m_remoteTried;  // fetched or failed since the last reset
-    mutable QNetworkAccessManager *m_network = nullptr;
 };

@@ -365,6 +365,9 @@ void QNMacFilesViewController::renameTo(const QNDocumentPtr &document, const QSt
                 guard->listDocuments();
             });
         });
+    // The new name is checked against this folder's listing as the drive
+    // gives it now, not as the pane last showed it.
+    operation->setFolder(m_document);
     m_renameOperationQueue->addOperation(operation);
 }
 
@@ -413,6 +416,11 @@ void QNMacFilesViewController::deleteDocument() {
 }
 
 bool QNMacFilesViewController::keyPressed(const QKeyEvent *event) {
+    // A key the in-place name editor leaves unused (Return ends the edit)
+    // reaches the view too: it is the editor's, not a command to open.
+    if (auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        editor && (m_tableView->isAncestorOf(editor) || m_imageBrowserView->isAncestorOf(editor)))
+        return false;
     const int key = event->key();
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
     const bool plain = modifiers == Qt::NoModifier;

@@ -137,7 +137,8 @@ public:
     // Bytes of the decoded thumbnails kept.
     qint64 thumbnailPictureBytes() const { return qint64(m_thumbPictures.totalCost()) * 1024; }
     QList<int> visibleItemIndexes() const;
-    // The loader thumbnails use by default: the network, HTTP errors as errors.
+    // The loader thumbnails use by default: the request engine, HTTP errors
+    // as errors, a bounded reply (QNThumbnailFetch).
     static QNThumbnailOperation::URLLoader networkThumbnailLoader();
 
     // ---- Preview (QNMacFilesViewPreview.cpp) ----

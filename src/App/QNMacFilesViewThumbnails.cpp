@@ -11,6 +11,7 @@
 #include "App/QNImageBrowserView.h"
 #include "App/QNImageLibrary.h"
 #include "App/QNMacFilesViewController.h"
+#include "App/QNThumbnailFetch.h"
 #include "Core/QNDownloadOperation.h"
 #include "Core/QNThumbnailOperation.h"
 #include "Core/QNUtils.h"
@@ -23,9 +24,6 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QImageReader>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QScrollBar>
@@ -40,50 +38,10 @@ bool isPicture(const QString &extension) {
     return kinds.contains(extension);
 }
 
-VNErrorPtr replyError(QNetworkReply *reply) {
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() == QNetworkReply::NoError && (status == 0 || (status >= 200 && status < 300)))
-        return nullptr;
-    return VNError::make(QStringLiteral("QNThumbnailOperation"), status ? status : int(reply->error()),
-                         QStringLiteral("error"),
-                         QStringLiteral("%1 (%2)").arg(reply->errorString()).arg(status));
-}
-
 }  // namespace
 
 QNThumbnailOperation::URLLoader QNMacFilesViewController::networkThumbnailLoader() {
-    // Loads over the network on the main thread; an HTTP error status is an
-    // error, so an error page never becomes a thumbnail.
-    return [](const QNThumbnailOperation::URLRequest &request, QNThumbnailOperation::LoadFinished finished) {
-        auto cancelled = std::make_shared<std::atomic<bool>>(false);
-        auto holder = std::make_shared<QPointer<QNetworkReply>>();
-        VNDispatch::mainAsync([request, finished, cancelled, holder] {
-            if (*cancelled) {
-                finished(QByteArray(), nullptr);
-                return;
-            }
-            static QNetworkAccessManager *manager = new QNetworkAccessManager;
-            QNetworkRequest r(request.url);
-            for (const auto &header : request.headers)
-                r.setRawHeader(header.first, header.second);
-            QNetworkReply *reply = manager->get(r);
-            *holder = reply;
-            QObject::connect(reply, &QNetworkReply::finished, reply, [reply, finished] {
-                reply->deleteLater();
-                if (VNErrorPtr error = replyError(reply))
-                    finished(QByteArray(), error);
-                else
-                    finished(reply->readAll(), nullptr);
-            });
-        });
-        return std::function<void()>([cancelled, holder] {
-            *cancelled = true;
-            VNDispatch::mainAsync([holder] {
-                if (QNetworkReply *reply = holder->data())
-                    reply->abort();
-            });
-        });
-    };
+    return QNThumbnailFetch::loader();
 }
 
 void QNMacFilesViewController::setUpThumbnails() {

@@ -27,8 +27,6 @@ QString &caFileSetting();
 QString &knownHostsSetting();
 extern std::atomic<int> stallTimeoutSeconds;
 
-// A listing larger than this is no listing.
-inline constexpr qsizetype kMaxListingBytes = 512LL * 1024 * 1024;
 
 VNErrorPtr ftpError(const QString &text);
 
@@ -116,9 +114,11 @@ struct QNFTPHandler::Transfer {
             t->probeAnswered = true;
             return 0;
         case Mode::Buffer:
-            if (t->buffer.size() + qsizetype(n) > QNFTPInternal::kMaxListingBytes) {
+            if (t->buffer.size() + qsizetype(n) > QNCloudInterface::maximumListingBytes) {
                 t->ioFailed = true;
-                t->ioError = QStringLiteral("the listing is too large");
+                t->ioError = QStringLiteral("The folder's listing is larger than %1 MiB, more than a listing may "
+                                            "hold; it was not read on.")
+                                 .arg(QNCloudInterface::maximumListingBytes >> 20);
                 return 0;
             }
             t->buffer.append(data, qsizetype(n));

@@ -244,6 +244,8 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
                               "refused: the server may be an impostor. If its key was changed on purpose, remove "
                               "its entry from %1.")
                    .arg(QNFTPHandler::knownHostsFile());
+    } else if (t.ioFailed && t.mode == QNFTPHandler::Transfer::Mode::Buffer) {
+        text = t.ioError;  // a listing past its bound says so itself
     } else if (t.ioFailed && t.mode == QNFTPHandler::Transfer::Mode::ReadFile) {
         text = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_READ_ERROR)) + QStringLiteral(" (%1)").arg(t.ioError);
     } else if (t.ioFailed) {

@@ -533,8 +533,9 @@ void QNGooglePhotosHandler::downloadFinished(const VNErrorPtr &error) {
     m_currentFetcher.reset();  // over: nothing to stop any more
     const QString savePath = m_destination ? m_destination->path() : QString();
     if (error) {
+        // The fetcher wrote only its own temporary file, which it has
+        // removed: what is at the destination is not this download's.
         VNLog::log(QStringLiteral("fetcher error %1").arg(error->localizedDescription()));
-        QFile::remove(savePath);
         answerDocument(takeDownloadCompleted(), nullptr, error);
         return;
     }

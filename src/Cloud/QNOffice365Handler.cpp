@@ -93,8 +93,10 @@ void QNOffice365Handler::useSite(const QString &site) {
 // --- Operations -------------------------------------------------------------------
 
 void QNOffice365Handler::login(QNLoginCallback completed) {
+    // A login checks the password the drive holds now: the cached sign-in
+    // (keyed by user and site) says nothing about a password just typed.
     auto self = std::static_pointer_cast<QNOffice365Handler>(shared_from_this());
-    refreshCookie([self, completed](bool success, bool cancelled, VNErrorPtr error, QString, QString) {
+    signIn([self, completed](bool success, bool cancelled, VNErrorPtr error, QString, QString) {
         if (success && !cancelled && self->m_originalDriveConfig)
             self->m_originalDriveConfig->setDescription(
                 QStringLiteral("SHOW DOCUMENTS ON THIS OFFICE 365 SKYDRIVE PRO ACCOUNT"));
@@ -154,6 +156,10 @@ void QNOffice365Handler::refreshCookie(SignInCallback completion) {
         completion(true, false, nullptr, entry->token, entry->cookie);
         return;
     }
+    signIn(std::move(completion));
+}
+
+void QNOffice365Handler::signIn(SignInCallback completion) {
     m_usedCachedCookie = false;
     requestRealm(std::move(completion));
 }

@@ -7,7 +7,8 @@
 // (refreshCookie()) the site's document library is a WebDAV collection
 // reached with a cookie: every WebDAV operation is inherited and works
 // through the three hooks. A sign-in is cached for an hour per user and
-// site, so the short-lived handlers of one drive sign in once.
+// site, so the short-lived handlers of one drive sign in once; login(),
+// the drive form's check of the password, always signs in afresh.
 class QNOffice365Handler : public QNWebDAVHandler {
 public:
     // (success, cancelled, error, token, cookie); token and cookie null on failure.
@@ -34,6 +35,8 @@ public:
 
     // Signs in (or takes the cached sign-in) and answers the cookie.
     void refreshCookie(SignInCallback completion);
+    // Signs in afresh, whatever the cache holds; a success replaces the entry.
+    void signIn(SignInCallback completion);
 
     // The error of this class: code 0, the message as description and under "error".
     static VNErrorPtr errorFromDomain(const QString &domain, const QString &message);

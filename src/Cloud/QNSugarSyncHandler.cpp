@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QUrl>
 #include <filesystem>
+#include <limits>
 
 namespace {
 
@@ -155,7 +156,7 @@ QByteArray QNSugarSyncHandler::tokenRequestBody(const QString &refreshToken) {
 }
 
 std::optional<QNDocumentList> QNSugarSyncHandler::parseContents(const QByteArray &reply, const QString &folderPath,
-                                                                bool *more, int *end, VNErrorPtr *error,
+                                                                bool *more, qint64 *end, VNErrorPtr *error,
                                                                 int *leftOut) {
     const XTDocumentPtr document = parseReply(reply, QStringLiteral("collectionContents"), error);
     if (!document)
@@ -165,7 +166,10 @@ std::optional<QNDocumentList> QNSugarSyncHandler::parseContents(const QByteArray
     const XTNodeList hasMore = root->nodesForXPath(QStringLiteral("@hasMore"), &xpathError);
     const XTNodeList last = root->nodesForXPath(QStringLiteral("@end"), &xpathError);
     *more = !hasMore.isEmpty() && hasMore.first()->stringValue() == QLatin1String("true");
-    *end = last.isEmpty() ? -1 : last.first()->stringValue().toInt();
+    bool readable = false;
+    *end = last.isEmpty() ? -1 : last.first()->stringValue().trimmed().toLongLong(&readable);
+    if (!readable)
+        *end = -1;
     QNDocumentList documents;
     for (const bool folders : {true, false}) {
         const XTNodeList nodes =
@@ -391,7 +395,7 @@ void QNSugarSyncHandler::listDocuments(QNDocumentPtr folder, QString searchKeywo
     });
 }
 
-void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token, int start, QNDocumentList collected,
+void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token, qint64 start, QNDocumentList collected,
                                   int leftOut, Failed failed, std::function<void(QNDocumentList, int)> done) {
     auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
     QUrl page(url);
@@ -399,7 +403,7 @@ void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token
     send(NRHTTPRequest::requestWithURL(page), token, failed,
          [self, url, folderPath, token, start, collected, leftOut, failed, done](NRHTTPRequest &reply) mutable {
              bool more = false;
-             int end = -1;
+             qint64 end = -1;
              VNErrorPtr error;
              const auto documents = parseContents(reply.responseData(), folderPath, &more, &end, &error, &leftOut);
              if (!documents) {
@@ -410,7 +414,9 @@ void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token
              QNDocumentList folders, files;
              for (const auto &d : collected + *documents)
                  (d->isDirectory() ? folders : files).append(d);
-             if (more && end >= start) {
+             // The next page starts past this one's end; an end that does
+             // not advance would ask for the same pages for ever.
+             if (more && end >= start && end < std::numeric_limits<qint64>::max()) {
                  self->listPage(url, folderPath, token, end + 1, folders + files, leftOut, failed, done);
                  return;
              }

@@ -61,10 +61,11 @@ public:
     // One page of a folder's contents: folders first, then files, each in
     // reply order; entries whose names could leave their folder are
     // dropped. Null and *error when the reply is not a contents document.
-    // *more tells whether the service holds more entries after *end;
-    // *leftOut (when given) grows by the entries dropped.
+    // *more tells whether the service holds more entries after *end (-1
+    // when the reply names no end it can be read as); *leftOut (when
+    // given) grows by the entries dropped.
     static std::optional<QNDocumentList> parseContents(const QByteArray &reply, const QString &folderPath,
-                                                       bool *more, int *end, VNErrorPtr *error,
+                                                       bool *more, qint64 *end, VNErrorPtr *error,
                                                        int *leftOut = nullptr);
     // The handler's error: code 42, the message as description and under "error".
     static VNErrorPtr handlerError(const QString &message);
@@ -91,8 +92,9 @@ private:
                  const QString &name, const QString &token, QNProgressCallback progress, Failed failed,
                  QNDocumentCallback completed);
     // Every page of a folder's contents from start on; done gets them all
-    // and how many entries they left out for their names.
-    void listPage(QString url, QString folderPath, QString token, int start, QNDocumentList collected, int leftOut,
+    // and how many entries they left out for their names. A page whose end
+    // does not lie past its start fails the listing: never a short one.
+    void listPage(QString url, QString folderPath, QString token, qint64 start, QNDocumentList collected, int leftOut,
                   Failed failed, std::function<void(QNDocumentList, int leftOut)> done);
     // The user resource, parsed.
     void readUser(const QString &token, const QString &userURL, Failed failed,

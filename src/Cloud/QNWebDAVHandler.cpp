@@ -369,9 +369,7 @@ void QNWebDAVHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword,
         auto current = std::make_shared<QNWebDAVListingReader>(context);
         *reader = current;
         request.setDataReceivedBlock([current](const QByteArray &piece) { current->feed(piece); });
-        // A folder of a hundred thousand entries is a few tens of MiB of
-        // XML; a reply past that is refused, not read on.
-        request.setMaximumResponseDataSize(32ull << 20);
+        request.setMaximumResponseDataSize(quint64(maximumListingBytes));
     };
     call.failed = [completed, searchKeyword](VNErrorPtr error, bool cancelled) {
         completed({}, searchKeyword, error, cancelled);

@@ -98,6 +98,11 @@ public:
     // (false, "not supported", false) otherwise.
     virtual void processOAuthLogin(const QString &callbackUrl);
 
+    // The most bytes of one folder listing a handler holds in memory: a
+    // folder of a hundred thousand entries is a few tens of MiB of listing;
+    // a reply past this is refused, not read on.
+    static constexpr qint64 maximumListingBytes = 32LL << 20;
+
     // The usual handler error: domain, code 42, the message under "error".
     static VNErrorPtr makeError(const QString &domain, const QString &message);
     VNErrorPtr makeError(const QString &message) const { return makeError(className(), message); }

@@ -3,21 +3,10 @@
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNListDocumentsOperation.h"
 #include "Core/QNRemoveOperation.h"
+#include "Core/QNUtils.h"
 #include "Platform/VNLog.h"
 
 namespace {
-
-QString withoutTrailingSlash(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
-
-QString nameOf(const QNDocumentPtr &document) {
-    if (!document->displayName().isEmpty())
-        return document->displayName();
-    return withoutTrailingSlash(document->path()).section(QLatin1Char('/'), -1);
-}
 
 // A folder the removal looks into: links are removed as themselves.
 bool isRealFolder(const QNDocumentPtr &document) {
@@ -53,11 +42,11 @@ QString QNMovedSourceRemoval::keyOf(const QNDocumentPtr &document) {
         return {};
     if (!document->id().isEmpty())
         return QStringLiteral("#") + document->id();
-    return withoutTrailingSlash(document->path());
+    return QNUtils::withoutTrailingSlashes(document->path());
 }
 
 QString QNMovedSourceRemoval::shownPath(const QNDocumentPtr &document) {
-    return document->path().isEmpty() ? document->displayName() : withoutTrailingSlash(document->path());
+    return document->path().isEmpty() ? document->displayName() : QNUtils::withoutTrailingSlashes(document->path());
 }
 
 QStringList QNMovedSourceRemoval::removedPaths() const {
@@ -109,7 +98,7 @@ void QNMovedSourceRemoval::listed(const QString &key, const QNDocumentList &docu
     // happens to equal the name of a file that was.
     for (const auto &document : documents)
         if (document && (document->hasUnreadableName() || !copied.contains(keyOf(document))))
-            folder.strangers.append(nameOf(document));
+            folder.strangers.append(QNUtils::nameOf(*document));
 }
 
 // Fills in clean for the folder and every folder below it.

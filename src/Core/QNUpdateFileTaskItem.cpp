@@ -177,6 +177,9 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
             if (task->canceled())
                 self->taskWasCancelled();  // the upload was cancelled as it was queued
         });
+    // The backup's name is unique by its time: the save-back's renames go
+    // their own way, without a listing first.
+    rename->setChecksNewName(false);
     addOperation(metadataQueue, rename);
 }
 
@@ -316,6 +319,8 @@ void QNUpdateFileTaskItem::restoreBackup(const QNTaskItemCompletedBlock &complet
             }
             self->finishUpdate(completed, error, nullptr, cancelled);
         });
+    // Back under its own name, over whatever a failed upload left there.
+    rename->setChecksNewName(false);
     rename->start();
 }
 

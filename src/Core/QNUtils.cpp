@@ -1,5 +1,6 @@
 #include "QNUtils.h"
 
+#include "Core/QNDocument.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNUserDefaults.h"
 
@@ -622,4 +623,16 @@ QString QNUtils::addressForNetService(const QList<QByteArray> &socketAddresses) 
         return result;
     }
     return {};
+}
+
+QString QNUtils::withoutTrailingSlashes(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+QString QNUtils::nameOf(const QNDocument &document) {
+    if (!document.displayName().isEmpty())
+        return document.displayName();
+    return withoutTrailingSlashes(document.path()).section(QLatin1Char('/'), -1);
 }

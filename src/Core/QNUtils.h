@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+class QNDocument;
+
 // Small stateless helpers shared by the core, the handlers and the windows:
 // service dates, byte-size and time texts, UUID strings, display forms of
 // drive captions and icon names, archive recognition and the address of a
@@ -63,4 +65,9 @@ public:
     // written in brackets, with their zone when they have one, in the form a
     // URL takes ("[fe80::1%25eth0]:8080"). A null QString when none fits.
     static QString addressForNetService(const QList<QByteArray> &socketAddresses);
+
+    // A drive path without its trailing slashes ("/" stays "/").
+    static QString withoutTrailingSlashes(QString path);
+    // The name an entry goes by: its display name, else its path's last component.
+    static QString nameOf(const QNDocument &document);
 };

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QUrl>
 #include <QUuid>
+#include <gtest/gtest.h>
 
 namespace Hostile {
 
@@ -48,6 +49,18 @@ inline QString header(const QJsonObject &entry, const QString &name) {
         if (it.key().compare(name, Qt::CaseInsensitive) == 0)
             return it.value().toString();
     return QString();
+}
+
+// What the server had sent of an endless body when the client hung up.
+inline qint64 sentBeforeHangUp(const QString &tag) {
+    qint64 sent = -1;
+    EXPECT_TRUE(VNTest::waitUntil([&] {
+        for (const QJsonObject &e : received(tag))
+            if (e.contains(QStringLiteral("sent")))
+                sent = e[QStringLiteral("sent")].toInteger();
+        return sent >= 0;
+    })) << "the client never hung up";
+    return sent;
 }
 
 }  // namespace Hostile

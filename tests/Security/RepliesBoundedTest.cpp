@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 using Hostile::received;
+using Hostile::sentBeforeHangUp;
 using Hostile::url;
 
 namespace {
@@ -34,18 +35,6 @@ bool runFails(const std::shared_ptr<NRHTTPRequest> &request) {
     request->startAsynchronous();
     EXPECT_TRUE(VNTest::waitUntil([&] { return ended > 0; }, 60000)) << "request never ended";
     return failed;
-}
-
-// What the server had sent of an endless body when the client hung up.
-qint64 sentBeforeHangUp(const QString &tag) {
-    qint64 sent = -1;
-    EXPECT_TRUE(VNTest::waitUntil([&] {
-        for (const QJsonObject &e : received(tag))
-            if (e.contains(QStringLiteral("sent")))
-                sent = e[QStringLiteral("sent")].toInteger();
-        return sent >= 0;
-    })) << "the client never hung up";
-    return sent;
 }
 
 }  // namespace

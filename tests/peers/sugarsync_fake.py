@@ -20,8 +20,9 @@ Every other call needs Authorization = an access token (401 otherwise):
 
 The tree lives in memory. The top holds "Sync Folder" (empty), "Big" (1,200
 files), "refused" (its listing answers 403), "notxml" (its listing answers
-HTML), "noend" (its listing says more is to come but not where it ended)
-and "evil" (entries named "..", "a/b" and "ok.txt"). Every request is
+HTML), "noend" (its listing says more is to come but not where it ended),
+"maxend" (two pages, the first ending at 2^31 - 1), "stuck" (every page
+ends at 2^31 - 1) and "evil" (entries named "..", "a/b" and "ok.txt"). Every request is
 counted by method and path in STATE_DIR/counts.json.
 """
 import itertools
@@ -78,6 +79,8 @@ def seed():
     new_item("kept.txt", notxml, False, b"kept")
     noend = new_item("noend", STATE["root"], True)
     new_item("kept.txt", noend, False, b"kept")
+    for name in ("maxend", "stuck"):
+        new_item(name, STATE["root"], True)
     evil = new_item("evil", STATE["root"], True)
     for name in ("..", "a/b", "ok.txt"):
         new_item(name, evil, False, b"x")
@@ -163,6 +166,8 @@ class Handler(BaseHTTPRequestHandler):
                 return self.send(403, b"<html>Forbidden</html>", "text/html")
             if name == "notxml":
                 return self.send(200, b"<html><body>Service unavailable</body></html>", "text/html")
+            if name in ("maxend", "stuck"):
+                return self.far_pages(name, int(query.get("start", ["0"])[0]))
             if name == "noend":
                 return self.send(200, b"<?xml version=\"1.0\" encoding=\"UTF-8\"?><collectionContents start=\"0\" "
                                       b"hasMore=\"true\"><file><displayName>kept.txt</displayName><ref>x</ref>"
@@ -171,6 +176,20 @@ class Handler(BaseHTTPRequestHandler):
         if len(parts) == 3 and parts[0] == "file" and parts[2] == "data" and parts[1] in STATE["items"]:
             return self.send(200, STATE["items"][parts[1]]["data"], "application/octet-stream")
         return self.send(404, b"")
+
+    def far_pages(self, name, start):
+        # "maxend": two pages, the first ending at 2^31 - 1, and a start no
+        # page begins at is refused. "stuck": every page ends at 2^31 - 1,
+        # wherever it starts, and says more is to come.
+        page = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><collectionContents start=\"%d\" hasMore=\"%s\" end=\"%d\">" \
+               "<file><displayName>%s</displayName><ref>%s/%d</ref><size>1</size></file></collectionContents>"
+        if name == "stuck" or start == 0:
+            body = page % (start, "true", 2147483647, "page at %d.txt" % start, ref(STATE["root"]), start)
+        elif start == 2147483648:
+            body = page % (start, "false", start, "last.txt", ref(STATE["root"]), start)
+        else:
+            return self.send(400, b"<html>Bad start</html>", "text/html")
+        return self.send(200, body.encode())
 
     def contents(self, folder_id, query):
         start = int(query.get("start", ["0"])[0])

@@ -1,13 +1,15 @@
 // The keys of a file pane, each bound to the pane's own action: Enter opens
 // the entry as a double click does, Backspace and Alt+Left go back, Alt+Up
 // to the enclosing folder, F5 and Ctrl+R relist, Delete removes after the
-// "Remove files?" question, Tab moves on to the path bar.
+// "Remove files?" question, Tab moves on to the path bar; none of them
+// belongs to the pane while an entry's name is edited in place.
 #include "PanesTestSupport.h"
 
 #include "App/QNAlertPanel.h"
 #include "Platform/VNUserDefaults.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QTest>
 
 namespace {
@@ -102,4 +104,31 @@ TEST_F(KeysTest, EachKeyRunsThePanesOwnAction) {
     EXPECT_TRUE(w->navbarView()->isAncestorOf(focus)) << focus->objectName().toStdString();
     QTest::keyClick(focus, Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(w->window()->focusWidget(), pane->tableView());
+}
+
+// Return ends an in-place rename; the editor leaves the key unused and it
+// reaches the view, where it would open the entry just renamed.
+TEST_F(KeysTest, ReturnEndingAnInPlaceRenameRenamesAndOpensNothing) {
+    const QString root = folder(QStringLiteral("R"));
+    writeFile(root + QStringLiteral("/doc.txt"), 5);
+    QNMainWindowController *w = openDrive(localDrive(QStringLiteral("R"), root));
+    ASSERT_NE(w, nullptr);
+    w->window()->show();
+    w->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w->window()));
+    QNMacFilesViewController *pane = w->filesViewController();
+    pane->tableView()->selectRow(0);
+    pane->tableView()->setFocus();
+    QTest::keyClick(pane->tableView(), Qt::Key_F2);
+    auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("renamed.txt"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return names(pane->documents()) == QStringList{"renamed.txt"}; }));
+    VNTest::spin(100);
+    EXPECT_TRUE(QFileInfo::exists(root + QStringLiteral("/renamed.txt")));
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty())
+        << QNDialogService::shared().history().first().alert.messageText.toStdString();
+    EXPECT_TRUE(delegate->openedDocuments().isEmpty());
 }

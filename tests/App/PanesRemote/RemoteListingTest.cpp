@@ -154,3 +154,46 @@ TEST_F(RemoteListingTest, RenameDeleteAndNewFolderOnAnFTPDriveReachTheServersDis
     ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo(onDisk + QStringLiteral("/made here")).isDir(); }, 15000));
     EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
 }
+
+// A rename onto a name the folder already holds: FTP servers replace the
+// other file, WebDAV ones refuse without saying which name. On every drive
+// the pane says which, and neither file changes on the disk.
+TEST_F(RemoteListingTest, ARenameOntoANameTheFolderHoldsIsRefusedNamingItAndBothFilesStay) {
+    for (const char *server : {"vsftpd", "apache", "local disk"}) {
+        SCOPED_TRACE(server);
+        QString onDisk;
+        QNDriveConfigPtr drive;
+        if (server == std::string("local disk")) {
+            onDisk = folder(uniqueName());
+            drive = localDrive(QStringLiteral("Local"), onDisk);
+        } else {
+            drive = peerDrive(server == std::string("vsftpd"), &onDisk);
+        }
+        ASSERT_NE(drive, nullptr) << "the peer is not running";
+        fillFolder(onDisk);
+        ASSERT_TRUE(VNTest::writeFile(onDisk + QStringLiteral("/notes.txt"), "the notes, 48 bytes long, just saved back.....\n"));
+        ASSERT_TRUE(VNTest::writeFile(onDisk + QStringLiteral("/old.txt"), "old text\n"));
+        QFile::setPermissions(onDisk, QFileDevice::Permissions(0x7777));  // the server's user may write here
+        QNMainWindowController *window = openDrive(drive);
+        ASSERT_NE(window, nullptr);
+        QNMacFilesViewController *pane = window->filesViewController();
+        QNDialogService::shared().clearHistory();
+
+        QAbstractItemModel *model = pane->tableView()->model();
+        const int row = int(names(pane->documents()).indexOf(QStringLiteral("notes.txt")));
+        ASSERT_GE(row, 0);
+        ASSERT_TRUE(model->setData(model->index(row, QNMacFilesViewController::NameColumn), QStringLiteral("old.txt")));
+        const auto &history = QNDialogService::shared().history();
+        EXPECT_TRUE(VNTest::waitUntil([&] { return !history.isEmpty(); }, 15000));
+        const QString shown = history.isEmpty() ? QString() : history.last().alert.messageText;
+        EXPECT_EQ(shown.toStdString(), "An item named \u201cold.txt\u201d is already in this folder, so \u201cnotes.txt\u201d "
+                                       "was not renamed.");
+        EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("/notes.txt")),
+                  QByteArray("the notes, 48 bytes long, just saved back.....\n"));
+        EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("/old.txt")), QByteArray("old text\n"));
+        EXPECT_EQ(QDir(onDisk).entryList(QDir::Files, QDir::Name).join(QLatin1Char(' ')).toStdString(),
+                  "a.txt b.txt notes.txt old.txt");
+        delegate.reset();
+        VNTest::spin(30);
+    }
+}

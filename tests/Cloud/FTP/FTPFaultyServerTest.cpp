@@ -1,8 +1,9 @@
 // The FTP handler against servers that misbehave: a garbage greeting, a
 // connection dropped after USER, a server that never answers, a listing in
-// mixed formats with unusable names, a listing that never ends, a file cut
-// off in the middle, and servers that refuse "LIST -a" (the listing with
-// dot names) in the ways real ones do. The servers are small loopback listeners made here.
+// mixed formats with unusable names, a listing that never ends, one past
+// the bound of listings, a file cut off in the middle, and servers that
+// refuse "LIST -a" (the listing with dot names) in the ways real ones do.
+// The servers are small loopback listeners made here.
 #include "FTPPeerSupport.h"
 
 #include "Cloud/QNFTPListingCommandMemory.h"
@@ -239,6 +240,24 @@ TEST_F(FTPFaultyServer, CancelDuringAListingThatNeverEnds)
     ASSERT_TRUE(VNTest::waitUntil([&] { return answered.load(); }, 20000));
     EXPECT_TRUE(cancelled);
     EXPECT_FALSE(onMain);
+}
+
+// A listing larger than any folder's (here 40 MiB of well-formed lines) is
+// refused at the bound every drive's listing has, and says so.
+TEST_F(FTPFaultyServer, AListingPastItsBoundFailsAndSaysSo)
+{
+    FakeFTPServer server;
+    const qint64 size = QNCloudInterface::maximumListingBytes + (8 << 20);
+    server.listing.reserve(size + 64);
+    for (int i = 0; server.listing.size() < size; ++i)
+        server.listing += "-rw-r--r--   1 u g 10 Jan  1  2020 file" + QByteArray::number(i) + ".txt\r\n";
+    const Answer a = list(driveOn(server), QStringLiteral("/"));
+    server.listing.clear();
+    ASSERT_TRUE(a.error) << a.documents.size() << " entries listed";
+    EXPECT_TRUE(a.documents.isEmpty());
+    EXPECT_TRUE(a.text().startsWith(QStringLiteral("The folder's listing is larger than 32 MiB"))) << a.text().toStdString();
+    // Not taken for a refusal of "LIST -a": no second listing.
+    EXPECT_EQ(server.commands.filter(QStringLiteral("LIST")).size(), 1);
 }
 
 TEST_F(FTPFaultyServer, FileCutOffInTheMiddleLeavesNothing)

@@ -18,6 +18,7 @@
 #include "../WebDrives/WebDriveTestSupport.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <atomic>
@@ -210,6 +211,22 @@ TEST_F(PhotoDrive, ADownloadIsByteExactAndTheMediaHostGetsNoToken) {
         } else if (v["path"].toString().startsWith("/data/entry")) {
             EXPECT_EQ(field(v, "query", "imgmax"), "d");
         }
+}
+
+// A download that fails leaves what was at its destination as it was: the
+// fetcher writes only a temporary file of its own.
+TEST_F(PhotoDrive, AFailedDownloadLeavesTheFileAtItsDestination) {
+    ASSERT_FALSE(signIn().error);
+    const QNDocumentPtr beach = find("/Holiday/beach.jpg");
+    ASSERT_TRUE(beach);
+    const QString destination = local->path() + "/beach.jpg";
+    ASSERT_TRUE(VNTest::writeFile(destination, "the user's own beach.jpg"));
+    control("fault", {{"prefix", "/media/"}, {"status", 500}});
+    Answer a = run([&](auto h, auto cb) { h->download(beach, QNDocument::withPath(destination), {}, cb); });
+    ASSERT_TRUE(a.error);
+    EXPECT_EQ(countOf(requestLog(), "GET", "/media/"), 1);
+    EXPECT_EQ(VNTest::readFile(destination), QByteArray("the user's own beach.jpg"));
+    EXPECT_EQ(QDir(local->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"beach.jpg"});
 }
 
 TEST_F(PhotoDrive, UploadsGoIntoTheirAlbumOrTheDefaultOne) {

@@ -10,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray reply(reinterpret_cast<const char *>(data), qsizetype(size));
     bool more = false;
-    int end = 0;
+    qint64 end = 0;
     VNErrorPtr error;
     const auto documents = QNSugarSyncHandler::parseContents(reply, QStringLiteral("/a"), &more, &end, &error);
     if (!documents)

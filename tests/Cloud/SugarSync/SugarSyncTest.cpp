@@ -130,6 +130,31 @@ TEST_F(SugarSync, LongFolderIsListedWholeAcrossPages) {
     EXPECT_EQ(listing->documents.last()->path(), "/Big/file 1199.txt");
 }
 
+// Page ends past what 32 bits hold: the listing goes on past 2^31 - 1 and
+// is whole; one whose ends never advance fails after two pages, neither
+// asking for pages without end nor passing a short listing as whole.
+TEST_F(SugarSync, PagesEndingPast32BitsAreFollowedAndAnEndThatDoesNotAdvanceFails) {
+    struct Case {
+        const char *folder;
+        QStringList listed;  // empty: the listing fails
+    };
+    for (const Case &c : {Case{"maxend", {"page at 0.txt", "last.txt"}}, Case{"stuck", {}}}) {
+        SCOPED_TRACE(c.folder);
+        const QNDocumentPtr folder = top(c.folder);
+        ASSERT_TRUE(folder);
+        const QJsonObject before = counts();
+        auto listing = VNTest::answerOf(
+            [&](AnswerPtr a) { handler()->listDocuments(folder, QString(), listAnswer(a)); }, 20000);
+        ASSERT_EQ(listing->count, 1) << "the listing never ended";
+        EXPECT_EQ(requestsSince(before, "GET /folder/"), 2);
+        QStringList listed;
+        for (const auto &d : listing->documents)
+            listed << d->displayName();
+        EXPECT_EQ(listed.join('|').toStdString(), c.listed.join('|').toStdString());
+        EXPECT_EQ(bool(listing->error), c.listed.isEmpty()) << listing->text();
+    }
+}
+
 TEST_F(SugarSync, RefusedOrBrokenListingIsAnErrorAndAMoveRemovesNothing) {
     for (const char *name : {"refused", "notxml", "noend"}) {
         const QNDocumentPtr folder = top(name);
@@ -276,7 +301,7 @@ TEST(SugarSyncBodies, TextIsEscapedAndContentsNeedTheirRoot) {
     EXPECT_EQ(QNSugarSyncHandler::xmlBody("file", {{"displayName", "a<b>&\"c\""}}),
               QByteArray("<?xml version=\"1.0\"?>\n<file><displayName>a&lt;b&gt;&amp;&quot;c&quot;</displayName></file>\n"));
     bool more = true;
-    int end = 0;
+    qint64 end = 0;
     VNErrorPtr error;
     EXPECT_FALSE(QNSugarSyncHandler::parseContents("<html/>", "/", &more, &end, &error));
     EXPECT_TRUE(error);

@@ -6,6 +6,7 @@
 #include "Core/QNListDocumentsOperation.h"
 #include "Core/QNLoginOperation.h"
 #include "Core/QNRemoveOperation.h"
+#include "Core/QNRenameOperation.h"
 #include "Core/QNUploadOperation.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNOperationQueue.h"
@@ -209,4 +210,66 @@ TEST_F(HandlerOperations, StartFromAWorkerReturnsAtOnce) {
     ASSERT_TRUE(VNTest::waitUntil([&] { return Fake::callCount(Fake::Op::Login) == 1; }));
     op->cancel();
     EXPECT_TRUE(op->isFinished());
+}
+
+// A rename lists the folder first: a name it holds (in any letter case,
+// the document itself aside) is refused before the drive is asked, and so
+// is every rename in a folder that cannot be listed.
+TEST_F(HandlerOperations, ARenameOntoANameTheFolderHoldsIsRefusedBeforeTheDriveIsAsked) {
+    struct Case {
+        const char *newName;
+        bool listingFails;
+        const char *refusal;  // a text of the error, or null when renamed
+    };
+    const Case cases[] = {
+        {"c.txt", false, nullptr},
+        {"A.txt", false, nullptr},  // its own name in other letters
+        {"b.txt", false, "An item named \u201cb.txt\u201d is already in this folder, so \u201ca.txt\u201d was not renamed."},
+        {"B.TXT", false, "An item named \u201cb.txt\u201d is already in this folder"},
+        {"c.txt", true, "\u201ca.txt\u201d was not renamed: its folder could not be listed"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.newName) + (c.listingFails ? " (listing fails)" : ""));
+        Fake::resetBehaviours();
+        if (c.listingFails)
+            setMode(Fake::Op::List, Fake::Mode::Fail);
+        QFile::remove(root + "/docs/c.txt");
+        QFile::remove(root + "/docs/A.txt");
+        ASSERT_TRUE(VNTest::writeFile(root + "/docs/a.txt", "alpha"));
+        auto name = at(QStringLiteral("/docs/") + c.newName);
+        name->setDisplayName(c.newName);
+        DocumentAnswer answer;
+        run(std::make_shared<QNRenameOperation>(drive, at("/docs/a.txt"), name, answer.callback()));
+        EXPECT_EQ(answer.answers.load(), 1);
+        EXPECT_EQ(Fake::callCount(Fake::Op::List), 1);
+        if (!c.refusal) {
+            EXPECT_FALSE(answer.error) << answer.error->localizedDescription().toStdString();
+            EXPECT_EQ(Fake::callCount(Fake::Op::Rename), 1);
+            EXPECT_EQ(VNTest::readFile(root + "/docs/" + c.newName), "alpha");
+            continue;
+        }
+        ASSERT_TRUE(answer.error);
+        const QString text = answer.error->userInfo().value("error").toString();
+        EXPECT_TRUE(text.contains(QString::fromUtf8(c.refusal))) << text.toStdString();
+        if (c.listingFails)
+            EXPECT_TRUE(text.contains("quota exceeded")) << text.toStdString();  // the listing's own error
+        EXPECT_EQ(Fake::callCount(Fake::Op::Rename), 0);
+        EXPECT_EQ(VNTest::readFile(root + "/docs/a.txt"), "alpha");
+        EXPECT_EQ(VNTest::readFile(root + "/docs/b.txt"), QByteArray(10000, 'b'));
+    }
+}
+
+TEST_F(HandlerOperations, ARenameCancelledWhileItsFolderIsListedSendsNothing) {
+    setMode(Fake::Op::List, Fake::Mode::NeverAnswer);
+    DocumentAnswer answer;
+    auto op = std::make_shared<QNRenameOperation>(drive, at("/docs/a.txt"), at("/docs/c.txt"), answer.callback());
+    queue.addOperation(op);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return Fake::callCount(Fake::Op::List) == 1; }));
+    op->cancel();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return op->isFinished(); }));
+    VNTest::spin(50);
+    EXPECT_EQ(answer.answers.load(), 1);
+    EXPECT_TRUE(answer.cancelled);
+    EXPECT_EQ(Fake::callCount(Fake::Op::Rename), 0);
+    EXPECT_TRUE(QFileInfo::exists(root + "/docs/a.txt"));
 }
