@@ -23,18 +23,24 @@ void prepare(const Fake &fake, const std::map<QString, QString> &hosts) {
     QNCloudInterfaceFactory::registerCoreHandlers();
 }
 
+// Starts the handler's sign-in; its answer lands in the result.
+std::shared_ptr<Answer> beginSignIn(QNCloudInterface &handler) {
+    auto answer = std::make_shared<Answer>();
+    handler.oAuthLoginWithCompletedBlock([answer](bool ok, VNErrorPtr e, bool c) {
+        ++answer->count;
+        answer->error = e;
+        answer->cancelled = c || !ok;
+    });
+    return answer;
+}
+
 // An OAuth 2 sign-in whose authorization page redirects to an address the
 // handler takes (checked by isRedirect).
 template <typename Handler>
 void signIn(const QNDriveConfigPtr &drive, const QString &caption, const QUrl &authorization,
             const std::function<bool(const QString &)> &isRedirect) {
     auto handler = std::make_shared<Handler>(drive);
-    auto answer = std::make_shared<Answer>();
-    handler->oAuthLoginWithCompletedBlock([answer](bool ok, VNErrorPtr e, bool c) {
-        ++answer->count;
-        answer->error = e;
-        answer->cancelled = c || !ok;
-    });
+    const auto answer = beginSignIn(*handler);
     EXPECT_EQ(drive->description(), caption);
     QString location;
     Fake::fetch(authorization.toString(QUrl::FullyEncoded), {}, &location);
@@ -97,12 +103,7 @@ void openCopy(const Fake &fake, QNDriveConfigPtr &drive) {
     drive->setIsCopy(true);
 
     auto handler = std::make_shared<QNCopyHandler>(drive);
-    auto answer = std::make_shared<Answer>();
-    handler->oAuthLoginWithCompletedBlock([answer](bool ok, VNErrorPtr e, bool c) {
-        ++answer->count;
-        answer->error = e;
-        answer->cancelled = c || !ok;
-    });
+    const auto answer = beginSignIn(*handler);
     EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS COPY ACCOUNT");
     // The request token the fake handed out, waiting for the user's approval.
     QJsonObject pending;
