@@ -17,6 +17,18 @@
 
 namespace {
 enum QueueIndex { FromQueue = 0, ToQueue = 1, MetadataQueue = 2 };
+
+// How long a cancelled task waits at most for its cancelled drive calls.
+std::atomic<std::chrono::milliseconds::rep> s_cancelledCallsWaitLimit{
+    std::chrono::milliseconds(std::chrono::seconds(10)).count()};
+}  // namespace
+
+void QNTask::setCancelledCallsWaitLimit(std::chrono::milliseconds limit) {
+    s_cancelledCallsWaitLimit.store(limit.count());
+}
+
+std::chrono::milliseconds QNTask::cancelledCallsWaitLimit() {
+    return std::chrono::milliseconds(s_cancelledCallsWaitLimit.load());
 }
 
 QNTask::QNTask() {
@@ -460,7 +472,7 @@ void QNTask::waitForCancelledHandlers() {
         calls.swap(m_cancelledCalls);
     }
     // A handler that never answers a cancel must not hold the task for ever.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + cancelledCallsWaitLimit();
     for (const auto &call : calls) {
         if (!call->waitUntilAnswered(deadline)) {
             VNLog::log(QStringLiteral("QNTask: a cancelled drive call has not answered; the task ends without it"));

@@ -2,7 +2,8 @@
 // token when they lie on another origin or on plain http: a Google Drive
 // upload session gets the file without it (the fake hands out sessions on
 // the hostile server or on its own plain-http port), and a SugarSync file
-// reference elsewhere is not followed at all. The logs show what arrived.
+// reference off the service's own origin is not followed at all. The logs
+// show what arrived.
 #include "../Cloud/WebDrives/WebDriveServices.h"
 #include "Cloud/QNServiceEndpoints.h"
 #include "Cloud/QNSugarSyncHandler.h"
@@ -10,6 +11,7 @@
 #include "HostileFake.h"
 
 #include <QFile>
+#include <QJsonDocument>
 #include <gtest/gtest.h>
 
 using namespace WebDriveTest;
@@ -53,11 +55,33 @@ TEST(GoogleDriveUpload, SessionElsewhereGetsNoAccessToken) {
     fake.control("session_base", {});
 }
 
+// The requests the SugarSync fake counted whose path holds the text, over
+// HTTPS or (counted as "CLEAR ...") in the clear on its HTTPS port.
+QStringList sugarSyncRequests(const QJsonObject &peer, const QString &text) {
+    const QJsonObject counts =
+        QJsonDocument::fromJson(VNTest::readFile(peer.value("counts_file").toString())).object();
+    QStringList out;
+    for (const QString &key : counts.keys())
+        if (key.contains(text))
+            out << key;
+    return out;
+}
+
+// A reference is followed only on the service's own scheme, host and port:
+// each row differs from the service's origin in one of them (the first in
+// two), and nothing may arrive at whatever server answers there.
 TEST(SugarSyncReference, ElsewhereIsNotFollowedWithTheToken) {
     const QJsonObject peer = VNTest::peerState(QStringLiteral("sugarsync"));
     ASSERT_FALSE(peer.isEmpty());
-    NRHTTPRequest::setTestCertificateAuthorityFile(peer.value("ca_file").toString());
-    QNServiceEndpoints::setOverrideForTesting(peer.value("host").toString(), peer.value("port").toInt());
+    // The service's certificate authority and the hostile server's, whose
+    // https origin must be reachable for a request there to be seen.
+    auto local = VNTest::makeTempDir();
+    const QString authorities = local->path() + QStringLiteral("/authorities.pem");
+    VNTest::writeFile(authorities, VNTest::readFile(peer.value("ca_file").toString()) + VNTest::readFile(Hostile::caFile()));
+    NRHTTPRequest::setTestCertificateAuthorityFile(authorities);
+    const QString host = peer.value("host").toString();
+    const int port = peer.value("port").toInt();
+    QNServiceEndpoints::setOverrideForTesting(host, port);
     QNCloudInterfaceFactory::registerCoreHandlers();
     QNSugarSyncHandler::registerWithFactory();
     auto config = QNDriveConfig::create();
@@ -67,15 +91,29 @@ TEST(SugarSyncReference, ElsewhereIsNotFollowedWithTheToken) {
     bool signedIn = false;
     config->createCloudInterface()->login([&](bool ok, VNErrorPtr, bool) { signedIn = ok; });
     ASSERT_TRUE(VNTest::waitUntil([&] { return signedIn; }));
-    // A file whose reference, as a listing would name it, lies on another origin.
-    const QString tag = Hostile::tag();
-    auto document = QNDocument::withPath(QStringLiteral("/Sync Folder/away.txt"));
-    document->setId(Hostile::url("b", tag + "/file/1").toString());
-    auto local = VNTest::makeTempDir();
-    const WebDriveTest::Answer answer = WebDriveTest::run(config, [&](auto h, auto cb) {
-        h->download(document, QNDocument::withPath(local->path() + QStringLiteral("/away.txt")), {}, cb);
-    });
-    EXPECT_TRUE(answer.error);
-    EXPECT_TRUE(Hostile::received(tag).isEmpty()) << "the token went to another origin";
+
+    struct Row {
+        const char *name;
+        QString origin;
+    };
+    const Row rows[] = {
+        {"plain http on another port", Hostile::url("b", QString()).toString()},
+        {"plain http on the service's own host and port", QStringLiteral("http://%1:%2").arg(host).arg(port)},
+        {"the service's scheme on another port", Hostile::url("tls", QString(), host).toString()},
+        {"the service's scheme and port on another host", QStringLiteral("https://localhost:%1").arg(port)},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        // A file whose reference, as a listing would name it, lies at the row's origin.
+        const QString tag = Hostile::tag();
+        auto document = QNDocument::withPath(QStringLiteral("/Sync Folder/away.txt"));
+        document->setId(row.origin + tag + QStringLiteral("/file/1"));
+        const WebDriveTest::Answer answer = WebDriveTest::run(config, [&](auto h, auto cb) {
+            h->download(document, QNDocument::withPath(local->path() + QStringLiteral("/away.txt")), {}, cb);
+        });
+        EXPECT_TRUE(answer.error);
+        EXPECT_TRUE(Hostile::received(tag).isEmpty()) << "the token went to another origin";
+        EXPECT_EQ(sugarSyncRequests(peer, tag).join(", ").toStdString(), "") << "the token went to another origin";
+    }
     QNServiceEndpoints::setOverrideForTesting(QString(), 0);
 }

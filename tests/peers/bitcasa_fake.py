@@ -5,8 +5,9 @@ handler's tests, written from what the handler sends: OAuth 2 at
 /v1/oauth2/access_token, items addressed by full paths of opaque ids under
 /v1/folders and /v1/files, multipart uploads, downloads by ?path=, and the
 rename, copy and move operations. The top holds "Bitcasa Infinite Drive".
-Besides the frame's controls: entry (a file of any name at the top) and slow
-(requests under a prefix wait that many seconds before they are served).
+Besides the frame's controls: entry (a file of any name in the folder of the
+given item id, "parent", or in the Infinite Drive) and slow (requests under a
+prefix wait that many seconds before they are served).
 
     bitcasa_fake.py CONFIG_JSON
 """
@@ -38,7 +39,7 @@ class Bitcasa(w.Service):
         self.items = {}
         with SLOW_LOCK:
             SLOW.clear()
-        self.add(True, "Bitcasa Infinite Drive", None)
+        self.drive = self.add(True, "Bitcasa Infinite Drive", None)["id"]
 
     # --- OAuth 2 -------------------------------------------------------------
     def authorize(self, handler, query):
@@ -109,7 +110,7 @@ class Bitcasa(w.Service):
 
     def control(self, what, args):
         if what == "entry":
-            self.add(False, args["name"], None, b"x")
+            self.add(False, args["name"], args.get("parent", self.drive), b"x")
             return {}
         if what == "slow":
             with SLOW_LOCK:

@@ -3,7 +3,9 @@
 what the handler sends: OAuth 1.0 (every call's HMAC-SHA1 signature checked)
 at /oauth/request, /applications/authorize and /oauth/access; items by path
 under /rest/meta/copy, /rest/files, /rest/thumbs/copy; links and the user.
-Every API call must carry "X-Api-Version: 1".
+Every API call must carry "X-Api-Version: 1". Control "entry" puts an entry of
+any name (one no path could hold, too) into the folder at "parent" (a drive
+path, the top by default); it is listed after the folder's own children.
 
     copy_fake.py CONFIG_JSON
 """
@@ -24,6 +26,7 @@ class Copy(w.OAuth1Service):
     def reset(self):
         super().reset()
         self.items = {"": {"type": "root", "name": "", "data": b"", "modified": time.time()}}
+        self.entries = {}  # folder key -> records of the entries put there by name alone
 
     def signed(self, h, token_secret):
         return w.oauth1_signed(h, CONSUMER_KEY, CONSUMER_SECRET, token_secret)
@@ -42,13 +45,22 @@ class Copy(w.OAuth1Service):
         return sorted(k for k in self.items if k and k.startswith(prefix) and "/" not in k[len(prefix):])
 
     def tree(self):
-        return {"/" + k: {"is_dir": v["type"] != "file", "sha1": w.sha1(v["data"])} for k, v in self.items.items() if k}
+        tree = {"/" + k: {"is_dir": v["type"] != "file", "sha1": w.sha1(v["data"])} for k, v in self.items.items() if k}
+        for key, records in self.entries.items():
+            for r in records:
+                tree["/" + (key + "/" if key else "") + r["name"]] = {"is_dir": False, "sha1": w.sha1(b"x")}
+        return tree
+
+    def below(self, keys, key):
+        """The keys that are key or lie below it."""
+        return [k for k in keys if k == key or k.startswith(key + "/")]
 
     def control(self, what, args):
         if what == "pending":  # the request token waiting for the user's approval
             return {"token": next(iter(self.request_tokens), "")}
         if what == "entry":
-            self.extra = getattr(self, "extra", []) + [{"name": args["name"], "type": "file", "size": 1}]
+            key = w_key(args.get("parent", ""))
+            self.entries.setdefault(key, []).append({"name": args["name"], "type": "file", "size": 1})
             return {}
         return None
 
@@ -95,7 +107,7 @@ class Copy(w.OAuth1Service):
                 return h.reply(404, {"error": 1021, "error_string": "Folder not found"})
             r = self.record(key) if key else {"id": "/copy", "path": "/", "name": "", "type": "root"}
             # Children come in pages of two, from list_index on.
-            children = [self.record(k) for k in self.children(key)] + getattr(self, "extra", [])
+            children = [self.record(k) for k in self.children(key)] + self.entries.get(key, [])
             start = int(query.get("list_index", "0"))
             r["children"] = children[start:start + 2]
             r["children_count"] = len(children) + (1 if fault and fault.get("cut") else 0)
@@ -128,18 +140,22 @@ class Copy(w.OAuth1Service):
             new_key = (parent + "/" if parent else "") + query["name"]
             if new_key in self.items:
                 return h.reply(400, {"error_string": "Exists"})
-            for k in [k for k in self.items if k == key or k.startswith(key + "/")]:
+            for k in self.below(list(self.items), key):
                 moved = self.items.pop(k)
                 nk = new_key + k[len(key):]
                 if k == key:
                     moved = dict(moved, name=query["name"])
                 self.items[nk] = moved
+            for k in self.below(list(self.entries), key):
+                self.entries[new_key + k[len(key):]] = self.entries.pop(k)
             return h.reply(200, self.record(new_key))
         if method == "DELETE":
             if not item or not key:
                 return h.reply(404, {"error_string": "Path not found"})
-            for k in [k for k in self.items if k == key or k.startswith(key + "/")]:
+            for k in self.below(list(self.items), key):
                 del self.items[k]
+            for k in self.below(list(self.entries), key):
+                del self.entries[k]
             return h.reply(204)
         return h.reply(405, {"error_string": "method not allowed"})
 

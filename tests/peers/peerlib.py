@@ -74,15 +74,30 @@ def count_request(state, lock, key):
         os.replace(tmp, os.path.join(state["dir"], "counts.json"))
 
 
-def serve_https_telling_port(handler, cert, key, ready, state):
+def serve_https_telling_port(handler, cert, key, ready, state, clear_too=False):
     """Serves handler over HTTPS on a free port, with state["base"] its
-    address, after writing {"port": ...} to the ready file."""
+    address, after writing {"port": ...} to the ready file. With clear_too,
+    a request sent in the clear to that port reaches the handler as well
+    (its connection is then no ssl.SSLSocket), so that a test can tell what
+    a client sent unencrypted."""
+    import socket
     import ssl
     from http.server import ThreadingHTTPServer
-    server = ThreadingHTTPServer(("127.0.0.1", 0), handler)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
+
+    class Server(ThreadingHTTPServer):
+        def get_request(self):
+            connection, address = self.socket.accept()
+            if clear_too:
+                connection.settimeout(10)
+                first = connection.recv(1, socket.MSG_PEEK)
+                connection.settimeout(None)
+                if first != b"\x16":  # not the start of a TLS handshake
+                    return connection, address
+            return context.wrap_socket(connection, server_side=True), address
+
+    server = Server(("127.0.0.1", 0), handler)
     port = server.server_address[1]
     state["base"] = "https://127.0.0.1:%d" % port
     with open(ready + ".tmp", "w") as f:

@@ -22,10 +22,12 @@ The tree lives in memory. The top holds "Sync Folder" (empty), "Big" (1,200
 files), "refused" (its listing answers 403), "notxml" (its listing answers
 HTML), "noend" (its listing says more is to come but not where it ended),
 "maxend" (two pages, the first ending at 2^31 - 1), "stuck" (every page
-ends at 2^31 - 1) and "evil" (entries named "..", "a/b" and "ok.txt"). Every request is
-counted by method and path in STATE_DIR/counts.json.
+ends at 2^31 - 1) and "evil" (entries named "..", "a/b" and "ok.txt"). Every
+request is counted by method and path in STATE_DIR/counts.json; one sent in
+the clear to the HTTPS port is counted as "CLEAR <method> <path>" and refused.
 """
 import itertools
+import ssl
 import sys
 import threading
 import time
@@ -109,6 +111,16 @@ class Handler(BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         count("%s %s" % (self.command, url.path))
         return url.path.strip("/").split("/"), urllib.parse.parse_qs(url.query)
+
+    def parse_request(self):
+        if not super().parse_request():
+            return False
+        if isinstance(self.connection, ssl.SSLSocket):
+            return True
+        count("CLEAR %s %s" % (self.command, urllib.parse.urlsplit(self.path).path))
+        self.close_connection = True
+        self.send(403, b"<html>HTTPS only</html>", "text/html")
+        return False
 
     def do_POST(self):
         parts, _ = self.route()
@@ -251,7 +263,7 @@ def main():
     state_dir, cert, key, ready = sys.argv[1:5]
     STATE["dir"] = state_dir
     seed()
-    peerlib.serve_https_telling_port(Handler, cert, key, ready, STATE)
+    peerlib.serve_https_telling_port(Handler, cert, key, ready, STATE, clear_too=True)
 
 
 if __name__ == "__main__":

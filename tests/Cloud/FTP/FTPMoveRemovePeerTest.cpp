@@ -1,7 +1,8 @@
 // Removing and moving folder trees on the file-server drives, judged on the
 // server's disk: a tree with sub-folders goes whole, a link is removed as
-// itself and never its target's contents, and a link back to an ancestor
-// does not make a copy run forever.
+// itself and never its target's contents, a link back to an ancestor
+// does not make a copy run forever, and a folder holding a name no listing
+// line shows is kept.
 #include "Core/QNMyDocumentsHandler.h"
 #include "FTPPeerSupport.h"
 
@@ -121,6 +122,44 @@ TEST_P(FTPMoveRemove, MoveOfAFolderWithLinksNeverRemovesWhatTheyLeadTo)
     EXPECT_FALSE(removal.error) << removal.error->localizedDescription().toStdString();
     EXPECT_FALSE(QFileInfo::exists(onDisk + QStringLiteral("b")));
     EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("keep/k.txt")), QByteArray("k"));
+}
+
+// A name holding a line break is listed as it stands, so its line breaks in
+// two: the first half names "." (no entry), and the second is a line no
+// format reads, or one that names nothing. The move copies the rest,
+// removes only that, and keeps the folder with the name in it, saying why.
+TEST_P(FTPMoveRemove, AMoveKeepsAFolderHoldingANameTheListingCannotShow)
+{
+    struct Row {
+        const char *name;
+        QString folder;
+        QString unlisted;  // the name's second half after ".\n"
+    };
+    const Row rows[] = {{"a line no format reads", QStringLiteral("a"), QStringLiteral("stray")},
+                        {"a line with an empty name", QStringLiteral("b"),
+                         QStringLiteral("-rw-r--r--   1 u g 1 Jan  1  2020 ")}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString unlisted = row.folder + QStringLiteral("/.\n") + row.unlisted;
+        writeTree({{row.folder + QStringLiteral("/x.txt"), "x"}, {unlisted, "s"}});
+        auto folder = listed(row.folder);
+        ASSERT_TRUE(folder);
+        const QString out = temp->path() + QStringLiteral("/out-") + row.folder;
+        QDir().mkpath(out);
+        const auto run = VNTest::runItem(std::make_shared<QNMoveTask>(),
+                                         std::make_shared<QNMoveTaskItem>(drive, QNMyDocumentsHandler::makeLocalDriveConfig(),
+                                                                          folder, QNDocument::withPath(out, true)),
+                                         120000, manager);
+        ASSERT_TRUE(run.completed);
+        ASSERT_TRUE(run.error);
+        const QString text = run.error->localizedDescription();
+        EXPECT_TRUE(text.contains(QLatin1Char('/') + row.folder + QStringLiteral("\u201d was kept")) &&
+                    text.contains(QStringLiteral("cannot show")))
+            << text.toStdString();
+        EXPECT_EQ(VNTest::readFile(onDisk + unlisted), QByteArray("s"));
+        EXPECT_FALSE(QFileInfo::exists(onDisk + row.folder + QStringLiteral("/x.txt")));
+        EXPECT_EQ(VNTest::readFile(out + QLatin1Char('/') + row.folder + QStringLiteral("/x.txt")), QByteArray("x"));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(FileServers, FTPMoveRemove, ::testing::Values(Kind::FTP, Kind::SFTP),

@@ -2,11 +2,8 @@
 // signature checked by the fake), every operation it provides, thumbnails
 // whose marker carries the signed Authorization header, the operations it
 // leaves to the base class, and a folder tree through tasks.
-#include "WebDriveTestSupport.h"
+#include "WebDriveServices.h"
 
-#include "Cloud/QNCopyHandler.h"
-#include "Cloud/QNServiceHosts.h"
-#include "Core/QNCloudInterfaceFactory.h"
 #include "Platform/VNLog.h"
 
 using namespace WebDriveTest;
@@ -18,42 +15,8 @@ protected:
     void SetUp() override {
         if (!fake.isRunning())
             GTEST_SKIP() << "the copy peer is not running";
-        fake.trustItsCertificate();
-        QNServiceHosts::setUrl("copy.api", fake.httpsBase());
-        QNServiceHosts::setUrl("copy.web", fake.httpBase());
-        fake.control("reset");
-        QNCloudInterfaceFactory::registerCoreHandlers();
-        QNCopyHandler::registerWithFactory();
-        drive = QNDriveConfig::create();
-        drive->setIsCopy(true);
+        ASSERT_NO_FATAL_FAILURE(openCopy(fake, drive));
         local = VNTest::makeTempDir();
-
-        // The sheet's part by hand: the request token's authorization page, its redirect read.
-        auto handler = std::make_shared<QNCopyHandler>(drive);
-        Answer answer;
-        handler->oAuthLoginWithCompletedBlock([&](bool ok, VNErrorPtr e, bool c) {
-            ++answer.count;
-            answer.error = e;
-            answer.cancelled = c || !ok;
-        });
-        EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS COPY ACCOUNT");
-        // The request token the fake handed out, waiting for the user's approval.
-        QJsonObject pending;
-        ASSERT_TRUE(VNTest::waitUntil([&] {
-            pending = QJsonDocument::fromJson(fake.control("pending")).object();
-            return !pending.value("token").toString().isEmpty() || answer.count > 0;
-        }));
-        VNTest::spin(300);  // the token's reply reaches the handler
-        ASSERT_EQ(answer.count, 0) << errorText(answer.error).toStdString();
-        QString location;
-        Fake::fetch(fake.httpBase() + "/applications/authorize?oauth_token=" + pending.value("token").toString(), {},
-                    &location);
-        ASSERT_TRUE(location.startsWith("http://localhost/qn-copy?oauth_token=")) << location.toStdString();
-        handler->processOAuthLogin(location);
-        ASSERT_TRUE(VNTest::waitUntil([&] { return answer.count > 0; }));
-        ASSERT_FALSE(answer.error) << errorText(answer.error).toStdString();
-        ASSERT_FALSE(answer.cancelled);
-        ASSERT_TRUE(drive->token().startsWith("access-"));
     }
 
     Fake fake{"copy"};
@@ -109,12 +72,6 @@ TEST_F(CopyDrive, EveryOperationAndSignedThumbnails) {
     EXPECT_TRUE(a.error);
     EXPECT_TRUE(fake.log().isEmpty());
 
-    for (const char *name : {"..", "a/b"})
-        fake.control("entry", {{"name", name}});
-    EXPECT_EQ(names(list(drive, "/Work").documents), QStringList{"p.jpg"});
-    // A listing that stops short of the count the service gave is an error, not a short list.
-    fake.control("fault", {{"prefix", "/rest/meta/copy/Work"}, {"cut", true}, {"times", 10}});
-    EXPECT_TRUE(list(drive, "/Work").error);
     a = run(drive, [](auto h, auto cb) { h->remove(QNDocument::withPath("/Work", true), cb); });
     ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
     EXPECT_TRUE(QJsonDocument::fromJson(fake.control("tree")).object().isEmpty());

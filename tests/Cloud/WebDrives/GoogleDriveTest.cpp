@@ -1,9 +1,6 @@
 // The Google Drive drive against its fake: a missing file and a revoked
-// refresh token, a folder tree to the drive and back through tasks, and a
-// move off a folder holding a name the drive cannot show.
+// refresh token, and a folder tree to the drive and back through tasks.
 #include "WebDriveServices.h"
-#include "Core/QNMoveTask.h"
-#include "Core/QNMoveTaskItem.h"
 
 #include <QFileInfo>
 
@@ -44,30 +41,6 @@ TEST_F(GoogleDrive, AMissingFileAndARevokedTokenAreErrors) {
 
 TEST_F(GoogleDrive, FolderTreeToTheDriveAndBackIsByteIdentical) {
     EXPECT_EQ(roundTrip(drive, local->path()).toStdString(), "");
-}
-
-// A name holding "/" is left out of every listing, so the move never copied
-// it: the folder stays with it (no removal of the whole folder), only the
-// copied file goes, and the move says which folder was kept.
-TEST_F(GoogleDrive, AMoveKeepsAFolderHoldingANameTheDriveCannotShow) {
-    Answer tree = run([](auto h, auto cb) { h->createFolder("Tree", QNDocument::withPath("/", true), cb); });
-    ASSERT_FALSE(tree.error) << errorText(tree.error).toStdString();
-    VNTest::writeFile(local->path() + "/a.txt", "a");
-    Answer a = run([&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/a.txt"), tree.document, {}, cb); });
-    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
-    fake.control("entry", {{"parent", tree.document->id()}, {"name", "x/y"}});
-    QDir().mkpath(local->path() + "/dest");
-
-    const VNErrorPtr error = runItem(std::make_shared<QNMoveTask>(),
-                                     std::make_shared<QNMoveTaskItem>(drive, localDisk(), QNDocument::withPath("/Tree", true),
-                                                                      QNDocument::withPath(local->path() + "/dest", true)));
-    ASSERT_TRUE(error);
-    const QString text = error->localizedDescription();
-    EXPECT_TRUE(text.contains("\u201c/Tree\u201d was kept") && text.contains("cannot show")) << text.toStdString();
-    const QJsonObject after = fake.tree();
-    EXPECT_TRUE(after.contains("/Tree/x/y"));
-    EXPECT_FALSE(after.contains("/Tree/a.txt"));
-    EXPECT_EQ(VNTest::readFile(local->path() + "/dest/Tree/a.txt"), QByteArray("a"));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // What every web drive must do with its service's faults, against each
-// fake: names that would leave their folder are left out, a download cut
-// short leaves no file, and a refused or cut listing page is an error, never
-// a shorter list.
+// fake: names that would leave their folder are left out, and a move keeps
+// the folder holding one; a download cut short leaves no file, and a
+// refused or cut listing page is an error, never a shorter list.
 #include "WebDriveServices.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
 
 #include <QFileInfo>
 
@@ -15,6 +17,9 @@ struct Service {
     void (*open)(const Fake &, QNDriveConfigPtr &);
     QString folder;            // where the files go (it exists once signed in)
     QJsonObject entryArgs;     // what places a server-made entry in that folder, beside its name
+    // What places one in a folder the test made; none where the drive has no
+    // folders of its own to move (Flickr's sets).
+    std::function<QJsonObject(const QNDocumentPtr &folder)> entryIn;
     // Faults on the folder's listing (after setting the fake up for them), and on a download of the file.
     std::function<QList<QJsonObject>(const Fake &)> listingFaults;
     std::function<QJsonObject(const QNDocumentPtr &file)> downloadFault;
@@ -74,6 +79,33 @@ TEST_P(WebDriveFaults, NamesThatWouldLeaveTheirFolderAreLeftOut) {
     EXPECT_EQ(names(l.documents), QStringList{"ok.jpg"});
 }
 
+// A name holding "/" is left out of every listing, so the move never copied
+// it: the folder stays with it (no removal of the whole folder), only the
+// copied file goes, and the move says which folder was kept.
+TEST_P(WebDriveFaults, AMoveKeepsAFolderHoldingANameTheDriveCannotShow) {
+    if (!GetParam().entryIn)
+        GTEST_SKIP() << "no folders to move on " << GetParam().peer;
+    const QString tree = GetParam().folder + (GetParam().folder == "/" ? "" : "/") + "Tree";
+    Answer made = run(drive, [](auto h, auto cb) { h->createFolder("Tree", QNDocument::withPath(GetParam().folder, true), cb); });
+    ASSERT_FALSE(made.error) << errorText(made.error).toStdString();
+    VNTest::writeFile(local->path() + "/a.txt", "a");
+    Answer a = run(drive, [&](auto h, auto cb) { h->upload(QNDocument::withPath(local->path() + "/a.txt"), made.document, {}, cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    fake.control("entry", with(GetParam().entryIn(made.document), {{"name", "x/y"}}));
+    QDir().mkpath(local->path() + "/dest");
+
+    const VNErrorPtr error = runItem(std::make_shared<QNMoveTask>(),
+                                     std::make_shared<QNMoveTaskItem>(drive, localDisk(), QNDocument::withPath(tree, true),
+                                                                      QNDocument::withPath(local->path() + "/dest", true)));
+    ASSERT_TRUE(error);
+    const QString text = error->localizedDescription();
+    EXPECT_TRUE(text.contains("\u201c" + tree + "\u201d was kept") && text.contains("cannot show")) << text.toStdString();
+    const QJsonObject after = fake.tree();
+    EXPECT_TRUE(after.contains(tree + "/x/y"));
+    EXPECT_FALSE(after.contains(tree + "/a.txt"));
+    EXPECT_EQ(VNTest::readFile(local->path() + "/dest/Tree/a.txt"), QByteArray("a"));
+}
+
 TEST_P(WebDriveFaults, ADownloadCutShortLeavesNoFile) {
     ASSERT_FALSE(put("f.jpg", QByteArray(100000, 'z')).error);
     const QString path = GetParam().folder + (GetParam().folder == "/" ? "" : "/") + "f.jpg";
@@ -100,26 +132,38 @@ TEST_P(WebDriveFaults, ARefusedOrCutListingPageIsAnErrorNeverAShorterList) {
     }
 }
 
+QJsonObject byId(const QNDocumentPtr &folder) { return {{"parent", folder->id()}}; }
+
 INSTANTIATE_TEST_SUITE_P(
     Services, WebDriveFaults,
     ::testing::Values(
-        Service{"box", openBox, "/", {},
+        Service{"box", openBox, "/", {}, byId,
                 [](auto &) { return pageFaults("/2.0/folders/0/items"); },
                 [](auto) { return with(kDropBody, {{"prefix", "/2.0/files/"}}); }},
-        Service{"gdrive", openGoogleDrive, "/", {},
+        Service{"gdrive", openGoogleDrive, "/", {}, byId,
                 [](auto &) { return pageFaults("/drive/v3/files"); },
                 // The path lookups go first; the fault may hit one of them or the download.
                 [](auto) { return with(kDropBody, {{"prefix", "/drive/v3/files/"}}); }},
-        Service{"onedrive", openOneDrive, "/", {},
+        Service{"onedrive", openOneDrive, "/", {}, byId,
                 [](auto &) { return pageFaults("/v5.0/folder.root/files", true); },
                 [](const QNDocumentPtr &f) { return with(kDropBody, {{"prefix", "/v5.0/" + f->id() + "/content"}}); }},
         Service{"bitcasa", openBitcasa, "/Bitcasa Infinite Drive", {},
+                // The last id of the folder's full path is the folder's own.
+                [](const QNDocumentPtr &f) { return QJsonObject{{"parent", f->fullPath().section('/', -1)}}; },
                 [](auto &) {
                     return QList<QJsonObject>{{{"prefix", "/v1/folders"}, {"status", 503}},
                                               with(kDropBody, {{"prefix", "/v1/folders"}})};
                 },
                 [](auto) { return with(kDropBody, {{"prefix", "/v1/files/"}}); }},
-        Service{"flickr", openFlickr, "/Holiday", {{"set", "Holiday"}},
+        // Pages of two; a cut reply claims one child more than the folder holds, on every page.
+        Service{"copy", openCopy, "/", {}, [](const QNDocumentPtr &f) { return QJsonObject{{"parent", f->path()}}; },
+                [](auto &) {
+                    return QList<QJsonObject>{{{"prefix", "/rest/meta/copy"}, {"status", 503}, {"after", 1}},
+                                              {{"prefix", "/rest/meta/copy"}, {"status", 500}},
+                                              {{"prefix", "/rest/meta/copy"}, {"cut", true}, {"times", 10}}};
+                },
+                [](auto) { return with(kDropBody, {{"prefix", "/rest/files/"}}); }},
+        Service{"flickr", openFlickr, "/Holiday", {{"set", "Holiday"}}, nullptr,
                 [](const Fake &fake) {
                     fake.control("max_per_page", {{"value", 2}});
                     return pageFaults("/services/rest/");

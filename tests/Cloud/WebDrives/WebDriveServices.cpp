@@ -3,6 +3,7 @@
 #include "Cloud/FKFlickrClient/FKFlickrClient.h"
 #include "Cloud/QNBitcasaHandler.h"
 #include "Cloud/QNBoxHandler.h"
+#include "Cloud/QNCopyHandler.h"
 #include "Cloud/QNFlickrHandler.h"
 #include "Cloud/QNGoogleDriveHandler.h"
 #include "Cloud/QNLiveConnectClient.h"
@@ -22,18 +23,24 @@ void prepare(const Fake &fake, const std::map<QString, QString> &hosts) {
     QNCloudInterfaceFactory::registerCoreHandlers();
 }
 
+// Starts the handler's sign-in; its answer lands in the result.
+std::shared_ptr<Answer> beginSignIn(QNCloudInterface &handler) {
+    auto answer = std::make_shared<Answer>();
+    handler.oAuthLoginWithCompletedBlock([answer](bool ok, VNErrorPtr e, bool c) {
+        ++answer->count;
+        answer->error = e;
+        answer->cancelled = c || !ok;
+    });
+    return answer;
+}
+
 // An OAuth 2 sign-in whose authorization page redirects to an address the
 // handler takes (checked by isRedirect).
 template <typename Handler>
 void signIn(const QNDriveConfigPtr &drive, const QString &caption, const QUrl &authorization,
             const std::function<bool(const QString &)> &isRedirect) {
     auto handler = std::make_shared<Handler>(drive);
-    auto answer = std::make_shared<Answer>();
-    handler->oAuthLoginWithCompletedBlock([answer](bool ok, VNErrorPtr e, bool c) {
-        ++answer->count;
-        answer->error = e;
-        answer->cancelled = c || !ok;
-    });
+    const auto answer = beginSignIn(*handler);
     EXPECT_EQ(drive->description(), caption);
     QString location;
     Fake::fetch(authorization.toString(QUrl::FullyEncoded), {}, &location);
@@ -86,6 +93,34 @@ void openBitcasa(const Fake &fake, QNDriveConfigPtr &drive) {
     ASSERT_NO_FATAL_FAILURE(signIn<QNBitcasaHandler>(
         drive, "Show documents on this Bitcasa account", QNBitcasaHandler::authorizationURL(),
         [](const QString &l) { return l.startsWith("http://localhost/bitcasa?authorization_code="); }));
+    ASSERT_TRUE(drive->token().startsWith("access-"));
+}
+
+void openCopy(const Fake &fake, QNDriveConfigPtr &drive) {
+    prepare(fake, {{"copy.api", fake.httpsBase()}, {"copy.web", fake.httpBase()}});
+    QNCopyHandler::registerWithFactory();
+    drive = QNDriveConfig::create();
+    drive->setIsCopy(true);
+
+    auto handler = std::make_shared<QNCopyHandler>(drive);
+    const auto answer = beginSignIn(*handler);
+    EXPECT_EQ(drive->description(), "SHOW DOCUMENTS ON THIS COPY ACCOUNT");
+    // The request token the fake handed out, waiting for the user's approval.
+    QJsonObject pending;
+    ASSERT_TRUE(VNTest::waitUntil([&] {
+        pending = QJsonDocument::fromJson(fake.control("pending")).object();
+        return !pending.value("token").toString().isEmpty() || answer->count > 0;
+    }));
+    VNTest::spin(300);  // the token's reply reaches the handler
+    ASSERT_EQ(answer->count, 0) << errorText(answer->error).toStdString();
+    QString location;
+    Fake::fetch(fake.httpBase() + "/applications/authorize?oauth_token=" + pending.value("token").toString(), {},
+                &location);
+    ASSERT_TRUE(location.startsWith("http://localhost/qn-copy?oauth_token=")) << location.toStdString();
+    handler->processOAuthLogin(location);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }));
+    ASSERT_FALSE(answer->error) << errorText(answer->error).toStdString();
+    ASSERT_FALSE(answer->cancelled);
     ASSERT_TRUE(drive->token().startsWith("access-"));
 }
 

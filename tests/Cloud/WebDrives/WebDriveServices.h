@@ -11,6 +11,8 @@ void openBox(const Fake &fake, QNDriveConfigPtr &drive);
 void openGoogleDrive(const Fake &fake, QNDriveConfigPtr &drive);
 void openOneDrive(const Fake &fake, QNDriveConfigPtr &drive);
 void openBitcasa(const Fake &fake, QNDriveConfigPtr &drive);
+// OAuth 1.0: the request token's authorization page, its redirect read.
+void openCopy(const Fake &fake, QNDriveConfigPtr &drive);
 // Also makes the sets "Holiday" and "Work".
 void openFlickr(const Fake &fake, QNDriveConfigPtr &drive);
 

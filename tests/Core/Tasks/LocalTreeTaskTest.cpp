@@ -108,15 +108,28 @@ TEST_F(LocalLinks, MoveOfALinkNamedOnlyByItsPathRemovesTheLinkAlone) {
     EXPECT_FALSE(QFileInfo(path("src/lk")).isSymLink()) << (error ? error->localizedDescription().toStdString() : "");
 }
 
-// A destination reached through a link is where the link leads: a folder
-// does not go into its own subfolder that way either.
+// A folder reached through a link is where the link leads, on either side:
+// a folder does not go into its own subfolder that way either.
 TEST_F(LocalLinks, MoveIntoOwnSubfolderThroughALinkIsRefused) {
-    writeTree(path("src"), {{"t/a.txt", "a"}, {"t/sub/b.txt", "b"}});
-    ASSERT_EQ(::symlink("src/t/sub", QFile::encodeName(path("out")).constData()), 0);
-    auto [error, doc, cancelled] = runOne(std::make_shared<QNMoveTask>(),
-                                          std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(),
-                                                                           localDocument(path("src/t")),
-                                                                           localDocument(path("out"))));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(listTree(path("src/t")), (QStringList{"a.txt", "sub/", "sub/b.txt"}));
+    struct Row {
+        const char *name;
+        const char *link;         // where "link" leads
+        const char *source;       // the folder moved (holding a.txt and sub/b.txt)
+        const char *destination;  // its own subfolder, one side reached through the link
+    };
+    const Row rows[] = {{"the destination through a link", "src/t/sub", "src/t", "link"},
+                        {"the source through a link", "src", "link/t", "src/t/sub"}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString here = path(row.name) + QLatin1Char('/');
+        writeTree(here + "src", {{"t/a.txt", "a"}, {"t/sub/b.txt", "b"}});
+        ASSERT_EQ(::symlink(row.link, QFile::encodeName(here + "link").constData()), 0);
+        auto [error, doc, cancelled] = runOne(std::make_shared<QNMoveTask>(),
+                                              std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(),
+                                                                               localDocument(here + row.source),
+                                                                               localDocument(here + row.destination)));
+        ASSERT_TRUE(error);
+        EXPECT_TRUE(error->localizedDescription().contains("into itself")) << error->localizedDescription().toStdString();
+        EXPECT_EQ(listTree(here + "src/t").join(", ").toStdString(), "a.txt, sub/, sub/b.txt");
+    }
 }

@@ -101,6 +101,8 @@ bool waitForCompletion(const QNTaskPtr &task, int timeoutMs) {
 }
 
 void TaskFixture::SetUp() {
+    m_cancelledCallsWaitLimit = QNTask::cancelledCallsWaitLimit();
+    QNTask::setCancelledCallsWaitLimit(std::chrono::hours(1));
     registerHandlers();
     QNFakeRemoteHandler::resetBehaviours();
     ScriptedRemoteHandler::reset();
@@ -127,6 +129,7 @@ void TaskFixture::setMode(QNFakeRemoteHandler::Op op, QNFakeRemoteHandler::Mode 
 void TaskFixture::TearDown() {
     QNFakeRemoteHandler::resetBehaviours();
     ScriptedRemoteHandler::reset();
+    QNTask::setCancelledCallsWaitLimit(m_cancelledCallsWaitLimit);
 }
 
 }  // namespace TaskTest

@@ -64,6 +64,9 @@ bool waitForCompletion(const QNTaskPtr &task, int timeoutMs = 60000);
 
 // The common ground of the task tests: the handlers registered, both fake
 // drives back to their plain behaviour, a fresh folder and a fresh manager.
+// A cancelled task's wait for its cancelled drive calls is bounded far
+// beyond the suite's time-out: a task that waits for a call that cannot
+// answer fails its test by time-out instead of passing slowly.
 class TaskFixture : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -78,6 +81,9 @@ protected:
 
     std::unique_ptr<QTemporaryDir> dir;
     std::shared_ptr<QNTaskManager> manager;
+
+private:
+    std::chrono::milliseconds m_cancelledCallsWaitLimit{};
 };
 
 }  // namespace TaskTest
