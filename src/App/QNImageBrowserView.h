@@ -5,6 +5,7 @@
 #include <QListView>
 #include <functional>
 
+class QMenu;
 class QMimeData;
 
 class QNImageBrowserModel;
@@ -49,6 +50,12 @@ public:
 
     QList<int> selectionIndexes() const;
 
+    // A right click: on a cell (selected alone first unless it was already
+    // selected) the provider is asked with its index, on the background
+    // with -1; the menu it gives pops up under the pointer.
+    using MenuProvider = std::function<QMenu *(QNImageBrowserView *, int index)>;
+    void setMenuProvider(MenuProvider provider) { m_menuProvider = std::move(provider); }
+
     // Key and pinch zoom steps (public so the steps can be driven directly).
     void zoomIn();
     void zoomOut();
@@ -65,6 +72,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     bool event(QEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void applyZoom();
@@ -74,4 +82,5 @@ private:
     PromisedFilesWriter m_promisedFilesWriter;
     DragWriter m_dragWriter;
     DropCleanup m_dropCleanup;
+    MenuProvider m_menuProvider;
 };

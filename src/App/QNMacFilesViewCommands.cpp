@@ -150,7 +150,14 @@ void QNMacFilesViewController::buildMenus() {
         });
     }
     m_tableView->setMenuProvider([this](QNMacTableView *, const QList<int> &rows) { return menuForRows(rows); });
+    m_imageBrowserView->setMenuProvider([this](QNImageBrowserView *, int index) {
+        return index < 0 ? imageBrowserBackgroundWasRightClicked() : imageBrowserCellWasRightClickedAtIndex(index);
+    });
 }
+
+QMenu *QNMacFilesViewController::imageBrowserBackgroundWasRightClicked() { return menuForRows({}); }
+
+QMenu *QNMacFilesViewController::imageBrowserCellWasRightClickedAtIndex(int index) { return menuForRows({index}); }
 
 QList<int> QNMacFilesViewController::selectedIndexes() const {
     QList<int> rows;
@@ -418,10 +425,15 @@ bool QNMacFilesViewController::keyPressed(const QKeyEvent *event) {
     const bool plain = modifiers == Qt::NoModifier;
     QNMainWindowController *window = m_mainWindowController;
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && plain) {
-        // The entry with the keyboard focus when it is selected, else the first selected.
-        const QList<int> rows = selectedIndexes();
         const QAbstractItemView *view = m_showThumbnails ? static_cast<QAbstractItemView *>(m_imageBrowserView)
                                                          : static_cast<QAbstractItemView *>(m_tableView);
+        // Return that ends the edit of a name comes up here from the name's
+        // field: it ends only the edit, it opens nothing.
+        const QWidget *focus = view->window()->focusWidget();
+        if (focus && focus != view && view->isAncestorOf(focus))
+            return true;
+        // The entry with the keyboard focus when it is selected, else the first selected.
+        const QList<int> rows = selectedIndexes();
         const int current = view->currentIndex().row();
         if (!rows.isEmpty())
             doubleClickAction(rows.contains(current) ? current : rows.first());
@@ -436,6 +448,13 @@ bool QNMacFilesViewController::keyPressed(const QKeyEvent *event) {
         // The enclosing folder: the level before this one on the path bar.
         if (window && window->filesViewControllers().size() > 1)
             window->back();
+        return true;
+    }
+    if (key == Qt::Key_F2 && plain && m_showThumbnails) {
+        // The thumbnails have no name to edit in place: the rename sheet.
+        const bool canRename = m_driveConfig && m_driveConfig->supportsRename(m_document);
+        if (menuItemState(RenameTag, int(selectedIndexes().size()), canRename, false, false).enabled)
+            renameDocument();
         return true;
     }
     if ((key == Qt::Key_F5 && plain) || (key == Qt::Key_R && modifiers == Qt::ControlModifier)) {

@@ -180,6 +180,10 @@ public:
     QList<int> selectedIndexes() const;
     // The document menu for rows, the background menu for none; validated.
     QMenu *menuForRows(const QList<int> &rows);
+    // The thumbnail browser's right clicks: on its background the background
+    // menu, on a cell (selected by then) the document menu; validated.
+    QMenu *imageBrowserBackgroundWasRightClicked();
+    QMenu *imageBrowserCellWasRightClickedAtIndex(int index);
     QMenu *documentMenu() const { return m_documentMenu; }
     QMenu *backgroundMenu() const { return m_backgroundMenu; }
     void validateMenu(QMenu *menu);

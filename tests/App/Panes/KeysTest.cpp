@@ -8,6 +8,8 @@
 #include "Platform/VNUserDefaults.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -102,4 +104,39 @@ TEST_F(KeysTest, EachKeyRunsThePanesOwnAction) {
     EXPECT_TRUE(w->navbarView()->isAncestorOf(focus)) << focus->objectName().toStdString();
     QTest::keyClick(focus, Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(w->window()->focusWidget(), pane->tableView());
+}
+
+TEST_F(KeysTest, F2ANameAndReturnRenameTheEntryAndOpenNothing) {
+    const QString root = folder(QStringLiteral("F2"));
+    writeFile(root + QStringLiteral("/old.txt"), 3);
+    QStringList opened;
+    QNMacFilesViewController::setDocumentOpener(
+        [&](QNMacFilesViewController *, const QNDocumentPtr &d) { opened << d->displayName(); });
+    const auto restore = qScopeGuard([] { QNMacFilesViewController::setDocumentOpener({}); });
+    QNMainWindowController *w = openDrive(localDrive(QStringLiteral("F2"), root));
+    ASSERT_NE(w, nullptr);
+    w->window()->show();
+    w->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w->window()));
+    QNMacTableView *table = w->filesViewController()->tableView();
+    table->setFocus();
+    table->selectRow(0);
+    QTest::keyClick(table, Qt::Key_F2);
+    auto *editor = qobject_cast<QLineEdit *>(w->window()->focusWidget());
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("new.txt"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    ASSERT_TRUE(VNTest::waitUntil([&] {
+        return QDir(root).entryList(QDir::Files) == QStringList{"new.txt"} &&
+               names(w->filesViewController()->documents()) == QStringList{"new.txt"};
+    }));
+    VNTest::spin(50);
+    EXPECT_TRUE(opened.isEmpty()) << opened.join(',').toStdString();
+    EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
+    // Return on the entry itself still opens it.
+    table->setFocus();
+    table->selectRow(0);
+    QTest::keyClick(table, Qt::Key_Return);
+    EXPECT_EQ(opened, QStringList{"new.txt"});
 }
