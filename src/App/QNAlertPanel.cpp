@@ -122,3 +122,13 @@ void QNAlertPanel::reject() {
     // "No"); a one-button alert answers with that button.
     pressButton(m_alert.buttons.size() >= 2 ? 1 : 0);
 }
+
+void QNAlertPanel::setTexts(const QString &messageText, const QString &informativeText) {
+    m_alert.messageText = messageText;
+    m_alert.informativeText = informativeText;
+    setWindowTitle(QNAlert::titleFor(messageText));
+    if (auto *message = findChild<QLabel *>(QStringLiteral("messageText")))
+        message->setText(messageText);
+    if (auto *info = findChild<QLabel *>(QStringLiteral("informativeText")))
+        info->setText(informativeText);
+}

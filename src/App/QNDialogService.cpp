@@ -24,27 +24,63 @@ QPoint QNDialogService::sheetPosition(QWidget *window, QWidget *sheet) {
     return window->mapToGlobal(proposed.topLeft());
 }
 
-void QNDialogService::beginAlertSheet(const QNAlert &alert, QWidget *window, AlertCompletion completion) {
+quint64 QNDialogService::beginAlertSheet(const QNAlert &alert, QWidget *window, AlertCompletion completion) {
     if (!VNDispatch::isMainThread()) {
         QPointer<QWidget> guard(window);
         VNDispatch::mainAsync([this, alert, guard, completion] {
             beginAlertSheet(alert, guard.data(), completion);
         });
-        return;
+        return 0;
     }
     if (!window) {
         // No window to hang it on: ask application-modally instead.
         const QNAlertResult result = runModal(alert);
         if (completion)
             completion(result);
-        return;
+        return 0;
     }
     Entry entry;
     entry.id = m_nextId++;
     entry.alert = alert;
     entry.isAlert = true;
     entry.alertCompletion = std::move(completion);
+    const quint64 id = entry.id;
     enqueue(window->window(), std::move(entry));
+    return id;
+}
+
+bool QNDialogService::updateAlert(quint64 id, const QString &messageText, const QString &informativeText) {
+    for (WindowQueue &q : m_queues) {
+        for (Entry &e : q.entries) {
+            if (e.id != id || !e.isAlert)
+                continue;
+            e.alert.messageText = messageText;
+            e.alert.informativeText = informativeText;
+            if (auto *panel = qobject_cast<QNAlertPanel *>(e.sheet.data()))
+                panel->setTexts(messageText, informativeText);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool QNDialogService::dismissAlert(quint64 id, int returnCode) {
+    for (auto it = m_queues.begin(); it != m_queues.end(); ++it) {
+        WindowQueue &q = it.value();
+        for (auto e = q.entries.begin(); e != q.entries.end(); ++e) {
+            if (e->id != id || !e->isAlert)
+                continue;
+            if (e == q.entries.begin() && e->shown)
+                return answer(id, returnCode);
+            // Still waiting its turn: it leaves the queue unseen.
+            AlertCompletion done = std::move(e->alertCompletion);
+            q.entries.erase(e);
+            if (done)
+                done(QNAlertResult{returnCode, false});
+            return true;
+        }
+    }
+    return false;
 }
 
 QNAlertResult QNDialogService::runModal(const QNAlert &alert) {

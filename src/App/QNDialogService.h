@@ -25,8 +25,16 @@ public:
 
     // An alert as a sheet on the window. The completion runs once, on the
     // main thread; when the window goes away first it answers like the
-    // second button (nothing is done on the user's behalf).
-    void beginAlertSheet(const QNAlert &alert, QWidget *window, AlertCompletion completion = {});
+    // second button (nothing is done on the user's behalf). Answers the
+    // alert's id (0 when there was no window and it was asked modally, or
+    // when it was handed to the main thread).
+    quint64 beginAlertSheet(const QNAlert &alert, QWidget *window, AlertCompletion completion = {});
+    // A question whose facts change while it is up: its texts replaced,
+    // on show or still waiting its turn. False when it has ended.
+    bool updateAlert(quint64 id, const QString &messageText, const QString &informativeText);
+    // Ends the alert, on show or still waiting, as if that answer was
+    // given (its completion runs). False when it has ended already.
+    bool dismissAlert(quint64 id, int returnCode);
     // An application-modal alert; returns its answer.
     QNAlertResult runModal(const QNAlert &alert);
 
