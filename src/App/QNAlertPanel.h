@@ -33,6 +33,8 @@ signals:
     void ended(const QNAlertResult &result);
 
 private:
+    void fitWidthToTexts();
+
     QNAlert m_alert;
     QCheckBox *m_suppression = nullptr;
     QNAlertResult m_result;

@@ -614,7 +614,8 @@ void QNMacAppDelegate::saveBackFinished(const QNDocumentPtr &document, const QDa
         if (cancelled)
             return;
         if (QNMainWindowController *front = frontMainWindowController())
-            QNDialogService::shared().beginAlertSheet(QNAlert::fromError(error), front->window());
+            QNDialogService::shared().beginAlertSheet(
+                QNAlert::fromError(error, document->openedFromDriveConfig()), front->window());
         return;
     }
     if (cancelled)

@@ -419,8 +419,8 @@ void QNMainWindowController::createFolderAlertDidEnd(int returnCode, const QStri
                 if (error) {
                     VNLog::log(QStringLiteral("QNRenameViewController error %1").arg(error->localizedDescription()));
                     if (!cancelled && guard)
-                        QNDialogService::shared().beginAlertSheet(QNAlert::fromError(QNErrorWrapper::wrap(error)),
-                                                                  guard->window());
+                        QNDialogService::shared().beginAlertSheet(
+                            QNAlert::fromError(QNErrorWrapper::wrap(error), guard->driveConfig()), guard->window());
                     return;
                 }
                 if (!cancelled && pane)

@@ -231,7 +231,9 @@ TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgainACancelledOneSilentl
            false);
     VNTest::spin(20);
     auto report = onlyPendingAlert();
-    EXPECT_EQ(report.alert.messageText, QStringLiteral("upload refused"));
+    // The drive the document goes back to is named.
+    const QString name = drive->displayName().isEmpty() ? drive->name() : drive->displayName();
+    EXPECT_EQ(report.alert.messageText, QStringLiteral("\u201c%1\u201d: Upload refused.").arg(name));
     QNDialogService::shared().answer(report.id, QNAlert::FirstButtonReturn);
     EXPECT_EQ(doc->date(), recorded);
     EXPECT_EQ(relisted, 1);
