@@ -24,6 +24,19 @@ QPoint QNDialogService::sheetPosition(QWidget *window, QWidget *sheet) {
     return window->mapToGlobal(proposed.topLeft());
 }
 
+QSize QNDialogService::fittedSheetSize(QWidget *window, QWidget *sheet) {
+    // No larger than the room under the window's title bar (what the sheet
+    // lists scrolls), as long as the sheet's own minimum allows.
+    QSize size = sheet->size();
+    const int top = window->mapFromGlobal(sheetPosition(window, sheet)).y();
+    const QSize least = sheet->minimumSizeHint().expandedTo(sheet->minimumSize());
+    if (size.height() > window->height() - top)
+        size.setHeight(std::max(least.height(), window->height() - top));
+    if (size.width() > window->width())
+        size.setWidth(std::max(least.width(), window->width()));
+    return size;
+}
+
 quint64 QNDialogService::beginAlertSheet(const QNAlert &alert, QWidget *window, AlertCompletion completion) {
     if (!VNDispatch::isMainThread()) {
         QPointer<QWidget> guard(window);
@@ -222,8 +235,13 @@ void QNDialogService::showNext(QWidget *window) {
     sheet->setParent(window, sheet->windowFlags() | Qt::Dialog);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->adjustSize();
+    sheet->resize(fittedSheetSize(window, sheet));
     sheet->move(sheetPosition(window, sheet));
     sheet->show();
+    // The window system's frame, known once shown, takes room too.
+    const int overflow = sheet->frameGeometry().bottom() - window->mapToGlobal(QPoint(0, window->height() - 1)).y();
+    if (overflow > 0)
+        sheet->resize(sheet->width(), std::max(sheet->height() - overflow, sheet->minimumSizeHint().height()));
     sheet->raise();
     sheet->activateWindow();
 }

@@ -48,6 +48,9 @@ public:
     // Where a sheet of this size comes out on the window, in global
     // coordinates (under a TBWindow's title bar, centred).
     static QPoint sheetPosition(QWidget *window, QWidget *sheet);
+    // The size a sheet of our own is given on the window: its own, no
+    // larger than the room under the title bar unless its minimum needs more.
+    static QSize fittedSheetSize(QWidget *window, QWidget *sheet);
 
     // ---- Automated mode ----
     struct Request {

@@ -88,7 +88,8 @@ TBWindow *QNMainWindowController::window() {
         m_window->setObjectName(QStringLiteral("QNMainWindowController"));
         m_window->setDelegate(this);
         m_window->resize(720, 560);
-        m_window->setMinimumSize(480, 320);
+        // Room under the title bar for the add-drive sheet at its least.
+        m_window->setMinimumSize(520, 360);
         windowDidLoad();
     }
     return m_window;
