@@ -177,8 +177,12 @@ void QNImageBrowserView::startDrag(Qt::DropActions supportedActions) {
     auto *drag = new QDrag(this);
     drag->setMimeData(data);
     const QVariant picture = model()->data(indexes.first(), QNImageBrowserModel::PictureRole);
-    if (picture.canConvert<QPixmap>())
-        drag->setPixmap(picture.value<QPixmap>().scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    if (picture.canConvert<QPixmap>()) {
+        const QPixmap image = picture.value<QPixmap>().scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QPoint hotSpot(image.width() / 2, image.height() / 2);
+        drag->setPixmap(m_dragImageDecorator ? m_dragImageDecorator(image, int(indexes.size()), &hotSpot) : image);
+        drag->setHotSpot(hotSpot);
+    }
     const Qt::DropAction result = drag->exec(supportedActions | Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
     draggingEnded(result);
 }

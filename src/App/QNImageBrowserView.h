@@ -43,6 +43,11 @@ public:
     using DragWriter = std::function<QMimeData *(const QList<int> &items)>;
     void setDragWriter(DragWriter writer) { m_dragWriter = std::move(writer); }
 
+    // The image a drag of that many items shows, made from the first item's
+    // picture (and where the pointer holds it).
+    using DragImageDecorator = std::function<QPixmap(const QPixmap &image, int count, QPoint *hotSpot)>;
+    void setDragImageDecorator(DragImageDecorator decorator) { m_dragImageDecorator = std::move(decorator); }
+
     // Told when a drag that started here ends, with its final operation.
     using DropCleanup = std::function<void(Qt::DropAction)>;
     void setDropCleanup(DropCleanup cleanup) { m_dropCleanup = std::move(cleanup); }
@@ -83,4 +88,5 @@ private:
     DragWriter m_dragWriter;
     DropCleanup m_dropCleanup;
     MenuProvider m_menuProvider;
+    DragImageDecorator m_dragImageDecorator;
 };
