@@ -257,11 +257,24 @@ bool QNMacAppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 }
 
 void QNMacAppDelegate::attachSingleInstance(QNSingleInstance *instance) {
-    // A second launch opens a new window here, like a new window command.
-    connect(instance, &QNSingleInstance::newWindowRequested, this, [this] {
-        QNMainWindowController *c = newDocument();
-        c->window()->activateWindow();
-    });
+    connect(instance, &QNSingleInstance::newWindowRequested, this, &QNMacAppDelegate::secondLaunch);
+}
+
+void QNMacAppDelegate::secondLaunch() {
+    // Like a click on the application's icon: a window when none is shown,
+    // else the one in front comes forward.
+    QNMainWindowController *front = nullptr;
+    for (QNMainWindowController *c : windowControllers())
+        if (c->isWindowLoaded() && c->window()->isVisible() && !c->window()->isMinimized() &&
+            (!front || c->window()->isActiveWindow()))
+            front = c;
+    applicationShouldHandleReopen(front != nullptr);
+    if (!front && !windowControllers().isEmpty())
+        front = windowControllers().last();
+    if (front) {
+        front->window()->raise();
+        front->window()->activateWindow();
+    }
 }
 
 bool QNMacAppDelegate::isIdle() const {

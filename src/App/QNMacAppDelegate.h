@@ -107,8 +107,11 @@ public:
     // The main-window controllers showing this drive (by drive id).
     QList<QNMainWindowController *> controllersShowingDrive(const QString &driveConfigId) const;
 
-    // The single-instance link: a later launch opens a new window here.
+    // The single-instance link: a later launch reaches this instance.
     void attachSingleInstance(QNSingleInstance *instance);
+    // A later launch: a new window when no window is shown (reopen), else
+    // the front window comes forward.
+    void secondLaunch();
 
     // The application outlives its windows while a task runs (a transfer or
     // a save-back must not be cut short), and ends when no main window is

@@ -462,22 +462,26 @@ bool QNMacFilesViewController::keyPressed(const QKeyEvent *event) {
         return true;
     }
     if (key == Qt::Key_Delete && plain) {
-        const QList<int> rows = selectedIndexes();
-        const bool canRename = m_driveConfig && m_driveConfig->supportsRename(m_document);
-        if (!menuItemState(DeleteTag, int(rows.size()), canRename, false, false).enabled)
-            return true;
-        // The entries asked about, even if the selection moves while asking.
-        QNDocumentList documents;
-        for (int row : rows)
-            documents << m_documents.at(row);
-        QPointer<QNMacFilesViewController> guard(this);
-        askRemoveFiles([guard, documents] {
-            if (guard)
-                guard->removeDocuments(documents);
-        });
+        removeSelection();
         return true;
     }
     return false;
+}
+
+void QNMacFilesViewController::removeSelection() {
+    const QList<int> rows = selectedIndexes();
+    const bool canRename = m_driveConfig && m_driveConfig->supportsRename(m_document);
+    if (!menuItemState(DeleteTag, int(rows.size()), canRename, false, false).enabled)
+        return;
+    // The entries asked about, even if the selection moves while asking.
+    QNDocumentList documents;
+    for (int row : rows)
+        documents << m_documents.at(row);
+    QPointer<QNMacFilesViewController> guard(this);
+    askRemoveFiles([guard, documents] {
+        if (guard)
+            guard->removeDocuments(documents);
+    });
 }
 
 void QNMacFilesViewController::newFolder() {

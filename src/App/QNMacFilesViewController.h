@@ -242,6 +242,8 @@ public:
     // back, Alt+Up to the enclosing folder, F5 and Ctrl+R relist, Delete
     // removes the selection after the question. False for other keys.
     bool keyPressed(const QKeyEvent *event);
+    // The Delete key: the selection removed after the "Remove files?" question.
+    void removeSelection();
     // Removes the entries from this pane's drive by one task, then relists.
     void removeDocuments(const QNDocumentList &documents);
     // A drop on the pane: another pane's entries or other applications'
