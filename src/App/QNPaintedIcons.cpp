@@ -6,6 +6,13 @@
 
 namespace {
 
+QPainterPath polygon(std::initializer_list<QPointF> points) {
+    QPainterPath path;
+    path.addPolygon(QPolygonF(QList<QPointF>(points)));
+    path.closeSubpath();
+    return path;
+}
+
 // Paints one shape in the unit square, scaled to the rectangle asked for.
 class PaintedEngine : public QIconEngine {
 public:
@@ -21,36 +28,17 @@ public:
         painter->setOpacity(mode == QIcon::Disabled ? 0.5 : 1.0);
         QPen outline(QColor(0x8a, 0x6d, 0x3b), 1.5 / side);
         if (m_shape == Folder) {
-            QPainterPath back;
-            back.moveTo(0.06, 0.22);
-            back.lineTo(0.38, 0.22);
-            back.lineTo(0.46, 0.30);
-            back.lineTo(0.94, 0.30);
-            back.lineTo(0.94, 0.84);
-            back.lineTo(0.06, 0.84);
-            back.closeSubpath();
             painter->setPen(outline);
             painter->setBrush(QColor(0xe0, 0xb0, 0x4c));
-            painter->drawPath(back);
+            painter->drawPath(polygon({{0.06, 0.22}, {0.38, 0.22}, {0.46, 0.30}, {0.94, 0.30}, {0.94, 0.84}, {0.06, 0.84}}));
             painter->setBrush(QColor(0xf4, 0xc8, 0x62));
             painter->drawRoundedRect(QRectF(0.06, 0.38, 0.88, 0.46), 0.03, 0.03);
         } else {
-            QPainterPath page;
-            page.moveTo(0.22, 0.08);
-            page.lineTo(0.62, 0.08);
-            page.lineTo(0.80, 0.26);
-            page.lineTo(0.80, 0.92);
-            page.lineTo(0.22, 0.92);
-            page.closeSubpath();
             painter->setPen(QPen(QColor(0x8c, 0x8c, 0x8c), 1.5 / side));
             painter->setBrush(Qt::white);
-            painter->drawPath(page);
-            QPainterPath corner;
-            corner.moveTo(0.62, 0.08);
-            corner.lineTo(0.62, 0.26);
-            corner.lineTo(0.80, 0.26);
+            painter->drawPath(polygon({{0.22, 0.08}, {0.62, 0.08}, {0.80, 0.26}, {0.80, 0.92}, {0.22, 0.92}}));
             painter->setBrush(QColor(0xe4, 0xe4, 0xe4));
-            painter->drawPath(corner);
+            painter->drawPath(polygon({{0.62, 0.08}, {0.62, 0.26}, {0.80, 0.26}}));  // the folded corner
             painter->setPen(QPen(QColor(0xc4, 0xc4, 0xc4), 2.0 / side));
             for (qreal y = 0.40; y < 0.85; y += 0.09)
                 painter->drawLine(QPointF(0.30, y), QPointF(0.72, y));

@@ -39,6 +39,19 @@ protected:
         return list;
     }
 
+    // The pane of a drive of the folder, its first entry selected, on a
+    // desktop whose only applications are those of the user's data folder.
+    QNMacFilesViewController *openWithDesktopOf(const QString &dataHome, const QString &root) {
+        qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+        for (const char *name : {"XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+            qputenv(name, folder(QStringLiteral("none")).toUtf8());
+        QNMainWindowController *w = openDrive(localDrive(QStringLiteral("FILES"), root));
+        if (!w)
+            return nullptr;
+        w->filesViewController()->tableView()->selectRow(0);
+        return w->filesViewController();
+    }
+
     const QByteArray path = qgetenv("PATH");
 };
 
@@ -106,14 +119,11 @@ TEST_F(OpenWithTest, OpenWithStartsThePickedApplicationWithThePrivateCopyOnly) {
     const QString script = bin + QStringLiteral("/record.sh");
     ASSERT_TRUE(VNTest::writeFile(script, QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\n").arg(record).toUtf8()));
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_DATA_HOME", applications({QStringLiteral("recorder.desktop\nName=Recorder\nExec=%1 --from-test %f\n"
-                                                          "MimeType=text/plain;\n").arg(script)}).toUtf8());
-    for (const char *name : {"XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
-        qputenv(name, folder(QStringLiteral("none")).toUtf8());
-    QNMainWindowController *w = openDrive(localDrive(QStringLiteral("FILES"), root));
-    ASSERT_NE(w, nullptr);
-    QNMacFilesViewController *pane = w->filesViewController();
-    pane->tableView()->selectRow(0);
+    QNMacFilesViewController *pane = openWithDesktopOf(
+        applications({QStringLiteral("recorder.desktop\nName=Recorder\nExec=%1 --from-test %f\n"
+                                     "MimeType=text/plain;\n").arg(script)}),
+        root);
+    ASSERT_NE(pane, nullptr);
 
     const QStringList before = QDir(pane->tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     QMenu submenu;
@@ -137,13 +147,8 @@ TEST_F(OpenWithTest, AnApplicationInstalledWhileTheProgramRunsIsOfferedInOpenWit
     writeFile(root + QStringLiteral("/a.txt"), 4);
     // A fresh account: the user's applications folder is not there yet.
     const QString data = folder(QStringLiteral("home-data"));
-    qputenv("XDG_DATA_HOME", data.toUtf8());
-    for (const char *name : {"XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
-        qputenv(name, folder(QStringLiteral("none")).toUtf8());
-    QNMainWindowController *w = openDrive(localDrive(QStringLiteral("FILES"), root));
-    ASSERT_NE(w, nullptr);
-    QNMacFilesViewController *pane = w->filesViewController();
-    pane->tableView()->selectRow(0);
+    QNMacFilesViewController *pane = openWithDesktopOf(data, root);
+    ASSERT_NE(pane, nullptr);
     QMenu *openWith = nullptr;
     for (QAction *a : pane->menuForRows({0})->actions())
         if (a->data().toInt() == QNMacFilesViewController::OpenWithTag)
