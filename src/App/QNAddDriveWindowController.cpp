@@ -125,8 +125,10 @@ void QNAddDriveWindowController::buildWindow() {
 
     m_tableView = new QNMacTableView(m_window);
     m_tableView->setObjectName(QStringLiteral("addDriveTable"));
-    // A sheet is sized to what it holds: room for most of the twelve rows.
-    m_tableView->setMinimumSize(480, 7 * kRowHeight);
+    // A sheet is sized to what it holds, all twelve rows, and shortened to
+    // the window it comes out on: the list then scrolls, down to three rows.
+    m_tableView->setMinimumSize(480, 3 * kRowHeight);
+    m_tableView->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     m_model = new QStandardItemModel(int(m_drives.size()), 1, this);
     for (int r = 0; r < m_drives.size(); ++r) {
         auto *item = new QStandardItem;

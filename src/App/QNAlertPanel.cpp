@@ -5,8 +5,53 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QVBoxLayout>
+
+namespace {
+
+constexpr int kLongestUrl = 96;
+
+// A label's text in which every address stays whole: on a line of its own
+// that never wraps (a very long one shortened in its middle; the details
+// hold it whole). Text without an address stays plain text.
+void setTextKeepingUrlsWhole(QLabel *label, const QString &text) {
+    static const QRegularExpression url(QStringLiteral("\\b[a-z][a-z0-9+.-]*://[^\\s<>\"]*[^\\s<>\".,;:!?)\\]]"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    if (!url.match(text).hasMatch()) {
+        label->setTextFormat(Qt::PlainText);
+        label->setText(text);
+        label->setMinimumWidth(0);
+        return;
+    }
+    auto block = [](const QString &plain, bool whole) {
+        const QString body = plain.trimmed().toHtmlEscaped();
+        return body.isEmpty() ? QString()
+                              : whole ? QStringLiteral("<div style=\"white-space:pre\">%1</div>").arg(body)
+                                      : QStringLiteral("<div>%1</div>").arg(body);
+    };
+    QString html;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        qsizetype from = 0;
+        for (auto it = url.globalMatch(line); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            html += block(line.mid(from, m.capturedStart() - from), false);
+            QString address = m.captured();
+            if (address.size() > kLongestUrl)
+                address = address.left(kLongestUrl / 2) + QChar(0x2026) + address.right(kLongestUrl / 2 - 1);
+            html += block(address, true);
+            from = m.capturedEnd();
+        }
+        html += block(line.mid(from), false);
+    }
+    label->setTextFormat(Qt::RichText);
+    label->setText(html);
+    // The panel is made wide enough for the longest address.
+    label->setMinimumWidth(label->minimumSizeHint().width());
+}
+
+}  // namespace
 
 QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(parent), m_alert(alert) {
     setWindowTitle(QNAlert::titleFor(alert.messageText));
@@ -27,7 +72,8 @@ QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(pare
     column->setSpacing(8);
     outer->addLayout(column, 1);
 
-    auto *message = new QLabel(alert.messageText, this);
+    auto *message = new QLabel(this);
+    setTextKeepingUrlsWhole(message, alert.messageText);
     QFont bold = message->font();
     bold.setBold(true);
     message->setFont(bold);
@@ -36,7 +82,8 @@ QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(pare
     column->addWidget(message);
 
     if (!alert.informativeText.isEmpty()) {
-        auto *info = new QLabel(alert.informativeText, this);
+        auto *info = new QLabel(this);
+        setTextKeepingUrlsWhole(info, alert.informativeText);
         info->setWordWrap(true);
         info->setTextInteractionFlags(Qt::TextSelectableByMouse);
         info->setObjectName(QStringLiteral("informativeText"));
@@ -99,6 +146,13 @@ QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(pare
     column->addLayout(buttons);
     if (alert.accessoryView)
         setFocusProxy(alert.accessoryView);  // the field, not the default button, takes the typing
+    fitWidthToTexts();
+}
+
+void QNAlertPanel::fitWidthToTexts() {
+    // At least 420 wide, and as wide as an address in the texts needs
+    // (the panel's own minimum would otherwise hide the layout's).
+    setMinimumWidth(std::max(420, layout()->minimumSize().width()));
 }
 
 void QNAlertPanel::showEvent(QShowEvent *event) {
@@ -121,4 +175,16 @@ void QNAlertPanel::reject() {
     // Escape answers like the second button when there is one ("Cancel",
     // "No"); a one-button alert answers with that button.
     pressButton(m_alert.buttons.size() >= 2 ? 1 : 0);
+}
+
+void QNAlertPanel::setTexts(const QString &messageText, const QString &informativeText) {
+    m_alert.messageText = messageText;
+    m_alert.informativeText = informativeText;
+    setWindowTitle(QNAlert::titleFor(messageText));
+    if (auto *message = findChild<QLabel *>(QStringLiteral("messageText")))
+        setTextKeepingUrlsWhole(message, messageText);
+    if (auto *info = findChild<QLabel *>(QStringLiteral("informativeText")))
+        setTextKeepingUrlsWhole(info, informativeText);
+    layout()->invalidate();
+    fitWidthToTexts();
 }

@@ -23,6 +23,9 @@ public:
     // Escape or closing: like the second button ("Cancel", "No").
     void reject() override;
 
+    // New texts for a question whose facts changed while it is up.
+    void setTexts(const QString &messageText, const QString &informativeText);
+
 protected:
     void showEvent(QShowEvent *event) override;
 
@@ -30,6 +33,8 @@ signals:
     void ended(const QNAlertResult &result);
 
 private:
+    void fitWidthToTexts();
+
     QNAlert m_alert;
     QCheckBox *m_suppression = nullptr;
     QNAlertResult m_result;

@@ -142,9 +142,30 @@ struct ChoicesCache {
             QObject::connect(watcher, &QFileSystemWatcher::fileChanged, watcher, drop);
         }
         QStringList add;
-        for (const QString &f : folders)
-            if (QFileInfo(f).isDir() && !watcher->directories().contains(f))
-                add << f;
+        auto want = [&](const QString &path) {
+            if (!path.isEmpty() && !watcher->directories().contains(path) && !watcher->files().contains(path) &&
+                !add.contains(path))
+                add << path;
+        };
+        for (const QString &f : folders) {
+            // A folder not made yet (~/.local/share/applications on a fresh
+            // account): the nearest one that is there tells when it comes.
+            QString existing = f;
+            while (!existing.isEmpty() && !QFileInfo(existing).isDir()) {
+                const QString up = QFileInfo(existing).absolutePath();
+                existing = up == existing ? QString() : up;
+            }
+            want(existing);
+            if (existing != f)
+                continue;
+            // Entries in sub-folders count too ("kde/app.desktop").
+            QDirIterator sub(f, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+            while (sub.hasNext())
+                want(sub.next());
+            // A list file edited in place changes no folder.
+            for (const QFileInfo &list : QDir(f).entryInfoList({QStringLiteral("*mimeapps.list")}, QDir::Files))
+                want(list.absoluteFilePath());
+        }
         if (!add.isEmpty())
             watcher->addPaths(add);
     }

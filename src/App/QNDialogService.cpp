@@ -24,27 +24,76 @@ QPoint QNDialogService::sheetPosition(QWidget *window, QWidget *sheet) {
     return window->mapToGlobal(proposed.topLeft());
 }
 
-void QNDialogService::beginAlertSheet(const QNAlert &alert, QWidget *window, AlertCompletion completion) {
+QSize QNDialogService::fittedSheetSize(QWidget *window, QWidget *sheet) {
+    // No larger than the room under the window's title bar (what the sheet
+    // lists scrolls), as long as the sheet's own minimum allows.
+    QSize size = sheet->size();
+    const int top = window->mapFromGlobal(sheetPosition(window, sheet)).y();
+    const QSize least = sheet->minimumSizeHint().expandedTo(sheet->minimumSize());
+    if (size.height() > window->height() - top)
+        size.setHeight(std::max(least.height(), window->height() - top));
+    if (size.width() > window->width())
+        size.setWidth(std::max(least.width(), window->width()));
+    return size;
+}
+
+quint64 QNDialogService::beginAlertSheet(const QNAlert &alert, QWidget *window, AlertCompletion completion) {
     if (!VNDispatch::isMainThread()) {
         QPointer<QWidget> guard(window);
         VNDispatch::mainAsync([this, alert, guard, completion] {
             beginAlertSheet(alert, guard.data(), completion);
         });
-        return;
+        return 0;
     }
     if (!window) {
         // No window to hang it on: ask application-modally instead.
         const QNAlertResult result = runModal(alert);
         if (completion)
             completion(result);
-        return;
+        return 0;
     }
     Entry entry;
     entry.id = m_nextId++;
     entry.alert = alert;
     entry.isAlert = true;
     entry.alertCompletion = std::move(completion);
+    const quint64 id = entry.id;
     enqueue(window->window(), std::move(entry));
+    return id;
+}
+
+bool QNDialogService::updateAlert(quint64 id, const QString &messageText, const QString &informativeText) {
+    for (WindowQueue &q : m_queues) {
+        for (Entry &e : q.entries) {
+            if (e.id != id || !e.isAlert)
+                continue;
+            e.alert.messageText = messageText;
+            e.alert.informativeText = informativeText;
+            if (auto *panel = qobject_cast<QNAlertPanel *>(e.sheet.data()))
+                panel->setTexts(messageText, informativeText);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool QNDialogService::dismissAlert(quint64 id, int returnCode) {
+    for (auto it = m_queues.begin(); it != m_queues.end(); ++it) {
+        WindowQueue &q = it.value();
+        for (auto e = q.entries.begin(); e != q.entries.end(); ++e) {
+            if (e->id != id || !e->isAlert)
+                continue;
+            if (e == q.entries.begin() && e->shown)
+                return answer(id, returnCode);
+            // Still waiting its turn: it leaves the queue unseen.
+            AlertCompletion done = std::move(e->alertCompletion);
+            q.entries.erase(e);
+            if (done)
+                done(QNAlertResult{returnCode, false});
+            return true;
+        }
+    }
+    return false;
 }
 
 QNAlertResult QNDialogService::runModal(const QNAlert &alert) {
@@ -186,8 +235,13 @@ void QNDialogService::showNext(QWidget *window) {
     sheet->setParent(window, sheet->windowFlags() | Qt::Dialog);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->adjustSize();
+    sheet->resize(fittedSheetSize(window, sheet));
     sheet->move(sheetPosition(window, sheet));
     sheet->show();
+    // The window system's frame, known once shown, takes room too.
+    const int overflow = sheet->frameGeometry().bottom() - window->mapToGlobal(QPoint(0, window->height() - 1)).y();
+    if (overflow > 0)
+        sheet->resize(sheet->width(), std::max(sheet->height() - overflow, sheet->minimumSizeHint().height()));
     sheet->raise();
     sheet->activateWindow();
 }

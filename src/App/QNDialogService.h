@@ -25,8 +25,16 @@ public:
 
     // An alert as a sheet on the window. The completion runs once, on the
     // main thread; when the window goes away first it answers like the
-    // second button (nothing is done on the user's behalf).
-    void beginAlertSheet(const QNAlert &alert, QWidget *window, AlertCompletion completion = {});
+    // second button (nothing is done on the user's behalf). Answers the
+    // alert's id (0 when there was no window and it was asked modally, or
+    // when it was handed to the main thread).
+    quint64 beginAlertSheet(const QNAlert &alert, QWidget *window, AlertCompletion completion = {});
+    // A question whose facts change while it is up: its texts replaced,
+    // on show or still waiting its turn. False when it has ended.
+    bool updateAlert(quint64 id, const QString &messageText, const QString &informativeText);
+    // Ends the alert, on show or still waiting, as if that answer was
+    // given (its completion runs). False when it has ended already.
+    bool dismissAlert(quint64 id, int returnCode);
     // An application-modal alert; returns its answer.
     QNAlertResult runModal(const QNAlert &alert);
 
@@ -40,6 +48,9 @@ public:
     // Where a sheet of this size comes out on the window, in global
     // coordinates (under a TBWindow's title bar, centred).
     static QPoint sheetPosition(QWidget *window, QWidget *sheet);
+    // The size a sheet of our own is given on the window: its own, no
+    // larger than the room under the title bar unless its minimum needs more.
+    static QSize fittedSheetSize(QWidget *window, QWidget *sheet);
 
     // ---- Automated mode ----
     struct Request {

@@ -1,6 +1,6 @@
 #include "App/QNFilesTableModel.h"
 
-#include "App/QNImageLibrary.h"
+#include "App/QNPaintedIcons.h"
 #include "App/QNMacFilesViewController.h"
 
 #include <QHash>
@@ -58,8 +58,7 @@ QVariant QNFilesTableModel::data(const QModelIndex &index, int role) const {
             const QNDocumentPtr doc = m_pane->documents().value(index.row());
             prepareIconTheme();
             if (m_folderIcon.isNull())
-                m_folderIcon = QIcon::fromTheme(QStringLiteral("folder"),
-                                                QIcon(QNImageLibrary::imageNamed(QStringLiteral("file-folder"))));
+                m_folderIcon = folderIcon();
             return QNMacFilesViewController::showAsFolder(doc) ? m_folderIcon
                                                                : iconForFileName(doc ? doc->displayName() : QString());
         }
@@ -127,7 +126,13 @@ QIcon QNFilesTableModel::iconForFileName(const QString &fileName) {
     if (icon.isNull())
         icon = QIcon::fromTheme(type.genericIconName());
     if (icon.isNull())
-        icon = QIcon(QNImageLibrary::imageNamed(QStringLiteral("file-file")));
+        icon = QNPaintedIcons::document();
     cache.insert(type.name(), icon);
     return icon;
+}
+
+QIcon QNFilesTableModel::folderIcon() {
+    prepareIconTheme();
+    const QIcon icon = QIcon::fromTheme(QStringLiteral("folder"));
+    return icon.isNull() ? QNPaintedIcons::folder() : icon;
 }

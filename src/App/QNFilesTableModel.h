@@ -25,8 +25,11 @@ public:
     Qt::DropActions supportedDragActions() const override;
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
-    // The icon of a file of that name: the desktop's icon for its type.
+    // The icon of a file of that name: the desktop's icon for its type,
+    // else a document drawn at any size.
     static QIcon iconForFileName(const QString &fileName);
+    // The desktop's folder icon, else a folder drawn at any size.
+    static QIcon folderIcon();
 
 private:
     QNMacFilesViewController *m_pane;

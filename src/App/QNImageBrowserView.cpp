@@ -4,9 +4,11 @@
 #include "App/QNMacAppDelegate.h"
 #include "Platform/VNLog.h"
 
+#include <QContextMenuEvent>
 #include <QDrag>
 #include <QItemSelection>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QNativeGestureEvent>
 #include <QStyledItemDelegate>
@@ -175,8 +177,37 @@ void QNImageBrowserView::startDrag(Qt::DropActions supportedActions) {
     auto *drag = new QDrag(this);
     drag->setMimeData(data);
     const QVariant picture = model()->data(indexes.first(), QNImageBrowserModel::PictureRole);
-    if (picture.canConvert<QPixmap>())
-        drag->setPixmap(picture.value<QPixmap>().scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    if (picture.canConvert<QPixmap>()) {
+        const QPixmap image = picture.value<QPixmap>().scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QPoint hotSpot(image.width() / 2, image.height() / 2);
+        drag->setPixmap(m_dragImageDecorator ? m_dragImageDecorator(image, int(indexes.size()), &hotSpot) : image);
+        drag->setHotSpot(hotSpot);
+    }
     const Qt::DropAction result = drag->exec(supportedActions | Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
     draggingEnded(result);
+}
+
+void QNImageBrowserView::contextMenuEvent(QContextMenuEvent *event) {
+    if (!m_menuProvider) {
+        QListView::contextMenuEvent(event);
+        return;
+    }
+    QModelIndex index;
+    QPoint where = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        index = indexAt(event->pos());
+        // A cell not selected yet becomes the selection on its own; a
+        // selected one keeps the selection it is part of.
+        if (index.isValid() && selectionModel() && !selectionModel()->isSelected(index)) {
+            selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        }
+    } else if (selectionModel() && selectionModel()->isSelected(currentIndex())) {
+        // From the keyboard: the menu of the selection, at the current cell.
+        index = currentIndex();
+        where = viewport()->mapToGlobal(visualRect(index).center());
+    }
+    if (QMenu *menu = m_menuProvider(this, index.isValid() ? index.row() : -1)) {
+        menu->popup(where);
+        event->accept();
+    }
 }

@@ -5,6 +5,7 @@
 #include <QListView>
 #include <functional>
 
+class QMenu;
 class QMimeData;
 
 class QNImageBrowserModel;
@@ -42,12 +43,23 @@ public:
     using DragWriter = std::function<QMimeData *(const QList<int> &items)>;
     void setDragWriter(DragWriter writer) { m_dragWriter = std::move(writer); }
 
+    // The image a drag of that many items shows, made from the first item's
+    // picture (and where the pointer holds it).
+    using DragImageDecorator = std::function<QPixmap(const QPixmap &image, int count, QPoint *hotSpot)>;
+    void setDragImageDecorator(DragImageDecorator decorator) { m_dragImageDecorator = std::move(decorator); }
+
     // Told when a drag that started here ends, with its final operation.
     using DropCleanup = std::function<void(Qt::DropAction)>;
     void setDropCleanup(DropCleanup cleanup) { m_dropCleanup = std::move(cleanup); }
     void draggingEnded(Qt::DropAction operation);
 
     QList<int> selectionIndexes() const;
+
+    // A right click: on a cell (selected alone first unless it was already
+    // selected) the provider is asked with its index, on the background
+    // with -1; the menu it gives pops up under the pointer.
+    using MenuProvider = std::function<QMenu *(QNImageBrowserView *, int index)>;
+    void setMenuProvider(MenuProvider provider) { m_menuProvider = std::move(provider); }
 
     // Key and pinch zoom steps (public so the steps can be driven directly).
     void zoomIn();
@@ -65,6 +77,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     bool event(QEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void applyZoom();
@@ -74,4 +87,6 @@ private:
     PromisedFilesWriter m_promisedFilesWriter;
     DragWriter m_dragWriter;
     DropCleanup m_dropCleanup;
+    MenuProvider m_menuProvider;
+    DragImageDecorator m_dragImageDecorator;
 };

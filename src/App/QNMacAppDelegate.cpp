@@ -176,6 +176,14 @@ void QNMacAppDelegate::applicationDidFinishLaunching() {
                         guard->quitIfIdleLater();
                 });
             });
+        // A task added while the quit question is up is counted in it.
+        m_taskManager->registerListenerForTaskAddedBlock(
+            QStringLiteral("QNMacAppDelegate-%1").arg(quintptr(this), 0, 16), [guard](QNTaskPtr) {
+                VNDispatch::mainAsync([guard] {
+                    if (guard)
+                        guard->updateQuitQuestion();
+                });
+            });
     }
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: dropbox session"));
     initDropboxSession();
@@ -249,11 +257,24 @@ bool QNMacAppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 }
 
 void QNMacAppDelegate::attachSingleInstance(QNSingleInstance *instance) {
-    // A second launch opens a new window here, like a new window command.
-    connect(instance, &QNSingleInstance::newWindowRequested, this, [this] {
-        QNMainWindowController *c = newDocument();
-        c->window()->activateWindow();
-    });
+    connect(instance, &QNSingleInstance::newWindowRequested, this, &QNMacAppDelegate::secondLaunch);
+}
+
+void QNMacAppDelegate::secondLaunch() {
+    // Like a click on the application's icon: a window when none is shown,
+    // else the one in front comes forward.
+    QNMainWindowController *front = nullptr;
+    for (QNMainWindowController *c : windowControllers())
+        if (c->isWindowLoaded() && c->window()->isVisible() && !c->window()->isMinimized() &&
+            (!front || c->window()->isActiveWindow()))
+            front = c;
+    applicationShouldHandleReopen(front != nullptr);
+    if (!front && !windowControllers().isEmpty())
+        front = windowControllers().last();
+    if (front) {
+        front->window()->raise();
+        front->window()->activateWindow();
+    }
 }
 
 bool QNMacAppDelegate::isIdle() const {
@@ -266,8 +287,9 @@ bool QNMacAppDelegate::isIdle() const {
 }
 
 void QNMacAppDelegate::quitIfIdle() {
-    if (!isIdle())
+    if (m_ended || !isIdle())
         return;
+    m_ended = true;  // the application ends once, however many ends were asked for
     VNLog::log(m_quitting ? QStringLiteral("QNMacAppDelegate quit: no task left")
                           : QStringLiteral("QNMacAppDelegate no window and no task left: quitting"));
     if (m_quitHandler)
@@ -276,17 +298,53 @@ void QNMacAppDelegate::quitIfIdle() {
         QCoreApplication::quit();
 }
 
+namespace {
+
+QString quitQuestionText(qsizetype running) {
+    return running == 1 ? QStringLiteral("1 task is still running")
+                        : QStringLiteral("%1 tasks are still running").arg(running);
+}
+
+QString quitQuestionDetail() {
+    return QStringLiteral("Quitting cancels them: what they have not finished is not copied, "
+                          "and their sources stay as they are.");
+}
+
+}  // namespace
+
 void QNMacAppDelegate::requestQuit() {
     const QList<QNTaskPtr> running = m_taskManager ? m_taskManager->tasks() : QList<QNTaskPtr>();
+    if (m_quitQuestionUp)
+        return;  // asked already; the question is on show
     if (!running.isEmpty() && !m_quitting) {
         QNAlert alert;
-        alert.messageText = running.size() == 1 ? QStringLiteral("1 task is still running")
-                                                : QStringLiteral("%1 tasks are still running").arg(running.size());
-        alert.informativeText = QStringLiteral("Quitting cancels them: what they have not finished is not copied, "
-                                               "and their sources stay as they are.");
+        alert.messageText = quitQuestionText(running.size());
+        alert.informativeText = quitQuestionDetail();
         alert.buttons = {QStringLiteral("Quit Anyway"), QStringLiteral("Cancel")};
-        if (QNDialogService::shared().runModal(alert).returnCode != QNAlert::FirstButtonReturn)
-            return;
+        // A sheet, not a modal loop: it follows the tasks while it is up.
+        QNMainWindowController *front = frontMainWindowController();
+        QPointer<QNMacAppDelegate> guard(this);
+        m_quitQuestionUp = true;
+        m_quitQuestion = QNDialogService::shared().beginAlertSheet(
+            alert, front ? front->window() : nullptr, [guard](const QNAlertResult &result) {
+                if (guard)
+                    guard->quitQuestionDidEnd(result.returnCode);
+            });
+        return;
+    }
+    m_quitting = true;
+    // Each ended task asks again; with none left this ends the application.
+    quitIfIdleLater();
+}
+
+void QNMacAppDelegate::quitQuestionDidEnd(int returnCode) {
+    m_quitQuestionUp = false;
+    m_quitQuestion = 0;
+    if (returnCode != QNAlert::FirstButtonReturn)
+        return;
+    const QList<QNTaskPtr> running = m_taskManager ? m_taskManager->tasks() : QList<QNTaskPtr>();
+    m_quitting = true;
+    if (!running.isEmpty()) {
         VNLog::log(QStringLiteral("QNMacAppDelegate quitting: cancelling %1 running tasks").arg(running.size()));
         m_taskManager->setPaused(false);
         for (const QNTaskPtr &task : running)
@@ -301,9 +359,21 @@ void QNMacAppDelegate::requestQuit() {
             guard->quitIfIdle();
         });
     }
-    m_quitting = true;
-    // Each ended task asks again; with none left this ends the application.
     quitIfIdleLater();
+}
+
+void QNMacAppDelegate::updateQuitQuestion() {
+    if (!m_quitQuestionUp || !m_quitQuestion)
+        return;
+    const qsizetype running = m_taskManager ? m_taskManager->tasks().size() : 0;
+    if (running == 0) {
+        // Nothing left to cancel: the question answers itself, and the
+        // application ends as the user asked.
+        VNLog::log(QStringLiteral("QNMacAppDelegate quit question: the last task ended"));
+        QNDialogService::shared().dismissAlert(m_quitQuestion, QNAlert::FirstButtonReturn);
+        return;
+    }
+    QNDialogService::shared().updateAlert(m_quitQuestion, quitQuestionText(running), quitQuestionDetail());
 }
 
 void QNMacAppDelegate::quitIfIdleLater() {
@@ -311,8 +381,10 @@ void QNMacAppDelegate::quitIfIdleLater() {
     // and a task is removed from the manager after its completion is told.
     QPointer<QNMacAppDelegate> guard(this);
     QTimer::singleShot(0, this, [guard] {
-        if (guard)
-            guard->quitIfIdle();
+        if (!guard)
+            return;
+        guard->updateQuitQuestion();
+        guard->quitIfIdle();
     });
 }
 
@@ -555,7 +627,8 @@ void QNMacAppDelegate::saveBackFinished(const QNDocumentPtr &document, const QDa
         if (cancelled)
             return;
         if (QNMainWindowController *front = frontMainWindowController())
-            QNDialogService::shared().beginAlertSheet(QNAlert::fromError(error), front->window());
+            QNDialogService::shared().beginAlertSheet(
+                QNAlert::fromError(error, document->openedFromDriveConfig()), front->window());
         return;
     }
     if (cancelled)

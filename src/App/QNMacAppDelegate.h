@@ -107,8 +107,11 @@ public:
     // The main-window controllers showing this drive (by drive id).
     QList<QNMainWindowController *> controllersShowingDrive(const QString &driveConfigId) const;
 
-    // The single-instance link: a later launch opens a new window here.
+    // The single-instance link: a later launch reaches this instance.
     void attachSingleInstance(QNSingleInstance *instance);
+    // A later launch: a new window when no window is shown (reopen), else
+    // the front window comes forward.
+    void secondLaunch();
 
     // The application outlives its windows while a task runs (a transfer or
     // a save-back must not be cut short), and ends when no main window is
@@ -118,9 +121,10 @@ public:
     void quitIfIdle();
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
     // The Quit command. With tasks running it asks first ("N tasks are still
-    // running"); quitting anyway cancels them and ends the application once
-    // each has ended, its clean-up (a part file on a server) included, or
-    // when quitTimeoutMs have passed.
+    // running", a sheet whose count follows the tasks and which answers
+    // itself, quitting, when the last one ends); quitting anyway cancels them
+    // and ends the application once each has ended, its clean-up (a part
+    // file on a server) included, or when quitTimeoutMs have passed.
     void requestQuit();
     bool isQuitting() const { return m_quitting; }
     static constexpr int quitTimeoutMs = 30000;
@@ -133,6 +137,10 @@ protected:
 
 private:
     void quitIfIdleLater();
+    // The quit question: its answer, and its count kept up with the tasks
+    // (at none left it closes and the application ends).
+    void quitQuestionDidEnd(int returnCode);
+    void updateQuitQuestion();
     void saveBackFinished(const QNDocumentPtr &document, const QDateTime &savedDate, VNErrorPtr error, bool cancelled);
 
     std::shared_ptr<QNTaskManager> m_taskManager;
@@ -157,4 +165,7 @@ private:
     std::function<void()> m_quitHandler;
     bool m_quitting = false;
     bool m_quitGaveUp = false;  // the tasks did not end in quitTimeoutMs
+    bool m_ended = false;
+    bool m_quitQuestionUp = false;
+    quint64 m_quitQuestion = 0;  // its id while it is a sheet
 };

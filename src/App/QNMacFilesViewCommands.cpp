@@ -150,7 +150,14 @@ void QNMacFilesViewController::buildMenus() {
         });
     }
     m_tableView->setMenuProvider([this](QNMacTableView *, const QList<int> &rows) { return menuForRows(rows); });
+    m_imageBrowserView->setMenuProvider([this](QNImageBrowserView *, int index) {
+        return index < 0 ? imageBrowserBackgroundWasRightClicked() : imageBrowserCellWasRightClickedAtIndex(index);
+    });
 }
+
+QMenu *QNMacFilesViewController::imageBrowserBackgroundWasRightClicked() { return menuForRows({}); }
+
+QMenu *QNMacFilesViewController::imageBrowserCellWasRightClickedAtIndex(int index) { return menuForRows({index}); }
 
 QList<int> QNMacFilesViewController::selectedIndexes() const {
     QList<int> rows;
@@ -426,10 +433,10 @@ bool QNMacFilesViewController::keyPressed(const QKeyEvent *event) {
     const bool plain = modifiers == Qt::NoModifier;
     QNMainWindowController *window = m_mainWindowController;
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && plain) {
-        // The entry with the keyboard focus when it is selected, else the first selected.
-        const QList<int> rows = selectedIndexes();
         const QAbstractItemView *view = m_showThumbnails ? static_cast<QAbstractItemView *>(m_imageBrowserView)
                                                          : static_cast<QAbstractItemView *>(m_tableView);
+        // The entry with the keyboard focus when it is selected, else the first selected.
+        const QList<int> rows = selectedIndexes();
         const int current = view->currentIndex().row();
         if (!rows.isEmpty())
             doubleClickAction(rows.contains(current) ? current : rows.first());
@@ -446,27 +453,38 @@ bool QNMacFilesViewController::keyPressed(const QKeyEvent *event) {
             window->back();
         return true;
     }
+    if (key == Qt::Key_F2 && plain && m_showThumbnails) {
+        // The thumbnails have no name to edit in place: the rename sheet.
+        const bool canRename = m_driveConfig && m_driveConfig->supportsRename(m_document);
+        if (menuItemState(RenameTag, int(selectedIndexes().size()), canRename, false, false).enabled)
+            renameDocument();
+        return true;
+    }
     if ((key == Qt::Key_F5 && plain) || (key == Qt::Key_R && modifiers == Qt::ControlModifier)) {
         listDocuments();
         return true;
     }
     if (key == Qt::Key_Delete && plain) {
-        const QList<int> rows = selectedIndexes();
-        const bool canRename = m_driveConfig && m_driveConfig->supportsRename(m_document);
-        if (!menuItemState(DeleteTag, int(rows.size()), canRename, false, false).enabled)
-            return true;
-        // The entries asked about, even if the selection moves while asking.
-        QNDocumentList documents;
-        for (int row : rows)
-            documents << m_documents.at(row);
-        QPointer<QNMacFilesViewController> guard(this);
-        askRemoveFiles([guard, documents] {
-            if (guard)
-                guard->removeDocuments(documents);
-        });
+        removeSelection();
         return true;
     }
     return false;
+}
+
+void QNMacFilesViewController::removeSelection() {
+    const QList<int> rows = selectedIndexes();
+    const bool canRename = m_driveConfig && m_driveConfig->supportsRename(m_document);
+    if (!menuItemState(DeleteTag, int(rows.size()), canRename, false, false).enabled)
+        return;
+    // The entries asked about, even if the selection moves while asking.
+    QNDocumentList documents;
+    for (int row : rows)
+        documents << m_documents.at(row);
+    QPointer<QNMacFilesViewController> guard(this);
+    askRemoveFiles([guard, documents] {
+        if (guard)
+            guard->removeDocuments(documents);
+    });
 }
 
 void QNMacFilesViewController::newFolder() {

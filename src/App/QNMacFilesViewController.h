@@ -181,6 +181,10 @@ public:
     QList<int> selectedIndexes() const;
     // The document menu for rows, the background menu for none; validated.
     QMenu *menuForRows(const QList<int> &rows);
+    // The thumbnail browser's right clicks: on its background the background
+    // menu, on a cell (selected by then) the document menu; validated.
+    QMenu *imageBrowserBackgroundWasRightClicked();
+    QMenu *imageBrowserCellWasRightClickedAtIndex(int index);
     QMenu *documentMenu() const { return m_documentMenu; }
     QMenu *backgroundMenu() const { return m_backgroundMenu; }
     void validateMenu(QMenu *menu);
@@ -217,6 +221,11 @@ public:
     QMimeData *writeDrag(const QList<int> &rows);
     // The drag of this pane's entries has ended, wherever it went.
     void dragEnded();
+    // The image a drag of several entries shows: the browser's own image
+    // with the caption "N items being dragged" above it (one entry: the
+    // image unchanged); the hot spot moves down with the image.
+    static QPixmap draggingImageForRows(const QPixmap &image, int rowCount, QPoint *hotSpot);
+    static QString draggingCaption(int rowCount);
     // Copies a remote drag's entries to a fresh local folder and answers the
     // files that arrived (a target outside the application asked for them).
     QList<QUrl> copyOutForDrag(const QNDocumentList &documents);
@@ -228,12 +237,14 @@ public:
     // removes the dragged entries, after the remove question.
     void handleDocumentsAfterDrop(int operation);
     // The "Remove files?" question, then the step when the answer is Yes
-    // (at once when a local drive's question was turned off).
+    // (at once when the question was turned off with its box).
     void askRemoveFiles(const std::function<void()> &step);
     // A key pressed in either view: Enter opens, Backspace and Alt+Left go
     // back, Alt+Up to the enclosing folder, F5 and Ctrl+R relist, Delete
     // removes the selection after the question. False for other keys.
     bool keyPressed(const QKeyEvent *event);
+    // The Delete key: the selection removed after the "Remove files?" question.
+    void removeSelection();
     // Removes the entries from this pane's drive by one task, then relists.
     void removeDocuments(const QNDocumentList &documents);
     // A drop on the pane: another pane's entries or other applications'

@@ -30,6 +30,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QUrl>
 #include <QUuid>
 
@@ -48,6 +49,7 @@ void QNMacFilesViewController::setUpDragAndDrop() {
     m_tableView->setDragEndedHandler([this](Qt::DropAction) { dragEnded(); });
     m_imageBrowserView->setDragWriter([this](const QList<int> &items) { return writeDrag(items); });
     m_imageBrowserView->setDropCleanup([this](Qt::DropAction) { dragEnded(); });
+    m_imageBrowserView->setDragImageDecorator(&QNMacFilesViewController::draggingImageForRows);
 }
 
 bool QNMacFilesViewController::eventFilter(QObject *watched, QEvent *event) {
@@ -232,10 +234,8 @@ void QNMacFilesViewController::handleDocumentsAfterDrop(int operation) {
 }
 
 void QNMacFilesViewController::askRemoveFiles(const std::function<void()> &step) {
-    // Removing from a remote drive cannot be undone (there is no wastebasket
-    // to take the files back from), so that question is always asked.
-    const bool remote = !m_driveConfig || !m_driveConfig->isMyFiles();
-    if (!remote && VNUserDefaults::standard().boolForKey(QStringLiteral("drop-suppress-ask-remove"))) {
+    // The question's box turns it off for every drive, as the user chose.
+    if (VNUserDefaults::standard().boolForKey(QStringLiteral("drop-suppress-ask-remove"))) {
         step();
         return;
     }
@@ -243,7 +243,7 @@ void QNMacFilesViewController::askRemoveFiles(const std::function<void()> &step)
     alert.messageText = QStringLiteral("Remove files?");
     alert.informativeText = QStringLiteral("Do you want to remove the selected files?");
     alert.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    alert.showsSuppressionButton = !remote;
+    alert.showsSuppressionButton = true;
     alert.style = QNAlert::Warning;
     QWidget *window = m_mainWindowController ? m_mainWindowController->window() : nullptr;
     VNDispatch::mainAsync([alert, window = QPointer<QWidget>(window), step] {
@@ -401,4 +401,38 @@ void QNMacFilesViewController::copyOrMove(const QNDriveConfigPtr &sourceDrive, c
         });
     });
     runTask(task);
+}
+
+QString QNMacFilesViewController::draggingCaption(int rowCount) {
+    return QStringLiteral("%1 items being dragged").arg(rowCount);
+}
+
+QPixmap QNMacFilesViewController::draggingImageForRows(const QPixmap &image, int rowCount, QPoint *hotSpot) {
+    if (rowCount < 2)
+        return image;
+    const QString caption = draggingCaption(rowCount);
+    QFont font;
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    const QSize text(metrics.horizontalAdvance(caption), metrics.height());
+    const qreal ratio = image.devicePixelRatio();
+    const QSize imageSize = (QSizeF(image.size()) / ratio).toSize();
+    QPixmap out(QSize(std::max(imageSize.width(), text.width() + 3), imageSize.height() + text.height()) * ratio);
+    out.setDevicePixelRatio(ratio);
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setFont(font);
+    // The caption on top, white over a soft black shadow, the image below.
+    p.setPen(QColor(0, 0, 0, 60));
+    for (const QPointF shift : {QPointF(-1, 0), QPointF(1, 0), QPointF(0, -1), QPointF(0, 1), QPointF(0.5, 0.5)})
+        p.drawText(QRectF(QPointF(0, 0) + shift, QSizeF(text.width() + 3, text.height())), Qt::AlignLeft | Qt::AlignVCenter,
+                   caption);
+    p.setPen(Qt::white);
+    p.drawText(QRectF(0, 0, text.width() + 3, text.height()), Qt::AlignLeft | Qt::AlignVCenter, caption);
+    p.drawPixmap(QPointF(0, text.height()), image);
+    p.end();
+    if (hotSpot)
+        hotSpot->ry() += text.height();
+    return out;
 }

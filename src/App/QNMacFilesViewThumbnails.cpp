@@ -81,13 +81,8 @@ QList<int> QNMacFilesViewController::visibleItemIndexes() const {
 
 QImage QNMacFilesViewController::folderIconImage() const {
     const QSize side = m_imageBrowserView->iconSize();
-    if (m_folderPicture.isNull() || m_folderPicture.size() != side) {
-        QIcon icon = QIcon::fromTheme(QStringLiteral("folder"));
-        m_folderPicture = icon.isNull() ? QNImageLibrary::imageNamed(QStringLiteral("image-folder"))
-                                              .toImage()
-                                              .scaled(side, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                                        : icon.pixmap(side).toImage();
-    }
+    if (m_folderPicture.isNull() || m_folderPicture.size() != side)
+        m_folderPicture = QNFilesTableModel::folderIcon().pixmap(side).toImage();
     return m_folderPicture;
 }
 

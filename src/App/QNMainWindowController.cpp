@@ -5,6 +5,7 @@
 #include "App/QNImageLibrary.h"
 #include "App/QNMacAppDelegate.h"
 #include "App/QNMacTableView.h"
+#include "App/QNMainMenu.h"
 #include "App/QNMainTableCellView.h"
 #include "App/QNServiceDiscovery.h"
 #include "App/TBWindow.h"
@@ -17,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -88,7 +90,8 @@ TBWindow *QNMainWindowController::window() {
         m_window->setObjectName(QStringLiteral("QNMainWindowController"));
         m_window->setDelegate(this);
         m_window->resize(720, 560);
-        m_window->setMinimumSize(480, 320);
+        // Room under the title bar for the add-drive sheet at its least.
+        m_window->setMinimumSize(520, 360);
         windowDidLoad();
     }
     return m_window;
@@ -286,25 +289,13 @@ void QNMainWindowController::buildContent() {
     column->addWidget(m_splitter);
     m_window->setContentView(content);
 
-    // Window-wide commands.
-    auto *newWindow = new QAction(QStringLiteral("New Window"), m_window);
-    newWindow->setShortcut(QKeySequence::New);
-    connect(newWindow, &QAction::triggered, this, [] {
-        if (QNMacAppDelegate *d = QNMacAppDelegate::shared())
-            d->newDocument();
-    });
-    auto *closeWindow = new QAction(QStringLiteral("Close Window"), m_window);
-    closeWindow->setShortcut(QKeySequence::Close);
-    connect(closeWindow, &QAction::triggered, m_window, &QWidget::close);
-    auto *quit = new QAction(QStringLiteral("Quit Varnello"), m_window);
-    quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, this, [] {
-        if (QNMacAppDelegate *d = QNMacAppDelegate::shared())
-            d->requestQuit();
-        else
-            QApplication::quit();
-    });
-    m_window->addActions({newWindow, closeWindow, quit});
+    // The menu bar (a desktop with a global menu shows it there); its keys
+    // work through the window too, wherever the bar is shown.
+    m_mainMenu = new QNMainMenu(this);
+    column->setMenuBar(m_mainMenu->menuBar());
+    for (QNMainMenu::Command c : {QNMainMenu::NewWindow, QNMainMenu::NewFolder, QNMainMenu::CloseWindow,
+                                  QNMainMenu::Quit, QNMainMenu::AsList, QNMainMenu::AsThumbnails, QNMainMenu::Minimize})
+        m_window->addAction(m_mainMenu->action(c));
 }
 
 void QNMainWindowController::setTitle(const QString &title) {

@@ -17,6 +17,7 @@
 
 class QLabel;
 class QNMacFilesViewController;
+class QNMainMenu;
 class QNTaskTableViewController;
 class QMimeData;
 class QProgressBar;
@@ -139,6 +140,7 @@ public:
     QToolButton *quickLookButton() const { return m_quickLookButton; }
     QToolButton *createFolderButton() const { return m_createFolderButton; }
     QToolButton *toggleDrawerButton() const { return m_toggleDrawerButton; }
+    QNMainMenu *mainMenu() const { return m_mainMenu; }
 
     // Title of the window and of the bar's title text.
     void setTitle(const QString &title);
@@ -229,6 +231,7 @@ private:
     QToolButton *m_quickLookButton = nullptr;
     QToolButton *m_createFolderButton = nullptr;
     QToolButton *m_toggleDrawerButton = nullptr;
+    QNMainMenu *m_mainMenu = nullptr;
 
     // Navigation state (QNMainWindowNavigation.cpp).
     void setUpNavigation();

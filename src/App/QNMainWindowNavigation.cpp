@@ -10,6 +10,7 @@
 #include "App/QNImageLibrary.h"
 #include "App/QNLabel.h"
 #include "App/QNMacFilesViewController.h"
+#include "App/QNMainMenu.h"
 #include "App/QNMacTableView.h"
 #include "App/QNTaskTableViewController.h"
 #include "App/TBWindow.h"
@@ -284,6 +285,8 @@ void QNMainWindowController::navigateToFolder(int tag) { pop(int(m_filesViewCont
 // ---------------------------------------------------------------- path bar
 
 void QNMainWindowController::updateNavigation() {
+    if (m_mainMenu)
+        m_mainMenu->validate();  // the front pane changed
     if (!m_navbarScrollView)
         return;
     auto *bar = new QWidget;
@@ -419,8 +422,8 @@ void QNMainWindowController::createFolderAlertDidEnd(int returnCode, const QStri
                 if (error) {
                     VNLog::log(QStringLiteral("QNRenameViewController error %1").arg(error->localizedDescription()));
                     if (!cancelled && guard)
-                        QNDialogService::shared().beginAlertSheet(QNAlert::fromError(QNErrorWrapper::wrap(error)),
-                                                                  guard->window());
+                        QNDialogService::shared().beginAlertSheet(
+                            QNAlert::fromError(QNErrorWrapper::wrap(error), guard->driveConfig()), guard->window());
                     return;
                 }
                 if (!cancelled && pane)

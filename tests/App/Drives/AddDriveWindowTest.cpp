@@ -219,8 +219,13 @@ TEST_F(AddDriveServersTest, AWrongPasswordShowsTheHandlersTextThenTheRightOneSto
         const QNAlert alert = QNDialogService::shared().history().first().alert;
         EXPECT_EQ(alert.messageText, QStringLiteral("Could not Login"));
         EXPECT_FALSE(alert.informativeText.contains(QStringLiteral("not-the-password")));
-        // The handler's own message, as a direct login with the same values gives it.
-        EXPECT_EQ(firstLine(alert.informativeText).toStdString(), firstLine(directLoginError(s->driveConfig())).toStdString());
+        // The drive named, and the handler's own words, as a direct login
+        // with the same values gives them.
+        EXPECT_TRUE(alert.informativeText.startsWith(QStringLiteral("\u201c%1\u201d").arg(c.name)))
+            << alert.informativeText.toStdString();
+        const QString words = firstLine(directLoginError(s->driveConfig())).section(QStringLiteral(": "), -1);
+        EXPECT_TRUE(alert.informativeText.contains(words, Qt::CaseInsensitive))
+            << alert.informativeText.toStdString() << " / " << words.toStdString();
         // No transcript as text: the first line and the server's last reply, the rest behind the details.
         EXPECT_LE(alert.informativeText.count(QLatin1Char('\n')), 1) << alert.informativeText.toStdString();
         EXPECT_FALSE(s->isClosed());

@@ -19,7 +19,7 @@ struct Service {
     bool (QNDriveConfig::*is)() const;
     QString name, url;
     QString (*user)(const QJsonObject &peer), (*password)(const QJsonObject &peer);
-    QString refusal;  // the alert's informative text, or its start when it ends in "*"
+    QString refusal;  // the alert's informative text after the drive's name, or its start when it ends in "*"
     std::function<void()> registerHandler;
     QNCloudInterfaceFactory::Kind kind;
     std::function<void(const QNDriveConfig &stored)> checkStored;
@@ -47,8 +47,10 @@ TEST_P(ServiceAddDrive, AWrongPasswordSaysWhyThenTheRightOneStoresTheDrive) {
     ASSERT_TRUE(waitForOutcome(s));
     const auto alert = QNDialogService::shared().history().value(0).alert;
     EXPECT_EQ(alert.messageText, QStringLiteral("Could not Login"));
-    EXPECT_TRUE(c.refusal.endsWith('*') ? alert.informativeText.startsWith(c.refusal.chopped(1))
-                                        : alert.informativeText == c.refusal)
+    // The drive named, then the service's refusal.
+    const QString said = QStringLiteral("\u201c%1\u201d: ").arg(c.name);
+    EXPECT_TRUE(c.refusal.endsWith('*') ? alert.informativeText.startsWith(said + c.refusal.chopped(1))
+                                        : alert.informativeText == said + c.refusal + QLatin1Char('.'))
         << alert.informativeText.toStdString();
     EXPECT_FALSE(s->isClosed());
 

@@ -10,6 +10,7 @@
 #include "Platform/VNUserDefaults.h"
 
 #include <QDropEvent>
+#include <QCheckBox>
 #include <QMimeData>
 
 namespace {
@@ -195,20 +196,20 @@ TEST_F(DragDropTest, AFolderDroppedIntoOneOfItsOwnFoldersIsRefusedWithTheCoresTe
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/sub/sub")));
 }
 
-TEST_F(DragDropTest, ADeleteAtTheDragsEndAsksRemoveFilesWhichOnlyALocalDriveMaySuppress) {
+TEST_F(DragDropTest, ADeleteAtTheDragsEndAsksRemoveFilesWhoseBoxTurnsTheQuestionOff) {
     openTwoWindows();
     QNMacFilesViewController *pane = a->filesViewController();
     const QString file = folderA + QStringLiteral("/report.txt");
     QNDialogService::shared().setAutomated(false);
     a->window()->show();
-    // A remote drive always asks, without the box, whatever the default says.
-    VNUserDefaults::standard().setBool(true, QStringLiteral("drop-suppress-ask-remove"));
+    // Every drive asks, with the box; ticked, it turns the question off
+    // whatever the answer ("No" here: nothing at all is removed).
     for (bool remote : {true, false}) {
+        SCOPED_TRACE(remote);
+        VNUserDefaults::standard().setBool(false, QStringLiteral("drop-suppress-ask-remove"));
         std::unique_ptr<QMimeData> drag(pane->writeDrag({0}));
         pane->dragEnded();
         pane->driveConfig()->setIsMyFiles(!remote);
-        if (!remote)
-            VNUserDefaults::standard().setBool(false, QStringLiteral("drop-suppress-ask-remove"));
         pane->handleDocumentsAfterDrop(QNMacTableView::DragMove);  // not a delete: nothing
         pane->handleDocumentsAfterDrop(QNMacTableView::DragDelete);
         QNAlertPanel *panel = nullptr;
@@ -218,15 +219,42 @@ TEST_F(DragDropTest, ADeleteAtTheDragsEndAsksRemoveFilesWhichOnlyALocalDriveMayS
         EXPECT_EQ(question.messageText, QStringLiteral("Remove files?"));
         EXPECT_EQ(question.informativeText, QStringLiteral("Do you want to remove the selected files?"));
         EXPECT_EQ(question.buttons, (QStringList{"Yes", "No"}));
-        EXPECT_EQ(question.showsSuppressionButton, !remote);
-        panel->pressButton(1);  // "No": nothing at all
+        EXPECT_TRUE(question.showsSuppressionButton);
+        auto *box = panel->findChild<QCheckBox *>();
+        ASSERT_NE(box, nullptr);
+        box->setChecked(true);
+        panel->pressButton(1);
         VNTest::spin(100);
         EXPECT_TRUE(QFileInfo::exists(file));
+        EXPECT_TRUE(VNUserDefaults::standard().boolForKey(QStringLiteral("drop-suppress-ask-remove")));
     }
     EXPECT_EQ(QNDialogService::shared().history().size(), 2);
-    // Suppressed on a local drive: removed at once, and the pane relisted.
-    VNUserDefaults::standard().setBool(true, QStringLiteral("drop-suppress-ask-remove"));
+    // Turned off: removed at once, and the pane relisted.
     pane->handleDocumentsAfterDrop(QNMacTableView::DragDelete);
     ASSERT_TRUE(VNTest::waitUntil([&] { return !QFileInfo::exists(file) && listedIn(a).isEmpty(); }, 15000));
     EXPECT_EQ(QNDialogService::shared().history().size(), 2);
+    VNUserDefaults::standard().removeObject(QStringLiteral("drop-suppress-ask-remove"));
+}
+
+TEST(DragImage, SeveralRowsShowTheBrowsersImageUnderACaptionThatCountsThem) {
+    QPixmap image(64, 48);
+    image.fill(QColor(10, 120, 200));
+    QPoint hotSpot(32, 24);
+    const QPixmap one = QNMacFilesViewController::draggingImageForRows(image, 1, &hotSpot);
+    EXPECT_EQ(one.cacheKey(), image.cacheKey());
+    EXPECT_EQ(hotSpot, QPoint(32, 24));
+
+    EXPECT_EQ(QNMacFilesViewController::draggingCaption(3), QStringLiteral("3 items being dragged"));
+    const QPixmap three = QNMacFilesViewController::draggingImageForRows(image, 3, &hotSpot);
+    const int captionHeight = three.height() - image.height();
+    EXPECT_GT(captionHeight, 5);
+    EXPECT_GT(three.width(), image.width());  // the caption is wider than this image
+    EXPECT_EQ(hotSpot, QPoint(32, 24 + captionHeight));  // the pointer keeps its place on the image
+    const QImage drawn = three.toImage();
+    EXPECT_EQ(drawn.copy(0, captionHeight, image.width(), image.height()), image.toImage().convertToFormat(drawn.format()));
+    bool white = false;
+    for (int y = 0; y < captionHeight && !white; ++y)
+        for (int x = 0; x < drawn.width() && !white; ++x)
+            white = drawn.pixelColor(x, y) == QColor(Qt::white);
+    EXPECT_TRUE(white);
 }

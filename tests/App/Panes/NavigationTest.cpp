@@ -300,12 +300,13 @@ TEST_F(NavigationTest, CreateFolderMakesTheFolderAndRelistsCancelMakesNothingAnd
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/never")));
     EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
 
-    // A folder that cannot be made: the drive's error.
+    // A folder that cannot be made: the drive's error, naming the drive.
     window->createFolder();
     ASSERT_TRUE(answerCreateFolder(window, QStringLiteral("a"), QNAlert::FirstButtonReturn));  // exists already
     ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }));
-    EXPECT_EQ(QNDialogService::shared().pendingAlerts().first().alert.messageText,
-              QStringLiteral("An item named \"a\" already exists."));
+    EXPECT_TRUE(QNDialogService::shared().pendingAlerts().first().alert.messageText.endsWith(
+        QStringLiteral("\u201d: An item named \"a\" already exists.")))
+        << QNDialogService::shared().pendingAlerts().first().alert.messageText.toStdString();
 }
 
 TEST_F(NavigationTest, TheRealCreateFolderAlertHoldsAFocusedFieldWhoseTextMakesTheFolder) {

@@ -39,6 +39,19 @@ protected:
         return list;
     }
 
+    // The pane of a drive of the folder, its first entry selected, on a
+    // desktop whose only applications are those of the user's data folder.
+    QNMacFilesViewController *openWithDesktopOf(const QString &dataHome, const QString &root) {
+        qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+        for (const char *name : {"XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+            qputenv(name, folder(QStringLiteral("none")).toUtf8());
+        QNMainWindowController *w = openDrive(localDrive(QStringLiteral("FILES"), root));
+        if (!w)
+            return nullptr;
+        w->filesViewController()->tableView()->selectRow(0);
+        return w->filesViewController();
+    }
+
     const QByteArray path = qgetenv("PATH");
 };
 
@@ -106,14 +119,11 @@ TEST_F(OpenWithTest, OpenWithStartsThePickedApplicationWithThePrivateCopyOnly) {
     const QString script = bin + QStringLiteral("/record.sh");
     ASSERT_TRUE(VNTest::writeFile(script, QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\n").arg(record).toUtf8()));
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_DATA_HOME", applications({QStringLiteral("recorder.desktop\nName=Recorder\nExec=%1 --from-test %f\n"
-                                                          "MimeType=text/plain;\n").arg(script)}).toUtf8());
-    for (const char *name : {"XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
-        qputenv(name, folder(QStringLiteral("none")).toUtf8());
-    QNMainWindowController *w = openDrive(localDrive(QStringLiteral("FILES"), root));
-    ASSERT_NE(w, nullptr);
-    QNMacFilesViewController *pane = w->filesViewController();
-    pane->tableView()->selectRow(0);
+    QNMacFilesViewController *pane = openWithDesktopOf(
+        applications({QStringLiteral("recorder.desktop\nName=Recorder\nExec=%1 --from-test %f\n"
+                                     "MimeType=text/plain;\n").arg(script)}),
+        root);
+    ASSERT_NE(pane, nullptr);
 
     const QStringList before = QDir(pane->tempPath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     QMenu submenu;
@@ -130,4 +140,37 @@ TEST_F(OpenWithTest, OpenWithStartsThePickedApplicationWithThePrivateCopyOnly) {
     EXPECT_EQ(args[0], QStringLiteral("--from-test"));
     EXPECT_TRUE(args[1].startsWith(pane->tempPath() + QLatin1Char('/')) && args[1].endsWith(QStringLiteral("/a.txt")));
     EXPECT_EQ(delegate->openedDocuments().size(), 1);
+}
+
+TEST_F(OpenWithTest, AnApplicationInstalledWhileTheProgramRunsIsOfferedInOpenWith) {
+    const QString root = folder(QStringLiteral("files"));
+    writeFile(root + QStringLiteral("/a.txt"), 4);
+    // A fresh account: the user's applications folder is not there yet.
+    const QString data = folder(QStringLiteral("home-data"));
+    QNMacFilesViewController *pane = openWithDesktopOf(data, root);
+    ASSERT_NE(pane, nullptr);
+    QMenu *openWith = nullptr;
+    for (QAction *a : pane->menuForRows({0})->actions())
+        if (a->data().toInt() == QNMacFilesViewController::OpenWithTag)
+            openWith = a->menu();
+    ASSERT_NE(openWith, nullptr);
+    auto titles = [&] {
+        pane->menuForRows({0});  // validated as the menu opens
+        QStringList list;
+        for (QAction *a : openWith->actions())
+            if (!a->isSeparator())
+                list << a->text();
+        return list;
+    };
+    EXPECT_EQ(titles(), QStringList{QStringLiteral("Choose") + QChar(0x2026)});
+
+    // Installed meanwhile (the folder made with it), then one in a sub-folder.
+    ASSERT_TRUE(VNTest::writeFile(data + QStringLiteral("/applications/late.desktop"),
+                                  "[Desktop Entry]\nType=Application\nName=Late Viewer\nExec=late %f\nMimeType=text/plain;\n"));
+    EXPECT_TRUE(VNTest::waitUntil([&] { return titles().contains(QStringLiteral("Late Viewer")); }, 5000))
+        << titles().join(QStringLiteral(", ")).toStdString();
+    ASSERT_TRUE(VNTest::writeFile(data + QStringLiteral("/applications/kde/later.desktop"),
+                                  "[Desktop Entry]\nType=Application\nName=Later Viewer\nExec=later %f\nMimeType=text/plain;\n"));
+    EXPECT_TRUE(VNTest::waitUntil([&] { return titles().contains(QStringLiteral("Later Viewer")); }, 5000))
+        << titles().join(QStringLiteral(", ")).toStdString();
 }

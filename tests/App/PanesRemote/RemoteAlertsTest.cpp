@@ -52,7 +52,7 @@ TEST_F(RemoteAlertsTest, AWrongFTPPasswordShowsTheFirstLineAndTheServersReplyWit
     QNAlertPanel *panel = errorPanelFor(drive);
     ASSERT_NE(panel, nullptr);
     const QNAlert alert = QNDialogService::shared().history().last().alert;
-    EXPECT_FALSE(alert.messageText.contains(QLatin1Char('\n'))) << alert.messageText.toStdString();
+    EXPECT_EQ(alert.messageText, QStringLiteral("\u201cFTP\u201d: Login denied."));
     EXPECT_FALSE(panel->windowTitle().contains(QLatin1Char('\n')));
     EXPECT_TRUE(alert.informativeText.startsWith(QStringLiteral("530 "))) << alert.informativeText.toStdString();
     EXPECT_TRUE(alert.detailText.contains(QStringLiteral("[USER "))) << alert.detailText.toStdString();
@@ -79,10 +79,30 @@ TEST_F(RemoteAlertsTest, AConnectionFailureNamesTheDriveAndItsAddress) {
     drive->setUrl(address);
     drive->setUsername(QStringLiteral("u"));
     drive->setPassword(QStringLiteral("p"));
+    QNAlertPanel *panel = errorPanelFor(drive);
+    ASSERT_NE(panel, nullptr);
+    const QNAlert alert = QNDialogService::shared().history().last().alert;
+    EXPECT_EQ(alert.messageText, QStringLiteral("\u201cOffice share\u201d could not be reached: couldn't connect to server."));
+    EXPECT_EQ(alert.informativeText, address);
+    // The engine's own words once, behind the details.
+    EXPECT_EQ(alert.detailText.count(QStringLiteral("Couldn't connect to server")), 1) << alert.detailText.toStdString();
+    EXPECT_NE(panel->findChild<QPushButton *>(QStringLiteral("detailsButton")), nullptr);
+    EXPECT_TRUE(saveShot(panel, QStringLiteral("webdav-unreachable.png")));
+}
+
+TEST_F(RemoteAlertsTest, AWebDAVFolderThatIsNotThereNamesTheDriveAndGivesTheServersStatusLine) {
+    const QJsonObject state = VNTest::peerState(QStringLiteral("webdav"));
+    ASSERT_FALSE(state.isEmpty()) << "the peer is not running";
+    auto drive = QNDriveConfig::create();
+    drive->setIsWebDAV(true);
+    drive->setName(QStringLiteral("WEBDAV"));
+    drive->setDisplayName(QStringLiteral("Team files"));
+    drive->setUrl(state.value(QStringLiteral("http_url")).toString() + QStringLiteral("/no-such-folder/"));
+    drive->setUsername(state.value(QStringLiteral("user")).toString());
+    drive->setPassword(state.value(QStringLiteral("password")).toString());
     ASSERT_NE(errorPanelFor(drive), nullptr);
     const QNAlert alert = QNDialogService::shared().history().last().alert;
-    EXPECT_TRUE(alert.messageText.startsWith(QStringLiteral("A connection failure occurred")));
-    EXPECT_TRUE(alert.informativeText.startsWith(
-        QStringLiteral("The drive \"Office share\" could not reach %1.").arg(address)))
-        << alert.informativeText.toStdString();
+    EXPECT_TRUE(alert.messageText.startsWith(QStringLiteral("\u201cTeam files\u201d: The server answered 404")))
+        << alert.messageText.toStdString();
+    EXPECT_TRUE(alert.informativeText.startsWith(QStringLiteral("HTTP/1.1 404"))) << alert.informativeText.toStdString();
 }

@@ -146,6 +146,31 @@ TEST_F(AppDelegateTest, ReopeningOpensAWindowOnlyWhenNoneIsVisibleAndReloadsReac
     EXPECT_EQ(second->numberOfRows(), 3);
 }
 
+TEST_F(AppDelegateTest, ASecondLaunchBringsTheShownWindowForwardAndOpensOneOnlyWhenNoneIsShown) {
+    QNMainWindowController *first = launch();
+    first->window()->show();
+    const struct {
+        const char *name;
+        std::function<void()> before;
+        qsizetype windowsAfter;
+    } rows[] = {
+        {"a window shown", [] {}, 1},
+        {"the only window minimized", [first] { first->window()->showMinimized(); }, 2},
+        {"every window closed", [this] {
+             for (QNMainWindowController *c : delegate->windowControllers())
+                 c->window()->close();
+         }, 3},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        row.before();
+        VNTest::spin(20);
+        delegate->secondLaunch();
+        EXPECT_EQ(delegate->windowControllers().size(), row.windowsAfter);
+        EXPECT_TRUE(delegate->windowControllers().last()->window()->isVisible());
+    }
+}
+
 TEST_F(AppDelegateTest, TheSaveBackQuestionItsCancelAndIgnoreChangesPaths) {
     launch();
     int uploads = 0;
@@ -231,7 +256,9 @@ TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgainACancelledOneSilentl
            false);
     VNTest::spin(20);
     auto report = onlyPendingAlert();
-    EXPECT_EQ(report.alert.messageText, QStringLiteral("upload refused"));
+    // The drive the document goes back to is named.
+    const QString name = drive->displayName().isEmpty() ? drive->name() : drive->displayName();
+    EXPECT_EQ(report.alert.messageText, QStringLiteral("\u201c%1\u201d: Upload refused.").arg(name));
     QNDialogService::shared().answer(report.id, QNAlert::FirstButtonReturn);
     EXPECT_EQ(doc->date(), recorded);
     EXPECT_EQ(relisted, 1);

@@ -135,3 +135,30 @@ TEST_F(DialogFixture, ARealPanelComesOutUnderTheTitleBarAndAnswersWithItsButtons
     panel->reject();
     EXPECT_EQ(answer, 0);
 }
+
+TEST_F(DialogFixture, AQuestionOnShowOrWaitingCanBeRewordedAndEndedForTheUser) {
+    service.setAutomated(false);
+    TBWindow window;
+    window.setTitleBarHeight(74);
+    window.resize(640, 480);
+    window.show();
+    QList<int> answers;
+    const quint64 shown = service.beginAlertSheet(question(QStringLiteral("3 left")), &window,
+                                                  [&](const QNAlertResult &r) { answers << r.returnCode; });
+    const quint64 waiting = service.beginAlertSheet(question(QStringLiteral("behind")), &window,
+                                                    [&](const QNAlertResult &r) { answers << r.returnCode * 10; });
+    ASSERT_TRUE(shown && waiting);
+    auto *panel = qobject_cast<QNAlertPanel *>(service.attachedSheet(&window));
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(service.updateAlert(shown, QStringLiteral("2 left"), QStringLiteral("still going")));
+    EXPECT_EQ(panel->findChild<QLabel *>(QStringLiteral("messageText"))->text(), QStringLiteral("2 left"));
+    EXPECT_EQ(service.pendingAlerts().first().alert.messageText, QStringLiteral("2 left"));
+    // The one waiting its turn leaves unseen; the one on show closes.
+    EXPECT_TRUE(service.dismissAlert(waiting, QNAlert::SecondButtonReturn));
+    EXPECT_TRUE(service.dismissAlert(shown, QNAlert::FirstButtonReturn));
+    EXPECT_EQ(answers, (QList<int>{0, 1}));
+    EXPECT_FALSE(service.dismissAlert(shown, QNAlert::FirstButtonReturn));
+    EXPECT_FALSE(service.updateAlert(waiting, QStringLiteral("x"), QString()));
+    VNTest::spin(20);
+    EXPECT_EQ(service.attachedSheet(&window), nullptr);
+}

@@ -3,6 +3,8 @@
 // editing drives and choosing rows.
 #include "ShellTestSupport.h"
 
+#include "App/QNAddDriveWindowController.h"
+#include "App/QNDriveConfigWindowController.h"
 #include "App/QNMacTableView.h"
 #include "App/QNMainTableCellView.h"
 #include "App/TBWindow.h"
@@ -10,6 +12,8 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -314,4 +318,30 @@ TEST_F(DriveListTest, ChoosingRowsOpensTheAddDriveSheetOrTheDriveAndRowButtonsAc
     QTest::mouseClick(cell(0)->editButton(), Qt::LeftButton);
     ASSERT_NE(edited, nullptr);
     EXPECT_EQ(edited->name(), QStringLiteral("DROPBOX"));
+}
+
+TEST_F(DriveListTest, TheAddDriveSheetFitsTheWindowItComesOutOnAndItsListScrolls) {
+    QNAddDriveWindowController::install();
+    const auto uninstall = qScopeGuard([] { QNMainWindowController::setAddDrivePresenter({}); });
+    QNMainWindowController *w = launch();
+    ASSERT_NE(w, nullptr);
+    w->window()->show();
+    for (const QSize size : {QSize(720, 560), w->window()->minimumSize()}) {
+        SCOPED_TRACE(size.height());
+        w->window()->resize(size);
+        VNTest::spin(20);
+        w->tableViewSelectionDidChange(w->numberOfRows() - 1);
+        QWidget *sheet = nullptr;
+        ASSERT_TRUE(VNTest::waitUntil([&] { return (sheet = QNDialogService::shared().attachedSheet(w->window())); }));
+        const QRect window(w->window()->mapToGlobal(QPoint(0, 0)), w->window()->size());
+        const QRect frame(sheet->mapToGlobal(QPoint(0, 0)), sheet->size());
+        EXPECT_TRUE(window.contains(frame)) << "sheet to " << frame.right() << "," << frame.bottom() << ", window to " << window.right() << "," << window.bottom();
+        // All twelve kinds are still there, by scrolling.
+        auto *list = sheet->findChild<QNMacTableView *>(QStringLiteral("addDriveTable"));
+        ASSERT_NE(list, nullptr);
+        EXPECT_GT(list->verticalScrollBar()->maximum(), 0);
+        saveShot(w->window(), QStringLiteral("add-drive-%1.png").arg(size.height()));
+        sheet->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
+        VNTest::spin(20);
+    }
 }

@@ -50,13 +50,14 @@ TEST(SingleInstance, AStaleSocketFromADeadInstanceIsTakenOver) {
 
 class SingleInstanceWindows : public ShellTest {};
 
-TEST_F(SingleInstanceWindows, ASecondLaunchOpensANewWindowInTheRunningInstance) {
+TEST_F(SingleInstanceWindows, ASecondLaunchWithNoWindowShownOpensANewWindowInTheRunningInstance) {
     launch();
     const QString name = QStringLiteral("varnello-test-") + QUuid::createUuid().toString(QUuid::Id128);
     QNSingleInstance running(name);
     EXPECT_FALSE(QNSingleInstance(name).notifyRunningInstance(300));  // nobody runs yet
     ASSERT_TRUE(running.listen());
     delegate->attachSingleInstance(&running);
+    delegate->windowControllers()[0]->window()->close();  // no window shown: the later launch opens one
     std::atomic<bool> answered{false};
     // The later launch blocks on its side; the running one answers from its loop.
     std::thread launchAgain([&] { answered = QNSingleInstance(name).notifyRunningInstance(3000); });
