@@ -169,7 +169,8 @@ void QNAddDriveWindowController::buildWindow() {
     connect(m_tableView, &QAbstractItemView::clicked, this,
             [this](const QModelIndex &index) { tableViewSelectionDidChange(index.row()); });
     m_window->installEventFilter(this);
-    m_tableView->viewport()->installEventFilter(this);
+    m_tableViewport = m_tableView->viewport();
+    m_tableViewport->installEventFilter(this);
     column->addWidget(m_tableView, 1);
 
     auto *bar = new QHBoxLayout;
@@ -193,7 +194,7 @@ bool QNAddDriveWindowController::eventFilter(QObject *watched, QEvent *event) {
     if (watched == m_window && event->type() == QEvent::Show) {
         m_shownTimer.start();
         m_ignoringClick = false;
-    } else if (m_tableView && watched == m_tableView->viewport()) {
+    } else if (watched == m_tableViewport) {
         // The sheet comes up under the pointer on the first click of a
         // double-click on "Add Drive"; the second click would land on a
         // service and start its login. A press that soon after is ignored,

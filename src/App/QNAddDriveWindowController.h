@@ -124,6 +124,9 @@ private:
     // delete it first.
     QPointer<QWidget> m_window;
     QPointer<QNMacTableView> m_tableView;
+    // What the filter compares with: the viewport is destroyed inside the
+    // table view's destructor, when m_tableView no longer holds a table view.
+    QPointer<QObject> m_tableViewport;
     QStandardItemModel *m_model = nullptr;
     QPushButton *m_cancelButton = nullptr;
     QProgressBar *m_progressIndicator = nullptr;

@@ -46,6 +46,8 @@ QNMacAppDelegate::QNMacAppDelegate(QObject *parent) : QObject(parent) {
 }
 
 QNMacAppDelegate::~QNMacAppDelegate() {
+    // The preview panel is a window of its own, with no parent to free it.
+    delete m_quickLookPanel.data();
     for (const QPointer<QNMainWindowController> &c : std::as_const(m_windowControllers))
         delete c.data();
 }

@@ -46,6 +46,14 @@ protected:
     void TearDown() override {
         if (sheet)
             sheet->closePanel();
+        // As the Add Drive sheet does when it closes: the sign-in's requests
+        // still under way (the request token, after a cancel) are stopped,
+        // and their answers, which hold the handler, are let in.
+        if (handler) {
+            handler->cancel();
+            EXPECT_TRUE(VNTest::waitUntil([&] { return handler.use_count() == 1; }))
+                << "the handler is still held after the sign-in ended";
+        }
         if (auto session = DXSession::sharedSession())
             session->unlinkAll();
         DXSession::setSharedSession(nullptr);

@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 #include <atomic>
+#include <memory>
 
 using namespace TaskTest;
 
@@ -37,15 +38,19 @@ TEST_F(CancelCleanUp, ATaskEndsOnlyAfterItsCancelledUploadHasRemovedWhatItLeft) 
             task->addTaskItem(std::make_shared<QNCopyTaskItem>(QNFakeRemoteHandler::makeDriveConfig(failing),
                                                                toDrive, driveDocument("/y.txt", false, 1),
                                                                driveDocument("/", true)));
-        std::atomic<bool> partAtEnd{true};
-        task->registerListenerForTaskCompletedBlock("test", [&] { partAtEnd = QFileInfo::exists(to + "/.x.bin.part"); });
+        // Shared with the listener, which runs on the task's thread just
+        // after the task counts as completed: -1 until it has run.
+        auto partAtEnd = std::make_shared<std::atomic<int>>(-1);
+        task->registerListenerForTaskCompletedBlock(
+            "test", [partAtEnd, to] { *partAtEnd = QFileInfo::exists(to + "/.x.bin.part") ? 1 : 0; });
         manager->addTask(task);
         ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo::exists(to + "/.x.bin.part"); }));
         if (!otherItemFails)
             task->cancel();
         ASSERT_TRUE(waitForCompletion(task));
+        ASSERT_TRUE(VNTest::waitUntil([&] { return partAtEnd->load() >= 0; }));
         EXPECT_TRUE(task->canceled());
-        EXPECT_FALSE(partAtEnd.load()) << "the task ended before the drive had removed the part";
+        EXPECT_EQ(partAtEnd->load(), 0) << "the task ended before the drive had removed the part";
         EXPECT_EQ(listTree(to), QStringList{"keep.txt"});
     }
 }
