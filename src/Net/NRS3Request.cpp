@@ -233,6 +233,20 @@ void NRS3Request::copyS3SettingsTo(NRS3Request &other) const {
     other.m_builtURL = m_builtURL;
 }
 
+// The URL is the main request's own (not made again from fields a HEAD
+// request does not carry).
+void NRS3Request::fillS3HEADRequest(NRS3Request &head) const {
+    fillHEADRequest(head);
+    std::lock_guard l(m_mutex);
+    head.m_accessKey = m_accessKey;
+    head.m_secretAccessKey = m_secretAccessKey;
+    head.m_requestScheme = m_requestScheme;
+}
+
+std::shared_ptr<NRHTTPRequest> NRS3Request::HEADRequest() const {
+    return makeHEADRequest<NRS3Request>();
+}
+
 std::shared_ptr<NRHTTPRequest> NRS3Request::copy() const {
     auto other = std::make_shared<NRS3Request>(url());
     copyS3SettingsTo(*other);
