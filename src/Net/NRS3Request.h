@@ -88,6 +88,7 @@ protected:
 
 private:
     void sign();
+    void copyKeysTo(NRS3Request &other) const;
 
     QString m_accessKey, m_secretAccessKey;
     QString m_requestScheme = QStringLiteral("http");
