@@ -34,8 +34,9 @@ typedef void CURL;
 // queue of the network thread (at most 4 requests at once) starts it there,
 // where it is sent over libcurl, redirected, authenticated (Basic and Digest
 // by us, NTLM by libcurl) and timed. Every callback runs on the main thread:
-// the delegate's method first, then the block (callbacks are set before the
-// request starts). A reply with any HTTP status
+// the delegate's method first, then the block, then the request queue it
+// belongs to, if any (callbacks are set before the request starts). A reply
+// with any HTTP status
 // finishes (the caller tests responseStatusCode()); transport, time-out,
 // credential, cancel, URL, file, redirect and gzip problems, and a reply
 // too large to keep, fail with an error of "NRHTTPRequestErrorDomain"
