@@ -349,12 +349,16 @@ void NRDownloadCache::storeResponseForRequest(const NRHTTPRequest &request, doub
         VNLog::log(QStringLiteral("NRDownloadCache could not write %1").arg(headersPath));
         return;
     }
-    const QByteArray body = request.responseData();
-    if (!body.isEmpty()) {
+    // A redirect's body is never kept (and a download file is not its
+    // reply): its data is empty. An empty body replaces what was stored
+    // before, never leaving an older reply's data under the new headers.
+    const bool redirect = status != 200;
+    const QByteArray body = redirect ? QByteArray() : request.responseData();
+    if (!body.isEmpty() || redirect || request.downloadDestinationPath().isEmpty()) {
         QSaveFile file(dataPath);
         if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit())
             VNLog::log(QStringLiteral("NRDownloadCache could not write %1").arg(dataPath));
-    } else if (!request.downloadDestinationPath().isEmpty() && request.downloadDestinationPath() != dataPath) {
+    } else if (request.downloadDestinationPath() != dataPath) {
         QFile::remove(dataPath);
         if (!QFile::copy(request.downloadDestinationPath(), dataPath))
             VNLog::log(QStringLiteral("NRDownloadCache could not copy to %1").arg(dataPath));

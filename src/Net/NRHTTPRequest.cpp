@@ -466,6 +466,7 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_hasPostBody = m_hasPostBody;
     o.m_shouldStreamPostDataFromDisk = m_shouldStreamPostDataFromDisk;
     o.m_postBodyFilePath = m_postBodyFilePath;
+    o.m_postBodyWriteError = m_postBodyWriteError;  // that file is short: the copy fails too
     o.m_requestHeaders = m_requestHeaders;
     o.m_callerSetAuthorization = m_callerSetAuthorization;
     o.m_requestCookies = m_requestCookies;
@@ -516,39 +517,43 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
 }
 
 std::shared_ptr<NRHTTPRequest> NRHTTPRequest::HEADRequest() const {
-    LOCKED;
-    auto head = std::make_shared<NRHTTPRequest>(m_url);
-    head->m_requestMethod = QStringLiteral("HEAD");
-    head->m_mainRequest = std::const_pointer_cast<NRHTTPRequest>(
-        std::static_pointer_cast<const NRHTTPRequest>(shared_from_this()));
-    head->m_requestHeaders = m_requestHeaders;
-    head->m_callerSetAuthorization = m_callerSetAuthorization;
-    head->m_requestCookies = m_requestCookies;
-    head->m_useCookiePersistence = m_useCookiePersistence;
-    head->m_useKeychainPersistence = m_useKeychainPersistence;
-    head->m_useSessionPersistence = m_useSessionPersistence;
-    head->m_allowCompressedResponse = m_allowCompressedResponse;
-    head->m_username = m_username;
-    head->m_password = m_password;
-    head->m_domain = m_domain;
-    head->m_proxyUsername = m_proxyUsername;
-    head->m_proxyPassword = m_proxyPassword;
-    head->m_proxyDomain = m_proxyDomain;
-    head->m_proxyHost = m_proxyHost;
-    head->m_proxyPort = m_proxyPort;
-    head->m_proxyType = m_proxyType;
-    head->m_timeOutSeconds = m_timeOutSeconds;
-    head->m_useHTTPVersionOne = m_useHTTPVersionOne;
-    head->m_validatesSecureCertificate = m_validatesSecureCertificate;
-    head->m_clientCertificateIdentity = m_clientCertificateIdentity;
-    head->m_clientCertificatePassphrase = m_clientCertificatePassphrase;
-    head->m_PACurl = m_PACurl;
-    head->m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
-    head->m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
-    head->m_shouldUseRFC2616RedirectBehaviour = m_shouldUseRFC2616RedirectBehaviour;
-    head->m_shouldAttemptPersistentConnection = m_shouldAttemptPersistentConnection;
-    head->m_persistentConnectionTimeoutSeconds = m_persistentConnectionTimeoutSeconds;
+    auto head = std::make_shared<NRHTTPRequest>(url());
+    fillHEADRequest(*head);
     return head;
+}
+
+void NRHTTPRequest::fillHEADRequest(NRHTTPRequest &head) const {
+    LOCKED;
+    head.m_requestMethod = QStringLiteral("HEAD");
+    head.m_mainRequest = std::const_pointer_cast<NRHTTPRequest>(
+        std::static_pointer_cast<const NRHTTPRequest>(shared_from_this()));
+    head.m_requestHeaders = m_requestHeaders;
+    head.m_callerSetAuthorization = m_callerSetAuthorization;
+    head.m_requestCookies = m_requestCookies;
+    head.m_useCookiePersistence = m_useCookiePersistence;
+    head.m_useKeychainPersistence = m_useKeychainPersistence;
+    head.m_useSessionPersistence = m_useSessionPersistence;
+    head.m_allowCompressedResponse = m_allowCompressedResponse;
+    head.m_username = m_username;
+    head.m_password = m_password;
+    head.m_domain = m_domain;
+    head.m_proxyUsername = m_proxyUsername;
+    head.m_proxyPassword = m_proxyPassword;
+    head.m_proxyDomain = m_proxyDomain;
+    head.m_proxyHost = m_proxyHost;
+    head.m_proxyPort = m_proxyPort;
+    head.m_proxyType = m_proxyType;
+    head.m_timeOutSeconds = m_timeOutSeconds;
+    head.m_useHTTPVersionOne = m_useHTTPVersionOne;
+    head.m_validatesSecureCertificate = m_validatesSecureCertificate;
+    head.m_clientCertificateIdentity = m_clientCertificateIdentity;
+    head.m_clientCertificatePassphrase = m_clientCertificatePassphrase;
+    head.m_PACurl = m_PACurl;
+    head.m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
+    head.m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
+    head.m_shouldUseRFC2616RedirectBehaviour = m_shouldUseRFC2616RedirectBehaviour;
+    head.m_shouldAttemptPersistentConnection = m_shouldAttemptPersistentConnection;
+    head.m_persistentConnectionTimeoutSeconds = m_persistentConnectionTimeoutSeconds;
 }
 
 void NRHTTPRequest::setClientCertificateIdentity(const QString &path, const QString &passphrase) {

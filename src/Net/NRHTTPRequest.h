@@ -34,8 +34,9 @@ typedef void CURL;
 // queue of the network thread (at most 4 requests at once) starts it there,
 // where it is sent over libcurl, redirected, authenticated (Basic and Digest
 // by us, NTLM by libcurl) and timed. Every callback runs on the main thread:
-// the delegate's method first, then the block (callbacks are set before the
-// request starts). A reply with any HTTP status
+// the delegate's method first, then the block, then the request queue it
+// belongs to, if any (callbacks are set before the request starts). A reply
+// with any HTTP status
 // finishes (the caller tests responseStatusCode()); transport, time-out,
 // credential, cancel, URL, file, redirect and gzip problems, and a reply
 // too large to keep, fail with an error of "NRHTTPRequestErrorDomain"
@@ -70,6 +71,7 @@ public:
         UnhandledExceptionError = 10,
         CompressionError = 11,
         ResponseTooLargeErrorType = 12,
+        // 13 and up: codes of subclasses (NRS3Request::S3ErrorType).
     };
 
     explicit NRHTTPRequest(const QUrl &url);
@@ -252,6 +254,9 @@ public:
 
     // --- Life -----------------------------------------------------------
     void startAsynchronous();
+    // Starts the request at once, outside the shared queue (a request queue
+    // starts its own requests this way, within its own width).
+    void start() override;
     // Runs the request outside the shared queue and returns when it has
     // ended. Callbacks run on the main thread as usual (called there, its
     // events are served meanwhile); the delegate is never asked for
@@ -269,8 +274,12 @@ public:
     QString clientCertificateIdentity() const;
     // Stops the request; its failure callbacks run once with code 4.
     void cancel() override;
-    // Silences every callback, then cancels.
+    // Silences every callback (its queue's too: the request leaves it), then
+    // cancels.
     void clearDelegatesAndCancel();
+    // Builds the body now (main thread, before the request starts), so that
+    // postLength() is known; starting does not build it again.
+    void buildPostBodyNow();
     void retryUsingSuppliedCredentials();
     void cancelAuthentication();
     // Answer to a delegate asked to confirm a redirect.
@@ -391,8 +400,8 @@ protected:
     // A whole, accepted reply (network thread): true keeps the request
     // going until finishDeferred() or failDeferred() is called.
     virtual bool deferFinishing() { return false; }
-    // Ends a deferred request, from any thread: stores the reply in the
-    // download cache, then reports it finished; or fails it.
+    // Ends a deferred request, from any thread: reports it finished, or
+    // fails it. (Its reply went to the download cache as it arrived.)
     void finishDeferred();
     void failDeferred(const VNErrorPtr &error);
     // A request waiting for its deferred finish was cancelled (network
@@ -402,12 +411,15 @@ protected:
     // progress delegates (main thread). The received-data method stays:
     // the other request keeps its body.
     void shareDelegatesWith(NRHTTPRequest &other) const;
+    // Sets the download indicator to all done (main thread).
+    void reportDownloadComplete();
     // The reply's body may be rewritten before a deferred finish.
     void setRawResponseData(const QByteArray &data);
     void removeResponseHeader(const QString &name);
     static VNErrorPtr makeError(int code, const QString &description, const QString &underlying = QString());
     static VNErrorPtr exceptionError(const std::exception &exception);
     void setupPostBody();
+    void recordBodyWriteError();
     // Appends the whole file to the body; an error when it cannot be read
     // to its end (missing, a folder, a read error part-way).
     VNErrorPtr appendFileToPostBody(const QString &path);
@@ -415,11 +427,12 @@ protected:
     std::shared_ptr<NRHTTPRequest> sharedSelf();
     // Copies the settings a new request of the same kind needs (no blocks).
     void copySettingsTo(NRHTTPRequest &other) const;
+    // Makes a fresh request of a subclass this one's HEAD request.
+    void fillHEADRequest(NRHTTPRequest &head) const;
 
     mutable std::recursive_mutex m_mutex;
 
 private:
-    void start() override;
     void main() override;
     void runMain();
     void buildRequestHeaders();
@@ -498,6 +511,7 @@ private:
     bool failOverToNextProxy(int curlCode);
     void attemptToApplyProxyCredentialsAndResume();
     NRCredentialsPtr findProxyCredentials() const;
+    void applyProxyCredentialsBeforeChallenge();
     void applyProxyCredentials(const NRCredentialsPtr &credentials, bool fromSession);
 
     // Authentication.
@@ -509,6 +523,7 @@ private:
                           bool fromSession = false);
     NRCredentialsPtr findCredentials() const;
     void askDelegateForCredentials();
+    void askForCredentials(bool proxy);
     void recordBasicSuccess();
 
     // Progress and time-outs.
@@ -547,6 +562,7 @@ private:
     bool m_shouldStreamPostDataFromDisk = false;
     bool m_didCreateTemporaryPostDataFile = false;
     std::unique_ptr<QFile> m_postBodyWriteStream;
+    VNErrorPtr m_postBodyWriteError;  // the body file could not be written whole
     bool m_shouldCompressRequestBody = false;
     bool m_haveBuiltPostBody = false;
     bool m_haveBuiltRequestHeaders = false;

@@ -19,6 +19,7 @@ void NRHTTPRequest::applyAuthorizationHeader() {
         m_ourAuthorization = false;
     }
     m_ntlmCredentials.reset();
+    applyProxyCredentialsBeforeChallenge();
     if (!m_shouldPresentCredentialsBeforeChallenge || m_callerSetAuthorization)
         return;
     if (!m_username.isEmpty() && !m_password.isEmpty() && m_authenticationScheme == NRHTTPAuthentication::basicScheme()) {
@@ -223,13 +224,22 @@ void NRHTTPRequest::attemptToApplyCredentialsAndResume() {
 void NRHTTPRequest::askDelegateForCredentials() {
     m_waitingForCredentials = true;
     m_lastActivity.invalidate();  // waiting for an answer never times out
-    onMain([](NRHTTPRequest &r) {
-        if (r.delegateResponds("authenticationNeededForRequest", "NRHTTPRequest*"))
-            QMetaObject::invokeMethod(r.m_delegate.data(), "authenticationNeededForRequest", Qt::DirectConnection,
-                                      Q_ARG(NRHTTPRequest *, &r));
-        else if (r.m_authenticationNeededBlock)
-            r.m_authenticationNeededBlock();
-    });
+    onMain([](NRHTTPRequest &r) { r.askForCredentials(false); });
+}
+
+// On the main thread: the delegate's method, else the queue's (which asks
+// its own delegate), else the block.
+void NRHTTPRequest::askForCredentials(bool proxy) {
+    const char *method = proxy ? "proxyAuthenticationNeededForRequest" : "authenticationNeededForRequest";
+    const std::shared_ptr<NRRequestQueueListener> queue = m_queue.lock();
+    if (delegateResponds(method, "NRHTTPRequest*"))
+        QMetaObject::invokeMethod(m_delegate.data(), method, Qt::DirectConnection, Q_ARG(NRHTTPRequest *, this));
+    else if (queue && !proxy && queue->respondsToAuthenticationNeeded())
+        queue->authenticationNeededForRequest(this);
+    else if (queue && proxy && queue->respondsToProxyAuthenticationNeeded())
+        queue->proxyAuthenticationNeededForRequest(this);
+    else if (const Block &block = proxy ? m_proxyAuthenticationNeededBlock : m_authenticationNeededBlock)
+        block();
 }
 
 void NRHTTPRequest::retryUsingSuppliedCredentials() {

@@ -108,14 +108,6 @@ void NRHTTPRequest::useDataFromCache() {
         m_responseStatusCode = headers.value(QStringLiteral("X-NRHTTPRequest-Response-Status-Code")).toInt();
         m_didUseCachedResponse = true;
         m_responseCompressed = false;  // stored inflated
-        if (m_downloadDestinationPath.isEmpty()) {
-            QFile file(dataPath);
-            m_rawResponseData = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        } else {
-            m_downloadDestinationPath = dataPath;
-        }
-        m_contentLength = responseHeader(QStringLiteral("Content-Length")).toULongLong();
-        m_totalBytesRead = m_contentLength;
         QString mime;
         QByteArray charset;
         parseContentType(responseHeader(QStringLiteral("Content-Type")), &mime, &charset);
@@ -125,6 +117,23 @@ void NRHTTPRequest::useDataFromCache() {
             m_responseEncoding = "UTF-8";
         else
             m_responseEncoding = m_defaultResponseEncoding;
+        if (m_redirectCount == 0 && m_originalURL.isEmpty())
+            m_originalURL = m_url;
+        m_headersRead = true;
+        // A cached redirect is followed as a live one would be: confirmed
+        // (or not) and sent on to its target, which may be cached too.
+        if (willRedirect()) {
+            followRedirect();
+            return;
+        }
+        if (m_downloadDestinationPath.isEmpty()) {
+            QFile file(dataPath);
+            m_rawResponseData = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        } else {
+            m_downloadDestinationPath = dataPath;
+        }
+        m_contentLength = responseHeader(QStringLiteral("Content-Length")).toULongLong();
+        m_totalBytesRead = m_contentLength;
     }
     m_complete = true;
     m_downloadComplete = true;

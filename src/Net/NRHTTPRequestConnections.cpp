@@ -152,6 +152,7 @@ void NRHTTPRequest::statusTick() {
             NRNetworkThread::shared().removeTicking(this);
         return;
     }
+    NRBandwidthThrottle::shared().measureBandwidthUsage();
     if (shouldTimeOut()) {
         if (m_numberOfTimesToRetryOnTimeout > m_retryCount) {
             ++m_retryCount;
@@ -199,11 +200,19 @@ void NRHTTPRequest::incrementBandwidthUsedInLastSecond(quint64 bytes) {
 }
 
 // A reply piece arrived (libcurl callback): over budget, the transfer
-// pauses until the wake-up time; otherwise the piece counts against it.
+// pauses until the wake-up time; otherwise the piece counts against it
+// (and counts with no budget set too).
 bool NRHTTPRequest::throttleReplyBytes(size_t length) {
     NRBandwidthThrottle &throttle = NRBandwidthThrottle::shared();
-    if (!throttle.isThrottled() || m_abortTransfer || m_complete)
+    if (m_abortTransfer || m_complete)
         return false;
+    if (!throttle.isThrottled()) {
+        // No maximum: the bookkeeping runs all the same, so the average
+        // bandwidth used is known.
+        throttle.incrementBandwidthUsedInLastSecond(length);
+        throttle.measureBandwidthUsage();
+        return false;
+    }
     if (throttle.mustWait()) {
         pauseForBandwidth(CURLPAUSE_RECV);
         return true;

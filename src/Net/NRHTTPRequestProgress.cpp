@@ -18,10 +18,18 @@ void NRHTTPRequest::cancel() {
 }
 
 void NRHTTPRequest::clearDelegatesAndCancel() {
+    std::shared_ptr<NRRequestQueueListener> queue;
+    {
+        LOCKED;
+        queue = m_queue.lock();
+        m_queue.reset();
+    }
     m_delegate = nullptr;
     m_uploadProgressDelegate.reset();
     m_downloadProgressDelegate.reset();
     releaseBlocks();
+    if (queue)
+        queue->requestWasSilenced(this);
     cancel();
 }
 
@@ -184,6 +192,11 @@ void NRHTTPRequest::updateDownloadProgress() {
     });
 }
 
+void NRHTTPRequest::reportDownloadComplete() {
+    if (auto d = m_downloadProgressDelegate.lock())
+        d->setDoubleValue(1.0);
+}
+
 void NRHTTPRequest::incrementDownloadSizeBy(qint64 amount) {
     if (!m_wantsDownloadProgress)
         return;
@@ -249,33 +262,34 @@ void NRHTTPRequest::callDelegate(const QByteArray &method) {
         QMetaObject::invokeMethod(m_delegate.data(), method.constData(), Qt::DirectConnection, Q_ARG(NRHTTPRequest *, this));
 }
 
+// Each group: the delegate's method, then the block, then the queue.
 void NRHTTPRequest::reportStarted() {
     if (m_failed.load())
         return;
     callDelegate(m_didStartSelector);
-    if (auto q = m_queue.lock())
-        q->requestStarted(this);
     if (m_startedBlock)
         m_startedBlock();
+    if (auto q = m_queue.lock())
+        q->requestStarted(this);
 }
 
 void NRHTTPRequest::reportFinished() {
     if (m_failed.load())
         return;
     callDelegate(m_didFinishSelector);
-    if (auto q = m_queue.lock())
-        q->requestFinished(this);
     if (auto block = m_completionBlock)
         block();
+    if (auto q = m_queue.lock())
+        q->requestFinished(this);
     releaseBlocks();
 }
 
 void NRHTTPRequest::reportFailure() {
     callDelegate(m_didFailSelector);
-    if (auto q = m_queue.lock())
-        q->requestFailed(this);
     if (auto block = m_failureBlock)
         block();
+    if (auto q = m_queue.lock())
+        q->requestFailed(this);
     releaseBlocks();
 }
 

@@ -8,11 +8,14 @@
 #include "Net/NRProxyScript.h"
 #include "Net/NRSessionCredentialStore.h"
 #include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
 
 #include <QFile>
 #include <QMetaMethod>
 #include <QRegularExpression>
 #include <QStringDecoder>
+
+#include <algorithm>
 
 #include <curl/curl.h>
 
@@ -241,40 +244,47 @@ void NRHTTPRequest::runPACScript(const QByteArray &script) {
 
 // The script runs on a background thread (it may wait for name look-ups up
 // to its time limit); its answer comes back to the network thread, so other
-// transfers never wait for it.
+// transfers never wait for it. Should a name look-up of the script outlast
+// the limit, the request does not wait for it either: it goes direct, and
+// the late answer is dropped.
 void NRHTTPRequest::evaluatePACScript() {
     const quint64 turn = ++m_PACEvaluation;
     m_lastActivity.invalidate();
     std::weak_ptr<NRHTTPRequest> weakSelf = sharedSelf();
     const QString script = m_PACScript;
     const QUrl url = m_url;
-    const double limit = m_timeOutSeconds;
-    VNDispatch::globalAsync([weakSelf, turn, script, url, limit] {
+    const double limit = std::max(1.0, m_timeOutSeconds);
+    const auto answer = [weakSelf, turn](const QStringList &entries, const VNErrorPtr &why) {
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
+        if (self->m_PACEvaluation != turn || self->m_error || self->m_cancelled)
+            return;
+        ++self->m_PACEvaluation;  // answered: whatever comes later for this run is dropped
+        self->useScriptAnswer(entries, why);
+    };
+    VNDispatch::globalAsync([answer, script, url, limit] {
         VNErrorPtr why;
         const QStringList entries = NRProxyScript::proxiesForURL(script, url, limit, &why);
-        NRNetworkThread::shared().post([weakSelf, turn, entries, why] {
-            auto self = weakSelf.lock();
-            if (!self)
-                return;
-            std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
-            if (self->m_PACEvaluation != turn || self->m_error || self->m_cancelled)
-                return;
-            self->useScriptAnswer(entries, why);
-        });
+        NRNetworkThread::shared().post([answer, entries, why] { answer(entries, why); });
+    });
+    NRNetworkThread::shared().postAfter(limit + 1.0, [answer] {
+        answer({}, VNError::withDescription(QStringLiteral("NRProxyScriptErrorDomain"), 1,
+                                            QStringLiteral("The proxy script ran too long")));
     });
 }
 
 // The script's first answer is used, the others are tried in turn when a
-// proxy cannot be reached.
+// proxy cannot be reached. A script that fails or answers nothing usable
+// leaves the request direct.
 void NRHTTPRequest::useScriptAnswer(const QStringList &entries, const VNErrorPtr &why) {
-    if (entries.isEmpty()) {
-        failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation,
-                                why ? why->localizedDescription() : QString()));
-        return;
-    }
+    if (entries.isEmpty())
+        VNLog::log(QStringLiteral("NRHTTPRequest: no proxy from the script, going direct (%1)")
+                       .arg(why ? why->localizedDescription() : QStringLiteral("no answer")));
     m_proxiesChosen = true;
     m_proxyCandidates = entries.mid(1);
-    useProxyEntry(entries.first());
+    useProxyEntry(entries.isEmpty() ? QStringLiteral("DIRECT") : entries.first());
     applyAuthorizationHeader();
     startRequest();
 }
@@ -313,10 +323,40 @@ bool NRHTTPRequest::failOverToNextProxy(int curlCode) {
     m_proxyCredentials.reset();
     m_proxyAuthenticationScheme.clear();
     m_proxyAuthenticationRealm.clear();
+    applyProxyCredentialsBeforeChallenge();
     destroyTransfer();
     m_freshConnection = true;
     startRequest();
     return true;
+}
+
+// Before any challenge (each new proxy): the credentials the session keeps
+// for this proxy. A SOCKS proxy never asks for them with a 407, so it gets
+// the request's own proxy credentials first, and the keychain's last (only
+// with keychain persistence on: the keyring is not asked, on the network
+// thread, for every request through a SOCKS proxy that wants none).
+void NRHTTPRequest::applyProxyCredentialsBeforeChallenge() {
+    if (m_proxyHost.isEmpty() || m_proxyPort <= 0 || m_proxyCredentials)
+        return;
+    const bool socks = m_proxyType == proxyTypeSOCKS() || m_proxyType == proxyTypeSOCKS4();
+    if (socks && !m_proxyUsername.isEmpty() && !m_proxyPassword.isEmpty()) {
+        m_proxyCredentials = findProxyCredentials();
+        m_proxyCredentialsFromSession = false;
+        return;
+    }
+    NRSessionCredentialEntry entry;
+    if (m_useSessionPersistence && (socks || m_shouldPresentCredentialsBeforeChallenge) &&
+        NRSessionCredentialStore::sharedProxy().find(NRSessionCredentialStore::proxyKey(m_proxyHost, m_proxyPort),
+                                                     QString(), QString(), QString(), &entry)) {
+        m_proxyCredentials = entry.credentials;
+        m_proxyCredentialsFromSession = true;
+        m_proxyAuthenticationScheme = entry.scheme;
+        return;
+    }
+    if (socks && m_useKeychainPersistence) {
+        m_proxyCredentials = findProxyCredentials();
+        m_proxyCredentialsFromSession = false;
+    }
 }
 
 // The proxy's credentials, first found wins: the request's own proxy
@@ -388,13 +428,7 @@ void NRHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
             if (m_canAskForProxyCredentials) {
                 m_waitingForProxyCredentials = true;
                 m_lastActivity.invalidate();
-                onMain([](NRHTTPRequest &r) {
-                    if (r.delegateResponds("proxyAuthenticationNeededForRequest", "NRHTTPRequest*"))
-                        QMetaObject::invokeMethod(r.m_delegate.data(), "proxyAuthenticationNeededForRequest",
-                                                  Qt::DirectConnection, Q_ARG(NRHTTPRequest *, &r));
-                    else if (r.m_proxyAuthenticationNeededBlock)
-                        r.m_proxyAuthenticationNeededBlock();
-                });
+                onMain([](NRHTTPRequest &r) { r.askForCredentials(true); });
                 return;
             }
             failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
@@ -418,13 +452,7 @@ void NRHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
     if (m_canAskForProxyCredentials) {
         m_waitingForProxyCredentials = true;
         m_lastActivity.invalidate();
-        onMain([](NRHTTPRequest &r) {
-            if (r.delegateResponds("proxyAuthenticationNeededForRequest", "NRHTTPRequest*"))
-                QMetaObject::invokeMethod(r.m_delegate.data(), "proxyAuthenticationNeededForRequest", Qt::DirectConnection,
-                                          Q_ARG(NRHTTPRequest *, &r));
-            else if (r.m_proxyAuthenticationNeededBlock)
-                r.m_proxyAuthenticationNeededBlock();
-        });
+        onMain([](NRHTTPRequest &r) { r.askForCredentials(true); });
         return;
     }
     failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));

@@ -197,10 +197,10 @@ void NRHTTPRequest::readResponseHeaders() {
                                       QArgument<HeaderMap>("QMap<QString,QString>", headers));
         else
             r.callDelegate(r.m_didReceiveResponseHeadersSelector);
-        if (auto q = r.m_queue.lock())
-            q->requestDidReceiveResponseHeaders(&r, headers);
         if (r.m_headersReceivedBlock)
             r.m_headersReceivedBlock(headers);
+        if (auto q = r.m_queue.lock())
+            q->requestDidReceiveResponseHeaders(&r, headers);
     });
 }
 
@@ -534,6 +534,10 @@ void NRHTTPRequest::handleStreamComplete() {
     }
 
     if (m_needsRedirect) {
+        // Kept in the cache like any reply, so a later request can follow it
+        // from there.
+        if (auto cache = m_downloadCache.lock(); cache && !fileError)
+            cache->storeResponseForRequest(*this, m_secondsToCache);
         followRedirect();
         return;
     }
@@ -553,12 +557,14 @@ void NRHTTPRequest::handleStreamComplete() {
         failWithError(fileError);
         return;
     }
+    // The reply as it arrived, also of a request that defers its finish
+    // (which may store what it makes of it later).
+    if (auto cache = m_downloadCache.lock())
+        cache->storeResponseForRequest(*this, m_secondsToCache);
     if (deferFinishing()) {
         m_finishDeferred = !m_error;
         return;
     }
-    if (auto cache = m_downloadCache.lock())
-        cache->storeResponseForRequest(*this, m_secondsToCache);
     onMain([](NRHTTPRequest &r) { r.reportFinished(); });
     if (m_networkThreadDone) {
         auto done = std::move(m_networkThreadDone);
@@ -575,8 +581,6 @@ void NRHTTPRequest::finishDeferred() {
         if (self->m_error || self->m_cancelled)
             return;
         self->m_finishDeferred = false;
-        if (auto cache = self->m_downloadCache.lock())
-            cache->storeResponseForRequest(*self, self->m_secondsToCache);
         self->onMain([](NRHTTPRequest &r) { r.reportFinished(); });
         self->markAsFinished();
     });
@@ -610,12 +614,19 @@ void NRHTTPRequest::followRedirect() {
         m_redirectURL = QUrl();
         m_lastActivity.invalidate();
         m_waitingForRedirect = true;
+        // The delegate is asked, then the queue; either answers with
+        // redirectToURL() (the first answer wins).
         onMain([target](NRHTTPRequest &r) {
             if (r.m_failed.load())
                 return;
-            if (r.delegateResponds(r.m_willRedirectSelector, "NRHTTPRequest*,QUrl"))
+            const bool asked = r.delegateResponds(r.m_willRedirectSelector, "NRHTTPRequest*,QUrl");
+            if (asked)
                 QMetaObject::invokeMethod(r.m_delegate.data(), r.m_willRedirectSelector.constData(), Qt::DirectConnection,
                                           Q_ARG(NRHTTPRequest *, &r), Q_ARG(QUrl, target));
+            if (auto q = r.m_queue.lock(); q && (q->respondsToWillRedirect() || !asked))
+                q->requestWillRedirectToURL(&r, target);
+            else if (!asked)
+                r.redirectToURL(target);  // nobody left to ask
         });
         return;
     }
@@ -651,7 +662,9 @@ void NRHTTPRequest::redirectToURL(const QUrl &url) {
     auto self = sharedSelf();
     NRNetworkThread::shared().post([self, url] {
         std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
-        if (self->m_error || self->m_cancelled)
+        // Only the first answer to the question (delegate and queue may both
+        // have been asked).
+        if (self->m_error || self->m_cancelled || !self->m_waitingForRedirect)
             return;
         self->m_waitingForRedirect = false;
         self->m_redirectURL = url;

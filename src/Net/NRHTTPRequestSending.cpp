@@ -33,7 +33,7 @@ void NRHTTPRequest::setupPostBody() {
         if (!m_postBodyWriteStream) {
             m_postBodyWriteStream = std::make_unique<QFile>(m_postBodyFilePath);
             if (!m_postBodyWriteStream->open(QIODevice::WriteOnly | QIODevice::Truncate))
-                VNLog::log(QStringLiteral("NRHTTPRequest setupPostBody: cannot write %1").arg(m_postBodyFilePath));
+                recordBodyWriteError();
         }
     } else if (!m_hasPostBody) {
         m_postBody = QByteArray();
@@ -41,15 +41,27 @@ void NRHTTPRequest::setupPostBody() {
     }
 }
 
+// A body file that could not be written whole (a full disk): the request
+// fails when its body is built, before anything is sent. The first
+// failure is kept.
+void NRHTTPRequest::recordBodyWriteError() {
+    if (m_postBodyWriteError)
+        return;
+    m_postBodyWriteError = makeError(FileManagementError,
+                                     QStringLiteral("Failed to write to file at path '%1'").arg(m_postBodyFilePath),
+                                     m_postBodyWriteStream ? m_postBodyWriteStream->errorString() : QString());
+    VNLog::log(QStringLiteral("NRHTTPRequest: %1").arg(m_postBodyWriteError->localizedDescription()));
+}
+
 void NRHTTPRequest::appendPostData(const QByteArray &data) {
     LOCKED;
     setupPostBody();
     if (data.isEmpty())
         return;
-    if (m_shouldStreamPostDataFromDisk)
-        m_postBodyWriteStream->write(data);
-    else
+    if (!m_shouldStreamPostDataFromDisk)
         m_postBody.append(data);
+    else if (!m_postBodyWriteError && m_postBodyWriteStream->write(data) != data.size())
+        recordBodyWriteError();
 }
 
 void NRHTTPRequest::appendPostDataFromFile(const QString &path) {
@@ -77,6 +89,8 @@ VNErrorPtr NRHTTPRequest::appendFileToPostBody(const QString &path) {
             return nullptr;
         }
         appendPostData(piece);
+        if (m_postBodyWriteError)
+            return m_postBodyWriteError;
     }
 }
 
@@ -109,12 +123,16 @@ void NRHTTPRequest::startSynchronous() {
 // thread that starts it.
 void NRHTTPRequest::decideCallbacks() {
     m_deliverData = bool(m_dataReceivedBlock) || delegateResponds(m_didReceiveDataSelector, "NRHTTPRequest*,QByteArray");
-    m_delegateConfirmsRedirect = delegateResponds(m_willRedirectSelector, "NRHTTPRequest*,QUrl");
+    const std::shared_ptr<NRRequestQueueListener> queue = m_queue.lock();
+    m_delegateConfirmsRedirect = delegateResponds(m_willRedirectSelector, "NRHTTPRequest*,QUrl") ||
+                                 (queue && queue->respondsToWillRedirect());
     m_canAskForCredentials = bool(m_authenticationNeededBlock) ||
-                             delegateResponds("authenticationNeededForRequest", "NRHTTPRequest*");
+                             delegateResponds("authenticationNeededForRequest", "NRHTTPRequest*") ||
+                             (queue && queue->respondsToAuthenticationNeeded());
     m_canAskForProxyCredentials = bool(m_proxyAuthenticationNeededBlock) ||
-                                  delegateResponds("proxyAuthenticationNeededForRequest", "NRHTTPRequest*");
-    const bool queued = !m_queue.expired();
+                                  delegateResponds("proxyAuthenticationNeededForRequest", "NRHTTPRequest*") ||
+                                  (queue && queue->respondsToProxyAuthenticationNeeded());
+    const bool queued = bool(queue);
     m_wantsStarted = queued || m_startedBlock || delegateResponds(m_didStartSelector, "NRHTTPRequest*");
     m_wantsHeaders = queued || m_headersReceivedBlock ||
                      delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*") ||
@@ -126,9 +144,16 @@ void NRHTTPRequest::decideCallbacks() {
 }
 
 void NRHTTPRequest::start() {
-    // Started by the network thread's own queue (startAsynchronous), not by
-    // an operation queue.
-    startAsynchronous();
+    if (m_enqueued.exchange(true))
+        return;  // started already
+    decideCallbacks();
+    auto self = sharedSelf();
+    NRNetworkThread::shared().post([self] { self->startOnNetworkThread(false); });
+}
+
+void NRHTTPRequest::buildPostBodyNow() {
+    LOCKED;
+    buildPostBody();
 }
 
 void NRHTTPRequest::startOnNetworkThread(bool holdsPlace) {
@@ -191,8 +216,17 @@ void NRHTTPRequest::buildPostBody() {
         return;
     if (!m_postBodyFilePath.isEmpty()) {
         if (m_postBodyWriteStream) {
+            // What is still buffered goes to disk now, and may not fit.
+            if (!m_postBodyWriteStream->flush())
+                recordBodyWriteError();
             m_postBodyWriteStream->close();
+            if (m_postBodyWriteStream->error() != QFileDevice::NoError)
+                recordBodyWriteError();
             m_postBodyWriteStream.reset();
+        }
+        if (m_postBodyWriteError) {
+            failWithError(m_postBodyWriteError);
+            return;
         }
         QString sendPath = m_postBodyFilePath;
         if (m_shouldCompressRequestBody) {
@@ -544,7 +578,7 @@ size_t NRHTTPRequest::readCallback(char *data, size_t size, size_t count, void *
         if (n < 0)
             return CURL_READFUNC_ABORT;
         r->m_bodyOffset += n;
-        if (n > 0 && NRBandwidthThrottle::shared().isThrottled())
+        if (n > 0)
             NRBandwidthThrottle::shared().incrementBandwidthUsedInLastSecond(quint64(n));
         return size_t(n);
     }
@@ -553,8 +587,7 @@ size_t NRHTTPRequest::readCallback(char *data, size_t size, size_t count, void *
         return 0;
     memcpy(data, r->m_bodySource.constData() + r->m_bodyOffset, size_t(n));
     r->m_bodyOffset += n;
-    if (NRBandwidthThrottle::shared().isThrottled())
-        NRBandwidthThrottle::shared().incrementBandwidthUsedInLastSecond(quint64(n));
+    NRBandwidthThrottle::shared().incrementBandwidthUsedInLastSecond(quint64(n));
     return size_t(n);
 }
 

@@ -1,7 +1,8 @@
 #include "Net/NRProxyScript.h"
 
+#include "Platform/VNLog.h"
+
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QRegularExpression>
@@ -10,19 +11,21 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdlib>
 
 namespace {
 
+constexpr size_t kMemoryLimit = 64u << 20;
+constexpr int kLoggedAlerts = 20;
+constexpr qsizetype kAnswerLimit = 65536;
+
 // The helpers every script may call, written in the script's own language
-// on top of two native ones (dnsResolve, myIpAddress).
+// on top of three native ones (dnsResolve, myIpAddress, alert).
 const char *kHelpers = R"JS(
 function isPlainHostName(host) { return String(host).indexOf('.') < 0; }
 function dnsDomainIs(host, domain) {
@@ -145,6 +148,79 @@ function dateRange() {
 }
 )JS";
 
+// One run of a script: its deadline, checked by the engine between
+// instructions (every few hundred thousand of them) and by the allocator (a
+// few instructions can ask for much work: building huge strings), and the
+// memory its heap holds, bounded.
+struct ScriptRun {
+    std::chrono::steady_clock::time_point deadline;
+    bool running = false;  // the script's own code runs (not the set-up or the tear-down)
+    size_t allocated = 0;
+    int alerts = 0;
+    bool refuses(size_t more) const {
+        return allocated + more > kMemoryLimit || (running && std::chrono::steady_clock::now() >= deadline);
+    }
+};
+
+
+ScriptRun *runOf(duk_context *ctx) {
+    duk_memory_functions functions;
+    duk_get_memory_functions(ctx, &functions);
+    return static_cast<ScriptRun *>(functions.udata);
+}
+
+// Each block carries its size in front, so the heap's total is known.
+struct alignas(std::max_align_t) BlockHeader {
+    size_t size;
+};
+
+void *boundedAlloc(void *udata, duk_size_t size) {
+    auto *run = static_cast<ScriptRun *>(udata);
+    if (run->refuses(size))
+        return nullptr;  // the engine raises an error (the script ends unless it catches it)
+    auto *block = static_cast<BlockHeader *>(std::malloc(sizeof(BlockHeader) + size));
+    if (!block)
+        return nullptr;
+    block->size = size;
+    run->allocated += size;
+    return block + 1;
+}
+
+void boundedFree(void *udata, void *pointer) {
+    if (!pointer)
+        return;
+    BlockHeader *block = static_cast<BlockHeader *>(pointer) - 1;
+    static_cast<ScriptRun *>(udata)->allocated -= block->size;
+    std::free(block);
+}
+
+void *boundedRealloc(void *udata, void *pointer, duk_size_t size) {
+    if (!pointer)
+        return boundedAlloc(udata, size);
+    if (size == 0) {
+        boundedFree(udata, pointer);
+        return nullptr;
+    }
+    auto *run = static_cast<ScriptRun *>(udata);
+    BlockHeader *block = static_cast<BlockHeader *>(pointer) - 1;
+    const size_t old = block->size;
+    if (size > old && run->refuses(size - old))
+        return nullptr;
+    auto *moved = static_cast<BlockHeader *>(std::realloc(block, sizeof(BlockHeader) + size));
+    if (!moved)
+        return nullptr;
+    moved->size = size;
+    run->allocated = run->allocated - old + size;
+    return moved + 1;
+}
+
+// Only reached for an error outside every protected call, which the runner
+// below never makes; the engine must not go on after it.
+void fatalError(void *, const char *message) {
+    VNLog::log(QStringLiteral("NRProxyScript: the script engine failed: %1").arg(QString::fromUtf8(message)));
+    std::abort();
+}
+
 // dnsResolve(host): the first IPv4 address of the host, or null.
 duk_ret_t dnsResolve(duk_context *ctx) {
     const char *host = duk_safe_to_string(ctx, 0);
@@ -175,41 +251,45 @@ duk_ret_t myIpAddress(duk_context *ctx) {
     return 1;
 }
 
-// Runs the script in this (child) process; the answer text, or an error
-// text starting with "!".
-QByteArray evaluate(const QByteArray &script, const QByteArray &url, const QByteArray &host) {
-    duk_context *ctx = duk_create_heap_default();
-    if (!ctx)
-        return "!no script engine";
-    duk_push_c_function(ctx, dnsResolve, 1);
-    duk_put_global_string(ctx, "dnsResolve");
-    duk_push_c_function(ctx, myIpAddress, 0);
-    duk_put_global_string(ctx, "myIpAddress");
-    QByteArray out;
-    if (duk_peval_string(ctx, kHelpers) != 0) {
-        out = QByteArray("!") + duk_safe_to_string(ctx, -1);
-    } else {
-        duk_pop(ctx);
-        if (duk_peval_lstring(ctx, script.constData(), size_t(script.size())) != 0) {
-            out = QByteArray("!") + duk_safe_to_string(ctx, -1);
-        } else {
-            duk_pop(ctx);
-            if (!duk_get_global_string(ctx, "FindProxyForURL") || !duk_is_function(ctx, -1)) {
-                out = "!the script has no function FindProxyForURL";
-            } else {
-                duk_push_lstring(ctx, url.constData(), size_t(url.size()));
-                duk_push_lstring(ctx, host.constData(), size_t(host.size()));
-                if (duk_pcall(ctx, 2) != 0)
-                    out = QByteArray("!") + duk_safe_to_string(ctx, -1);
-                else if (!duk_is_string(ctx, -1))
-                    out = "!the script answered something that is not a text";
-                else
-                    out = duk_get_string(ctx, -1);
-            }
-        }
+// alert(text): logged, as browsers do for scripts (the first few of a run).
+duk_ret_t alert(duk_context *ctx) {
+    ScriptRun *run = runOf(ctx);
+    if (run && run->alerts++ < kLoggedAlerts)
+        VNLog::log(QStringLiteral("NRProxyScript alert: %1").arg(QString::fromUtf8(duk_safe_to_string(ctx, 0)).left(1000)));
+    return 0;
+}
+
+struct Evaluation {
+    QByteArray script, url, host;
+    QByteArray answer;  // null: the script answered nothing
+};
+
+// Inside a protected call: every error, the time limit's too, comes back
+// as the call's result.
+duk_ret_t evaluateProtected(duk_context *ctx, void *udata) {
+    auto *job = static_cast<Evaluation *>(udata);
+    const struct {
+        const char *name;
+        duk_c_function function;
+        duk_idx_t arguments;
+    } natives[] = {{"dnsResolve", dnsResolve, 1}, {"myIpAddress", myIpAddress, 0}, {"alert", alert, 1}};
+    for (const auto &native : natives) {
+        duk_push_c_function(ctx, native.function, native.arguments);
+        duk_put_global_string(ctx, native.name);
     }
-    duk_destroy_heap(ctx);
-    return out;
+    duk_eval_string_noresult(ctx, kHelpers);
+    duk_eval_lstring_noresult(ctx, job->script.constData(), size_t(job->script.size()));
+    if (!duk_get_global_string(ctx, "FindProxyForURL") || !duk_is_function(ctx, -1))
+        return duk_error(ctx, DUK_ERR_TYPE_ERROR, "the script has no function FindProxyForURL");
+    duk_push_lstring(ctx, job->url.constData(), size_t(job->url.size()));
+    duk_push_lstring(ctx, job->host.constData(), size_t(job->host.size()));
+    duk_call(ctx, 2);
+    if (duk_is_string(ctx, -1)) {
+        duk_size_t length = 0;
+        const char *text = duk_get_lstring(ctx, -1, &length);
+        job->answer = QByteArray(text, qsizetype(std::min<duk_size_t>(length, kAnswerLimit)));
+    }
+    return 0;
 }
 
 VNErrorPtr scriptError(const QString &why) {
@@ -218,8 +298,14 @@ VNErrorPtr scriptError(const QString &why) {
 
 }  // namespace
 
+extern "C" int vn_duktape_exec_timeout_check(void *udata) {
+    const auto *run = static_cast<const ScriptRun *>(udata);
+    return run && std::chrono::steady_clock::now() >= run->deadline ? 1 : 0;
+}
+
 QStringList NRProxyScript::parseAnswer(const QString &answer) {
-    static const QRegularExpression hostPort(QStringLiteral("^(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9._-]+):(\\d{1,5})$"));
+    static const QRegularExpression hostPort(
+        QStringLiteral("^(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9._-]+)(?::(\\d{1,5}))?$"));
     QStringList entries;
     for (const QString &piece : answer.split(QLatin1Char(';'))) {
         const QStringList words = piece.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -233,17 +319,25 @@ QStringList NRProxyScript::parseAnswer(const QString &answer) {
         if (words.size() != 2)
             return {};
         const auto match = hostPort.match(words[1]);
-        if (!match.hasMatch() || match.captured(2).toInt() <= 0 || match.captured(2).toInt() > 65535)
+        if (!match.hasMatch())
             return {};
+        QString name;
+        int usualPort = 0;
         if (kind == QLatin1String("PROXY") || kind == QLatin1String("HTTP"))
-            entries << QStringLiteral("PROXY ") + words[1];
+            name = QStringLiteral("PROXY"), usualPort = 80;
         else if (kind == QLatin1String("HTTPS"))
-            entries << QStringLiteral("HTTPS ") + words[1];  // spoken to over TLS
+            name = QStringLiteral("HTTPS"), usualPort = 443;  // spoken to over TLS
         else if (kind == QLatin1String("SOCKS") || kind == QLatin1String("SOCKS5"))
-            entries << QStringLiteral("SOCKS ") + words[1];
+            name = QStringLiteral("SOCKS"), usualPort = 1080;
         else if (kind == QLatin1String("SOCKS4"))
-            entries << QStringLiteral("SOCKS4 ") + words[1];
+            name = QStringLiteral("SOCKS4"), usualPort = 1080;
+        // Without a port, the kind's usual one, as browsers read it.
+        const int port = match.captured(2).isEmpty() ? usualPort : match.captured(2).toInt();
+        if (!match.captured(2).isEmpty() && (port <= 0 || port > 65535))
+            return {};
         // A kind this engine cannot speak is skipped; the others still serve.
+        if (!name.isEmpty())
+            entries << QStringLiteral("%1 %2:%3").arg(name, match.captured(1)).arg(port);
     }
     return entries;
 }
@@ -255,72 +349,27 @@ QStringList NRProxyScript::proxiesForURL(const QString &script, const QUrl &url,
             *error = scriptError(why);
         return QStringList();
     };
-    int fds[2];
-    if (pipe(fds) != 0)
-        return fail(QString::fromLocal8Bit(strerror(errno)));
-    const QByteArray code = script.toUtf8();
-    const QByteArray urlText = url.toEncoded(QUrl::RemoveUserInfo);
-    const QByteArray host = url.host().toUtf8();
-    const pid_t child = fork();
-    if (child < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return fail(QString::fromLocal8Bit(strerror(errno)));
-    }
-    if (child == 0) {
-        close(fds[0]);
-        const QByteArray answer = evaluate(code, urlText, host);
-        qsizetype written = 0;
-        while (written < answer.size()) {
-            const ssize_t n = write(fds[1], answer.constData() + written, size_t(answer.size() - written));
-            if (n <= 0)
-                break;
-            written += n;
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    QByteArray answer;
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 limitMs = qint64(std::max(1.0, timeLimitSeconds) * 1000);
-    bool timedOut = false;
-    for (;;) {
-        const qint64 left = limitMs - clock.elapsed();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd p{fds[0], POLLIN, 0};
-        const int ready = poll(&p, 1, int(left));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0) {
-            timedOut = ready == 0;
-            break;
-        }
-        char buffer[4096];
-        const ssize_t n = read(fds[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        answer.append(buffer, n);
-        if (answer.size() > 65536)
-            break;
-    }
-    close(fds[0]);
-    if (timedOut)
-        kill(child, SIGKILL);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (timedOut)
+    ScriptRun run;
+    run.deadline = std::chrono::steady_clock::now() +
+                   std::chrono::milliseconds(qint64(std::max(1.0, timeLimitSeconds) * 1000));
+    duk_context *ctx = duk_create_heap(boundedAlloc, boundedRealloc, boundedFree, &run, fatalError);
+    if (!ctx)
+        return fail(QStringLiteral("The proxy script could not be run (no script engine)"));
+    Evaluation job{script.toUtf8(), url.toEncoded(QUrl::RemoveUserInfo), url.host().toUtf8(), QByteArray()};
+    run.running = true;
+    const bool ran = duk_safe_call(ctx, evaluateProtected, &job, 0, 1) == DUK_EXEC_SUCCESS;
+    run.running = false;
+    const QString why = ran ? QString() : QString::fromUtf8(duk_safe_to_string(ctx, -1));
+    const bool timedOut = std::chrono::steady_clock::now() >= run.deadline;
+    duk_destroy_heap(ctx);
+    if (!ran && timedOut)
         return fail(QStringLiteral("The proxy script ran too long"));
-    if (!WIFEXITED(status) || answer.isEmpty())
-        return fail(QStringLiteral("The proxy script did not answer"));
-    if (answer.startsWith('!'))
-        return fail(QStringLiteral("The proxy script failed: %1").arg(QString::fromUtf8(answer.mid(1))));
-    const QStringList entries = parseAnswer(QString::fromUtf8(answer));
+    if (!ran)
+        return fail(QStringLiteral("The proxy script failed: %1").arg(why));
+    if (job.answer.isNull())
+        return fail(QStringLiteral("The proxy script answered something that is not a text"));
+    const QStringList entries = parseAnswer(QString::fromUtf8(job.answer));
     if (entries.isEmpty())
-        return fail(QStringLiteral("The proxy script answered no proxy list: %1").arg(QString::fromUtf8(answer.left(200))));
+        return fail(QStringLiteral("The proxy script answered no proxy list: %1").arg(QString::fromUtf8(job.answer.left(200))));
     return entries;
 }

@@ -12,8 +12,10 @@
 // myIpAddress, dnsDomainLevels, convert_addr, shExpMatch, weekdayRange,
 // dateRange, timeRange).
 //
-// The script runs in a child process with a time limit, so one that loops
-// or crashes costs the request an error, never the program a thread.
+// The script runs in this process, on the calling thread, within a time
+// limit the engine checks between instructions and with a bounded heap: one
+// that loops or hoards memory costs the request an error, never the program
+// a thread. alert() only logs.
 class NRProxyScript {
 public:
     // The entries of the script's answer for the URL, each normalised to
@@ -21,10 +23,12 @@ public:
     // "SOCKS host:port" (SOCKS5) or "SOCKS4 host:port". Blocks for as long
     // as the script runs: call it off the network thread. Empty, with an error,
     // when the script does not compile, throws, runs past the time limit or
-    // answers something that is not a proxy list.
+    // answers something that is not a proxy list. (A name look-up the script
+    // asks for may outlast the limit: the caller keeps its own watch.)
     static QStringList proxiesForURL(const QString &script, const QUrl &url, double timeLimitSeconds,
                                      VNErrorPtr *error = nullptr);
     // The entries of an answer text; empty when any entry is malformed. An
-    // entry of a kind this engine cannot speak is skipped.
+    // entry of a kind this engine cannot speak is skipped; one without a port
+    // takes its kind's usual one (80, 443 for HTTPS, 1080 for SOCKS).
     static QStringList parseAnswer(const QString &answer);
 };

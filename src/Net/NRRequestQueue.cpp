@@ -3,7 +3,6 @@
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 
-#include <QFileInfo>
 #include <QMetaObject>
 #include <algorithm>
 
@@ -119,6 +118,9 @@ void NRRequestQueue::addRequest(const std::shared_ptr<NRHTTPRequest> &request) {
     Entry entry{request, {}, false};
     qint64 uploadAmount = 1;
     if (m_showAccurateProgress) {
+        // Built now (a form's body is made from its fields and files), so its
+        // length counts; the request does not build it again.
+        request->buildPostBodyNow();
         if (request->requestMethod() == QLatin1String("GET") && m_suspended) {
             // Its size is learnt before any body arrives.
             auto head = request->copy();
@@ -129,8 +131,7 @@ void NRRequestQueue::addRequest(const std::shared_ptr<NRHTTPRequest> &request) {
                 request->setShouldResetDownloadProgress(false);
             }
         }
-        uploadAmount = request->postBodyFilePath().isEmpty() ? request->postBody().size()
-                                                             : QFileInfo(request->postBodyFilePath()).size();
+        uploadAmount = request->postLength();
     } else {
         m_totalBytesToDownload += 1;
     }
@@ -211,17 +212,22 @@ void NRRequestQueue::startMore() {
         Entry entry = *next;
         m_pending.erase(next);
         m_running.push_back(entry);
-        entry.request->startAsynchronous();
+        entry.request->start();
     }
 }
 
-void NRRequestQueue::callDelegate(const QByteArray &method, NRHTTPRequest *request) {
+bool NRRequestQueue::delegateResponds(const QByteArray &method, const char *arguments) const {
     QObject *d = m_delegate.data();
     if (!d || method.isEmpty())
-        return;
-    const QByteArray signature = QMetaObject::normalizedSignature((method + "(NRHTTPRequest*)").constData());
-    if (d->metaObject()->indexOfMethod(signature.constData()) >= 0)
-        QMetaObject::invokeMethod(d, method.constData(), Qt::DirectConnection, Q_ARG(NRHTTPRequest *, request));
+        return false;
+    const QByteArray signature = QMetaObject::normalizedSignature((method + '(' + arguments + ')').constData());
+    return d->metaObject()->indexOfMethod(signature.constData()) >= 0;
+}
+
+void NRRequestQueue::callDelegate(const QByteArray &method, NRHTTPRequest *request) {
+    if (delegateResponds(method, "NRHTTPRequest*"))
+        QMetaObject::invokeMethod(m_delegate.data(), method.constData(), Qt::DirectConnection,
+                                  Q_ARG(NRHTTPRequest *, request));
 }
 
 void NRRequestQueue::requestStarted(NRHTTPRequest *request) {
@@ -251,14 +257,19 @@ void NRRequestQueue::requestFailed(NRHTTPRequest *request) {
     requestEnded(request, true);
 }
 
-void NRRequestQueue::requestEnded(NRHTTPRequest *request, bool failed) {
-    auto self = shared_from_this();  // a delegate may let the queue go
+bool NRRequestQueue::removeRequest(NRHTTPRequest *request) {
     const auto same = [request](const Entry &e) { return e.request.get() == request; };
     const bool wasHere = std::any_of(m_running.begin(), m_running.end(), same) ||
                          std::any_of(m_pending.begin(), m_pending.end(), same);
     m_running.erase(std::remove_if(m_running.begin(), m_running.end(), same), m_running.end());
     m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), same), m_pending.end());
     scheduleStartMore();
+    return wasHere;
+}
+
+void NRRequestQueue::requestEnded(NRHTTPRequest *request, bool failed) {
+    auto self = shared_from_this();  // a delegate may let the queue go
+    const bool wasHere = removeRequest(request);
     if (isHEADRequest(request)) {
         m_headRequests.erase(request);
         return;
@@ -269,24 +280,77 @@ void NRRequestQueue::requestEnded(NRHTTPRequest *request, bool failed) {
     callDelegate(failed ? m_requestDidFailSelector : m_requestDidFinishSelector, request);
     if (auto block = failed ? m_requestFailedBlock : m_requestFinishedBlock)
         block(request);
-    if (m_requestsCount == 0) {
-        if (m_resetCountsWhenQuiet) {
-            m_resetCountsWhenQuiet = false;
-            m_bytesUploadedSoFar = m_totalBytesToUpload = m_bytesDownloadedSoFar = m_totalBytesToDownload = 0;
-        }
-        QObject *d = m_delegate.data();
-        if (d && !m_queueDidFinishSelector.isEmpty()) {
-            const QByteArray signature =
-                QMetaObject::normalizedSignature((m_queueDidFinishSelector + "(NRRequestQueue*)").constData());
-            if (d->metaObject()->indexOfMethod(signature.constData()) >= 0)
-                QMetaObject::invokeMethod(d, m_queueDidFinishSelector.constData(), Qt::DirectConnection,
-                                          Q_ARG(NRRequestQueue *, this));
-        }
-        if (auto block = m_queueFinishedBlock)
-            block();
-    } else if (failed && m_shouldCancelAllRequestsOnFailure) {
+    if (m_requestsCount == 0)
+        reportQueueFinished();
+    else if (failed && m_shouldCancelAllRequestsOnFailure)
         cancelAllOperations();
+}
+
+void NRRequestQueue::reportQueueFinished() {
+    if (m_resetCountsWhenQuiet) {
+        m_resetCountsWhenQuiet = false;
+        m_bytesUploadedSoFar = m_totalBytesToUpload = m_bytesDownloadedSoFar = m_totalBytesToDownload = 0;
     }
+    QObject *d = m_delegate.data();
+    if (d && !m_queueDidFinishSelector.isEmpty()) {
+        const QByteArray signature =
+            QMetaObject::normalizedSignature((m_queueDidFinishSelector + "(NRRequestQueue*)").constData());
+        if (d->metaObject()->indexOfMethod(signature.constData()) >= 0)
+            QMetaObject::invokeMethod(d, m_queueDidFinishSelector.constData(), Qt::DirectConnection,
+                                      Q_ARG(NRRequestQueue *, this));
+    }
+    if (auto block = m_queueFinishedBlock)
+        block();
+}
+
+// A silenced request reports nothing, so its place and its count go now;
+// the batch may be done without it (told later, never inside the caller's
+// clearDelegatesAndCancel()).
+void NRRequestQueue::requestWasSilenced(NRHTTPRequest *request) {
+    const bool wasHere = removeRequest(request);
+    if (isHEADRequest(request)) {
+        m_headRequests.erase(request);
+        return;
+    }
+    if (!wasHere)
+        return;
+    m_requestsCount = std::max(0, m_requestsCount - 1);
+    if (m_requestsCount > 0)
+        return;
+    std::weak_ptr<NRRequestQueue> weak = weak_from_this();
+    VNDispatch::mainAsync([weak] {
+        if (auto self = weak.lock(); self && self->m_requestsCount == 0)
+            self->reportQueueFinished();
+    });
+}
+
+bool NRRequestQueue::respondsToWillRedirect() const {
+    return delegateResponds(m_requestWillRedirectSelector, "NRHTTPRequest*,QUrl");
+}
+
+void NRRequestQueue::requestWillRedirectToURL(NRHTTPRequest *request, const QUrl &url) {
+    if (isHEADRequest(request) || !respondsToWillRedirect()) {
+        request->redirectToURL(url);  // the queue's own size question follows the server
+        return;
+    }
+    QMetaObject::invokeMethod(m_delegate.data(), m_requestWillRedirectSelector.constData(), Qt::DirectConnection,
+                              Q_ARG(NRHTTPRequest *, request), Q_ARG(QUrl, url));
+}
+
+bool NRRequestQueue::respondsToAuthenticationNeeded() const {
+    return delegateResponds("authenticationNeededForRequest", "NRHTTPRequest*");
+}
+
+void NRRequestQueue::authenticationNeededForRequest(NRHTTPRequest *request) {
+    callDelegate("authenticationNeededForRequest", request);
+}
+
+bool NRRequestQueue::respondsToProxyAuthenticationNeeded() const {
+    return delegateResponds("proxyAuthenticationNeededForRequest", "NRHTTPRequest*");
+}
+
+void NRRequestQueue::proxyAuthenticationNeededForRequest(NRHTTPRequest *request) {
+    callDelegate("proxyAuthenticationNeededForRequest", request);
 }
 
 void NRRequestQueue::addClamped(quint64 &value, qint64 amount) {

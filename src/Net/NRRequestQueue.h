@@ -19,8 +19,14 @@
 // of the batch cancelled when one request fails.
 //
 // Main thread only. Delegate methods take the request
-// (`requestFinished(NRHTTPRequest*)`, headers also a QVariantMap) or, for
-// the queue-finished method, the queue (`queueFinished(NRRequestQueue*)`).
+// (`requestFinished(NRHTTPRequest*)`, headers also a QVariantMap, the
+// will-redirect method also the new QUrl) or, for the queue-finished
+// method, the queue (`queueFinished(NRRequestQueue*)`).
+//
+// The queue starts its requests itself, outside the shared queue of
+// NRHTTPRequest::startAsynchronous(): a batch whose requests wait on
+// requests of their own (a web page's style sheets) never holds places
+// that other transfers of the application need.
 class NRRequestQueue : public NRRequestQueueListener, public std::enable_shared_from_this<NRRequestQueue> {
 public:
     static std::shared_ptr<NRRequestQueue> queue();
@@ -90,6 +96,16 @@ public:
     void requestDidSendBytes(NRHTTPRequest *request, qint64 bytes) override;
     void requestIncrementDownloadSizeBy(NRHTTPRequest *request, qint64 amount) override;
     void requestIncrementUploadSizeBy(NRHTTPRequest *request, qint64 amount) override;
+    // Only what the delegate can answer: the will-redirect method (with the
+    // request and the new URL), authenticationNeededForRequest and
+    // proxyAuthenticationNeededForRequest (with the request).
+    bool respondsToWillRedirect() const override;
+    void requestWillRedirectToURL(NRHTTPRequest *request, const QUrl &url) override;
+    bool respondsToAuthenticationNeeded() const override;
+    void authenticationNeededForRequest(NRHTTPRequest *request) override;
+    bool respondsToProxyAuthenticationNeeded() const override;
+    void proxyAuthenticationNeededForRequest(NRHTTPRequest *request) override;
+    void requestWasSilenced(NRHTTPRequest *request) override;
 
 private:
     struct Entry {
@@ -98,6 +114,10 @@ private:
         bool isHEAD = false;
     };
     void requestEnded(NRHTTPRequest *request, bool failed);
+    // Takes the request out of the batch; false when it was not in it.
+    bool removeRequest(NRHTTPRequest *request);
+    void reportQueueFinished();
+    bool delegateResponds(const QByteArray &method, const char *arguments) const;
     void startMore();
     void scheduleStartMore();
     void callDelegate(const QByteArray &method, NRHTTPRequest *request);

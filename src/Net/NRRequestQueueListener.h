@@ -2,6 +2,7 @@
 
 #include <QMap>
 #include <QString>
+#include <QUrl>
 #include <QtGlobal>
 
 class NRHTTPRequest;
@@ -19,4 +20,19 @@ public:
     virtual void requestDidSendBytes(NRHTTPRequest *request, qint64 bytes) = 0;
     virtual void requestIncrementDownloadSizeBy(NRHTTPRequest *request, qint64 amount) = 0;
     virtual void requestIncrementUploadSizeBy(NRHTTPRequest *request, qint64 amount) = 0;
+
+    // Questions a request asks the queue when its own delegate cannot answer
+    // them; the queue says beforehand (when the request starts) whether it
+    // can. The answer comes back through the request (redirectToURL(),
+    // retryUsingSuppliedCredentials(), cancelAuthentication()).
+    virtual bool respondsToWillRedirect() const = 0;
+    virtual void requestWillRedirectToURL(NRHTTPRequest *request, const QUrl &url) = 0;
+    virtual bool respondsToAuthenticationNeeded() const = 0;
+    virtual void authenticationNeededForRequest(NRHTTPRequest *request) = 0;
+    virtual bool respondsToProxyAuthenticationNeeded() const = 0;
+    virtual void proxyAuthenticationNeededForRequest(NRHTTPRequest *request) = 0;
+
+    // The request was silenced (clearDelegatesAndCancel): it leaves the
+    // queue and reports nothing more to it.
+    virtual void requestWasSilenced(NRHTTPRequest *request) = 0;
 };

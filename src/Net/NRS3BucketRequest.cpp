@@ -109,3 +109,11 @@ void NRS3BucketRequest::didEndElement(const QString &name, const QString &text) 
             m_currentObject->ownerName = text;
     }
 }
+
+std::shared_ptr<NRHTTPRequest> NRS3BucketRequest::HEADRequest() const {
+    auto head = makeHEADRequest<NRS3BucketRequest>();
+    std::lock_guard l(m_mutex);
+    head->m_bucket = m_bucket;
+    head->m_subResource = m_subResource;
+    return head;
+}

@@ -31,6 +31,8 @@ public:
     QUrl buildURL() const override;
     QString canonicalizedResource() const override;
     std::shared_ptr<NRHTTPRequest> copy() const override;
+    // Also with what its signature names: the bucket and the sub-resource.
+    std::shared_ptr<NRHTTPRequest> HEADRequest() const override;
 
 protected:
     void didStartElement(const QString &name) override;

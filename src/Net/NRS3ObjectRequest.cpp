@@ -117,3 +117,12 @@ std::shared_ptr<NRHTTPRequest> NRS3ObjectRequest::copy() const {
     other->m_storageClass = m_storageClass;
     return other;
 }
+
+std::shared_ptr<NRHTTPRequest> NRS3ObjectRequest::HEADRequest() const {
+    auto head = makeHEADRequest<NRS3ObjectRequest>();
+    std::lock_guard l(m_mutex);
+    head->m_bucket = m_bucket;
+    head->m_key = m_key;
+    head->m_subResource = m_subResource;
+    return head;
+}

@@ -35,6 +35,8 @@ public:
     QString canonicalizedResource() const override;
     QMap<QString, QString> S3Headers() const override;
     std::shared_ptr<NRHTTPRequest> copy() const override;
+    // Also with what its signature names: the bucket, the key and the sub-resource.
+    std::shared_ptr<NRHTTPRequest> HEADRequest() const override;
 
 protected:
     QString contentTypeToSign() const override;

@@ -223,14 +223,30 @@ NRHTTPRequest::ReplyVerdict NRS3Request::reviewReply(VNErrorPtr *error) {
     return ReplyVerdict::Accept;
 }
 
-void NRS3Request::copyS3SettingsTo(NRS3Request &other) const {
-    copySettingsTo(other);
+void NRS3Request::copyKeysTo(NRS3Request &other) const {
     std::lock_guard l(m_mutex);
     other.m_accessKey = m_accessKey;
     other.m_secretAccessKey = m_secretAccessKey;
     other.m_requestScheme = m_requestScheme;
+}
+
+void NRS3Request::copyS3SettingsTo(NRS3Request &other) const {
+    copySettingsTo(other);
+    copyKeysTo(other);
+    std::lock_guard l(m_mutex);
     other.m_accessPolicy = m_accessPolicy;
     other.m_builtURL = m_builtURL;
+}
+
+// The URL is the main request's own (not made again from fields a HEAD
+// request does not carry).
+void NRS3Request::fillS3HEADRequest(NRS3Request &head) const {
+    fillHEADRequest(head);
+    copyKeysTo(head);
+}
+
+std::shared_ptr<NRHTTPRequest> NRS3Request::HEADRequest() const {
+    return makeHEADRequest<NRS3Request>();
 }
 
 std::shared_ptr<NRHTTPRequest> NRS3Request::copy() const {

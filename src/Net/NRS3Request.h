@@ -11,12 +11,14 @@ class QXmlStreamReader;
 // A request to an S3 storage service: its URL made from the bucket, key and
 // options, signed with the access key pair (HMAC-SHA1 over the canonical
 // request, "AWS key:signature"), and an XML reply read as it is parsed. An
-// error reply ("Message") fails the request with code S3ErrorType (12) and
+// error reply ("Message") fails the request with code S3ErrorType (13) and
 // the server's message as its text; "RequestTimeout" sends it once more.
 class NRS3Request : public NRHTTPRequest {
 public:
-    // Code of a request the storage service refused with an error reply.
-    static constexpr int S3ErrorType = 12;
+    // Code of a request the storage service refused with an error reply (a
+    // code of its own: the engine's codes end at 12).
+    static constexpr int S3ErrorType = 13;
+    static_assert(S3ErrorType > ResponseTooLargeErrorType);
 
     explicit NRS3Request(const QUrl &url = QUrl());
 
@@ -57,8 +59,17 @@ public:
     static QDateTime S3ResponseDate(const QString &text);
 
     std::shared_ptr<NRHTTPRequest> copy() const override;
+    // A HEAD request of the same kind, with the keys: signed for HEAD.
+    std::shared_ptr<NRHTTPRequest> HEADRequest() const override;
 
 protected:
+    template <class Kind>
+    std::shared_ptr<Kind> makeHEADRequest() const {
+        auto head = std::make_shared<Kind>(url());
+        fillS3HEADRequest(*head);
+        return head;
+    }
+    void fillS3HEADRequest(NRS3Request &head) const;
     // The request's URL from its fields (empty in the base).
     virtual QUrl buildURL() const { return QUrl(); }
     // The Content-Type a PUT of an object is signed and sent with (null:
@@ -77,6 +88,7 @@ protected:
 
 private:
     void sign();
+    void copyKeysTo(NRS3Request &other) const;
 
     QString m_accessKey, m_secretAccessKey;
     QString m_requestScheme = QStringLiteral("http");

@@ -33,3 +33,8 @@ void NRS3ServiceRequest::didEndElement(const QString &name, const QString &text)
         m_ownerName = text;
     }
 }
+
+std::shared_ptr<NRHTTPRequest> NRS3ServiceRequest::HEADRequest() const {
+    auto head = makeHEADRequest<NRS3ServiceRequest>();
+    return head;
+}

@@ -3,6 +3,7 @@
 #include "Net/NRRequestQueue.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNPartName.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
 
+#include <filesystem>
 #include <mutex>
 
 namespace {
@@ -138,7 +140,11 @@ void NRWebPageRequest::addURLToFetch(const QString &found) {
     if (text.size() < 5 || text.left(5).compare(QLatin1String("data:"), Qt::CaseInsensitive) == 0)
         return;
     const QUrl resolved = url().resolved(QUrl(text));
-    if (!resolved.isValid() || resolved.isEmpty() || m_resourceList.contains(text))
+    // Only what can be downloaded: an "about:blank" frame or a "javascript:"
+    // reference names nothing to fetch, and must not fail the page.
+    const QString scheme = resolved.scheme().toLower();
+    if (!resolved.isValid() || resolved.isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        m_resourceList.contains(text))
         return;
     m_resourceList.insert(text, QVariantMap());
     m_resourceOrder.append(text);
@@ -368,6 +374,7 @@ void NRWebPageRequest::startResourceRequests() {
     m_externalResourceQueue = queue;
     std::weak_ptr<NRWebPageRequest> weak = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
     queue->setShouldCancelAllRequestsOnFailure(shouldIgnoreExternalResourceErrors());
+    queue->setShowAccurateProgress(showAccurateProgress());
     queue->setRequestFinishedBlock([weak](NRHTTPRequest *r) {
         if (auto self = weak.lock())
             self->externalResourceFetchSucceeded(r);
@@ -470,28 +477,60 @@ void NRWebPageRequest::finishedFetchingExternalResources() {
         } else if (m_webContentType == HTMLContent) {
             std::lock_guard lock(libxmlLock());
             if (m_doc && readResourceURLs(true)) {
-                if (!downloadDestinationPath().isEmpty()) {
-                    xmlSaveCtxtPtr save =
-                        xmlSaveToFilename(QFile::encodeName(downloadDestinationPath()).constData(), nullptr, XML_SAVE_NO_DECL);
-                    if (save) {
-                        xmlSaveDoc(save, m_doc);
-                        xmlSaveClose(save);
-                    }
-                } else {
-                    xmlBufferPtr buffer = xmlBufferCreate();
-                    xmlSaveCtxtPtr save = xmlSaveToBuffer(buffer, nullptr, XML_SAVE_NO_DECL);
-                    if (save) {
-                        xmlSaveDoc(save, m_doc);
-                        xmlSaveClose(save);
-                        setRawResponseData(QByteArray(reinterpret_cast<const char *>(xmlBufferContent(buffer)),
-                                                      xmlBufferLength(buffer)));
-                    }
-                    xmlBufferFree(buffer);
+                const VNErrorPtr error = saveDocument();
+                if (error) {
+                    releaseDocument();
+                    failDeferred(error);
+                    return;
                 }
             }
         }
     }
     releaseDocument();
+    if (!parentRequest())
+        reportDownloadComplete();
     removeResponseHeader(QStringLiteral("Content-Encoding"));
+    // The page as rewritten replaces the reply stored when it arrived.
+    if (m_urlReplacementMode != DontReplaceURLs) {
+        if (auto cache = downloadCache())
+            cache->storeResponseForRequest(*this, secondsToCache());
+    }
     finishDeferred();
+}
+
+// Writes the rewritten page: to a file beside the destination, put in its
+// place only when whole (a failed write leaves the page as it arrived), or
+// as the new reply. Any failure of the writer is the page's.
+VNErrorPtr NRWebPageRequest::saveDocument() {
+    const QString destination = downloadDestinationPath();
+    if (destination.isEmpty()) {
+        xmlBufferPtr buffer = xmlBufferCreate();
+        xmlSaveCtxtPtr save = buffer ? xmlSaveToBuffer(buffer, nullptr, XML_SAVE_NO_DECL) : nullptr;
+        bool saved = false;
+        if (save) {
+            const bool wrote = xmlSaveDoc(save, m_doc) >= 0;
+            saved = xmlSaveClose(save) >= 0 && wrote;
+        }
+        if (saved)
+            setRawResponseData(QByteArray(reinterpret_cast<const char *>(xmlBufferContent(buffer)), xmlBufferLength(buffer)));
+        if (buffer)
+            xmlBufferFree(buffer);
+        return saved ? nullptr : makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response HTML"));
+    }
+    const QString beside = VNPartName::beside(destination, VNPartName::randomSuffix(QStringLiteral("part"), 32));
+    xmlSaveCtxtPtr save = xmlSaveToFilename(QFile::encodeName(beside).constData(), nullptr, XML_SAVE_NO_DECL);
+    bool saved = false;
+    if (save) {
+        const bool wrote = xmlSaveDoc(save, m_doc) >= 0;
+        saved = xmlSaveClose(save) >= 0 && wrote;
+    }
+    std::error_code ec;
+    if (saved)
+        std::filesystem::rename(QFile::encodeName(beside).toStdString(), QFile::encodeName(destination).toStdString(), ec);
+    if (saved && !ec)
+        return nullptr;
+    QFile::remove(beside);
+    return makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response HTML to disk"),
+                     QStringLiteral("%1: %2").arg(destination, ec ? QString::fromStdString(ec.message())
+                                                                  : QStringLiteral("the page could not be written")));
 }

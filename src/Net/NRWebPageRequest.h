@@ -56,6 +56,7 @@ private:
     QByteArray encodingName() const;
     QString readReplyText(VNErrorPtr *error) const;
     void releaseDocument();
+    VNErrorPtr saveDocument();
 
     // Main thread.
     void startResourceRequests();

@@ -18,8 +18,8 @@ using Hostile::received;
 
 namespace {
 
-// A proxy that asks its first client for Basic credentials, then goes away:
-// the answer's connection and its port both close.
+// A proxy that reads its first client's request, then goes away without
+// answering: the connection and the port both close.
 class VanishingProxy {
 public:
     VanishingProxy() {
@@ -34,27 +34,32 @@ public:
         m_port = ntohs(address.sin_port);
         m_thread = std::thread([this] { serveOnce(); });
     }
-    ~VanishingProxy() { m_thread.join(); }
+    ~VanishingProxy() {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
     int port() const { return m_port; }
+    // The request it read, once it has gone.
+    QByteArray request() {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_request;
+    }
 
 private:
     void serveOnce() {
         const int client = ::accept(m_listener, nullptr, nullptr);
         ::close(m_listener);
-        QByteArray request;
         char buffer[4096];
-        while (!request.contains("\r\n\r\n")) {
+        while (!m_request.contains("\r\n\r\n")) {
             const ssize_t n = ::read(client, buffer, sizeof buffer);
             if (n <= 0)
                 break;
-            request.append(buffer, n);
+            m_request.append(buffer, n);
         }
-        const QByteArray answer = "HTTP/1.1 407 Proxy Authentication Required\r\n"
-                                  "Proxy-Authenticate: Basic realm=\"first\"\r\n"
-                                  "Content-Length: 0\r\nConnection: close\r\n\r\n";
-        (void)::write(client, answer.constData(), size_t(answer.size()));
         ::close(client);
     }
+    QByteArray m_request;
     int m_listener = -1;
     int m_port = 0;
     std::thread m_thread;
@@ -69,6 +74,7 @@ TEST(ProxyFailover, OneProxysCredentialsNeverGoToTheNext) {
     NRSessionCredentialEntry entry;
     entry.credentials = std::make_shared<NRCredentials>(NRCredentials{QStringLiteral("user"), QStringLiteral("s3cret"), QString()});
     entry.url = NRSessionCredentialStore::proxyKey(QStringLiteral("127.0.0.1"), first.port());
+    entry.scheme = NRHTTPAuthentication::basicScheme();
     NRSessionCredentialStore::sharedProxy().store(entry);
 
     QTemporaryDir dir;
@@ -90,6 +96,8 @@ TEST(ProxyFailover, OneProxysCredentialsNeverGoToTheNext) {
     request->setFailedBlock([&] { ended = true; });
     request->startAsynchronous();
     ASSERT_TRUE(VNTest::waitUntil([&] { return ended; }, 30000));
+    // The first proxy had its own credentials from the start.
+    EXPECT_TRUE(first.request().contains("Proxy-Authorization: Basic ")) << first.request().toStdString();
     const QList<QJsonObject> arrived = received(target);
     ASSERT_FALSE(arrived.isEmpty());
     for (const QJsonObject &connect : arrived)

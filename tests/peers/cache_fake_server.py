@@ -5,9 +5,9 @@ each path received.
     cache_fake_server.py PORT
 
 Routes (query parameters in brackets):
-  /page[etag,cc,pragma,expires,body,status]
+  /page[etag,cc,pragma,expires,body,status,location]
         a page with ETag etag and a fixed Last-Modified, the Cache-Control,
-        Pragma and Expires headers given, the given status; a request whose
+        Pragma, Expires and Location headers given, the given status; a request whose
         If-None-Match names etag gets 304 with no body
         (wait: seconds to wait before answering)
   /count[path]   how many requests /page?... with that path part received
@@ -62,7 +62,8 @@ class Handler(BaseHTTPRequestHandler):
             time.sleep(float(q["wait"]))
         etag = '"%s"' % q.get("etag", "v1")
         headers = [("ETag", etag), ("Last-Modified", LAST_MODIFIED)]
-        for key, name in (("cc", "Cache-Control"), ("pragma", "Pragma"), ("expires", "Expires")):
+        for key, name in (("cc", "Cache-Control"), ("pragma", "Pragma"), ("expires", "Expires"),
+                          ("location", "Location")):
             if key in q:
                 headers.append((name, q[key]))
         if self.headers.get("If-None-Match") == etag:

@@ -216,6 +216,8 @@ class Handler(BaseHTTPRequestHandler):
             self.send_response(200)
             self.send_header("Content-Length", str(n))
             self.end_headers()
+            if self.command == "HEAD":
+                return
             self.wfile.write(pattern(n // 2))
             self.wfile.flush()
             time.sleep(float(q.get("wait", "30")))

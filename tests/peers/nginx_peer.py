@@ -1,7 +1,7 @@
 """nginx on loopback: static files under /files/, PUT/DELETE uploads
 under /upload/ (dav methods), long keep-alive, and a small static site
-under /site/ (a page, its style sheets and images; ETag, a one-hour expiry,
-requests logged to logs/site.log). Used by the HTTP engine's
+under /site/ (pages, their style sheets, some importing others, and images;
+ETag, a one-hour expiry, requests logged to logs/site.log). Used by the HTTP engine's
 benchmark and available to tests as the fixture peer_nginx."""
 import os
 import subprocess
@@ -21,6 +21,20 @@ SITE = {
     "img/pic.png": b"\x89PNG pic",
     "img/bg.png": b"\x89PNG bg",
     "img/head.png": b"\x89PNG head",
+    # Four style sheets, each importing another: every sheet waits for its own.
+    "imports.html": b"""<html><head>""" + b"".join(
+        b'<link rel="stylesheet" href="css/s%d.css">' % i for i in range(1, 5)) + b"""</head><body></body></html>
+""",
+    **{"css/s%d.css" % i: b'@import url("i%d.css");\nh%d { color: red }\n' % (i, i) for i in range(1, 5)},
+    **{"css/i%d.css" % i: b"h%d { background: url(../img/pic.png) } /* imported %d */\n" % (i, i) for i in range(1, 5)},
+    # References that name nothing to download, beside one that does.
+    "frames.html": b"""<html><body><iframe src="about:blank"></iframe><iframe src="ABOUT:srcdoc"></iframe>
+<script src="javascript:void(0)"></script><img src="data:image/png;base64,iVBORw0KGgo="><img src="img/pic.png">
+</body></html>
+""",
+    # A page whose one image no server gives.
+    "broken.html": b"""<html><body><img src="img/pic.png"><img src="http://127.0.0.1:1/gone.png"></body></html>
+""",
 }
 
 

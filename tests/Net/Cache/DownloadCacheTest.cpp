@@ -158,3 +158,20 @@ TEST_F(DownloadCache, NginxRevalidatesADownloadedFile) {
     EXPECT_EQ(second->downloadDestinationPath(), cache->pathToCachedResponseDataForURL(QUrl(url)));
     EXPECT_EQ(VNTest::readFile(second->downloadDestinationPath()), data);
 }
+
+TEST_F(DownloadCache, ACachedRedirectIsFollowedAsALiveOneWouldBe) {
+    // The redirect is kept like any reply; the next request for its URL
+    // takes it from the cache and goes on to the target.
+    const QString url = cacheFake("/page/redir?status=302&location=/page/redirtarget&cc=max-age%3D600");
+    auto first = fetch(url);
+    EXPECT_EQ(first->responseStatusCode(), 200);
+    EXPECT_EQ(first->responseString(), ownPages("page /page/redirtarget"));
+    auto second = fetch(url);
+    EXPECT_EQ(second->responseStatusCode(), 200);
+    EXPECT_EQ(second->responseString(), ownPages("page /page/redirtarget"));
+    EXPECT_EQ(second->redirectCount(), 1);
+    EXPECT_EQ(second->originalURL(), QUrl(url));
+    EXPECT_EQ(second->url().path(), ownPages("/page/redirtarget"));
+    EXPECT_EQ(requestsSeen("/page/redir"), 1) << "the redirect was asked for again";
+    EXPECT_EQ(requestsSeen("/page/redirtarget"), 2);  // not fresh: revalidated
+}

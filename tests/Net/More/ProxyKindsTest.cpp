@@ -169,6 +169,58 @@ TEST_F(ProxyKinds, SOCKSWithAPasswordAndSOCKS4) {
     EXPECT_TRUE(logNames(log, target));
 }
 
+TEST_F(ProxyKinds, ASOCKSProxyGetsTheRequestsSessionsAndKeychainsCredentials) {
+    // A SOCKS proxy never asks with a 407: whatever credentials there are
+    // for it go with the first message, whoever chose it.
+    const QJsonObject socks = socksPeer();
+    const QString log = socks[QStringLiteral("log")].toString();
+    const QString host = QStringLiteral("127.0.0.1");
+    const int port = socks[QStringLiteral("auth_port")].toInt();
+    const NRCredentials right{socks[QStringLiteral("user")].toString(), socks[QStringLiteral("password")].toString(), QString()};
+    const QString target = QStringLiteral("CONNECT 127.0.0.1:%1")
+                               .arg(VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt());
+    enum Chooser { Settings, Script };
+    enum Source { Own, WrongOwn, Session, Keychain, None };
+    const struct {
+        Chooser chooser;
+        Source source;
+        bool passes;
+    } cases[] = {
+        {Settings, Own, true},   {Script, Own, true},       {Settings, Session, true}, {Script, Session, true},
+        {Settings, Keychain, true}, {Settings, WrongOwn, false}, {Settings, None, false},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SetUp();
+        QFile::resize(log, 0);
+        const QString path = QStringLiteral("/echo?sockscredentials=%1").arg(++n);
+        std::shared_ptr<NRHTTPRequest> r;
+        if (c.chooser == Script) {
+            r = scripted(path, scriptReturning(QStringLiteral("SOCKS %1:%2").arg(host).arg(port)));
+        } else {
+            r = NRHTTPRequest::requestWithURL(fake(path));
+            r->setProxyHost(host);
+            r->setProxyPort(port);
+            r->setProxyType(NRHTTPRequest::proxyTypeSOCKS());
+        }
+        if (c.source == Own || c.source == WrongOwn) {
+            r->setProxyUsername(right.username);
+            r->setProxyPassword(c.source == Own ? right.password : QStringLiteral("wrong"));
+        } else if (c.source == Session) {
+            NRSessionCredentialStore::sharedProxy().store(
+                {nullptr, std::make_shared<NRCredentials>(right), NRSessionCredentialStore::proxyKey(host, port), QString(), QString()});
+        } else if (c.source == Keychain) {
+            ASSERT_TRUE(NRHTTPRequest::saveCredentialsForProxy(right, host, port, QString()));
+            r->setUseKeychainPersistence(true);
+        }
+        const auto out = run(r);
+        if (c.source == Keychain)
+            NRHTTPRequest::removeCredentialsForProxy(host, port, QString());
+        EXPECT_EQ(out->finished, c.passes ? 1 : 0) << n;
+        EXPECT_EQ(QString::fromUtf8(VNTest::readFile(log)).contains(target), c.passes) << n;
+    }
+}
+
 TEST_F(ProxyKinds, ARedirectChoosesItsProxyAgain) {
     // From a host no_proxy names to one it does not: the second leg goes
     // through the proxy, the first did not.

@@ -4,7 +4,10 @@
 
 #include "Net/NRProxyScript.h"
 #include "Net/NRSessionCredentialStore.h"
+#include "Platform/VNLog.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
 using namespace NetTest;
@@ -17,10 +20,31 @@ int openPort() { return proxyPeer()[QStringLiteral("open_port")].toInt(); }
 QString user() { return proxyPeer()[QStringLiteral("user")].toString(); }
 QString password() { return proxyPeer()[QStringLiteral("password")].toString(); }
 
-// Whether the proxy's log names the request target.
-bool proxyLogged(const char *which, const QString &text) {
+// The processes this one started (their parent is this process).
+QStringList childProcesses() {
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    QStringList children;
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString stat = QString::fromLatin1(VNTest::readFile(QStringLiteral("/proc/%1/stat").arg(pid)));
+        // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+        const QStringList fields = stat.mid(stat.lastIndexOf(QLatin1Char(')')) + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (fields.size() > 1 && fields[1] == self)
+            children << pid;
+    }
+    return children;
+}
+
+// How many requests for the target the proxy's log shows.
+int proxyLogCount(const char *which, const QString &target) {
     const QString log = proxyPeer()[QString::fromLatin1(which) + QStringLiteral("_log")].toString();
-    return VNTest::waitUntil([&] { return QString::fromUtf8(VNTest::readFile(log)).contains(text); }, 2000);
+    return QString::fromUtf8(VNTest::readFile(log)).count(target);
+}
+
+// Whether the proxy's log names the request target (the proxy logs a
+// request as it reads it: once the request has ended, at once).
+bool proxyLogged(const char *which, const QString &text, int waitMs = 2000) {
+    const QString log = proxyPeer()[QString::fromLatin1(which) + QStringLiteral("_log")].toString();
+    return VNTest::waitUntil([&] { return QString::fromUtf8(VNTest::readFile(log)).contains(text); }, waitMs);
 }
 
 class Proxy : public ::testing::Test {
@@ -76,6 +100,32 @@ TEST_F(Proxy, ChallengeAnsweredWithTheProxysOwnCredentials) {
     wrong->setProxyPassword(QStringLiteral("wrong"));
     EXPECT_EQ(run(wrong)->failed, 1);
     EXPECT_EQ(errorCode(wrong), 3);
+}
+
+TEST_F(Proxy, SessionCredentialsGoWithTheFirstMessage) {
+    // Once the session holds the proxy's credentials, a request without any
+    // of its own sends them at once: the proxy sees it once, with no 407 first.
+    auto first = through(QStringLiteral("/echo?sessionfirst=1"), authPort());
+    first->setProxyUsername(user());
+    first->setProxyPassword(password());
+    EXPECT_EQ(run(first)->finished, 1);
+    ASSERT_TRUE(proxyLogged("auth", QStringLiteral("/echo?sessionfirst=1")));
+    EXPECT_EQ(proxyLogCount("auth", QStringLiteral("/echo?sessionfirst=1")), 2) << "asked, then answered";
+
+    auto second = through(QStringLiteral("/echo?sessionfirst=2"), authPort());
+    EXPECT_EQ(run(second)->finished, 1);
+    EXPECT_EQ(second->responseStatusCode(), 200);
+    ASSERT_TRUE(proxyLogged("auth", QStringLiteral("/echo?sessionfirst=2")));
+    EXPECT_EQ(proxyLogCount("auth", QStringLiteral("/echo?sessionfirst=2")), 1);
+
+    // Without session persistence the store is not read: asked again.
+    auto apart = through(QStringLiteral("/echo?sessionfirst=3"), authPort());
+    apart->setUseSessionPersistence(false);
+    apart->setProxyUsername(user());
+    apart->setProxyPassword(password());
+    EXPECT_EQ(run(apart)->finished, 1);
+    ASSERT_TRUE(proxyLogged("auth", QStringLiteral("/echo?sessionfirst=3")));
+    EXPECT_EQ(proxyLogCount("auth", QStringLiteral("/echo?sessionfirst=3")), 2);
 }
 
 TEST_F(Proxy, HTTPSThroughATunnel) {
@@ -147,21 +197,25 @@ TEST_F(Proxy, AutoConfigurationScripts) {
     struct Case {
         QString script;
         bool viaProxy;
-        int code;  // 0: finished
     };
+    // A script that fails or answers nothing usable leaves the request direct.
     const Case cases[] = {
-        {QStringLiteral("function FindProxyForURL(url, host) { return 'DIRECT'; }"), false, 0},
+        {QStringLiteral("function FindProxyForURL(url, host) { return 'DIRECT'; }"), false},
         {QStringLiteral("function FindProxyForURL(url, host) {"
                         " if (isInNet(host, '127.0.0.0', '255.0.0.0') && shExpMatch(url, '*/echo*') &&"
                         " !isPlainHostName(host) && dnsDomainLevels(host) == 3) return 'PROXY %1';"
-                        " return 'DIRECT'; }").arg(open), true, 0},
+                        " return 'DIRECT'; }").arg(open), true},
         // The first proxy cannot be reached: the next one.
-        {QStringLiteral("function FindProxyForURL(u, h) { return 'PROXY 127.0.0.1:1; PROXY %1; DIRECT'; }").arg(open), true, 0},
-        {QStringLiteral("function FindProxyForURL(u, h) { throw new Error('no'); }"), false, 6},
-        {QStringLiteral("function FindProxyForURL(u, h) { return 'GO AWAY'; }"), false, 6},
-        {QStringLiteral("function FindProxyForURL(u, h) { return 42; }"), false, 6},
-        {QStringLiteral("function FindProxyForURL(u, h) { for (;;) {} }"), false, 6},
-        {QStringLiteral("this is not a script"), false, 6},
+        {QStringLiteral("function FindProxyForURL(u, h) { return 'PROXY 127.0.0.1:1; PROXY %1; DIRECT'; }").arg(open), true},
+        // alert() is there, as in browsers: it only logs.
+        {QStringLiteral("function FindProxyForURL(u, h) { alert('choosing for ' + h); return 'PROXY %1'; }").arg(open), true},
+        {QStringLiteral("function FindProxyForURL(u, h) { throw new Error('no'); }"), false},
+        {QStringLiteral("function FindProxyForURL(u, h) { return 'GO AWAY'; }"), false},
+        {QStringLiteral("function FindProxyForURL(u, h) { return 42; }"), false},
+        {QStringLiteral("function FindProxyForURL(u, h) { return ''; }"), false},
+        {QStringLiteral("function FindProxyForURL(u, h) { for (;;) {} }"), false},
+        {QStringLiteral("function FindProxyForURL(u, h) { var a = []; for (;;) a.push(new Array(1e6).join('x')); }"), false},
+        {QStringLiteral("this is not a script"), false},
     };
     int n = 0;
     for (const Case &c : cases) {
@@ -177,14 +231,9 @@ TEST_F(Proxy, AutoConfigurationScripts) {
                 r->setPACurl(QUrl::fromLocalFile(file));
             }
             const auto out = run(r, 20000);
-            if (c.code) {
-                EXPECT_EQ(out->failed, 1) << c.script.toStdString();
-                EXPECT_EQ(errorCode(r), c.code) << c.script.toStdString();
-                continue;
-            }
             EXPECT_EQ(out->finished, 1) << c.script.toStdString();
             EXPECT_EQ(r->responseStatusCode(), 200);
-            EXPECT_EQ(proxyLogged("open", path), c.viaProxy) << c.script.toStdString();
+            EXPECT_EQ(proxyLogged("open", path, c.viaProxy ? 2000 : 0), c.viaProxy) << c.script.toStdString();
         }
     }
     // A script that cannot be fetched.
@@ -192,6 +241,37 @@ TEST_F(Proxy, AutoConfigurationScripts) {
     missing->setPACurl(QUrl::fromLocalFile(dir->path() + QStringLiteral("/none.pac")));
     EXPECT_EQ(run(missing)->failed, 1);
     EXPECT_EQ(errorCode(missing), 6);
+}
+
+TEST_F(Proxy, TheScriptRunsInThisProcess) {
+    // No child process is made for it (a child of a threaded process that
+    // looks names up can hang on a lock taken at the fork); what it logs
+    // reaches this process's log; its time limit holds.
+    auto dir = VNTest::makeTempDir();
+    const QString file = dir->path() + QStringLiteral("/inprocess.pac");
+    VNTest::writeFile(file, QStringLiteral("function FindProxyForURL(u, h) { var t = Date.now(); while (Date.now() - t < 1500) {}"
+                                           " alert('in process ' + dnsResolve('localhost')); return 'PROXY 127.0.0.1:%1'; }")
+                                .arg(openPort())
+                                .toUtf8());
+    VNLog::setCapturing(true);
+    VNLog::clearCaptured();
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo?inprocess=1")));
+    r->setPACurl(QUrl::fromLocalFile(file));
+    auto outcome = std::make_shared<Outcome>();
+    r->setCompletionBlock([outcome] { ++outcome->finished; });
+    r->setFailedBlock([outcome] { ++outcome->failed; });
+    r->startAsynchronous();
+    QStringList seen;
+    EXPECT_TRUE(VNTest::waitUntil([&] {
+        seen += childProcesses();
+        return outcome->done();
+    }, 20000));
+    seen.removeDuplicates();
+    EXPECT_TRUE(seen.isEmpty()) << seen.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(outcome->finished, 1);
+    EXPECT_TRUE(proxyLogged("open", QStringLiteral("/echo?inprocess=1")));
+    EXPECT_TRUE(VNLog::captured().join(QLatin1Char('\n')).contains(QStringLiteral("alert: in process 127.0.0.1")));
+    VNLog::setCapturing(false);
 }
 
 TEST_F(Proxy, SOCKS5) {
@@ -220,6 +300,24 @@ TEST_F(Proxy, SOCKS5) {
 TEST(ProxyScript, AnswersAreReadStrictly) {
     EXPECT_EQ(NRProxyScript::parseAnswer(QStringLiteral("PROXY a.b:8080; SOCKS5 [::1]:1080;DIRECT")),
               QStringList({QStringLiteral("PROXY a.b:8080"), QStringLiteral("SOCKS [::1]:1080"), QStringLiteral("DIRECT")}));
-    for (const char *bad : {"PROXY", "PROXY a.b", "PROXY a.b:99999", "FTP a.b:21", "DIRECT x", "PROXY a b:1"})
+    for (const char *bad : {"PROXY", "PROXY a.b:99999", "PROXY a.b:0", "FTP a.b:21", "DIRECT x", "PROXY a b:1", "PROXY ::1"})
         EXPECT_TRUE(NRProxyScript::parseAnswer(QString::fromLatin1(bad)).isEmpty()) << bad;
+}
+
+TEST(ProxyScript, AnEntryWithoutAPortTakesItsKindsUsualOne) {
+    const struct {
+        const char *answer;
+        const char *entry;
+    } cases[] = {
+        {"PROXY a.b", "PROXY a.b:80"},
+        {"HTTP a.b", "PROXY a.b:80"},
+        {"HTTPS a.b", "HTTPS a.b:443"},
+        {"SOCKS a.b", "SOCKS a.b:1080"},
+        {"SOCKS5 [::1]", "SOCKS [::1]:1080"},
+        {"SOCKS4 10.0.0.1", "SOCKS4 10.0.0.1:1080"},
+    };
+    for (const auto &c : cases) {
+        const QStringList entries = NRProxyScript::parseAnswer(QString::fromLatin1(c.answer) + QStringLiteral("; DIRECT"));
+        EXPECT_EQ(entries, QStringList({QString::fromLatin1(c.entry), QStringLiteral("DIRECT")})) << c.answer;
+    }
 }

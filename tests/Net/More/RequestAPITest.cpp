@@ -2,6 +2,8 @@
 // header delegates, client certificates, activity hooks, text services.
 #include "Net/NetTestSupport.h"
 
+#include "Net/NRFormDataRequest.h"
+
 #include <QObject>
 #include <QTimeZone>
 
@@ -53,6 +55,29 @@ TEST(RequestAPI, HEADRequestSendsTheMainRequestsHeaders) {
     EXPECT_EQ(run(head)->finished, 1);
     EXPECT_EQ(head->responseHeader(QStringLiteral("Content-Length")), QStringLiteral("5000"));
     EXPECT_EQ(head->requestHeaders().value(QStringLiteral("X-From-Main")), QStringLiteral("yes"));
+}
+
+TEST(RequestAPI, ABodyFileThatCannotBeWrittenWholeFailsBeforeSending) {
+    // The body goes through a file on a full disk (/dev/full): the request
+    // fails with a file error instead of sending what little was written.
+    const QByteArray piece(100000, 'b');
+    auto plain = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo?fullbody=1")));
+    plain->setShouldStreamPostDataFromDisk(true);
+    plain->setPostBodyFilePath(QStringLiteral("/dev/full"));
+    plain->appendPostData("a small start");  // kept in a buffer at first: its loss shows only when flushed
+    auto large = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo?fullbody=2")));
+    large->setShouldStreamPostDataFromDisk(true);
+    large->setPostBodyFilePath(QStringLiteral("/dev/full"));
+    large->appendPostData(piece);
+    auto form = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/form?fullbody=3")));
+    form->setPostBodyFilePath(QStringLiteral("/dev/full"));
+    form->addPostValue(QStringLiteral("v"), QStringLiteral("k"));
+    form->addData(piece, QStringLiteral("file"));
+    for (const auto &r : {plain, large, std::static_pointer_cast<NRHTTPRequest>(form)}) {
+        EXPECT_EQ(run(r)->failed, 1) << r->url().toString().toStdString();
+        EXPECT_EQ(errorCode(r), NRHTTPRequest::FileManagementError);
+        EXPECT_EQ(r->responseStatusCode(), 0) << "sent anyway";
+    }
 }
 
 TEST(RequestAPI, HeaderDelegateGetsTheHeaders) {

@@ -39,6 +39,11 @@ TEST(Throttle, BudgetArithmetic) {
 }
 
 TEST(Throttle, AMebibyteAt200KBPerSecondTakesAboutFiveSeconds) {
+    // The bandwidth used is measured all the time, in periods of a second;
+    // a budget set part-way through one allows that period's whole budget
+    // in what is left of it. Each transfer here starts a period of its own.
+    const auto freshPeriod = [] { NRBandwidthThrottle::shared().setClock({}); };
+    freshPeriod();
     NRHTTPRequest::setMaxBandwidthPerSecond(200 * 1024);
     auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=1048576")));
     QElapsedTimer clock;
@@ -52,6 +57,7 @@ TEST(Throttle, AMebibyteAt200KBPerSecondTakesAboutFiveSeconds) {
     EXPECT_LT(seconds, 9.0);
 
     // Uploads: the body counts once.
+    freshPeriod();
     NRHTTPRequest::setMaxBandwidthPerSecond(200 * 1024);
     auto up = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
     up->setPostBody(QByteArray(600 * 1024, 'u'));
@@ -62,4 +68,16 @@ TEST(Throttle, AMebibyteAt200KBPerSecondTakesAboutFiveSeconds) {
     EXPECT_EQ(echoOf(up)[QStringLiteral("length")].toInt(), 600 * 1024);
     EXPECT_GT(upSeconds, 1.8);
     EXPECT_LT(upSeconds, 6.0);
+}
+
+TEST(Throttle, WithNoMaximumTheBandwidthUsedIsStillMeasured) {
+    NRHTTPRequest::setMaxBandwidthPerSecond(0);
+    ASSERT_FALSE(NRHTTPRequest::isBandwidthThrottled());
+    auto big = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=1048576")));
+    EXPECT_EQ(run(big)->finished, 1);
+    // Its second is measured once it is over, at the next transfer's bytes.
+    EXPECT_TRUE(VNTest::waitUntil([] {
+        run(NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=10"))));
+        return NRHTTPRequest::averageBandwidthUsedPerSecond() >= 100000;
+    }, 10000)) << NRHTTPRequest::averageBandwidthUsedPerSecond();
 }

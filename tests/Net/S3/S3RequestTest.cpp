@@ -110,8 +110,32 @@ TEST_F(S3Service, AWrongSecretIsRefusedWithTheServersText) {
     EXPECT_EQ(outcome->failed, 1);
     ASSERT_TRUE(request->error());
     EXPECT_EQ(request->error()->code(), NRS3Request::S3ErrorType);
+    // A code of its own: never read as any of the engine's (12: a reply too large to keep).
+    EXPECT_GT(request->error()->code(), NRHTTPRequest::ResponseTooLargeErrorType);
     EXPECT_TRUE(request->error()->localizedDescription().contains("signature", Qt::CaseInsensitive))
         << request->error()->localizedDescription().toStdString();
+}
+
+TEST_F(S3Service, AHEADRequestIsOfItsOwnKindAndSigned) {
+    // s3rver refuses whatever is not signed for the HEAD method.
+    runOK(NRS3BucketRequest::PUTRequestWithBucket("vn-other"));
+    runOK(NRS3ObjectRequest::PUTRequestForData(NetTest::pattern(1234), "vn-other", "dir/the head.bin"));
+    auto object = NRS3ObjectRequest::requestWithBucket("vn-other", "dir/the head.bin");
+    auto head = object->HEADRequest();
+    ASSERT_TRUE(std::dynamic_pointer_cast<NRS3ObjectRequest>(head));
+    EXPECT_EQ(head->mainRequest(), object);
+    EXPECT_EQ(head->requestMethod(), "HEAD");
+    runOK(head);
+    EXPECT_EQ(head->responseHeader("Content-Length"), "1234");
+    EXPECT_TRUE(head->requestHeaders().value("Authorization").startsWith("AWS S3RVER:"));
+
+    auto bucketHead = NRS3BucketRequest::requestWithBucket("vn-other")->HEADRequest();
+    ASSERT_TRUE(std::dynamic_pointer_cast<NRS3BucketRequest>(bucketHead));
+    runOK(bucketHead);
+    EXPECT_TRUE(std::dynamic_pointer_cast<NRS3ServiceRequest>(NRS3ServiceRequest::serviceRequest()->HEADRequest()));
+
+    runOK(NRS3ObjectRequest::DELETERequestWithBucket("vn-other", "dir/the head.bin"));
+    runOK(NRS3BucketRequest::DELETERequestWithBucket("vn-other"));
 }
 
 TEST(S3Redirect, ATemporaryRedirectToAnotherRegionIsFollowed) {

@@ -34,6 +34,14 @@ QByteArray dataOf(const QString &dataURL) {
     return QByteArray::fromBase64(dataURL.section(QLatin1Char(','), 1).toLatin1());
 }
 
+QString siteLog() {
+    return QString::fromUtf8(VNTest::readFile(VNTest::peerState(QStringLiteral("nginx"))[QStringLiteral("site_log")].toString()));
+}
+
+QString errorText(const std::shared_ptr<NRHTTPRequest> &request) {
+    return request->error() ? request->error()->localizedDescription() : QString();
+}
+
 }  // namespace
 
 TEST(WebPageRequest, CSSURLsAndRelativePaths) {
@@ -95,3 +103,89 @@ TEST(WebPageRequest, PageSavedWithLocalCopiesOpensWithItsImages) {
     ASSERT_FALSE(pic.isNull());
     EXPECT_EQ(VNTest::readFile(pic), QByteArray("\x89PNG pic"));
 }
+
+TEST(WebPageRequest, StyleSheetsThatImportOthersNeverHoldTheSharedQueue) {
+    // Each of the four sheets waits for the sheet it imports. A listing
+    // started beside the page still gets its turn, and the page finishes
+    // with every sheet and import inlined.
+    const qsizetype logged = siteLog().size();
+    auto page = NRWebPageRequest::requestWithURL(QUrl(site("imports.html")));
+    page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    NetTest::Outcome outcome;
+    page->setCompletionBlock([&] { ++outcome.finished; });
+    page->setFailedBlock([&] { ++outcome.failed; });
+    page->startAsynchronous();
+    // Once three sheets have come (with the page, as many as the shared
+    // queue runs at once), a listing starts beside it.
+    ASSERT_TRUE(VNTest::waitUntil([&] { return siteLog().mid(logged).count("GET /site/css/s") >= 3; }, 20000));
+    auto listing = NRHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://127.0.0.1:%1/files/1k.bin")
+                                                          .arg(VNTest::peerState("nginx")["port"].toInt())));
+    EXPECT_EQ(NetTest::run(listing, 20000)->finished, 1) << "the listing waited behind the page";
+    ASSERT_TRUE(VNTest::waitUntil([&] { return outcome.done(); }, 20000));
+    ASSERT_EQ(outcome.finished, 1) << errorText(page).toStdString();
+    const QStringList refs = references(page->responseString());
+    ASSERT_EQ(refs.size(), 4) << page->responseString().toStdString();
+    for (int i = 1; i <= 4; ++i) {
+        const QString sheet = QString::fromLatin1(dataOf(refs[i - 1]));
+        EXPECT_TRUE(sheet.contains(QStringLiteral("h%1 { color: red }").arg(i))) << sheet.toStdString();
+        const QStringList imported = references(sheet);
+        ASSERT_EQ(imported.size(), 1) << sheet.toStdString();
+        EXPECT_TRUE(QString::fromLatin1(dataOf(imported[0])).contains(QStringLiteral("imported %1").arg(i)));
+    }
+}
+
+TEST(WebPageRequest, ReferencesThatNameNothingToDownloadAreLeftAlone) {
+    auto page = NRWebPageRequest::requestWithURL(QUrl(site("frames.html")));
+    page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    ASSERT_EQ(NetTest::run(page)->finished, 1) << errorText(page).toStdString();
+    const QStringList refs = references(page->responseString());
+    for (const QString &kept : {"about:blank", "ABOUT:srcdoc", "javascript:void(0)", "data:image/png;base64,iVBORw0KGgo="})
+        EXPECT_TRUE(refs.contains(kept)) << kept.toStdString() << " in " << page->responseString().toStdString();
+    EXPECT_TRUE(refs.contains("data:image/png;base64," + QString::fromLatin1(QByteArray("\x89PNG pic").toBase64())));
+}
+
+TEST(WebPageRequest, ResourcesLearnTheirSizesFirstWhenThePageShowsAccurateProgress) {
+    // The resource queue shows progress as the page does: accurately, with
+    // a HEAD request before each resource; else one unit each, without.
+    for (const bool accurate : {true, false}) {
+        const qsizetype seen = siteLog().size();
+        auto page = NRWebPageRequest::requestWithURL(QUrl(site("frames.html")));
+        page->setShowAccurateProgress(accurate);
+        ASSERT_EQ(NetTest::run(page)->finished, 1) << errorText(page).toStdString();
+        const QString log = siteLog().mid(seen);
+        EXPECT_TRUE(log.contains("GET /site/img/pic.png")) << log.toStdString();
+        EXPECT_EQ(log.contains("HEAD /site/img/pic.png"), accurate) << log.toStdString();
+    }
+}
+
+TEST(WebPageRequest, TheReplyIsCachedAsItArrivedAndAgainAsRewritten) {
+    // As it arrived, whatever becomes of the page (here its resource fails,
+    // and so does the page); as rewritten, once it is, when it is.
+    const struct {
+        const char *page;
+        int mode;
+        bool finishes;
+        bool rewritten;
+    } cases[] = {
+        {"broken.html", NRWebPageRequest::DontReplaceURLs, false, false},
+        {"broken.html", NRWebPageRequest::ReplaceWithData, false, false},
+        {"frames.html", NRWebPageRequest::DontReplaceURLs, true, false},
+        {"frames.html", NRWebPageRequest::ReplaceWithData, true, true},
+    };
+    for (const auto &c : cases) {
+        auto dir = VNTest::makeTempDir();
+        auto cache = std::make_shared<NRDownloadCache>();
+        ASSERT_FALSE(cache->setStoragePath(dir->path() + "/cache"));
+        auto page = NRWebPageRequest::requestWithURL(QUrl(site(c.page)));
+        page->setDownloadCache(cache);
+        page->setUrlReplacementMode(c.mode);
+        const auto outcome = NetTest::run(page);
+        EXPECT_EQ(outcome->finished, c.finishes ? 1 : 0) << c.page << " " << c.mode;
+        const QString cached = QString::fromUtf8(cache->cachedResponseDataForURL(page->url()));
+        EXPECT_TRUE(cached.contains("<img src=\"")) << c.page << " " << c.mode << ": " << cached.toStdString();
+        EXPECT_EQ(cached.contains("data:image/png;base64," + QString::fromLatin1(QByteArray("\x89PNG pic").toBase64())),
+                  c.rewritten)
+            << c.page << " " << c.mode;
+    }
+}
+

@@ -2,11 +2,13 @@
 // fake and the fetchers' fake, two loopback ports): the page's credentials
 // go only to its own origin, the resources report to the page's delegates,
 // and a cancel while they load is the page's answer.
+#include "Net/NRDownloadCache.h"
 #include "Net/NRProgressDelegate.h"
 #include "Net/NRWebPageRequest.h"
 #include "Net/NetTestSupport.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QObject>
@@ -64,8 +66,17 @@ struct Progress : NRProgressDelegate {
         if (bytes > 0)
             from << request->url().toString();
     }
+    void setDoubleValue(double value) override { values << value; }
     QStringList from;
+    QList<double> values;
 };
+
+// Whether the other origin has been asked for the path (it logs every request).
+bool otherOriginSaw(const QString &path) {
+    auto log = NRHTTPRequest::requestWithURL(QUrl(otherOrigin() + QStringLiteral("/log")));
+    NetTest::run(log);
+    return log->responseString().contains(path);
+}
 
 }  // namespace
 
@@ -109,11 +120,7 @@ TEST(WebPageResources, CancelWhileResourcesLoadReportsCancelled) {
     page->setFailedBlock([&] { ++outcome.failed; });
     page->startAsynchronous();
     // The other origin has the resource's request and holds its answer.
-    const bool resourceStarted = VNTest::waitUntil([&] {
-        auto log = NRHTTPRequest::requestWithURL(QUrl(otherOrigin() + QStringLiteral("/log")));
-        NetTest::run(log);
-        return log->responseString().contains(QStringLiteral("/hold?key=") + key);
-    });
+    const bool resourceStarted = VNTest::waitUntil([&] { return otherOriginSaw(QStringLiteral("/hold?key=") + key); });
     page->cancel();
     const bool ended = VNTest::waitUntil([&] { return outcome.done(); }, 10000);
     NetTest::run(NRHTTPRequest::requestWithURL(QUrl(otherOrigin() + QStringLiteral("/release?key=") + key)));
@@ -122,6 +129,46 @@ TEST(WebPageResources, CancelWhileResourcesLoadReportsCancelled) {
     EXPECT_EQ(outcome.failed, 1);
     EXPECT_EQ(outcome.finished, 0);
     EXPECT_EQ(NetTest::errorCode(page), NRHTTPRequest::RequestCancelledErrorType);
+}
+
+TEST(WebPageResources, ARewrittenPageThatCannotBeWrittenFailsThePage) {
+    // The page's folder goes away while its resource loads: the rewritten
+    // page cannot be saved, and the page fails instead of finishing.
+    const QString key = QStringLiteral("unsaved-") + QString::number(QDateTime::currentMSecsSinceEpoch());
+    auto dir = VNTest::makeTempDir();
+    auto cache = std::make_shared<NRDownloadCache>();
+    ASSERT_FALSE(cache->setStoragePath(dir->path() + QStringLiteral("/cache")));
+    const QString folder = dir->path() + QStringLiteral("/page");
+    QDir().mkpath(folder);
+    auto page = NRWebPageRequest::requestWithURL(pageWith({otherOrigin() + QStringLiteral("/hold?key=") + key}));
+    page->setDownloadCache(cache);
+    page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithLocalPaths);
+    page->setDownloadDestinationPath(folder + QStringLiteral("/index.html"));
+    NetTest::Outcome outcome;
+    page->setCompletionBlock([&] { ++outcome.finished; });
+    page->setFailedBlock([&] { ++outcome.failed; });
+    page->startAsynchronous();
+    const bool resourceStarted = VNTest::waitUntil([&] { return otherOriginSaw(QStringLiteral("/hold?key=") + key); });
+    const bool removed = QDir(folder).removeRecursively();
+    NetTest::run(NRHTTPRequest::requestWithURL(QUrl(otherOrigin() + QStringLiteral("/release?key=") + key)));
+    ASSERT_TRUE(resourceStarted && removed);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return outcome.done(); }, 15000));
+    EXPECT_EQ(outcome.finished, 0);
+    EXPECT_EQ(outcome.failed, 1);
+    EXPECT_EQ(NetTest::errorCode(page), NRWebPageRequest::ParseOrWriteError);
+}
+
+TEST(WebPageResources, ThePagesDownloadProgressEndsComplete) {
+    // The one resource stops half way (its failure passed over): the page's
+    // indicator, which showed it at half, ends at all done with the page.
+    auto page = NRWebPageRequest::requestWithURL(pageWith({NetTest::fake(QStringLiteral("/stall?n=2000&wait=2")).toString()}));
+    page->setShouldIgnoreExternalResourceErrors(false);
+    auto progress = std::make_shared<Progress>();
+    page->setDownloadProgressDelegate(progress);
+    ASSERT_EQ(NetTest::run(page)->finished, 1) << (page->error() ? page->error()->localizedDescription().toStdString() : "");
+    ASSERT_FALSE(progress->values.isEmpty());
+    EXPECT_TRUE(progress->values.contains(0.5));
+    EXPECT_EQ(progress->values.last(), 1.0);
 }
 
 #include "WebPageResourcesTest.moc"
