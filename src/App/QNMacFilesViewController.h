@@ -289,6 +289,10 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void copyOrMove(const QNDriveConfigPtr &sourceDrive, const QNDocumentList &documents, bool move,
                     QPointer<QNMacFilesViewController> sourcePane);
+    void startCopyOrMove(const QNDriveConfigPtr &sourceDrive, const QNDocumentList &documents, bool move,
+                         QPointer<QNMacFilesViewController> sourcePane);
+    void startDownloadTo(const QNDocumentList &documents, const QNDriveConfigPtr &localDrive,
+                         const QNDocumentPtr &destination);
     void runTask(const QNTaskPtr &task);
     void renameTo(const QNDocumentPtr &document, const QString &name, const QString &logText);
     QMenu *m_documentMenu = nullptr;

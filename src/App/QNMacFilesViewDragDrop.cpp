@@ -11,6 +11,7 @@
 #include "App/QNImageBrowserView.h"
 #include "App/QNMacTableView.h"
 #include "App/QNMacAppDelegate.h"
+#include "App/QNNameClashCheck.h"
 #include "App/TBWindow.h"
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
@@ -189,6 +190,17 @@ void QNMacFilesViewController::downloadTo() {
     localDrive->setIsMyFiles(true);
     localDrive->setUseAbsolutePath(true);
     auto destination = QNDocument::withPath(QFileInfo(folder).absoluteFilePath(), true);
+    QPointer<QNMacFilesViewController> guard(this);
+    QNNameClashCheck::run(m_driveConfig, documents, localDrive, destination, false,
+                          m_mainWindowController ? m_mainWindowController->window() : nullptr,
+                          [guard, localDrive, destination](const QNDocumentList &go) {
+                              if (guard)
+                                  guard->startDownloadTo(go, localDrive, destination);
+                          });
+}
+
+void QNMacFilesViewController::startDownloadTo(const QNDocumentList &documents, const QNDriveConfigPtr &localDrive,
+                                               const QNDocumentPtr &destination) {
     QNTaskPtr task = std::make_shared<QNCopyTask>();
     const QString key = QStringLiteral("QNMacFilesViewController-%1").arg(quintptr(this), 0, 16);
     QPointer<QNMacFilesViewController> guard(this);
@@ -367,6 +379,18 @@ bool QNMacFilesViewController::dropWithMimeData(const QMimeData *data, bool move
 
 void QNMacFilesViewController::copyOrMove(const QNDriveConfigPtr &sourceDrive, const QNDocumentList &documents,
                                           bool move, QPointer<QNMacFilesViewController> sourcePane) {
+    // Names this folder already holds are replaced only when the user says so.
+    QPointer<QNMacFilesViewController> guard(this);
+    QNNameClashCheck::run(sourceDrive, documents, m_driveConfig, m_document, move,
+                          m_mainWindowController ? m_mainWindowController->window() : nullptr,
+                          [guard, sourceDrive, move, sourcePane](const QNDocumentList &go) {
+                              if (guard)
+                                  guard->startCopyOrMove(sourceDrive, go, move, sourcePane);
+                          });
+}
+
+void QNMacFilesViewController::startCopyOrMove(const QNDriveConfigPtr &sourceDrive, const QNDocumentList &documents,
+                                               bool move, QPointer<QNMacFilesViewController> sourcePane) {
     QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
     const QString key = QStringLiteral("QNMacFilesViewController-%1").arg(quintptr(this), 0, 16);
     QPointer<QNMacFilesViewController> guard(this);

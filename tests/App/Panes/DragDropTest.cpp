@@ -6,6 +6,7 @@
 #include "PanesTestSupport.h"
 
 #include "App/QNAlertPanel.h"
+#include "App/QNNameClashCheck.h"
 #include "Core/QNTaskManager.h"
 #include "Platform/VNUserDefaults.h"
 
@@ -229,4 +230,113 @@ TEST_F(DragDropTest, ADeleteAtTheDragsEndAsksRemoveFilesWhichOnlyALocalDriveMayS
     pane->handleDocumentsAfterDrop(QNMacTableView::DragDelete);
     ASSERT_TRUE(VNTest::waitUntil([&] { return !QFileInfo::exists(file) && listedIn(a).isEmpty(); }, 15000));
     EXPECT_EQ(QNDialogService::shared().history().size(), 2);
+}
+
+TEST_F(DragDropTest, DownloadToAndADropOfAnotherApplicationAskBeforeReplacingANameTheFolderHolds) {
+    openTwoWindows();
+    const QByteArray theirs = VNTest::readFile(folderA + QStringLiteral("/report.txt"));
+    auto answerReplaceQuestion = [](int returnCode) {
+        if (!VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 10000))
+            return QNAlert();
+        const auto request = QNDialogService::shared().pendingAlerts().first();
+        QNDialogService::shared().answer(request.id, returnCode);
+        return request.alert;
+    };
+
+    // "Download to…" a folder holding a file of that name (in other letter case).
+    auto target = VNTest::makeTempDir();
+    const QString held = target->path() + QStringLiteral("/REPORT.TXT");
+    ASSERT_TRUE(VNTest::writeFile(held, "mine"));
+    QNMacFilesViewController::setFolderChooser([&](QWidget *) { return target->path(); });
+    a->filesViewController()->tableView()->selectRow(0);
+    for (int returnCode : {QNAlert::SecondButtonReturn, QNAlert::ThirdButtonReturn}) {
+        a->filesViewController()->downloadTo();
+        const QNAlert question = answerReplaceQuestion(returnCode);
+        EXPECT_EQ(question.messageText, QStringLiteral("Replace 1 item?"));
+        // Cancel, or Skip with nothing else to copy: no task at all.
+        VNTest::spin(100);
+        EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
+        EXPECT_EQ(QDir(target->path()).entryList(QDir::Files), QStringList{"REPORT.TXT"});
+        EXPECT_EQ(VNTest::readFile(held), QByteArray("mine"));
+    }
+
+    // Files of another application dropped on a pane holding one of the names.
+    auto outside = VNTest::makeTempDir();
+    ASSERT_TRUE(VNTest::writeFile(outside->path() + QStringLiteral("/report.txt"), "from outside"));
+    ASSERT_TRUE(VNTest::writeFile(outside->path() + QStringLiteral("/new.txt"), "new"));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(outside->path() + QStringLiteral("/report.txt")),
+                  QUrl::fromLocalFile(outside->path() + QStringLiteral("/new.txt"))});
+    ASSERT_TRUE(a->filesViewController()->dropWithMimeData(&data, /*moveAsked=*/false));
+    EXPECT_EQ(answerReplaceQuestion(QNAlert::ThirdButtonReturn).messageText, QStringLiteral("Replace 1 item?"));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return listedIn(a) == QStringList({"new.txt", "report.txt"}); }, 15000));
+    EXPECT_EQ(VNTest::readFile(folderA + QStringLiteral("/report.txt")), theirs);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 15000));
+    ASSERT_TRUE(a->filesViewController()->dropWithMimeData(&data, /*moveAsked=*/false));
+    EXPECT_EQ(answerReplaceQuestion(QNAlert::FirstButtonReturn).messageText, QStringLiteral("Replace 2 items?"));
+    ASSERT_TRUE(VNTest::waitUntil(
+        [&] { return VNTest::readFile(folderA + QStringLiteral("/report.txt")) == QByteArray("from outside"); }, 15000));
+}
+
+TEST_F(DragDropTest, AFolderThatCannotBeListedIsNotTakenForAnEmptyOne) {
+    openTwoWindows();
+    // B's folder went away after it was listed: its listing now fails.
+    ASSERT_TRUE(QDir(folderB).removeRecursively());
+    std::unique_ptr<QMimeData> drag(a->filesViewController()->writeDrag({0}));
+    a->filesViewController()->dragEnded();
+    ASSERT_TRUE(b->filesViewController()->dropWithMimeData(drag.get(), /*moveAsked=*/false));
+    ASSERT_TRUE(VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 10000));
+    const auto request = onlyPendingAlert();
+    EXPECT_EQ(request.alert.messageText, QStringLiteral("\u201cB\u201d could not be listed"));
+    EXPECT_TRUE(request.alert.informativeText.startsWith(
+        QStringLiteral("Whether it already holds items of the same names is not known")));
+    EXPECT_EQ(request.alert.buttons, (QStringList{"Copy Anyway", "Cancel"}));
+    EXPECT_EQ(request.alert.defaultButton, 1);
+    QNDialogService::shared().answer(request.id, QNAlert::SecondButtonReturn);
+    VNTest::spin(100);
+    EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
+}
+
+TEST(ReplaceQuestion, NamesTheFirstThreeClashesAndCountsTheRest) {
+    QNDocumentList docs;
+    for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"})
+        docs << QNDocument::withPath(QStringLiteral("/src/") + QString::fromUtf8(name));
+    const struct {
+        int count;
+        QString message, informative;
+    } rows[] = {
+        {1, "Replace 1 item?", "\u201ca.txt\u201d already exists in \u201cDocs\u201d. Replacing it cannot be undone."},
+        {2, "Replace 2 items?", "\u201ca.txt\u201d and \u201cb.txt\u201d already exist in \u201cDocs\u201d. Replacing them cannot be undone."},
+        {3, "Replace 3 items?",
+         "\u201ca.txt\u201d, \u201cb.txt\u201d and \u201cc.txt\u201d already exist in \u201cDocs\u201d. Replacing them cannot be "
+         "undone."},
+        {5, "Replace 5 items?",
+         "\u201ca.txt\u201d, \u201cb.txt\u201d, \u201cc.txt\u201d and 2 more already exist in \u201cDocs\u201d. Replacing them "
+         "cannot be undone."},
+    };
+    for (const auto &row : rows) {
+        const QNAlert alert = QNNameClashCheck::question(docs.mid(0, row.count), QStringLiteral("Docs"));
+        EXPECT_EQ(alert.messageText, row.message);
+        EXPECT_EQ(alert.informativeText, row.informative);
+    }
+}
+
+TEST(ReplaceQuestion, ClashesAreNamesTheFolderHoldsButNotADocumentAlreadyInIt) {
+    auto drive = QNDriveConfig::create();
+    drive->setIsMyFiles(true);
+    drive->setUseAbsolutePath(true);
+    auto other = QNDriveConfig::create();
+    other->setIsFTP(true);
+    other->setUrl(QStringLiteral("ftp://127.0.0.1/"));
+    const auto folder = QNDocument::withPath(QStringLiteral("/dest"), true);
+    const QNDocumentList listing = {QNDocument::withPath(QStringLiteral("/dest/Same.TXT")),
+                                    QNDocument::withPath(QStringLiteral("/dest/sub"), true)};
+    const auto same = QNDocument::withPath(QStringLiteral("/src/same.txt"));
+    const auto sub = QNDocument::withPath(QStringLiteral("/src/sub"), true);
+    const auto fresh = QNDocument::withPath(QStringLiteral("/src/fresh.txt"));
+    const auto itself = QNDocument::withPath(QStringLiteral("/dest/sub"), true);
+    EXPECT_EQ(QNNameClashCheck::clashes(other, {same, sub, fresh}, drive, folder, listing), (QNDocumentList{same, sub}));
+    // Dropped where it already is: nothing would be replaced.
+    EXPECT_TRUE(QNNameClashCheck::clashes(drive, {itself}, drive, folder, listing).isEmpty());
+    EXPECT_EQ(QNNameClashCheck::clashes(other, {itself}, drive, folder, listing), QNDocumentList{itself});
 }
