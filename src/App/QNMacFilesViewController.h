@@ -30,6 +30,8 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMimeData;
+class QNDragCopyOut;
+class QNDragMimeData;
 class QNFilesTableModel;
 class QNImageBrowserView;
 class QNMacTableView;
@@ -216,9 +218,9 @@ public:
     QMimeData *writeDrag(const QList<int> &rows);
     // The drag of this pane's entries has ended, wherever it went.
     void dragEnded();
-    // Copies a remote drag's entries to a fresh local folder and answers the
-    // files that arrived (a target outside the application asked for them).
-    QList<QUrl> copyOutForDrag(const QNDocumentList &documents);
+    // Starts copying a remote drag's entries to a fresh local folder (a
+    // target outside the application asked for them).
+    std::shared_ptr<QNDragCopyOut> copyOutForDrag(const QNDocumentList &documents);
     // The process and pane a drag of entries names, and whether that
     // process is this one.
     static QByteArray dragSourceTag(const QNMacFilesViewController *pane);
@@ -295,6 +297,7 @@ private:
                          const QNDocumentPtr &destination);
     void runTask(const QNTaskPtr &task);
     void renameTo(const QNDocumentPtr &document, const QString &name, const QString &logText);
+    QPointer<QNDragMimeData> m_dragData;  // the data of this pane's last drag
     QMenu *m_documentMenu = nullptr;
     QMenu *m_backgroundMenu = nullptr;
     QPointer<QLineEdit> m_renameInput;
