@@ -136,12 +136,8 @@ QString holdForThisProcess() {
 }
 
 bool whileSoleHolder(const std::function<void(const QStringList &)> &work) {
-    QString own;
-    {
-        Holding &h = holding();
-        std::lock_guard guard(h.mutex);
-        own = h.id;
-    }
+    // Held first: registering later, while the folder is locked here, would wait on itself.
+    const QString own = holdForThisProcess();
     QString folder;
     const int folderFd = openHoldersFolder(&folder);
     if (folderFd < 0)

@@ -1,7 +1,9 @@
 // Dragging between panes and dropping files of other applications: mouse
 // drags from either view, the move question, copies by Ctrl or by the user
 // default, the source pane refusing its own drop, another instance's drag
-// refused, and vanished paths skipped.
+// refused, and vanished paths skipped. Names the destination already holds
+// are replaced only after the question, and a destination that cannot be
+// listed is not taken for an empty one.
 #include "MouseDrag.h"
 #include "PanesTestSupport.h"
 
@@ -297,46 +299,29 @@ TEST_F(DragDropTest, AFolderThatCannotBeListedIsNotTakenForAnEmptyOne) {
     EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
 }
 
-TEST(ReplaceQuestion, NamesTheFirstThreeClashesAndCountsTheRest) {
-    QNDocumentList docs;
-    for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"})
-        docs << QNDocument::withPath(QStringLiteral("/src/") + QString::fromUtf8(name));
-    const struct {
-        int count;
-        QString message, informative;
-    } rows[] = {
-        {1, "Replace 1 item?", "\u201ca.txt\u201d already exists in \u201cDocs\u201d. Replacing it cannot be undone."},
-        {2, "Replace 2 items?", "\u201ca.txt\u201d and \u201cb.txt\u201d already exist in \u201cDocs\u201d. Replacing them cannot be undone."},
-        {3, "Replace 3 items?",
-         "\u201ca.txt\u201d, \u201cb.txt\u201d and \u201cc.txt\u201d already exist in \u201cDocs\u201d. Replacing them cannot be "
-         "undone."},
-        {5, "Replace 5 items?",
-         "\u201ca.txt\u201d, \u201cb.txt\u201d, \u201cc.txt\u201d and 2 more already exist in \u201cDocs\u201d. Replacing them "
-         "cannot be undone."},
-    };
-    for (const auto &row : rows) {
-        const QNAlert alert = QNNameClashCheck::question(docs.mid(0, row.count), QStringLiteral("Docs"));
-        EXPECT_EQ(alert.messageText, row.message);
-        EXPECT_EQ(alert.informativeText, row.informative);
-    }
-}
-
-TEST(ReplaceQuestion, ClashesAreNamesTheFolderHoldsButNotADocumentAlreadyInIt) {
-    auto drive = QNDriveConfig::create();
-    drive->setIsMyFiles(true);
-    drive->setUseAbsolutePath(true);
-    auto other = QNDriveConfig::create();
-    other->setIsFTP(true);
-    other->setUrl(QStringLiteral("ftp://127.0.0.1/"));
+TEST(ReplaceQuestion, NamesTheFirstThreeClashesButNotADocumentAlreadyWhereItWouldGo) {
+    auto local = QNDriveConfig::create();
+    local->setIsMyFiles(true);
+    auto ftp = QNDriveConfig::create();
+    ftp->setIsFTP(true);
     const auto folder = QNDocument::withPath(QStringLiteral("/dest"), true);
-    const QNDocumentList listing = {QNDocument::withPath(QStringLiteral("/dest/Same.TXT")),
+    const QNDocumentList listing = {QNDocument::withPath(QStringLiteral("/dest/A.TXT")),
                                     QNDocument::withPath(QStringLiteral("/dest/sub"), true)};
-    const auto same = QNDocument::withPath(QStringLiteral("/src/same.txt"));
-    const auto sub = QNDocument::withPath(QStringLiteral("/src/sub"), true);
-    const auto fresh = QNDocument::withPath(QStringLiteral("/src/fresh.txt"));
-    const auto itself = QNDocument::withPath(QStringLiteral("/dest/sub"), true);
-    EXPECT_EQ(QNNameClashCheck::clashes(other, {same, sub, fresh}, drive, folder, listing), (QNDocumentList{same, sub}));
+    QNDocumentList dropped;
+    for (const char *path : {"/src/a.txt", "/src/sub/", "/src/fresh.txt"})
+        dropped << QNDocument::withPath(QString::fromUtf8(path));
+    EXPECT_EQ(QNNameClashCheck::clashes(ftp, dropped, local, folder, listing), dropped.mid(0, 2));
     // Dropped where it already is: nothing would be replaced.
-    EXPECT_TRUE(QNNameClashCheck::clashes(drive, {itself}, drive, folder, listing).isEmpty());
-    EXPECT_EQ(QNNameClashCheck::clashes(other, {itself}, drive, folder, listing), QNDocumentList{itself});
+    const QNDocumentList itself = {QNDocument::withPath(QStringLiteral("/dest/sub"), true)};
+    EXPECT_TRUE(QNNameClashCheck::clashes(local, itself, local, folder, listing).isEmpty());
+
+    for (const char *name : {"b.txt", "c.txt", "d.txt", "e.txt"})
+        dropped << QNDocument::withPath(QStringLiteral("/src/") + QString::fromUtf8(name));
+    const QNAlert alert = QNNameClashCheck::question(dropped, QStringLiteral("Docs"));
+    EXPECT_EQ(alert.messageText, QStringLiteral("Replace 7 items?"));
+    EXPECT_EQ(alert.informativeText, QStringLiteral("\u201ca.txt\u201d, \u201csub\u201d, \u201cfresh.txt\u201d and 4 more already "
+                                                    "exist in \u201cDocs\u201d. Replacing them cannot be undone."));
+    EXPECT_EQ(QNNameClashCheck::question(dropped.mid(0, 2), QStringLiteral("Docs")).informativeText,
+              QStringLiteral("\u201ca.txt\u201d and \u201csub\u201d already exist in \u201cDocs\u201d. Replacing them cannot be "
+                             "undone."));
 }

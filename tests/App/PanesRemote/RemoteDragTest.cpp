@@ -113,13 +113,8 @@ TEST_F(RemoteDragTest, ADropOntoAnFTPFolderHoldingANameAsksAndOnlyReplaceReplace
     const QByteArray oldBytes("on the server, written before\n"), newBytes("dropped from the local disk, longer\n");
     ASSERT_TRUE(VNTest::writeFile(local + QStringLiteral("/same.txt"), newBytes));
     ASSERT_TRUE(VNTest::writeFile(local + QStringLiteral("/other.txt"), "other\n"));
-    QNMainWindowController *a = launch();
-    ASSERT_NE(a, nullptr);
-    storeDrives({localDrive(QStringLiteral("Local"), local), ftp});
-    ASSERT_TRUE(openRow(a, 0));
-    QNMainWindowController *b = delegate->newDocument();
-    VNTest::spin(30);
-    ASSERT_TRUE(openRow(b, 1));
+    QNMainWindowController *a = nullptr, *b = nullptr;
+    ASSERT_TRUE(openSideBySide(localDrive(QStringLiteral("Local"), local), ftp, &a, &b));
     QNMacFilesViewController *from = a->filesViewController();
     QNMacFilesViewController *to = b->filesViewController();
     ASSERT_EQ(names(from->documents()), (QStringList{"other.txt", "same.txt"}));
