@@ -1,7 +1,8 @@
 // Dragging entries out of a file pane and dropping on one: documents of
 // another pane become a copy or move task into the pane's folder, files of
 // other applications are uploaded from the local disk. A move asks first
-// unless the user turned the question off.
+// unless the user turned the question off; names the folder already holds
+// are replaced only after a question of their own.
 
 #include "App/QNMacFilesViewController.h"
 
