@@ -23,6 +23,9 @@ struct QNAlert {
     // The rest of a long text (a transfer log), behind the details button.
     QString detailText;
     QStringList buttons;  // default button first; empty gives "OK"
+    // The button Return presses when it is not the first: a question whose
+    // cautious answer ("Cancel") is not its first button.
+    int defaultButton = 0;
     Style style = Warning;
     bool showsSuppressionButton = false;
     QString suppressionText = QStringLiteral("Do not show this message again");

@@ -140,8 +140,11 @@ QNAlertPanel::QNAlertPanel(const QNAlert &alert, QWidget *parent) : QDialog(pare
     if (made.size() >= 2)
         buttons->addWidget(made[1]);
     buttons->addWidget(made[0]);
-    made[0]->setDefault(true);
-    made[0]->setAutoDefault(true);
+    QPushButton *defaultButton = made.value(alert.defaultButton, made[0]);
+    defaultButton->setDefault(true);
+    defaultButton->setAutoDefault(true);
+    if (defaultButton != made[0])
+        m_focusedButton = defaultButton;  // else the first button, focused first, would take Return
     column->addSpacing(6);
     column->addLayout(buttons);
     if (alert.accessoryView)
@@ -159,6 +162,8 @@ void QNAlertPanel::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
     if (m_alert.accessoryView)
         m_alert.accessoryView->setFocus(Qt::OtherFocusReason);
+    else if (m_focusedButton)
+        m_focusedButton->setFocus(Qt::OtherFocusReason);
 }
 
 void QNAlertPanel::pressButton(int index) {

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QPushButton;
 
 // The dialog that shows a QNAlert: bold question, detail text, the
 // accessory control, the suppression check box and the buttons, the default
@@ -37,6 +38,7 @@ private:
 
     QNAlert m_alert;
     QCheckBox *m_suppression = nullptr;
+    QPushButton *m_focusedButton = nullptr;
     QNAlertResult m_result;
     bool m_ended = false;
 };

@@ -77,7 +77,9 @@ bool QNMacAppDelegate::holdsOpenedDocument(const QString &path) const {
 }
 
 QString QNMacAppDelegate::openedDocumentsRecordPath() {
-    return VNTempDirectory::path() + QStringLiteral("/.opened-documents.json");
+    // One record per running instance: instances that share the folder
+    // never write over each other's.
+    return VNTempDirectory::holderFile(VNTempDirectory::holdForThisProcess(), QStringLiteral(".opened-documents.json"));
 }
 
 namespace {
@@ -164,6 +166,9 @@ QList<QNMainWindowController *> QNMacAppDelegate::windowControllers() const {
 }
 
 void QNMacAppDelegate::applicationDidFinishLaunching() {
+    // The temporary folder is ours while this process runs: another
+    // instance's clean-up leaves it alone.
+    VNTempDirectory::holdForThisProcess();
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: task manager"));
     m_taskManager = std::make_shared<QNTaskManager>();
     // Closing the last window does not end the application: it ends when
@@ -473,17 +478,37 @@ QString QNMacAppDelegate::quickLookMenuTitle() const {
 }
 
 void QNMacAppDelegate::cleanTemporaryDirectory() {
+    // Another running instance may use the folder (one with settings of its
+    // own): what it holds is not ours to remove, nor are its records.
+    int restored = 0;
+    if (!VNTempDirectory::whileSoleHolder([this, &restored](const QStringList &ended) {
+            restored = cleanTemporaryDirectoryAlone(ended);
+        }))
+        VNLog::log(QStringLiteral("QNMacAppDelegate: another running instance uses the temporary folder; nothing removed"));
+    // The record now lists this run's copies and the earlier changed ones.
+    m_recordRead = true;
+    writeOpenedDocumentsRecord();
+    // Changes an earlier run never sent back are offered now.
+    if (restored > 0)
+        applicationDidBecomeActive();
+}
+
+int QNMacAppDelegate::cleanTemporaryDirectoryAlone(const QStringList &endedInstances) {
     // Only our own temporary folder, and never an opened copy whose changes
-    // have not gone back to its drive: those of this run, and those an
-    // earlier run recorded (its list of opened documents is gone).
+    // have not gone back to its drive: those of this run, and those earlier
+    // runs recorded (their lists of opened documents are gone).
     QList<QPair<QString, QDateTime>> copies;
     for (const QNDocumentPtr &d : std::as_const(m_openedDocuments))
         copies.append({d->path(), d->date()});
-    const QJsonArray earlier =
-        QJsonDocument::fromJson([] {
-            QFile f(openedDocumentsRecordPath());
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        }()).array();
+    QStringList records = {openedDocumentsRecordPath(), VNTempDirectory::path() + QStringLiteral("/.opened-documents.json")};
+    for (const QString &instance : endedInstances)
+        records << VNTempDirectory::holderFile(instance, QStringLiteral(".opened-documents.json"));
+    QJsonArray earlier;
+    for (const QString &record : std::as_const(records)) {
+        QFile f(record);
+        for (const QJsonValue &v : QJsonDocument::fromJson(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray()).array())
+            earlier.append(v);
+    }
     m_earlierChangedCopies.clear();
     const QNDriveConfigList storedDrives = QNDriveConfig::readStoredDrives().value_or(QNDriveConfigList{});
     int restored = 0;
@@ -514,22 +539,14 @@ void QNMacAppDelegate::cleanTemporaryDirectory() {
         if (info.exists() && info.lastModified() > c.second)
             keep << QDir::cleanPath(info.absoluteFilePath());
     }
-    const QString record = QDir::cleanPath(openedDocumentsRecordPath());
-    VNTempDirectory::clearContents([keep, record](const QString &entry) {
+    VNTempDirectory::clearContents([keep](const QString &entry) {
         const QString e = QDir::cleanPath(entry);
-        if (e == record)
-            return true;
         for (const QString &k : keep)
             if (k == e || k.startsWith(e + QLatin1Char('/')))
                 return true;
         return false;
     });
-    // The record now lists this run's copies and the earlier changed ones.
-    m_recordRead = true;
-    writeOpenedDocumentsRecord();
-    // Changes an earlier run never sent back are offered now.
-    if (restored > 0)
-        applicationDidBecomeActive();
+    return restored;
 }
 
 void QNMacAppDelegate::applicationDidBecomeActive() {

@@ -92,8 +92,8 @@ public:
     // of this run or (through the record below) of an earlier one.
     void cleanTemporaryDirectory();
     // The record of opened copies (path and recorded date) kept in the
-    // temporary folder, so a later launch knows which copies hold changes
-    // that never went back to their drive.
+    // temporary folder, one per running instance, so a later launch knows
+    // which copies hold changes that never went back to their drive.
     static QString openedDocumentsRecordPath();
     void writeOpenedDocumentsRecord() const;
 
@@ -141,6 +141,9 @@ private:
     // (at none left it closes and the application ends).
     void quitQuestionDidEnd(int returnCode);
     void updateQuitQuestion();
+    // The clean-up proper, while no other instance uses the folder; answers
+    // how many changed copies of earlier runs were taken back.
+    int cleanTemporaryDirectoryAlone(const QStringList &endedInstances);
     void saveBackFinished(const QNDocumentPtr &document, const QDateTime &savedDate, VNErrorPtr error, bool cancelled);
 
     std::shared_ptr<QNTaskManager> m_taskManager;

@@ -71,6 +71,8 @@ QNMacFilesViewController::~QNMacFilesViewController() {
         m_listDocumentsOperationQueue->cancelAllOperations();
     m_thumbOperationQueue->cancelAllOperations();
     m_renameOperationQueue->cancelAllOperations();
+    // A preview copy would go on writing into a folder that went with the pane.
+    cancelPreviewTask();
     delete m_view.data();
     VNLog::log(QStringLiteral("QNMacFilesViewController dealloc"));
 }

@@ -30,6 +30,8 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMimeData;
+class QNDragCopyOut;
+class QNDragMimeData;
 class QNFilesTableModel;
 class QNImageBrowserView;
 class QNMacTableView;
@@ -226,9 +228,9 @@ public:
     // image unchanged); the hot spot moves down with the image.
     static QPixmap draggingImageForRows(const QPixmap &image, int rowCount, QPoint *hotSpot);
     static QString draggingCaption(int rowCount);
-    // Copies a remote drag's entries to a fresh local folder and answers the
-    // files that arrived (a target outside the application asked for them).
-    QList<QUrl> copyOutForDrag(const QNDocumentList &documents);
+    // Starts copying a remote drag's entries to a fresh local folder (a
+    // target outside the application asked for them).
+    std::shared_ptr<QNDragCopyOut> copyOutForDrag(const QNDocumentList &documents);
     // The process and pane a drag of entries names, and whether that
     // process is this one.
     static QByteArray dragSourceTag(const QNMacFilesViewController *pane);
@@ -301,8 +303,13 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void copyOrMove(const QNDriveConfigPtr &sourceDrive, const QNDocumentList &documents, bool move,
                     QPointer<QNMacFilesViewController> sourcePane);
+    void startCopyOrMove(const QNDriveConfigPtr &sourceDrive, const QNDocumentList &documents, bool move,
+                         QPointer<QNMacFilesViewController> sourcePane);
+    void startDownloadTo(const QNDocumentList &documents, const QNDriveConfigPtr &localDrive,
+                         const QNDocumentPtr &destination);
     void runTask(const QNTaskPtr &task);
     void renameTo(const QNDocumentPtr &document, const QString &name, const QString &logText);
+    QPointer<QNDragMimeData> m_dragData;  // the data of this pane's last drag
     QMenu *m_documentMenu = nullptr;
     QMenu *m_backgroundMenu = nullptr;
     QPointer<QLineEdit> m_renameInput;

@@ -1,16 +1,19 @@
 // Dragging entries out of a file pane and dropping on one: documents of
 // another pane become a copy or move task into the pane's folder, files of
 // other applications are uploaded from the local disk. A move asks first
-// unless the user turned the question off.
+// unless the user turned the question off; names the folder already holds
+// are replaced only after a question of their own.
 
 #include "App/QNMacFilesViewController.h"
 
 #include "App/QNAlert.h"
 #include "App/QNDialogService.h"
+#include "App/QNDragCopyOut.h"
 #include "App/QNDragMimeData.h"
 #include "App/QNImageBrowserView.h"
 #include "App/QNMacTableView.h"
 #include "App/QNMacAppDelegate.h"
+#include "App/QNNameClashCheck.h"
 #include "App/TBWindow.h"
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
@@ -24,7 +27,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -99,8 +101,8 @@ QMimeData *QNMacFilesViewController::writeDrag(const QList<int> &rows) {
     QNDragMimeData *data = nullptr;
     if (m_driveConfig && !m_driveConfig->isMyFiles()) {
         QPointer<QNMacFilesViewController> guard(this);
-        data = new QNDragMimeData([guard, dragged]() -> QList<QUrl> {
-            return guard ? guard->copyOutForDrag(dragged) : QList<QUrl>();
+        data = new QNDragMimeData([guard, dragged]() -> std::shared_ptr<QNDragCopyOut> {
+            return guard ? guard->copyOutForDrag(dragged) : nullptr;
         });
     } else {
         data = new QNDragMimeData;
@@ -112,6 +114,7 @@ QMimeData *QNMacFilesViewController::writeDrag(const QList<int> &rows) {
     }
     // Which process and pane the documents come from; the documents are on the delegate.
     data->setData(documentsMimeType(), dragSourceTag(this));
+    m_dragData = data;
     return data;
 }
 
@@ -124,43 +127,23 @@ bool QNMacFilesViewController::isDragOfThisProcess(const QMimeData *data) {
     return tag.left(tag.indexOf(':')) == QByteArray::number(QCoreApplication::applicationPid());
 }
 
-QList<QUrl> QNMacFilesViewController::copyOutForDrag(const QNDocumentList &documents) {
+std::shared_ptr<QNDragCopyOut> QNMacFilesViewController::copyOutForDrag(const QNDocumentList &documents) {
     // A target outside the application asked for the files: the entries are
-    // copied into a fresh folder of the pane's temporary folder by a task,
-    // and the target gets what arrived whole once the task has ended.
+    // copied into a fresh folder of the pane's temporary folder by a task.
+    if (m_tempPath.isEmpty() || !m_driveConfig)
+        return nullptr;
     const QString folder =
         m_tempPath + QStringLiteral("/drag-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    if (m_tempPath.isEmpty() || !m_driveConfig || !QDir().mkpath(folder))
-        return {};
-    auto localDrive = QNDriveConfig::create();
-    localDrive->setIsMyFiles(true);
-    localDrive->setUseAbsolutePath(true);
-    auto destination = QNDocument::withPath(folder, true);
-    QNTaskPtr task = std::make_shared<QNCopyTask>();
-    for (const QNDocumentPtr &d : documents)
-        task->addTaskItem(std::make_shared<QNCopyTaskItem>(m_driveConfig, localDrive, d, destination));
-    const QString key = QStringLiteral("QNMacFilesViewController-drag-%1").arg(quintptr(this), 0, 16);
-    std::weak_ptr<QNTask> weakTask = task;
-    QEventLoop loop;
-    QPointer<QEventLoop> guardLoop(&loop);
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    task->registerListenerForTaskCompletedBlock(key, [weakTask, key, guardLoop, done] {
-        if (auto t = weakTask.lock())
-            t->unregisterListenerForTaskCompletedBlock(key);
-        done->store(true);
-        VNDispatch::mainAsync([guardLoop] {
-            if (guardLoop)
-                guardLoop->quit();
+    QPointer<QNMacFilesViewController> guard(this);
+    return std::make_shared<QNDragCopyOut>(
+        m_driveConfig, documents, folder, [guard](const QNTaskPtr &task) {
+            if (guard)
+                guard->runTask(task);
+        },
+        [guard](const VNErrorPtr &error) {
+            if (guard)
+                guard->showErrorSheet(error);
         });
-    });
-    runTask(task);
-    if (!done->load())
-        loop.exec();
-    QList<QUrl> urls;
-    for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name))
-        if (!info.fileName().endsWith(QStringLiteral(".part")))
-            urls << QUrl::fromLocalFile(info.absoluteFilePath());
-    return urls;
 }
 
 namespace {
@@ -191,6 +174,17 @@ void QNMacFilesViewController::downloadTo() {
     localDrive->setIsMyFiles(true);
     localDrive->setUseAbsolutePath(true);
     auto destination = QNDocument::withPath(QFileInfo(folder).absoluteFilePath(), true);
+    QPointer<QNMacFilesViewController> guard(this);
+    QNNameClashCheck::run(m_driveConfig, documents, localDrive, destination, false,
+                          m_mainWindowController ? m_mainWindowController->window() : nullptr,
+                          [guard, localDrive, destination](const QNDocumentList &go) {
+                              if (guard)
+                                  guard->startDownloadTo(go, localDrive, destination);
+                          });
+}
+
+void QNMacFilesViewController::startDownloadTo(const QNDocumentList &documents, const QNDriveConfigPtr &localDrive,
+                                               const QNDocumentPtr &destination) {
     QNTaskPtr task = std::make_shared<QNCopyTask>();
     const QString key = QStringLiteral("QNMacFilesViewController-%1").arg(quintptr(this), 0, 16);
     QPointer<QNMacFilesViewController> guard(this);
@@ -213,6 +207,9 @@ void QNMacFilesViewController::downloadTo() {
 }
 
 void QNMacFilesViewController::dragEnded() {
+    // From now on the drag's files are asked for by the target that took it.
+    if (m_dragData)
+        m_dragData->setDragEnded();
     // The drag is over wherever it went: a later drop on this pane is a new drag's.
     QNMacAppDelegate *delegate = QNMacAppDelegate::shared();
     if (delegate && delegate->draggingFromViewController() == this)
@@ -367,6 +364,18 @@ bool QNMacFilesViewController::dropWithMimeData(const QMimeData *data, bool move
 
 void QNMacFilesViewController::copyOrMove(const QNDriveConfigPtr &sourceDrive, const QNDocumentList &documents,
                                           bool move, QPointer<QNMacFilesViewController> sourcePane) {
+    // Names this folder already holds are replaced only when the user says so.
+    QPointer<QNMacFilesViewController> guard(this);
+    QNNameClashCheck::run(sourceDrive, documents, m_driveConfig, m_document, move,
+                          m_mainWindowController ? m_mainWindowController->window() : nullptr,
+                          [guard, sourceDrive, move, sourcePane](const QNDocumentList &go) {
+                              if (guard)
+                                  guard->startCopyOrMove(sourceDrive, go, move, sourcePane);
+                          });
+}
+
+void QNMacFilesViewController::startCopyOrMove(const QNDriveConfigPtr &sourceDrive, const QNDocumentList &documents,
+                                               bool move, QPointer<QNMacFilesViewController> sourcePane) {
     QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
     const QString key = QStringLiteral("QNMacFilesViewController-%1").arg(quintptr(this), 0, 16);
     QPointer<QNMacFilesViewController> guard(this);

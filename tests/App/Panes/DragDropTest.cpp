@@ -1,11 +1,14 @@
 // Dragging between panes and dropping files of other applications: mouse
 // drags from either view, the move question, copies by Ctrl or by the user
 // default, the source pane refusing its own drop, another instance's drag
-// refused, and vanished paths skipped.
+// refused, and vanished paths skipped. Names the destination already holds
+// are replaced only after the question, and a destination that cannot be
+// listed is not taken for an empty one.
 #include "MouseDrag.h"
 #include "PanesTestSupport.h"
 
 #include "App/QNAlertPanel.h"
+#include "App/QNNameClashCheck.h"
 #include "Core/QNTaskManager.h"
 #include "Platform/VNUserDefaults.h"
 
@@ -257,4 +260,96 @@ TEST(DragImage, SeveralRowsShowTheBrowsersImageUnderACaptionThatCountsThem) {
         for (int x = 0; x < drawn.width() && !white; ++x)
             white = drawn.pixelColor(x, y) == QColor(Qt::white);
     EXPECT_TRUE(white);
+}
+
+TEST_F(DragDropTest, DownloadToAndADropOfAnotherApplicationAskBeforeReplacingANameTheFolderHolds) {
+    openTwoWindows();
+    const QByteArray theirs = VNTest::readFile(folderA + QStringLiteral("/report.txt"));
+    auto answerReplaceQuestion = [](int returnCode) {
+        if (!VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 10000))
+            return QNAlert();
+        const auto request = QNDialogService::shared().pendingAlerts().first();
+        QNDialogService::shared().answer(request.id, returnCode);
+        return request.alert;
+    };
+
+    // "Download to…" a folder holding a file of that name (in other letter case).
+    auto target = VNTest::makeTempDir();
+    const QString held = target->path() + QStringLiteral("/REPORT.TXT");
+    ASSERT_TRUE(VNTest::writeFile(held, "mine"));
+    QNMacFilesViewController::setFolderChooser([&](QWidget *) { return target->path(); });
+    a->filesViewController()->tableView()->selectRow(0);
+    for (int returnCode : {QNAlert::SecondButtonReturn, QNAlert::ThirdButtonReturn}) {
+        a->filesViewController()->downloadTo();
+        const QNAlert question = answerReplaceQuestion(returnCode);
+        EXPECT_EQ(question.messageText, QStringLiteral("Replace 1 item?"));
+        // Cancel, or Skip with nothing else to copy: no task at all.
+        VNTest::spin(100);
+        EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
+        EXPECT_EQ(QDir(target->path()).entryList(QDir::Files), QStringList{"REPORT.TXT"});
+        EXPECT_EQ(VNTest::readFile(held), QByteArray("mine"));
+    }
+
+    // Files of another application dropped on a pane holding one of the names.
+    auto outside = VNTest::makeTempDir();
+    ASSERT_TRUE(VNTest::writeFile(outside->path() + QStringLiteral("/report.txt"), "from outside"));
+    ASSERT_TRUE(VNTest::writeFile(outside->path() + QStringLiteral("/new.txt"), "new"));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(outside->path() + QStringLiteral("/report.txt")),
+                  QUrl::fromLocalFile(outside->path() + QStringLiteral("/new.txt"))});
+    ASSERT_TRUE(a->filesViewController()->dropWithMimeData(&data, /*moveAsked=*/false));
+    EXPECT_EQ(answerReplaceQuestion(QNAlert::ThirdButtonReturn).messageText, QStringLiteral("Replace 1 item?"));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return listedIn(a) == QStringList({"new.txt", "report.txt"}); }, 15000));
+    EXPECT_EQ(VNTest::readFile(folderA + QStringLiteral("/report.txt")), theirs);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 15000));
+    ASSERT_TRUE(a->filesViewController()->dropWithMimeData(&data, /*moveAsked=*/false));
+    EXPECT_EQ(answerReplaceQuestion(QNAlert::FirstButtonReturn).messageText, QStringLiteral("Replace 2 items?"));
+    ASSERT_TRUE(VNTest::waitUntil(
+        [&] { return VNTest::readFile(folderA + QStringLiteral("/report.txt")) == QByteArray("from outside"); }, 15000));
+}
+
+TEST_F(DragDropTest, AFolderThatCannotBeListedIsNotTakenForAnEmptyOne) {
+    openTwoWindows();
+    // B's folder went away after it was listed: its listing now fails.
+    ASSERT_TRUE(QDir(folderB).removeRecursively());
+    std::unique_ptr<QMimeData> drag(a->filesViewController()->writeDrag({0}));
+    a->filesViewController()->dragEnded();
+    ASSERT_TRUE(b->filesViewController()->dropWithMimeData(drag.get(), /*moveAsked=*/false));
+    ASSERT_TRUE(VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 10000));
+    const auto request = onlyPendingAlert();
+    EXPECT_EQ(request.alert.messageText, QStringLiteral("\u201cB\u201d could not be listed"));
+    EXPECT_TRUE(request.alert.informativeText.startsWith(
+        QStringLiteral("Whether it already holds items of the same names is not known")));
+    EXPECT_EQ(request.alert.buttons, (QStringList{"Copy Anyway", "Cancel"}));
+    EXPECT_EQ(request.alert.defaultButton, 1);
+    QNDialogService::shared().answer(request.id, QNAlert::SecondButtonReturn);
+    VNTest::spin(100);
+    EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
+}
+
+TEST(ReplaceQuestion, NamesTheFirstThreeClashesButNotADocumentAlreadyWhereItWouldGo) {
+    auto local = QNDriveConfig::create();
+    local->setIsMyFiles(true);
+    auto ftp = QNDriveConfig::create();
+    ftp->setIsFTP(true);
+    const auto folder = QNDocument::withPath(QStringLiteral("/dest"), true);
+    const QNDocumentList listing = {QNDocument::withPath(QStringLiteral("/dest/A.TXT")),
+                                    QNDocument::withPath(QStringLiteral("/dest/sub"), true)};
+    QNDocumentList dropped;
+    for (const char *path : {"/src/a.txt", "/src/sub/", "/src/fresh.txt"})
+        dropped << QNDocument::withPath(QString::fromUtf8(path));
+    EXPECT_EQ(QNNameClashCheck::clashes(ftp, dropped, local, folder, listing), dropped.mid(0, 2));
+    // Dropped where it already is: nothing would be replaced.
+    const QNDocumentList itself = {QNDocument::withPath(QStringLiteral("/dest/sub"), true)};
+    EXPECT_TRUE(QNNameClashCheck::clashes(local, itself, local, folder, listing).isEmpty());
+
+    for (const char *name : {"b.txt", "c.txt", "d.txt", "e.txt"})
+        dropped << QNDocument::withPath(QStringLiteral("/src/") + QString::fromUtf8(name));
+    const QNAlert alert = QNNameClashCheck::question(dropped, QStringLiteral("Docs"));
+    EXPECT_EQ(alert.messageText, QStringLiteral("Replace 7 items?"));
+    EXPECT_EQ(alert.informativeText, QStringLiteral("\u201ca.txt\u201d, \u201csub\u201d, \u201cfresh.txt\u201d and 4 more already "
+                                                    "exist in \u201cDocs\u201d. Replacing them cannot be undone."));
+    EXPECT_EQ(QNNameClashCheck::question(dropped.mid(0, 2), QStringLiteral("Docs")).informativeText,
+              QStringLiteral("\u201ca.txt\u201d and \u201csub\u201d already exist in \u201cDocs\u201d. Replacing them cannot be "
+                             "undone."));
 }

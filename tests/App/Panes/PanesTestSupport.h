@@ -66,6 +66,21 @@ protected:
         return w;
     }
 
+    // Two windows showing the root folders of two stored drives, listed:
+    // *a the first drive's, *b the second's.
+    bool openSideBySide(const QNDriveConfigPtr &first, const QNDriveConfigPtr &second, QNMainWindowController **a,
+                        QNMainWindowController **b) {
+        *a = launch();
+        if (!*a)
+            return false;
+        storeDrives({first, second});
+        if (!openRow(*a, 0))
+            return false;
+        *b = delegate->newDocument();
+        VNTest::spin(30);
+        return openRow(*b, 1);
+    }
+
     // Waits until the top pane has listed its folder.
     static bool waitForListing(QNMainWindowController *w, int timeoutMs = 10000) {
         return VNTest::waitUntil(

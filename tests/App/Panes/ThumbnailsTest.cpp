@@ -8,7 +8,9 @@
 
 #include "App/QNImageBrowserModel.h"
 #include "App/QNPreviewPanel.h"
+#include "Core/Fakes/QNFakeRemoteHandler.h"
 #include "Core/QNTask.h"
+#include "Core/QNTaskManager.h"
 
 #include <QImage>
 #include <QJsonDocument>
@@ -305,6 +307,41 @@ TEST_F(ThumbnailsTest, LargePicturesAreKeptAtTheLargestCellSizeAndRelistingsDoNo
     }
     EXPECT_LE(model->cachedBytes(), modelBytes);
     EXPECT_LE(pane->thumbnailPictureBytes(), paneBytes);
+}
+
+class PreviewOfARemoteDrive : public PanesTest {
+protected:
+    void TearDown() override {
+        QNFakeRemoteHandler::resetBehaviours();
+        PanesTest::TearDown();
+    }
+};
+
+TEST_F(PreviewOfARemoteDrive, GoingBackDuringThePreviewCopyCancelsIt) {
+    using Fake = QNFakeRemoteHandler;
+    Fake::registerWithFactory();
+    Fake::resetBehaviours();
+    // The download runs until it is cancelled, as a large file's would.
+    Fake::setBehaviour(Fake::Op::Download, {Fake::Mode::AnswerAfterCancel});
+    const QString root = folder(QStringLiteral("server"));
+    writeFile(root + QStringLiteral("/large.bin"), 1 << 20);
+    QNMainWindowController *w = openDrive(Fake::makeDriveConfig(root));
+    ASSERT_NE(w, nullptr);
+    QNMacFilesViewController *pane = w->filesViewController();
+    ASSERT_EQ(names(pane->documents()), QStringList{"large.bin"});
+    pane->tableView()->selectRow(0);
+    pane->previewPanelItem();
+    const QNTaskPtr preview = pane->previewTask();
+    ASSERT_TRUE(preview);
+    ASSERT_TRUE(VNTest::waitUntil([] { return Fake::callCount(Fake::Op::Download) == 1; }, 10000));
+
+    QPointer<QNMacFilesViewController> popped(pane);
+    w->back();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(popped);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 10000));
+    EXPECT_TRUE(preview->canceled());
+    EXPECT_GE(Fake::cancelCount(), 1);
 }
 
 TEST(PreviewPanel, OpensWithinTheScreensAvailableArea) {

@@ -116,12 +116,13 @@ TEST_F(RemoteListingTest, AFileDraggedOutOfAnFTPPaneIsOfferedAsALocalCopyOnceMad
     QNMacFilesViewController *from = window->filesViewController();
     std::unique_ptr<QMimeData> drag(from->writeDrag({int(names(from->documents()).indexOf(QStringLiteral("a.txt")))}));
     ASSERT_NE(drag, nullptr);
+    // Dropped on another application, which then asks for the files.
+    from->dragEnded();
     ASSERT_TRUE(VNTest::waitUntil([&] { return drag->hasUrls(); }, 30000));
     ASSERT_EQ(drag->urls().size(), 1);
     const QString copy = drag->urls().first().toLocalFile();
     EXPECT_TRUE(copy.startsWith(from->tempPath() + QStringLiteral("/drag-"))) << copy.toStdString();
     EXPECT_EQ(VNTest::readFile(copy), bytes);
-    from->dragEnded();
     EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("/a.txt")), bytes);
     EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
 }

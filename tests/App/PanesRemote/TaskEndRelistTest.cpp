@@ -61,13 +61,8 @@ TEST_F(TaskEndRelistTest, ACopyCancelledDuringItsUploadEndsAfterTheServerRemoved
     writeFile(ftpDisk + QStringLiteral("/keep.txt"), 4);
     const QString local = folder(QStringLiteral("local"));
     writeFile(local + QStringLiteral("/big.bin"), 96 << 20);
-    QNMainWindowController *a = launch();
-    ASSERT_NE(a, nullptr);
-    storeDrives({localDrive(QStringLiteral("Local"), local), ftp});
-    ASSERT_TRUE(openRow(a, 0));
-    QNMainWindowController *b = delegate->newDocument();
-    VNTest::spin(30);
-    ASSERT_TRUE(openRow(b, 1));
+    QNMainWindowController *a = nullptr, *b = nullptr;
+    ASSERT_TRUE(openSideBySide(localDrive(QStringLiteral("Local"), local), ftp, &a, &b));
     QNMacFilesViewController *from = a->filesViewController();
     QNMacFilesViewController *to = b->filesViewController();
     ASSERT_EQ(names(to->documents()), QStringList{"keep.txt"});

@@ -347,3 +347,27 @@ TEST_F(AppDelegateTest, ChangesThatNeverWentBackSurviveTheNextLaunch) {
     launch();
     EXPECT_TRUE(QFile::exists(edited->path()));
 }
+
+TEST_F(AppDelegateTest, TheRecordOfAnInstanceThatHasEndedKeepsItsChangedCopyAndIsThenForgotten) {
+    // An instance that shared the folder left its record and its (free) lock.
+    const QString ours = VNTempDirectory::path();
+    const QString edited = ours + QStringLiteral("/PANE-X/edited.txt");
+    const QString plain = ours + QStringLiteral("/PANE-Y/plain.txt");
+    VNTest::writeFile(edited, "changed, never saved back");
+    VNTest::writeFile(plain, "unchanged");
+    const qint64 openedAt = QFileInfo(plain).lastModified().toMSecsSinceEpoch();
+    const QString lock = VNTempDirectory::holderFile(QStringLiteral("1-ended"), QStringLiteral(".lock"));
+    const QString record = VNTempDirectory::holderFile(QStringLiteral("1-ended"), QStringLiteral(".opened-documents.json"));
+    VNTest::writeFile(lock, "");
+    VNTest::writeFile(record, QStringLiteral("[{\"path\": \"%1\", \"date\": 0}, {\"path\": \"%2\", \"date\": %3}]")
+                                  .arg(edited, plain)
+                                  .arg(openedAt)
+                                  .toUtf8());
+    launch();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return !QFileInfo::exists(record); }));
+    EXPECT_TRUE(QFileInfo::exists(edited));
+    EXPECT_FALSE(QFileInfo::exists(plain));
+    EXPECT_FALSE(QFileInfo::exists(lock));
+    // Now in this instance's record, for the launch after it.
+    EXPECT_TRUE(VNTest::readFile(QNMacAppDelegate::openedDocumentsRecordPath()).contains(edited.toUtf8()));
+}

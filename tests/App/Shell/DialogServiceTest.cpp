@@ -1,6 +1,7 @@
 // The dialog service: one sheet at a time per window, answers in order, a
 // window that goes away answers its waiting sheets with the second button,
-// modal alerts, and real panels placed under the title bar.
+// modal alerts, and real panels placed under the title bar, whose default
+// button may be another than the first.
 #include "App/QNAlertPanel.h"
 #include "App/QNDialogService.h"
 #include "App/TBWindow.h"
@@ -8,6 +9,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -159,6 +161,27 @@ TEST_F(DialogFixture, AQuestionOnShowOrWaitingCanBeRewordedAndEndedForTheUser) {
     EXPECT_EQ(answers, (QList<int>{0, 1}));
     EXPECT_FALSE(service.dismissAlert(shown, QNAlert::FirstButtonReturn));
     EXPECT_FALSE(service.updateAlert(waiting, QStringLiteral("x"), QString()));
-    VNTest::spin(20);
-    EXPECT_EQ(service.attachedSheet(&window), nullptr);
+    EXPECT_TRUE(VNTest::waitUntil([&] { return service.attachedSheet(&window) == nullptr; }));
+}
+
+TEST_F(DialogFixture, AQuestionWhoseDefaultIsNotItsFirstButtonTakesReturnThere) {
+    service.setAutomated(false);
+    TBWindow window;
+    window.resize(640, 480);
+    window.show();
+    for (bool pressReturn : {true, false}) {
+        int answer = -5;
+        QNAlert alert = question(QStringLiteral("Replace 1 item?"));
+        alert.buttons = {QStringLiteral("Replace"), QStringLiteral("Cancel"), QStringLiteral("Skip those")};
+        alert.defaultButton = 1;
+        service.beginAlertSheet(alert, &window, [&](const QNAlertResult &r) { answer = r.returnCode; });
+        auto *panel = qobject_cast<QNAlertPanel *>(service.attachedSheet(&window));
+        ASSERT_NE(panel, nullptr);
+        ASSERT_TRUE(VNTest::waitUntil([&] { return panel->isVisible() && panel->focusWidget(); }, 2000));
+        // The focused button would take Return even from the default one.
+        EXPECT_EQ(qobject_cast<QPushButton *>(panel->focusWidget())->text(), QStringLiteral("Cancel"));
+        QTest::keyClick(panel->focusWidget(), pressReturn ? Qt::Key_Return : Qt::Key_Escape);
+        ASSERT_TRUE(VNTest::waitUntil([&] { return answer != -5; }, 2000));
+        EXPECT_EQ(answer, QNAlert::SecondButtonReturn) << (pressReturn ? "Return" : "Escape");
+    }
 }

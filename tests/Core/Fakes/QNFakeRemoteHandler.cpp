@@ -156,12 +156,16 @@ QString QNFakeRemoteHandler::root() const {
 QString QNFakeRemoteHandler::localPath(const QString &drivePath, VNErrorPtr *error) const {
     const QString base = root();
     const QString cleaned = QDir::cleanPath(QStringLiteral("/") + drivePath);
-    if (base.isEmpty() || !drivePath.startsWith(QLatin1Char('/')) || cleaned.contains(QLatin1String("/../")) ||
+    if (!drivePath.startsWith(QLatin1Char('/')) || cleaned.contains(QLatin1String("/../")) ||
         cleaned.endsWith(QLatin1String("/.."))) {
         if (error)
             *error = makeError(QStringLiteral("Bad path \"%1\".").arg(drivePath));
         return {};
     }
+    // A drive opened in a main window keeps only "fake://" (the rest of its
+    // url became its root folder's path): its drive paths are local paths.
+    if (base.isEmpty())
+        return cleaned;
     return cleaned == QLatin1String("/") ? base : base + cleaned;
 }
 

@@ -1,0 +1,108 @@
+#include "App/QNDragCopyOut.h"
+
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <atomic>
+
+// What the task's listeners share with the copy-out, which may be gone by
+// the time they run.
+struct QNDragCopyOut::Shared {
+    QString folder;
+    std::atomic<bool> failed{false};
+    std::atomic<bool> discard{false};  // the files are not wanted any more
+};
+
+namespace {
+
+void removeFolder(const QString &folder) {
+    if (QFileInfo::exists(folder) && !QDir(folder).removeRecursively())
+        VNLog::log(QStringLiteral("QNDragCopyOut could not remove %1").arg(folder));
+}
+
+}  // namespace
+
+QNDragCopyOut::QNDragCopyOut(const QNDriveConfigPtr &drive, const QNDocumentList &documents, const QString &folder,
+                             const TaskRunner &runTask, ErrorReporter reportError)
+    : m_folder(folder), m_shared(std::make_shared<Shared>()) {
+    m_shared->folder = folder;
+    if (!drive || folder.isEmpty() || !runTask || !QDir().mkpath(folder)) {
+        m_state = Failed;
+        return;
+    }
+    auto localDrive = QNDriveConfig::create();
+    localDrive->setIsMyFiles(true);
+    localDrive->setUseAbsolutePath(true);
+    auto destination = QNDocument::withPath(folder, true);
+    m_task = std::make_shared<QNCopyTask>();
+    const QString key = QStringLiteral("QNDragCopyOut-%1").arg(quintptr(this), 0, 16);
+    const std::shared_ptr<Shared> shared = m_shared;
+    for (const QNDocumentPtr &d : documents) {
+        auto item = std::make_shared<QNCopyTaskItem>(drive, localDrive, d, destination);
+        std::weak_ptr<QNTaskItem> weak = item;
+        item->registerListenerForTaskItemCompletedBlock(
+            key, [shared, weak, key, reportError](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+                if (error && !cancelled) {
+                    shared->failed.store(true);
+                    if (reportError)
+                        VNDispatch::mainAsync([reportError, error] { reportError(error); });
+                }
+                if (auto i = weak.lock())
+                    i->unregisterListenerForTaskItemCompletedBlock(key);
+            });
+        m_task->addTaskItem(item);
+    }
+    std::weak_ptr<QNTask> weakTask = m_task;
+    QPointer<QNDragCopyOut> self(this);
+    m_task->registerListenerForTaskCompletedBlock(key, [shared, weakTask, key, self] {
+        const QNTaskPtr task = weakTask.lock();
+        if (task)
+            task->unregisterListenerForTaskCompletedBlock(key);
+        const State outcome = shared->failed.load()               ? Failed
+                              : (!task || task->canceled()) ? Cancelled
+                                                              : Done;
+        // The task has stopped writing: nothing half made stays behind.
+        if (outcome != Done || shared->discard.load())
+            removeFolder(shared->folder);
+        VNDispatch::mainAsync([self, shared, outcome] {
+            if (outcome == Done && shared->discard.load())
+                removeFolder(shared->folder);  // given up while the task wound down
+            if (self)
+                self->taskEnded(outcome);
+        });
+    });
+    runTask(m_task);
+}
+
+QNDragCopyOut::~QNDragCopyOut() { abandon(); }
+
+QList<QUrl> QNDragCopyOut::files() const {
+    QList<QUrl> urls;
+    if (m_state != Done)
+        return urls;
+    for (const QFileInfo &info : QDir(m_folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name))
+        if (!info.fileName().endsWith(QStringLiteral(".part")))
+            urls << QUrl::fromLocalFile(info.absoluteFilePath());
+    return urls;
+}
+
+void QNDragCopyOut::abandon() {
+    if (m_handedOver)
+        return;
+    m_shared->discard.store(true);
+    if (m_state == Running && m_task)
+        m_task->cancel();  // the task's end removes the folder
+    else if (m_state == Done)
+        removeFolder(m_folder);
+}
+
+void QNDragCopyOut::taskEnded(State outcome) {
+    m_state = outcome;
+    VNLog::log(QStringLiteral("QNDragCopyOut ended: %1").arg(int(outcome)));
+    emit ended();
+}

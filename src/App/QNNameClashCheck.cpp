@@ -1,0 +1,157 @@
+#include "App/QNNameClashCheck.h"
+
+#include "App/QNDialogService.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNErrorWrapper.h"
+#include "Core/QNListDocumentsOperation.h"
+#include "Platform/VNDispatch.h"
+#include "Platform/VNLog.h"
+#include "Platform/VNOperationQueue.h"
+
+#include <QPointer>
+#include <QSet>
+#include <QWidget>
+
+namespace {
+
+QString lastPathComponent(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path.section(QLatin1Char('/'), -1);
+}
+
+QString quoted(const QString &name) { return QStringLiteral("\u201c%1\u201d").arg(name); }
+
+// How many names a question spells out before "and N more".
+constexpr int kNamesShown = 3;
+
+void ask(const QNAlert &alert, QWidget *window, QNDialogService::AlertCompletion answered) {
+    VNDispatch::mainAsync([alert, window = QPointer<QWidget>(window), answered] {
+        QNDialogService::shared().beginAlertSheet(alert, window, answered);
+    });
+}
+
+void listingAnswered(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
+                     const QNDriveConfigPtr &toDrive, const QNDocumentPtr &folder, bool move,
+                     const QPointer<QWidget> &window, const QNNameClashCheck::Proceed &proceed,
+                     const QNDocumentList &listing, const VNErrorPtr &error) {
+    const QString where = QNNameClashCheck::folderName(toDrive, folder);
+    if (error) {
+        VNLog::log(QStringLiteral("QNNameClashCheck listing error: %1").arg(error->localizedDescription()));
+        ask(QNNameClashCheck::uncheckedQuestion(error, where, move), window, [documents, proceed](const QNAlertResult &r) {
+            if (r.returnCode == QNAlert::FirstButtonReturn)
+                proceed(documents);
+        });
+        return;
+    }
+    const QNDocumentList clashing = QNNameClashCheck::clashes(fromDrive, documents, toDrive, folder, listing);
+    if (clashing.isEmpty()) {
+        proceed(documents);
+        return;
+    }
+    ask(QNNameClashCheck::question(clashing, where), window, [documents, clashing, proceed](const QNAlertResult &r) {
+        if (r.returnCode == QNAlert::FirstButtonReturn) {
+            proceed(documents);
+        } else if (r.returnCode == QNAlert::ThirdButtonReturn) {
+            QNDocumentList rest;
+            for (const QNDocumentPtr &d : documents)
+                if (!clashing.contains(d))
+                    rest << d;
+            if (!rest.isEmpty())
+                proceed(rest);
+        }
+    });
+}
+
+}  // namespace
+
+void QNNameClashCheck::run(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
+                           const QNDriveConfigPtr &toDrive, const QNDocumentPtr &folder, bool move, QWidget *window,
+                           Proceed proceed) {
+    if (documents.isEmpty() || !toDrive || !folder) {
+        proceed(documents);
+        return;
+    }
+    QPointer<QWidget> guard(window);
+    auto list = std::make_shared<QNListDocumentsOperation>(
+        toDrive, folder, QString(),
+        [=](QNDocumentList listing, QString, VNErrorPtr error, bool cancelled) {
+            if (cancelled)
+                return;
+            VNDispatch::mainAsync([=] {
+                listingAnswered(fromDrive, documents, toDrive, folder, move, guard, proceed, listing, error);
+            });
+        });
+    VNOperationQueue::global().addOperation(list);
+}
+
+QString QNNameClashCheck::arrivalName(const QNDocumentPtr &document) {
+    if (!document)
+        return {};
+    return document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
+}
+
+QNDocumentList QNNameClashCheck::clashes(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
+                                         const QNDriveConfigPtr &toDrive, const QNDocumentPtr &folder,
+                                         const QNDocumentList &listing) {
+    QSet<QString> taken;
+    for (const QNDocumentPtr &d : listing) {
+        if (!d)
+            continue;
+        taken.insert(d->displayName().toCaseFolded());
+        taken.insert(arrivalName(d).toCaseFolded());
+    }
+    taken.remove(QString());
+    QNDocumentList clashing;
+    for (const QNDocumentPtr &d : documents)
+        if (d && taken.contains(arrivalName(d).toCaseFolded()) &&
+            !QNCopyTaskItem::isOntoItself(fromDrive, d, toDrive, folder))
+            clashing << d;
+    return clashing;
+}
+
+QNAlert QNNameClashCheck::question(const QNDocumentList &clashing, const QString &folderName) {
+    const int count = int(clashing.size());
+    QStringList names;
+    for (int i = 0; i < count && i < kNamesShown; ++i)
+        names << quoted(arrivalName(clashing.at(i)));
+    QString listed;
+    if (count > kNamesShown)
+        listed = QStringLiteral("%1 and %2 more").arg(names.join(QStringLiteral(", "))).arg(count - kNamesShown);
+    else if (count > 1)
+        listed = QStringLiteral("%1 and %2").arg(names.mid(0, count - 1).join(QStringLiteral(", ")), names.last());
+    else
+        listed = names.value(0);
+    QNAlert alert;
+    alert.messageText = count == 1 ? QStringLiteral("Replace 1 item?") : QStringLiteral("Replace %1 items?").arg(count);
+    alert.informativeText = QStringLiteral("%1 %2 in %3. Replacing %4 cannot be undone.")
+                                .arg(listed, count == 1 ? QStringLiteral("already exists") : QStringLiteral("already exist"),
+                                     quoted(folderName), count == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+    alert.buttons = {QStringLiteral("Replace"), QStringLiteral("Cancel"), QStringLiteral("Skip those")};
+    alert.defaultButton = 1;
+    alert.style = QNAlert::Warning;
+    return alert;
+}
+
+QNAlert QNNameClashCheck::uncheckedQuestion(const VNErrorPtr &error, const QString &folderName, bool move) {
+    QNAlert alert;
+    alert.messageText = QStringLiteral("%1 could not be listed").arg(quoted(folderName));
+    alert.informativeText =
+        QStringLiteral("Whether it already holds items of the same names is not known: the %1 would replace them "
+                       "without asking.\n\n%2")
+            .arg(move ? QStringLiteral("move") : QStringLiteral("copy"),
+                 error ? QNErrorWrapper(error).localizedDescription() : QString());
+    alert.buttons = {move ? QStringLiteral("Move Anyway") : QStringLiteral("Copy Anyway"), QStringLiteral("Cancel")};
+    alert.defaultButton = 1;
+    alert.style = QNAlert::Warning;
+    return alert;
+}
+
+QString QNNameClashCheck::folderName(const QNDriveConfigPtr &drive, const QNDocumentPtr &folder) {
+    if (folder && !folder->displayName().isEmpty())
+        return folder->displayName();
+    const QString name = folder ? lastPathComponent(folder->path()) : QString();
+    if (!name.isEmpty() && name != QLatin1String("/"))
+        return name;
+    return drive ? drive->serviceName() : QString();
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "App/QNAlert.h"
+#include "Core/QNDocument.h"
+#include "Core/QNDriveConfig.h"
+#include "Platform/VNError.h"
+
+#include <functional>
+
+class QWidget;
+
+// Before documents are copied or moved into a folder: a copy onto a name the
+// folder already holds replaces the item there, so the folder is listed
+// afresh and, when it holds some of the names, the user is asked once
+// whether to replace those items, skip them, or cancel. A folder that cannot
+// be listed is not taken for an empty one: the user is asked whether to go
+// on without the check.
+class QNNameClashCheck {
+public:
+    // The documents that go ahead: all of them, or those whose names were free.
+    using Proceed = std::function<void(const QNDocumentList &documents)>;
+
+    // Lists the folder, asks on the window when needed, then calls proceed on
+    // the main thread, unless the user cancelled or nothing is left to do.
+    static void run(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
+                    const QNDriveConfigPtr &toDrive, const QNDocumentPtr &folder, bool move, QWidget *window,
+                    Proceed proceed);
+
+    // The name a document takes in the folder it is copied into.
+    static QString arrivalName(const QNDocumentPtr &document);
+    // The documents whose names the listing holds, letter case aside (some
+    // drives do not tell "A.txt" from "a.txt"); a document already where it
+    // would go is none.
+    static QNDocumentList clashes(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
+                                  const QNDriveConfigPtr &toDrive, const QNDocumentPtr &folder,
+                                  const QNDocumentList &listing);
+    // "Replace N items?" naming the first few: Replace (first button),
+    // Cancel (second, the default), Skip those (third).
+    static QNAlert question(const QNDocumentList &clashing, const QString &folderName);
+    // The folder could not be listed: Copy Anyway or Move Anyway (first
+    // button), Cancel (second, the default).
+    static QNAlert uncheckedQuestion(const VNErrorPtr &error, const QString &folderName, bool move);
+    // How the folder is named in the questions.
+    static QString folderName(const QNDriveConfigPtr &drive, const QNDocumentPtr &folder);
+};
