@@ -40,7 +40,8 @@ protected:
         server = folder(QStringLiteral("server"));
         ASSERT_TRUE(VNTest::writeFile(server + QStringLiteral("/first.txt"), "first"));
         ASSERT_TRUE(VNTest::writeFile(server + QStringLiteral("/second.txt"), "second"));
-        w = openDrive(Fake::makeDriveConfig(server));
+        drive = Fake::makeDriveConfig(server);
+        w = openDrive(drive);
         ASSERT_NE(w, nullptr);
         pane = w->filesViewController();
         ASSERT_EQ(names(pane->documents()), (QStringList{"first.txt", "second.txt"}));
@@ -74,6 +75,7 @@ protected:
     }
 
     QString server;
+    QNDriveConfigPtr drive;
     QNMainWindowController *w = nullptr;
     QNMacFilesViewController *pane = nullptr;
 };
@@ -86,7 +88,8 @@ TEST_F(DragOutTest, ACopyOutWhoseSecondFileFailsHandsOverNothingAndShowsTheError
     std::unique_ptr<QMimeData> data = dropBoth();
     EXPECT_TRUE(data->urls().isEmpty());
     ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().history().isEmpty(); }, 10000));
-    EXPECT_EQ(alertTexts(), QStringList{"Download of \"" + server + "/second.txt\" failed."});
+    const QString driveName = drive->displayName().isEmpty() ? drive->name() : drive->displayName();
+    EXPECT_EQ(alertTexts(), QStringList{"\u201c" + driveName + "\u201d: Download of \"" + server + "/second.txt\" failed."});
     ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 10000));
     EXPECT_TRUE(copiesLeft().isEmpty()) << copiesLeft().join(' ').toStdString();
     // Asked again: still nothing, and no second copy.

@@ -187,8 +187,10 @@ TEST_F(RemoteListingTest, ARenameOntoANameTheFolderHoldsIsRefusedNamingItAndBoth
         const auto &history = QNDialogService::shared().history();
         EXPECT_TRUE(VNTest::waitUntil([&] { return !history.isEmpty(); }, 15000));
         const QString shown = history.isEmpty() ? QString() : history.last().alert.messageText;
-        EXPECT_EQ(shown.toStdString(), "An item named \u201cold.txt\u201d is already in this folder, so \u201cnotes.txt\u201d "
-                                       "was not renamed.");
+        const QString driveName = drive->displayName().isEmpty() ? drive->name() : drive->displayName();
+        EXPECT_EQ(shown, "\u201c" + driveName +
+                             "\u201d: An item named \u201cold.txt\u201d is already in this folder, so "
+                             "\u201cnotes.txt\u201d was not renamed.");
         EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("/notes.txt")),
                   QByteArray("the notes, 48 bytes long, just saved back.....\n"));
         EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("/old.txt")), QByteArray("old text\n"));
