@@ -150,5 +150,9 @@ protected:
     xmlNodePtr m_node = nullptr;
 
 private:
+    // nodesForXPath(), or only its first node when firstOnly.
+    XTNodeList evaluateXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error,
+                             bool firstOnly) const;
+
     std::shared_ptr<XTTree> m_tree;
 };
