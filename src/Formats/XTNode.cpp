@@ -423,11 +423,11 @@ private:
 }  // namespace
 
 XTNodeList XTNode::nodesForXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error) const {
-    return evaluateXPath(xpath, mappings, error, false);
+    return evaluateXPath(xpath, mappings, error, nullptr);
 }
 
 XTNodeList XTNode::evaluateXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error,
-                                 bool firstOnly) const {
+                                 XTNodePtr *firstOnly) const {
     XTNodeList list;
     if (!m_node)
         return list;
@@ -440,6 +440,10 @@ XTNodeList XTNode::evaluateXPath(const QString &xpath, const XTNamespaceMappings
         thread_local std::vector<xmlNodePtr> found;
         found.clear();
         if (entry.path->evaluate(m_node, t->namespaceURIs(mappings), found, firstOnly ? 1 : 0)) {
+            if (firstOnly) {
+                *firstOnly = found.empty() ? nullptr : wrap(found.front(), t);
+                return list;
+            }
             list.reserve(qsizetype(found.size()));
             for (xmlNodePtr node : found)
                 if (XTNodePtr w = wrap(node, t))
@@ -511,6 +515,8 @@ XTNodeList XTNode::evaluateXPath(const QString &xpath, const XTNamespaceMappings
         }
     }
     xmlXPathFreeObject(result);
+    if (firstOnly)
+        *firstOnly = list.isEmpty() ? nullptr : list.first();
     return list;
 }
 
@@ -522,8 +528,9 @@ XTNodePtr XTNode::nodeForXPath(const QString &xpath, VNErrorPtr *error) const {
 XTNodePtr XTNode::nodeForXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error) const {
     // A node that wraps nothing (a namespace node) finds nothing, as its
     // nodesForXPath() says.
-    const XTNodeList list = evaluateXPath(xpath, mappings, error, true);
-    return list.isEmpty() ? nullptr : list.first();
+    XTNodePtr first;
+    evaluateXPath(xpath, mappings, error, &first);
+    return first;
 }
 
 // ---- building ---------------------------------------------------------
