@@ -153,13 +153,7 @@ int main(int argc, char **argv) {
     const QStringList args = app.arguments();
     quick = args.contains(QStringLiteral("--quick"));
     rounds = VNBench::roundsFrom(args, quick ? 1 : 5);
-    QString what = QStringLiteral("all");
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--rounds"))
-            ++i;
-        else if (!args[i].startsWith(QLatin1String("--")))
-            what = args[i];
-    }
+    const QString what = VNBench::caseFrom(args, QStringLiteral("all"));
     QTemporaryDir dir(QDir::currentPath() + QStringLiteral("/da-bench-XXXXXX"));
     if (what == QLatin1String("json") || what == QLatin1String("all"))
         benchJson(dir.path());

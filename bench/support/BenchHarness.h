@@ -304,4 +304,16 @@ inline int roundsFrom(const QStringList &args, int byDefault) {
     return byDefault;
 }
 
+// The case asked for: the first argument that is neither an option nor
+// the value of --rounds; byDefault when there is none.
+inline QString caseFrom(const QStringList &args, const QString &byDefault) {
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--rounds"))
+            ++i;
+        else if (!args[i].startsWith(QLatin1String("--")))
+            return args[i];
+    }
+    return byDefault;
+}
+
 }  // namespace VNBench
