@@ -7,6 +7,11 @@ namespace {
 // Longer paths are left to libxml2 (the walk recurses once per step).
 constexpr size_t kMaxSteps = 32;
 
+// libxml2 refuses node sets of more than about ten million nodes; a walk
+// that passes as many nodes is given up, and libxml2 decides, so that
+// such a query ends as it always has.
+constexpr size_t kMaxVisited = 10'000'000;
+
 bool isNameStart(QChar c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
 }
@@ -66,6 +71,60 @@ inline bool matches(xmlNodePtr node, const XTChildPath::Test &test) {
     return node->ns && sameText(node->ns->href, test.uri);
 }
 
+// One walk: the steps resolved, the nodes found, and how far it may go.
+struct Walk {
+    const std::vector<XTChildPath::Test> &tests;
+    std::vector<xmlNodePtr> &out;
+    size_t limit;  // stop after this many found; 0: find all
+    size_t budget = kMaxVisited;
+    bool tooLong = false;
+
+    // False once the walk is over (enough found, or too long).
+    bool visit() {
+        if (budget-- > 0)
+            return true;
+        tooLong = true;
+        return false;
+    }
+
+    bool found(xmlNodePtr node) {
+        out.push_back(node);
+        return out.size() != limit;
+    }
+
+    bool children(xmlNodePtr parent, size_t step) {
+        const XTChildPath::Test &test = tests[step];
+        const bool last = step + 1 == tests.size();
+        for (xmlNodePtr child = parent->children; child; child = child->next) {
+            if (!visit())
+                return false;
+            if (!matches(child, test))
+                continue;
+            if (!(last ? found(child) : children(child, step + 1)))
+                return false;
+        }
+        return true;
+    }
+
+    // Depth first through element children only, as the descendant axis
+    // goes (an entity reference's content is not descended into).
+    void descendants(xmlNodePtr root) {
+        const XTChildPath::Test &test = tests.front();
+        xmlNodePtr node = root->children;
+        while (node) {
+            if (!visit() || (matches(node, test) && !found(node)))
+                return;
+            if (node->type == XML_ELEMENT_NODE && node->children) {
+                node = node->children;
+                continue;
+            }
+            while (node && node != root && !node->next)
+                node = node->parent;
+            node = (node && node != root) ? node->next : nullptr;
+        }
+    }
+};
+
 }  // namespace
 
 std::optional<XTChildPath> XTChildPath::parse(QStringView xpath) {
@@ -109,45 +168,6 @@ std::optional<XTChildPath> XTChildPath::parse(QStringView xpath) {
     return path;
 }
 
-bool XTChildPath::collectChildren(xmlNodePtr parent, const std::vector<Test> &tests, size_t step,
-                                  std::vector<xmlNodePtr> &out, size_t limit) {
-    const Test &test = tests[step];
-    const bool last = step + 1 == tests.size();
-    for (xmlNodePtr child = parent->children; child; child = child->next) {
-        if (!matches(child, test))
-            continue;
-        if (!last) {
-            if (!collectChildren(child, tests, step + 1, out, limit))
-                return false;
-            continue;
-        }
-        out.push_back(child);
-        if (out.size() == limit)
-            return false;
-    }
-    return true;
-}
-
-void XTChildPath::collectDescendants(xmlNodePtr root, const Test &test, std::vector<xmlNodePtr> &out, size_t limit) {
-    // Depth first through element children only, as the descendant axis
-    // goes (an entity reference's content is not descended into).
-    xmlNodePtr node = root->children;
-    while (node) {
-        if (matches(node, test)) {
-            out.push_back(node);
-            if (out.size() == limit)
-                return;
-        }
-        if (node->type == XML_ELEMENT_NODE && node->children) {
-            node = node->children;
-            continue;
-        }
-        while (node && node != root && !node->next)
-            node = node->parent;
-        node = (node && node != root) ? node->next : nullptr;
-    }
-}
-
 bool XTChildPath::evaluate(xmlNodePtr context, const NamespaceURIs &uris, std::vector<xmlNodePtr> &out,
                            size_t limit) const {
     if (!context || !context->doc || context->doc->type != XML_DOCUMENT_NODE)
@@ -168,10 +188,14 @@ bool XTChildPath::evaluate(xmlNodePtr context, const NamespaceURIs &uris, std::v
         }
         tests.push_back({step.localName.constData(), uri});
     }
+    Walk walk{tests, out, limit};
     if (m_start == Start::Descendants)
-        collectDescendants(reinterpret_cast<xmlNodePtr>(context->doc), tests.front(), out, limit);
+        walk.descendants(reinterpret_cast<xmlNodePtr>(context->doc));
     else
-        collectChildren(m_start == Start::Document ? reinterpret_cast<xmlNodePtr>(context->doc) : context, tests, 0,
-                        out, limit);
+        walk.children(m_start == Start::Document ? reinterpret_cast<xmlNodePtr>(context->doc) : context, 0);
+    if (walk.tooLong) {
+        out.clear();
+        return false;
+    }
     return true;
 }

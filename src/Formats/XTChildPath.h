@@ -18,7 +18,8 @@
 // machinery, which a large reply pays once per record and query. Anything
 // else, and any case where the walk could answer differently (a prefix with
 // no mapping, a reserved prefix, a context that is not an element or an XML
-// document), is left to libxml2: evaluate() then says so.
+// document, a walk so long that libxml2's node-set limit could come into
+// play), is left to libxml2: evaluate() then says so.
 class XTChildPath {
 public:
     // The path, when the expression is one of the forms above.
@@ -47,10 +48,6 @@ public:
 
 private:
 
-    // Both stop once out holds limit nodes (0: no limit); false then.
-    static bool collectChildren(xmlNodePtr parent, const std::vector<Test> &tests, size_t step,
-                                std::vector<xmlNodePtr> &out, size_t limit);
-    static void collectDescendants(xmlNodePtr root, const Test &test, std::vector<xmlNodePtr> &out, size_t limit);
 
     Start m_start = Start::Context;
     std::vector<Step> m_steps;
