@@ -1,64 +1,98 @@
-// Measures the data-API client and prints times and ratios (ours / theirs;
-// below 1 means faster).
+// Measures the data-API client and prints ours ÷ peer (below 1 means ours
+// is faster) as the median of interleaved rounds, with each side's peak
+// resident size.
 //
-//   da_bench [json|feed|all] [--quick]
+//   da_bench [json|feed|all] [--quick] [--rounds N]
 //
-// JSON: parse (from text, the parser's interface) and write of the 20 MB
-// file listing of the formats benchmark, against nlohmann-json.
+// JSON: parse and write of the 20 MB file listing of the formats benchmark,
+// against nlohmann-json. Both sides start from the same UTF-8 bytes and end
+// with UTF-8 bytes: ours through its text interface, so the conversions to
+// and from text are timed with it. Each side runs in a fresh process (this
+// program again), so each peak is that side's own.
 // Feed: parse (bytes to objects) and write (objects to bytes) of photo-album
 // feeds of 1,000 and 10,000 entries (photo classes: every value parsed into
-// objects), and how the time grows between them.
+// objects), and how the time grows between them (no peer: medians only).
 #include "DA/BaseClasses/DAFeedBase.h"
 #include "DA/JSON/DAJsonParser.h"
 #include "DA/JSON/DAJsonWriter.h"
+#include "support/BenchHarness.h"
 #include "support/BenchListing.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <nlohmann/json.hpp>
 
 namespace {
 
 bool quick = false;
+int rounds = 5;
 
-double bestOf(int runs, const std::function<void()> &work) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
+double medianMs(int n, const std::function<void()> &work) {
+    QList<double> times;
+    for (int i = 0; i < n; ++i) {
         QElapsedTimer t;
         t.start();
         work();
-        best = std::min(best, t.nsecsElapsed() / 1e6);
+        times.append(t.nsecsElapsed() / 1e6);
     }
-    return best;
+    return VNBench::median(times);
 }
 
-void row(const char *what, double ours, double theirs, const char *peer) {
-    std::printf("  %-34s ours %9.1f ms   %-10s %9.1f ms   ratio %.2f\n", what, ours, peer, theirs, ours / theirs);
+QByteArray readFile(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void benchJson() {
+// da_bench --side NAME INPUT: one side once, its time reported to the parent.
+int runSide(const QString &name, const QString &input) {
+    const QByteArray bytes = readFile(input);
+    QElapsedTimer t;
+    if (name == QLatin1String("parse-ours") || name == QLatin1String("write-ours")) {
+        DAJsonParser parser;
+        t.start();
+        const DXJsonValue value = parser.objectWithString(QString::fromUtf8(bytes));
+        if (name == QLatin1String("parse-ours"))
+            return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, value.isObject());
+        DAJsonWriter writer;
+        t.start();
+        const QByteArray written = writer.stringWithObject(value).toUtf8();
+        return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, !written.isEmpty());
+    }
+    if (name == QLatin1String("parse-nlohmann") || name == QLatin1String("write-nlohmann")) {
+        t.start();
+        const nlohmann::json value = nlohmann::json::parse(bytes.constData(), bytes.constData() + bytes.size());
+        if (name == QLatin1String("parse-nlohmann"))
+            return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, value.is_object());
+        t.start();
+        const std::string written = value.dump();
+        return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, !written.empty());
+    }
+    std::fprintf(stderr, "unknown side %s\n", qPrintable(name));
+    return 2;
+}
+
+void benchJson(const QString &dir) {
     const QByteArray bytes = makeListing(20 * 1024 * 1024);
-    const QString text = QString::fromUtf8(bytes);
-    const int runs = quick ? 1 : 5;
-    std::printf("JSON: %.1f MB file listing\n", bytes.size() / 1048576.0);
-    DAJsonParser parser;
-    DXJsonValue ours;
-    const double ourParse = bestOf(runs, [&] { ours = parser.objectWithString(text); });
-    if (!ours.isObject()) {
-        std::printf("  our parse failed: %s\n", qPrintable(parser.errorTraceDescription()));
+    const QString path = dir + QStringLiteral("/listing.json");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
         return;
+    f.close();
+    std::printf("JSON: %.1f MB file listing, %d rounds\n", bytes.size() / 1048576.0, rounds);
+    for (const char *what : {"parse", "write"}) {
+        const QString ours = QStringLiteral("%1-ours").arg(QLatin1String(what));
+        const QString theirs = QStringLiteral("%1-nlohmann").arg(QLatin1String(what));
+        const auto s = VNBench::interleave(rounds, {{QStringLiteral("ours"), [&] { return VNBench::runSelf({"--side", ours, path}); }},
+                                                    {QStringLiteral("nlohmann"), [&] { return VNBench::runSelf({"--side", theirs, path}); }}});
+        VNBench::printComparison(qPrintable(QStringLiteral("%1 vs nlohmann-json").arg(QLatin1String(what))),
+                                 QStringLiteral("ours"), s[0], QStringLiteral("nlohmann"), s[1]);
     }
-    nlohmann::json theirs;
-    const double nlParse = bestOf(runs, [&] { theirs = nlohmann::json::parse(bytes.constData(), bytes.constData() + bytes.size()); });
-    DAJsonWriter writer;
-    QString ourText;
-    const double ourWrite = bestOf(runs, [&] { ourText = writer.stringWithObject(ours); });
-    std::string nlText;
-    const double nlWrite = bestOf(runs, [&] { nlText = theirs.dump(); });
-    row("parse vs nlohmann-json", ourParse, nlParse, "nlohmann");
-    row("write vs nlohmann-json", ourWrite, nlWrite, "nlohmann");
 }
 
 // A photo-album feed of that many photo entries, as the service sends it.
@@ -88,20 +122,20 @@ QByteArray makeFeed(int entries) {
 }
 
 void benchFeed() {
-    std::printf("Feed: parse (bytes to objects) and write (objects to bytes)\n");
+    std::printf("Feed: parse (bytes to objects) and write (objects to bytes), medians\n");
     double perEntry[2][2] = {};
     const int sizes[2] = {1000, 10000};
     for (int k = 0; k < 2; ++k) {
         const QByteArray bytes = makeFeed(sizes[k]);
-        const int runs = quick ? 1 : 3;
-        DAFeedBasePtr feed;
-        const double parse = bestOf(runs, [&] { feed = DAFeedBase::feedOfRegisteredClassWithXMLData(bytes); });
+        const int runs = quick ? 1 : 5;
+        DAFeedBasePtr feed = DAFeedBase::feedOfRegisteredClassWithXMLData(bytes);
         if (!feed || feed->entries().size() != sizes[k]) {
             std::printf("  parse failed\n");
             return;
         }
+        const double parse = medianMs(runs, [&] { feed = DAFeedBase::feedOfRegisteredClassWithXMLData(bytes); });
         QByteArray out;
-        const double write = bestOf(runs, [&] { out = feed->XMLDocument()->XMLData(); });
+        const double write = medianMs(runs, [&] { out = feed->XMLDocument()->XMLData(); });
         std::printf("  %6d entries (%5.1f MB): parse %8.1f ms, write %8.1f ms\n", sizes[k], bytes.size() / 1048576.0, parse, write);
         perEntry[k][0] = parse / sizes[k];
         perEntry[k][1] = write / sizes[k];
@@ -113,17 +147,16 @@ void benchFeed() {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--side") == 0)
+        return runSide(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     QCoreApplication app(argc, argv);
-    QString what = QStringLiteral("all");
-    for (int i = 1; i < argc; ++i) {
-        const QString a = QString::fromLocal8Bit(argv[i]);
-        if (a == QLatin1String("--quick"))
-            quick = true;
-        else
-            what = a;
-    }
+    const QStringList args = app.arguments();
+    quick = args.contains(QStringLiteral("--quick"));
+    rounds = VNBench::roundsFrom(args, quick ? 1 : 5);
+    const QString what = VNBench::caseFrom(args, QStringLiteral("all"));
+    QTemporaryDir dir(QDir::currentPath() + QStringLiteral("/da-bench-XXXXXX"));
     if (what == QLatin1String("json") || what == QLatin1String("all"))
-        benchJson();
+        benchJson(dir.path());
     if (what == QLatin1String("feed") || what == QLatin1String("all"))
         benchFeed();
     return 0;

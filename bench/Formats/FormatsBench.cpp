@@ -1,18 +1,30 @@
 // Measures the data-format layer beside established peers on the same input
-// and prints the time ratios (ours / theirs; below 1 means faster).
+// and prints, for each case, ours ÷ peer (below 1 means ours is faster) as
+// the median of interleaved rounds, with each side's peak resident size.
 //
-//   formats_bench [json|xml|gzip|all] [--quick]
+//   formats_bench [json|xml|gzip|all] [--quick] [--rounds N]
+//   formats_bench --inputs FOLDER     writes the JSON and XML inputs there
+//   formats_bench --side NAME INPUT [OUTPUT]   runs one side once (what the
+//                                     rounds run; handy under callgrind)
 //
-// JSON: parse and write of a 20 MB file listing, against nlohmann-json and
-// RapidJSON. XML: parse plus per-response XPath of a 30 MB WebDAV multistatus,
-// against `xmllint --noout`. gzip: 256 MiB file to file, against the gzip
-// command (both ways). Scaling: the same work at 3 MB and 30 MB.
+// Every side of every case runs in a fresh process (this program again, or
+// the peer's command), so each peak memory is that process's own. The
+// in-process sides time their work alone, from the same bytes on both sides:
+//   JSON: parse and write of a 20 MB file listing, against nlohmann-json and
+//     RapidJSON (the text is read from a file before the clock starts);
+//   XML: a 30 MB WebDAV multistatus from its file (mapped) parsed, alone
+//     and with the per-response XPath of a listing, against
+//     `xmllint --noout` (its whole run, start-up included, a few ms); plain
+//     xmlReadFile() timed inside a process is shown for scale;
+//   gzip: 256 MiB file to file, against the gzip command (both ways).
+// Scaling lines give our cost per MB at 3 MB and 30 MB.
 #include "Formats/DXJsonParser.h"
 #include "Formats/DXJsonWriter.h"
 #include "Formats/NRDataCompressor.h"
 #include "Formats/NRDataDecompressor.h"
 #include "Formats/XTDocument.h"
 #include "Formats/XTElement.h"
+#include "support/BenchHarness.h"
 #include "support/BenchListing.h"
 
 #include <QCoreApplication>
@@ -20,11 +32,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <functional>
+#include <libxml/parser.h>
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -32,92 +44,43 @@
 
 namespace {
 
-bool quick = false;
+using VNBench::Sample;
+using VNBench::Side;
 
-double bestOf(int runs, const std::function<void()> &work) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
+bool quick = false;
+int rounds = 5;
+
+QByteArray readFile(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Times work in this process, the median of n runs, in ms.
+double medianMs(int n, const std::function<void()> &work) {
+    QList<double> times;
+    for (int i = 0; i < n; ++i) {
         QElapsedTimer t;
         t.start();
         work();
-        best = std::min(best, t.nsecsElapsed() / 1e6);
+        times.append(t.nsecsElapsed() / 1e6);
     }
-    return best;
+    return VNBench::median(times);
 }
 
-double runCommand(const QString &shellCommand) {
-    QElapsedTimer t;
-    t.start();
-    QProcess p;
-    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shellCommand});
-    p.waitForFinished(-1);
-    if (p.exitCode() != 0)
-        std::fprintf(stderr, "command failed: %s\n%s\n", qPrintable(shellCommand), p.readAllStandardError().constData());
-    return t.nsecsElapsed() / 1e6;
+Side self(const QString &name, const QStringList &args) {
+    return {name, [args] { return VNBench::runSelf(args); }};
 }
 
-void row(const char *what, double ours, double theirs, const char *peer) {
-    std::printf("  %-44s ours %9.1f ms   %-14s %9.1f ms   ratio %.2f\n", what, ours, peer, theirs, ours / theirs);
+Side command(const QString &name, const VNBench::Command &c) {
+    return {name, [c] { return VNBench::runCommand(c); }};
 }
 
-// ---- JSON -----------------------------------------------------------------
-
-void benchJson() {
-    const qsizetype size = 20 * 1024 * 1024;
-    const QByteArray text = makeListing(size);
-    const int runs = quick ? 1 : 5;
-    std::printf("JSON: %.1f MB file listing\n", text.size() / 1048576.0);
-
-    DXJsonParser parser;
-    DXJsonValue ours;
-    const double ourParse = bestOf(runs, [&] { ours = parser.objectWithData(text); });
-    if (!ours.isObject()) {
-        std::printf("  our parse failed: %s\n", qPrintable(parser.errorTraceDescription()));
-        return;
-    }
-    nlohmann::json theirs;
-    const double nlParse = bestOf(runs, [&] { theirs = nlohmann::json::parse(text.constData(), text.constData() + text.size()); });
-    rapidjson::Document rj;
-    const double rjParse = bestOf(runs, [&] {
-        rj.SetNull();
-        rj.GetAllocator().Clear();
-        rj.Parse(text.constData(), size_t(text.size()));
-    });
-
-    DXJsonWriter writer;
-    QByteArray ourText;
-    const double ourWrite = bestOf(runs, [&] { ourText = writer.dataWithObject(ours); });
-    std::string nlText;
-    const double nlWrite = bestOf(runs, [&] { nlText = theirs.dump(); });
-    std::string rjText;
-    const double rjWrite = bestOf(runs, [&] {
-        rapidjson::StringBuffer buffer;
-        rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
-        rj.Accept(w);
-        rjText.assign(buffer.GetString(), buffer.GetSize());
-    });
-
-    row("parse vs nlohmann-json", ourParse, nlParse, "nlohmann");
-    row("parse vs RapidJSON", ourParse, rjParse, "RapidJSON");
-    row("write vs nlohmann-json", ourWrite, nlWrite, "nlohmann");
-    row("write vs RapidJSON", ourWrite, rjWrite, "RapidJSON");
-
-    // Scaling: cost per MB at 3 MB and at 30 MB.
-    const QByteArray small = makeListing(3 * 1024 * 1024), large = makeListing(30 * 1024 * 1024);
-    const double tSmall = bestOf(runs, [&] { parser.objectWithData(small); });
-    const double tLarge = bestOf(quick ? 1 : 3, [&] { parser.objectWithData(large); });
-    std::printf("  parse scaling: %.2f ms/MB at 3 MB, %.2f ms/MB at 30 MB (ratio %.2f)\n",
-                tSmall / (small.size() / 1048576.0), tLarge / (large.size() / 1048576.0),
-                (tLarge / large.size()) / (tSmall / small.size()));
-    DXJsonValue vs = parser.objectWithData(small), vl = parser.objectWithData(large);
-    const double wSmall = bestOf(runs, [&] { writer.dataWithObject(vs); });
-    const double wLarge = bestOf(quick ? 1 : 3, [&] { writer.dataWithObject(vl); });
-    std::printf("  write scaling: %.2f ms/MB at 3 MB, %.2f ms/MB at 30 MB (ratio %.2f)\n",
-                wSmall / (small.size() / 1048576.0), wLarge / (large.size() / 1048576.0),
-                (wLarge / large.size()) / (wSmall / small.size()));
-}
-
-// ---- XML ------------------------------------------------------------------
+// ---- XML input and what a listing does with it --------------------------------
 
 QByteArray makeMultistatus(qsizetype targetBytes) {
     QByteArray out = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\" "
@@ -163,37 +126,135 @@ qsizetype readListing(const QByteArray &bytes) {
     return total;
 }
 
+// ---- one side of one case, in a process of its own ---------------------------
+
+// formats_bench --side NAME INPUT [OUTPUT]: runs that side once and reports
+// its time to the parent.
+int runSide(const QString &name, const QString &input, const QString &output) {
+    QElapsedTimer t;
+    if (name.startsWith(QLatin1String("json-"))) {
+        const QByteArray text = readFile(input);
+        const bool write = name.startsWith(QLatin1String("json-write-"));
+        if (name.endsWith(QLatin1String("-ours"))) {
+            DXJsonParser parser;
+            t.start();
+            DXJsonValue value = parser.objectWithData(text);
+            if (!write)
+                return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, value.isObject());
+            DXJsonWriter writer;
+            t.start();
+            const QByteArray written = writer.dataWithObject(value);
+            return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, !written.isEmpty());
+        }
+        if (name.endsWith(QLatin1String("-nlohmann"))) {
+            t.start();
+            nlohmann::json value = nlohmann::json::parse(text.constData(), text.constData() + text.size());
+            if (!write)
+                return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, value.is_object());
+            t.start();
+            const std::string written = value.dump();
+            return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, !written.empty());
+        }
+        if (name.endsWith(QLatin1String("-rapidjson"))) {
+            rapidjson::Document value;
+            t.start();
+            value.Parse(text.constData(), size_t(text.size()));
+            if (!write)
+                return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, value.IsObject());
+            t.start();
+            rapidjson::StringBuffer buffer;
+            rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+            value.Accept(writer);
+            const std::string written(buffer.GetString(), buffer.GetSize());
+            return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, !written.empty());
+        }
+    } else if (name == QLatin1String("xml-parse-ours") || name == QLatin1String("xml-xpath-ours")) {
+        // The file's bytes as they stand in the page cache, mapped rather
+        // than copied (xmllint reads its file in small pieces).
+        t.start();
+        QFile file(input);
+        const uchar *mapped = file.open(QIODevice::ReadOnly) ? file.map(0, file.size()) : nullptr;
+        const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), mapped ? file.size() : 0);
+        const bool ok = name.endsWith(QLatin1String("parse-ours")) ? XTDocument::initWithData(bytes) != nullptr
+                                                                   : readListing(bytes) > 0;
+        return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, ok);
+    } else if (name == QLatin1String("xml-parse-libxml2")) {
+        t.start();
+        xmlDocPtr doc = xmlReadFile(QFile::encodeName(input).constData(), nullptr, 0);
+        const bool ok = doc != nullptr;
+        xmlFreeDoc(doc);
+        return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, ok);
+    } else if (name == QLatin1String("gzip-deflate-ours") || name == QLatin1String("gzip-inflate-ours")) {
+        VNErrorPtr e;
+        t.start();
+        const bool ok = name.contains(QLatin1String("deflate")) ? NRDataCompressor::compressDataFromFile(input, output, &e)
+                                                                 : NRDataDecompressor::uncompressDataFromFile(input, output, &e);
+        if (e)
+            std::fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(e->localizedDescription()));
+        return VNBench::reportChildSample(t.nsecsElapsed() / 1e9, ok && !e);
+    }
+    std::fprintf(stderr, "unknown side %s\n", qPrintable(name));
+    return 2;
+}
+
+// ---- JSON -----------------------------------------------------------------
+
+void benchJson(const QString &dir) {
+    const QByteArray text = makeListing(20 * 1024 * 1024);
+    const QString path = dir + QStringLiteral("/listing.json");
+    writeFile(path, text);
+    std::printf("JSON: %.1f MB file listing, %d rounds\n", text.size() / 1048576.0, rounds);
+    for (const char *what : {"parse", "write"}) {
+        const QString prefix = QStringLiteral("json-%1-").arg(QLatin1String(what));
+        const auto s = VNBench::interleave(rounds, {self(QStringLiteral("ours"), {"--side", prefix + "ours", path}),
+                                                    self(QStringLiteral("nlohmann"), {"--side", prefix + "nlohmann", path}),
+                                                    self(QStringLiteral("RapidJSON"), {"--side", prefix + "rapidjson", path})});
+        VNBench::printComparison(qPrintable(QStringLiteral("%1 vs nlohmann-json").arg(QLatin1String(what))),
+                                 QStringLiteral("ours"), s[0], QStringLiteral("nlohmann"), s[1]);
+        VNBench::printComparison(qPrintable(QStringLiteral("%1 vs RapidJSON").arg(QLatin1String(what))),
+                                 QStringLiteral("ours"), s[0], QStringLiteral("RapidJSON"), s[2]);
+    }
+
+    // Scaling: cost per MB at 3 MB and at 30 MB.
+    DXJsonParser parser;
+    DXJsonWriter writer;
+    const QByteArray small = makeListing(3 * 1024 * 1024), large = makeListing(30 * 1024 * 1024);
+    const int n = quick ? 1 : 3;
+    const double tSmall = medianMs(n, [&] { parser.objectWithData(small); });
+    const double tLarge = medianMs(n, [&] { parser.objectWithData(large); });
+    std::printf("  parse scaling: %.2f ms/MB at 3 MB, %.2f ms/MB at 30 MB (ratio %.2f)\n",
+                tSmall / (small.size() / 1048576.0), tLarge / (large.size() / 1048576.0),
+                (tLarge / large.size()) / (tSmall / small.size()));
+    const DXJsonValue vs = parser.objectWithData(small), vl = parser.objectWithData(large);
+    const double wSmall = medianMs(n, [&] { writer.dataWithObject(vs); });
+    const double wLarge = medianMs(n, [&] { writer.dataWithObject(vl); });
+    std::printf("  write scaling: %.2f ms/MB at 3 MB, %.2f ms/MB at 30 MB (ratio %.2f)\n",
+                wSmall / (small.size() / 1048576.0), wLarge / (large.size() / 1048576.0),
+                (wLarge / large.size()) / (wSmall / small.size()));
+}
+
+// ---- XML ------------------------------------------------------------------
+
 void benchXml(const QString &dir) {
-    const int runs = quick ? 1 : 3;
     const QByteArray text = makeMultistatus(30 * 1024 * 1024);
     const QString path = dir + QStringLiteral("/multistatus.xml");
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(text);
-    f.close();
-    std::printf("XML: %.1f MB WebDAV multistatus\n", text.size() / 1048576.0);
-
-    // Ours and xmllint take turns, so that a busy machine weighs on both alike.
-    double parseOnly = 1e300, withXPath = 1e300, lint = 1e300;
-    for (int i = 0; i < runs + 2; ++i) {
-        parseOnly = std::min(parseOnly, bestOf(1, [&] {
-            QFile in(path);
-            in.open(QIODevice::ReadOnly);
-            XTDocument::initWithData(in.readAll());
-        }));
-        lint = std::min(lint, runCommand(QStringLiteral("xmllint --noout '%1'").arg(path)));
-        withXPath = std::min(withXPath, bestOf(1, [&] {
-            QFile in(path);
-            in.open(QIODevice::ReadOnly);
-            readListing(in.readAll());
-        }));
-    }
-    row("parse vs xmllint --noout", parseOnly, lint, "xmllint");
-    row("parse + per-response XPath vs xmllint", withXPath, lint, "xmllint");
+    writeFile(path, text);
+    std::printf("XML: %.1f MB WebDAV multistatus, %d rounds\n", text.size() / 1048576.0, rounds);
+    const auto s = VNBench::interleave(
+        rounds, {command(QStringLiteral("xmllint"), {QStringLiteral("xmllint"), {QStringLiteral("--noout"), path}, {}, {}}),
+                 self(QStringLiteral("ours"), {"--side", "xml-parse-ours", path}),
+                 self(QStringLiteral("ours"), {"--side", "xml-xpath-ours", path}),
+                 self(QStringLiteral("xmlReadFile"), {"--side", "xml-parse-libxml2", path})});
+    VNBench::printComparison("parse vs xmllint --noout", QStringLiteral("ours"), s[1], QStringLiteral("xmllint"), s[0]);
+    VNBench::printComparison("parse + per-response XPath vs xmllint", QStringLiteral("ours"), s[2],
+                             QStringLiteral("xmllint"), s[0]);
+    VNBench::printComparison("parse vs plain xmlReadFile()", QStringLiteral("ours"), s[1], QStringLiteral("xmlReadFile"),
+                             s[3]);
 
     const QByteArray small = makeMultistatus(3 * 1024 * 1024);
-    const double tSmall = bestOf(runs, [&] { readListing(small); });
-    const double tLarge = bestOf(runs, [&] { readListing(text); });
+    const int n = quick ? 1 : 3;
+    const double tSmall = medianMs(n, [&] { readListing(small); });
+    const double tLarge = medianMs(n, [&] { readListing(text); });
     std::printf("  parse+XPath scaling: %.2f ms/MB at 3 MB, %.2f ms/MB at 30 MB (ratio %.2f)\n",
                 tSmall / (small.size() / 1048576.0), tLarge / (text.size() / 1048576.0),
                 (tLarge / text.size()) / (tSmall / small.size()));
@@ -221,17 +282,18 @@ void benchGzip(const QString &dir) {
         }
         f.resize(total);
     }
-    std::printf("gzip: %lld MiB file to file\n", total / 1048576);
-    VNErrorPtr e;
-    const double ourDeflate = bestOf(1, [&] { NRDataCompressor::compressDataFromFile(plain, ours, &e); });
-    const double gzipDeflate = runCommand(QStringLiteral("gzip -c '%1' > '%2'").arg(plain, theirs));
-    const double ourInflate = bestOf(1, [&] { NRDataDecompressor::uncompressDataFromFile(theirs, back, &e); });
-    const double gzipInflate = runCommand(QStringLiteral("gzip -dc '%1' > '%2'").arg(ours, back + ".2"));
-    row("deflate vs gzip", ourDeflate, gzipDeflate, "gzip");
-    row("inflate vs gzip -d", ourInflate, gzipInflate, "gzip -d");
+    // Big files: fewer rounds unless asked, still interleaved.
+    const int gzipRounds = std::min(rounds, 3);
+    std::printf("gzip: %lld MiB file to file, %d rounds\n", total / 1048576, gzipRounds);
+    const auto deflate = VNBench::interleave(
+        gzipRounds, {self(QStringLiteral("ours"), {"--side", "gzip-deflate-ours", plain, ours}),
+                     command(QStringLiteral("gzip"), {QStringLiteral("gzip"), {QStringLiteral("-c"), plain}, {}, theirs})});
+    const auto inflate = VNBench::interleave(
+        gzipRounds, {self(QStringLiteral("ours"), {"--side", "gzip-inflate-ours", theirs, back}),
+                     command(QStringLiteral("gzip -d"), {QStringLiteral("gzip"), {QStringLiteral("-dc"), ours}, {}, back + ".2"})});
+    VNBench::printComparison("deflate vs gzip", QStringLiteral("ours"), deflate[0], QStringLiteral("gzip"), deflate[1]);
+    VNBench::printComparison("inflate vs gzip -d", QStringLiteral("ours"), inflate[0], QStringLiteral("gzip -d"), inflate[1]);
     std::printf("  sizes: ours %lld bytes, gzip %lld bytes\n", QFileInfo(ours).size(), QFileInfo(theirs).size());
-    if (e)
-        std::printf("  error: %s\n", qPrintable(e->localizedDescription()));
     QFile::remove(plain);
     QFile::remove(back);
     QFile::remove(back + ".2");
@@ -240,18 +302,27 @@ void benchGzip(const QString &dir) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    QCoreApplication app(argc, argv);
-    QString what = QStringLiteral("all");
-    for (int i = 1; i < argc; ++i) {
-        const QString a = QString::fromLocal8Bit(argv[i]);
-        if (a == QLatin1String("--quick"))
-            quick = true;
-        else
-            what = a;
+    // A side run by the parent: no application object, nothing else loaded.
+    if (argc >= 4 && std::strcmp(argv[1], "--side") == 0)
+        return runSide(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                       argc >= 5 ? QString::fromLocal8Bit(argv[4]) : QString());
+
+    if (argc == 3 && std::strcmp(argv[1], "--inputs") == 0) {
+        const QString dir = QString::fromLocal8Bit(argv[2]);
+        return writeFile(dir + QStringLiteral("/listing.json"), makeListing(20 * 1024 * 1024)) &&
+                       writeFile(dir + QStringLiteral("/multistatus.xml"), makeMultistatus(30 * 1024 * 1024))
+                   ? 0
+                   : 1;
     }
+
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    quick = args.contains(QStringLiteral("--quick"));
+    rounds = VNBench::roundsFrom(args, quick ? 1 : 5);
+    const QString what = VNBench::caseFrom(args, QStringLiteral("all"));
     QTemporaryDir dir(QDir::currentPath() + QStringLiteral("/formats-bench-XXXXXX"));
     if (what == QLatin1String("all") || what == QLatin1String("json"))
-        benchJson();
+        benchJson(dir.path());
     if (what == QLatin1String("all") || what == QLatin1String("xml"))
         benchXml(dir.path());
     if (what == QLatin1String("all") || what == QLatin1String("gzip"))

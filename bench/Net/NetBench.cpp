@@ -1,20 +1,23 @@
-// Measures the HTTP engine beside the curl command, one run each, against the
-// same nginx on loopback (started here through the test peers):
+// Measures the HTTP engine beside the curl command against the same nginx on
+// loopback (started here through the test peers):
 //   GET of a large file to a file, PUT of it from a file,
 //   2,000 keep-alive GETs of 1 KiB one after another, and 4 at a time.
-// Prints times, the engine/curl ratios and the engine's peak memory growth.
-// VARNELLO_BENCH_MIB sets the bulk size (default 512).
+// Prints ours ÷ curl for each (below 1 means ours is faster) as the median
+// of interleaved rounds, the order of the sides alternating, with each
+// side's peak resident size (the engine's: this process's VmHWM, reset
+// before each run; curl's: its own).
+// VARNELLO_BENCH_MIB sets the bulk size (default 512); --rounds N the
+// rounds of the small requests (default 5; the bulk transfers take 3).
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNTempDirectory.h"
+#include "support/BenchHarness.h"
 #include "support/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -25,92 +28,68 @@ namespace {
 
 QString g_stateDir;
 
-using VNBench::residentBytes;
-using VNBench::timeCurl;
+using VNBench::Sample;
 
-// Runs the loop until done; returns the peak resident size seen meanwhile.
-qint64 runUntil(const std::function<bool()> &done) {
-    qint64 peak = residentBytes();
-    // The timer both samples memory and wakes the loop so done() is seen.
-    QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] { peak = std::max(peak, residentBytes()); });
-    sampler.start(20);
+// Runs the loop until done.
+void runUntil(const std::function<bool()> &done) {
+    // The timer wakes the loop so that done() is seen.
+    QTimer wake;
+    wake.start(20);
     while (!done())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    return std::max(peak, residentBytes());
 }
 
 bool peerctl(const QString &verb) {
     return VNBench::peerctl(g_stateDir, verb, QStringLiteral("nginx"));
 }
 
-struct Result {
-    double seconds = 0;
-    qint64 peakGrowth = 0;
-    int failures = 0;
-};
-
-// One request, run to its end.
-Result timeRequest(const std::shared_ptr<NRHTTPRequest> &r) {
-    Result res;
-    bool done = false;
+// One request, run to its end; false when it failed.
+bool runRequest(const std::shared_ptr<NRHTTPRequest> &r) {
+    bool done = false, failed = false;
     r->setCompletionBlock([&] { done = true; });
     r->setFailedBlock([&] {
         done = true;
-        ++res.failures;
+        failed = true;
         std::fprintf(stderr, "engine failed: %s\n", qPrintable(r->error()->localizedDescription()));
     });
-    const qint64 base = residentBytes();
-    QElapsedTimer t;
-    t.start();
     r->startAsynchronous();
-    const qint64 peak = runUntil([&] { return done; });
-    res.seconds = t.elapsed() / 1000.0;
-    res.peakGrowth = peak - base;
-    return res;
+    runUntil([&] { return done; });
+    return !failed;
 }
 
-// count GETs, at most `width` in flight (1: one after another).
-Result timeSmallGets(const QUrl &url, int count, int width) {
-    Result res;
-    int started = 0, ended = 0;
+// count GETs, at most `width` in flight (1: one after another); false when
+// any failed or came back with the wrong size.
+bool runSmallGets(const QUrl &url, int count, int width) {
+    int started = 0, ended = 0, failures = 0;
     std::function<void()> startOne;
     startOne = [&] {
         auto r = NRHTTPRequest::requestWithURL(url);
         ++started;
         r->setCompletionBlock([&, r] {
             if (r->responseData().size() != 1024)
-                ++res.failures;
+                ++failures;
             ++ended;
             if (started < count)
                 startOne();
         });
         r->setFailedBlock([&] {
-            ++res.failures;
+            ++failures;
             ++ended;
             if (started < count)
                 startOne();
         });
         r->startAsynchronous();
     };
-    QElapsedTimer t;
-    t.start();
     for (int i = 0; i < width; ++i)
         startOne();
     runUntil([&] { return ended == count; });
-    res.seconds = t.elapsed() / 1000.0;
-    return res;
+    if (failures)
+        std::fprintf(stderr, "%d small GETs failed\n", failures);
+    return failures == 0;
 }
 
-void report(const char *what, const Result &engine, double curl) {
-    std::printf("%-34s engine %8.3f s   curl %8.3f s   ratio %.2fx", what, engine.seconds, curl,
-                curl > 0 ? engine.seconds / curl : 0.0);
-    if (engine.peakGrowth)
-        std::printf("   engine peak memory +%.1f MiB", engine.peakGrowth / 1048576.0);
-    if (engine.failures)
-        std::printf("   FAILURES %d", engine.failures);
-    std::printf("\n");
-    std::fflush(stdout);
+Sample curl(const QStringList &args) {
+    return VNBench::runCommand({QStringLiteral("curl"), args, {}, {}});
 }
 
 }  // namespace
@@ -145,58 +124,56 @@ int main(int argc, char **argv) {
         }
     }
     std::printf("HTTP engine vs curl, nginx on loopback, bulk %d MiB\n", mib);
+    std::fflush(stdout);
     const QString out = home.path() + QStringLiteral("/download.bin");
     const QUrl bulkURL(base + QStringLiteral("/files/") + bulkName);
 
-    // Each measurement is the best of three, engine and curl taking turns,
-    // so that a busy moment of the machine does not decide the ratio.
-    const int rounds = 3;
-    auto best = [](Result a, const Result &b) {
-        if (a.seconds == 0 || b.seconds < a.seconds) {
-            const qint64 peak = std::max(a.peakGrowth, b.peakGrowth);
-            const int failures = a.failures + b.failures;
-            a = b;
-            a.peakGrowth = peak;
-            a.failures = failures;
-        } else {
-            a.peakGrowth = std::max(a.peakGrowth, b.peakGrowth);
-            a.failures += b.failures;
-        }
-        return a;
-    };
-    auto minimum = [](double a, double b) { return a == 0 ? b : std::min(a, b); };
+    const int rounds = VNBench::roundsFrom(app.arguments(), 5);
+    const int bulkRounds = std::min(rounds, 3);
 
-    // GET to a file.
-    Result engineGet;
-    double curlGet = 0;
-    for (int i = 0; i < rounds; ++i) {
-        curlGet = minimum(curlGet, timeCurl({QStringLiteral("-s"), QStringLiteral("-o"), out + QStringLiteral(".curl"),
-                                             bulkURL.toString()}));
+    // GET to a file; replacing a large file costs time that is not the
+    // transfer's, so the targets go before each run.
+    auto clearDownloads = [&] {
         QFile::remove(out + QStringLiteral(".curl"));
-        QFile::remove(out);  // replacing a large file costs time that is not the transfer's
-        auto get = NRHTTPRequest::requestWithURL(bulkURL);
-        get->setDownloadDestinationPath(out);
-        engineGet = best(engineGet, timeRequest(get));
-        if (QFileInfo(out).size() != qint64(mib) << 20)
-            std::printf("engine download has the wrong size\n");
-    }
-    report("GET to file", engineGet, curlGet);
+        QFile::remove(out);
+    };
+    const auto get = VNBench::interleave(
+        bulkRounds,
+        {{QStringLiteral("engine"),
+          [&] {
+              return VNBench::measure([&] {
+                  auto request = NRHTTPRequest::requestWithURL(bulkURL);
+                  request->setDownloadDestinationPath(out);
+                  return runRequest(request) && QFileInfo(out).size() == qint64(mib) << 20;
+              });
+          }},
+         {QStringLiteral("curl"),
+          [&] { return curl({QStringLiteral("-s"), QStringLiteral("-o"), out + QStringLiteral(".curl"), bulkURL.toString()}); }}},
+        clearDownloads);
+    VNBench::printComparison("GET to file", QStringLiteral("engine"), get[0], QStringLiteral("curl"), get[1]);
 
-    // PUT from a file.
-    Result enginePut;
-    double curlPut = 0;
-    for (int i = 0; i < rounds; ++i) {
-        curlPut = minimum(curlPut, timeCurl({QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                                             QStringLiteral("-T"), out, base + QStringLiteral("/upload/curl.bin")}));
-        auto put = NRHTTPRequest::requestWithURL(QUrl(base + QStringLiteral("/upload/engine.bin")));
-        put->setRequestMethod(QStringLiteral("PUT"));
-        put->setShouldStreamPostDataFromDisk(true);
-        put->setPostBodyFilePath(out);
-        enginePut = best(enginePut, timeRequest(put));
-        if (put->responseStatusCode() / 100 != 2)
-            std::printf("engine PUT answered %d\n", put->responseStatusCode());
-    }
-    report("PUT from file", enginePut, curlPut);
+    // PUT from a file (the engine's last download).
+    QFile::remove(out + QStringLiteral(".curl"));
+    if (!QFileInfo::exists(out))
+        VNBench::makeBigFile(out, qint64(mib) << 20);
+    const auto put = VNBench::interleave(
+        bulkRounds,
+        {{QStringLiteral("engine"),
+          [&] {
+              return VNBench::measure([&] {
+                  auto request = NRHTTPRequest::requestWithURL(QUrl(base + QStringLiteral("/upload/engine.bin")));
+                  request->setRequestMethod(QStringLiteral("PUT"));
+                  request->setShouldStreamPostDataFromDisk(true);
+                  request->setPostBodyFilePath(out);
+                  return runRequest(request) && request->responseStatusCode() / 100 == 2;
+              });
+          }},
+         {QStringLiteral("curl"),
+          [&] {
+              return curl({QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                           QStringLiteral("-T"), out, base + QStringLiteral("/upload/curl.bin")});
+          }}});
+    VNBench::printComparison("PUT from file", QStringLiteral("engine"), put[0], QStringLiteral("curl"), put[1]);
     QFile::remove(out);
     QFile::remove(root + QStringLiteral("/upload/curl.bin"));
     QFile::remove(root + QStringLiteral("/upload/engine.bin"));
@@ -212,17 +189,15 @@ int main(int argc, char **argv) {
             cfg.write(QStringLiteral("url = \"%1\"\noutput = \"/dev/null\"\n").arg(small).toUtf8());
     }
     for (int width : {1, 4}) {
-        Result engine;
-        double curl = 0;
-        for (int i = 0; i < rounds; ++i) {
-            QStringList args{QStringLiteral("-s"), QStringLiteral("-K"), config};
-            if (width > 1)
-                args = QStringList{QStringLiteral("-s"), QStringLiteral("--parallel"), QStringLiteral("--parallel-max"),
-                                   QString::number(width), QStringLiteral("-K"), config};
-            curl = minimum(curl, timeCurl(args));
-            engine = best(engine, timeSmallGets(QUrl(small), count, width));
-        }
-        report(width == 1 ? "2000 x 1 KiB GET, one at a time" : "2000 x 1 KiB GET, 4 at a time", engine, curl);
+        QStringList args{QStringLiteral("-s"), QStringLiteral("-K"), config};
+        if (width > 1)
+            args = QStringList{QStringLiteral("-s"), QStringLiteral("--no-progress-meter"), QStringLiteral("--parallel"), QStringLiteral("--parallel-max"),
+                               QString::number(width), QStringLiteral("-K"), config};
+        const auto gets = VNBench::interleave(
+            rounds, {{QStringLiteral("engine"), [&] { return VNBench::measure([&] { return runSmallGets(QUrl(small), count, width); }); }},
+                     {QStringLiteral("curl"), [&] { return curl(args); }}});
+        VNBench::printComparison(width == 1 ? "2000 x 1 KiB GET, one at a time" : "2000 x 1 KiB GET, 4 at a time",
+                                 QStringLiteral("engine"), gets[0], QStringLiteral("curl"), gets[1]);
     }
 
     peerctl(QStringLiteral("stop"));

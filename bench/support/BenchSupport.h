@@ -1,37 +1,18 @@
-// Small pieces the benchmarks share: memory readings, bulk test files,
-// starting and stopping the test peers, and timing the curl command.
+// Small pieces the benchmarks share: bulk test files and starting and
+// stopping the test peers (measuring is support/BenchHarness.h's).
 // Header-only on purpose: each benchmark is one source file and links
 // nothing extra for these.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QString>
-#include <QStringList>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <sys/resource.h>
 
 namespace VNBench {
-
-// The resident size of this process now, in bytes (0 where /proc is missing).
-inline qint64 residentBytes() {
-    QFile f(QStringLiteral("/proc/self/statm"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> parts = f.readAll().split(' ');
-    return parts.size() > 1 ? parts[1].toLongLong() * 4096 : 0;
-}
-
-// The highest resident size this process has had so far, in KiB.
-inline long peakRssKiB() {
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 // Fills the block with xorshift bytes, x carrying the state to the next call
 // (incompressible data, the same on every run).
@@ -72,17 +53,5 @@ inline bool peerctl(const QString &stateDir, const QString &verb, const QString 
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 #endif
-
-// Runs curl with these arguments to its end; the wall time in seconds.
-inline double timeCurl(const QStringList &args) {
-    QElapsedTimer t;
-    t.start();
-    QProcess p;
-    p.start(QStringLiteral("curl"), args);
-    p.waitForFinished(-1);
-    if (p.exitCode() != 0)
-        std::fprintf(stderr, "curl failed: %s\n", p.readAllStandardError().constData());
-    return t.elapsed() / 1000.0;
-}
 
 }  // namespace VNBench

@@ -13,6 +13,15 @@ DXJsonObject::DXJsonObject(std::initializer_list<std::pair<QString, DXJsonValue>
         insert(m.first, m.second);
 }
 
+DXJsonObject DXJsonObject::withDistinctMembers(Member *first, Member *last) {
+    DXJsonObject object;
+    object.m_members.reserve(qsizetype(last - first));
+    for (Member *m = first; m != last; ++m)
+        object.m_members.append(std::move(*m));
+    object.rebuildIndex();
+    return object;
+}
+
 qsizetype DXJsonObject::indexOf(const QString &key) const {
     if (!m_index.isEmpty())
         return m_index.value(key, -1);

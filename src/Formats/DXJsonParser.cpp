@@ -65,10 +65,19 @@ bool isValidUtf8(const unsigned char *p, qsizetype n) {
     return true;
 }
 
+// FNV-1a over the bytes of an ASCII text, or over the UTF-16 units of any
+// text: the two agree on ASCII, so a key hashes alike however it was read.
 inline quint32 hashBytes(const char *p, qsizetype n) {
     quint32 h = 2166136261u;
     for (qsizetype i = 0; i < n; ++i)
         h = (h ^ quint8(p[i])) * 16777619u;
+    return h;
+}
+
+inline quint32 hashUnits(QStringView text) {
+    quint32 h = 2166136261u;
+    for (QChar c : text)
+        h = (h ^ c.unicode()) * 16777619u;
     return h;
 }
 
@@ -144,7 +153,7 @@ bool DXJsonParser::parseValue(DXJsonValue &out) {
     switch (c) {
     case '"': {
         QString s;
-        if (!parseString(s, false))
+        if (!parseString(s, nullptr))
             return false;
         out = DXJsonValue(std::move(s));
         return true;
@@ -193,86 +202,98 @@ bool DXJsonParser::parseValue(DXJsonValue &out) {
 bool DXJsonParser::parseArray(DXJsonValue &out) {
     if (!enterContainer())
         return false;
-    DXJsonArray array;
+    const size_t base = m_elements.size();
+    auto fail = [&](int code, const QString &text) {
+        m_elements.erase(m_elements.begin() + qsizetype(base), m_elements.end());
+        addError(code, text);
+        return false;
+    };
     while (m_c < m_end) {
         skipWhiteSpace();
         if (m_c < m_end && *m_c == ']') {
             ++m_c;
             leaveContainer();
+            DXJsonArray array;
+            array.reserve(qsizetype(m_elements.size() - base));
+            for (size_t i = base; i < m_elements.size(); ++i)
+                array.append(std::move(m_elements[i]));
+            m_elements.erase(m_elements.begin() + qsizetype(base), m_elements.end());
             out = DXJsonValue(std::move(array));
             return true;
         }
+        // Read into a value of its own: reading it may grow the stack.
         DXJsonValue element;
-        if (!parseValue(element)) {
-            addError(3, QStringLiteral("Expected value while parsing array"));
-            return false;
-        }
-        array.append(std::move(element));
+        if (!parseValue(element))
+            return fail(3, QStringLiteral("Expected value while parsing array"));
+        m_elements.push_back(std::move(element));
         skipWhiteSpace();
         if (m_c < m_end && *m_c == ',') {
             ++m_c;
             skipWhiteSpace();
-            if (m_c < m_end && *m_c == ']') {
-                addError(9, QStringLiteral("Trailing comma disallowed in array"));
-                return false;
-            }
+            if (m_c < m_end && *m_c == ']')
+                return fail(9, QStringLiteral("Trailing comma disallowed in array"));
         }
     }
-    addError(11, QStringLiteral("End of input while parsing array"));
-    return false;
+    return fail(11, QStringLiteral("End of input while parsing array"));
 }
 
 bool DXJsonParser::parseObject(DXJsonValue &out) {
     if (!enterContainer())
         return false;
-    DXJsonObject object;
-    if (m_c == m_end) {
-        addError(11, QStringLiteral("End of input while parsing object"));
+    const size_t base = m_members.size();
+    auto fail = [&](int code, const QString &text) {
+        m_members.erase(m_members.begin() + qsizetype(base), m_members.end());
+        m_keyHashes.resize(base);
+        addError(code, text);
         return false;
-    }
+    };
+    if (m_c == m_end)
+        return fail(11, QStringLiteral("End of input while parsing object"));
     for (;;) {
         skipWhiteSpace();
         if (m_c < m_end && *m_c == '}') {
             ++m_c;
             leaveContainer();
+            DXJsonObject object = DXJsonObject::withDistinctMembers(m_members.data() + base,
+                                                                    m_members.data() + m_members.size());
+            m_members.erase(m_members.begin() + qsizetype(base), m_members.end());
+            m_keyHashes.resize(base);
             out = DXJsonValue(std::move(object));
             return true;
         }
         QString key;
-        if (!(m_c < m_end && *m_c == '"')) {
-            addError(3, QStringLiteral("Object key string expected"));
-            return false;
-        }
+        quint32 keyHash = 0;
+        if (!(m_c < m_end && *m_c == '"'))
+            return fail(3, QStringLiteral("Object key string expected"));
         ++m_c;
-        if (!parseString(key, true)) {
-            addError(3, QStringLiteral("Object key string expected"));
-            return false;
-        }
+        if (!parseString(key, &keyHash))
+            return fail(3, QStringLiteral("Object key string expected"));
         skipWhiteSpace();
-        if (!(m_c < m_end && *m_c == ':')) {
-            addError(3, QStringLiteral("Expected ':' separating key and value"));
-            return false;
-        }
+        if (!(m_c < m_end && *m_c == ':'))
+            return fail(3, QStringLiteral("Expected ':' separating key and value"));
         ++m_c;
         DXJsonValue value;
-        if (!parseValue(value)) {
-            addError(3, QStringLiteral("Object value expected for key: %1").arg(key));
-            return false;
+        if (!parseValue(value))
+            return fail(3, QStringLiteral("Object value expected for key: %1").arg(key));
+        // A key that comes again replaces the earlier value, in its place.
+        size_t i = base;
+        while (i < m_members.size() && !(m_keyHashes[i] == keyHash && m_members[i].key == key))
+            ++i;
+        if (i < m_members.size()) {
+            m_members[i].value = std::move(value);
+        } else {
+            m_members.push_back(DXJsonObject::Member{std::move(key), std::move(value)});
+            m_keyHashes.push_back(keyHash);
         }
-        object.insert(key, std::move(value));
         skipWhiteSpace();
         if (m_c < m_end && *m_c == ',') {
             ++m_c;
             skipWhiteSpace();
-            if (m_c < m_end && *m_c == '}') {
-                addError(9, QStringLiteral("Trailing comma disallowed in object"));
-                return false;
-            }
+            if (m_c < m_end && *m_c == '}')
+                return fail(9, QStringLiteral("Trailing comma disallowed in object"));
         }
-        if (m_c == m_end) {
-            addError(11, QStringLiteral("End of input while parsing object"));
-            return false;
-        }
+        if (m_c == m_end)
+            return fail(11, QStringLiteral("End of input while parsing object"));
     }
 }
 
@@ -289,7 +310,7 @@ bool DXJsonParser::makeRun(const char *start, qsizetype length, bool nonAscii, Q
     return true;
 }
 
-bool DXJsonParser::parseString(QString &out, bool isKey) {
+bool DXJsonParser::parseString(QString &out, quint32 *hash) {
     QString built;
     bool building = false;
     for (;;) {
@@ -321,7 +342,10 @@ bool DXJsonParser::parseString(QString &out, bool isKey) {
         if (!building && m_c < m_end && *m_c == '"') {
             ++m_c;
             if (!nonAscii && runLength <= qsizetype(sizeof(CachedString::bytes))) {
-                CachedString &slot = m_cache[hashBytes(start, runLength) % m_cache.size()];
+                const quint32 h = hashBytes(start, runLength);
+                if (hash)
+                    *hash = h;
+                CachedString &slot = m_cache[h % m_cache.size()];
                 if (slot.length == runLength && !slot.text.isNull() && std::memcmp(slot.bytes, start, runLength) == 0) {
                     out = slot.text;
                     return true;
@@ -332,8 +356,11 @@ bool DXJsonParser::parseString(QString &out, bool isKey) {
                 slot.text = out;
                 return true;
             }
-            Q_UNUSED(isKey);
-            return makeRun(start, runLength, nonAscii, out);
+            if (!makeRun(start, runLength, nonAscii, out))
+                return false;
+            if (hash)
+                *hash = hashUnits(out);
+            return true;
         }
         if (runLength > 0) {
             QString piece;
@@ -352,6 +379,8 @@ bool DXJsonParser::parseString(QString &out, bool isKey) {
         if (c == '"') {
             ++m_c;
             out = std::move(built);
+            if (hash)
+                *hash = hashUnits(out);
             return true;
         }
         if (c < 0x20) {

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <array>
+#include <vector>
 
 // Parses JSON text into a DXJsonValue tree. Numbers keep their exact decimal
 // value, objects keep their members' order. On failure the result is
@@ -37,7 +38,9 @@ private:
     bool parseValue(DXJsonValue &out);
     bool parseArray(DXJsonValue &out);
     bool parseObject(DXJsonValue &out);
-    bool parseString(QString &out, bool isKey);
+    // The rest of a string; for a key, *hash receives its hash (equal
+    // texts, however escaped, hash alike).
+    bool parseString(QString &out, quint32 *hash);
     bool parseNumber(DXJsonValue &out);
     bool parseUnicodeEscape(QString &out);
     bool readHexQuad(char16_t &unit);
@@ -46,6 +49,12 @@ private:
 
     const char *m_c = nullptr;
     const char *m_end = nullptr;
+
+    // The elements and members of the containers being read, innermost
+    // last: each container is made once, at its exact size, when it closes.
+    std::vector<DXJsonValue> m_elements;
+    std::vector<DXJsonObject::Member> m_members;
+    std::vector<quint32> m_keyHashes;  // beside m_members
 
     // Recent short strings (keys above all) by their bytes, so a listing's
     // thousand "name" keys share one string.

@@ -3,6 +3,7 @@
 #include "Formats/CXHTMLDocument.h"
 #include "Formats/XTDocument.h"
 #include "Formats/XTElement.h"
+#include "Formats/XTChildPath.h"
 #include "Formats/XTLibxml.h"
 #include "Formats/XTNamespaceNode.h"
 #include "Formats/XTTree.h"
@@ -91,6 +92,19 @@ void clearPrivatePointers(xmlNodePtr root) {
     }
 }
 
+// A wrapper and its shared count in one allocation (a query of a large
+// reply makes one per match). The wrapper classes keep their constructors
+// to themselves; this subclass only passes the arguments on.
+template <class T>
+struct MadeWrapper final : T {
+    MadeWrapper(xmlNodePtr node, const std::shared_ptr<XTTree> &tree) : T(node, tree) {}
+};
+
+template <class T>
+XTNodePtr makeWrapper(xmlNodePtr node, const std::shared_ptr<XTTree> &tree) {
+    return std::make_shared<MadeWrapper<T>>(node, tree);
+}
+
 void logUsageFault(const char *caller, const char *text) {
     VNLog::log(QStringLiteral("%1: %2").arg(QLatin1String(caller), QLatin1String(text)));
 }
@@ -134,16 +148,16 @@ XTNodePtr XTNode::wrap(xmlNodePtr node, const std::shared_ptr<XTTree> &tree) {
     XTNodePtr wrapper;
     switch (node->type) {
     case XML_ELEMENT_NODE:
-        wrapper.reset(new XTElement(node, tree));
+        wrapper = makeWrapper<XTElement>(node, tree);
         break;
     case XML_DOCUMENT_NODE:
-        wrapper.reset(new XTDocument(node, tree));
+        wrapper = makeWrapper<XTDocument>(node, tree);
         break;
     case XML_HTML_DOCUMENT_NODE:
-        wrapper.reset(new CXHTMLDocument(node, tree));
+        wrapper = makeWrapper<CXHTMLDocument>(node, tree);
         break;
     default:
-        wrapper.reset(new XTNode(node, tree));
+        wrapper = makeWrapper<XTNode>(node, tree);
         break;
     }
     node->_private = wrapper.get();
@@ -196,9 +210,14 @@ QString XTNode::stringValue() const {
         return m_node->content ? XTLibxml::fromXml(m_node->content) : out;
     case XML_ATTRIBUTE_NODE:
     case XML_ELEMENT_NODE:
-    case XML_DOCUMENT_NODE:
+    case XML_DOCUMENT_NODE: {
+        // Most often a single piece of text (a value, a name, a date).
+        const xmlNodePtr only = m_node->children;
+        if (only && !only->next && (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE))
+            return only->content && *only->content ? XTLibxml::fromXml(only->content) : out;
         appendTextBeneath(out, m_node->children);
         return out;
+    }
     case XML_ENTITY_REF_NODE:
         // The reference itself stands in for its replacement text.
         if (m_node->children && m_node->children->type == XML_ENTITY_DECL)
@@ -360,57 +379,94 @@ XTNodeList XTNode::nodesForXPath(const QString &xpath, VNErrorPtr *error) const 
 
 namespace {
 
-// Compiled expressions by their text, per thread: the handlers ask the same
-// few relative paths of every response of a listing.
-class CompiledXPathCache {
+// Expressions by their text, per thread: the handlers ask the same few
+// relative paths of every record of a reply. A plain path is walked by
+// XTChildPath; libxml2 compiles the rest (and a plain path only when the
+// walk must leave it to libxml2).
+class XPathCache {
 public:
-    ~CompiledXPathCache() { clear(); }
-    xmlXPathCompExprPtr get(const QString &xpath) {
-        if (xmlXPathCompExprPtr found = m_entries.value(xpath))
-            return found;
-        const QByteArray expression = xpath.toUtf8();
-        xmlXPathCompExprPtr compiled = xmlXPathCompile(reinterpret_cast<const xmlChar *>(expression.constData()));
-        if (!compiled)
-            return nullptr;
+    struct Entry {
+        std::optional<XTChildPath> path;
+        xmlXPathCompExprPtr compiled = nullptr;
+    };
+    ~XPathCache() { clear(); }
+    Entry &get(const QString &xpath) {
+        auto it = m_entries.find(xpath);
+        if (it != m_entries.end())
+            return it.value();
         if (m_entries.size() >= 64)
             clear();
-        m_entries.insert(xpath, compiled);
-        return compiled;
+        Entry entry;
+        entry.path = XTChildPath::parse(xpath);
+        return m_entries.insert(xpath, std::move(entry)).value();
+    }
+    // libxml2's compiled form of the entry's expression; null when it does
+    // not compile (its errors go to the capture alive around the call).
+    static xmlXPathCompExprPtr compiled(const QString &xpath, Entry &entry) {
+        if (!entry.compiled) {
+            const QByteArray expression = xpath.toUtf8();
+            entry.compiled = xmlXPathCompile(reinterpret_cast<const xmlChar *>(expression.constData()));
+        }
+        return entry.compiled;
     }
 
 private:
     void clear() {
-        for (xmlXPathCompExprPtr c : std::as_const(m_entries))
-            xmlXPathFreeCompExpr(c);
+        for (const Entry &e : std::as_const(m_entries))
+            if (e.compiled)
+                xmlXPathFreeCompExpr(e.compiled);
         m_entries.clear();
     }
-    QHash<QString, xmlXPathCompExprPtr> m_entries;
+    QHash<QString, Entry> m_entries;
 };
 
 }  // namespace
 
 XTNodeList XTNode::nodesForXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error) const {
+    return evaluateXPath(xpath, mappings, error, nullptr);
+}
+
+XTNodeList XTNode::evaluateXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error,
+                                 XTNodePtr *firstOnly) const {
     XTNodeList list;
     if (!m_node)
         return list;
+    static thread_local XPathCache cache;
+    XPathCache::Entry &entry = cache.get(xpath);
+    std::shared_ptr<XTTree> t = tree();
+    const bool inOwnDocument = t && m_node->doc && t->ownedRoot() == reinterpret_cast<xmlNodePtr>(m_node->doc);
+
+    if (entry.path && inOwnDocument) {
+        thread_local std::vector<xmlNodePtr> found;
+        found.clear();
+        if (entry.path->evaluate(m_node, t->namespaceURIs(mappings), found, firstOnly ? 1 : 0)) {
+            if (firstOnly) {
+                *firstOnly = found.empty() ? nullptr : wrap(found.front(), t);
+                return list;
+            }
+            list.reserve(qsizetype(found.size()));
+            for (xmlNodePtr node : found)
+                if (XTNodePtr w = wrap(node, t))
+                    list.append(std::move(w));
+            return list;
+        }
+    }
+
     XTLibxml::ErrorCapture capture;
     auto fail = [&] {
         if (error)
             *error = std::make_shared<VNError>(QStringLiteral("TODO_DOMAIN"), -1);
         return XTNodeList::null();
     };
-
-    static thread_local CompiledXPathCache compiledCache;
-    xmlXPathCompExprPtr compiled = compiledCache.get(xpath);
+    xmlXPathCompExprPtr compiled = XPathCache::compiled(xpath, entry);
     if (!compiled)
         return fail();
 
     // The document's kept context when the node stands in a document;
     // a context of its own otherwise.
-    std::shared_ptr<XTTree> t = tree();
     xmlXPathContextPtr context = nullptr;
     bool ownContext = false;
-    if (t && m_node->doc && t->ownedRoot() == reinterpret_cast<xmlNodePtr>(m_node->doc))
+    if (inOwnDocument)
         context = t->xpathContext(mappings);
     if (!context) {
         context = xmlXPathNewContext(m_node->doc);
@@ -459,6 +515,8 @@ XTNodeList XTNode::nodesForXPath(const QString &xpath, const XTNamespaceMappings
         }
     }
     xmlXPathFreeObject(result);
+    if (firstOnly)
+        *firstOnly = list.isEmpty() ? nullptr : list.first();
     return list;
 }
 
@@ -468,8 +526,11 @@ XTNodePtr XTNode::nodeForXPath(const QString &xpath, VNErrorPtr *error) const {
 }
 
 XTNodePtr XTNode::nodeForXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error) const {
-    const XTNodeList list = nodesForXPath(xpath, mappings, error);
-    return list.isEmpty() ? nullptr : list.first();
+    // A node that wraps nothing (a namespace node) finds nothing, as its
+    // nodesForXPath() says.
+    XTNodePtr first;
+    evaluateXPath(xpath, mappings, error, &first);
+    return first;
 }
 
 // ---- building ---------------------------------------------------------

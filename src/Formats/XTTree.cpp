@@ -43,6 +43,7 @@ xmlXPathContextPtr XTTree::xpathContext(const QMap<QString, QString> &mappings) 
         m_xpath = xmlXPathNewContext(reinterpret_cast<xmlDocPtr>(m_root));
         if (!m_xpath)
             return nullptr;
+        xmlXPathContextSetCache(m_xpath, 1, -1, 0);
         m_xpathMappings.clear();
     } else if (mappings == m_xpathMappings) {
         return m_xpath;
@@ -57,4 +58,14 @@ xmlXPathContextPtr XTTree::xpathContext(const QMap<QString, QString> &mappings) 
     }
     m_xpathMappings = mappings;
     return m_xpath;
+}
+
+const XTTree::NamespaceURIs &XTTree::namespaceURIs(const QMap<QString, QString> &mappings) {
+    if (mappings != m_uriMappings || qsizetype(m_uris.size()) != mappings.size()) {
+        m_uris.clear();
+        for (auto it = mappings.cbegin(); it != mappings.cend(); ++it)
+            m_uris.emplace_back(it.key(), it.value().toUtf8());
+        m_uriMappings = mappings;
+    }
+    return m_uris;
 }

@@ -1,14 +1,17 @@
 // Measures the FTP handler beside the command-line clients on the same
-// servers, one run each, started here through the test peers (vsftpd and
-// sshd on loopback):
+// servers, started here through the test peers (vsftpd and sshd on
+// loopback):
 //   FTP and FTPS: download and upload of a bulk file, handler vs curl;
 //   SFTP: the same, handler vs OpenSSH's sftp with a key;
-//   memory: peak growth while downloading a 16 MiB and a 1 GiB text file;
+//   memory: peak resident size while downloading a 16 MiB and a 1 GiB text file;
 //   listing: parse time of a 100,000-line listing (and its encoding guess).
-// Prints the best of three times of each side and the handler/client
-// ratios (below 1 is faster).
+// Prints ours ÷ client for each transfer (below 1 means ours is faster) as
+// the median of interleaved rounds, the order of the sides alternating,
+// with each side's peak resident size (ours: this process's VmHWM, reset
+// before each run; the client's: its own).
 // VARNELLO_BENCH_MIB sets the bulk size (default 256); VARNELLO_BENCH_ONLY
-// one part ("ftp", "sftp", "memory" or "listing").
+// one part ("ftp", "sftp", "memory" or "listing"); --rounds N the rounds
+// (default 3).
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNFTPListingParser.h"
 #include "Cloud/QNStringEncoding.h"
@@ -16,6 +19,7 @@
 #include "Core/QNDriveConfig.h"
 #include "Platform/VNTempDirectory.h"
 #include "Platform/VNUserDefaults.h"
+#include "support/BenchHarness.h"
 #include "support/BenchSupport.h"
 
 #include <QCoreApplication>
@@ -25,9 +29,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <atomic>
 #include <cstdio>
@@ -39,7 +41,7 @@ namespace {
 
 QString g_stateDir;
 
-using VNBench::residentBytes;
+using VNBench::Sample;
 
 bool peerctl(const QString &verb, const QString &peer)
 {
@@ -53,53 +55,23 @@ QJsonObject peerState(const QString &peer)
     return QJsonDocument::fromJson(f.readAll()).object();
 }
 
-double timeProcess(const QString &program, const QStringList &args, const QByteArray &input = {})
+// Starts one handler call and runs the loop until it answers: its time and
+// this process's peak meanwhile.
+Sample timeCall(const std::function<void(QNDocumentCallback)> &start)
 {
-    QElapsedTimer t;
-    t.start();
-    QProcess p;
-    p.start(program, args);
-    if (!input.isEmpty()) {
-        p.write(input);
-        p.closeWriteChannel();
-    }
-    p.waitForFinished(-1);
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
-    return t.elapsed() / 1000.0;
-}
-
-struct Result {
-    double seconds = 0;
-    qint64 peakGrowth = 0;
-    bool ok = false;
-};
-
-// Starts one handler call and runs the loop until it answers, sampling memory.
-Result timeCall(const std::function<void(QNDocumentCallback)> &start)
-{
-    Result r;
-    std::atomic<bool> done{false};
-    std::atomic<bool> ok{false};
-    const qint64 before = residentBytes();
-    qint64 peak = before;
-    QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] { peak = std::max(peak, residentBytes()); });
-    sampler.start(10);
-    QElapsedTimer t;
-    t.start();
-    start([&](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
-        if (error)
-            std::fprintf(stderr, "handler failed: %s\n", qPrintable(error->localizedDescription().left(300)));
-        ok = !error && !cancelled;
-        done = true;
+    return VNBench::measure([&] {
+        std::atomic<bool> done{false};
+        std::atomic<bool> ok{false};
+        start([&](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
+            if (error)
+                std::fprintf(stderr, "handler failed: %s\n", qPrintable(error->localizedDescription().left(300)));
+            ok = !error && !cancelled;
+            done = true;
+        });
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        return ok.load();
     });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    r.seconds = t.elapsed() / 1000.0;
-    r.peakGrowth = std::max(peak, residentBytes()) - before;
-    r.ok = ok;
-    return r;
 }
 
 void writeBulk(const QString &path, qint64 mib, bool text, uid_t uid, gid_t gid)
@@ -129,7 +101,7 @@ QNDriveConfigPtr driveFor(const QJsonObject &state, bool ftps)
     return c;
 }
 
-Result handlerDownload(const QNDriveConfigPtr &config, const QString &remote, const QString &local)
+Sample handlerDownload(const QNDriveConfigPtr &config, const QString &remote, const QString &local)
 {
     return timeCall([&](QNDocumentCallback done) {
         QNFTPHandler::make(config)->download(QNDocument::withPath(remote), QNDocument::withPath(local), {},
@@ -137,7 +109,7 @@ Result handlerDownload(const QNDriveConfigPtr &config, const QString &remote, co
     });
 }
 
-Result handlerUpload(const QNDriveConfigPtr &config, const QString &local, const QString &folder)
+Sample handlerUpload(const QNDriveConfigPtr &config, const QString &local, const QString &folder)
 {
     return timeCall([&](QNDocumentCallback done) {
         QNFTPHandler::make(config)->upload(QNDocument::withPath(local), QNDocument::withPath(folder, true), {},
@@ -145,24 +117,25 @@ Result handlerUpload(const QNDriveConfigPtr &config, const QString &local, const
     });
 }
 
-// Each measurement is taken this many times, alternating with the other
-// client, and the best time of each side is compared (a shared machine).
-constexpr int kRounds = 3;
-
-Result best(const Result &a, const Result &b)
+Sample command(const QString &program, const QStringList &args, const QString &stdinPath = {})
 {
-    if (!a.ok && a.seconds >= 1e9)
-        return b;
-    Result r = b.seconds < a.seconds ? b : a;
-    r.ok = a.ok && b.ok;
-    r.peakGrowth = std::max(a.peakGrowth, b.peakGrowth);
-    return r;
+    return VNBench::runCommand({program, args, stdinPath, {}});
 }
 
-void printRow(const char *what, const Result &handler, double client, const char *clientName, qint64 mib)
+void writeText(const QString &path, const QByteArray &text)
 {
-    std::printf("  %-16s handler %6.3f s (%7.1f MiB/s, %s)  %-5s %6.3f s   ratio %.3f\n", what, handler.seconds,
-                mib / handler.seconds, handler.ok ? "ok" : "FAILED", clientName, client, handler.seconds / client);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(text);
+}
+
+// The handler (sides[0]) against the client (sides[1]), with the handler's
+// median throughput.
+void printRow(const char *what, const QList<QList<Sample>> &sides, const char *client, qint64 mib)
+{
+    const QByteArray label = QByteArray(what) + ", handler " +
+                             QByteArray::number(mib / VNBench::medianSeconds(sides[0]), 'f', 0) + " MiB/s";
+    VNBench::printComparison(label.constData(), QStringLiteral("handler"), sides[0], QLatin1String(client), sides[1]);
 }
 
 }  // namespace
@@ -199,6 +172,7 @@ int main(int argc, char **argv)
 
     std::printf("FTP handler vs command-line clients on loopback, bulk %lld MiB\n", static_cast<long long>(mib));
     const QString only = qEnvironmentVariable("VARNELLO_BENCH_ONLY");
+    const int rounds = VNBench::roundsFrom(app.arguments(), 3);
     auto runs = [&only](const char *part) { return only.isEmpty() || only == QLatin1String(part); };
 
     // FTP and FTPS against vsftpd, beside curl.
@@ -211,23 +185,33 @@ int main(int argc, char **argv)
         QStringList common = {QStringLiteral("-s"), QStringLiteral("-S"), QStringLiteral("-u"), user + QLatin1Char(':') + password};
         if (ftps)
             common << QStringLiteral("--ssl-reqd") << QStringLiteral("-k");
-        double curlGet = 1e9, curlPut = 1e9;
-        Result get, put;
-        get.seconds = put.seconds = 1e9;
-        for (int round = 0; round < kRounds; ++round) {
-            curlGet = std::min(curlGet, timeProcess(QStringLiteral("curl"), QStringList(common) << QStringLiteral("-o")
-                                                                                            << local + QStringLiteral("/curl.bin")
-                                                                                            << url + QStringLiteral("work/bulk.bin")));
-            QFile::remove(local + QStringLiteral("/curl.bin"));
-            get = best(get, handlerDownload(driveFor(ftp, ftps), QStringLiteral("/work/bulk.bin"), local + QStringLiteral("/got.bin")));
-            QFile::remove(local + QStringLiteral("/got.bin"));
-            curlPut = std::min(curlPut, timeProcess(QStringLiteral("curl"), QStringList(common) << QStringLiteral("-T") << upSource
-                                                                                            << url + QStringLiteral("work/curl-up.bin")));
-            put = best(put, handlerUpload(driveFor(ftp, ftps), upSource, QStringLiteral("/work/")));
-        }
+        const QString curlOut = local + QStringLiteral("/curl.bin"), handlerOut = local + QStringLiteral("/got.bin");
+        auto clearDownloads = [&] {
+            QFile::remove(curlOut);
+            QFile::remove(handlerOut);
+        };
+        const auto get = VNBench::interleave(
+            rounds,
+            {{QStringLiteral("handler"),
+              [&] { return handlerDownload(driveFor(ftp, ftps), QStringLiteral("/work/bulk.bin"), handlerOut); }},
+             {QStringLiteral("curl"),
+              [&] {
+                  return command(QStringLiteral("curl"), QStringList(common) << QStringLiteral("-o") << curlOut
+                                                                             << url + QStringLiteral("work/bulk.bin"));
+              }}},
+            clearDownloads);
+        clearDownloads();
+        const auto put = VNBench::interleave(
+            rounds,
+            {{QStringLiteral("handler"), [&] { return handlerUpload(driveFor(ftp, ftps), upSource, QStringLiteral("/work/")); }},
+             {QStringLiteral("curl"),
+              [&] {
+                  return command(QStringLiteral("curl"), QStringList(common) << QStringLiteral("-T") << upSource
+                                                                             << url + QStringLiteral("work/curl-up.bin"));
+              }}});
         std::printf("%s\n", ftps ? "FTPS (explicit TLS)" : "FTP");
-        printRow("download", get, curlGet, "curl", mib);
-        printRow("upload", put, curlPut, "curl", mib);
+        printRow("download", get, "curl", mib);
+        printRow("upload", put, "curl", mib);
         QFile::remove(root + QStringLiteral("/work/bulk.bin"));
         QFile::remove(root + QStringLiteral("/work/curl-up.bin"));
         QFile::remove(root + QStringLiteral("/work/upload.bin"));
@@ -248,37 +232,41 @@ int main(int argc, char **argv)
         config->setUrl(ssh.value(QStringLiteral("url")).toString());
         config->setUsername(user);
         config->setPassword(password);
-        double sftpGet = 1e9, sftpPut = 1e9;
-        Result get, put;
-        get.seconds = put.seconds = 1e9;
-        for (int round = 0; round < kRounds; ++round) {
-            sftpGet = std::min(sftpGet, timeProcess(QStringLiteral("sftp"), sftpArgs,
-                                                    "get \"" + (root + QStringLiteral("/work/bulk.bin")).toUtf8() + "\" \"" +
-                                                        (local + QStringLiteral("/sftp.bin")).toUtf8() + "\"\n"));
-            QFile::remove(local + QStringLiteral("/sftp.bin"));
-            get = best(get, handlerDownload(config, QStringLiteral("/work/bulk.bin"), local + QStringLiteral("/got.bin")));
-            QFile::remove(local + QStringLiteral("/got.bin"));
-            sftpPut = std::min(sftpPut, timeProcess(QStringLiteral("sftp"), sftpArgs,
-                                                    "put \"" + upSource.toUtf8() + "\" \"" +
-                                                        (root + QStringLiteral("/work/sftp-up.bin")).toUtf8() + "\"\n"));
-            put = best(put, handlerUpload(config, upSource, QStringLiteral("/work/")));
-        }
+        // sftp reads its commands from a batch file on its standard input.
+        const QString getScript = home.path() + QStringLiteral("/sftp-get.txt"), putScript = home.path() + QStringLiteral("/sftp-put.txt");
+        const QString sftpOut = local + QStringLiteral("/sftp.bin"), handlerOut = local + QStringLiteral("/got.bin");
+        writeText(getScript, "get \"" + (root + QStringLiteral("/work/bulk.bin")).toUtf8() + "\" \"" + sftpOut.toUtf8() + "\"\n");
+        writeText(putScript, "put \"" + upSource.toUtf8() + "\" \"" + (root + QStringLiteral("/work/sftp-up.bin")).toUtf8() + "\"\n");
+        auto clearDownloads = [&] {
+            QFile::remove(sftpOut);
+            QFile::remove(handlerOut);
+        };
+        const auto get = VNBench::interleave(
+            rounds,
+            {{QStringLiteral("handler"), [&] { return handlerDownload(config, QStringLiteral("/work/bulk.bin"), handlerOut); }},
+             {QStringLiteral("sftp"), [&] { return command(QStringLiteral("sftp"), sftpArgs, getScript); }}},
+            clearDownloads);
+        clearDownloads();
+        const auto put = VNBench::interleave(
+            rounds,
+            {{QStringLiteral("handler"), [&] { return handlerUpload(config, upSource, QStringLiteral("/work/")); }},
+             {QStringLiteral("sftp"), [&] { return command(QStringLiteral("sftp"), sftpArgs, putScript); }}});
         std::printf("SFTP\n");
-        printRow("download", get, sftpGet, "sftp", mib);
-        printRow("upload", put, sftpPut, "sftp", mib);
+        printRow("download", get, "sftp", mib);
+        printRow("upload", put, "sftp", mib);
         QFile::remove(root + QStringLiteral("/work/bulk.bin"));
     }
 
     // Memory: a 16 MiB and a 1 GiB text file through the same download.
     if (runs("memory")) {
         const QString root = ftp.value(QStringLiteral("root")).toString();
-        std::printf("Peak memory growth while downloading (FTP)\n");
+        std::printf("Peak memory while downloading (FTP; this process's peak resident size)\n");
         for (qint64 size : {qint64(16), qint64(1024)}) {
             writeBulk(root + QStringLiteral("/work/text.txt"), size, true, owner.st_uid, owner.st_gid);
-            const Result get = handlerDownload(driveFor(ftp, false), QStringLiteral("/work/text.txt"),
+            const Sample get = handlerDownload(driveFor(ftp, false), QStringLiteral("/work/text.txt"),
                                                local + QStringLiteral("/text.txt"));
-            std::printf("  %5lld MiB text file: %6.3f s, peak growth %6.1f MiB (%s)\n", static_cast<long long>(size),
-                        get.seconds, get.peakGrowth / 1048576.0, get.ok ? "ok" : "FAILED");
+            std::printf("  %5lld MiB text file: %6.3f s, peak %6.1f MiB (%s)\n", static_cast<long long>(size),
+                        get.seconds, get.peakKiB / 1024.0, get.ok ? "ok" : "FAILED");
             QFile::remove(local + QStringLiteral("/text.txt"));
             QFile::remove(root + QStringLiteral("/work/text.txt"));
         }

@@ -3,14 +3,18 @@
 //   download of a large file (GET to a file), upload of it (streamed PUT),
 //   listing of a 10,000-entry folder (handler time beside curl's raw
 //   PROPFIND, and the reply's parsing alone).
-// Each runs 5 times in turn with curl; prints the best times, the
-// handler/curl ratios and the handler's peak memory growth.
-// VARNELLO_BENCH_MIB sets the transfer size (default 256).
+// Prints ours ÷ curl for each (below 1 means ours is faster) as the median
+// of interleaved rounds, the order of the sides alternating, with each
+// side's peak resident size (ours: this process's VmHWM, reset before each
+// run; curl's: its own).
+// VARNELLO_BENCH_MIB sets the transfer size (default 256); --rounds N the
+// rounds of the listing (default 5; the transfers take 3).
 #include "Cloud/QNWebDAVHandler.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Formats/XTDocument.h"
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNTempDirectory.h"
+#include "support/BenchHarness.h"
 #include "support/BenchSupport.h"
 
 #include <QCoreApplication>
@@ -19,7 +23,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -32,32 +35,16 @@ namespace {
 QString g_stateDir;
 QJsonObject g_peer;
 
-using VNBench::residentBytes;
-using VNBench::timeCurl;
+using VNBench::Sample;
 
-qint64 runUntil(const std::function<bool()> &done) {
-    qint64 peak = residentBytes();
-    QElapsedTimer sample;
-    sample.start();
-    while (!done()) {
+void runUntil(const std::function<bool()> &done) {
+    while (!done())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-        if (sample.elapsed() >= 20) {
-            peak = std::max(peak, residentBytes());
-            sample.restart();
-        }
-    }
-    return std::max(peak, residentBytes());
 }
 
 bool peerctl(const QString &verb) {
     return VNBench::peerctl(g_stateDir, verb, QStringLiteral("webdav"));
 }
-
-struct Result {
-    double seconds = 0;
-    qint64 peakGrowth = 0;
-    bool failed = false;
-};
 
 QString peer(const char *key) {
     return g_peer.value(QLatin1String(key)).toString();
@@ -77,25 +64,27 @@ std::shared_ptr<QNWebDAVHandler> handler() {
     return std::dynamic_pointer_cast<QNWebDAVHandler>(drive()->createCloudInterface());
 }
 
-Result timeCall(const std::function<void(std::function<void(VNErrorPtr, bool)>)> &start) {
-    Result res;
-    bool done = false;
-    const qint64 base = residentBytes();
-    QElapsedTimer t;
-    t.start();
-    start([&](VNErrorPtr error, bool cancelled) {
-        done = true;
-        if (error || cancelled) {
-            res.failed = true;
-            std::fprintf(stderr, "handler failed: %s\n",
-                         error ? qPrintable(error->userInfo().value("error").toString() + error->localizedDescription())
-                               : "cancelled");
-        }
+// Starts a call and runs the loop until it answers; its time and this
+// process's peak, failed when it answered with an error or a cancel.
+Sample timeCall(const std::function<void(std::function<void(VNErrorPtr, bool)>)> &start) {
+    return VNBench::measure([&] {
+        bool done = false, failed = false;
+        start([&](VNErrorPtr error, bool cancelled) {
+            done = true;
+            if (error || cancelled) {
+                failed = true;
+                std::fprintf(stderr, "handler failed: %s\n",
+                             error ? qPrintable(error->userInfo().value("error").toString() + error->localizedDescription())
+                                   : "cancelled");
+            }
+        });
+        runUntil([&] { return done; });
+        return !failed;
     });
-    const qint64 peak = runUntil([&] { return done; });
-    res.seconds = t.elapsed() / 1000.0;
-    res.peakGrowth = peak - base;
-    return res;
+}
+
+Sample curl(const QStringList &args) {
+    return VNBench::runCommand({QStringLiteral("curl"), args, {}, {}});
 }
 
 bool writeLargeFile(const QString &path, qint64 size) {
@@ -110,22 +99,6 @@ bool writeLargeFile(const QString &path, qint64 size) {
         f.write(block.constData(), std::min<qint64>(block.size(), size - done));
     }
     return true;
-}
-
-// Each measurement runs this often, curl and the handler in turn; the best
-// run of each counts (the machine is shared, so the best is the steadiest).
-constexpr int kRounds = 5;
-
-void keepBest(Result &best, const Result &run) {
-    if (run.seconds < best.seconds)
-        best.seconds = run.seconds;
-    best.peakGrowth = std::max(best.peakGrowth, run.peakGrowth);
-    best.failed |= run.failed;
-}
-
-void printRatio(const char *what, const Result &handler, double curl) {
-    std::printf("%-34s handler %7.3f s   curl %7.3f s   ratio %.3f   peak +%.1f MiB\n", what, handler.seconds, curl,
-                curl > 0 ? handler.seconds / curl : 0.0, handler.peakGrowth / 1048576.0);
 }
 
 }  // namespace
@@ -156,67 +129,83 @@ int main(int argc, char **argv) {
     QDir().mkpath(local);
     const QString auth = peer("user") + QLatin1Char(':') + peer("password");
     int failures = 0;
+    const int rounds = VNBench::roundsFrom(app.arguments(), 5);
+    const int bulkRounds = std::min(rounds, 3);
+    std::printf("WebDAV handler vs curl, Apache mod_dav on loopback, %lld MiB transfers\n", static_cast<long long>(mib));
+    std::fflush(stdout);
 
     // --- GET -------------------------------------------------------------
     writeLargeFile(rootDir + QStringLiteral("/big.bin"), size);
     const QString fileUrl = peer("http_url") + QStringLiteral("/big.bin");
-    double curlGet = 1e9;
-    Result get, engineGet;
-    get.seconds = engineGet.seconds = 1e9;
-    for (int round = 0; round < kRounds; ++round) {
+    auto clearDownloads = [&] {
         QFile::remove(local + "/curl.bin");
         QFile::remove(local + "/handler.bin");
-        curlGet = std::min(curlGet, timeCurl({"-s", "-f", "-u", auth, "-o", local + "/curl.bin", fileUrl}));
-        // The HTTP engine alone, as the handler sets it up, for the share of
-        // the time that is the engine's.
-        const Result e = timeCall([&](auto done) {
-            auto request = NRHTTPRequest::requestWithURL(QUrl(fileUrl));
-            request->setShouldAttemptPersistentConnection(false);
-            request->setUseSessionPersistence(false);
-            request->setUsername(peer("user"));
-            request->setPassword(peer("password"));
-            request->setDownloadDestinationPath(local + "/engine.bin");
-            request->setCompletionBlock([done, request] { done(nullptr, request->responseStatusCode() >= 400); });
-            request->setFailedBlock([done, request] { done(request->error(), false); });
-            request->startAsynchronous();
-        });
-        failures += e.failed;
-        keepBest(engineGet, e);
         QFile::remove(local + "/engine.bin");
-        const Result r = timeCall([&](auto done) {
-            auto source = QNDocument::withPath(QStringLiteral("/big.bin"));
-            source->setSize(size);
-            handler()->download(source, QNDocument::withPath(local + "/handler.bin"), nullptr,
-                                [done](QNDocumentPtr, VNErrorPtr e, bool c) { done(e, c); });
-        });
-        failures += r.failed || QFileInfo(local + "/handler.bin").size() != size;
-        keepBest(get, r);
-    }
-    QFile::remove(local + "/curl.bin");
+    };
+    const auto get = VNBench::interleave(
+        bulkRounds,
+        {{QStringLiteral("handler"),
+          [&] {
+              Sample r = timeCall([&](auto done) {
+                  auto source = QNDocument::withPath(QStringLiteral("/big.bin"));
+                  source->setSize(size);
+                  handler()->download(source, QNDocument::withPath(local + "/handler.bin"), nullptr,
+                                      [done](QNDocumentPtr, VNErrorPtr e, bool c) { done(e, c); });
+              });
+              r.ok = r.ok && QFileInfo(local + "/handler.bin").size() == size;
+              return r;
+          }},
+         // The HTTP engine alone, as the handler sets it up, for the share
+         // of the time that is the engine's.
+         {QStringLiteral("engine"),
+          [&] {
+              return timeCall([&](auto done) {
+                  auto request = NRHTTPRequest::requestWithURL(QUrl(fileUrl));
+                  request->setShouldAttemptPersistentConnection(false);
+                  request->setUseSessionPersistence(false);
+                  request->setUsername(peer("user"));
+                  request->setPassword(peer("password"));
+                  request->setDownloadDestinationPath(local + "/engine.bin");
+                  request->setCompletionBlock([done, request] { done(nullptr, request->responseStatusCode() >= 400); });
+                  request->setFailedBlock([done, request] { done(request->error(), false); });
+                  request->startAsynchronous();
+              });
+          }},
+         {QStringLiteral("curl"), [&] { return curl({"-s", "-f", "-u", auth, "-o", local + "/curl.bin", fileUrl}); }}},
+        clearDownloads);
+    VNBench::printComparison("GET to file", QStringLiteral("handler"), get[0], QStringLiteral("curl"), get[2]);
+    VNBench::printComparison("  the HTTP engine alone", QStringLiteral("engine"), get[1], QStringLiteral("curl"), get[2]);
+    failures += VNBench::failures(get[0]) + VNBench::failures(get[1]);
 
     // --- PUT -------------------------------------------------------------
+    writeLargeFile(local + "/handler.bin", size);
     QDir().mkpath(rootDir + QStringLiteral("/up"));
     QDir().mkpath(rootDir + QStringLiteral("/upcurl"));
-    double curlPut = 1e9;
-    Result put;
-    put.seconds = 1e9;
-    for (int round = 0; round < kRounds; ++round) {
+    auto clearUploads = [&] {
         QFile::remove(rootDir + "/up/handler.bin");
         QFile::remove(rootDir + "/upcurl/handler.bin");
-        curlPut = std::min(curlPut, timeCurl({"-s", "-f", "-u", auth, "-T", local + "/handler.bin",
-                                              peer("http_url") + QStringLiteral("/upcurl/handler.bin")}));
-        const Result r = timeCall([&](auto done) {
-            handler()->upload(QNDocument::withPath(local + "/handler.bin"),
-                              QNDocument::withPath(QStringLiteral("/up"), true), nullptr,
-                              [done](QNDocumentPtr, VNErrorPtr e, bool c) { done(e, c); });
-        });
-        failures += r.failed || QFileInfo(rootDir + "/up/handler.bin").size() != size;
-        keepBest(put, r);
-    }
+    };
+    const auto put = VNBench::interleave(
+        bulkRounds,
+        {{QStringLiteral("handler"),
+          [&] {
+              Sample r = timeCall([&](auto done) {
+                  handler()->upload(QNDocument::withPath(local + "/handler.bin"), QNDocument::withPath(QStringLiteral("/up"), true),
+                                    nullptr, [done](QNDocumentPtr, VNErrorPtr e, bool c) { done(e, c); });
+              });
+              r.ok = r.ok && QFileInfo(rootDir + "/up/handler.bin").size() == size;
+              return r;
+          }},
+         {QStringLiteral("curl"),
+          [&] {
+              return curl({"-s", "-f", "-u", auth, "-T", local + "/handler.bin", peer("http_url") + QStringLiteral("/upcurl/handler.bin")});
+          }}},
+        clearUploads);
+    VNBench::printComparison("PUT streamed from file", QStringLiteral("handler"), put[0], QStringLiteral("curl"), put[1]);
+    failures += VNBench::failures(put[0]);
+    clearUploads();
+    clearDownloads();
     QFile::remove(rootDir + "/big.bin");
-    QFile::remove(rootDir + "/up/handler.bin");
-    QFile::remove(rootDir + "/upcurl/handler.bin");
-    QFile::remove(local + "/handler.bin");
 
     // --- Listing of 10,000 entries ---------------------------------------------
     const QString many = rootDir + QStringLiteral("/many");
@@ -231,25 +220,31 @@ int main(int argc, char **argv) {
     body.write(QNWebDAVHandler::listingRequestBody());
     body.close();
     const QString reply = local + "/propfind-reply.xml";
-    double curlList = 1e9;
-    Result list;
-    list.seconds = 1e9;
-    for (int round = 0; round < kRounds; ++round) {
-        curlList = std::min(curlList, timeCurl({"-s", "-f", "-u", auth, "-X", "PROPFIND", "-H", "Depth: 1", "-H",
-                                                "Content-Type: text/xml; charset=\"utf-8\"", "--data-binary",
-                                                "@" + local + "/propfind.xml", "-o", reply,
-                                                peer("http_url") + "/many/"}));
-        int listed = 0;
-        const Result r = timeCall([&](auto done) {
-            handler()->listDocuments(QNDocument::withPath(QStringLiteral("/many"), true), QString(),
-                                     [done, &listed](QNDocumentList docs, QString, VNErrorPtr e, bool c) {
-                                         listed = int(docs.size());
-                                         done(e, c);
-                                     });
-        });
-        failures += r.failed || listed != 10000;
-        keepBest(list, r);
-    }
+    const auto list = VNBench::interleave(
+        rounds,
+        {{QStringLiteral("handler"),
+          [&] {
+              int listed = 0;
+              Sample r = timeCall([&](auto done) {
+                  handler()->listDocuments(QNDocument::withPath(QStringLiteral("/many"), true), QString(),
+                                           [done, &listed](QNDocumentList docs, QString, VNErrorPtr e, bool c) {
+                                               listed = int(docs.size());
+                                               done(e, c);
+                                           });
+              });
+              r.ok = r.ok && listed == 10000;
+              return r;
+          }},
+         {QStringLiteral("curl"),
+          [&] {
+              return curl({"-s", "-f", "-u", auth, "-X", "PROPFIND", "-H", "Depth: 1", "-H",
+                           "Content-Type: text/xml; charset=\"utf-8\"", "--data-binary", "@" + local + "/propfind.xml",
+                           "-o", reply, peer("http_url") + "/many/"});
+          }}});
+    VNBench::printComparison("PROPFIND listing, 10,000 entries", QStringLiteral("handler"), list[0], QStringLiteral("curl"),
+                             list[1]);
+    failures += VNBench::failures(list[0]);
+
     QFile replyFile(reply);
     replyFile.open(QIODevice::ReadOnly);
     const QByteArray replyBytes = replyFile.readAll();
@@ -267,15 +262,9 @@ int main(int argc, char **argv) {
     const auto parsed = QNWebDAVHandler::parseListing(replyBytes, context, &parseError);
     const double parseSeconds = parse.elapsed() / 1000.0;
     failures += parsed.size() != 10000;
-
-    std::printf("WebDAV handler vs curl, Apache mod_dav on loopback, %lld MiB transfers\n", static_cast<long long>(mib));
-    printRatio("GET to file", get, curlGet);
-    printRatio("  the HTTP engine alone", engineGet, curlGet);
-    printRatio("PUT streamed from file", put, curlPut);
-    printRatio("PROPFIND listing, 10,000 entries", list, curlList);
-    std::printf("%-34s %7.3f s for %.1f MiB of multistatus (%lld entries)\n", "listing parse alone", parseSeconds,
+    std::printf("  %-38s %7.3f s for %.1f MiB of multistatus (%lld entries)\n", "listing parse alone", parseSeconds,
                 replyBytes.size() / 1048576.0, static_cast<long long>(parsed.size()));
-    std::printf("%-34s %7.3f s\n", "  a document tree of it, for scale", xmlSeconds);
+    std::printf("  %-38s %7.3f s\n", "  a document tree of it, for scale", xmlSeconds);
     std::printf("%d failures\n", failures);
 
     peerctl(QStringLiteral("stop"));

@@ -1,5 +1,8 @@
 // Copies one big file through the local-folder handler's download and upload
-// and with cp, and prints the throughput ratio and the peak memory.
+// and with cp, and prints ours ÷ cp for each (below 1 means ours is faster)
+// as the median of interleaved rounds, the order of the sides alternating,
+// with each side's peak resident size (ours: this process's VmHWM, reset
+// before each run; cp's: its own).
 //
 //   local_copy_bench [--size-mib N] [--dir FOLDER] [--runs N]
 //
@@ -9,29 +12,24 @@
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNMyDocumentsHandler.h"
 #include "Platform/VNLog.h"
+#include "support/BenchHarness.h"
 #include "support/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-using VNBench::makeBigFile;
-using VNBench::peakRssKiB;
-
-// Runs one handler transfer and waits for its answer; seconds, or -1 on failure.
-double timeTransfer(bool upload, const QString &source, const QString &target) {
+// Runs one handler transfer and waits for its answer.
+bool runTransfer(bool upload, const QString &source, const QString &target) {
     auto handler = QNMyDocumentsHandler::makeLocalDriveConfig()->createCloudInterface();
     std::mutex m;
     std::condition_variable cv;
@@ -45,29 +43,13 @@ double timeTransfer(bool upload, const QString &source, const QString &target) {
         done = true;
         cv.notify_all();
     };
-    QElapsedTimer timer;
-    timer.start();
     if (upload)
         handler->upload(QNDocument::withPath(source), QNDocument::withPath(target, true), nullptr, completed);
     else
         handler->download(QNDocument::withPath(source), QNDocument::withPath(target), nullptr, completed);
     std::unique_lock lock(m);
     cv.wait(lock, [&] { return done; });
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    return ok ? seconds : -1;
-}
-
-double timeCp(const QString &source, const QString &target) {
-    QElapsedTimer timer;
-    timer.start();
-    const int rc = QProcess::execute(QStringLiteral("cp"), {source, target});
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    return rc == 0 ? seconds : -1;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return ok;
 }
 
 }  // namespace
@@ -95,63 +77,38 @@ int main(int argc, char **argv) {
         return 1;
     }
     const QString source = dir.path() + "/source.bin";
-    const QString smallSource = dir.path() + "/small.bin";
     const QString target = dir.path() + "/target.bin";
     QDir(dir.path()).mkdir("into");
     const QString uploaded = dir.path() + "/into/source.bin";
 
-    std::printf("local-folder handler copy benchmark: %lld MiB, %d runs each, folder %s\n", sizeMiB, runs,
+    std::printf("local-folder handler copy benchmark: %lld MiB, %d rounds, folder %s\n", sizeMiB, runs,
                 qPrintable(dir.path()));
-    const long rssStart = peakRssKiB();
-    if (!makeBigFile(smallSource, 64LL << 20) || !makeBigFile(source, sizeMiB << 20)) {
-        std::fprintf(stderr, "cannot write the source files\n");
+    if (!VNBench::makeBigFile(source, sizeMiB << 20)) {
+        std::fprintf(stderr, "cannot write the source file\n");
         return 1;
     }
-    // Memory after a small transfer, to compare with the big one.
-    timeTransfer(false, smallSource, target);
+    // One warm-up of each, so that every measured run reads from the page cache.
+    VNBench::runCommand({QStringLiteral("cp"), {source, target}, {}, {}});
     QFile::remove(target);
-    const long rssAfterSmall = peakRssKiB();
+    runTransfer(false, source, target);
 
-    // One warm-up of each so every measured run reads from the page cache.
-    timeCp(source, target);
-    QFile::remove(target);
-    timeTransfer(false, source, target);
-    QFile::remove(target);
-    const long rssBeforeBig = peakRssKiB();
-
-    std::vector<double> cpTimes, downloadTimes, uploadTimes;
-    for (int i = 0; i < runs; ++i) {
-        cpTimes.push_back(timeCp(source, target));
+    auto clear = [&] {
         QFile::remove(target);
-        ::sync();
-        downloadTimes.push_back(timeTransfer(false, source, target));
-        QFile::remove(target);
-        ::sync();
-        uploadTimes.push_back(timeTransfer(true, source, dir.path() + "/into"));
         QFile::remove(uploaded);
         ::sync();
-    }
-    for (double t : cpTimes)
-        if (t < 0)
-            return 1;
-    for (double t : downloadTimes)
-        if (t < 0)
-            return 1;
-    for (double t : uploadTimes)
-        if (t < 0)
-            return 1;
+    };
+    const auto s = VNBench::interleave(
+        runs,
+        {{QStringLiteral("cp"), [&] { return VNBench::runCommand({QStringLiteral("cp"), {source, target}, {}, {}}); }},
+         {QStringLiteral("download"), [&] { return VNBench::measure([&] { return runTransfer(false, source, target); }); }},
+         {QStringLiteral("upload"),
+          [&] { return VNBench::measure([&] { return runTransfer(true, source, dir.path() + "/into"); }); }}},
+        clear);
+    clear();
     const double mib = double(sizeMiB);
-    // Medians; the best runs are printed too, as the machine's noise is large.
-    const double cp = median(cpTimes), down = median(downloadTimes), up = median(uploadTimes);
-    const double cpBest = *std::min_element(cpTimes.begin(), cpTimes.end());
-    const double downBest = *std::min_element(downloadTimes.begin(), downloadTimes.end());
-    const double upBest = *std::min_element(uploadTimes.begin(), uploadTimes.end());
-    std::printf("cp:       %7.3f s  %8.1f MiB/s\n", cp, mib / cp);
-    std::printf("download: %7.3f s  %8.1f MiB/s  ratio to cp %.2f\n", down, mib / down, cp / down);
-    std::printf("upload:   %7.3f s  %8.1f MiB/s  ratio to cp %.2f\n", up, mib / up, cp / up);
-    std::printf("best runs: cp %.3f s, download %.3f s (ratio %.2f), upload %.3f s (ratio %.2f)\n", cpBest, downBest,
-                cpBest / downBest, upBest, cpBest / upBest);
-    std::printf("peak RSS: start %.1f MiB, after 64 MiB copy %.1f MiB, before %lld MiB copies %.1f MiB, end %.1f MiB\n",
-                rssStart / 1024.0, rssAfterSmall / 1024.0, sizeMiB, rssBeforeBig / 1024.0, peakRssKiB() / 1024.0);
-    return 0;
+    std::printf("  throughput (medians): cp %.0f MiB/s, download %.0f MiB/s, upload %.0f MiB/s\n",
+                mib / VNBench::medianSeconds(s[0]), mib / VNBench::medianSeconds(s[1]), mib / VNBench::medianSeconds(s[2]));
+    VNBench::printComparison("download vs cp", QStringLiteral("download"), s[1], QStringLiteral("cp"), s[0]);
+    VNBench::printComparison("upload vs cp", QStringLiteral("upload"), s[2], QStringLiteral("cp"), s[0]);
+    return VNBench::failures(s[1]) || VNBench::failures(s[2]) ? 1 : 0;
 }

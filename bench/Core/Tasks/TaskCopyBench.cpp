@@ -1,12 +1,19 @@
 // Copies, local folder to local folder through a copy task on the task
-// manager, a tree of many small files and, separately, one big file, and does
-// the same with cp -r; prints the time ratios and the peak memory.
+// manager, a tree of many small files and, separately, one big file, beside
+// `cp -r` (and `rclone copy` for the tree, when rclone is installed). Prints
+// ours ÷ peer for each (below 1 means ours is faster) as the median of
+// interleaved rounds, the order of the sides alternating, with each side's
+// peak resident size (ours: this process's, VmHWM reset before each run;
+// the peers': their own, from wait4()).
 //
-//   task_copy_bench [--files N] [--size-mib N] [--dir FOLDER] [--runs N]
+//   task_copy_bench [--files N] [--size-mib N] [--dir FOLDER] [--tmpfs FOLDER]
+//                   [--rounds N] [--big-rounds N]
 //
-// The folder (default: a fresh one under the current directory) needs room
-// for three copies of the big file. Not a test: it prints, it never fails on
-// numbers.
+// The tree is copied on the disk (FOLDER, default the current directory)
+// and on a tmpfs (default /dev/shm), where creating a file costs no disk
+// time, so that the task engine's own share shows. The disk folder needs
+// room for three copies of the big file. Not a test: it prints, it never
+// fails on numbers.
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
@@ -14,6 +21,7 @@
 #include "Core/QNDriveConfig.h"
 #include "Core/QNTaskManager.h"
 #include "Platform/VNLog.h"
+#include "support/BenchHarness.h"
 #include "support/BenchSupport.h"
 
 #include <QCoreApplication>
@@ -22,20 +30,17 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <sys/resource.h>
-#include <vector>
+#include <sys/vfs.h>
 
 namespace {
 
-using VNBench::fill;
-using VNBench::peakRssKiB;
-using VNBench::makeBigFile;
+using VNBench::Sample;
+using VNBench::Side;
 
 // 100 files per folder, sizes from 200 bytes to 4 KiB.
 bool makeSmallTree(const QString &root, int files) {
@@ -45,7 +50,7 @@ bool makeSmallTree(const QString &root, int files) {
         if (i % 100 == 0 && !QDir().mkpath(folder))
             return false;
         QByteArray data(200 + static_cast<int>((x >> 11) % 3896), Qt::Uninitialized);
-        fill(data, x);
+        VNBench::fill(data, x);
         QFile f(folder + QStringLiteral("/f%1.bin").arg(i));
         if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
             return false;
@@ -54,20 +59,18 @@ bool makeSmallTree(const QString &root, int files) {
 }
 
 void settle() {
-    QProcess::execute(QStringLiteral("sync"), {});
+    ::sync();
 }
 
-double timeCp(const QString &source, const QString &target) {
-    QElapsedTimer timer;
-    timer.start();
-    const int rc = QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, target});
-    return rc == 0 ? timer.nsecsElapsed() / 1e9 : -1;
+bool isTmpfs(const QString &path) {
+    struct statfs fs {};
+    return ::statfs(QFile::encodeName(path).constData(), &fs) == 0 && fs.f_type == 0x01021994;  // TMPFS_MAGIC
 }
 
-// Runs one copy task of the source into the target folder; seconds, or -1.
+// Runs one copy task of the source into the target folder, to its end.
 double lastMetadataSeconds = 0;  // the metadata phase of the last task run
 
-double timeTask(const std::shared_ptr<QNTaskManager> &manager, const QString &source, const QString &targetFolder) {
+bool runTask(const std::shared_ptr<QNTaskManager> &manager, const QString &source, const QString &targetFolder) {
     auto local = QNDriveConfig::create();
     local->setIsMyFiles(true);
     local->setUseAbsolutePath(true);
@@ -101,9 +104,8 @@ double timeTask(const std::shared_ptr<QNTaskManager> &manager, const QString &so
     manager->addTask(task);
     poll.start(1);
     loop.exec();
-    const double seconds = timer.nsecsElapsed() / 1e9;
     lastMetadataSeconds = metadataNs.load() / 1e9;
-    return failed ? -1 : seconds;
+    return !failed;
 }
 
 bool sameTree(const QString &a, const QString &b) {
@@ -124,109 +126,136 @@ bool sameTree(const QString &a, const QString &b) {
     return n > 0;
 }
 
+struct Options {
+    int files = 10000;
+    qint64 sizeMiB = 1024;
+    int rounds = 5;
+    int bigRounds = 3;
+};
+
+// The small-file tree in base: the task against cp -r (and rclone), each
+// run into a fresh folder (creating thousands of files right after deleting
+// thousands costs the file system more, for whoever comes next).
+void benchSmallFiles(const std::shared_ptr<QNTaskManager> &manager, const QString &base, const char *where,
+                     const Options &o, const QString &rclone) {
+    const QString tree = base + QStringLiteral("/tree");
+    if (!makeSmallTree(tree, o.files)) {
+        std::fprintf(stderr, "cannot write the tree in %s\n", qPrintable(base));
+        return;
+    }
+    int run = 0;
+    QList<double> metadata;
+    bool copiesWhole = true;
+    auto fresh = [&](const char *side) {
+        const QString out = base + QStringLiteral("/run%1-%2").arg(run++).arg(QLatin1String(side));
+        QDir().mkpath(out);
+        return out;
+    };
+    QList<Side> sides{
+        {QStringLiteral("copy task"),
+         [&] {
+             const QString out = fresh("task");
+             const Sample s = VNBench::measure([&] { return runTask(manager, tree, out); });
+             metadata.append(lastMetadataSeconds);
+             copiesWhole = copiesWhole && s.ok && sameTree(tree, out + QStringLiteral("/tree"));
+             return s;
+         }},
+        {QStringLiteral("cp -r"),
+         [&] { return VNBench::runCommand({QStringLiteral("cp"), {QStringLiteral("-r"), tree, fresh("cp")}, {}, {}}); }},
+    };
+    if (!rclone.isEmpty())
+        sides.append({QStringLiteral("rclone copy"), [&] {
+                          return VNBench::runCommand({rclone, {QStringLiteral("copy"), tree, fresh("rclone")}, {}, {}});
+                      }});
+    const auto s = VNBench::interleave(o.rounds, sides, settle);
+    std::printf("%d small files in %d folders, %s (%s), %d rounds:\n", o.files, (o.files + 99) / 100, where,
+                qPrintable(base), o.rounds);
+    VNBench::printComparison("copy task vs cp -r", QStringLiteral("task"), s[0], QStringLiteral("cp -r"), s[1]);
+    if (rclone.isEmpty())
+        std::printf("  copy task vs rclone copy: skipped, rclone is not installed\n");
+    else
+        VNBench::printComparison("copy task vs rclone copy", QStringLiteral("task"), s[0], QStringLiteral("rclone"), s[2]);
+    std::printf("  of the task: folders and listings %.3f s (median)%s\n", VNBench::median(metadata),
+                copiesWhole ? "" : "; a COPY DIFFERED from its source");
+    QDir(tree).removeRecursively();
+    for (int r = 0; r < run; ++r)
+        for (const char *side : {"task", "cp", "rclone"})
+            QDir(base + QStringLiteral("/run%1-%2").arg(r).arg(QLatin1String(side))).removeRecursively();
+}
+
+void benchBigFile(const std::shared_ptr<QNTaskManager> &manager, const QString &base, const Options &o) {
+    const QString big = base + QStringLiteral("/big.bin");
+    if (!VNBench::makeBigFile(big, o.sizeMiB << 20)) {
+        std::fprintf(stderr, "cannot write the big file\n");
+        return;
+    }
+    const QString cpOut = base + QStringLiteral("/cp-big.bin"), taskOut = base + QStringLiteral("/task-out");
+    bool whole = true;
+    auto clear = [&] {
+        QFile::remove(cpOut);
+        QDir(taskOut).removeRecursively();
+        QDir().mkpath(taskOut);
+        settle();
+    };
+    const auto s = VNBench::interleave(
+        o.bigRounds,
+        {{QStringLiteral("copy task"),
+          [&] {
+              const Sample r = VNBench::measure([&] { return runTask(manager, big, taskOut); });
+              whole = whole && QFileInfo(taskOut + QStringLiteral("/big.bin")).size() == (o.sizeMiB << 20);
+              return r;
+          }},
+         {QStringLiteral("cp"), [&] { return VNBench::runCommand({QStringLiteral("cp"), {big, cpOut}, {}, {}}); }}},
+        clear);
+    std::printf("big file, %lld MiB, %d rounds (throughput: %.0f MiB/s task, %.0f MiB/s cp)%s:\n",
+                static_cast<long long>(o.sizeMiB), o.bigRounds, o.sizeMiB / VNBench::medianSeconds(s[0]),
+                o.sizeMiB / VNBench::medianSeconds(s[1]), whole ? "" : ", a COPY HAD THE WRONG SIZE");
+    VNBench::printComparison("copy task vs cp", QStringLiteral("task"), s[0], QStringLiteral("cp"), s[1]);
+    clear();
+    QFile::remove(big);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     VNLog::setQuiet(true);
-    int files = 10000;
-    qint64 sizeMiB = 1024;
-    int runs = 4;
-    QString dirArg;
+    Options o;
+    QString dirArg, tmpfsArg = QStringLiteral("/dev/shm");
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--files"))
-            files = args[++i].toInt();
+            o.files = args[++i].toInt();
         else if (args[i] == QLatin1String("--size-mib"))
-            sizeMiB = args[++i].toLongLong();
+            o.sizeMiB = args[++i].toLongLong();
         else if (args[i] == QLatin1String("--dir"))
             dirArg = args[++i];
-        else if (args[i] == QLatin1String("--runs"))
-            runs = args[++i].toInt();
+        else if (args[i] == QLatin1String("--tmpfs"))
+            tmpfsArg = args[++i];
+        else if (args[i] == QLatin1String("--rounds"))
+            o.rounds = std::max(1, args[++i].toInt());
+        else if (args[i] == QLatin1String("--big-rounds"))
+            o.bigRounds = std::max(1, args[++i].toInt());
     }
     QNCloudInterfaceFactory::registerCoreHandlers();
-    QTemporaryDir tmp((dirArg.isEmpty() ? QDir::currentPath() : dirArg) + QStringLiteral("/task-copy-bench-XXXXXX"));
-    if (!tmp.isValid()) {
+    auto manager = std::make_shared<QNTaskManager>();
+    const QString rclone = QStandardPaths::findExecutable(QStringLiteral("rclone"));
+
+    QTemporaryDir disk((dirArg.isEmpty() ? QDir::currentPath() : dirArg) + QStringLiteral("/task-copy-bench-XXXXXX"));
+    if (!disk.isValid()) {
         std::fprintf(stderr, "no working folder\n");
         return 1;
     }
-    const QString base = tmp.path();
-    auto manager = std::make_shared<QNTaskManager>();
-
-    // The small-file tree.
-    const QString tree = base + QStringLiteral("/tree");
-    if (!makeSmallTree(tree, files)) {
-        std::fprintf(stderr, "cannot write the tree\n");
-        return 1;
+    benchSmallFiles(manager, disk.path(), "on disk", o, rclone);
+    if (isTmpfs(tmpfsArg)) {
+        QTemporaryDir memory(tmpfsArg + QStringLiteral("/task-copy-bench-XXXXXX"));
+        if (memory.isValid())
+            benchSmallFiles(manager, memory.path(), "on tmpfs", o, rclone);
+        else
+            std::printf("small files on tmpfs: skipped, cannot make a folder in %s\n", qPrintable(tmpfsArg));
+    } else {
+        std::printf("small files on tmpfs: skipped, %s is not a tmpfs\n", qPrintable(tmpfsArg));
     }
-    double bestCp = 1e9, bestTask = 1e9, bestMetadata = 0;
-    for (int r = 0; r < runs; ++r) {
-        // Fresh folders each run, nothing deleted in between: creating
-        // thousands of files right after deleting thousands costs the file
-        // system much more, for whoever comes first. cp and the task take turns.
-        const QString cpOut = base + QStringLiteral("/run%1-cp").arg(r);
-        const QString taskOut = base + QStringLiteral("/run%1-task").arg(r);
-        QDir().mkpath(taskOut);
-        double c = 0, t = 0;
-        if (r % 2 == 0) {
-            settle();
-            c = timeCp(tree, cpOut);
-            settle();
-            t = timeTask(manager, tree, taskOut);
-        } else {
-            settle();
-            t = timeTask(manager, tree, taskOut);
-            settle();
-            c = timeCp(tree, cpOut);
-        }
-        if (c < 0 || t < 0 || !sameTree(tree, taskOut + QStringLiteral("/tree"))) {
-            std::fprintf(stderr, "tree copy failed\n");
-            return 1;
-        }
-        bestCp = std::min(bestCp, c);
-        if (t < bestTask)
-            bestMetadata = lastMetadataSeconds;
-        bestTask = std::min(bestTask, t);
-    }
-    std::printf("small files: %d files in %d folders: cp -r %.3f s, copy task %.3f s (folders and listings %.3f s), "
-                "task/cp time %.2fx (aim: <= 3x)\n",
-                files, (files + 99) / 100, bestCp, bestTask, bestMetadata, bestTask / bestCp);
-    QDir(tree).removeRecursively();
-    for (int r = 0; r < runs; ++r) {
-        QDir(base + QStringLiteral("/run%1-cp").arg(r)).removeRecursively();
-        QDir(base + QStringLiteral("/run%1-task").arg(r)).removeRecursively();
-    }
-
-    // The big file.
-    const QString big = base + QStringLiteral("/big.bin");
-    if (!makeBigFile(big, sizeMiB << 20)) {
-        std::fprintf(stderr, "cannot write the big file\n");
-        return 1;
-    }
-    bestCp = 1e9;
-    bestTask = 1e9;
-    for (int r = 0; r < runs; ++r) {
-        const QString cpOut = base + QStringLiteral("/cp-big.bin"), taskOut = base + QStringLiteral("/task-out");
-        QFile::remove(cpOut);
-        QDir(taskOut).removeRecursively();
-        QDir().mkpath(taskOut);
-        settle();
-        const double c = timeCp(big, cpOut);
-        settle();
-        const double t = timeTask(manager, big, taskOut);
-        if (c < 0 || t < 0 || QFileInfo(taskOut + QStringLiteral("/big.bin")).size() != (sizeMiB << 20)) {
-            std::fprintf(stderr, "big copy failed\n");
-            return 1;
-        }
-        bestCp = std::min(bestCp, c);
-        bestTask = std::min(bestTask, t);
-        QFile::remove(cpOut);
-        QDir(taskOut).removeRecursively();
-    }
-    const double mib = static_cast<double>(sizeMiB);
-    std::printf("big file: %lld MiB: cp %.3f s (%.0f MiB/s), copy task %.3f s (%.0f MiB/s), task/cp throughput %.2f "
-                "(aim: >= 0.9)\n",
-                static_cast<long long>(sizeMiB), bestCp, mib / bestCp, bestTask, mib / bestTask, bestCp / bestTask);
-    std::printf("peak memory: %ld MiB\n", peakRssKiB() / 1024);
+    benchBigFile(manager, disk.path(), o);
     return 0;
 }

@@ -251,6 +251,46 @@ TEST(JsonParser, DuplicateKeyKeepsTheLastValue) {
     EXPECT_EQ(v.toObject().keys(), QStringList({"a", "b"}));
 }
 
+// The same key, however it is written, is one member: its later value
+// replaces the earlier one in its place.
+TEST(JsonParser, DuplicateKeySpelledDifferentlyIsOneMember) {
+    const QString longKey(40, 'k');
+    QString manyMembers = "{\"first\":1";
+    for (int i = 0; i < 40; ++i)
+        manyMembers += QStringLiteral(",\"m%1\":0").arg(i);
+    manyMembers += ",\"first\":2}";
+    const struct {
+        const char *what;
+        QString text;
+        QString key;
+        qsizetype members;
+    } rows[] = {
+        {"plain, then escaped", "{\"a\":1,\"b\":0,\"\\u0061\":2}", "a", 2},
+        {"escaped, then plain", "{\"\\u0061\":1,\"b\":0,\"a\":2}", "a", 2},
+        {"longer than the shared short strings", "{\"" + longKey + "\":1,\"b\":0,\"" + longKey + "\":2}", longKey, 2},
+        {"beyond ASCII, then escaped", QString::fromUtf8("{\"caf\u00e9\":1,\"b\":0,\"caf\\u00e9\":2}"),
+         QString::fromUtf8("caf\u00e9"), 2},
+        {"an escape inside, written two ways", "{\"a\\nb\":1,\"b\":0,\"a\\u000ab\":2}", "a\nb", 2},
+        {"in an object of many members", manyMembers, "first", 41},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        DXJsonValue v = parseOk(row.text);
+        EXPECT_EQ(v.size(), row.members);
+        EXPECT_EQ(v[row.key].toInt(), 2);
+        EXPECT_EQ(v.toObject().keys().first(), row.key);
+    }
+}
+
+// Members of an inner object are not members of the outer one.
+TEST(JsonParser, NestedObjectsKeepTheirOwnKeys) {
+    DXJsonValue v = parseOk("{\"a\":{\"a\":1,\"b\":[{\"a\":3}]},\"b\":2}");
+    EXPECT_EQ(v.toObject().keys(), QStringList({"a", "b"}));
+    EXPECT_EQ(v["a"].toObject().keys(), QStringList({"a", "b"}));
+    EXPECT_EQ(v["a"]["b"][0]["a"].toInt(), 3);
+    EXPECT_EQ(v["b"].toInt(), 2);
+}
+
 TEST(JsonParser, ObjectKeepsMemberOrder) {
     DXJsonValue v = parseOk("{\"zeta\":1,\"alpha\":2,\"mid\":3}");
     EXPECT_EQ(v.toObject().keys(), QStringList({"zeta", "alpha", "mid"}));
