@@ -3,7 +3,6 @@
 #include "Formats/CXHTMLDocument.h"
 #include "Formats/XTDocument.h"
 #include "Formats/XTElement.h"
-#include "Formats/XTChildPath.h"
 #include "Formats/XTLibxml.h"
 #include "Formats/XTNamespaceNode.h"
 #include "Formats/XTTree.h"
@@ -379,78 +378,43 @@ XTNodeList XTNode::nodesForXPath(const QString &xpath, VNErrorPtr *error) const 
 
 namespace {
 
-// Expressions by their text, per thread: the handlers ask the same few
-// relative paths of every record of a reply. A plain path is walked by
-// XTChildPath; libxml2 compiles the rest (and a plain path only when the
-// walk must leave it to libxml2).
-class XPathCache {
+// Compiled expressions by their text, per thread: the handlers ask the same
+// few relative paths of every record of a reply.
+class CompiledXPathCache {
 public:
-    struct Entry {
-        std::optional<XTChildPath> path;
-        xmlXPathCompExprPtr compiled = nullptr;
-    };
-    ~XPathCache() { clear(); }
-    Entry &get(const QString &xpath) {
-        auto it = m_entries.find(xpath);
-        if (it != m_entries.end())
-            return it.value();
+    ~CompiledXPathCache() { clear(); }
+    // Null when the expression does not compile (its errors go to the
+    // capture alive around the call).
+    xmlXPathCompExprPtr get(const QString &xpath) {
+        if (xmlXPathCompExprPtr found = m_entries.value(xpath))
+            return found;
+        const QByteArray expression = xpath.toUtf8();
+        xmlXPathCompExprPtr compiled = xmlXPathCompile(reinterpret_cast<const xmlChar *>(expression.constData()));
+        if (!compiled)
+            return nullptr;
         if (m_entries.size() >= 64)
             clear();
-        Entry entry;
-        entry.path = XTChildPath::parse(xpath);
-        return m_entries.insert(xpath, std::move(entry)).value();
-    }
-    // libxml2's compiled form of the entry's expression; null when it does
-    // not compile (its errors go to the capture alive around the call).
-    static xmlXPathCompExprPtr compiled(const QString &xpath, Entry &entry) {
-        if (!entry.compiled) {
-            const QByteArray expression = xpath.toUtf8();
-            entry.compiled = xmlXPathCompile(reinterpret_cast<const xmlChar *>(expression.constData()));
-        }
-        return entry.compiled;
+        m_entries.insert(xpath, compiled);
+        return compiled;
     }
 
 private:
     void clear() {
-        for (const Entry &e : std::as_const(m_entries))
-            if (e.compiled)
-                xmlXPathFreeCompExpr(e.compiled);
+        for (xmlXPathCompExprPtr c : std::as_const(m_entries))
+            xmlXPathFreeCompExpr(c);
         m_entries.clear();
     }
-    QHash<QString, Entry> m_entries;
+    QHash<QString, xmlXPathCompExprPtr> m_entries;
 };
 
 }  // namespace
 
 XTNodeList XTNode::nodesForXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error) const {
-    return evaluateXPath(xpath, mappings, error, nullptr);
-}
-
-XTNodeList XTNode::evaluateXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error,
-                                 XTNodePtr *firstOnly) const {
     XTNodeList list;
     if (!m_node)
         return list;
-    static thread_local XPathCache cache;
-    XPathCache::Entry &entry = cache.get(xpath);
     std::shared_ptr<XTTree> t = tree();
     const bool inOwnDocument = t && m_node->doc && t->ownedRoot() == reinterpret_cast<xmlNodePtr>(m_node->doc);
-
-    if (entry.path && inOwnDocument) {
-        thread_local std::vector<xmlNodePtr> found;
-        found.clear();
-        if (entry.path->evaluate(m_node, t->namespaceURIs(mappings), found, firstOnly ? 1 : 0)) {
-            if (firstOnly) {
-                *firstOnly = found.empty() ? nullptr : wrap(found.front(), t);
-                return list;
-            }
-            list.reserve(qsizetype(found.size()));
-            for (xmlNodePtr node : found)
-                if (XTNodePtr w = wrap(node, t))
-                    list.append(std::move(w));
-            return list;
-        }
-    }
 
     XTLibxml::ErrorCapture capture;
     auto fail = [&] {
@@ -458,7 +422,8 @@ XTNodeList XTNode::evaluateXPath(const QString &xpath, const XTNamespaceMappings
             *error = std::make_shared<VNError>(QStringLiteral("TODO_DOMAIN"), -1);
         return XTNodeList::null();
     };
-    xmlXPathCompExprPtr compiled = XPathCache::compiled(xpath, entry);
+    static thread_local CompiledXPathCache compiledCache;
+    xmlXPathCompExprPtr compiled = compiledCache.get(xpath);
     if (!compiled)
         return fail();
 
@@ -515,8 +480,6 @@ XTNodeList XTNode::evaluateXPath(const QString &xpath, const XTNamespaceMappings
         }
     }
     xmlXPathFreeObject(result);
-    if (firstOnly)
-        *firstOnly = list.isEmpty() ? nullptr : list.first();
     return list;
 }
 
@@ -526,11 +489,8 @@ XTNodePtr XTNode::nodeForXPath(const QString &xpath, VNErrorPtr *error) const {
 }
 
 XTNodePtr XTNode::nodeForXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error) const {
-    // A node that wraps nothing (a namespace node) finds nothing, as its
-    // nodesForXPath() says.
-    XTNodePtr first;
-    evaluateXPath(xpath, mappings, error, &first);
-    return first;
+    const XTNodeList list = nodesForXPath(xpath, mappings, error);
+    return list.isEmpty() ? nullptr : list.first();
 }
 
 // ---- building ---------------------------------------------------------

@@ -150,10 +150,5 @@ protected:
     xmlNodePtr m_node = nullptr;
 
 private:
-    // nodesForXPath(); with firstOnly, only its first node, into *firstOnly
-    // (the list is then not made where it can be skipped).
-    XTNodeList evaluateXPath(const QString &xpath, const XTNamespaceMappings &mappings, VNErrorPtr *error,
-                             XTNodePtr *firstOnly) const;
-
     std::shared_ptr<XTTree> m_tree;
 };

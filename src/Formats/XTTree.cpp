@@ -59,13 +59,3 @@ xmlXPathContextPtr XTTree::xpathContext(const QMap<QString, QString> &mappings) 
     m_xpathMappings = mappings;
     return m_xpath;
 }
-
-const XTTree::NamespaceURIs &XTTree::namespaceURIs(const QMap<QString, QString> &mappings) {
-    if (mappings != m_uriMappings || qsizetype(m_uris.size()) != mappings.size()) {
-        m_uris.clear();
-        for (auto it = mappings.cbegin(); it != mappings.cend(); ++it)
-            m_uris.emplace_back(it.key(), it.value().toUtf8());
-        m_uriMappings = mappings;
-    }
-    return m_uris;
-}

@@ -5,8 +5,6 @@
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 #include <memory>
-#include <utility>
-#include <vector>
 
 // Owns one libxml2 tree: a whole document, or a node that stands in no
 // document (a new element, a copy). Every node wrapper holds its tree, so a
@@ -36,10 +34,6 @@ public:
     // registered, kept between queries (making one per query costs more
     // than most queries). Null for trees that are not documents.
     xmlXPathContextPtr xpathContext(const QMap<QString, QString> &mappings);
-    // The same mappings as (prefix, UTF-8 URI) pairs, kept while the same
-    // mappings come.
-    using NamespaceURIs = std::vector<std::pair<QString, QByteArray>>;
-    const NamespaceURIs &namespaceURIs(const QMap<QString, QString> &mappings);
 
 private:
     XTTree() = default;
@@ -47,6 +41,4 @@ private:
     std::shared_ptr<XTTree> m_movedInto;
     xmlXPathContextPtr m_xpath = nullptr;
     QMap<QString, QString> m_xpathMappings;
-    QMap<QString, QString> m_uriMappings;
-    NamespaceURIs m_uris;
 };
