@@ -27,12 +27,27 @@ constexpr int kCapturedLimit = 10000;
 
 namespace VNLog {
 
-void log(const QString &line) {
-    LogState &s = state();
-    std::lock_guard lock(s.mutex);
+namespace {
+
+QString maskedLocked(const LogState &s, const QString &line) {
     QString text = line;
     for (const QString &secret : std::as_const(s.secrets))
         text.replace(secret, QStringLiteral("********"));
+    return text;
+}
+
+}  // namespace
+
+QString masked(const QString &line) {
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    return maskedLocked(s, line);
+}
+
+void log(const QString &line) {
+    LogState &s = state();
+    std::lock_guard lock(s.mutex);
+    const QString text = maskedLocked(s, line);
     if (s.capturing) {
         if (s.captured.size() >= kCapturedLimit)
             s.captured.removeFirst();

@@ -13,6 +13,8 @@ void log(const QString &line);
 
 // Masks this text (a password, a token) in every later log line.
 void addSecret(const QString &secret);
+// The line as the log would write it, every registered secret masked.
+QString masked(const QString &line);
 
 // Capturing for tests: while on, lines are also kept in memory.
 void setCapturing(bool capturing);

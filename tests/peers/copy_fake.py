@@ -57,7 +57,8 @@ class Copy(w.OAuth1Service):
 
     def control(self, what, args):
         if what == "pending":  # the request token waiting for the user's approval
-            return {"token": next(iter(self.request_tokens), "")}
+            token = next(iter(self.request_tokens), "")
+            return {"token": token, "secret": self.request_tokens[token]["secret"] if token else ""}
         if what == "entry":
             key = w_key(args.get("parent", ""))
             self.entries.setdefault(key, []).append({"name": args["name"], "type": "file", "size": 1})

@@ -75,7 +75,8 @@ class Flickr(w.OAuth1Service):
 
     def control(self, what, args):
         if what == "pending":  # the request token waiting for the user's approval
-            return {"token": next(iter(self.request_tokens), "")}
+            token = next(iter(self.request_tokens), "")
+            return {"token": token, "secret": self.request_tokens[token]["secret"] if token else ""}
         if what == "set":
             sid = self.new_id()
             self.sets[sid] = {"title": args["title"], "description": args.get("description", ""), "photos": []}

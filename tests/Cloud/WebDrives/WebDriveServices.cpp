@@ -51,6 +51,13 @@ void signIn(const QNDriveConfigPtr &drive, const QString &caption, const QUrl &a
     ASSERT_FALSE(answer->cancelled);
 }
 
+// An OAuth 1.0 client registers the request token's secret with the log
+// the moment the token's reply reaches it, in the step that also shows the
+// authorization page: the sign-in may go on once the log masks the secret.
+bool tokenReplyArrived(const QString &secret) {
+    return !secret.isEmpty() && VNTest::waitUntil([&] { return VNLog::masked(secret) != secret; });
+}
+
 bool isCodeRedirect(const QString &location) { return location.startsWith("http://localhost/?code="); }
 
 }  // namespace
@@ -111,7 +118,7 @@ void openCopy(const Fake &fake, QNDriveConfigPtr &drive) {
         pending = QJsonDocument::fromJson(fake.control("pending")).object();
         return !pending.value("token").toString().isEmpty() || answer->count > 0;
     }));
-    VNTest::spin(300);  // the token's reply reaches the handler
+    ASSERT_TRUE(tokenReplyArrived(pending.value("secret").toString()));
     ASSERT_EQ(answer->count, 0) << errorText(answer->error).toStdString();
     QString location;
     Fake::fetch(fake.httpBase() + "/applications/authorize?oauth_token=" + pending.value("token").toString(), {},
@@ -145,12 +152,13 @@ void openFlickr(const Fake &fake, QNDriveConfigPtr &drive) {
         account = a;
         error = e;
     });
-    QString token;
+    QJsonObject pending;
     ASSERT_TRUE(VNTest::waitUntil([&] {
-        token = QJsonDocument::fromJson(fake.control("pending")).object().value("token").toString();
-        return !token.isEmpty() || answers > 0;
+        pending = QJsonDocument::fromJson(fake.control("pending")).object();
+        return !pending.value("token").toString().isEmpty() || answers > 0;
     }));
-    VNTest::spin(300);  // the token's reply reaches the client
+    ASSERT_TRUE(tokenReplyArrived(pending.value("secret").toString()));
+    const QString token = pending.value("token").toString();
     QString location;
     Fake::fetch(fake.httpBase() + "/services/oauth/authorize?oauth_token=" + token, {}, &location);
     ASSERT_TRUE(FKFlickrClient::isCallback(QUrl(location))) << location.toStdString();
