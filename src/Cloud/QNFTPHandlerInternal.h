@@ -116,9 +116,7 @@ struct QNFTPHandler::Transfer {
         case Mode::Buffer:
             if (t->buffer.size() + qsizetype(n) > QNCloudInterface::maximumListingBytes) {
                 t->ioFailed = true;
-                t->ioError = QStringLiteral("The folder's listing is larger than %1 MiB, more than a listing may "
-                                            "hold; it was not read on.")
-                                 .arg(QNCloudInterface::maximumListingBytes >> 20);
+                t->ioError = QNCloudInterface::listingTooLargeText();
                 return 0;
             }
             t->buffer.append(data, qsizetype(n));

@@ -386,7 +386,7 @@ void QNSugarSyncHandler::listDocuments(QNDocumentPtr folder, QString searchKeywo
             return;
         }
         const QString url = top ? userURL + QStringLiteral("/folders/contents") : folderId + QStringLiteral("/contents");
-        self->listPage(url, top ? QStringLiteral("/") : folderPath, token, 0, {}, 0, failed,
+        self->listPage(url, top ? QStringLiteral("/") : folderPath, token, {}, failed,
                        [self, completed, searchKeyword, folder](QNDocumentList documents, int leftOut) {
                            if (folder)
                                folder->setLeftOutCount(leftOut);
@@ -395,29 +395,37 @@ void QNSugarSyncHandler::listDocuments(QNDocumentPtr folder, QString searchKeywo
     });
 }
 
-void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token, qint64 start, QNDocumentList collected,
-                                  int leftOut, Failed failed, std::function<void(QNDocumentList, int)> done) {
+void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token, ListingSoFar soFar, Failed failed,
+                                  std::function<void(QNDocumentList, int)> done) {
     auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
     QUrl page(url);
-    page.setQuery(QStringLiteral("start=%1&max=%2").arg(start).arg(kPageSize));
+    page.setQuery(QStringLiteral("start=%1&max=%2").arg(soFar.start).arg(kPageSize));
     send(NRHTTPRequest::requestWithURL(page), token, failed,
-         [self, url, folderPath, token, start, collected, leftOut, failed, done](NRHTTPRequest &reply) mutable {
+         [self, url, folderPath, token, soFar, failed, done](NRHTTPRequest &reply) mutable {
+             soFar.bytes += reply.responseData().size();
+             if (soFar.bytes > maximumListingBytes) {
+                 failed(handlerError(listingTooLargeText()), false);
+                 return;
+             }
              bool more = false;
              qint64 end = -1;
              VNErrorPtr error;
-             const auto documents = parseContents(reply.responseData(), folderPath, &more, &end, &error, &leftOut);
+             const auto documents =
+                 parseContents(reply.responseData(), folderPath, &more, &end, &error, &soFar.leftOut);
              if (!documents) {
                  failed(error, false);
                  return;
              }
              // Folders first, then files, over all pages.
              QNDocumentList folders, files;
-             for (const auto &d : collected + *documents)
+             for (const auto &d : soFar.documents + *documents)
                  (d->isDirectory() ? folders : files).append(d);
+             soFar.documents = folders + files;
              // The next page starts past this one's end; an end that does
              // not advance would ask for the same pages for ever.
-             if (more && end >= start && end < std::numeric_limits<qint64>::max()) {
-                 self->listPage(url, folderPath, token, end + 1, folders + files, leftOut, failed, done);
+             if (more && end >= soFar.start && end < std::numeric_limits<qint64>::max()) {
+                 soFar.start = end + 1;
+                 self->listPage(url, folderPath, token, std::move(soFar), failed, done);
                  return;
              }
              if (more) {
@@ -425,7 +433,7 @@ void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token
                  failed(handlerError(QStringLiteral("SugarSync sent an unreadable listing.")), false);
                  return;
              }
-             done(folders + files, leftOut);
+             done(soFar.documents, soFar.leftOut);
          });
 }
 
@@ -494,7 +502,7 @@ void QNSugarSyncHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, 
     withToken(failed, [self, failed, completed, document, destPath, name, progress](QString token, QString) {
         // A file of that name already in the folder gets the new bytes; a
         // new entry would stand beside it as a twin.
-        self->listPage(destPath->id() + QStringLiteral("/contents"), destPath->path(), token, 0, {}, 0, failed,
+        self->listPage(destPath->id() + QStringLiteral("/contents"), destPath->path(), token, {}, failed,
                        [self, failed, completed, document, destPath, name, progress, token](QNDocumentList listed, int) {
                            for (const auto &entry : listed) {
                                if (!entry->isDirectory() && entry->displayName() == name && !entry->id().isEmpty()) {

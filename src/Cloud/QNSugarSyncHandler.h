@@ -91,11 +91,19 @@ private:
     void putData(const QString &fileRef, bool madeHere, QNDocumentPtr document, QNDocumentPtr destPath,
                  const QString &name, const QString &token, QNProgressCallback progress, Failed failed,
                  QNDocumentCallback completed);
-    // Every page of a folder's contents from start on; done gets them all
-    // and how many entries they left out for their names. A page whose end
-    // does not lie past its start fails the listing: never a short one.
-    void listPage(QString url, QString folderPath, QString token, qint64 start, QNDocumentList collected, int leftOut,
-                  Failed failed, std::function<void(QNDocumentList, int leftOut)> done);
+    // What the pages of a listing read so far hold.
+    struct ListingSoFar {
+        qint64 start = 0;  // where the next page begins
+        QNDocumentList documents;
+        int leftOut = 0;   // entries left out for their names
+        qint64 bytes = 0;  // the pages' replies, held to a listing's bound
+    };
+    // Every page of a folder's contents from soFar.start on; done gets them
+    // all and how many entries they left out for their names. A page whose
+    // end does not lie past its start, or pages past a listing's bound, fail
+    // the listing: never a short one.
+    void listPage(QString url, QString folderPath, QString token, ListingSoFar soFar, Failed failed,
+                  std::function<void(QNDocumentList, int leftOut)> done);
     // The user resource, parsed.
     void readUser(const QString &token, const QString &userURL, Failed failed,
                   std::function<void(const QByteArray &reply)> done);

@@ -89,6 +89,11 @@ std::shared_ptr<QNAuthWindowController> QNCloudInterface::oAuthLoginWithComplete
     return nullptr;
 }
 
+QString QNCloudInterface::listingTooLargeText() {
+    return QStringLiteral("The folder's listing is larger than %1 MiB, more than a listing may hold; it was not read on.")
+        .arg(maximumListingBytes >> 20);
+}
+
 std::shared_ptr<QNAuthWindowController> QNCloudInterface::openLoginSheet(QNLoginCallback completed,
                                                                         const QString &caption, const QUrl &page) {
     setOAuthLoginCompleted(std::move(completed));

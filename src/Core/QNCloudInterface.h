@@ -102,6 +102,8 @@ public:
     // folder of a hundred thousand entries is a few tens of MiB of listing;
     // a reply past this is refused, not read on.
     static constexpr qint64 maximumListingBytes = 32LL << 20;
+    // What a listing past that bound fails with.
+    static QString listingTooLargeText();
 
     // The usual handler error: domain, code 42, the message under "error".
     static VNErrorPtr makeError(const QString &domain, const QString &message);

@@ -22,9 +22,10 @@ The tree lives in memory. The top holds "Sync Folder" (empty), "Big" (1,200
 files), "refused" (its listing answers 403), "notxml" (its listing answers
 HTML), "noend" (its listing says more is to come but not where it ended),
 "maxend" (two pages, the first ending at 2^31 - 1), "stuck" (every page
-ends at 2^31 - 1) and "evil" (entries named "..", "a/b" and "ok.txt"). Every
-request is counted by method and path in STATE_DIR/counts.json; one sent in
-the clear to the HTTPS port is counted as "CLEAR <method> <path>" and refused.
+ends at 2^31 - 1), "endless" (pages that always say more is to come) and
+"evil" (entries named "..", "a/b" and "ok.txt"). Every request is counted
+by method and path in STATE_DIR/counts.json; one sent in the clear to the
+HTTPS port is counted as "CLEAR <method> <path>" and refused.
 """
 import itertools
 import ssl
@@ -81,7 +82,7 @@ def seed():
     new_item("kept.txt", notxml, False, b"kept")
     noend = new_item("noend", STATE["root"], True)
     new_item("kept.txt", noend, False, b"kept")
-    for name in ("maxend", "stuck"):
+    for name in ("maxend", "stuck", "endless"):
         new_item(name, STATE["root"], True)
     evil = new_item("evil", STATE["root"], True)
     for name in ("..", "a/b", "ok.txt"):
@@ -180,6 +181,8 @@ class Handler(BaseHTTPRequestHandler):
                 return self.send(200, b"<html><body>Service unavailable</body></html>", "text/html")
             if name in ("maxend", "stuck"):
                 return self.far_pages(name, int(query.get("start", ["0"])[0]))
+            if name == "endless":
+                return self.endless_page(int(query.get("start", ["0"])[0]))
             if name == "noend":
                 return self.send(200, b"<?xml version=\"1.0\" encoding=\"UTF-8\"?><collectionContents start=\"0\" "
                                       b"hasMore=\"true\"><file><displayName>kept.txt</displayName><ref>x</ref>"
@@ -202,6 +205,15 @@ class Handler(BaseHTTPRequestHandler):
         else:
             return self.send(400, b"<html>Bad start</html>", "text/html")
         return self.send(200, body.encode())
+
+    def endless_page(self, start):
+        # Pages of 500 entries with long names (about 1 MiB a page), each
+        # ending where it should and every one saying more is to come.
+        entry = "<file><displayName>%08d %s.txt</displayName><ref>%s/%d</ref><size>1</size></file>"
+        body = "".join(entry % (n, "x" * 2000, ref(STATE["root"]), n) for n in range(start, start + 500))
+        return self.send(200, ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><collectionContents start=\"%d\" "
+                               "hasMore=\"true\" end=\"%d\">%s</collectionContents>"
+                               % (start, start + 499, body)).encode())
 
     def contents(self, folder_id, query):
         start = int(query.get("start", ["0"])[0])

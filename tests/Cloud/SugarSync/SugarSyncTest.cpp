@@ -155,6 +155,21 @@ TEST_F(SugarSync, PagesEndingPast32BitsAreFollowedAndAnEndThatDoesNotAdvanceFail
     }
 }
 
+// Pages that always say more is to come are read up to a listing's bound,
+// then the listing fails; it never grows without end.
+TEST_F(SugarSync, PagesThatNeverEndFailAtTheListingsBound) {
+    const QNDocumentPtr folder = top("endless");
+    ASSERT_TRUE(folder);
+    const QJsonObject before = counts();
+    auto listing = VNTest::answerOf(
+        [&](AnswerPtr a) { handler()->listDocuments(folder, QString(), listAnswer(a)); }, 60000);
+    ASSERT_EQ(listing->count, 1) << "the listing never ended";
+    EXPECT_TRUE(listing->documents.isEmpty());
+    EXPECT_NE(listing->text().find("larger than 32 MiB"), std::string::npos) << listing->text();
+    // About 1 MiB a page: the bound is reached after a few dozen.
+    EXPECT_LE(requestsSince(before, "GET /folder/"), 40);
+}
+
 TEST_F(SugarSync, RefusedOrBrokenListingIsAnErrorAndAMoveRemovesNothing) {
     for (const char *name : {"refused", "notxml", "noend"}) {
         const QNDocumentPtr folder = top(name);
