@@ -145,19 +145,12 @@ inline void DXJsonParser::skipWhiteSpace() {
 
 bool DXJsonParser::parseValue(DXJsonValue &out) {
     skipWhiteSpace();
-    if (m_c == m_end) {
-        addError(11, QStringLiteral("Unexpected end of string"));
-        return false;
-    }
+    if (m_c == m_end)
+        return fail(11, "Unexpected end of string");
     const char c = *m_c++;
     switch (c) {
-    case '"': {
-        QString s;
-        if (!parseString(s, nullptr))
-            return false;
-        out = DXJsonValue(std::move(s));
-        return true;
-    }
+    case '"':
+        return parseStringValue(out);
     case '{':
         return parseObject(out);
     case '[':
@@ -168,113 +161,140 @@ bool DXJsonParser::parseValue(DXJsonValue &out) {
             out = DXJsonValue(true);
             return true;
         }
-        addError(3, QStringLiteral("Expected 'true'"));
-        return false;
+        return fail(3, "Expected 'true'");
     case 'f':
         if (m_end - m_c >= 4 && std::memcmp(m_c, "alse", 4) == 0) {
             m_c += 4;
             out = DXJsonValue(false);
             return true;
         }
-        addError(3, QStringLiteral("Expected 'false'"));
-        return false;
+        return fail(3, "Expected 'false'");
     case 'n':
         if (m_end - m_c >= 3 && std::memcmp(m_c, "ull", 3) == 0) {
             m_c += 3;
             out = DXJsonValue::null();
             return true;
         }
-        addError(3, QStringLiteral("Expected 'null'"));
-        return false;
+        return fail(3, "Expected 'null'");
     case '+':
-        addError(2, QStringLiteral("Leading + disallowed in number"));
-        return false;
+        return fail(2, "Leading + disallowed in number");
     default:
         if (c == '-' || isDigit(c)) {
             --m_c;
             return parseNumber(out);
         }
-        addError(3, QStringLiteral("Unrecognised leading character"));
-        return false;
+        return fail(3, "Unrecognised leading character");
     }
+}
+
+// The recursive readers keep their frames small (deep nesting runs them
+// thousands deep): building a container and making an error's text happen
+// in helpers of their own.
+
+bool DXJsonParser::fail(int code, const char *text) {
+    addError(code, QString::fromLatin1(text));
+    return false;
+}
+
+bool DXJsonParser::parseStringValue(DXJsonValue &out) {
+    QString s;
+    if (!parseString(s, nullptr))
+        return false;
+    out = DXJsonValue(std::move(s));
+    return true;
+}
+
+void DXJsonParser::closeArray(size_t base, DXJsonValue &out) {
+    DXJsonArray array;
+    array.reserve(qsizetype(m_elements.size() - base));
+    for (size_t i = base; i < m_elements.size(); ++i)
+        array.append(std::move(m_elements[i]));
+    m_elements.erase(m_elements.begin() + qsizetype(base), m_elements.end());
+    out = DXJsonValue(std::move(array));
+}
+
+bool DXJsonParser::failArray(size_t base, int code, const char *text) {
+    m_elements.erase(m_elements.begin() + qsizetype(base), m_elements.end());
+    return fail(code, text);
+}
+
+void DXJsonParser::closeObject(size_t base, DXJsonValue &out) {
+    DXJsonObject object =
+        DXJsonObject::withDistinctMembers(m_members.data() + base, m_members.data() + m_members.size());
+    m_members.erase(m_members.begin() + qsizetype(base), m_members.end());
+    m_keyHashes.resize(base);
+    out = DXJsonValue(std::move(object));
+}
+
+bool DXJsonParser::failObject(size_t base, int code, const char *text) {
+    m_members.erase(m_members.begin() + qsizetype(base), m_members.end());
+    m_keyHashes.resize(base);
+    return fail(code, text);
+}
+
+bool DXJsonParser::failObjectValue(size_t base, const QString &key) {
+    m_members.erase(m_members.begin() + qsizetype(base), m_members.end());
+    m_keyHashes.resize(base);
+    addError(3, QStringLiteral("Object value expected for key: %1").arg(key));
+    return false;
 }
 
 bool DXJsonParser::parseArray(DXJsonValue &out) {
     if (!enterContainer())
         return false;
     const size_t base = m_elements.size();
-    auto fail = [&](int code, const QString &text) {
-        m_elements.erase(m_elements.begin() + qsizetype(base), m_elements.end());
-        addError(code, text);
-        return false;
-    };
     while (m_c < m_end) {
         skipWhiteSpace();
         if (m_c < m_end && *m_c == ']') {
             ++m_c;
             leaveContainer();
-            DXJsonArray array;
-            array.reserve(qsizetype(m_elements.size() - base));
-            for (size_t i = base; i < m_elements.size(); ++i)
-                array.append(std::move(m_elements[i]));
-            m_elements.erase(m_elements.begin() + qsizetype(base), m_elements.end());
-            out = DXJsonValue(std::move(array));
+            closeArray(base, out);
             return true;
         }
         // Read into a value of its own: reading it may grow the stack.
         DXJsonValue element;
         if (!parseValue(element))
-            return fail(3, QStringLiteral("Expected value while parsing array"));
+            return failArray(base, 3, "Expected value while parsing array");
         m_elements.push_back(std::move(element));
         skipWhiteSpace();
         if (m_c < m_end && *m_c == ',') {
             ++m_c;
             skipWhiteSpace();
             if (m_c < m_end && *m_c == ']')
-                return fail(9, QStringLiteral("Trailing comma disallowed in array"));
+                return failArray(base, 9, "Trailing comma disallowed in array");
         }
     }
-    return fail(11, QStringLiteral("End of input while parsing array"));
+    return failArray(base, 11, "End of input while parsing array");
 }
 
 bool DXJsonParser::parseObject(DXJsonValue &out) {
     if (!enterContainer())
         return false;
     const size_t base = m_members.size();
-    auto fail = [&](int code, const QString &text) {
-        m_members.erase(m_members.begin() + qsizetype(base), m_members.end());
-        m_keyHashes.resize(base);
-        addError(code, text);
-        return false;
-    };
     if (m_c == m_end)
-        return fail(11, QStringLiteral("End of input while parsing object"));
+        return failObject(base, 11, "End of input while parsing object");
     for (;;) {
         skipWhiteSpace();
         if (m_c < m_end && *m_c == '}') {
             ++m_c;
             leaveContainer();
-            DXJsonObject object = DXJsonObject::withDistinctMembers(m_members.data() + base,
-                                                                    m_members.data() + m_members.size());
-            m_members.erase(m_members.begin() + qsizetype(base), m_members.end());
-            m_keyHashes.resize(base);
-            out = DXJsonValue(std::move(object));
+            closeObject(base, out);
             return true;
         }
         QString key;
         quint32 keyHash = 0;
         if (!(m_c < m_end && *m_c == '"'))
-            return fail(3, QStringLiteral("Object key string expected"));
+            return failObject(base, 3, "Object key string expected");
         ++m_c;
         if (!parseString(key, &keyHash))
-            return fail(3, QStringLiteral("Object key string expected"));
+            return failObject(base, 3, "Object key string expected");
         skipWhiteSpace();
         if (!(m_c < m_end && *m_c == ':'))
-            return fail(3, QStringLiteral("Expected ':' separating key and value"));
+            return failObject(base, 3, "Expected ':' separating key and value");
         ++m_c;
         DXJsonValue value;
         if (!parseValue(value))
-            return fail(3, QStringLiteral("Object value expected for key: %1").arg(key));
+            return failObjectValue(base, key);
         // A key that comes again replaces the earlier value, in its place.
         size_t i = base;
         while (i < m_members.size() && !(m_keyHashes[i] == keyHash && m_members[i].key == key))
@@ -290,10 +310,10 @@ bool DXJsonParser::parseObject(DXJsonValue &out) {
             ++m_c;
             skipWhiteSpace();
             if (m_c < m_end && *m_c == '}')
-                return fail(9, QStringLiteral("Trailing comma disallowed in object"));
+                return failObject(base, 9, "Trailing comma disallowed in object");
         }
         if (m_c == m_end)
-            return fail(11, QStringLiteral("End of input while parsing object"));
+            return failObject(base, 11, "End of input while parsing object");
     }
 }
 

@@ -38,6 +38,14 @@ private:
     bool parseValue(DXJsonValue &out);
     bool parseArray(DXJsonValue &out);
     bool parseObject(DXJsonValue &out);
+    // Kept out of line, so that the frames of the readers above stay small.
+    [[gnu::noinline]] bool fail(int code, const char *text);
+    [[gnu::noinline]] bool parseStringValue(DXJsonValue &out);
+    [[gnu::noinline]] void closeArray(size_t base, DXJsonValue &out);
+    [[gnu::noinline]] bool failArray(size_t base, int code, const char *text);
+    [[gnu::noinline]] void closeObject(size_t base, DXJsonValue &out);
+    [[gnu::noinline]] bool failObject(size_t base, int code, const char *text);
+    [[gnu::noinline]] bool failObjectValue(size_t base, const QString &key);
     // The rest of a string; for a key, *hash receives its hash (equal
     // texts, however escaped, hash alike).
     bool parseString(QString &out, quint32 *hash);
