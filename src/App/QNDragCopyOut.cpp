@@ -29,7 +29,7 @@ void removeFolder(const QString &folder) {
 
 QNDragCopyOut::QNDragCopyOut(const QNDriveConfigPtr &drive, const QNDocumentList &documents, const QString &folder,
                              const TaskRunner &runTask, ErrorReporter reportError)
-    : m_folder(folder), m_shared(std::make_shared<Shared>()) {
+    : m_folder(folder), m_shared(std::make_shared<Shared>()), m_reportError(reportError) {
     m_shared->folder = folder;
     if (!drive || folder.isEmpty() || !runTask || !QDir().mkpath(folder)) {
         m_state = Failed;
@@ -94,11 +94,25 @@ QList<QUrl> QNDragCopyOut::files() const {
 void QNDragCopyOut::abandon() {
     if (m_handedOver)
         return;
-    m_shared->discard.store(true);
+    // Given up for the first time while the copy is still under way (a
+    // cancel from the task list has already ended it its own way).
+    const bool givenUpRunning =
+        !m_shared->discard.exchange(true) && m_state == Running && m_task && !m_task->canceled();
     if (m_state == Running && m_task)
         m_task->cancel();  // the task's end removes the folder
     else if (m_state == Done)
         removeFolder(m_folder);
+    // The drag's target stopped waiting: the drop came to nothing, which the
+    // user would not see otherwise.
+    if (givenUpRunning && m_reportError) {
+        const auto error = std::make_shared<VNError>(
+            QStringLiteral("QNDragCopyOut"), 42,
+            QVariantMap{{QStringLiteral("error"),
+                         QStringLiteral("The files were not copied in time for the application they were dragged "
+                                        "to, which stopped waiting; nothing was handed over. \u201cDownload to\u2026\u201d "
+                                        "copies them to a folder of your choice.")}});
+        VNDispatch::mainAsync([report = m_reportError, error] { report(error); });
+    }
 }
 
 void QNDragCopyOut::taskEnded(State outcome) {

@@ -40,9 +40,9 @@ public:
 
     // The files went to a target, which may still be reading them: they stay.
     void setHandedOver() { m_handedOver = true; }
-    // Nobody takes the files any more: a copy under way is cancelled, and
-    // the folder goes (once the task has stopped writing) unless its files
-    // were handed over.
+    // Nobody takes the files any more: a copy under way is cancelled (and
+    // the user told that its target stopped waiting), and the folder goes
+    // (once the task has stopped writing) unless its files were handed over.
     void abandon();
 
 signals:
@@ -56,6 +56,7 @@ private:
     QString m_folder;
     QNTaskPtr m_task;
     std::shared_ptr<Shared> m_shared;  // also held by the task's listeners
+    ErrorReporter m_reportError;
     State m_state = Running;
     bool m_handedOver = false;
 };

@@ -152,6 +152,10 @@ TEST_F(DragOutTest, ARequestWhileTheCopyRunsGetsTheSameFilesAndATargetThatGivesU
     ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 10000));
     EXPECT_TRUE(copy->canceled());
     EXPECT_EQ(copiesLeft(), before);
+    // The drop came to nothing: the user is told, once.
+    ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().history().isEmpty(); }, 10000));
+    ASSERT_EQ(alertTexts().size(), 1);
+    EXPECT_TRUE(alertTexts().first().contains("stopped waiting; nothing was handed over")) << alertTexts().first().toStdString();
 }
 
 TEST_F(DragOutTest, ATargetPeekingAtTheFilesBeforeTheDropGetsNoneAndStartsNoCopy) {
