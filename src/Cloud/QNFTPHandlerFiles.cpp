@@ -14,6 +14,7 @@
 #include <curl/curl.h>
 
 #include <cerrno>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +59,8 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
     t.mode = Transfer::Mode::WriteFile;
     t.fd = fd;
+    std::optional<QNFileWriteBehind> writer(std::in_place, fd);
+    t.fileWriter = &*writer;
     t.progress = downloadProgress();
     t.sinceProgress.start();
     CurlHandle curl;
@@ -69,7 +72,12 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     }
 
     const CURLcode code = curl_easy_perform(curl.handle);
-    if (::close(fd) != 0 && code == CURLE_OK) {
+    if (code == CURLE_OK && !writer->finish()) {
+        t.ioFailed = true;
+        t.ioError = systemError(writer->error());
+    }
+    writer.reset();  // its thread is done with fd
+    if (::close(fd) != 0 && code == CURLE_OK && !t.ioFailed) {
         t.ioFailed = true;
         t.ioError = systemError(errno);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Cloud/QNFTPCertificateMemory.h"
+#include "Cloud/QNFileWriteBehind.h"
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNFTPTransferLog.h"
 #include "Cloud/QNStringEncoding.h"
@@ -88,6 +89,7 @@ struct QNFTPHandler::Transfer {
     Mode mode = Mode::None;
     QByteArray buffer;
     int fd = -1;
+    QNFileWriteBehind *fileWriter = nullptr;  // WriteFile: takes the bytes to fd
     bool ioFailed = false;
     QString ioError;
     bool readStarted = false;
@@ -121,21 +123,13 @@ struct QNFTPHandler::Transfer {
             }
             t->buffer.append(data, qsizetype(n));
             return n;
-        case Mode::WriteFile: {
-            size_t done = 0;
-            while (done < n) {
-                const ssize_t w = ::write(t->fd, data + done, n - done);
-                if (w < 0) {
-                    if (errno == EINTR)
-                        continue;
-                    t->ioFailed = true;
-                    t->ioError = QNFTPInternal::systemError(errno);
-                    return 0;
-                }
-                done += size_t(w);
+        case Mode::WriteFile:
+            if (!t->fileWriter->write(data, qsizetype(n))) {
+                t->ioFailed = true;
+                t->ioError = QNFTPInternal::systemError(t->fileWriter->error());
+                return 0;
             }
             return n;
-        }
         default:
             return n;
         }

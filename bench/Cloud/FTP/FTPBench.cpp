@@ -22,6 +22,7 @@
 #include "support/BenchHarness.h"
 #include "support/BenchSupport.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -67,9 +68,13 @@ Sample timeCall(const std::function<void(QNDocumentCallback)> &start)
                 std::fprintf(stderr, "handler failed: %s\n", qPrintable(error->localizedDescription().left(300)));
             ok = !error && !cancelled;
             done = true;
+            // The answer comes on the handler's worker: wake the loop below.
+            QCoreApplication::eventDispatcher()->wakeUp();
         });
+        // Sleeps until woken (the overload with a time limit would spin and
+        // take a core from the transfer).
         while (!done)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         return ok.load();
     });
 }
