@@ -287,6 +287,13 @@ inline void printComparison(const char *what, const QString &oursName, const QLi
     std::printf("  %-38s %s | %s | ours/peer %.2f (%.2f-%.2f, %d rounds)\n", what, formatSide(oursName, ours).constData(),
                 formatSide(peerName, peer).constData(), r.median, r.low, r.high, r.rounds);
     std::fflush(stdout);
+    // VARNELLO_BENCH_SAMPLES=1: every round's times too, to see what a range
+    // is made of.
+    if (qEnvironmentVariableIntValue("VARNELLO_BENCH_SAMPLES") > 0)
+        for (qsizetype i = 0; i < std::max(ours.size(), peer.size()); ++i)
+            std::fprintf(stderr, "    round %lld: %s %s, %s %s\n", static_cast<long long>(i + 1),
+                         qPrintable(oursName), i < ours.size() ? formatSeconds(ours[i].seconds).constData() : "-",
+                         qPrintable(peerName), i < peer.size() ? formatSeconds(peer[i].seconds).constData() : "-");
 }
 
 // A side with no peer: its median time and peak.

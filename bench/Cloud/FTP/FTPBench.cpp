@@ -134,6 +134,16 @@ void writeText(const QString &path, const QByteArray &text)
         f.write(text);
 }
 
+// Before each upload: no earlier upload for a side to replace (freeing a
+// large file's pages weighs on whichever side comes to it), and no dirty
+// pages of the last one for the server's disk to write meanwhile.
+void clearUploads(const QString &root, const QStringList &names)
+{
+    for (const QString &name : names)
+        QFile::remove(root + QStringLiteral("/work/") + name);
+    ::sync();
+}
+
 // The handler (sides[0]) against the client (sides[1]), with the handler's
 // median throughput.
 void printRow(const char *what, const QList<QList<Sample>> &sides, const char *client, qint64 mib)
@@ -213,7 +223,8 @@ int main(int argc, char **argv)
               [&] {
                   return command(QStringLiteral("curl"), QStringList(common) << QStringLiteral("-T") << upSource
                                                                              << url + QStringLiteral("work/curl-up.bin"));
-              }}});
+              }}},
+            [&] { clearUploads(root, {QStringLiteral("upload.bin"), QStringLiteral("curl-up.bin")}); });
         std::printf("%s\n", ftps ? "FTPS (explicit TLS)" : "FTP");
         printRow("download", get, "curl", mib);
         printRow("upload", put, "curl", mib);
@@ -255,7 +266,8 @@ int main(int argc, char **argv)
         const auto put = VNBench::interleave(
             rounds,
             {{QStringLiteral("handler"), [&] { return handlerUpload(config, upSource, QStringLiteral("/work/")); }},
-             {QStringLiteral("sftp"), [&] { return command(QStringLiteral("sftp"), sftpArgs, putScript); }}});
+             {QStringLiteral("sftp"), [&] { return command(QStringLiteral("sftp"), sftpArgs, putScript); }}},
+            [&] { clearUploads(root, {QStringLiteral("upload.bin"), QStringLiteral("sftp-up.bin")}); });
         std::printf("SFTP\n");
         printRow("download", get, "sftp", mib);
         printRow("upload", put, "sftp", mib);
