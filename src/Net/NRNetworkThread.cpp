@@ -1,8 +1,10 @@
 #include "Net/NRNetworkThread.h"
 
 #include "Net/NRHTTPRequest.h"
+#include "Platform/VNDispatch.h"
 
 #include <chrono>
+#include <optional>
 #include <vector>
 
 NRNetworkThread &NRNetworkThread::shared() {
@@ -30,7 +32,10 @@ void NRNetworkThread::post(std::function<void()> task) {
         std::lock_guard lock(m_tasksMutex);
         m_tasks.push_back(std::move(task));
     }
-    curl_multi_wakeup(m_multi);
+    // The loop itself looks for tasks before it sleeps: only another thread
+    // needs to wake it.
+    if (!isCurrentThread())
+        curl_multi_wakeup(m_multi);
 }
 
 void NRNetworkThread::addTransfer(CURL *easy, std::shared_ptr<NRHTTPRequest> request) {
@@ -106,6 +111,9 @@ void NRNetworkThread::run() {
     using clock = std::chrono::steady_clock;
     auto nextTick = clock::now() + std::chrono::milliseconds(250);
     for (;;) {
+        // What this turn hands to the main thread goes at its end, in one
+        // wake-up, when no request's lock is held any more.
+        std::optional<VNDispatch::MainBatch> batch(std::in_place);
         std::deque<std::function<void()>> tasks;
         {
             std::lock_guard lock(m_tasksMutex);
@@ -159,6 +167,7 @@ void NRNetworkThread::run() {
             std::lock_guard lock(m_tasksMutex);
             pending = !m_tasks.empty();
         }
+        batch.reset();
         if (pending)
             continue;
         auto wakeAt = nextTick;

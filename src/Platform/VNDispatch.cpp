@@ -86,23 +86,61 @@ void installMainQueue() {
     }
 }
 
-}  // namespace
+// This thread's batch.
+struct Batch {
+    bool open = false;
+    std::vector<std::function<void()>> blocks;
+};
+thread_local Batch t_batch;
 
-void mainAsync(std::function<void()> block) {
+// Queues the blocks for the main thread and wakes it once.
+void postToMain(std::vector<std::function<void()>> &blocks) {
     auto *app = QCoreApplication::instance();
-    if (!app)
+    if (!app || blocks.empty())
         return;  // no event loop: the process is going away
     auto &q = mainQueue();
     {
         std::lock_guard lock(q.mutex);
         if (!q.installed) {
-            QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+            for (auto &block : blocks)
+                QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
             return;
         }
-        q.blocks.push_back(std::move(block));
+        for (auto &block : blocks)
+            q.blocks.push_back(std::move(block));
     }
     const std::uint64_t one = 1;
     (void)::write(q.fd, &one, sizeof one);
+}
+
+void flushBatch() {
+    if (t_batch.blocks.empty())
+        return;
+    postToMain(t_batch.blocks);
+    t_batch.blocks.clear();  // moved from; keeps its room
+}
+
+}  // namespace
+
+MainBatch::MainBatch() : m_outermost(!t_batch.open) {
+    t_batch.open = true;
+}
+
+MainBatch::~MainBatch() {
+    if (!m_outermost)
+        return;
+    t_batch.open = false;
+    flushBatch();
+}
+
+void mainAsync(std::function<void()> block) {
+    if (t_batch.open) {
+        t_batch.blocks.push_back(std::move(block));
+        return;
+    }
+    std::vector<std::function<void()>> one;
+    one.push_back(std::move(block));
+    postToMain(one);
 }
 
 void mainSync(const std::function<void()> &block) {
@@ -120,12 +158,17 @@ void mainSync(const std::function<void()> &block) {
         bool finished = false;
     };
     auto handoff = std::make_shared<Handoff>();
-    mainAsync([handoff, &block] {
+    // Waiting on the main thread: what this thread handed over before goes
+    // first, and this block cannot wait in the batch.
+    flushBatch();
+    std::vector<std::function<void()>> blocks;
+    blocks.push_back([handoff, &block] {
         block();
         std::lock_guard lock(handoff->mutex);
         handoff->finished = true;
         handoff->done.notify_all();
     });
+    postToMain(blocks);
     std::unique_lock lock(handoff->mutex);
     handoff->done.wait(lock, [&] { return handoff->finished; });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 // The main queue (the Qt main event loop) and the global background queue.
 namespace VNDispatch {
@@ -10,8 +11,24 @@ bool isMainThread();
 // Runs the block later on the main thread.
 void mainAsync(std::function<void()> block);
 
+// While one lives on a thread, the blocks that thread gives mainAsync() wait
+// and go to the main thread together, in their order, when it ends: one
+// wake-up of the main loop instead of one per block, and none while the
+// thread still holds locks the blocks take. A thread loop holds one for a
+// turn of its work. A batch inside a batch adds nothing.
+class MainBatch {
+public:
+    MainBatch();
+    ~MainBatch();
+    MainBatch(const MainBatch &) = delete;
+    MainBatch &operator=(const MainBatch &) = delete;
+
+private:
+    bool m_outermost;
+};
+
 // Runs the block on the main thread and waits for it; runs it inline when
-// called on the main thread.
+// called on the main thread (a batch of the calling thread goes first).
 void mainSync(const std::function<void()> &block);
 
 // Runs the block on the main thread after the given delay.

@@ -320,3 +320,46 @@ TEST(Dispatch, BlocksKeepTheirOrderAcrossANestedEventLoop) {
     ASSERT_TRUE(VNTest::waitUntil([&] { return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
+
+// A worker's batch: nothing reaches the main thread while the batch lives
+// (the worker may still hold locks the blocks take), then all of it in order.
+TEST(Dispatch, ABatchHandsItsBlocksOverWhenItEndsInTheirOrder) {
+    std::vector<int> order;  // main thread only
+    std::atomic<int> step{0};
+    std::thread worker([&] {
+        {
+            VNDispatch::MainBatch batch;
+            VNDispatch::MainBatch inner;  // adds nothing
+            for (int i = 0; i < 3; ++i)
+                VNDispatch::mainAsync([&, i] { order.push_back(i); });
+            step = 1;
+            while (step.load() != 2)
+                std::this_thread::yield();
+        }
+        VNDispatch::mainAsync([&] { order.push_back(3); });
+    });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return step.load() == 1; }));
+    VNTest::spin(50);  // the main loop turns; the batch still holds its blocks
+    EXPECT_TRUE(order.empty());
+    step = 2;
+    ASSERT_TRUE(VNTest::waitUntil([&] { return order.size() == 4; }));
+    worker.join();
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
+}
+
+// mainSync waits for the main thread: inside a batch it must not wait in
+// it (a deadlock), and what the batch held runs before it.
+TEST(Dispatch, MainSyncInsideABatchRunsAfterTheBlocksBeforeIt) {
+    std::vector<int> order;  // main thread only
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        VNDispatch::MainBatch batch;
+        VNDispatch::mainAsync([&] { order.push_back(1); });
+        VNDispatch::mainSync([&] { order.push_back(2); });
+        VNDispatch::mainAsync([&] { order.push_back(3); });
+        done = true;
+    });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return done.load() && order.size() == 3; }));
+    worker.join();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
