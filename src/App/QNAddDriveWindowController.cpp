@@ -1,6 +1,5 @@
 #include "App/QNAddDriveWindowController.h"
 
-#include "App/QNAuthWindowController.h"
 #include "App/QNDialogService.h"
 #include "App/QNDriveConfigWindowController.h"
 #include "App/QNImageLibrary.h"
@@ -9,7 +8,9 @@
 #include "App/QNMainTableCellView.h"
 #include "App/QNMainWindowController.h"
 #include "App/QNTableRowView.h"
+#include "App/QNWebLoginModule.h"
 #include "App/TBWindow.h"
+#include "App/WebLogin/QNAuthWindowController.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
@@ -424,7 +425,8 @@ void QNAddDriveWindowController::setBusy(bool busy) {
 }
 
 void QNAddDriveWindowController::install() {
-    QNAuthWindowController::installAsLoginSheet();
+    // The sheet's module loads when a drive first asks for a sheet.
+    QNWebLoginModule::installLoginSheet();
     QNMainWindowController::setAddDrivePresenter([](QNMainWindowController *mainWindow) {
         // A new sheet (and a new set of templates) each time; the window
         // keeps it until the next.

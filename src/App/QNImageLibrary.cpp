@@ -3,10 +3,14 @@
 #include "Platform/VNLog.h"
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QHash>
+#include <QImageReader>
 #include <QMutex>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSet>
+#include <QThread>
 
 static void initImageResources() {
     // The resource file lives in a static library: register it once.
@@ -48,12 +52,32 @@ QStringList imageNames() {
     return names;
 }
 
+// The library's images are PNG files, read as such. Left to guess the
+// format (or even told it, with guessing on), the reader loads every
+// image-format plugin to ask each whether it knows the file: ten libraries
+// at start-up, for the first button.
+static bool readPNG(const QString &path, QPixmap &pixmap) {
+    // Pixmaps are cached on the main thread only.
+    const bool cached = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    if (cached && QPixmapCache::find(path, &pixmap))
+        return true;
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    const QImage image = reader.read();
+    if (image.isNull())
+        return false;
+    pixmap = QPixmap::fromImage(image);
+    if (cached)
+        QPixmapCache::insert(path, pixmap);
+    return true;
+}
+
 QPixmap imageNamed(const QString &name) {
     initImageResources();
     static QMutex mutex;
     static QSet<QString> reported;
     QPixmap pixmap;
-    if (hasImage(name) && pixmap.load(resourcePath(name)))
+    if (hasImage(name) && readPNG(resourcePath(name), pixmap))
         return pixmap;
     {
         QMutexLocker lock(&mutex);

@@ -23,8 +23,9 @@
 #include <QApplication>
 
 int main(int argc, char **argv) {
-    // The web login sheet (Qt WebEngine) needs this before the application exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No OpenGL set up here for the web sign-in sheet: its module does that
+    // when it loads (QNWebLoginModule), and a start without a sign-in never
+    // loads the OpenGL driver.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnello"));
     QApplication::setOrganizationName(QStringLiteral("Varnello"));

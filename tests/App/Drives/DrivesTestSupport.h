@@ -1,7 +1,7 @@
 #pragma once
 
 #include "App/QNAddDriveWindowController.h"
-#include "App/QNAuthWindowController.h"
+#include "App/WebLogin/QNAuthWindowController.h"
 #include "App/QNDialogService.h"
 #include "App/QNDriveConfigWindowController.h"
 #include "App/QNMacAppDelegate.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "App/QNAuthWindowController.h"
+#include "App/WebLogin/QNAuthWindowController.h"
 #include "Core/QNCloudInterface.h"
 
 #include <QStringList>

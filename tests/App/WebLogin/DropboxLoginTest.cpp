@@ -3,7 +3,7 @@
 // to the handler, and the token ends in the keyring.
 #include "Cloud/Dropbox/DropboxFake.h"
 
-#include "App/QNAuthWindowController.h"
+#include "App/WebLogin/QNAuthWindowController.h"
 #include "App/QNOAuthCallbackMatcher.h"
 #include "Cloud/QNDropboxHandler.h"
 #include "Platform/VNKeychain.h"

@@ -3,7 +3,7 @@
 // loopback callback with a code or verifier, the sheet (or, for Flickr, the
 // client watching it) hands it on, and it is traded for the tokens.
 #include "App/QNAddDriveWindowController.h"
-#include "App/QNAuthWindowController.h"
+#include "App/WebLogin/QNAuthWindowController.h"
 #include "App/QNDialogService.h"
 #include "App/QNDriveConfigWindowController.h"
 #include "App/QNOAuthCallbackMatcher.h"

@@ -1,6 +1,6 @@
-#include "App/QNAuthRequestInterceptor.h"
+#include "App/WebLogin/QNAuthRequestInterceptor.h"
 
-#include "App/QNAuthWindowController.h"
+#include "App/WebLogin/QNAuthWindowController.h"
 
 QNAuthRequestInterceptor::QNAuthRequestInterceptor(QNAuthWindowController *controller, QObject *parent)
     : QWebEngineUrlRequestInterceptor(parent), m_controller(controller) {}

@@ -1,7 +1,7 @@
-#include "App/QNAuthWindowController.h"
+#include "App/WebLogin/QNAuthWindowController.h"
 
-#include "App/QNAuthRequestInterceptor.h"
-#include "App/QNAuthWebPage.h"
+#include "App/WebLogin/QNAuthRequestInterceptor.h"
+#include "App/WebLogin/QNAuthWebPage.h"
 #include "App/QNDialogService.h"
 #include "Core/QNCloudInterface.h"
 #include "Core/QNLoginSheetProvider.h"
@@ -255,4 +255,10 @@ QWebEnginePage *QNAuthWindowController::createPopupPage() {
     popup->show();
     popup->raise();
     return page;
+}
+
+// The module's entry, looked up by name when the application loads the
+// module (QNWebLoginModule).
+extern "C" Q_DECL_EXPORT void varnelloInstallWebLoginSheet() {
+    QNAuthWindowController::installAsLoginSheet();
 }

@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
-#include <QWebEngineView>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -45,6 +44,12 @@ class QWidget;
 //
 // Clients that watch the view themselves (the Flickr and Live Connect
 // clients) use webView()/page() and addRequestObserver().
+//
+// The sheet and the web engine live in a module of their own, loaded when
+// the first sheet is asked for (QNWebLoginModule): the application itself
+// does not link them, and reaches a sheet only through window() and
+// closePanel(), which are virtual for that reason. This header names no web
+// engine type in full.
 class QNAuthWindowController : public QObject {
     Q_OBJECT
 public:
@@ -53,7 +58,7 @@ public:
 
     // The sheet, built on first request (windowDidLoad runs then: cookies
     // deleted, defaults synchronized).
-    QWidget *window();
+    virtual QWidget *window();
     bool isWindowLoaded() const { return m_window != nullptr; }
     // The browser area (loads the window when needed) and its page.
     QWebEngineView *webView();
@@ -91,7 +96,7 @@ public:
     void cancelLogin();
     // Stops the page, ends the sheet and orders its window out. The sheet
     // lets go of its handler here (they hold each other).
-    void closePanel();
+    virtual void closePanel();
 
     // ---- Called by the sheet's pages and profile ----
     // A navigation (redirects included) is about to start; true stops it.

@@ -1,6 +1,6 @@
-#include "App/QNAuthWebPage.h"
+#include "App/WebLogin/QNAuthWebPage.h"
 
-#include "App/QNAuthWindowController.h"
+#include "App/WebLogin/QNAuthWindowController.h"
 
 QNAuthWebPage::QNAuthWebPage(QNAuthWindowController *controller, QWebEngineProfile *profile, QObject *parent)
     : QWebEnginePage(profile, parent), m_controller(controller) {}
