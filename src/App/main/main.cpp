@@ -1,6 +1,7 @@
 // Varnello's entry point: one instance per user and settings file; a second
 // launch asks the running one for a new window and quits.
 #include "App/QNAddDriveWindowController.h"
+#include "App/QNApplicationStyle.h"
 #include "App/QNDriveConfigWindowController.h"
 #include "App/QNMacAppDelegate.h"
 #include "App/QNSingleInstance.h"
@@ -27,6 +28,7 @@ int main(int argc, char **argv) {
     // when it loads (QNWebLoginModule), and a start without a sign-in never
     // loads the OpenGL driver.
     QApplication app(argc, argv);
+    QNApplicationStyle::install();
     QApplication::setApplicationName(QStringLiteral("Varnello"));
     QApplication::setOrganizationName(QStringLiteral("Varnello"));
     // The delegate ends the application once no window and no task is left.

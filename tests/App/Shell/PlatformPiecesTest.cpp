@@ -3,12 +3,18 @@
 // notices that fall back to an alert without a desktop service.
 #include "ShellTestSupport.h"
 
+#include "App/QNApplicationStyle.h"
 #include "App/QNImageLibrary.h"
 #include "App/QNNotificationCenter.h"
 #include "App/QNSingleInstance.h"
 #include "Core/QNUtils.h"
 
+#include <QApplication>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
 #include <QLocalServer>
+#include <QStyleFactory>
 #include <QUuid>
 #include <atomic>
 #include <thread>
@@ -34,6 +40,33 @@ TEST(ImageLibrary, EveryNameTheProgramAsksForResolves) {
     // A name we do not ship still gives an image.
     EXPECT_FALSE(QNImageLibrary::hasImage(QStringLiteral("no-such-image")));
     EXPECT_FALSE(QNImageLibrary::imageNamed(QStringLiteral("no-such-image")).isNull());
+}
+
+// Read as PNG files without asking the image plugins: each image is the
+// file's own picture, as a pixmap left to guess the format gives it.
+TEST(ImageLibrary, EachImageIsItsFilesPicture) {
+    for (const QString &name : QNImageLibrary::imageNames()) {
+        const QPixmap expected(QStringLiteral(":/images/%1.png").arg(name));
+        ASSERT_FALSE(expected.isNull()) << name.toStdString();
+        EXPECT_EQ(QNImageLibrary::imageNamed(name).toImage(), expected.toImage()) << name.toStdString();
+    }
+}
+
+// The overflow arrows the style gives as icons made when first drawn look
+// as the platform style's own; other icons come from it as they are.
+TEST(ApplicationStyle, DeferredIconsDrawAsThePlatformStylesOwn) {
+    std::unique_ptr<QStyle> platform(QStyleFactory::create(QApplication::style()->name()));
+    QNApplicationStyle style(QStyleFactory::create(QApplication::style()->name()));
+    for (const QStyle::StandardPixmap which :
+         {QStyle::SP_ToolBarHorizontalExtensionButton, QStyle::SP_ToolBarVerticalExtensionButton,
+          QStyle::SP_DialogOkButton, QStyle::SP_DirIcon}) {
+        SCOPED_TRACE(int(which));
+        const QIcon ours = style.standardIcon(which);
+        const QIcon theirs = platform->standardIcon(which);
+        EXPECT_EQ(ours.isNull(), theirs.isNull());
+        for (const int side : {8, 16, 32})
+            EXPECT_EQ(ours.pixmap(side, side).toImage(), theirs.pixmap(side, side).toImage()) << side;
+    }
 }
 
 TEST(SingleInstance, AStaleSocketFromADeadInstanceIsTakenOver) {
