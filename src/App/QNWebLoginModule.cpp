@@ -15,6 +15,8 @@
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
 
+#include <cstdio>
+
 // Qt's own setter of the context every new OpenGL context shares with
 // (exported by Qt GUI, not in its public headers). The application object
 // makes this context at its start when asked to; here it is made later.
@@ -37,6 +39,8 @@ void dropLateAttributeWarning(QtMsgType type, const QMessageLogContext &context,
         return;
     if (g_previousHandler)
         g_previousHandler(type, context, message);
+    else  // as Qt's own handler writes it
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 // Loads the module, then puts its services in place of ours.

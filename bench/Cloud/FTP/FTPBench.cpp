@@ -8,7 +8,9 @@
 // Prints ours ÷ client for each transfer (below 1 means ours is faster) as
 // the median of interleaved rounds, the order of the sides alternating,
 // with each side's peak resident size (ours: this process's VmHWM, reset
-// before each run; the client's: its own).
+// before each run; the client's: its own). Every run starts with the disk
+// synced and no earlier copy of its file at the destination, so that no
+// side pays for freeing or writing back another's.
 // VARNELLO_BENCH_MIB sets the bulk size (default 256); VARNELLO_BENCH_ONLY
 // one part ("ftp", "sftp", "memory" or "listing"); --rounds N the rounds
 // (default 3).
@@ -136,7 +138,7 @@ void writeText(const QString &path, const QByteArray &text)
 
 // Before each upload: no earlier upload for a side to replace (freeing a
 // large file's pages weighs on whichever side comes to it), and no dirty
-// pages of the last one for the server's disk to write meanwhile.
+// pages of the last run for the disk to write meanwhile.
 void clearUploads(const QString &root, const QStringList &names)
 {
     for (const QString &name : names)
@@ -204,6 +206,7 @@ int main(int argc, char **argv)
         auto clearDownloads = [&] {
             QFile::remove(curlOut);
             QFile::remove(handlerOut);
+            ::sync();
         };
         const auto get = VNBench::interleave(
             rounds,
@@ -256,6 +259,7 @@ int main(int argc, char **argv)
         auto clearDownloads = [&] {
             QFile::remove(sftpOut);
             QFile::remove(handlerOut);
+            ::sync();
         };
         const auto get = VNBench::interleave(
             rounds,
