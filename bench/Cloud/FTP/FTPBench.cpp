@@ -2,7 +2,8 @@
 // servers, started here through the test peers (vsftpd and sshd on
 // loopback):
 //   FTP and FTPS: download and upload of a bulk file, handler vs curl;
-//   SFTP: the same, handler vs OpenSSH's sftp with a key;
+//   SFTP: the same, handler vs OpenSSH's sftp with a key, and vs curl
+//   (which uses the same libssh2 as the handler);
 //   memory: peak resident size while downloading a 16 MiB and a 1 GiB text file;
 //   listing: parse time of a 100,000-line listing (and its encoding guess).
 // Prints ours ÷ client for each transfer (below 1 means ours is faster) as
@@ -256,25 +257,39 @@ int main(int argc, char **argv)
         const QString sftpOut = local + QStringLiteral("/sftp.bin"), handlerOut = local + QStringLiteral("/got.bin");
         writeText(getScript, "get \"" + (root + QStringLiteral("/work/bulk.bin")).toUtf8() + "\" \"" + sftpOut.toUtf8() + "\"\n");
         writeText(putScript, "put \"" + upSource.toUtf8() + "\" \"" + (root + QStringLiteral("/work/sftp-up.bin")).toUtf8() + "\"\n");
+        // curl reaches SFTP through libssh2 as the handler does, while sftp is
+        // OpenSSH's own: the two show what is the library's and what is ours.
+        const QString curlOut = local + QStringLiteral("/curl.bin");
+        const QStringList curlArgs = {QStringLiteral("-s"), QStringLiteral("-S"), QStringLiteral("-u"), user + QLatin1Char(':') + password};
+        const QString sftpUrl = ssh.value(QStringLiteral("url")).toString();
+        const QString bulkUrl = sftpUrl + QStringLiteral("work/bulk.bin"), curlUpUrl = sftpUrl + QStringLiteral("work/curl-up.bin");
         auto clearDownloads = [&] {
             QFile::remove(sftpOut);
+            QFile::remove(curlOut);
             QFile::remove(handlerOut);
             ::sync();
         };
         const auto get = VNBench::interleave(
             rounds,
             {{QStringLiteral("handler"), [&] { return handlerDownload(config, QStringLiteral("/work/bulk.bin"), handlerOut); }},
-             {QStringLiteral("sftp"), [&] { return command(QStringLiteral("sftp"), sftpArgs, getScript); }}},
+             {QStringLiteral("sftp"), [&] { return command(QStringLiteral("sftp"), sftpArgs, getScript); }},
+             {QStringLiteral("curl"),
+              [&] { return command(QStringLiteral("curl"), QStringList(curlArgs) << QStringLiteral("-o") << curlOut << bulkUrl); }}},
             clearDownloads);
         clearDownloads();
         const auto put = VNBench::interleave(
             rounds,
             {{QStringLiteral("handler"), [&] { return handlerUpload(config, upSource, QStringLiteral("/work/")); }},
-             {QStringLiteral("sftp"), [&] { return command(QStringLiteral("sftp"), sftpArgs, putScript); }}},
-            [&] { clearUploads(root, {QStringLiteral("upload.bin"), QStringLiteral("sftp-up.bin")}); });
-        std::printf("SFTP\n");
+             {QStringLiteral("sftp"), [&] { return command(QStringLiteral("sftp"), sftpArgs, putScript); }},
+             {QStringLiteral("curl"),
+              [&] { return command(QStringLiteral("curl"), QStringList(curlArgs) << QStringLiteral("-T") << upSource << curlUpUrl); }}},
+            [&] { clearUploads(root, {QStringLiteral("upload.bin"), QStringLiteral("sftp-up.bin"), QStringLiteral("curl-up.bin")}); });
+        std::printf("SFTP (curl: the same libssh2 the handler uses)\n");
         printRow("download", get, "sftp", mib);
+        printRow("download", {get[0], get[2]}, "curl", mib);
         printRow("upload", put, "sftp", mib);
+        printRow("upload", {put[0], put[2]}, "curl", mib);
+        QFile::remove(root + QStringLiteral("/work/curl-up.bin"));
         QFile::remove(root + QStringLiteral("/work/bulk.bin"));
     }
 
