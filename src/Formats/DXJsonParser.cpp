@@ -1,5 +1,6 @@
 #include "Formats/DXJsonParser.h"
 
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -20,14 +21,35 @@ constexpr StopTable kStops;
 inline bool isJsonSpace(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0d); }
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Does this 8-byte word hold a stop byte? (Each test is exact for "any byte".)
-inline bool wordHasStop(quint64 w) {
+// The stop bytes of an 8-byte word (little-endian): the high bit of each
+// byte that may be one. The lowest marked byte is exact (later marks can be
+// false, from a borrow), so its position is that of the first stop byte.
+inline quint64 stopMask(quint64 w) {
     constexpr quint64 ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
     const quint64 control = (w - ones * 0x20) & ~w & highs;
     const quint64 q = w ^ (ones * 0x22), b = w ^ (ones * 0x5c);
     const quint64 quote = (q - ones) & ~q & highs;
     const quint64 backslash = (b - ones) & ~b & highs;
-    return (control | quote | backslash) != 0;
+    return control | quote | backslash;
+}
+
+inline quint64 load64(const char *p) {
+    quint64 w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+// The first n (< 8) bytes at p as a word, zeros above; `readable` says how
+// many bytes may be read from p.
+inline quint64 loadShort(const char *p, qsizetype n, qsizetype readable) {
+    if (n == 0)
+        return 0;
+    if (readable >= 8)
+        return load64(p) & (~0ULL >> (64 - 8 * n));
+    quint64 w = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        w |= quint64(quint8(p[i])) << (8 * i);
+    return w;
 }
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
@@ -65,20 +87,48 @@ bool isValidUtf8(const unsigned char *p, qsizetype n) {
     return true;
 }
 
-// FNV-1a over the bytes of an ASCII text, or over the UTF-16 units of any
-// text: the two agree on ASCII, so a key hashes alike however it was read.
-inline quint32 hashBytes(const char *p, qsizetype n) {
-    quint32 h = 2166136261u;
-    for (qsizetype i = 0; i < n; ++i)
-        h = (h ^ quint8(p[i])) * 16777619u;
-    return h;
+// The hash of a text: over its bytes, eight at a time, when it is ASCII;
+// over its UTF-16 units otherwise. An ASCII text hashes alike however it was
+// read (a non-ASCII one never equals an ASCII one, so the two kinds need not
+// agree). `readable` says how many bytes may be read from p (at least n).
+inline quint32 hashAscii(const char *p, qsizetype n, qsizetype readable) {
+    constexpr quint64 k = 0x9e3779b97f4a7c15ULL;
+    quint64 h = quint64(n) * k;
+    qsizetype i = 0;
+    for (; n - i >= 8; i += 8)
+        h = (h ^ load64(p + i)) * k, h ^= h >> 29;
+    if (i < n)
+        h = (h ^ loadShort(p + i, n - i, readable - i)) * k, h ^= h >> 29;
+    h *= k;
+    return quint32(h >> 32);
 }
 
-inline quint32 hashUnits(QStringView text) {
+quint32 hashText(QStringView text) {
+    bool ascii = true;
+    for (QChar c : text)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii) {
+        const QByteArray bytes = text.toLatin1();
+        return hashAscii(bytes.constData(), bytes.size(), bytes.size());
+    }
     quint32 h = 2166136261u;
     for (QChar c : text)
         h = (h ^ c.unicode()) * 16777619u;
     return h;
+}
+
+// Are the n bytes at a and b the same? For the short texts of the cache.
+inline bool sameShortBytes(const char *a, const char *b, qsizetype n) {
+    if (n < 8) {
+        for (qsizetype i = 0; i < n; ++i)
+            if (a[i] != b[i])
+                return false;
+        return true;
+    }
+    quint64 diff = load64(a + n - 8) ^ load64(b + n - 8);
+    for (qsizetype i = 0; i + 8 < n; i += 8)
+        diff |= load64(a + i) ^ load64(b + i);
+    return diff == 0;
 }
 
 }  // namespace
@@ -338,21 +388,25 @@ bool DXJsonParser::parseString(QString &out, quint32 *hash) {
         const char *start = m_c, *p = m_c;
         quint64 high = 0;
         for (;;) {
-            while (m_end - p >= 8) {
-                quint64 w;
-                std::memcpy(&w, p, 8);
-                if (wordHasStop(w))
-                    break;
-                high |= w;
-                p += 8;
+            if (m_end - p >= 8) {
+                const quint64 w = load64(p);
+                const quint64 stops = stopMask(w);
+                if (stops == 0) {
+                    high |= w;
+                    p += 8;
+                    continue;
+                }
+                const int before = std::countr_zero(stops) / 8;  // bytes ahead of the stop byte
+                if (before > 0)
+                    high |= w & (~0ULL >> (64 - 8 * before));
+                p += before;
+                break;
             }
-            const char *limit = (m_end - p >= 8) ? p + 8 : m_end;
-            while (p < limit && !kStops.stop[static_cast<unsigned char>(*p)]) {
+            while (p < m_end && !kStops.stop[static_cast<unsigned char>(*p)]) {
                 high |= static_cast<unsigned char>(*p);
                 ++p;
             }
-            if (p == m_end || kStops.stop[static_cast<unsigned char>(*p)])
-                break;
+            break;
         }
         const bool nonAscii = (high & 0x8080808080808080ULL) != 0;
         const qsizetype runLength = p - start;
@@ -362,12 +416,12 @@ bool DXJsonParser::parseString(QString &out, quint32 *hash) {
         if (!building && m_c < m_end && *m_c == '"') {
             ++m_c;
             if (!nonAscii && runLength <= qsizetype(sizeof(CachedString::bytes))) {
-                const quint32 h = hashBytes(start, runLength);
+                const quint32 h = hashAscii(start, runLength, m_end - start);
                 if (hash)
                     *hash = h;
                 CachedString &slot = m_cache[h % m_cache.size()];
-                if (slot.length == runLength && !slot.text.isNull() && std::memcmp(slot.bytes, start, runLength) == 0) {
-                    out = slot.text;
+                if (slot.length == runLength && !slot.text.isNull() && sameShortBytes(slot.bytes, start, runLength)) {
+                    out = QString(slot.text);
                     return true;
                 }
                 out = QString::fromLatin1(start, runLength);
@@ -379,7 +433,7 @@ bool DXJsonParser::parseString(QString &out, quint32 *hash) {
             if (!makeRun(start, runLength, nonAscii, out))
                 return false;
             if (hash)
-                *hash = hashUnits(out);
+                *hash = hashText(out);
             return true;
         }
         if (runLength > 0) {
@@ -400,7 +454,7 @@ bool DXJsonParser::parseString(QString &out, quint32 *hash) {
             ++m_c;
             out = std::move(built);
             if (hash)
-                *hash = hashUnits(out);
+                *hash = hashText(out);
             return true;
         }
         if (c < 0x20) {
