@@ -1,5 +1,7 @@
 #include "Formats/DXJsonObject.h"
 
+#include <iterator>
+
 namespace {
 inline bool sameKey(const QString &a, const QString &b) {
     // Keys from the parser are often the very same shared string.
@@ -15,9 +17,8 @@ DXJsonObject::DXJsonObject(std::initializer_list<std::pair<QString, DXJsonValue>
 
 DXJsonObject DXJsonObject::withDistinctMembers(Member *first, Member *last) {
     DXJsonObject object;
-    object.m_members.reserve(qsizetype(last - first));
-    for (Member *m = first; m != last; ++m)
-        object.m_members.append(std::move(*m));
+    // One allocation and one plain loop of moves.
+    object.m_members = QList<Member>(std::make_move_iterator(first), std::make_move_iterator(last));
     object.rebuildIndex();
     return object;
 }

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -255,10 +256,8 @@ bool DXJsonParser::parseStringValue(DXJsonValue &out) {
 }
 
 void DXJsonParser::closeArray(size_t base, DXJsonValue &out) {
-    DXJsonArray array;
-    array.reserve(qsizetype(m_elements.size() - base));
-    for (size_t i = base; i < m_elements.size(); ++i)
-        array.append(std::move(m_elements[i]));
+    DXJsonArray array(std::make_move_iterator(m_elements.begin() + qsizetype(base)),
+                      std::make_move_iterator(m_elements.end()));
     m_elements.erase(m_elements.begin() + qsizetype(base), m_elements.end());
     out = DXJsonValue(std::move(array));
 }
