@@ -379,71 +379,83 @@ bool DXJsonParser::makeRun(const char *start, qsizetype length, bool nonAscii, Q
     return true;
 }
 
-bool DXJsonParser::parseString(QString &out, quint32 *hash) {
-    QString built;
-    bool building = false;
+// The longest run from p without stop bytes, eight bytes at a time where
+// possible; *high collects the run's bytes (their high bits tell non-ASCII).
+inline const char *scanRun(const char *p, const char *end, quint64 *high) {
+    quint64 bits = 0;
     for (;;) {
-        // 1. The longest run without stop bytes, eight bytes at a time where possible.
-        const char *start = m_c, *p = m_c;
-        quint64 high = 0;
-        for (;;) {
-            if (m_end - p >= 8) {
-                const quint64 w = load64(p);
-                const quint64 stops = stopMask(w);
-                if (stops == 0) {
-                    high |= w;
-                    p += 8;
-                    continue;
-                }
-                const int before = std::countr_zero(stops) / 8;  // bytes ahead of the stop byte
-                if (before > 0)
-                    high |= w & (~0ULL >> (64 - 8 * before));
-                p += before;
-                break;
+        if (end - p >= 8) {
+            const quint64 w = load64(p);
+            const quint64 stops = stopMask(w);
+            if (stops == 0) {
+                bits |= w;
+                p += 8;
+                continue;
             }
-            while (p < m_end && !kStops.stop[static_cast<unsigned char>(*p)]) {
-                high |= static_cast<unsigned char>(*p);
-                ++p;
-            }
+            const int before = std::countr_zero(stops) / 8;  // bytes ahead of the stop byte
+            if (before > 0)
+                bits |= w & (~0ULL >> (64 - 8 * before));
+            p += before;
             break;
         }
-        const bool nonAscii = (high & 0x8080808080808080ULL) != 0;
-        const qsizetype runLength = p - start;
-        m_c = p;
+        while (p < end && !kStops.stop[static_cast<unsigned char>(*p)]) {
+            bits |= static_cast<unsigned char>(*p);
+            ++p;
+        }
+        break;
+    }
+    *high = bits;
+    return p;
+}
 
-        // A whole string without escapes: one piece, shared when it is short.
-        if (!building && m_c < m_end && *m_c == '"') {
-            ++m_c;
-            if (!nonAscii && runLength <= qsizetype(sizeof(CachedString::bytes))) {
-                const quint32 h = hashAscii(start, runLength, m_end - start);
-                if (hash)
-                    *hash = h;
-                CachedString &slot = m_cache[h % m_cache.size()];
-                if (slot.length == runLength && !slot.text.isNull() && sameShortBytes(slot.bytes, start, runLength)) {
-                    out = QString(slot.text);
-                    return true;
-                }
-                out = QString::fromLatin1(start, runLength);
-                slot.length = quint8(runLength);
-                std::memcpy(slot.bytes, start, runLength);
-                slot.text = out;
-                return true;
-            }
-            if (!makeRun(start, runLength, nonAscii, out))
-                return false;
-            if (hash)
-                *hash = hashText(out);
+bool DXJsonParser::parseString(QString &out, quint32 *hash) {
+    // Most strings are one run up to the quote: one piece, shared when short.
+    const char *start = m_c;
+    quint64 high;
+    const char *p = scanRun(start, m_end, &high);
+    if (!(p < m_end && *p == '"'))
+        return parseEscapedString(out, hash);
+    m_c = p + 1;
+    const bool nonAscii = (high & 0x8080808080808080ULL) != 0;
+    const qsizetype runLength = p - start;
+    if (!nonAscii && runLength <= qsizetype(sizeof(CachedString::bytes))) {
+        const quint32 h = hashAscii(start, runLength, m_end - start);
+        if (hash)
+            *hash = h;
+        CachedString &slot = m_cache[h % m_cache.size()];
+        if (slot.length == runLength && !slot.text.isNull() && sameShortBytes(slot.bytes, start, runLength)) {
+            out = QString(slot.text);
             return true;
         }
+        out = QString::fromLatin1(start, runLength);
+        slot.length = quint8(runLength);
+        std::memcpy(slot.bytes, start, runLength);
+        slot.text = out;
+        return true;
+    }
+    if (!makeRun(start, runLength, nonAscii, out))
+        return false;
+    if (hash)
+        *hash = hashText(out);
+    return true;
+}
+
+bool DXJsonParser::parseEscapedString(QString &out, quint32 *hash) {
+    QString built;
+    for (;;) {
+        const char *start = m_c;
+        quint64 high;
+        m_c = scanRun(start, m_end, &high);
+        const bool nonAscii = (high & 0x8080808080808080ULL) != 0;
+        const qsizetype runLength = m_c - start;
         if (runLength > 0) {
             QString piece;
             if (!makeRun(start, runLength, nonAscii, piece))
                 return false;
             built += piece;
         }
-        building = true;
 
-        // 2. The byte that stopped the run.
+        // The byte that stopped the run.
         if (m_c == m_end) {
             reportEndInString();
             return false;

@@ -48,7 +48,8 @@ private:
     [[gnu::noinline]] bool failObjectValue(size_t base, const QString &key);
     // The rest of a string; for a key, *hash receives its hash (equal
     // texts, however escaped, hash alike).
-    bool parseString(QString &out, quint32 *hash);
+    [[gnu::noinline]] bool parseString(QString &out, quint32 *hash);
+    [[gnu::noinline]] bool parseEscapedString(QString &out, quint32 *hash);
     bool parseNumber(DXJsonValue &out);
     bool parseUnicodeEscape(QString &out);
     bool readHexQuad(char16_t &unit);
