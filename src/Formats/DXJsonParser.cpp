@@ -345,13 +345,14 @@ bool DXJsonParser::parseObject(DXJsonValue &out) {
         if (!parseValue(value))
             return failObjectValue(base, key);
         // A key that comes again replaces the earlier value, in its place.
+        const size_t count = m_members.size();
         size_t i = base;
-        while (i < m_members.size() && !(m_keyHashes[i] == keyHash && m_members[i].key == key))
+        while (i < count && !(m_keyHashes[i] == keyHash && m_members[i].key == key))
             ++i;
-        if (i < m_members.size()) {
+        if (i < count) {
             m_members[i].value = std::move(value);
         } else {
-            m_members.push_back(DXJsonObject::Member{std::move(key), std::move(value)});
+            m_members.emplace_back(std::move(key), std::move(value));
             m_keyHashes.push_back(keyHash);
         }
         skipWhiteSpace();
