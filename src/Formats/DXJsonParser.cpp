@@ -429,9 +429,16 @@ bool DXJsonParser::parseString(QString &out, quint32 *hash) {
             return true;
         }
         out = QString::fromLatin1(start, runLength);
-        slot.length = quint8(runLength);
-        std::memcpy(slot.bytes, start, runLength);
-        slot.text = out;
+        // A text takes an occupied slot when it comes a second time: one-off
+        // texts (ids, sizes) neither evict a shared one nor touch it (letting
+        // go of it reaches its header, long out of the processor's caches).
+        if (slot.text.isNull() || slot.lastMiss == h) {
+            slot.length = quint8(runLength);
+            std::memcpy(slot.bytes, start, runLength);
+            slot.text = out;
+        } else {
+            slot.lastMiss = h;
+        }
         return true;
     }
     if (!makeRun(start, runLength, nonAscii, out))

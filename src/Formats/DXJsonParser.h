@@ -67,10 +67,11 @@ private:
 
     // Recent short strings (keys above all) by their bytes, so a listing's
     // thousand "name" keys share one string.
-    struct CachedString {
+    struct alignas(64) CachedString {
         quint8 length = 0;
         char bytes[31];
         QString text;
+        quint32 lastMiss = 0;  // the hash of the last other text that fell here
     };
     std::array<CachedString, 1024> m_cache;
 };
