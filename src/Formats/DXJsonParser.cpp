@@ -320,6 +320,7 @@ bool DXJsonParser::parseObject(DXJsonValue &out) {
     if (!enterContainer())
         return false;
     const size_t base = m_members.size();
+    quint64 keyBits = 0;  // a bit for each key's hash, of 64
     if (m_c == m_end)
         return failObject(base, 11, "End of input while parsing object");
     for (;;) {
@@ -345,10 +346,17 @@ bool DXJsonParser::parseObject(DXJsonValue &out) {
         if (!parseValue(value))
             return failObjectValue(base, key);
         // A key that comes again replaces the earlier value, in its place.
+        // Most keys are new, and their bit among those of the keys so far
+        // says so without a look at the members.
         const size_t count = m_members.size();
-        size_t i = base;
-        while (i < count && !(m_keyHashes[i] == keyHash && m_members[i].key == key))
-            ++i;
+        const quint64 keyBit = quint64(1) << (keyHash >> 26);
+        size_t i = count;
+        if (keyBits & keyBit) {
+            i = base;
+            while (i < count && !(m_keyHashes[i] == keyHash && m_members[i].key == key))
+                ++i;
+        }
+        keyBits |= keyBit;
         if (i < count) {
             m_members[i].value = std::move(value);
         } else {

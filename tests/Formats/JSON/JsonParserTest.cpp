@@ -267,6 +267,7 @@ TEST(JsonParser, DuplicateKeySpelledDifferentlyIsOneMember) {
     } rows[] = {
         {"plain, then escaped", "{\"a\":1,\"b\":0,\"\\u0061\":2}", "a", 2},
         {"escaped, then plain", "{\"\\u0061\":1,\"b\":0,\"a\":2}", "a", 2},
+        {"ten bytes, plain then escaped", "{\"abcdefghij\":1,\"b\":0,\"abcdefgh\\u0069j\":2}", "abcdefghij", 2},
         {"longer than the shared short strings", "{\"" + longKey + "\":1,\"b\":0,\"" + longKey + "\":2}", longKey, 2},
         {"beyond ASCII, then escaped", QString::fromUtf8("{\"caf\u00e9\":1,\"b\":0,\"caf\\u00e9\":2}"),
          QString::fromUtf8("caf\u00e9"), 2},
