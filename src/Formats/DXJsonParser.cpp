@@ -4,6 +4,10 @@
 #include <cstring>
 #include <iterator>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Bytes that end a run of ordinary string content: the quote, the backslash
@@ -388,10 +392,32 @@ bool DXJsonParser::makeRun(const char *start, qsizetype length, bool nonAscii, Q
     return true;
 }
 
-// The longest run from p without stop bytes, eight bytes at a time where
-// possible; *high collects the run's bytes (their high bits tell non-ASCII).
-inline const char *scanRun(const char *p, const char *end, quint64 *high) {
+// The longest run from p without stop bytes, sixteen or eight bytes at a
+// time where possible; *nonAscii tells whether it holds a byte above 0x7f.
+inline const char *scanRun(const char *p, const char *end, bool *nonAscii) {
     quint64 bits = 0;
+#if defined(__SSE2__)
+    // Sixteen at a time: the quote, the backslash, and bytes up to 0x1f
+    // (those the unsigned maximum with 0x1f leaves at 0x1f).
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\'), control = _mm_set1_epi8(0x1f);
+    unsigned wide = 0;
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                                           _mm_cmpeq_epi8(_mm_max_epu8(v, control), control));
+        const unsigned stopBits = unsigned(_mm_movemask_epi8(stops));
+        const unsigned highBits = unsigned(_mm_movemask_epi8(v));
+        if (stopBits == 0) {
+            wide |= highBits;
+            p += 16;
+            continue;
+        }
+        const int before = std::countr_zero(stopBits);
+        *nonAscii = (wide | (highBits & ((1u << before) - 1))) != 0;
+        return p + before;
+    }
+    bits = wide ? 0x80 : 0;
+#endif
     for (;;) {
         if (end - p >= 8) {
             const quint64 w = load64(p);
@@ -413,19 +439,18 @@ inline const char *scanRun(const char *p, const char *end, quint64 *high) {
         }
         break;
     }
-    *high = bits;
+    *nonAscii = (bits & 0x8080808080808080ULL) != 0;
     return p;
 }
 
 bool DXJsonParser::parseString(QString &out, quint32 *hash) {
     // Most strings are one run up to the quote: one piece, shared when short.
     const char *start = m_c;
-    quint64 high;
-    const char *p = scanRun(start, m_end, &high);
+    bool nonAscii;
+    const char *p = scanRun(start, m_end, &nonAscii);
     if (!(p < m_end && *p == '"'))
         return parseEscapedString(out, hash);
     m_c = p + 1;
-    const bool nonAscii = (high & 0x8080808080808080ULL) != 0;
     const qsizetype runLength = p - start;
     if (!nonAscii && runLength <= qsizetype(sizeof(CachedString::bytes))) {
         const quint32 h = hashAscii(start, runLength, m_end - start);
@@ -460,9 +485,8 @@ bool DXJsonParser::parseEscapedString(QString &out, quint32 *hash) {
     QString built;
     for (;;) {
         const char *start = m_c;
-        quint64 high;
-        m_c = scanRun(start, m_end, &high);
-        const bool nonAscii = (high & 0x8080808080808080ULL) != 0;
+        bool nonAscii;
+        m_c = scanRun(start, m_end, &nonAscii);
         const qsizetype runLength = m_c - start;
         if (runLength > 0) {
             QString piece;

@@ -152,6 +152,38 @@ TEST(JsonParser, StringsAndEscapes) {
     EXPECT_EQ(parseOk("\"" + longText + "\\n" + longText + "\"").toString(), longText + "\n" + longText);
 }
 
+// Strings are read many bytes at a time: whatever the place of the byte
+// that ends a run (quote, escape, control byte) and of a non-ASCII byte
+// before it, and however close the text's end, the result is the same.
+TEST(JsonParser, StringRunsOfEveryLengthAndStopPlace) {
+    DXJsonParser p;
+    for (int n = 0; n <= 40; ++n) {
+        SCOPED_TRACE(n);
+        const QByteArray lead(n, 'a');
+        const QString leadText(n, 'a');
+        const QString e = QString::fromUtf8("\xc3\xa9");
+        const struct {
+            QByteArray string;  // quoted
+            QString value;
+        } rows[] = {
+            {"\"" + lead + "\"", leadText},
+            {"\"" + lead + "\\nbbbbb\"", leadText + "\nbbbbb"},
+            {"\"" + lead + "\xc3\xa9\"", leadText + e},
+            {"\"" + lead + "\xc3\xa9\\n\"", leadText + e + "\n"},
+            {"\"\xc3\xa9" + lead + "\"", e + leadText},
+        };
+        for (const auto &row : rows) {
+            SCOPED_TRACE(row.string.toStdString());
+            EXPECT_EQ(p.fragmentWithData(row.string).toString(), row.value);
+            EXPECT_EQ(p.objectWithData("[" + row.string + "]")[0].toString(), row.value);
+            EXPECT_EQ(p.objectWithData("{" + row.string + ":1}")[row.value].toInt(), 1);
+        }
+        EXPECT_TRUE(p.fragmentWithData("\"" + lead + "\x01" + "bbbbbbbbbbbbbbbbbbbb\"").isUndefined());
+        ASSERT_FALSE(p.errorTrace().isEmpty());
+        EXPECT_EQ(p.errorTrace().first()->localizedDescription(), "Unescaped control character '0x1'");
+    }
+}
+
 TEST(JsonParser, StringFailures) {
     expectFirst("\"a\tb\"", 5, "Unescaped control character '0x9'");
     expectFirst("\"abc", 5, "Unescaped control character '0x0'");
