@@ -23,6 +23,35 @@ struct StopTable {
 };
 constexpr StopTable kStops;
 
+// What the escape "\x" stands for, by x, for the short-text reader: 'u' for
+// \u (read on), 0 for no escape.
+struct ShortEscapeTable {
+    char to[256];
+    constexpr ShortEscapeTable() : to() {
+        to[int('"')] = '"';
+        to[int('\\')] = '\\';
+        to[int('/')] = '/';
+        to[int('b')] = '\b';
+        to[int('f')] = '\f';
+        to[int('n')] = '\n';
+        to[int('r')] = '\r';
+        to[int('t')] = '\t';
+        to[int('u')] = 'u';
+    }
+    constexpr char operator[](unsigned char c) const { return to[c]; }
+};
+constexpr ShortEscapeTable kShortEscapes;
+
+inline int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 inline bool isJsonSpace(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0d); }
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -443,6 +472,29 @@ inline const char *scanRun(const char *p, const char *end, bool *nonAscii) {
     return p;
 }
 
+[[gnu::always_inline]] inline void DXJsonParser::shareText(const char *bytes, qsizetype length, qsizetype readable,
+                                                          QString &out, quint32 *hash) {
+    const quint32 h = hashAscii(bytes, length, readable);
+    if (hash)
+        *hash = h;
+    CachedString &slot = m_cache[h % m_cache.size()];
+    if (slot.length == length && !slot.text.isNull() && sameShortBytes(slot.bytes, bytes, length)) {
+        out = QString(slot.text);
+        return;
+    }
+    out = QString::fromLatin1(bytes, length);
+    // A text takes an occupied slot when it comes a second time: one-off
+    // texts (ids, sizes) neither evict a shared one nor touch it (letting
+    // go of it reaches its header, long out of the processor's caches).
+    if (slot.text.isNull() || slot.lastMiss == h) {
+        slot.length = quint8(length);
+        std::memcpy(slot.bytes, bytes, length);
+        slot.text = out;
+    } else {
+        slot.lastMiss = h;
+    }
+}
+
 bool DXJsonParser::parseString(QString &out, quint32 *hash) {
     // Most strings are one run up to the quote: one piece, shared when short.
     const char *start = m_c;
@@ -453,25 +505,7 @@ bool DXJsonParser::parseString(QString &out, quint32 *hash) {
     m_c = p + 1;
     const qsizetype runLength = p - start;
     if (!nonAscii && runLength <= qsizetype(sizeof(CachedString::bytes))) {
-        const quint32 h = hashAscii(start, runLength, m_end - start);
-        if (hash)
-            *hash = h;
-        CachedString &slot = m_cache[h % m_cache.size()];
-        if (slot.length == runLength && !slot.text.isNull() && sameShortBytes(slot.bytes, start, runLength)) {
-            out = QString(slot.text);
-            return true;
-        }
-        out = QString::fromLatin1(start, runLength);
-        // A text takes an occupied slot when it comes a second time: one-off
-        // texts (ids, sizes) neither evict a shared one nor touch it (letting
-        // go of it reaches its header, long out of the processor's caches).
-        if (slot.text.isNull() || slot.lastMiss == h) {
-            slot.length = quint8(runLength);
-            std::memcpy(slot.bytes, start, runLength);
-            slot.text = out;
-        } else {
-            slot.lastMiss = h;
-        }
+        shareText(start, runLength, m_end - start, out, hash);
         return true;
     }
     if (!makeRun(start, runLength, nonAscii, out))
@@ -481,14 +515,66 @@ bool DXJsonParser::parseString(QString &out, quint32 *hash) {
     return true;
 }
 
+// A short ASCII text with escapes ("image\/jpeg", "\u0041"): decoded into
+// bytes and shared like a plain one. False, with nothing read, for anything
+// else (longer, beyond ASCII, or faulty: the general reader tells why).
+bool DXJsonParser::parseShortEscaped(QString &out, quint32 *hash) {
+    char text[sizeof(CachedString::bytes)];
+    qsizetype length = 0;
+    const char *p = m_c;
+    while (p < m_end && *p != '"') {
+        char c = *p;
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x80)
+            return false;
+        if (c == '\\') {
+            if (m_end - p < 2)
+                return false;
+            c = kShortEscapes[static_cast<unsigned char>(p[1])];
+            if (c == 'u') {
+                if (m_end - p < 6)
+                    return false;
+                int unit = 0;
+                for (int i = 2; i < 6; ++i) {
+                    const int v = hexValue(p[i]);
+                    if (v < 0)
+                        return false;
+                    unit = unit << 4 | v;
+                }
+                if (unit >= 0x80)
+                    return false;
+                c = char(unit);
+                p += 6;
+            } else if (c == 0) {
+                return false;
+            } else {
+                p += 2;
+            }
+        } else {
+            ++p;
+        }
+        if (length == qsizetype(sizeof(text)))
+            return false;
+        text[length++] = c;
+    }
+    if (p == m_end)
+        return false;
+    m_c = p + 1;
+    shareText(text, length, length, out, hash);
+    return true;
+}
+
 bool DXJsonParser::parseEscapedString(QString &out, quint32 *hash) {
+    if (parseShortEscaped(out, hash))
+        return true;
     QString built;
     for (;;) {
         const char *start = m_c;
         bool nonAscii;
         m_c = scanRun(start, m_end, &nonAscii);
         const qsizetype runLength = m_c - start;
-        if (runLength > 0) {
+        if (runLength > 0 && !nonAscii) {
+            built.append(QLatin1StringView(start, runLength));
+        } else if (runLength > 0) {
             QString piece;
             if (!makeRun(start, runLength, nonAscii, piece))
                 return false;
@@ -565,15 +651,8 @@ bool DXJsonParser::parseEscapedString(QString &out, quint32 *hash) {
 bool DXJsonParser::readHexQuad(char16_t &unit) {
     unit = 0;
     for (int i = 0; i < 4; ++i) {
-        const char c = m_c < m_end ? *m_c : '\0';
-        int v;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        else {
+        const int v = hexValue(m_c < m_end ? *m_c : '\0');
+        if (v < 0) {
             addError(6, QStringLiteral("Missing hex digit in quad"));
             return false;
         }

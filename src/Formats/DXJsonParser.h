@@ -50,6 +50,10 @@ private:
     // texts, however escaped, hash alike).
     [[gnu::noinline]] bool parseString(QString &out, quint32 *hash);
     [[gnu::noinline]] bool parseEscapedString(QString &out, quint32 *hash);
+    bool parseShortEscaped(QString &out, quint32 *hash);
+    // The text of these ASCII bytes, shared with its recent equals; *hash
+    // (when asked) receives its hash.
+    void shareText(const char *bytes, qsizetype length, qsizetype readable, QString &out, quint32 *hash);
     bool parseNumber(DXJsonValue &out);
     bool parseUnicodeEscape(QString &out);
     bool readHexQuad(char16_t &unit);

@@ -184,6 +184,30 @@ TEST(JsonParser, StringRunsOfEveryLengthAndStopPlace) {
     }
 }
 
+// Short texts with escapes are decoded on a path of their own; they read
+// the same as long ones, up to and past that path's length.
+TEST(JsonParser, ShortEscapedStrings) {
+    const QString n30(30, 'n');
+    const struct {
+        QString json;
+        QString value;
+    } rows[] = {
+        {"\"image\\/jpeg\"", "image/jpeg"},
+        {"\"\\u0041b\\u007f\"", QString("Ab") + QChar(0x7f)},
+        {"\"\\u0000\"", QString(QChar(0))},
+        {"\"q\\\"\\\\\\b\\f\\n\\r\\t\"", "q\"\\\b\f\n\r\t"},
+        {"\"\\u00e9\"", QString(QChar(0xe9))},
+        {"\"" + n30 + "\\/\"", n30 + "/"},          // 31 decoded
+        {"\"" + n30 + "\\/x\"", n30 + "/x"},        // 32 decoded
+        {QString::fromUtf8("\"\xc3\xa9\\/\""), QString::fromUtf8("\xc3\xa9/")},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.json.toStdString());
+        EXPECT_EQ(parseOk(row.json).toString(), row.value);
+        EXPECT_EQ(parseOk("{" + row.json + ":1}")[row.value].toInt(), 1);
+    }
+}
+
 TEST(JsonParser, StringFailures) {
     expectFirst("\"a\tb\"", 5, "Unescaped control character '0x9'");
     expectFirst("\"abc", 5, "Unescaped control character '0x0'");
@@ -299,6 +323,7 @@ TEST(JsonParser, DuplicateKeySpelledDifferentlyIsOneMember) {
     } rows[] = {
         {"plain, then escaped", "{\"a\":1,\"b\":0,\"\\u0061\":2}", "a", 2},
         {"escaped, then plain", "{\"\\u0061\":1,\"b\":0,\"a\":2}", "a", 2},
+        {"short, slash escaped then plain", "{\"a\\/b\":1,\"b\":0,\"a/b\":2}", "a/b", 2},
         {"ten bytes, plain then escaped", "{\"abcdefghij\":1,\"b\":0,\"abcdefgh\\u0069j\":2}", "abcdefghij", 2},
         {"longer than the shared short strings", "{\"" + longKey + "\":1,\"b\":0,\"" + longKey + "\":2}", longKey, 2},
         {"beyond ASCII, then escaped", QString::fromUtf8("{\"caf\u00e9\":1,\"b\":0,\"caf\\u00e9\":2}"),
