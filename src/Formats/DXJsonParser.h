@@ -69,7 +69,7 @@ private:
     std::vector<DXJsonObject::Member> m_members;
     std::vector<quint32> m_keyHashes;  // beside m_members
 
-    // Recent short strings (keys above all) by their bytes, so a listing's
+    // Recent short ASCII texts (keys above all) by their bytes, so a listing's
     // thousand "name" keys share one string.
     struct alignas(64) CachedString {
         quint8 length = 0;
