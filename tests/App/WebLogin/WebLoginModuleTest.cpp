@@ -18,6 +18,18 @@
 
 namespace {
 
+// The sheet's type information lives in the module, which this program does
+// not link (as the application does not): the undefined-behaviour
+// sanitizer's type check of a member call cannot see it, so the calls go
+// through these, without that check.
+[[gnu::no_sanitize("vptr")]] QWidget *sheetWindow(QNAuthWindowController &sheet) {
+    return sheet.window();
+}
+
+[[gnu::no_sanitize("vptr")]] void closeSheet(QNAuthWindowController &sheet) {
+    sheet.closePanel();
+}
+
 // Signs in the way the service handlers do: a sheet from the provider, its
 // authorize page loaded into it; records what the sheet hands over.
 class ModuleLoginHandler : public QNCloudInterface {
@@ -75,14 +87,14 @@ TEST_F(WebLoginModuleTest, TheFirstSheetLoadsTheModuleAndItsSignInReachesTheHand
     EXPECT_TRUE(QNWebLoginModule::isLoaded());
     EXPECT_TRUE(webEngineMapped());
     // What the application does with a sheet, through the module.
-    QWidget *window = sheet->window();
+    QWidget *window = sheetWindow(*sheet);
     ASSERT_NE(window, nullptr);
     window->show();
     ASSERT_TRUE(VNTest::waitUntil([&] { return !handler->handedOver.isEmpty(); }, 30000));
     EXPECT_EQ(handler->handedOver, QStringList{target});
     EXPECT_TRUE(trap.received().isEmpty()) << trap.received().constData();
-    sheet->closePanel();
-    EXPECT_TRUE(sheet->isClosed());
+    closeSheet(*sheet);
+    EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
 }
 
