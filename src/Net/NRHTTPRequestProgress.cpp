@@ -120,6 +120,9 @@ void NRHTTPRequest::markAsFinished() {
         m_holdsPlace = false;
         NRNetworkThread::shared().releasePlace();
     }
+    // Whoever waits for the end (a synchronous start, the queue) finds the
+    // request's last callbacks already on their way to the main thread.
+    VNDispatch::MainBatch::handOver();
     if (wasInProgress || isExecuting())
         setFinished(true);
 }

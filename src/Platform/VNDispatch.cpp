@@ -133,6 +133,10 @@ MainBatch::~MainBatch() {
     flushBatch();
 }
 
+void MainBatch::handOver() {
+    flushBatch();
+}
+
 void mainAsync(std::function<void()> block) {
     if (t_batch.open) {
         t_batch.blocks.push_back(std::move(block));

@@ -23,6 +23,11 @@ public:
     MainBatch(const MainBatch &) = delete;
     MainBatch &operator=(const MainBatch &) = delete;
 
+    // Hands what this thread's batch holds so far to the main thread now
+    // (the batch stays open): before a thread lets others see that some work
+    // has ended, the work's last blocks must already be on their way.
+    static void handOver();
+
 private:
     bool m_outermost;
 };
