@@ -50,7 +50,7 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
     auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
     auto move = std::make_shared<QNMoveOperation>(
         fromDriveConfig(), document, toDocument,
-        [self, completed, fromQueue](QNDocumentPtr moved, VNErrorPtr error, bool cancelled) {
+        [self, completed](QNDocumentPtr moved, VNErrorPtr error, bool cancelled) {
             if (cancelled) {
                 if (self->claimPostCopy())
                     self->postCopyFinished(completed, error, moved, true);
