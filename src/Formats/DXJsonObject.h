@@ -14,6 +14,11 @@
 class DXJsonObject {
 public:
     struct Member {
+        // Spelled out so that containers can make one in place with every
+        // compiler (not all take parentheses for an aggregate yet).
+        Member() = default;
+        Member(QString k, DXJsonValue v) : key(std::move(k)), value(std::move(v)) {}
+
         QString key;
         DXJsonValue value;
     };
