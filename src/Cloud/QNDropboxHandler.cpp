@@ -56,7 +56,9 @@ QNDocumentPtr QNDropboxHandler::documentFromMetadata(const DXMetadata &metadata,
                                                      bool anywhereBelow) {
     if (!metadata.isValid() || metadata.isDeleted())
         return nullptr;
-    const QString path = metadata.path();
+    // A path written with a trailing slash names the same entry; without it
+    // the path ends in the entry's name, which the parent is cut from.
+    const QString path = withoutTrailingSlashes(metadata.path());
     const QString name = metadata.filename();
     if (!path.startsWith(QLatin1Char('/')) || !isUsableName(name))
         return nullptr;

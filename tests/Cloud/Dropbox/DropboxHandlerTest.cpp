@@ -4,6 +4,7 @@
 #include "DropboxFake.h"
 #include "../WebDrives/WebDriveTestSupport.h"
 
+#include "Cloud/DropboxSDK/Classes/DXMetadata.h"
 #include "Cloud/DropboxSDK/Classes/DXRequest.h"
 #include "Cloud/DropboxSDK/Classes/DXRestClient.h"
 #include "Cloud/QNDropboxHandler.h"
@@ -13,6 +14,7 @@
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
 #include "Core/QNTaskManager.h"
+#include "Formats/DXJsonExtensions.h"
 #include "Platform/VNKeychain.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNUserDefaults.h"
@@ -283,6 +285,30 @@ TEST_F(DropboxDrive, A401ReachesTheSessionDelegateOncePerRequest) {
 }
 
 // --- Tasks --------------------------------------------------------------------------
+
+// A listed entry is shown only as a direct child of the listed folder, named
+// by its path without a trailing slash; the service compares names without
+// regard to case.
+TEST(DropboxEntries, OnlyADirectChildOfTheListedFolderIsShown) {
+    const struct {
+        const char *path;
+        const char *shown;  // null: left out
+    } rows[] = {
+        {"/a/b/x.txt", "/a/b/x.txt"},
+        {"/A/B/x.txt", "/A/B/x.txt"},
+        {"/a/b/sub/", "/a/b/sub"},
+        {"/a/bus,b/", nullptr},  // the folder's name is only the start of it
+        {"/a/bx.txt", nullptr},
+        {"/a/b/c/x.txt", nullptr},
+        {"/a/b/..", nullptr},
+    };
+    for (const auto &row : rows) {
+        const DXMetadata entry(JSONValue(QByteArray("{\"path\": \"") + row.path + "\", \"is_dir\": false}"));
+        const QNDocumentPtr document = QNDropboxHandler::documentFromMetadata(entry, QStringLiteral("/a/B"));
+        EXPECT_EQ(document ? document->path() : QString(), row.shown ? QString::fromUtf8(row.shown) : QString())
+            << row.path;
+    }
+}
 
 // An entry the listing cannot show (its name would leave the folder) was
 // never copied: a move off the drive keeps the folder, removes only what it
