@@ -9,11 +9,16 @@ namespace {
 
 constexpr int kLongestSentence = 160;
 
+// The text without a protocol's tag in front ("FTP: "), on one line.
+QString withoutProtocolTag(const QString &text) {
+    static const QRegularExpression tag(QStringLiteral("^[A-Z]{2,6}: "));
+    return text.simplified().remove(tag);
+}
+
 // "FTP: login denied" -> "Login denied." (the drive's name says which
 // protocol), a first letter in upper case and a full stop at the end.
 QString asSentence(QString text) {
-    static const QRegularExpression tag(QStringLiteral("^[A-Z]{2,6}: "));
-    text = text.simplified().remove(tag);
+    text = withoutProtocolTag(text);
     if (text.isEmpty())
         return text;
     text[0] = text.at(0).toUpper();
@@ -74,8 +79,7 @@ QString replyLineIn(const QString &text) {
 // Whether a line of the error's text is on show already (as the sentence
 // made of it, or as the reply line).
 bool isShown(QString line, const QString &shown) {
-    static const QRegularExpression tag(QStringLiteral("^[A-Z]{2,6}: "));
-    line = line.simplified().remove(tag);
+    line = withoutProtocolTag(line);
     while (line.endsWith(QLatin1Char('.')))
         line.chop(1);
     return shown.contains(line, Qt::CaseInsensitive);

@@ -129,7 +129,10 @@ struct ChoicesCache {
     QHash<QString, QNDesktopApplications::Choices> choices;
     QFileSystemWatcher *watcher = nullptr;
 
-    void watch(const QStringList &folders) {
+    // Application folders are watched with their sub-folders ("kde/app.desktop"
+    // counts too); configuration folders only for their list files, since a
+    // configuration folder holds every other program's settings below it.
+    void watch(const QStringList &configFolders, const QStringList &applicationFolders) {
         if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread())
             return;
         if (!watcher) {
@@ -141,13 +144,17 @@ struct ChoicesCache {
             QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, watcher, drop);
             QObject::connect(watcher, &QFileSystemWatcher::fileChanged, watcher, drop);
         }
+        QSet<QString> watched(watcher->directories().cbegin(), watcher->directories().cend());
+        for (const QString &file : watcher->files())
+            watched.insert(file);
         QStringList add;
         auto want = [&](const QString &path) {
-            if (!path.isEmpty() && !watcher->directories().contains(path) && !watcher->files().contains(path) &&
-                !add.contains(path))
+            if (!path.isEmpty() && !watched.contains(path)) {
+                watched.insert(path);
                 add << path;
+            }
         };
-        for (const QString &f : folders) {
+        auto watchFolder = [&](const QString &f, bool withSubfolders) {
             // A folder not made yet (~/.local/share/applications on a fresh
             // account): the nearest one that is there tells when it comes.
             QString existing = f;
@@ -157,15 +164,20 @@ struct ChoicesCache {
             }
             want(existing);
             if (existing != f)
-                continue;
-            // Entries in sub-folders count too ("kde/app.desktop").
-            QDirIterator sub(f, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-            while (sub.hasNext())
-                want(sub.next());
+                return;
+            if (withSubfolders) {
+                QDirIterator sub(f, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+                while (sub.hasNext())
+                    want(sub.next());
+            }
             // A list file edited in place changes no folder.
             for (const QFileInfo &list : QDir(f).entryInfoList({QStringLiteral("*mimeapps.list")}, QDir::Files))
                 want(list.absoluteFilePath());
-        }
+        };
+        for (const QString &f : configFolders)
+            watchFolder(f, false);
+        for (const QString &f : applicationFolders)
+            watchFolder(f, true);
         if (!add.isEmpty())
             watcher->addPaths(add);
     }
@@ -204,10 +216,10 @@ QNDesktopApplications::Choices QNDesktopApplications::applicationsForFileName(co
         if (it != cache.choices.constEnd())
             return *it;
     }
-    QStringList watched = folders.config;
+    QStringList applicationFolders;
     for (const QString &d : folders.data)
-        watched << d + QStringLiteral("/applications");
-    cache.watch(watched);
+        applicationFolders << d + QStringLiteral("/applications");
+    cache.watch(folders.config, applicationFolders);
     Choices choices = readApplications(type, folders, terminal);
     std::lock_guard lock(cache.mutex);
     cache.choices.insert(key, choices);

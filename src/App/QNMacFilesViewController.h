@@ -139,9 +139,6 @@ public:
     // Bytes of the decoded thumbnails kept.
     qint64 thumbnailPictureBytes() const { return qint64(m_thumbPictures.totalCost()) * 1024; }
     QList<int> visibleItemIndexes() const;
-    // The loader thumbnails use by default: the request engine, HTTP errors
-    // as errors, a bounded reply (QNThumbnailFetch).
-    static QNThumbnailOperation::URLLoader networkThumbnailLoader();
 
     // ---- Preview (QNMacFilesViewPreview.cpp) ----
     // The item for the preview panel: the selected entry's local copy, a

@@ -40,13 +40,10 @@ bool isPicture(const QString &extension) {
 
 }  // namespace
 
-QNThumbnailOperation::URLLoader QNMacFilesViewController::networkThumbnailLoader() {
-    return QNThumbnailFetch::loader();
-}
-
 void QNMacFilesViewController::setUpThumbnails() {
+    // The request engine by default: HTTP errors as errors, a bounded reply.
     if (!QNThumbnailOperation::defaultURLLoader())
-        QNThumbnailOperation::setDefaultURLLoader(networkThumbnailLoader());
+        QNThumbnailOperation::setDefaultURLLoader(QNThumbnailFetch::loader());
     m_timer = new QTimer(this);
     m_timer->setSingleShot(true);
     m_timer->setInterval(500);

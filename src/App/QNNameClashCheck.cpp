@@ -4,6 +4,7 @@
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNListDocumentsOperation.h"
+#include "Core/QNUtils.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
@@ -13,12 +14,6 @@
 #include <QWidget>
 
 namespace {
-
-QString lastPathComponent(QString path) {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path.section(QLatin1Char('/'), -1);
-}
 
 QString quoted(const QString &name) { return QStringLiteral("\u201c%1\u201d").arg(name); }
 
@@ -88,7 +83,9 @@ void QNNameClashCheck::run(const QNDriveConfigPtr &fromDrive, const QNDocumentLi
 QString QNNameClashCheck::arrivalName(const QNDocumentPtr &document) {
     if (!document)
         return {};
-    return document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
+    if (document->path().isEmpty())
+        return document->displayName();
+    return QNUtils::withoutTrailingSlashes(document->path()).section(QLatin1Char('/'), -1);
 }
 
 QNDocumentList QNNameClashCheck::clashes(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
@@ -148,10 +145,8 @@ QNAlert QNNameClashCheck::uncheckedQuestion(const VNErrorPtr &error, const QStri
 }
 
 QString QNNameClashCheck::folderName(const QNDriveConfigPtr &drive, const QNDocumentPtr &folder) {
-    if (folder && !folder->displayName().isEmpty())
-        return folder->displayName();
-    const QString name = folder ? lastPathComponent(folder->path()) : QString();
-    if (!name.isEmpty() && name != QLatin1String("/"))
+    const QString name = folder ? QNUtils::nameOf(*folder) : QString();
+    if (!name.isEmpty())
         return name;
     return drive ? drive->serviceName() : QString();
 }

@@ -58,7 +58,6 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     const QByteArray what = "Downloading " + remotePath.toUtf8();
     t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
     t.mode = Transfer::Mode::WriteFile;
-    t.fd = fd;
     std::optional<QNFileWriteBehind> writer(std::in_place, fd);
     t.fileWriter = &*writer;
     t.progress = downloadProgress();

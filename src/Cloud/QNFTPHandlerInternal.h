@@ -88,8 +88,8 @@ struct QNFTPHandler::Transfer {
     QNFTPTransferLog log;
     Mode mode = Mode::None;
     QByteArray buffer;
-    int fd = -1;
-    QNFileWriteBehind *fileWriter = nullptr;  // WriteFile: takes the bytes to fd
+    int fd = -1;  // ReadFile: the file being uploaded
+    QNFileWriteBehind *fileWriter = nullptr;  // WriteFile: takes the bytes to the file
     bool ioFailed = false;
     QString ioError;
     bool readStarted = false;

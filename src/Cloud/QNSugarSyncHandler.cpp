@@ -416,11 +416,8 @@ void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token
                  failed(error, false);
                  return;
              }
-             // Folders first, then files, over all pages.
-             QNDocumentList folders, files;
-             for (const auto &d : soFar.documents + *documents)
-                 (d->isDirectory() ? folders : files).append(d);
-             soFar.documents = folders + files;
+             for (const auto &d : *documents)
+                 (d->isDirectory() ? soFar.folders : soFar.files).append(d);
              // The next page starts past this one's end; an end that does
              // not advance would ask for the same pages for ever.
              if (more && end >= soFar.start && end < std::numeric_limits<qint64>::max()) {
@@ -433,7 +430,8 @@ void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token
                  failed(handlerError(QStringLiteral("SugarSync sent an unreadable listing.")), false);
                  return;
              }
-             done(soFar.documents, soFar.leftOut);
+             // Folders first, then files, over all pages.
+             done(soFar.folders + soFar.files, soFar.leftOut);
          });
 }
 

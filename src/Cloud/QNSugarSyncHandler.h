@@ -94,7 +94,7 @@ private:
     // What the pages of a listing read so far hold.
     struct ListingSoFar {
         qint64 start = 0;  // where the next page begins
-        QNDocumentList documents;
+        QNDocumentList folders, files;  // over all pages, each in the pages' order
         int leftOut = 0;   // entries left out for their names
         qint64 bytes = 0;  // the pages' replies, held to a listing's bound
     };

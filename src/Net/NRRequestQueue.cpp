@@ -236,17 +236,14 @@ void NRRequestQueue::requestStarted(NRHTTPRequest *request) {
 }
 
 void NRRequestQueue::requestDidReceiveResponseHeaders(NRHTTPRequest *request, const QMap<QString, QString> &headers) {
-    QObject *d = m_delegate.data();
-    if (isHEADRequest(request) || !d || m_requestDidReceiveResponseHeadersSelector.isEmpty())
+    if (isHEADRequest(request) ||
+        !delegateResponds(m_requestDidReceiveResponseHeadersSelector, "NRHTTPRequest*,QVariantMap"))
         return;
     QVariantMap map;
     for (auto it = headers.cbegin(); it != headers.cend(); ++it)
         map.insert(it.key(), it.value());
-    const QByteArray signature = QMetaObject::normalizedSignature(
-        (m_requestDidReceiveResponseHeadersSelector + "(NRHTTPRequest*,QVariantMap)").constData());
-    if (d->metaObject()->indexOfMethod(signature.constData()) >= 0)
-        QMetaObject::invokeMethod(d, m_requestDidReceiveResponseHeadersSelector.constData(), Qt::DirectConnection,
-                                  Q_ARG(NRHTTPRequest *, request), Q_ARG(QVariantMap, map));
+    QMetaObject::invokeMethod(m_delegate.data(), m_requestDidReceiveResponseHeadersSelector.constData(),
+                              Qt::DirectConnection, Q_ARG(NRHTTPRequest *, request), Q_ARG(QVariantMap, map));
 }
 
 void NRRequestQueue::requestFinished(NRHTTPRequest *request) {
@@ -291,14 +288,9 @@ void NRRequestQueue::reportQueueFinished() {
         m_resetCountsWhenQuiet = false;
         m_bytesUploadedSoFar = m_totalBytesToUpload = m_bytesDownloadedSoFar = m_totalBytesToDownload = 0;
     }
-    QObject *d = m_delegate.data();
-    if (d && !m_queueDidFinishSelector.isEmpty()) {
-        const QByteArray signature =
-            QMetaObject::normalizedSignature((m_queueDidFinishSelector + "(NRRequestQueue*)").constData());
-        if (d->metaObject()->indexOfMethod(signature.constData()) >= 0)
-            QMetaObject::invokeMethod(d, m_queueDidFinishSelector.constData(), Qt::DirectConnection,
-                                      Q_ARG(NRRequestQueue *, this));
-    }
+    if (delegateResponds(m_queueDidFinishSelector, "NRRequestQueue*"))
+        QMetaObject::invokeMethod(m_delegate.data(), m_queueDidFinishSelector.constData(), Qt::DirectConnection,
+                                  Q_ARG(NRRequestQueue *, this));
     if (auto block = m_queueFinishedBlock)
         block();
 }

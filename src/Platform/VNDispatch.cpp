@@ -12,8 +12,10 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <vector>
 
 namespace VNDispatch {
 
@@ -94,7 +96,7 @@ struct Batch {
 thread_local Batch t_batch;
 
 // Queues the blocks for the main thread and wakes it once.
-void postToMain(std::vector<std::function<void()>> &blocks) {
+void postToMain(std::span<std::function<void()>> blocks) {
     auto *app = QCoreApplication::instance();
     if (!app || blocks.empty())
         return;  // no event loop: the process is going away
@@ -142,9 +144,7 @@ void mainAsync(std::function<void()> block) {
         t_batch.blocks.push_back(std::move(block));
         return;
     }
-    std::vector<std::function<void()>> one;
-    one.push_back(std::move(block));
-    postToMain(one);
+    postToMain({&block, 1});
 }
 
 void mainSync(const std::function<void()> &block) {
@@ -165,14 +165,13 @@ void mainSync(const std::function<void()> &block) {
     // Waiting on the main thread: what this thread handed over before goes
     // first, and this block cannot wait in the batch.
     flushBatch();
-    std::vector<std::function<void()>> blocks;
-    blocks.push_back([handoff, &block] {
+    std::function<void()> run = [handoff, &block] {
         block();
         std::lock_guard lock(handoff->mutex);
         handoff->finished = true;
         handoff->done.notify_all();
-    });
-    postToMain(blocks);
+    };
+    postToMain({&run, 1});
     std::unique_lock lock(handoff->mutex);
     handoff->done.wait(lock, [&] { return handoff->finished; });
 }

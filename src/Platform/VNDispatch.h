@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <vector>
 
 // The main queue (the Qt main event loop) and the global background queue.
 namespace VNDispatch {
