@@ -102,6 +102,8 @@ QByteArray NRFormDataRequest::stringEncoding() const { FORM_LOCKED; return m_str
 void NRFormDataRequest::setStringEncoding(const QByteArray &name) { FORM_LOCKED; m_stringEncoding = name; }
 QList<NRFormDataRequest::Field> NRFormDataRequest::postData() const { FORM_LOCKED; return m_postData; }
 QList<NRFormDataRequest::Part> NRFormDataRequest::fileData() const { FORM_LOCKED; return m_fileData; }
+void NRFormDataRequest::setPostData(const QList<Field> &fields) { FORM_LOCKED; m_postData = fields; }
+void NRFormDataRequest::setFileData(const QList<Part> &parts) { FORM_LOCKED; m_fileData = parts; }
 
 QString NRFormDataRequest::encodeURL(const QString &text) const {
     if (text.isEmpty())

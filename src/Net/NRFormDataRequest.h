@@ -52,7 +52,9 @@ public:
     QByteArray stringEncoding() const;
     void setStringEncoding(const QByteArray &ianaName);
     QList<Field> postData() const;
+    void setPostData(const QList<Field> &fields);
     QList<Part> fileData() const;
+    void setFileData(const QList<Part> &parts);
 
     // Percent-escapes a text for the URL-encoded body: everything but
     // letters, digits, "-", "." and "_" (a space is %20).

@@ -37,6 +37,11 @@ void NRS3BucketRequest::setPrefix(const QString &prefix) { std::lock_guard l(m_m
 void NRS3BucketRequest::setMarker(const QString &marker) { std::lock_guard l(m_mutex); m_marker = marker; }
 void NRS3BucketRequest::setDelimiter(const QString &d) { std::lock_guard l(m_mutex); m_delimiter = d; }
 void NRS3BucketRequest::setMaxResultCount(int count) { std::lock_guard l(m_mutex); m_maxResultCount = count; }
+QString NRS3BucketRequest::subResource() const { std::lock_guard l(m_mutex); return m_subResource; }
+QString NRS3BucketRequest::prefix() const { std::lock_guard l(m_mutex); return m_prefix; }
+QString NRS3BucketRequest::marker() const { std::lock_guard l(m_mutex); return m_marker; }
+QString NRS3BucketRequest::delimiter() const { std::lock_guard l(m_mutex); return m_delimiter; }
+int NRS3BucketRequest::maxResultCount() const { std::lock_guard l(m_mutex); return m_maxResultCount; }
 QList<std::shared_ptr<NRS3BucketObject>> NRS3BucketRequest::objects() const { std::lock_guard l(m_mutex); return m_objects; }
 QStringList NRS3BucketRequest::commonPrefixes() const { std::lock_guard l(m_mutex); return m_commonPrefixes; }
 bool NRS3BucketRequest::isTruncated() const { std::lock_guard l(m_mutex); return m_isTruncated; }

@@ -18,10 +18,16 @@ public:
 
     QString bucket() const;
     void setBucket(const QString &bucket);
+    QString subResource() const;
     void setSubResource(const QString &subResource);
+    QString prefix() const;
     void setPrefix(const QString &prefix);
+    QString marker() const;
     void setMarker(const QString &marker);
+    QString delimiter() const;
     void setDelimiter(const QString &delimiter);
+    // 0 or less: no maximum.
+    int maxResultCount() const;
     void setMaxResultCount(int count);
 
     QList<std::shared_ptr<NRS3BucketObject>> objects() const;

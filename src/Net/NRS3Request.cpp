@@ -203,8 +203,10 @@ NRHTTPRequest::ReplyVerdict NRS3Request::reviewReply(VNErrorPtr *error) {
                     *error = makeError(S3ErrorType, text);
                     return ReplyVerdict::Accept;
                 }
-                if (name == QLatin1String("Code") && text == QLatin1String("RequestTimeout") && retryCount() < 2) {
+                // Sent again once; a second time-out is the service's answer.
+                if (name == QLatin1String("Code") && text == QLatin1String("RequestTimeout") && !m_retriedAfterRequestTimeout) {
                     VNLog::log(QStringLiteral("NRS3Request: the service timed out, sending again"));
+                    m_retriedAfterRequestTimeout = true;
                     return ReplyVerdict::Retry;
                 }
                 didEndElement(name, text);

@@ -96,4 +96,5 @@ private:
     QString m_dateString;
     QUrl m_builtURL;  // the URL last made from the fields
     QStringList m_elementStack;
+    bool m_retriedAfterRequestTimeout = false;
 };

@@ -34,6 +34,12 @@ void NRS3ServiceRequest::didEndElement(const QString &name, const QString &text)
     }
 }
 
+std::shared_ptr<NRHTTPRequest> NRS3ServiceRequest::copy() const {
+    auto other = std::make_shared<NRS3ServiceRequest>(url());
+    copyS3SettingsTo(*other);
+    return other;
+}
+
 std::shared_ptr<NRHTTPRequest> NRS3ServiceRequest::HEADRequest() const {
     auto head = makeHEADRequest<NRS3ServiceRequest>();
     return head;

@@ -14,6 +14,7 @@ public:
     QList<std::shared_ptr<NRS3Bucket>> buckets() const;
     QString ownerID() const;
     QString ownerName() const;
+    std::shared_ptr<NRHTTPRequest> copy() const override;
     std::shared_ptr<NRHTTPRequest> HEADRequest() const override;
 
 protected:

@@ -68,8 +68,26 @@ void NRWebPageRequest::setUrlReplacementMode(int mode) { std::lock_guard l(m_mut
 bool NRWebPageRequest::shouldIgnoreExternalResourceErrors() const { std::lock_guard l(m_mutex); return m_shouldIgnoreExternalResourceErrors; }
 void NRWebPageRequest::setShouldIgnoreExternalResourceErrors(bool on) { std::lock_guard l(m_mutex); m_shouldIgnoreExternalResourceErrors = on; }
 int NRWebPageRequest::webContentType() const { std::lock_guard l(m_mutex); return m_webContentType; }
-std::shared_ptr<NRWebPageRequest> NRWebPageRequest::parentRequest() const { std::lock_guard l(m_mutex); return m_parentRequest.lock(); }
+std::shared_ptr<NRWebPageRequest> NRWebPageRequest::parentRequest() const { std::lock_guard l(m_mutex); return m_parentRequest; }
+void NRWebPageRequest::setParentRequest(const std::shared_ptr<NRWebPageRequest> &parent) { std::lock_guard l(m_mutex); m_parentRequest = parent; }
 QMap<QString, QVariantMap> NRWebPageRequest::resourceList() const { std::lock_guard l(m_mutex); return m_resourceList; }
+std::shared_ptr<NRRequestQueue> NRWebPageRequest::externalResourceQueue() const { std::lock_guard l(m_mutex); return m_externalResourceQueue; }
+void NRWebPageRequest::setExternalResourceQueue(const std::shared_ptr<NRRequestQueue> &queue) { std::lock_guard l(m_mutex); m_externalResourceQueue = queue; }
+
+void NRWebPageRequest::setResourceList(const QMap<QString, QVariantMap> &list) {
+    std::lock_guard l(m_mutex);
+    m_resourceList = list;
+    m_resourceOrder = list.keys();
+}
+
+std::shared_ptr<NRHTTPRequest> NRWebPageRequest::copy() const {
+    auto other = std::make_shared<NRWebPageRequest>(url());
+    copySettingsTo(*other);
+    std::lock_guard l(m_mutex);
+    other->m_urlReplacementMode = m_urlReplacementMode;
+    other->m_shouldIgnoreExternalResourceErrors = m_shouldIgnoreExternalResourceErrors;
+    return other;
+}
 
 QStringList NRWebPageRequest::CSSURLsFromString(const QString &css) {
     QStringList urls;
@@ -152,7 +170,7 @@ void NRWebPageRequest::addURLToFetch(const QString &found) {
 
 bool NRWebPageRequest::deferFinishing() {
     // Only a page or style sheet that arrived is scanned; an error page is not.
-    if (didUseCachedResponse() || requestMethod() == QLatin1String("HEAD") || responseStatusCode() < 200 ||
+    if (mainRequest() || didUseCachedResponse() || requestMethod() == QLatin1String("HEAD") || responseStatusCode() < 200 ||
         responseStatusCode() >= 300)
         return false;
     m_webContentType = OtherContent;
@@ -179,8 +197,7 @@ bool NRWebPageRequest::parseAsHTML() {
     } else {
         body = responseData();
     }
-    if (body.isEmpty())
-        return false;  // nothing to scan
+    // An empty page is no document either.
     if (!body.isEmpty())
         m_doc = htmlReadMemory(body.constData(), int(body.size()), "", encodingText, options);
     if (!m_doc) {
@@ -189,13 +206,16 @@ bool NRWebPageRequest::parseAsHTML() {
     }
     m_resourceList.clear();
     m_resourceOrder.clear();
-    const bool read = readResourceURLs(false);
+    VNErrorPtr error;
+    const bool read = readResourceURLs(false, &error);
     if (!read || m_resourceList.isEmpty()) {
         releaseDocument();
-        return !read;  // an error was reported; no resources: a plain finish
+        if (read)
+            return false;  // no resources: a plain finish
+        failWithError(error);
+        return true;
     }
-    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
-    VNDispatch::mainAsync([self] { self->startResourceRequests(); });
+    holdWhileFetching();
     return true;
 }
 
@@ -229,21 +249,34 @@ bool NRWebPageRequest::parseAsCSS() {
         addURLToFetch(found);
     if (m_resourceList.isEmpty())
         return false;
-    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
-    VNDispatch::mainAsync([self] { self->startResourceRequests(); });
+    holdWhileFetching();
     return true;
 }
 
+void NRWebPageRequest::holdWhileFetching() {
+    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    {
+        std::lock_guard l(m_mutex);
+        m_heldWhileFetching = self;
+    }
+    VNDispatch::mainAsync([self] { self->startResourceRequests(); });
+}
+
+// Let go later, never inside one of the page's own calls.
+void NRWebPageRequest::releaseHold() {
+    std::shared_ptr<NRWebPageRequest> held;
+    {
+        std::lock_guard l(m_mutex);
+        held = std::move(m_heldWhileFetching);
+    }
+    if (held)
+        VNDispatch::mainAsync([held] {});
+}
+
 // Reads the page's resource references (update false) or rewrites them with
-// their replacements (update true). False after reporting an error.
-bool NRWebPageRequest::readResourceURLs(bool update) {
-    // Reading runs on the network thread, the update on the main thread.
-    const auto fail = [&](const QString &text) {
-        if (update)
-            failDeferred(makeError(ParseOrWriteError, text));
-        else
-            failWithError(makeError(ParseOrWriteError, text));
-    };
+// their replacements (update true). False with *error set when it cannot.
+bool NRWebPageRequest::readResourceURLs(bool update, VNErrorPtr *error) {
+    const auto fail = [&](const QString &text) { *error = makeError(ParseOrWriteError, text); };
     xmlXPathContextPtr context = xmlXPathNewContext(m_doc);
     if (!context) {
         fail(QStringLiteral("Error: unable to create new XPath context"));
@@ -355,7 +388,15 @@ void NRWebPageRequest::deferredFinishCancelled() {
         if (auto queue = std::exchange(self->m_externalResourceQueue, nullptr))
             queue->cancelAllOperations();
         self->releaseDocument();
+        self->releaseHold();
     });
+}
+
+NRWebPageRequest *NRWebPageRequest::topRequest() {
+    NRWebPageRequest *top = this;
+    while (auto parent = top->parentRequest())
+        top = parent.get();
+    return top;
 }
 
 // Credentials of the page go only to its own origin.
@@ -366,8 +407,10 @@ static bool sameOrigin(const QUrl &a, const QUrl &b) {
 }
 
 void NRWebPageRequest::startResourceRequests() {
-    if (isCancelled())
+    if (isCancelled()) {
+        releaseHold();
         return;
+    }
     if (m_externalResourceQueue)
         m_externalResourceQueue->cancelAllOperations();
     auto queue = NRRequestQueue::queue();
@@ -393,8 +436,20 @@ void NRWebPageRequest::startResourceRequests() {
         order = m_resourceOrder;
     }
     auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    auto &fetched = topRequest()->m_fetchedInTree;
+    if (!parentRequest())
+        fetched.insert(url().adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded), self);
+    m_fetchedElsewhere.clear();
+    bool added = false;
     for (const QString &text : order) {
-        auto resource = NRWebPageRequest::requestWithURL(url().resolved(QUrl(text)));
+        const QUrl target = url().resolved(QUrl(text));
+        const QString key = target.adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
+        if (auto first = fetched.find(key); first != fetched.end()) {
+            m_fetchedElsewhere.insert(text, first.value());
+            continue;
+        }
+        auto resource = NRWebPageRequest::requestWithURL(target);
+        fetched.insert(key, resource);
         QMap<QString, QString> headers = requestHeaders();
         if (!sameOrigin(resource->url(), url())) {
             for (auto it = headers.begin(); it != headers.end();) {
@@ -410,7 +465,7 @@ void NRWebPageRequest::startResourceRequests() {
         resource->setCachePolicy(cachePolicy());
         resource->setCacheStoragePolicy(cacheStoragePolicy());
         resource->setUserInfo({{QStringLiteral("Path"), text}});
-        resource->m_parentRequest = self;
+        resource->setParentRequest(self);
         resource->setUrlReplacementMode(urlReplacementMode());
         resource->setShouldResetDownloadProgress(false);
         if (!downloadDestinationPath().isEmpty()) {
@@ -419,8 +474,43 @@ void NRWebPageRequest::startResourceRequests() {
             resource->setDownloadDestinationPath(path);
         }
         queue->addRequest(resource);
+        added = true;
+    }
+    if (!added) {
+        finishedFetchingExternalResources();  // each one is fetched elsewhere in the page
+        return;
     }
     queue->go();
+}
+
+// What a resource request gives its page: its type, and its file or bytes;
+// nothing for an error page, which is no copy of the resource.
+static QVariantMap resourceEntry(const NRHTTPRequest &resource, bool toFile) {
+    QVariantMap entry;
+    if (resource.responseStatusCode() < 200 || resource.responseStatusCode() >= 300)
+        return entry;
+    const QString type = resource.responseHeader(QStringLiteral("Content-Type"));
+    entry.insert(QStringLiteral("ContentType"), type.isNull() ? QStringLiteral("application/octet-stream") : type);
+    if (toFile)
+        entry.insert(QStringLiteral("DataPath"), resource.downloadDestinationPath());
+    else if (!resource.responseData().isEmpty())
+        entry.insert(QStringLiteral("Data"), resource.responseData());
+    return entry;
+}
+
+// A reference whose URL another request of the page fetched takes that
+// request's copy when it has ended with one; a style sheet importing its
+// importer, or a page framing itself, keeps its reference.
+void NRWebPageRequest::useResourcesFetchedElsewhere() {
+    const bool toFile = !downloadDestinationPath().isEmpty();
+    for (auto it = m_fetchedElsewhere.cbegin(); it != m_fetchedElsewhere.cend(); ++it) {
+        const auto first = it.value().lock();
+        if (!first || !first->isFinished() || first->error() || first->isCancelled())
+            continue;
+        const QVariantMap entry = resourceEntry(*first, toFile && !first->downloadDestinationPath().isEmpty());
+        if (!entry.isEmpty())
+            m_resourceList.insert(it.key(), entry);
+    }
 }
 
 void NRWebPageRequest::externalResourceFetchSucceeded(NRHTTPRequest *resource) {
@@ -429,16 +519,9 @@ void NRWebPageRequest::externalResourceFetchSucceeded(NRHTTPRequest *resource) {
     if (!m_resourceList.contains(text))
         return;
     // An error page is no copy of the resource: its reference stays.
-    if (resource->responseStatusCode() < 200 || resource->responseStatusCode() >= 300)
-        return;
-    QVariantMap entry;
-    const QString type = resource->responseHeader(QStringLiteral("Content-Type"));
-    entry.insert(QStringLiteral("ContentType"), type.isNull() ? QStringLiteral("application/octet-stream") : type);
-    if (!downloadDestinationPath().isEmpty())
-        entry.insert(QStringLiteral("DataPath"), resource->downloadDestinationPath());
-    else if (!resource->responseData().isEmpty())
-        entry.insert(QStringLiteral("Data"), resource->responseData());
-    m_resourceList.insert(text, entry);
+    const QVariantMap entry = resourceEntry(*resource, !downloadDestinationPath().isEmpty());
+    if (!entry.isEmpty())
+        m_resourceList.insert(text, entry);
 }
 
 void NRWebPageRequest::externalResourceFetchFailed(NRHTTPRequest *resource) {
@@ -448,54 +531,69 @@ void NRWebPageRequest::externalResourceFetchFailed(NRHTTPRequest *resource) {
     releaseDocument();
     failDeferred(resource->error() ? resource->error()
                                    : makeError(ConnectionFailureErrorType, QStringLiteral("A resource could not be fetched")));
+    releaseHold();
 }
 
 void NRWebPageRequest::finishedFetchingExternalResources() {
-    if (m_failedAlready || isCancelled())
+    if (m_failedAlready || isCancelled()) {
+        releaseHold();
         return;
+    }
     std::lock_guard l(m_mutex);
-    if (m_urlReplacementMode != DontReplaceURLs) {
-        if (m_webContentType == CSSContent) {
-            VNErrorPtr error;
-            const QString css = readReplyText(&error);
-            if (error) {
-                failDeferred(makeError(ParseOrWriteError, QStringLiteral("Error: unable to read response CSS from disk")));
-                return;
-            }
-            const QString replaced = replacedCSS(css);
-            QStringEncoder encoder(responseEncoding().isEmpty() ? "ISO-8859-1" : responseEncoding().constData());
-            const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(replaced)) : replaced.toUtf8();
-            if (!downloadDestinationPath().isEmpty()) {
-                QFile file(downloadDestinationPath());
-                if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-                    failDeferred(makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response CSS to disk")));
-                    return;
-                }
-            } else {
-                setRawResponseData(bytes);
-            }
-        } else if (m_webContentType == HTMLContent) {
-            std::lock_guard lock(libxmlLock());
-            if (m_doc && readResourceURLs(true)) {
-                const VNErrorPtr error = saveDocument();
-                if (error) {
-                    releaseDocument();
-                    failDeferred(error);
-                    return;
-                }
-            }
-        }
+    useResourcesFetchedElsewhere();
+    // The reply is kept inflated from here on: it is handed out without its
+    // "Content-Encoding", rewritten or not.
+    if (isResponseCompressed())
+        setRawResponseData(responseData());
+    removeResponseHeader(QStringLiteral("Content-Encoding"));
+    if (const VNErrorPtr error = m_urlReplacementMode != DontReplaceURLs ? replaceReferences() : nullptr) {
+        releaseDocument();
+        failDeferred(error);
+        releaseHold();
+        return;
     }
     releaseDocument();
     if (!parentRequest())
         reportDownloadComplete();
-    removeResponseHeader(QStringLiteral("Content-Encoding"));
     // The page as rewritten replaces the reply stored when it arrived.
     if (m_urlReplacementMode != DontReplaceURLs) {
         if (auto cache = downloadCache())
             cache->storeResponseForRequest(*this, secondsToCache());
     }
     finishDeferred();
+    releaseHold();
+}
+
+// Rewrites the style sheet or page with the resources' replacements.
+VNErrorPtr NRWebPageRequest::replaceReferences() {
+    if (m_webContentType == CSSContent) {
+        VNErrorPtr error;
+        const QString css = readReplyText(&error);
+        if (error)
+            return makeError(ParseOrWriteError, QStringLiteral("Error: unable to read response CSS from disk"));
+        const QString replaced = replacedCSS(css);
+        QStringEncoder encoder(responseEncoding().isEmpty() ? "ISO-8859-1" : responseEncoding().constData());
+        const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(replaced)) : replaced.toUtf8();
+        if (downloadDestinationPath().isEmpty()) {
+            setRawResponseData(bytes);
+            return nullptr;
+        }
+        QFile file(downloadDestinationPath());
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+            return makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response CSS to disk"));
+        return nullptr;
+    }
+    if (m_webContentType != HTMLContent)
+        return nullptr;
+    std::lock_guard lock(libxmlLock());
+    VNErrorPtr error;
+    if (!m_doc)
+        return nullptr;
+    if (!readResourceURLs(true, &error))
+        return error;
+    error = saveDocument();
+    releaseDocument();
+    return error;
 }
 
 // Writes the rewritten page: to a file beside the destination, put in its

@@ -32,9 +32,17 @@ public:
     bool shouldIgnoreExternalResourceErrors() const;
     void setShouldIgnoreExternalResourceErrors(bool on);
     int webContentType() const;
+    // The page request that asked for this resource (null for the page).
     std::shared_ptr<NRWebPageRequest> parentRequest() const;
+    void setParentRequest(const std::shared_ptr<NRWebPageRequest> &parent);
     // URL text as found in the page -> "ContentType", and "DataPath" or "Data".
     QMap<QString, QVariantMap> resourceList() const;
+    void setResourceList(const QMap<QString, QVariantMap> &list);
+    // The queue fetching the resources (made anew when they start).
+    std::shared_ptr<NRRequestQueue> externalResourceQueue() const;
+    void setExternalResourceQueue(const std::shared_ptr<NRRequestQueue> &queue);
+
+    std::shared_ptr<NRHTTPRequest> copy() const override;
 
     // Every url(...) of a style sheet's text, in order.
     static QStringList CSSURLsFromString(const QString &css);
@@ -49,7 +57,8 @@ protected:
 private:
     bool parseAsHTML();
     bool parseAsCSS();
-    bool readResourceURLs(bool update);
+    bool readResourceURLs(bool update, VNErrorPtr *error);
+    VNErrorPtr replaceReferences();
     void addURLToFetch(const QString &text);
     QString contentForExternalURL(const QString &text) const;
     QString replacedCSS(QString css) const;
@@ -60,6 +69,12 @@ private:
 
     // Main thread.
     void startResourceRequests();
+    // Held from when the resources start until the page has ended, like a
+    // request on the network thread: a caller need not keep it.
+    void holdWhileFetching();
+    void releaseHold();
+    NRWebPageRequest *topRequest();
+    void useResourcesFetchedElsewhere();
     void externalResourceFetchSucceeded(NRHTTPRequest *resource);
     void externalResourceFetchFailed(NRHTTPRequest *resource);
     void finishedFetchingExternalResources();
@@ -69,8 +84,17 @@ private:
     int m_webContentType = OtherContent;
     QMap<QString, QVariantMap> m_resourceList;
     QStringList m_resourceOrder;
-    std::weak_ptr<NRWebPageRequest> m_parentRequest;
+    // A resource request holds its page; its page's queue lets it go when
+    // it ends.
+    std::shared_ptr<NRWebPageRequest> m_parentRequest;
     std::shared_ptr<NRRequestQueue> m_externalResourceQueue;
+    std::shared_ptr<NRWebPageRequest> m_heldWhileFetching;
+    // Each URL is fetched once in a whole page tree (style sheets importing
+    // each other, a page framing itself): the top request knows every URL
+    // asked for, and a reference met again uses that request's copy, once
+    // it has one (main thread).
+    QMap<QString, std::weak_ptr<NRWebPageRequest>> m_fetchedInTree;
+    QMap<QString, std::weak_ptr<NRWebPageRequest>> m_fetchedElsewhere;  // URL text as found -> that request
     xmlDoc *m_doc = nullptr;
     bool m_failedAlready = false;
 };

@@ -28,6 +28,8 @@ Routes (query parameters in brackets):
   /status[code]    that status with a short body
   /form            a form body parsed (URL-encoded or multipart) as JSON
   /ntlm            NTLM (NTLMv2) for user VARNELLO\\carol, password "ntlm-pass"
+  /s3error[code,key]  an S3 error reply (application/xml) with that Code; its
+                   Message counts the requests made with that key: "attempt N"
 """
 import base64
 import gzip
@@ -46,6 +48,8 @@ from http.server import BaseHTTPRequestHandler
 
 NTLM_USER, NTLM_DOMAIN, NTLM_PASSWORD = "carol", "VARNELLO", "ntlm-pass"
 SERVER_CHALLENGE = b"\x01\x23\x45\x67\x89\xab\xcd\xef"
+ATTEMPTS = {}
+ATTEMPTS_LOCK = threading.Lock()
 
 
 def pattern(n):
@@ -306,6 +310,12 @@ class Handler(BaseHTTPRequestHandler):
                 self.send(200, ("welcome %s\\%s" % (domain, user)).encode(), content_type="text/plain")
             else:
                 self.send(401, b"denied", [("WWW-Authenticate", "NTLM")], "text/plain")
+        elif route == "/s3error":
+            with ATTEMPTS_LOCK:
+                ATTEMPTS[q.get("key", "")] = attempt = ATTEMPTS.get(q.get("key", ""), 0) + 1
+            xml = ('<?xml version="1.0" encoding="UTF-8"?>\n<Error><Code>%s</Code><Message>attempt %d</Message>'
+                   '<RequestId>1</RequestId></Error>' % (q.get("code", "RequestTimeout"), attempt))
+            self.send(400, xml.encode(), content_type="application/xml")
         else:
             self.send(404, b"not here", content_type="text/plain")
 

@@ -32,6 +32,14 @@ SITE = {
 <script src="javascript:void(0)"></script><img src="data:image/png;base64,iVBORw0KGgo="><img src="img/pic.png">
 </body></html>
 """,
+    # Style sheets importing each other, and a page framing itself.
+    "loop/mutual.html": b'<html><head><link rel="stylesheet" href="a.css"></head><body><p>mutual</p></body></html>\n',
+    "loop/a.css": b'@import url("b.css");\n.a { color: red }\n',
+    "loop/b.css": b'@import url("a.css");\n.b { background: url(../img/pic.png) }\n',
+    "loop/self.html": b'<html><body><iframe src="self.html"></iframe><img src="../img/pic.png"></body></html>\n',
+    # A page with one style sheet (served compressed under /gz/ too), and an empty page.
+    "one-sheet.html": b'<html><head><link rel="stylesheet" href="style.css"></head><body><p>one sheet</p></body></html>\n',
+    "empty.html": b"",
     # A page whose one image no server gives.
     "broken.html": b"""<html><body><img src="img/pic.png"><img src="http://127.0.0.1:1/gone.png"></body></html>
 """,
@@ -82,6 +90,13 @@ http {
         location /site/ {
             access_log %(w)s/logs/site.log;
             expires 1h;
+        }
+        location /gz/ {
+            alias %(root)s/site/;
+            access_log %(w)s/logs/site.log;
+            gzip on;
+            gzip_min_length 1;
+            gzip_types text/css;
         }
         location /upload/ {
             dav_methods PUT DELETE;

@@ -156,3 +156,40 @@ TEST(S3Redirect, ATemporaryRedirectToAnotherRegionIsFollowed) {
     EXPECT_EQ(echo["headers"].toObject()["Host"].toString(), QStringLiteral("bk.s3-eu.example.test:%1").arg(port));
     EXPECT_TRUE(echo["headers"].toObject()["Authorization"].toString().startsWith("AWS key:"));
 }
+
+TEST(S3Errors, ARequestTimeoutIsSentAgainOnce) {
+    // The fake numbers the attempts in its Message: a time-out is sent once
+    // more, then the service's answer stands; any other code is not sent again.
+    const int port = VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt();
+    NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(port));
+    NRS3Request::setSharedAccessKey("key");
+    NRS3Request::setSharedSecretAccessKey("secret");
+    NRHTTPRequest::setTestHostsMappedToLoopback({"bk.s3.example.test"});
+    const struct {
+        const char *code;
+        const char *message;
+    } cases[] = {{"RequestTimeout", "attempt 2"}, {"SlowDown", "attempt 1"}};
+    for (const auto &c : cases) {
+        const QString key = QStringLiteral("%1-%2").arg(c.code).arg(QDateTime::currentMSecsSinceEpoch());
+        auto request = NRS3ObjectRequest::requestWithBucket("bk", "s3error", QStringLiteral("code=%1&key=%2").arg(c.code, key));
+        auto outcome = NetTest::run(request);
+        EXPECT_EQ(outcome->failed, 1) << c.code;
+        EXPECT_EQ(NetTest::errorCode(request), NRS3Request::S3ErrorType) << c.code;
+        EXPECT_EQ(request->error() ? request->error()->localizedDescription().toStdString() : "", c.message) << c.code;
+    }
+    NRHTTPRequest::setTestHostsMappedToLoopback({});
+}
+
+TEST(S3Request, ACopyIsOfItsOwnKind) {
+    NRS3Request::setS3Host("s3.example.test");
+    EXPECT_TRUE(std::dynamic_pointer_cast<NRS3ServiceRequest>(NRS3ServiceRequest::serviceRequest()->copy()));
+    auto bucket = NRS3BucketRequest::requestWithBucket("bk");
+    bucket->setPrefix("p/");
+    bucket->setMarker("m");
+    bucket->setDelimiter("/");
+    bucket->setMaxResultCount(7);
+    const auto copy = std::dynamic_pointer_cast<NRS3BucketRequest>(bucket->copy());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->buildURL(), bucket->buildURL());
+    EXPECT_TRUE(std::dynamic_pointer_cast<NRS3ObjectRequest>(NRS3ObjectRequest::requestWithBucket("bk", "k")->copy()));
+}

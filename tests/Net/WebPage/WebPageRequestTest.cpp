@@ -189,3 +189,89 @@ TEST(WebPageRequest, TheReplyIsCachedAsItArrivedAndAgainAsRewritten) {
     }
 }
 
+
+TEST(WebPageRequest, EachURLIsFetchedOnceInAPageTree) {
+    // Style sheets importing each other, and a page framing itself: each
+    // page ends, every URL asked for once.
+    const struct {
+        const char *page;
+        QStringList fetched;
+    } cases[] = {
+        {"loop/mutual.html", {"loop/mutual.html", "loop/a.css", "loop/b.css", "img/pic.png"}},
+        {"loop/self.html", {"loop/self.html", "img/pic.png"}},
+    };
+    for (const auto &c : cases) {
+        const qsizetype seen = siteLog().size();
+        auto page = NRWebPageRequest::requestWithURL(QUrl(site(c.page)));
+        page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        ASSERT_EQ(NetTest::run(page, 20000)->finished, 1) << c.page << " " << errorText(page).toStdString();
+        const auto count = [&](const QString &path) { return siteLog().mid(seen).count("GET /site/" + path + " "); };
+        ASSERT_TRUE(VNTest::waitUntil([&] { return count(c.fetched.last()) > 0; }, 5000)) << c.page;
+        for (const QString &path : c.fetched)
+            EXPECT_EQ(count(path), 1) << c.page << ": " << path.toStdString();
+        EXPECT_TRUE(page->responseString().contains(
+            "data:image/png;base64," + QString::fromLatin1(QByteArray("\x89PNG pic").toBase64())) ||
+                    page->responseString().contains("data:text/css"))
+            << page->responseString().toStdString();
+    }
+}
+
+TEST(WebPageRequest, APageFromACompressingServerComesBackInflated) {
+    const QString path = QStringLiteral("http://127.0.0.1:%1/gz/one-sheet.html")
+                             .arg(VNTest::peerState(QStringLiteral("nginx"))[QStringLiteral("port")].toInt());
+    auto plain = NRHTTPRequest::requestWithURL(QUrl(path));
+    plain->setAllowCompressedResponse(true);
+    ASSERT_EQ(NetTest::run(plain)->finished, 1);
+    ASSERT_TRUE(plain->isResponseCompressed()) << "the server sends the page compressed";
+    const QString onServer = QString::fromUtf8(VNTest::readFile(
+        VNTest::peerState(QStringLiteral("nginx"))[QStringLiteral("root")].toString() + "/site/one-sheet.html"));
+    for (const int mode : {int(NRWebPageRequest::DontReplaceURLs), int(NRWebPageRequest::ReplaceWithData)}) {
+        auto page = NRWebPageRequest::requestWithURL(QUrl(path));
+        page->setUrlReplacementMode(mode);
+        ASSERT_EQ(NetTest::run(page)->finished, 1) << mode << " " << errorText(page).toStdString();
+        EXPECT_TRUE(page->responseHeader("Content-Encoding").isNull()) << mode;
+        const QString html = page->responseString();
+        if (mode == NRWebPageRequest::DontReplaceURLs) {
+            EXPECT_EQ(html.toStdString(), onServer.toStdString());
+        } else {
+            EXPECT_TRUE(html.contains("<p>one sheet</p>")) << html.toStdString();
+            EXPECT_TRUE(html.contains("data:text/css")) << html.toStdString();
+        }
+    }
+}
+
+TEST(WebPageRequest, AnEmptyPageFailsAsUnparsable) {
+    auto page = NRWebPageRequest::requestWithURL(QUrl(site("empty.html")));
+    const auto outcome = NetTest::run(page);
+    EXPECT_EQ(outcome->failed, 1);
+    EXPECT_EQ(NetTest::errorCode(page), NRWebPageRequest::ParseOrWriteError);
+    EXPECT_EQ(errorText(page), "Error: unable to parse reponse XML");
+}
+
+TEST(WebPageRequest, AStartedPageNeedsNoReferenceHeld) {
+    // Only its blocks' outcome is kept here: the page is held while its
+    // resources load, and let go once it has ended.
+    auto outcome = std::make_shared<NetTest::Outcome>();
+    std::weak_ptr<NRWebPageRequest> weak;
+    {
+        auto page = NRWebPageRequest::requestWithURL(QUrl(site("index.html")));
+        page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        page->setCompletionBlock([outcome] { ++outcome->finished; });
+        page->setFailedBlock([outcome] { ++outcome->failed; });
+        page->startAsynchronous();
+        weak = page;
+    }
+    ASSERT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }, 20000)) << "the page vanished";
+    EXPECT_EQ(outcome->finished, 1);
+    EXPECT_TRUE(VNTest::waitUntil([&] { return weak.expired(); }, 5000)) << "the page is never let go";
+}
+
+TEST(WebPageRequest, ACopyIsAPageRequestWithThePagesSettings) {
+    auto page = NRWebPageRequest::requestWithURL(QUrl(site("index.html")));
+    page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithLocalPaths);
+    page->setShouldIgnoreExternalResourceErrors(false);
+    const auto copy = std::dynamic_pointer_cast<NRWebPageRequest>(page->copy());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->urlReplacementMode(), NRWebPageRequest::ReplaceWithLocalPaths);
+    EXPECT_FALSE(copy->shouldIgnoreExternalResourceErrors());
+}
