@@ -59,6 +59,10 @@ void NRS3ObjectRequest::setSourceBucket(const QString &b) { std::lock_guard l(m_
 void NRS3ObjectRequest::setSourceKey(const QString &k) { std::lock_guard l(m_mutex); m_sourceKey = k; }
 void NRS3ObjectRequest::setMimeType(const QString &m) { std::lock_guard l(m_mutex); m_mimeType = m; }
 void NRS3ObjectRequest::setStorageClass(const QString &s) { std::lock_guard l(m_mutex); m_storageClass = s; }
+QString NRS3ObjectRequest::subResource() const { std::lock_guard l(m_mutex); return m_subResource; }
+QString NRS3ObjectRequest::sourceBucket() const { std::lock_guard l(m_mutex); return m_sourceBucket; }
+QString NRS3ObjectRequest::sourceKey() const { std::lock_guard l(m_mutex); return m_sourceKey; }
+QString NRS3ObjectRequest::storageClass() const { std::lock_guard l(m_mutex); return m_storageClass; }
 
 QString NRS3ObjectRequest::mimeType() const {
     std::lock_guard l(m_mutex);

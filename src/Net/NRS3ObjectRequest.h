@@ -22,13 +22,17 @@ public:
     QString key() const;
     void setBucket(const QString &bucket);
     void setKey(const QString &key);
+    QString subResource() const;
     void setSubResource(const QString &subResource);
+    QString sourceBucket() const;
     void setSourceBucket(const QString &bucket);
+    QString sourceKey() const;
     void setSourceKey(const QString &key);
     // The one set, else the body file's type, else "application/octet-stream".
     QString mimeType() const;
     void setMimeType(const QString &mimeType);
     // "STANDARD" or "REDUCED_REDUNDANCY", sent as "x-amz-storage-class".
+    QString storageClass() const;
     void setStorageClass(const QString &storageClass);
 
     QUrl buildURL() const override;

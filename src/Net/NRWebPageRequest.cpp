@@ -207,7 +207,7 @@ bool NRWebPageRequest::parseAsHTML() {
     m_resourceList.clear();
     m_resourceOrder.clear();
     VNErrorPtr error;
-    const bool read = readResourceURLs(false, &error);
+    const bool read = readResourceURLs(&error);
     if (!read || m_resourceList.isEmpty()) {
         releaseDocument();
         if (read)
@@ -273,9 +273,12 @@ void NRWebPageRequest::releaseHold() {
         VNDispatch::mainAsync([held] {});
 }
 
+bool NRWebPageRequest::readResourceURLs(VNErrorPtr *error) { return walkResourceURLs(false, error); }
+bool NRWebPageRequest::updateResourceURLs(VNErrorPtr *error) { return walkResourceURLs(true, error); }
+
 // Reads the page's resource references (update false) or rewrites them with
 // their replacements (update true). False with *error set when it cannot.
-bool NRWebPageRequest::readResourceURLs(bool update, VNErrorPtr *error) {
+bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
     const auto fail = [&](const QString &text) { *error = makeError(ParseOrWriteError, text); };
     xmlXPathContextPtr context = xmlXPathNewContext(m_doc);
     if (!context) {
@@ -502,6 +505,8 @@ static QVariantMap resourceEntry(const NRHTTPRequest &resource, bool toFile) {
 // request's copy when it has ended with one; a style sheet importing its
 // importer, or a page framing itself, keeps its reference.
 void NRWebPageRequest::useResourcesFetchedElsewhere() {
+    if (m_urlReplacementMode == DontReplaceURLs)
+        return;
     const bool toFile = !downloadDestinationPath().isEmpty();
     for (auto it = m_fetchedElsewhere.cbegin(); it != m_fetchedElsewhere.cend(); ++it) {
         const auto first = it.value().lock();
@@ -589,7 +594,7 @@ VNErrorPtr NRWebPageRequest::replaceReferences() {
     VNErrorPtr error;
     if (!m_doc)
         return nullptr;
-    if (!readResourceURLs(true, &error))
+    if (!updateResourceURLs(&error))
         return error;
     error = saveDocument();
     releaseDocument();

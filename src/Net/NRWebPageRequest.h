@@ -57,7 +57,9 @@ protected:
 private:
     bool parseAsHTML();
     bool parseAsCSS();
-    bool readResourceURLs(bool update, VNErrorPtr *error);
+    bool readResourceURLs(VNErrorPtr *error);
+    bool updateResourceURLs(VNErrorPtr *error);
+    bool walkResourceURLs(bool update, VNErrorPtr *error);
     VNErrorPtr replaceReferences();
     void addURLToFetch(const QString &text);
     QString contentForExternalURL(const QString &text) const;
