@@ -16,6 +16,12 @@ typedef struct _xmlDoc xmlDoc;
 // fetched resource referred to by a "data:" URL (mode 1), or by a relative
 // path to its local copy (mode 2, with a download destination). References
 // to resources that could not be had are left as they were.
+//
+// One page and everything it brings in fetch each URL once: a reference
+// met again takes the copy fetched first when that fetch has ended by the
+// time the referring sheet or frame is rewritten (always within one sheet
+// or page; a sheet importing its importer, or a page framing itself, keeps
+// its reference). A started page is held until it ends.
 class NRWebPageRequest : public NRHTTPRequest {
 public:
     enum ReplacementMode { DontReplaceURLs = 0, ReplaceWithData = 1, ReplaceWithLocalPaths = 2 };
