@@ -2,6 +2,7 @@
 
 #include "DA/BaseClasses/DANamespaces.h"
 #include "DA/BaseClasses/DAUtilities.h"
+#include "Platform/VNLog.h"
 
 #include <cmath>
 
@@ -66,19 +67,24 @@ std::shared_ptr<DAGeo> DAGeo::geoLocationForObject(const DAObject &object) {
 }
 
 void DAGeo::setGeoLocation(const std::shared_ptr<DAGeo> &geo, DAObject &object) {
+    // A plain DAGeo has no XML form: refused before anything is removed.
+    if (geo && geo->objectClass() == staticClass()) {
+        VNLog::log(QStringLiteral("setGeoLocation requires an instance of a subclass of DAGeo"));
+        return;
+    }
     if (auto old = geoLocationForObject(object))
         object.setObject(nullptr, old->objectClass());
-    if (!geo)
-        return;
-    Q_ASSERT_X(geo->objectClass() != staticClass(), "DAGeo", "setGeoLocation requires an instance of a subclass of DAGeo");
-    if (geo->objectClass() != staticClass())
+    if (geo)
         object.setObject(geo, geo->objectClass());
 }
 
 bool DAGeo::initWithXMLElement(const DAXMLElementPtr &element, const DAObjectPtr &parent) {
-    // Only the subclasses know their XML form.
-    if (objectClass() == staticClass())
+    // Only the subclasses know their XML form; a plain DAGeo declared as an
+    // extension is a mistake of the declaring class, reported here.
+    if (objectClass() == staticClass()) {
+        VNLog::log(QStringLiteral("Subclass of %1 should handle initWithXMLElement:").arg(QLatin1String(staticClass()->name)));
         return false;
+    }
     return DAObject::initWithXMLElement(element, parent);
 }
 
