@@ -2,6 +2,7 @@
 
 #include "DA/BaseClasses/DANamespaces.h"
 #include "DA/BaseClasses/DAUtilities.h"
+#include "Platform/VNLog.h"
 
 #include <QLocale>
 
@@ -351,13 +352,27 @@ void DAObject::setDecimalNumberValue(std::optional<double> value, const QString 
                    name);
 }
 
+namespace {
+
+// A class that reads or sets a content value it never declared: a
+// programming error, named in the log (and stopped in debug builds).
+void reportUndeclaredContent(DAClass cls, const char *what) {
+    const QString message = QStringLiteral("%1 %2 undeclared content value").arg(QLatin1String(cls->name), QLatin1String(what));
+    VNLog::log(message);
+    Q_ASSERT_X(false, "DAObject", qPrintable(message));
+}
+
+}  // namespace
+
 QString DAObject::contentStringValue() const {
-    Q_ASSERT_X(hasDeclaredContentValue(), objectClass()->name, "getting undeclared content value");
+    if (!hasDeclaredContentValue())
+        reportUndeclaredContent(objectClass(), "getting");
     return m_contentValue;
 }
 
 void DAObject::setContentStringValue(const QString &value) {
-    Q_ASSERT_X(hasDeclaredContentValue(), objectClass()->name, "setting undeclared content value");
+    if (!hasDeclaredContentValue())
+        reportUndeclaredContent(objectClass(), "setting");
     m_contentValue = value;
 }
 
