@@ -255,7 +255,7 @@ bool DADateTime::isEqual(const DADateTime &o) const {
         return false;
     if (a && (a->id() != b->id()))
         return false;
-    return doesDateComponentsEqual(m_components, o.m_components);
+    return doesDateComponents(m_components, o.m_components);
 }
 
 DADateTimePtr DADateTime::copy() const {

@@ -58,7 +58,9 @@ public:
     DADateTimePtr copy() const;
     QString description() const;
 
-    static bool doesDateComponentsEqual(const Components &a, const Components &b) { return a == b; }
+    // Field by field: era, year, month, day, hour, minute, second, week,
+    // weekday and weekday ordinal.
+    static bool doesDateComponents(const Components &a, const Components &b) { return a == b; }
 
 private:
     Components m_components;

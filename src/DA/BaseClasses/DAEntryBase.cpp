@@ -117,6 +117,9 @@ DAEntryBase::UploadBody DAEntryBase::generateContentInputStream() const {
     body.stream = std::make_shared<HFDataInputStream>(xml);
     body.length = xml.size();
     body.headers = {{QStringLiteral("Content-Type"), QStringLiteral("application/atom+xml; charset=UTF-8")}};
+    // The entry alone still names the file it stands for.
+    if (!m_uploadSlug.isEmpty())
+        body.headers.append({QStringLiteral("Slug"), m_uploadSlug});
     return body;
 }
 

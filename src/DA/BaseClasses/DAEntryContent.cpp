@@ -101,6 +101,13 @@ bool DAEntryContent::isEqual(const DAExtensionItem &other) const {
 
 QStringList DAEntryContent::itemsForDescription() const {
     QStringList items = DAObject::itemsForDescription();
+    const DAXMLElementList xml = XMLValues();
+    if (!xml.isEmpty()) {
+        QString text;
+        for (const DAXMLElementPtr &e : xml)
+            text += e->XMLString();
+        items << QStringLiteral("xml:%1").arg(text);
+    }
     if (m_childObject)
         items << QStringLiteral("childObject:%1").arg(QLatin1String(m_childObject->objectClass()->name));
     return items;

@@ -12,6 +12,9 @@ public:
     static DAObjectPtr contentWithString(DAClass cls, const QString &text);
     static DAObjectPtr contentWithSourceURI(DAClass cls, const QString &uri, const QString &type);
     static DAObjectPtr contentWithXMLValue(DAClass cls, const DAXMLElementPtr &xml, const QString &type);
+    // The same as contentWithString(), for callers that make every text
+    // element alike.
+    static DAObjectPtr textConstructWithString(DAClass cls, const QString &text) { return contentWithString(cls, text); }
 
     QString type() const { return stringValueForAttribute(QStringLiteral("type")); }
     void setType(const QString &v) { DAObject::setStringValue(v, QStringLiteral("type")); }

@@ -26,6 +26,8 @@ DAFeedBasePtr DAFeedBase::feedWithXMLData(DAClass cls, const QByteArray &data, c
     auto feed = std::dynamic_pointer_cast<DAFeedBase>(cls->make());
     if (!feed || !feed->DAObject::initWithXMLElement(doc->rootElement(), nullptr, serviceVersion, {}, false))
         return nullptr;
+    // The whole tree is parsed: its declarations are no longer needed.
+    feed->clearExtensionDeclarationsCache();
     return feed;
 }
 
@@ -62,7 +64,6 @@ bool DAFeedBase::initWithXMLElement(const DAXMLElementPtr &element, const DAObje
         m_entries.append(entry);
         handleParsedElement(e);
     }
-    // The whole tree is parsed: its declarations are no longer needed.
     return true;
 }
 

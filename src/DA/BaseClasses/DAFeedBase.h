@@ -32,6 +32,9 @@ public:
     DAClass defaultClassForEntries() const override { return DAEntryBase::staticClass(); }
 
     const QList<DAEntryBasePtr> &entries() const { return m_entries; }
+    // A feed enumerates its entries: for (const DAEntryBasePtr &e : *feed).
+    QList<DAEntryBasePtr>::const_iterator begin() const { return m_entries.cbegin(); }
+    QList<DAEntryBasePtr>::const_iterator end() const { return m_entries.cend(); }
     // Shares the entries and becomes their parent (an entry with another
     // parent is refused).
     void setEntries(const QList<DAEntryBasePtr> &entries);

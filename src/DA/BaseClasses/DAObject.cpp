@@ -2,6 +2,7 @@
 
 #include "DA/BaseClasses/DANamespaces.h"
 #include "DA/BaseClasses/DAUtilities.h"
+#include "Platform/VNLog.h"
 
 #include <QLocale>
 
@@ -217,18 +218,19 @@ void DAObject::setObject(const DAItemPtr &object, DAClass cls) {
     if (!object) {
         m_extensions.remove(cls);
         m_extensionOrder.removeAll(cls);
+        m_singleExtensions.remove(cls);
         return;
     }
     nameIfUnnamed(object, cls);
     if (!m_extensions.contains(cls))
         m_extensionOrder.append(cls);
     m_extensions.insert(cls, {object});
+    m_singleExtensions.insert(cls);
 }
 
 void DAObject::setObjects(const QList<DAItemPtr> &objects, DAClass cls, bool removeWhenNull) {
     if (objects.isEmpty() && removeWhenNull) {
-        m_extensions.remove(cls);
-        m_extensionOrder.removeAll(cls);
+        setObject(nullptr, cls);
         return;
     }
     for (const DAItemPtr &o : objects)
@@ -236,6 +238,7 @@ void DAObject::setObjects(const QList<DAItemPtr> &objects, DAClass cls, bool rem
     if (!m_extensions.contains(cls))
         m_extensionOrder.append(cls);
     m_extensions.insert(cls, objects);
+    m_singleExtensions.remove(cls);
 }
 
 void DAObject::addObject(const DAItemPtr &object, DAClass cls) {
@@ -245,17 +248,22 @@ void DAObject::addObject(const DAItemPtr &object, DAClass cls) {
     if (!m_extensions.contains(cls))
         m_extensionOrder.append(cls);
     m_extensions[cls].append(object);
+    m_singleExtensions.remove(cls);
 }
 
 void DAObject::removeObject(const DAItemPtr &object, DAClass cls) {
     auto it = m_extensions.find(cls);
     if (it == m_extensions.end() || !object)
         return;
-    it->removeIf([&](const DAItemPtr &o) { return o == object || (o && o->isEqual(*object)); });
-    if (it->isEmpty()) {
-        m_extensions.erase(it);
-        m_extensionOrder.removeAll(cls);
+    auto equal = [&](const DAItemPtr &o) { return o == object || (o && o->isEqual(*object)); };
+    if (m_singleExtensions.contains(cls)) {
+        if (!it->isEmpty() && equal(it->first()))
+            setObject(nullptr, cls);
+        return;
     }
+    // A list stays stored, even when it becomes empty, so that later
+    // additions keep their place among the extensions.
+    it->removeIf(equal);
 }
 
 QString DAObject::attributeValueForExtensionClass(DAClass cls) const {
@@ -278,8 +286,6 @@ void DAObject::setStringValue(const QString &value, const QString &attributeName
 
 namespace {
 
-int clampedInt(qint64 v) { return int(std::clamp<qint64>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max())); }
-
 const QLocale &decimalLocale() {
     static const QLocale locale(QLocale::English, QLocale::UnitedStates);
     return locale;
@@ -291,7 +297,7 @@ std::optional<int> DAObject::intNumberForAttribute(const QString &name) const {
     const QString text = stringValueForAttribute(name);
     if (text.isEmpty())
         return std::nullopt;
-    return clampedInt(DAUtilities::longLongValueForString(text));
+    return DAUtilities::intValueForString(text);
 }
 
 std::optional<qint64> DAObject::longLongNumberForAttribute(const QString &name) const {
@@ -346,13 +352,27 @@ void DAObject::setDecimalNumberValue(std::optional<double> value, const QString 
                    name);
 }
 
+namespace {
+
+// A class that reads or sets a content value it never declared: a
+// programming error, named in the log (and stopped in debug builds).
+void reportUndeclaredContent(DAClass cls, const char *what) {
+    const QString message = QStringLiteral("%1 %2 undeclared content value").arg(QLatin1String(cls->name), QLatin1String(what));
+    VNLog::log(message);
+    Q_ASSERT_X(false, "DAObject", qPrintable(message));
+}
+
+}  // namespace
+
 QString DAObject::contentStringValue() const {
-    Q_ASSERT_X(hasDeclaredContentValue(), objectClass()->name, "getting undeclared content value");
+    if (!hasDeclaredContentValue())
+        reportUndeclaredContent(objectClass(), "getting");
     return m_contentValue;
 }
 
 void DAObject::setContentStringValue(const QString &value) {
-    Q_ASSERT_X(hasDeclaredContentValue(), objectClass()->name, "setting undeclared content value");
+    if (!hasDeclaredContentValue())
+        reportUndeclaredContent(objectClass(), "setting");
     m_contentValue = value;
 }
 
@@ -418,7 +438,7 @@ std::optional<int> DAObject::intNumberForAttributeName(const QString &name, cons
     const QString text = stringForAttributeName(name, element);
     if (text.isEmpty())
         return std::nullopt;
-    return clampedInt(DAUtilities::longLongValueForString(text));
+    return DAUtilities::intValueForString(text);
 }
 
 std::optional<double> DAObject::doubleNumberForAttributeName(const QString &name, const DAXMLElementPtr &element) {
@@ -451,7 +471,7 @@ std::optional<int> DAObject::intNumberValueFromElement(const DAXMLElementPtr &el
     const QString text = stringValueFromElement(element);
     if (text.isEmpty())
         return std::nullopt;
-    return clampedInt(DAUtilities::longLongValueForString(text));
+    return DAUtilities::intValueForString(text);
 }
 
 std::optional<double> DAObject::doubleNumberValueFromElement(const DAXMLElementPtr &element) {
@@ -500,6 +520,15 @@ DAXMLElementList matchingChildren(const DAObject &self, const DAXMLElementPtr &e
 }  // namespace
 
 DAXMLElementPtr DAObject::childWithQualifiedName(const QString &name, const QString &uri, const DAXMLElementPtr &element) {
+    if (name == QLatin1String("*") && uri == QLatin1String("*")) {
+        // Every child node counts, so an element beside text or a comment
+        // is not the single child.
+        const DAXMLNodeList nodes = element->children();
+        if (nodes.size() != 1 || nodes.first()->kind() != DAXMLNode::ElementKind)
+            return nullptr;
+        handleParsedElement(nodes.first());
+        return std::static_pointer_cast<DAXMLElement>(nodes.first());
+    }
     const DAXMLElementList found = matchingChildren(*this, element, name, uri);
     if (found.size() != 1)
         return nullptr;

@@ -88,12 +88,21 @@ public:
         addExtensionDeclaration(parentClass, childClass, true);
     }
     void removeExtensionDeclaration(DAClass parentClass, DAClass childClass, bool isAttribute = false);
+    void removeAttributeExtensionDeclaration(DAClass parentClass, DAClass childClass) {
+        removeExtensionDeclaration(parentClass, childClass, true);
+    }
     QList<DAExtensionDeclaration> extensionDeclarationsForParentClass(DAClass parentClass) const;
     void addLocalAttributeDeclarations(const QStringList &names);
     void addContentValueDeclaration();
     void addChildXMLElementsDeclaration();
     bool hasDeclaredContentValue() const;
     bool hasDeclaredChildXMLElements() const;
+    // The declared attribute names, with the content and child-XML markers.
+    const QStringList &attributeDeclarations() const { return m_attributeDeclarations; }
+    // Drops the declarations shared while a tree was parsed (a parsed
+    // root's; its children reach them through it). Later declarations
+    // start a new cache.
+    void clearExtensionDeclarationsCache() { m_cache.reset(); }
 
     // Extensions by class: one object or a list.
     DAItemPtr objectForExtensionClass(DAClass cls) const;
@@ -113,7 +122,11 @@ public:
     }
     void setObject(const DAItemPtr &object, DAClass cls);
     void setObjects(const QList<DAItemPtr> &objects, DAClass cls, bool removeWhenNull = true);
+    // Appends; what was stored becomes (or stays) a list.
     void addObject(const DAItemPtr &object, DAClass cls);
+    // Removes every equal object from a stored list, which stays stored
+    // when it becomes empty; a single stored object that is equal goes
+    // with its entry.
     void removeObject(const DAItemPtr &object, DAClass cls);
     QString attributeValueForExtensionClass(DAClass cls) const;
     void setAttributeValue(const QString &value, DAClass cls);
@@ -215,7 +228,15 @@ public:
     void setUnknownChildren(const DAXMLNodeList &nodes) { m_unknownChildren = nodes; }
     QVariant userData() const { return m_userData; }
     void setUserData(const QVariant &data) { m_userData = data; }
-    void setProperty(const QString &key, const QVariant &value) { m_userProperties.insert(key, value); }
+    const QVariantMap &userProperties() const { return m_userProperties; }
+    void setUserProperties(const QVariantMap &properties) { m_userProperties = properties; }
+    // A null value removes the property.
+    void setProperty(const QString &key, const QVariant &value) {
+        if (value.isValid())
+            m_userProperties.insert(key, value);
+        else
+            m_userProperties.remove(key);
+    }
     QVariant propertyForKey(const QString &key) const { return m_userProperties.value(key); }
 
     bool isEqual(const DAExtensionItem &other) const override;
@@ -290,6 +311,8 @@ private:
     // Extensions in the order their classes were first stored.
     QList<DAClass> m_extensionOrder;
     QHash<DAClass, QList<DAItemPtr>> m_extensions;
+    // Classes stored as a single object rather than a list.
+    QSet<DAClass> m_singleExtensions;
     QMap<QString, QString> m_attributes;
     QString m_contentValue;
     DAXMLElementList m_childXMLElements;

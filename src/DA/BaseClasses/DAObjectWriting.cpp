@@ -2,9 +2,11 @@
 // registry and descriptions.
 #include "DA/BaseClasses/DANamespaces.h"
 #include "DA/BaseClasses/DAObject.h"
+#include "DA/BaseClasses/DAObjectExtensions.h"
 #include "DA/BaseClasses/DAUtilities.h"
 #include "DA/BaseClasses/DAEntryBase.h"
 #include "DA/BaseClasses/DAFeedBase.h"
+#include "Platform/VNLog.h"
 
 // ---- writing ----------------------------------------------------------------
 
@@ -37,7 +39,7 @@ DAXMLElementPtr DAObject::XMLElementWithExtensionsAndDefaultName(const QString &
     for (auto it = m_attributes.begin(); it != m_attributes.end(); ++it)
         addAttributeIfNonNil(element, it.value(), it.key());
     if (hasDeclaredContentValue() && !m_contentValue.isEmpty())
-        element->addChild(DAXMLNode::textWithStringValue(DAUtilities::stringWithControlsFilteredForString(m_contentValue)));
+        DAObjectExtensions::addStringValue(element, m_contentValue);
     if (hasDeclaredChildXMLElements()) {
         for (const DAXMLElementPtr &e : m_childXMLElements)
             element->addChild(e);
@@ -171,7 +173,10 @@ QString DAObject::coreProtocolVersion() const {
     return m_coreProtocolVersion;
 }
 
-bool DAObject::isCoreProtocolVersion1() const { return coreProtocolVersion().toInt() < 2; }
+// The version's leading integer: "2.0" is 2, not an unreadable 0.
+bool DAObject::isCoreProtocolVersion1() const {
+    return DAUtilities::longLongValueForString(coreProtocolVersion()) < 2;
+}
 
 DAClass DAObject::classOrSurrogateForClass(DAClass cls) const {
     for (const DAObject *o = this; o;) {
@@ -234,7 +239,11 @@ void DAObject::copyInto(DAObject &t) const {
     t.m_elementName = m_elementName;
     t.m_serviceVersion = m_serviceVersion;
     t.m_namespaces = m_namespaces;
+    // The target's own set-up (a new entry's kind category) must not
+    // survive: a copy holds the source's extensions and nothing else.
+    t.m_extensions.clear();
     t.m_extensionOrder = m_extensionOrder;
+    t.m_singleExtensions = m_singleExtensions;
     for (auto it = m_extensions.begin(); it != m_extensions.end(); ++it) {
         QList<DAItemPtr> copies;
         for (const DAItemPtr &item : *it) {
@@ -280,7 +289,13 @@ QString braced(const QString &scheme, const QString &term) {
 
 void DAObject::registerClass(QHash<QString, DAClass> &map, DAClass cls, const QString &scheme, const QString &term) {
     const DAClass existing = classForCategory(map, scheme, term);
-    Q_ASSERT_X(!existing || existing == cls, cls->name, "registration conflicts with an existing class");
+    if (existing && existing != cls) {
+        // A programming error: two classes claim one kind.
+        const QString message = QStringLiteral("%1 registration conflicts with %2")
+                                    .arg(QLatin1String(cls->name), QLatin1String(existing->name));
+        VNLog::log(message);
+        Q_ASSERT_X(false, "DAObject", qPrintable(message));
+    }
     const QString key = (scheme.isNull() || scheme == DANamespaces::kindScheme()) ? term : braced(scheme, term);
     map.insert(key, cls);
 }

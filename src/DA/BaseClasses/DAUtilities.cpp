@@ -52,13 +52,28 @@ qint64 longLongValueForString(const QString &text) {
     bool negative = false;
     if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
         negative = text[i++] == QLatin1Char('-');
+    // Accumulated as a negative number, whose range holds the smallest value.
+    constexpr qint64 lowest = std::numeric_limits<qint64>::min();
     qint64 value = 0;
+    bool overflow = false;
     while (i < text.size() && text[i].unicode() >= '0' && text[i].unicode() <= '9') {
-        if (value < (std::numeric_limits<qint64>::max() - 9) / 10)
-            value = value * 10 + (text[i].unicode() - '0');
+        const int digit = text[i].unicode() - '0';
+        if (value < (lowest + digit) / 10)
+            overflow = true;
+        else
+            value = value * 10 - digit;
         ++i;
     }
-    return negative ? -value : value;
+    if (overflow)
+        return negative ? lowest : std::numeric_limits<qint64>::max();
+    if (!negative)
+        return value == lowest ? std::numeric_limits<qint64>::max() : -value;
+    return value;
+}
+
+int intValueForString(const QString &text) {
+    const qint64 v = longLongValueForString(text);
+    return int(std::clamp<qint64>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 std::optional<double> doubleNumberOrInfForString(const QString &text) {

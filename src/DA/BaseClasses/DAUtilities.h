@@ -21,8 +21,11 @@ QString stringWithControlsFilteredForString(const QString &text);
 std::optional<double> doubleNumberOrInfForString(const QString &text);
 
 // The text's leading integer as a scanner reads one: blanks, an optional
-// sign, digits; 0 when there is none. Digits beyond 64 bits are skipped.
+// sign, digits; 0 when there is none. A value beyond 64 bits reads as the
+// nearest 64-bit value.
 qint64 longLongValueForString(const QString &text);
+// The same as a 32-bit integer: "3000000000" reads as the largest int.
+int intValueForString(const QString &text);
 
 // Characters not allowed in a URL percent-encoded; reserved ones left.
 QString stringByURLEncodingString(const QString &text);

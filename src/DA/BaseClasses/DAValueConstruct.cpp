@@ -21,6 +21,27 @@ DAObjectPtr DAValueConstruct::valueWithLongLong(DAClass cls, qint64 value) {
     return valueWithString(cls, QString::number(value));
 }
 
+DAObjectPtr DAValueConstruct::valueWithNumber(DAClass cls, const QVariant &number) {
+    if (!number.isValid() || number.isNull())
+        return nullptr;
+    switch (number.typeId()) {
+    case QMetaType::Bool:
+        return valueWithString(cls, number.toBool() ? QStringLiteral("1") : QStringLiteral("0"));
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return valueWithDouble(cls, number.toDouble());
+    case QMetaType::ULongLong:
+    case QMetaType::ULong:
+    case QMetaType::UInt:
+        return valueWithString(cls, QString::number(number.toULongLong()));
+    default: {
+        bool ok = false;
+        const qint64 v = number.toLongLong(&ok);
+        return ok ? valueWithLongLong(cls, v) : nullptr;
+    }
+    }
+}
+
 DAObjectPtr DAValueConstruct::valueWithDouble(DAClass cls, double value) {
     auto object = std::dynamic_pointer_cast<DAValueConstruct>(objectOfClass(cls));
     if (object)
@@ -67,13 +88,13 @@ std::optional<qint64> leading(const QString &text) {
 
 }  // namespace
 
-int DAValueConstruct::intValue() const { return int(longLongValue()); }
+int DAValueConstruct::intValue() const { return DAUtilities::intValueForString(stringValue()); }
 
 std::optional<int> DAValueConstruct::intNumberValue() const {
     const QString text = stringValue();
     if (text.isEmpty())
         return std::nullopt;
-    return int(*leading(text));
+    return DAUtilities::intValueForString(text);
 }
 
 qint64 DAValueConstruct::longLongValue() const { return leading(stringValue()).value_or(0); }
@@ -85,9 +106,11 @@ std::optional<qint64> DAValueConstruct::longLongNumberValue() const {
     return leading(text);
 }
 
-double DAValueConstruct::doubleValue() const {
+std::optional<double> DAValueConstruct::doubleNumberValue() const {
     return DAUtilities::doubleNumberOrInfForString(stringValue()).value_or(0.0);
 }
+
+double DAValueConstruct::doubleValue() const { return *doubleNumberValue(); }
 
 void DAValueConstruct::setDoubleValue(double value) {
     if (std::isinf(value))

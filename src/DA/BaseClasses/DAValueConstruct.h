@@ -10,6 +10,10 @@ class DAValueConstruct : public DAObject {
 public:
     // A new object of the class holding the value (null for a null text).
     static DAObjectPtr valueWithString(DAClass cls, const QString &value);
+    // The number's text form: decimal for integers, "1" or "0" for a bool,
+    // a double as setDoubleValue() writes it; null for an invalid value.
+    static DAObjectPtr valueWithNumber(DAClass cls, const QVariant &number);
+    static DAObjectPtr valueWithInt(DAClass cls, int value) { return valueWithLongLong(cls, value); }
     static DAObjectPtr valueWithLongLong(DAClass cls, qint64 value);
     static DAObjectPtr valueWithDouble(DAClass cls, double value);
     static DAObjectPtr valueWithBool(DAClass cls, bool value);
@@ -31,10 +35,15 @@ public:
     qint64 longLongValue() const;
     std::optional<qint64> longLongNumberValue() const;
     void setLongLongValue(qint64 value) { setStringValue(QString::number(value)); }
+    // Always a number: 0 when the text is no number ("INF" and "-INF" are
+    // the infinities).
+    std::optional<double> doubleNumberValue() const;
     double doubleValue() const;
     void setDoubleValue(double value);
     // True only for "true" in any case.
     bool boolValue() const;
+    // Always a value: an absent text reads false.
+    std::optional<bool> boolNumberValue() const { return boolValue(); }
     void setBoolValue(bool value) { setStringValue(value ? QStringLiteral("true") : QStringLiteral("false")); }
     DADateTimePtr dateTimeValue() const;
     void setDateTimeValue(const DADateTimePtr &value) { setStringValue(value ? value->RFC3339String() : QString()); }
@@ -54,6 +63,14 @@ public:
 class DAImplicitValueConstruct : public DAValueElementConstruct {
     DA_CLASS(DAImplicitValueConstruct)
 public:
+    // A new object of the class: written as an empty element.
+    static DAObjectPtr implicitValue(DAClass cls) { return objectOfClass(cls); }
+    template <typename T>
+    static std::shared_ptr<T> implicitValue() {
+        return std::static_pointer_cast<T>(implicitValue(T::staticClass()));
+    }
+    // Text found in a parsed element is kept and written back, but the
+    // value is the element's presence alone.
     QString stringValue() const override { return QString(); }
 };
 

@@ -31,7 +31,7 @@ DA_DECLARE_ELEMENT(DAKindAttribute, DAAttribute)
 class DADeleted : public DAImplicitValueConstruct {
     DA_CLASS(DADeleted)
 public:
-    static std::shared_ptr<DADeleted> deleted() { return object<DADeleted>(); }
+    static std::shared_ptr<DADeleted> deleted() { return implicitValue<DADeleted>(); }
 };
 
 // The library version, for the User-Agent header.

@@ -2,7 +2,9 @@
 
 #include "DA/BaseClasses/DANamespaces.h"
 #include "DA/BaseClasses/DAUtilities.h"
+#include "Platform/VNLog.h"
 
+#include <cctype>
 #include <cmath>
 
 using namespace DANamespaces;
@@ -28,20 +30,60 @@ QMap<QString, QString> DAGeo::geoNamespaces() {
 double DAGeo::latitude() const { return isPoint() ? m_values[0] : std::nan(""); }
 double DAGeo::longitude() const { return isPoint() ? m_values[1] : std::nan(""); }
 
-QList<double> DAGeo::valuesWithCoordinateString(const QString &text) {
-    QList<double> values;
-    const QStringList tokens = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    // A lenient double per token; reading stops at the first token that is no number.
-    QList<double> numbers;
-    for (const QString &t : tokens) {
-        bool ok = false;
-        const double d = t.toDouble(&ok);
-        if (!ok)
-            break;
-        numbers << d;
+namespace {
+
+// A scanner's double at i (white space skipped): sign, digits, an optional
+// fraction and exponent; false when no number starts there.
+bool scanDouble(const QByteArray &s, qsizetype &i, double &out) {
+    qsizetype j = i;
+    while (j < s.size() && std::isspace(static_cast<unsigned char>(s[j])))
+        ++j;
+    const qsizetype start = j;
+    auto digits = [&] {
+        const qsizetype from = j;
+        while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j])))
+            ++j;
+        return j > from;
+    };
+    if (j < s.size() && (s[j] == '+' || s[j] == '-'))
+        ++j;
+    bool any = digits();
+    if (j < s.size() && s[j] == '.') {
+        ++j;
+        any = digits() || any;
     }
-    for (qsizetype i = 0; i + 1 < numbers.size(); i += 2)
-        values << numbers[i] << numbers[i + 1];
+    if (!any)
+        return false;
+    if (j < s.size() && (s[j] == 'e' || s[j] == 'E')) {
+        qsizetype k = j + 1;
+        if (k < s.size() && (s[k] == '+' || s[k] == '-'))
+            ++k;
+        const qsizetype exponent = k;
+        while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k])))
+            ++k;
+        if (k > exponent)
+            j = k;
+    }
+    out = s.mid(start, j - start).toDouble();  // C locale, whatever the user's
+    i = j;
+    return true;
+}
+
+}  // namespace
+
+QList<double> DAGeo::valuesWithCoordinateString(const QString &text) {
+    // Numbers are read in pairs until a read fails; an unpaired one is dropped.
+    QList<double> values;
+    const QByteArray bytes = text.toLatin1();
+    qsizetype i = 0;
+    double a = 0, b = 0;
+    if (!scanDouble(bytes, i, a))
+        return values;
+    while (scanDouble(bytes, i, b)) {
+        values << a << b;
+        if (!scanDouble(bytes, i, a))
+            break;
+    }
     return values;
 }
 
@@ -66,19 +108,24 @@ std::shared_ptr<DAGeo> DAGeo::geoLocationForObject(const DAObject &object) {
 }
 
 void DAGeo::setGeoLocation(const std::shared_ptr<DAGeo> &geo, DAObject &object) {
+    // A plain DAGeo has no XML form: refused before anything is removed.
+    if (geo && geo->objectClass() == staticClass()) {
+        VNLog::log(QStringLiteral("setGeoLocation requires an instance of a subclass of DAGeo"));
+        return;
+    }
     if (auto old = geoLocationForObject(object))
         object.setObject(nullptr, old->objectClass());
-    if (!geo)
-        return;
-    Q_ASSERT_X(geo->objectClass() != staticClass(), "DAGeo", "setGeoLocation requires an instance of a subclass of DAGeo");
-    if (geo->objectClass() != staticClass())
+    if (geo)
         object.setObject(geo, geo->objectClass());
 }
 
 bool DAGeo::initWithXMLElement(const DAXMLElementPtr &element, const DAObjectPtr &parent) {
-    // Only the subclasses know their XML form.
-    if (objectClass() == staticClass())
+    // Only the subclasses know their XML form; a plain DAGeo declared as an
+    // extension is a mistake of the declaring class, reported here.
+    if (objectClass() == staticClass()) {
+        VNLog::log(QStringLiteral("Subclass of %1 should handle initWithXMLElement:").arg(QLatin1String(staticClass()->name)));
         return false;
+    }
     return DAObject::initWithXMLElement(element, parent);
 }
 

@@ -81,3 +81,7 @@ QString DANormalPlayTime::secondsString() const {
         return QString::number(m_offset / 1000);
     return QString::asprintf("%lld.%03lld", (long long)(m_offset / 1000), (long long)ms);
 }
+
+QString DANormalPlayTime::description() const {
+    return QStringLiteral("DANormalPlayTime %1: {%2}").arg(quintptr(this), 0, 16).arg(HHMMSSString());
+}

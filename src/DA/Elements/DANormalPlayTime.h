@@ -21,6 +21,8 @@ public:
     QString HHMMSSString() const;
     // "S" or "S.mmm"; "now".
     QString secondsString() const;
+    // "DANormalPlayTime 0x…: {H:MM:SS}", for logs.
+    QString description() const;
     friend bool operator==(const DANormalPlayTime &a, const DANormalPlayTime &b) { return a.m_offset == b.m_offset; }
 
 private:

@@ -83,13 +83,18 @@ std::optional<qint64> number(const DAObject &o, DAClass cls) {
     return v ? std::optional<qint64>(v->longLongValue()) : std::nullopt;
 }
 
+std::optional<int> intNumber(const DAObject &o, DAClass cls) {
+    auto v = std::dynamic_pointer_cast<DAValueConstruct>(o.objectForExtensionClass(cls));
+    return v ? std::optional<int>(v->intValue()) : std::nullopt;
+}
+
 void setNumber(DAObject &o, DAClass cls, std::optional<qint64> v) {
     o.setObject(v ? DAValueConstruct::valueWithLongLong(cls, *v) : nullptr, cls);
 }
 
 std::optional<bool> boolean(const DAObject &o, DAClass cls) {
     auto v = std::dynamic_pointer_cast<DAValueConstruct>(o.objectForExtensionClass(cls));
-    return v ? std::optional<bool>(v->boolValue()) : std::nullopt;
+    return v ? v->boolNumberValue() : std::nullopt;
 }
 
 void setBoolean(DAObject &o, DAClass cls, std::optional<bool> v) {

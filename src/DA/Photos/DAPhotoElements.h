@@ -58,6 +58,8 @@ namespace DAPhotoValues {
 QString text(const DAObject &o, DAClass cls);
 void setText(DAObject &o, DAClass cls, const QString &v);
 std::optional<qint64> number(const DAObject &o, DAClass cls);
+// A 32-bit value: text beyond its range reads as the nearest int.
+std::optional<int> intNumber(const DAObject &o, DAClass cls);
 void setNumber(DAObject &o, DAClass cls, std::optional<qint64> v);
 std::optional<bool> boolean(const DAObject &o, DAClass cls);
 void setBoolean(DAObject &o, DAClass cls, std::optional<bool> v);
@@ -68,10 +70,7 @@ void setBoolean(DAObject &o, DAClass cls, std::optional<bool> v);
     QString getter() const { return DAPhotoValues::text(*this, Cls::staticClass()); }                                 \
     void set##Setter(const QString &v) { DAPhotoValues::setText(*this, Cls::staticClass(), v); }
 #define DA_PHOTO_INT(getter, Setter, Cls)                                                                             \
-    std::optional<int> getter() const {                                                                               \
-        auto n = DAPhotoValues::number(*this, Cls::staticClass());                                                    \
-        return n ? std::optional<int>(int(*n)) : std::nullopt;                                                        \
-    }                                                                                                                 \
+    std::optional<int> getter() const { return DAPhotoValues::intNumber(*this, Cls::staticClass()); }                 \
     void set##Setter(std::optional<int> v) {                                                                          \
         DAPhotoValues::setNumber(*this, Cls::staticClass(), v ? std::optional<qint64>(*v) : std::nullopt);            \
     }

@@ -27,7 +27,7 @@ void DAQuery::addCustomParameter(const QString &name, int value, int removeForVa
 
 int DAQuery::intValueForParameter(const QString &name, int missingValue) const {
     const QString text = m_parameters.value(name);
-    return text.isNull() ? missingValue : text.trimmed().toInt();
+    return text.isNull() ? missingValue : DAUtilities::intValueForString(text);
 }
 
 void DAQuery::addCustomParameter(const QString &name, bool value, bool defaultValue) {

@@ -18,7 +18,7 @@ quint64 DAQueryGooglePhotos::imageSize() const {
     const QString text = valueForParameter(QStringLiteral("imgmax"));
     if (text == QLatin1String("d"))
         return originalImageSize;
-    return text.isNull() ? 0 : quint64(text.toLongLong());
+    return text.isNull() ? 0 : quint64(DAUtilities::longLongValueForString(text));
 }
 
 void DAQueryGooglePhotos::setImageSize(quint64 size) {

@@ -359,8 +359,10 @@ void DAServiceBase::parseObject(const std::shared_ptr<FetchContext> &context, co
         cls = surrogate;
     const bool ignoreUnknowns = context->feedsIgnoreUnknowns && cls->isSubclassOf(DAFeedBase::staticClass());
     auto object = std::dynamic_pointer_cast<DAObject>(cls->make());
-    if (object && object->initWithXMLElement(root, nullptr, version, context->surrogates, ignoreUnknowns))
+    if (object && object->initWithXMLElement(root, nullptr, version, context->surrogates, ignoreUnknowns)) {
+        object->clearExtensionDeclarationsCache();  // the tree is parsed
         context->parsedObject = object;
+    }
 }
 
 void DAServiceBase::handleParsedObject(const std::shared_ptr<FetchContext> &context) {

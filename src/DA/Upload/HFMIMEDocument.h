@@ -25,6 +25,7 @@ private:
 class HFMIMEDocument {
 public:
     HFMIMEDocument() = default;
+    static HFMIMEDocument MIMEDocument() { return HFMIMEDocument(); }
 
     // Refuses (false, nothing added) a header name or value holding a line
     // break: it would end the header block or start a header of its own.

@@ -41,6 +41,10 @@ TEST(DAMediaElements, GeoCoordinates) {
     EXPECT_EQ(DAGeo::valuesWithCoordinateString("45.256 -71.92"), QList<double>({45.256, -71.92}));
     EXPECT_EQ(DAGeo::valuesWithCoordinateString("1 2 3"), QList<double>({1, 2}));
     EXPECT_TRUE(DAGeo::valuesWithCoordinateString("").isEmpty());
+    // Reading stops where a number does not start, even inside a token.
+    EXPECT_EQ(DAGeo::valuesWithCoordinateString("1 2x 3 4"), QList<double>({1, 2}));
+    EXPECT_EQ(DAGeo::valuesWithCoordinateString(" 1e2\n-.5 "), QList<double>({100, -0.5}));
+    EXPECT_TRUE(DAGeo::valuesWithCoordinateString("x 1 2").isEmpty());
     auto three = DAGeo::geoWithLatitude(DAGeoRSSPoint::staticClass(), 1, 2);
     three->setValues({1, 2, 3});
     EXPECT_TRUE(std::isnan(three->latitude()));

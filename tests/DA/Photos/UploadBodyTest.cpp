@@ -2,7 +2,11 @@
 #include "DA/Upload/HFMIMEDocument.h"
 #include "DA/Upload/HFReadMonitorInputStream.h"
 
+#include "support/TestSupport.h"
+
+#include <QThread>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -69,11 +73,62 @@ TEST(DAUploadBodies, GatherAndMonitorStreams) {
     HFReadMonitorInputStream plain(inner);
     EXPECT_EQ(readAll(plain, 2), "abcde");
     QByteArray seen;
-    HFReadMonitorInputStream watched(HFGatherInputStream::streamWithArray({"ab", "cde"}));
-    watched.setReadObserver([&](const char *bytes, qint64 n) { seen.append(bytes, n); });
-    EXPECT_EQ(readAll(watched, 3), "abcde");
-    EXPECT_EQ(seen, "abcde");
-    EXPECT_EQ(watched.length(), 5);
+    auto watched = HFReadMonitorInputStream::inputStreamWithStream(HFGatherInputStream::streamWithArray({"ab", "cde"}));
+    auto delegate = std::make_shared<int>(0);
+    watched->setReadDelegate(delegate);
+    watched->setReadSelector([&](HFReadMonitorInputStream &stream, const char *bytes, qint64 n) {
+        EXPECT_EQ(&stream, watched.get());
+        seen.append(bytes, n);
+    });
+    EXPECT_EQ(readAll(*watched, 3), "abcde");
+    EXPECT_EQ(seen, "abcde");  // read on the making thread: reported during the read
+    EXPECT_EQ(watched->length(), 5);
+}
+
+// Reads on another thread reach the observer on the thread that made the
+// monitor, and not at all once its delegate is gone.
+TEST(DAUploadBodies, ReadMonitorReportsOnTheThreadThatMadeIt) {
+    struct Seen {
+        QByteArray bytes;
+        QList<QThread *> threads;
+    };
+    auto makeMonitor = [](const std::shared_ptr<void> &delegate, const std::shared_ptr<Seen> &seen) {
+        auto monitor = HFReadMonitorInputStream::inputStreamWithStream(HFGatherInputStream::streamWithArray({"ab", "cde"}));
+        monitor->setReadDelegate(delegate);
+        monitor->setReadSelector([seen](HFReadMonitorInputStream &, const char *bytes, qint64 n) {
+            seen->bytes.append(bytes, n);
+            seen->threads.append(QThread::currentThread());
+        });
+        return monitor;
+    };
+    auto readElsewhere = [](const std::shared_ptr<HFReadMonitorInputStream> &monitor) {
+        QByteArray read;
+        std::thread reader([&] { read = readAll(*monitor, 2); });
+        reader.join();
+        return read;
+    };
+
+    auto delegate = std::make_shared<int>(0);
+    auto seen = std::make_shared<Seen>();
+    auto monitor = makeMonitor(delegate, seen);
+    EXPECT_EQ(readElsewhere(monitor), "abcde");
+    monitor.reset();  // the queued reports keep the monitor alive
+    ASSERT_TRUE(VNTest::waitUntil([&] { return seen->bytes == "abcde"; })) << seen->bytes.constData();
+    ASSERT_EQ(seen->threads.size(), 3);
+    for (QThread *t : seen->threads)
+        EXPECT_EQ(t, QThread::currentThread());
+
+    // Reports queued for a delegate that is gone by then are dropped; a
+    // monitor read after it, with a live delegate, marks the end.
+    auto gone = std::make_shared<int>(0);
+    auto orphanSeen = std::make_shared<Seen>(), markerSeen = std::make_shared<Seen>();
+    auto orphan = makeMonitor(gone, orphanSeen);
+    EXPECT_EQ(readElsewhere(orphan), "abcde");
+    gone.reset();
+    auto marker = makeMonitor(delegate, markerSeen);
+    EXPECT_EQ(readElsewhere(marker), "abcde");
+    ASSERT_TRUE(VNTest::waitUntil([&] { return markerSeen->bytes == "abcde"; }));
+    EXPECT_TRUE(orphanSeen->bytes.isEmpty()) << orphanSeen->bytes.constData();
 }
 
 TEST(DAUploadBodies, EntryBodies) {
@@ -82,11 +137,16 @@ TEST(DAUploadBodies, EntryBodies) {
     DAEntryBase::UploadBody xmlOnly = photo->generateContentInputStream();
     EXPECT_TRUE(readAll(*xmlOnly.stream, 100).contains("<title>IMG.jpg</title>"));
 
+    EXPECT_EQ(xmlOnly.headers.size(), 1);  // no slug, no "Slug"
+
+    // Media without a type fall back to the entry alone, which still names its file.
     photo->setPhotoData("JPEGDATA");
     photo->setPhotoMIMEType("");
-    EXPECT_EQ(photo->generateContentInputStream().headers.value(0).second, "application/atom+xml; charset=UTF-8");
-    photo->setPhotoMIMEType("image/jpeg");
     photo->setUploadSlug("IMG.jpg");
+    const auto fallback = photo->generateContentInputStream().headers;
+    EXPECT_EQ(fallback.value(0).second, "application/atom+xml; charset=UTF-8");
+    EXPECT_EQ(fallback.value(1), qMakePair(QString("Slug"), QString("IMG.jpg")));
+    photo->setPhotoMIMEType("image/jpeg");
     DAEntryBase::UploadBody multipart = photo->generateContentInputStream();
     ASSERT_EQ(multipart.headers.size(), 3);
     EXPECT_EQ(multipart.headers[0].second, "multipart/related; boundary=\"END_OF_PART\"");
