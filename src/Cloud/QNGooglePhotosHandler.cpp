@@ -70,6 +70,20 @@ bool isUsableName(const QString &name) {
            !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
+// What tells one entry from another of the same title: its Atom id, else
+// its photo-service id.
+QString entryIdOf(const DAEntryBasePtr &entry) {
+    if (!entry)
+        return {};
+    if (const QString atomId = entry->identifier(); !atomId.isEmpty())
+        return atomId;
+    if (auto photo = std::dynamic_pointer_cast<DAEntryPhoto>(entry))
+        return photo->GPhotoID();
+    if (auto album = std::dynamic_pointer_cast<DAEntryPhotoAlbum>(entry))
+        return album->GPhotoID();
+    return {};
+}
+
 bool sameHost(const QUrl &a, const QUrl &b) {
     return a.scheme() == b.scheme() && a.host() == b.host() && a.port(a.scheme() == "https" ? 443 : 80) ==
                                                                   b.port(b.scheme() == "https" ? 443 : 80);
@@ -134,6 +148,9 @@ QNDocumentPtr QNGooglePhotosHandler::documentFromEntry(const std::shared_ptr<DAE
     auto document = QNDocument::create();
     document->setPath(joinPath(folderPath, title));
     document->setDisplayName(title);
+    // Titles repeat; the id names this entry (also once the document is
+    // only path and id, as after a restart).
+    document->setId(entryIdOf(entry));
     document->setFileObject(std::make_shared<EntryHolder>(entry));
     std::shared_ptr<DAMediaGroup> group;
     if (auto photo = std::dynamic_pointer_cast<DAEntryPhoto>(entry)) {
@@ -767,7 +784,11 @@ void QNGooglePhotosHandler::resolveEntry(const QNDocumentPtr &document) {
         entryResolved(nullptr, codedError(QStringLiteral("/%1 was not found").arg(names.join(QLatin1Char('/')))));
         return;
     }
-    // Albums from the user feed, then (for a photo) the album's photos.
+    // Albums from the user feed, then (for a photo) the album's photos. A
+    // document with an id is that entry alone: another of its title never
+    // stands in for it.
+    m_resolvedId = document->id();
+    m_albumsLeft.clear();
     resolveFeed(DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {}), names, 0);
 }
 
@@ -786,25 +807,32 @@ void QNGooglePhotosHandler::resolveFeed(const QUrl &feedURL, const QStringList &
 void QNGooglePhotosHandler::resolveFeedFetched(const QStringList &names, int depth, const DAObjectPtr &object,
                                                const VNErrorPtr &error) {
     const QString path = QLatin1Char('/') + names.join(QLatin1Char('/'));
+    if (error) {
+        entryResolved(nullptr, error);
+        return;
+    }
     auto feed = std::dynamic_pointer_cast<DAFeedBase>(object);
-    DAEntryBasePtr found;
-    for (const auto &entry : feed ? feed->entries() : QList<DAEntryBasePtr>())
-        if (entry->title() && entry->title()->stringValue() == names.at(depth)) {
-            found = entry;
-            break;
-        }
-    if (error || !found) {
-        entryResolved(nullptr, error ? error : codedError(QStringLiteral("%1 was not found").arg(path)));
+    const bool last = depth + 1 == names.size();
+    const bool byId = last && !m_resolvedId.isEmpty();
+    QList<DAEntryBasePtr> matches;
+    for (const auto &entry : feed ? feed->entries() : QList<DAEntryBasePtr>()) {
+        if (byId ? entryIdOf(entry) == m_resolvedId : entry->title() && entry->title()->stringValue() == names.at(depth))
+            matches.append(entry);
+    }
+    if (last && !matches.isEmpty()) {
+        entryResolved(matches.first(), nullptr);
         return;
     }
-    if (depth + 1 == names.size()) {
-        entryResolved(found, nullptr);
+    if (!last) {
+        // A photo known by its id may sit in any album of that title: each
+        // is looked into in turn.
+        for (const auto &album : matches)
+            if (auto link = album->feedLink(); link && (!m_resolvedId.isEmpty() || m_albumsLeft.isEmpty()))
+                m_albumsLeft.append(QUrl(link->href()));
+    }
+    if (!m_albumsLeft.isEmpty()) {
+        resolveFeed(m_albumsLeft.takeFirst(), names, 1);
         return;
     }
-    auto link = found->feedLink();
-    if (!link) {
-        entryResolved(nullptr, codedError(QStringLiteral("%1 was not found").arg(path)));
-        return;
-    }
-    resolveFeed(QUrl(link->href()), names, depth + 1);
+    entryResolved(nullptr, codedError(QStringLiteral("%1 was not found").arg(path)));
 }

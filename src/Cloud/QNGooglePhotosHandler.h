@@ -129,7 +129,8 @@ private:
     void refreshAccessToken(Action action);
     void tokenRequest(const QString &body, Action action);
     // The document's entry: the one it was listed with, else found by its
-    // path (album, album/photo), one feed at a time; null for the root.
+    // path (album, album/photo), one feed at a time, and by its id when it
+    // has one; null for the root.
     void resolveEntry(const QNDocumentPtr &document);
     void resolveFeed(const QUrl &feedURL, const QStringList &names, int depth);
     void resolveFeedFetched(const QStringList &names, int depth, const std::shared_ptr<DAObject> &object,
@@ -152,4 +153,6 @@ private:
     QString m_accessToken;
     QString m_currentPath;
     QNDocumentPtr m_currentFolder;  // told what its listing left out
+    QString m_resolvedId;           // the id of the document being looked up
+    QList<QUrl> m_albumsLeft;       // albums still to look into for it
 };
