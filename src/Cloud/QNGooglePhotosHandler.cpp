@@ -262,6 +262,8 @@ void QNGooglePhotosHandler::processOAuthLogin(const QString &callbackUrl) {
                            {QStringLiteral("grant_type"), QStringLiteral("authorization_code")}}),
                  [weakSelf, completed](NRHTTPRequest *request, VNErrorPtr error) {
                      auto me = weakSelf.lock();
+                     if (error)
+                         VNLog::log(QStringLiteral("QNGooglePhotosHander processOAuthLogin error %1").arg(error->localizedDescription()));
                      if (error || !me) {
                          completed(false, error, false);
                          return;
@@ -375,7 +377,7 @@ void QNGooglePhotosHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
 
 void QNGooglePhotosHandler::quotaStep(const DAObjectPtr &) {
     const QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
-    track(m_googleService->fetchFeedWithURL(
+    const DAServiceTicketPtr ticket = m_googleService->fetchFeedWithURL(
         url,
         fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) {
             auto feed = std::dynamic_pointer_cast<DAFeedPhotoUser>(object);
@@ -387,7 +389,14 @@ void QNGooglePhotosHandler::quotaStep(const DAObjectPtr &) {
             }
             failOperation(error);
         }),
-        DAFeedPhotoUser::staticClass()));
+        DAFeedPhotoUser::staticClass());
+    if (!ticket) {
+        // No fetch started, so none will answer: the quota ends here, unread.
+        if (auto completed = takeQuotaCompleted(); completed && !isCancelled())
+            completed(nullptr, true);
+        return;
+    }
+    track(ticket);
 }
 
 // --- List ----------------------------------------------------------------------------
