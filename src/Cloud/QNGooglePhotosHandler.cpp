@@ -415,13 +415,20 @@ void QNGooglePhotosHandler::listDocuments(QNDocumentPtr folder, QString searchKe
                   &QNGooglePhotosHandler::listStep});
 }
 
-void QNGooglePhotosHandler::listStep(const DAObjectPtr &folderEntry) {
-    auto entry = std::dynamic_pointer_cast<DAEntryBase>(folderEntry);
+std::shared_ptr<DAQueryGooglePhotos> QNGooglePhotosHandler::showFilesInternal(const QString &folderPath,
+                                                                             const DAObjectPtr &folderObject) {
+    m_currentPath = folderPath;
+    auto entry = std::dynamic_pointer_cast<DAEntryBase>(folderObject);
     auto link = entry ? entry->feedLink() : nullptr;
     const QUrl feedURL = link ? QUrl(link->href())
                               : DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
     auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(feedURL);
     query->setMaxResults(1000);
+    return query;
+}
+
+void QNGooglePhotosHandler::listStep(const DAObjectPtr &folderEntry) {
+    const auto query = showFilesInternal(m_currentPath, folderEntry);
     // A big album is read to its end, page by page.
     m_googleService->setServiceShouldFollowNextLinks(true);
     track(m_googleService->fetchFeedWithURL(query->URL(), fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { listFetched(object, error); })));

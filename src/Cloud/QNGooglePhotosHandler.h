@@ -12,6 +12,7 @@
 class NRHTTPRequest;
 class HFHTTPFetcher;
 class DAServiceGooglePhotos;
+class DAQueryGooglePhotos;
 class DAServiceTicketBase;
 class DAObject;
 class DAEntryBase;
@@ -66,6 +67,12 @@ public:
     static QString stringFromEntry(const QVariantMap &entry, const QString &key);
     static qint64 longLongFromEntry(const QVariantMap &entry, const QString &key);
     static QDateTime dateFromEntry(const QVariantMap &entry, const QString &key);
+
+    // The listing's query for the folder at folderPath (kept as the
+    // listed path) with its entry, or the album list for none: up to 1000
+    // entries a page.
+    std::shared_ptr<DAQueryGooglePhotos> showFilesInternal(const QString &folderPath,
+                                                           const std::shared_ptr<DAObject> &folderObject);
 
     static QUrl authorizationURL();
     // Domain "QNGooglePhotosHandler", code 0, the message as description.

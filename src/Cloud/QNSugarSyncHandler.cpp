@@ -490,9 +490,9 @@ void QNSugarSyncHandler::download(QNDocumentPtr document, QNDocumentPtr destPath
         auto request = NRHTTPRequest::requestWithURL(QUrl(document->id() + QStringLiteral("/data")));
         request->setDownloadDestinationPath(received);
         request->setShowAccurateProgress(true);
+        // The length the reply announces replaces the listed size.
         request->setDownloadSizeIncrementedBlock([counters](qint64 size) {
-            if (size > 0 && quint64(size) > counters->total)
-                counters->total = quint64(size);
+            counters->total = size > 0 ? quint64(size) : 1;
         });
         request->setBytesReceivedBlock([counters, progress](qint64 size, qint64 total) {
             if (size > 0)
