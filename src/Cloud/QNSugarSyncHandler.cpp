@@ -324,8 +324,6 @@ void QNSugarSyncHandler::refreshAccessToken(TokenCallback completed) {
              VNErrorPtr error;
              const XTDocumentPtr document = parseReply(reply.responseData(), QStringLiteral("authorization"), &error);
              const QString accessToken = reply.responseHeader(QStringLiteral("Location"));
-             if (!accessToken.isEmpty())
-                 VNLog::addSecret(accessToken);
              if (!document) {
                  VNLog::log(QStringLiteral("Error reading createAccessTokenFinished response: %1")
                                 .arg(error->localizedDescription()));
