@@ -488,9 +488,11 @@ void QNSugarSyncHandler::download(QNDocumentPtr document, QNDocumentPtr destPath
         auto request = NRHTTPRequest::requestWithURL(QUrl(document->id() + QStringLiteral("/data")));
         request->setDownloadDestinationPath(received);
         request->setShowAccurateProgress(true);
-        // The length the reply announces replaces the listed size.
+        // The length the reply announces replaces the listed size; a reply
+        // that announces none keeps it (progress is not shown as whole).
         request->setDownloadSizeIncrementedBlock([counters](qint64 size) {
-            counters->total = size > 0 ? quint64(size) : 1;
+            if (size > 0)
+                counters->total = quint64(size);
         });
         request->setBytesReceivedBlock([counters, progress](qint64 size, qint64 total) {
             if (size > 0)
