@@ -835,6 +835,14 @@ void QNGooglePhotosHandler::resolveFeedFetched(const QStringList &names, int dep
         if (byId ? entryIdOf(entry) == m_resolvedId : entry->title() && entry->title()->stringValue() == names.at(depth))
             matches.append(entry);
     }
+    // Titles repeat: a name that several entries carry tells none of them,
+    // and a change made to the first of them could be a change to another
+    // photo than the one meant.
+    if (!byId && matches.size() > 1 && (last || m_resolvedId.isEmpty())) {
+        entryResolved(nullptr, codedError(QStringLiteral("%1 names more than one item; it cannot be told which one is meant")
+                                              .arg(QLatin1Char('/') + names.mid(0, depth + 1).join(QLatin1Char('/')))));
+        return;
+    }
     if (last && !matches.isEmpty()) {
         entryResolved(matches.first(), nullptr);
         return;
@@ -843,7 +851,7 @@ void QNGooglePhotosHandler::resolveFeedFetched(const QStringList &names, int dep
         // A photo known by its id may sit in any album of that title: each
         // is looked into in turn.
         for (const auto &album : matches)
-            if (auto link = album->feedLink(); link && (!m_resolvedId.isEmpty() || m_albumsLeft.isEmpty()))
+            if (auto link = album->feedLink())
                 m_albumsLeft.append(QUrl(link->href()));
     }
     if (!m_albumsLeft.isEmpty()) {
