@@ -70,6 +70,20 @@ bool isUsableName(const QString &name) {
            !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
+// What tells one entry from another of the same title: its Atom id, else
+// its photo-service id.
+QString entryIdOf(const DAEntryBasePtr &entry) {
+    if (!entry)
+        return {};
+    if (const QString atomId = entry->identifier(); !atomId.isEmpty())
+        return atomId;
+    if (auto photo = std::dynamic_pointer_cast<DAEntryPhoto>(entry))
+        return photo->GPhotoID();
+    if (auto album = std::dynamic_pointer_cast<DAEntryPhotoAlbum>(entry))
+        return album->GPhotoID();
+    return {};
+}
+
 bool sameHost(const QUrl &a, const QUrl &b) {
     return a.scheme() == b.scheme() && a.host() == b.host() && a.port(a.scheme() == "https" ? 443 : 80) ==
                                                                   b.port(b.scheme() == "https" ? 443 : 80);
@@ -134,6 +148,9 @@ QNDocumentPtr QNGooglePhotosHandler::documentFromEntry(const std::shared_ptr<DAE
     auto document = QNDocument::create();
     document->setPath(joinPath(folderPath, title));
     document->setDisplayName(title);
+    // Titles repeat; the id names this entry (also once the document is
+    // only path and id, as after a restart).
+    document->setId(entryIdOf(entry));
     document->setFileObject(std::make_shared<EntryHolder>(entry));
     std::shared_ptr<DAMediaGroup> group;
     if (auto photo = std::dynamic_pointer_cast<DAEntryPhoto>(entry)) {
@@ -245,6 +262,8 @@ void QNGooglePhotosHandler::processOAuthLogin(const QString &callbackUrl) {
                            {QStringLiteral("grant_type"), QStringLiteral("authorization_code")}}),
                  [weakSelf, completed](NRHTTPRequest *request, VNErrorPtr error) {
                      auto me = weakSelf.lock();
+                     if (error)
+                         VNLog::log(QStringLiteral("QNGooglePhotosHander processOAuthLogin error %1").arg(error->localizedDescription()));
                      if (error || !me) {
                          completed(false, error, false);
                          return;
@@ -358,7 +377,7 @@ void QNGooglePhotosHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
 
 void QNGooglePhotosHandler::quotaStep(const DAObjectPtr &) {
     const QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
-    track(m_googleService->fetchFeedWithURL(
+    const DAServiceTicketPtr ticket = m_googleService->fetchFeedWithURL(
         url,
         fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) {
             auto feed = std::dynamic_pointer_cast<DAFeedPhotoUser>(object);
@@ -370,7 +389,14 @@ void QNGooglePhotosHandler::quotaStep(const DAObjectPtr &) {
             }
             failOperation(error);
         }),
-        DAFeedPhotoUser::staticClass()));
+        DAFeedPhotoUser::staticClass());
+    if (!ticket) {
+        // No fetch started, so none will answer: the quota ends here, unread.
+        if (auto completed = takeQuotaCompleted(); completed && !isCancelled())
+            completed(nullptr, true);
+        return;
+    }
+    track(ticket);
 }
 
 // --- List ----------------------------------------------------------------------------
@@ -389,13 +415,20 @@ void QNGooglePhotosHandler::listDocuments(QNDocumentPtr folder, QString searchKe
                   &QNGooglePhotosHandler::listStep});
 }
 
-void QNGooglePhotosHandler::listStep(const DAObjectPtr &folderEntry) {
-    auto entry = std::dynamic_pointer_cast<DAEntryBase>(folderEntry);
+std::shared_ptr<DAQueryGooglePhotos> QNGooglePhotosHandler::showFilesInternal(const QString &folderPath,
+                                                                             const DAObjectPtr &folderObject) {
+    m_currentPath = folderPath;
+    auto entry = std::dynamic_pointer_cast<DAEntryBase>(folderObject);
     auto link = entry ? entry->feedLink() : nullptr;
     const QUrl feedURL = link ? QUrl(link->href())
                               : DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
     auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(feedURL);
     query->setMaxResults(1000);
+    return query;
+}
+
+void QNGooglePhotosHandler::listStep(const DAObjectPtr &folderEntry) {
+    const auto query = showFilesInternal(m_currentPath, folderEntry);
     // A big album is read to its end, page by page.
     m_googleService->setServiceShouldFollowNextLinks(true);
     track(m_googleService->fetchFeedWithURL(query->URL(), fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { listFetched(object, error); })));
@@ -767,7 +800,11 @@ void QNGooglePhotosHandler::resolveEntry(const QNDocumentPtr &document) {
         entryResolved(nullptr, codedError(QStringLiteral("/%1 was not found").arg(names.join(QLatin1Char('/')))));
         return;
     }
-    // Albums from the user feed, then (for a photo) the album's photos.
+    // Albums from the user feed, then (for a photo) the album's photos. A
+    // document with an id is that entry alone: another of its title never
+    // stands in for it.
+    m_resolvedId = document->id();
+    m_albumsLeft.clear();
     resolveFeed(DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {}), names, 0);
 }
 
@@ -786,25 +823,40 @@ void QNGooglePhotosHandler::resolveFeed(const QUrl &feedURL, const QStringList &
 void QNGooglePhotosHandler::resolveFeedFetched(const QStringList &names, int depth, const DAObjectPtr &object,
                                                const VNErrorPtr &error) {
     const QString path = QLatin1Char('/') + names.join(QLatin1Char('/'));
+    if (error) {
+        entryResolved(nullptr, error);
+        return;
+    }
     auto feed = std::dynamic_pointer_cast<DAFeedBase>(object);
-    DAEntryBasePtr found;
-    for (const auto &entry : feed ? feed->entries() : QList<DAEntryBasePtr>())
-        if (entry->title() && entry->title()->stringValue() == names.at(depth)) {
-            found = entry;
-            break;
-        }
-    if (error || !found) {
-        entryResolved(nullptr, error ? error : codedError(QStringLiteral("%1 was not found").arg(path)));
+    const bool last = depth + 1 == names.size();
+    const bool byId = last && !m_resolvedId.isEmpty();
+    QList<DAEntryBasePtr> matches;
+    for (const auto &entry : feed ? feed->entries() : QList<DAEntryBasePtr>()) {
+        if (byId ? entryIdOf(entry) == m_resolvedId : entry->title() && entry->title()->stringValue() == names.at(depth))
+            matches.append(entry);
+    }
+    // Titles repeat: a name that several entries carry tells none of them,
+    // and a change made to the first of them could be a change to another
+    // photo than the one meant.
+    if (!byId && matches.size() > 1 && (last || m_resolvedId.isEmpty())) {
+        entryResolved(nullptr, codedError(QStringLiteral("%1 names more than one item; it cannot be told which one is meant")
+                                              .arg(QLatin1Char('/') + names.mid(0, depth + 1).join(QLatin1Char('/')))));
         return;
     }
-    if (depth + 1 == names.size()) {
-        entryResolved(found, nullptr);
+    if (last && !matches.isEmpty()) {
+        entryResolved(matches.first(), nullptr);
         return;
     }
-    auto link = found->feedLink();
-    if (!link) {
-        entryResolved(nullptr, codedError(QStringLiteral("%1 was not found").arg(path)));
+    if (!last) {
+        // A photo known by its id may sit in any album of that title: each
+        // is looked into in turn.
+        for (const auto &album : matches)
+            if (auto link = album->feedLink())
+                m_albumsLeft.append(QUrl(link->href()));
+    }
+    if (!m_albumsLeft.isEmpty()) {
+        resolveFeed(m_albumsLeft.takeFirst(), names, 1);
         return;
     }
-    resolveFeed(QUrl(link->href()), names, depth + 1);
+    entryResolved(nullptr, codedError(QStringLiteral("%1 was not found").arg(path)));
 }

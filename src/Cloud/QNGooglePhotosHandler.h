@@ -12,6 +12,7 @@
 class NRHTTPRequest;
 class HFHTTPFetcher;
 class DAServiceGooglePhotos;
+class DAQueryGooglePhotos;
 class DAServiceTicketBase;
 class DAObject;
 class DAEntryBase;
@@ -66,6 +67,12 @@ public:
     static QString stringFromEntry(const QVariantMap &entry, const QString &key);
     static qint64 longLongFromEntry(const QVariantMap &entry, const QString &key);
     static QDateTime dateFromEntry(const QVariantMap &entry, const QString &key);
+
+    // The listing's query for the folder at folderPath (kept as the
+    // listed path) with its entry, or the album list for none: up to 1000
+    // entries a page.
+    std::shared_ptr<DAQueryGooglePhotos> showFilesInternal(const QString &folderPath,
+                                                           const std::shared_ptr<DAObject> &folderObject);
 
     static QUrl authorizationURL();
     // Domain "QNGooglePhotosHandler", code 0, the message as description.
@@ -129,7 +136,8 @@ private:
     void refreshAccessToken(Action action);
     void tokenRequest(const QString &body, Action action);
     // The document's entry: the one it was listed with, else found by its
-    // path (album, album/photo), one feed at a time; null for the root.
+    // path (album, album/photo), one feed at a time, and by its id when it
+    // has one; null for the root.
     void resolveEntry(const QNDocumentPtr &document);
     void resolveFeed(const QUrl &feedURL, const QStringList &names, int depth);
     void resolveFeedFetched(const QStringList &names, int depth, const std::shared_ptr<DAObject> &object,
@@ -152,4 +160,6 @@ private:
     QString m_accessToken;
     QString m_currentPath;
     QNDocumentPtr m_currentFolder;  // told what its listing left out
+    QString m_resolvedId;           // the id of the document being looked up
+    QList<QUrl> m_albumsLeft;       // albums still to look into for it
 };

@@ -60,21 +60,29 @@ bool isUnsafeName(const QString &name) {
            name.contains(QLatin1Char('/')) || name.contains(QChar(0));
 }
 
-// The text of the last child element of that name (a repeated child gives its last text).
+// The text of the last child element of that name (a repeated child gives
+// its last text), as the service wrote it: names keep their blanks.
 QString childText(const XTNodePtr &node, const QString &name) {
     VNErrorPtr error;
     const XTNodeList found = node->nodesForXPath(name, &error);
-    return found.isEmpty() ? QString() : found.last()->stringValue().trimmed();
+    return found.isEmpty() ? QString() : found.last()->stringValue();
 }
 
-// A document whose root is the expected element; null and *error otherwise.
+// A reference, number or date: blanks around it are layout, not content.
+QString childValue(const XTNodePtr &node, const QString &name) {
+    return childText(node, name).trimmed();
+}
+
+// A document whose root is the expected element; null and *error otherwise:
+// the parser's own error for a reply that is no XML.
 XTDocumentPtr parseReply(const QByteArray &reply, const QString &root, VNErrorPtr *error) {
     VNErrorPtr parseError;
     XTDocumentPtr document = XTDocument::initWithData(reply, &parseError);
     if (document && document->rootElement() && document->rootElement()->name() == root)
         return document;
-    *error = QNSugarSyncHandler::handlerError(
-        QStringLiteral("The service's reply is not the expected \"%1\" document.").arg(root));
+    *error = !document && parseError ? parseError
+                                     : QNSugarSyncHandler::handlerError(
+                                           QStringLiteral("The service's reply is not the expected \"%1\" document.").arg(root));
     return nullptr;
 }
 
@@ -176,7 +184,7 @@ std::optional<QNDocumentList> QNSugarSyncHandler::parseContents(const QByteArray
             root->nodesForXPath(folders ? QStringLiteral("collection") : QStringLiteral("file"), &xpathError);
         for (const XTNodePtr &node : nodes) {
             const QString name = childText(node, QStringLiteral("displayName"));
-            const QString ref = childText(node, QStringLiteral("ref"));
+            const QString ref = childValue(node, QStringLiteral("ref"));
             if (isUnsafeName(name) || ref.isEmpty()) {
                 VNLog::log(QStringLiteral("SugarSync: an entry named \"%1\" in %2 is left out").arg(name, folderPath));
                 if (leftOut)
@@ -189,8 +197,8 @@ std::optional<QNDocumentList> QNSugarSyncHandler::parseContents(const QByteArray
             entry->setId(ref);
             entry->setIsDirectory(folders);
             if (!folders) {
-                entry->setSize(childText(node, QStringLiteral("size")).toLongLong());
-                entry->setDate(QNUtils::dateFromString(childText(node, QStringLiteral("lastModified"))));
+                entry->setSize(childValue(node, QStringLiteral("size")).toLongLong());
+                entry->setDate(QNUtils::dateFromString(childValue(node, QStringLiteral("lastModified"))));
             }
             documents.append(entry);
         }
@@ -276,10 +284,13 @@ void QNSugarSyncHandler::login(QNLoginCallback completed) {
             completed(false, req->error(), self->m_canceled || req->isCancelled());
             return;
         }
-        // The refresh token arrives in Location: the log never shows it.
-        VNLog::log(QStringLiteral("request: %1, headers: %2").arg(req->url().toString(), loggableHeaders(*req)));
-        VNLog::log(QStringLiteral("response: %1").arg(req->responseStatusCode()));
+        // The refresh token arrives in Location: the log never shows it,
+        // in the headers or in a reply text that repeats it.
         const QString token = req->responseHeader(QStringLiteral("Location"));
+        if (!token.isEmpty())
+            VNLog::addSecret(token);
+        VNLog::log(QStringLiteral("request: %1, headers: %2").arg(req->url().toString(), loggableHeaders(*req)));
+        VNLog::log(QStringLiteral("response: %1, %2").arg(req->responseStatusCode()).arg(req->responseString()));
         if (token.isEmpty() || req->responseStatusCode() >= 400) {
             completed(false, handlerError(QStringLiteral("The account is invalid or the connection had a problem")),
                       self->m_canceled);
@@ -312,14 +323,16 @@ void QNSugarSyncHandler::refreshAccessToken(TokenCallback completed) {
          [completed](NRHTTPRequest &reply) {
              VNErrorPtr error;
              const XTDocumentPtr document = parseReply(reply.responseData(), QStringLiteral("authorization"), &error);
+             const QString accessToken = reply.responseHeader(QStringLiteral("Location"));
              if (!document) {
                  VNLog::log(QStringLiteral("Error reading createAccessTokenFinished response: %1")
                                 .arg(error->localizedDescription()));
-                 completed(error, QString(), QString());
+                 // The token stands apart from the body: it goes back with
+                 // the parser's error, the user's address does not.
+                 completed(error, accessToken, QString());
                  return;
              }
-             const QString userURL = childText(document->rootElement(), QStringLiteral("user"));
-             const QString accessToken = reply.responseHeader(QStringLiteral("Location"));
+             const QString userURL = childValue(document->rootElement(), QStringLiteral("user"));
              if (userURL.isEmpty() || accessToken.isEmpty()) {
                  completed(handlerError(QStringLiteral("SugarSync gave no access token.")), QString(), QString());
                  return;
@@ -349,17 +362,30 @@ void QNSugarSyncHandler::readUser(const QString &token, const QString &userURL, 
 
 void QNSugarSyncHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
     auto self = std::static_pointer_cast<QNSugarSyncHandler>(shared_from_this());
-    Failed failed = [completed](VNErrorPtr error, bool cancelled) { completed(cancelled ? nullptr : error, cancelled); };
-    withToken(failed, [self, failed, completed](QString token, QString userURL) {
+    Failed failed = [completed](VNErrorPtr error, bool cancelled) { completed(error, cancelled); };
+    // Quota stops at the token step only when it gave no token, and then
+    // answers not cancelled: a cancel there hands back the cancel error.
+    refreshAccessToken([self, failed, completed](VNErrorPtr error, QString token, QString userURL) {
+        if (token.isEmpty() || userURL.isEmpty()) {
+            completed(error ? error : handlerError(QStringLiteral("SugarSync gave no access token.")), false);
+            return;
+        }
         self->readUser(token, userURL, failed, [self, completed](const QByteArray &reply) {
             VNErrorPtr error;
             const XTDocumentPtr user = parseReply(reply, QStringLiteral("user"), &error);
             if (!user) {
+                VNLog::log(QStringLiteral("Error reading workspacesFinished response: %1").arg(error->localizedDescription()));
+                if (auto config = self->driveConfig()) {
+                    config->setTotalBytes(0);
+                    config->setUsedBytes(0);
+                    config->setAvailableBytes(0);
+                    config->setSharedBytes(0);
+                }
                 completed(error, false);
                 return;
             }
-            const qint64 total = childText(user->rootElement(), QStringLiteral("quota/limit")).toLongLong();
-            const qint64 used = childText(user->rootElement(), QStringLiteral("quota/usage")).toLongLong();
+            const qint64 total = childValue(user->rootElement(), QStringLiteral("quota/limit")).toLongLong();
+            const qint64 used = childValue(user->rootElement(), QStringLiteral("quota/usage")).toLongLong();
             if (auto config = self->driveConfig()) {
                 config->setTotalBytes(total);
                 config->setUsedBytes(used);
@@ -413,6 +439,7 @@ void QNSugarSyncHandler::listPage(QString url, QString folderPath, QString token
              const auto documents =
                  parseContents(reply.responseData(), folderPath, &more, &end, &error, &soFar.leftOut);
              if (!documents) {
+                 VNLog::log(QStringLiteral("Error reading workspacesFinished response: %1").arg(error->localizedDescription()));
                  failed(error, false);
                  return;
              }
@@ -461,8 +488,10 @@ void QNSugarSyncHandler::download(QNDocumentPtr document, QNDocumentPtr destPath
         auto request = NRHTTPRequest::requestWithURL(QUrl(document->id() + QStringLiteral("/data")));
         request->setDownloadDestinationPath(received);
         request->setShowAccurateProgress(true);
+        // The length the reply announces replaces the listed size; a reply
+        // that announces none keeps it (progress is not shown as whole).
         request->setDownloadSizeIncrementedBlock([counters](qint64 size) {
-            if (size > 0 && quint64(size) > counters->total)
+            if (size > 0)
                 counters->total = quint64(size);
         });
         request->setBytesReceivedBlock([counters, progress](qint64 size, qint64 total) {
@@ -623,7 +652,7 @@ void QNSugarSyncHandler::remove(QNDocumentPtr document, QNDocumentCallback compl
         self->readUser(token, userURL, failed, [self, failed, completed, document, token](const QByteArray &reply) {
             VNErrorPtr error;
             const XTDocumentPtr user = parseReply(reply, QStringLiteral("user"), &error);
-            const QString deleted = user ? childText(user->rootElement(), QStringLiteral("deleted")) : QString();
+            const QString deleted = user ? childValue(user->rootElement(), QStringLiteral("deleted")) : QString();
             if (deleted.isEmpty()) {
                 VNLog::log(QStringLiteral("Error parsing XML for removePathFinished: %1")
                                .arg(error ? error->localizedDescription() : QStringLiteral("no deleted folder")));

@@ -8,7 +8,8 @@ ETag rules, resumable photo uploads and the share-link ACL call.
 
 Controls: reset (albums "Holiday" with two photos, "Big" with 1,234 photos,
 "Empty"), entry {album, title, data} adds a photo, the frame's log, fault,
-expire and tree (album/photo -> size, sha1).
+expire, tree (album/photo -> size, sha1) and photos (every photo in album
+order, twins of one title included: album, title, size, sha1).
 
     photos_fake.py CONFIG_JSON
 """
@@ -87,6 +88,9 @@ class Photos(w.Service):
             data = base64.b64decode(args["b64"]) if "b64" in args else args.get("data", "x").encode()
             self.new_photo(aid, args["title"], data, mime=args.get("mime", "image/jpeg"))
             return {}
+        if what == "photos":
+            return [{"album": a["title"], "title": self.photos[p]["title"], "size": len(self.photos[p]["data"]),
+                     "sha1": w.sha1(self.photos[p]["data"])} for a in self.albums.values() for p in a["photos"]]
         return None
 
     # --- Atom ---------------------------------------------------------------

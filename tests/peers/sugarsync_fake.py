@@ -7,6 +7,8 @@
                             201, Location = a refresh token (401 otherwise)
   POST /authorization       a known refresh token: 201, Location = an access
                             token, body <authorization><user>URL</user>...
+                            (the refresh token BASE/app-authorization/notxml:
+                            an access token with a body that is no XML)
 Every other call needs Authorization = an access token (401 otherwise):
   GET  /user                            quota and the deleted-items folder
   GET  /user/folders/contents           the top folders   (?start=&max=, paged)
@@ -22,11 +24,19 @@ The tree lives in memory. The top holds "Sync Folder" (empty), "Big" (1,200
 files), "refused" (its listing answers 403), "notxml" (its listing answers
 HTML), "noend" (its listing says more is to come but not where it ended),
 "maxend" (two pages, the first ending at 2^31 - 1), "stuck" (every page
-ends at 2^31 - 1), "endless" (pages that always say more is to come) and
-"evil" (entries named "..", "a/b" and "ok.txt"). Every request is counted
-by method and path in STATE_DIR/counts.json; one sent in the clear to the
-HTTPS port is counted as "CLEAR <method> <path>" and refused.
+ends at 2^31 - 1), "endless" (pages that always say more is to come),
+"onebyone" (pages of one entry each, whatever max asks), "badend" (a first
+page whose end cannot be read as a number, then pages from any start),
+"evil" (entries named "..", "a/b" and "ok.txt"), "blanks" (files named
+" lead.txt", "trail.txt " and " both ") with the empty "blanks copied" and
+"blanks moved". Every request is counted by method and path in
+STATE_DIR/counts.json; one sent in the clear to the HTTPS port is counted as
+"CLEAR <method> <path>" and refused. Before answering a POST, PUT or DELETE
+the fake writes its tree to STATE_DIR/tree.json: each item's path of names
+(as they stand, blanks kept) -> its size, or -1 for a folder.
 """
+import json
+import os
 import itertools
 import ssl
 import sys
@@ -82,11 +92,35 @@ def seed():
     new_item("kept.txt", notxml, False, b"kept")
     noend = new_item("noend", STATE["root"], True)
     new_item("kept.txt", noend, False, b"kept")
-    for name in ("maxend", "stuck", "endless"):
+    for name in ("maxend", "stuck", "endless", "onebyone", "badend", "blanks copied", "blanks moved"):
         new_item(name, STATE["root"], True)
     evil = new_item("evil", STATE["root"], True)
     for name in ("..", "a/b", "ok.txt"):
         new_item(name, evil, False, b"x")
+    blanks = new_item("blanks", STATE["root"], True)
+    for name in (" lead.txt", "trail.txt ", " both "):
+        new_item(name, blanks, False, name.encode())
+
+
+def dump_tree():
+    def path(item_id):
+        names = []
+        while item_id and item_id != STATE["root"]:
+            item = STATE["items"].get(item_id)
+            if item is None:
+                return None
+            names.append(item["name"])
+            item_id = item["parent"]
+        return "/" + "/".join(reversed(names)) if item_id == STATE["root"] else None
+    tree = {}
+    for item_id, item in list(STATE["items"].items()):
+        where = path(item_id)
+        if where is not None and item_id != STATE["root"]:
+            tree[where] = -1 if item["folder"] else len(item["data"])
+    tmp = os.path.join(STATE["dir"], "tree.json.tmp")
+    with open(tmp, "w") as f:
+        json.dump(tree, f)
+    os.replace(tmp, os.path.join(STATE["dir"], "tree.json"))
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -96,6 +130,9 @@ class Handler(BaseHTTPRequestHandler):
         sys.stderr.write("sugarsync %s\n" % (fmt % args))
 
     def send(self, status, body=b"", ctype="application/xml; charset=UTF-8", location=None):
+        if self.command in ("POST", "PUT", "DELETE"):
+            with LOCK:
+                dump_tree()
         self.send_response(status)
         self.send_header("Content-Type", ctype)
         self.send_header("Content-Length", str(len(body)))
@@ -136,6 +173,9 @@ class Handler(BaseHTTPRequestHandler):
             return self.send(201, b"", location=token)
         if parts == ["authorization"]:
             doc = ET.fromstring(data)
+            if doc.findtext("refreshToken") == "%s/app-authorization/notxml" % STATE["base"]:
+                access = "%s/authorization/%s" % (STATE["base"], uuid.uuid4().hex)
+                return self.send(201, b"Service unavailable", "text/plain", location=access)
             if doc.findtext("refreshToken") not in STATE["refresh"]:
                 return self.send(401, b"<html>Unauthorized</html>", "text/html")
             access = "%s/authorization/%s" % (STATE["base"], uuid.uuid4().hex)
@@ -181,6 +221,8 @@ class Handler(BaseHTTPRequestHandler):
                 return self.send(200, b"<html><body>Service unavailable</body></html>", "text/html")
             if name in ("maxend", "stuck"):
                 return self.far_pages(name, int(query.get("start", ["0"])[0]))
+            if name in ("onebyone", "badend"):
+                return self.short_pages(name, int(query.get("start", ["0"])[0]))
             if name == "endless":
                 return self.endless_page(int(query.get("start", ["0"])[0]))
             if name == "noend":
@@ -204,6 +246,27 @@ class Handler(BaseHTTPRequestHandler):
             body = page % (start, "false", start, "last.txt", ref(STATE["root"]), start)
         else:
             return self.send(400, b"<html>Bad start</html>", "text/html")
+        return self.send(200, body.encode())
+
+    def short_pages(self, name, start):
+        # "onebyone": two entries, one a page, each page ending where it
+        # starts. "badend": the first page holds both entries and an end
+        # that is no number; a page from any other start holds what
+        # follows it.
+        entries = ["first.txt", "second.txt"]
+        page = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><collectionContents start=\"%d\" hasMore=\"%s\" end=\"%s\">" \
+               "%s</collectionContents>"
+        entry = "<file><displayName>%s</displayName><ref>%s/%d</ref><size>1</size></file>"
+        if name == "onebyone":
+            if start >= len(entries):
+                return self.send(400, b"<html>Bad start</html>", "text/html")
+            shown = [start]
+            end = str(start)
+        else:
+            shown = list(range(start, len(entries)))
+            end = "two" if start == 0 else str(len(entries) - 1)
+        more = "true" if (name == "badend" and start == 0) or shown[-1] + 1 < len(entries) else "false"
+        body = page % (start, more, end, "".join(entry % (entries[i], ref(STATE["root"]), i) for i in shown))
         return self.send(200, body.encode())
 
     def endless_page(self, start):

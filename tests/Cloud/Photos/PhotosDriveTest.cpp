@@ -416,6 +416,63 @@ TEST_F(PhotoDrive, SaveBackLeavesOnePhotoWithTheNewBytesAndNoBackup) {
               QString(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex()));
 }
 
+// Two photos of one title in an album, the second saved back after a
+// restart: its document rebuilt as the application restores it, path and
+// id. The new bytes take the second's place; the first photo keeps its
+// bytes, and no backup stays. A document of the same path without an id
+// tells neither photo: the save-back fails and both stay as they were.
+TEST_F(PhotoDrive, ASaveBackAfterARestartTouchesOnlyItsOwnPhotoOfATwinTitle) {
+    const auto sha1 = [](const QByteArray &data) { return QString(QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex()); };
+    const QString first = "beach.jpg " + sha1(QByteArray("\xff\xd8" "beach").repeated(1000));
+    const QString second = "beach.jpg " + sha1("the second beach");
+    const QByteArray bytes("\xff\xd8 the edited second beach");
+    const QString edited = "beach.jpg " + sha1(bytes);
+    struct Case {
+        bool withId;
+        QStringList beaches;  // what the album then holds of that title
+    };
+    for (const Case &c : {Case{true, {first, edited}}, Case{false, {first, second}}}) {
+        SCOPED_TRACE(c.withId ? "path and id" : "path alone");
+        control("reset");
+        ASSERT_FALSE(signIn().error);
+        control("entry", {{"album", "Holiday"}, {"title", "beach.jpg"}, {"data", "the second beach"}});
+        const QNDocumentPtr holiday = find("/Holiday");
+        ASSERT_TRUE(holiday);
+        QNDocumentPtr twin;
+        for (const auto &d : list(holiday).documents)
+            if (d->displayName() == "beach.jpg" && d->size() == 16)
+                twin = d;
+        ASSERT_TRUE(twin);
+        auto restored = QNDocument::withPath(twin->path());
+        auto restoredFolder = QNDocument::withPath(holiday->path(), true);
+        if (c.withId) {
+            restored->setId(twin->id());
+            restoredFolder->setId(holiday->id());
+        }
+        VNTest::writeFile(local->path() + "/beach.jpg", bytes);
+        auto opened = QNDocument::withPath(local->path() + "/beach.jpg");
+        opened->setSize(bytes.size());
+        const VNErrorPtr error = WebDriveTest::runItem(
+            std::make_shared<QNUpdateFileTask>(), std::make_shared<QNUpdateFileTaskItem>(drive, opened, restored, restoredFolder));
+        EXPECT_EQ(bool(error), !c.withId) << text(error).toStdString();
+        QStringList beaches;
+        int inHoliday = 0;
+        for (const auto &v : QJsonDocument::fromJson(control("photos")).array()) {
+            const QJsonObject photo = v.toObject();
+            if (photo["album"].toString() != "Holiday")
+                continue;
+            ++inHoliday;
+            if (photo["title"].toString() == "beach.jpg")
+                beaches << "beach.jpg " + photo["sha1"].toString();
+        }
+        beaches.sort();
+        QStringList expected = c.beaches;
+        expected.sort();
+        EXPECT_EQ(beaches.join('\n').toStdString(), expected.join('\n').toStdString());
+        EXPECT_EQ(inHoliday, 3) << "a backup stayed, or a photo went";
+    }
+}
+
 // Cancelled while the entry of a document known only by its path is looked
 // up: no answer, nothing removed, and the handler and all the operation held
 // go with the cancel.

@@ -9,9 +9,11 @@
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
+#include "Core/QNRenameOperation.h"
 #include "Core/QNTaskManager.h"
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNOperationQueue.h"
 #include "support/HandlerAnswer.h"
 #include "support/TaskRun.h"
 
@@ -32,6 +34,12 @@ QJsonObject peer() {
 QJsonObject counts() {
     VNTest::spin(50);
     return QJsonDocument::fromJson(VNTest::readFile(peer().value("counts_file").toString())).object();
+}
+
+// The fake's tree as it stands: each item's path of names -> size (-1: a folder).
+QJsonObject serviceTree() {
+    const QString file = QFileInfo(peer().value("counts_file").toString()).dir().filePath("tree.json");
+    return QJsonDocument::fromJson(VNTest::readFile(file)).object();
 }
 
 int requestsSince(const QJsonObject &before, const QString &prefix = QString()) {
@@ -105,6 +113,9 @@ TEST_F(SugarSync, LoginKeepsTheRefreshTokenNotThePasswordAndNeverLogsIt) {
     EXPECT_EQ(refused->error->localizedDescription(), "The account is invalid or the connection had a problem");
 
     VNLog::setCapturing(true);
+    VNTest::answerOf([&](AnswerPtr a) { wrong->createCloudInterface()->login(loginAnswer(a)); });
+    EXPECT_TRUE(VNLog::captured().join('\n').contains("response: 401, <html>Unauthorized</html>"))
+        << VNLog::captured().join('\n').toStdString();
     auto relog = VNTest::answerOf([&](AnswerPtr a) {
         auto again = config->copyThroughArchive();
         again->setPassword(peer().value("password").toString());
@@ -132,13 +143,18 @@ TEST_F(SugarSync, LongFolderIsListedWholeAcrossPages) {
 
 // Page ends past what 32 bits hold: the listing goes on past 2^31 - 1 and
 // is whole; one whose ends never advance fails after two pages, neither
-// asking for pages without end nor passing a short listing as whole.
+// asking for pages without end nor passing a short listing as whole. A
+// page of one entry ends where it starts and is followed; a page whose end
+// is no number fails the listing at once (read as 0, the next page would
+// start inside this one and repeat its entries).
 TEST_F(SugarSync, PagesEndingPast32BitsAreFollowedAndAnEndThatDoesNotAdvanceFails) {
     struct Case {
         const char *folder;
         QStringList listed;  // empty: the listing fails
+        int pages;
     };
-    for (const Case &c : {Case{"maxend", {"page at 0.txt", "last.txt"}}, Case{"stuck", {}}}) {
+    for (const Case &c : {Case{"maxend", {"page at 0.txt", "last.txt"}, 2}, Case{"stuck", {}, 2},
+                          Case{"onebyone", {"first.txt", "second.txt"}, 2}, Case{"badend", {}, 1}}) {
         SCOPED_TRACE(c.folder);
         const QNDocumentPtr folder = top(c.folder);
         ASSERT_TRUE(folder);
@@ -146,7 +162,7 @@ TEST_F(SugarSync, PagesEndingPast32BitsAreFollowedAndAnEndThatDoesNotAdvanceFail
         auto listing = VNTest::answerOf(
             [&](AnswerPtr a) { handler()->listDocuments(folder, QString(), listAnswer(a)); }, 20000);
         ASSERT_EQ(listing->count, 1) << "the listing never ended";
-        EXPECT_EQ(requestsSince(before, "GET /folder/"), 2);
+        EXPECT_EQ(requestsSince(before, "GET /folder/"), c.pages);
         QStringList listed;
         for (const auto &d : listing->documents)
             listed << d->displayName();
@@ -300,16 +316,114 @@ TEST_F(SugarSync, FolderTreeThereAndBackIsByteIdentical) {
     EXPECT_EQ(VNTest::readFile(local->path() + "/back/tree/sub/deeper/c.txt"), "c");
 }
 
-TEST_F(SugarSync, CancelWhileTheTokenIsAskedForAnswersOnceCancelled) {
-    auto sync = handler();
-    auto answer = std::make_shared<Answer>();
-    sync->listDocuments(QNDocument::withPath("/", true), QString(), listAnswer(answer));
-    sync->cancel();
-    ASSERT_TRUE(VNTest::waitForAnswer(answer));
-    VNTest::spin(300);  // the token's reply, had the cancel not stopped it, would answer a second time
-    EXPECT_EQ(answer->count, 1);
-    EXPECT_TRUE(answer->cancelled);
-    EXPECT_TRUE(answer->documents.isEmpty());
+// Cancelled while the token is asked for: each answers once with the cancel
+// error, a listing as cancelled, quota not.
+TEST_F(SugarSync, CancelWhileTheTokenIsAskedForAnswersOnce) {
+    struct Case {
+        const char *operation;
+        bool cancelled;
+    };
+    for (const Case &c : {Case{"list", true}, Case{"quota", false}}) {
+        SCOPED_TRACE(c.operation);
+        auto sync = handler();
+        auto answer = std::make_shared<Answer>();
+        if (QString(c.operation) == "list")
+            sync->listDocuments(QNDocument::withPath("/", true), QString(), listAnswer(answer));
+        else
+            sync->quota(nullptr, VNTest::quotaAnswer(answer));
+        sync->cancel();
+        ASSERT_TRUE(VNTest::waitForAnswer(answer));
+        VNTest::spin(300);  // the token's reply, had the cancel not stopped it, would answer a second time
+        EXPECT_EQ(answer->count, 1);
+        EXPECT_EQ(answer->cancelled, c.cancelled);
+        EXPECT_TRUE(answer->documents.isEmpty());
+        EXPECT_TRUE(answer->error && answer->error->code() == 4) << answer->text();
+    }
+}
+
+// A token reply that is no XML: the operation fails with the parser's own
+// error and sends nothing further.
+TEST_F(SugarSync, ATokenReplyThatIsNoXMLFailsWithTheParsersError) {
+    QString token = config->token();
+    config->setToken(token.left(token.lastIndexOf('/') + 1) + "notxml");
+    const QJsonObject before = counts();
+    auto listing = list(QNDocument::withPath("/", true));
+    ASSERT_TRUE(listing->error);
+    EXPECT_EQ(listing->error->domain().toStdString(), "XTErrorDomain") << listing->text();
+    EXPECT_EQ(requestsSince(before), 1);
+}
+
+// Names keep their blanks: listed, copied and moved between folders, and
+// downloaded to the disk, a name with a leading, a trailing or both blanks
+// arrives as it stands (checked on the service's own tree).
+TEST_F(SugarSync, NamesWithBlanksAroundThemArriveAsTheyStand) {
+    const QNDocumentPtr blanks = top("blanks");
+    const QNDocumentPtr copied = top("blanks copied");
+    const QNDocumentPtr moved = top("blanks moved");
+    ASSERT_TRUE(blanks && copied && moved);
+    auto local = VNTest::makeTempDir();
+    auto localDrive = QNMyDocumentsHandler::makeLocalDriveConfig();
+    const auto listed = list(blanks)->documents;
+    for (const QString name : {" lead.txt", "trail.txt ", " both "}) {
+        SCOPED_TRACE(("\"" + name + "\"").toStdString());
+        const QNDocumentPtr file = named(listed, name);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(file->path(), "/blanks/" + name);
+        auto copy = VNTest::runItem(std::make_shared<QNCopyTask>(), std::make_shared<QNCopyTaskItem>(config, config, file, copied));
+        EXPECT_FALSE(copy.error) << (copy.error ? copy.error->localizedDescription().toStdString() : "");
+        auto down = VNTest::runItem(std::make_shared<QNCopyTask>(),
+                                    std::make_shared<QNCopyTaskItem>(config, localDrive, file, QNDocument::withPath(local->path(), true)));
+        EXPECT_FALSE(down.error) << (down.error ? down.error->localizedDescription().toStdString() : "");
+        EXPECT_EQ(VNTest::readFile(local->path() + "/" + name), name.toUtf8());
+        auto move = VNTest::runItem(std::make_shared<QNMoveTask>(), std::make_shared<QNMoveTaskItem>(config, config, file, moved));
+        EXPECT_FALSE(move.error) << (move.error ? move.error->localizedDescription().toStdString() : "");
+        const QJsonObject tree = serviceTree();
+        EXPECT_EQ(tree.value("/blanks copied/" + name).toInt(), name.size());
+        EXPECT_EQ(tree.value("/blanks moved/" + name).toInt(), name.size());
+        EXPECT_FALSE(tree.contains("/blanks/" + name));
+    }
+    EXPECT_EQ(list(moved)->documents.size(), 3);
+}
+
+// A rename's name check lists the item's folder: on a drive that knows
+// folders by reference that is the folder the pane gives, with its
+// reference. Without it the check has only a path, which the service
+// cannot list, and the rename in a subfolder fails before anything is sent.
+TEST_F(SugarSync, ARenamesNameCheckListsTheFolderByItsReference) {
+    auto made = VNTest::answerOf([&](AnswerPtr a) { handler()->createFolder("renames", top("Sync Folder"), documentAnswer(a)); });
+    ASSERT_FALSE(made->error) << made->text();
+    made->document->setIsDirectory(true);
+    const QString folderRef = QUrl(made->document->id()).path();
+    auto local = VNTest::makeTempDir();
+    VNTest::writeFile(local->path() + "/old.txt", "old");
+    ASSERT_FALSE(VNTest::answerOf([&](AnswerPtr a) {
+                     handler()->upload(QNDocument::withPath(local->path() + "/old.txt"), made->document, nullptr,
+                                       documentAnswer(a));
+                 })->error);
+    struct Case {
+        bool paneFolder;
+        const char *newName;  // null: the rename fails
+    };
+    VNOperationQueue queue;
+    for (const Case &c : {Case{true, "new.txt"}, Case{false, nullptr}}) {
+        SCOPED_TRACE(c.paneFolder ? "the pane's folder" : "no folder");
+        const QNDocumentPtr file = list(made->document)->documents.value(0);
+        ASSERT_TRUE(file);
+        const QJsonObject before = counts();
+        auto answer = std::make_shared<Answer>();
+        auto rename = std::make_shared<QNRenameOperation>(
+            config, file, QNDocument::withPath("/Sync Folder/renames/" + QString(c.newName ? c.newName : "other.txt")),
+            VNTest::documentAnswer(answer));
+        if (c.paneFolder)
+            rename->setFolder(made->document);
+        queue.addOperation(rename);
+        ASSERT_TRUE(VNTest::waitForAnswer(answer));
+        EXPECT_EQ(bool(answer->error), !c.newName) << answer->text();
+        EXPECT_EQ(requestsSince(before, "GET " + folderRef + "/contents"), c.paneFolder ? 1 : 0);
+        EXPECT_EQ(requestsSince(before, "PUT "), c.paneFolder ? 1 : 0);
+        const QString shown = list(made->document)->documents.value(0)->displayName();
+        EXPECT_EQ(shown, c.newName ? c.newName : file->displayName());
+    }
 }
 
 TEST(SugarSyncBodies, TextIsEscapedAndContentsNeedTheirRoot) {

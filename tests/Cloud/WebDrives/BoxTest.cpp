@@ -3,7 +3,9 @@
 // tree through tasks.
 #include "WebDriveServices.h"
 
+#include "Core/QNRenameOperation.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNOperationQueue.h"
 #include "Platform/VNUserDefaults.h"
 
 #include <QFileInfo>
@@ -112,6 +114,51 @@ TEST_F(BoxDrive, AListingThatEndsBeforeItsCountIsAnError) {
     Answer l = list(drive, "/");
     EXPECT_TRUE(l.error);
     EXPECT_TRUE(l.documents.isEmpty());
+}
+
+// A rename's name check lists the folder it is given, the pane's own, by
+// its id; given none, the check finds the folder from its path, listing
+// every folder above it first.
+TEST_F(BoxDrive, ARenamesNameCheckListsTheFolderItIsGivenByItsId) {
+    Answer made = run(drive, [](auto h, auto cb) { h->createFolder("Sub", QNDocument::withPath("/", true), cb); });
+    ASSERT_FALSE(made.error) << errorText(made.error).toStdString();
+    VNTest::writeFile(local->path() + "/a.txt", "a");
+    ASSERT_FALSE(run(drive, [&](auto h, auto cb) {
+                     h->upload(QNDocument::withPath(local->path() + "/a.txt"), QNDocument::withPath("/Sub", true), {}, cb);
+                 }).error);
+    QNDocumentPtr sub;
+    for (const auto &d : list(drive, "/").documents)
+        if (d->displayName() == "Sub")
+            sub = d;
+    ASSERT_TRUE(sub && !sub->id().isEmpty());
+    VNOperationQueue queue;
+    for (const bool paneFolder : {true, false}) {
+        SCOPED_TRACE(paneFolder ? "the pane's folder" : "no folder");
+        const QNDocumentPtr file = list(drive, "/Sub").documents.value(0);
+        ASSERT_TRUE(file);
+        fake.control("clear_log");
+        auto answer = std::make_shared<Answer>();
+        const QString newName = paneFolder ? "b.txt" : "c.txt";
+        auto rename = std::make_shared<QNRenameOperation>(drive, file, QNDocument::withPath("/Sub/" + newName),
+                                                          [answer](QNDocumentPtr, VNErrorPtr e, bool) {
+                                                              answer->error = e;
+                                                              ++answer->count;
+                                                          });
+        if (paneFolder)
+            rename->setFolder(sub);
+        queue.addOperation(rename);
+        ASSERT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
+        EXPECT_FALSE(answer->error) << errorText(answer->error).toStdString();
+        int subListed = 0, rootListed = 0;
+        for (const auto &call : fake.log()) {
+            const QString path = call.toObject()["path"].toString();
+            subListed += path == "/2.0/folders/" + sub->id() + "/items";
+            rootListed += path == "/2.0/folders/0/items";
+        }
+        EXPECT_EQ(subListed, 1);
+        EXPECT_EQ(rootListed, paneFolder ? 0 : 1);
+        EXPECT_EQ(names(list(drive, "/Sub").documents), QStringList{newName});
+    }
 }
 
 TEST_F(BoxDrive, FolderTreeToTheDriveAndBackIsByteIdentical) {
