@@ -798,7 +798,14 @@ double HFHTTPFetcher::maxRetryInterval() const { LOCKED; return m_maxRetryInterv
 double HFHTTPFetcher::minRetryInterval() const { LOCKED; return m_minRetryInterval; }
 double HFHTTPFetcher::retryFactor() const { LOCKED; return m_retryFactor; }
 void HFHTTPFetcher::setRetryFactor(double f) { LOCKED; m_retryFactor = f; }
-QByteArray HFHTTPFetcher::loggedStreamData() const { LOCKED; return m_loggedStreamData ? *m_loggedStreamData : QByteArray(); }
+QByteArray HFHTTPFetcher::loggedStreamData() const {
+    std::shared_ptr<HFLoggedStreamData> logged;
+    {
+        LOCKED;
+        logged = m_loggedStreamData;
+    }
+    return logged ? logged->data() : QByteArray();
+}
 
 void HFHTTPFetcher::setProperty(const QString &key, const QVariant &value) {
     LOCKED;

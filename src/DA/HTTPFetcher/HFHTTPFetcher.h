@@ -2,6 +2,7 @@
 
 #include "DA/HTTPFetcher/HFCookieStorage.h"
 #include "DA/HTTPFetcher/HFHTTPFetchHistory.h"
+#include "DA/HTTPFetcher/HFHTTPFetcherLogging.h"
 #include "DA/HTTPFetcher/HFHTTPFetcherProtocols.h"
 #include "DA/HTTPFetcher/HFURLConnection.h"
 
@@ -207,7 +208,7 @@ private:
     std::optional<HFCredential> m_proxyCredential;
     QByteArray m_postData;
     std::shared_ptr<HFInputStream> m_postStream;
-    std::shared_ptr<QByteArray> m_loggedStreamData;
+    std::shared_ptr<HFLoggedStreamData> m_loggedStreamData;
     HFURLResponsePtr m_response;
     std::shared_ptr<HFHTTPFetcherDelegate> m_delegate;
     HFFinishedSelector m_finishedSel = nullptr;

@@ -115,21 +115,17 @@ void HFHTTPFetcherLogging::resetRunForTesting() {
 }
 
 std::shared_ptr<HFInputStream> HFHTTPFetcherLogging::setupStreamLogging(std::shared_ptr<HFInputStream> stream,
-                                                                         std::shared_ptr<QByteArray> *logged) {
+                                                                         std::shared_ptr<HFLoggedStreamData> *logged) {
     if (!isLoggingEnabled() || !stream)
         return stream;
-    auto buffer = std::make_shared<QByteArray>();
+    auto buffer = std::make_shared<HFLoggedStreamData>();
     *logged = buffer;
     auto factory = HFStreamMonitor::factory();
     if (!factory) {
-        *buffer = "<<Uploaded stream log unavailable without HFReadMonitorInputStream>>";
+        buffer->setData("<<Uploaded stream log unavailable without HFReadMonitorInputStream>>");
         return stream;
     }
-    auto mutex = std::make_shared<std::mutex>();
-    return factory(stream, [buffer, mutex](const char *bytes, qint64 length) {
-        std::lock_guard lock(*mutex);
-        buffer->append(bytes, length);
-    });
+    return factory(stream, [buffer](const char *bytes, qint64 length) { buffer->append(bytes, length); });
 }
 
 QString HFHTTPFetcherLogging::snipSubstringOfString(const QString &text, const QString &start, const QString &end) {

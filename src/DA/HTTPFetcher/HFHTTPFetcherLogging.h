@@ -6,8 +6,31 @@
 #include <QByteArray>
 #include <QString>
 #include <memory>
+#include <mutex>
 
 class HFHTTPFetcher;
+
+// The copy of a streamed body kept for the log: appended on the thread that
+// sends the body, read on the one that logs; its own lock guards both.
+class HFLoggedStreamData {
+public:
+    void append(const char *bytes, qint64 length) {
+        std::lock_guard lock(m_mutex);
+        m_data.append(bytes, length);
+    }
+    void setData(const QByteArray &data) {
+        std::lock_guard lock(m_mutex);
+        m_data = data;
+    }
+    QByteArray data() const {
+        std::lock_guard lock(m_mutex);
+        return m_data;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QByteArray m_data;
+};
 
 // The fetchers' debug log, off unless switched on (the application never
 // does). When on, every ended fetch and every redirect leaves a text entry
@@ -34,7 +57,7 @@ public:
 
     // Hooks called by the fetcher.
     static std::shared_ptr<HFInputStream> setupStreamLogging(std::shared_ptr<HFInputStream> stream,
-                                                             std::shared_ptr<QByteArray> *logged);
+                                                             std::shared_ptr<HFLoggedStreamData> *logged);
     static void logFetchWithError(HFHTTPFetcher *fetcher, const VNErrorPtr &error);
 
     // Redaction and formatting, shared with tests.

@@ -33,7 +33,10 @@ public:
 
     // The service layer's error domain; codes -100 (a reply gave no object),
     // -101 (wait ran out), -102 (no URL to fetch), -103 (a feed with more
-    // pages than are followed, or a next page that could not be asked for).
+    // pages than are followed, or a next page that could not be asked for),
+    // -104 (a request refused before it was sent: it would lose data on the
+    // server, or lacks what it needs).
+    static constexpr qint64 refusedRequestCode = -104;
     static const QString &errorDomain();
     // Notifications around each parse, with the ticket.
     using NotificationObserver = std::function<void(const QString &name, const DAServiceTicketPtr &ticket)>;
@@ -83,13 +86,20 @@ public:
     void setUserAgent(const QString &agent);
     void setExactUserAgent(const QString &agent) { m_userAgent = agent; }
     std::shared_ptr<HFHTTPFetcherService> fetcherService() const { return m_fetcherService; }
+    // A fetcher service of the caller's (a test double's); null is refused.
+    void setFetcherService(std::shared_ptr<HFHTTPFetcherService> service) {
+        if (service)
+            m_fetcherService = std::move(service);
+    }
     VNOperationQueue *operationQueue() const { return m_operationQueue; }
     // Null: replies are parsed on the callback thread.
     void setOperationQueue(VNOperationQueue *queue) { m_operationQueue = queue; }
     QVariant serviceUserData() const { return m_serviceUserData; }
     void setServiceUserData(const QVariant &d) { m_serviceUserData = d; }
     QVariantMap serviceProperties() const { return m_serviceProperties; }
+    void setServiceProperties(const QVariantMap &properties) { m_serviceProperties = properties; }
     void setServiceProperty(const QString &key, const QVariant &value);
+    QVariant servicePropertyForKey(const QString &key) const { return m_serviceProperties.value(key); }
     UploadProgress serviceUploadProgressHandler() const { return m_uploadProgress; }
     void setServiceUploadProgressHandler(UploadProgress h) { m_uploadProgress = std::move(h); }
     quint64 serviceUploadChunkSize() const { return m_uploadChunkSize; }
@@ -110,7 +120,7 @@ public:
     void setCookieStorageMethod(int m) { m_cookieStorageMethod = m; }
     bool serviceShouldFollowNextLinks() const { return m_followNextLinks; }
     void setServiceShouldFollowNextLinks(bool on) { m_followNextLinks = on; }
-    void setUserCredentials(const QString &username, const QString &password);
+    virtual void setUserCredentials(const QString &username, const QString &password);
     // Kept by the fetcher service. Setting one drops the credentials, and a
     // new one empties the response cache (its replies were for the old).
     std::shared_ptr<HFFetcherAuthorizationProtocol> authorizer() const { return m_fetcherService->authorizer(); }
@@ -118,11 +128,20 @@ public:
     bool shouldCacheResponseData() const { return m_fetcherService->shouldCacheETaggedData(); }
     void setShouldCacheResponseData(bool on) { m_fetcherService->setShouldCacheETaggedData(on); }
     void clearResponseDataCache() { m_fetcherService->clearETaggedDataCache(); }
+    // The byte budget of the response cache.
+    quint64 responseDataCacheCapacity() const { return m_fetcherService->ETaggedDataCacheCapacity(); }
+    void setResponseDataCacheCapacity(quint64 bytes) { m_fetcherService->setETaggedDataCacheCapacity(bytes); }
+    bool shouldFetchInBackground() const { return m_fetcherService->shouldFetchInBackground(); }
+    void setShouldFetchInBackground(bool on) { m_fetcherService->setShouldFetchInBackground(on); }
     QString username() const { return m_username; }
     QString password() const;
 
 protected:
     static void addBatchNamespaces(const DAFeedBasePtr &batchFeed);
+    // Answers a request that must not go out: the error (service domain,
+    // the code, "error" = the reason) reaches the completion from the
+    // loop, as any answer does, and the ticket is answered.
+    DAServiceTicketPtr refuseFetch(Completion completion, qint64 code, const QString &reason, DAServiceTicketPtr ticket = nullptr);
     // A failed fetch may be taken over (the Google service signs in again
     // after a rejection); true means no callback now.
     virtual bool handleRejection(const DAServiceTicketPtr &ticket, const VNErrorPtr &error) { return false; }
