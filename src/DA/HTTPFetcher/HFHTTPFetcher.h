@@ -104,6 +104,19 @@ public:
     void setDelegateQueue(VNOperationQueue *queue);
     QString comment() const;
     void setComment(const QString &comment);
+    // The format with each argument put in its place ("%1", "%2" ...); an
+    // empty format clears the comment.
+    template <typename... Args>
+    void setCommentWithFormat(const QString &format, const Args &...args) {
+        if (format.isEmpty()) {
+            setComment(QString());
+            return;
+        }
+        if constexpr (sizeof...(args) == 0)
+            setComment(format);
+        else
+            setComment(format.arg(args...));
+    }
     QString log() const;
     void setLog(const QString &log);
     std::shared_ptr<HFCookieStorage> cookieStorage() const;
@@ -138,6 +151,12 @@ public:
 
     // --- Class-wide -----------------------------------------------------
     static std::shared_ptr<HFCookieStorage> staticCookieStorage();
+    // What runs a fetcher's request: HFURLConnection::start unless a stand-in
+    // (a test double) is put in; null puts the real transfer back.
+    using ConnectionClass = std::function<std::shared_ptr<HFURLConnection>(
+        const HFURLRequest &request, std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop, qint64 maximumBodyBytes)>;
+    static ConnectionClass connectionClass();
+    static void setConnectionClass(ConnectionClass maker);
     // Our transport reports upload progress.
     static bool doesSupportSentDataCallback() { return true; }
     // Notifications: "kHFHTTPFetcherStartedNotification", "...Stopped...",

@@ -4,6 +4,9 @@
 #include "Platform/VNError.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QVariant>
 #include <QString>
 #include <memory>
 #include <mutex>
@@ -65,4 +68,17 @@ public:
     static QString redactedRequestBody(const QString &body);
     static QString bodyText(const QByteArray &body, const QString &contentType);
     static QString snipSubstringOfString(const QString &text, const QString &start, const QString &end);
+
+    // File and JSON helpers of the log.
+    static bool fileOrDirExistsAtPath(const QString &path);
+    // Makes the folder and its parents; true when it exists afterwards.
+    static bool makeDirectoryUpToPath(const QString &path);
+    static bool removeItemAtPath(const QString &path);
+    static bool createSymbolicLinkAtPath(const QString &path, const QString &destination);
+    // "  name: value" lines sorted by name, each ending in a newline.
+    static QString headersStringForDictionary(const QList<QPair<QString, QString>> &headers);
+    // Null when the data is no JSON document.
+    static QVariant JSONObjectWithData(const QByteArray &data);
+    // Indented JSON; empty for a value JSON cannot hold.
+    static QString stringWithJSONObject(const QVariant &object);
 };

@@ -3,21 +3,12 @@
 #include "DA/BaseClasses/DAUtilities.h"
 #include "DA/HTTPFetcher/HFErrors.h"
 #include "DA/HTTPFetcher/HFUserAgent.h"
+#include "DA/Service/DAAuthenticationFetcher.h"
 #include "Platform/VNLog.h"
 
 namespace {
 
-QMap<QString, QString> keyValues(const QByteArray &data) {
-    QMap<QString, QString> map;
-    for (const QByteArray &line : data.split('\n')) {
-        const qsizetype eq = line.indexOf('=');
-        if (eq > 0)
-            map.insert(QString::fromUtf8(line.left(eq)).trimmed(), QString::fromUtf8(line.mid(eq + 1)).trimmed());
-    }
-    return map;
-}
-
-QString formEncoded(const QString &text) { return QString::fromLatin1(QUrl::toPercentEncoding(text)); }
+QMap<QString, QString> keyValues(const QByteArray &data) { return DAUtilities::dictionaryWithResponseData(data); }
 
 }  // namespace
 
@@ -175,32 +166,6 @@ DAServiceTicketPtr DAServiceGoogle::fetchFeedWithBatchFeed(const DAFeedBasePtr &
 // ---------------------------------------------------------------------------
 // Sign-in
 
-std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authTokenFetcher(const QString &username, const QString &password, const QString &service,
-                                                                 const QString &source, const QString &signInDomain,
-                                                                 const QString &accountType,
-                                                                 const QList<QPair<QString, QString>> &additionalParameters,
-                                                                 const Headers &customHeaders) {
-    if (username.isEmpty() || password.isEmpty())
-        return nullptr;
-    const QString host = signInDomain.isEmpty() ? QStringLiteral("www.google.com") : signInDomain;
-    const QString scheme = host.startsWith(QLatin1String("localhost:")) ? QStringLiteral("http") : QStringLiteral("https");
-    HFURLRequest request(QUrl(QStringLiteral("%1://%2/accounts/ClientLogin").arg(scheme, host)), 60.0);
-    request.setCachePolicy(HFURLRequest::ReloadIgnoringLocalCacheData);
-    for (const auto &[name, value] : customHeaders)
-        request.setValue(value, name);
-    const QString body = QStringLiteral("Email=%1&Passwd=%2&source=%3&service=%4&accountType=%5")
-                             .arg(formEncoded(username), formEncoded(password), formEncoded(source), formEncoded(service),
-                                  formEncoded(accountType.isNull() ? QStringLiteral("HOSTED_OR_GOOGLE") : accountType));
-    QString parameters;
-    for (const auto &[key, value] : additionalParameters)
-        parameters += QStringLiteral("&%1=%2").arg(key, formEncoded(value));
-    auto fetcher = HFHTTPFetcher::fetcherWithRequest(request);
-    fetcher->setPostData((body + parameters).toUtf8());
-    fetcher->setCredential(HFCredential{username, password});
-    fetcher->setRetryEnabled(true);
-    return fetcher;
-}
-
 std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authenticationFetcher() const {
     if (serviceID().isEmpty())
         return nullptr;
@@ -208,8 +173,8 @@ std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authenticationFetcher() const {
     QList<QPair<QString, QString>> captcha;
     if (!m_captchaToken.isEmpty() && !m_captchaAnswer.isEmpty())
         captcha = {{QStringLiteral("logintoken"), m_captchaToken}, {QStringLiteral("logincaptcha"), m_captchaAnswer}};
-    auto fetcher = authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType(), captcha,
-                                    customAuthenticationRequestHeaders());
+    auto fetcher = DAAuthenticationFetcher::authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType(),
+                                                             captcha, customAuthenticationRequestHeaders());
     if (!fetcher)
         return nullptr;
     fetcher->setFetchHistory(fetcherService()->fetchHistory());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DA/BaseClasses/DAEntryBase.h"
+#include "DA/Service/DAAuthenticationFetcher.h"
 #include "DA/Service/DAServiceBase.h"
 #include "DA/Service/DAServiceTicket.h"
 
@@ -55,14 +56,7 @@ public:
     // own (one read inside a feed borrows the feed's).
     virtual QMap<QString, QString> serviceNamespaces() const;
 
-    // A sign-in fetch for these credentials, ready to begin; null without
-    // a username or password.
     using Headers = QList<QPair<QString, QString>>;
-    static std::shared_ptr<HFHTTPFetcher> authTokenFetcher(const QString &username, const QString &password, const QString &service,
-                                                           const QString &source, const QString &signInDomain,
-                                                           const QString &accountType,
-                                                           const QList<QPair<QString, QString>> &additionalParameters = {},
-                                                           const Headers &customHeaders = {});
     // Extra headers of the sign-in request (none here).
     virtual Headers customAuthenticationRequestHeaders() const { return {}; }
     // The error of a refused sign-in: the reply's key=value map as user info.
@@ -87,7 +81,7 @@ public:
     void setAuthSubToken(const QString &token) { m_authSubToken = token; }
     bool shouldUseMethodOverrideHeader() const { return m_methodOverride; }
     void setShouldUseMethodOverrideHeader(bool on) { m_methodOverride = on; }
-    QString signInDomain() const { return m_signInDomain.isEmpty() ? QStringLiteral("www.google.com") : m_signInDomain; }
+    QString signInDomain() const { return m_signInDomain.isEmpty() ? DAAuthenticationFetcher::defaultSignInDomain() : m_signInDomain; }
     void setSignInDomain(const QString &domain) { m_signInDomain = domain; }
     QString accountType() const { return m_accountType.isEmpty() ? QStringLiteral("HOSTED_OR_GOOGLE") : m_accountType; }
     void setAccountType(const QString &type) { m_accountType = type; }
@@ -110,6 +104,7 @@ public:
     QDateTime credentialDate() const { return m_credentialDate; }
     void setCredentialDate(const QDateTime &date) { m_credentialDate = date; }
     std::shared_ptr<HFHTTPFetcher> pendingAuthFetcher() const { return m_pendingAuthFetcher; }
+    void setPendingAuthFetcher(std::shared_ptr<HFHTTPFetcher> fetcher) { m_pendingAuthFetcher = std::move(fetcher); }
 
 protected:
     bool handleRejection(const DAServiceTicketPtr &ticket, const VNErrorPtr &error) override;
