@@ -106,6 +106,9 @@ public:
     // of the given tree.
     static DAXMLNodePtr wrap(xmlNodePtr node, const std::shared_ptr<DAXMLTree> &tree);
     const std::shared_ptr<DAXMLTree> &tree() const { return m_tree; }
+    // A libxml2 text as a string: through the document's string cache for
+    // elements, attributes and texts of a document that has one.
+    QString stringFromXMLString(const xmlChar *s) const;
 
 protected:
     DAXMLNode(xmlNodePtr node, std::shared_ptr<DAXMLTree> tree);
