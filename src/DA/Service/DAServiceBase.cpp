@@ -133,14 +133,22 @@ QString DAServiceBase::password() const {
 // ---------------------------------------------------------------------------
 // Requests
 
+QString DAServiceBase::systemVersionString() { return HFUserAgent::HFSystemVersionToken(); }
+QString DAServiceBase::defaultApplicationIdentifier() { return HFUserAgent::HFApplicationToken(); }
+
+void DAServiceBase::addAuthenticationToFetcher(const std::shared_ptr<HFHTTPFetcher> &fetcher) const {
+    if (!m_username.isEmpty() && !m_password.isEmpty())
+        fetcher->setCredential(HFCredential{m_username, password()});
+}
+
 QString DAServiceBase::requestUserAgent() const {
     QString agent = m_userAgent;
     if (agent.isEmpty() || agent.startsWith(QLatin1String("MyCompany-")))
-        agent = HFUserAgent::HFApplicationToken();
+        agent = defaultApplicationIdentifier();
     if (agent.contains(QLatin1String("DataAPI-Cpp"), Qt::CaseInsensitive))
         return agent;
     return QStringLiteral("%1 %2/%3 %4 (gzip)")
-        .arg(agent, QStringLiteral("DataAPI-Cpp"), QStringLiteral("%1.%2").arg(1).arg(12), HFUserAgent::HFSystemVersionToken());
+        .arg(agent, QStringLiteral("DataAPI-Cpp"), QStringLiteral("%1.%2").arg(1).arg(12), systemVersionString());
 }
 
 HFURLRequest DAServiceBase::requestForURL(const QUrl &url, const QString &etag, const QString &httpMethod,
@@ -273,8 +281,7 @@ DAServiceTicketPtr DAServiceBase::fetchObjectWithURL(const QUrl &url, DAClass ob
     }
     if (ticket->uploadProgressHandler())
         ticket->reportUploadProgressOf(fetcher);
-    if (!m_username.isEmpty() && !m_password.isEmpty())
-        fetcher->setCredential(HFCredential{m_username, password()});
+    addAuthenticationToFetcher(fetcher);
 
     std::weak_ptr<DAServiceBase> weakSelf = shared_from_this();
     const bool began = fetcher->beginFetchWithCompletionHandler([weakSelf, context](const QByteArray &data, const VNErrorPtr &error) {

@@ -51,6 +51,9 @@ public:
     HFURLRequest objectRequestForURL(const QUrl &url, const DAObjectPtr &object, const QString &etag,
                                      const QString &httpMethod, const DAServiceTicketPtr &ticket);
     QString requestUserAgent() const;
+    // The system and program parts of the user agent, computed once.
+    static QString systemVersionString();
+    static QString defaultApplicationIdentifier();
 
     // --- The core fetch -------------------------------------------------
     // The ticket of the fetch under way; null when none could start (the
@@ -138,6 +141,9 @@ public:
 
 protected:
     static void addBatchNamespaces(const DAFeedBasePtr &batchFeed);
+    // The account's password for the fetcher's challenges, when both the
+    // username and the password are set.
+    void addAuthenticationToFetcher(const std::shared_ptr<HFHTTPFetcher> &fetcher) const;
     // Answers a request that must not go out: the error (service domain,
     // the code, "error" = the reason) reaches the completion from the
     // loop, as any answer does, and the ticket is answered.

@@ -99,9 +99,13 @@ DAServiceTicketPtr DAServiceGoogle::fetchEntryWithURL(const QUrl &url, DAClass e
 
 QMap<QString, QString> DAServiceGoogle::serviceNamespaces() const { return DAEntryBase::baseDANamespaces(); }
 
+void DAServiceGoogle::addNamespacesIfNoneToObject(const DAObjectPtr &object) const {
+    if (object && object->namespaces().isEmpty())
+        object->addNamespaces(serviceNamespaces());
+}
+
 DAServiceTicketPtr DAServiceGoogle::fetchEntryByInsertingEntry(const DAEntryBasePtr &entry, const QUrl &feedURL, Completion completion) {
-    if (entry->namespaces().isEmpty())
-        entry->addNamespaces(serviceNamespaces());
+    addNamespacesIfNoneToObject(entry);
     return fetchAuthenticatedObjectWithURL(feedURL, entry->objectClass(), entry, QString(), QStringLiteral("POST"), std::move(completion));
 }
 
@@ -116,8 +120,7 @@ DAServiceTicketPtr DAServiceGoogle::fetchEntryByUpdatingEntry(const DAEntryBaseP
     // would remove them on the server.
     if (entry->shouldIgnoreUnknowns() && !partial)
         return refuseUpdate(entry, completion);
-    if (entry->namespaces().isEmpty())
-        entry->addNamespaces(serviceNamespaces());
+    addNamespacesIfNoneToObject(entry);
     const QString method = partial ? QStringLiteral("PATCH") : QStringLiteral("PUT");
     return fetchAuthenticatedObjectWithURL(entryURL, entry->objectClass(), entry, QString(), method, std::move(completion));
 }
@@ -169,7 +172,7 @@ DAServiceTicketPtr DAServiceGoogle::fetchFeedWithBatchFeed(const DAFeedBasePtr &
 std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authenticationFetcher() const {
     if (serviceID().isEmpty())
         return nullptr;
-    const QString source = userAgent().isEmpty() ? HFUserAgent::HFApplicationToken() : userAgent();
+    const QString source = userAgent().isEmpty() ? defaultApplicationIdentifier() : userAgent();
     QList<QPair<QString, QString>> captcha;
     if (!m_captchaToken.isEmpty() && !m_captchaAnswer.isEmpty())
         captcha = {{QStringLiteral("logintoken"), m_captchaToken}, {QStringLiteral("logincaptcha"), m_captchaAnswer}};

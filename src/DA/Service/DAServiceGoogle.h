@@ -55,6 +55,7 @@ public:
     // Given to an entry that is inserted or updated without namespaces of its
     // own (one read inside a feed borrows the feed's).
     virtual QMap<QString, QString> serviceNamespaces() const;
+    void addNamespacesIfNoneToObject(const DAObjectPtr &object) const;
 
     using Headers = QList<QPair<QString, QString>>;
     // Extra headers of the sign-in request (none here).

@@ -151,6 +151,16 @@ DAXMLNode::Kind DAXMLNode::kind() const {
     }
 }
 
+xmlNodePtr DAXMLNode::XMLNodeCopy() const {
+    if (!m_node)
+        return nullptr;
+    if (m_node->type == XML_NAMESPACE_DECL)
+        return reinterpret_cast<xmlNodePtr>(xmlCopyNamespace(reinterpret_cast<xmlNsPtr>(m_node)));
+    if (m_node->type == XML_ATTRIBUTE_NODE)
+        return reinterpret_cast<xmlNodePtr>(xmlCopyProp(nullptr, reinterpret_cast<xmlAttrPtr>(m_node)));
+    return xmlCopyNode(m_node, 1);
+}
+
 QString DAXMLNode::stringFromXMLString(const xmlChar *s) const {
     if (!s)
         return QString();

@@ -99,6 +99,8 @@ public:
     bool isEqual(const DAXMLNode &other) const;
 
     xmlNodePtr XMLNode() const { return m_node; }
+    // A deep copy of the libxml2 node, the caller's to free; null without one.
+    xmlNodePtr XMLNodeCopy() const;
     // The same libxml2 node (wrappers are made afresh by lookups).
     bool isSameNode(const DAXMLNode &other) const { return m_node == other.m_node; }
 
