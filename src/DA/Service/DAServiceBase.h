@@ -85,6 +85,8 @@ public:
     QString serviceVersion() const { return m_serviceVersion.isEmpty() ? defaultServiceVersion() : m_serviceVersion; }
     void setServiceVersion(const QString &v) { m_serviceVersion = v; }
     virtual QString defaultServiceVersion() const { return {}; }
+    // The class's chunk size for uploads (none here: uploads go whole).
+    static quint64 defaultServiceUploadChunkSize() { return 0; }
     QString userAgent() const { return m_userAgent; }
     void setUserAgent(const QString &agent);
     void setExactUserAgent(const QString &agent) { m_userAgent = agent; }

@@ -97,8 +97,6 @@ DAServiceTicketPtr DAServiceGoogle::fetchEntryWithURL(const QUrl &url, DAClass e
     return fetchAuthenticatedObjectWithURL(url, entryClass, nullptr, etag, QString(), std::move(completion));
 }
 
-QMap<QString, QString> DAServiceGoogle::serviceNamespaces() const { return DAEntryBase::baseDANamespaces(); }
-
 void DAServiceGoogle::addNamespacesIfNoneToObject(const DAObjectPtr &object) const {
     if (object && object->namespaces().isEmpty())
         object->addNamespaces(serviceNamespaces());

@@ -54,7 +54,8 @@ public:
     DAServiceTicketPtr fetchFeedWithBatchFeed(const DAFeedBasePtr &batchFeed, const QUrl &feedURL, Completion completion);
     // Given to an entry that is inserted or updated without namespaces of its
     // own (one read inside a feed borrows the feed's).
-    virtual QMap<QString, QString> serviceNamespaces() const;
+    virtual QMap<QString, QString> serviceNamespaces() const { return standardServiceNamespaces(); }
+    static QMap<QString, QString> standardServiceNamespaces() { return DAEntryBase::baseDANamespaces(); }
     void addNamespacesIfNoneToObject(const DAObjectPtr &object) const;
 
     using Headers = QList<QPair<QString, QString>>;
