@@ -244,3 +244,44 @@ TEST(ServiceSafety, ETagFormsAreConditional) {
             EXPECT_EQ(headers[QLatin1String(name)].toString(), row.header && !qstrcmp(name, row.header) ? etag : QString()) << name;
     }
 }
+
+namespace {
+
+struct NoopAuthorizer : HFFetcherAuthorizationProtocol {
+    bool isAuthorizedRequest(const HFURLRequest &) override { return true; }
+    void authorizeRequest(HFURLRequest *, Completion completion) override { completion(nullptr); }
+    bool isAuthorizingRequest(const HFURLRequest &) override { return false; }
+    void stopAuthorization() override {}
+};
+
+}  // namespace
+
+// An authorizer and an account sign for one another's requests no longer:
+// setting either drops what the other left.
+TEST(ServiceSafety, AnAuthorizerAndAnAccountReplaceEachOther) {
+    struct Row {
+        const char *name;
+        bool setAuthorizer;  // else new credentials
+        const char *user;
+        bool tokenLeft;
+        bool authorizerLeft;
+    } rows[] = {
+        {"an authorizer replaces the signed-in account", true, "", false, true},
+        {"another account replaces the authorizer", false, "v@example.com", false, false},
+        {"the same account keeps its token and the authorizer", false, "u@example.com", true, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto s = DAServiceGoogle::make();
+        s->setUserCredentials(QStringLiteral("u@example.com"), QStringLiteral("p"));
+        s->setAuthToken(QStringLiteral("tok"));
+        if (!row.setAuthorizer)
+            s->fetcherService()->setAuthorizer(std::make_shared<NoopAuthorizer>());
+        if (row.setAuthorizer)
+            s->setAuthorizer(std::make_shared<NoopAuthorizer>());
+        else
+            s->setUserCredentials(QString::fromLatin1(row.user), QStringLiteral("p"));
+        EXPECT_EQ(!s->authToken().isEmpty(), row.tokenLeft);
+        EXPECT_EQ(bool(s->authorizer()), row.authorizerLeft);
+    }
+}
