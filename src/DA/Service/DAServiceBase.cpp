@@ -390,7 +390,8 @@ void DAServiceBase::handleParsedObject(const std::shared_ptr<FetchContext> &cont
             if (next && !next->href().isEmpty()) {
                 // A feed with more pages than are followed, or whose next
                 // page cannot be asked for, is never delivered as if whole.
-                if (fetchNextFeed(QUrl(next->href()), context))
+                // A next page that failed at once has told the caller itself.
+                if (fetchNextFeed(QUrl(next->href()), context) || ticket->hasCalledCallback())
                     return;
                 deliver(context, nullptr,
                         std::make_shared<VNError>(errorDomain(), -103,

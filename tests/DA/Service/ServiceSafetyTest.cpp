@@ -285,3 +285,31 @@ TEST(ServiceSafety, AnAuthorizerAndAnAccountReplaceEachOther) {
         EXPECT_EQ(bool(s->authorizer()), row.authorizerLeft);
     }
 }
+
+namespace {
+
+// Hands out a fetcher that cannot begin for a feed's second page.
+class SecondPageFails : public HFHTTPFetcherService {
+public:
+    std::shared_ptr<HFHTTPFetcher> fetcherWithRequest(const HFURLRequest &request) override {
+        auto fetcher = HFHTTPFetcherService::fetcherWithRequest(request);
+        if (request.url().query().contains(QLatin1String("page=2")))
+            fetcher->setMutableRequest(HFURLRequest());
+        return fetcher;
+    }
+};
+
+}  // namespace
+
+TEST(ServiceSafety, ANextPageThatCannotBeginIsToldOnce) {
+    auto s = service();
+    s->setFetcherService(std::make_shared<SecondPageFails>());
+    s->setServiceShouldFollowNextLinks(true);
+    auto out = std::make_shared<Outcome>();
+    s->fetchFeedWithURL(fake(QStringLiteral("/data/feed?pages=3&page=1")), record(out));
+    ASSERT_TRUE(settle(out));
+    VNTest::spin(200);
+    EXPECT_EQ(out->calls, 1);
+    EXPECT_FALSE(out->object);
+    EXPECT_EQ(out->error ? out->error->domain() : QString(), HFErrors::fetcherDomain());
+}
