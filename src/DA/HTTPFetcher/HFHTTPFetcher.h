@@ -112,10 +112,10 @@ public:
             setComment(QString());
             return;
         }
-        if constexpr (sizeof...(args) == 0)
-            setComment(format);
-        else
-            setComment(format.arg(args...));
+        // One argument at a time: arg(a, b) of two numbers would read b as a width.
+        QString text = format;
+        ((text = text.arg(args)), ...);
+        setComment(text);
     }
     QString log() const;
     void setLog(const QString &log);

@@ -354,7 +354,10 @@ TEST(Fetcher, AStandInTransferRunsTheRequest) {
             connection->begin(loop);
             return connection;
         });
-        const auto result = run(HFHTTPFetcher::fetcherWithURL(QUrl(QStringLiteral("http://stand-in.invalid/x"))));
+        auto fetcher = HFHTTPFetcher::fetcherWithURL(QUrl(QStringLiteral("http://stand-in.invalid/x")));
+        fetcher->setCommentWithFormat(QStringLiteral("page %1 of %2"), 1, 2);
+        EXPECT_EQ(fetcher->comment(), QStringLiteral("page 1 of 2"));
+        const auto result = run(fetcher);
         HFHTTPFetcher::setConnectionClass(nullptr);
         EXPECT_EQ(result->calls, 1);
         EXPECT_EQ(result->data, QByteArray(row.body));
