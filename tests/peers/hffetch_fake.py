@@ -36,7 +36,8 @@ Endpoints (query arguments in brackets):
                              (a new token each time; only the newest is good),
                              anything else 403 "Error=BadAuthentication";
                              Passwd=captcha: a captcha challenge, answered by
-                             logintoken=ct&logincaptcha=answer; Passwd=busy: 503
+                             logintoken=ct&logincaptcha=answer; Passwd=busy: 503;
+                             Passwd=noauth: 200 with Error, Info, CaptchaUrl, no Auth
   /data/private              an entry for the newest token, else 401
 """
 import hashlib
@@ -322,6 +323,9 @@ class Handler(BaseHTTPRequestHandler):
                 TOKENS["n"] += 1
                 token = "tok-%d" % TOKENS["n"]
             return self.reply(200, ("SID=s\nLSID=l\nAuth=%s\n" % token).encode(), {"Content-Type": "text/plain"})
+        if form.get("Passwd") == ["noauth"]:
+            return self.reply(200, b"Error=AccountDisabled\nInfo=Suspended\nCaptchaUrl=Captcha?ctoken=na\n",
+                              {"Content-Type": "text/plain"})
         if form.get("Passwd") == ["busy"]:
             return self.reply(503, b"Error=ServiceUnavailable\n", {"Content-Type": "text/plain"})
         if form.get("Passwd") == ["captcha"]:

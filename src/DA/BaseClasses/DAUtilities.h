@@ -89,5 +89,36 @@ QList<std::shared_ptr<T>> arrayWithCopiesOfObjectsInArray(const QList<std::share
         out.append(item ? std::static_pointer_cast<T>(item->copy()) : nullptr);
     return out;
 }
+// Lists are values here: the "mutable" form is the same list.
+template <typename T>
+QList<std::shared_ptr<T>> mutableArrayWithCopiesOfObjectsInArray(const QList<std::shared_ptr<T>> &items) {
+    return arrayWithCopiesOfObjectsInArray(items);
+}
+
+// The same keys with copies of the values.
+template <typename K, typename T>
+QMap<K, std::shared_ptr<T>> dictionaryWithCopiesOfObjectsInDictionary(const QMap<K, std::shared_ptr<T>> &map) {
+    QMap<K, std::shared_ptr<T>> out;
+    for (auto it = map.begin(); it != map.end(); ++it)
+        out.insert(it.key(), it.value() ? std::static_pointer_cast<T>(it.value()->copy()) : nullptr);
+    return out;
+}
+template <typename K, typename T>
+QMap<K, std::shared_ptr<T>> mutableDictionaryWithCopiesOfObjectsInDictionary(const QMap<K, std::shared_ptr<T>> &map) {
+    return dictionaryWithCopiesOfObjectsInDictionary(map);
+}
+
+// The same keys, each list of values copied item by item.
+template <typename K, typename T>
+QMap<K, QList<std::shared_ptr<T>>> mutableDictionaryWithCopiesOfArraysInDictionary(const QMap<K, QList<std::shared_ptr<T>>> &map) {
+    QMap<K, QList<std::shared_ptr<T>>> out;
+    for (auto it = map.begin(); it != map.end(); ++it)
+        out.insert(it.key(), arrayWithCopiesOfObjectsInArray(it.value()));
+    return out;
+}
+template <typename K, typename T>
+QMap<K, QList<std::shared_ptr<T>>> dictionaryWithCopiesOfArraysInDictionary(const QMap<K, QList<std::shared_ptr<T>>> &map) {
+    return mutableDictionaryWithCopiesOfArraysInDictionary(map);
+}
 
 }  // namespace DAUtilities

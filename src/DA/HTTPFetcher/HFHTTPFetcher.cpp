@@ -70,6 +70,27 @@ std::shared_ptr<HFCookieStorage> HFHTTPFetcher::staticCookieStorage() {
     return *jar;
 }
 
+namespace {
+
+std::mutex g_connectionMutex;
+HFHTTPFetcher::ConnectionClass g_connectionClass;
+
+}  // namespace
+
+HFHTTPFetcher::ConnectionClass HFHTTPFetcher::connectionClass() {
+    std::lock_guard lock(g_connectionMutex);
+    if (g_connectionClass)
+        return g_connectionClass;
+    return [](const HFURLRequest &request, std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop, qint64 maximum) {
+        return HFURLConnection::start(request, std::move(delegate), loop, maximum);
+    };
+}
+
+void HFHTTPFetcher::setConnectionClass(ConnectionClass maker) {
+    std::lock_guard lock(g_connectionMutex);
+    g_connectionClass = std::move(maker);
+}
+
 void HFHTTPFetcher::setNotificationObserver(NotificationObserver observer) {
     std::lock_guard lock(g_observerMutex);
     g_observer = std::move(observer);
@@ -180,7 +201,13 @@ bool HFHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
 
     const HFRunLoop loop = m_delegateQueue ? HFRunLoop::onQueue(m_delegateQueue) : HFRunLoop::current();
     m_hasConnectionEnded = false;
-    m_connection = HFURLConnection::start(m_request, self, loop, m_downloadFile ? 0 : maximumDownloadedDataSize);
+    m_connection = connectionClass()(m_request, self, loop, m_downloadFile ? 0 : maximumDownloadedDataSize);
+    if (!m_connection) {
+        VNLog::log(QStringLiteral("HFHTTPFetcher beginFetchWithDelegate could not create a connection"));
+        lock.unlock();
+        failToBeginFetchWithError(nullptr);
+        return false;
+    }
     if (!m_downloadFile)
         m_downloadedData = QByteArray();
     m_isStopNotificationNeeded = true;
@@ -798,7 +825,14 @@ double HFHTTPFetcher::maxRetryInterval() const { LOCKED; return m_maxRetryInterv
 double HFHTTPFetcher::minRetryInterval() const { LOCKED; return m_minRetryInterval; }
 double HFHTTPFetcher::retryFactor() const { LOCKED; return m_retryFactor; }
 void HFHTTPFetcher::setRetryFactor(double f) { LOCKED; m_retryFactor = f; }
-QByteArray HFHTTPFetcher::loggedStreamData() const { LOCKED; return m_loggedStreamData ? *m_loggedStreamData : QByteArray(); }
+QByteArray HFHTTPFetcher::loggedStreamData() const {
+    std::shared_ptr<HFLoggedStreamData> logged;
+    {
+        LOCKED;
+        logged = m_loggedStreamData;
+    }
+    return logged ? logged->data() : QByteArray();
+}
 
 void HFHTTPFetcher::setProperty(const QString &key, const QVariant &value) {
     LOCKED;

@@ -2,6 +2,7 @@
 
 #include "DA/HTTPFetcher/HFCookieStorage.h"
 #include "DA/HTTPFetcher/HFHTTPFetchHistory.h"
+#include "DA/HTTPFetcher/HFHTTPFetcherLogging.h"
 #include "DA/HTTPFetcher/HFHTTPFetcherProtocols.h"
 #include "DA/HTTPFetcher/HFURLConnection.h"
 
@@ -103,6 +104,19 @@ public:
     void setDelegateQueue(VNOperationQueue *queue);
     QString comment() const;
     void setComment(const QString &comment);
+    // The format with each argument put in its place ("%1", "%2" ...); an
+    // empty format clears the comment.
+    template <typename... Args>
+    void setCommentWithFormat(const QString &format, const Args &...args) {
+        if (format.isEmpty()) {
+            setComment(QString());
+            return;
+        }
+        // One argument at a time: arg(a, b) of two numbers would read b as a width.
+        QString text = format;
+        ((text = text.arg(args)), ...);
+        setComment(text);
+    }
     QString log() const;
     void setLog(const QString &log);
     std::shared_ptr<HFCookieStorage> cookieStorage() const;
@@ -137,6 +151,12 @@ public:
 
     // --- Class-wide -----------------------------------------------------
     static std::shared_ptr<HFCookieStorage> staticCookieStorage();
+    // What runs a fetcher's request: HFURLConnection::start unless a stand-in
+    // (a test double) is put in; null puts the real transfer back.
+    using ConnectionClass = std::function<std::shared_ptr<HFURLConnection>(
+        const HFURLRequest &request, std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop, qint64 maximumBodyBytes)>;
+    static ConnectionClass connectionClass();
+    static void setConnectionClass(ConnectionClass maker);
     // Our transport reports upload progress.
     static bool doesSupportSentDataCallback() { return true; }
     // Notifications: "kHFHTTPFetcherStartedNotification", "...Stopped...",
@@ -207,7 +227,7 @@ private:
     std::optional<HFCredential> m_proxyCredential;
     QByteArray m_postData;
     std::shared_ptr<HFInputStream> m_postStream;
-    std::shared_ptr<QByteArray> m_loggedStreamData;
+    std::shared_ptr<HFLoggedStreamData> m_loggedStreamData;
     HFURLResponsePtr m_response;
     std::shared_ptr<HFHTTPFetcherDelegate> m_delegate;
     HFFinishedSelector m_finishedSel = nullptr;

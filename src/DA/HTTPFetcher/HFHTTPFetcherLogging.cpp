@@ -115,21 +115,17 @@ void HFHTTPFetcherLogging::resetRunForTesting() {
 }
 
 std::shared_ptr<HFInputStream> HFHTTPFetcherLogging::setupStreamLogging(std::shared_ptr<HFInputStream> stream,
-                                                                         std::shared_ptr<QByteArray> *logged) {
+                                                                         std::shared_ptr<HFLoggedStreamData> *logged) {
     if (!isLoggingEnabled() || !stream)
         return stream;
-    auto buffer = std::make_shared<QByteArray>();
+    auto buffer = std::make_shared<HFLoggedStreamData>();
     *logged = buffer;
     auto factory = HFStreamMonitor::factory();
     if (!factory) {
-        *buffer = "<<Uploaded stream log unavailable without HFReadMonitorInputStream>>";
+        buffer->setData("<<Uploaded stream log unavailable without HFReadMonitorInputStream>>");
         return stream;
     }
-    auto mutex = std::make_shared<std::mutex>();
-    return factory(stream, [buffer, mutex](const char *bytes, qint64 length) {
-        std::lock_guard lock(*mutex);
-        buffer->append(bytes, length);
-    });
+    return factory(stream, [buffer](const char *bytes, qint64 length) { buffer->append(bytes, length); });
 }
 
 QString HFHTTPFetcherLogging::snipSubstringOfString(const QString &text, const QString &start, const QString &end) {
@@ -144,6 +140,45 @@ QString HFHTTPFetcherLogging::snipSubstringOfString(const QString &text, const Q
         from = valueStart + kSnip.size();
     }
     return out;
+}
+
+bool HFHTTPFetcherLogging::fileOrDirExistsAtPath(const QString &path) { return QFileInfo::exists(path); }
+
+bool HFHTTPFetcherLogging::makeDirectoryUpToPath(const QString &path) {
+    return fileOrDirExistsAtPath(path) || QDir().mkpath(path);
+}
+
+bool HFHTTPFetcherLogging::removeItemAtPath(const QString &path) {
+    const QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink())
+        return QDir(path).removeRecursively();
+    return QFile::remove(path);
+}
+
+bool HFHTTPFetcherLogging::createSymbolicLinkAtPath(const QString &path, const QString &destination) {
+    return QFile::link(destination, path);
+}
+
+QString HFHTTPFetcherLogging::headersStringForDictionary(const QList<QPair<QString, QString>> &headers) {
+    QList<QPair<QString, QString>> sorted = headers;
+    std::sort(sorted.begin(), sorted.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QString text;
+    for (const auto &[name, value] : sorted)
+        text += QStringLiteral("  %1: %2\n").arg(name, redactedHeaderValue(name, value));
+    return text;
+}
+
+QVariant HFHTTPFetcherLogging::JSONObjectWithData(const QByteArray &data) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError)
+        return {};
+    return doc.toVariant();
+}
+
+QString HFHTTPFetcherLogging::stringWithJSONObject(const QVariant &object) {
+    const QJsonDocument doc = QJsonDocument::fromVariant(object);
+    return doc.isNull() ? QString() : QString::fromUtf8(doc.toJson(QJsonDocument::Indented));
 }
 
 QString HFHTTPFetcherLogging::redactedHeaderValue(const QString &name, const QString &value) {
@@ -173,17 +208,16 @@ QString HFHTTPFetcherLogging::bodyText(const QByteArray &body, const QString &co
         return {};
     const QString type = contentType.section(QLatin1Char(';'), 0, 0).trimmed().toLower();
     if (type == QLatin1String("application/json")) {
-        QJsonParseError error;
-        QJsonDocument doc = QJsonDocument::fromJson(body, &error);
-        if (error.error == QJsonParseError::NoError) {
-            if (doc.isObject()) {
-                QJsonObject o = doc.object();
+        QVariant json = JSONObjectWithData(body);
+        if (json.isValid()) {
+            if (json.typeId() == QMetaType::QVariantMap) {
+                QVariantMap o = json.toMap();
                 for (const QString &key : {QStringLiteral("refresh_token"), QStringLiteral("access_token")})
                     if (o.contains(key))
                         o.insert(key, kSnip);
-                doc.setObject(o);
+                json = o;
             }
-            return QString::fromUtf8(doc.toJson(QJsonDocument::Indented));
+            return stringWithJSONObject(json);
         }
     }
     if (body.startsWith("<?xml")) {
@@ -260,11 +294,10 @@ void HFHTTPFetcherLogging::logFetchWithError(HFHTTPFetcher *fetcher, const VNErr
     text += QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char('\n');
     text += QStringLiteral("Request: %1 %2\n").arg(request.httpMethod(), request.url().toString());
     text += QStringLiteral("Request headers:\n");
-    QList<QPair<QString, QString>> headers = request.allHTTPHeaderFields();
-    std::sort(headers.begin(), headers.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    const QList<QPair<QString, QString>> headers = request.allHTTPHeaderFields();
+    text += headersStringForDictionary(headers);
     bool authorized = false, cookies = false, ifMatch = false, ifNoneMatch = false;
     for (const auto &[name, value] : headers) {
-        text += QStringLiteral("  %1: %2\n").arg(name, redactedHeaderValue(name, value));
         authorized |= name.compare(QLatin1String("Authorization"), Qt::CaseInsensitive) == 0;
         cookies |= name.compare(QLatin1String("Cookie"), Qt::CaseInsensitive) == 0;
         ifMatch |= name.compare(QLatin1String("If-Match"), Qt::CaseInsensitive) == 0;
@@ -283,8 +316,11 @@ void HFHTTPFetcherLogging::logFetchWithError(HFHTTPFetcher *fetcher, const VNErr
     if (response) {
         text += QStringLiteral("Response: status %1\n").arg(status);
         text += QStringLiteral("Response headers:\n");
-        for (auto it = response->allHeaderFields().begin(); it != response->allHeaderFields().end(); ++it)
-            text += QStringLiteral("  %1: %2\n").arg(it.key(), redactedHeaderValue(it.key(), it.value()));
+        QList<QPair<QString, QString>> responseHeaders;
+        const auto fields = response->allHeaderFields();
+        for (auto it = fields.begin(); it != fields.end(); ++it)
+            responseHeaders.append({it.key(), it.value()});
+        text += headersStringForDictionary(responseHeaders);
         text += QStringLiteral("Response body: (%1 bytes)\n").arg(responseBody.size());
         if (!responseBody.isEmpty())
             text += bodyText(responseBody, responseType) + QLatin1Char('\n');
@@ -300,10 +336,10 @@ void HFHTTPFetcherLogging::logFetchWithError(HFHTTPFetcher *fetcher, const VNErr
         return;
     auto &s = state();
     if (s.runFolder.isEmpty()) {
-        QDir().mkpath(directory);
+        makeDirectoryUpToPath(directory);
         const QString base = directory + QStringLiteral("/%1_log_%2").arg(processName, dateStamp);
         QString folder = base;
-        for (int i = 2; QFileInfo::exists(folder) && i <= 19; ++i)
+        for (int i = 2; fileOrDirExistsAtPath(folder) && i <= 19; ++i)
             folder = base + QStringLiteral("_%1").arg(i);
         if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
             VNLog::log(QStringLiteral("HFHTTPFetcher logging write error:%1 (%2)").arg(folder, QString::fromLocal8Bit(strerror(errno))));
@@ -335,7 +371,7 @@ void HFHTTPFetcherLogging::logFetchWithError(HFHTTPFetcher *fetcher, const VNErr
 
     const QString htmlPath = s.runFolder + QStringLiteral("/aperçu_http_log.html");
     QString html;
-    if (!QFileInfo::exists(htmlPath))
+    if (!fileOrDirExistsAtPath(htmlPath))
         html += QStringLiteral("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">"
                                "<title>%1 HTTP fetch log %2</title></head><body>\n")
                     .arg(htmlEscaped(processName), htmlEscaped(dateStamp));
@@ -378,6 +414,6 @@ void HFHTTPFetcherLogging::logFetchWithError(HFHTTPFetcher *fetcher, const VNErr
     writeOwnerOnly(htmlPath, html.toUtf8(), true);
 
     const QString link = directory + QStringLiteral("/%1_log_newest.html").arg(processName);
-    QFile::remove(link);
-    QFile::link(htmlPath, link);
+    removeItemAtPath(link);
+    createSymbolicLinkAtPath(link, htmlPath);
 }

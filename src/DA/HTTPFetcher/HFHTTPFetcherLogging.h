@@ -4,10 +4,36 @@
 #include "Platform/VNError.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QVariant>
 #include <QString>
 #include <memory>
+#include <mutex>
 
 class HFHTTPFetcher;
+
+// The copy of a streamed body kept for the log: appended on the thread that
+// sends the body, read on the one that logs; its own lock guards both.
+class HFLoggedStreamData {
+public:
+    void append(const char *bytes, qint64 length) {
+        std::lock_guard lock(m_mutex);
+        m_data.append(bytes, length);
+    }
+    void setData(const QByteArray &data) {
+        std::lock_guard lock(m_mutex);
+        m_data = data;
+    }
+    QByteArray data() const {
+        std::lock_guard lock(m_mutex);
+        return m_data;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QByteArray m_data;
+};
 
 // The fetchers' debug log, off unless switched on (the application never
 // does). When on, every ended fetch and every redirect leaves a text entry
@@ -34,7 +60,7 @@ public:
 
     // Hooks called by the fetcher.
     static std::shared_ptr<HFInputStream> setupStreamLogging(std::shared_ptr<HFInputStream> stream,
-                                                             std::shared_ptr<QByteArray> *logged);
+                                                             std::shared_ptr<HFLoggedStreamData> *logged);
     static void logFetchWithError(HFHTTPFetcher *fetcher, const VNErrorPtr &error);
 
     // Redaction and formatting, shared with tests.
@@ -42,4 +68,17 @@ public:
     static QString redactedRequestBody(const QString &body);
     static QString bodyText(const QByteArray &body, const QString &contentType);
     static QString snipSubstringOfString(const QString &text, const QString &start, const QString &end);
+
+    // File and JSON helpers of the log.
+    static bool fileOrDirExistsAtPath(const QString &path);
+    // Makes the folder and its parents; true when it exists afterwards.
+    static bool makeDirectoryUpToPath(const QString &path);
+    static bool removeItemAtPath(const QString &path);
+    static bool createSymbolicLinkAtPath(const QString &path, const QString &destination);
+    // "  name: value" lines sorted by name, each ending in a newline.
+    static QString headersStringForDictionary(const QList<QPair<QString, QString>> &headers);
+    // Null when the data is no JSON document.
+    static QVariant JSONObjectWithData(const QByteArray &data);
+    // Indented JSON; empty for a value JSON cannot hold.
+    static QString stringWithJSONObject(const QVariant &object);
 };

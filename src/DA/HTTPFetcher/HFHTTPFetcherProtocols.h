@@ -54,4 +54,9 @@ public:
     virtual void stopAuthorization() = 0;
     // Whether a refresh after a 401 may help (once per fetch).
     virtual bool primeForRefresh() { return false; }
+    // The fetcher service the authorizer makes its own fetches with (a
+    // token refresh), held weakly; an authorizer without fetches of its own
+    // keeps none.
+    virtual std::shared_ptr<HFHTTPFetcherServiceProtocol> fetcherService() const { return nullptr; }
+    virtual void setFetcherService(std::weak_ptr<HFHTTPFetcherServiceProtocol>) {}
 };

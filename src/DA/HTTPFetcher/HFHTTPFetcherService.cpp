@@ -12,7 +12,11 @@ std::shared_ptr<HFHTTPFetcherService> HFHTTPFetcherService::make() { return std:
 
 HFHTTPFetcherService::HFHTTPFetcherService() : m_fetchHistory(std::make_shared<HFHTTPFetchHistory>()) {}
 
-HFHTTPFetcherService::~HFHTTPFetcherService() = default;
+HFHTTPFetcherService::~HFHTTPFetcherService() {
+    // Our own link has expired by now: one that answers nothing is ours.
+    if (m_authorizer && !m_authorizer->fetcherService())
+        m_authorizer->setFetcherService({});
+}
 
 std::shared_ptr<HFHTTPFetcher> HFHTTPFetcherService::fetcherWithRequest(const HFURLRequest &request, const FetcherMaker &maker) {
     auto fetcher = maker ? maker(request) : HFHTTPFetcher::fetcherWithRequest(request);
@@ -212,8 +216,35 @@ void HFHTTPFetcherService::clearHistory() {
 
 QMap<QString, HFHTTPFetcherService::FetcherList> HFHTTPFetcherService::runningHosts() const { LOCKED; return m_runningHosts; }
 QMap<QString, HFHTTPFetcherService::FetcherList> HFHTTPFetcherService::delayedHosts() const { LOCKED; return m_delayedHosts; }
+void HFHTTPFetcherService::setRunningHosts(const QMap<QString, FetcherList> &hosts) { LOCKED; m_runningHosts = hosts; }
+void HFHTTPFetcherService::setDelayedHosts(const QMap<QString, FetcherList> &hosts) { LOCKED; m_delayedHosts = hosts; }
 std::shared_ptr<HFFetcherAuthorizationProtocol> HFHTTPFetcherService::authorizer() const { LOCKED; return m_authorizer; }
-void HFHTTPFetcherService::setAuthorizer(std::shared_ptr<HFFetcherAuthorizationProtocol> a) { LOCKED; m_authorizer = std::move(a); }
+
+void HFHTTPFetcherService::setAuthorizer(std::shared_ptr<HFFetcherAuthorizationProtocol> a) {
+    {
+        LOCKED;
+        if (a == m_authorizer)
+            return;
+    }
+    detachAuthorizer();
+    {
+        LOCKED;
+        m_authorizer = a;
+    }
+    if (a)
+        a->setFetcherService(weak_from_this());
+}
+
+void HFHTTPFetcherService::detachAuthorizer() {
+    std::shared_ptr<HFFetcherAuthorizationProtocol> authorizer;
+    {
+        LOCKED;
+        authorizer = m_authorizer;
+    }
+    // Only a link to this service is cut: the authorizer may serve another.
+    if (authorizer && authorizer->fetcherService().get() == this)
+        authorizer->setFetcherService({});
+}
 quint64 HFHTTPFetcherService::maxRunningFetchersPerHost() const { LOCKED; return m_maxRunningFetchersPerHost; }
 void HFHTTPFetcherService::setMaxRunningFetchersPerHost(quint64 limit) { LOCKED; m_maxRunningFetchersPerHost = limit; }
 QString HFHTTPFetcherService::userAgent() const { LOCKED; return m_userAgent; }

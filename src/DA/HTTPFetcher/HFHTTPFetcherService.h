@@ -52,10 +52,15 @@ public:
     void clearHistory();
 
     QMap<QString, FetcherList> runningHosts() const;
+    void setRunningHosts(const QMap<QString, FetcherList> &hosts);
     QMap<QString, FetcherList> delayedHosts() const;
+    void setDelayedHosts(const QMap<QString, FetcherList> &hosts);
 
     std::shared_ptr<HFFetcherAuthorizationProtocol> authorizer() const;
+    // A new authorizer is linked to this service, and the one it replaces
+    // let go of it (when still linked here).
     void setAuthorizer(std::shared_ptr<HFFetcherAuthorizationProtocol> authorizer);
+    void detachAuthorizer();
     quint64 maxRunningFetchersPerHost() const;
     void setMaxRunningFetchersPerHost(quint64 limit);
     QString userAgent() const;

@@ -59,19 +59,22 @@ public:
     static std::shared_ptr<HFURLConnection> start(const HFURLRequest &request,
                                                   std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop,
                                                   qint64 maximumBodyBytes = 0);
-    ~HFURLConnection();
+    virtual ~HFURLConnection();
 
     // No event after this; the transfer is dropped on the network thread.
-    void cancel();
+    virtual void cancel();
     bool isCancelled() const { return m_cancelled.load(); }
     HFURLRequest currentRequest() const { return m_request; }
 
     // Redirect limit: past it the fetch fails with "too many redirects".
     static constexpr int maximumRedirects = 16;
 
-private:
+protected:
+    // For a stand-in transfer (a test double) that makes its own events.
     HFURLConnection(const HFURLRequest &request, std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop,
                     qint64 maximumBodyBytes);
+
+private:
 
     // Network thread.
     void startTransfer();

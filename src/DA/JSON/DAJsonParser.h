@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DA/JSON/DAJsonBase.h"
 #include "Formats/DXJsonParser.h"
 
 // The data-API client's JSON parser: the scanner of the DX codec (same

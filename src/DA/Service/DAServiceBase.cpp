@@ -114,8 +114,9 @@ void DAServiceBase::setUserCredentials(const QString &username, const QString &p
 }
 
 void DAServiceBase::setAuthorizer(const std::shared_ptr<HFFetcherAuthorizationProtocol> &authorizer) {
+    // Through the subclass too: a signed-in service drops its tokens.
     if (authorizer)
-        DAServiceBase::setUserCredentials(QString(), QString());
+        setUserCredentials(QString(), QString());
     if (authorizer != m_fetcherService->authorizer()) {
         m_fetcherService->clearETaggedDataCache();
         m_fetcherService->setAuthorizer(authorizer);
@@ -132,14 +133,22 @@ QString DAServiceBase::password() const {
 // ---------------------------------------------------------------------------
 // Requests
 
+QString DAServiceBase::systemVersionString() { return HFUserAgent::HFSystemVersionToken(); }
+QString DAServiceBase::defaultApplicationIdentifier() { return HFUserAgent::HFApplicationToken(); }
+
+void DAServiceBase::addAuthenticationToFetcher(const std::shared_ptr<HFHTTPFetcher> &fetcher) const {
+    if (!m_username.isEmpty() && !m_password.isEmpty())
+        fetcher->setCredential(HFCredential{m_username, password()});
+}
+
 QString DAServiceBase::requestUserAgent() const {
     QString agent = m_userAgent;
     if (agent.isEmpty() || agent.startsWith(QLatin1String("MyCompany-")))
-        agent = HFUserAgent::HFApplicationToken();
+        agent = defaultApplicationIdentifier();
     if (agent.contains(QLatin1String("DataAPI-Cpp"), Qt::CaseInsensitive))
         return agent;
     return QStringLiteral("%1 %2/%3 %4 (gzip)")
-        .arg(agent, QStringLiteral("DataAPI-Cpp"), QStringLiteral("%1.%2").arg(1).arg(12), HFUserAgent::HFSystemVersionToken());
+        .arg(agent, QStringLiteral("DataAPI-Cpp"), QStringLiteral("%1.%2").arg(1).arg(12), systemVersionString());
 }
 
 HFURLRequest DAServiceBase::requestForURL(const QUrl &url, const QString &etag, const QString &httpMethod,
@@ -194,6 +203,9 @@ DAServiceTicketPtr DAServiceBase::fetchObjectWithURL(const QUrl &url, DAClass ob
     DAClasses::registerAll();
     auto entry = std::dynamic_pointer_cast<DAEntryBase>(objectToPost);
     const bool hasLocation = entry && !entry->uploadLocationURL().isEmpty();
+    // Told, not silently dropped: the caller waits for an answer.
+    if (url.isEmpty() && !hasLocation)
+        return refuseFetch(std::move(completion), -102, QStringLiteral("no URL to fetch"), std::move(ticket));
     if (!ticket)
         ticket = makeTicket();
     auto context = std::make_shared<FetchContext>();
@@ -202,15 +214,6 @@ DAServiceTicketPtr DAServiceBase::fetchObjectWithURL(const QUrl &url, DAClass ob
     context->completion = std::move(completion);
     context->method = httpMethod;
     context->callbackLoop = HFRunLoop::current();
-    if (url.isEmpty() && !hasLocation) {
-        // Told, not silently dropped: the caller waits for an answer.
-        auto self = shared_from_this();
-        context->callbackLoop.post([self, context] {
-            self->deliver(context, nullptr, std::make_shared<VNError>(errorDomain(), -102,
-                                                                      QVariantMap{{QStringLiteral("error"), QStringLiteral("no URL to fetch")}}));
-        });
-        return ticket;
-    }
 
     HFURLRequest request = url.isEmpty() ? HFURLRequest() : objectRequestForURL(url, objectToPost, etag, httpMethod, ticket);
     const bool chunking = m_uploadChunkSize != 0;
@@ -276,26 +279,34 @@ DAServiceTicketPtr DAServiceBase::fetchObjectWithURL(const QUrl &url, DAClass ob
             return t && t->retryHandler() ? t->retryHandler()(t, suggested, error) : suggested;
         });
     }
-    if (ticket->uploadProgressHandler()) {
-        std::weak_ptr<DAServiceTicketBase> weakTicket = ticket;
-        fetcher->setSentDataBlock([weakTicket](qint64, qint64 total, qint64 expected) {
-            auto t = weakTicket.lock();
-            if (t && t->uploadProgressHandler())
-                t->uploadProgressHandler()(t, quint64(total), quint64(expected));
-        });
-    }
-    if (!m_username.isEmpty() && !m_password.isEmpty())
-        fetcher->setCredential(HFCredential{m_username, password()});
+    if (ticket->uploadProgressHandler())
+        ticket->reportUploadProgressOf(fetcher);
+    addAuthenticationToFetcher(fetcher);
 
     std::weak_ptr<DAServiceBase> weakSelf = shared_from_this();
     const bool began = fetcher->beginFetchWithCompletionHandler([weakSelf, context](const QByteArray &data, const VNErrorPtr &error) {
         if (auto self = weakSelf.lock())
             self->objectFetcherFinished(context, data, error);
     });
+    // Nothing under way: it failed to begin, or its answer already came
+    // during the call; either way the completion has had it.
     if (!began || ticket->hasCalledCallback()) {
         ticket->setCurrentFetcher(nullptr);
-        return began ? ticket : nullptr;
+        return nullptr;
     }
+    return ticket;
+}
+
+DAServiceTicketPtr DAServiceBase::refuseFetch(Completion completion, qint64 code, const QString &reason, DAServiceTicketPtr ticket) {
+    if (!ticket)
+        ticket = makeTicket();
+    auto context = std::make_shared<FetchContext>();
+    context->ticket = ticket;
+    context->completion = std::move(completion);
+    context->callbackLoop = HFRunLoop::current();
+    auto self = shared_from_this();
+    const auto error = std::make_shared<VNError>(errorDomain(), code, QVariantMap{{QStringLiteral("error"), reason}});
+    context->callbackLoop.post([self, context, error] { self->deliver(context, nullptr, error); });
     return ticket;
 }
 
@@ -381,7 +392,8 @@ void DAServiceBase::handleParsedObject(const std::shared_ptr<FetchContext> &cont
             if (next && !next->href().isEmpty()) {
                 // A feed with more pages than are followed, or whose next
                 // page cannot be asked for, is never delivered as if whole.
-                if (fetchNextFeed(QUrl(next->href()), context))
+                // A next page that failed at once has told the caller itself.
+                if (fetchNextFeed(QUrl(next->href()), context) || ticket->hasCalledCallback())
                     return;
                 deliver(context, nullptr,
                         std::make_shared<VNError>(errorDomain(), -103,

@@ -33,7 +33,10 @@ public:
 
     // The service layer's error domain; codes -100 (a reply gave no object),
     // -101 (wait ran out), -102 (no URL to fetch), -103 (a feed with more
-    // pages than are followed, or a next page that could not be asked for).
+    // pages than are followed, or a next page that could not be asked for),
+    // -104 (a request refused before it was sent: it would lose data on the
+    // server, or lacks what it needs).
+    static constexpr qint64 refusedRequestCode = -104;
     static const QString &errorDomain();
     // Notifications around each parse, with the ticket.
     using NotificationObserver = std::function<void(const QString &name, const DAServiceTicketPtr &ticket)>;
@@ -48,6 +51,9 @@ public:
     HFURLRequest objectRequestForURL(const QUrl &url, const DAObjectPtr &object, const QString &etag,
                                      const QString &httpMethod, const DAServiceTicketPtr &ticket);
     QString requestUserAgent() const;
+    // The system and program parts of the user agent, computed once.
+    static QString systemVersionString();
+    static QString defaultApplicationIdentifier();
 
     // --- The core fetch -------------------------------------------------
     // The ticket of the fetch under way; null when none could start (the
@@ -79,17 +85,26 @@ public:
     QString serviceVersion() const { return m_serviceVersion.isEmpty() ? defaultServiceVersion() : m_serviceVersion; }
     void setServiceVersion(const QString &v) { m_serviceVersion = v; }
     virtual QString defaultServiceVersion() const { return {}; }
+    // The class's chunk size for uploads (none here: uploads go whole).
+    static quint64 defaultServiceUploadChunkSize() { return 0; }
     QString userAgent() const { return m_userAgent; }
     void setUserAgent(const QString &agent);
     void setExactUserAgent(const QString &agent) { m_userAgent = agent; }
     std::shared_ptr<HFHTTPFetcherService> fetcherService() const { return m_fetcherService; }
+    // A fetcher service of the caller's (a test double's); null is refused.
+    void setFetcherService(std::shared_ptr<HFHTTPFetcherService> service) {
+        if (service)
+            m_fetcherService = std::move(service);
+    }
     VNOperationQueue *operationQueue() const { return m_operationQueue; }
     // Null: replies are parsed on the callback thread.
     void setOperationQueue(VNOperationQueue *queue) { m_operationQueue = queue; }
     QVariant serviceUserData() const { return m_serviceUserData; }
     void setServiceUserData(const QVariant &d) { m_serviceUserData = d; }
     QVariantMap serviceProperties() const { return m_serviceProperties; }
+    void setServiceProperties(const QVariantMap &properties) { m_serviceProperties = properties; }
     void setServiceProperty(const QString &key, const QVariant &value);
+    QVariant servicePropertyForKey(const QString &key) const { return m_serviceProperties.value(key); }
     UploadProgress serviceUploadProgressHandler() const { return m_uploadProgress; }
     void setServiceUploadProgressHandler(UploadProgress h) { m_uploadProgress = std::move(h); }
     quint64 serviceUploadChunkSize() const { return m_uploadChunkSize; }
@@ -110,7 +125,7 @@ public:
     void setCookieStorageMethod(int m) { m_cookieStorageMethod = m; }
     bool serviceShouldFollowNextLinks() const { return m_followNextLinks; }
     void setServiceShouldFollowNextLinks(bool on) { m_followNextLinks = on; }
-    void setUserCredentials(const QString &username, const QString &password);
+    virtual void setUserCredentials(const QString &username, const QString &password);
     // Kept by the fetcher service. Setting one drops the credentials, and a
     // new one empties the response cache (its replies were for the old).
     std::shared_ptr<HFFetcherAuthorizationProtocol> authorizer() const { return m_fetcherService->authorizer(); }
@@ -118,11 +133,23 @@ public:
     bool shouldCacheResponseData() const { return m_fetcherService->shouldCacheETaggedData(); }
     void setShouldCacheResponseData(bool on) { m_fetcherService->setShouldCacheETaggedData(on); }
     void clearResponseDataCache() { m_fetcherService->clearETaggedDataCache(); }
+    // The byte budget of the response cache.
+    quint64 responseDataCacheCapacity() const { return m_fetcherService->ETaggedDataCacheCapacity(); }
+    void setResponseDataCacheCapacity(quint64 bytes) { m_fetcherService->setETaggedDataCacheCapacity(bytes); }
+    bool shouldFetchInBackground() const { return m_fetcherService->shouldFetchInBackground(); }
+    void setShouldFetchInBackground(bool on) { m_fetcherService->setShouldFetchInBackground(on); }
     QString username() const { return m_username; }
     QString password() const;
 
 protected:
     static void addBatchNamespaces(const DAFeedBasePtr &batchFeed);
+    // The account's password for the fetcher's challenges, when both the
+    // username and the password are set.
+    void addAuthenticationToFetcher(const std::shared_ptr<HFHTTPFetcher> &fetcher) const;
+    // Answers a request that must not go out: the error (service domain,
+    // the code, "error" = the reason) reaches the completion from the
+    // loop, as any answer does, and the ticket is answered.
+    DAServiceTicketPtr refuseFetch(Completion completion, qint64 code, const QString &reason, DAServiceTicketPtr ticket = nullptr);
     // A failed fetch may be taken over (the Google service signs in again
     // after a rejection); true means no callback now.
     virtual bool handleRejection(const DAServiceTicketPtr &ticket, const VNErrorPtr &error) { return false; }

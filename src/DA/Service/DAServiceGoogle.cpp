@@ -3,20 +3,12 @@
 #include "DA/BaseClasses/DAUtilities.h"
 #include "DA/HTTPFetcher/HFErrors.h"
 #include "DA/HTTPFetcher/HFUserAgent.h"
+#include "DA/Service/DAAuthenticationFetcher.h"
+#include "Platform/VNLog.h"
 
 namespace {
 
-QMap<QString, QString> keyValues(const QByteArray &data) {
-    QMap<QString, QString> map;
-    for (const QByteArray &line : data.split('\n')) {
-        const qsizetype eq = line.indexOf('=');
-        if (eq > 0)
-            map.insert(QString::fromUtf8(line.left(eq)).trimmed(), QString::fromUtf8(line.mid(eq + 1)).trimmed());
-    }
-    return map;
-}
-
-QString formEncoded(const QString &text) { return QString::fromLatin1(QUrl::toPercentEncoding(text)); }
+QMap<QString, QString> keyValues(const QByteArray &data) { return DAUtilities::dictionaryWithResponseData(data); }
 
 }  // namespace
 
@@ -89,34 +81,79 @@ DAServiceTicketPtr DAServiceGoogle::fetchFeedWithURL(const QUrl &url, Completion
     return fetchAuthenticatedObjectWithURL(url, feedClass, nullptr, QString(), QString(), std::move(completion));
 }
 
+DAServiceTicketPtr DAServiceGoogle::fetchFeedWithURL(const QUrl &url, DAClass feedClass, const QString &etag, Completion completion) {
+    return fetchAuthenticatedObjectWithURL(url, feedClass, nullptr, etag, QString(), std::move(completion));
+}
+
+DAServiceTicketPtr DAServiceGoogle::fetchFeedWithQuery(const DAQueryPtr &query, Completion completion, DAClass feedClass) {
+    return fetchFeedWithURL(query ? query->URL() : QUrl(), std::move(completion), feedClass);
+}
+
 DAServiceTicketPtr DAServiceGoogle::fetchEntryWithURL(const QUrl &url, Completion completion, DAClass entryClass) {
     return fetchAuthenticatedObjectWithURL(url, entryClass, nullptr, QString(), QString(), std::move(completion));
 }
 
-QMap<QString, QString> DAServiceGoogle::serviceNamespaces() const { return DAEntryBase::baseDANamespaces(); }
+DAServiceTicketPtr DAServiceGoogle::fetchEntryWithURL(const QUrl &url, DAClass entryClass, const QString &etag, Completion completion) {
+    return fetchAuthenticatedObjectWithURL(url, entryClass, nullptr, etag, QString(), std::move(completion));
+}
+
+void DAServiceGoogle::addNamespacesIfNoneToObject(const DAObjectPtr &object) const {
+    if (object && object->namespaces().isEmpty())
+        object->addNamespaces(serviceNamespaces());
+}
 
 DAServiceTicketPtr DAServiceGoogle::fetchEntryByInsertingEntry(const DAEntryBasePtr &entry, const QUrl &feedURL, Completion completion) {
-    if (entry->namespaces().isEmpty())
-        entry->addNamespaces(serviceNamespaces());
+    addNamespacesIfNoneToObject(entry);
     return fetchAuthenticatedObjectWithURL(feedURL, entry->objectClass(), entry, QString(), QStringLiteral("POST"), std::move(completion));
 }
 
 DAServiceTicketPtr DAServiceGoogle::fetchEntryByUpdatingEntry(const DAEntryBasePtr &entry, Completion completion) {
-    if (entry->namespaces().isEmpty())
-        entry->addNamespaces(serviceNamespaces());
     const auto link = entry->editLink();
-    const QString method = entry->fieldSelection().isEmpty() ? QStringLiteral("PUT") : QStringLiteral("PATCH");
-    return fetchAuthenticatedObjectWithURL(link ? QUrl(link->href()) : QUrl(), entry->objectClass(), entry, QString(), method,
-                                           std::move(completion));
+    return fetchEntryByUpdatingEntry(entry, link ? QUrl(link->href()) : QUrl(), std::move(completion));
+}
+
+DAServiceTicketPtr DAServiceGoogle::fetchEntryByUpdatingEntry(const DAEntryBasePtr &entry, const QUrl &entryURL, Completion completion) {
+    const bool partial = !entry->fieldSelection().isEmpty();
+    // Read without the elements it did not model, the entry written whole
+    // would remove them on the server.
+    if (entry->shouldIgnoreUnknowns() && !partial)
+        return refuseUpdate(entry, completion);
+    addNamespacesIfNoneToObject(entry);
+    const QString method = partial ? QStringLiteral("PATCH") : QStringLiteral("PUT");
+    return fetchAuthenticatedObjectWithURL(entryURL, entry->objectClass(), entry, QString(), method, std::move(completion));
+}
+
+DAServiceTicketPtr DAServiceGoogle::refuseUpdate(const DAEntryBasePtr &entry, Completion &completion) {
+    const QString reason = QStringLiteral("unsafe update of %1").arg(QString::fromLatin1(entry->objectClass()->name));
+    VNLog::log(reason);
+    auto ticket = refuseFetch(std::move(completion), refusedRequestCode, reason);
+    ticket->setPostedObject(entry);
+    return ticket;
 }
 
 DAServiceTicketPtr DAServiceGoogle::deleteEntry(const DAEntryBasePtr &entry, Completion completion) {
     const auto link = entry->editLink();
-    auto ticket = fetchAuthenticatedObjectWithURL(link ? QUrl(link->href()) : QUrl(), nullptr, nullptr, entry->ETag(),
-                                                  QStringLiteral("DELETE"), std::move(completion));
+    if (!link || link->href().isEmpty()) {
+        const QString reason = QStringLiteral("deleting uneditable entry: %1").arg(entry->description());
+        VNLog::log(reason);
+        auto ticket = refuseFetch(std::move(completion), refusedRequestCode, reason);
+        ticket->setPostedObject(entry);
+        return ticket;
+    }
+    auto ticket = fetchAuthenticatedObjectWithURL(QUrl(link->href()), nullptr, nullptr, entry->ETag(), QStringLiteral("DELETE"),
+                                                  std::move(completion));
     if (ticket)
         ticket->setPostedObject(entry);
     return ticket;
+}
+
+DAServiceTicketPtr DAServiceGoogle::deleteResourceURL(const QUrl &url, const QString &etag, Completion completion) {
+    if (url.isEmpty()) {
+        const QString reason = QStringLiteral("deleting unspecified resource");
+        VNLog::log(reason);
+        return refuseFetch(std::move(completion), refusedRequestCode, reason);
+    }
+    return fetchAuthenticatedObjectWithURL(url, nullptr, nullptr, etag, QStringLiteral("DELETE"), std::move(completion));
 }
 
 DAServiceTicketPtr DAServiceGoogle::fetchFeedWithBatchFeed(const DAFeedBasePtr &batchFeed, const QUrl &feedURL, Completion completion) {
@@ -130,39 +167,15 @@ DAServiceTicketPtr DAServiceGoogle::fetchFeedWithBatchFeed(const DAFeedBasePtr &
 // ---------------------------------------------------------------------------
 // Sign-in
 
-std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authTokenFetcher(const QString &username, const QString &password, const QString &service,
-                                                                 const QString &source, const QString &signInDomain,
-                                                                 const QString &accountType,
-                                                                 const QList<QPair<QString, QString>> &additionalParameters,
-                                                                 const Headers &customHeaders) {
-    if (username.isEmpty() || password.isEmpty())
-        return nullptr;
-    const QString host = signInDomain.isEmpty() ? QStringLiteral("www.google.com") : signInDomain;
-    const QString scheme = host.startsWith(QLatin1String("localhost:")) ? QStringLiteral("http") : QStringLiteral("https");
-    HFURLRequest request(QUrl(QStringLiteral("%1://%2/accounts/ClientLogin").arg(scheme, host)), 60.0);
-    request.setCachePolicy(HFURLRequest::ReloadIgnoringLocalCacheData);
-    for (const auto &[name, value] : customHeaders)
-        request.setValue(value, name);
-    const QString body = QStringLiteral("Email=%1&Passwd=%2&source=%3&service=%4&accountType=%5")
-                             .arg(formEncoded(username), formEncoded(password), formEncoded(source), formEncoded(service),
-                                  formEncoded(accountType.isNull() ? QStringLiteral("HOSTED_OR_GOOGLE") : accountType));
-    QString parameters;
-    for (const auto &[key, value] : additionalParameters)
-        parameters += QStringLiteral("&%1=%2").arg(key, formEncoded(value));
-    auto fetcher = HFHTTPFetcher::fetcherWithRequest(request);
-    fetcher->setPostData((body + parameters).toUtf8());
-    fetcher->setCredential(HFCredential{username, password});
-    fetcher->setRetryEnabled(true);
-    return fetcher;
-}
-
 std::shared_ptr<HFHTTPFetcher> DAServiceGoogle::authenticationFetcher() const {
-    const QString source = userAgent().isEmpty() ? HFUserAgent::HFApplicationToken() : userAgent();
+    if (serviceID().isEmpty())
+        return nullptr;
+    const QString source = userAgent().isEmpty() ? defaultApplicationIdentifier() : userAgent();
     QList<QPair<QString, QString>> captcha;
     if (!m_captchaToken.isEmpty() && !m_captchaAnswer.isEmpty())
         captcha = {{QStringLiteral("logintoken"), m_captchaToken}, {QStringLiteral("logincaptcha"), m_captchaAnswer}};
-    auto fetcher = authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType(), captcha,
-                                    customAuthenticationRequestHeaders());
+    auto fetcher = DAAuthenticationFetcher::authTokenFetcher(username(), password(), serviceID(), source, signInDomain(), accountType(),
+                                                             captcha, customAuthenticationRequestHeaders());
     if (!fetcher)
         return nullptr;
     fetcher->setFetchHistory(fetcherService()->fetchHistory());
@@ -176,11 +189,19 @@ VNErrorPtr DAServiceGoogle::cannotCreateAuthFetcherError() {
     return std::make_shared<VNError>(errorDomain(), -1, QVariantMap{{QStringLiteral("error"), QStringLiteral("empty username/password")}});
 }
 
+VNErrorPtr DAServiceGoogle::signInRefusal() const {
+    if (!serviceID().isEmpty())
+        return cannotCreateAuthFetcherError();
+    const QString reason = QStringLiteral("DAServiceGoogle should have a serviceID");
+    VNLog::log(reason);
+    return std::make_shared<VNError>(errorDomain(), refusedRequestCode, QVariantMap{{QStringLiteral("error"), reason}});
+}
+
 DAServiceTicketPtr DAServiceGoogle::authenticate(AuthCompletion completion) {
     auto fetcher = authenticationFetcher();
     if (!fetcher) {
         if (completion)
-            completion(nullptr, cannotCreateAuthFetcherError());
+            completion(nullptr, signInRefusal());
         return nullptr;
     }
     auto ticket = std::static_pointer_cast<DAServiceTicket>(makeTicket());
@@ -221,7 +242,7 @@ DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTick
     auto fetcher = authenticationFetcher();
     if (!fetcher) {
         if (auto completion = ticket->record()->completion)
-            completion(ticket, nullptr, cannotCreateAuthFetcherError());
+            completion(ticket, nullptr, signInRefusal());
         return nullptr;
     }
     m_waiting[fetcher.get()].append(ticket);
@@ -270,7 +291,8 @@ void DAServiceGoogle::authFetcherFinished(const std::shared_ptr<HFHTTPFetcher> &
         m_pendingAuthFetcher.reset();
     }
     if (token.isEmpty()) {
-        failWaiting(waiting, std::make_shared<VNError>(HFErrors::statusDomain(), 403, QVariantMap{{QStringLiteral("data"), data}}));
+        // Refused as a 403 of the sign-in would be: with the reply's reasons.
+        failWaiting(waiting, errorForAuthFetcherStatus(403, data));
         return;
     }
     for (const auto &ticket : waiting) {
@@ -349,6 +371,9 @@ void DAServiceGoogle::setUserCredentials(const QString &username, const QString 
         fetcherService()->clearETaggedDataCache();
         m_pendingAuthFetcher.reset();
         m_credentialDate = QDateTime::currentDateTimeUtc();
+        // The authorizer signed for the old account.
+        if (!username.isEmpty())
+            setAuthorizer(nullptr);
     }
     DAServiceBase::setUserCredentials(username, password);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DA/BaseClasses/DAEntryBase.h"
+#include "DA/Service/DAAuthenticationFetcher.h"
 #include "DA/Service/DAServiceBase.h"
 #include "DA/Service/DAServiceTicket.h"
 
@@ -31,23 +32,33 @@ public:
     DAServiceTicketPtr fetchAuthenticatedObjectWithURL(const QUrl &url, DAClass objectClass, const DAObjectPtr &objectToPost,
                                                        const QString &etag, const QString &httpMethod, Completion completion);
     DAServiceTicketPtr fetchFeedWithURL(const QUrl &url, Completion completion, DAClass feedClass = nullptr);
+    // With an ETag: sent as "If-None-Match", so an unchanged feed or entry
+    // answers from the response cache (or as 304).
+    DAServiceTicketPtr fetchFeedWithURL(const QUrl &url, DAClass feedClass, const QString &etag, Completion completion);
+    DAServiceTicketPtr fetchFeedWithQuery(const DAQueryPtr &query, Completion completion, DAClass feedClass = nullptr);
     DAServiceTicketPtr fetchEntryWithURL(const QUrl &url, Completion completion, DAClass entryClass = nullptr);
+    DAServiceTicketPtr fetchEntryWithURL(const QUrl &url, DAClass entryClass, const QString &etag, Completion completion);
     DAServiceTicketPtr fetchEntryByInsertingEntry(const DAEntryBasePtr &entry, const QUrl &feedURL, Completion completion);
+    // Updates send the entry whole ("PUT"), or only its selected fields
+    // ("PATCH"), under "If-Match" of its strong ETag. An entry read with its
+    // unknown elements left out, and no field selection, is refused: the
+    // PUT would drop them on the server.
     DAServiceTicketPtr fetchEntryByUpdatingEntry(const DAEntryBasePtr &entry, Completion completion);
+    DAServiceTicketPtr fetchEntryByUpdatingEntry(const DAEntryBasePtr &entry, const QUrl &entryURL, Completion completion);
+    // Refused for an entry without an edit link. The ticket's posted object
+    // is the entry.
     DAServiceTicketPtr deleteEntry(const DAEntryBasePtr &entry, Completion completion);
+    // A DELETE of the URL, under "If-Match" of a strong ETag; refused
+    // without a URL.
+    DAServiceTicketPtr deleteResourceURL(const QUrl &url, const QString &etag, Completion completion);
     DAServiceTicketPtr fetchFeedWithBatchFeed(const DAFeedBasePtr &batchFeed, const QUrl &feedURL, Completion completion);
     // Given to an entry that is inserted or updated without namespaces of its
     // own (one read inside a feed borrows the feed's).
-    virtual QMap<QString, QString> serviceNamespaces() const;
+    virtual QMap<QString, QString> serviceNamespaces() const { return standardServiceNamespaces(); }
+    static QMap<QString, QString> standardServiceNamespaces() { return DAEntryBase::baseDANamespaces(); }
+    void addNamespacesIfNoneToObject(const DAObjectPtr &object) const;
 
-    // A sign-in fetch for these credentials, ready to begin; null without
-    // a username or password.
     using Headers = QList<QPair<QString, QString>>;
-    static std::shared_ptr<HFHTTPFetcher> authTokenFetcher(const QString &username, const QString &password, const QString &service,
-                                                           const QString &source, const QString &signInDomain,
-                                                           const QString &accountType,
-                                                           const QList<QPair<QString, QString>> &additionalParameters = {},
-                                                           const Headers &customHeaders = {});
     // Extra headers of the sign-in request (none here).
     virtual Headers customAuthenticationRequestHeaders() const { return {}; }
     // The error of a refused sign-in: the reply's key=value map as user info.
@@ -57,17 +68,22 @@ public:
     // the error) without a username and password.
     using AuthCompletion = std::function<void(const DAServiceTicketPtr &ticket, const VNErrorPtr &error)>;
     DAServiceTicketPtr authenticate(AuthCompletion completion);
+    // Null without a username, a password or a service code.
     std::shared_ptr<HFHTTPFetcher> authenticationFetcher() const;
     static VNErrorPtr cannotCreateAuthFetcherError();
+    // Why no sign-in fetch can be made: no service code, or no credentials.
+    VNErrorPtr signInRefusal() const;
 
-    void setUserCredentials(const QString &username, const QString &password);
+    // A change of either drops the tokens, the response cache and a pending
+    // sign-in; a new username also drops the authorizer.
+    void setUserCredentials(const QString &username, const QString &password) override;
     QString authToken() const { return m_authToken; }
     void setAuthToken(const QString &token) { m_authToken = token; }
     QString authSubToken() const { return m_authSubToken; }
     void setAuthSubToken(const QString &token) { m_authSubToken = token; }
     bool shouldUseMethodOverrideHeader() const { return m_methodOverride; }
     void setShouldUseMethodOverrideHeader(bool on) { m_methodOverride = on; }
-    QString signInDomain() const { return m_signInDomain.isEmpty() ? QStringLiteral("www.google.com") : m_signInDomain; }
+    QString signInDomain() const { return m_signInDomain.isEmpty() ? DAAuthenticationFetcher::defaultSignInDomain() : m_signInDomain; }
     void setSignInDomain(const QString &domain) { m_signInDomain = domain; }
     QString accountType() const { return m_accountType.isEmpty() ? QStringLiteral("HOSTED_OR_GOOGLE") : m_accountType; }
     void setAccountType(const QString &type) { m_accountType = type; }
@@ -80,14 +96,23 @@ public:
     QString captchaAnswer() const { return m_captchaAnswer; }
     QString serviceID() const { return m_serviceID.isEmpty() ? defaultServiceID() : m_serviceID; }
     void setServiceID(const QString &id) { m_serviceID = id; }
+    // The class's own service code ("lh2" for photo albums); none here, and
+    // a service without one cannot sign in.
     virtual QString defaultServiceID() const { return {}; }
+    // The root of the class's data URLs (none here), and the scope that
+    // access tokens for it are asked for.
+    static QString serviceRootURLString() { return {}; }
+    virtual QString authorizationScope() const { return serviceRootURLString(); }
     QDateTime credentialDate() const { return m_credentialDate; }
+    void setCredentialDate(const QDateTime &date) { m_credentialDate = date; }
     std::shared_ptr<HFHTTPFetcher> pendingAuthFetcher() const { return m_pendingAuthFetcher; }
+    void setPendingAuthFetcher(std::shared_ptr<HFHTTPFetcher> fetcher) { m_pendingAuthFetcher = std::move(fetcher); }
 
 protected:
     bool handleRejection(const DAServiceTicketPtr &ticket, const VNErrorPtr &error) override;
 
 private:
+    DAServiceTicketPtr refuseUpdate(const DAEntryBasePtr &entry, Completion &completion);
     DAServiceTicketPtr run(const DAServiceTicketGooglePtr &ticket);
     DAServiceTicketPtr deferUntilAuthentication(const DAServiceTicketGooglePtr &ticket);
     void authFetcherFinished(const std::shared_ptr<HFHTTPFetcher> &fetcher, const QByteArray &data, const VNErrorPtr &error);

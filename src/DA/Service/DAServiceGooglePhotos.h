@@ -13,9 +13,10 @@ public:
     static std::shared_ptr<DAServiceGooglePhotos> make() { return std::make_shared<DAServiceGooglePhotos>(); }
     QString className() const override { return QStringLiteral("DAServiceGooglePhotos"); }
 
-    static QString serviceID() { return QStringLiteral("lh2"); }
+    QString defaultServiceID() const override { return QStringLiteral("lh2"); }
     // The photo host with "/data/"; the host may be pointed elsewhere (tests).
     static QString serviceRootURLString();
+    QString authorizationScope() const override { return serviceRootURLString(); }
     static QString photoHostURLString();
     // An empty base restores the provider's host.
     static void setPhotoHostURLString(const QString &base);

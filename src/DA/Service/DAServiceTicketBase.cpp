@@ -90,4 +90,17 @@ void DAServiceTicketBase::setProperty(const QString &key, const QVariant &value)
         m_properties.remove(key);
 }
 
-void DAServiceTicketBase::setUploadProgressHandler(UploadProgress handler) { m_uploadProgress = std::move(handler); }
+void DAServiceTicketBase::setUploadProgressHandler(UploadProgress handler) {
+    m_uploadProgress = std::move(handler);
+    if (m_uploadProgress && m_objectFetcher)
+        reportUploadProgressOf(m_objectFetcher);
+}
+
+void DAServiceTicketBase::reportUploadProgressOf(const std::shared_ptr<HFHTTPFetcher> &fetcher) {
+    std::weak_ptr<DAServiceTicketBase> weakTicket = weak_from_this();
+    fetcher->setSentDataBlock([weakTicket](qint64, qint64 total, qint64 expected) {
+        auto t = weakTicket.lock();
+        if (t && t->uploadProgressHandler())
+            t->uploadProgressHandler()(t, quint64(total), quint64(expected));
+    });
+}

@@ -48,7 +48,10 @@ public:
     void setProperty(const QString &key, const QVariant &value);
     QVariant property(const QString &key) const { return m_properties.value(key); }
     UploadProgress uploadProgressHandler() const { return m_uploadProgress; }
+    // Reaches a fetch already under way too.
     void setUploadProgressHandler(UploadProgress handler);
+    // Makes the fetcher's sent-data reports reach this ticket's handler.
+    void reportUploadProgressOf(const std::shared_ptr<HFHTTPFetcher> &fetcher);
     bool shouldFollowNextLinks() const { return m_shouldFollowNextLinks; }
     void setShouldFollowNextLinks(bool on) { m_shouldFollowNextLinks = on; }
     Surrogates surrogates() const { return m_surrogates; }

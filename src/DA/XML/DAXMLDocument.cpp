@@ -38,7 +38,9 @@ xmlDocPtr DAXMLDocument::parseBytes(const QByteArray &data, bool keepBlanks, VNE
     return doc;
 }
 
-DAXMLDocument::DAXMLDocument(xmlDocPtr doc) : m_tree(std::make_shared<DAXMLTree>(doc)) {}
+DAXMLDocument::DAXMLDocument(xmlDocPtr doc) : m_tree(std::make_shared<DAXMLTree>(doc)) { addStringsCacheToDoc(); }
+
+void DAXMLDocument::addStringsCacheToDoc() { m_tree->addStringsCache(); }
 
 DAXMLDocumentPtr DAXMLDocument::documentWithData(const QByteArray &data, VNErrorPtr *error) {
     xmlDocPtr doc = parseBytes(data, true, error);

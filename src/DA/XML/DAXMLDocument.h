@@ -38,6 +38,8 @@ public:
                                 VNErrorPtr *error = nullptr) const;
 
     QString description() const;
+    // Gives the document its string cache (every document made here has one).
+    void addStringsCacheToDoc();
 
     // The parser behind both classes; a document the caller frees, or null.
     static xmlDocPtr parseBytes(const QByteArray &data, bool keepBlanks, VNErrorPtr *error);

@@ -151,6 +151,26 @@ DAXMLNode::Kind DAXMLNode::kind() const {
     }
 }
 
+xmlNodePtr DAXMLNode::XMLNodeCopy() const {
+    if (!m_node)
+        return nullptr;
+    if (m_node->type == XML_NAMESPACE_DECL)
+        return reinterpret_cast<xmlNodePtr>(xmlCopyNamespace(reinterpret_cast<xmlNsPtr>(m_node)));
+    if (m_node->type == XML_ATTRIBUTE_NODE)
+        return reinterpret_cast<xmlNodePtr>(xmlCopyProp(nullptr, reinterpret_cast<xmlAttrPtr>(m_node)));
+    return xmlCopyNode(m_node, 1);
+}
+
+QString DAXMLNode::stringFromXMLString(const xmlChar *s) const {
+    if (!s)
+        return QString();
+    const bool cachedKind = m_node && (m_node->type == XML_ELEMENT_NODE || m_node->type == XML_ATTRIBUTE_NODE ||
+                                       m_node->type == XML_TEXT_NODE);
+    if (cachedKind && m_tree && m_tree->hasStringsCache())
+        return m_tree->cachedString(reinterpret_cast<const char *>(s));
+    return text(s);
+}
+
 QString DAXMLNode::stringValue() const {
     if (!m_node)
         return QString();
@@ -159,7 +179,7 @@ QString DAXMLNode::stringValue() const {
     xmlChar *content = xmlNodeGetContent(m_node);
     if (!content)
         return QString();
-    QString result = text(content);
+    QString result = stringFromXMLString(content);
     xmlFree(content);
     return result;
 }
@@ -216,19 +236,19 @@ QString DAXMLNode::localName() const {
         return QString();
     if (m_node->type == XML_NAMESPACE_DECL)
         return text(asNamespace(m_node)->prefix);
-    return localNameForName(text(m_node->name));
+    return localNameForName(stringFromXMLString(m_node->name));
 }
 
 QString DAXMLNode::prefix() const {
     if (!m_node || m_node->type == XML_NAMESPACE_DECL || !m_node->ns || !m_node->ns->prefix)
         return QStringLiteral("");
-    return text(m_node->ns->prefix);
+    return stringFromXMLString(m_node->ns->prefix);
 }
 
 QString DAXMLNode::URI() const {
     if (!m_node || m_node->type == XML_NAMESPACE_DECL || !m_node->ns)
         return QString();
-    return text(m_node->ns->href);
+    return stringFromXMLString(m_node->ns->href);
 }
 
 QString DAXMLNode::qualifiedName() const {
@@ -239,8 +259,8 @@ QString DAXMLNode::qualifiedName() const {
         return p ? text(p) : QStringLiteral("");
     }
     if (m_node->ns && m_node->ns->prefix)
-        return text(m_node->ns->prefix) + QLatin1Char(':') + text(m_node->name);
-    return text(m_node->name);
+        return stringFromXMLString(m_node->ns->prefix) + QLatin1Char(':') + stringFromXMLString(m_node->name);
+    return stringFromXMLString(m_node->name);
 }
 
 int DAXMLNode::childCount() const {

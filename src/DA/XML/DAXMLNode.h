@@ -99,6 +99,8 @@ public:
     bool isEqual(const DAXMLNode &other) const;
 
     xmlNodePtr XMLNode() const { return m_node; }
+    // A deep copy of the libxml2 node, the caller's to free; null without one.
+    xmlNodePtr XMLNodeCopy() const;
     // The same libxml2 node (wrappers are made afresh by lookups).
     bool isSameNode(const DAXMLNode &other) const { return m_node == other.m_node; }
 
@@ -106,6 +108,9 @@ public:
     // of the given tree.
     static DAXMLNodePtr wrap(xmlNodePtr node, const std::shared_ptr<DAXMLTree> &tree);
     const std::shared_ptr<DAXMLTree> &tree() const { return m_tree; }
+    // A libxml2 text as a string: through the document's string cache for
+    // elements, attributes and texts of a document that has one.
+    QString stringFromXMLString(const xmlChar *s) const;
 
 protected:
     DAXMLNode(xmlNodePtr node, std::shared_ptr<DAXMLTree> tree);

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
+#include <QString>
 #include <libxml/tree.h>
+#include <memory>
 #include <vector>
 
 // The owner of one libxml2 tree, shared by every wrapper that points into
@@ -33,8 +37,27 @@ public:
     // Frees a node of any kind (namespace declarations included).
     static void freeNode(xmlNodePtr node);
 
+    // The texts of a document's names and values, each decoded once and
+    // then shared by every wrapper that reads it; it goes with the tree.
+    void addStringsCache() {
+        if (!m_strings)
+            m_strings = std::make_unique<QHash<QByteArray, QString>>();
+    }
+    bool hasStringsCache() const { return bool(m_strings); }
+    // The cached text of the bytes (decoded and kept on first use).
+    QString cachedString(const char *utf8) {
+        const QByteArray key = QByteArray::fromRawData(utf8, qstrlen(utf8));
+        auto it = m_strings->constFind(key);
+        if (it != m_strings->constEnd())
+            return *it;
+        QString text = QString::fromUtf8(key);
+        m_strings->insert(QByteArray(utf8), text);
+        return text;
+    }
+
 private:
     xmlDocPtr m_document = nullptr;
     xmlNodePtr m_top = nullptr;
     std::vector<xmlNodePtr> m_unlinked;
+    std::unique_ptr<QHash<QByteArray, QString>> m_strings;
 };

@@ -72,6 +72,37 @@ TEST(DAJson, Writer) {
     EXPECT_EQ(compact.errorTrace().first()->code(), 1);
 }
 
+TEST(DAJson, NumbersWithoutAJsonFormAreNamed) {
+    struct Row {
+        const char *name;
+        DXJsonValue value;
+        const char *inner;
+        const char *outer;  // the last error, when it is not the inner one
+    } rows[] = {
+        {"NaN in an array", DXJsonArray{1, qQNaN()}, "NaN is not a valid number in JSON", nullptr},
+        {"infinity in an array", DXJsonArray{-qInf()}, "Infinity is not a valid number in JSON", nullptr},
+        {"NaN under a key", DXJsonObject{{"k", qQNaN()}}, "NaN is not a valid number in JSON", "Unsupported value for key k in object"},
+        {"finite numbers", DXJsonArray{1.5, 2}, nullptr, nullptr},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        DAJsonWriter w;
+        VNErrorPtr error;
+        const QString text = w.stringWithObject(row.value, &error);
+        if (!row.inner) {
+            EXPECT_FALSE(text.isNull());
+            EXPECT_TRUE(w.errorTrace().isEmpty());
+            continue;
+        }
+        EXPECT_TRUE(text.isNull());
+        ASSERT_FALSE(w.errorTrace().isEmpty());
+        EXPECT_EQ(w.errorTrace().first()->code(), 1);
+        EXPECT_EQ(w.errorTrace().first()->localizedDescription(), QLatin1String(row.inner));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->localizedDescription(), QLatin1String(row.outer ? row.outer : row.inner));
+    }
+}
+
 // The parser against Python's json module over a corpus: both must agree on
 // what is valid, and what we write back must load in Python to the value
 // Python read from the original.

@@ -85,3 +85,24 @@ TEST(DAUtilities, VersionsResponsesAndMIME) {
     EXPECT_EQ(firstObjectFromArray(items, 2, byN).name, "b");
     EXPECT_TRUE(firstObjectFromArray(items, 9, byN).name.isNull());
 }
+
+TEST(DAUtilities, CopiesOfListsAndMapsAreDeep) {
+    auto error = std::make_shared<DAServerError>();
+    error->setCode(QStringLiteral("original"));
+    const QList<DAServerErrorPtr> list{error, nullptr};
+    const QMap<QString, DAServerErrorPtr> map{{QStringLiteral("k"), error}};
+    const QMap<QString, QList<DAServerErrorPtr>> lists{{QStringLiteral("k"), list}};
+    const auto copiedList = mutableArrayWithCopiesOfObjectsInArray(list);
+    const auto copiedMap = dictionaryWithCopiesOfObjectsInDictionary(map);
+    const auto copiedLists = dictionaryWithCopiesOfArraysInDictionary(lists);
+    ASSERT_EQ(copiedList.size(), 2);
+    EXPECT_FALSE(copiedList[1]);
+    const DAServerErrorPtr copies[] = {copiedList[0], copiedMap.value(QStringLiteral("k")), copiedLists.value(QStringLiteral("k")).value(0)};
+    for (const auto &copy : copies) {
+        ASSERT_TRUE(copy);
+        EXPECT_NE(copy, error);
+        EXPECT_TRUE(copy->isEqual(*error));
+        copy->setCode(QStringLiteral("changed"));
+    }
+    EXPECT_EQ(error->code(), QStringLiteral("original"));
+}

@@ -1,4 +1,5 @@
 #include "DA/XML/DAXMLDocument.h"
+#include "DA/XML/DAXMLTree.h"
 #include "DA/support/DAXmlLint.h"
 
 #include <gtest/gtest.h>
@@ -150,4 +151,24 @@ TEST(DAXMLTree, EqualityCopyAndNamespaceNodes) {
     EXPECT_EQ(a->namespaces()[0]->stringValue(), "urn:p");
     EXPECT_EQ(DAXMLNode::textWithStringValue("t")->kind(), DAXMLNode::TextKind);
     EXPECT_EQ(DAXMLNode::namespaceWithName("p", "urn:p")->kind(), DAXMLNode::NamespaceKind);
+}
+
+// A document's names and values are decoded once and shared; each document
+// has its own cache, and a tree made outside a document has none.
+TEST(DAXMLTree, ADocumentsTextsAreDecodedOnce) {
+    const QByteArray xml = "<feed xmlns='http://www.w3.org/2005/Atom'><entry>caf\xc3\xa9</entry><entry>caf\xc3\xa9</entry></feed>";
+    auto doc = DAXMLDocument::documentWithData(xml);
+    auto other = DAXMLDocument::documentWithData(xml);
+    ASSERT_TRUE(doc && other);
+    const auto entries = doc->rootElement()->elementsForName(QStringLiteral("entry"));
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0]->stringValue(), QStringLiteral("café"));
+    EXPECT_EQ(entries[0]->stringValue().constData(), entries[1]->stringValue().constData());
+    EXPECT_EQ(entries[0]->localName().constData(), entries[1]->localName().constData());
+    const auto elsewhere = other->rootElement()->elementsForName(QStringLiteral("entry"));
+    ASSERT_EQ(elsewhere.size(), 2);
+    EXPECT_NE(entries[0]->stringValue().constData(), elsewhere[0]->stringValue().constData());
+    auto loose = DAXMLNode::elementWithName(QStringLiteral("entry"), QStringLiteral("café"));
+    EXPECT_FALSE(loose->tree()->hasStringsCache());
+    EXPECT_EQ(loose->stringValue(), QStringLiteral("café"));
 }

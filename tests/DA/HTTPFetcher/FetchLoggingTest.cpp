@@ -85,3 +85,58 @@ TEST(FetchLogging, BodyTexts) {
     EXPECT_EQ(HFHTTPFetcherLogging::redactedHeaderValue(QStringLiteral("Authorization"), QStringLiteral("AuthSub token=\"abc\"")),
               QStringLiteral("AuthSub token=_snip_"));
 }
+
+namespace {
+
+// Passes each piece read to the observer, on the thread that reads.
+class ObservedStream : public HFInputStream {
+public:
+    ObservedStream(std::shared_ptr<HFInputStream> inner, HFStreamMonitor::ReadObserver observer)
+        : m_inner(std::move(inner)), m_observer(std::move(observer)) {}
+    void open() override { m_inner->open(); }
+    void close() override { m_inner->close(); }
+    qint64 read(char *buffer, qint64 maxLength) override {
+        const qint64 n = m_inner->read(buffer, std::min<qint64>(maxLength, 4096));
+        if (n > 0)
+            m_observer(buffer, n);
+        return n;
+    }
+    Status streamStatus() const override { return m_inner->streamStatus(); }
+    qint64 length() const override { return m_inner->length(); }
+
+private:
+    std::shared_ptr<HFInputStream> m_inner;
+    HFStreamMonitor::ReadObserver m_observer;
+};
+
+}  // namespace
+
+// The streamed body's copy grows on the sending thread while the log (here
+// the test) reads it: both go through one lock. The thread sanitizer build
+// reports the race when they do not.
+TEST(FetchLogging, AStreamedBodyIsCopiedWhileItIsSent) {
+    auto dir = VNTest::makeTempDir();
+    HFHTTPFetcherLogging::setLoggingDirectory(dir->path());
+    const auto previous = HFStreamMonitor::factory();
+    HFStreamMonitor::setFactory([](std::shared_ptr<HFInputStream> inner, HFStreamMonitor::ReadObserver observer) {
+        return std::make_shared<ObservedStream>(std::move(inner), std::move(observer));
+    });
+    HFHTTPFetcherLogging::setLoggingEnabled(true);
+    QByteArray body(2 << 20, '\0');
+    for (qsizetype i = 0; i < body.size(); ++i)
+        body[i] = char('a' + i % 26);
+    auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/echo")));
+    fetcher->setPostStream(std::make_shared<HFDataInputStream>(body));
+    bool done = false;
+    VNErrorPtr error;
+    fetcher->beginFetchWithCompletionHandler([&](const QByteArray &, const VNErrorPtr &e) { done = true, error = e; });
+    qsizetype seen = 0;
+    EXPECT_TRUE(VNTest::waitUntil([&] {
+        seen = std::max(seen, fetcher->loggedStreamData().size());
+        return done;
+    }));
+    HFHTTPFetcherLogging::setLoggingEnabled(false);
+    HFStreamMonitor::setFactory(previous);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(fetcher->loggedStreamData(), body);
+}

@@ -111,3 +111,44 @@ TEST(FetcherService, StoppingAWaitingFetcherAndNoLimit) {
     for (int i = 0; i < 12; ++i)
         release(t + QStringLiteral("n%1").arg(i));
 }
+
+namespace {
+
+// An authorizer that keeps the link its fetcher service gives it.
+struct LinkedAuthorizer : HFFetcherAuthorizationProtocol {
+    bool isAuthorizedRequest(const HFURLRequest &) override { return true; }
+    void authorizeRequest(HFURLRequest *, Completion completion) override { completion(nullptr); }
+    bool isAuthorizingRequest(const HFURLRequest &) override { return false; }
+    void stopAuthorization() override {}
+    std::shared_ptr<HFHTTPFetcherServiceProtocol> fetcherService() const override { return link.lock(); }
+    void setFetcherService(std::weak_ptr<HFHTTPFetcherServiceProtocol> service) override { link = std::move(service); }
+    std::weak_ptr<HFHTTPFetcherServiceProtocol> link;
+};
+
+}  // namespace
+
+TEST(FetcherService, AnAuthorizerIsLinkedToItsServiceAndLetGoOnlyByIt) {
+    struct Row {
+        const char *name;
+        bool takenByAnother;  // another service took the authorizer since
+        bool replaced;        // the first service replaces its authorizer
+        int linkedTo;         // 0 none, 1 the first service, 2 the other
+    } rows[] = {
+        {"kept", false, false, 1},
+        {"replaced", false, true, 0},
+        {"replaced after another service took it", true, true, 2},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto first = HFHTTPFetcherService::make();
+        auto other = HFHTTPFetcherService::make();
+        auto authorizer = std::make_shared<LinkedAuthorizer>();
+        first->setAuthorizer(authorizer);
+        if (row.takenByAnother)
+            other->setAuthorizer(authorizer);
+        if (row.replaced)
+            first->setAuthorizer(std::make_shared<LinkedAuthorizer>());
+        const auto link = authorizer->fetcherService();
+        EXPECT_EQ(link.get(), row.linkedTo == 1 ? first.get() : row.linkedTo == 2 ? other.get() : nullptr);
+    }
+}

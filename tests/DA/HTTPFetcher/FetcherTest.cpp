@@ -307,3 +307,60 @@ TEST(Fetcher, ApacheTLSChallengesAndNoDowngrade) {
     NRHTTPRequest::setTestCertificateAuthorityFile({});
     NRHTTPRequest::setTestHostsMappedToLoopback({});
 }
+
+namespace {
+
+// A transfer that never touches the network: it answers 200 with a fixed
+// body from the fetch's loop.
+class StandInConnection : public HFURLConnection {
+public:
+    StandInConnection(const HFURLRequest &request, std::shared_ptr<HFURLConnectionDelegate> delegate, HFRunLoop loop)
+        : HFURLConnection(request, delegate, loop, 0), m_delegate(delegate) {}
+    void begin(HFRunLoop loop) {
+        auto self = std::static_pointer_cast<StandInConnection>(shared_from_this());
+        loop.post([self] {
+            auto delegate = self->m_delegate.lock();
+            if (!delegate || self->m_stopped)
+                return;
+            const QUrl url = self->currentRequest().url();
+            delegate->connectionDidReceiveResponse(self.get(), std::make_shared<HFURLResponse>(url, 200, QMap<QString, QString>()));
+            delegate->connectionDidReceiveData(self.get(), "from the stand-in");
+            delegate->connectionDidFinishLoading(self.get());
+        });
+    }
+    void cancel() override { m_stopped = true; }
+
+private:
+    std::weak_ptr<HFURLConnectionDelegate> m_delegate;
+    bool m_stopped = false;
+};
+
+}  // namespace
+
+TEST(Fetcher, AStandInTransferRunsTheRequest) {
+    struct Row {
+        const char *name;
+        bool makes;  // the stand-in makes a connection
+        const char *body;
+        qint64 code;
+    } rows[] = {{"a stand-in answering", true, "from the stand-in", 0}, {"no connection made", false, "", -1}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        HFHTTPFetcher::setConnectionClass([&row](const HFURLRequest &request, std::shared_ptr<HFURLConnectionDelegate> delegate,
+                                                 HFRunLoop loop, qint64) -> std::shared_ptr<HFURLConnection> {
+            if (!row.makes)
+                return nullptr;
+            auto connection = std::make_shared<StandInConnection>(request, delegate, loop);
+            connection->begin(loop);
+            return connection;
+        });
+        auto fetcher = HFHTTPFetcher::fetcherWithURL(QUrl(QStringLiteral("http://stand-in.invalid/x")));
+        fetcher->setCommentWithFormat(QStringLiteral("page %1 of %2"), 1, 2);
+        EXPECT_EQ(fetcher->comment(), QStringLiteral("page 1 of 2"));
+        const auto result = run(fetcher);
+        HFHTTPFetcher::setConnectionClass(nullptr);
+        EXPECT_EQ(result->calls, 1);
+        EXPECT_EQ(result->data, QByteArray(row.body));
+        EXPECT_EQ(code(result->error), row.code);
+    }
+}

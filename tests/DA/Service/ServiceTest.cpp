@@ -270,6 +270,7 @@ TEST(Service, RetryHandlerDecidesAndTheWaitRunsOut) {
         suggested = false;
         if (signIn) {
             s->setSignInDomain(QStringLiteral("localhost:%1").arg(port()));
+            s->setServiceID(QStringLiteral("lh2"));
             s->setUserCredentials(QStringLiteral("u@example.com"), QStringLiteral("busy"));
             s->setAuthToken(QString());
         }
