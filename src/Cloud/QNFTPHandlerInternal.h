@@ -100,7 +100,6 @@ struct QNFTPHandler::Transfer {
     QElapsedTimer sinceProgress;
     bool hostKeyChanged = false;
     bool probeAnswered = false;
-    bool sftp = false;  // the protocol errors are named after
     CURL *handle = nullptr;
     // FTPS without validation: the server's remembered certificate, or
     // where to remember it after the first login.

@@ -94,7 +94,6 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
                   QNStringEncoding &encoding, bool sftp)
 {
     QString failed;
-    t.sftp = sftp;
     auto set = [&](CURLoption option, auto value) {
         if (failed.isNull() && curl_easy_setopt(h, option, value) != CURLE_OK)
             failed = QStringLiteral("The transfer could not be set up (option %1).").arg(int(option));
@@ -252,10 +251,6 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
         text = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_WRITE_ERROR)) + QStringLiteral(" (%1)").arg(t.ioError);
     } else {
         text = QString::fromLatin1(QNFTPErrorTexts::text(uint32_t(code)));
-        // The library's texts say "FTP:" for SFTP's faults too ("FTP: login
-        // denied"); name the protocol the drive uses.
-        if (t.sftp && text.startsWith(QLatin1String("FTP: ")))
-            text.prepend(QLatin1Char('S'));
     }
     return {false, ftpError(text + t.log.text())};
 }

@@ -183,7 +183,8 @@ void QNOffice365Handler::startStep(const NRHTTPRequestPtr &request, SignInCallba
             return;
         *answered = true;
         if (req->isCancelled() || req->error()) {
-            completion(false, req->isCancelled(), req->isCancelled() ? nullptr : req->error(), QString(), QString());
+            // A cancelled step hands on the engine's cancel error with the flag.
+            completion(false, req->isCancelled(), req->error(), QString(), QString());
             return;
         }
         done(*req);
