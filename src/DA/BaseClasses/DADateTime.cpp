@@ -186,7 +186,7 @@ QDateTime DADateTime::date() const {
     const Components &c = m_components;
     if (!fitsInt(c.year) || !fitsInt(c.month) || !fitsInt(c.day))
         return QDateTime();
-    const QDate day(int(c.year), int(c.month), int(c.day));
+    const QDate day(int(c.year), int(c.month), int(c.day), calendar());
     if (!day.isValid())
         return QDateTime();
     if (!hasTime())

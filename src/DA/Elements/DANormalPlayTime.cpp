@@ -42,15 +42,19 @@ void DANormalPlayTime::setFromString(const QString &text) {
     }
     qsizetype i = 0;
     qint64 seconds = 0, n = 0;
-    if (readInteger(text, i, n)) {
-        seconds = n;
-        for (int k = 0; k < 2; ++k) {
-            qsizetype j = i;
-            if (!readRun(text, j, QLatin1Char(':')) || !readInteger(text, j, n))
-                break;
-            seconds = seconds * 60 + n;
-            i = j;
-        }
+    // A text that does not start with a number is no time at all: 0, even
+    // when a fraction such as ".5" follows.
+    if (!readInteger(text, i, n)) {
+        m_offset = 0;
+        return;
+    }
+    seconds = n;
+    for (int k = 0; k < 2; ++k) {
+        qsizetype j = i;
+        if (!readRun(text, j, QLatin1Char(':')) || !readInteger(text, j, n))
+            break;
+        seconds = seconds * 60 + n;
+        i = j;
     }
     qint64 ms = 0;
     qsizetype j = i;
