@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -59,9 +60,11 @@ public:
     bool run(const char *set, QString *out = nullptr) {
         if (!m_ok)
             return false;
-        skip();
+        // Blanks that the run itself may hold are its own (a blank between
+        // date and time is the separator, not something to skip).
+        skip(set);
         const qsizetype start = m_pos;
-        while (m_pos < m_text.size() && m_text[m_pos].unicode() < 128 && std::strchr(set, char(m_text[m_pos].unicode())))
+        while (m_pos < m_text.size() && inSet(m_text[m_pos], set))
             ++m_pos;
         if (m_pos == start)
             return m_ok = false;
@@ -71,9 +74,13 @@ public:
     }
 
 private:
-    void skip() {
-        while (m_pos < m_text.size() && m_text[m_pos].isSpace())
+    void skip(const char *keep = "") {
+        while (m_pos < m_text.size() && m_text[m_pos].isSpace() && !inSet(m_text[m_pos], keep))
             ++m_pos;
+    }
+
+    static bool inSet(QChar c, const char *set) {
+        return c.unicode() != 0 && c.unicode() < 128 && std::strchr(set, char(c.unicode()));
     }
 
     const QString &m_text;
