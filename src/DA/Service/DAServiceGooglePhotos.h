@@ -13,7 +13,7 @@ public:
     static std::shared_ptr<DAServiceGooglePhotos> make() { return std::make_shared<DAServiceGooglePhotos>(); }
     QString className() const override { return QStringLiteral("DAServiceGooglePhotos"); }
 
-    static QString serviceID() { return QStringLiteral("lh2"); }
+    QString defaultServiceID() const override { return QStringLiteral("lh2"); }
     // The photo host with "/data/"; the host may be pointed elsewhere (tests).
     static QString serviceRootURLString();
     static QString photoHostURLString();
