@@ -1,5 +1,6 @@
 #include "DA/BaseClasses/DADateTime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -124,7 +125,10 @@ void DADateTime::setFromRFC3339String(const QString &text) {
     c.day = day;
     c.hour = hour;
     c.minute = minute;
-    c.second = seconds == -1.0f ? undefined : qint64(std::trunc(seconds));
+    // Seconds beyond any integer (an overlong digit run reads as infinity)
+    // are held at a bound, far outside every real date, instead of being
+    // converted with undefined results.
+    c.second = seconds == -1.0f ? undefined : qint64(std::clamp(std::trunc(double(seconds)), -1e15, 1e15));
     m_components = c;
     m_timeZone.reset();
     m_isUniversalTime = false;

@@ -56,6 +56,13 @@ TEST(DADateTime, DateOnlyNonsenseAndHasTime) {
         }
         EXPECT_FALSE(bad->date().isValid()) << junk;
     }
+    // Seconds too long for any integer read as a huge count, never as a
+    // negative one (nor with undefined results).
+    const QString longSeconds = "2008-12-31T23:59:" + QString(60, QLatin1Char('9')) + "Z";
+    DADateTimePtr overlong = DADateTime::dateTimeWithRFC3339String(longSeconds);
+    EXPECT_GT(overlong->dateComponents().second, 59);
+    EXPECT_NE(overlong->dateComponents().second, undefined);
+    EXPECT_FALSE(overlong->date().isValid());
 }
 
 TEST(DADateTime, FromDates) {
