@@ -28,6 +28,8 @@ TEST(DAMediaElements, PlayTimes) {
         {"30:00:00", 108000000, "30:00:00", "108000"},
         // No leading number: no time, whatever follows.
         {".5", 0, "0:00:00", "0"},
+        // Beyond any real time: held at a bound instead of overflowing.
+        {"99999999999999:59:59", 1000000000000000, "277777777:46:40", "1000000000000"},
     };
     for (const auto &c : cases) {
         DANormalPlayTime t = DANormalPlayTime::normalPlayTimeWithString(c.in);
@@ -35,6 +37,8 @@ TEST(DAMediaElements, PlayTimes) {
         EXPECT_EQ(t.HHMMSSString(), c.hhmmss) << c.in;
         EXPECT_EQ(t.secondsString(), c.seconds) << c.in;
     }
+    EXPECT_EQ(DANormalPlayTime::normalPlayTimeWithString("-99999999999999:59:59").timeOffsetInMilliseconds(),
+              -1000000000000000);
     DANormalPlayTime t;
     t.setIsNow(true);
     EXPECT_EQ(t, DANormalPlayTime::normalPlayTimeWithString("now"));
