@@ -1,7 +1,9 @@
 #include "DA/BaseClasses/DADateTime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -59,9 +61,11 @@ public:
     bool run(const char *set, QString *out = nullptr) {
         if (!m_ok)
             return false;
-        skip();
+        // Blanks that the run itself may hold are its own (a blank between
+        // date and time is the separator, not something to skip).
+        skip(set);
         const qsizetype start = m_pos;
-        while (m_pos < m_text.size() && m_text[m_pos].unicode() < 128 && std::strchr(set, char(m_text[m_pos].unicode())))
+        while (m_pos < m_text.size() && inSet(m_text[m_pos], set))
             ++m_pos;
         if (m_pos == start)
             return m_ok = false;
@@ -71,9 +75,13 @@ public:
     }
 
 private:
-    void skip() {
-        while (m_pos < m_text.size() && m_text[m_pos].isSpace())
+    void skip(const char *keep = "") {
+        while (m_pos < m_text.size() && m_text[m_pos].isSpace() && !inSet(m_text[m_pos], keep))
             ++m_pos;
+    }
+
+    static bool inSet(QChar c, const char *set) {
+        return c.unicode() != 0 && c.unicode() < 128 && std::strchr(set, char(c.unicode()));
     }
 
     const QString &m_text;
@@ -117,7 +125,10 @@ void DADateTime::setFromRFC3339String(const QString &text) {
     c.day = day;
     c.hour = hour;
     c.minute = minute;
-    c.second = seconds == -1.0f ? undefined : qint64(std::trunc(seconds));
+    // Seconds beyond any integer (an overlong digit run reads as infinity)
+    // are held at a bound, far outside every real date, instead of being
+    // converted with undefined results.
+    c.second = seconds == -1.0f ? undefined : qint64(std::clamp(std::trunc(double(seconds)), -1e15, 1e15));
     m_components = c;
     m_timeZone.reset();
     m_isUniversalTime = false;
@@ -186,7 +197,7 @@ QDateTime DADateTime::date() const {
     const Components &c = m_components;
     if (!fitsInt(c.year) || !fitsInt(c.month) || !fitsInt(c.day))
         return QDateTime();
-    const QDate day(int(c.year), int(c.month), int(c.day));
+    const QDate day(int(c.year), int(c.month), int(c.day), calendar());
     if (!day.isValid())
         return QDateTime();
     if (!hasTime())

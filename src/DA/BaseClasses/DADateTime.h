@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCalendar>
 #include <QDateTime>
 #include <QString>
 #include <QTimeZone>
@@ -39,6 +40,10 @@ public:
     // The absolute time; a date without time is taken at noon UTC. Invalid
     // when the fields do not make a date.
     QDateTime date() const;
+
+    // The calendar the fields are counted in (Gregorian). A zone is applied
+    // when the fields become a moment (date(), through timeZone()).
+    QCalendar calendar() const { return QCalendar(QCalendar::System::Gregorian); }
 
     const Components &dateComponents() const { return m_components; }
     void setDateComponents(const Components &components) { m_components = components; }

@@ -536,8 +536,8 @@ DAXMLElementPtr DAObject::childWithQualifiedName(const QString &name, const QStr
     return found.first();
 }
 
-DAObjectList DAObject::objectsForChildrenOfElement(const DAXMLElementPtr &element, const QString &name,
-                                                   const QString &uri, DAClass cls) {
+DAObjectList DAObject::objectOrArrayForChildrenOfElement(const DAXMLElementPtr &element, const QString &name,
+                                                         const QString &uri, DAClass cls) {
     DAObjectList objects;
     const DAXMLElementList found = matchingChildren(*this, element, name, uri);
     if (found.isEmpty())
@@ -595,7 +595,7 @@ void DAObject::parseExtensionsForElement(const DAXMLElementPtr &element) {
         }
         if (!localNames.contains(child->extensionElementLocalName))
             continue;
-        const DAObjectList objects = objectsForChildrenOfElement(element, name, child->extensionElementURI, child);
+        const DAObjectList objects = objectOrArrayForChildrenOfElement(element, name, child->extensionElementURI, child);
         if (objects.size() == 1)
             setObject(objects.first(), child);
         else if (!objects.isEmpty())

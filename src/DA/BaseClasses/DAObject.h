@@ -172,8 +172,10 @@ public:
     DAXMLElementPtr childWithQualifiedName(const QString &name, const QString &uri, const DAXMLElementPtr &element);
     DAObjectPtr objectForChildOfElement(const DAXMLElementPtr &element, const QString &name, const QString &uri,
                                         DAClass cls);
-    DAObjectList objectsForChildrenOfElement(const DAXMLElementPtr &element, const QString &name, const QString &uri,
-                                             DAClass cls);
+    // The matching children made into objects, in document order (one
+    // object is a list of one; callers store one as a single object).
+    DAObjectList objectOrArrayForChildrenOfElement(const DAXMLElementPtr &element, const QString &name,
+                                                   const QString &uri, DAClass cls);
     DAXMLElementList elementsForName(const QString &name, const QString &uri, const DAXMLElementPtr &parent) const;
     // The child elements written with that prefix (nothing for a null prefix).
     static DAXMLElementList childrenOfElement(const DAXMLElementPtr &element, const QString &prefix);

@@ -2,6 +2,8 @@
 
 #include "DA/BaseClasses/DAUtilities.h"
 
+#include <QLocale>
+
 DA_DEFINE_CLASS(DAValueConstruct, DAObject)
 DA_DEFINE_CLASS(DAValueElementConstruct, DAValueConstruct)
 DA_DEFINE_CLASS(DAImplicitValueConstruct, DAValueElementConstruct)
@@ -116,7 +118,9 @@ void DAValueConstruct::setDoubleValue(double value) {
     if (std::isinf(value))
         setStringValue(value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF"));
     else
-        setStringValue(QString::number(value, 'g', 17));
+        // The shortest text that reads back as the same number: 0.1 is
+        // written "0.1", not "0.10000000000000001".
+        setStringValue(QString::number(value, 'g', QLocale::FloatingPointShortest));
 }
 
 bool DAValueConstruct::boolValue() const {

@@ -4,6 +4,7 @@
 #include "DA/BaseClasses/DAUtilities.h"
 #include "Platform/VNLog.h"
 
+#include <QLocale>
 #include <cctype>
 #include <cmath>
 
@@ -71,6 +72,14 @@ bool scanDouble(const QByteArray &s, qsizetype &i, double &out) {
 
 }  // namespace
 
+namespace {
+
+// The shortest text that reads back as the same number, so a location
+// fetched and sent back with an update keeps every digit it had.
+QString numberText(double v) { return QString::number(v, 'g', QLocale::FloatingPointShortest); }
+
+}  // namespace
+
 QList<double> DAGeo::valuesWithCoordinateString(const QString &text) {
     // Numbers are read in pairs until a read fails; an unpaired one is dropped.
     QList<double> values;
@@ -90,7 +99,7 @@ QList<double> DAGeo::valuesWithCoordinateString(const QString &text) {
 QString DAGeo::coordinateStringWithValues(const QList<double> &values) {
     QStringList parts;
     for (double v : values)
-        parts << QString::number(v, 'g', 15);
+        parts << numberText(v);
     return parts.join(QLatin1Char(' '));
 }
 
@@ -180,6 +189,10 @@ DAXMLElementPtr DAGeoRSSWhere::XMLElement() const {
     DAXMLElementPtr e = XMLElementWithExtensionsAndDefaultName(QStringLiteral("georss:where"));
     if (isPoint()) {
         DAXMLElementPtr point = DAXMLNode::elementWithName(QStringLiteral("gml:Point"));
+        // The "gml" prefix is declared here, so the location is readable
+        // wherever it is written; a parent that declares it too (a photo
+        // entry) keeps the one declaration when this is added under it.
+        point->addNamespace(DAXMLNode::namespaceWithName(QStringLiteral("gml"), gml()));
         const QString text = coordinateString();
         if (!text.isEmpty())
             point->addChild(DAXMLNode::elementWithName(QStringLiteral("gml:pos"), text));
@@ -209,8 +222,8 @@ DAXMLElementPtr DAGeoW3CPoint::XMLElement() const {
         QString prefix = DAXMLNode::prefixForName(elementName());
         if (prefix.isEmpty())
             prefix = QStringLiteral("geo");
-        e->addChild(DAXMLNode::elementWithName(prefix + QStringLiteral(":lat"), QString::number(latitude(), 'g', 15)));
-        e->addChild(DAXMLNode::elementWithName(prefix + QStringLiteral(":long"), QString::number(longitude(), 'g', 15)));
+        e->addChild(DAXMLNode::elementWithName(prefix + QStringLiteral(":lat"), numberText(latitude())));
+        e->addChild(DAXMLNode::elementWithName(prefix + QStringLiteral(":long"), numberText(longitude())));
     }
     return e;
 }

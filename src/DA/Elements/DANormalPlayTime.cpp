@@ -1,6 +1,10 @@
 #include "DA/Elements/DANormalPlayTime.h"
 
+#include <algorithm>
+
 namespace {
+
+constexpr qint64 maximumSeconds = Q_INT64_C(1000000000000);
 
 // A scanner's integer at i (blanks skipped); false when none.
 bool readInteger(const QString &s, qsizetype &i, qint64 &out) {
@@ -42,15 +46,21 @@ void DANormalPlayTime::setFromString(const QString &text) {
     }
     qsizetype i = 0;
     qint64 seconds = 0, n = 0;
-    if (readInteger(text, i, n)) {
-        seconds = n;
-        for (int k = 0; k < 2; ++k) {
-            qsizetype j = i;
-            if (!readRun(text, j, QLatin1Char(':')) || !readInteger(text, j, n))
-                break;
-            seconds = seconds * 60 + n;
-            i = j;
-        }
+    // A text that does not start with a number is no time at all: 0, even
+    // when a fraction such as ".5" follows.
+    if (!readInteger(text, i, n)) {
+        m_offset = 0;
+        return;
+    }
+    seconds = std::clamp<qint64>(n, -maximumSeconds, maximumSeconds);
+    for (int k = 0; k < 2; ++k) {
+        qsizetype j = i;
+        if (!readRun(text, j, QLatin1Char(':')) || !readInteger(text, j, n))
+            break;
+        // Held below a bound (about 30,000 years) so that the offset in
+        // milliseconds never overflows, whatever a reply writes.
+        seconds = std::clamp<qint64>(seconds * 60 + n, -maximumSeconds, maximumSeconds);
+        i = j;
     }
     qint64 ms = 0;
     qsizetype j = i;

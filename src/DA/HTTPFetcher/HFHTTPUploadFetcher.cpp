@@ -94,7 +94,7 @@ QByteArray HFHTTPUploadFetcher::uploadSubdataWithOffset(quint64 offset, quint64 
     QByteArray out;
     if (!m_uploadFileHandle->seek(qint64(offset)) || (out = m_uploadFileHandle->read(qint64(length))).size() != qint64(length)) {
         // A short read would send a cut file as if whole: it is an error.
-        VNLog::log(QStringLiteral("HFHTTPUploadFetcher uploadFileHandle exception: %1").arg(m_uploadFileHandle->errorString()));
+        VNLog::log(QStringLiteral("uploadFileHandle exception: %1").arg(m_uploadFileHandle->errorString()));
         return QByteArray();
     }
     if (out.isNull())
@@ -237,7 +237,7 @@ void HFHTTPUploadFetcher::uploadNextChunkWithOffset(quint64 offset, const QVaria
             readable = !body.isNull() || size == 0;
         }
         if (!readable) {
-            VNLog::log(QStringLiteral("HFHTTPUploadFetcher uploadFileHandle exception: the media ended before %1 bytes").arg(offset + size));
+            VNLog::log(QStringLiteral("uploadFileHandle exception: the media ended before %1 bytes").arg(offset + size));
             invokeFinalCallbacksWithData({}, HFErrors::fetcherError(kUploadReadError, QStringLiteral("the upload media could not be read")),
                                          false);
             return;

@@ -46,7 +46,12 @@ std::shared_ptr<DAPhotoTimestamp> DAPhotoTimestamp::timestampWithDate(const QDat
 }
 
 QDateTime DAPhotoTimestamp::dateValue() const {
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(doubleValue())), QTimeZone::utc());
+    const double ms = std::floor(doubleValue());
+    // A count no 64-bit integer holds ("INF", "1e300" from a reply) is no
+    // date; converting it would be undefined.
+    if (!std::isfinite(ms) || std::fabs(ms) >= 9.2e18)
+        return QDateTime();
+    return QDateTime::fromMSecsSinceEpoch(qint64(ms), QTimeZone::utc());
 }
 
 void DAPhotoTimestamp::setDateValue(const QDateTime &date) {

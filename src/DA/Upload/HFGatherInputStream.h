@@ -19,6 +19,14 @@ public:
     // Fills the caller's buffer across buffer borders; 0 once all is read
     // (the status is then AtEnd).
     qint64 read(char *buffer, qint64 maxLength) override;
+    // The buffers are not one block, so there is no direct access to them;
+    // a read always answers (0 at the end).
+    bool getBuffer(const char **buffer, qint64 *length) const {
+        Q_UNUSED(buffer);
+        Q_UNUSED(length);
+        return false;
+    }
+    bool hasBytesAvailable() const { return true; }
     Status streamStatus() const override { return m_status; }
     // The sum of the buffers' lengths.
     qint64 length() const override { return m_length; }

@@ -18,6 +18,7 @@ TEST(DADateTime, ParseAndWriteTable) {
         {"2008-12-31T23:59:59-00:00", "2008-12-31T23:59:59-00:00", undefined, false},
         {"2008-12-31T23:59:59", "2008-12-31T23:59:59Z", 0, true},
         {"2008-12-31t23:59:59z", "2008-12-31T23:59:59Z", 0, true},
+        {"2008-12-31 23:59:59-08:00", "2008-12-31T23:59:59-08:00", -28800, false},
         {"2008-12-31T23:59:59+25:00", "2008-12-31T23:59:59+01:00", 90000, false},
         {"2008-12-31", "2008-12-31", 0, true},
         {"2008-12-31T10:20", "2008-12-31T10:20:00Z", 0, true},
@@ -55,6 +56,13 @@ TEST(DADateTime, DateOnlyNonsenseAndHasTime) {
         }
         EXPECT_FALSE(bad->date().isValid()) << junk;
     }
+    // Seconds too long for any integer read as a huge count, never as a
+    // negative one (nor with undefined results).
+    const QString longSeconds = "2008-12-31T23:59:" + QString(60, QLatin1Char('9')) + "Z";
+    DADateTimePtr overlong = DADateTime::dateTimeWithRFC3339String(longSeconds);
+    EXPECT_GT(overlong->dateComponents().second, 59);
+    EXPECT_NE(overlong->dateComponents().second, undefined);
+    EXPECT_FALSE(overlong->date().isValid());
 }
 
 TEST(DADateTime, FromDates) {

@@ -34,6 +34,8 @@ TEST(DAConstructMakers, MadeValuesSurviveWritingAndParsing) {
         {"unsigned number", [] { return DAValueConstruct::valueWithNumber(DAPhotoSize::staticClass(), quint64(18446744073709551615ULL)); },
          valueText, "18446744073709551615"},
         {"double number", [] { return DAValueConstruct::valueWithNumber(DAPhotoTimestamp::staticClass(), 2.5); }, valueText, "2.5"},
+        {"double without a short binary form", [] { return DAValueConstruct::valueWithDouble(DAGeoRSSRadius::staticClass(), 0.1); },
+         valueText, "0.1"},
         {"bool number", [] { return DAValueConstruct::valueWithNumber(DAPhotoCommentingEnabled::staticClass(), true); },
          valueText, "1"},
         {"int", [] { return DAValueConstruct::valueWithInt(DAPhotoRotation::staticClass(), -90); }, valueText, "-90"},

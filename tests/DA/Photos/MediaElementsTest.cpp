@@ -1,6 +1,7 @@
 #include "DA/Elements/DAEXIFTags.h"
 #include "DA/Elements/DAGeo.h"
 #include "DA/Elements/DAMediaElements.h"
+#include "DA/Photos/DAPhotoEntries.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -25,6 +26,10 @@ TEST(DAMediaElements, PlayTimes) {
         {"2:30", 150000, "0:02:30", "150"}, {" NoW ", -1, "now", "now"}, {"0", 0, "0:00:00", "0"},
         {"5.05", 5050, "0:00:05.050", "5.050"}, {"1.123456", 1123, "0:00:01.123", "1.123"}, {"junk", 0, "0:00:00", "0"},
         {"30:00:00", 108000000, "30:00:00", "108000"},
+        // No leading number: no time, whatever follows.
+        {".5", 0, "0:00:00", "0"},
+        // Beyond any real time: held at a bound instead of overflowing.
+        {"99999999999999:59:59", 1000000000000000, "277777777:46:40", "1000000000000"},
     };
     for (const auto &c : cases) {
         DANormalPlayTime t = DANormalPlayTime::normalPlayTimeWithString(c.in);
@@ -32,6 +37,8 @@ TEST(DAMediaElements, PlayTimes) {
         EXPECT_EQ(t.HHMMSSString(), c.hhmmss) << c.in;
         EXPECT_EQ(t.secondsString(), c.seconds) << c.in;
     }
+    EXPECT_EQ(DANormalPlayTime::normalPlayTimeWithString("-99999999999999:59:59").timeOffsetInMilliseconds(),
+              -1000000000000000);
     DANormalPlayTime t;
     t.setIsNow(true);
     EXPECT_EQ(t, DANormalPlayTime::normalPlayTimeWithString("now"));
@@ -57,6 +64,23 @@ TEST(DAMediaElements, GeoCoordinates) {
     EXPECT_EQ(where->XMLElement()->XMLString(),
               "<georss:where xmlns:georss=\"http://www.georss.org/georss\"><x/></georss:where>");
     EXPECT_FALSE(std::make_shared<DAGeo>()->initWithXMLElement(DAXMLElement::elementWithXMLString("<p/>"), nullptr));
+}
+
+TEST(DAMediaElements, GeoLocationsKeepEveryDigitWhenWrittenAndParsed) {
+    for (DAClass cls : {DAGeoRSSPoint::staticClass(), DAGeoRSSWhere::staticClass(), DAGeoW3CPoint::staticClass()}) {
+        SCOPED_TRACE(cls->name);
+        auto geo = DAGeo::geoWithLatitude(cls, 1.0 / 3.0, -71.12345678901234);
+        const QString xml = geo->XMLElement()->XMLString();
+        auto parsed = std::dynamic_pointer_cast<DAGeo>(
+            DAObject::objectWithXMLElement(cls, DAXMLElement::elementWithXMLString(xml), nullptr));
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(parsed->values(), geo->values()) << qPrintable(xml);
+    }
+    // Inside a photo entry, which declares the geo prefixes itself, a where
+    // location adds no second declaration.
+    auto entry = DAEntryPhoto::photoEntry();
+    entry->setGeoLocation(DAGeo::geoWithLatitude(DAGeoRSSWhere::staticClass(), 1, 2));
+    EXPECT_EQ(entry->XMLElement()->XMLString().count("xmlns:gml="), 1);
 }
 
 TEST(DAMediaElements, EXIFTagsByName) {

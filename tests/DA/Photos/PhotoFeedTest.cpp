@@ -107,6 +107,9 @@ TEST(DAPhotoFeeds, NewEntriesAndSetters) {
     EXPECT_EQ(ts->stringValue(), "1500");
     EXPECT_EQ(DAValueConstruct::valueWithString<DAPhotoTimestamp>("1000")->dateValue(),
               QDateTime(QDate(1970, 1, 1), QTime(0, 0, 1), QTimeZone::utc()));
+    // Counts no 64-bit integer holds are no dates.
+    for (const char *huge : {"INF", "-INF", "1e300"})
+        EXPECT_FALSE(DAValueConstruct::valueWithString<DAPhotoTimestamp>(huge)->dateValue().isValid()) << huge;
 
     auto album = DAEntryPhotoAlbum::albumEntry();
     album->setGeoLocation(DAGeo::geoWithLatitude(DAGeoW3CPoint::staticClass(), 1, 2));

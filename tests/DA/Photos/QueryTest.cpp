@@ -22,6 +22,14 @@ TEST(DAQueries, FeedURLs) {
     EXPECT_EQ(text(DAServiceGooglePhotos::photoContactsFeedURLForUserID("u")), root + "feed/api/user/u/contacts?kind=user");
 }
 
+TEST(DAQueries, PhotoServiceSignsInAsItselfAndUploadsInStandardChunks) {
+    auto service = DAServiceGooglePhotos::make();
+    // Asked through the base class, as the sign-in asks it.
+    const DAServiceGoogle &google = *service;
+    EXPECT_EQ(google.serviceID(), "lh2");
+    EXPECT_EQ(service->serviceUploadChunkSize(), DAServiceBase::standardUploadChunkSize);
+}
+
 TEST(DAQueries, ParametersAndFilters) {
     const QUrl userFeed = DAServiceGooglePhotos::photoFeedURLForUserID("default", {}, {}, {}, {}, {});
     auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(userFeed);
