@@ -163,8 +163,10 @@ void NRS3Request::sign() {
             m_dateString = S3RequestDateString(QDateTime::currentDateTimeUtc());
     }
     addRequestHeader(QStringLiteral("Date"), dateString());
-    // The date is also signed as an x-amz header: servers that take no Date
-    // line (behind proxies that rewrite Date, or S3-like servers) agree.
+    // The date is also signed as an x-amz header, which leaves the Date line
+    // of the signed text empty (as S3 defines it): S3-like servers that
+    // never put the Date header into the text they check (s3rver among
+    // them) then agree with S3 itself.
     QMap<QString, QString> headers = S3Headers();
     headers.insert(QStringLiteral("x-amz-date"), dateString());
     for (auto it = headers.cbegin(); it != headers.cend(); ++it)
