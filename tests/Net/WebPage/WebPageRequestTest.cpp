@@ -275,3 +275,16 @@ TEST(WebPageRequest, ACopyIsAPageRequestWithThePagesSettings) {
     EXPECT_EQ(copy->urlReplacementMode(), NRWebPageRequest::ReplaceWithLocalPaths);
     EXPECT_FALSE(copy->shouldIgnoreExternalResourceErrors());
 }
+
+TEST(WebPageRequest, AReferenceEndingInAnothersNameKeepsItsOwnResource) {
+    // "pic.png" and "img/pic.png" are two images: each reference of the
+    // rewritten style sheet carries its own.
+    auto sheet = NRWebPageRequest::requestWithURL(QUrl(site("names.css")));
+    sheet->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    ASSERT_EQ(NetTest::run(sheet)->finished, 1) << errorText(sheet).toStdString();
+    EXPECT_EQ(sheet->webContentType(), NRWebPageRequest::CSSContent);
+    const QStringList refs = references(sheet->responseString());
+    ASSERT_EQ(refs.size(), 2) << sheet->responseString().toStdString();
+    EXPECT_EQ(dataOf(refs[0]), QByteArray("\x89PNG top")) << sheet->responseString().toStdString();
+    EXPECT_EQ(dataOf(refs[1]), QByteArray("\x89PNG pic")) << sheet->responseString().toStdString();
+}
