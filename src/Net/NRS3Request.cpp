@@ -183,7 +183,7 @@ NRHTTPRequest::ReplyVerdict NRS3Request::reviewReply(VNErrorPtr *error) {
     QByteArray charset;
     parseContentType(responseHeader(QStringLiteral("Content-Type")), &mime, &charset);
     const QByteArray body = responseData();
-    if (mime != QLatin1String("application/xml") || body.isEmpty())
+    if (mime != QLatin1String("application/xml") || body.isEmpty() || !replyIsServiceAnswer())
         return ReplyVerdict::Accept;
     QXmlStreamReader xml(body);
     xml.setNamespaceProcessing(false);

@@ -136,6 +136,26 @@ TEST_F(S3Service, AListingOptionHoldingQueryCharactersSelectsWhatItSays) {
         runOK(NRS3ObjectRequest::DELETERequestWithBucket("vn-query", key));
 }
 
+TEST_F(S3Service, AnXMLObjectIsTheObjectNotTheServicesAnswer) {
+    // An object that happens to be XML, with the elements the service's own
+    // answers use, comes back as stored: neither a failure nor a retry.
+    NetTest::run(NRS3BucketRequest::PUTRequestWithBucket("vn-query"));  // made by an earlier run, perhaps
+    const QByteArray xml = "<?xml version=\"1.0\"?><Error><Code>RequestTimeout</Code><Message>in the file</Message></Error>";
+    auto put = NRS3ObjectRequest::PUTRequestForData(xml, "vn-query", "doc.xml");
+    put->setMimeType("application/xml");
+    runOK(put);
+    auto get = NRS3ObjectRequest::requestWithBucket("vn-query", "doc.xml");
+    runOK(get);
+    EXPECT_EQ(get->responseHeader("Content-Type"), "application/xml");
+    EXPECT_EQ(get->responseData(), xml);
+    EXPECT_EQ(get->retryCount(), 0);
+    // The service's answer about a missing object is still read as one.
+    auto missing = NRS3ObjectRequest::requestWithBucket("vn-query", "no such.xml");
+    EXPECT_EQ(NetTest::run(missing)->failed, 1);
+    EXPECT_EQ(NetTest::errorCode(missing), NRS3Request::S3ErrorType);
+    runOK(NRS3ObjectRequest::DELETERequestWithBucket("vn-query", "doc.xml"));
+}
+
 TEST_F(S3Service, AWrongSecretIsRefusedWithTheServersText) {
     auto request = NRS3ServiceRequest::serviceRequest();
     request->setSecretAccessKey("not-the-secret");
