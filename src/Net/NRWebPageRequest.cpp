@@ -322,14 +322,16 @@ bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
             xmlNodeSetContent(node, escaped);
             xmlFree(escaped);
         };
+        // What is fetched is chosen when the page is read; when it is
+        // rewritten, every reference to a fetched URL takes its copy (an
+        // icon naming a picture of the page too).
         if (parent == QLatin1String("link")) {
-            xmlChar *rel = xmlGetProp(node->parent, reinterpret_cast<const xmlChar *>("rel"));
-            const bool stylesheet = fromXml(rel).toLower().trimmed() == QLatin1String("stylesheet");
-            xmlFree(rel);
-            if (!stylesheet)
-                continue;
             if (!update) {
-                addURLToFetch(content);
+                xmlChar *rel = xmlGetProp(node->parent, reinterpret_cast<const xmlChar *>("rel"));
+                const bool stylesheet = fromXml(rel).toLower().trimmed() == QLatin1String("stylesheet");
+                xmlFree(rel);
+                if (stylesheet)
+                    addURLToFetch(content);
                 continue;
             }
         } else if (name == QLatin1String("style")) {
@@ -340,7 +342,7 @@ bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
                 setContent(replacedCSS(content));
             }
             continue;
-        } else if (parent == QLatin1String("source") || parent == QLatin1String("audio")) {
+        } else if (!update && (parent == QLatin1String("source") || parent == QLatin1String("audio"))) {
             const QString extension = QFileInfo(QUrl(content.trimmed()).path()).suffix().toLower();
             if (extension == QLatin1String("ogg") || extension == QLatin1String("ogv") ||
                 extension == QLatin1String("webm"))
