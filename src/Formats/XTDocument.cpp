@@ -110,8 +110,10 @@ QString XTDocument::description() const {
     xmlDocDumpFormatMemory(doc(), &mem, &size, 1);
     const QString dump = QString::fromUtf8(reinterpret_cast<const char *>(mem), size);
     xmlFree(mem);
-    return QStringLiteral("<XTDocument %1 [%2]> ")
-               .arg(QString::asprintf("%p", static_cast<const void *>(this)),
+    // An HTML document names its own class.
+    const QLatin1String cls(m_node->type == XML_HTML_DOCUMENT_NODE ? "CXHTMLDocument" : "XTDocument");
+    return QStringLiteral("<%1 %2 [%3]> ")
+               .arg(cls, QString::asprintf("%p", static_cast<const void *>(this)),
                     QString::asprintf("%p", static_cast<const void *>(m_node))) +
            dump;
 }

@@ -209,7 +209,8 @@ QString XTNode::stringValue() const {
         return m_node->content ? XTLibxml::fromXml(m_node->content) : out;
     case XML_ATTRIBUTE_NODE:
     case XML_ELEMENT_NODE:
-    case XML_DOCUMENT_NODE: {
+    case XML_DOCUMENT_NODE:
+    case XML_HTML_DOCUMENT_NODE: {
         // Most often a single piece of text (a value, a name, a date).
         const xmlNodePtr only = m_node->children;
         if (only && !only->next && (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE))
@@ -253,7 +254,7 @@ XTDocumentPtr XTNode::rootDocument() const {
 XTNodePtr XTNode::parent() const { return m_node ? wrap(m_node->parent, tree()) : nullptr; }
 
 static bool mayHaveChildList(xmlNodePtr n) {
-    return n->type == XML_ELEMENT_NODE || n->type == XML_DOCUMENT_NODE;
+    return n->type == XML_ELEMENT_NODE || isDocument(n);
 }
 
 qsizetype XTNode::childCount() const {

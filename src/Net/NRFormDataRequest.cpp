@@ -17,8 +17,10 @@ std::shared_ptr<NRFormDataRequest> NRFormDataRequest::requestWithURL(const QUrl 
 void NRFormDataRequest::addPostValue(const QVariant &value, const QString &key) {
     if (key.isNull())
         return;
+    // A value goes as its text; a flag as its number ("1" or "0").
+    const QString text = value.typeId() == QMetaType::Bool ? QString::number(int(value.toBool())) : value.toString();
     FORM_LOCKED;
-    m_postData.append({key, value.toString()});
+    m_postData.append({key, text});
 }
 
 void NRFormDataRequest::setPostValue(const QVariant &value, const QString &key) {

@@ -2,9 +2,11 @@
 
 namespace {
 
-// Escapes only what a URL cannot hold; "&", "=" and the like stay.
+// Escapes what a URL cannot hold, and what would change the query's
+// meaning: "&" and "=" would start another option, "+" reads as a space,
+// so a prefix "a&b/" must list under "a&b/", not under "a".
 QString queryValue(const QString &value) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(value, "!$&'()*+,;=:@/?"));
+    return QString::fromLatin1(QUrl::toPercentEncoding(value, "!$'()*,;:@/?"));
 }
 
 }  // namespace

@@ -108,6 +108,11 @@ QString NRS3ObjectRequest::contentTypeToSign() const {
     return QString();
 }
 
+bool NRS3ObjectRequest::replyIsServiceAnswer() const {
+    const int status = responseStatusCode();
+    return requestMethod() != QLatin1String("GET") || !subResource().isEmpty() || status < 200 || status >= 300;
+}
+
 std::shared_ptr<NRHTTPRequest> NRS3ObjectRequest::copy() const {
     auto other = std::make_shared<NRS3ObjectRequest>(url());
     copyS3SettingsTo(*other);

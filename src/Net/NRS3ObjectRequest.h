@@ -44,6 +44,8 @@ public:
 
 protected:
     QString contentTypeToSign() const override;
+    // An object got whole or in part is its content, XML or not.
+    bool replyIsServiceAnswer() const override;
 
 private:
     QString m_bucket, m_key, m_subResource, m_sourceBucket, m_sourceKey, m_mimeType, m_storageClass;

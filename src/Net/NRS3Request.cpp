@@ -163,8 +163,10 @@ void NRS3Request::sign() {
             m_dateString = S3RequestDateString(QDateTime::currentDateTimeUtc());
     }
     addRequestHeader(QStringLiteral("Date"), dateString());
-    // The date is also signed as an x-amz header: servers that take no Date
-    // line (behind proxies that rewrite Date, or S3-like servers) agree.
+    // The date is also signed as an x-amz header, which leaves the Date line
+    // of the signed text empty (as S3 defines it): S3-like servers that
+    // never put the Date header into the text they check (s3rver among
+    // them) then agree with S3 itself.
     QMap<QString, QString> headers = S3Headers();
     headers.insert(QStringLiteral("x-amz-date"), dateString());
     for (auto it = headers.cbegin(); it != headers.cend(); ++it)
@@ -181,7 +183,7 @@ NRHTTPRequest::ReplyVerdict NRS3Request::reviewReply(VNErrorPtr *error) {
     QByteArray charset;
     parseContentType(responseHeader(QStringLiteral("Content-Type")), &mime, &charset);
     const QByteArray body = responseData();
-    if (mime != QLatin1String("application/xml") || body.isEmpty())
+    if (mime != QLatin1String("application/xml") || body.isEmpty() || !replyIsServiceAnswer())
         return ReplyVerdict::Accept;
     QXmlStreamReader xml(body);
     xml.setNamespaceProcessing(false);

@@ -75,6 +75,9 @@ protected:
     // The Content-Type a PUT of an object is signed and sent with (null:
     // not such a request).
     virtual QString contentTypeToSign() const { return QString(); }
+    // Whether the reply is the service's own XML (a list, a result, an
+    // error) rather than an object's content, which is never read as one.
+    virtual bool replyIsServiceAnswer() const { return true; }
     // Elements of a reply, as parsed.
     virtual void didStartElement(const QString &name) { Q_UNUSED(name); }
     virtual void didEndElement(const QString &name, const QString &text) { Q_UNUSED(name); Q_UNUSED(text); }

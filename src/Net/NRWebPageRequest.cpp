@@ -89,28 +89,45 @@ std::shared_ptr<NRHTTPRequest> NRWebPageRequest::copy() const {
     return other;
 }
 
-QStringList NRWebPageRequest::CSSURLsFromString(const QString &css) {
-    QStringList urls;
+namespace {
+
+// The URL a url(...) token holds: its text without surrounding white space
+// and quotes.
+QString urlOfToken(const QString &inside) {
+    QString url = inside.trimmed();
+    while (!url.isEmpty() && (url.front() == QLatin1Char('"') || url.front() == QLatin1Char('\'')))
+        url.remove(0, 1);
+    while (!url.isEmpty() && (url.back() == QLatin1Char('"') || url.back() == QLatin1Char('\'')))
+        url.chop(1);
+    return url.trimmed();
+}
+
+// Calls visit(start, length) for the text inside each url(...) of css, in
+// order, until it gives false or a token is empty.
+template <class Visit>
+void forEachURLToken(const QString &css, Visit visit) {
     int at = 0;
     for (;;) {
         const int start = css.indexOf(QLatin1String("url("), at, Qt::CaseInsensitive);
         if (start < 0)
-            break;
+            return;
         const int open = start + 4;
         const int close = css.indexOf(QLatin1Char(')'), open);
-        const QString taken = css.mid(open, close < 0 ? -1 : close - open);
-        if (taken.isEmpty())
-            break;
-        QString url = taken.trimmed();
-        while (!url.isEmpty() && (url.front() == QLatin1Char('"') || url.front() == QLatin1Char('\'')))
-            url.remove(0, 1);
-        while (!url.isEmpty() && (url.back() == QLatin1Char('"') || url.back() == QLatin1Char('\'')))
-            url.chop(1);
-        urls.append(url.trimmed());
-        if (close < 0)
-            break;
+        const int length = (close < 0 ? css.size() : close) - open;
+        if (length == 0 || !visit(open, length) || close < 0)
+            return;
         at = close + 1;
     }
+}
+
+}  // namespace
+
+QStringList NRWebPageRequest::CSSURLsFromString(const QString &css) {
+    QStringList urls;
+    forEachURLToken(css, [&](int start, int length) {
+        urls.append(urlOfToken(css.mid(start, length)));
+        return true;
+    });
     return urls;
 }
 
@@ -305,14 +322,16 @@ bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
             xmlNodeSetContent(node, escaped);
             xmlFree(escaped);
         };
+        // What is fetched is chosen when the page is read; when it is
+        // rewritten, every reference to a fetched URL takes its copy (an
+        // icon naming a picture of the page too).
         if (parent == QLatin1String("link")) {
-            xmlChar *rel = xmlGetProp(node->parent, reinterpret_cast<const xmlChar *>("rel"));
-            const bool stylesheet = fromXml(rel).toLower().trimmed() == QLatin1String("stylesheet");
-            xmlFree(rel);
-            if (!stylesheet)
-                continue;
             if (!update) {
-                addURLToFetch(content);
+                xmlChar *rel = xmlGetProp(node->parent, reinterpret_cast<const xmlChar *>("rel"));
+                const bool stylesheet = fromXml(rel).toLower().trimmed() == QLatin1String("stylesheet");
+                xmlFree(rel);
+                if (stylesheet)
+                    addURLToFetch(content);
                 continue;
             }
         } else if (name == QLatin1String("style")) {
@@ -323,7 +342,7 @@ bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
                 setContent(replacedCSS(content));
             }
             continue;
-        } else if (parent == QLatin1String("source") || parent == QLatin1String("audio")) {
+        } else if (!update && (parent == QLatin1String("source") || parent == QLatin1String("audio"))) {
             const QString extension = QFileInfo(QUrl(content.trimmed()).path()).suffix().toLower();
             if (extension == QLatin1String("ogg") || extension == QLatin1String("ogv") ||
                 extension == QLatin1String("webm"))
@@ -367,13 +386,27 @@ QString NRWebPageRequest::contentForExternalURL(const QString &text) const {
     return QStringLiteral("data:%1;base64,").arg(type) + QString::fromLatin1(data.toBase64());
 }
 
+// Each url(...) whose URL was fetched takes its replacement; the rest of
+// the text stays as it was (a URL is replaced inside its own token only,
+// never where it ends another URL, "img/a.png" holding "a.png").
 QString NRWebPageRequest::replacedCSS(QString css) const {
-    for (const QString &found : CSSURLsFromString(css)) {
-        const QString replacement = contentForExternalURL(found);
-        if (!replacement.isNull() && m_resourceList.contains(found))
-            css.replace(found, replacement);
-    }
-    return css;
+    QString out;
+    int copied = 0;
+    forEachURLToken(css, [&](int start, int length) {
+        const QString inside = css.mid(start, length);
+        const QString url = urlOfToken(inside);
+        const QString replacement = m_resourceList.contains(url) ? contentForExternalURL(url) : QString();
+        if (!url.isEmpty() && !replacement.isNull()) {
+            out += QStringView(css).mid(copied, start - copied);
+            out += QString(inside).replace(inside.indexOf(url), url.size(), replacement);
+            copied = start + length;
+        }
+        return true;
+    });
+    if (copied == 0)
+        return css;
+    out += QStringView(css).mid(copied);
+    return out;
 }
 
 void NRWebPageRequest::releaseDocument() {

@@ -40,6 +40,15 @@ SITE = {
     # A page with one style sheet (served compressed under /gz/ too), and an empty page.
     "one-sheet.html": b'<html><head><link rel="stylesheet" href="style.css"></head><body><p>one sheet</p></body></html>\n',
     "empty.html": b"",
+    # A picture named by an image, an icon and a video's poster; an icon
+    # and an Ogg source that nothing else names.
+    "icons.html": b"""<html><head><link rel="icon" href="img/pic.png"><link rel="icon" href="img/head.png"></head>
+<body><img src="img/pic.png"><video poster="img/pic.png"><source src="img/bg.ogv"></video></body></html>
+""",
+    "img/bg.ogv": b"OggS clip",
+    # A style sheet naming one image by a path that ends in another's name.
+    "names.css": b".one { background: url(pic.png) }\n.two { background: url('img/pic.png') }\n",
+    "pic.png": b"\x89PNG top",
     # A page whose one image no server gives.
     "broken.html": b"""<html><body><img src="img/pic.png"><img src="http://127.0.0.1:1/gone.png"></body></html>
 """,

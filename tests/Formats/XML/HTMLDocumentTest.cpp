@@ -53,3 +53,16 @@ TEST(HTMLDocument, DocumentsFromAFileURLAndNoneFromTheNetwork) {
     EXPECT_FALSE(CXHTMLDocument::initWithContentsOfURL(QUrl("http://127.0.0.1:1/page.html"), "UTF-8", &e));
     EXPECT_TRUE(e);
 }
+
+TEST(HTMLDocument, IsADocumentNodeLikeAnXMLOne) {
+    // Its children, its text and its description as for any document.
+    VNErrorPtr e;
+    auto page = CXHTMLDocument::initWithXHTMLData("<html><body><p>one</p><p>two</p></body></html>", "UTF-8", &e);
+    ASSERT_TRUE(page);
+    ASSERT_GE(page->childCount(), 1);
+    EXPECT_EQ(page->children().size(), page->childCount());
+    EXPECT_EQ(page->childAtIndex(page->childCount() - 1), page->rootElement());
+    EXPECT_EQ(page->stringValue(), "onetwo");
+    EXPECT_TRUE(page->description().startsWith("<CXHTMLDocument ")) << page->description().toStdString();
+    EXPECT_EQ(page->rootElement()->parent(), page);
+}

@@ -20,6 +20,7 @@ TEST(FormData, URLEncodedFieldsInOrderEscaped) {
     auto r = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/echo")));
     r->addPostValue(QStringLiteral("a b&c=d+e"), QStringLiteral("first key"));
     r->addPostValue(5, QStringLiteral("n"));
+    r->addPostValue(true, QStringLiteral("yes"));  // a flag as its number
     r->addPostValue(QStringLiteral("dup1"), QStringLiteral("dup"));
     r->addPostValue(QStringLiteral("dup2"), QStringLiteral("dup"));
     r->addPostValue(QString::fromUtf8("é~/"), QStringLiteral("x"));
@@ -30,7 +31,7 @@ TEST(FormData, URLEncodedFieldsInOrderEscaped) {
     EXPECT_EQ(e[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Type")].toString(),
               QStringLiteral("application/x-www-form-urlencoded; charset=utf-8"));
     EXPECT_EQ(e[QStringLiteral("body")].toString(),
-              QStringLiteral("first%20key=a%20b%26c%3Dd%2Be&n=5&dup=dup1&dup=dup2&x=%C3%A9%7E%2F"));
+              QStringLiteral("first%20key=a%20b%26c%3Dd%2Be&n=5&yes=1&dup=dup1&dup=dup2&x=%C3%A9%7E%2F"));
 
     auto set = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/echo")));
     set->addPostValue(QStringLiteral("1"), QStringLiteral("k"));

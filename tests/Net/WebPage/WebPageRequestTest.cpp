@@ -275,3 +275,35 @@ TEST(WebPageRequest, ACopyIsAPageRequestWithThePagesSettings) {
     EXPECT_EQ(copy->urlReplacementMode(), NRWebPageRequest::ReplaceWithLocalPaths);
     EXPECT_FALSE(copy->shouldIgnoreExternalResourceErrors());
 }
+
+TEST(WebPageRequest, AReferenceEndingInAnothersNameKeepsItsOwnResource) {
+    // "pic.png" and "img/pic.png" are two images: each reference of the
+    // rewritten style sheet carries its own.
+    auto sheet = NRWebPageRequest::requestWithURL(QUrl(site("names.css")));
+    sheet->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    ASSERT_EQ(NetTest::run(sheet)->finished, 1) << errorText(sheet).toStdString();
+    EXPECT_EQ(sheet->webContentType(), NRWebPageRequest::CSSContent);
+    const QStringList refs = references(sheet->responseString());
+    ASSERT_EQ(refs.size(), 2) << sheet->responseString().toStdString();
+    EXPECT_EQ(dataOf(refs[0]), QByteArray("\x89PNG top")) << sheet->responseString().toStdString();
+    EXPECT_EQ(dataOf(refs[1]), QByteArray("\x89PNG pic")) << sheet->responseString().toStdString();
+}
+
+TEST(WebPageRequest, EveryReferenceToAFetchedURLTakesItsCopy) {
+    // Only the image and the poster are fetched (once); the icon naming the
+    // same picture takes its copy too, while what nothing fetched stays.
+    const qsizetype seen = siteLog().size();
+    auto page = NRWebPageRequest::requestWithURL(QUrl(site("icons.html")));
+    page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    ASSERT_EQ(NetTest::run(page)->finished, 1) << errorText(page).toStdString();
+    const QString pic = "data:image/png;base64," + QString::fromLatin1(QByteArray("\x89PNG pic").toBase64());
+    const QStringList refs = references(page->responseString());
+    EXPECT_EQ(refs.count(pic), 2) << page->responseString().toStdString();  // the icon and the image
+    EXPECT_TRUE(page->responseString().contains("poster=\"" + pic)) << page->responseString().toStdString();
+    EXPECT_TRUE(refs.contains("img/head.png"));
+    EXPECT_TRUE(refs.contains("img/bg.ogv"));
+    const QString log = siteLog().mid(seen);
+    EXPECT_EQ(log.count("GET /site/img/pic.png"), 1) << log.toStdString();
+    EXPECT_FALSE(log.contains("/site/img/head.png")) << log.toStdString();
+    EXPECT_FALSE(log.contains("/site/img/bg.ogv")) << log.toStdString();
+}

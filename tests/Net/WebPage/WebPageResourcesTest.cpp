@@ -171,4 +171,38 @@ TEST(WebPageResources, ThePagesDownloadProgressEndsComplete) {
     EXPECT_EQ(progress->values.last(), 1.0);
 }
 
+TEST(WebPageResources, AFailedResourceFailsThePageUnlessItsErrorsAreIgnored) {
+    // One resource on a port nobody listens on, one that loads.
+    const QString dead = QStringLiteral("http://127.0.0.1:1/dead.png");
+    const QString live = QStringLiteral("/echo?live");
+    const struct {
+        bool failOnResourceError;
+        bool pageFails;
+    } rows[] = {{true, true}, {false, false}};
+    for (const auto &row : rows) {
+        auto page = NRWebPageRequest::requestWithURL(pageWith({dead, live}));
+        page->setShouldIgnoreExternalResourceErrors(row.failOnResourceError);
+        page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        auto outcome = NetTest::run(page);
+        if (row.pageFails) {
+            EXPECT_EQ(outcome->failed, 1);
+            EXPECT_EQ(NetTest::errorCode(page), NRHTTPRequest::ConnectionFailureErrorType);
+            continue;
+        }
+        ASSERT_EQ(outcome->finished, 1) << (page->error() ? page->error()->localizedDescription().toStdString() : "");
+        const QString html = page->responseString();
+        EXPECT_TRUE(html.contains(QStringLiteral("src=\"%1\"").arg(dead))) << "left as it was: " << html.toStdString();
+        EXPECT_TRUE(inlinedEchoes(html).contains(live)) << html.toStdString();
+    }
+}
+
+TEST(WebPageResources, AReplyThatIsNoPageOrStyleSheetFinishesAsItCame) {
+    auto request = NRWebPageRequest::requestWithURL(NetTest::fake(QStringLiteral("/bytes?n=300")));
+    request->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    ASSERT_EQ(NetTest::run(request)->finished, 1);
+    EXPECT_EQ(request->webContentType(), NRWebPageRequest::OtherContent);
+    EXPECT_EQ(request->responseData().size(), 300);
+    EXPECT_FALSE(request->externalResourceQueue());
+}
+
 #include "WebPageResourcesTest.moc"
