@@ -512,7 +512,10 @@ private:
     void attemptToApplyProxyCredentialsAndResume();
     NRCredentialsPtr findProxyCredentials() const;
     void applyProxyCredentialsBeforeChallenge();
-    void applyProxyCredentials(const NRCredentialsPtr &credentials, bool fromSession);
+    bool applyProxyCredentials(const NRHTTPAuthenticationPtr &authentication, const NRCredentialsPtr &credentials,
+                               bool fromSession);
+    void askDelegateForProxyCredentials();
+    void readTunnelChallenge();
 
     // Authentication.
     void attemptToApplyCredentialsAndResume();
@@ -716,6 +719,7 @@ private:
     std::function<void(NRHTTPRequest &)> m_networkThreadDone;  // a script request's end, on the network thread
     QString m_proxyUsername, m_proxyPassword, m_proxyDomain;
     QString m_proxyAuthenticationScheme, m_proxyAuthenticationRealm;
+    NRHTTPAuthenticationPtr m_proxyAuthentication;  // the proxy's challenge being answered
     NRCredentialsPtr m_proxyCredentials;  // handed to libcurl for the proxy only
     bool m_proxyCredentialsFromSession = false;
     int m_proxyAuthenticationRetryCount = 0;

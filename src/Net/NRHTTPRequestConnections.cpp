@@ -115,6 +115,7 @@ void NRHTTPRequest::handleStreamError(int curlCode) {
     curl_easy_getinfo(m_easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
     if (connectCode == 407) {
         // The proxy refused to open a tunnel without (other) credentials.
+        readTunnelChallenge();
         destroyTransfer();
         m_responseStatusCode = 407;
         attemptToApplyProxyCredentialsAndResume();

@@ -452,6 +452,7 @@ void NRHTTPRequest::handleStreamComplete() {
     curl_easy_getinfo(m_easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
     if (connectCode == 407 && !m_headersRead) {
         // The proxy refused the tunnel: its challenge, not a reply.
+        readTunnelChallenge();
         destroyTransfer();
         m_responseStatusCode = 407;
         attemptToApplyProxyCredentialsAndResume();
