@@ -169,6 +169,15 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
             return
+        if self.path.startswith("http://") and "strictproxy" in q:
+            # Asked as a proxy that answers missing or wrong credentials with
+            # another 407 (tinyproxy answers wrong ones with a 401).
+            expected = "Basic " + base64.b64encode(b"strict:right").decode()
+            if self.headers.get("Proxy-Authorization") != expected:
+                self.read_body()
+                challenge = [] if "nochallenge" in q else [("Proxy-Authenticate", 'Basic realm="strict"')]
+                self.send(407, b"no", challenge, "text/plain")
+                return
         if route == "/uploadstall":
             time.sleep(float(q.get("wait", "30")))
             self.close_connection = True
