@@ -64,12 +64,7 @@ size_t NRHTTPRequest::headerCallback(char *data, size_t size, size_t count, void
 size_t NRHTTPRequest::writeCallback(char *data, size_t size, size_t count, void *self) {
     auto *r = static_cast<NRHTTPRequest *>(self);
     std::lock_guard<std::recursive_mutex> locker(r->m_mutex);
-    if (size * count > 0 && r->throttleReplyBytes(size * count))
-        return CURL_WRITEFUNC_PAUSE;  // given again when resumed
-    r->m_inCurlCallback = true;
-    const size_t result = r->handleBytesAvailable(data, size * count);
-    r->m_inCurlCallback = false;
-    return result;
+    return r->takeReplyPiece(data, size * count);
 }
 
 size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
