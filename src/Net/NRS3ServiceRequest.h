@@ -15,6 +15,7 @@ public:
     QString ownerID() const;
     QString ownerName() const;
     std::shared_ptr<NRHTTPRequest> HEADRequest() const override;
+    std::shared_ptr<NRHTTPRequest> copy() const override;
 
 protected:
     QUrl buildURL() const override;

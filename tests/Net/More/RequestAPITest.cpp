@@ -3,6 +3,9 @@
 #include "Net/NetTestSupport.h"
 
 #include "Net/NRFormDataRequest.h"
+#include "Net/NRS3ObjectRequest.h"
+#include "Net/NRS3ServiceRequest.h"
+#include "Net/NRWebPageRequest.h"
 
 #include <QObject>
 #include <QTimeZone>
@@ -115,6 +118,19 @@ TEST(RequestAPI, NetworkActivityHooks) {
     EXPECT_TRUE(VNTest::waitUntil([&] { return hidden == 1; }, 5000));
     EXPECT_EQ(shown, 1);
     NRHTTPRequest::setNetworkActivityHooks({}, {});
+}
+
+TEST(RequestAPI, ACopyIsOfTheReceiversOwnClass) {
+    const QUrl url = fake(QStringLiteral("/echo"));
+    const auto same = [](const std::shared_ptr<NRHTTPRequest> &original, const std::shared_ptr<NRHTTPRequest> &copy) {
+        return copy && typeid(*copy) == typeid(*original) && copy->url() == original->url();
+    };
+    const std::vector<std::shared_ptr<NRHTTPRequest>> originals = {
+        NRHTTPRequest::requestWithURL(url), NRWebPageRequest::requestWithURL(url),
+        std::make_shared<NRFormDataRequest>(url), std::make_shared<NRS3ServiceRequest>(url),
+        std::make_shared<NRS3ObjectRequest>(url)};
+    for (const auto &original : originals)
+        EXPECT_TRUE(same(original, original->copy())) << typeid(*original).name();
 }
 
 #include "RequestAPITest.moc"
