@@ -208,7 +208,14 @@ class Handler(BaseHTTPRequestHandler):
             self.send_response(200)
             self.send_header("Connection", "close")
             self.end_headers()
-            self.wfile.write(pattern(n))
+            data = pattern(n)
+            if "wait" in q:
+                # Half, then the rest after a pause.
+                self.wfile.write(data[:n // 2])
+                self.wfile.flush()
+                time.sleep(float(q["wait"]))
+                data = data[n // 2:]
+            self.wfile.write(data)
             self.close_connection = True
         elif route == "/drop":
             self.send_response(200)

@@ -113,3 +113,14 @@ TEST(Progress, TheQueueHearsFirstThenTheDelegateThenTheBlock) {
                       rest.join(QStringLiteral(", ")).toStdString());
     }
 }
+
+TEST(Progress, AReplyOfUnknownLengthCountsOnceItHasEnded) {
+    // Accurate progress kept on (its size was learnt another way): nothing
+    // is reported while the reply runs, all of it when it ends.
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/nolength?n=4000&wait=0.6")));
+    r->setShouldResetDownloadProgress(false);
+    QList<qint64> amounts;
+    r->setBytesReceivedBlock([&](qint64 amount, qint64) { amounts << amount; });
+    EXPECT_EQ(run(r)->finished, 1);
+    EXPECT_EQ(amounts, QList<qint64>{4000});
+}
