@@ -236,8 +236,9 @@ void NRHTTPRequest::removeUploadProgressSoFar() {
     reportBytesSent(-qint64(m_totalBytesSent), m_postLength, 0);
 }
 
-// Hands sent bytes (negative to take some back) to the upload progress
-// delegate and the bytes-sent block, on the main thread.
+// Hands sent bytes (negative to take some back) to the queue, the upload
+// progress delegate and the bytes-sent block, in that order, on the main
+// thread.
 void NRHTTPRequest::reportBytesSent(qint64 amount, qint64 postLength, double fraction) {
     onMain([amount, postLength, fraction](NRHTTPRequest &r) {
         if (auto q = r.m_queue.lock())
