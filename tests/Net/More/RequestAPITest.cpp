@@ -133,4 +133,30 @@ TEST(RequestAPI, ACopyIsOfTheReceiversOwnClass) {
         EXPECT_TRUE(same(original, original->copy())) << typeid(*original).name();
 }
 
+TEST(RequestAPI, AHEADRequestAnswersChallengesWithItsMainRequestsCredentials) {
+    // Credentials given to the main request after its HEAD request was made
+    // still answer the HEAD request's challenge, a server's or a proxy's.
+    const QJsonObject tinyproxy = VNTest::peerState(QStringLiteral("tinyproxy"));
+    for (const bool proxy : {false, true}) {
+        forgetProxySettings();
+        auto main = NRHTTPRequest::requestWithURL(proxy ? fake(QStringLiteral("/echo?head=1"))
+                                                        : apacheURL(QStringLiteral("/basic/hello.txt")));
+        if (proxy) {
+            main->setProxyHost(QStringLiteral("127.0.0.1"));
+            main->setProxyPort(tinyproxy[QStringLiteral("auth_port")].toInt());
+        }
+        auto head = main->HEADRequest();
+        if (proxy) {
+            main->setProxyUsername(tinyproxy[QStringLiteral("user")].toString());
+            main->setProxyPassword(tinyproxy[QStringLiteral("password")].toString());
+        } else {
+            main->setUsername(apache()[QStringLiteral("basic_user")].toString());
+            main->setPassword(apache()[QStringLiteral("basic_password")].toString());
+        }
+        EXPECT_EQ(run(head)->finished, 1) << (proxy ? "proxy" : "server");
+        EXPECT_EQ(head->responseStatusCode(), 200) << (proxy ? "proxy" : "server");
+    }
+    forgetProxySettings();
+}
+
 #include "RequestAPITest.moc"
