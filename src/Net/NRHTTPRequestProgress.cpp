@@ -128,8 +128,12 @@ void NRHTTPRequest::markAsFinished() {
         setFinished(true);
 }
 
+// A HEAD request made for a main request reports nothing itself: its reply
+// only tells the main request's size.
 void NRHTTPRequest::updateProgressIndicators() {
     if (!m_showAccurateProgress && !(m_complete && !m_updatedProgress))
+        return;
+    if (!m_mainRequest.expired())
         return;
     updateUploadProgress();
     updateDownloadProgress();

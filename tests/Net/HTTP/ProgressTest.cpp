@@ -124,3 +124,15 @@ TEST(Progress, AReplyOfUnknownLengthCountsOnceItHasEnded) {
     EXPECT_EQ(run(r)->finished, 1);
     EXPECT_EQ(amounts, QList<qint64>{4000});
 }
+
+TEST(Progress, AHEADRequestMadeForAMainRequestReportsNoProgress) {
+    QStringList log;
+    auto queue = std::make_shared<LoggingQueue>(&log);
+    auto main = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/nolength?n=4000")));
+    auto head = main->HEADRequest();
+    head->setQueue(queue);
+    EXPECT_EQ(run(head)->finished, 1);
+    head->setQueue(nullptr);
+    EXPECT_FALSE(log.contains(QStringLiteral("queue received"))) << log.join(QStringLiteral(", ")).toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("queue sent"))) << log.join(QStringLiteral(", ")).toStdString();
+}
