@@ -483,11 +483,12 @@ private:
     // attempt may take a kept one and which reply lets it be kept.
     bool choosePersistentConnection(CURL *easy);
     void readKeepAliveTerms();
-    // Bandwidth: whether a reply piece must wait (the transfer pauses), and
-    // how much of the body may be read now (0: pause).
-    bool throttleReplyBytes(size_t length);
+    // Bandwidth: how much of a reply piece and of the body may be read now
+    // (0: the transfer pauses).
+    size_t takeReplyPiece(const char *data, size_t length);
+    size_t allowedReplyBytes(size_t length);
     qint64 throttleBodyRead(qint64 wanted);
-    void pauseForBandwidth(int direction);
+    void pauseForBandwidth(int direction, bool resumeAtOnce = false);
     void resumeAfterThrottle(CURL *easy);
     bool moveFileIntoPlace(const QString &from, const QString &to, VNErrorPtr *error);
     // Deletes a file (a missing one is no error); a failure is kept in
@@ -512,7 +513,10 @@ private:
     void attemptToApplyProxyCredentialsAndResume();
     NRCredentialsPtr findProxyCredentials() const;
     void applyProxyCredentialsBeforeChallenge();
-    void applyProxyCredentials(const NRCredentialsPtr &credentials, bool fromSession);
+    bool applyProxyCredentials(const NRHTTPAuthenticationPtr &authentication, const NRCredentialsPtr &credentials,
+                               bool fromSession);
+    void askDelegateForProxyCredentials();
+    void readTunnelChallenge();
 
     // Authentication.
     void attemptToApplyCredentialsAndResume();
@@ -689,6 +693,7 @@ private:
     int m_authenticationRetryCount = 0;
     bool m_useKeychainPersistence = false;
     int m_pausedForBandwidth = 0;  // libcurl pause bits
+    size_t m_replyBytesTaken = 0;  // of the reply piece libcurl will hand over again
     bool m_isSynchronous = false;
     std::weak_ptr<NRHTTPRequest> m_mainRequest;
     QString m_clientCertificateIdentity, m_clientCertificatePassphrase;
@@ -716,6 +721,7 @@ private:
     std::function<void(NRHTTPRequest &)> m_networkThreadDone;  // a script request's end, on the network thread
     QString m_proxyUsername, m_proxyPassword, m_proxyDomain;
     QString m_proxyAuthenticationScheme, m_proxyAuthenticationRealm;
+    NRHTTPAuthenticationPtr m_proxyAuthentication;  // the proxy's challenge being answered
     NRCredentialsPtr m_proxyCredentials;  // handed to libcurl for the proxy only
     bool m_proxyCredentialsFromSession = false;
     int m_proxyAuthenticationRetryCount = 0;

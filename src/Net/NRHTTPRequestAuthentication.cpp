@@ -73,8 +73,17 @@ void NRHTTPRequest::recordBasicSuccess() {
     NRSessionCredentialStore::shared().store(entry);
 }
 
+// First found wins: the URL's, the main request's (for its HEAD request),
+// the request's own, the keychain's.
 NRCredentialsPtr NRHTTPRequest::findCredentials() const {
     QString user = m_url.userName(), pass = m_url.password();
+    if (user.isEmpty() || pass.isEmpty()) {
+        if (const std::shared_ptr<NRHTTPRequest> main = m_mainRequest.lock()) {
+            std::lock_guard<std::recursive_mutex> mainLock(main->m_mutex);
+            user = main->m_username;
+            pass = main->m_password;
+        }
+    }
     if (user.isEmpty() || pass.isEmpty()) {
         user = m_username;
         pass = m_password;
@@ -248,12 +257,14 @@ void NRHTTPRequest::retryUsingSuppliedCredentials() {
         std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
         if (self->m_waitingForProxyCredentials && !self->m_error && !self->m_cancelled) {
             self->m_waitingForProxyCredentials = false;
-            if (NRCredentialsPtr credentials = self->findProxyCredentials()) {
-                self->applyProxyCredentials(credentials, false);
-                self->startRequest();
-            } else {
+            NRCredentialsPtr credentials = self->findProxyCredentials();
+            if (!credentials)
                 self->failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
-            }
+            else if (self->applyProxyCredentials(self->m_proxyAuthentication, credentials, false))
+                self->startRequest();
+            else
+                self->failWithError(makeError(InternalErrorWhileApplyingCredentialsType,
+                                              QStringLiteral("Failed to apply proxy credentials to request")));
             return;
         }
         if (!self->m_waitingForCredentials || self->m_error || self->m_cancelled)

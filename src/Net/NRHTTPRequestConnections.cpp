@@ -115,6 +115,7 @@ void NRHTTPRequest::handleStreamError(int curlCode) {
     curl_easy_getinfo(m_easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
     if (connectCode == 407) {
         // The proxy refused to open a tunnel without (other) credentials.
+        readTunnelChallenge();
         destroyTransfer();
         m_responseStatusCode = 407;
         attemptToApplyProxyCredentialsAndResume();
@@ -197,67 +198,4 @@ bool NRHTTPRequest::isBandwidthThrottled() { return NRBandwidthThrottle::shared(
 quint64 NRHTTPRequest::averageBandwidthUsedPerSecond() { return NRBandwidthThrottle::shared().averageBandwidthUsedPerSecond(); }
 void NRHTTPRequest::incrementBandwidthUsedInLastSecond(quint64 bytes) {
     NRBandwidthThrottle::shared().incrementBandwidthUsedInLastSecond(bytes);
-}
-
-// A reply piece arrived (libcurl callback): over budget, the transfer
-// pauses until the wake-up time; otherwise the piece counts against it
-// (and counts with no budget set too).
-bool NRHTTPRequest::throttleReplyBytes(size_t length) {
-    NRBandwidthThrottle &throttle = NRBandwidthThrottle::shared();
-    if (m_abortTransfer || m_complete)
-        return false;
-    if (!throttle.isThrottled()) {
-        // No maximum: the bookkeeping runs all the same, so the average
-        // bandwidth used is known.
-        throttle.incrementBandwidthUsedInLastSecond(length);
-        throttle.measureBandwidthUsage();
-        return false;
-    }
-    if (throttle.mustWait()) {
-        pauseForBandwidth(CURLPAUSE_RECV);
-        return true;
-    }
-    throttle.incrementBandwidthUsedInLastSecond(length);
-    return false;
-}
-
-// Body bytes count once, when read here (the bytes reported written later
-// are the same bytes).
-qint64 NRHTTPRequest::throttleBodyRead(qint64 wanted) {
-    NRBandwidthThrottle &throttle = NRBandwidthThrottle::shared();
-    if (!throttle.isThrottled())
-        return wanted;
-    if (throttle.mustWait()) {
-        pauseForBandwidth(CURLPAUSE_SEND);
-        return 0;
-    }
-    const quint64 allowance = throttle.maxUploadReadLength();
-    if (allowance == 0) {
-        pauseForBandwidth(CURLPAUSE_SEND);
-        return 0;
-    }
-    return std::min<qint64>(wanted, qint64(allowance));
-}
-
-void NRHTTPRequest::pauseForBandwidth(int direction) {
-    m_pausedForBandwidth |= direction;
-    m_lastActivity.start();  // waiting for the budget is no idleness
-    NRBandwidthThrottle &throttle = NRBandwidthThrottle::shared();
-    const std::optional<double> wake = throttle.wakeUpTime();
-    const double wait = std::clamp(wake ? *wake - throttle.now() : 0.05, 0.01, 2.0);
-    std::weak_ptr<NRHTTPRequest> weak = sharedSelf();
-    CURL *easy = m_easy;
-    NRNetworkThread::shared().postAfter(wait, [weak, easy] {
-        if (auto r = weak.lock())
-            r->resumeAfterThrottle(easy);
-    });
-}
-
-void NRHTTPRequest::resumeAfterThrottle(CURL *easy) {
-    LOCKED;
-    if (easy != m_easy || !m_easy || !m_pausedForBandwidth)
-        return;
-    m_pausedForBandwidth = 0;
-    m_lastActivity.start();
-    curl_easy_pause(m_easy, CURLPAUSE_CONT);
 }

@@ -113,6 +113,7 @@ void NRHTTPRequest::markAsFinished() {
     if (VNErrorPtr error = deleteTemporaryBodyFiles())
         VNLog::log(QStringLiteral("NRHTTPRequest: %1").arg(error->localizedDescription()));
     m_requestAuthentication.reset();
+    m_proxyAuthentication.reset();
     NRNetworkThread::shared().removeTicking(this);
     const bool wasInProgress = m_inProgress;
     m_inProgress = false;
@@ -127,8 +128,12 @@ void NRHTTPRequest::markAsFinished() {
         setFinished(true);
 }
 
+// A HEAD request made for a main request reports nothing itself: its reply
+// only tells the main request's size.
 void NRHTTPRequest::updateProgressIndicators() {
     if (!m_showAccurateProgress && !(m_complete && !m_updatedProgress))
+        return;
+    if (!m_mainRequest.expired())
         return;
     updateUploadProgress();
     updateDownloadProgress();
@@ -161,10 +166,15 @@ void NRHTTPRequest::updateUploadProgress() {
     reportBytesSent(amount, postLength, fraction);
 }
 
+// Reported after the upload, which may have taken the request's one unit
+// (inaccurate progress) already: the download's unit is sent all the same,
+// or a queue's download fraction would never reach 1.
 void NRHTTPRequest::updateDownloadProgress() {
     if (!m_headersRead || m_needsRedirect || m_authenticationNeeded)
         return;
-    if (!m_showAccurateProgress && !m_complete)
+    // A reply of unknown length counts once it has ended (its length is then
+    // the bytes read).
+    if (!m_contentLength && !m_complete)
         return;
     const quint64 soFar = m_totalBytesRead + m_partialDownloadSize;
     qint64 amount;
@@ -173,8 +183,6 @@ void NRHTTPRequest::updateDownloadProgress() {
         if (amount == 0)
             return;
     } else {
-        if (m_updatedProgress)
-            return;
         amount = 1;
         m_updatedProgress = true;
     }
@@ -184,12 +192,12 @@ void NRHTTPRequest::updateDownloadProgress() {
     if (!m_wantsDownloadProgress)
         return;
     onMain([amount, total, fraction](NRHTTPRequest &r) {
+        if (auto q = r.m_queue.lock())
+            q->requestDidReceiveBytes(&r, amount);
         if (auto d = r.m_downloadProgressDelegate.lock()) {
             d->didReceiveBytes(&r, amount);
             d->setDoubleValue(fraction);
         }
-        if (auto q = r.m_queue.lock())
-            q->requestDidReceiveBytes(&r, amount);
         if (r.m_bytesReceivedBlock)
             r.m_bytesReceivedBlock(amount, total);
     });
@@ -204,10 +212,10 @@ void NRHTTPRequest::incrementDownloadSizeBy(qint64 amount) {
     if (!m_wantsDownloadProgress)
         return;
     onMain([amount](NRHTTPRequest &r) {
-        if (auto d = r.m_downloadProgressDelegate.lock())
-            d->incrementDownloadSizeBy(&r, amount);
         if (auto q = r.m_queue.lock())
             q->requestIncrementDownloadSizeBy(&r, amount);
+        if (auto d = r.m_downloadProgressDelegate.lock())
+            d->incrementDownloadSizeBy(&r, amount);
         if (r.m_downloadSizeIncrementedBlock)
             r.m_downloadSizeIncrementedBlock(amount);
     });
@@ -217,10 +225,10 @@ void NRHTTPRequest::incrementUploadSizeBy(qint64 amount) {
     if (!m_wantsUploadProgress)
         return;
     onMain([amount](NRHTTPRequest &r) {
-        if (auto d = r.m_uploadProgressDelegate.lock())
-            d->incrementUploadSizeBy(&r, amount);
         if (auto q = r.m_queue.lock())
             q->requestIncrementUploadSizeBy(&r, amount);
+        if (auto d = r.m_uploadProgressDelegate.lock())
+            d->incrementUploadSizeBy(&r, amount);
         if (r.m_uploadSizeIncrementedBlock)
             r.m_uploadSizeIncrementedBlock(amount);
     });
@@ -232,16 +240,17 @@ void NRHTTPRequest::removeUploadProgressSoFar() {
     reportBytesSent(-qint64(m_totalBytesSent), m_postLength, 0);
 }
 
-// Hands sent bytes (negative to take some back) to the upload progress
-// delegate and the bytes-sent block, on the main thread.
+// Hands sent bytes (negative to take some back) to the queue, the upload
+// progress delegate and the bytes-sent block, in that order, on the main
+// thread.
 void NRHTTPRequest::reportBytesSent(qint64 amount, qint64 postLength, double fraction) {
     onMain([amount, postLength, fraction](NRHTTPRequest &r) {
+        if (auto q = r.m_queue.lock())
+            q->requestDidSendBytes(&r, amount);
         if (auto d = r.m_uploadProgressDelegate.lock()) {
             d->didSendBytes(&r, amount);
             d->setDoubleValue(fraction);
         }
-        if (auto q = r.m_queue.lock())
-            q->requestDidSendBytes(&r, amount);
         if (r.m_bytesSentBlock)
             r.m_bytesSentBlock(amount, postLength);
     });
@@ -300,6 +309,7 @@ void NRHTTPRequest::reportFailure() {
 // (often the request itself: no cycle outlives the request).
 void NRHTTPRequest::releaseBlocks() {
     m_startedBlock = m_completionBlock = m_failureBlock = m_authenticationNeededBlock = m_requestRedirectedBlock = nullptr;
+    m_proxyAuthenticationNeededBlock = nullptr;
     m_headersReceivedBlock = nullptr;
     m_dataReceivedBlock = nullptr;
     m_bytesReceivedBlock = m_bytesSentBlock = nullptr;

@@ -165,6 +165,7 @@ void NRHTTPRequest::forgetChosenProxy() {
     m_proxyType.clear();
     m_proxyCandidates.clear();
     m_proxyCredentials.reset();  // they belong to the proxy left behind
+    m_proxyAuthentication.reset();
     m_proxyAuthenticationScheme.clear();
     m_proxyAuthenticationRealm.clear();
 }
@@ -359,10 +360,20 @@ void NRHTTPRequest::applyProxyCredentialsBeforeChallenge() {
     }
 }
 
-// The proxy's credentials, first found wins: the request's own proxy
-// credentials, its server credentials for an NTLM proxy, the keychain.
+// The proxy's credentials, first found wins: the main request's proxy
+// credentials (for its HEAD request), the request's own, its server
+// credentials for an NTLM proxy, the keychain.
 NRCredentialsPtr NRHTTPRequest::findProxyCredentials() const {
-    QString user = m_proxyUsername, pass = m_proxyPassword;
+    QString user, pass;
+    if (const std::shared_ptr<NRHTTPRequest> main = m_mainRequest.lock()) {
+        std::lock_guard<std::recursive_mutex> mainLock(main->m_mutex);
+        user = main->m_proxyUsername;
+        pass = main->m_proxyPassword;
+    }
+    if (user.isEmpty() || pass.isEmpty()) {
+        user = m_proxyUsername;
+        pass = m_proxyPassword;
+    }
     if ((user.isEmpty() || pass.isEmpty()) && m_proxyAuthenticationScheme == NRHTTPAuthentication::ntlmScheme()) {
         user = m_username;
         pass = m_password;
@@ -386,12 +397,19 @@ NRCredentialsPtr NRHTTPRequest::findProxyCredentials() const {
     return std::make_shared<NRCredentials>(NRCredentials{user, pass, domain});
 }
 
-void NRHTTPRequest::applyProxyCredentials(const NRCredentialsPtr &credentials, bool fromSession) {
+// Hands the credentials to libcurl for the proxy's challenge (nothing
+// without the challenge or the credentials); each try counts.
+bool NRHTTPRequest::applyProxyCredentials(const NRHTTPAuthenticationPtr &authentication,
+                                          const NRCredentialsPtr &credentials, bool fromSession) {
     ++m_proxyAuthenticationRetryCount;
+    if (!authentication || !credentials)
+        return false;
+    m_proxyAuthentication = authentication;
     m_proxyCredentials = credentials;
     m_proxyCredentialsFromSession = fromSession;
     if (m_useSessionPersistence) {
         NRSessionCredentialEntry entry;
+        entry.authentication = authentication;
         entry.credentials = credentials;
         entry.url = NRSessionCredentialStore::proxyKey(m_proxyHost, m_proxyPort);
         entry.scheme = m_proxyAuthenticationScheme;
@@ -399,26 +417,59 @@ void NRHTTPRequest::applyProxyCredentials(const NRCredentialsPtr &credentials, b
     }
     if (m_useKeychainPersistence)
         saveCredentialsForProxy(*credentials, m_proxyHost, m_proxyPort, m_proxyAuthenticationRealm);
+    return true;
+}
+
+// libcurl reads the reply of a refused tunnel itself (it is no reply of the
+// server) and tells only which schemes its challenge offered: the
+// challenge is made from those (libcurl answers it; no realm is known).
+void NRHTTPRequest::readTunnelChallenge() {
+    m_rawHeaders.clear();
+    long offered = 0;
+    if (!m_easy || curl_easy_getinfo(m_easy, CURLINFO_PROXYAUTH_AVAIL, &offered) != CURLE_OK)
+        return;
+    if (offered & CURLAUTH_DIGEST)
+        m_rawHeaders.append({QByteArrayLiteral("Proxy-Authenticate"), QByteArrayLiteral("Digest realm=\"\", nonce=\"\"")});
+    if (offered & CURLAUTH_NTLM)
+        m_rawHeaders.append({QByteArrayLiteral("Proxy-Authenticate"), QByteArrayLiteral("NTLM")});
+    if (offered & CURLAUTH_BASIC)
+        m_rawHeaders.append({QByteArrayLiteral("Proxy-Authenticate"), QByteArrayLiteral("Basic realm=\"\"")});
+}
+
+void NRHTTPRequest::askDelegateForProxyCredentials() {
+    m_waitingForProxyCredentials = true;
+    m_lastActivity.invalidate();  // waiting for an answer never times out
+    onMain([](NRHTTPRequest &r) { r.askForCredentials(true); });
 }
 
 // After a 407 (or a refused tunnel): the proxy's credentials, or the
 // delegate, or code 3. libcurl answers the challenge itself with them and
-// sends them to the proxy only.
+// sends them to the proxy only. Like a server's challenge, one request at a
+// time looks for credentials or asks for them, so that requests meeting the
+// same proxy at once ask once and then find the answer in the session.
 void NRHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
     if (m_error || m_cancelled)
         return;
+    m_authenticationNeeded = 2;  // a request given its turn later comes back here
     QList<QByteArray> challenges;
     for (const auto &[name, value] : m_rawHeaders)
         if (qstricmp(name.constData(), "Proxy-Authenticate") == 0)
             challenges.append(value);
-    if (const NRHTTPAuthenticationPtr challenge = NRHTTPAuthentication::fromChallenges(challenges)) {
-        m_proxyAuthenticationScheme = challenge->scheme();
-        m_proxyAuthenticationRealm = challenge->realm();
+    const NRHTTPAuthenticationPtr authentication = NRHTTPAuthentication::fromChallenges(challenges);
+    if (!authentication) {
+        failWithError(makeError(InternalErrorWhileApplyingCredentialsType,
+                                QStringLiteral("Failed to get authentication object from response headers")));
+        return;
     }
+    m_proxyAuthenticationScheme = authentication->scheme();
+    m_proxyAuthenticationRealm = authentication->realm();
     if (m_proxyAuthenticationRetryCount >= kMaximumAuthenticationApplications) {
         failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
         return;
     }
+    if (!takeCredentialTurn())
+        return;  // comes back here when it is this request's turn
+    m_proxyAuthentication = authentication;
     if (m_proxyCredentials) {
         // Sent and refused.
         NRSessionCredentialStore::sharedProxy().remove(m_proxyCredentials);
@@ -426,33 +477,36 @@ void NRHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
         m_proxyCredentials.reset();
         if (!fromSession) {
             if (m_canAskForProxyCredentials) {
-                m_waitingForProxyCredentials = true;
-                m_lastActivity.invalidate();
-                onMain([](NRHTTPRequest &r) { r.askForCredentials(true); });
+                askDelegateForProxyCredentials();
                 return;
             }
             failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
             return;
         }
     }
+    NRCredentialsPtr credentials;
+    bool fromSession = false;
     if (m_useSessionPersistence) {
         NRSessionCredentialEntry entry;
         if (NRSessionCredentialStore::sharedProxy().find(NRSessionCredentialStore::proxyKey(m_proxyHost, m_proxyPort),
                                                          QString(), QString(), QString(), &entry)) {
-            applyProxyCredentials(entry.credentials, true);
+            credentials = entry.credentials;
+            fromSession = true;
+        }
+    }
+    if (!credentials)
+        credentials = findProxyCredentials();
+    if (credentials) {
+        if (applyProxyCredentials(authentication, credentials, fromSession)) {
             startRequest();
             return;
         }
-    }
-    if (NRCredentialsPtr credentials = findProxyCredentials()) {
-        applyProxyCredentials(credentials, false);
-        startRequest();
+        failWithError(makeError(InternalErrorWhileApplyingCredentialsType,
+                                QStringLiteral("Failed to apply proxy credentials to request")));
         return;
     }
     if (m_canAskForProxyCredentials) {
-        m_waitingForProxyCredentials = true;
-        m_lastActivity.invalidate();
-        onMain([](NRHTTPRequest &r) { r.askForCredentials(true); });
+        askDelegateForProxyCredentials();
         return;
     }
     failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));

@@ -64,12 +64,7 @@ size_t NRHTTPRequest::headerCallback(char *data, size_t size, size_t count, void
 size_t NRHTTPRequest::writeCallback(char *data, size_t size, size_t count, void *self) {
     auto *r = static_cast<NRHTTPRequest *>(self);
     std::lock_guard<std::recursive_mutex> locker(r->m_mutex);
-    if (size * count > 0 && r->throttleReplyBytes(size * count))
-        return CURL_WRITEFUNC_PAUSE;  // given again when resumed
-    r->m_inCurlCallback = true;
-    const size_t result = r->handleBytesAvailable(data, size * count);
-    r->m_inCurlCallback = false;
-    return result;
+    return r->takeReplyPiece(data, size * count);
 }
 
 size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
@@ -452,6 +447,7 @@ void NRHTTPRequest::handleStreamComplete() {
     curl_easy_getinfo(m_easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
     if (connectCode == 407 && !m_headersRead) {
         // The proxy refused the tunnel: its challenge, not a reply.
+        readTunnelChallenge();
         destroyTransfer();
         m_responseStatusCode = 407;
         attemptToApplyProxyCredentialsAndResume();

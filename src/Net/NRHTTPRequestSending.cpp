@@ -561,6 +561,7 @@ void NRHTTPRequest::destroyTransfer() {
         VNDispatch::mainAsync([] { hideNetworkActivityIndicatorAfterDelay(); });
     curl_easy_cleanup(m_easy);
     m_easy = nullptr;
+    m_replyBytesTaken = 0;
     m_abortTransfer = false;
     m_bodyFile.reset();
 }

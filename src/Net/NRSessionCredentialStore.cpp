@@ -9,21 +9,6 @@ bool sameOrigin(const QUrl &a, const QUrl &b) {
            a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0;
 }
 
-// How many whole leading path segments two URLs share ("/a/b/c" and
-// "/a/b/d" share two).
-int sharedPathSegments(const QUrl &a, const QUrl &b) {
-    const QString pa = a.path(), pb = b.path();
-    const qsizetype n = std::min(pa.size(), pb.size());
-    int segments = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        if (pa[i] != pb[i])
-            break;
-        if (pa[i] == QLatin1Char('/') && i > 0)
-            ++segments;
-    }
-    return segments;
-}
-
 }  // namespace
 
 NRSessionCredentialStore &NRSessionCredentialStore::shared() {
@@ -77,10 +62,12 @@ bool NRSessionCredentialStore::find(const QUrl &url, const QString &realm, const
                                     const QString &password, NRSessionCredentialEntry *out,
                                     const QString &scheme) const {
     std::lock_guard lock(m_mutex);
-    const NRSessionCredentialEntry *best = nullptr;
-    int bestShared = -1;
+    // An exact URL anywhere beats a close match (same origin) found earlier;
+    // among close matches the first that fits wins.
+    const NRSessionCredentialEntry *close = nullptr;
     for (const NRSessionCredentialEntry &e : m_entries) {
-        if (!sameOrigin(e.url, url))
+        const bool exact = e.url == url;
+        if (!exact && (close || !sameOrigin(e.url, url)))
             continue;
         if (!realm.isNull() && !e.realm.isNull() && e.realm != realm)
             continue;
@@ -89,18 +76,14 @@ bool NRSessionCredentialStore::find(const QUrl &url, const QString &realm, const
         if (!username.isEmpty() && !password.isEmpty() &&
             (e.credentials->username != username || e.credentials->password != password))
             continue;
-        if (e.url == url) {
+        if (exact) {
             *out = e;
             return true;
         }
-        const int shared = sharedPathSegments(e.url, url);
-        if (shared > bestShared) {
-            best = &e;
-            bestShared = shared;
-        }
+        close = &e;
     }
-    if (best) {
-        *out = *best;
+    if (close) {
+        *out = *close;
         return true;
     }
     return false;

@@ -36,10 +36,9 @@ public:
     // Removes the entry holding this very credentials object.
     void remove(const NRCredentialsPtr &credentials);
     // The best entry for a request of the same origin: an exact URL match,
-    // else the entry whose URL shares the most leading path segments with
-    // the request's (the first stored among equals). Entries of another
-    // realm or scheme (when the request knows them) or of other credentials
-    // (when the request has its own) are skipped.
+    // else the first stored entry of the same host, port and scheme.
+    // Entries of another realm or scheme (when the request knows them) or of
+    // other credentials (when the request has its own) are skipped.
     bool find(const QUrl &url, const QString &realm, const QString &username, const QString &password,
               NRSessionCredentialEntry *out, const QString &scheme = QString()) const;
     void clear();

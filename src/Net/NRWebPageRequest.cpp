@@ -63,6 +63,14 @@ std::shared_ptr<NRWebPageRequest> NRWebPageRequest::requestWithURL(const QUrl &u
     return std::make_shared<NRWebPageRequest>(url);
 }
 
+// A page request again, with the base settings only (a copy is made to be
+// sent anew, not to share this page's resources).
+std::shared_ptr<NRHTTPRequest> NRWebPageRequest::copy() const {
+    auto other = std::make_shared<NRWebPageRequest>(url());
+    copySettingsTo(*other);
+    return other;
+}
+
 int NRWebPageRequest::urlReplacementMode() const { std::lock_guard l(m_mutex); return m_urlReplacementMode; }
 void NRWebPageRequest::setUrlReplacementMode(int mode) { std::lock_guard l(m_mutex); m_urlReplacementMode = mode; }
 bool NRWebPageRequest::shouldIgnoreExternalResourceErrors() const { std::lock_guard l(m_mutex); return m_shouldIgnoreExternalResourceErrors; }

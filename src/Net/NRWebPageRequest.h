@@ -32,6 +32,7 @@ public:
     explicit NRWebPageRequest(const QUrl &url);
     ~NRWebPageRequest() override;
     static std::shared_ptr<NRWebPageRequest> requestWithURL(const QUrl &url);
+    std::shared_ptr<NRHTTPRequest> copy() const override;
 
     int urlReplacementMode() const;
     void setUrlReplacementMode(int mode);

@@ -173,6 +173,15 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
             return
+        if self.path.startswith("http://") and "strictproxy" in q:
+            # Asked as a proxy that answers missing or wrong credentials with
+            # another 407 (tinyproxy answers wrong ones with a 401).
+            expected = "Basic " + base64.b64encode(b"strict:right").decode()
+            if self.headers.get("Proxy-Authorization") != expected:
+                self.read_body()
+                challenge = [] if "nochallenge" in q else [("Proxy-Authenticate", 'Basic realm="strict"')]
+                self.send(407, b"no", challenge, "text/plain")
+                return
         if route == "/uploadstall":
             time.sleep(float(q.get("wait", "30")))
             self.close_connection = True
@@ -203,7 +212,14 @@ class Handler(BaseHTTPRequestHandler):
             self.send_response(200)
             self.send_header("Connection", "close")
             self.end_headers()
-            self.wfile.write(pattern(n))
+            data = pattern(n)
+            if "wait" in q:
+                # Half, then the rest after a pause.
+                self.wfile.write(data[:n // 2])
+                self.wfile.flush()
+                time.sleep(float(q["wait"]))
+                data = data[n // 2:]
+            self.wfile.write(data)
             self.close_connection = True
         elif route == "/drop":
             self.send_response(200)

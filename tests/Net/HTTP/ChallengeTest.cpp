@@ -78,7 +78,7 @@ TEST(SessionStore, ExactBeatsCloseAndSchemesAndPortsDiffer) {
     EXPECT_EQ(found.credentials, close);
 }
 
-TEST(SessionStore, OneEntryPerRealmSchemeAndUserTheNearestPathWins) {
+TEST(SessionStore, OneEntryPerRealmSchemeAndUserTheFirstCloseMatchWins) {
     NRSessionCredentialStore store;
     auto make = [](const char *user, const char *password) {
         return std::make_shared<NRCredentials>(NRCredentials{QString::fromLatin1(user), QString::fromLatin1(password), {}});
@@ -88,11 +88,12 @@ TEST(SessionStore, OneEntryPerRealmSchemeAndUserTheNearestPathWins) {
     store.store({nullptr, digest, QUrl(QStringLiteral("http://h/share/dav/a")), QStringLiteral("Digest"), QStringLiteral("r")});
     store.store({nullptr, basic, QUrl(QStringLiteral("http://h/share/files/b")), QStringLiteral("Basic"), QStringLiteral("r")});
     NRSessionCredentialEntry found;
-    // Same realm name, two schemes: the entry nearest the request's path.
+    // Same realm name, two schemes: the first stored of the origin, however
+    // near the other's path is (the challenge then names its scheme).
     ASSERT_TRUE(store.find(QUrl(QStringLiteral("http://h/share/dav/c/d")), {}, {}, {}, &found));
     EXPECT_EQ(found.credentials, digest);
     ASSERT_TRUE(store.find(QUrl(QStringLiteral("http://h/share/files/e")), {}, {}, {}, &found));
-    EXPECT_EQ(found.credentials, basic);
+    EXPECT_EQ(found.credentials, digest);
     // A challenge's scheme picks its own entry wherever the path points.
     ASSERT_TRUE(store.find(QUrl(QStringLiteral("http://h/share/dav/c")), QStringLiteral("r"), {}, {}, &found,
                            QStringLiteral("Basic")));
@@ -108,4 +109,32 @@ TEST(SessionStore, OneEntryPerRealmSchemeAndUserTheNearestPathWins) {
     store.store({nullptr, make("dave", "pw"), QUrl(QStringLiteral("http://h/share/dav/z")), QStringLiteral("Digest"),
                  QStringLiteral("r")});
     EXPECT_EQ(store.count(), 3u);
+}
+
+TEST(SessionStore, TheFirstCloseMatchThatFitsNotTheNearestPath) {
+    NRSessionCredentialStore store;
+    const auto make = [](const char *user) {
+        return std::make_shared<NRCredentials>(NRCredentials{QString::fromLatin1(user), QStringLiteral("pw"), {}});
+    };
+    const auto alice = make("alice"), bob = make("bob"), carol = make("carol");
+    store.store({nullptr, alice, QUrl(QStringLiteral("http://h/a/b/c")), QStringLiteral("Basic"), QStringLiteral("one")});
+    store.store({nullptr, bob, QUrl(QStringLiteral("http://h/x/y/z")), QStringLiteral("Basic"), QStringLiteral("two")});
+    store.store({nullptr, carol, QUrl(QStringLiteral("http://h/x/y")), QStringLiteral("Basic"), QString()});
+    struct Row {
+        const char *url, *realm, *user;
+        NRCredentialsPtr expected;
+    } rows[] = {
+        {"http://h/x/y/q", nullptr, nullptr, alice},  // first of the origin, though bob's path is nearer
+        {"http://h/x/y/q", "two", nullptr, bob},      // alice's realm differs
+        {"http://h/x/y/q", nullptr, "carol", carol},  // the request's own user
+        {"http://h/x/y", nullptr, nullptr, carol},    // an exact URL beats the close match before it
+    };
+    for (const Row &row : rows) {
+        NRSessionCredentialEntry found;
+        const QString user = row.user ? QString::fromLatin1(row.user) : QString();
+        ASSERT_TRUE(store.find(QUrl(QString::fromLatin1(row.url)), row.realm ? QString::fromLatin1(row.realm) : QString(),
+                               user, row.user ? QStringLiteral("pw") : QString(), &found))
+            << row.url << " " << (row.realm ? row.realm : "");
+        EXPECT_EQ(found.credentials, row.expected) << row.url << " " << (row.realm ? row.realm : "");
+    }
 }

@@ -438,6 +438,32 @@ TEST(Request, BlocksHoldingTheRequestDoNotLeakIt) {
     EXPECT_TRUE(VNTest::waitUntil([&] { return weak.expired(); }, 5000));
 }
 
+TEST(Request, ClearDelegatesAndCancelReleasesEveryBlock) {
+    // A block holding its request must not keep it alive once the request
+    // has been silenced: one row per block that no callback ran to release.
+    using Setter = std::function<void(const std::shared_ptr<NRHTTPRequest> &)>;
+    const std::vector<std::pair<const char *, Setter>> rows = {
+        {"authentication", [](const auto &r) { r->setAuthenticationNeededBlock([r] {}); }},
+        {"proxy authentication", [](const auto &r) { r->setProxyAuthenticationNeededBlock([r] {}); }},
+        {"redirected", [](const auto &r) { r->setRequestRedirectedBlock([r] {}); }},
+    };
+    for (const auto &[name, setBlock] : rows) {
+        std::weak_ptr<NRHTTPRequest> weak;
+        {
+            auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=20")));
+            weak = r;
+            bool started = false;
+            r->setStartedBlock([&started] { started = true; });
+            setBlock(r);
+            r->startAsynchronous();
+            ASSERT_TRUE(VNTest::waitUntil([&] { return started; })) << name;
+            r->clearDelegatesAndCancel();
+            ASSERT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); })) << name;
+        }
+        EXPECT_TRUE(VNTest::waitUntil([&] { return weak.expired(); }, 5000)) << name;
+    }
+}
+
 namespace {
 struct Indicator : NRProgressDelegate {
     double max = 0, value = 0;

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 
 using namespace NetTest;
 
@@ -100,6 +101,76 @@ TEST_F(Proxy, ChallengeAnsweredWithTheProxysOwnCredentials) {
     wrong->setProxyPassword(QStringLiteral("wrong"));
     EXPECT_EQ(run(wrong)->failed, 1);
     EXPECT_EQ(errorCode(wrong), 3);
+}
+
+TEST_F(Proxy, OneRequestAtATimeAsksForTheProxysCredentials) {
+    // Requests meeting the proxy together take turns: while one waits for
+    // its answer the others wait too, then find the answer in the session.
+    // tinyproxy refuses wrong credentials with a 401 (no second question),
+    // so a wrong first answer is tried on the fake server as a strict proxy.
+    struct Row {
+        int requests;
+        bool strict;      // through the strict proxy, else tinyproxy
+        bool wrongFirst;  // the first answer is wrong, the later ones right
+        int questions;    // how many are asked (0: not counted)
+    } rows[] = {{1, false, false, 1}, {4, false, false, 1}, {1, true, true, 2}, {4, true, true, 0}};
+    for (const Row &row : rows) {
+        SetUp();
+        const QString rightUser = row.strict ? QStringLiteral("strict") : user();
+        const QString rightPassword = row.strict ? QStringLiteral("right") : password();
+        const int port = row.strict ? QUrl(fakeBase()).port() : authPort();
+        int questions = 0, outstanding = 0, mostOutstanding = 0;
+        std::vector<std::shared_ptr<NRHTTPRequest>> requests;
+        std::vector<std::shared_ptr<Outcome>> outcomes;
+        for (int i = 0; i < row.requests; ++i) {
+            auto r = through(QStringLiteral("/echo?turn=%1&strictproxy=1").arg(i), port);
+            std::weak_ptr<NRHTTPRequest> weak = r;
+            r->setProxyAuthenticationNeededBlock([&, weak] {
+                const bool right = !row.wrongFirst || ++questions > 1;
+                if (!row.wrongFirst)
+                    ++questions;
+                mostOutstanding = std::max(mostOutstanding, ++outstanding);
+                // Answered a little later, as a person would.
+                QTimer::singleShot(100, [&, weak, right] {
+                    --outstanding;
+                    if (auto asked = weak.lock()) {
+                        asked->setProxyUsername(rightUser);
+                        asked->setProxyPassword(right ? rightPassword : QStringLiteral("wrong"));
+                        asked->retryUsingSuppliedCredentials();
+                    }
+                });
+            });
+            auto outcome = std::make_shared<Outcome>();
+            r->setCompletionBlock([outcome] { ++outcome->finished; });
+            r->setFailedBlock([outcome] { ++outcome->failed; });
+            requests.push_back(r);
+            outcomes.push_back(outcome);
+        }
+        for (const auto &r : requests)
+            r->startAsynchronous();
+        const auto allDone = [&] {
+            return std::all_of(outcomes.begin(), outcomes.end(), [](const auto &o) { return o->done(); });
+        };
+        const std::string name = std::to_string(row.requests) + (row.strict ? " strict" : " tinyproxy");
+        ASSERT_TRUE(VNTest::waitUntil(allDone, 30000)) << name;
+        for (size_t i = 0; i < requests.size(); ++i) {
+            EXPECT_EQ(outcomes[i]->finished, 1) << name << " #" << i;
+            EXPECT_EQ(requests[i]->responseStatusCode(), 200) << name << " #" << i;
+        }
+        if (row.questions)
+            EXPECT_EQ(questions, row.questions) << name;
+        EXPECT_EQ(mostOutstanding, 1) << name;
+    }
+}
+
+TEST_F(Proxy, A407WithoutAChallengeFailsWithCode7) {
+    auto r = through(QStringLiteral("/echo?strictproxy=1&nochallenge=1"), QUrl(fakeBase()).port());
+    r->setProxyUsername(QStringLiteral("strict"));
+    r->setProxyPassword(QStringLiteral("right"));
+    EXPECT_EQ(run(r)->failed, 1);
+    EXPECT_EQ(errorCode(r), 7);
+    EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("Failed to get authentication object from response headers"));
+    EXPECT_EQ(r->responseStatusCode(), 407);
 }
 
 TEST_F(Proxy, SessionCredentialsGoWithTheFirstMessage) {

@@ -3,6 +3,9 @@
 #include "Net/NetTestSupport.h"
 
 #include "Net/NRFormDataRequest.h"
+#include "Net/NRS3ObjectRequest.h"
+#include "Net/NRS3ServiceRequest.h"
+#include "Net/NRWebPageRequest.h"
 
 #include <QObject>
 #include <QTimeZone>
@@ -115,6 +118,45 @@ TEST(RequestAPI, NetworkActivityHooks) {
     EXPECT_TRUE(VNTest::waitUntil([&] { return hidden == 1; }, 5000));
     EXPECT_EQ(shown, 1);
     NRHTTPRequest::setNetworkActivityHooks({}, {});
+}
+
+TEST(RequestAPI, ACopyIsOfTheReceiversOwnClass) {
+    const QUrl url = fake(QStringLiteral("/echo"));
+    const auto same = [](const std::shared_ptr<NRHTTPRequest> &original, const std::shared_ptr<NRHTTPRequest> &copy) {
+        return copy && typeid(*copy) == typeid(*original) && copy->url() == original->url();
+    };
+    const std::vector<std::shared_ptr<NRHTTPRequest>> originals = {
+        NRHTTPRequest::requestWithURL(url), NRWebPageRequest::requestWithURL(url),
+        std::make_shared<NRFormDataRequest>(url), std::make_shared<NRS3ServiceRequest>(url),
+        std::make_shared<NRS3ObjectRequest>(url)};
+    for (const auto &original : originals)
+        EXPECT_TRUE(same(original, original->copy())) << typeid(*original).name();
+}
+
+TEST(RequestAPI, AHEADRequestAnswersChallengesWithItsMainRequestsCredentials) {
+    // Credentials given to the main request after its HEAD request was made
+    // still answer the HEAD request's challenge, a server's or a proxy's.
+    const QJsonObject tinyproxy = VNTest::peerState(QStringLiteral("tinyproxy"));
+    for (const bool proxy : {false, true}) {
+        forgetProxySettings();
+        auto main = NRHTTPRequest::requestWithURL(proxy ? fake(QStringLiteral("/echo?head=1"))
+                                                        : apacheURL(QStringLiteral("/basic/hello.txt")));
+        if (proxy) {
+            main->setProxyHost(QStringLiteral("127.0.0.1"));
+            main->setProxyPort(tinyproxy[QStringLiteral("auth_port")].toInt());
+        }
+        auto head = main->HEADRequest();
+        if (proxy) {
+            main->setProxyUsername(tinyproxy[QStringLiteral("user")].toString());
+            main->setProxyPassword(tinyproxy[QStringLiteral("password")].toString());
+        } else {
+            main->setUsername(apache()[QStringLiteral("basic_user")].toString());
+            main->setPassword(apache()[QStringLiteral("basic_password")].toString());
+        }
+        EXPECT_EQ(run(head)->finished, 1) << (proxy ? "proxy" : "server");
+        EXPECT_EQ(head->responseStatusCode(), 200) << (proxy ? "proxy" : "server");
+    }
+    forgetProxySettings();
 }
 
 #include "RequestAPITest.moc"

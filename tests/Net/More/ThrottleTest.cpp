@@ -5,6 +5,10 @@
 #include "Net/NRBandwidthThrottle.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
 
 using namespace NetTest;
 
@@ -80,4 +84,32 @@ TEST(Throttle, WithNoMaximumTheBandwidthUsedIsStillMeasured) {
         run(NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=10"))));
         return NRHTTPRequest::averageBandwidthUsedPerSecond() >= 100000;
     }, 10000)) << NRHTTPRequest::averageBandwidthUsedPerSecond();
+}
+
+TEST(Throttle, NoReplyReadTakesMoreThanAQuarterOfTheBudget) {
+    // On a clock of our own that moves a second every 50 ms, the budget
+    // renews quickly; each read of the reply takes at most a quarter of
+    // what is left of the second's budget.
+    std::atomic<double> now{1000.0};
+    NRBandwidthThrottle::shared().setClock([&now] { return now.load(); });
+    const quint64 budget = 40000;
+    NRHTTPRequest::setMaxBandwidthPerSecond(budget);
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&now] { now = now + 1.0; });
+    tick.start(50);
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=150000")));
+    QList<qsizetype> reads;
+    QByteArray body;
+    r->setDataReceivedBlock([&](const QByteArray &piece) {
+        reads << piece.size();
+        body += piece;
+    });
+    const auto out = run(r, 60000);
+    tick.stop();
+    NRHTTPRequest::setMaxBandwidthPerSecond(0);
+    NRBandwidthThrottle::shared().setClock({});
+    EXPECT_EQ(out->finished, 1);
+    EXPECT_EQ(body, pattern(150000));
+    ASSERT_FALSE(reads.isEmpty());
+    EXPECT_LE(*std::max_element(reads.begin(), reads.end()), qsizetype(budget / 4));
 }
