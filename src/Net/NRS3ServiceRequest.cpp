@@ -44,9 +44,3 @@ std::shared_ptr<NRHTTPRequest> NRS3ServiceRequest::HEADRequest() const {
     auto head = makeHEADRequest<NRS3ServiceRequest>();
     return head;
 }
-
-std::shared_ptr<NRHTTPRequest> NRS3ServiceRequest::copy() const {
-    auto other = std::make_shared<NRS3ServiceRequest>(url());
-    copyS3SettingsTo(*other);
-    return other;
-}

@@ -16,7 +16,6 @@ public:
     QString ownerName() const;
     std::shared_ptr<NRHTTPRequest> copy() const override;
     std::shared_ptr<NRHTTPRequest> HEADRequest() const override;
-    std::shared_ptr<NRHTTPRequest> copy() const override;
 
 protected:
     QUrl buildURL() const override;

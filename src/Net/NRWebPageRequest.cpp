@@ -63,14 +63,6 @@ std::shared_ptr<NRWebPageRequest> NRWebPageRequest::requestWithURL(const QUrl &u
     return std::make_shared<NRWebPageRequest>(url);
 }
 
-// A page request again, with the base settings only (a copy is made to be
-// sent anew, not to share this page's resources).
-std::shared_ptr<NRHTTPRequest> NRWebPageRequest::copy() const {
-    auto other = std::make_shared<NRWebPageRequest>(url());
-    copySettingsTo(*other);
-    return other;
-}
-
 int NRWebPageRequest::urlReplacementMode() const { std::lock_guard l(m_mutex); return m_urlReplacementMode; }
 void NRWebPageRequest::setUrlReplacementMode(int mode) { std::lock_guard l(m_mutex); m_urlReplacementMode = mode; }
 bool NRWebPageRequest::shouldIgnoreExternalResourceErrors() const { std::lock_guard l(m_mutex); return m_shouldIgnoreExternalResourceErrors; }
@@ -88,6 +80,8 @@ void NRWebPageRequest::setResourceList(const QMap<QString, QVariantMap> &list) {
     m_resourceOrder = list.keys();
 }
 
+// A page request again with its settings (a copy is made to be sent anew,
+// not to share this page's resources).
 std::shared_ptr<NRHTTPRequest> NRWebPageRequest::copy() const {
     auto other = std::make_shared<NRWebPageRequest>(url());
     copySettingsTo(*other);

@@ -49,8 +49,6 @@ public:
     std::shared_ptr<NRRequestQueue> externalResourceQueue() const;
     void setExternalResourceQueue(const std::shared_ptr<NRRequestQueue> &queue);
 
-    std::shared_ptr<NRHTTPRequest> copy() const override;
-
     // Every url(...) of a style sheet's text, in order.
     static QStringList CSSURLsFromString(const QString &css);
     // The path from the folder of sourcePath to targetPath.
