@@ -43,6 +43,28 @@ QString libraryUrl(const QString &site) {
     return url + QStringLiteral("Documents");
 }
 
+// The drive url a site becomes: the library of that site.
+QString libraryAddress(const QString &site) {
+    return QUrl(libraryUrl(site)).toString(QUrl::FullyEncoded);
+}
+
+QString cookieEndpoint(const QString &hostUrl) {
+    return hostUrl + QStringLiteral("_vti_bin/idcrl.svc/");
+}
+
+bool isHttps(const QUrl &url) {
+    return url.isValid() && !url.host().isEmpty() &&
+           url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+}
+
+bool sameOrigin(const QUrl &a, const QUrl &b) {
+    const auto port = [](const QUrl &url) {
+        return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+    };
+    return a.isValid() && b.isValid() && a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
+}
+
 }  // namespace
 
 QNOffice365Handler::QNOffice365Handler(QNDriveConfigPtr driveConfig)
@@ -87,7 +109,22 @@ QString QNOffice365Handler::cacheKey() const {
 
 void QNOffice365Handler::useSite(const QString &site) {
     if (auto config = driveConfig())
-        config->setUrl(QUrl(libraryUrl(site)).toString(QUrl::FullyEncoded));
+        config->setUrl(libraryAddress(site));
+}
+
+VNErrorPtr QNOffice365Handler::siteRefusal(const QString &hostUrl, const QString &siteUrl) {
+    // The SharePoint token goes to the cookie endpoint, and the cookie it
+    // buys to the library: both only over HTTPS, and the library only on
+    // the origin that issued the cookie, whatever the answer names.
+    const QUrl endpoint(cookieEndpoint(hostUrl));
+    if (!isHttps(endpoint))
+        return errorFromDomain(errorDomain(),
+                               QStringLiteral("Refused the SharePoint host %1: it is not an HTTPS address").arg(hostUrl));
+    if (!sameOrigin(urlByAppendingPath(libraryAddress(siteUrl), QStringLiteral("/")), endpoint))
+        return errorFromDomain(errorDomain(),
+                               QStringLiteral("Refused the personal site %1: it is not on the SharePoint host %2")
+                                   .arg(siteUrl, hostUrl));
+    return nullptr;
 }
 
 // --- Operations -------------------------------------------------------------------
@@ -312,13 +349,17 @@ void QNOffice365Handler::requestUserConnected(const QString &sharePointToken, co
                        errorFromDomain(errorDomain(), QStringLiteral("Did not get ConnectionUrl")), QString(), QString());
             return;
         }
+        if (VNErrorPtr refused = siteRefusal(hostUrl, siteUrl)) {
+            completion(false, request.isCancelled(), refused, QString(), QString());
+            return;
+        }
         self->requestCookie(hostUrl, siteUrl, sharePointToken, completion);
     });
 }
 
 void QNOffice365Handler::requestCookie(const QString &hostUrl, const QString &siteUrl,
                                        const QString &sharePointToken, SignInCallback completion) {
-    auto request = NRHTTPRequest::requestWithURL(QUrl(hostUrl + QStringLiteral("_vti_bin/idcrl.svc/")));
+    auto request = NRHTTPRequest::requestWithURL(QUrl(cookieEndpoint(hostUrl)));
     request->setShouldAttemptPersistentConnection(false);
     request->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("BPOSIDCRL ") + sharePointToken);
     request->addRequestHeader(QStringLiteral("X-IDCRL_ACCEPTED"), QStringLiteral("t"));

@@ -47,6 +47,9 @@ protected:
 private:
     QString cacheKey() const;
     void useSite(const QString &site);
+    // Why the token and cookie may not go to the host and site an answer
+    // names (a host not on HTTPS, a site on another origin); null when they may.
+    static VNErrorPtr siteRefusal(const QString &hostUrl, const QString &siteUrl);
     void requestRealm(SignInCallback completion);
     void requestFederationToken(const QString &authHost, SignInCallback completion);
     void requestTokens(const QString &securityText, SignInCallback completion);

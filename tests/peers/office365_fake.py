@@ -21,13 +21,21 @@ Users (password checked inside the SOAP envelopes):
   managed@contoso.test     password "Open ]]> <sesame> & co"   (managed)
   federated@fabrikam.test  password "fed pass"                 (federated)
   nourl@contoso.test       password "x"   (user-connected answer without ConnectionUrl)
+  elsewhere@contoso.test   password "y"   (user-connected answer set by POST /_connection)
 
-Every request is counted by path in STATE_DIR/counts.json; POST /_revoke
-forgets every issued cookie (a site that no longer takes them).
+Every request is counted by path in STATE_DIR/counts.json, and logged in
+STATE_DIR/requests.log, one JSON object a line: the origin it reached
+("https://" or "http://" and its Host header), method, path, its Cookie
+header and whether it carried an Authorization header. The server answers
+in the clear on its port too, and on a second port (another origin of the
+same server). POST /_revoke forgets every issued cookie (a site that no
+longer takes them); POST /_connection {"host": H, "site": S} makes the
+user-connected answer of elsewhere@contoso.test name H and S.
 """
 import json
 import os
 import shutil
+import ssl
 import sys
 import threading
 import urllib.parse
@@ -48,10 +56,11 @@ USERS = {
     "managed@contoso.test": "Open ]]> <sesame> & co",
     "federated@fabrikam.test": "fed pass",
     "nourl@contoso.test": "x",
+    "elsewhere@contoso.test": "y",
 }
 FEDERATED = {"federated@fabrikam.test"}
 
-STATE = {"dir": None, "base": None, "counts": {}, "cookies": {}, "tokens": {}}
+STATE = {"dir": None, "base": None, "counts": {}, "cookies": {}, "tokens": {}, "connection": None}
 LOCK = threading.Lock()
 
 
@@ -99,6 +108,17 @@ class Handler(BaseHTTPRequestHandler):
         if self.command != "HEAD":
             self.wfile.write(body)
 
+    def record(self):
+        """Logs the request before it is answered, so a client that has its
+        answer finds it in the log."""
+        scheme = "https" if isinstance(self.connection, ssl.SSLSocket) else "http"
+        entry = {"origin": "%s://%s" % (scheme, self.headers.get("Host", "")), "method": self.command,
+                 "path": urllib.parse.urlsplit(self.path).path, "cookie": self.headers.get("Cookie", ""),
+                 "authorization": "Authorization" in self.headers}
+        with LOCK:
+            with open(os.path.join(STATE["dir"], "requests.log"), "a") as f:
+                f.write(json.dumps(entry) + "\n")
+
     def body(self):
         length = int(self.headers.get("Content-Length") or 0)
         return self.rfile.read(length) if length else b""
@@ -106,6 +126,7 @@ class Handler(BaseHTTPRequestHandler):
     # --- sign-in --------------------------------------------------------------
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
+        self.record()
         count(url.path)
         if url.path == "/GetUserRealm.srf":
             user = urllib.parse.parse_qs(url.query).get("login", [""])[0]
@@ -118,7 +139,10 @@ class Handler(BaseHTTPRequestHandler):
             if not user:
                 return self.send(200, b"<html>bad token</html>", "text/html")
             connection = '<o:ConnectionHostUrl>%s/</o:ConnectionHostUrl>' % STATE["base"]
-            if user == "nourl@contoso.test":
+            if user == "elsewhere@contoso.test" and STATE["connection"]:
+                connection = ('<o:ConnectionHostUrl>%s</o:ConnectionHostUrl><o:ConnectionUrl>%s</o:ConnectionUrl>'
+                              % (STATE["connection"]["host"], STATE["connection"]["site"]))
+            elif user == "nourl@contoso.test":
                 connection += '<o:ConnectionUserDisplayName>%s</o:ConnectionUserDisplayName>' % user
             else:
                 connection += '<o:ConnectionUrl>%s/personal/%s/</o:ConnectionUrl>' % (STATE["base"], site_name(user))
@@ -137,10 +161,14 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_POST(self):
         path = urllib.parse.urlsplit(self.path).path
+        self.record()
         count(path)
         data = self.body()
         if path == "/_revoke":
             STATE["cookies"].clear()
+            return self.send(204)
+        if path == "/_connection":
+            STATE["connection"] = json.loads(data)
             return self.send(204)
         if path == "/adfs/services/trust/2005/usernamemixed":
             user, password, _ = credentials(data)
@@ -276,6 +304,7 @@ class Handler(BaseHTTPRequestHandler):
         return self.send(405, b"")
 
     def _counted_dav(self):
+        self.record()
         count(urllib.parse.urlsplit(self.path).path)
         return self.dav()
 
@@ -287,7 +316,7 @@ def main():
     STATE["dir"] = state_dir
     for user in USERS:
         os.makedirs(os.path.join(state_dir, "sites", site_name(user), "Documents", "Forms"), exist_ok=True)
-    peerlib.serve_https_telling_port(Handler, cert, key, ready, STATE)
+    peerlib.serve_https_telling_port(Handler, cert, key, ready, STATE, clear_too=True, second_port=True)
 
 
 if __name__ == "__main__":

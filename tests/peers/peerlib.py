@@ -74,12 +74,14 @@ def count_request(state, lock, key):
         os.replace(tmp, os.path.join(state["dir"], "counts.json"))
 
 
-def serve_https_telling_port(handler, cert, key, ready, state, clear_too=False):
+def serve_https_telling_port(handler, cert, key, ready, state, clear_too=False, second_port=False):
     """Serves handler over HTTPS on a free port, with state["base"] its
     address, after writing {"port": ...} to the ready file. With clear_too,
     a request sent in the clear to that port reaches the handler as well
     (its connection is then no ssl.SSLSocket), so that a test can tell what
-    a client sent unencrypted."""
+    a client sent unencrypted. With second_port, the same handler also
+    answers on a second free port (told as "second_port"), another origin
+    of the same server."""
     import socket
     import ssl
     from http.server import ThreadingHTTPServer
@@ -100,7 +102,13 @@ def serve_https_telling_port(handler, cert, key, ready, state, clear_too=False):
     server = Server(("127.0.0.1", 0), handler)
     port = server.server_address[1]
     state["base"] = "https://127.0.0.1:%d" % port
+    told = {"port": port}
+    if second_port:
+        import threading
+        second = Server(("127.0.0.1", 0), handler)
+        told["second_port"] = second.server_address[1]
+        threading.Thread(target=second.serve_forever, daemon=True).start()
     with open(ready + ".tmp", "w") as f:
-        json.dump({"port": port}, f)
+        json.dump(told, f)
     os.replace(ready + ".tmp", ready)
     server.serve_forever()

@@ -19,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimeZone>
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
 
@@ -81,6 +82,27 @@ std::shared_ptr<Result> list(const QNDriveConfigPtr &config, const QString &path
             handlerFor(config)->listDocuments(QNDocument::withPath(path, true), QString(), VNTest::listAnswer(a));
         },
         30000);
+}
+
+// A POST to one of the fake's own control paths.
+void postToFake(const QString &path, const QByteArray &body) {
+    auto request = NRHTTPRequest::requestWithURL(
+        QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(peer().value("port").toInt()).arg(path)));
+    request->appendPostData(body);
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    request->setCompletionBlock([answered] { answered->store(true); });
+    request->setFailedBlock([answered] { answered->store(true); });
+    request->startAsynchronous();
+    ASSERT_TRUE(VNTest::waitUntil([answered] { return answered->load(); }));
+}
+
+// The fake's request log, one JSON object a line.
+QList<QJsonObject> requestLog() {
+    QList<QJsonObject> entries;
+    for (const QByteArray &line : VNTest::readFile(peer().value("requests_file").toString()).split('\n'))
+        if (!line.isEmpty())
+            entries << QJsonDocument::fromJson(line).object();
+    return entries;
 }
 
 QStringList names(const QNDocumentList &documents) {
@@ -205,18 +227,67 @@ TEST_F(Office365, FormsIsHiddenAtTheLibraryRootOnly) {
 TEST_F(Office365, RefusedCookieIsDroppedAndSignedInAgainOnce) {
     auto config = drive("managed");
     ASSERT_TRUE(login(config)->success);
-    auto revoke = NRHTTPRequest::requestWithURL(
-        QUrl(QStringLiteral("https://127.0.0.1:%1/_revoke").arg(peer().value("port").toInt())));
-    revoke->appendPostData("x");
-    auto revoked = std::make_shared<std::atomic<bool>>(false);
-    revoke->setCompletionBlock([revoked] { revoked->store(true); });
-    revoke->setFailedBlock([revoked] { revoked->store(true); });
-    revoke->startAsynchronous();
-    ASSERT_TRUE(VNTest::waitUntil([revoked] { return revoked->load(); }));
+    postToFake("/_revoke", "x");
     const QJsonObject before = counts();
     auto listing = list(config, "/");
     ASSERT_FALSE(listing->error) << listing->text();
     EXPECT_EQ(signInRequestsSince(before), 4);
+}
+
+// The SharePoint token and the site's cookie go only to the host that issued
+// the cookie, over HTTPS: a user-connected answer naming a site elsewhere (or
+// a host in the clear) stops the sign-in before either is sent there.
+TEST_F(Office365, TokenAndCookieStayWithTheHostThatIssuedThem) {
+    const int port = peer().value("port").toInt();
+    const QString site = QStringLiteral("/personal/elsewhere_contoso_test/");
+    const QString here = QStringLiteral("https://127.0.0.1:%1").arg(port);
+    struct Row {
+        const char *name;
+        QString host;     // the answer's ConnectionHostUrl
+        QString origin;   // the origin of its ConnectionUrl
+        QString message;  // the sign-in's error; empty when it passes
+    };
+    const QString otherSite = QStringLiteral("Refused the personal site %1: it is not on the SharePoint host %2");
+    const QList<Row> rows = {
+        {"same origin", here + "/", here, QString()},
+        {"site scheme differs", here + "/", QStringLiteral("http://127.0.0.1:%1").arg(port),
+         otherSite.arg(QStringLiteral("http://127.0.0.1:%1").arg(port) + site, here + "/")},
+        {"site host differs", here + "/", QStringLiteral("https://localhost:%1").arg(port),
+         otherSite.arg(QStringLiteral("https://localhost:%1").arg(port) + site, here + "/")},
+        {"site port differs", here + "/", QStringLiteral("https://127.0.0.1:%1").arg(peer().value("second_port").toInt()),
+         otherSite.arg(QStringLiteral("https://127.0.0.1:%1").arg(peer().value("second_port").toInt()) + site,
+                       here + "/")},
+        {"host not https", QStringLiteral("http://127.0.0.1:%1/").arg(port), QStringLiteral("http://127.0.0.1:%1").arg(port),
+         QStringLiteral("Refused the SharePoint host http://127.0.0.1:%1/: it is not an HTTPS address").arg(port)},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        SignIn::clearForTesting();
+        postToFake("/_connection", QJsonDocument(QJsonObject{{"host", row.host}, {"site", row.origin + site}})
+                                       .toJson(QJsonDocument::Compact));
+        const qsizetype logged = requestLog().size();
+        auto config = drive("elsewhere");
+        auto listing = list(config, "/");
+        auto signIn = login(config);
+        const QList<QJsonObject> sent = requestLog().mid(logged);
+        const auto carriesCredential = [&](const QString &origin) {
+            return std::any_of(sent.begin(), sent.end(), [&](const QJsonObject &r) {
+                return r.value("origin").toString() == origin &&
+                       (!r.value("cookie").toString().isEmpty() || r.value("authorization").toBool());
+            });
+        };
+        if (row.message.isEmpty()) {
+            ASSERT_FALSE(listing->error) << listing->text();
+            EXPECT_TRUE(signIn->success) << signIn->text();
+            EXPECT_TRUE(carriesCredential(row.origin));  // the log sees the cookie where it belongs
+            continue;
+        }
+        EXPECT_TRUE(listing->error);
+        EXPECT_FALSE(carriesCredential(row.origin));
+        EXPECT_FALSE(signIn->success);
+        EXPECT_EQ(signIn->error ? signIn->error->domain() : QString(), "QNOffice365Handler");
+        EXPECT_EQ(signIn->error ? signIn->error->localizedDescription() : QString(), row.message);
+    }
 }
 
 TEST_F(Office365, FolderTreeToTheLibraryAndBackIsByteIdentical) {
