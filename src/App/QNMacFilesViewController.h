@@ -24,6 +24,7 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 
 class QKeyEvent;
 class QLabel;
@@ -336,9 +337,10 @@ private:
     quint64 m_thumbGeneration = 0;  // bumped by every scroll and listing
     QTimer *m_timer = nullptr;
     void setUpPreview();
-    QHash<int, QUrl> m_previewCache;
+    // The preview items by entry (a re-sort keeps them with their files).
+    std::unordered_map<QNDocumentPtr, QUrl> m_previewCache;
     QNTaskPtr m_previewTask;
-    int m_previewIndex = -1;
+    QNDocumentPtr m_previewDocument;  // the entry the running copy is for
     mutable QImage m_folderPicture;  // the folder icon at the browser's size
     mutable QHash<QString, QImage> m_iconPictures;  // file icons by type and size
 };
