@@ -327,6 +327,31 @@ TEST_F(DragDropTest, AFolderThatCannotBeListedIsNotTakenForAnEmptyOne) {
     EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
 }
 
+// Names are compared without regard to letter case, whichever side holds the capitals.
+TEST(ReplaceQuestion, ANameClashesWhateverSideHoldsTheCapitals) {
+    auto local = QNDriveConfig::create();
+    local->setIsMyFiles(true);
+    auto ftp = QNDriveConfig::create();
+    ftp->setIsFTP(true);
+    const auto folder = QNDocument::withPath(QStringLiteral("/dest"), true);
+    struct Row {
+        const char *inFolder;
+        const char *dropped;
+        bool clashes;
+    } rows[] = {
+        {"/dest/REPORT.TXT", "/src/report.txt", true},  // capitals in the folder
+        {"/dest/report.txt", "/src/REPORT.TXT", true},  // capitals on the dropped file
+        {"/dest/Report.txt", "/src/rEPORT.TXT", true},  // on both, differently
+        {"/dest/report.txt", "/src/REPORTS.TXT", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.dropped);
+        const QNDocumentList listing = {QNDocument::withPath(QString::fromUtf8(row.inFolder))};
+        const QNDocumentList dropped = {QNDocument::withPath(QString::fromUtf8(row.dropped))};
+        EXPECT_EQ(QNNameClashCheck::clashes(ftp, dropped, local, folder, listing).size(), row.clashes ? 1 : 0);
+    }
+}
+
 TEST(ReplaceQuestion, NamesTheFirstThreeClashesButNotADocumentAlreadyWhereItWouldGo) {
     auto local = QNDriveConfig::create();
     local->setIsMyFiles(true);
