@@ -201,8 +201,12 @@ public:
     // a task, remembered for the save-back check, then started.
     // How a local copy is handed to its application.
     using FileLauncher = std::function<bool(const QString &path)>;
+    // Which command opens: Open (double click) shows a failed copy in a
+    // sheet, Open With in an application-modal alert.
+    enum class OpenCommand { Open, OpenWith };
     // The launcher given, else the default one (the desktop's default application).
-    void openDocument(const QNDocumentPtr &document, FileLauncher launcher = {});
+    void openDocument(const QNDocumentPtr &document, FileLauncher launcher = {},
+                      OpenCommand command = OpenCommand::Open);
     // The Open With submenu, rebuilt from the desktop's records: the default
     // application, the others, "Choose…".
     void rebuildOpenWithMenu(QMenu *submenu, const QNDocumentPtr &document);
