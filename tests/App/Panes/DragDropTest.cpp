@@ -260,6 +260,26 @@ TEST(DragImage, SeveralRowsShowTheBrowsersImageUnderACaptionThatCountsThem) {
         for (int x = 0; x < drawn.width() && !white; ++x)
             white = drawn.pixelColor(x, y) == QColor(Qt::white);
     EXPECT_TRUE(white);
+    // Under the caption a black shadow, blurred: it reaches past two pixels
+    // from the letters.
+    auto letter = [&](int x, int y) {
+        const QColor c = drawn.pixelColor(x, y);
+        return c.alpha() > 200 && c.lightness() > 200;
+    };
+    int farShadow = 0;
+    for (int y = 0; y < captionHeight; ++y)
+        for (int x = 0; x < drawn.width(); ++x) {
+            const QColor c = drawn.pixelColor(x, y);
+            if (c.alpha() == 0 || c.alpha() > 200 || c.lightness() > 10)
+                continue;
+            bool near = false;
+            for (int dy = -2; dy <= 2 && !near; ++dy)
+                for (int dx = -2; dx <= 2 && !near; ++dx)
+                    near = x + dx >= 0 && y + dy >= 0 && x + dx < drawn.width() && y + dy < captionHeight &&
+                           letter(x + dx, y + dy);
+            farShadow += near ? 0 : 1;
+        }
+    EXPECT_GT(farShadow, 0);
 }
 
 TEST_F(DragDropTest, DownloadToAndADropOfAnotherApplicationAskBeforeReplacingANameTheFolderHolds) {
