@@ -278,6 +278,7 @@ private:
     void setProgressIndicatorRunning(bool running);
     void reloadVisibleView();
     void arrangeBy(const QString &key);
+    void resortKeepingSelection();
     static void replaceFolder(QString &path, const QString &base, const QString &logText);
 
     QPointer<QNMainWindowController> m_mainWindowController;

@@ -306,6 +306,9 @@ TEST_F(ThumbnailsTest, ThePreviewFollowsItsEntryThroughAReSortAndThePaneOnTop) {
     const int rowOfA = indexOf(pane, QStringLiteral("a.txt"));
     pane->arrangeBySize();
     ASSERT_NE(indexOf(pane, QStringLiteral("a.txt")), rowOfA);
+    // The selection stays with its entry.
+    EXPECT_EQ(pane->selectedIndexes(), QList<int>{indexOf(pane, QStringLiteral("b.txt"))});
+    EXPECT_TRUE(shows(QStringLiteral("bravo\n")));
     select(pane, QStringLiteral("a.txt"));
     EXPECT_TRUE(shows(QStringLiteral("alpha alpha alpha\n"))) << panel->shownText().toStdString();
     EXPECT_EQ(QFileInfo(panel->currentItem().toLocalFile()).fileName(), QStringLiteral("a.txt"));
