@@ -317,7 +317,6 @@ TEST_F(ThumbnailsTest, ThePreviewFollowsItsEntryThroughAReSortAndThePaneOnTop) {
     // is: the folder's pane has nothing selected yet.
     w->thumbnailsButton()->setChecked(true);
     w->thumbnails();
-    VNTest::spin(30);
     auto pick = [](QNMacFilesViewController *p, const QString &name) {
         p->imageBrowserView()->setSelectionIndexes({indexOf(p, name)});
     };
