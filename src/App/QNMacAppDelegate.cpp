@@ -120,14 +120,16 @@ QNDriveConfigPtr storedDriveOf(const QNDriveConfigPtr &drive, const QNDriveConfi
     if (!drive)
         return nullptr;
     const QString key = driveKey(*drive);
-    for (const QNDriveConfigPtr &s : stored)
-        if (driveKey(*s) == key)
-            return s;
+    // A copy whose address was cut is matched by what was cut off first: a
+    // drive at the server's root may share the cut address.
     for (const QNDriveConfigPtr &s : stored) {
         const QNDriveConfigPtr copy = paneCopyOf(s);
         if (copy && driveKey(*copy) == key && copy->initialUrlPath() == drive->initialUrlPath())
             return s;
     }
+    for (const QNDriveConfigPtr &s : stored)
+        if (driveKey(*s) == key)
+            return s;
     return nullptr;
 }
 

@@ -134,4 +134,43 @@ TEST_F(OpenedCopiesTest, ARecordFindsItsStoredDriveByItsKeyOrByThePanesCopyOfIt)
     }
 }
 
+// The record names the stored drive a pane's copy was made from, also
+// beside a drive of the same server at its root.
+TEST_F(OpenedCopiesTest, TheRecordNamesTheStoredDriveThePanesCopyCameFrom) {
+    auto webdav = [](const QString &path) {
+        auto d = makeDrive(QStringLiteral("WEBDAV"));
+        d->setIsWebDAV(true);
+        d->setUrl(QStringLiteral("http://127.0.0.1:8080") + path);
+        d->setUsername(QStringLiteral("alice"));
+        return d;
+    };
+    const QNDriveConfigList drives = {webdav(QString()), webdav(QStringLiteral("/two/"))};
+    storeDrives(drives);
+    const QString record = QNMacAppDelegate::openedDocumentsRecordPath();
+    QFile::remove(record);
+    launch();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo::exists(record); }, 2000));
+    const QStringList expected = {QStringLiteral("WebDAV|http://127.0.0.1:8080|alice||"),
+                                  QStringLiteral("WebDAV|http://127.0.0.1:8080/two/|alice||")};
+    for (int i = 0; i < drives.size(); ++i) {
+        SCOPED_TRACE(expected[i].toStdString());
+        QNDriveConfigPtr paneCopy;
+        QNDocumentPtr root;
+        QNMainWindowController::determineRoot(drives[i], &paneCopy, &root);
+        const QString path = VNTempDirectory::path() + QStringLiteral("/PANE/OPEN%1/report.txt").arg(i);
+        ASSERT_TRUE(VNTest::writeFile(path, "v1"));
+        auto copy = QNDocument::withPath(path);
+        copy->setDate(QFileInfo(path).lastModified());
+        copy->setOpenedFromDriveConfig(paneCopy);
+        copy->setOpenedFromDocument(QNDocument::withPath(root->path() + QStringLiteral("report.txt")));
+        copy->setOpenedFromParentDocument(root);
+        delegate->addOpenedDocument(copy);
+        QFile f(record);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QJsonArray entries = QJsonDocument::fromJson(f.readAll()).array();
+        ASSERT_FALSE(entries.isEmpty());
+        EXPECT_EQ(entries.last().toObject().value(QStringLiteral("drive")).toString(), expected[i]);
+    }
+}
+
 }  // namespace
