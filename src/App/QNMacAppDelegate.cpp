@@ -54,13 +54,6 @@ QNMacAppDelegate::~QNMacAppDelegate() {
 
 QNMacAppDelegate *QNMacAppDelegate::shared() { return sharedDelegate().data(); }
 
-void QNMacAppDelegate::addOpenedDocument(const QNDocumentPtr &document) {
-    if (!document)
-        return;
-    m_openedDocuments << document;
-    writeOpenedDocumentsRecord();
-}
-
 bool QNMacAppDelegate::holdsOpenedDocument(const QString &path) const {
     const QString held = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     auto inside = [&held](const QString &copy) {
@@ -102,37 +95,106 @@ QString driveKey(const QNDriveConfig &drive) {
         QLatin1Char('|'));
 }
 
-// Where an opened copy came from, for the record: the drive and the item's
-// and its folder's place on it (no secret of the account).
-void addOrigin(QJsonObject &entry, const QNDocumentPtr &copy) {
+// Where an opened copy came from, for the record: the stored drive and the
+// item's and its folder's place on it (no secret of the account).
+void addOrigin(QJsonObject &entry, const QNDocumentPtr &copy, const QString &storedDriveKey) {
     const QNDriveConfigPtr drive = copy->openedFromDriveConfig();
     if (!drive || !copy->openedFromDocument() || !copy->openedFromParentDocument())
         return;
-    entry.insert(QStringLiteral("drive"), driveKey(*drive));
+    entry.insert(QStringLiteral("drive"), storedDriveKey.isEmpty() ? driveKey(*drive) : storedDriveKey);
     entry.insert(QStringLiteral("item"), itemEntry(copy->openedFromDocument()));
     entry.insert(QStringLiteral("folder"), itemEntry(copy->openedFromParentDocument()));
 }
 
-// An earlier run's changed copy as an opened document again, when the drive
-// it came from is still there: its save-back is offered as in that run.
-QNDocumentPtr restoredCopy(const QJsonObject &entry, const QNDriveConfigList &drives) {
-    const QString driveId = entry.value(QStringLiteral("drive")).toString();
-    if (driveId.isEmpty() || !entry.value(QStringLiteral("item")).isObject())
+// The drive as a pane holds it: its address cut to the server, the rest of
+// it the root folder's path.
+QNDriveConfigPtr paneCopyOf(const QNDriveConfigPtr &stored) {
+    QNDriveConfigPtr copy;
+    QNMainWindowController::determineRoot(stored, &copy, nullptr);
+    return copy;
+}
+
+// The stored drive a pane's copy of a drive was made from (the copy itself
+// may be one, when opening left its address whole).
+QNDriveConfigPtr storedDriveOf(const QNDriveConfigPtr &drive, const QNDriveConfigList &stored) {
+    if (!drive)
         return nullptr;
-    for (const QNDriveConfigPtr &drive : drives) {
-        if (driveKey(*drive) != driveId)
-            continue;
-        auto copy = QNDocument::withPath(entry.value(QStringLiteral("path")).toString());
-        copy->setDate(QDateTime::fromMSecsSinceEpoch(qint64(entry.value(QStringLiteral("date")).toDouble())));
-        copy->setOpenedFromDriveConfig(drive);
-        copy->setOpenedFromDocument(itemFrom(entry.value(QStringLiteral("item")).toObject(), false));
-        copy->setOpenedFromParentDocument(itemFrom(entry.value(QStringLiteral("folder")).toObject(), true));
-        return copy;
+    const QString key = driveKey(*drive);
+    // A copy whose address was cut is matched by what was cut off first: a
+    // drive at the server's root may share the cut address.
+    for (const QNDriveConfigPtr &s : stored) {
+        const QNDriveConfigPtr copy = paneCopyOf(s);
+        if (copy && driveKey(*copy) == key && copy->initialUrlPath() == drive->initialUrlPath())
+            return s;
     }
+    for (const QNDriveConfigPtr &s : stored)
+        if (driveKey(*s) == key)
+            return s;
     return nullptr;
 }
 
+// The stored drive a record's entry names. Records written before they
+// named the stored drive name the pane's copy: such an entry matches the
+// drive whose copy it is, the one whose folder holds the item when
+// several drives of one server do.
+QNDriveConfigPtr recordedDrive(const QString &key, const QString &itemPath, const QNDriveConfigList &stored) {
+    for (const QNDriveConfigPtr &s : stored)
+        if (driveKey(*s) == key)
+            return s;
+    QNDriveConfigPtr best;
+    qsizetype bestRoot = -1;
+    for (const QNDriveConfigPtr &s : stored) {
+        QNDriveConfigPtr copy;
+        QNDocumentPtr root;
+        QNMainWindowController::determineRoot(s, &copy, &root);
+        if (!copy || !root || driveKey(*copy) != key)
+            continue;
+        QString rootPath = root->path();
+        if (!rootPath.endsWith(QLatin1Char('/')))
+            rootPath += QLatin1Char('/');
+        const qsizetype length = itemPath.startsWith(rootPath) ? rootPath.size() : 0;
+        if (length > bestRoot) {
+            best = s;
+            bestRoot = length;
+        }
+    }
+    return best;
+}
+
+// An earlier run's changed copy as an opened document again, when the drive
+// it came from is still there: its save-back is offered as in that run,
+// through the drive as a pane of it holds it.
+QNDocumentPtr restoredCopy(const QJsonObject &entry, const QNDriveConfigList &drives, QString *storedKey) {
+    const QString recorded = entry.value(QStringLiteral("drive")).toString();
+    if (recorded.isEmpty() || !entry.value(QStringLiteral("item")).isObject())
+        return nullptr;
+    const QJsonObject item = entry.value(QStringLiteral("item")).toObject();
+    const QNDriveConfigPtr stored = recordedDrive(recorded, item.value(QStringLiteral("path")).toString(), drives);
+    const QNDriveConfigPtr drive = stored ? paneCopyOf(stored) : nullptr;
+    if (!drive)
+        return nullptr;
+    auto copy = QNDocument::withPath(entry.value(QStringLiteral("path")).toString());
+    copy->setDate(QDateTime::fromMSecsSinceEpoch(qint64(entry.value(QStringLiteral("date")).toDouble())));
+    copy->setOpenedFromDriveConfig(drive);
+    copy->setOpenedFromDocument(itemFrom(item, false));
+    copy->setOpenedFromParentDocument(itemFrom(entry.value(QStringLiteral("folder")).toObject(), true));
+    *storedKey = driveKey(*stored);
+    return copy;
+}
+
 }  // namespace
+
+void QNMacAppDelegate::addOpenedDocument(const QNDocumentPtr &document) {
+    if (!document)
+        return;
+    m_openedDocuments << document;
+    // The record names the stored drive: a pane's copy of it may have lost
+    // the path of its address, and a later launch knows only stored drives.
+    const QNDriveConfigList stored = QNDriveConfig::readStoredDrives().value_or(QNDriveConfigList{});
+    if (const QNDriveConfigPtr drive = storedDriveOf(document->openedFromDriveConfig(), stored))
+        m_openedDriveKeys.insert(document.get(), driveKey(*drive));
+    writeOpenedDocumentsRecord();
+}
 
 void QNMacAppDelegate::writeOpenedDocumentsRecord() const {
     if (!m_recordRead)
@@ -149,7 +211,7 @@ void QNMacAppDelegate::writeOpenedDocumentsRecord() const {
         QJsonObject e;
         e.insert(QStringLiteral("path"), d->path());
         e.insert(QStringLiteral("date"), d->date().toMSecsSinceEpoch());
-        addOrigin(e, d);
+        addOrigin(e, d, m_openedDriveKeys.value(d.get()));
         entries.append(e);
     }
     QSaveFile file(openedDocumentsRecordPath());
@@ -197,6 +259,7 @@ void QNMacAppDelegate::applicationDidFinishLaunching() {
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: window and document lists"));
     m_windowControllers.clear();
     m_openedDocuments.clear();
+    m_openedDriveKeys.clear();
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: first window"));
     newDocument();
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: temporary folder clean-up queued"));
@@ -432,36 +495,54 @@ void QNMacAppDelegate::reloadDrives() {
     }
 }
 
-static QNMacFilesViewController *frontPane() {
-    QNMacAppDelegate *d = QNMacAppDelegate::shared();
-    QNMainWindowController *w = d ? d->frontMainWindowController() : nullptr;
-    return w ? w->filesViewController() : nullptr;
-}
+void QNMacAppDelegate::reloadQuickLookPanel() { updateQuickLookPanelController(); }
 
-void QNMacAppDelegate::reloadQuickLookPanel() {
-    if (auto *panel = qobject_cast<QNPreviewPanel *>(m_quickLookPanel.data()); panel && panel->isVisible())
-        panel->reloadData();
+QNMacFilesViewController *QNMacAppDelegate::quickLookSource() const { return m_quickLookSource.data(); }
+
+void QNMacAppDelegate::updateQuickLookPanelController() {
+    auto *panel = qobject_cast<QNPreviewPanel *>(m_quickLookPanel.data());
+    if (!panel || !panel->isVisible())
+        return;
+    // The top pane of the front window serves the panel, while that window
+    // shows one; the pane it leaves stops the copy it was making for it.
+    QNMainWindowController *front = frontMainWindowController();
+    QNMacFilesViewController *source =
+        front && front->acceptsPreviewPanelControl() ? front->filesViewController() : nullptr;
+    if (m_quickLookSource != source) {
+        if (QNMacFilesViewController *old = m_quickLookSource.data()) {
+            old->cancelPreviewTask();
+            VNLog::log(QStringLiteral("endPreviewPanel"));
+        }
+        m_quickLookSource = source;
+        if (source)
+            VNLog::log(QStringLiteral("beginPreviewPanel"));
+    }
+    panel->reloadData();
 }
 
 void QNMacAppDelegate::toggleQuickLookPreview() {
     if (!m_quickLookPanel) {
         auto *panel = new QNPreviewPanel;
         panel->setAttribute(Qt::WA_DeleteOnClose, false);
-        panel->setItemSource([] {
-            QNMacFilesViewController *pane = frontPane();
+        QPointer<QNMacAppDelegate> guard(this);
+        panel->setItemSource([guard] {
+            QNMacFilesViewController *pane = guard ? guard->m_quickLookSource.data() : nullptr;
             return pane ? pane->previewPanelItem() : QUrl();
         });
         // Giving up the panel stops the copy it was waiting for.
-        connect(panel, &QNPreviewPanel::hidden, this, [] {
-            if (QNMacFilesViewController *pane = frontPane())
+        connect(panel, &QNPreviewPanel::hidden, this, [this] {
+            if (QNMacFilesViewController *pane = m_quickLookSource.data()) {
                 pane->cancelPreviewTask();
+                VNLog::log(QStringLiteral("endPreviewPanel"));
+            }
+            m_quickLookSource = nullptr;
         });
         m_quickLookPanel = panel;
     }
     if (auto *panel = qobject_cast<QNPreviewPanel *>(m_quickLookPanel.data()); panel && !panel->isVisible()) {
         panel->show();
         panel->raise();
-        panel->reloadData();
+        updateQuickLookPanelController();
         return;
     }
     if (m_quickLookPanel->isVisible())
@@ -524,8 +605,10 @@ int QNMacAppDelegate::cleanTemporaryDirectoryAlone(const QStringList &endedInsta
             continue;
         if (info.lastModified() > date) {
             copies.append({path, date});
-            if (const QNDocumentPtr copy = restoredCopy(e, storedDrives)) {
+            QString storedKey;
+            if (const QNDocumentPtr copy = restoredCopy(e, storedDrives, &storedKey)) {
                 m_openedDocuments << copy;
+                m_openedDriveKeys.insert(copy.get(), storedKey);
                 ++restored;
             } else {
                 m_earlierChangedCopies.append({path, date.toMSecsSinceEpoch()});

@@ -5,6 +5,7 @@
 #include "Platform/VNError.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QWidget>
 #include <QList>
 #include <QObject>
@@ -15,6 +16,7 @@
 
 class DXNetworkRequestDelegate;
 class DXSessionDelegate;
+class QNMacFilesViewController;
 class QNMainWindowController;
 class QNTaskManager;
 class QNSingleInstance;
@@ -74,6 +76,11 @@ public:
     void toggleQuickLookPreview();
     // The panel, when shown, asks the front pane for its item again.
     void reloadQuickLookPanel();
+    // The front window's top pane changed (a folder opened, Back): the panel,
+    // when shown, takes its item from the pane now on top; the pane it
+    // leaves stops its preview copy.
+    void updateQuickLookPanelController();
+    QNMacFilesViewController *quickLookSource() const;
     QString quickLookMenuTitle() const;
     void setQuickLookPanel(QWidget *panel) { m_quickLookPanel = panel; }
     QWidget *quickLookPanel() const { return m_quickLookPanel.data(); }
@@ -151,8 +158,11 @@ private:
     QNDocumentList m_draggingDocuments;
     QPointer<QObject> m_draggingFromViewController;
     QNDocumentList m_openedDocuments;
+    // The record's key of the stored drive each opened document came from.
+    QHash<const QNDocument *, QString> m_openedDriveKeys;
     QList<QPointer<QNMainWindowController>> m_windowControllers;
     QPointer<QWidget> m_quickLookPanel;
+    QPointer<QNMacFilesViewController> m_quickLookSource;  // the pane the panel shows an item of
     SaveBackStarter m_saveBackStarter;
     // Documents with a question on screen or an upload running: not asked again meanwhile.
     QSet<QNDocument *> m_saveBackBusy;

@@ -210,7 +210,9 @@ void QNMacFilesViewController::rebuildOpenWithMenu(QMenu *submenu, const QNDocum
         a->setData(app.path);
         connect(a, &QAction::triggered, this, [guard, app, document] {
             if (guard)
-                guard->openDocument(document, [app](const QString &path) { return QNDesktopApplications::launch(app, path); });
+                guard->openDocument(
+                    document, [app](const QString &path) { return QNDesktopApplications::launch(app, path); },
+                    OpenCommand::OpenWith);
         });
     };
     // Two entries of one name are told apart by their desktop-file ids.
@@ -237,7 +239,9 @@ void QNMacFilesViewController::rebuildOpenWithMenu(QMenu *submenu, const QNDocum
         if (guard)
             guard->chooseApplication([guard, document](const QNDesktopApplications::Application &app) {
                 if (guard)
-                    guard->openDocument(document, [app](const QString &path) { return QNDesktopApplications::launch(app, path); });
+                    guard->openDocument(
+                        document, [app](const QString &path) { return QNDesktopApplications::launch(app, path); },
+                        OpenCommand::OpenWith);
             });
     });
 }
@@ -580,7 +584,7 @@ void QNMacFilesViewController::shareLink() {
 
 // ---------------------------------------------------------------- open
 
-void QNMacFilesViewController::openDocument(const QNDocumentPtr &document, FileLauncher launcher) {
+void QNMacFilesViewController::openDocument(const QNDocumentPtr &document, FileLauncher launcher, OpenCommand command) {
     if (!document || !m_driveConfig)
         return;
     // A fresh folder per open: two opens of one name never share a file.
@@ -602,9 +606,16 @@ void QNMacFilesViewController::openDocument(const QNDocumentPtr &document, FileL
     const QNDocumentPtr parent = m_document;
     if (!launcher)
         launcher = fileLauncher();
-    item->registerListenerForTaskItemCompletedBlock(key, [guard, local, folder, document, drive, parent, launcher](
-                                                             VNErrorPtr error, QNDocumentPtr copied, bool cancelled) {
-        VNDispatch::mainAsync([guard, local, folder, document, drive, parent, launcher, error, copied, cancelled] {
+    item->registerListenerForTaskItemCompletedBlock(key, [guard, local, folder, document, drive, parent, launcher,
+                                                          command](VNErrorPtr error, QNDocumentPtr copied, bool cancelled) {
+        VNDispatch::mainAsync([guard, local, folder, document, drive, parent, launcher, command, error, copied,
+                               cancelled] {
+            if (error && command == OpenCommand::OpenWith) {
+                VNLog::log(QStringLiteral("Error in Open With: %1").arg(error->localizedDescription()));
+                if (!cancelled)
+                    QNDialogService::shared().runModal(errorAlert(error, drive));
+                return;
+            }
             if (error) {
                 VNLog::log(QStringLiteral("Error in doubleClickAction: %1").arg(error->localizedDescription()));
                 if (!cancelled && guard)

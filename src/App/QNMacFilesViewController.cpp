@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
@@ -338,10 +339,34 @@ void QNMacFilesViewController::changeView(bool thumbnails) {
 
 // ---------------------------------------------------------------- sorting
 
-void QNMacFilesViewController::arrangeBy(const QString &key) {
-    m_sortDescriptors = {{key, true}};
+void QNMacFilesViewController::resortKeepingSelection() {
+    // The entries selected stay selected in their new rows (and the preview
+    // panel asks again for the entry under the selection).
+    QSet<const QNDocument *> selected;
+    for (int row : selectedIndexes())
+        if (const QNDocumentPtr d = m_documents.value(row))
+            selected.insert(d.get());
     m_documents = QNDocumentSortDescriptor::sorted(m_documents, m_sortDescriptors);
     reloadVisibleView();
+    QList<int> rows;
+    for (int i = 0; i < m_documents.size(); ++i)
+        if (selected.contains(m_documents.at(i).get()))
+            rows << i;
+    if (rows.isEmpty())
+        return;
+    if (m_showThumbnails) {
+        m_imageBrowserView->setSelectionIndexes(rows);
+        return;
+    }
+    QItemSelection selection;
+    for (int row : rows)
+        selection.select(m_tableModel->index(row, 0), m_tableModel->index(row, m_tableModel->columnCount() - 1));
+    m_tableView->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void QNMacFilesViewController::arrangeBy(const QString &key) {
+    m_sortDescriptors = {{key, true}};
+    resortKeepingSelection();
 }
 
 void QNMacFilesViewController::arrangeByName() { arrangeBy(QStringLiteral("displayName")); }
@@ -367,10 +392,7 @@ void QNMacFilesViewController::sortByColumn(int column) {
     tableViewSortDescriptorsDidChange();
 }
 
-void QNMacFilesViewController::tableViewSortDescriptorsDidChange() {
-    m_documents = QNDocumentSortDescriptor::sorted(m_documents, m_sortDescriptors);
-    m_tableModel->reload();
-}
+void QNMacFilesViewController::tableViewSortDescriptorsDidChange() { resortKeepingSelection(); }
 
 // ---------------------------------------------------------------- table and browser
 

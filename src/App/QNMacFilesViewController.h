@@ -24,6 +24,7 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 
 class QKeyEvent;
 class QLabel;
@@ -200,8 +201,12 @@ public:
     // a task, remembered for the save-back check, then started.
     // How a local copy is handed to its application.
     using FileLauncher = std::function<bool(const QString &path)>;
+    // Which command opens: Open (double click) shows a failed copy in a
+    // sheet, Open With in an application-modal alert.
+    enum class OpenCommand { Open, OpenWith };
     // The launcher given, else the default one (the desktop's default application).
-    void openDocument(const QNDocumentPtr &document, FileLauncher launcher = {});
+    void openDocument(const QNDocumentPtr &document, FileLauncher launcher = {},
+                      OpenCommand command = OpenCommand::Open);
     // The Open With submenu, rebuilt from the desktop's records: the default
     // application, the others, "Choose…".
     void rebuildOpenWithMenu(QMenu *submenu, const QNDocumentPtr &document);
@@ -273,6 +278,7 @@ private:
     void setProgressIndicatorRunning(bool running);
     void reloadVisibleView();
     void arrangeBy(const QString &key);
+    void resortKeepingSelection();
     static void replaceFolder(QString &path, const QString &base, const QString &logText);
 
     QPointer<QNMainWindowController> m_mainWindowController;
@@ -336,9 +342,10 @@ private:
     quint64 m_thumbGeneration = 0;  // bumped by every scroll and listing
     QTimer *m_timer = nullptr;
     void setUpPreview();
-    QHash<int, QUrl> m_previewCache;
+    // The preview items by entry (a re-sort keeps them with their files).
+    std::unordered_map<QNDocumentPtr, QUrl> m_previewCache;
     QNTaskPtr m_previewTask;
-    int m_previewIndex = -1;
+    QNDocumentPtr m_previewDocument;  // the entry the running copy is for
     mutable QImage m_folderPicture;  // the folder icon at the browser's size
     mutable QHash<QString, QImage> m_iconPictures;  // file icons by type and size
 };

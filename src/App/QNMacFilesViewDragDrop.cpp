@@ -33,6 +33,9 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
+#include <QGraphicsScene>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsDropShadowEffect>
 #include <QUrl>
 #include <QUuid>
 
@@ -429,16 +432,29 @@ QPixmap QNMacFilesViewController::draggingImageForRows(const QPixmap &image, int
     QPixmap out(QSize(std::max(imageSize.width(), text.width() + 3), imageSize.height() + text.height()) * ratio);
     out.setDevicePixelRatio(ratio);
     out.fill(Qt::transparent);
+    // The caption, white with a soft black shadow (blur 5, half a point to
+    // the right and up), drawn through a scene to get the blur.
+    QPixmap captionPicture(QSize(text.width() + 3, text.height()) * ratio);
+    captionPicture.setDevicePixelRatio(ratio);
+    captionPicture.fill(Qt::transparent);
+    {
+        QPainter c(&captionPicture);
+        c.setRenderHint(QPainter::TextAntialiasing);
+        c.setFont(font);
+        c.setPen(Qt::white);
+        c.drawText(QRectF(0, 0, text.width() + 3, text.height()), Qt::AlignLeft | Qt::AlignVCenter, caption);
+    }
+    QGraphicsScene scene;
+    QGraphicsPixmapItem *item = scene.addPixmap(captionPicture);
+    auto *shadow = new QGraphicsDropShadowEffect;
+    shadow->setColor(Qt::black);
+    shadow->setOffset(0.5, -0.5);
+    shadow->setBlurRadius(5);
+    item->setGraphicsEffect(shadow);
+    const QRectF captionArea(0, 0, out.width() / ratio, text.height());
     QPainter p(&out);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setFont(font);
-    // The caption on top, white over a soft black shadow, the image below.
-    p.setPen(QColor(0, 0, 0, 60));
-    for (const QPointF shift : {QPointF(-1, 0), QPointF(1, 0), QPointF(0, -1), QPointF(0, 1), QPointF(0.5, 0.5)})
-        p.drawText(QRectF(QPointF(0, 0) + shift, QSizeF(text.width() + 3, text.height())), Qt::AlignLeft | Qt::AlignVCenter,
-                   caption);
-    p.setPen(Qt::white);
-    p.drawText(QRectF(0, 0, text.width() + 3, text.height()), Qt::AlignLeft | Qt::AlignVCenter, caption);
+    scene.render(&p, captionArea, captionArea);
     p.drawPixmap(QPointF(0, text.height()), image);
     p.end();
     if (hotSpot)

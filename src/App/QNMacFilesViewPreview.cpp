@@ -41,18 +41,19 @@ QUrl QNMacFilesViewController::previewPanelItem() {
         i = selected.isEmpty() ? -1 : (current.isValid() && selected.contains(current.row()) ? current.row()
                                                                                             : selected.first());
     }
-    if (m_previewCache.contains(i))
-        return m_previewCache.value(i);
     if (i < 0 || i >= m_documents.size() || !m_driveConfig)
         return {};
+    // Kept by entry, not by row: a re-sort moves the rows under the cache.
     const QNDocumentPtr d = m_documents.at(i);
+    if (const auto cached = m_previewCache.find(d); cached != m_previewCache.end())
+        return cached->second;
     // A server-given name is made one safe local name inside the folder.
     const QString name = localFileName(QFileInfo(d->path()).fileName().isEmpty() ? d->displayName()
                                                                                 : QFileInfo(d->path()).fileName());
     const QString p = m_previewTempPath + QLatin1Char('/') + name;
     const QUrl placeholder = QUrl::fromLocalFile(m_tempPath + QLatin1Char('/') + QNUtils::uuidString() +
                                                  QLatin1Char('/') + name);
-    m_previewCache.insert(i, placeholder);
+    m_previewCache[d] = placeholder;
     QFileInfo existing(p);
     if (existing.isDir())
         QDir(p).removeRecursively();
@@ -61,11 +62,12 @@ QUrl QNMacFilesViewController::previewPanelItem() {
     cancelPreviewTask();
     auto task = std::make_shared<QNPreviewTask>(this);
     m_previewTask = task;
-    m_previewIndex = i;
+    m_previewDocument = d;
     if (showAsFolder(d)) {
         QDir().mkpath(p);
-        m_previewCache.insert(i, QUrl::fromLocalFile(p));
+        m_previewCache[d] = QUrl::fromLocalFile(p);
         m_previewTask.reset();
+        m_previewDocument.reset();
         VNDispatch::mainAsync([] {
             if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
                 delegate->reloadQuickLookPanel();
@@ -77,9 +79,9 @@ QUrl QNMacFilesViewController::previewPanelItem() {
     const QString key = QStringLiteral("QNMacFilesViewController-%1").arg(quintptr(this), 0, 16);
     QPointer<QNMacFilesViewController> pane(this);
     std::weak_ptr<QNTask> weakTask = task;
-    item->registerListenerForTaskItemCompletedBlock(key, [pane, weakTask, i, p](VNErrorPtr error, QNDocumentPtr,
+    item->registerListenerForTaskItemCompletedBlock(key, [pane, weakTask, d, p](VNErrorPtr error, QNDocumentPtr,
                                                                                bool cancelled) {
-        VNDispatch::mainAsync([pane, weakTask, i, p, error, cancelled] {
+        VNDispatch::mainAsync([pane, weakTask, d, p, error, cancelled] {
             if (!pane)
                 return;
             const QNTaskPtr task = weakTask.lock();
@@ -89,16 +91,17 @@ QUrl QNMacFilesViewController::previewPanelItem() {
                 VNLog::log(QStringLiteral("QNFilesViewUtil showQuickLookController previewCompleted error %1")
                                .arg(error->localizedDescription()));
                 QFile::remove(p);
-                pane->m_previewCache.remove(i);
+                pane->m_previewCache.erase(d);
                 return;
             }
             pane->m_previewTask.reset();
+            pane->m_previewDocument.reset();
             if (cancelled) {
-                pane->m_previewCache.remove(i);
+                pane->m_previewCache.erase(d);
                 return;
             }
             if (QFileInfo::exists(p))
-                pane->m_previewCache.insert(i, QUrl::fromLocalFile(p));
+                pane->m_previewCache[d] = QUrl::fromLocalFile(p);
             if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
                 delegate->reloadQuickLookPanel();
         });
@@ -113,7 +116,8 @@ void QNMacFilesViewController::cancelPreviewTask() {
     if (m_previewTask) {
         VNLog::log(QStringLiteral(" * cancelling *"));
         m_previewTask->cancel();
-        m_previewCache.remove(m_previewIndex);
+        m_previewCache.erase(m_previewDocument);
     }
     m_previewTask.reset();
+    m_previewDocument.reset();
 }

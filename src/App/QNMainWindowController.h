@@ -178,6 +178,8 @@ public:
     void updateQuotaForDriveConfig(const QNDriveConfigPtr &drive);
     QList<QNMacFilesViewController *> filesViewControllers() const { return m_filesViewControllers; }
     QNMacFilesViewController *filesViewController() const { return m_filesViewController; }
+    // The preview panel is served by this window only while a pane is shown.
+    bool acceptsPreviewPanelControl() const;
     QNTaskTableViewController *taskTableViewController() const { return m_taskTableViewController; }
 
 signals:

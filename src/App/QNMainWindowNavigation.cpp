@@ -9,6 +9,7 @@
 #include "App/QNImageBrowserView.h"
 #include "App/QNImageLibrary.h"
 #include "App/QNLabel.h"
+#include "App/QNMacAppDelegate.h"
 #include "App/QNMacFilesViewController.h"
 #include "App/QNMainMenu.h"
 #include "App/QNMacTableView.h"
@@ -208,6 +209,9 @@ void QNMainWindowController::openFolder(const QNDocumentPtr &folder) {
     m_contentStack->addWidget(pane->view());
     m_contentStack->setCurrentWidget(pane->view());
 
+    // The preview panel follows the pane now on top.
+    if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
+        delegate->updateQuickLookPanelController();
     updateNavigation();
     if (thumbnails)
         pane->imageBrowserView()->setFocus();
@@ -258,12 +262,20 @@ void QNMainWindowController::back() {
                 b->hide();
             setTitle(QStringLiteral("Varnello - Home"));
         }
+        // The preview panel leaves the popped pane (its folder is gone).
+        if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
+            delegate->updateQuickLookPanelController();
     }
     // At home the quota of the drive just left is asked again: of the
     // stored drive, whose id is the row's (the opened copy's URL may differ).
     if (m_filesViewControllers.isEmpty() && (m_openedDrive || m_driveConfig))
         updateQuotaForDriveConfig(m_openedDrive ? m_openedDrive : m_driveConfig);
     updateNavigation();
+}
+
+bool QNMainWindowController::acceptsPreviewPanelControl() const {
+    VNLog::log(QStringLiteral("acceptsPreviewPanelControl"));
+    return m_filesViewController != nullptr;
 }
 
 void QNMainWindowController::pop(int count) {

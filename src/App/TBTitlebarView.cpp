@@ -3,6 +3,9 @@
 #include "App/TBWindow.h"
 #include "Platform/VNUserDefaults.h"
 
+#include <QGraphicsDropShadowEffect>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
@@ -54,8 +57,11 @@ void TBTitlebarView::drawNoiseWithOpacity(QPainter &p, const QRectF &rect, qreal
 void TBTitlebarView::getTitleFrame(QRectF *frame, TitleAttributes *attributes, TBWindow *window) const {
     const bool main = window && window->drawsAsMainWindow();
     TitleAttributes a;
-    a.shadowColor = QColor::fromRgbF(1, 1, 1, 0.5);
-    a.shadowOffset = QPointF(0, 1);
+    const std::optional<TBTextShadow> shadow =
+        window ? (main ? window->titleTextShadow() : window->inactiveTitleTextShadow()) : std::nullopt;
+    a.shadowColor = shadow ? shadow->color : QColor::fromRgbF(1, 1, 1, 0.5);
+    a.shadowOffset = shadow ? shadow->offset : QPointF(0, 1);
+    a.shadowBlurRadius = shadow ? shadow->blurRadius : 0;
     QColor colour = window ? (main ? window->titleTextColor() : window->inactiveTitleTextColor()) : QColor();
     if (!colour.isValid())
         colour = QColor::fromRgbF(56 / 255.0, 56 / 255.0, 56 / 255.0, main ? 1.0 : 0.5);
@@ -127,10 +133,25 @@ void TBTitlebarView::paintEvent(QPaintEvent *) {
         if (w->verticallyCenterTitle())
             frame.moveTop(std::floor(b.center().y() - frame.height() / 2));
         p.setFont(a.font);
-        p.setPen(a.shadowColor);
-        p.drawText(frame.translated(a.shadowOffset), Qt::AlignLeft | Qt::AlignTop, w->windowTitle());
-        p.setPen(a.color);
-        p.drawText(frame, Qt::AlignLeft | Qt::AlignTop, w->windowTitle());
+        if (a.shadowBlurRadius > 0) {
+            // A blurred shadow: the title drawn through a drop-shadow effect.
+            QGraphicsScene scene;
+            QGraphicsSimpleTextItem *text = scene.addSimpleText(w->windowTitle(), a.font);
+            text->setBrush(a.color);
+            auto *effect = new QGraphicsDropShadowEffect;
+            effect->setColor(a.shadowColor);
+            effect->setOffset(a.shadowOffset);
+            effect->setBlurRadius(a.shadowBlurRadius);
+            text->setGraphicsEffect(effect);
+            const qreal margin = a.shadowBlurRadius * 2 + std::abs(a.shadowOffset.x()) + std::abs(a.shadowOffset.y());
+            const QRectF source(-margin, -margin, frame.width() + 2 * margin, frame.height() + 2 * margin);
+            scene.render(&p, source.translated(frame.topLeft()), source);
+        } else {
+            p.setPen(a.shadowColor);
+            p.drawText(frame.translated(a.shadowOffset), Qt::AlignLeft | Qt::AlignTop, w->windowTitle());
+            p.setPen(a.color);
+            p.drawText(frame, Qt::AlignLeft | Qt::AlignTop, w->windowTitle());
+        }
     }
 }
 

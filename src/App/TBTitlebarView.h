@@ -27,6 +27,7 @@ public:
         QColor color;
         QColor shadowColor;
         QPointF shadowOffset;
+        double shadowBlurRadius = 0;
     };
     // Where and how the window title is drawn.
     void getTitleFrame(QRectF *frame, TitleAttributes *attributes, TBWindow *window) const;

@@ -18,6 +18,13 @@ class TBTitlebarContainer;
 // window has no system frame: the bar moves it and its edges resize it
 // through the window system's move and resize requests. The content view
 // begins below the bar; sheets come out of the bar's lower edge.
+// A text shadow: its colour, offset and blur radius.
+struct TBTextShadow {
+    QColor color;
+    QPointF offset;
+    double blurRadius = 0;
+};
+
 class TBWindow : public QWidget {
     Q_OBJECT
 public:
@@ -91,6 +98,12 @@ public:
     void setTitleTextColor(const QColor &c) { m_titleTextColor = c; }
     QColor inactiveTitleTextColor() const { return m_inactiveTitleTextColor; }
     void setInactiveTitleTextColor(const QColor &c) { m_inactiveTitleTextColor = c; }
+    // The title's shadow in the main window and in others (unset: white at
+    // half opacity, one point down, no blur). Offsets point down and right.
+    const std::optional<TBTextShadow> &titleTextShadow() const { return m_titleTextShadow; }
+    void setTitleTextShadow(std::optional<TBTextShadow> shadow) { m_titleTextShadow = std::move(shadow); }
+    const std::optional<TBTextShadow> &inactiveTitleTextShadow() const { return m_inactiveTitleTextShadow; }
+    void setInactiveTitleTextShadow(std::optional<TBTextShadow> shadow) { m_inactiveTitleTextShadow = std::move(shadow); }
     const std::optional<QFont> &titleFont() const { return m_titleFont; }
     void setTitleFont(std::optional<QFont> font) { m_titleFont = std::move(font); }
 
@@ -174,6 +187,7 @@ private:
     QColor m_titleBarStartColor, m_titleBarEndColor, m_baselineSeparatorColor;
     QColor m_inactiveTitleBarStartColor, m_inactiveTitleBarEndColor, m_inactiveBaselineSeparatorColor;
     QColor m_titleTextColor, m_inactiveTitleTextColor;
+    std::optional<TBTextShadow> m_titleTextShadow, m_inactiveTitleTextShadow;
     std::optional<QFont> m_titleFont;
 
     TBWindowButton *m_standardButtons[3] = {nullptr, nullptr, nullptr};

@@ -106,10 +106,35 @@ TEST_F(ThumbnailFetch, AThumbnailReplyWithoutEndIsDroppedAtItsBound) {
     for (const Row &row : rows) {
         SCOPED_TRACE(row.file);
         const qint64 sent = Hostile::sentBeforeHangUp(tags.value(QLatin1String(row.file)));
-        // What the loopback's buffers held beside what was read.
-        EXPECT_LT(sent, qint64(QNThumbnailFetch::maximumBytes + (32 << 20)));
+        // Hung up long before the end: what was read, and what the
+        // loopback's buffers held beside it.
+        EXPECT_LT(sent, qint64(36) << 20);
     }
     VNTest::spin(700);  // the coalesced reload
     EXPECT_TRUE(QDir(pane->thumbTempPath()).entryList(QDir::Files).isEmpty());
     EXPECT_EQ(pane->thumbnailDownloadCount(), 0);
+}
+
+// The bound is 4 MiB: a reply of exactly that is a thumbnail, one byte more is not.
+TEST_F(ThumbnailFetch, AReplyOfFourMiBIsKeptAndOneByteMoreIsDropped) {
+    constexpr qint64 fourMiB = qint64(4) << 20;
+    struct Row {
+        qint64 size;
+        bool kept;
+    } rows[] = {{fourMiB, true}, {fourMiB + 1, false}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.size);
+        const QUrl address = url("a", Hostile::tag() + QStringLiteral("/endless?bytes=%1").arg(row.size));
+        bool done = false;
+        QByteArray body;
+        VNErrorPtr error;
+        const auto cancel = QNThumbnailFetch::start({address, {}}, [&](QByteArray data, VNErrorPtr e) {
+            body = data;
+            error = e;
+            done = true;
+        });
+        ASSERT_TRUE(VNTest::waitUntil([&] { return done; }, 20000));
+        EXPECT_EQ(body.size(), row.kept ? row.size : 0);
+        EXPECT_EQ(error == nullptr, row.kept);
+    }
 }

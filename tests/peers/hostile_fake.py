@@ -15,7 +15,8 @@ a CONNECT is logged and answered 407, asking for Basic credentials):
   .../bomb?mib=N             gzip of N MiB of zeros (Content-Encoding: gzip)
   .../gzip?n=N               gzip of N bytes of text, for data callbacks
   .../endless?status=S&mib=N a body without end (status 200 unless given; up
-                             to 1 GiB, or N MiB), ended by closing
+                             to 1 GiB, or N MiB, or exactly N bytes with
+                             bytes=N), ended by closing
   .../refuse                 401 with a JSON error
   .../challenge              401 asking for Basic credentials; 200 once sent
   .../feed?page=I&pages=N&next=U
@@ -98,11 +99,12 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
             sent = 0
             piece = b"x" * 65536
-            limit = (int(q.get("mib", 0)) << 20) or (1 << 30)
+            limit = int(q.get("bytes", 0)) or (int(q.get("mib", 0)) << 20) or (1 << 30)
             try:
                 while sent < limit:
-                    self.wfile.write(piece)
-                    sent += len(piece)
+                    part = piece[:limit - sent]
+                    self.wfile.write(part)
+                    sent += len(part)
             except OSError:
                 pass
             self.close_connection = True

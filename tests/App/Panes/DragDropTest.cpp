@@ -260,6 +260,26 @@ TEST(DragImage, SeveralRowsShowTheBrowsersImageUnderACaptionThatCountsThem) {
         for (int x = 0; x < drawn.width() && !white; ++x)
             white = drawn.pixelColor(x, y) == QColor(Qt::white);
     EXPECT_TRUE(white);
+    // Under the caption a black shadow, blurred: it reaches past two pixels
+    // from the letters.
+    auto letter = [&](int x, int y) {
+        const QColor c = drawn.pixelColor(x, y);
+        return c.alpha() > 200 && c.lightness() > 200;
+    };
+    int farShadow = 0;
+    for (int y = 0; y < captionHeight; ++y)
+        for (int x = 0; x < drawn.width(); ++x) {
+            const QColor c = drawn.pixelColor(x, y);
+            if (c.alpha() == 0 || c.alpha() > 200 || c.lightness() > 10)
+                continue;
+            bool near = false;
+            for (int dy = -2; dy <= 2 && !near; ++dy)
+                for (int dx = -2; dx <= 2 && !near; ++dx)
+                    near = x + dx >= 0 && y + dy >= 0 && x + dx < drawn.width() && y + dy < captionHeight &&
+                           letter(x + dx, y + dy);
+            farShadow += near ? 0 : 1;
+        }
+    EXPECT_GT(farShadow, 0);
 }
 
 TEST_F(DragDropTest, DownloadToAndADropOfAnotherApplicationAskBeforeReplacingANameTheFolderHolds) {
@@ -325,6 +345,31 @@ TEST_F(DragDropTest, AFolderThatCannotBeListedIsNotTakenForAnEmptyOne) {
     QNDialogService::shared().answer(request.id, QNAlert::SecondButtonReturn);
     VNTest::spin(100);
     EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
+}
+
+// Names are compared without regard to letter case, whichever side holds the capitals.
+TEST(ReplaceQuestion, ANameClashesWhateverSideHoldsTheCapitals) {
+    auto local = QNDriveConfig::create();
+    local->setIsMyFiles(true);
+    auto ftp = QNDriveConfig::create();
+    ftp->setIsFTP(true);
+    const auto folder = QNDocument::withPath(QStringLiteral("/dest"), true);
+    struct Row {
+        const char *inFolder;
+        const char *dropped;
+        bool clashes;
+    } rows[] = {
+        {"/dest/REPORT.TXT", "/src/report.txt", true},  // capitals in the folder
+        {"/dest/report.txt", "/src/REPORT.TXT", true},  // capitals on the dropped file
+        {"/dest/Report.txt", "/src/rEPORT.TXT", true},  // on both, differently
+        {"/dest/report.txt", "/src/REPORTS.TXT", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.dropped);
+        const QNDocumentList listing = {QNDocument::withPath(QString::fromUtf8(row.inFolder))};
+        const QNDocumentList dropped = {QNDocument::withPath(QString::fromUtf8(row.dropped))};
+        EXPECT_EQ(QNNameClashCheck::clashes(ftp, dropped, local, folder, listing).size(), row.clashes ? 1 : 0);
+    }
 }
 
 TEST(ReplaceQuestion, NamesTheFirstThreeClashesButNotADocumentAlreadyWhereItWouldGo) {

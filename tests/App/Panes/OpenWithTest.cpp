@@ -8,6 +8,7 @@
 #include "App/QNDesktopApplications.h"
 
 #include <QMenu>
+#include <QMimeDatabase>
 
 namespace {
 
@@ -173,4 +174,48 @@ TEST_F(OpenWithTest, AnApplicationInstalledWhileTheProgramRunsIsOfferedInOpenWit
                                   "[Desktop Entry]\nType=Application\nName=Later Viewer\nExec=later %f\nMimeType=text/plain;\n"));
     EXPECT_TRUE(VNTest::waitUntil([&] { return titles().contains(QStringLiteral("Later Viewer")); }, 5000))
         << titles().join(QStringLiteral(", ")).toStdString();
+}
+
+// A copy that fails: Open With says so in an application-modal alert, the
+// double click in a sheet on the window; nothing is opened or remembered.
+TEST_F(OpenWithTest, ACopyThatFailsIsShownAsAnAlertByOpenWithAndAsASheetByOpen) {
+    struct Row {
+        const char *command;
+        bool openWith;
+    } rows[] = {{"Open With", true}, {"Open", false}};
+    // The types are known before the desktop of the test hides the system's folders.
+    ASSERT_EQ(QMimeDatabase().mimeTypeForFile(QStringLiteral("gone.txt")).name(), QStringLiteral("text/plain"));
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.command);
+        const QString root = folder(QStringLiteral("files-") + QString::fromUtf8(row.command).remove(QLatin1Char(' ')));
+        writeFile(root + QStringLiteral("/gone.txt"), 4);
+        const QString viewer = folder(QStringLiteral("bin")) + QStringLiteral("/viewer.sh");
+        ASSERT_TRUE(VNTest::writeFile(viewer, "#!/bin/sh\nexit 0\n"));
+        QFile::setPermissions(viewer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QNMacFilesViewController *pane = openWithDesktopOf(
+            applications({QStringLiteral("viewer.desktop\nName=Viewer\nExec=%1 %f\nMimeType=text/plain;\n").arg(viewer)}),
+            root);
+        ASSERT_NE(pane, nullptr);
+        ASSERT_TRUE(QFile::remove(root + QStringLiteral("/gone.txt")));  // gone since the listing
+        QNDialogService::shared().clearHistory();
+        bool launched = false;
+        if (row.openWith) {
+            QMenu submenu;
+            pane->rebuildOpenWithMenu(&submenu, pane->documents().first());
+            QAction *application = submenu.actions().value(0);
+            ASSERT_TRUE(application && application->text() == QStringLiteral("Viewer"));
+            application->trigger();
+        } else {
+            pane->openDocument(pane->documents().first(), [&](const QString &) { return launched = true; });
+        }
+        ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().history().isEmpty(); }, 10000));
+        const auto shown = QNDialogService::shared().history().first();
+        EXPECT_EQ(shown.modal, row.openWith);
+        EXPECT_EQ(QNDialogService::shared().pendingAlerts().size(), row.openWith ? 0 : 1);
+        EXPECT_FALSE(shown.alert.messageText.isEmpty());
+        EXPECT_FALSE(launched);
+        EXPECT_TRUE(delegate->openedDocuments().isEmpty());
+        for (const auto &pending : QNDialogService::shared().pendingAlerts())
+            QNDialogService::shared().answer(pending.id, 0);
+    }
 }

@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QScrollBar>
+#include <QToolButton>
 #include <QUrlQuery>
 
 namespace {
@@ -277,6 +278,69 @@ TEST_F(ThumbnailsTest, ThePreviewShowsPicturesTextsFoldersAndPdfsAndANewRequestC
     EXPECT_TRUE(saveShot(panel, QStringLiteral("preview.png")));
     delegate->toggleQuickLookPreview();
     EXPECT_FALSE(panel->isVisible());
+}
+
+// The preview is the selected entry's file whatever the order of the rows,
+// and the panel follows the pane on top when a folder opens and on Back.
+TEST_F(ThumbnailsTest, ThePreviewFollowsItsEntryThroughAReSortAndThePaneOnTop) {
+    ASSERT_TRUE(VNTest::writeFile(files + QStringLiteral("/a.txt"), "alpha alpha alpha\n"));
+    ASSERT_TRUE(VNTest::writeFile(files + QStringLiteral("/b.txt"), "bravo\n"));
+    ASSERT_TRUE(VNTest::writeFile(files + QStringLiteral("/Sub/inner.txt"), "inner\n"));
+    w = openDrive(localDrive(QStringLiteral("T"), files));
+    ASSERT_NE(w, nullptr);
+    QNMacFilesViewController *pane = w->filesViewController();
+    delegate->toggleQuickLookPreview();
+    auto *panel = qobject_cast<QNPreviewPanel *>(delegate->quickLookPanel());
+    ASSERT_TRUE(panel && panel->isVisible());
+    auto shows = [&](const QString &text) {
+        return VNTest::waitUntil(
+            [&] { return panel->state() == QLatin1String("text") && panel->shownText() == text; }, 10000);
+    };
+    auto select = [](QNMacFilesViewController *p, const QString &name) { p->tableView()->selectRow(indexOf(p, name)); };
+
+    select(pane, QStringLiteral("a.txt"));
+    ASSERT_TRUE(shows(QStringLiteral("alpha alpha alpha\n")));
+    select(pane, QStringLiteral("b.txt"));
+    ASSERT_TRUE(shows(QStringLiteral("bravo\n")));
+    // By size the two files change rows.
+    const int rowOfA = indexOf(pane, QStringLiteral("a.txt"));
+    pane->arrangeBySize();
+    ASSERT_NE(indexOf(pane, QStringLiteral("a.txt")), rowOfA);
+    // The selection stays with its entry.
+    EXPECT_EQ(pane->selectedIndexes(), QList<int>{indexOf(pane, QStringLiteral("b.txt"))});
+    EXPECT_TRUE(shows(QStringLiteral("bravo\n")));
+    select(pane, QStringLiteral("a.txt"));
+    EXPECT_TRUE(shows(QStringLiteral("alpha alpha alpha\n"))) << panel->shownText().toStdString();
+    EXPECT_EQ(QFileInfo(panel->currentItem().toLocalFile()).fileName(), QStringLiteral("a.txt"));
+
+    // In the thumbnails, where opening a folder leaves the selection as it
+    // is: the folder's pane has nothing selected yet.
+    w->thumbnailsButton()->setChecked(true);
+    w->thumbnails();
+    auto pick = [](QNMacFilesViewController *p, const QString &name) {
+        p->imageBrowserView()->setSelectionIndexes({indexOf(p, name)});
+    };
+    pick(pane, QStringLiteral("a.txt"));
+    ASSERT_TRUE(shows(QStringLiteral("alpha alpha alpha\n")));
+    pane->doubleClickAction(indexOf(pane, QStringLiteral("Sub")));
+    ASSERT_TRUE(waitForListing(w));
+    QNMacFilesViewController *sub = w->filesViewController();
+    ASSERT_NE(sub, pane);
+    EXPECT_EQ(delegate->quickLookSource(), sub);
+    EXPECT_EQ(panel->state(), QStringLiteral("empty"));
+    pick(sub, QStringLiteral("inner.txt"));
+    ASSERT_TRUE(shows(QStringLiteral("inner\n")));
+    const QString subFolder = sub->tempPath();
+
+    // Back: the popped pane's copy is gone with its folder; the pane
+    // beneath serves the panel again, with the entry selected there.
+    w->back();
+    EXPECT_EQ(delegate->quickLookSource(), pane);
+    EXPECT_FALSE(panel->currentItem().toLocalFile().startsWith(subFolder));
+    EXPECT_TRUE(shows(QStringLiteral("alpha alpha alpha\n")));
+    pick(pane, QStringLiteral("b.txt"));
+    EXPECT_TRUE(shows(QStringLiteral("bravo\n")));
+    delegate->toggleQuickLookPreview();
 }
 
 }  // namespace

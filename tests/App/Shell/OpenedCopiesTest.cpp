@@ -8,6 +8,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 
@@ -67,9 +70,107 @@ TEST_F(OpenedCopiesTest, AChangedCopyTheLastRunLeftIsOfferedAtTheNextLaunch) {
     QNDialogService::shared().answer(question.id, QNAlert::FirstButtonReturn);
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->path(), path);
-    EXPECT_EQ(saved->openedFromDriveConfig()->driveConfigId(), ftp->driveConfigId());
+    // The drive as a pane of it holds it (the address cut to the server).
+    QNDriveConfigPtr paneCopy;
+    QNMainWindowController::determineRoot(ftp, &paneCopy, nullptr);
+    EXPECT_EQ(saved->openedFromDriveConfig()->driveConfigId(), paneCopy->driveConfigId());
     EXPECT_EQ(saved->openedFromDocument()->path(), "/remote/report.txt");
     EXPECT_EQ(saved->openedFromParentDocument()->path(), "/remote");
+}
+
+// A record names the drive a copy came from. It names the stored drive;
+// records of earlier versions named the pane's copy of it, whose address
+// was cut to the server: such a record is matched to the stored drive whose
+// folder holds the item, when several drives share the server.
+TEST_F(OpenedCopiesTest, ARecordFindsItsStoredDriveByItsKeyOrByThePanesCopyOfIt) {
+    auto webdav = [](const QString &path) {
+        auto d = makeDrive(QStringLiteral("WEBDAV"));
+        d->setIsWebDAV(true);
+        d->setUrl(QStringLiteral("http://127.0.0.1:8080") + path);
+        d->setUsername(QStringLiteral("alice"));
+        return d;
+    };
+    const QString server = QStringLiteral("WebDAV|http://127.0.0.1:8080|alice||");
+    struct Row {
+        const char *name;
+        QString drive;  // as the record names it
+        QString item;
+        QString root;  // the root folder of the drive expected
+    } rows[] = {
+        {"the stored drive itself", QStringLiteral("WebDAV|http://127.0.0.1:8080/two/|alice||"),
+         QStringLiteral("/two/report.txt"), QStringLiteral("/two/")},
+        {"an earlier record, the item in the second drive", server, QStringLiteral("/two/report.txt"),
+         QStringLiteral("/two/")},
+        {"an earlier record, the item in the first drive", server, QStringLiteral("/one/report.txt"),
+         QStringLiteral("/one/")},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        storeDrives({webdav(QStringLiteral("/one/")), webdav(QStringLiteral("/two/"))});
+        const QString path = VNTempDirectory::path() + "/PANE/OPEN/report.txt";
+        ASSERT_TRUE(VNTest::writeFile(path, "edited"));
+        const QDateTime opened = QFileInfo(path).lastModified().addSecs(-5);
+        QJsonObject entry{{"path", path},
+                          {"date", double(opened.toMSecsSinceEpoch())},
+                          {"drive", row.drive},
+                          {"item", QJsonObject{{"path", row.item}, {"id", ""}}},
+                          {"folder", QJsonObject{{"path", QFileInfo(row.item).path()}, {"id", ""}}}};
+        QFile record(QNMacAppDelegate::openedDocumentsRecordPath());
+        ASSERT_TRUE(record.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        record.write(QJsonDocument(QJsonArray{entry}).toJson());
+        record.close();
+
+        launch();
+        QNDocumentPtr saved;
+        delegate->setSaveBackStarter([&](const QNDocumentPtr &d, QNMacAppDelegate::SaveBackDone) { saved = d; });
+        ASSERT_TRUE(VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 2000));
+        QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(saved->openedFromDriveConfig()->url(), QStringLiteral("http://127.0.0.1:8080"));
+        EXPECT_EQ(saved->openedFromDriveConfig()->initialUrlPath(), row.root);
+        EXPECT_EQ(saved->openedFromDocument()->path(), row.item);
+        delegate.reset();
+        QFile::remove(path);
+    }
+}
+
+// The record names the stored drive a pane's copy was made from, also
+// beside a drive of the same server at its root.
+TEST_F(OpenedCopiesTest, TheRecordNamesTheStoredDriveThePanesCopyCameFrom) {
+    auto webdav = [](const QString &path) {
+        auto d = makeDrive(QStringLiteral("WEBDAV"));
+        d->setIsWebDAV(true);
+        d->setUrl(QStringLiteral("http://127.0.0.1:8080") + path);
+        d->setUsername(QStringLiteral("alice"));
+        return d;
+    };
+    const QNDriveConfigList drives = {webdav(QString()), webdav(QStringLiteral("/two/"))};
+    storeDrives(drives);
+    const QString record = QNMacAppDelegate::openedDocumentsRecordPath();
+    QFile::remove(record);
+    launch();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return QFileInfo::exists(record); }, 2000));
+    const QStringList expected = {QStringLiteral("WebDAV|http://127.0.0.1:8080|alice||"),
+                                  QStringLiteral("WebDAV|http://127.0.0.1:8080/two/|alice||")};
+    for (int i = 0; i < drives.size(); ++i) {
+        SCOPED_TRACE(expected[i].toStdString());
+        QNDriveConfigPtr paneCopy;
+        QNDocumentPtr root;
+        QNMainWindowController::determineRoot(drives[i], &paneCopy, &root);
+        const QString path = VNTempDirectory::path() + QStringLiteral("/PANE/OPEN%1/report.txt").arg(i);
+        ASSERT_TRUE(VNTest::writeFile(path, "v1"));
+        auto copy = QNDocument::withPath(path);
+        copy->setDate(QFileInfo(path).lastModified());
+        copy->setOpenedFromDriveConfig(paneCopy);
+        copy->setOpenedFromDocument(QNDocument::withPath(root->path() + QStringLiteral("report.txt")));
+        copy->setOpenedFromParentDocument(root);
+        delegate->addOpenedDocument(copy);
+        QFile f(record);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QJsonArray entries = QJsonDocument::fromJson(f.readAll()).array();
+        ASSERT_FALSE(entries.isEmpty());
+        EXPECT_EQ(entries.last().toObject().value(QStringLiteral("drive")).toString(), expected[i]);
+    }
 }
 
 }  // namespace

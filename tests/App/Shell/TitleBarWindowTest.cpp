@@ -116,3 +116,50 @@ TEST_F(WindowFixture, ControlsInTheBarWorkOnlyInTheMainWindow) {
     activate(window.get());
     EXPECT_TRUE(button->isEnabled());
 }
+
+// The title's shadow: the window's own for the main window, the inactive one
+// for the others, the white default where none is set; a blurred one is drawn.
+TEST_F(WindowFixture, TheTitleShadowFollowsTheWindowsStateAndIsDrawnBlurred) {
+    auto *bar = qobject_cast<TBTitlebarView *>(window->titleBarView());
+    ASSERT_NE(bar, nullptr);
+    window->setWindowTitle(QStringLiteral("Shadowed title"));
+    window->setShowsTitle(true);
+    TBWindow other;
+    other.resize(200, 200);
+    const TBTextShadow red{QColor(255, 0, 0), QPointF(0, 3), 4};
+    const TBTextShadow blue{QColor(0, 0, 255), QPointF(1, 1), 0};
+    struct Row {
+        const char *name;
+        bool main;
+        std::optional<TBTextShadow> active, inactive;
+        QColor expected;
+    } rows[] = {
+        {"main, set", true, red, blue, QColor(255, 0, 0)},
+        {"not main, set", false, red, blue, QColor(0, 0, 255)},
+        {"main, unset", true, std::nullopt, blue, QColor::fromRgbF(1, 1, 1, 0.5)},
+        {"not main, unset", false, red, std::nullopt, QColor::fromRgbF(1, 1, 1, 0.5)},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        window->setTitleTextShadow(row.active);
+        window->setInactiveTitleTextShadow(row.inactive);
+        activate(row.main ? static_cast<QWidget *>(window.get()) : &other);
+        ASSERT_EQ(window->drawsAsMainWindow(), row.main);
+        TBTitlebarView::TitleAttributes a;
+        bar->getTitleFrame(nullptr, &a, window.get());
+        EXPECT_EQ(a.shadowColor, row.expected);
+    }
+    // Drawn: red shadow pixels below the title, spread by the blur.
+    window->setTitleTextShadow(red);
+    activate(window.get());
+    QRectF frame;
+    bar->getTitleFrame(&frame, nullptr, window.get());
+    const QImage drawn = bar->grab().toImage();
+    int reddish = 0;
+    for (int y = int(frame.bottom()); y < std::min(drawn.height(), int(frame.bottom()) + 6); ++y)
+        for (int x = int(frame.left()); x < int(frame.right()); ++x) {
+            const QColor c = drawn.pixelColor(x, y);
+            reddish += c.red() > c.green() + 40 && c.red() > c.blue() + 40 ? 1 : 0;
+        }
+    EXPECT_GT(reddish, 0);
+}
