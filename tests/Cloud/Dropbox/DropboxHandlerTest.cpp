@@ -53,7 +53,7 @@ protected:
     void SetUp() override {
         const QString reason = DropboxFake::unavailableReason();
         if (!reason.isEmpty())
-            GTEST_SKIP() << reason.toStdString();
+            FAIL() << reason.toStdString();
         DropboxFake::setUp();
         QNCloudInterfaceFactory::registerCoreHandlers();
         QNDropboxHandler::registerWithFactory();
