@@ -232,6 +232,22 @@ TEST_F(DropboxDrive, RefusedAndBrokenRepliesAreErrorsAndLeaveNoFile) {
     }
 }
 
+// A folder comes in one reply: one larger than a listing may hold is an
+// error, not read on into memory.
+TEST_F(DropboxDrive, AListingReplyPastTheListingBoundIsAnError) {
+    const QString entry = R"({"path":"/)" + QString(90, 'x') + R"(","is_dir":false,"bytes":1})";
+    DropboxFake::control("fault", {{"prefix", "/1/metadata/"},
+                                   {"reply", R"({"path":"/","is_dir":true,"contents":[{items}]})"},
+                                   {"items", 400000},
+                                   {"item", entry},
+                                   {"times", -1}});
+    Answer l = list("/");
+    DropboxFake::control("clear_faults");
+    ASSERT_TRUE(l.error);
+    EXPECT_TRUE(l.error->localizedDescription().contains("too large")) << l.error->localizedDescription().toStdString();
+    EXPECT_TRUE(l.documents.isEmpty());
+}
+
 TEST_F(DropboxDrive, CancelMidDownloadAnswersCancelledOnce) {
     DropboxFake::putFile("/huge.bin", QByteArray(40 * 1024 * 1024, 'y'));
     auto h = handler();
