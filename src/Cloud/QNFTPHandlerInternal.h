@@ -7,6 +7,7 @@
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNFTPTransferLog.h"
 #include "Cloud/QNSSHKnownHosts.h"
+#include "Platform/VNLog.h"
 #include "Cloud/QNStringEncoding.h"
 
 #include <QElapsedTimer>
@@ -196,6 +197,10 @@ struct QNFTPHandler::Transfer {
         switch (knownHosts.check(t->sshHost, t->sshPort, QByteArray(key, qsizetype(length)))) {
         case QNSSHKnownHosts::Verdict::Known:
         case QNSSHKnownHosts::Verdict::Added:
+            return CURLKHMATCH_OK;
+        case QNSSHKnownHosts::Verdict::Unremembered:
+            VNLog::log(QStringLiteral("QNFTPHandler: the host key of %1 could not be remembered in %2")
+                           .arg(QNSSHKnownHosts::nameFor(t->sshHost, t->sshPort), QNFTPHandler::knownHostsFile()));
             return CURLKHMATCH_OK;
         case QNSSHKnownHosts::Verdict::Changed:
             t->hostKeyChanged = true;

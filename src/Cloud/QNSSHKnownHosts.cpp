@@ -125,15 +125,15 @@ QNSSHKnownHosts::Verdict QNSSHKnownHosts::check(const QString &host, int port, c
     if (known)
         return Verdict::Known;
     if (type.isEmpty())
-        return Verdict::Failed;
+        return Verdict::Unreadable;
     QDir().mkpath(QFileInfo(m_file).absolutePath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return Verdict::Failed;
+        return Verdict::Unremembered;
     QByteArray line;
     if (!contents.isEmpty() && !contents.endsWith('\n'))
         line += '\n';
     line += name.toUtf8() + ' ' + type + ' ' + encoded + '\n';
     const bool written = file.write(line) == line.size() && file.flush();
     file.close();
-    return written ? Verdict::Added : Verdict::Failed;
+    return written ? Verdict::Added : Verdict::Unremembered;
 }

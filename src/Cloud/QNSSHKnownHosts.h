@@ -16,7 +16,10 @@ public:
         Known,    // the key is the one remembered
         Added,    // first meeting: the key is now remembered
         Changed,  // another key of that type is remembered (or it is revoked)
-        Failed,   // the file could not be written
+        // First meeting, but the file could not be written: trusted for now,
+        // as OpenSSH goes on when it cannot add a host.
+        Unremembered,
+        Unreadable,  // the key names no type
     };
 
     explicit QNSSHKnownHosts(QString file) : m_file(std::move(file)) {}

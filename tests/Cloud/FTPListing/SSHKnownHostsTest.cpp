@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QMessageAuthenticationCode>
 #include <gtest/gtest.h>
 
@@ -65,6 +66,19 @@ TEST(SSHKnownHosts, AKeyIsFoundUnderItsHostAndPortAsOpenSSHNamesThem) {
                                     : row.file;
         EXPECT_EQ(VNTest::readFile(file), expected);
     }
+}
+
+// OpenSSH goes on when it cannot add a host to its file; so does a drive,
+// and a key that names no type is refused.
+TEST(SSHKnownHosts, AKeyThatCannotBeRememberedIsTrustedForNowAndAnUnreadableOneIsRefused) {
+    auto temp = VNTest::makeTempDir();
+    ASSERT_TRUE(VNTest::writeFile(temp->path() + "/a file", "not a folder"));
+    const QNSSHKnownHosts unwritable(temp->path() + "/a file/known_hosts");
+    EXPECT_EQ(unwritable.check("example.org", 2222, wireKey("ssh-ed25519", 'a')),
+              QNSSHKnownHosts::Verdict::Unremembered);
+    const QNSSHKnownHosts writable(temp->path() + "/known_hosts");
+    EXPECT_EQ(writable.check("example.org", 2222, QByteArray("\0\0\0\0key", 7)), QNSSHKnownHosts::Verdict::Unreadable);
+    EXPECT_FALSE(QFile::exists(temp->path() + "/known_hosts"));
 }
 
 }  // namespace
