@@ -190,7 +190,14 @@ void QNBitcasaHandler::processOAuthLogin(const QString &callbackUrl) {
 
 void QNBitcasaHandler::listFolder(const QString &fullPath, ItemsCallback done) {
     auto me = self();
-    send({QStringLiteral("GET"), api(kApi, QStringLiteral("/v1/folders") + encodedPath(fullPath))},
+    Call call{QStringLiteral("GET"), api(kApi, QStringLiteral("/v1/folders") + encodedPath(fullPath))};
+    // A folder comes in one reply: it is held to the bound of a listing.
+    call.make = [](const QUrl &url) {
+        auto request = NRHTTPRequest::requestWithURL(url);
+        request->setMaximumResponseDataSize(quint64(maximumListingBytes));
+        return request;
+    };
+    send(call,
          [me, done](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) {
              QList<DXJsonValue> items;
              if (!error && !cancelled)

@@ -216,14 +216,16 @@ void QNBoxHandler::login(QNLoginCallback completed) {
 // --- Items ---------------------------------------------------------------------------------
 
 void QNBoxHandler::listAll(const QString &folderId, std::function<void(QList<DXJsonValue>, VNErrorPtr, bool)> done,
-                           QList<DXJsonValue> sofar, qint64 offset) {
+                           QList<DXJsonValue> sofar, qint64 offset, std::shared_ptr<QNListingPages> pages) {
+    if (!pages)
+        pages = std::make_shared<QNListingPages>();
     auto me = self();
     send({QStringLiteral("GET"), api(QStringLiteral("/2.0/folders/") + OA1URLRequestParameter::encode(folderId) +
                                          QStringLiteral("/items"),
                                      {{QStringLiteral("fields"), kFields},
                                       {QStringLiteral("limit"), QStringLiteral("1000")},
                                       {QStringLiteral("offset"), QString::number(offset)}})},
-         [me, folderId, done, sofar](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
+         [me, folderId, done, sofar, pages](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
              if (error || cancelled) {
                  done({}, error, cancelled);
                  return;
@@ -238,12 +240,14 @@ void QNBoxHandler::listAll(const QString &folderId, std::function<void(QList<DXJ
              for (const DXJsonValue &entry : entries.toArray())
                  sofar.append(entry);
              const qint64 total = reply[QStringLiteral("total_count")].toInt64();
-             if (sofar.size() >= total)
+             if (const QString beyond = pages->addPage(r->responseData().size(), entries.size()); !beyond.isNull())
+                 done({}, me->makeError(beyond), false);
+             else if (sofar.size() >= total)
                  done(sofar, nullptr, false);
              else if (entries.size() == 0)  // ended before its count: never a short folder
                  done({}, me->makeError(QStringLiteral("Box sent an unreadable listing.")), false);
              else
-                 me->listAll(folderId, done, sofar, sofar.size());
+                 me->listAll(folderId, done, sofar, sofar.size(), pages);
          });
 }
 

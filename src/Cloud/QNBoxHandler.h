@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cloud/QNOAuth2Handler.h"
+#include "Core/QNListingPages.h"
 
 #include <QString>
 #include <QUrl>
@@ -68,7 +69,7 @@ private:
     void resolve(const QNDocumentPtr &document, ItemCallback done);
     // Every item of the folder, all pages.
     void listAll(const QString &folderId, std::function<void(QList<DXJsonValue> items, VNErrorPtr, bool)> done,
-                 QList<DXJsonValue> sofar = {}, qint64 offset = 0);
+                 QList<DXJsonValue> sofar = {}, qint64 offset = 0, std::shared_ptr<QNListingPages> pages = {});
     // A PUT or POST of a JSON body to the item, answered as a document in folderPath.
     void changeItem(const QNDocumentPtr &document, const QString &method, const QString &suffix,
                     std::function<DXJsonValue(const Item &item)> body, const QString &folderPath,

@@ -278,13 +278,16 @@ void QNCopyHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, Q
 }
 
 void QNCopyHandler::listPage(const QString &folderPath, QList<DXJsonValue> items,
-                             std::function<void(QList<DXJsonValue>, VNErrorPtr, bool)> done) {
+                             std::function<void(QList<DXJsonValue>, VNErrorPtr, bool)> done,
+                             std::shared_ptr<QNListingPages> pages) {
+    if (!pages)
+        pages = std::make_shared<QNListingPages>();
     // A folder's children come in pages; the reply counts them all, so a
     // listing is read to its end and one that stops short is an error.
     auto me = self();
     const QList<std::pair<QString, QString>> query{{QStringLiteral("list_index"), QString::number(items.size())}};
     send({QStringLiteral("GET"), restURL(QStringLiteral("meta/copy"), folderPath, query)},
-         [me, folderPath, items, done](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
+         [me, folderPath, items, done, pages](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
              if (error || cancelled) {
                  done({}, error, cancelled);
                  return;
@@ -297,6 +300,10 @@ void QNCopyHandler::listPage(const QString &folderPath, QList<DXJsonValue> items
              const DXJsonArray page = reply[QStringLiteral("children")].toArray();
              for (const DXJsonValue &item : page)
                  items.append(item);
+             if (const QString beyond = pages->addPage(r->responseData().size(), page.size()); !beyond.isNull()) {
+                 done({}, me->makeError(beyond), false);
+                 return;
+             }
              const DXJsonValue count = reply[QStringLiteral("children_count")];
              if (!count.isNumber() || items.size() >= count.toInt64()) {
                  done(items, nullptr, false);
@@ -306,7 +313,7 @@ void QNCopyHandler::listPage(const QString &folderPath, QList<DXJsonValue> items
                  done({}, me->makeError(QStringLiteral("Copy's listing of %1 stopped short.").arg(folderPath)), false);
                  return;
              }
-             me->listPage(folderPath, items, done);
+             me->listPage(folderPath, items, done, pages);
          });
 }
 

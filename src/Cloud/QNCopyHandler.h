@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Core/QNCloudInterface.h"
+#include "Core/QNListingPages.h"
 #include "Formats/DXJsonValue.h"
 
 #include <QByteArray>
@@ -48,7 +49,8 @@ public:
     // The service's address of an item: base + "/rest/" + call + the path, segments escaped.
     // Reads the folder's children from the given ones on, page by page, to the end.
     void listPage(const QString &folderPath, QList<DXJsonValue> items,
-                  std::function<void(QList<DXJsonValue> items, VNErrorPtr error, bool cancelled)> done);
+                  std::function<void(QList<DXJsonValue> items, VNErrorPtr error, bool cancelled)> done,
+                  std::shared_ptr<QNListingPages> pages = {});
     static QUrl restURL(const QString &call, const QString &path, const QList<std::pair<QString, QString>> &query = {});
     // A document for a child record of the folder at folderPath, null when its name is unusable.
     QNDocumentPtr documentFromItem(const DXJsonValue &item, const QString &folderPath) const;

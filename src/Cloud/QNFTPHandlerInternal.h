@@ -6,6 +6,8 @@
 #include "Cloud/QNFileWriteBehind.h"
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNFTPTransferLog.h"
+#include "Cloud/QNSSHKnownHosts.h"
+#include "Platform/VNLog.h"
 #include "Cloud/QNStringEncoding.h"
 
 #include <QElapsedTimer>
@@ -99,6 +101,9 @@ struct QNFTPHandler::Transfer {
     double lastFraction = -1;
     QElapsedTimer sinceProgress;
     bool hostKeyChanged = false;
+    // SFTP: the server, as its key is remembered under.
+    QString sshHost;
+    int sshPort = 22;
     bool probeAnswered = false;
     CURL *handle = nullptr;
     // FTPS without validation: the server's remembered certificate, or
@@ -182,18 +187,25 @@ struct QNFTPHandler::Transfer {
         return 0;
     }
 
-    static int hostKey(CURL *, const curl_khkey *, const curl_khkey *, curl_khmatch match, void *userdata)
+    // The SSH server's key against the known-hosts file (see QNSSHKnownHosts);
+    // a key met for the first time is remembered.
+    static int hostKey(void *userdata, int, const char *key, size_t length)
     {
         auto *t = static_cast<Transfer *>(userdata);
-        switch (match) {
-        case CURLKHMATCH_OK:
-            return CURLKHSTAT_FINE;
-        case CURLKHMATCH_MISSING:
-            // First login to this server: remember its key.
-            return CURLKHSTAT_FINE_ADD_TO_FILE;
-        default:
+        const QNSSHKnownHosts knownHosts(QNFTPHandler::knownHostsFile());
+        switch (knownHosts.check(t->sshHost, t->sshPort, QByteArray(key, qsizetype(length)))) {
+        case QNSSHKnownHosts::Verdict::Known:
+        case QNSSHKnownHosts::Verdict::Added:
+            return CURLKHMATCH_OK;
+        case QNSSHKnownHosts::Verdict::Unremembered:
+            VNLog::log(QStringLiteral("QNFTPHandler: the host key of %1 could not be remembered in %2")
+                           .arg(QNSSHKnownHosts::nameFor(t->sshHost, t->sshPort), QNFTPHandler::knownHostsFile()));
+            return CURLKHMATCH_OK;
+        case QNSSHKnownHosts::Verdict::Changed:
             t->hostKeyChanged = true;
-            return CURLKHSTAT_REJECT;
+            return CURLKHMATCH_MISMATCH;
+        default:
+            return CURLKHMATCH_MISMATCH;
         }
     }
 };

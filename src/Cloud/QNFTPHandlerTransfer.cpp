@@ -150,11 +150,13 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     }
     if (sftp) {
         set(CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
-        const QString knownHosts = QNFTPHandler::knownHostsFile();
-        QFileInfo(knownHosts).absoluteDir().mkpath(QStringLiteral("."));
-        set(CURLOPT_SSH_KNOWNHOSTS, QFile::encodeName(knownHosts).constData());
-        set(CURLOPT_SSH_KEYFUNCTION, &QNFTPHandler::Transfer::hostKey);
-        set(CURLOPT_SSH_KEYDATA, &t);
+        // Keys are remembered per host and port (the library's own file
+        // handling knows the host alone).
+        const QUrl parsed(QString::fromUtf8(url));
+        t.sshHost = parsed.host();
+        t.sshPort = parsed.port(22);
+        set(CURLOPT_SSH_HOSTKEYFUNCTION, &QNFTPHandler::Transfer::hostKey);
+        set(CURLOPT_SSH_HOSTKEYDATA, &t);
     }
     const long stall = stallTimeoutSeconds.load();
     set(CURLOPT_CONNECTTIMEOUT, stall);

@@ -176,13 +176,16 @@ QNDocumentPtr QNFlickrHandler::photoDocument(const DXJsonValue &photo, const QSt
 }
 
 void QNFlickrHandler::readPages(const QString &method, const Params &params, const QString &container,
-                                const QString &itemKey, int page, Items items, ItemsReply done) {
+                                const QString &itemKey, int page, Items items, ItemsReply done,
+                                std::shared_ptr<QNListingPages> bound) {
+    if (!bound)
+        bound = std::make_shared<QNListingPages>();
     Params paged = params;
     paged << std::pair{QStringLiteral("page"), QString::number(page)} << std::pair{QStringLiteral("per_page"), kPerPage};
     auto me = self();
     m_client->call(method, paged, false,
-                   [me, method, params, container, itemKey, page, items, done](const DXJsonValue &reply, VNErrorPtr error,
-                                                                               bool cancelled) {
+                   [me, method, params, container, itemKey, page, items, done, bound](
+                       const DXJsonValue &reply, VNErrorPtr error, bool cancelled) {
                        if (error || cancelled) {
                            done(nullptr, error, cancelled);
                            return;
@@ -195,10 +198,15 @@ void QNFlickrHandler::readPages(const QString &method, const Params &params, con
                        }
                        for (const DXJsonValue &item : list.toArray())
                            items->append(item);
+                       // The client hands the reply parsed: its entries weigh it.
+                       if (const QString beyond = bound->addPage(0, list.toArray().size()); !beyond.isNull()) {
+                           done(nullptr, failure(beyond), false);
+                           return;
+                       }
                        const int pages = box[QStringLiteral("pages")].toInt(1);
                        const qint64 total = box[QStringLiteral("total")].toInt64(-1);
                        if (page < pages && !list.toArray().isEmpty()) {
-                           me->readPages(method, params, container, itemKey, page + 1, items, done);
+                           me->readPages(method, params, container, itemKey, page + 1, items, done, bound);
                            return;
                        }
                        if (page < pages || (total >= 0 && items->size() < total)) {

@@ -2,6 +2,7 @@
 
 #include "Cloud/FKFlickrClient/FKFlickrClient.h"
 #include "Core/QNCloudInterface.h"
+#include "Core/QNListingPages.h"
 
 #include <QList>
 #include <QString>
@@ -52,7 +53,8 @@ private:
 
     // Every page of a paged method, read to the end; short of the total is an error.
     void readPages(const QString &method, const FKFlickrClient::Params &params, const QString &container,
-                   const QString &itemKey, int page, Items items, ItemsReply done);
+                   const QString &itemKey, int page, Items items, ItemsReply done,
+                   std::shared_ptr<QNListingPages> bound = {});
     void listSets(ListReply done);
     void listPhotos(const QNDocumentPtr &set, ListReply done);
     // The set or photo at the document's path, with its id (and a photo's url).

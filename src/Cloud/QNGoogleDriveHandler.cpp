@@ -114,7 +114,10 @@ QNDocumentPtr QNGoogleDriveHandler::documentFromFile(const DXJsonValue &file, co
 
 void QNGoogleDriveHandler::listAll(const QString &query,
                                    std::function<void(QList<DXJsonValue>, VNErrorPtr, bool)> done,
-                                   QList<DXJsonValue> sofar, const QString &pageToken) {
+                                   QList<DXJsonValue> sofar, const QString &pageToken,
+                                   std::shared_ptr<QNListingPages> pages) {
+    if (!pages)
+        pages = std::make_shared<QNListingPages>();
     QList<std::pair<QString, QString>> parameters = {
         {QStringLiteral("q"), query},
         {QStringLiteral("fields"), QStringLiteral("nextPageToken,files(") + kFileFields + QLatin1Char(')')},
@@ -123,7 +126,7 @@ void QNGoogleDriveHandler::listAll(const QString &query,
         parameters.append({QStringLiteral("pageToken"), pageToken});
     Call call{QStringLiteral("GET"), api(QStringLiteral("/drive/v3/files"), parameters)};
     auto me = self();
-    send(call, [me, query, done, sofar](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
+    send(call, [me, query, done, sofar, pages](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
         if (error || cancelled) {
             done({}, error, cancelled);
             return;
@@ -134,13 +137,18 @@ void QNGoogleDriveHandler::listAll(const QString &query,
             done({}, me->makeError(QStringLiteral("Google Drive sent an unreadable listing.")), false);
             return;
         }
-        for (const DXJsonValue &file : reply[QStringLiteral("files")].toArray())
-            sofar.append(file);
+        const QList<DXJsonValue> page = reply[QStringLiteral("files")].toArray();
+        sofar.append(page);
         const QString next = reply[QStringLiteral("nextPageToken")].toString();
-        if (next.isEmpty())
+        QString beyond = pages->addPage(r->responseData().size(), page.size());
+        if (beyond.isNull())
+            beyond = pages->follow(next);
+        if (!beyond.isNull())
+            done({}, me->makeError(beyond), false);
+        else if (next.isEmpty())
             done(sofar, nullptr, false);
         else
-            me->listAll(query, done, sofar, next);
+            me->listAll(query, done, sofar, next, pages);
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cloud/QNOAuth2Handler.h"
+#include "Core/QNListingPages.h"
 #include "Formats/DXJsonValue.h"
 
 #include <QByteArray>
@@ -62,9 +63,10 @@ protected:
 private:
     // The document's id ("root" for the root), found by path when it has none.
     void resolveId(const QNDocumentPtr &document, std::function<void(QString id, VNErrorPtr error, bool cancelled)> done);
-    // Every file of the query, all pages.
+    // Every file of the query, all pages, within the listing bound.
     void listAll(const QString &query, std::function<void(QList<DXJsonValue> files, VNErrorPtr, bool)> done,
-                 QList<DXJsonValue> sofar = {}, const QString &pageToken = QString());
+                 QList<DXJsonValue> sofar = {}, const QString &pageToken = QString(),
+                 std::shared_ptr<QNListingPages> pages = {});
     static QUrl api(const QString &path, const QList<std::pair<QString, QString>> &query = {});
     // The answer to a call that returns one file record of the folder: its
     // document, or the unusable text when the service named it unusably.

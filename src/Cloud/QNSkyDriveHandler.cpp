@@ -174,13 +174,16 @@ void QNSkyDriveHandler::retrying(std::function<void(QNDocumentCallback)> attempt
     });
 }
 
-void QNSkyDriveHandler::listAll(const QString &folderId, ListCallback done, QList<DXJsonValue> sofar) {
+void QNSkyDriveHandler::listAll(const QString &folderId, ListCallback done, QList<DXJsonValue> sofar,
+                                std::shared_ptr<QNListingPages> pages) {
+    if (!pages)
+        pages = std::make_shared<QNListingPages>();
     auto me = self();
     const QString offset = QString::number(sofar.size());
     call({QStringLiteral("GET"), QNLiveConnectClient::api(encoded(folderId) + QStringLiteral("/files"),
                                                           {{QStringLiteral("limit"), kPageSize},
                                                            {QStringLiteral("offset"), offset}})},
-         [me, folderId, done, sofar](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
+         [me, folderId, done, sofar, pages](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) mutable {
              if (error || cancelled) {
                  done({}, error, cancelled);
                  return;
@@ -195,7 +198,15 @@ void QNSkyDriveHandler::listAll(const QString &folderId, ListCallback done, QLis
              const QList<DXJsonValue> page = data.toArray();
              sofar.append(page);
              // The service names a next page while there is one.
-             if (reply[QStringLiteral("paging")][QStringLiteral("next")].toString().isEmpty()) {
+             const QString next = reply[QStringLiteral("paging")][QStringLiteral("next")].toString();
+             QString beyond = pages->addPage(r->responseData().size(), page.size());
+             if (beyond.isNull())
+                 beyond = pages->follow(next);
+             if (!beyond.isNull()) {
+                 done({}, me->makeError(beyond), false);
+                 return;
+             }
+             if (next.isEmpty()) {
                  done(sofar, nullptr, false);
                  return;
              }
@@ -203,7 +214,7 @@ void QNSkyDriveHandler::listAll(const QString &folderId, ListCallback done, QLis
                  done({}, me->makeError(QStringLiteral("OneDrive sent an empty page amid a listing.")), false);
                  return;
              }
-             me->listAll(folderId, done, sofar);
+             me->listAll(folderId, done, sofar, pages);
          });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cloud/QNOAuth2Handler.h"
+#include "Core/QNListingPages.h"
 
 #include <QHash>
 #include <QString>
@@ -61,7 +62,8 @@ private:
     void resolve(const QNDocumentPtr &document, ItemCallback done);
     void resolvePath(const QString &path, ItemCallback done);
     // Every item of the folder, all pages.
-    void listAll(const QString &folderId, ListCallback done, QList<DXJsonValue> sofar = {});
+    void listAll(const QString &folderId, ListCallback done, QList<DXJsonValue> sofar = {},
+                 std::shared_ptr<QNListingPages> pages = {});
     // Keeps the ids of the folder's usable items under their paths.
     void remember(const QString &folderPath, const QList<DXJsonValue> &items);
     // Forgets the path and everything below it.

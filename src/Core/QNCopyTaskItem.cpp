@@ -161,14 +161,22 @@ bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &tas
         return false;
     QString why;
     if (folder->linkTarget().isEmpty() || target.isEmpty())
-        why = QStringLiteral("leads to a folder the drive did not name");  // it might lead back: not followed
-    else if (isWithin(target, tree) || isWithin(tree, target))
-        why = QStringLiteral("leads back into the folder being copied (%1)").arg(target);
+        why = QStringLiteral("it is a link and the drive does not say where it leads");  // it might lead back
+    else if (isWithin(target, tree))
+        why = QStringLiteral("it is a link back into the folder being copied (%1)").arg(target);
+    else if (isWithin(tree, target))
+        why = QStringLiteral("it is a link to %1, which holds the folder being copied").arg(target);
     else if (task && !task->claimLinkTarget(m_fromDriveConfig ? m_fromDriveConfig->driveConfigId() : QString(), target))
-        why = QStringLiteral("leads to %1, which this task reached through another link").arg(target);
+        why = QStringLiteral("it is a link to %1, which this task copies through another link").arg(target);
     if (why.isEmpty())
         return false;
-    VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: the link %1 %2; not followed").arg(folder->path(), why));
+    // Left out, the link is no part of a whole copy: like an unreadable
+    // name, the primary names it in its error at its end.
+    const QString path = normalizedFolderPath(folder->path());
+    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: %3.")
+                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), why);
+    VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1").arg(message));
+    top->addNote(message);
     return true;
 }
 
@@ -261,16 +269,24 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         return;
     }
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
-    if (sameDrive() && m_fromDriveConfig->supportsLocalCopy(document) && m_toDriveConfig->supportsLocalCopy(toDocument)) {
+    // A folder inside a tree is made and listed like its tree, even where
+    // the drive could copy it whole: a move removes only the files it saw
+    // being copied.
+    const bool insideTree = primary && primary.get() != this && document->isDirectory();
+    if (sameDrive() && !insideTree && m_fromDriveConfig->supportsLocalCopy(document) &&
+        m_toDriveConfig->supportsLocalCopy(toDocument)) {
+        std::weak_ptr<QNTask> weakTask = task;
+        std::weak_ptr<QNTaskItem> weakPrimary = primary;
         auto copy = std::make_shared<QNCopyOperation>(
             m_fromDriveConfig, document, toDocument,
-            [self, completed, fromQueue](QNDocumentPtr copied, VNErrorPtr error, bool cancelled) {
+            [=](QNDocumentPtr copied, VNErrorPtr error, bool cancelled) {
                 if (cancelled) {
                     if (self->claimPostCopy())
                         self->postCopy(completed, error, copied, fromQueue, true);
                 } else if (error) {
-                    self->logFailure(QStringLiteral("copyDocument error2"), error);
-                    self->failCopy(completed, error);
+                    // A drive never copies over an item inside itself.
+                    self->replaceAfterRefusal(error, document, toDocument, fromQueue, toQueue, metadataQueue,
+                                              completed, update, weakTask, weakPrimary);
                 } else if (self->claimPostCopy()) {
                     self->postCopy(completed, nullptr, copied, fromQueue, false);
                 }
@@ -280,11 +296,51 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         addOperation(fromQueue, QNThrottleOperation::waitingFor(toQueue));
         return;
     }
+    copyByTransfer(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task, primary);
+}
+
+void QNCopyTaskItem::copyByTransfer(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
+                                    VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
+                                    QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
+                                    const QNTaskPtr &task, const QNTaskItemPtr &primary) {
     if (document->isDirectory()) {
         recursiveCopy(document, toDocument, metadataQueue, completed, task, primary);
         return;
     }
     transferFile(document, toDocument, fromQueue, toQueue, completed, update);
+}
+
+void QNCopyTaskItem::replaceAfterRefusal(VNErrorPtr refusal, QNDocumentPtr document, QNDocumentPtr toDocument,
+                                         VNOperationQueue *fromQueue, VNOperationQueue *toQueue,
+                                         VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
+                                         QNTaskItemUpdateBlock update, std::weak_ptr<QNTask> weakTask,
+                                         std::weak_ptr<QNTaskItem> weakPrimary) {
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
+    auto list = std::make_shared<QNListDocumentsOperation>(
+        m_toDriveConfig, toDocument, QString(),
+        [=](QNDocumentList listing, QString, VNErrorPtr, bool cancelled) {
+            if (cancelled) {
+                self->postCopyFinished(completed, nullptr, nullptr, true);
+                return;
+            }
+            auto task = weakTask.lock();
+            auto primary = weakPrimary.lock();
+            auto namesake = namesakeIn(listing, name);
+            // Only an item of the same kind is replaced; a folder is written
+            // into, never through a link.
+            const bool replaceable = namesake && namesake->isDirectory() == document->isDirectory() &&
+                                     !(namesake->isDirectory() && namesake->isLink());
+            if (!replaceable || !task || !primary) {
+                self->logFailure(QStringLiteral("copyDocument error2"), refusal);
+                self->failCopy(completed, refusal);
+                return;
+            }
+            VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1 exists; replacing it by a transfer").arg(name));
+            self->copyByTransfer(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
+                                 primary);
+        });
+    addOperation(metadataQueue, list);
 }
 
 void QNCopyTaskItem::transferFile(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
@@ -451,68 +507,118 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
     const QString name = lastPathComponent(folder->path());
     auto create = std::make_shared<QNCreateFolderOperation>(
         m_toDriveConfig, name, destPath,
-        [self, completed, folder, metadataQueue, weakTask, weakPrimary](QNDocumentPtr newFolder, VNErrorPtr error,
-                                                                        bool cancelled) {
+        [self, completed, folder, destPath, name, metadataQueue, weakTask, weakPrimary](
+            QNDocumentPtr newFolder, VNErrorPtr error, bool cancelled) {
             if (cancelled) {
                 self->postCopyFinished(completed, nullptr, nullptr, true);
                 return;
             }
             if (!error && !newFolder)
-                error = self->makeError(QStringLiteral("The folder \"%1\" could not be created.")
-                                            .arg(lastPathComponent(folder->path())));
+                error = self->makeError(QStringLiteral("The folder \"%1\" could not be created.").arg(name));
             if (error) {
-                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(error)));
+                // Most often the folder is there already (the user chose to
+                // replace it): the copy then goes into it.
+                self->mergeIntoExistingFolder(folder, destPath, name, error, metadataQueue, completed, weakTask,
+                                              weakPrimary);
+                return;
+            }
+            self->copyFolderContents(folder, newFolder, metadataQueue, completed, weakTask, weakPrimary);
+        });
+    addOperation(metadataQueue, create);
+}
+
+QNDocumentPtr QNCopyTaskItem::namesakeIn(const QNDocumentList &listing, const QString &name) {
+    QNDocumentPtr sameButCase;
+    for (const auto &document : listing) {
+        if (!document)
+            continue;
+        const QString listedName =
+            document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
+        if (listedName == name)
+            return document;
+        if (!sameButCase && listedName.compare(name, Qt::CaseInsensitive) == 0)
+            sameButCase = document;
+    }
+    // A server that ignores case refuses the name for this one.
+    return sameButCase;
+}
+
+void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr destPath, QString name,
+                                             VNErrorPtr createError, VNOperationQueue *metadataQueue,
+                                             QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
+                                             std::weak_ptr<QNTaskItem> weakPrimary) {
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    auto list = std::make_shared<QNListDocumentsOperation>(
+        m_toDriveConfig, destPath, QString(),
+        [self, folder, name, createError, metadataQueue, completed, weakTask, weakPrimary](
+            QNDocumentList listing, QString, VNErrorPtr, bool cancelled) {
+            if (cancelled) {
+                self->postCopyFinished(completed, nullptr, nullptr, true);
+                return;
+            }
+            // Only a real folder is written into: not a file, and not a link
+            // that would take the copy somewhere else.
+            auto existing = namesakeIn(listing, name);
+            if (!existing || !existing->isDirectory() || existing->isLink()) {
+                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(createError)));
+                self->postCopyFinished(completed, createError, nullptr, false);
+                return;
+            }
+            VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists; copying into it").arg(name));
+            self->copyFolderContents(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+        });
+    addOperation(metadataQueue, list);
+}
+
+void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newFolder,
+                                        VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
+                                        std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary) {
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    auto list = std::make_shared<QNListDocumentsOperation>(
+        fromDriveConfig(), folder, QString(),
+        [self, completed, folder, newFolder, weakTask, weakPrimary](QNDocumentList documents, QString, VNErrorPtr error,
+                                                                    bool cancelled) {
+            if (cancelled) {
+                self->postCopyFinished(completed, nullptr, nullptr, true);
+                return;
+            }
+            if (error) {
+                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy3 error: %1").arg(errorText(error)));
                 self->postCopyFinished(completed, error, nullptr, false);
                 return;
             }
-            auto list = std::make_shared<QNListDocumentsOperation>(
-                self->fromDriveConfig(), folder, QString(),
-                [self, completed, folder, newFolder, weakTask, weakPrimary](QNDocumentList documents, QString,
-                                                                    VNErrorPtr error, bool cancelled) {
-                    if (cancelled) {
-                        self->postCopyFinished(completed, nullptr, nullptr, true);
-                        return;
-                    }
-                    if (error) {
-                        VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy3 error: %1").arg(errorText(error)));
-                        self->postCopyFinished(completed, error, nullptr, false);
-                        return;
-                    }
-                    auto task = weakTask.lock();
-                    auto primary = weakPrimary.lock();
-                    if (task && primary) {
-                        QString here;
-                        {
-                            std::lock_guard lock(self->m_blockMutex);
-                            here = self->m_realPath;
-                        }
-                        for (const auto &document : documents) {
-                            if (!document)
-                                continue;
-                            auto item = std::make_shared<QNCopyTaskItem>(self->fromDriveConfig(),
-                                                                         self->toDriveConfig(), document, newFolder);
-                            const QString real = document->isLink() && !document->linkTarget().isEmpty()
-                                                     ? resolvedPath(here, document->linkTarget())
-                                                     : resolvedPath(here, lastPathComponent(document->path()));
-                            item->setSourcePlace(folder, real);
-                            task->addTaskItem(item, primary);
-                        }
-                    }
-                    if (self->subitems().isEmpty()) {
-                        // A folder inside the tree ends here (its children
-                        // belong to the primary); an empty primary folder has
-                        // been copied whole.
-                        if (primary.get() == self.get()) {
-                            if (self->claimPostCopy())
-                                self->postCopy(completed, nullptr, nullptr, task ? task->fromQueue() : nullptr, false);
-                        } else {
-                            self->postCopyFinished(completed, nullptr, nullptr, false);
-                        }
-                    }
-                });
-            self->addOperation(metadataQueue, list);
+            auto task = weakTask.lock();
+            auto primary = weakPrimary.lock();
+            if (task && primary) {
+                QString here;
+                {
+                    std::lock_guard lock(self->m_blockMutex);
+                    here = self->m_realPath;
+                }
+                for (const auto &document : documents) {
+                    if (!document)
+                        continue;
+                    auto item = std::make_shared<QNCopyTaskItem>(self->fromDriveConfig(), self->toDriveConfig(),
+                                                                 document, newFolder);
+                    const QString real = document->isLink() && !document->linkTarget().isEmpty()
+                                             ? resolvedPath(here, document->linkTarget())
+                                             : resolvedPath(here, lastPathComponent(document->path()));
+                    item->setSourcePlace(folder, real);
+                    task->addTaskItem(item, primary);
+                }
+            }
+            if (self->subitems().isEmpty()) {
+                // A folder inside the tree ends here (its children belong to
+                // the primary); an empty primary folder has been copied whole.
+                if (primary.get() == self.get()) {
+                    if (self->claimPostCopy())
+                        self->postCopy(completed, nullptr, nullptr, task ? task->fromQueue() : nullptr, false);
+                } else {
+                    self->postCopyFinished(completed, nullptr, nullptr, false);
+                }
+            }
         });
-    addOperation(metadataQueue, create);
+    addOperation(metadataQueue, list);
 }
 
 void QNCopyTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,

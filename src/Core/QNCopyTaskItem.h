@@ -14,14 +14,18 @@
 //   2. a folder: create it at the destination and list the source (on the
 //      metadata queue); every listed document becomes a copy item under the
 //      same primary item, so the whole tree of folders exists before the
-//      first transfer;
+//      first transfer. A folder of that name already at the destination is
+//      written into: what the copied folder holds replaces what has its
+//      name there, and everything else there stays;
 //   3. a file: download into the task's temporary folder (from queue),
 //      upload into the destination folder (to queue), delete the temporary
 //      copy. A file already on the local disk is uploaded from where it is.
 // A link to a folder is followed at most once per folder it leads to, and not
 // at all when it leads back into the tree being copied (or nobody said
-// where it leads): the copy always ends. Within one task no file is written
-// over a file of the same name the task wrote before.
+// where it leads): the copy always ends. A link left out is named in the
+// primary's error, as a name that cannot be read is; the rest is copied.
+// Within one task no file is written over a file of the same name the task
+// wrote before.
 // Move and save-back items are copy items with a different first or last step.
 class QNCopyTaskItem : public QNTaskItem {
 public:
@@ -70,7 +74,7 @@ public:
     // the tree, or the task followed a link to the same folder before).
     bool wasSkipped() const { return m_skipped.load(); }
     // What the copy of the tree left out and why (items whose names cannot
-    // be read), for the primary's report at its end.
+    // be read, links not followed), for the primary's report at its end.
     void addNote(const QString &note);
     QStringList notes() const;
     int unfinishedSubTaskItems() const { return m_unfinishedSubTaskItems.load(); }
@@ -89,6 +93,18 @@ protected:
     void setCompletedBlock(QNTaskItemCompletedBlock completed);
     // Both sides are one drive (the same drive id).
     bool sameDrive() const;
+    // The folder way for a folder, else the file way.
+    void copyByTransfer(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
+                        VNOperationQueue *toQueue, VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
+                        QNTaskItemUpdateBlock update, const QNTaskPtr &task, const QNTaskItemPtr &primary);
+    // After the drive refused to copy or move the document inside itself:
+    // when the destination holds an item of its name and kind (the user
+    // chose to replace it), the copy goes by transfer, which replaces a file
+    // and writes into a folder; else the item fails with the refusal.
+    void replaceAfterRefusal(VNErrorPtr refusal, QNDocumentPtr document, QNDocumentPtr toDocument,
+                             VNOperationQueue *fromQueue, VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
+                             QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
+                             std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary);
     // The file way.
     void transferFile(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
                       VNOperationQueue *toQueue, QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update);
@@ -118,9 +134,25 @@ private:
     // Whether the document's name cannot be read back: reports or notes it.
     bool leftOutForItsName(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
                            const QNTaskItemCompletedBlock &completed);
-    // Whether a folder that is a link must not be followed; logs why.
+    // Whether a folder that is a link must not be followed; notes why on
+    // the primary.
     bool skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary);
     void setSourcePlace(QNDocumentPtr folder, QString realPath);
+    // After the folder could not be created: when the destination already
+    // holds a folder of that name, the copy goes into it (same-named files
+    // in it are replaced, nothing else there is touched); else the item
+    // fails with the creation's error.
+    void mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr destPath, QString name, VNErrorPtr createError,
+                                 VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
+                                 std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary);
+    // Lists the source folder and adds a copy item for each document in it,
+    // into newFolder.
+    void copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newFolder, VNOperationQueue *metadataQueue,
+                            QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
+                            std::weak_ptr<QNTaskItem> weakPrimary);
+    // The listed entry named name; the name's case only counts when no
+    // entry matches it exactly.
+    static QNDocumentPtr namesakeIn(const QNDocumentList &listing, const QString &name);
 
     void logFailure(const QString &step, const VNErrorPtr &error) const;
 

@@ -48,15 +48,20 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         return;
     }
     auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
+    std::weak_ptr<QNTask> weakTask = task;
+    std::weak_ptr<QNTaskItem> weakPrimary = primary;
     auto move = std::make_shared<QNMoveOperation>(
         fromDriveConfig(), document, toDocument,
-        [self, completed](QNDocumentPtr moved, VNErrorPtr error, bool cancelled) {
+        [=](QNDocumentPtr moved, VNErrorPtr error, bool cancelled) {
             if (cancelled) {
                 if (self->claimPostCopy())
                     self->postCopyFinished(completed, error, moved, true);
             } else if (error) {
                 VNLog::log(QStringLiteral("QNMoveTaskItem copyDocument error2 %1").arg(errorText(error)));
-                self->postCopyFinished(completed, error, nullptr, false);
+                // A drive never moves onto an item inside itself: a copy
+                // replaces it, and the source goes once that is whole.
+                self->replaceAfterRefusal(error, document, toDocument, fromQueue, toQueue, metadataQueue, completed,
+                                          update, weakTask, weakPrimary);
             } else {
                 // The drive moved it: nothing is left to remove.
                 self->postCopyFinished(completed, nullptr, moved, false);

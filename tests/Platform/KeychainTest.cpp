@@ -12,14 +12,15 @@ const QString kService = QStringLiteral("varnello-keychain-test");
 void useTestKeyring() {
     const QJsonObject state = VNTest::peerState(QStringLiteral("keyring"));
     if (!state.value(QStringLiteral("available")).toBool())
-        GTEST_SKIP() << "no keyring for this test: " << state.value("reason").toString().toStdString();
+        FAIL() << "the keyring peer did not start: "
+               << state.value("reason").toString(QStringLiteral("no state")).toStdString();
     qputenv("DBUS_SESSION_BUS_ADDRESS", state.value(QStringLiteral("bus")).toString().toUtf8());
 }
 
 }  // namespace
 
 TEST(Keychain, StoreFindReplaceListAndRemove) {
-    useTestKeyring();
+    ASSERT_NO_FATAL_FAILURE(useTestKeyring());
     VNErrorPtr error;
     ASSERT_TRUE(VNKeychain::removeSecret(kService, QString(), &error)) << error->localizedDescription().toStdString();
     EXPECT_FALSE(VNKeychain::secret(kService, "alice", &error));

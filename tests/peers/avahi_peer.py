@@ -3,9 +3,9 @@ its own (in place of the system bus), an Avahi daemon on the loopback
 interface only, and one WebDAV service published with avahi-publish.
 
 The daemon keeps its pid file and socket in /run/avahi-daemon, shared by the
-whole machine: when another daemon runs there, or the tools are missing, the
-peer reports itself unavailable (with the reason) instead of failing, and the
-test says why it skipped.
+whole machine: when another daemon runs there, or the tests do not run as
+root, the peer reports that the machine cannot offer it, and the test says
+why it skipped. Any other reason it did not start fails the test.
 """
 import os
 import shutil
@@ -74,8 +74,10 @@ def alive(pid):
         return False
 
 
-def unavailable(reason, pids=()):
-    return {"available": False, "reason": reason, "pids": list(pids)}
+def unavailable(reason, pids=(), machine=False):
+    """Not running, and why. "machine": the machine itself cannot offer it
+    (the tests then skip, saying why); any other reason fails them."""
+    return {"available": False, "reason": reason, "machine": machine, "pids": list(pids)}
 
 
 def start(workdir):
@@ -83,13 +85,13 @@ def start(workdir):
         if not shutil.which(tool) and not os.path.exists("/usr/sbin/" + tool):
             return unavailable("%s is not installed" % tool)
     if os.geteuid() != 0:
-        return unavailable("the Avahi daemon needs root to run")
+        return unavailable("the Avahi daemon needs root to run", machine=True)
     pidfile = "/run/avahi-daemon/pid"
     if os.path.exists(pidfile):
         try:
             with open(pidfile) as f:
                 if alive(int(f.read().strip() or "0")):
-                    return unavailable("another Avahi daemon is running on this machine")
+                    return unavailable("another Avahi daemon is running on this machine", machine=True)
         except (OSError, ValueError):
             pass
     os.makedirs("/run/avahi-daemon", exist_ok=True)

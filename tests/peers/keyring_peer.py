@@ -4,8 +4,8 @@ keyring created and unlocked with a test password, its files in the peer's
 folder. Tests point DBUS_SESSION_BUS_ADDRESS at "bus" before their first
 keyring call.
 
-When the tools are missing the peer reports itself unavailable with the
-reason, and the tests say why they skipped.
+When it cannot start the peer reports itself unavailable with the reason,
+and the tests fail saying why.
 """
 import os
 import shutil
@@ -31,8 +31,10 @@ BUS_CONF = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configur
 """
 
 
-def unavailable(reason, pids=()):
-    return {"available": False, "reason": reason, "pids": list(pids)}
+def unavailable(reason, pids=(), machine=False):
+    """Not running, and why. "machine": the machine itself cannot offer it
+    (the tests then skip, saying why); any other reason fails them."""
+    return {"available": False, "reason": reason, "machine": machine, "pids": list(pids)}
 
 
 def start(workdir):

@@ -156,6 +156,8 @@ class Handler(BaseHTTPRequestHandler):
                     f["times"] -= 1
                     fault = f
                     break
+            if fault and fault.get("reply") is not None:
+                return self.made_reply(fault)
             if fault and not (fault.get("drop_body") or fault.get("cut")):
                 return self.error(fault["status"], "injected fault")
             if path == service.authorize_path:
@@ -171,10 +173,21 @@ class Handler(BaseHTTPRequestHandler):
                 return self.error(401, "Invalid Credentials")
             return service.api(self, self.command, path, query, body, fault)
 
+    def made_reply(self, fault):
+        """A reply the test made: "{items}" becomes "items" copies of "item",
+        "{n}" the count of replies this fault gave (a fresh page token each
+        time, where the test wants one)."""
+        fault["served"] += 1
+        items = ",".join([fault.get("item") or "{}"] * fault.get("items", 0))
+        body = fault["reply"].replace("{items}", items).replace("{n}", str(fault["served"]))
+        self.reply(200, body.encode())
+
     def control(self, what, args):
         service = self.service
         if what == "reset":
             service.reset()
+        elif what == "clear_faults":
+            service.faults = []
         elif what == "log":
             return self.reply(200, service.log)
         elif what == "clear_log":
@@ -183,7 +196,10 @@ class Handler(BaseHTTPRequestHandler):
             service.faults.append({"prefix": args["prefix"], "status": args.get("status", 500),
                                    "times": args.get("times", 1), "drop_body": args.get("drop_body", False),
                                    "cut": args.get("cut", False),
-                                   "after": args.get("after", 0)})
+                                   "after": args.get("after", 0),
+                                   # A made reply instead of the service's (see made_reply); times < 0: always.
+                                   "reply": args.get("reply"), "item": args.get("item"),
+                                   "items": args.get("items", 0), "served": 0})
         elif what == "expire":
             service.access_tokens.clear()
         elif what == "tree":

@@ -30,7 +30,7 @@ protected:
     void SetUp() override {
         PanesTest::SetUp();
         if (!fake.isRunning())
-            GTEST_SKIP() << "the photos peer is not running";
+            FAIL() << "the photos peer did not start";
         fake.trustItsCertificate();
         QNServiceHosts::setUrl("google.accounts", fake.httpBase());
         QNServiceHosts::setUrl("google.photos", fake.httpsBase());

@@ -26,7 +26,7 @@ protected:
     void SetUp() override {
         const QString reason = DropboxFake::unavailableReason();
         if (!reason.isEmpty())
-            GTEST_SKIP() << reason.toStdString();
+            FAIL() << reason.toStdString();
         DropboxFake::setUp();
         QNAuthWindowController::installAsLoginSheet();
         QNOAuthCallbackMatcher::setConfig(QNOAuthCallbackMatcher::defaultConfig());

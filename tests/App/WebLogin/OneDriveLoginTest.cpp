@@ -13,7 +13,7 @@ namespace {
 TEST_F(DrivesTest, OneDriveIsAddedThroughTheLoginSheetOrRefused) {
     const WebDriveTest::Fake fake("onedrive");
     if (!fake.isRunning())
-        GTEST_SKIP() << "the onedrive peer is not running";
+        FAIL() << "the onedrive peer did not start";
     fake.trustItsCertificate();
     QNAuthWindowController::installAsLoginSheet();
     QNServiceHosts::setUrl("live.login", fake.httpBase());

@@ -100,7 +100,7 @@ QNDriveConfigPtr addThroughSheet(QNCloudInterfaceFactory::Kind kind, bool *hande
 
 TEST(GoogleDriveLoginSheet, TheCodeFromTheRedirectBecomesTheDrivesTokens) {
     if (!useFake("gdrive", {"google.accounts"}, {"google.api"}))
-        GTEST_SKIP() << "the gdrive peer is not running";
+        FAIL() << "the gdrive peer did not start";
 
     auto drive = QNDriveConfig::create();
     drive->setIsGoogleDrive(true);
@@ -116,7 +116,7 @@ TEST(GoogleDriveLoginSheet, TheCodeFromTheRedirectBecomesTheDrivesTokens) {
 
 TEST(BoxLoginSheet, TheCodeFromTheRedirectBecomesTheUsersRefreshToken) {
     if (!useFake("box", {"box.account"}, {"box.api", "box.upload"}))
-        GTEST_SKIP() << "the box peer is not running";
+        FAIL() << "the box peer did not start";
 
     auto drive = QNDriveConfig::create();
     drive->setIsBox(true);
@@ -131,7 +131,7 @@ TEST(BoxLoginSheet, TheCodeFromTheRedirectBecomesTheUsersRefreshToken) {
 
 TEST(CopyLoginSheet, TheVerifierFromTheRedirectBecomesTheDrivesToken) {
     if (!useFake("copy", {"copy.web"}, {"copy.api"}))
-        GTEST_SKIP() << "the copy peer is not running";
+        FAIL() << "the copy peer did not start";
 
     auto drive = QNDriveConfig::create();
     drive->setIsCopy(true);
@@ -145,7 +145,7 @@ TEST(CopyLoginSheet, TheVerifierFromTheRedirectBecomesTheDrivesToken) {
 
 TEST(BitcasaLoginSheet, AddDriveSignsInOnTheServicesPageAndSavesTheDrive) {
     if (!useFake("bitcasa", {"bitcasa.account"}, {"bitcasa.api", "bitcasa.files"}))
-        GTEST_SKIP() << "the bitcasa peer is not running";
+        FAIL() << "the bitcasa peer did not start";
     QNBitcasaHandler::registerWithFactory();
     const QNDriveConfigPtr stored = addThroughSheet(QNCloudInterfaceFactory::Kind::Bitcasa);
     ASSERT_NE(stored, nullptr);
@@ -155,7 +155,7 @@ TEST(BitcasaLoginSheet, AddDriveSignsInOnTheServicesPageAndSavesTheDrive) {
 
 TEST(FlickrLoginSheet, AddDriveSignsInAndTheClientCatchesItsOwnCallback) {
     if (!useFake("flickr", {"flickr.web"}, {"flickr.api", "flickr.upload", "flickr.oauth"}))
-        GTEST_SKIP() << "the flickr peer is not running";
+        FAIL() << "the flickr peer did not start";
     QNFlickrHandler::registerWithFactory();
     bool handedOver = true;
     const QNDriveConfigPtr stored = addThroughSheet(QNCloudInterfaceFactory::Kind::Flickr, &handedOver);

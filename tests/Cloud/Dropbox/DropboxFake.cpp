@@ -36,10 +36,11 @@ QByteArray fetch(const QUrl &url, const QString &method, const QByteArray &body,
 
 QString unavailableReason() {
     if (fake().isEmpty())
-        return QStringLiteral("the dropbox peer is not running");
+        return QStringLiteral("the dropbox peer did not start");
     const QJsonObject keyring = VNTest::peerState(QStringLiteral("keyring"));
     if (!keyring.value(QStringLiteral("available")).toBool())
-        return QStringLiteral("no keyring: ") + keyring.value(QStringLiteral("reason")).toString();
+        return QStringLiteral("the keyring peer did not start: ") +
+               keyring.value(QStringLiteral("reason")).toString(QStringLiteral("no state"));
     return QString();
 }
 

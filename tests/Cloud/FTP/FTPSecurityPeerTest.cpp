@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QJsonObject>
 #include <gtest/gtest.h>
 
 using namespace FTPPeer;
@@ -115,6 +116,53 @@ TEST_F(FTPSecurity, SftpRefusesAChangedHostKey)
     const Answer l = list(drive(Kind::SFTP), QStringLiteral("/"));
     ASSERT_TRUE(l.error);
     EXPECT_TRUE(l.documents.isEmpty());
+}
+
+// Two SSH servers on one address, each on its own port and with its own key:
+// each is trusted at its first login and stays reachable after the other
+// was used; a key remembered for the host alone (port 22) is no other
+// port's key; a changed key on one is still refused.
+TEST_F(FTPSecurity, SftpKeysAreRememberedPerHostAndPort)
+{
+    const QJsonObject second = VNTest::peerState(QStringLiteral("sshd2"));
+    ASSERT_FALSE(root(Kind::SFTP).isEmpty()) << "the sshd peer did not start";
+    ASSERT_FALSE(second.isEmpty()) << "the second sshd peer did not start";
+    auto first = drive(Kind::SFTP);
+    auto other = drive(Kind::SFTP);
+    other->setUrl(second.value(QStringLiteral("url")).toString());
+    auto lineFor = [](const QJsonObject &peer) {
+        return "[127.0.0.1]:" + QByteArray::number(peer.value(QStringLiteral("port")).toInt()) + ' ' +
+               peer.value(QStringLiteral("host_key_public")).toString().toLatin1();
+    };
+    const QByteArray firstLine = lineFor(state(Kind::SFTP));
+    const QByteArray otherLine = lineFor(second);
+    ASSERT_NE(firstLine.split(' ').value(2), otherLine.split(' ').value(2)) << "the peers share a host key";
+
+    // Each trusted on first use, each remembered under its port.
+    ASSERT_TRUE(login(first).ok);
+    ASSERT_TRUE(login(other).ok) << login(other).text().toStdString();
+    EXPECT_EQ(VNTest::readFile(knownHosts), firstLine + '\n' + otherLine + '\n');
+    // Both still reachable, in either order, and nothing more remembered.
+    for (const auto &config : {first, other, first}) {
+        const Answer again = login(config);
+        EXPECT_TRUE(again.ok) << again.text().toStdString();
+    }
+    EXPECT_EQ(VNTest::readFile(knownHosts), firstLine + '\n' + otherLine + '\n');
+
+    // A key remembered for the host alone belongs to port 22, not to these.
+    const QByteArray stranger = "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIDFMIbH4lHnjBT7MrdWFQdFSqdTrTsoi6KkAEPWTWu8t";
+    ASSERT_TRUE(VNTest::writeFile(knownHosts, "127.0.0.1 " + stranger + '\n'));
+    const Answer besidePortless = login(first);
+    EXPECT_TRUE(besidePortless.ok) << besidePortless.text().toStdString();
+    EXPECT_EQ(VNTest::readFile(knownHosts), "127.0.0.1 " + stranger + '\n' + firstLine + '\n');
+
+    // A changed key on one server: refused there; the other still passes.
+    ASSERT_TRUE(VNTest::writeFile(knownHosts, firstLine.split(' ').value(0) + ' ' + stranger + '\n' + otherLine + '\n'));
+    const Answer changed = login(first);
+    EXPECT_FALSE(changed.ok);
+    EXPECT_TRUE(changed.text().startsWith(QStringLiteral("The server's host key has changed"))) << changed.text().toStdString();
+    const Answer unchanged = login(other);
+    EXPECT_TRUE(unchanged.ok) << unchanged.text().toStdString();
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ class PhotoDrive : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!kFake.isRunning())
-            GTEST_SKIP() << "the photos peer is not running";
+            FAIL() << "the photos peer did not start";
         kFake.trustItsCertificate();
         QNServiceHosts::setUrl("google.accounts", kFake.httpBase());
         QNServiceHosts::setUrl("google.photos", kFake.httpsBase());

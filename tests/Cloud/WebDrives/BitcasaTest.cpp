@@ -17,7 +17,7 @@ class BitcasaDrive : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fake.isRunning())
-            GTEST_SKIP() << "the bitcasa peer is not running";
+            FAIL() << "the bitcasa peer did not start";
         ASSERT_NO_FATAL_FAILURE(openBitcasa(fake, drive));
         local = VNTest::makeTempDir();
     }

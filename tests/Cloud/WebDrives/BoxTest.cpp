@@ -18,7 +18,7 @@ class BoxDrive : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fake.isRunning())
-            GTEST_SKIP() << "the box peer is not running";
+            FAIL() << "the box peer did not start";
         ASSERT_NO_FATAL_FAILURE(openBox(fake, drive));
         local = VNTest::makeTempDir();
     }

@@ -14,7 +14,7 @@ class CopyDrive : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fake.isRunning())
-            GTEST_SKIP() << "the copy peer is not running";
+            FAIL() << "the copy peer did not start";
         ASSERT_NO_FATAL_FAILURE(openCopy(fake, drive));
         local = VNTest::makeTempDir();
     }

@@ -16,7 +16,7 @@ class FlickrDrive : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fake.isRunning())
-            GTEST_SKIP() << "the flickr peer is not running";
+            FAIL() << "the flickr peer did not start";
         VNLog::setCapturing(true);
         ASSERT_NO_FATAL_FAILURE(openFlickr(fake, drive));
         local = VNTest::makeTempDir();

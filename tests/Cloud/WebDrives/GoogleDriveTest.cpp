@@ -12,7 +12,7 @@ class GoogleDrive : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fake.isRunning())
-            GTEST_SKIP() << "the gdrive peer is not running";
+            FAIL() << "the gdrive peer did not start";
         ASSERT_NO_FATAL_FAILURE(openGoogleDrive(fake, drive));
         local = VNTest::makeTempDir();
     }

@@ -18,7 +18,7 @@ class OneDrive : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fake.isRunning())
-            GTEST_SKIP() << "the onedrive peer is not running";
+            FAIL() << "the onedrive peer did not start";
         ASSERT_NO_FATAL_FAILURE(openOneDrive(fake, drive));
         local = VNTest::makeTempDir();
     }

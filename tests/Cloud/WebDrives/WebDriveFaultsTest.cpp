@@ -23,6 +23,9 @@ struct Service {
     // Faults on the folder's listing (after setting the fake up for them), and on a download of the file.
     std::function<QList<QJsonObject>(const Fake &)> listingFaults;
     std::function<QJsonObject(const QNDocumentPtr &file)> downloadFault;
+    // Listings of the root that never end (made replies, given always), and
+    // what each must fail with.
+    QList<std::pair<QJsonObject, QString>> endlessListings;
 };
 
 QJsonObject with(QJsonObject o, const QJsonObject &more) {
@@ -46,7 +49,7 @@ class WebDriveFaults : public ::testing::TestWithParam<Service> {
 protected:
     void SetUp() override {
         if (!fake.isRunning())
-            GTEST_SKIP() << "the " << GetParam().peer << " peer is not running";
+            FAIL() << "the " << GetParam().peer << " peer did not start";
         ASSERT_NO_FATAL_FAILURE(GetParam().open(fake, drive));
         local = VNTest::makeTempDir();
     }
@@ -70,6 +73,9 @@ protected:
     std::unique_ptr<QTemporaryDir> local;
 };
 
+// The drives with folders of their own (not Flickr's sets).
+class WebDriveFolderFaults : public WebDriveFaults {};
+
 TEST_P(WebDriveFaults, NamesThatWouldLeaveTheirFolderAreLeftOut) {
     ASSERT_FALSE(put("ok.jpg", "ok").error);
     for (const char *name : {"..", "a/b", "."})
@@ -82,9 +88,7 @@ TEST_P(WebDriveFaults, NamesThatWouldLeaveTheirFolderAreLeftOut) {
 // A name holding "/" is left out of every listing, so the move never copied
 // it: the folder stays with it (no removal of the whole folder), only the
 // copied file goes, and the move says which folder was kept.
-TEST_P(WebDriveFaults, AMoveKeepsAFolderHoldingANameTheDriveCannotShow) {
-    if (!GetParam().entryIn)
-        GTEST_SKIP() << "no folders to move on " << GetParam().peer;
+TEST_P(WebDriveFolderFaults, AMoveKeepsAFolderHoldingANameTheDriveCannotShow) {
     const QString tree = GetParam().folder + (GetParam().folder == "/" ? "" : "/") + "Tree";
     Answer made = run(drive, [](auto h, auto cb) { h->createFolder("Tree", QNDocument::withPath(GetParam().folder, true), cb); });
     ASSERT_FALSE(made.error) << errorText(made.error).toStdString();
@@ -120,6 +124,22 @@ TEST_P(WebDriveFaults, ADownloadCutShortLeavesNoFile) {
     EXPECT_EQ(QDir(local->path() + "/out").entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
+// A service whose listing never ends (a fresh next page every time, or the
+// same page named again) fills no memory: the listing fails within the
+// bound a listing may hold, or at the repeated page.
+TEST_P(WebDriveFaults, AListingThatNeverEndsFailsWithinItsBound) {
+    for (const auto &[fault, expected] : GetParam().endlessListings) {
+        const std::string what = QJsonDocument(fault).toJson(QJsonDocument::Compact).left(120).toStdString();
+        fake.control("fault", fault);
+        Answer l = list(drive, "/");
+        fake.control("clear_faults");
+        ASSERT_TRUE(l.error) << what;
+        const QString text = errorText(l.error) + " / " + l.error->localizedDescription();
+        EXPECT_TRUE(text.contains(expected)) << what << ": " << text.toStdString();
+        EXPECT_TRUE(l.documents.isEmpty()) << what;
+    }
+}
+
 TEST_P(WebDriveFaults, ARefusedOrCutListingPageIsAnErrorNeverAShorterList) {
     for (int i = 0; i < 5; ++i)
         ASSERT_FALSE(put(QStringLiteral("f%1.jpg").arg(i), "data").error);
@@ -134,19 +154,36 @@ TEST_P(WebDriveFaults, ARefusedOrCutListingPageIsAnErrorNeverAShorterList) {
 
 QJsonObject byId(const QNDocumentPtr &folder) { return {{"parent", folder->id()}}; }
 
-INSTANTIATE_TEST_SUITE_P(
-    Services, WebDriveFaults,
-    ::testing::Values(
+// A made reply for every listing call under prefix: body with "{items}" as
+// that many copies of item, "{n}" as the count of replies so far.
+QJsonObject endless(const QString &prefix, const QString &body, int items, const QString &item = "{}") {
+    return {{"prefix", prefix}, {"reply", body}, {"items", items}, {"item", item}, {"times", -1}};
+}
+
+const QString kTooLarge = "not read on";         // past the bytes or entries a listing may hold
+const QString kRepeated = "had given before";    // a next page named twice
+// One entry of about a hundred bytes, for replies larger than a listing's bound.
+const QString kLongEntry = "{\"name\":\"" + QString(90, 'x') + "\"}";
+
+std::vector<Service> services() {
+    return {
         Service{"box", openBox, "/", {}, byId,
                 [](auto &) { return pageFaults("/2.0/folders/0/items"); },
-                [](auto) { return with(kDropBody, {{"prefix", "/2.0/files/"}}); }},
+                [](auto) { return with(kDropBody, {{"prefix", "/2.0/files/"}}); },
+                {{endless("/2.0/folders/0/items", R"({"entries":[{items}],"total_count":1000000000})", 5000), kTooLarge}}},
         Service{"gdrive", openGoogleDrive, "/", {}, byId,
                 [](auto &) { return pageFaults("/drive/v3/files"); },
                 // The path lookups go first; the fault may hit one of them or the download.
-                [](auto) { return with(kDropBody, {{"prefix", "/drive/v3/files/"}}); }},
+                [](auto) { return with(kDropBody, {{"prefix", "/drive/v3/files/"}}); },
+                {{endless("/drive/v3/files", R"({"files":[{items}],"nextPageToken":"page {n}"})", 5000), kTooLarge},
+                 {endless("/drive/v3/files", R"({"files":[{items}],"nextPageToken":"again"})", 1), kRepeated}}},
         Service{"onedrive", openOneDrive, "/", {}, byId,
                 [](auto &) { return pageFaults("/v5.0/folder.root/files", true); },
-                [](const QNDocumentPtr &f) { return with(kDropBody, {{"prefix", "/v5.0/" + f->id() + "/content"}}); }},
+                [](const QNDocumentPtr &f) { return with(kDropBody, {{"prefix", "/v5.0/" + f->id() + "/content"}}); },
+                {{endless("/v5.0/folder.root/files", R"({"data":[{items}],"paging":{"next":"https://x.invalid/{n}"}})", 5000),
+                  kTooLarge},
+                 {endless("/v5.0/folder.root/files", R"({"data":[{items}],"paging":{"next":"https://x.invalid/"}})", 1),
+                  kRepeated}}},
         Service{"bitcasa", openBitcasa, "/Bitcasa Infinite Drive", {},
                 // The last id of the folder's full path is the folder's own.
                 [](const QNDocumentPtr &f) { return QJsonObject{{"parent", f->fullPath().section('/', -1)}}; },
@@ -154,7 +191,9 @@ INSTANTIATE_TEST_SUITE_P(
                     return QList<QJsonObject>{{{"prefix", "/v1/folders"}, {"status", 503}},
                                               with(kDropBody, {{"prefix", "/v1/folders"}})};
                 },
-                [](auto) { return with(kDropBody, {{"prefix", "/v1/files/"}}); }},
+                [](auto) { return with(kDropBody, {{"prefix", "/v1/files/"}}); },
+                // A folder comes in one reply: one past the bound.
+                {{endless("/v1/folders", R"({"result":{"items":[{items}]}})", 400000, kLongEntry), "too large"}}},
         // Pages of two; a cut reply claims one child more than the folder holds, on every page.
         Service{"copy", openCopy, "/", {}, [](const QNDocumentPtr &f) { return QJsonObject{{"parent", f->path()}}; },
                 [](auto &) {
@@ -162,13 +201,31 @@ INSTANTIATE_TEST_SUITE_P(
                                               {{"prefix", "/rest/meta/copy"}, {"status", 500}},
                                               {{"prefix", "/rest/meta/copy"}, {"cut", true}, {"times", 10}}};
                 },
-                [](auto) { return with(kDropBody, {{"prefix", "/rest/files/"}}); }},
+                [](auto) { return with(kDropBody, {{"prefix", "/rest/files/"}}); },
+                {{endless("/rest/meta/copy", R"({"children":[{items}],"children_count":1000000000})", 5000), kTooLarge}}},
         Service{"flickr", openFlickr, "/Holiday", {{"set", "Holiday"}}, nullptr,
                 [](const Fake &fake) {
                     fake.control("max_per_page", {{"value", 2}});
                     return pageFaults("/services/rest/");
                 },
-                [](auto) { return with(kDropBody, {{"prefix", "/static/"}}); }}),
-    [](const auto &info) { return std::string(info.param.peer); });
+                [](auto) { return with(kDropBody, {{"prefix", "/static/"}}); },
+                {{endless("/services/rest/",
+                          R"({"stat":"ok","photosets":{"page":{n},"pages":1000000000,"total":1000000000,"photoset":[{items}]}})",
+                          5000),
+                  kTooLarge}}}};
+}
+
+std::vector<Service> servicesWithFolders() {
+    std::vector<Service> some;
+    for (const Service &service : services())
+        if (service.entryIn)
+            some.push_back(service);
+    return some;
+}
+
+std::string peerName(const ::testing::TestParamInfo<Service> &info) { return info.param.peer; }
+
+INSTANTIATE_TEST_SUITE_P(Services, WebDriveFaults, ::testing::ValuesIn(services()), peerName);
+INSTANTIATE_TEST_SUITE_P(Services, WebDriveFolderFaults, ::testing::ValuesIn(servicesWithFolders()), peerName);
 
 }  // namespace

@@ -22,7 +22,7 @@ class WebDriveOperations : public ::testing::TestWithParam<Service> {
 protected:
     void SetUp() override {
         if (!fake.isRunning())
-            GTEST_SKIP() << "the " << GetParam().peer << " peer is not running";
+            FAIL() << "the " << GetParam().peer << " peer did not start";
         VNLog::setCapturing(true);
         ASSERT_NO_FATAL_FAILURE(GetParam().open(fake, drive));
         local = VNTest::makeTempDir();

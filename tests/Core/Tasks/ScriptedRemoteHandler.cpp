@@ -158,5 +158,17 @@ void ScriptedRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKe
                                            });
         return;
     }
+    if (!s.linkWithoutTargetNamed.isEmpty()) {
+        const QString name = s.linkWithoutTargetNamed;
+        QNFakeRemoteHandler::listDocuments(folder, searchKeyword,
+                                           [completed, name](QNDocumentList docs, QString keyword, VNErrorPtr error,
+                                                             bool cancelled) {
+                                               for (const auto &doc : docs)
+                                                   if (doc->isDirectory() && doc->path().section('/', -1) == name)
+                                                       doc->setIsLink(true);
+                                               completed(docs, keyword, error, cancelled);
+                                           });
+        return;
+    }
     QNFakeRemoteHandler::listDocuments(folder, searchKeyword, completed);
 }

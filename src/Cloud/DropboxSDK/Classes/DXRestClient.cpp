@@ -1,6 +1,7 @@
 #include "DXRestClient.h"
 
 #include "DXSession.h"
+#include "Core/QNCloudInterface.h"
 #include "Net/NRHTTPRequest.h"
 #include "OA1/OA1URLRequest.h"
 #include "Platform/VNLog.h"
@@ -184,7 +185,7 @@ void DXRestClient::loadMetadata(const QString &path, MetadataCallback completed)
     const QString root = m_session ? m_session->root() : QStringLiteral("dropbox");
     const QUrl url = apiURL(hosts().api, QStringLiteral("metadata/") + root, path,
                             {{QStringLiteral("list"), QStringLiteral("true")}});
-    track(makeRequest(QStringLiteral("GET"), url, {}, [completed](DXRequest &r) {
+    auto request = makeRequest(QStringLiteral("GET"), url, {}, [completed](DXRequest &r) {
         if (r.isCancelled() || r.error()) {
             completed({}, r.error(), r.isCancelled());
             return;
@@ -196,7 +197,10 @@ void DXRestClient::loadMetadata(const QString &path, MetadataCallback completed)
             return;
         }
         completed(metadata, nullptr, false);
-    }));
+    });
+    // A folder comes in one reply: it is held to the bound of a listing.
+    request->httpRequest().setMaximumResponseDataSize(quint64(QNCloudInterface::maximumListingBytes));
+    track(request);
 }
 
 void DXRestClient::search(const QString &path, const QString &text, SearchCallback completed) {

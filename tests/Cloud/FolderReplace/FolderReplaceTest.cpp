@@ -1,0 +1,191 @@
+// "Replace" on a folder: a copy or move onto a folder that already holds a
+// folder of the same name writes into that folder. Its same-named files are
+// replaced, everything else in it stays; a file clashing in the same task is
+// replaced too; a move removes only what arrived. Judged on each server's disk.
+#include "../FTP/FTPPeerSupport.h"
+#include "../WebDAV/WebDAVPeer.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
+#include "Core/QNMyDocumentsHandler.h"
+#include "Core/QNTaskManager.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Where the copy goes; the source is on the local disk, but for the last
+// (the drive's own copy and move, inside one WebDAV server).
+enum class Destination { Local, WebDAV, FTP, SFTP, SameWebDAV };
+
+struct Row {
+    Destination destination;
+    bool move;
+};
+
+std::string rowName(const ::testing::TestParamInfo<Row> &info) {
+    const char *names[] = {"Local", "WebDAV", "FTP", "SFTP", "SameWebDAV"};
+    return std::string(names[int(info.param.destination)]) + (info.param.move ? "Move" : "Copy");
+}
+
+// Gives every entry below path to the owner of owner (the FTP peers' account).
+void chownTree(const QString &path, const QString &owner) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(owner).constData(), &info) != 0)
+        return;
+    QDirIterator all(path, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (all.hasNext())
+        (void)::lchown(QFile::encodeName(all.next()).constData(), info.st_uid, info.st_gid);
+}
+
+struct Outcome {
+    bool ended = false;
+    QStringList errors;
+};
+
+// Runs one task holding an item for each document, to its end.
+Outcome run(bool move, const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, const QNDocumentList &documents,
+            const QNDocumentPtr &into) {
+    QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
+    auto outcome = std::make_shared<Outcome>();
+    auto mutex = std::make_shared<std::mutex>();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    for (const auto &document : documents) {
+        QNTaskItemPtr item = move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(from, to, document, into))
+                                  : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(from, to, document, into));
+        item->registerListenerForTaskItemCompletedBlock(
+            QStringLiteral("test"), [outcome, mutex](VNErrorPtr error, QNDocumentPtr, bool) {
+                std::lock_guard lock(*mutex);
+                if (error)
+                    outcome->errors << error->localizedDescription();
+            });
+        task->addTaskItem(item);
+    }
+    task->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [done] { done->store(true); });
+    auto manager = std::make_shared<QNTaskManager>();
+    manager->addTask(task);
+    const bool ended = VNTest::waitUntil([done] { return done->load(); }, 120000);
+    VNTest::waitUntil([task] {
+        for (const auto &i : task->taskItems())
+            if (!i->finished())
+                return false;
+        return true;
+    }, 5000);
+    std::lock_guard lock(*mutex);
+    Outcome out = *outcome;
+    out.ended = ended;
+    return out;
+}
+
+class FolderReplace : public ::testing::TestWithParam<Row> {
+protected:
+    void SetUp() override {
+        WebDAVPeer::setUpOnce();
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNFTPHandler::registerHandler();
+        temp = VNTest::makeTempDir();
+        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+        sourceDrive = QNMyDocumentsHandler::makeLocalDriveConfig();
+        source = temp->path() + QStringLiteral("/source");
+        sourceOnDisk = source;
+        switch (GetParam().destination) {
+        case Destination::Local:
+            drive = QNMyDocumentsHandler::makeLocalDriveConfig();
+            drivePath = temp->path() + QStringLiteral("/destination");
+            onDisk = drivePath;
+            break;
+        case Destination::WebDAV:
+        case Destination::SameWebDAV: {
+            const QString name = QStringLiteral("folder-replace-") + (GetParam().move ? "move" : "copy") +
+                                 (GetParam().destination == Destination::SameWebDAV ? "-inside" : "");
+            ASSERT_FALSE(WebDAVPeer::state().isEmpty()) << "the webdav peer did not start";
+            drive = WebDAVPeer::drive(WebDAVPeer::url(QStringLiteral("http")));
+            onDisk = WebDAVPeer::freshFolder(QStringLiteral("root_dir"), name);
+            drivePath = QLatin1Char('/') + name;
+            if (GetParam().destination == Destination::SameWebDAV) {
+                sourceDrive = drive;
+                source = drivePath + QStringLiteral("/source");
+                sourceOnDisk = onDisk + QStringLiteral("/source");
+                drivePath += QStringLiteral("/destination");
+                onDisk += QStringLiteral("/destination");
+            }
+            break;
+        }
+        case Destination::FTP:
+        case Destination::SFTP: {
+            const auto kind = GetParam().destination == Destination::FTP ? FTPPeer::Kind::FTP : FTPPeer::Kind::SFTP;
+            ASSERT_FALSE(FTPPeer::root(kind).isEmpty()) << "the test peer did not start";
+            drive = FTPPeer::drive(kind);
+            drivePath = FTPPeer::makeScratchFolder(kind);
+            onDisk = FTPPeer::root(kind) + drivePath;
+            owner = FTPPeer::root(kind);
+            break;
+        }
+        }
+    }
+
+    std::unique_ptr<QTemporaryDir> temp;
+    QNDriveConfigPtr sourceDrive;
+    QString source;        // the folder holding what is copied, as its drive names it
+    QString sourceOnDisk;  // the same folder on disk
+    QNDriveConfigPtr drive;
+    QString drivePath;  // the destination folder as the drive names it
+    QString onDisk;     // the same folder on the server's disk
+    QString owner;      // a path owned by the server's account, when files must be
+};
+
+TEST_P(FolderReplace, AFolderMergesIntoItsNamesakeBesideAReplacedFile) {
+    const bool move = GetParam().move;
+    const QMap<QString, QByteArray> there = {
+        {"tree/same.txt", "old same"},        {"tree/kept.txt", "kept"},   {"tree/sub/inner.txt", "old inner"},
+        {"tree/sub/kept too.txt", "kept too"}, {"file.txt", "old file"},
+    };
+    const QMap<QString, QByteArray> arriving = {
+        {"tree/same.txt", "new same"},     {"tree/added.txt", "added"}, {"tree/sub/inner.txt", "new inner"},
+        {"tree/sub/deeper/d.txt", "deep"}, {"file.txt", "new file"},
+    };
+    for (auto it = there.begin(); it != there.end(); ++it)
+        ASSERT_TRUE(VNTest::writeFile(onDisk + "/" + it.key(), it.value()));
+    if (!owner.isEmpty())
+        chownTree(onDisk, owner);
+    for (auto it = arriving.begin(); it != arriving.end(); ++it)
+        ASSERT_TRUE(VNTest::writeFile(sourceOnDisk + "/" + it.key(), it.value()));
+
+    const Outcome outcome = run(move, sourceDrive, drive,
+                                {QNDocument::withPath(source + "/tree", true), QNDocument::withPath(source + "/file.txt")},
+                                QNDocument::withPath(drivePath, true));
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(outcome.errors.join('\n').toStdString(), std::string());
+
+    QMap<QString, QByteArray> expected = there;
+    for (auto it = arriving.begin(); it != arriving.end(); ++it)
+        expected.insert(it.key(), it.value());
+    QStringList files;
+    for (const QString &entry : VNTest::listTree(onDisk))
+        if (QFileInfo(onDisk + "/" + entry).isFile())
+            files << entry;
+    EXPECT_EQ(files.join(' ').toStdString(), QStringList(expected.keys()).join(' ').toStdString());
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        EXPECT_EQ(VNTest::readFile(onDisk + "/" + it.key()), it.value()) << it.key().toStdString();
+    // A move takes the source away once it has arrived; a copy leaves it.
+    EXPECT_EQ(QFileInfo::exists(sourceOnDisk + "/tree"), !move);
+    EXPECT_EQ(QFileInfo::exists(sourceOnDisk + "/file.txt"), !move);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drives, FolderReplace,
+                         ::testing::Values(Row{Destination::Local, false}, Row{Destination::Local, true},
+                                           Row{Destination::WebDAV, false}, Row{Destination::WebDAV, true},
+                                           Row{Destination::FTP, false}, Row{Destination::FTP, true},
+                                           Row{Destination::SFTP, false}, Row{Destination::SFTP, true},
+                                           Row{Destination::SameWebDAV, false}, Row{Destination::SameWebDAV, true}),
+                         rowName);
+
+}  // namespace
