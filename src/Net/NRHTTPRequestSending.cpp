@@ -111,9 +111,7 @@ void NRHTTPRequest::startSynchronous() {
     NRNetworkThread::shared().post([self] { self->startOnNetworkThread(false); });
     if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread()) {
         // The callbacks come to this thread: keep serving its events.
-        while (!isFinished())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::processEvents();
+        NRNetworkThread::serveEventsUntil([this] { return isFinished(); });
     } else {
         waitUntilFinished();
     }
@@ -141,6 +139,13 @@ void NRHTTPRequest::decideCallbacks() {
     m_wantsUploadProgress = queued || m_bytesSentBlock || m_uploadSizeIncrementedBlock || !m_uploadProgressDelegate.expired();
     m_wantsDownloadProgress =
         queued || m_bytesReceivedBlock || m_downloadSizeIncrementedBlock || !m_downloadProgressDelegate.expired();
+    if (isHEADForMainRequest()) {
+        // It speaks through its main request only (its failure and its
+        // length); a redirect is followed without asking anybody.
+        m_wantsStarted = m_wantsHeaders = m_wantsRedirected = false;
+        m_wantsUploadProgress = m_wantsDownloadProgress = false;
+        m_delegateConfirmsRedirect = false;
+    }
 }
 
 void NRHTTPRequest::start() {
@@ -355,6 +360,10 @@ void NRHTTPRequest::startRequest() {
     m_dropBody416 = false;
     m_dataDecompressor.reset();
     m_bodyBytesInflated = 0;
+    // A download file of an earlier attempt (one that timed out part-way)
+    // is opened again by this attempt's first bytes: continued when the
+    // server resumes it, else written from its start.
+    closeDownloadStreams();
     if (m_downloadDestinationPath.isEmpty())
         m_rawResponseData = QByteArray("");
     else

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUuid>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -280,4 +281,43 @@ TEST(Download, CompressedRequestBody) {
     EXPECT_EQ(e[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Encoding")].toString(), QStringLiteral("gzip"));
     EXPECT_LT(e[QStringLiteral("length")].toInt(), 1000);
     EXPECT_EQ(r->postLength(), e[QStringLiteral("length")].toInt());
+}
+
+// A download that stalls half-way and is tried once more: the file is the
+// server's bytes exactly, continued where the server honours the Range,
+// else written again from its start.
+TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
+    struct Row {
+        const char *name;
+        bool serverHonoursRange;
+        bool allowResume;
+        quint64 resumedFrom;
+    };
+    constexpr int size = 300000;
+    const Row rows[] = {
+        {"server continues the range", true, true, size / 2},
+        {"server sends the whole body again", false, true, 0},
+        {"resuming not allowed", true, false, 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto dir = VNTest::makeTempDir();
+        const QString dest = dir->path() + QStringLiteral("/stalled.bin");
+        const QString key = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stallonce?key=%1&n=%2&ranges=%3&wait=15")
+                                                        .arg(key)
+                                                        .arg(size)
+                                                        .arg(row.serverHonoursRange ? 1 : 0)));
+        r->setDownloadDestinationPath(dest);
+        r->setAllowResumeForFileDownloads(row.allowResume);
+        r->setTimeOutSeconds(1);
+        r->setNumberOfTimesToRetryOnTimeout(1);
+        EXPECT_EQ(run(r, 15000)->finished, 1);
+        EXPECT_EQ(r->retryCount(), 1);
+        EXPECT_EQ(r->partialDownloadSize(), row.resumedFrom);
+        const QByteArray written = VNTest::readFile(dest);
+        EXPECT_EQ(written.size(), size);
+        EXPECT_TRUE(written == pattern(size));
+        EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(QLatin1Char(',')).toStdString();
+    }
 }
