@@ -597,6 +597,9 @@ void NRHTTPRequest::setClientCertificateIdentity(const QString &path, const QStr
 
 QString NRHTTPRequest::clientCertificateIdentity() const { LOCKED; return m_clientCertificateIdentity; }
 
+bool NRHTTPRequest::isPACFileRequest() const { LOCKED; return m_isPACFileRequest; }
+void NRHTTPRequest::setIsPACFileRequest(bool on) { LOCKED; m_isPACFileRequest = on; }
+
 QString NRHTTPRequest::base64forData(const QByteArray &data) { return QString::fromLatin1(data.toBase64()); }
 
 QDateTime NRHTTPRequest::dateFromRFC1123String(const QString &text) { return NRDownloadCache::dateFromRFC1123String(text); }

@@ -289,6 +289,10 @@ public:
     // credentials.
     void startSynchronous();
     bool isSynchronous() const { return m_isSynchronous; }
+    // A request that fetches a proxy auto-configuration script: it looks
+    // for no proxy itself.
+    bool isPACFileRequest() const;
+    void setIsPACFileRequest(bool on);
     // A HEAD request for the same URL with this one's headers, cookies,
     // credentials, proxy and connection settings; its mainRequest() is this
     // request, whose headers it sends. It speaks through its main request:

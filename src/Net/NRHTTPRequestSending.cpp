@@ -139,6 +139,8 @@ void NRHTTPRequest::decideCallbacks() {
     m_wantsUploadProgress = queued || m_bytesSentBlock || m_uploadSizeIncrementedBlock || !m_uploadProgressDelegate.expired();
     m_wantsDownloadProgress =
         queued || m_bytesReceivedBlock || m_downloadSizeIncrementedBlock || !m_downloadProgressDelegate.expired();
+    if (m_madeForMainRequest && m_mainRequest.expired())
+        m_madeForMainRequest = false;  // nobody to speak through: a plain HEAD request
     if (isHEADForMainRequest()) {
         // It speaks through its main request only (its failure and its
         // length); a redirect is followed without asking anybody.
@@ -278,8 +280,14 @@ void NRHTTPRequest::buildRequestHeaders() {
         return;
     m_haveBuiltRequestHeaders = true;
     if (auto main = m_mainRequest.lock(); main && m_requestMethod == QLatin1String("HEAD")) {
-        // Made for another request: exactly its headers.
-        const QMap<QString, QString> headers = main->requestHeaders();
+        // Made for another request: exactly the headers it will send (its
+        // cookies, agent, encodings and range are made now, once).
+        QMap<QString, QString> headers;
+        {
+            std::lock_guard<std::recursive_mutex> locker(main->m_mutex);
+            main->buildRequestHeaders();
+            headers = main->m_requestHeaders;
+        }
         for (auto it = headers.begin(); it != headers.end(); ++it)
             m_requestHeaders.insert(it.key(), it.value());
         return;

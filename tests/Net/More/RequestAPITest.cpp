@@ -51,6 +51,8 @@ TEST(RequestAPI, SynchronousStartReturnsWhenDone) {
 TEST(RequestAPI, HEADRequestSendsTheMainRequestsHeaders) {
     auto main = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=5000")));
     main->addRequestHeader(QStringLiteral("X-From-Main"), QStringLiteral("yes"));
+    main->setRequestCookies({QNetworkCookie("chosen", "1")});
+    main->setAllowCompressedResponse(false);
     main->setTimeOutSeconds(7);
     auto head = main->HEADRequest();
     EXPECT_EQ(head->requestMethod(), QStringLiteral("HEAD"));
@@ -60,7 +62,13 @@ TEST(RequestAPI, HEADRequestSendsTheMainRequestsHeaders) {
     ASSERT_TRUE(VNTest::waitUntil([&] { return head->isFinished(); }));
     EXPECT_FALSE(head->error());
     EXPECT_EQ(head->responseHeader(QStringLiteral("Content-Length")), QStringLiteral("5000"));
-    EXPECT_EQ(head->requestHeaders().value(QStringLiteral("X-From-Main")), QStringLiteral("yes"));
+    // The headers the main request will send, made for it now: its cookies
+    // too, and no "Accept-Encoding" since it takes no compressed reply.
+    const QMap<QString, QString> sent = head->requestHeaders();
+    EXPECT_EQ(sent.value(QStringLiteral("X-From-Main")), QStringLiteral("yes"));
+    EXPECT_EQ(sent.value(QStringLiteral("Cookie")), QStringLiteral("chosen=1"));
+    EXPECT_FALSE(sent.contains(QStringLiteral("Accept-Encoding")));
+    EXPECT_EQ(main->requestHeaders(), sent);
 }
 
 TEST(RequestAPI, ABodyFileThatCannotBeWrittenWholeFailsBeforeSending) {
