@@ -574,6 +574,7 @@ private:
     bool delegateResponds(const QByteArray &method, const char *arguments) const;
     void callDelegate(const QByteArray &method);
     void reportStarted();
+    void requestReceivedResponseHeaders(const QMap<QString, QString> &headers);
     void reportFinished();
     void reportFailure();
     void releaseBlocks();

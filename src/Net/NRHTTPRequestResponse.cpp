@@ -209,20 +209,22 @@ void NRHTTPRequest::readResponseHeaders() {
     if (!m_wantsHeaders)
         return;
     const QMap<QString, QString> headers = m_responseHeaders;
-    onMain([headers](NRHTTPRequest &r) {
-        if (r.m_failed.load())
-            return;
-        if (r.delegateResponds(r.m_didReceiveResponseHeadersSelector, "NRHTTPRequest*,QMap<QString,QString>"))
-            QMetaObject::invokeMethod(r.m_delegate.data(), r.m_didReceiveResponseHeadersSelector.constData(),
-                                      Qt::DirectConnection, Q_ARG(NRHTTPRequest *, &r),
-                                      QArgument<HeaderMap>("QMap<QString,QString>", headers));
-        else
-            r.callDelegate(r.m_didReceiveResponseHeadersSelector);
-        if (r.m_headersReceivedBlock)
-            r.m_headersReceivedBlock(headers);
-        if (auto q = r.m_queue.lock())
-            q->requestDidReceiveResponseHeaders(&r, headers);
-    });
+    onMain([headers](NRHTTPRequest &r) { r.requestReceivedResponseHeaders(headers); });
+}
+
+// The header group (main thread): the delegate, the block, the queue.
+void NRHTTPRequest::requestReceivedResponseHeaders(const QMap<QString, QString> &headers) {
+    if (m_failed.load())
+        return;
+    if (delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*,QMap<QString,QString>"))
+        QMetaObject::invokeMethod(m_delegate.data(), m_didReceiveResponseHeadersSelector.constData(), Qt::DirectConnection,
+                                  Q_ARG(NRHTTPRequest *, this), QArgument<HeaderMap>("QMap<QString,QString>", headers));
+    else
+        callDelegate(m_didReceiveResponseHeadersSelector);
+    if (m_headersReceivedBlock)
+        m_headersReceivedBlock(headers);
+    if (auto q = m_queue.lock())
+        q->requestDidReceiveResponseHeaders(this, headers);
 }
 
 void NRHTTPRequest::takeLengthFromHEADRequest(std::optional<quint64> length, bool countSize, bool compressedLength) {
