@@ -15,6 +15,7 @@ Routes (query parameters in brackets):
   /stall[n]        headers and half the body, then nothing
   /stallonce[key,n,ranges]  the first request of a key: /stall; later ones
                    the whole body, or with ranges=1 the rest a Range asks for
+                   (ranges=2: a 206 of the whole body, whatever was asked)
   /uploadstall     never reads the body, never answers
   /nohead[n]       /bytes for a GET; a HEAD finds the connection closed
   /loop401         401 with a Basic challenge, whatever is sent
@@ -242,8 +243,8 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.flush()
                 time.sleep(float(q.get("wait", "10")))
                 self.close_connection = True
-            elif q.get("ranges") == "1" and rng and rng.startswith("bytes="):
-                start = int(rng[6:].split("-")[0])
+            elif q.get("ranges") in ("1", "2") and rng and rng.startswith("bytes="):
+                start = int(rng[6:].split("-")[0]) if q.get("ranges") == "1" else 0
                 self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))])
             else:
                 self.send(200, data)

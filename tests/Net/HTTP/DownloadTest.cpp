@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -285,19 +286,22 @@ TEST(Download, CompressedRequestBody) {
 
 // A download that stalls half-way and is tried once more: the file is the
 // server's bytes exactly, continued where the server honours the Range,
-// else written again from its start.
+// else written again from its start; a part that does not start where the
+// file ends is never appended.
 TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
     struct Row {
         const char *name;
-        bool serverHonoursRange;
+        int serverRanges;  // 0 ignores Range, 1 honours it, 2 answers 206 from the start
         bool allowResume;
         quint64 resumedFrom;
+        bool fails = false;
     };
     constexpr int size = 300000;
     const Row rows[] = {
-        {"server continues the range", true, true, size / 2},
-        {"server sends the whole body again", false, true, 0},
-        {"resuming not allowed", true, false, 0},
+        {"server continues the range", 1, true, size / 2},
+        {"server sends the whole body again", 0, true, 0},
+        {"resuming not allowed", 1, false, 0},
+        {"server sends a part from elsewhere", 2, true, size / 2, true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -307,14 +311,24 @@ TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
         auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stallonce?key=%1&n=%2&ranges=%3&wait=15")
                                                         .arg(key)
                                                         .arg(size)
-                                                        .arg(row.serverHonoursRange ? 1 : 0)));
+                                                        .arg(row.serverRanges)));
         r->setDownloadDestinationPath(dest);
         r->setAllowResumeForFileDownloads(row.allowResume);
         r->setTimeOutSeconds(1);
         r->setNumberOfTimesToRetryOnTimeout(1);
-        EXPECT_EQ(run(r, 15000)->finished, 1);
+        auto outcome = run(r, 15000);
         EXPECT_EQ(r->retryCount(), 1);
         EXPECT_EQ(r->partialDownloadSize(), row.resumedFrom);
+        if (row.fails) {
+            EXPECT_EQ(outcome->failed, 1);
+            EXPECT_EQ(errorCode(r), 8);
+            EXPECT_FALSE(QFile::exists(dest));
+            // The part file stays for a later resume.
+            EXPECT_EQ(QFileInfo(r->temporaryFileDownloadPath()).size(), size / 2);
+            QFile::remove(r->temporaryFileDownloadPath());
+            continue;
+        }
+        EXPECT_EQ(outcome->finished, 1);
         const QByteArray written = VNTest::readFile(dest);
         EXPECT_EQ(written.size(), size);
         EXPECT_TRUE(written == pattern(size));
