@@ -335,3 +335,20 @@ TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
         EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(QLatin1Char(',')).toStdString();
     }
 }
+
+// Body bytes handed to a data callback are never handed over twice: a
+// request that stalls after some is not tried again, it times out.
+TEST(Download, ATimeOutAfterDataWasHandedOverIsNotTriedAgain) {
+    constexpr int size = 300000;
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stallonce?key=%1&n=%2&wait=15")
+                                                    .arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
+                                                    .arg(size)));
+    QByteArray received;
+    r->setDataReceivedBlock([&](const QByteArray &piece) { received += piece; });
+    r->setTimeOutSeconds(1);
+    r->setNumberOfTimesToRetryOnTimeout(1);
+    EXPECT_EQ(run(r, 15000)->failed, 1);
+    EXPECT_EQ(errorCode(r), 2);
+    EXPECT_EQ(r->retryCount(), 0);
+    EXPECT_TRUE(received == pattern(size).left(size / 2)) << received.size();
+}
