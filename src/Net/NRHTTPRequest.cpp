@@ -138,7 +138,14 @@ void NRHTTPRequest::setURL(const QUrl &url) {
     if (url == m_url)
         return;
     m_url = url;
+    // What was made for the old URL: its challenge and the header list of
+    // its message (kept while a transfer still uses it). The proxy's
+    // challenge state lives in the transfer and goes with it.
     m_requestAuthentication.reset();
+    if (!m_easy) {
+        curl_slist_free_all(m_curlHeaders);
+        m_curlHeaders = nullptr;
+    }
     m_redirectURL = QUrl();
 }
 
@@ -192,6 +199,7 @@ void NRHTTPRequest::setPostBodyFilePath(const QString &path) { LOCKED; m_postBod
 bool NRHTTPRequest::shouldStreamPostDataFromDisk() const { LOCKED; return m_shouldStreamPostDataFromDisk; }
 void NRHTTPRequest::setShouldStreamPostDataFromDisk(bool on) { LOCKED; m_shouldStreamPostDataFromDisk = on; }
 void NRHTTPRequest::setShouldCompressRequestBody(bool on) { LOCKED; m_shouldCompressRequestBody = on; }
+bool NRHTTPRequest::shouldCompressRequestBody() const { LOCKED; return m_shouldCompressRequestBody; }
 qint64 NRHTTPRequest::postLength() const { LOCKED; return m_postLength; }
 
 void NRHTTPRequest::setUserAgentString(const QString &text) { LOCKED; m_userAgentString = text; }
@@ -199,17 +207,25 @@ QString NRHTTPRequest::userAgentString() const { LOCKED; return m_userAgentStrin
 void NRHTTPRequest::setTimeOutSeconds(double seconds) { LOCKED; m_timeOutSeconds = seconds; }
 double NRHTTPRequest::timeOutSeconds() const { LOCKED; return m_timeOutSeconds; }
 void NRHTTPRequest::setNumberOfTimesToRetryOnTimeout(int times) { LOCKED; m_numberOfTimesToRetryOnTimeout = times; }
+int NRHTTPRequest::numberOfTimesToRetryOnTimeout() const { LOCKED; return m_numberOfTimesToRetryOnTimeout; }
 void NRHTTPRequest::setShouldRedirect(bool on) { LOCKED; m_shouldRedirect = on; }
+bool NRHTTPRequest::shouldRedirect() const { LOCKED; return m_shouldRedirect; }
 void NRHTTPRequest::setShouldUseRFC2616RedirectBehaviour(bool on) { LOCKED; m_shouldUseRFC2616RedirectBehaviour = on; }
+bool NRHTTPRequest::shouldUseRFC2616RedirectBehaviour() const { LOCKED; return m_shouldUseRFC2616RedirectBehaviour; }
 void NRHTTPRequest::setValidatesSecureCertificate(bool on) { LOCKED; m_validatesSecureCertificate = on; }
 bool NRHTTPRequest::validatesSecureCertificate() const { LOCKED; return m_validatesSecureCertificate; }
 void NRHTTPRequest::setShouldAttemptPersistentConnection(bool on) { LOCKED; m_shouldAttemptPersistentConnection = on; }
 bool NRHTTPRequest::shouldAttemptPersistentConnection() const { LOCKED; return m_shouldAttemptPersistentConnection; }
 void NRHTTPRequest::setPersistentConnectionTimeoutSeconds(double s) { LOCKED; m_persistentConnectionTimeoutSeconds = s; }
+double NRHTTPRequest::persistentConnectionTimeoutSeconds() const { LOCKED; return m_persistentConnectionTimeoutSeconds; }
 void NRHTTPRequest::setUseHTTPVersionOne(bool on) { LOCKED; m_useHTTPVersionOne = on; }
+bool NRHTTPRequest::useHTTPVersionOne() const { LOCKED; return m_useHTTPVersionOne; }
 void NRHTTPRequest::setAllowCompressedResponse(bool on) { LOCKED; m_allowCompressedResponse = on; }
+bool NRHTTPRequest::allowCompressedResponse() const { LOCKED; return m_allowCompressedResponse; }
 void NRHTTPRequest::setShouldWaitToInflateCompressedResponses(bool on) { LOCKED; m_shouldWaitToInflateCompressedResponses = on; }
+bool NRHTTPRequest::shouldWaitToInflateCompressedResponses() const { LOCKED; return m_shouldWaitToInflateCompressedResponses; }
 void NRHTTPRequest::setDefaultResponseEncoding(const QByteArray &name) { LOCKED; m_defaultResponseEncoding = name; }
+QByteArray NRHTTPRequest::defaultResponseEncoding() const { LOCKED; return m_defaultResponseEncoding; }
 void NRHTTPRequest::setMaximumResponseDataSize(quint64 bytes) { LOCKED; m_maximumResponseDataSize = bytes; }
 quint64 NRHTTPRequest::maximumResponseDataSize() const { LOCKED; return bodyBound(); }
 
@@ -218,14 +234,22 @@ QString NRHTTPRequest::downloadDestinationPath() const { LOCKED; return m_downlo
 void NRHTTPRequest::setTemporaryFileDownloadPath(const QString &path) { LOCKED; m_temporaryFileDownloadPath = path; }
 QString NRHTTPRequest::temporaryFileDownloadPath() const { LOCKED; return m_temporaryFileDownloadPath; }
 void NRHTTPRequest::setAllowResumeForFileDownloads(bool on) { LOCKED; m_allowResumeForFileDownloads = on; }
+bool NRHTTPRequest::allowResumeForFileDownloads() const { LOCKED; return m_allowResumeForFileDownloads; }
 
 void NRHTTPRequest::setUsername(const QString &u) { LOCKED; m_username = u; }
 void NRHTTPRequest::setPassword(const QString &p) { LOCKED; m_password = p; }
 void NRHTTPRequest::setDomain(const QString &d) { LOCKED; m_domain = d; }
 QString NRHTTPRequest::username() const { LOCKED; return m_username; }
+QString NRHTTPRequest::password() const { LOCKED; return m_password; }
+QString NRHTTPRequest::domain() const { LOCKED; return m_domain; }
+QString NRHTTPRequest::proxyPassword() const { LOCKED; return m_proxyPassword; }
+QString NRHTTPRequest::proxyDomain() const { LOCKED; return m_proxyDomain; }
 void NRHTTPRequest::setUseSessionPersistence(bool on) { LOCKED; m_useSessionPersistence = on; }
+bool NRHTTPRequest::useSessionPersistence() const { LOCKED; return m_useSessionPersistence; }
 void NRHTTPRequest::setShouldPresentCredentialsBeforeChallenge(bool on) { LOCKED; m_shouldPresentCredentialsBeforeChallenge = on; }
+bool NRHTTPRequest::shouldPresentCredentialsBeforeChallenge() const { LOCKED; return m_shouldPresentCredentialsBeforeChallenge; }
 void NRHTTPRequest::setUseCookiePersistence(bool on) { LOCKED; m_useCookiePersistence = on; }
+bool NRHTTPRequest::useCookiePersistence() const { LOCKED; return m_useCookiePersistence; }
 void NRHTTPRequest::setRequestCookies(const QList<QNetworkCookie> &c) { LOCKED; m_requestCookies = c; }
 QList<QNetworkCookie> NRHTTPRequest::requestCookies() const { LOCKED; return m_requestCookies; }
 
@@ -237,6 +261,14 @@ void NRHTTPRequest::setWillRedirectSelector(const QByteArray &m) { m_willRedirec
 void NRHTTPRequest::setDidFinishSelector(const QByteArray &m) { m_didFinishSelector = m; }
 void NRHTTPRequest::setDidFailSelector(const QByteArray &m) { m_didFailSelector = m; }
 void NRHTTPRequest::setDidReceiveDataSelector(const QByteArray &m) { m_didReceiveDataSelector = m; }
+QByteArray NRHTTPRequest::didStartSelector() const { return m_didStartSelector; }
+QByteArray NRHTTPRequest::didReceiveResponseHeadersSelector() const { return m_didReceiveResponseHeadersSelector; }
+QByteArray NRHTTPRequest::willRedirectSelector() const { return m_willRedirectSelector; }
+QByteArray NRHTTPRequest::didFinishSelector() const { return m_didFinishSelector; }
+QByteArray NRHTTPRequest::didFailSelector() const { return m_didFailSelector; }
+QByteArray NRHTTPRequest::didReceiveDataSelector() const { return m_didReceiveDataSelector; }
+std::shared_ptr<NRProgressDelegate> NRHTTPRequest::uploadProgressDelegate() const { return m_uploadProgressDelegate.lock(); }
+std::shared_ptr<NRProgressDelegate> NRHTTPRequest::downloadProgressDelegate() const { return m_downloadProgressDelegate.lock(); }
 
 void NRHTTPRequest::setUploadProgressDelegate(std::weak_ptr<NRProgressDelegate> d) {
     m_uploadProgressDelegate = std::move(d);
@@ -525,6 +557,7 @@ std::shared_ptr<NRHTTPRequest> NRHTTPRequest::HEADRequest() const {
 void NRHTTPRequest::fillHEADRequest(NRHTTPRequest &head) const {
     LOCKED;
     head.m_requestMethod = QStringLiteral("HEAD");
+    head.m_madeForMainRequest = true;
     head.m_mainRequest = std::const_pointer_cast<NRHTTPRequest>(
         std::static_pointer_cast<const NRHTTPRequest>(shared_from_this()));
     head.m_requestHeaders = m_requestHeaders;
@@ -563,6 +596,9 @@ void NRHTTPRequest::setClientCertificateIdentity(const QString &path, const QStr
 }
 
 QString NRHTTPRequest::clientCertificateIdentity() const { LOCKED; return m_clientCertificateIdentity; }
+
+bool NRHTTPRequest::isPACFileRequest() const { LOCKED; return m_isPACFileRequest; }
+void NRHTTPRequest::setIsPACFileRequest(bool on) { LOCKED; m_isPACFileRequest = on; }
 
 QString NRHTTPRequest::base64forData(const QByteArray &data) { return QString::fromLatin1(data.toBase64()); }
 

@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QFile;
 class NRDataDecompressor;
@@ -100,6 +101,7 @@ public:
     bool shouldStreamPostDataFromDisk() const;
     void setShouldStreamPostDataFromDisk(bool on);
     void setShouldCompressRequestBody(bool on);
+    bool shouldCompressRequestBody() const;
     qint64 postLength() const;
 
     void setUserAgentString(const QString &text);
@@ -107,17 +109,25 @@ public:
     void setTimeOutSeconds(double seconds);
     double timeOutSeconds() const;
     void setNumberOfTimesToRetryOnTimeout(int times);
+    int numberOfTimesToRetryOnTimeout() const;
     void setShouldRedirect(bool on);
+    bool shouldRedirect() const;
     void setShouldUseRFC2616RedirectBehaviour(bool on);
+    bool shouldUseRFC2616RedirectBehaviour() const;
     void setValidatesSecureCertificate(bool on);
     bool validatesSecureCertificate() const;
     void setShouldAttemptPersistentConnection(bool on);
     bool shouldAttemptPersistentConnection() const;
     void setPersistentConnectionTimeoutSeconds(double seconds);
+    double persistentConnectionTimeoutSeconds() const;
     void setUseHTTPVersionOne(bool on);
+    bool useHTTPVersionOne() const;
     void setAllowCompressedResponse(bool on);
+    bool allowCompressedResponse() const;
     void setShouldWaitToInflateCompressedResponses(bool on);
+    bool shouldWaitToInflateCompressedResponses() const;
     void setDefaultResponseEncoding(const QByteArray &ianaName);
+    QByteArray defaultResponseEncoding() const;
     // The most body bytes (counted inflated, and as received) the request
     // keeps in memory: 64 MiB unless set. Set, it bounds the bytes handed to
     // data callbacks too. Past it the request fails with code 12. Bodies
@@ -139,6 +149,7 @@ public:
     // Keeps the temporary file of a failed download and continues it with a
     // "Range" request next time (same temporary path).
     void setAllowResumeForFileDownloads(bool on);
+    bool allowResumeForFileDownloads() const;
 
     // --- Download cache (GET only) ---------------------------------------
     // A request answered from, or revalidated against, cache; policy 0
@@ -163,9 +174,14 @@ public:
     void setPassword(const QString &password);
     void setDomain(const QString &domain);
     QString username() const;
+    QString password() const;
+    QString domain() const;
     void setUseSessionPersistence(bool on);
+    bool useSessionPersistence() const;
     void setShouldPresentCredentialsBeforeChallenge(bool on);
+    bool shouldPresentCredentialsBeforeChallenge() const;
     void setUseCookiePersistence(bool on);
+    bool useCookiePersistence() const;
     void setRequestCookies(const QList<QNetworkCookie> &cookies);
     QList<QNetworkCookie> requestCookies() const;
 
@@ -195,6 +211,8 @@ public:
     void setProxyPassword(const QString &password);
     void setProxyDomain(const QString &domain);
     QString proxyUsername() const;
+    QString proxyPassword() const;
+    QString proxyDomain() const;
     QString proxyAuthenticationScheme() const;
     QString proxyAuthenticationRealm() const;
     int proxyAuthenticationRetryCount() const;
@@ -211,8 +229,16 @@ public:
     void setDidFinishSelector(const QByteArray &method);
     void setDidFailSelector(const QByteArray &method);
     void setDidReceiveDataSelector(const QByteArray &method);
+    QByteArray didStartSelector() const;
+    QByteArray didReceiveResponseHeadersSelector() const;
+    QByteArray willRedirectSelector() const;
+    QByteArray didFinishSelector() const;
+    QByteArray didFailSelector() const;
+    QByteArray didReceiveDataSelector() const;
     void setUploadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
     void setDownloadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
+    std::shared_ptr<NRProgressDelegate> uploadProgressDelegate() const;
+    std::shared_ptr<NRProgressDelegate> downloadProgressDelegate() const;
     void setShowAccurateProgress(bool on);
     void setShouldResetUploadProgress(bool on);
     void setShouldResetDownloadProgress(bool on);
@@ -263,9 +289,16 @@ public:
     // credentials.
     void startSynchronous();
     bool isSynchronous() const { return m_isSynchronous; }
+    // A request that fetches a proxy auto-configuration script: it looks
+    // for no proxy itself.
+    bool isPACFileRequest() const;
+    void setIsPACFileRequest(bool on);
     // A HEAD request for the same URL with this one's headers, cookies,
     // credentials, proxy and connection settings; its mainRequest() is this
-    // request, whose headers it sends.
+    // request, whose headers it sends. It speaks through its main request:
+    // its own started, headers, redirect and finished callbacks never run,
+    // the reply's length becomes the main request's (and its download
+    // size), and its failure is the main request's failure.
     virtual std::shared_ptr<NRHTTPRequest> HEADRequest() const;
     std::shared_ptr<NRHTTPRequest> mainRequest() const { return m_mainRequest.lock(); }
     // A client certificate: a PKCS#12 file (.p12, .pfx) or a PEM file with
@@ -545,6 +578,7 @@ private:
     bool delegateResponds(const QByteArray &method, const char *arguments) const;
     void callDelegate(const QByteArray &method);
     void reportStarted();
+    void requestReceivedResponseHeaders(const QMap<QString, QString> &headers);
     void reportFinished();
     void reportFailure();
     void releaseBlocks();
@@ -696,6 +730,18 @@ private:
     size_t m_replyBytesTaken = 0;  // of the reply piece libcurl will hand over again
     bool m_isSynchronous = false;
     std::weak_ptr<NRHTTPRequest> m_mainRequest;
+    bool m_madeForMainRequest = false;  // a HEAD request made by HEADRequest()
+    bool isHEADForMainRequest() const { return m_madeForMainRequest && m_requestMethod == QLatin1String("HEAD"); }
+    // What a HEAD request made for this one learnt: the reply's length
+    // (none: unknown), and whether its size counts (network thread).
+    void takeLengthFromHEADRequest(std::optional<quint64> length, bool countSize, bool compressedLength);
+    // The HEAD request made for this one failed: so does this one, with its
+    // error (network thread); false when this one had ended already.
+    bool takeFailureOfHEADRequest(const VNErrorPtr &error);
+    // A HEAD request made for another one ends without a word of its own
+    // (network thread, then main thread): its queue only lets it go.
+    void passFailureToMainRequest(const VNErrorPtr &error);
+    void leaveQueueSilently();
     QString m_clientCertificateIdentity, m_clientCertificatePassphrase;
     static std::atomic<bool> m_networkActivityHooks;
     bool m_waitingForCredentials = false;    // the delegate was asked for credentials

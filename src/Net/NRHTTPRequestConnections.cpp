@@ -155,7 +155,10 @@ void NRHTTPRequest::statusTick() {
     }
     NRBandwidthThrottle::shared().measureBandwidthUsage();
     if (shouldTimeOut()) {
-        if (m_numberOfTimesToRetryOnTimeout > m_retryCount) {
+        // Body bytes already handed to data callbacks cannot be taken back:
+        // such a request is not sent again (its taker would get them twice).
+        const bool delivered = m_deliverData && m_bodyBytesInflated > 0;
+        if (m_numberOfTimesToRetryOnTimeout > m_retryCount && !delivered) {
             ++m_retryCount;
             destroyTransfer();
             m_freshConnection = true;

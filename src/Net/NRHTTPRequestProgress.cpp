@@ -97,7 +97,10 @@ void NRHTTPRequest::failWithError(const VNErrorPtr &error) {
     if (!first)
         return;
     VNLog::log(QStringLiteral("NRHTTPRequest failed: %1 (%2)").arg(error->localizedDescription(), description()));
-    onMain([](NRHTTPRequest &r) { r.reportFailure(); });
+    if (isHEADForMainRequest())
+        passFailureToMainRequest(error);
+    else
+        onMain([](NRHTTPRequest &r) { r.reportFailure(); });
     if (m_networkThreadDone) {
         auto done = std::move(m_networkThreadDone);
         auto self = sharedSelf();
@@ -131,6 +134,8 @@ void NRHTTPRequest::markAsFinished() {
 // A HEAD request made for a main request reports nothing itself: its reply
 // only tells the main request's size.
 void NRHTTPRequest::updateProgressIndicators() {
+    if (m_madeForMainRequest)
+        return;  // its main request reports the progress
     if (!m_showAccurateProgress && !(m_complete && !m_updatedProgress))
         return;
     if (!m_mainRequest.expired())
@@ -288,6 +293,10 @@ void NRHTTPRequest::reportStarted() {
 void NRHTTPRequest::reportFinished() {
     if (m_failed.load())
         return;
+    if (isHEADForMainRequest()) {
+        leaveQueueSilently();
+        return;
+    }
     callDelegate(m_didFinishSelector);
     if (auto block = m_completionBlock)
         block();

@@ -111,6 +111,20 @@ size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
 
 using HeaderMap = QMap<QString, QString>;
 
+namespace {
+
+// "bytes 500-999/1000": 500; -1 when unreadable.
+qint64 rangeStart(const QString &contentRange) {
+    const QString text = contentRange.trimmed();
+    if (!text.startsWith(QLatin1String("bytes "), Qt::CaseInsensitive))
+        return -1;
+    bool ok = false;
+    const qint64 start = text.mid(6, text.indexOf(QLatin1Char('-')) - 6).trimmed().toLongLong(&ok);
+    return ok ? start : -1;
+}
+
+}  // namespace
+
 void NRHTTPRequest::readResponseHeaders() {
     m_authenticationNeeded = 0;
     m_headersRead = true;
@@ -168,7 +182,14 @@ void NRHTTPRequest::readResponseHeaders() {
         const QString lengthText = responseHeader(QStringLiteral("Content-Length")).trimmed();
         bool ok = false;
         const qulonglong length = lengthText.toULongLong(&ok, 10);  // decimal, whatever it looks like
-        if (ok) {
+        const bool countSize = m_showAccurateProgress && m_shouldResetDownloadProgress;
+        if (isHEADForMainRequest()) {
+            // 20 bytes is the gzip of nothing: the length of a compressed
+            // reply says nothing about the body the main request will get.
+            if (auto main = m_mainRequest.lock())
+                main->takeLengthFromHEADRequest(ok ? std::optional<quint64>(length) : std::nullopt, countSize,
+                                                ok && length == 20 && m_allowCompressedResponse);
+        } else if (ok) {
             m_contentLength = length;
             if (m_showAccurateProgress && m_shouldResetDownloadProgress)
                 incrementDownloadSizeBy(qint64(length + m_partialDownloadSize));
@@ -183,20 +204,62 @@ void NRHTTPRequest::readResponseHeaders() {
     if (!m_wantsHeaders)
         return;
     const QMap<QString, QString> headers = m_responseHeaders;
-    onMain([headers](NRHTTPRequest &r) {
-        if (r.m_failed.load())
-            return;
-        if (r.delegateResponds(r.m_didReceiveResponseHeadersSelector, "NRHTTPRequest*,QMap<QString,QString>"))
-            QMetaObject::invokeMethod(r.m_delegate.data(), r.m_didReceiveResponseHeadersSelector.constData(),
-                                      Qt::DirectConnection, Q_ARG(NRHTTPRequest *, &r),
-                                      QArgument<HeaderMap>("QMap<QString,QString>", headers));
-        else
-            r.callDelegate(r.m_didReceiveResponseHeadersSelector);
-        if (r.m_headersReceivedBlock)
-            r.m_headersReceivedBlock(headers);
-        if (auto q = r.m_queue.lock())
-            q->requestDidReceiveResponseHeaders(&r, headers);
-    });
+    onMain([headers](NRHTTPRequest &r) { r.requestReceivedResponseHeaders(headers); });
+}
+
+// The header group (main thread): the delegate, the block, the queue.
+void NRHTTPRequest::requestReceivedResponseHeaders(const QMap<QString, QString> &headers) {
+    if (m_failed.load())
+        return;
+    if (delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*,QMap<QString,QString>"))
+        QMetaObject::invokeMethod(m_delegate.data(), m_didReceiveResponseHeadersSelector.constData(), Qt::DirectConnection,
+                                  Q_ARG(NRHTTPRequest *, this), QArgument<HeaderMap>("QMap<QString,QString>", headers));
+    else
+        callDelegate(m_didReceiveResponseHeadersSelector);
+    if (m_headersReceivedBlock)
+        m_headersReceivedBlock(headers);
+    if (auto q = m_queue.lock())
+        q->requestDidReceiveResponseHeaders(this, headers);
+}
+
+void NRHTTPRequest::takeLengthFromHEADRequest(std::optional<quint64> length, bool countSize, bool compressedLength) {
+    LOCKED;
+    if (m_error || m_inProgress)
+        return;  // ended, or learning its size itself
+    if (!length || (compressedLength && countSize)) {
+        // Its size is unknown until its own reply ends: one unit.
+        if (countSize) {
+            m_showAccurateProgress = false;
+            incrementDownloadSizeBy(1);
+        }
+        return;
+    }
+    m_contentLength = *length;
+    if (countSize)
+        incrementDownloadSizeBy(qint64(*length + m_partialDownloadSize));
+}
+
+bool NRHTTPRequest::takeFailureOfHEADRequest(const VNErrorPtr &error) {
+    LOCKED;
+    if (m_error || m_cancelled || m_complete)
+        return false;
+    m_error = error;
+    m_failed.store(true);
+    m_complete = true;
+    onMain([](NRHTTPRequest &r) { r.reportFailure(); });
+    return true;
+}
+
+void NRHTTPRequest::passFailureToMainRequest(const VNErrorPtr &error) {
+    if (auto main = m_mainRequest.lock())
+        main->takeFailureOfHEADRequest(error);
+    onMain([](NRHTTPRequest &r) { r.leaveQueueSilently(); });
+}
+
+void NRHTTPRequest::leaveQueueSilently() {
+    if (auto q = m_queue.lock())
+        q->requestWasSilenced(this);
+    releaseBlocks();
 }
 
 bool NRHTTPRequest::willRedirect() {
@@ -217,7 +280,8 @@ bool NRHTTPRequest::willRedirect() {
     }
     const QUrl target = m_url.resolved(QUrl(location));
     if (s == 303 || ((s == 301 || s == 302) && !m_shouldUseRFC2616RedirectBehaviour)) {
-        m_requestMethod = QStringLiteral("GET");
+        if (m_requestMethod != QLatin1String("HEAD"))  // a HEAD request never turns into a download
+            m_requestMethod = QStringLiteral("GET");
         m_postBody = QByteArray();
         m_hasPostBody = false;
         m_compressedPostBody = QByteArray();
@@ -228,14 +292,17 @@ bool NRHTTPRequest::willRedirect() {
         m_postBodyFilePath.clear();
         m_shouldStreamPostDataFromDisk = false;
         m_postLength = 0;
+        // Only "User-Agent" and "Accept" go on to the new GET; a caller's
+        // "Authorization" stays behind (the request's own credentials are
+        // applied again for the new URL, where they may go).
         QMap<QString, QString> kept;
         for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
             if (it.key().compare(QLatin1String("User-Agent"), Qt::CaseInsensitive) == 0 ||
-                it.key().compare(QLatin1String("Accept"), Qt::CaseInsensitive) == 0 ||
-                (it.key().compare(QLatin1String("Authorization"), Qt::CaseInsensitive) == 0 && m_callerSetAuthorization))
+                it.key().compare(QLatin1String("Accept"), Qt::CaseInsensitive) == 0)
                 kept.insert(it.key(), it.value());
         }
         m_requestHeaders = kept;
+        m_callerSetAuthorization = false;
         m_ourCookieHeader = false;
         m_ourAuthorization = false;
         m_haveBuiltRequestHeaders = false;
@@ -309,9 +376,17 @@ size_t NRHTTPRequest::handleBytesAvailable(const char *data, size_t length) {
         const bool pathWasSet = !path.isEmpty();
         if (!pathWasSet)
             path = newTemporaryPath();
-        const bool resumed = m_allowResumeForFileDownloads && pathWasSet &&
+        // Appended only to what the server continues: a 206 for our Range.
+        // Any other reply is the whole body, and the file starts again.
+        const bool resumed = m_allowResumeForFileDownloads && pathWasSet && m_responseStatusCode == 206 &&
                              !responseHeader(QStringLiteral("Content-Range")).isNull() &&
                              m_requestHeaders.contains(QStringLiteral("Range"));
+        if (resumed && rangeStart(responseHeader(QStringLiteral("Content-Range"))) != qint64(m_partialDownloadSize)) {
+            failWithError(makeError(FileManagementError,
+                                    QStringLiteral("The server did not resume the download at path '%1' where it ended")
+                                        .arg(path)));
+            return false;
+        }
         if (!resumed && m_partialDownloadSize > 0) {
             incrementDownloadSizeBy(-qint64(m_partialDownloadSize));
             m_partialDownloadSize = 0;

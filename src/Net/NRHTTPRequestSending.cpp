@@ -111,9 +111,7 @@ void NRHTTPRequest::startSynchronous() {
     NRNetworkThread::shared().post([self] { self->startOnNetworkThread(false); });
     if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread()) {
         // The callbacks come to this thread: keep serving its events.
-        while (!isFinished())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::processEvents();
+        NRNetworkThread::serveEventsUntil([this] { return isFinished(); });
     } else {
         waitUntilFinished();
     }
@@ -141,6 +139,15 @@ void NRHTTPRequest::decideCallbacks() {
     m_wantsUploadProgress = queued || m_bytesSentBlock || m_uploadSizeIncrementedBlock || !m_uploadProgressDelegate.expired();
     m_wantsDownloadProgress =
         queued || m_bytesReceivedBlock || m_downloadSizeIncrementedBlock || !m_downloadProgressDelegate.expired();
+    if (m_madeForMainRequest && m_mainRequest.expired())
+        m_madeForMainRequest = false;  // nobody to speak through: a plain HEAD request
+    if (isHEADForMainRequest()) {
+        // It speaks through its main request only (its failure and its
+        // length); a redirect is followed without asking anybody.
+        m_wantsStarted = m_wantsHeaders = m_wantsRedirected = false;
+        m_wantsUploadProgress = m_wantsDownloadProgress = false;
+        m_delegateConfirmsRedirect = false;
+    }
 }
 
 void NRHTTPRequest::start() {
@@ -273,8 +280,14 @@ void NRHTTPRequest::buildRequestHeaders() {
         return;
     m_haveBuiltRequestHeaders = true;
     if (auto main = m_mainRequest.lock(); main && m_requestMethod == QLatin1String("HEAD")) {
-        // Made for another request: exactly its headers.
-        const QMap<QString, QString> headers = main->requestHeaders();
+        // Made for another request: exactly the headers it will send (its
+        // cookies, agent, encodings and range are made now, once).
+        QMap<QString, QString> headers;
+        {
+            std::lock_guard<std::recursive_mutex> locker(main->m_mutex);
+            main->buildRequestHeaders();
+            headers = main->m_requestHeaders;
+        }
         for (auto it = headers.begin(); it != headers.end(); ++it)
             m_requestHeaders.insert(it.key(), it.value());
         return;
@@ -355,6 +368,10 @@ void NRHTTPRequest::startRequest() {
     m_dropBody416 = false;
     m_dataDecompressor.reset();
     m_bodyBytesInflated = 0;
+    // A download file of an earlier attempt (one that timed out part-way)
+    // is opened again by this attempt's first bytes: continued when the
+    // server resumes it, else written from its start.
+    closeDownloadStreams();
     if (m_downloadDestinationPath.isEmpty())
         m_rawResponseData = QByteArray("");
     else

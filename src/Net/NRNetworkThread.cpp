@@ -3,9 +3,17 @@
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNDispatch.h"
 
+#include <QCoreApplication>
+
 #include <chrono>
 #include <optional>
 #include <vector>
+
+void NRNetworkThread::serveEventsUntil(const std::function<bool()> &done) {
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QCoreApplication::processEvents();  // what was handed over before done() held
+}
 
 NRNetworkThread &NRNetworkThread::shared() {
     // Lives to the end of the process, like the thread it runs.

@@ -47,6 +47,11 @@ public:
     void releasePlace();
     int runningRequests() const { return m_runningCount.load(); }
 
+    // Serves the calling thread's events (the main thread's) until done()
+    // holds, then once more: a request hands its last callbacks to the main
+    // thread before it is marked finished, so those run before this returns.
+    static void serveEventsUntil(const std::function<bool()> &done);
+
     // The number of transfers in flight (for tests).
     int transferCount() const { return m_transferCount.load(); }
 

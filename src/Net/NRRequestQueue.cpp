@@ -123,7 +123,7 @@ void NRRequestQueue::addRequest(const std::shared_ptr<NRHTTPRequest> &request) {
         request->buildPostBodyNow();
         if (request->requestMethod() == QLatin1String("GET") && m_suspended) {
             // Its size is learnt before any body arrives.
-            auto head = request->copy();
+            auto head = request->HEADRequest();
             addHEADOperation(head);
             entry.waitsFor = head;
             if (request->shouldResetDownloadProgress()) {

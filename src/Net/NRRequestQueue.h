@@ -64,7 +64,11 @@ public:
     void setRequestDidFinishSelector(const QByteArray &m) { m_requestDidFinishSelector = m; }
     void setRequestDidFailSelector(const QByteArray &m) { m_requestDidFailSelector = m; }
     void setQueueDidFinishSelector(const QByteArray &m) { m_queueDidFinishSelector = m; }
+    QByteArray requestDidStartSelector() const { return m_requestDidStartSelector; }
+    QByteArray requestDidReceiveResponseHeadersSelector() const { return m_requestDidReceiveResponseHeadersSelector; }
+    QByteArray requestWillRedirectSelector() const { return m_requestWillRedirectSelector; }
     QByteArray requestDidFinishSelector() const { return m_requestDidFinishSelector; }
+    QByteArray requestDidFailSelector() const { return m_requestDidFailSelector; }
     QByteArray queueDidFinishSelector() const { return m_queueDidFinishSelector; }
     // The same events as blocks (after the delegate's methods).
     using RequestBlock = std::function<void(NRHTTPRequest *request)>;
@@ -73,6 +77,8 @@ public:
     void setQueueFinishedBlock(std::function<void()> block) { m_queueFinishedBlock = std::move(block); }
     void setUploadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
     void setDownloadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
+    std::shared_ptr<NRProgressDelegate> uploadProgressDelegate() const { return m_uploadProgressDelegate.lock(); }
+    std::shared_ptr<NRProgressDelegate> downloadProgressDelegate() const { return m_downloadProgressDelegate.lock(); }
 
     // --- Counts and settings ------------------------------------------------
     quint64 bytesUploadedSoFar() const { return m_bytesUploadedSoFar; }

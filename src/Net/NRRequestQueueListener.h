@@ -32,7 +32,8 @@ public:
     virtual bool respondsToProxyAuthenticationNeeded() const = 0;
     virtual void proxyAuthenticationNeededForRequest(NRHTTPRequest *request) = 0;
 
-    // The request was silenced (clearDelegatesAndCancel): it leaves the
-    // queue and reports nothing more to it.
+    // The request leaves the queue without reporting its end to it: it was
+    // silenced (clearDelegatesAndCancel), or it is a HEAD request made for
+    // another request, whose end is its main request's business.
     virtual void requestWasSilenced(NRHTTPRequest *request) = 0;
 };

@@ -13,7 +13,11 @@ Routes (query parameters in brackets):
   /drop[n,after]   announces n bytes, sends `after`, closes
   /silent          reads the request, answers nothing
   /stall[n]        headers and half the body, then nothing
+  /stallonce[key,n,ranges]  the first request of a key: /stall; later ones
+                   the whole body, or with ranges=1 the rest a Range asks for
+                   (ranges=2: a 206 of the whole body, whatever was asked)
   /uploadstall     never reads the body, never answers
+  /nohead[n]       /bytes for a GET; a HEAD finds the connection closed
   /loop401         401 with a Basic challenge, whatever is sent
   /negotiate401    401 offering only Negotiate
   /nochallenge401  401 without any challenge
@@ -50,6 +54,8 @@ NTLM_USER, NTLM_DOMAIN, NTLM_PASSWORD = "carol", "VARNELLO", "ntlm-pass"
 SERVER_CHALLENGE = b"\x01\x23\x45\x67\x89\xab\xcd\xef"
 ATTEMPTS = {}
 ATTEMPTS_LOCK = threading.Lock()
+STALLED = set()  # keys of /stallonce already stalled once
+STALLED_LOCK = threading.Lock()
 
 
 def pattern(n):
@@ -242,6 +248,32 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(float(q.get("wait", "30")))
             self.close_connection = True
+        elif route == "/stallonce":
+            key = q.get("key", "")
+            with STALLED_LOCK:
+                first = key not in STALLED
+                STALLED.add(key)
+            data = pattern(n)
+            rng = self.headers.get("Range")
+            if first:
+                self.send_response(200)
+                self.send_header("Content-Length", str(n))
+                self.end_headers()
+                self.wfile.write(data[:n // 2])
+                self.wfile.flush()
+                time.sleep(float(q.get("wait", "10")))
+                self.close_connection = True
+            elif q.get("ranges") in ("1", "2") and rng and rng.startswith("bytes="):
+                start = int(rng[6:].split("-")[0]) if q.get("ranges") == "1" else 0
+                self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))])
+            else:
+                self.send(200, data)
+        elif route == "/nohead":
+            if self.command == "HEAD":
+                self.close_connection = True
+                self.connection.shutdown(socket.SHUT_RDWR)
+                return
+            self.send(200, pattern(n))
         elif route == "/loop401":
             self.send(401, b"no", [("WWW-Authenticate", 'Basic realm="loop"')], "text/plain")
         elif route == "/negotiate401":

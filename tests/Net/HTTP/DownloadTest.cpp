@@ -4,7 +4,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QUuid>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -280,4 +282,73 @@ TEST(Download, CompressedRequestBody) {
     EXPECT_EQ(e[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Encoding")].toString(), QStringLiteral("gzip"));
     EXPECT_LT(e[QStringLiteral("length")].toInt(), 1000);
     EXPECT_EQ(r->postLength(), e[QStringLiteral("length")].toInt());
+}
+
+// A download that stalls half-way and is tried once more: the file is the
+// server's bytes exactly, continued where the server honours the Range,
+// else written again from its start; a part that does not start where the
+// file ends is never appended.
+TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
+    struct Row {
+        const char *name;
+        int serverRanges;  // 0 ignores Range, 1 honours it, 2 answers 206 from the start
+        bool allowResume;
+        quint64 resumedFrom;
+        bool fails = false;
+    };
+    constexpr int size = 300000;
+    const Row rows[] = {
+        {"server continues the range", 1, true, size / 2},
+        {"server sends the whole body again", 0, true, 0},
+        {"resuming not allowed", 1, false, 0},
+        {"server sends a part from elsewhere", 2, true, size / 2, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto dir = VNTest::makeTempDir();
+        const QString dest = dir->path() + QStringLiteral("/stalled.bin");
+        const QString key = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stallonce?key=%1&n=%2&ranges=%3&wait=15")
+                                                        .arg(key)
+                                                        .arg(size)
+                                                        .arg(row.serverRanges)));
+        r->setDownloadDestinationPath(dest);
+        r->setAllowResumeForFileDownloads(row.allowResume);
+        r->setTimeOutSeconds(1);
+        r->setNumberOfTimesToRetryOnTimeout(1);
+        auto outcome = run(r, 15000);
+        EXPECT_EQ(r->retryCount(), 1);
+        EXPECT_EQ(r->partialDownloadSize(), row.resumedFrom);
+        if (row.fails) {
+            EXPECT_EQ(outcome->failed, 1);
+            EXPECT_EQ(errorCode(r), 8);
+            EXPECT_FALSE(QFile::exists(dest));
+            // The part file stays for a later resume.
+            EXPECT_EQ(QFileInfo(r->temporaryFileDownloadPath()).size(), size / 2);
+            QFile::remove(r->temporaryFileDownloadPath());
+            continue;
+        }
+        EXPECT_EQ(outcome->finished, 1);
+        const QByteArray written = VNTest::readFile(dest);
+        EXPECT_EQ(written.size(), size);
+        EXPECT_TRUE(written == pattern(size));
+        EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(QLatin1Char(',')).toStdString();
+    }
+}
+
+// Body bytes handed to a data callback are never handed over twice: a
+// request that stalls after some is not tried again, it times out.
+TEST(Download, ATimeOutAfterDataWasHandedOverIsNotTriedAgain) {
+    constexpr int size = 300000;
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stallonce?key=%1&n=%2&wait=15")
+                                                    .arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
+                                                    .arg(size)));
+    QByteArray received;
+    r->setDataReceivedBlock([&](const QByteArray &piece) { received += piece; });
+    r->setTimeOutSeconds(1);
+    r->setNumberOfTimesToRetryOnTimeout(1);
+    EXPECT_EQ(run(r, 15000)->failed, 1);
+    EXPECT_EQ(errorCode(r), 2);
+    EXPECT_EQ(r->retryCount(), 0);
+    EXPECT_TRUE(received == pattern(size).left(size / 2)) << received.size();
 }

@@ -100,3 +100,45 @@ TEST(Redirect, CookiesAreRebuiltFromTheStoreForTheNewURL) {
         EXPECT_TRUE(cookie.contains(QStringLiteral("byredirect%1=r").arg(tag))) << tag.toStdString() << " " << cookie.toStdString();
     }
 }
+
+// What goes on to the new location, per status: a 301, 302 or 303 becomes
+// a GET that keeps only "User-Agent" and "Accept" (a caller's
+// "Authorization" stays behind too); a 307, or a 302 under RFC 2616, keeps
+// method, body and headers; a 308 is no redirect.
+TEST(Redirect, HeadersThatGoOnPerStatus) {
+    struct Row {
+        int code;
+        bool rfc2616;
+        bool followed;
+        bool keepsEverything;
+    };
+    const Row rows[] = {
+        {301, false, true, false}, {302, false, true, false}, {303, false, true, false},
+        {307, false, true, true},  {308, false, false, false}, {302, true, true, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(QStringLiteral("%1%2").arg(row.code).arg(row.rfc2616 ? " RFC 2616" : "").toStdString());
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/redirect?code=%1&to=/echo").arg(row.code)));
+        r->setShouldUseRFC2616RedirectBehaviour(row.rfc2616);
+        r->setPostBody("payload");
+        r->addRequestHeader(QStringLiteral("X-Custom"), QStringLiteral("yes"));
+        r->addRequestHeader(QStringLiteral("Accept"), QStringLiteral("text/plain"));
+        r->addRequestHeader(QStringLiteral("User-Agent"), QStringLiteral("redirect-test"));
+        r->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("Bearer caller-token"));
+        EXPECT_EQ(run(r)->finished, 1);
+        if (!row.followed) {
+            EXPECT_EQ(r->responseStatusCode(), row.code);
+            EXPECT_EQ(r->redirectCount(), 0);
+            continue;
+        }
+        EXPECT_EQ(r->redirectCount(), 1);
+        const QJsonObject echo = echoOf(r);
+        const QJsonObject h = echo[QStringLiteral("headers")].toObject();
+        EXPECT_EQ(h[QStringLiteral("Accept")].toString(), QStringLiteral("text/plain"));
+        EXPECT_EQ(h[QStringLiteral("User-Agent")].toString(), QStringLiteral("redirect-test"));
+        EXPECT_EQ(echo[QStringLiteral("method")].toString(), row.keepsEverything ? "POST" : "GET");
+        EXPECT_EQ(echo[QStringLiteral("length")].toInt(), row.keepsEverything ? 7 : 0);
+        EXPECT_EQ(h.contains(QStringLiteral("X-Custom")), row.keepsEverything);
+        EXPECT_EQ(h.contains(QStringLiteral("Authorization")), row.keepsEverything);
+    }
+}

@@ -7,6 +7,7 @@
 #include "Net/NRFormDataRequest.h"
 #include "Net/NRRequestQueue.h"
 
+#include <QFile>
 #include <QObject>
 
 using namespace NetTest;
@@ -173,6 +174,33 @@ TEST_F(QueueCallbacks, AFormsUploadSizeIsCountedWhenItIsAdded) {
     ASSERT_EQ(files.size(), 1);
     EXPECT_EQ(files[0].toObject()[QStringLiteral("length")].toInt(), part.size());
     EXPECT_EQ(queue->bytesUploadedSoFar(), queue->totalBytesToUpload());
+}
+
+// With accurate progress a GET added before go() is preceded by a HEAD
+// request that knows it as its main request and carries none of its reply
+// settings; when the HEAD request fails, the GET fails with its error and
+// is never sent.
+TEST_F(QueueCallbacks, AFailedHEADRequestFailsItsGET) {
+    queue->setShowAccurateProgress(true);
+    auto dir = VNTest::makeTempDir();
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/nohead?n=10")));
+    r->setDownloadDestinationPath(dir->path() + QStringLiteral("/got.bin"));
+    add(r);
+    std::shared_ptr<NRHTTPRequest> head;
+    for (const auto &operation : queue->operations())
+        if (operation != r)
+            head = operation;
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->requestMethod(), QStringLiteral("HEAD"));
+    EXPECT_EQ(head->mainRequest(), r);
+    EXPECT_TRUE(head->downloadDestinationPath().isEmpty());
+    queue->go();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return queueDone(); }));
+    EXPECT_EQ(events, QStringList({"delegate failed", "block failed", "queue failed", "queue done"}));
+    EXPECT_EQ(errorCode(r), 1);
+    EXPECT_EQ(r->responseStatusCode(), 0);
+    EXPECT_FALSE(QFile::exists(dir->path() + QStringLiteral("/got.bin")));
+    EXPECT_EQ(queue->operationCount(), 0);
 }
 
 #include "QueueCallbacksTest.moc"

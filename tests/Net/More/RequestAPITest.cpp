@@ -6,9 +6,13 @@
 #include "Net/NRS3ObjectRequest.h"
 #include "Net/NRS3ServiceRequest.h"
 #include "Net/NRWebPageRequest.h"
+#include "Net/NRNetworkThread.h"
+#include "Platform/VNDispatch.h"
 
 #include <QObject>
 #include <QTimeZone>
+
+#include <thread>
 
 using namespace NetTest;
 
@@ -50,14 +54,24 @@ TEST(RequestAPI, SynchronousStartReturnsWhenDone) {
 TEST(RequestAPI, HEADRequestSendsTheMainRequestsHeaders) {
     auto main = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=5000")));
     main->addRequestHeader(QStringLiteral("X-From-Main"), QStringLiteral("yes"));
+    main->setRequestCookies({QNetworkCookie("chosen", "1")});
+    main->setAllowCompressedResponse(false);
     main->setTimeOutSeconds(7);
     auto head = main->HEADRequest();
     EXPECT_EQ(head->requestMethod(), QStringLiteral("HEAD"));
     EXPECT_EQ(head->mainRequest(), main);
     EXPECT_EQ(head->timeOutSeconds(), 7);
-    EXPECT_EQ(run(head)->finished, 1);
+    head->startAsynchronous();  // it ends without a word of its own
+    ASSERT_TRUE(VNTest::waitUntil([&] { return head->isFinished(); }));
+    EXPECT_FALSE(head->error());
     EXPECT_EQ(head->responseHeader(QStringLiteral("Content-Length")), QStringLiteral("5000"));
-    EXPECT_EQ(head->requestHeaders().value(QStringLiteral("X-From-Main")), QStringLiteral("yes"));
+    // The headers the main request will send, made for it now: its cookies
+    // too, and no "Accept-Encoding" since it takes no compressed reply.
+    const QMap<QString, QString> sent = head->requestHeaders();
+    EXPECT_EQ(sent.value(QStringLiteral("X-From-Main")), QStringLiteral("yes"));
+    EXPECT_EQ(sent.value(QStringLiteral("Cookie")), QStringLiteral("chosen=1"));
+    EXPECT_FALSE(sent.contains(QStringLiteral("Accept-Encoding")));
+    EXPECT_EQ(main->requestHeaders(), sent);
 }
 
 TEST(RequestAPI, ABodyFileThatCannotBeWrittenWholeFailsBeforeSending) {
@@ -160,3 +174,39 @@ TEST(RequestAPI, AHEADRequestAnswersChallengesWithItsMainRequestsCredentials) {
 }
 
 #include "RequestAPITest.moc"
+
+// Waiting for a request's end on the main thread: its callbacks were handed
+// over before it was marked finished, and the wait's last pass runs them.
+// (done() first answers once the request has ended, so no pass before it
+// could have run them.)
+TEST(RequestAPI, WaitingForTheEndRunsTheCallbacksHandedOverBeforeIt) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=100")));
+    bool finished = false;
+    r->setCompletionBlock([&] { finished = true; });
+    r->startAsynchronous();
+    NRNetworkThread::serveEventsUntil([&] {
+        r->waitUntilFinished();
+        return true;
+    });
+    EXPECT_TRUE(finished);
+}
+
+// Whoever hears of a request's end (a queue of operations, a waiting
+// thread) and then tells the main thread finds the request's own callbacks
+// already there before its word.
+TEST(RequestAPI, WhoeverHearsOfTheEndComesAfterTheRequestsCallbacks) {
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=100")));
+    auto events = std::make_shared<QStringList>();
+    NRHTTPRequest *raw = r.get();
+    // Told on the network thread when the request starts, then when it ends;
+    // the word goes from a thread of its own, straight to the main thread.
+    r->observeExecutingOnce([raw, events](bool) {
+        raw->observeExecutingOnce([events](bool) {
+            std::thread([events] { VNDispatch::mainAsync([events] { *events << QStringLiteral("end heard"); }); }).join();
+        });
+    });
+    r->setCompletionBlock([events] { *events << QStringLiteral("finished"); });
+    r->startAsynchronous();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return events->size() == 2; }));
+    EXPECT_EQ(*events, QStringList({QStringLiteral("finished"), QStringLiteral("end heard")}));
+}
