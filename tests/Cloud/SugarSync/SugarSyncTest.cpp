@@ -341,6 +341,25 @@ TEST_F(SugarSync, CancelWhileTheTokenIsAskedForAnswersOnce) {
     }
 }
 
+// The quota's counts: a missing usage is 0, and a repeated count is read
+// from its first element.
+TEST_F(SugarSync, QuotaCountsMissingOrRepeated) {
+    struct Case {
+        const char *user;
+        qint64 total, used;
+    };
+    const QString token = config->token();
+    for (const Case &c : {Case{"nousage", 1000, 0}, Case{"twolimits", 1000, 400}}) {
+        SCOPED_TRACE(c.user);
+        config->setToken(token.left(token.lastIndexOf('/') + 1) + "user-" + c.user);
+        auto quota = VNTest::answerOf([&](AnswerPtr a) { handler()->quota(nullptr, VNTest::quotaAnswer(a)); });
+        ASSERT_FALSE(quota->error) << quota->text();
+        EXPECT_EQ(config->totalBytes(), c.total);
+        EXPECT_EQ(config->usedBytes(), c.used);
+        EXPECT_EQ(config->availableBytes(), c.total - c.used);
+    }
+}
+
 // A token reply that is no XML: the operation fails with the parser's own
 // error and sends nothing further.
 TEST_F(SugarSync, ATokenReplyThatIsNoXMLFailsWithTheParsersError) {
