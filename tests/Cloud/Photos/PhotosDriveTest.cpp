@@ -275,6 +275,22 @@ TEST_F(PhotoDrive, AlbumsAreMadeRenamedAndRemovedAndAPhotoOnlyWithItsCurrentTag)
     EXPECT_EQ(names(list(find("/Holiday")).documents), QStringList{"beach.jpg"});
 }
 
+// A parent whose entry names no feed cannot hold the new album: refused,
+// and nothing made at the root in its place.
+TEST_F(PhotoDrive, AnAlbumIsMadeOnlyInsideItsParentsFeed) {
+    ASSERT_FALSE(signIn().error);
+    auto entry = DAEntryPhotoAlbum::albumEntry();
+    entry->setTitleWithString("Linkless");
+    const QNDocumentPtr parent = QNGooglePhotosHandler::documentFromEntry(entry, "/");
+    control("clear_log");
+    Answer a = run([&](auto h, auto cb) { h->createFolder("Inner", parent, cb); });
+    ASSERT_TRUE(a.error);
+    EXPECT_EQ(a.error->code(), 42);
+    EXPECT_FALSE(a.document);
+    EXPECT_EQ(countOf(requestLog(), "POST", "/data/feed/"), 0);
+    EXPECT_FALSE(names(list(QNDocument::withPath("/", true)).documents).contains("Inner/"));
+}
+
 TEST_F(PhotoDrive, BigPhotoGoesInTwoChunks) {
     ASSERT_FALSE(signIn().error);
     const QString path = local->path() + "/huge.jpg";
