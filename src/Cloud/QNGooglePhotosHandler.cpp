@@ -590,7 +590,7 @@ void QNGooglePhotosHandler::fetcher(HFHTTPFetcher *mediaFetcher, const QByteArra
 
 void QNGooglePhotosHandler::fetcher(HFHTTPFetcher *mediaFetcher, const QByteArray &, const VNErrorPtr &error) {
     m_currentFetcher.reset();  // over: nothing to stop any more
-    const QString savePath = mediaFetcher ? mediaFetcher->downloadPath() : QString();
+    const QString savePath = mediaFetcher ? mediaFetcher->downloadPath() : m_destination ? m_destination->path() : QString();
     if (error) {
         // The fetcher wrote only its own temporary file, which it has
         // removed: what is at the destination is not this download's.

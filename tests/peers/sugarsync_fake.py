@@ -4,7 +4,8 @@
     sugarsync_fake.py STATE_DIR CERT KEY READY_FILE
 
   POST /app-authorization   user "sync@example.test", password "sync pass":
-                            201, Location = a refresh token (401 otherwise)
+                            201, Location = a refresh token (401 otherwise;
+                            password "locked": 403 with a Location)
   POST /authorization       a known refresh token: 201, Location = an access
                             token, body <authorization><user>URL</user>...
                             (the refresh token BASE/app-authorization/notxml:
@@ -175,6 +176,10 @@ class Handler(BaseHTTPRequestHandler):
         data = self.body()
         if parts == ["app-authorization"]:
             doc = ET.fromstring(data)
+            if doc.findtext("password") == "locked":
+                # A refusal that still names a place: no token.
+                return self.send(403, b"<html>Locked</html>", "text/html",
+                                 location="%s/app-authorization/locked" % STATE["base"])
             if (doc.findtext("username"), doc.findtext("password")) != (USER, PASSWORD) or \
                     doc.findtext("accessKeyId") != ACCESS_KEY_ID or doc.findtext("privateAccessKey") != PRIVATE_KEY:
                 return self.send(401, b"<html>Unauthorized</html>", "text/html")

@@ -103,14 +103,26 @@ TEST_F(SugarSync, LoginKeepsTheRefreshTokenNotThePasswordAndNeverLogsIt) {
     EXPECT_TRUE(config->token().contains("/app-authorization/"));
     EXPECT_EQ(config->description(), "SHOW DOCUMENTS ON THIS SUGARSYNC ACCOUNT");
 
+    // Refused, with no Location or with one on the refusal: the drive keeps
+    // its password and gets no token.
+    for (const char *password : {"wrong", "locked"}) {
+        SCOPED_TRACE(password);
+        auto refusedDrive = QNDriveConfig::create();
+        refusedDrive->setIsSugarSync(true);
+        refusedDrive->setUsername(peer().value("user").toString());
+        refusedDrive->setPassword(password);
+        auto refused = VNTest::answerOf([&](AnswerPtr a) { refusedDrive->createCloudInterface()->login(loginAnswer(a)); });
+        EXPECT_FALSE(refused->success);
+        ASSERT_TRUE(refused->error);
+        EXPECT_EQ(refused->error->localizedDescription(), "The account is invalid or the connection had a problem");
+        EXPECT_EQ(refusedDrive->password(), password);
+        EXPECT_TRUE(refusedDrive->token().isEmpty());
+    }
+
     auto wrong = QNDriveConfig::create();
     wrong->setIsSugarSync(true);
     wrong->setUsername(peer().value("user").toString());
     wrong->setPassword("wrong");
-    auto refused = VNTest::answerOf([&](AnswerPtr a) { wrong->createCloudInterface()->login(loginAnswer(a)); });
-    EXPECT_FALSE(refused->success);
-    ASSERT_TRUE(refused->error);
-    EXPECT_EQ(refused->error->localizedDescription(), "The account is invalid or the connection had a problem");
 
     VNLog::setCapturing(true);
     VNTest::answerOf([&](AnswerPtr a) { wrong->createCloudInterface()->login(loginAnswer(a)); });
