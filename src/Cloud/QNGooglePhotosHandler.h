@@ -74,6 +74,12 @@ public:
     std::shared_ptr<DAQueryGooglePhotos> showFilesInternal(const QString &folderPath,
                                                            const std::shared_ptr<DAObject> &folderObject);
 
+    // The operation's state: the service of its last token request, the
+    // folder being listed, the size of the photo being downloaded.
+    std::shared_ptr<DAServiceGooglePhotos> googleService() const { return m_googleService; }
+    QString currentPath() const { return m_currentPath; }
+    qint64 documentSize() const { return m_documentSize; }
+
     static QUrl authorizationURL();
     // Domain "QNGooglePhotosHandler", code 0, the message as description.
     static VNErrorPtr errorFromDomain(const QString &domain, const QString &message);
