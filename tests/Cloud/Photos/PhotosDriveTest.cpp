@@ -275,6 +275,30 @@ TEST_F(PhotoDrive, AlbumsAreMadeRenamedAndRemovedAndAPhotoOnlyWithItsCurrentTag)
     EXPECT_EQ(names(list(find("/Holiday")).documents), QStringList{"beach.jpg"});
 }
 
+// A quota whose user feed fails hands on the fetch's error and leaves no
+// counts from before.
+TEST_F(PhotoDrive, AFailedQuotaReportsItsErrorWithTheCountsAtZero) {
+    ASSERT_FALSE(signIn().error);
+    drive->setTotalBytes(1000);
+    drive->setUsedBytes(400);
+    drive->setAvailableBytes(600);
+    drive->setSharedBytes(5);
+    control("fault", {{"prefix", "/data/feed/api/user/default"}, {"status", 500}});
+    std::optional<VNErrorPtr> quotaError;
+    bool cancelled = true;
+    drive->createCloudInterface()->quota(QNDocument::withPath("/", true), [&](VNErrorPtr e, bool c) {
+        quotaError = e;
+        cancelled = c;
+    });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return quotaError.has_value(); }));
+    EXPECT_TRUE(*quotaError);
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(drive->totalBytes(), 0);
+    EXPECT_EQ(drive->usedBytes(), 0);
+    EXPECT_EQ(drive->availableBytes(), 0);
+    EXPECT_EQ(drive->sharedBytes(), 0);
+}
+
 // A parent whose entry names no feed cannot hold the new album: refused,
 // and nothing made at the root in its place.
 TEST_F(PhotoDrive, AnAlbumIsMadeOnlyInsideItsParentsFeed) {
