@@ -18,6 +18,7 @@
 #include "../WebDrives/WebDriveTestSupport.h"
 
 #include <QCryptographicHash>
+#include <algorithm>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -211,6 +212,28 @@ TEST_F(PhotoDrive, ADownloadIsByteExactAndTheMediaHostGetsNoToken) {
         } else if (v["path"].toString().startsWith("/data/entry")) {
             EXPECT_EQ(field(v, "query", "imgmax"), "d");
         }
+}
+
+// Progress runs against the announced length, or without one against the
+// photo's listed size; either way it ends whole.
+TEST_F(PhotoDrive, DownloadProgressWithAndWithoutAnAnnouncedLength) {
+    ASSERT_FALSE(signIn().error);
+    control("entry", {{"album", "Holiday"}, {"title", "unsized.jpg"}, {"data", QString(50000, 'u')}});
+    for (const char *name : {"beach.jpg", "unsized.jpg"}) {
+        SCOPED_TRACE(name);
+        const QNDocumentPtr photo = find(QStringLiteral("/Holiday/") + name);
+        ASSERT_TRUE(photo);
+        QList<double> reported;
+        const QString back = local->path() + "/" + name;
+        Answer a = run([&](auto h, auto cb) {
+            h->download(photo, QNDocument::withPath(back), [&](double f) { reported << f; }, cb);
+        });
+        ASSERT_FALSE(a.error) << text(a.error).toStdString();
+        EXPECT_EQ(QFileInfo(back).size(), photo->size());
+        ASSERT_FALSE(reported.isEmpty());
+        EXPECT_DOUBLE_EQ(reported.last(), 1.0);
+        EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    }
 }
 
 // A download that fails leaves what was at its destination as it was: the
