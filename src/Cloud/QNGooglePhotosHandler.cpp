@@ -13,6 +13,7 @@
 #include "DA/Query/DAQueryGooglePhotos.h"
 #include "DA/Service/DAServiceGooglePhotos.h"
 #include "Formats/DXJsonExtensions.h"
+#include "Net/NRFormDataRequest.h"
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNLog.h"
 
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <utility>
 
 namespace {
 
@@ -46,13 +48,6 @@ QString redirectUri() {
 }
 
 QString accountsHost() { return QNServiceHosts::url(QStringLiteral("google.accounts")); }
-
-QString formBody(const QList<std::pair<QString, QString>> &form) {
-    QStringList pairs;
-    for (const auto &[name, value] : form)
-        pairs << OA1URLRequestParameter::encode(name) + QLatin1Char('=') + OA1URLRequestParameter::encode(value);
-    return pairs.join(QLatin1Char('&'));
-}
 
 QString joinPath(const QString &folder, const QString &name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
@@ -173,42 +168,57 @@ QNDocumentPtr QNGooglePhotosHandler::documentFromEntry(const std::shared_ptr<DAE
 
 // --- Tokens ---------------------------------------------------------------------------
 
-void QNGooglePhotosHandler::tokenRequest(const QString &body, Action action) {
-    auto request = NRHTTPRequest::requestWithURL(QUrl(accountsHost() + QStringLiteral("/o/oauth2/token")));
+void QNGooglePhotosHandler::tokenRequest(const QList<std::pair<QString, QString>> &fields, Action action) {
+    auto request = NRFormDataRequest::requestWithURL(QUrl(accountsHost() + QStringLiteral("/o/oauth2/token")));
     request->setRequestMethod(QStringLiteral("POST"));
-    request->addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("application/x-www-form-urlencoded"));
-    request->appendPostData(body.toUtf8());
+    request->setPostFormat(NRFormDataRequest::URLEncodedPostFormat);
+    for (const auto &[key, value] : fields)
+        request->addPostValue(value, key);
     // The request holds the handler until it has answered or is cancelled
     // (its blocks go then).
     std::weak_ptr<NRHTTPRequest> weak = request;
-    auto fired = std::make_shared<bool>(false);
-    auto finished = [me = self(), weak, action, fired](bool failed) {
-        auto r = weak.lock();
-        if (!r || *fired)
-            return;
-        *fired = true;
-        // Over: nothing to stop any more (the handler may go when this
-        // request lets go of its blocks).
-        me->m_currentRequest.reset();
-        // Every token request makes the operation's new service.
-        me->m_googleService = DAServiceGooglePhotos::make();
-        me->m_accessToken = failed ? QString() : accessTokenOf(r.get());
-        if (!me->m_accessToken.isEmpty()) {
-            VNLog::addSecret(me->m_accessToken);
-            me->m_googleService->setAuthToken(me->m_accessToken);
-        }
-        if (me->isCancelled())
-            return;
-        VNErrorPtr error = failed ? (r->error() ? r->error() : errorFromDomain(kDomain, QStringLiteral("The request failed")))
-                                  : nullptr;
-        if (failed)
-            VNLog::log(QStringLiteral("QNGooglePhotosHander requestFailed error %1").arg(error->localizedDescription()));
-        action(r.get(), error);
-    };
-    request->setCompletionBlock([finished] { finished(false); });
-    request->setFailedBlock([finished] { finished(true); });
+    request->setCompletionBlock([me = self(), weak] {
+        if (auto r = weak.lock())
+            me->requestFinished(r.get());
+    });
+    request->setFailedBlock([me = self(), weak] {
+        if (auto r = weak.lock())
+            me->requestFailed(r.get());
+    });
+    m_actionBlock = std::move(action);
     m_currentRequest = request;
     request->startAsynchronous();
+}
+
+void QNGooglePhotosHandler::requestFinished(NRHTTPRequest *request) {
+    if (!request || request != m_currentRequest.get())
+        return;  // answered already
+    // Over: nothing to stop any more (the handler may go when this request
+    // lets go of its blocks).
+    m_currentRequest.reset();
+    // Every token reply makes the operation's new service, whatever its status.
+    m_googleService = DAServiceGooglePhotos::make();
+    m_accessToken = accessTokenOf(request);
+    if (!m_accessToken.isEmpty()) {
+        VNLog::addSecret(m_accessToken);
+        m_googleService->setAuthToken(m_accessToken);
+    }
+    const Action action = std::exchange(m_actionBlock, nullptr);
+    if (action && !isCancelled())
+        action(request, nullptr);
+}
+
+void QNGooglePhotosHandler::requestFailed(NRHTTPRequest *request) {
+    if (!request || request != m_currentRequest.get())
+        return;
+    m_currentRequest.reset();
+    m_accessToken.clear();
+    const VNErrorPtr error =
+        request->error() ? request->error() : errorFromDomain(kDomain, QStringLiteral("The request failed"));
+    VNLog::log(QStringLiteral("QNGooglePhotosHander requestFailed error %1").arg(error->localizedDescription()));
+    const Action action = std::exchange(m_actionBlock, nullptr);
+    if (action && !isCancelled())
+        action(request, error);
 }
 
 QString QNGooglePhotosHandler::accessTokenOf(NRHTTPRequest *request) {
@@ -222,10 +232,10 @@ QString QNGooglePhotosHandler::replyErrorEntry(NRHTTPRequest *request) {
 void QNGooglePhotosHandler::refreshAccessToken(Action action) {
     const auto config = driveConfig();
     const QString refresh = config ? config->password() : QString();
-    tokenRequest(formBody({{QStringLiteral("client_id"), kClientId},
-                           {QStringLiteral("client_secret"), kClientSecret},
-                           {QStringLiteral("refresh_token"), refresh},
-                           {QStringLiteral("grant_type"), QStringLiteral("refresh_token")}}),
+    tokenRequest({{QStringLiteral("client_id"), kClientId},
+                  {QStringLiteral("client_secret"), kClientSecret},
+                  {QStringLiteral("refresh_token"), refresh},
+                  {QStringLiteral("grant_type"), QStringLiteral("refresh_token")}},
                  std::move(action));
 }
 
@@ -255,11 +265,11 @@ void QNGooglePhotosHandler::processOAuthLogin(const QString &callbackUrl) {
         return;
     }
     std::weak_ptr<QNGooglePhotosHandler> weakSelf = self();
-    tokenRequest(formBody({{QStringLiteral("code"), code},
-                           {QStringLiteral("client_id"), kClientId},
-                           {QStringLiteral("client_secret"), kClientSecret},
-                           {QStringLiteral("redirect_uri"), redirectUri()},
-                           {QStringLiteral("grant_type"), QStringLiteral("authorization_code")}}),
+    tokenRequest({{QStringLiteral("code"), code},
+                  {QStringLiteral("client_id"), kClientId},
+                  {QStringLiteral("client_secret"), kClientSecret},
+                  {QStringLiteral("redirect_uri"), redirectUri()},
+                  {QStringLiteral("grant_type"), QStringLiteral("authorization_code")}},
                  [weakSelf, completed](NRHTTPRequest *request, VNErrorPtr error) {
                      auto me = weakSelf.lock();
                      if (error)
@@ -294,6 +304,7 @@ void QNGooglePhotosHandler::cancel() {
     m_tickets.clear();
     if (m_currentRequest)
         m_currentRequest->clearDelegatesAndCancel();
+    m_actionBlock = nullptr;
     // No answer follows: what the operation would have answered with goes now.
     m_operation = {};
     takeQuotaCompleted();
@@ -347,14 +358,20 @@ void QNGooglePhotosHandler::answerDocument(QNDocumentCallback completed, const Q
         completed(document, error, false);
 }
 
-DAServiceBase::Completion QNGooglePhotosHandler::fetchAnswer(FetchAnswer answer) {
+QNGooglePhotosHandler::FetchAnswer QNGooglePhotosHandler::fetchAnswer(FetchAnswer answer) {
     // The answered ticket leaves the handler: it keeps this completion (to run
     // the fetch again after a new sign-in), which holds the handler.
     return [me = self(), answer = std::move(answer)](const DAServiceTicketPtr &ticket, const DAObjectPtr &object,
                                                      const VNErrorPtr &error) {
         me->m_tickets.removeOne(ticket);
-        answer(object, error);
+        answer(ticket, object, error);
     };
+}
+
+QNGooglePhotosHandler::FetchAnswer QNGooglePhotosHandler::fetchAnswer(FetchAnswerMember answer) {
+    return fetchAnswer([this, answer](const DAServiceTicketPtr &ticket, const DAObjectPtr &object, const VNErrorPtr &error) {
+        (this->*answer)(ticket, object, error);
+    });
 }
 
 void QNGooglePhotosHandler::track(const DAServiceTicketPtr &ticket) {
@@ -378,18 +395,7 @@ void QNGooglePhotosHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
 void QNGooglePhotosHandler::quotaStep(const DAObjectPtr &) {
     const QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
     const DAServiceTicketPtr ticket = m_googleService->fetchFeedWithURL(
-        url,
-        fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) {
-            auto feed = std::dynamic_pointer_cast<DAFeedPhotoUser>(object);
-            if (auto config = driveConfig()) {
-                config->setTotalBytes(feed ? feed->quotaLimit().value_or(0) : 0);
-                config->setUsedBytes(feed ? feed->quotaUsed().value_or(0) : 0);
-                config->setAvailableBytes(config->totalBytes() - config->usedBytes());
-                config->setSharedBytes(0);
-            }
-            failOperation(error);
-        }),
-        DAFeedPhotoUser::staticClass());
+        url, fetchAnswer(&QNGooglePhotosHandler::quotaFinishedWithTicket), DAFeedPhotoUser::staticClass());
     if (!ticket) {
         // No fetch started, so none will answer: the quota ends here, unread.
         if (auto completed = takeQuotaCompleted(); completed && !isCancelled())
@@ -397,6 +403,19 @@ void QNGooglePhotosHandler::quotaStep(const DAObjectPtr &) {
         return;
     }
     track(ticket);
+}
+
+void QNGooglePhotosHandler::quotaFinishedWithTicket(const DAServiceTicketPtr &, const DAObjectPtr &object,
+                                                    const VNErrorPtr &error) {
+    // The counts are written whether the fetch failed or not: zero then.
+    auto feed = std::dynamic_pointer_cast<DAFeedPhotoUser>(object);
+    if (auto config = driveConfig()) {
+        config->setTotalBytes(feed ? feed->quotaLimit().value_or(0) : 0);
+        config->setUsedBytes(feed ? feed->quotaUsed().value_or(0) : 0);
+        config->setAvailableBytes(config->totalBytes() - config->usedBytes());
+        config->setSharedBytes(0);
+    }
+    failOperation(error);
 }
 
 // --- List ----------------------------------------------------------------------------
@@ -431,10 +450,10 @@ void QNGooglePhotosHandler::listStep(const DAObjectPtr &folderEntry) {
     const auto query = showFilesInternal(m_currentPath, folderEntry);
     // A big album is read to its end, page by page.
     m_googleService->setServiceShouldFollowNextLinks(true);
-    track(m_googleService->fetchFeedWithURL(query->URL(), fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { listFetched(object, error); })));
+    track(m_googleService->fetchFeedWithQuery(query, fetchAnswer(&QNGooglePhotosHandler::docListFetchTicket)));
 }
 
-void QNGooglePhotosHandler::listFetched(const DAObjectPtr &object, const VNErrorPtr &error) {
+void QNGooglePhotosHandler::docListFetchTicket(const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
     QNListCallback completed = takeListDocumentsCompleted();
     if (!completed || isCancelled())
         return;
@@ -512,15 +531,14 @@ void QNGooglePhotosHandler::downloadStep(const DAObjectPtr &resolved) {
     }
     auto query = DAQueryGooglePhotos::photoQueryWithFeedURL(QUrl(selfLink->href()));
     query->setImageSize(DAQueryGooglePhotos::originalImageSize);
-    auto ticket = m_googleService->fetchEntryWithURL(
-        query->URL(), fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { downloadEntryFetched(object, error); }),
-        DAEntryPhoto::staticClass());
-    if (ticket)
-        ticket->setProperty(QStringLiteral("save path"), m_destination ? m_destination->path() : QString());
-    track(ticket);
+    auto entryTicket = m_googleService->fetchEntryWithURL(query->URL(), fetchAnswer(&QNGooglePhotosHandler::ticket),
+                                                          DAEntryPhoto::staticClass());
+    if (entryTicket)
+        entryTicket->setProperty(QStringLiteral("save path"), m_destination ? m_destination->path() : QString());
+    track(entryTicket);
 }
 
-void QNGooglePhotosHandler::downloadEntryFetched(const DAObjectPtr &object, const VNErrorPtr &error) {
+void QNGooglePhotosHandler::ticket(const DAServiceTicketPtr &serviceTicket, const DAObjectPtr &object, const VNErrorPtr &error) {
     if (error) {
         VNLog::log(QStringLiteral("ticket error %1").arg(error->localizedDescription()));
         answerDocument(takeDownloadCompleted(), nullptr, error);
@@ -538,33 +556,41 @@ void QNGooglePhotosHandler::downloadEntryFetched(const DAObjectPtr &object, cons
         answerDocument(takeDownloadCompleted(), nullptr, codedError(QStringLiteral("Could not download file")));
         return;
     }
+    const QString savePath = serviceTicket ? serviceTicket->property(QStringLiteral("save path")).toString() : QString();
     const QUrl mediaURL(content->URLString());
     HFURLRequest request = m_googleService->requestForURL(mediaURL, QString(), QString());
     // The access token is for the service's own host only.
     if (!sameHost(mediaURL, QUrl(DAServiceGooglePhotos::serviceRootURLString())))
         request.removeHeader(QStringLiteral("Authorization"));
-    auto fetcher = m_googleService->fetcherService()->fetcherWithRequest(request);
-    m_currentFetcher = fetcher;
-    fetcher->setDownloadPath(m_destination ? m_destination->path() : QString());
-    std::weak_ptr<HFHTTPFetcher> weakFetcher = fetcher;
-    fetcher->setReceivedDataBlock([weakFetcher, documentSize = m_documentSize, progress = downloadProgress()](const QByteArray &) {
+    auto media = m_googleService->fetcherService()->fetcherWithRequest(request);
+    m_currentFetcher = media;
+    media->setDownloadPath(savePath);
+    std::weak_ptr<HFHTTPFetcher> weakFetcher = media;
+    std::weak_ptr<QNGooglePhotosHandler> weakSelf = self();
+    media->setReceivedDataBlock([weakFetcher, weakSelf](const QByteArray &data) {
         auto f = weakFetcher.lock();
-        if (!f || !progress)
-            return;
-        const qint64 expected = f->response() ? f->response()->expectedContentLength() : -1;
-        const qint64 done = f->downloadedLength();
-        if (expected > 0)
-            progress(float(done) / float(expected));
-        else if (documentSize > 0)
-            progress(float(done) / float(documentSize));
+        if (auto me = weakSelf.lock(); me && f)
+            me->fetcher(f.get(), data);
     });
     // The fetcher holds the handler until it has answered or is stopped.
-    fetcher->beginFetchWithCompletionHandler([me = self()](const QByteArray &, const VNErrorPtr &error) { me->downloadFinished(error); });
+    media->beginFetchWithCompletionHandler([me = self(), weakFetcher](const QByteArray &data, const VNErrorPtr &error) {
+        auto f = weakFetcher.lock();
+        me->fetcher(f.get(), data, error);
+    });
 }
 
-void QNGooglePhotosHandler::downloadFinished(const VNErrorPtr &error) {
+void QNGooglePhotosHandler::fetcher(HFHTTPFetcher *mediaFetcher, const QByteArray &) {
+    const qint64 expected = mediaFetcher->response() ? mediaFetcher->response()->expectedContentLength() : -1;
+    const qint64 done = mediaFetcher->downloadedLength();
+    if (expected > 0)
+        setProgress(float(done) / float(expected));
+    else if (m_documentSize > 0)
+        setProgress(float(done) / float(m_documentSize));
+}
+
+void QNGooglePhotosHandler::fetcher(HFHTTPFetcher *mediaFetcher, const QByteArray &, const VNErrorPtr &error) {
     m_currentFetcher.reset();  // over: nothing to stop any more
-    const QString savePath = m_destination ? m_destination->path() : QString();
+    const QString savePath = mediaFetcher ? mediaFetcher->downloadPath() : m_destination ? m_destination->path() : QString();
     if (error) {
         // The fetcher wrote only its own temporary file, which it has
         // removed: what is at the destination is not this download's.
@@ -615,10 +641,12 @@ void QNGooglePhotosHandler::uploadStep(const DAObjectPtr &folderEntry) {
     const QString albumID = album ? album->GPhotoID() : QStringLiteral("default");
     const QUrl url(DAServiceGooglePhotos::photoHostURLString() +
                    QStringLiteral("/data/upload/resumable/media/create-session/feed/api/user/default/albumid/") + albumID);
-    track(m_googleService->fetchEntryByInsertingEntry(
-        entry, url,
-        fetchAnswer([this](const DAObjectPtr &, const VNErrorPtr &error) { answerDocument(takeUploadCompleted(), nullptr, error); })));
+    track(m_googleService->fetchEntryByInsertingEntry(entry, url, fetchAnswer(&QNGooglePhotosHandler::copyFileTicket)));
     m_googleService->setServiceUploadProgressHandler(nullptr);  // the ticket has its copy
+}
+
+void QNGooglePhotosHandler::copyFileTicket(const DAServiceTicketPtr &, const DAObjectPtr &, const VNErrorPtr &error) {
+    answerDocument(takeUploadCompleted(), nullptr, error);
 }
 
 // --- Create folder -------------------------------------------------------------------
@@ -637,16 +665,23 @@ void QNGooglePhotosHandler::createFolderStep(const DAObjectPtr &parentEntry) {
     auto entry = DAEntryPhotoAlbum::albumEntry();
     entry->setTitleWithString(m_folderName);
     auto parent = std::dynamic_pointer_cast<DAEntryBase>(parentEntry);
-    auto link = parent ? parent->feedLink() : nullptr;
     QUrl url = DAServiceGooglePhotos::photoFeedURLForUserID(QStringLiteral("default"), {}, {}, {}, {}, {});
-    if (link) {
+    if (parent) {
+        // Inside the parent's feed only: without one the album would be made
+        // somewhere else than asked (at the root).
+        auto link = parent->feedLink();
+        if (!link || link->href().isEmpty()) {
+            answerDocument(takeCreateFolderCompleted(), nullptr,
+                           codedError(QStringLiteral("\u201c%1\u201d cannot hold an album").arg(m_destination ? m_destination->path() : QString())));
+            return;
+        }
         entry->setParent(parent);
         url = QUrl(link->href());
     }
-    track(m_googleService->fetchEntryByInsertingEntry(entry, url, fetchAnswer([this](const DAObjectPtr &object, const VNErrorPtr &error) { createFolderFetched(object, error); })));
+    track(m_googleService->fetchEntryByInsertingEntry(entry, url, fetchAnswer(&QNGooglePhotosHandler::createFolderTicket)));
 }
 
-void QNGooglePhotosHandler::createFolderFetched(const DAObjectPtr &object, const VNErrorPtr &error) {
+void QNGooglePhotosHandler::createFolderTicket(const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
     // The new album as a folder, for callers that go on into it (copy tasks).
     auto album = std::dynamic_pointer_cast<DAEntryBase>(object);
     const QString title = album && album->title() ? album->title()->stringValue() : QString();
@@ -673,9 +708,11 @@ void QNGooglePhotosHandler::removeStep(const DAObjectPtr &resolved) {
         answerDocument(takeRemoveCompleted(), nullptr, codedError(QStringLiteral("Could not remove file")));
         return;
     }
-    track(m_googleService->deleteEntry(entry, fetchAnswer([this](const DAObjectPtr &, const VNErrorPtr &error) {
-                                           answerDocument(takeRemoveCompleted(), nullptr, error);
-                                       })));
+    track(m_googleService->deleteEntry(entry, fetchAnswer(&QNGooglePhotosHandler::removePathTicket)));
+}
+
+void QNGooglePhotosHandler::removePathTicket(const DAServiceTicketPtr &, const DAObjectPtr &, const VNErrorPtr &error) {
+    answerDocument(takeRemoveCompleted(), nullptr, error);
 }
 
 // --- Rename --------------------------------------------------------------------------
@@ -700,15 +737,16 @@ void QNGooglePhotosHandler::renameStep(const DAObjectPtr &resolved) {
     QMap<QString, QString> namespaces = DAServiceGooglePhotos::standardServiceNamespaces();
     namespaces.insert(entry->namespaces());
     entry->setNamespaces(namespaces);
-    track(m_googleService->fetchEntryByUpdatingEntry(
-        entry, fetchAnswer([this, entry](const DAObjectPtr &object, const VNErrorPtr &error) { renameFetched(entry, object, error); })));
+    m_renamedEntry = entry;
+    track(m_googleService->fetchEntryByUpdatingEntry(entry, fetchAnswer(&QNGooglePhotosHandler::renameFileTicket)));
 }
 
-void QNGooglePhotosHandler::renameFetched(const DAEntryBasePtr &entry, const DAObjectPtr &object, const VNErrorPtr &error) {
+void QNGooglePhotosHandler::renameFileTicket(const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
     // The listed entry goes on as the renamed one: the server's new ETag is
     // the one a later change of it (the backup's removal) must send.
-    if (auto updated = std::dynamic_pointer_cast<DAEntryBase>(object); updated && !error && !updated->ETag().isEmpty())
-        entry->setETag(updated->ETag());
+    if (auto updated = std::dynamic_pointer_cast<DAEntryBase>(object);
+        m_renamedEntry && updated && !error && !updated->ETag().isEmpty())
+        m_renamedEntry->setETag(updated->ETag());
     answerDocument(takeRenameCompleted(), nullptr, error);
 }
 
@@ -815,9 +853,8 @@ void QNGooglePhotosHandler::resolveFeed(const QUrl &feedURL, const QStringList &
     // The fetch holds the handler until it has answered or is cancelled;
     // nothing else holds this search.
     track(m_googleService->fetchFeedWithURL(
-        query->URL(), fetchAnswer([this, names, depth](const DAObjectPtr &object, const VNErrorPtr &error) {
-            resolveFeedFetched(names, depth, object, error);
-        })));
+        query->URL(), fetchAnswer([this, names, depth](const DAServiceTicketPtr &, const DAObjectPtr &object,
+                                                       const VNErrorPtr &error) { resolveFeedFetched(names, depth, object, error); })));
 }
 
 void QNGooglePhotosHandler::resolveFeedFetched(const QStringList &names, int depth, const DAObjectPtr &object,

@@ -74,6 +74,12 @@ public:
     std::shared_ptr<DAQueryGooglePhotos> showFilesInternal(const QString &folderPath,
                                                            const std::shared_ptr<DAObject> &folderObject);
 
+    // The operation's state: the service of its last token request, the
+    // folder being listed, the size of the photo being downloaded.
+    std::shared_ptr<DAServiceGooglePhotos> googleService() const { return m_googleService; }
+    QString currentPath() const { return m_currentPath; }
+    qint64 documentSize() const { return m_documentSize; }
+
     static QUrl authorizationURL();
     // Domain "QNGooglePhotosHandler", code 0, the message as description.
     static VNErrorPtr errorFromDomain(const QString &domain, const QString &message);
@@ -105,36 +111,52 @@ private:
     void entryResolved(const std::shared_ptr<DAObject> &entry, const VNErrorPtr &error);
     void failOperation(const VNErrorPtr &error);
 
-    // The steps of the operations, and the answers of their fetches.
+    // The steps of the operations.
     void quotaStep(const std::shared_ptr<DAObject> &entry);
     void listStep(const std::shared_ptr<DAObject> &folderEntry);
-    void listFetched(const std::shared_ptr<DAObject> &object, const VNErrorPtr &error);
     void downloadStep(const std::shared_ptr<DAObject> &entry);
-    void downloadEntryFetched(const std::shared_ptr<DAObject> &object, const VNErrorPtr &error);
-    void downloadFinished(const VNErrorPtr &error);
     void uploadStep(const std::shared_ptr<DAObject> &folderEntry);
     void createFolderStep(const std::shared_ptr<DAObject> &parentEntry);
-    void createFolderFetched(const std::shared_ptr<DAObject> &object, const VNErrorPtr &error);
     void removeStep(const std::shared_ptr<DAObject> &entry);
     void renameStep(const std::shared_ptr<DAObject> &entry);
-    void renameFetched(const std::shared_ptr<DAEntryBase> &entry, const std::shared_ptr<DAObject> &object,
-                       const VNErrorPtr &error);
     void linkStep(const std::shared_ptr<DAObject> &entry);
     void linkFinished(NRHTTPRequest *request, bool failed);
+
+    // The answers of the operations' service fetches: (ticket, the object
+    // fetched or posted, error).
+    using TicketPtr = std::shared_ptr<DAServiceTicketBase>;
+    using ObjectPtr = std::shared_ptr<DAObject>;
+    void quotaFinishedWithTicket(const TicketPtr &serviceTicket, const ObjectPtr &feed, const VNErrorPtr &error);
+    void docListFetchTicket(const TicketPtr &serviceTicket, const ObjectPtr &feed, const VNErrorPtr &error);
+    // The download's entry, with the URL of its image.
+    void ticket(const TicketPtr &serviceTicket, const ObjectPtr &entry, const VNErrorPtr &error);
+    void copyFileTicket(const TicketPtr &serviceTicket, const ObjectPtr &entry, const VNErrorPtr &error);
+    void createFolderTicket(const TicketPtr &serviceTicket, const ObjectPtr &entry, const VNErrorPtr &error);
+    void removePathTicket(const TicketPtr &serviceTicket, const ObjectPtr &entry, const VNErrorPtr &error);
+    void renameFileTicket(const TicketPtr &serviceTicket, const ObjectPtr &entry, const VNErrorPtr &error);
+    // The download's media fetch: bytes arrived (progress), and its end.
+    void fetcher(HFHTTPFetcher *mediaFetcher, const QByteArray &dataSoFar);
+    void fetcher(HFHTTPFetcher *mediaFetcher, const QByteArray &data, const VNErrorPtr &error);
 
     // Answers the taken completion, unless the handler was cancelled.
     void answerDocument(QNDocumentCallback completed, const QNDocumentPtr &document, const VNErrorPtr &error);
     // The completion of a service fetch of this operation: it holds the
     // handler until the fetch has answered or cancel() has stopped it.
-    using FetchAnswer = std::function<void(const std::shared_ptr<DAObject> &object, const VNErrorPtr &error)>;
-    std::function<void(const std::shared_ptr<DAServiceTicketBase> &, const std::shared_ptr<DAObject> &, const VNErrorPtr &)>
-    fetchAnswer(FetchAnswer answer);
+    using FetchAnswer = std::function<void(const TicketPtr &, const ObjectPtr &, const VNErrorPtr &)>;
+    using FetchAnswerMember = void (QNGooglePhotosHandler::*)(const TicketPtr &, const ObjectPtr &, const VNErrorPtr &);
+    FetchAnswer fetchAnswer(FetchAnswer answer);
+    FetchAnswer fetchAnswer(FetchAnswerMember answer);
     void track(const std::shared_ptr<DAServiceTicketBase> &ticket);
 
     // Starts the token refresh; the action runs once when it ends, with the
     // access token already on the new service.
     void refreshAccessToken(Action action);
-    void tokenRequest(const QString &body, Action action);
+    // A form posted to the token endpoint; its answer goes to the action.
+    void tokenRequest(const QList<std::pair<QString, QString>> &fields, Action action);
+    // The ends of a token request: any reply (a new service with the reply's
+    // access token), or a failure in transport (logged); each runs the action.
+    void requestFinished(NRHTTPRequest *request);
+    void requestFailed(NRHTTPRequest *request);
     // The document's entry: the one it was listed with, else found by its
     // path (album, album/photo), one feed at a time, and by its id when it
     // has one; null for the root.
@@ -149,6 +171,7 @@ private:
     std::shared_ptr<QNGooglePhotosHandler> self();
 
     Operation m_operation;
+    Action m_actionBlock;         // the continuation of the token request in flight
     QNDocumentPtr m_document;     // the operation's document (download, upload, link)
     QNDocumentPtr m_destination;  // its second document (download, create folder, rename)
     QString m_folderName;         // createFolder
@@ -160,6 +183,7 @@ private:
     QString m_accessToken;
     QString m_currentPath;
     QNDocumentPtr m_currentFolder;  // told what its listing left out
+    std::shared_ptr<DAEntryBase> m_renamedEntry;  // the listed entry a rename changes
     QString m_resolvedId;           // the id of the document being looked up
     QList<QUrl> m_albumsLeft;       // albums still to look into for it
 };

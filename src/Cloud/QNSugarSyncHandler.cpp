@@ -73,6 +73,13 @@ QString childValue(const XTNodePtr &node, const QString &name) {
     return childText(node, name).trimmed();
 }
 
+// The quota's counts are read from the first element of their name.
+QString firstChildValue(const XTNodePtr &node, const QString &name) {
+    VNErrorPtr error;
+    const XTNodeList found = node->nodesForXPath(name, &error);
+    return found.isEmpty() ? QString() : found.first()->stringValue().trimmed();
+}
+
 // A document whose root is the expected element; null and *error otherwise:
 // the parser's own error for a reply that is no XML.
 XTDocumentPtr parseReply(const QByteArray &reply, const QString &root, VNErrorPtr *error) {
@@ -384,8 +391,8 @@ void QNSugarSyncHandler::quota(QNDocumentPtr, QNQuotaCallback completed) {
                 completed(error, false);
                 return;
             }
-            const qint64 total = childValue(user->rootElement(), QStringLiteral("quota/limit")).toLongLong();
-            const qint64 used = childValue(user->rootElement(), QStringLiteral("quota/usage")).toLongLong();
+            const qint64 total = firstChildValue(user->rootElement(), QStringLiteral("quota/limit")).toLongLong();
+            const qint64 used = firstChildValue(user->rootElement(), QStringLiteral("quota/usage")).toLongLong();
             if (auto config = self->driveConfig()) {
                 config->setTotalBytes(total);
                 config->setUsedBytes(used);

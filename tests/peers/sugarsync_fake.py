@@ -4,11 +4,14 @@
     sugarsync_fake.py STATE_DIR CERT KEY READY_FILE
 
   POST /app-authorization   user "sync@example.test", password "sync pass":
-                            201, Location = a refresh token (401 otherwise)
+                            201, Location = a refresh token (401 otherwise;
+                            password "locked": 403 with a Location)
   POST /authorization       a known refresh token: 201, Location = an access
                             token, body <authorization><user>URL</user>...
                             (the refresh token BASE/app-authorization/notxml:
-                            an access token with a body that is no XML)
+                            an access token with a body that is no XML;
+                            BASE/app-authorization/user-NAME: the user
+                            BASE/user/NAME of QUIRK_USERS)
 Every other call needs Authorization = an access token (401 otherwise):
   GET  /user                            quota and the deleted-items folder
   GET  /user/folders/contents           the top folders   (?start=&max=, paged)
@@ -57,6 +60,14 @@ PRIVATE_KEY = "ZWQxNGE3YjI5OGMwZDNhNjFmYzU4ZTI3YjA5NGQxYzk"
 LOCK = threading.Lock()
 IDS = itertools.count(1)
 STATE = {"dir": None, "base": None, "counts": {}, "refresh": set(), "access": set(), "items": {}}
+
+
+# Users whose resource reads in an unusual way: quota counts missing or
+# repeated.
+QUIRK_USERS = {
+    "nousage": "<quota><limit>1000</limit></quota>",
+    "twolimits": "<quota><limit>1000</limit><limit>9</limit><usage>400</usage><usage>1</usage></quota>",
+}
 
 
 def new_item(name, parent, folder, data=b""):
@@ -165,6 +176,10 @@ class Handler(BaseHTTPRequestHandler):
         data = self.body()
         if parts == ["app-authorization"]:
             doc = ET.fromstring(data)
+            if doc.findtext("password") == "locked":
+                # A refusal that still names a place: no token.
+                return self.send(403, b"<html>Locked</html>", "text/html",
+                                 location="%s/app-authorization/locked" % STATE["base"])
             if (doc.findtext("username"), doc.findtext("password")) != (USER, PASSWORD) or \
                     doc.findtext("accessKeyId") != ACCESS_KEY_ID or doc.findtext("privateAccessKey") != PRIVATE_KEY:
                 return self.send(401, b"<html>Unauthorized</html>", "text/html")
@@ -176,12 +191,17 @@ class Handler(BaseHTTPRequestHandler):
             if doc.findtext("refreshToken") == "%s/app-authorization/notxml" % STATE["base"]:
                 access = "%s/authorization/%s" % (STATE["base"], uuid.uuid4().hex)
                 return self.send(201, b"Service unavailable", "text/plain", location=access)
-            if doc.findtext("refreshToken") not in STATE["refresh"]:
+            user = "user"
+            quirk = doc.findtext("refreshToken").rsplit("/user-", 1)[-1]
+            if doc.findtext("refreshToken") == "%s/app-authorization/user-%s" % (STATE["base"], quirk) and \
+                    quirk in QUIRK_USERS:
+                user = "user/" + quirk
+            elif doc.findtext("refreshToken") not in STATE["refresh"]:
                 return self.send(401, b"<html>Unauthorized</html>", "text/html")
             access = "%s/authorization/%s" % (STATE["base"], uuid.uuid4().hex)
             STATE["access"].add(access)
             body = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><authorization><expiration>2030-01-01T00:00:00.000-08:00"
-                    "</expiration><user>%s/user</user></authorization>" % STATE["base"]).encode()
+                    "</expiration><user>%s/%s</user></authorization>" % (STATE["base"], user)).encode()
             return self.send(201, body, location=access)
         if not self.authorized():
             return self.send(401, b"")
@@ -211,6 +231,9 @@ class Handler(BaseHTTPRequestHandler):
                     "</limit><usage>%d</usage></quota><deleted>%s</deleted></user>"
                     % (USER, used, ref(STATE["deleted"]))).encode()
             return self.send(200, body)
+        if len(parts) == 2 and parts[0] == "user" and parts[1] in QUIRK_USERS:
+            return self.send(200, ("<?xml version=\"1.0\"?><user>%s<deleted>%s</deleted></user>"
+                                   % (QUIRK_USERS[parts[1]], ref(STATE["deleted"]))).encode())
         if parts == ["user", "folders", "contents"]:
             return self.contents(STATE["root"], query)
         if len(parts) == 3 and parts[0] == "folder" and parts[2] == "contents" and parts[1] in STATE["items"]:

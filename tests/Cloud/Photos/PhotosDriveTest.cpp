@@ -18,6 +18,7 @@
 #include "../WebDrives/WebDriveTestSupport.h"
 
 #include <QCryptographicHash>
+#include <algorithm>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -213,6 +214,28 @@ TEST_F(PhotoDrive, ADownloadIsByteExactAndTheMediaHostGetsNoToken) {
         }
 }
 
+// Progress runs against the announced length, or without one against the
+// photo's listed size; either way it ends whole.
+TEST_F(PhotoDrive, DownloadProgressWithAndWithoutAnAnnouncedLength) {
+    ASSERT_FALSE(signIn().error);
+    control("entry", {{"album", "Holiday"}, {"title", "unsized.jpg"}, {"data", QString(50000, 'u')}});
+    for (const char *name : {"beach.jpg", "unsized.jpg"}) {
+        SCOPED_TRACE(name);
+        const QNDocumentPtr photo = find(QStringLiteral("/Holiday/") + name);
+        ASSERT_TRUE(photo);
+        QList<double> reported;
+        const QString back = local->path() + "/" + name;
+        Answer a = run([&](auto h, auto cb) {
+            h->download(photo, QNDocument::withPath(back), [&](double f) { reported << f; }, cb);
+        });
+        ASSERT_FALSE(a.error) << text(a.error).toStdString();
+        EXPECT_EQ(QFileInfo(back).size(), photo->size());
+        ASSERT_FALSE(reported.isEmpty());
+        EXPECT_DOUBLE_EQ(reported.last(), 1.0);
+        EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    }
+}
+
 // A download that fails leaves what was at its destination as it was: the
 // fetcher writes only a temporary file of its own.
 TEST_F(PhotoDrive, AFailedDownloadLeavesTheFileAtItsDestination) {
@@ -273,6 +296,46 @@ TEST_F(PhotoDrive, AlbumsAreMadeRenamedAndRemovedAndAPhotoOnlyWithItsCurrentTag)
     EXPECT_EQ(names(list(QNDocument::withPath("/", true)).documents),
               (QStringList{"Big/", "Holiday/", "Journeys/"}));
     EXPECT_EQ(names(list(find("/Holiday")).documents), QStringList{"beach.jpg"});
+}
+
+// A quota whose user feed fails hands on the fetch's error and leaves no
+// counts from before.
+TEST_F(PhotoDrive, AFailedQuotaReportsItsErrorWithTheCountsAtZero) {
+    ASSERT_FALSE(signIn().error);
+    drive->setTotalBytes(1000);
+    drive->setUsedBytes(400);
+    drive->setAvailableBytes(600);
+    drive->setSharedBytes(5);
+    control("fault", {{"prefix", "/data/feed/api/user/default"}, {"status", 500}});
+    std::optional<VNErrorPtr> quotaError;
+    bool cancelled = true;
+    drive->createCloudInterface()->quota(QNDocument::withPath("/", true), [&](VNErrorPtr e, bool c) {
+        quotaError = e;
+        cancelled = c;
+    });
+    ASSERT_TRUE(VNTest::waitUntil([&] { return quotaError.has_value(); }));
+    EXPECT_TRUE(*quotaError);
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(drive->totalBytes(), 0);
+    EXPECT_EQ(drive->usedBytes(), 0);
+    EXPECT_EQ(drive->availableBytes(), 0);
+    EXPECT_EQ(drive->sharedBytes(), 0);
+}
+
+// A parent whose entry names no feed cannot hold the new album: refused,
+// and nothing made at the root in its place.
+TEST_F(PhotoDrive, AnAlbumIsMadeOnlyInsideItsParentsFeed) {
+    ASSERT_FALSE(signIn().error);
+    auto entry = DAEntryPhotoAlbum::albumEntry();
+    entry->setTitleWithString("Linkless");
+    const QNDocumentPtr parent = QNGooglePhotosHandler::documentFromEntry(entry, "/");
+    control("clear_log");
+    Answer a = run([&](auto h, auto cb) { h->createFolder("Inner", parent, cb); });
+    ASSERT_TRUE(a.error);
+    EXPECT_EQ(a.error->code(), 42);
+    EXPECT_FALSE(a.document);
+    EXPECT_EQ(countOf(requestLog(), "POST", "/data/feed/"), 0);
+    EXPECT_FALSE(names(list(QNDocument::withPath("/", true)).documents).contains("Inner/"));
 }
 
 TEST_F(PhotoDrive, BigPhotoGoesInTwoChunks) {

@@ -103,14 +103,26 @@ TEST_F(SugarSync, LoginKeepsTheRefreshTokenNotThePasswordAndNeverLogsIt) {
     EXPECT_TRUE(config->token().contains("/app-authorization/"));
     EXPECT_EQ(config->description(), "SHOW DOCUMENTS ON THIS SUGARSYNC ACCOUNT");
 
+    // Refused, with no Location or with one on the refusal: the drive keeps
+    // its password and gets no token.
+    for (const char *password : {"wrong", "locked"}) {
+        SCOPED_TRACE(password);
+        auto refusedDrive = QNDriveConfig::create();
+        refusedDrive->setIsSugarSync(true);
+        refusedDrive->setUsername(peer().value("user").toString());
+        refusedDrive->setPassword(password);
+        auto refused = VNTest::answerOf([&](AnswerPtr a) { refusedDrive->createCloudInterface()->login(loginAnswer(a)); });
+        EXPECT_FALSE(refused->success);
+        ASSERT_TRUE(refused->error);
+        EXPECT_EQ(refused->error->localizedDescription(), "The account is invalid or the connection had a problem");
+        EXPECT_EQ(refusedDrive->password(), password);
+        EXPECT_TRUE(refusedDrive->token().isEmpty());
+    }
+
     auto wrong = QNDriveConfig::create();
     wrong->setIsSugarSync(true);
     wrong->setUsername(peer().value("user").toString());
     wrong->setPassword("wrong");
-    auto refused = VNTest::answerOf([&](AnswerPtr a) { wrong->createCloudInterface()->login(loginAnswer(a)); });
-    EXPECT_FALSE(refused->success);
-    ASSERT_TRUE(refused->error);
-    EXPECT_EQ(refused->error->localizedDescription(), "The account is invalid or the connection had a problem");
 
     VNLog::setCapturing(true);
     VNTest::answerOf([&](AnswerPtr a) { wrong->createCloudInterface()->login(loginAnswer(a)); });
@@ -338,6 +350,25 @@ TEST_F(SugarSync, CancelWhileTheTokenIsAskedForAnswersOnce) {
         EXPECT_EQ(answer->cancelled, c.cancelled);
         EXPECT_TRUE(answer->documents.isEmpty());
         EXPECT_TRUE(answer->error && answer->error->code() == 4) << answer->text();
+    }
+}
+
+// The quota's counts: a missing usage is 0, and a repeated count is read
+// from its first element.
+TEST_F(SugarSync, QuotaCountsMissingOrRepeated) {
+    struct Case {
+        const char *user;
+        qint64 total, used;
+    };
+    const QString token = config->token();
+    for (const Case &c : {Case{"nousage", 1000, 0}, Case{"twolimits", 1000, 400}}) {
+        SCOPED_TRACE(c.user);
+        config->setToken(token.left(token.lastIndexOf('/') + 1) + "user-" + c.user);
+        auto quota = VNTest::answerOf([&](AnswerPtr a) { handler()->quota(nullptr, VNTest::quotaAnswer(a)); });
+        ASSERT_FALSE(quota->error) << quota->text();
+        EXPECT_EQ(config->totalBytes(), c.total);
+        EXPECT_EQ(config->usedBytes(), c.used);
+        EXPECT_EQ(config->availableBytes(), c.total - c.used);
     }
 }
 
