@@ -138,10 +138,10 @@ void NRHTTPRequest::setURL(const QUrl &url) {
     if (url == m_url)
         return;
     m_url = url;
-    // What was made for the old URL: its challenge and the header list of
-    // its message (kept while a transfer still uses it). The proxy's
-    // challenge state lives in the transfer and goes with it.
+    // What was made for the old URL: the server's and the proxy's challenges
+    // and the header list of its message (kept while a transfer still uses it).
     m_requestAuthentication.reset();
+    m_proxyAuthentication.reset();
     if (!m_easy) {
         curl_slist_free_all(m_curlHeaders);
         m_curlHeaders = nullptr;
