@@ -57,13 +57,28 @@ struct FixUp {
         }
     }
 
+    // The declaration in the graft point's scope that binds the prefix to the
+    // same URI, or null. Looked up by URI first; a URI bound under a second
+    // prefix as well may be found under that one, so the prefix is asked too.
+    static xmlNsPtr repeatedInScope(xmlNsPtr ns, xmlNodePtr graftPoint) {
+        xmlNsPtr found = xmlSearchNsByHref(graftPoint->doc, graftPoint, ns->href);
+        if (found && xmlStrEqual(found->prefix, ns->prefix))
+            return found;
+        // ("xml" is never asked by prefix: for a node in no document libxml2
+        // would declare it on the node.)
+        if (ns->prefix && xmlStrEqual(ns->prefix, BAD_CAST "xml"))
+            return nullptr;
+        found = xmlSearchNs(graftPoint->doc, graftPoint, ns->prefix);
+        return found && xmlStrEqual(found->href, ns->href) ? found : nullptr;
+    }
+
     // Own declarations that repeat one in the graft point's scope.
     void dropDuplicates(xmlNodePtr element, xmlNodePtr graftPoint) {
         xmlNsPtr previous = nullptr;
         for (xmlNsPtr ns = element->nsDef; ns;) {
             xmlNsPtr next = ns->next;
-            xmlNsPtr found = graftPoint ? xmlSearchNsByHref(graftPoint->doc, graftPoint, ns->href) : nullptr;
-            if (found && found != ns && xmlStrEqual(found->prefix, ns->prefix)) {
+            xmlNsPtr found = graftPoint ? repeatedInScope(ns, graftPoint) : nullptr;
+            if (found && found != ns) {
                 substitutes.insert(ns, found);
                 if (previous)
                     previous->next = next;
@@ -257,17 +272,18 @@ DAXMLElementList DAXMLElement::elementsForLocalName(const QString &localName, co
     DAXMLElementList list;
     if (!m_node->children)
         return list;
+    // Matched by the namespace's URI, not by which declaration names it: one
+    // URI may be declared under two prefixes (or as the default and under a
+    // prefix), and children may use either. A name not yet resolved against
+    // a declaration reads "{URI}:local".
     const QByteArray uriBytes = uri.toUtf8(), localBytes = localName.toUtf8();
     const QByteArray unresolved = QStringLiteral("{%1}:%2").arg(uri, localName).toUtf8();
-    xmlNsPtr expectedNs = searchURI(m_node, uriBytes);
     for (xmlNodePtr c = m_node->children; c; c = c->next) {
         if (c->type != XML_ELEMENT_NODE)
             continue;
-        xmlNsPtr ns = expectedNs;
-        if (c->nsDef)
-            ns = searchURI(c, uriBytes);
-        const QByteArray &expectedName = ns ? localBytes : unresolved;
-        if (c->ns == ns && xmlStrEqual(c->name, xml(expectedName)))
+        const bool matches = c->ns ? xmlStrEqual(c->ns->href, xml(uriBytes)) && xmlStrEqual(c->name, xml(localBytes))
+                                   : xmlStrEqual(c->name, xml(unresolved));
+        if (matches)
             list.append(std::static_pointer_cast<DAXMLElement>(wrap(c, m_tree)));
     }
     return list;

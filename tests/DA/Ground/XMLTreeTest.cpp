@@ -172,3 +172,55 @@ TEST(DAXMLTree, ADocumentsTextsAreDecodedOnce) {
     EXPECT_FALSE(loose->tree()->hasStringsCache());
     EXPECT_EQ(loose->stringValue(), QStringLiteral("café"));
 }
+
+// A grafted element drops a declaration that the place it goes to already
+// binds the same way (the prefix to the same URI), also where that URI is
+// bound under a second prefix too; one that would change a meaning stays.
+TEST(DAXMLTree, GraftedDeclarationsThatRepeatTheScopeAreDropped) {
+    const QString exif = QStringLiteral("http://schemas.google.com/photos/exif/2007");
+    struct Row {
+        const char *scope;  // declarations of the element grafted to
+        bool dropped;
+    };
+    const Row rows[] = {
+        {"xmlns:exif='U'", true},
+        {"xmlns:e2='U' xmlns:exif='U'", true},  // the URI found first under another prefix
+        {"xmlns:exif='U' xmlns:e2='U'", true},
+        {"xmlns:e2='U'", false},                // the prefix is not bound here
+        {"xmlns:exif='urn:other'", false},      // bound to another URI
+    };
+    for (const Row &row : rows) {
+        const QString scope = QString::fromLatin1(row.scope).replace(QLatin1String("'U'"), "'" + exif + "'");
+        auto parent = DAXMLElement::elementWithXMLString("<entry " + scope + "/>");
+        auto tags = DAXMLElement::elementWithXMLString("<exif:tags xmlns:exif='" + exif + "'><exif:make>M</exif:make></exif:tags>");
+        ASSERT_TRUE(parent && tags) << row.scope;
+        parent->addChild(tags);
+        const DAXMLElementPtr grafted = parent->childElements().value(0);
+        ASSERT_TRUE(grafted) << row.scope;
+        EXPECT_EQ(grafted->namespaces().isEmpty(), row.dropped) << row.scope;
+        EXPECT_EQ(grafted->URI(), exif) << row.scope;
+        const DAXMLElementList makes = grafted->elementsForLocalName("make", exif);
+        ASSERT_EQ(makes.size(), 1) << row.scope;
+        EXPECT_EQ(makes[0]->name(), "exif:make") << row.scope;
+        const QByteArray bytes = DAXMLDocument::documentWithRootElement(parent)->XMLData();
+        EXPECT_TRUE(xmlLintClean(bytes)) << bytes.constData();
+        EXPECT_EQ(bytes.count("xmlns:exif=\"" + exif.toUtf8() + "\""), 1) << bytes.constData();
+    }
+}
+
+// Children are found by their namespace's URI whichever declaration names
+// it: the default one, a prefix, or one of two prefixes of the same URI.
+TEST(DAXMLTree, ChildrenByURIUnderAnyDeclarationOfIt) {
+    const char *documents[] = {
+        "<feed xmlns='http://www.w3.org/2005/Atom'><entry/><entry/></feed>",
+        "<feed xmlns:atom='http://www.w3.org/2005/Atom' xmlns='http://www.w3.org/2005/Atom'><entry/><atom:entry/></feed>",
+        "<feed xmlns='http://www.w3.org/2005/Atom' xmlns:atom='http://www.w3.org/2005/Atom'><atom:entry/><entry/></feed>",
+        "<a:feed xmlns:a='http://www.w3.org/2005/Atom' xmlns:b='http://www.w3.org/2005/Atom'><b:entry/><a:entry/><entry/></a:feed>",
+        "<feed xmlns='http://www.w3.org/2005/Atom'><entry/><x:entry xmlns:x='urn:x'/><entry xmlns='http://www.w3.org/2005/Atom'/></feed>",
+    };
+    for (const char *text : documents) {
+        auto doc = DAXMLDocument::documentWithData(text);
+        ASSERT_TRUE(doc) << text;
+        EXPECT_EQ(doc->rootElement()->elementsForLocalName("entry", atom).size(), 2) << text;
+    }
+}
