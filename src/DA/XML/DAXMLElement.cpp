@@ -342,8 +342,10 @@ DAXMLNodePtr DAXMLElement::attributeForName(const QString &name) const {
         return nullptr;
     xmlNsPtr ns = searchPrefix(m_node, prefix.toUtf8());
     const QByteArray local = localNameForName(name).toUtf8();
+    // By the URI the prefix names: the attribute may carry another prefix of it.
     for (xmlAttrPtr a = m_node->properties; a; a = a->next) {
-        if (a->ns == ns && xmlStrEqual(a->name, xml(local)))
+        const bool sameNamespace = ns ? a->ns && xmlStrEqual(a->ns->href, ns->href) : !a->ns;
+        if (sameNamespace && xmlStrEqual(a->name, xml(local)))
             return wrap(reinterpret_cast<xmlNodePtr>(a), m_tree);
     }
     return nullptr;

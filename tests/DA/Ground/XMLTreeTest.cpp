@@ -223,4 +223,10 @@ TEST(DAXMLTree, ChildrenByURIUnderAnyDeclarationOfIt) {
         ASSERT_TRUE(doc) << text;
         EXPECT_EQ(doc->rootElement()->elementsForLocalName("entry", atom).size(), 2) << text;
     }
+    // An attribute is found by the URI its prefix names, as children are.
+    auto element = DAXMLElement::elementWithXMLString("<e xmlns:a='urn:k' xmlns:b='urn:k' b:kind='x' c:kind='y' xmlns:c='urn:c'/>");
+    ASSERT_TRUE(element);
+    ASSERT_TRUE(element->attributeForName("a:kind"));
+    EXPECT_EQ(element->attributeForName("a:kind")->stringValue(), "x");
+    EXPECT_FALSE(element->attributeForName("z:kind"));  // undeclared prefix: no namespace, none here
 }
