@@ -233,19 +233,26 @@ DAServiceTicketPtr DAServiceGoogle::authenticate(AuthCompletion completion) {
 }
 
 DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTicketGooglePtr &ticket) {
-    if (m_pendingAuthFetcher) {
-        m_waiting[m_pendingAuthFetcher.get()].append(ticket);
-        ticket->setAuthFetcher(m_pendingAuthFetcher);
-        ticket->setCurrentFetcher(m_pendingAuthFetcher);
-        return ticket;
-    }
+    if (!m_pendingAuthFetcher)
+        return authenticateThenInvoke(ticket);
+    addDependentInvocation(ticket, m_pendingAuthFetcher);
+    ticket->setAuthFetcher(m_pendingAuthFetcher);
+    ticket->setCurrentFetcher(m_pendingAuthFetcher);
+    return ticket;
+}
+
+void DAServiceGoogle::addDependentInvocation(const DAServiceTicketGooglePtr &ticket, const std::shared_ptr<HFHTTPFetcher> &authFetcher) {
+    m_waiting[authFetcher.get()].append(ticket);
+}
+
+DAServiceTicketPtr DAServiceGoogle::authenticateThenInvoke(const DAServiceTicketGooglePtr &ticket) {
     auto fetcher = authenticationFetcher();
     if (!fetcher) {
         if (auto completion = ticket->record()->completion)
             completion(ticket, nullptr, signInRefusal());
         return nullptr;
     }
-    m_waiting[fetcher.get()].append(ticket);
+    addDependentInvocation(ticket, fetcher);
     ticket->setAuthFetcher(fetcher);
     ticket->setCurrentFetcher(fetcher);
     DASetTicket(fetcher, ticket);
