@@ -24,18 +24,18 @@ xmlNsPtr searchPrefix(xmlNodePtr scope, const QByteArray &prefix) {
 
 xmlNsPtr searchURI(xmlNodePtr scope, const QByteArray &uri) { return xmlSearchNsByHref(scope->doc, scope, xml(uri)); }
 
-// The declaration in the graft point's scope that binds the prefix to the
-// same URI, or null. Looked up by URI first; a URI bound under a second
-// prefix as well may be found under that one, so the prefix is asked too.
-xmlNsPtr repeatedInScope(xmlNsPtr ns, xmlNodePtr graftPoint) {
-    xmlNsPtr found = xmlSearchNsByHref(graftPoint->doc, graftPoint, ns->href);
+// The declaration in scope that binds the prefix to the same URI, or null.
+// Looked up by URI first; a URI bound under a second prefix as well may be
+// found under that one, so the prefix is asked too.
+xmlNsPtr repeatedInScope(xmlNsPtr ns, xmlNodePtr scope) {
+    xmlNsPtr found = xmlSearchNsByHref(scope->doc, scope, ns->href);
     if (found && xmlStrEqual(found->prefix, ns->prefix))
         return found;
     // ("xml" is never asked by prefix: for a node in no document libxml2
     // would declare it on the node.)
     if (ns->prefix && xmlStrEqual(ns->prefix, BAD_CAST "xml"))
         return nullptr;
-    found = xmlSearchNs(graftPoint->doc, graftPoint, ns->prefix);
+    found = xmlSearchNs(scope->doc, scope, ns->prefix);
     return found && xmlStrEqual(found->href, ns->href) ? found : nullptr;
 }
 
@@ -124,12 +124,17 @@ void DAXMLElement::fixQualifiedNamesForNode(xmlNodePtr node, xmlNodePtr scope) {
 
 void DAXMLElement::fixDuplicateNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint, NamespaceSubstitutionMap &map) {
     if (node->type == XML_ELEMENT_NODE && graftPoint) {
+        // Asked where the element stands: below the graft point an element
+        // of the grafted tree may bind the prefix to another URI, and a
+        // declaration of the old binding is then no repeat. (The graft point
+        // itself keeps its own declarations.)
+        xmlNodePtr scope = node == graftPoint || !node->parent || node->parent->type != XML_ELEMENT_NODE ? node : node->parent;
         // Left in the element's list until the walk is over: a node below
         // that still finds it is moved to its substitute as well.
         for (xmlNsPtr ns = node->nsDef; ns; ns = ns->next) {
-            xmlNsPtr found = repeatedInScope(ns, graftPoint);
+            xmlNsPtr found = repeatedInScope(ns, scope);
             if (found && found != ns)
-                map.add(ns, node, found);
+                map.add(ns, node, map.substituteFor(found));
         }
     }
     node->ns = map.substituteFor(node->ns);

@@ -230,3 +230,26 @@ TEST(DAXMLTree, ChildrenByURIUnderAnyDeclarationOfIt) {
     EXPECT_EQ(element->attributeForName("a:kind")->stringValue(), "x");
     EXPECT_FALSE(element->attributeForName("z:kind"));  // undeclared prefix: no namespace, none here
 }
+
+// Inside a grafted tree a prefix may be bound again to another URI; a
+// declaration below that binds it back is no repeat of the graft point's
+// and stays, so every element keeps its namespace when written and read.
+TEST(DAXMLTree, ARebindingInsideAGraftedTreeKeepsItsNamespaces) {
+    auto parent = DAXMLElement::elementWithXMLString("<entry xmlns:p='urn:u'/>");
+    auto tree = DAXMLElement::elementWithXMLString(
+        "<p:a xmlns:p='urn:u'><p:b xmlns:p='urn:v'><p:c xmlns:p='urn:u'><p:d/></p:c></p:b></p:a>");
+    ASSERT_TRUE(parent && tree);
+    parent->addChild(tree);
+    const QByteArray bytes = DAXMLDocument::documentWithRootElement(parent)->XMLData();
+    EXPECT_TRUE(xmlLintClean(bytes)) << bytes.constData();
+    auto again = DAXMLDocument::documentWithData(bytes);
+    ASSERT_TRUE(again) << bytes.constData();
+    const auto a = again->rootElement()->elementsForLocalName("a", "urn:u");
+    ASSERT_EQ(a.size(), 1) << bytes.constData();
+    EXPECT_TRUE(a[0]->namespaces().isEmpty());  // the top one repeats the graft point's
+    const auto b = a[0]->elementsForLocalName("b", "urn:v");
+    ASSERT_EQ(b.size(), 1) << bytes.constData();
+    const auto c = b[0]->elementsForLocalName("c", "urn:u");
+    ASSERT_EQ(c.size(), 1) << bytes.constData();
+    EXPECT_EQ(c[0]->elementsForLocalName("d", "urn:u").size(), 1) << bytes.constData();
+}
