@@ -248,8 +248,7 @@ void DAServiceGoogle::addDependentInvocation(const DAServiceTicketGooglePtr &tic
 DAServiceTicketPtr DAServiceGoogle::authenticateThenInvoke(const DAServiceTicketGooglePtr &ticket) {
     auto fetcher = authenticationFetcher();
     if (!fetcher) {
-        if (auto completion = ticket->record()->completion)
-            completion(ticket, nullptr, signInRefusal());
+        invokeCallback(ticket->record()->completion, ticket, nullptr, signInRefusal());
         return nullptr;
     }
     addDependentInvocation(ticket, fetcher);
@@ -267,8 +266,8 @@ DAServiceTicketPtr DAServiceGoogle::authenticateThenInvoke(const DAServiceTicket
             if (!self || !f)
                 return suggested;
             for (const auto &waiting : self->m_waiting.value(f.get()))
-                if (auto handler = waiting->retryHandler())
-                    return handler(waiting, suggested, error);
+                if (waiting->retryHandler())
+                    return invokeRetrySelector(waiting, suggested, error);
             return suggested;
         });
     }
@@ -312,8 +311,7 @@ void DAServiceGoogle::authFetcherFinished(const std::shared_ptr<HFHTTPFetcher> &
 
 void DAServiceGoogle::failWaiting(const QList<DAServiceTicketGooglePtr> &waiting, const VNErrorPtr &error) {
     for (const auto &ticket : waiting) {
-        if (auto completion = ticket->record()->completion)
-            completion(ticket, nullptr, error);
+        invokeCallback(ticket->record()->completion, ticket, nullptr, error);
         ticket->setFetchError(error);
         ticket->setHasCalledCallback(true);
         ticket->setCurrentFetcher(nullptr);
