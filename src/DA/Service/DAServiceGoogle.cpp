@@ -211,25 +211,28 @@ DAServiceTicketPtr DAServiceGoogle::authenticate(AuthCompletion completion) {
     std::weak_ptr<DAServiceGoogle> weak = std::static_pointer_cast<DAServiceGoogle>(shared_from_this());
     // The ticket holds the fetcher until the answer; the answer lets both go.
     const bool began = fetcher->beginFetchWithCompletionHandler([weak, ticket, completion](const QByteArray &data, const VNErrorPtr &error) {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        VNErrorPtr failure = error;
-        if (failure && failure->domain() == HFErrors::statusDomain())
-            failure = self->errorForAuthFetcherStatus(failure->code(), data);
-        if (!failure) {
-            const QString token = keyValues(data).value(QStringLiteral("Auth"));
-            self->m_authToken = token;
-            ticket->setAuthToken(token);
-            if (token.isEmpty())
-                failure = self->errorForAuthFetcherStatus(403, data);
-        }
-        ticket->setAuthFetcher(nullptr);
-        ticket->setCurrentFetcher(nullptr);
-        if (completion)
-            completion(ticket, failure);
+        if (auto self = weak.lock())
+            self->standaloneAuthFetcherFinished(ticket, completion, data, error);
     });
     return began ? ticket : nullptr;
+}
+
+void DAServiceGoogle::standaloneAuthFetcherFinished(const DAServiceTicketGooglePtr &ticket, const AuthCompletion &completion,
+                                                    const QByteArray &data, const VNErrorPtr &error) {
+    VNErrorPtr failure = error;
+    if (failure && failure->domain() == HFErrors::statusDomain())
+        failure = errorForAuthFetcherStatus(failure->code(), data);
+    if (!failure) {
+        const QString token = keyValues(data).value(QStringLiteral("Auth"));
+        m_authToken = token;
+        ticket->setAuthToken(token);
+        if (token.isEmpty())
+            failure = errorForAuthFetcherStatus(403, data);
+    }
+    ticket->setAuthFetcher(nullptr);
+    ticket->setCurrentFetcher(nullptr);
+    if (completion)
+        completion(ticket, failure);
 }
 
 DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTicketGooglePtr &ticket) {

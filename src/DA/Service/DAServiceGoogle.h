@@ -122,6 +122,10 @@ private:
     // The fetch runs again when the sign-in gives a token, after those that joined before.
     void addDependentInvocation(const DAServiceTicketGooglePtr &ticket, const std::shared_ptr<HFHTTPFetcher> &authFetcher);
     void authFetcherFinished(const std::shared_ptr<HFHTTPFetcher> &fetcher, const QByteArray &data, const VNErrorPtr &error);
+    // The answer to authenticate(): the token kept by the service and the
+    // ticket, or the reply's reasons for refusing.
+    void standaloneAuthFetcherFinished(const DAServiceTicketGooglePtr &ticket, const AuthCompletion &completion,
+                                       const QByteArray &data, const VNErrorPtr &error);
     void failWaiting(const QList<DAServiceTicketGooglePtr> &waiting, const VNErrorPtr &error);
 
     QString m_authToken;
