@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DA/HTTPFetcher/HFHTTPFetcherProtocols.h"
+
 #include <QList>
 #include <QNetworkCookie>
 #include <QUrl>
@@ -12,14 +14,14 @@
 // and the secure flag.
 class HFURLResponse;
 
-class HFCookieStorage {
+class HFCookieStorage : public HFCookieStorageProtocol {
 public:
     HFCookieStorage() = default;
 
-    void setCookies(const QList<QNetworkCookie> &cookies);
+    void setCookies(const QList<QNetworkCookie> &cookies) override;
     void deleteCookie(const QNetworkCookie &cookie);
     // Empty when none match.
-    QList<QNetworkCookie> cookiesForURL(const QUrl &url);
+    QList<QNetworkCookie> cookiesForURL(const QUrl &url) override;
     // The stored cookie with the same name, domain and path, or a null cookie.
     QNetworkCookie cookieMatchingCookie(const QNetworkCookie &cookie) const;
     void removeExpiredCookies();

@@ -185,7 +185,7 @@ bool HFHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
     addCookiesToRequest(m_request);
 
     if (!m_downloadPath.isEmpty()) {
-        const QString name = QStringLiteral("hfhttpfetcher_%1_%2").arg(++g_temporaryFileCounter).arg(QRandomGenerator::system()->generate());
+        const QString name = QStringLiteral("gtmhttpfetcher_%1_%2").arg(++g_temporaryFileCounter).arg(QRandomGenerator::system()->generate());
         m_temporaryDownloadPath = VNTempDirectory::path() + QLatin1Char('/') + name;
         auto file = std::make_unique<QFile>(m_temporaryDownloadPath);
         if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -803,9 +803,9 @@ QString HFHTTPFetcher::comment() const { LOCKED; return m_comment; }
 void HFHTTPFetcher::setComment(const QString &c) { LOCKED; m_comment = c; }
 QString HFHTTPFetcher::log() const { LOCKED; return m_log; }
 void HFHTTPFetcher::setLog(const QString &l) { LOCKED; m_log = l; }
-std::shared_ptr<HFCookieStorage> HFHTTPFetcher::cookieStorage() const { LOCKED; return m_cookieStorage; }
+std::shared_ptr<HFCookieStorageProtocol> HFHTTPFetcher::cookieStorage() const { LOCKED; return m_cookieStorage; }
 int HFHTTPFetcher::cookieStorageMethod() const { LOCKED; return m_cookieStorageMethod; }
-std::shared_ptr<HFHTTPFetchHistory> HFHTTPFetcher::fetchHistory() const { LOCKED; return m_fetchHistory; }
+std::shared_ptr<HFHTTPFetchHistoryProtocol> HFHTTPFetcher::fetchHistory() const { LOCKED; return m_fetchHistory; }
 HFHTTPFetcher::CompletionBlock HFHTTPFetcher::completionBlock() const { LOCKED; return m_completionBlock; }
 void HFHTTPFetcher::setCompletionBlock(CompletionBlock b) { LOCKED; m_completionBlock = std::move(b); }
 void HFHTTPFetcher::setSentDataBlock(SentDataBlock b) { LOCKED; m_sentDataBlock = std::move(b); }
@@ -859,7 +859,7 @@ void HFHTTPFetcher::setCookieStorageMethod(int method) {
         m_cookieStorage.reset();
 }
 
-void HFHTTPFetcher::setFetchHistory(std::shared_ptr<HFHTTPFetchHistory> history) {
+void HFHTTPFetcher::setFetchHistory(std::shared_ptr<HFHTTPFetchHistoryProtocol> history) {
     LOCKED;
     m_fetchHistory = std::move(history);
     if (m_fetchHistory)

@@ -119,11 +119,11 @@ public:
     }
     QString log() const;
     void setLog(const QString &log);
-    std::shared_ptr<HFCookieStorage> cookieStorage() const;
+    std::shared_ptr<HFCookieStorageProtocol> cookieStorage() const;
     int cookieStorageMethod() const;
     void setCookieStorageMethod(int method);
-    std::shared_ptr<HFHTTPFetchHistory> fetchHistory() const;
-    void setFetchHistory(std::shared_ptr<HFHTTPFetchHistory> history);
+    std::shared_ptr<HFHTTPFetchHistoryProtocol> fetchHistory() const;
+    void setFetchHistory(std::shared_ptr<HFHTTPFetchHistoryProtocol> history);
     CompletionBlock completionBlock() const;
     void setCompletionBlock(CompletionBlock block);
     void setSentDataBlock(SentDataBlock block);
@@ -244,9 +244,9 @@ private:
     QVariant m_userData;
     QVariantMap m_properties;
     VNOperationQueue *m_delegateQueue = nullptr;
-    std::shared_ptr<HFHTTPFetchHistory> m_fetchHistory;
+    std::shared_ptr<HFHTTPFetchHistoryProtocol> m_fetchHistory;
     int m_cookieStorageMethod = StaticCookieStorage;
-    std::shared_ptr<HFCookieStorage> m_cookieStorage;
+    std::shared_ptr<HFCookieStorageProtocol> m_cookieStorage;
     std::shared_ptr<HFFetcherAuthorizationProtocol> m_authorizer;
     bool m_isAuthorizing = false;
     std::weak_ptr<HFHTTPFetcherServiceProtocol> m_service;

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "DA/HTTPFetcher/HFURLRequest.h"
+#include "DA/HTTPFetcher/HFURLResponse.h"
 #include "Platform/VNError.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QNetworkCookie>
 #include <functional>
 #include <memory>
 
@@ -39,6 +42,29 @@ public:
     virtual bool isDelayingFetcher(const HFHTTPFetcher *fetcher) = 0;
     virtual VNOperationQueue *delegateQueue() const = 0;
     virtual void setDelegateQueue(VNOperationQueue *queue) = 0;
+};
+
+// A cookie jar a fetcher sends cookies from and stores them in
+// (HFCookieStorage).
+class HFCookieStorageProtocol {
+public:
+    virtual ~HFCookieStorageProtocol() = default;
+    virtual QList<QNetworkCookie> cookiesForURL(const QUrl &url) = 0;
+    virtual void setCookies(const QList<QNetworkCookie> &cookies) = 0;
+};
+
+// The ETag history and response cache a fetcher consults (HFHTTPFetchHistory).
+class HFHTTPFetchHistoryProtocol {
+public:
+    virtual ~HFHTTPFetchHistoryProtocol() = default;
+    // May add "If-None-Match" to a GET.
+    virtual void updateRequest(HFURLRequest &request, bool isHTTPGet) = 0;
+    virtual bool shouldCacheETaggedData() const = 0;
+    virtual QByteArray cachedDataForRequest(const HFURLRequest &request) = 0;
+    virtual std::shared_ptr<HFCookieStorageProtocol> cookieStorage() const = 0;
+    virtual void updateFetchHistoryWithRequest(const HFURLRequest &request, const HFURLResponsePtr &response,
+                                               const QByteArray &downloadedData) = 0;
+    virtual void removeCachedDataForRequest(const HFURLRequest &request) = 0;
 };
 
 // An object that authorizes requests before they go out (none exists in the

@@ -129,22 +129,32 @@ bool HFHTTPFetcherService::isDelayingFetcher(const HFHTTPFetcher *fetcher) {
     return false;
 }
 
-// Always posted to the fetcher's start thread (or queue), so that no
-// fetcher work runs under the service's lock.
+// A start is always posted to the fetcher's start thread (or queue), even
+// when that is this one: it comes from another fetcher's stop, which holds
+// that fetcher's lock, and one fetcher never begins another under its lock.
 void HFHTTPFetcherService::startFetcher(const std::shared_ptr<HFHTTPFetcher> &fetcher) {
-    HFRunLoop loop = fetcher->thread();
-    if (!loop.isValid())
-        loop = HFRunLoop::main();
-    loop.post([fetcher] { fetcher->beginFetchMayDelay(false, true); });
+    performSelector(&HFHTTPFetcherService::startFetcherOnCurrentThread, fetcher, false);
 }
 
 void HFHTTPFetcherService::stopFetcher(const std::shared_ptr<HFHTTPFetcher> &fetcher) {
+    performSelector(&HFHTTPFetcherService::stopFetcherOnCurrentThread, fetcher, true);
+}
+
+void HFHTTPFetcherService::startFetcherOnCurrentThread(const std::shared_ptr<HFHTTPFetcher> &fetcher) {
+    fetcher->beginFetchMayDelay(false, true);
+}
+
+void HFHTTPFetcherService::stopFetcherOnCurrentThread(const std::shared_ptr<HFHTTPFetcher> &fetcher) { fetcher->stopFetching(); }
+
+void HFHTTPFetcherService::performSelector(FetcherSelector selector, const std::shared_ptr<HFHTTPFetcher> &fetcher, bool mayRunHere) {
     HFRunLoop loop = fetcher->thread();
-    if (!loop.isValid() || loop.isCurrent() || loop.queue()) {
-        fetcher->stopFetching();
+    if (mayRunHere && (!loop.isValid() || loop.isCurrent() || loop.queue())) {
+        (this->*selector)(fetcher);
         return;
     }
-    loop.post([fetcher] { fetcher->stopFetching(); });
+    if (!loop.isValid())
+        loop = HFRunLoop::main();
+    loop.post([self = shared_from_this(), selector, fetcher] { ((*self).*selector)(fetcher); });
 }
 
 quint64 HFHTTPFetcherService::numberOfFetchers() const { return numberOfRunningFetchers() + numberOfDelayedFetchers(); }

@@ -32,8 +32,12 @@ public:
     bool fetcherShouldBeginFetching(const std::shared_ptr<HFHTTPFetcher> &fetcher) override;
     void fetcherDidStop(const std::shared_ptr<HFHTTPFetcher> &fetcher) override;
     bool isDelayingFetcher(const HFHTTPFetcher *fetcher) override;
+    // Begin (no delay, authorization allowed) or stop a fetcher on the thread
+    // it first asked to begin on.
     void startFetcher(const std::shared_ptr<HFHTTPFetcher> &fetcher);
     void stopFetcher(const std::shared_ptr<HFHTTPFetcher> &fetcher);
+    void startFetcherOnCurrentThread(const std::shared_ptr<HFHTTPFetcher> &fetcher);
+    void stopFetcherOnCurrentThread(const std::shared_ptr<HFHTTPFetcher> &fetcher);
 
     quint64 numberOfFetchers() const;
     quint64 numberOfRunningFetchers() const;
@@ -80,6 +84,12 @@ public:
     std::shared_ptr<HFHTTPFetchHistory> fetchHistory() const { return m_fetchHistory; }
 
 private:
+    using FetcherSelector = void (HFHTTPFetcherService::*)(const std::shared_ptr<HFHTTPFetcher> &);
+    // Runs the step on the fetcher's start thread: posted there without
+    // waiting, or run at once when allowed and that thread is this one (or
+    // the fetcher answers on a delegate queue, or has no start thread).
+    void performSelector(FetcherSelector selector, const std::shared_ptr<HFHTTPFetcher> &fetcher, bool mayRunHere);
+
     mutable std::recursive_mutex m_mutex;
     QMap<QString, FetcherList> m_delayedHosts;
     QMap<QString, FetcherList> m_runningHosts;

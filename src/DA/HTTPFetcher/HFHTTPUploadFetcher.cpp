@@ -266,7 +266,10 @@ void HFHTTPUploadFetcher::uploadNextChunkWithOffset(quint64 offset, const QVaria
     fetcher->setPostStream(stream);
     fetcher->setRetryEnabled(isRetryEnabled());
     fetcher->setMaxRetryInterval(maxRetryInterval());
-    fetcher->setSentDataSelector(sentDataSelector());
+    // Always routed through us: a listener may come while the chunk is sent
+    // (a ticket's progress handler set late), and finds none otherwise.
+    if (!m_needsManualProgress)
+        fetcher->setSentDataSelector(&HFHTTPFetcherDelegate::fetcherSentData);
     fetcher->setCookieStorageMethod(cookieStorageMethod());
     if (isRetryEnabled())
         fetcher->setRetrySelector(&HFHTTPFetcherDelegate::fetcherWillRetry);

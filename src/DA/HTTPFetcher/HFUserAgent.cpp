@@ -18,8 +18,12 @@ QString HFUserAgentSafeString(const QString &text) {
 
 QString HFSystemVersionToken() {
     static const QString token = [] {
-        const QString version = QSysInfo::kernelVersion();
-        return QStringLiteral("Linux/%1").arg(version.isEmpty() ? QStringLiteral("?") : version);
+        // The token keeps the form servers know; the version is our
+        // system's own, "10.?.?" when it cannot be had.
+        QString version = QSysInfo::productVersion();
+        if (version.isEmpty() || version == QLatin1String("unknown"))
+            version = QStringLiteral("10.?.?");
+        return QStringLiteral("MacOSX/%1").arg(version);
     }();
     return token;
 }

@@ -6,8 +6,8 @@
 namespace HFUserAgent {
 // Spaces become "_", then whitespace and ()<>@,;:\"/[]?={} are deleted.
 QString HFUserAgentSafeString(const QString &text);
-// "Linux/<kernel version>" (our platform's counterpart of the OS token);
-// computed once.
+// "MacOSX/<version>": the system's product version ("10.?.?" when there is
+// none); computed once.
 QString HFSystemVersionToken();
 // "<application id>/<version>" of this program, computed once: the id is
 // the organization domain and application name ("proc_<name>" without a

@@ -276,7 +276,7 @@ DAServiceTicketPtr DAServiceBase::fetchObjectWithURL(const QUrl &url, DAClass ob
         std::weak_ptr<DAServiceTicketBase> weakTicket = ticket;
         fetcher->setRetryBlock([weakTicket](bool suggested, const VNErrorPtr &error) {
             auto t = weakTicket.lock();
-            return t && t->retryHandler() ? t->retryHandler()(t, suggested, error) : suggested;
+            return t ? invokeRetrySelector(t, suggested, error) : suggested;
         });
     }
     if (ticket->uploadProgressHandler())
@@ -438,14 +438,29 @@ void DAServiceBase::deliver(const std::shared_ptr<FetchContext> &context, const 
     const DAServiceTicketPtr ticket = context->ticket;
     if (ticket->isCancelled())
         return;
-    if (context->completion)
-        context->completion(ticket, object, error);
+    invokeCallback(context->completion, ticket, object, error);
     if (error)
         ticket->setFetchError(error);
     else
         ticket->setFetchedObject(object);
     ticket->setHasCalledCallback(true);
     ticket->setCurrentFetcher(nullptr);
+}
+
+void DAServiceBase::invokeProgressCallbackForTicket(const DAServiceTicketPtr &ticket, quint64 deliveredBytes, quint64 totalBytes) {
+    if (const auto handler = ticket->uploadProgressHandler())
+        handler(ticket, deliveredBytes, totalBytes);
+}
+
+void DAServiceBase::invokeCallback(const Completion &completion, const DAServiceTicketPtr &ticket, const DAObjectPtr &object,
+                                   const VNErrorPtr &error) {
+    if (completion)
+        completion(ticket, object, error);
+}
+
+bool DAServiceBase::invokeRetrySelector(const DAServiceTicketPtr &ticket, bool willRetry, const VNErrorPtr &error) {
+    const auto handler = ticket->retryHandler();
+    return handler ? handler(ticket, willRetry, error) : willRetry;
 }
 
 QVariantMap DAServiceBase::userInfoForErrorResponseData(const QByteArray &data, const QString &contentType,

@@ -79,6 +79,13 @@ public:
     bool waitForTicket(const DAServiceTicketPtr &ticket, double seconds, DAObjectPtr *object, VNErrorPtr *error);
     static QVariantMap userInfoForErrorResponseData(const QByteArray &data, const QString &contentType,
                                                     const QVariantMap &previousUserInfo);
+    // The caller's callbacks: the ticket's progress handler with the bytes
+    // delivered so far; the completion with (ticket, object, error); the
+    // ticket's retry handler's decision (the suggestion without one).
+    static void invokeProgressCallbackForTicket(const DAServiceTicketPtr &ticket, quint64 deliveredBytes, quint64 totalBytes);
+    static void invokeCallback(const Completion &completion, const DAServiceTicketPtr &ticket, const DAObjectPtr &object,
+                               const VNErrorPtr &error);
+    static bool invokeRetrySelector(const DAServiceTicketPtr &ticket, bool willRetry, const VNErrorPtr &error);
 
     // --- Settings -------------------------------------------------------
     virtual DAServiceTicketPtr makeTicket();

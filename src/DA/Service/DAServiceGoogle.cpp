@@ -211,41 +211,50 @@ DAServiceTicketPtr DAServiceGoogle::authenticate(AuthCompletion completion) {
     std::weak_ptr<DAServiceGoogle> weak = std::static_pointer_cast<DAServiceGoogle>(shared_from_this());
     // The ticket holds the fetcher until the answer; the answer lets both go.
     const bool began = fetcher->beginFetchWithCompletionHandler([weak, ticket, completion](const QByteArray &data, const VNErrorPtr &error) {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        VNErrorPtr failure = error;
-        if (failure && failure->domain() == HFErrors::statusDomain())
-            failure = self->errorForAuthFetcherStatus(failure->code(), data);
-        if (!failure) {
-            const QString token = keyValues(data).value(QStringLiteral("Auth"));
-            self->m_authToken = token;
-            ticket->setAuthToken(token);
-            if (token.isEmpty())
-                failure = self->errorForAuthFetcherStatus(403, data);
-        }
-        ticket->setAuthFetcher(nullptr);
-        ticket->setCurrentFetcher(nullptr);
-        if (completion)
-            completion(ticket, failure);
+        if (auto self = weak.lock())
+            self->standaloneAuthFetcherFinished(ticket, completion, data, error);
     });
     return began ? ticket : nullptr;
 }
 
-DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTicketGooglePtr &ticket) {
-    if (m_pendingAuthFetcher) {
-        m_waiting[m_pendingAuthFetcher.get()].append(ticket);
-        ticket->setAuthFetcher(m_pendingAuthFetcher);
-        ticket->setCurrentFetcher(m_pendingAuthFetcher);
-        return ticket;
+void DAServiceGoogle::standaloneAuthFetcherFinished(const DAServiceTicketGooglePtr &ticket, const AuthCompletion &completion,
+                                                    const QByteArray &data, const VNErrorPtr &error) {
+    VNErrorPtr failure = error;
+    if (failure && failure->domain() == HFErrors::statusDomain())
+        failure = errorForAuthFetcherStatus(failure->code(), data);
+    if (!failure) {
+        const QString token = keyValues(data).value(QStringLiteral("Auth"));
+        m_authToken = token;
+        ticket->setAuthToken(token);
+        if (token.isEmpty())
+            failure = errorForAuthFetcherStatus(403, data);
     }
+    ticket->setAuthFetcher(nullptr);
+    ticket->setCurrentFetcher(nullptr);
+    if (completion)
+        completion(ticket, failure);
+}
+
+DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTicketGooglePtr &ticket) {
+    if (!m_pendingAuthFetcher)
+        return authenticateThenInvoke(ticket);
+    addDependentInvocation(ticket, m_pendingAuthFetcher);
+    ticket->setAuthFetcher(m_pendingAuthFetcher);
+    ticket->setCurrentFetcher(m_pendingAuthFetcher);
+    return ticket;
+}
+
+void DAServiceGoogle::addDependentInvocation(const DAServiceTicketGooglePtr &ticket, const std::shared_ptr<HFHTTPFetcher> &authFetcher) {
+    m_waiting[authFetcher.get()].append(ticket);
+}
+
+DAServiceTicketPtr DAServiceGoogle::authenticateThenInvoke(const DAServiceTicketGooglePtr &ticket) {
     auto fetcher = authenticationFetcher();
     if (!fetcher) {
-        if (auto completion = ticket->record()->completion)
-            completion(ticket, nullptr, signInRefusal());
+        invokeCallback(ticket->record()->completion, ticket, nullptr, signInRefusal());
         return nullptr;
     }
-    m_waiting[fetcher.get()].append(ticket);
+    addDependentInvocation(ticket, fetcher);
     ticket->setAuthFetcher(fetcher);
     ticket->setCurrentFetcher(fetcher);
     DASetTicket(fetcher, ticket);
@@ -260,8 +269,8 @@ DAServiceTicketPtr DAServiceGoogle::deferUntilAuthentication(const DAServiceTick
             if (!self || !f)
                 return suggested;
             for (const auto &waiting : self->m_waiting.value(f.get()))
-                if (auto handler = waiting->retryHandler())
-                    return handler(waiting, suggested, error);
+                if (waiting->retryHandler())
+                    return invokeRetrySelector(waiting, suggested, error);
             return suggested;
         });
     }
@@ -305,8 +314,7 @@ void DAServiceGoogle::authFetcherFinished(const std::shared_ptr<HFHTTPFetcher> &
 
 void DAServiceGoogle::failWaiting(const QList<DAServiceTicketGooglePtr> &waiting, const VNErrorPtr &error) {
     for (const auto &ticket : waiting) {
-        if (auto completion = ticket->record()->completion)
-            completion(ticket, nullptr, error);
+        invokeCallback(ticket->record()->completion, ticket, nullptr, error);
         ticket->setFetchError(error);
         ticket->setHasCalledCallback(true);
         ticket->setCurrentFetcher(nullptr);

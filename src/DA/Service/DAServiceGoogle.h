@@ -114,8 +114,18 @@ protected:
 private:
     DAServiceTicketPtr refuseUpdate(const DAEntryBasePtr &entry, Completion &completion);
     DAServiceTicketPtr run(const DAServiceTicketGooglePtr &ticket);
+    // A fetch that needs a token joins the pending sign-in, or starts one.
     DAServiceTicketPtr deferUntilAuthentication(const DAServiceTicketGooglePtr &ticket);
+    // Starts a sign-in that the fetch waits for; null (after the completion
+    // had the error) when none can be made.
+    DAServiceTicketPtr authenticateThenInvoke(const DAServiceTicketGooglePtr &ticket);
+    // The fetch runs again when the sign-in gives a token, after those that joined before.
+    void addDependentInvocation(const DAServiceTicketGooglePtr &ticket, const std::shared_ptr<HFHTTPFetcher> &authFetcher);
     void authFetcherFinished(const std::shared_ptr<HFHTTPFetcher> &fetcher, const QByteArray &data, const VNErrorPtr &error);
+    // The answer to authenticate(): the token kept by the service and the
+    // ticket, or the reply's reasons for refusing.
+    void standaloneAuthFetcherFinished(const DAServiceTicketGooglePtr &ticket, const AuthCompletion &completion,
+                                       const QByteArray &data, const VNErrorPtr &error);
     void failWaiting(const QList<DAServiceTicketGooglePtr> &waiting, const VNErrorPtr &error);
 
     QString m_authToken;

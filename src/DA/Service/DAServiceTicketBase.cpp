@@ -99,8 +99,7 @@ void DAServiceTicketBase::setUploadProgressHandler(UploadProgress handler) {
 void DAServiceTicketBase::reportUploadProgressOf(const std::shared_ptr<HFHTTPFetcher> &fetcher) {
     std::weak_ptr<DAServiceTicketBase> weakTicket = weak_from_this();
     fetcher->setSentDataBlock([weakTicket](qint64, qint64 total, qint64 expected) {
-        auto t = weakTicket.lock();
-        if (t && t->uploadProgressHandler())
-            t->uploadProgressHandler()(t, quint64(total), quint64(expected));
+        if (auto t = weakTicket.lock())
+            DAServiceBase::invokeProgressCallbackForTicket(t, quint64(total), quint64(expected));
     });
 }

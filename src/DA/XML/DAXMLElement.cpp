@@ -3,7 +3,6 @@
 #include "DA/XML/DAXMLDocument.h"
 #include "DA/XML/DAXMLTree.h"
 
-#include <QHash>
 #include <cstring>
 #include <vector>
 
@@ -25,98 +24,129 @@ xmlNsPtr searchPrefix(xmlNodePtr scope, const QByteArray &prefix) {
 
 xmlNsPtr searchURI(xmlNodePtr scope, const QByteArray &uri) { return xmlSearchNsByHref(scope->doc, scope, xml(uri)); }
 
-struct FixUp {
-    QHash<xmlNsPtr, xmlNsPtr> substitutes;
-    std::vector<xmlNsPtr> dropped;
+// The declaration in scope that binds the prefix to the same URI, or null.
+// Looked up by URI first; a URI bound under a second prefix as well may be
+// found under that one, so the prefix is asked too.
+xmlNsPtr repeatedInScope(xmlNsPtr ns, xmlNodePtr scope) {
+    xmlNsPtr found = xmlSearchNsByHref(scope->doc, scope, ns->href);
+    if (found && xmlStrEqual(found->prefix, ns->prefix))
+        return found;
+    // ("xml" is never asked by prefix: for a node in no document libxml2
+    // would declare it on the node.)
+    if (ns->prefix && xmlStrEqual(ns->prefix, BAD_CAST "xml"))
+        return nullptr;
+    found = xmlSearchNs(scope->doc, scope, ns->prefix);
+    return found && xmlStrEqual(found->href, ns->href) ? found : nullptr;
+}
 
-    // "{URI}:local" or "prefix:local" on a node without a namespace.
-    void fixName(xmlNodePtr node, xmlNodePtr scope) {
-        if (node->ns || !node->name)
-            return;
-        const QByteArray name(reinterpret_cast<const char *>(node->name));
-        const qsizetype colon = name.lastIndexOf(':');
-        if (colon == name.size() - 1 && colon >= 0)
-            return;
-        QByteArray prefix, local = name;
-        if (colon >= 0) {
-            prefix = name.left(colon);
-            local = name.mid(colon + 1);
+void fixUpWalk(xmlNodePtr node, xmlNodePtr graftPoint, DAXMLElement::NamespaceSubstitutionMap &map, int depth) {
+    if (depth > 4096)
+        return;
+    if (node->type == XML_ELEMENT_NODE) {
+        DAXMLElement::fixQualifiedNamesForNode(node, node);
+        DAXMLElement::fixDuplicateNamespacesForNode(node, graftPoint, map);
+        for (xmlAttrPtr a = node->properties; a; a = a->next) {
+            auto *attr = reinterpret_cast<xmlNodePtr>(a);
+            DAXMLElement::fixQualifiedNamesForNode(attr, node);
+            attr->ns = map.substituteFor(attr->ns);
         }
-        xmlNsPtr ns = nullptr;
-        if (prefix.size() >= 3 && prefix.startsWith('{') && prefix.endsWith('}')) {
-            ns = searchURI(scope, prefix.mid(1, prefix.size() - 2));
-            // An attribute cannot take the default namespace.
-            if (ns && !ns->prefix && node->type == XML_ATTRIBUTE_NODE)
-                ns = nullptr;
-        } else if (!prefix.isNull() || node->type == XML_ELEMENT_NODE) {
-            ns = searchPrefix(scope, prefix);
-        }
-        if (ns) {
-            node->ns = ns;
-            xmlNodeSetName(node, xml(local));
-        }
+        for (xmlNodePtr c = node->children; c; c = c->next)
+            fixUpWalk(c, graftPoint, map, depth + 1);
+    } else if (node->type == XML_ATTRIBUTE_NODE) {
+        DAXMLElement::fixQualifiedNamesForNode(node, graftPoint);
+        node->ns = map.substituteFor(node->ns);
     }
-
-    // Own declarations that repeat one in the graft point's scope.
-    void dropDuplicates(xmlNodePtr element, xmlNodePtr graftPoint) {
-        xmlNsPtr previous = nullptr;
-        for (xmlNsPtr ns = element->nsDef; ns;) {
-            xmlNsPtr next = ns->next;
-            xmlNsPtr found = graftPoint ? xmlSearchNsByHref(graftPoint->doc, graftPoint, ns->href) : nullptr;
-            if (found && found != ns && xmlStrEqual(found->prefix, ns->prefix)) {
-                substitutes.insert(ns, found);
-                if (previous)
-                    previous->next = next;
-                else
-                    element->nsDef = next;
-                ns->next = nullptr;
-                dropped.push_back(ns);
-            } else {
-                previous = ns;
-            }
-            ns = next;
-        }
-    }
-
-    void substitute(xmlNodePtr node) {
-        if (node->ns) {
-            auto it = substitutes.constFind(node->ns);
-            if (it != substitutes.constEnd())
-                node->ns = it.value();
-        }
-    }
-
-    void walk(xmlNodePtr node, xmlNodePtr graftPoint, int depth) {
-        if (depth > 4096)
-            return;
-        if (node->type == XML_ELEMENT_NODE) {
-            fixName(node, node);
-            dropDuplicates(node, graftPoint);
-            substitute(node);
-            for (xmlAttrPtr a = node->properties; a; a = a->next) {
-                auto *attr = reinterpret_cast<xmlNodePtr>(a);
-                fixName(attr, node);
-                substitute(attr);
-            }
-            for (xmlNodePtr c = node->children; c; c = c->next)
-                walk(c, graftPoint, depth + 1);
-        } else if (node->type == XML_ATTRIBUTE_NODE) {
-            fixName(node, graftPoint);
-            substitute(node);
-        }
-    }
-
-    ~FixUp() {
-        for (xmlNsPtr ns : dropped)
-            xmlFreeNs(ns);
-    }
-};
+}
 
 }  // namespace
 
+DAXMLElement::NamespaceSubstitutionMap::~NamespaceSubstitutionMap() {
+    for (const Entry &e : m_entries)
+        deleteNamespacePtr(e.dropped, e.element);
+}
+
+void DAXMLElement::NamespaceSubstitutionMap::add(xmlNsPtr dropped, xmlNodePtr declaringElement, xmlNsPtr substitute) {
+    m_entries.push_back({dropped, declaringElement, substitute});
+}
+
+xmlNsPtr DAXMLElement::NamespaceSubstitutionMap::substituteFor(xmlNsPtr ns) const {
+    if (ns) {
+        for (const Entry &e : m_entries)
+            if (e.dropped == ns)
+                return e.substitute;
+    }
+    return ns;
+}
+
+void DAXMLElement::deleteNamespacePtr(xmlNsPtr ns, xmlNodePtr node) {
+    if (!ns || !node)
+        return;
+    xmlNsPtr previous = nullptr;
+    for (xmlNsPtr cur = node->nsDef; cur; previous = cur, cur = cur->next) {
+        if (cur != ns)
+            continue;
+        if (previous)
+            previous->next = cur->next;
+        else
+            node->nsDef = cur->next;
+        cur->next = nullptr;
+        xmlFreeNs(cur);
+        return;
+    }
+}
+
+void DAXMLElement::fixQualifiedNamesForNode(xmlNodePtr node, xmlNodePtr scope) {
+    if (node->ns || !node->name)
+        return;
+    const QByteArray name(reinterpret_cast<const char *>(node->name));
+    const qsizetype colon = name.lastIndexOf(':');
+    if (colon == name.size() - 1 && colon >= 0)
+        return;
+    QByteArray prefix, local = name;
+    if (colon >= 0) {
+        prefix = name.left(colon);
+        local = name.mid(colon + 1);
+    }
+    xmlNsPtr ns = nullptr;
+    if (prefix.size() >= 3 && prefix.startsWith('{') && prefix.endsWith('}')) {
+        ns = searchURI(scope, prefix.mid(1, prefix.size() - 2));
+        // An attribute cannot take the default namespace.
+        if (ns && !ns->prefix && node->type == XML_ATTRIBUTE_NODE)
+            ns = nullptr;
+    } else if (!prefix.isNull() || node->type == XML_ELEMENT_NODE) {
+        ns = searchPrefix(scope, prefix);
+    }
+    if (ns) {
+        node->ns = ns;
+        xmlNodeSetName(node, xml(local));
+    }
+}
+
+void DAXMLElement::fixDuplicateNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint, NamespaceSubstitutionMap &map) {
+    if (node->type == XML_ELEMENT_NODE && graftPoint) {
+        // Asked where the element stands: below the graft point an element
+        // of the grafted tree may bind the prefix to another URI, and a
+        // declaration of the old binding is then no repeat. (The graft point
+        // itself keeps its own declarations.)
+        xmlNodePtr scope = node == graftPoint || !node->parent || node->parent->type != XML_ELEMENT_NODE ? node : node->parent;
+        // Left in the element's list until the walk is over: a node below
+        // that still finds it is moved to its substitute as well.
+        for (xmlNsPtr ns = node->nsDef; ns; ns = ns->next) {
+            xmlNsPtr found = repeatedInScope(ns, scope);
+            if (found && found != ns)
+                map.add(ns, node, map.substituteFor(found));
+        }
+    }
+    node->ns = map.substituteFor(node->ns);
+}
+
+void DAXMLElement::fixUpNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint, NamespaceSubstitutionMap &map) {
+    fixUpWalk(node, graftPoint, map, 0);
+}
+
 void DAXMLElement::fixUpNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint) {
-    FixUp fix;
-    fix.walk(node, graftPoint, 0);
+    NamespaceSubstitutionMap map;
+    fixUpNamespacesForNode(node, graftPoint, map);
 }
 
 DAXMLElementPtr DAXMLElement::elementWithXMLString(const QString &xmlText, VNErrorPtr *error) {
@@ -257,17 +287,18 @@ DAXMLElementList DAXMLElement::elementsForLocalName(const QString &localName, co
     DAXMLElementList list;
     if (!m_node->children)
         return list;
+    // Matched by the namespace's URI, not by which declaration names it: one
+    // URI may be declared under two prefixes (or as the default and under a
+    // prefix), and children may use either. A name not yet resolved against
+    // a declaration reads "{URI}:local".
     const QByteArray uriBytes = uri.toUtf8(), localBytes = localName.toUtf8();
     const QByteArray unresolved = QStringLiteral("{%1}:%2").arg(uri, localName).toUtf8();
-    xmlNsPtr expectedNs = searchURI(m_node, uriBytes);
     for (xmlNodePtr c = m_node->children; c; c = c->next) {
         if (c->type != XML_ELEMENT_NODE)
             continue;
-        xmlNsPtr ns = expectedNs;
-        if (c->nsDef)
-            ns = searchURI(c, uriBytes);
-        const QByteArray &expectedName = ns ? localBytes : unresolved;
-        if (c->ns == ns && xmlStrEqual(c->name, xml(expectedName)))
+        const bool matches = c->ns ? xmlStrEqual(c->ns->href, xml(uriBytes)) && xmlStrEqual(c->name, xml(localBytes))
+                                   : xmlStrEqual(c->name, xml(unresolved));
+        if (matches)
             list.append(std::static_pointer_cast<DAXMLElement>(wrap(c, m_tree)));
     }
     return list;
@@ -326,8 +357,10 @@ DAXMLNodePtr DAXMLElement::attributeForName(const QString &name) const {
         return nullptr;
     xmlNsPtr ns = searchPrefix(m_node, prefix.toUtf8());
     const QByteArray local = localNameForName(name).toUtf8();
+    // By the URI the prefix names: the attribute may carry another prefix of it.
     for (xmlAttrPtr a = m_node->properties; a; a = a->next) {
-        if (a->ns == ns && xmlStrEqual(a->name, xml(local)))
+        const bool sameNamespace = ns ? a->ns && xmlStrEqual(a->ns->href, ns->href) : !a->ns;
+        if (sameNamespace && xmlStrEqual(a->name, xml(local)))
             return wrap(reinterpret_cast<xmlNodePtr>(a), m_tree);
     }
     return nullptr;

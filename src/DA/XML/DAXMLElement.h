@@ -2,6 +2,8 @@
 
 #include "DA/XML/DAXMLNode.h"
 
+#include <vector>
+
 // An element of the data-API client's XML tree: attributes, namespace
 // declarations, children by name or by namespace and local name.
 class DAXMLElement : public DAXMLNode {
@@ -44,9 +46,42 @@ public:
     // Wrappers are not cached; kept for callers that expect it.
     void releaseCachedValues() {}
 
-    // Resolves "{URI}:local" and "prefix:local" names of a grafted node and
-    // drops its namespace declarations that repeat one in scope.
+    // The namespace fix-up of a node grafted under graftPoint (an element or
+    // an attribute, then each descendant and attribute of an element): names
+    // still to resolve take a declaration in scope, and declarations that
+    // repeat one in the graft point's scope are dropped, the nodes using them
+    // moved to the one in scope.
     static void fixUpNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint);
+    // What one fix-up walk has dropped: each declaration with the one that
+    // takes its place. The dropped ones are deleted when the walk is over
+    // (nodes below may point at them until the walk reaches them).
+    class NamespaceSubstitutionMap {
+    public:
+        NamespaceSubstitutionMap() = default;
+        NamespaceSubstitutionMap(const NamespaceSubstitutionMap &) = delete;
+        NamespaceSubstitutionMap &operator=(const NamespaceSubstitutionMap &) = delete;
+        ~NamespaceSubstitutionMap();
+        void add(xmlNsPtr dropped, xmlNodePtr declaringElement, xmlNsPtr substitute);
+        // The substitute of a dropped declaration, else the declaration itself.
+        xmlNsPtr substituteFor(xmlNsPtr ns) const;
+
+    private:
+        struct Entry {
+            xmlNsPtr dropped;
+            xmlNodePtr element;
+            xmlNsPtr substitute;
+        };
+        std::vector<Entry> m_entries;
+    };
+    static void fixUpNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint, NamespaceSubstitutionMap &map);
+    // "{URI}:local" or "prefix:local" on a node without a namespace takes the
+    // declaration in scope ("{URI}": by URI, else by prefix).
+    static void fixQualifiedNamesForNode(xmlNodePtr node, xmlNodePtr graftPoint);
+    // Records the element's declarations that the graft point's scope
+    // already binds the same way, and moves the node to its substitute.
+    static void fixDuplicateNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint, NamespaceSubstitutionMap &map);
+    // Unlinks one declaration from the element's list and frees it.
+    static void deleteNamespacePtr(xmlNsPtr ns, xmlNodePtr node);
 
 private:
     friend class DAXMLNode;

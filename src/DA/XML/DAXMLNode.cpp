@@ -118,6 +118,7 @@ DAXMLNode::Kind DAXMLNode::kind() const {
     case XML_DOCUMENT_TYPE_NODE:
     case XML_DOCUMENT_FRAG_NODE:
     case XML_HTML_DOCUMENT_NODE:
+    case xmlElementType(21):  // a DocBook document (libxml2 no longer names it)
         return DocumentKind;
     case XML_ELEMENT_NODE:
         return ElementKind;

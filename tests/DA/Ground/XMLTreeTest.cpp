@@ -172,3 +172,84 @@ TEST(DAXMLTree, ADocumentsTextsAreDecodedOnce) {
     EXPECT_FALSE(loose->tree()->hasStringsCache());
     EXPECT_EQ(loose->stringValue(), QStringLiteral("café"));
 }
+
+// A grafted element drops a declaration that the place it goes to already
+// binds the same way (the prefix to the same URI), also where that URI is
+// bound under a second prefix too; one that would change a meaning stays.
+TEST(DAXMLTree, GraftedDeclarationsThatRepeatTheScopeAreDropped) {
+    const QString exif = QStringLiteral("http://schemas.google.com/photos/exif/2007");
+    struct Row {
+        const char *scope;  // declarations of the element grafted to
+        bool dropped;
+    };
+    const Row rows[] = {
+        {"xmlns:exif='U'", true},
+        {"xmlns:e2='U' xmlns:exif='U'", true},  // the URI found first under another prefix
+        {"xmlns:exif='U' xmlns:e2='U'", true},
+        {"xmlns:e2='U'", false},                // the prefix is not bound here
+        {"xmlns:exif='urn:other'", false},      // bound to another URI
+    };
+    for (const Row &row : rows) {
+        const QString scope = QString::fromLatin1(row.scope).replace(QLatin1String("'U'"), "'" + exif + "'");
+        auto parent = DAXMLElement::elementWithXMLString("<entry " + scope + "/>");
+        auto tags = DAXMLElement::elementWithXMLString("<exif:tags xmlns:exif='" + exif + "'><exif:make>M</exif:make></exif:tags>");
+        ASSERT_TRUE(parent && tags) << row.scope;
+        parent->addChild(tags);
+        const DAXMLElementPtr grafted = parent->childElements().value(0);
+        ASSERT_TRUE(grafted) << row.scope;
+        EXPECT_EQ(grafted->namespaces().isEmpty(), row.dropped) << row.scope;
+        EXPECT_EQ(grafted->URI(), exif) << row.scope;
+        const DAXMLElementList makes = grafted->elementsForLocalName("make", exif);
+        ASSERT_EQ(makes.size(), 1) << row.scope;
+        EXPECT_EQ(makes[0]->name(), "exif:make") << row.scope;
+        const QByteArray bytes = DAXMLDocument::documentWithRootElement(parent)->XMLData();
+        EXPECT_TRUE(xmlLintClean(bytes)) << bytes.constData();
+        EXPECT_EQ(bytes.count("xmlns:exif=\"" + exif.toUtf8() + "\""), 1) << bytes.constData();
+    }
+}
+
+// Children are found by their namespace's URI whichever declaration names
+// it: the default one, a prefix, or one of two prefixes of the same URI.
+TEST(DAXMLTree, ChildrenByURIUnderAnyDeclarationOfIt) {
+    const char *documents[] = {
+        "<feed xmlns='http://www.w3.org/2005/Atom'><entry/><entry/></feed>",
+        "<feed xmlns:atom='http://www.w3.org/2005/Atom' xmlns='http://www.w3.org/2005/Atom'><entry/><atom:entry/></feed>",
+        "<feed xmlns='http://www.w3.org/2005/Atom' xmlns:atom='http://www.w3.org/2005/Atom'><atom:entry/><entry/></feed>",
+        "<a:feed xmlns:a='http://www.w3.org/2005/Atom' xmlns:b='http://www.w3.org/2005/Atom'><b:entry/><a:entry/><entry/></a:feed>",
+        "<feed xmlns='http://www.w3.org/2005/Atom'><entry/><x:entry xmlns:x='urn:x'/><entry xmlns='http://www.w3.org/2005/Atom'/></feed>",
+    };
+    for (const char *text : documents) {
+        auto doc = DAXMLDocument::documentWithData(text);
+        ASSERT_TRUE(doc) << text;
+        EXPECT_EQ(doc->rootElement()->elementsForLocalName("entry", atom).size(), 2) << text;
+    }
+    // An attribute is found by the URI its prefix names, as children are.
+    auto element = DAXMLElement::elementWithXMLString("<e xmlns:a='urn:k' xmlns:b='urn:k' b:kind='x' c:kind='y' xmlns:c='urn:c'/>");
+    ASSERT_TRUE(element);
+    ASSERT_TRUE(element->attributeForName("a:kind"));
+    EXPECT_EQ(element->attributeForName("a:kind")->stringValue(), "x");
+    EXPECT_FALSE(element->attributeForName("z:kind"));  // undeclared prefix: no namespace, none here
+}
+
+// Inside a grafted tree a prefix may be bound again to another URI; a
+// declaration below that binds it back is no repeat of the graft point's
+// and stays, so every element keeps its namespace when written and read.
+TEST(DAXMLTree, ARebindingInsideAGraftedTreeKeepsItsNamespaces) {
+    auto parent = DAXMLElement::elementWithXMLString("<entry xmlns:p='urn:u'/>");
+    auto tree = DAXMLElement::elementWithXMLString(
+        "<p:a xmlns:p='urn:u'><p:b xmlns:p='urn:v'><p:c xmlns:p='urn:u'><p:d/></p:c></p:b></p:a>");
+    ASSERT_TRUE(parent && tree);
+    parent->addChild(tree);
+    const QByteArray bytes = DAXMLDocument::documentWithRootElement(parent)->XMLData();
+    EXPECT_TRUE(xmlLintClean(bytes)) << bytes.constData();
+    auto again = DAXMLDocument::documentWithData(bytes);
+    ASSERT_TRUE(again) << bytes.constData();
+    const auto a = again->rootElement()->elementsForLocalName("a", "urn:u");
+    ASSERT_EQ(a.size(), 1) << bytes.constData();
+    EXPECT_TRUE(a[0]->namespaces().isEmpty());  // the top one repeats the graft point's
+    const auto b = a[0]->elementsForLocalName("b", "urn:v");
+    ASSERT_EQ(b.size(), 1) << bytes.constData();
+    const auto c = b[0]->elementsForLocalName("c", "urn:u");
+    ASSERT_EQ(c.size(), 1) << bytes.constData();
+    EXPECT_EQ(c[0]->elementsForLocalName("d", "urn:u").size(), 1) << bytes.constData();
+}

@@ -94,7 +94,7 @@ TEST(Fetcher, CookiesStayWithTheirHost) {
     auto none = service->fetcherWithURL(fake(QStringLiteral("/setcookie?name=nostore&value=1")));
     none->setCookieStorageMethod(HFHTTPFetcher::NoCookieStorage);
     EXPECT_EQ(json(run(none)->data)[QStringLiteral("cookie")].toString(), QString());
-    EXPECT_EQ(service->fetchHistory()->cookieStorage()->cookies().size(), 1);
+    EXPECT_EQ(service->fetchHistory()->cookieJar()->cookies().size(), 1);
 }
 
 TEST(Fetcher, ETagAnswersWithAndWithoutCachedBody) {

@@ -184,6 +184,37 @@ TEST(ServiceSafety, AProgressHandlerSetAfterTheUploadBeganIsCalled) {
     EXPECT_EQ(delivered, total);
 }
 
+// A handler set while a chunk is already on its way hears of that chunk too
+// (here the only one).
+TEST(ServiceSafety, AProgressHandlerSetWhileAChunkIsSentIsCalled) {
+    auto s = service();
+    s->setServiceUploadChunkSize(60000);
+    const QByteArray media(30000, 'm');
+    auto entry = entryAt(QString());
+    entry->setUploadData(media);
+    entry->setUploadMIMEType(QStringLiteral("image/jpeg"));
+    entry->setUploadSlug(QStringLiteral("during.jpg"));
+    auto out = std::make_shared<Outcome>();
+    auto ticket = s->fetchEntryByInsertingEntry(entry, fake(QStringLiteral("/upload/create?entry=1")), record(out));
+    ASSERT_TRUE(ticket);
+    quint64 delivered = 0, total = 0;
+    bool set = false;
+    HFHTTPFetcher::setNotificationObserver([&](const QString &name, HFHTTPFetcher *fetcher) {
+        const bool chunk = !fetcher->mutableRequest().valueForHTTPHeaderField(QStringLiteral("Content-Range")).isEmpty();
+        if (set || !chunk || name != QLatin1String("kHFHTTPFetcherStartedNotification"))
+            return;
+        set = true;
+        ticket->setUploadProgressHandler([&](const DAServiceTicketPtr &, quint64 d, quint64 t) { delivered = d, total = t; });
+    });
+    const bool settled = settle(out);
+    HFHTTPFetcher::setNotificationObserver(nullptr);
+    ASSERT_TRUE(settled);
+    ASSERT_FALSE(out->error) << errorText(out->error).toStdString();
+    EXPECT_TRUE(set);
+    EXPECT_GT(total, quint64(media.size()));
+    EXPECT_EQ(delivered, total);
+}
+
 namespace {
 
 // Fails every request synchronously, as an authorizer without credentials might.

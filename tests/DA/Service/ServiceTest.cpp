@@ -77,7 +77,7 @@ TEST(Service, RequestHeaderPins) {
     auto s = service();
     const QUrl url(QStringLiteral("https://data.example/feeds/x"));
     const HFURLRequest read = s->objectRequestForURL(url, nullptr, QString(), QString(), nullptr);
-    EXPECT_TRUE(read.valueForHTTPHeaderField(QStringLiteral("User-Agent")).startsWith(QLatin1String("Varnello_Test1.0 DataAPI-Cpp/1.12 ")));
+    EXPECT_TRUE(read.valueForHTTPHeaderField(QStringLiteral("User-Agent")).startsWith(QLatin1String("Varnello_Test1.0 DataAPI-Cpp/1.12 MacOSX/")));
     EXPECT_TRUE(read.valueForHTTPHeaderField(QStringLiteral("User-Agent")).endsWith(QLatin1String(" (gzip)")));
     EXPECT_EQ(read.valueForHTTPHeaderField(QStringLiteral("GData-Version")), QStringLiteral("2.0"));
     EXPECT_EQ(read.valueForHTTPHeaderField(QStringLiteral("Accept")), QStringLiteral("application/atom+xml, text/xml"));
