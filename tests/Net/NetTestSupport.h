@@ -3,6 +3,7 @@
 // Shared by the HTTP engine's tests: peers' addresses and running a request
 // to its end on the main loop.
 #include "Net/NRHTTPRequest.h"
+#include "Net/NRNetworkThread.h"
 #include "Net/NRSessionCredentialStore.h"
 #include "Platform/VNTempDirectory.h"
 #include "support/TestSupport.h"
@@ -51,6 +52,16 @@ inline std::shared_ptr<Outcome> run(const std::shared_ptr<NRHTTPRequest> &reques
     EXPECT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }, timeoutMs)) << "request never ended";
     VNTest::spin(30);  // a second (wrong) callback would show here
     return outcome;
+}
+
+// Starts a HEAD request made for a main request and waits for its end,
+// which it never reports itself (what it learns goes to the main request).
+inline bool runForMainRequest(const std::shared_ptr<NRHTTPRequest> &head, int timeoutMs = 30000) {
+    head->startAsynchronous();
+    const bool ended = VNTest::waitUntil([&] { return head->isFinished(); }, timeoutMs);
+    EXPECT_TRUE(ended) << "HEAD request never ended";
+    NRNetworkThread::serveEventsUntil([] { return true; });  // what it handed over before its end
+    return ended;
 }
 
 inline int errorCode(const std::shared_ptr<NRHTTPRequest> &request) {

@@ -167,8 +167,9 @@ TEST(RequestAPI, AHEADRequestAnswersChallengesWithItsMainRequestsCredentials) {
             main->setUsername(apache()[QStringLiteral("basic_user")].toString());
             main->setPassword(apache()[QStringLiteral("basic_password")].toString());
         }
-        EXPECT_EQ(run(head)->finished, 1) << (proxy ? "proxy" : "server");
+        ASSERT_TRUE(runForMainRequest(head)) << (proxy ? "proxy" : "server");
         EXPECT_EQ(head->responseStatusCode(), 200) << (proxy ? "proxy" : "server");
+        EXPECT_EQ(errorCode(main), 0) << (proxy ? "proxy" : "server");
     }
     forgetProxySettings();
 }
