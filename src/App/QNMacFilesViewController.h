@@ -146,6 +146,10 @@ public:
     // The item for the preview panel: the selected entry's local copy, a
     // placeholder while it is copied, or an empty URL for no selection.
     QUrl previewPanelItem();
+    // Where on the screen the previewed entry is: the selected row of the
+    // list, the last selected cell of the thumbnails; null without a
+    // selection or a window.
+    QRect previewPanelSourceFrame() const;
     // Stops the preview copy under way (its row is asked again next time).
     void cancelPreviewTask();
     QNTaskPtr previewTask() const { return m_previewTask; }

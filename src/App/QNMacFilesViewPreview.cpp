@@ -27,6 +27,32 @@ void QNMacFilesViewController::setUpPreview() {
     connect(m_imageBrowserView->selectionModel(), &QItemSelectionModel::selectionChanged, this, reload);
 }
 
+QRect QNMacFilesViewController::previewPanelSourceFrame() const {
+    VNLog::log(QStringLiteral("previewPanel:sourceFrameOnScreenForPreviewItem"));
+    if (!m_view || !m_view->window() || !m_view->window()->isVisible())
+        return {};
+    QRect frame;
+    QWidget *viewport = nullptr;
+    if (m_showThumbnails) {
+        const QList<int> selected = m_imageBrowserView->selectionIndexes();
+        if (selected.isEmpty())
+            return {};
+        frame = m_imageBrowserView->visualRect(m_imageBrowserView->model()->index(selected.last(), 0));
+        viewport = m_imageBrowserView->viewport();
+    } else {
+        const QList<int> selected = m_tableView->selectedRowList();
+        if (selected.isEmpty() || !m_tableView->model())
+            return {};
+        // The whole row, every column of it.
+        const int row = selected.last();
+        QAbstractItemModel *model = m_tableView->model();
+        frame = m_tableView->visualRect(model->index(row, 0))
+                    .united(m_tableView->visualRect(model->index(row, model->columnCount() - 1)));
+        viewport = m_tableView->viewport();
+    }
+    return frame.isValid() ? QRect(viewport->mapToGlobal(frame.topLeft()), frame.size()) : QRect();
+}
+
 QUrl QNMacFilesViewController::previewPanelItem() {
     int i = -1;
     if (m_showThumbnails) {
