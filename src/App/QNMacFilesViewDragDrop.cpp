@@ -406,9 +406,11 @@ bool QNMacFilesViewController::dropWithOperationMask(const QMimeData *data, int 
     const bool move = moveAsked && !VNUserDefaults::standard().boolForKey(QStringLiteral("drop-always-copy"));
     VNLog::log(QStringLiteral("QNMacFilesViewController drop: %1 entries, move: %2").arg(documents.size()).arg(move));
     QPointer<QNMacFilesViewController> guard(this);
-    auto step = [guard, sourceDrive, documents, move, sourcePane] {
+    // The pane the entries came from relists too when the drag offered a move.
+    const QPointer<QNMacFilesViewController> relistToo = moveAsked ? sourcePane : nullptr;
+    auto step = [guard, sourceDrive, documents, move, relistToo] {
         if (guard)
-            guard->copyOrMove(sourceDrive, documents, move, move ? sourcePane : QPointer<QNMacFilesViewController>());
+            guard->copyOrMove(sourceDrive, documents, move, relistToo);
     };
     if (!move || VNUserDefaults::standard().boolForKey(QStringLiteral("drop-suppress-ask-move"))) {
         step();
