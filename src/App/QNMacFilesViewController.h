@@ -150,6 +150,8 @@ public:
     // list, the last selected cell of the thumbnails; null without a
     // selection or a window.
     QRect previewPanelSourceFrame() const;
+    // The row the preview is of (-1 for none).
+    int previewRow() const;
     // Stops the preview copy under way (its row is asked again next time).
     void cancelPreviewTask();
     QNTaskPtr previewTask() const { return m_previewTask; }

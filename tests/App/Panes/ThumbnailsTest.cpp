@@ -343,9 +343,9 @@ TEST_F(ThumbnailsTest, ThePreviewFollowsItsEntryThroughAReSortAndThePaneOnTop) {
     delegate->toggleQuickLookPreview();
 }
 
-// The panel is told where its entry is on the screen: the selected row of
-// the list (the last of several, every column), the last selected cell of the
-// thumbnails; nothing without a selection or with the window hidden.
+// The panel is told where its entry is on the screen: the row or cell the
+// preview is of (the one selected last; the whole row of the list); nothing
+// without a selection or with the window hidden.
 TEST_F(ThumbnailsTest, ThePreviewsSourceFrameIsTheLastSelectedRowOrCellOnTheScreen) {
     for (const char *name : {"a.txt", "b.txt", "c.txt"})
         ASSERT_TRUE(VNTest::writeFile(files + QLatin1Char('/') + QString::fromUtf8(name), name));
@@ -377,7 +377,11 @@ TEST_F(ThumbnailsTest, ThePreviewsSourceFrameIsTheLastSelectedRowOrCellOnTheScre
     browser->setSelectionIndexes({});
     EXPECT_TRUE(pane->previewPanelSourceFrame().isNull());
     browser->setSelectionIndexes({a, c});
+    browser->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
     EXPECT_EQ(pane->previewPanelSourceFrame(), onScreen(browser, browser->visualRect(browser->model()->index(last, 0))));
+    // The cell clicked last, when it is part of the selection.
+    browser->selectionModel()->setCurrentIndex(browser->model()->index(a, 0), QItemSelectionModel::NoUpdate);
+    EXPECT_EQ(pane->previewPanelSourceFrame(), onScreen(browser, browser->visualRect(browser->model()->index(a, 0))));
 
     w->window()->hide();
     EXPECT_TRUE(pane->previewPanelSourceFrame().isNull());
