@@ -529,6 +529,13 @@ void QNMacAppDelegate::toggleQuickLookPreview() {
             QNMacFilesViewController *pane = guard ? guard->m_quickLookSource.data() : nullptr;
             return pane ? pane->previewPanelItem() : QUrl();
         });
+        // Asked as the panel opens, before it has a source: the pane that will serve it.
+        panel->setSourceFrame([guard] {
+            QNMainWindowController *front = guard ? guard->frontMainWindowController() : nullptr;
+            QNMacFilesViewController *pane =
+                front && front->acceptsPreviewPanelControl() ? front->filesViewController() : nullptr;
+            return pane ? pane->previewPanelSourceFrame() : QRect();
+        });
         // Giving up the panel stops the copy it was waiting for.
         connect(panel, &QNPreviewPanel::hidden, this, [this] {
             if (QNMacFilesViewController *pane = m_quickLookSource.data()) {

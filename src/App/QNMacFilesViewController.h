@@ -26,6 +26,7 @@
 #include <memory>
 #include <unordered_map>
 
+class QDropEvent;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -145,6 +146,12 @@ public:
     // The item for the preview panel: the selected entry's local copy, a
     // placeholder while it is copied, or an empty URL for no selection.
     QUrl previewPanelItem();
+    // Where on the screen the previewed entry is: the selected row of the
+    // list, the last selected cell of the thumbnails; null without a
+    // selection or a window.
+    QRect previewPanelSourceFrame() const;
+    // The row the preview is of (-1 for none).
+    int previewRow() const;
     // Stops the preview copy under way (its row is asked again next time).
     void cancelPreviewTask();
     QNTaskPtr previewTask() const { return m_previewTask; }
@@ -222,9 +229,20 @@ public:
     // themselves are on the application delegate).
     static QString documentsMimeType();
     // A drag of these rows begins: the delegate's drag state, the drag's data.
-    QMimeData *writeDrag(const QList<int> &rows);
+    // fromBrowser: the thumbnail browser's drag (its own log when a target
+    // outside asks for the files).
+    QMimeData *writeDrag(const QList<int> &rows, bool fromBrowser = false);
+    // A drag of this pane's entries has ended with this final action (from
+    // the table or the browser): the after-drop step, then the clean-up.
+    void draggingSessionEnded(Qt::DropAction action, bool fromBrowser);
     // The drag of this pane's entries has ended, wherever it went.
     void dragEnded();
+    // The operation bits a drop offers: what the source allows, only the
+    // copy while the copy key (Ctrl) is held.
+    static int sourceOperationMask(const QDropEvent *drop);
+    // What the thumbnail browser answers a drag entering it: a copy, else a
+    // move, for files of other applications; none for anything else.
+    static int enteringOperation(const QMimeData *data, int sourceMask);
     // The image a drag of several entries shows: the browser's own image
     // with the caption "N items being dragged" above it (one entry: the
     // image unchanged); the hot spot moves down with the image.
@@ -255,6 +273,9 @@ public:
     // files go into this folder; moveAsked when the user did not hold the
     // copy key. False when refused (nothing to drop, or the drag's own pane).
     bool dropWithMimeData(const QMimeData *data, bool moveAsked);
+    // The same with the drop's operation bits (a move is asked when they
+    // hold the move bit).
+    bool dropWithOperationMask(const QMimeData *data, int sourceMask);
     // "Download to…": the selection copied by a task into a local folder the
     // user picks (replaceable chooser for tests; an empty answer cancels).
     void downloadTo();
@@ -312,6 +333,7 @@ private:
                          const QNDocumentPtr &destination);
     void runTask(const QNTaskPtr &task);
     void renameTo(const QNDocumentPtr &document, const QString &name, const QString &logText);
+    int m_browserDropMask = 0;  // operation bits of the drag last over the browser
     QPointer<QNDragMimeData> m_dragData;  // the data of this pane's last drag
     QMenu *m_documentMenu = nullptr;
     QMenu *m_backgroundMenu = nullptr;

@@ -51,43 +51,91 @@ void QNMacFilesViewController::setUpDragAndDrop() {
         view->installEventFilter(this);  // keys (QNMacFilesViewCommands.cpp)
         view->setTabKeyNavigation(false);  // Tab leaves the view for the path bar
     }
-    m_tableView->setDragEndedHandler([this](Qt::DropAction) { dragEnded(); });
-    m_imageBrowserView->setDragWriter([this](const QList<int> &items) { return writeDrag(items); });
-    m_imageBrowserView->setDropCleanup([this](Qt::DropAction) { dragEnded(); });
+    m_tableView->setDragEndedHandler([this](Qt::DropAction action) { draggingSessionEnded(action, false); });
+    m_imageBrowserView->setDragWriter([this](const QList<int> &items) { return writeDrag(items, true); });
+    m_imageBrowserView->setDropCleanup([this](Qt::DropAction action) { draggingSessionEnded(action, true); });
     m_imageBrowserView->setDragImageDecorator(&QNMacFilesViewController::draggingImageForRows);
+}
+
+int QNMacFilesViewController::sourceOperationMask(const QDropEvent *drop) {
+    // Ctrl asks for a copy (Alt belongs to the window manager here).
+    if (drop->modifiers() & Qt::ControlModifier)
+        return drop->possibleActions() & Qt::CopyAction ? QNMacTableView::DragCopy : 0;
+    return QNMacTableView::maskForDropActions(drop->possibleActions());
+}
+
+int QNMacFilesViewController::enteringOperation(const QMimeData *data, int sourceMask) {
+    if (data && data->hasUrls() && !data->hasFormat(documentsMimeType())) {
+        if (sourceMask & QNMacTableView::DragCopy) {
+            VNLog::log(QStringLiteral("returning copy operation"));
+            return QNMacTableView::DragCopy;
+        }
+        if (sourceMask & QNMacTableView::DragMove) {
+            VNLog::log(QStringLiteral("returning move operation"));
+            return QNMacTableView::DragMove;
+        }
+    }
+    VNLog::log(QStringLiteral("returning none"));
+    return 0;
 }
 
 bool QNMacFilesViewController::eventFilter(QObject *watched, QEvent *event) {
     const QEvent::Type type = event->type();
     if (type == QEvent::KeyPress && (watched == m_tableView || watched == m_imageBrowserView))
         return keyPressed(static_cast<QKeyEvent *>(event)) || QObject::eventFilter(watched, event);
-    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop && type != QEvent::DragLeave)
         return QObject::eventFilter(watched, event);
+    const bool onBrowser = watched == m_imageBrowserView->viewport();
+    if (type == QEvent::DragLeave) {
+        if (!onBrowser)
+            return QObject::eventFilter(watched, event);
+        VNLog::log(QStringLiteral("Dragging ended move: %1").arg(m_browserDropMask & QNMacTableView::DragMove));
+        return QObject::eventFilter(watched, event);
+    }
     auto *drop = static_cast<QDropEvent *>(event);
     const QMimeData *data = drop->mimeData();
+    const int mask = sourceOperationMask(drop);
+    if (onBrowser) {
+        m_browserDropMask = mask;
+        // The browser's own answer on entering is logged; the drag is still
+        // taken below, as later moves over it decide what a drop does.
+        if (type == QEvent::DragEnter)
+            enteringOperation(data, mask);
+    } else if (type == QEvent::Drop) {
+        VNLog::log(QStringLiteral("AcceptDrop sourceOperationMask: %1").arg(mask, 0, 16));
+    }
     const bool fromPane = data && data->hasFormat(documentsMimeType()) && isDragOfThisProcess(data);
-    if (!data || (!fromPane && !data->hasUrls()) || !m_driveConfig || !m_driveConfig->supportsDrop(m_document)) {
-        event->ignore();
-        return true;
-    }
+    const bool acceptable =
+        data && (fromPane || data->hasUrls()) && m_driveConfig && m_driveConfig->supportsDrop(m_document);
     if (type != QEvent::Drop) {
-        drop->acceptProposedAction();
+        if (!acceptable) {
+            event->ignore();
+        } else if (fromPane && (mask & QNMacTableView::DragMove) &&
+                   !VNUserDefaults::standard().boolForKey(QStringLiteral("drop-always-copy"))) {
+            // The pointer shows what the drop will do: another pane's entries move.
+            drop->setDropAction(Qt::MoveAction);
+            drop->accept();
+        } else {
+            drop->acceptProposedAction();
+        }
         return true;
     }
-    // Ctrl asks for a copy (Alt belongs to the window manager here).
-    const bool moveAsked = !(drop->modifiers() & Qt::ControlModifier) && (drop->possibleActions() & Qt::MoveAction);
-    if (!dropWithMimeData(data, moveAsked)) {
+    const bool dropped = acceptable && dropWithOperationMask(data, mask);
+    if (onBrowser)
+        VNLog::log(QStringLiteral("Dragging ended move: %1").arg(mask & QNMacTableView::DragMove));
+    if (!dropped) {
         event->ignore();
         return true;
     }
     // Other applications are always told "copied": a move the user asked
     // for is done by our own task, so no program deletes its files for us.
+    const bool moveAsked = mask & QNMacTableView::DragMove;
     drop->setDropAction(fromPane && moveAsked ? Qt::MoveAction : Qt::CopyAction);
     drop->accept();
     return true;
 }
 
-QMimeData *QNMacFilesViewController::writeDrag(const QList<int> &rows) {
+QMimeData *QNMacFilesViewController::writeDrag(const QList<int> &rows, bool fromBrowser) {
     QNDocumentList dragged;
     for (int row : rows)
         if (const QNDocumentPtr d = m_documents.value(row))
@@ -104,7 +152,10 @@ QMimeData *QNMacFilesViewController::writeDrag(const QList<int> &rows) {
     QNDragMimeData *data = nullptr;
     if (m_driveConfig && !m_driveConfig->isMyFiles()) {
         QPointer<QNMacFilesViewController> guard(this);
-        data = new QNDragMimeData([guard, dragged]() -> std::shared_ptr<QNDragCopyOut> {
+        data = new QNDragMimeData([guard, dragged, fromBrowser]() -> std::shared_ptr<QNDragCopyOut> {
+            // The target asked for the files: their names are known once they are copied.
+            VNLog::log(fromBrowser ? QStringLiteral("namesOfPromisedFilesDroppedAtDestination")
+                                   : QStringLiteral("namesOfPromizedFilesDroppedAtDestination"));
             return guard ? guard->copyOutForDrag(dragged) : nullptr;
         });
     } else {
@@ -209,6 +260,18 @@ void QNMacFilesViewController::startDownloadTo(const QNDocumentList &documents, 
     runTask(task);
 }
 
+void QNMacFilesViewController::draggingSessionEnded(Qt::DropAction action, bool fromBrowser) {
+    const int operation = QNMacTableView::maskForDropActions(action);
+    if (!fromBrowser)
+        VNLog::log(QStringLiteral("DraggingSession ended: %1, copy: %2, move: %3, delete: %4")
+                       .arg(operation, 0, 16)
+                       .arg(bool(operation & QNMacTableView::DragCopy))
+                       .arg(bool(operation & QNMacTableView::DragMove))
+                       .arg(bool(operation & QNMacTableView::DragDelete)));
+    handleDocumentsAfterDrop(operation);
+    dragEnded();
+}
+
 void QNMacFilesViewController::dragEnded() {
     // From now on the drag's files are asked for by the target that took it.
     if (m_dragData)
@@ -290,6 +353,11 @@ void QNMacFilesViewController::removeDocuments(const QNDocumentList &documents) 
 }
 
 bool QNMacFilesViewController::dropWithMimeData(const QMimeData *data, bool moveAsked) {
+    return dropWithOperationMask(data, QNMacTableView::DragCopy | (moveAsked ? QNMacTableView::DragMove : 0));
+}
+
+bool QNMacFilesViewController::dropWithOperationMask(const QMimeData *data, int sourceMask) {
+    const bool moveAsked = sourceMask & QNMacTableView::DragMove;
     QNMacAppDelegate *delegate = QNMacAppDelegate::shared();
     if (!data || !delegate || !m_driveConfig || !m_document)
         return false;
@@ -332,12 +400,17 @@ bool QNMacFilesViewController::dropWithMimeData(const QMimeData *data, bool move
     }
     if (!sourceDrive)
         return false;
+    VNLog::log(QStringLiteral("sourceDragMask: %1 (move: %2)")
+                   .arg(sourceMask, 0, 16)
+                   .arg(sourceMask & QNMacTableView::DragMove));
     const bool move = moveAsked && !VNUserDefaults::standard().boolForKey(QStringLiteral("drop-always-copy"));
     VNLog::log(QStringLiteral("QNMacFilesViewController drop: %1 entries, move: %2").arg(documents.size()).arg(move));
     QPointer<QNMacFilesViewController> guard(this);
-    auto step = [guard, sourceDrive, documents, move, sourcePane] {
+    // The pane the entries came from relists too when the drag offered a move.
+    const QPointer<QNMacFilesViewController> relistToo = moveAsked ? sourcePane : nullptr;
+    auto step = [guard, sourceDrive, documents, move, relistToo] {
         if (guard)
-            guard->copyOrMove(sourceDrive, documents, move, move ? sourcePane : QPointer<QNMacFilesViewController>());
+            guard->copyOrMove(sourceDrive, documents, move, relistToo);
     };
     if (!move || VNUserDefaults::standard().boolForKey(QStringLiteral("drop-suppress-ask-move"))) {
         step();

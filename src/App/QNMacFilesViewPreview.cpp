@@ -27,20 +27,43 @@ void QNMacFilesViewController::setUpPreview() {
     connect(m_imageBrowserView->selectionModel(), &QItemSelectionModel::selectionChanged, this, reload);
 }
 
-QUrl QNMacFilesViewController::previewPanelItem() {
-    int i = -1;
+QRect QNMacFilesViewController::previewPanelSourceFrame() const {
+    VNLog::log(QStringLiteral("previewPanel:sourceFrameOnScreenForPreviewItem"));
+    if (!m_view || !m_view->window() || !m_view->window()->isVisible())
+        return {};
+    const int row = previewRow();
+    if (row < 0)
+        return {};
+    QRect frame;
+    QWidget *viewport = nullptr;
     if (m_showThumbnails) {
-        const QList<int> selected = m_imageBrowserView->selectionIndexes();
-        if (selected.isEmpty())
-            return {};
-        const QModelIndex current = m_imageBrowserView->currentIndex();
-        i = current.isValid() && selected.contains(current.row()) ? current.row() : selected.last();
+        frame = m_imageBrowserView->visualRect(m_imageBrowserView->model()->index(row, 0));
+        viewport = m_imageBrowserView->viewport();
     } else {
-        const QList<int> selected = m_tableView->selectedRowList();
-        const QModelIndex current = m_tableView->currentIndex();
-        i = selected.isEmpty() ? -1 : (current.isValid() && selected.contains(current.row()) ? current.row()
-                                                                                            : selected.first());
+        // The whole row, every column of it.
+        QAbstractItemModel *model = m_tableView->model();
+        frame = m_tableView->visualRect(model->index(row, 0))
+                    .united(m_tableView->visualRect(model->index(row, model->columnCount() - 1)));
+        viewport = m_tableView->viewport();
     }
+    return frame.isValid() ? QRect(viewport->mapToGlobal(frame.topLeft()), frame.size()) : QRect();
+}
+
+int QNMacFilesViewController::previewRow() const {
+    // The entry the user selected last: the current one when it is part of
+    // the selection.
+    const QList<int> selected =
+        m_showThumbnails ? m_imageBrowserView->selectionIndexes() : m_tableView->selectedRowList();
+    if (selected.isEmpty())
+        return -1;
+    const QModelIndex current = m_showThumbnails ? m_imageBrowserView->currentIndex() : m_tableView->currentIndex();
+    if (current.isValid() && selected.contains(current.row()))
+        return current.row();
+    return m_showThumbnails ? selected.last() : selected.first();
+}
+
+QUrl QNMacFilesViewController::previewPanelItem() {
+    const int i = previewRow();
     if (i < 0 || i >= m_documents.size() || !m_driveConfig)
         return {};
     // Kept by entry, not by row: a re-sort moves the rows under the cache.

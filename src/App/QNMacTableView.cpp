@@ -37,6 +37,17 @@ Qt::DropActions QNMacTableView::dropActionsForMask(int mask) {
     return actions;
 }
 
+int QNMacTableView::maskForDropActions(Qt::DropActions actions) {
+    int mask = 0;
+    if (actions & Qt::CopyAction)
+        mask |= DragCopy;
+    if (actions & Qt::MoveAction)
+        mask |= DragMove;
+    if (actions & Qt::LinkAction)
+        mask |= DragLink;
+    return mask;
+}
+
 QPixmap QNMacTableView::badgeDragImage(int count) {
     const QPixmap file = QNImageLibrary::imageNamed(QStringLiteral("file-file-large"));
     const QPixmap badge = QNImageLibrary::imageNamed(QStringLiteral("drag-badge"));
@@ -139,9 +150,10 @@ void QNMacTableView::startDrag(Qt::DropActions supportedActions) {
     // Targets outside the application are offered a copy first: a plain
     // drag never has another program take our files away.
     const Qt::DropAction result = drag->exec(allowed, allowed & Qt::CopyAction ? Qt::CopyAction : defaultDropAction());
+    const int operation = maskForDropActions(result);
     VNLog::log(QStringLiteral("draggedImage ended operation: %1, delete: %2")
-                   .arg(qulonglong(result), 0, 16)
-                   .arg(qulonglong(result) & DragDelete));
+                   .arg(operation, 0, 16)
+                   .arg(operation & DragDelete));
     if (m_dragEnded)
         m_dragEnded(result);
 }

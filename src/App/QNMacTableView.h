@@ -23,8 +23,10 @@ public:
     // Copy + generic + move inside the application (21); with delete (for
     // the wastebasket) when the drag leaves it (53).
     static int sourceOperationMask(bool insideApplication);
-    // The Qt drop actions for an operation mask.
+    // The Qt drop actions for an operation mask, and back (a drag's final
+    // action as our operation bits; none is 0).
     static Qt::DropActions dropActionsForMask(int mask);
+    static int maskForDropActions(Qt::DropActions actions);
 
     // The 110 x 110 drag image with the row count on a badge.
     static QPixmap badgeDragImage(int count);

@@ -46,8 +46,12 @@ void QNPreviewPanel::showEvent(QShowEvent *event) {
 }
 
 void QNPreviewPanel::placeWithinScreen() {
-    // The screen the panel is mostly on, else the pointer's, else the first.
+    // The screen the panel is mostly on, else its item's, else the
+    // pointer's, else the first.
+    const QRect source = m_sourceFrame ? m_sourceFrame() : QRect();
     QScreen *screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen && source.isValid())
+        screen = QGuiApplication::screenAt(source.center());
     if (!screen)
         screen = QGuiApplication::screenAt(QCursor::pos());
     if (!screen)

@@ -20,6 +20,11 @@ public:
     using ItemSource = std::function<QUrl()>;
     void setItemSource(ItemSource source) { m_itemSource = std::move(source); }
     void reloadData();
+    // Asked at every opening for the screen rectangle of the item shown (a
+    // null one for none): the panel opens on that item's screen when its
+    // own place is on none.
+    using SourceFrame = std::function<QRect()>;
+    void setSourceFrame(SourceFrame source) { m_sourceFrame = std::move(source); }
 
     void showItem(const QUrl &url);
     QUrl currentItem() const { return m_current; }
@@ -40,6 +45,7 @@ private:
     void placeWithinScreen();
 
     ItemSource m_itemSource;
+    SourceFrame m_sourceFrame;
     QUrl m_current;
     QString m_state;
     QStackedWidget *m_stack = nullptr;

@@ -9,6 +9,7 @@
 #include "App/QNTaskTableViewController.h"
 #include "Core/Fakes/QNFakeRemoteHandler.h"
 #include "Core/QNTaskManager.h"
+#include "Platform/VNLog.h"
 
 #include <QMimeData>
 #include <QTimer>
@@ -167,4 +168,22 @@ TEST_F(DragOutTest, ATargetPeekingAtTheFilesBeforeTheDropGetsNoneAndStartsNoCopy
     EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
     pane->dragEnded();
     EXPECT_EQ(data->urls().size(), 1);
+}
+
+// A target asking for the files after the drop is logged as the view the
+// drag came from says it: the table and the thumbnails each in their words.
+TEST_F(DragOutTest, TheTargetsRequestForTheFilesIsLoggedByTheViewTheDragCameFrom) {
+    openRemoteDrive();
+    VNLog::setCapturing(true);
+    for (bool fromBrowser : {false, true}) {
+        SCOPED_TRACE(fromBrowser ? "thumbnails" : "list");
+        VNLog::clearCaptured();
+        std::unique_ptr<QMimeData> data(pane->writeDrag({0}, fromBrowser));
+        pane->dragEnded();
+        EXPECT_EQ(data->urls().size(), 1);
+        const QStringList asked = VNLog::captured().filter(QStringLiteral("DroppedAtDestination"));
+        EXPECT_EQ(asked, QStringList{fromBrowser ? QStringLiteral("namesOfPromisedFilesDroppedAtDestination")
+                                                 : QStringLiteral("namesOfPromizedFilesDroppedAtDestination")});
+    }
+    VNLog::setCapturing(false);
 }

@@ -343,6 +343,50 @@ TEST_F(ThumbnailsTest, ThePreviewFollowsItsEntryThroughAReSortAndThePaneOnTop) {
     delegate->toggleQuickLookPreview();
 }
 
+// The panel is told where its entry is on the screen: the row or cell the
+// preview is of (the one selected last; the whole row of the list); nothing
+// without a selection or with the window hidden.
+TEST_F(ThumbnailsTest, ThePreviewsSourceFrameIsTheLastSelectedRowOrCellOnTheScreen) {
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        ASSERT_TRUE(VNTest::writeFile(files + QLatin1Char('/') + QString::fromUtf8(name), name));
+    w = openDrive(localDrive(QStringLiteral("T"), files));
+    ASSERT_NE(w, nullptr);
+    w->window()->show();
+    QNMacFilesViewController *pane = w->filesViewController();
+    QNMacTableView *table = pane->tableView();
+    QNImageBrowserView *browser = pane->imageBrowserView();
+    const int a = indexOf(pane, QStringLiteral("a.txt")), c = indexOf(pane, QStringLiteral("c.txt"));
+    auto onScreen = [](QAbstractItemView *view, const QRect &r) {
+        return QRect(view->viewport()->mapToGlobal(r.topLeft()), r.size());
+    };
+
+    table->clearSelection();
+    EXPECT_TRUE(pane->previewPanelSourceFrame().isNull());
+    table->selectRow(c);
+    table->selectionModel()->select(table->model()->index(a, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const int last = std::max(a, c);
+    const QRect row = table->visualRect(table->model()->index(last, 0))
+                          .united(table->visualRect(table->model()->index(last, table->model()->columnCount() - 1)));
+    EXPECT_EQ(pane->previewPanelSourceFrame(), onScreen(table, row));
+    EXPECT_GT(pane->previewPanelSourceFrame().width(), table->columnWidth(0));
+
+    w->thumbnailsButton()->setChecked(true);
+    w->thumbnails();
+    VNTest::spin(30);
+    browser->setSelectionIndexes({});
+    EXPECT_TRUE(pane->previewPanelSourceFrame().isNull());
+    browser->setSelectionIndexes({a, c});
+    browser->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    EXPECT_EQ(pane->previewPanelSourceFrame(), onScreen(browser, browser->visualRect(browser->model()->index(last, 0))));
+    // The cell clicked last, when it is part of the selection.
+    browser->selectionModel()->setCurrentIndex(browser->model()->index(a, 0), QItemSelectionModel::NoUpdate);
+    EXPECT_EQ(pane->previewPanelSourceFrame(), onScreen(browser, browser->visualRect(browser->model()->index(a, 0))));
+
+    w->window()->hide();
+    EXPECT_TRUE(pane->previewPanelSourceFrame().isNull());
+}
+
 }  // namespace
 
 TEST_F(ThumbnailsTest, LargePicturesAreKeptAtTheLargestCellSizeAndRelistingsDoNotGrowTheCaches) {
