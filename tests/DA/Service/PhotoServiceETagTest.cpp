@@ -66,7 +66,7 @@ class PhotoServiceETag : public ::testing::Test {
 protected:
     void SetUp() override {
         if (peer().isEmpty())
-            GTEST_SKIP() << "the photos peer is not running";
+            FAIL() << "the photos peer did not start";
         NRHTTPRequest::setTestCertificateAuthorityFile(peer().value(QStringLiteral("ca_file")).toString());
         DAServiceGooglePhotos::setPhotoHostURLString(httpsBase());
         service = DAServiceGooglePhotos::make();
