@@ -71,7 +71,15 @@ bool QNMacFilesViewController::eventFilter(QObject *watched, QEvent *event) {
         return true;
     }
     if (type != QEvent::Drop) {
-        drop->acceptProposedAction();
+        // Other applications hear "copy" while the drag goes on too: a
+        // source acts on the last answer it heard, and a move of its files
+        // is done by our own task, after the copy is whole.
+        if (fromPane) {
+            drop->acceptProposedAction();
+        } else {
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+        }
         return true;
     }
     // Ctrl asks for a copy (Alt belongs to the window manager here).
