@@ -334,7 +334,7 @@ void QNCopyTaskItem::replaceAfterRefusal(VNErrorPtr refusal, QNDocumentPtr docum
             if (!replaceable || !task || !primary) {
                 const VNErrorPtr error =
                     namesake && !replaceable
-                        ? self->makeError(namesakeInTheWay(name, document->isDirectory(), namesake, toDocument))
+                        ? self->makeError(self->namesakeInTheWay(name, document->isDirectory(), namesake, toDocument))
                         : refusal;
                 self->logFailure(QStringLiteral("copyDocument error2"), error);
                 self->failCopy(completed, error);
@@ -548,10 +548,12 @@ QNDocumentPtr QNCopyTaskItem::namesakeIn(const QNDocumentList &listing, const QS
 }
 
 QString QNCopyTaskItem::namesakeInTheWay(const QString &name, bool isFolder, const QNDocumentPtr &existing,
-                                         const QNDocumentPtr &destination) {
-    QString where = destination ? destination->displayName() : QString();
-    if (where.isEmpty() && destination)
-        where = lastPathComponent(normalizedFolderPath(destination->path()));
+                                         const QNDocumentPtr &destination) const {
+    // Named as the replace question names it: the drive's top folder by the
+    // kind of drive.
+    QString where = destination ? QNUtils::nameOf(*destination) : QString();
+    if (where.isEmpty() && m_toDriveConfig)
+        where = m_toDriveConfig->serviceName();
     if (where.isEmpty())
         where = QStringLiteral("/");
     const QString kind = existing->isLink()        ? QStringLiteral("a link")
@@ -583,7 +585,7 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
                 // The server's own answer to the creation seldom says what
                 // is in the way; a namesake of another kind is named here.
                 const VNErrorPtr error =
-                    existing ? self->makeError(namesakeInTheWay(name, true, existing, destPath)) : createError;
+                    existing ? self->makeError(self->namesakeInTheWay(name, true, existing, destPath)) : createError;
                 VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(error)));
                 self->postCopyFinished(completed, error, nullptr, false);
                 return;
