@@ -110,7 +110,13 @@ bool QNMacFilesViewController::eventFilter(QObject *watched, QEvent *event) {
     if (type != QEvent::Drop) {
         if (!acceptable) {
             event->ignore();
-        } else if (fromPane && (mask & QNMacTableView::DragMove) &&
+        } else if (!fromPane) {
+            // Other applications hear "copy" while the drag goes on too: a
+            // source acts on the last answer it heard, and a move of its files
+            // is done by our own task, after the copy is whole.
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+        } else if ((mask & QNMacTableView::DragMove) &&
                    !VNUserDefaults::standard().boolForKey(QStringLiteral("drop-always-copy"))) {
             // The pointer shows what the drop will do: another pane's entries move.
             drop->setDropAction(Qt::MoveAction);

@@ -332,8 +332,12 @@ void QNCopyTaskItem::replaceAfterRefusal(VNErrorPtr refusal, QNDocumentPtr docum
             const bool replaceable = namesake && namesake->isDirectory() == document->isDirectory() &&
                                      !(namesake->isDirectory() && namesake->isLink());
             if (!replaceable || !task || !primary) {
-                self->logFailure(QStringLiteral("copyDocument error2"), refusal);
-                self->failCopy(completed, refusal);
+                const VNErrorPtr error =
+                    namesake && !replaceable
+                        ? self->makeError(self->namesakeInTheWay(name, document->isDirectory(), namesake, toDocument))
+                        : refusal;
+                self->logFailure(QStringLiteral("copyDocument error2"), error);
+                self->failCopy(completed, error);
                 return;
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1 exists; replacing it by a transfer").arg(name));
@@ -543,6 +547,24 @@ QNDocumentPtr QNCopyTaskItem::namesakeIn(const QNDocumentList &listing, const QS
     return sameButCase;
 }
 
+QString QNCopyTaskItem::namesakeInTheWay(const QString &name, bool isFolder, const QNDocumentPtr &existing,
+                                         const QNDocumentPtr &destination) const {
+    // Named as the replace question names it: the drive's top folder by the
+    // kind of drive.
+    QString where = destination ? QNUtils::nameOf(*destination) : QString();
+    if (where.isEmpty() && m_toDriveConfig)
+        where = m_toDriveConfig->serviceName();
+    if (where.isEmpty())
+        where = QStringLiteral("/");
+    const QString kind = existing->isLink()        ? QStringLiteral("a link")
+                         : existing->isDirectory() ? QStringLiteral("a folder")
+                                                   : QStringLiteral("a file");
+    return QStringLiteral("%1\u201c%2\u201d was not copied: \u201c%3\u201d holds %4 of that name, which %5 does not "
+                          "replace.")
+        .arg(isFolder ? QStringLiteral("The folder ") : QString(), name, where, kind,
+             isFolder ? QStringLiteral("a folder") : QStringLiteral("a file"));
+}
+
 void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr destPath, QString name,
                                              VNErrorPtr createError, VNOperationQueue *metadataQueue,
                                              QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
@@ -550,7 +572,7 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     auto list = std::make_shared<QNListDocumentsOperation>(
         m_toDriveConfig, destPath, QString(),
-        [self, folder, name, createError, metadataQueue, completed, weakTask, weakPrimary](
+        [self, folder, destPath, name, createError, metadataQueue, completed, weakTask, weakPrimary](
             QNDocumentList listing, QString, VNErrorPtr, bool cancelled) {
             if (cancelled) {
                 self->postCopyFinished(completed, nullptr, nullptr, true);
@@ -560,8 +582,12 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
             // that would take the copy somewhere else.
             auto existing = namesakeIn(listing, name);
             if (!existing || !existing->isDirectory() || existing->isLink()) {
-                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(createError)));
-                self->postCopyFinished(completed, createError, nullptr, false);
+                // The server's own answer to the creation seldom says what
+                // is in the way; a namesake of another kind is named here.
+                const VNErrorPtr error =
+                    existing ? self->makeError(self->namesakeInTheWay(name, true, existing, destPath)) : createError;
+                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(error)));
+                self->postCopyFinished(completed, error, nullptr, false);
                 return;
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists; copying into it").arg(name));

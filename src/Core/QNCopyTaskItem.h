@@ -150,6 +150,11 @@ private:
     void copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newFolder, VNOperationQueue *metadataQueue,
                             QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
                             std::weak_ptr<QNTaskItem> weakPrimary);
+    // The error's text for an item whose namesake in destination is of
+    // another kind (or a link to a folder): it is neither replaced nor
+    // written into.
+    QString namesakeInTheWay(const QString &name, bool isFolder, const QNDocumentPtr &existing,
+                             const QNDocumentPtr &destination) const;
     // The listed entry named name; the name's case only counts when no
     // entry matches it exactly.
     static QNDocumentPtr namesakeIn(const QNDocumentList &listing, const QString &name);

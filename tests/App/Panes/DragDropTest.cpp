@@ -157,6 +157,45 @@ TEST_F(DragDropTest, FilesOfOtherApplicationsAreCopiedInVanishedOnesSkippedAndTh
     EXPECT_TRUE(QNDialogService::shared().history().isEmpty());
 }
 
+TEST_F(DragDropTest, WhileTheDragGoesOnOtherApplicationsHearCopyAndOurPanesTheActionProposed) {
+    openTwoWindows();
+    auto outside = VNTest::makeTempDir();
+    const QString file = outside->path() + QStringLiteral("/one.txt");
+    ASSERT_TRUE(VNTest::writeFile(file, "one"));
+    QMimeData fromOutside;
+    fromOutside.setUrls({QUrl::fromLocalFile(file)});
+    std::unique_ptr<QMimeData> fromPane(a->filesViewController()->writeDrag({0}));
+    // A source may act on the last answer it heard before the drop: another
+    // application that heard "move" could remove its files before our task
+    // has copied them.
+    struct Row {
+        const char *name;
+        const QMimeData *data;
+        Qt::DropAction heard;
+    };
+    const Row rows[] = {
+        {"files of another application", &fromOutside, Qt::CopyAction},
+        {"entries of a pane of this instance", fromPane.get(), Qt::MoveAction},
+    };
+    QWidget *viewport = b->filesViewController()->tableView()->viewport();
+    const QPoint at(20, 20);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        // Shift: the source proposes a move.
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, row.data, Qt::LeftButton, Qt::ShiftModifier);
+        ASSERT_EQ(enter.proposedAction(), Qt::MoveAction);
+        QApplication::sendEvent(viewport, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        EXPECT_EQ(enter.dropAction(), row.heard);
+        QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, row.data, Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(viewport, &move);
+        EXPECT_TRUE(move.isAccepted());
+        EXPECT_EQ(move.dropAction(), row.heard);
+    }
+    a->filesViewController()->dragEnded();
+    EXPECT_TRUE(QFileInfo::exists(file));
+}
+
 TEST_F(DragDropTest, LocalEntriesDragOutAsTheirFilesAndDownloadToCopiesTheSelection) {
     openTwoWindows();
     std::unique_ptr<QMimeData> drag(a->filesViewController()->writeDrag({0}));

@@ -180,6 +180,25 @@ TEST_P(FolderReplace, AFolderMergesIntoItsNamesakeBesideAReplacedFile) {
     EXPECT_EQ(QFileInfo::exists(sourceOnDisk + "/file.txt"), !move);
 }
 
+// A file of the folder's name is neither replaced by the folder nor written
+// into: the item fails naming what is in the way (the server's own answer to
+// the folder's creation does not), and both stay as they were.
+TEST_P(FolderReplace, AFolderOntoAFileOfItsNameFailsNamingTheFileAndBothStay) {
+    ASSERT_TRUE(VNTest::writeFile(onDisk + "/tree", "a file called tree"));
+    if (!owner.isEmpty())
+        chownTree(onDisk, owner);
+    ASSERT_TRUE(VNTest::writeFile(sourceOnDisk + "/tree/inside.txt", "inside"));
+
+    const Outcome outcome = run(GetParam().move, sourceDrive, drive, {QNDocument::withPath(source + "/tree", true)},
+                                QNDocument::withPath(drivePath, true));
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_TRUE(outcome.errors.join('\n').contains(QStringLiteral("\u201ctree\u201d was not copied")) &&
+                outcome.errors.join('\n').contains(QStringLiteral("holds a file of that name")))
+        << outcome.errors.join('\n').toStdString();
+    EXPECT_EQ(VNTest::readFile(onDisk + "/tree"), QByteArray("a file called tree"));
+    EXPECT_EQ(VNTest::readFile(sourceOnDisk + "/tree/inside.txt"), QByteArray("inside"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Drives, FolderReplace,
                          ::testing::Values(Row{Destination::Local, false}, Row{Destination::Local, true},
                                            Row{Destination::WebDAV, false}, Row{Destination::WebDAV, true},
