@@ -243,6 +243,13 @@ bool NRHTTPRequest::takeFailureOfHEADRequest(const VNErrorPtr &error) {
     LOCKED;
     if (m_error || m_cancelled || m_complete)
         return false;
+    // A HEAD request cancelled (by the queue, or with its main request's
+    // batch) cancels the request it was made for: both say so before the
+    // failure is heard, as a request cancelled itself does.
+    if (error && error->code() == RequestCancelledErrorType) {
+        markCancelled();
+        m_cancelled = true;
+    }
     m_error = error;
     m_failed.store(true);
     m_complete = true;
