@@ -245,6 +245,33 @@ void NRHTTPRequest::removeUploadProgressSoFar() {
     reportBytesSent(-qint64(m_totalBytesSent), m_postLength, 0);
 }
 
+// An attempt sent again (after a time-out, a challenge) counts its reply's
+// size and bytes anew, a continued file's part included: what the earlier
+// attempt counted is taken back first, or a queue's download fraction would
+// never reach 1.
+void NRHTTPRequest::removeDownloadProgressSoFar() {
+    const qint64 size = m_attemptDownloadSize;
+    const qint64 received = qint64(m_lastBytesRead);
+    m_attemptDownloadSize = 0;
+    if ((size == 0 && received == 0) || !m_showAccurateProgress || !m_wantsDownloadProgress)
+        return;
+    if (size != 0)
+        incrementDownloadSizeBy(-size);
+    if (received == 0)
+        return;
+    const qint64 total = size;
+    onMain([received, total](NRHTTPRequest &r) {
+        if (auto q = r.m_queue.lock())
+            q->requestDidReceiveBytes(&r, -received);
+        if (auto d = r.m_downloadProgressDelegate.lock()) {
+            d->didReceiveBytes(&r, -received);
+            d->setDoubleValue(0);
+        }
+        if (r.m_bytesReceivedBlock)
+            r.m_bytesReceivedBlock(-received, total);
+    });
+}
+
 // Hands sent bytes (negative to take some back) to the queue, the upload
 // progress delegate and the bytes-sent block, in that order, on the main
 // thread.

@@ -348,6 +348,7 @@ void NRHTTPRequest::startRequest() {
         return;
     if (m_wantsStarted)
         onMain([](NRHTTPRequest &r) { r.reportStarted(); });
+    removeDownloadProgressSoFar();
     m_downloadComplete = false;
     m_complete = false;
     m_totalBytesRead = 0;
