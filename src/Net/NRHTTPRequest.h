@@ -698,6 +698,9 @@ private:
     // What this attempt's reply added to the download size (its length, less
     // a partial file it did not continue); taken back when it is sent again.
     qint64 m_attemptDownloadSize = 0;
+    // The upload's size was counted by the byte (progress was accurate when
+    // it started): it is reported so to its end, whatever the reply does.
+    bool m_uploadCountedByTheByte = false;
     quint64 m_totalBytesSent = 0, m_lastBytesSent = 0;
     quint64 m_uploadBufferSize = 0;
     bool m_showAccurateProgress = true;

@@ -152,7 +152,7 @@ void NRHTTPRequest::updateUploadProgress() {
         incrementUploadSizeBy(-qint64(m_uploadBufferSize));
     }
     qint64 amount;
-    if (m_showAccurateProgress) {
+    if (m_showAccurateProgress || m_uploadCountedByTheByte) {
         if (m_totalBytesSent != quint64(m_postLength) && m_lastBytesSent == 0)
             return;
         amount = qint64(m_totalBytesSent) - qint64(m_lastBytesSent);

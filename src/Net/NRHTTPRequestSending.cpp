@@ -407,8 +407,10 @@ void NRHTTPRequest::startRequest() {
     NRNetworkThread::shared().addTransfer(m_easy, self);
     NRNetworkThread::shared().addTicking(self);
 
+    if (m_showAccurateProgress)
+        m_uploadCountedByTheByte = true;
     if (m_shouldResetUploadProgress) {
-        incrementUploadSizeBy(m_showAccurateProgress ? m_postLength : 1);
+        incrementUploadSizeBy(m_uploadCountedByTheByte ? m_postLength : 1);
         if (m_wantsUploadProgress)
             resetProgressIndicator(true);
     }
