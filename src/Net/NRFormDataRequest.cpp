@@ -93,6 +93,14 @@ std::shared_ptr<NRHTTPRequest> NRFormDataRequest::copy() const {
     return other;
 }
 
+// The HEAD request is of the form's own kind; it sends no body (a request made
+// for another builds none), so the form's fields stay with the main request.
+std::shared_ptr<NRHTTPRequest> NRFormDataRequest::HEADRequest() const {
+    auto head = std::make_shared<NRFormDataRequest>(url());
+    fillHEADRequest(*head);
+    return head;
+}
+
 void NRFormDataRequest::removeParts(const QString &key) {
     FORM_LOCKED;
     m_fileData.removeIf([&](const Part &p) { return p.key == key; });

@@ -61,6 +61,7 @@ public:
     QString encodeURL(const QString &text) const;
 
     std::shared_ptr<NRHTTPRequest> copy() const override;
+    std::shared_ptr<NRHTTPRequest> HEADRequest() const override;
 
 protected:
     void buildPostBody() override;

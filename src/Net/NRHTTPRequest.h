@@ -571,6 +571,7 @@ private:
     void incrementDownloadSizeBy(qint64 amount);
     void incrementUploadSizeBy(qint64 amount);
     void removeUploadProgressSoFar();
+    void removeDownloadProgressSoFar();
     void reportBytesSent(qint64 amount, qint64 postLength, double fraction);
 
     // Main-thread delivery.
@@ -694,6 +695,12 @@ private:
     quint64 m_contentLength = 0;
     quint64 m_partialDownloadSize = 0;
     quint64 m_totalBytesRead = 0, m_lastBytesRead = 0;
+    // What this attempt's reply added to the download size (its length, less
+    // a partial file it did not continue); taken back when it is sent again.
+    qint64 m_attemptDownloadSize = 0;
+    // The upload's size was counted by the byte (progress was accurate when
+    // it started): it is reported so to its end, whatever the reply does.
+    bool m_uploadCountedByTheByte = false;
     quint64 m_totalBytesSent = 0, m_lastBytesSent = 0;
     quint64 m_uploadBufferSize = 0;
     bool m_showAccurateProgress = true;

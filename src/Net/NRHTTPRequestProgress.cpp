@@ -152,7 +152,7 @@ void NRHTTPRequest::updateUploadProgress() {
         incrementUploadSizeBy(-qint64(m_uploadBufferSize));
     }
     qint64 amount;
-    if (m_showAccurateProgress) {
+    if (m_showAccurateProgress || m_uploadCountedByTheByte) {
         if (m_totalBytesSent != quint64(m_postLength) && m_lastBytesSent == 0)
             return;
         amount = qint64(m_totalBytesSent) - qint64(m_lastBytesSent);
@@ -243,6 +243,33 @@ void NRHTTPRequest::removeUploadProgressSoFar() {
     if (!m_wantsUploadProgress)
         return;
     reportBytesSent(-qint64(m_totalBytesSent), m_postLength, 0);
+}
+
+// An attempt sent again (after a time-out, a challenge) counts its reply's
+// size and bytes anew, a continued file's part included: what the earlier
+// attempt counted is taken back first, or a queue's download fraction would
+// never reach 1.
+void NRHTTPRequest::removeDownloadProgressSoFar() {
+    const qint64 size = m_attemptDownloadSize;
+    const qint64 received = qint64(m_lastBytesRead);
+    m_attemptDownloadSize = 0;
+    if ((size == 0 && received == 0) || !m_showAccurateProgress || !m_wantsDownloadProgress)
+        return;
+    if (size != 0)
+        incrementDownloadSizeBy(-size);
+    if (received == 0)
+        return;
+    const qint64 total = size;
+    onMain([received, total](NRHTTPRequest &r) {
+        if (auto q = r.m_queue.lock())
+            q->requestDidReceiveBytes(&r, -received);
+        if (auto d = r.m_downloadProgressDelegate.lock()) {
+            d->didReceiveBytes(&r, -received);
+            d->setDoubleValue(0);
+        }
+        if (r.m_bytesReceivedBlock)
+            r.m_bytesReceivedBlock(-received, total);
+    });
 }
 
 // Hands sent bytes (negative to take some back) to the queue, the upload

@@ -191,8 +191,10 @@ void NRHTTPRequest::readResponseHeaders() {
                                                 ok && length == 20 && m_allowCompressedResponse);
         } else if (ok) {
             m_contentLength = length;
-            if (m_showAccurateProgress && m_shouldResetDownloadProgress)
+            if (m_showAccurateProgress && m_shouldResetDownloadProgress) {
                 incrementDownloadSizeBy(qint64(length + m_partialDownloadSize));
+                m_attemptDownloadSize += qint64(length + m_partialDownloadSize);
+            }
         } else if (m_showAccurateProgress && m_shouldResetDownloadProgress) {
             m_showAccurateProgress = false;
             incrementDownloadSizeBy(1);
@@ -243,6 +245,13 @@ bool NRHTTPRequest::takeFailureOfHEADRequest(const VNErrorPtr &error) {
     LOCKED;
     if (m_error || m_cancelled || m_complete)
         return false;
+    // A HEAD request cancelled (by the queue, or with its main request's
+    // batch) cancels the request it was made for: both say so before the
+    // failure is heard, as a request cancelled itself does.
+    if (error && error->code() == RequestCancelledErrorType) {
+        markCancelled();
+        m_cancelled = true;
+    }
     m_error = error;
     m_failed.store(true);
     m_complete = true;
@@ -389,6 +398,7 @@ size_t NRHTTPRequest::handleBytesAvailable(const char *data, size_t length) {
         }
         if (!resumed && m_partialDownloadSize > 0) {
             incrementDownloadSizeBy(-qint64(m_partialDownloadSize));
+            m_attemptDownloadSize -= qint64(m_partialDownloadSize);
             m_partialDownloadSize = 0;
         }
         writer = std::make_unique<QFile>(path);

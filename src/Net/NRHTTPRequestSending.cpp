@@ -348,6 +348,7 @@ void NRHTTPRequest::startRequest() {
         return;
     if (m_wantsStarted)
         onMain([](NRHTTPRequest &r) { r.reportStarted(); });
+    removeDownloadProgressSoFar();
     m_downloadComplete = false;
     m_complete = false;
     m_totalBytesRead = 0;
@@ -406,8 +407,10 @@ void NRHTTPRequest::startRequest() {
     NRNetworkThread::shared().addTransfer(m_easy, self);
     NRNetworkThread::shared().addTicking(self);
 
+    if (m_showAccurateProgress)
+        m_uploadCountedByTheByte = true;
     if (m_shouldResetUploadProgress) {
-        incrementUploadSizeBy(m_showAccurateProgress ? m_postLength : 1);
+        incrementUploadSizeBy(m_uploadCountedByTheByte ? m_postLength : 1);
         if (m_wantsUploadProgress)
             resetProgressIndicator(true);
     }

@@ -21,6 +21,14 @@
 #include <filesystem>
 #include <mutex>
 
+// A page's HEAD request is a page request too; made for another, it finishes
+// as a plain request and scans nothing.
+std::shared_ptr<NRHTTPRequest> NRWebPageRequest::HEADRequest() const {
+    auto head = std::make_shared<NRWebPageRequest>(url());
+    fillHEADRequest(*head);
+    return head;
+}
+
 namespace {
 
 // libxml2 is set up once and never torn down: other parsers (the XML tree,

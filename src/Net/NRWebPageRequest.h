@@ -33,6 +33,7 @@ public:
     ~NRWebPageRequest() override;
     static std::shared_ptr<NRWebPageRequest> requestWithURL(const QUrl &url);
     std::shared_ptr<NRHTTPRequest> copy() const override;
+    std::shared_ptr<NRHTTPRequest> HEADRequest() const override;
 
     int urlReplacementMode() const;
     void setUrlReplacementMode(int mode);

@@ -316,6 +316,11 @@ TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
         r->setAllowResumeForFileDownloads(row.allowResume);
         r->setTimeOutSeconds(1);
         r->setNumberOfTimesToRetryOnTimeout(1);
+        // The size and the bytes counted end equal: what the stalled attempt
+        // counted is taken back when the download is sent again.
+        qint64 sizeCounted = 0, bytesCounted = 0;
+        r->setDownloadSizeIncrementedBlock([&](qint64 amount) { sizeCounted += amount; });
+        r->setBytesReceivedBlock([&](qint64 amount, qint64) { bytesCounted += amount; });
         auto outcome = run(r, 15000);
         EXPECT_EQ(r->retryCount(), 1);
         EXPECT_EQ(r->partialDownloadSize(), row.resumedFrom);
@@ -329,6 +334,8 @@ TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
             continue;
         }
         EXPECT_EQ(outcome->finished, 1);
+        EXPECT_EQ(sizeCounted, size);
+        EXPECT_EQ(bytesCounted, size);
         const QByteArray written = VNTest::readFile(dest);
         EXPECT_EQ(written.size(), size);
         EXPECT_TRUE(written == pattern(size));

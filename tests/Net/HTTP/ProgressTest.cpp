@@ -131,9 +131,29 @@ TEST(Progress, AHEADRequestMadeForAMainRequestReportsNoProgress) {
     auto main = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/nolength?n=4000")));
     auto head = main->HEADRequest();
     head->setQueue(queue);
+    // It ends without a word of its own: its main request speaks for it.
+    int heard = 0;
+    head->setCompletionBlock([&] { ++heard; });
+    head->setFailedBlock([&] { ++heard; });
     ASSERT_TRUE(runForMainRequest(head));
+    EXPECT_EQ(heard, 0);
     EXPECT_EQ(errorCode(main), 0);
     head->setQueue(nullptr);
     EXPECT_FALSE(log.contains(QStringLiteral("queue received"))) << log.join(QStringLiteral(", ")).toStdString();
     EXPECT_FALSE(log.contains(QStringLiteral("queue sent"))) << log.join(QStringLiteral(", ")).toStdString();
+}
+
+// The upload counted byte by byte ends at its size, also when the reply has
+// no length and switches the request to one download unit.
+TEST(Progress, AnUploadCountedByTheByteEndsAtItsSize) {
+    for (const char *path : {"/bytes?n=500", "/chunked?n=500"}) {
+        auto r = NRHTTPRequest::requestWithURL(fake(QString::fromLatin1(path)));
+        r->setPostBody(QByteArray(300000, 'u'));
+        qint64 size = 0, sent = 0;
+        r->setUploadSizeIncrementedBlock([&](qint64 amount) { size += amount; });
+        r->setBytesSentBlock([&](qint64 amount, qint64) { sent += amount; });
+        EXPECT_EQ(run(r)->finished, 1) << path;
+        EXPECT_GT(size, 0) << path;
+        EXPECT_EQ(sent, size) << path;
+    }
 }

@@ -2,7 +2,9 @@
 // GET's size before it starts): it speaks only through its main request.
 #include "Net/NetTestSupport.h"
 
+#include "Net/NRFormDataRequest.h"
 #include "Net/NRNetworkThread.h"
+#include "Net/NRWebPageRequest.h"
 
 using namespace NetTest;
 
@@ -55,4 +57,32 @@ TEST(HEADForMainRequest, SpeaksOnlyThroughItsMainRequest) {
         EXPECT_EQ(mainSize, row.sizeGrowth);
         EXPECT_EQ(main->showAccurateProgress(), row.mainStaysAccurate);
     }
+}
+
+// Cancelling the HEAD request cancels what it was made for: the main request
+// fails with code 4 and says it is cancelled, when its failed callback runs.
+TEST(HEADForMainRequest, CancelledHEADCancelsItsMainRequest) {
+    auto main = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=5")));
+    bool cancelledWhenFailed = false;
+    int mainFailed = 0;
+    main->setFailedBlock([&] {
+        ++mainFailed;
+        cancelledWhenFailed = main->isCancelled();
+    });
+    auto head = main->HEADRequest();
+    head->startAsynchronous();
+    head->cancel();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return head->isFinished() && mainFailed > 0; }));
+    EXPECT_EQ(errorCode(main), 4);
+    EXPECT_EQ(mainFailed, 1);
+    EXPECT_TRUE(cancelledWhenFailed);
+}
+
+// The HEAD request is of its main request's own kind.
+TEST(HEADForMainRequest, IsOfItsMainRequestsKind) {
+    const QUrl url = fake(QStringLiteral("/bytes?n=1"));
+    auto form = NRFormDataRequest::requestWithURL(url);
+    auto page = NRWebPageRequest::requestWithURL(url);
+    EXPECT_TRUE(std::dynamic_pointer_cast<NRFormDataRequest>(form->HEADRequest()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<NRWebPageRequest>(page->HEADRequest()));
 }

@@ -168,6 +168,7 @@ TEST(RequestAPI, AHEADRequestAnswersChallengesWithItsMainRequestsCredentials) {
             main->setPassword(apache()[QStringLiteral("basic_password")].toString());
         }
         ASSERT_TRUE(runForMainRequest(head)) << (proxy ? "proxy" : "server");
+        EXPECT_EQ(errorCode(head), 0) << (proxy ? "proxy" : "server");
         EXPECT_EQ(head->responseStatusCode(), 200) << (proxy ? "proxy" : "server");
         EXPECT_EQ(errorCode(main), 0) << (proxy ? "proxy" : "server");
     }
