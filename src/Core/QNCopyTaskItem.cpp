@@ -317,17 +317,41 @@ void QNCopyTaskItem::copyByTransfer(QNDocumentPtr document, QNDocumentPtr toDocu
         return;
     }
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    QNDestinationListingBlock listed = [=](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error,
+                                           bool cancelled) {
+        if (cancelled) {
+            self->postCopyFinished(completed, nullptr, nullptr, true);
+            return;
+        }
+        // Unlisted, the transfer goes as before: its own errors tell.
+        if (!error && listing && self->folderInTheWay(*listing, document, toDocument, completed))
+            return;
+        self->transferFile(document, toDocument, fromQueue, toQueue, completed, update);
+    };
+    // The files of one task dropped onto one folder share its listing.
+    if (!task) {
+        listDestination(toDocument, metadataQueue, listed);
+        return;
+    }
+    const QString key =
+        QNTask::folderKey(m_toDriveConfig ? m_toDriveConfig->driveConfigId() : QString(), toDocument);
+    if (!task->destinationListings().await(key, listed))
+        return;
+    std::weak_ptr<QNTask> weakTask = task;
+    listDestination(toDocument, metadataQueue,
+                    [weakTask, key](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error, bool cancelled) {
+                        if (auto owner = weakTask.lock())
+                            owner->destinationListings().finish(key, listing, error, cancelled);
+                    });
+}
+
+void QNCopyTaskItem::listDestination(const QNDocumentPtr &toDocument, VNOperationQueue *metadataQueue,
+                                     QNDestinationListingBlock listed) {
     auto list = std::make_shared<QNListDocumentsOperation>(
         m_toDriveConfig, toDocument, QString(),
-        [=](QNDocumentList listing, QString, VNErrorPtr error, bool cancelled) {
-            if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
-                return;
-            }
-            // Unlisted, the transfer goes as before: its own errors tell.
-            if (!error && self->folderInTheWay(listing, document, toDocument, completed))
-                return;
-            self->transferFile(document, toDocument, fromQueue, toQueue, completed, update);
+        [listed](QNDocumentList listing, QString, VNErrorPtr error, bool cancelled) {
+            auto there = error || cancelled ? nullptr : std::make_shared<const QNDocumentList>(std::move(listing));
+            listed(there, error, cancelled);
         });
     addOperation(metadataQueue, list);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Core/QNDestinationListings.h"
 #include "Core/QNDriveConfig.h"
 #include "Core/QNTaskItem.h"
 
@@ -109,6 +110,9 @@ protected:
     // which a file does not replace: fails the item naming it.
     bool folderInTheWay(const QNDocumentList &listing, const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
                         const QNTaskItemCompletedBlock &completed);
+    // Lists the destination folder on the metadata queue.
+    void listDestination(const QNDocumentPtr &toDocument, VNOperationQueue *metadataQueue,
+                         QNDestinationListingBlock listed);
     // The file way.
     void transferFile(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
                       VNOperationQueue *toQueue, QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update);
