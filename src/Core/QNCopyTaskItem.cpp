@@ -307,7 +307,81 @@ void QNCopyTaskItem::copyByTransfer(QNDocumentPtr document, QNDocumentPtr toDocu
         recursiveCopy(document, toDocument, metadataQueue, completed, task, primary);
         return;
     }
-    transferFile(document, toDocument, fromQueue, toQueue, completed, update);
+    // A folder of the file's name is not replaced by it: found before
+    // anything is sent, as an upload over it would end in the server's own
+    // (or no) refusal, and a drive that removes the namesake first would
+    // take the whole folder.
+    if (auto there = destinationListing()) {
+        if (!folderInTheWay(*there, document, toDocument, completed))
+            transferFile(document, toDocument, fromQueue, toQueue, completed, update);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    QNDestinationListingBlock listed = [=](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error,
+                                           bool cancelled) {
+        if (cancelled) {
+            self->postCopyFinished(completed, nullptr, nullptr, true);
+            return;
+        }
+        // Unlisted, the transfer goes as before: its own errors tell.
+        if (!error && listing && self->folderInTheWay(*listing, document, toDocument, completed))
+            return;
+        self->transferFile(document, toDocument, fromQueue, toQueue, completed, update);
+    };
+    // The files of one task dropped onto one folder share its listing.
+    if (!task) {
+        listDestination(toDocument, metadataQueue, listed);
+        return;
+    }
+    const QString key =
+        QNTask::folderKey(m_toDriveConfig ? m_toDriveConfig->driveConfigId() : QString(), toDocument);
+    if (!task->destinationListings().await(key, listed))
+        return;
+    std::weak_ptr<QNTask> weakTask = task;
+    listDestination(toDocument, metadataQueue,
+                    [weakTask, key](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error, bool cancelled) {
+                        if (auto owner = weakTask.lock())
+                            owner->destinationListings().finish(key, listing, error, cancelled);
+                    });
+}
+
+void QNCopyTaskItem::listDestination(const QNDocumentPtr &toDocument, VNOperationQueue *metadataQueue,
+                                     QNDestinationListingBlock listed) {
+    auto list = std::make_shared<QNListDocumentsOperation>(
+        m_toDriveConfig, toDocument, QString(),
+        [listed](QNDocumentList listing, QString, VNErrorPtr error, bool cancelled) {
+            auto there = error || cancelled ? nullptr : std::make_shared<const QNDocumentList>(std::move(listing));
+            listed(there, error, cancelled);
+        });
+    addOperation(metadataQueue, list);
+}
+
+bool QNCopyTaskItem::folderInTheWay(const QNDocumentList &listing, const QNDocumentPtr &document,
+                                    const QNDocumentPtr &toDocument, const QNTaskItemCompletedBlock &completed) {
+    const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
+    // Only the exact name: most of these drives tell case apart.
+    for (const auto &entry : listing) {
+        if (!entry || !entry->isDirectory())
+            continue;
+        const QString listedName = entry->path().isEmpty() ? entry->displayName() : lastPathComponent(entry->path());
+        if (listedName != name)
+            continue;
+        const VNErrorPtr error = makeError(namesakeInTheWay(name, false, entry, toDocument));
+        logFailure(QStringLiteral("copyDocument error2"), error);
+        failCopy(completed, error);
+        return true;
+    }
+    return false;
+}
+
+void QNCopyTaskItem::setDestinationListing(std::shared_ptr<const QNDocumentList> listing) {
+    std::lock_guard lock(m_blockMutex);
+    m_destinationListing = std::move(listing);
+}
+
+std::shared_ptr<const QNDocumentList> QNCopyTaskItem::destinationListing() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_destinationListing;
 }
 
 void QNCopyTaskItem::replaceAfterRefusal(VNErrorPtr refusal, QNDocumentPtr document, QNDocumentPtr toDocument,
@@ -341,6 +415,7 @@ void QNCopyTaskItem::replaceAfterRefusal(VNErrorPtr refusal, QNDocumentPtr docum
                 return;
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1 exists; replacing it by a transfer").arg(name));
+            self->setDestinationListing(std::make_shared<const QNDocumentList>(listing));
             self->copyByTransfer(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
                                  primary);
         });
@@ -526,7 +601,8 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
                                               weakPrimary);
                 return;
             }
-            self->copyFolderContents(folder, newFolder, metadataQueue, completed, weakTask, weakPrimary);
+            self->copyFolderContents(folder, newFolder, std::make_shared<const QNDocumentList>(), metadataQueue,
+                                     completed, weakTask, weakPrimary);
         });
     addOperation(metadataQueue, create);
 }
@@ -561,7 +637,7 @@ QString QNCopyTaskItem::namesakeInTheWay(const QString &name, bool isFolder, con
                                                    : QStringLiteral("a file");
     return QStringLiteral("%1\u201c%2\u201d was not copied: \u201c%3\u201d holds %4 of that name, which %5 does not "
                           "replace.")
-        .arg(isFolder ? QStringLiteral("The folder ") : QString(), name, where, kind,
+        .arg(isFolder ? QStringLiteral("The folder ") : QStringLiteral("The file "), name, where, kind,
              isFolder ? QStringLiteral("a folder") : QStringLiteral("a file"));
 }
 
@@ -591,19 +667,39 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
                 return;
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists; copying into it").arg(name));
-            self->copyFolderContents(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+            self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+        });
+    addOperation(metadataQueue, list);
+}
+
+void QNCopyTaskItem::listExistingFolder(QNDocumentPtr folder, QNDocumentPtr existing, VNOperationQueue *metadataQueue,
+                                        QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
+                                        std::weak_ptr<QNTaskItem> weakPrimary) {
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    auto list = std::make_shared<QNListDocumentsOperation>(
+        m_toDriveConfig, existing, QString(),
+        [self, folder, existing, metadataQueue, completed, weakTask, weakPrimary](QNDocumentList listing, QString,
+                                                                                   VNErrorPtr error, bool cancelled) {
+            if (cancelled) {
+                self->postCopyFinished(completed, nullptr, nullptr, true);
+                return;
+            }
+            // Unlisted, each file lists the folder itself before it goes in.
+            auto there = error ? nullptr : std::make_shared<const QNDocumentList>(std::move(listing));
+            self->copyFolderContents(folder, existing, there, metadataQueue, completed, weakTask, weakPrimary);
         });
     addOperation(metadataQueue, list);
 }
 
 void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newFolder,
+                                        std::shared_ptr<const QNDocumentList> there,
                                         VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
                                         std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary) {
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     auto list = std::make_shared<QNListDocumentsOperation>(
         fromDriveConfig(), folder, QString(),
-        [self, completed, folder, newFolder, weakTask, weakPrimary](QNDocumentList documents, QString, VNErrorPtr error,
-                                                                    bool cancelled) {
+        [self, completed, folder, newFolder, there, weakTask, weakPrimary](QNDocumentList documents, QString,
+                                                                           VNErrorPtr error, bool cancelled) {
             if (cancelled) {
                 self->postCopyFinished(completed, nullptr, nullptr, true);
                 return;
@@ -630,6 +726,7 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
                                              ? resolvedPath(here, document->linkTarget())
                                              : resolvedPath(here, lastPathComponent(document->path()));
                     item->setSourcePlace(folder, real);
+                    item->setDestinationListing(there);
                     task->addTaskItem(item, primary);
                 }
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Core/QNDestinationListings.h"
 #include "Core/QNDriveConfig.h"
 #include "Core/QNTaskItem.h"
 
@@ -105,6 +106,13 @@ protected:
                              VNOperationQueue *fromQueue, VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
                              QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
                              std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary);
+    // Whether the destination listing holds a folder of the document's name,
+    // which a file does not replace: fails the item naming it.
+    bool folderInTheWay(const QNDocumentList &listing, const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
+                        const QNTaskItemCompletedBlock &completed);
+    // Lists the destination folder on the metadata queue.
+    void listDestination(const QNDocumentPtr &toDocument, VNOperationQueue *metadataQueue,
+                         QNDestinationListingBlock listed);
     // The file way.
     void transferFile(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
                       VNOperationQueue *toQueue, QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update);
@@ -145,11 +153,20 @@ private:
     void mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr destPath, QString name, VNErrorPtr createError,
                                  VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
                                  std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary);
-    // Lists the source folder and adds a copy item for each document in it,
-    // into newFolder.
-    void copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newFolder, VNOperationQueue *metadataQueue,
+    // Lists the folder the copy goes into (it was there before), then
+    // copies into it.
+    void listExistingFolder(QNDocumentPtr folder, QNDocumentPtr existing, VNOperationQueue *metadataQueue,
                             QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
                             std::weak_ptr<QNTaskItem> weakPrimary);
+    // Lists the source folder and adds a copy item for each document in it,
+    // into newFolder, which holds what there lists (known before a file
+    // goes in).
+    void copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newFolder,
+                            std::shared_ptr<const QNDocumentList> there, VNOperationQueue *metadataQueue,
+                            QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
+                            std::weak_ptr<QNTaskItem> weakPrimary);
+    void setDestinationListing(std::shared_ptr<const QNDocumentList> listing);
+    std::shared_ptr<const QNDocumentList> destinationListing() const;
     // The error's text for an item whose namesake in destination is of
     // another kind (or a link to a folder): it is neither replaced nor
     // written into.
@@ -177,6 +194,9 @@ private:
     // For a folder: where it really is on the drive (a folder reached
     // through a link lies where the link leads). Guarded by m_blockMutex.
     QString m_realPath;
+    // What the destination folder holds, when already listed. Guarded by
+    // m_blockMutex.
+    std::shared_ptr<const QNDocumentList> m_destinationListing;
     std::weak_ptr<VNOperation> m_uploadOperation;
     std::mutex m_firstErrorMutex;
     VNErrorPtr m_firstSubitemError;

@@ -373,7 +373,7 @@ VNErrorPtr QNTask::checkDrivePath(const QString &drivePath, const QString &domai
     return nullptr;
 }
 
-bool QNTask::claimDestination(const QString &driveConfigId, const QNDocumentPtr &folder, const QString &name) {
+QString QNTask::folderKey(const QString &driveConfigId, const QNDocumentPtr &folder) {
     QString place;
     if (folder) {
         place = folder->id();
@@ -383,7 +383,11 @@ bool QNTask::claimDestination(const QString &driveConfigId, const QNDocumentPtr 
                 place.chop(1);
         }
     }
-    const QString key = driveConfigId + QChar(0) + place + QChar(0) + name;
+    return driveConfigId + QChar(0) + place;
+}
+
+bool QNTask::claimDestination(const QString &driveConfigId, const QNDocumentPtr &folder, const QString &name) {
+    const QString key = folderKey(driveConfigId, folder) + QChar(0) + name;
     std::lock_guard lock(m_itemsMutex);
     if (m_claimedDestinations.contains(key))
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Core/QNDestinationListings.h"
 #include "Core/QNListenerMap.h"
 #include "Core/QNTaskItem.h"
 #include "Platform/VNError.h"
@@ -124,6 +125,13 @@ public:
     // before: same-named siblings never write over each other.
     bool claimDestination(const QString &driveConfigId, const QNDocumentPtr &folder, const QString &name);
 
+    // The listings of destination folders, shared by the task's copy items
+    // (keyed by folderKey()).
+    QNDestinationListings &destinationListings() { return m_destinationListings; }
+    // A folder of a drive as one string: its id, or its path without a
+    // trailing slash.
+    static QString folderKey(const QString &driveConfigId, const QNDocumentPtr &folder);
+
     // Claims a real folder that a link of this task leads to: false when the
     // task has already followed a link to it.
     bool claimLinkTarget(const QString &driveConfigId, const QString &target);
@@ -156,6 +164,7 @@ private:
     QSet<QString> m_reservedTempFolders;  // the folders holding them
     QSet<QString> m_claimedDestinations;  // files written by this task
     QSet<QString> m_followedLinkTargets;  // real folders reached through links
+    QNDestinationListings m_destinationListings;
     bool m_enqueued = false;
     int m_duplicateCounter = 0;
 

@@ -199,6 +199,38 @@ TEST_P(FolderReplace, AFolderOntoAFileOfItsNameFailsNamingTheFileAndBothStay) {
     EXPECT_EQ(VNTest::readFile(sourceOnDisk + "/tree/inside.txt"), QByteArray("inside"));
 }
 
+// The mirror: a file is not put in the place of a folder of its name, on
+// its own or inside a folder merged into its namesake. The item fails
+// before anything is sent, naming the folder; the folder keeps what it held
+// and a move removes no source.
+TEST_P(FolderReplace, AFileOntoAFolderOfItsNameFailsNamingTheFolderAndBothStay) {
+    ASSERT_TRUE(VNTest::writeFile(onDisk + "/proj/inside.txt", "inside"));
+    ASSERT_TRUE(VNTest::writeFile(onDisk + "/tree/sub/deep.txt", "deep"));
+    if (!owner.isEmpty())
+        chownTree(onDisk, owner);
+    ASSERT_TRUE(VNTest::writeFile(sourceOnDisk + "/proj", "a file called proj"));
+    ASSERT_TRUE(VNTest::writeFile(sourceOnDisk + "/tree/sub", "a file called sub"));
+
+    // One task each: a task stops at its first failed item.
+    for (const char *name : {"proj", "tree"}) {
+        const Outcome outcome = run(GetParam().move, sourceDrive, drive,
+                                    {QNDocument::withPath(source + "/" + name, QLatin1String(name) == "tree")},
+                                    QNDocument::withPath(drivePath, true));
+        ASSERT_TRUE(outcome.ended);
+        const QString errors = outcome.errors.join('\n');
+        EXPECT_TRUE(errors.contains(QStringLiteral("The file \u201c%1\u201d was not copied")
+                                        .arg(QLatin1String(name) == "tree" ? "sub" : name)) &&
+                    errors.contains(QStringLiteral("holds a folder of that name, which a file does not replace")))
+            << name << ": " << errors.toStdString();
+    }
+    EXPECT_EQ(VNTest::listTree(onDisk).join(' ').toStdString(),
+              std::string("proj/ proj/inside.txt tree/ tree/sub/ tree/sub/deep.txt"));
+    EXPECT_EQ(VNTest::readFile(onDisk + "/proj/inside.txt"), QByteArray("inside"));
+    EXPECT_EQ(VNTest::readFile(onDisk + "/tree/sub/deep.txt"), QByteArray("deep"));
+    EXPECT_EQ(VNTest::readFile(sourceOnDisk + "/proj"), QByteArray("a file called proj"));
+    EXPECT_EQ(VNTest::readFile(sourceOnDisk + "/tree/sub"), QByteArray("a file called sub"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Drives, FolderReplace,
                          ::testing::Values(Row{Destination::Local, false}, Row{Destination::Local, true},
                                            Row{Destination::WebDAV, false}, Row{Destination::WebDAV, true},

@@ -325,3 +325,53 @@ TEST_F(CopyTask, FolderIntoItselfIsRefused) {
     EXPECT_FALSE(error);
     EXPECT_EQ(compareTrees(path("src/tree"), path("src/tree-copy/tree")), QString());
 }
+
+// Loose files dropped onto one folder look at one listing of it, however
+// many they are; a folder of a file's name in it still fails that file,
+// naming the folder, which keeps what it held. A listing that failed is not
+// asked for again: the files go as they would without it.
+TEST_F(CopyTask, LooseFilesOntoOneFolderListItOnce) {
+    struct Row {
+        const char *tag;
+        const char *namesake;  // a folder of this name in the destination, or none
+        bool listingFails;
+    };
+    for (const Row &row : {Row{"plain", nullptr, false}, Row{"clash", "f07.txt", false},
+                           Row{"unlisted", nullptr, true}}) {
+        QNFakeRemoteHandler::resetBehaviours();
+        if (row.listingFails)
+            setMode(Op::List, Mode::Fail);
+        const QString tag = QLatin1String(row.tag);
+        const QString remote = path("remote-" + tag);
+        QMap<QString, QByteArray> there{{"dest/", ""}};
+        if (row.namesake)
+            there.insert(QStringLiteral("dest/%1/inside.txt").arg(row.namesake), "inside");
+        writeTree(remote, there);
+        auto fake = QNFakeRemoteHandler::makeDriveConfig(remote);
+        auto task = std::make_shared<QNCopyTask>();
+        std::vector<std::shared_ptr<ItemReports>> reports;
+        for (int i = 0; i < 20; ++i) {
+            const QString name = QStringLiteral("f%1.txt").arg(i, 2, 10, QLatin1Char('0'));
+            const QString file = path("src-" + tag + "/" + name);
+            writeTree(path("src-" + tag), {{name, name.toUtf8()}});
+            auto item = std::make_shared<QNCopyTaskItem>(localDrive(), fake, localDocument(file),
+                                                         driveDocument("/dest", true));
+            reports.push_back(watchItem(item));
+            task->addTaskItem(item);
+        }
+        ASSERT_TRUE(runTask(manager, task)) << tag.toStdString();
+        EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::List), 1) << tag.toStdString();
+        if (!row.namesake) {
+            EXPECT_FALSE(task->canceled());
+            EXPECT_EQ(QDir(remote + "/dest").entryList(QDir::Files).size(), 20);
+            continue;
+        }
+        QStringList errors;
+        for (const auto &report : reports)
+            if (report->count() && std::get<0>(report->first()))
+                errors << std::get<0>(report->first())->localizedDescription();
+        EXPECT_TRUE(errors.join('\n').contains(QStringLiteral("The file \u201cf07.txt\u201d was not copied")))
+            << errors.join('\n').toStdString();
+        EXPECT_EQ(VNTest::readFile(remote + "/dest/f07.txt/inside.txt"), QByteArray("inside"));
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "Core/QNDocument.h"
+#include "Platform/VNError.h"
+
+#include <QHash>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// What a listing of a destination folder answered: the documents (null when
+// it failed or was cancelled), the error, whether it was cancelled.
+using QNDestinationListingBlock =
+    std::function<void(std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error, bool cancelled)>;
+
+// The listings of the destination folders of one task, each asked for once:
+// the files dropped loose onto one folder all look at the same listing
+// instead of listing the folder once per file. Items run on several queues
+// at once; the blocks are called outside the lock.
+class QNDestinationListings {
+public:
+    // Calls block with the listing of the folder at key once it is known.
+    // Answers true when the caller is the first to ask: it must list the
+    // folder and hand the answer to finish().
+    bool await(const QString &key, QNDestinationListingBlock block);
+    // Hands the answer to everyone waiting for it. A listing that was
+    // cancelled is not kept (the next ask lists again); a failed one is,
+    // and each waiter goes on without it.
+    void finish(const QString &key, std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error, bool cancelled);
+
+private:
+    struct Entry {
+        bool known = false;
+        std::shared_ptr<const QNDocumentList> listing;
+        VNErrorPtr error;
+        std::vector<QNDestinationListingBlock> waiting;
+    };
+    std::mutex m_mutex;
+    QHash<QString, Entry> m_entries;
+};
