@@ -185,7 +185,7 @@ bool HFHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
     addCookiesToRequest(m_request);
 
     if (!m_downloadPath.isEmpty()) {
-        const QString name = QStringLiteral("gtmhttpfetcher_%1_%2").arg(++g_temporaryFileCounter).arg(QRandomGenerator::system()->generate());
+        const QString name = QStringLiteral("hfhttpfetcher_%1_%2").arg(++g_temporaryFileCounter).arg(QRandomGenerator::system()->generate());
         m_temporaryDownloadPath = VNTempDirectory::path() + QLatin1Char('/') + name;
         auto file = std::make_unique<QFile>(m_temporaryDownloadPath);
         if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
