@@ -5,6 +5,7 @@
 
 #include "App/QNDesktopApplications.h"
 #include "App/QNNotificationCenter.h"
+#include "Core/Fakes/QNFakeRemoteHandler.h"
 #include "Core/QNCloudInterface.h"
 #include "Platform/VNDispatch.h"
 
@@ -165,6 +166,43 @@ TEST_F(CommandsTest, TheMenusFollowTheSelectionAndTheSheetRenamesTheEntrySelecte
     EXPECT_TRUE(model->setData(model->index(b, Pane::NameColumn), QStringLiteral("in place.txt")));
     ASSERT_TRUE(VNTest::waitUntil([&] { return files() == QStringList({"c.txt", "in place.txt", "renamed.txt"}); }));
     EXPECT_FALSE(QFileInfo::exists(temp->path() + QStringLiteral("/up.txt")));
+}
+
+// A drive that lists a folder only by its entry's id (as SugarSync and the
+// web drives do): a rename in one of its folders checks the new name against
+// that folder as the pane holds it, id and all.
+class RenameOnADriveAddressedById : public PanesTest {
+protected:
+    void TearDown() override {
+        QNFakeRemoteHandler::resetBehaviours();
+        PanesTest::TearDown();
+    }
+};
+
+TEST_F(RenameOnADriveAddressedById, ARenameInASubfolderChecksTheNameThereAndGoesThrough) {
+    using Fake = QNFakeRemoteHandler;
+    Fake::registerWithFactory();
+    Fake::resetBehaviours();
+    Fake::setAddressesFoldersById(true);
+    const QString root = folder(QStringLiteral("server"));
+    writeFile(folder(QStringLiteral("server/sub")) + QStringLiteral("/a.txt"), 10);
+    QNMainWindowController *w = openDrive(Fake::makeDriveConfig(root));
+    ASSERT_NE(w, nullptr);
+    ASSERT_EQ(names(w->filesViewController()->documents()), QStringList{"sub"});
+    w->filesViewController()->doubleClickAction(0);
+    ASSERT_TRUE(waitForListing(w));
+    Pane *pane = w->filesViewController();
+    ASSERT_EQ(names(pane->documents()), QStringList{"a.txt"});
+
+    QAbstractItemModel *model = pane->tableView()->model();
+    EXPECT_TRUE(model->setData(model->index(0, Pane::NameColumn), QStringLiteral("b.txt")));
+    ASSERT_TRUE(VNTest::waitUntil(
+        [&] { return QFileInfo::exists(root + QStringLiteral("/sub/b.txt")) || !QNDialogService::shared().pendingAlerts().isEmpty(); },
+        10000));
+    EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty())
+        << QNDialogService::shared().pendingAlerts().first().alert.messageText.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(root + QStringLiteral("/sub/b.txt")));
+    EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/sub/a.txt")));
 }
 
 TEST_F(CommandsTest, DeleteRemovesTheSelectionWithoutAskingAndRelists) {

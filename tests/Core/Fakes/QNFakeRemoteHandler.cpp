@@ -20,6 +20,7 @@ struct Registry {
     std::map<int, int> counts;
     int offMain = 0;
     int cancels = 0;
+    bool addressesFoldersById = false;
 };
 
 Registry &registry() {
@@ -88,6 +89,7 @@ QNDocumentPtr documentFor(const QString &drivePath, const QFileInfo &info) {
     doc->setPath(drivePath);
     doc->setDisplayName(lastComponent(drivePath));
     doc->setIsDirectory(info.isDir());
+    doc->setId(QStringLiteral("fake-id:") + drivePath);
     doc->setSize(info.isDir() ? 0 : info.size());
     doc->setDate(info.lastModified());
     return doc;
@@ -131,6 +133,12 @@ void QNFakeRemoteHandler::resetBehaviours() {
     r.counts.clear();
     r.offMain = 0;
     r.cancels = 0;
+    r.addressesFoldersById = false;
+}
+
+void QNFakeRemoteHandler::setAddressesFoldersById(bool on) {
+    std::lock_guard lock(registry().mutex);
+    registry().addressesFoldersById = on;
 }
 
 int QNFakeRemoteHandler::callCount(Op op) {
@@ -227,10 +235,24 @@ void QNFakeRemoteHandler::login(QNLoginCallback completed) {
 void QNFakeRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     const QString drivePath = folder ? folder->path() : QStringLiteral("/");
+    bool byId;
+    {
+        std::lock_guard lock(registry().mutex);
+        byId = registry().addressesFoldersById;
+    }
+    // The drive's own top folder (its path, or the path a main window opened
+    // it at) needs no id.
+    auto config = driveConfig();
+    const QString top = config && !config->initialUrlPath().isEmpty() ? QDir::cleanPath(config->initialUrlPath())
+                                                                      : QStringLiteral("/");
+    const QString cleaned = QDir::cleanPath(drivePath);
+    const bool withoutId = byId && cleaned != QLatin1String("/") && cleaned != top && (!folder || folder->id().isEmpty());
     schedule(
         Op::List,
-        [self, drivePath, searchKeyword, completed](VNErrorPtr failure) {
+        [self, drivePath, searchKeyword, completed, withoutId](VNErrorPtr failure) {
             VNErrorPtr error = failure;
+            if (!error && withoutId)
+                error = self->makeError(QStringLiteral("No folder id for \"%1\".").arg(drivePath));
             const QString local = error ? QString() : self->localPath(drivePath, &error);
             if (!error && !QFileInfo(local).isDir())
                 error = self->makeError(QStringLiteral("No folder \"%1\".").arg(drivePath));

@@ -45,6 +45,10 @@ public:
     // by rootFolder (which wins). resetBehaviours() also clears the counts.
     static void setBehaviour(Op op, Behaviour behaviour, const QString &rootFolder = {});
     static void resetBehaviours();
+    // Lists folders by the id of their listed entry, as SugarSync and the web
+    // drives do: a folder other than the root given without its id is refused.
+    // Cleared by resetBehaviours().
+    static void setAddressesFoldersById(bool on);
     // Calls received per operation, and calls that did not come on the main thread.
     static int callCount(Op op);
     static int offMainThreadCalls();
