@@ -566,6 +566,12 @@ private:
     // Progress and time-outs.
     bool shouldTimeOut() const;
     void updateProgressIndicators();
+    // Whether updateProgressIndicators reports now (else what was sent since
+    // the last report stays to be reported later).
+    bool reportsProgressNow() const;
+    // Takes libcurl's count of bytes sent; the last report's count moves on
+    // only when this measurement is reported.
+    void takeBytesSent(quint64 uploaded);
     void updateUploadProgress();
     void updateDownloadProgress();
     void incrementDownloadSizeBy(qint64 amount);
@@ -701,6 +707,7 @@ private:
     // The upload's size was counted by the byte (progress was accurate when
     // it started): it is reported so to its end, whatever the reply does.
     bool m_uploadCountedByTheByte = false;
+    bool m_bytesSentUnreported = false;  // a measurement of bytes sent was not reported
     quint64 m_totalBytesSent = 0, m_lastBytesSent = 0;
     quint64 m_uploadBufferSize = 0;
     bool m_showAccurateProgress = true;

@@ -174,10 +174,7 @@ void NRHTTPRequest::statusTick() {
     if (m_postLength > 0) {
         curl_off_t uploaded = 0;
         curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
-        m_lastBytesSent = m_totalBytesSent;
-        m_totalBytesSent = quint64(uploaded);
-        if (m_totalBytesSent > m_lastBytesSent)
-            m_lastActivity.start();
+        takeBytesSent(quint64(uploaded));
     }
     updateProgressIndicators();
 }

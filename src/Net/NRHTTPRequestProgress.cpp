@@ -133,15 +133,36 @@ void NRHTTPRequest::markAsFinished() {
 
 // A HEAD request made for a main request reports nothing itself: its reply
 // only tells the main request's size.
-void NRHTTPRequest::updateProgressIndicators() {
+bool NRHTTPRequest::reportsProgressNow() const {
     if (m_madeForMainRequest)
-        return;  // its main request reports the progress
+        return false;  // its main request reports the progress
     if (!m_showAccurateProgress && !(m_complete && !m_updatedProgress))
-        return;
-    if (!m_mainRequest.expired())
+        return false;
+    return m_mainRequest.expired();
+}
+
+void NRHTTPRequest::updateProgressIndicators() {
+    if (!reportsProgressNow())
         return;
     updateUploadProgress();
     updateDownloadProgress();
+}
+
+void NRHTTPRequest::takeBytesSent(quint64 uploaded) {
+    const quint64 before = m_totalBytesSent;
+    m_totalBytesSent = uploaded;
+    if (m_totalBytesSent > before)
+        m_lastActivity.start();
+    // A measurement that is not reported (the request counts one unit until
+    // its end) leaves the last report's count, so that what it sent is in
+    // the next report instead of being lost.
+    if (!reportsProgressNow()) {
+        m_bytesSentUnreported = true;
+        return;
+    }
+    if (!m_bytesSentUnreported)
+        m_lastBytesSent = before;
+    m_bytesSentUnreported = false;
 }
 
 void NRHTTPRequest::updateUploadProgress() {

@@ -548,9 +548,8 @@ void NRHTTPRequest::handleStreamComplete() {
     long connects = 0;
     curl_easy_getinfo(m_easy, CURLINFO_NUM_CONNECTS, &connects);
     m_newConnectionCount = int(connects);
-    m_lastBytesSent = m_totalBytesSent;
-    m_totalBytesSent = quint64(uploaded);
     m_complete = true;
+    takeBytesSent(quint64(uploaded));
     if (m_contentLength == 0)
         m_contentLength = m_totalBytesRead;
     updateProgressIndicators();

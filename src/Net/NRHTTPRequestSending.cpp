@@ -358,6 +358,7 @@ void NRHTTPRequest::startRequest() {
     if (m_lastBytesSent > 0)
         removeUploadProgressSoFar();
     m_lastBytesSent = 0;
+    m_bytesSentUnreported = false;
     m_totalBytesSent = 0;
     m_contentLength = 0;
     m_responseHeaders.clear();
