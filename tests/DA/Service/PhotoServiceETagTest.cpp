@@ -4,6 +4,7 @@
 #include "DA/BaseClasses/DAEntryBase.h"
 #include "DA/BaseClasses/DAFeedBase.h"
 #include "DA/Service/DAServiceGooglePhotos.h"
+#include "DA/Service/ServiceOutcome.h"
 #include "Net/NRHTTPRequest.h"
 #include "support/TestSupport.h"
 
@@ -12,6 +13,8 @@
 #include <QJsonObject>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
+
+using namespace ServiceTestSupport;
 
 namespace {
 
@@ -46,20 +49,6 @@ QString accessToken() {
     const QByteArray reply = plain(httpBase() + "/o/oauth2/token",
                                    "grant_type=authorization_code&code=" + QUrl::toPercentEncoding(code));
     return QJsonDocument::fromJson(reply).object().value(QStringLiteral("access_token")).toString();
-}
-
-struct Outcome {
-    int calls = 0;
-    DAObjectPtr object;
-    VNErrorPtr error;
-};
-
-DAServiceBase::Completion record(const std::shared_ptr<Outcome> &out) {
-    return [out](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
-        ++out->calls;
-        out->object = object;
-        out->error = error;
-    };
 }
 
 class PhotoServiceETag : public ::testing::Test {

@@ -3,6 +3,7 @@
 // sign-in code, progress reaching a fetch already under way, and the ETag
 // forms of fetch and delete.
 #include "DA/HTTPFetcher/FetchTestSupport.h"
+#include "DA/Service/ServiceOutcome.h"
 
 #include "DA/BaseClasses/DAEntryBase.h"
 #include "DA/HTTPFetcher/HFErrors.h"
@@ -10,27 +11,9 @@
 
 using namespace FetchTest;
 
+using namespace ServiceTestSupport;
+
 namespace {
-
-struct Outcome {
-    int calls = 0;
-    DAObjectPtr object;
-    VNErrorPtr error;
-};
-
-DAServiceBase::Completion record(const std::shared_ptr<Outcome> &out) {
-    return [out](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
-        ++out->calls;
-        out->object = object;
-        out->error = error;
-    };
-}
-
-bool settle(const std::shared_ptr<Outcome> &out) {
-    const bool ok = VNTest::waitUntil([&] { return out->calls > 0; }, 20000);
-    VNTest::spin(50);
-    return ok;
-}
 
 std::shared_ptr<DAServiceGoogle> service() {
     auto s = DAServiceGoogle::make();

@@ -2,6 +2,7 @@
 // cancel, next links, server errors, empty and foreign replies, uploads and
 // the bearer token.
 #include "DA/HTTPFetcher/FetchTestSupport.h"
+#include "DA/Service/ServiceOutcome.h"
 
 #include "DA/BaseClasses/DAEntryBase.h"
 #include "DA/BaseClasses/DAServerErrorGroup.h"
@@ -14,6 +15,8 @@
 
 using namespace FetchTest;
 
+using namespace ServiceTestSupport;
+
 namespace {
 
 std::shared_ptr<DAServiceGoogle> service() {
@@ -22,28 +25,6 @@ std::shared_ptr<DAServiceGoogle> service() {
     s->setAuthToken(QStringLiteral("tok3n"));
     s->setUserAgent(QStringLiteral("Varnello Test/1.0"));
     return s;
-}
-
-struct Outcome {
-    int calls = 0;
-    bool onMain = false;
-    DAObjectPtr object;
-    VNErrorPtr error;
-};
-
-DAServiceBase::Completion record(const std::shared_ptr<Outcome> &out) {
-    return [out](const DAServiceTicketPtr &, const DAObjectPtr &object, const VNErrorPtr &error) {
-        ++out->calls;
-        out->onMain = VNDispatch::isMainThread();
-        out->object = object;
-        out->error = error;
-    };
-}
-
-bool settle(const std::shared_ptr<Outcome> &out) {
-    const bool ok = VNTest::waitUntil([&] { return out->calls > 0; }, 20000);
-    VNTest::spin(50);
-    return ok;
 }
 
 // A caller's own entry class, made in place of the plain one.
