@@ -60,7 +60,9 @@ QNDocumentPtr QNDropboxHandler::documentFromMetadata(const DXMetadata &metadata,
     // the path ends in the entry's name, which the parent is cut from.
     const QString path = withoutTrailingSlashes(metadata.path());
     const QString name = metadata.filename();
-    if (!path.startsWith(QLatin1Char('/')) || !isUsableName(name))
+    // An empty step ("/a//b") names no folder: such a path would be shown
+    // under a parent it does not have.
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QLatin1String("//")) || !isUsableName(name))
         return nullptr;
     // The service keeps names case-insensitively; compare folders that way.
     const QString parent = withoutTrailingSlashes(path.left(path.size() - name.size()));

@@ -317,6 +317,7 @@ TEST(DropboxEntries, OnlyADirectChildOfTheListedFolderIsShown) {
         {"/a/bx.txt", nullptr},
         {"/a/b/c/x.txt", nullptr},
         {"/a/b/..", nullptr},
+        {"/a/b//x.txt", nullptr},  // an empty step is no folder of the path
     };
     for (const auto &row : rows) {
         const DXMetadata entry(JSONValue(QByteArray("{\"path\": \"") + row.path + "\", \"is_dir\": false}"));
