@@ -21,24 +21,13 @@ struct ItemRun {
     bool cancelled = false;
 };
 
-// Adds item to task, hands the task to manager (a fresh one when none is
-// given) and runs the main loop until the task has ended and every item is
-// finished.
-inline ItemRun runItem(const QNTaskPtr &task, const QNTaskItemPtr &item, int timeoutMs = 120000,
-                       std::shared_ptr<QNTaskManager> manager = {})
+// Hands task to manager (a fresh one when none is given) and runs the main
+// loop until the task has ended and every item of it is finished; false
+// when the task did not end in time.
+inline bool runTask(const QNTaskPtr &task, int timeoutMs = 120000, std::shared_ptr<QNTaskManager> manager = {})
 {
-    auto mutex = std::make_shared<std::mutex>();
-    auto run = std::make_shared<ItemRun>();
     auto done = std::make_shared<std::atomic<bool>>(false);
-    item->registerListenerForTaskItemCompletedBlock(QStringLiteral("runItem"),
-                                                    [mutex, run](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
-                                                        std::lock_guard lock(*mutex);
-                                                        ++run->reports;
-                                                        run->error = error;
-                                                        run->cancelled = cancelled;
-                                                    });
-    task->registerListenerForTaskCompletedBlock(QStringLiteral("runItem"), [done] { done->store(true); });
-    task->addTaskItem(item);
+    task->registerListenerForTaskCompletedBlock(QStringLiteral("runTask"), [done] { done->store(true); });
     if (!manager)
         manager = std::make_shared<QNTaskManager>();
     manager->addTask(task);
@@ -49,6 +38,24 @@ inline ItemRun runItem(const QNTaskPtr &task, const QNTaskItemPtr &item, int tim
                 return false;
         return true;
     }, 5000);
+    return completed;
+}
+
+// Adds item to task and runs the task to its end.
+inline ItemRun runItem(const QNTaskPtr &task, const QNTaskItemPtr &item, int timeoutMs = 120000,
+                       std::shared_ptr<QNTaskManager> manager = {})
+{
+    auto mutex = std::make_shared<std::mutex>();
+    auto run = std::make_shared<ItemRun>();
+    item->registerListenerForTaskItemCompletedBlock(QStringLiteral("runItem"),
+                                                    [mutex, run](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+                                                        std::lock_guard lock(*mutex);
+                                                        ++run->reports;
+                                                        run->error = error;
+                                                        run->cancelled = cancelled;
+                                                    });
+    task->addTaskItem(item);
+    const bool completed = runTask(task, timeoutMs, std::move(manager));
     std::lock_guard lock(*mutex);
     ItemRun out = *run;
     out.completed = completed;

@@ -14,7 +14,17 @@
 
 namespace {
 
-class OpenedCopiesTest : public ShellTest {};
+class OpenedCopiesTest : public ShellTest {
+protected:
+    // Alice's WebDAV drive at path on one server.
+    static QNDriveConfigPtr webdav(const QString &path) {
+        auto d = makeDrive(QStringLiteral("WEBDAV"));
+        d->setIsWebDAV(true);
+        d->setUrl(QStringLiteral("http://127.0.0.1:8080") + path);
+        d->setUsername(QStringLiteral("alice"));
+        return d;
+    }
+};
 
 TEST_F(OpenedCopiesTest, APanesCleanUpLeavesTheCopiesOpenedInOtherApplications) {
     launch();
@@ -83,13 +93,6 @@ TEST_F(OpenedCopiesTest, AChangedCopyTheLastRunLeftIsOfferedAtTheNextLaunch) {
 // was cut to the server: such a record is matched to the stored drive whose
 // folder holds the item, when several drives share the server.
 TEST_F(OpenedCopiesTest, ARecordFindsItsStoredDriveByItsKeyOrByThePanesCopyOfIt) {
-    auto webdav = [](const QString &path) {
-        auto d = makeDrive(QStringLiteral("WEBDAV"));
-        d->setIsWebDAV(true);
-        d->setUrl(QStringLiteral("http://127.0.0.1:8080") + path);
-        d->setUsername(QStringLiteral("alice"));
-        return d;
-    };
     const QString server = QStringLiteral("WebDAV|http://127.0.0.1:8080|alice||");
     struct Row {
         const char *name;
@@ -137,13 +140,6 @@ TEST_F(OpenedCopiesTest, ARecordFindsItsStoredDriveByItsKeyOrByThePanesCopyOfIt)
 // The record names the stored drive a pane's copy was made from, also
 // beside a drive of the same server at its root.
 TEST_F(OpenedCopiesTest, TheRecordNamesTheStoredDriveThePanesCopyCameFrom) {
-    auto webdav = [](const QString &path) {
-        auto d = makeDrive(QStringLiteral("WEBDAV"));
-        d->setIsWebDAV(true);
-        d->setUrl(QStringLiteral("http://127.0.0.1:8080") + path);
-        d->setUsername(QStringLiteral("alice"));
-        return d;
-    };
     const QNDriveConfigList drives = {webdav(QString()), webdav(QStringLiteral("/two/"))};
     storeDrives(drives);
     const QString record = QNMacAppDelegate::openedDocumentsRecordPath();

@@ -1,7 +1,7 @@
 #include "DropboxFake.h"
 
 #include "Cloud/DropboxSDK/Classes/DXRestClient.h"
-#include "Net/NRHTTPRequest.h"
+#include "support/PeerRequest.h"
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
@@ -13,23 +13,6 @@ namespace {
 
 QJsonObject fake() {
     return VNTest::peerState(QStringLiteral("dropbox"));
-}
-
-// One request to the fake, waited for; the reply body.
-QByteArray fetch(const QUrl &url, const QString &method, const QByteArray &body, QString *location = nullptr) {
-    auto request = NRHTTPRequest::requestWithURL(url);
-    request->setRequestMethod(method);
-    request->setShouldRedirect(false);
-    if (!body.isEmpty())
-        request->appendPostData(body);
-    bool done = false;
-    request->setCompletionBlock([&] { done = true; });
-    request->setFailedBlock([&] { done = true; });
-    request->startAsynchronous();
-    VNTest::waitUntil([&] { return done; }, 20000);
-    if (location)
-        *location = request->responseHeader(QStringLiteral("Location"));
-    return request->responseData();
 }
 
 }  // namespace
@@ -73,8 +56,9 @@ void setUp() {
 }
 
 QByteArray control(const QString &what, const QJsonObject &arguments) {
-    return fetch(QUrl(webBase() + QStringLiteral("/__control/") + what), QStringLiteral("POST"),
-                 QJsonDocument(arguments).toJson(QJsonDocument::Compact));
+    return VNTest::peerRequest(QUrl(webBase() + QStringLiteral("/__control/") + what),
+                               QJsonDocument(arguments).toJson(QJsonDocument::Compact), QStringLiteral("POST"))
+        .body;
 }
 
 QJsonArray requestLog() {
@@ -106,9 +90,8 @@ bool linkUser(const std::shared_ptr<DXSession> &session) {
     });
     if (!VNTest::waitUntil([&] { return done; }, 20000) || token.isEmpty())
         return false;
-    QString location;
-    fetch(DXRestClient::authorizationURL(token, QStringLiteral("http://localhost/")), QStringLiteral("GET"), {},
-          &location);
+    const QString location =
+        VNTest::peerRequest(DXRestClient::authorizationURL(token, QStringLiteral("http://localhost/"))).location;
     if (QUrlQuery(QUrl(location)).queryItemValue(QStringLiteral("oauth_token")) != token)
         return false;
     done = false;

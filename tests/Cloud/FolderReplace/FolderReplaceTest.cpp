@@ -10,7 +10,7 @@
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
 #include "Core/QNMyDocumentsHandler.h"
-#include "Core/QNTaskManager.h"
+#include "support/TaskRun.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -57,7 +57,6 @@ Outcome run(bool move, const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
     QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
     auto outcome = std::make_shared<Outcome>();
     auto mutex = std::make_shared<std::mutex>();
-    auto done = std::make_shared<std::atomic<bool>>(false);
     for (const auto &document : documents) {
         QNTaskItemPtr item = move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(from, to, document, into))
                                   : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(from, to, document, into));
@@ -69,16 +68,7 @@ Outcome run(bool move, const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
             });
         task->addTaskItem(item);
     }
-    task->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [done] { done->store(true); });
-    auto manager = std::make_shared<QNTaskManager>();
-    manager->addTask(task);
-    const bool ended = VNTest::waitUntil([done] { return done->load(); }, 120000);
-    VNTest::waitUntil([task] {
-        for (const auto &i : task->taskItems())
-            if (!i->finished())
-                return false;
-        return true;
-    }, 5000);
+    const bool ended = VNTest::runTask(task);
     std::lock_guard lock(*mutex);
     Outcome out = *outcome;
     out.ended = ended;

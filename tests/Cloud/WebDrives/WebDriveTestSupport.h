@@ -8,6 +8,7 @@
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNTaskManager.h"
 #include "Net/NRHTTPRequest.h"
+#include "support/PeerRequest.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -45,24 +46,12 @@ public:
     // One plain request, waited for; the body (and the Location header).
     static QByteArray fetch(const QString &url, const QByteArray &body = {}, QString *location = nullptr,
                             const QMap<QString, QString> &headers = {}, int *status = nullptr) {
-        auto request = NRHTTPRequest::requestWithURL(QUrl(url));
-        request->setShouldRedirect(false);
-        for (auto it = headers.begin(); it != headers.end(); ++it)
-            request->addRequestHeader(it.key(), it.value());
-        if (!body.isEmpty()) {
-            request->setRequestMethod("POST");
-            request->appendPostData(body);
-        }
-        bool done = false;
-        request->setCompletionBlock([&] { done = true; });
-        request->setFailedBlock([&] { done = true; });
-        request->startAsynchronous();
-        VNTest::waitUntil([&] { return done; }, 20000);
+        const VNTest::PeerReply reply = VNTest::peerRequest(QUrl(url), body, {}, headers);
         if (location)
-            *location = request->responseHeader("Location");
+            *location = reply.location;
         if (status)
-            *status = request->responseStatusCode();
-        return request->responseData();
+            *status = reply.status;
+        return reply.body;
     }
     QByteArray control(const QString &what, const QJsonObject &args = {}) const {
         return fetch(httpBase() + "/__control/" + what, QJsonDocument(args).toJson(QJsonDocument::Compact));

@@ -6,6 +6,7 @@
 #include "DA/Service/DAServiceGooglePhotos.h"
 #include "DA/Service/ServiceOutcome.h"
 #include "Net/NRHTTPRequest.h"
+#include "support/PeerRequest.h"
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
@@ -24,20 +25,10 @@ QString httpsBase() { return QStringLiteral("https://127.0.0.1:%1").arg(peer().v
 
 // One plain request to the fake, waited for.
 QByteArray plain(const QString &url, const QByteArray &body = {}, QString *location = nullptr) {
-    auto request = NRHTTPRequest::requestWithURL(QUrl(url));
-    request->setShouldRedirect(false);
-    if (!body.isEmpty()) {
-        request->setRequestMethod("POST");
-        request->appendPostData(body);
-    }
-    bool done = false;
-    request->setCompletionBlock([&] { done = true; });
-    request->setFailedBlock([&] { done = true; });
-    request->startAsynchronous();
-    VNTest::waitUntil([&] { return done; }, 20000);
+    const VNTest::PeerReply reply = VNTest::peerRequest(QUrl(url), body);
     if (location)
-        *location = request->responseHeader("Location");
-    return request->responseData();
+        *location = reply.location;
+    return reply.body;
 }
 
 QByteArray control(const QString &what) { return plain(httpBase() + "/__control/" + what, "{}"); }
