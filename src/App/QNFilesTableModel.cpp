@@ -1,34 +1,11 @@
 #include "App/QNFilesTableModel.h"
 
+#include "App/QNIconTheme.h"
 #include "App/QNPaintedIcons.h"
 #include "App/QNMacFilesViewController.h"
 
 #include <QHash>
 #include <QMimeDatabase>
-#include <QStandardPaths>
-
-
-// The icon theme as the file icons need it, set up once.
-static void prepareIconTheme() {
-    static const bool prepared = [] {
-        // Without a desktop (no theme named by the platform) the icons are
-        // looked up in the XDG data folders, in the usual default theme.
-        if (QIcon::themeName().isEmpty()) {
-            QStringList paths = QIcon::themeSearchPaths();
-            for (const QString &data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
-                if (!paths.contains(data + QStringLiteral("/icons")))
-                    paths << data + QStringLiteral("/icons");
-            QIcon::setThemeSearchPaths(paths);
-            QIcon::setThemeName(QStringLiteral("Adwaita"));
-        }
-        if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor")) {
-            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-            QIcon::setThemeName(QIcon::themeName());  // themes loaded already learn their new fallback
-        }
-        return true;
-    }();
-    Q_UNUSED(prepared);
-}
 
 QNFilesTableModel::QNFilesTableModel(QNMacFilesViewController *pane, QObject *parent)
     : QAbstractTableModel(parent), m_pane(pane) {}
@@ -56,7 +33,6 @@ QVariant QNFilesTableModel::data(const QModelIndex &index, int role) const {
     case Qt::DecorationRole:
         if (index.column() == QNMacFilesViewController::NameColumn) {
             const QNDocumentPtr doc = m_pane->documents().value(index.row());
-            prepareIconTheme();
             if (m_folderIcon.isNull())
                 m_folderIcon = folderIcon();
             return QNMacFilesViewController::showAsFolder(doc) ? m_folderIcon
@@ -117,7 +93,7 @@ QIcon QNFilesTableModel::iconForFileName(const QString &fileName) {
     // The desktop's icon for the type the name's extension stands for; the
     // theme's generic icon of that kind, then our own file picture.
     static QHash<QString, QIcon> cache;
-    prepareIconTheme();
+    QNIconTheme::setUp();  // done at launch; here for icons asked for without one
     const QMimeType type = QMimeDatabase().mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
     auto it = cache.constFind(type.name());
     if (it != cache.constEnd())
@@ -132,7 +108,7 @@ QIcon QNFilesTableModel::iconForFileName(const QString &fileName) {
 }
 
 QIcon QNFilesTableModel::folderIcon() {
-    prepareIconTheme();
+    QNIconTheme::setUp();
     const QIcon icon = QIcon::fromTheme(QStringLiteral("folder"));
     return icon.isNull() ? QNPaintedIcons::folder() : icon;
 }

@@ -4,6 +4,7 @@
 #include "App/QNPreviewPanel.h"
 
 #include "App/QNDialogService.h"
+#include "App/QNIconTheme.h"
 #include "App/QNMainWindowController.h"
 #include "App/QNNotificationCenter.h"
 #include "App/QNSingleInstance.h"
@@ -231,6 +232,9 @@ void QNMacAppDelegate::applicationDidFinishLaunching() {
     // The temporary folder is ours while this process runs: another
     // instance's clean-up leaves it alone.
     VNTempDirectory::holdForThisProcess();
+    // Before any window: the first icon a window looks up fixes the theme
+    // for the rest of the run.
+    QNIconTheme::setUp();
     VNLog::log(QStringLiteral("QNMacAppDelegate launch: task manager"));
     m_taskManager = std::make_shared<QNTaskManager>();
     // Closing the last window does not end the application: it ends when
