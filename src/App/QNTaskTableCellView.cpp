@@ -1,41 +1,18 @@
 #include "App/QNTaskTableCellView.h"
 
+#include "App/QNTaskRowFeed.h"
 #include "Platform/VNDispatch.h"
-#include "Platform/VNLog.h"
 
-#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QProgressBar>
-#include <QTimer>
 #include <QToolButton>
-#include <QUuid>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <exception>
-
-// What a listener needs to reach its row: the row (read on the main thread
-// only) and whether the row still shows this task. A row that is rebound
-// or destroyed switches the binding off, so late events of the old task
-// change nothing.
-namespace {
-constexpr qint64 kNameLookUpMs = 100;
-}  // namespace
-
-struct QNTaskTableCellView::Binding {
-    std::atomic<bool> active{true};
-    std::atomic<bool> namePending{false};  // a look-up of the current document is on its way
-    std::atomic<qint64> lastNameLookUp{0};  // when the last one ran (ms since the epoch)
-    QPointer<QNTaskTableCellView> cell;
-    std::weak_ptr<QNTask> task;
-};
 
 QNTaskTableCellView::QNTaskTableCellView(QWidget *parent)
-    : QWidget(parent),
-      m_listenerKey(QStringLiteral("QNTaskTableCellView-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+    : QWidget(parent) {
     setObjectName(QStringLiteral("taskCell"));
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(8, 4, 8, 4);
@@ -99,106 +76,50 @@ QString QNTaskTableCellView::shownName(const QNDocumentPtr &document) {
     return slash >= 0 && path.size() > 1 ? path.mid(slash + 1) : path;
 }
 
-void QNTaskTableCellView::stopTimer() {
-    if (m_updateTimer) {
-        m_updateTimer->stop();
-        delete m_updateTimer;
-        m_updateTimer = nullptr;
-    }
-}
+QTimer *QNTaskTableCellView::updateTimer() const { return m_feed ? m_feed->timer() : nullptr; }
 
 void QNTaskTableCellView::unbind() {
-    stopTimer();
-    if (m_binding)
-        m_binding->active.store(false);
-    m_binding.reset();
-    if (m_task) {
-        m_task->unregisterListenerForTaskUpdateBlock(m_listenerKey);
-        m_task->unregisterListenerForTaskCompletedBlock(m_listenerKey);
-    }
+    for (const QMetaObject::Connection &c : std::as_const(m_feedConnections))
+        disconnect(c);
+    m_feedConnections.clear();
+    m_feed.reset();
     m_task.reset();
 }
 
 void QNTaskTableCellView::setTask(const QNTaskPtr &task) {
-    // The row and its timer belong to the main thread.
+    // The row and its feed belong to the main thread.
     Q_ASSERT(VNDispatch::isMainThread());
     unbind();
     if (!task)
         return;
-    m_updateTimer = new QTimer(this);
-    m_updateTimer->setInterval(1000);
-    QTimer *timer = m_updateTimer;
-    connect(timer, &QTimer::timeout, this, [this, timer] { update(timer); });
-    m_updateTimer->start();
-
-    auto binding = std::make_shared<Binding>();
-    binding->cell = this;
-    binding->task = task;
-    m_binding = binding;
     m_task = task;
-
-    // Progress of any item: show the document the task is working on now.
-    // Items report many times each and a task may hold thousands, so the
-    // look-up runs at most every kNameLookUpMs, the first one at once.
-    task->registerListenerForTaskUpdateBlock(m_listenerKey, [binding] {
-        if (!binding->active.load() || binding->namePending.exchange(true))
-            return;
-        const qint64 wait = binding->lastNameLookUp.load() + kNameLookUpMs - QDateTime::currentMSecsSinceEpoch();
-        auto lookUp = [binding] {
-            binding->lastNameLookUp.store(QDateTime::currentMSecsSinceEpoch());
-            binding->namePending.store(false);
-            const QNTaskPtr task = binding->task.lock();
-            if (!binding->active.load() || !binding->cell || !task)
-                return;
-            const QList<QNTaskItemPtr> items = task->taskItems();
-            if (items.isEmpty())
-                return;
-            QNTaskItemPtr current;
-            for (const QNTaskItemPtr &item : items) {
-                if (item->running() && !item->finished()) {
-                    current = item;
-                    break;
-                }
-            }
-            if (!current)
-                current = items.first();
-            binding->cell->m_subTitle->setText(shownName(current->document()));
-        };
-        // Straight onto the main queue when due, so it runs before a completion reported after it.
-        if (wait <= 0)
-            VNDispatch::mainAsync(std::move(lookUp));
-        else
-            VNDispatch::mainAfter(int(std::min(wait, kNameLookUpMs)), std::move(lookUp));
-    });
-    // Called on the task manager's thread: the timer is stopped on ours.
-    task->registerListenerForTaskCompletedBlock(m_listenerKey, [binding] {
-        if (!binding->active.load())
-            return;
-        VNDispatch::mainAsync([binding] {
-            if (binding->active.load() && binding->cell)
-                binding->cell->taskCompleted(binding);
-        });
-    });
+    m_feed = QNTaskRowFeed::forTask(task);
+    QNTaskRowFeed *feed = m_feed.get();
+    m_feedConnections << connect(feed, &QNTaskRowFeed::changed, this, &QNTaskTableCellView::showRead)
+                      << connect(feed, &QNTaskRowFeed::documentChanged, this, &QNTaskTableCellView::showDocument)
+                      << connect(feed, &QNTaskRowFeed::taskCompleted, this, [this] { setTask(nullptr); });
+    showDocument();
+    // Read for every row of the task at once: a row made now shows what
+    // the others show.
+    feed->read();
 }
 
-void QNTaskTableCellView::taskCompleted(const std::shared_ptr<Binding> &binding) {
-    if (binding != m_binding)
+void QNTaskTableCellView::showRead() {
+    if (!m_feed)
         return;
-    setTask(nullptr);
+    if (!m_feed->description().isNull())
+        m_name->setText(m_feed->description());
+    m_progressIndicator->setValue(m_feed->percent());
+}
+
+void QNTaskTableCellView::showDocument() {
+    if (m_feed)
+        m_subTitle->setText(m_feed->documentName());
 }
 
 void QNTaskTableCellView::update(QTimer *) {
-    const QNTaskPtr task = m_task;
-    if (!task)
-        return;
-    try {
-        const QString description = task->description();
-        if (!description.isNull())
-            m_name->setText(description);
-        m_progressIndicator->setValue(progressPercent(task->progress()));
-    } catch (const std::exception &e) {
-        VNLog::log(QStringLiteral("QNTaskTableCellView.update exception: %1").arg(QString::fromUtf8(e.what())));
-    }
+    if (m_feed)
+        m_feed->read();
 }
 
 void QNTaskTableCellView::cancel() {

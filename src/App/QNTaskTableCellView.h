@@ -2,10 +2,12 @@
 
 #include "Core/QNTask.h"
 
+#include <QMetaObject>
 #include <QString>
 #include <QWidget>
 #include <memory>
 
+class QNTaskRowFeed;
 class QLabel;
 class QProgressBar;
 class QTimer;
@@ -13,10 +15,11 @@ class QToolButton;
 
 // One row of the task list: the task's description, the name of the document
 // it is working on, a progress bar (0 to 100) and a cancel button. A bound
-// row keeps itself current with a one-second timer and two listeners on its
-// task (update and completed).
+// row is kept current by its task's feed (QNTaskRowFeed), which every row
+// showing that task shares, in whichever window: its one-second timer and
+// its two listeners on the task (update and completed).
 //
-// A row reused for another task first takes its listeners off the task it
+// A row reused for another task first lets go of the feed of the task it
 // showed and ignores whatever that task still reports; the timer is only ever
 // touched on the main thread, which owns it.
 class QNTaskTableCellView : public QWidget {
@@ -29,7 +32,8 @@ public:
     QLabel *subTitle() const { return m_subTitle; }
     QProgressBar *progressIndicator() const { return m_progressIndicator; }
     QToolButton *cancelButton() const { return m_cancelButton; }
-    QTimer *updateTimer() const { return m_updateTimer; }
+    // The timer of the task's feed while a task is shown, else null.
+    QTimer *updateTimer() const;
 
     QNTaskPtr task() const { return m_task; }
     // Binds the row to a task (null: to none). Main thread.
@@ -37,14 +41,12 @@ public:
 
     // Back to "...", an empty second line and 0.
     void reset();
-    // The timer tick: first line and progress from the task.
+    // The timer tick: first line and progress read from the task, for every
+    // row that shows it.
     using QWidget::update;
     void update(QTimer *timer);
     // The cancel button: cancels the row's task (no question asked).
     void cancel();
-
-    // The listener key under which the row registers on its task.
-    QString listenerKey() const { return m_listenerKey; }
 
     // A task's progress (0 to 1) as the bar's 0 to 100; anything that is not
     // a number counts as 0, values outside are clamped.
@@ -53,17 +55,15 @@ public:
     static QString shownName(const QNDocumentPtr &document);
 
 private:
-    struct Binding;
     void unbind();
-    void stopTimer();
-    void taskCompleted(const std::shared_ptr<Binding> &binding);
+    void showRead();
+    void showDocument();
 
     QLabel *m_name = nullptr;
     QLabel *m_subTitle = nullptr;
     QProgressBar *m_progressIndicator = nullptr;
     QToolButton *m_cancelButton = nullptr;
-    QTimer *m_updateTimer = nullptr;
     QNTaskPtr m_task;
-    std::shared_ptr<Binding> m_binding;
-    QString m_listenerKey;
+    std::shared_ptr<QNTaskRowFeed> m_feed;
+    QList<QMetaObject::Connection> m_feedConnections;
 };

@@ -5,8 +5,6 @@
 #include "Core/QNTaskManager.h"
 
 #include <QFrame>
-#include <QLabel>
-#include <QProgressBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -89,15 +87,9 @@ QNTaskTableCellView *QNTaskTableViewController::tableViewViewForRow(int row) {
     QNTaskTableCellView *cell = m_cells.at(row);
     cell->setTask(nullptr);
     cell->reset();
-    if (row < m_tasks.size()) {
-        const QNTaskPtr task = m_tasks.at(row);
-        cell->name()->setText(task->description());
-        cell->setTask(task);
-        cell->progressIndicator()->setValue(QNTaskTableCellView::progressPercent(task->progress()));
-        const QList<QNTaskItemPtr> items = task->taskItems();
-        if (!items.isEmpty())
-            cell->subTitle()->setText(QNTaskTableCellView::shownName(items.first()->document()));
-    }
+    // Filled from the task's feed, as every other row showing the task is.
+    if (row < m_tasks.size())
+        cell->setTask(m_tasks.at(row));
     return cell;
 }
 

@@ -21,11 +21,20 @@ namespace {
 // A task whose description and progress the test sets.
 class ScriptedTask : public QNTask {
 public:
-    QString description() const override { return QStringLiteral("Scripted task"); }
+    QString description() const override {
+        QMutexLocker lock(&m_mutex);
+        return m_description;
+    }
+    void setDescription(const QString &d) {
+        QMutexLocker lock(&m_mutex);
+        m_description = d;
+    }
     float progress() const override { return m_progress.load(); }
     void setProgress(float p) { m_progress.store(p); }
 
 private:
+    mutable QMutex m_mutex;
+    QString m_description = QStringLiteral("Scripted task");
     std::atomic<float> m_progress{0.0f};
 };
 
@@ -149,6 +158,41 @@ TEST_F(TaskListTest, ACopyBetweenTwoPanesShowsARowUntilItEndsOrIsCancelled) {
     // The row let go of the task and stopped its timer.
     EXPECT_EQ(cell->task(), nullptr);
     EXPECT_EQ(cell->updateTimer(), nullptr);
+}
+
+TEST_F(TaskListTest, OneChangeOfATaskReachesEveryWindowShowingIt) {
+    openTwoPanes();
+    auto task = std::make_shared<ScriptedTask>();
+    task->addTaskItem(std::make_shared<QNCopyTaskItem>(first->filesViewController()->driveConfig(),
+                                                       second->filesViewController()->driveConfig(),
+                                                       first->filesViewController()->documents().first(),
+                                                       second->filesViewController()->document()));
+    task->setDescription(QStringLiteral("Copy 190 files\u2026"));
+    task->setPaused(true);
+    delegate->taskManager()->addTask(task);
+    drawer(first)->refresh();
+    QNTaskTableCellView *one = drawer(first)->cellAtRow(0);
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(one->name()->text(), QStringLiteral("Copy 190 files\u2026"));
+
+    // The task moves on; the second window's list comes to it afterwards.
+    task->setDescription(QStringLiteral("Copy 187 files\u2026"));
+    task->setProgress(0.25f);
+    drawer(second)->refresh();
+    QNTaskTableCellView *other = drawer(second)->cellAtRow(0);
+    ASSERT_NE(other, nullptr);
+    const auto bothShowTheSame = [&](const QString &text) {
+        const auto shows = [&](QNTaskTableCellView *cell) { return cell->name()->text() == text; };
+        EXPECT_TRUE(VNTest::waitUntil([&] { return shows(one) || shows(other); }));
+        EXPECT_EQ(one->name()->text().toStdString(), other->name()->text().toStdString());
+        EXPECT_EQ(one->progressIndicator()->value(), other->progressIndicator()->value());
+    };
+    bothShowTheSame(QStringLiteral("Copy 187 files\u2026"));
+    // A change while both show it.
+    task->setDescription(QStringLiteral("Copy 150 files\u2026"));
+    task->setProgress(0.5f);
+    bothShowTheSame(QStringLiteral("Copy 150 files\u2026"));
+    EXPECT_EQ(one->progressIndicator()->value(), 50);
 }
 
 TEST_F(TaskListTest, ProgressIsClampedAndTheRowNamesItsDocument) {
