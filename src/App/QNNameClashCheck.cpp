@@ -58,6 +58,24 @@ void listingAnswered(const QNDriveConfigPtr &fromDrive, const QNDocumentList &do
     });
 }
 
+// What Replace does: a file is written over, while a folder is merged (the
+// copy goes into it, over its files of the same names only). A single
+// folder is named: "it" could be taken for the folder it is in.
+QString consequences(int files, const QStringList &folders) {
+    const QString overwritten = QStringLiteral("Replacing %1 cannot be undone.");
+    const QString merged = QStringLiteral("Files in %1 with the same names as those copied are replaced; the other "
+                                          "files in %2 are kept.");
+    if (folders.isEmpty())
+        return overwritten.arg(files == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+    if (files == 0)
+        return folders.size() == 1 ? merged.arg(quoted(folders.first()), QStringLiteral("it"))
+                                   : merged.arg(QStringLiteral("these folders"), QStringLiteral("them"));
+    return overwritten.arg(files == 1 ? QStringLiteral("the file") : QStringLiteral("the files")) +
+           QLatin1Char(' ') +
+           (folders.size() == 1 ? merged.arg(QStringLiteral("the folder"), QStringLiteral("it"))
+                                : merged.arg(QStringLiteral("the folders"), QStringLiteral("them")));
+}
+
 }  // namespace
 
 void QNNameClashCheck::run(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
@@ -119,11 +137,17 @@ QNAlert QNNameClashCheck::question(const QNDocumentList &clashing, const QString
         listed = QStringLiteral("%1 and %2").arg(names.mid(0, count - 1).join(QStringLiteral(", ")), names.last());
     else
         listed = names.value(0);
+    QStringList folders;
+    for (const QNDocumentPtr &d : clashing)
+        if (d && d->isDirectory())
+            folders << arrivalName(d);
+    const int files = count - int(folders.size());
     QNAlert alert;
     alert.messageText = count == 1 ? QStringLiteral("Replace 1 item?") : QStringLiteral("Replace %1 items?").arg(count);
-    alert.informativeText = QStringLiteral("%1 %2 in %3. Replacing %4 cannot be undone.")
+    alert.informativeText = QStringLiteral("%1 %2 in %3. ")
                                 .arg(listed, count == 1 ? QStringLiteral("already exists") : QStringLiteral("already exist"),
-                                     quoted(folderName), count == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+                                     quoted(folderName)) +
+                            consequences(files, folders);
     alert.buttons = {QStringLiteral("Replace"), QStringLiteral("Cancel"), QStringLiteral("Skip those")};
     alert.defaultButton = 1;
     alert.style = QNAlert::Warning;

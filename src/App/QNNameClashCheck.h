@@ -34,8 +34,10 @@ public:
     static QNDocumentList clashes(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
                                   const QNDriveConfigPtr &toDrive, const QNDocumentPtr &folder,
                                   const QNDocumentList &listing);
-    // "Replace N items?" naming the first few: Replace (first button),
-    // Cancel (second, the default), Skip those (third).
+    // "Replace N items?" naming the first few, and saying what Replace does:
+    // a file is written over, a folder merged (its files of the names copied
+    // are replaced, the others kept). Replace (first button), Cancel
+    // (second, the default), Skip those (third).
     static QNAlert question(const QNDocumentList &clashing, const QString &folderName);
     // The folder could not be listed: Copy Anyway or Move Anyway (first
     // button), Cancel (second, the default).

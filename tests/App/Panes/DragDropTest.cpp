@@ -411,6 +411,36 @@ TEST(ReplaceQuestion, ANameClashesWhateverSideHoldsTheCapitals) {
     }
 }
 
+TEST(ReplaceQuestion, SaysThatAFolderIsMergedAndAFileReplaced) {
+    // A folder is merged into its namesake: only its files of the same
+    // names are replaced.
+    const struct Row {
+        const char *what;
+        QList<bool> folders;  // per clashing item ("sub", "notes"): a folder?
+        const char *text;
+    } rows[] = {
+        {"a file", {false}, "\u201csub\u201d already exists in \u201cDocs\u201d. Replacing it cannot be undone."},
+        {"a folder", {true},
+         "\u201csub\u201d already exists in \u201cDocs\u201d. Files in \u201csub\u201d with the same names as those "
+         "copied are replaced; the other files in it are kept."},
+        {"two folders", {true, true},
+         "\u201csub\u201d and \u201cnotes\u201d already exist in \u201cDocs\u201d. Files in these folders with the "
+         "same names as those copied are replaced; the other files in them are kept."},
+        {"a folder and a file", {true, false},
+         "\u201csub\u201d and \u201cnotes\u201d already exist in \u201cDocs\u201d. Replacing the file cannot be "
+         "undone. Files in the folder with the same names as those copied are replaced; the other files in it are "
+         "kept."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        QNDocumentList clashing;
+        const char *names[] = {"/src/sub", "/src/notes"};
+        for (int i = 0; i < row.folders.size(); ++i)
+            clashing << QNDocument::withPath(QString::fromUtf8(names[i]), row.folders.at(i));
+        EXPECT_EQ(QNNameClashCheck::question(clashing, QStringLiteral("Docs")).informativeText.toStdString(), row.text);
+    }
+}
+
 TEST(ReplaceQuestion, NamesTheFirstThreeClashesButNotADocumentAlreadyWhereItWouldGo) {
     auto local = QNDriveConfig::create();
     local->setIsMyFiles(true);
