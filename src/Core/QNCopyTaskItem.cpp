@@ -139,9 +139,19 @@ bool QNCopyTaskItem::leftOutForItsName(const QNDocumentPtr &document, const QNTa
     // One unreadable name does not stop the rest of the tree; the primary
     // reports it at its end, and a move keeps it.
     top->addNote(message);
-    m_skipped.store(true);
-    postCopyFinished(completed, nullptr, nullptr, false);
+    leaveOut(completed);
     return true;
+}
+
+void QNCopyTaskItem::leaveOut(const QNTaskItemCompletedBlock &completed) {
+    m_skipped.store(true);
+    if (claimPostCopy())
+        postCopy(completed, nullptr, nullptr, nullptr, false);
+}
+
+void QNCopyTaskItem::endCancelled(const QNTaskItemCompletedBlock &completed, VNOperationQueue *queue) {
+    if (claimPostCopy())
+        postCopy(completed, nullptr, nullptr, queue, true);
 }
 
 bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary) {
@@ -256,7 +266,7 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
     if (isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
         // Already where it should go: nothing to do, and nothing went wrong.
         if (claimPostCopy())
-            postCopyFinished(completed, nullptr, document, false);
+            postCopy(completed, nullptr, document, fromQueue, false);
         return;
     }
     if (isFolderIntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
@@ -320,7 +330,8 @@ void QNCopyTaskItem::copyByTransfer(QNDocumentPtr document, QNDocumentPtr toDocu
     QNDestinationListingBlock listed = [=](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error,
                                            bool cancelled) {
         if (cancelled) {
-            self->postCopyFinished(completed, nullptr, nullptr, true);
+            // Through the post-copy step: a save-back puts its document back.
+            self->endCancelled(completed, fromQueue);
             return;
         }
         // Unlisted, the transfer goes as before: its own errors tell.
@@ -395,7 +406,7 @@ void QNCopyTaskItem::replaceAfterRefusal(VNErrorPtr refusal, QNDocumentPtr docum
         m_toDriveConfig, toDocument, QString(),
         [=](QNDocumentList listing, QString, VNErrorPtr, bool cancelled) {
             if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
+                self->endCancelled(completed, fromQueue);
                 return;
             }
             auto task = weakTask.lock();
@@ -561,7 +572,7 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
         folderPath.chop(1);  // "/a/b/" names the folder b
     if (auto refused = QNTask::checkDrivePath(folderPath, className())) {
         VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(refused)));
-        postCopyFinished(completed, refused, nullptr, false);
+        failCopy(completed, refused);
         return;
     }
     if (primary.get() == this) {
@@ -576,8 +587,7 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
         }
         setSourcePlace(nullptr, real.isEmpty() ? QStringLiteral("/") : real);
     } else if (skipsLink(folder, task, primary)) {
-        m_skipped.store(true);
-        postCopyFinished(completed, nullptr, nullptr, false);
+        leaveOut(completed);
         return;
     }
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
@@ -589,7 +599,7 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
         [self, completed, folder, destPath, name, metadataQueue, weakTask, weakPrimary](
             QNDocumentPtr newFolder, VNErrorPtr error, bool cancelled) {
             if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
+                self->endCancelled(completed, nullptr);
                 return;
             }
             if (!error && !newFolder)
@@ -651,7 +661,7 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
         [self, folder, destPath, name, createError, metadataQueue, completed, weakTask, weakPrimary](
             QNDocumentList listing, QString, VNErrorPtr, bool cancelled) {
             if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
+                self->endCancelled(completed, nullptr);
                 return;
             }
             // Only a real folder is written into: not a file, and not a link
@@ -663,7 +673,7 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
                 const VNErrorPtr error =
                     existing ? self->makeError(self->namesakeInTheWay(name, true, existing, destPath)) : createError;
                 VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(error)));
-                self->postCopyFinished(completed, error, nullptr, false);
+                self->failCopy(completed, error);
                 return;
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists; copying into it").arg(name));
@@ -681,7 +691,7 @@ void QNCopyTaskItem::listExistingFolder(QNDocumentPtr folder, QNDocumentPtr exis
         [self, folder, existing, metadataQueue, completed, weakTask, weakPrimary](QNDocumentList listing, QString,
                                                                                    VNErrorPtr error, bool cancelled) {
             if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
+                self->endCancelled(completed, nullptr);
                 return;
             }
             // Unlisted, each file lists the folder itself before it goes in.
@@ -701,12 +711,12 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
         [self, completed, folder, newFolder, there, weakTask, weakPrimary](QNDocumentList documents, QString,
                                                                            VNErrorPtr error, bool cancelled) {
             if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
+                self->endCancelled(completed, nullptr);
                 return;
             }
             if (error) {
                 VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy3 error: %1").arg(errorText(error)));
-                self->postCopyFinished(completed, error, nullptr, false);
+                self->failCopy(completed, error);
                 return;
             }
             auto task = weakTask.lock();
@@ -737,6 +747,8 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
                     if (self->claimPostCopy())
                         self->postCopy(completed, nullptr, nullptr, task ? task->fromQueue() : nullptr, false);
                 } else {
+                    // Not the end of a copy (its children are the primary's
+                    // and still to come): no post-copy step of its own.
                     self->postCopyFinished(completed, nullptr, nullptr, false);
                 }
             }

@@ -27,6 +27,9 @@
 // primary's error, as a name that cannot be read is; the rest is copied.
 // Within one task no file is written over a file of the same name the task
 // wrote before.
+// Every way an item ends goes through the post-copy step (a cancel, or an
+// item left out, with its flag) or through failCopy() (a failure), which
+// the kinds override to put back or remove what they changed.
 // Move and save-back items are copy items with a different first or last step.
 class QNCopyTaskItem : public QNTaskItem {
 public:
@@ -71,8 +74,9 @@ public:
     // The source folder whose listing gave this item (null for an item the
     // user asked for).
     QNDocumentPtr sourceFolder() const;
-    // A link to a folder that the copy did not follow (it leads back into
-    // the tree, or the task followed a link to the same folder before).
+    // An item of the tree that was left out: a link to a folder that the
+    // copy did not follow (it leads back into the tree, or the task followed
+    // a link to the same folder before), or a name that cannot be read.
     bool wasSkipped() const { return m_skipped.load(); }
     // What the copy of the tree left out and why (items whose names cannot
     // be read, links not followed), for the primary's report at its end.
@@ -130,9 +134,13 @@ protected:
     void setProgressAndReport(double value, const QNTaskItemUpdateBlock &update);
 
     // Ends the item after a failed step of the copy (download, upload,
-    // in-drive copy, temporary copy); kinds that changed something on the
-    // drive before the copy put it back first. The base finishes at once.
+    // in-drive copy, temporary copy, a namesake in the way); kinds that
+    // changed something on the drive before the copy put it back first. The
+    // base finishes at once.
     virtual void failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error);
+    // Ends the item as cancelled through the post-copy step, unless it has
+    // ended already.
+    void endCancelled(const QNTaskItemCompletedBlock &completed, VNOperationQueue *queue);
 
     // The upload of the file way, once queued, and whether it has answered.
     std::shared_ptr<VNOperation> uploadOperation() const;
@@ -146,6 +154,9 @@ private:
     // the primary.
     bool skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary);
     void setSourcePlace(QNDocumentPtr folder, QString realPath);
+    // Ends an item of the tree that is not copied: no error, through the
+    // post-copy step (its kind must not take it for copied: wasSkipped()).
+    void leaveOut(const QNTaskItemCompletedBlock &completed);
     // After the folder could not be created: when the destination already
     // holds a folder of that name, the copy goes into it (same-named files
     // in it are replaced, nothing else there is touched); else the item

@@ -55,7 +55,7 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         [=](QNDocumentPtr moved, VNErrorPtr error, bool cancelled) {
             if (cancelled) {
                 if (self->claimPostCopy())
-                    self->postCopyFinished(completed, error, moved, true);
+                    self->postCopy(completed, error, moved, fromQueue, true);
             } else if (error) {
                 VNLog::log(QStringLiteral("QNMoveTaskItem copyDocument error2 %1").arg(errorText(error)));
                 // A drive never moves onto an item inside itself: a copy
@@ -77,6 +77,11 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
     if (cancelled || error || treeWasBroken()) {
         // Not a whole copy: the source stays.
         postCopyFinished(completed, error, document, cancelled || (!error && treeWasBroken()));
+        return;
+    }
+    if (wasSkipped()) {
+        // Left out, not copied: the source stays.
+        postCopyFinished(completed, nullptr, nullptr, false);
         return;
     }
     if (!queue)
