@@ -154,6 +154,34 @@ void QNCopyTaskItem::endCancelled(const QNTaskItemCompletedBlock &completed, VNO
         postCopy(completed, nullptr, nullptr, queue, true);
 }
 
+bool QNCopyTaskItem::claimName(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
+                               const QNTaskItemCompletedBlock &completed) {
+    auto owner = task();
+    if (!owner || m_nameClaimed.exchange(true))
+        return true;
+    const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
+    QString earlier;
+    if (owner->claimDestination(m_toDriveConfig ? m_toDriveConfig->driveConfigId() : QString(), toDocument, name,
+                                &earlier))
+        return true;
+    const QString where =
+        toDocument->displayName().isEmpty() ? lastPathComponent(toDocument->path()) : toDocument->displayName();
+    // Two names of one folder that differ only in case are one name on a
+    // drive that folds case: the second would go over or into the first.
+    const QString message =
+        earlier == name
+            ? QStringLiteral("\u201c%1\u201d was not copied: this task has already written an item of that name into "
+                             "\u201c%2\u201d.")
+                  .arg(name, where)
+            : QStringLiteral("\u201c%1\u201d was not copied: this task has already written \u201c%3\u201d into "
+                             "\u201c%2\u201d, a name that differs from it only in letter case.")
+                  .arg(name, where, earlier);
+    auto error = makeError(message);
+    logFailure(QStringLiteral("copyDocument error2"), error);
+    failCopy(completed, error);
+    return false;
+}
+
 bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary) {
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
     if (!top || top.get() == this || !folder->isLink())
@@ -285,6 +313,8 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
     const bool insideTree = primary && primary.get() != this && document->isDirectory();
     if (sameDrive() && !insideTree && m_fromDriveConfig->supportsLocalCopy(document) &&
         m_toDriveConfig->supportsLocalCopy(toDocument)) {
+        if (!claimName(document, toDocument, completed))
+            return;
         std::weak_ptr<QNTask> weakTask = task;
         std::weak_ptr<QNTaskItem> weakPrimary = primary;
         auto copy = std::make_shared<QNCopyOperation>(
@@ -441,17 +471,8 @@ void QNCopyTaskItem::transferFile(QNDocumentPtr document, QNDocumentPtr toDocume
 
     // Two same-named files of one folder (drives that allow them) would land
     // on one name: the second would replace what the first just wrote.
-    const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
-    if (auto owner = task(); owner && !owner->claimDestination(m_toDriveConfig ? m_toDriveConfig->driveConfigId() : QString(), toDocument, name)) {
-        auto error = makeError(QStringLiteral("\u201c%1\u201d was not copied: this task has already written a file of "
-                                              "that name into \u201c%2\u201d.")
-                                   .arg(name, toDocument->displayName().isEmpty()
-                                                  ? lastPathComponent(toDocument->path())
-                                                  : toDocument->displayName()));
-        logFailure(QStringLiteral("copyDocument error2"), error);
-        failCopy(completed, error);
+    if (!claimName(document, toDocument, completed))
         return;
-    }
 
     // A file on the local disk needs no temporary copy: it is uploaded from
     // where it is. Not when the upload would write over that very file.
@@ -590,6 +611,8 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
         leaveOut(completed);
         return;
     }
+    if (!claimName(folder, destPath, completed))
+        return;
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     std::weak_ptr<QNTask> weakTask = task;
     std::weak_ptr<QNTaskItem> weakPrimary = primary;
@@ -676,10 +699,54 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
                 self->failCopy(completed, error);
                 return;
             }
+            if (lastPathComponent(existing->path().isEmpty() ? existing->displayName() : existing->path()) != name) {
+                self->mergeIfCaseFolded(folder, destPath, existing, name, createError, metadataQueue, completed,
+                                        weakTask, weakPrimary);
+                return;
+            }
             VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists; copying into it").arg(name));
             self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
         });
     addOperation(metadataQueue, list);
+}
+
+void QNCopyTaskItem::mergeIfCaseFolded(QNDocumentPtr folder, QNDocumentPtr destPath, QNDocumentPtr existing,
+                                       QString name, VNErrorPtr createError, VNOperationQueue *metadataQueue,
+                                       QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
+                                       std::weak_ptr<QNTaskItem> weakPrimary) {
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    const auto refuse = [self, completed, createError] {
+        VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(createError)));
+        self->failCopy(completed, createError);
+    };
+    if (!destPath || destPath->path().isNull()) {
+        refuse();  // a drive that names folders by id only cannot be asked by name
+        return;
+    }
+    // The folder asked for by the copied folder's own spelling: a drive that
+    // folds case lists its namesake; one that tells case apart has no such
+    // folder, and its refusal had another cause.
+    auto spelled = QNDocument::create();
+    spelled->setPath(normalizedFolderPath(destPath->path()) + QLatin1Char('/') + name);
+    spelled->setDisplayName(name);
+    spelled->setIsDirectory(true);
+    auto probe = std::make_shared<QNListDocumentsOperation>(
+        m_toDriveConfig, spelled, QString(),
+        [self, folder, existing, name, metadataQueue, completed, weakTask, weakPrimary, refuse](
+            QNDocumentList, QString, VNErrorPtr error, bool cancelled) {
+            if (cancelled) {
+                self->endCancelled(completed, nullptr);
+                return;
+            }
+            if (error) {
+                refuse();
+                return;
+            }
+            VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists as %2; copying into it")
+                           .arg(name, lastPathComponent(existing->path())));
+            self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+        });
+    addOperation(metadataQueue, probe);
 }
 
 void QNCopyTaskItem::listExistingFolder(QNDocumentPtr folder, QNDocumentPtr existing, VNOperationQueue *metadataQueue,

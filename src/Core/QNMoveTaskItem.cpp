@@ -47,6 +47,8 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
                                      primary);
         return;
     }
+    if (!claimName(document, toDocument, completed))
+        return;
     auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
     std::weak_ptr<QNTask> weakTask = task;
     std::weak_ptr<QNTaskItem> weakPrimary = primary;
