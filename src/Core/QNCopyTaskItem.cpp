@@ -400,19 +400,27 @@ void QNCopyTaskItem::listDestination(const QNDocumentPtr &toDocument, VNOperatio
 bool QNCopyTaskItem::folderInTheWay(const QNDocumentList &listing, const QNDocumentPtr &document,
                                     const QNDocumentPtr &toDocument, const QNTaskItemCompletedBlock &completed) {
     const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
-    // Only the exact name: most of these drives tell case apart.
+    // An entry of the exact name decides; without one, a folder whose name
+    // differs only in case is in the way too: names count without regard to
+    // case, and a drive that folds case would take the file for it.
+    QNDocumentPtr inTheWay;
     for (const auto &entry : listing) {
-        if (!entry || !entry->isDirectory())
+        if (!entry)
             continue;
         const QString listedName = entry->path().isEmpty() ? entry->displayName() : lastPathComponent(entry->path());
-        if (listedName != name)
-            continue;
-        const VNErrorPtr error = makeError(namesakeInTheWay(name, false, entry, toDocument));
-        logFailure(QStringLiteral("copyDocument error2"), error);
-        failCopy(completed, error);
-        return true;
+        if (listedName == name) {
+            inTheWay = entry->isDirectory() ? entry : nullptr;
+            break;
+        }
+        if (!inTheWay && entry->isDirectory() && listedName.compare(name, Qt::CaseInsensitive) == 0)
+            inTheWay = entry;
     }
-    return false;
+    if (!inTheWay)
+        return false;
+    const VNErrorPtr error = makeError(namesakeInTheWay(name, false, inTheWay, toDocument));
+    logFailure(QStringLiteral("copyDocument error2"), error);
+    failCopy(completed, error);
+    return true;
 }
 
 void QNCopyTaskItem::setDestinationListing(std::shared_ptr<const QNDocumentList> listing) {

@@ -1,6 +1,7 @@
 // Names that differ only in letter case: a task never writes two of them
-// into one folder, and merges a folder into a namesake of another case only
-// where the drive refused the name for it. The local disk here tells case
+// into one folder, merges a folder into a namesake of another case only
+// where the drive refused the name for it, and puts no file onto a folder
+// whose name differs from it only in case. The local disk here tells case
 // apart; the fake drive is told to fold case as a FAT stick does.
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
@@ -108,5 +109,33 @@ TEST_F(LetterCase, AFolderGoesIntoANamesakeOfAnotherCaseOnlyWhereTheDriveRefused
             EXPECT_EQ(error->domain(), QStringLiteral("QNFakeRemoteHandler")) << text(error).toStdString();
         EXPECT_EQ(listTree(path("dest")), row.expected);
         EXPECT_EQ(VNTest::readFile(path("dest/Sub/keep.txt")), QByteArray("keep"));
+    }
+}
+
+TEST_F(LetterCase, AFileDoesNotGoOntoAFolderWhoseNameDiffersOnlyInCaseOnADriveThatTellsCaseApart) {
+    struct Row {
+        const char *folder;
+        bool inTheWay;
+    };
+    for (const Row &row : {Row{"Other", false}, Row{"notes.txt", true}, Row{"Notes.txt", true}}) {
+        SCOPED_TRACE(row.folder);
+        fresh();
+        writeTree(path("src"), {{"notes.txt", "n"}});
+        const QString folder = QString::fromUtf8(row.folder);
+        auto dest = destination({{folder + "/inside.txt", "keep"}}, false);
+        auto [error, doc, cancelled] =
+            runOne(std::make_shared<QNCopyTask>(),
+                   std::make_shared<QNCopyTaskItem>(localDrive(), dest, localDocument(path("src/notes.txt")),
+                                                    driveDocument("/", true)));
+        QStringList expected{folder + "/", folder + "/inside.txt"};
+        if (row.inTheWay) {
+            ASSERT_TRUE(error);
+            EXPECT_TRUE(text(error).contains(QStringLiteral("holds a folder of that name"))) << text(error).toStdString();
+        } else {
+            EXPECT_FALSE(error) << text(error).toStdString();
+            expected.append("notes.txt");
+        }
+        EXPECT_EQ(listTree(path("dest")), expected);
+        EXPECT_EQ(VNTest::readFile(path("dest/" + folder + "/inside.txt")), QByteArray("keep"));
     }
 }
