@@ -26,6 +26,7 @@ enum class Kind { SaveBack, Move };
 enum class Ending {
     CancelWhileListed,   // the destination listing runs (the drive holds it) when the task is cancelled
     CancelWhileQueued,   // the listing waits behind another item's held listing
+    CancelWhileWaiting,  // another item of the task lists the same folder, held: the item waits for its answer
     FolderInTheWay,      // the destination holds a folder of the uploaded file's name
 };
 
@@ -34,6 +35,7 @@ const char *name(Ending ending) {
     switch (ending) {
         case Ending::CancelWhileListed: return "cancelled while listed";
         case Ending::CancelWhileQueued: return "cancelled while the listing is queued";
+        case Ending::CancelWhileWaiting: return "cancelled while waiting for another item's listing";
         case Ending::FolderInTheWay: return "folder in the way";
     }
     return "";
@@ -58,7 +60,8 @@ protected:
 
 TEST_F(CopyEndings, AnItemThatEndsBeforeItsTransferPutsBackWhatItChangedAndTheNextTaskRuns) {
     for (Kind kind : {Kind::SaveBack, Kind::Move}) {
-        for (Ending ending : {Ending::CancelWhileListed, Ending::CancelWhileQueued, Ending::FolderInTheWay}) {
+        for (Ending ending : {Ending::CancelWhileListed, Ending::CancelWhileQueued, Ending::CancelWhileWaiting,
+                              Ending::FolderInTheWay}) {
             SCOPED_TRACE(std::string(name(kind)) + ", " + name(ending));
             QNFakeRemoteHandler::resetBehaviours();
             dir = VNTest::makeTempDir();
@@ -74,11 +77,16 @@ TEST_F(CopyEndings, AnItemThatEndsBeforeItsTransferPutsBackWhatItChangedAndTheNe
             auto held = drive("held");
             auto source = drive("source", {{"src/doc.txt", "moved"}, {"src/held.txt", "held"}});
             writeTree(path("opened"), {{"doc.txt", "new version"}});
-            if (ending == Ending::CancelWhileListed)
+            if (ending == Ending::CancelWhileListed || ending == Ending::CancelWhileWaiting)
                 setMode(Op::List, Mode::CancelledOnCancel, path("target"));
             if (ending == Ending::CancelWhileQueued)
                 setMode(Op::List, Mode::CancelledOnCancel, path("held"));
 
+            // The holder goes into the held drive's top folder, or into the
+            // subject's own destination folder.
+            const bool waiting = ending == Ending::CancelWhileWaiting;
+            auto holderDrive = waiting ? target : held;
+            auto holderFolder = driveDocument(waiting ? "/docs" : "/", true);
             QNTaskPtr task;
             QNTaskItemPtr subject;
             QNTaskItemPtr holder;
@@ -89,17 +97,17 @@ TEST_F(CopyEndings, AnItemThatEndsBeforeItsTransferPutsBackWhatItChangedAndTheNe
                                                                    driveDocument("/docs", true));
                 subject = item;
                 // Its rename goes first, so its listing queues behind the holder's.
-                holder = std::make_shared<QNCopyTaskItem>(localDrive(), held, localDocument(path("opened/doc.txt")),
-                                                          driveDocument("/", true));
+                holder = std::make_shared<QNCopyTaskItem>(localDrive(), holderDrive,
+                                                          localDocument(path("opened/doc.txt")), holderFolder);
             } else {
                 task = std::make_shared<QNMoveTask>();
                 subject = std::make_shared<QNMoveTaskItem>(source, target, driveDocument("/src/doc.txt", false, 5),
                                                            driveDocument("/docs", true));
-                holder = std::make_shared<QNMoveTaskItem>(source, held, driveDocument("/src/held.txt", false, 4),
-                                                          driveDocument("/", true));
+                holder = std::make_shared<QNMoveTaskItem>(source, holderDrive,
+                                                          driveDocument("/src/held.txt", false, 4), holderFolder);
             }
             auto reports = watchItem(subject);
-            const bool queued = ending == Ending::CancelWhileQueued;
+            const bool queued = ending == Ending::CancelWhileQueued || waiting;
             if (queued && kind == Kind::Move)
                 task->addTaskItem(holder);
             task->addTaskItem(subject);
