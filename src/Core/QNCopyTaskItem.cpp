@@ -139,9 +139,47 @@ bool QNCopyTaskItem::leftOutForItsName(const QNDocumentPtr &document, const QNTa
     // One unreadable name does not stop the rest of the tree; the primary
     // reports it at its end, and a move keeps it.
     top->addNote(message);
-    m_skipped.store(true);
-    postCopyFinished(completed, nullptr, nullptr, false);
+    leaveOut(completed);
     return true;
+}
+
+void QNCopyTaskItem::leaveOut(const QNTaskItemCompletedBlock &completed) {
+    m_skipped.store(true);
+    if (claimPostCopy())
+        postCopy(completed, nullptr, nullptr, nullptr, false);
+}
+
+void QNCopyTaskItem::endCancelled(const QNTaskItemCompletedBlock &completed, VNOperationQueue *queue) {
+    if (claimPostCopy())
+        postCopy(completed, nullptr, nullptr, queue, true);
+}
+
+bool QNCopyTaskItem::claimName(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
+                               const QNTaskItemCompletedBlock &completed) {
+    auto owner = task();
+    if (!owner || m_nameClaimed.exchange(true))
+        return true;
+    const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
+    QString earlier;
+    if (owner->claimDestination(m_toDriveConfig ? m_toDriveConfig->driveConfigId() : QString(), toDocument, name,
+                                &earlier))
+        return true;
+    const QString where =
+        toDocument->displayName().isEmpty() ? lastPathComponent(toDocument->path()) : toDocument->displayName();
+    // Two names of one folder that differ only in case are one name on a
+    // drive that folds case: the second would go over or into the first.
+    const QString message =
+        earlier == name
+            ? QStringLiteral("\u201c%1\u201d was not copied: this task has already written an item of that name into "
+                             "\u201c%2\u201d.")
+                  .arg(name, where)
+            : QStringLiteral("\u201c%1\u201d was not copied: this task has already written \u201c%3\u201d into "
+                             "\u201c%2\u201d, a name that differs from it only in letter case.")
+                  .arg(name, where, earlier);
+    auto error = makeError(message);
+    logFailure(QStringLiteral("copyDocument error2"), error);
+    failCopy(completed, error);
+    return false;
 }
 
 bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary) {
@@ -256,7 +294,7 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
     if (isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
         // Already where it should go: nothing to do, and nothing went wrong.
         if (claimPostCopy())
-            postCopyFinished(completed, nullptr, document, false);
+            postCopy(completed, nullptr, document, fromQueue, false);
         return;
     }
     if (isFolderIntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
@@ -275,6 +313,8 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
     const bool insideTree = primary && primary.get() != this && document->isDirectory();
     if (sameDrive() && !insideTree && m_fromDriveConfig->supportsLocalCopy(document) &&
         m_toDriveConfig->supportsLocalCopy(toDocument)) {
+        if (!claimName(document, toDocument, completed))
+            return;
         std::weak_ptr<QNTask> weakTask = task;
         std::weak_ptr<QNTaskItem> weakPrimary = primary;
         auto copy = std::make_shared<QNCopyOperation>(
@@ -320,7 +360,8 @@ void QNCopyTaskItem::copyByTransfer(QNDocumentPtr document, QNDocumentPtr toDocu
     QNDestinationListingBlock listed = [=](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error,
                                            bool cancelled) {
         if (cancelled) {
-            self->postCopyFinished(completed, nullptr, nullptr, true);
+            // Through the post-copy step: a save-back puts its document back.
+            self->endCancelled(completed, fromQueue);
             return;
         }
         // Unlisted, the transfer goes as before: its own errors tell.
@@ -359,19 +400,27 @@ void QNCopyTaskItem::listDestination(const QNDocumentPtr &toDocument, VNOperatio
 bool QNCopyTaskItem::folderInTheWay(const QNDocumentList &listing, const QNDocumentPtr &document,
                                     const QNDocumentPtr &toDocument, const QNTaskItemCompletedBlock &completed) {
     const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
-    // Only the exact name: most of these drives tell case apart.
+    // An entry of the exact name decides; without one, a folder whose name
+    // differs only in case is in the way too: names count without regard to
+    // case, and a drive that folds case would take the file for it.
+    QNDocumentPtr inTheWay;
     for (const auto &entry : listing) {
-        if (!entry || !entry->isDirectory())
+        if (!entry)
             continue;
         const QString listedName = entry->path().isEmpty() ? entry->displayName() : lastPathComponent(entry->path());
-        if (listedName != name)
-            continue;
-        const VNErrorPtr error = makeError(namesakeInTheWay(name, false, entry, toDocument));
-        logFailure(QStringLiteral("copyDocument error2"), error);
-        failCopy(completed, error);
-        return true;
+        if (listedName == name) {
+            inTheWay = entry->isDirectory() ? entry : nullptr;
+            break;
+        }
+        if (!inTheWay && entry->isDirectory() && listedName.compare(name, Qt::CaseInsensitive) == 0)
+            inTheWay = entry;
     }
-    return false;
+    if (!inTheWay)
+        return false;
+    const VNErrorPtr error = makeError(namesakeInTheWay(name, false, inTheWay, toDocument));
+    logFailure(QStringLiteral("copyDocument error2"), error);
+    failCopy(completed, error);
+    return true;
 }
 
 void QNCopyTaskItem::setDestinationListing(std::shared_ptr<const QNDocumentList> listing) {
@@ -395,7 +444,7 @@ void QNCopyTaskItem::replaceAfterRefusal(VNErrorPtr refusal, QNDocumentPtr docum
         m_toDriveConfig, toDocument, QString(),
         [=](QNDocumentList listing, QString, VNErrorPtr, bool cancelled) {
             if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
+                self->endCancelled(completed, fromQueue);
                 return;
             }
             auto task = weakTask.lock();
@@ -430,17 +479,8 @@ void QNCopyTaskItem::transferFile(QNDocumentPtr document, QNDocumentPtr toDocume
 
     // Two same-named files of one folder (drives that allow them) would land
     // on one name: the second would replace what the first just wrote.
-    const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
-    if (auto owner = task(); owner && !owner->claimDestination(m_toDriveConfig ? m_toDriveConfig->driveConfigId() : QString(), toDocument, name)) {
-        auto error = makeError(QStringLiteral("\u201c%1\u201d was not copied: this task has already written a file of "
-                                              "that name into \u201c%2\u201d.")
-                                   .arg(name, toDocument->displayName().isEmpty()
-                                                  ? lastPathComponent(toDocument->path())
-                                                  : toDocument->displayName()));
-        logFailure(QStringLiteral("copyDocument error2"), error);
-        failCopy(completed, error);
+    if (!claimName(document, toDocument, completed))
         return;
-    }
 
     // A file on the local disk needs no temporary copy: it is uploaded from
     // where it is. Not when the upload would write over that very file.
@@ -561,7 +601,7 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
         folderPath.chop(1);  // "/a/b/" names the folder b
     if (auto refused = QNTask::checkDrivePath(folderPath, className())) {
         VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(refused)));
-        postCopyFinished(completed, refused, nullptr, false);
+        failCopy(completed, refused);
         return;
     }
     if (primary.get() == this) {
@@ -576,10 +616,11 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
         }
         setSourcePlace(nullptr, real.isEmpty() ? QStringLiteral("/") : real);
     } else if (skipsLink(folder, task, primary)) {
-        m_skipped.store(true);
-        postCopyFinished(completed, nullptr, nullptr, false);
+        leaveOut(completed);
         return;
     }
+    if (!claimName(folder, destPath, completed))
+        return;
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     std::weak_ptr<QNTask> weakTask = task;
     std::weak_ptr<QNTaskItem> weakPrimary = primary;
@@ -589,7 +630,7 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
         [self, completed, folder, destPath, name, metadataQueue, weakTask, weakPrimary](
             QNDocumentPtr newFolder, VNErrorPtr error, bool cancelled) {
             if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
+                self->endCancelled(completed, nullptr);
                 return;
             }
             if (!error && !newFolder)
@@ -651,7 +692,7 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
         [self, folder, destPath, name, createError, metadataQueue, completed, weakTask, weakPrimary](
             QNDocumentList listing, QString, VNErrorPtr, bool cancelled) {
             if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
+                self->endCancelled(completed, nullptr);
                 return;
             }
             // Only a real folder is written into: not a file, and not a link
@@ -663,13 +704,57 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
                 const VNErrorPtr error =
                     existing ? self->makeError(self->namesakeInTheWay(name, true, existing, destPath)) : createError;
                 VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(error)));
-                self->postCopyFinished(completed, error, nullptr, false);
+                self->failCopy(completed, error);
+                return;
+            }
+            if (lastPathComponent(existing->path().isEmpty() ? existing->displayName() : existing->path()) != name) {
+                self->mergeIfCaseFolded(folder, destPath, existing, name, createError, metadataQueue, completed,
+                                        weakTask, weakPrimary);
                 return;
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists; copying into it").arg(name));
             self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
         });
     addOperation(metadataQueue, list);
+}
+
+void QNCopyTaskItem::mergeIfCaseFolded(QNDocumentPtr folder, QNDocumentPtr destPath, QNDocumentPtr existing,
+                                       QString name, VNErrorPtr createError, VNOperationQueue *metadataQueue,
+                                       QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
+                                       std::weak_ptr<QNTaskItem> weakPrimary) {
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    const auto refuse = [self, completed, createError] {
+        VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(createError)));
+        self->failCopy(completed, createError);
+    };
+    if (!destPath || destPath->path().isNull()) {
+        refuse();  // a drive that names folders by id only cannot be asked by name
+        return;
+    }
+    // The folder asked for by the copied folder's own spelling: a drive that
+    // folds case lists its namesake; one that tells case apart has no such
+    // folder, and its refusal had another cause.
+    auto spelled = QNDocument::create();
+    spelled->setPath(normalizedFolderPath(destPath->path()) + QLatin1Char('/') + name);
+    spelled->setDisplayName(name);
+    spelled->setIsDirectory(true);
+    auto probe = std::make_shared<QNListDocumentsOperation>(
+        m_toDriveConfig, spelled, QString(),
+        [self, folder, existing, name, metadataQueue, completed, weakTask, weakPrimary, refuse](
+            QNDocumentList, QString, VNErrorPtr error, bool cancelled) {
+            if (cancelled) {
+                self->endCancelled(completed, nullptr);
+                return;
+            }
+            if (error) {
+                refuse();
+                return;
+            }
+            VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists as %2; copying into it")
+                           .arg(name, lastPathComponent(existing->path())));
+            self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+        });
+    addOperation(metadataQueue, probe);
 }
 
 void QNCopyTaskItem::listExistingFolder(QNDocumentPtr folder, QNDocumentPtr existing, VNOperationQueue *metadataQueue,
@@ -681,7 +766,7 @@ void QNCopyTaskItem::listExistingFolder(QNDocumentPtr folder, QNDocumentPtr exis
         [self, folder, existing, metadataQueue, completed, weakTask, weakPrimary](QNDocumentList listing, QString,
                                                                                    VNErrorPtr error, bool cancelled) {
             if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
+                self->endCancelled(completed, nullptr);
                 return;
             }
             // Unlisted, each file lists the folder itself before it goes in.
@@ -701,12 +786,12 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
         [self, completed, folder, newFolder, there, weakTask, weakPrimary](QNDocumentList documents, QString,
                                                                            VNErrorPtr error, bool cancelled) {
             if (cancelled) {
-                self->postCopyFinished(completed, nullptr, nullptr, true);
+                self->endCancelled(completed, nullptr);
                 return;
             }
             if (error) {
                 VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy3 error: %1").arg(errorText(error)));
-                self->postCopyFinished(completed, error, nullptr, false);
+                self->failCopy(completed, error);
                 return;
             }
             auto task = weakTask.lock();
@@ -737,6 +822,8 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
                     if (self->claimPostCopy())
                         self->postCopy(completed, nullptr, nullptr, task ? task->fromQueue() : nullptr, false);
                 } else {
+                    // Not the end of a copy (its children are the primary's
+                    // and still to come): no post-copy step of its own.
                     self->postCopyFinished(completed, nullptr, nullptr, false);
                 }
             }

@@ -25,8 +25,12 @@
 // at all when it leads back into the tree being copied (or nobody said
 // where it leads): the copy always ends. A link left out is named in the
 // primary's error, as a name that cannot be read is; the rest is copied.
-// Within one task no file is written over a file of the same name the task
-// wrote before.
+// Within one task nothing is written over or into an item the task wrote
+// before under a name that differs at most in letter case: the later item
+// fails, naming both, and stays where it was.
+// Every way an item ends goes through the post-copy step (a cancel, or an
+// item left out, with its flag) or through failCopy() (a failure), which
+// the kinds override to put back or remove what they changed.
 // Move and save-back items are copy items with a different first or last step.
 class QNCopyTaskItem : public QNTaskItem {
 public:
@@ -71,8 +75,9 @@ public:
     // The source folder whose listing gave this item (null for an item the
     // user asked for).
     QNDocumentPtr sourceFolder() const;
-    // A link to a folder that the copy did not follow (it leads back into
-    // the tree, or the task followed a link to the same folder before).
+    // An item of the tree that was left out: a link to a folder that the
+    // copy did not follow (it leads back into the tree, or the task followed
+    // a link to the same folder before), or a name that cannot be read.
     bool wasSkipped() const { return m_skipped.load(); }
     // What the copy of the tree left out and why (items whose names cannot
     // be read, links not followed), for the primary's report at its end.
@@ -130,9 +135,18 @@ protected:
     void setProgressAndReport(double value, const QNTaskItemUpdateBlock &update);
 
     // Ends the item after a failed step of the copy (download, upload,
-    // in-drive copy, temporary copy); kinds that changed something on the
-    // drive before the copy put it back first. The base finishes at once.
+    // in-drive copy, temporary copy, a namesake in the way); kinds that
+    // changed something on the drive before the copy put it back first. The
+    // base finishes at once.
     virtual void failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error);
+    // Ends the item as cancelled through the post-copy step, unless it has
+    // ended already.
+    void endCancelled(const QNTaskItemCompletedBlock &completed, VNOperationQueue *queue);
+    // Claims the document's name in the destination folder for this task
+    // (once per item); when the task has already written a name there that
+    // differs at most in case, fails the item naming both and answers false.
+    bool claimName(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
+                   const QNTaskItemCompletedBlock &completed);
 
     // The upload of the file way, once queued, and whether it has answered.
     std::shared_ptr<VNOperation> uploadOperation() const;
@@ -146,6 +160,17 @@ private:
     // the primary.
     bool skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary);
     void setSourcePlace(QNDocumentPtr folder, QString realPath);
+    // Ends an item of the tree that is not copied: no error, through the
+    // post-copy step (its kind must not take it for copied: wasSkipped()).
+    void leaveOut(const QNTaskItemCompletedBlock &completed);
+    // The destination holds a folder whose name differs from the copied
+    // folder's only in case: the copy goes into it only when the drive finds
+    // it under the copied folder's own name (the drive folds case, so that
+    // folder is what refused the name); else the item fails with the
+    // creation's error.
+    void mergeIfCaseFolded(QNDocumentPtr folder, QNDocumentPtr destPath, QNDocumentPtr existing, QString name,
+                           VNErrorPtr createError, VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
+                           std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary);
     // After the folder could not be created: when the destination already
     // holds a folder of that name, the copy goes into it (same-named files
     // in it are replaced, nothing else there is touched); else the item
@@ -189,6 +214,7 @@ private:
     std::atomic<bool> m_treeBroken{false};
     std::atomic<bool> m_uploadAnswered{false};
     std::atomic<bool> m_skipped{false};
+    std::atomic<bool> m_nameClaimed{false};
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
     QStringList m_notes;           // guarded by m_blockMutex
     // For a folder: where it really is on the drive (a folder reached

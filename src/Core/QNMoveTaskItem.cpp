@@ -47,6 +47,8 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
                                      primary);
         return;
     }
+    if (!claimName(document, toDocument, completed))
+        return;
     auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
     std::weak_ptr<QNTask> weakTask = task;
     std::weak_ptr<QNTaskItem> weakPrimary = primary;
@@ -55,7 +57,7 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         [=](QNDocumentPtr moved, VNErrorPtr error, bool cancelled) {
             if (cancelled) {
                 if (self->claimPostCopy())
-                    self->postCopyFinished(completed, error, moved, true);
+                    self->postCopy(completed, error, moved, fromQueue, true);
             } else if (error) {
                 VNLog::log(QStringLiteral("QNMoveTaskItem copyDocument error2 %1").arg(errorText(error)));
                 // A drive never moves onto an item inside itself: a copy
@@ -77,6 +79,11 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
     if (cancelled || error || treeWasBroken()) {
         // Not a whole copy: the source stays.
         postCopyFinished(completed, error, document, cancelled || (!error && treeWasBroken()));
+        return;
+    }
+    if (wasSkipped()) {
+        // Left out, not copied: the source stays.
+        postCopyFinished(completed, nullptr, nullptr, false);
         return;
     }
     if (!queue)

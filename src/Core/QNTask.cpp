@@ -386,12 +386,17 @@ QString QNTask::folderKey(const QString &driveConfigId, const QNDocumentPtr &fol
     return driveConfigId + QChar(0) + place;
 }
 
-bool QNTask::claimDestination(const QString &driveConfigId, const QNDocumentPtr &folder, const QString &name) {
-    const QString key = folderKey(driveConfigId, folder) + QChar(0) + name;
+bool QNTask::claimDestination(const QString &driveConfigId, const QNDocumentPtr &folder, const QString &name,
+                              QString *earlier) {
+    const QString key = folderKey(driveConfigId, folder) + QChar(0) + name.toCaseFolded();
     std::lock_guard lock(m_itemsMutex);
-    if (m_claimedDestinations.contains(key))
+    auto found = m_claimedDestinations.constFind(key);
+    if (found != m_claimedDestinations.constEnd()) {
+        if (earlier)
+            *earlier = found.value();
         return false;
-    m_claimedDestinations.insert(key);
+    }
+    m_claimedDestinations.insert(key, name);
     return true;
 }
 

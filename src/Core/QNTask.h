@@ -5,6 +5,7 @@
 #include "Core/QNTaskItem.h"
 #include "Platform/VNError.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -120,10 +121,13 @@ public:
     // (the same file name in a folder of its own).
     QString reserveTempPath(const QString &drivePath, VNErrorPtr *error);
 
-    // Claims the place a file of this task is written to (destination drive,
-    // folder and name). False when another item of the task claimed it
-    // before: same-named siblings never write over each other.
-    bool claimDestination(const QString &driveConfigId, const QNDocumentPtr &folder, const QString &name);
+    // Claims the place a file or folder of this task is written to
+    // (destination drive, folder and name). False when another item of the
+    // task claimed a name there before that differs at most in letter case
+    // (given in earlier): same-named siblings never write over each other,
+    // nor into each other on a drive that folds case.
+    bool claimDestination(const QString &driveConfigId, const QNDocumentPtr &folder, const QString &name,
+                          QString *earlier = nullptr);
 
     // The listings of destination folders, shared by the task's copy items
     // (keyed by folderKey()).
@@ -162,7 +166,7 @@ private:
     QList<QNTaskItemPtr> m_primaryTaskItems;
     QSet<QString> m_reservedTempPaths;    // temporary files given out
     QSet<QString> m_reservedTempFolders;  // the folders holding them
-    QSet<QString> m_claimedDestinations;  // files written by this task
+    QHash<QString, QString> m_claimedDestinations;  // place, name folded -> name written by this task
     QSet<QString> m_followedLinkTargets;  // real folders reached through links
     QNDestinationListings m_destinationListings;
     bool m_enqueued = false;

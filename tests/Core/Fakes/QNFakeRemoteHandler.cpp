@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <map>
+#include <set>
 #include <mutex>
 
 namespace {
@@ -21,11 +22,41 @@ struct Registry {
     int offMain = 0;
     int cancels = 0;
     bool addressesFoldersById = false;
+    std::set<QString> foldingRoots;  // "" for every drive
 };
 
 Registry &registry() {
     static Registry *r = new Registry;
     return *r;
+}
+
+bool foldsCase(const QString &root) {
+    std::lock_guard lock(registry().mutex);
+    const auto &roots = registry().foldingRoots;
+    return roots.count(QString()) || roots.count(root);
+}
+
+// The local path of a cleaned drive path below base, each step matched
+// without regard to case when no entry has its exact name.
+QString foldedPath(const QString &base, const QString &cleaned) {
+    QString at = base;
+    for (const QString &part : cleaned.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        QString next = at + QLatin1Char('/') + part;
+        const QFileInfo exact(next);
+        if (!exact.exists() && !exact.isSymLink()) {
+            const QStringList names =
+                QDir(at.isEmpty() ? QStringLiteral("/") : at)
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            for (const QString &name : names) {
+                if (name.compare(part, Qt::CaseInsensitive) == 0) {
+                    next = at + QLatin1Char('/') + name;
+                    break;
+                }
+            }
+        }
+        at = next;
+    }
+    return at.isEmpty() ? QStringLiteral("/") : at;
 }
 
 QNFakeRemoteHandler::Behaviour behaviourFor(QNFakeRemoteHandler::Op op, const QString &root) {
@@ -134,6 +165,16 @@ void QNFakeRemoteHandler::resetBehaviours() {
     r.offMain = 0;
     r.cancels = 0;
     r.addressesFoldersById = false;
+    r.foldingRoots.clear();
+}
+
+void QNFakeRemoteHandler::setFoldsCase(bool on, const QString &rootFolder) {
+    const QString key = rootFolder.isEmpty() ? QString() : QDir(rootFolder).absolutePath();
+    std::lock_guard lock(registry().mutex);
+    if (on)
+        registry().foldingRoots.insert(key);
+    else
+        registry().foldingRoots.erase(key);
 }
 
 void QNFakeRemoteHandler::setAddressesFoldersById(bool on) {
@@ -172,6 +213,8 @@ QString QNFakeRemoteHandler::localPath(const QString &drivePath, VNErrorPtr *err
     }
     // A drive opened in a main window keeps only "fake://" (the rest of its
     // url became its root folder's path): its drive paths are local paths.
+    if (foldsCase(base))
+        return foldedPath(base, cleaned);
     if (base.isEmpty())
         return cleaned;
     return cleaned == QLatin1String("/") ? base : base + cleaned;

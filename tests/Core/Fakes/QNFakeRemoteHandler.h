@@ -49,6 +49,13 @@ public:
     // drives do: a folder other than the root given without its id is refused.
     // Cleared by resetBehaviours().
     static void setAddressesFoldersById(bool on);
+    // Folds case, as a FAT stick or a Windows server does: each step of a
+    // path names the entry of that name whatever its case, so a name that
+    // differs from an entry's only in case is taken (a folder of it cannot
+    // be made; a file of it is written over that entry). Cleared by
+    // resetBehaviours(). For every fake drive, or the one backed by
+    // rootFolder.
+    static void setFoldsCase(bool on, const QString &rootFolder = {});
     // Calls received per operation, and calls that did not come on the main thread.
     static int callCount(Op op);
     static int offMainThreadCalls();

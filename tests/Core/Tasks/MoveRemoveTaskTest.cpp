@@ -327,7 +327,7 @@ TEST_F(MoveRemove, SameNamedSiblingIsNotWrittenOverAndItsSourceStays) {
     QDir().mkpath(path("out"));
     auto [error, doc, cancelled] = move(drive, localDrive(), driveDocument("/dir", true), localDocument(path("out")));
     ASSERT_TRUE(error);
-    EXPECT_TRUE(error->localizedDescription().contains("already written a file of that name"))
+    EXPECT_TRUE(error->localizedDescription().contains("already written an item of that name"))
         << error->localizedDescription().toStdString();
     EXPECT_EQ(listTree(remote), (QStringList{"dir/", "dir/1.txt"}));
     EXPECT_TRUE(ScriptedRemoteHandler::removals().isEmpty());
