@@ -187,7 +187,7 @@ bool HFHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
     if (!m_downloadPath.isEmpty()) {
         const QString name = QStringLiteral("hfhttpfetcher_%1_%2").arg(++g_temporaryFileCounter).arg(QRandomGenerator::system()->generate());
         m_temporaryDownloadPath = VNTempDirectory::path() + QLatin1Char('/') + name;
-        auto file = std::make_unique<QFile>(m_temporaryDownloadPath);
+        auto file = std::make_shared<QFile>(m_temporaryDownloadPath);
         if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             auto error = std::make_shared<VNError>(HFErrors::fetcherDomain(), -1,
                                                    QVariantMap{{VNError::localizedDescriptionKey(), file->errorString()}});
@@ -197,6 +197,7 @@ bool HFHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
             return false;
         }
         m_downloadFile = std::move(file);
+        m_ownsDownloadFile = true;
     }
 
     const HFRunLoop loop = m_delegateQueue ? HFRunLoop::onQueue(m_delegateQueue) : HFRunLoop::current();
@@ -470,7 +471,7 @@ void HFHTTPFetcher::connectionDidFinishLoading(HFURLConnection *connection) {
             return;
         }
         error = HFErrors::statusError(status, m_downloadedData);
-    } else if (m_downloadFile) {
+    } else if (m_ownsDownloadFile) {
         moveDownloadIntoPlace(&error);
     }
     invokeFetchCallbacksWithData(m_downloadedData, error);
@@ -480,8 +481,7 @@ void HFHTTPFetcher::connectionDidFinishLoading(HFURLConnection *connection) {
 // Puts the finished temporary file at the download path in one step: the
 // old file stays until the new one takes its place.
 bool HFHTTPFetcher::moveDownloadIntoPlace(VNErrorPtr *error) {
-    m_downloadFile->close();
-    m_downloadFile.reset();
+    dropOwnDownloadFile();
     const QByteArray from = QFile::encodeName(m_temporaryDownloadPath);
     const QByteArray to = QFile::encodeName(m_downloadPath);
     if (::rename(from.constData(), to.constData()) != 0) {
@@ -618,12 +618,18 @@ void HFHTTPFetcher::stopFetchReleasingCallbacks(bool release) {
         service = m_service.lock();
         if (service)
             service->fetcherDidStop(self);
-        if (m_downloadFile) {
-            m_downloadFile->close();
-            m_downloadFile.reset();
-        }
+        dropOwnDownloadFile();
         removeTemporaryDownloadFile();
     }
+}
+
+// The file made for a download path goes with its fetch; a caller's stays.
+void HFHTTPFetcher::dropOwnDownloadFile() {
+    if (m_downloadFile && m_ownsDownloadFile) {
+        m_downloadFile->close();
+        m_downloadFile.reset();
+    }
+    m_ownsDownloadFile = false;
 }
 
 void HFHTTPFetcher::removeTemporaryDownloadFile() {
@@ -797,6 +803,13 @@ void HFHTTPFetcher::setDownloadedData(const QByteArray &data) { LOCKED; m_downlo
 QString HFHTTPFetcher::downloadPath() const { LOCKED; return m_downloadPath; }
 void HFHTTPFetcher::setDownloadPath(const QString &p) { LOCKED; m_downloadPath = p; }
 QString HFHTTPFetcher::temporaryDownloadPath() const { LOCKED; return m_temporaryDownloadPath; }
+void HFHTTPFetcher::setTemporaryDownloadPath(const QString &p) { LOCKED; m_temporaryDownloadPath = p; }
+std::shared_ptr<QFile> HFHTTPFetcher::downloadFileHandle() const { LOCKED; return m_downloadFile; }
+void HFHTTPFetcher::setDownloadFileHandle(std::shared_ptr<QFile> file) {
+    LOCKED;
+    m_downloadFile = std::move(file);
+    m_ownsDownloadFile = false;
+}
 VNOperationQueue *HFHTTPFetcher::delegateQueue() const { LOCKED; return m_delegateQueue; }
 void HFHTTPFetcher::setDelegateQueue(VNOperationQueue *q) { LOCKED; m_delegateQueue = q; }
 QString HFHTTPFetcher::comment() const { LOCKED; return m_comment; }

@@ -177,6 +177,55 @@ TEST(Fetcher, DownloadReplacesFileOnlyOnSuccess) {
     EXPECT_EQ(progress, 700000);
 }
 
+// A file the caller gives takes the body in place of memory: each reply
+// starts it afresh, and the in-memory bound does not apply.
+TEST(Fetcher, AFileGivenTakesTheBodyInsteadOfMemory) {
+    struct Row {
+        const char *name;
+        bool fileGiven;
+        qint64 bytes;  // of the reply
+        bool retried;  // a 503 first, then "call 2 status 200"
+    };
+    const Row rows[] = {
+        {"a file given", true, 300000, false},
+        {"no file", false, 300000, false},
+        {"a body past the in-memory bound", true, HFHTTPFetcher::maximumDownloadedDataSize + 1, false},
+        {"a reply retried", true, 0, true},
+    };
+    auto dir = VNTest::makeTempDir();
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QByteArray second("call 2 status 200");
+        const QString path = row.retried ? QStringLiteral("/script?statuses=503,200&key=") + tag()
+                                         : QStringLiteral("/bytes?n=%1").arg(row.bytes);
+        auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(path));
+        auto file = std::make_shared<QFile>(dir->filePath(QString::fromLatin1(row.name)));
+        ASSERT_TRUE(file->open(QIODevice::WriteOnly));
+        if (row.fileGiven)
+            fetcher->setDownloadFileHandle(file);
+        if (row.retried) {
+            fetcher->setRetryEnabled(true);
+            fetcher->setMinRetryInterval(0.01);
+        }
+        QByteArray soFar("none yet");
+        fetcher->setReceivedDataBlock([&](const QByteArray &data) { soFar = data; });
+        auto result = run(fetcher, 60000);
+        EXPECT_FALSE(result->error) << (result->error ? result->error->localizedDescription().toStdString() : "");
+        const qint64 body = row.retried ? second.size() : row.bytes;
+        EXPECT_EQ(result->data.size(), row.fileGiven ? 0 : body);
+        EXPECT_EQ(soFar.size(), row.fileGiven ? 0 : body);
+        EXPECT_EQ(fetcher->downloadedLength(), body);
+        file->flush();
+        const QByteArray written = VNTest::readFile(file->fileName());
+        EXPECT_EQ(written.size(), row.fileGiven ? body : 0);
+        if (row.retried)
+            EXPECT_EQ(written, second);
+        // The caller's file stays set and open.
+        EXPECT_EQ(fetcher->downloadFileHandle(), row.fileGiven ? file : nullptr);
+        EXPECT_TRUE(file->isOpen());
+    }
+}
+
 TEST(Fetcher, NoCallbackAfterStop) {
     const QString key = tag();
     auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/hold?key=") + key));
