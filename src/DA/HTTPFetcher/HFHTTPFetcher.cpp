@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QNetworkCookie>
 #include <QRandomGenerator>
+#include <QTemporaryFile>
 #include <QThread>
 
 #include <atomic>
@@ -484,29 +485,58 @@ bool HFHTTPFetcher::moveDownloadIntoPlace(VNErrorPtr *error) {
     dropOwnDownloadFile();
     const QByteArray from = QFile::encodeName(m_temporaryDownloadPath);
     const QByteArray to = QFile::encodeName(m_downloadPath);
-    if (::rename(from.constData(), to.constData()) != 0) {
-        int failure = errno;
-        if (failure == EXDEV) {
-            // Another file system: copy beside the target, then rename there.
-            const QString beside = m_downloadPath + QStringLiteral(".hfpart");
-            QFile::remove(beside);
-            if (QFile::copy(m_temporaryDownloadPath, beside) &&
-                ::rename(QFile::encodeName(beside).constData(), to.constData()) == 0) {
-                QFile::remove(m_temporaryDownloadPath);
-                m_temporaryDownloadPath.clear();
-                return true;
-            }
-            failure = errno;
-            QFile::remove(beside);
+    QString failure;
+    if (::rename(from.constData(), to.constData()) == 0) {
+        m_temporaryDownloadPath.clear();
+        return true;
+    }
+    if (errno == EXDEV) {
+        if (copyDownloadIntoPlace(&failure)) {
+            removeTemporaryDownloadFile();
+            return true;
         }
-        *error = std::make_shared<VNError>(HFErrors::fetcherDomain(), -1,
-                                           QVariantMap{{VNError::localizedDescriptionKey(),
-                                                        QStringLiteral("could not move the download into place: %1")
-                                                            .arg(QString::fromLocal8Bit(strerror(failure)))}});
+    } else {
+        failure = QString::fromLocal8Bit(strerror(errno));
+    }
+    *error = std::make_shared<VNError>(
+        HFErrors::fetcherDomain(), -1,
+        QVariantMap{{VNError::localizedDescriptionKey(), QStringLiteral("could not move the download into place: %1").arg(failure)}});
+    return false;
+}
+
+// Another file system: the bytes are copied into a file beside the target
+// under a name made for this copy alone (created exclusively, so it is never
+// a file someone else holds), which then takes the target's place.
+bool HFHTTPFetcher::copyDownloadIntoPlace(QString *failure) {
+    QFile source(m_temporaryDownloadPath);
+    QTemporaryFile beside(m_downloadPath + QStringLiteral(".hfpart-XXXXXX"));
+    // Removed by us only while it is surely ours (before the rename).
+    beside.setAutoRemove(false);
+    if (!source.open(QIODevice::ReadOnly)) {
+        *failure = source.errorString();
         return false;
     }
-    m_temporaryDownloadPath.clear();
-    return true;
+    if (!beside.open()) {
+        *failure = beside.errorString();
+        return false;
+    }
+    bool copied = true;
+    QByteArray chunk;
+    while (copied && !source.atEnd()) {
+        chunk = source.read(1 << 20);
+        copied = !chunk.isEmpty() && beside.write(chunk) == chunk.size();
+    }
+    // The permissions the temporary file would have carried over by a rename.
+    copied = copied && beside.setPermissions(source.permissions()) && beside.flush();
+    *failure = copied ? QString() : (beside.error() != QFileDevice::NoError ? beside.errorString() : source.errorString());
+    beside.close();
+    const QString besidePath = beside.fileName();
+    if (copied && ::rename(QFile::encodeName(besidePath).constData(), QFile::encodeName(m_downloadPath).constData()) == 0)
+        return true;
+    if (copied)
+        *failure = QString::fromLocal8Bit(strerror(errno));
+    QFile::remove(besidePath);
+    return false;
 }
 
 void HFHTTPFetcher::connectionDidFail(HFURLConnection *connection, const VNErrorPtr &error) {

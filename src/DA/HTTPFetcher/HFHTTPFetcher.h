@@ -221,6 +221,7 @@ private:
     void failAfterConnectionError(const VNErrorPtr &error);
     void removeTemporaryDownloadFile();
     bool moveDownloadIntoPlace(VNErrorPtr *error);
+    bool copyDownloadIntoPlace(QString *failure);
     void dropOwnDownloadFile();
     // Keeps a piece of a body read into memory: an error page keeps its
     // first MiB, any other body fails the fetch past the bound.
