@@ -113,6 +113,55 @@ TEST(PhotoService, TokenGoesOnlyToItsOwnHostOverHttps) {
     DAServiceGooglePhotos::setPhotoHostURLString(QString());
 }
 
+// The account's password goes only where the service's token goes: the
+// photo host over https. A next page anywhere else that asks for Basic
+// credentials gets none. (On the photo host the token's own header stands,
+// so there the password is seen given to the page's fetcher, not sent.)
+TEST(PhotoService, ThePasswordGoesOnlyWhereTheTokenGoes) {
+    NRHTTPRequest::setTestCertificateAuthorityFile(Hostile::caFile());
+    const auto origin = [](const char *scheme, const char *host, const char *port) {
+        return QStringLiteral("%1://%2:%3")
+            .arg(QLatin1String(scheme), QLatin1String(host))
+            .arg(Hostile::state()[QStringLiteral("port_") + QLatin1String(port)].toInt());
+    };
+    const QString home = origin("https", "127.0.0.1", "a");
+    DAServiceGooglePhotos::setPhotoHostURLString(home);
+    struct Row {
+        const char *name;
+        const char *scheme, *host, *port;  // of the next page
+        bool given;                        // the next page's fetcher has the password
+    };
+    const Row rows[] = {
+        {"the photo host", "https", "127.0.0.1", "a", true},
+        {"another scheme", "http", "127.0.0.1", "a", false},
+        {"another host", "https", "localhost", "a", false},
+        {"another port", "https", "127.0.0.1", "b", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString tag = Hostile::tag();
+        const QUrl next(origin(row.scheme, row.host, row.port) + tag + QStringLiteral("/challenge?basic=1"));
+        auto service = DAServiceGooglePhotos::make();
+        service->setUserCredentials(QStringLiteral("user"), QStringLiteral("s3cret"));
+        service->setAuthToken(QStringLiteral("t0ken"));
+        service->setServiceShouldFollowNextLinks(true);
+        DAServiceTicketPtr ended;
+        service->fetchFeedWithURL(QUrl(home + tag + QStringLiteral("/feed?pages=2&next=") + encoded(next)),
+                                  [&](const DAServiceTicketPtr &ticket, const DAObjectPtr &, const VNErrorPtr &) { ended = ticket; });
+        ASSERT_TRUE(VNTest::waitUntil([&] { return bool(ended); }, 30000));
+        ASSERT_TRUE(ended->objectFetcher());
+        EXPECT_EQ(ended->objectFetcher()->mutableRequest().url(), next);
+        EXPECT_EQ(ended->objectFetcher()->credential().has_value(), row.given);
+        const QList<QJsonObject> asked = received(tag + QStringLiteral("/challenge"));
+        ASSERT_FALSE(asked.isEmpty());
+        for (const QJsonObject &entry : asked) {
+            EXPECT_EQ(entry[QStringLiteral("scheme")].toString(), QLatin1String(row.scheme));
+            EXPECT_FALSE(header(entry, "Authorization").startsWith(QLatin1String("Basic ")));
+        }
+    }
+    DAServiceGooglePhotos::setPhotoHostURLString(QString());
+}
+
 TEST(Office365, SignInChecksCertificatesWhateverTheDrive) {
     // A sign-in host whose certificate is not for its name.
     NRHTTPRequest::setTestCertificateAuthorityFile(Hostile::caFile());

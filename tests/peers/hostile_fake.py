@@ -2,9 +2,11 @@
 """A server that plays the hostile side for the tests of what leaves the
 machine and what comes back: two plain-http origins ("a" and "b", two ports
 of 127.0.0.1) and one https origin ("tls", a certificate of the test CA for
-localhost and 127.0.0.1). Every request is logged as one JSON line (origin,
-method, path, headers, body) to the log file; a reply cut off by the client
-logs how much of it had been sent.
+localhost and 127.0.0.1). Each port also takes the other scheme (a
+connection that opens with a TLS handshake gets TLS, any other plain http),
+so two URLs may differ in their scheme alone. Every request is logged as one
+JSON line (origin, scheme, method, path, headers, body) to the log file; a
+reply cut off by the client logs how much of it had been sent.
 
     hostile_fake.py LOG PORT_A PORT_B PORT_TLS CERT KEY
 
@@ -18,7 +20,8 @@ a CONNECT is logged and answered 407, asking for Basic credentials):
                              to 1 GiB, or N MiB, or exactly N bytes with
                              bytes=N), ended by closing
   .../refuse                 401 with a JSON error
-  .../challenge              401 asking for Basic credentials; 200 once sent
+  .../challenge[?basic=1]    401 asking for Basic credentials; 200 once sent
+                             (with basic=1: only once Basic credentials are)
   .../feed?page=I&pages=N&next=U
                              an Atom feed page with one entry; a next link
                              to U (default: this route with page I+1) while
@@ -67,11 +70,14 @@ class Handler(BaseHTTPRequestHandler):
         pass
 
     def record(self, **extra):
-        entry = {"origin": self.server.origin, "method": self.command, "path": self.path,
+        entry = {"origin": self.server.origin, "scheme": self.scheme(), "method": self.command, "path": self.path,
                  "headers": {k: v for k, v in self.headers.items()}}
         entry.update(extra)
         with LOG_LOCK, open(self.server.log, "a") as f:
             f.write(json.dumps(entry) + "\n")
+
+    def scheme(self):
+        return "https" if isinstance(self.connection, ssl.SSLSocket) else "http"
 
     def read_body(self):
         length = int(self.headers.get("Content-Length") or 0)
@@ -125,11 +131,12 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(200, gzip.compress(plain), [("Content-Type", "text/xml"), ("Content-Encoding", "gzip")])
         elif route == "feed":
             page, pages = int(q.get("page", 0)), int(q.get("pages", 1))
-            here = "%s://%s%s" % (self.server.scheme, self.headers.get("Host"), url.path)
+            here = "%s://%s%s" % (self.scheme(), self.headers.get("Host"), url.path)
             next_url = q.get("next") or "%s?page=%d&pages=%d" % (here, page + 1, pages)
             self.reply(200, feed(here, page, pages, next_url), [("Content-Type", "application/atom+xml")])
         elif route == "challenge":
-            if self.headers.get("Authorization"):
+            sent = self.headers.get("Authorization") or ""
+            if sent and (not q.get("basic") or sent.startswith("Basic ")):
                 self.reply(200, b"ok", [("Content-Type", "text/plain")])
             else:
                 self.reply(401, b"", [("WWW-Authenticate", 'Basic realm="hostile"')])
@@ -147,12 +154,24 @@ class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
+    def finish_request(self, request, client_address):
+        # On the request's own thread: a TLS handshake (0x16 first) or plain http.
+        try:
+            request.settimeout(30)
+            first = request.recv(1, socket.MSG_PEEK)
+            if first == b"\x16":
+                request = self.context.wrap_socket(request, server_side=True)
+            request.settimeout(None)
+        except (OSError, ssl.SSLError):
+            return
+        self.RequestHandlerClass(request, client_address, self)
+        if isinstance(request, ssl.SSLSocket):
+            self.shutdown_request(request)
 
-def serve(origin, port, log, context=None):
+
+def serve(origin, port, log, context):
     server = Server(("127.0.0.1", port), Handler)
-    server.origin, server.log, server.scheme = origin, log, "https" if context else "http"
-    if context:
-        server.socket = context.wrap_socket(server.socket, server_side=True)
+    server.origin, server.log, server.context = origin, log, context
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
@@ -161,8 +180,8 @@ def main():
     log, port_a, port_b, port_tls, cert, key = sys.argv[1:7]
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
-    serve("a", int(port_a), log)
-    serve("b", int(port_b), log)
+    serve("a", int(port_a), log, context)
+    serve("b", int(port_b), log, context)
     serve("tls", int(port_tls), log, context)
     threading.Event().wait()
 

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QNetworkCookie>
 #include <QRandomGenerator>
+#include <QTemporaryFile>
 #include <QThread>
 
 #include <atomic>
@@ -187,7 +188,7 @@ bool HFHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
     if (!m_downloadPath.isEmpty()) {
         const QString name = QStringLiteral("hfhttpfetcher_%1_%2").arg(++g_temporaryFileCounter).arg(QRandomGenerator::system()->generate());
         m_temporaryDownloadPath = VNTempDirectory::path() + QLatin1Char('/') + name;
-        auto file = std::make_unique<QFile>(m_temporaryDownloadPath);
+        auto file = std::make_shared<QFile>(m_temporaryDownloadPath);
         if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             auto error = std::make_shared<VNError>(HFErrors::fetcherDomain(), -1,
                                                    QVariantMap{{VNError::localizedDescriptionKey(), file->errorString()}});
@@ -197,6 +198,7 @@ bool HFHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
             return false;
         }
         m_downloadFile = std::move(file);
+        m_ownsDownloadFile = true;
     }
 
     const HFRunLoop loop = m_delegateQueue ? HFRunLoop::onQueue(m_delegateQueue) : HFRunLoop::current();
@@ -470,7 +472,7 @@ void HFHTTPFetcher::connectionDidFinishLoading(HFURLConnection *connection) {
             return;
         }
         error = HFErrors::statusError(status, m_downloadedData);
-    } else if (m_downloadFile) {
+    } else if (m_ownsDownloadFile) {
         moveDownloadIntoPlace(&error);
     }
     invokeFetchCallbacksWithData(m_downloadedData, error);
@@ -480,33 +482,61 @@ void HFHTTPFetcher::connectionDidFinishLoading(HFURLConnection *connection) {
 // Puts the finished temporary file at the download path in one step: the
 // old file stays until the new one takes its place.
 bool HFHTTPFetcher::moveDownloadIntoPlace(VNErrorPtr *error) {
-    m_downloadFile->close();
-    m_downloadFile.reset();
+    dropOwnDownloadFile();
     const QByteArray from = QFile::encodeName(m_temporaryDownloadPath);
     const QByteArray to = QFile::encodeName(m_downloadPath);
-    if (::rename(from.constData(), to.constData()) != 0) {
-        int failure = errno;
-        if (failure == EXDEV) {
-            // Another file system: copy beside the target, then rename there.
-            const QString beside = m_downloadPath + QStringLiteral(".hfpart");
-            QFile::remove(beside);
-            if (QFile::copy(m_temporaryDownloadPath, beside) &&
-                ::rename(QFile::encodeName(beside).constData(), to.constData()) == 0) {
-                QFile::remove(m_temporaryDownloadPath);
-                m_temporaryDownloadPath.clear();
-                return true;
-            }
-            failure = errno;
-            QFile::remove(beside);
+    QString failure;
+    if (::rename(from.constData(), to.constData()) == 0) {
+        m_temporaryDownloadPath.clear();
+        return true;
+    }
+    if (errno == EXDEV) {
+        if (copyDownloadIntoPlace(&failure)) {
+            removeTemporaryDownloadFile();
+            return true;
         }
-        *error = std::make_shared<VNError>(HFErrors::fetcherDomain(), -1,
-                                           QVariantMap{{VNError::localizedDescriptionKey(),
-                                                        QStringLiteral("could not move the download into place: %1")
-                                                            .arg(QString::fromLocal8Bit(strerror(failure)))}});
+    } else {
+        failure = QString::fromLocal8Bit(strerror(errno));
+    }
+    *error = std::make_shared<VNError>(
+        HFErrors::fetcherDomain(), -1,
+        QVariantMap{{VNError::localizedDescriptionKey(), QStringLiteral("could not move the download into place: %1").arg(failure)}});
+    return false;
+}
+
+// Another file system: the bytes are copied into a file beside the target
+// under a name made for this copy alone (created exclusively, so it is never
+// a file someone else holds), which then takes the target's place.
+bool HFHTTPFetcher::copyDownloadIntoPlace(QString *failure) {
+    QFile source(m_temporaryDownloadPath);
+    QTemporaryFile beside(m_downloadPath + QStringLiteral(".hfpart-XXXXXX"));
+    // Removed by us only while it is surely ours (before the rename).
+    beside.setAutoRemove(false);
+    if (!source.open(QIODevice::ReadOnly)) {
+        *failure = source.errorString();
         return false;
     }
-    m_temporaryDownloadPath.clear();
-    return true;
+    if (!beside.open()) {
+        *failure = beside.errorString();
+        return false;
+    }
+    bool copied = true;
+    QByteArray chunk;
+    while (copied && !source.atEnd()) {
+        chunk = source.read(1 << 20);
+        copied = !chunk.isEmpty() && beside.write(chunk) == chunk.size();
+    }
+    // The permissions the temporary file would have carried over by a rename.
+    copied = copied && beside.setPermissions(source.permissions()) && beside.flush();
+    *failure = copied ? QString() : (beside.error() != QFileDevice::NoError ? beside.errorString() : source.errorString());
+    beside.close();
+    const QString besidePath = beside.fileName();
+    if (copied && ::rename(QFile::encodeName(besidePath).constData(), QFile::encodeName(m_downloadPath).constData()) == 0)
+        return true;
+    if (copied)
+        *failure = QString::fromLocal8Bit(strerror(errno));
+    QFile::remove(besidePath);
+    return false;
 }
 
 void HFHTTPFetcher::connectionDidFail(HFURLConnection *connection, const VNErrorPtr &error) {
@@ -618,12 +648,18 @@ void HFHTTPFetcher::stopFetchReleasingCallbacks(bool release) {
         service = m_service.lock();
         if (service)
             service->fetcherDidStop(self);
-        if (m_downloadFile) {
-            m_downloadFile->close();
-            m_downloadFile.reset();
-        }
+        dropOwnDownloadFile();
         removeTemporaryDownloadFile();
     }
+}
+
+// The file made for a download path goes with its fetch; a caller's stays.
+void HFHTTPFetcher::dropOwnDownloadFile() {
+    if (m_downloadFile && m_ownsDownloadFile) {
+        m_downloadFile->close();
+        m_downloadFile.reset();
+    }
+    m_ownsDownloadFile = false;
 }
 
 void HFHTTPFetcher::removeTemporaryDownloadFile() {
@@ -797,6 +833,13 @@ void HFHTTPFetcher::setDownloadedData(const QByteArray &data) { LOCKED; m_downlo
 QString HFHTTPFetcher::downloadPath() const { LOCKED; return m_downloadPath; }
 void HFHTTPFetcher::setDownloadPath(const QString &p) { LOCKED; m_downloadPath = p; }
 QString HFHTTPFetcher::temporaryDownloadPath() const { LOCKED; return m_temporaryDownloadPath; }
+void HFHTTPFetcher::setTemporaryDownloadPath(const QString &p) { LOCKED; m_temporaryDownloadPath = p; }
+std::shared_ptr<QFile> HFHTTPFetcher::downloadFileHandle() const { LOCKED; return m_downloadFile; }
+void HFHTTPFetcher::setDownloadFileHandle(std::shared_ptr<QFile> file) {
+    LOCKED;
+    m_downloadFile = std::move(file);
+    m_ownsDownloadFile = false;
+}
 VNOperationQueue *HFHTTPFetcher::delegateQueue() const { LOCKED; return m_delegateQueue; }
 void HFHTTPFetcher::setDelegateQueue(VNOperationQueue *q) { LOCKED; m_delegateQueue = q; }
 QString HFHTTPFetcher::comment() const { LOCKED; return m_comment; }

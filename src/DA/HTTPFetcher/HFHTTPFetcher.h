@@ -99,7 +99,16 @@ public:
     void setRetrySelector(HFRetrySelector selector);
     QString downloadPath() const;
     void setDownloadPath(const QString &path);
+    // The temporary file the body goes into; a beginning with a download
+    // path makes its own. Whatever path is remembered here is deleted when
+    // the fetch stops.
     QString temporaryDownloadPath() const;
+    void setTemporaryDownloadPath(const QString &path);
+    // The open file the body is written into instead of memory (each reply
+    // starts it afresh at 0). A beginning with a download path replaces it
+    // by the temporary file's; a file of the caller's stays open and set.
+    std::shared_ptr<QFile> downloadFileHandle() const;
+    void setDownloadFileHandle(std::shared_ptr<QFile> file);
     VNOperationQueue *delegateQueue() const;
     void setDelegateQueue(VNOperationQueue *queue);
     QString comment() const;
@@ -212,6 +221,8 @@ private:
     void failAfterConnectionError(const VNErrorPtr &error);
     void removeTemporaryDownloadFile();
     bool moveDownloadIntoPlace(VNErrorPtr *error);
+    bool copyDownloadIntoPlace(QString *failure);
+    void dropOwnDownloadFile();
     // Keeps a piece of a body read into memory: an error page keeps its
     // first MiB, any other body fails the fetch past the bound.
     bool keepDownloadedPiece(const QByteArray &data);
@@ -221,7 +232,8 @@ private:
     QByteArray m_downloadedData;
     QString m_downloadPath;
     QString m_temporaryDownloadPath;
-    std::unique_ptr<QFile> m_downloadFile;
+    std::shared_ptr<QFile> m_downloadFile;
+    bool m_ownsDownloadFile = false;  // made for the download path
     qint64 m_downloadedLength = 0;
     std::optional<HFCredential> m_credential;
     std::optional<HFCredential> m_proxyCredential;

@@ -10,9 +10,17 @@ QString DAJsonWriter::stringWithObject(const DXJsonValue &value, VNErrorPtr *err
 }
 
 QString DAJsonWriter::stringWithObject(const DXJsonValue &value) {
-    if ((value.isArray() || value.isObject()) && !checkNumbers(value, 0))
-        return QString();
-    return DXJsonWriter::stringWithObject(value);
+    if (!value.isArray() && !value.isObject())
+        return DXJsonWriter::stringWithObject(value);  // "Not valid type for JSON" alone
+    clearErrorTrace();
+    QString text;
+    if (checkNumbers(value, 0))
+        text = DXJsonWriter::stringWithObject(value);
+    // A dictionary or array that could not be written ends its trace as a
+    // value without a JSON form: that outer error is the one handed back.
+    if (text.isNull())
+        addError(4, QStringLiteral("Not valid type for JSON"));
+    return text;
 }
 
 bool DAJsonWriter::checkNumbers(const DXJsonValue &value, quint64 depth) {
@@ -46,7 +54,6 @@ bool DAJsonWriter::checkNumbers(const DXJsonValue &value, quint64 depth) {
     const DXDecimal *number = value.numberIf();
     if (!number || number->isFinite())
         return true;
-    clearErrorTrace();
     addError(1, number->isNaN() ? QStringLiteral("NaN is not a valid number in JSON")
                                 : QStringLiteral("Infinity is not a valid number in JSON"));
     return false;

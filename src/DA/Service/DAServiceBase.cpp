@@ -137,7 +137,7 @@ QString DAServiceBase::systemVersionString() { return HFUserAgent::HFSystemVersi
 QString DAServiceBase::defaultApplicationIdentifier() { return HFUserAgent::HFApplicationToken(); }
 
 void DAServiceBase::addAuthenticationToFetcher(const std::shared_ptr<HFHTTPFetcher> &fetcher) const {
-    if (!m_username.isEmpty() && !m_password.isEmpty())
+    if (!m_username.isEmpty() && !m_password.isEmpty() && isServiceURL(fetcher->mutableRequest().url()))
         fetcher->setCredential(HFCredential{m_username, password()});
 }
 

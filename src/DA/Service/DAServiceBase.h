@@ -147,11 +147,17 @@ public:
     void setShouldFetchInBackground(bool on) { m_fetcherService->setShouldFetchInBackground(on); }
     QString username() const { return m_username; }
     QString password() const;
+    // Whether the service's token and the account's password may go to this
+    // URL; a link the server supplies (next, self, edit) to anywhere else is
+    // fetched without them. A service that knows its hosts says so; this one
+    // takes every URL.
+    virtual bool isServiceURL(const QUrl &) const { return true; }
 
 protected:
     static void addBatchNamespaces(const DAFeedBasePtr &batchFeed);
     // The account's password for the fetcher's challenges, when both the
-    // username and the password are set.
+    // username and the password are set and the fetch is of the service's
+    // own URLs (where its token goes).
     void addAuthenticationToFetcher(const std::shared_ptr<HFHTTPFetcher> &fetcher) const;
     // Answers a request that must not go out: the error (service domain,
     // the code, "error" = the reason) reaches the completion from the

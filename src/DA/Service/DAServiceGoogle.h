@@ -23,11 +23,6 @@ public:
                                const DAServiceTicketPtr &ticket) override;
     using DAServiceBase::requestForURL;
     DAServiceTicketPtr makeTicket() override;
-    // Whether the service's token may go to this URL; a link the server
-    // supplies (next, self, edit) to anywhere else is fetched without it. A
-    // service that knows its hosts says so; this one takes every URL.
-    virtual bool isServiceURL(const QUrl &) const { return true; }
-
     // The authenticated fetch behind the operations below.
     DAServiceTicketPtr fetchAuthenticatedObjectWithURL(const QUrl &url, DAClass objectClass, const DAObjectPtr &objectToPost,
                                                        const QString &etag, const QString &httpMethod, Completion completion);

@@ -3,6 +3,7 @@
 #include "DA/XML/DAXMLDocument.h"
 #include "DA/XML/DAXMLTree.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -61,8 +62,13 @@ void fixUpWalk(xmlNodePtr node, xmlNodePtr graftPoint, DAXMLElement::NamespaceSu
 }  // namespace
 
 DAXMLElement::NamespaceSubstitutionMap::~NamespaceSubstitutionMap() {
-    for (const Entry &e : m_entries)
-        deleteNamespacePtr(e.dropped, e.element);
+    for (const Entry &e : m_entries) {
+        // A wrapper may hold a dropped declaration: it lives on with the tree.
+        if (m_tree && m_tree->isHeld(e.dropped) && unlinkNamespacePtr(e.dropped, e.element))
+            m_tree->keepNamespace(e.dropped, e.element);
+        else
+            deleteNamespacePtr(e.dropped, e.element);
+    }
 }
 
 void DAXMLElement::NamespaceSubstitutionMap::add(xmlNsPtr dropped, xmlNodePtr declaringElement, xmlNsPtr substitute) {
@@ -79,8 +85,13 @@ xmlNsPtr DAXMLElement::NamespaceSubstitutionMap::substituteFor(xmlNsPtr ns) cons
 }
 
 void DAXMLElement::deleteNamespacePtr(xmlNsPtr ns, xmlNodePtr node) {
+    if (unlinkNamespacePtr(ns, node))
+        xmlFreeNs(ns);
+}
+
+bool DAXMLElement::unlinkNamespacePtr(xmlNsPtr ns, xmlNodePtr node) {
     if (!ns || !node)
-        return;
+        return false;
     xmlNsPtr previous = nullptr;
     for (xmlNsPtr cur = node->nsDef; cur; previous = cur, cur = cur->next) {
         if (cur != ns)
@@ -90,9 +101,9 @@ void DAXMLElement::deleteNamespacePtr(xmlNsPtr ns, xmlNodePtr node) {
         else
             node->nsDef = cur->next;
         cur->next = nullptr;
-        xmlFreeNs(cur);
-        return;
+        return true;
     }
+    return false;
 }
 
 void DAXMLElement::fixQualifiedNamesForNode(xmlNodePtr node, xmlNodePtr scope) {
@@ -149,6 +160,11 @@ void DAXMLElement::fixUpNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint
     fixUpNamespacesForNode(node, graftPoint, map);
 }
 
+void DAXMLElement::fixUpNamespacesInTree(xmlNodePtr node) {
+    NamespaceSubstitutionMap map(m_tree.get());
+    fixUpNamespacesForNode(node, m_node, map);
+}
+
 DAXMLElementPtr DAXMLElement::elementWithXMLString(const QString &xmlText, VNErrorPtr *error) {
     xmlDocPtr doc = DAXMLDocument::parseBytes(xmlText.toUtf8(), false, error);
     if (!doc)
@@ -175,12 +191,11 @@ DAXMLNodeList DAXMLElement::namespaces() const {
 }
 
 void DAXMLElement::setNamespaces(const DAXMLNodeList &namespaces) {
-    // Declarations go, but the nodes that use them may still point at them:
-    // keep them alive with the tree and let the fix-up find new ones.
+    // Declarations go, but the nodes that use them may still point at them,
+    // and wrappers may hold them: the tree keeps them while either lasts.
     for (xmlNsPtr ns = m_node->nsDef; ns;) {
         xmlNsPtr next = ns->next;
-        ns->next = nullptr;
-        m_tree->keepUnlinked(reinterpret_cast<xmlNodePtr>(ns));
+        m_tree->keepNamespace(ns, m_node);
         ns = next;
     }
     m_node->nsDef = nullptr;
@@ -190,7 +205,32 @@ void DAXMLElement::setNamespaces(const DAXMLNodeList &namespaces) {
             xmlNewNs(m_node, def->href, def->prefix);
         }
     }
-    fixUpNamespacesForNode(m_node, m_node);
+    fixUpNamespacesInTree(m_node);
+    moveToDeclarationsInScope(m_node, m_tree->keptNamespacesOf(m_node));
+    m_tree->collectNamespacesBelow(m_node);
+}
+
+void DAXMLElement::moveToDeclarationsInScope(xmlNodePtr top, const std::vector<xmlNsPtr> &dropped) {
+    if (dropped.empty())
+        return;
+    // A node still using a dropped declaration takes the one now in scope
+    // under the same prefix for the same URI, if any: it reads and writes
+    // the same, and the dropped one can go.
+    DAXMLTree::everyNodeBelow(top, [&dropped](xmlNodePtr n) {
+        if ((n->type != XML_ELEMENT_NODE && n->type != XML_ATTRIBUTE_NODE) || !n->ns ||
+            std::find(dropped.begin(), dropped.end(), n->ns) == dropped.end())
+            return true;
+        const xmlChar *prefix = n->ns->prefix;
+        // (An attribute takes no default namespace, and "xml" is never
+        // looked up: libxml2 would declare it on a node in no document.)
+        if ((!prefix && n->type == XML_ATTRIBUTE_NODE) || (prefix && xmlStrEqual(prefix, BAD_CAST "xml")))
+            return true;
+        xmlNodePtr scope = n->type == XML_ATTRIBUTE_NODE ? n->parent : n;
+        xmlNsPtr found = xmlSearchNs(scope->doc, scope, prefix);
+        if (found && xmlStrEqual(found->href, n->ns->href))
+            n->ns = found;
+        return true;
+    });
 }
 
 void DAXMLElement::addNamespace(const DAXMLNodePtr &ns) {
@@ -198,7 +238,7 @@ void DAXMLElement::addNamespace(const DAXMLNodePtr &ns) {
         return;
     auto *def = reinterpret_cast<xmlNsPtr>(ns->XMLNode());
     xmlNewNs(m_node, def->href, def->prefix);
-    fixUpNamespacesForNode(m_node, m_node);
+    fixUpNamespacesInTree(m_node);
 }
 
 void DAXMLElement::addChild(const DAXMLNodePtr &child) {
@@ -245,7 +285,7 @@ void DAXMLElement::linkLast(xmlNodePtr copy) {
     else
         m_node->children = copy;
     m_node->last = copy;
-    fixUpNamespacesForNode(copy, m_node);
+    fixUpNamespacesInTree(copy);
 }
 
 void DAXMLElement::removeChild(const DAXMLNodePtr &child) {
@@ -253,10 +293,24 @@ void DAXMLElement::removeChild(const DAXMLNodePtr &child) {
         return;
     xmlNodePtr node = child->XMLNode();
     xmlUnlinkNode(node);
-    // Declare on the removed node what it used from its old ancestors, so
-    // it still writes as well-formed XML on its own.
-    xmlDOMWrapReconcileNamespaces(nullptr, node, 0);
-    m_tree->keepUnlinked(node);
+    if (node->type == XML_ELEMENT_NODE) {
+        // Declare on the removed node what it used from its old ancestors, so
+        // it still writes as well-formed XML on its own and keeps nothing of
+        // theirs.
+        xmlDOMWrapReconcileNamespaces(nullptr, node, 0);
+        m_tree->collectNamespacesBelow(node);
+    } else if (node->type == XML_ATTRIBUTE_NODE && node->ns) {
+        // An attribute declares nothing: it takes a declaration of its own,
+        // which goes with it.
+        xmlNsPtr own = xmlNewNs(nullptr, node->ns->href, node->ns->prefix);
+        if (own) {
+            node->ns = own;
+            m_tree->keepNamespace(own, node);
+        }
+    }
+    // Freed now, unless the caller's wrapper (or another) still holds it.
+    m_tree->takeUnlinked(node);
+    m_tree->collectNamespacesAbove(m_node);
 }
 
 DAXMLElementList DAXMLElement::childElements() const {

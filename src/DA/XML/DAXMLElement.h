@@ -23,7 +23,8 @@ public:
     // The same as addChild() for a child nobody else holds (a freshly built
     // element): its nodes are moved instead of copied.
     void addChildTaking(DAXMLElementPtr child);
-    // Takes the child out of this element; it stays valid (alive with the tree).
+    // Takes the child out of this element; wrappers of it (or of nodes below
+    // it) stay valid, and it is freed once the last of them goes.
     void removeChild(const DAXMLNodePtr &child);
 
     // Children with that qualified name; a declared prefix matches by URI.
@@ -57,7 +58,9 @@ public:
     // (nodes below may point at them until the walk reaches them).
     class NamespaceSubstitutionMap {
     public:
-        NamespaceSubstitutionMap() = default;
+        // With a tree, a dropped declaration that a wrapper holds is kept by
+        // the tree instead of freed.
+        explicit NamespaceSubstitutionMap(DAXMLTree *tree = nullptr) : m_tree(tree) {}
         NamespaceSubstitutionMap(const NamespaceSubstitutionMap &) = delete;
         NamespaceSubstitutionMap &operator=(const NamespaceSubstitutionMap &) = delete;
         ~NamespaceSubstitutionMap();
@@ -72,6 +75,7 @@ public:
             xmlNsPtr substitute;
         };
         std::vector<Entry> m_entries;
+        DAXMLTree *m_tree = nullptr;
     };
     static void fixUpNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint, NamespaceSubstitutionMap &map);
     // "{URI}:local" or "prefix:local" on a node without a namespace takes the
@@ -82,10 +86,17 @@ public:
     static void fixDuplicateNamespacesForNode(xmlNodePtr node, xmlNodePtr graftPoint, NamespaceSubstitutionMap &map);
     // Unlinks one declaration from the element's list and frees it.
     static void deleteNamespacePtr(xmlNsPtr ns, xmlNodePtr node);
+    // Unlinks it only; false when the element does not declare it.
+    static bool unlinkNamespacePtr(xmlNsPtr ns, xmlNodePtr node);
 
 private:
     friend class DAXMLNode;
     // Appends a node of this tree as the last child and resolves its names.
     void linkLast(xmlNodePtr node);
+    // The fix-up of a node of this tree grafted under this element.
+    void fixUpNamespacesInTree(xmlNodePtr node);
+    // Moves the nodes below top that use one of the dropped declarations to
+    // the one in scope of the same prefix and URI.
+    static void moveToDeclarationsInScope(xmlNodePtr top, const std::vector<xmlNsPtr> &dropped);
     using DAXMLNode::DAXMLNode;
 };

@@ -24,9 +24,15 @@ xmlNsPtr asNamespace(xmlNodePtr node) { return reinterpret_cast<xmlNsPtr>(node);
 
 QString DAXMLNode::errorDomain() { return QStringLiteral("org.vostrelin.DAXML"); }
 
-DAXMLNode::DAXMLNode(xmlNodePtr node, std::shared_ptr<DAXMLTree> tree) : m_node(node), m_tree(std::move(tree)) {}
+DAXMLNode::DAXMLNode(xmlNodePtr node, std::shared_ptr<DAXMLTree> tree) : m_node(node), m_tree(std::move(tree)) {
+    if (m_node && m_tree)
+        m_tree->wrapperMade(m_node);
+}
 
-DAXMLNode::~DAXMLNode() = default;
+DAXMLNode::~DAXMLNode() {
+    if (m_node && m_tree)
+        m_tree->wrapperGone(m_node);
+}
 
 DAXMLNodePtr DAXMLNode::wrap(xmlNodePtr node, const std::shared_ptr<DAXMLTree> &tree) {
     if (!node)
@@ -198,14 +204,18 @@ void DAXMLNode::setStringValue(const QString &value) {
     if (auto *self = dynamic_cast<DAXMLElement *>(this))
         self->releaseCachedValues();
     // The children the new content replaces may have live wrappers: they
-    // leave the tree but stay alive with it (the setter would free them).
+    // leave the tree and live on as long as those do (the setter would free
+    // them at once).
     if (m_node->type == XML_ELEMENT_NODE || m_node->type == XML_ATTRIBUTE_NODE) {
         while (xmlNodePtr child = m_node->children) {
             xmlUnlinkNode(child);
-            if (child->type == XML_ELEMENT_NODE)
+            if (child->type == XML_ELEMENT_NODE) {
                 xmlDOMWrapReconcileNamespaces(nullptr, child, 0);
-            m_tree->keepUnlinked(child);
+                m_tree->collectNamespacesBelow(child);
+            }
+            m_tree->takeUnlinked(child);
         }
+        m_tree->collectNamespacesAbove(m_node);
     }
     // Content is taken literally: escape it for the setter, which reads
     // entity references.

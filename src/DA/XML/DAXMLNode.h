@@ -24,9 +24,9 @@ using DAXMLNamespaceMap = QMap<QString, QString>;
 //
 // Every wrapper shares ownership of the whole tree it points into, so a node
 // kept after its document object (or its parent) is gone stays valid; the
-// tree is freed with the last wrapper. Nodes taken out of a tree stay alive
-// with that tree. Adding a node to an element adds a deep copy; the node
-// added stays where it was.
+// tree is freed with the last wrapper. A node taken out of a tree lives on
+// while a wrapper holds it (or a node below it), and no longer. Adding a
+// node to an element adds a deep copy; the node added stays where it was.
 //
 // Names given with a namespace URI before a node is in a tree are kept as
 // "{URI}:local" and resolved against the declarations in scope when the node

@@ -72,21 +72,28 @@ TEST(DAJson, Writer) {
     EXPECT_EQ(compact.errorTrace().first()->code(), 1);
 }
 
-TEST(DAJson, NumbersWithoutAJsonFormAreNamed) {
+// A dictionary or an array that cannot be written ends its trace with code 4
+// "Not valid type for JSON", the error handed back; the trace starts with
+// the reason.
+TEST(DAJson, AFailedWriteEndsAsNotValidTypeAndStartsWithItsReason) {
     struct Row {
         const char *name;
         DXJsonValue value;
-        const char *inner;
-        const char *outer;  // the last error, when it is not the inner one
+        quint64 maxDepth;
+        const char *inner;  // the trace's first error; null: written
     } rows[] = {
-        {"NaN in an array", DXJsonArray{1, qQNaN()}, "NaN is not a valid number in JSON", nullptr},
-        {"infinity in an array", DXJsonArray{-qInf()}, "Infinity is not a valid number in JSON", nullptr},
-        {"NaN under a key", DXJsonObject{{"k", qQNaN()}}, "NaN is not a valid number in JSON", "Unsupported value for key k in object"},
-        {"finite numbers", DXJsonArray{1.5, 2}, nullptr, nullptr},
+        {"finite numbers", DXJsonArray{1.5, 2}, 512, nullptr},
+        {"NaN in an array", DXJsonArray{1, qQNaN()}, 512, "NaN is not a valid number in JSON"},
+        {"infinity in an array", DXJsonArray{-qInf()}, 512, "Infinity is not a valid number in JSON"},
+        {"NaN under a key", DXJsonObject{{"k", qQNaN()}}, 512, "NaN is not a valid number in JSON"},
+        {"nested too deep", DXJsonArray{DXJsonArray{1}}, 1, "Nested too deep"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         DAJsonWriter w;
+        w.setMaxDepth(row.maxDepth);
+        // A trace left by an earlier call is not carried over.
+        w.stringWithObject(DXJsonValue("x"));
         VNErrorPtr error;
         const QString text = w.stringWithObject(row.value, &error);
         if (!row.inner) {
@@ -95,11 +102,12 @@ TEST(DAJson, NumbersWithoutAJsonFormAreNamed) {
             continue;
         }
         EXPECT_TRUE(text.isNull());
-        ASSERT_FALSE(w.errorTrace().isEmpty());
-        EXPECT_EQ(w.errorTrace().first()->code(), 1);
+        ASSERT_GE(w.errorTrace().size(), 2);
         EXPECT_EQ(w.errorTrace().first()->localizedDescription(), QLatin1String(row.inner));
         ASSERT_TRUE(error);
-        EXPECT_EQ(error->localizedDescription(), QLatin1String(row.outer ? row.outer : row.inner));
+        EXPECT_EQ(error->code(), 4);
+        EXPECT_EQ(error->localizedDescription(), QStringLiteral("Not valid type for JSON"));
+        EXPECT_EQ(error, w.errorTrace().last());
     }
 }
 

@@ -2,6 +2,7 @@
 #include "DA/XML/DAXMLTree.h"
 #include "DA/support/DAXmlLint.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -252,4 +253,151 @@ TEST(DAXMLTree, ARebindingInsideAGraftedTreeKeepsItsNamespaces) {
     const auto c = b[0]->elementsForLocalName("c", "urn:u");
     ASSERT_EQ(c.size(), 1) << bytes.constData();
     EXPECT_EQ(c[0]->elementsForLocalName("d", "urn:u").size(), 1) << bytes.constData();
+}
+
+namespace {
+
+// A tree that lives long and changes: text under an element, a namespace
+// used by an element and by an attribute.
+const QByteArray changing = "<r xmlns:p='urn:p'><e>text</e><p:c p:a='1'/></r>";
+
+DAXMLElementPtr childNamed(const DAXMLElementPtr &parent, const QString &name) {
+    return parent->elementsForName(name).value(0);
+}
+
+}  // namespace
+
+// What a change takes out of a tree is freed once no wrapper holds it, so a
+// long-lived tree changed again and again does not grow.
+TEST(DAXMLTree, ChangesRepeatedOnALongLivedTreeLeaveNothingBehind) {
+    struct Row {
+        const char *name;
+        std::function<void(const DAXMLElementPtr &root, int i)> change;
+    };
+    const Row rows[] = {
+        {"new content replaces a text",
+         [](const DAXMLElementPtr &root, int i) { childNamed(root, "e")->setStringValue(QString::number(i)); }},
+        {"new content replaces an element",
+         [](const DAXMLElementPtr &root, int i) {
+             auto e = childNamed(root, "e");
+             e->addChild(DAXMLNode::elementWithName("b", QString::number(i)));
+             e->setStringValue(QString::number(i));
+         }},
+        {"a child added and removed",
+         [](const DAXMLElementPtr &root, int i) {
+             root->addChild(DAXMLNode::elementWithName("x", QString::number(i)));
+             root->removeChild(childNamed(root, "x"));
+         }},
+        {"an attribute added and removed",
+         [](const DAXMLElementPtr &root, int i) {
+             auto c = childNamed(root, "p:c");
+             c->addAttribute(DAXMLNode::attributeWithName("p:n", QString::number(i)));
+             c->removeChild(c->attributeForName("p:n"));
+         }},
+        {"the declarations set again",
+         [](const DAXMLElementPtr &root, int) { root->setNamespaces({DAXMLNode::namespaceWithName("p", "urn:p")}); }},
+        {"the prefix bound to another URI each time",
+         [](const DAXMLElementPtr &root, int i) {
+             root->setNamespaces({DAXMLNode::namespaceWithName("p", "urn:p" + QString::number(i))});
+         }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        DAXMLDocumentPtr doc = DAXMLDocument::documentWithData(changing);
+        ASSERT_TRUE(doc);
+        const DAXMLElementPtr root = doc->rootElement();
+        for (int i = 0; i < 500; ++i)
+            row.change(root, i);
+        // What a node still uses may stay (the declaration a child was read
+        // under, when the prefix now names another URI); nothing piles up.
+        EXPECT_LE(root->tree()->keptNodeCount(), 1u);
+        EXPECT_TRUE(xmlLintClean(doc->XMLData()));
+    }
+}
+
+// A wrapper held past the change that took its node out of the tree still
+// reads it (the address sanitizer sees a use after free otherwise); the node
+// is freed when the last wrapper of it, or of a node below it, goes.
+TEST(DAXMLTree, ANodeTakenOutLivesExactlyAsLongAsAWrapperOfIt) {
+    struct Row {
+        const char *name;
+        // Takes a node out and answers wrappers of what it took.
+        std::function<DAXMLNodeList(const DAXMLElementPtr &root)> takeOut;
+        // Reads the held wrappers.
+        std::function<void(const DAXMLNodeList &held)> read;
+    };
+    const Row rows[] = {
+        {"a text below a removed element",
+         [](const DAXMLElementPtr &root) {
+             auto e = childNamed(root, "e");
+             const DAXMLNodeList held{e->childAtIndex(0)};
+             root->removeChild(e);
+             return held;
+         },
+         [](const DAXMLNodeList &held) { EXPECT_EQ(held[0]->stringValue(), "text"); }},
+        {"a removed element using a declaration of its parent",
+         [](const DAXMLElementPtr &root) {
+             auto c = childNamed(root, "p:c");
+             root->removeChild(c);
+             root->setNamespaces({});
+             return DAXMLNodeList{c};
+         },
+         [](const DAXMLNodeList &held) { EXPECT_EQ(held[0]->XMLString(), "<p:c xmlns:p=\"urn:p\" p:a=\"1\"/>"); }},
+        {"a text replaced by new content",
+         [](const DAXMLElementPtr &root) {
+             auto e = childNamed(root, "e");
+             const DAXMLNodeList held{e->childAtIndex(0)};
+             e->setStringValue("new");
+             return held;
+         },
+         [](const DAXMLNodeList &held) { EXPECT_EQ(held[0]->stringValue(), "text"); }},
+        {"an attribute's text replaced",
+         [](const DAXMLElementPtr &root) {
+             auto a = childNamed(root, "p:c")->attributeForName("p:a");
+             const DAXMLNodeList held{a->childAtIndex(0)};
+             a->setStringValue("2");
+             return held;
+         },
+         [](const DAXMLNodeList &held) { EXPECT_EQ(held[0]->stringValue(), "1"); }},
+        {"a removed attribute whose declaration goes",
+         [](const DAXMLElementPtr &root) {
+             auto c = childNamed(root, "p:c");
+             const DAXMLNodeList held{c->attributeForName("p:a")};
+             c->removeChild(held[0]);
+             root->setNamespaces({});
+             root->removeChild(c);
+             return held;
+         },
+         [](const DAXMLNodeList &held) {
+             EXPECT_EQ(held[0]->URI(), "urn:p");
+             EXPECT_EQ(held[0]->name(), "p:a");
+             EXPECT_EQ(held[0]->stringValue(), "1");
+         }},
+        {"a declaration set anew",
+         [](const DAXMLElementPtr &root) {
+             const DAXMLNodeList held = root->namespaces();
+             root->setNamespaces({DAXMLNode::namespaceWithName("p", "urn:p")});
+             return held;
+         },
+         [](const DAXMLNodeList &held) {
+             ASSERT_EQ(held.size(), 1);
+             EXPECT_EQ(held[0]->name(), "p");
+             EXPECT_EQ(held[0]->stringValue(), "urn:p");
+         }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        DAXMLDocumentPtr doc = DAXMLDocument::documentWithData(changing);
+        ASSERT_TRUE(doc);
+        std::shared_ptr<DAXMLTree> tree = doc->rootElement()->tree();
+        DAXMLNodeList held = row.takeOut(doc->rootElement());
+        // Another change meanwhile frees nothing held.
+        if (DAXMLElementPtr e = childNamed(doc->rootElement(), "e"))
+            e->setStringValue("again");
+        EXPECT_GE(tree->keptNodeCount(), 1u);
+        row.read(held);
+        held.clear();
+        EXPECT_EQ(tree->keptNodeCount(), 0u);
+        EXPECT_TRUE(xmlLintClean(doc->XMLData()));
+    }
 }

@@ -8,11 +8,15 @@
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNOperationQueue.h"
+#include "Platform/VNTempDirectory.h"
 
 #include <atomic>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <sys/stat.h>
 
 using namespace FetchTest;
 
@@ -175,6 +179,97 @@ TEST(Fetcher, DownloadReplacesFileOnlyOnSuccess) {
     EXPECT_TRUE(ok->data.isEmpty());
     EXPECT_EQ(QFileInfo(path).size(), 700000);
     EXPECT_EQ(progress, 700000);
+}
+
+// A file the caller gives takes the body in place of memory: each reply
+// starts it afresh, and the in-memory bound does not apply.
+TEST(Fetcher, AFileGivenTakesTheBodyInsteadOfMemory) {
+    struct Row {
+        const char *name;
+        bool fileGiven;
+        qint64 bytes;  // of the reply
+        bool retried;  // a 503 first, then "call 2 status 200"
+    };
+    const Row rows[] = {
+        {"a file given", true, 300000, false},
+        {"no file", false, 300000, false},
+        {"a body past the in-memory bound", true, HFHTTPFetcher::maximumDownloadedDataSize + 1, false},
+        {"a reply retried", true, 0, true},
+    };
+    auto dir = VNTest::makeTempDir();
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QByteArray second("call 2 status 200");
+        const QString path = row.retried ? QStringLiteral("/script?statuses=503,200&key=") + tag()
+                                         : QStringLiteral("/bytes?n=%1").arg(row.bytes);
+        auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(path));
+        auto file = std::make_shared<QFile>(dir->filePath(QString::fromLatin1(row.name)));
+        ASSERT_TRUE(file->open(QIODevice::WriteOnly));
+        if (row.fileGiven)
+            fetcher->setDownloadFileHandle(file);
+        if (row.retried) {
+            fetcher->setRetryEnabled(true);
+            fetcher->setMinRetryInterval(0.01);
+        }
+        QByteArray soFar("none yet");
+        fetcher->setReceivedDataBlock([&](const QByteArray &data) { soFar = data; });
+        auto result = run(fetcher, 60000);
+        EXPECT_FALSE(result->error) << (result->error ? result->error->localizedDescription().toStdString() : "");
+        const qint64 body = row.retried ? second.size() : row.bytes;
+        EXPECT_EQ(result->data.size(), row.fileGiven ? 0 : body);
+        EXPECT_EQ(soFar.size(), row.fileGiven ? 0 : body);
+        EXPECT_EQ(fetcher->downloadedLength(), body);
+        file->flush();
+        const QByteArray written = VNTest::readFile(file->fileName());
+        EXPECT_EQ(written.size(), row.fileGiven ? body : 0);
+        if (row.retried)
+            EXPECT_EQ(written, second);
+        // The caller's file stays set and open.
+        EXPECT_EQ(fetcher->downloadFileHandle(), row.fileGiven ? file : nullptr);
+        EXPECT_TRUE(file->isOpen());
+    }
+}
+
+// A download finished on another file system is copied beside its target
+// under a name of its own, then renamed: a file the user keeps there under
+// any name stays as it was.
+TEST(Fetcher, ADownloadPutInPlaceLeavesTheFilesBesideItAlone) {
+    struct Row {
+        const char *name;
+        bool otherFileSystem;  // the temporary folder on another file system than the target
+    };
+    const Row rows[] = {{"same file system", false}, {"across file systems", true}};
+    const QString previous = VNTempDirectory::path();
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto target = VNTest::makeTempDir();
+        std::unique_ptr<QTemporaryDir> temporary =
+            row.otherFileSystem ? std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/varnello-test-XXXXXX"))
+                                : VNTest::makeTempDir();
+        ASSERT_TRUE(temporary->isValid());
+        struct stat a {}, b {};
+        ASSERT_EQ(::stat(QFile::encodeName(target->path()).constData(), &a), 0);
+        ASSERT_EQ(::stat(QFile::encodeName(temporary->path()).constData(), &b), 0);
+        if ((a.st_dev != b.st_dev) != row.otherFileSystem)
+            GTEST_SKIP() << "this machine has no second file system at /dev/shm";
+        VNTempDirectory::setPath(temporary->path());
+
+        const QString path = target->filePath(QStringLiteral("photo.jpg"));
+        const QStringList beside = {path + QStringLiteral(".hfpart"), path + QStringLiteral(".hfpart-000000")};
+        for (const QString &name : beside)
+            VNTest::writeFile(name, "the user's own");
+        auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(QStringLiteral("/bytes?n=300000")));
+        fetcher->setDownloadPath(path);
+        auto result = run(fetcher);
+        VNTempDirectory::setPath(previous);
+        EXPECT_FALSE(result->error) << (result->error ? result->error->localizedDescription().toStdString() : "");
+        EXPECT_EQ(QFileInfo(path).size(), 300000);
+        for (const QString &name : beside)
+            EXPECT_EQ(VNTest::readFile(name), QByteArray("the user's own")) << name.toStdString();
+        // Nothing else is left beside it, nor in the temporary folder.
+        EXPECT_EQ(QDir(target->path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+        EXPECT_TRUE(QDir(temporary->path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
 }
 
 TEST(Fetcher, NoCallbackAfterStop) {
