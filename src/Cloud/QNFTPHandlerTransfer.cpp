@@ -279,10 +279,12 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
         text = QStringLiteral("The file of remembered SSH host keys %1 cannot be read (%2), so the server's key "
                               "cannot be checked and the connection was refused.")
                    .arg(QNFTPHandler::knownHostsFile(), t.knownHostsProblem);
-    } else if (t.hostKeyTypeRefused || (!t.hostKeySeen && !t.rememberedKeyTypes.isEmpty() &&
-                                        (code == CURLE_FAILED_INIT || code == CURLE_SSH))) {
-        // Asked for a remembered type, the server showed another one or
-        // could not agree on any.
+    } else if (t.hostKeyTypeRefused ||
+               (!t.hostKeySeen && !t.rememberedKeyTypes.isEmpty() &&
+                (code == CURLE_FAILED_INIT || code == CURLE_SSH) &&
+                t.log.text().contains(QLatin1String("Unable to exchange encryption keys")))) {
+        // Asked for a remembered type, the server showed another one, or
+        // had none of it and no key exchange came about.
         QStringList types;
         for (const QByteArray &type : t.rememberedKeyTypes)
             types << QString::fromLatin1(type);
