@@ -12,11 +12,13 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QTemporaryFile>
 #include <curl/curl.h>
 
 #include <atomic>
 #include <cerrno>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <sys/types.h>
 #include <unistd.h>
@@ -104,6 +106,15 @@ struct QNFTPHandler::Transfer {
     // SFTP: the server, as its key is remembered under.
     QString sshHost;
     int sshPort = 22;
+    // SFTP: the server showed its key; the key types remembered for it
+    // (asked for first); why the known-hosts file could not be read.
+    bool hostKeySeen = false;
+    QList<QByteArray> rememberedKeyTypes;
+    bool hostKeyTypeRefused = false;
+    QString knownHostsProblem;
+    // SFTP: the remembered keys, in a file the library reads to know which
+    // key type to ask for.
+    std::unique_ptr<QTemporaryFile> keyTypeFile;
     bool probeAnswered = false;
     CURL *handle = nullptr;
     // FTPS without validation: the server's remembered certificate, or
@@ -192,6 +203,7 @@ struct QNFTPHandler::Transfer {
     static int hostKey(void *userdata, int, const char *key, size_t length)
     {
         auto *t = static_cast<Transfer *>(userdata);
+        t->hostKeySeen = true;
         const QNSSHKnownHosts knownHosts(QNFTPHandler::knownHostsFile());
         switch (knownHosts.check(t->sshHost, t->sshPort, QByteArray(key, qsizetype(length)))) {
         case QNSSHKnownHosts::Verdict::Known:
@@ -203,6 +215,15 @@ struct QNFTPHandler::Transfer {
             return CURLKHMATCH_OK;
         case QNSSHKnownHosts::Verdict::Changed:
             t->hostKeyChanged = true;
+            return CURLKHMATCH_MISMATCH;
+        case QNSSHKnownHosts::Verdict::OtherType:
+            t->hostKeyTypeRefused = true;
+            t->rememberedKeyTypes = knownHosts.remembered(t->sshHost, t->sshPort).types();
+            return CURLKHMATCH_MISMATCH;
+        case QNSSHKnownHosts::Verdict::FileUnreadable:
+            t->knownHostsProblem = knownHosts.remembered(t->sshHost, t->sshPort).problem;
+            if (t->knownHostsProblem.isEmpty())
+                t->knownHostsProblem = QStringLiteral("it could not be read");
             return CURLKHMATCH_MISMATCH;
         default:
             return CURLKHMATCH_MISMATCH;

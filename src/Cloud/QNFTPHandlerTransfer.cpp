@@ -89,6 +89,40 @@ QString urlForLog(const QByteArray &url)
     return text;
 }
 
+// The URL's host as written (the library looks it up in its file so, case
+// and all), without an IPv6 address's brackets.
+QString hostAsWritten(const QByteArray &url)
+{
+    static const QRegularExpression host(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://(?:[^/@]*@)?(\\[[^\\]]*\\]|[^:/]*)"));
+    QString found = host.match(QString::fromUtf8(url)).captured(1);
+    if (found.startsWith(QLatin1Char('[')))
+        found = found.mid(1, found.size() - 2);
+    return found;
+}
+
+// A server whose key was remembered is asked for a key of that type, as
+// OpenSSH orders its host-key algorithms: the library reads the remembered
+// keys from a file of their own and asks for the type it finds there for the
+// server. Without it, a server offering several types could show another
+// one first, and be refused as not showing the remembered one.
+void askForRememberedKeyType(CURL *h, QNFTPHandler::Transfer &t, const QString &urlHost, QString &failed)
+{
+    const auto remembered = QNSSHKnownHosts(QNFTPHandler::knownHostsFile()).remembered(t.sshHost, t.sshPort);
+    if (remembered.keys.isEmpty())
+        return;  // the key check tells when the file cannot be read
+    t.rememberedKeyTypes = remembered.types();
+    auto file = std::make_unique<QTemporaryFile>();
+    const QByteArray lines = QNSSHKnownHosts::preferenceLines(urlHost, t.sshPort, remembered);
+    if (!file->open() || file->write(lines) != lines.size() || !file->flush()) {
+        VNLog::log(QStringLiteral("QNFTPHandler: the remembered key types of %1 could not be handed on")
+                       .arg(QNSSHKnownHosts::nameFor(t.sshHost, t.sshPort)));
+        return;
+    }
+    if (failed.isNull() && curl_easy_setopt(h, CURLOPT_SSH_KNOWNHOSTS, QFile::encodeName(file->fileName()).constData()) != CURLE_OK)
+        failed = QStringLiteral("The transfer could not be set up (option %1).").arg(int(CURLOPT_SSH_KNOWNHOSTS));
+    t.keyTypeFile = std::move(file);
+}
+
 // Sets the options every transfer shares; an error text when one cannot be set.
 QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
                   QNStringEncoding &encoding, bool sftp)
@@ -157,6 +191,7 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
         t.sshPort = parsed.port(22);
         set(CURLOPT_SSH_HOSTKEYFUNCTION, &QNFTPHandler::Transfer::hostKey);
         set(CURLOPT_SSH_HOSTKEYDATA, &t);
+        askForRememberedKeyType(h, t, hostAsWritten(url), failed);
     }
     const long stall = stallTimeoutSeconds.load();
     set(CURLOPT_CONNECTTIMEOUT, stall);
@@ -240,6 +275,25 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
                    .arg(t.pinnedCertificate.fingerprint,
                         seen.isNull() ? QStringLiteral("(unreadable)") : seen.fingerprint, t.certificateServer,
                         QNFTPHandler::certificatesFile());
+    } else if (!t.knownHostsProblem.isNull()) {
+        text = QStringLiteral("The file of remembered SSH host keys %1 cannot be read (%2), so the server's key "
+                              "cannot be checked and the connection was refused.")
+                   .arg(QNFTPHandler::knownHostsFile(), t.knownHostsProblem);
+    } else if (t.hostKeyTypeRefused ||
+               (!t.hostKeySeen && !t.rememberedKeyTypes.isEmpty() &&
+                (code == CURLE_FAILED_INIT || code == CURLE_SSH) &&
+                t.log.text().contains(QLatin1String("Unable to exchange encryption keys")))) {
+        // Asked for a remembered type, the server showed another one, or
+        // had none of it and no key exchange came about.
+        QStringList types;
+        for (const QByteArray &type : t.rememberedKeyTypes)
+            types << QString::fromLatin1(type);
+        text = QStringLiteral("The server %1 on port %2 did not show a host key of the type remembered for it (%3), "
+                              "so the connection was refused: the server may be an impostor. If its keys were changed "
+                              "on purpose, remove its entry from %4.")
+                   .arg(t.sshHost)
+                   .arg(t.sshPort)
+                   .arg(types.join(QStringLiteral(", ")), QNFTPHandler::knownHostsFile());
     } else if (t.hostKeyChanged) {
         text = QStringLiteral("The server's host key has changed since the first login, so the connection was "
                               "refused: the server may be an impostor. If its key was changed on purpose, remove "

@@ -183,9 +183,9 @@ void QNFlickrHandler::readPages(const QString &method, const Params &params, con
     Params paged = params;
     paged << std::pair{QStringLiteral("page"), QString::number(page)} << std::pair{QStringLiteral("per_page"), kPerPage};
     auto me = self();
-    m_client->call(method, paged, false,
+    m_client->callSized(method, paged, false,
                    [me, method, params, container, itemKey, page, items, done, bound](
-                       const DXJsonValue &reply, VNErrorPtr error, bool cancelled) {
+                       const DXJsonValue &reply, qint64 replyBytes, VNErrorPtr error, bool cancelled) {
                        if (error || cancelled) {
                            done(nullptr, error, cancelled);
                            return;
@@ -198,8 +198,8 @@ void QNFlickrHandler::readPages(const QString &method, const Params &params, con
                        }
                        for (const DXJsonValue &item : list.toArray())
                            items->append(item);
-                       // The client hands the reply parsed: its entries weigh it.
-                       if (const QString beyond = bound->addPage(0, list.toArray().size()); !beyond.isNull()) {
+                       if (const QString beyond = bound->addPage(replyBytes, list.toArray().size());
+                           !beyond.isNull()) {
                            done(nullptr, failure(beyond), false);
                            return;
                        }

@@ -6,7 +6,13 @@
 #include <QFileInfo>
 #include <QMessageAuthenticationCode>
 #include <QRegularExpression>
+#include <QStringList>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -77,43 +83,182 @@ bool QNSSHKnownHosts::matchesName(const QString &names, const QString &name) {
     return matched;
 }
 
+namespace {
+
+// A known-hosts file is small; one past this size is refused, not read in part.
+constexpr qint64 fileBound = 16 * 1024 * 1024;
+
+struct KnownLine {
+    bool revoked = false;
+    QByteArray names;
+    QByteArray type;
+    QByteArray key;  // base64
+};
+
+// The lines that name a key, comments and certificate authorities left out.
+QList<KnownLine> parseLines(const QByteArray &contents) {
+    QList<KnownLine> lines;
+    for (const QByteArray &rawLine : contents.split('\n')) {
+        const QList<QByteArray> fields = rawLine.simplified().split(' ');
+        if (fields.size() < 3 || fields.first().startsWith('#'))
+            continue;
+        KnownLine line;
+        int at = 0;
+        if (fields.first().startsWith('@')) {
+            if (fields.first() != "@revoked" || fields.size() < 4)
+                continue;  // certificate authorities: not used here
+            line.revoked = true;
+            at = 1;
+        }
+        line.names = fields.at(at);
+        line.type = fields.at(at + 1);
+        line.key = fields.at(at + 2);
+        lines.append(line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+QList<QByteArray> QNSSHKnownHosts::Remembered::types() const {
+    QList<QByteArray> out;
+    for (const auto &key : keys)
+        if (!out.contains(key.first))
+            out.append(key.first);
+    return out;
+}
+
+bool QNSSHKnownHosts::read(QByteArray *contents, QString *problem) const {
+    contents->clear();
+    const QByteArray path = QFile::encodeName(m_file);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        // Not there (nor its folder): nothing remembered yet.
+        if (errno == ENOENT || errno == ENOTDIR)
+            return true;
+        *problem = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0;
+    if (!ok)
+        *problem = QString::fromLocal8Bit(std::strerror(errno));
+    else if (S_ISDIR(info.st_mode))
+        *problem = QStringLiteral("it is a folder");
+    else if (!S_ISREG(info.st_mode))
+        *problem = QStringLiteral("it is not a regular file");
+    ok = problem->isNull();
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *problem = QString::fromLocal8Bit(std::strerror(errno));
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else if (contents->size() + n > fileBound) {
+            *problem = QStringLiteral("it is larger than 16 MiB");
+            ok = false;
+        } else {
+            contents->append(buffer, n);
+        }
+    }
+    ::close(fd);
+    if (!ok)
+        contents->clear();
+    return ok;
+}
+
+bool QNSSHKnownHosts::append(const QByteArray &contents, const QByteArray &line) const {
+    // A file that is a link is written where the link leads.
+    QString target = m_file;
+    if (QFileInfo(m_file).isSymLink() && !QFileInfo(m_file).canonicalFilePath().isEmpty())
+        target = QFileInfo(m_file).canonicalFilePath();
+    const QString folder = QFileInfo(target).absolutePath();
+    QDir().mkpath(folder);
+    // Written beside the file and renamed over it: a disk that fills up
+    // midway leaves the file as it was, never a cut line that would refuse
+    // the server as changed the next time.
+    QByteArray whole = contents;
+    if (!whole.isEmpty() && !whole.endsWith('\n'))
+        whole += '\n';
+    whole += line;
+    QByteArray temporary = QFile::encodeName(folder + QStringLiteral("/.known_hosts-XXXXXX"));
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat existing {};
+    const mode_t mode = ::stat(QFile::encodeName(target).constData(), &existing) == 0 ? existing.st_mode & 0777 : 0644;
+    bool ok = ::fchmod(fd, mode) == 0;
+    for (qsizetype done = 0; ok && done < whole.size();) {
+        const ssize_t n = ::write(fd, whole.constData() + done, size_t(whole.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += ok ? n : 0;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temporary.constData(), QFile::encodeName(target).constData()) == 0;
+    if (!ok)
+        ::unlink(temporary.constData());
+    return ok;
+}
+
+QNSSHKnownHosts::Remembered QNSSHKnownHosts::remembered(const QString &host, int port) const {
+    Remembered out;
+    const QString name = nameFor(host, port);
+    QByteArray contents;
+    std::lock_guard lock(fileMutex());
+    if (!read(&contents, &out.problem))
+        return out;
+    for (const KnownLine &line : parseLines(contents))
+        if (!line.revoked && matchesName(QString::fromUtf8(line.names), name))
+            out.keys.append({line.type, line.key});
+    return out;
+}
+
+QByteArray QNSSHKnownHosts::preferenceLines(const QString &urlHost, int port, const Remembered &remembered) {
+    QStringList names{urlHost};
+    if (urlHost.toLower() != urlHost)
+        names.append(urlHost.toLower());
+    QByteArray out;
+    for (const auto &key : remembered.keys)
+        for (const QString &host : names) {
+            const QString name = port <= 0 || port == 22 ? host : QStringLiteral("[%1]:%2").arg(host).arg(port);
+            out += name.toUtf8() + ' ' + key.first + ' ' + key.second + '\n';
+        }
+    return out;
+}
+
 QNSSHKnownHosts::Verdict QNSSHKnownHosts::check(const QString &host, int port, const QByteArray &key) const {
     const QString name = nameFor(host, port);
     const QByteArray type = keyTypeOf(key);
     const QByteArray encoded = key.toBase64();
     std::lock_guard lock(fileMutex());
-    QFile file(m_file);
     QByteArray contents;
-    if (file.open(QIODevice::ReadOnly)) {
-        // A known-hosts file is small; one past any sensible size is not read whole.
-        contents = file.read(16 * 1024 * 1024);
-        file.close();
-    }
+    QString problem;
+    if (!read(&contents, &problem))
+        return Verdict::FileUnreadable;
     bool known = false;
     bool changed = false;
     bool revokedKey = false;
-    for (const QByteArray &rawLine : contents.split('\n')) {
-        const QList<QByteArray> fields = rawLine.simplified().split(' ');
-        if (fields.size() < 3 || fields.first().startsWith('#'))
+    bool otherType = false;
+    for (const KnownLine &line : parseLines(contents)) {
+        if (!matchesName(QString::fromUtf8(line.names), name))
             continue;
-        int at = 0;
-        bool revoked = false;
-        if (fields.first().startsWith('@')) {
-            if (fields.first() != "@revoked" || fields.size() < 4)
-                continue;  // certificate authorities: not used here
-            revoked = true;
-            at = 1;
-        }
-        if (!matchesName(QString::fromUtf8(fields.at(at)), name))
-            continue;
-        const bool sameKey = fields.at(at + 2) == encoded;
-        if (revoked) {
+        const bool sameKey = line.key == encoded;
+        if (line.revoked) {
             revokedKey = revokedKey || sameKey;
             continue;
         }
         // Keys of other types stand beside this one (a server offers several).
-        if (fields.at(at + 1) != type)
+        if (line.type != type) {
+            otherType = true;
             continue;
+        }
         if (sameKey)
             known = true;
         else
@@ -126,14 +271,10 @@ QNSSHKnownHosts::Verdict QNSSHKnownHosts::check(const QString &host, int port, c
         return Verdict::Known;
     if (type.isEmpty())
         return Verdict::Unreadable;
-    QDir().mkpath(QFileInfo(m_file).absolutePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return Verdict::Unremembered;
-    QByteArray line;
-    if (!contents.isEmpty() && !contents.endsWith('\n'))
-        line += '\n';
-    line += name.toUtf8() + ' ' + type + ' ' + encoded + '\n';
-    const bool written = file.write(line) == line.size() && file.flush();
-    file.close();
-    return written ? Verdict::Added : Verdict::Unremembered;
+    // The server was asked for a remembered type first; showing another
+    // one means it has none of them now.
+    if (otherType)
+        return Verdict::OtherType;
+    const QByteArray line = name.toUtf8() + ' ' + type + ' ' + encoded + '\n';
+    return append(contents, line) ? Verdict::Added : Verdict::Unremembered;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <utility>
 
 // The SSH servers an SFTP drive has met, in a file of OpenSSH's known-hosts
 // form: one "names key-type base64-key" line per key. A server on port 22 is
@@ -9,7 +11,10 @@
 // servers on one host each keep their own key; a line without a port is
 // valid for port 22 only. Names may also be patterns ("*", "?", "!") or
 // hashed ("|1|salt|hash"), as OpenSSH writes them; "@revoked" lines refuse
-// their key. The first key met for a name is trusted and remembered.
+// their key. The first key met for a name is trusted and remembered; a
+// server that once showed a key of one type must show a key of that type
+// again (a connection asks for it first). A file that is there but cannot
+// be read trusts nothing.
 class QNSSHKnownHosts {
 public:
     enum class Verdict {
@@ -20,6 +25,18 @@ public:
         // as OpenSSH goes on when it cannot add a host.
         Unremembered,
         Unreadable,  // the key names no type
+        // A key of another type than the ones remembered for the server.
+        OtherType,
+        // The file is there but cannot be read (a folder in its place, no
+        // permission, an I/O error, far too large): nothing is trusted.
+        FileUnreadable,
+    };
+
+    // The keys remembered for one server: (type, base64 key), in file order.
+    struct Remembered {
+        QString problem;  // the file cannot be read: why (else null)
+        QList<std::pair<QByteArray, QByteArray>> keys;
+        QList<QByteArray> types() const;
     };
 
     explicit QNSSHKnownHosts(QString file) : m_file(std::move(file)) {}
@@ -31,7 +48,20 @@ public:
     // type's name) and remembers it on first sight.
     Verdict check(const QString &host, int port, const QByteArray &key) const;
 
+    // What the file remembers for the server (revoked keys left out).
+    Remembered remembered(const QString &host, int port) const;
+
+    // Known-hosts lines of the remembered keys, named as the transfer
+    // library looks its server up (the URL's host as written, and in lower
+    // case), so that it asks the server for a key of a remembered type.
+    static QByteArray preferenceLines(const QString &urlHost, int port, const Remembered &remembered);
+
 private:
+    // The file's bytes; a missing file is empty. False, with why, when the
+    // file is there but cannot be read whole.
+    bool read(QByteArray *contents, QString *problem) const;
+    // Writes the file anew with line added, whole or not at all.
+    bool append(const QByteArray &contents, const QByteArray &line) const;
     static bool matchesName(const QString &names, const QString &name);
     static bool matchesPattern(const QString &pattern, const QString &name);
     static bool matchesHashed(const QString &hashed, const QString &name);

@@ -5,6 +5,7 @@
 #include "Core/QNCreateFolderOperation.h"
 #include "Core/QNDownloadOperation.h"
 #include "Core/QNListDocumentsOperation.h"
+#include "Core/QNMyDocumentsHandler.h"
 #include "Core/QNTask.h"
 #include "Core/QNThrottleOperation.h"
 #include "Core/QNUploadOperation.h"
@@ -123,13 +124,22 @@ QStringList QNCopyTaskItem::notes() const {
     return m_notes;
 }
 
-bool QNCopyTaskItem::leftOutForItsName(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
+bool QNCopyTaskItem::leftOutUnreadable(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
                                        const QNTaskItemCompletedBlock &completed) {
-    if (!document->hasUnreadableName())
+    QString why;
+    if (document->hasUnreadableName()) {
+        why = QStringLiteral("its name is not valid UTF-8");
+    } else if (m_fromDriveConfig && m_fromDriveConfig->isMyFiles() && document->isLink()) {
+        // A link to nothing has nothing to copy; the rest of the tree goes on.
+        const QString target = QNMyDocumentsHandler::linkLeadingNowhere(document->path());
+        if (!target.isNull())
+            why = QStringLiteral("it is a link to \u201c%1\u201d, which does not exist").arg(target);
+    }
+    if (why.isNull())
         return false;
     const QString path = normalizedFolderPath(document->path());
-    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: its name is not valid UTF-8.")
-                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2));
+    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: %3.")
+                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), why);
     VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
     if (!top || top.get() == this) {
@@ -289,7 +299,7 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         failCopy(completed, makeError(QStringLiteral("There is nothing to copy.")));
         return;
     }
-    if (leftOutForItsName(document, primary, completed))
+    if (leftOutUnreadable(document, primary, completed))
         return;
     if (isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
         // Already where it should go: nothing to do, and nothing went wrong.

@@ -23,8 +23,9 @@
 //      copy. A file already on the local disk is uploaded from where it is.
 // A link to a folder is followed at most once per folder it leads to, and not
 // at all when it leads back into the tree being copied (or nobody said
-// where it leads): the copy always ends. A link left out is named in the
-// primary's error, as a name that cannot be read is; the rest is copied.
+// where it leads): the copy always ends. A link left out (as a local link
+// to nothing is) is named in the primary's error, as a name that cannot be
+// read is; the rest is copied.
 // Within one task nothing is written over or into an item the task wrote
 // before under a name that differs at most in letter case: the later item
 // fails, naming both, and stays where it was.
@@ -153,8 +154,9 @@ protected:
     bool uploadAnswered() const { return m_uploadAnswered.load(); }
 
 private:
-    // Whether the document's name cannot be read back: reports or notes it.
-    bool leftOutForItsName(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
+    // Whether the document cannot be read at all (its name cannot be read
+    // back, or it is a local link to nothing): reports or notes it.
+    bool leftOutUnreadable(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
                            const QNTaskItemCompletedBlock &completed);
     // Whether a folder that is a link must not be followed; notes why on
     // the primary.

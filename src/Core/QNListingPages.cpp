@@ -9,8 +9,14 @@ QString QNListingPages::addPage(qint64 replyBytes, qsizetype entries) {
     // so that pages of nothing cannot go on forever either.
     m_bytes += std::max<qint64>(replyBytes, minimumPageBytes);
     m_entries += entries;
+    ++m_pages;
+    // Each bound says itself which one it is.
     if (m_bytes > QNCloudInterface::maximumListingBytes)
-        return QNCloudInterface::listingTooLargeText();
+        return QStringLiteral("The folder's listing is larger than %1 MiB in its %2 pages (each counted as at least "
+                              "%3 KiB), more than a listing may hold; it was not read on.")
+            .arg(QNCloudInterface::maximumListingBytes >> 20)
+            .arg(m_pages)
+            .arg(minimumPageBytes >> 10);
     if (m_entries > maximumEntries)
         return QStringLiteral("The folder's listing has more than %1 entries, more than a listing may hold; it was "
                               "not read on.")

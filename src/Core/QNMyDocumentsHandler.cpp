@@ -121,6 +121,21 @@ QNDriveConfigPtr QNMyDocumentsHandler::makeLocalDriveConfig() {
     return config;
 }
 
+QString QNMyDocumentsHandler::linkLeadingNowhere(const QString &path) {
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    const QByteArray encoded = QFile::encodeName(p);
+    struct stat info {};
+    if (::lstat(encoded.constData(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return {};
+    if (::stat(encoded.constData(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR && errno != ELOOP))
+        return {};  // it leads somewhere (or cannot be looked at: the copy says why)
+    char target[4096];
+    const ssize_t length = ::readlink(encoded.constData(), target, sizeof target - 1);
+    return length > 0 ? QFile::decodeName(QByteArray(target, length)) : QStringLiteral("");
+}
+
 namespace {
 
 // A file's creation time, else its modification time, read as UTC: no time

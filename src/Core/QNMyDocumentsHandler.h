@@ -19,6 +19,10 @@ public:
     static QNCloudInterfacePtr make(const QNDriveConfigPtr &driveConfig);
     // A run-time local drive (isMyFiles and useAbsolutePath set).
     static QNDriveConfigPtr makeLocalDriveConfig();
+    // For a link that leads to nothing (its target is missing, or links
+    // lead round in a circle): what the link says, else a null text. A
+    // copy leaves such a link out and names it.
+    static QString linkLeadingNowhere(const QString &path);
 
     QString className() const override { return QStringLiteral("QNMyDocumentsHandler"); }
 

@@ -35,12 +35,19 @@ ForceCommand internal-sftp -d {root}
 """
 
 
-def _keygen(path, comment):
-    subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-C", comment, "-f", path],
+def _keygen(path, comment, kind="ed25519"):
+    subprocess.run(["ssh-keygen", "-q", "-t", kind, "-N", "", "-C", comment, "-f", path],
                    check=True, stdout=subprocess.DEVNULL)
 
 
-def start(workdir):
+def _public(path):
+    with open(path + ".pub") as f:
+        return " ".join(f.read().split()[:2])
+
+
+def start(workdir, extra_host_key_types=()):
+    """extra_host_key_types: more host keys of these types ("ecdsa"), each in
+    the state as host_key_public_TYPE."""
     uid, gid = ftp_common.ensure_user()
     root = os.path.join(workdir, "root")
     ftp_common.make_tree(root, uid, gid)
@@ -51,15 +58,21 @@ def start(workdir):
     _keygen(client_key, "varnello-peer-client")
     with open(client_key + ".pub") as src, open(os.path.join(workdir, "authorized_keys"), "w") as dst:
         dst.write(src.read())
-    with open(host_key + ".pub") as f:
-        host_key_public = " ".join(f.read().split()[:2])
+    host_key_public = _public(host_key)
+    host_keys = [host_key]
+    extra_public = {}
+    for kind in extra_host_key_types:
+        path = os.path.join(workdir, "ssh_host_%s_key" % kind)
+        _keygen(path, "varnello-peer-host", kind)
+        host_keys.append(path)
+        extra_public["host_key_public_" + kind] = _public(path)
 
     # sshd's privilege separation folder.
     os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
     port = peerlib.free_port()
     config = os.path.join(workdir, "sshd_config")
     with open(config, "w") as f:
-        f.write(CONFIG.format(port=port, host_key=host_key, workdir=workdir, user=ftp_common.TEST_USER, root=root))
+        f.write(CONFIG.format(port=port, host_key="\nHostKey ".join(host_keys), workdir=workdir, user=ftp_common.TEST_USER, root=root))
     os.chmod(config, 0o600)
     # The server writes listing times in its own time zone: UTC, as FTP
     # servers list, whatever zone the tests run in.
@@ -67,7 +80,7 @@ def start(workdir):
     pid = peerlib.spawn(["/usr/sbin/sshd", "-D", "-e", "-f", config], workdir, "sshd.log", env=env)
     peerlib.wait_for_port(port)
 
-    return {
+    return dict(extra_public, **{
         "pids": [pid],
         "host": "127.0.0.1",
         "port": port,
@@ -80,4 +93,4 @@ def start(workdir):
         "sjis_folder": "/sjis/",
         "cp1251_folder": "/cp1251/",
         "work_folder": "/work/",
-    }
+    })

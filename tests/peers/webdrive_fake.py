@@ -84,6 +84,9 @@ class Service:
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # Headers and body go out in separate writes: without this each reply
+    # on a kept connection waits for the client's delayed acknowledgement.
+    disable_nagle_algorithm = True
     service = None
 
     def log_message(self, fmt, *args):

@@ -155,6 +155,12 @@ void FKFlickrClient::cancel() {
 }
 
 void FKFlickrClient::call(const QString &method, const Params &params, bool post, JsonReply reply) {
+    callSized(method, params, post, [reply](const DXJsonValue &json, qint64, VNErrorPtr error, bool cancelled) {
+        reply(json, std::move(error), cancelled);
+    });
+}
+
+void FKFlickrClient::callSized(const QString &method, const Params &params, bool post, SizedJsonReply reply) {
     Params all{{QStringLiteral("method"), method},
                {QStringLiteral("format"), QStringLiteral("json")},
                {QStringLiteral("nojsoncallback"), QStringLiteral("1")}};
@@ -172,7 +178,7 @@ void FKFlickrClient::call(const QString &method, const Params &params, bool post
     }
     send(request, [reply, method](NRHTTPRequest *r, VNErrorPtr error, bool cancelled) {
         if (error || cancelled) {
-            reply(DXJsonValue(), error, cancelled);
+            reply(DXJsonValue(), 0, error, cancelled);
             return;
         }
         DXJsonValue json = JSONValue(r->responseData());
@@ -181,10 +187,10 @@ void FKFlickrClient::call(const QString &method, const Params &params, bool post
             QString message = json[QStringLiteral("message")].toString();
             if (message.isEmpty())
                 message = QStringLiteral("Flickr sent an unreadable reply to %1.").arg(method);
-            reply(DXJsonValue(), makeError(message), false);
+            reply(DXJsonValue(), 0, makeError(message), false);
             return;
         }
-        reply(json, nullptr, false);
+        reply(json, r->responseData().size(), nullptr, false);
     });
 }
 

@@ -48,6 +48,11 @@ public:
     // One API method ("flickr.photosets.getList"), JSON; write methods go as
     // a signed form POST. A reply whose "stat" is not "ok" is an error.
     void call(const QString &method, const Params &params, bool post, JsonReply reply);
+    // The same, also telling the size of the reply in bytes (a listing's
+    // pages are weighed by it).
+    using SizedJsonReply =
+        std::function<void(const DXJsonValue &reply, qint64 replyBytes, VNErrorPtr error, bool cancelled)>;
+    void callSized(const QString &method, const Params &params, bool post, SizedJsonReply reply);
     // Uploads the file under the title; answers the new photo's id.
     void upload(const QString &file, const QString &title, Progress progress,
                 std::function<void(QString photoId, VNErrorPtr error, bool cancelled)> reply);

@@ -80,7 +80,8 @@ Answer run(const QNDriveConfigPtr &drive, Call call) {
     return *answer;
 }
 
-inline Answer list(const QNDriveConfigPtr &drive, const QString &path, const QString &keyword = QString()) {
+inline Answer list(const QNDriveConfigPtr &drive, const QString &path, const QString &keyword = QString(),
+                   int timeoutMs = 20000) {
     auto answer = std::make_shared<Answer>();
     drive->createCloudInterface()->listDocuments(QNDocument::withPath(path, true), keyword,
                                                  [answer](QNDocumentList d, QString, VNErrorPtr e, bool c) {
@@ -89,7 +90,7 @@ inline Answer list(const QNDriveConfigPtr &drive, const QString &path, const QSt
                                                      answer->error = e;
                                                      answer->cancelled = c;
                                                  });
-    EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, 20000));
+    EXPECT_TRUE(VNTest::waitUntil([&] { return answer->count > 0; }, timeoutMs));
     return *answer;
 }
 

@@ -1,0 +1,148 @@
+// The known-hosts file of SFTP drives against real sshd servers: one with an
+// ed25519 host key only, and one with an ed25519 and an ECDSA key. A file
+// that cannot be read refuses every server, naming the file; a server is
+// asked for the type of key remembered for it, and one that has no key of
+// that type is refused, naming the host, the port and the type.
+#include "../FTP/FTPPeerSupport.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+using namespace FTPPeer;
+
+namespace {
+
+// Another server's keys, of each type.
+const QByteArray strangerEd25519 = "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIDFMIbH4lHnjBT7MrdWFQdFSqdTrTsoi6KkAEPWTWu8t";
+const QByteArray strangerEcdsa =
+    "ecdsa-sha2-nistp256 AAAAE2VjZHNhLXNoYTItbmlzdHAyNTYAAAAIbmlzdHAyNTYAAABBBCHD+UC1vtl9LN2s8YZOsLnOpdeAWVcwHRLF87TMpd"
+    "Ibk90e/DrlOYdb3LZ7tc/aHr+PpgsTTwkXi9gm61QopgQ=";
+
+class SSHHostKeys : public ::testing::Test {
+protected:
+    void SetUp() override {
+        temp = VNTest::makeTempDir();
+        knownHosts = temp->path() + QStringLiteral("/app/ssh_known_hosts");
+        QNFTPHandler::setKnownHostsFile(knownHosts);
+        ASSERT_FALSE(root(Kind::SFTP).isEmpty()) << "the sshd peer did not start";
+        twoKeys = VNTest::peerState(QStringLiteral("sshd_twokeys"));
+        ASSERT_FALSE(twoKeys.isEmpty()) << "the sshd peer with two host keys did not start";
+    }
+
+    // "[127.0.0.1]:port" of a peer.
+    static QByteArray nameOf(const QJsonObject &peer) {
+        return "[127.0.0.1]:" + QByteArray::number(peer.value(QStringLiteral("port")).toInt());
+    }
+    QNDriveConfigPtr twoKeysDrive() const {
+        auto config = drive(Kind::SFTP);
+        config->setUrl(twoKeys.value(QStringLiteral("url")).toString());
+        return config;
+    }
+
+    std::unique_ptr<QTemporaryDir> temp;
+    QString knownHosts;
+    QJsonObject twoKeys;
+};
+
+// The server's own key is remembered in each row but the first; the rows
+// differ from the second in how the file can be read alone.
+TEST_F(SSHHostKeys, AKnownHostsFileThatCannotBeReadRefusesTheServerNamingTheFile) {
+    const QByteArray remembered = nameOf(state(Kind::SFTP)) + ' ' + strangerEd25519 + '\n';
+    enum class Kind_ { Missing, Readable, Folder, IOError };
+    struct Row {
+        const char *name;
+        Kind_ kind;
+        bool passes;
+    };
+    const Row rows[] = {
+        {"no file yet", Kind_::Missing, true},
+        {"a file remembering another key", Kind_::Readable, false},
+        {"a folder in its place", Kind_::Folder, false},
+        // As a file whose reading fails: the start of a process's memory
+        // cannot be read, by root either.
+        {"a file whose reading fails", Kind_::IOError, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QDir(QFileInfo(knownHosts).absolutePath()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(knownHosts).absolutePath()));
+        switch (row.kind) {
+        case Kind_::Missing:
+            break;
+        case Kind_::Readable:
+            ASSERT_TRUE(VNTest::writeFile(knownHosts, remembered));
+            break;
+        case Kind_::Folder:
+            ASSERT_TRUE(QDir().mkpath(knownHosts));
+            break;
+        case Kind_::IOError:
+            ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), knownHosts));
+            break;
+        }
+        const Answer a = login(drive(Kind::SFTP));
+        EXPECT_EQ(a.ok, row.passes) << a.text().toStdString();
+        if (row.passes)
+            continue;
+        if (row.kind == Kind_::Readable) {
+            EXPECT_TRUE(a.text().startsWith(QStringLiteral("The server's host key has changed"))) << a.text().toStdString();
+            continue;
+        }
+        EXPECT_TRUE(a.text().startsWith(QStringLiteral("The file of remembered SSH host keys %1 cannot be read")
+                                            .arg(knownHosts)))
+            << a.text().toStdString();
+        EXPECT_TRUE(list(drive(Kind::SFTP), QStringLiteral("/")).error);
+    }
+}
+
+// Rows of a remembered key and the server it is met on; each refused row
+// differs from a passing one in one condition (the key's type or the server).
+TEST_F(SSHHostKeys, AServerIsAskedForTheRememberedKeyTypeAndRefusedWithoutIt) {
+    const QJsonObject one = state(Kind::SFTP);
+    struct Row {
+        const char *name;
+        bool twoKeyServer;
+        QByteArray remembered;  // "type base64"
+        bool passes;
+    };
+    const Row rows[] = {
+        // A server with two keys shows the one of the type remembered,
+        // whichever type the library would ask for first.
+        {"its ed25519 key remembered", true, twoKeys.value(QStringLiteral("host_key_public")).toString().toLatin1(),
+         true},
+        {"its ECDSA key remembered", true, twoKeys.value(QStringLiteral("host_key_public_ecdsa")).toString().toLatin1(),
+         true},
+        {"another ECDSA key remembered", true, strangerEcdsa, false},
+        {"its ed25519 key remembered, one key", false, one.value(QStringLiteral("host_key_public")).toString().toLatin1(),
+         true},
+        // A server without a key of the remembered type is refused, not
+        // remembered with another key beside.
+        {"an ECDSA key remembered, one ed25519 key", false, strangerEcdsa, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QJsonObject &peer = row.twoKeyServer ? twoKeys : one;
+        const QByteArray file = nameOf(peer) + ' ' + row.remembered + '\n';
+        ASSERT_TRUE(VNTest::writeFile(knownHosts, file));
+        const Answer a = login(row.twoKeyServer ? twoKeysDrive() : drive(Kind::SFTP));
+        EXPECT_EQ(a.ok, row.passes) << a.text().toStdString();
+        EXPECT_EQ(VNTest::readFile(knownHosts), file);
+        if (row.passes)
+            continue;
+        const QString type = QString::fromLatin1(row.remembered.split(' ').value(0));
+        if (row.twoKeyServer) {
+            EXPECT_TRUE(a.text().startsWith(QStringLiteral("The server's host key has changed"))) << a.text().toStdString();
+        } else {
+            EXPECT_TRUE(a.text().startsWith(
+                QStringLiteral("The server 127.0.0.1 on port %1 did not show a host key of the type remembered for it (%2)")
+                    .arg(peer.value(QStringLiteral("port")).toInt())
+                    .arg(type)))
+                << a.text().toStdString();
+        }
+    }
+}
+
+}  // namespace
