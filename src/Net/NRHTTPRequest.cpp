@@ -292,7 +292,11 @@ void NRHTTPRequest::setShowAccurateProgress(bool on) { LOCKED; m_showAccuratePro
 bool NRHTTPRequest::showAccurateProgress() const { LOCKED; return m_showAccurateProgress; }
 bool NRHTTPRequest::shouldResetDownloadProgress() const { LOCKED; return m_shouldResetDownloadProgress; }
 bool NRHTTPRequest::shouldResetUploadProgress() const { LOCKED; return m_shouldResetUploadProgress; }
-void NRHTTPRequest::setQueue(const std::shared_ptr<NRRequestQueueListener> &queue) { LOCKED; m_queue = queue; }
+void NRHTTPRequest::setQueue(const std::shared_ptr<NRRequestQueueListener> &queue) {
+    LOCKED;
+    m_queue = queue;
+    m_queueHeld = queue;
+}
 std::shared_ptr<NRRequestQueueListener> NRHTTPRequest::queue() const { LOCKED; return m_queue.lock(); }
 void NRHTTPRequest::setShouldResetUploadProgress(bool on) { LOCKED; m_shouldResetUploadProgress = on; }
 void NRHTTPRequest::setShouldResetDownloadProgress(bool on) { LOCKED; m_shouldResetDownloadProgress = on; }

@@ -730,6 +730,9 @@ private:
     QByteArray m_didReceiveDataSelector = "requestDidReceiveData";
     std::weak_ptr<NRProgressDelegate> m_uploadProgressDelegate, m_downloadProgressDelegate;
     std::weak_ptr<NRRequestQueueListener> m_queue;
+    // The queue is held until the request's last callback: a queue its
+    // caller lets go of still runs what it was given.
+    std::shared_ptr<NRRequestQueueListener> m_queueHeld;
     Block m_startedBlock, m_completionBlock, m_failureBlock, m_authenticationNeededBlock,
         m_requestRedirectedBlock;
     HeadersBlock m_headersReceivedBlock;

@@ -23,6 +23,7 @@ void NRHTTPRequest::clearDelegatesAndCancel() {
         LOCKED;
         queue = m_queue.lock();
         m_queue.reset();
+        m_queueHeld.reset();
     }
     m_delegate = nullptr;
     m_uploadProgressDelegate.reset();
@@ -371,4 +372,5 @@ void NRHTTPRequest::releaseBlocks() {
     m_dataReceivedBlock = nullptr;
     m_bytesReceivedBlock = m_bytesSentBlock = nullptr;
     m_downloadSizeIncrementedBlock = m_uploadSizeIncrementedBlock = nullptr;
+    m_queueHeld.reset();
 }
