@@ -70,6 +70,10 @@ void NRHTTPRequest::cancelLoad() {
     }
     destroyTransfer();
     m_bodyFile.reset();
+    // A reply cut short is no reply: only a whole one stays readable (a
+    // refusal read to its end, with its status and page).
+    if (!m_downloadComplete)
+        m_rawResponseData = QByteArray();
     closeDownloadStreams();
     // The request has failed already; a file left behind is only logged.
     if (VNErrorPtr error = deleteTemporaryDownloadFiles())

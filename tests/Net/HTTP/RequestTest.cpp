@@ -186,6 +186,45 @@ TEST(Request, DroppedConnectionMidBodyFails) {
     EXPECT_EQ(errorCode(r), 1);
 }
 
+// The bytes of a reply that never arrived whole are not handed out as its
+// body; a refusal read to its end keeps its page.
+TEST(Request, AReplyCutShortLeavesNoBody) {
+    enum class End { Cancelled, TimedOut, Dropped, ReadWhole };
+    struct Row {
+        const char *name;
+        const char *path;
+        End end;
+        int code;
+        QByteArray body;
+    };
+    const Row rows[] = {
+        {"cancelled part-way", "/stall?n=100000&wait=5", End::Cancelled, 4, {}},
+        {"timed out part-way", "/stall?n=100000&wait=5", End::TimedOut, 2, {}},
+        {"connection dropped part-way", "/drop?n=100000&after=50000", End::Dropped, 1, {}},
+        {"a refusal read to its end", "/loop401", End::ReadWhole, 3, QByteArrayLiteral("no")},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto r = NRHTTPRequest::requestWithURL(fake(QString::fromLatin1(row.path)));
+        r->setTimeOutSeconds(row.end == End::TimedOut ? 1 : 10);
+        auto outcome = std::make_shared<Outcome>();
+        r->setCompletionBlock([outcome] { ++outcome->finished; });
+        r->setFailedBlock([outcome] { ++outcome->failed; });
+        r->startAsynchronous();
+        if (row.end == End::Cancelled) {
+            ASSERT_TRUE(VNTest::waitUntil([&] { return r->totalBytesRead() > 0; }));
+            r->cancel();
+        }
+        ASSERT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }, 15000));
+        EXPECT_EQ(outcome->failed, 1);
+        EXPECT_EQ(errorCode(r), row.code);
+        if (row.end != End::ReadWhole)
+            EXPECT_GT(r->totalBytesRead(), 0u) << "nothing had arrived: the row shows nothing";
+        EXPECT_EQ(r->responseData(), row.body);
+        EXPECT_EQ(r->rawResponseData(), row.body);
+    }
+}
+
 TEST(Request, SilentServerTimesOut) {
     auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=20")));
     r->setTimeOutSeconds(1);
