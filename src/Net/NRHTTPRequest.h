@@ -509,7 +509,8 @@ protected:
     // Fails the request (network thread, or before it starts).
     void failWithError(const VNErrorPtr &error);
     // A whole reply, before it counts as finished (network thread): an error
-    // set here fails the request; Retry sends it again on a new connection.
+    // set here fails the request; Retry sends it again on a new connection,
+    // the one retry a request gets (only while retryCount() is 0).
     enum class ReplyVerdict { Accept, Retry };
     virtual ReplyVerdict reviewReply(VNErrorPtr *error) { return ReplyVerdict::Accept; }
     // A whole, accepted reply (network thread): true keeps the request
