@@ -171,6 +171,8 @@ void NRHTTPRequest::addRequestHeader(const QString &name, const QString &value) 
         }
     }
     m_requestHeaders.insert(name, value);
+    if (m_madeForMainRequest && !m_ownHeaderNames.contains(name.toLower()))
+        m_ownHeaderNames.append(name.toLower());
     if (name.compare(QLatin1String("Authorization"), Qt::CaseInsensitive) == 0) {
         m_callerSetAuthorization = true;
         m_ourAuthorization = false;

@@ -832,6 +832,7 @@ private:
     bool m_isSynchronous = false;
     std::weak_ptr<NRHTTPRequest> m_mainRequest;
     bool m_madeForMainRequest = false;  // a HEAD request made by HEADRequest()
+    QStringList m_ownHeaderNames;  // set on such a HEAD request itself (lower case): its main request's never replace them
     bool isHEADForMainRequest() const { return m_madeForMainRequest && m_requestMethod == QLatin1String("HEAD"); }
     // What a HEAD request made for this one learnt: the reply's length
     // (none: unknown), and whether its size counts (network thread).

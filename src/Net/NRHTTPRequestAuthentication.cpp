@@ -73,15 +73,18 @@ void NRHTTPRequest::recordBasicSuccess() {
     NRSessionCredentialStore::shared().store(entry);
 }
 
-// First found wins: the URL's, the main request's (for its HEAD request),
-// the request's own, the keychain's.
+// First found wins: the URL's, the main request's (for its HEAD request,
+// while it is at the main request's origin), the request's own, the
+// keychain's.
 NRCredentialsPtr NRHTTPRequest::findCredentials() const {
     QString user = m_url.userName(), pass = m_url.password();
     if (user.isEmpty() || pass.isEmpty()) {
         if (const std::shared_ptr<NRHTTPRequest> main = m_mainRequest.lock()) {
             std::lock_guard<std::recursive_mutex> mainLock(main->m_mutex);
-            user = main->m_username;
-            pass = main->m_password;
+            if (sameOrigin(m_url, main->m_url)) {
+                user = main->m_username;
+                pass = main->m_password;
+            }
         }
     }
     if (user.isEmpty() || pass.isEmpty()) {

@@ -4,6 +4,7 @@
 #include "Net/NRS3BucketRequest.h"
 #include "Net/NRS3ObjectRequest.h"
 #include "Net/NRS3ServiceRequest.h"
+#include "Net/NRRequestQueue.h"
 #include "Net/NetTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -194,6 +195,36 @@ TEST_F(S3Service, AHEADRequestIsOfItsOwnKindAndSigned) {
     EXPECT_TRUE(std::dynamic_pointer_cast<NRS3ServiceRequest>(NRS3ServiceRequest::serviceRequest()->HEADRequest()));
 
     runOK(NRS3ObjectRequest::DELETERequestWithBucket("vn-other", "dir/the head.bin"));
+    runOK(NRS3BucketRequest::DELETERequestWithBucket("vn-other"));
+}
+
+// A queue learning a GET's size first sends a HEAD request for it, which
+// signs itself for HEAD (the GET's own signature, made when the queue took
+// the GET, is refused for it).
+TEST_F(S3Service, AQueuesHEADRequestForAGETSignsItself) {
+    runOK(NRS3BucketRequest::PUTRequestWithBucket("vn-other"));
+    runOK(NRS3ObjectRequest::PUTRequestForData(NetTest::pattern(1234), "vn-other", "sized.bin"));
+    auto queue = NRRequestQueue::queue();
+    queue->setShowAccurateProgress(true);
+    auto get = NRS3ObjectRequest::requestWithBucket("vn-other", "sized.bin");
+    int finished = 0, failed = 0;
+    get->setCompletionBlock([&] { ++finished; });
+    get->setFailedBlock([&] { ++failed; });
+    queue->addRequest(get);
+    std::shared_ptr<NRHTTPRequest> head;
+    for (const auto &operation : queue->operations())
+        if (operation != get)
+            head = operation;
+    ASSERT_TRUE(head);
+    queue->go();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return finished + failed > 0; }));
+    EXPECT_EQ(head->responseStatusCode(), 200);
+    EXPECT_FALSE(head->error());
+    EXPECT_NE(head->requestHeaders().value("Authorization"), get->requestHeaders().value("Authorization"));
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(get->responseData(), NetTest::pattern(1234));
+    EXPECT_EQ(queue->totalBytesToDownload(), 1234u);
+    runOK(NRS3ObjectRequest::DELETERequestWithBucket("vn-other", "sized.bin"));
     runOK(NRS3BucketRequest::DELETERequestWithBucket("vn-other"));
 }
 
