@@ -551,7 +551,15 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_downloadProgressDelegate = m_downloadProgressDelegate;
     o.m_shouldResetUploadProgress = m_shouldResetUploadProgress;
     o.m_shouldResetDownloadProgress = m_shouldResetDownloadProgress;
+    // The body goes as the source sends it: compressed when it is. A
+    // compressed body file is the source's own (it goes when the source
+    // ends), so the copy makes its own and measures that.
+    o.m_shouldCompressRequestBody = m_shouldCompressRequestBody;
     o.m_compressedPostBody = m_compressedPostBody;
+    if (m_shouldCompressRequestBody && !m_postBodyFilePath.isEmpty()) {
+        o.m_haveBuiltPostBody = false;
+        o.m_postLength = 0;
+    }
     o.m_useKeychainPersistence = m_useKeychainPersistence;
     o.m_proxyHost = m_proxyHost;
     o.m_proxyPort = m_proxyPort;

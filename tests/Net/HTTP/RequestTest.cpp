@@ -2,6 +2,7 @@
 // statuses, character sets, cookies, failures, cancelling and the queue.
 #include "Net/NetTestSupport.h"
 
+#include "Formats/NRDataDecompressor.h"
 #include "Net/NRNetworkThread.h"
 
 #include <QCoreApplication>
@@ -67,6 +68,48 @@ TEST(Request, MethodsAndBodies) {
     emptyPut->setRequestMethod(QStringLiteral("PUT"));
     run(emptyPut);
     EXPECT_EQ(echoHeader(emptyPut, QStringLiteral("Content-Length")), QStringLiteral("0"));
+}
+
+// A copy of a request with a compressed body sends what the source would:
+// the gzip of the body, its length and "Content-Encoding: gzip", whether
+// the source had built its body before it was copied or not, from memory
+// or from a file.
+TEST(Request, ACopySendsACompressedBodyAsItsSourceWould) {
+    const QByteArray body = QByteArray("a body that compresses well. ").repeated(200);
+    auto dir = VNTest::makeTempDir();
+    const QString file = dir->path() + QStringLiteral("/body.txt");
+    VNTest::writeFile(file, body);
+    struct Row {
+        const char *name;
+        bool fromFile;
+        bool builtBeforeCopy;
+    };
+    const Row rows[] = {
+        {"in memory, built before the copy", false, true},
+        {"in memory, not built yet", false, false},
+        {"from a file, built before the copy", true, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto source = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+        source->setRequestMethod(QStringLiteral("PUT"));
+        source->setShouldCompressRequestBody(true);
+        if (row.fromFile) {
+            source->setPostBodyFilePath(file);
+            source->setShouldStreamPostDataFromDisk(true);
+        } else {
+            source->appendPostData(body);
+        }
+        if (row.builtBeforeCopy)
+            source->buildPostBodyNow();
+        auto copy = source->copy();
+        EXPECT_EQ(run(copy)->finished, 1);
+        const QJsonObject echo = echoOf(copy);
+        const QByteArray received = echo[QStringLiteral("body")].toString().toLatin1();
+        EXPECT_EQ(echo[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Encoding")].toString(), QStringLiteral("gzip"));
+        EXPECT_LT(received.size(), body.size());
+        EXPECT_EQ(NRDataDecompressor::uncompressData(received, nullptr, 1 << 20), body);
+    }
 }
 
 TEST(Request, PersistentConnectionSwitchFollowsMethod) {
