@@ -275,7 +275,8 @@ public:
 
     // A new request of the same kind for the same URL with this one's
     // settings, body, headers, cookies and credentials; no callback blocks
-    // and no reply state (a body already built is not built again).
+    // and no reply state (a body already built is not built again, but for
+    // a compressed body file: the copy compresses it into a file of its own).
     virtual std::shared_ptr<NRHTTPRequest> copy() const;
 
     // --- Life -----------------------------------------------------------
@@ -295,7 +296,9 @@ public:
     void setIsPACFileRequest(bool on);
     // A HEAD request for the same URL with this one's headers, cookies,
     // credentials, proxy and connection settings; its mainRequest() is this
-    // request, whose headers it sends. It speaks through its main request:
+    // request, whose headers it sends (but for those it set itself; away
+    // from this request's origin, without its credentials and cookies).
+    // It speaks through its main request:
     // its own started, headers, redirect and finished callbacks never run,
     // the reply's length becomes the main request's (and its download
     // size), and its failure is the main request's failure.
