@@ -171,6 +171,8 @@ void NRHTTPRequest::addRequestHeader(const QString &name, const QString &value) 
         }
     }
     m_requestHeaders.insert(name, value);
+    if (m_madeForMainRequest && !m_ownHeaderNames.contains(name.toLower()))
+        m_ownHeaderNames.append(name.toLower());
     if (name.compare(QLatin1String("Authorization"), Qt::CaseInsensitive) == 0) {
         m_callerSetAuthorization = true;
         m_ourAuthorization = false;
@@ -253,8 +255,8 @@ bool NRHTTPRequest::useCookiePersistence() const { LOCKED; return m_useCookiePer
 void NRHTTPRequest::setRequestCookies(const QList<QNetworkCookie> &c) { LOCKED; m_requestCookies = c; }
 QList<QNetworkCookie> NRHTTPRequest::requestCookies() const { LOCKED; return m_requestCookies; }
 
-void NRHTTPRequest::setDelegate(QObject *delegate) { m_delegate = delegate; }
-QObject *NRHTTPRequest::delegate() const { return m_delegate.data(); }
+void NRHTTPRequest::setDelegate(QObject *delegate) { LOCKED; m_delegate = delegate; }
+QObject *NRHTTPRequest::delegate() const { LOCKED; return m_delegate.data(); }
 void NRHTTPRequest::setDidStartSelector(const QByteArray &m) { m_didStartSelector = m; }
 void NRHTTPRequest::setDidReceiveResponseHeadersSelector(const QByteArray &m) { m_didReceiveResponseHeadersSelector = m; }
 void NRHTTPRequest::setWillRedirectSelector(const QByteArray &m) { m_willRedirectSelector = m; }
@@ -267,18 +269,24 @@ QByteArray NRHTTPRequest::willRedirectSelector() const { return m_willRedirectSe
 QByteArray NRHTTPRequest::didFinishSelector() const { return m_didFinishSelector; }
 QByteArray NRHTTPRequest::didFailSelector() const { return m_didFailSelector; }
 QByteArray NRHTTPRequest::didReceiveDataSelector() const { return m_didReceiveDataSelector; }
-std::shared_ptr<NRProgressDelegate> NRHTTPRequest::uploadProgressDelegate() const { return m_uploadProgressDelegate.lock(); }
-std::shared_ptr<NRProgressDelegate> NRHTTPRequest::downloadProgressDelegate() const { return m_downloadProgressDelegate.lock(); }
+std::shared_ptr<NRProgressDelegate> NRHTTPRequest::uploadProgressDelegate() const { LOCKED; return m_uploadProgressDelegate.lock(); }
+std::shared_ptr<NRProgressDelegate> NRHTTPRequest::downloadProgressDelegate() const { LOCKED; return m_downloadProgressDelegate.lock(); }
 
 void NRHTTPRequest::setUploadProgressDelegate(std::weak_ptr<NRProgressDelegate> d) {
-    m_uploadProgressDelegate = std::move(d);
-    if (auto p = m_uploadProgressDelegate.lock())
+    {
+        LOCKED;
+        m_uploadProgressDelegate = d;
+    }
+    if (auto p = d.lock())
         p->setMaxValue(1.0);
 }
 
 void NRHTTPRequest::setDownloadProgressDelegate(std::weak_ptr<NRProgressDelegate> d) {
-    m_downloadProgressDelegate = std::move(d);
-    if (auto p = m_downloadProgressDelegate.lock())
+    {
+        LOCKED;
+        m_downloadProgressDelegate = d;
+    }
+    if (auto p = d.lock())
         p->setMaxValue(1.0);
 }
 
@@ -286,7 +294,11 @@ void NRHTTPRequest::setShowAccurateProgress(bool on) { LOCKED; m_showAccuratePro
 bool NRHTTPRequest::showAccurateProgress() const { LOCKED; return m_showAccurateProgress; }
 bool NRHTTPRequest::shouldResetDownloadProgress() const { LOCKED; return m_shouldResetDownloadProgress; }
 bool NRHTTPRequest::shouldResetUploadProgress() const { LOCKED; return m_shouldResetUploadProgress; }
-void NRHTTPRequest::setQueue(const std::shared_ptr<NRRequestQueueListener> &queue) { LOCKED; m_queue = queue; }
+void NRHTTPRequest::setQueue(const std::shared_ptr<NRRequestQueueListener> &queue) {
+    LOCKED;
+    m_queue = queue;
+    m_queueHeld = queue;
+}
 std::shared_ptr<NRRequestQueueListener> NRHTTPRequest::queue() const { LOCKED; return m_queue.lock(); }
 void NRHTTPRequest::setShouldResetUploadProgress(bool on) { LOCKED; m_shouldResetUploadProgress = on; }
 void NRHTTPRequest::setShouldResetDownloadProgress(bool on) { LOCKED; m_shouldResetDownloadProgress = on; }
@@ -523,6 +535,9 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_validatesSecureCertificate = m_validatesSecureCertificate;
     o.m_clientCertificateIdentity = m_clientCertificateIdentity;
     o.m_clientCertificatePassphrase = m_clientCertificatePassphrase;
+    o.m_clientCertificates = m_clientCertificates;
+    o.m_shouldPresentAuthenticationDialog = m_shouldPresentAuthenticationDialog;
+    o.m_shouldPresentProxyAuthenticationDialog = m_shouldPresentProxyAuthenticationDialog;
     o.m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
     o.m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
     o.m_shouldUseRFC2616RedirectBehaviour = m_shouldUseRFC2616RedirectBehaviour;
@@ -536,7 +551,15 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_downloadProgressDelegate = m_downloadProgressDelegate;
     o.m_shouldResetUploadProgress = m_shouldResetUploadProgress;
     o.m_shouldResetDownloadProgress = m_shouldResetDownloadProgress;
+    // The body goes as the source sends it: compressed when it is. A
+    // compressed body file is the source's own (it goes when the source
+    // ends), so the copy makes its own and measures that.
+    o.m_shouldCompressRequestBody = m_shouldCompressRequestBody;
     o.m_compressedPostBody = m_compressedPostBody;
+    if (m_shouldCompressRequestBody && !m_postBodyFilePath.isEmpty()) {
+        o.m_haveBuiltPostBody = false;
+        o.m_postLength = 0;
+    }
     o.m_useKeychainPersistence = m_useKeychainPersistence;
     o.m_proxyHost = m_proxyHost;
     o.m_proxyPort = m_proxyPort;
@@ -581,6 +604,9 @@ void NRHTTPRequest::fillHEADRequest(NRHTTPRequest &head) const {
     head.m_validatesSecureCertificate = m_validatesSecureCertificate;
     head.m_clientCertificateIdentity = m_clientCertificateIdentity;
     head.m_clientCertificatePassphrase = m_clientCertificatePassphrase;
+    head.m_clientCertificates = m_clientCertificates;
+    head.m_shouldPresentAuthenticationDialog = m_shouldPresentAuthenticationDialog;
+    head.m_shouldPresentProxyAuthenticationDialog = m_shouldPresentProxyAuthenticationDialog;
     head.m_PACurl = m_PACurl;
     head.m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
     head.m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;

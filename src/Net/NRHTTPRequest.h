@@ -275,7 +275,8 @@ public:
 
     // A new request of the same kind for the same URL with this one's
     // settings, body, headers, cookies and credentials; no callback blocks
-    // and no reply state (a body already built is not built again).
+    // and no reply state (a body already built is not built again, but for
+    // a compressed body file: the copy compresses it into a file of its own).
     virtual std::shared_ptr<NRHTTPRequest> copy() const;
 
     // --- Life -----------------------------------------------------------
@@ -295,7 +296,9 @@ public:
     void setIsPACFileRequest(bool on);
     // A HEAD request for the same URL with this one's headers, cookies,
     // credentials, proxy and connection settings; its mainRequest() is this
-    // request, whose headers it sends. It speaks through its main request:
+    // request, whose headers it sends (but for those it set itself; away
+    // from this request's origin, without its credentials and cookies).
+    // It speaks through its main request:
     // its own started, headers, redirect and finished callbacks never run,
     // the reply's length becomes the main request's (and its download
     // size), and its failure is the main request's failure.
@@ -351,6 +354,88 @@ public:
     int newConnectionCount() const;
     // Process-unique number of this request, from 1.
     quint64 requestID() const { return m_requestID; }
+
+    // --- The request's state, field by field ------------------------------
+    // Read and set as they stand, for callers and subclasses that manage a
+    // request themselves; setting one does nothing more.
+    QUrl redirectURL() const;
+    void setRedirectURL(const QUrl &url);
+    void setOriginalURL(const QUrl &url);
+    bool needsRedirect() const;
+    void setNeedsRedirect(bool on);
+    void setRedirectCount(int count);
+    bool downloadComplete() const;
+    void setDownloadComplete(bool on);
+    void setComplete(bool on);
+    void setInProgress(bool on);
+    void setError(const VNErrorPtr &error);
+    void setResponseStatusCode(int code);
+    void setResponseStatusMessage(const QString &message);
+    void setResponseHeaders(const QMap<QString, QString> &headers);
+    void setResponseCookies(const QList<QNetworkCookie> &cookies);
+    void setResponseEncoding(const QByteArray &ianaName);
+    void setContentLength(quint64 length);
+    void setPartialDownloadSize(quint64 size);
+    void setPostLength(qint64 length);
+    void setTotalBytesRead(quint64 bytes);
+    void setTotalBytesSent(quint64 bytes);
+    quint64 lastBytesRead() const;
+    void setLastBytesRead(quint64 bytes);
+    quint64 lastBytesSent() const;
+    void setLastBytesSent(quint64 bytes);
+    quint64 uploadBufferSize() const;
+    void setUploadBufferSize(quint64 bytes);
+    bool updatedProgress() const;
+    void setUpdatedProgress(bool on);
+    // When a byte was last sent or read; null while there is no activity
+    // time (before the start, while waiting for credentials).
+    QDateTime lastActivityTime() const;
+    void setRetryCount(int count);
+    void setDidUseCachedResponse(bool on);
+    QByteArray compressedPostBody() const;
+    void setCompressedPostBody(const QByteArray &body);
+    QString compressedPostBodyFilePath() const;
+    void setCompressedPostBodyFilePath(const QString &path);
+    // The body file was made by the request, which deletes it at its end.
+    bool didCreateTemporaryPostDataFile() const;
+    void setDidCreateTemporaryPostDataFile(bool on);
+    bool haveBuiltPostBody() const;
+    void setHaveBuiltPostBody(bool on);
+    bool haveBuiltRequestHeaders() const;
+    void setHaveBuiltRequestHeaders(bool on);
+    // The inflated twin of the temporary download file (a gzip reply
+    // inflated as it arrives).
+    QString temporaryUncompressedDataDownloadPath() const;
+    void setTemporaryUncompressedDataDownloadPath(const QString &path);
+    // 0 none, 1 the server asked for credentials (401), 2 the proxy (407).
+    int authenticationNeeded() const;
+    void setAuthenticationNeeded(int who);
+    // The server's and the proxy's credentials last applied.
+    NRCredentialsPtr requestCredentials() const;
+    void setRequestCredentials(const NRCredentialsPtr &credentials);
+    NRCredentialsPtr proxyCredentials() const;
+    void setProxyCredentials(const NRCredentialsPtr &credentials);
+    void setAuthenticationScheme(const QString &scheme);
+    void setAuthenticationRealm(const QString &realm);
+    void setAuthenticationRetryCount(int count);
+    void setProxyAuthenticationScheme(const QString &scheme);
+    void setProxyAuthenticationRealm(const QString &realm);
+    void setProxyAuthenticationRetryCount(int count);
+    // Whether a dialog may ask for credentials: no dialog exists here, so
+    // these change nothing.
+    bool shouldPresentAuthenticationDialog() const;
+    void setShouldPresentAuthenticationDialog(bool on);
+    bool shouldPresentProxyAuthenticationDialog() const;
+    void setShouldPresentProxyAuthenticationDialog(bool on);
+    // Further certificate files of the client identity's chain (a copy
+    // takes them along; libcurl reads the chain from the identity's file).
+    QStringList clientCertificates() const;
+    void setClientCertificates(const QStringList &paths);
+    // Makes this a HEAD request made for the other one (null: a plain one).
+    void setMainRequest(const std::shared_ptr<NRHTTPRequest> &main);
+    void setSynchronous(bool on);
+    // The request fetching this one's proxy script, while it runs.
+    std::shared_ptr<NRHTTPRequest> PACFileRequest() const;
 
     // --- Class-wide -----------------------------------------------------
     static QString errorDomain();  // "NRHTTPRequestErrorDomain"
@@ -427,7 +512,8 @@ protected:
     // Fails the request (network thread, or before it starts).
     void failWithError(const VNErrorPtr &error);
     // A whole reply, before it counts as finished (network thread): an error
-    // set here fails the request; Retry sends it again on a new connection.
+    // set here fails the request; Retry sends it again on a new connection,
+    // the one retry a request gets (only while retryCount() is 0).
     enum class ReplyVerdict { Accept, Retry };
     virtual ReplyVerdict reviewReply(VNErrorPtr *error) { return ReplyVerdict::Accept; }
     // A whole, accepted reply (network thread): true keeps the request
@@ -456,7 +542,6 @@ protected:
     // Appends the whole file to the body; an error when it cannot be read
     // to its end (missing, a folder, a read error part-way).
     VNErrorPtr appendFileToPostBody(const QString &path);
-    bool haveBuiltPostBody() const { return m_haveBuiltPostBody; }
     std::shared_ptr<NRHTTPRequest> sharedSelf();
     // Copies the settings a new request of the same kind needs (no blocks).
     void copySettingsTo(NRHTTPRequest &other) const;
@@ -632,6 +717,8 @@ private:
     QString m_username, m_password, m_domain;
     bool m_useSessionPersistence = true;
     bool m_shouldPresentCredentialsBeforeChallenge = true;
+    bool m_shouldPresentAuthenticationDialog = false;
+    bool m_shouldPresentProxyAuthenticationDialog = true;
     bool m_useCookiePersistence = true;
     QList<QNetworkCookie> m_requestCookies;
     QVariantMap m_userInfo;
@@ -647,6 +734,9 @@ private:
     QByteArray m_didReceiveDataSelector = "requestDidReceiveData";
     std::weak_ptr<NRProgressDelegate> m_uploadProgressDelegate, m_downloadProgressDelegate;
     std::weak_ptr<NRRequestQueueListener> m_queue;
+    // The queue is held until the request's last callback: a queue its
+    // caller lets go of still runs what it was given.
+    std::shared_ptr<NRRequestQueueListener> m_queueHeld;
     Block m_startedBlock, m_completionBlock, m_failureBlock, m_authenticationNeededBlock,
         m_requestRedirectedBlock;
     HeadersBlock m_headersReceivedBlock;
@@ -745,6 +835,7 @@ private:
     bool m_isSynchronous = false;
     std::weak_ptr<NRHTTPRequest> m_mainRequest;
     bool m_madeForMainRequest = false;  // a HEAD request made by HEADRequest()
+    QStringList m_ownHeaderNames;  // set on such a HEAD request itself (lower case): its main request's never replace them
     bool isHEADForMainRequest() const { return m_madeForMainRequest && m_requestMethod == QLatin1String("HEAD"); }
     // What a HEAD request made for this one learnt: the reply's length
     // (none: unknown), and whether its size counts (network thread).
@@ -757,6 +848,7 @@ private:
     void passFailureToMainRequest(const VNErrorPtr &error);
     void leaveQueueSilently();
     QString m_clientCertificateIdentity, m_clientCertificatePassphrase;
+    QStringList m_clientCertificates;
     static std::atomic<bool> m_networkActivityHooks;
     bool m_waitingForCredentials = false;    // the delegate was asked for credentials
     bool m_waitingForCredentialTurn = false;  // another request is looking for credentials

@@ -73,15 +73,18 @@ void NRHTTPRequest::recordBasicSuccess() {
     NRSessionCredentialStore::shared().store(entry);
 }
 
-// First found wins: the URL's, the main request's (for its HEAD request),
-// the request's own, the keychain's.
+// First found wins: the URL's, the main request's (for its HEAD request,
+// while it is at the main request's origin), the request's own, the
+// keychain's.
 NRCredentialsPtr NRHTTPRequest::findCredentials() const {
     QString user = m_url.userName(), pass = m_url.password();
     if (user.isEmpty() || pass.isEmpty()) {
         if (const std::shared_ptr<NRHTTPRequest> main = m_mainRequest.lock()) {
             std::lock_guard<std::recursive_mutex> mainLock(main->m_mutex);
-            user = main->m_username;
-            pass = main->m_password;
+            if (sameOrigin(m_url, main->m_url)) {
+                user = main->m_username;
+                pass = main->m_password;
+            }
         }
     }
     if (user.isEmpty() || pass.isEmpty()) {
@@ -251,32 +254,21 @@ void NRHTTPRequest::askForCredentials(bool proxy) {
         block();
 }
 
+// The credential step once more, as after the challenge: the session
+// store first, then what the request now holds, then asking again.
 void NRHTTPRequest::retryUsingSuppliedCredentials() {
     auto self = sharedSelf();
     NRNetworkThread::shared().post([self] {
         std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
-        if (self->m_waitingForProxyCredentials && !self->m_error && !self->m_cancelled) {
+        if (self->m_error || self->m_cancelled)
+            return;
+        if (self->m_waitingForProxyCredentials) {
             self->m_waitingForProxyCredentials = false;
-            NRCredentialsPtr credentials = self->findProxyCredentials();
-            if (!credentials)
-                self->failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
-            else if (self->applyProxyCredentials(self->m_proxyAuthentication, credentials, false))
-                self->startRequest();
-            else
-                self->failWithError(makeError(InternalErrorWhileApplyingCredentialsType,
-                                              QStringLiteral("Failed to apply proxy credentials to request")));
-            return;
+            self->attemptToApplyProxyCredentialsAndResume();
+        } else if (self->m_waitingForCredentials) {
+            self->m_waitingForCredentials = false;
+            self->attemptToApplyCredentialsAndResume();
         }
-        if (!self->m_waitingForCredentials || self->m_error || self->m_cancelled)
-            return;
-        self->m_waitingForCredentials = false;
-        if (NRCredentialsPtr credentials = self->findCredentials()) {
-            if (self->applyCredentials(self->m_requestAuthentication, credentials)) {
-                self->startRequest();
-                return;
-            }
-        }
-        self->failWithError(makeError(AuthenticationErrorType, QStringLiteral("Authentication needed")));
     });
 }
 

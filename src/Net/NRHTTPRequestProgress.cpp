@@ -23,6 +23,7 @@ void NRHTTPRequest::clearDelegatesAndCancel() {
         LOCKED;
         queue = m_queue.lock();
         m_queue.reset();
+        m_queueHeld.reset();
     }
     m_delegate = nullptr;
     m_uploadProgressDelegate.reset();
@@ -69,6 +70,10 @@ void NRHTTPRequest::cancelLoad() {
     }
     destroyTransfer();
     m_bodyFile.reset();
+    // A reply cut short is no reply: only a whole one stays readable (a
+    // refusal read to its end, with its status and page).
+    if (!m_downloadComplete)
+        m_rawResponseData = QByteArray();
     closeDownloadStreams();
     // The request has failed already; a file left behind is only logged.
     if (VNErrorPtr error = deleteTemporaryDownloadFiles())
@@ -371,4 +376,5 @@ void NRHTTPRequest::releaseBlocks() {
     m_dataReceivedBlock = nullptr;
     m_bytesReceivedBlock = m_bytesSentBlock = nullptr;
     m_downloadSizeIncrementedBlock = m_uploadSizeIncrementedBlock = nullptr;
+    m_queueHeld.reset();
 }

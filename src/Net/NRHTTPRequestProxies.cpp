@@ -24,6 +24,7 @@ using namespace NRHTTPRequestInternal;
 namespace {
 
 const QString kNoProxyInformation = QStringLiteral("Unable to obtain information on proxy servers needed for request");
+const QString kNoProxyScript = QStringLiteral("the proxy script could not be read or fetched: %1");
 
 // An environment variable, the lower-case spelling first.
 QString environment(const char *name) {
@@ -176,7 +177,7 @@ void NRHTTPRequest::fetchPACFile() {
     if (scheme == QLatin1String("file")) {
         QFile file(script.toLocalFile());
         if (!file.open(QIODevice::ReadOnly)) {
-            failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation, file.errorString()));
+            useScriptAnswer({}, makeError(InternalErrorWhileBuildingRequestType, kNoProxyScript.arg(file.errorString())));
             return;
         }
         QByteArray data;
@@ -187,7 +188,7 @@ void NRHTTPRequest::fetchPACFile() {
             data += piece;
         }
         if (file.error() != QFileDevice::NoError) {
-            failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation, file.errorString()));
+            useScriptAnswer({}, makeError(InternalErrorWhileBuildingRequestType, kNoProxyScript.arg(file.errorString())));
             return;
         }
         runPACScript(data);
@@ -221,7 +222,7 @@ void NRHTTPRequest::fetchPACFile() {
             return;
         if (done.error() || done.responseStatusCode() >= 400) {
             const QString why = done.error() ? done.error()->localizedDescription() : done.responseStatusMessage();
-            self->failWithError(makeError(InternalErrorWhileBuildingRequestType, kNoProxyInformation, why));
+            self->useScriptAnswer({}, makeError(InternalErrorWhileBuildingRequestType, kNoProxyScript.arg(why)));
             return;
         }
         self->runPACScript(done.responseData());
@@ -277,8 +278,8 @@ void NRHTTPRequest::evaluatePACScript() {
 }
 
 // The script's first answer is used, the others are tried in turn when a
-// proxy cannot be reached. A script that fails or answers nothing usable
-// leaves the request direct.
+// proxy cannot be reached. A script that cannot be read or fetched, fails
+// or answers nothing usable leaves the request direct.
 void NRHTTPRequest::useScriptAnswer(const QStringList &entries, const VNErrorPtr &why) {
     if (entries.isEmpty())
         VNLog::log(QStringLiteral("NRHTTPRequest: no proxy from the script, going direct (%1)")

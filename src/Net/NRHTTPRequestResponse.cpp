@@ -625,7 +625,7 @@ void NRHTTPRequest::handleStreamComplete() {
         attemptToApplyCredentialsAndResume();
         return;
     }
-    if (!fileError && reviewReply(&fileError) == ReplyVerdict::Retry) {
+    if (!fileError && reviewReply(&fileError) == ReplyVerdict::Retry && m_retryCount == 0) {
         ++m_retryCount;
         m_freshConnection = true;
         startRequest();

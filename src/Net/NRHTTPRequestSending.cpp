@@ -281,15 +281,27 @@ void NRHTTPRequest::buildRequestHeaders() {
     m_haveBuiltRequestHeaders = true;
     if (auto main = m_mainRequest.lock(); main && m_requestMethod == QLatin1String("HEAD")) {
         // Made for another request: exactly the headers it will send (its
-        // cookies, agent, encodings and range are made now, once).
+        // cookies, agent, encodings and range are made now, once), but for
+        // what it set itself (a signature of its own). Redirected away from
+        // the main request's origin, it leaves the main request's
+        // credentials and cookies behind, as a request leaving its own does.
         QMap<QString, QString> headers;
+        bool sameOriginAsMain;
         {
             std::lock_guard<std::recursive_mutex> locker(main->m_mutex);
             main->buildRequestHeaders();
             headers = main->m_requestHeaders;
+            sameOriginAsMain = sameOrigin(m_url, main->m_url);
         }
-        for (auto it = headers.begin(); it != headers.end(); ++it)
+        for (auto it = headers.begin(); it != headers.end(); ++it) {
+            const bool credential = it.key().compare(QLatin1String("Authorization"), Qt::CaseInsensitive) == 0 ||
+                                    it.key().compare(QLatin1String("Cookie"), Qt::CaseInsensitive) == 0;
+            if ((credential && !sameOriginAsMain) || m_ownHeaderNames.contains(it.key().toLower()))
+                continue;
             m_requestHeaders.insert(it.key(), it.value());
+        }
+        if (!sameOriginAsMain)
+            applyCookieHeader();
         return;
     }
     applyCookieHeader();

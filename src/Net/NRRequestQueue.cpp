@@ -259,7 +259,19 @@ bool NRRequestQueue::removeRequest(NRHTTPRequest *request) {
     const bool wasHere = std::any_of(m_running.begin(), m_running.end(), same) ||
                          std::any_of(m_pending.begin(), m_pending.end(), same);
     m_running.erase(std::remove_if(m_running.begin(), m_running.end(), same), m_running.end());
-    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), same), m_pending.end());
+    // One that ended before its turn (cancelled, or its HEAD request failed)
+    // is still started: it finds its error and finishes without a word, so
+    // whoever waits for it is let go. Started later than now: a request
+    // silenced is cancelled right after it leaves, and its start must find
+    // that.
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (same(*it)) {
+            VNDispatch::mainAsync([ended = it->request] { ended->start(); });
+            it = m_pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
     scheduleStartMore();
     return wasHere;
 }

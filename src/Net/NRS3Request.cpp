@@ -205,10 +205,11 @@ NRHTTPRequest::ReplyVerdict NRS3Request::reviewReply(VNErrorPtr *error) {
                     *error = makeError(S3ErrorType, text);
                     return ReplyVerdict::Accept;
                 }
-                // Sent again once; a second time-out is the service's answer.
-                if (name == QLatin1String("Code") && text == QLatin1String("RequestTimeout") && !m_retriedAfterRequestTimeout) {
+                // Sent again on a new connection, the one retry a request
+                // gets: not after another (a time-out's, a broken
+                // connection's), when the service's answer stands.
+                if (name == QLatin1String("Code") && text == QLatin1String("RequestTimeout") && retryCount() == 0) {
                     VNLog::log(QStringLiteral("NRS3Request: the service timed out, sending again"));
-                    m_retriedAfterRequestTimeout = true;
                     return ReplyVerdict::Retry;
                 }
                 didEndElement(name, text);

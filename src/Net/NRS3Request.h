@@ -12,7 +12,8 @@ class QXmlStreamReader;
 // options, signed with the access key pair (HMAC-SHA1 over the canonical
 // request, "AWS key:signature"), and an XML reply read as it is parsed. An
 // error reply ("Message") fails the request with code S3ErrorType (13) and
-// the server's message as its text; "RequestTimeout" sends it once more.
+// the server's message as its text; "RequestTimeout" sends it once more on
+// a new connection, unless it was sent again already.
 class NRS3Request : public NRHTTPRequest {
 public:
     // Code of a request the storage service refused with an error reply (a
@@ -99,5 +100,4 @@ private:
     QString m_dateString;
     QUrl m_builtURL;  // the URL last made from the fields
     QStringList m_elementStack;
-    bool m_retriedAfterRequestTimeout = false;
 };

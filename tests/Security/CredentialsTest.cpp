@@ -13,6 +13,7 @@
 #include "DA/BaseClasses/DAFeedBase.h"
 #include "DA/Service/DAServiceGooglePhotos.h"
 #include "Net/NRHTTPRequest.h"
+#include "Net/NRSessionCredentialStore.h"
 
 #include <QObject>
 #include <gtest/gtest.h>
@@ -75,6 +76,55 @@ TEST(Redirects, CredentialHeadersStayWithTheirOrigin) {
         EXPECT_EQ(arrived[0][QStringLiteral("origin")].toString(), QLatin1String(row.chosen ? row.chosen : row.target));
         EXPECT_EQ(header(arrived[0], "Authorization").isNull(), !row.kept);
         EXPECT_EQ(header(arrived[0], "Cookie").isNull(), !row.kept);
+    }
+}
+
+// A HEAD request made for a GET (a queue learning its size) that is sent to
+// another origin leaves the GET's password and cookie behind, as the GET
+// itself would: the challenge there finds no credentials, and nothing is
+// kept in the session under that origin.
+TEST(Redirects, AHEADRequestLeavesItsMainRequestsCredentialsAtTheirOrigin) {
+    struct Row {
+        const char *name;
+        const char *from;  // the GET's origin
+        const char *to;    // where its HEAD request is redirected
+        const char *host;  // the host name the target is reached under
+        bool kept;         // the password and the cookie arrive there
+    };
+    const Row rows[] = {
+        {"same origin", "a", "a", "127.0.0.1", true},
+        {"another port", "a", "b", "127.0.0.1", false},
+        {"another host name", "a", "a", "localhost", false},
+        {"https to plain http (a port speaks one scheme)", "tls", "a", "127.0.0.1", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        NRHTTPRequest::clearSession();
+        const QString tag = Hostile::tag();
+        const QUrl target = url(row.to, tag + "/challenge", QString::fromLatin1(row.host));
+        auto main = NRHTTPRequest::requestWithURL(url(row.from, tag + "/redirect?to=" + encoded(target)));
+        main->setUsername(QStringLiteral("u"));
+        main->setPassword(QStringLiteral("s3cret"));
+        main->setUseCookiePersistence(false);
+        main->setValidatesSecureCertificate(false);
+        main->addRequestHeader(QStringLiteral("Cookie"), QStringLiteral("session=s3cret"));
+        auto head = main->HEADRequest();
+        head->startAsynchronous();
+        ASSERT_TRUE(VNTest::waitUntil([&] { return head->isFinished(); }));
+        bool passwordArrived = false, cookieArrived = false;
+        const QList<QJsonObject> arrived = received(tag + "/challenge");
+        ASSERT_FALSE(arrived.isEmpty());
+        for (const QJsonObject &entry : arrived) {
+            passwordArrived |= header(entry, "Authorization") == QLatin1String("Basic dTpzM2NyZXQ=");
+            cookieArrived |= header(entry, "Cookie").contains(QLatin1String("s3cret"));
+        }
+        EXPECT_EQ(passwordArrived, row.kept);
+        EXPECT_EQ(cookieArrived, row.kept);
+        NRSessionCredentialEntry entry;
+        EXPECT_EQ(NRSessionCredentialStore::shared().find(target, QString(), QString(), QString(), &entry), row.kept);
+        // Without them its size is not learnt there: the GET fails with it.
+        EXPECT_EQ(head->error() ? int(head->error()->code()) : 0, row.kept ? 0 : 3);
+        EXPECT_EQ(main->error() ? int(main->error()->code()) : 0, row.kept ? 0 : 3);
     }
 }
 

@@ -361,6 +361,16 @@ class Handler(BaseHTTPRequestHandler):
         elif route == "/s3error":
             with ATTEMPTS_LOCK:
                 ATTEMPTS[q.get("key", "")] = attempt = ATTEMPTS.get(q.get("key", ""), 0) + 1
+            if attempt == 1 and q.get("first") == "drop":
+                # The first attempt's connection closes without a reply.
+                self.close_connection = True
+                self.connection.shutdown(socket.SHUT_RDWR)
+                return
+            if attempt == 1 and q.get("first") == "stall":
+                # The first attempt hears nothing until the client gives up.
+                time.sleep(float(q.get("wait", "3")))
+                self.close_connection = True
+                return
             xml = ('<?xml version="1.0" encoding="UTF-8"?>\n<Error><Code>%s</Code><Message>attempt %d</Message>'
                    '<RequestId>1</RequestId></Error>' % (q.get("code", "RequestTimeout"), attempt))
             self.send(400, xml.encode(), content_type="application/xml")

@@ -232,6 +232,55 @@ TEST_F(Authentication, DelegateSuppliesCredentials) {
     EXPECT_EQ(errorCode(refused), 3);
 }
 
+// Retrying with what was supplied runs the credential step again: the
+// session's credentials first, the request's own, else the question is
+// asked once more; only a question nobody answers ends it.
+TEST_F(Authentication, RetryingRunsTheCredentialStepAgain) {
+    enum class Answer { NothingThenOwnCredentials, SessionMeanwhile, NothingThenCancel };
+    struct Row {
+        const char *name;
+        Answer answer;
+        int questions;
+        int status;  // 0: failed with code 3
+    };
+    const Row rows[] = {
+        {"nothing supplied, then the request's own", Answer::NothingThenOwnCredentials, 2, 200},
+        {"the session learnt them meanwhile", Answer::SessionMeanwhile, 1, 200},
+        {"nothing supplied, then cancelled", Answer::NothingThenCancel, 2, 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        NRHTTPRequest::clearSession();
+        const QUrl url = apacheURL(QStringLiteral("/basic/hello.txt"));
+        auto r = NRHTTPRequest::requestWithURL(url);
+        std::weak_ptr<NRHTTPRequest> weak = r;
+        int questions = 0;
+        r->setAuthenticationNeededBlock([&, weak] {
+            auto asked = weak.lock();
+            ++questions;
+            if (questions == 1 && row.answer == Answer::SessionMeanwhile) {
+                NRSessionCredentialEntry entry;
+                entry.credentials = std::make_shared<NRCredentials>(NRCredentials{basicUser, basicPassword, {}});
+                entry.url = url;
+                entry.scheme = QStringLiteral("Basic");
+                NRSessionCredentialStore::shared().store(entry);
+            } else if (questions == 2 && row.answer == Answer::NothingThenOwnCredentials) {
+                asked->setUsername(basicUser);
+                asked->setPassword(basicPassword);
+            } else if (questions == 2) {
+                asked->cancelAuthentication();
+                return;
+            }
+            asked->retryUsingSuppliedCredentials();
+        });
+        auto outcome = run(r);
+        EXPECT_EQ(questions, row.questions);
+        EXPECT_EQ(outcome->finished, row.status ? 1 : 0);
+        EXPECT_EQ(r->responseStatusCode(), row.status ? row.status : 401);
+        EXPECT_EQ(errorCode(r), row.status ? 0 : 3);
+    }
+}
+
 TEST_F(Authentication, NTLMHandedToLibcurl) {
     auto r = withCredentials(fake(QStringLiteral("/ntlm")), QStringLiteral("VARNELLO\\carol"), QStringLiteral("ntlm-pass"));
     EXPECT_EQ(run(r)->finished, 1);

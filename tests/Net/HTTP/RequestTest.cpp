@@ -2,6 +2,7 @@
 // statuses, character sets, cookies, failures, cancelling and the queue.
 #include "Net/NetTestSupport.h"
 
+#include "Formats/NRDataDecompressor.h"
 #include "Net/NRNetworkThread.h"
 
 #include <QCoreApplication>
@@ -67,6 +68,48 @@ TEST(Request, MethodsAndBodies) {
     emptyPut->setRequestMethod(QStringLiteral("PUT"));
     run(emptyPut);
     EXPECT_EQ(echoHeader(emptyPut, QStringLiteral("Content-Length")), QStringLiteral("0"));
+}
+
+// A copy of a request with a compressed body sends what the source would:
+// the gzip of the body, its length and "Content-Encoding: gzip", whether
+// the source had built its body before it was copied or not, from memory
+// or from a file.
+TEST(Request, ACopySendsACompressedBodyAsItsSourceWould) {
+    const QByteArray body = QByteArray("a body that compresses well. ").repeated(200);
+    auto dir = VNTest::makeTempDir();
+    const QString file = dir->path() + QStringLiteral("/body.txt");
+    VNTest::writeFile(file, body);
+    struct Row {
+        const char *name;
+        bool fromFile;
+        bool builtBeforeCopy;
+    };
+    const Row rows[] = {
+        {"in memory, built before the copy", false, true},
+        {"in memory, not built yet", false, false},
+        {"from a file, built before the copy", true, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto source = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
+        source->setRequestMethod(QStringLiteral("PUT"));
+        source->setShouldCompressRequestBody(true);
+        if (row.fromFile) {
+            source->setPostBodyFilePath(file);
+            source->setShouldStreamPostDataFromDisk(true);
+        } else {
+            source->appendPostData(body);
+        }
+        if (row.builtBeforeCopy)
+            source->buildPostBodyNow();
+        auto copy = source->copy();
+        EXPECT_EQ(run(copy)->finished, 1);
+        const QJsonObject echo = echoOf(copy);
+        const QByteArray received = echo[QStringLiteral("body")].toString().toLatin1();
+        EXPECT_EQ(echo[QStringLiteral("headers")].toObject()[QStringLiteral("Content-Encoding")].toString(), QStringLiteral("gzip"));
+        EXPECT_LT(received.size(), body.size());
+        EXPECT_EQ(NRDataDecompressor::uncompressData(received, nullptr, 1 << 20), body);
+    }
 }
 
 TEST(Request, PersistentConnectionSwitchFollowsMethod) {
@@ -184,6 +227,45 @@ TEST(Request, DroppedConnectionMidBodyFails) {
     EXPECT_EQ(out->failed, 1);
     EXPECT_EQ(out->finished, 0);
     EXPECT_EQ(errorCode(r), 1);
+}
+
+// The bytes of a reply that never arrived whole are not handed out as its
+// body; a refusal read to its end keeps its page.
+TEST(Request, AReplyCutShortLeavesNoBody) {
+    enum class End { Cancelled, TimedOut, Dropped, ReadWhole };
+    struct Row {
+        const char *name;
+        const char *path;
+        End end;
+        int code;
+        QByteArray body;
+    };
+    const Row rows[] = {
+        {"cancelled part-way", "/stall?n=100000&wait=5", End::Cancelled, 4, {}},
+        {"timed out part-way", "/stall?n=100000&wait=5", End::TimedOut, 2, {}},
+        {"connection dropped part-way", "/drop?n=100000&after=50000", End::Dropped, 1, {}},
+        {"a refusal read to its end", "/loop401", End::ReadWhole, 3, QByteArrayLiteral("no")},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto r = NRHTTPRequest::requestWithURL(fake(QString::fromLatin1(row.path)));
+        r->setTimeOutSeconds(row.end == End::TimedOut ? 1 : 10);
+        auto outcome = std::make_shared<Outcome>();
+        r->setCompletionBlock([outcome] { ++outcome->finished; });
+        r->setFailedBlock([outcome] { ++outcome->failed; });
+        r->startAsynchronous();
+        if (row.end == End::Cancelled) {
+            ASSERT_TRUE(VNTest::waitUntil([&] { return r->totalBytesRead() > 0; }));
+            r->cancel();
+        }
+        ASSERT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }, 15000));
+        EXPECT_EQ(outcome->failed, 1);
+        EXPECT_EQ(errorCode(r), row.code);
+        if (row.end != End::ReadWhole)
+            EXPECT_GT(r->totalBytesRead(), 0u) << "nothing had arrived: the row shows nothing";
+        EXPECT_EQ(r->responseData(), row.body);
+        EXPECT_EQ(r->rawResponseData(), row.body);
+    }
 }
 
 TEST(Request, SilentServerTimesOut) {

@@ -307,11 +307,31 @@ TEST_F(Proxy, AutoConfigurationScripts) {
             EXPECT_EQ(proxyLogged("open", path, c.viaProxy ? 2000 : 0), c.viaProxy) << c.script.toStdString();
         }
     }
-    // A script that cannot be fetched.
-    auto missing = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo")));
-    missing->setPACurl(QUrl::fromLocalFile(dir->path() + QStringLiteral("/none.pac")));
-    EXPECT_EQ(run(missing)->failed, 1);
-    EXPECT_EQ(errorCode(missing), 6);
+}
+
+// A script that cannot be read or fetched starts the request without a
+// proxy, as a script that answers nothing does.
+TEST_F(Proxy, AScriptThatCannotBeHadLeavesTheRequestDirect) {
+    auto dir = VNTest::makeTempDir();
+    const QString missing = dir->path() + QStringLiteral("/none.pac");
+    const struct {
+        const char *name;
+        QUrl script;
+    } rows[] = {
+        {"a file that is not there", QUrl::fromLocalFile(missing)},
+        {"a folder", QUrl::fromLocalFile(dir->path())},
+        {"a status of 400 or more", fake(QStringLiteral("/status?code=404"))},
+        {"a fetch that fails", QUrl(QStringLiteral("http://127.0.0.1:1/proxy.pac"))},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo?unhad=%1").arg(++n)));
+        r->setPACurl(row.script);
+        EXPECT_EQ(run(r)->finished, 1);
+        EXPECT_EQ(r->responseStatusCode(), 200);
+        EXPECT_TRUE(r->proxyHost().isEmpty());
+    }
 }
 
 TEST_F(Proxy, TheScriptRunsInThisProcess) {

@@ -203,4 +203,56 @@ TEST_F(QueueCallbacks, AFailedHEADRequestFailsItsGET) {
     EXPECT_EQ(queue->operationCount(), 0);
 }
 
+// A request that ends before the queue starts it still finishes, so that
+// whoever waits for it (waitUntilFinished(), an observer) is let go.
+TEST_F(QueueCallbacks, ARequestEndedBeforeItsTurnFinishes) {
+    enum class Ending { HEADFails, QueueCancelled, RequestCancelled };
+    struct Row {
+        const char *name;
+        Ending ending;
+        int code;
+    };
+    const Row rows[] = {
+        {"its HEAD request fails", Ending::HEADFails, 1},
+        {"the queue is cancelled before it starts", Ending::QueueCancelled, 4},
+        {"it is cancelled before its turn", Ending::RequestCancelled, 4},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        events.clear();
+        queue->setShowAccurateProgress(row.ending == Ending::HEADFails);
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/nohead?n=10")));
+        add(r);
+        if (row.ending == Ending::HEADFails)
+            queue->go();
+        else if (row.ending == Ending::QueueCancelled)
+            queue->cancelAllOperations();
+        else
+            r->cancel();
+        ASSERT_TRUE(VNTest::waitUntil([&] { return queueDone(); }));
+        EXPECT_EQ(events.count(QStringLiteral("block failed")), 1);
+        EXPECT_EQ(errorCode(r), row.code);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); })) << "never finished";
+        EXPECT_EQ(r->responseStatusCode(), 0);
+    }
+}
+
+// The requests hold their queue until they end: a queue its caller lets go
+// of right after go() (one request at a time, so the others still wait)
+// runs every one of them to its end and says so.
+TEST_F(QueueCallbacks, AQueueLetGoOfRunsItsRequestsToTheirEnd) {
+    queue->setMaxConcurrentOperationCount(1);
+    for (int i = 0; i < 3; ++i)
+        add(NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=%1").arg(10 + i))));
+    queue->go();
+    std::weak_ptr<NRRequestQueue> weak = queue;
+    queue.reset();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return queueDone(); })) << events.join(QLatin1Char(',')).toStdString();
+    EXPECT_EQ(events.count(QStringLiteral("block finished")), 3);
+    EXPECT_EQ(events.count(QStringLiteral("queue finished")), 3);
+    // Then nothing holds it any more.
+    EXPECT_TRUE(VNTest::waitUntil([&] { return weak.expired(); }));
+}
+
 #include "QueueCallbacksTest.moc"

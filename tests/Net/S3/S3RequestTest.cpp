@@ -4,6 +4,7 @@
 #include "Net/NRS3BucketRequest.h"
 #include "Net/NRS3ObjectRequest.h"
 #include "Net/NRS3ServiceRequest.h"
+#include "Net/NRRequestQueue.h"
 #include "Net/NetTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -197,6 +198,36 @@ TEST_F(S3Service, AHEADRequestIsOfItsOwnKindAndSigned) {
     runOK(NRS3BucketRequest::DELETERequestWithBucket("vn-other"));
 }
 
+// A queue learning a GET's size first sends a HEAD request for it, which
+// signs itself for HEAD (the GET's own signature, made when the queue took
+// the GET, is refused for it).
+TEST_F(S3Service, AQueuesHEADRequestForAGETSignsItself) {
+    runOK(NRS3BucketRequest::PUTRequestWithBucket("vn-other"));
+    runOK(NRS3ObjectRequest::PUTRequestForData(NetTest::pattern(1234), "vn-other", "sized.bin"));
+    auto queue = NRRequestQueue::queue();
+    queue->setShowAccurateProgress(true);
+    auto get = NRS3ObjectRequest::requestWithBucket("vn-other", "sized.bin");
+    int finished = 0, failed = 0;
+    get->setCompletionBlock([&] { ++finished; });
+    get->setFailedBlock([&] { ++failed; });
+    queue->addRequest(get);
+    std::shared_ptr<NRHTTPRequest> head;
+    for (const auto &operation : queue->operations())
+        if (operation != get)
+            head = operation;
+    ASSERT_TRUE(head);
+    queue->go();
+    ASSERT_TRUE(VNTest::waitUntil([&] { return finished + failed > 0; }));
+    EXPECT_EQ(head->responseStatusCode(), 200);
+    EXPECT_FALSE(head->error());
+    EXPECT_NE(head->requestHeaders().value("Authorization"), get->requestHeaders().value("Authorization"));
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(get->responseData(), NetTest::pattern(1234));
+    EXPECT_EQ(queue->totalBytesToDownload(), 1234u);
+    runOK(NRS3ObjectRequest::DELETERequestWithBucket("vn-other", "sized.bin"));
+    runOK(NRS3BucketRequest::DELETERequestWithBucket("vn-other"));
+}
+
 TEST(S3Redirect, ATemporaryRedirectToAnotherRegionIsFollowed) {
     // The service sends a bucket to its own region's endpoint with a 307;
     // the request goes there, signed again, instead of back to the first URL.
@@ -216,25 +247,43 @@ TEST(S3Redirect, ATemporaryRedirectToAnotherRegionIsFollowed) {
     EXPECT_TRUE(echo["headers"].toObject()["Authorization"].toString().startsWith("AWS key:"));
 }
 
-TEST(S3Errors, ARequestTimeoutIsSentAgainOnce) {
+TEST(S3Errors, ARequestTimeoutIsSentAgainOnlyAsTheOneRetry) {
     // The fake numbers the attempts in its Message: a time-out is sent once
-    // more, then the service's answer stands; any other code is not sent again.
+    // more on a new connection, the one retry a request gets, so not after a
+    // time-out's or a broken connection's retry; then the service's answer
+    // stands. Any other code is not sent again.
     const int port = VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt();
     NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(port));
     NRS3Request::setSharedAccessKey("key");
     NRS3Request::setSharedSecretAccessKey("secret");
     NRHTTPRequest::setTestHostsMappedToLoopback({"bk.s3.example.test"});
     const struct {
+        const char *name;
         const char *code;
+        const char *first;  // what happens to the first attempt
         const char *message;
-    } cases[] = {{"RequestTimeout", "attempt 2"}, {"SlowDown", "attempt 1"}};
-    for (const auto &c : cases) {
-        const QString key = QStringLiteral("%1-%2").arg(c.code).arg(QDateTime::currentMSecsSinceEpoch());
-        auto request = NRS3ObjectRequest::requestWithBucket("bk", "s3error", QStringLiteral("code=%1&key=%2").arg(c.code, key));
+        int retries;
+    } rows[] = {
+        {"a time-out", "RequestTimeout", "", "attempt 2", 1},
+        {"a time-out after a time-out's retry", "RequestTimeout", "stall", "attempt 2", 1},
+        {"a time-out after a broken connection's retry", "RequestTimeout", "drop", "attempt 2", 1},
+        {"another code", "SlowDown", "", "attempt 1", 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString key = QStringLiteral("%1-%2-%3").arg(row.code, row.first).arg(QDateTime::currentMSecsSinceEpoch());
+        auto request = NRS3ObjectRequest::requestWithBucket(
+            "bk", "s3error", QStringLiteral("code=%1&key=%2&first=%3").arg(row.code, key, row.first));
+        request->setTimeOutSeconds(1);
+        request->setNumberOfTimesToRetryOnTimeout(1);
+        // Each attempt on a connection of its own: libcurl would retry a kept
+        // one that closes at once itself, unseen.
+        request->setShouldAttemptPersistentConnection(false);
         auto outcome = NetTest::run(request);
-        EXPECT_EQ(outcome->failed, 1) << c.code;
-        EXPECT_EQ(NetTest::errorCode(request), NRS3Request::S3ErrorType) << c.code;
-        EXPECT_EQ(request->error() ? request->error()->localizedDescription().toStdString() : "", c.message) << c.code;
+        EXPECT_EQ(outcome->failed, 1);
+        EXPECT_EQ(NetTest::errorCode(request), NRS3Request::S3ErrorType);
+        EXPECT_EQ(request->error() ? request->error()->localizedDescription().toStdString() : "", row.message);
+        EXPECT_EQ(request->retryCount(), row.retries);
     }
     NRHTTPRequest::setTestHostsMappedToLoopback({});
 }
