@@ -301,6 +301,8 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
     }
     if (leftOutUnreadable(document, primary, completed))
         return;
+    if (failsOntoItselfByAnotherPath(document, toDocument, completed))
+        return;
     if (isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
         // Already where it should go: nothing to do, and nothing went wrong.
         if (claimPostCopy())
@@ -316,6 +318,8 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         failCopy(completed, error);
         return;
     }
+    if (checkDestinationFirst(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task, primary))
+        return;
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     // A folder inside a tree is made and listed like its tree, even where
     // the drive could copy it whole: a move removes only the files it saw
@@ -475,8 +479,10 @@ void QNCopyTaskItem::replaceAfterRefusal(VNErrorPtr refusal, QNDocumentPtr docum
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1 exists; replacing it by a transfer").arg(name));
             self->setDestinationListing(std::make_shared<const QNDocumentList>(listing));
-            self->copyByTransfer(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
-                                 primary);
+            self->unlessItself(document, namesake, primary.get() == self.get(), metadataQueue, completed, [=] {
+                self->copyByTransfer(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
+                                     primary);
+            });
         });
     addOperation(metadataQueue, list);
 }
@@ -723,7 +729,10 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
                 return;
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists; copying into it").arg(name));
-            self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+            auto primary = weakPrimary.lock();
+            self->unlessItself(folder, existing, primary.get() == self.get(), metadataQueue, completed, [=] {
+                self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+            });
         });
     addOperation(metadataQueue, list);
 }

@@ -11,13 +11,17 @@
 
 // Copies one document, a file or a whole folder tree, from one drive into a
 // destination folder on the same or another drive, in one of three ways:
-//   1. one drive whose handler copies the document itself: one in-drive copy;
+//   1. one drive whose handler copies the document itself: one in-drive copy,
+//      once a listing shows nothing of its name at the destination (a
+//      namesake is replaced by the other ways);
 //   2. a folder: create it at the destination and list the source (on the
 //      metadata queue); every listed document becomes a copy item under the
 //      same primary item, so the whole tree of folders exists before the
 //      first transfer. A folder of that name already at the destination is
 //      written into: what the copied folder holds replaces what has its
-//      name there, and everything else there stays;
+//      name there, and everything else there stays. Never when it is the
+//      copied folder itself reached by another path (a server's link): the
+//      item then fails naming it, as a file replacing itself does;
 //   3. a file: download into the task's temporary folder (from queue),
 //      upload into the destination folder (to queue), delete the temporary
 //      copy. A file already on the local disk is uploaded from where it is.
@@ -112,6 +116,31 @@ protected:
                              VNOperationQueue *fromQueue, VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
                              QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
                              std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary);
+    // Whether the document would land on itself reached by another path (on
+    // the local disk, a link to the folder holding it): fails the item
+    // naming it, before anything is written or removed.
+    bool failsOntoItselfByAnotherPath(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
+                                      const QNTaskItemCompletedBlock &completed);
+    // Lists the destination first (once per item) where the drive would copy
+    // or move the document itself, or where a dropped document may share its
+    // storage with the destination. A namesake there is never left to the
+    // drive's own copy or move (servers differ on what they do with it): it
+    // is replaced by transfer, once it is known not to be the document
+    // itself. Answers whether it took the item over; the item then goes on
+    // from there (through copyDocument again when there is no namesake).
+    bool checkDestinationFirst(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
+                               VNOperationQueue *fromQueue, VNOperationQueue *toQueue,
+                               VNOperationQueue *metadataQueue, const QNTaskItemCompletedBlock &completed,
+                               const QNTaskItemUpdateBlock &update, const QNTaskPtr &task,
+                               const QNTaskItemPtr &primary);
+    // Runs next unless namesake, the item of the document's name at the
+    // destination, is the document itself: then, or when that cannot be
+    // told, the item fails naming it. Only a dropped item (dropped true) on
+    // storage its destination may share is looked at, once; what lies
+    // below it is then known apart too.
+    void unlessItself(const QNDocumentPtr &document, const QNDocumentPtr &namesake, bool dropped,
+                      VNOperationQueue *metadataQueue, const QNTaskItemCompletedBlock &completed,
+                      std::function<void()> next);
     // Whether the destination listing holds a folder of the document's name,
     // which a file does not replace: fails the item naming it.
     bool folderInTheWay(const QNDocumentList &listing, const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
@@ -217,6 +246,8 @@ private:
     std::atomic<bool> m_uploadAnswered{false};
     std::atomic<bool> m_skipped{false};
     std::atomic<bool> m_nameClaimed{false};
+    std::atomic<bool> m_destinationChecked{false};
+    std::atomic<bool> m_knownApart{false};
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
     QStringList m_notes;           // guarded by m_blockMutex
     // For a folder: where it really is on the drive (a folder reached

@@ -33,6 +33,8 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
                                   VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
                                   QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
                                   const QNTaskPtr &task, const QNTaskItemPtr &primary) {
+    if (failsOntoItselfByAnotherPath(document, toDocument, completed))
+        return;
     if (isOntoItself(fromDriveConfig(), document, toDriveConfig(), toDocument)) {
         // Already in place: no move, and above all no removal of the source.
         if (claimPostCopy())
@@ -48,6 +50,8 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         return;
     }
     if (!claimName(document, toDocument, completed))
+        return;
+    if (checkDestinationFirst(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task, primary))
         return;
     auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
     std::weak_ptr<QNTask> weakTask = task;

@@ -8,8 +8,9 @@
 // copy succeeded (a failed or cancelled part anywhere in a folder's tree
 // keeps it whole), and then only what was copied: a folder that holds
 // anything else afterwards stays, and the item's error says which and why.
-// A drive's own move that is refused because the destination holds the name
-// turns into the copy way, which replaces (a folder: writes into) that item.
+// A namesake at the destination (seen in its listing first, or named by the
+// drive's refusal of its own move) turns the move into the copy way, which
+// replaces (a folder: writes into) that item unless it is the item itself.
 class QNMoveTaskItem : public QNCopyTaskItem {
 public:
     using QNCopyTaskItem::QNCopyTaskItem;

@@ -104,7 +104,7 @@ def write_config(workdir, ports, certs, basic, digest, root, davroot, account):
     share = """
 <Directory "%(dir)s">
   Dav On
-  Options None
+  Options %(options)s
   AllowOverride None
   AuthType %(type)s
   AuthName "%(realm)s"
@@ -114,9 +114,12 @@ def write_config(workdir, ports, certs, basic, digest, root, davroot, account):
   Require valid-user
 </Directory>"""
     lines.append('<Directory "/">\n  Require all denied\n</Directory>')
-    lines.append(share % {"dir": root, "type": "Basic", "realm": BASIC_REALM, "file": basic, "extra": ""})
+    # The root share follows links, as a server that links one folder to
+    # another does (nginx and lighttpd follow them by default).
+    lines.append(share % {"dir": root, "type": "Basic", "realm": BASIC_REALM, "file": basic, "extra": "",
+                          "options": "FollowSymLinks"})
     lines.append(share % {"dir": davroot, "type": "Digest", "realm": DIGEST_REALM, "file": digest,
-                          "extra": 'AuthDigestDomain "/dav/"'})
+                          "extra": 'AuthDigestDomain "/dav/"', "options": "None"})
     vhost = """
 Listen 127.0.0.1:%(port)d
 <VirtualHost 127.0.0.1:%(port)d>

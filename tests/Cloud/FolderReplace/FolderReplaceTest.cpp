@@ -221,6 +221,37 @@ TEST_P(FolderReplace, AFileOntoAFolderOfItsNameFailsNamingTheFolderAndBothStay) 
     EXPECT_EQ(VNTest::readFile(sourceOnDisk + "/tree/sub"), QByteArray("a file called sub"));
 }
 
+// A link of the folder's name at the destination is not written through:
+// the copy would land in whatever folder the link leads to. The item fails
+// naming the link; that folder keeps what it held and the source stays.
+// (Only drives whose listings tell links apart.)
+class FolderOntoALink : public FolderReplace {};
+
+TEST_P(FolderOntoALink, AFolderOntoALinkOfItsNameFailsNamingTheLinkAndWritesNothingBehindIt) {
+    ASSERT_TRUE(VNTest::writeFile(onDisk + "/elsewhere/old.txt", "old"));
+    ASSERT_EQ(::symlink("elsewhere", QFile::encodeName(onDisk + "/tree").constData()), 0);
+    if (!owner.isEmpty())
+        chownTree(onDisk, owner);
+    ASSERT_TRUE(VNTest::writeFile(sourceOnDisk + "/tree/new.txt", "new"));
+
+    const Outcome outcome = run(GetParam().move, sourceDrive, drive, {QNDocument::withPath(source + "/tree", true)},
+                                QNDocument::withPath(drivePath, true));
+    ASSERT_TRUE(outcome.ended);
+    const QString errors = outcome.errors.join('\n');
+    EXPECT_TRUE(errors.contains(QStringLiteral("The folder \u201ctree\u201d was not copied")) &&
+                errors.contains(QStringLiteral("holds a link of that name")))
+        << errors.toStdString();
+    EXPECT_EQ(VNTest::listTree(onDisk + "/elsewhere").join(' ').toStdString(), std::string("old.txt"));
+    EXPECT_TRUE(QFileInfo(onDisk + "/tree").isSymLink());
+    EXPECT_EQ(VNTest::readFile(sourceOnDisk + "/tree/new.txt"), QByteArray("new"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drives, FolderOntoALink,
+                         ::testing::Values(Row{Destination::Local, false}, Row{Destination::Local, true},
+                                           Row{Destination::FTP, false}, Row{Destination::FTP, true},
+                                           Row{Destination::SFTP, false}, Row{Destination::SFTP, true}),
+                         rowName);
+
 INSTANTIATE_TEST_SUITE_P(Drives, FolderReplace,
                          ::testing::Values(Row{Destination::Local, false}, Row{Destination::Local, true},
                                            Row{Destination::WebDAV, false}, Row{Destination::WebDAV, true},

@@ -3,6 +3,11 @@
 // the existing item, and neither side changes on the server's disk.
 #include "../WebDAV/WebDAVPeer.h"
 #include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
+#include "support/TaskRun.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -59,6 +64,37 @@ TEST_P(WebDAVSameName, CopyAndMoveInsideTheServerNeverReplaceAnExistingItem) {
         EXPECT_EQ(VNTest::readFile(dir + keptFile), "kept");
         EXPECT_EQ(VNTest::readFile(dir + sourceFile), "new");
         EXPECT_EQ(VNTest::listTree(dir + "/dst").size(), c.isFolder ? 2 : 1) << VNTest::listTree(dir + "/dst").join(' ').toStdString();
+    }
+}
+
+// A file dropped onto a folder of its name on the same drive: a server may
+// take the drive's own copy or move "without overwriting" as one into that
+// folder (lighttpd answers 204 and writes dst/Y/Y). The task looks at the
+// destination first: the item fails naming the folder, which keeps what it
+// held, and the file stays at its source.
+TEST_P(WebDAVSameName, AFileOntoAFolderOfItsNameInsideTheServerIsNeitherPutIntoItNorRemoved) {
+    for (const bool move : {false, true}) {
+        SCOPED_TRACE(move ? "move" : "copy");
+        const QString dir = serverDir + "/file-onto-folder";
+        QDir(dir).removeRecursively();
+        ASSERT_TRUE(VNTest::writeFile(dir + "/dst/Y/inside.txt", "inside"));
+        ASSERT_TRUE(VNTest::writeFile(dir + "/src/Y", "a file called Y"));
+        const auto config = drive(serverUrl);
+        const auto source = QNDocument::withPath("/file-onto-folder/src/Y", false);
+        const auto target = QNDocument::withPath("/file-onto-folder/dst", true);
+        QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
+        QNTaskItemPtr item = move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(config, config, source, target))
+                                  : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(config, config, source, target));
+        const auto run = VNTest::runItem(task, item, 60000);
+        ASSERT_TRUE(run.completed);
+        ASSERT_TRUE(run.error) << "reported as done";
+        const QString text = run.error->localizedDescription();
+        EXPECT_TRUE(text.contains(QStringLiteral("The file \u201cY\u201d was not copied")) &&
+                    text.contains(QStringLiteral("holds a folder of that name")))
+            << text.toStdString();
+        EXPECT_EQ(VNTest::listTree(dir + "/dst").join(' ').toStdString(), std::string("Y/ Y/inside.txt"));
+        EXPECT_EQ(VNTest::readFile(dir + "/dst/Y/inside.txt"), "inside");
+        EXPECT_EQ(VNTest::readFile(dir + "/src/Y"), "a file called Y");
     }
 }
 

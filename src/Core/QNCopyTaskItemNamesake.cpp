@@ -1,0 +1,162 @@
+// QNCopyTaskItem: what the destination holds of the document's name, looked
+// at before the drive's own copy or move and before a namesake is replaced.
+#include "Core/QNAliasCheck.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNErrorWrapper.h"
+#include "Core/QNTask.h"
+#include "Core/QNUtils.h"
+#include "Platform/VNLog.h"
+
+namespace {
+
+QString nameOf(const QNDocumentPtr &document) {
+    return document->path().isEmpty() ? document->displayName()
+                                      : QNUtils::withoutTrailingSlashes(document->path()).section(QLatin1Char('/'), -1);
+}
+
+// Where an item of the document's name lies in the folder, as the drive names it.
+QString pathIn(const QNDocumentPtr &folder, const QString &name) {
+    QString path = QNUtils::withoutTrailingSlashes(folder->path());
+    if (path.isEmpty())
+        return folder->displayName().isEmpty() ? name : folder->displayName() + QLatin1Char('/') + name;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path + name;
+}
+
+QString itselfText(const QNDocumentPtr &document, const QString &there) {
+    const bool folder = document->isDirectory();
+    return QStringLiteral("%1\u201c%2\u201d was not copied: \u201c%3\u201d is that %4 itself, reached by another "
+                          "path; nothing was written or removed.")
+        .arg(folder ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document), there,
+             folder ? QStringLiteral("folder") : QStringLiteral("file"));
+}
+
+}  // namespace
+
+bool QNCopyTaskItem::failsOntoItselfByAnotherPath(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
+                                                  const QNTaskItemCompletedBlock &completed) {
+    if (!isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument))
+        return false;
+    const QString there = pathIn(toDocument, nameOf(document));
+    const bool bothLocal = m_fromDriveConfig->isMyFiles() && m_toDriveConfig->isMyFiles();
+    if ((sameDrive() || bothLocal) && QNUtils::withoutTrailingSlashes(document->path()) == there)
+        return false;  // dropped on the folder holding it: nothing to do
+    const VNErrorPtr error = makeError(itselfText(document, there));
+    logFailure(QStringLiteral("copyDocument error2"), error);
+    failCopy(completed, error);
+    return true;
+}
+
+bool QNCopyTaskItem::checkDestinationFirst(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
+                                           VNOperationQueue *fromQueue, VNOperationQueue *toQueue,
+                                           VNOperationQueue *metadataQueue, const QNTaskItemCompletedBlock &completed,
+                                           const QNTaskItemUpdateBlock &update, const QNTaskPtr &task,
+                                           const QNTaskItemPtr &primary) {
+    if (m_destinationChecked.load())
+        return false;
+    const bool dropped = primary.get() == this;
+    // A folder inside a tree is always made and listed (see copyDocument).
+    const bool driveWay = sameDrive() && (dropped || !document->isDirectory()) &&
+                          ((m_fromDriveConfig->supportsLocalCopy(document) &&
+                            m_toDriveConfig->supportsLocalCopy(toDocument)) ||
+                           (m_fromDriveConfig->supportsLocalMove(document) &&
+                            m_toDriveConfig->supportsLocalMove(toDocument)));
+    // On the local disk the start has already compared the items themselves.
+    const bool bothLocal = m_fromDriveConfig->isMyFiles() && m_toDriveConfig->isMyFiles();
+    const bool mayBeItself = dropped && !bothLocal && QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig);
+    if (!driveWay && !mayBeItself)
+        return false;
+    m_destinationChecked.store(true);
+
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    std::weak_ptr<QNTask> weakTask = task;
+    std::weak_ptr<QNTaskItem> weakPrimary = primary;
+    QNDestinationListingBlock decide = [=](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr,
+                                           bool cancelled) {
+        if (cancelled) {
+            self->endCancelled(completed, nullptr);
+            return;
+        }
+        auto task = weakTask.lock();
+        auto primary = weakPrimary.lock();
+        if (!task || !primary)
+            return;
+        // Unlisted, the item goes its usual way: the drive's own refusal or
+        // the folder's creation still tell of a namesake.
+        auto namesake = listing ? namesakeIn(*listing, nameOf(document)) : nullptr;
+        if (!namesake) {
+            self->copyDocument(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
+                               primary);
+            return;
+        }
+        VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1 exists; replacing it by a transfer")
+                       .arg(nameOf(document)));
+        auto replace = [=] {
+            auto task = weakTask.lock();
+            auto primary = weakPrimary.lock();
+            if (task && primary)
+                self->copyByTransfer(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
+                                     primary);
+        };
+        // A namesake of another kind is named by the way itself.
+        const bool sameKind = namesake->isDirectory() == document->isDirectory() &&
+                              !(namesake->isDirectory() && namesake->isLink());
+        if (sameKind && mayBeItself)
+            self->unlessItself(document, namesake, true, metadataQueue, completed, replace);
+        else
+            replace();
+    };
+    if (auto known = destinationListing()) {
+        decide(known, nullptr, false);
+        return true;
+    }
+    if (!task) {
+        listDestination(toDocument, metadataQueue, decide);
+        return true;
+    }
+    const QString key = QNTask::folderKey(m_toDriveConfig->driveConfigId(), toDocument);
+    if (task->destinationListings().await(key, decide))
+        listDestination(toDocument, metadataQueue,
+                        [weakTask, key](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error, bool cancelled) {
+                            if (auto owner = weakTask.lock())
+                                owner->destinationListings().finish(key, listing, error, cancelled);
+                        });
+    return true;
+}
+
+void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumentPtr &namesake, bool dropped,
+                                  VNOperationQueue *metadataQueue, const QNTaskItemCompletedBlock &completed,
+                                  std::function<void()> next) {
+    if (!dropped || m_knownApart.load() || !QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig)) {
+        next();
+        return;
+    }
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    const QString there = namesake->path().isEmpty() ? nameOf(namesake)
+                                                     : QNUtils::withoutTrailingSlashes(namesake->path());
+    auto check = std::make_shared<QNAliasCheck>(m_fromDriveConfig, document, m_toDriveConfig, namesake);
+    check->start([self, metadataQueue](const std::shared_ptr<VNOperation> &operation) {
+                     self->addOperation(metadataQueue, operation);
+                 },
+                 [self](const QString &message) { return self->makeError(message); },
+                 [self, document, there, completed, next](bool same, VNErrorPtr error, bool cancelled) {
+                     if (cancelled) {
+                         self->endCancelled(completed, nullptr);
+                         return;
+                     }
+                     if (same || error) {
+                         const QString message =
+                             same ? itselfText(document, there)
+                                  : QStringLiteral("%1 It could not be told whether \u201c%2\u201d is \u201c%3\u201d "
+                                                   "itself, so nothing was copied.")
+                                        .arg(QNErrorWrapper(error).localizedDescription(), there, nameOf(document));
+                         const VNErrorPtr failure = self->makeError(message);
+                         self->logFailure(QStringLiteral("copyDocument error2"), failure);
+                         self->failCopy(completed, failure);
+                         return;
+                     }
+                     self->m_knownApart.store(true);
+                     next();
+                 });
+}

@@ -1,0 +1,178 @@
+// A copy or move onto the item's own alias: the server links /srv to
+// /home, and /home/u/proj (or /home/u/note.txt) is dropped onto /srv/u,
+// where "proj" is listed already (lighttpd lists no linked folder itself,
+// only what lies below it). Replacing it would write every file onto
+// itself, and a move would then remove the only copy. The item fails naming
+// it; on the server's disk nothing is written, removed or left behind.
+#include "../FTP/FTPPeerSupport.h"
+#include "../WebDAV/WebDAVPeer.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
+#include "Core/QNMyDocumentsHandler.h"
+#include "Core/QNUtils.h"
+#include "support/TaskRun.h"
+#include "support/TestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+namespace {
+
+enum class Server { Local, FTP, SFTP, Apache, Nginx, Lighttpd };
+const char *const kServerNames[] = {"Local", "FTP", "SFTP", "Apache", "Nginx", "Lighttpd"};
+
+struct Row {
+    Server server;
+    bool move;
+};
+
+std::string rowName(const ::testing::TestParamInfo<Row> &info) {
+    return std::string(kServerNames[int(info.param.server)]) + (info.param.move ? "Move" : "Copy");
+}
+
+// Every entry below root with, for a file, its content and modification
+// time: a file written onto itself keeps its content but not its time.
+QStringList snapshot(const QString &root) {
+    QStringList out;
+    for (const QString &entry : VNTest::listTree(root)) {
+        const QString path = root + QLatin1Char('/') + entry;
+        const QFileInfo info(path);
+        if (info.isSymLink())
+            out << entry + QStringLiteral(" -> ") + info.symLinkTarget();
+        else if (info.isFile())
+            out << entry + QLatin1Char(' ') + QString::fromUtf8(VNTest::readFile(path)) + QLatin1Char(' ') +
+                       QString::number(info.lastModified().toSecsSinceEpoch());
+        else
+            out << entry;
+    }
+    return out;
+}
+
+void giveTo(const QString &root, const QString &owner) {
+    struct stat info {};
+    if (owner.isEmpty() || ::stat(QFile::encodeName(owner).constData(), &info) != 0)
+        return;
+    QDirIterator all(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (all.hasNext())
+        (void)::lchown(QFile::encodeName(all.next()).constData(), info.st_uid, info.st_gid);
+}
+
+class AliasReplace : public ::testing::TestWithParam<Row> {
+protected:
+    void SetUp() override {
+        WebDAVPeer::setUpOnce();
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNFTPHandler::registerHandler();
+        temp = VNTest::makeTempDir();
+        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+        const QString name = QStringLiteral("alias-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+        switch (GetParam().server) {
+        case Server::Local:
+            drive = QNMyDocumentsHandler::makeLocalDriveConfig();
+            onDisk = temp->path() + QLatin1Char('/') + name;
+            drivePath = onDisk;
+            break;
+        case Server::FTP:
+        case Server::SFTP: {
+            const auto kind = GetParam().server == Server::FTP ? FTPPeer::Kind::FTP : FTPPeer::Kind::SFTP;
+            ASSERT_FALSE(FTPPeer::root(kind).isEmpty()) << "the test peer did not start";
+            drive = FTPPeer::drive(kind);
+            drivePath = QNUtils::withoutTrailingSlashes(FTPPeer::makeScratchFolder(kind));
+            onDisk = FTPPeer::root(kind) + drivePath;
+            owner = FTPPeer::root(kind);
+            break;
+        }
+        default: {
+            const char *family = GetParam().server == Server::Apache  ? "apache"
+                                 : GetParam().server == Server::Nginx ? "nginx"
+                                                                      : "lighttpd";
+            const QJsonObject server = WebDAVPeer::server(family);
+            ASSERT_FALSE(server.isEmpty()) << "the webdav peer runs no " << family;
+            drive = WebDAVPeer::drive(server.value("url").toString());
+            drivePath = QLatin1Char('/') + name;
+            onDisk = server.value("dir").toString() + drivePath;
+            break;
+        }
+        }
+        // /home/u holds the folder and a file; /srv is a link to /home.
+        ASSERT_TRUE(VNTest::writeFile(onDisk + "/home/u/proj/a.txt", "a"));
+        ASSERT_TRUE(VNTest::writeFile(onDisk + "/home/u/proj/sub/b.txt", "b"));
+        ASSERT_TRUE(VNTest::writeFile(onDisk + "/home/u/note.txt", "note"));
+        ASSERT_EQ(::symlink("home", QFile::encodeName(onDisk + "/srv").constData()), 0);
+        // Times in the past: a file written again gets another.
+        const utimbuf past{946684800, 946684800};
+        for (const char *file : {"/home/u/proj/a.txt", "/home/u/proj/sub/b.txt", "/home/u/note.txt"})
+            ASSERT_EQ(::utime(QFile::encodeName(onDisk + file).constData(), &past), 0);
+        giveTo(onDisk, owner);
+        before = snapshot(onDisk);
+    }
+
+    void TearDown() override {
+        if (!onDisk.isEmpty() && GetParam().server != Server::Local)
+            QDir(onDisk).removeRecursively();
+    }
+
+    // Runs the drop of the item at path (under the scratch folder) onto /srv/u.
+    VNErrorPtr dropOntoAlias(const QString &path, bool isFolder) {
+        const bool move = GetParam().move;
+        auto document = QNDocument::withPath(drivePath + path, isFolder);
+        auto folder = QNDocument::withPath(drivePath + QStringLiteral("/srv/u"), true);
+        QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
+        QNTaskItemPtr item = move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(drive, drive, document, folder))
+                                  : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(drive, drive, document, folder));
+        const auto run = VNTest::runItem(task, item);
+        EXPECT_TRUE(run.completed);
+        EXPECT_EQ(run.reports, 1);
+        EXPECT_FALSE(run.cancelled);
+        return run.error;
+    }
+
+    std::unique_ptr<QTemporaryDir> temp;
+    QNDriveConfigPtr drive;
+    QString drivePath;  // the scratch folder as the drive names it
+    QString onDisk;     // the same folder on the server's disk
+    QString owner;      // a path owned by the server's account, when files must be
+    QStringList before;
+};
+
+TEST_P(AliasReplace, AFolderOntoItsOwnAliasFailsNamingItAndNothingIsWrittenOrRemoved) {
+    const VNErrorPtr error = dropOntoAlias(QStringLiteral("/home/u/proj"), true);
+    EXPECT_EQ(snapshot(onDisk).join('\n').toStdString(), before.join('\n').toStdString());
+    ASSERT_TRUE(error) << "reported as done";
+    const QString text = error->localizedDescription();
+    EXPECT_TRUE(text.contains(QStringLiteral("The folder \u201cproj\u201d was not copied")) &&
+                text.contains(QStringLiteral("/srv/u/proj\u201d is that folder itself")))
+        << text.toStdString();
+}
+
+TEST_P(AliasReplace, AFileOntoItsOwnAliasFailsNamingItAndNothingIsWrittenOrRemoved) {
+    const VNErrorPtr error = dropOntoAlias(QStringLiteral("/home/u/note.txt"), false);
+    EXPECT_EQ(snapshot(onDisk).join('\n').toStdString(), before.join('\n').toStdString());
+    ASSERT_TRUE(error) << "reported as done";
+    const QString text = error->localizedDescription();
+    EXPECT_TRUE(text.contains(QStringLiteral("The file \u201cnote.txt\u201d was not copied")) &&
+                text.contains(QStringLiteral("/srv/u/note.txt\u201d is that file itself")))
+        << text.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, AliasReplace,
+                         ::testing::Values(Row{Server::Local, false}, Row{Server::Local, true},
+                                           Row{Server::FTP, false}, Row{Server::FTP, true},
+                                           Row{Server::SFTP, false}, Row{Server::SFTP, true},
+                                           Row{Server::Apache, false}, Row{Server::Apache, true},
+                                           Row{Server::Nginx, false}, Row{Server::Nginx, true},
+                                           Row{Server::Lighttpd, false}, Row{Server::Lighttpd, true}),
+                         rowName);
+
+}  // namespace

@@ -1,0 +1,117 @@
+// Whether a namesake is the source itself: the local disk by device and
+// inode, a remote drive by a check folder made in the namesake and looked
+// for in the source. Whatever the answer, the check folder does not stay;
+// a step that fails makes the answer unknown (an error), never "apart".
+#include "Core/QNAliasCheck.h"
+#include "Core/QNErrorWrapper.h"
+#include "TaskTestSupport.h"
+#include "Platform/VNOperationQueue.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace TaskTest;
+using Op = QNFakeRemoteHandler::Op;
+using Mode = QNFakeRemoteHandler::Mode;
+
+namespace {
+
+struct Answer {
+    std::atomic<bool> done{false};
+    bool same = false;
+    VNErrorPtr error;
+    bool cancelled = false;
+};
+
+std::shared_ptr<Answer> check(const QNDriveConfigPtr &sourceDrive, const QNDocumentPtr &source,
+                              const QNDriveConfigPtr &namesakeDrive, const QNDocumentPtr &namesake) {
+    auto answer = std::make_shared<Answer>();
+    auto aliasCheck = std::make_shared<QNAliasCheck>(sourceDrive, source, namesakeDrive, namesake);
+    aliasCheck->start([](const std::shared_ptr<VNOperation> &operation) { VNOperationQueue::global().addOperation(operation); },
+                      [](const QString &message) { return QNCloudInterface::makeError(QStringLiteral("test"), message); },
+                      [answer](bool same, VNErrorPtr error, bool cancelled) {
+                          answer->same = same;
+                          answer->error = error;
+                          answer->cancelled = cancelled;
+                          answer->done.store(true);
+                      });
+    EXPECT_TRUE(VNTest::waitUntil([answer] { return answer->done.load(); }, 20000));
+    return answer;
+}
+
+QString text(const VNErrorPtr &error) {
+    return error ? QNErrorWrapper(error).localizedDescription() : QString();
+}
+
+class AliasCheck : public TaskFixture {};
+
+TEST_F(AliasCheck, TellsItselfFromANamesakeAndLeavesNoCheckFolder) {
+    enum class Kind { Apart, Alias, CreateRefused, MarkerNotListed, RemoveRefused, LocalApart, LocalAlias };
+    struct Case {
+        const char *name;
+        Kind kind;
+        bool same;
+        const char *error;  // a part of the error's text, "" for none
+    };
+    const Case cases[] = {
+        {"apart", Kind::Apart, false, ""},
+        {"alias", Kind::Alias, true, ""},
+        {"check folder refused", Kind::CreateRefused, false, "could not be made"},
+        {"check folder not listed", Kind::MarkerNotListed, false, "does not show in the listing"},
+        {"check folder not removed", Kind::RemoveRefused, false, "could not be removed"},
+        {"local apart", Kind::LocalApart, false, ""},
+        {"local alias", Kind::LocalAlias, true, ""},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        // Two drives: the source's at a/, the namesake's at b/ (for an
+        // alias, a link to a/).
+        const QString a = path(QStringLiteral("a%1").arg(n));
+        const QString b = path(QStringLiteral("b%1").arg(n++));
+        writeTree(a, {{"proj/file.txt", "x"}});
+        if (c.kind == Kind::Alias || c.kind == Kind::LocalAlias)
+            ASSERT_EQ(::symlink(QFile::encodeName(a).constData(), QFile::encodeName(b).constData()), 0);
+        else
+            writeTree(b, {{"proj/file.txt", "x"}});
+        const bool local = c.kind == Kind::LocalApart || c.kind == Kind::LocalAlias;
+        auto sourceDrive = local ? localDrive() : QNFakeRemoteHandler::makeDriveConfig(a);
+        auto namesakeDrive = local ? localDrive() : QNFakeRemoteHandler::makeDriveConfig(b);
+        if (c.kind == Kind::CreateRefused)
+            setMode(Op::CreateFolder, Mode::Fail, b);
+        if (c.kind == Kind::MarkerNotListed)
+            setMode(Op::List, Mode::Fail, b);
+        if (c.kind == Kind::RemoveRefused)
+            setMode(Op::Remove, Mode::Fail, b);
+        const auto source = local ? localDocument(a + "/proj") : driveDocument("/proj", true);
+        const auto namesake = local ? localDocument(b + "/proj") : driveDocument("/proj", true);
+        source->setIsDirectory(true);
+        namesake->setIsDirectory(true);
+
+        const auto answer = check(sourceDrive, source, namesakeDrive, namesake);
+        EXPECT_EQ(answer->same, c.same);
+        EXPECT_FALSE(answer->cancelled);
+        if (*c.error) {
+            ASSERT_TRUE(answer->error);
+            EXPECT_TRUE(text(answer->error).contains(QLatin1String(c.error)))
+                << text(answer->error).toStdString();
+        } else {
+            EXPECT_FALSE(answer->error) << text(answer->error).toStdString();
+        }
+        // The check folder goes; one that cannot be removed is named.
+        const QStringList left = listTree(b + "/proj");
+        if (c.kind == Kind::RemoveRefused) {
+            ASSERT_EQ(left.size(), 2) << left.join(' ').toStdString();
+            EXPECT_TRUE(text(answer->error).contains(left.at(1).chopped(1)))
+                << left.join(' ').toStdString();
+        } else {
+            EXPECT_EQ(left.join(' ').toStdString(), std::string("file.txt"));
+        }
+        EXPECT_EQ(VNTest::readFile(a + "/proj/file.txt"), QByteArray("x"));
+    }
+}
+
+}  // namespace
