@@ -186,10 +186,24 @@ bool QNCopyTaskItem::claimName(const QNDocumentPtr &document, const QNDocumentPt
             : QStringLiteral("\u201c%1\u201d was not copied: this task has already written \u201c%3\u201d into "
                              "\u201c%2\u201d, a name that differs from it only in letter case.")
                   .arg(name, where, earlier);
+    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
+    if (top && top.get() != this) {
+        // One clashing name of a tree does not stop the rest of it: the
+        // primary names it at its end, and a move keeps it at its source.
+        VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
+        top->addNote(message);
+        leaveOut(completed);
+        return false;
+    }
     auto error = makeError(message);
     logFailure(QStringLiteral("copyDocument error2"), error);
     failCopy(completed, error);
     return false;
+}
+
+QNTaskItemPtr QNCopyTaskItem::primaryItem() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_primary.lock();
 }
 
 bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary) {
@@ -278,6 +292,10 @@ void QNCopyTaskItem::enqueue(VNOperationQueue *fromQueue, VNOperationQueue *toQu
                              const QNTaskPtr &task, const QNTaskItemPtr &primary, QNTaskItemCompletedBlock completed,
                              QNTaskItemUpdateBlock update) {
     setCompletedBlock(completed);
+    {
+        std::lock_guard lock(m_blockMutex);
+        m_primary = primary;
+    }
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     std::weak_ptr<QNTask> weakTask = task;
     std::weak_ptr<QNTaskItem> weakPrimary = primary;

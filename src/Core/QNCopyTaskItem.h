@@ -32,7 +32,8 @@
 // read is; the rest is copied.
 // Within one task nothing is written over or into an item the task wrote
 // before under a name that differs at most in letter case: the later item
-// fails, naming both, and stays where it was.
+// is not copied, is named with the earlier one, and stays where it was;
+// inside a tree the rest of the tree is still copied.
 // Every way an item ends goes through the post-copy step (a cancel, or an
 // item left out, with its flag) or through failCopy() (a failure), which
 // the kinds override to put back or remove what they changed.
@@ -174,7 +175,9 @@ protected:
     void endCancelled(const QNTaskItemCompletedBlock &completed, VNOperationQueue *queue);
     // Claims the document's name in the destination folder for this task
     // (once per item); when the task has already written a name there that
-    // differs at most in case, fails the item naming both and answers false.
+    // differs at most in case, answers false: an item the user asked for
+    // fails naming both; one inside a tree is left out and named in the
+    // primary's report, and the rest of the tree goes on.
     bool claimName(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
                    const QNTaskItemCompletedBlock &completed);
 
@@ -191,6 +194,9 @@ private:
     // the primary.
     bool skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary);
     void setSourcePlace(QNDocumentPtr folder, QString realPath);
+    // The item whose tree this one belongs to (itself for a top-level item),
+    // once enqueued.
+    QNTaskItemPtr primaryItem() const;
     // Ends an item of the tree that is not copied: no error, through the
     // post-copy step (its kind must not take it for copied: wasSkipped()).
     void leaveOut(const QNTaskItemCompletedBlock &completed);
@@ -249,6 +255,7 @@ private:
     std::atomic<bool> m_destinationChecked{false};
     std::atomic<bool> m_knownApart{false};
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
+    std::weak_ptr<QNTaskItem> m_primary;  // guarded by m_blockMutex
     QStringList m_notes;           // guarded by m_blockMutex
     // For a folder: where it really is on the drive (a folder reached
     // through a link lies where the link leads). Guarded by m_blockMutex.
