@@ -44,7 +44,8 @@ void listingAnswered(const QNDriveConfigPtr &fromDrive, const QNDocumentList &do
         proceed(documents);
         return;
     }
-    ask(QNNameClashCheck::question(clashing, where), window, [documents, clashing, proceed](const QNAlertResult &r) {
+    const QNAlert alert = QNNameClashCheck::question(clashing, listing, where);
+    ask(alert, window, [documents, clashing, proceed](const QNAlertResult &r) {
         if (r.returnCode == QNAlert::FirstButtonReturn) {
             proceed(documents);
         } else if (r.returnCode == QNAlert::ThirdButtonReturn) {
@@ -74,6 +75,12 @@ QString consequences(int files, const QStringList &folders) {
            QLatin1Char(' ') +
            (folders.size() == 1 ? merged.arg(QStringLiteral("the folder"), QStringLiteral("it"))
                                 : merged.arg(QStringLiteral("the folders"), QStringLiteral("them")));
+}
+
+// A folder is merged only into a folder: a file of its name, or a link
+// that would take the copy elsewhere, makes it fail instead.
+bool isRealFolder(const QNDocumentPtr &document) {
+    return document && document->isDirectory() && !document->isLink();
 }
 
 }  // namespace
@@ -125,7 +132,8 @@ QNDocumentList QNNameClashCheck::clashes(const QNDriveConfigPtr &fromDrive, cons
     return clashing;
 }
 
-QNAlert QNNameClashCheck::question(const QNDocumentList &clashing, const QString &folderName) {
+QNAlert QNNameClashCheck::question(const QNDocumentList &clashing, const QNDocumentList &listing,
+                                   const QString &folderName) {
     const int count = int(clashing.size());
     QStringList names;
     for (int i = 0; i < count && i < kNamesShown; ++i)
@@ -139,7 +147,7 @@ QNAlert QNNameClashCheck::question(const QNDocumentList &clashing, const QString
         listed = names.value(0);
     QStringList folders;
     for (const QNDocumentPtr &d : clashing)
-        if (d && d->isDirectory())
+        if (d && d->isDirectory() && isRealFolder(QNCopyTaskItem::namesakeIn(listing, arrivalName(d))))
             folders << arrivalName(d);
     const int files = count - int(folders.size());
     QNAlert alert;

@@ -35,10 +35,11 @@ public:
                                   const QNDriveConfigPtr &toDrive, const QNDocumentPtr &folder,
                                   const QNDocumentList &listing);
     // "Replace N items?" naming the first few, and saying what Replace does:
-    // a file is written over, a folder merged (its files of the names copied
-    // are replaced, the others kept). Replace (first button), Cancel
-    // (second, the default), Skip those (third).
-    static QNAlert question(const QNDocumentList &clashing, const QString &folderName);
+    // a file is written over, a folder merged into a folder of its name in
+    // the listing (its files of the names copied are replaced, the others
+    // kept); onto a file or a link a folder is not merged. Replace (first
+    // button), Cancel (second, the default), Skip those (third).
+    static QNAlert question(const QNDocumentList &clashing, const QNDocumentList &listing, const QString &folderName);
     // The folder could not be listed: Copy Anyway or Move Anyway (first
     // button), Cancel (second, the default).
     static QNAlert uncheckedQuestion(const VNErrorPtr &error, const QString &folderName, bool move);

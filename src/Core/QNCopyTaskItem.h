@@ -100,6 +100,9 @@ public:
     // links).
     static bool isOntoItself(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &document,
                              const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination);
+    // The listed entry named name; the name's case only counts when no
+    // entry matches it exactly.
+    static QNDocumentPtr namesakeIn(const QNDocumentList &listing, const QString &name);
 
 protected:
     void setCompletedBlock(QNTaskItemCompletedBlock completed);
@@ -234,9 +237,6 @@ private:
     // written into.
     QString namesakeInTheWay(const QString &name, bool isFolder, const QNDocumentPtr &existing,
                              const QNDocumentPtr &destination) const;
-    // The listed entry named name; the name's case only counts when no
-    // entry matches it exactly.
-    static QNDocumentPtr namesakeIn(const QNDocumentList &listing, const QString &name);
 
     void logFailure(const QString &step, const VNErrorPtr &error) const;
 

@@ -413,20 +413,32 @@ TEST(ReplaceQuestion, ANameClashesWhateverSideHoldsTheCapitals) {
 
 TEST(ReplaceQuestion, SaysThatAFolderIsMergedAndAFileReplaced) {
     // A folder is merged into its namesake: only its files of the same
-    // names are replaced.
+    // names are replaced. Onto a file or a link to a folder it is not
+    // merged, and the question does not say it is.
+    enum class Held { SameKind, File, LinkToFolder };
     const struct Row {
         const char *what;
         QList<bool> folders;  // per clashing item ("sub", "notes"): a folder?
+        QList<Held> held;     // what the destination holds under its name
         const char *text;
     } rows[] = {
-        {"a file", {false}, "\u201csub\u201d already exists in \u201cDocs\u201d. Replacing it cannot be undone."},
-        {"a folder", {true},
+        {"a file", {false}, {Held::SameKind},
+         "\u201csub\u201d already exists in \u201cDocs\u201d. Replacing it cannot be undone."},
+        {"a folder", {true}, {Held::SameKind},
          "\u201csub\u201d already exists in \u201cDocs\u201d. Files in \u201csub\u201d with the same names as those "
          "copied are replaced; the other files in it are kept."},
-        {"two folders", {true, true},
+        {"a folder onto a file", {true}, {Held::File},
+         "\u201csub\u201d already exists in \u201cDocs\u201d. Replacing it cannot be undone."},
+        {"a folder onto a link to a folder", {true}, {Held::LinkToFolder},
+         "\u201csub\u201d already exists in \u201cDocs\u201d. Replacing it cannot be undone."},
+        {"two folders", {true, true}, {Held::SameKind, Held::SameKind},
          "\u201csub\u201d and \u201cnotes\u201d already exist in \u201cDocs\u201d. Files in these folders with the "
          "same names as those copied are replaced; the other files in them are kept."},
-        {"a folder and a file", {true, false},
+        {"two folders, one onto a file", {true, true}, {Held::SameKind, Held::File},
+         "\u201csub\u201d and \u201cnotes\u201d already exist in \u201cDocs\u201d. Replacing the file cannot be "
+         "undone. Files in the folder with the same names as those copied are replaced; the other files in it are "
+         "kept."},
+        {"a folder and a file", {true, false}, {Held::SameKind, Held::SameKind},
          "\u201csub\u201d and \u201cnotes\u201d already exist in \u201cDocs\u201d. Replacing the file cannot be "
          "undone. Files in the folder with the same names as those copied are replaced; the other files in it are "
          "kept."},
@@ -434,10 +446,19 @@ TEST(ReplaceQuestion, SaysThatAFolderIsMergedAndAFileReplaced) {
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         QNDocumentList clashing;
-        const char *names[] = {"/src/sub", "/src/notes"};
-        for (int i = 0; i < row.folders.size(); ++i)
-            clashing << QNDocument::withPath(QString::fromUtf8(names[i]), row.folders.at(i));
-        EXPECT_EQ(QNNameClashCheck::question(clashing, QStringLiteral("Docs")).informativeText.toStdString(), row.text);
+        QNDocumentList listing;
+        const char *names[] = {"sub", "notes"};
+        for (int i = 0; i < row.folders.size(); ++i) {
+            const QString name = QString::fromUtf8(names[i]);
+            clashing << QNDocument::withPath(QStringLiteral("/src/") + name, row.folders.at(i));
+            const Held held = row.held.at(i);
+            auto namesake = QNDocument::withPath(QStringLiteral("/dest/") + name,
+                                                 held == Held::SameKind ? row.folders.at(i) : held == Held::LinkToFolder);
+            namesake->setIsLink(held == Held::LinkToFolder);
+            listing << namesake;
+        }
+        EXPECT_EQ(QNNameClashCheck::question(clashing, listing, QStringLiteral("Docs")).informativeText.toStdString(),
+                  row.text);
     }
 }
 
@@ -459,11 +480,11 @@ TEST(ReplaceQuestion, NamesTheFirstThreeClashesButNotADocumentAlreadyWhereItWoul
 
     for (const char *name : {"b.txt", "c.txt", "d.txt", "e.txt"})
         dropped << QNDocument::withPath(QStringLiteral("/src/") + QString::fromUtf8(name));
-    const QNAlert alert = QNNameClashCheck::question(dropped, QStringLiteral("Docs"));
+    const QNAlert alert = QNNameClashCheck::question(dropped, listing, QStringLiteral("Docs"));
     EXPECT_EQ(alert.messageText, QStringLiteral("Replace 7 items?"));
     EXPECT_EQ(alert.informativeText, QStringLiteral("\u201ca.txt\u201d, \u201csub\u201d, \u201cfresh.txt\u201d and 4 more already "
                                                     "exist in \u201cDocs\u201d. Replacing them cannot be undone."));
-    EXPECT_EQ(QNNameClashCheck::question(dropped.mid(0, 2), QStringLiteral("Docs")).informativeText,
+    EXPECT_EQ(QNNameClashCheck::question(dropped.mid(0, 2), listing, QStringLiteral("Docs")).informativeText,
               QStringLiteral("\u201ca.txt\u201d and \u201csub\u201d already exist in \u201cDocs\u201d. Replacing them cannot be "
                              "undone."));
 }

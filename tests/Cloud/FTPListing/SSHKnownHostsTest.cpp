@@ -40,6 +40,7 @@ TEST(SSHKnownHosts, AKeyIsFoundUnderItsHostAndPortAsOpenSSHNamesThem) {
         QByteArray file;
         int port;
         V verdict;
+        const char *host = "example.org";  // as the drive's address gives it
     };
     const Row rows[] = {
         {"the key under [host]:port", line("[example.org]:2222", key), 2222, V::Known},
@@ -67,13 +68,26 @@ TEST(SSHKnownHosts, AKeyIsFoundUnderItsHostAndPortAsOpenSSHNamesThem) {
          2222, V::Added},
         {"one of two remembered keys", line("[example.org]:2222", other) + line("[example.org]:2222", key), 2222,
          V::Known},
+        // An address written with capitals is looked for, and remembered,
+        // under the lower-case name, the one a hashed line was made from.
+        {"the key under the host, asked for in capitals", line("example.org", key), 22, V::Known, "Example.ORG"},
+        {"another key under the host, asked for in capitals", line("example.org", other), 22, V::Changed,
+         "Example.ORG"},
+        {"the key under a hashed [host]:port, asked for in capitals", line(hashed("[example.org]:2222"), key), 2222,
+         V::Known, "Example.ORG"},
+        {"another key under a hashed [host]:port, asked for in capitals", line(hashed("[example.org]:2222"), other),
+         2222, V::Changed, "Example.ORG"},
+        {"another key under a hashed host, asked for in capitals", line(hashed("example.org"), other), 22,
+         V::Changed, "Example.ORG"},
+        {"another key under another port, asked for in capitals", line("[example.org]:2200", other), 2222, V::Added,
+         "Example.ORG"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         auto temp = VNTest::makeTempDir();
         const QString file = temp->path() + "/known_hosts";
         ASSERT_TRUE(VNTest::writeFile(file, row.file));
-        EXPECT_EQ(QNSSHKnownHosts(file).check("example.org", row.port, key), row.verdict);
+        EXPECT_EQ(QNSSHKnownHosts(file).check(QString::fromUtf8(row.host), row.port, key), row.verdict);
         const QByteArray expected =
             row.verdict == V::Added ? row.file + line(QNSSHKnownHosts::nameFor("example.org", row.port).toUtf8(), key)
                                     : row.file;
