@@ -486,8 +486,10 @@ void NRHTTPRequest::transferDone(CURL *easy, int curlCode) {
         destroyTransfer();
         return;
     }
-    if (curlCode == CURLE_OK)
+    if (curlCode == CURLE_OK) {
+        connectionReplyEnded(easy);
         handleStreamComplete();
+    }
     else
         handleStreamError(curlCode);
 }
