@@ -443,10 +443,6 @@ protected:
     // A request waiting for its deferred finish was cancelled (network
     // thread); it has failed already, and what it waited for may stop.
     virtual void deferredFinishCancelled() {}
-    // Gives another request this one's delegate, its method names and its
-    // progress delegates (main thread). The received-data method stays:
-    // the other request keeps its body.
-    void shareDelegatesWith(NRHTTPRequest &other) const;
     // Sets the download indicator to all done (main thread).
     void reportDownloadComplete();
     // The reply's body may be rewritten before a deferred finish.

@@ -77,6 +77,7 @@ private:
 
     // Main thread.
     void startResourceRequests();
+    QMap<QString, QString> headersForResource(const QUrl &resourceURL) const;
     // Held from when the resources start until the page has ended, like a
     // request on the network thread: a caller need not keep it.
     void holdWhileFetching();
@@ -97,6 +98,9 @@ private:
     std::shared_ptr<NRWebPageRequest> m_parentRequest;
     std::shared_ptr<NRRequestQueue> m_externalResourceQueue;
     std::shared_ptr<NRWebPageRequest> m_heldWhileFetching;
+    // The progress indicator of the resources (main thread).
+    class ResourceProgress;
+    std::shared_ptr<NRProgressDelegate> m_resourceProgress;
     // Each URL is fetched once in a whole page tree (style sheets importing
     // each other, a page framing itself): the top request knows every URL
     // asked for, and a reference met again uses that request's copy, once
