@@ -14,6 +14,7 @@
 #include <map>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 using namespace NRHTTPRequestInternal;
 
@@ -64,6 +65,12 @@ curl_socket_t openNumberedSocket(void *openedNumber, curlsocktype, struct curl_s
     return fd;
 }
 
+// A socket number freed may come back for a connection opened elsewhere.
+int closeNumberedSocket(void *, curl_socket_t fd) {
+    connectionNumbers().bySocket.erase(fd);
+    return ::close(fd);
+}
+
 // "timeout=5, max=100": the number after the name, 0 when missing.
 int keepAliveValue(const QString &header, const QString &name) {
     const QRegularExpression re(QStringLiteral("\\b%1\\s*=\\s*(\\d+)").arg(name), QRegularExpression::CaseInsensitiveOption);
@@ -88,6 +95,7 @@ bool NRHTTPRequest::choosePersistentConnection(CURL *easy) {
     m_openedConnectionNumber = 0;
     ok &= curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &openNumberedSocket) == CURLE_OK;
     ok &= curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, static_cast<void *>(&m_openedConnectionNumber)) == CURLE_OK;
+    ok &= curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &closeNumberedSocket) == CURLE_OK;
     if (!m_shouldAttemptPersistentConnection) {
         set(CURLOPT_FRESH_CONNECT, 1L);
         set(CURLOPT_FORBID_REUSE, 1L);
