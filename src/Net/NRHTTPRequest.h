@@ -725,6 +725,7 @@ private:
     int m_newConnectionCount = 0;
     int m_connectionID = 0;
     int m_openedConnectionNumber = 0;  // of the socket this attempt opened last
+    QString m_connectionPoolKey;       // of this attempt's server (scheme, host, port)
     bool m_callerAskedForPersistentConnection = false;
 
     // Download cache.

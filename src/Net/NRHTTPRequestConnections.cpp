@@ -93,6 +93,7 @@ bool NRHTTPRequest::choosePersistentConnection(CURL *easy) {
         m_shouldAttemptPersistentConnection = false;
     set(CURLOPT_MAXAGE_CONN, long(std::max(1.0, m_persistentConnectionTimeoutSeconds)));
     m_openedConnectionNumber = 0;
+    m_connectionPoolKey.clear();
     ok &= curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &openNumberedSocket) == CURLE_OK;
     ok &= curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, static_cast<void *>(&m_openedConnectionNumber)) == CURLE_OK;
     ok &= curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &closeNumberedSocket) == CURLE_OK;
@@ -102,7 +103,8 @@ bool NRHTTPRequest::choosePersistentConnection(CURL *easy) {
         return ok;
     }
     bool fresh = m_freshConnection || (!isIdempotent() && !m_callerAskedForPersistentConnection);
-    const auto record = connectionPool().find(poolKey(m_url));
+    m_connectionPoolKey = poolKey(m_url);  // made once per attempt: the reply's steps use it too
+    const auto record = connectionPool().find(m_connectionPoolKey);
     if (record != connectionPool().end()) {
         if (!record->second.reusable || record->second.expires.hasExpired()) {
             fresh = true;
@@ -132,7 +134,9 @@ void NRHTTPRequest::readKeepAliveTerms() {
         if (reusable)
             m_persistentConnectionTimeoutSeconds = timeout;
     }
-    ConnectionTerms &terms = connectionPool()[poolKey(m_url)];
+    if (m_connectionPoolKey.isEmpty())
+        m_connectionPoolKey = poolKey(m_url);
+    ConnectionTerms &terms = connectionPool()[m_connectionPoolKey];
     terms.reusable = reusable;
     terms.expires = QDeadlineTimer(qint64(m_persistentConnectionTimeoutSeconds * 1000));
     if (!reusable && m_easy)
@@ -140,9 +144,9 @@ void NRHTTPRequest::readKeepAliveTerms() {
 }
 
 void NRHTTPRequest::connectionReplyEnded(CURL *easy) {
-    if (m_shouldAttemptPersistentConnection) {
+    if (m_shouldAttemptPersistentConnection && !m_connectionPoolKey.isEmpty()) {
         // Idle from now: a slow reply does not use up its connection's time.
-        const auto record = connectionPool().find(poolKey(m_url));
+        const auto record = connectionPool().find(m_connectionPoolKey);
         if (record != connectionPool().end())
             record->second.expires = QDeadlineTimer(qint64(m_persistentConnectionTimeoutSeconds * 1000));
     }
