@@ -4,6 +4,8 @@
 #include "Net/NetTestSupport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QUuid>
 
 using namespace NetTest;
 
@@ -48,6 +50,32 @@ TEST(Connections, AConnectionsTimeCountsFromTheEndOfItsReply) {
     auto next = get(QStringLiteral("/echo?after=slow"));
     EXPECT_EQ(next->newConnectionCount(), 0);
     EXPECT_EQ(next->connectionID(), slow->connectionID());
+}
+
+// A URL naming its scheme's port and one naming none are one server: the
+// terms the first reply gave (a time-out of a second, run out) hold for
+// both. The requests go through the fake server as a proxy, where any
+// host name reaches it.
+TEST(Connections, AURLWithItsSchemesPortIsTheSameServer) {
+    const QString port = QString::number(fake(QStringLiteral("/")).port());
+    for (const char *suffix : {"", ":80"}) {
+        SCOPED_TRACE(suffix);
+        const QString host = QStringLiteral("pool%1.varnello.test").arg(QUuid::createUuid().toString(QUuid::Id128));
+        auto viaFake = [&](const QString &url) {
+            auto r = NRHTTPRequest::requestWithURL(QUrl(url));
+            r->setProxyHost(QStringLiteral("127.0.0.1"));
+            r->setProxyPort(port.toInt());
+            EXPECT_EQ(run(r)->finished, 1) << url.toStdString();
+            return r;
+        };
+        auto first = viaFake(QStringLiteral("http://%1/echo?ka=timeout%3D1%2C%20max%3D100").arg(host));
+        QElapsedTimer idle;
+        idle.start();
+        VNTest::waitUntil([&] { return idle.elapsed() > 1300; }, 3000);  // the connection's time runs out
+        auto second = viaFake(QStringLiteral("http://%1%2/echo?second=1").arg(host, QLatin1String(suffix)));
+        EXPECT_EQ(second->newConnectionCount(), 1);
+        EXPECT_NE(second->connectionID(), first->connectionID());
+    }
 }
 
 // A POST or PUT takes a kept connection only when its caller turned
