@@ -443,6 +443,9 @@ protected:
     // A request waiting for its deferred finish was cancelled (network
     // thread); it has failed already, and what it waited for may stop.
     virtual void deferredFinishCancelled() {}
+    // Whether the delegate is told of a redirect found ("requestRedirected";
+    // main thread).
+    virtual bool delegateHearsRedirects() const { return true; }
     // Sets the download indicator to all done (main thread).
     void reportDownloadComplete();
     // The reply's body may be rewritten before a deferred finish.

@@ -59,6 +59,9 @@ public:
 protected:
     bool deferFinishing() override;
     void deferredFinishCancelled() override;
+    // A resource's delegate is its page's, told only of the messages a page
+    // passes on: a redirect found is not one of them.
+    bool delegateHearsRedirects() const override { return !parentRequest(); }
 
 private:
     bool parseAsHTML();

@@ -60,9 +60,10 @@ public slots:
     void requestFailed(NRHTTPRequest *request) { failed << request->url().toString(); }
     void pageDone(NRHTTPRequest *request) { pageEnds << request->url().toString(); }
     void pageFailed(NRHTTPRequest *request) { pageEnds << request->url().toString(); }
+    void requestRedirected(NRHTTPRequest *request) { redirected << request->originalURL().toString(); }
 
 public:
-    QStringList started, finished, failed, pageEnds;
+    QStringList started, finished, failed, pageEnds, redirected;
 };
 
 struct Progress : NRProgressDelegate {
@@ -211,6 +212,33 @@ TEST(WebPageResources, ThePagesOwnMethodsHearOnlyThePage) {
         EXPECT_EQ(recorder.finished.count(live), 1);
         EXPECT_EQ(recorder.failed.count(dead), 1);
         EXPECT_EQ(recorder.finished.count(page->url().toString()), row.customFinish ? 0 : 1);
+    }
+}
+
+// A redirect found is no message a page passes on: its delegate hears of
+// the page's own, not of a resource's.
+TEST(WebPageResources, AResourcesRedirectIsNotPassedOn) {
+    const QString image = NetTest::fake(QStringLiteral("/bytes?n=300")).toString();
+    const QString movedImage = NetTest::fake(QStringLiteral("/redirect?to=%2Fbytes%3Fn%3D300")).toString();
+    const struct {
+        const char *name;
+        bool pageMoved;
+        bool imageMoved;
+    } rows[] = {{"nothing moved", false, false}, {"page moved", true, false}, {"image moved", false, true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QUrl direct = pageWith({row.imageMoved ? movedImage : image});
+        QUrl url = direct;
+        if (row.pageMoved) {
+            url = NetTest::fake(QStringLiteral("/redirect"));
+            url.setQuery(QStringLiteral("to=") + QString::fromLatin1(QUrl::toPercentEncoding(direct.toString())));
+        }
+        auto page = NRWebPageRequest::requestWithURL(url);
+        Recorder recorder;
+        page->setDelegate(&recorder);
+        ASSERT_EQ(NetTest::run(page)->finished, 1);
+        EXPECT_EQ(recorder.redirected, row.pageMoved ? QStringList{url.toString()} : QStringList{});
+        EXPECT_EQ(recorder.finished.count(image), 1) << recorder.finished.join(' ').toStdString();  // where it ended
     }
 }
 
