@@ -45,7 +45,7 @@ TEST(Connections, KeptAliveByTheServersTerms) {
 // A kept connection's time counts from the end of the reply that used it:
 // a reply slower than the connection's time-out leaves it reusable.
 TEST(Connections, AConnectionsTimeCountsFromTheEndOfItsReply) {
-    auto slow = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/slow?n=2000&wait=1.5&ka=timeout%3D1%2C%20max%3D100")));
+    auto slow = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/slow?n=2000&wait=2.5&ka=timeout%3D2%2C%20max%3D100")));
     ASSERT_EQ(run(slow)->finished, 1);
     auto next = get(QStringLiteral("/echo?after=slow"));
     EXPECT_EQ(next->newConnectionCount(), 0);
