@@ -158,8 +158,10 @@ void NRHTTPRequest::setRequestMethod(const QString &method) {
         return;
     m_requestMethod = method;
     if (method == QLatin1String("POST") || method == QLatin1String("PUT") || (m_hasPostBody && !m_postBody.isEmpty()) ||
-        !m_postBodyFilePath.isEmpty())
+        !m_postBodyFilePath.isEmpty()) {
         m_shouldAttemptPersistentConnection = false;
+        m_callerAskedForPersistentConnection = false;
+    }
 }
 
 void NRHTTPRequest::addRequestHeader(const QString &name, const QString &value) {
@@ -216,7 +218,11 @@ void NRHTTPRequest::setShouldUseRFC2616RedirectBehaviour(bool on) { LOCKED; m_sh
 bool NRHTTPRequest::shouldUseRFC2616RedirectBehaviour() const { LOCKED; return m_shouldUseRFC2616RedirectBehaviour; }
 void NRHTTPRequest::setValidatesSecureCertificate(bool on) { LOCKED; m_validatesSecureCertificate = on; }
 bool NRHTTPRequest::validatesSecureCertificate() const { LOCKED; return m_validatesSecureCertificate; }
-void NRHTTPRequest::setShouldAttemptPersistentConnection(bool on) { LOCKED; m_shouldAttemptPersistentConnection = on; }
+void NRHTTPRequest::setShouldAttemptPersistentConnection(bool on) {
+    LOCKED;
+    m_shouldAttemptPersistentConnection = on;
+    m_callerAskedForPersistentConnection = on;
+}
 bool NRHTTPRequest::shouldAttemptPersistentConnection() const { LOCKED; return m_shouldAttemptPersistentConnection; }
 void NRHTTPRequest::setPersistentConnectionTimeoutSeconds(double s) { LOCKED; m_persistentConnectionTimeoutSeconds = s; }
 double NRHTTPRequest::persistentConnectionTimeoutSeconds() const { LOCKED; return m_persistentConnectionTimeoutSeconds; }
@@ -374,6 +380,7 @@ QString NRHTTPRequest::authenticationRealm() const { LOCKED; return m_authentica
 bool NRHTTPRequest::complete() const { LOCKED; return m_complete; }
 bool NRHTTPRequest::inProgress() const { LOCKED; return m_inProgress; }
 int NRHTTPRequest::newConnectionCount() const { LOCKED; return m_newConnectionCount; }
+int NRHTTPRequest::connectionID() const { LOCKED; return m_connectionID; }
 
 QString NRHTTPRequest::description() const {
     LOCKED;
@@ -542,6 +549,7 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
     o.m_shouldUseRFC2616RedirectBehaviour = m_shouldUseRFC2616RedirectBehaviour;
     o.m_shouldAttemptPersistentConnection = m_shouldAttemptPersistentConnection;
+    o.m_callerAskedForPersistentConnection = m_callerAskedForPersistentConnection;
     o.m_persistentConnectionTimeoutSeconds = m_persistentConnectionTimeoutSeconds;
     o.m_authenticationScheme = m_authenticationScheme;
     o.m_didStartSelector = m_didStartSelector;

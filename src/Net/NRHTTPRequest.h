@@ -352,6 +352,9 @@ public:
     bool inProgress() const;
     // New connections the last attempt opened (0: it reused a kept-alive one).
     int newConnectionCount() const;
+    // The number of the connection the last reply came over, from 1 (0:
+    // none yet); requests that shared a kept-alive connection share it.
+    int connectionID() const;
     // Process-unique number of this request, from 1.
     quint64 requestID() const { return m_requestID; }
 
@@ -526,10 +529,9 @@ protected:
     // A request waiting for its deferred finish was cancelled (network
     // thread); it has failed already, and what it waited for may stop.
     virtual void deferredFinishCancelled() {}
-    // Gives another request this one's delegate, its method names and its
-    // progress delegates (main thread). The received-data method stays:
-    // the other request keeps its body.
-    void shareDelegatesWith(NRHTTPRequest &other) const;
+    // Whether the delegate is told of a redirect found ("requestRedirected";
+    // main thread).
+    virtual bool delegateHearsRedirects() const { return true; }
     // Sets the download indicator to all done (main thread).
     void reportDownloadComplete();
     // The reply's body may be rewritten before a deferred finish.
@@ -593,6 +595,7 @@ private:
     void performRedirect();
     void dropCredentialsLeavingFor(const QUrl &target);
     void updatePartialDownloadSize();
+    QString rangeValidator() const;
     bool isErrorReply() const { return m_responseStatusCode >= 400; }
     bool isIdempotent() const;
     void decideCallbacks();
@@ -601,6 +604,9 @@ private:
     // attempt may take a kept one and which reply lets it be kept.
     bool choosePersistentConnection(CURL *easy);
     void readKeepAliveTerms();
+    // At the end of a reply: its connection's number, and the time from
+    // which the connection may stay idle.
+    void connectionReplyEnded(CURL *easy);
     // Bandwidth: how much of a reply piece and of the body may be read now
     // (0: the transfer pauses).
     size_t takeReplyPiece(const char *data, size_t length);
@@ -810,6 +816,10 @@ private:
     bool m_dropBody416 = false;
     quint64 m_bodyBytesInflated = 0;  // body bytes inflated or delivered in this attempt
     int m_newConnectionCount = 0;
+    int m_connectionID = 0;
+    int m_openedConnectionNumber = 0;  // of the socket this attempt opened last
+    QString m_connectionPoolKey;       // of this attempt's server (scheme, host, port)
+    bool m_callerAskedForPersistentConnection = false;
 
     // Download cache.
     std::weak_ptr<NRCacheDelegate> m_downloadCache;

@@ -13,6 +13,9 @@
 
 #include <map>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace NRHTTPRequestInternal;
 
 namespace {
@@ -29,9 +32,43 @@ std::map<QString, ConnectionTerms> &connectionPool() {
     return *pool;
 }
 
+// A URL without a port is the one naming its scheme's port: one server.
 QString poolKey(const QUrl &url) {
-    return url.scheme().toLower() + QLatin1String("://") + url.host().toLower() + QLatin1Char(':') +
-           QString::number(url.port(0));
+    const QString scheme = url.scheme().toLower();
+    const int defaultPort = scheme == QLatin1String("https") ? 443 : scheme == QLatin1String("http") ? 80 : 0;
+    return scheme + QLatin1String("://") + url.host().toLower() + QLatin1Char(':') +
+           QString::number(url.port(defaultPort));
+}
+
+// Connections are numbered as libcurl opens their sockets; a finished
+// transfer finds its connection by its socket while libcurl keeps it, else
+// by its local port (a connection closed after the reply). Network thread
+// only.
+struct ConnectionNumbers {
+    int last = 0;
+    std::map<curl_socket_t, int> bySocket;
+    std::map<long, int> byLocalPort;
+};
+
+ConnectionNumbers &connectionNumbers() {
+    static auto *numbers = new ConnectionNumbers();
+    return *numbers;
+}
+
+curl_socket_t openNumberedSocket(void *openedNumber, curlsocktype, struct curl_sockaddr *address) {
+    const curl_socket_t fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd != CURL_SOCKET_BAD) {
+        ConnectionNumbers &numbers = connectionNumbers();
+        numbers.bySocket[fd] = ++numbers.last;
+        *static_cast<int *>(openedNumber) = numbers.last;
+    }
+    return fd;
+}
+
+// A socket number freed may come back for a connection opened elsewhere.
+int closeNumberedSocket(void *, curl_socket_t fd) {
+    connectionNumbers().bySocket.erase(fd);
+    return ::close(fd);
 }
 
 // "timeout=5, max=100": the number after the name, 0 when missing.
@@ -55,13 +92,19 @@ bool NRHTTPRequest::choosePersistentConnection(CURL *easy) {
     if (m_url.host().isEmpty() || m_url.scheme().isEmpty())
         m_shouldAttemptPersistentConnection = false;
     set(CURLOPT_MAXAGE_CONN, long(std::max(1.0, m_persistentConnectionTimeoutSeconds)));
+    m_openedConnectionNumber = 0;
+    m_connectionPoolKey.clear();
+    ok &= curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &openNumberedSocket) == CURLE_OK;
+    ok &= curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, static_cast<void *>(&m_openedConnectionNumber)) == CURLE_OK;
+    ok &= curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &closeNumberedSocket) == CURLE_OK;
     if (!m_shouldAttemptPersistentConnection) {
         set(CURLOPT_FRESH_CONNECT, 1L);
         set(CURLOPT_FORBID_REUSE, 1L);
         return ok;
     }
-    bool fresh = m_freshConnection || !isIdempotent();
-    const auto record = connectionPool().find(poolKey(m_url));
+    bool fresh = m_freshConnection || (!isIdempotent() && !m_callerAskedForPersistentConnection);
+    m_connectionPoolKey = poolKey(m_url);  // made once per attempt: the reply's steps use it too
+    const auto record = connectionPool().find(m_connectionPoolKey);
     if (record != connectionPool().end()) {
         if (!record->second.reusable || record->second.expires.hasExpired()) {
             fresh = true;
@@ -91,11 +134,48 @@ void NRHTTPRequest::readKeepAliveTerms() {
         if (reusable)
             m_persistentConnectionTimeoutSeconds = timeout;
     }
-    ConnectionTerms &terms = connectionPool()[poolKey(m_url)];
+    if (m_connectionPoolKey.isEmpty())
+        m_connectionPoolKey = poolKey(m_url);
+    ConnectionTerms &terms = connectionPool()[m_connectionPoolKey];
     terms.reusable = reusable;
     terms.expires = QDeadlineTimer(qint64(m_persistentConnectionTimeoutSeconds * 1000));
     if (!reusable && m_easy)
         curl_easy_setopt(m_easy, CURLOPT_FORBID_REUSE, 1L);  // closed when this reply ends
+}
+
+void NRHTTPRequest::connectionReplyEnded(CURL *easy) {
+    if (m_shouldAttemptPersistentConnection && !m_connectionPoolKey.isEmpty()) {
+        // Idle from now: a slow reply does not use up its connection's time.
+        const auto record = connectionPool().find(m_connectionPoolKey);
+        if (record != connectionPool().end())
+            record->second.expires = QDeadlineTimer(qint64(m_persistentConnectionTimeoutSeconds * 1000));
+    }
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    long localPort = 0, connects = 0;
+    curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket);
+    curl_easy_getinfo(easy, CURLINFO_LOCAL_PORT, &localPort);
+    curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
+    ConnectionNumbers &numbers = connectionNumbers();
+    int number = 0;
+    if (socket != CURL_SOCKET_BAD) {
+        const auto known = numbers.bySocket.find(socket);
+        number = known != numbers.bySocket.end() ? known->second : 0;
+    }
+    if (!number && connects > 0)
+        number = m_openedConnectionNumber;
+    if (!number && localPort > 0) {
+        const auto known = numbers.byLocalPort.find(localPort);
+        number = known != numbers.byLocalPort.end() ? known->second : 0;
+    }
+    if (!number) {
+        // A connection another client of the loop opened.
+        number = ++numbers.last;
+        if (socket != CURL_SOCKET_BAD)
+            numbers.bySocket[socket] = number;
+    }
+    if (localPort > 0)
+        numbers.byLocalPort[localPort] = number;
+    m_connectionID = number;
 }
 
 // Methods that change nothing more when sent twice.
@@ -162,9 +242,16 @@ void NRHTTPRequest::statusTick() {
             ++m_retryCount;
             destroyTransfer();
             m_freshConnection = true;
+            // The rest is asked for only of the version the first part came
+            // from: a changed resource is answered whole (200), and the file
+            // starts again.
+            const QString validator = rangeValidator();
             updatePartialDownloadSize();
-            if (m_partialDownloadSize)
+            if (m_partialDownloadSize) {
                 m_requestHeaders.insert(QStringLiteral("Range"), QStringLiteral("bytes=%1-").arg(m_partialDownloadSize));
+                if (!validator.isEmpty())
+                    m_requestHeaders.insert(QStringLiteral("If-Range"), validator);
+            }
             startRequest();
             return;
         }
@@ -177,6 +264,15 @@ void NRHTTPRequest::statusTick() {
         takeBytesSent(quint64(uploaded));
     }
     updateProgressIndicators();
+}
+
+// What names the version of the reply being read: its strong ETag, else
+// its Last-Modified date (a weak ETag may not be used for a range).
+QString NRHTTPRequest::rangeValidator() const {
+    const QString etag = responseHeader(QStringLiteral("ETag")).trimmed();
+    if (!etag.isEmpty() && !etag.startsWith(QLatin1String("W/")))
+        return etag;
+    return responseHeader(QStringLiteral("Last-Modified")).trimmed();
 }
 
 bool NRHTTPRequest::shouldTimeOut() const {

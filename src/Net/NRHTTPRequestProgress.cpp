@@ -52,17 +52,6 @@ void NRHTTPRequest::cancelOnRequestThread() {
         deferredFinishCancelled();
 }
 
-void NRHTTPRequest::shareDelegatesWith(NRHTTPRequest &other) const {
-    other.setDelegate(m_delegate.data());
-    other.setDidStartSelector(m_didStartSelector);
-    other.setDidReceiveResponseHeadersSelector(m_didReceiveResponseHeadersSelector);
-    other.setWillRedirectSelector(m_willRedirectSelector);
-    other.setDidFinishSelector(m_didFinishSelector);
-    other.setDidFailSelector(m_didFailSelector);
-    other.setUploadProgressDelegate(m_uploadProgressDelegate);
-    other.setDownloadProgressDelegate(m_downloadProgressDelegate);
-}
-
 void NRHTTPRequest::cancelLoad() {
     if (m_PACFileRequest) {
         auto fetch = std::move(m_PACFileRequest);

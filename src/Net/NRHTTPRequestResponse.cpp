@@ -280,7 +280,7 @@ bool NRHTTPRequest::willRedirect() {
         onMain([](NRHTTPRequest &r) {
             if (r.m_failed.load())
                 return;
-            if (r.delegateResponds("requestRedirected", "NRHTTPRequest*"))
+            if (r.delegateHearsRedirects() && r.delegateResponds("requestRedirected", "NRHTTPRequest*"))
                 QMetaObject::invokeMethod(r.m_delegate.data(), "requestRedirected", Qt::DirectConnection,
                                           Q_ARG(NRHTTPRequest *, &r));
             if (r.m_requestRedirectedBlock)
@@ -486,8 +486,10 @@ void NRHTTPRequest::transferDone(CURL *easy, int curlCode) {
         destroyTransfer();
         return;
     }
-    if (curlCode == CURLE_OK)
+    if (curlCode == CURLE_OK) {
+        connectionReplyEnded(easy);
         handleStreamComplete();
+    }
     else
         handleStreamError(curlCode);
 }

@@ -135,7 +135,7 @@ void NRHTTPRequest::decideCallbacks() {
     m_wantsHeaders = queued || m_headersReceivedBlock ||
                      delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*") ||
                      delegateResponds(m_didReceiveResponseHeadersSelector, "NRHTTPRequest*,QMap<QString,QString>");
-    m_wantsRedirected = m_requestRedirectedBlock || delegateResponds("requestRedirected", "NRHTTPRequest*");
+    m_wantsRedirected = m_requestRedirectedBlock || (delegateHearsRedirects() && delegateResponds("requestRedirected", "NRHTTPRequest*"));
     m_wantsUploadProgress = queued || m_bytesSentBlock || m_uploadSizeIncrementedBlock || !m_uploadProgressDelegate.expired();
     m_wantsDownloadProgress =
         queued || m_bytesReceivedBlock || m_downloadSizeIncrementedBlock || !m_downloadProgressDelegate.expired();

@@ -59,6 +59,39 @@ bool isHTMLType(const QString &type) {
 
 }  // namespace
 
+// What a resource's progress tells its page: bytes and size changes go on
+// to the page's own indicators; a resource's fraction done is its own and
+// goes nowhere.
+class NRWebPageRequest::ResourceProgress : public NRProgressDelegate {
+public:
+    explicit ResourceProgress(const std::shared_ptr<NRWebPageRequest> &page) : m_page(page) {}
+    void didReceiveBytes(NRHTTPRequest *request, qint64 bytes) override {
+        if (auto d = indicator(false))
+            d->didReceiveBytes(request, bytes);
+    }
+    void incrementDownloadSizeBy(NRHTTPRequest *request, qint64 amount) override {
+        if (auto d = indicator(false))
+            d->incrementDownloadSizeBy(request, amount);
+    }
+    void didSendBytes(NRHTTPRequest *request, qint64 bytes) override {
+        if (auto d = indicator(true))
+            d->didSendBytes(request, bytes);
+    }
+    void incrementUploadSizeBy(NRHTTPRequest *request, qint64 amount) override {
+        if (auto d = indicator(true))
+            d->incrementUploadSizeBy(request, amount);
+    }
+
+private:
+    std::shared_ptr<NRProgressDelegate> indicator(bool upload) const {
+        const auto page = m_page.lock();
+        if (!page)
+            return nullptr;
+        return upload ? page->uploadProgressDelegate() : page->downloadProgressDelegate();
+    }
+    std::weak_ptr<NRWebPageRequest> m_page;
+};
+
 NRWebPageRequest::NRWebPageRequest(const QUrl &url) : NRHTTPRequest(url) {}
 
 NRWebPageRequest::~NRWebPageRequest() {
@@ -170,6 +203,14 @@ QString NRWebPageRequest::cachePathForRequest(const NRHTTPRequest &resource) con
 }
 
 QByteArray NRWebPageRequest::encodingName() const {
+    // Without a charset in the reply the page's own declaration (or
+    // libxml2's detection) decides: the request's default is no knowledge
+    // of the page.
+    QString mime;
+    QByteArray charset;
+    parseContentType(responseHeader(QStringLiteral("Content-Type")), &mime, &charset);
+    if (charset.isEmpty())
+        return QByteArray();
     const QByteArray encoding = responseEncoding().toUpper();
     static const QMap<QByteArray, QByteArray> names{
         {"US-ASCII", "ASCII"},       {"ASCII", "ASCII"},           {"EUC-JP", "EUC-JP"},
@@ -216,17 +257,13 @@ bool NRWebPageRequest::parseAsHTML() {
     const int options = HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
     const QByteArray encoding = encodingName();
     const char *encodingText = encoding.isEmpty() ? nullptr : encoding.constData();
-    QByteArray body;
-    if (!downloadDestinationPath().isEmpty()) {
-        QFile file(downloadDestinationPath());
-        if (file.open(QIODevice::ReadOnly))
-            body = file.readAll();
-    } else {
-        body = responseData();
-    }
     // An empty page is no document either.
-    if (!body.isEmpty())
+    if (const QString path = downloadDestinationPath(); !path.isEmpty()) {
+        if (QFileInfo(path).size() > 0)
+            m_doc = htmlReadFile(QFile::encodeName(path).constData(), encodingText, options);
+    } else if (const QByteArray body = responseData(); !body.isEmpty()) {
         m_doc = htmlReadMemory(body.constData(), int(body.size()), "", encodingText, options);
+    }
     if (!m_doc) {
         failWithError(makeError(ParseOrWriteError, QStringLiteral("Error: unable to parse reponse XML")));
         return true;
@@ -358,10 +395,14 @@ bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
                 extension == QLatin1String("webm"))
                 continue;
         } else if (parent == QLatin1String("a")) {
-            // Links are never fetched; local copies keep them working.
-            if (update && m_urlReplacementMode == ReplaceWithLocalPaths)
+            // Links are never fetched. Local copies keep them working; in
+            // the other modes a link to a fetched URL takes its copy.
+            if (!update)
+                continue;
+            if (m_urlReplacementMode == ReplaceWithLocalPaths) {
                 setContent(url().resolved(QUrl(content.trimmed())).toString());
-            continue;
+                continue;
+            }
         }
         if (!update) {
             addURLToFetch(content);
@@ -452,6 +493,25 @@ static bool sameOrigin(const QUrl &a, const QUrl &b) {
            a.port(defaultPort(a)) == b.port(defaultPort(b));
 }
 
+// The page's headers as a resource sends them. Credentials only to the
+// page's own origin; the page's range and conditions are its own (a
+// resource asking for the page's tail, or whether it changed since the
+// page did, would store a part of itself or nothing).
+QMap<QString, QString> NRWebPageRequest::headersForResource(const QUrl &resourceURL) const {
+    static const QStringList pageOnly{QStringLiteral("Range"),         QStringLiteral("If-Range"),
+                                      QStringLiteral("If-None-Match"), QStringLiteral("If-Modified-Since"),
+                                      QStringLiteral("If-Match"),      QStringLiteral("If-Unmodified-Since")};
+    static const QStringList credentials{QStringLiteral("Authorization"), QStringLiteral("Cookie")};
+    const bool sameSite = sameOrigin(resourceURL, url());
+    QMap<QString, QString> headers = requestHeaders();
+    for (auto it = headers.begin(); it != headers.end();) {
+        const bool drop = pageOnly.contains(it.key(), Qt::CaseInsensitive) ||
+                          (!sameSite && credentials.contains(it.key(), Qt::CaseInsensitive));
+        it = drop ? headers.erase(it) : std::next(it);
+    }
+    return headers;
+}
+
 void NRWebPageRequest::startResourceRequests() {
     if (isCancelled()) {
         releaseHold();
@@ -482,6 +542,8 @@ void NRWebPageRequest::startResourceRequests() {
         order = m_resourceOrder;
     }
     auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    if (!m_resourceProgress)
+        m_resourceProgress = std::make_shared<ResourceProgress>(self);
     auto &fetched = topRequest()->m_fetchedInTree;
     if (!parentRequest())
         fetched.insert(url().adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded), self);
@@ -496,17 +558,13 @@ void NRWebPageRequest::startResourceRequests() {
         }
         auto resource = NRWebPageRequest::requestWithURL(target);
         fetched.insert(key, resource);
-        QMap<QString, QString> headers = requestHeaders();
-        if (!sameOrigin(resource->url(), url())) {
-            for (auto it = headers.begin(); it != headers.end();) {
-                const bool credential = it.key().compare(QLatin1String("Authorization"), Qt::CaseInsensitive) == 0 ||
-                                        it.key().compare(QLatin1String("Cookie"), Qt::CaseInsensitive) == 0;
-                it = credential ? headers.erase(it) : std::next(it);
-            }
-        }
-        resource->setRequestHeaders(headers);
-        // Its messages and progress go to the page's delegates.
-        shareDelegatesWith(*resource);
+        resource->setRequestHeaders(headersForResource(resource->url()));
+        // Its messages go to the page's delegate under their own names (not
+        // the page's finish or fail method); of its progress, only bytes
+        // and sizes reach the page's indicators.
+        resource->setDelegate(delegate());
+        resource->setUploadProgressDelegate(m_resourceProgress);
+        resource->setDownloadProgressDelegate(m_resourceProgress);
         resource->setDownloadCache(downloadCache());
         resource->setCachePolicy(cachePolicy());
         resource->setCacheStoragePolicy(cacheStoragePolicy());

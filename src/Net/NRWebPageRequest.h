@@ -59,6 +59,9 @@ public:
 protected:
     bool deferFinishing() override;
     void deferredFinishCancelled() override;
+    // A resource's delegate is its page's, told only of the messages a page
+    // passes on: a redirect found is not one of them.
+    bool delegateHearsRedirects() const override { return !parentRequest(); }
 
 private:
     bool parseAsHTML();
@@ -77,6 +80,7 @@ private:
 
     // Main thread.
     void startResourceRequests();
+    QMap<QString, QString> headersForResource(const QUrl &resourceURL) const;
     // Held from when the resources start until the page has ended, like a
     // request on the network thread: a caller need not keep it.
     void holdWhileFetching();
@@ -97,6 +101,9 @@ private:
     std::shared_ptr<NRWebPageRequest> m_parentRequest;
     std::shared_ptr<NRRequestQueue> m_externalResourceQueue;
     std::shared_ptr<NRWebPageRequest> m_heldWhileFetching;
+    // The progress indicator of the resources (main thread).
+    class ResourceProgress;
+    std::shared_ptr<NRProgressDelegate> m_resourceProgress;
     // Each URL is fetched once in a whole page tree (style sheets importing
     // each other, a page framing itself): the top request knows every URL
     // asked for, and a reference met again uses that request's copy, once

@@ -6,7 +6,8 @@ chunked and close-delimited bodies, connections dropped mid-body, silence,
 
 Routes (query parameters in brackets):
   /echo            the request as JSON: method, path, headers, body length,
-                   SHA-256 and (when short) the body itself
+                   SHA-256 and (when short) the body itself; [close] closes the
+                   connection after it
   /bytes[n]        n bytes (i % 251), with Content-Length
   /chunked[n]      the same bytes, chunked
   /nolength[n]     the same bytes, no length, ended by closing
@@ -15,7 +16,13 @@ Routes (query parameters in brackets):
   /stall[n]        headers and half the body, then nothing
   /stallonce[key,n,ranges]  the first request of a key: /stall; later ones
                    the whole body, or with ranges=1 the rest a Range asks for
-                   (ranges=2: a 206 of the whole body, whatever was asked)
+                   (ranges=2: a 206 of the whole body, whatever was asked;
+                   ranges=3: a 200 of the whole body with the Content-Range
+                   the Range asked for). [validator=etag|date|weak] names the
+                   version (If-Range honoured), [changed=1] makes later
+                   versions other bytes, [gzip=1] sends it gzip-encoded
+  /slow[n,wait,ka] n bytes, the second half after a pause, the connection kept
+                   (ka: a Keep-Alive header)
   /uploadstall     never reads the body, never answers
   /nohead[n]       /bytes for a GET; a HEAD finds the connection closed
   /loop401         401 with a Basic challenge, whatever is sent
@@ -24,7 +31,11 @@ Routes (query parameters in brackets):
   /redirect[code,to,body]  a redirect with a body of its own
   /setcookie[name,value]   sets a cookie for /
   /text[ct]        UTF-8 text "café" with the given Content-Type
-  /page[ref...]    an HTML page with an image for each `ref` URL
+  /page[ref...]    an HTML page with an image for each `ref` URL, a link for
+                   each `link` URL; [meta] a meta charset, [text=1] non-ASCII
+                   UTF-8 text, [lm=key] a Last-Modified date, later after
+                   the first request of the key
+  /range           also answers 304 to If-Modified-Since (never changed)
   /octal-length    "Content-Length: 010" and ten bytes
   /gzip[n]         /bytes gzip-encoded; /badgzip garbage; /truncgzip cut short
   /range[n]        /bytes with Range support; 416 past the end
@@ -56,6 +67,7 @@ ATTEMPTS = {}
 ATTEMPTS_LOCK = threading.Lock()
 STALLED = set()  # keys of /stallonce already stalled once
 STALLED_LOCK = threading.Lock()
+STALL_DATES = {1: "Mon, 07 Dec 2026 10:00:00 GMT", 2: "Mon, 07 Dec 2026 11:00:00 GMT"}
 
 
 def pattern(n):
@@ -200,6 +212,9 @@ class Handler(BaseHTTPRequestHandler):
             if len(body) <= 65536:
                 doc["body"] = body.decode("latin-1")
             extra = [("Keep-Alive", q["ka"])] if "ka" in q else []
+            if "close" in q:
+                extra.append(("Connection", "close"))
+                self.close_connection = True
             self.send(200, json.dumps(doc).encode(), extra, content_type="application/json")
             # The next request on this connection finds it dead.
             self.die_next = "die_next" in q
@@ -253,21 +268,49 @@ class Handler(BaseHTTPRequestHandler):
             with STALLED_LOCK:
                 first = key not in STALLED
                 STALLED.add(key)
-            data = pattern(n)
+            version = 2 if not first and q.get("changed") == "1" else 1
+            data = pattern(n) if version == 1 else bytes((b + 7) % 251 for b in pattern(n))
+            validators = {"etag": [("ETag", '"v%d"' % version)],
+                          "weak": [("ETag", 'W/"v%d"' % version), ("Last-Modified", STALL_DATES[version])],
+                          "date": [("Last-Modified", STALL_DATES[version])]}.get(q.get("validator"), [])
+            encoding = []
+            if q.get("gzip") == "1":
+                data = gzip.compress(data, compresslevel=0)
+                encoding = [("Content-Encoding", "gzip")]
             rng = self.headers.get("Range")
+            if_range = self.headers.get("If-Range")
+            if if_range is not None and if_range not in [v for _, v in validators if not v.startswith("W/")]:
+                rng = None  # another version: the whole of this one
             if first:
                 self.send_response(200)
-                self.send_header("Content-Length", str(n))
+                self.send_header("Content-Length", str(len(data)))
+                for k, v in validators + encoding:
+                    self.send_header(k, v)
                 self.end_headers()
-                self.wfile.write(data[:n // 2])
+                self.wfile.write(data[:len(data) // 2])
                 self.wfile.flush()
                 time.sleep(float(q.get("wait", "10")))
                 self.close_connection = True
-            elif q.get("ranges") in ("1", "2") and rng and rng.startswith("bytes="):
-                start = int(rng[6:].split("-")[0]) if q.get("ranges") == "1" else 0
-                self.send(206, data[start:], [("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))])
+            elif q.get("ranges") in ("1", "2", "3") and rng and rng.startswith("bytes="):
+                start = int(rng[6:].split("-")[0]) if q.get("ranges") in ("1", "3") else 0
+                content_range = [("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))]
+                if q.get("ranges") == "3":
+                    self.send(200, data, content_range + validators)
+                else:
+                    self.send(206, data[start:], content_range + validators)
             else:
-                self.send(200, data)
+                self.send(200, data, validators + encoding)
+        elif route == "/slow":
+            data = pattern(n)
+            self.send_response(200)
+            self.send_header("Content-Length", str(n))
+            if "ka" in q:
+                self.send_header("Keep-Alive", q["ka"])
+            self.end_headers()
+            self.wfile.write(data[:n // 2])
+            self.wfile.flush()
+            time.sleep(float(q.get("wait", "1")))
+            self.wfile.write(data[n // 2:])
         elif route == "/nohead":
             if self.command == "HEAD":
                 self.close_connection = True
@@ -290,9 +333,20 @@ class Handler(BaseHTTPRequestHandler):
         elif route == "/text":
             self.send(200, "café ünï".encode("utf-8"), content_type=q.get("ct", "text/plain"))
         elif route == "/page":
-            refs = urllib.parse.parse_qs(url.query).get("ref", [])
-            imgs = "".join('<img src="%s">' % r.replace("&", "&amp;").replace('"', "&quot;") for r in refs)
-            self.send(200, ("<html><body>%s</body></html>" % imgs).encode(), content_type="text/html")
+            lists = urllib.parse.parse_qs(url.query)
+            quote = lambda r: r.replace("&", "&amp;").replace('"', "&quot;")
+            imgs = "".join('<img src="%s">' % quote(r) for r in lists.get("ref", []))
+            links = "".join('<a href="%s">link</a>' % quote(r) for r in lists.get("link", []))
+            head = '<head><meta charset="%s"></head>' % q["meta"] if "meta" in q else ""
+            text = "<p>café ünï</p>" if q.get("text") == "1" else ""
+            extra = []
+            if "lm" in q:  # the page of that key is changed after its first request
+                with STALLED_LOCK:
+                    seen = "page:" + q["lm"] in STALLED
+                    STALLED.add("page:" + q["lm"])
+                extra = [("Last-Modified", STALL_DATES[2 if seen else 1])]
+            self.send(200, ("<html>%s<body>%s%s%s</body></html>" % (head, text, imgs, links)).encode("utf-8"), extra,
+                      content_type=q.get("ct", "text/html"))
         elif route == "/octal-length":
             self.send_response(200)
             self.send_header("Content-Length", "010")
@@ -307,6 +361,9 @@ class Handler(BaseHTTPRequestHandler):
         elif route == "/range":
             data = pattern(n)
             rng = self.headers.get("Range")
+            if self.headers.get("If-Modified-Since"):
+                self.send(304, b"", length=False, content_type=None)
+                return
             if rng and rng.startswith("bytes="):
                 start = int(rng[6:].split("-")[0])
                 if start >= n:

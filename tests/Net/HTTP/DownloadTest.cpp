@@ -287,14 +287,17 @@ TEST(Download, CompressedRequestBody) {
 // A download that stalls half-way and is tried once more: the file is the
 // server's bytes exactly, continued where the server honours the Range,
 // else written again from its start; a part that does not start where the
-// file ends is never appended.
+// file ends, or comes without a 206, is never appended, nor a part of
+// another version of the file.
 TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
     struct Row {
         const char *name;
-        int serverRanges;  // 0 ignores Range, 1 honours it, 2 answers 206 from the start
+        int serverRanges;  // 0 ignores Range, 1 honours it, 2 answers 206 from the start, 3 answers 200 with a Content-Range
         bool allowResume;
         quint64 resumedFrom;
         bool fails = false;
+        const char *validator = "etag";  // what names the version: etag, date, weak (W/ ETag and date) or none
+        bool changed = false;            // the file changed between the attempts
     };
     constexpr int size = 300000;
     const Row rows[] = {
@@ -302,16 +305,23 @@ TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
         {"server sends the whole body again", 0, true, 0},
         {"resuming not allowed", 1, false, 0},
         {"server sends a part from elsewhere", 2, true, size / 2, true},
+        {"server sends the whole body with a Content-Range", 3, true, 0},
+        {"file changed, named by its ETag", 1, true, 0, false, "etag", true},
+        {"file changed, named by its date", 1, true, 0, false, "date", true},
+        {"weak ETag: the date names it", 1, true, size / 2, false, "weak"},
+        {"nothing names the version", 1, true, size / 2, false, "none"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         auto dir = VNTest::makeTempDir();
         const QString dest = dir->path() + QStringLiteral("/stalled.bin");
         const QString key = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stallonce?key=%1&n=%2&ranges=%3&wait=15")
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stallonce?key=%1&n=%2&ranges=%3&wait=15&validator=%4&changed=%5")
                                                         .arg(key)
                                                         .arg(size)
-                                                        .arg(row.serverRanges)));
+                                                        .arg(row.serverRanges)
+                                                        .arg(QLatin1String(row.validator))
+                                                        .arg(row.changed ? 1 : 0)));
         r->setDownloadDestinationPath(dest);
         r->setAllowResumeForFileDownloads(row.allowResume);
         r->setTimeOutSeconds(1);
@@ -336,26 +346,57 @@ TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
         EXPECT_EQ(outcome->finished, 1);
         EXPECT_EQ(sizeCounted, size);
         EXPECT_EQ(bytesCounted, size);
+        QByteArray expected = pattern(size);
+        if (row.changed)
+            for (char &b : expected)
+                b = char((uchar(b) + 7) % 251);
         const QByteArray written = VNTest::readFile(dest);
         EXPECT_EQ(written.size(), size);
-        EXPECT_TRUE(written == pattern(size));
+        EXPECT_TRUE(written == expected);
         EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(QLatin1Char(',')).toStdString();
     }
 }
 
 // Body bytes handed to a data callback are never handed over twice: a
-// request that stalls after some is not tried again, it times out.
+// request that stalls after some is not tried again, it times out. Bytes
+// only inflated to be kept (a gzip reply in memory) are no such bytes.
 TEST(Download, ATimeOutAfterDataWasHandedOverIsNotTriedAgain) {
+    struct Row {
+        const char *name;
+        bool dataCallback;
+        bool gzip;
+        bool retried;
+    };
     constexpr int size = 300000;
-    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stallonce?key=%1&n=%2&wait=15")
-                                                    .arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
-                                                    .arg(size)));
-    QByteArray received;
-    r->setDataReceivedBlock([&](const QByteArray &piece) { received += piece; });
-    r->setTimeOutSeconds(1);
-    r->setNumberOfTimesToRetryOnTimeout(1);
-    EXPECT_EQ(run(r, 15000)->failed, 1);
-    EXPECT_EQ(errorCode(r), 2);
-    EXPECT_EQ(r->retryCount(), 0);
-    EXPECT_TRUE(received == pattern(size).left(size / 2)) << received.size();
+    const Row rows[] = {
+        {"handed to a data callback", true, false, false},
+        {"gzip, handed to a data callback", true, true, false},
+        {"gzip, kept in memory", false, true, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stallonce?key=%1&n=%2&wait=15&gzip=%3")
+                                                        .arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
+                                                        .arg(size)
+                                                        .arg(row.gzip ? 1 : 0)));
+        QByteArray received;
+        if (row.dataCallback)
+            r->setDataReceivedBlock([&](const QByteArray &piece) { received += piece; });
+        r->setTimeOutSeconds(1);
+        r->setNumberOfTimesToRetryOnTimeout(1);
+        auto outcome = run(r, 15000);
+        if (row.retried) {
+            EXPECT_EQ(outcome->finished, 1);
+            EXPECT_EQ(r->retryCount(), 1);
+            EXPECT_TRUE(r->responseData() == pattern(size)) << r->responseData().size();
+            continue;
+        }
+        EXPECT_EQ(outcome->failed, 1);
+        EXPECT_EQ(errorCode(r), 2);
+        EXPECT_EQ(r->retryCount(), 0);
+        EXPECT_FALSE(received.isEmpty());
+        EXPECT_TRUE(pattern(size).startsWith(received)) << received.size();
+        if (!row.gzip)
+            EXPECT_EQ(received.size(), size / 2);
+    }
 }

@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QRegularExpression>
 #include <QUrlQuery>
+#include <QUuid>
 #include <gtest/gtest.h>
 
 namespace {
@@ -56,9 +57,13 @@ class Recorder : public QObject {
 public slots:
     void requestStarted(NRHTTPRequest *request) { started << request->url().toString(); }
     void requestFinished(NRHTTPRequest *request) { finished << request->url().toString(); }
+    void requestFailed(NRHTTPRequest *request) { failed << request->url().toString(); }
+    void pageDone(NRHTTPRequest *request) { pageEnds << request->url().toString(); }
+    void pageFailed(NRHTTPRequest *request) { pageEnds << request->url().toString(); }
+    void requestRedirected(NRHTTPRequest *request) { redirected << request->originalURL().toString(); }
 
 public:
-    QStringList started, finished;
+    QStringList started, finished, failed, pageEnds, redirected;
 };
 
 struct Progress : NRProgressDelegate {
@@ -159,16 +164,176 @@ TEST(WebPageResources, ARewrittenPageThatCannotBeWrittenFailsThePage) {
 }
 
 TEST(WebPageResources, ThePagesDownloadProgressEndsComplete) {
-    // The one resource stops half way (its failure passed over): the page's
-    // indicator, which showed it at half, ends at all done with the page.
-    auto page = NRWebPageRequest::requestWithURL(pageWith({NetTest::fake(QStringLiteral("/stall?n=2000&wait=2")).toString()}));
+    // The one resource stops half way (its failure passed over): its bytes
+    // reach the page's indicator, its own fraction (a half) does not, and
+    // the indicator ends at all done with the page.
+    const QString stalled = NetTest::fake(QStringLiteral("/stall?n=2000&wait=2")).toString();
+    auto page = NRWebPageRequest::requestWithURL(pageWith({stalled}));
     page->setShouldIgnoreExternalResourceErrors(false);
     auto progress = std::make_shared<Progress>();
     page->setDownloadProgressDelegate(progress);
     ASSERT_EQ(NetTest::run(page)->finished, 1) << (page->error() ? page->error()->localizedDescription().toStdString() : "");
+    EXPECT_TRUE(progress->from.contains(stalled));
     ASSERT_FALSE(progress->values.isEmpty());
-    EXPECT_TRUE(progress->values.contains(0.5));
+    EXPECT_FALSE(progress->values.contains(0.5));
     EXPECT_EQ(progress->values.last(), 1.0);
+}
+
+// The page's own finish and fail methods are the page's: its resources
+// report under the standard names only.
+TEST(WebPageResources, ThePagesOwnMethodsHearOnlyThePage) {
+    const QString live = NetTest::fake(QStringLiteral("/bytes?n=300")).toString();
+    const QString dead = QStringLiteral("http://127.0.0.1:1/dead.png");
+    const struct {
+        const char *name;
+        bool customFinish;
+        bool customFail;
+        QStringList pageEnds;  // what the page's own methods heard
+    } rows[] = {
+        {"standard methods", false, false, {}},
+        {"own finish method", true, false, {QStringLiteral("page")}},
+        {"own fail method", false, true, {}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto page = NRWebPageRequest::requestWithURL(pageWith({live, dead}));
+        page->setShouldIgnoreExternalResourceErrors(false);
+        Recorder recorder;
+        page->setDelegate(&recorder);
+        if (row.customFinish)
+            page->setDidFinishSelector("pageDone");
+        if (row.customFail)
+            page->setDidFailSelector("pageFailed");
+        ASSERT_EQ(NetTest::run(page)->finished, 1);
+        QStringList expected;
+        for (const QString &end : row.pageEnds)
+            expected << (end == QLatin1String("page") ? page->url().toString() : end);
+        EXPECT_EQ(recorder.pageEnds, expected) << recorder.pageEnds.join(' ').toStdString();
+        EXPECT_EQ(recorder.finished.count(live), 1);
+        EXPECT_EQ(recorder.failed.count(dead), 1);
+        EXPECT_EQ(recorder.finished.count(page->url().toString()), row.customFinish ? 0 : 1);
+    }
+}
+
+// A redirect found is no message a page passes on: its delegate hears of
+// the page's own, not of a resource's.
+TEST(WebPageResources, AResourcesRedirectIsNotPassedOn) {
+    const QString image = NetTest::fake(QStringLiteral("/bytes?n=300")).toString();
+    const QString movedImage = NetTest::fake(QStringLiteral("/redirect?to=%2Fbytes%3Fn%3D300")).toString();
+    const struct {
+        const char *name;
+        bool pageMoved;
+        bool imageMoved;
+    } rows[] = {{"nothing moved", false, false}, {"page moved", true, false}, {"image moved", false, true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QUrl direct = pageWith({row.imageMoved ? movedImage : image});
+        QUrl url = direct;
+        if (row.pageMoved) {
+            url = NetTest::fake(QStringLiteral("/redirect"));
+            url.setQuery(QStringLiteral("to=") + QString::fromLatin1(QUrl::toPercentEncoding(direct.toString())));
+        }
+        auto page = NRWebPageRequest::requestWithURL(url);
+        Recorder recorder;
+        page->setDelegate(&recorder);
+        ASSERT_EQ(NetTest::run(page)->finished, 1);
+        EXPECT_EQ(recorder.redirected, row.pageMoved ? QStringList{url.toString()} : QStringList{});
+        EXPECT_EQ(recorder.finished.count(image), 1) << recorder.finished.join(' ').toStdString();  // where it ended
+    }
+}
+
+// A link is never fetched, but outside local copies a link to a URL that
+// was fetched for another element takes its copy too.
+TEST(WebPageResources, ALinkToAFetchedURLTakesItsCopy) {
+    const QString image = QStringLiteral("/bytes?n=300");
+    const QString otherLink = QStringLiteral("/bytes?n=400");
+    const QString copy = QStringLiteral("data:application/octet-stream;base64,") +
+                         QString::fromLatin1(NetTest::pattern(300).toBase64());
+    const struct {
+        int mode;
+        bool linkReplaced;
+    } rows[] = {{NRWebPageRequest::DontReplaceURLs, false}, {NRWebPageRequest::ReplaceWithData, true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.mode);
+        QUrl url = pageWith({image});
+        QUrlQuery query(url);
+        query.addQueryItem(QStringLiteral("link"), QString::fromLatin1(QUrl::toPercentEncoding(image)));
+        query.addQueryItem(QStringLiteral("link"), QString::fromLatin1(QUrl::toPercentEncoding(otherLink)));
+        url.setQuery(query);
+        auto page = NRWebPageRequest::requestWithURL(url);
+        page->setUrlReplacementMode(row.mode);
+        ASSERT_EQ(NetTest::run(page)->finished, 1);
+        const QString html = page->responseString();
+        EXPECT_EQ(html.contains(QStringLiteral("<a href=\"%1\"").arg(copy)), row.linkReplaced) << html.toStdString();
+        EXPECT_EQ(html.contains(QStringLiteral("<a href=\"%1\"").arg(image)), !row.linkReplaced) << html.toStdString();
+        EXPECT_TRUE(html.contains(QStringLiteral("<a href=\"%1\"").arg(otherLink))) << "never fetched: " << html.toStdString();
+    }
+}
+
+// The page's range and conditions stay the page's: a resumed page, or one
+// asked again against its cached copy, still gets its resources whole.
+TEST(WebPageResources, ResourcesAreFetchedWholeForAResumedOrRevalidatedPage) {
+    const QString resource = NetTest::fake(QStringLiteral("/range?n=1000")).toString();
+    const struct {
+        const char *name;
+        bool resumed;      // the page continues a partial download ("Range")
+        bool revalidated;  // the page is asked for against its cached copy ("If-Modified-Since")
+    } rows[] = {{"fresh page", false, false}, {"resumed page", true, false}, {"revalidated page", false, true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto dir = VNTest::makeTempDir();
+        auto cache = std::make_shared<NRDownloadCache>();
+        ASSERT_FALSE(cache->setStoragePath(dir->path() + QStringLiteral("/cache")));
+        QUrl url = pageWith({resource});
+        QUrlQuery query(url);
+        query.addQueryItem(QStringLiteral("lm"), QUuid::createUuid().toString(QUuid::WithoutBraces));
+        url.setQuery(query);
+        if (row.revalidated) {
+            auto earlier = NRHTTPRequest::requestWithURL(url, cache);
+            ASSERT_EQ(NetTest::run(earlier)->finished, 1);
+        }
+        auto page = NRWebPageRequest::requestWithURL(url);
+        page->setDownloadCache(cache);
+        if (row.revalidated)
+            page->setCachePolicy(NRAskServerIfModifiedCachePolicy);
+        page->setDownloadDestinationPath(dir->path() + QStringLiteral("/index.html"));
+        if (row.resumed) {
+            const QString part = dir->path() + QStringLiteral("/index.part");
+            VNTest::writeFile(part, "<html><bo");
+            page->setAllowResumeForFileDownloads(true);
+            page->setTemporaryFileDownloadPath(part);
+        }
+        ASSERT_EQ(NetTest::run(page)->finished, 1) << (page->error() ? page->error()->localizedDescription().toStdString() : "");
+        EXPECT_FALSE(page->didUseCachedResponse());
+        const QVariantMap entry = page->resourceList().value(resource);
+        ASSERT_TRUE(entry.contains(QStringLiteral("DataPath"))) << "no copy of the resource";
+        EXPECT_TRUE(VNTest::readFile(entry.value(QStringLiteral("DataPath")).toString()) == NetTest::pattern(1000));
+    }
+}
+
+// A page served without a charset is read as it declares itself, and the
+// rewritten page is labelled as what its bytes are.
+TEST(WebPageResources, ARewrittenPageKeepsItsOwnCharset) {
+    const struct {
+        const char *contentType;
+    } rows[] = {{"text/html; charset=utf-8"}, {"text/html"}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.contentType);
+        QUrl url = pageWith({QStringLiteral("/bytes?n=300")});
+        QUrlQuery query(url);
+        query.addQueryItem(QStringLiteral("meta"), QStringLiteral("utf-8"));
+        query.addQueryItem(QStringLiteral("text"), QStringLiteral("1"));
+        query.addQueryItem(QStringLiteral("ct"), QString::fromLatin1(QUrl::toPercentEncoding(QLatin1String(row.contentType))));
+        url.setQuery(query);
+        auto page = NRWebPageRequest::requestWithURL(url);
+        page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        ASSERT_EQ(NetTest::run(page)->finished, 1);
+        const QByteArray html = page->responseData();
+        EXPECT_TRUE(html.contains(QStringLiteral("café ünï").toUtf8())) << html.constData();
+        EXPECT_TRUE(html.toLower().contains("utf-8")) << html.constData();
+        EXPECT_FALSE(html.toLower().contains("iso-8859-1")) << html.constData();
+        EXPECT_TRUE(html.contains("data:application/octet-stream;base64,")) << "not rewritten: " << html.constData();
+    }
 }
 
 TEST(WebPageResources, AFailedResourceFailsThePageUnlessItsErrorsAreIgnored) {
