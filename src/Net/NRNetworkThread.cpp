@@ -36,14 +36,33 @@ bool NRNetworkThread::isCurrentThread() const {
 }
 
 void NRNetworkThread::post(std::function<void()> task) {
+    bool wake;
     {
         std::lock_guard lock(m_tasksMutex);
         m_tasks.push_back(std::move(task));
+        wake = m_sleeping;
+        m_sleeping = false;
     }
-    // The loop itself looks for tasks before it sleeps: only another thread
-    // needs to wake it.
-    if (!isCurrentThread())
+    // The loop looks for tasks before it sleeps: only a loop that sleeps (or
+    // has decided to) needs waking, and once.
+    if (wake)
         curl_multi_wakeup(m_multi);
+}
+
+void NRNetworkThread::afterHandOver(std::function<void()> work) {
+    m_afterHandOver.push_back(std::move(work));
+}
+
+void NRNetworkThread::runAfterHandOver() {
+    while (!m_afterHandOver.empty()) {
+        auto work = std::move(m_afterHandOver);
+        m_afterHandOver.clear();
+        // What this work hands to the main thread goes before the work it
+        // leaves for after its own hand-over.
+        VNDispatch::MainBatch batch;
+        for (auto &w : work)
+            w();
+    }
 }
 
 void NRNetworkThread::addTransfer(CURL *easy, std::shared_ptr<NRHTTPRequest> request) {
@@ -170,12 +189,16 @@ void NRNetworkThread::run() {
             for (auto &r : ticking)
                 r->statusTick();
         }
+        // The turn's callbacks go to the main thread at its very end, when
+        // no request's lock is held and nothing is left to do but sleep.
+        batch.reset();
+        runAfterHandOver();
         bool pending;
         {
             std::lock_guard lock(m_tasksMutex);
             pending = !m_tasks.empty();
+            m_sleeping = !pending;
         }
-        batch.reset();
         if (pending)
             continue;
         auto wakeAt = nextTick;
@@ -184,5 +207,7 @@ void NRNetworkThread::run() {
         const auto untilTick =
             std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - clock::now()).count();
         curl_multi_poll(m_multi, nullptr, 0, static_cast<int>(std::max<long long>(1, untilTick)), nullptr);
+        std::lock_guard lock(m_tasksMutex);
+        m_sleeping = false;
     }
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class NRHTTPRequest;
 
@@ -27,6 +28,11 @@ public:
     // Runs the task on the network thread after the delay.
     void postAfter(double seconds, std::function<void()> task);
     bool isCurrentThread() const;
+    // Network thread only: runs the work at the end of this turn of the
+    // loop, once what the turn gave the main thread has gone there (a
+    // request is marked finished after its last callbacks are on their way,
+    // and without holding the main thread back on a lock the turn holds).
+    void afterHandOver(std::function<void()> work);
 
     // Network thread only: the transfers in flight and the ticking requests.
     void addTransfer(CURL *easy, std::shared_ptr<NRHTTPRequest> request);
@@ -58,6 +64,7 @@ public:
 private:
     NRNetworkThread();
     void run();
+    void runAfterHandOver();
 
     CURLM *m_multi = nullptr;
     std::thread m_thread;
@@ -65,6 +72,8 @@ private:
     std::atomic<std::thread::id> m_threadId;
     std::mutex m_tasksMutex;
     std::deque<std::function<void()>> m_tasks;
+    bool m_sleeping = false;  // the loop waits in libcurl: a post wakes it (m_tasksMutex)
+    std::vector<std::function<void()>> m_afterHandOver;
     std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> m_timers;
     std::map<CURL *, std::shared_ptr<NRHTTPRequest>> m_transfers;
     std::map<CURL *, TransferDone> m_otherTransfers;
