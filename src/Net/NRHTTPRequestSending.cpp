@@ -398,7 +398,7 @@ void NRHTTPRequest::startRequest() {
     }
 
     destroyTransfer();
-    m_easy = curl_easy_init();
+    m_easy = NRNetworkThread::shared().takeEasyHandle();
     if (!m_easy || !configureTransfer(m_easy)) {
         failWithError(makeError(InternalErrorWhileBuildingRequestType, QStringLiteral("Unable to start HTTP connection")));
         return;
@@ -580,7 +580,7 @@ void NRHTTPRequest::destroyTransfer() {
     NRNetworkThread::shared().removeTransfer(m_easy);
     if (m_networkActivityHooks && NRNetworkThread::shared().transferCount() == 0)
         VNDispatch::mainAsync([] { hideNetworkActivityIndicatorAfterDelay(); });
-    curl_easy_cleanup(m_easy);
+    NRNetworkThread::shared().giveBackEasyHandle(m_easy);
     m_easy = nullptr;
     m_replyBytesTaken = 0;
     m_abortTransfer = false;

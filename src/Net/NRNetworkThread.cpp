@@ -94,6 +94,42 @@ void NRNetworkThread::removeTransfer(CURL *easy) {
     m_transferCount.store(static_cast<int>(m_transfers.size() + m_otherTransfers.size()));
 }
 
+CURL *NRNetworkThread::takeEasyHandle() {
+    if (m_idleEasyHandles.empty())
+        return curl_easy_init();
+    CURL *easy = m_idleEasyHandles.back();
+    m_idleEasyHandles.pop_back();
+    return easy;
+}
+
+void NRNetworkThread::giveBackEasyHandle(CURL *easy) {
+    if (!easy)
+        return;
+    if (!isCurrentThread() || int(m_idleEasyHandles.size()) >= keptEasyHandles) {
+        curl_easy_cleanup(easy);
+        return;
+    }
+    // Nothing of the last request stays: options (with the pointers into
+    // that request) go back to libcurl's defaults.
+    curl_easy_reset(easy);
+    m_idleEasyHandles.push_back(easy);
+    m_lastTransferSeen = std::chrono::steady_clock::now();
+}
+
+// Idle handles keep their buffers: they go when no transfer has run for a
+// few seconds.
+void NRNetworkThread::dropIdleEasyHandles(std::chrono::steady_clock::time_point now) {
+    if (!m_transfers.empty() || !m_otherTransfers.empty()) {
+        m_lastTransferSeen = now;
+        return;
+    }
+    if (m_idleEasyHandles.empty() || now - m_lastTransferSeen < std::chrono::seconds(5))
+        return;
+    for (CURL *easy : m_idleEasyHandles)
+        curl_easy_cleanup(easy);
+    m_idleEasyHandles.clear();
+}
+
 void NRNetworkThread::postAfter(double seconds, std::function<void()> task) {
     const auto when = std::chrono::steady_clock::now() +
                       std::chrono::microseconds(qint64(std::max(0.0, seconds) * 1e6));
@@ -188,6 +224,7 @@ void NRNetworkThread::run() {
             }
             for (auto &r : ticking)
                 r->statusTick();
+            dropIdleEasyHandles(now);
         }
         // The turn's callbacks go to the main thread at its very end, when
         // no request's lock is held and nothing is left to do but sleep.

@@ -43,6 +43,13 @@ public:
     void addTransfer(CURL *easy, TransferDone done);
     void removeTransfer(CURL *easy);
     void addTicking(const std::shared_ptr<NRHTTPRequest> &request);
+    // Easy handles of ended transfers wait for the next ones (libcurl then
+    // sets up a handle and its buffers once, not per request): a few are
+    // kept, and none once the loop has had no transfer for a while. A handle
+    // comes back reset to libcurl's defaults.
+    CURL *takeEasyHandle();
+    void giveBackEasyHandle(CURL *easy);
+    static constexpr int keptEasyHandles = 4;
     void removeTicking(const NRHTTPRequest *request);
 
     // The shared queue: requests wait here and start in the order given, at
@@ -79,6 +86,9 @@ private:
     std::map<CURL *, TransferDone> m_otherTransfers;
     std::map<const NRHTTPRequest *, std::weak_ptr<NRHTTPRequest>> m_ticking;
     std::atomic<int> m_transferCount{0};
+    std::vector<CURL *> m_idleEasyHandles;
+    std::chrono::steady_clock::time_point m_lastTransferSeen;
+    void dropIdleEasyHandles(std::chrono::steady_clock::time_point now);
     std::deque<std::shared_ptr<NRHTTPRequest>> m_waiting;
     int m_running = 0;
     std::atomic<int> m_runningCount{0};
