@@ -8,6 +8,7 @@
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <QStringBuilder>
 
 #include <curl/curl.h>
 
@@ -30,7 +31,7 @@ std::map<QString, ConnectionTerms> &connectionPool() {
 }
 
 QString poolKey(const QUrl &url) {
-    return url.scheme().toLower() + QLatin1String("://") + url.host().toLower() + QLatin1Char(':') +
+    return url.scheme().toLower() % QLatin1String("://") % url.host().toLower() % QLatin1Char(':') %
            QString::number(url.port(0));
 }
 
