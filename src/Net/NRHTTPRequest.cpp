@@ -176,7 +176,7 @@ void NRHTTPRequest::setRequestMethod(const QString &method) {
 void NRHTTPRequest::addRequestHeader(const QString &name, const QString &value) {
     LOCKED;
     for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
-        if (it.key().compare(name, Qt::CaseInsensitive) == 0) {
+        if (it.key().size() == name.size() && it.key().compare(name, Qt::CaseInsensitive) == 0) {
             m_requestHeaders.erase(it);
             break;
         }
