@@ -40,6 +40,7 @@ void NRNetworkThread::post(std::function<void()> task) {
     {
         std::lock_guard lock(m_tasksMutex);
         m_tasks.push_back(std::move(task));
+        m_hasTasks.store(true, std::memory_order_release);
         wake = m_sleeping;
         m_sleeping = false;
     }
@@ -47,6 +48,28 @@ void NRNetworkThread::post(std::function<void()> task) {
     // has decided to) needs waking, and once.
     if (wake)
         curl_multi_wakeup(m_multi);
+}
+
+// The main thread often answers what it was handed with new work at once
+// (the next request): the loop watches for it a moment before it sleeps,
+// as the wake-up through the kernel costs more than the wait. Transfers in
+// flight are watched meanwhile too, so none of them waits for the watch.
+bool NRNetworkThread::spinForWork() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+    const bool transfers = !m_transfers.empty() || !m_otherTransfers.empty();
+    while (!m_hasTasks.load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        if (transfers) {
+            int ready = 0;
+            curl_multi_poll(m_multi, nullptr, 0, 0, &ready);
+            if (ready > 0)
+                return true;
+        } else {
+            std::this_thread::yield();
+        }
+    }
+    return true;
 }
 
 void NRNetworkThread::afterHandOver(std::function<void()> work) {
@@ -181,6 +204,7 @@ void NRNetworkThread::run() {
         {
             std::lock_guard lock(m_tasksMutex);
             tasks.swap(m_tasks);
+            m_hasTasks.store(false, std::memory_order_relaxed);
         }
         for (auto &task : tasks)
             task();
@@ -228,8 +252,11 @@ void NRNetworkThread::run() {
         }
         // The turn's callbacks go to the main thread at its very end, when
         // no request's lock is held and nothing is left to do but sleep.
+        const bool handedToMain = VNDispatch::MainBatch::holdsBlocks();
         batch.reset();
         runAfterHandOver();
+        if (handedToMain && spinForWork())
+            continue;
         bool pending;
         {
             std::lock_guard lock(m_tasksMutex);

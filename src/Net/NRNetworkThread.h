@@ -80,6 +80,8 @@ private:
     std::mutex m_tasksMutex;
     std::deque<std::function<void()>> m_tasks;
     bool m_sleeping = false;  // the loop waits in libcurl: a post wakes it (m_tasksMutex)
+    std::atomic<bool> m_hasTasks{false};  // m_tasks is not empty, seen without the lock
+    bool spinForWork();
     std::vector<std::function<void()>> m_afterHandOver;
     std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> m_timers;
     std::map<CURL *, std::shared_ptr<NRHTTPRequest>> m_transfers;

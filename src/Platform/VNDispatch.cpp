@@ -152,6 +152,10 @@ void MainBatch::handOver() {
     flushBatch();
 }
 
+bool MainBatch::holdsBlocks() {
+    return t_batch.open && !t_batch.blocks.empty();
+}
+
 void mainAsync(std::function<void()> block) {
     if (t_batch.open) {
         t_batch.blocks.push_back(std::move(block));
