@@ -196,6 +196,7 @@ void NRNetworkThread::run() {
     m_threadId.store(std::this_thread::get_id());
     using clock = std::chrono::steady_clock;
     auto nextTick = clock::now() + std::chrono::milliseconds(250);
+    bool awaitingAnswer = false;  // the main thread was handed callbacks since the loop last slept
     for (;;) {
         // What this turn hands to the main thread goes at its end, in one
         // wake-up, when no request's lock is held any more.
@@ -252,12 +253,23 @@ void NRNetworkThread::run() {
         }
         // The turn's callbacks go to the main thread at its very end, when
         // no request's lock is held and nothing is left to do but sleep.
-        const bool handedToMain = VNDispatch::MainBatch::holdsBlocks();
+        awaitingAnswer |= VNDispatch::MainBatch::holdsBlocks();
         batch.reset();
         runAfterHandOver();
-        if (handedToMain && spinForWork())
-            continue;
         bool pending;
+        {
+            std::lock_guard lock(m_tasksMutex);
+            pending = !m_tasks.empty();
+        }
+        if (pending)
+            continue;  // its own follow-ups first (the next request's turn)
+        // Nothing left to do: after handing the main thread something, watch
+        // for its answer a moment before sleeping.
+        if (awaitingAnswer) {
+            awaitingAnswer = false;
+            if (spinForWork())
+                continue;
+        }
         {
             std::lock_guard lock(m_tasksMutex);
             pending = !m_tasks.empty();
