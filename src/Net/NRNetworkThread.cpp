@@ -118,7 +118,7 @@ void NRNetworkThread::removeTransfer(CURL *easy) {
 }
 
 CURL *NRNetworkThread::takeEasyHandle() {
-    if (m_idleEasyHandles.empty())
+    if (m_idleEasyHandles.empty() || !isCurrentThread())
         return curl_easy_init();
     CURL *easy = m_idleEasyHandles.back();
     m_idleEasyHandles.pop_back();
