@@ -51,23 +51,18 @@ void NRNetworkThread::post(std::function<void()> task) {
 }
 
 // The main thread often answers what it was handed with new work at once
-// (the next request): the loop watches for it a moment before it sleeps,
-// as the wake-up through the kernel costs more than the wait. Transfers in
-// flight are watched meanwhile too, so none of them waits for the watch.
+// (the next request): with no transfer in flight the loop watches for it a
+// moment before it sleeps, yielding meanwhile, as the wake-up through the
+// kernel costs more than the wait. With transfers in flight it sleeps on
+// their sockets at once, as they need it.
 bool NRNetworkThread::spinForWork() {
+    if (!m_transfers.empty() || !m_otherTransfers.empty())
+        return false;
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
-    const bool transfers = !m_transfers.empty() || !m_otherTransfers.empty();
     while (!m_hasTasks.load(std::memory_order_acquire)) {
         if (std::chrono::steady_clock::now() >= until)
             return false;
-        if (transfers) {
-            int ready = 0;
-            curl_multi_poll(m_multi, nullptr, 0, 0, &ready);
-            if (ready > 0)
-                return true;
-        } else {
-            std::this_thread::yield();
-        }
+        std::this_thread::yield();
     }
     return true;
 }
