@@ -8,6 +8,10 @@
 // before each run; curl's: its own).
 // VARNELLO_BENCH_MIB sets the bulk size (default 512); --rounds N the
 // rounds of the small requests (default 5; the bulk transfers take 3).
+// `net_bench gets URL COUNT WIDTH` only runs the engine's small GETs against
+// a server already running, once, and prints the time they took; for a
+// profiler (callgrind, strace, perf) the cost of one request is the
+// difference of two counts.
 #include "Net/NRHTTPRequest.h"
 #include "Platform/VNTempDirectory.h"
 #include "support/BenchHarness.h"
@@ -96,6 +100,14 @@ Sample curl(const QStringList &args) {
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
+    if (app.arguments().value(1) == QLatin1String("gets") && app.arguments().size() == 5) {
+        const QStringList args = app.arguments();
+        QElapsedTimer t;
+        t.start();
+        const bool ok = runSmallGets(QUrl(args[2]), args[3].toInt(), args[4].toInt());
+        std::printf("%.1f ms\n", t.nsecsElapsed() / 1e6);
+        return ok ? 0 : 1;
+    }
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/varnello-bench-XXXXXX"));
     VNTempDirectory::setPath(home.path() + QStringLiteral("/tmp"));
     g_stateDir = home.path() + QStringLiteral("/peers");

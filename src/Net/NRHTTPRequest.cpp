@@ -44,6 +44,17 @@ CredentialTurn &credentialTurn() {
     return *turn;
 }
 
+QMap<QString, QString>::const_iterator findHeader(const QMap<QString, QString> &headers, const QString &name) {
+    // Servers mostly write names as we look them up; other names seldom
+    // have the same length.
+    if (const auto exact = headers.constFind(name); exact != headers.cend())
+        return exact;
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it)
+        if (it.key().size() == name.size() && it.key().compare(name, Qt::CaseInsensitive) == 0)
+            return it;
+    return headers.cend();
+}
+
 bool isAllowedScheme(const QUrl &url) {
     const QString scheme = url.scheme().toLower();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
@@ -167,7 +178,7 @@ void NRHTTPRequest::setRequestMethod(const QString &method) {
 void NRHTTPRequest::addRequestHeader(const QString &name, const QString &value) {
     LOCKED;
     for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
-        if (it.key().compare(name, Qt::CaseInsensitive) == 0) {
+        if (it.key().size() == name.size() && it.key().compare(name, Qt::CaseInsensitive) == 0) {
             m_requestHeaders.erase(it);
             break;
         }
@@ -332,10 +343,8 @@ QMap<QString, QString> NRHTTPRequest::responseHeaders() const { LOCKED; return m
 
 QString NRHTTPRequest::responseHeader(const QString &name) const {
     LOCKED;
-    for (auto it = m_responseHeaders.begin(); it != m_responseHeaders.end(); ++it)
-        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
-            return it.value();
-    return QString();
+    const auto it = findHeader(m_responseHeaders, name);
+    return it == m_responseHeaders.cend() ? QString() : it.value();
 }
 
 QList<QNetworkCookie> NRHTTPRequest::responseCookies() const { LOCKED; return m_responseCookies; }

@@ -714,7 +714,7 @@ private:
     bool m_useHTTPVersionOne = false;
     bool m_allowCompressedResponse = true;
     bool m_shouldWaitToInflateCompressedResponses = true;
-    QByteArray m_defaultResponseEncoding = "ISO-8859-1";
+    QByteArray m_defaultResponseEncoding = QByteArrayLiteral("ISO-8859-1");
     quint64 m_maximumResponseDataSize = 0;  // 0: not set
     QString m_downloadDestinationPath;
     QString m_temporaryFileDownloadPath;
@@ -732,12 +732,12 @@ private:
 
     // Callbacks: touched on the main thread only.
     QPointer<QObject> m_delegate;
-    QByteArray m_didStartSelector = "requestStarted";
-    QByteArray m_didReceiveResponseHeadersSelector = "requestDidReceiveResponseHeaders";
-    QByteArray m_willRedirectSelector = "requestWillRedirectToURL";
-    QByteArray m_didFinishSelector = "requestFinished";
-    QByteArray m_didFailSelector = "requestFailed";
-    QByteArray m_didReceiveDataSelector = "requestDidReceiveData";
+    QByteArray m_didStartSelector = QByteArrayLiteral("requestStarted");
+    QByteArray m_didReceiveResponseHeadersSelector = QByteArrayLiteral("requestDidReceiveResponseHeaders");
+    QByteArray m_willRedirectSelector = QByteArrayLiteral("requestWillRedirectToURL");
+    QByteArray m_didFinishSelector = QByteArrayLiteral("requestFinished");
+    QByteArray m_didFailSelector = QByteArrayLiteral("requestFailed");
+    QByteArray m_didReceiveDataSelector = QByteArrayLiteral("requestDidReceiveData");
     std::weak_ptr<NRProgressDelegate> m_uploadProgressDelegate, m_downloadProgressDelegate;
     std::weak_ptr<NRRequestQueueListener> m_queue;
     // The queue is held until the request's last callback: a queue its

@@ -8,6 +8,7 @@
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <QStringBuilder>
 
 #include <curl/curl.h>
 

@@ -3,6 +3,7 @@
 // What the files implementing NRHTTPRequest share; not part of its interface.
 
 #include <QList>
+#include <QMap>
 #include <QNetworkCookie>
 #include <QString>
 #include <QStringList>
@@ -45,6 +46,12 @@ struct CredentialTurn {
 
 CredentialTurn &credentialTurn();
 
+// The header of that name, whatever the case of its letters.
+QMap<QString, QString>::const_iterator findHeader(const QMap<QString, QString> &headers, const QString &name);
+// A header name is that name, whatever the case of its letters.
+inline bool isHeaderNamed(const QString &name, QLatin1StringView wanted) {
+    return name.size() == wanted.size() && name.compare(wanted, Qt::CaseInsensitive) == 0;
+}
 bool isAllowedScheme(const QUrl &url);
 bool sameOrigin(const QUrl &a, const QUrl &b);
 bool isSSLError(int curlCode);

@@ -118,11 +118,19 @@ void NRHTTPRequest::markAsFinished() {
         m_holdsPlace = false;
         NRNetworkThread::shared().releasePlace();
     }
+    if (!wasInProgress && !isExecuting())
+        return;
     // Whoever waits for the end (a synchronous start, the queue) finds the
-    // request's last callbacks already on their way to the main thread.
+    // request's last callbacks already on their way to the main thread. On
+    // the network thread they go when its turn ends, and the request is
+    // marked finished then.
+    NRNetworkThread &thread = NRNetworkThread::shared();
+    if (auto self = std::static_pointer_cast<NRHTTPRequest>(weak_from_this().lock()); self && thread.isCurrentThread()) {
+        thread.afterHandOver([self = std::move(self)] { self->setFinished(true); });
+        return;
+    }
     VNDispatch::MainBatch::handOver();
-    if (wasInProgress || isExecuting())
-        setFinished(true);
+    setFinished(true);
 }
 
 // A HEAD request made for a main request reports nothing itself: its reply

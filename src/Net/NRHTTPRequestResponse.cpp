@@ -131,15 +131,12 @@ void NRHTTPRequest::readResponseHeaders() {
     m_responseHeaders.clear();
     for (const auto &[name, value] : m_rawHeaders) {
         const QString n = QString::fromLatin1(name);
-        QString key = n;
-        for (auto it = m_responseHeaders.begin(); it != m_responseHeaders.end(); ++it)
-            if (it.key().compare(n, Qt::CaseInsensitive) == 0)
-                key = it.key();
         const QString v = QString::fromUtf8(value);
-        if (m_responseHeaders.contains(key))
-            m_responseHeaders[key] += QLatin1String(", ") + v;
+        // A repeated header (in any case) joins the first one's value.
+        if (const auto seen = findHeader(m_responseHeaders, n); seen != m_responseHeaders.cend())
+            m_responseHeaders[seen.key()] += QLatin1String(", ") + v;
         else
-            m_responseHeaders.insert(key, v);
+            m_responseHeaders.insert(n, v);
     }
     m_responseStatusMessage = QString::fromLatin1(m_statusLine);
     readKeepAliveTerms();

@@ -307,7 +307,7 @@ void NRHTTPRequest::buildRequestHeaders() {
     applyCookieHeader();
     bool hasUserAgent = false;
     for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it)
-        hasUserAgent |= it.key().compare(QLatin1String("User-Agent"), Qt::CaseInsensitive) == 0;
+        hasUserAgent |= isHeaderNamed(it.key(), QLatin1String("User-Agent"));
     if (!hasUserAgent) {
         const QString ua = m_userAgentString.isNull() ? defaultUserAgentString() : m_userAgentString;
         if (!ua.isNull())
@@ -315,7 +315,7 @@ void NRHTTPRequest::buildRequestHeaders() {
     }
     auto setHeader = [this](const QString &name, const QString &value) {
         for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
-            if (it.key().compare(name, Qt::CaseInsensitive) == 0) {
+            if (it.key().size() == name.size() && it.key().compare(name, Qt::CaseInsensitive) == 0) {
                 m_requestHeaders.erase(it);
                 break;
             }
@@ -410,7 +410,7 @@ void NRHTTPRequest::startRequest() {
     }
 
     destroyTransfer();
-    m_easy = curl_easy_init();
+    m_easy = NRNetworkThread::shared().takeEasyHandle();
     if (!m_easy || !configureTransfer(m_easy)) {
         failWithError(makeError(InternalErrorWhileBuildingRequestType, QStringLiteral("Unable to start HTTP connection")));
         return;
@@ -519,14 +519,23 @@ bool NRHTTPRequest::configureTransfer(CURL *easy) {
     curl_slist_free_all(m_curlHeaders);
     m_curlHeaders = nullptr;
     bool hasContentType = false;
+    QByteArray line;  // one buffer for every line
+    line.reserve(256);
     for (auto it = m_requestHeaders.begin(); it != m_requestHeaders.end(); ++it) {
-        if (it.key().compare(QLatin1String("Content-Length"), Qt::CaseInsensitive) == 0)
+        const QString &name = it.key();
+        if (isHeaderNamed(name, QLatin1String("Content-Length")))
             continue;
-        hasContentType |= it.key().compare(QLatin1String("Content-Type"), Qt::CaseInsensitive) == 0;
-        QByteArray line = it.key().toLatin1() + ": " + it.value().toUtf8();
-        line.replace('\r', ' ').replace('\n', ' ');  // a header value never splits the request
-        if (it.value().isEmpty())
-            line = it.key().toLatin1() + ";";  // an empty header, sent as "Name:"
+        hasContentType |= isHeaderNamed(name, QLatin1String("Content-Type"));
+        line.truncate(0);
+        for (const QChar c : name)
+            line += c.unicode() < 0x100 ? char(c.unicode()) : '?';
+        if (it.value().isEmpty()) {
+            line += ';';  // an empty header, sent as "Name:"
+        } else {
+            line += ": ";
+            line += it.value().toUtf8();
+            line.replace('\r', ' ').replace('\n', ' ');  // a header value never splits the request
+        }
         m_curlHeaders = curl_slist_append(m_curlHeaders, line.constData());
     }
     if (!hasContentType)
@@ -592,7 +601,7 @@ void NRHTTPRequest::destroyTransfer() {
     NRNetworkThread::shared().removeTransfer(m_easy);
     if (m_networkActivityHooks && NRNetworkThread::shared().transferCount() == 0)
         VNDispatch::mainAsync([] { hideNetworkActivityIndicatorAfterDelay(); });
-    curl_easy_cleanup(m_easy);
+    NRNetworkThread::shared().giveBackEasyHandle(m_easy);
     m_easy = nullptr;
     m_replyBytesTaken = 0;
     m_abortTransfer = false;

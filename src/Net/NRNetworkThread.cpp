@@ -36,14 +36,51 @@ bool NRNetworkThread::isCurrentThread() const {
 }
 
 void NRNetworkThread::post(std::function<void()> task) {
+    bool wake;
     {
         std::lock_guard lock(m_tasksMutex);
         m_tasks.push_back(std::move(task));
+        m_hasTasks.store(true, std::memory_order_release);
+        wake = m_sleeping;
+        m_sleeping = false;
     }
-    // The loop itself looks for tasks before it sleeps: only another thread
-    // needs to wake it.
-    if (!isCurrentThread())
+    // The loop looks for tasks before it sleeps: only a loop that sleeps (or
+    // has decided to) needs waking, and once.
+    if (wake)
         curl_multi_wakeup(m_multi);
+}
+
+// The main thread often answers what it was handed with new work at once
+// (the next request): with no transfer in flight the loop watches for it a
+// moment before it sleeps, yielding meanwhile, as the wake-up through the
+// kernel costs more than the wait. With transfers in flight it sleeps on
+// their sockets at once, as they need it.
+bool NRNetworkThread::spinForWork() {
+    if (!m_transfers.empty() || !m_otherTransfers.empty())
+        return false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+    while (!m_hasTasks.load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+void NRNetworkThread::afterHandOver(std::function<void()> work) {
+    m_afterHandOver.push_back(std::move(work));
+}
+
+void NRNetworkThread::runAfterHandOver() {
+    while (!m_afterHandOver.empty()) {
+        auto work = std::move(m_afterHandOver);
+        m_afterHandOver.clear();
+        // What this work hands to the main thread goes before the work it
+        // leaves for after its own hand-over.
+        VNDispatch::MainBatch batch;
+        for (auto &w : work)
+            w();
+    }
 }
 
 void NRNetworkThread::addTransfer(CURL *easy, std::shared_ptr<NRHTTPRequest> request) {
@@ -73,6 +110,42 @@ void NRNetworkThread::removeTransfer(CURL *easy) {
     auto keep = std::move(it->second);  // released after the map no longer holds it
     m_transfers.erase(it);
     m_transferCount.store(static_cast<int>(m_transfers.size() + m_otherTransfers.size()));
+}
+
+CURL *NRNetworkThread::takeEasyHandle() {
+    if (m_idleEasyHandles.empty() || !isCurrentThread())
+        return curl_easy_init();
+    CURL *easy = m_idleEasyHandles.back();
+    m_idleEasyHandles.pop_back();
+    return easy;
+}
+
+void NRNetworkThread::giveBackEasyHandle(CURL *easy) {
+    if (!easy)
+        return;
+    if (!isCurrentThread() || int(m_idleEasyHandles.size()) >= keptEasyHandles) {
+        curl_easy_cleanup(easy);
+        return;
+    }
+    // Nothing of the last request stays: options (with the pointers into
+    // that request) go back to libcurl's defaults.
+    curl_easy_reset(easy);
+    m_idleEasyHandles.push_back(easy);
+    m_lastTransferSeen = std::chrono::steady_clock::now();
+}
+
+// Idle handles keep their buffers: they go when no transfer has run for a
+// few seconds.
+void NRNetworkThread::dropIdleEasyHandles(std::chrono::steady_clock::time_point now) {
+    if (!m_transfers.empty() || !m_otherTransfers.empty()) {
+        m_lastTransferSeen = now;
+        return;
+    }
+    if (m_idleEasyHandles.empty() || now - m_lastTransferSeen < std::chrono::seconds(5))
+        return;
+    for (CURL *easy : m_idleEasyHandles)
+        curl_easy_cleanup(easy);
+    m_idleEasyHandles.clear();
 }
 
 void NRNetworkThread::postAfter(double seconds, std::function<void()> task) {
@@ -118,6 +191,7 @@ void NRNetworkThread::run() {
     m_threadId.store(std::this_thread::get_id());
     using clock = std::chrono::steady_clock;
     auto nextTick = clock::now() + std::chrono::milliseconds(250);
+    bool awaitingAnswer = false;  // the main thread was handed callbacks since the loop last slept
     for (;;) {
         // What this turn hands to the main thread goes at its end, in one
         // wake-up, when no request's lock is held any more.
@@ -126,6 +200,7 @@ void NRNetworkThread::run() {
         {
             std::lock_guard lock(m_tasksMutex);
             tasks.swap(m_tasks);
+            m_hasTasks.store(false, std::memory_order_relaxed);
         }
         for (auto &task : tasks)
             task();
@@ -169,13 +244,32 @@ void NRNetworkThread::run() {
             }
             for (auto &r : ticking)
                 r->statusTick();
+            dropIdleEasyHandles(now);
         }
+        // The turn's callbacks go to the main thread at its very end, when
+        // no request's lock is held and nothing is left to do but sleep.
+        awaitingAnswer |= VNDispatch::MainBatch::holdsBlocks();
+        batch.reset();
+        runAfterHandOver();
         bool pending;
         {
             std::lock_guard lock(m_tasksMutex);
             pending = !m_tasks.empty();
         }
-        batch.reset();
+        if (pending)
+            continue;  // its own follow-ups first (the next request's turn)
+        // Nothing left to do: after handing the main thread something, watch
+        // for its answer a moment before sleeping.
+        if (awaitingAnswer) {
+            awaitingAnswer = false;
+            if (spinForWork())
+                continue;
+        }
+        {
+            std::lock_guard lock(m_tasksMutex);
+            pending = !m_tasks.empty();
+            m_sleeping = !pending;
+        }
         if (pending)
             continue;
         auto wakeAt = nextTick;
@@ -184,5 +278,7 @@ void NRNetworkThread::run() {
         const auto untilTick =
             std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - clock::now()).count();
         curl_multi_poll(m_multi, nullptr, 0, static_cast<int>(std::max<long long>(1, untilTick)), nullptr);
+        std::lock_guard lock(m_tasksMutex);
+        m_sleeping = false;
     }
 }

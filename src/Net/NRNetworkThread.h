@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class NRHTTPRequest;
 
@@ -27,6 +28,11 @@ public:
     // Runs the task on the network thread after the delay.
     void postAfter(double seconds, std::function<void()> task);
     bool isCurrentThread() const;
+    // Network thread only: runs the work at the end of this turn of the
+    // loop, once what the turn gave the main thread has gone there (a
+    // request is marked finished after its last callbacks are on their way,
+    // and without holding the main thread back on a lock the turn holds).
+    void afterHandOver(std::function<void()> work);
 
     // Network thread only: the transfers in flight and the ticking requests.
     void addTransfer(CURL *easy, std::shared_ptr<NRHTTPRequest> request);
@@ -37,6 +43,13 @@ public:
     void addTransfer(CURL *easy, TransferDone done);
     void removeTransfer(CURL *easy);
     void addTicking(const std::shared_ptr<NRHTTPRequest> &request);
+    // Easy handles of ended transfers wait for the next ones (libcurl then
+    // sets up a handle and its buffers once, not per request): a few are
+    // kept, and none once the loop has had no transfer for a while. A handle
+    // comes back reset to libcurl's defaults.
+    CURL *takeEasyHandle();
+    void giveBackEasyHandle(CURL *easy);
+    static constexpr int keptEasyHandles = 4;
     void removeTicking(const NRHTTPRequest *request);
 
     // The shared queue: requests wait here and start in the order given, at
@@ -58,6 +71,7 @@ public:
 private:
     NRNetworkThread();
     void run();
+    void runAfterHandOver();
 
     CURLM *m_multi = nullptr;
     std::thread m_thread;
@@ -65,11 +79,18 @@ private:
     std::atomic<std::thread::id> m_threadId;
     std::mutex m_tasksMutex;
     std::deque<std::function<void()>> m_tasks;
+    bool m_sleeping = false;  // the loop waits in libcurl: a post wakes it (m_tasksMutex)
+    std::atomic<bool> m_hasTasks{false};  // m_tasks is not empty, seen without the lock
+    bool spinForWork();
+    std::vector<std::function<void()>> m_afterHandOver;
     std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> m_timers;
     std::map<CURL *, std::shared_ptr<NRHTTPRequest>> m_transfers;
     std::map<CURL *, TransferDone> m_otherTransfers;
     std::map<const NRHTTPRequest *, std::weak_ptr<NRHTTPRequest>> m_ticking;
     std::atomic<int> m_transferCount{0};
+    std::vector<CURL *> m_idleEasyHandles;
+    std::chrono::steady_clock::time_point m_lastTransferSeen;
+    void dropIdleEasyHandles(std::chrono::steady_clock::time_point now);
     std::deque<std::shared_ptr<NRHTTPRequest>> m_waiting;
     int m_running = 0;
     std::atomic<int> m_runningCount{0};

@@ -13,7 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
-#include <sys/eventfd.h>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -27,13 +27,14 @@ bool isMainThread() {
 namespace {
 
 // Blocks for the main thread wait in our own queue, guarded by a std::mutex,
-// and an eventfd wakes the main loop through a socket notifier. Many threads
+// and a pipe wakes the main loop through a socket notifier. Many threads
 // hand blocks over at once; going through Qt's own event queue instead would
 // hide that hand-off from the thread sanitizer (Qt is not instrumented).
 struct MainQueue {
     std::mutex mutex;
     std::deque<std::function<void()>> blocks;
-    int fd = -1;
+    int fd = -1;       // read end of the wake-up pipe
+    int wakeFd = -1;   // its write end
     bool installed = false;
     QPointer<QSocketNotifier> notifier;  // main thread only
 };
@@ -43,12 +44,23 @@ MainQueue &mainQueue() {
     return *queue;
 }
 
+// A byte in the pipe makes the main loop look at the queue. A pipe rather
+// than an eventfd: the kernel wakes a pipe's reader as one the writer
+// hands over to, so the main thread tends to run where the writer (the
+// network thread, about to sleep) runs, instead of waking a sleeping core.
+// A full pipe is readable already.
+void wakeMain(MainQueue &q) {
+    const char one = 1;
+    (void)::write(q.wakeFd, &one, 1);
+}
+
 // Runs the waiting blocks one at a time, in the order given, so that a
 // block that spins a nested event loop still sees the others in order.
 void drainMainQueue() {
     auto &q = mainQueue();
-    std::uint64_t count = 0;
-    (void)::read(q.fd, &count, sizeof count);
+    char drained[64];
+    while (::read(q.fd, drained, sizeof drained) == ssize_t(sizeof drained)) {
+    }
     for (;;) {
         std::function<void()> block;
         {
@@ -59,8 +71,7 @@ void drainMainQueue() {
             q.blocks.pop_front();
             if (!q.blocks.empty()) {
                 // Wakes a nested event loop that this block may run.
-                const std::uint64_t one = 1;
-                (void)::write(q.fd, &one, sizeof one);
+                wakeMain(q);
             }
         }
         if (block)
@@ -75,17 +86,20 @@ void installMainQueue() {
     std::lock_guard lock(q.mutex);
     if (q.installed || !app)
         return;
-    if (q.fd < 0)
-        q.fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (q.fd < 0) {
+        int ends[2];
+        if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) == 0) {
+            q.fd = ends[0];
+            q.wakeFd = ends[1];
+        }
+    }
     if (q.fd < 0)
         return;  // Qt's own queue then carries the blocks
     q.notifier = new QSocketNotifier(q.fd, QSocketNotifier::Read, app);
     QObject::connect(q.notifier.data(), &QSocketNotifier::activated, app, [] { drainMainQueue(); });
     q.installed = true;
-    if (!q.blocks.empty()) {
-        const std::uint64_t one = 1;
-        (void)::write(q.fd, &one, sizeof one);
-    }
+    if (!q.blocks.empty())
+        wakeMain(q);
 }
 
 // This thread's batch.
@@ -111,8 +125,7 @@ void postToMain(std::span<std::function<void()>> blocks) {
         for (auto &block : blocks)
             q.blocks.push_back(std::move(block));
     }
-    const std::uint64_t one = 1;
-    (void)::write(q.fd, &one, sizeof one);
+    wakeMain(q);
 }
 
 void flushBatch() {
@@ -137,6 +150,10 @@ MainBatch::~MainBatch() {
 
 void MainBatch::handOver() {
     flushBatch();
+}
+
+bool MainBatch::holdsBlocks() {
+    return t_batch.open && !t_batch.blocks.empty();
 }
 
 void mainAsync(std::function<void()> block) {

@@ -26,6 +26,8 @@ public:
     // (the batch stays open): before a thread lets others see that some work
     // has ended, the work's last blocks must already be on their way.
     static void handOver();
+    // Whether this thread's batch holds blocks for the main thread.
+    static bool holdsBlocks();
 
 private:
     bool m_outermost;
