@@ -240,22 +240,29 @@ TEST_F(Authentication, RetryingRunsTheCredentialStepAgain) {
     struct Row {
         const char *name;
         Answer answer;
+        bool proxy;  // the question is the proxy's (the fake server as a strict proxy)
         int questions;
         int status;  // 0: failed with code 3
     };
     const Row rows[] = {
-        {"nothing supplied, then the request's own", Answer::NothingThenOwnCredentials, 2, 200},
-        {"the session learnt them meanwhile", Answer::SessionMeanwhile, 1, 200},
-        {"nothing supplied, then cancelled", Answer::NothingThenCancel, 2, 0},
+        {"nothing supplied, then the request's own", Answer::NothingThenOwnCredentials, false, 2, 200},
+        {"the session learnt them meanwhile", Answer::SessionMeanwhile, false, 1, 200},
+        {"nothing supplied, then cancelled", Answer::NothingThenCancel, false, 2, 0},
+        {"the proxy's: nothing supplied, then the request's own", Answer::NothingThenOwnCredentials, true, 2, 200},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         NRHTTPRequest::clearSession();
-        const QUrl url = apacheURL(QStringLiteral("/basic/hello.txt"));
+        NRSessionCredentialStore::sharedProxy().clear();
+        const QUrl url = row.proxy ? fake(QStringLiteral("/echo?strictproxy=1")) : apacheURL(QStringLiteral("/basic/hello.txt"));
         auto r = NRHTTPRequest::requestWithURL(url);
+        if (row.proxy) {
+            r->setProxyHost(QStringLiteral("127.0.0.1"));
+            r->setProxyPort(QUrl(fakeBase()).port());
+        }
         std::weak_ptr<NRHTTPRequest> weak = r;
         int questions = 0;
-        r->setAuthenticationNeededBlock([&, weak] {
+        const auto ask = [&, weak] {
             auto asked = weak.lock();
             ++questions;
             if (questions == 1 && row.answer == Answer::SessionMeanwhile) {
@@ -264,6 +271,9 @@ TEST_F(Authentication, RetryingRunsTheCredentialStepAgain) {
                 entry.url = url;
                 entry.scheme = QStringLiteral("Basic");
                 NRSessionCredentialStore::shared().store(entry);
+            } else if (questions == 2 && row.answer == Answer::NothingThenOwnCredentials && row.proxy) {
+                asked->setProxyUsername(QStringLiteral("strict"));
+                asked->setProxyPassword(QStringLiteral("right"));
             } else if (questions == 2 && row.answer == Answer::NothingThenOwnCredentials) {
                 asked->setUsername(basicUser);
                 asked->setPassword(basicPassword);
@@ -272,13 +282,18 @@ TEST_F(Authentication, RetryingRunsTheCredentialStepAgain) {
                 return;
             }
             asked->retryUsingSuppliedCredentials();
-        });
+        };
+        if (row.proxy)
+            r->setProxyAuthenticationNeededBlock(ask);
+        else
+            r->setAuthenticationNeededBlock(ask);
         auto outcome = run(r);
         EXPECT_EQ(questions, row.questions);
         EXPECT_EQ(outcome->finished, row.status ? 1 : 0);
         EXPECT_EQ(r->responseStatusCode(), row.status ? row.status : 401);
         EXPECT_EQ(errorCode(r), row.status ? 0 : 3);
     }
+    NRSessionCredentialStore::sharedProxy().clear();
 }
 
 TEST_F(Authentication, NTLMHandedToLibcurl) {
