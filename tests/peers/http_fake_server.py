@@ -34,8 +34,9 @@ Routes (query parameters in brackets):
   /page[ref...]    an HTML page with an image for each `ref` URL, a link for
                    each `link` URL; [meta] a meta charset, [text=1] non-ASCII
                    UTF-8 text, [lm=key] a Last-Modified date, later after
-                   the first request of the key
-  /range           also answers 304 to If-Modified-Since (never changed)
+                   the first request of the key; [etag=key] likewise an ETag
+  /range           also answers 304 to If-Modified-Since and If-None-Match
+                   (never changed)
   /octal-length    "Content-Length: 010" and ten bytes
   /gzip[n]         /bytes gzip-encoded; /badgzip garbage; /truncgzip cut short
   /range[n]        /bytes with Range support; 416 past the end
@@ -345,6 +346,11 @@ class Handler(BaseHTTPRequestHandler):
                     seen = "page:" + q["lm"] in STALLED
                     STALLED.add("page:" + q["lm"])
                 extra = [("Last-Modified", STALL_DATES[2 if seen else 1])]
+            if "etag" in q:
+                with STALLED_LOCK:
+                    seen = "page:" + q["etag"] in STALLED
+                    STALLED.add("page:" + q["etag"])
+                extra = [("ETag", '"p%d"' % (2 if seen else 1))]
             self.send(200, ("<html>%s<body>%s%s%s</body></html>" % (head, text, imgs, links)).encode("utf-8"), extra,
                       content_type=q.get("ct", "text/html"))
         elif route == "/octal-length":
@@ -361,7 +367,7 @@ class Handler(BaseHTTPRequestHandler):
         elif route == "/range":
             data = pattern(n)
             rng = self.headers.get("Range")
-            if self.headers.get("If-Modified-Since"):
+            if self.headers.get("If-Modified-Since") or self.headers.get("If-None-Match"):
                 self.send(304, b"", length=False, content_type=None)
                 return
             if rng and rng.startswith("bytes="):

@@ -276,9 +276,13 @@ TEST(WebPageResources, ResourcesAreFetchedWholeForAResumedOrRevalidatedPage) {
     const QString resource = NetTest::fake(QStringLiteral("/range?n=1000")).toString();
     const struct {
         const char *name;
-        bool resumed;      // the page continues a partial download ("Range")
-        bool revalidated;  // the page is asked for against its cached copy ("If-Modified-Since")
-    } rows[] = {{"fresh page", false, false}, {"resumed page", true, false}, {"revalidated page", false, true}};
+        bool resumed;              // the page continues a partial download ("Range")
+        const char *revalidation;  // the page is asked for against its cached copy by its
+                                   // "lm" (If-Modified-Since) or "etag" (If-None-Match); null: not
+    } rows[] = {{"fresh page", false, nullptr},
+                {"resumed page", true, nullptr},
+                {"page revalidated by its date", false, "lm"},
+                {"page revalidated by its entity tag", false, "etag"}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         auto dir = VNTest::makeTempDir();
@@ -286,15 +290,16 @@ TEST(WebPageResources, ResourcesAreFetchedWholeForAResumedOrRevalidatedPage) {
         ASSERT_FALSE(cache->setStoragePath(dir->path() + QStringLiteral("/cache")));
         QUrl url = pageWith({resource});
         QUrlQuery query(url);
-        query.addQueryItem(QStringLiteral("lm"), QUuid::createUuid().toString(QUuid::WithoutBraces));
+        query.addQueryItem(QLatin1String(row.revalidation ? row.revalidation : "lm"),
+                           QUuid::createUuid().toString(QUuid::WithoutBraces));
         url.setQuery(query);
-        if (row.revalidated) {
+        if (row.revalidation) {
             auto earlier = NRHTTPRequest::requestWithURL(url, cache);
             ASSERT_EQ(NetTest::run(earlier)->finished, 1);
         }
         auto page = NRWebPageRequest::requestWithURL(url);
         page->setDownloadCache(cache);
-        if (row.revalidated)
+        if (row.revalidation)
             page->setCachePolicy(NRAskServerIfModifiedCachePolicy);
         page->setDownloadDestinationPath(dir->path() + QStringLiteral("/index.html"));
         if (row.resumed) {
