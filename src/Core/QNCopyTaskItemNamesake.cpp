@@ -136,11 +136,19 @@ void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumen
     const QString there = namesake->path().isEmpty() ? nameOf(namesake)
                                                      : QNUtils::withoutTrailingSlashes(namesake->path());
     auto check = std::make_shared<QNAliasCheck>(m_fromDriveConfig, document, m_toDriveConfig, namesake);
+    {
+        std::lock_guard lock(m_blockMutex);
+        m_aliasCheck = check;
+    }
     check->start([self, metadataQueue](const std::shared_ptr<VNOperation> &operation) {
                      self->addOperation(metadataQueue, operation);
                  },
                  [self](const QString &message) { return self->makeError(message); },
                  [self, document, there, completed, next](bool same, VNErrorPtr error, bool cancelled) {
+                     {
+                         std::lock_guard lock(self->m_blockMutex);
+                         self->m_aliasCheck = nullptr;
+                     }
                      if (cancelled) {
                          self->endCancelled(completed, nullptr);
                          return;
@@ -158,5 +166,21 @@ void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumen
                      }
                      self->m_knownApart.store(true);
                      next();
+                 },
+                 [self]() -> std::shared_ptr<void> {
+                     auto task = self->task();
+                     return task ? task->holdLifeCycle() : nullptr;
                  });
+    if (self->task() && self->task()->canceled())
+        check->taskWasCancelled();  // cancelled as it started
+}
+
+void QNCopyTaskItem::taskWasCancelled() {
+    std::shared_ptr<QNAliasCheck> check;
+    {
+        std::lock_guard lock(m_blockMutex);
+        check = m_aliasCheck;
+    }
+    if (check)
+        check->taskWasCancelled();
 }
