@@ -43,6 +43,15 @@ bool isFileServer(const QNDriveConfig &drive) {
     return !drive.isMyFiles() && (drive.isFTP() || drive.isSFTP() || drive.isWebDAV() || drive.isSMB());
 }
 
+// The server a file server drive is reached at, its address typed with or
+// without a scheme.
+QString serverHost(const QNDriveConfig &drive) {
+    const QString url = drive.isFTP() || drive.isSFTP()
+                            ? QNDriveConfig::withFileServerScheme(drive.url(), drive.isSFTP())
+                            : drive.url().trimmed();
+    return QUrl(url).host();
+}
+
 bool sameLocalItem(const QString &a, const QString &b) {
     struct stat first {}, second {};
     if (::stat(QFile::encodeName(a).constData(), &first) != 0 || ::stat(QFile::encodeName(b).constData(), &second) != 0)
@@ -61,8 +70,8 @@ bool QNAliasCheck::mayBeOneStorage(const QNDriveConfigPtr &a, const QNDriveConfi
         return false;
     if (a->driveConfigId() == b->driveConfigId())
         return true;
-    const QString hostA = QUrl(a->url().trimmed()).host();
-    return !hostA.isEmpty() && hostA.compare(QUrl(b->url().trimmed()).host(), Qt::CaseInsensitive) == 0;
+    const QString hostA = serverHost(*a);
+    return !hostA.isEmpty() && hostA.compare(serverHost(*b), Qt::CaseInsensitive) == 0;
 }
 
 QNAliasCheck::QNAliasCheck(QNDriveConfigPtr sourceDrive, QNDocumentPtr source, QNDriveConfigPtr namesakeDrive,

@@ -194,4 +194,39 @@ TEST_F(AliasCheck, AStepCancelledOnTheQueueStillRemovesTheCheckFolder) {
     EXPECT_EQ(listTree(path("b/proj")).join(' ').toStdString(), std::string("file.txt"));
 }
 
+// Two file server drives of one host may show one folder by two paths,
+// however their addresses were typed: the drive window keeps an address
+// typed without a scheme as it stands.
+TEST(AliasCheckStorage, DrivesOfOneServerMayBeOneStorageWithOrWithoutAScheme) {
+    struct Drive {
+        const char *url;
+        bool sftp;
+    };
+    struct Case {
+        const char *name;
+        Drive a, b;
+        bool mayBeOne;
+    };
+    const Case cases[] = {
+        {"both with a scheme", {"ftp://example.org/srv", false}, {"ftp://example.org/home/u", false}, true},
+        {"one without", {"example.org/srv", false}, {"ftp://example.org/home/u", false}, true},
+        {"both without", {"example.org/srv", false}, {"example.org/home/u", false}, true},
+        {"without, user and port", {"u@Example.org:2121/srv", false}, {"example.org/home/u", false}, true},
+        {"without, onto SFTP", {"example.org/srv", false}, {"sftp://example.org/home/u", true}, true},
+        {"SFTP both without", {"example.org/srv", true}, {"example.org/home/u", true}, true},
+        {"without, another host", {"example.org/srv", false}, {"example.net/home/u", false}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto make = [](const Drive &drive) {
+            auto config = QNDriveConfig::create();
+            config->setIsFTP(true);
+            config->setIsSFTP(drive.sftp);
+            config->setUrl(QString::fromLatin1(drive.url));
+            return config;
+        };
+        EXPECT_EQ(QNAliasCheck::mayBeOneStorage(make(c.a), make(c.b)), c.mayBeOne);
+    }
+}
+
 }  // namespace
