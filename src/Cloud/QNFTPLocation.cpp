@@ -1,6 +1,7 @@
 #include "Cloud/QNFTPLocation.h"
 
 #include "Cloud/QNStringEncoding.h"
+#include "Core/QNDriveConfig.h"
 
 #include <QUrl>
 
@@ -36,13 +37,9 @@ QString controlBreaks(const QString &name)
 
 QNFTPLocation::QNFTPLocation(const QString &driveUrl, bool sftpDrive)
 {
-    QString url = driveUrl.trimmed();
-    qsizetype schemeEnd = url.indexOf(QLatin1String("://"));
-    if (schemeEnd < 0) {
-        // Typed without a scheme: the drive's kind says which.
-        url.prepend(sftpDrive ? QLatin1String("sftp://") : QLatin1String("ftp://"));
-        schemeEnd = url.indexOf(QLatin1String("://"));
-    }
+    // Typed without a scheme: the drive's kind says which.
+    const QString url = QNDriveConfig::withFileServerScheme(driveUrl, sftpDrive);
+    const qsizetype schemeEnd = url.indexOf(QLatin1String("://"));
     const QString scheme = url.left(schemeEnd).toLower();
     m_sftp = scheme == QLatin1String("sftp");
     if (!m_sftp && scheme != QLatin1String("ftp") && scheme != QLatin1String("ftps"))

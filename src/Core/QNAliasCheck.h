@@ -5,8 +5,10 @@
 #include "Platform/VNError.h"
 
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class VNOperation;
 
@@ -30,6 +32,8 @@ public:
     using MakeError = std::function<VNErrorPtr(const QString &message)>;
     // (same, error, cancelled): error when it could not be told.
     using Finished = std::function<void(bool same, VNErrorPtr error, bool cancelled)>;
+    // Keeps the task from ending until the check folder is gone.
+    using Hold = std::function<std::shared_ptr<void>()>;
 
     // Whether items of the two drives can be one: both on the local disk, or
     // both on file servers (FTP, SFTP, WebDAV) of one drive or one host.
@@ -41,16 +45,27 @@ public:
                  QNDocumentPtr namesake);
 
     // The local disk answers at once, on the caller's thread.
-    void start(AddOperation add, MakeError makeError, Finished finished);
+    void start(AddOperation add, MakeError makeError, Finished finished, Hold hold = nullptr);
+
+    // The task was cancelled: a step it cancelled before it started never
+    // answers, so the check folder is removed from here, outside the task.
+    void taskWasCancelled();
 
     // The name of the check folder ("" before start).
     QString markerName() const { return m_markerName; }
 
 private:
-    void listSource(const QNDocumentPtr &marker);
-    void confirmMarker(const QNDocumentPtr &marker);
+    // Puts a step on the task's queue, unless the task is cancelled.
+    void run(const std::shared_ptr<VNOperation> &operation);
+    // The step that ran answered.
+    void answered();
+    // Ends a cancelled check, removing the check folder outside the task.
+    void endCancelled();
+    void listSource();
+    void confirmMarker();
     bool holdsMarker(const QNDocumentList &documents) const;
-    void removeMarker(const QNDocumentPtr &marker, bool same, const VNErrorPtr &error);
+    void removeMarker(bool same, const VNErrorPtr &error);
+    QNDocumentPtr marker();
     void finish(bool same, const VNErrorPtr &error, bool cancelled);
 
     QNDriveConfigPtr m_sourceDrive;
@@ -63,4 +78,13 @@ private:
     AddOperation m_add;
     MakeError m_makeError;
     Finished m_finished;
+    std::shared_ptr<void> m_hold;
+
+    std::mutex m_mutex;
+    QNDocumentPtr m_marker;
+    std::shared_ptr<VNOperation> m_step;  // the step on the queue
+    bool m_stepAnswered = false;
+    bool m_taskCancelled = false;
+    bool m_markerMayExist = false;  // its creation ran
+    std::atomic<bool> m_ended{false};
 };

@@ -38,6 +38,8 @@
 // item left out, with its flag) or through failCopy() (a failure), which
 // the kinds override to put back or remove what they changed.
 // Move and save-back items are copy items with a different first or last step.
+class QNAliasCheck;
+
 class QNCopyTaskItem : public QNTaskItem {
 public:
     QNCopyTaskItem(QNDriveConfigPtr fromDriveConfig, QNDriveConfigPtr toDriveConfig, QNDocumentPtr fromDocument,
@@ -103,6 +105,9 @@ public:
     // The listed entry named name; the name's case only counts when no
     // entry matches it exactly.
     static QNDocumentPtr namesakeIn(const QNDocumentList &listing, const QString &name);
+
+    // A check of a namesake under way removes its check folder itself.
+    void taskWasCancelled() override;
 
 protected:
     void setCompletedBlock(QNTaskItemCompletedBlock completed);
@@ -254,6 +259,7 @@ private:
     std::atomic<bool> m_nameClaimed{false};
     std::atomic<bool> m_destinationChecked{false};
     std::atomic<bool> m_knownApart{false};
+    std::shared_ptr<QNAliasCheck> m_aliasCheck;  // while it runs; guarded by m_blockMutex
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
     std::weak_ptr<QNTaskItem> m_primary;  // guarded by m_blockMutex
     QStringList m_notes;           // guarded by m_blockMutex

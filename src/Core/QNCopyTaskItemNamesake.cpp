@@ -32,6 +32,15 @@ QString itselfText(const QNDocumentPtr &document, const QString &there) {
              folder ? QStringLiteral("folder") : QStringLiteral("file"));
 }
 
+QString unlistedText(const QNDocumentPtr &document, const QNDocumentPtr &folder, const VNErrorPtr &error) {
+    const QString path = QNUtils::withoutTrailingSlashes(folder->path());
+    return QStringLiteral("%1“%2” was not copied: “%3” could not be listed (%4); nothing was "
+                          "written or removed.")
+        .arg(document->isDirectory() ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document),
+             path.isEmpty() ? (folder->displayName().isEmpty() ? QStringLiteral("/") : folder->displayName()) : path,
+             QNErrorWrapper(error).localizedDescription());
+}
+
 }  // namespace
 
 bool QNCopyTaskItem::failsOntoItselfByAnotherPath(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
@@ -72,7 +81,7 @@ bool QNCopyTaskItem::checkDestinationFirst(const QNDocumentPtr &document, const 
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     std::weak_ptr<QNTask> weakTask = task;
     std::weak_ptr<QNTaskItem> weakPrimary = primary;
-    QNDestinationListingBlock decide = [=](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr,
+    QNDestinationListingBlock decide = [=](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error,
                                            bool cancelled) {
         if (cancelled) {
             self->endCancelled(completed, nullptr);
@@ -82,8 +91,15 @@ bool QNCopyTaskItem::checkDestinationFirst(const QNDocumentPtr &document, const 
         auto primary = weakPrimary.lock();
         if (!task || !primary)
             return;
-        // Unlisted, the item goes its usual way: the drive's own refusal or
-        // the folder's creation still tell of a namesake.
+        // Unlisted, neither the drive's own copy (which may put the item
+        // inside a folder of its name) nor a namesake that may be the item
+        // itself can be ruled out: nothing goes ahead blind.
+        if (error) {
+            const VNErrorPtr failure = self->makeError(unlistedText(document, toDocument, error));
+            self->logFailure(QStringLiteral("copyDocument error2"), failure);
+            self->failCopy(completed, failure);
+            return;
+        }
         auto namesake = listing ? namesakeIn(*listing, nameOf(document)) : nullptr;
         if (!namesake) {
             self->copyDocument(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
@@ -136,11 +152,19 @@ void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumen
     const QString there = namesake->path().isEmpty() ? nameOf(namesake)
                                                      : QNUtils::withoutTrailingSlashes(namesake->path());
     auto check = std::make_shared<QNAliasCheck>(m_fromDriveConfig, document, m_toDriveConfig, namesake);
+    {
+        std::lock_guard lock(m_blockMutex);
+        m_aliasCheck = check;
+    }
     check->start([self, metadataQueue](const std::shared_ptr<VNOperation> &operation) {
                      self->addOperation(metadataQueue, operation);
                  },
                  [self](const QString &message) { return self->makeError(message); },
                  [self, document, there, completed, next](bool same, VNErrorPtr error, bool cancelled) {
+                     {
+                         std::lock_guard lock(self->m_blockMutex);
+                         self->m_aliasCheck = nullptr;
+                     }
                      if (cancelled) {
                          self->endCancelled(completed, nullptr);
                          return;
@@ -158,5 +182,21 @@ void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumen
                      }
                      self->m_knownApart.store(true);
                      next();
+                 },
+                 [self]() -> std::shared_ptr<void> {
+                     auto task = self->task();
+                     return task ? task->holdLifeCycle() : nullptr;
                  });
+    if (self->task() && self->task()->canceled())
+        check->taskWasCancelled();  // cancelled as it started
+}
+
+void QNCopyTaskItem::taskWasCancelled() {
+    std::shared_ptr<QNAliasCheck> check;
+    {
+        std::lock_guard lock(m_blockMutex);
+        check = m_aliasCheck;
+    }
+    if (check)
+        check->taskWasCancelled();
 }

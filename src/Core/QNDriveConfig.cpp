@@ -368,3 +368,10 @@ bool QNDriveConfig::downloadThumnailFiles() const {
 bool QNDriveConfig::isPhotoService() const {
     return isFlickr() || isGooglePhotos();
 }
+
+QString QNDriveConfig::withFileServerScheme(const QString &url, bool sftpDrive) {
+    QString reached = url.trimmed();
+    if (!reached.contains(QLatin1String("://")))
+        reached.prepend(sftpDrive ? QLatin1String("sftp://") : QLatin1String("ftp://"));
+    return reached;
+}

@@ -57,6 +57,10 @@ public:
     QNDriveConfigPtr copyThroughArchive() const;
 
     // The user default holding the saved drive list.
+    // An FTP or SFTP drive's address as it is reached: typed without a
+    // scheme, it gets sftp:// on an SFTP drive, else ftp://.
+    static QString withFileServerScheme(const QString &url, bool sftpDrive);
+
     static QString storedDrivesKey();  // "clouddrives"
     // Reads the saved drive list: an empty list when nothing is stored; an
     // error (and nullopt) when the stored value cannot be read, in which case

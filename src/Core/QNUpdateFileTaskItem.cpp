@@ -223,6 +223,7 @@ void QNUpdateFileTaskItem::failCopy(const QNTaskItemCompletedBlock &completed, c
 }
 
 void QNUpdateFileTaskItem::taskWasCancelled() {
+    QNCopyTaskItem::taskWasCancelled();
     if (hasConcluded() || !renamedDocument())
         return;
     std::shared_ptr<VNOperation> removal;

@@ -147,7 +147,11 @@ QNDriveConfigPtr QNFakeRemoteHandler::makeDriveConfig(const QString &rootFolder,
 
 QString QNFakeRemoteHandler::rootFolderOf(const QNDriveConfig &config) {
     const QString url = config.url();
-    return url.startsWith(kScheme) ? url.mid(kScheme.size()) : QString();
+    if (!url.startsWith(kScheme))
+        return QString();
+    // "fake://host/folder" plays a drive of that host.
+    const QString rest = url.mid(kScheme.size());
+    return rest.startsWith(QLatin1Char('/')) ? rest : rest.mid(rest.indexOf(QLatin1Char('/')));
 }
 
 void QNFakeRemoteHandler::setBehaviour(Op op, Behaviour behaviour, const QString &rootFolder) {

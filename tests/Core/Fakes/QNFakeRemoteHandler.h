@@ -36,7 +36,8 @@ public:
 
     // Makes configurations whose url starts with "fake://" use this handler.
     static void registerWithFactory();
-    // A drive backed by rootFolder (created if missing).
+    // A drive backed by rootFolder (created if missing). Its url may be
+    // given a host ("fake://host" + rootFolder) to play a drive of a server.
     static QNDriveConfigPtr makeDriveConfig(const QString &rootFolder,
                                             const QString &username = QStringLiteral("fake-user"));
     static QString rootFolderOf(const QNDriveConfig &config);

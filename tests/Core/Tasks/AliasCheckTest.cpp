@@ -3,7 +3,10 @@
 // for in the source. Whatever the answer, the check folder does not stay;
 // a step that fails makes the answer unknown (an error), never "apart".
 #include "Core/QNAliasCheck.h"
+#include "Core/QNCreateFolderOperation.h"
 #include "Core/QNErrorWrapper.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
 #include "TaskTestSupport.h"
 #include "Platform/VNOperationQueue.h"
 
@@ -111,6 +114,118 @@ TEST_F(AliasCheck, TellsItselfFromANamesakeAndLeavesNoCheckFolder) {
             EXPECT_EQ(left.join(' ').toStdString(), std::string("file.txt"));
         }
         EXPECT_EQ(VNTest::readFile(a + "/proj/file.txt"), QByteArray("x"));
+    }
+}
+
+// A cancel at any step of the check: the check folder goes all the same, the
+// task ends only once it has gone, and nothing is moved.
+TEST_F(AliasCheck, ACancelDuringTheCheckLeavesNoCheckFolder) {
+    struct Case {
+        const char *name;
+        Op slowOp;        // the step held until the cancel comes
+        Mode mode;
+        int callsBefore;  // its calls made when the cancel comes
+    };
+    // Listings: the destination, then the source, then the namesake again.
+    // The check folder's creation is done, its answer held by the cancel.
+    const Case cases[] = {
+        {"while making it", Op::CreateFolder, Mode::AnswerAfterCancel, 1},
+        {"while listing the source", Op::List, Mode::Answer, 2},
+        {"while confirming it", Op::List, Mode::Answer, 3},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        const QString root = path(QStringLiteral("root%1").arg(n++));
+        writeTree(root, {{"a/proj/f.txt", "x"}, {"b/proj/g.txt", "y"}});
+        // One FTP drive: its folders may be one by a link.
+        auto drive = QNFakeRemoteHandler::makeDriveConfig(root);
+        drive->setIsFTP(true);
+        setMode(c.slowOp, c.mode, root, 1500);
+        const int callsAtStart = QNFakeRemoteHandler::callCount(c.slowOp);
+        auto task = std::make_shared<QNMoveTask>();
+        task->addTaskItem(std::make_shared<QNMoveTaskItem>(drive, drive, driveDocument("/a/proj", true),
+                                                           driveDocument("/b", true)));
+        manager->addTask(task);
+        ASSERT_TRUE(VNTest::waitUntil(
+            [&] { return QNFakeRemoteHandler::callCount(c.slowOp) - callsAtStart == c.callsBefore; }, 20000));
+        task->cancel();
+        ASSERT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
+        EXPECT_EQ(listTree(root + "/b/proj").join(' ').toStdString(), std::string("g.txt"));
+        EXPECT_EQ(listTree(root + "/a/proj").join(' ').toStdString(), std::string("f.txt"));
+    }
+}
+
+// A step that the cancel caught on the queue never answers: the check
+// removes its folder itself, outside the queue, and answers as cancelled.
+TEST_F(AliasCheck, AStepCancelledOnTheQueueStillRemovesTheCheckFolder) {
+    writeTree(path("a"), {{"proj/file.txt", "x"}});
+    writeTree(path("b"), {{"proj/file.txt", "x"}});
+    auto sourceDrive = QNFakeRemoteHandler::makeDriveConfig(path("a"));
+    auto namesakeDrive = QNFakeRemoteHandler::makeDriveConfig(path("b"));
+    auto source = driveDocument("/proj", true);
+    auto namesake = driveDocument("/proj", true);
+    auto answer = std::make_shared<Answer>();
+    auto aliasCheck = std::make_shared<QNAliasCheck>(sourceDrive, source, namesakeDrive, namesake);
+    // The marker is made; the listing after it is held on a queue.
+    auto held = std::make_shared<std::shared_ptr<VNOperation>>();
+    aliasCheck->start(
+        [held](const std::shared_ptr<VNOperation> &operation) {
+            if (dynamic_cast<QNCreateFolderOperation *>(operation.get()))
+                VNOperationQueue::global().addOperation(operation);
+            else
+                *held = operation;
+        },
+        [](const QString &message) { return QNCloudInterface::makeError(QStringLiteral("test"), message); },
+        [answer](bool same, VNErrorPtr error, bool cancelled) {
+            answer->same = same;
+            answer->error = error;
+            answer->cancelled = cancelled;
+            answer->done.store(true);
+        });
+    ASSERT_TRUE(VNTest::waitUntil([held] { return *held != nullptr; }, 20000));
+    ASSERT_EQ(listTree(path("b/proj")).size(), 2);  // the check folder is there
+    (*held)->cancel();
+    aliasCheck->taskWasCancelled();
+    ASSERT_TRUE(VNTest::waitUntil([answer] { return answer->done.load(); }, 20000));
+    EXPECT_TRUE(answer->cancelled);
+    EXPECT_FALSE(answer->same);
+    EXPECT_EQ(listTree(path("b/proj")).join(' ').toStdString(), std::string("file.txt"));
+}
+
+// Two file server drives of one host may show one folder by two paths,
+// however their addresses were typed: the drive window keeps an address
+// typed without a scheme as it stands.
+TEST(AliasCheckStorage, DrivesOfOneServerMayBeOneStorageWithOrWithoutAScheme) {
+    struct Drive {
+        const char *url;
+        bool sftp;
+    };
+    struct Case {
+        const char *name;
+        Drive a, b;
+        bool mayBeOne;
+    };
+    const Case cases[] = {
+        {"both with a scheme", {"ftp://example.org/srv", false}, {"ftp://example.org/home/u", false}, true},
+        {"one without", {"example.org/srv", false}, {"ftp://example.org/home/u", false}, true},
+        {"both without", {"example.org/srv", false}, {"example.org/home/u", false}, true},
+        {"without, user and port", {"u@Example.org:2121/srv", false}, {"example.org/home/u", false}, true},
+        {"without, onto SFTP", {"example.org/srv", false}, {"sftp://example.org/home/u", true}, true},
+        {"SFTP both without", {"example.org/srv", true}, {"example.org/home/u", true}, true},
+        {"without, another host", {"example.org/srv", false}, {"example.net/home/u", false}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto make = [](const Drive &drive) {
+            auto config = QNDriveConfig::create();
+            config->setIsFTP(true);
+            config->setIsSFTP(drive.sftp);
+            config->setUrl(QString::fromLatin1(drive.url));
+            return config;
+        };
+        EXPECT_EQ(QNAliasCheck::mayBeOneStorage(make(c.a), make(c.b)), c.mayBeOne);
     }
 }
 
