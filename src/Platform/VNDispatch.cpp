@@ -35,6 +35,7 @@ struct MainQueue {
     std::deque<std::function<void()>> blocks;
     int fd = -1;       // read end of the wake-up pipe
     int wakeFd = -1;   // its write end
+    bool wakePending = false;  // a byte is in the pipe (mutex)
     bool installed = false;
     QPointer<QSocketNotifier> notifier;  // main thread only
 };
@@ -48,29 +49,62 @@ MainQueue &mainQueue() {
 // than an eventfd: the kernel wakes a pipe's reader as one the writer
 // hands over to, so the main thread tends to run where the writer (the
 // network thread, about to sleep) runs, instead of waking a sleeping core.
-// A full pipe is readable already.
-void wakeMain(MainQueue &q) {
+// A full pipe is readable already. One byte at a time is enough: while
+// one waits, the main loop is bound to look at the queue anyway.
+// Whether the caller writes the byte (mutex held).
+bool claimWake(MainQueue &q) {
+    if (q.wakePending)
+        return false;
+    q.wakePending = true;
+    return true;
+}
+
+void writeWake(MainQueue &q) {
     const char one = 1;
     (void)::write(q.wakeFd, &one, 1);
+}
+
+// Mutex held.
+void wakeMain(MainQueue &q) {
+    if (claimWake(q))
+        writeWake(q);
+}
+
+void emptyWakePipe(MainQueue &q) {
+    char drained[64];
+    while (::read(q.fd, drained, sizeof drained) == ssize_t(sizeof drained)) {
+    }
 }
 
 // Runs the waiting blocks one at a time, in the order given, so that a
 // block that spins a nested event loop still sees the others in order.
 void drainMainQueue() {
     auto &q = mainQueue();
-    char drained[64];
-    while (::read(q.fd, drained, sizeof drained) == ssize_t(sizeof drained)) {
+    {
+        // Cleared before the pipe is read: a byte written meanwhile at worst
+        // brings one look at an empty queue.
+        std::lock_guard lock(q.mutex);
+        q.wakePending = false;
     }
+    emptyWakePipe(q);
     for (;;) {
         std::function<void()> block;
         {
             std::lock_guard lock(q.mutex);
-            if (q.blocks.empty())
+            if (q.blocks.empty()) {
+                // The byte left for a nested loop that none of the blocks
+                // ran would only bring another look at an empty queue.
+                if (q.wakePending) {
+                    q.wakePending = false;
+                    emptyWakePipe(q);
+                }
                 return;
+            }
             block = std::move(q.blocks.front());
             q.blocks.pop_front();
             if (!q.blocks.empty()) {
-                // Wakes a nested event loop that this block may run.
+                // Wakes a nested event loop that this block may run (once
+                // for the rest of the queue).
                 wakeMain(q);
             }
         }
@@ -99,7 +133,7 @@ void installMainQueue() {
     QObject::connect(q.notifier.data(), &QSocketNotifier::activated, app, [] { drainMainQueue(); });
     q.installed = true;
     if (!q.blocks.empty())
-        wakeMain(q);
+        wakeMain(q);  // mutex held
 }
 
 // This thread's batch.
@@ -115,6 +149,7 @@ void postToMain(std::span<std::function<void()>> blocks) {
     if (!app || blocks.empty())
         return;  // no event loop: the process is going away
     auto &q = mainQueue();
+    bool wake;
     {
         std::lock_guard lock(q.mutex);
         if (!q.installed) {
@@ -124,8 +159,10 @@ void postToMain(std::span<std::function<void()>> blocks) {
         }
         for (auto &block : blocks)
             q.blocks.push_back(std::move(block));
+        wake = claimWake(q);
     }
-    wakeMain(q);
+    if (wake)
+        writeWake(q);
 }
 
 void flushBatch() {
