@@ -192,11 +192,13 @@ void NRNetworkThread::run() {
     using clock = std::chrono::steady_clock;
     auto nextTick = clock::now() + std::chrono::milliseconds(250);
     bool awaitingAnswer = false;  // the main thread was handed callbacks since the loop last slept
+    // Swapped with the posted tasks each turn: the two queues keep their
+    // room rather than a new one being made per turn.
+    std::deque<std::function<void()>> tasks;
     for (;;) {
         // What this turn hands to the main thread goes at its end, in one
         // wake-up, when no request's lock is held any more.
         std::optional<VNDispatch::MainBatch> batch(std::in_place);
-        std::deque<std::function<void()>> tasks;
         {
             std::lock_guard lock(m_tasksMutex);
             tasks.swap(m_tasks);
