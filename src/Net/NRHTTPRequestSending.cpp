@@ -607,6 +607,12 @@ void NRHTTPRequest::destroyTransfer() {
         VNDispatch::mainAsync([] { hideNetworkActivityIndicatorAfterDelay(); });
     NRNetworkThread::shared().giveBackEasyHandle(m_easy);
     m_easy = nullptr;
+    // The handle no longer points at the lists: they go now, on the thread
+    // that made them, rather than with the request (on the main thread).
+    curl_slist_free_all(m_curlHeaders);
+    m_curlHeaders = nullptr;
+    curl_slist_free_all(m_curlConnectTo);
+    m_curlConnectTo = nullptr;
     m_replyBytesTaken = 0;
     m_abortTransfer = false;
     m_bodyFile.reset();
