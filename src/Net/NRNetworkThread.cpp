@@ -29,6 +29,12 @@ NRNetworkThread::NRNetworkThread() {
     m_thread = std::thread([this] { run(); });
     m_threadId = m_thread.get_id();
     m_thread.detach();
+    // A request waiting for the loop or in flight answers on the main
+    // thread soon.
+    VNDispatch::setAnswerExpected([] {
+        const NRNetworkThread &thread = shared();
+        return thread.m_hasTasks.load(std::memory_order_relaxed) || thread.m_runningCount.load(std::memory_order_relaxed) > 0;
+    });
 }
 
 bool NRNetworkThread::isCurrentThread() const {

@@ -7,12 +7,15 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
+#include <thread>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
@@ -36,6 +39,9 @@ struct MainQueue {
     int fd = -1;       // read end of the wake-up pipe
     int wakeFd = -1;   // its write end
     bool wakePending = false;  // a byte is in the pipe (mutex)
+    bool watching = false;     // the main thread watches the queue instead of sleeping (mutex)
+    std::atomic<bool> hasBlocks{false};      // blocks wait, seen without the lock
+    std::atomic<bool (*)()> answerExpected{nullptr};
     bool installed = false;
     QPointer<QSocketNotifier> notifier;  // main thread only
 };
@@ -53,7 +59,7 @@ MainQueue &mainQueue() {
 // one waits, the main loop is bound to look at the queue anyway.
 // Whether the caller writes the byte (mutex held).
 bool claimWake(MainQueue &q) {
-    if (q.wakePending)
+    if (q.wakePending || q.watching)
         return false;
     q.wakePending = true;
     return true;
@@ -76,6 +82,25 @@ void emptyWakePipe(MainQueue &q) {
     }
 }
 
+// With work in flight that answers on the main thread, its answer usually
+// comes within moments: the main thread watches for it a while before it
+// goes to sleep (yielding meanwhile), as being woken through the kernel
+// costs more than the wait. Writers hand blocks over without the pipe
+// while it watches. Returns with the lock held: whether blocks came.
+bool watchForBlocks(MainQueue &q, std::unique_lock<std::mutex> &lock) {
+    const auto expected = q.answerExpected.load(std::memory_order_relaxed);
+    if (!expected || !expected())
+        return false;
+    q.watching = true;
+    lock.unlock();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
+    while (!q.hasBlocks.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    lock.lock();
+    q.watching = false;
+    return !q.blocks.empty();
+}
+
 // Runs the waiting blocks one at a time, in the order given, so that a
 // block that spins a nested event loop still sees the others in order.
 void drainMainQueue() {
@@ -90,7 +115,9 @@ void drainMainQueue() {
     for (;;) {
         std::function<void()> block;
         {
-            std::lock_guard lock(q.mutex);
+            std::unique_lock lock(q.mutex);
+            if (q.blocks.empty() && !q.watching && watchForBlocks(q, lock))
+                continue;
             if (q.blocks.empty()) {
                 // The byte left for a nested loop that none of the blocks
                 // ran would only bring another look at an empty queue.
@@ -102,6 +129,7 @@ void drainMainQueue() {
             }
             block = std::move(q.blocks.front());
             q.blocks.pop_front();
+            q.hasBlocks.store(!q.blocks.empty(), std::memory_order_relaxed);
             if (!q.blocks.empty()) {
                 // Wakes a nested event loop that this block may run (once
                 // for the rest of the queue).
@@ -159,6 +187,7 @@ void postToMain(std::span<std::function<void()>> blocks) {
         }
         for (auto &block : blocks)
             q.blocks.push_back(std::move(block));
+        q.hasBlocks.store(true, std::memory_order_release);
         wake = claimWake(q);
     }
     if (wake)
@@ -234,6 +263,10 @@ void mainAfter(int milliseconds, std::function<void()> block) {
     mainAsync([milliseconds, block = std::move(block)]() mutable {
         QTimer::singleShot(milliseconds, QCoreApplication::instance(), std::move(block));
     });
+}
+
+void setAnswerExpected(bool (*expected)()) {
+    mainQueue().answerExpected.store(expected);
 }
 
 void globalAsync(std::function<void()> block) {
