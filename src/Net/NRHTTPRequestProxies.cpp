@@ -16,6 +16,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cctype>
 
 #include <curl/curl.h>
 
@@ -29,8 +30,12 @@ const QString kNoProxyScript = QStringLiteral("the proxy script could not be rea
 // An environment variable, the lower-case spelling first.
 QString environment(const char *name) {
     QByteArray value = qgetenv(name);
-    if (value.isEmpty())
-        value = qgetenv(QByteArray(name).toUpper().constData());
+    if (value.isEmpty()) {
+        char upper[32] = {};  // the names asked for are short: no copy on the heap per request
+        for (size_t i = 0; name[i] && i + 1 < sizeof upper; ++i)
+            upper[i] = char(std::toupper(static_cast<unsigned char>(name[i])));
+        value = qgetenv(upper);
+    }
     return QString::fromLocal8Bit(value).trimmed();
 }
 

@@ -14,6 +14,7 @@
 
 #include <curl/curl.h>
 #include <filesystem>
+#include <vector>
 
 using namespace NRHTTPRequestInternal;
 
@@ -67,6 +68,53 @@ size_t NRHTTPRequest::writeCallback(char *data, size_t size, size_t count, void 
     return r->takeReplyPiece(data, size * count);
 }
 
+namespace {
+
+// The header names most replies carry, each kept once as written in the
+// usual letters and in small letters: a reply's header takes its name from
+// here (a copy, no allocation of its own) when the server wrote it so.
+struct KnownHeaderName {
+    QByteArray bytes;
+    QString text;
+};
+
+const std::vector<KnownHeaderName> &knownHeaderNames() {
+    static const std::vector<KnownHeaderName> names = [] {
+        std::vector<KnownHeaderName> list;
+        for (const char *name :
+             {"Server", "Date", "Content-Type", "Content-Length", "Last-Modified", "Connection", "Keep-Alive", "ETag",
+              "Accept-Ranges", "Cache-Control", "Expires", "Vary", "Content-Encoding", "Transfer-Encoding", "Location",
+              "Set-Cookie", "Content-Range", "WWW-Authenticate", "Age", "Pragma", "Content-Disposition", "DAV",
+              "X-Content-Type-Options", "Strict-Transport-Security", "Access-Control-Allow-Origin"}) {
+            const QByteArray bytes(name);
+            list.push_back({bytes, QString::fromLatin1(bytes)});
+            const QByteArray lower = bytes.toLower();
+            list.push_back({lower, QString::fromLatin1(lower)});
+        }
+        return list;
+    }();
+    return names;
+}
+
+const KnownHeaderName *knownHeaderName(QByteArrayView name) {
+    for (const KnownHeaderName &known : knownHeaderNames())
+        if (known.bytes.size() == name.size() && known.bytes == name)
+            return &known;
+    return nullptr;
+}
+
+QByteArray headerNameBytes(QByteArrayView name) {
+    const KnownHeaderName *known = knownHeaderName(name);
+    return known ? known->bytes : name.toByteArray();
+}
+
+QString headerNameText(const QByteArray &name) {
+    const KnownHeaderName *known = knownHeaderName(name);
+    return known ? known->text : QString::fromLatin1(name);
+}
+
+}  // namespace
+
 size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
     if (m_abortTransfer || m_complete)
         return 0;
@@ -75,6 +123,7 @@ size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
     if (line.startsWith("HTTP/")) {
         // A new reply (an interim 100, or one step of an NTLM exchange).
         m_rawHeaders.clear();
+        m_rawHeaders.reserve(16);  // room for a usual reply's headers at once
         m_statusLine = trimmed.toByteArray();
         const qsizetype space = trimmed.indexOf(' ');
         int code = 0;
@@ -105,7 +154,7 @@ size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
     }
     const qsizetype colon = trimmed.indexOf(':');
     if (colon > 0)
-        m_rawHeaders.append({trimmed.first(colon).trimmed().toByteArray(), trimmed.sliced(colon + 1).trimmed().toByteArray()});
+        m_rawHeaders.append({headerNameBytes(trimmed.first(colon).trimmed()), trimmed.sliced(colon + 1).trimmed().toByteArray()});
     return line.size();
 }
 
@@ -130,7 +179,7 @@ void NRHTTPRequest::readResponseHeaders() {
     m_headersRead = true;
     m_responseHeaders.clear();
     for (const auto &[name, value] : m_rawHeaders) {
-        const QString n = QString::fromLatin1(name);
+        const QString n = headerNameText(name);
         const QString v = QString::fromUtf8(value);
         // A repeated header (in any case) joins the first one's value.
         if (const auto seen = findHeader(m_responseHeaders, n); seen != m_responseHeaders.cend())

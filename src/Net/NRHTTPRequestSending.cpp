@@ -499,9 +499,11 @@ bool NRHTTPRequest::configureTransfer(CURL *easy) {
 
     // Method and body.
     const bool hasBody = m_bodyFile || !m_bodySource.isEmpty();
+    bool sendsBody = false;  // libcurl adds its own headers only to a request it sends a body with
     if (m_requestMethod == QLatin1String("HEAD")) {
         set(CURLOPT_NOBODY, 1L);
     } else if (hasBody || m_requestMethod == QLatin1String("POST") || m_requestMethod == QLatin1String("PUT")) {
+        sendsBody = true;
         set(CURLOPT_POST, 1L);
         set(CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(hasBody ? m_postLength : 0));
         set(CURLOPT_READFUNCTION, &NRHTTPRequest::readCallback);
@@ -515,7 +517,7 @@ bool NRHTTPRequest::configureTransfer(CURL *easy) {
     }
 
     // Headers: ours, in the dictionary's order. libcurl measures the body
-    // itself, and adds no form type or "Expect" of its own.
+    // itself, and adds no form type or "Expect" of its own to a body.
     curl_slist_free_all(m_curlHeaders);
     m_curlHeaders = nullptr;
     bool hasContentType = false;
@@ -538,9 +540,11 @@ bool NRHTTPRequest::configureTransfer(CURL *easy) {
         }
         m_curlHeaders = curl_slist_append(m_curlHeaders, line.constData());
     }
-    if (!hasContentType)
-        m_curlHeaders = curl_slist_append(m_curlHeaders, "Content-Type:");
-    m_curlHeaders = curl_slist_append(m_curlHeaders, "Expect:");
+    if (sendsBody) {
+        if (!hasContentType)
+            m_curlHeaders = curl_slist_append(m_curlHeaders, "Content-Type:");
+        m_curlHeaders = curl_slist_append(m_curlHeaders, "Expect:");
+    }
     set(CURLOPT_HTTPHEADER, m_curlHeaders);
 
     // NTLM takes several messages on one connection: libcurl does it.
@@ -603,6 +607,12 @@ void NRHTTPRequest::destroyTransfer() {
         VNDispatch::mainAsync([] { hideNetworkActivityIndicatorAfterDelay(); });
     NRNetworkThread::shared().giveBackEasyHandle(m_easy);
     m_easy = nullptr;
+    // The handle no longer points at the lists: they go now, on the thread
+    // that made them, rather than with the request (on the main thread).
+    curl_slist_free_all(m_curlHeaders);
+    m_curlHeaders = nullptr;
+    curl_slist_free_all(m_curlConnectTo);
+    m_curlConnectTo = nullptr;
     m_replyBytesTaken = 0;
     m_abortTransfer = false;
     m_bodyFile.reset();

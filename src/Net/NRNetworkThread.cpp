@@ -29,6 +29,12 @@ NRNetworkThread::NRNetworkThread() {
     m_thread = std::thread([this] { run(); });
     m_threadId = m_thread.get_id();
     m_thread.detach();
+    // A request waiting for the loop or in flight answers on the main
+    // thread soon.
+    VNDispatch::setAnswerExpected([] {
+        const NRNetworkThread &thread = shared();
+        return thread.m_hasTasks.load(std::memory_order_relaxed) || thread.m_runningCount.load(std::memory_order_relaxed) > 0;
+    });
 }
 
 bool NRNetworkThread::isCurrentThread() const {
@@ -192,11 +198,13 @@ void NRNetworkThread::run() {
     using clock = std::chrono::steady_clock;
     auto nextTick = clock::now() + std::chrono::milliseconds(250);
     bool awaitingAnswer = false;  // the main thread was handed callbacks since the loop last slept
+    // Swapped with the posted tasks each turn: the two queues keep their
+    // room rather than a new one being made per turn.
+    std::deque<std::function<void()>> tasks;
     for (;;) {
         // What this turn hands to the main thread goes at its end, in one
         // wake-up, when no request's lock is held any more.
         std::optional<VNDispatch::MainBatch> batch(std::in_place);
-        std::deque<std::function<void()>> tasks;
         {
             std::lock_guard lock(m_tasksMutex);
             tasks.swap(m_tasks);

@@ -7,12 +7,15 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
+#include <thread>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
@@ -35,6 +38,10 @@ struct MainQueue {
     std::deque<std::function<void()>> blocks;
     int fd = -1;       // read end of the wake-up pipe
     int wakeFd = -1;   // its write end
+    bool wakePending = false;  // a byte is in the pipe (mutex)
+    bool watching = false;     // the main thread watches the queue instead of sleeping (mutex)
+    std::atomic<bool> hasBlocks{false};      // blocks wait, seen without the lock
+    std::atomic<bool (*)()> answerExpected{nullptr};
     bool installed = false;
     QPointer<QSocketNotifier> notifier;  // main thread only
 };
@@ -48,29 +55,84 @@ MainQueue &mainQueue() {
 // than an eventfd: the kernel wakes a pipe's reader as one the writer
 // hands over to, so the main thread tends to run where the writer (the
 // network thread, about to sleep) runs, instead of waking a sleeping core.
-// A full pipe is readable already.
-void wakeMain(MainQueue &q) {
+// A full pipe is readable already. One byte at a time is enough: while
+// one waits, the main loop is bound to look at the queue anyway.
+// Whether the caller writes the byte (mutex held).
+bool claimWake(MainQueue &q) {
+    if (q.wakePending || q.watching)
+        return false;
+    q.wakePending = true;
+    return true;
+}
+
+void writeWake(MainQueue &q) {
     const char one = 1;
     (void)::write(q.wakeFd, &one, 1);
+}
+
+// Mutex held.
+void wakeMain(MainQueue &q) {
+    if (claimWake(q))
+        writeWake(q);
+}
+
+void emptyWakePipe(MainQueue &q) {
+    char drained[64];
+    while (::read(q.fd, drained, sizeof drained) == ssize_t(sizeof drained)) {
+    }
+}
+
+// With work in flight that answers on the main thread, its answer usually
+// comes within moments: the main thread watches for it a while before it
+// goes to sleep (yielding meanwhile), as being woken through the kernel
+// costs more than the wait. Writers hand blocks over without the pipe
+// while it watches. Returns with the lock held: whether blocks came.
+bool watchForBlocks(MainQueue &q, std::unique_lock<std::mutex> &lock) {
+    const auto expected = q.answerExpected.load(std::memory_order_relaxed);
+    if (!expected || !expected())
+        return false;
+    q.watching = true;
+    lock.unlock();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
+    while (!q.hasBlocks.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    lock.lock();
+    q.watching = false;
+    return !q.blocks.empty();
 }
 
 // Runs the waiting blocks one at a time, in the order given, so that a
 // block that spins a nested event loop still sees the others in order.
 void drainMainQueue() {
     auto &q = mainQueue();
-    char drained[64];
-    while (::read(q.fd, drained, sizeof drained) == ssize_t(sizeof drained)) {
+    {
+        // Cleared before the pipe is read: a byte written meanwhile at worst
+        // brings one look at an empty queue.
+        std::lock_guard lock(q.mutex);
+        q.wakePending = false;
     }
+    emptyWakePipe(q);
     for (;;) {
         std::function<void()> block;
         {
-            std::lock_guard lock(q.mutex);
-            if (q.blocks.empty())
+            std::unique_lock lock(q.mutex);
+            if (q.blocks.empty() && !q.watching && watchForBlocks(q, lock))
+                continue;
+            if (q.blocks.empty()) {
+                // The byte left for a nested loop that none of the blocks
+                // ran would only bring another look at an empty queue.
+                if (q.wakePending) {
+                    q.wakePending = false;
+                    emptyWakePipe(q);
+                }
                 return;
+            }
             block = std::move(q.blocks.front());
             q.blocks.pop_front();
+            q.hasBlocks.store(!q.blocks.empty(), std::memory_order_relaxed);
             if (!q.blocks.empty()) {
-                // Wakes a nested event loop that this block may run.
+                // Wakes a nested event loop that this block may run (once
+                // for the rest of the queue).
                 wakeMain(q);
             }
         }
@@ -99,7 +161,7 @@ void installMainQueue() {
     QObject::connect(q.notifier.data(), &QSocketNotifier::activated, app, [] { drainMainQueue(); });
     q.installed = true;
     if (!q.blocks.empty())
-        wakeMain(q);
+        wakeMain(q);  // mutex held
 }
 
 // This thread's batch.
@@ -115,6 +177,7 @@ void postToMain(std::span<std::function<void()>> blocks) {
     if (!app || blocks.empty())
         return;  // no event loop: the process is going away
     auto &q = mainQueue();
+    bool wake;
     {
         std::lock_guard lock(q.mutex);
         if (!q.installed) {
@@ -124,8 +187,11 @@ void postToMain(std::span<std::function<void()>> blocks) {
         }
         for (auto &block : blocks)
             q.blocks.push_back(std::move(block));
+        q.hasBlocks.store(true, std::memory_order_release);
+        wake = claimWake(q);
     }
-    wakeMain(q);
+    if (wake)
+        writeWake(q);
 }
 
 void flushBatch() {
@@ -197,6 +263,10 @@ void mainAfter(int milliseconds, std::function<void()> block) {
     mainAsync([milliseconds, block = std::move(block)]() mutable {
         QTimer::singleShot(milliseconds, QCoreApplication::instance(), std::move(block));
     });
+}
+
+void setAnswerExpected(bool (*expected)()) {
+    mainQueue().answerExpected.store(expected);
 }
 
 void globalAsync(std::function<void()> block) {

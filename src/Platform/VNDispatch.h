@@ -40,6 +40,12 @@ void mainSync(const std::function<void()> &block);
 // Runs the block on the main thread after the given delay.
 void mainAfter(int milliseconds, std::function<void()> block);
 
+// Whether blocks for the main thread are likely within moments (work in
+// flight on another thread that answers there): after running its queue the
+// main thread then watches for them a moment before it sleeps. One test, set
+// by the layer whose thread does such work.
+void setAnswerExpected(bool (*expected)());
+
 // Runs the block on the global background queue.
 void globalAsync(std::function<void()> block);
 

@@ -363,3 +363,35 @@ TEST(Dispatch, MainSyncInsideABatchRunsAfterTheBlocksBeforeIt) {
     worker.join();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
+
+// While an answer is expected the main thread watches its queue for a
+// moment instead of sleeping, and blocks come without a wake-up byte: a
+// block handed over as the watch begins, during it, as it ends and long
+// after it still runs, in order. One row per pause before the worker's
+// second block.
+TEST(Dispatch, BlocksHandedOverAroundTheMainThreadsWatchAllRun) {
+    VNDispatch::setAnswerExpected([] { return true; });
+    for (const int pauseMicroseconds : {0, 50, 100, 150, 5000}) {
+        std::vector<int> order;  // main thread only
+        std::atomic<bool> first{false};
+        std::thread worker;
+        VNDispatch::mainAsync([&] {
+            order.push_back(0);
+            worker = std::thread([&, pauseMicroseconds] {
+                // The drain that ran block 0 watches once its queue is empty.
+                VNDispatch::mainAsync([&] {
+                    order.push_back(1);
+                    first = true;
+                });
+                while (!first.load())
+                    std::this_thread::yield();
+                std::this_thread::sleep_for(std::chrono::microseconds(pauseMicroseconds));
+                VNDispatch::mainAsync([&] { order.push_back(2); });
+            });
+        });
+        ASSERT_TRUE(VNTest::waitUntil([&] { return order.size() == 3; })) << "pause " << pauseMicroseconds << " µs";
+        worker.join();
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2})) << "pause " << pauseMicroseconds << " µs";
+    }
+    VNDispatch::setAnswerExpected(nullptr);
+}
