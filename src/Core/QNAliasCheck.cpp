@@ -200,6 +200,9 @@ void QNAliasCheck::endCancelled() {
             marker = m_marker;
         if (auto *call = dynamic_cast<QNHandlerCall *>(m_step.get()))
             watch = call->handlerCallWatch();
+        // A step that never started holds this check in its callback: let go
+        // of it, or the two keep each other.
+        m_step = nullptr;
     }
     if (!marker) {
         if (finished)
@@ -314,6 +317,10 @@ void QNAliasCheck::finish(bool same, const VNErrorPtr &error, bool cancelled) {
     m_add = nullptr;
     auto hold = std::move(m_hold);
     m_hold = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        m_step = nullptr;
+    }
     if (finished)
         finished(same, error, cancelled);
 }
