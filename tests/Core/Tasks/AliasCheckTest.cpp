@@ -28,18 +28,22 @@ struct Answer {
     bool cancelled = false;
 };
 
+QNAliasCheck::Finished recordInto(const std::shared_ptr<Answer> &answer) {
+    return [answer](bool same, VNErrorPtr error, bool cancelled) {
+        answer->same = same;
+        answer->error = error;
+        answer->cancelled = cancelled;
+        answer->done.store(true);
+    };
+}
+
 std::shared_ptr<Answer> check(const QNDriveConfigPtr &sourceDrive, const QNDocumentPtr &source,
                               const QNDriveConfigPtr &namesakeDrive, const QNDocumentPtr &namesake) {
     auto answer = std::make_shared<Answer>();
     auto aliasCheck = std::make_shared<QNAliasCheck>(sourceDrive, source, namesakeDrive, namesake);
     aliasCheck->start([](const std::shared_ptr<VNOperation> &operation) { VNOperationQueue::global().addOperation(operation); },
                       [](const QString &message) { return QNCloudInterface::makeError(QStringLiteral("test"), message); },
-                      [answer](bool same, VNErrorPtr error, bool cancelled) {
-                          answer->same = same;
-                          answer->error = error;
-                          answer->cancelled = cancelled;
-                          answer->done.store(true);
-                      });
+                      recordInto(answer));
     EXPECT_TRUE(VNTest::waitUntil([answer] { return answer->done.load(); }, 20000));
     return answer;
 }
@@ -178,12 +182,7 @@ TEST_F(AliasCheck, AStepCancelledOnTheQueueStillRemovesTheCheckFolder) {
                 *held = operation;
         },
         [](const QString &message) { return QNCloudInterface::makeError(QStringLiteral("test"), message); },
-        [answer](bool same, VNErrorPtr error, bool cancelled) {
-            answer->same = same;
-            answer->error = error;
-            answer->cancelled = cancelled;
-            answer->done.store(true);
-        });
+        recordInto(answer));
     ASSERT_TRUE(VNTest::waitUntil([held] { return *held != nullptr; }, 20000));
     ASSERT_EQ(listTree(path("b/proj")).size(), 2);  // the check folder is there
     (*held)->cancel();
