@@ -492,9 +492,18 @@ bool NRHTTPRequest::configureTransfer(CURL *easy) {
     set(CURLOPT_HEADERDATA, static_cast<void *>(this));
     set(CURLOPT_WRITEFUNCTION, &NRHTTPRequest::writeCallback);
     set(CURLOPT_WRITEDATA, static_cast<void *>(this));
-    // Smaller pieces while throttled: the budget is spent in small steps.
-    set(CURLOPT_BUFFERSIZE, NRBandwidthThrottle::shared().isThrottled() ? 16384L : 262144L);
-    set(CURLOPT_UPLOAD_BUFFERSIZE, 262144L);
+    // libcurl makes a transfer's buffers anew for each transfer, and one
+    // past 128 KiB is mapped fresh from the kernel each time (the
+    // allocator's threshold): a small request paid page faults for room it
+    // never used. Large pieces only where a large body is likely: a reply
+    // written to a file, a body sent from one; smaller pieces while
+    // throttled, as the budget is spent in small steps.
+    if (NRBandwidthThrottle::shared().isThrottled())
+        set(CURLOPT_BUFFERSIZE, 16384L);
+    else
+        set(CURLOPT_BUFFERSIZE, m_downloadDestinationPath.isEmpty() ? 65536L : 262144L);
+    if (m_bodyFile)
+        set(CURLOPT_UPLOAD_BUFFERSIZE, 262144L);
     ok &= choosePersistentConnection(easy);
 
     // Method and body.

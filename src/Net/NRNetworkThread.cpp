@@ -58,19 +58,14 @@ void NRNetworkThread::post(std::function<void()> task) {
 
 // The main thread often answers what it was handed with new work at once
 // (the next request): with no transfer in flight the loop watches for it a
-// moment before it sleeps, yielding meanwhile, as the wake-up through the
-// kernel costs more than the wait. With transfers in flight it sleeps on
-// their sockets at once, as they need it.
+// moment before it sleeps, as the wake-up through the kernel costs more than
+// the wait (and stops watching while the main thread does not answer so).
+// With transfers in flight it sleeps on their sockets at once, as they need
+// it.
 bool NRNetworkThread::spinForWork() {
     if (!m_transfers.empty() || !m_otherTransfers.empty())
         return false;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
-    while (!m_hasTasks.load(std::memory_order_acquire)) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
+    return m_answerWatch.watch([this] { return m_hasTasks.load(std::memory_order_acquire); });
 }
 
 void NRNetworkThread::afterHandOver(std::function<void()> work) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/VNAnswerWatch.h"
+
 #include <curl/curl.h>
 
 #include <atomic>
@@ -82,6 +84,7 @@ private:
     bool m_sleeping = false;  // the loop waits in libcurl: a post wakes it (m_tasksMutex)
     std::atomic<bool> m_hasTasks{false};  // m_tasks is not empty, seen without the lock
     bool spinForWork();
+    VNAnswerWatch m_answerWatch{std::chrono::microseconds(200)};
     std::vector<std::function<void()>> m_afterHandOver;
     std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> m_timers;
     std::map<CURL *, std::shared_ptr<NRHTTPRequest>> m_transfers;

@@ -1,5 +1,6 @@
 #include "VNDispatch.h"
 
+#include "VNAnswerWatch.h"
 #include "VNOperationQueue.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,9 @@ struct MainQueue {
     bool watching = false;     // the main thread watches the queue instead of sleeping (mutex)
     std::atomic<bool> hasBlocks{false};      // blocks wait, seen without the lock
     std::atomic<bool (*)()> answerExpected{nullptr};
+    // A small request's answer over loopback or a near network comes within
+    // a few hundred microseconds (main thread only).
+    VNAnswerWatch answerWatch{std::chrono::microseconds(300)};
     bool installed = false;
     QPointer<QSocketNotifier> notifier;  // main thread only
 };
@@ -84,18 +88,15 @@ void emptyWakePipe(MainQueue &q) {
 
 // With work in flight that answers on the main thread, its answer usually
 // comes within moments: the main thread watches for it a while before it
-// goes to sleep (yielding meanwhile), as being woken through the kernel
-// costs more than the wait. Writers hand blocks over without the pipe
-// while it watches. Returns with the lock held: whether blocks came.
+// goes to sleep. Writers hand blocks over without the pipe while it
+// watches. Returns with the lock held: whether blocks came.
 bool watchForBlocks(MainQueue &q, std::unique_lock<std::mutex> &lock) {
     const auto expected = q.answerExpected.load(std::memory_order_relaxed);
     if (!expected || !expected())
         return false;
     q.watching = true;
     lock.unlock();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
-    while (!q.hasBlocks.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until)
-        std::this_thread::yield();
+    q.answerWatch.watch([&q] { return q.hasBlocks.load(std::memory_order_acquire); });
     lock.lock();
     q.watching = false;
     return !q.blocks.empty();

@@ -371,7 +371,7 @@ TEST(Dispatch, MainSyncInsideABatchRunsAfterTheBlocksBeforeIt) {
 // second block.
 TEST(Dispatch, BlocksHandedOverAroundTheMainThreadsWatchAllRun) {
     VNDispatch::setAnswerExpected([] { return true; });
-    for (const int pauseMicroseconds : {0, 50, 100, 150, 5000}) {
+    for (const int pauseMicroseconds : {0, 50, 150, 300, 450, 5000}) {
         std::vector<int> order;  // main thread only
         std::atomic<bool> first{false};
         std::thread worker;

@@ -1,0 +1,70 @@
+#include "Platform/VNAnswerWatch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Plays the history on a watch: 'a' a watch that got its answer, 'm' one
+// that did not, '.' a chance the watch passed up.
+void play(VNAnswerWatch &watch, const std::string &history) {
+    for (const char step : history) {
+        const bool watches = watch.nextWatch().count() > 0;
+        ASSERT_EQ(watches, step != '.') << "history " << history;
+        if (watches)
+            watch.record(step == 'a');
+    }
+}
+
+// The next chances after the history, each watch among them missing its
+// answer: 'w' watches, '-' passes up.
+std::string nextChances(VNAnswerWatch &watch, int count) {
+    std::string chances;
+    for (int i = 0; i < count; ++i) {
+        const bool watches = watch.nextWatch().count() > 0;
+        chances += watches ? 'w' : '-';
+        if (watches)
+            watch.record(false);
+    }
+    return chances;
+}
+
+const std::string rest(VNAnswerWatch::chancesPerTrial - 1, '-');
+const std::string passedUp(VNAnswerWatch::chancesPerTrial - 1, '.');
+
+}  // namespace
+
+// A thread stops watching (and spending CPU) after a few watches in a row
+// that missed their answer, tries again now and then, and watches each time
+// again once answers come within the watch.
+TEST(AnswerWatch, RestsAfterMissesInARowAndWatchesAgainOnceAnswered) {
+    struct Row {
+        const char *name;
+        std::string history;
+        std::string next;
+    };
+    const Row rows[] = {
+        {"fresh", "", "www" + rest + "w"},
+        {"answered", "aaaa", "www" + rest + "w"},
+        {"two misses", "mm", "w" + rest + "w"},
+        {"two misses, then an answer", "mma", "www" + rest + "w"},
+        {"three misses", "mmm", rest + "w" + rest + "w"},
+        {"a trial answered", "mmm" + passedUp + "a", "www" + rest + "w"},
+        {"a trial missed", "mmm" + passedUp + "m", rest + "w"},
+    };
+    for (const Row &row : rows) {
+        VNAnswerWatch watch(std::chrono::microseconds(300));
+        play(watch, row.history);
+        EXPECT_EQ(nextChances(watch, int(row.next.size())), row.next) << row.name;
+    }
+}
+
+// The watch ends as soon as the answer is there, and ends without it.
+TEST(AnswerWatch, EndsWithTheAnswerOrWithoutIt) {
+    VNAnswerWatch watch(std::chrono::microseconds(300));
+    int looks = 0;
+    EXPECT_TRUE(watch.watch([&] { return ++looks == 3; }));
+    EXPECT_EQ(looks, 3);
+    EXPECT_FALSE(watch.watch([] { return false; }));
+}
