@@ -117,8 +117,12 @@ bool HFURLConnection::configure(CURL *easy) {
     set(CURLOPT_HEADERDATA, static_cast<void *>(this));
     set(CURLOPT_WRITEFUNCTION, &HFURLConnection::writeCallback);
     set(CURLOPT_WRITEDATA, static_cast<void *>(this));
-    set(CURLOPT_BUFFERSIZE, 262144L);
-    set(CURLOPT_UPLOAD_BUFFERSIZE, 262144L);
+    // libcurl makes these anew per transfer, and one past the allocator's
+    // 128 KiB threshold is mapped and faulted in afresh each time: most
+    // calls are small, so the large send buffer only for a streamed body.
+    set(CURLOPT_BUFFERSIZE, 65536L);
+    if (m_stream)
+        set(CURLOPT_UPLOAD_BUFFERSIZE, 262144L);
     set(CURLOPT_XFERINFOFUNCTION, &HFURLConnection::progressCallback);
     set(CURLOPT_XFERINFODATA, static_cast<void *>(this));
     set(CURLOPT_NOPROGRESS, 0L);
