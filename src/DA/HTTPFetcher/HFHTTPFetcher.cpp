@@ -386,10 +386,14 @@ void HFHTTPFetcher::connectionDidReceiveData(HFURLConnection *connection, const 
             return;
         m_downloadedLength = m_downloadedData.size();
     }
-    if (m_delegate && m_receivedDataSel)
-        (m_delegate.get()->*m_receivedDataSel)(this, m_downloadedData);
-    if (m_receivedDataBlock)
-        m_receivedDataBlock(m_downloadedData);
+    // A callback may stop the fetch, which lets go of the callbacks: each
+    // runs from a copy, so that what it holds lives to its end.
+    const auto delegate = m_delegate;
+    const QByteArray downloaded = m_downloadedData;
+    if (delegate && m_receivedDataSel)
+        (delegate.get()->*m_receivedDataSel)(this, downloaded);
+    if (const auto block = m_receivedDataBlock)
+        block(downloaded);
 }
 
 bool HFHTTPFetcher::keepDownloadedPiece(const QByteArray &data) {
@@ -416,15 +420,16 @@ void HFHTTPFetcher::connectionDidSendBodyData(HFURLConnection *connection, qint6
     LOCKED;
     if (!isOwnConnection(connection))
         return;
-    invokeSentDataCallback(sentDataSelector(), m_delegate.get(), bytesWritten, totalBytesWritten, totalBytesExpectedToWrite);
+    const auto delegate = m_delegate;  // held: a callback may stop the fetch
+    invokeSentDataCallback(sentDataSelector(), delegate.get(), bytesWritten, totalBytesWritten, totalBytesExpectedToWrite);
 }
 
 void HFHTTPFetcher::invokeSentDataCallback(HFSentDataSelector selector, HFHTTPFetcherDelegate *target, qint64 bytesSent,
                                            qint64 totalBytesSent, qint64 totalBytesExpected) {
     if (target && selector)
         (target->*selector)(this, bytesSent, totalBytesSent, totalBytesExpected);
-    if (m_sentDataBlock)
-        m_sentDataBlock(bytesSent, totalBytesSent, totalBytesExpected);
+    if (const auto block = m_sentDataBlock)  // a copy: the block may stop the fetch
+        block(bytesSent, totalBytesSent, totalBytesExpected);
 }
 
 int HFHTTPFetcher::statusAfterHandlingNotModifiedError() {
@@ -718,7 +723,8 @@ bool HFHTTPFetcher::shouldRetryNowForStatus(int status, VNErrorPtr error) {
         decision = (domain == HFErrors::statusDomain() && (code == 408 || code == 503 || code == 504)) ||
                    (domain == HFErrors::urlDomain() && (code == HFErrors::URLTimedOut || code == HFErrors::URLNetworkConnectionLost));
     }
-    decision = invokeRetryCallback(m_retrySel, m_delegate.get(), decision, error);
+    const auto delegate = m_delegate;  // held: a callback may stop the fetch
+    decision = invokeRetryCallback(m_retrySel, delegate.get(), decision, error);
     return decision;
 }
 
@@ -726,8 +732,8 @@ bool HFHTTPFetcher::invokeRetryCallback(HFRetrySelector selector, HFHTTPFetcherD
                                         const VNErrorPtr &error) {
     if (target && selector)
         willRetry = (target->*selector)(this, willRetry, error);
-    if (m_retryBlock)
-        willRetry = m_retryBlock(willRetry, error);
+    if (const auto block = m_retryBlock)  // a copy: the block may stop the fetch
+        willRetry = block(willRetry, error);
     return willRetry;
 }
 

@@ -471,8 +471,8 @@ void HFHTTPUploadFetcher::setLocationURL(const QUrl &url) {
     if (url == m_locationURL)
         return;
     m_locationURL = url;
-    if (m_locationChangeBlock)
-        m_locationChangeBlock(url);
+    if (const auto block = m_locationChangeBlock)  // a copy: the block may stop the fetch
+        block(url);
 }
 
 HFHTTPUploadFetcher::LocationChangeBlock HFHTTPUploadFetcher::locationChangeBlock() const { LOCKED; return m_locationChangeBlock; }

@@ -293,6 +293,61 @@ TEST(Fetcher, NoCallbackAfterStop) {
     EXPECT_EQ(calls, 0);
 }
 
+// A block that stops its own fetch runs to its end with what it holds (the
+// stop lets go of the fetcher's blocks, the running one among them). One row
+// per block; each holds the only reference to a value it reads after the stop.
+TEST(Fetcher, ABlockThatStopsItsFetchKeepsWhatItHoldsToItsEnd) {
+    enum class Kind { ReceivedData, SentData, Retry };
+    struct Row {
+        const char *name;
+        Kind kind;
+        const char *path;
+    };
+    const Row rows[] = {
+        {"received data", Kind::ReceivedData, "/trickle?n=50&delay=0.01"},
+        {"sent data", Kind::SentData, "/echo"},
+        {"retry", Kind::Retry, "/status?code=503"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto fetcher = HFHTTPFetcher::fetcherWithURL(fake(QLatin1String(row.path)));
+        auto held = std::make_shared<int>(7);
+        std::weak_ptr<int> heldWatch = held;
+        int seenAfterStop = 0;
+        int runs = 0;
+        // What the block does: stop, then read what it holds.
+        std::function<void()> stopThenRead = [&fetcher, &seenAfterStop, &runs, &heldWatch, held = std::move(held)] {
+            ++runs;
+            fetcher->stopFetching();
+            seenAfterStop = heldWatch.expired() ? -1 : *held;
+        };
+        switch (row.kind) {
+        case Kind::ReceivedData:
+            fetcher->setReceivedDataBlock([stopThenRead](const QByteArray &) { stopThenRead(); });
+            break;
+        case Kind::SentData:
+            fetcher->setPostData(QByteArray(300000, 'x'));
+            fetcher->setSentDataBlock([stopThenRead](qint64, qint64, qint64) { stopThenRead(); });
+            break;
+        case Kind::Retry:
+            fetcher->setRetryEnabled(true);
+            fetcher->setRetryBlock([stopThenRead](bool, const VNErrorPtr &) {
+                stopThenRead();
+                return false;
+            });
+            break;
+        }
+        stopThenRead = nullptr;  // the block's copy is now the only one
+        int calls = 0;
+        fetcher->beginFetchWithCompletionHandler([&](const QByteArray &, const VNErrorPtr &) { ++calls; });
+        EXPECT_TRUE(VNTest::waitUntil([&] { return runs > 0; }, 15000));
+        VNTest::spin(100);
+        EXPECT_EQ(runs, 1);
+        EXPECT_EQ(seenAfterStop, 7);
+        EXPECT_EQ(calls, 0);
+    }
+}
+
 TEST(Fetcher, IdleTimeOutAndRefusedHeaders) {
     // No byte for the time-out: a timed-out error (not a limit on the whole
     // fetch, which the trickle shows).
