@@ -418,10 +418,13 @@ TEST(Fetcher, DelegateQueueGetsTheCallbacks) {
             onMain = VNDispatch::isMainThread();
             ++calls;
         });
-        ASSERT_TRUE(VNTest::waitUntil([&] { return calls.load() == 1; })) << url.toString().toStdString();
+        EXPECT_TRUE(VNTest::waitUntil([&] { return calls.load() == 1; })) << url.toString().toStdString();
         EXPECT_FALSE(onMain.load());
+        // The fetcher holds the queue by a plain pointer: a fetch that has
+        // not ended (a slow machine) stops before the queue goes.
+        fetcher->stopFetching();
+        queue.waitUntilAllOperationsAreFinished();
     }
-    queue.waitUntilAllOperationsAreFinished();
 }
 
 // Apache, the second server family: TLS set up as the request engine does
