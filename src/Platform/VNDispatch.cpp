@@ -43,6 +43,7 @@ struct MainQueue {
     bool watching = false;     // the main thread watches the queue instead of sleeping (mutex)
     std::atomic<bool> hasBlocks{false};      // blocks wait, seen without the lock
     std::atomic<bool (*)()> answerExpected{nullptr};
+    std::atomic<void (*)()> drainStarted{nullptr};  // see setDrainStartedHook
     // A small request's answer over loopback or a near network comes within
     // a few hundred microseconds (main thread only).
     VNAnswerWatch answerWatch{std::chrono::microseconds(300)};
@@ -107,12 +108,16 @@ bool watchForBlocks(MainQueue &q, std::unique_lock<std::mutex> &lock) {
 void drainMainQueue() {
     auto &q = mainQueue();
     {
-        // Cleared before the pipe is read: a byte written meanwhile at worst
-        // brings one look at an empty queue.
+        // The flag and the pipe in one step: a byte read apart from its flag
+        // would leave the flag set with no byte behind it, and no block
+        // handed over while this drain runs (a nested loop of one of its
+        // blocks waiting for them) would write one.
         std::lock_guard lock(q.mutex);
         q.wakePending = false;
+        emptyWakePipe(q);
     }
-    emptyWakePipe(q);
+    if (const auto started = q.drainStarted.load(std::memory_order_relaxed))
+        started();
     for (;;) {
         std::function<void()> block;
         {
@@ -268,6 +273,10 @@ void mainAfter(int milliseconds, std::function<void()> block) {
 
 void setAnswerExpected(bool (*expected)()) {
     mainQueue().answerExpected.store(expected);
+}
+
+void setDrainStartedHook(void (*hook)()) {
+    mainQueue().drainStarted.store(hook);
 }
 
 void globalAsync(std::function<void()> block) {

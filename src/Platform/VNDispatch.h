@@ -46,6 +46,10 @@ void mainAfter(int milliseconds, std::function<void()> block);
 // by the layer whose thread does such work.
 void setAnswerExpected(bool (*expected)());
 
+// For tests: called on the main thread each time it starts running its
+// queue, once it has taken the wake-up that brought it there (null: none).
+void setDrainStartedHook(void (*hook)());
+
 // Runs the block on the global background queue.
 void globalAsync(std::function<void()> block);
 

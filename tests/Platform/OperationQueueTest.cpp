@@ -442,3 +442,90 @@ TEST(Dispatch, BlocksHandedOverAroundTheMainThreadsWatchAllRun) {
     }
     VNDispatch::setAnswerExpected(nullptr);
 }
+
+namespace {
+
+// One round of the nested-loop test below, shared with its blocks and
+// threads (a failed round's blocks may run after it).
+struct NestedRound {
+    int posted = 0;          // blocks handed over from another thread
+    int ranInside = 0;       // of those, run inside the nested loop
+    int ranOutside = 0;      // run after it, when it had long given up
+    bool inNestedLoop = false;
+    bool nestedBlockEnded = false;
+};
+
+// Hands a block over to the main thread from another thread, and waits
+// until it is handed over (main thread only: the counts are its own).
+void postFromAnotherThread(const std::shared_ptr<NestedRound> &round) {
+    ++round->posted;
+    std::thread([round] {
+        VNDispatch::mainAsync([round] {
+            if (round->inNestedLoop)
+                ++round->ranInside;
+            else
+                ++round->ranOutside;
+        });
+    }).join();
+}
+
+// The round whose block goes over as the main thread starts on its queue
+// (main thread only).
+std::shared_ptr<NestedRound> &roundAtDrainStart() {
+    static std::shared_ptr<NestedRound> round;
+    return round;
+}
+
+void postAtDrainStart() {
+    if (auto round = std::exchange(roundAtDrainStart(), nullptr))
+        postFromAnotherThread(round);
+}
+
+}  // namespace
+
+// A block that runs a nested event loop (a modal alert, a wait that spins
+// events) must see every block handed over meanwhile run inside that loop:
+// network callbacks and task updates do not wait for it to end. Rows: the
+// other thread hands its block over before the main thread starts on its
+// queue, just as it starts (once it has taken its wake-up), and while the
+// nested loop runs. Each row many times over.
+TEST(Dispatch, ABlockHandedOverAroundTheStartOfTheQueueRunsInsideANestedLoop) {
+    enum class When { BeforeTheStart, AtTheStart, DuringTheNestedLoop };
+    struct Row {
+        const char *name;
+        When when;
+    };
+    const Row rows[] = {
+        {"handed over before the main thread starts on its queue", When::BeforeTheStart},
+        {"handed over as the main thread starts on its queue", When::AtTheStart},
+        {"handed over while the nested loop runs", When::DuringTheNestedLoop},
+    };
+    VNDispatch::setDrainStartedHook(&postAtDrainStart);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        for (int time = 0; time < 25; ++time) {
+            auto round = std::make_shared<NestedRound>();
+            if (row.when == When::AtTheStart)
+                roundAtDrainStart() = round;
+            VNDispatch::mainAsync([round, when = row.when] {
+                round->inNestedLoop = true;
+                if (when == When::DuringTheNestedLoop)
+                    postFromAnotherThread(round);
+                VNTest::waitUntil([&] { return round->ranInside == round->posted; });
+                round->inNestedLoop = false;
+                round->nestedBlockEnded = true;
+            });
+            if (row.when == When::BeforeTheStart)
+                postFromAnotherThread(round);
+            EXPECT_TRUE(VNTest::waitUntil([&] {
+                return round->nestedBlockEnded && round->ranInside + round->ranOutside == round->posted;
+            })) << "time " << time;
+            roundAtDrainStart() = nullptr;
+            EXPECT_EQ(round->posted, 1) << "time " << time;
+            EXPECT_EQ(round->ranInside, round->posted) << "time " << time;
+            if (round->ranInside != round->posted)
+                break;  // once is enough: each failed time waits out the nested loop
+        }
+    }
+    VNDispatch::setDrainStartedHook(nullptr);
+}
