@@ -112,6 +112,8 @@ struct QNFTPHandler::Transfer {
     QList<QByteArray> rememberedKeyTypes;
     bool hostKeyTypeRefused = false;
     QString knownHostsProblem;
+    // SFTP: why a new key could not be written where the known-hosts link leads.
+    QString knownHostsWriteProblem;
     // SFTP: the remembered keys, in a file the library reads to know which
     // key type to ask for.
     std::unique_ptr<QTemporaryFile> keyTypeFile;
@@ -205,7 +207,8 @@ struct QNFTPHandler::Transfer {
         auto *t = static_cast<Transfer *>(userdata);
         t->hostKeySeen = true;
         const QNSSHKnownHosts knownHosts(QNFTPHandler::knownHostsFile());
-        switch (knownHosts.check(t->sshHost, t->sshPort, QByteArray(key, qsizetype(length)))) {
+        QString problem;
+        switch (knownHosts.check(t->sshHost, t->sshPort, QByteArray(key, qsizetype(length)), &problem)) {
         case QNSSHKnownHosts::Verdict::Known:
         case QNSSHKnownHosts::Verdict::Added:
             return CURLKHMATCH_OK;
@@ -221,9 +224,10 @@ struct QNFTPHandler::Transfer {
             t->rememberedKeyTypes = knownHosts.remembered(t->sshHost, t->sshPort).types();
             return CURLKHMATCH_MISMATCH;
         case QNSSHKnownHosts::Verdict::FileUnreadable:
-            t->knownHostsProblem = knownHosts.remembered(t->sshHost, t->sshPort).problem;
-            if (t->knownHostsProblem.isEmpty())
-                t->knownHostsProblem = QStringLiteral("it could not be read");
+            t->knownHostsProblem = problem.isEmpty() ? QStringLiteral("it could not be read") : problem;
+            return CURLKHMATCH_MISMATCH;
+        case QNSSHKnownHosts::Verdict::LinkUnwritable:
+            t->knownHostsWriteProblem = problem.isEmpty() ? QStringLiteral("it could not be written") : problem;
             return CURLKHMATCH_MISMATCH;
         default:
             return CURLKHMATCH_MISMATCH;

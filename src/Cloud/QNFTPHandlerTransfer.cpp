@@ -279,6 +279,10 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
         text = QStringLiteral("The file of remembered SSH host keys %1 cannot be read (%2), so the server's key "
                               "cannot be checked and the connection was refused.")
                    .arg(QNFTPHandler::knownHostsFile(), t.knownHostsProblem);
+    } else if (!t.knownHostsWriteProblem.isNull()) {
+        text = QStringLiteral("The file of remembered SSH host keys %1 cannot be written (%2), so the server's new "
+                              "key cannot be remembered and the connection was refused.")
+                   .arg(QNFTPHandler::knownHostsFile(), t.knownHostsWriteProblem);
     } else if (t.hostKeyTypeRefused ||
                (!t.hostKeySeen && !t.rememberedKeyTypes.isEmpty() &&
                 (code == CURLE_FAILED_INIT || code == CURLE_SSH) &&

@@ -133,11 +133,19 @@ bool QNSSHKnownHosts::read(QByteArray *contents, QString *problem) const {
     const QByteArray path = QFile::encodeName(m_file);
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR) {
+            *problem = QString::fromLocal8Bit(std::strerror(error));
+            return false;
+        }
+        // A link that leads nowhere is not a file never written: its keys
+        // are where it leads, on a volume not mounted, say.
+        if (isLink()) {
+            *problem = QStringLiteral("it is a link to %1, which is not there").arg(QFileInfo(m_file).symLinkTarget());
+            return false;
+        }
         // Not there (nor its folder): nothing remembered yet.
-        if (errno == ENOENT || errno == ENOTDIR)
-            return true;
-        *problem = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
+        return true;
     }
     struct stat info {};
     bool ok = ::fstat(fd, &info) == 0;
@@ -171,11 +179,21 @@ bool QNSSHKnownHosts::read(QByteArray *contents, QString *problem) const {
     return ok;
 }
 
-bool QNSSHKnownHosts::append(const QByteArray &contents, const QByteArray &line) const {
-    // A file that is a link is written where the link leads.
+bool QNSSHKnownHosts::isLink() const {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(m_file).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool QNSSHKnownHosts::append(const QByteArray &contents, const QByteArray &line, QString *problem) const {
+    // A file that is a link is written where the link leads; the link stays.
     QString target = m_file;
-    if (QFileInfo(m_file).isSymLink() && !QFileInfo(m_file).canonicalFilePath().isEmpty())
+    if (isLink()) {
         target = QFileInfo(m_file).canonicalFilePath();
+        if (target.isEmpty()) {
+            *problem = QStringLiteral("it is a link to %1, which is not there").arg(QFileInfo(m_file).symLinkTarget());
+            return false;
+        }
+    }
     const QString folder = QFileInfo(target).absolutePath();
     QDir().mkpath(folder);
     // Written beside the file and renamed over it: a disk that fills up
@@ -187,24 +205,36 @@ bool QNSSHKnownHosts::append(const QByteArray &contents, const QByteArray &line)
     whole += line;
     QByteArray temporary = QFile::encodeName(folder + QStringLiteral("/.known_hosts-XXXXXX"));
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        *problem = QStringLiteral("%1 takes no new file: %2").arg(folder, why);
         return false;
+    }
     struct stat existing {};
     const mode_t mode = ::stat(QFile::encodeName(target).constData(), &existing) == 0 ? existing.st_mode & 0777 : 0644;
-    bool ok = ::fchmod(fd, mode) == 0;
-    for (qsizetype done = 0; ok && done < whole.size();) {
+    int error = 0;
+    if (::fchmod(fd, mode) != 0)
+        error = errno;
+    for (qsizetype done = 0; error == 0 && done < whole.size();) {
         const ssize_t n = ::write(fd, whole.constData() + done, size_t(whole.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
-        ok = n > 0;
-        done += ok ? n : 0;
+        if (n <= 0)
+            error = n < 0 ? errno : ENOSPC;
+        else
+            done += n;
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.constData(), QFile::encodeName(target).constData()) == 0;
-    if (!ok)
-        ::unlink(temporary.constData());
-    return ok;
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0)
+        error = errno;
+    if (error == 0)
+        return true;
+    ::unlink(temporary.constData());
+    *problem = QStringLiteral("%1 could not be written: %2").arg(target, QString::fromLocal8Bit(std::strerror(error)));
+    return false;
 }
 
 QNSSHKnownHosts::Remembered QNSSHKnownHosts::remembered(const QString &host, int port) const {
@@ -233,15 +263,19 @@ QByteArray QNSSHKnownHosts::preferenceLines(const QString &urlHost, int port, co
     return out;
 }
 
-QNSSHKnownHosts::Verdict QNSSHKnownHosts::check(const QString &host, int port, const QByteArray &key) const {
+QNSSHKnownHosts::Verdict QNSSHKnownHosts::check(const QString &host, int port, const QByteArray &key,
+                                                QString *problem) const {
     const QString name = nameFor(host, port);
     const QByteArray type = keyTypeOf(key);
     const QByteArray encoded = key.toBase64();
     std::lock_guard lock(fileMutex());
     QByteArray contents;
-    QString problem;
-    if (!read(&contents, &problem))
+    QString why;
+    if (!read(&contents, &why)) {
+        if (problem)
+            *problem = why;
         return Verdict::FileUnreadable;
+    }
     bool known = false;
     bool changed = false;
     bool revokedKey = false;
@@ -276,5 +310,13 @@ QNSSHKnownHosts::Verdict QNSSHKnownHosts::check(const QString &host, int port, c
     if (otherType)
         return Verdict::OtherType;
     const QByteArray line = name.toUtf8() + ' ' + type + ' ' + encoded + '\n';
-    return append(contents, line) ? Verdict::Added : Verdict::Unremembered;
+    if (append(contents, line, &why))
+        return Verdict::Added;
+    // A plain file that cannot be written: OpenSSH goes on, and so does a
+    // drive. A link names where the keys must go.
+    if (!isLink())
+        return Verdict::Unremembered;
+    if (problem)
+        *problem = why;
+    return Verdict::LinkUnwritable;
 }

@@ -14,7 +14,9 @@
 // their key. The first key met for a name is trusted and remembered; a
 // server that once showed a key of one type must show a key of that type
 // again (a connection asks for it first). A file that is there but cannot
-// be read trusts nothing.
+// be read trusts nothing. A file that is a link is read and written where
+// the link leads; a link that leads nowhere (a volume not mounted) cannot be
+// read, and stays the link it is.
 class QNSSHKnownHosts {
 public:
     enum class Verdict {
@@ -28,8 +30,14 @@ public:
         // A key of another type than the ones remembered for the server.
         OtherType,
         // The file is there but cannot be read (a folder in its place, no
-        // permission, an I/O error, far too large): nothing is trusted.
+        // permission, an I/O error, far too large, a link to nothing):
+        // nothing is trusted.
         FileUnreadable,
+        // First meeting, but the file is a link and the key could not be
+        // written where it leads: refused. The link says where the keys are
+        // kept; trusted unremembered, the server would be met as new again
+        // each time, whatever key it shows.
+        LinkUnwritable,
     };
 
     // The keys remembered for one server: (type, base64 key), in file order.
@@ -45,8 +53,9 @@ public:
     static QString nameFor(const QString &host, int port);
 
     // Checks the server's key (its SSH wire form, which begins with the key
-    // type's name) and remembers it on first sight.
-    Verdict check(const QString &host, int port, const QByteArray &key) const;
+    // type's name) and remembers it on first sight. For FileUnreadable and
+    // LinkUnwritable, why is given in problem (when asked for).
+    Verdict check(const QString &host, int port, const QByteArray &key, QString *problem = nullptr) const;
 
     // What the file remembers for the server (revoked keys left out).
     Remembered remembered(const QString &host, int port) const;
@@ -60,8 +69,10 @@ private:
     // The file's bytes; a missing file is empty. False, with why, when the
     // file is there but cannot be read whole.
     bool read(QByteArray *contents, QString *problem) const;
-    // Writes the file anew with line added, whole or not at all.
-    bool append(const QByteArray &contents, const QByteArray &line) const;
+    // Writes the file anew with line added, whole or not at all; false, with
+    // why, when it could not.
+    bool append(const QByteArray &contents, const QByteArray &line, QString *problem) const;
+    bool isLink() const;
     static bool matchesName(const QString &names, const QString &name);
     static bool matchesPattern(const QString &pattern, const QString &name);
     static bool matchesHashed(const QString &hashed, const QString &name);

@@ -49,27 +49,44 @@ protected:
 };
 
 // The server's own key is remembered in each row but the first; the rows
-// differ from the second in how the file can be read alone.
+// differ from the second in how the file can be read alone. A file that is
+// a link is read and written where it leads: the link rows differ from the
+// plain ones in the link alone, and from the good link in where it leads.
 TEST_F(SSHHostKeys, AKnownHostsFileThatCannotBeReadRefusesTheServerNamingTheFile) {
-    const QByteArray remembered = nameOf(state(Kind::SFTP)) + ' ' + strangerEd25519 + '\n';
-    enum class Kind_ { Missing, Readable, Folder, IOError };
+    const QJsonObject peer = state(Kind::SFTP);
+    const QByteArray remembered = nameOf(peer) + ' ' + strangerEd25519 + '\n';
+    // Another server's key: this one is met for the first time.
+    const QByteArray otherServer = "[127.0.0.1]:1 " + strangerEd25519 + '\n';
+    const QByteArray ownLine = nameOf(peer) + ' ' + peer.value(QStringLiteral("host_key_public")).toString().toLatin1() + '\n';
+    enum class Kind_ { Missing, Readable, Folder, IOError, LinkToNothing, LinkToUnreadable, LinkToGoodFile, LinkToUnwritable };
+    enum class Outcome { Passes, Changed, Unreadable, Unwritable };
     struct Row {
         const char *name;
         Kind_ kind;
-        bool passes;
+        Outcome outcome;
     };
     const Row rows[] = {
-        {"no file yet", Kind_::Missing, true},
-        {"a file remembering another key", Kind_::Readable, false},
-        {"a folder in its place", Kind_::Folder, false},
+        {"no file yet", Kind_::Missing, Outcome::Passes},
+        {"a file remembering another key", Kind_::Readable, Outcome::Changed},
+        {"a folder in its place", Kind_::Folder, Outcome::Unreadable},
         // As a file whose reading fails: the start of a process's memory
         // cannot be read, by root either.
-        {"a file whose reading fails", Kind_::IOError, false},
+        {"a file whose reading fails", Kind_::IOError, Outcome::Unreadable},
+        // A volume not mounted: not a file never written, where every key
+        // (a changed one too) would be trusted.
+        {"a link to a missing target", Kind_::LinkToNothing, Outcome::Unreadable},
+        {"a link to a file too large to be read", Kind_::LinkToUnreadable, Outcome::Unreadable},
+        {"a link to a good file", Kind_::LinkToGoodFile, Outcome::Passes},
+        // /proc takes no new file, from root either.
+        {"a link to a file whose folder refuses writing", Kind_::LinkToUnwritable, Outcome::Unwritable},
     };
+    const QString store = temp->path() + QStringLiteral("/store");
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         QDir(QFileInfo(knownHosts).absolutePath()).removeRecursively();
+        QDir(store).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(QFileInfo(knownHosts).absolutePath()));
+        QString target;  // where a link leads
         switch (row.kind) {
         case Kind_::Missing:
             break;
@@ -82,18 +99,50 @@ TEST_F(SSHHostKeys, AKnownHostsFileThatCannotBeReadRefusesTheServerNamingTheFile
         case Kind_::IOError:
             ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), knownHosts));
             break;
+        case Kind_::LinkToNothing:
+            target = temp->path() + QStringLiteral("/unmounted volume/known_hosts");
+            break;
+        case Kind_::LinkToUnreadable:
+            target = store + QStringLiteral("/known_hosts");
+            ASSERT_TRUE(VNTest::writeFile(target, QByteArray(16 * 1024 * 1024, '#') + '\n' + remembered));
+            break;
+        case Kind_::LinkToGoodFile:
+            target = store + QStringLiteral("/known_hosts");
+            ASSERT_TRUE(VNTest::writeFile(target, otherServer));
+            break;
+        case Kind_::LinkToUnwritable:
+            target = QStringLiteral("/proc/version");
+            break;
         }
+        if (!target.isNull())
+            ASSERT_TRUE(QFile::link(target, knownHosts));
+        const QByteArray targetBefore = target.isNull() ? QByteArray() : VNTest::readFile(target);
+
         const Answer a = login(drive(Kind::SFTP));
-        EXPECT_EQ(a.ok, row.passes) << a.text().toStdString();
-        if (row.passes)
+        EXPECT_EQ(a.ok, row.outcome == Outcome::Passes) << a.text().toStdString();
+        if (!target.isNull()) {
+            EXPECT_TRUE(QFileInfo(knownHosts).isSymLink()) << "the link was replaced";
+            EXPECT_EQ(VNTest::readFile(target), row.outcome == Outcome::Passes ? targetBefore + ownLine : targetBefore);
+        }
+        if (row.kind == Kind_::LinkToNothing)
+            EXPECT_FALSE(QFileInfo::exists(QFileInfo(target).absolutePath()));
+        switch (row.outcome) {
+        case Outcome::Passes:
             continue;
-        if (row.kind == Kind_::Readable) {
+        case Outcome::Changed:
             EXPECT_TRUE(a.text().startsWith(QStringLiteral("The server's host key has changed"))) << a.text().toStdString();
             continue;
+        case Outcome::Unreadable:
+            EXPECT_TRUE(a.text().startsWith(QStringLiteral("The file of remembered SSH host keys %1 cannot be read")
+                                                .arg(knownHosts)))
+                << a.text().toStdString();
+            break;
+        case Outcome::Unwritable:
+            EXPECT_TRUE(a.text().startsWith(QStringLiteral("The file of remembered SSH host keys %1 cannot be written")
+                                                .arg(knownHosts)))
+                << a.text().toStdString();
+            break;
         }
-        EXPECT_TRUE(a.text().startsWith(QStringLiteral("The file of remembered SSH host keys %1 cannot be read")
-                                            .arg(knownHosts)))
-            << a.text().toStdString();
         EXPECT_TRUE(list(drive(Kind::SFTP), QStringLiteral("/")).error);
     }
 }
