@@ -90,6 +90,8 @@ struct QNFTPHandler::Transfer {
 
     QNFTPHandler *handler;
     QNFTPTransferLog log;
+    // The protocol the drive speaks, as its refusals name it: FTP, FTPS or SFTP.
+    QString protocol = QStringLiteral("FTP");
     Mode mode = Mode::None;
     QByteArray buffer;
     int fd = -1;  // ReadFile: the file being uploaded

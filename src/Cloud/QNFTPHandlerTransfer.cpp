@@ -128,6 +128,10 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
                   QNStringEncoding &encoding, bool sftp)
 {
     QString failed;
+    if (sftp)
+        t.protocol = QStringLiteral("SFTP");
+    else if (config.useSSL() || url.toLower().startsWith("ftps://"))
+        t.protocol = QStringLiteral("FTPS");
     auto set = [&](CURLoption option, auto value) {
         if (failed.isNull() && curl_easy_setopt(h, option, value) != CURLE_OK)
             failed = QStringLiteral("The transfer could not be set up (option %1).").arg(int(option));
@@ -309,6 +313,10 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
         text = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_READ_ERROR)) + QStringLiteral(" (%1)").arg(t.ioError);
     } else if (t.ioFailed) {
         text = QString::fromLatin1(QNFTPErrorTexts::text(CURLE_WRITE_ERROR)) + QStringLiteral(" (%1)").arg(t.ioError);
+    } else if (code == CURLE_LOGIN_DENIED) {
+        // The table's text names FTP for every protocol: the refusal names
+        // the one the drive speaks.
+        text = t.protocol + QStringLiteral(": login denied");
     } else {
         text = QString::fromLatin1(QNFTPErrorTexts::text(uint32_t(code)));
     }

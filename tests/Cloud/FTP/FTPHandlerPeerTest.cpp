@@ -73,8 +73,11 @@ TEST_P(FTPHandlerPeer, LoginRefusedCarriesNoPassword)
     EXPECT_TRUE(a.onMainThread);
     EXPECT_EQ(a.error->domain(), QStringLiteral("QNFTPHandler"));
     EXPECT_EQ(a.error->code(), 42);
-    // The table's text for the library's code, whatever the protocol.
-    EXPECT_TRUE(a.text().startsWith(QStringLiteral("FTP: login denied"))) << a.text().toStdString();
+    // Named after the protocol the drive speaks (a row per kind of drive).
+    const QString protocol = kind() == Kind::SFTP   ? QStringLiteral("SFTP")
+                             : kind() == Kind::FTPS ? QStringLiteral("FTPS")
+                                                    : QStringLiteral("FTP");
+    EXPECT_TRUE(a.text().startsWith(protocol + QStringLiteral(": login denied"))) << a.text().toStdString();
     EXPECT_FALSE(a.text().contains(wrong));
     EXPECT_EQ(a.error->userInfo().value(QStringLiteral("error")).toString(), a.text());
     // The transfer log follows the text.
