@@ -14,7 +14,8 @@
 // The local copy of a remote drag's entries, made when another application
 // asks for the drag's files: a copy task into a fresh folder, shown in the
 // task list and cancellable there like any other. The files are handed over
-// only when every entry arrived whole; a copy that fails (its errors shown
+// only when every entry arrived whole (what a folder's copy left out, and
+// named in the pane's end report, aside); a copy that fails (its errors shown
 // as the pane shows them), is cancelled or is given up by its target leaves
 // no folder behind.
 class QNDragCopyOut : public QObject {

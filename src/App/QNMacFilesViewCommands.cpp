@@ -385,6 +385,7 @@ void QNMacFilesViewController::renameTo(const QNDocumentPtr &document, const QSt
 // ---------------------------------------------------------------- tasks
 
 void QNMacFilesViewController::runTask(const QNTaskPtr &task) {
+    reportLeftOutAtEnd(task);
     QNMacAppDelegate *delegate = QNMacAppDelegate::shared();
     if (delegate && delegate->taskManager())
         delegate->taskManager()->addTask(task);

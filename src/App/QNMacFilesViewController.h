@@ -167,6 +167,10 @@ public:
     void showErrorSheet(const VNErrorPtr &error);
     // The alert of the error sheet; a connection failure names the drive and its address.
     static QNAlert errorAlert(const VNErrorPtr &error, const QNDriveConfigPtr &drive);
+    // The end report of a copy or move that left items out (QNTask::leftOut()):
+    // how many, the first few notes in its text and all of them (to a bound)
+    // behind the details button.
+    static QNAlert leftOutAlert(const QStringList &notes, bool move);
 
     // ---- Commands (QNMacFilesViewCommands.cpp) ----
     enum CommandTag {
@@ -331,7 +335,12 @@ private:
                          QPointer<QNMacFilesViewController> sourcePane);
     void startDownloadTo(const QNDocumentList &documents, const QNDriveConfigPtr &localDrive,
                          const QNDocumentPtr &destination);
+    // Hands the task to the task manager; what it leaves out is reported at
+    // its end (reportLeftOutAtEnd()).
     void runTask(const QNTaskPtr &task);
+    // Once the task has ended, however it ended, a sheet names everything
+    // its items left out, when they left anything out.
+    void reportLeftOutAtEnd(const QNTaskPtr &task);
     void renameTo(const QNDocumentPtr &document, const QString &name, const QString &logText);
     int m_browserDropMask = 0;  // operation bits of the drag last over the browser
     QPointer<QNDragMimeData> m_dragData;  // the data of this pane's last drag

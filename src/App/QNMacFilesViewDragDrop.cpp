@@ -389,16 +389,18 @@ bool QNMacFilesViewController::dropWithOperationMask(const QMimeData *data, int 
         sourcePane = qobject_cast<QNMacFilesViewController *>(delegate->draggingFromViewController());
     } else if (data->hasUrls()) {
         // Files of other applications: from the local disk; paths that have
-        // gone meanwhile are skipped.
+        // gone meanwhile are skipped. A link to nothing is still there: its
+        // item leaves it out and the task's end report names it.
         sourceDrive = QNDriveConfig::create();
         sourceDrive->setIsMyFiles(true);
         sourceDrive->setUseAbsolutePath(true);
         for (const QUrl &url : data->urls()) {
             const QFileInfo info(url.toLocalFile());
-            if (!url.isLocalFile() || !info.exists())
+            if (!url.isLocalFile() || (!info.exists() && !info.isSymLink()))
                 continue;
             auto d = QNDocument::withPath(info.absoluteFilePath(), info.isDir());
             d->setSize(info.isDir() ? 0 : info.size());
+            d->setIsLink(!info.exists());
             documents << d;
         }
     } else {
@@ -492,6 +494,59 @@ void QNMacFilesViewController::startCopyOrMove(const QNDriveConfigPtr &sourceDri
         });
     });
     runTask(task);
+}
+
+void QNMacFilesViewController::reportLeftOutAtEnd(const QNTaskPtr &task) {
+    if (!task)
+        return;
+    // A key of its own: the pane's relisting listener keeps its key.
+    const QString key = QStringLiteral("QNMacFilesViewController-leftOut-%1").arg(quintptr(this), 0, 16);
+    // The window, not the pane: a pane popped meanwhile still has its report shown.
+    QPointer<QNMainWindowController> window = m_mainWindowController;
+    std::weak_ptr<QNTask> weakTask = task;
+    const bool move = std::dynamic_pointer_cast<QNMoveTask>(task) != nullptr;
+    task->registerListenerForTaskCompletedBlock(key, [window, weakTask, key, move] {
+        const QNTaskPtr ended = weakTask.lock();
+        if (!ended)
+            return;
+        ended->unregisterListenerForTaskCompletedBlock(key);
+        const QStringList notes = ended->leftOut();
+        if (notes.isEmpty())
+            return;
+        VNLog::log(QStringLiteral("QNMacFilesViewController task left out: %1").arg(notes.join(QLatin1Char(' '))));
+        VNDispatch::mainAsync([window, notes, move] {
+            if (window)
+                QNDialogService::shared().beginAlertSheet(leftOutAlert(notes, move), window->window());
+        });
+    });
+}
+
+QNAlert QNMacFilesViewController::leftOutAlert(const QStringList &notes, bool move) {
+    // A tree can leave out thousands: the text shows a few, the details a
+    // bounded list.
+    constexpr int kShown = 5;
+    constexpr int kDetailed = 1000;
+    const int count = int(notes.size());
+    const QString more = QStringLiteral("\u2026and %1 more.");
+    QNAlert alert;
+    alert.style = QNAlert::Warning;
+    alert.buttons = {QStringLiteral("OK")};
+    alert.messageText = count == 1 ? (move ? QStringLiteral("1 item was not moved") : QStringLiteral("1 item was not copied"))
+                                   : (move ? QStringLiteral("%1 items were not moved") : QStringLiteral("%1 items were not copied"))
+                                         .arg(count);
+    QStringList shown = notes.mid(0, kShown);
+    if (count > kShown)
+        shown << more.arg(count - kShown);
+    alert.informativeText = shown.join(QLatin1Char('\n'));
+    if (move)
+        alert.informativeText += QStringLiteral("\n\nWhat was left out stays where it was.");
+    if (count > kShown) {
+        QStringList detailed = notes.mid(0, kDetailed);
+        if (count > kDetailed)
+            detailed << more.arg(count - kDetailed);
+        alert.detailText = detailed.join(QLatin1Char('\n'));
+    }
+    return alert;
 }
 
 QString QNMacFilesViewController::draggingCaption(int rowCount) {

@@ -26,6 +26,27 @@ void ask(const QNAlert &alert, QWidget *window, QNDialogService::AlertCompletion
     });
 }
 
+QNDocumentList without(const QNDocumentList &documents, const QNDocumentList &taken) {
+    QNDocumentList rest;
+    for (const QNDocumentPtr &d : documents)
+        if (!taken.contains(d))
+            rest << d;
+    return rest;
+}
+
+// "“a”", "“a” and “b”", "“a”, “b”, “c” and 4 more".
+QString listedNames(const QNDocumentList &documents) {
+    const int count = int(documents.size());
+    QStringList names;
+    for (int i = 0; i < count && i < kNamesShown; ++i)
+        names << quoted(QNNameClashCheck::arrivalName(documents.at(i)));
+    if (count > kNamesShown)
+        return QStringLiteral("%1 and %2 more").arg(names.join(QStringLiteral(", "))).arg(count - kNamesShown);
+    if (count > 1)
+        return QStringLiteral("%1 and %2").arg(names.mid(0, count - 1).join(QStringLiteral(", ")), names.last());
+    return names.value(0);
+}
+
 void listingAnswered(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
                      const QNDriveConfigPtr &toDrive, const QNDocumentPtr &folder, bool move,
                      const QPointer<QWidget> &window, const QNNameClashCheck::Proceed &proceed,
@@ -44,17 +65,22 @@ void listingAnswered(const QNDriveConfigPtr &fromDrive, const QNDocumentList &do
         proceed(documents);
         return;
     }
-    const QNAlert alert = QNNameClashCheck::question(clashing, listing, where);
-    ask(alert, window, [documents, clashing, proceed](const QNAlertResult &r) {
+    // A file and a folder of one name never replace each other: those go
+    // nowhere, whatever the answer.
+    const QNDocumentList blocked = QNNameClashCheck::notReplaceable(clashing, listing);
+    const QNDocumentList replaceable = without(clashing, blocked);
+    const QNDocumentList rest = without(documents, blocked);
+    const QNAlert alert =
+        QNNameClashCheck::question(clashing, listing, where, move, !without(documents, clashing).isEmpty());
+    ask(alert, window, [documents, clashing, replaceable, rest, proceed](const QNAlertResult &r) {
         if (r.returnCode == QNAlert::FirstButtonReturn) {
-            proceed(documents);
-        } else if (r.returnCode == QNAlert::ThirdButtonReturn) {
-            QNDocumentList rest;
-            for (const QNDocumentPtr &d : documents)
-                if (!clashing.contains(d))
-                    rest << d;
+            // Replace, or (nothing to replace) go on with the others.
             if (!rest.isEmpty())
                 proceed(rest);
+        } else if (r.returnCode == QNAlert::ThirdButtonReturn && !replaceable.isEmpty()) {
+            const QNDocumentList others = without(documents, clashing);
+            if (!others.isEmpty())
+                proceed(others);
         }
     });
 }
@@ -132,33 +158,68 @@ QNDocumentList QNNameClashCheck::clashes(const QNDriveConfigPtr &fromDrive, cons
     return clashing;
 }
 
+QNDocumentList QNNameClashCheck::notReplaceable(const QNDocumentList &clashing, const QNDocumentList &listing) {
+    QNDocumentList blocked;
+    for (const QNDocumentPtr &d : clashing) {
+        const QNDocumentPtr namesake = d ? QNCopyTaskItem::namesakeIn(listing, arrivalName(d)) : nullptr;
+        if (namesake && (d->isDirectory() ? !isRealFolder(namesake) : namesake->isDirectory()))
+            blocked << d;
+    }
+    return blocked;
+}
+
 QNAlert QNNameClashCheck::question(const QNDocumentList &clashing, const QNDocumentList &listing,
-                                   const QString &folderName) {
-    const int count = int(clashing.size());
-    QStringList names;
-    for (int i = 0; i < count && i < kNamesShown; ++i)
-        names << quoted(arrivalName(clashing.at(i)));
-    QString listed;
-    if (count > kNamesShown)
-        listed = QStringLiteral("%1 and %2 more").arg(names.join(QStringLiteral(", "))).arg(count - kNamesShown);
-    else if (count > 1)
-        listed = QStringLiteral("%1 and %2").arg(names.mid(0, count - 1).join(QStringLiteral(", ")), names.last());
-    else
-        listed = names.value(0);
+                                   const QString &folderName, bool move, bool othersGo) {
+    const QNDocumentList blocked = notReplaceable(clashing, listing);
+    const QNDocumentList replaceable = without(clashing, blocked);
+    const QString verb = move ? QStringLiteral("moved") : QStringLiteral("copied");
+    // What is not copied, as its item would say it.
+    QString notCopied;
+    if (blocked.size() == 1) {
+        const QNDocumentPtr d = blocked.first();
+        const QNDocumentPtr namesake = QNCopyTaskItem::namesakeIn(listing, arrivalName(d));
+        const QString held = namesake->isLink()        ? QStringLiteral("a link")
+                             : namesake->isDirectory() ? QStringLiteral("a folder")
+                                                       : QStringLiteral("a file");
+        notCopied = QStringLiteral("%1 will not be %2: %3 holds %4 of that name, which %5 does not replace.")
+                        .arg(quoted(arrivalName(d)), verb, quoted(folderName), held,
+                             d->isDirectory() ? QStringLiteral("a folder") : QStringLiteral("a file"));
+    } else if (!blocked.isEmpty()) {
+        notCopied = QStringLiteral("%1 will not be %2: %3 holds items of their names of another kind, and a file "
+                                   "and a folder never replace each other.")
+                        .arg(listedNames(blocked), verb, quoted(folderName));
+    }
+    QNAlert alert;
+    alert.style = QNAlert::Warning;
+    if (replaceable.isEmpty()) {
+        // Nothing to replace: the others go on, or nothing is left to do.
+        const int count = int(blocked.size());
+        alert.messageText = count == 1 ? QStringLiteral("1 item will not be %1").arg(verb)
+                                       : QStringLiteral("%1 items will not be %2").arg(count).arg(verb);
+        alert.informativeText = notCopied;
+        if (othersGo)
+            alert.buttons = {move ? QStringLiteral("Move the Others") : QStringLiteral("Copy the Others"),
+                             QStringLiteral("Cancel")};
+        else
+            alert.buttons = {QStringLiteral("OK")};
+        return alert;
+    }
+    const int count = int(replaceable.size());
     QStringList folders;
-    for (const QNDocumentPtr &d : clashing)
-        if (d && d->isDirectory() && isRealFolder(QNCopyTaskItem::namesakeIn(listing, arrivalName(d))))
+    for (const QNDocumentPtr &d : replaceable)
+        if (d && d->isDirectory())
             folders << arrivalName(d);
     const int files = count - int(folders.size());
-    QNAlert alert;
     alert.messageText = count == 1 ? QStringLiteral("Replace 1 item?") : QStringLiteral("Replace %1 items?").arg(count);
     alert.informativeText = QStringLiteral("%1 %2 in %3. ")
-                                .arg(listed, count == 1 ? QStringLiteral("already exists") : QStringLiteral("already exist"),
+                                .arg(listedNames(replaceable),
+                                     count == 1 ? QStringLiteral("already exists") : QStringLiteral("already exist"),
                                      quoted(folderName)) +
                             consequences(files, folders);
+    if (!notCopied.isEmpty())
+        alert.informativeText += QLatin1Char(' ') + notCopied;
     alert.buttons = {QStringLiteral("Replace"), QStringLiteral("Cancel"), QStringLiteral("Skip those")};
     alert.defaultButton = 1;
-    alert.style = QNAlert::Warning;
     return alert;
 }
 

@@ -12,7 +12,9 @@ class QWidget;
 // Before documents are copied or moved into a folder: a copy onto a name the
 // folder already holds replaces the item there, so the folder is listed
 // afresh and, when it holds some of the names, the user is asked once
-// whether to replace those items, skip them, or cancel. A folder that cannot
+// whether to replace those items, skip them, or cancel; an item whose name
+// the folder holds as another kind (a file and a folder) is not copied at
+// all, which the question says. A folder that cannot
 // be listed is not taken for an empty one: the user is asked whether to go
 // on without the check.
 class QNNameClashCheck {
@@ -34,12 +36,20 @@ public:
     static QNDocumentList clashes(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
                                   const QNDriveConfigPtr &toDrive, const QNDocumentPtr &folder,
                                   const QNDocumentList &listing);
+    // The clashing documents whose namesake in the listing is of another
+    // kind (a file onto a folder, a folder onto a file or a link): a file and
+    // a folder never replace each other, so these are not copied at all.
+    static QNDocumentList notReplaceable(const QNDocumentList &clashing, const QNDocumentList &listing);
     // "Replace N items?" naming the first few, and saying what Replace does:
     // a file is written over, a folder merged into a folder of its name in
     // the listing (its files of the names copied are replaced, the others
-    // kept); onto a file or a link a folder is not merged. Replace (first
-    // button), Cancel (second, the default), Skip those (third).
-    static QNAlert question(const QNDocumentList &clashing, const QNDocumentList &listing, const QString &folderName);
+    // kept). Replace (first button), Cancel (second, the default), Skip
+    // those (third). Those not replaceable are named as not copied (moved),
+    // whatever the answer; when they are all there is, the question says
+    // only that, with "Copy the Others" ("Move the Others") and Cancel when
+    // othersGo (other documents go on), else OK.
+    static QNAlert question(const QNDocumentList &clashing, const QNDocumentList &listing, const QString &folderName,
+                            bool move = false, bool othersGo = false);
     // The folder could not be listed: Copy Anyway or Move Anyway (first
     // button), Cancel (second, the default).
     static QNAlert uncheckedQuestion(const VNErrorPtr &error, const QString &folderName, bool move);

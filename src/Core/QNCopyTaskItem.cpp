@@ -141,14 +141,10 @@ bool QNCopyTaskItem::leftOutUnreadable(const QNDocumentPtr &document, const QNTa
     const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: %3.")
                                 .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), why);
     VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
+    // Not a failure: the rest of the tree and of the task goes on, the
+    // task's end report names it, and a move keeps it.
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
-    if (!top || top.get() == this) {
-        failCopy(completed, makeError(message));
-        return true;
-    }
-    // One unreadable name does not stop the rest of the tree; the primary
-    // reports it at its end, and a move keeps it.
-    top->addNote(message);
+    (top ? top.get() : this)->addNote(message);
     leaveOut(completed);
     return true;
 }
@@ -186,18 +182,12 @@ bool QNCopyTaskItem::claimName(const QNDocumentPtr &document, const QNDocumentPt
             : QStringLiteral("\u201c%1\u201d was not copied: this task has already written \u201c%3\u201d into "
                              "\u201c%2\u201d, a name that differs from it only in letter case.")
                   .arg(name, where, earlier);
+    // Not a failure: the rest of the tree and of the task goes on, the
+    // task's end report names it, and a move keeps it at its source.
+    VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
-    if (top && top.get() != this) {
-        // One clashing name of a tree does not stop the rest of it: the
-        // primary names it at its end, and a move keeps it at its source.
-        VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
-        top->addNote(message);
-        leaveOut(completed);
-        return false;
-    }
-    auto error = makeError(message);
-    logFailure(QStringLiteral("copyDocument error2"), error);
-    failCopy(completed, error);
+    (top ? top.get() : this)->addNote(message);
+    leaveOut(completed);
     return false;
 }
 
@@ -870,8 +860,8 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
 
 void QNCopyTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,
                               VNOperationQueue *, bool cancelled) {
-    if (!error && !cancelled && !notes().isEmpty())
-        error = makeError(notes().join(QLatin1Char(' ')));
+    // What the tree left out is no error of the item: the task's end report
+    // names it (QNTask::leftOut()).
     postCopyFinished(completed, error, document, cancelled);
 }
 

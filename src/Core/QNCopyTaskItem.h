@@ -28,12 +28,14 @@
 // A link to a folder is followed at most once per folder it leads to, and not
 // at all when it leads back into the tree being copied (or nobody said
 // where it leads): the copy always ends. A link left out (as a local link
-// to nothing is) is named in the primary's error, as a name that cannot be
-// read is; the rest is copied.
+// to nothing is) is noted, as a name that cannot be read is; the rest is
+// copied.
 // Within one task nothing is written over or into an item the task wrote
 // before under a name that differs at most in letter case: the later item
-// is not copied, is named with the earlier one, and stays where it was;
-// inside a tree the rest of the tree is still copied.
+// is not copied, is noted with the earlier one, and stays where it was.
+// A note is not a failure: the item ends without an error (so the task and
+// its other items go on), and the task's end report names every note of
+// every item (QNTask::leftOut()).
 // Every way an item ends goes through the post-copy step (a cancel, or an
 // item left out, with its flag) or through failCopy() (a failure), which
 // the kinds override to put back or remove what they changed.
@@ -83,12 +85,14 @@ public:
     // The source folder whose listing gave this item (null for an item the
     // user asked for).
     QNDocumentPtr sourceFolder() const;
-    // An item of the tree that was left out: a link to a folder that the
-    // copy did not follow (it leads back into the tree, or the task followed
-    // a link to the same folder before), or a name that cannot be read.
+    // An item that was left out: a link to a folder that the copy did not
+    // follow (it leads back into the tree, or the task followed a link to
+    // the same folder before), a link to nothing, a name that cannot be
+    // read, or a name the task has written into its folder already.
     bool wasSkipped() const { return m_skipped.load(); }
-    // What the copy of the tree left out and why (items whose names cannot
-    // be read, links not followed), for the primary's report at its end.
+    // What the copy of the item or its tree left out and why (names that
+    // cannot be read, links not followed, names the task wrote already), for
+    // the task's end report.
     void addNote(const QString &note);
     QStringList notes() const;
     int unfinishedSubTaskItems() const { return m_unfinishedSubTaskItems.load(); }
@@ -183,9 +187,8 @@ protected:
     void endCancelled(const QNTaskItemCompletedBlock &completed, VNOperationQueue *queue);
     // Claims the document's name in the destination folder for this task
     // (once per item); when the task has already written a name there that
-    // differs at most in case, answers false: an item the user asked for
-    // fails naming both; one inside a tree is left out and named in the
-    // primary's report, and the rest of the tree goes on.
+    // differs at most in case, answers false: the item is left out and
+    // noted naming both, and the rest of the task goes on.
     bool claimName(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
                    const QNTaskItemCompletedBlock &completed);
 
@@ -195,7 +198,7 @@ protected:
 
 private:
     // Whether the document cannot be read at all (its name cannot be read
-    // back, or it is a local link to nothing): reports or notes it.
+    // back, or it is a local link to nothing): leaves it out and notes it.
     bool leftOutUnreadable(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
                            const QNTaskItemCompletedBlock &completed);
     // Whether a folder that is a link must not be followed; notes why on
@@ -205,8 +208,9 @@ private:
     // The item whose tree this one belongs to (itself for a top-level item),
     // once enqueued.
     QNTaskItemPtr primaryItem() const;
-    // Ends an item of the tree that is not copied: no error, through the
-    // post-copy step (its kind must not take it for copied: wasSkipped()).
+    // Ends an item that is not copied (a dropped one, or one of a tree): no
+    // error, through the post-copy step (its kind must not take it for
+    // copied: wasSkipped()).
     void leaveOut(const QNTaskItemCompletedBlock &completed);
     // The destination holds a folder whose name differs from the copied
     // folder's only in case: the copy goes into it only when the drive finds

@@ -118,24 +118,20 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
 }
 
 void QNMoveTaskItem::removeCopiedTree(QNTaskItemCompletedBlock completed, VNOperationQueue *queue) {
-    QList<QNMovedSourceRemoval::Copied> copied;
+    QList<QNMovedSourceRemoval::Copied> copied, leftOut;
     for (const auto &sub : subitems()) {
         auto item = std::dynamic_pointer_cast<QNCopyTaskItem>(sub);
-        if (item && item->fromDocument() && !item->wasSkipped())
-            copied.append({item->fromDocument(), item->sourceFolder()});
+        if (item && item->fromDocument())
+            (item->wasSkipped() ? leftOut : copied).append({item->fromDocument(), item->sourceFolder()});
     }
     auto source = fromDocument();
-    auto removal = std::make_shared<QNMovedSourceRemoval>(fromDriveConfig(), source, copied);
+    auto removal = std::make_shared<QNMovedSourceRemoval>(fromDriveConfig(), source, copied, leftOut);
     auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
     removal->start([self, queue](const std::shared_ptr<VNOperation> &operation) { self->addOperation(queue, operation); },
                    [self](const QString &message) { return self->makeError(message); },
                    [self, completed, source](VNErrorPtr error, bool cancelled) {
-                       // What the copy left out comes first in the report.
-                       const QStringList notes = self->notes();
-                       if (!cancelled && !notes.isEmpty())
-                           error = self->makeError((notes + QStringList{error ? errorText(error) : QString()})
-                                                       .join(QLatin1Char(' '))
-                                                       .trimmed());
+                       // What the copy left out stays with its folders, and
+                       // is named in the task's end report, not here.
                        if (cancelled) {
                            self->postCopyFinished(completed, error, nullptr, true);
                        } else if (error) {

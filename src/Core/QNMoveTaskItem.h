@@ -6,8 +6,10 @@
 // both sides are one drive that can move it, else by a copy followed by the
 // removal of the source. The source is removed only when every part of the
 // copy succeeded (a failed or cancelled part anywhere in a folder's tree
-// keeps it whole), and then only what was copied: a folder that holds
-// anything else afterwards stays, and the item's error says which and why.
+// keeps it whole), and then only what was copied: what the copy left out
+// stays where it was, with the folders holding it (the task's end report
+// names it); a folder that holds anything else afterwards stays too, and the
+// item's error says which and why.
 // A namesake at the destination (seen in its listing first, or named by the
 // drive's refusal of its own move) turns the move into the copy way, which
 // replaces (a folder: writes into) that item unless it is the item itself.

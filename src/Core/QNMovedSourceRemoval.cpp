@@ -15,7 +15,8 @@ bool isRealFolder(const QNDocumentPtr &document) {
 
 }  // namespace
 
-QNMovedSourceRemoval::QNMovedSourceRemoval(QNDriveConfigPtr drive, QNDocumentPtr top, const QList<Copied> &copied)
+QNMovedSourceRemoval::QNMovedSourceRemoval(QNDriveConfigPtr drive, QNDocumentPtr top, const QList<Copied> &copied,
+                                           const QList<Copied> &leftOut)
     : m_drive(std::move(drive)), m_top(std::move(top)) {
     const QString topKey = keyOf(m_top);
     m_folders[topKey].document = m_top;
@@ -34,6 +35,13 @@ QNMovedSourceRemoval::QNMovedSourceRemoval(QNDriveConfigPtr drive, QNDocumentPtr
             m_folders[key].document = entry.document;
             m_listOrder.append(key);
         }
+    }
+    for (const auto &entry : leftOut) {
+        if (!entry.document || !entry.folder)
+            continue;
+        const auto folder = m_folders.find(keyOf(entry.folder));
+        if (folder != m_folders.end())
+            folder->skipped.insert(keyOf(entry.document));
     }
 }
 
@@ -96,15 +104,25 @@ void QNMovedSourceRemoval::listed(const QString &key, const QNDocumentList &docu
         copied.insert(keyOf(child));
     // An unreadable name was never copied, even where its escaped form
     // happens to equal the name of a file that was.
-    for (const auto &document : documents)
-        if (document && (document->hasUnreadableName() || !copied.contains(keyOf(document))))
+    for (const auto &document : documents) {
+        if (!document)
+            continue;
+        const QString documentKey = keyOf(document);
+        if (!document->hasUnreadableName() && copied.contains(documentKey))
+            continue;
+        // What the copy left out stays, and its folder with it.
+        if (folder.skipped.contains(documentKey))
+            folder.holdsSkipped = true;
+        else
             folder.strangers.append(QNUtils::nameOf(*document));
+    }
 }
 
 // Fills in clean for the folder and every folder below it.
 bool QNMovedSourceRemoval::isClean(const QString &key) {
     Folder &folder = m_folders[key];
-    bool clean = folder.strangers.isEmpty() && folder.leftOut == 0 && folder.listingError.isNull();
+    bool clean = folder.strangers.isEmpty() && !folder.holdsSkipped && folder.leftOut == 0 &&
+                 folder.listingError.isNull();
     for (const auto &child : folder.children)
         if (isRealFolder(child) && !isClean(keyOf(child)))
             clean = false;
@@ -181,7 +199,8 @@ QString QNMovedSourceRemoval::keptText() const {
             lines << QStringLiteral("The folder \u201c%1\u201d was kept: it holds %2%3, which the move did not copy.")
                          .arg(path, names.join(QStringLiteral(", ")), more);
         }
-        // A folder kept only because a folder inside it was kept says nothing.
+        // A folder kept only because a folder inside it was kept, or for
+        // what the copy left out (the copy names that), says nothing.
     }
     return lines.join(QLatin1Char(' '));
 }

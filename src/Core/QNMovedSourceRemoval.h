@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -19,8 +20,10 @@ class VNOperation;
 // removes folders with their contents); from a folder that holds anything
 // else, only the copied documents go and the folder stays, which the answer
 // tells. A folder whose listing left out entries this drive cannot show
-// holds something else too. Files go before the folders holding them. A link is removed as
-// the link itself, never what lies behind it. One request at a time.
+// holds something else too. A folder holding what the copy itself left out
+// (and noted) stays with it, without a word: the copy's notes name it.
+// Files go before the folders holding them. A link is removed as the link
+// itself, never what lies behind it. One request at a time.
 class QNMovedSourceRemoval : public std::enable_shared_from_this<QNMovedSourceRemoval> {
 public:
     // A copied document and the source folder whose listing gave it.
@@ -34,7 +37,9 @@ public:
     using Finished = std::function<void(VNErrorPtr error, bool cancelled)>;
     using MakeError = std::function<VNErrorPtr(const QString &message)>;
 
-    QNMovedSourceRemoval(QNDriveConfigPtr drive, QNDocumentPtr top, const QList<Copied> &copied);
+    // leftOut: the documents of the tree the copy left out, with their folders.
+    QNMovedSourceRemoval(QNDriveConfigPtr drive, QNDocumentPtr top, const QList<Copied> &copied,
+                         const QList<Copied> &leftOut = {});
 
     void start(AddOperation add, MakeError makeError, Finished finished);
 
@@ -50,6 +55,8 @@ private:
         QNDocumentPtr document;
         QList<QNDocumentPtr> children;  // copied, in copy order
         QStringList strangers;          // listed afresh, never copied
+        QSet<QString> skipped;          // keys of what the copy left out here
+        bool holdsSkipped = false;      // listed afresh, one of those is still here
         int leftOut = 0;                // on the server, left out of the listing
         QString listingError;
         bool clean = false;             // filled in after the listings

@@ -289,6 +289,15 @@ bool QNTask::hasRunningOperations() const {
     return false;
 }
 
+QStringList QNTask::leftOut() const {
+    // A tree's notes are kept on its dropped item.
+    QStringList notes;
+    for (const auto &item : primaryTaskItems())
+        if (auto copyItem = std::dynamic_pointer_cast<QNCopyTaskItem>(item))
+            notes += copyItem->notes();
+    return notes;
+}
+
 int QNTask::metadataQueueSize() const {
     return m_metadataQueue->operationCount();
 }

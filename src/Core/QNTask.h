@@ -9,6 +9,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -80,6 +81,12 @@ public:
     // it beyond their own time-outs, so a task that waits it out fails them.
     static void setCancelledCallsWaitLimit(std::chrono::milliseconds limit);
     static std::chrono::milliseconds cancelledCallsWaitLimit();
+
+    // What the task's items left out and why (links to nothing or not
+    // followed, names that cannot be read, names the task wrote already),
+    // for the task's end report: every item's notes, in the order the items
+    // were added. None of it is an error: the rest of the task went on.
+    QStringList leftOut() const;
 
     // Whether an operation (other than a throttle) is executing on a queue.
     bool hasRunningOperations() const;

@@ -192,6 +192,12 @@ void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorP
         restoreBackup(completed, error, cancelled);
         return;
     }
+    if (wasSkipped()) {
+        // Left out, the edited copy was never sent: the document goes back
+        // under its name, and the save-back failed for the reason noted.
+        restoreBackup(completed, makeError(notes().join(QLatin1Char(' '))), false);
+        return;
+    }
     if (!queue)
         if (auto owner = task())
             queue = owner->fromQueue();

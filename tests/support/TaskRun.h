@@ -8,6 +8,7 @@
 #include "Core/QNTaskManager.h"
 #include "support/TestSupport.h"
 
+#include <QStringList>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,7 @@ struct ItemRun {
     int reports = 0;
     VNErrorPtr error;
     bool cancelled = false;
+    QStringList leftOut;  // the task's end report of what was left out
 };
 
 // Hands task to manager (a fresh one when none is given) and runs the main
@@ -59,6 +61,7 @@ inline ItemRun runItem(const QNTaskPtr &task, const QNTaskItemPtr &item, int tim
     std::lock_guard lock(*mutex);
     ItemRun out = *run;
     out.completed = completed;
+    out.leftOut = task->leftOut();
     return out;
 }
 

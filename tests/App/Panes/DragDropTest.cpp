@@ -367,6 +367,116 @@ TEST_F(DragDropTest, DownloadToAndADropOfAnotherApplicationAskBeforeReplacingANa
         [&] { return VNTest::readFile(folderA + QStringLiteral("/report.txt")) == QByteArray("from outside"); }, 15000));
 }
 
+// Entries of another application's drop that a copy leaves out (a link to
+// nothing dropped itself, or one inside a dropped folder) stop nothing: the
+// other entries arrive, no error sheet comes up, and one report at the
+// task's end names everything left out, from every entry.
+TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
+    openTwoWindows();
+    struct Row {
+        const char *what;
+        bool droppedLink;  // a link to nothing among the dropped entries
+        bool linkInside;   // a link to nothing inside the first dropped folder
+    };
+    const Row rows[] = {
+        {"a link to nothing dropped", true, false},
+        {"a folder holding a link to nothing, dropped with another", false, true},
+        {"both", true, true},
+    };
+    int round = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        QNDialogService::shared().clearHistory();
+        // Names of their own in B, so that the rows do not meet.
+        const QString n = QString::number(++round);
+        const QString first = QStringLiteral("first") + n, second = QStringLiteral("second") + n,
+                      gone = QStringLiteral("gone") + n;
+        auto outside = VNTest::makeTempDir();
+        const QString here = outside->path();
+        ASSERT_TRUE(VNTest::writeFile(here + QLatin1Char('/') + first + QStringLiteral("/a.txt"), "a"));
+        for (int i = 0; i < 20; ++i)
+            ASSERT_TRUE(VNTest::writeFile(here + QLatin1Char('/') + second + QStringLiteral("/f%1.txt").arg(i, 2, 10, QChar('0')),
+                                          QByteArray::number(i)));
+        QList<QUrl> urls;
+        if (row.linkInside)
+            ASSERT_TRUE(QFile::link(QStringLiteral("missing.txt"), here + QLatin1Char('/') + first + QStringLiteral("/inside")));
+        if (row.droppedLink) {
+            ASSERT_TRUE(QFile::link(QStringLiteral("nowhere.txt"), here + QLatin1Char('/') + gone));
+            urls << QUrl::fromLocalFile(here + QLatin1Char('/') + gone);
+        }
+        urls << QUrl::fromLocalFile(here + QLatin1Char('/') + first) << QUrl::fromLocalFile(here + QLatin1Char('/') + second);
+        QMimeData data;
+        data.setUrls(urls);
+        EXPECT_TRUE(b->filesViewController()->dropWithMimeData(&data, /*moveAsked=*/false)) << row.what;
+
+        // The report comes once the task has ended.
+        const bool reported = VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }, 20000);
+        EXPECT_TRUE(reported) << row.what << ": no report";
+        EXPECT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 15000)) << row.what;
+        VNTest::spin(100);
+        if (!reported)
+            continue;
+        const auto request = onlyPendingAlert();
+        QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
+        const QString text = request.alert.informativeText;
+        const int leftOut = int(row.droppedLink) + int(row.linkInside);
+        EXPECT_EQ(request.alert.messageText, leftOut == 1 ? QStringLiteral("1 item was not copied")
+                                                          : QStringLiteral("%1 items were not copied").arg(leftOut));
+        if (row.droppedLink)
+            EXPECT_TRUE(text.contains(QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: it is a link to "
+                                                     "\u201cnowhere.txt\u201d, which does not exist.")
+                                          .arg(gone, here)))
+                << text.toStdString();
+        if (row.linkInside)
+            EXPECT_TRUE(text.contains(QStringLiteral("\u201cinside\u201d in \u201c%1/%2\u201d was not copied").arg(here, first)))
+                << text.toStdString();
+        // Nothing else was said: no error sheet.
+        EXPECT_EQ(QNDialogService::shared().history().size(), 1) << row.what;
+
+        // Everything else arrived.
+        EXPECT_EQ(VNTest::readFile(folderB + QLatin1Char('/') + first + QStringLiteral("/a.txt")), QByteArray("a"))
+            << row.what;
+        EXPECT_EQ(QDir(folderB + QLatin1Char('/') + second).entryList(QDir::Files).size(), 20) << row.what;
+        EXPECT_FALSE(QFileInfo(folderB + QLatin1Char('/') + gone).isSymLink()) << row.what;
+        EXPECT_FALSE(QFileInfo(folderB + QLatin1Char('/') + first + QStringLiteral("/inside")).isSymLink()) << row.what;
+    }
+}
+
+// A file dropped onto a folder of its name is not copied, which the
+// question says, instead of offering to replace the folder; the others go
+// on and the folder keeps what it held.
+TEST_F(DragDropTest, AFileOntoAFolderOfItsNameIsNamedAsNotCopiedAndTheOthersGoOn) {
+    openTwoWindows();
+    ASSERT_TRUE(VNTest::writeFile(folderA + QStringLiteral("/notes/inside.txt"), "inside"));
+    a->filesViewController()->listDocuments();
+    ASSERT_TRUE(waitForListing(a));
+    auto outside = VNTest::makeTempDir();
+    ASSERT_TRUE(VNTest::writeFile(outside->path() + QStringLiteral("/notes"), "a file called notes"));
+    ASSERT_TRUE(VNTest::writeFile(outside->path() + QStringLiteral("/new.txt"), "new"));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(outside->path() + QStringLiteral("/notes")),
+                  QUrl::fromLocalFile(outside->path() + QStringLiteral("/new.txt"))});
+    ASSERT_TRUE(a->filesViewController()->dropWithMimeData(&data, /*moveAsked=*/false));
+    ASSERT_TRUE(VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 10000));
+    const auto request = onlyPendingAlert();
+    EXPECT_EQ(request.alert.messageText, QStringLiteral("1 item will not be copied"));
+    EXPECT_EQ(request.alert.informativeText,
+              QStringLiteral("\u201cnotes\u201d will not be copied: \u201cA\u201d holds a folder of that name, which a file "
+                             "does not replace."));
+    EXPECT_FALSE(request.alert.informativeText.contains(QStringLiteral("cannot be undone")));
+    EXPECT_EQ(request.alert.buttons, (QStringList{"Copy the Others", "Cancel"}));
+    QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
+    EXPECT_TRUE(VNTest::waitUntil([&] { return QFileInfo::exists(folderA + QStringLiteral("/new.txt")); }, 15000));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 15000));
+    VNTest::spin(100);
+    // Nothing more to say: the file went nowhere, the folder is as it was.
+    EXPECT_EQ(QNDialogService::shared().history().size(), 1);
+    EXPECT_EQ(VNTest::readFile(folderA + QStringLiteral("/notes/inside.txt")), QByteArray("inside"));
+    EXPECT_EQ(QDir(folderA + QStringLiteral("/notes")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"inside.txt"});
+    EXPECT_EQ(VNTest::readFile(folderA + QStringLiteral("/new.txt")), QByteArray("new"));
+}
+
 TEST_F(DragDropTest, AFolderThatCannotBeListedIsNotTakenForAnEmptyOne) {
     openTwoWindows();
     // B's folder went away after it was listed: its listing now fails.
@@ -411,11 +521,12 @@ TEST(ReplaceQuestion, ANameClashesWhateverSideHoldsTheCapitals) {
     }
 }
 
-TEST(ReplaceQuestion, SaysThatAFolderIsMergedAndAFileReplaced) {
+TEST(ReplaceQuestion, SaysThatAFolderIsMergedAFileReplacedAndAnotherKindNotCopied) {
     // A folder is merged into its namesake: only its files of the same
     // names are replaced. Onto a file or a link to a folder it is not
-    // merged, and the question does not say it is.
-    enum class Held { SameKind, File, LinkToFolder };
+    // merged, nor is a file written over a folder: the question says it is
+    // not copied, as its item would.
+    enum class Held { SameKind, File, Folder, LinkToFolder };
     const struct Row {
         const char *what;
         QList<bool> folders;  // per clashing item ("sub", "notes"): a folder?
@@ -428,16 +539,27 @@ TEST(ReplaceQuestion, SaysThatAFolderIsMergedAndAFileReplaced) {
          "\u201csub\u201d already exists in \u201cDocs\u201d. Files in \u201csub\u201d with the same names as those "
          "copied are replaced; the other files in it are kept."},
         {"a folder onto a file", {true}, {Held::File},
-         "\u201csub\u201d already exists in \u201cDocs\u201d. Replacing it cannot be undone."},
+         "\u201csub\u201d will not be copied: \u201cDocs\u201d holds a file of that name, which a folder does not "
+         "replace."},
         {"a folder onto a link to a folder", {true}, {Held::LinkToFolder},
-         "\u201csub\u201d already exists in \u201cDocs\u201d. Replacing it cannot be undone."},
+         "\u201csub\u201d will not be copied: \u201cDocs\u201d holds a link of that name, which a folder does not "
+         "replace."},
+        {"a file onto a folder", {false}, {Held::Folder},
+         "\u201csub\u201d will not be copied: \u201cDocs\u201d holds a folder of that name, which a file does not "
+         "replace."},
         {"two folders", {true, true}, {Held::SameKind, Held::SameKind},
          "\u201csub\u201d and \u201cnotes\u201d already exist in \u201cDocs\u201d. Files in these folders with the "
          "same names as those copied are replaced; the other files in them are kept."},
         {"two folders, one onto a file", {true, true}, {Held::SameKind, Held::File},
-         "\u201csub\u201d and \u201cnotes\u201d already exist in \u201cDocs\u201d. Replacing the file cannot be "
-         "undone. Files in the folder with the same names as those copied are replaced; the other files in it are "
-         "kept."},
+         "\u201csub\u201d already exists in \u201cDocs\u201d. Files in \u201csub\u201d with the same names as those "
+         "copied are replaced; the other files in it are kept. \u201cnotes\u201d will not be copied: \u201cDocs\u201d "
+         "holds a file of that name, which a folder does not replace."},
+        {"a file and a file onto a folder", {false, false}, {Held::SameKind, Held::Folder},
+         "\u201csub\u201d already exists in \u201cDocs\u201d. Replacing it cannot be undone. \u201cnotes\u201d will "
+         "not be copied: \u201cDocs\u201d holds a folder of that name, which a file does not replace."},
+        {"a file onto a folder and a folder onto a file", {false, true}, {Held::Folder, Held::File},
+         "\u201csub\u201d and \u201cnotes\u201d will not be copied: \u201cDocs\u201d holds items of their names of "
+         "another kind, and a file and a folder never replace each other."},
         {"a folder and a file", {true, false}, {Held::SameKind, Held::SameKind},
          "\u201csub\u201d and \u201cnotes\u201d already exist in \u201cDocs\u201d. Replacing the file cannot be "
          "undone. Files in the folder with the same names as those copied are replaced; the other files in it are "
@@ -453,7 +575,7 @@ TEST(ReplaceQuestion, SaysThatAFolderIsMergedAndAFileReplaced) {
             clashing << QNDocument::withPath(QStringLiteral("/src/") + name, row.folders.at(i));
             const Held held = row.held.at(i);
             auto namesake = QNDocument::withPath(QStringLiteral("/dest/") + name,
-                                                 held == Held::SameKind ? row.folders.at(i) : held == Held::LinkToFolder);
+                                                 held == Held::SameKind ? row.folders.at(i) : held != Held::File);
             namesake->setIsLink(held == Held::LinkToFolder);
             listing << namesake;
         }
@@ -480,11 +602,15 @@ TEST(ReplaceQuestion, NamesTheFirstThreeClashesButNotADocumentAlreadyWhereItWoul
 
     for (const char *name : {"b.txt", "c.txt", "d.txt", "e.txt"})
         dropped << QNDocument::withPath(QStringLiteral("/src/") + QString::fromUtf8(name));
+    // The file "sub" does not replace the folder "sub": it is named apart.
     const QNAlert alert = QNNameClashCheck::question(dropped, listing, QStringLiteral("Docs"));
-    EXPECT_EQ(alert.messageText, QStringLiteral("Replace 7 items?"));
-    EXPECT_EQ(alert.informativeText, QStringLiteral("\u201ca.txt\u201d, \u201csub\u201d, \u201cfresh.txt\u201d and 4 more already "
-                                                    "exist in \u201cDocs\u201d. Replacing them cannot be undone."));
-    EXPECT_EQ(QNNameClashCheck::question(dropped.mid(0, 2), listing, QStringLiteral("Docs")).informativeText,
-              QStringLiteral("\u201ca.txt\u201d and \u201csub\u201d already exist in \u201cDocs\u201d. Replacing them cannot be "
-                             "undone."));
+    EXPECT_EQ(alert.messageText, QStringLiteral("Replace 6 items?"));
+    EXPECT_EQ(alert.informativeText, QStringLiteral("\u201ca.txt\u201d, \u201cfresh.txt\u201d, \u201cb.txt\u201d and 3 more already "
+                                                    "exist in \u201cDocs\u201d. Replacing them cannot be undone. \u201csub\u201d "
+                                                    "will not be copied: \u201cDocs\u201d holds a folder of that name, which a "
+                                                    "file does not replace."));
+    EXPECT_EQ(QNNameClashCheck::question(dropped.mid(0, 3), listing, QStringLiteral("Docs")).informativeText,
+              QStringLiteral("\u201ca.txt\u201d and \u201cfresh.txt\u201d already exist in \u201cDocs\u201d. Replacing them cannot "
+                             "be undone. \u201csub\u201d will not be copied: \u201cDocs\u201d holds a folder of that name, "
+                             "which a file does not replace."));
 }
