@@ -627,6 +627,7 @@ private:
     // Proxies.
     bool configureProxies();
     void fetchPACFile();
+    void readPACFile(const QString &path);
     void runPACScript(const QByteArray &script);
     void evaluatePACScript();
     void useScriptAnswer(const QStringList &entries, const VNErrorPtr &why);
