@@ -64,24 +64,26 @@ bool bypassesProxy(const QUrl &url, const QString &noProxy) {
 
 }  // namespace
 
+// The type names live to the end of the process (the network thread, never
+// joined, compares with them).
 const QString &NRHTTPRequest::proxyTypeHTTP() {
-    static const QString type = QStringLiteral("HTTP");
-    return type;
+    static const auto *type = new QString(QStringLiteral("HTTP"));
+    return *type;
 }
 
 const QString &NRHTTPRequest::proxyTypeHTTPS() {
-    static const QString type = QStringLiteral("HTTPS");
-    return type;
+    static const auto *type = new QString(QStringLiteral("HTTPS"));
+    return *type;
 }
 
 const QString &NRHTTPRequest::proxyTypeSOCKS() {
-    static const QString type = QStringLiteral("SOCKS");
-    return type;
+    static const auto *type = new QString(QStringLiteral("SOCKS"));
+    return *type;
 }
 
 const QString &NRHTTPRequest::proxyTypeSOCKS4() {
-    static const QString type = QStringLiteral("SOCKS4");
-    return type;
+    static const auto *type = new QString(QStringLiteral("SOCKS4"));
+    return *type;
 }
 
 long NRHTTPRequest::curlProxyType() const {

@@ -369,7 +369,9 @@ QByteArray NRProxyScript::readScriptFile(const QString &path, VNErrorPtr *error)
 }
 
 QStringList NRProxyScript::parseAnswer(const QString &answer) {
-    static const QRegularExpression hostPort(
+    // Lives to the end of the process, as the workers that run scripts are
+    // never joined.
+    static const auto *hostPort = new QRegularExpression(
         QStringLiteral("^(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9._-]+)(?::(\\d{1,5}))?$"));
     QStringList entries;
     for (const QString &piece : answer.split(QLatin1Char(';'))) {
@@ -383,7 +385,7 @@ QStringList NRProxyScript::parseAnswer(const QString &answer) {
         }
         if (words.size() != 2)
             return {};
-        const auto match = hostPort.match(words[1]);
+        const auto match = hostPort->match(words[1]);
         if (!match.hasMatch())
             return {};
         QString name;
