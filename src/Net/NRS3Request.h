@@ -14,6 +14,9 @@ class QXmlStreamReader;
 // error reply ("Message") fails the request with code S3ErrorType (13) and
 // the server's message as its text; "RequestTimeout" sends it once more on
 // a new connection, unless it was sent again already.
+//
+// Redirected within its origin, a request signs again for its new URL; a
+// HEAD request made for another one signs only at that one's origin.
 class NRS3Request : public NRHTTPRequest {
 public:
     // Code of a request the storage service refused with an error reply (a
