@@ -90,6 +90,17 @@ std::shared_ptr<NRHTTPRequest> NRFormDataRequest::copy() const {
     other->m_fileData = m_fileData;
     other->m_postFormat = m_postFormat;
     other->m_stringEncoding = m_stringEncoding;
+    // A body built into a temporary file belongs to this request, which
+    // deletes it when it ends: the copy builds its form anew, into a file
+    // of its own (never writing into this one's, nor sending one that may
+    // be gone by then).
+    if (didCreateTemporaryPostDataFile() && !(m_postData.isEmpty() && m_fileData.isEmpty())) {
+        other->setPostBodyFilePath(QString());
+        other->setCompressedPostBodyFilePath(QString());
+        other->setShouldStreamPostDataFromDisk(false);
+        other->setPostLength(0);
+        other->setHaveBuiltPostBody(false);
+    }
     return other;
 }
 

@@ -3,17 +3,19 @@
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 
+// The scheme names live to the end of the process (the network thread, never
+// joined, compares with them).
 const QString &NRHTTPAuthentication::basicScheme() {
-    static const QString s = QStringLiteral("Basic");
-    return s;
+    static const auto *s = new QString(QStringLiteral("Basic"));
+    return *s;
 }
 const QString &NRHTTPAuthentication::digestScheme() {
-    static const QString s = QStringLiteral("Digest");
-    return s;
+    static const auto *s = new QString(QStringLiteral("Digest"));
+    return *s;
 }
 const QString &NRHTTPAuthentication::ntlmScheme() {
-    static const QString s = QStringLiteral("NTLM");
-    return s;
+    static const auto *s = new QString(QStringLiteral("NTLM"));
+    return *s;
 }
 
 NRHTTPAuthentication::NRHTTPAuthentication(QString scheme, QMap<QString, QString> params)

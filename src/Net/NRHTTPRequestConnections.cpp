@@ -179,12 +179,14 @@ void NRHTTPRequest::connectionReplyEnded(CURL *easy) {
     m_connectionID = number;
 }
 
-// Methods that change nothing more when sent twice.
+// Methods that change nothing more when sent twice. The list lives to the
+// end of the process: the network thread, never joined, reads it.
 bool NRHTTPRequest::isIdempotent() const {
-    static const QStringList methods{QStringLiteral("GET"), QStringLiteral("HEAD"), QStringLiteral("PUT"),
-                                     QStringLiteral("DELETE"), QStringLiteral("OPTIONS"), QStringLiteral("PROPFIND"),
-                                     QStringLiteral("TRACE")};
-    return methods.contains(m_requestMethod);
+    static const auto *methods = new QStringList{QStringLiteral("GET"),     QStringLiteral("HEAD"),
+                                                 QStringLiteral("PUT"),     QStringLiteral("DELETE"),
+                                                 QStringLiteral("OPTIONS"), QStringLiteral("PROPFIND"),
+                                                 QStringLiteral("TRACE")};
+    return methods->contains(m_requestMethod);
 }
 
 void NRHTTPRequest::handleStreamError(int curlCode) {

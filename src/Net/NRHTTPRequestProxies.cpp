@@ -10,7 +10,6 @@
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 
-#include <QFile>
 #include <QMetaMethod>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -65,24 +64,26 @@ bool bypassesProxy(const QUrl &url, const QString &noProxy) {
 
 }  // namespace
 
+// The type names live to the end of the process (the network thread, never
+// joined, compares with them).
 const QString &NRHTTPRequest::proxyTypeHTTP() {
-    static const QString type = QStringLiteral("HTTP");
-    return type;
+    static const auto *type = new QString(QStringLiteral("HTTP"));
+    return *type;
 }
 
 const QString &NRHTTPRequest::proxyTypeHTTPS() {
-    static const QString type = QStringLiteral("HTTPS");
-    return type;
+    static const auto *type = new QString(QStringLiteral("HTTPS"));
+    return *type;
 }
 
 const QString &NRHTTPRequest::proxyTypeSOCKS() {
-    static const QString type = QStringLiteral("SOCKS");
-    return type;
+    static const auto *type = new QString(QStringLiteral("SOCKS"));
+    return *type;
 }
 
 const QString &NRHTTPRequest::proxyTypeSOCKS4() {
-    static const QString type = QStringLiteral("SOCKS4");
-    return type;
+    static const auto *type = new QString(QStringLiteral("SOCKS4"));
+    return *type;
 }
 
 long NRHTTPRequest::curlProxyType() const {
@@ -180,23 +181,7 @@ void NRHTTPRequest::fetchPACFile() {
     const QUrl script = m_PACurl;
     const QString scheme = script.scheme().toLower();
     if (scheme == QLatin1String("file")) {
-        QFile file(script.toLocalFile());
-        if (!file.open(QIODevice::ReadOnly)) {
-            useScriptAnswer({}, makeError(InternalErrorWhileBuildingRequestType, kNoProxyScript.arg(file.errorString())));
-            return;
-        }
-        QByteArray data;
-        for (;;) {
-            const QByteArray piece = file.read(16384);
-            if (piece.isEmpty())
-                break;
-            data += piece;
-        }
-        if (file.error() != QFileDevice::NoError) {
-            useScriptAnswer({}, makeError(InternalErrorWhileBuildingRequestType, kNoProxyScript.arg(file.errorString())));
-            return;
-        }
-        runPACScript(data);
+        readPACFile(script.toLocalFile());
         return;
     }
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
@@ -211,6 +196,7 @@ void NRHTTPRequest::fetchPACFile() {
     auto fetch = NRHTTPRequest::requestWithURL(script);
     fetch->m_isPACFileRequest = true;
     fetch->m_timeOutSeconds = m_timeOutSeconds;
+    fetch->m_maximumResponseDataSize = quint64(NRProxyScript::maximumScriptSize);
     fetch->m_validatesSecureCertificate = m_validatesSecureCertificate;
     fetch->m_wantsStarted = fetch->m_wantsHeaders = fetch->m_wantsRedirected = false;
     fetch->m_wantsUploadProgress = fetch->m_wantsDownloadProgress = false;
@@ -236,6 +222,39 @@ void NRHTTPRequest::fetchPACFile() {
     m_lastActivity.invalidate();
     fetch->m_enqueued.store(true);
     NRNetworkThread::shared().post([fetch] { fetch->startOnNetworkThread(false); });
+}
+
+// A script file is read on a background thread, so that a file that is
+// slow to read (a hung mount) holds back no other transfer: its answer comes
+// back to the network thread. The read has the request's time-out; one that
+// outlasts it leaves the request direct, and its late answer is dropped.
+void NRHTTPRequest::readPACFile(const QString &path) {
+    const quint64 turn = ++m_PACEvaluation;
+    m_lastActivity.invalidate();
+    std::weak_ptr<NRHTTPRequest> weakSelf = sharedSelf();
+    const auto answer = [weakSelf, turn](const QByteArray &script, const VNErrorPtr &why) {
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
+        if (self->m_PACEvaluation != turn || self->m_error || self->m_cancelled)
+            return;
+        ++self->m_PACEvaluation;  // answered: whatever comes later for this read is dropped
+        if (why)
+            self->useScriptAnswer({}, makeError(InternalErrorWhileBuildingRequestType,
+                                                kNoProxyScript.arg(why->localizedDescription())));
+        else
+            self->runPACScript(script);
+    };
+    VNDispatch::globalAsync([answer, path] {
+        VNErrorPtr why;
+        const QByteArray script = NRProxyScript::readScriptFile(path, &why);
+        NRNetworkThread::shared().post([answer, script, why] { answer(script, why); });
+    });
+    NRNetworkThread::shared().postAfter(std::max(1.0, m_timeOutSeconds), [answer] {
+        answer({}, VNError::withDescription(QStringLiteral("NRProxyScriptErrorDomain"), 1,
+                                            QStringLiteral("The proxy script file took too long to read")));
+    });
 }
 
 // Keeps the script (a redirect runs it again) and runs it for this URL.

@@ -72,28 +72,31 @@ namespace {
 
 // The header names most replies carry, each kept once as written in the
 // usual letters and in small letters: a reply's header takes its name from
-// here (a copy, no allocation of its own) when the server wrote it so.
+// here (a copy, no allocation of its own) when the server wrote it so. The
+// table lives to the end of the process, never torn down by the exit
+// handlers: the network thread is never joined and may be reading a reply's
+// headers while they run.
 struct KnownHeaderName {
     QByteArray bytes;
     QString text;
 };
 
 const std::vector<KnownHeaderName> &knownHeaderNames() {
-    static const std::vector<KnownHeaderName> names = [] {
-        std::vector<KnownHeaderName> list;
+    static const auto *names = [] {
+        auto *list = new std::vector<KnownHeaderName>();
         for (const char *name :
              {"Server", "Date", "Content-Type", "Content-Length", "Last-Modified", "Connection", "Keep-Alive", "ETag",
               "Accept-Ranges", "Cache-Control", "Expires", "Vary", "Content-Encoding", "Transfer-Encoding", "Location",
               "Set-Cookie", "Content-Range", "WWW-Authenticate", "Age", "Pragma", "Content-Disposition", "DAV",
               "X-Content-Type-Options", "Strict-Transport-Security", "Access-Control-Allow-Origin"}) {
             const QByteArray bytes(name);
-            list.push_back({bytes, QString::fromLatin1(bytes)});
+            list->push_back({bytes, QString::fromLatin1(bytes)});
             const QByteArray lower = bytes.toLower();
-            list.push_back({lower, QString::fromLatin1(lower)});
+            list->push_back({lower, QString::fromLatin1(lower)});
         }
         return list;
     }();
-    return names;
+    return *names;
 }
 
 const KnownHeaderName *knownHeaderName(QByteArrayView name) {

@@ -3,6 +3,7 @@
 #include "Platform/VNLog.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QRegularExpression>
@@ -10,13 +11,18 @@
 #include <duktape.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -303,8 +309,69 @@ extern "C" int vn_duktape_exec_timeout_check(void *udata) {
     return run && std::chrono::steady_clock::now() >= run->deadline ? 1 : 0;
 }
 
+QByteArray NRProxyScript::readScriptFile(const QString &path, VNErrorPtr *error) {
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = scriptError(why);
+        return QByteArray();
+    };
+    const auto systemError = [] { return QString::fromLocal8Bit(std::strerror(errno)); };
+    const QByteArray name = QFile::encodeName(path);
+    // Looked at before it is opened: opening a device may do something of
+    // its own (a tape rewinds), and opening a FIFO waits for a writer.
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0)
+        return fail(systemError());
+    if (!S_ISREG(info.st_mode))
+        return fail(QStringLiteral("%1 is not a regular file").arg(path));
+    if (info.st_size > maximumScriptSize)
+        return fail(QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(maximumScriptSize));
+    // Without waiting, should it have been swapped for a FIFO meanwhile.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return fail(systemError());
+    QByteArray data;
+    QString why;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        why = QStringLiteral("%1 is not a regular file").arg(path);
+    } else {
+        // Read to its end, which may come later than its size said (it
+        // grows meanwhile) but never past the bound.
+        data.resize(qsizetype(std::min<qint64>(info.st_size, maximumScriptSize)) + 1);
+        qsizetype have = 0;
+        for (;;) {
+            if (have == data.size()) {
+                if (have > maximumScriptSize) {
+                    why = QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(maximumScriptSize);
+                    break;
+                }
+                data.resize(std::min<qsizetype>(data.size() * 2, maximumScriptSize + 1));
+            }
+            const ssize_t got = ::read(fd, data.data() + have, size_t(data.size() - have));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                why = systemError();
+                break;
+            }
+            if (got == 0)
+                break;
+            have += got;
+        }
+        data.truncate(have);
+    }
+    ::close(fd);
+    if (!why.isNull())
+        return fail(why);
+    if (data.isNull())
+        data = QByteArray("");  // an empty file: a script that says nothing
+    return data;
+}
+
 QStringList NRProxyScript::parseAnswer(const QString &answer) {
-    static const QRegularExpression hostPort(
+    // Lives to the end of the process, as the workers that run scripts are
+    // never joined.
+    static const auto *hostPort = new QRegularExpression(
         QStringLiteral("^(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9._-]+)(?::(\\d{1,5}))?$"));
     QStringList entries;
     for (const QString &piece : answer.split(QLatin1Char(';'))) {
@@ -318,7 +385,7 @@ QStringList NRProxyScript::parseAnswer(const QString &answer) {
         }
         if (words.size() != 2)
             return {};
-        const auto match = hostPort.match(words[1]);
+        const auto match = hostPort->match(words[1]);
         if (!match.hasMatch())
             return {};
         QString name;

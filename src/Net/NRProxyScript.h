@@ -18,6 +18,17 @@
 // a thread. alert() only logs.
 class NRProxyScript {
 public:
+    // The largest script read or fetched; a larger one is refused, as a
+    // script that cannot be had (the request goes direct).
+    static constexpr qint64 maximumScriptSize = 4 << 20;
+
+    // The script in a file: only a regular file, of at most
+    // maximumScriptSize bytes, is read (a FIFO, a device or a folder is
+    // refused without waiting for it). Null, with an error, when it cannot
+    // be had. Blocks on a slow or hung file system: call it off the network
+    // thread.
+    static QByteArray readScriptFile(const QString &path, VNErrorPtr *error = nullptr);
+
     // The entries of the script's answer for the URL, each normalised to
     // "DIRECT", "PROXY host:port", "HTTPS host:port" (TLS to the proxy),
     // "SOCKS host:port" (SOCKS5) or "SOCKS4 host:port". Blocks for as long

@@ -16,7 +16,7 @@ public:
     static std::shared_ptr<NRS3BucketRequest> DELETERequestWithBucket(const QString &bucket);
     using NRS3Request::NRS3Request;
 
-    QString bucket() const;
+    QString bucket() const override;
     void setBucket(const QString &bucket);
     QString subResource() const;
     void setSubResource(const QString &subResource);

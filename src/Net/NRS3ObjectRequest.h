@@ -18,7 +18,7 @@ public:
     static std::shared_ptr<NRS3ObjectRequest> HEADRequestWithBucket(const QString &bucket, const QString &key);
     using NRS3Request::NRS3Request;
 
-    QString bucket() const;
+    QString bucket() const override;
     QString key() const;
     void setBucket(const QString &bucket);
     void setKey(const QString &key);

@@ -1,6 +1,9 @@
 #include "Net/NRS3Request.h"
 
+#include "Net/NRHTTPRequestInternal.h"
 #include "Platform/VNLog.h"
+
+#include <algorithm>
 
 #include <QLocale>
 #include <QMessageAuthenticationCode>
@@ -18,9 +21,10 @@ struct Keys {
     bool bucketRootWithoutSlash = false;
 };
 
+// Lives to the end of the process: the network thread signs with them.
 Keys &keys() {
-    static Keys k;
-    return k;
+    static auto *k = new Keys();
+    return *k;
 }
 
 }  // namespace
@@ -106,6 +110,45 @@ QString NRS3Request::stringByURLEncodingForS3Path(const QString &path) {
     return escaped;
 }
 
+QString NRS3Request::resourceForURL(const QUrl &url, const QString &bucket) {
+    // The query parameters S3 names in a signature; it leaves the others
+    // (a listing's prefix, marker, ...) out.
+    static const auto *subResources = new QStringList{
+        QStringLiteral("acl"), QStringLiteral("cors"), QStringLiteral("delete"), QStringLiteral("lifecycle"),
+        QStringLiteral("location"), QStringLiteral("logging"), QStringLiteral("notification"),
+        QStringLiteral("partNumber"), QStringLiteral("policy"), QStringLiteral("requestPayment"),
+        QStringLiteral("restore"), QStringLiteral("tagging"), QStringLiteral("torrent"), QStringLiteral("uploadId"),
+        QStringLiteral("uploads"), QStringLiteral("versionId"), QStringLiteral("versioning"),
+        QStringLiteral("versions"), QStringLiteral("website"), QStringLiteral("response-cache-control"),
+        QStringLiteral("response-content-disposition"), QStringLiteral("response-content-encoding"),
+        QStringLiteral("response-content-language"), QStringLiteral("response-content-type"),
+        QStringLiteral("response-expires")};
+    QString path = url.path(QUrl::FullyEncoded);
+    if (path.isEmpty())
+        path = QStringLiteral("/");
+    // A path-style URL (the service's own host) names the bucket in its path.
+    const QString serviceHost = QUrl(QStringLiteral("http://") + S3Host()).host();
+    QString resource = bucket.isEmpty() || url.host().compare(serviceHost, Qt::CaseInsensitive) == 0
+                           ? path
+                           : QLatin1Char('/') + bucket + path;
+    QStringList signedParameters;
+    for (const QString &parameter : url.query(QUrl::FullyEncoded).split(QLatin1Char('&'), Qt::SkipEmptyParts))
+        if (subResources->contains(parameter.section(QLatin1Char('='), 0, 0)))
+            signedParameters << parameter;
+    std::sort(signedParameters.begin(), signedParameters.end());
+    if (!signedParameters.isEmpty())
+        resource += QLatin1Char('?') + signedParameters.join(QLatin1Char('&'));
+    return resource;
+}
+
+// The fields name the resource while the request is at the URL they made;
+// a redirect's URL names its own, which is what its server checks.
+QString NRS3Request::resourceToSign() const {
+    if (redirectCount() == 0)
+        return canonicalizedResource();
+    return resourceForURL(url(), bucket());
+}
+
 QString NRS3Request::HMACSHA1withKey(const QString &key, const QString &text) {
     return QString::fromLatin1(
         QMessageAuthenticationCode::hash(text.toUtf8(), key.toUtf8(), QCryptographicHash::Sha1).toBase64());
@@ -153,6 +196,12 @@ void NRS3Request::buildPostBody() {
 }
 
 void NRS3Request::sign() {
+    // A HEAD request made for another one signs only at that one's origin:
+    // redirected away from it, it goes without credentials, as it would
+    // without the other request's.
+    if (const std::shared_ptr<NRHTTPRequest> main = mainRequest();
+        main && requestMethod() == QLatin1String("HEAD") && !NRHTTPRequestInternal::sameOrigin(url(), main->url()))
+        return;
     {
         std::lock_guard l(m_mutex);
         if (m_accessKey.isNull())
@@ -174,7 +223,7 @@ void NRS3Request::sign() {
     const QString contentType = contentTypeToSign();
     if (!contentType.isNull())
         addRequestHeader(QStringLiteral("Content-Type"), contentType);
-    const QString signature = HMACSHA1withKey(secretAccessKey(), stringToSignForHeaders(headers, canonicalizedResource()));
+    const QString signature = HMACSHA1withKey(secretAccessKey(), stringToSignForHeaders(headers, resourceToSign()));
     addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("AWS %1:%2").arg(accessKey(), signature));
 }
 

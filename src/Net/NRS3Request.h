@@ -14,6 +14,9 @@ class QXmlStreamReader;
 // error reply ("Message") fails the request with code S3ErrorType (13) and
 // the server's message as its text; "RequestTimeout" sends it once more on
 // a new connection, unless it was sent again already.
+//
+// Redirected within its origin, a request signs again for its new URL; a
+// HEAD request made for another one signs only at that one's origin.
 class NRS3Request : public NRHTTPRequest {
 public:
     // Code of a request the storage service refused with an error reply (a
@@ -49,6 +52,12 @@ public:
     QString dateString() const;
 
     virtual QString canonicalizedResource() const;
+    // The bucket the request speaks to (none for the service's list).
+    virtual QString bucket() const { return QString(); }
+    // The resource a request to this URL names in its signature: the bucket
+    // and the path as sent, and of the query the sub-resources S3 signs
+    // (sorted), e.g. "/bk/a%20b.txt?acl".
+    static QString resourceForURL(const QUrl &url, const QString &bucket);
     virtual QMap<QString, QString> S3Headers() const;
     // Method, date, the x-amz headers and the resource as they are signed;
     // with an "x-amz-date" among the headers the date line stays empty.
@@ -92,6 +101,7 @@ protected:
 
 private:
     void sign();
+    QString resourceToSign() const;
     void copyKeysTo(NRS3Request &other) const;
 
     QString m_accessKey, m_secretAccessKey;

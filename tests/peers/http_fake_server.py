@@ -42,10 +42,15 @@ Routes (query parameters in brackets):
   /range[n]        /bytes with Range support; 416 past the end
   /multi           two X-Multi headers
   /status[code]    that status with a short body
-  /form            a form body parsed (URL-encoded or multipart) as JSON
+  /form            a form body parsed (URL-encoded or multipart) as JSON; a
+                   gzip body (Content-Encoding) is inflated first
   /ntlm            NTLM (NTLMv2) for user VARNELLO\\carol, password "ntlm-pass"
   /s3error[code,key]  an S3 error reply (application/xml) with that Code; its
                    Message counts the requests made with that key: "attempt N"
+  /s3signed        checks the request's S3 signature (key "key", secret
+                   "secret"; the bucket is the Host's first label): 200 when
+                   it is right, else 403; the header X-Signature says
+                   "valid", "invalid" or "missing" (a HEAD can read it too)
 """
 import base64
 import gzip
@@ -69,6 +74,33 @@ ATTEMPTS_LOCK = threading.Lock()
 STALLED = set()  # keys of /stallonce already stalled once
 STALLED_LOCK = threading.Lock()
 STALL_DATES = {1: "Mon, 07 Dec 2026 10:00:00 GMT", 2: "Mon, 07 Dec 2026 11:00:00 GMT"}
+
+
+# The sub-resources an S3 signature covers (the other query parameters it
+# leaves out).
+S3_SUBRESOURCES = {"acl", "cors", "delete", "lifecycle", "location", "logging", "notification", "partNumber",
+                   "policy", "requestPayment", "restore", "tagging", "torrent", "uploadId", "uploads", "versionId",
+                   "versioning", "versions", "website", "response-cache-control", "response-content-disposition",
+                   "response-content-encoding", "response-content-language", "response-content-type",
+                   "response-expires"}
+
+
+def s3_signature_state(handler):
+    """'valid', 'invalid' or 'missing': the request's signature version 2
+    checked for its own method, headers and resource."""
+    auth = handler.headers.get("Authorization")
+    if not auth:
+        return "missing"
+    url = urllib.parse.urlsplit(handler.path)
+    bucket = handler.headers.get("Host", "").split(":")[0].split(".")[0]
+    params = sorted(p for p in url.query.split("&") if p and p.split("=")[0] in S3_SUBRESOURCES)
+    resource = "/" + bucket + url.path + ("?" + "&".join(params) if params else "")
+    amz = sorted((k.lower(), v.strip()) for k, v in handler.headers.items() if k.lower().startswith("x-amz-"))
+    date = "" if any(k == "x-amz-date" for k, _ in amz) else handler.headers.get("Date", "")
+    text = "\n".join([handler.command, handler.headers.get("Content-MD5", ""), handler.headers.get("Content-Type", ""),
+                      date]) + "\n" + "".join("%s:%s\n" % kv for kv in amz) + resource
+    signature = base64.b64encode(hmac.new(b"secret", text.encode("utf-8"), hashlib.sha1).digest()).decode()
+    return "valid" if auth == "AWS key:" + signature else "invalid"
 
 
 def pattern(n):
@@ -386,6 +418,8 @@ class Handler(BaseHTTPRequestHandler):
             self.send(int(q.get("code", "500")), b"status body", content_type="text/plain")
         elif route == "/form":
             ctype = self.headers.get("Content-Type", "")
+            if "gzip" in self.headers.get("Content-Encoding", ""):
+                body = gzip.decompress(body)
             doc = {"content_type": ctype, "fields": [], "files": []}
             if ctype.startswith("application/x-www-form-urlencoded"):
                 doc["fields"] = urllib.parse.parse_qsl(body.decode("ascii"), keep_blank_values=True)
@@ -421,6 +455,9 @@ class Handler(BaseHTTPRequestHandler):
                 self.send(200, ("welcome %s\\%s" % (domain, user)).encode(), content_type="text/plain")
             else:
                 self.send(401, b"denied", [("WWW-Authenticate", "NTLM")], "text/plain")
+        elif route == "/s3signed":
+            state = s3_signature_state(self)
+            self.send(200 if state == "valid" else 403, state.encode(), [("X-Signature", state)], "text/plain")
         elif route == "/s3error":
             with ATTEMPTS_LOCK:
                 ATTEMPTS[q.get("key", "")] = attempt = ATTEMPTS.get(q.get("key", ""), 0) + 1

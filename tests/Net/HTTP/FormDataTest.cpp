@@ -170,3 +170,59 @@ TEST(FormData, FilePartThatCannotBeReadFailsBeforeAnythingIsSent) {
     EXPECT_EQ(unreadable->responseStatusCode(), 0);
     EXPECT_TRUE(temporaryFiles().isEmpty());
 }
+
+// A copy of a form whose body was built already sends its own whole body:
+// the source's body file is the source's (deleted when it ends), so a copy
+// never writes into it nor counts on it. Sent one after the other, each
+// arrives whole at the server, and neither leaves a file behind.
+TEST(FormData, ACopySendsABodyOfItsOwn) {
+    auto dir = VNTest::makeTempDir();
+    const QString path = dir->path() + QStringLiteral("/part.bin");
+    const QByteArray content = pattern(300000);
+    VNTest::writeFile(path, content);
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+    const struct {
+        const char *name;
+        bool compressed;
+        bool fileBuilt;  // a file part: the body goes through a temporary file
+    } rows[] = {
+        {"compressed, built into a file", true, true},
+        {"not compressed, built into a file", false, true},
+        {"compressed, built in memory", true, false},
+        {"not compressed, built in memory", false, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto source = NRFormDataRequest::requestWithURL(fake(QStringLiteral("/form")));
+        source->addPostValue(QStringLiteral("hello"), QStringLiteral("greeting"));
+        if (row.fileBuilt)
+            source->addFile(path, QStringLiteral("upload"));
+        source->setShouldCompressRequestBody(row.compressed);
+        source->buildPostBodyNow();
+        const QString sourceFile = source->postBodyFilePath();
+        EXPECT_EQ(sourceFile.isEmpty(), !row.fileBuilt);
+        const QByteArray sourceBody = row.fileBuilt ? VNTest::readFile(sourceFile) : QByteArray();
+
+        auto copy = source->copy();
+        copy->buildPostBodyNow();
+        if (row.fileBuilt)
+            EXPECT_TRUE(VNTest::readFile(sourceFile) == sourceBody) << "the copy wrote into the source's body file";
+
+        for (const std::shared_ptr<NRHTTPRequest> &request : {std::shared_ptr<NRHTTPRequest>(source), copy}) {
+            const bool isSource = request == source;
+            EXPECT_EQ(run(request)->finished, 1) << (isSource ? "source" : "copy");
+            const QJsonObject doc = formOf(request);
+            const QJsonArray fields = doc[QStringLiteral("fields")].toArray();
+            EXPECT_EQ(fields.size(), 1) << (isSource ? "source" : "copy");
+            EXPECT_EQ(fields.at(0).toArray().at(1).toString(), QStringLiteral("hello"));
+            const QJsonArray files = doc[QStringLiteral("files")].toArray();
+            EXPECT_EQ(files.size(), row.fileBuilt ? 1 : 0) << (isSource ? "source" : "copy");
+            if (row.fileBuilt)
+                EXPECT_EQ(files.at(0).toObject()[QStringLiteral("sha256")].toString(), sha);
+        }
+        EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, 2000))
+            << temporaryFiles().join(QLatin1Char(',')).toStdString();
+        for (const QString &left : temporaryFiles())
+            QFile::remove(VNTempDirectory::path() + QLatin1Char('/') + left);  // the next row starts clean
+    }
+}

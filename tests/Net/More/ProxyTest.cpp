@@ -11,6 +11,10 @@
 #include <QFile>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace NetTest;
 
 namespace {
@@ -331,6 +335,64 @@ TEST_F(Proxy, AScriptThatCannotBeHadLeavesTheRequestDirect) {
         EXPECT_EQ(run(r)->finished, 1);
         EXPECT_EQ(r->responseStatusCode(), 200);
         EXPECT_TRUE(r->proxyHost().isEmpty());
+    }
+}
+
+// A script file is read only when it is a regular file within the bound,
+// and never on the network thread: a FIFO nobody writes to, a device, a
+// folder, a file past the bound or no file at all leave the request direct,
+// while another transfer started beside it goes on meanwhile.
+TEST_F(Proxy, AScriptFileIsReadOnlyWhenItIsARegularFileWithinTheBound) {
+    auto dir = VNTest::makeTempDir();
+    const QString fifo = dir->path() + QStringLiteral("/proxy.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // A script that chooses the proxy, padded with a comment to a size.
+    const QByteArray script =
+        QStringLiteral("function FindProxyForURL(u, h) { return 'PROXY 127.0.0.1:%1'; }\n//").arg(openPort()).toUtf8();
+    const auto scriptOfSize = [&](const QString &name, qint64 size) {
+        const QString path = dir->path() + QLatin1Char('/') + name;
+        VNTest::writeFile(path, script + QByteArray(size - script.size(), 'x'));
+        return path;
+    };
+    const qint64 bound = NRProxyScript::maximumScriptSize;
+    const struct {
+        const char *name;
+        QString path;
+        bool viaProxy;
+    } rows[] = {
+        {"a plain script", scriptOfSize(QStringLiteral("plain.pac"), script.size() + 10), true},
+        {"a script as large as the bound", scriptOfSize(QStringLiteral("at.pac"), bound), true},
+        {"a script past the bound", scriptOfSize(QStringLiteral("past.pac"), bound + 1), false},
+        {"a FIFO nobody writes to", fifo, false},
+        {"a device that never ends", QStringLiteral("/dev/zero"), false},
+        {"a folder", dir->path(), false},
+        {"no file", dir->path() + QStringLiteral("/none.pac"), false},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = QStringLiteral("/echo?scriptfile=%1").arg(++n);
+        auto scripted = NRHTTPRequest::requestWithURL(fake(path));
+        scripted->setPACurl(QUrl::fromLocalFile(row.path));
+        auto beside = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=1000")));
+        auto scriptedOutcome = std::make_shared<Outcome>(), besideOutcome = std::make_shared<Outcome>();
+        scripted->setCompletionBlock([scriptedOutcome] { ++scriptedOutcome->finished; });
+        scripted->setFailedBlock([scriptedOutcome] { ++scriptedOutcome->failed; });
+        beside->setCompletionBlock([besideOutcome] { ++besideOutcome->finished; });
+        beside->setFailedBlock([besideOutcome] { ++besideOutcome->failed; });
+        scripted->startAsynchronous();
+        beside->startAsynchronous();
+        EXPECT_TRUE(VNTest::waitUntil([&] { return besideOutcome->done(); }, 10000)) << "the other transfer waited";
+        EXPECT_EQ(besideOutcome->finished, 1);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return scriptedOutcome->done(); }, 10000));
+        EXPECT_EQ(scriptedOutcome->finished, 1);
+        EXPECT_EQ(scripted->responseStatusCode(), 200);
+        EXPECT_EQ(proxyLogged("open", path, row.viaProxy ? 2000 : 0), row.viaProxy);
+        // Whoever still waits for a writer of the FIFO gets one (and its end).
+        const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return scriptedOutcome->done() && besideOutcome->done(); }, 10000));
     }
 }
 

@@ -247,6 +247,63 @@ TEST(S3Redirect, ATemporaryRedirectToAnotherRegionIsFollowed) {
     EXPECT_TRUE(echo["headers"].toObject()["Authorization"].toString().startsWith("AWS key:"));
 }
 
+// The fake checks the signature a request arrives with against that very
+// request (method, headers, path): a request redirected within its origin
+// signs again for its new URL; a HEAD request made for another one,
+// redirected away from that one's origin, carries none there.
+TEST(S3Redirect, ARedirectWithinTheOriginIsSignedForItsNewURL) {
+    const int port = VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt();
+    NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(port));
+    NRS3Request::setSharedAccessKey("key");
+    NRS3Request::setSharedSecretAccessKey("secret");
+    NRHTTPRequest::setTestHostsMappedToLoopback({"bk.s3.example.test", "bk.s3-eu.example.test"});
+    const QString elsewhere = QStringLiteral("http://bk.s3-eu.example.test:%1").arg(port);
+    enum Kind { HEADForAGET, HEADOfItsOwn, GET };
+    const struct {
+        const char *name;
+        Kind kind;
+        int code;
+        QString to;
+        const char *signature;  // as the server found it
+    } rows[] = {
+        {"a HEAD made for a GET, 302 within the origin", HEADForAGET, 302, "/s3signed", "valid"},
+        {"a HEAD made for a GET, 307 within the origin", HEADForAGET, 307, "/s3signed", "valid"},
+        {"a HEAD made for a GET, to a sub-resource", HEADForAGET, 302, "/s3signed?acl&prefix=p", "valid"},
+        {"a HEAD of its own, 302 within the origin", HEADOfItsOwn, 302, "/s3signed", "valid"},
+        {"a GET, 302 within the origin", GET, 302, "/s3signed", "valid"},
+        {"a HEAD made for a GET, 302 to another origin", HEADForAGET, 302, elsewhere + "/s3signed", "missing"},
+        {"a HEAD made for a GET, 307 to another origin", HEADForAGET, 307, elsewhere + "/s3signed", "missing"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString redirect =
+            QStringLiteral("code=%1&to=%2").arg(row.code).arg(QString::fromLatin1(QUrl::toPercentEncoding(row.to)));
+        auto get = NRS3ObjectRequest::requestWithBucket("bk", "redirect", redirect);
+        std::shared_ptr<NRHTTPRequest> request = get;
+        if (row.kind == HEADForAGET)
+            request = get->HEADRequest();
+        else if (row.kind == HEADOfItsOwn)
+            get->setRequestMethod("HEAD");
+        request->startAsynchronous();
+        EXPECT_TRUE(VNTest::waitUntil([&] { return request->isFinished(); }, 10000));
+        EXPECT_EQ(request->redirectCount(), 1);
+        EXPECT_EQ(request->responseHeader("X-Signature").toStdString(), row.signature);
+        EXPECT_EQ(request->responseStatusCode(), std::string(row.signature) == "valid" ? 200 : 403);
+    }
+    NRHTTPRequest::setTestHostsMappedToLoopback({});
+}
+
+TEST(S3Request, TheResourceOfARedirectsURL) {
+    NRS3Request::setS3Host("s3.example.test");
+    EXPECT_EQ(NRS3Request::resourceForURL(QUrl("http://bk.s3.example.test/a%20b/c.txt"), "bk"), "/bk/a%20b/c.txt");
+    // Only the sub-resources S3 signs, in order of their names.
+    EXPECT_EQ(NRS3Request::resourceForURL(QUrl("http://bk.s3.example.test/k?versionId=2&prefix=p&acl"), "bk"),
+              "/bk/k?acl&versionId=2");
+    // Path style: the bucket is in its path already.
+    EXPECT_EQ(NRS3Request::resourceForURL(QUrl("http://s3.example.test/bk/k"), "bk"), "/bk/k");
+    EXPECT_EQ(NRS3Request::resourceForURL(QUrl("http://s3.example.test"), QString()), "/");
+}
+
 TEST(S3Errors, ARequestTimeoutIsSentAgainOnlyAsTheOneRetry) {
     // The fake numbers the attempts in its Message: a time-out is sent once
     // more on a new connection, the one retry a request gets, so not after a
@@ -301,3 +358,4 @@ TEST(S3Request, ACopyIsOfItsOwnKind) {
     EXPECT_EQ(copy->buildURL(), bucket->buildURL());
     EXPECT_TRUE(std::dynamic_pointer_cast<NRS3ObjectRequest>(NRS3ObjectRequest::requestWithBucket("bk", "k")->copy()));
 }
+

@@ -1,0 +1,96 @@
+// The network thread is never joined: it may still be reading a reply while
+// the process runs its exit handlers. So nothing it reads may be torn down
+// by them: every exit handler registered from the network thread while it
+// sends and reads requests is counted here (the process's registrations go
+// through this file's __cxa_atexit first), and those of this program's own
+// code (not of the system's libraries) must be none.
+#include "Net/NetTestSupport.h"
+
+#include "Net/NRNetworkThread.h"
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+
+#include <array>
+#include <atomic>
+#include <thread>
+
+extern "C" void *__dso_handle;
+
+namespace {
+
+struct Registration {
+    std::thread::id thread;
+    void (*destructor)(void *);
+    void *dso;
+};
+
+// Filled without allocating: a registration may come from anywhere.
+std::array<Registration, 4096> g_registrations;
+std::atomic<size_t> g_registrationCount{0};
+
+}  // namespace
+
+extern "C" int __cxa_atexit(void (*destructor)(void *), void *object, void *dso) {
+    using Register = int (*)(void (*)(void *), void *, void *);
+    static const auto next = reinterpret_cast<Register>(dlsym(RTLD_NEXT, "__cxa_atexit"));
+    const size_t at = g_registrationCount.fetch_add(1);
+    if (at < g_registrations.size())
+        g_registrations[at] = {std::this_thread::get_id(), destructor, dso};
+    return next(destructor, object, dso);
+}
+
+namespace {
+
+std::thread::id networkThreadID() {
+    std::atomic<bool> known{false};
+    std::thread::id id;
+    NRNetworkThread::shared().post([&] {
+        id = std::this_thread::get_id();
+        known.store(true);
+    });
+    EXPECT_TRUE(VNTest::waitUntil([&] { return known.load(); }, 10000));
+    return id;
+}
+
+// What the network thread registered within this program, by the name of
+// the destructor where it has one.
+QStringList networkThreadsExitHandlers(std::thread::id network) {
+    QStringList found;
+    const size_t count = std::min(g_registrationCount.load(), g_registrations.size());
+    for (size_t i = 0; i < count; ++i) {
+        const Registration &r = g_registrations[i];
+        if (r.thread != network || r.dso != &__dso_handle)
+            continue;
+        Dl_info info{};
+        QString name = QStringLiteral("0x%1").arg(quintptr(r.destructor), 0, 16);
+        if (dladdr(reinterpret_cast<void *>(r.destructor), &info) && info.dli_sname) {
+            int status = 0;
+            char *readable = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
+            name = QString::fromLatin1(status == 0 && readable ? readable : info.dli_sname);
+            std::free(readable);
+        }
+        found << name;
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST(ExitHandlers, NoneForWhatTheNetworkThreadReads) {
+    const std::thread::id network = networkThreadID();
+    // Replies with the usual headers, a redirect, a body sent with a
+    // method that is not idempotent, and a gzip reply.
+    for (const QString &path : {QStringLiteral("/redirect?code=302&to=/bytes%3Fn%3D5000"), QStringLiteral("/echo"),
+                                QStringLiteral("/gzip?n=5000")}) {
+        auto r = NRHTTPRequest::requestWithURL(NetTest::fake(path));
+        if (path == QLatin1String("/echo")) {
+            r->setRequestMethod(QStringLiteral("POST"));
+            r->appendPostData("body");
+        }
+        EXPECT_EQ(NetTest::run(r)->finished, 1) << path.toStdString();
+        EXPECT_EQ(r->responseStatusCode(), 200) << path.toStdString();
+    }
+    const QStringList handlers = networkThreadsExitHandlers(network);
+    EXPECT_TRUE(handlers.isEmpty()) << handlers.join(QStringLiteral("\n")).toStdString();
+}
