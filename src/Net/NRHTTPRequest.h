@@ -339,6 +339,9 @@ public:
     // destination or a data callback.
     QByteArray responseData() const;
     QByteArray rawResponseData() const;
+    // Replaces the reply's body as it is kept (compressed when the reply
+    // is): a request that defers its finish rewrites it before it ends.
+    void setRawResponseData(const QByteArray &data);
     QString responseString() const;
     QByteArray responseEncoding() const;
     bool isResponseCompressed() const;
@@ -537,8 +540,6 @@ protected:
     virtual bool delegateHearsRedirects() const { return true; }
     // Sets the download indicator to all done (main thread).
     void reportDownloadComplete();
-    // The reply's body may be rewritten before a deferred finish.
-    void setRawResponseData(const QByteArray &data);
     void removeResponseHeader(const QString &name);
     static VNErrorPtr makeError(int code, const QString &description, const QString &underlying = QString());
     static VNErrorPtr exceptionError(const std::exception &exception);

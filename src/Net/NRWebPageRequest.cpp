@@ -1,24 +1,15 @@
 #include "Net/NRWebPageRequest.h"
 
 #include "Net/NRRequestQueue.h"
+#include "Net/NRWebPageDelegateRelay.h"
+#include "Net/NRWebPageTree.h"
 #include "Platform/VNDispatch.h"
-#include "Platform/VNLog.h"
-#include "Platform/VNPartName.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
-#include <libxml/HTMLparser.h>
-#include <libxml/HTMLtree.h>
-#include <libxml/parser.h>
-#include <libxml/xmlsave.h>
-#include <libxml/xpath.h>
-
-#include <filesystem>
 #include <mutex>
 
 // A page's HEAD request is a page request too; made for another, it finishes
@@ -30,27 +21,6 @@ std::shared_ptr<NRHTTPRequest> NRWebPageRequest::HEADRequest() const {
 }
 
 namespace {
-
-// libxml2 is set up once and never torn down: other parsers (the XML tree,
-// the data-API) may be running at any time, and a global clean-up under
-// their feet would break them.
-std::recursive_mutex &libxmlLock() {
-    static std::recursive_mutex lock;
-    return lock;
-}
-
-void initialiseLibxml() {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
-}
-
-const char *const kResourceXPath =
-    "//link/@href|//a/@href|//script/@src|//img/@src|//frame/@src|//iframe/@src|//style|//*/@style|//source/@src|"
-    "//video/@poster|//audio/@src";
-
-QString fromXml(const xmlChar *text) {
-    return text ? QString::fromUtf8(reinterpret_cast<const char *>(text)) : QString();
-}
 
 bool isHTMLType(const QString &type) {
     return type == QLatin1String("text/html") || type == QLatin1String("text/xhtml") ||
@@ -132,65 +102,6 @@ std::shared_ptr<NRHTTPRequest> NRWebPageRequest::copy() const {
     return other;
 }
 
-namespace {
-
-// The URL a url(...) token holds: its text without surrounding white space
-// and quotes.
-QString urlOfToken(const QString &inside) {
-    QString url = inside.trimmed();
-    while (!url.isEmpty() && (url.front() == QLatin1Char('"') || url.front() == QLatin1Char('\'')))
-        url.remove(0, 1);
-    while (!url.isEmpty() && (url.back() == QLatin1Char('"') || url.back() == QLatin1Char('\'')))
-        url.chop(1);
-    return url.trimmed();
-}
-
-// Calls visit(start, length) for the text inside each url(...) of css, in
-// order, until it gives false or a token is empty.
-template <class Visit>
-void forEachURLToken(const QString &css, Visit visit) {
-    int at = 0;
-    for (;;) {
-        const int start = css.indexOf(QLatin1String("url("), at, Qt::CaseInsensitive);
-        if (start < 0)
-            return;
-        const int open = start + 4;
-        const int close = css.indexOf(QLatin1Char(')'), open);
-        const int length = (close < 0 ? css.size() : close) - open;
-        if (length == 0 || !visit(open, length) || close < 0)
-            return;
-        at = close + 1;
-    }
-}
-
-}  // namespace
-
-QStringList NRWebPageRequest::CSSURLsFromString(const QString &css) {
-    QStringList urls;
-    forEachURLToken(css, [&](int start, int length) {
-        urls.append(urlOfToken(css.mid(start, length)));
-        return true;
-    });
-    return urls;
-}
-
-QString NRWebPageRequest::relativePathTo(const QString &targetPath, const QString &sourcePath) {
-    if (sourcePath.isEmpty())
-        return QString();
-    const QStringList source = sourcePath.split(QLatin1Char('/'));
-    const QStringList target = targetPath.split(QLatin1Char('/'));
-    int i = 0;
-    while (i < source.size() && i < target.size() && source[i] == target[i])
-        ++i;
-    if (i >= source.size() && i >= target.size())
-        return QString();
-    QStringList parts;
-    for (int j = i + 1; j < source.size(); ++j)
-        parts << QStringLiteral("..");
-    parts << target.mid(i);
-    return parts.join(QLatin1Char('/'));
-}
-
 QString NRWebPageRequest::cachePathForRequest(const NRHTTPRequest &resource) const {
     if (auto cache = downloadCache())
         return cache->pathToStoreCachedResponseDataForRequest(resource);
@@ -200,25 +111,6 @@ QString NRWebPageRequest::cachePathForRequest(const NRHTTPRequest &resource) con
     const QByteArray digest =
         QCryptographicHash::hash(resource.url().toString(QUrl::FullyEncoded).toUtf8(), QCryptographicHash::Md5);
     return base + QLatin1Char('/') + QString::fromLatin1(digest.toHex().toUpper()) + QStringLiteral(".html");
-}
-
-QByteArray NRWebPageRequest::encodingName() const {
-    // Without a charset in the reply the page's own declaration (or
-    // libxml2's detection) decides: the request's default is no knowledge
-    // of the page.
-    QString mime;
-    QByteArray charset;
-    parseContentType(responseHeader(QStringLiteral("Content-Type")), &mime, &charset);
-    if (charset.isEmpty())
-        return QByteArray();
-    const QByteArray encoding = responseEncoding().toUpper();
-    static const QMap<QByteArray, QByteArray> names{
-        {"US-ASCII", "ASCII"},       {"ASCII", "ASCII"},           {"EUC-JP", "EUC-JP"},
-        {"UTF-8", "UTF-8"},          {"ISO-8859-1", "ISO-8859-1"}, {"SHIFT_JIS", "Shift-JIS"},
-        {"ISO-8859-2", "ISO-8859-2"}, {"ISO-2022-JP", "ISO-2022-JP"}, {"UTF-16BE", "UTF-16BE"},
-        {"UTF-16LE", "UTF-16LE"},    {"UTF-32BE", "UCS-4BE"},      {"UTF-32LE", "UCS-4LE"},
-    };
-    return names.value(encoding);
 }
 
 void NRWebPageRequest::addURLToFetch(const QString &found) {
@@ -237,9 +129,9 @@ void NRWebPageRequest::addURLToFetch(const QString &found) {
 }
 
 bool NRWebPageRequest::deferFinishing() {
-    // Only a page or style sheet that arrived is scanned; an error page is not.
-    if (mainRequest() || didUseCachedResponse() || requestMethod() == QLatin1String("HEAD") || responseStatusCode() < 200 ||
-        responseStatusCode() >= 300)
+    // Any page or style sheet that came is scanned, an error page too; a
+    // HEAD reply has no body to scan.
+    if (mainRequest() || didUseCachedResponse() || requestMethod() == QLatin1String("HEAD"))
         return false;
     m_webContentType = OtherContent;
     const QString type = responseHeader(QStringLiteral("Content-Type")).toLower().section(QLatin1Char(';'), 0, 0).trimmed();
@@ -248,73 +140,6 @@ bool NRWebPageRequest::deferFinishing() {
     if (type == QLatin1String("text/css"))
         return parseAsCSS();
     return false;
-}
-
-bool NRWebPageRequest::parseAsHTML() {
-    m_webContentType = HTMLContent;
-    std::lock_guard lock(libxmlLock());
-    initialiseLibxml();
-    const int options = HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
-    const QByteArray encoding = encodingName();
-    const char *encodingText = encoding.isEmpty() ? nullptr : encoding.constData();
-    // An empty page is no document either.
-    if (const QString path = downloadDestinationPath(); !path.isEmpty()) {
-        if (QFileInfo(path).size() > 0)
-            m_doc = htmlReadFile(QFile::encodeName(path).constData(), encodingText, options);
-    } else if (const QByteArray body = responseData(); !body.isEmpty()) {
-        m_doc = htmlReadMemory(body.constData(), int(body.size()), "", encodingText, options);
-    }
-    if (!m_doc) {
-        failWithError(makeError(ParseOrWriteError, QStringLiteral("Error: unable to parse reponse XML")));
-        return true;
-    }
-    m_resourceList.clear();
-    m_resourceOrder.clear();
-    VNErrorPtr error;
-    const bool read = readResourceURLs(&error);
-    if (!read || m_resourceList.isEmpty()) {
-        releaseDocument();
-        if (read)
-            return false;  // no resources: a plain finish
-        failWithError(error);
-        return true;
-    }
-    holdWhileFetching();
-    return true;
-}
-
-QString NRWebPageRequest::readReplyText(VNErrorPtr *error) const {
-    const QByteArray name = responseEncoding().isEmpty() ? QByteArray("ISO-8859-1") : responseEncoding();
-    if (!downloadDestinationPath().isEmpty()) {
-        QFile file(downloadDestinationPath());
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = makeError(UnableToReadStringError, QStringLiteral("Unable to read HTML string from response"),
-                               file.errorString());
-            return QString();
-        }
-        QStringDecoder decoder(name.constData());
-        return decoder.isValid() ? decoder.decode(file.readAll()) : QString::fromUtf8(file.readAll());
-    }
-    return responseString();
-}
-
-bool NRWebPageRequest::parseAsCSS() {
-    m_webContentType = CSSContent;
-    VNErrorPtr error;
-    const QString css = readReplyText(&error);
-    if (error || css.isNull()) {
-        failWithError(error ? error
-                            : makeError(UnableToReadStringError, QStringLiteral("Unable to read HTML string from response")));
-        return true;
-    }
-    m_resourceList.clear();
-    m_resourceOrder.clear();
-    for (const QString &found : CSSURLsFromString(css))
-        addURLToFetch(found);
-    if (m_resourceList.isEmpty())
-        return false;
-    holdWhileFetching();
-    return true;
 }
 
 void NRWebPageRequest::holdWhileFetching() {
@@ -326,146 +151,18 @@ void NRWebPageRequest::holdWhileFetching() {
     VNDispatch::mainAsync([self] { self->startResourceRequests(); });
 }
 
-// Let go later, never inside one of the page's own calls.
+// Let go later, never inside one of the page's own calls. The top page's
+// end is its tree's: what the tree kept for its requests goes.
 void NRWebPageRequest::releaseHold() {
     std::shared_ptr<NRWebPageRequest> held;
     {
         std::lock_guard l(m_mutex);
         held = std::move(m_heldWhileFetching);
     }
+    if (m_tree && !parentRequest())
+        m_tree->clear();
     if (held)
         VNDispatch::mainAsync([held] {});
-}
-
-bool NRWebPageRequest::readResourceURLs(VNErrorPtr *error) { return walkResourceURLs(false, error); }
-bool NRWebPageRequest::updateResourceURLs(VNErrorPtr *error) { return walkResourceURLs(true, error); }
-
-// Reads the page's resource references (update false) or rewrites them with
-// their replacements (update true). False with *error set when it cannot.
-bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
-    const auto fail = [&](const QString &text) { *error = makeError(ParseOrWriteError, text); };
-    xmlXPathContextPtr context = xmlXPathNewContext(m_doc);
-    if (!context) {
-        fail(QStringLiteral("Error: unable to create new XPath context"));
-        return false;
-    }
-    xmlXPathObjectPtr result = xmlXPathEvalExpression(reinterpret_cast<const xmlChar *>(kResourceXPath), context);
-    if (!result) {
-        xmlXPathFreeContext(context);
-        fail(QStringLiteral("Error: unable to evaluate XPath expression!"));
-        return false;
-    }
-    const int count = result->nodesetval ? result->nodesetval->nodeNr : 0;
-    for (int i = count - 1; i >= 0; --i) {
-        xmlNodePtr node = result->nodesetval->nodeTab[i];
-        const QString name = fromXml(node->name).toLower();
-        const QString parent = node->parent ? fromXml(node->parent->name).toLower() : QString();
-        xmlChar *raw = xmlNodeGetContent(node);
-        const QString content = fromXml(raw);
-        xmlFree(raw);
-        auto setContent = [&](const QString &text) {
-            const QByteArray utf8 = text.toUtf8();
-            xmlChar *escaped = xmlEncodeSpecialChars(m_doc, reinterpret_cast<const xmlChar *>(utf8.constData()));
-            xmlNodeSetContent(node, escaped);
-            xmlFree(escaped);
-        };
-        // What is fetched is chosen when the page is read; when it is
-        // rewritten, every reference to a fetched URL takes its copy (an
-        // icon naming a picture of the page too).
-        if (parent == QLatin1String("link")) {
-            if (!update) {
-                xmlChar *rel = xmlGetProp(node->parent, reinterpret_cast<const xmlChar *>("rel"));
-                const bool stylesheet = fromXml(rel).toLower().trimmed() == QLatin1String("stylesheet");
-                xmlFree(rel);
-                if (stylesheet)
-                    addURLToFetch(content);
-                continue;
-            }
-        } else if (name == QLatin1String("style")) {
-            if (!update) {
-                for (const QString &found : CSSURLsFromString(content))
-                    addURLToFetch(found);
-            } else {
-                setContent(replacedCSS(content));
-            }
-            continue;
-        } else if (!update && (parent == QLatin1String("source") || parent == QLatin1String("audio"))) {
-            const QString extension = QFileInfo(QUrl(content.trimmed()).path()).suffix().toLower();
-            if (extension == QLatin1String("ogg") || extension == QLatin1String("ogv") ||
-                extension == QLatin1String("webm"))
-                continue;
-        } else if (parent == QLatin1String("a")) {
-            // Links are never fetched. Local copies keep them working; in
-            // the other modes a link to a fetched URL takes its copy.
-            if (!update)
-                continue;
-            if (m_urlReplacementMode == ReplaceWithLocalPaths) {
-                setContent(url().resolved(QUrl(content.trimmed())).toString());
-                continue;
-            }
-        }
-        if (!update) {
-            addURLToFetch(content);
-        } else {
-            const QString replacement = contentForExternalURL(content.trimmed());
-            if (!replacement.isNull())
-                setContent(replacement);
-        }
-    }
-    xmlXPathFreeObject(result);
-    xmlXPathFreeContext(context);
-    return true;
-}
-
-QString NRWebPageRequest::contentForExternalURL(const QString &text) const {
-    const QVariantMap entry = m_resourceList.value(text);
-    const QString dataPath = entry.value(QStringLiteral("DataPath")).toString();
-    if (m_urlReplacementMode == ReplaceWithLocalPaths) {
-        // A resource never fetched keeps its reference.
-        if (dataPath.isEmpty() || downloadDestinationPath().isEmpty())
-            return QString();
-        return relativePathTo(dataPath, downloadDestinationPath());
-    }
-    QByteArray data = entry.value(QStringLiteral("Data")).toByteArray();
-    if (!dataPath.isEmpty()) {
-        QFile file(dataPath);
-        data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    const QString type = entry.value(QStringLiteral("ContentType")).toString();
-    if (data.isNull() || type.isEmpty())
-        return QString();
-    return QStringLiteral("data:%1;base64,").arg(type) + QString::fromLatin1(data.toBase64());
-}
-
-// Each url(...) whose URL was fetched takes its replacement; the rest of
-// the text stays as it was (a URL is replaced inside its own token only,
-// never where it ends another URL, "img/a.png" holding "a.png").
-QString NRWebPageRequest::replacedCSS(QString css) const {
-    QString out;
-    int copied = 0;
-    forEachURLToken(css, [&](int start, int length) {
-        const QString inside = css.mid(start, length);
-        const QString url = urlOfToken(inside);
-        const QString replacement = m_resourceList.contains(url) ? contentForExternalURL(url) : QString();
-        if (!url.isEmpty() && !replacement.isNull()) {
-            out += QStringView(css).mid(copied, start - copied);
-            out += QString(inside).replace(inside.indexOf(url), url.size(), replacement);
-            copied = start + length;
-        }
-        return true;
-    });
-    if (copied == 0)
-        return css;
-    out += QStringView(css).mid(copied);
-    return out;
-}
-
-void NRWebPageRequest::releaseDocument() {
-    std::lock_guard lock(libxmlLock());
-    if (m_doc) {
-        xmlFreeDoc(m_doc);
-        m_doc = nullptr;
-    }
 }
 
 void NRWebPageRequest::deferredFinishCancelled() {
@@ -477,13 +174,6 @@ void NRWebPageRequest::deferredFinishCancelled() {
         self->releaseDocument();
         self->releaseHold();
     });
-}
-
-NRWebPageRequest *NRWebPageRequest::topRequest() {
-    NRWebPageRequest *top = this;
-    while (auto parent = top->parentRequest())
-        top = parent.get();
-    return top;
 }
 
 // Credentials of the page go only to its own origin.
@@ -512,6 +202,10 @@ QMap<QString, QString> NRWebPageRequest::headersForResource(const QUrl &resource
     return headers;
 }
 
+static QString treeKey(const QUrl &url) {
+    return url.adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
+}
+
 void NRWebPageRequest::startResourceRequests() {
     if (isCancelled()) {
         releaseHold();
@@ -520,7 +214,7 @@ void NRWebPageRequest::startResourceRequests() {
     if (m_externalResourceQueue)
         m_externalResourceQueue->cancelAllOperations();
     auto queue = NRRequestQueue::queue();
-    m_externalResourceQueue = queue;
+    setExternalResourceQueue(queue);
     std::weak_ptr<NRWebPageRequest> weak = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
     queue->setShouldCancelAllRequestsOnFailure(shouldIgnoreExternalResourceErrors());
     queue->setShowAccurateProgress(showAccurateProgress());
@@ -544,93 +238,108 @@ void NRWebPageRequest::startResourceRequests() {
     auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
     if (!m_resourceProgress)
         m_resourceProgress = std::make_shared<ResourceProgress>(self);
-    auto &fetched = topRequest()->m_fetchedInTree;
-    if (!parentRequest())
-        fetched.insert(url().adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded), self);
+    if (!m_tree) {
+        // The top page: its tree starts with it.
+        m_tree = std::make_shared<NRWebPageTree>();
+        m_treeKey = treeKey(url());
+        m_tree->add(m_treeKey, self);
+    }
+    // A URL another request of the tree fetches is not fetched again: this
+    // request waits for that one (unless that would close a circle) when it
+    // is to be rewritten with what was fetched.
+    const bool rewrites = urlReplacementMode() != DontReplaceURLs;
     m_fetchedElsewhere.clear();
     bool added = false;
     for (const QString &text : order) {
         const QUrl target = url().resolved(QUrl(text));
-        const QString key = target.adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
-        if (auto first = fetched.find(key); first != fetched.end()) {
-            m_fetchedElsewhere.insert(text, first.value());
+        const QString key = treeKey(target);
+        if (m_tree->contains(key)) {
+            m_fetchedElsewhere.insert(text, key);
+            if (rewrites)
+                m_tree->await(m_treeKey, key);
             continue;
         }
         auto resource = NRWebPageRequest::requestWithURL(target);
-        fetched.insert(key, resource);
-        resource->setRequestHeaders(headersForResource(resource->url()));
-        // Its messages go to the page's delegate under their own names (not
-        // the page's finish or fail method); of its progress, only bytes
-        // and sizes reach the page's indicators.
-        resource->setDelegate(delegate());
-        resource->setUploadProgressDelegate(m_resourceProgress);
-        resource->setDownloadProgressDelegate(m_resourceProgress);
-        resource->setDownloadCache(downloadCache());
-        resource->setCachePolicy(cachePolicy());
-        resource->setCacheStoragePolicy(cacheStoragePolicy());
-        resource->setUserInfo({{QStringLiteral("Path"), text}});
-        resource->setParentRequest(self);
-        resource->setUrlReplacementMode(urlReplacementMode());
-        resource->setShouldResetDownloadProgress(false);
-        if (!downloadDestinationPath().isEmpty()) {
-            const QString path = cachePathForRequest(*resource);
-            QDir().mkpath(QFileInfo(path).path());
-            resource->setDownloadDestinationPath(path);
-        }
-        queue->addRequest(resource);
+        resource->m_tree = m_tree;
+        resource->m_treeKey = key;
+        m_tree->add(key, resource, m_treeKey);
+        startResourceRequest(resource, text);
         added = true;
     }
     if (!added) {
-        finishedFetchingExternalResources();  // each one is fetched elsewhere in the page
+        finishedFetchingExternalResources();  // each one is fetched elsewhere in the tree
         return;
     }
     queue->go();
 }
 
-// What a resource request gives its page: its type, and its file or bytes;
-// nothing for an error page, which is no copy of the resource.
-static QVariantMap resourceEntry(const NRHTTPRequest &resource, bool toFile) {
+// One resource on the page's queue, sent as the page would send it.
+void NRWebPageRequest::startResourceRequest(const std::shared_ptr<NRWebPageRequest> &resource, const QString &text) {
+    resource->setRequestHeaders(headersForResource(resource->url()));
+    // Its messages go on to the page's delegate of the moment under their
+    // own names (not the page's finish or fail method); of its progress,
+    // only bytes and sizes reach the page's indicators.
+    resource->setDelegate(NRWebPageDelegateRelay::shared());
+    resource->setUploadProgressDelegate(m_resourceProgress);
+    resource->setDownloadProgressDelegate(m_resourceProgress);
+    resource->setDownloadCache(downloadCache());
+    resource->setCachePolicy(cachePolicy());
+    resource->setCacheStoragePolicy(cacheStoragePolicy());
+    resource->setUserInfo({{QStringLiteral("Path"), text}});
+    resource->setParentRequest(std::static_pointer_cast<NRWebPageRequest>(sharedSelf()));
+    resource->setUrlReplacementMode(urlReplacementMode());
+    resource->setShouldResetDownloadProgress(false);
+    if (!downloadDestinationPath().isEmpty()) {
+        const QString path = cachePathForRequest(*resource);
+        QDir().mkpath(QFileInfo(path).path());
+        resource->setDownloadDestinationPath(path);
+    }
+    m_externalResourceQueue->addRequest(resource);
+}
+
+// What a resource request gives the places that name it: its type, and its
+// file or bytes; nothing for an error page, which is no copy of the resource.
+static QVariantMap resourceEntry(const NRHTTPRequest &resource) {
     QVariantMap entry;
     if (resource.responseStatusCode() < 200 || resource.responseStatusCode() >= 300)
         return entry;
     const QString type = resource.responseHeader(QStringLiteral("Content-Type"));
     entry.insert(QStringLiteral("ContentType"), type.isNull() ? QStringLiteral("application/octet-stream") : type);
-    if (toFile)
+    if (!resource.downloadDestinationPath().isEmpty())
         entry.insert(QStringLiteral("DataPath"), resource.downloadDestinationPath());
     else if (!resource.responseData().isEmpty())
         entry.insert(QStringLiteral("Data"), resource.responseData());
     return entry;
 }
 
-// A reference whose URL another request of the page fetched takes that
-// request's copy when it has ended with one; a style sheet importing its
-// importer, or a page framing itself, keeps its reference.
+// A reference whose URL another request of the tree fetched takes that
+// request's copy; one that would have closed a circle keeps its URL.
 void NRWebPageRequest::useResourcesFetchedElsewhere() {
-    if (m_urlReplacementMode == DontReplaceURLs)
-        return;
-    const bool toFile = !downloadDestinationPath().isEmpty();
     for (auto it = m_fetchedElsewhere.cbegin(); it != m_fetchedElsewhere.cend(); ++it) {
-        const auto first = it.value().lock();
-        if (!first || !first->isFinished() || first->error() || first->isCancelled())
+        if (!m_tree->hasEnded(it.value()))
             continue;
-        const QVariantMap entry = resourceEntry(*first, toFile && !first->downloadDestinationPath().isEmpty());
-        if (!entry.isEmpty())
-            m_resourceList.insert(it.key(), entry);
+        const QVariantMap entry = m_tree->copyOf(it.value());
+        if (entry.isEmpty())
+            continue;
+        std::lock_guard l(m_mutex);
+        m_resourceList.insert(it.key(), entry);
     }
 }
 
 void NRWebPageRequest::externalResourceFetchSucceeded(NRHTTPRequest *resource) {
     const QString text = resource->userInfo().value(QStringLiteral("Path")).toString();
-    std::lock_guard l(m_mutex);
-    if (!m_resourceList.contains(text))
-        return;
     // An error page is no copy of the resource: its reference stays.
-    const QVariantMap entry = resourceEntry(*resource, !downloadDestinationPath().isEmpty());
-    if (!entry.isEmpty())
-        m_resourceList.insert(text, entry);
+    const QVariantMap entry = resourceEntry(*resource);
+    {
+        std::lock_guard l(m_mutex);
+        if (m_resourceList.contains(text) && !entry.isEmpty())
+            m_resourceList.insert(text, entry);
+    }
+    resourceEnded(resource, entry);
 }
 
 void NRWebPageRequest::externalResourceFetchFailed(NRHTTPRequest *resource) {
+    resourceEnded(resource, QVariantMap());
     if (!m_externalResourceQueue || !m_externalResourceQueue->shouldCancelAllRequestsOnFailure() || m_failedAlready)
         return;  // the page goes on without it
     m_failedAlready = true;
@@ -640,19 +349,46 @@ void NRWebPageRequest::externalResourceFetchFailed(NRHTTPRequest *resource) {
     releaseHold();
 }
 
+// Whoever in the tree waited for the resource may go on. Its copy is kept
+// for them only when pages are rewritten.
+void NRWebPageRequest::resourceEnded(NRHTTPRequest *resource, const QVariantMap &copy) {
+    auto *page = dynamic_cast<NRWebPageRequest *>(resource);
+    if (!page || !m_tree || page->m_tree != m_tree)
+        return;
+    const bool rewrites = urlReplacementMode() != DontReplaceURLs;
+    for (const auto &waiter : m_tree->ended(page->m_treeKey, rewrites ? copy : QVariantMap()))
+        waiter->finishWhenResourcesEnded();
+}
+
 void NRWebPageRequest::finishedFetchingExternalResources() {
+    m_ownResourcesEnded = true;
+    finishWhenResourcesEnded();
+}
+
+void NRWebPageRequest::finishWhenResourcesEnded() {
+    if (m_finishing || !m_ownResourcesEnded || m_tree->isAwaiting(m_treeKey))
+        return;
+    m_finishing = true;
+    finishWithResources();
+}
+
+// The page as its resources make it. Done without the request's lock:
+// the network thread's status tick takes it, and every transfer would wait
+// for the rewrite; no delegate is called under it either.
+void NRWebPageRequest::finishWithResources() {
     if (m_failedAlready || isCancelled()) {
         releaseHold();
         return;
     }
-    std::lock_guard l(m_mutex);
-    useResourcesFetchedElsewhere();
+    const bool rewrites = urlReplacementMode() != DontReplaceURLs;
+    if (rewrites)
+        useResourcesFetchedElsewhere();
     // The reply is kept inflated from here on: it is handed out without its
     // "Content-Encoding", rewritten or not.
     if (isResponseCompressed())
         setRawResponseData(responseData());
     removeResponseHeader(QStringLiteral("Content-Encoding"));
-    if (const VNErrorPtr error = m_urlReplacementMode != DontReplaceURLs ? replaceReferences() : nullptr) {
+    if (const VNErrorPtr error = rewrites ? replaceReferences() : nullptr) {
         releaseDocument();
         failDeferred(error);
         releaseHold();
@@ -662,79 +398,10 @@ void NRWebPageRequest::finishedFetchingExternalResources() {
     if (!parentRequest())
         reportDownloadComplete();
     // The page as rewritten replaces the reply stored when it arrived.
-    if (m_urlReplacementMode != DontReplaceURLs) {
+    if (rewrites) {
         if (auto cache = downloadCache())
             cache->storeResponseForRequest(*this, secondsToCache());
     }
     finishDeferred();
     releaseHold();
-}
-
-// Rewrites the style sheet or page with the resources' replacements.
-VNErrorPtr NRWebPageRequest::replaceReferences() {
-    if (m_webContentType == CSSContent) {
-        VNErrorPtr error;
-        const QString css = readReplyText(&error);
-        if (error)
-            return makeError(ParseOrWriteError, QStringLiteral("Error: unable to read response CSS from disk"));
-        const QString replaced = replacedCSS(css);
-        QStringEncoder encoder(responseEncoding().isEmpty() ? "ISO-8859-1" : responseEncoding().constData());
-        const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(replaced)) : replaced.toUtf8();
-        if (downloadDestinationPath().isEmpty()) {
-            setRawResponseData(bytes);
-            return nullptr;
-        }
-        QFile file(downloadDestinationPath());
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-            return makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response CSS to disk"));
-        return nullptr;
-    }
-    if (m_webContentType != HTMLContent)
-        return nullptr;
-    std::lock_guard lock(libxmlLock());
-    VNErrorPtr error;
-    if (!m_doc)
-        return nullptr;
-    if (!updateResourceURLs(&error))
-        return error;
-    error = saveDocument();
-    releaseDocument();
-    return error;
-}
-
-// Writes the rewritten page: to a file beside the destination, put in its
-// place only when whole (a failed write leaves the page as it arrived), or
-// as the new reply. Any failure of the writer is the page's.
-VNErrorPtr NRWebPageRequest::saveDocument() {
-    const QString destination = downloadDestinationPath();
-    if (destination.isEmpty()) {
-        xmlBufferPtr buffer = xmlBufferCreate();
-        xmlSaveCtxtPtr save = buffer ? xmlSaveToBuffer(buffer, nullptr, XML_SAVE_NO_DECL) : nullptr;
-        bool saved = false;
-        if (save) {
-            const bool wrote = xmlSaveDoc(save, m_doc) >= 0;
-            saved = xmlSaveClose(save) >= 0 && wrote;
-        }
-        if (saved)
-            setRawResponseData(QByteArray(reinterpret_cast<const char *>(xmlBufferContent(buffer)), xmlBufferLength(buffer)));
-        if (buffer)
-            xmlBufferFree(buffer);
-        return saved ? nullptr : makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response HTML"));
-    }
-    const QString beside = VNPartName::beside(destination, VNPartName::randomSuffix(QStringLiteral("part"), 32));
-    xmlSaveCtxtPtr save = xmlSaveToFilename(QFile::encodeName(beside).constData(), nullptr, XML_SAVE_NO_DECL);
-    bool saved = false;
-    if (save) {
-        const bool wrote = xmlSaveDoc(save, m_doc) >= 0;
-        saved = xmlSaveClose(save) >= 0 && wrote;
-    }
-    std::error_code ec;
-    if (saved)
-        std::filesystem::rename(QFile::encodeName(beside).toStdString(), QFile::encodeName(destination).toStdString(), ec);
-    if (saved && !ec)
-        return nullptr;
-    QFile::remove(beside);
-    return makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response HTML to disk"),
-                     QStringLiteral("%1: %2").arg(destination, ec ? QString::fromStdString(ec.message())
-                                                                  : QStringLiteral("the page could not be written")));
 }

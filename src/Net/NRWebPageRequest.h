@@ -7,21 +7,28 @@
 #include <QVariantMap>
 
 class NRRequestQueue;
+class NRWebPageTree;
 typedef struct _xmlDoc xmlDoc;
 
 // A web page with the resources it refers to (style sheets, scripts,
 // images, frames, media, and the images of its style sheets), fetched as
 // further page requests on a request queue, so a style sheet or frame is
-// scanned in turn. The page can be rewritten to stand on its own: every
-// fetched resource referred to by a "data:" URL (mode 1), or by a relative
-// path to its local copy (mode 2, with a download destination). References
-// to resources that could not be had are left as they were.
+// scanned in turn (an error page too: it is shown as it came, with what it
+// names). The page can be rewritten to stand on its own: every fetched
+// resource referred to by a "data:" URL (mode 1), or by a relative path to
+// its local copy (mode 2, with a download destination). References to
+// resources that could not be had are left as they were.
 //
-// One page and everything it brings in fetch each URL once: a reference
-// met again takes the copy fetched first when that fetch has ended by the
-// time the referring sheet or frame is rewritten (always within one sheet
-// or page; a sheet importing its importer, or a page framing itself, keeps
-// its reference). A started page is held until it ends.
+// One page and everything it brings in fetch each URL once (NRWebPageTree):
+// a page or sheet is rewritten once every resource it names has ended,
+// whichever request of the page fetched it; a sheet importing its importer,
+// or a page framing itself, keeps its reference. A started page is held
+// until it ends.
+//
+// A resource's messages reach the delegate the page has when each comes
+// (NRWebPageDelegateRelay), its bytes the page's progress delegates of the
+// moment: after clearDelegatesAndCancel() nothing of the page or of its
+// resources reaches anybody.
 class NRWebPageRequest : public NRHTTPRequest {
 public:
     enum ReplacementMode { DontReplaceURLs = 0, ReplaceWithData = 1, ReplaceWithLocalPaths = 2 };
@@ -59,37 +66,51 @@ public:
 protected:
     bool deferFinishing() override;
     void deferredFinishCancelled() override;
-    // A resource's delegate is its page's, told only of the messages a page
-    // passes on: a redirect found is not one of them.
+    // A resource's delegate passes on only the messages a page passes on: a
+    // redirect found is not one of them.
     bool delegateHearsRedirects() const override { return !parentRequest(); }
 
 private:
+    // Reading the reply (network thread).
     bool parseAsHTML();
     bool parseAsCSS();
     bool readResourceURLs(VNErrorPtr *error);
+    void addURLToFetch(const QString &text);
+    QByteArray encodingName() const;
+    // Whether the reply's body is in the download file (an error page never
+    // goes there: it stays in memory, and so does its rewrite).
+    bool replyIsInFile() const;
+    QString readReplyText(VNErrorPtr *error) const;
+    void releaseDocument();
+
+    // Rewriting the reply (main thread, without the request's lock: the
+    // network thread's status tick takes it; NRWebPageRequestRewrite.cpp).
     bool updateResourceURLs(VNErrorPtr *error);
     bool walkResourceURLs(bool update, VNErrorPtr *error);
     VNErrorPtr replaceReferences();
-    void addURLToFetch(const QString &text);
     QString contentForExternalURL(const QString &text) const;
     QString replacedCSS(QString css) const;
-    QByteArray encodingName() const;
-    QString readReplyText(VNErrorPtr *error) const;
-    void releaseDocument();
+    VNErrorPtr saveCSS(const QString &css);
     VNErrorPtr saveDocument();
 
     // Main thread.
     void startResourceRequests();
+    void startResourceRequest(const std::shared_ptr<NRWebPageRequest> &resource, const QString &text);
     QMap<QString, QString> headersForResource(const QUrl &resourceURL) const;
     // Held from when the resources start until the page has ended, like a
     // request on the network thread: a caller need not keep it.
     void holdWhileFetching();
     void releaseHold();
-    NRWebPageRequest *topRequest();
     void useResourcesFetchedElsewhere();
     void externalResourceFetchSucceeded(NRHTTPRequest *resource);
     void externalResourceFetchFailed(NRHTTPRequest *resource);
+    // A resource of this page has ended: so may the waits of the tree.
+    void resourceEnded(NRHTTPRequest *resource, const QVariantMap &copy);
     void finishedFetchingExternalResources();
+    // Rewrites and finishes the page once its own resources and those it
+    // waits for elsewhere in the tree have ended.
+    void finishWhenResourcesEnded();
+    void finishWithResources();
 
     int m_urlReplacementMode = DontReplaceURLs;
     bool m_shouldIgnoreExternalResourceErrors = true;
@@ -104,12 +125,13 @@ private:
     // The progress indicator of the resources (main thread).
     class ResourceProgress;
     std::shared_ptr<NRProgressDelegate> m_resourceProgress;
-    // Each URL is fetched once in a whole page tree (style sheets importing
-    // each other, a page framing itself): the top request knows every URL
-    // asked for, and a reference met again uses that request's copy, once
-    // it has one (main thread).
-    QMap<QString, std::weak_ptr<NRWebPageRequest>> m_fetchedInTree;
-    QMap<QString, std::weak_ptr<NRWebPageRequest>> m_fetchedElsewhere;  // URL text as found -> that request
+    // The page tree this request belongs to, and its URL's key there
+    // (main thread).
+    std::shared_ptr<NRWebPageTree> m_tree;
+    QString m_treeKey;
+    QMap<QString, QString> m_fetchedElsewhere;  // URL text as found -> key of the request fetching it
+    bool m_ownResourcesEnded = false;
+    bool m_finishing = false;
     xmlDoc *m_doc = nullptr;
     bool m_failedAlready = false;
 };

@@ -32,9 +32,12 @@ Routes (query parameters in brackets):
   /setcookie[name,value]   sets a cookie for /
   /text[ct]        UTF-8 text "café" with the given Content-Type
   /page[ref...]    an HTML page with an image for each `ref` URL, a link for
-                   each `link` URL; [meta] a meta charset, [text=1] non-ASCII
-                   UTF-8 text, [lm=key] a Last-Modified date, later after
-                   the first request of the key; [etag=key] likewise an ETag
+                   each `link` URL, a style sheet for each `sheet` URL; [meta]
+                   a meta charset, [text=1] non-ASCII UTF-8 text, [lm=key] a
+                   Last-Modified date, later after the first request of the
+                   key; [etag=key] likewise an ETag; [status] the reply's
+                   status (200), [empty=1] no body at all
+  /sheet[ref...]   a style sheet with a url(...) for each `ref` URL; [status]
   /range           also answers 304 to If-Modified-Since and If-None-Match
                    (never changed)
   /octal-length    "Content-Length: 010" and ten bytes
@@ -370,7 +373,9 @@ class Handler(BaseHTTPRequestHandler):
             quote = lambda r: r.replace("&", "&amp;").replace('"', "&quot;")
             imgs = "".join('<img src="%s">' % quote(r) for r in lists.get("ref", []))
             links = "".join('<a href="%s">link</a>' % quote(r) for r in lists.get("link", []))
-            head = '<head><meta charset="%s"></head>' % q["meta"] if "meta" in q else ""
+            sheets = "".join('<link rel="stylesheet" href="%s">' % quote(r) for r in lists.get("sheet", []))
+            meta = '<meta charset="%s">' % q["meta"] if "meta" in q else ""
+            head = "<head>%s%s</head>" % (meta, sheets) if meta or sheets else ""
             text = "<p>café ünï</p>" if q.get("text") == "1" else ""
             extra = []
             if "lm" in q:  # the page of that key is changed after its first request
@@ -383,8 +388,13 @@ class Handler(BaseHTTPRequestHandler):
                     seen = "page:" + q["etag"] in STALLED
                     STALLED.add("page:" + q["etag"])
                 extra = [("ETag", '"p%d"' % (2 if seen else 1))]
-            self.send(200, ("<html>%s<body>%s%s%s</body></html>" % (head, text, imgs, links)).encode("utf-8"), extra,
+            body = ("<html>%s<body>%s%s%s</body></html>" % (head, text, imgs, links)).encode("utf-8")
+            self.send(int(q.get("status", "200")), b"" if q.get("empty") == "1" else body, extra,
                       content_type=q.get("ct", "text/html"))
+        elif route == "/sheet":
+            refs = urllib.parse.parse_qs(url.query).get("ref", [])
+            css = "".join(".r%d { background: url(%s) }\n" % (i, r) for i, r in enumerate(refs))
+            self.send(int(q.get("status", "200")), css.encode("utf-8"), content_type="text/css")
         elif route == "/octal-length":
             self.send_response(200)
             self.send_header("Content-Length", "010")

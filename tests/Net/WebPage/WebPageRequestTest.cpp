@@ -130,7 +130,14 @@ TEST(WebPageRequest, StyleSheetsThatImportOthersNeverHoldTheSharedQueue) {
         EXPECT_TRUE(sheet.contains(QStringLiteral("h%1 { color: red }").arg(i))) << sheet.toStdString();
         const QStringList imported = references(sheet);
         ASSERT_EQ(imported.size(), 1) << sheet.toStdString();
-        EXPECT_TRUE(QString::fromLatin1(dataOf(imported[0])).contains(QStringLiteral("imported %1").arg(i)));
+        const QString importedSheet = QString::fromLatin1(dataOf(imported[0]));
+        EXPECT_TRUE(importedSheet.contains(QStringLiteral("imported %1").arg(i)));
+        // The picture all four imports name, fetched by one of them, is in
+        // each of them.
+        const QStringList pictures = references(importedSheet);
+        EXPECT_EQ(pictures.size(), 1) << importedSheet.toStdString();
+        for (const QString &picture : pictures)
+            EXPECT_EQ(dataOf(picture).toStdString(), std::string("\x89PNG pic")) << "sheet " << i << " keeps " << picture.toStdString();
     }
 }
 

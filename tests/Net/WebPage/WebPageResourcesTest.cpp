@@ -4,8 +4,11 @@
 // and a cancel while they load is the page's answer.
 #include "Net/NRDownloadCache.h"
 #include "Net/NRProgressDelegate.h"
+#include "Net/NRRequestQueue.h"
 #include "Net/NRWebPageRequest.h"
 #include "Net/NetTestSupport.h"
+#include "WebPageTestSupport.h"
+#include "Platform/VNDispatch.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -17,21 +20,13 @@
 #include <QUuid>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <future>
+#include <thread>
+
+using namespace WebPageTest;
+
 namespace {
-
-QString otherOrigin() {
-    return QStringLiteral("http://127.0.0.1:%1").arg(VNTest::peerState(QStringLiteral("hffetch"))[QStringLiteral("port")].toInt());
-}
-
-// A page of the engine's fake with an image for each reference.
-QUrl pageWith(const QStringList &refs) {
-    QUrlQuery query;
-    for (const QString &ref : refs)
-        query.addQueryItem(QStringLiteral("ref"), QString::fromLatin1(QUrl::toPercentEncoding(ref)));
-    QUrl url = NetTest::fake(QStringLiteral("/page"));
-    url.setQuery(query);
-    return url;
-}
 
 // The echoes inlined as data URLs into a rewritten page, by the path asked.
 QMap<QString, QJsonObject> inlinedEchoes(const QString &page) {
@@ -75,13 +70,6 @@ struct Progress : NRProgressDelegate {
     QStringList from;
     QList<double> values;
 };
-
-// Whether the other origin has been asked for the path (it logs every request).
-bool otherOriginSaw(const QString &path) {
-    auto log = NRHTTPRequest::requestWithURL(QUrl(otherOrigin() + QStringLiteral("/log")));
-    NetTest::run(log);
-    return log->responseString().contains(path);
-}
 
 }  // namespace
 
@@ -134,6 +122,128 @@ TEST(WebPageResources, CancelWhileResourcesLoadReportsCancelled) {
     EXPECT_EQ(outcome.failed, 1);
     EXPECT_EQ(outcome.finished, 0);
     EXPECT_EQ(NetTest::errorCode(page), NRHTTPRequest::RequestCancelledErrorType);
+}
+
+// Once the page's delegates are cleared, nothing of the page or of its
+// resources in flight reaches them (each resource still ends, cancelled).
+TEST(WebPageResources, NothingReachesTheDelegatesOnceCleared) {
+    const QString key = uniqueKey(QStringLiteral("cleared"));
+    auto page = NRWebPageRequest::requestWithURL(pageWith({heldURL(key), heldURL(key + QStringLiteral("-2"))}));
+    auto recorder = std::make_unique<Recorder>();
+    auto progress = std::make_shared<Progress>();
+    page->setDelegate(recorder.get());
+    page->setDownloadProgressDelegate(progress);
+    page->startAsynchronous();
+    const bool resourcesStarted = VNTest::waitUntil([&] { return otherOriginSaw(QStringLiteral("/hold?key=") + key); });
+    const auto queue = page->externalResourceQueue();
+    const auto resources = queue ? queue->operations() : std::vector<std::shared_ptr<NRHTTPRequest>>{};
+    recorder->started.clear();
+    progress->values.clear();
+    progress->from.clear();
+    page->clearDelegatesAndCancel();
+    // Whatever a message would reach from here on is recorded (the
+    // delegate goes only once every resource has ended).
+    const bool ended = VNTest::waitUntil([&] {
+        return page->isFinished() &&
+               std::all_of(resources.begin(), resources.end(), [](const auto &r) { return r->isFinished(); });
+    }, 10000);
+    NRNetworkThread::serveEventsUntil([] { return true; });
+    release(key);
+    release(key + QStringLiteral("-2"));
+    EXPECT_TRUE(resourcesStarted);
+    EXPECT_FALSE(resources.empty());
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(recorder->started.isEmpty()) << recorder->started.join(' ').toStdString();
+    EXPECT_TRUE(recorder->finished.isEmpty()) << recorder->finished.join(' ').toStdString();
+    EXPECT_TRUE(recorder->failed.isEmpty()) << recorder->failed.join(' ').toStdString();
+    EXPECT_TRUE(progress->from.isEmpty() && progress->values.isEmpty());
+    EXPECT_EQ(NetTest::errorCode(page), NRHTTPRequest::RequestCancelledErrorType);
+    recorder.reset();
+    NRNetworkThread::serveEventsUntil([] { return true; });
+}
+
+// A delegate set on the page while its resources load hears the rest of
+// them, as the page's own end.
+TEST(WebPageResources, ADelegateSetWhileResourcesLoadHearsTheRest) {
+    const QString key = uniqueKey(QStringLiteral("mid-page"));
+    const QString held = heldURL(key);
+    auto page = NRWebPageRequest::requestWithURL(pageWith({held}));
+    NetTest::Outcome outcome;
+    page->setCompletionBlock([&] { ++outcome.finished; });
+    page->setFailedBlock([&] { ++outcome.failed; });
+    page->startAsynchronous();
+    const bool resourceStarted = VNTest::waitUntil([&] { return otherOriginSaw(QStringLiteral("/hold?key=") + key); });
+    Recorder recorder;
+    page->setDelegate(&recorder);
+    release(key);
+    EXPECT_TRUE(resourceStarted);
+    EXPECT_TRUE(VNTest::waitUntil([&] { return outcome.done(); }, 15000));
+    EXPECT_EQ(outcome.finished, 1) << errorText(page);
+    EXPECT_EQ(recorder.finished, (QStringList{held, page->url().toString()})) << recorder.finished.join(' ').toStdString();
+}
+
+// The page ends without holding its lock: the network thread's status tick
+// takes it (every transfer would wait for the rewrite), and the caller's
+// progress delegate and the download cache are called without it.
+TEST(WebPageResources, ThePageEndsWithoutHoldingItsLock) {
+    // Tells whether another thread takes the page's lock (through any
+    // locked accessor) within a few seconds; the threads are joined once
+    // the page has ended.
+    struct LockProbe {
+        std::vector<std::thread> threads;
+        QStringList held;
+        void probe(const std::shared_ptr<NRHTTPRequest> &request, const QString &where) {
+            auto taken = std::make_shared<std::promise<void>>();
+            auto future = taken->get_future();
+            threads.emplace_back([request, taken] {
+                request->responseStatusCode();
+                taken->set_value();
+            });
+            if (future.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
+                held << where;
+        }
+        ~LockProbe() {
+            for (auto &thread : threads)
+                thread.join();
+        }
+    };
+    struct ProbingProgress : NRProgressDelegate {
+        LockProbe *probe = nullptr;
+        std::weak_ptr<NRHTTPRequest> page;
+        void setDoubleValue(double value) override {
+            if (auto p = page.lock())
+                probe->probe(p, QStringLiteral("progress %1").arg(value));
+        }
+    };
+    struct ProbingCache : NRDownloadCache {
+        LockProbe *probe = nullptr;
+        std::weak_ptr<NRHTTPRequest> page;
+        void storeResponseForRequest(const NRHTTPRequest &request, double maxAge) override {
+            // On the main thread only: the network thread stores a reply
+            // as it arrives, under the lock that is its own.
+            if (auto p = page.lock(); p && p.get() == &request && VNDispatch::isMainThread())
+                probe->probe(p, QStringLiteral("cache"));
+            NRDownloadCache::storeResponseForRequest(request, maxAge);
+        }
+    };
+    LockProbe probe;
+    auto dir = VNTest::makeTempDir();
+    auto page = NRWebPageRequest::requestWithURL(pageWith({QStringLiteral("/bytes?n=3000")}));
+    page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    auto progress = std::make_shared<ProbingProgress>();
+    progress->probe = &probe;
+    progress->page = page;
+    auto cache = std::make_shared<ProbingCache>();
+    EXPECT_FALSE(cache->setStoragePath(dir->path() + QStringLiteral("/cache")));
+    cache->probe = &probe;
+    cache->page = page;
+    page->setDownloadProgressDelegate(progress);
+    page->setDownloadCache(cache);
+    const auto outcome = NetTest::run(page);
+    EXPECT_EQ(outcome->finished, 1) << errorText(page);
+    EXPECT_TRUE(page->responseString().contains(QStringLiteral("data:"))) << "not rewritten";
+    EXPECT_TRUE(probe.held.isEmpty()) << "the lock was held at: " << probe.held.join(QStringLiteral(", ")).toStdString();
+    EXPECT_FALSE(probe.threads.empty()) << "nothing was called at the page's end";
 }
 
 TEST(WebPageResources, ARewrittenPageThatCannotBeWrittenFailsThePage) {
@@ -270,37 +380,54 @@ TEST(WebPageResources, ALinkToAFetchedURLTakesItsCopy) {
     }
 }
 
-// The page's range and conditions stay the page's: a resumed page, or one
-// asked again against its cached copy, still gets its resources whole.
+// The page's range and conditions stay the page's: a resumed page, one
+// asked again against its cached copy, or one sent with a condition of its
+// own, still gets its resources whole, and they are asked without any.
 TEST(WebPageResources, ResourcesAreFetchedWholeForAResumedOrRevalidatedPage) {
     const QString resource = NetTest::fake(QStringLiteral("/range?n=1000")).toString();
+    const QString echo = NetTest::fake(QStringLiteral("/echo?resource")).toString();
+    const QStringList pageOnly{"Range", "If-Range", "If-None-Match", "If-Modified-Since", "If-Match", "If-Unmodified-Since"};
     const struct {
         const char *name;
         bool resumed;              // the page continues a partial download ("Range")
         const char *revalidation;  // the page is asked for against its cached copy by its
                                    // "lm" (If-Modified-Since) or "etag" (If-None-Match); null: not
-    } rows[] = {{"fresh page", false, nullptr},
-                {"resumed page", true, nullptr},
-                {"page revalidated by its date", false, "lm"},
-                {"page revalidated by its entity tag", false, "etag"}};
+        const char *header;        // a condition the caller gives the page itself; null: none
+        const char *value;
+    } rows[] = {{"fresh page", false, nullptr, nullptr, nullptr},
+                {"resumed page", true, nullptr, nullptr, nullptr},
+                {"page revalidated by its date", false, "lm", nullptr, nullptr},
+                {"page revalidated by its entity tag", false, "etag", nullptr, nullptr},
+                {"page sent with If-Match", false, nullptr, "If-Match", "\"p1\""},
+                {"page sent with If-Range", false, nullptr, "If-Range", "\"p1\""},
+                {"page sent with If-Unmodified-Since", false, nullptr, "If-Unmodified-Since",
+                 "Mon, 07 Dec 2026 10:00:00 GMT"}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         auto dir = VNTest::makeTempDir();
         auto cache = std::make_shared<NRDownloadCache>();
-        ASSERT_FALSE(cache->setStoragePath(dir->path() + QStringLiteral("/cache")));
-        QUrl url = pageWith({resource});
+        if (cache->setStoragePath(dir->path() + QStringLiteral("/cache"))) {
+            ADD_FAILURE() << "no cache";
+            continue;
+        }
+        QUrl url = pageWith({resource, echo});
         QUrlQuery query(url);
         query.addQueryItem(QLatin1String(row.revalidation ? row.revalidation : "lm"),
                            QUuid::createUuid().toString(QUuid::WithoutBraces));
         url.setQuery(query);
         if (row.revalidation) {
             auto earlier = NRHTTPRequest::requestWithURL(url, cache);
-            ASSERT_EQ(NetTest::run(earlier)->finished, 1);
+            if (NetTest::run(earlier)->finished != 1) {
+                ADD_FAILURE() << "the page could not be cached";
+                continue;
+            }
         }
         auto page = NRWebPageRequest::requestWithURL(url);
         page->setDownloadCache(cache);
         if (row.revalidation)
             page->setCachePolicy(NRAskServerIfModifiedCachePolicy);
+        if (row.header)
+            page->addRequestHeader(QLatin1String(row.header), QLatin1String(row.value));
         page->setDownloadDestinationPath(dir->path() + QStringLiteral("/index.html"));
         if (row.resumed) {
             const QString part = dir->path() + QStringLiteral("/index.part");
@@ -308,11 +435,20 @@ TEST(WebPageResources, ResourcesAreFetchedWholeForAResumedOrRevalidatedPage) {
             page->setAllowResumeForFileDownloads(true);
             page->setTemporaryFileDownloadPath(part);
         }
-        ASSERT_EQ(NetTest::run(page)->finished, 1) << (page->error() ? page->error()->localizedDescription().toStdString() : "");
+        if (NetTest::run(page)->finished != 1) {
+            ADD_FAILURE() << "the page failed: " << errorText(page);
+            continue;
+        }
         EXPECT_FALSE(page->didUseCachedResponse());
-        const QVariantMap entry = page->resourceList().value(resource);
-        ASSERT_TRUE(entry.contains(QStringLiteral("DataPath"))) << "no copy of the resource";
-        EXPECT_TRUE(VNTest::readFile(entry.value(QStringLiteral("DataPath")).toString()) == NetTest::pattern(1000));
+        const QString whole = page->resourceList().value(resource).value(QStringLiteral("DataPath")).toString();
+        EXPECT_FALSE(whole.isEmpty()) << "no copy of the resource";
+        EXPECT_TRUE(!whole.isEmpty() && VNTest::readFile(whole) == NetTest::pattern(1000));
+        const QString echoed = page->resourceList().value(echo).value(QStringLiteral("DataPath")).toString();
+        EXPECT_FALSE(echoed.isEmpty()) << "no copy of the echo";
+        const QJsonObject seen = QJsonDocument::fromJson(echoed.isEmpty() ? QByteArray() : VNTest::readFile(echoed)).object();
+        for (const QString &name : pageOnly)
+            EXPECT_TRUE(header(seen, name).isNull()) << name.toStdString() << " sent with a resource: "
+                                                     << header(seen, name).toStdString();
     }
 }
 
