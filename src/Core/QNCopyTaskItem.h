@@ -99,9 +99,17 @@ public:
 
     // Whether the copy of document into the folder destination would land on
     // document itself (same drive, same path; on the local disk also through
-    // links).
+    // a linked folder, or on another name of the same file, as a hard link):
+    // nothing is to be written.
     static bool isOntoItself(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &document,
                              const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination);
+    // Whether it would land on document's own name (same path; on the local
+    // disk also reached through a linked folder): removing the source would
+    // remove what is at the destination.
+    static bool arrivesAtItsOwnName(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &document,
+                                    const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination);
+    // Whether the item belongs to a move, whose source goes after the copy.
+    virtual bool removesSource() const { return false; }
     // The listed entry named name; the name's case only counts when no
     // entry matches it exactly.
     static QNDocumentPtr namesakeIn(const QNDocumentList &listing, const QString &name);

@@ -3,6 +3,7 @@
 #include "Core/QNAliasCheck.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNErrorWrapper.h"
+#include "Core/QNLocalNamesake.h"
 #include "Core/QNTask.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNLog.h"
@@ -43,9 +44,23 @@ QString unlistedText(const QNDocumentPtr &document, const QNDocumentPtr &folder,
 
 }  // namespace
 
+bool QNCopyTaskItem::arrivesAtItsOwnName(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &document,
+                                         const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination) {
+    if (!fromDrive || !toDrive || !document || !destination || document->path().isNull() ||
+        destination->path().isNull())
+        return false;
+    const QString source = QNUtils::withoutTrailingSlashes(document->path());
+    const QString target = pathIn(destination, nameOf(document));
+    if (fromDrive->isMyFiles() && toDrive->isMyFiles())
+        return source == target || QNLocalNamesake::of(source, target) == QNLocalNamesake::Kind::OwnEntry;
+    return fromDrive->driveConfigId() == toDrive->driveConfigId() && source == target;
+}
+
 bool QNCopyTaskItem::failsOntoItselfByAnotherPath(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
                                                   const QNTaskItemCompletedBlock &completed) {
-    if (!isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument))
+    // Another name of the same file (a hard link) is the file in place, not
+    // the file itself reached by another path.
+    if (!arrivesAtItsOwnName(m_fromDriveConfig, document, m_toDriveConfig, toDocument))
         return false;
     const QString there = pathIn(toDocument, nameOf(document));
     const bool bothLocal = m_fromDriveConfig->isMyFiles() && m_toDriveConfig->isMyFiles();
