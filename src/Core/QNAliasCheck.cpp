@@ -81,19 +81,18 @@ QNAliasCheck::QNAliasCheck(QNDriveConfigPtr sourceDrive, QNDocumentPtr source, Q
       m_namesakeDrive(std::move(namesakeDrive)),
       m_namesake(std::move(namesake)) {}
 
-void QNAliasCheck::start(AddOperation add, MakeError makeError, Finished finished, Hold hold) {
+void QNAliasCheck::start(AddOperation add, Finished finished, Hold hold) {
     m_add = std::move(add);
-    m_makeError = std::move(makeError);
     m_finished = std::move(finished);
     if (!m_source || !m_namesake || !m_sourceDrive || !m_namesakeDrive || m_source->path().isEmpty() ||
         m_namesake->path().isEmpty()) {
-        finish(false, nullptr, false);  // nothing addressed by path: no link can join them
+        finish(Answer::Apart);  // nothing addressed by path: no link can join them
         return;
     }
     if (m_sourceDrive->isMyFiles() && m_namesakeDrive->isMyFiles()) {
-        finish(sameLocalItem(QNUtils::withoutTrailingSlashes(m_source->path()),
-                             QNUtils::withoutTrailingSlashes(m_namesake->path())),
-               nullptr, false);
+        const bool same = sameLocalItem(QNUtils::withoutTrailingSlashes(m_source->path()),
+                                        QNUtils::withoutTrailingSlashes(m_namesake->path()));
+        finish(same ? Answer::Same : Answer::Apart);
         return;
     }
     const bool folders = m_source->isDirectory();
@@ -101,7 +100,7 @@ void QNAliasCheck::start(AddOperation add, MakeError makeError, Finished finishe
     m_lookIn = folders ? m_source : folderOf(m_source);
     if (m_sourceDrive->driveConfigId() == m_namesakeDrive->driveConfigId() &&
         QNUtils::withoutTrailingSlashes(m_markerFolder->path()) == QNUtils::withoutTrailingSlashes(m_lookIn->path())) {
-        finish(true, nullptr, false);
+        finish(Answer::Same);
         return;
     }
     if (hold)
@@ -116,7 +115,7 @@ void QNAliasCheck::start(AddOperation add, MakeError makeError, Finished finishe
     auto self = shared_from_this();
     run(std::make_shared<QNCreateFolderOperation>(
         m_namesakeDrive, m_markerName, m_markerFolder,
-        [self, markerPath](QNDocumentPtr created, VNErrorPtr error, bool cancelled) {
+        [self](QNDocumentPtr created, VNErrorPtr error, bool cancelled) {
             {
                 std::lock_guard lock(self->m_mutex);
                 self->m_markerMayExist = true;
@@ -129,14 +128,7 @@ void QNAliasCheck::start(AddOperation add, MakeError makeError, Finished finishe
                 return;
             }
             if (error) {
-                {
-                    std::lock_guard lock(self->m_mutex);
-                    self->m_markerMayExist = false;
-                }
-                self->finish(false,
-                             self->m_makeError(QStringLiteral("The check folder \u201c%1\u201d could not be made: %2")
-                                                   .arg(markerPath, errorText(error))),
-                             false);
+                self->lookForMarker(errorText(error));
                 return;
             }
             self->listSource();
@@ -184,6 +176,27 @@ QNDocumentPtr QNAliasCheck::marker() {
     return m_marker;
 }
 
+void QNAliasCheck::markerIsGone() {
+    std::lock_guard lock(m_mutex);
+    m_markerMayExist = false;
+}
+
+QString QNAliasCheck::markerFolderPath() const {
+    const QString path = QNUtils::withoutTrailingSlashes(m_markerFolder->path());
+    return path.isEmpty() ? QStringLiteral("/") : path;
+}
+
+QString QNAliasCheck::leftText(const QString &removeError) const {
+    return QStringLiteral("The check folder \u201c%1\u201d could not be removed from \u201c%2\u201d (%3).")
+        .arg(m_markerName, markerFolderPath(), removeError.trimmed());
+}
+
+QString QNAliasCheck::mayBeLeftText(const QString &removeError, const QString &lookError) const {
+    return QStringLiteral("The check folder \u201c%1\u201d may be left in \u201c%2\u201d: it could not be removed "
+                          "(%3), nor looked for there (%4).")
+        .arg(m_markerName, markerFolderPath(), removeError, lookError);
+}
+
 void QNAliasCheck::endCancelled() {
     if (m_ended.exchange(true))
         return;
@@ -204,27 +217,90 @@ void QNAliasCheck::endCancelled() {
         // of it, or the two keep each other.
         m_step = nullptr;
     }
+    Outcome outcome;
+    outcome.cancelled = true;
     if (!marker) {
         if (finished)
-            finished(false, nullptr, true);
+            finished(outcome);
         return;
     }
     // Outside the task's queues, which run nothing more; after the cancelled
     // step's request has come back, so that a creation still under way
-    // cannot outlast the removal.
-    auto drive = m_namesakeDrive;
-    VNOperationQueue::global().addOperation([drive, marker, watch, finished, hold] {
+    // cannot outlast the removal. A removal that fails looks whether the
+    // folder is there at all (a creation cancelled in time made none).
+    auto self = shared_from_this();
+    auto end = [finished, hold, outcome](const QString &leftOver) mutable {
+        outcome.leftOver = leftOver;
+        if (!leftOver.isEmpty())
+            VNLog::log(QStringLiteral("QNAliasCheck after a cancel: %1").arg(leftOver));
+        if (finished)
+            finished(outcome);
+    };
+    VNOperationQueue::global().addOperation([self, marker, watch, end] {
         if (watch)
             watch->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
         VNOperationQueue::global().addOperation(std::make_shared<QNRemoveOperation>(
-            drive, marker, [marker, finished, hold](QNDocumentPtr, VNErrorPtr error, bool) {
-                if (error)
-                    VNLog::log(QStringLiteral("QNAliasCheck could not remove %1 after a cancel: %2")
-                                   .arg(marker->path(), errorText(error)));
-                if (finished)
-                    finished(false, nullptr, true);
+            self->m_namesakeDrive, marker, [self, end](QNDocumentPtr, VNErrorPtr removeError, bool) mutable {
+                if (!removeError) {
+                    end(QString());
+                    return;
+                }
+                const QString removeText = errorText(removeError);
+                VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
+                    self->m_namesakeDrive, self->m_markerFolder, QString(),
+                    [self, removeText, end](QNDocumentList documents, QString, VNErrorPtr error, bool) mutable {
+                        if (error)
+                            end(self->mayBeLeftText(removeText, errorText(error)));
+                        else
+                            end(self->holdsMarker(documents) ? self->leftText(removeText) : QString());
+                    }));
             }));
     });
+}
+
+void QNAliasCheck::lookForMarker(const QString &createError) {
+    const QString why =
+        QStringLiteral("The check folder \u201c%1\u201d could not be made: %2").arg(marker()->path(), createError);
+    auto self = shared_from_this();
+    run(std::make_shared<QNListDocumentsOperation>(
+        m_namesakeDrive, m_markerFolder, QString(),
+        [self, why](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+            self->answered();
+            if (cancelled) {
+                self->endCancelled();
+                return;
+            }
+            if (error) {
+                self->removeUnseenMarker(why, errorText(error));
+                return;
+            }
+            if (self->holdsMarker(documents)) {
+                // Made after all, its answer lost: the check goes on.
+                VNLog::log(QStringLiteral("QNAliasCheck: %1, but it is there").arg(why));
+                self->listSource();
+                return;
+            }
+            self->markerIsGone();
+            self->finish(Answer::NotMade, why);
+        }));
+}
+
+void QNAliasCheck::removeUnseenMarker(const QString &why, const QString &lookError) {
+    auto self = shared_from_this();
+    run(std::make_shared<QNRemoveOperation>(
+        m_namesakeDrive, marker(), [self, why, lookError](QNDocumentPtr, VNErrorPtr removeError, bool cancelled) {
+            self->answered();
+            if (cancelled) {
+                self->endCancelled();
+                return;
+            }
+            if (removeError) {
+                self->finish(Answer::NotMade, why, self->mayBeLeftText(errorText(removeError), lookError));
+                return;
+            }
+            self->markerIsGone();
+            self->finish(Answer::NotMade, why);
+        }));
 }
 
 void QNAliasCheck::listSource() {
@@ -238,14 +314,13 @@ void QNAliasCheck::listSource() {
                 return;
             }
             if (error) {
-                self->removeMarker(false,
-                                   self->m_makeError(QStringLiteral("\u201c%1\u201d could not be listed: %2")
-                                                         .arg(QNUtils::withoutTrailingSlashes(self->m_lookIn->path()),
-                                                              errorText(error))));
+                self->removeMarker(Answer::Unknown,
+                                   QStringLiteral("\u201c%1\u201d could not be listed: %2")
+                                       .arg(QNUtils::withoutTrailingSlashes(self->m_lookIn->path()), errorText(error)));
                 return;
             }
             if (self->holdsMarker(documents))
-                self->removeMarker(true, nullptr);
+                self->removeMarker(Answer::Same, QString());
             else
                 self->confirmMarker();
         }));
@@ -271,45 +346,59 @@ void QNAliasCheck::confirmMarker() {
                 return;
             }
             if (error || !self->holdsMarker(documents)) {
-                self->removeMarker(
-                    false,
-                    self->m_makeError(QStringLiteral("The check folder \u201c%1\u201d does not show in the listing of "
-                                                     "\u201c%2\u201d%3.")
-                                          .arg(self->marker()->path(),
-                                               QNUtils::withoutTrailingSlashes(self->m_markerFolder->path()),
-                                               error ? QStringLiteral(": ") + errorText(error) : QString())));
+                self->removeMarker(Answer::Unknown,
+                                   QStringLiteral("The check folder \u201c%1\u201d does not show in the listing of "
+                                                  "\u201c%2\u201d%3.")
+                                       .arg(self->marker()->path(), self->markerFolderPath(),
+                                            error ? QStringLiteral(": ") + errorText(error) : QString()));
                 return;
             }
-            self->removeMarker(false, nullptr);
+            self->removeMarker(Answer::Apart, QString());
         }));
 }
 
-void QNAliasCheck::removeMarker(bool same, const VNErrorPtr &error) {
+void QNAliasCheck::removeMarker(Answer answer, const QString &why) {
     auto self = shared_from_this();
-    const auto marker = this->marker();
     run(std::make_shared<QNRemoveOperation>(
-        m_namesakeDrive, marker, [self, marker, same, error](QNDocumentPtr, VNErrorPtr removeError, bool cancelled) {
+        m_namesakeDrive, marker(), [self, answer, why](QNDocumentPtr, VNErrorPtr removeError, bool cancelled) {
             self->answered();
             if (cancelled) {
                 self->endCancelled();  // it may still be there
                 return;
             }
-            {
-                std::lock_guard lock(self->m_mutex);
-                self->m_markerMayExist = removeError != nullptr;
-            }
-            if (removeError && !error) {
-                self->finish(same,
-                             self->m_makeError(QStringLiteral("The check folder \u201c%1\u201d could not be removed: %2")
-                                                   .arg(marker->path(), errorText(removeError))),
-                             false);
+            if (!removeError) {
+                self->markerIsGone();
+                self->finish(answer, why);
                 return;
             }
-            self->finish(same, error, false);
+            // Refused, or gone with its answer lost: its folder tells.
+            const QString removeText = errorText(removeError);
+            self->run(std::make_shared<QNListDocumentsOperation>(
+                self->m_namesakeDrive, self->m_markerFolder, QString(),
+                [self, answer, why, removeText](QNDocumentList documents, QString, VNErrorPtr error,
+                                                bool cancelled) {
+                    self->answered();
+                    if (cancelled) {
+                        self->endCancelled();
+                        return;
+                    }
+                    if (error) {
+                        self->finish(answer, why, self->mayBeLeftText(removeText, errorText(error)));
+                    } else if (self->holdsMarker(documents)) {
+                        self->finish(answer, why, self->leftText(removeText));
+                    } else {
+                        self->markerIsGone();
+                        self->finish(answer, why);
+                    }
+                }));
         }));
 }
 
-void QNAliasCheck::finish(bool same, const VNErrorPtr &error, bool cancelled) {
+void QNAliasCheck::finish(Answer answer, const QString &why, const QString &leftOver) {
+    Outcome outcome;
+    outcome.answer = answer;
+    outcome.why = why;
+    outcome.leftOver = leftOver;
     if (m_ended.exchange(true))
         return;
     auto finished = std::move(m_finished);
@@ -321,6 +410,8 @@ void QNAliasCheck::finish(bool same, const VNErrorPtr &error, bool cancelled) {
         std::lock_guard lock(m_mutex);
         m_step = nullptr;
     }
+    if (!outcome.leftOver.isEmpty())
+        VNLog::log(QStringLiteral("QNAliasCheck: %1").arg(outcome.leftOver));
     if (finished)
-        finished(same, error, cancelled);
+        finished(outcome);
 }

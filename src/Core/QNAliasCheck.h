@@ -25,13 +25,27 @@ class VNOperation;
 // unless the two are one. Not seen there, it must show in its own folder's
 // listing for the two to be told apart. One request at a time, through the
 // caller's queue.
+//
+// Wherever the check folder may have been left (its creation answered with
+// an error, its removal failed, the task was cancelled), it is looked for
+// and removed; one that stays is named, with its folder, in the outcome.
 class QNAliasCheck : public std::enable_shared_from_this<QNAliasCheck> {
 public:
+    enum class Answer {
+        Apart,    // two items
+        Same,     // the source itself
+        Unknown,  // the check folder was made, but the listings could not tell
+        NotMade,  // the check folder could not be made: nothing was told
+    };
+    struct Outcome {
+        Answer answer = Answer::Unknown;
+        QString why;       // why it could not be told ("" when it was)
+        QString leftOver;  // names a check folder left behind and its folder ("" when none)
+        bool cancelled = false;
+    };
     // Puts an operation on the queue (through the task, so a cancel stops it).
     using AddOperation = std::function<void(const std::shared_ptr<VNOperation> &)>;
-    using MakeError = std::function<VNErrorPtr(const QString &message)>;
-    // (same, error, cancelled): error when it could not be told.
-    using Finished = std::function<void(bool same, VNErrorPtr error, bool cancelled)>;
+    using Finished = std::function<void(const Outcome &outcome)>;
     // Keeps the task from ending until the check folder is gone.
     using Hold = std::function<std::shared_ptr<void>()>;
 
@@ -45,7 +59,7 @@ public:
                  QNDocumentPtr namesake);
 
     // The local disk answers at once, on the caller's thread.
-    void start(AddOperation add, MakeError makeError, Finished finished, Hold hold = nullptr);
+    void start(AddOperation add, Finished finished, Hold hold = nullptr);
 
     // The task was cancelled: a step it cancelled before it started never
     // answers, so the check folder is removed from here, outside the task.
@@ -61,12 +75,23 @@ private:
     void answered();
     // Ends a cancelled check, removing the check folder outside the task.
     void endCancelled();
+    // The check folder's creation answered with an error: it may have been
+    // made all the same (a reply lost on its way back).
+    void lookForMarker(const QString &createError);
+    // It could not be looked for: it goes if it is there.
+    void removeUnseenMarker(const QString &why, const QString &lookError);
     void listSource();
     void confirmMarker();
     bool holdsMarker(const QNDocumentList &documents) const;
-    void removeMarker(bool same, const VNErrorPtr &error);
+    // Removes the check folder, and ends with the answer; a failed removal
+    // looks whether it is there before naming it.
+    void removeMarker(Answer answer, const QString &why);
+    void markerIsGone();
     QNDocumentPtr marker();
-    void finish(bool same, const VNErrorPtr &error, bool cancelled);
+    QString markerFolderPath() const;
+    QString leftText(const QString &removeError) const;
+    QString mayBeLeftText(const QString &removeError, const QString &lookError) const;
+    void finish(Answer answer, const QString &why = {}, const QString &leftOver = {});
 
     QNDriveConfigPtr m_sourceDrive;
     QNDocumentPtr m_source;
@@ -76,7 +101,6 @@ private:
     QNDocumentPtr m_markerFolder;  // where the check folder is made
     QNDocumentPtr m_lookIn;        // where it is looked for
     AddOperation m_add;
-    MakeError m_makeError;
     Finished m_finished;
     std::shared_ptr<void> m_hold;
 
@@ -85,6 +109,6 @@ private:
     std::shared_ptr<VNOperation> m_step;  // the step on the queue
     bool m_stepAnswered = false;
     bool m_taskCancelled = false;
-    bool m_markerMayExist = false;  // its creation ran
+    bool m_markerMayExist = false;  // its creation ran, and it is not known gone
     std::atomic<bool> m_ended{false};
 };

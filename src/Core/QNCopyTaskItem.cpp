@@ -5,6 +5,7 @@
 #include "Core/QNCreateFolderOperation.h"
 #include "Core/QNDownloadOperation.h"
 #include "Core/QNListDocumentsOperation.h"
+#include "Core/QNLocalNamesake.h"
 #include "Core/QNMyDocumentsHandler.h"
 #include "Core/QNTask.h"
 #include "Core/QNThrottleOperation.h"
@@ -273,8 +274,19 @@ bool QNCopyTaskItem::isOntoItself(const QNDriveConfigPtr &fromDrive, const QNDoc
         return false;  // a drive that addresses items by id only: nothing to compare
     const QString source = normalizedFolderPath(document->path());
     const QString target = normalizedFolderPath(destination->path()) + QLatin1Char('/') + lastPathComponent(source);
-    if (fromDrive->isMyFiles() && toDrive->isMyFiles() && sameLocalFile(source, target))
-        return true;
+    if (fromDrive->isMyFiles() && toDrive->isMyFiles()) {
+        // A link leading through the source's own name is not the file in
+        // place: it is replaced with a copy.
+        switch (QNLocalNamesake::of(source, target)) {
+        case QNLocalNamesake::Kind::OwnEntry:
+        case QNLocalNamesake::Kind::OtherName:
+            return true;
+        case QNLocalNamesake::Kind::LinkThroughSource:
+            return false;
+        case QNLocalNamesake::Kind::Apart:
+            break;
+        }
+    }
     return fromDrive->driveConfigId() == toDrive->driveConfigId() && source == target;
 }
 
@@ -312,7 +324,8 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
     if (failsOntoItselfByAnotherPath(document, toDocument, completed))
         return;
     if (isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument)) {
-        // Already where it should go: nothing to do, and nothing went wrong.
+        // Already where it should go (on the local disk, maybe under another
+        // name of the same file): nothing to write, and nothing went wrong.
         if (claimPostCopy())
             postCopy(completed, nullptr, document, fromQueue, false);
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Core/QNAliasCheck.h"
 #include "Core/QNDestinationListings.h"
 #include "Core/QNDriveConfig.h"
 #include "Core/QNTaskItem.h"
@@ -19,9 +20,10 @@
 //      same primary item, so the whole tree of folders exists before the
 //      first transfer. A folder of that name already at the destination is
 //      written into: what the copied folder holds replaces what has its
-//      name there, and everything else there stays. Never when it is the
-//      copied folder itself reached by another path (a server's link): the
-//      item then fails naming it, as a file replacing itself does;
+//      name there, and everything else there stays. Never when it, or a
+//      folder below it merged the same way, is the copied folder itself
+//      reached by another path (a server's link): the item then fails
+//      naming it, as a file replacing itself does;
 //   3. a file: download into the task's temporary folder (from queue),
 //      upload into the destination folder (to queue), delete the temporary
 //      copy. A file already on the local disk is uploaded from where it is.
@@ -40,7 +42,6 @@
 // item left out, with its flag) or through failCopy() (a failure), which
 // the kinds override to put back or remove what they changed.
 // Move and save-back items are copy items with a different first or last step.
-class QNAliasCheck;
 
 class QNCopyTaskItem : public QNTaskItem {
 public:
@@ -103,9 +104,17 @@ public:
 
     // Whether the copy of document into the folder destination would land on
     // document itself (same drive, same path; on the local disk also through
-    // links).
+    // a linked folder, or on another name of the same file, as a hard link):
+    // nothing is to be written.
     static bool isOntoItself(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &document,
                              const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination);
+    // Whether it would land on document's own name (same path; on the local
+    // disk also reached through a linked folder): removing the source would
+    // remove what is at the destination.
+    static bool arrivesAtItsOwnName(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &document,
+                                    const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination);
+    // Whether the item belongs to a move, whose source goes after the copy.
+    virtual bool removesSource() const { return false; }
     // The listed entry named name; the name's case only counts when no
     // entry matches it exactly.
     static QNDocumentPtr namesakeIn(const QNDocumentList &listing, const QString &name);
@@ -148,12 +157,22 @@ protected:
                                const QNTaskItemPtr &primary);
     // Runs next unless namesake, the item of the document's name at the
     // destination, is the document itself: then, or when that cannot be
-    // told, the item fails naming it. Only a dropped item (dropped true) on
-    // storage its destination may share is looked at, once; what lies
-    // below it is then known apart too.
+    // told, the item fails naming it. The dropped item (dropped true) and
+    // every folder merged into its namesake are looked at (once each) where
+    // the two drives may share their storage: a folder told apart may hold
+    // one that is not. Where the check cannot be made at all (the server
+    // makes no check folder), a copy goes on, as every file of it goes up
+    // under a temporary name; a move, or a copy to a server that writes
+    // uploads straight onto their names, fails naming why.
     void unlessItself(const QNDocumentPtr &document, const QNDocumentPtr &namesake, bool dropped,
                       VNOperationQueue *metadataQueue, const QNTaskItemCompletedBlock &completed,
                       std::function<void()> next);
+    // What the check of unlessItself() answered: next, or the item fails.
+    void aliasCheckEnded(const QNAliasCheck::Outcome &outcome, const QNDocumentPtr &document, const QString &there,
+                         const QNTaskItemCompletedBlock &completed, const std::function<void()> &next);
+    // Why the item does not go on where the check could not be made, or ""
+    // when it may.
+    QString unmadeCheckRefusal(const QNDocumentPtr &document, const QString &there) const;
     // Whether the destination listing holds a folder of the document's name,
     // which a file does not replace: fails the item naming it.
     bool folderInTheWay(const QNDocumentList &listing, const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
@@ -262,7 +281,7 @@ private:
     std::atomic<bool> m_skipped{false};
     std::atomic<bool> m_nameClaimed{false};
     std::atomic<bool> m_destinationChecked{false};
-    std::atomic<bool> m_knownApart{false};
+    std::atomic<bool> m_namesakeChecked{false};  // the namesake check let it go on
     std::shared_ptr<QNAliasCheck> m_aliasCheck;  // while it runs; guarded by m_blockMutex
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
     std::weak_ptr<QNTaskItem> m_primary;  // guarded by m_blockMutex

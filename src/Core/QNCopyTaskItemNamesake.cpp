@@ -3,6 +3,7 @@
 #include "Core/QNAliasCheck.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNErrorWrapper.h"
+#include "Core/QNLocalNamesake.h"
 #include "Core/QNTask.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNLog.h"
@@ -32,6 +33,25 @@ QString itselfText(const QNDocumentPtr &document, const QString &there) {
              folder ? QStringLiteral("folder") : QStringLiteral("file"));
 }
 
+// Why an item was not copied when it could not be told whether its
+// namesake is the item itself; and adds to it.
+QString untoldText(const QNDocumentPtr &document, const QString &there, const QString &addition) {
+    const bool folder = document->isDirectory();
+    return QStringLiteral("%1\u201c%2\u201d was not copied: it could not be told whether \u201c%3\u201d is that %4 "
+                          "itself, reached by another path%5; nothing was written or removed.")
+        .arg(folder ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document), there,
+             folder ? QStringLiteral("folder") : QStringLiteral("file"), addition);
+}
+
+// A reason as a sentence of its own: a one-line text gets its full stop.
+QString sentence(const QString &text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed.contains(QLatin1Char('\n')) || trimmed.endsWith(QLatin1Char('.')) ||
+        trimmed.endsWith(QLatin1Char('!')) || trimmed.endsWith(QLatin1Char('?')))
+        return trimmed;
+    return trimmed + QLatin1Char('.');
+}
+
 QString unlistedText(const QNDocumentPtr &document, const QNDocumentPtr &folder, const VNErrorPtr &error) {
     const QString path = QNUtils::withoutTrailingSlashes(folder->path());
     return QStringLiteral("%1“%2” was not copied: “%3” could not be listed (%4); nothing was "
@@ -43,9 +63,23 @@ QString unlistedText(const QNDocumentPtr &document, const QNDocumentPtr &folder,
 
 }  // namespace
 
+bool QNCopyTaskItem::arrivesAtItsOwnName(const QNDriveConfigPtr &fromDrive, const QNDocumentPtr &document,
+                                         const QNDriveConfigPtr &toDrive, const QNDocumentPtr &destination) {
+    if (!fromDrive || !toDrive || !document || !destination || document->path().isNull() ||
+        destination->path().isNull())
+        return false;
+    const QString source = QNUtils::withoutTrailingSlashes(document->path());
+    const QString target = pathIn(destination, nameOf(document));
+    if (fromDrive->isMyFiles() && toDrive->isMyFiles())
+        return source == target || QNLocalNamesake::of(source, target) == QNLocalNamesake::Kind::OwnEntry;
+    return fromDrive->driveConfigId() == toDrive->driveConfigId() && source == target;
+}
+
 bool QNCopyTaskItem::failsOntoItselfByAnotherPath(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
                                                   const QNTaskItemCompletedBlock &completed) {
-    if (!isOntoItself(m_fromDriveConfig, document, m_toDriveConfig, toDocument))
+    // Another name of the same file (a hard link) is the file in place, not
+    // the file itself reached by another path.
+    if (!arrivesAtItsOwnName(m_fromDriveConfig, document, m_toDriveConfig, toDocument))
         return false;
     const QString there = pathIn(toDocument, nameOf(document));
     const bool bothLocal = m_fromDriveConfig->isMyFiles() && m_toDriveConfig->isMyFiles();
@@ -144,7 +178,10 @@ bool QNCopyTaskItem::checkDestinationFirst(const QNDocumentPtr &document, const 
 void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumentPtr &namesake, bool dropped,
                                   VNOperationQueue *metadataQueue, const QNTaskItemCompletedBlock &completed,
                                   std::function<void()> next) {
-    if (!dropped || m_knownApart.load() || !QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig)) {
+    // The dropped item, and every folder merged into its namesake: a folder
+    // that is apart may still hold, below it, one that is not.
+    if (!(dropped || document->isDirectory()) || m_namesakeChecked.load() ||
+        !QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig)) {
         next();
         return;
     }
@@ -159,29 +196,8 @@ void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumen
     check->start([self, metadataQueue](const std::shared_ptr<VNOperation> &operation) {
                      self->addOperation(metadataQueue, operation);
                  },
-                 [self](const QString &message) { return self->makeError(message); },
-                 [self, document, there, completed, next](bool same, VNErrorPtr error, bool cancelled) {
-                     {
-                         std::lock_guard lock(self->m_blockMutex);
-                         self->m_aliasCheck = nullptr;
-                     }
-                     if (cancelled) {
-                         self->endCancelled(completed, nullptr);
-                         return;
-                     }
-                     if (same || error) {
-                         const QString message =
-                             same ? itselfText(document, there)
-                                  : QStringLiteral("%1 It could not be told whether \u201c%2\u201d is \u201c%3\u201d "
-                                                   "itself, so nothing was copied.")
-                                        .arg(QNErrorWrapper(error).localizedDescription(), there, nameOf(document));
-                         const VNErrorPtr failure = self->makeError(message);
-                         self->logFailure(QStringLiteral("copyDocument error2"), failure);
-                         self->failCopy(completed, failure);
-                         return;
-                     }
-                     self->m_knownApart.store(true);
-                     next();
+                 [self, document, there, completed, next](const QNAliasCheck::Outcome &outcome) {
+                     self->aliasCheckEnded(outcome, document, there, completed, next);
                  },
                  [self]() -> std::shared_ptr<void> {
                      auto task = self->task();
@@ -189,6 +205,69 @@ void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumen
                  });
     if (self->task() && self->task()->canceled())
         check->taskWasCancelled();  // cancelled as it started
+}
+
+void QNCopyTaskItem::aliasCheckEnded(const QNAliasCheck::Outcome &outcome, const QNDocumentPtr &document,
+                                     const QString &there, const QNTaskItemCompletedBlock &completed,
+                                     const std::function<void()> &next) {
+    {
+        std::lock_guard lock(m_blockMutex);
+        m_aliasCheck = nullptr;
+    }
+    using Answer = QNAliasCheck::Answer;
+    QString message;
+    if (outcome.cancelled) {
+        // A check folder the cancel left behind is named: the user must
+        // know to remove it.
+        if (outcome.leftOver.isEmpty()) {
+            endCancelled(completed, nullptr);
+            return;
+        }
+        message = outcome.leftOver;
+    } else if (outcome.answer == Answer::Same) {
+        message = itselfText(document, there);
+    } else if (outcome.answer == Answer::Unknown) {
+        message = untoldText(document, there, QString()) + QLatin1Char(' ') + sentence(outcome.why);
+    } else if (outcome.answer == Answer::NotMade) {
+        message = unmadeCheckRefusal(document, there);
+        if (!message.isEmpty())
+            message += QLatin1Char(' ') + sentence(outcome.why);
+        if (message.isEmpty() && outcome.leftOver.isEmpty()) {
+            // A copy is safe whatever the namesake is: every file goes up
+            // under a temporary name and takes its own only when whole.
+            VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1; copying into \u201c%2\u201d all the same")
+                           .arg(outcome.why, there));
+            m_namesakeChecked.store(true);
+            next();
+            return;
+        }
+        if (message.isEmpty())
+            message = sentence(outcome.why);
+    } else if (outcome.leftOver.isEmpty()) {
+        m_namesakeChecked.store(true);
+        next();
+        return;
+    }
+    if (!outcome.cancelled && !outcome.leftOver.isEmpty())
+        message = message.isEmpty() ? outcome.leftOver : message + QLatin1Char(' ') + outcome.leftOver;
+    const VNErrorPtr failure = makeError(message);
+    logFailure(QStringLiteral("copyDocument error2"), failure);
+    failCopy(completed, failure);
+}
+
+QString QNCopyTaskItem::unmadeCheckRefusal(const QNDocumentPtr &document, const QString &there) const {
+    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
+    if ((top ? top.get() : this)->removesSource())
+        return untoldText(document, there, QStringLiteral(", and the move would then remove the only copy"));
+    // Only the FTP and SFTP drives upload under a temporary name; a WebDAV
+    // upload writes straight onto the name.
+    if (!m_toDriveConfig->isFTP() && !m_toDriveConfig->isSFTP())
+        return untoldText(document, there,
+                          QStringLiteral(", and an upload to this server writes straight onto the name, so one cut "
+                                         "short would cut that %1 short")
+                              .arg(document->isDirectory() ? QStringLiteral("folder's files")
+                                                           : QStringLiteral("file")));
+    return {};
 }
 
 void QNCopyTaskItem::taskWasCancelled() {

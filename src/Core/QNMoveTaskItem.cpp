@@ -36,9 +36,15 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
     if (failsOntoItselfByAnotherPath(document, toDocument, completed))
         return;
     if (isOntoItself(fromDriveConfig(), document, toDriveConfig(), toDocument)) {
-        // Already in place: no move, and above all no removal of the source.
-        if (claimPostCopy())
-            postCopyFinished(completed, nullptr, document, false);
+        if (arrivesAtItsOwnName(fromDriveConfig(), document, toDriveConfig(), toDocument)) {
+            // Already in place: no move, and above all no removal of the source.
+            if (claimPostCopy())
+                postCopyFinished(completed, nullptr, document, false);
+        } else if (claimPostCopy()) {
+            // Already there under another name of the same file (a hard
+            // link): nothing to write, and the source's own name goes.
+            postCopy(completed, nullptr, document, fromQueue, false);
+        }
         return;
     }
     const bool driveMoves = document && toDocument && sameDrive() && fromDriveConfig()->supportsLocalMove(document) &&
@@ -94,7 +100,7 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
         if (auto owner = task())
             queue = owner->fromQueue();
     auto source = fromDocument();
-    if (isOntoItself(fromDriveConfig(), source, toDriveConfig(), toDocument())) {
+    if (arrivesAtItsOwnName(fromDriveConfig(), source, toDriveConfig(), toDocument())) {
         // The copy landed on the source itself: it is the only copy.
         postCopyFinished(completed, nullptr, document, false);
         return;

@@ -22,6 +22,7 @@ public:
     void copyDocument(QNDocumentPtr document, QNDocumentPtr toDocument, VNOperationQueue *fromQueue,
                       VNOperationQueue *toQueue, VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
                       QNTaskItemUpdateBlock update, const QNTaskPtr &task, const QNTaskItemPtr &primary) override;
+    bool removesSource() const override { return true; }
     // Removes the source after a whole copy.
     void postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,
                   VNOperationQueue *queue, bool cancelled) override;

@@ -5,7 +5,9 @@ State: host, port, url (sftp:// URL of the served folder, ending in "/"),
 user, password, root (the served folder on disk), client_key (private key
 file for OpenSSH's sftp client), host_key_public (the server's public host
 key line, "ssh-ed25519 AAAA..."), sjis_folder, cp1251_folder, work_folder
-(as the vsftpd peer), pids.
+(as the vsftpd peer), pids; nofolders_port and nofolders_url: a second port
+of the same server whose SFTP refuses to make folders (mkdir) and allows
+everything else.
 """
 import os
 import subprocess
@@ -15,6 +17,7 @@ import peerlib
 
 CONFIG = """\
 Port {port}
+Port {nofolders_port}
 ListenAddress 127.0.0.1
 HostKey {host_key}
 PidFile {workdir}/sshd.pid
@@ -32,6 +35,8 @@ MaxSessions 100
 LogLevel VERBOSE
 Subsystem sftp internal-sftp
 ForceCommand internal-sftp -d {root}
+Match LocalPort {nofolders_port}
+    ForceCommand internal-sftp -d {root} -P mkdir
 """
 
 
@@ -70,21 +75,28 @@ def start(workdir, extra_host_key_types=()):
     # sshd's privilege separation folder.
     os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
     port = peerlib.free_port()
+    nofolders_port = peerlib.free_port()
+    while nofolders_port == port:
+        nofolders_port = peerlib.free_port()
     config = os.path.join(workdir, "sshd_config")
     with open(config, "w") as f:
-        f.write(CONFIG.format(port=port, host_key="\nHostKey ".join(host_keys), workdir=workdir, user=ftp_common.TEST_USER, root=root))
+        f.write(CONFIG.format(port=port, nofolders_port=nofolders_port, host_key="\nHostKey ".join(host_keys),
+                              workdir=workdir, user=ftp_common.TEST_USER, root=root))
     os.chmod(config, 0o600)
     # The server writes listing times in its own time zone: UTC, as FTP
     # servers list, whatever zone the tests run in.
     env = dict(os.environ, TZ="UTC")
     pid = peerlib.spawn(["/usr/sbin/sshd", "-D", "-e", "-f", config], workdir, "sshd.log", env=env)
     peerlib.wait_for_port(port)
+    peerlib.wait_for_port(nofolders_port)
 
     return dict(extra_public, **{
         "pids": [pid],
         "host": "127.0.0.1",
         "port": port,
         "url": "sftp://127.0.0.1:%d%s/" % (port, root),
+        "nofolders_port": nofolders_port,
+        "nofolders_url": "sftp://127.0.0.1:%d%s/" % (nofolders_port, root),
         "user": ftp_common.TEST_USER,
         "password": ftp_common.TEST_PASSWORD,
         "root": root,

@@ -5,7 +5,10 @@ the same tree as the test account.
 State: host, port (plain), ftps_port, url, ftps_url, user, password, root
 (the served folder on disk), ca_file (the test CA, PEM), sjis_folder and
 cp1251_folder (folders whose names are in one legacy encoding), work_folder
-(a scratch folder tests may change; make a sub-folder of your own), pids.
+(a scratch folder tests may change; make a sub-folder of your own), pids;
+nofolders_port and nofolders_url: a third server on the same tree, plain,
+that refuses to make folders (MKD) and allows everything else, as an
+account that may write files but not make folders.
 
 vsftpd keeps its default of leaving dot files out of a plain LIST, as most
 installations do: the client must ask for them.
@@ -92,8 +95,14 @@ def start(workdir):
     secure = _config(workdir, "ftps", ftps_port, root,
                      TLS_CONFIG.format(cert=tls["cert"], key=tls["key"]))
     pids.append(peerlib.spawn(["/usr/sbin/vsftpd", secure], workdir, "ftps.out"))
+    nofolders_port = peerlib.free_port()
+    while nofolders_port in (port, ftps_port):
+        nofolders_port = peerlib.free_port()
+    nofolders = _config(workdir, "nofolders", nofolders_port, root, "cmds_denied=MKD,XMKD\n")
+    pids.append(peerlib.spawn(["/usr/sbin/vsftpd", nofolders], workdir, "nofolders.out"))
     peerlib.wait_for_port(port)
     peerlib.wait_for_port(ftps_port)
+    peerlib.wait_for_port(nofolders_port)
 
     return {
         "pids": pids,
@@ -102,6 +111,8 @@ def start(workdir):
         "ftps_port": ftps_port,
         "url": "ftp://127.0.0.1:%d/" % port,
         "ftps_url": "ftp://127.0.0.1:%d/" % ftps_port,
+        "nofolders_port": nofolders_port,
+        "nofolders_url": "ftp://127.0.0.1:%d/" % nofolders_port,
         "user": ftp_common.TEST_USER,
         "password": ftp_common.TEST_PASSWORD,
         "root": root,

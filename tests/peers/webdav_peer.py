@@ -6,6 +6,9 @@ Apache serves two shares from the peer's folder on three ports of 127.0.0.1:
     /       -> root/     Basic authentication
     /dav    -> davroot/  Digest authentication
 
+and refuses MKCOL below /nofolders/ of the root share (files may be written
+there, folders not made).
+
 on plain http, on https with a certificate of a test CA (validated through
 "ca_file"), and on https with a self-signed certificate (accepted only with
 validation off). One user name and password work for both shares.
@@ -120,6 +123,9 @@ def write_config(workdir, ports, certs, basic, digest, root, davroot, account):
                           "options": "FollowSymLinks"})
     lines.append(share % {"dir": davroot, "type": "Digest", "realm": DIGEST_REALM, "file": digest,
                           "extra": 'AuthDigestDomain "/dav/"', "options": "None"})
+    # Below /nofolders the account may write files but not make folders.
+    lines.append('<Directory "%s/nofolders">\n  <If "%%{REQUEST_METHOD} == \'MKCOL\'">\n'
+                 '    Require all denied\n  </If>\n</Directory>' % root)
     vhost = """
 Listen 127.0.0.1:%(port)d
 <VirtualHost 127.0.0.1:%(port)d>
@@ -143,7 +149,7 @@ def start_apache(workdir):
     account = server_account()
     root = os.path.join(workdir, "root")
     davroot = os.path.join(workdir, "davroot")
-    for d in (root, davroot, os.path.join(workdir, "locks")):
+    for d in (root, davroot, os.path.join(workdir, "locks"), os.path.join(root, "nofolders")):
         os.makedirs(d, exist_ok=True)
         os.chmod(d, 0o777)
         if account:
@@ -217,6 +223,9 @@ def start(workdir):
         "digest_realm": DIGEST_REALM,
         # The shares on disk: root_dir behind "/", dav_dir behind "/dav".
         "root_dir": apache["root"],
+        # A folder of the root share (on disk below root_dir) where MKCOL is
+        # refused and every other method allowed.
+        "nofolders_path": "/nofolders",
         "dav_dir": apache["davroot"],
         # The account Apache's workers run as ("" when not started as root).
         "server_account": apache["account"],

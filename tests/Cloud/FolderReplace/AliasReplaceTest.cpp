@@ -4,6 +4,7 @@
 // only what lies below it). Replacing it would write every file onto
 // itself, and a move would then remove the only copy. The item fails naming
 // it; on the server's disk nothing is written, removed or left behind.
+#include "ServerScratch.h"
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
 #include "Core/QNCloudInterfaceFactory.h"
@@ -11,26 +12,20 @@
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
-#include "Core/QNMyDocumentsHandler.h"
-#include "Core/QNUtils.h"
 #include "support/TaskRun.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QUuid>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
 namespace {
 
-enum class Server { Local, FTP, SFTP, Apache, Nginx, Lighttpd };
-const char *const kServerNames[] = {"Local", "FTP", "SFTP", "Apache", "Nginx", "Lighttpd"};
+using ServerScratch::Server;
 
 struct Row {
     Server server;
@@ -38,7 +33,7 @@ struct Row {
 };
 
 std::string rowName(const ::testing::TestParamInfo<Row> &info) {
-    return std::string(kServerNames[int(info.param.server)]) + (info.param.move ? "Move" : "Copy");
+    return std::string(ServerScratch::nameOf(info.param.server)) + (info.param.move ? "Move" : "Copy");
 }
 
 // Every entry below root with, for a file, its content and modification
@@ -59,15 +54,6 @@ QStringList snapshot(const QString &root) {
     return out;
 }
 
-void giveTo(const QString &root, const QString &owner) {
-    struct stat info {};
-    if (owner.isEmpty() || ::stat(QFile::encodeName(owner).constData(), &info) != 0)
-        return;
-    QDirIterator all(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (all.hasNext())
-        (void)::lchown(QFile::encodeName(all.next()).constData(), info.st_uid, info.st_gid);
-}
-
 class AliasReplace : public ::testing::TestWithParam<Row> {
 protected:
     void SetUp() override {
@@ -76,35 +62,12 @@ protected:
         QNFTPHandler::registerHandler();
         temp = VNTest::makeTempDir();
         QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
-        const QString name = QStringLiteral("alias-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
-        switch (GetParam().server) {
-        case Server::Local:
-            drive = QNMyDocumentsHandler::makeLocalDriveConfig();
-            onDisk = temp->path() + QLatin1Char('/') + name;
-            drivePath = onDisk;
-            break;
-        case Server::FTP:
-        case Server::SFTP: {
-            const auto kind = GetParam().server == Server::FTP ? FTPPeer::Kind::FTP : FTPPeer::Kind::SFTP;
-            ASSERT_FALSE(FTPPeer::root(kind).isEmpty()) << "the test peer did not start";
-            drive = FTPPeer::drive(kind);
-            drivePath = QNUtils::withoutTrailingSlashes(FTPPeer::makeScratchFolder(kind));
-            onDisk = FTPPeer::root(kind) + drivePath;
-            owner = FTPPeer::root(kind);
-            break;
-        }
-        default: {
-            const char *family = GetParam().server == Server::Apache  ? "apache"
-                                 : GetParam().server == Server::Nginx ? "nginx"
-                                                                      : "lighttpd";
-            const QJsonObject server = WebDAVPeer::server(family);
-            ASSERT_FALSE(server.isEmpty()) << "the webdav peer runs no " << family;
-            drive = WebDAVPeer::drive(server.value("url").toString());
-            drivePath = QLatin1Char('/') + name;
-            onDisk = server.value("dir").toString() + drivePath;
-            break;
-        }
-        }
+        const ServerScratch::Scratch scratch = ServerScratch::make(GetParam().server, *temp);
+        ASSERT_TRUE(scratch.failure.empty()) << scratch.failure;
+        drive = scratch.drive;
+        drivePath = scratch.drivePath;
+        onDisk = scratch.onDisk;
+        owner = scratch.owner;
         // /home/u holds the folder and a file; /srv is a link to /home.
         ASSERT_TRUE(VNTest::writeFile(onDisk + "/home/u/proj/a.txt", "a"));
         ASSERT_TRUE(VNTest::writeFile(onDisk + "/home/u/proj/sub/b.txt", "b"));
@@ -114,7 +77,7 @@ protected:
         const utimbuf past{946684800, 946684800};
         for (const char *file : {"/home/u/proj/a.txt", "/home/u/proj/sub/b.txt", "/home/u/note.txt"})
             ASSERT_EQ(::utime(QFile::encodeName(onDisk + file).constData(), &past), 0);
-        giveTo(onDisk, owner);
+        ServerScratch::giveTo(onDisk, owner);
         before = snapshot(onDisk);
     }
 

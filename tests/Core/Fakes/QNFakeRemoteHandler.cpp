@@ -23,6 +23,7 @@ struct Registry {
     int cancels = 0;
     bool addressesFoldersById = false;
     std::set<QString> foldingRoots;  // "" for every drive
+    QString hiddenNamePrefix;
 };
 
 Registry &registry() {
@@ -170,6 +171,12 @@ void QNFakeRemoteHandler::resetBehaviours() {
     r.cancels = 0;
     r.addressesFoldersById = false;
     r.foldingRoots.clear();
+    r.hiddenNamePrefix.clear();
+}
+
+void QNFakeRemoteHandler::setHiddenNamePrefix(const QString &prefix) {
+    std::lock_guard lock(registry().mutex);
+    registry().hiddenNamePrefix = prefix;
 }
 
 void QNFakeRemoteHandler::setFoldsCase(bool on, const QString &rootFolder) {
@@ -245,6 +252,7 @@ void QNFakeRemoteHandler::schedule(Op op, std::function<void(VNErrorPtr)> work, 
             return;
         case Mode::Answer:
         case Mode::Fail:
+        case Mode::FailAfterWork:
             break;
     }
     auto run = [self, b, work, cancelledAnswer] {
@@ -307,11 +315,17 @@ void QNFakeRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyw
                 completed({}, searchKeyword, error, false);
                 return;
             }
+            QString hidden;
+            {
+                std::lock_guard lock(registry().mutex);
+                hidden = registry().hiddenNamePrefix;
+            }
             QNDocumentList docs;
             QDir dir(local);
             for (const QString &name :
                  dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
-                docs.append(documentFor(joinDrivePath(drivePath, name), QFileInfo(local + QLatin1Char('/') + name)));
+                if (hidden.isEmpty() || !name.startsWith(hidden))
+                    docs.append(documentFor(joinDrivePath(drivePath, name), QFileInfo(local + QLatin1Char('/') + name)));
             completed(docs, searchKeyword, nullptr, false);
         },
         [searchKeyword, completed] { completed({}, searchKeyword, nullptr, true); });
@@ -319,11 +333,15 @@ void QNFakeRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyw
 
 void QNFakeRemoteHandler::answerDocument(Op op, QNDocumentCallback completed,
                                          std::function<QNDocumentPtr(VNErrorPtr &)> work) {
+    auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
+    const bool replyLost = behaviourFor(op, root()).mode == Mode::FailAfterWork;
     schedule(
         op,
-        [completed, work](VNErrorPtr failure) {
+        [self, completed, work, replyLost](VNErrorPtr failure) {
             VNErrorPtr error = failure;
             QNDocumentPtr doc = error ? nullptr : work(error);
+            if (replyLost && !error)
+                error = self->makeError(QStringLiteral("The connection was lost before the server answered."));
             completed(error ? nullptr : doc, error, false);
         },
         [completed] { completed(nullptr, nullptr, true); });

@@ -23,6 +23,7 @@ public:
         NeverAnswer,        // never answer, not even when cancelled
         AnswerAfterCancel,  // hold the answer until cancel(), then answer with the full result
         CancelledOnCancel,  // hold the answer until cancel(), then answer as cancelled (a late drive)
+        FailAfterWork,      // do the work, then answer with an error (a reply lost on its way back); document calls
     };
     struct Behaviour {
         Mode mode = Mode::Answer;
@@ -57,6 +58,10 @@ public:
     // resetBehaviours(). For every fake drive, or the one backed by
     // rootFolder.
     static void setFoldsCase(bool on, const QString &rootFolder = {});
+    // Listings leave out every entry whose name starts with prefix ("" for
+    // none), as a server that hides some names does. Cleared by
+    // resetBehaviours().
+    static void setHiddenNamePrefix(const QString &prefix);
     // Calls received per operation, and calls that did not come on the main thread.
     static int callCount(Op op);
     static int offMainThreadCalls();

@@ -1,0 +1,81 @@
+#include "Core/QNLocalNamesake.h"
+
+#include <QFile>
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString withoutTrailingSlashes(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+QString parentOf(const QString &path) {
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+// A folder entry: the folder (by device and inode, whatever path reaches
+// it) and the name in it.
+struct Entry {
+    dev_t device = 0;
+    ino_t inode = 0;
+    QString name;
+    bool known = false;
+
+    bool operator==(const Entry &other) const {
+        return known && other.known && device == other.device && inode == other.inode && name == other.name;
+    }
+};
+
+Entry entryOf(const QString &path) {
+    Entry entry;
+    struct stat folder {};
+    if (::stat(QFile::encodeName(parentOf(path)).constData(), &folder) != 0)
+        return entry;
+    entry.device = folder.st_dev;
+    entry.inode = folder.st_ino;
+    entry.name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    entry.known = true;
+    return entry;
+}
+
+// Where the link at path leads, as a path; null when it is no link.
+QString linkTarget(const QString &path) {
+    char buffer[PATH_MAX];
+    const ssize_t size = ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer);
+    if (size <= 0 || size >= ssize_t(sizeof buffer))
+        return {};
+    const QString target = QFile::decodeName(QByteArray(buffer, int(size)));
+    return target.startsWith(QLatin1Char('/')) ? target : parentOf(path) + QLatin1Char('/') + target;
+}
+
+}  // namespace
+
+QNLocalNamesake::Kind QNLocalNamesake::of(const QString &sourcePath, const QString &targetPath) {
+    const QString source = withoutTrailingSlashes(sourcePath);
+    const QString target = withoutTrailingSlashes(targetPath);
+    // The target is looked at first: it usually does not exist, and then
+    // one call settles it.
+    struct stat there {}, here {};
+    if (::stat(QFile::encodeName(target).constData(), &there) != 0 ||
+        ::stat(QFile::encodeName(source).constData(), &here) != 0)
+        return Kind::Apart;
+    if (there.st_dev != here.st_dev || there.st_ino != here.st_ino)
+        return Kind::Apart;
+    if (S_ISDIR(here.st_mode) || source == target)
+        return Kind::OwnEntry;
+    // The target's chain of links, step by step: whether one of them is the
+    // source's own name. The stat above settled that the chain ends.
+    const Entry own = entryOf(source);
+    QString at = target;
+    for (int step = 0; step < 64 && !at.isNull(); ++step) {
+        if (entryOf(at) == own)
+            return step == 0 ? Kind::OwnEntry : Kind::LinkThroughSource;
+        at = linkTarget(at);
+    }
+    return Kind::OtherName;
+}

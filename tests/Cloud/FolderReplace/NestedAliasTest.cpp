@@ -1,0 +1,125 @@
+// A folder merged into its namesake holds, below it, a folder that is the
+// copied one's own sub-folder reached by another path: dst/proj is a real
+// folder, dst/proj/sub a link the server keeps to src/proj/sub. Merging sub
+// into itself would write its files onto themselves, and a move would then
+// remove them, the only copies. Servers differ in what they show of the
+// link: vsftpd and sshd list it as a link, Apache leaves it out of its
+// listing and will not make the folder, nginx and lighttpd show a plain
+// folder. On every one the item fails and nothing is lost or cut short,
+// judged on the server's disk.
+#include "ServerScratch.h"
+#include "../FTP/FTPPeerSupport.h"
+#include "../WebDAV/WebDAVPeer.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNCopyTask.h"
+#include "Core/QNCopyTaskItem.h"
+#include "Core/QNMoveTask.h"
+#include "Core/QNMoveTaskItem.h"
+#include "support/TaskRun.h"
+#include "support/TestSupport.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+using ServerScratch::Server;
+
+struct Row {
+    Server server;
+    bool move;
+};
+
+std::string rowName(const ::testing::TestParamInfo<Row> &info) {
+    return std::string(ServerScratch::nameOf(info.param.server)) + (info.param.move ? "Move" : "Copy");
+}
+
+// Every entry below root, links as links (never followed).
+QStringList entriesBelow(const QString &root) {
+    QStringList out;
+    QDirIterator all(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                     QDirIterator::Subdirectories);
+    while (all.hasNext()) {
+        const QString path = all.next();
+        const QFileInfo info(path);
+        const QString entry = path.mid(root.size() + 1);
+        if (info.isSymLink())
+            out << entry + QStringLiteral(" -> ") + QString::fromLocal8Bit(QFile::encodeName(info.symLinkTarget()));
+        else
+            out << entry;
+    }
+    out.sort();
+    return out;
+}
+
+class NestedAlias : public ::testing::TestWithParam<Row> {
+protected:
+    void SetUp() override {
+        WebDAVPeer::setUpOnce();
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNFTPHandler::registerHandler();
+        temp = VNTest::makeTempDir();
+        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+        scratch = ServerScratch::make(GetParam().server, *temp);
+        ASSERT_TRUE(scratch.failure.empty()) << scratch.failure;
+        const QString at = scratch.onDisk;
+        ASSERT_TRUE(VNTest::writeFile(at + "/src/proj/a.txt", "a"));
+        ASSERT_TRUE(VNTest::writeFile(at + "/src/proj/sub/b.txt", "b"));
+        ASSERT_TRUE(VNTest::writeFile(at + "/dst/proj/c.txt", "c"));
+        ASSERT_EQ(::symlink("../../src/proj/sub", QFile::encodeName(at + "/dst/proj/sub").constData()), 0);
+        ServerScratch::giveTo(at, scratch.owner);
+    }
+
+    void TearDown() override {
+        if (GetParam().server != Server::Local && !scratch.onDisk.isEmpty())
+            QDir(scratch.onDisk).removeRecursively();
+    }
+
+    std::unique_ptr<QTemporaryDir> temp;
+    ServerScratch::Scratch scratch;
+};
+
+TEST_P(NestedAlias, ASubFolderThatIsTheCopiedOnesOwnIsNeitherMergedIntoItselfNorRemoved) {
+    const bool move = GetParam().move;
+    auto proj = QNDocument::withPath(scratch.drivePath + QStringLiteral("/src/proj"), true);
+    auto into = QNDocument::withPath(scratch.drivePath + QStringLiteral("/dst"), true);
+    QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
+    QNTaskItemPtr item =
+        move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(scratch.drive, scratch.drive, proj, into))
+             : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(scratch.drive, scratch.drive, proj, into));
+    const auto run = VNTest::runItem(task, item);
+    EXPECT_TRUE(run.completed);
+    EXPECT_EQ(run.reports, 1);
+
+    const QString at = scratch.onDisk;
+    // Nothing lost or cut short: the sub-folder's file, and the source's
+    // own file (a copy that was not whole removes nothing of it).
+    EXPECT_EQ(VNTest::readFile(at + "/src/proj/sub/b.txt"), QByteArray("b"));
+    EXPECT_EQ(VNTest::readFile(at + "/src/proj/a.txt"), QByteArray("a"));
+    EXPECT_EQ(VNTest::readFile(at + "/dst/proj/c.txt"), QByteArray("c"));
+    EXPECT_TRUE(QFileInfo(at + "/dst/proj/sub").isSymLink());
+    // No check folder or part of an upload stays anywhere.
+    const QStringList entries = entriesBelow(at);
+    for (const QString &entry : entries)
+        EXPECT_TRUE(!entry.contains(QLatin1String("varnello-check-")) && !entry.contains(QLatin1String(".part")))
+            << entry.toStdString();
+    // The item fails naming the sub-folder; how depends on what the server
+    // shows of the link.
+    ASSERT_TRUE(run.error) << "reported as done: " << entries.join(' ').toStdString();
+    const QString text = run.error->localizedDescription();
+    EXPECT_TRUE(text.contains(QLatin1String("sub"))) << text.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, NestedAlias,
+                         ::testing::Values(Row{Server::Local, false}, Row{Server::Local, true},
+                                           Row{Server::FTP, false}, Row{Server::FTP, true},
+                                           Row{Server::SFTP, false}, Row{Server::SFTP, true},
+                                           Row{Server::Apache, false}, Row{Server::Apache, true},
+                                           Row{Server::Nginx, false}, Row{Server::Nginx, true},
+                                           Row{Server::Lighttpd, false}, Row{Server::Lighttpd, true}),
+                         rowName);
+
+}  // namespace
