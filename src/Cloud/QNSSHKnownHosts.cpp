@@ -138,10 +138,12 @@ bool QNSSHKnownHosts::read(QByteArray *contents, QString *problem) const {
             *problem = QString::fromLocal8Bit(std::strerror(error));
             return false;
         }
-        // A link that leads nowhere is not a file never written: its keys
-        // are where it leads, on a volume not mounted, say.
-        if (isLink()) {
-            *problem = QStringLiteral("it is a link to %1, which is not there").arg(QFileInfo(m_file).symLinkTarget());
+        // A link that leads nowhere, the file or a folder above it, is not
+        // a file never written: its keys are where it leads, on a volume not
+        // mounted, say.
+        const QString nowhere = linkToNothingOnPath();
+        if (!nowhere.isNull()) {
+            *problem = nowhere;
             return false;
         }
         // Not there (nor its folder): nothing remembered yet.
@@ -182,6 +184,23 @@ bool QNSSHKnownHosts::read(QByteArray *contents, QString *problem) const {
 bool QNSSHKnownHosts::isLink() const {
     struct stat info {};
     return ::lstat(QFile::encodeName(m_file).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+QString QNSSHKnownHosts::linkToNothingOnPath() const {
+    for (QString path = QFileInfo(m_file).absoluteFilePath(); !path.isEmpty() && path != QStringLiteral("/");
+         path = QFileInfo(path).path()) {
+        struct stat info {};
+        const QByteArray encoded = QFile::encodeName(path);
+        if (::lstat(encoded.constData(), &info) != 0 || !S_ISLNK(info.st_mode))
+            continue;
+        if (::stat(encoded.constData(), &info) == 0)
+            return QString();  // it leads somewhere: what is below it is simply not there yet
+        const QString target = QFileInfo(path).symLinkTarget();
+        if (path == QFileInfo(m_file).absoluteFilePath())
+            return QStringLiteral("it is a link to %1, which is not there").arg(target);
+        return QStringLiteral("its folder %1 is a link to %2, which is not there").arg(path, target);
+    }
+    return QString();
 }
 
 bool QNSSHKnownHosts::append(const QByteArray &contents, const QByteArray &line, QString *problem) const {

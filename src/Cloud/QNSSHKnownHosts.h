@@ -73,6 +73,9 @@ private:
     // why, when it could not.
     bool append(const QByteArray &contents, const QByteArray &line, QString *problem) const;
     bool isLink() const;
+    // The first link on the file's path (the file itself or a folder above
+    // it) that leads nowhere, described; null when there is none.
+    QString linkToNothingOnPath() const;
     static bool matchesName(const QString &names, const QString &name);
     static bool matchesPattern(const QString &pattern, const QString &name);
     static bool matchesHashed(const QString &hashed, const QString &name);

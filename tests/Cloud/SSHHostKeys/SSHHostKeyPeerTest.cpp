@@ -58,7 +58,10 @@ TEST_F(SSHHostKeys, AKnownHostsFileThatCannotBeReadRefusesTheServerNamingTheFile
     // Another server's key: this one is met for the first time.
     const QByteArray otherServer = "[127.0.0.1]:1 " + strangerEd25519 + '\n';
     const QByteArray ownLine = nameOf(peer) + ' ' + peer.value(QStringLiteral("host_key_public")).toString().toLatin1() + '\n';
-    enum class Kind_ { Missing, Readable, Folder, IOError, LinkToNothing, LinkToUnreadable, LinkToGoodFile, LinkToUnwritable };
+    enum class Kind_ {
+        Missing, Readable, Folder, IOError, LinkToNothing, LinkToUnreadable, LinkToGoodFile, LinkToUnwritable,
+        FolderLinkToNothing, FolderLinkToGoodFolder
+    };
     enum class Outcome { Passes, Changed, Unreadable, Unwritable };
     struct Row {
         const char *name;
@@ -79,14 +82,22 @@ TEST_F(SSHHostKeys, AKnownHostsFileThatCannotBeReadRefusesTheServerNamingTheFile
         {"a link to a good file", Kind_::LinkToGoodFile, Outcome::Passes},
         // /proc takes no new file, from root either.
         {"a link to a file whose folder refuses writing", Kind_::LinkToUnwritable, Outcome::Unwritable},
+        // The file's folder a link rather than the file: not there when it
+        // leads nowhere, and written where it leads when it leads somewhere.
+        {"its folder a link to a missing target", Kind_::FolderLinkToNothing, Outcome::Unreadable},
+        {"its folder a link to a good folder", Kind_::FolderLinkToGoodFolder, Outcome::Passes},
     };
     const QString store = temp->path() + QStringLiteral("/store");
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        QDir(QFileInfo(knownHosts).absolutePath()).removeRecursively();
+        const QString folder = QFileInfo(knownHosts).absolutePath();
+        if (QFileInfo(folder).isSymLink())
+            QFile::remove(folder);  // the link, not what it leads to
+        QDir(folder).removeRecursively();
         QDir(store).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(QFileInfo(knownHosts).absolutePath()));
         QString target;  // where a link leads
+        QString folderTarget;  // where the file's folder leads, when it is a link
         switch (row.kind) {
         case Kind_::Missing:
             break;
@@ -113,9 +124,20 @@ TEST_F(SSHHostKeys, AKnownHostsFileThatCannotBeReadRefusesTheServerNamingTheFile
         case Kind_::LinkToUnwritable:
             target = QStringLiteral("/proc/version");
             break;
+        case Kind_::FolderLinkToNothing:
+            folderTarget = temp->path() + QStringLiteral("/unmounted volume/ssh");
+            break;
+        case Kind_::FolderLinkToGoodFolder:
+            folderTarget = store;
+            ASSERT_TRUE(QDir().mkpath(store));
+            break;
         }
         if (!target.isNull())
             ASSERT_TRUE(QFile::link(target, knownHosts));
+        if (!folderTarget.isNull()) {
+            ASSERT_TRUE(QDir().rmdir(folder));
+            ASSERT_TRUE(QFile::link(folderTarget, folder));
+        }
         const QByteArray targetBefore = target.isNull() ? QByteArray() : VNTest::readFile(target);
 
         const Answer a = login(drive(Kind::SFTP));
@@ -124,8 +146,15 @@ TEST_F(SSHHostKeys, AKnownHostsFileThatCannotBeReadRefusesTheServerNamingTheFile
             EXPECT_TRUE(QFileInfo(knownHosts).isSymLink()) << "the link was replaced";
             EXPECT_EQ(VNTest::readFile(target), row.outcome == Outcome::Passes ? targetBefore + ownLine : targetBefore);
         }
+        if (!folderTarget.isNull()) {
+            EXPECT_TRUE(QFileInfo(folder).isSymLink()) << "the folder's link was replaced";
+            EXPECT_EQ(VNTest::readFile(folderTarget + u'/' + QFileInfo(knownHosts).fileName()),
+                      row.outcome == Outcome::Passes ? ownLine : QByteArray());
+        }
         if (row.kind == Kind_::LinkToNothing)
             EXPECT_FALSE(QFileInfo::exists(QFileInfo(target).absolutePath()));
+        if (row.kind == Kind_::FolderLinkToNothing)
+            EXPECT_FALSE(QFileInfo::exists(folderTarget));
         switch (row.outcome) {
         case Outcome::Passes:
             continue;
