@@ -413,5 +413,10 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
     const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
     if (answer.unsuccessful(outcome))
         return;
-    completed(document, nullptr, false);
+    // The document under its new name, as a document of its own: the one
+    // given belongs to the caller (an opened copy's record, a pane's row).
+    auto renamed = document->copy();
+    renamed->setPath(newPath);
+    renamed->setDisplayName(newName);
+    completed(renamed, nullptr, false);
 }
