@@ -22,6 +22,7 @@ struct Registry {
     int offMain = 0;
     int cancels = 0;
     bool addressesFoldersById = false;
+    bool renameAnswersWithTheDocument = false;
     std::set<QString> foldingRoots;  // "" for every drive
 };
 
@@ -169,7 +170,13 @@ void QNFakeRemoteHandler::resetBehaviours() {
     r.offMain = 0;
     r.cancels = 0;
     r.addressesFoldersById = false;
+    r.renameAnswersWithTheDocument = false;
     r.foldingRoots.clear();
+}
+
+void QNFakeRemoteHandler::setRenameAnswersWithTheDocument(bool on) {
+    std::lock_guard lock(registry().mutex);
+    registry().renameAnswersWithTheDocument = on;
 }
 
 void QNFakeRemoteHandler::setFoldsCase(bool on, const QString &rootFolder) {
@@ -239,6 +246,7 @@ void QNFakeRemoteHandler::schedule(Op op, std::function<void(VNErrorPtr)> work, 
             return;
         case Mode::AnswerAfterCancel:
             m_heldAnswer = [work] { work(nullptr); };
+            m_heldDelayMs = b.delayMs;
             return;
         case Mode::CancelledOnCancel:
             m_heldAnswer = cancelledAnswer;
@@ -269,7 +277,10 @@ void QNFakeRemoteHandler::cancel() {
     }
     if (auto held = std::move(m_heldAnswer)) {
         m_heldAnswer = nullptr;
-        VNDispatch::mainAsync(held);
+        if (m_heldDelayMs > 0)
+            VNDispatch::mainAfter(m_heldDelayMs, held);
+        else
+            VNDispatch::mainAsync(held);
     }
 }
 
@@ -399,8 +410,13 @@ void QNFakeRemoteHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QND
     const QString drivePath = document ? document->path() : QString();
     const QString parent = drivePath.left(drivePath.lastIndexOf(QLatin1Char('/')));
     const QString newName = name ? lastComponent(name->path()) : QString();
-    relocate(Op::Rename, drivePath, joinDrivePath(parent.isEmpty() ? QStringLiteral("/") : parent, newName), name,
-             completed);
+    bool answersWithTheDocument;
+    {
+        std::lock_guard lock(registry().mutex);
+        answersWithTheDocument = registry().renameAnswersWithTheDocument;
+    }
+    relocate(Op::Rename, drivePath, joinDrivePath(parent.isEmpty() ? QStringLiteral("/") : parent, newName),
+             answersWithTheDocument ? document : name, completed);
 }
 
 void QNFakeRemoteHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
