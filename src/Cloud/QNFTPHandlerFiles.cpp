@@ -410,8 +410,18 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
     }
     if (!url.ok())
         return answer.failed(ftpError(url.error));
-    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    // Once sent, the commands run to the server's answer: a rename cut off
+    // on its way may still happen on the server, and then only this answer
+    // tells whoever must put things right (a cancelled save-back) where the
+    // document is. A cancel that came first is honoured above.
+    const Outcome outcome =
+        performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands, false);
     if (answer.unsuccessful(outcome))
         return;
-    completed(document, nullptr, false);
+    // The document under its new name, as a document of its own: the one
+    // given belongs to the caller (an opened copy's record, a pane's row).
+    auto renamed = document->copy();
+    renamed->setPath(newPath);
+    renamed->setDisplayName(newName);
+    completed(renamed, nullptr, false);
 }

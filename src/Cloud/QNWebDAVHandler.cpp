@@ -622,7 +622,9 @@ void QNWebDAVHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
         return statusError(request);
     };
     call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
-    call.succeeded = [completed, name](NRHTTPRequest &) { completed(name, nullptr, false); };
+    // The document under its new name, as a document of its own: the one
+    // given as the new name belongs to the caller.
+    call.succeeded = [completed, name](NRHTTPRequest &) { completed(name->copy(), nullptr, false); };
     perform(std::move(call));
 }
 

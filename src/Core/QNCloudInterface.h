@@ -69,7 +69,9 @@ public:
     virtual void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed);
     virtual void remove(QNDocumentPtr document, QNDocumentCallback completed);
     // name: a document whose path is the new path in the same folder (and
-    // whose displayName is the new name).
+    // whose displayName is the new name). The answer is a document of its
+    // own under the new name (or none): the two given belong to the caller,
+    // and neither is changed nor handed back.
     virtual void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed);
     // Copy / move inside the drive; name is the destination folder.
     virtual void localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed);

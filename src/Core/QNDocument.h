@@ -36,6 +36,10 @@ public:
     static QNDocumentPtr create() { return std::make_shared<QNDocument>(); }
     // A document with only path and displayName (the last path component) set.
     static QNDocumentPtr withPath(const QString &path, bool isDirectory = false);
+    // A new document holding every field of this one (the service objects
+    // and the opened-from documents are shared, not copied): what a caller
+    // may change without touching a document someone else holds.
+    QNDocumentPtr copy() const;
 
     // The equality rule: a document is equal to itself; otherwise both must
     // carry the same driveConfigId, then this document's identity decides:

@@ -524,6 +524,12 @@ void QNMyDocumentsHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QN
             completed(nullptr, makeError(message), false);
         return;
     }
+    // The document under the name it now has, as a document of its own:
+    // the ones given belong to the caller (and the new name's may name
+    // another folder).
+    auto renamed = document->copy();
+    renamed->setPath(target);
+    renamed->setDisplayName(newName);
     if (completed)
-        completed(name, nullptr, false);
+        completed(renamed, nullptr, false);
 }

@@ -1,11 +1,13 @@
 #include "Core/QNUpdateFileTaskItem.h"
 
 #include "Core/QNErrorWrapper.h"
+#include "Core/QNHandlerOperation.h"
 #include "Core/QNListDocumentsOperation.h"
 #include "Core/QNRemoveOperation.h"
 #include "Core/QNRenameOperation.h"
 #include "Core/QNTask.h"
 #include "Core/QNUtils.h"
+#include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 
@@ -88,6 +90,12 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
                                         VNOperationQueue *toQueue, VNOperationQueue *metadataQueue,
                                         QNTaskItemCompletedBlock completed, QNTaskItemUpdateBlock update,
                                         const QNTaskPtr &task, const QNTaskItemPtr &primary) {
+    if (renamedDocument()) {
+        // Asked again by a later step of the copy: the backup is made once.
+        QNCopyTaskItem::copyDocument(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
+                                     primary);
+        return;
+    }
     // The edited copy must be readable before the drive is touched.
     const QString localPath = document ? document->path() : QString();
     QFile local(localPath);
@@ -126,31 +134,36 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
     auto rename = std::make_shared<QNRenameOperation>(
         toDriveConfig(), original, backup,
         [=](QNDocumentPtr result, VNErrorPtr error, bool cancelled) {
-            if (!result && !error && !cancelled)
-                result = backup;
-            if (result) {
-                result->setPath(joinPath(folderOf(original->path()), lastPathComponent(backup->path())));
-                if (result->id().isNull())
-                    result->setId(original->id());
-                result->setEditURL(original->editURL());
-                result->setGdResourceId(original->gdResourceId());
-                result->setFileObject(original->fileObject());
-                result->setFeedPhotoAlbum(original->feedPhotoAlbum());
-                result->setIsDirectory(original->isDirectory());
+            // The drive document under its backup name, as a document of the
+            // item's own: neither the one the drive answered (some hand back
+            // the document they were given) nor the drive document, which is
+            // the opened copy's record of where it came from, is changed.
+            QNDocumentPtr renamed;
+            if (result || (!error && !cancelled)) {
+                renamed = (result ? result : backup)->copy();
+                renamed->setPath(joinPath(folderOf(original->path()), lastPathComponent(backup->path())));
+                if (renamed->id().isNull())
+                    renamed->setId(original->id());
+                renamed->setEditURL(original->editURL());
+                renamed->setGdResourceId(original->gdResourceId());
+                renamed->setFileObject(original->fileObject());
+                renamed->setFeedPhotoAlbum(original->feedPhotoAlbum());
+                renamed->setIsDirectory(original->isDirectory());
             }
             auto task = weakTask.lock();
             if (cancelled) {
+                std::shared_ptr<QNHandlerCallWatch> watch;
                 {
                     std::lock_guard lock(self->m_mutex);
                     if (task)
                         self->m_lifeCycleHold = task->holdLifeCycle();
+                    watch = self->m_renameWatch;
                 }
-                if (result) {
-                    self->setRenamedDocument(result);
+                if (renamed) {
+                    self->setRenamedDocument(renamed);
                     self->restoreBackup(completed, nullptr, true);
                 } else {
-                    // How far the drive got is unknown: look before undoing.
-                    self->restoreIfRenamed(completed, backup);
+                    self->restoreIfRenamed(completed, backup, watch);
                 }
                 return;
             }
@@ -160,7 +173,7 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
             }
             {
                 std::lock_guard lock(self->m_mutex);
-                self->m_renamedDocument = result;
+                self->m_renamedDocument = renamed;
                 // The drive now holds only the backup: the task must not end
                 // before the document is back under its name.
                 if (task)
@@ -177,6 +190,10 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
             if (task->canceled())
                 self->taskWasCancelled();  // the upload was cancelled as it was queued
         });
+    {
+        std::lock_guard lock(m_mutex);
+        m_renameWatch = rename->handlerCallWatch();
+    }
     // The backup's name is unique by its time: the save-back's renames go
     // their own way, without a listing first.
     rename->setChecksNewName(false);
@@ -259,7 +276,22 @@ void QNUpdateFileTaskItem::setRenamedDocument(const QNDocumentPtr &renamed) {
     m_renamedDocument = renamed;
 }
 
-void QNUpdateFileTaskItem::restoreIfRenamed(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup) {
+void QNUpdateFileTaskItem::restoreIfRenamed(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup,
+                                            const std::shared_ptr<QNHandlerCallWatch> &renameCall) {
+    // The cancel answered for the drive, which may still be renaming: look
+    // only once it has given its own answer (a rename cut off on its way
+    // may still be done by the server), and not for ever.
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    VNDispatch::globalAsync([self, completed, backup, renameCall] {
+        const bool answered =
+            !renameCall ||
+            renameCall->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
+        self->lookForBackup(completed, backup, answered);
+    });
+}
+
+void QNUpdateFileTaskItem::lookForBackup(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup,
+                                         bool renameAnswered) {
     const QString backupName = lastPathComponent(backup->path());
     auto folder = m_originalParentDocument;
     if (!folder) {
@@ -271,25 +303,39 @@ void QNUpdateFileTaskItem::restoreIfRenamed(const QNTaskItemCompletedBlock &comp
     // Outside the task's queues, like the restore itself.
     auto list = std::make_shared<QNListDocumentsOperation>(
         toDriveConfig(), folder, QString(),
-        [self, completed, backup, backupName](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+        [self, completed, backup, backupName, renameAnswered](QNDocumentList documents, QString, VNErrorPtr error,
+                                                              bool cancelled) {
             if (error || cancelled) {
                 // Still unknown: try the restore, which says so if it fails.
-                self->setRenamedDocument(backup);
+                self->setRenamedDocument(backup->copy());
                 self->restoreBackup(completed, nullptr, true);
                 return;
             }
             for (const auto &document : documents) {
                 if (document && (lastPathComponent(document->path()) == backupName ||
                                  (document->path().isEmpty() && document->displayName() == backupName))) {
-                    if (document->path().isEmpty())
-                        document->setPath(backup->path());
-                    self->setRenamedDocument(document);
+                    auto renamed = document->copy();
+                    if (renamed->path().isEmpty())
+                        renamed->setPath(backup->path());
+                    self->setRenamedDocument(renamed);
                     self->restoreBackup(completed, nullptr, true);
                     return;
                 }
             }
-            // The rename never happened: the document kept its name.
-            self->finishUpdate(completed, nullptr, nullptr, true);
+            if (renameAnswered) {
+                // The rename never happened: the document kept its name.
+                self->finishUpdate(completed, nullptr, nullptr, true);
+                return;
+            }
+            // The drive has not said how far it got: it may rename still.
+            const QString name = lastPathComponent(self->m_originalDocument->path());
+            auto reported = self->makeError(
+                QStringLiteral("The save-back was cancelled while the drive was renaming \u201c%1\u201d to \u201c%2\u201d, "
+                               "and the drive has not answered. If it renames it after all, the document is kept on "
+                               "the drive as \u201c%2\u201d.")
+                    .arg(name, backupName));
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(reported)));
+            self->finishUpdate(completed, reported, nullptr, false);
         });
     list->start();
 }

@@ -6,6 +6,8 @@
 #include <functional>
 #include <mutex>
 
+class QNHandlerCallWatch;
+
 // Saves a document that was edited in another application back to the drive
 // it was opened from: the drive document is renamed to a dated backup name
 // ("report-QN-2014-03-05_09-07-02.docx"), the edited local file is uploaded
@@ -13,7 +15,11 @@
 // removed. At every moment one of the two versions is on the drive: a local
 // copy that cannot be read fails before the drive is touched, and when the
 // upload fails or is cancelled the backup gets its name back (the failure is
-// still reported). Runs in a QNUpdateFileTask.
+// still reported, and so is a backup that cannot get its name back). A
+// rename cancelled on its way is looked into once the drive has answered it.
+// The item changes none of the documents it is given: the drive document is
+// the opened copy's record of where it came from, and keeps its path for
+// the next save-back. Runs in a QNUpdateFileTask.
 class QNUpdateFileTaskItem : public QNCopyTaskItem {
 public:
     // driveConfig: the drive; document: the edited local file (absolute
@@ -55,9 +61,12 @@ protected:
 private:
     // Gives the backup the document's name again, then finishes.
     void setRenamedDocument(const QNDocumentPtr &renamed);
-    // After a cancelled rename: puts the name back if the drive renamed the
-    // document after all, else reports the cancel.
-    void restoreIfRenamed(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup);
+    // After a cancelled rename: once the drive has answered the rename
+    // itself (or the wait for it is over), puts the name back if the drive
+    // renamed the document after all, else reports the cancel.
+    void restoreIfRenamed(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup,
+                          const std::shared_ptr<QNHandlerCallWatch> &renameCall);
+    void lookForBackup(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup, bool renameAnswered);
     void restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, bool cancelled);
     void finishUpdate(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, const QNDocumentPtr &document,
                       bool cancelled);
@@ -68,6 +77,7 @@ private:
     QNDocumentPtr m_renamedDocument;
     std::function<QDateTime()> m_clock;
     std::shared_ptr<void> m_lifeCycleHold;  // while the drive holds only the backup
+    std::shared_ptr<QNHandlerCallWatch> m_renameWatch;  // the drive's own answer to the rename
     std::atomic<bool> m_restoreClaimed{false};
     std::shared_ptr<VNOperation> m_backupRemoval;  // until the item ends
     std::atomic<bool> m_backupRemovalAnswered{false};

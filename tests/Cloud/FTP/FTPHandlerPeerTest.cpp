@@ -429,7 +429,7 @@ TEST_P(FTPHandlerPeer, CreateRenameAndRemoveShowOnTheServersDisk)
     const Answer renamed = rename(config, inside + QStringLiteral("it's here.txt"), newName);
     ASSERT_FALSE(renamed.error) << renamed.text().toStdString();
     ASSERT_TRUE(renamed.document);
-    EXPECT_EQ(renamed.document->path(), inside + QStringLiteral("it's here.txt"));
+    EXPECT_EQ(renamed.document->path(), inside + newName);
     EXPECT_FALSE(QFileInfo::exists(disk + folderName + QStringLiteral("/it's here.txt")));
     EXPECT_EQ(VNTest::readFile(disk + folderName + QLatin1Char('/') + newName), QByteArray("content"));
 
@@ -443,6 +443,34 @@ TEST_P(FTPHandlerPeer, CreateRenameAndRemoveShowOnTheServersDisk)
     const Answer removedFolder = remove(config, inside, true);
     ASSERT_FALSE(removedFolder.error) << removedFolder.text().toStdString();
     EXPECT_FALSE(QFileInfo::exists(disk + folderName));
+}
+
+// The answer of a rename is the document under its new name, a document of
+// its own: the two given belong to the caller (a save-back's drive document
+// is an opened copy's record of where it came from) and stay as they were.
+TEST_P(FTPHandlerPeer, RenameAnswersWithADocumentOfItsOwnUnderTheNewName)
+{
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    writeServerFile(kind(), folder + QStringLiteral("edit.txt"), "the old bytes");
+    auto from = QNDocument::withPath(folder + QStringLiteral("edit.txt"));
+    from->setSize(13);
+    auto to = QNDocument::withPath(folder + QStringLiteral("edit-QN-2014-03-05_09-07-02.txt"));
+    to->setDisplayName(QStringLiteral("edit.txt"));  // as a save-back names its backup
+
+    const Answer renamed = rename(config, from, to);
+    ASSERT_FALSE(renamed.error) << renamed.text().toStdString();
+    ASSERT_TRUE(renamed.document);
+    EXPECT_NE(renamed.document, from);
+    EXPECT_NE(renamed.document, to);
+    EXPECT_EQ(renamed.document->path().toStdString(), (folder + QStringLiteral("edit-QN-2014-03-05_09-07-02.txt")).toStdString());
+    EXPECT_EQ(renamed.document->displayName(), QStringLiteral("edit-QN-2014-03-05_09-07-02.txt"));
+    EXPECT_EQ(renamed.document->size(), 13);
+    EXPECT_EQ(from->path().toStdString(), (folder + QStringLiteral("edit.txt")).toStdString());
+    EXPECT_EQ(from->displayName(), QStringLiteral("edit.txt"));
+    EXPECT_EQ(to->path().toStdString(), (folder + QStringLiteral("edit-QN-2014-03-05_09-07-02.txt")).toStdString());
+    EXPECT_EQ(VNTest::readFile(root(kind()) + folder + QStringLiteral("edit-QN-2014-03-05_09-07-02.txt")),
+              QByteArray("the old bytes"));
 }
 
 TEST_P(FTPHandlerPeer, ChangesActOnTheListedFolderWhateverTheDriveUrlsPath)

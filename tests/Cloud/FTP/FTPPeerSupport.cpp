@@ -239,7 +239,6 @@ Answer remove(const QNDriveConfigPtr &config, const QString &path, bool isDirect
 
 Answer rename(const QNDriveConfigPtr &config, const QString &path, const QString &newName)
 {
-    auto waiter = std::make_shared<Waiter>();
     auto from = QNDocument::withPath(path);
     QString parent = path;
     while (parent.endsWith(QLatin1Char('/')))
@@ -247,6 +246,12 @@ Answer rename(const QNDriveConfigPtr &config, const QString &path, const QString
     parent = parent.left(parent.lastIndexOf(QLatin1Char('/')) + 1);
     auto to = QNDocument::withPath(parent + newName);
     to->setDisplayName(newName);
+    return rename(config, from, to);
+}
+
+Answer rename(const QNDriveConfigPtr &config, const QNDocumentPtr &from, const QNDocumentPtr &to)
+{
+    auto waiter = std::make_shared<Waiter>();
     handlerFor(config)->rename(from, to, documentAnswer(waiter));
     return waiter->wait();
 }

@@ -57,6 +57,7 @@ Answer upload(const QNDriveConfigPtr &config, const QString &localPath, const QS
 Answer createFolder(const QNDriveConfigPtr &config, const QString &name, const QString &parent);
 Answer remove(const QNDriveConfigPtr &config, const QString &path, bool isDirectory);
 Answer rename(const QNDriveConfigPtr &config, const QString &path, const QString &newName);
+Answer rename(const QNDriveConfigPtr &config, const QNDocumentPtr &from, const QNDocumentPtr &to);
 
 // Names of the listed documents, in order.
 QStringList namesOf(const QNDocumentList &documents);

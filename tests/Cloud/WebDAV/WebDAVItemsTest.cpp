@@ -75,9 +75,17 @@ TEST_F(WebDAVItems, RenameMovesAndNeverReplaces) {
     VNTest::writeFile(disk + "/taken.txt", "taken");
     auto config = drive(url("http"));
     auto newName = file("/ren/new näme.txt");
-    auto renamed = call([&](auto done) { handlerFor(config)->rename(file("/ren/old name.txt"), newName, done); });
+    auto old = file("/ren/old name.txt");
+    auto renamed = call([&](auto done) { handlerFor(config)->rename(old, newName, done); });
     ASSERT_FALSE(renamed->error) << renamed->errorText().toStdString();
-    EXPECT_EQ(renamed->document, newName);
+    // A document of its own under the new name: the two given belong to the
+    // caller and stay as they were.
+    ASSERT_TRUE(renamed->document);
+    EXPECT_NE(renamed->document, newName);
+    EXPECT_NE(renamed->document, old);
+    EXPECT_EQ(renamed->document->path(), QString::fromUtf8("/ren/new näme.txt"));
+    EXPECT_EQ(old->path(), "/ren/old name.txt");
+    EXPECT_EQ(newName->path(), QString::fromUtf8("/ren/new näme.txt"));
     EXPECT_FALSE(QFile::exists(disk + "/old name.txt"));
     EXPECT_EQ(VNTest::readFile(disk + QString::fromUtf8("/new näme.txt")), "old");
 

@@ -22,6 +22,7 @@ struct Registry {
     int offMain = 0;
     int cancels = 0;
     bool addressesFoldersById = false;
+    bool renameAnswersWithTheDocument = false;
     std::set<QString> foldingRoots;  // "" for every drive
     QString hiddenNamePrefix;
 };
@@ -170,6 +171,7 @@ void QNFakeRemoteHandler::resetBehaviours() {
     r.offMain = 0;
     r.cancels = 0;
     r.addressesFoldersById = false;
+    r.renameAnswersWithTheDocument = false;
     r.foldingRoots.clear();
     r.hiddenNamePrefix.clear();
 }
@@ -177,6 +179,11 @@ void QNFakeRemoteHandler::resetBehaviours() {
 void QNFakeRemoteHandler::setHiddenNamePrefix(const QString &prefix) {
     std::lock_guard lock(registry().mutex);
     registry().hiddenNamePrefix = prefix;
+}
+
+void QNFakeRemoteHandler::setRenameAnswersWithTheDocument(bool on) {
+    std::lock_guard lock(registry().mutex);
+    registry().renameAnswersWithTheDocument = on;
 }
 
 void QNFakeRemoteHandler::setFoldsCase(bool on, const QString &rootFolder) {
@@ -246,6 +253,7 @@ void QNFakeRemoteHandler::schedule(Op op, std::function<void(VNErrorPtr)> work, 
             return;
         case Mode::AnswerAfterCancel:
             m_heldAnswer = [work] { work(nullptr); };
+            m_heldDelayMs = b.delayMs;
             return;
         case Mode::CancelledOnCancel:
             m_heldAnswer = cancelledAnswer;
@@ -277,7 +285,10 @@ void QNFakeRemoteHandler::cancel() {
     }
     if (auto held = std::move(m_heldAnswer)) {
         m_heldAnswer = nullptr;
-        VNDispatch::mainAsync(held);
+        if (m_heldDelayMs > 0)
+            VNDispatch::mainAfter(m_heldDelayMs, held);
+        else
+            VNDispatch::mainAsync(held);
     }
 }
 
@@ -417,8 +428,13 @@ void QNFakeRemoteHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QND
     const QString drivePath = document ? document->path() : QString();
     const QString parent = drivePath.left(drivePath.lastIndexOf(QLatin1Char('/')));
     const QString newName = name ? lastComponent(name->path()) : QString();
-    relocate(Op::Rename, drivePath, joinDrivePath(parent.isEmpty() ? QStringLiteral("/") : parent, newName), name,
-             completed);
+    bool answersWithTheDocument;
+    {
+        std::lock_guard lock(registry().mutex);
+        answersWithTheDocument = registry().renameAnswersWithTheDocument;
+    }
+    relocate(Op::Rename, drivePath, joinDrivePath(parent.isEmpty() ? QStringLiteral("/") : parent, newName),
+             answersWithTheDocument ? document : name, completed);
 }
 
 void QNFakeRemoteHandler::localCopy(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {

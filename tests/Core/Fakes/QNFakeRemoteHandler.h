@@ -21,7 +21,7 @@ public:
         Answer,             // do the work and answer (after delayMs)
         Fail,               // answer (after delayMs) with an error
         NeverAnswer,        // never answer, not even when cancelled
-        AnswerAfterCancel,  // hold the answer until cancel(), then answer with the full result
+        AnswerAfterCancel,  // hold the answer until cancel(), then (after delayMs) answer with the full result
         CancelledOnCancel,  // hold the answer until cancel(), then answer as cancelled (a late drive)
         FailAfterWork,      // do the work, then answer with an error (a reply lost on its way back); document calls
     };
@@ -51,6 +51,11 @@ public:
     // drives do: a folder other than the root given without its id is refused.
     // Cleared by resetBehaviours().
     static void setAddressesFoldersById(bool on);
+    // Answers a rename with the very document it was given, unchanged (the
+    // new name is on the drive only), as some drives' handlers once did:
+    // for callers that must not take it for their own. Cleared by
+    // resetBehaviours().
+    static void setRenameAnswersWithTheDocument(bool on);
     // Folds case, as a FAT stick or a Windows server does: each step of a
     // path names the entry of that name whatever its case, so a name that
     // differs from an entry's only in case is taken (a folder of it cannot
@@ -95,4 +100,5 @@ private:
     QString root() const;
 
     std::function<void()> m_heldAnswer;  // main thread only: AnswerAfterCancel
+    int m_heldDelayMs = 0;
 };

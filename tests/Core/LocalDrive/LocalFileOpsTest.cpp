@@ -68,10 +68,19 @@ TEST(LocalFileOps, RenameUsesOnlyTheLastComponentAndNeverOverwrites) {
     QDir(dir->path()).mkdir("elsewhere");
     auto handler = makeLocalHandler();
     auto name = QNDocument::withPath(dir->path() + "/elsewhere/new.txt");
+    auto old = QNDocument::withPath(dir->path() + "/here/old.txt");
     DocumentAnswer renamed;
-    handler->rename(QNDocument::withPath(dir->path() + "/here/old.txt"), name, renamed.callback());
+    handler->rename(old, name, renamed.callback());
     EXPECT_FALSE(renamed.error);
-    EXPECT_EQ(renamed.document, name);
+    // The answer is the document where it now is, a document of its own:
+    // the two given belong to the caller and stay as they were.
+    ASSERT_TRUE(renamed.document);
+    EXPECT_NE(renamed.document, name);
+    EXPECT_NE(renamed.document, old);
+    EXPECT_EQ(renamed.document->path(), dir->path() + "/here/new.txt");
+    EXPECT_EQ(renamed.document->displayName(), "new.txt");
+    EXPECT_EQ(old->path(), dir->path() + "/here/old.txt");
+    EXPECT_EQ(name->path(), dir->path() + "/elsewhere/new.txt");
     EXPECT_EQ(VNTest::readFile(dir->path() + "/here/new.txt"), "old");
     EXPECT_TRUE(folderEntries(dir->path() + "/elsewhere").isEmpty());
 

@@ -204,6 +204,111 @@ TEST_F(LinkUpdate, SaveBackThatDoesNotFinishPutsTheDocumentBack) {
     }
 }
 
+// A drive whose rename answers with the very document it was given: the
+// save-back takes none of it for its own. The drive document is the opened
+// copy's record of where it came from: it keeps its path, so a second
+// save-back finds the document, and a cancel puts the backup back under
+// that path (not onto the backup's own name).
+TEST_F(LinkUpdate, SaveBackNeverChangesTheDriveDocumentItWasGiven) {
+    enum class End { TwiceInARow, CancelRightAfterTheRename, CancelDuringTheUpload };
+    for (End end : {End::TwiceInARow, End::CancelRightAfterTheRename, End::CancelDuringTheUpload}) {
+        SCOPED_TRACE(static_cast<int>(end));
+        QNFakeRemoteHandler::resetBehaviours();
+        QNFakeRemoteHandler::setRenameAnswersWithTheDocument(true);
+        writeTree(remote, {{"docs/report.docx", "old version"}});
+        const auto original = driveDocument("/docs/report.docx", false, 11);
+        const auto folder = driveDocument("/docs", true);
+        const auto makeItem = [&] {
+            auto item = std::make_shared<QNUpdateFileTaskItem>(drive, localDocument(path("opened/report.docx")),
+                                                               original, folder);
+            item->setClock([] { return kSaveTime; });
+            return item;
+        };
+        const bool cancelling = end != End::TwiceInARow;
+        if (end == End::CancelDuringTheUpload)
+            setMode(Op::Upload, QNFakeRemoteHandler::Mode::NeverAnswer, remote);
+        auto task = std::make_shared<QNUpdateFileTask>();
+        auto item = makeItem();
+        auto reports = watchItem(item);
+        if (end == End::CancelRightAfterTheRename) {
+            // The report of the rename's answer, before anything else goes.
+            const std::weak_ptr<QNTask> weak = task;
+            item->registerListenerForTaskItemUpdateBlock("cancel", [weak] {
+                if (auto t = weak.lock())
+                    t->cancel();
+            });
+        }
+        task->addTaskItem(item);
+        if (end == End::CancelDuringTheUpload) {
+            manager->addTask(task);
+            EXPECT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Upload) == 1; }));
+            task->cancel();
+            EXPECT_TRUE(waitForCompletion(task));
+        } else {
+            EXPECT_TRUE(runTask(manager, task));
+        }
+        EXPECT_EQ(reports->count(), 1);
+        if (reports->count() == 1) {
+            const auto error = std::get<0>(reports->first());
+            EXPECT_FALSE(error) << error->localizedDescription().toStdString();
+            EXPECT_EQ(std::get<2>(reports->first()), cancelling);
+        }
+        EXPECT_EQ(original->path().toStdString(), "/docs/report.docx");
+        if (end == End::TwiceInARow) {
+            writeTree(path("opened"), {{"report.docx", "newer version"}});
+            const auto [error, document, cancelled] = runOne(std::make_shared<QNUpdateFileTask>(), makeItem());
+            EXPECT_FALSE(error) << error->localizedDescription().toStdString();
+            EXPECT_EQ(original->path().toStdString(), "/docs/report.docx");
+        }
+        EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
+        EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"),
+                  QByteArray(end == End::TwiceInARow ? "newer version" : "old version"));
+        writeTree(path("opened"), {{"report.docx", "new version"}});
+    }
+}
+
+// The drive renames only some time after the cancel has answered for it (a
+// server slow to answer): the save-back looks once the drive has answered,
+// finds the backup and gives it its name back.
+TEST_F(LinkUpdate, SaveBackCancelledWhileTheDriveIsStillRenamingPutsTheNameBack) {
+    setMode(Op::Rename, QNFakeRemoteHandler::Mode::AnswerAfterCancel, remote, 300);
+    auto [task, item, reports] = saveBack();
+    manager->addTask(task);
+    ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Rename) == 1; }));
+    QNFakeRemoteHandler::resetBehaviours();  // the restore answers at once
+    task->cancel();
+    ASSERT_TRUE(waitForCompletion(task));
+    ASSERT_EQ(reports->count(), 1);
+    const auto error = std::get<0>(reports->first());
+    EXPECT_FALSE(error) << error->localizedDescription().toStdString();
+    EXPECT_TRUE(std::get<2>(reports->first()));
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Rename), 1) << "the backup was given its name back";
+    EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", "report.docx"}));
+    EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+}
+
+// The drive has not answered the cancelled rename when the wait for it is
+// over: the save-back cannot know how far it got, and says where the
+// document is kept if the drive renames it after all (as it then does).
+TEST_F(LinkUpdate, SaveBackCancelledWhileTheDriveDoesNotAnswerSaysWhereTheDocumentMayBe) {
+    setMode(Op::Rename, QNFakeRemoteHandler::Mode::AnswerAfterCancel, remote, 1500);
+    auto [task, item, reports] = saveBack();
+    manager->addTask(task);
+    ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Rename) == 1; }));
+    QNFakeRemoteHandler::resetBehaviours();
+    QNTask::setCancelledCallsWaitLimit(std::chrono::milliseconds(100));
+    task->cancel();
+    ASSERT_TRUE(waitForCompletion(task));
+    ASSERT_EQ(reports->count(), 1);
+    const auto error = std::get<0>(reports->first());
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->localizedDescription().contains(kBackup)) << error->localizedDescription().toStdString();
+    EXPECT_FALSE(std::get<2>(reports->first()));
+    EXPECT_TRUE(VNTest::waitUntil([this] { return docsOnDrive() == QStringList{"other.txt", kBackup}; }, 10000))
+        << docsOnDrive().join(", ").toStdString();
+}
+
 TEST_F(LinkUpdate, LinkProgressIsFinishedItemsOverItems) {
     const QString slow = path("slow");
     writeTree(slow, {{"late.txt", "l"}});

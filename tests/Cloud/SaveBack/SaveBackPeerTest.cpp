@@ -1,0 +1,320 @@
+// Saving an edited copy back to the drive it was opened from, on the real
+// servers (vsftpd, sshd, Apache mod_dav): two save-backs of one opened copy
+// in a row, and save-backs cancelled at each moment after the drive
+// document took its backup name. Judged on the servers' disks: the document
+// ends under its own name, with the new bytes or its old ones, and the drive
+// document the opened copy keeps (its record of where it came from) keeps
+// its path.
+#include "../FTP/FTPPeerSupport.h"
+#include "../WebDAV/WebDAVPeer.h"
+#include "HeldFTPControl.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNTaskManager.h"
+#include "Core/QNUpdateFileTask.h"
+#include "Core/QNUpdateFileTaskItem.h"
+#include "Net/NRHTTPRequest.h"
+#include "Platform/VNDispatch.h"
+#include "support/TaskRun.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QUrl>
+#include <QUuid>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+
+namespace {
+
+// The server has done a rename, and its answer is on its way: the next
+// rename's answer is held here until released.
+class HeldRenameAnswer {
+public:
+    static HeldRenameAnswer &shared() {
+        static HeldRenameAnswer held;
+        return held;
+    }
+    void holdNext() {
+        std::lock_guard lock(m_mutex);
+        m_armed = true;
+        m_arrived = false;
+    }
+    bool arrived() {
+        std::lock_guard lock(m_mutex);
+        return m_arrived;
+    }
+    // The handler's answer goes on, on the calling thread.
+    void release() {
+        std::function<void()> answer;
+        {
+            std::lock_guard lock(m_mutex);
+            answer = std::move(m_held);
+            m_held = nullptr;
+            m_armed = false;
+        }
+        if (answer)
+            answer();
+    }
+    QNDocumentCallback wrap(QNDocumentCallback completed) {
+        std::lock_guard lock(m_mutex);
+        if (!m_armed)
+            return completed;
+        m_armed = false;
+        return [this, completed](QNDocumentPtr document, VNErrorPtr error, bool cancelled) {
+            std::lock_guard lock(m_mutex);
+            m_held = [completed, document, error, cancelled] { completed(document, error, cancelled); };
+            m_arrived = true;
+        };
+    }
+
+private:
+    std::mutex m_mutex;
+    bool m_armed = false;
+    bool m_arrived = false;
+    std::function<void()> m_held;
+};
+
+// A drive's own handler whose rename answers pass through HeldRenameAnswer.
+template <class Handler>
+class HoldingRename : public Handler {
+public:
+    using Handler::Handler;
+    void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override {
+        Handler::rename(std::move(document), std::move(name), HeldRenameAnswer::shared().wrap(std::move(completed)));
+    }
+};
+
+enum class Server { FTP, SFTP, WebDAV };
+// When the save-back ends: not at all (two in a row, both to their end), or
+// cancelled while the rename's answer is held (the server renamed), as the
+// rename's answer has come, or while the edited copy is being uploaded.
+enum class Moment { TwiceInARow, RenameAnswerHeld, RightAfterTheRename, DuringTheUpload };
+
+struct Row {
+    Server server;
+    Moment moment;
+};
+
+std::string rowName(const ::testing::TestParamInfo<Row> &info) {
+    const char *servers[] = {"FTP", "SFTP", "WebDAV"};
+    const char *moments[] = {"TwiceInARow", "RenameAnswerHeld", "RightAfterTheRename", "DuringTheUpload"};
+    return std::string(servers[int(info.param.server)]) + moments[int(info.param.moment)];
+}
+
+const QByteArray kOldBytes("the version on the server\n");
+
+class SaveBackPeer : public ::testing::TestWithParam<Row> {
+protected:
+    void SetUp() override {
+        WebDAVPeer::setUpOnce();
+        QNCloudInterfaceFactory::registerCoreHandlers();
+        QNCloudInterfaceFactory::registerHandler(QNCloudInterfaceFactory::Kind::FTP, [](const QNDriveConfigPtr &c) {
+            return std::make_shared<HoldingRename<QNFTPHandler>>(c);
+        });
+        QNCloudInterfaceFactory::registerHandler(QNCloudInterfaceFactory::Kind::WebDAV, [](const QNDriveConfigPtr &c) {
+            return std::make_shared<HoldingRename<QNWebDAVHandler>>(c);
+        });
+        temp = VNTest::makeTempDir();
+        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+        manager = std::make_shared<QNTaskManager>();
+        if (GetParam().server == Server::WebDAV) {
+            ASSERT_FALSE(WebDAVPeer::state().isEmpty()) << "the webdav peer did not start";
+            const QString name = QStringLiteral("saveback-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+            drive = WebDAVPeer::drive(WebDAVPeer::url(QStringLiteral("http")));
+            onDisk = WebDAVPeer::freshFolder(QStringLiteral("root_dir"), name);
+            folder = QLatin1Char('/') + name;
+            ASSERT_TRUE(VNTest::writeFile(onDisk + QStringLiteral("/edit.txt"), kOldBytes));
+        } else {
+            const auto kind = GetParam().server == Server::FTP ? FTPPeer::Kind::FTP : FTPPeer::Kind::SFTP;
+            ASSERT_FALSE(FTPPeer::root(kind).isEmpty()) << "the test peer did not start";
+            drive = FTPPeer::drive(kind);
+            folder = FTPPeer::makeScratchFolder(kind);
+            folder.chop(1);  // "/work/t-x"
+            onDisk = FTPPeer::root(kind) + folder;
+            FTPPeer::writeServerFile(kind, folder + QStringLiteral("/edit.txt"), kOldBytes);
+        }
+        original = QNDocument::withPath(folder + QStringLiteral("/edit.txt"));
+        original->setSize(kOldBytes.size());
+        parent = QNDocument::withPath(folder, true);
+    }
+
+    void TearDown() override { NRHTTPRequest::setMaxBandwidthPerSecond(0); }
+
+    // The opened copy, edited: a new save-back item for it.
+    std::shared_ptr<QNUpdateFileTaskItem> saveBackOf(const QByteArray &edited) {
+        const QString path = temp->path() + QStringLiteral("/opened/edit.txt");
+        EXPECT_TRUE(VNTest::writeFile(path, edited));
+        auto local = QNDocument::withPath(path);
+        local->setSize(edited.size());
+        return std::make_shared<QNUpdateFileTaskItem>(drive, local, original, parent);
+    }
+
+    QStringList filesOnDisk() const {
+        return QDir(onDisk).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    }
+
+    std::unique_ptr<QTemporaryDir> temp;
+    std::shared_ptr<QNTaskManager> manager;
+    QNDriveConfigPtr drive;
+    QString folder;  // on the drive
+    QString onDisk;  // the same folder on the server's disk
+    QNDocumentPtr original;
+    QNDocumentPtr parent;
+};
+
+TEST_P(SaveBackPeer, TheDocumentEndsUnderItsOwnNameAndTheRecordKeepsItsPath) {
+    const Moment moment = GetParam().moment;
+    if (moment == Moment::TwiceInARow) {
+        for (const QByteArray &edited : {QByteArray("the first change\n"), QByteArray("the second change\n")}) {
+            SCOPED_TRACE(edited.toStdString());
+            const VNTest::ItemRun run =
+                VNTest::runItem(std::make_shared<QNUpdateFileTask>(), saveBackOf(edited), 120000, manager);
+            EXPECT_TRUE(run.completed);
+            EXPECT_EQ(run.reports, 1);
+            EXPECT_FALSE(run.error) << (run.error ? run.error->localizedDescription().toStdString() : std::string());
+            EXPECT_FALSE(run.cancelled);
+            EXPECT_EQ(filesOnDisk().join(QLatin1Char(',')).toStdString(), "edit.txt");
+            EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("/edit.txt")), edited);
+            EXPECT_EQ(original->path().toStdString(), (folder + QStringLiteral("/edit.txt")).toStdString());
+        }
+        return;
+    }
+
+    // Large enough that an upload is under way when its first progress comes.
+    const QByteArray edited = FTPPeer::randomBytes(8 << 20, 7);
+    auto task = std::make_shared<QNUpdateFileTask>();
+    auto item = saveBackOf(edited);
+    const std::weak_ptr<QNTask> weakTask = task;
+    // The first report is the rename's answer; the next ones are the upload's.
+    const int cancelAtReport = moment == Moment::RightAfterTheRename ? 1 : moment == Moment::DuringTheUpload ? 2 : 0;
+    auto reportsSeen = std::make_shared<std::atomic<int>>(0);
+    item->registerListenerForTaskItemUpdateBlock(QStringLiteral("cancel"), [weakTask, cancelAtReport, reportsSeen] {
+        auto task = weakTask.lock();
+        if (!task || ++*reportsSeen != cancelAtReport)
+            return;
+        task->cancel();
+        if (VNDispatch::isMainThread())
+            return;
+        // An FTP transfer reports from its worker: it goes on only once the
+        // cancel has reached its handler (on the main queue, before this).
+        auto reached = std::make_shared<std::promise<void>>();
+        auto future = reached->get_future();
+        VNDispatch::mainAsync([reached] { reached->set_value(); });
+        future.wait_for(std::chrono::seconds(10));
+    });
+    if (moment == Moment::DuringTheUpload && GetParam().server == Server::WebDAV)
+        NRHTTPRequest::setMaxBandwidthPerSecond(1 << 20);  // the body is still on its way at the cancel
+    if (moment == Moment::RenameAnswerHeld)
+        HeldRenameAnswer::shared().holdNext();
+
+    auto report = std::make_shared<VNTest::ItemRun>();
+    auto reportMutex = std::make_shared<std::mutex>();
+    item->registerListenerForTaskItemCompletedBlock(
+        QStringLiteral("test"), [report, reportMutex](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+            std::lock_guard lock(*reportMutex);
+            ++report->reports;
+            report->error = error;
+            report->cancelled = cancelled;
+        });
+    task->addTaskItem(item);
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    task->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [ended] { ended->store(true); });
+    manager->addTask(task);
+    if (moment == Moment::RenameAnswerHeld) {
+        EXPECT_TRUE(VNTest::waitUntil([] { return HeldRenameAnswer::shared().arrived(); }, 60000));
+        EXPECT_FALSE(filesOnDisk().contains(QStringLiteral("edit.txt"))) << "the server renamed it";
+        task->cancel();
+        HeldRenameAnswer::shared().release();
+    }
+    EXPECT_TRUE(VNTest::waitUntil([ended] { return ended->load(); }, 120000));
+    NRHTTPRequest::setMaxBandwidthPerSecond(0);
+    HeldRenameAnswer::shared().release();  // a row that failed before it came to it
+
+    std::lock_guard lock(*reportMutex);
+    EXPECT_EQ(report->reports, 1);
+    EXPECT_FALSE(report->error) << (report->error ? report->error->localizedDescription().toStdString() : std::string());
+    EXPECT_TRUE(report->cancelled);
+    EXPECT_EQ(filesOnDisk().join(QLatin1Char(',')).toStdString(), "edit.txt");
+    EXPECT_TRUE(VNTest::readFile(onDisk + QStringLiteral("/edit.txt")) == kOldBytes) << "the old bytes are back";
+    EXPECT_EQ(original->path().toStdString(), (folder + QStringLiteral("/edit.txt")).toStdString());
+    EXPECT_EQ(parent->path().toStdString(), folder.toStdString());
+}
+
+// The server slow to take the rename: its RNTO line is held on the way, and
+// the save-back is cancelled meanwhile. The handler waits for the server's
+// answer, and the save-back looks at the drive only then: it finds the
+// backup and gives it its name back. Had it looked before, the server
+// would rename afterwards, the document staying only under its backup name.
+TEST(SaveBackHeldServer, AnFTPRenameHeldOnItsWayIsAnsweredBeforeTheSaveBackLooks) {
+    ASSERT_FALSE(FTPPeer::root(FTPPeer::Kind::FTP).isEmpty()) << "the test peer did not start";
+    QNCloudInterfaceFactory::registerCoreHandlers();
+    QNFTPHandler::registerHandler();
+    auto temp = VNTest::makeTempDir();
+    auto drive = FTPPeer::drive(FTPPeer::Kind::FTP);
+    QUrl url(drive->url());
+    HeldFTPControl control(url.port());
+    ASSERT_NE(control.port(), 0);
+    url.setPort(control.port());
+    drive->setUrl(url.toString());
+    QString folder = FTPPeer::makeScratchFolder(FTPPeer::Kind::FTP);
+    folder.chop(1);
+    const QString onDisk = FTPPeer::root(FTPPeer::Kind::FTP) + folder;
+    FTPPeer::writeServerFile(FTPPeer::Kind::FTP, folder + QStringLiteral("/edit.txt"), kOldBytes);
+    auto original = QNDocument::withPath(folder + QStringLiteral("/edit.txt"));
+    auto parent = QNDocument::withPath(folder, true);
+    const QString localPath = temp->path() + QStringLiteral("/edit.txt");
+    ASSERT_TRUE(VNTest::writeFile(localPath, "the change\n"));
+
+    auto task = std::make_shared<QNUpdateFileTask>();
+    auto item = std::make_shared<QNUpdateFileTaskItem>(drive, QNDocument::withPath(localPath), original, parent);
+    auto report = std::make_shared<VNTest::ItemRun>();
+    auto reportMutex = std::make_shared<std::mutex>();
+    item->registerListenerForTaskItemCompletedBlock(
+        QStringLiteral("test"), [report, reportMutex](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+            std::lock_guard lock(*reportMutex);
+            ++report->reports;
+            report->error = error;
+            report->cancelled = cancelled;
+        });
+    task->addTaskItem(item);
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    task->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [ended] { ended->store(true); });
+    control.holdNextRenameTo();
+    auto manager = std::make_shared<QNTaskManager>();
+    manager->addTask(task);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return control.holding(); }, 60000));
+    task->cancel();
+    // A transfer that heeds the cancel gives the connection up within a
+    // second; one that waits for the answer keeps it.
+    const bool gaveUp = VNTest::waitUntil([&] { return control.clientGaveUp() || ended->load(); }, 3000);
+    EXPECT_FALSE(gaveUp) << "the rename was given up before the server had answered it";
+    if (gaveUp)
+        EXPECT_TRUE(VNTest::waitUntil([&] { return ended->load(); }, 60000));
+    control.release();
+    EXPECT_TRUE(VNTest::waitUntil([&] { return ended->load(); }, 60000));
+    EXPECT_TRUE(VNTest::waitUntil([&] { return control.serverDone(); }, 10000)) << "the server took the rename";
+
+    std::lock_guard lock(*reportMutex);
+    EXPECT_EQ(report->reports, 1);
+    EXPECT_FALSE(report->error) << (report->error ? report->error->localizedDescription().toStdString() : std::string());
+    EXPECT_TRUE(report->cancelled);
+    EXPECT_EQ(QDir(onDisk).entryList(QDir::Files | QDir::Hidden).join(QLatin1Char(',')).toStdString(), "edit.txt");
+    EXPECT_TRUE(VNTest::readFile(onDisk + QStringLiteral("/edit.txt")) == kOldBytes) << "the old bytes are back";
+    EXPECT_EQ(original->path().toStdString(), (folder + QStringLiteral("/edit.txt")).toStdString());
+}
+
+std::vector<Row> allRows() {
+    std::vector<Row> rows;
+    for (Server server : {Server::FTP, Server::SFTP, Server::WebDAV})
+        for (Moment moment :
+             {Moment::TwiceInARow, Moment::RenameAnswerHeld, Moment::RightAfterTheRename, Moment::DuringTheUpload})
+            rows.push_back({server, moment});
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachServerAndMoment, SaveBackPeer, ::testing::ValuesIn(allRows()), rowName);
+
+}  // namespace
