@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Net/NRCacheDelegate.h"
+#include "Net/NRConnectionNumbers.h"
 #include "Net/NRCredentials.h"
 #include "Net/NRHTTPAuthentication.h"
 #include "Net/NRProgressDelegate.h"
@@ -611,6 +612,8 @@ private:
     // At the end of a reply: its connection's number, and the time from
     // which the connection may stay idle.
     void connectionReplyEnded(CURL *easy);
+    // When a reply begins: the number of the connection it comes on.
+    void noteConnectionInUse();
     // Bandwidth: how much of a reply piece and of the body may be read now
     // (0: the transfer pauses).
     size_t takeReplyPiece(const char *data, size_t length);
@@ -822,8 +825,9 @@ private:
     quint64 m_bodyBytesInflated = 0;  // body bytes inflated or delivered in this attempt
     int m_newConnectionCount = 0;
     int m_connectionID = 0;
-    int m_openedConnectionNumber = 0;  // of the socket this attempt opened last
-    QString m_connectionPoolKey;       // of this attempt's server (scheme, host, port)
+    NRConnectionNumbers::Attempt m_connectionAttempt;  // the sockets this attempt opened
+    int m_connectionInUse = 0;  // the number of this attempt's connection, once its reply began
+    QString m_connectionPoolKey;  // of this attempt's server (scheme, host, port)
     bool m_callerAskedForPersistentConnection = false;
 
     // Download cache.

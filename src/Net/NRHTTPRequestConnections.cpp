@@ -4,6 +4,7 @@
 #include "Net/NRHTTPRequestInternal.h"
 
 #include "Net/NRBandwidthThrottle.h"
+#include "Net/NRConnectionNumbers.h"
 #include "Net/NRNetworkThread.h"
 
 #include <QDeadlineTimer>
@@ -13,9 +14,6 @@
 #include <curl/curl.h>
 
 #include <map>
-
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace NRHTTPRequestInternal;
 
@@ -41,37 +39,6 @@ QString poolKey(const QUrl &url) {
            QString::number(url.port(defaultPort));
 }
 
-// Connections are numbered as libcurl opens their sockets; a finished
-// transfer finds its connection by its socket while libcurl keeps it, else
-// by its local port (a connection closed after the reply). Network thread
-// only.
-struct ConnectionNumbers {
-    int last = 0;
-    std::map<curl_socket_t, int> bySocket;
-    std::map<long, int> byLocalPort;
-};
-
-ConnectionNumbers &connectionNumbers() {
-    static auto *numbers = new ConnectionNumbers();
-    return *numbers;
-}
-
-curl_socket_t openNumberedSocket(void *openedNumber, curlsocktype, struct curl_sockaddr *address) {
-    const curl_socket_t fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (fd != CURL_SOCKET_BAD) {
-        ConnectionNumbers &numbers = connectionNumbers();
-        numbers.bySocket[fd] = ++numbers.last;
-        *static_cast<int *>(openedNumber) = numbers.last;
-    }
-    return fd;
-}
-
-// A socket number freed may come back for a connection opened elsewhere.
-int closeNumberedSocket(void *, curl_socket_t fd) {
-    connectionNumbers().bySocket.erase(fd);
-    return ::close(fd);
-}
-
 // "timeout=5, max=100": the number after the name, 0 when missing.
 int keepAliveValue(const QString &header, const QString &name) {
     const QRegularExpression re(QStringLiteral("\\b%1\\s*=\\s*(\\d+)").arg(name), QRegularExpression::CaseInsensitiveOption);
@@ -93,11 +60,9 @@ bool NRHTTPRequest::choosePersistentConnection(CURL *easy) {
     if (m_url.host().isEmpty() || m_url.scheme().isEmpty())
         m_shouldAttemptPersistentConnection = false;
     set(CURLOPT_MAXAGE_CONN, long(std::max(1.0, m_persistentConnectionTimeoutSeconds)));
-    m_openedConnectionNumber = 0;
     m_connectionPoolKey.clear();
-    ok &= curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &openNumberedSocket) == CURLE_OK;
-    ok &= curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, static_cast<void *>(&m_openedConnectionNumber)) == CURLE_OK;
-    ok &= curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &closeNumberedSocket) == CURLE_OK;
+    m_connectionInUse = 0;
+    ok &= NRConnectionNumbers::numberSockets(easy, &m_connectionAttempt);
     if (!m_shouldAttemptPersistentConnection) {
         set(CURLOPT_FRESH_CONNECT, 1L);
         set(CURLOPT_FORBID_REUSE, 1L);
@@ -151,32 +116,17 @@ void NRHTTPRequest::connectionReplyEnded(CURL *easy) {
         if (record != connectionPool().end())
             record->second.expires = QDeadlineTimer(qint64(m_persistentConnectionTimeoutSeconds * 1000));
     }
-    curl_socket_t socket = CURL_SOCKET_BAD;
-    long localPort = 0, connects = 0;
-    curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket);
-    curl_easy_getinfo(easy, CURLINFO_LOCAL_PORT, &localPort);
-    curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
-    ConnectionNumbers &numbers = connectionNumbers();
-    int number = 0;
-    if (socket != CURL_SOCKET_BAD) {
-        const auto known = numbers.bySocket.find(socket);
-        number = known != numbers.bySocket.end() ? known->second : 0;
-    }
-    if (!number && connects > 0)
-        number = m_openedConnectionNumber;
-    if (!number && localPort > 0) {
-        const auto known = numbers.byLocalPort.find(localPort);
-        number = known != numbers.byLocalPort.end() ? known->second : 0;
-    }
-    if (!number) {
-        // A connection another client of the loop opened.
-        number = ++numbers.last;
-        if (socket != CURL_SOCKET_BAD)
-            numbers.bySocket[socket] = number;
-    }
-    if (localPort > 0)
-        numbers.byLocalPort[localPort] = number;
-    m_connectionID = number;
+    // Known since the reply began; a kept connection is still found now.
+    m_connectionID = m_connectionInUse ? m_connectionInUse
+                                       : NRConnectionNumbers::shared().connectionInUse(easy, &m_connectionAttempt);
+}
+
+// The reply begins: the number of the connection it comes on, while that
+// connection is surely open (one the server closes after the reply is gone
+// by its end).
+void NRHTTPRequest::noteConnectionInUse() {
+    if (!m_connectionInUse && m_easy)
+        m_connectionInUse = NRConnectionNumbers::shared().connectionInUse(m_easy, &m_connectionAttempt);
 }
 
 // Methods that change nothing more when sent twice. The list lives to the

@@ -125,6 +125,7 @@ size_t NRHTTPRequest::handleHeaderLine(QByteArrayView line) {
     const QByteArrayView trimmed = line.trimmed();
     if (line.startsWith("HTTP/")) {
         // A new reply (an interim 100, or one step of an NTLM exchange).
+        noteConnectionInUse();
         m_rawHeaders.clear();
         m_rawHeaders.reserve(16);  // room for a usual reply's headers at once
         m_statusLine = trimmed.toByteArray();

@@ -14,6 +14,8 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 namespace NetTest {
 
 inline QString fakeBase() {
@@ -34,6 +36,22 @@ inline QByteArray pattern(int n) {
     for (int i = 0; i < n; ++i)
         out[i] = char((i % (251 * 64)) % 251);
     return out;
+}
+
+// How long a test waits for what the network must do (a connection, a
+// reply, a callback) before it calls that a failure. The wait ends as soon
+// as the thing happens; a busy machine can hold the loopback up for seconds.
+constexpr int networkWaitMs = 60000;
+
+// Lets the network thread run what was posted to it before now (a cancel),
+// then the main thread what that handed over: a callback it wrongly made has
+// run when this returns.
+inline void settleNetworkThread() {
+    auto handedOver = std::make_shared<std::atomic<bool>>(false);
+    NRNetworkThread::shared().post(
+        [handedOver] { NRNetworkThread::shared().afterHandOver([handedOver] { handedOver->store(true); }); });
+    EXPECT_TRUE(VNTest::waitUntil([&] { return handedOver->load(); }, networkWaitMs));
+    NRNetworkThread::serveEventsUntil([] { return true; });
 }
 
 // Outcome of one request: how many times each end ran.

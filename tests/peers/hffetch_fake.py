@@ -1,7 +1,8 @@
 """A fake HTTP server for the data-API fetchers' tests (standard library only).
 
 Endpoints (query arguments in brackets):
-  /echo                      JSON of the request: method, path, headers, body
+  /echo [close]              JSON of the request: method, path, headers, body
+                             (close=1: the connection closes after it)
   /status [code, body]       that status with that body
   /bytes [n]                 n bytes of a fixed pattern
   /redirect [to, code]       a redirect (302 by default) to `to` ("self": itself)
@@ -162,10 +163,11 @@ class Handler(BaseHTTPRequestHandler):
 
     def r_echo(self, path):
         body = self.read_body()
+        closing = {"Connection": "close"} if self.q("close") else None  # send_header closes it after
         self.json(200, {"method": self.command, "path": self.path,
                         "headers": {k: v for k, v in self.headers.items()},
                         "cookie": self.headers.get("Cookie", ""),
-                        "length": len(body), "body": body.decode("latin-1")[:4096]})
+                        "length": len(body), "body": body.decode("latin-1")[:4096]}, closing)
 
     def r_status(self, path):
         self.read_body()

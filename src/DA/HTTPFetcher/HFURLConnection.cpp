@@ -126,6 +126,10 @@ bool HFURLConnection::configure(CURL *easy) {
     set(CURLOPT_XFERINFOFUNCTION, &HFURLConnection::progressCallback);
     set(CURLOPT_XFERINFODATA, static_cast<void *>(this));
     set(CURLOPT_NOPROGRESS, 0L);
+    // The request engine's transfers take these connections over: their
+    // sockets are numbered, and forgotten when they close, whoever closes them.
+    ok &= NRConnectionNumbers::numberSockets(easy, &m_connectionAttempt);
+    m_connectionFound = false;
     // The time-out is an idle time: no byte either way for that long.
     const long idle = long(m_request.timeoutInterval() > 0 ? m_request.timeoutInterval() : 60.0);
     set(CURLOPT_CONNECTTIMEOUT, idle);
@@ -233,6 +237,12 @@ size_t HFURLConnection::onHeader(const char *data, size_t length) {
     const QByteArrayView line(data, qsizetype(length));
     const QByteArrayView trimmed = line.trimmed();
     if (line.startsWith("HTTP/")) {
+        if (!m_connectionFound) {
+            // Known by its ends from now, should a request take it over; the
+            // sockets of the connect that lost are forgotten.
+            m_connectionFound = true;
+            NRConnectionNumbers::shared().connectionInUse(m_easy, &m_connectionAttempt);
+        }
         m_rawHeaderLines.clear();
         m_headersDone = false;
         const qsizetype space = trimmed.indexOf(' ');

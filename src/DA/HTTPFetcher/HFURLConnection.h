@@ -3,6 +3,7 @@
 #include "DA/HTTPFetcher/HFRunLoop.h"
 #include "DA/HTTPFetcher/HFURLRequest.h"
 #include "DA/HTTPFetcher/HFURLResponse.h"
+#include "Net/NRConnectionNumbers.h"
 #include "Platform/VNError.h"
 
 #include <QByteArray>
@@ -125,4 +126,7 @@ private:
     bool m_credentialIsProxy = false;
     int m_challengeFailures = 0;
     int m_redirects = 0;
+    // The sockets the transfer opened; whether its connection was found.
+    NRConnectionNumbers::Attempt m_connectionAttempt;
+    bool m_connectionFound = false;
 };

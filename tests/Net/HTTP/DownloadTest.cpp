@@ -19,6 +19,25 @@ namespace {
 QByteArray apacheFile(const QString &name) {
     return VNTest::readFile(apache()[QStringLiteral("files")].toString() + QLatin1Char('/') + name);
 }
+
+// Runs a request whose first attempt stalls: a time-out of a second finds
+// the stall soon. Once the request is sent again its time-out is made long,
+// so that the second attempt waits for the server's answer however long a
+// busy machine takes to give it (the attempt starts counting idle time at
+// once, the server's answer can take seconds).
+std::shared_ptr<Outcome> runTimingOutOnce(const std::shared_ptr<NRHTTPRequest> &r) {
+    r->setTimeOutSeconds(1);
+    r->setNumberOfTimesToRetryOnTimeout(1);
+    auto outcome = std::make_shared<Outcome>();
+    r->setCompletionBlock([outcome] { ++outcome->finished; });
+    r->setFailedBlock([outcome] { ++outcome->failed; });
+    r->startAsynchronous();
+    EXPECT_TRUE(VNTest::waitUntil([&] { return r->retryCount() > 0 || outcome->done(); }, networkWaitMs));
+    r->setTimeOutSeconds(networkWaitMs / 1000.0);
+    EXPECT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }, 2 * networkWaitMs)) << "request never ended";
+    settleNetworkThread();  // a second callback would show
+    return outcome;
+}
 }  // namespace
 
 TEST(Download, WholeReplyMovedIntoPlace) {
@@ -49,24 +68,25 @@ TEST(Download, FailuresLeaveTheDestinationAlone) {
     auto stalled = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stall?n=500000&wait=20")));
     stalled->setDownloadDestinationPath(dest);
     stalled->setTimeOutSeconds(1);
-    EXPECT_EQ(run(stalled, 15000)->failed, 1);
+    EXPECT_EQ(run(stalled, networkWaitMs)->failed, 1);
     EXPECT_EQ(errorCode(stalled), 2);
     EXPECT_EQ(VNTest::readFile(dest), QByteArray("precious"));
     EXPECT_TRUE(temporaryFiles().isEmpty());
 
-    auto cancelled = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stall?n=500000&wait=20")));
+    // The server stalls far longer than the cancel takes to come.
+    auto cancelled = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/stall?n=500000&wait=60")));
     cancelled->setDownloadDestinationPath(dest);
     qint64 received = 0;  // some of the body is in the part file when the cancel comes
     cancelled->setBytesReceivedBlock([&](qint64 amount, qint64) { received += amount; });
     auto out = std::make_shared<Outcome>();
     cancelled->setFailedBlock([out] { ++out->failed; });
     cancelled->startAsynchronous();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return received > 0; }));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return received > 0; }, networkWaitMs));
     cancelled->cancel();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }, networkWaitMs));
     EXPECT_EQ(errorCode(cancelled), 4);
     EXPECT_EQ(VNTest::readFile(dest), QByteArray("precious"));
-    EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, 2000));
+    EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, networkWaitMs));
 }
 
 TEST(Download, ErrorRepliesStayInTheResponseDataNeverOverTheDestination) {
@@ -324,14 +344,12 @@ TEST(Download, ATimedOutDownloadTriedAgainIsByteExact) {
                                                         .arg(row.changed ? 1 : 0)));
         r->setDownloadDestinationPath(dest);
         r->setAllowResumeForFileDownloads(row.allowResume);
-        r->setTimeOutSeconds(1);
-        r->setNumberOfTimesToRetryOnTimeout(1);
         // The size and the bytes counted end equal: what the stalled attempt
         // counted is taken back when the download is sent again.
         qint64 sizeCounted = 0, bytesCounted = 0;
         r->setDownloadSizeIncrementedBlock([&](qint64 amount) { sizeCounted += amount; });
         r->setBytesReceivedBlock([&](qint64 amount, qint64) { bytesCounted += amount; });
-        auto outcome = run(r, 15000);
+        auto outcome = runTimingOutOnce(r);
         EXPECT_EQ(r->retryCount(), 1);
         EXPECT_EQ(r->partialDownloadSize(), row.resumedFrom);
         if (row.fails) {
@@ -382,9 +400,7 @@ TEST(Download, ATimeOutAfterDataWasHandedOverIsNotTriedAgain) {
         QByteArray received;
         if (row.dataCallback)
             r->setDataReceivedBlock([&](const QByteArray &piece) { received += piece; });
-        r->setTimeOutSeconds(1);
-        r->setNumberOfTimesToRetryOnTimeout(1);
-        auto outcome = run(r, 15000);
+        auto outcome = runTimingOutOnce(r);
         if (row.retried) {
             EXPECT_EQ(outcome->finished, 1);
             EXPECT_EQ(r->retryCount(), 1);

@@ -102,7 +102,7 @@ TEST(FormData, FilesThroughARealParser) {
     EXPECT_EQ(files[1].toObject()[QStringLiteral("type")].toString(), QStringLiteral("application/x-test"));
     EXPECT_EQ(files[1].toObject()[QStringLiteral("sha256")].toString(), sha);
     // The body went through a temporary file, which is gone now.
-    EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, 2000));
+    EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, networkWaitMs));
 }
 
 TEST(FormData, BodyFileGoesWhenAuthenticationFails) {
@@ -110,7 +110,7 @@ TEST(FormData, BodyFileGoesWhenAuthenticationFails) {
     r->addData("some bytes", QStringLiteral("part"));
     EXPECT_EQ(run(r)->failed, 1);
     EXPECT_EQ(errorCode(r), 3);
-    EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, 2000))
+    EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, networkWaitMs))
         << temporaryFiles().join(QLatin1Char(',')).toStdString();
 }
 

@@ -241,8 +241,10 @@ TEST(Request, AReplyCutShortLeavesNoBody) {
         QByteArray body;
     };
     const Row rows[] = {
-        {"cancelled part-way", "/stall?n=100000&wait=5", End::Cancelled, 4, {}},
-        {"timed out part-way", "/stall?n=100000&wait=5", End::TimedOut, 2, {}},
+        // The server stalls far longer than the cancel or the time-out takes
+        // to come, so that they, not the server, end the reply.
+        {"cancelled part-way", "/stall?n=100000&wait=60", End::Cancelled, 4, {}},
+        {"timed out part-way", "/stall?n=100000&wait=60", End::TimedOut, 2, {}},
         {"connection dropped part-way", "/drop?n=100000&after=50000", End::Dropped, 1, {}},
         {"a refusal read to its end", "/loop401", End::ReadWhole, 3, QByteArrayLiteral("no")},
     };
@@ -255,10 +257,10 @@ TEST(Request, AReplyCutShortLeavesNoBody) {
         r->setFailedBlock([outcome] { ++outcome->failed; });
         r->startAsynchronous();
         if (row.end == End::Cancelled) {
-            ASSERT_TRUE(VNTest::waitUntil([&] { return r->totalBytesRead() > 0; }));
+            ASSERT_TRUE(VNTest::waitUntil([&] { return r->totalBytesRead() > 0; }, networkWaitMs));
             r->cancel();
         }
-        ASSERT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }, 15000));
+        ASSERT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }, networkWaitMs));
         EXPECT_EQ(outcome->failed, 1);
         EXPECT_EQ(errorCode(r), row.code);
         if (row.end != End::ReadWhole)
@@ -271,7 +273,7 @@ TEST(Request, AReplyCutShortLeavesNoBody) {
 TEST(Request, SilentServerTimesOut) {
     auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=20")));
     r->setTimeOutSeconds(1);
-    auto out = run(r, 15000);
+    auto out = run(r, networkWaitMs);
     EXPECT_EQ(out->failed, 1);
     EXPECT_EQ(errorCode(r), 2);
     EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("The request timed out"));
@@ -279,7 +281,7 @@ TEST(Request, SilentServerTimesOut) {
     auto retried = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=20")));
     retried->setTimeOutSeconds(0.5);
     retried->setNumberOfTimesToRetryOnTimeout(2);
-    run(retried, 15000);
+    run(retried, networkWaitMs);
     EXPECT_EQ(errorCode(retried), 2);
     EXPECT_EQ(retried->retryCount(), 2);
 }
@@ -289,58 +291,68 @@ TEST(Request, UploadToServerThatReadsNothingTimesOut) {
     r->setRequestMethod(QStringLiteral("PUT"));
     r->setPostBody(QByteArray(8 * 1024 * 1024, 'u'));
     r->setTimeOutSeconds(1);
-    auto out = run(r, 15000);
+    auto out = run(r, networkWaitMs);
     EXPECT_EQ(out->failed, 1);
     EXPECT_EQ(errorCode(r), 2);
 }
 
 TEST(Request, CancelRunsTheFailureOnce) {
-    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=20")));
+    auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/silent?wait=60")));
     auto outcome = std::make_shared<Outcome>();
-    bool started = false;
-    r->setStartedBlock([&started] { started = true; });
+    auto started = std::make_shared<bool>(false);
+    r->setStartedBlock([started] { *started = true; });
     r->setCompletionBlock([outcome] { ++outcome->finished; });
     r->setFailedBlock([outcome] { ++outcome->failed; });
     r->startAsynchronous();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return started; }));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return *started; }, networkWaitMs));
     r->cancel();
     r->cancel();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }));
-    VNTest::spin(200);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }, networkWaitMs));
+    // Finished: its last callbacks were on their way before, so a second
+    // one would have run by now.
+    EXPECT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); }, networkWaitMs));
+    settleNetworkThread();
     EXPECT_EQ(outcome->failed, 1);
     EXPECT_EQ(outcome->finished, 0);
     EXPECT_EQ(errorCode(r), 4);
     EXPECT_EQ(r->error()->localizedDescription(), QStringLiteral("The request was cancelled"));
     EXPECT_TRUE(r->isCancelled());
-    EXPECT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); }));
 
     // The failure callback of a cancelled request always sees it cancelled
     // (an upload whose body file the request made: deleting it widens the
-    // window between queuing the callback and the end of the cancel).
-    int seenCancelled = 0, failures = 0;
+    // window between queuing the callback and the end of the cancel). The
+    // server never reads the body and waits far longer than the test: the
+    // cancel, not the server, ends each upload. What the callbacks count is
+    // shared with them, so that a late one after a failed wait finds it.
+    struct Counts {
+        int failures = 0;
+        int seenCancelled = 0;
+    };
+    auto counts = std::make_shared<Counts>();
     const QByteArray mebibyte(1 << 20, 'b');
     for (int i = 0; i < 3; ++i) {
-        auto c = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/uploadstall?wait=5")));
+        auto c = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/uploadstall?wait=60")));
         c->setShouldStreamPostDataFromDisk(true);
         for (int m = 0; m < 64; ++m)
             c->appendPostData(mebibyte);
         NRHTTPRequest *raw = c.get();
-        c->setFailedBlock([&, raw] {
-            ++failures;
-            seenCancelled += raw->isCancelled();
+        c->setFailedBlock([counts, raw] {
+            ++counts->failures;
+            counts->seenCancelled += raw->isCancelled();
         });
         c->startAsynchronous();
-        ASSERT_TRUE(VNTest::waitUntil([&] { return c->totalBytesSent() > 0; }));
+        const bool sending = VNTest::waitUntil([&] { return c->totalBytesSent() > 0; }, networkWaitMs);
+        EXPECT_TRUE(sending) << "upload " << i << " never began";
         c->cancel();
-        ASSERT_TRUE(VNTest::waitUntil([&] { return failures == i + 1; }));
+        ASSERT_TRUE(VNTest::waitUntil([&] { return counts->failures == i + 1; }, networkWaitMs));
     }
-    EXPECT_EQ(seenCancelled, 3);
+    EXPECT_EQ(counts->seenCancelled, 3);
 
     // Cancelling after the end does nothing.
     auto done = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=10")));
-    auto doneOut = run(done);
+    auto doneOut = run(done, networkWaitMs);
     done->cancel();
-    VNTest::spin(30);
+    settleNetworkThread();
     EXPECT_EQ(doneOut->finished, 1);
     EXPECT_EQ(doneOut->failed, 0);
     EXPECT_FALSE(done->error());
@@ -407,7 +419,7 @@ TEST(Request, WaitingRequestsGiveBackTheirQueuePlace) {
         else
             r->setDelegate(&confirmer);
         r->startAsynchronous();
-        ASSERT_TRUE(VNTest::waitUntil([&] { return asked + confirmer.asked == i + 1; }));
+        ASSERT_TRUE(VNTest::waitUntil([&] { return asked + confirmer.asked == i + 1; }, networkWaitMs));
     }  // released while waiting
     for (bool forCredentials : {true, false}) {
         auto waiting = NRHTTPRequest::requestWithURL(
@@ -420,15 +432,15 @@ TEST(Request, WaitingRequestsGiveBackTheirQueuePlace) {
         auto out = std::make_shared<Outcome>();
         waiting->setFailedBlock([out] { ++out->failed; });
         waiting->startAsynchronous();
-        ASSERT_TRUE(VNTest::waitUntil([&] { return asked + confirmer.asked == before + 1; }));
+        ASSERT_TRUE(VNTest::waitUntil([&] { return asked + confirmer.asked == before + 1; }, networkWaitMs));
         waiting->cancel();
-        ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }, 5000));
+        ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }, networkWaitMs));
         EXPECT_EQ(errorCode(waiting), 4);
         EXPECT_TRUE(waiting->isCancelled());
     }
     auto next = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/bytes?n=10")));
-    EXPECT_EQ(run(next, 5000)->finished, 1);
-    EXPECT_TRUE(VNTest::waitUntil([] { return NRNetworkThread::shared().runningRequests() == 0; }, 2000));
+    EXPECT_EQ(run(next, networkWaitMs)->finished, 1);
+    EXPECT_TRUE(VNTest::waitUntil([] { return NRNetworkThread::shared().runningRequests() == 0; }, networkWaitMs));
 }
 
 namespace {
@@ -488,7 +500,7 @@ TEST(Request, DelegateBeforeBlocks) {
         ++out->finished;
     });
     r->startAsynchronous();
-    ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }, networkWaitMs));
     EXPECT_EQ(listener.calls, (QStringList{QStringLiteral("started"), QStringLiteral("started block"),
                                            QStringLiteral("headers"), QStringLiteral("finished 200"),
                                            QStringLiteral("finished block")}));
