@@ -20,13 +20,14 @@ QByteArray apacheFile(const QString &name) {
     return VNTest::readFile(apache()[QStringLiteral("files")].toString() + QLatin1Char('/') + name);
 }
 
-// Runs a request whose first attempt stalls: a time-out of a second finds
-// the stall soon. Once the request is sent again its time-out is made long,
-// so that the second attempt waits for the server's answer however long a
-// busy machine takes to give it (the attempt starts counting idle time at
-// once, the server's answer can take seconds).
+// Runs a request whose first attempt stalls: a time-out of two seconds
+// finds the stall soon. Once the request is sent again its time-out is made
+// long, so that the second attempt waits for the server's answer however
+// long a busy machine takes to give it (the attempt starts counting idle
+// time at once, the server's answer can take seconds); the two seconds
+// leave the main thread time to see the retry on a busy machine too.
 std::shared_ptr<Outcome> runTimingOutOnce(const std::shared_ptr<NRHTTPRequest> &r) {
-    r->setTimeOutSeconds(1);
+    r->setTimeOutSeconds(2);
     r->setNumberOfTimesToRetryOnTimeout(1);
     auto outcome = std::make_shared<Outcome>();
     r->setCompletionBlock([outcome] { ++outcome->finished; });
