@@ -67,7 +67,10 @@ NRWebPageRequest::NRWebPageRequest(const QUrl &url) : NRHTTPRequest(url) {}
 NRWebPageRequest::~NRWebPageRequest() {
     if (m_externalResourceQueue)
         m_externalResourceQueue->cancelAllOperations();
-    releaseDocument();
+    // Only a page cancelled as it was parsed still holds one here; it may
+    // go on the network thread, which never waits for libxml2.
+    if (m_doc)
+        releaseDocumentElsewhere(std::exchange(m_doc, nullptr));
 }
 
 std::shared_ptr<NRWebPageRequest> NRWebPageRequest::requestWithURL(const QUrl &url) {
@@ -121,8 +124,12 @@ void NRWebPageRequest::addURLToFetch(const QString &found) {
     // Only what can be downloaded: an "about:blank" frame or a "javascript:"
     // reference names nothing to fetch, and must not fail the page.
     const QString scheme = resolved.scheme().toLower();
-    if (!resolved.isValid() || resolved.isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        m_resourceList.contains(text))
+    if (!resolved.isValid() || resolved.isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return;
+    // Read while the page is parsed (on a worker): resourceList() may be
+    // asked meanwhile.
+    std::lock_guard l(m_mutex);
+    if (m_resourceList.contains(text))
         return;
     m_resourceList.insert(text, QVariantMap());
     m_resourceOrder.append(text);

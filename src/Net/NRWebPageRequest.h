@@ -2,9 +2,12 @@
 
 #include "Net/NRHTTPRequest.h"
 
+#include <QHash>
 #include <QMap>
 #include <QStringList>
 #include <QVariantMap>
+
+#include <functional>
 
 class NRRequestQueue;
 class NRWebPageTree;
@@ -63,6 +66,10 @@ public:
     static QString relativePathTo(const QString &targetPath, const QString &sourcePath);
     QString cachePathForRequest(const NRHTTPRequest &resource) const;
 
+    // For tests: called on the main thread while a page's rewrite holds
+    // libxml2, its resources read and encoded already (null: none).
+    static void setLockedRewriteHookForTesting(std::function<void()> hook);
+
 protected:
     bool deferFinishing() override;
     void deferredFinishCancelled() override;
@@ -71,8 +78,13 @@ protected:
     bool delegateHearsRedirects() const override { return !parentRequest(); }
 
 private:
-    // Reading the reply (network thread).
+    // Reading the reply. libxml2 is never used on the network thread: a page
+    // is parsed on a worker, as another page's rewrite may hold libxml2 and
+    // every transfer would wait for it (NRWebPageRequestDocument.cpp).
     bool parseAsHTML();
+    void parseDocument();
+    enum class ParseOutcome { Failed, NothingToFetch, Resources };
+    ParseOutcome readDocument(VNErrorPtr *error);
     bool parseAsCSS();
     bool readResourceURLs(VNErrorPtr *error);
     void addURLToFetch(const QString &text);
@@ -82,16 +94,23 @@ private:
     bool replyIsInFile() const;
     QString readReplyText(VNErrorPtr *error) const;
     void releaseDocument();
+    // Frees a document on a worker (a page may go on any thread).
+    static void releaseDocumentElsewhere(xmlDoc *doc);
 
     // Rewriting the reply (main thread, without the request's lock: the
-    // network thread's status tick takes it; NRWebPageRequestRewrite.cpp).
-    bool updateResourceURLs(VNErrorPtr *error);
-    bool walkResourceURLs(bool update, VNErrorPtr *error);
+    // network thread's status tick takes it). What each URL becomes is
+    // read and encoded before libxml2 is taken, and the page is written
+    // after it is let go: under it only the references are set and the
+    // page is put into bytes.
+    using Replacements = QHash<QString, QByteArray>;  // URL text as listed -> its replacement (UTF-8)
+    bool updateResourceURLs(const Replacements &replacements, VNErrorPtr *error);
+    bool walkResourceURLs(const Replacements *replacements, VNErrorPtr *error);
     VNErrorPtr replaceReferences();
-    QString contentForExternalURL(const QString &text) const;
-    QString replacedCSS(QString css) const;
+    Replacements replacementsOfResources() const;
+    QByteArray contentForExternalURL(const QString &text) const;
+    static QString replacedCSS(const QString &css, const Replacements &replacements);
     VNErrorPtr saveCSS(const QString &css);
-    VNErrorPtr saveDocument();
+    VNErrorPtr savePage(bool serialised, const QByteArray &page);
 
     // Main thread.
     void startResourceRequests();

@@ -3,6 +3,7 @@
 
 #include "Net/NRWebPageRequest.h"
 
+#include "Platform/VNDispatch.h"
 #include "Platform/VNPartName.h"
 
 #include <QFile>
@@ -32,6 +33,11 @@ std::recursive_mutex &libxmlLock() {
 void initialiseLibxml() {
     static std::once_flag once;
     std::call_once(once, [] { xmlInitParser(); });
+}
+
+std::function<void()> &lockedRewriteHook() {
+    static std::function<void()> hook;
+    return hook;
 }
 
 const char *const kResourceXPath =
@@ -95,7 +101,32 @@ QString replaceFileAtomically(const QString &path, const QByteArray &bytes) {
     return failure;
 }
 
+// libxml2's writer appending to a byte array (the write callback of
+// xmlSaveToIO): the byte count taken, or -1 when it could not be kept.
+int appendToBytes(void *bytes, const char *buffer, int length) {
+    try {
+        static_cast<QByteArray *>(bytes)->append(buffer, length);
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+    return length;
+}
+
+// The document as the page's new bytes: no XML declaration, no encoding
+// named. False when libxml2 could not write it all.
+bool serialiseDocument(xmlDoc *doc, QByteArray *bytes) {
+    xmlSaveCtxtPtr save = xmlSaveToIO(appendToBytes, nullptr, bytes, nullptr, XML_SAVE_NO_DECL);
+    if (!save)
+        return false;
+    const bool wrote = xmlSaveDoc(save, doc) >= 0;
+    return xmlSaveClose(save) >= 0 && wrote;
+}
+
 }  // namespace
+
+void NRWebPageRequest::setLockedRewriteHookForTesting(std::function<void()> hook) {
+    lockedRewriteHook() = std::move(hook);
+}
 
 QStringList NRWebPageRequest::CSSURLsFromString(const QString &css) {
     QStringList urls;
@@ -142,8 +173,36 @@ QByteArray NRWebPageRequest::encodingName() const {
     return names.value(encoding);
 }
 
+// Network thread: the page is parsed on a worker.
 bool NRWebPageRequest::parseAsHTML() {
     m_webContentType = HTMLContent;
+    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    VNDispatch::globalAsync([self] { self->parseDocument(); });
+    return true;
+}
+
+// Worker: the page ends here when it names nothing to fetch or cannot be
+// parsed; otherwise its resources start.
+void NRWebPageRequest::parseDocument() {
+    VNErrorPtr error;
+    switch (readDocument(&error)) {
+    case ParseOutcome::Failed:
+        failDeferred(error);
+        return;
+    case ParseOutcome::NothingToFetch:
+        finishDeferred();
+        return;
+    case ParseOutcome::Resources:
+        break;
+    }
+    if (isCancelled()) {
+        releaseDocument();  // cancelled while parsing: nothing is fetched
+        return;
+    }
+    holdWhileFetching();
+}
+
+NRWebPageRequest::ParseOutcome NRWebPageRequest::readDocument(VNErrorPtr *error) {
     std::lock_guard lock(libxmlLock());
     initialiseLibxml();
     const int options = HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
@@ -162,23 +221,20 @@ bool NRWebPageRequest::parseAsHTML() {
         // server's answer as it came: it names nothing, and a missing image
         // must not fail the page that shows it.
         if (responseStatusCode() >= 400)
-            return false;
-        failWithError(makeError(ParseOrWriteError, QStringLiteral("Error: unable to parse reponse XML")));
-        return true;
+            return ParseOutcome::NothingToFetch;
+        *error = makeError(ParseOrWriteError, QStringLiteral("Error: unable to parse reponse XML"));
+        return ParseOutcome::Failed;
     }
-    m_resourceList.clear();
-    m_resourceOrder.clear();
-    VNErrorPtr error;
-    const bool read = readResourceURLs(&error);
-    if (!read || m_resourceList.isEmpty()) {
-        releaseDocument();
-        if (read)
-            return false;  // no resources: a plain finish
-        failWithError(error);
-        return true;
+    {
+        std::lock_guard l(m_mutex);
+        m_resourceList.clear();
+        m_resourceOrder.clear();
     }
-    holdWhileFetching();
-    return true;
+    const bool read = readResourceURLs(error);
+    if (read && !m_resourceList.isEmpty())
+        return ParseOutcome::Resources;
+    releaseDocument();
+    return read ? ParseOutcome::NothingToFetch : ParseOutcome::Failed;
 }
 
 // The body of a reply with a download destination is in that file, but for
@@ -213,8 +269,11 @@ bool NRWebPageRequest::parseAsCSS() {
                             : makeError(UnableToReadStringError, QStringLiteral("Unable to read HTML string from response")));
         return true;
     }
-    m_resourceList.clear();
-    m_resourceOrder.clear();
+    {
+        std::lock_guard l(m_mutex);
+        m_resourceList.clear();
+        m_resourceOrder.clear();
+    }
     for (const QString &found : CSSURLsFromString(css))
         addURLToFetch(found);
     if (m_resourceList.isEmpty())
@@ -223,12 +282,17 @@ bool NRWebPageRequest::parseAsCSS() {
     return true;
 }
 
-bool NRWebPageRequest::readResourceURLs(VNErrorPtr *error) { return walkResourceURLs(false, error); }
-bool NRWebPageRequest::updateResourceURLs(VNErrorPtr *error) { return walkResourceURLs(true, error); }
+bool NRWebPageRequest::readResourceURLs(VNErrorPtr *error) { return walkResourceURLs(nullptr, error); }
 
-// Reads the page's resource references (update false) or rewrites them with
-// their replacements (update true). False with *error set when it cannot.
-bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
+bool NRWebPageRequest::updateResourceURLs(const Replacements &replacements, VNErrorPtr *error) {
+    return walkResourceURLs(&replacements, error);
+}
+
+// Reads the page's resource references (no replacements) or rewrites them
+// with the replacements given. False with *error set when it cannot. Under
+// libxml2's lock.
+bool NRWebPageRequest::walkResourceURLs(const Replacements *replacements, VNErrorPtr *error) {
+    const bool update = replacements != nullptr;
     const auto fail = [&](const QString &text) { *error = makeError(ParseOrWriteError, text); };
     xmlXPathContextPtr context = xmlXPathNewContext(m_doc);
     if (!context) {
@@ -249,8 +313,7 @@ bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
         xmlChar *raw = xmlNodeGetContent(node);
         const QString content = fromXml(raw);
         xmlFree(raw);
-        auto setContent = [&](const QString &text) {
-            const QByteArray utf8 = text.toUtf8();
+        auto setContent = [&](const QByteArray &utf8) {
             xmlChar *escaped = xmlEncodeSpecialChars(m_doc, reinterpret_cast<const xmlChar *>(utf8.constData()));
             xmlNodeSetContent(node, escaped);
             xmlFree(escaped);
@@ -272,7 +335,7 @@ bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
                 for (const QString &found : CSSURLsFromString(content))
                     addURLToFetch(found);
             } else {
-                setContent(replacedCSS(content));
+                setContent(replacedCSS(content, *replacements).toUtf8());
             }
             continue;
         } else if (!update && (parent == QLatin1String("source") || parent == QLatin1String("audio"))) {
@@ -286,16 +349,15 @@ bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
             if (!update)
                 continue;
             if (m_urlReplacementMode == ReplaceWithLocalPaths) {
-                setContent(url().resolved(QUrl(content.trimmed())).toString());
+                setContent(url().resolved(QUrl(content.trimmed())).toString().toUtf8());
                 continue;
             }
         }
         if (!update) {
             addURLToFetch(content);
-        } else {
-            const QString replacement = contentForExternalURL(content.trimmed());
-            if (!replacement.isNull())
-                setContent(replacement);
+        } else if (const auto replacement = replacements->constFind(content.trimmed());
+                   replacement != replacements->cend()) {
+            setContent(*replacement);
         }
     }
     xmlXPathFreeObject(result);
@@ -303,14 +365,16 @@ bool NRWebPageRequest::walkResourceURLs(bool update, VNErrorPtr *error) {
     return true;
 }
 
-QString NRWebPageRequest::contentForExternalURL(const QString &text) const {
+// The replacement of one listed URL (UTF-8; null when it has none): the
+// relative path to its local copy, or a data: URL of its bytes, read here.
+QByteArray NRWebPageRequest::contentForExternalURL(const QString &text) const {
     const QVariantMap entry = m_resourceList.value(text);
     const QString dataPath = entry.value(QStringLiteral("DataPath")).toString();
     if (m_urlReplacementMode == ReplaceWithLocalPaths) {
         // A resource never fetched keeps its reference.
         if (dataPath.isEmpty() || downloadDestinationPath().isEmpty())
-            return QString();
-        return relativePathTo(dataPath, downloadDestinationPath());
+            return QByteArray();
+        return relativePathTo(dataPath, downloadDestinationPath()).toUtf8();
     }
     QByteArray data = entry.value(QStringLiteral("Data")).toByteArray();
     if (!dataPath.isEmpty()) {
@@ -319,23 +383,35 @@ QString NRWebPageRequest::contentForExternalURL(const QString &text) const {
     }
     const QString type = entry.value(QStringLiteral("ContentType")).toString();
     if (data.isNull() || type.isEmpty())
-        return QString();
-    return QStringLiteral("data:%1;base64,").arg(type) + QString::fromLatin1(data.toBase64());
+        return QByteArray();
+    return "data:" + type.toUtf8() + ";base64," + data.toBase64();
 }
 
-// Each url(...) whose URL was fetched takes its replacement; the rest of
-// the text stays as it was (a URL is replaced inside its own token only,
-// never where it ends another URL, "img/a.png" holding "a.png").
-QString NRWebPageRequest::replacedCSS(QString css) const {
+// What every listed URL becomes, each read and encoded once (main thread,
+// before libxml2 is taken).
+NRWebPageRequest::Replacements NRWebPageRequest::replacementsOfResources() const {
+    Replacements replacements;
+    for (auto it = m_resourceList.cbegin(); it != m_resourceList.cend(); ++it) {
+        const QByteArray replacement = contentForExternalURL(it.key());
+        if (!replacement.isNull())
+            replacements.insert(it.key(), replacement);
+    }
+    return replacements;
+}
+
+// Each url(...) whose URL has a replacement takes it; the rest of the text
+// stays as it was (a URL is replaced inside its own token only, never where
+// it ends another URL, "img/a.png" holding "a.png").
+QString NRWebPageRequest::replacedCSS(const QString &css, const Replacements &replacements) {
     QString out;
     int copied = 0;
     forEachURLToken(css, [&](int start, int length) {
         const QString inside = css.mid(start, length);
         const QString url = urlOfToken(inside);
-        const QString replacement = m_resourceList.contains(url) ? contentForExternalURL(url) : QString();
-        if (!url.isEmpty() && !replacement.isNull()) {
+        const auto replacement = url.isEmpty() ? replacements.cend() : replacements.constFind(url);
+        if (replacement != replacements.cend()) {
             out += QStringView(css).mid(copied, start - copied);
-            out += QString(inside).replace(inside.indexOf(url), url.size(), replacement);
+            out += QString(inside).replace(inside.indexOf(url), url.size(), QString::fromUtf8(*replacement));
             copied = start + length;
         }
         return true;
@@ -354,26 +430,43 @@ void NRWebPageRequest::releaseDocument() {
     }
 }
 
-// Rewrites the style sheet or page with the resources' replacements.
+void NRWebPageRequest::releaseDocumentElsewhere(xmlDoc *doc) {
+    VNDispatch::globalAsync([doc] {
+        std::lock_guard lock(libxmlLock());
+        xmlFreeDoc(doc);
+    });
+}
+
+// Rewrites the style sheet or page with the resources' replacements. The
+// resources are read and encoded, and the page written, without libxml2's
+// lock (another page's parse waits for whoever holds it).
 VNErrorPtr NRWebPageRequest::replaceReferences() {
     if (m_webContentType == CSSContent) {
         VNErrorPtr error;
         const QString css = readReplyText(&error);
         if (error)
             return makeError(ParseOrWriteError, QStringLiteral("Error: unable to read response CSS from disk"));
-        return saveCSS(replacedCSS(css));
+        return saveCSS(replacedCSS(css, replacementsOfResources()));
     }
     if (m_webContentType != HTMLContent)
         return nullptr;
-    std::lock_guard lock(libxmlLock());
-    VNErrorPtr error;
-    if (!m_doc)
-        return nullptr;
-    if (!updateResourceURLs(&error))
-        return error;
-    error = saveDocument();
-    releaseDocument();
-    return error;
+    Replacements replacements = replacementsOfResources();
+    QByteArray page;
+    bool serialised = false;
+    {
+        std::lock_guard lock(libxmlLock());
+        if (const auto &hook = lockedRewriteHook())
+            hook();
+        if (!m_doc)
+            return nullptr;
+        VNErrorPtr error;
+        if (!updateResourceURLs(replacements, &error))
+            return error;
+        replacements.clear();  // the page holds its own copies now
+        serialised = serialiseDocument(m_doc, &page);
+        releaseDocument();
+    }
+    return savePage(serialised, page);
 }
 
 // Writes the rewritten style sheet in the reply's encoding: as the new reply,
@@ -394,39 +487,20 @@ VNErrorPtr NRWebPageRequest::saveCSS(const QString &css) {
                      QStringLiteral("%1: %2").arg(destination, failure));
 }
 
-// Writes the rewritten page: to a file beside the destination, put in its
-// place only when whole (a failed write leaves the page as it arrived), or
-// as the new reply. Any failure of the writer is the page's.
-VNErrorPtr NRWebPageRequest::saveDocument() {
-    const QString destination = downloadDestinationPath();
+// Writes the rewritten page: as the new reply, or in place of its file once
+// whole (a failed write leaves the page as it arrived). Any failure of
+// libxml2's writer is the page's.
+VNErrorPtr NRWebPageRequest::savePage(bool serialised, const QByteArray &page) {
     if (!replyIsInFile()) {
-        xmlBufferPtr buffer = xmlBufferCreate();
-        xmlSaveCtxtPtr save = buffer ? xmlSaveToBuffer(buffer, nullptr, XML_SAVE_NO_DECL) : nullptr;
-        bool saved = false;
-        if (save) {
-            const bool wrote = xmlSaveDoc(save, m_doc) >= 0;
-            saved = xmlSaveClose(save) >= 0 && wrote;
-        }
-        if (saved)
-            setRawResponseData(QByteArray(reinterpret_cast<const char *>(xmlBufferContent(buffer)), xmlBufferLength(buffer)));
-        if (buffer)
-            xmlBufferFree(buffer);
-        return saved ? nullptr : makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response HTML"));
-    }
-    const QString beside = VNPartName::beside(destination, VNPartName::randomSuffix(QStringLiteral("part"), 32));
-    xmlSaveCtxtPtr save = xmlSaveToFilename(QFile::encodeName(beside).constData(), nullptr, XML_SAVE_NO_DECL);
-    bool saved = false;
-    if (save) {
-        const bool wrote = xmlSaveDoc(save, m_doc) >= 0;
-        saved = xmlSaveClose(save) >= 0 && wrote;
-    }
-    std::error_code ec;
-    if (saved)
-        std::filesystem::rename(QFile::encodeName(beside).toStdString(), QFile::encodeName(destination).toStdString(), ec);
-    if (saved && !ec)
+        if (!serialised)
+            return makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response HTML"));
+        setRawResponseData(page);
         return nullptr;
-    QFile::remove(beside);
+    }
+    const QString destination = downloadDestinationPath();
+    const QString failure = serialised ? replaceFileAtomically(destination, page) : QStringLiteral("the page could not be written");
+    if (failure.isNull())
+        return nullptr;
     return makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response HTML to disk"),
-                     QStringLiteral("%1: %2").arg(destination, ec ? QString::fromStdString(ec.message())
-                                                                  : QStringLiteral("the page could not be written")));
+                     QStringLiteral("%1: %2").arg(destination, failure));
 }

@@ -1,0 +1,230 @@
+// A page rewritten on the main thread while other requests end on the
+// network thread: however long the rewrite takes (a resource's file slow to
+// read, or the page's references being set), the other transfers go on and
+// another page is parsed meanwhile.
+#include "Net/NRDownloadCache.h"
+#include "Net/NRWebPageRequest.h"
+#include "Net/NetTestSupport.h"
+#include "WebPageTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QObject>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <future>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace WebPageTest;
+
+namespace {
+
+// Waits for the condition on a thread of the test's own (the main thread is
+// held in the rewrite meanwhile, so no event is served): whether it came
+// true within the time.
+bool awaitHere(const std::function<bool()> &condition, int timeoutMs = 10000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// What else happens while a rewrite is held: a second page (an empty one,
+// which fails as unparsable once parsed) and, once its reply is in, a plain
+// transfer. Watched from a thread of its own, which lets the rewrite go
+// when the transfer has ended (or the time is up).
+class Bystanders {
+public:
+    explicit Bystanders(const QString &folder)
+        : page(NRWebPageRequest::requestWithURL(NetTest::fake(QStringLiteral("/page?empty=1")))),
+          transfer(NRHTTPRequest::requestWithURL(NetTest::fake(QStringLiteral("/bytes?n=2000")))),
+          m_pagePath(folder + QStringLiteral("/second.html")) {
+        page->setDownloadDestinationPath(m_pagePath);
+        page->setCompletionBlock([this] { ++pageOutcome.finished; });
+        page->setFailedBlock([this] { ++pageOutcome.failed; });
+        transfer->setCompletionBlock([this] { ++transferOutcome.finished; });
+        transfer->setFailedBlock([this] { ++transferOutcome.failed; });
+    }
+    ~Bystanders() {
+        if (m_watcher.joinable())
+            m_watcher.join();
+    }
+
+    // Starts the watch once heldUntil() returns; release() lets the rewrite
+    // go. With awaitParse, the second page's parse is waited for too.
+    void watch(std::function<void()> heldUntil, std::function<void()> release, bool awaitParse) {
+        m_watcher = std::thread([this, heldUntil = std::move(heldUntil), release = std::move(release), awaitParse] {
+            heldUntil();
+            page->startAsynchronous();
+            // The second page's reply is in its file: it is being parsed
+            // (or about to be) when the transfer starts.
+            pageReplyIn = awaitHere([&] { return QFileInfo::exists(m_pagePath); });
+            transfer->startAsynchronous();
+            transferEndedWhileHeld = awaitHere([&] { return transfer->isFinished(); });
+            // Asked only once the network thread has shown it is free (stuck
+            // in the page's parse, it would hold the page's lock).
+            if (awaitParse && transferEndedWhileHeld)
+                pageParsedWhileHeld = awaitHere([&] { return page->error() != nullptr; });
+            release();
+        });
+    }
+    void join() {
+        if (m_watcher.joinable())
+            m_watcher.join();
+    }
+    bool ended() const { return pageOutcome.done() && transferOutcome.done(); }
+
+    std::shared_ptr<NRWebPageRequest> page;
+    std::shared_ptr<NRHTTPRequest> transfer;
+    NetTest::Outcome pageOutcome, transferOutcome;
+    std::atomic<bool> pageReplyIn{false}, transferEndedWhileHeld{false}, pageParsedWhileHeld{false};
+
+private:
+    QString m_pagePath;
+    std::thread m_watcher;
+};
+
+// Turns the page's one resource, once fetched, into a named pipe: the
+// rewrite's read of it waits until the test writes the resource's bytes.
+class ResourceIntoPipe : public QObject {
+    Q_OBJECT
+public:
+    ResourceIntoPipe(const QString &resourceURL, std::function<void(const QString &)> made)
+        : m_resourceURL(resourceURL), m_made(std::move(made)) {}
+public slots:
+    void requestFinished(NRHTTPRequest *request) {
+        if (request->url().toString() != m_resourceURL || !pipePath.isEmpty())
+            return;
+        pipePath = request->downloadDestinationPath();
+        made = QFile::remove(pipePath) && mkfifo(QFile::encodeName(pipePath).constData(), 0600) == 0;
+        if (made)
+            m_made(pipePath);
+    }
+
+public:
+    QString pipePath;
+    bool made = false;
+
+private:
+    QString m_resourceURL;
+    std::function<void(const QString &)> m_made;
+};
+
+// Opens the pipe for writing once somebody has opened it for reading (-1
+// when nobody did within the time).
+int openOnceRead(const QString &path) {
+    int fd = -1;
+    awaitHere([&] {
+        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+        return fd >= 0 || errno != ENXIO;
+    });
+    return fd;
+}
+
+bool writeAndClose(int fd, const QByteArray &bytes) {
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    const bool wrote = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return ::close(fd) == 0 && wrote;
+}
+
+struct HookReset {
+    ~HookReset() { NRWebPageRequest::setLockedRewriteHookForTesting(nullptr); }
+};
+
+}  // namespace
+
+// The rewrite reads its resource's file slowly (a pipe, written only once
+// the others have been watched): meanwhile another transfer ends, and a
+// second page is parsed.
+TEST(WebPageHeldRewrite, TransfersGoOnWhileTheRewriteReadsAResource) {
+    auto dir = VNTest::makeTempDir();
+    auto cache = std::make_shared<NRDownloadCache>();
+    ASSERT_FALSE(cache->setStoragePath(dir->path() + QStringLiteral("/cache")));
+    const QString resource = NetTest::fake(QStringLiteral("/bytes?n=3000")).toString();
+    auto page = NRWebPageRequest::requestWithURL(pageWith({resource}));
+    page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    page->setDownloadCache(cache);
+    const QString pagePath = dir->path() + QStringLiteral("/page.html");
+    page->setDownloadDestinationPath(pagePath);
+
+    Bystanders others(dir->path());
+    const QByteArray bytes("the bytes read through the pipe");
+    std::atomic<int> fd{-1};
+    std::atomic<bool> written{false};
+    ResourceIntoPipe pipe(resource, [&](const QString &path) {
+        // The watch begins once the rewrite reads the pipe, and ends by
+        // writing it.
+        others.watch([&fd, path] { fd = openOnceRead(path); },
+                     [&] {
+                         if (fd >= 0)
+                             written = writeAndClose(fd, bytes);
+                     },
+                     true);
+    });
+    page->setDelegate(&pipe);
+    const auto outcome = NetTest::run(page);
+    EXPECT_TRUE(VNTest::waitUntil([&] { return others.ended(); }, 20000));
+    others.join();
+
+    ASSERT_TRUE(pipe.made) << "the resource never became a pipe";
+    EXPECT_GE(fd.load(), 0) << "the rewrite never read the resource";
+    EXPECT_TRUE(written);
+    EXPECT_TRUE(others.pageReplyIn);
+    EXPECT_TRUE(others.transferEndedWhileHeld) << "the transfer waited for the rewrite";
+    EXPECT_TRUE(others.pageParsedWhileHeld) << "the second page's parse waited for the rewrite";
+    EXPECT_EQ(outcome->finished, 1) << errorText(page);
+    const QStringList refs = references(QString::fromUtf8(VNTest::readFile(pagePath)));
+    ASSERT_EQ(refs.size(), 1) << VNTest::readFile(pagePath).constData();
+    EXPECT_EQ(dataOf(refs.first()), bytes);
+    EXPECT_EQ(others.transferOutcome.finished, 1) << errorText(others.transfer);
+    EXPECT_EQ(others.pageOutcome.failed, 1);
+    EXPECT_EQ(errorText(others.page), "Error: unable to parse reponse XML");
+}
+
+// The rewrite is held while it holds libxml2 (its resources read, its
+// references being set): the network thread never waits for libxml2, so
+// another page's reply and a plain transfer end meanwhile; that page is
+// parsed once libxml2 is let go.
+TEST(WebPageHeldRewrite, TransfersGoOnWhileTheRewriteHoldsLibxml) {
+    auto dir = VNTest::makeTempDir();
+    auto page = NRWebPageRequest::requestWithURL(pageWith({NetTest::fake(QStringLiteral("/bytes?n=3000")).toString()}));
+    page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    Bystanders others(dir->path());
+    const HookReset reset;
+    int held = 0;
+    NRWebPageRequest::setLockedRewriteHookForTesting([&] {
+        if (held++)
+            return;
+        auto released = std::make_shared<std::promise<void>>();
+        auto future = released->get_future();
+        // The second page is parsed once libxml2 is let go.
+        others.watch([] {}, [released] { released->set_value(); }, false);
+        future.wait();
+    });
+    const auto outcome = NetTest::run(page);
+    EXPECT_TRUE(VNTest::waitUntil([&] { return others.ended(); }, 20000));
+    others.join();
+
+    EXPECT_EQ(held, 1);
+    EXPECT_TRUE(others.pageReplyIn);
+    EXPECT_TRUE(others.transferEndedWhileHeld) << "the transfer waited for the rewrite";
+    EXPECT_EQ(outcome->finished, 1) << errorText(page);
+    EXPECT_TRUE(page->responseString().contains(QStringLiteral("data:"))) << "not rewritten";
+    EXPECT_EQ(others.transferOutcome.finished, 1) << errorText(others.transfer);
+    EXPECT_EQ(others.pageOutcome.failed, 1);
+    EXPECT_EQ(errorText(others.page), "Error: unable to parse reponse XML");
+}
+
+#include "WebPageHeldRewriteTest.moc"
