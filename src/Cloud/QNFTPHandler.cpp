@@ -188,6 +188,12 @@ void QNFTPHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProg
     runOnWorker([document, destPath, completed](QNFTPHandler &me) { me.runUpload(document, destPath, completed); });
 }
 
+void QNFTPHandler::uploadUnderTemporaryName(QNDocumentPtr document, QNDocumentPtr destPath,
+                                            QNProgressCallback progress, QNDocumentCallback completed)
+{
+    upload(std::move(document), std::move(destPath), std::move(progress), std::move(completed));
+}
+
 void QNFTPHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed)
 {
     if (!completed)

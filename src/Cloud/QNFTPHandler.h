@@ -45,8 +45,12 @@ public:
     void listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) override;
     void download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                   QNDocumentCallback completed) override;
+    // The file goes up under a temporary name and takes its own when whole.
     void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                 QNDocumentCallback completed) override;
+    // Every upload does so: the same as upload().
+    void uploadUnderTemporaryName(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                  QNDocumentCallback completed) override;
     void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
     void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
     void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;

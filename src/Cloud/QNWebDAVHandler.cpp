@@ -225,9 +225,11 @@ void QNWebDAVHandler::perform(Call call) {
 
 void QNWebDAVHandler::run(const NRHTTPRequestPtr &request, Call call) {
     auto self = sharedHandler();
-    setCurrentRequest(request);
+    const bool survivesCancel = call.survivesCancel;
+    if (!survivesCancel)
+        setCurrentRequest(request);
     // A cancel that came while the request was being prepared still counts.
-    if (isCancelled()) {
+    if (!survivesCancel && isCancelled()) {
         setCurrentRequest(nullptr);
         call.failed(nullptr, true);
         return;
@@ -255,7 +257,8 @@ void QNWebDAVHandler::run(const NRHTTPRequestPtr &request, Call call) {
         if (*answered || !req)
             return;
         *answered = true;
-        self->setCurrentRequest(nullptr);
+        if (!shared->survivesCancel)
+            self->setCurrentRequest(nullptr);
         const int status = req->responseStatusCode();
         if (req->isCancelled()) {
             shared->failed(shared->passCancelError ? req->error() : nullptr, true);
@@ -494,57 +497,6 @@ void QNWebDAVHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, Q
         result->setPath(destination);
         result->setDisplayName(QFileInfo(destination).fileName());
         completed(result, nullptr, false);
-    };
-    perform(std::move(call));
-}
-
-void QNWebDAVHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
-                             QNDocumentCallback completed) {
-    const QString source = document ? document->path() : QString();
-    if (source.isEmpty() || !destPath) {
-        completed(nullptr, handlerError(QStringLiteral("No file to upload or no destination folder.")), false);
-        return;
-    }
-    const QFileInfo info(source);
-    struct Counters {
-        qint64 sent = 0;
-        quint64 total = 1;
-    };
-    auto counters = std::make_shared<Counters>();
-    if (info.size() > 0)
-        counters->total = quint64(info.size());
-
-    Call call;
-    call.path = joinPath(destPath->path(), info.fileName());
-    call.configure = [counters, progress, source](NRHTTPRequest &request) {
-        request.setRequestMethod(QStringLiteral("PUT"));
-        // Credentials go only in answer to a challenge: waiting for the
-        // server's go-ahead keeps the first, refused attempt from sending the
-        // whole file for nothing.
-        request.addRequestHeader(QStringLiteral("Expect"), QStringLiteral("100-continue"));
-        request.setShouldStreamPostDataFromDisk(true);
-        request.setPostBodyFilePath(source);
-        request.setShowAccurateProgress(true);
-        request.setUploadSizeIncrementedBlock([counters](qint64 size) {
-            counters->total = size > 0 ? quint64(size) : 1;
-        });
-        request.setBytesSentBlock([counters, progress](qint64 size, qint64 total) {
-            counters->sent += size;  // negative: taken back before the body is sent again
-            if (counters->sent < 0)
-                counters->sent = 0;
-            if (total > 0 && quint64(total) > counters->total)
-                counters->total = quint64(total);
-            if (progress)
-                progress(double(counters->sent) / double(counters->total));
-        });
-    };
-    call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
-    call.succeeded = [completed, destPath, progress](NRHTTPRequest &) {
-        // The engine leaves the bytes it first counts as the socket's buffer
-        // out of its reports: a whole upload says so itself.
-        if (progress)
-            progress(1.0);
-        completed(destPath, nullptr, false);
     };
     perform(std::move(call));
 }

@@ -42,8 +42,18 @@ public:
     void listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) override;
     void download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                   QNDocumentCallback completed) override;
+    // One PUT onto the file's name in destPath.
     void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                 QNDocumentCallback completed) override;
+    // A PUT onto a hidden name beside it (".<name>.part-<6 hex digits>"),
+    // then a MOVE onto the name (Overwrite: T). A PUT that fails or is
+    // cancelled removes the temporary file; so does a MOVE that fails while
+    // the name still holds a file. A server that removes the file it
+    // replaces before the move may fail the move with the name left empty:
+    // the whole new file then stays under its temporary name, named in the
+    // error, as it may be the only copy left.
+    void uploadUnderTemporaryName(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                  QNDocumentCallback completed) override;
     void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
     void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
     // Never replaces an existing item: the server's refusal comes back as an error.
@@ -142,6 +152,10 @@ protected:
         bool applyCertificateSwitch = true;
         // Set when the call is sent again after a refused authorization.
         bool retried = false;
+        // Puts the drive right (removes a temporary upload, or looks at what
+        // a failed step left): runs after a cancel too, and a cancel does not
+        // stop it.
+        bool survivesCancel = false;
     };
     // A request was answered 401 or 403. A subclass whose authorization may
     // have gone stale (a cached cookie) drops it and answers true: the call
@@ -156,6 +170,22 @@ private:
     void quotaByProperties(QNDocumentPtr root, QNQuotaCallback completed);
     void transferInside(const QString &method, QNDocumentPtr document, QNDocumentPtr target,
                         QNDocumentCallback completed);
+    // Sends the local file source with PUT to the drive path; done(error, cancelled).
+    void put(const QString &source, const QString &path, const QNProgressCallback &progress,
+             std::function<void(VNErrorPtr error, bool cancelled)> done);
+    // The whole temporary upload at temporaryPath takes the name of finalPath.
+    void nameTemporaryUpload(const QString &temporaryPath, const QString &finalPath, QNDocumentPtr destPath,
+                             QNDocumentCallback completed);
+    // After a failed MOVE onto finalPath: the temporary file goes when the
+    // name still holds a file, and stays, named in the error, when not.
+    void endRefusedNaming(const QString &temporaryPath, const QString &finalPath, VNErrorPtr refusal,
+                          bool cancelled, QNDocumentCallback completed);
+    // Whether the drive path holds an item (PROPFIND, depth 0): answer(there,
+    // error), the error null when the answer is sure.
+    void lookAt(const QString &path, std::function<void(bool there, VNErrorPtr error)> answer);
+    // Removes a temporary upload, after a cancel too; removed(error), null
+    // when it is gone (or was never made).
+    void removeTemporaryUpload(const QString &path, std::function<void(VNErrorPtr error)> removed);
 
     mutable std::mutex m_requestMutex;
     NRHTTPRequestPtr m_currentRequest;

@@ -43,6 +43,12 @@ void QNCloudInterface::upload(QNDocumentPtr, QNDocumentPtr, QNProgressCallback, 
         completed(nullptr, notSupportedError(QStringLiteral("Uploading")), false);
 }
 
+void QNCloudInterface::uploadUnderTemporaryName(QNDocumentPtr, QNDocumentPtr, QNProgressCallback,
+                                                QNDocumentCallback completed) {
+    if (completed)
+        completed(nullptr, notSupportedError(QStringLiteral("Uploading under a temporary name")), false);
+}
+
 void QNCloudInterface::createFolder(QString, QNDocumentPtr, QNDocumentCallback completed) {
     // Kept as it always was: callers treat this as "nothing done".
     if (completed)

@@ -66,6 +66,15 @@ public:
     // destination folder. The stored file keeps the source's file name.
     virtual void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                         QNDocumentCallback completed);
+    // As upload(), but the file goes up under a temporary name in destPath
+    // and takes its own name only once whole, replacing a file of that name
+    // then: an upload cut short (a failure, a cancel) removes its temporary
+    // file and never cuts that file short, which may be the very file being
+    // copied, reached by another path. Drives whose QNDriveConfig
+    // supportsUploadUnderTemporaryName() provide it; the base answers
+    // "not supported".
+    virtual void uploadUnderTemporaryName(QNDocumentPtr document, QNDocumentPtr destPath,
+                                          QNProgressCallback progress, QNDocumentCallback completed);
     virtual void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed);
     virtual void remove(QNDocumentPtr document, QNDocumentCallback completed);
     // name: a document whose path is the new path in the same folder (and

@@ -611,6 +611,7 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
             if (self->claimPostCopy())
                 self->postCopy(completed, nullptr, uploaded, fromQueue, cancelled);
         });
+    upload->setUnderTemporaryName(m_uploadsUnderTemporaryName.load());
     observeRunning(upload);
     {
         std::lock_guard lock(m_blockMutex);
@@ -852,6 +853,7 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
                                              : resolvedPath(here, lastPathComponent(document->path()));
                     item->setSourcePlace(folder, real);
                     item->setDestinationListing(there);
+                    item->m_uploadsUnderTemporaryName.store(self->m_uploadsUnderTemporaryName.load());
                     task->addTaskItem(item, primary);
                 }
             }

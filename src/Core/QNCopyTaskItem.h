@@ -161,9 +161,10 @@ protected:
     // every folder merged into its namesake are looked at (once each) where
     // the two drives may share their storage: a folder told apart may hold
     // one that is not. Where the check cannot be made at all (the server
-    // makes no check folder), a copy goes on, as every file of it goes up
-    // under a temporary name; a move, or a copy to a server that writes
-    // uploads straight onto their names, fails naming why.
+    // makes no check folder), a copy to a drive that can upload under a
+    // temporary name goes on, every file of it (of the folder's whole tree)
+    // then going up so; a move, or a copy to any other drive, fails naming
+    // why.
     void unlessItself(const QNDocumentPtr &document, const QNDocumentPtr &namesake, bool dropped,
                       VNOperationQueue *metadataQueue, const QNTaskItemCompletedBlock &completed,
                       std::function<void()> next);
@@ -282,6 +283,10 @@ private:
     std::atomic<bool> m_nameClaimed{false};
     std::atomic<bool> m_destinationChecked{false};
     std::atomic<bool> m_namesakeChecked{false};  // the namesake check let it go on
+    // The namesake check could not be made and let the copy go on: every
+    // file of the item (and of its tree) goes up under a temporary name, as
+    // the namesake may be the very file being read.
+    std::atomic<bool> m_uploadsUnderTemporaryName{false};
     std::shared_ptr<QNAliasCheck> m_aliasCheck;  // while it runs; guarded by m_blockMutex
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
     std::weak_ptr<QNTaskItem> m_primary;  // guarded by m_blockMutex

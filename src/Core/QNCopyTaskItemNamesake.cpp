@@ -233,10 +233,11 @@ void QNCopyTaskItem::aliasCheckEnded(const QNAliasCheck::Outcome &outcome, const
         if (!message.isEmpty())
             message += QLatin1Char(' ') + sentence(outcome.why);
         if (message.isEmpty() && outcome.leftOver.isEmpty()) {
-            // A copy is safe whatever the namesake is: every file goes up
-            // under a temporary name and takes its own only when whole.
+            // A copy is safe whatever the namesake is: every file of it goes
+            // up under a temporary name and takes its own only when whole.
             VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1; copying into \u201c%2\u201d all the same")
                            .arg(outcome.why, there));
+            m_uploadsUnderTemporaryName.store(true);
             m_namesakeChecked.store(true);
             next();
             return;
@@ -259,9 +260,8 @@ QString QNCopyTaskItem::unmadeCheckRefusal(const QNDocumentPtr &document, const 
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
     if ((top ? top.get() : this)->removesSource())
         return untoldText(document, there, QStringLiteral(", and the move would then remove the only copy"));
-    // Only the FTP and SFTP drives upload under a temporary name; a WebDAV
-    // upload writes straight onto the name.
-    if (!m_toDriveConfig->isFTP() && !m_toDriveConfig->isSFTP())
+    // Elsewhere an upload writes straight onto the name.
+    if (!m_toDriveConfig->supportsUploadUnderTemporaryName())
         return untoldText(document, there,
                           QStringLiteral(", and an upload to this server writes straight onto the name, so one cut "
                                          "short would cut that %1 short")

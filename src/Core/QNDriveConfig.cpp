@@ -323,6 +323,10 @@ bool QNDriveConfig::supportsLocalMove(const std::shared_ptr<QNDocument> &documen
     return !isArchive();
 }
 
+bool QNDriveConfig::supportsUploadUnderTemporaryName() const {
+    return !isMyFiles() && (isFTP() || isSFTP() || isWebDAV());
+}
+
 bool QNDriveConfig::supportsShare(const std::shared_ptr<QNDocument> &document) const {
     if (isSugarSync() || isFlickr() || isBitcasa() || isDiskCast())
         return !isRoot(document);

@@ -95,6 +95,10 @@ public:
     bool supportsDelete(const std::shared_ptr<QNDocument> &folder) const;
     bool supportsLocalCopy(const std::shared_ptr<QNDocument> &document) const;
     bool supportsLocalMove(const std::shared_ptr<QNDocument> &document) const;
+    // Whether the drive's handler can upload under a temporary name (see
+    // QNCloudInterface::uploadUnderTemporaryName): the FTP, SFTP and WebDAV
+    // drives.
+    bool supportsUploadUnderTemporaryName() const;
     bool supportsShare(const std::shared_ptr<QNDocument> &document) const;
     bool supportsDrop(const std::shared_ptr<QNDocument> &folder) const;
     bool supportsSearchForPath(const QString &path) const;

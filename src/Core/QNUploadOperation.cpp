@@ -9,5 +9,8 @@ QNUploadOperation::QNUploadOperation(const QNDriveConfigPtr &driveConfig, QNDocu
       m_progressBlock(std::move(progressBlock)) {}
 
 void QNUploadOperation::callHandler(QNCloudInterface &handler, QNDocumentCallback inner) {
-    handler.upload(m_document, m_destPath, m_progressBlock, std::move(inner));
+    if (m_underTemporaryName)
+        handler.uploadUnderTemporaryName(m_document, m_destPath, m_progressBlock, std::move(inner));
+    else
+        handler.upload(m_document, m_destPath, m_progressBlock, std::move(inner));
 }

@@ -2,7 +2,8 @@
 
 #include "Core/QNHandlerOperation.h"
 
-// Uploads the local file document->path() into the folder destPath.
+// Uploads the local file document->path() into the folder destPath; under a
+// temporary name first when asked (setUnderTemporaryName()).
 class QNUploadOperation : public QNHandlerOperation<QNDocumentCallback> {
 public:
     QNUploadOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr destPath,
@@ -10,6 +11,10 @@ public:
     QNDocumentPtr document() const { return m_document; }
     QNDocumentPtr destPath() const { return m_destPath; }
     QNProgressCallback progressBlock() const { return m_progressBlock; }
+    // The file goes up under a temporary name and takes its own only once
+    // whole (QNCloudInterface::uploadUnderTemporaryName). Set before queueing.
+    void setUnderTemporaryName(bool on) { m_underTemporaryName = on; }
+    bool underTemporaryName() const { return m_underTemporaryName; }
     QString description() const override { return QStringLiteral("QNUploadOperation"); }
 
 protected:
@@ -19,4 +24,5 @@ private:
     QNDocumentPtr m_document;
     QNDocumentPtr m_destPath;
     QNProgressCallback m_progressBlock;
+    bool m_underTemporaryName = false;
 };

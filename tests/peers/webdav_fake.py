@@ -11,7 +11,11 @@
    the handler there.
 2. One scenario server on 127.0.0.1 (free port) whose first path component
    chooses the reply: RFC 4331 quota properties, crafted or broken listings,
-   refused, dropped and endless transfers.
+   refused, dropped and endless transfers, and uploads whose MOVE onto the
+   file's name fails (below /move-fails/there/ the name then still holds a
+   file, below /move-fails/gone/ it does not, below /move-fails/unknown/ it
+   cannot be looked at). GET /seen/PATH answers the requests received for
+   paths that begin with /PATH, one "METHOD path" a line.
 
 When listening, writes READY_FILE (JSON): {"wifi_port", "wifi_hosts", "port"}.
 """
@@ -22,6 +26,7 @@ import socket
 import sys
 import threading
 import time
+import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 PREF_GET_BODY = b'{"method":"pref-get","arguments":{"infos":["disk_list"]}}'
@@ -125,11 +130,27 @@ QUOTA_SCENARIOS = {
 }
 
 
+# "METHOD path" of every request the scenario server received.
+SEEN = []
+SEEN_LOCK = threading.Lock()
+
+
 class ScenarioHandler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
     def log_message(self, fmt, *args):
         sys.stderr.write("scenario: %s\n" % (fmt % args))
+
+    def parse_request(self):
+        ok = super().parse_request()
+        if ok:
+            with SEEN_LOCK:
+                SEEN.append("%s %s" % (self.command, urllib.parse.unquote(self.path.split("?")[0])))
+        return ok
+
+    def second(self):
+        parts = [p for p in self.path.split("?")[0].split("/") if p]
+        return parts[1] if len(parts) > 1 else ""
 
     def reply(self, status, body, ctype="text/xml; charset=utf-8", reason=None):
         self.send_response(status, reason)
@@ -180,6 +201,14 @@ class ScenarioHandler(BaseHTTPRequestHandler):
         if scenario == "slow":
             self.hold()
             return
+        if scenario == "move-fails":
+            # Only the name of the file the MOVE was to replace is looked at.
+            where = self.second()
+            if where == "there":
+                return self.reply(207, multistatus([entry(self.path, length=3)]), reason="Multi-Status")
+            if where == "gone":
+                return self.reply(404, b"not here", "text/plain")
+            return self.reply(500, b"broken", "text/plain")
         self.reply(404, b"no such scenario", "text/plain")
 
     def hold(self):
@@ -198,6 +227,11 @@ class ScenarioHandler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         scenario = self.first()
+        if scenario == "seen":
+            prefix = urllib.parse.unquote(self.path.split("?")[0])[len("/seen"):]
+            with SEEN_LOCK:
+                lines = [line for line in SEEN if line.split(" ", 1)[1].startswith(prefix)]
+            return self.reply(200, "".join(line + "\n" for line in lines).encode(), "text/plain; charset=utf-8")
         if scenario == "error-download":
             return self.reply(500, b"<html>the server broke</html>", "text/html")
         if scenario == "missing-download":
@@ -266,10 +300,24 @@ class ScenarioHandler(BaseHTTPRequestHandler):
         self.read_body()
         if scenario == "refuse-upload":
             return self.reply(507, b"full", "text/plain", reason="Insufficient Storage")
+        if scenario == "move-fails":
+            return self.reply(201, b"", "text/plain")
         self.reply(404, b"no such scenario", "text/plain")
 
     def do_MKCOL(self):
         self.reply(405, b"exists", "text/plain")
+
+    def do_MOVE(self):
+        self.read_body()
+        if self.first() == "move-fails":
+            return self.reply(500, b"the move broke", "text/plain")
+        self.reply(404, b"no such scenario", "text/plain")
+
+    def do_DELETE(self):
+        self.read_body()
+        if self.first() in ("move-fails", "slow-upload"):
+            return self.reply(204, b"", "text/plain")
+        self.reply(404, b"no such scenario", "text/plain")
 
 
 def bind_wifi(port, addresses):

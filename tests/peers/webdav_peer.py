@@ -7,7 +7,8 @@ Apache serves two shares from the peer's folder on three ports of 127.0.0.1:
     /dav    -> davroot/  Digest authentication
 
 and refuses MKCOL below /nofolders/ of the root share (files may be written
-there, folders not made).
+there, folders not made), and MKCOL and MOVE below /nomoves/ (files may be
+written and removed there, but neither folders made nor items moved).
 
 on plain http, on https with a certificate of a test CA (validated through
 "ca_file"), and on https with a self-signed certificate (accepted only with
@@ -126,6 +127,8 @@ def write_config(workdir, ports, certs, basic, digest, root, davroot, account):
     # Below /nofolders the account may write files but not make folders.
     lines.append('<Directory "%s/nofolders">\n  <If "%%{REQUEST_METHOD} == \'MKCOL\'">\n'
                  '    Require all denied\n  </If>\n</Directory>' % root)
+    lines.append('<Directory "%s/nomoves">\n  <If "%%{REQUEST_METHOD} in {\'MKCOL\', \'MOVE\'}">\n'
+                 '    Require all denied\n  </If>\n</Directory>' % root)
     vhost = """
 Listen 127.0.0.1:%(port)d
 <VirtualHost 127.0.0.1:%(port)d>
@@ -149,7 +152,8 @@ def start_apache(workdir):
     account = server_account()
     root = os.path.join(workdir, "root")
     davroot = os.path.join(workdir, "davroot")
-    for d in (root, davroot, os.path.join(workdir, "locks"), os.path.join(root, "nofolders")):
+    for d in (root, davroot, os.path.join(workdir, "locks"), os.path.join(root, "nofolders"),
+              os.path.join(root, "nomoves")):
         os.makedirs(d, exist_ok=True)
         os.chmod(d, 0o777)
         if account:
@@ -202,11 +206,16 @@ def start(workdir):
     p = apache["ports"]
     return {
         "pids": [apache["pid"], fake["pid"], nginx["pid"], lighttpd["pid"], gzipped["pid"]],
-        # The root share of each server family: {"url", "dir"}.
+        # The root share of each server family: {"url", "dir"}; apache, nginx
+        # and lighttpd also name their folders refusing MKCOL ("nofolders")
+        # and MKCOL and MOVE ("nomoves").
         "servers": {
-            "apache": {"url": "http://127.0.0.1:%d" % p["http"], "dir": apache["root"]},
-            "nginx": {"url": nginx["url"], "dir": nginx["dir"]},
-            "lighttpd": {"url": lighttpd["url"], "dir": lighttpd["dir"]},
+            "apache": {"url": "http://127.0.0.1:%d" % p["http"], "dir": apache["root"],
+                       "nofolders": "/nofolders", "nomoves": "/nomoves"},
+            "nginx": {"url": nginx["url"], "dir": nginx["dir"], "nofolders": nginx["nofolders"],
+                      "nomoves": nginx["nomoves"]},
+            "lighttpd": {"url": lighttpd["url"], "dir": lighttpd["dir"], "nofolders": lighttpd["nofolders"],
+                         "nomoves": lighttpd["nomoves"]},
             "apachegzip": {"url": gzipped["url"], "dir": gzipped["dir"]},
         },
         # Apache: base URLs of the root share (Basic); append "/dav" for the Digest share.

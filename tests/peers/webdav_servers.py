@@ -4,9 +4,12 @@ lighttpd with mod_webdav, and an Apache that compresses its listings
 (mod_deflate on PROPFIND replies, as servers set up for it do: they come
 gzip-encoded to a client that accepts gzip). Each serves one folder at "/"
 behind Basic authentication with the WebDAV peer's user and password.
+nginx and lighttpd also refuse MKCOL below /nofolders/ (files may be written
+there, folders not made) and MKCOL and MOVE below /nomoves/ (files may be
+written and removed, but neither folders made nor items moved or renamed).
 
-    start_nginx(workdir, user, password) -> {"url", "dir", "pid"}
-    start_lighttpd(workdir, user, password) -> {"url", "dir", "pid"}
+    start_nginx(workdir, user, password) -> {"url", "dir", "pid", "nofolders", "nomoves"}
+    start_lighttpd(workdir, user, password) -> {"url", "dir", "pid", "nofolders", "nomoves"}
     start_apache_gzip(workdir, user, password) -> {"url", "dir", "pid"}
 
 Each server runs in the foreground in a session of its own, so a test can
@@ -47,6 +50,18 @@ def _folders(workdir, *names):
     return workdir
 
 
+# The folders of a share where the server refuses some methods: made on
+# disk, as they cannot be made through the server.
+REFUSING = {"nofolders": "/nofolders", "nomoves": "/nomoves"}
+
+
+def _refusing_folders(root):
+    for path in REFUSING.values():
+        folder = os.path.join(root, path.lstrip("/"))
+        os.makedirs(folder, exist_ok=True)
+        os.chmod(folder, 0o777)
+
+
 def start_nginx(workdir, user, password):
     w = _folders(workdir, "root", "tmp", "logs")
     root = os.path.join(w, "root")
@@ -82,6 +97,20 @@ http {
             auth_basic "%(realm)s";
             auth_basic_user_file %(passwd)s;
         }
+        location /nofolders/ {
+            dav_methods PUT DELETE COPY MOVE;
+            dav_ext_methods PROPFIND OPTIONS;
+            dav_access user:rw group:rw all:rw;
+            auth_basic "%(realm)s";
+            auth_basic_user_file %(passwd)s;
+        }
+        location /nomoves/ {
+            dav_methods PUT DELETE COPY;
+            dav_ext_methods PROPFIND OPTIONS;
+            dav_access user:rw group:rw all:rw;
+            auth_basic "%(realm)s";
+            auth_basic_user_file %(passwd)s;
+        }
     }
 }
 """ % {"ext": NGINX_DAV_EXT, "user": "user root;\n" if os.geteuid() == 0 else "", "w": w, "port": port,
@@ -89,9 +118,10 @@ http {
     check = subprocess.run(["nginx", "-t", "-c", conf, "-p", w], capture_output=True, text=True)
     if check.returncode != 0:
         raise RuntimeError("nginx configuration refused: " + check.stderr)
+    _refusing_folders(root)
     pid = peerlib.spawn(["nginx", "-c", conf, "-p", w], w, "nginx.out")
     peerlib.wait_for_port(port)
-    return {"url": "http://127.0.0.1:%d" % port, "dir": root, "pid": pid}
+    return dict({"url": "http://127.0.0.1:%d" % port, "dir": root, "pid": pid}, **REFUSING)
 
 
 def start_lighttpd(workdir, user, password):
@@ -100,7 +130,7 @@ def start_lighttpd(workdir, user, password):
     port = peerlib.free_port()
     conf = os.path.join(w, "lighttpd.conf")
     with open(conf, "w") as f:
-        f.write("""server.modules = ("mod_redirect", "mod_webdav", "mod_auth", "mod_authn_file")
+        f.write("""server.modules = ("mod_access", "mod_redirect", "mod_webdav", "mod_auth", "mod_authn_file")
 server.document-root = "%(root)s"
 server.bind = "127.0.0.1"
 server.port = %(port)d
@@ -114,13 +144,20 @@ url.redirect-code = 302
 auth.backend = "htpasswd"
 auth.backend.htpasswd.userfile = "%(passwd)s"
 auth.require = ("" => ("method" => "basic", "realm" => "%(realm)s", "require" => "valid-user"))
+$HTTP["url"] =~ "^/nofolders/" {
+    $HTTP["request-method"] == "MKCOL" { url.access-deny = ("") }
+}
+$HTTP["url"] =~ "^/nomoves/" {
+    $HTTP["request-method"] =~ "^(MKCOL|MOVE)$" { url.access-deny = ("") }
+}
 """ % {"root": root, "port": port, "w": w, "passwd": _password_file(w, user, password), "realm": REALM})
     check = subprocess.run(["lighttpd", "-tt", "-f", conf], capture_output=True, text=True)
     if check.returncode != 0:
         raise RuntimeError("lighttpd configuration refused: " + check.stderr + check.stdout)
+    _refusing_folders(root)
     pid = peerlib.spawn(["lighttpd", "-D", "-f", conf], w, "lighttpd.out")
     peerlib.wait_for_port(port)
-    return {"url": "http://127.0.0.1:%d" % port, "dir": root, "pid": pid}
+    return dict({"url": "http://127.0.0.1:%d" % port, "dir": root, "pid": pid}, **REFUSING)
 
 
 def start_apache_gzip(workdir, user, password):

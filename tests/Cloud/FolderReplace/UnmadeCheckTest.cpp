@@ -1,12 +1,14 @@
 // Replacing a file on a server account that may write files but not make
-// folders (vsftpd refusing MKD, sshd's SFTP refusing mkdir, Apache refusing
-// MKCOL): the check folder that would tell whether the namesake is the file
-// itself cannot be made. A copy to FTP or SFTP goes on, as its upload goes
-// up under a temporary name and takes the file's name only when whole: even
-// when the namesake is the file itself (b is a link to a), that file is
-// never cut short. A copy to WebDAV, whose upload writes straight onto the
-// name, and every move (which would remove the only copy) fail naming why.
-// Judged on the server's disk.
+// folders (vsftpd refusing MKD, sshd's SFTP refusing mkdir, Apache, nginx
+// and lighttpd refusing MKCOL): the check folder that would tell whether the
+// namesake is the file itself cannot be made. A copy goes on, its upload
+// going up under a temporary name and taking the file's name only when
+// whole (a WebDAV upload by PUT and MOVE): even when the namesake is the
+// file itself (b is a link to a), that file is never cut short. Where the
+// server then refuses the MOVE onto the name (a folder refusing MOVE, or
+// the namesake locked by someone else) the temporary file goes, the
+// namesake stays as it was, and the item fails naming why. Every move (which
+// would remove the only copy) fails naming why. Judged on the server's disk.
 #include "ServerScratch.h"
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
@@ -16,6 +18,7 @@
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
 #include "Core/QNUtils.h"
+#include "Net/NRHTTPRequest.h"
 #include "support/TaskRun.h"
 #include "support/TestSupport.h"
 
@@ -30,15 +33,52 @@ namespace {
 
 using ServerScratch::Server;
 
+// What the server does besides refusing to make folders.
+enum class Refusal {
+    None,
+    Move,            // refuses MOVE too (its "nomoves" folder)
+    NamesakeLocked,  // the namesake holds another client's write lock
+};
+
 struct Row {
     Server server;
     bool move;
     bool alias;  // b is a link to a: the namesake is the file itself
+    Refusal refusal;
 };
 
 std::string rowName(const ::testing::TestParamInfo<Row> &info) {
-    return std::string(ServerScratch::nameOf(info.param.server)) + (info.param.move ? "Move" : "Copy") +
-           (info.param.alias ? "OntoItself" : "OntoAnother");
+    const Row &row = info.param;
+    return std::string(ServerScratch::nameOf(row.server)) + (row.move ? "Move" : "Copy") +
+           (row.alias ? "OntoItself" : "OntoAnother") +
+           (row.refusal == Refusal::Move             ? "MoveRefused"
+            : row.refusal == Refusal::NamesakeLocked ? "NamesakeLocked"
+                                                     : "");
+}
+
+const char *familyOf(Server server) {
+    return server == Server::Apache ? "apache" : server == Server::Nginx ? "nginx" : "lighttpd";
+}
+
+bool isWebDAV(Server server) {
+    return server == Server::Apache || server == Server::Nginx || server == Server::Lighttpd;
+}
+
+// Takes an exclusive write lock on the file at url for another client:
+// the server's status (200 when held).
+int lockForAnotherClient(const QUrl &url) {
+    auto request = NRHTTPRequest::requestWithURL(url);
+    request->setRequestMethod(QStringLiteral("LOCK"));
+    request->setUsername(WebDAVPeer::text(QStringLiteral("user")));
+    request->setPassword(WebDAVPeer::text(QStringLiteral("password")));
+    request->addRequestHeader(QStringLiteral("Depth"), QStringLiteral("0"));
+    request->addRequestHeader(QStringLiteral("Timeout"), QStringLiteral("Second-600"));
+    request->addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/xml; charset=\"utf-8\""));
+    request->appendPostData(QByteArrayLiteral(
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:lockinfo xmlns:D=\"DAV:\"><D:lockscope><D:exclusive/>"
+        "</D:lockscope><D:locktype><D:write/></D:locktype><D:owner>another client</D:owner></D:lockinfo>"));
+    request->startSynchronous();
+    return request->responseStatusCode();
 }
 
 class UnmadeCheck : public ::testing::TestWithParam<Row> {
@@ -49,14 +89,18 @@ protected:
         QNFTPHandler::registerHandler();
         temp = VNTest::makeTempDir();
         QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
-        if (GetParam().server == Server::Apache) {
-            const QString base = WebDAVPeer::text(QStringLiteral("nofolders_path"));
-            ASSERT_FALSE(base.isEmpty()) << "the webdav peer has no folder that refuses MKCOL";
-            drive = WebDAVPeer::drive(WebDAVPeer::url(QStringLiteral("http")));
+        const Row row = GetParam();
+        if (isWebDAV(row.server)) {
+            const QJsonObject peer = WebDAVPeer::server(familyOf(row.server));
+            const QString base =
+                peer.value(row.refusal == Refusal::Move ? QStringLiteral("nomoves") : QStringLiteral("nofolders"))
+                    .toString();
+            ASSERT_FALSE(base.isEmpty()) << "the webdav peer has no such folder on " << familyOf(row.server);
+            drive = WebDAVPeer::drive(peer.value(QStringLiteral("url")).toString());
             drivePath = base + QStringLiteral("/unmade-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
-            onDisk = WebDAVPeer::text(QStringLiteral("root_dir")) + drivePath;
+            onDisk = peer.value(QStringLiteral("dir")).toString() + drivePath;
         } else {
-            const auto kind = GetParam().server == Server::FTP ? FTPPeer::Kind::FTP : FTPPeer::Kind::SFTP;
+            const auto kind = row.server == Server::FTP ? FTPPeer::Kind::FTP : FTPPeer::Kind::SFTP;
             const QString url = FTPPeer::state(kind).value(QStringLiteral("nofolders_url")).toString();
             ASSERT_FALSE(url.isEmpty()) << "the test peer runs no server that refuses to make folders";
             drive = FTPPeer::drive(kind);
@@ -65,13 +109,15 @@ protected:
             onDisk = FTPPeer::root(kind) + drivePath;
             owner = FTPPeer::root(kind);
         }
-        const bool alias = GetParam().alias;
-        ASSERT_TRUE(VNTest::writeFile(onDisk + "/a/x.txt", alias ? "the only copy" : "new"));
-        if (alias)
+        ASSERT_TRUE(VNTest::writeFile(onDisk + "/a/x.txt", row.alias ? "the only copy" : "new"));
+        if (row.alias)
             ASSERT_EQ(::symlink("a", QFile::encodeName(onDisk + "/b").constData()), 0);
         else
             ASSERT_TRUE(VNTest::writeFile(onDisk + "/b/x.txt", "old"));
         ServerScratch::giveTo(onDisk, owner);
+        if (row.refusal == Refusal::NamesakeLocked)
+            ASSERT_EQ(lockForAnotherClient(QNWebDAVHandler::urlByAppendingPath(drive->url(), drivePath + "/b/x.txt")),
+                      200);
     }
 
     void TearDown() override {
@@ -105,28 +151,52 @@ TEST_P(UnmadeCheck, ACopyWithTemporaryNamesGoesOnAndEverythingElseFailsSayingWhy
     for (const QString &entry : VNTest::listTree(onDisk))
         EXPECT_TRUE(!entry.contains(QLatin1String("varnello-check-")) && !entry.contains(QLatin1String(".part")))
             << entry.toStdString();
-    const bool goesOn = !row.move && row.server != Server::Apache;
-    if (goesOn) {
+    if (!row.move && row.refusal == Refusal::None) {
         EXPECT_FALSE(run.error) << said.toStdString();
         if (!row.alias)
             EXPECT_EQ(VNTest::readFile(onDisk + "/b/x.txt"), QByteArray("new"));
         return;
     }
-    ASSERT_TRUE(run.error) << "replaced without the check";
-    EXPECT_TRUE(said.contains(QLatin1String("could not be made"))) << said.toStdString();
-    EXPECT_TRUE(said.contains(QLatin1String(row.move ? "the move would then remove the only copy"
-                                                     : "writes straight onto the name")))
-        << said.toStdString();
+    ASSERT_TRUE(run.error) << "no failure";
+    if (row.move) {
+        EXPECT_TRUE(said.contains(QLatin1String("could not be made")) &&
+                    said.contains(QLatin1String("the move would then remove the only copy")))
+            << said.toStdString();
+    } else {
+        // The server's refusal of the MOVE onto the name, and what became
+        // of the temporary file.
+        EXPECT_TRUE(said.contains(QLatin1String("could not take its own name")) &&
+                    said.contains(QLatin1String("to MOVE")) &&
+                    said.contains(QLatin1String("The temporary file was removed")))
+            << said.toStdString();
+        if (row.refusal == Refusal::NamesakeLocked)
+            EXPECT_TRUE(said.contains(QLatin1String("423"))) << said.toStdString();
+    }
     if (!row.alias)
         EXPECT_EQ(VNTest::readFile(onDisk + "/b/x.txt"), QByteArray("old"));
 }
 
+// lighttpd lists nothing in a linked folder (it answers 403 for the folder
+// itself), so no namesake shows there and the file is never replaced by
+// transfer: it has no rows onto itself here.
+bool listsLinkedFolders(Server server) {
+    return server != Server::Lighttpd;
+}
+
 std::vector<Row> rows() {
     std::vector<Row> out;
-    for (Server server : {Server::FTP, Server::SFTP, Server::Apache})
+    for (Server server : {Server::FTP, Server::SFTP, Server::Apache, Server::Nginx, Server::Lighttpd})
         for (bool move : {false, true})
             for (bool alias : {false, true})
-                out.push_back({server, move, alias});
+                if (!alias || listsLinkedFolders(server))
+                    out.push_back({server, move, alias, Refusal::None});
+    for (Server server : {Server::Apache, Server::Nginx, Server::Lighttpd})
+        for (bool alias : {false, true})
+            if (!alias || listsLinkedFolders(server))
+                out.push_back({server, false, alias, Refusal::Move});
+    // Locks: Apache's mod_dav keeps them (nginx's dav module has none).
+    for (bool alias : {false, true})
+        out.push_back({Server::Apache, false, alias, Refusal::NamesakeLocked});
     return out;
 }
 

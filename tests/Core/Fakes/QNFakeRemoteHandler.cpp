@@ -21,6 +21,7 @@ struct Registry {
     std::map<int, int> counts;
     int offMain = 0;
     int cancels = 0;
+    int temporaryNameUploads = 0;
     bool addressesFoldersById = false;
     bool renameAnswersWithTheDocument = false;
     std::set<QString> foldingRoots;  // "" for every drive
@@ -170,6 +171,7 @@ void QNFakeRemoteHandler::resetBehaviours() {
     r.counts.clear();
     r.offMain = 0;
     r.cancels = 0;
+    r.temporaryNameUploads = 0;
     r.addressesFoldersById = false;
     r.renameAnswersWithTheDocument = false;
     r.foldingRoots.clear();
@@ -208,6 +210,11 @@ int QNFakeRemoteHandler::callCount(Op op) {
 int QNFakeRemoteHandler::offMainThreadCalls() {
     std::lock_guard lock(registry().mutex);
     return registry().offMain;
+}
+
+int QNFakeRemoteHandler::temporaryNameUploadCount() {
+    std::lock_guard lock(registry().mutex);
+    return registry().temporaryNameUploads;
 }
 
 int QNFakeRemoteHandler::cancelCount() {
@@ -385,6 +392,15 @@ void QNFakeRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath,
             error = self->makeError(QStringLiteral("Upload of \"%1\" failed.").arg(source));
         return documentFor(drivePath, QFileInfo(local));
     });
+}
+
+void QNFakeRemoteHandler::uploadUnderTemporaryName(QNDocumentPtr document, QNDocumentPtr destPath,
+                                                   QNProgressCallback progress, QNDocumentCallback completed) {
+    {
+        std::lock_guard lock(registry().mutex);
+        ++registry().temporaryNameUploads;
+    }
+    upload(std::move(document), std::move(destPath), std::move(progress), std::move(completed));
 }
 
 void QNFakeRemoteHandler::createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) {

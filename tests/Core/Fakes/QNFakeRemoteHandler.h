@@ -71,6 +71,9 @@ public:
     static int callCount(Op op);
     static int offMainThreadCalls();
     static int cancelCount();
+    // Uploads asked to go under a temporary name (they then run as upload()
+    // does, and count as uploads too).
+    static int temporaryNameUploadCount();
 
     QString className() const override { return QStringLiteral("QNFakeRemoteHandler"); }
 
@@ -80,6 +83,8 @@ public:
                   QNDocumentCallback completed) override;
     void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                 QNDocumentCallback completed) override;
+    void uploadUnderTemporaryName(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
+                                  QNDocumentCallback completed) override;
     void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
     void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
     void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;

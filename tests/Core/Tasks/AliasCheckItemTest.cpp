@@ -2,8 +2,8 @@
 // server (A holds /proj, B holds /proj too): where the check folder may be
 // left behind it is looked for and removed, and one that stays is named
 // with its folder in the item's error; a check that cannot tell fails the
-// item; one that cannot be made at all lets a copy go on where every upload
-// goes under a temporary name, and nothing else.
+// item; one that cannot be made at all lets a copy go on, every upload of
+// it under a temporary name, and nothing else.
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNErrorWrapper.h"
@@ -163,21 +163,23 @@ TEST_F(AliasCheckItem, ACheckFolderHiddenFromBothListingsFailsTheItem) {
     }
 }
 
-// A server that makes no check folder: a copy goes on where the drive
-// uploads under a temporary name (FTP, SFTP); a move, and a copy to a drive
-// that writes straight onto the name (WebDAV), fail saying why.
+// A server that makes no check folder: a copy goes on, every file of it
+// asked to go up under a temporary name (FTP, SFTP and WebDAV can); a move
+// fails saying why. Where the check is made, the upload is a plain one.
 TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryNamesGoesOn) {
     struct Row {
         const char *name;
         Kind kind;
         bool move;
+        bool checkMade;
         const char *because;  // "" when it goes on
     };
     const Row rows[] = {
-        {"FTP copy", Kind::FTP, false, ""},
-        {"FTP move", Kind::FTP, true, "the move would then remove the only copy"},
-        {"WebDAV copy", Kind::WebDAV, false, "writes straight onto the name"},
-        {"WebDAV move", Kind::WebDAV, true, "the move would then remove the only copy"},
+        {"FTP copy", Kind::FTP, false, false, ""},
+        {"FTP move", Kind::FTP, true, false, "the move would then remove the only copy"},
+        {"WebDAV copy", Kind::WebDAV, false, false, ""},
+        {"WebDAV move", Kind::WebDAV, true, false, "the move would then remove the only copy"},
+        {"WebDAV copy, the check made", Kind::WebDAV, false, true, ""},
     };
     int n = 0;
     for (const Row &row : rows) {
@@ -187,7 +189,8 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
         const QString b = path(QStringLiteral("nb%1").arg(n++));
         writeTree(a, {{"x.txt", "new"}});
         writeTree(b, {{"x.txt", "old"}});
-        setMode(Op::CreateFolder, Mode::Fail, b);
+        if (!row.checkMade)
+            setMode(Op::CreateFolder, Mode::Fail, b);
         auto from = serverDrive(a, row.kind);
         auto to = serverDrive(b, row.kind);
         auto file = driveDocument("/x.txt", false, 3);
@@ -202,6 +205,8 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
         if (!*row.because) {
             EXPECT_FALSE(error) << text(error).toStdString();
             EXPECT_EQ(VNTest::readFile(b + "/x.txt"), QByteArray("new"));
+            EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 1);
+            EXPECT_EQ(QNFakeRemoteHandler::temporaryNameUploadCount(), row.checkMade ? 0 : 1);
             continue;
         }
         EXPECT_TRUE(error) << "replaced without a check";
@@ -209,6 +214,33 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
                     text(error).contains(QLatin1String(row.because)))
             << text(error).toStdString();
         EXPECT_EQ(VNTest::readFile(b + "/x.txt"), QByteArray("old"));
+        EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+    }
+}
+
+// A folder merged into its namesake where the check folder cannot be made:
+// every file of its tree goes up under a temporary name, below a folder
+// merged in turn too, and one new to the destination as well; where the
+// check is made, none does.
+TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeEveryFileOfTheMergedTreeGoesUpUnderATemporaryName) {
+    for (const bool checkMade : {false, true}) {
+        SCOPED_TRACE(checkMade ? "the check made" : "the check not made");
+        QNFakeRemoteHandler::resetBehaviours();
+        const QString a = path(checkMade ? "tree-made-a" : "tree-a");
+        const QString b = path(checkMade ? "tree-made-b" : "tree-b");
+        writeTree(a, {{"proj/f.txt", "f new"}, {"proj/sub/g.txt", "g new"}, {"proj/h.txt", "h"}});
+        writeTree(b, {{"proj/f.txt", "f old"}, {"proj/sub/g.txt", "g old"}});
+        if (!checkMade)
+            setMode(Op::CreateFolder, Mode::Fail, b);
+        const auto [error, document, cancelled] =
+            dropProj(serverDrive(a, Kind::WebDAV), serverDrive(b, Kind::WebDAV), false);
+        EXPECT_FALSE(cancelled);
+        EXPECT_FALSE(error) << text(error).toStdString();
+        EXPECT_EQ(VNTest::readFile(b + "/proj/f.txt"), QByteArray("f new"));
+        EXPECT_EQ(VNTest::readFile(b + "/proj/sub/g.txt"), QByteArray("g new"));
+        EXPECT_EQ(VNTest::readFile(b + "/proj/h.txt"), QByteArray("h"));
+        EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 3);
+        EXPECT_EQ(QNFakeRemoteHandler::temporaryNameUploadCount(), checkMade ? 0 : 3);
     }
 }
 
