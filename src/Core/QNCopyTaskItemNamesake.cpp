@@ -43,6 +43,17 @@ QString untoldText(const QNDocumentPtr &document, const QString &there, const QS
              folder ? QStringLiteral("folder") : QStringLiteral("file"), addition);
 }
 
+// Why a move was refused where the check could not be made at all: the
+// reason first, since an alert shows only the start of a long text.
+QString unmovedText(const QNDocumentPtr &document, const QString &there) {
+    const bool folder = document->isDirectory();
+    return QStringLiteral("%1\u201c%2\u201d was not moved: moving it could remove the only copy, since it could not be "
+                          "told whether \u201c%3\u201d is that %4 itself, reached by another path; nothing was written "
+                          "or removed.")
+        .arg(folder ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document), there,
+             folder ? QStringLiteral("folder") : QStringLiteral("file"));
+}
+
 // A reason as a sentence of its own: a one-line text gets its full stop.
 QString sentence(const QString &text) {
     const QString trimmed = text.trimmed();
@@ -259,7 +270,7 @@ void QNCopyTaskItem::aliasCheckEnded(const QNAliasCheck::Outcome &outcome, const
 QString QNCopyTaskItem::unmadeCheckRefusal(const QNDocumentPtr &document, const QString &there) const {
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
     if ((top ? top.get() : this)->removesSource())
-        return untoldText(document, there, QStringLiteral(", and the move would then remove the only copy"));
+        return unmovedText(document, there);
     // Elsewhere an upload writes straight onto the name.
     if (!m_toDriveConfig->supportsUploadUnderTemporaryName())
         return untoldText(document, there,

@@ -160,7 +160,7 @@ TEST_P(UnmadeCheck, ACopyWithTemporaryNamesGoesOnAndEverythingElseFailsSayingWhy
     ASSERT_TRUE(run.error) << "no failure";
     if (row.move) {
         EXPECT_TRUE(said.contains(QLatin1String("could not be made")) &&
-                    said.contains(QLatin1String("the move would then remove the only copy")))
+                    said.contains(QLatin1String("was not moved: moving it could remove the only copy")))
             << said.toStdString();
     } else {
         // The server's refusal of the MOVE onto the name, and what became

@@ -176,9 +176,9 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
     };
     const Row rows[] = {
         {"FTP copy", Kind::FTP, false, false, ""},
-        {"FTP move", Kind::FTP, true, false, "the move would then remove the only copy"},
+        {"FTP move", Kind::FTP, true, false, "was not moved: moving it could remove the only copy"},
         {"WebDAV copy", Kind::WebDAV, false, false, ""},
-        {"WebDAV move", Kind::WebDAV, true, false, "the move would then remove the only copy"},
+        {"WebDAV move", Kind::WebDAV, true, false, "was not moved: moving it could remove the only copy"},
         {"WebDAV copy, the check made", Kind::WebDAV, false, true, ""},
     };
     int n = 0;
