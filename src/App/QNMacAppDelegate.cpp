@@ -78,13 +78,34 @@ QString QNMacAppDelegate::openedDocumentsRecordPath() {
 
 namespace {
 
+// An item's place on its drive: its path, and what of its identity can be
+// written down (the id, and the full path, edit URL, resource id, sha1 and
+// address some drives find it by; a drive's own objects cannot, and a drive
+// that needs them looks the item up by path and id).
 QJsonObject itemEntry(const QNDocumentPtr &item) {
-    return {{QStringLiteral("path"), item->path()}, {QStringLiteral("id"), item->id()}};
+    QJsonObject entry{{QStringLiteral("path"), item->path()}, {QStringLiteral("id"), item->id()}};
+    const auto addIfSet = [&entry](const char *key, const QString &value) {
+        if (!value.isEmpty())
+            entry.insert(QLatin1String(key), value);
+    };
+    addIfSet("fullPath", item->fullPath());
+    addIfSet("editURL", item->editURL());
+    addIfSet("gdResourceId", item->gdResourceId());
+    addIfSet("sha1", item->sha1());
+    addIfSet("url", item->url().toString(QUrl::FullyEncoded));
+    return entry;
 }
 
 QNDocumentPtr itemFrom(const QJsonObject &entry, bool isDirectory) {
     auto item = QNDocument::withPath(entry.value(QStringLiteral("path")).toString(), isDirectory);
     item->setId(entry.value(QStringLiteral("id")).toString());
+    item->setFullPath(entry.value(QStringLiteral("fullPath")).toString());
+    item->setEditURL(entry.value(QStringLiteral("editURL")).toString());
+    item->setGdResourceId(entry.value(QStringLiteral("gdResourceId")).toString());
+    item->setSha1(entry.value(QStringLiteral("sha1")).toString());
+    const QString url = entry.value(QStringLiteral("url")).toString();
+    if (!url.isEmpty())
+        item->setUrl(QUrl::fromEncoded(url.toUtf8()));
     return item;
 }
 
@@ -691,10 +712,10 @@ void QNMacAppDelegate::saveBackAlertDidEnd(int returnCode, const QNDocumentPtr &
     // Save: the recorded date moves on only when the upload has succeeded,
     // so a failed save-back is offered again.
     QPointer<QNMacAppDelegate> guard(this);
-    startSaveBack(document, [guard, document, current](VNErrorPtr error, bool cancelled) {
-        VNDispatch::mainAsync([guard, document, current, error, cancelled] {
+    startSaveBack(document, [guard, document, current](VNErrorPtr error, bool cancelled, QNDocumentPtr saved) {
+        VNDispatch::mainAsync([guard, document, current, error, cancelled, saved] {
             if (guard)
-                guard->saveBackFinished(document, current, error, cancelled);
+                guard->saveBackFinished(document, current, error, cancelled, saved);
         });
     });
 }
@@ -708,7 +729,7 @@ void QNMacAppDelegate::startSaveBack(const QNDocumentPtr &document, SaveBackDone
     if (!drive || !document->openedFromDocument() || !document->openedFromParentDocument() || !m_taskManager) {
         done(VNError::make(QStringLiteral("QNMacAppDelegate"), 42, QStringLiteral("error"),
                            QStringLiteral("The drive this document came from is not known.")),
-             false);
+             false, nullptr);
         return;
     }
     // The update-file task: dated backup on the drive, upload, backup removed.
@@ -719,17 +740,28 @@ void QNMacAppDelegate::startSaveBack(const QNDocumentPtr &document, SaveBackDone
     std::weak_ptr<QNUpdateFileTaskItem> weakItem = item;
     item->registerListenerForTaskItemCompletedBlock(key, [weakItem, key, done](VNErrorPtr error, QNDocumentPtr,
                                                                                bool cancelled) {
-        if (auto i = weakItem.lock())
+        QNDocumentPtr saved;
+        if (auto i = weakItem.lock()) {
             i->unregisterListenerForTaskItemCompletedBlock(key);
-        done(error, cancelled);
+            saved = i->savedDocument();
+        }
+        done(error, cancelled, saved);
     });
     task->addTaskItem(item);
     m_taskManager->addTask(task);
 }
 
 void QNMacAppDelegate::saveBackFinished(const QNDocumentPtr &document, const QDateTime &savedDate, VNErrorPtr error,
-                                        bool cancelled) {
+                                        bool cancelled, const QNDocumentPtr &saved) {
     m_saveBackBusy.remove(document.get());
+    // Once the edited copy is up, the document under its name is the
+    // uploaded one, whatever became of the backup: the record follows it (a
+    // new document in its place, as a pane may share the one it had), and
+    // so does the stored record.
+    if (saved) {
+        document->setOpenedFromDocument(saved);
+        writeOpenedDocumentsRecord();
+    }
     // Whatever the ending the drive may have changed (a failed or cancelled
     // save can leave the backup beside the document): its panes relist.
     if (const QNDriveConfigPtr from = document->openedFromDriveConfig())

@@ -105,8 +105,11 @@ public:
     void writeOpenedDocumentsRecord() const;
 
     // Saving back one opened document: the update-file task. Replaceable
-    // (tests); done(error, cancelled) runs once when the upload has ended.
-    using SaveBackDone = std::function<void(VNErrorPtr error, bool cancelled)>;
+    // (tests); done(error, cancelled, saved) runs once when the save-back has
+    // ended. saved is the drive document as it stands once the edited copy
+    // went up (on a drive that finds items by id the upload is a new item,
+    // with an id of its own), else null: the record then keeps what it had.
+    using SaveBackDone = std::function<void(VNErrorPtr error, bool cancelled, QNDocumentPtr saved)>;
     using SaveBackStarter = std::function<void(const QNDocumentPtr &document, SaveBackDone done)>;
     void setSaveBackStarter(SaveBackStarter starter) { m_saveBackStarter = std::move(starter); }
     void startSaveBack(const QNDocumentPtr &document, SaveBackDone done);
@@ -151,7 +154,8 @@ private:
     // The clean-up proper, while no other instance uses the folder; answers
     // how many changed copies of earlier runs were taken back.
     int cleanTemporaryDirectoryAlone(const QStringList &endedInstances);
-    void saveBackFinished(const QNDocumentPtr &document, const QDateTime &savedDate, VNErrorPtr error, bool cancelled);
+    void saveBackFinished(const QNDocumentPtr &document, const QDateTime &savedDate, VNErrorPtr error, bool cancelled,
+                          const QNDocumentPtr &saved);
 
     std::shared_ptr<QNTaskManager> m_taskManager;
     QNDriveConfigPtr m_draggingFromDriveConfig;

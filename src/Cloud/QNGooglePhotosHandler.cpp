@@ -608,6 +608,7 @@ void QNGooglePhotosHandler::upload(QNDocumentPtr document, QNDocumentPtr destPat
     setUploadProgress(std::move(progress));
     setUploadCompleted(std::move(completed));
     m_document = document;
+    m_uploadAlbumPath = destPath ? destPath->path() : QString();
     runOperation({QStringLiteral("QNGooglePhotosHandler upload error %1"), QStringLiteral("QNGooglePhotosHandler upload failed %1"),
                   QStringLiteral("Upload failed, no access_token"), destPath,
                   [this](const VNErrorPtr &e) { answerDocument(takeUploadCompleted(), nullptr, e); },
@@ -639,14 +640,26 @@ void QNGooglePhotosHandler::uploadStep(const DAObjectPtr &folderEntry) {
         });
     auto album = std::dynamic_pointer_cast<DAEntryPhotoAlbum>(folderEntry);
     const QString albumID = album ? album->GPhotoID() : QStringLiteral("default");
+    if (!album)
+        m_uploadAlbumPath.clear();  // the service picks the album; its name is not known here
     const QUrl url(DAServiceGooglePhotos::photoHostURLString() +
                    QStringLiteral("/data/upload/resumable/media/create-session/feed/api/user/default/albumid/") + albumID);
     track(m_googleService->fetchEntryByInsertingEntry(entry, url, fetchAnswer(&QNGooglePhotosHandler::copyFileTicket)));
     m_googleService->setServiceUploadProgressHandler(nullptr);  // the ticket has its copy
 }
 
-void QNGooglePhotosHandler::copyFileTicket(const DAServiceTicketPtr &, const DAObjectPtr &, const VNErrorPtr &error) {
-    answerDocument(takeUploadCompleted(), nullptr, error);
+void QNGooglePhotosHandler::copyFileTicket(const DAServiceTicketPtr &, const DAObjectPtr &object,
+                                           const VNErrorPtr &error) {
+    // The new photo as the service answered it, with its own id and entry:
+    // a caller that goes on with it (a save-back's record) finds that photo,
+    // not the one it replaced. Into the default album the place is unknown,
+    // and nothing is answered.
+    auto photo = std::dynamic_pointer_cast<DAEntryBase>(object);
+    const QString title = photo && photo->title() ? photo->title()->stringValue() : QString();
+    if (!error && photo && !m_uploadAlbumPath.isEmpty() && isUsableName(title))
+        answerDocument(takeUploadCompleted(), documentFromEntry(photo, m_uploadAlbumPath), nullptr);
+    else
+        answerDocument(takeUploadCompleted(), nullptr, error);
 }
 
 // --- Create folder -------------------------------------------------------------------

@@ -175,6 +175,7 @@ private:
     QNDocumentPtr m_document;     // the operation's document (download, upload, link)
     QNDocumentPtr m_destination;  // its second document (download, create folder, rename)
     QString m_folderName;         // createFolder
+    QString m_uploadAlbumPath;    // upload: the album's path; empty for the service's default album
     qint64 m_documentSize = 0;    // download
     std::shared_ptr<NRHTTPRequest> m_currentRequest;
     std::shared_ptr<DAServiceGooglePhotos> m_googleService;

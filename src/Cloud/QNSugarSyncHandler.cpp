@@ -678,7 +678,11 @@ void QNSugarSyncHandler::remove(QNDocumentPtr document, QNDocumentCallback compl
 }
 
 void QNSugarSyncHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
-    const QString newName = name ? shownName(name) : QString();
+    // The new name is the last part of the new path; a caller may leave the
+    // old name as its displayName (a save-back's backup does).
+    QString newName;
+    if (name)
+        newName = name->path().isEmpty() ? name->displayName() : lastComponent(name->path());
     if (!document || document->id().isEmpty() || isUnsafeName(newName)) {
         completed(nullptr, handlerError(QStringLiteral("No SugarSync item to rename or no valid new name.")), false);
         return;

@@ -62,6 +62,37 @@ QNDocumentPtr QNUpdateFileTaskItem::renamedDocument() const {
     return m_renamedDocument;
 }
 
+QNDocumentPtr QNUpdateFileTaskItem::uploadedDocument() const {
+    std::lock_guard lock(m_mutex);
+    return m_uploadedDocument;
+}
+
+QNDocumentPtr QNUpdateFileTaskItem::savedDocument() const {
+    QNDocumentPtr uploaded;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_uploaded)
+            return nullptr;
+        uploaded = m_uploadedDocument;
+    }
+    return followingUpload(m_originalDocument, uploaded);
+}
+
+QNDocumentPtr QNUpdateFileTaskItem::followingUpload(const QNDocumentPtr &driveDocument, const QNDocumentPtr &uploaded) {
+    if (!driveDocument)
+        return nullptr;
+    auto saved = driveDocument->copy();
+    saved->setId(uploaded ? uploaded->id() : QString());
+    saved->setFullPath(uploaded ? uploaded->fullPath() : QString());
+    saved->setEditURL(uploaded ? uploaded->editURL() : QString());
+    saved->setGdResourceId(uploaded ? uploaded->gdResourceId() : QString());
+    saved->setFileObject(uploaded ? uploaded->fileObject() : nullptr);
+    saved->setFeedPhotoAlbum(uploaded ? uploaded->feedPhotoAlbum() : nullptr);
+    saved->setSha1(uploaded ? uploaded->sha1() : QString());
+    saved->setUrl(uploaded ? uploaded->url() : QUrl());
+    return saved;
+}
+
 void QNUpdateFileTaskItem::setClock(std::function<QDateTime()> clock) {
     std::lock_guard lock(m_mutex);
     m_clock = std::move(clock);
@@ -200,7 +231,7 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
     addOperation(metadataQueue, rename);
 }
 
-void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr,
+void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,
                                     VNOperationQueue *queue, bool cancelled) {
     VNLog::log(QStringLiteral("postCopyWithCompletedBlock, canceled: %1, subitems: %2")
                    .arg(cancelled ? 1 : 0)
@@ -215,6 +246,9 @@ void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorP
         restoreBackup(completed, makeError(notes().join(QLatin1Char(' '))), false);
         return;
     }
+    // The edited file is up under the document's name: from here on that is
+    // the drive document, however the backup's removal ends.
+    keepUploaded(document);
     if (!queue)
         if (auto owner = task())
             queue = owner->fromQueue();
@@ -239,6 +273,19 @@ void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorP
     addOperation(queue, remove);
     if (auto owner = task(); owner && owner->canceled())
         taskWasCancelled();  // the removal was cancelled as it was queued
+}
+
+void QNUpdateFileTaskItem::keepUploaded(const QNDocumentPtr &answer) {
+    // Only a file of the uploaded name is the new item: a drive that answers
+    // with the folder it uploaded into, or with nothing, names none.
+    const QString name = lastPathComponent(fromDocument() ? fromDocument()->path() : QString());
+    QString answered;
+    if (answer)
+        answered = answer->displayName().isEmpty() ? lastPathComponent(answer->path()) : answer->displayName();
+    const bool isTheFile = answer && !answer->isDirectory() && !name.isEmpty() && answered == name;
+    std::lock_guard lock(m_mutex);
+    m_uploaded = true;
+    m_uploadedDocument = isTheFile ? answer->copy() : nullptr;
 }
 
 void QNUpdateFileTaskItem::failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error) {

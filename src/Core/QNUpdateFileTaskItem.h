@@ -19,7 +19,9 @@ class QNHandlerCallWatch;
 // rename cancelled on its way is looked into once the drive has answered it.
 // The item changes none of the documents it is given: the drive document is
 // the opened copy's record of where it came from, and keeps its path for
-// the next save-back. Runs in a QNUpdateFileTask.
+// the next save-back. On a drive that finds items by id the upload is a new
+// item: savedDocument() hands out the drive document as it then stands,
+// for the record's owner to keep. Runs in a QNUpdateFileTask.
 class QNUpdateFileTaskItem : public QNCopyTaskItem {
 public:
     // driveConfig: the drive; document: the edited local file (absolute
@@ -47,6 +49,24 @@ public:
     QNDocumentPtr originalParentDocument() const { return m_originalParentDocument; }
     // The drive document under its backup name, once renamed; null before.
     QNDocumentPtr renamedDocument() const;
+    // Once the edited file is up (whatever became of the backup): the drive
+    // document as it now stands, a document of its own made by
+    // followingUpload() from the drive document and the drive's answer to
+    // the upload. Null before, and when the upload never went up.
+    QNDocumentPtr savedDocument() const;
+    // The drive's answer to the upload, as a document of the item's own;
+    // null before, and when the drive answered no document of the uploaded
+    // file (some answer the folder, or nothing).
+    QNDocumentPtr uploadedDocument() const;
+
+    // What a drive document becomes once a save-back has uploaded the edited
+    // copy in its place: a new document with driveDocument's fields (its
+    // path, name and date among them) and the uploaded item's identity,
+    // the fields by which a drive finds an item (id, full path, edit URL,
+    // resource id, service objects, sha1, URL). With no uploaded document
+    // that identity is left empty: the old one named the item now removed,
+    // and a drive that can finds the document by its path instead.
+    static QNDocumentPtr followingUpload(const QNDocumentPtr &driveDocument, const QNDocumentPtr &uploaded);
 
     // The backup path of a drive document at the given local time: its
     // folder joined with "name-QN-yyyy-MM-dd_hh-mm-ss.ext" (a name without an
@@ -61,6 +81,8 @@ protected:
 private:
     // Gives the backup the document's name again, then finishes.
     void setRenamedDocument(const QNDocumentPtr &renamed);
+    // The edited file is up; answer is what the drive answered the upload with.
+    void keepUploaded(const QNDocumentPtr &answer);
     // After a cancelled rename: once the drive has answered the rename
     // itself (or the wait for it is over), puts the name back if the drive
     // renamed the document after all, else reports the cancel.
@@ -81,4 +103,6 @@ private:
     std::atomic<bool> m_restoreClaimed{false};
     std::shared_ptr<VNOperation> m_backupRemoval;  // until the item ends
     std::atomic<bool> m_backupRemovalAnswered{false};
+    bool m_uploaded = false;          // guarded by m_mutex
+    QNDocumentPtr m_uploadedDocument;  // guarded by m_mutex
 };

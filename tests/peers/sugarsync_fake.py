@@ -36,8 +36,11 @@ page whose end cannot be read as a number, then pages from any start),
 STATE_DIR/counts.json; one sent in the clear to the HTTPS port is counted as
 "CLEAR <method> <path>" and refused. Before answering a POST, PUT or DELETE
 the fake writes its tree to STATE_DIR/tree.json: each item's path of names
-(as they stand, blanks kept) -> its size, or -1 for a folder.
+(as they stand, blanks kept) -> its size, or -1 for a folder; and to
+STATE_DIR/contents.json each file's path -> the SHA-1 of its bytes, those
+in the deleted-items folder under "/Deleted Files".
 """
+import hashlib
 import json
 import os
 import itertools
@@ -132,6 +135,29 @@ def dump_tree():
     with open(tmp, "w") as f:
         json.dump(tree, f)
     os.replace(tmp, os.path.join(STATE["dir"], "tree.json"))
+    dump_contents()
+
+
+def dump_contents():
+    def path(item_id):
+        names = []
+        while item_id not in (STATE["root"], STATE["deleted"]):
+            item = STATE["items"].get(item_id)
+            if item is None:
+                return None
+            names.append(item["name"])
+            item_id = item["parent"]
+        top = "" if item_id == STATE["root"] else "/Deleted Files"
+        return top + "/" + "/".join(reversed(names))
+    contents = {}
+    for item_id, item in list(STATE["items"].items()):
+        where = None if item["folder"] else path(item_id)
+        if where is not None:
+            contents[where] = hashlib.sha1(item["data"]).hexdigest()
+    tmp = os.path.join(STATE["dir"], "contents.json.tmp")
+    with open(tmp, "w") as f:
+        json.dump(contents, f)
+    os.replace(tmp, os.path.join(STATE["dir"], "contents.json"))
 
 
 class Handler(BaseHTTPRequestHandler):

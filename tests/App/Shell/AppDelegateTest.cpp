@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 
@@ -235,7 +238,7 @@ TEST_F(AppDelegateTest, SaveUploadsAndRecordsTheDateOnlyAfterSuccessThenRelistsW
     VNTest::spin(20);
     EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
 
-    finish(nullptr, false);
+    finish(nullptr, false, nullptr);
     VNTest::spin(20);
     EXPECT_EQ(doc->date(), QFileInfo(doc->path()).lastModified());
     EXPECT_EQ(relistedShowing, 1);
@@ -253,7 +256,7 @@ TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgainACancelledOneSilentl
     QNMacAppDelegate::SaveBackDone finish = saveAndHold();
     ASSERT_TRUE(finish);
     finish(VNError::make(QStringLiteral("QNFTPHandler"), 42, QStringLiteral("error"), QStringLiteral("upload refused")),
-           false);
+           false, nullptr);
     VNTest::spin(20);
     auto report = onlyPendingAlert();
     // The drive the document goes back to is named.
@@ -267,7 +270,8 @@ TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgainACancelledOneSilentl
     // Asked again; this time the upload is cancelled: no error shown.
     finish = saveAndHold();
     ASSERT_TRUE(finish);
-    finish(VNError::make(QStringLiteral("QNFTPHandler"), 42, QStringLiteral("error"), QStringLiteral("cancelled")), true);
+    finish(VNError::make(QStringLiteral("QNFTPHandler"), 42, QStringLiteral("error"), QStringLiteral("cancelled")), true,
+           nullptr);
     VNTest::spin(20);
     EXPECT_TRUE(QNDialogService::shared().pendingAlerts().isEmpty());
     EXPECT_EQ(doc->date(), recorded);
@@ -291,6 +295,67 @@ TEST_F(AppDelegateTest, AFailedSaveIsReportedAndOfferedAgainACancelledOneSilentl
     }, 3000));
     EXPECT_EQ(orphan->date(), orphanDate);
     EXPECT_TRUE(QFile::exists(orphan->path()));
+}
+
+// Once the edited copy is up the save-back hands out the drive document as
+// it now stands (on a drive that finds items by id, the upload's new id):
+// the record takes it in place of the one it had (a pane may share that one,
+// and it stays as it was), in memory and as stored, however the save-back
+// ended; with none handed out the record keeps what it had.
+TEST_F(AppDelegateTest, TheRecordFollowsTheSavedDocumentHandedOutHoweverTheSaveEnded) {
+    launch();
+    storeDrives(twoStoredDrives());
+    const QNDriveConfigPtr drive = ftpDrive();
+    struct Row {
+        const char *name;
+        bool handedOut;
+        bool failed;  // the backup stayed, say
+        bool cancelled;
+    };
+    const Row rows[] = {{"saved", true, false, false},
+                        {"saved, the backup not removed", true, true, false},
+                        {"saved, then cancelled", true, false, true},
+                        {"nothing went up", false, true, false}};
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto doc = openedCopy(QStringLiteral("letter%1.txt").arg(++n), drive);
+        const QNDocumentPtr before = doc->openedFromDocument();
+        before->setId(QStringLiteral("old-id"));
+        delegate->addOpenedDocument(doc);
+        touchLater(doc);
+        QNMacAppDelegate::SaveBackDone finish = saveAndHold();
+        EXPECT_TRUE(finish);
+        if (!finish)
+            continue;
+        QNDocumentPtr saved;
+        if (row.handedOut) {
+            saved = before->copy();
+            saved->setId(QStringLiteral("new-id"));
+            saved->setFullPath(QStringLiteral("/f1/f2/new"));
+        }
+        finish(row.failed ? VNError::make(QStringLiteral("QNBoxHandler"), 42, QStringLiteral("error"),
+                                          QStringLiteral("The backup could not be removed."))
+                          : nullptr,
+               row.cancelled, saved);
+        VNTest::spin(20);
+        EXPECT_EQ(doc->openedFromDocument(), row.handedOut ? saved : before);
+        EXPECT_EQ(before->id().toStdString(), "old-id");
+        EXPECT_EQ(before->fullPath().toStdString(), "");
+        QJsonObject item;
+        QFile record(QNMacAppDelegate::openedDocumentsRecordPath());
+        EXPECT_TRUE(record.open(QIODevice::ReadOnly));
+        for (const QJsonValue &v : QJsonDocument::fromJson(record.readAll()).array())
+            if (v.toObject().value("path").toString() == doc->path())
+                item = v.toObject().value("item").toObject();
+        EXPECT_EQ(item.value("path").toString().toStdString(), before->path().toStdString());
+        EXPECT_EQ(item.value("id").toString().toStdString(), row.handedOut ? "new-id" : "old-id");
+        EXPECT_EQ(item.value("fullPath").toString().toStdString(), row.handedOut ? "/f1/f2/new" : "");
+        // Not asked again about this change.
+        for (const auto &r : QNDialogService::shared().pendingAlerts())
+            QNDialogService::shared().answer(r.id, QNAlert::FirstButtonReturn);
+        doc->setDate(QFileInfo(doc->path()).lastModified());
+    }
 }
 
 TEST_F(AppDelegateTest, TheQuestionGoesToTheActiveVisibleWindow) {

@@ -88,6 +88,47 @@ TEST_F(OpenedCopiesTest, AChangedCopyTheLastRunLeftIsOfferedAtTheNextLaunch) {
     EXPECT_EQ(saved->openedFromParentDocument()->path(), "/remote");
 }
 
+// What identifies the item on its drive beyond its path (its id, and the
+// full path, edit URL, resource id, sha1 and address some drives find it
+// by) comes back from the record with the changed copy.
+TEST_F(OpenedCopiesTest, TheItemsIdentityComesBackFromTheRecord) {
+    storeDrives({webdav(QStringLiteral("/one/"))});
+    const QString path = VNTempDirectory::path() + "/PANE/OPEN/report.txt";
+    ASSERT_TRUE(VNTest::writeFile(path, "edited"));
+    const QDateTime opened = QFileInfo(path).lastModified().addSecs(-5);
+    const QJsonObject item{{"path", "/one/report.txt"},       {"id", "item-7"},
+                           {"fullPath", "/f1/f7"},            {"editURL", "https://drive.example/edit/7"},
+                           {"gdResourceId", "file:7"},        {"sha1", "abc7"},
+                           {"url", "https://drive.example/7.txt"}};
+    QJsonObject entry{{"path", path},
+                      {"date", double(opened.toMSecsSinceEpoch())},
+                      {"drive", QStringLiteral("WebDAV|http://127.0.0.1:8080/one/|alice||")},
+                      {"item", item},
+                      {"folder", QJsonObject{{"path", "/one"}, {"id", "folder-1"}, {"fullPath", "/f1"}}}};
+    QFile record(QNMacAppDelegate::openedDocumentsRecordPath());
+    ASSERT_TRUE(record.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    record.write(QJsonDocument(QJsonArray{entry}).toJson());
+    record.close();
+
+    launch();
+    QNDocumentPtr saved;
+    delegate->setSaveBackStarter([&](const QNDocumentPtr &d, QNMacAppDelegate::SaveBackDone) { saved = d; });
+    ASSERT_TRUE(VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 2000));
+    QNDialogService::shared().answer(onlyPendingAlert().id, QNAlert::FirstButtonReturn);
+    ASSERT_TRUE(saved);
+    const QNDocumentPtr from = saved->openedFromDocument();
+    EXPECT_EQ(from->path(), "/one/report.txt");
+    EXPECT_EQ(from->id(), "item-7");
+    EXPECT_EQ(from->fullPath(), "/f1/f7");
+    EXPECT_EQ(from->editURL(), "https://drive.example/edit/7");
+    EXPECT_EQ(from->gdResourceId(), "file:7");
+    EXPECT_EQ(from->sha1(), "abc7");
+    EXPECT_EQ(from->url(), QUrl("https://drive.example/7.txt"));
+    EXPECT_EQ(saved->openedFromParentDocument()->id(), "folder-1");
+    EXPECT_EQ(saved->openedFromParentDocument()->fullPath(), "/f1");
+    QFile::remove(path);
+}
+
 // A record names the drive a copy came from. It names the stored drive;
 // records of earlier versions named the pane's copy of it, whose address
 // was cut to the server: such a record is matched to the stored drive whose

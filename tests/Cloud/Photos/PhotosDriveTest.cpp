@@ -262,13 +262,25 @@ TEST_F(PhotoDrive, UploadsGoIntoTheirAlbumOrTheDefaultOne) {
     control("clear_log");
     Answer a = run([&](auto h, auto cb) { h->upload(QNDocument::withPath(pic), holiday, {}, cb); });
     ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    // Answered with the new photo itself: its place, its id, its entry.
+    ASSERT_TRUE(a.document) << "no document for the uploaded photo";
+    EXPECT_EQ(a.document->path(), "/Holiday/new pic.png");
+    EXPECT_FALSE(a.document->isDirectory());
+    EXPECT_TRUE(QNGooglePhotosHandler::entryOf(a.document));
     const Log log = requestLog();
+    QString listedId;
+    for (const auto &d : list(holiday).documents)
+        if (d->displayName() == "new pic.png")
+            listedId = d->id();
+    EXPECT_FALSE(listedId.isEmpty());
+    EXPECT_EQ(a.document->id(), listedId);
     EXPECT_EQ(countOf(log, "POST", "/o/oauth2/token"), 1);
     const QString albumId = std::dynamic_pointer_cast<DAEntryPhotoAlbum>(QNGooglePhotosHandler::entryOf(holiday))->GPhotoID();
     EXPECT_EQ(countOf(log, "POST", "/data/upload/resumable/media/create-session/feed/api/user/default/albumid/" + albumId), 1);
     EXPECT_EQ(countOf(log, "PUT", "/data/upload/session/"), 1);
     a = run([&](auto h, auto cb) { h->upload(QNDocument::withPath(pic), QNDocument::withPath("/", true), {}, cb); });
     ASSERT_FALSE(a.error) << text(a.error).toStdString();
+    EXPECT_FALSE(a.document) << "the service's own album is not known by name";
     EXPECT_EQ(countOf(requestLog(), "POST", "/data/upload/resumable/media/create-session/feed/api/user/default/albumid/default"), 1);
     const QJsonObject tree = QJsonDocument::fromJson(control("tree")).object();
     EXPECT_EQ(tree["/Holiday/new pic.png"].toObject()["size"].toInt(), 5000);

@@ -245,6 +245,35 @@ TEST_F(SugarSync, NamesThatWouldLeaveTheirFolderAreLeftOutAndAMoveKeepsTheirFold
     EXPECT_TRUE(QFileInfo::exists(local->path() + "/evil/ok.txt"));
 }
 
+// A rename takes the new name from the new path: a caller may leave the old
+// name as the displayName, as a save-back's backup does (it was renamed onto
+// its own name, and the save-back then wrote over the document and removed it).
+TEST_F(SugarSync, ARenameTakesItsNameFromTheNewPathNotTheDisplayName) {
+    auto local = VNTest::makeTempDir();
+    VNTest::writeFile(local->path() + "/named.txt", "named");
+    auto folder = VNTest::answerOf([&](AnswerPtr a) {
+        handler()->createFolder("renamed by path " + QString::number(QDateTime::currentMSecsSinceEpoch()),
+                                top("Sync Folder"), documentAnswer(a));
+    });
+    ASSERT_FALSE(folder->error) << folder->text();
+    auto uploaded = VNTest::answerOf([&](AnswerPtr a) {
+        handler()->upload(QNDocument::withPath(local->path() + "/named.txt"), folder->document, nullptr,
+                          documentAnswer(a));
+    });
+    ASSERT_FALSE(uploaded->error) << uploaded->text();
+    auto file = named(list(folder->document)->documents, "named.txt");
+    ASSERT_TRUE(file);
+    auto newName = QNDocument::withPath(folder->document->path() + "/named-QN-2014-03-05_09-07-02.txt");
+    newName->setDisplayName("named.txt");
+    auto renamed = VNTest::answerOf([&](AnswerPtr a) { handler()->rename(file, newName, documentAnswer(a)); });
+    ASSERT_FALSE(renamed->error) << renamed->text();
+    QStringList inside;
+    const auto listing = list(folder->document);
+    for (const auto &d : listing->documents)
+        inside << d->displayName();
+    EXPECT_EQ(inside, QStringList{"named-QN-2014-03-05_09-07-02.txt"});
+}
+
 TEST_F(SugarSync, UploadIsTheTokenTheFoldersListingAndTwoRequestsThenEveryItemOperation) {
     const QNDocumentPtr sync = top("Sync Folder");
     ASSERT_TRUE(sync);

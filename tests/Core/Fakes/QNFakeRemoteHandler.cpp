@@ -24,6 +24,7 @@ struct Registry {
     int temporaryNameUploads = 0;
     bool addressesFoldersById = false;
     bool renameAnswersWithTheDocument = false;
+    bool uploadAnswersWithTheFolder = false;
     std::set<QString> foldingRoots;  // "" for every drive
     QString hiddenNamePrefix;
 };
@@ -174,6 +175,7 @@ void QNFakeRemoteHandler::resetBehaviours() {
     r.temporaryNameUploads = 0;
     r.addressesFoldersById = false;
     r.renameAnswersWithTheDocument = false;
+    r.uploadAnswersWithTheFolder = false;
     r.foldingRoots.clear();
     r.hiddenNamePrefix.clear();
 }
@@ -181,6 +183,11 @@ void QNFakeRemoteHandler::resetBehaviours() {
 void QNFakeRemoteHandler::setHiddenNamePrefix(const QString &prefix) {
     std::lock_guard lock(registry().mutex);
     registry().hiddenNamePrefix = prefix;
+}
+
+void QNFakeRemoteHandler::setUploadAnswersWithTheFolder(bool on) {
+    std::lock_guard lock(registry().mutex);
+    registry().uploadAnswersWithTheFolder = on;
 }
 
 void QNFakeRemoteHandler::setRenameAnswersWithTheDocument(bool on) {
@@ -386,12 +393,18 @@ void QNFakeRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath,
     const QString source = document ? document->path() : QString();
     const QString drivePath = joinDrivePath(destPath ? destPath->path() : QString(), lastComponent(source));
     const qint64 step = behaviourFor(Op::Upload, root()).progressStep;
-    answerDocument(Op::Upload, completed, [self, source, drivePath, progress, step](VNErrorPtr &error) {
-        const QString local = self->localPath(drivePath, &error);
-        if (!error && !copyWithProgress(source, local, step, progress))
-            error = self->makeError(QStringLiteral("Upload of \"%1\" failed.").arg(source));
-        return documentFor(drivePath, QFileInfo(local));
-    });
+    bool answersWithTheFolder;
+    {
+        std::lock_guard lock(registry().mutex);
+        answersWithTheFolder = registry().uploadAnswersWithTheFolder;
+    }
+    answerDocument(Op::Upload, completed,
+                   [self, source, drivePath, progress, step, destPath, answersWithTheFolder](VNErrorPtr &error) {
+                       const QString local = self->localPath(drivePath, &error);
+                       if (!error && !copyWithProgress(source, local, step, progress))
+                           error = self->makeError(QStringLiteral("Upload of \"%1\" failed.").arg(source));
+                       return answersWithTheFolder ? destPath : documentFor(drivePath, QFileInfo(local));
+                   });
 }
 
 void QNFakeRemoteHandler::uploadUnderTemporaryName(QNDocumentPtr document, QNDocumentPtr destPath,

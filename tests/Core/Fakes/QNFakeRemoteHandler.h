@@ -56,6 +56,10 @@ public:
     // for callers that must not take it for their own. Cleared by
     // resetBehaviours().
     static void setRenameAnswersWithTheDocument(bool on);
+    // Answers an upload with the folder document it was given, as the WebDAV
+    // handler does, instead of the uploaded file's. Cleared by
+    // resetBehaviours().
+    static void setUploadAnswersWithTheFolder(bool on);
     // Folds case, as a FAT stick or a Windows server does: each step of a
     // path names the entry of that name whatever its case, so a name that
     // differs from an entry's only in case is taken (a folder of it cannot

@@ -267,6 +267,83 @@ TEST_F(LinkUpdate, SaveBackNeverChangesTheDriveDocumentItWasGiven) {
     }
 }
 
+// On a drive that finds items by id the upload is a new item: once the
+// edited file is up, the item hands out the drive document as it now stands
+// (its own path, name and date, the upload's identity), and changes none of
+// the documents it was given. A row per way the save-back can end; each
+// differs from the first in that alone.
+TEST_F(LinkUpdate, TheSavedDocumentCarriesTheUploadsIdentityOnceTheFileIsUp) {
+    struct ServiceThing : QNDocument::ServiceObject {};
+    struct Row {
+        const char *name;
+        bool answerWithTheFolder;
+        bool backupRemovalFails;
+        bool uploadFails;
+        bool saved;              // a saved document is handed out
+        const char *savedId;     // ... with this id
+        bool reportsAnError;
+    };
+    const Row rows[] = {
+        {"the drive answers with the uploaded file", false, false, false, true, "fake-id:/docs/report.docx", false},
+        {"the drive answers with the folder", true, false, false, true, "", false},
+        {"the backup cannot be removed", false, true, false, true, "fake-id:/docs/report.docx", true},
+        {"the upload fails", false, false, true, false, "", true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        QNFakeRemoteHandler::setUploadAnswersWithTheFolder(row.answerWithTheFolder);
+        if (row.backupRemovalFails)
+            setMode(Op::Remove, QNFakeRemoteHandler::Mode::Fail, remote);
+        if (row.uploadFails)
+            setMode(Op::Upload, QNFakeRemoteHandler::Mode::Fail, remote);
+        QDir(remote + "/docs").removeRecursively();  // a backup an earlier row kept
+        writeTree(remote, {{"docs/report.docx", "old version"}});
+        const auto original = driveDocument("/docs/report.docx", false, 11);
+        const QDateTime opened(QDate(2014, 3, 1), QTime(8, 0, 0));
+        const auto thing = std::make_shared<ServiceThing>();
+        original->setDriveConfigId("drive-1");
+        original->setDate(opened);
+        original->setId("old-id");
+        original->setFullPath("/old/full/path");
+        original->setEditURL("https://drive.example/edit/old");
+        original->setGdResourceId("file:old");
+        original->setSha1("0123");
+        original->setUrl(QUrl("https://drive.example/old.docx"));
+        original->setFileObject(thing);
+        original->setFeedPhotoAlbum(thing);
+        auto item = std::make_shared<QNUpdateFileTaskItem>(drive, localDocument(path("opened/report.docx")), original,
+                                                           driveDocument("/docs", true));
+        item->setClock([] { return kSaveTime; });
+        const auto [error, document, cancelled] = runOne(std::make_shared<QNUpdateFileTask>(), item);
+        EXPECT_EQ(bool(error), row.reportsAnError) << (error ? error->localizedDescription().toStdString() : "");
+        EXPECT_FALSE(cancelled);
+        const QNDocumentPtr saved = item->savedDocument();
+        EXPECT_EQ(bool(saved), row.saved);
+        if (saved) {
+            EXPECT_NE(saved, original);
+            EXPECT_EQ(saved->path().toStdString(), "/docs/report.docx");
+            EXPECT_EQ(saved->displayName().toStdString(), "report.docx");
+            EXPECT_EQ(saved->driveConfigId().toStdString(), "drive-1");
+            EXPECT_EQ(saved->date(), opened);
+            EXPECT_EQ(saved->id().toStdString(), row.savedId);
+            EXPECT_TRUE(saved->fullPath().isEmpty() && saved->editURL().isEmpty() && saved->gdResourceId().isEmpty() &&
+                        saved->sha1().isEmpty() && saved->url().isEmpty() && !saved->fileObject() &&
+                        !saved->feedPhotoAlbum())
+                << "the old item's identity stayed";
+        }
+        EXPECT_EQ(bool(item->uploadedDocument()), row.saved && !row.answerWithTheFolder);
+        // The documents it was given are as they were.
+        EXPECT_EQ(original->path().toStdString(), "/docs/report.docx");
+        EXPECT_EQ(original->id().toStdString(), "old-id");
+        EXPECT_EQ(original->fullPath().toStdString(), "/old/full/path");
+        EXPECT_EQ(original->sha1().toStdString(), "0123");
+        EXPECT_EQ(original->fileObject(), thing);
+        EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"),
+                  QByteArray(row.uploadFails ? "old version" : "new version"));
+    }
+}
+
 // The drive renames only some time after the cancel has answered for it (a
 // server slow to answer): the save-back looks once the drive has answered,
 // finds the backup and gives it its name back.
