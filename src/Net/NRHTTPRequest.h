@@ -315,8 +315,8 @@ public:
     // Stops the request; its failure callbacks run once with code 4.
     void cancel() override;
     // Silences every callback (its queue's too: the request leaves it), then
-    // cancels.
-    void clearDelegatesAndCancel();
+    // cancels. (A web page's resource tells its page's tree it has ended.)
+    virtual void clearDelegatesAndCancel();
     // Builds the body now (main thread, before the request starts), so that
     // postLength() is known; starting does not build it again.
     void buildPostBodyNow();

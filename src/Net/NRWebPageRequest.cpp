@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <mutex>
 
@@ -69,8 +70,11 @@ NRWebPageRequest::~NRWebPageRequest() {
         m_externalResourceQueue->cancelAllOperations();
     // Only a page cancelled as it was parsed still holds one here; it may
     // go on the network thread, which never waits for libxml2.
-    if (m_doc)
-        releaseDocumentElsewhere(std::exchange(m_doc, nullptr));
+    releaseDocument();
+    // A resource whose end its tree never heard (its page's queue gone
+    // first) holds up nobody once it is gone.
+    if (m_tree && m_parentRequest)
+        VNDispatch::mainAsync([tree = m_tree, key = m_treeKey] { endedUnheard(tree, key); });
 }
 
 std::shared_ptr<NRWebPageRequest> NRWebPageRequest::requestWithURL(const QUrl &url) {
@@ -137,16 +141,16 @@ void NRWebPageRequest::addURLToFetch(const QString &found) {
 
 bool NRWebPageRequest::deferFinishing() {
     // Any page or style sheet that came is scanned, an error page too; a
-    // HEAD reply has no body to scan.
+    // HEAD reply has no body to scan. One larger than the body bound is
+    // not read: it finishes as it came, as other content does.
     if (mainRequest() || didUseCachedResponse() || requestMethod() == QLatin1String("HEAD"))
         return false;
     m_webContentType = OtherContent;
     const QString type = responseHeader(QStringLiteral("Content-Type")).toLower().section(QLatin1Char(';'), 0, 0).trimmed();
-    if (isHTMLType(type))
-        return parseAsHTML();
-    if (type == QLatin1String("text/css"))
-        return parseAsCSS();
-    return false;
+    const bool html = isHTMLType(type);
+    if ((!html && type != QLatin1String("text/css")) || !fitsBodyBound())
+        return false;
+    return html ? parseAsHTML() : parseAsCSS();
 }
 
 void NRWebPageRequest::holdWhileFetching() {
@@ -254,16 +258,15 @@ void NRWebPageRequest::startResourceRequests() {
     // A URL another request of the tree fetches is not fetched again: this
     // request waits for that one (unless that would close a circle) when it
     // is to be rewritten with what was fetched.
-    const bool rewrites = urlReplacementMode() != DontReplaceURLs;
     m_fetchedElsewhere.clear();
+    QSet<QString> awaited;
     bool added = false;
     for (const QString &text : order) {
         const QUrl target = url().resolved(QUrl(text));
         const QString key = treeKey(target);
         if (m_tree->contains(key)) {
             m_fetchedElsewhere.insert(text, key);
-            if (rewrites)
-                m_tree->await(m_treeKey, key);
+            awaited.insert(key);
             continue;
         }
         auto resource = NRWebPageRequest::requestWithURL(target);
@@ -273,6 +276,8 @@ void NRWebPageRequest::startResourceRequests() {
         startResourceRequest(resource, text);
         added = true;
     }
+    if (urlReplacementMode() != DontReplaceURLs)
+        m_tree->await(m_treeKey, awaited);
     if (!added) {
         finishedFetchingExternalResources();  // each one is fetched elsewhere in the tree
         return;
@@ -362,9 +367,29 @@ void NRWebPageRequest::resourceEnded(NRHTTPRequest *resource, const QVariantMap 
     auto *page = dynamic_cast<NRWebPageRequest *>(resource);
     if (!page || !m_tree || page->m_tree != m_tree)
         return;
-    const bool rewrites = urlReplacementMode() != DontReplaceURLs;
-    for (const auto &waiter : m_tree->ended(page->m_treeKey, rewrites ? copy : QVariantMap()))
+    page->endInTree(urlReplacementMode() != DontReplaceURLs ? copy : QVariantMap());
+}
+
+void NRWebPageRequest::endInTree(const QVariantMap &copy) {
+    if (!m_tree)
+        return;
+    for (const auto &waiter : m_tree->ended(m_treeKey, copy))
         waiter->finishWhenResourcesEnded();
+}
+
+void NRWebPageRequest::endedUnheard(const std::shared_ptr<NRWebPageTree> &tree, const QString &key) {
+    for (const auto &waiter : tree->ended(key, QVariantMap()))
+        waiter->finishWhenResourcesEnded();
+}
+
+// Silenced, the request is left out by its page's queue without a word: its
+// tree hears it here instead (after the call, on the main thread).
+void NRWebPageRequest::clearDelegatesAndCancel() {
+    NRHTTPRequest::clearDelegatesAndCancel();
+    if (!m_tree)
+        return;
+    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    VNDispatch::mainAsync([self] { self->endInTree(QVariantMap()); });
 }
 
 void NRWebPageRequest::finishedFetchingExternalResources() {
@@ -379,33 +404,50 @@ void NRWebPageRequest::finishWhenResourcesEnded() {
     finishWithResources();
 }
 
-// The page as its resources make it. Done without the request's lock:
-// the network thread's status tick takes it, and every transfer would wait
-// for the rewrite; no delegate is called under it either.
+// The page as its resources make it: rewritten (or its document let go) on
+// a worker, so that the main thread never waits for libxml2 (another page
+// may be parsed meanwhile) nor reads and encodes the resources.
 void NRWebPageRequest::finishWithResources() {
     if (m_failedAlready || isCancelled()) {
+        releaseDocument();
         releaseHold();
         return;
     }
-    const bool rewrites = urlReplacementMode() != DontReplaceURLs;
-    if (rewrites)
+    if (urlReplacementMode() != DontReplaceURLs)
         useResourcesFetchedElsewhere();
+    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    VNDispatch::globalAsync([self] { self->rewriteAndEnd(); });
+}
+
+// Worker, without the request's lock: the network thread's status tick
+// takes it, and every transfer would wait for the rewrite.
+void NRWebPageRequest::rewriteAndEnd() {
     // The reply is kept inflated from here on: it is handed out without its
     // "Content-Encoding", rewritten or not.
     if (isResponseCompressed())
         setRawResponseData(responseData());
     removeResponseHeader(QStringLiteral("Content-Encoding"));
-    if (const VNErrorPtr error = rewrites ? replaceReferences() : nullptr) {
-        releaseDocument();
+    const VNErrorPtr error = urlReplacementMode() != DontReplaceURLs ? replaceReferences() : nullptr;
+    releaseDocument();
+    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    VNDispatch::mainAsync([self, error] { self->endWithResources(error); });
+}
+
+// Main thread: no delegate is called under the request's lock.
+void NRWebPageRequest::endWithResources(const VNErrorPtr &error) {
+    if (isCancelled()) {
+        releaseHold();
+        return;
+    }
+    if (error) {
         failDeferred(error);
         releaseHold();
         return;
     }
-    releaseDocument();
     if (!parentRequest())
         reportDownloadComplete();
     // The page as rewritten replaces the reply stored when it arrived.
-    if (rewrites) {
+    if (urlReplacementMode() != DontReplaceURLs) {
         if (auto cache = downloadCache())
             cache->storeResponseForRequest(*this, secondsToCache());
     }

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <atomic>
 #include <functional>
 
 class NRRequestQueue;
@@ -32,6 +33,11 @@ typedef struct _xmlDoc xmlDoc;
 // (NRWebPageDelegateRelay), its bytes the page's progress delegates of the
 // moment: after clearDelegatesAndCancel() nothing of the page or of its
 // resources reaches anybody.
+//
+// Every reply held in memory has a bound: a page or sheet in a file larger
+// than the request's body bound (maximumResponseDataSize()) is not scanned
+// but finishes as it came, and a rewrite whose result would pass that
+// bound fails (ResponseTooLargeErrorType), leaving the reply as it came.
 class NRWebPageRequest : public NRHTTPRequest {
 public:
     enum ReplacementMode { DontReplaceURLs = 0, ReplaceWithData = 1, ReplaceWithLocalPaths = 2 };
@@ -66,9 +72,15 @@ public:
     static QString relativePathTo(const QString &targetPath, const QString &sourcePath);
     QString cachePathForRequest(const NRHTTPRequest &resource) const;
 
-    // For tests: called on the main thread while a page's rewrite holds
-    // libxml2, its resources read and encoded already (null: none).
-    static void setLockedRewriteHookForTesting(std::function<void()> hook);
+    // A resource silenced tells its page's tree it has ended (with nothing
+    // to give): whoever in the tree waited for it goes on.
+    void clearDelegatesAndCancel() override;
+
+    // For tests: a hook called on the worker that reads a page or sheet
+    // (before it reads the reply), while a page's parse holds libxml2, or
+    // while a page's rewrite does (its resources read and encoded already).
+    enum class TestPoint { ReadingReply, ParsingUnderLibxml, RewritingUnderLibxml };
+    static void setHookForTesting(TestPoint point, std::function<void(NRWebPageRequest &)> hook);
 
 protected:
     bool deferFinishing() override;
@@ -78,37 +90,49 @@ protected:
     bool delegateHearsRedirects() const override { return !parentRequest(); }
 
 private:
-    // Reading the reply. libxml2 is never used on the network thread: a page
-    // is parsed on a worker, as another page's rewrite may hold libxml2 and
-    // every transfer would wait for it (NRWebPageRequestDocument.cpp).
+    // Reading the reply. Neither libxml2 nor a reply's whole text is ever
+    // used on the network thread: a page is parsed, and a sheet read, on a
+    // worker (NRWebPageRequestDocument.cpp). A page or sheet in a file
+    // larger than the request's body bound is not read at all: it finishes
+    // as it came.
+    bool fitsBodyBound() const;
+    // The request's body bound: the most bytes of a page or sheet read, and
+    // of its rewrite.
+    qint64 boundOfReply() const;
     bool parseAsHTML();
     void parseDocument();
     enum class ParseOutcome { Failed, NothingToFetch, Resources };
     ParseOutcome readDocument(VNErrorPtr *error);
     bool parseAsCSS();
-    bool readResourceURLs(VNErrorPtr *error);
+    void readStyleSheet();
+    bool readResourceURLs(xmlDoc *doc, VNErrorPtr *error);
     void addURLToFetch(const QString &text);
     QByteArray encodingName() const;
     // Whether the reply's body is in the download file (an error page never
     // goes there: it stays in memory, and so does its rewrite).
     bool replyIsInFile() const;
     QString readReplyText(VNErrorPtr *error) const;
+    // The document goes (freed on a worker: libxml2's lock is never waited
+    // for on the main thread); nothing to do when there is none.
     void releaseDocument();
-    // Frees a document on a worker (a page may go on any thread).
     static void releaseDocumentElsewhere(xmlDoc *doc);
 
-    // Rewriting the reply (main thread, without the request's lock: the
-    // network thread's status tick takes it). What each URL becomes is
-    // read and encoded before libxml2 is taken, and the page is written
-    // after it is let go: under it only the references are set and the
-    // page is put into bytes.
+    // Rewriting the reply: on a worker, without the request's lock (the
+    // network thread's status tick takes it). What each URL becomes is read
+    // and encoded before libxml2 is taken, and the page is written after it
+    // is let go: under it only the references are set and the page is put
+    // into bytes. A rewrite whose result would pass the body bound fails.
     using Replacements = QHash<QString, QByteArray>;  // URL text as listed -> its replacement (UTF-8)
-    bool updateResourceURLs(const Replacements &replacements, VNErrorPtr *error);
-    bool walkResourceURLs(const Replacements *replacements, VNErrorPtr *error);
+    bool updateResourceURLs(xmlDoc *doc, const Replacements &replacements, VNErrorPtr *error);
+    bool walkResourceURLs(xmlDoc *doc, const Replacements *replacements, VNErrorPtr *error);
     VNErrorPtr replaceReferences();
-    Replacements replacementsOfResources() const;
-    QByteArray contentForExternalURL(const QString &text) const;
-    static QString replacedCSS(const QString &css, const Replacements &replacements);
+    VNErrorPtr rewriteDocument(const Replacements &replacements);
+    VNErrorPtr replacementsOfResources(Replacements *replacements) const;
+    QByteArray contentForExternalURL(const QString &text, qint64 room, bool *tooLarge) const;
+    // The sheet's text with each url(...) that has a replacement replaced;
+    // null when the text would pass limit characters.
+    static QString replacedCSS(const QString &css, const Replacements &replacements, qint64 limit = -1);
+    VNErrorPtr tooLargeError() const;
     VNErrorPtr saveCSS(const QString &css);
     VNErrorPtr savePage(bool serialised, const QByteArray &page);
 
@@ -125,11 +149,19 @@ private:
     void externalResourceFetchFailed(NRHTTPRequest *resource);
     // A resource of this page has ended: so may the waits of the tree.
     void resourceEnded(NRHTTPRequest *resource, const QVariantMap &copy);
+    // This request has ended for its tree, giving copy to the places that
+    // name its URL: so may the waits of the tree. Its first end counts.
+    void endInTree(const QVariantMap &copy);
+    // A request of the tree went away without its end heard.
+    static void endedUnheard(const std::shared_ptr<NRWebPageTree> &tree, const QString &key);
     void finishedFetchingExternalResources();
     // Rewrites and finishes the page once its own resources and those it
-    // waits for elsewhere in the tree have ended.
+    // waits for elsewhere in the tree have ended: the rewrite (or the
+    // document's release) on a worker, the end back here.
     void finishWhenResourcesEnded();
     void finishWithResources();
+    void rewriteAndEnd();
+    void endWithResources(const VNErrorPtr &error);
 
     int m_urlReplacementMode = DontReplaceURLs;
     bool m_shouldIgnoreExternalResourceErrors = true;
@@ -144,13 +176,15 @@ private:
     // The progress indicator of the resources (main thread).
     class ResourceProgress;
     std::shared_ptr<NRProgressDelegate> m_resourceProgress;
-    // The page tree this request belongs to, and its URL's key there
-    // (main thread).
+    // The page tree this request belongs to, and its URL's key there (set
+    // on the main thread before the request starts, then only read).
     std::shared_ptr<NRWebPageTree> m_tree;
     QString m_treeKey;
     QMap<QString, QString> m_fetchedElsewhere;  // URL text as found -> key of the request fetching it
     bool m_ownResourcesEnded = false;
     bool m_finishing = false;
-    xmlDoc *m_doc = nullptr;
+    // The parsed page, from its parse (worker) until its rewrite or release:
+    // whoever takes it out frees it.
+    std::atomic<xmlDoc *> m_doc{nullptr};
     bool m_failedAlready = false;
 };

@@ -17,17 +17,23 @@
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 
 namespace {
+
+// What this file keeps for the process is made on first use (often on a
+// worker) and never destroyed: workers are never joined, and one may still
+// use it while the process runs its exit handlers.
 
 // libxml2 is set up once and never torn down: other parsers (the XML tree,
 // the data-API) may be running at any time, and a global clean-up under
 // their feet would break them.
 std::recursive_mutex &libxmlLock() {
-    static std::recursive_mutex lock;
-    return lock;
+    static auto *lock = new std::recursive_mutex;
+    return *lock;
 }
 
 void initialiseLibxml() {
@@ -35,9 +41,24 @@ void initialiseLibxml() {
     std::call_once(once, [] { xmlInitParser(); });
 }
 
-std::function<void()> &lockedRewriteHook() {
-    static std::function<void()> hook;
-    return hook;
+struct TestHooks {
+    std::mutex lock;
+    std::function<void(NRWebPageRequest &)> at[3];
+};
+
+TestHooks &testHooks() {
+    static auto *hooks = new TestHooks;
+    return *hooks;
+}
+
+void runTestHook(NRWebPageRequest::TestPoint point, NRWebPageRequest &request) {
+    std::function<void(NRWebPageRequest &)> hook;
+    {
+        std::lock_guard l(testHooks().lock);
+        hook = testHooks().at[int(point)];
+    }
+    if (hook)
+        hook(request);
 }
 
 const char *const kResourceXPath =
@@ -101,11 +122,23 @@ QString replaceFileAtomically(const QString &path, const QByteArray &bytes) {
     return failure;
 }
 
-// libxml2's writer appending to a byte array (the write callback of
+// The page's new bytes as libxml2 writes them, up to a limit.
+struct PageBytes {
+    QByteArray bytes;
+    qint64 limit = 0;
+    bool tooLarge = false;
+};
+
+// libxml2's writer appending to the page's bytes (the write callback of
 // xmlSaveToIO): the byte count taken, or -1 when it could not be kept.
-int appendToBytes(void *bytes, const char *buffer, int length) {
+int appendToBytes(void *sink, const char *buffer, int length) {
+    auto *page = static_cast<PageBytes *>(sink);
+    if (page->bytes.size() + qint64(length) > page->limit) {
+        page->tooLarge = true;
+        return -1;
+    }
     try {
-        static_cast<QByteArray *>(bytes)->append(buffer, length);
+        page->bytes.append(buffer, length);
     } catch (const std::bad_alloc &) {
         return -1;
     }
@@ -114,18 +147,24 @@ int appendToBytes(void *bytes, const char *buffer, int length) {
 
 // The document as the page's new bytes: no XML declaration, no encoding
 // named. False when libxml2 could not write it all.
-bool serialiseDocument(xmlDoc *doc, QByteArray *bytes) {
-    xmlSaveCtxtPtr save = xmlSaveToIO(appendToBytes, nullptr, bytes, nullptr, XML_SAVE_NO_DECL);
+bool serialiseDocument(xmlDoc *doc, PageBytes *page) {
+    xmlSaveCtxtPtr save = xmlSaveToIO(appendToBytes, nullptr, page, nullptr, XML_SAVE_NO_DECL);
     if (!save)
         return false;
     const bool wrote = xmlSaveDoc(save, doc) >= 0;
     return xmlSaveClose(save) >= 0 && wrote;
 }
 
+// The size of the data: URL of bytes of the type.
+qint64 dataURLSize(qint64 bytes, const QString &type) {
+    return qint64(sizeof("data:;base64,") - 1) + type.toUtf8().size() + (bytes + 2) / 3 * 4;
+}
+
 }  // namespace
 
-void NRWebPageRequest::setLockedRewriteHookForTesting(std::function<void()> hook) {
-    lockedRewriteHook() = std::move(hook);
+void NRWebPageRequest::setHookForTesting(TestPoint point, std::function<void(NRWebPageRequest &)> hook) {
+    std::lock_guard l(testHooks().lock);
+    testHooks().at[int(point)] = std::move(hook);
 }
 
 QStringList NRWebPageRequest::CSSURLsFromString(const QString &css) {
@@ -164,13 +203,13 @@ QByteArray NRWebPageRequest::encodingName() const {
     if (charset.isEmpty())
         return QByteArray();
     const QByteArray encoding = responseEncoding().toUpper();
-    static const QMap<QByteArray, QByteArray> names{
+    static const auto *names = new QMap<QByteArray, QByteArray>{
         {"US-ASCII", "ASCII"},       {"ASCII", "ASCII"},           {"EUC-JP", "EUC-JP"},
         {"UTF-8", "UTF-8"},          {"ISO-8859-1", "ISO-8859-1"}, {"SHIFT_JIS", "Shift-JIS"},
         {"ISO-8859-2", "ISO-8859-2"}, {"ISO-2022-JP", "ISO-2022-JP"}, {"UTF-16BE", "UTF-16BE"},
         {"UTF-16LE", "UTF-16LE"},    {"UTF-32BE", "UCS-4BE"},      {"UTF-32LE", "UCS-4LE"},
     };
-    return names.value(encoding);
+    return names->value(encoding);
 }
 
 // Network thread: the page is parsed on a worker.
@@ -184,6 +223,7 @@ bool NRWebPageRequest::parseAsHTML() {
 // Worker: the page ends here when it names nothing to fetch or cannot be
 // parsed; otherwise its resources start.
 void NRWebPageRequest::parseDocument() {
+    runTestHook(TestPoint::ReadingReply, *this);
     VNErrorPtr error;
     switch (readDocument(&error)) {
     case ParseOutcome::Failed:
@@ -204,19 +244,22 @@ void NRWebPageRequest::parseDocument() {
 
 NRWebPageRequest::ParseOutcome NRWebPageRequest::readDocument(VNErrorPtr *error) {
     std::lock_guard lock(libxmlLock());
+    runTestHook(TestPoint::ParsingUnderLibxml, *this);
     initialiseLibxml();
     const int options = HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
     const QByteArray encoding = encodingName();
     const char *encodingText = encoding.isEmpty() ? nullptr : encoding.constData();
-    // An empty page is no document either.
+    // An empty page is no document either. (A page in a file is no larger
+    // than the body bound: a larger one is not parsed.)
+    xmlDoc *doc = nullptr;
     if (replyIsInFile()) {
         const QString path = downloadDestinationPath();
         if (QFileInfo(path).size() > 0)
-            m_doc = htmlReadFile(QFile::encodeName(path).constData(), encodingText, options);
+            doc = htmlReadFile(QFile::encodeName(path).constData(), encodingText, options);
     } else if (const QByteArray body = responseData(); !body.isEmpty()) {
-        m_doc = htmlReadMemory(body.constData(), int(body.size()), "", encodingText, options);
+        doc = htmlReadMemory(body.constData(), int(body.size()), "", encodingText, options);
     }
-    if (!m_doc) {
+    if (!doc) {
         // An error page that is no page (often an empty one) is the
         // server's answer as it came: it names nothing, and a missing image
         // must not fail the page that shows it.
@@ -230,11 +273,21 @@ NRWebPageRequest::ParseOutcome NRWebPageRequest::readDocument(VNErrorPtr *error)
         m_resourceList.clear();
         m_resourceOrder.clear();
     }
-    const bool read = readResourceURLs(error);
-    if (read && !m_resourceList.isEmpty())
+    const bool read = readResourceURLs(doc, error);
+    bool none = false;
+    {
+        std::lock_guard l(m_mutex);
+        none = m_resourceList.isEmpty();
+    }
+    // Kept only for a rewrite.
+    if (read && !none && urlReplacementMode() != DontReplaceURLs) {
+        m_doc.store(doc);
         return ParseOutcome::Resources;
-    releaseDocument();
-    return read ? ParseOutcome::NothingToFetch : ParseOutcome::Failed;
+    }
+    xmlFreeDoc(doc);
+    if (!read)
+        return ParseOutcome::Failed;
+    return none ? ParseOutcome::NothingToFetch : ParseOutcome::Resources;
 }
 
 // The body of a reply with a download destination is in that file, but for
@@ -243,6 +296,26 @@ bool NRWebPageRequest::replyIsInFile() const {
     return !downloadDestinationPath().isEmpty() && responseStatusCode() < 400;
 }
 
+// A page or sheet in memory is within the bound (a larger reply fails); one
+// in a file is read only when it is too.
+bool NRWebPageRequest::fitsBodyBound() const {
+    if (!replyIsInFile())
+        return true;
+    return QFileInfo(downloadDestinationPath()).size() <= boundOfReply();
+}
+
+qint64 NRWebPageRequest::boundOfReply() const {
+    return qint64(std::min<quint64>(maximumResponseDataSize(), quint64(std::numeric_limits<qint64>::max() - 1)));
+}
+
+VNErrorPtr NRWebPageRequest::tooLargeError() const {
+    const QString what = m_webContentType == CSSContent ? QStringLiteral("style sheet") : QStringLiteral("page");
+    return makeError(ResponseTooLargeErrorType, QStringLiteral("The %1 as rewritten would be too large (more than %2 bytes)")
+                                                    .arg(what)
+                                                    .arg(boundOfReply()));
+}
+
+// The reply as text, read from its file up to the body bound.
 QString NRWebPageRequest::readReplyText(VNErrorPtr *error) const {
     const QByteArray name = responseEncoding().isEmpty() ? QByteArray("ISO-8859-1") : responseEncoding();
     if (replyIsInFile()) {
@@ -252,22 +325,40 @@ QString NRWebPageRequest::readReplyText(VNErrorPtr *error) const {
                                file.errorString());
             return QString();
         }
+        const qint64 bound = boundOfReply();
+        const QByteArray bytes = file.read(bound + 1);
+        if (bytes.size() > bound) {
+            *error = makeError(ResponseTooLargeErrorType,
+                               QStringLiteral("The style sheet is too large to read (more than %1 bytes)").arg(bound));
+            return QString();
+        }
         QStringDecoder decoder(name.constData());
-        return decoder.isValid() ? decoder.decode(file.readAll()) : QString::fromUtf8(file.readAll());
+        return decoder.isValid() ? decoder.decode(bytes) : QString::fromUtf8(bytes);
     }
     return responseString();
 }
 
+// Network thread: the sheet is read on a worker, as a page is parsed there.
 bool NRWebPageRequest::parseAsCSS() {
     m_webContentType = CSSContent;
+    auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
+    VNDispatch::globalAsync([self] { self->readStyleSheet(); });
+    return true;
+}
+
+// Worker: the sheet ends here when it names nothing to fetch or cannot be
+// read; otherwise its resources start.
+void NRWebPageRequest::readStyleSheet() {
+    runTestHook(TestPoint::ReadingReply, *this);
     VNErrorPtr error;
     const QString css = readReplyText(&error);
     if (error || css.isNull()) {
         if (responseStatusCode() >= 400)
-            return false;  // an error page without text: as it came
-        failWithError(error ? error
-                            : makeError(UnableToReadStringError, QStringLiteral("Unable to read HTML string from response")));
-        return true;
+            finishDeferred();  // an error page without text: as it came
+        else
+            failDeferred(error ? error
+                               : makeError(UnableToReadStringError, QStringLiteral("Unable to read HTML string from response")));
+        return;
     }
     {
         std::lock_guard l(m_mutex);
@@ -276,25 +367,32 @@ bool NRWebPageRequest::parseAsCSS() {
     }
     for (const QString &found : CSSURLsFromString(css))
         addURLToFetch(found);
-    if (m_resourceList.isEmpty())
-        return false;
-    holdWhileFetching();
-    return true;
+    bool none = false;
+    {
+        std::lock_guard l(m_mutex);
+        none = m_resourceList.isEmpty();
+    }
+    if (none)
+        finishDeferred();
+    else
+        holdWhileFetching();
 }
 
-bool NRWebPageRequest::readResourceURLs(VNErrorPtr *error) { return walkResourceURLs(nullptr, error); }
+bool NRWebPageRequest::readResourceURLs(xmlDoc *doc, VNErrorPtr *error) { return walkResourceURLs(doc, nullptr, error); }
 
-bool NRWebPageRequest::updateResourceURLs(const Replacements &replacements, VNErrorPtr *error) {
-    return walkResourceURLs(&replacements, error);
+bool NRWebPageRequest::updateResourceURLs(xmlDoc *doc, const Replacements &replacements, VNErrorPtr *error) {
+    return walkResourceURLs(doc, &replacements, error);
 }
 
 // Reads the page's resource references (no replacements) or rewrites them
-// with the replacements given. False with *error set when it cannot. Under
-// libxml2's lock.
-bool NRWebPageRequest::walkResourceURLs(const Replacements *replacements, VNErrorPtr *error) {
+// with the replacements given, no more bytes than the body bound in all.
+// False with *error set when it cannot. Under libxml2's lock.
+bool NRWebPageRequest::walkResourceURLs(xmlDoc *doc, const Replacements *replacements, VNErrorPtr *error) {
     const bool update = replacements != nullptr;
     const auto fail = [&](const QString &text) { *error = makeError(ParseOrWriteError, text); };
-    xmlXPathContextPtr context = xmlXPathNewContext(m_doc);
+    const qint64 bound = boundOfReply();
+    qint64 added = 0;
+    xmlXPathContextPtr context = xmlXPathNewContext(doc);
     if (!context) {
         fail(QStringLiteral("Error: unable to create new XPath context"));
         return false;
@@ -306,7 +404,7 @@ bool NRWebPageRequest::walkResourceURLs(const Replacements *replacements, VNErro
         return false;
     }
     const int count = result->nodesetval ? result->nodesetval->nodeNr : 0;
-    for (int i = count - 1; i >= 0; --i) {
+    for (int i = count - 1; i >= 0 && added <= bound; --i) {
         xmlNodePtr node = result->nodesetval->nodeTab[i];
         const QString name = fromXml(node->name).toLower();
         const QString parent = node->parent ? fromXml(node->parent->name).toLower() : QString();
@@ -314,7 +412,10 @@ bool NRWebPageRequest::walkResourceURLs(const Replacements *replacements, VNErro
         const QString content = fromXml(raw);
         xmlFree(raw);
         auto setContent = [&](const QByteArray &utf8) {
-            xmlChar *escaped = xmlEncodeSpecialChars(m_doc, reinterpret_cast<const xmlChar *>(utf8.constData()));
+            added += utf8.size();
+            if (added > bound)
+                return;
+            xmlChar *escaped = xmlEncodeSpecialChars(doc, reinterpret_cast<const xmlChar *>(utf8.constData()));
             xmlNodeSetContent(node, escaped);
             xmlFree(escaped);
         };
@@ -334,8 +435,10 @@ bool NRWebPageRequest::walkResourceURLs(const Replacements *replacements, VNErro
             if (!update) {
                 for (const QString &found : CSSURLsFromString(content))
                     addURLToFetch(found);
+            } else if (const QString css = replacedCSS(content, *replacements, bound - added); css.isNull()) {
+                added = bound + 1;
             } else {
-                setContent(replacedCSS(content, *replacements).toUtf8());
+                setContent(css.toUtf8());
             }
             continue;
         } else if (!update && (parent == QLatin1String("source") || parent == QLatin1String("audio"))) {
@@ -362,49 +465,79 @@ bool NRWebPageRequest::walkResourceURLs(const Replacements *replacements, VNErro
     }
     xmlXPathFreeObject(result);
     xmlXPathFreeContext(context);
+    if (added > bound) {
+        *error = tooLargeError();
+        return false;
+    }
     return true;
 }
 
 // The replacement of one listed URL (UTF-8; null when it has none): the
 // relative path to its local copy, or a data: URL of its bytes, read here.
-QByteArray NRWebPageRequest::contentForExternalURL(const QString &text) const {
+// *tooLarge when it would take more than room bytes (nothing is read).
+QByteArray NRWebPageRequest::contentForExternalURL(const QString &text, qint64 room, bool *tooLarge) const {
     const QVariantMap entry = m_resourceList.value(text);
     const QString dataPath = entry.value(QStringLiteral("DataPath")).toString();
+    QByteArray replacement;
     if (m_urlReplacementMode == ReplaceWithLocalPaths) {
         // A resource never fetched keeps its reference.
         if (dataPath.isEmpty() || downloadDestinationPath().isEmpty())
             return QByteArray();
-        return relativePathTo(dataPath, downloadDestinationPath()).toUtf8();
+        replacement = relativePathTo(dataPath, downloadDestinationPath()).toUtf8();
+    } else {
+        const QString type = entry.value(QStringLiteral("ContentType")).toString();
+        if (type.isEmpty())
+            return QByteArray();
+        QByteArray data = entry.value(QStringLiteral("Data")).toByteArray();
+        if (!dataPath.isEmpty()) {
+            QFile file(dataPath);
+            if (!file.open(QIODevice::ReadOnly))
+                return QByteArray();
+            if (dataURLSize(file.size(), type) > room) {
+                *tooLarge = true;
+                return QByteArray();
+            }
+            data = file.readAll();
+        }
+        if (data.isNull())
+            return QByteArray();
+        if (dataURLSize(data.size(), type) > room) {
+            *tooLarge = true;
+            return QByteArray();
+        }
+        replacement = "data:" + type.toUtf8() + ";base64," + data.toBase64();
     }
-    QByteArray data = entry.value(QStringLiteral("Data")).toByteArray();
-    if (!dataPath.isEmpty()) {
-        QFile file(dataPath);
-        data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    const QString type = entry.value(QStringLiteral("ContentType")).toString();
-    if (data.isNull() || type.isEmpty())
-        return QByteArray();
-    return "data:" + type.toUtf8() + ";base64," + data.toBase64();
+    *tooLarge = replacement.size() > room;
+    return *tooLarge ? QByteArray() : replacement;
 }
 
-// What every listed URL becomes, each read and encoded once (main thread,
-// before libxml2 is taken).
-NRWebPageRequest::Replacements NRWebPageRequest::replacementsOfResources() const {
-    Replacements replacements;
+// What every listed URL becomes, each read and encoded once (before
+// libxml2 is taken). Each stands at least once in the result, so together
+// they are no more than the body bound; a too large error when they are.
+VNErrorPtr NRWebPageRequest::replacementsOfResources(Replacements *replacements) const {
+    qint64 room = boundOfReply();
     for (auto it = m_resourceList.cbegin(); it != m_resourceList.cend(); ++it) {
-        const QByteArray replacement = contentForExternalURL(it.key());
-        if (!replacement.isNull())
-            replacements.insert(it.key(), replacement);
+        bool tooLarge = false;
+        const QByteArray replacement = contentForExternalURL(it.key(), room, &tooLarge);
+        if (tooLarge) {
+            replacements->clear();
+            return tooLargeError();
+        }
+        if (replacement.isNull())
+            continue;
+        room -= replacement.size();
+        replacements->insert(it.key(), replacement);
     }
-    return replacements;
+    return nullptr;
 }
 
 // Each url(...) whose URL has a replacement takes it; the rest of the text
 // stays as it was (a URL is replaced inside its own token only, never where
 // it ends another URL, "img/a.png" holding "a.png").
-QString NRWebPageRequest::replacedCSS(const QString &css, const Replacements &replacements) {
+QString NRWebPageRequest::replacedCSS(const QString &css, const Replacements &replacements, qint64 limit) {
     QString out;
     int copied = 0;
+    bool tooLarge = false;
     forEachURLToken(css, [&](int start, int length) {
         const QString inside = css.mid(start, length);
         const QString url = urlOfToken(inside);
@@ -413,21 +546,19 @@ QString NRWebPageRequest::replacedCSS(const QString &css, const Replacements &re
             out += QStringView(css).mid(copied, start - copied);
             out += QString(inside).replace(inside.indexOf(url), url.size(), QString::fromUtf8(*replacement));
             copied = start + length;
+            tooLarge = limit >= 0 && out.size() > limit;
         }
-        return true;
+        return !tooLarge;
     });
     if (copied == 0)
-        return css;
+        return limit >= 0 && css.size() > limit ? QString() : css;
     out += QStringView(css).mid(copied);
-    return out;
+    return tooLarge || (limit >= 0 && out.size() > limit) ? QString() : out;
 }
 
 void NRWebPageRequest::releaseDocument() {
-    std::lock_guard lock(libxmlLock());
-    if (m_doc) {
-        xmlFreeDoc(m_doc);
-        m_doc = nullptr;
-    }
+    if (xmlDoc *doc = m_doc.exchange(nullptr))
+        releaseDocumentElsewhere(doc);
 }
 
 void NRWebPageRequest::releaseDocumentElsewhere(xmlDoc *doc) {
@@ -437,36 +568,53 @@ void NRWebPageRequest::releaseDocumentElsewhere(xmlDoc *doc) {
     });
 }
 
-// Rewrites the style sheet or page with the resources' replacements. The
-// resources are read and encoded, and the page written, without libxml2's
-// lock (another page's parse waits for whoever holds it).
+// Worker: rewrites the style sheet or page with the resources'
+// replacements. The resources are read and encoded, and the page written,
+// without libxml2's lock (another page's parse waits for whoever holds it).
 VNErrorPtr NRWebPageRequest::replaceReferences() {
-    if (m_webContentType == CSSContent) {
-        VNErrorPtr error;
-        const QString css = readReplyText(&error);
-        if (error)
-            return makeError(ParseOrWriteError, QStringLiteral("Error: unable to read response CSS from disk"));
-        return saveCSS(replacedCSS(css, replacementsOfResources()));
-    }
-    if (m_webContentType != HTMLContent)
+    if (m_webContentType != CSSContent && m_webContentType != HTMLContent)
         return nullptr;
-    Replacements replacements = replacementsOfResources();
-    QByteArray page;
+    Replacements replacements;
+    if (const VNErrorPtr error = replacementsOfResources(&replacements))
+        return error;
+    if (m_webContentType == HTMLContent)
+        return rewriteDocument(replacements);
+    VNErrorPtr error;
+    const QString css = readReplyText(&error);
+    if (error)
+        return error->code() == ResponseTooLargeErrorType
+                   ? error
+                   : makeError(ParseOrWriteError, QStringLiteral("Error: unable to read response CSS from disk"));
+    const qint64 bound = boundOfReply();
+    const QString replaced = replacedCSS(css, replacements, bound);
+    if (replaced.isNull() && !css.isNull())
+        return tooLargeError();
+    return saveCSS(replaced);
+}
+
+// Worker: the page's references set and the page put into bytes under
+// libxml2's lock, then written.
+VNErrorPtr NRWebPageRequest::rewriteDocument(const Replacements &replacements) {
+    xmlDoc *doc = m_doc.exchange(nullptr);
+    if (!doc)
+        return nullptr;
+    PageBytes page;
+    page.limit = boundOfReply();
     bool serialised = false;
     {
         std::lock_guard lock(libxmlLock());
-        if (const auto &hook = lockedRewriteHook())
-            hook();
-        if (!m_doc)
-            return nullptr;
+        runTestHook(TestPoint::RewritingUnderLibxml, *this);
         VNErrorPtr error;
-        if (!updateResourceURLs(replacements, &error))
+        const bool updated = updateResourceURLs(doc, replacements, &error);
+        if (updated)
+            serialised = serialiseDocument(doc, &page);
+        xmlFreeDoc(doc);
+        if (!updated)
             return error;
-        replacements.clear();  // the page holds its own copies now
-        serialised = serialiseDocument(m_doc, &page);
-        releaseDocument();
     }
-    return savePage(serialised, page);
+    if (page.tooLarge)
+        return tooLargeError();
+    return savePage(serialised, page.bytes);
 }
 
 // Writes the rewritten style sheet in the reply's encoding: as the new reply,
@@ -475,6 +623,10 @@ VNErrorPtr NRWebPageRequest::replaceReferences() {
 VNErrorPtr NRWebPageRequest::saveCSS(const QString &css) {
     QStringEncoder encoder(responseEncoding().isEmpty() ? "ISO-8859-1" : responseEncoding().constData());
     const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(css)) : css.toUtf8();
+    if (bytes.size() > boundOfReply())
+        return tooLargeError();
+    if (isCancelled())
+        return nullptr;  // a cancelled sheet stays as it came
     if (!replyIsInFile()) {
         setRawResponseData(bytes);
         return nullptr;
@@ -491,6 +643,8 @@ VNErrorPtr NRWebPageRequest::saveCSS(const QString &css) {
 // whole (a failed write leaves the page as it arrived). Any failure of
 // libxml2's writer is the page's.
 VNErrorPtr NRWebPageRequest::savePage(bool serialised, const QByteArray &page) {
+    if (isCancelled())
+        return nullptr;  // a cancelled page stays as it came
     if (!replyIsInFile()) {
         if (!serialised)
             return makeError(ParseOrWriteError, QStringLiteral("Error: unable to write response HTML"));

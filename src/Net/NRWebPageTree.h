@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QMap>
+#include <QHash>
 #include <QSet>
 #include <QString>
-#include <QStringList>
 #include <QVariantMap>
 
 #include <memory>
@@ -22,7 +21,11 @@ class NRWebPageRequest;
 // is either a request fetching its own resources or one made here, and a
 // new one is made only when the other request does not already wait, by
 // any path, for the one that would wait: so no request ever waits for
-// itself, and every tree ends.
+// itself, and every tree ends. A request never waits here for a URL it
+// fetches itself (one URL in two spellings): its own queue waits for it.
+//
+// A request counts as ended once its end is told here, and also once it is
+// gone or cancelled (a request that ended unheard holds up nobody).
 //
 // URLs are keyed as absolute URLs without their fragment. Main thread only.
 class NRWebPageTree {
@@ -32,35 +35,39 @@ public:
     void add(const QString &key, const std::shared_ptr<NRWebPageRequest> &request, const QString &parentKey = QString());
     bool contains(const QString &key) const { return m_nodes.contains(key); }
 
-    // The request of waiterKey names the URL of key, which another request
-    // of the tree fetches: true when it is to wait for that request's end
-    // (recorded here), false when that request has ended already or when
-    // waiting would close a circle.
-    bool await(const QString &waiterKey, const QString &key);
+    // The request of waiterKey names the URLs of keys, which other requests
+    // of the tree fetch (or itself, under another spelling): it is to wait
+    // for the end of each of them that has not ended, that it does not
+    // fetch itself, and that does not wait for it by any path. Made once per
+    // request, as it starts its resources.
+    void await(const QString &waiterKey, const QSet<QString> &keys);
     // Whether the request of key still waits for a request made elsewhere.
     bool isAwaiting(const QString &key) const;
 
     // The request of key has ended; copy is what it gave its place (empty:
     // nothing usable). Returns the requests that waited for it and now wait
-    // for nothing more.
+    // for nothing more. A request's first end counts; later ones are none.
     std::vector<std::shared_ptr<NRWebPageRequest>> ended(const QString &key, const QVariantMap &copy);
     bool hasEnded(const QString &key) const;
     QVariantMap copyOf(const QString &key) const;
 
     // The page has ended: what the tree still holds (the copies) goes.
-    void clear() { m_nodes.clear(); }
+    void clear();
 
 private:
     struct Node {
         std::weak_ptr<NRWebPageRequest> request;
+        QString parent;        // the request fetching it (empty: the top page)
         bool ended = false;
         QVariantMap copy;
-        QSet<QString> fetches;    // its own resources
-        QSet<QString> awaits;     // requests elsewhere it waits for
+        QSet<QString> awaits;  // requests elsewhere it waits for
     };
-    // Whether the request of from waits, by any path, for the one of to
-    // (a request counts as waiting for itself).
-    bool waitsFor(const QString &from, const QString &to) const;
+    // Ended as told, or gone, or cancelled.
+    static bool isOver(const Node &node);
+    // The keys of every request that waits, by any path, for the one of key
+    // (key among them): its fetcher and those awaiting it, and theirs in turn.
+    QSet<QString> waitingFor(const QString &key) const;
 
-    QMap<QString, Node> m_nodes;
+    QHash<QString, Node> m_nodes;
+    QHash<QString, QSet<QString>> m_waitersOf;  // key -> the requests awaiting it
 };

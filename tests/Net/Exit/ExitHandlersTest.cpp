@@ -7,6 +7,9 @@
 #include "Net/NetTestSupport.h"
 
 #include "Net/NRNetworkThread.h"
+#include "Net/NRWebPageRequest.h"
+
+#include <QUrlQuery>
 
 #include <cxxabi.h>
 #include <dlfcn.h>
@@ -53,14 +56,15 @@ std::thread::id networkThreadID() {
     return id;
 }
 
-// What the network thread registered within this program, by the name of
+// What the threads chosen registered within this program, by the name of
 // the destructor where it has one.
-QStringList networkThreadsExitHandlers(std::thread::id network) {
+template <class Chosen>
+QStringList exitHandlersOf(Chosen chosen, size_t from = 0) {
     QStringList found;
     const size_t count = std::min(g_registrationCount.load(), g_registrations.size());
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = from; i < count; ++i) {
         const Registration &r = g_registrations[i];
-        if (r.thread != network || r.dso != &__dso_handle)
+        if (!chosen(r.thread) || r.dso != &__dso_handle)
             continue;
         Dl_info info{};
         QString name = QStringLiteral("0x%1").arg(quintptr(r.destructor), 0, 16);
@@ -91,6 +95,32 @@ TEST(ExitHandlers, NoneForWhatTheNetworkThreadReads) {
         EXPECT_EQ(NetTest::run(r)->finished, 1) << path.toStdString();
         EXPECT_EQ(r->responseStatusCode(), 200) << path.toStdString();
     }
-    const QStringList handlers = networkThreadsExitHandlers(network);
+    const QStringList handlers = exitHandlersOf([network](std::thread::id thread) { return thread == network; });
+    EXPECT_TRUE(handlers.isEmpty()) << handlers.join(QStringLiteral("\n")).toStdString();
+}
+
+// Workers are never joined either: a web page is parsed, its style sheet
+// read and both rewritten on workers, and nothing they use may be torn down
+// by an exit handler. Every thread but the main one counts, from the page's
+// start on.
+TEST(ExitHandlers, NoneForWhatWorkersReadForAWebPage) {
+    const std::thread::id main = std::this_thread::get_id();
+    const size_t before = g_registrationCount.load();
+    QUrlQuery sheetQuery;
+    sheetQuery.addQueryItem(QStringLiteral("ref"), QStringLiteral("/bytes%3Fn%3D200"));
+    QUrl sheet = NetTest::fake(QStringLiteral("/sheet"));
+    sheet.setQuery(sheetQuery);
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("ref"), QStringLiteral("/bytes%3Fn%3D300"));
+    query.addQueryItem(QStringLiteral("sheet"), QString::fromLatin1(QUrl::toPercentEncoding(sheet.toString(QUrl::FullyEncoded))));
+    // A charset named: the page's encoding is looked up for libxml2.
+    query.addQueryItem(QStringLiteral("ct"), QStringLiteral("text/html%3B%20charset%3Dutf-8"));
+    QUrl url = NetTest::fake(QStringLiteral("/page"));
+    url.setQuery(query);
+    auto page = NRWebPageRequest::requestWithURL(url);
+    page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    EXPECT_EQ(NetTest::run(page)->finished, 1) << (page->error() ? page->error()->localizedDescription().toStdString() : "");
+    EXPECT_TRUE(page->responseString().contains(QStringLiteral("data:text/css"))) << page->responseString().toStdString();
+    const QStringList handlers = exitHandlersOf([main](std::thread::id thread) { return thread != main; }, before);
     EXPECT_TRUE(handlers.isEmpty()) << handlers.join(QStringLiteral("\n")).toStdString();
 }

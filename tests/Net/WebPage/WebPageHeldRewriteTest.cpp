@@ -1,8 +1,10 @@
-// A page rewritten on the main thread while other requests end on the
-// network thread: however long the rewrite takes (a resource's file slow to
-// read, or the page's references being set), the other transfers go on and
-// another page is parsed meanwhile.
+// A page rewritten (on a worker) while other requests end on the network
+// thread: however long the rewrite takes (a resource's file slow to read,
+// or the page's references being set), the other transfers go on and
+// another page is parsed meanwhile. And while a page's parse or a sheet's
+// read is held, the network thread and the main thread go on.
 #include "Net/NRDownloadCache.h"
+#include "Net/NRRequestQueue.h"
 #include "Net/NRWebPageRequest.h"
 #include "Net/NetTestSupport.h"
 #include "WebPageTestSupport.h"
@@ -27,9 +29,9 @@ using namespace WebPageTest;
 
 namespace {
 
-// Waits for the condition on a thread of the test's own (the main thread is
-// held in the rewrite meanwhile, so no event is served): whether it came
-// true within the time.
+// Waits for the condition on a thread that serves no events (a worker held
+// in a hook, or a thread of the test's own): whether it came true within
+// the time.
 bool awaitHere(const std::function<bool()> &condition, int timeoutMs = 10000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
@@ -140,7 +142,11 @@ bool writeAndClose(int fd, const QByteArray &bytes) {
 }
 
 struct HookReset {
-    ~HookReset() { NRWebPageRequest::setLockedRewriteHookForTesting(nullptr); }
+    ~HookReset() {
+        for (const auto point : {NRWebPageRequest::TestPoint::ReadingReply, NRWebPageRequest::TestPoint::ParsingUnderLibxml,
+                                 NRWebPageRequest::TestPoint::RewritingUnderLibxml})
+            NRWebPageRequest::setHookForTesting(point, nullptr);
+    }
 };
 
 }  // namespace
@@ -204,7 +210,7 @@ TEST(WebPageHeldRewrite, TransfersGoOnWhileTheRewriteHoldsLibxml) {
     Bystanders others(dir->path());
     const HookReset reset;
     int held = 0;
-    NRWebPageRequest::setLockedRewriteHookForTesting([&] {
+    NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::RewritingUnderLibxml, [&](NRWebPageRequest &) {
         if (held++)
             return;
         auto released = std::make_shared<std::promise<void>>();
@@ -225,6 +231,113 @@ TEST(WebPageHeldRewrite, TransfersGoOnWhileTheRewriteHoldsLibxml) {
     EXPECT_EQ(others.transferOutcome.finished, 1) << errorText(others.transfer);
     EXPECT_EQ(others.pageOutcome.failed, 1);
     EXPECT_EQ(errorText(others.page), "Error: unable to parse reponse XML");
+}
+
+// A page held in its parse on a worker (libxml2 held meanwhile): whatever
+// else ends on the main thread goes on (nothing there waits for libxml2),
+// a sheet rewritten, a page that is not, a page whose resource fails, a
+// cancelled page let go.
+TEST(WebPageHeldRewrite, TheMainThreadNeverWaitsForAParse) {
+    enum Trigger { ReleaseResource, FailResource, CancelPage };
+    const struct {
+        const char *name;
+        bool sheet;
+        int mode;
+        Trigger trigger;
+        bool finishes;
+    } rows[] = {
+        {"a rewritten style sheet ends", true, NRWebPageRequest::ReplaceWithData, ReleaseResource, true},
+        {"a page that is not rewritten ends", false, NRWebPageRequest::DontReplaceURLs, ReleaseResource, true},
+        {"a page whose resource fails", false, NRWebPageRequest::ReplaceWithData, FailResource, false},
+        {"a cancelled page is let go", false, NRWebPageRequest::ReplaceWithData, CancelPage, false},
+    };
+    const HookReset reset;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString key = uniqueKey(QStringLiteral("parse-held"));
+        auto other = NRWebPageRequest::requestWithURL(row.sheet ? sheetWith({heldURL(key)}) : pageWith({heldURL(key)}));
+        other->setUrlReplacementMode(row.mode);
+        NetTest::Outcome otherOutcome;
+        other->setCompletionBlock([&] { ++otherOutcome.finished; });
+        other->setFailedBlock([&] { ++otherOutcome.failed; });
+        other->startAsynchronous();
+        const bool resourceAsked = VNTest::waitUntil([&] { return otherOriginSaw(QStringLiteral("/hold?key=") + key); });
+
+        // The held page's parse waits (libxml2 held) until let go, or until
+        // the time is up.
+        auto held = NRWebPageRequest::requestWithURL(pageWith({QStringLiteral("/bytes?n=10")}));
+        std::atomic<bool> parsing{false}, letGo{false}, heldTooLong{false};
+        NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::ParsingUnderLibxml, [&](NRWebPageRequest &request) {
+            if (&request != held.get())
+                return;
+            parsing = true;
+            heldTooLong = !awaitHere([&] { return letGo.load(); }, 10000);
+        });
+        const auto heldOutcome = std::make_shared<NetTest::Outcome>();
+        held->setCompletionBlock([heldOutcome] { ++heldOutcome->finished; });
+        held->setFailedBlock([heldOutcome] { ++heldOutcome->failed; });
+        held->startAsynchronous();
+        const bool parseHeld = VNTest::waitUntil([&] { return parsing.load(); });
+
+        std::weak_ptr<NRWebPageRequest> weakOther = other;
+        std::function<bool()> ended = [&] { return otherOutcome.done(); };
+        switch (row.trigger) {
+        case ReleaseResource:
+            release(key);
+            break;
+        case FailResource: {
+            const auto queue = other->externalResourceQueue();
+            for (const auto &request : queue ? queue->operations() : std::vector<std::shared_ptr<NRHTTPRequest>>{})
+                if (!request->mainRequest())
+                    request->cancel();
+            break;
+        }
+        case CancelPage:
+            other->cancel();
+            other.reset();
+            ended = [&] { return otherOutcome.done() && weakOther.expired(); };
+            break;
+        }
+        const bool endedWhileHeld = VNTest::waitUntil(ended, 15000) && !heldTooLong;
+        letGo = true;
+        const bool heldEnded = VNTest::waitUntil([&] { return heldOutcome->done(); }, 15000);
+        NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::ParsingUnderLibxml, nullptr);
+        if (row.trigger != ReleaseResource)
+            release(key);
+
+        EXPECT_TRUE(resourceAsked);
+        EXPECT_TRUE(parseHeld);
+        EXPECT_TRUE(endedWhileHeld) << "the main thread waited for the parse";
+        EXPECT_EQ(otherOutcome.finished, row.finishes ? 1 : 0);
+        EXPECT_EQ(otherOutcome.failed, row.finishes ? 0 : 1);
+        EXPECT_TRUE(heldEnded);
+        EXPECT_EQ(heldOutcome->finished, 1) << errorText(held);
+    }
+}
+
+// A style sheet is read on a worker, as a page is parsed there: while its
+// read is held, another transfer ends (on the network thread, the read
+// would hold every transfer).
+TEST(WebPageHeldRewrite, AStyleSheetIsReadOffTheNetworkThread) {
+    auto sheet = NRWebPageRequest::requestWithURL(sheetWith({QStringLiteral("/bytes?n=300")}));
+    sheet->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+    auto transfer = NRHTTPRequest::requestWithURL(NetTest::fake(QStringLiteral("/bytes?n=2000")));
+    std::atomic<bool> read{false}, transferEnded{false};
+    const HookReset reset;
+    NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::ReadingReply, [&](NRWebPageRequest &request) {
+        if (&request != sheet.get() || read.exchange(true))
+            return;
+        transfer->startAsynchronous();
+        transferEnded = awaitHere([&] { return transfer->isFinished(); });
+    });
+    const auto outcome = NetTest::run(sheet);
+    EXPECT_TRUE(read);
+    EXPECT_TRUE(transferEnded) << "the transfer waited for the sheet's read";
+    EXPECT_EQ(outcome->finished, 1) << errorText(sheet);
+    EXPECT_EQ(sheet->webContentType(), NRWebPageRequest::CSSContent);
+    EXPECT_TRUE(sheet->responseString().contains(QStringLiteral("data:"))) << sheet->responseString().toStdString();
+    EXPECT_TRUE(VNTest::waitUntil([&] { return transfer->isFinished(); }));
+    EXPECT_EQ(transfer->responseData(), NetTest::pattern(2000));
 }
 
 #include "WebPageHeldRewriteTest.moc"

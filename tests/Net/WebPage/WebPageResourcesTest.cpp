@@ -314,7 +314,7 @@ TEST(WebPageResources, ThePagesOwnMethodsHearOnlyThePage) {
             page->setDidFinishSelector("pageDone");
         if (row.customFail)
             page->setDidFailSelector("pageFailed");
-        ASSERT_EQ(NetTest::run(page)->finished, 1);
+        EXPECT_EQ(NetTest::run(page)->finished, 1) << errorText(page);
         QStringList expected;
         for (const QString &end : row.pageEnds)
             expected << (end == QLatin1String("page") ? page->url().toString() : end);
@@ -346,7 +346,7 @@ TEST(WebPageResources, AResourcesRedirectIsNotPassedOn) {
         auto page = NRWebPageRequest::requestWithURL(url);
         Recorder recorder;
         page->setDelegate(&recorder);
-        ASSERT_EQ(NetTest::run(page)->finished, 1);
+        EXPECT_EQ(NetTest::run(page)->finished, 1) << errorText(page);
         EXPECT_EQ(recorder.redirected, row.pageMoved ? QStringList{url.toString()} : QStringList{});
         EXPECT_EQ(recorder.finished.count(image), 1) << recorder.finished.join(' ').toStdString();  // where it ended
     }
@@ -372,7 +372,7 @@ TEST(WebPageResources, ALinkToAFetchedURLTakesItsCopy) {
         url.setQuery(query);
         auto page = NRWebPageRequest::requestWithURL(url);
         page->setUrlReplacementMode(row.mode);
-        ASSERT_EQ(NetTest::run(page)->finished, 1);
+        EXPECT_EQ(NetTest::run(page)->finished, 1) << errorText(page);
         const QString html = page->responseString();
         EXPECT_EQ(html.contains(QStringLiteral("<a href=\"%1\"").arg(copy)), row.linkReplaced) << html.toStdString();
         EXPECT_EQ(html.contains(QStringLiteral("<a href=\"%1\"").arg(image)), !row.linkReplaced) << html.toStdString();
@@ -468,7 +468,7 @@ TEST(WebPageResources, ARewrittenPageKeepsItsOwnCharset) {
         url.setQuery(query);
         auto page = NRWebPageRequest::requestWithURL(url);
         page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
-        ASSERT_EQ(NetTest::run(page)->finished, 1);
+        EXPECT_EQ(NetTest::run(page)->finished, 1) << errorText(page);
         const QByteArray html = page->responseData();
         EXPECT_TRUE(html.contains(QStringLiteral("café ünï").toUtf8())) << html.constData();
         EXPECT_TRUE(html.toLower().contains("utf-8")) << html.constData();
@@ -486,6 +486,7 @@ TEST(WebPageResources, AFailedResourceFailsThePageUnlessItsErrorsAreIgnored) {
         bool pageFails;
     } rows[] = {{true, true}, {false, false}};
     for (const auto &row : rows) {
+        SCOPED_TRACE(row.failOnResourceError ? "resource errors fail the page" : "resource errors ignored");
         auto page = NRWebPageRequest::requestWithURL(pageWith({dead, live}));
         page->setShouldIgnoreExternalResourceErrors(row.failOnResourceError);
         page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
@@ -495,7 +496,7 @@ TEST(WebPageResources, AFailedResourceFailsThePageUnlessItsErrorsAreIgnored) {
             EXPECT_EQ(NetTest::errorCode(page), NRHTTPRequest::ConnectionFailureErrorType);
             continue;
         }
-        ASSERT_EQ(outcome->finished, 1) << (page->error() ? page->error()->localizedDescription().toStdString() : "");
+        EXPECT_EQ(outcome->finished, 1) << errorText(page);
         const QString html = page->responseString();
         EXPECT_TRUE(html.contains(QStringLiteral("src=\"%1\"").arg(dead))) << "left as it was: " << html.toStdString();
         EXPECT_TRUE(inlinedEchoes(html).contains(live)) << html.toStdString();

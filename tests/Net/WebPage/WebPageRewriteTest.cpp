@@ -3,6 +3,7 @@
 // written whole.
 #include "Net/NRWebPageRequest.h"
 #include "Net/NRDownloadCache.h"
+#include "Net/NRRequestQueue.h"
 #include "Net/NetTestSupport.h"
 #include "WebPageTestSupport.h"
 #include "support/TestSupport.h"
@@ -163,6 +164,100 @@ TEST(WebPageRewrite, AURLSharedAcrossThePageTreeIsReplacedEverywhere) {
     }
 }
 
+// A resource that ends unheard by its page's queue (silenced by whoever
+// holds it: the page's delegate hears of every resource) still ends for the
+// rest of the tree: a sheet waiting for it goes on, keeping its reference,
+// and so does a page naming its own resource in two spellings (which never
+// waits for itself). The other rows let the resource end as usual.
+TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
+    const struct {
+        const char *name;
+        bool held;        // the resource is the other origin's held answer (else plain bytes)
+        bool twoSpellings;
+        bool sheet;       // a sheet names the resource too
+        bool silenced;    // the resource is silenced in flight (else it ends as usual)
+    } rows[] = {
+        {"a shared resource that ends", true, false, true, false},
+        {"a shared resource silenced in flight", true, false, true, true},
+        {"one URL in two spellings", false, true, false, false},
+        {"one URL in two spellings, silenced in flight", true, true, false, true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString key = uniqueKey(QStringLiteral("silenced"));
+        const QString resource = row.held ? heldURL(key) : QStringLiteral("/bytes?n=300");
+        const QByteArray copy = row.held ? "held " + key.toLatin1() : NetTest::pattern(300);
+        QStringList refs{resource};
+        if (row.twoSpellings)
+            refs << (row.held ? otherOrigin() + QStringLiteral("/./hold?key=") + key : QStringLiteral("./bytes?n=300"));
+        const QStringList sheets = row.sheet ? QStringList{sheetWith({resource}).toString(QUrl::FullyEncoded)} : QStringList{};
+        auto page = NRWebPageRequest::requestWithURL(pageWith(refs, sheets));
+        page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        Starts starts;
+        page->setDelegate(&starts);
+        NetTest::Outcome outcome;
+        page->setCompletionBlock([&] { ++outcome.finished; });
+        page->setFailedBlock([&] { ++outcome.failed; });
+        page->startAsynchronous();
+        // The resource is on its way, and the sheet waits for it.
+        bool ready = true;
+        if (row.held) {
+            ready = VNTest::waitUntil([&] {
+                int sheetsWaiting = 0;
+                for (const auto &request : starts.requests)
+                    sheetsWaiting += request->url().path() == QLatin1String("/sheet") && request->externalResourceQueue() != nullptr;
+                return sheetsWaiting == sheets.size();
+            }, 15000) && VNTest::waitUntil([&] { return otherOriginSaw(QStringLiteral("/hold?key=") + key); });
+        }
+        int silenced = 0;
+        if (row.silenced) {
+            const auto queue = page->externalResourceQueue();
+            for (const auto &request : queue ? queue->operations() : std::vector<std::shared_ptr<NRHTTPRequest>>{}) {
+                if (request->url().path() == QLatin1String("/hold") && !request->mainRequest()) {  // not its HEAD
+                    request->clearDelegatesAndCancel();
+                    ++silenced;
+                }
+            }
+        } else if (row.held) {
+            release(key);
+        }
+        const bool ended = VNTest::waitUntil([&] { return outcome.done(); }, 20000);
+        if (row.held && row.silenced)
+            release(key);
+        EXPECT_TRUE(ready);
+        EXPECT_EQ(silenced, row.silenced ? 1 : 0);
+        EXPECT_TRUE(ended) << "the page never ended";
+        EXPECT_EQ(outcome.finished, 1) << errorText(page);
+        if (outcome.finished != 1) {
+            page->clearDelegatesAndCancel();
+            VNTest::waitUntil([&] { return page->isFinished(); }, 5000);
+            continue;
+        }
+        // A silenced resource leaves every reference to it as it was; one
+        // that ended is in every place that names it.
+        const auto expectCopy = [&](const QString &reference, const QString &asFound, const char *where) {
+            if (row.silenced)
+                EXPECT_EQ(reference.toStdString(), asFound.toStdString()) << where;
+            else
+                EXPECT_EQ(dataOf(reference).toStdString(), copy.toStdString()) << where << " keeps " << reference.toStdString();
+        };
+        const QString html = page->responseString();
+        QStringList images, inlinedSheets;
+        for (const QString &reference : references(QString(html).replace(QStringLiteral("&amp;"), QStringLiteral("&"))))
+            (reference.startsWith(QLatin1String("data:text/css")) ? inlinedSheets : images) << reference;
+        EXPECT_EQ(images.size(), refs.size()) << html.toStdString();
+        for (int i = 0; i < images.size() && i < refs.size(); ++i)
+            expectCopy(images[i], refs[i], "the page");
+        EXPECT_EQ(inlinedSheets.size(), sheets.size()) << html.toStdString();
+        for (const QString &inlined : inlinedSheets) {
+            const QStringList inSheet = references(QString::fromUtf8(dataOf(inlined)));
+            EXPECT_EQ(inSheet.size(), 1) << dataOf(inlined).constData();
+            for (const QString &reference : inSheet)
+                expectCopy(reference, resource, "the sheet");
+        }
+    }
+}
+
 // An error page or style sheet is scanned like any other, and shows what it
 // names; an error page with a download destination leaves that file alone.
 // A reply to HEAD has nothing to scan, and an error page that is no page
@@ -252,6 +347,96 @@ TEST(WebPageRewrite, AStyleSheetThatCannotBeWrittenWholeStaysAsItCame) {
     EXPECT_EQ(VNTest::readFile(path), arrived);
     EXPECT_EQ(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("style.css")})
         << "a part file was left";
+}
+
+// The reply's bytes as a plain request has them.
+QByteArray plainReply(const QUrl &url) {
+    auto plain = NRHTTPRequest::requestWithURL(url);
+    return NetTest::run(plain)->finished == 1 ? plain->responseData() : QByteArray();
+}
+
+// A page or sheet in a file larger than the request's body bound is not
+// read (it could be any size): it finishes as it came, as other content.
+TEST(WebPageRewrite, APageOrSheetPastTheBodyBoundIsNotScanned) {
+    const QString resource = QStringLiteral("/bytes?n=300");
+    const struct {
+        const char *name;
+        QUrl url;
+        quint64 bound;
+        int type;  // what it is read as (other content: not read)
+    } rows[] = {
+        {"a page within the bound", pageWith({resource}), 1 << 20, NRWebPageRequest::HTMLContent},
+        {"a page past the bound", pageWith({resource}), 16, NRWebPageRequest::OtherContent},
+        {"a sheet within the bound", sheetWith({resource}), 1 << 20, NRWebPageRequest::CSSContent},
+        {"a sheet past the bound", sheetWith({resource}), 16, NRWebPageRequest::OtherContent},
+    };
+    auto dir = VNTest::makeTempDir();
+    const Environment cacheHome("XDG_CACHE_HOME", QFile::encodeName(dir->path() + QStringLiteral("/cache")));
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QByteArray arrived = plainReply(row.url);
+        EXPECT_GT(arrived.size(), 16);
+        auto request = NRWebPageRequest::requestWithURL(row.url);
+        request->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        request->setMaximumResponseDataSize(row.bound);
+        const QString path = dir->path() + QStringLiteral("/%1").arg(QString::fromLatin1(row.name).replace(' ', '-'));
+        request->setDownloadDestinationPath(path);
+        const auto outcome = NetTest::run(request);
+        EXPECT_EQ(outcome->finished, 1) << errorText(request);
+        EXPECT_EQ(request->webContentType(), row.type);
+        const bool scanned = row.type != NRWebPageRequest::OtherContent;
+        EXPECT_EQ(request->externalResourceQueue() != nullptr, scanned);
+        EXPECT_EQ(VNTest::readFile(path) == arrived, !scanned) << VNTest::readFile(path).constData();
+        EXPECT_EQ(VNTest::readFile(path).contains("data:"), scanned) << VNTest::readFile(path).constData();
+    }
+}
+
+// A rewrite whose result would pass the request's body bound fails (the
+// engine's too large error) and leaves the page or sheet as it came: a
+// resource too large to inline, or sheets that each fit inlined into a
+// page that does not.
+TEST(WebPageRewrite, ARewriteThatWouldPassTheBodyBoundFails) {
+    const QString image = QStringLiteral("/bytes?n=3000");  // 4,000 bytes and more as a data: URL
+    const QStringList sheets{sheetWith({QStringLiteral("/bytes?n=1200")}).toString(QUrl::FullyEncoded),
+                             sheetWith({QStringLiteral("/bytes?n=1201")}).toString(QUrl::FullyEncoded)};
+    const struct {
+        const char *name;
+        QUrl url;
+        quint64 bound;
+        bool fails;
+    } rows[] = {
+        {"a page whose rewrite fits", pageWith({image}), 1 << 20, false},
+        {"a page whose rewrite passes the bound", pageWith({image}), 3000, true},
+        {"a sheet whose rewrite fits", sheetWith({image}), 1 << 20, false},
+        {"a sheet whose rewrite passes the bound", sheetWith({image}), 3000, true},
+        {"sheets that fit make a page that fits", pageWith({}, sheets), 1 << 20, false},
+        {"sheets that fit make a page that does not", pageWith({}, sheets), 3000, true},
+    };
+    auto dir = VNTest::makeTempDir();
+    const Environment cacheHome("XDG_CACHE_HOME", QFile::encodeName(dir->path() + QStringLiteral("/cache")));
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QByteArray arrived = plainReply(row.url);
+        EXPECT_FALSE(arrived.isEmpty());
+        const QString folder = dir->path() + QStringLiteral("/%1").arg(QString::fromLatin1(row.name).replace(' ', '-'));
+        QDir().mkpath(folder);
+        const QString path = folder + QStringLiteral("/reply");
+        auto request = NRWebPageRequest::requestWithURL(row.url);
+        request->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        request->setMaximumResponseDataSize(row.bound);
+        request->setDownloadDestinationPath(path);
+        const auto outcome = NetTest::run(request);
+        EXPECT_EQ(outcome->finished, row.fails ? 0 : 1) << errorText(request);
+        EXPECT_EQ(outcome->failed, row.fails ? 1 : 0);
+        EXPECT_EQ(NetTest::errorCode(request), row.fails ? NRHTTPRequest::ResponseTooLargeErrorType : 0) << errorText(request);
+        if (row.fails) {
+            EXPECT_TRUE(QString::fromStdString(errorText(request)).contains(QStringLiteral("too large"))) << errorText(request);
+            EXPECT_EQ(VNTest::readFile(path), arrived) << "the reply as it came is gone";
+        } else {
+            EXPECT_TRUE(VNTest::readFile(path).contains("data:")) << VNTest::readFile(path).constData();
+        }
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("reply")});
+    }
 }
 
 // What a deferred finish rewrites, anybody may: the reply's body is set as
