@@ -793,7 +793,12 @@ void QNCopyTaskItem::mergeIfCaseFolded(QNDocumentPtr folder, QNDocumentPtr destP
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists as %2; copying into it")
                            .arg(name, lastPathComponent(existing->path())));
-            self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+            // A namesake of another spelling may be the copied folder itself
+            // as much as one of its own spelling.
+            auto primary = weakPrimary.lock();
+            self->unlessItself(folder, existing, primary.get() == self.get(), metadataQueue, completed, [=] {
+                self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+            });
         });
     addOperation(metadataQueue, probe);
 }

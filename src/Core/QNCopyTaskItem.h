@@ -235,8 +235,9 @@ private:
     // The destination holds a folder whose name differs from the copied
     // folder's only in case: the copy goes into it only when the drive finds
     // it under the copied folder's own name (the drive folds case, so that
-    // folder is what refused the name); else the item fails with the
-    // creation's error.
+    // folder is what refused the name), and, as into a namesake of its own
+    // spelling, only once it is known not to be the copied folder itself
+    // (unlessItself()); else the item fails with the creation's error.
     void mergeIfCaseFolded(QNDocumentPtr folder, QNDocumentPtr destPath, QNDocumentPtr existing, QString name,
                            VNErrorPtr createError, VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
                            std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary);
