@@ -616,6 +616,7 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
     {
         std::lock_guard lock(m_blockMutex);
         m_uploadOperation = upload;
+        m_uploadCallWatch = upload->handlerCallWatch();
     }
     addOperation(toQueue, upload);
 }
@@ -627,6 +628,11 @@ void QNCopyTaskItem::failCopy(const QNTaskItemCompletedBlock &completed, const V
 std::shared_ptr<VNOperation> QNCopyTaskItem::uploadOperation() const {
     std::lock_guard lock(m_blockMutex);
     return m_uploadOperation.lock();
+}
+
+std::shared_ptr<QNHandlerCallWatch> QNCopyTaskItem::uploadCallWatch() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_uploadCallWatch;
 }
 
 void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath, VNOperationQueue *metadataQueue,
