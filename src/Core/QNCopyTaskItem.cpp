@@ -616,6 +616,7 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
     {
         std::lock_guard lock(m_blockMutex);
         m_uploadOperation = upload;
+        m_uploadCallWatch = upload->handlerCallWatch();
     }
     addOperation(toQueue, upload);
 }
@@ -627,6 +628,11 @@ void QNCopyTaskItem::failCopy(const QNTaskItemCompletedBlock &completed, const V
 std::shared_ptr<VNOperation> QNCopyTaskItem::uploadOperation() const {
     std::lock_guard lock(m_blockMutex);
     return m_uploadOperation.lock();
+}
+
+std::shared_ptr<QNHandlerCallWatch> QNCopyTaskItem::uploadCallWatch() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_uploadCallWatch;
 }
 
 void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath, VNOperationQueue *metadataQueue,
@@ -793,7 +799,12 @@ void QNCopyTaskItem::mergeIfCaseFolded(QNDocumentPtr folder, QNDocumentPtr destP
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists as %2; copying into it")
                            .arg(name, lastPathComponent(existing->path())));
-            self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+            // A namesake of another spelling may be the copied folder itself
+            // as much as one of its own spelling.
+            auto primary = weakPrimary.lock();
+            self->unlessItself(folder, existing, primary.get() == self.get(), metadataQueue, completed, [=] {
+                self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+            });
         });
     addOperation(metadataQueue, probe);
 }

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <utility>
 
+class QNHandlerCallWatch;
+
 // Copies one document, a file or a whole folder tree, from one drive into a
 // destination folder on the same or another drive, in one of three ways:
 //   1. one drive whose handler copies the document itself: one in-drive copy,
@@ -214,6 +216,10 @@ protected:
 
     // The upload of the file way, once queued, and whether it has answered.
     std::shared_ptr<VNOperation> uploadOperation() const;
+    // Tells when the drive has given its own answer to that upload: a
+    // cancel answers for it at once, while the drive may still be putting
+    // the file in place. Null before the upload is queued.
+    std::shared_ptr<QNHandlerCallWatch> uploadCallWatch() const;
     bool uploadAnswered() const { return m_uploadAnswered.load(); }
 
 private:
@@ -235,8 +241,9 @@ private:
     // The destination holds a folder whose name differs from the copied
     // folder's only in case: the copy goes into it only when the drive finds
     // it under the copied folder's own name (the drive folds case, so that
-    // folder is what refused the name); else the item fails with the
-    // creation's error.
+    // folder is what refused the name), and, as into a namesake of its own
+    // spelling, only once it is known not to be the copied folder itself
+    // (unlessItself()); else the item fails with the creation's error.
     void mergeIfCaseFolded(QNDocumentPtr folder, QNDocumentPtr destPath, QNDocumentPtr existing, QString name,
                            VNErrorPtr createError, VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
                            std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary);
@@ -298,6 +305,7 @@ private:
     // m_blockMutex.
     std::shared_ptr<const QNDocumentList> m_destinationListing;
     std::weak_ptr<VNOperation> m_uploadOperation;
+    std::shared_ptr<QNHandlerCallWatch> m_uploadCallWatch;  // guarded by m_blockMutex
     std::mutex m_firstErrorMutex;
     VNErrorPtr m_firstSubitemError;
 

@@ -1,6 +1,7 @@
 #include "Core/QNLocalNamesake.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,16 +54,35 @@ QString linkTarget(const QString &path) {
     return target.startsWith(QLatin1Char('/')) ? target : parentOf(path) + QLatin1Char('/') + target;
 }
 
+QNLocalNamesake::FileFacts factsOf(const struct stat &info, const QString &path) {
+    QNLocalNamesake::FileFacts facts;
+    facts.device = info.st_dev;
+    facts.inode = info.st_ino;
+    facts.links = info.st_nlink;
+    facts.size = info.st_size;
+    facts.canonicalPath = QFileInfo(path).canonicalFilePath();
+    return facts;
+}
+
 }  // namespace
 
-QNLocalNamesake::Kind QNLocalNamesake::of(const QString &sourcePath, const QString &targetPath) {
+bool QNLocalNamesake::isSurelyOneFile(const FileFacts &a, const FileFacts &b) {
+    if (a.device != b.device || a.inode != b.inode || a.size != b.size)
+        return false;
+    const bool oneCanonicalPath = !a.canonicalPath.isEmpty() && a.canonicalPath == b.canonicalPath;
+    return oneCanonicalPath || (a.links > 1 && b.links > 1);
+}
+
+QNLocalNamesake::Kind QNLocalNamesake::of(const QString &sourcePath, const QString &targetPath, const Look &look) {
     const QString source = withoutTrailingSlashes(sourcePath);
     const QString target = withoutTrailingSlashes(targetPath);
+    const Look lookAt = look ? look : [](const QString &path, struct stat &info) {
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0;
+    };
     // The target is looked at first: it usually does not exist, and then
     // one call settles it.
     struct stat there {}, here {};
-    if (::stat(QFile::encodeName(target).constData(), &there) != 0 ||
-        ::stat(QFile::encodeName(source).constData(), &here) != 0)
+    if (!lookAt(target, there) || !lookAt(source, here))
         return Kind::Apart;
     if (there.st_dev != here.st_dev || there.st_ino != here.st_ino)
         return Kind::Apart;
@@ -77,5 +97,5 @@ QNLocalNamesake::Kind QNLocalNamesake::of(const QString &sourcePath, const QStri
             return step == 0 ? Kind::OwnEntry : Kind::LinkThroughSource;
         at = linkTarget(at);
     }
-    return Kind::OtherName;
+    return isSurelyOneFile(factsOf(here, source), factsOf(there, target)) ? Kind::OtherName : Kind::Apart;
 }

@@ -35,6 +35,13 @@ QString joinPath(const QString &folder, const QString &name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
+// The name of a listed entry ("" for none).
+QString listedName(const QNDocumentPtr &document) {
+    if (!document)
+        return {};
+    return document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
+}
+
 QNDriveConfigPtr runTimeLocalDrive() {
     auto config = QNDriveConfig::create();
     config->setIsMyFiles(true);
@@ -140,6 +147,7 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
         return;
     }
     local.close();
+    m_editedSize.store(QFileInfo(localPath).size());
 
     auto original = m_originalDocument;
     std::function<QDateTime()> clock;
@@ -199,7 +207,14 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
                 return;
             }
             if (error) {
-                self->finishUpdate(completed, error, nullptr, false);
+                // A reply lost on its way back comes as an error after the
+                // drive renamed all the same: look before ending.
+                {
+                    std::lock_guard lock(self->m_mutex);
+                    if (task)
+                        self->m_lifeCycleHold = task->holdLifeCycle();
+                }
+                self->lookForBackup(completed, backup, true, error);
                 return;
             }
             {
@@ -236,8 +251,12 @@ void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorP
     VNLog::log(QStringLiteral("postCopyWithCompletedBlock, canceled: %1, subitems: %2")
                    .arg(cancelled ? 1 : 0)
                    .arg(subitems().size()));
-    if (cancelled || error) {
-        restoreBackup(completed, error, cancelled);
+    if (cancelled) {
+        restoreAfterCancel(completed, error);
+        return;
+    }
+    if (error) {
+        restoreBackup(completed, error, false);
         return;
     }
     if (wasSkipped()) {
@@ -333,49 +352,69 @@ void QNUpdateFileTaskItem::restoreIfRenamed(const QNTaskItemCompletedBlock &comp
         const bool answered =
             !renameCall ||
             renameCall->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
-        self->lookForBackup(completed, backup, answered);
+        self->lookForBackup(completed, backup, answered, nullptr);
     });
 }
 
+QNDocumentPtr QNUpdateFileTaskItem::driveFolder() const {
+    if (m_originalParentDocument)
+        return m_originalParentDocument;
+    auto folder = QNDocument::create();
+    folder->setPath(folderOf(m_originalDocument->path()));
+    folder->setIsDirectory(true);
+    return folder;
+}
+
 void QNUpdateFileTaskItem::lookForBackup(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup,
-                                         bool renameAnswered) {
+                                         bool renameAnswered, const VNErrorPtr &renameError) {
     const QString backupName = lastPathComponent(backup->path());
-    auto folder = m_originalParentDocument;
-    if (!folder) {
-        folder = QNDocument::create();
-        folder->setPath(folderOf(m_originalDocument->path()));
-        folder->setIsDirectory(true);
-    }
+    const QString name = lastPathComponent(m_originalDocument->path());
     auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
     // Outside the task's queues, like the restore itself.
     auto list = std::make_shared<QNListDocumentsOperation>(
-        toDriveConfig(), folder, QString(),
-        [self, completed, backup, backupName, renameAnswered](QNDocumentList documents, QString, VNErrorPtr error,
-                                                              bool cancelled) {
+        toDriveConfig(), driveFolder(), QString(),
+        [self, completed, backup, backupName, name, renameAnswered, renameError](
+            QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+            if ((error || cancelled) && renameError) {
+                auto reported = self->makeError(
+                    QStringLiteral("%1 It could not be told whether the drive renamed \u201c%2\u201d all the same: "
+                                   "the document may be kept on the drive as \u201c%3\u201d.")
+                        .arg(errorText(renameError), name, backupName));
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(reported)));
+                self->finishUpdate(completed, reported, nullptr, false);
+                return;
+            }
             if (error || cancelled) {
                 // Still unknown: try the restore, which says so if it fails.
                 self->setRenamedDocument(backup->copy());
                 self->restoreBackup(completed, nullptr, true);
                 return;
             }
+            QNDocumentPtr found;
+            bool nameTaken = false;
             for (const auto &document : documents) {
-                if (document && (lastPathComponent(document->path()) == backupName ||
-                                 (document->path().isEmpty() && document->displayName() == backupName))) {
-                    auto renamed = document->copy();
-                    if (renamed->path().isEmpty())
-                        renamed->setPath(backup->path());
-                    self->setRenamedDocument(renamed);
-                    self->restoreBackup(completed, nullptr, true);
-                    return;
-                }
+                const QString listed = listedName(document);
+                if (listed == backupName)
+                    found = document;
+                else if (listed == name)
+                    nameTaken = true;
             }
-            if (renameAnswered) {
+            // Only a backup whose document has left its name is the one the
+            // rename made: never moved over a document under its name.
+            if (found && !nameTaken) {
+                auto renamed = found->copy();
+                if (renamed->path().isEmpty())
+                    renamed->setPath(backup->path());
+                self->setRenamedDocument(renamed);
+                self->restoreBackup(completed, renameError, !renameError);
+                return;
+            }
+            if (renameError || renameAnswered) {
                 // The rename never happened: the document kept its name.
-                self->finishUpdate(completed, nullptr, nullptr, true);
+                self->finishUpdate(completed, renameError, nullptr, !renameError);
                 return;
             }
             // The drive has not said how far it got: it may rename still.
-            const QString name = lastPathComponent(self->m_originalDocument->path());
             auto reported = self->makeError(
                 QStringLiteral("The save-back was cancelled while the drive was renaming \u201c%1\u201d to \u201c%2\u201d, "
                                "and the drive has not answered. If it renames it after all, the document is kept on "
@@ -387,10 +426,98 @@ void QNUpdateFileTaskItem::lookForBackup(const QNTaskItemCompletedBlock &complet
     list->start();
 }
 
+void QNUpdateFileTaskItem::restoreAfterCancel(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error) {
+    // An upload cancelled before the drive was called has nothing to wait for.
+    auto watch = uploadCallWatch();
+    if (!uploadAnswered() || !watch || !renamedDocument()) {
+        restoreBackup(completed, error, true);
+        return;
+    }
+    if (m_restoreClaimed.exchange(true) || hasConcluded())
+        return;
+    // The cancel answered for the drive, which may still be putting the
+    // file in place (renaming its temporary file onto the name, ending a
+    // request it has sent whole): a restore made before it is done would be
+    // written over. Look once it has given its own answer, and not for ever.
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    VNDispatch::globalAsync([self, completed, error, watch] {
+        const bool answered =
+            watch->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
+        self->lookAfterCancelledUpload(completed, error, answered);
+    });
+}
+
+void QNUpdateFileTaskItem::lookAfterCancelledUpload(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
+                                                    bool uploadAnswered) {
+    const QString name = lastPathComponent(m_originalDocument->path());
+    const QString backupName = lastPathComponent(renamedDocument()->path());
+    const qint64 editedSize = m_editedSize.load();
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    auto list = std::make_shared<QNListDocumentsOperation>(
+        toDriveConfig(), driveFolder(), QString(),
+        [self, completed, error, uploadAnswered, name, backupName, editedSize](
+            QNDocumentList documents, QString, VNErrorPtr listError, bool listCancelled) {
+            QNDocumentPtr underName;
+            bool backupThere = false;
+            for (const auto &document : documents) {
+                const QString listed = listedName(document);
+                if (listed == name && !document->isDirectory())
+                    underName = document;
+                else if (listed == backupName)
+                    backupThere = true;
+            }
+            // Whatever stands under the name came from the upload (the
+            // document left it for its backup name): whole, the save-back
+            // was done after all.
+            if (!listError && !listCancelled && underName && editedSize >= 0 && underName->size() == editedSize) {
+                self->keepSavedAfterCancel(completed, underName, backupThere);
+                return;
+            }
+            if (uploadAnswered || error) {
+                self->putBackupBack(completed, error, true);
+                return;
+            }
+            auto reported = self->makeError(
+                QStringLiteral("The save-back was cancelled while the drive was receiving \u201c%1\u201d, and the "
+                               "drive has not answered. If it completes the upload after all, the edited version is "
+                               "kept on the drive as \u201c%1\u201d.")
+                    .arg(name));
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore: %1").arg(errorText(reported)));
+            self->putBackupBack(completed, reported, false);
+        });
+    list->start();
+}
+
+void QNUpdateFileTaskItem::keepSavedAfterCancel(const QNTaskItemCompletedBlock &completed,
+                                                const QNDocumentPtr &uploaded, bool backupThere) {
+    VNLog::log(QStringLiteral("QNUpdateFileTaskItem: the upload was whole on the drive after its cancel; saved"));
+    keepUploaded(uploaded);
+    if (!backupThere) {
+        finishUpdate(completed, nullptr, nullptr, false);
+        return;
+    }
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    auto remove = std::make_shared<QNRemoveOperation>(
+        toDriveConfig(), renamedDocument(), [self, completed](QNDocumentPtr removed, VNErrorPtr error, bool cancelled) {
+            if (error && !cancelled) {
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(error)));
+                self->finishUpdate(completed, error, nullptr, false);
+                return;
+            }
+            self->finishUpdate(completed, nullptr, removed, cancelled);
+        });
+    remove->start();
+}
+
 void QNUpdateFileTaskItem::restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
                                          bool cancelled) {
     if (m_restoreClaimed.exchange(true) || hasConcluded())
         return;
+    putBackupBack(completed, error, cancelled);
+}
+
+void QNUpdateFileTaskItem::putBackupBack(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
+                                         bool cancelled) {
     auto renamed = renamedDocument();
     if (!renamed) {
         finishUpdate(completed, error, nullptr, cancelled);

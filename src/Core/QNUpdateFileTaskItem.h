@@ -16,7 +16,11 @@ class QNHandlerCallWatch;
 // copy that cannot be read fails before the drive is touched, and when the
 // upload fails or is cancelled the backup gets its name back (the failure is
 // still reported, and so is a backup that cannot get its name back). A
-// rename cancelled on its way is looked into once the drive has answered it.
+// rename cancelled on its way is looked into once the drive has answered it,
+// and so is one that failed (its reply may have been lost after the drive
+// renamed). After a cancelled upload the drive's own answer to it is awaited
+// too: an upload that was whole under the document's name is a save-back
+// done after all (the backup goes), anything else gives way to the backup.
 // The item changes none of the documents it is given: the drive document is
 // the opened copy's record of where it came from, and keeps its path for
 // the next save-back. On a drive that finds items by id the upload is a new
@@ -79,7 +83,6 @@ protected:
     void failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error) override;
 
 private:
-    // Gives the backup the document's name again, then finishes.
     void setRenamedDocument(const QNDocumentPtr &renamed);
     // The edited file is up; answer is what the drive answered the upload with.
     void keepUploaded(const QNDocumentPtr &answer);
@@ -88,8 +91,31 @@ private:
     // renamed the document after all, else reports the cancel.
     void restoreIfRenamed(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup,
                           const std::shared_ptr<QNHandlerCallWatch> &renameCall);
-    void lookForBackup(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup, bool renameAnswered);
+    // Looks whether the drive holds the backup after a rename that was
+    // cancelled, or answered renameError (its reply may have been lost after
+    // the drive renamed): found while the document's name is free, the
+    // backup gets that name back and the item ends as the rename did; where
+    // it cannot be looked for, a failed rename's error names it.
+    void lookForBackup(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup, bool renameAnswered,
+                       const VNErrorPtr &renameError);
+    // The folder holding the drive document.
+    QNDocumentPtr driveFolder() const;
+    // After the copy was cancelled: once the drive has given its own answer
+    // to an upload it was sending (or the wait for it is over), looks what
+    // stands under the document's name (lookAfterCancelledUpload()).
+    void restoreAfterCancel(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error);
+    // The edited file whole under the document's name is a save-back done
+    // (keepSavedAfterCancel()); else the backup gets its name back, and a
+    // drive that has not answered may still complete the upload: said so.
+    void lookAfterCancelledUpload(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
+                                  bool uploadAnswered);
+    // Ends as a save-back done: the upload kept, the backup removed.
+    void keepSavedAfterCancel(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &uploaded,
+                              bool backupThere);
+    // Claims the restore, then putBackupBack().
     void restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, bool cancelled);
+    // Gives the backup the document's name again, then finishes.
+    void putBackupBack(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, bool cancelled);
     void finishUpdate(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, const QNDocumentPtr &document,
                       bool cancelled);
 
@@ -103,6 +129,7 @@ private:
     std::atomic<bool> m_restoreClaimed{false};
     std::shared_ptr<VNOperation> m_backupRemoval;  // until the item ends
     std::atomic<bool> m_backupRemovalAnswered{false};
+    std::atomic<qint64> m_editedSize{-1};  // the edited copy's size when the save-back began
     bool m_uploaded = false;          // guarded by m_mutex
     QNDocumentPtr m_uploadedDocument;  // guarded by m_mutex
 };

@@ -228,6 +228,8 @@ void NRHTTPRequest::fetchPACFile() {
 // slow to read (a hung mount) holds back no other transfer: its answer comes
 // back to the network thread. The read has the request's time-out; one that
 // outlasts it leaves the request direct, and its late answer is dropped.
+// Requests that want the file while it is being read wait for that read,
+// so a file that never answers holds one thread, not one per request.
 void NRHTTPRequest::readPACFile(const QString &path) {
     const quint64 turn = ++m_PACEvaluation;
     m_lastActivity.invalidate();
@@ -246,12 +248,14 @@ void NRHTTPRequest::readPACFile(const QString &path) {
         else
             self->runPACScript(script);
     };
-    VNDispatch::globalAsync([answer, path] {
-        VNErrorPtr why;
-        const QByteArray script = NRProxyScript::readScriptFile(path, &why);
-        NRNetworkThread::shared().post([answer, script, why] { answer(script, why); });
-    });
-    NRNetworkThread::shared().postAfter(std::max(1.0, m_timeOutSeconds), [answer] {
+    auto listener = std::make_shared<NRProxyScript::FileReadListener>(
+        [answer](const QByteArray &script, const VNErrorPtr &why) {
+            NRNetworkThread::shared().post([answer, script, why] { answer(script, why); });
+        });
+    NRProxyScript::readScriptFileInBackground(path, listener);
+    // The time-out holds the listener: once it has passed, the read forgets
+    // this request.
+    NRNetworkThread::shared().postAfter(std::max(1.0, m_timeOutSeconds), [answer, listener] {
         answer({}, VNError::withDescription(QStringLiteral("NRProxyScriptErrorDomain"), 1,
                                             QStringLiteral("The proxy script file took too long to read")));
     });

@@ -1,9 +1,11 @@
 #include "Net/NRProxyScript.h"
 
+#include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QHash>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QRegularExpression>
@@ -23,6 +25,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -298,6 +302,33 @@ duk_ret_t evaluateProtected(duk_context *ctx, void *udata) {
     return 0;
 }
 
+// The script files being read, each with who waits for it. Lives to the
+// end of the process: a read stuck on a hung mount may never come back.
+struct FileReads {
+    std::mutex mutex;
+    QHash<QString, std::vector<std::weak_ptr<NRProxyScript::FileReadListener>>> listeners;
+    std::function<void(const QString &)> hook;
+};
+
+FileReads &fileReads() {
+    static auto *reads = new FileReads();
+    return *reads;
+}
+
+void readForListeners(const QString &path) {
+    FileReads &reads = fileReads();
+    VNErrorPtr why;
+    const QByteArray script = NRProxyScript::readScriptFile(path, &why);
+    std::vector<std::weak_ptr<NRProxyScript::FileReadListener>> listeners;
+    {
+        std::lock_guard lock(reads.mutex);
+        listeners = reads.listeners.take(path);
+    }
+    for (const auto &weak : listeners)
+        if (const auto listener = weak.lock())
+            (*listener)(script, why);
+}
+
 VNErrorPtr scriptError(const QString &why) {
     return VNError::withDescription(QStringLiteral("NRProxyScriptErrorDomain"), 1, why);
 }
@@ -309,7 +340,35 @@ extern "C" int vn_duktape_exec_timeout_check(void *udata) {
     return run && std::chrono::steady_clock::now() >= run->deadline ? 1 : 0;
 }
 
+void NRProxyScript::readScriptFileInBackground(const QString &path, const std::shared_ptr<FileReadListener> &listener) {
+    FileReads &reads = fileReads();
+    {
+        std::lock_guard lock(reads.mutex);
+        const auto going = reads.listeners.find(path);
+        if (going != reads.listeners.end()) {
+            // Those that stopped waiting (timed out, gone) leave nothing behind.
+            std::erase_if(*going, [](const auto &weak) { return weak.expired(); });
+            going->push_back(listener);
+            return;
+        }
+        reads.listeners[path].push_back(listener);
+    }
+    VNDispatch::globalAsync([path] { readForListeners(path); });
+}
+
+void NRProxyScript::setFileReadHookForTesting(std::function<void(const QString &path)> hook) {
+    std::lock_guard lock(fileReads().mutex);
+    fileReads().hook = std::move(hook);
+}
+
 QByteArray NRProxyScript::readScriptFile(const QString &path, VNErrorPtr *error) {
+    std::function<void(const QString &)> hook;
+    {
+        std::lock_guard lock(fileReads().mutex);
+        hook = fileReads().hook;
+    }
+    if (hook)
+        hook(path);
     auto fail = [&](const QString &why) {
         if (error)
             *error = scriptError(why);

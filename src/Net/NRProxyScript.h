@@ -5,6 +5,9 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+#include <memory>
+
 // A proxy auto-configuration script: JavaScript with a function
 // FindProxyForURL(url, host) answering "PROXY host:port; SOCKS host:port;
 // DIRECT". Run by duktape with the usual helper functions (isPlainHostName,
@@ -28,6 +31,20 @@ public:
     // be had. Blocks on a slow or hung file system: call it off the network
     // thread.
     static QByteArray readScriptFile(const QString &path, VNErrorPtr *error = nullptr);
+
+    // Told the outcome of a script file's read: the script, or null and why.
+    using FileReadListener = std::function<void(const QByteArray &script, const VNErrorPtr &error)>;
+    // Reads the script file (as readScriptFile does) on a background thread
+    // and tells the listener there, if it still lives. While a read of the
+    // path is going on, the listener joins it instead of starting another:
+    // a file on a hung mount holds one thread, however many requests want
+    // it, and who comes once that read has ended reads the file anew. The
+    // registry keeps only a weak reference: the caller holds the listener
+    // for as long as it waits.
+    static void readScriptFileInBackground(const QString &path, const std::shared_ptr<FileReadListener> &listener);
+    // Called on the reading thread as each script file's read begins (a
+    // test holds it there, as a hung mount would).
+    static void setFileReadHookForTesting(std::function<void(const QString &path)> hook);
 
     // The entries of the script's answer for the URL, each normalised to
     // "DIRECT", "PROXY host:port", "HTTPS host:port" (TLS to the proxy),

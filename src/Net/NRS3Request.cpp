@@ -141,12 +141,62 @@ QString NRS3Request::resourceForURL(const QUrl &url, const QString &bucket) {
     return resource;
 }
 
-// The fields name the resource while the request is at the URL they made;
-// a redirect's URL names its own, which is what its server checks.
-QString NRS3Request::resourceToSign() const {
+bool NRS3Request::isBucketRegionURL(const QUrl &from, const QUrl &target, const QString &bucket) {
+    // Scheme and port as the request had them: no step down from https, and
+    // nothing else listening on the service's hosts.
+    const auto defaultPort = [](const QUrl &url) {
+        return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80;
+    };
+    if (bucket.isEmpty() || target.scheme().compare(from.scheme(), Qt::CaseInsensitive) != 0 ||
+        target.port(defaultPort(target)) != from.port(defaultPort(from)))
+        return false;
+    // "bk.s3.amazonaws.com" sends to "bk.s3-eu-west-1.amazonaws.com": the
+    // bucket, then labels that begin with the service host's first one, then
+    // the service host's parent domain.
+    const QString serviceHost = QUrl(QStringLiteral("http://") + S3Host()).host().toLower();
+    const qsizetype dot = serviceHost.indexOf(QLatin1Char('.'));
+    if (dot <= 0 || dot == serviceHost.size() - 1)
+        return false;
+    const QString firstLabel = serviceHost.left(dot);
+    const QString parentDomain = serviceHost.mid(dot);  // with its leading dot
+    const QString host = target.host().toLower();
+    const QString bucketPrefix = bucket.toLower() + QLatin1Char('.');
+    if (!host.startsWith(bucketPrefix) || !host.endsWith(parentDomain))
+        return false;
+    const QString middle = host.mid(bucketPrefix.size(), host.size() - bucketPrefix.size() - parentDomain.size());
+    if (middle.isEmpty() || middle.split(QLatin1Char('.')).contains(QString()))
+        return false;
+    return middle == firstLabel || middle.startsWith(firstLabel + QLatin1Char('-')) ||
+           middle.startsWith(firstLabel + QLatin1Char('.'));
+}
+
+// The fields name the resource at the URL they made. A redirect within that
+// origin names its own resource, which is what its server checks; one away
+// from it never chooses what is signed: the bucket's endpoint in another
+// region (and the origin itself, come back to) gets the fields' resource,
+// anybody else no signature.
+QString NRS3Request::resourceToSign() {
+    const QUrl at = url();
+    QUrl first;
+    bool leftOrigin;
+    {
+        std::lock_guard l(m_mutex);
+        if (redirectCount() == 0) {
+            m_firstURL = at;
+            m_leftOrigin = false;
+        }
+        first = m_firstURL;
+        const bool home = NRHTTPRequestInternal::sameOrigin(at, first);
+        m_leftOrigin = m_leftOrigin || !home;
+        leftOrigin = m_leftOrigin;
+    }
     if (redirectCount() == 0)
         return canonicalizedResource();
-    return resourceForURL(url(), bucket());
+    if (!leftOrigin)
+        return resourceForURL(at, bucket());
+    if (NRHTTPRequestInternal::sameOrigin(at, first) || isBucketRegionURL(first, at, bucket()))
+        return canonicalizedResource();
+    return QString();
 }
 
 QString NRS3Request::HMACSHA1withKey(const QString &key, const QString &text) {
@@ -223,7 +273,10 @@ void NRS3Request::sign() {
     const QString contentType = contentTypeToSign();
     if (!contentType.isNull())
         addRequestHeader(QStringLiteral("Content-Type"), contentType);
-    const QString signature = HMACSHA1withKey(secretAccessKey(), stringToSignForHeaders(headers, resourceToSign()));
+    const QString resource = resourceToSign();
+    if (resource.isNull())
+        return;
+    const QString signature = HMACSHA1withKey(secretAccessKey(), stringToSignForHeaders(headers, resource));
     addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("AWS %1:%2").arg(accessKey(), signature));
 }
 

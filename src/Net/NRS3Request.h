@@ -15,8 +15,10 @@ class QXmlStreamReader;
 // the server's message as its text; "RequestTimeout" sends it once more on
 // a new connection, unless it was sent again already.
 //
-// Redirected within its origin, a request signs again for its new URL; a
-// HEAD request made for another one signs only at that one's origin.
+// Redirected within its origin, a request signs again for its new URL; sent
+// to the bucket's endpoint in another region, it signs the resource its
+// fields name; anywhere else it goes unsigned. A HEAD request made for
+// another one signs only at that one's origin.
 class NRS3Request : public NRHTTPRequest {
 public:
     // Code of a request the storage service refused with an error reply (a
@@ -59,6 +61,11 @@ public:
     // (sorted), e.g. "/bk/a%20b.txt?acl".
     static QString resourceForURL(const QUrl &url, const QString &bucket);
     virtual QMap<QString, QString> S3Headers() const;
+    // Whether a redirect from `from` to `target` is the service sending the
+    // bucket to its endpoint in another region: the bucket's sub-domain of
+    // another host of the service's domain ("bk.s3-eu-west-1.amazonaws.com"
+    // for "s3.amazonaws.com"), with the same scheme and port.
+    static bool isBucketRegionURL(const QUrl &from, const QUrl &target, const QString &bucket);
     // Method, date, the x-amz headers and the resource as they are signed;
     // with an "x-amz-date" among the headers the date line stays empty.
     QString stringToSignForHeaders(const QMap<QString, QString> &headers, const QString &resource) const;
@@ -101,7 +108,8 @@ protected:
 
 private:
     void sign();
-    QString resourceToSign() const;
+    // The resource the signature names at the current URL; null: none.
+    QString resourceToSign();
     void copyKeysTo(NRS3Request &other) const;
 
     QString m_accessKey, m_secretAccessKey;
@@ -109,5 +117,7 @@ private:
     QString m_accessPolicy;
     QString m_dateString;
     QUrl m_builtURL;  // the URL last made from the fields
+    QUrl m_firstURL;  // where the request was sent before any redirect
+    bool m_leftOrigin = false;  // redirected away from m_firstURL's origin
     QStringList m_elementStack;
 };

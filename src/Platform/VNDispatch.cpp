@@ -103,6 +103,26 @@ bool watchForBlocks(MainQueue &q, std::unique_lock<std::mutex> &lock) {
     return !q.blocks.empty();
 }
 
+// The drain's hold on the queue while it takes the wake-up that brought it
+// there. The test hook (setDrainStartedHook) runs as it lets go: tied to the
+// unlock itself, it comes at the first moment another thread can hand a
+// block over once the flag is cleared, before anything the drain does after.
+class WakeTaking {
+public:
+    explicit WakeTaking(MainQueue &q) : m_queue(q), m_lock(q.mutex) {}
+    ~WakeTaking() {
+        m_lock.unlock();
+        if (const auto started = m_queue.drainStarted.load(std::memory_order_relaxed))
+            started();
+    }
+    WakeTaking(const WakeTaking &) = delete;
+    WakeTaking &operator=(const WakeTaking &) = delete;
+
+private:
+    MainQueue &m_queue;
+    std::unique_lock<std::mutex> m_lock;
+};
+
 // Runs the waiting blocks one at a time, in the order given, so that a
 // block that spins a nested event loop still sees the others in order.
 void drainMainQueue() {
@@ -112,12 +132,10 @@ void drainMainQueue() {
         // would leave the flag set with no byte behind it, and no block
         // handed over while this drain runs (a nested loop of one of its
         // blocks waiting for them) would write one.
-        std::lock_guard lock(q.mutex);
+        WakeTaking taking(q);
         q.wakePending = false;
         emptyWakePipe(q);
     }
-    if (const auto started = q.drainStarted.load(std::memory_order_relaxed))
-        started();
     for (;;) {
         std::function<void()> block;
         {

@@ -47,7 +47,9 @@ void mainAfter(int milliseconds, std::function<void()> block);
 void setAnswerExpected(bool (*expected)());
 
 // For tests: called on the main thread each time it starts running its
-// queue, once it has taken the wake-up that brought it there (null: none).
+// queue, as it lets go of the queue's lock once it has taken the wake-up
+// that brought it there (null: none). A block another thread hands over
+// from the hook comes after that wake-up, and must bring its own.
 void setDrainStartedHook(void (*hook)());
 
 // Runs the block on the global background queue.

@@ -476,6 +476,9 @@ std::shared_ptr<NestedRound> &roundAtDrainStart() {
     return round;
 }
 
+// The hook runs as the drain lets go of its queue once it has taken its
+// wake-up: the block handed over here writes a byte of its own, which must
+// still be in the pipe for the nested loop.
 void postAtDrainStart() {
     if (auto round = std::exchange(roundAtDrainStart(), nullptr))
         postFromAnotherThread(round);

@@ -1,8 +1,9 @@
 """A fake HTTP server for the data-API fetchers' tests (standard library only).
 
 Endpoints (query arguments in brackets):
-  /echo [close]              JSON of the request: method, path, headers, body
-                             (close=1: the connection closes after it)
+  /echo [close]              JSON of the request: method, path, headers, body,
+                             the client's port (close=1: the connection closes
+                             after it)
   /status [code, body]       that status with that body
   /bytes [n]                 n bytes of a fixed pattern
   /redirect [to, code]       a redirect (302 by default) to `to` ("self": itself)
@@ -167,7 +168,8 @@ class Handler(BaseHTTPRequestHandler):
         self.json(200, {"method": self.command, "path": self.path,
                         "headers": {k: v for k, v in self.headers.items()},
                         "cookie": self.headers.get("Cookie", ""),
-                        "length": len(body), "body": body.decode("latin-1")[:4096]}, closing)
+                        "length": len(body), "body": body.decode("latin-1")[:4096],
+                        "client_port": self.client_address[1]}, closing)
 
     def r_status(self, path):
         self.read_body()

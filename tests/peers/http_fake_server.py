@@ -53,7 +53,9 @@ Routes (query parameters in brackets):
   /s3signed        checks the request's S3 signature (key "key", secret
                    "secret"; the bucket is the Host's first label): 200 when
                    it is right, else 403; the header X-Signature says
-                   "valid", "invalid" or "missing" (a HEAD can read it too)
+                   "valid", "invalid" or "missing" (a HEAD can read it too);
+                   a header X-Check-Resource names the resource to check it
+                   for, instead of the request's own
 """
 import base64
 import gzip
@@ -98,6 +100,7 @@ def s3_signature_state(handler):
     bucket = handler.headers.get("Host", "").split(":")[0].split(".")[0]
     params = sorted(p for p in url.query.split("&") if p and p.split("=")[0] in S3_SUBRESOURCES)
     resource = "/" + bucket + url.path + ("?" + "&".join(params) if params else "")
+    resource = handler.headers.get("X-Check-Resource", resource)
     amz = sorted((k.lower(), v.strip()) for k, v in handler.headers.items() if k.lower().startswith("x-amz-"))
     date = "" if any(k == "x-amz-date" for k, _ in amz) else handler.headers.get("Date", "")
     text = "\n".join([handler.command, handler.headers.get("Content-MD5", ""), handler.headers.get("Content-Type", ""),

@@ -7,6 +7,7 @@
 // and every file is right.
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
+#include "Core/QNLocalNamesake.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
 #include "TaskTestSupport.h"
@@ -74,14 +75,15 @@ TEST_F(HardLinks, AReplaceOntoAnotherNameOfTheSameFileEndsWithoutErrorAndEveryFi
         QMap<QString, QByteArray> expected;
         QString unchanged;  // a file of b that must not have been written
         QString dropped = a + "/tree";
+        bool ready = true;  // the row's trees could be made
         switch (row.tree) {
         case Tree::HardLinkedCopy:
             writeTree(a, {{"tree/same.txt", "same"}, {"tree/sub/deep.txt", "deep"}, {"tree/changed.txt", "old"}});
             // b/tree is `cp -al a/tree`, then a/tree changes: one file saved
             // anew, one added.
             for (const char *file : {"same.txt", "sub/deep.txt", "changed.txt"})
-                ASSERT_TRUE(hardLink(a + "/tree/" + file, b + "/tree/" + file));
-            ASSERT_TRUE(replaceFile(a + "/tree/changed.txt", "new"));
+                ready = ready && hardLink(a + "/tree/" + file, b + "/tree/" + file);
+            ready = ready && replaceFile(a + "/tree/changed.txt", "new");
             writeTree(a, {{"tree/new.txt", "added"}});
             expected = {{"same.txt", "same"}, {"sub/deep.txt", "deep"}, {"changed.txt", "new"}, {"new.txt", "added"}};
             unchanged = "same.txt";
@@ -90,8 +92,7 @@ TEST_F(HardLinks, AReplaceOntoAnotherNameOfTheSameFileEndsWithoutErrorAndEveryFi
             writeTree(etc, {{"app/cfg", "config"}});
             writeTree(a, {{"tree/x.txt", "new x"}});
             writeTree(b, {{"tree/x.txt", "old x"}});
-            ASSERT_TRUE(softLink(etc + "/app/cfg", a + "/tree/cfg"));
-            ASSERT_TRUE(softLink(etc + "/app/cfg", b + "/tree/cfg"));
+            ready = softLink(etc + "/app/cfg", a + "/tree/cfg") && softLink(etc + "/app/cfg", b + "/tree/cfg");
             expected = {{"x.txt", "new x"}, {"cfg", "config"}};
             break;
         case Tree::LinkToTheSourcesFile:
@@ -99,17 +100,20 @@ TEST_F(HardLinks, AReplaceOntoAnotherNameOfTheSameFileEndsWithoutErrorAndEveryFi
             // by a copy, so that the move's removal cannot take its bytes.
             writeTree(a, {{"tree/x.txt", "x"}});
             QDir().mkpath(b + "/tree");
-            ASSERT_TRUE(softLink("../../" + QFileInfo(a).fileName() + "/tree/x.txt", b + "/tree/x.txt"));
+            ready = softLink("../../" + QFileInfo(a).fileName() + "/tree/x.txt", b + "/tree/x.txt");
             expected = {{"x.txt", "x"}};
             break;
         case Tree::HardLinkedFile:
             writeTree(a, {{"tree/f.txt", "f"}});
-            ASSERT_TRUE(hardLink(a + "/tree/f.txt", b + "/tree/f.txt"));
+            ready = hardLink(a + "/tree/f.txt", b + "/tree/f.txt");
             dropped = a + "/tree/f.txt";
             expected = {{"f.txt", "f"}};
             unchanged = "f.txt";
             break;
         }
+        EXPECT_TRUE(ready) << "the row's trees could not be made";
+        if (!ready)
+            continue;
         const ino_t before = unchanged.isEmpty() ? 0 : inodeOf(b + "/tree/" + unchanged);
         const QStringList sourceBefore = listTree(a + "/tree");
         auto drive = localDrive();
@@ -136,6 +140,77 @@ TEST_F(HardLinks, AReplaceOntoAnotherNameOfTheSameFileEndsWithoutErrorAndEveryFi
             EXPECT_FALSE(QFileInfo::exists(dropped)) << listTree(a).join(' ').toStdString();
         else
             EXPECT_EQ(listTree(a + "/tree"), sourceBefore);
+    }
+}
+
+// Two names that stat to one device and inode are taken for one file only
+// on solid evidence: a mount whose inode numbers are neither stable nor
+// unique (some FUSE and network file systems) can give two files one
+// number, and a move would then remove a file it never copied. Each row
+// differs from a passing one in one condition.
+TEST(LocalNamesake, OneDeviceAndInodeIsOneFileOnlyWithMoreThanOneNameOrOneCanonicalPathAndOneSize) {
+    using Facts = QNLocalNamesake::FileFacts;
+    const Facts hardLinked{1, 42, 2, 100, QStringLiteral("/a/tree/f.txt")};
+    const Facts otherName{1, 42, 2, 100, QStringLiteral("/b/tree/f.txt")};
+    const Facts linked{1, 42, 1, 100, QStringLiteral("/etc/app/cfg")};
+    struct Row {
+        const char *name;
+        Facts source;
+        Facts target;
+        bool one;
+    };
+    const Row rows[] = {
+        {"a hard link: two names, one size", hardLinked, otherName, true},
+        {"two links to one file: one canonical path", linked, linked, true},
+        {"another device", hardLinked, Facts{2, 42, 2, 100, otherName.canonicalPath}, false},
+        {"another inode", hardLinked, Facts{1, 43, 2, 100, otherName.canonicalPath}, false},
+        {"one name each, two canonical paths (numbers the mount reuses)", Facts{1, 42, 1, 100, hardLinked.canonicalPath},
+         Facts{1, 42, 1, 100, otherName.canonicalPath}, false},
+        {"two names, two sizes", hardLinked, Facts{1, 42, 2, 99, otherName.canonicalPath}, false},
+        {"one name, one size, canonical paths unknown", Facts{1, 42, 1, 100, QString()}, Facts{1, 42, 1, 100, QString()},
+         false},
+        {"links to one file, two sizes", linked, Facts{1, 42, 1, 99, linked.canonicalPath}, false},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(QNLocalNamesake::isSurelyOneFile(row.source, row.target), row.one) << row.name;
+}
+
+// The same, as the disk is asked: two files of their own that the mount
+// gives one device and inode are apart unless the rest bears it out.
+TEST(LocalNamesake, TwoFilesTheMountGivesOneNumberAreApartWithoutFurtherEvidence) {
+    struct Row {
+        const char *name;
+        nlink_t links;     // what the mount says of both
+        bool sameSize;
+        QNLocalNamesake::Kind kind;
+    };
+    const Row rows[] = {
+        {"one name each", 1, true, QNLocalNamesake::Kind::Apart},
+        {"two names each, one size", 2, true, QNLocalNamesake::Kind::OtherName},
+        {"two names each, two sizes", 2, false, QNLocalNamesake::Kind::Apart},
+    };
+    const auto dir = VNTest::makeTempDir();
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString source = dir->path() + QStringLiteral("/a%1/f.txt").arg(n);
+        const QString target = dir->path() + QStringLiteral("/b%1/f.txt").arg(n++);
+        const bool written = VNTest::writeFile(source, "the source") &&
+                             VNTest::writeFile(target, row.sameSize ? "the target" : "the longer target");
+        EXPECT_TRUE(written) << "the files could not be written";
+        if (!written)
+            continue;
+        struct stat own {};
+        ::stat(QFile::encodeName(source).constData(), &own);
+        const auto look = [&](const QString &path, struct stat &info) {
+            if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+                return false;
+            info.st_dev = own.st_dev;
+            info.st_ino = own.st_ino;
+            info.st_nlink = row.links;
+            return true;
+        };
+        EXPECT_EQ(QNLocalNamesake::of(source, target, look), row.kind);
     }
 }
 

@@ -6,13 +6,16 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <functional>
 #include <mutex>
+#include <vector>
 
 namespace {
 std::mutex scriptMutex;
 ScriptedRemoteHandler::Script script;
 QStringList removed;
 int removalCalls = 0;
+std::vector<std::function<void()>> heldUploads;
 const QString kUser = QStringLiteral("scripted");
 
 ScriptedRemoteHandler::Script current() {
@@ -42,10 +45,30 @@ void ScriptedRemoteHandler::setScript(const Script &s) {
 }
 
 void ScriptedRemoteHandler::reset() {
+    std::vector<std::function<void()>> dropped;
+    {
+        std::lock_guard lock(scriptMutex);
+        script = Script();
+        removed.clear();
+        removalCalls = 0;
+        dropped.swap(heldUploads);
+    }
+    // Dropped outside the lock: letting go of an answer tells its operation.
+}
+
+int ScriptedRemoteHandler::heldUploadCount() {
     std::lock_guard lock(scriptMutex);
-    script = Script();
-    removed.clear();
-    removalCalls = 0;
+    return static_cast<int>(heldUploads.size());
+}
+
+void ScriptedRemoteHandler::releaseHeldUploads() {
+    std::vector<std::function<void()>> released;
+    {
+        std::lock_guard lock(scriptMutex);
+        released.swap(heldUploads);
+    }
+    for (auto &upload : released)
+        VNDispatch::mainAsync(std::move(upload));
 }
 
 QStringList ScriptedRemoteHandler::removals() {
@@ -90,6 +113,30 @@ void ScriptedRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPat
                 completed(nullptr, nullptr, true);
             });
         };
+        return;
+    }
+    if (!s.holdUploadsUntilReleased.isEmpty() && nameOf(document) == s.holdUploadsUntilReleased && destPath) {
+        const QString place = rootFolderOf(*driveConfig()) + destPath->path() + QLatin1Char('/') + nameOf(document);
+        const QString drivePath = destPath->path() + QLatin1Char('/') + nameOf(document);
+        const QByteArray content = VNTest::readFile(document->path());
+        const bool cutShort = s.heldUploadIsCutShort;
+        std::lock_guard lock(scriptMutex);
+        heldUploads.push_back([place, drivePath, content, cutShort, completed] {
+            if (cutShort) {
+                VNTest::writeFile(place, content.left(content.size() / 2));
+                completed(nullptr, QNCloudInterface::makeError(QStringLiteral("ScriptedRemoteHandler"),
+                                                               QStringLiteral("The upload was cut short.")),
+                          false);
+                return;
+            }
+            const QString temporary = place + QStringLiteral(".in-progress");
+            VNTest::writeFile(temporary, content);
+            QFile::remove(place);
+            QFile::rename(temporary, place);
+            auto uploaded = QNDocument::withPath(drivePath);
+            uploaded->setSize(content.size());
+            completed(uploaded, nullptr, false);
+        });
         return;
     }
     QNFakeRemoteHandler::upload(document, destPath, progress, completed);

@@ -27,6 +27,15 @@ public:
         // place and holds; cancelled, it removes the part a while later, then
         // answers (a server that cleans up slowly).
         QString holdUploadsNamed;
+        // An upload of a file with this name sends nothing until
+        // releaseHeldUploads(), a cancel notwithstanding (a drive that goes
+        // on after the cancel has answered for it). Released, it puts the
+        // whole file at its place under a temporary name and renames it onto
+        // the name (as an FTP upload's last step does), or, when
+        // heldUploadIsCutShort, writes a part of it straight onto the name;
+        // then it answers. Never released, it never answers.
+        QString holdUploadsUntilReleased;
+        bool heldUploadIsCutShort = false;
         bool removeOnlyEmptyFolders = false;
         int failRemovalNumber = 0;       // the n-th removal (1-based) fails; 0: none
         QString dotDotInListingOf;       // a listing of this folder also names "<folder>/.."
@@ -35,6 +44,9 @@ public:
     };
     static void setScript(const Script &script);
     static void reset();
+    // Lets the uploads held by holdUploadsUntilReleased go on.
+    static void releaseHeldUploads();
+    static int heldUploadCount();
     // The drive paths removed (or tried), in order.
     static QStringList removals();
 

@@ -35,9 +35,11 @@ std::shared_ptr<NRHTTPRequest> get(const QString &url) {
     return r;
 }
 
-void fetch(const QString &url) {
+// The fetch's reply (the fake's echo, for an /echo URL).
+QJsonObject fetch(const QString &url) {
     auto result = FetchTest::run(HFHTTPFetcher::fetcherWithURL(QUrl(url)));
     EXPECT_FALSE(result->error) << url.toStdString();
+    return FetchTest::json(result->data);
 }
 
 int freeLocalPort() {
@@ -70,7 +72,10 @@ void aLocalPortGivenAgainNamesAnotherConnection() {
         LocalPortForNewSockets sameLocalPort(port);
         closed = get(QStringLiteral("http://%1:%2/echo?close=1").arg(first).arg(NetTest::fake(QString()).port()));
         EXPECT_EQ(NetTest::echoOf(closed)[QStringLiteral("client_port")].toInt(), port);
-        fetch(QStringLiteral("http://%1:%2/echo").arg(second).arg(FetchTest::port()));
+        // Else the system gave the fetch another port, and nothing below is tested.
+        EXPECT_EQ(fetch(QStringLiteral("http://%1:%2/echo").arg(second).arg(FetchTest::port()))[QStringLiteral("client_port")]
+                      .toInt(),
+                  port);
     }
     auto takenOver = get(QStringLiteral("http://%1:%2/echo?close=1").arg(second).arg(FetchTest::port()));
     EXPECT_EQ(takenOver->newConnectionCount(), 0);  // the fetch's connection

@@ -220,7 +220,7 @@ TEST(FormData, ACopySendsABodyOfItsOwn) {
             if (row.fileBuilt)
                 EXPECT_EQ(files.at(0).toObject()[QStringLiteral("sha256")].toString(), sha);
         }
-        EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, 2000))
+        EXPECT_TRUE(VNTest::waitUntil([] { return temporaryFiles().isEmpty(); }, networkWaitMs))
             << temporaryFiles().join(QLatin1Char(',')).toStdString();
         for (const QString &left : temporaryFiles())
             QFile::remove(VNTempDirectory::path() + QLatin1Char('/') + left);  // the next row starts clean

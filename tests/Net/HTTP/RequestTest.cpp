@@ -257,10 +257,14 @@ TEST(Request, AReplyCutShortLeavesNoBody) {
         r->setFailedBlock([outcome] { ++outcome->failed; });
         r->startAsynchronous();
         if (row.end == End::Cancelled) {
-            ASSERT_TRUE(VNTest::waitUntil([&] { return r->totalBytesRead() > 0; }, networkWaitMs));
+            EXPECT_TRUE(VNTest::waitUntil([&] { return r->totalBytesRead() > 0; }, networkWaitMs))
+                << row.name << ": nothing arrived";
             r->cancel();
         }
-        ASSERT_TRUE(VNTest::waitUntil([&] { return outcome->done(); }, networkWaitMs));
+        const bool ended = VNTest::waitUntil([&] { return outcome->done(); }, networkWaitMs);
+        EXPECT_TRUE(ended) << row.name << ": never ended";
+        if (!ended)
+            r->clearDelegatesAndCancel();  // the next rows go on without it
         EXPECT_EQ(outcome->failed, 1);
         EXPECT_EQ(errorCode(r), row.code);
         if (row.end != End::ReadWhole)
@@ -323,9 +327,10 @@ TEST(Request, CancelRunsTheFailureOnce) {
     // window between queuing the callback and the end of the cancel). The
     // server never reads the body and waits far longer than the test: the
     // cancel, not the server, ends each upload. What the callbacks count is
-    // shared with them, so that a late one after a failed wait finds it.
+    // shared with them, so that a late one after a failed wait finds it, and
+    // counted per upload, so that one that fails shows itself alone.
     struct Counts {
-        int failures = 0;
+        int failures[3] = {};
         int seenCancelled = 0;
     };
     auto counts = std::make_shared<Counts>();
@@ -336,16 +341,20 @@ TEST(Request, CancelRunsTheFailureOnce) {
         for (int m = 0; m < 64; ++m)
             c->appendPostData(mebibyte);
         NRHTTPRequest *raw = c.get();
-        c->setFailedBlock([counts, raw] {
-            ++counts->failures;
+        c->setFailedBlock([counts, raw, i] {
+            ++counts->failures[i];
             counts->seenCancelled += raw->isCancelled();
         });
         c->startAsynchronous();
         const bool sending = VNTest::waitUntil([&] { return c->totalBytesSent() > 0; }, networkWaitMs);
         EXPECT_TRUE(sending) << "upload " << i << " never began";
         c->cancel();
-        ASSERT_TRUE(VNTest::waitUntil([&] { return counts->failures == i + 1; }, networkWaitMs));
+        EXPECT_TRUE(VNTest::waitUntil([&] { return counts->failures[i] > 0; }, networkWaitMs))
+            << "upload " << i << " never failed";
     }
+    settleNetworkThread();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(counts->failures[i], 1) << "upload " << i;
     EXPECT_EQ(counts->seenCancelled, 3);
 
     // Cancelling after the end does nothing.
@@ -396,13 +405,13 @@ TEST(Request, AtMostFourAtOnce) {
 }
 
 namespace {
-// Asked to confirm a redirect, never answers.
+// Asked to confirm a redirect, never answers; remembers who asked.
 class SilentConfirmer : public QObject {
     Q_OBJECT
 public:
-    int asked = 0;
+    QList<QUrl> askedBy;
 public slots:
-    void requestWillRedirectToURL(NRHTTPRequest *, const QUrl &) { ++asked; }
+    void requestWillRedirectToURL(NRHTTPRequest *r, const QUrl &) { askedBy << r->url(); }
 };
 }  // namespace
 
@@ -410,31 +419,38 @@ TEST(Request, WaitingRequestsGiveBackTheirQueuePlace) {
     // Four requests wait (for credentials, for a redirect decision) and are
     // released by their owners, or cancelled: the queue must not stall.
     SilentConfirmer confirmer;
-    int asked = 0;
-    for (int i = 0; i < 4; ++i) {
-        auto r = NRHTTPRequest::requestWithURL(
-            fake(i % 2 ? QStringLiteral("/loop401") : QStringLiteral("/redirect?code=302&to=/bytes")));
-        if (i % 2)
-            r->setAuthenticationNeededBlock([&asked] { ++asked; });
+    // Whether the request was asked, by its own block or, for the shared
+    // confirmer, at its own URL: one never asked shows itself alone.
+    const auto startWaiting = [&confirmer](const std::shared_ptr<NRHTTPRequest> &r, bool forCredentials) {
+        auto asked = std::make_shared<int>(0);
+        const QUrl url = r->url();
+        if (forCredentials)
+            r->setAuthenticationNeededBlock([asked] { ++*asked; });
         else
             r->setDelegate(&confirmer);
         r->startAsynchronous();
-        ASSERT_TRUE(VNTest::waitUntil([&] { return asked + confirmer.asked == i + 1; }, networkWaitMs));
+        return VNTest::waitUntil(
+            [&] { return forCredentials ? *asked > 0 : confirmer.askedBy.contains(url); }, networkWaitMs);
+    };
+    int made = 0;
+    const auto waitingURL = [&made](bool forCredentials) {
+        return fake((forCredentials ? QStringLiteral("/loop401?n=%1") : QStringLiteral("/redirect?code=302&to=/bytes&n=%1"))
+                        .arg(++made));
+    };
+    for (int i = 0; i < 4; ++i) {
+        const bool forCredentials = i % 2;
+        auto r = NRHTTPRequest::requestWithURL(waitingURL(forCredentials));
+        EXPECT_TRUE(startWaiting(r, forCredentials))
+            << "request " << i << " (" << (forCredentials ? "for credentials" : "for a redirect") << ") was never asked";
     }  // released while waiting
     for (bool forCredentials : {true, false}) {
-        auto waiting = NRHTTPRequest::requestWithURL(
-            fake(forCredentials ? QStringLiteral("/loop401") : QStringLiteral("/redirect?code=302&to=/bytes")));
-        const int before = asked + confirmer.asked;
-        if (forCredentials)
-            waiting->setAuthenticationNeededBlock([&asked] { ++asked; });
-        else
-            waiting->setDelegate(&confirmer);
+        SCOPED_TRACE(forCredentials ? "cancelled waiting for credentials" : "cancelled waiting for a redirect");
+        auto waiting = NRHTTPRequest::requestWithURL(waitingURL(forCredentials));
         auto out = std::make_shared<Outcome>();
         waiting->setFailedBlock([out] { ++out->failed; });
-        waiting->startAsynchronous();
-        ASSERT_TRUE(VNTest::waitUntil([&] { return asked + confirmer.asked == before + 1; }, networkWaitMs));
+        EXPECT_TRUE(startWaiting(waiting, forCredentials)) << "never asked";
         waiting->cancel();
-        ASSERT_TRUE(VNTest::waitUntil([&] { return out->done(); }, networkWaitMs));
+        EXPECT_TRUE(VNTest::waitUntil([&] { return out->done(); }, networkWaitMs)) << "the cancel never ended it";
         EXPECT_EQ(errorCode(waiting), 4);
         EXPECT_TRUE(waiting->isCancelled());
     }
@@ -550,9 +566,9 @@ TEST(Request, ClearDelegatesAndCancelReleasesEveryBlock) {
             r->setStartedBlock([&started] { started = true; });
             setBlock(r);
             r->startAsynchronous();
-            ASSERT_TRUE(VNTest::waitUntil([&] { return started; })) << name;
-            r->clearDelegatesAndCancel();
-            ASSERT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); })) << name;
+            EXPECT_TRUE(VNTest::waitUntil([&] { return started; })) << name << ": never started";
+            r->clearDelegatesAndCancel();  // no block runs after it, the started one neither
+            EXPECT_TRUE(VNTest::waitUntil([&] { return r->isFinished(); })) << name << ": never finished";
         }
         EXPECT_TRUE(VNTest::waitUntil([&] { return weak.expired(); }, 5000)) << name;
     }

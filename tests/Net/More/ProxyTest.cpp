@@ -11,6 +11,10 @@
 #include <QFile>
 #include <QTimer>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -394,6 +398,71 @@ TEST_F(Proxy, AScriptFileIsReadOnlyWhenItIsARegularFileWithinTheBound) {
             ::close(writer);
         EXPECT_TRUE(VNTest::waitUntil([&] { return scriptedOutcome->done() && besideOutcome->done(); }, 10000));
     }
+}
+
+// A script file on a hung mount holds one thread, however many requests
+// want it: they wait for the one read, each going direct when its own
+// time-out has passed; once the file answers, the requests after it use
+// the script. (The read is held where a hung mount would hold it.)
+TEST_F(Proxy, AScriptFileThatNeverAnswersHoldsOneRead) {
+    struct Held {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool holding = true;
+        std::atomic<int> reads{0};
+        void release() {
+            {
+                std::lock_guard lock(mutex);
+                holding = false;
+            }
+            released.notify_all();
+        }
+    };
+    auto held = std::make_shared<Held>();
+    auto dir = VNTest::makeTempDir();
+    const QString file = dir->path() + QStringLiteral("/held.pac");
+    VNTest::writeFile(
+        file, QStringLiteral("function FindProxyForURL(u, h) { return 'PROXY 127.0.0.1:%1'; }").arg(openPort()).toUtf8());
+    NRProxyScript::setFileReadHookForTesting([held, file](const QString &path) {
+        if (path != file)
+            return;
+        ++held->reads;
+        std::unique_lock lock(held->mutex);
+        held->released.wait(lock, [&] { return !held->holding; });
+    });
+    // Whatever happens below, the held reads end and the hook goes.
+    const std::shared_ptr<void> cleanUp(nullptr, [held](void *) {
+        held->release();
+        NRProxyScript::setFileReadHookForTesting(nullptr);
+    });
+    constexpr int kRequests = 8;
+    std::vector<std::shared_ptr<NRHTTPRequest>> requests;
+    std::vector<std::shared_ptr<Outcome>> outcomes;
+    for (int i = 0; i < kRequests; ++i) {
+        auto r = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo?heldscript=%1").arg(i)));
+        r->setPACurl(QUrl::fromLocalFile(file));
+        r->setTimeOutSeconds(1);
+        auto outcome = std::make_shared<Outcome>();
+        r->setCompletionBlock([outcome] { ++outcome->finished; });
+        r->setFailedBlock([outcome] { ++outcome->failed; });
+        requests.push_back(r);
+        outcomes.push_back(outcome);
+        r->startAsynchronous();
+    }
+    for (int i = 0; i < kRequests; ++i) {
+        SCOPED_TRACE(QStringLiteral("request %1").arg(i).toStdString());
+        EXPECT_TRUE(VNTest::waitUntil([&] { return outcomes[i]->done(); }, 10000));
+        EXPECT_EQ(outcomes[i]->finished, 1);
+        EXPECT_TRUE(requests[i]->proxyHost().isEmpty()) << "went through the proxy";
+    }
+    EXPECT_EQ(held->reads.load(), 1) << "reads of the held file";
+
+    held->release();
+    auto later = NRHTTPRequest::requestWithURL(fake(QStringLiteral("/echo?heldscript=later")));
+    later->setPACurl(QUrl::fromLocalFile(file));
+    EXPECT_EQ(run(later)->finished, 1);
+    EXPECT_EQ(later->proxyHost(), QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(proxyLogged("open", QStringLiteral("/echo?heldscript=later")));
 }
 
 TEST_F(Proxy, TheScriptRunsInThisProcess) {

@@ -293,6 +293,97 @@ TEST(S3Redirect, ARedirectWithinTheOriginIsSignedForItsNewURL) {
     NRHTTPRequest::setTestHostsMappedToLoopback({});
 }
 
+// Whoever sends the redirect never chooses what a signature names: away
+// from the origin a request goes unsigned, but to the bucket's endpoint in
+// another region, which gets the signature of the request's own resource
+// (the fake checks it for the resource in X-Check-Resource; without it, for
+// the target's own path, which it must not be).
+TEST(S3Redirect, ARedirectAwayFromTheOriginIsNeverSignedForItsTarget) {
+    const int port = VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt();
+    NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(port));
+    NRS3Request::setSharedAccessKey("key");
+    NRS3Request::setSharedSecretAccessKey("secret");
+    NRHTTPRequest::setTestHostsMappedToLoopback(
+        {"bk.s3.example.test", "bk.s3-eu.example.test", "bk.evil.test", "bk2.s3-eu.example.test", "bk.s3-eu.evil.test"});
+    const auto at = [port](const char *host, const QString &pathAndQuery) {
+        return QStringLiteral("http://%1:%2%3").arg(QLatin1String(host)).arg(port).arg(pathAndQuery);
+    };
+    // Another origin that sends the request back to its first one.
+    const QString backHome =
+        at("bk.evil.test", QStringLiteral("/redirect?code=307&to=") +
+                               QString::fromLatin1(QUrl::toPercentEncoding(at("bk.s3.example.test", "/s3signed"))));
+    const struct {
+        const char *name;
+        const char *method;
+        int code;
+        QString to;
+        bool checkOwnResource;  // else the target's
+        int redirects;
+        const char *signature;  // as the server found it
+    } rows[] = {
+        {"a GET, 302 to another origin", "GET", 302, at("bk.evil.test", "/s3signed"), false, 1, "missing"},
+        {"a GET, 307 to another origin", "GET", 307, at("bk.evil.test", "/s3signed"), false, 1, "missing"},
+        {"a DELETE, 302 to another origin", "DELETE", 302, at("bk.evil.test", "/s3signed"), false, 1, "missing"},
+        {"a DELETE, 307 to another origin", "DELETE", 307, at("bk.evil.test", "/s3signed"), false, 1, "missing"},
+        {"a DELETE, 307 to another region", "DELETE", 307, at("bk.s3-eu.example.test", "/s3signed"), true, 1, "valid"},
+        {"a GET, 307 to another region", "GET", 307, at("bk.s3-eu.example.test", "/s3signed"), true, 1, "valid"},
+        {"a DELETE, 307 to another region, for the target's path", "DELETE", 307,
+         at("bk.s3-eu.example.test", "/s3signed"), false, 1, "invalid"},
+        {"a DELETE, 307 to another bucket's region", "DELETE", 307, at("bk2.s3-eu.example.test", "/s3signed"), true, 1,
+         "missing"},
+        {"a DELETE, 307 to another domain's region", "DELETE", 307, at("bk.s3-eu.evil.test", "/s3signed"), true, 1,
+         "missing"},
+        {"a DELETE sent back to its origin by another", "DELETE", 307, backHome, true, 2, "valid"},
+        {"a DELETE sent back to its origin by another, for the target's path", "DELETE", 307, backHome, false, 2,
+         "invalid"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto request = NRS3ObjectRequest::requestWithBucket(
+            "bk", "redirect",
+            QStringLiteral("code=%1&to=%2").arg(row.code).arg(QString::fromLatin1(QUrl::toPercentEncoding(row.to))));
+        request->setRequestMethod(row.method);
+        if (row.checkOwnResource)
+            request->addRequestHeader("X-Check-Resource", request->canonicalizedResource());
+        NetTest::run(request);
+        EXPECT_EQ(request->redirectCount(), row.redirects);
+        EXPECT_EQ(request->responseHeader("X-Signature").toStdString(), row.signature);
+    }
+    NRHTTPRequest::setTestHostsMappedToLoopback({});
+}
+
+TEST(S3Request, TheBucketsEndpointInAnotherRegion) {
+    NRS3Request::setS3Host("s3.example.test:8000");
+    const QUrl from("http://bk.s3.example.test:8000/k");
+    const struct {
+        const char *name;
+        QUrl from;
+        QString target;
+        const char *bucket;
+        bool region;
+    } rows[] = {
+        {"the bucket at a region's host", from, "http://bk.s3-eu.example.test:8000/k", "bk", true},
+        {"a region named in a label of its own", from, "http://bk.s3.eu.example.test:8000/k", "bk", true},
+        {"from the path-style URL", QUrl("http://s3.example.test:8000/bk/k"), "http://bk.s3-eu.example.test:8000/k",
+         "bk", true},
+        {"another bucket", from, "http://bk2.s3-eu.example.test:8000/k", "bk", false},
+        {"the bucket's name ending another's", from, "http://xbk.s3-eu.example.test:8000/k", "bk", false},
+        {"another domain", from, "http://bk.s3-eu.evil.test:8000/k", "bk", false},
+        {"the service's domain inside another", from, "http://bk.s3-eu.example.test.evil.test:8000/k", "bk", false},
+        {"a host not of the service", from, "http://bk.cdn.example.test:8000/k", "bk", false},
+        {"the service's domain itself", from, "http://bk.example.test:8000/k", "bk", false},
+        {"another port", from, "http://bk.s3-eu.example.test:8001/k", "bk", false},
+        {"https down to http", QUrl("https://bk.s3.example.test:8000/k"), "http://bk.s3-eu.example.test:8000/k", "bk",
+         false},
+        {"no bucket", QUrl("http://s3.example.test:8000/"), "http://s3-eu.example.test:8000/", "", false},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(NRS3Request::isBucketRegionURL(row.from, QUrl(row.target), row.bucket), row.region) << row.name;
+    NRS3Request::setS3Host("s3.amazonaws.com");
+    EXPECT_TRUE(NRS3Request::isBucketRegionURL(QUrl("https://bk.s3.amazonaws.com/k"),
+                                               QUrl("https://bk.s3-eu-west-1.amazonaws.com/k"), "bk"));
+}
+
 TEST(S3Request, TheResourceOfARedirectsURL) {
     NRS3Request::setS3Host("s3.example.test");
     EXPECT_EQ(NRS3Request::resourceForURL(QUrl("http://bk.s3.example.test/a%20b/c.txt"), "bk"), "/bk/a%20b/c.txt");

@@ -1,0 +1,167 @@
+// How a save-back ends when the drive's answers do not tell the whole story:
+// a rename whose reply was lost after the drive renamed, and an upload that
+// the drive goes on with after its cancel has answered for it. Judged on the
+// drive's folder: the document's old bytes are never lost, and what the item
+// reports is what the drive holds.
+#include "Core/QNErrorWrapper.h"
+#include "Core/QNUpdateFileTask.h"
+#include "Core/QNUpdateFileTaskItem.h"
+#include "ScriptedRemoteHandler.h"
+#include "TaskTestSupport.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+using namespace TaskTest;
+using Op = QNFakeRemoteHandler::Op;
+using Mode = QNFakeRemoteHandler::Mode;
+
+namespace {
+
+const QDateTime kSaveTime(QDate(2014, 3, 5), QTime(9, 7, 2));
+const QString kBackup = QStringLiteral("report-QN-2014-03-05_09-07-02.docx");
+
+QString text(const VNErrorPtr &error) {
+    return error ? QNErrorWrapper(error).localizedDescription() : QString();
+}
+
+class SaveBackEndings : public TaskFixture {
+protected:
+    // A fresh drive folder holding docs/report.docx ("old version"), and the
+    // edited copy ("new version, a little longer").
+    QNDriveConfigPtr freshDrive(const QString &name, bool scripted = false) {
+        remote = path(name);
+        writeTree(remote, {{"docs/report.docx", "old version"}});
+        writeTree(path(name + "-opened"), {{"report.docx", "new version, a little longer"}});
+        return scripted ? ScriptedRemoteHandler::makeDriveConfig(remote) : QNFakeRemoteHandler::makeDriveConfig(remote);
+    }
+    std::shared_ptr<QNUpdateFileTaskItem> saveBackItem(const QNDriveConfigPtr &drive) {
+        auto item = std::make_shared<QNUpdateFileTaskItem>(
+            drive, localDocument(remote + "-opened/report.docx"), driveDocument("/docs/report.docx", false, 11),
+            driveDocument("/docs", true));
+        item->setClock([] { return kSaveTime; });
+        return item;
+    }
+    QStringList docsOnDrive() const { return QDir(remote + "/docs").entryList(QDir::Files, QDir::Name); }
+
+    QString remote;
+};
+
+// The rename answers with an error: before the drive did anything, or
+// after it renamed (the reply lost on its way back). The item looks before
+// it ends: a backup it finds gets the document's name back; where it cannot
+// look, its error names the backup. Each row differs from the first in one
+// condition.
+TEST_F(SaveBackEndings, ARenameThatFailsIsLookedIntoBeforeTheItemEnds) {
+    struct Row {
+        const char *name;
+        Mode rename;
+        bool listingFails;
+        QStringList onDrive;  // what docs/ holds afterwards
+        const char *said;     // a part of the error
+    };
+    const Row rows[] = {
+        {"it fails before the drive renamed: nothing to put back", Mode::Fail, false, {"report.docx"},
+         "The fake server refused the request."},
+        {"its reply is lost after the drive renamed: put back", Mode::FailAfterWork, false, {"report.docx"},
+         "The connection was lost before the server answered."},
+        {"its reply is lost, and the folder cannot be listed: the backup named", Mode::FailAfterWork, true, {kBackup},
+         "the document may be kept on the drive as \u201creport-QN-2014-03-05_09-07-02.docx\u201d"},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        auto drive = freshDrive(QStringLiteral("rename%1").arg(n++));
+        setMode(Op::Rename, row.rename, remote);
+        if (row.listingFails)
+            setMode(Op::List, Mode::Fail, remote);
+
+        const auto [error, document, cancelled] = runOne(std::make_shared<QNUpdateFileTask>(), saveBackItem(drive));
+        EXPECT_FALSE(cancelled);
+        EXPECT_TRUE(error) << "a failed rename reported as done";
+        EXPECT_TRUE(text(error).contains(QString::fromUtf8(row.said))) << text(error).toStdString();
+        EXPECT_EQ(docsOnDrive(), row.onDrive) << docsOnDrive().join(", ").toStdString();
+        const QString holder = row.onDrive.value(0);
+        EXPECT_EQ(VNTest::readFile(remote + "/docs/" + holder), QByteArray("old version"));
+        EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
+    }
+}
+
+// The upload is cancelled while the drive is sending it; the cancel answers
+// for the drive at once, and the drive goes on: it puts the whole file in
+// place afterwards, writes only a part of it, or never answers at all. The
+// item waits for the drive's own answer (bounded) before it looks: a whole
+// upload is a save-back done, and the backup goes; otherwise the old bytes
+// stay, under the document's name or under the backup name the error gives.
+TEST_F(SaveBackEndings, ARestoreAfterACancelledUploadWaitsForTheDrivesOwnAnswer) {
+    enum class Drive { CompletesWhole, CutsShort, NeverAnswers };
+    struct Row {
+        const char *name;
+        Drive drive;
+    };
+    const Row rows[] = {
+        {"the drive completes the upload after the cancel", Drive::CompletesWhole},
+        {"the drive writes a part of it after the cancel", Drive::CutsShort},
+        {"the drive never answers", Drive::NeverAnswers},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        ScriptedRemoteHandler::reset();
+        QNTask::setCancelledCallsWaitLimit(row.drive == Drive::NeverAnswers ? std::chrono::milliseconds(300)
+                                                                             : std::chrono::milliseconds(60000));
+        auto drive = freshDrive(QStringLiteral("upload%1").arg(n++), true);
+        ScriptedRemoteHandler::Script script;
+        script.holdUploadsUntilReleased = QStringLiteral("report.docx");
+        script.heldUploadIsCutShort = row.drive == Drive::CutsShort;
+        ScriptedRemoteHandler::setScript(script);
+
+        auto task = std::make_shared<QNUpdateFileTask>();
+        auto item = saveBackItem(drive);
+        auto reports = watchItem(item);
+        task->addTaskItem(item);
+        manager->addTask(task);
+        EXPECT_TRUE(VNTest::waitUntil([] { return ScriptedRemoteHandler::heldUploadCount() == 1; }))
+            << "the upload never started";
+        task->cancel();
+        if (row.drive != Drive::NeverAnswers)
+            ScriptedRemoteHandler::releaseHeldUploads();
+        EXPECT_TRUE(waitForCompletion(task)) << "the task never ended";
+        EXPECT_EQ(reports->count(), 1);
+        if (reports->count() != 1)
+            continue;
+        const auto [error, document, cancelled] = reports->first();
+        const QStringList onDrive = docsOnDrive();
+        switch (row.drive) {
+        case Drive::CompletesWhole:
+            // Saved after all: said so, and the backup is gone.
+            EXPECT_FALSE(error) << text(error).toStdString();
+            EXPECT_FALSE(cancelled) << "the save-back was done, yet reported as cancelled";
+            EXPECT_TRUE(item->savedDocument()) << "the record would not follow the uploaded document";
+            EXPECT_EQ(onDrive, QStringList{"report.docx"}) << onDrive.join(", ").toStdString();
+            EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("new version, a little longer"));
+            break;
+        case Drive::CutsShort:
+            // The part stands in the way of the backup, which keeps its
+            // name and is named.
+            EXPECT_TRUE(error) << "onto the drive: " << onDrive.join(", ").toStdString();
+            EXPECT_TRUE(text(error).contains(kBackup)) << text(error).toStdString();
+            EXPECT_EQ(VNTest::readFile(remote + "/docs/" + kBackup), QByteArray("old version"));
+            EXPECT_FALSE(item->savedDocument());
+            break;
+        case Drive::NeverAnswers:
+            // Put back once the wait is over, saying the drive may still
+            // complete the upload.
+            EXPECT_TRUE(error);
+            EXPECT_TRUE(text(error).contains(QLatin1String("has not answered"))) << text(error).toStdString();
+            EXPECT_EQ(onDrive, QStringList{"report.docx"}) << onDrive.join(", ").toStdString();
+            EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+            EXPECT_FALSE(item->savedDocument());
+            break;
+        }
+    }
+}
+
+}  // namespace
