@@ -235,7 +235,7 @@ TEST(WebPageHeldRewrite, TransfersGoOnWhileTheRewriteHoldsLibxml) {
 
 // A page held in its parse on a worker (libxml2 held meanwhile): whatever
 // else ends on the main thread goes on (nothing there waits for libxml2),
-// a sheet rewritten, a page that is not, a page whose resource fails, a
+// a sheet or a page rewritten, a page that is not, a page whose resource fails, a
 // cancelled page let go.
 TEST(WebPageHeldRewrite, TheMainThreadNeverWaitsForAParse) {
     enum Trigger { ReleaseResource, FailResource, CancelPage };
@@ -247,6 +247,7 @@ TEST(WebPageHeldRewrite, TheMainThreadNeverWaitsForAParse) {
         bool finishes;
     } rows[] = {
         {"a rewritten style sheet ends", true, NRWebPageRequest::ReplaceWithData, ReleaseResource, true},
+        {"a rewritten page ends", false, NRWebPageRequest::ReplaceWithData, ReleaseResource, true},
         {"a page that is not rewritten ends", false, NRWebPageRequest::DontReplaceURLs, ReleaseResource, true},
         {"a page whose resource fails", false, NRWebPageRequest::ReplaceWithData, FailResource, false},
         {"a cancelled page is let go", false, NRWebPageRequest::ReplaceWithData, CancelPage, false},
