@@ -78,8 +78,9 @@ public:
 
     // For tests: a hook called on the worker that reads a page or sheet
     // (before it reads the reply), while a page's parse holds libxml2, or
-    // while a page's rewrite does (its resources read and encoded already).
-    enum class TestPoint { ReadingReply, ParsingUnderLibxml, RewritingUnderLibxml };
+    // just before a page's rewrite takes it, or while the rewrite holds it
+    // (its resources read and encoded already).
+    enum class TestPoint { ReadingReply, ParsingUnderLibxml, RewritingUnderLibxml, TakingLibxmlToRewrite };
     static void setHookForTesting(TestPoint point, std::function<void(NRWebPageRequest &)> hook);
 
 protected:

@@ -43,7 +43,7 @@ void initialiseLibxml() {
 
 struct TestHooks {
     std::mutex lock;
-    std::function<void(NRWebPageRequest &)> at[3];
+    std::function<void(NRWebPageRequest &)> at[4];
 };
 
 TestHooks &testHooks() {
@@ -601,6 +601,7 @@ VNErrorPtr NRWebPageRequest::rewriteDocument(const Replacements &replacements) {
     PageBytes page;
     page.limit = boundOfReply();
     bool serialised = false;
+    runTestHook(TestPoint::TakingLibxmlToRewrite, *this);
     {
         std::lock_guard lock(libxmlLock());
         runTestHook(TestPoint::RewritingUnderLibxml, *this);

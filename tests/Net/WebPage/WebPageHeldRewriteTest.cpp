@@ -144,7 +144,8 @@ bool writeAndClose(int fd, const QByteArray &bytes) {
 struct HookReset {
     ~HookReset() {
         for (const auto point : {NRWebPageRequest::TestPoint::ReadingReply, NRWebPageRequest::TestPoint::ParsingUnderLibxml,
-                                 NRWebPageRequest::TestPoint::RewritingUnderLibxml})
+                                 NRWebPageRequest::TestPoint::RewritingUnderLibxml,
+                                 NRWebPageRequest::TestPoint::TakingLibxmlToRewrite})
             NRWebPageRequest::setHookForTesting(point, nullptr);
     }
 };
@@ -282,6 +283,18 @@ TEST(WebPageHeldRewrite, TheMainThreadNeverWaitsForAParse) {
 
         std::weak_ptr<NRWebPageRequest> weakOther = other;
         std::function<bool()> ended = [&] { return otherOutcome.done(); };
+        // A page's rewrite needs libxml2 too: it cannot end while the parse
+        // holds it, but it waits for it on a worker, the main thread free.
+        std::atomic<bool> rewriteWaits{false};
+        const bool pageRewrite = !row.sheet && row.mode != NRWebPageRequest::DontReplaceURLs && row.trigger == ReleaseResource;
+        if (pageRewrite) {
+            NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::TakingLibxmlToRewrite,
+                                                [&, page = other.get()](NRWebPageRequest &request) {
+                                                    if (&request == page)
+                                                        rewriteWaits = true;
+                                                });
+            ended = [&] { return rewriteWaits.load(); };
+        }
         switch (row.trigger) {
         case ReleaseResource:
             release(key);
@@ -302,7 +315,10 @@ TEST(WebPageHeldRewrite, TheMainThreadNeverWaitsForAParse) {
         const bool endedWhileHeld = VNTest::waitUntil(ended, 15000) && !heldTooLong;
         letGo = true;
         const bool heldEnded = VNTest::waitUntil([&] { return heldOutcome->done(); }, 15000);
+        if (pageRewrite)
+            VNTest::waitUntil([&] { return otherOutcome.done(); }, 15000);
         NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::ParsingUnderLibxml, nullptr);
+        NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::TakingLibxmlToRewrite, nullptr);
         if (row.trigger != ReleaseResource)
             release(key);
 
