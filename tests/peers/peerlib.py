@@ -9,10 +9,20 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+_handed_out = set()
+
+
 def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A port nothing listens on, never one this process handed out before:
+    the system may give a port just let go once more, and a server asked to
+    listen twice on one port refuses to start."""
+    while True:
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        if port not in _handed_out:
+            _handed_out.add(port)
+            return port
 
 
 def wait_for_port(port, timeout=15.0, host="127.0.0.1"):
