@@ -637,6 +637,13 @@ private:
     void readPACFile(const QString &path);
     void runPACScript(const QByteArray &script);
     void evaluatePACScript();
+    // A new turn for the script's answer (a file read or a run): only that
+    // turn's first answer counts.
+    quint64 startScriptTurn();
+    // Under the request's lock: whether an answer of turn counts (the turn
+    // still awaited, the request neither failed nor cancelled); later ones
+    // of the turn are dropped.
+    bool takeScriptAnswer(quint64 turn);
     void useScriptAnswer(const QStringList &entries, const VNErrorPtr &why);
     void useProxyEntry(const QString &entry);
     void forgetChosenProxy();

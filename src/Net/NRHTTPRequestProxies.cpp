@@ -231,17 +231,15 @@ void NRHTTPRequest::fetchPACFile() {
 // Requests that want the file while it is being read wait for that read,
 // so a file that never answers holds one thread, not one per request.
 void NRHTTPRequest::readPACFile(const QString &path) {
-    const quint64 turn = ++m_PACEvaluation;
-    m_lastActivity.invalidate();
+    const quint64 turn = startScriptTurn();
     std::weak_ptr<NRHTTPRequest> weakSelf = sharedSelf();
     const auto answer = [weakSelf, turn](const QByteArray &script, const VNErrorPtr &why) {
         auto self = weakSelf.lock();
         if (!self)
             return;
         std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
-        if (self->m_PACEvaluation != turn || self->m_error || self->m_cancelled)
+        if (!self->takeScriptAnswer(turn))
             return;
-        ++self->m_PACEvaluation;  // answered: whatever comes later for this read is dropped
         if (why)
             self->useScriptAnswer({}, makeError(InternalErrorWhileBuildingRequestType,
                                                 kNoProxyScript.arg(why->localizedDescription())));
@@ -261,6 +259,20 @@ void NRHTTPRequest::readPACFile(const QString &path) {
     });
 }
 
+// The script has its own time limit: waiting for its answer never times
+// the transfer out.
+quint64 NRHTTPRequest::startScriptTurn() {
+    m_lastActivity.invalidate();
+    return ++m_PACEvaluation;
+}
+
+bool NRHTTPRequest::takeScriptAnswer(quint64 turn) {
+    if (m_PACEvaluation != turn || m_error || m_cancelled)
+        return false;
+    ++m_PACEvaluation;  // answered: whatever comes later for this turn is dropped
+    return true;
+}
+
 // Keeps the script (a redirect runs it again) and runs it for this URL.
 void NRHTTPRequest::runPACScript(const QByteArray &script) {
     QStringDecoder utf8(QStringDecoder::Utf8);
@@ -278,8 +290,7 @@ void NRHTTPRequest::runPACScript(const QByteArray &script) {
 // the limit, the request does not wait for it either: it goes direct, and
 // the late answer is dropped.
 void NRHTTPRequest::evaluatePACScript() {
-    const quint64 turn = ++m_PACEvaluation;
-    m_lastActivity.invalidate();
+    const quint64 turn = startScriptTurn();
     std::weak_ptr<NRHTTPRequest> weakSelf = sharedSelf();
     const QString script = m_PACScript;
     const QUrl url = m_url;
@@ -289,10 +300,8 @@ void NRHTTPRequest::evaluatePACScript() {
         if (!self)
             return;
         std::lock_guard<std::recursive_mutex> locker(self->m_mutex);
-        if (self->m_PACEvaluation != turn || self->m_error || self->m_cancelled)
-            return;
-        ++self->m_PACEvaluation;  // answered: whatever comes later for this run is dropped
-        self->useScriptAnswer(entries, why);
+        if (self->takeScriptAnswer(turn))
+            self->useScriptAnswer(entries, why);
     };
     VNDispatch::globalAsync([answer, script, url, limit] {
         VNErrorPtr why;

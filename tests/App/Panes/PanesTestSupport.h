@@ -4,7 +4,9 @@
 #include "App/QNImageBrowserView.h"
 #include "App/QNMacFilesViewController.h"
 #include "App/QNMacTableView.h"
+#include "Core/QNTaskManager.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -115,6 +117,31 @@ protected:
     static int pathLevel(QNMainWindowController *w, const QString &folder) {
         QPushButton *b = pathButton(w, QStringLiteral("folderButton"), folder);
         return b ? b->property("tag").toInt() : -1;
+    }
+
+    // An opened copy changed at a moment after the last one accepted.
+    static void changeOpenedCopy(const QString &copy, const QByteArray &text, const QDateTime &when) {
+        ASSERT_TRUE(VNTest::writeFile(copy, text));
+        QFile f(copy);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
+    }
+
+    // Answers the one save-back question with Save; true once the delegate
+    // has taken the change as saved (its date recorded).
+    bool saveWhenAsked(const QDateTime &changed) {
+        if (!VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 5000))
+            return false;
+        const auto question = onlyPendingAlert();
+        EXPECT_EQ(question.alert.messageText, QStringLiteral("Document change detected"));
+        QNDialogService::shared().answer(question.id, QNAlert::FirstButtonReturn);
+        return VNTest::waitUntil(
+            [&] {
+                const QNDocumentList opened = delegate->openedDocuments();
+                return delegate->taskManager()->tasks().isEmpty() && !opened.isEmpty() &&
+                       opened.first()->date() >= changed;
+            },
+            30000);
     }
 
     std::unique_ptr<QTemporaryDir> temp;

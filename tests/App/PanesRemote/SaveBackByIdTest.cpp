@@ -190,29 +190,7 @@ protected:
         return waitForListing(w, 20000);
     }
 
-    static void change(const QString &copy, const QByteArray &text, const QDateTime &when) {
-        ASSERT_TRUE(VNTest::writeFile(copy, text));
-        QFile f(copy);
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
-    }
 
-    // Answers the one save-back question with Save; true once the delegate
-    // has taken the change as saved (its date recorded).
-    bool saveWhenAsked(const QDateTime &changed) {
-        if (!VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 5000))
-            return false;
-        const auto question = onlyPendingAlert();
-        EXPECT_EQ(question.alert.messageText, QStringLiteral("Document change detected"));
-        QNDialogService::shared().answer(question.id, QNAlert::FirstButtonReturn);
-        return VNTest::waitUntil(
-            [&] {
-                const QNDocumentList opened = delegate->openedDocuments();
-                return delegate->taskManager()->tasks().isEmpty() && !opened.isEmpty() &&
-                       opened.first()->date() >= changed;
-            },
-            30000);
-    }
 
     // The drive item of the stored record's entry (of this test's copy).
     static QJsonObject recordedItem(const QString &copy) {
@@ -269,7 +247,7 @@ TEST_P(SaveBackByIdTest, TwoSavesInARowAndOneAfterARestartEachReplaceTheDocument
             VNTest::spin(30);
         }
         const QDateTime changed = firstDate.addSecs(save.secondsLater);
-        change(copy, save.text, changed);
+        changeOpenedCopy(copy, save.text, changed);
         if (save.afterARestart)
             launch();  // the stored record read back offers the change
         else

@@ -27,14 +27,9 @@ namespace {
 
 using ServerScratch::Server;
 
-struct Row {
-    Server server;
-    bool move;
-};
+using Row = ServerScratch::CopyOrMove;
 
-std::string rowName(const ::testing::TestParamInfo<Row> &info) {
-    return std::string(ServerScratch::nameOf(info.param.server)) + (info.param.move ? "Move" : "Copy");
-}
+std::string rowName(const ::testing::TestParamInfo<Row> &info) { return ServerScratch::nameOfRow(info.param); }
 
 // Every entry below root with, for a file, its content and modification
 // time: a file written onto itself keeps its content but not its time.
@@ -57,11 +52,8 @@ QStringList snapshot(const QString &root) {
 class AliasReplace : public ::testing::TestWithParam<Row> {
 protected:
     void SetUp() override {
-        WebDAVPeer::setUpOnce();
-        QNCloudInterfaceFactory::registerCoreHandlers();
-        QNFTPHandler::registerHandler();
         temp = VNTest::makeTempDir();
-        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+        ServerScratch::setUpHandlers(*temp);
         const ServerScratch::Scratch scratch = ServerScratch::make(GetParam().server, *temp);
         ASSERT_TRUE(scratch.failure.empty()) << scratch.failure;
         drive = scratch.drive;

@@ -12,6 +12,7 @@
 #include "Core/QNMyDocumentsHandler.h"
 #include "support/TaskRun.h"
 #include "support/TestSupport.h"
+#include "ServerScratch.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -78,11 +79,8 @@ Outcome run(bool move, const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
 class FolderReplace : public ::testing::TestWithParam<Row> {
 protected:
     void SetUp() override {
-        WebDAVPeer::setUpOnce();
-        QNCloudInterfaceFactory::registerCoreHandlers();
-        QNFTPHandler::registerHandler();
         temp = VNTest::makeTempDir();
-        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+        ServerScratch::setUpHandlers(*temp);
         sourceDrive = QNMyDocumentsHandler::makeLocalDriveConfig();
         source = temp->path() + QStringLiteral("/source");
         sourceOnDisk = source;

@@ -28,14 +28,9 @@ namespace {
 
 using ServerScratch::Server;
 
-struct Row {
-    Server server;
-    bool move;
-};
+using Row = ServerScratch::CopyOrMove;
 
-std::string rowName(const ::testing::TestParamInfo<Row> &info) {
-    return std::string(ServerScratch::nameOf(info.param.server)) + (info.param.move ? "Move" : "Copy");
-}
+std::string rowName(const ::testing::TestParamInfo<Row> &info) { return ServerScratch::nameOfRow(info.param); }
 
 // Every entry below root, links as links (never followed).
 QStringList entriesBelow(const QString &root) {
@@ -58,11 +53,8 @@ QStringList entriesBelow(const QString &root) {
 class NestedAlias : public ::testing::TestWithParam<Row> {
 protected:
     void SetUp() override {
-        WebDAVPeer::setUpOnce();
-        QNCloudInterfaceFactory::registerCoreHandlers();
-        QNFTPHandler::registerHandler();
         temp = VNTest::makeTempDir();
-        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+        ServerScratch::setUpHandlers(*temp);
         scratch = ServerScratch::make(GetParam().server, *temp);
         ASSERT_TRUE(scratch.failure.empty()) << scratch.failure;
         const QString at = scratch.onDisk;

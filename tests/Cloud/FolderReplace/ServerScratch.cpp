@@ -2,6 +2,8 @@
 
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
+#include "Cloud/QNFTPHandler.h"
+#include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNMyDocumentsHandler.h"
 #include "Core/QNUtils.h"
 
@@ -13,6 +15,15 @@
 #include <unistd.h>
 
 namespace ServerScratch {
+
+void setUpHandlers(const QTemporaryDir &temp) {
+    WebDAVPeer::setUpOnce();
+    QNCloudInterfaceFactory::registerCoreHandlers();
+    QNFTPHandler::registerHandler();
+    QNFTPHandler::setKnownHostsFile(temp.path() + QStringLiteral("/app/known_hosts"));
+}
+
+std::string nameOfRow(const CopyOrMove &row) { return std::string(nameOf(row.server)) + (row.move ? "Move" : "Copy"); }
 
 const char *nameOf(Server server) {
     switch (server) {

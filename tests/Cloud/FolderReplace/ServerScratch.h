@@ -23,8 +23,19 @@ struct Scratch {
     std::string failure;  // why there is none ("" when made)
 };
 
+// The drives' handlers registered and the peers' settings read; the SFTP
+// server's key remembered in temp.
+void setUpHandlers(const QTemporaryDir &temp);
+
 // A fresh scratch folder on the server; a local one lies in temp.
 Scratch make(Server server, const QTemporaryDir &temp);
+
+// A row of the tests that copy or move on each server, and its name.
+struct CopyOrMove {
+    Server server;
+    bool move;
+};
+std::string nameOfRow(const CopyOrMove &row);
 
 // Gives every entry below root to the owner of owner (nothing when "").
 void giveTo(const QString &root, const QString &owner);

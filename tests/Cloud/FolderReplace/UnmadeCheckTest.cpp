@@ -84,11 +84,8 @@ int lockForAnotherClient(const QUrl &url) {
 class UnmadeCheck : public ::testing::TestWithParam<Row> {
 protected:
     void SetUp() override {
-        WebDAVPeer::setUpOnce();
-        QNCloudInterfaceFactory::registerCoreHandlers();
-        QNFTPHandler::registerHandler();
         temp = VNTest::makeTempDir();
-        QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
+        ServerScratch::setUpHandlers(*temp);
         const Row row = GetParam();
         if (isWebDAV(row.server)) {
             const QJsonObject peer = WebDAVPeer::server(familyOf(row.server));
