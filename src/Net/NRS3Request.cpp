@@ -170,30 +170,35 @@ bool NRS3Request::isBucketRegionURL(const QUrl &from, const QUrl &target, const 
            middle.startsWith(firstLabel + QLatin1Char('.'));
 }
 
-// The fields name the resource at the URL they made. A redirect within that
-// origin names its own resource, which is what its server checks; one away
-// from it never chooses what is signed: the bucket's endpoint in another
-// region (and the origin itself, come back to) gets the fields' resource,
-// anybody else no signature.
+// The fields name the resource at the URL the request was first sent to.
+// Anywhere else, whoever sent the request there never chooses what is
+// signed: within that origin, never having left it, the resource the new
+// URL names only over https (the origin itself chose it); over plain http
+// anybody on the way could have, so the fields' resource. The bucket's
+// endpoint in another region, and the origin come back to through
+// another, get the fields' resource; anybody else no signature. A copy
+// starts from where its source was first sent, whatever URL it begins at,
+// unless it is sent to the URL its own fields make (a copy given another
+// scheme, bucket or key), which is its own origin.
 QString NRS3Request::resourceToSign() {
     const QUrl at = url();
     QUrl first;
     bool leftOrigin;
     {
         std::lock_guard l(m_mutex);
-        if (redirectCount() == 0) {
+        if (m_firstURL.isEmpty() || (redirectCount() == 0 && at == m_builtURL)) {
             m_firstURL = at;
             m_leftOrigin = false;
         }
+        m_leftOrigin = m_leftOrigin || !NRHTTPRequestInternal::sameOrigin(at, m_firstURL);
         first = m_firstURL;
-        const bool home = NRHTTPRequestInternal::sameOrigin(at, first);
-        m_leftOrigin = m_leftOrigin || !home;
         leftOrigin = m_leftOrigin;
     }
-    if (redirectCount() == 0)
+    if (at == first)
         return canonicalizedResource();
     if (!leftOrigin)
-        return resourceForURL(at, bucket());
+        return at.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? resourceForURL(at, bucket())
+                                                                                     : canonicalizedResource();
     if (NRHTTPRequestInternal::sameOrigin(at, first) || isBucketRegionURL(first, at, bucket()))
         return canonicalizedResource();
     return QString();
@@ -335,6 +340,8 @@ void NRS3Request::copyKeysTo(NRS3Request &other) const {
     other.m_accessKey = m_accessKey;
     other.m_secretAccessKey = m_secretAccessKey;
     other.m_requestScheme = m_requestScheme;
+    other.m_firstURL = m_firstURL;
+    other.m_leftOrigin = m_leftOrigin;
 }
 
 void NRS3Request::copyS3SettingsTo(NRS3Request &other) const {

@@ -15,10 +15,13 @@ class QXmlStreamReader;
 // the server's message as its text; "RequestTimeout" sends it once more on
 // a new connection, unless it was sent again already.
 //
-// Redirected within its origin, a request signs again for its new URL; sent
-// to the bucket's endpoint in another region, it signs the resource its
-// fields name; anywhere else it goes unsigned. A HEAD request made for
-// another one signs only at that one's origin.
+// Its origin is where it was first sent; a copy and a HEAD request keep the
+// origin of the request they were made from, whatever URL they start at.
+// Redirected within its origin over https, a request signs for its new URL;
+// over plain http, whoever answers could name any resource (a 307 keeps a
+// DELETE), so it signs the resource its fields name, as it does at the
+// bucket's endpoint in another region; anywhere else it goes unsigned. A
+// HEAD request made for another one signs only at that one's origin.
 class NRS3Request : public NRHTTPRequest {
 public:
     // Code of a request the storage service refused with an error reply (a
@@ -110,6 +113,7 @@ private:
     void sign();
     // The resource the signature names at the current URL; null: none.
     QString resourceToSign();
+    // Keys, scheme and origin: what a copy and a HEAD request sign with.
     void copyKeysTo(NRS3Request &other) const;
 
     QString m_accessKey, m_secretAccessKey;
@@ -117,7 +121,9 @@ private:
     QString m_accessPolicy;
     QString m_dateString;
     QUrl m_builtURL;  // the URL last made from the fields
-    QUrl m_firstURL;  // where the request was sent before any redirect
-    bool m_leftOrigin = false;  // redirected away from m_firstURL's origin
+    // Where the request (or the one it was made from) was first sent, and
+    // whether it has been redirected away from that origin since.
+    QUrl m_firstURL;
+    bool m_leftOrigin = false;
     QStringList m_elementStack;
 };

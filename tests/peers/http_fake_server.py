@@ -2,7 +2,7 @@
 chunked and close-delimited bodies, connections dropped mid-body, silence,
 401 loops, odd headers, broken gzip, ranges and an NTLM exchange.
 
-    http_fake_server.py PORT
+    http_fake_server.py PORT [HTTPS-PORT CERT KEY]
 
 Routes (query parameters in brackets):
   /echo            the request as JSON: method, path, headers, body length,
@@ -56,6 +56,8 @@ Routes (query parameters in brackets):
                    "valid", "invalid" or "missing" (a HEAD can read it too);
                    a header X-Check-Resource names the resource to check it
                    for, instead of the request's own
+Every route answers over TLS too on a second port, when one is given with a
+certificate and its key (arguments: port [https-port cert key]).
 """
 import base64
 import gzip
@@ -499,7 +501,30 @@ class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
     allow_reuse_address = True
 
 
+class TLSServer(Server):
+    """The same routes over TLS; the handshake runs in the request's own
+    thread, so a client that never makes one holds nobody else up."""
+    context = None
+
+    def finish_request(self, request, client_address):
+        import ssl
+        try:
+            request = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        try:
+            super().finish_request(request, client_address)
+        finally:
+            request.close()
+
+
 if __name__ == "__main__":
     port = int(sys.argv[1])
+    if len(sys.argv) > 4:  # https port, certificate, key
+        import ssl
+        TLSServer.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        TLSServer.context.load_cert_chain(sys.argv[3], sys.argv[4])
+        tls_server = TLSServer(("127.0.0.1", int(sys.argv[2])), Handler)
+        threading.Thread(target=tls_server.serve_forever, daemon=True).start()
     with Server(("127.0.0.1", port), Handler) as server:
         server.serve_forever()

@@ -248,42 +248,63 @@ TEST(S3Redirect, ATemporaryRedirectToAnotherRegionIsFollowed) {
 }
 
 // The fake checks the signature a request arrives with against that very
-// request (method, headers, path): a request redirected within its origin
-// signs again for its new URL; a HEAD request made for another one,
-// redirected away from that one's origin, carries none there.
-TEST(S3Redirect, ARedirectWithinTheOriginIsSignedForItsNewURL) {
-    const int port = VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt();
-    NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(port));
+// request (method, headers, path), or for the resource in X-Check-Resource.
+// Redirected within its origin over https, a request signs again for its
+// new URL; over plain http, where anybody on the way could have named that
+// URL (a 307 keeps a DELETE), for the resource its own fields name. A HEAD
+// request made for another one, redirected away from that one's origin,
+// carries no signature there.
+TEST(S3Redirect, ARedirectWithinTheOriginIsSignedForItsNewURLOnlyOverHTTPS) {
+    const QJsonObject fake = VNTest::peerState(QStringLiteral("httpfake"));
+    const int port = fake[QStringLiteral("port")].toInt();
     NRS3Request::setSharedAccessKey("key");
     NRS3Request::setSharedSecretAccessKey("secret");
     NRHTTPRequest::setTestHostsMappedToLoopback({"bk.s3.example.test", "bk.s3-eu.example.test"});
     const QString elsewhere = QStringLiteral("http://bk.s3-eu.example.test:%1").arg(port);
-    enum Kind { HEADForAGET, HEADOfItsOwn, GET };
     const struct {
         const char *name;
-        Kind kind;
+        const char *method;
+        bool madeForAGET;  // a HEAD request made for a GET
+        const char *scheme;
         int code;
         QString to;
+        bool checkOwnResource;  // else the target's
         const char *signature;  // as the server found it
     } rows[] = {
-        {"a HEAD made for a GET, 302 within the origin", HEADForAGET, 302, "/s3signed", "valid"},
-        {"a HEAD made for a GET, 307 within the origin", HEADForAGET, 307, "/s3signed", "valid"},
-        {"a HEAD made for a GET, to a sub-resource", HEADForAGET, 302, "/s3signed?acl&prefix=p", "valid"},
-        {"a HEAD of its own, 302 within the origin", HEADOfItsOwn, 302, "/s3signed", "valid"},
-        {"a GET, 302 within the origin", GET, 302, "/s3signed", "valid"},
-        {"a HEAD made for a GET, 302 to another origin", HEADForAGET, 302, elsewhere + "/s3signed", "missing"},
-        {"a HEAD made for a GET, 307 to another origin", HEADForAGET, 307, elsewhere + "/s3signed", "missing"},
+        {"a HEAD made for a GET, 302 within the origin", "HEAD", true, "http", 302, "/s3signed", true, "valid"},
+        {"a HEAD made for a GET, 307 within the origin", "HEAD", true, "http", 307, "/s3signed", true, "valid"},
+        {"a HEAD made for a GET over https, to a sub-resource", "HEAD", true, "https", 302, "/s3signed?acl&prefix=p",
+         false, "valid"},
+        // (A 302 drops X-Check-Resource with the caller's other headers; a 307 keeps them.)
+        {"a HEAD of its own, 307 within the origin", "HEAD", false, "http", 307, "/s3signed", true, "valid"},
+        {"a GET, 307 within the origin", "GET", false, "http", 307, "/s3signed", true, "valid"},
+        {"a GET over https, 302 within the origin, for the target's path", "GET", false, "https", 302, "/s3signed",
+         false, "valid"},
+        {"a GET, 302 within the origin, for the target's path", "GET", false, "http", 302, "/s3signed", false,
+         "invalid"},
+        {"a HEAD made for a GET, 302 to another origin", "HEAD", true, "http", 302, elsewhere + "/s3signed", false,
+         "missing"},
+        {"a HEAD made for a GET, 307 to another origin", "HEAD", true, "http", 307, elsewhere + "/s3signed", false,
+         "missing"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
+        const bool https = std::string(row.scheme) == "https";
+        NRS3Request::setS3Host(
+            QStringLiteral("s3.example.test:%1").arg(fake[https ? QStringLiteral("https_port") : QStringLiteral("port")].toInt()));
         const QString redirect =
             QStringLiteral("code=%1&to=%2").arg(row.code).arg(QString::fromLatin1(QUrl::toPercentEncoding(row.to)));
-        auto get = NRS3ObjectRequest::requestWithBucket("bk", "redirect", redirect);
-        std::shared_ptr<NRHTTPRequest> request = get;
-        if (row.kind == HEADForAGET)
-            request = get->HEADRequest();
-        else if (row.kind == HEADOfItsOwn)
-            get->setRequestMethod("HEAD");
+        auto made = NRS3ObjectRequest::requestWithBucket("bk", "redirect", redirect);
+        made->setRequestScheme(row.scheme);
+        made->setURL(made->buildURL());
+        made->setValidatesSecureCertificate(false);  // the test CA's certificate names no bucket host
+        if (row.checkOwnResource)
+            made->addRequestHeader("X-Check-Resource", made->canonicalizedResource());
+        std::shared_ptr<NRHTTPRequest> request = made;
+        if (row.madeForAGET)
+            request = made->HEADRequest();
+        else
+            made->setRequestMethod(row.method);
         request->startAsynchronous();
         EXPECT_TRUE(VNTest::waitUntil([&] { return request->isFinished(); }, 10000));
         EXPECT_EQ(request->redirectCount(), 1);
@@ -297,10 +318,13 @@ TEST(S3Redirect, ARedirectWithinTheOriginIsSignedForItsNewURL) {
 // from the origin a request goes unsigned, but to the bucket's endpoint in
 // another region, which gets the signature of the request's own resource
 // (the fake checks it for the resource in X-Check-Resource; without it, for
-// the target's own path, which it must not be).
+// the target's own path, which it must not be). A copy of a request that
+// was redirected, and a HEAD request made from that copy, start at its last
+// URL and sign there as the request itself did; a copy sent to the URL its
+// own fields make (over https instead) is at its own origin there.
 TEST(S3Redirect, ARedirectAwayFromTheOriginIsNeverSignedForItsTarget) {
     const int port = VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt();
-    NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(port));
+    const int httpsPort = VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("https_port")].toInt();
     NRS3Request::setSharedAccessKey("key");
     NRS3Request::setSharedSecretAccessKey("secret");
     NRHTTPRequest::setTestHostsMappedToLoopback(
@@ -312,6 +336,7 @@ TEST(S3Redirect, ARedirectAwayFromTheOriginIsNeverSignedForItsTarget) {
     const QString backHome =
         at("bk.evil.test", QStringLiteral("/redirect?code=307&to=") +
                                QString::fromLatin1(QUrl::toPercentEncoding(at("bk.s3.example.test", "/s3signed"))));
+    enum Sent { Itself, ItsCopy, AHEADOfItsCopy, ItsCopyOverHTTPS };
     const struct {
         const char *name;
         const char *method;
@@ -320,6 +345,7 @@ TEST(S3Redirect, ARedirectAwayFromTheOriginIsNeverSignedForItsTarget) {
         bool checkOwnResource;  // else the target's
         int redirects;
         const char *signature;  // as the server found it
+        Sent sent = Itself;     // else made once the request has been redirected
     } rows[] = {
         {"a GET, 302 to another origin", "GET", 302, at("bk.evil.test", "/s3signed"), false, 1, "missing"},
         {"a GET, 307 to another origin", "GET", 307, at("bk.evil.test", "/s3signed"), false, 1, "missing"},
@@ -336,16 +362,44 @@ TEST(S3Redirect, ARedirectAwayFromTheOriginIsNeverSignedForItsTarget) {
         {"a DELETE sent back to its origin by another", "DELETE", 307, backHome, true, 2, "valid"},
         {"a DELETE sent back to its origin by another, for the target's path", "DELETE", 307, backHome, false, 2,
          "invalid"},
+        {"a copy of a DELETE sent to another origin", "DELETE", 307, at("bk.evil.test", "/s3signed"), true, 0, "missing",
+         ItsCopy},
+        {"a copy of a DELETE sent to another region", "DELETE", 307, at("bk.s3-eu.example.test", "/s3signed"), true, 0,
+         "valid", ItsCopy},
+        {"a HEAD made from a copy of a DELETE sent to another origin", "DELETE", 307, at("bk.evil.test", "/s3signed"),
+         true, 0, "missing", AHEADOfItsCopy},
+        {"a HEAD made from a copy of a DELETE sent to another region", "DELETE", 307,
+         at("bk.s3-eu.example.test", "/s3signed"), true, 0, "valid", AHEADOfItsCopy},
+        {"a copy of a GET that stayed, sent over https", "GET", 200, at("bk.evil.test", "/s3signed"), false, 0, "valid",
+         ItsCopyOverHTTPS},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        auto request = NRS3ObjectRequest::requestWithBucket(
+        NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(port));
+        auto first = NRS3ObjectRequest::requestWithBucket(
             "bk", "redirect",
             QStringLiteral("code=%1&to=%2").arg(row.code).arg(QString::fromLatin1(QUrl::toPercentEncoding(row.to))));
-        request->setRequestMethod(row.method);
+        first->setRequestMethod(row.method);
         if (row.checkOwnResource)
-            request->addRequestHeader("X-Check-Resource", request->canonicalizedResource());
-        NetTest::run(request);
+            first->addRequestHeader("X-Check-Resource", first->canonicalizedResource());
+        NetTest::run(first);
+        std::shared_ptr<NRHTTPRequest> request = first, copy;
+        if (row.sent != Itself) {
+            copy = first->copy();
+            request = row.sent == AHEADOfItsCopy ? copy->HEADRequest() : copy;
+            if (row.sent == ItsCopyOverHTTPS) {
+                auto object = std::static_pointer_cast<NRS3ObjectRequest>(copy);
+                object->setKey("s3signed");
+                object->setSubResource(QString());
+                object->setRequestScheme("https");
+                object->setValidatesSecureCertificate(false);  // the test CA's certificate names no bucket host
+                NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(httpsPort));
+            }
+            if (row.sent != AHEADOfItsCopy)
+                NetTest::run(request);
+            else
+                NetTest::runForMainRequest(request);
+        }
         EXPECT_EQ(request->redirectCount(), row.redirects);
         EXPECT_EQ(request->responseHeader("X-Signature").toStdString(), row.signature);
     }
