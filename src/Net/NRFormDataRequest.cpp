@@ -93,14 +93,10 @@ std::shared_ptr<NRHTTPRequest> NRFormDataRequest::copy() const {
     // A body built into a temporary file belongs to this request, which
     // deletes it when it ends: the copy builds its form anew, into a file
     // of its own (never writing into this one's, nor sending one that may
-    // be gone by then).
-    if (didCreateTemporaryPostDataFile() && !(m_postData.isEmpty() && m_fileData.isEmpty())) {
-        other->setPostBodyFilePath(QString());
-        other->setCompressedPostBodyFilePath(QString());
-        other->setShouldStreamPostDataFromDisk(false);
-        other->setPostLength(0);
-        other->setHaveBuiltPostBody(false);
-    }
+    // be gone by then), so this one's failure to write its file is not the
+    // copy's.
+    if (didCreateTemporaryPostDataFile() && !(m_postData.isEmpty() && m_fileData.isEmpty()))
+        other->forgetBuiltBody();
     return other;
 }
 

@@ -526,7 +526,7 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_hasPostBody = m_hasPostBody;
     o.m_shouldStreamPostDataFromDisk = m_shouldStreamPostDataFromDisk;
     o.m_postBodyFilePath = m_postBodyFilePath;
-    o.m_postBodyWriteError = m_postBodyWriteError;  // that file is short: the copy fails too
+    o.m_postBodyWriteError = m_postBodyWriteError;  // that file is short: a copy sending it fails too
     o.m_requestHeaders = m_requestHeaders;
     o.m_callerSetAuthorization = m_callerSetAuthorization;
     o.m_requestCookies = m_requestCookies;
@@ -586,6 +586,16 @@ void NRHTTPRequest::copySettingsTo(NRHTTPRequest &o) const {
     o.m_proxyPassword = m_proxyPassword;
     o.m_proxyDomain = m_proxyDomain;
     o.m_temporaryFileDownloadPath = m_temporaryFileDownloadPath;
+}
+
+void NRHTTPRequest::forgetBuiltBody() {
+    LOCKED;
+    m_postBodyFilePath.clear();
+    m_compressedPostBodyFilePath.clear();
+    m_shouldStreamPostDataFromDisk = false;
+    m_postLength = 0;
+    m_haveBuiltPostBody = false;
+    m_postBodyWriteError.reset();
 }
 
 std::shared_ptr<NRHTTPRequest> NRHTTPRequest::HEADRequest() const {

@@ -552,6 +552,9 @@ protected:
     std::shared_ptr<NRHTTPRequest> sharedSelf();
     // Copies the settings a new request of the same kind needs (no blocks).
     void copySettingsTo(NRHTTPRequest &other) const;
+    // A copy that builds its body anew, into a file of its own: it forgets
+    // the body its source built, and the failure to write the source's file.
+    void forgetBuiltBody();
     // Makes a fresh request of a subclass this one's HEAD request.
     void fillHEADRequest(NRHTTPRequest &head) const;
 

@@ -173,8 +173,9 @@ TEST(FormData, FilePartThatCannotBeReadFailsBeforeAnythingIsSent) {
 
 // A copy of a form whose body was built already sends its own whole body:
 // the source's body file is the source's (deleted when it ends), so a copy
-// never writes into it nor counts on it. Sent one after the other, each
-// arrives whole at the server, and neither leaves a file behind.
+// never writes into it nor counts on it, nor fails because it could not be
+// written (the copy is made once there is room again). Sent one after the
+// other, each arrives whole at the server, and neither leaves a file behind.
 TEST(FormData, ACopySendsABodyOfItsOwn) {
     auto dir = VNTest::makeTempDir();
     const QString path = dir->path() + QStringLiteral("/part.bin");
@@ -185,9 +186,11 @@ TEST(FormData, ACopySendsABodyOfItsOwn) {
         const char *name;
         bool compressed;
         bool fileBuilt;  // a file part: the body goes through a temporary file
+        bool sourceFileUnwritable = false;
     } rows[] = {
         {"compressed, built into a file", true, true},
         {"not compressed, built into a file", false, true},
+        {"not compressed, built into a file that could not be written", false, true, true},
         {"compressed, built in memory", true, false},
         {"not compressed, built in memory", false, false},
     };
@@ -198,7 +201,12 @@ TEST(FormData, ACopySendsABodyOfItsOwn) {
         if (row.fileBuilt)
             source->addFile(path, QStringLiteral("upload"));
         source->setShouldCompressRequestBody(row.compressed);
+        const QString temporaryFolder = VNTempDirectory::path();
+        if (row.sourceFileUnwritable)
+            VNTempDirectory::setPath(QStringLiteral("/dev/full/no-folder"));  // holds no file
         source->buildPostBodyNow();
+        VNTempDirectory::setPath(temporaryFolder);
+        EXPECT_EQ(errorCode(source), row.sourceFileUnwritable ? NRHTTPRequest::FileManagementError : 0);
         const QString sourceFile = source->postBodyFilePath();
         EXPECT_EQ(sourceFile.isEmpty(), !row.fileBuilt);
         const QByteArray sourceBody = row.fileBuilt ? VNTest::readFile(sourceFile) : QByteArray();
@@ -210,6 +218,8 @@ TEST(FormData, ACopySendsABodyOfItsOwn) {
 
         for (const std::shared_ptr<NRHTTPRequest> &request : {std::shared_ptr<NRHTTPRequest>(source), copy}) {
             const bool isSource = request == source;
+            if (isSource && row.sourceFileUnwritable)
+                continue;  // it failed already
             EXPECT_EQ(run(request)->finished, 1) << (isSource ? "source" : "copy");
             const QJsonObject doc = formOf(request);
             const QJsonArray fields = doc[QStringLiteral("fields")].toArray();
