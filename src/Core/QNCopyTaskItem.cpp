@@ -127,15 +127,8 @@ QStringList QNCopyTaskItem::notes() const {
 
 bool QNCopyTaskItem::leftOutUnreadable(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
                                        const QNTaskItemCompletedBlock &completed) {
-    QString why;
-    if (document->hasUnreadableName()) {
-        why = QStringLiteral("its name is not valid UTF-8");
-    } else if (m_fromDriveConfig && m_fromDriveConfig->isMyFiles() && document->isLink()) {
-        // A link to nothing has nothing to copy; the rest of the tree goes on.
-        const QString target = QNMyDocumentsHandler::linkLeadingNowhere(document->path());
-        if (!target.isNull())
-            why = QStringLiteral("it is a link to \u201c%1\u201d, which does not exist").arg(target);
-    }
+    // Nothing to copy; the rest of the tree goes on.
+    const QString why = unreadableReason(m_fromDriveConfig, document);
     if (why.isNull())
         return false;
     const QString path = normalizedFolderPath(document->path());
@@ -146,11 +139,15 @@ bool QNCopyTaskItem::leftOutUnreadable(const QNDocumentPtr &document, const QNTa
     // task's end report names it, and a move keeps it.
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
     (top ? top.get() : this)->addNote(message);
-    leaveOut(completed);
+    leaveOut(completed, message);
     return true;
 }
 
-void QNCopyTaskItem::leaveOut(const QNTaskItemCompletedBlock &completed) {
+void QNCopyTaskItem::leaveOut(const QNTaskItemCompletedBlock &completed, const QString &why) {
+    {
+        std::lock_guard lock(m_blockMutex);
+        m_leftOutWhy = why;
+    }
     m_skipped.store(true);
     if (claimPostCopy())
         postCopy(completed, nullptr, nullptr, nullptr, false);
@@ -188,7 +185,7 @@ bool QNCopyTaskItem::claimName(const QNDocumentPtr &document, const QNDocumentPt
     VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
     (top ? top.get() : this)->addNote(message);
-    leaveOut(completed);
+    leaveOut(completed, message);
     return false;
 }
 
@@ -197,7 +194,8 @@ QNTaskItemPtr QNCopyTaskItem::primaryItem() const {
     return m_primary.lock();
 }
 
-bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary) {
+bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary,
+                               QString *note) {
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
     if (!top || top.get() == this || !folder->isLink())
         return false;
@@ -230,6 +228,7 @@ bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &tas
                                 .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), why);
     VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1").arg(message));
     top->addNote(message);
+    *note = message;
     return true;
 }
 
@@ -659,8 +658,8 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
             real = resolvedPath(real.section(QLatin1Char('/'), 0, -2), folder->linkTarget());
         }
         setSourcePlace(nullptr, real.isEmpty() ? QStringLiteral("/") : real);
-    } else if (skipsLink(folder, task, primary)) {
-        leaveOut(completed);
+    } else if (QString note; skipsLink(folder, task, primary, &note)) {
+        leaveOut(completed, note);
         return;
     }
     if (!claimName(folder, destPath, completed))
@@ -894,6 +893,17 @@ void QNCopyTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
 void QNCopyTaskItem::postCopyFinished(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
                                       const QNDocumentPtr &document, bool cancelled) {
     m_postCopyClaimed.store(true);
+    if (wasSkipped() && !error && !cancelled) {
+        // Left out is not done: the listeners hear why (a caller must not
+        // take the item for copied), the task hears no error and goes on.
+        QString why;
+        {
+            std::lock_guard lock(m_blockMutex);
+            why = m_leftOutWhy;
+        }
+        finishItem(completed, makeLeftOutError(why), nullptr, false, nullptr, nullptr, false);
+        return;
+    }
     finishItem(completed, error, document, cancelled);
 }
 
@@ -935,6 +945,9 @@ void QNCopyTaskItem::addSubitem(const QNTaskItemPtr &subitem, VNOperationQueue *
 
     subitem->registerListenerForTaskItemCompletedBlock(
         key, [weakPrimary, weakSubitem, key, queue](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+            // A sub-item left out is noted on the primary, no failure of it.
+            if (isLeftOut(error))
+                error = nullptr;
             if (auto sub = weakSubitem.lock()) {
                 sub->unregisterListenerForTaskItemUpdateBlock(key);
                 sub->unregisterListenerForTaskItemCompletedBlock(key);

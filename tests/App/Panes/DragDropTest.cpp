@@ -446,6 +446,36 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
     }
 }
 
+// "Download to" a local folder of an entry the copy leaves out (a link to
+// nothing): nothing is written there, no error sheet comes up, and the
+// task's end report says why, once.
+TEST_F(DragDropTest, DownloadToOfALinkToNothingWritesNothingAndTheEndReportSaysWhy) {
+    openTwoWindows();
+    ASSERT_TRUE(QFile::link(QStringLiteral("missing.txt"), folderA + QStringLiteral("/gone.txt")));
+    a->filesViewController()->listDocuments();
+    ASSERT_TRUE(waitForListing(a));
+    const int row = int(listedIn(a).indexOf(QStringLiteral("gone.txt")));
+    ASSERT_GE(row, 0);
+    auto target = VNTest::makeTempDir();
+    QNMacFilesViewController::setFolderChooser([&](QWidget *) { return target->path(); });
+    QNDialogService::shared().clearHistory();
+    a->filesViewController()->tableView()->selectRow(row);
+    a->filesViewController()->downloadTo();
+    EXPECT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }, 15000));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 15000));
+    VNTest::spin(100);
+    EXPECT_EQ(QNDialogService::shared().history().size(), 1);
+    const auto request = onlyPendingAlert();
+    EXPECT_EQ(request.alert.messageText, QStringLiteral("1 item was not copied"));
+    EXPECT_TRUE(request.alert.informativeText.contains(
+        QStringLiteral("\u201cgone.txt\u201d in \u201c%1\u201d was not copied: it is a link to \u201cmissing.txt\u201d, which "
+                       "does not exist.")
+            .arg(folderA)))
+        << request.alert.informativeText.toStdString();
+    QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
+    EXPECT_TRUE(QDir(target->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).isEmpty());
+}
+
 // A file dropped onto a folder of its name is not copied, which the
 // question says, instead of offering to replace the folder; the others go
 // on and the folder keeps what it held.

@@ -98,6 +98,34 @@ TEST_F(DragOutTest, ACopyOutWhoseSecondFileFailsHandsOverNothingAndShowsTheError
     EXPECT_EQ(Fake::callCount(Fake::Op::Download), 2);
 }
 
+// Two entries whose names differ only in letter case: the copy out leaves
+// the second out (it would land on the first). That is no failure of the
+// first, which is handed over; no error is shown, and the task's end report
+// names the one left out.
+TEST_F(DragOutTest, ACopyOutHandsOverWhatArrivedAndItsEndReportNamesWhatItLeftOut) {
+    server = folder(QStringLiteral("server"));
+    ASSERT_TRUE(VNTest::writeFile(server + QStringLiteral("/Notes.txt"), "upper"));
+    ASSERT_TRUE(VNTest::writeFile(server + QStringLiteral("/notes.txt"), "lower"));
+    drive = Fake::makeDriveConfig(server);
+    w = openDrive(drive);
+    ASSERT_NE(w, nullptr);
+    pane = w->filesViewController();
+    ASSERT_EQ(pane->documents().size(), 2);
+    std::unique_ptr<QMimeData> data = dropBoth();
+    const QList<QUrl> urls = data->urls();
+    ASSERT_EQ(urls.size(), 1);
+    const QString handed = urls.first().toLocalFile();
+    EXPECT_EQ(VNTest::readFile(handed), QFileInfo(handed).fileName() == QStringLiteral("Notes.txt") ? "upper" : "lower");
+    EXPECT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }, 10000));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 10000));
+    VNTest::spin(100);
+    EXPECT_EQ(alertTexts(), QStringList{"1 item was not copied"});
+    const auto history = QNDialogService::shared().history();
+    if (!history.isEmpty())
+        EXPECT_TRUE(history.first().alert.informativeText.contains(QStringLiteral("differs from it only in letter case")))
+            << history.first().alert.informativeText.toStdString();
+}
+
 TEST_F(DragOutTest, TheCopyOutIsARowOfTheTaskListWhoseCancelHandsOverNothing) {
     Fake::setBehaviour(Fake::Op::Download, {Fake::Mode::AnswerAfterCancel});
     openRemoteDrive();
