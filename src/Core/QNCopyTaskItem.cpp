@@ -847,6 +847,14 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
             }
             auto task = weakTask.lock();
             auto primary = weakPrimary.lock();
+            // What the drive left out of the listing is on the server all
+            // the same and was not copied: noted, as a link left out is.
+            if (const int dropped = folder->leftOutCount(); dropped > 0) {
+                const QString message = self->listingLeftOutNote(folder, dropped);
+                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1").arg(message));
+                auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
+                (top ? top.get() : self.get())->addNote(message);
+            }
             if (task && primary) {
                 QString here;
                 {
@@ -881,6 +889,26 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
             }
         });
     addOperation(metadataQueue, list);
+}
+
+QString QNCopyTaskItem::listingLeftOutNote(const QNDocumentPtr &folder, int count) const {
+    const QString path = folder->path().isEmpty() ? folder->displayName() : normalizedFolderPath(folder->path());
+    const bool one = count == 1;
+    // Why a listing leaves entries out depends on the kind of drive: a file
+    // server's listing may hold lines no format reads; every drive leaves
+    // out names that cannot stand as one name of a folder.
+    const bool fileServer = m_fromDriveConfig && (m_fromDriveConfig->isFTP() || m_fromDriveConfig->isSFTP());
+    const QString why =
+        fileServer ? (one ? QStringLiteral("the server lists it in a line this drive cannot read, or under a name it "
+                                           "cannot use (such as one holding \u201c/\u201d)")
+                          : QStringLiteral("the server lists them in lines this drive cannot read, or under names it "
+                                           "cannot use (such as ones holding \u201c/\u201d)"))
+                   : (one ? QStringLiteral("the drive lists it under a name this drive cannot use (such as one holding "
+                                           "\u201c/\u201d)")
+                          : QStringLiteral("the drive lists them under names this drive cannot use (such as ones "
+                                           "holding \u201c/\u201d)"));
+    return one ? QStringLiteral("An entry of \u201c%1\u201d was not copied: %2.").arg(path, why)
+               : QStringLiteral("%1 entries of \u201c%2\u201d were not copied: %3.").arg(count).arg(path, why);
 }
 
 void QNCopyTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,

@@ -268,6 +268,9 @@ private:
                             std::shared_ptr<const QNDocumentList> there, VNOperationQueue *metadataQueue,
                             QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
                             std::weak_ptr<QNTaskItem> weakPrimary);
+    // The note for count entries that the listing of folder left out (names
+    // the drive cannot use, lines it cannot read): not copied, still there.
+    QString listingLeftOutNote(const QNDocumentPtr &folder, int count) const;
     void setDestinationListing(std::shared_ptr<const QNDocumentList> listing);
     std::shared_ptr<const QNDocumentList> destinationListing() const;
     // The error's text for an item whose namesake in destination is of
