@@ -132,8 +132,8 @@ bool QNCopyTaskItem::leftOutUnreadable(const QNDocumentPtr &document, const QNTa
     if (why.isNull())
         return false;
     const QString path = normalizedFolderPath(document->path());
-    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: %3.")
-                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), why);
+    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d %3: %4.")
+                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), notCopied(), why);
     VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
     // Not a failure: the rest of the tree and of the task goes on, the
     // task's end report names it, and a move keeps it.
@@ -174,12 +174,12 @@ bool QNCopyTaskItem::claimName(const QNDocumentPtr &document, const QNDocumentPt
     // drive that folds case: the second would go over or into the first.
     const QString message =
         earlier == name
-            ? QStringLiteral("\u201c%1\u201d was not copied: this task has already written an item of that name into "
+            ? QStringLiteral("\u201c%1\u201d %3: this task has already written an item of that name into "
                              "\u201c%2\u201d.")
-                  .arg(name, where)
-            : QStringLiteral("\u201c%1\u201d was not copied: this task has already written \u201c%3\u201d into "
+                  .arg(name, where, notCopied())
+            : QStringLiteral("\u201c%1\u201d %4: this task has already written \u201c%3\u201d into "
                              "\u201c%2\u201d, a name that differs from it only in letter case.")
-                  .arg(name, where, earlier);
+                  .arg(name, where, earlier, notCopied());
     // Not a failure: the rest of the tree and of the task goes on, the
     // task's end report names it, and a move keeps it at its source.
     VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
@@ -224,8 +224,8 @@ bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &tas
     // Left out, the link is no part of a whole copy: like an unreadable
     // name, the primary names it in its error at its end.
     const QString path = normalizedFolderPath(folder->path());
-    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: %3.")
-                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), why);
+    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d %3: %4.")
+                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), notCopied(), why);
     VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1").arg(message));
     top->addNote(message);
     *note = message;
@@ -621,7 +621,36 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
 }
 
 void QNCopyTaskItem::failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error) {
-    postCopyFinished(completed, error, nullptr, false);
+    postCopyFinished(completed, stoppedMoveError(error), nullptr, false);
+}
+
+VNErrorPtr QNCopyTaskItem::stoppedMoveError(const VNErrorPtr &error) const {
+    // A failure before the transfers start stops the whole task with them:
+    // in a move that is worth saying first, as the error names one item.
+    auto owner = task();
+    if (!error || !owner || owner->state() != 1 || !inMove())
+        return error;
+    const QString text = QNErrorWrapper(error).localizedDescription();
+    if (text.contains(QLatin1String("was not moved")))
+        return error;  // says so already
+    QVariantMap info = error->userInfo();
+    const QString nothing = QStringLiteral("Nothing was moved. ");
+    info.insert(QStringLiteral("error"), nothing + text);
+    if (info.contains(VNError::localizedDescriptionKey()))
+        info.insert(VNError::localizedDescriptionKey(),
+                    nothing + info.value(VNError::localizedDescriptionKey()).toString());
+    return std::make_shared<VNError>(error->domain(), error->code(), info);
+}
+
+bool QNCopyTaskItem::inMove() const {
+    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
+    return (top ? top.get() : this)->removesSource();
+}
+
+QString QNCopyTaskItem::notCopied(int count) const {
+    if (inMove())
+        return count == 1 ? QStringLiteral("was not moved") : QStringLiteral("were not moved");
+    return count == 1 ? QStringLiteral("was not copied") : QStringLiteral("were not copied");
 }
 
 std::shared_ptr<VNOperation> QNCopyTaskItem::uploadOperation() const {
@@ -907,8 +936,8 @@ QString QNCopyTaskItem::listingLeftOutNote(const QNDocumentPtr &folder, int coun
                                            "\u201c/\u201d)")
                           : QStringLiteral("the drive lists them under names this drive cannot use (such as ones "
                                            "holding \u201c/\u201d)"));
-    return one ? QStringLiteral("An entry of \u201c%1\u201d was not copied: %2.").arg(path, why)
-               : QStringLiteral("%1 entries of \u201c%2\u201d were not copied: %3.").arg(count).arg(path, why);
+    return one ? QStringLiteral("An entry of \u201c%1\u201d %2: %3.").arg(path, notCopied(), why)
+               : QStringLiteral("%1 entries of \u201c%2\u201d %3: %4.").arg(count).arg(path, notCopied(count), why);
 }
 
 void QNCopyTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr error, QNDocumentPtr document,

@@ -205,6 +205,13 @@ protected:
     // changed something on the drive before the copy put it back first. The
     // base finishes at once.
     virtual void failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error);
+    // The error of a failure in a move before any transfer has started:
+    // the whole task stops with it, so it first says that nothing was moved.
+    VNErrorPtr stoppedMoveError(const VNErrorPtr &error) const;
+    // Whether the item, or the tree it belongs to, is moved (its source goes).
+    bool inMove() const;
+    // "was not copied", or "was not moved" in a move ("were" for count > 1).
+    QString notCopied(int count = 1) const;
     // Ends the item as cancelled through the post-copy step, unless it has
     // ended already.
     void endCancelled(const QNTaskItemCompletedBlock &completed, VNOperationQueue *queue);

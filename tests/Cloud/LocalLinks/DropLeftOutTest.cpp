@@ -159,9 +159,11 @@ TEST_P(DropLeftOut, WhatOneFolderLeavesOutStopsNoOtherAndTheReportNamesIt) {
     }
     EXPECT_FALSE(task->canceled());
 
-    // The report names each entry left out.
+    // The report names each entry left out, as not moved in a move.
     const QString report = task->leftOut().join('\n');
-    const QString notDone = QStringLiteral("was not copied");
+    const QString notDone = move ? QStringLiteral("was not moved") : QStringLiteral("was not copied");
+    EXPECT_FALSE(report.contains(move ? QStringLiteral("was not copied") : QStringLiteral("was not moved")))
+        << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("\u201cdangling\u201d in \u201c%1\u201d %2").arg(first, notDone)) &&
                 report.contains(QStringLiteral("a link to \u201cmissing.txt\u201d, which does not exist")))
         << report.toStdString();
@@ -249,7 +251,7 @@ TEST(ListingLeftOut, AFolderWhoseListingLeavesAnEntryOutIsNamedAndKeptAndStopsNo
         const QString report = task->leftOut().join('\n');
         EXPECT_EQ(report, QStringLiteral("An entry of \u201c/%1/A\u201d %2: the drive lists it under a name this "
                                          "drive cannot use (such as one holding \u201c/\u201d).")
-                              .arg(name, QStringLiteral("was not copied")));
+                              .arg(name, row.move ? QStringLiteral("was not moved") : QStringLiteral("was not copied")));
         // A copy leaves the server as it was; a move takes all but that
         // folder with its entry.
         EXPECT_EQ(::access(latin1.constData(), F_OK), 0);
