@@ -11,6 +11,7 @@
 #include "Core/QNTaskManager.h"
 #include "Platform/VNLog.h"
 
+#include <QMap>
 #include <QMimeData>
 #include <QTimer>
 #include <QToolButton>
@@ -36,16 +37,18 @@ protected:
         PanesTest::TearDown();
     }
 
-    // A window on a remote drive holding first.txt and second.txt.
-    void openRemoteDrive() {
+    // A window on a remote drive holding these files (first.txt and second.txt).
+    void openRemoteDrive(const QMap<QString, QByteArray> &files = {{"first.txt", "first"}, {"second.txt", "second"}}) {
         server = folder(QStringLiteral("server"));
-        ASSERT_TRUE(VNTest::writeFile(server + QStringLiteral("/first.txt"), "first"));
-        ASSERT_TRUE(VNTest::writeFile(server + QStringLiteral("/second.txt"), "second"));
+        for (auto it = files.begin(); it != files.end(); ++it)
+            ASSERT_TRUE(VNTest::writeFile(server + QLatin1Char('/') + it.key(), it.value()));
         drive = Fake::makeDriveConfig(server);
         w = openDrive(drive);
         ASSERT_NE(w, nullptr);
         pane = w->filesViewController();
-        ASSERT_EQ(names(pane->documents()), (QStringList{"first.txt", "second.txt"}));
+        QStringList shown = names(pane->documents());
+        shown.sort();
+        ASSERT_EQ(shown, QStringList(files.keys()));
     }
 
     // Both entries dragged, and dropped on another application.
@@ -103,14 +106,7 @@ TEST_F(DragOutTest, ACopyOutWhoseSecondFileFailsHandsOverNothingAndShowsTheError
 // first, which is handed over; no error is shown, and the task's end report
 // names the one left out.
 TEST_F(DragOutTest, ACopyOutHandsOverWhatArrivedAndItsEndReportNamesWhatItLeftOut) {
-    server = folder(QStringLiteral("server"));
-    ASSERT_TRUE(VNTest::writeFile(server + QStringLiteral("/Notes.txt"), "upper"));
-    ASSERT_TRUE(VNTest::writeFile(server + QStringLiteral("/notes.txt"), "lower"));
-    drive = Fake::makeDriveConfig(server);
-    w = openDrive(drive);
-    ASSERT_NE(w, nullptr);
-    pane = w->filesViewController();
-    ASSERT_EQ(pane->documents().size(), 2);
+    openRemoteDrive({{"Notes.txt", "upper"}, {"notes.txt", "lower"}});
     std::unique_ptr<QMimeData> data = dropBoth();
     const QList<QUrl> urls = data->urls();
     ASSERT_EQ(urls.size(), 1);
