@@ -47,7 +47,9 @@ QNDragCopyOut::QNDragCopyOut(const QNDriveConfigPtr &drive, const QNDocumentList
         std::weak_ptr<QNTaskItem> weak = item;
         item->registerListenerForTaskItemCompletedBlock(
             key, [shared, weak, key, reportError](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
-                if (error && !cancelled) {
+                // An entry left out is not handed over (its file is not
+                // there); the others are, and the end report names it.
+                if (error && !cancelled && !QNTaskItem::isLeftOut(error)) {
                     shared->failed.store(true);
                     if (reportError)
                         VNDispatch::mainAsync([reportError, error] { reportError(error); });

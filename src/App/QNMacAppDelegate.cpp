@@ -554,6 +554,10 @@ void QNMacAppDelegate::toggleQuickLookPreview() {
             QNMacFilesViewController *pane = guard ? guard->m_quickLookSource.data() : nullptr;
             return pane ? pane->previewPanelItem() : QUrl();
         });
+        panel->setFailureSource([guard] {
+            QNMacFilesViewController *pane = guard ? guard->m_quickLookSource.data() : nullptr;
+            return pane ? pane->previewPanelFailure() : QString();
+        });
         // Asked as the panel opens, before it has a source: the pane that will serve it.
         panel->setSourceFrame([guard] {
             QNMainWindowController *front = guard ? guard->frontMainWindowController() : nullptr;

@@ -384,8 +384,9 @@ void QNMacFilesViewController::renameTo(const QNDocumentPtr &document, const QSt
 
 // ---------------------------------------------------------------- tasks
 
-void QNMacFilesViewController::runTask(const QNTaskPtr &task) {
-    reportLeftOutAtEnd(task);
+void QNMacFilesViewController::runTask(const QNTaskPtr &task, bool reportLeftOut) {
+    if (reportLeftOut)
+        reportLeftOutAtEnd(task);
     QNMacAppDelegate *delegate = QNMacAppDelegate::shared();
     if (delegate && delegate->taskManager())
         delegate->taskManager()->addTask(task);
@@ -611,6 +612,18 @@ void QNMacFilesViewController::openDocument(const QNDocumentPtr &document, FileL
                                                           command](VNErrorPtr error, QNDocumentPtr copied, bool cancelled) {
         VNDispatch::mainAsync([guard, local, folder, document, drive, parent, launcher, command, error, copied,
                                cancelled] {
+            if (QNTaskItem::isLeftOut(error)) {
+                // Nothing was copied (a link to nothing, a name that cannot
+                // be read): nothing to open or to remember, and the user is
+                // told why, as a copy's end report would.
+                VNLog::log(QStringLiteral("QNMacFilesViewController open: left out: %1").arg(error->localizedDescription()));
+                const QNAlert alert = leftOutOpenAlert(document, error);
+                if (command == OpenCommand::OpenWith)
+                    QNDialogService::shared().runModal(alert);
+                else if (guard && guard->m_mainWindowController)
+                    QNDialogService::shared().beginAlertSheet(alert, guard->m_mainWindowController->window());
+                return;
+            }
             if (error && command == OpenCommand::OpenWith) {
                 VNLog::log(QStringLiteral("Error in Open With: %1").arg(error->localizedDescription()));
                 if (!cancelled)
@@ -648,5 +661,16 @@ void QNMacFilesViewController::openDocument(const QNDocumentPtr &document, FileL
         });
     });
     task->addTaskItem(item);
-    runTask(task);
+    // What the copy leaves out is told by the listener, as the open's own failure.
+    runTask(task, false);
+}
+
+QNAlert QNMacFilesViewController::leftOutOpenAlert(const QNDocumentPtr &document, const VNErrorPtr &error) {
+    QNAlert alert;
+    alert.style = QNAlert::Warning;
+    alert.buttons = {QStringLiteral("OK")};
+    const QString name = document->displayName().isEmpty() ? lastComponent(document->path()) : document->displayName();
+    alert.messageText = QStringLiteral("\u201c%1\u201d was not opened").arg(name);
+    alert.informativeText = error ? error->localizedDescription() : QString();
+    return alert;
 }

@@ -270,6 +270,7 @@ void QNMacFilesViewController::listingDidComplete(quint64 generation, QNDocument
     resetThumbnails();
     cancelPreviewTask();
     m_previewCache.clear();
+    m_previewFailures.clear();
     clearThumbTempPath();
     clearPreviewTempPath();
     reloadVisibleView();

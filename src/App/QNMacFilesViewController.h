@@ -146,6 +146,9 @@ public:
     // The item for the preview panel: the selected entry's local copy, a
     // placeholder while it is copied, or an empty URL for no selection.
     QUrl previewPanelItem();
+    // Why the selected entry has no preview (its copy failed, or left it
+    // out), or an empty string; asked again after the next listing.
+    QString previewPanelFailure() const;
     // Where on the screen the previewed entry is: the selected row of the
     // list, the last selected cell of the thumbnails; null without a
     // selection or a window.
@@ -171,6 +174,9 @@ public:
     // how many, the first few notes in its text and all of them (to a bound)
     // behind the details button.
     static QNAlert leftOutAlert(const QStringList &notes, bool move);
+    // An open whose copy left the document out (QNTaskItem::isLeftOut()):
+    // not opened, and why.
+    static QNAlert leftOutOpenAlert(const QNDocumentPtr &document, const VNErrorPtr &error);
 
     // ---- Commands (QNMacFilesViewCommands.cpp) ----
     enum CommandTag {
@@ -336,8 +342,8 @@ private:
     void startDownloadTo(const QNDocumentList &documents, const QNDriveConfigPtr &localDrive,
                          const QNDocumentPtr &destination);
     // Hands the task to the task manager; what it leaves out is reported at
-    // its end (reportLeftOutAtEnd()).
-    void runTask(const QNTaskPtr &task);
+    // its end (reportLeftOutAtEnd()), unless its caller says it itself.
+    void runTask(const QNTaskPtr &task, bool reportLeftOut = true);
     // Once the task has ended, however it ended, a sheet names everything
     // its items left out, when they left anything out.
     void reportLeftOutAtEnd(const QNTaskPtr &task);
@@ -375,6 +381,7 @@ private:
     void setUpPreview();
     // The preview items by entry (a re-sort keeps them with their files).
     std::unordered_map<QNDocumentPtr, QUrl> m_previewCache;
+    std::unordered_map<QNDocumentPtr, QString> m_previewFailures;  // why, by entry
     QNTaskPtr m_previewTask;
     QNDocumentPtr m_previewDocument;  // the entry the running copy is for
     mutable QImage m_folderPicture;  // the folder icon at the browser's size

@@ -253,7 +253,8 @@ void QNMacFilesViewController::startDownloadTo(const QNDocumentList &documents, 
         std::weak_ptr<QNTaskItem> weak = item;
         item->registerListenerForTaskItemCompletedBlock(key, [guard, weak, key](VNErrorPtr error, QNDocumentPtr,
                                                                                  bool cancelled) {
-            if (error && !cancelled)
+            // What was left out is named by the task's end report.
+            if (error && !cancelled && !QNTaskItem::isLeftOut(error))
                 VNDispatch::mainAsync([guard, error] {
                     if (guard)
                         guard->showErrorSheet(error);
@@ -472,7 +473,8 @@ void QNMacFilesViewController::startCopyOrMove(const QNDriveConfigPtr &sourceDri
         std::weak_ptr<QNTaskItem> weak = item;
         item->registerListenerForTaskItemCompletedBlock(key, [guard, weak, key](VNErrorPtr error, QNDocumentPtr,
                                                                                  bool cancelled) {
-            if (error && !cancelled)
+            // What was left out is named by the task's end report.
+            if (error && !cancelled && !QNTaskItem::isLeftOut(error))
                 VNDispatch::mainAsync([guard, error] {
                     if (guard)
                         guard->showErrorSheet(error);

@@ -7,6 +7,7 @@
 #include "App/QNMacAppDelegate.h"
 #include "App/QNMacFilesViewController.h"
 #include "App/QNMacTableView.h"
+#include "Core/QNErrorWrapper.h"
 #include "Core/QNPreviewTask.h"
 #include "Core/QNPreviewTaskItem.h"
 #include "Core/QNUtils.h"
@@ -70,6 +71,8 @@ QUrl QNMacFilesViewController::previewPanelItem() {
     const QNDocumentPtr d = m_documents.at(i);
     if (const auto cached = m_previewCache.find(d); cached != m_previewCache.end())
         return cached->second;
+    if (m_previewFailures.count(d))
+        return {};  // the panel says why (previewPanelFailure())
     // A server-given name is made one safe local name inside the folder.
     const QString name = localFileName(QFileInfo(d->path()).fileName().isEmpty() ? d->displayName()
                                                                                 : QFileInfo(d->path()).fileName());
@@ -115,6 +118,13 @@ QUrl QNMacFilesViewController::previewPanelItem() {
                                .arg(error->localizedDescription()));
                 QFile::remove(p);
                 pane->m_previewCache.erase(d);
+                if (cancelled)
+                    return;
+                // Nothing arrived (a failure, or an entry left out): the
+                // panel says why instead of waiting for it.
+                pane->m_previewFailures[d] = QNErrorWrapper(error).localizedDescription();
+                if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
+                    delegate->reloadQuickLookPanel();
                 return;
             }
             pane->m_previewTask.reset();
@@ -132,6 +142,14 @@ QUrl QNMacFilesViewController::previewPanelItem() {
     task->addTaskItem(item);
     runTask(task);
     return placeholder;
+}
+
+QString QNMacFilesViewController::previewPanelFailure() const {
+    const int i = previewRow();
+    if (i < 0 || i >= m_documents.size())
+        return {};
+    const auto failure = m_previewFailures.find(m_documents.at(i));
+    return failure == m_previewFailures.end() ? QString() : failure->second;
 }
 
 void QNMacFilesViewController::cancelPreviewTask() {

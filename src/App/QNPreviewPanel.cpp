@@ -36,7 +36,23 @@ QNPreviewPanel::QNPreviewPanel(QWidget *parent) : QWidget(parent, Qt::Tool) {
     showItem({});
 }
 
-void QNPreviewPanel::reloadData() { showItem(m_itemSource ? m_itemSource() : QUrl()); }
+void QNPreviewPanel::reloadData() {
+    const QString failure = m_failureSource ? m_failureSource() : QString();
+    if (!failure.isEmpty())
+        showFailure(failure);
+    else
+        showItem(m_itemSource ? m_itemSource() : QUrl());
+}
+
+void QNPreviewPanel::showFailure(const QString &why) {
+    m_current = QUrl();
+    m_title->setText(QString());
+    m_picture->setPixmap({});
+    m_picture->setWordWrap(true);
+    m_picture->setText(QStringLiteral("No preview\n\n") + why);
+    m_stack->setCurrentWidget(m_picture);
+    m_state = QStringLiteral("failed");
+}
 
 QString QNPreviewPanel::shownText() const { return m_text->toPlainText(); }
 

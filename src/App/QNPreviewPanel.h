@@ -10,7 +10,8 @@ class QStackedWidget;
 
 // The preview panel: one item of the front pane shown as a picture, the first
 // page of a PDF, the start of a text, a folder or the type's icon, with a
-// "Loading…" state while the item's file has not arrived yet.
+// "Loading…" state while the item's file has not arrived yet, and why when
+// it will not.
 class QNPreviewPanel : public QWidget {
     Q_OBJECT
 public:
@@ -19,6 +20,10 @@ public:
     // Asked for the item to show at every reload (an empty URL: nothing).
     using ItemSource = std::function<QUrl()>;
     void setItemSource(ItemSource source) { m_itemSource = std::move(source); }
+    // Asked first at every reload: why the item has no preview, or an
+    // empty string; a reason is shown in place of the item.
+    using FailureSource = std::function<QString()>;
+    void setFailureSource(FailureSource source) { m_failureSource = std::move(source); }
     void reloadData();
     // Asked at every opening for the screen rectangle of the item shown (a
     // null one for none): the panel opens on that item's screen when its
@@ -28,7 +33,9 @@ public:
 
     void showItem(const QUrl &url);
     QUrl currentItem() const { return m_current; }
-    // "empty", "loading", "image", "pdf", "text", "folder" or "icon".
+    // Says why there is no preview ("failed").
+    void showFailure(const QString &why);
+    // "empty", "loading", "image", "pdf", "text", "folder", "icon" or "failed".
     QString state() const { return m_state; }
     QString shownText() const;
 
@@ -45,6 +52,7 @@ private:
     void placeWithinScreen();
 
     ItemSource m_itemSource;
+    FailureSource m_failureSource;
     SourceFrame m_sourceFrame;
     QUrl m_current;
     QString m_state;

@@ -217,25 +217,28 @@ void QNFlickrHandler::readPages(const QString &method, const Params &params, con
                    });
 }
 
-void QNFlickrHandler::listSets(ListReply done) {
+void QNFlickrHandler::listSets(ListReply done, std::shared_ptr<int> leftOut) {
     const auto config = driveConfig();
     readPages(QStringLiteral("flickr.photosets.getList"),
               {{QStringLiteral("user_id"), config ? config->userId() : QString()},
                {QStringLiteral("primary_photo_extras"), QStringLiteral("url_m")}},
               QStringLiteral("photosets"), QStringLiteral("photoset"), 1, std::make_shared<QList<DXJsonValue>>(),
-              [done](Items items, VNErrorPtr error, bool cancelled) {
+              [done, leftOut](Items items, VNErrorPtr error, bool cancelled) {
                   QNDocumentList sets;
                   for (const DXJsonValue &item : items ? *items : QList<DXJsonValue>()) {
-                      if (auto set = setDocument(item))
+                      if (auto set = setDocument(item)) {
                           sets.append(set);
-                      else
-                          VNLog::log(QStringLiteral("QNFlickrHandler skipped a set with an unusable name"));
+                          continue;
+                      }
+                      VNLog::log(QStringLiteral("QNFlickrHandler skipped a set with an unusable name"));
+                      if (leftOut)
+                          ++*leftOut;
                   }
                   done(sets, error, cancelled);
               });
 }
 
-void QNFlickrHandler::listPhotos(const QNDocumentPtr &set, ListReply done) {
+void QNFlickrHandler::listPhotos(const QNDocumentPtr &set, ListReply done, std::shared_ptr<int> leftOut) {
     const auto config = driveConfig();
     const QString setPath = set->path();
     readPages(QStringLiteral("flickr.photosets.getPhotos"),
@@ -243,13 +246,16 @@ void QNFlickrHandler::listPhotos(const QNDocumentPtr &set, ListReply done) {
                {QStringLiteral("user_id"), config ? config->userId() : QString()},
                {QStringLiteral("extras"), photoExtras()}},
               QStringLiteral("photoset"), QStringLiteral("photo"), 1, std::make_shared<QList<DXJsonValue>>(),
-              [done, setPath](Items items, VNErrorPtr error, bool cancelled) {
+              [done, setPath, leftOut](Items items, VNErrorPtr error, bool cancelled) {
                   QNDocumentList photos;
                   for (const DXJsonValue &item : items ? *items : QList<DXJsonValue>()) {
-                      if (auto photo = photoDocument(item, setPath))
+                      if (auto photo = photoDocument(item, setPath)) {
                           photos.append(photo);
-                      else
-                          VNLog::log(QStringLiteral("QNFlickrHandler skipped a photo with an unusable name in %1").arg(setPath));
+                          continue;
+                      }
+                      VNLog::log(QStringLiteral("QNFlickrHandler skipped a photo with an unusable name in %1").arg(setPath));
+                      if (leftOut)
+                          ++*leftOut;
                   }
                   done(photos, error, cancelled);
               });
@@ -338,29 +344,34 @@ void QNFlickrHandler::photoUrl(const QNDocumentPtr &photo, QNDocumentCallback do
 
 void QNFlickrHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     const QString folderPath = withoutTrailingSlashes(folder ? folder->path() : QStringLiteral("/"));
-    auto answer = [searchKeyword, completed](QNDocumentList documents, VNErrorPtr error, bool cancelled) {
+    // What is left out for its name stays on Flickr: the folder says how many.
+    auto leftOut = std::make_shared<int>(0);
+    auto answer = [searchKeyword, completed, folder, leftOut](QNDocumentList documents, VNErrorPtr error,
+                                                              bool cancelled) {
         QNDocumentList matching;
         if (!error && !cancelled)
             for (const auto &document : documents)
                 if (searchKeyword.isEmpty() || document->displayName().contains(searchKeyword, Qt::CaseInsensitive))
                     matching.append(document);
+        if (folder && !error && !cancelled)
+            folder->setLeftOutCount(*leftOut);
         completed(matching, searchKeyword, error, cancelled);
     };
     if (folderPath == QLatin1String("/")) {
-        listSets(answer);
+        listSets(answer, leftOut);
         return;
     }
     auto me = self();
     auto setFolder = folder && !folder->id().isEmpty() ? copyOf(folder, folderPath) : nullptr;
     if (setFolder && segments(folderPath).size() == 1) {
-        listPhotos(setFolder, answer);
+        listPhotos(setFolder, answer, leftOut);
         return;
     }
-    findSet(folderPath, [me, answer](QNDocumentPtr set, VNErrorPtr error, bool cancelled) {
+    findSet(folderPath, [me, answer, leftOut](QNDocumentPtr set, VNErrorPtr error, bool cancelled) {
         if (!set)
             answer({}, error, cancelled);
         else
-            me->listPhotos(set, answer);
+            me->listPhotos(set, answer, leftOut);
     });
 }
 

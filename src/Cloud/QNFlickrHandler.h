@@ -55,8 +55,9 @@ private:
     void readPages(const QString &method, const FKFlickrClient::Params &params, const QString &container,
                    const QString &itemKey, int page, Items items, ItemsReply done,
                    std::shared_ptr<QNListingPages> bound = {});
-    void listSets(ListReply done);
-    void listPhotos(const QNDocumentPtr &set, ListReply done);
+    // leftOut, when given, counts the entries left out for their names.
+    void listSets(ListReply done, std::shared_ptr<int> leftOut = {});
+    void listPhotos(const QNDocumentPtr &set, ListReply done, std::shared_ptr<int> leftOut = {});
     // The set or photo at the document's path, with its id (and a photo's url).
     void findSet(const QString &path, QNDocumentCallback done);
     void findItem(const QNDocumentPtr &document, QNDocumentCallback done);

@@ -6,7 +6,6 @@
 #include "Core/QNDownloadOperation.h"
 #include "Core/QNListDocumentsOperation.h"
 #include "Core/QNLocalNamesake.h"
-#include "Core/QNMyDocumentsHandler.h"
 #include "Core/QNTask.h"
 #include "Core/QNThrottleOperation.h"
 #include "Core/QNUploadOperation.h"
@@ -115,89 +114,13 @@ void QNCopyTaskItem::setSourcePlace(QNDocumentPtr folder, QString realPath) {
     m_realPath = std::move(realPath);
 }
 
-void QNCopyTaskItem::addNote(const QString &note) {
-    std::lock_guard lock(m_blockMutex);
-    m_notes.append(note);
-}
-
-QStringList QNCopyTaskItem::notes() const {
-    std::lock_guard lock(m_blockMutex);
-    return m_notes;
-}
-
-bool QNCopyTaskItem::leftOutUnreadable(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
-                                       const QNTaskItemCompletedBlock &completed) {
-    QString why;
-    if (document->hasUnreadableName()) {
-        why = QStringLiteral("its name is not valid UTF-8");
-    } else if (m_fromDriveConfig && m_fromDriveConfig->isMyFiles() && document->isLink()) {
-        // A link to nothing has nothing to copy; the rest of the tree goes on.
-        const QString target = QNMyDocumentsHandler::linkLeadingNowhere(document->path());
-        if (!target.isNull())
-            why = QStringLiteral("it is a link to \u201c%1\u201d, which does not exist").arg(target);
-    }
-    if (why.isNull())
-        return false;
-    const QString path = normalizedFolderPath(document->path());
-    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: %3.")
-                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), why);
-    VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
-    // Not a failure: the rest of the tree and of the task goes on, the
-    // task's end report names it, and a move keeps it.
-    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
-    (top ? top.get() : this)->addNote(message);
-    leaveOut(completed);
-    return true;
-}
-
-void QNCopyTaskItem::leaveOut(const QNTaskItemCompletedBlock &completed) {
-    m_skipped.store(true);
-    if (claimPostCopy())
-        postCopy(completed, nullptr, nullptr, nullptr, false);
-}
-
-void QNCopyTaskItem::endCancelled(const QNTaskItemCompletedBlock &completed, VNOperationQueue *queue) {
-    if (claimPostCopy())
-        postCopy(completed, nullptr, nullptr, queue, true);
-}
-
-bool QNCopyTaskItem::claimName(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
-                               const QNTaskItemCompletedBlock &completed) {
-    auto owner = task();
-    if (!owner || m_nameClaimed.exchange(true))
-        return true;
-    const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
-    QString earlier;
-    if (owner->claimDestination(m_toDriveConfig ? m_toDriveConfig->driveConfigId() : QString(), toDocument, name,
-                                &earlier))
-        return true;
-    const QString where =
-        toDocument->displayName().isEmpty() ? lastPathComponent(toDocument->path()) : toDocument->displayName();
-    // Two names of one folder that differ only in case are one name on a
-    // drive that folds case: the second would go over or into the first.
-    const QString message =
-        earlier == name
-            ? QStringLiteral("\u201c%1\u201d was not copied: this task has already written an item of that name into "
-                             "\u201c%2\u201d.")
-                  .arg(name, where)
-            : QStringLiteral("\u201c%1\u201d was not copied: this task has already written \u201c%3\u201d into "
-                             "\u201c%2\u201d, a name that differs from it only in letter case.")
-                  .arg(name, where, earlier);
-    // Not a failure: the rest of the tree and of the task goes on, the
-    // task's end report names it, and a move keeps it at its source.
-    VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
-    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
-    (top ? top.get() : this)->addNote(message);
-    leaveOut(completed);
-    return false;
-}
-
 QNTaskItemPtr QNCopyTaskItem::primaryItem() const {
     std::lock_guard lock(m_blockMutex);
     return m_primary.lock();
 }
 
-bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary) {
+bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary,
+                               QString *note) {
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
     if (!top || top.get() == this || !folder->isLink())
         return false;
@@ -226,10 +149,11 @@ bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &tas
     // Left out, the link is no part of a whole copy: like an unreadable
     // name, the primary names it in its error at its end.
     const QString path = normalizedFolderPath(folder->path());
-    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: %3.")
-                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), why);
+    const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d %3: %4.")
+                                .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), notCopied(), why);
     VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1").arg(message));
     top->addNote(message);
+    *note = message;
     return true;
 }
 
@@ -622,7 +546,7 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
 }
 
 void QNCopyTaskItem::failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error) {
-    postCopyFinished(completed, error, nullptr, false);
+    postCopyFinished(completed, stoppedMoveError(error), nullptr, false);
 }
 
 std::shared_ptr<VNOperation> QNCopyTaskItem::uploadOperation() const {
@@ -659,8 +583,8 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
             real = resolvedPath(real.section(QLatin1Char('/'), 0, -2), folder->linkTarget());
         }
         setSourcePlace(nullptr, real.isEmpty() ? QStringLiteral("/") : real);
-    } else if (skipsLink(folder, task, primary)) {
-        leaveOut(completed);
+    } else if (QString note; skipsLink(folder, task, primary, &note)) {
+        leaveOut(completed, note);
         return;
     }
     if (!claimName(folder, destPath, completed))
@@ -848,6 +772,14 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
             }
             auto task = weakTask.lock();
             auto primary = weakPrimary.lock();
+            // What the drive left out of the listing is on the server all
+            // the same and was not copied: noted, as a link left out is.
+            if (const int dropped = folder->leftOutCount(); dropped > 0) {
+                const QString message = self->listingLeftOutNote(folder, dropped);
+                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1").arg(message));
+                auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
+                (top ? top.get() : self.get())->addNote(message);
+            }
             if (task && primary) {
                 QString here;
                 {
@@ -894,6 +826,17 @@ void QNCopyTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
 void QNCopyTaskItem::postCopyFinished(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
                                       const QNDocumentPtr &document, bool cancelled) {
     m_postCopyClaimed.store(true);
+    if (wasSkipped() && !error && !cancelled) {
+        // Left out is not done: the listeners hear why (a caller must not
+        // take the item for copied), the task hears no error and goes on.
+        QString why;
+        {
+            std::lock_guard lock(m_blockMutex);
+            why = m_leftOutWhy;
+        }
+        finishItem(completed, makeLeftOutError(why), nullptr, false, nullptr, nullptr, false);
+        return;
+    }
     finishItem(completed, error, document, cancelled);
 }
 
@@ -935,6 +878,9 @@ void QNCopyTaskItem::addSubitem(const QNTaskItemPtr &subitem, VNOperationQueue *
 
     subitem->registerListenerForTaskItemCompletedBlock(
         key, [weakPrimary, weakSubitem, key, queue](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+            // A sub-item left out is noted on the primary, no failure of it.
+            if (isLeftOut(error))
+                error = nullptr;
             if (auto sub = weakSubitem.lock()) {
                 sub->unregisterListenerForTaskItemUpdateBlock(key);
                 sub->unregisterListenerForTaskItemCompletedBlock(key);

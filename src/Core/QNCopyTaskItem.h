@@ -37,9 +37,10 @@ class QNHandlerCallWatch;
 // Within one task nothing is written over or into an item the task wrote
 // before under a name that differs at most in letter case: the later item
 // is not copied, is noted with the earlier one, and stays where it was.
-// A note is not a failure: the item ends without an error (so the task and
-// its other items go on), and the task's end report names every note of
-// every item (QNTask::leftOut()).
+// A note is not a failure: the task hears no error (so it and its other
+// items go on), and its end report names every note of every item
+// (QNTask::leftOut()). An item that is itself left out is not done either:
+// its listeners hear why (QNTaskItem::isLeftOut()).
 // Every way an item ends goes through the post-copy step (a cancel, or an
 // item left out, with its flag) or through failCopy() (a failure), which
 // the kinds override to put back or remove what they changed.
@@ -204,6 +205,13 @@ protected:
     // changed something on the drive before the copy put it back first. The
     // base finishes at once.
     virtual void failCopy(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error);
+    // The error of a failure in a move before any transfer has started:
+    // the whole task stops with it, so it first says that nothing was moved.
+    VNErrorPtr stoppedMoveError(const VNErrorPtr &error) const;
+    // Whether the item, or the tree it belongs to, is moved (its source goes).
+    bool inMove() const;
+    // "was not copied", or "was not moved" in a move ("were" for count > 1).
+    QString notCopied(int count = 1) const;
     // Ends the item as cancelled through the post-copy step, unless it has
     // ended already.
     void endCancelled(const QNTaskItemCompletedBlock &completed, VNOperationQueue *queue);
@@ -229,15 +237,16 @@ private:
                            const QNTaskItemCompletedBlock &completed);
     // Whether a folder that is a link must not be followed; notes why on
     // the primary.
-    bool skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary);
+    bool skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &task, const QNTaskItemPtr &primary, QString *note);
     void setSourcePlace(QNDocumentPtr folder, QString realPath);
     // The item whose tree this one belongs to (itself for a top-level item),
     // once enqueued.
     QNTaskItemPtr primaryItem() const;
-    // Ends an item that is not copied (a dropped one, or one of a tree): no
-    // error, through the post-copy step (its kind must not take it for
-    // copied: wasSkipped()).
-    void leaveOut(const QNTaskItemCompletedBlock &completed);
+    // Ends an item that is not copied (a dropped one, or one of a tree),
+    // for the reason why, through the post-copy step (its kind must not take
+    // it for copied: wasSkipped()). The task hears no error; the item's
+    // listeners hear why (isLeftOut()).
+    void leaveOut(const QNTaskItemCompletedBlock &completed, const QString &why);
     // The destination holds a folder whose name differs from the copied
     // folder's only in case: the copy goes into it only when the drive finds
     // it under the copied folder's own name (the drive folds case, so that
@@ -266,6 +275,9 @@ private:
                             std::shared_ptr<const QNDocumentList> there, VNOperationQueue *metadataQueue,
                             QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
                             std::weak_ptr<QNTaskItem> weakPrimary);
+    // The note for count entries that the listing of folder left out (names
+    // the drive cannot use, lines it cannot read): not copied, still there.
+    QString listingLeftOutNote(const QNDocumentPtr &folder, int count) const;
     void setDestinationListing(std::shared_ptr<const QNDocumentList> listing);
     std::shared_ptr<const QNDocumentList> destinationListing() const;
     // The error's text for an item whose namesake in destination is of
@@ -298,6 +310,7 @@ private:
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
     std::weak_ptr<QNTaskItem> m_primary;  // guarded by m_blockMutex
     QStringList m_notes;           // guarded by m_blockMutex
+    QString m_leftOutWhy;          // this item's own note when left out; guarded by m_blockMutex
     // For a folder: where it really is on the drive (a folder reached
     // through a link lies where the link leads). Guarded by m_blockMutex.
     QString m_realPath;

@@ -27,8 +27,8 @@ QString pathIn(const QNDocumentPtr &folder, const QString &name) {
 
 QString itselfText(const QNDocumentPtr &document, const QString &there) {
     const bool folder = document->isDirectory();
-    return QStringLiteral("%1\u201c%2\u201d was not copied: \u201c%3\u201d is that %4 itself, reached by another "
-                          "path; nothing was written or removed.")
+    return QStringLiteral("%1\u201c%2\u201d was not copied and nothing was written or removed: \u201c%3\u201d is "
+                          "that %4 itself, reached by another path.")
         .arg(folder ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document), there,
              folder ? QStringLiteral("folder") : QStringLiteral("file"));
 }
@@ -37,8 +37,8 @@ QString itselfText(const QNDocumentPtr &document, const QString &there) {
 // namesake is the item itself; and adds to it.
 QString untoldText(const QNDocumentPtr &document, const QString &there, const QString &addition) {
     const bool folder = document->isDirectory();
-    return QStringLiteral("%1\u201c%2\u201d was not copied: it could not be told whether \u201c%3\u201d is that %4 "
-                          "itself, reached by another path%5; nothing was written or removed.")
+    return QStringLiteral("%1\u201c%2\u201d was not copied and nothing was written or removed: it could not be "
+                          "told whether \u201c%3\u201d is that %4 itself, reached by another path%5.")
         .arg(folder ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document), there,
              folder ? QStringLiteral("folder") : QStringLiteral("file"), addition);
 }
@@ -65,8 +65,8 @@ QString sentence(const QString &text) {
 
 QString unlistedText(const QNDocumentPtr &document, const QNDocumentPtr &folder, const VNErrorPtr &error) {
     const QString path = QNUtils::withoutTrailingSlashes(folder->path());
-    return QStringLiteral("%1“%2” was not copied: “%3” could not be listed (%4); nothing was "
-                          "written or removed.")
+    return QStringLiteral("%1“%2” was not copied and nothing was written or removed: “%3” could not be listed "
+                          "(%4).")
         .arg(document->isDirectory() ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document),
              path.isEmpty() ? (folder->displayName().isEmpty() ? QStringLiteral("/") : folder->displayName()) : path,
              QNErrorWrapper(error).localizedDescription());

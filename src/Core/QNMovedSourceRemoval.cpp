@@ -43,6 +43,10 @@ QNMovedSourceRemoval::QNMovedSourceRemoval(QNDriveConfigPtr drive, QNDocumentPtr
         if (folder != m_folders.end())
             folder->skipped.insert(keyOf(entry.document));
     }
+    // Until the folders are listed again, each holds what the copy's own
+    // listing of it left out, which the copy noted.
+    for (Folder &folder : m_folders)
+        folder.leftOutNoted = folder.document ? folder.document->leftOutCount() : 0;
 }
 
 QString QNMovedSourceRemoval::keyOf(const QNDocumentPtr &document) {
@@ -183,7 +187,9 @@ QString QNMovedSourceRemoval::keptText() const {
                          .arg(path, folder.listingError);
             continue;
         }
-        if (folder.leftOut > 0) {
+        // As many as the copy noted stay without a word; more were not
+        // there when it listed the folder.
+        if (folder.leftOut > folder.leftOutNoted) {
             lines << QStringLiteral("The folder \u201c%1\u201d was kept: the server holds %2 there that this drive "
                                     "cannot show, which the move did not copy.")
                          .arg(path, folder.leftOut == 1 ? QStringLiteral("an entry")

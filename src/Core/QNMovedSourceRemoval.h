@@ -21,7 +21,8 @@ class VNOperation;
 // else, only the copied documents go and the folder stays, which the answer
 // tells. A folder whose listing left out entries this drive cannot show
 // holds something else too. A folder holding what the copy itself left out
-// (and noted) stays with it, without a word: the copy's notes name it.
+// (and noted), or entries its listing for the copy left out (noted too),
+// stays with them, without a word: the copy's notes name them.
 // Files go before the folders holding them. A link is removed as the link
 // itself, never what lies behind it. One request at a time.
 class QNMovedSourceRemoval : public std::enable_shared_from_this<QNMovedSourceRemoval> {
@@ -58,6 +59,7 @@ private:
         QSet<QString> skipped;          // keys of what the copy left out here
         bool holdsSkipped = false;      // listed afresh, one of those is still here
         int leftOut = 0;                // on the server, left out of the listing
+        int leftOutNoted = 0;           // left out of the copy's listing, which noted them
         QString listingError;
         bool clean = false;             // filled in after the listings
     };

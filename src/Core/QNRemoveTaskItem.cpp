@@ -142,7 +142,7 @@ void QNRemoveTaskItem::depthWalk(VNOperationQueue *metadataQueue, QNDocumentPtr 
                     std::lock_guard lock(self->m_mutex);
                     if (!self->m_unsafeListing)
                         self->m_unsafeListing = self->makeError(
-                            QStringLiteral("The listing of \"%1\" names an item outside it (\"%2\"); nothing was removed.")
+                            QStringLiteral("Nothing was removed: the listing of \"%1\" names an item outside it (\"%2\").")
                                 .arg(folder->path(), document ? document->path() : QString()));
                     continue;
                 }

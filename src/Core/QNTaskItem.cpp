@@ -1,5 +1,7 @@
 #include "Core/QNTaskItem.h"
 
+#include "Core/QNDriveConfig.h"
+#include "Core/QNMyDocumentsHandler.h"
 #include "Core/QNTask.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNOperation.h"
@@ -132,4 +134,37 @@ VNErrorPtr QNTaskItem::makeError(const QString &message) const {
     info.insert(QStringLiteral("error"), message);
     info.insert(VNError::localizedDescriptionKey(), message);
     return std::make_shared<VNError>(className(), 42, info);
+}
+
+namespace {
+const QString &leftOutKey() {
+    static const QString key = QStringLiteral("leftOut");
+    return key;
+}
+}  // namespace
+
+bool QNTaskItem::isLeftOut(const VNErrorPtr &error) {
+    return error && error->userInfo().value(leftOutKey()).toBool();
+}
+
+VNErrorPtr QNTaskItem::makeLeftOutError(const QString &why) const {
+    QVariantMap info;
+    info.insert(QStringLiteral("error"), why);
+    info.insert(VNError::localizedDescriptionKey(), why);
+    info.insert(leftOutKey(), true);
+    return std::make_shared<VNError>(className(), 43, info);
+}
+
+QString QNTaskItem::unreadableReason(const std::shared_ptr<QNDriveConfig> &drive, const QNDocumentPtr &document) {
+    if (!document)
+        return {};
+    if (document->hasUnreadableName())
+        return QStringLiteral("its name is not valid UTF-8");
+    if (drive && drive->isMyFiles() && document->isLink()) {
+        // A link to nothing has nothing to read.
+        const QString target = QNMyDocumentsHandler::linkLeadingNowhere(document->path());
+        if (!target.isNull())
+            return QStringLiteral("it is a link to \u201c%1\u201d, which does not exist").arg(target);
+    }
+    return {};
 }

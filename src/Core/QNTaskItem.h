@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 
+class QNDriveConfig;
 class QNTask;
 class QNTaskItem;
 class VNOperation;
@@ -19,7 +20,9 @@ using QNTaskItemPtr = std::shared_ptr<QNTaskItem>;
 using QNTaskPtr = std::shared_ptr<QNTask>;
 
 // An item's completion: (error or null, result document or null, cancelled).
-// A listener that gets cancelled true reports no error to the user.
+// A listener that gets cancelled true reports no error to the user. An item
+// that was left out (QNTaskItem::isLeftOut()) is neither done nor failed: its
+// listeners hear an error that says why, so no error always means done.
 using QNTaskItemCompletedBlock = std::function<void(VNErrorPtr error, QNDocumentPtr document, bool cancelled)>;
 // An item's progress report (read progress() for the value).
 using QNTaskItemUpdateBlock = std::function<void()>;
@@ -124,6 +127,26 @@ protected:
     // An error of this item's class: code 42, the text under "error" (the
     // text shown to the user).
     VNErrorPtr makeError(const QString &message) const;
+
+public:
+    // The third ending of an item: left out (a link to nothing, a name that
+    // cannot be read, a name the task has written already). Nothing was
+    // written and nothing went wrong with the rest: the item's completed
+    // listeners hear this error (which says why), the task's own callback
+    // hears none, so the task and its other items go on. A caller that uses
+    // the result (opens it, hands it over) takes it as not done; one whose
+    // task's end report names what was left out (QNTask::leftOut()) need
+    // not say it again.
+    static bool isLeftOut(const VNErrorPtr &error);
+
+    // Why the document of the drive cannot be read at all, or a null
+    // string: its name does not read back as text, or it is a local link to
+    // nothing. Such a document is left out.
+    static QString unreadableReason(const std::shared_ptr<QNDriveConfig> &drive, const QNDocumentPtr &document);
+
+protected:
+    // The listeners' error for an item left out for the reason given.
+    VNErrorPtr makeLeftOutError(const QString &why) const;
 
 private:
     friend class QNTask;

@@ -370,23 +370,27 @@ TEST_F(DragDropTest, DownloadToAndADropOfAnotherApplicationAskBeforeReplacingANa
 // Entries of another application's drop that a copy leaves out (a link to
 // nothing dropped itself, or one inside a dropped folder) stop nothing: the
 // other entries arrive, no error sheet comes up, and one report at the
-// task's end names everything left out, from every entry.
+// task's end names everything left out, from every entry. A move's report
+// says "moved" throughout and keeps what it left out.
 TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
     openTwoWindows();
     struct Row {
         const char *what;
         bool droppedLink;  // a link to nothing among the dropped entries
         bool linkInside;   // a link to nothing inside the first dropped folder
+        bool move;
     };
     const Row rows[] = {
-        {"a link to nothing dropped", true, false},
-        {"a folder holding a link to nothing, dropped with another", false, true},
-        {"both", true, true},
+        {"a link to nothing dropped", true, false, false},
+        {"a folder holding a link to nothing, dropped with another", false, true, false},
+        {"both", true, true, false},
+        {"both, moved", true, true, true},
     };
     int round = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         QNDialogService::shared().clearHistory();
+        VNUserDefaults::standard().setBool(row.move, QStringLiteral("drop-suppress-ask-move"));
         // Names of their own in B, so that the rows do not meet.
         const QString n = QString::number(++round);
         const QString first = QStringLiteral("first") + n, second = QStringLiteral("second") + n,
@@ -411,7 +415,7 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
         urls << QUrl::fromLocalFile(here + QLatin1Char('/') + first) << QUrl::fromLocalFile(here + QLatin1Char('/') + second);
         QMimeData data;
         data.setUrls(urls);
-        EXPECT_TRUE(b->filesViewController()->dropWithMimeData(&data, /*moveAsked=*/false)) << row.what;
+        EXPECT_TRUE(b->filesViewController()->dropWithMimeData(&data, row.move)) << row.what;
 
         // The report comes once the task has ended.
         const bool reported = VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }, 20000);
@@ -424,16 +428,18 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
         QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
         const QString text = request.alert.informativeText;
         const int leftOut = int(row.droppedLink) + int(row.linkInside);
-        EXPECT_EQ(request.alert.messageText, leftOut == 1 ? QStringLiteral("1 item was not copied")
-                                                          : QStringLiteral("%1 items were not copied").arg(leftOut));
+        const QString done = row.move ? QStringLiteral("moved") : QStringLiteral("copied");
+        EXPECT_EQ(request.alert.messageText, leftOut == 1 ? QStringLiteral("1 item was not %1").arg(done)
+                                                          : QStringLiteral("%1 items were not %2").arg(leftOut).arg(done));
         if (row.droppedLink)
-            EXPECT_TRUE(text.contains(QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not copied: it is a link to "
+            EXPECT_TRUE(text.contains(QStringLiteral("\u201c%1\u201d in \u201c%2\u201d was not %3: it is a link to "
                                                      "\u201cnowhere.txt\u201d, which does not exist.")
-                                          .arg(gone, here)))
+                                          .arg(gone, here, done)))
                 << text.toStdString();
         if (row.linkInside)
-            EXPECT_TRUE(text.contains(QStringLiteral("\u201cinside\u201d in \u201c%1/%2\u201d was not copied").arg(here, first)))
+            EXPECT_TRUE(text.contains(QStringLiteral("\u201cinside\u201d in \u201c%1/%2\u201d was not %3").arg(here, first, done)))
                 << text.toStdString();
+        EXPECT_EQ(text.contains(QStringLiteral("What was left out stays where it was.")), row.move) << text.toStdString();
         // Nothing else was said: no error sheet.
         EXPECT_EQ(QNDialogService::shared().history().size(), 1) << row.what;
 
@@ -443,7 +449,45 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
         EXPECT_EQ(QDir(folderB + QLatin1Char('/') + second).entryList(QDir::Files).size(), 20) << row.what;
         EXPECT_FALSE(QFileInfo(folderB + QLatin1Char('/') + gone).isSymLink()) << row.what;
         EXPECT_FALSE(QFileInfo(folderB + QLatin1Char('/') + first + QStringLiteral("/inside")).isSymLink()) << row.what;
+        // A move takes what arrived and keeps what it left out.
+        EXPECT_EQ(QFileInfo::exists(here + QLatin1Char('/') + second), !row.move) << row.what;
+        EXPECT_EQ(QFileInfo::exists(here + QLatin1Char('/') + first + QStringLiteral("/a.txt")), !row.move) << row.what;
+        if (row.linkInside)
+            EXPECT_TRUE(QFileInfo(here + QLatin1Char('/') + first + QStringLiteral("/inside")).isSymLink()) << row.what;
+        if (row.droppedLink)
+            EXPECT_TRUE(QFileInfo(here + QLatin1Char('/') + gone).isSymLink()) << row.what;
     }
+    VNUserDefaults::standard().removeObject(QStringLiteral("drop-suppress-ask-move"));
+}
+
+// "Download to" a local folder of an entry the copy leaves out (a link to
+// nothing): nothing is written there, no error sheet comes up, and the
+// task's end report says why, once.
+TEST_F(DragDropTest, DownloadToOfALinkToNothingWritesNothingAndTheEndReportSaysWhy) {
+    openTwoWindows();
+    ASSERT_TRUE(QFile::link(QStringLiteral("missing.txt"), folderA + QStringLiteral("/gone.txt")));
+    a->filesViewController()->listDocuments();
+    ASSERT_TRUE(waitForListing(a));
+    const int row = int(listedIn(a).indexOf(QStringLiteral("gone.txt")));
+    ASSERT_GE(row, 0);
+    auto target = VNTest::makeTempDir();
+    QNMacFilesViewController::setFolderChooser([&](QWidget *) { return target->path(); });
+    QNDialogService::shared().clearHistory();
+    a->filesViewController()->tableView()->selectRow(row);
+    a->filesViewController()->downloadTo();
+    EXPECT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }, 15000));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 15000));
+    VNTest::spin(100);
+    EXPECT_EQ(QNDialogService::shared().history().size(), 1);
+    const auto request = onlyPendingAlert();
+    EXPECT_EQ(request.alert.messageText, QStringLiteral("1 item was not copied"));
+    EXPECT_TRUE(request.alert.informativeText.contains(
+        QStringLiteral("\u201cgone.txt\u201d in \u201c%1\u201d was not copied: it is a link to \u201cmissing.txt\u201d, which "
+                       "does not exist.")
+            .arg(folderA)))
+        << request.alert.informativeText.toStdString();
+    QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
+    EXPECT_TRUE(QDir(target->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).isEmpty());
 }
 
 // A file dropped onto a folder of its name is not copied, which the

@@ -11,6 +11,7 @@
 #include "Core/QNTaskManager.h"
 #include "Platform/VNLog.h"
 
+#include <QMap>
 #include <QMimeData>
 #include <QTimer>
 #include <QToolButton>
@@ -36,16 +37,18 @@ protected:
         PanesTest::TearDown();
     }
 
-    // A window on a remote drive holding first.txt and second.txt.
-    void openRemoteDrive() {
+    // A window on a remote drive holding these files (first.txt and second.txt).
+    void openRemoteDrive(const QMap<QString, QByteArray> &files = {{"first.txt", "first"}, {"second.txt", "second"}}) {
         server = folder(QStringLiteral("server"));
-        ASSERT_TRUE(VNTest::writeFile(server + QStringLiteral("/first.txt"), "first"));
-        ASSERT_TRUE(VNTest::writeFile(server + QStringLiteral("/second.txt"), "second"));
+        for (auto it = files.begin(); it != files.end(); ++it)
+            ASSERT_TRUE(VNTest::writeFile(server + QLatin1Char('/') + it.key(), it.value()));
         drive = Fake::makeDriveConfig(server);
         w = openDrive(drive);
         ASSERT_NE(w, nullptr);
         pane = w->filesViewController();
-        ASSERT_EQ(names(pane->documents()), (QStringList{"first.txt", "second.txt"}));
+        QStringList shown = names(pane->documents());
+        shown.sort();
+        ASSERT_EQ(shown, QStringList(files.keys()));
     }
 
     // Both entries dragged, and dropped on another application.
@@ -96,6 +99,27 @@ TEST_F(DragOutTest, ACopyOutWhoseSecondFileFailsHandsOverNothingAndShowsTheError
     // Asked again: still nothing, and no second copy.
     EXPECT_TRUE(data->urls().isEmpty());
     EXPECT_EQ(Fake::callCount(Fake::Op::Download), 2);
+}
+
+// Two entries whose names differ only in letter case: the copy out leaves
+// the second out (it would land on the first). That is no failure of the
+// first, which is handed over; no error is shown, and the task's end report
+// names the one left out.
+TEST_F(DragOutTest, ACopyOutHandsOverWhatArrivedAndItsEndReportNamesWhatItLeftOut) {
+    openRemoteDrive({{"Notes.txt", "upper"}, {"notes.txt", "lower"}});
+    std::unique_ptr<QMimeData> data = dropBoth();
+    const QList<QUrl> urls = data->urls();
+    ASSERT_EQ(urls.size(), 1);
+    const QString handed = urls.first().toLocalFile();
+    EXPECT_EQ(VNTest::readFile(handed), QFileInfo(handed).fileName() == QStringLiteral("Notes.txt") ? "upper" : "lower");
+    EXPECT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().pendingAlerts().isEmpty(); }, 10000));
+    ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 10000));
+    VNTest::spin(100);
+    EXPECT_EQ(alertTexts(), QStringList{"1 item was not copied"});
+    const auto history = QNDialogService::shared().history();
+    if (!history.isEmpty())
+        EXPECT_TRUE(history.first().alert.informativeText.contains(QStringLiteral("differs from it only in letter case")))
+            << history.first().alert.informativeText.toStdString();
 }
 
 TEST_F(DragOutTest, TheCopyOutIsARowOfTheTaskListWhoseCancelHandsOverNothing) {

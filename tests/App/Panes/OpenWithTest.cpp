@@ -9,6 +9,8 @@
 
 #include <QMenu>
 #include <QMimeDatabase>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -181,42 +183,85 @@ TEST_F(OpenWithTest, AnApplicationInstalledWhileTheProgramRunsIsOfferedInOpenWit
 
 // A copy that fails: Open With says so in an application-modal alert, the
 // double click in a sheet on the window; nothing is opened or remembered.
+// A copy that leaves the document out (a link to nothing, a name that is
+// not UTF-8) ends without an error, and is no more a document to open: it
+// is said as the open's own alert, once, and nothing is started.
 TEST_F(OpenWithTest, ACopyThatFailsIsShownAsAnAlertByOpenWithAndAsASheetByOpen) {
+    enum class Entry { Gone, LinkToNothing, NotUtf8 };
     struct Row {
         const char *command;
         bool openWith;
-    } rows[] = {{"Open With", true}, {"Open", false}};
+        Entry entry;
+        const char *why;  // what the alert says, for an entry left out
+    } rows[] = {
+        {"Open With", true, Entry::Gone, nullptr},
+        {"Open", false, Entry::Gone, nullptr},
+        {"Open With, a link to nothing", true, Entry::LinkToNothing, "it is a link to \u201cmissing.txt\u201d, which does not exist"},
+        {"Open, a link to nothing", false, Entry::LinkToNothing, "it is a link to \u201cmissing.txt\u201d, which does not exist"},
+        {"Open With, a name not UTF-8", true, Entry::NotUtf8, "its name is not valid UTF-8"},
+        {"Open, a name not UTF-8", false, Entry::NotUtf8, "its name is not valid UTF-8"},
+    };
     // The types are known before the desktop of the test hides the system's folders.
     ASSERT_EQ(QMimeDatabase().mimeTypeForFile(QStringLiteral("gone.txt")).name(), QStringLiteral("text/plain"));
+    int n = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.command);
-        const QString root = folder(QStringLiteral("files-") + QString::fromUtf8(row.command).remove(QLatin1Char(' ')));
-        writeFile(root + QStringLiteral("/gone.txt"), 4);
-        const QString viewer = folder(QStringLiteral("bin")) + QStringLiteral("/viewer.sh");
-        ASSERT_TRUE(VNTest::writeFile(viewer, "#!/bin/sh\nexit 0\n"));
+        const QString root = folder(QStringLiteral("files-%1").arg(++n));
+        // The viewer leaves a mark when it is started.
+        const QString bin = folder(QStringLiteral("bin"));
+        const QString viewer = bin + QStringLiteral("/viewer.sh"), started = bin + QStringLiteral("/started");
+        EXPECT_TRUE(VNTest::writeFile(viewer, ("#!/bin/sh\ntouch '" + started + "'\n").toUtf8()));
         QFile::setPermissions(viewer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::remove(started);
+        bool made = true;
+        if (row.entry == Entry::LinkToNothing) {
+            made = QFile::link(QStringLiteral("missing.txt"), root + QStringLiteral("/gone.txt"));
+        } else if (row.entry == Entry::NotUtf8) {
+            made = ::close(::open((QFile::encodeName(root) + "/gon\xE9.txt").constData(), O_WRONLY | O_CREAT, 0644)) == 0;
+        } else {
+            writeFile(root + QStringLiteral("/gone.txt"), 4);
+        }
+        EXPECT_TRUE(made) << row.command << ": the entry could not be made";
+        if (!made)
+            continue;
         QNMacFilesViewController *pane = openWithDesktopOf(
             applications({QStringLiteral("viewer.desktop\nName=Viewer\nExec=%1 %f\nMimeType=text/plain;\n").arg(viewer)}),
             root);
         ASSERT_NE(pane, nullptr);
-        ASSERT_TRUE(QFile::remove(root + QStringLiteral("/gone.txt")));  // gone since the listing
+        if (row.entry == Entry::Gone)
+            EXPECT_TRUE(QFile::remove(root + QStringLiteral("/gone.txt")));  // gone since the listing
         QNDialogService::shared().clearHistory();
         bool launched = false;
         if (row.openWith) {
             QMenu submenu;
             pane->rebuildOpenWithMenu(&submenu, pane->documents().first());
             QAction *application = submenu.actions().value(0);
-            ASSERT_TRUE(application && application->text() == QStringLiteral("Viewer"));
+            EXPECT_TRUE(application && application->text() == QStringLiteral("Viewer"));
+            if (!application)
+                continue;
             application->trigger();
         } else {
             pane->openDocument(pane->documents().first(), [&](const QString &) { return launched = true; });
         }
-        ASSERT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().history().isEmpty(); }, 10000));
+        EXPECT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().history().isEmpty(); }, 10000));
+        EXPECT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 10000));
+        VNTest::spin(100);
+        if (QNDialogService::shared().history().isEmpty())
+            continue;
+        // One alert, the open's own: no end report besides it.
+        EXPECT_EQ(QNDialogService::shared().history().size(), 1);
         const auto shown = QNDialogService::shared().history().first();
         EXPECT_EQ(shown.modal, row.openWith);
         EXPECT_EQ(QNDialogService::shared().pendingAlerts().size(), row.openWith ? 0 : 1);
         EXPECT_FALSE(shown.alert.messageText.isEmpty());
+        if (row.why) {
+            EXPECT_TRUE(shown.alert.messageText.endsWith(QStringLiteral("\u201d was not opened")))
+                << shown.alert.messageText.toStdString();
+            EXPECT_TRUE(shown.alert.informativeText.contains(QString::fromUtf8(row.why)))
+                << shown.alert.informativeText.toStdString();
+        }
         EXPECT_FALSE(launched);
+        EXPECT_FALSE(QFileInfo::exists(started));
         EXPECT_TRUE(delegate->openedDocuments().isEmpty());
         for (const auto &pending : QNDialogService::shared().pendingAlerts())
             QNDialogService::shared().answer(pending.id, 0);

@@ -20,6 +20,8 @@
 #include <QScrollBar>
 #include <QToolButton>
 #include <QUrlQuery>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -278,6 +280,51 @@ TEST_F(ThumbnailsTest, ThePreviewShowsPicturesTextsFoldersAndPdfsAndANewRequestC
     EXPECT_TRUE(saveShot(panel, QStringLiteral("preview.png")));
     delegate->toggleQuickLookPreview();
     EXPECT_FALSE(panel->isVisible());
+}
+
+// An entry the preview cannot copy (a link to nothing, a name that is not
+// UTF-8, one gone since the listing) is said in the panel, why, instead of
+// waiting for it, and is not copied again until the next listing.
+TEST_F(ThumbnailsTest, ThePreviewOfAnEntryThatCannotBeCopiedSaysWhy) {
+    struct Row {
+        const char *what;
+        const char *name;
+        const char *why;
+    } rows[] = {
+        {"a link to nothing", "link.txt", "it is a link to \u201cmissing.txt\u201d, which does not exist"},
+        {"a name not UTF-8", "caf\\xE9.txt", "its name is not valid UTF-8"},
+        {"gone since the listing", "gone.txt", "cannot be opened"},
+    };
+    EXPECT_TRUE(QFile::link(QStringLiteral("missing.txt"), files + QStringLiteral("/link.txt")));
+    EXPECT_EQ(::close(::open((QFile::encodeName(files) + "/caf\xE9.txt").constData(), O_WRONLY | O_CREAT, 0644)), 0);
+    ASSERT_TRUE(VNTest::writeFile(files + QStringLiteral("/gone.txt"), "gone"));
+    w = openDrive(localDrive(QStringLiteral("T"), files));
+    ASSERT_NE(w, nullptr);
+    QNMacFilesViewController *pane = w->filesViewController();
+    QFile::remove(files + QStringLiteral("/gone.txt"));
+    delegate->toggleQuickLookPreview();
+    auto *panel = qobject_cast<QNPreviewPanel *>(delegate->quickLookPanel());
+    ASSERT_NE(panel, nullptr);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        const int i = indexOf(pane, QString::fromUtf8(row.name));
+        EXPECT_GE(i, 0) << row.name;
+        if (i < 0)
+            continue;
+        pane->tableView()->selectRow(i);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return panel->state() == QLatin1String("failed"); }, 10000))
+            << panel->state().toStdString();
+        EXPECT_TRUE(pane->previewPanelFailure().contains(QString::fromUtf8(row.why)))
+            << pane->previewPanelFailure().toStdString();
+        // Asked again, the panel says the same without a new copy.
+        const QNTaskPtr copy = pane->previewTask();
+        panel->reloadData();
+        EXPECT_EQ(panel->state(), QStringLiteral("failed"));
+        EXPECT_EQ(pane->previewTask(), copy);
+        EXPECT_TRUE(QDir(pane->previewTempPath()).entryList(QDir::Files | QDir::System).isEmpty());
+    }
+    delegate->toggleQuickLookPreview();
+    ::unlink((QFile::encodeName(files) + "/caf\xE9.txt").constData());
 }
 
 // The preview is the selected entry's file whatever the order of the rows,

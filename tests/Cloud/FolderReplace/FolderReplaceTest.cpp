@@ -239,6 +239,9 @@ TEST_P(FolderOntoALink, AFolderOntoALinkOfItsNameFailsNamingTheLinkAndWritesNoth
     EXPECT_TRUE(errors.contains(QStringLiteral("The folder \u201ctree\u201d was not copied")) &&
                 errors.contains(QStringLiteral("holds a link of that name")))
         << errors.toStdString();
+    // The refusal stops the whole task before anything is sent: a move says
+    // first that nothing was moved (the text names only the one folder).
+    EXPECT_EQ(errors.startsWith(QStringLiteral("Nothing was moved. ")), GetParam().move) << errors.toStdString();
     EXPECT_EQ(VNTest::listTree(onDisk + "/elsewhere").join(' ').toStdString(), std::string("old.txt"));
     EXPECT_TRUE(QFileInfo(onDisk + "/tree").isSymLink());
     EXPECT_EQ(VNTest::readFile(sourceOnDisk + "/tree/new.txt"), QByteArray("new"));

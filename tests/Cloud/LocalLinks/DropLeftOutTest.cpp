@@ -159,14 +159,17 @@ TEST_P(DropLeftOut, WhatOneFolderLeavesOutStopsNoOtherAndTheReportNamesIt) {
     }
     EXPECT_FALSE(task->canceled());
 
-    // The report names each entry left out.
+    // The report names each entry left out, as not moved in a move.
     const QString report = task->leftOut().join('\n');
-    EXPECT_TRUE(report.contains(QStringLiteral("\u201cdangling\u201d in \u201c%1\u201d was not copied").arg(first)) &&
+    const QString notDone = move ? QStringLiteral("was not moved") : QStringLiteral("was not copied");
+    EXPECT_FALSE(report.contains(move ? QStringLiteral("was not copied") : QStringLiteral("was not moved")))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("\u201cdangling\u201d in \u201c%1\u201d %2").arg(first, notDone)) &&
                 report.contains(QStringLiteral("a link to \u201cmissing.txt\u201d, which does not exist")))
         << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("caf\\xE9.txt")) && report.contains(QStringLiteral("not valid UTF-8")))
         << report.toStdString();
-    EXPECT_TRUE(report.contains(QStringLiteral("\u201c%1\u201d was not copied").arg(leftTwin)) &&
+    EXPECT_TRUE(report.contains(QStringLiteral("\u201c%1\u201d %2").arg(leftTwin, notDone)) &&
                 report.contains(QStringLiteral("differs from it only in letter case")))
         << report.toStdString();
     EXPECT_EQ(task->leftOut().size(), 3) << report.toStdString();
@@ -181,11 +184,90 @@ TEST_P(DropLeftOut, WhatOneFolderLeavesOutStopsNoOtherAndTheReportNamesIt) {
         EXPECT_EQ(QFileInfo::exists(temp->path() + QLatin1Char('/') + name), !move) << name.toStdString();
 }
 
+// Folders dropped from a WebDAV drive, the first holding on the server's
+// disk a name that is not UTF-8, which the drive's listing leaves out: the
+// copy's report names that folder, how many it left out and why; a move
+// keeps that folder with the entry and stops nothing else (the folder's
+// "was kept" became the item's error and cancelled the rest). Judged on
+// both disks.
+TEST(ListingLeftOut, AFolderWhoseListingLeavesAnEntryOutIsNamedAndKeptAndStopsNothing) {
+    WebDAVPeer::setUpOnce();
+    QNCloudInterfaceFactory::registerCoreHandlers();
+    ASSERT_FALSE(WebDAVPeer::state().isEmpty()) << "the webdav peer did not start";
+    struct Row {
+        const char *what;
+        bool move;
+    };
+    const Row rows[] = {{"copy", false}, {"move", true}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        const QString name = QStringLiteral("listing-left-out-") + QLatin1String(row.what);
+        const QString onServer = WebDAVPeer::freshFolder(QStringLiteral("root_dir"), name);
+        auto local = VNTest::makeTempDir();
+        bool made = true;
+        for (const char *file : {"a1.txt", "a2.txt", "a3.txt"})
+            made = made && VNTest::writeFile(onServer + QStringLiteral("/A/") + file, file);
+        for (int i = 0; i < 20; ++i)
+            made = made && VNTest::writeFile(onServer + QStringLiteral("/B/b%1.txt").arg(i, 2, 10, QChar('0')),
+                                             QByteArray::number(i));
+        const QByteArray latin1 = QFile::encodeName(onServer) + "/A/caf\xE9.txt";
+        const int fd = ::open(latin1.constData(), O_WRONLY | O_CREAT, 0666);
+        made = made && fd >= 0;
+        if (fd >= 0)
+            ::close(fd);
+        EXPECT_TRUE(made) << row.what << ": the server's folders could not be made";
+        if (!made)
+            continue;
+
+        auto drive = WebDAVPeer::drive(WebDAVPeer::url(QStringLiteral("http")));
+        auto into = QNDocument::withPath(local->path(), true);
+        auto to = QNMyDocumentsHandler::makeLocalDriveConfig();
+        QNTaskPtr task = row.move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
+        auto errors = std::make_shared<QStringList>();
+        auto mutex = std::make_shared<std::mutex>();
+        for (const char *folder : {"A", "B"}) {
+            auto source = QNDocument::withPath(QLatin1Char('/') + name + QLatin1Char('/') + QLatin1String(folder), true);
+            QNTaskItemPtr item = row.move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(drive, to, source, into))
+                                          : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(drive, to, source, into));
+            item->registerListenerForTaskItemCompletedBlock(
+                QStringLiteral("test"), [errors, mutex](VNErrorPtr error, QNDocumentPtr, bool) {
+                    std::lock_guard lock(*mutex);
+                    if (error)
+                        *errors << error->localizedDescription();
+                });
+            task->addTaskItem(item);
+        }
+        EXPECT_TRUE(VNTest::runTask(task, 120000)) << row.what << ": the task did not end";
+
+        // Everything the drive shows arrived; nothing stopped.
+        EXPECT_EQ(VNTest::listTree(local->path() + QStringLiteral("/A")), (QStringList{"a1.txt", "a2.txt", "a3.txt"}));
+        EXPECT_EQ(VNTest::listTree(local->path() + QStringLiteral("/B")).size(), 20);
+        {
+            std::lock_guard lock(*mutex);
+            EXPECT_TRUE(errors->isEmpty()) << errors->join('\n').toStdString();
+        }
+        EXPECT_FALSE(task->canceled());
+        // The report names the folder, how many and why.
+        const QString report = task->leftOut().join('\n');
+        EXPECT_EQ(report, QStringLiteral("An entry of \u201c/%1/A\u201d %2: the drive lists it under a name this "
+                                         "drive cannot use (such as one holding \u201c/\u201d).")
+                              .arg(name, row.move ? QStringLiteral("was not moved") : QStringLiteral("was not copied")));
+        // A copy leaves the server as it was; a move takes all but that
+        // folder with its entry.
+        EXPECT_EQ(::access(latin1.constData(), F_OK), 0);
+        for (const char *file : {"a1.txt", "a2.txt", "a3.txt"})
+            EXPECT_EQ(QFileInfo::exists(onServer + QStringLiteral("/A/") + file), !row.move) << file;
+        EXPECT_EQ(QFileInfo::exists(onServer + QStringLiteral("/B")), !row.move);
+        ::unlink(latin1.constData());
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Drives, DropLeftOut,
                          ::testing::Values(Row{Destination::FTP, false, 2}, Row{Destination::FTP, true, 2},
                                            Row{Destination::FTP, false, 3}, Row{Destination::FTP, true, 3},
                                            Row{Destination::WebDAV, false, 2}, Row{Destination::WebDAV, true, 2},
                                            Row{Destination::WebDAV, false, 3}, Row{Destination::WebDAV, true, 3}),
                          rowName);
+
 
 }  // namespace

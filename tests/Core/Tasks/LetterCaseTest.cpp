@@ -196,11 +196,16 @@ TEST_F(LetterCase, TwinsTheDriveCopiesOrMovesItselfAreNotWrittenOverEachOther) {
             task->addTaskItem(item);
         }
         EXPECT_TRUE(runTask(manager, task)) << row.what;
-        for (const auto &report : reports) {
-            EXPECT_EQ(report->count(), 1) << row.what;
-            if (report->count())
-                EXPECT_FALSE(std::get<0>(report->first())) << row.what << ": "
-                                                            << text(std::get<0>(report->first())).toStdString();
+        // The first is done; the second hears it was left out, no failure.
+        for (size_t i = 0; i < reports.size(); ++i) {
+            EXPECT_EQ(reports[i]->count(), 1) << row.what;
+            if (!reports[i]->count())
+                continue;
+            const VNErrorPtr error = std::get<0>(reports[i]->first());
+            if (i == 0)
+                EXPECT_FALSE(error) << row.what << ": " << text(error).toStdString();
+            else
+                EXPECT_TRUE(QNTaskItem::isLeftOut(error)) << row.what << ": " << text(error).toStdString();
         }
         EXPECT_FALSE(task->canceled()) << row.what;
         const QString report = task->leftOut().join('\n');
