@@ -56,7 +56,8 @@ public:
                                   QNDocumentCallback completed) override;
     void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
     void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
-    // Never replaces an existing item: the server's refusal comes back as an error.
+    // Never replaces an existing item: the server's refusal comes back as an
+    // error. Once sent, the MOVE runs to the server's answer.
     void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
     // Copy and move inside the server never replace an item of the same
     // name in the target folder: the server's refusal is an error naming it.
@@ -156,6 +157,10 @@ protected:
         // a failed step left): runs after a cancel too, and a cancel does not
         // stop it.
         bool survivesCancel = false;
+        // Once sent, runs to the server's answer (a MOVE: cut off on its
+        // way, the server may still carry it out); a cancel that came before
+        // still stops it.
+        bool runsToItsAnswer = false;
     };
     // A request was answered 401 or 403. A subclass whose authorization may
     // have gone stale (a cached cookie) drops it and answers true: the call

@@ -344,14 +344,22 @@ void QNUpdateFileTaskItem::setRenamedDocument(const QNDocumentPtr &renamed) {
 
 void QNUpdateFileTaskItem::restoreIfRenamed(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup,
                                             const std::shared_ptr<QNHandlerCallWatch> &renameCall) {
-    // The cancel answered for the drive, which may still be renaming: look
-    // only once it has given its own answer (a rename cut off on its way
-    // may still be done by the server), and not for ever.
+    // The cancel answered for the drive, which may still be renaming (a
+    // rename once sent runs to the drive's answer): act on that answer once
+    // it has come, and not wait for ever.
     auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
     VNDispatch::globalAsync([self, completed, backup, renameCall] {
         const bool answered =
             !renameCall ||
             renameCall->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
+        if (answered && renameCall && renameCall->answer().succeeded()) {
+            // The drive says it renamed: the document goes back under its name.
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem: the drive renamed the document after the cancel"));
+            self->setRenamedDocument(backup->copy());
+            self->restoreBackup(completed, nullptr, true);
+            return;
+        }
+        // Refused, cut off before it was sent, or silent: look.
         self->lookForBackup(completed, backup, answered, nullptr);
     });
 }

@@ -288,6 +288,22 @@ TEST_F(PhotoDrive, UploadsGoIntoTheirAlbumOrTheDefaultOne) {
     EXPECT_TRUE(tree.contains("/Drop Box/new pic.png"));
 }
 
+// Cut off on its way, a rename may still be carried out by the service:
+// once sent, it runs to the service's answer.
+TEST_F(PhotoDrive, ARenameCancelledOnItsWayRunsToTheServicesAnswer) {
+    ASSERT_FALSE(signIn().error);
+    const QNDocumentPtr sunset = find("/Holiday/sunset.png");
+    ASSERT_TRUE(sunset);
+    const VNTest::HeldRename run = VNTest::cancelARenameHeldOnItsWay(
+        drive, sunset, QNDocument::withPath("/Holiday/dusk.png"), {{"method", "PUT"}, {"prefix", "/data/entry/"}},
+        [](const QString &what, const QJsonObject &args) { return QJsonDocument::fromJson(control(what, args)).object(); });
+    EXPECT_TRUE(run.held) << "the rename never reached the service";
+    EXPECT_TRUE(run.answeredAtOnce && run.cancelled) << "the cancel was not answered at once";
+    EXPECT_FALSE(run.clientGaveUp) << "the rename was given up before the service had answered it";
+    EXPECT_TRUE(run.own.succeeded()) << "the service renamed, yet the handler did not say so";
+    EXPECT_EQ(names(list(find("/Holiday")).documents), (QStringList{"beach.jpg", "dusk.png"}));
+}
+
 TEST_F(PhotoDrive, AlbumsAreMadeRenamedAndRemovedAndAPhotoOnlyWithItsCurrentTag) {
     ASSERT_FALSE(signIn().error);
     Answer a = run([](auto h, auto cb) { h->createFolder("Trips", QNDocument::withPath("/", true), cb); });

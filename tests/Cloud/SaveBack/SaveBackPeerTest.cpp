@@ -7,7 +7,7 @@
 // its path.
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
-#include "HeldFTPControl.h"
+#include "HeldGoBetween.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNTaskManager.h"
 #include "Core/QNUpdateFileTask.h"
@@ -18,6 +18,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QJsonObject>
 #include <QUrl>
 #include <QUuid>
 #include <gtest/gtest.h>
@@ -243,28 +244,65 @@ TEST_P(SaveBackPeer, TheDocumentEndsUnderItsOwnNameAndTheRecordKeepsItsPath) {
     EXPECT_EQ(parent->path().toStdString(), folder.toStdString());
 }
 
-// The server slow to take the rename: its RNTO line is held on the way, and
-// the save-back is cancelled meanwhile. The handler waits for the server's
-// answer, and the save-back looks at the drive only then: it finds the
-// backup and gives it its name back. Had it looked before, the server
-// would rename afterwards, the document staying only under its backup name.
-TEST(SaveBackHeldServer, AnFTPRenameHeldOnItsWayIsAnsweredBeforeTheSaveBackLooks) {
-    ASSERT_FALSE(FTPPeer::root(FTPPeer::Kind::FTP).isEmpty()) << "the test peer did not start";
+// The server slow to take the rename: the rename (FTP's RNTO line, WebDAV's
+// MOVE) is held on its way, and the save-back is cancelled meanwhile. The
+// handler waits for the server's answer, and the save-back acts only then:
+// the drive renamed, so the backup gets its name back. Had it ended before,
+// the server would rename afterwards, the document staying only under its
+// backup name. One row per server family; each differs from the first in
+// the server alone.
+struct HeldServer {
+    const char *name;
+    const char *family;  // "vsftpd", or the WebDAV peer's server family
+};
+
+class SaveBackHeldServer : public ::testing::TestWithParam<HeldServer> {};
+
+TEST_P(SaveBackHeldServer, ARenameHeldOnItsWayIsAnsweredBeforeTheSaveBackActs) {
+    const bool ftp = std::string(GetParam().family) == "vsftpd";
     QNCloudInterfaceFactory::registerCoreHandlers();
     QNFTPHandler::registerHandler();
+    WebDAVPeer::setUpOnce();
     auto temp = VNTest::makeTempDir();
-    auto drive = FTPPeer::drive(FTPPeer::Kind::FTP);
+    QNDriveConfigPtr drive;
+    QString folder;  // on the drive
+    QString onDisk;  // the same folder on the server's disk
+    if (ftp) {
+        ASSERT_FALSE(FTPPeer::root(FTPPeer::Kind::FTP).isEmpty()) << "the test peer did not start";
+        drive = FTPPeer::drive(FTPPeer::Kind::FTP);
+        folder = FTPPeer::makeScratchFolder(FTPPeer::Kind::FTP);
+        folder.chop(1);
+        onDisk = FTPPeer::root(FTPPeer::Kind::FTP) + folder;
+        FTPPeer::writeServerFile(FTPPeer::Kind::FTP, folder + QStringLiteral("/edit.txt"), kOldBytes);
+    } else {
+        const bool apache = std::string(GetParam().family) == "apache";
+        const QJsonObject server = WebDAVPeer::server(GetParam().family);
+        const QString url = apache ? WebDAVPeer::url(QStringLiteral("http")) : server.value("url").toString();
+        const QString root = apache ? WebDAVPeer::text(QStringLiteral("root_dir")) : server.value("dir").toString();
+        ASSERT_FALSE(url.isEmpty() || root.isEmpty()) << "the " << GetParam().family << " server did not start";
+        drive = WebDAVPeer::drive(url);
+        const QString name = QStringLiteral("held-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+        folder = QLatin1Char('/') + name;
+        onDisk = root + folder;
+        QDir(onDisk).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(onDisk));
+        ASSERT_TRUE(VNTest::writeFile(onDisk + QStringLiteral("/edit.txt"), kOldBytes));
+    }
     QUrl url(drive->url());
-    HeldFTPControl control(url.port());
+    HeldGoBetween control(url.port(), ftp ? "RNTO" : "MOVE ");
     ASSERT_NE(control.port(), 0);
     url.setPort(control.port());
     drive->setUrl(url.toString());
-    QString folder = FTPPeer::makeScratchFolder(FTPPeer::Kind::FTP);
-    folder.chop(1);
-    const QString onDisk = FTPPeer::root(FTPPeer::Kind::FTP) + folder;
-    FTPPeer::writeServerFile(FTPPeer::Kind::FTP, folder + QStringLiteral("/edit.txt"), kOldBytes);
     auto original = QNDocument::withPath(folder + QStringLiteral("/edit.txt"));
     auto parent = QNDocument::withPath(folder, true);
+    if (!ftp) {
+        // Signed in once, so that the held MOVE carries the credentials and
+        // is one the server carries out.
+        auto listed = std::make_shared<WebDAVPeer::Answer>();
+        drive->createCloudInterface()->listDocuments(parent, QString(), WebDAVPeer::listAnswer(listed));
+        ASSERT_TRUE(WebDAVPeer::waitForAnswer(listed, 30000));
+        ASSERT_FALSE(listed->error) << listed->errorText().toStdString();
+    }
     const QString localPath = temp->path() + QStringLiteral("/edit.txt");
     ASSERT_TRUE(VNTest::writeFile(localPath, "the change\n"));
 
@@ -282,7 +320,7 @@ TEST(SaveBackHeldServer, AnFTPRenameHeldOnItsWayIsAnsweredBeforeTheSaveBackLooks
     task->addTaskItem(item);
     auto ended = std::make_shared<std::atomic<bool>>(false);
     task->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [ended] { ended->store(true); });
-    control.holdNextRenameTo();
+    control.holdNext();
     auto manager = std::make_shared<QNTaskManager>();
     manager->addTask(task);
     ASSERT_TRUE(VNTest::waitUntil([&] { return control.holding(); }, 60000));
@@ -295,6 +333,7 @@ TEST(SaveBackHeldServer, AnFTPRenameHeldOnItsWayIsAnsweredBeforeTheSaveBackLooks
         EXPECT_TRUE(VNTest::waitUntil([&] { return ended->load(); }, 60000));
     control.release();
     EXPECT_TRUE(VNTest::waitUntil([&] { return ended->load(); }, 60000));
+    // Answered, the released rename is done on the server's disk.
     EXPECT_TRUE(VNTest::waitUntil([&] { return control.serverDone(); }, 10000)) << "the server took the rename";
 
     std::lock_guard lock(*reportMutex);
@@ -305,6 +344,12 @@ TEST(SaveBackHeldServer, AnFTPRenameHeldOnItsWayIsAnsweredBeforeTheSaveBackLooks
     EXPECT_TRUE(VNTest::readFile(onDisk + QStringLiteral("/edit.txt")) == kOldBytes) << "the old bytes are back";
     EXPECT_EQ(original->path().toStdString(), (folder + QStringLiteral("/edit.txt")).toStdString());
 }
+
+INSTANTIATE_TEST_SUITE_P(EachServer, SaveBackHeldServer,
+                         ::testing::Values(HeldServer{"FTPOnVsftpd", "vsftpd"}, HeldServer{"WebDAVOnApache", "apache"},
+                                           HeldServer{"WebDAVOnNginx", "nginx"},
+                                           HeldServer{"WebDAVOnLighttpd", "lighttpd"}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 std::vector<Row> allRows() {
     std::vector<Row> rows;

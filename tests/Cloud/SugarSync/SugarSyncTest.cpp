@@ -15,6 +15,7 @@
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 #include "support/HandlerAnswer.h"
+#include "support/HeldRename.h"
 #include "support/TaskRun.h"
 
 #include <QDir>
@@ -272,6 +273,34 @@ TEST_F(SugarSync, ARenameTakesItsNameFromTheNewPathNotTheDisplayName) {
     for (const auto &d : listing->documents)
         inside << d->displayName();
     EXPECT_EQ(inside, QStringList{"named-QN-2014-03-05_09-07-02.txt"});
+}
+
+// Cut off on its way, a rename may still be carried out by the service:
+// once sent, it runs to the service's answer.
+TEST_F(SugarSync, ARenameCancelledOnItsWayRunsToTheServicesAnswer) {
+    auto local = VNTest::makeTempDir();
+    VNTest::writeFile(local->path() + "/held.txt", "held");
+    auto folder = VNTest::answerOf([&](AnswerPtr a) {
+        handler()->createFolder("held rename " + QString::number(QDateTime::currentMSecsSinceEpoch()),
+                                top("Sync Folder"), documentAnswer(a));
+    });
+    ASSERT_FALSE(folder->error) << folder->text();
+    auto uploaded = VNTest::answerOf([&](AnswerPtr a) {
+        handler()->upload(QNDocument::withPath(local->path() + "/held.txt"), folder->document, nullptr,
+                          documentAnswer(a));
+    });
+    ASSERT_FALSE(uploaded->error) << uploaded->text();
+    auto file = named(list(folder->document)->documents, "held.txt");
+    ASSERT_TRUE(file);
+    const VNTest::HeldRename run = VNTest::cancelARenameHeldOnItsWay(
+        config, file, QNDocument::withPath(folder->document->path() + "/renamed.txt"),
+        {{"method", "PUT"}, {"contains", "displayName"}},
+        VNTest::fakeControlAt(QStringLiteral("https://127.0.0.1:%1").arg(peer().value("port").toInt())));
+    EXPECT_TRUE(run.held) << "the rename never reached the service";
+    EXPECT_TRUE(run.answeredAtOnce && run.cancelled) << "the cancel was not answered at once";
+    EXPECT_FALSE(run.clientGaveUp) << "the rename was given up before the service had answered it";
+    EXPECT_TRUE(run.own.succeeded()) << "the service renamed, yet the handler did not say so";
+    EXPECT_TRUE(named(list(folder->document)->documents, "renamed.txt"));
 }
 
 TEST_F(SugarSync, UploadIsTheTokenTheFoldersListingAndTwoRequestsThenEveryItemOperation) {
