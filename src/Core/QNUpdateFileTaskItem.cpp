@@ -11,6 +11,7 @@
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -130,6 +131,11 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
                                         const QNTaskPtr &task, const QNTaskItemPtr &primary) {
     if (renamedDocument()) {
         // Asked again by a later step of the copy: the backup is made once.
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_uploadSource)
+                document = m_uploadSource;
+        }
         QNCopyTaskItem::copyDocument(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
                                      primary);
         return;
@@ -148,6 +154,19 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
     }
     local.close();
     m_editedSize.store(QFileInfo(localPath).size());
+    // An upload keeps the name of the file it sends, so the edited copy goes
+    // up under the document's own name, or not at all.
+    VNErrorPtr sourceError;
+    document = uploadSourceFor(document, &sourceError);
+    if (!document) {
+        VNLog::log(QStringLiteral("QNUpdateFileTaskItem copyDocument error: %1").arg(errorText(sourceError)));
+        finishUpdate(completed, sourceError, nullptr, false);
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_uploadSource = document;
+    }
 
     auto original = m_originalDocument;
     std::function<QDateTime()> clock;
@@ -294,10 +313,45 @@ void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorP
         taskWasCancelled();  // the removal was cancelled as it was queued
 }
 
+QNDocumentPtr QNUpdateFileTaskItem::uploadSourceFor(const QNDocumentPtr &edited, VNErrorPtr *error) const {
+    const QString name = lastPathComponent(m_originalDocument->path());
+    const QString localPath = edited->path();
+    if (lastPathComponent(localPath) == name)
+        return edited;
+    // An opened copy under another name (one the local disk could not
+    // carry): a copy of it under the document's name goes up instead.
+    const bool carried = !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+                         !name.contains(QChar(0));
+    if (!carried) {
+        *error = makeError(QStringLiteral("\u201c%1\u201d cannot be saved back: a file on this computer cannot carry "
+                                          "its name, so the edited copy would not arrive under it. The document on "
+                                          "the drive was left as it was.")
+                               .arg(name));
+        return nullptr;
+    }
+    const QString folder = tempDirectory().isEmpty()
+                               ? QString()
+                               : joinPath(tempDirectory(), QStringLiteral("save-back-") + QNUtils::uuidString());
+    const QString staged = joinPath(folder, name);
+    QFile source(localPath);
+    if (folder.isEmpty() || !QDir().mkpath(folder) || !source.copy(staged)) {
+        *error = makeError(QStringLiteral("The edited copy \"%1\" could not be readied for its upload under the "
+                                          "name \u201c%2\u201d (%3); the document on the drive was left as it was.")
+                               .arg(localPath, name,
+                                    source.errorString().isEmpty() ? QStringLiteral("no temporary folder")
+                                                                   : source.errorString()));
+        return nullptr;
+    }
+    auto document = edited->copy();
+    document->setPath(staged);
+    document->setDisplayName(name);
+    return document;
+}
+
 void QNUpdateFileTaskItem::keepUploaded(const QNDocumentPtr &answer) {
     // Only a file of the uploaded name is the new item: a drive that answers
     // with the folder it uploaded into, or with nothing, names none.
-    const QString name = lastPathComponent(fromDocument() ? fromDocument()->path() : QString());
+    const QString name = lastPathComponent(m_originalDocument->path());
     QString answered;
     if (answer)
         answered = answer->displayName().isEmpty() ? lastPathComponent(answer->path()) : answer->displayName();

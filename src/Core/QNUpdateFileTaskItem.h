@@ -86,6 +86,10 @@ private:
     void setRenamedDocument(const QNDocumentPtr &renamed);
     // The edited file is up; answer is what the drive answered the upload with.
     void keepUploaded(const QNDocumentPtr &answer);
+    // The file to upload: the edited copy itself when it has the document's
+    // name, else a copy of it under that name in the task's temporary
+    // folder. Null and *error when neither can be.
+    QNDocumentPtr uploadSourceFor(const QNDocumentPtr &edited, VNErrorPtr *error) const;
     // After a cancelled rename: once the drive has answered the rename
     // itself (or the wait for it is over), puts the name back if the drive
     // renamed the document after all, else reports the cancel.
@@ -132,4 +136,5 @@ private:
     std::atomic<qint64> m_editedSize{-1};  // the edited copy's size when the save-back began
     bool m_uploaded = false;          // guarded by m_mutex
     QNDocumentPtr m_uploadedDocument;  // guarded by m_mutex
+    QNDocumentPtr m_uploadSource;      // guarded by m_mutex
 };

@@ -1,7 +1,7 @@
 // Saving an edited copy back to the drive it was opened from, on the real
 // servers (vsftpd, sshd, Apache mod_dav): two save-backs of one opened copy
-// in a row, and save-backs cancelled at each moment after the drive
-// document took its backup name. Judged on the servers' disks: the document
+// in a row, of one whose opened copy carries another name, and save-backs
+// cancelled at each moment after the drive document took its backup name. Judged on the servers' disks: the document
 // ends under its own name, with the new bytes or its old ones, and the drive
 // document the opened copy keeps (its record of where it came from) keeps
 // its path.
@@ -91,8 +91,11 @@ public:
 enum class Server { FTP, SFTP, WebDAV };
 // When the save-back ends: not at all (two in a row, both to their end), or
 // cancelled while the rename's answer is held (the server renamed), as the
-// rename's answer has come, or while the edited copy is being uploaded.
-enum class Moment { TwiceInARow, RenameAnswerHeld, RightAfterTheRename, DuringTheUpload };
+// rename's answer has come, or while the edited copy is being uploaded. The
+// last row is the first with a document ("a\b.txt") whose opened copy
+// carries another name ("a_b.txt", as a copy made "safe" was named): the
+// upload goes under the document's own name all the same.
+enum class Moment { TwiceInARow, RenameAnswerHeld, RightAfterTheRename, DuringTheUpload, OpenedUnderAnotherName };
 
 struct Row {
     Server server;
@@ -101,7 +104,8 @@ struct Row {
 
 std::string rowName(const ::testing::TestParamInfo<Row> &info) {
     const char *servers[] = {"FTP", "SFTP", "WebDAV"};
-    const char *moments[] = {"TwiceInARow", "RenameAnswerHeld", "RightAfterTheRename", "DuringTheUpload"};
+    const char *moments[] = {"TwiceInARow", "RenameAnswerHeld", "RightAfterTheRename", "DuringTheUpload",
+                             "OpenedUnderAnotherName"};
     return std::string(servers[int(info.param.server)]) + moments[int(info.param.moment)];
 }
 
@@ -121,13 +125,17 @@ protected:
         temp = VNTest::makeTempDir();
         QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
         manager = std::make_shared<QNTaskManager>();
+        const bool otherName = GetParam().moment == Moment::OpenedUnderAnotherName;
+        name = otherName ? QStringLiteral("a\\b.txt") : QStringLiteral("edit.txt");
+        localName = otherName ? QStringLiteral("a_b.txt") : name;
         if (GetParam().server == Server::WebDAV) {
             ASSERT_FALSE(WebDAVPeer::state().isEmpty()) << "the webdav peer did not start";
-            const QString name = QStringLiteral("saveback-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+            const QString folderName =
+                QStringLiteral("saveback-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
             drive = WebDAVPeer::drive(WebDAVPeer::url(QStringLiteral("http")));
-            onDisk = WebDAVPeer::freshFolder(QStringLiteral("root_dir"), name);
-            folder = QLatin1Char('/') + name;
-            ASSERT_TRUE(VNTest::writeFile(onDisk + QStringLiteral("/edit.txt"), kOldBytes));
+            onDisk = WebDAVPeer::freshFolder(QStringLiteral("root_dir"), folderName);
+            folder = QLatin1Char('/') + folderName;
+            ASSERT_TRUE(VNTest::writeFile(onDisk + QLatin1Char('/') + name, kOldBytes));
         } else {
             const auto kind = GetParam().server == Server::FTP ? FTPPeer::Kind::FTP : FTPPeer::Kind::SFTP;
             ASSERT_FALSE(FTPPeer::root(kind).isEmpty()) << "the test peer did not start";
@@ -135,9 +143,9 @@ protected:
             folder = FTPPeer::makeScratchFolder(kind);
             folder.chop(1);  // "/work/t-x"
             onDisk = FTPPeer::root(kind) + folder;
-            FTPPeer::writeServerFile(kind, folder + QStringLiteral("/edit.txt"), kOldBytes);
+            FTPPeer::writeServerFile(kind, folder + QLatin1Char('/') + name, kOldBytes);
         }
-        original = QNDocument::withPath(folder + QStringLiteral("/edit.txt"));
+        original = QNDocument::withPath(folder + QLatin1Char('/') + name);
         original->setSize(kOldBytes.size());
         parent = QNDocument::withPath(folder, true);
     }
@@ -146,7 +154,7 @@ protected:
 
     // The opened copy, edited: a new save-back item for it.
     std::shared_ptr<QNUpdateFileTaskItem> saveBackOf(const QByteArray &edited) {
-        const QString path = temp->path() + QStringLiteral("/opened/edit.txt");
+        const QString path = temp->path() + QStringLiteral("/opened/") + localName;
         EXPECT_TRUE(VNTest::writeFile(path, edited));
         auto local = QNDocument::withPath(path);
         local->setSize(edited.size());
@@ -164,11 +172,13 @@ protected:
     QString onDisk;  // the same folder on the server's disk
     QNDocumentPtr original;
     QNDocumentPtr parent;
+    QString name;       // the document's
+    QString localName;  // its opened copy's
 };
 
 TEST_P(SaveBackPeer, TheDocumentEndsUnderItsOwnNameAndTheRecordKeepsItsPath) {
     const Moment moment = GetParam().moment;
-    if (moment == Moment::TwiceInARow) {
+    if (moment == Moment::TwiceInARow || moment == Moment::OpenedUnderAnotherName) {
         for (const QByteArray &edited : {QByteArray("the first change\n"), QByteArray("the second change\n")}) {
             SCOPED_TRACE(edited.toStdString());
             const VNTest::ItemRun run =
@@ -177,9 +187,9 @@ TEST_P(SaveBackPeer, TheDocumentEndsUnderItsOwnNameAndTheRecordKeepsItsPath) {
             EXPECT_EQ(run.reports, 1);
             EXPECT_FALSE(run.error) << (run.error ? run.error->localizedDescription().toStdString() : std::string());
             EXPECT_FALSE(run.cancelled);
-            EXPECT_EQ(filesOnDisk().join(QLatin1Char(',')).toStdString(), "edit.txt");
-            EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("/edit.txt")), edited);
-            EXPECT_EQ(original->path().toStdString(), (folder + QStringLiteral("/edit.txt")).toStdString());
+            EXPECT_EQ(filesOnDisk().join(QLatin1Char(',')).toStdString(), name.toStdString());
+            EXPECT_EQ(VNTest::readFile(onDisk + QLatin1Char('/') + name), edited);
+            EXPECT_EQ(original->path().toStdString(), (folder + QLatin1Char('/') + name).toStdString());
         }
         return;
     }
@@ -354,8 +364,8 @@ INSTANTIATE_TEST_SUITE_P(EachServer, SaveBackHeldServer,
 std::vector<Row> allRows() {
     std::vector<Row> rows;
     for (Server server : {Server::FTP, Server::SFTP, Server::WebDAV})
-        for (Moment moment :
-             {Moment::TwiceInARow, Moment::RenameAnswerHeld, Moment::RightAfterTheRename, Moment::DuringTheUpload})
+        for (Moment moment : {Moment::TwiceInARow, Moment::RenameAnswerHeld, Moment::RightAfterTheRename,
+                              Moment::DuringTheUpload, Moment::OpenedUnderAnotherName})
             rows.push_back({server, moment});
     return rows;
 }

@@ -1,8 +1,9 @@
 // How a save-back ends when the drive's answers do not tell the whole story:
 // a rename whose reply was lost after the drive renamed, and an upload that
-// the drive goes on with after its cancel has answered for it. Judged on the
-// drive's folder: the document's old bytes are never lost, and what the item
-// reports is what the drive holds.
+// the drive goes on with after its cancel has answered for it; and which
+// name the edited copy goes up under. Judged on the drive's folder: the
+// document's old bytes are never lost, and what the item reports is what
+// the drive holds.
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNUpdateFileTask.h"
 #include "Core/QNUpdateFileTaskItem.h"
@@ -160,6 +161,46 @@ TEST_F(SaveBackEndings, ARestoreAfterACancelledUploadWaitsForTheDrivesOwnAnswer)
             EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
             EXPECT_FALSE(item->savedDocument());
             break;
+        }
+    }
+}
+
+// The edited copy goes up under the document's own name, whatever name the
+// opened copy carries (one made "safe" by an earlier open: uploaded under
+// it, the save-back left the document only under the made name); a name no
+// local file can carry is refused before the drive is touched.
+TEST_F(SaveBackEndings, TheEditedCopyGoesUpUnderTheDocumentsOwnName) {
+    struct Row {
+        const char *name;
+        QString document;  // its path on the drive
+        QString opened;    // the opened copy's name
+        bool saved;
+    };
+    const Row rows[] = {
+        {"the opened copy has the document's name", "/docs/report.docx", "report.docx", true},
+        {"the opened copy has another name", "/docs/report.docx", "report_1.docx", true},
+        {"no local file can carry the document's name", "/docs/..", "report.docx", false},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        auto drive = freshDrive(QStringLiteral("names%1").arg(n++));
+        const QString opened = remote + "-opened/" + row.opened;
+        QFile::rename(remote + "-opened/report.docx", opened);
+        auto item = std::make_shared<QNUpdateFileTaskItem>(drive, localDocument(opened), driveDocument(row.document, false, 11),
+                                                           driveDocument("/docs", true));
+        item->setClock([] { return kSaveTime; });
+
+        const auto [error, document, cancelled] = runOne(std::make_shared<QNUpdateFileTask>(), item);
+        EXPECT_FALSE(cancelled);
+        EXPECT_EQ(bool(error), !row.saved) << text(error).toStdString();
+        EXPECT_EQ(docsOnDrive(), QStringList{"report.docx"}) << docsOnDrive().join(", ").toStdString();
+        EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"),
+                  QByteArray(row.saved ? "new version, a little longer" : "old version"));
+        if (!row.saved) {
+            EXPECT_TRUE(text(error).contains("cannot carry its name")) << text(error).toStdString();
+            EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Rename), 0) << "the drive was touched";
         }
     }
 }
