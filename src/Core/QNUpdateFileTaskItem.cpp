@@ -300,8 +300,11 @@ void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorP
                 self->finishUpdate(completed, error, nullptr, false);
                 return;
             }
-            // Cancelled: the new file and the backup are both on the drive.
-            self->finishUpdate(completed, nullptr, removed, cancelled);
+            if (cancelled) {
+                self->endAfterCancelledRemoval(completed);
+                return;
+            }
+            self->finishUpdate(completed, nullptr, removed, false);
         });
     observeRunning(remove);
     {
@@ -375,9 +378,13 @@ void QNUpdateFileTaskItem::taskWasCancelled() {
         removal = m_backupRemoval;
     }
     if (removal) {
-        // The new file is up; a backup removal that never started stays undone.
-        if (!removal->isExecuting() && !m_backupRemovalAnswered.load())
-            finishUpdate(completedBlock(), nullptr, nullptr, true);
+        // The new file is up; a backup removal that never started stays
+        // undone, and the backup on the drive is said.
+        if (!removal->isExecuting() && !m_backupRemovalAnswered.load()) {
+            const VNErrorPtr kept = backupKeptError(QString());
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem: %1").arg(errorText(kept)));
+            finishUpdate(completedBlock(), kept, nullptr, false);
+        }
         return;
     }
     // An upload that answered goes on through postCopy, one that runs
@@ -389,6 +396,60 @@ void QNUpdateFileTaskItem::taskWasCancelled() {
     if (upload && upload->isExecuting())
         return;
     restoreBackup(completedBlock(), nullptr, true);
+}
+
+VNErrorPtr QNUpdateFileTaskItem::backupKeptError(const QString &why) const {
+    const QString name = lastPathComponent(m_originalDocument->path());
+    const auto backup = renamedDocument();
+    const QString backupName = backup ? lastPathComponent(backup->path()) : QString();
+    if (why.isEmpty())
+        return makeError(QStringLiteral("\u201c%1\u201d was saved on the drive, but the save-back was cancelled before "
+                                        "its backup \u201c%2\u201d was removed: the backup is still on the drive "
+                                        "beside it.")
+                             .arg(name, backupName));
+    return makeError(QStringLiteral("\u201c%1\u201d was saved on the drive, but the save-back was cancelled while its "
+                                    "backup \u201c%2\u201d was being removed, and whether the drive removed it could "
+                                    "not be told (%3).")
+                         .arg(name, backupName, why));
+}
+
+void QNUpdateFileTaskItem::endAfterCancelledRemoval(const QNTaskItemCompletedBlock &completed) {
+    std::shared_ptr<QNHandlerCallWatch> watch;
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto *call = dynamic_cast<QNHandlerCall *>(m_backupRemoval.get()))
+            watch = call->handlerCallWatch();
+    }
+    const auto backup = renamedDocument();
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    // The cancel answered for the drive, which may still be removing the
+    // backup: its own answer, or a look once it has come, tells.
+    VNDispatch::globalAsync([self, completed, watch, backup] {
+        const bool answered =
+            !watch || watch->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
+        if (answered && watch && watch->answer().succeeded()) {
+            self->finishUpdate(completed, nullptr, nullptr, false);
+            return;
+        }
+        const QString backupName = backup ? lastPathComponent(backup->path()) : QString();
+        auto list = std::make_shared<QNListDocumentsOperation>(
+            self->toDriveConfig(), self->driveFolder(), QString(),
+            [self, completed, backupName](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+                bool backupThere = false;
+                for (const auto &document : documents)
+                    backupThere = backupThere || listedName(document) == backupName;
+                VNErrorPtr said;
+                if (error || cancelled)
+                    said = self->backupKeptError(error ? errorText(error) : QStringLiteral("its folder was not listed"));
+                else if (backupThere)
+                    said = self->backupKeptError(QString());
+                if (said)
+                    VNLog::log(QStringLiteral("QNUpdateFileTaskItem: %1").arg(errorText(said)));
+                // Gone: the save-back was done whole after all.
+                self->finishUpdate(completed, said, nullptr, false);
+            });
+        list->start();
+    });
 }
 
 void QNUpdateFileTaskItem::setRenamedDocument(const QNDocumentPtr &renamed) {
@@ -447,9 +508,10 @@ void QNUpdateFileTaskItem::lookForBackup(const QNTaskItemCompletedBlock &complet
                 return;
             }
             if (error || cancelled) {
-                // Still unknown: try the restore, which says so if it fails.
+                // Still unknown: try the restore; one that fails looks again
+                // before it says where the document is.
                 self->setRenamedDocument(backup->copy());
-                self->restoreBackup(completed, nullptr, true);
+                self->restoreBackup(completed, nullptr, true, true);
                 return;
             }
             QNDocumentPtr found;
@@ -572,14 +634,14 @@ void QNUpdateFileTaskItem::keepSavedAfterCancel(const QNTaskItemCompletedBlock &
 }
 
 void QNUpdateFileTaskItem::restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
-                                         bool cancelled) {
+                                         bool cancelled, bool renameUncertain) {
     if (m_restoreClaimed.exchange(true) || hasConcluded())
         return;
-    putBackupBack(completed, error, cancelled);
+    putBackupBack(completed, error, cancelled, renameUncertain);
 }
 
 void QNUpdateFileTaskItem::putBackupBack(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
-                                         bool cancelled) {
+                                         bool cancelled, bool renameUncertain) {
     auto renamed = renamedDocument();
     if (!renamed) {
         finishUpdate(completed, error, nullptr, cancelled);
@@ -595,7 +657,15 @@ void QNUpdateFileTaskItem::putBackupBack(const QNTaskItemCompletedBlock &complet
     // life cycle waits for it through the hold taken after the rename.
     auto rename = std::make_shared<QNRenameOperation>(
         toDriveConfig(), renamed, name,
-        [self, completed, error, cancelled, renamed](QNDocumentPtr, VNErrorPtr renameError, bool renameCancelled) {
+        [self, completed, error, cancelled, renamed, renameUncertain](QNDocumentPtr, VNErrorPtr renameError,
+                                                                      bool renameCancelled) {
+            if ((renameError || renameCancelled) && renameUncertain) {
+                // Whether the drive ever renamed the document was not known:
+                // a backup that cannot take the name may be no backup at all.
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(renameError)));
+                self->sayWhereTheDocumentIs(completed, renamed);
+                return;
+            }
             if (renameError || renameCancelled) {
                 VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(renameError)));
                 const QString what = error ? errorText(error)
@@ -611,6 +681,42 @@ void QNUpdateFileTaskItem::putBackupBack(const QNTaskItemCompletedBlock &complet
     // Back under its own name, over whatever a failed upload left there.
     rename->setChecksNewName(false);
     rename->start();
+}
+
+void QNUpdateFileTaskItem::sayWhereTheDocumentIs(const QNTaskItemCompletedBlock &completed,
+                                                 const QNDocumentPtr &backup) {
+    const QString name = lastPathComponent(m_originalDocument->path());
+    const QString backupName = lastPathComponent(backup->path());
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    auto list = std::make_shared<QNListDocumentsOperation>(
+        toDriveConfig(), driveFolder(), QString(),
+        [self, completed, name, backupName](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+            bool nameThere = false;
+            bool backupThere = false;
+            for (const auto &document : documents) {
+                const QString listed = listedName(document);
+                nameThere = nameThere || listed == name;
+                backupThere = backupThere || listed == backupName;
+            }
+            QString message;
+            if (error || cancelled || nameThere == backupThere)
+                message = QStringLiteral("The save-back was cancelled while the drive was renaming \u201c%1\u201d to "
+                                         "\u201c%2\u201d, and it could not be told whether it did: the document is on "
+                                         "the drive under one of these two names.")
+                              .arg(name, backupName);
+            else if (backupThere)
+                message = QStringLiteral("The save-back was cancelled. The document could not be given its name back; "
+                                         "it is kept on the drive as \"%1\".")
+                              .arg(backupName);
+            if (message.isEmpty()) {
+                // Never renamed: the document stands under its name, unchanged.
+                self->finishUpdate(completed, nullptr, nullptr, true);
+                return;
+            }
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore: %1").arg(message));
+            self->finishUpdate(completed, self->makeError(message), nullptr, false);
+        });
+    list->start();
 }
 
 void QNUpdateFileTaskItem::finishUpdate(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
