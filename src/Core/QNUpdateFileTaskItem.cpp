@@ -403,13 +403,12 @@ VNErrorPtr QNUpdateFileTaskItem::backupKeptError(const QString &why) const {
     const auto backup = renamedDocument();
     const QString backupName = backup ? lastPathComponent(backup->path()) : QString();
     if (why.isEmpty())
-        return makeError(QStringLiteral("\u201c%1\u201d was saved on the drive, but the save-back was cancelled before "
-                                        "its backup \u201c%2\u201d was removed: the backup is still on the drive "
-                                        "beside it.")
+        return makeError(QStringLiteral("The backup \u201c%2\u201d is still on the drive beside the saved \u201c%1\u201d: "
+                                        "the save-back was cancelled before the backup was removed.")
                              .arg(name, backupName));
-    return makeError(QStringLiteral("\u201c%1\u201d was saved on the drive, but the save-back was cancelled while its "
-                                    "backup \u201c%2\u201d was being removed, and whether the drive removed it could "
-                                    "not be told (%3).")
+    return makeError(QStringLiteral("The backup \u201c%2\u201d may still be on the drive beside the saved "
+                                    "\u201c%1\u201d: the save-back was cancelled while the backup was being removed, "
+                                    "and whether the drive removed it could not be told (%3).")
                          .arg(name, backupName, why));
 }
 
@@ -540,9 +539,9 @@ void QNUpdateFileTaskItem::lookForBackup(const QNTaskItemCompletedBlock &complet
             }
             // The drive has not said how far it got: it may rename still.
             auto reported = self->makeError(
-                QStringLiteral("The save-back was cancelled while the drive was renaming \u201c%1\u201d to \u201c%2\u201d, "
-                               "and the drive has not answered. If it renames it after all, the document is kept on "
-                               "the drive as \u201c%2\u201d.")
+                QStringLiteral("\u201c%1\u201d is on the drive under its own name, unless the drive still renames "
+                               "it to \u201c%2\u201d: the save-back was cancelled while the drive was renaming it, and "
+                               "the drive has not answered.")
                     .arg(name, backupName));
             VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(reported)));
             self->finishUpdate(completed, reported, nullptr, false);
@@ -700,14 +699,14 @@ void QNUpdateFileTaskItem::sayWhereTheDocumentIs(const QNTaskItemCompletedBlock 
             }
             QString message;
             if (error || cancelled || nameThere == backupThere)
-                message = QStringLiteral("The save-back was cancelled while the drive was renaming \u201c%1\u201d to "
-                                         "\u201c%2\u201d, and it could not be told whether it did: the document is on "
-                                         "the drive under one of these two names.")
+                message = QStringLiteral("\u201c%1\u201d is on the drive under its own name or as \u201c%2\u201d: "
+                                         "the save-back was cancelled while the drive was renaming it, and which of "
+                                         "the two could not be told.")
                               .arg(name, backupName);
             else if (backupThere)
-                message = QStringLiteral("The save-back was cancelled. The document could not be given its name back; "
-                                         "it is kept on the drive as \"%1\".")
-                              .arg(backupName);
+                message = QStringLiteral("\u201c%1\u201d is kept on the drive as \u201c%2\u201d: the save-back was "
+                                         "cancelled, and the document could not be given its name back.")
+                              .arg(name, backupName);
             if (message.isEmpty()) {
                 // Never renamed: the document stands under its name, unchanged.
                 self->finishUpdate(completed, nullptr, nullptr, true);

@@ -15,6 +15,7 @@
 #include <QJsonObject>
 #include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
 namespace VNTest {
@@ -72,6 +73,15 @@ inline HeldRename cancelARenameHeldOnItsWay(const QNDriveConfigPtr &drive, const
     // Carried out on the service whatever the client did.
     waitUntil([&] { return state().value(QStringLiteral("done")).toBool(); }, 10000);
     return run;
+}
+
+// What a rename that runs to the service's answer shows in such a run.
+inline void expectItRanToItsAnswer(const HeldRename &run) {
+    EXPECT_TRUE(run.held) << "the rename never reached the service";
+    EXPECT_TRUE(run.answeredAtOnce && run.cancelled) << "the cancel was not answered at once";
+    EXPECT_FALSE(run.clientGaveUp) << "the rename was given up before the service had answered it";
+    EXPECT_TRUE(run.ownAnswerCame) << "the handler never answered";
+    EXPECT_TRUE(run.own.succeeded()) << "the service renamed, yet the handler did not say so";
 }
 
 }  // namespace VNTest

@@ -237,7 +237,7 @@ TEST_F(SaveBackEndings, ARenameCancelledWhereTheDriveCannotBeLookedAtIsSaidAsItI
     };
     const Row rows[] = {
         {"the second look finds the document under its name", false, nullptr},
-        {"no look can be made", true, "under one of these two names"},
+        {"no look can be made", true, "under its own name or as \u201creport-QN-2014-03-05_09-07-02.docx\u201d"},
     };
     int n = 0;
     for (const Row &row : rows) {
