@@ -638,11 +638,12 @@ void QNMacFilesViewController::openDocument(const QNDocumentPtr &document, FileL
             }
             if (cancelled)
                 return;
-            // The copy's own path when the drive named it otherwise, as long
-            // as it lies in our folder.
-            if (copied && QFileInfo(copied->path()).absolutePath() == QFileInfo(folder).absoluteFilePath() &&
-                QFileInfo::exists(copied->path()))
-                local->setPath(copied->path());
+            // The file the copy made, under whatever name it carries: the
+            // folder is this open's own.
+            const QStringList made =
+                QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            if (made.size() == 1)
+                local->setPath(joined(folder, made.first()));
             const QFileInfo info(local->path());
             local->setIsDirectory(document->isDirectory());
             local->setSize(info.size());

@@ -421,6 +421,7 @@ void QNBitcasaHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocu
             call.body =
                 formBody({{QStringLiteral("name"), newName}, {QStringLiteral("exists"), QStringLiteral("fail")}})
                     .toUtf8();
+            call.runsToItsAnswer = true;
             me->itemCall(call, folderPath, completed);
         });
     });

@@ -447,9 +447,10 @@ void QNBoxHandler::remove(QNDocumentPtr document, QNDocumentCallback completed) 
 
 void QNBoxHandler::changeItem(const QNDocumentPtr &document, const QString &method, const QString &suffix,
                               std::function<DXJsonValue(const Item &)> body, const QString &folderPath,
-                              QNDocumentCallback completed) {
+                              QNDocumentCallback completed, bool runsToItsAnswer) {
     auto me = self();
-    resolve(document, [me, method, suffix, body, folderPath, completed](Item item, VNErrorPtr error, bool cancelled) {
+    resolve(document, [me, method, suffix, body, folderPath, completed, runsToItsAnswer](Item item, VNErrorPtr error,
+                                                                                         bool cancelled) {
         if (error || cancelled) {
             completed(nullptr, error, cancelled);
             return;
@@ -457,6 +458,7 @@ void QNBoxHandler::changeItem(const QNDocumentPtr &document, const QString &meth
         Call call{method, api(itemPath(item.isFolder, item.id) + suffix)};
         call.contentType = QStringLiteral("application/json");
         call.body = JSONRepresentationData(body(item));
+        call.runsToItsAnswer = runsToItsAnswer;
         me->send(call, [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
             if (e || c) {
                 completed(nullptr, e, c);
@@ -476,7 +478,7 @@ void QNBoxHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocument
     }
     changeItem(document, QStringLiteral("PUT"), QString(),
                [newName](const Item &) { return DXJsonValue(DXJsonObject{{QStringLiteral("name"), newName}}); },
-               parentPath(name->path()), std::move(completed));
+               parentPath(name->path()), std::move(completed), true);
 }
 
 void QNBoxHandler::transferInside(bool move, QNDocumentPtr document, QNDocumentPtr folder,

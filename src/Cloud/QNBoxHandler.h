@@ -70,10 +70,11 @@ private:
     // Every item of the folder, all pages.
     void listAll(const QString &folderId, std::function<void(QList<DXJsonValue> items, VNErrorPtr, bool)> done,
                  QList<DXJsonValue> sofar = {}, qint64 offset = 0, std::shared_ptr<QNListingPages> pages = {});
-    // A PUT or POST of a JSON body to the item, answered as a document in folderPath.
+    // A PUT or POST of a JSON body to the item, answered as a document in
+    // folderPath; once sent, it runs to the service's answer when asked.
     void changeItem(const QNDocumentPtr &document, const QString &method, const QString &suffix,
                     std::function<DXJsonValue(const Item &item)> body, const QString &folderPath,
-                    QNDocumentCallback completed);
+                    QNDocumentCallback completed, bool runsToItsAnswer = false);
     // Copies or moves the document into the folder, on the service.
     void transferInside(bool move, QNDocumentPtr document, QNDocumentPtr folder, QNDocumentCallback completed);
     static QUrl api(const QString &path, const QList<std::pair<QString, QString>> &query = {});

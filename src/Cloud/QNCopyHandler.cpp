@@ -169,6 +169,8 @@ void QNCopyHandler::send(const Call &call, Reply reply) {
     request->setCompletionBlock(finished);
     request->setFailedBlock(finished);
     m_requests.append(request);
+    if (call.runsToItsAnswer)
+        sendsToItsAnswer();
     request->startAsynchronous();
 }
 
@@ -390,8 +392,9 @@ void QNCopyHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumen
     }
     const QString folderPath = parentPath(name->path());
     auto me = self();
-    send({QStringLiteral("PUT"), restURL(QStringLiteral("files"), document->path(), {{QStringLiteral("name"), newName}})},
-         [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
+    Call call{QStringLiteral("PUT"), restURL(QStringLiteral("files"), document->path(), {{QStringLiteral("name"), newName}})};
+    call.runsToItsAnswer = true;
+    send(call, [me, folderPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
              if (e || c) {
                  completed(nullptr, e, c);
                  return;

@@ -69,6 +69,9 @@ private:
         // Signed with these instead of the drive's (the sign-in's request token).
         QString token, tokenSecret;
         bool useDriveToken = true;
+        // Once sent, runs to the service's answer (a rename: cut off on its
+        // way, the service may still carry it out).
+        bool runsToItsAnswer = false;
     };
     void send(const Call &call, Reply reply);
     std::shared_ptr<QNCopyHandler> self();

@@ -313,6 +313,9 @@ void QNDropboxHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocu
     }
     const QString target = withoutTrailingSlashes(name->path());
     const QString folder = target.left(target.lastIndexOf(QLatin1Char('/')) + 1);
+    // Cut off on its way, the move may still be carried out: its answer
+    // alone tells where the item is.
+    sendsToItsAnswer();
     rest->movePath(withoutTrailingSlashes(document->path()), target,
                    metadataAnswer(folder, completed, QStringLiteral("Dropbox sent an unusable name.")));
 }

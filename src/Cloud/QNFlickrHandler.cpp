@@ -479,6 +479,9 @@ void QNFlickrHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
         const bool isSet = segments(item->path()).size() == 1;
         const Params params = isSet ? Params{{QStringLiteral("photoset_id"), item->id()}, {QStringLiteral("title"), lastComponent(newPath)}}
                                     : Params{{QStringLiteral("photo_id"), item->id()}, {QStringLiteral("title"), lastComponent(newPath)}};
+        // Cut off on its way, the change may still be carried out: its
+        // answer alone tells where the item is.
+        me->sendsToItsAnswer();
         me->m_client->call(isSet ? QStringLiteral("flickr.photosets.editMeta") : QStringLiteral("flickr.photos.setMeta"),
                            params, true, [item, newPath, completed](const DXJsonValue &, VNErrorPtr error, bool cancelled) {
                                completed(error || cancelled ? nullptr : copyOf(item, newPath), error, cancelled);

@@ -446,6 +446,7 @@ void QNGoogleDriveHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QN
                                                {{QStringLiteral("fields"), kFileFields}})};
         call.contentType = QStringLiteral("application/json; charset=UTF-8");
         call.body = JSONRepresentationData(DXJsonObject{{QStringLiteral("name"), newName}});
+        call.runsToItsAnswer = true;
         me->send(call, me->fileAnswer(folderPath, completed, QStringLiteral("Google Drive sent an unusable name.")));
     });
 }

@@ -751,6 +751,9 @@ void QNGooglePhotosHandler::renameStep(const DAObjectPtr &resolved) {
     namespaces.insert(entry->namespaces());
     entry->setNamespaces(namespaces);
     m_renamedEntry = entry;
+    // Cut off on its way, the update may still be carried out: its answer
+    // alone tells where the item is.
+    sendsToItsAnswer();
     track(m_googleService->fetchEntryByUpdatingEntry(entry, fetchAnswer(&QNGooglePhotosHandler::renameFileTicket)));
 }
 

@@ -172,6 +172,8 @@ void QNOAuth2Handler::send(const Call &call, Reply reply, bool mayRefresh) {
     request->setCompletionBlock(finished);
     request->setFailedBlock(finished);
     m_requests.append(request);
+    if (call.runsToItsAnswer)
+        sendsToItsAnswer();
     request->startAsynchronous();
 }
 

@@ -68,6 +68,9 @@ protected:
         std::function<void(qint64 done, qint64 total)> progress;
         // Makes the request instead of a plain one (multipart forms).
         std::function<std::shared_ptr<NRHTTPRequest>(const QUrl &url)> make;
+        // Once sent, runs to the service's answer (a rename: cut off on its
+        // way, the service may still carry it out).
+        bool runsToItsAnswer = false;
     };
     // Sends the call with the access token; a 401 refreshes it once and sends again.
     // One refresh at a time per refresh token: the others wait for its answer.

@@ -410,9 +410,11 @@ void QNSkyDriveHandler::removeOnce(QNDocumentPtr document, QNDocumentCallback co
 }
 
 void QNSkyDriveHandler::changeItem(const QNDocumentPtr &document, const QString &method, const DXJsonObject &body,
-                                   const QString &folderPath, const QString &oldPath, QNDocumentCallback completed) {
+                                   const QString &folderPath, const QString &oldPath, QNDocumentCallback completed,
+                                   bool runsToItsAnswer) {
     auto me = self();
-    resolve(document, [me, method, body, folderPath, oldPath, completed](Item item, VNErrorPtr error, bool cancelled) {
+    resolve(document, [me, method, body, folderPath, oldPath, completed, runsToItsAnswer](Item item, VNErrorPtr error,
+                                                                                          bool cancelled) {
         if (error || cancelled) {
             completed(nullptr, error, cancelled);
             return;
@@ -420,6 +422,7 @@ void QNSkyDriveHandler::changeItem(const QNDocumentPtr &document, const QString 
         Call call{method, QNLiveConnectClient::api(encoded(item.id))};
         call.contentType = QStringLiteral("application/json");
         call.body = JSONRepresentationData(DXJsonValue(body));
+        call.runsToItsAnswer = runsToItsAnswer;
         me->call(call, [me, folderPath, oldPath, completed](NRHTTPRequest *r, VNErrorPtr e, bool c) {
             if (e || c) {
                 completed(nullptr, e, c);
@@ -447,7 +450,7 @@ void QNSkyDriveHandler::renameOnce(QNDocumentPtr document, QNDocumentPtr name, Q
         return;
     }
     changeItem(document, QStringLiteral("PUT"), DXJsonObject{{QStringLiteral("name"), newName}},
-               parentPath(name->path()), document->path(), std::move(completed));
+               parentPath(name->path()), document->path(), std::move(completed), true);
 }
 
 void QNSkyDriveHandler::transferInside(bool move, QNDocumentPtr document, QNDocumentPtr folder,

@@ -69,9 +69,11 @@ private:
     // Forgets the path and everything below it.
     void forget(const QString &path);
     // A JSON call on the item answered with an item record, as a document in
-    // folderPath; what was known at oldPath (when given) is forgotten.
+    // folderPath; what was known at oldPath (when given) is forgotten. Once
+    // sent, it runs to the service's answer when asked.
     void changeItem(const QNDocumentPtr &document, const QString &method, const DXJsonObject &body,
-                    const QString &folderPath, const QString &oldPath, QNDocumentCallback completed);
+                    const QString &folderPath, const QString &oldPath, QNDocumentCallback completed,
+                    bool runsToItsAnswer = false);
     void transferInside(bool move, QNDocumentPtr document, QNDocumentPtr folder, QNDocumentCallback completed);
     std::shared_ptr<QNSkyDriveHandler> self();
 

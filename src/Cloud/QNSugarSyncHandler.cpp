@@ -694,6 +694,11 @@ void QNSugarSyncHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDo
         request->setRequestMethod(QStringLiteral("PUT"));
         request->appendPostData(xmlBody(document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"),
                                         {{QStringLiteral("displayName"), newName}}));
+        // Cut off on its way, the rename may still be carried out: its
+        // answer alone tells where the item is. A cancel that came first
+        // still stops it (send()).
+        if (!self->m_canceled)
+            self->sendsToItsAnswer();
         self->send(request, token, failed, [completed, document, newName](NRHTTPRequest &) {
             auto result = QNDocument::create();
             result->setId(document->id());

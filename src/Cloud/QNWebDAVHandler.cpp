@@ -234,6 +234,8 @@ void QNWebDAVHandler::run(const NRHTTPRequestPtr &request, Call call) {
         call.failed(nullptr, true);
         return;
     }
+    if (call.runsToItsAnswer)
+        sendsToItsAnswer();
     if (call.configure)
         call.configure(*request);
     if (call.applyCertificateSwitch) {
@@ -573,6 +575,7 @@ void QNWebDAVHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
                                     .arg(request.responseStatusMessage()));
         return statusError(request);
     };
+    call.runsToItsAnswer = true;
     call.failed = [completed](VNErrorPtr error, bool cancelled) { completed(nullptr, error, cancelled); };
     // The document under its new name, as a document of its own: the one
     // given as the new name belongs to the caller.

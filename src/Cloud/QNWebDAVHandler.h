@@ -46,17 +46,21 @@ public:
     void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                 QNDocumentCallback completed) override;
     // A PUT onto a hidden name beside it (".<name>.part-<6 hex digits>"),
-    // then a MOVE onto the name (Overwrite: T). A PUT that fails or is
-    // cancelled removes the temporary file; so does a MOVE that fails while
-    // the name still holds a file. A server that removes the file it
-    // replaces before the move may fail the move with the name left empty:
-    // the whole new file then stays under its temporary name, named in the
-    // error, as it may be the only copy left.
+    // then a MOVE onto the name (Overwrite: T), which once sent runs to the
+    // server's answer. A PUT that fails or is cancelled removes the
+    // temporary file; so does a MOVE that fails while the name still holds a
+    // file. A server that removes the file it replaces before the move may
+    // fail the move with the name left empty: the whole new file then stays
+    // under its temporary name, named in the error, as it may be the only
+    // copy left. A MOVE whose reply was lost after the server carried it out
+    // is an upload done. A temporary file left on the drive is named in the
+    // answer's error, also in a cancelled one.
     void uploadUnderTemporaryName(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                                   QNDocumentCallback completed) override;
     void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed) override;
     void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
-    // Never replaces an existing item: the server's refusal comes back as an error.
+    // Never replaces an existing item: the server's refusal comes back as an
+    // error. Once sent, the MOVE runs to the server's answer.
     void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
     // Copy and move inside the server never replace an item of the same
     // name in the target folder: the server's refusal is an error naming it.
@@ -156,6 +160,10 @@ protected:
         // a failed step left): runs after a cancel too, and a cancel does not
         // stop it.
         bool survivesCancel = false;
+        // Once sent, runs to the server's answer (a MOVE: cut off on its
+        // way, the server may still carry it out); a cancel that came before
+        // still stops it.
+        bool runsToItsAnswer = false;
     };
     // A request was answered 401 or 403. A subclass whose authorization may
     // have gone stale (a cached cookie) drops it and answers true: the call
@@ -176,8 +184,14 @@ private:
     // The whole temporary upload at temporaryPath takes the name of finalPath.
     void nameTemporaryUpload(const QString &temporaryPath, const QString &finalPath, QNDocumentPtr destPath,
                              QNDocumentCallback completed);
-    // After a failed MOVE onto finalPath: the temporary file goes when the
-    // name still holds a file, and stays, named in the error, when not.
+    // After a MOVE onto finalPath that failed: one whose temporary file is
+    // gone while the name holds a file was carried out (its reply was lost)
+    // and is an upload done; any other is endRefusedNaming().
+    void endFailedNaming(const QString &temporaryPath, const QString &finalPath, QNDocumentPtr destPath,
+                         VNErrorPtr failure, bool cancelled, QNDocumentCallback completed);
+    // After a MOVE onto finalPath that was not carried out: the temporary
+    // file goes when the name still holds a file, and stays, named in the
+    // error (after a cancel too), when not.
     void endRefusedNaming(const QString &temporaryPath, const QString &finalPath, VNErrorPtr refusal,
                           bool cancelled, QNDocumentCallback completed);
     // Whether the drive path holds an item (PROPFIND, depth 0): answer(there,

@@ -117,9 +117,21 @@ void QNWebDAVHandler::uploadUnderTemporaryName(QNDocumentPtr document, QNDocumen
                 self->nameTemporaryUpload(temporaryPath, finalPath, destPath, completed);
                 return;
             }
+            cancelled = cancelled || (!error && self->isCancelled());
             // A server may keep what it received of a body cut short.
-            self->removeTemporaryUpload(temporaryPath, [completed, error, cancelled, self](VNErrorPtr) {
-                completed(nullptr, error, cancelled || (!error && self->isCancelled()));
+            self->removeTemporaryUpload(temporaryPath, [=](VNErrorPtr removeError) {
+                if (!removeError) {
+                    completed(nullptr, error, cancelled);
+                    return;
+                }
+                // Said even after a cancel: a file is left on the drive.
+                const QString why = cancelled ? QStringLiteral("The upload was cancelled") : errorText(error);
+                completed(nullptr,
+                          handlerError(QStringLiteral("%1; what the server received of it stays on the drive as "
+                                                      "\u201c%2\u201d, which could not be removed (%3).")
+                                           .arg(why.endsWith(QLatin1Char('.')) ? why.chopped(1) : why, temporaryPath,
+                                                errorText(removeError))),
+                          cancelled);
             });
         });
 }
@@ -138,11 +150,51 @@ void QNWebDAVHandler::nameTemporaryUpload(const QString &temporaryPath, const QS
         // The whole new file replaces the one of that name.
         request.addRequestHeader(QStringLiteral("Overwrite"), QStringLiteral("T"));
     };
-    call.failed = [self, temporaryPath, finalPath, completed](VNErrorPtr error, bool cancelled) {
-        self->endRefusedNaming(temporaryPath, finalPath, error, cancelled, completed);
+    // Cut off on its way, the MOVE may still be carried out: its answer
+    // alone tells where the new file is.
+    call.runsToItsAnswer = true;
+    call.failed = [self, temporaryPath, finalPath, destPath, completed](VNErrorPtr error, bool cancelled) {
+        self->endFailedNaming(temporaryPath, finalPath, destPath, error, cancelled, completed);
     };
     call.succeeded = [completed, destPath](NRHTTPRequest &) { completed(destPath, nullptr, false); };
     perform(std::move(call));
+}
+
+void QNWebDAVHandler::endFailedNaming(const QString &temporaryPath, const QString &finalPath, QNDocumentPtr destPath,
+                                      VNErrorPtr failure, bool cancelled, QNDocumentCallback completed) {
+    if (cancelled) {
+        // Cancelled before it was sent: the temporary file is where it was.
+        endRefusedNaming(temporaryPath, finalPath, failure, cancelled, completed);
+        return;
+    }
+    // A reply lost on its way back fails a MOVE the server carried out: the
+    // temporary file gone and the name holding a file is the upload in place.
+    auto self = sharedHandler();
+    lookAt(temporaryPath, [=](bool temporaryThere, VNErrorPtr temporaryLookError) {
+        if (temporaryThere || temporaryLookError) {
+            self->endRefusedNaming(temporaryPath, finalPath, failure, false, completed);
+            return;
+        }
+        self->lookAt(finalPath, [=](bool there, VNErrorPtr lookError) {
+            if (there) {
+                VNLog::log(QStringLiteral("QNWebDAVHandler upload: the MOVE onto \u201c%1\u201d failed (%2), yet the "
+                                          "file is in place and its temporary name is gone")
+                               .arg(finalPath, errorText(failure)));
+                completed(destPath, nullptr, false);
+                return;
+            }
+            const QString message =
+                QStringLiteral("\u201c%1\u201d was uploaded under the temporary name \u201c%2\u201d, but taking its "
+                               "own name failed (%3), and the temporary file is gone: %4")
+                    .arg(finalPath.section(QLatin1Char('/'), -1), temporaryPath.section(QLatin1Char('/'), -1),
+                         errorText(failure),
+                         lookError ? QStringLiteral("whether \u201c%1\u201d holds it could not be told (%2).")
+                                         .arg(finalPath, errorText(lookError))
+                                   : QStringLiteral("\u201c%1\u201d is not there either.").arg(finalPath));
+            VNLog::log(QStringLiteral("QNWebDAVHandler upload: %1").arg(message));
+            completed(nullptr, handlerError(message), false);
+        });
+    });
 }
 
 void QNWebDAVHandler::endRefusedNaming(const QString &temporaryPath, const QString &finalPath, VNErrorPtr refusal,
@@ -157,7 +209,8 @@ void QNWebDAVHandler::endRefusedNaming(const QString &temporaryPath, const QStri
     lookAt(finalPath, [=](bool there, VNErrorPtr lookError) {
         if (!there) {
             // The server may have removed the file it was to replace before
-            // failing: the new one may be the only copy, and it stays.
+            // failing: the new one may be the only copy, and it stays. Said
+            // even after a cancel: a file is left on the drive.
             const QString message =
                 start + QLatin1Char(' ') +
                 (lookError ? QStringLiteral("Whether \u201c%1\u201d is still there could not be told (%2), so the "
@@ -167,7 +220,7 @@ void QNWebDAVHandler::endRefusedNaming(const QString &temporaryPath, const QStri
                                             "\u201c%2\u201d.")
                                  .arg(finalPath, temporaryPath));
             VNLog::log(QStringLiteral("QNWebDAVHandler upload: %1").arg(message));
-            completed(nullptr, cancelled ? nullptr : handlerError(message), cancelled);
+            completed(nullptr, handlerError(message), cancelled);
             return;
         }
         self->removeTemporaryUpload(temporaryPath, [=](VNErrorPtr removeError) {
@@ -178,7 +231,8 @@ void QNWebDAVHandler::endRefusedNaming(const QString &temporaryPath, const QStri
                              : QStringLiteral("The temporary file was removed."));
             if (cancelled || removeError)
                 VNLog::log(QStringLiteral("QNWebDAVHandler upload: %1").arg(message));
-            completed(nullptr, cancelled ? nullptr : handlerError(message), cancelled);
+            // A cancelled upload that left nothing behind has nothing to say.
+            completed(nullptr, cancelled && !removeError ? nullptr : handlerError(message), cancelled);
         });
     });
 }

@@ -94,6 +94,10 @@ public:
     // cancelled. The base class sets isCancelled(); overrides call it.
     virtual void cancel();
     bool isCancelled() const { return m_cancelled.load(); }
+    // Whether the running call has sent a request that runs to the drive's
+    // answer (sendsToItsAnswer()): the operation running the call then
+    // answers a cancel itself and no longer passes it on.
+    bool runsToItsAnswer() const { return m_runsToItsAnswer.load(); }
 
     // The optional OAuth pair, for drives whose oAuthLogin() is true.
     // Whether this handler class provides the pair.
@@ -148,7 +152,16 @@ public:
     // The drive this handler serves.
     QN_LOCKED_PROPERTY(QNDriveConfigPtr, driveConfig, setDriveConfig)
 
+protected:
+    // Called as the handler sends a request that the drive may carry out
+    // even when it is cut off on its way (a rename): only the drive's answer
+    // then tells where the item is, so from here the request runs to it
+    // whatever a cancel says. A cancel that came before is honoured by the
+    // handler as usual.
+    void sendsToItsAnswer() { m_runsToItsAnswer.store(true); }
+
 private:
     mutable std::mutex m_propertyMutex;
     std::atomic<bool> m_cancelled{false};
+    std::atomic<bool> m_runsToItsAnswer{false};
 };

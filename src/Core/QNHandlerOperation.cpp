@@ -17,14 +17,24 @@ VNErrorPtr noHandlerError(const QNDriveConfigPtr &config) {
 void QNHandlerCallWatch::called() {
     std::lock_guard lock(m_mutex);
     m_pending = true;
+    m_answer = {};
 }
 
-void QNHandlerCallWatch::answered() {
+void QNHandlerCallWatch::answered(Answer answer) {
     {
         std::lock_guard lock(m_mutex);
+        // The first answer stands: a handler letting go of its callback
+        // after answering adds nothing.
+        if (!m_answer.given)
+            m_answer = std::move(answer);
         m_pending = false;
     }
     m_condition.notify_all();
+}
+
+QNHandlerCallWatch::Answer QNHandlerCallWatch::answer() {
+    std::lock_guard lock(m_mutex);
+    return m_answer;
 }
 
 bool QNHandlerCallWatch::waitUntilAnswered(std::chrono::steady_clock::time_point deadline) {

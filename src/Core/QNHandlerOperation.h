@@ -40,23 +40,46 @@ inline void failed(const QNDocumentCallback &cb, const VNErrorPtr &e, const QStr
 }
 // The error of a drive whose kind has no handler.
 VNErrorPtr noHandlerError(const QNDriveConfigPtr &config);
+// The error and the cancelled flag of an answer, whatever its callback kind.
+inline std::pair<VNErrorPtr, bool> outcomeOf(bool, const VNErrorPtr &e, bool c) {
+    return {e, c};
+}
+inline std::pair<VNErrorPtr, bool> outcomeOf(const QNDocumentList &, const QString &, const VNErrorPtr &e, bool c) {
+    return {e, c};
+}
+inline std::pair<VNErrorPtr, bool> outcomeOf(const QNDocumentPtr &, const VNErrorPtr &e, bool c) {
+    return {e, c};
+}
 }  // namespace QNOperationAnswers
 
-// Whether a handler, once called, has given its own answer. A cancel answers
-// for the handler at once, while the handler may still be putting its drive
-// right (removing an unfinished upload); whoever must see the drive after
-// that waits here for the handler's own, later answer.
+// Whether a handler, once called, has given its own answer, and what it
+// answered. A cancel answers for the handler at once, while the handler may
+// still be putting its drive right (removing an unfinished upload) or
+// running a request to the drive's answer (a rename once sent); whoever must
+// see the drive after that waits here for the handler's own, later answer.
 class QNHandlerCallWatch {
 public:
+    // The handler's own answer, as far as a caller past its cancel needs it.
+    struct Answer {
+        bool given = false;      // false: none yet, or the handler let go without one
+        VNErrorPtr error;
+        bool cancelled = false;
+        bool succeeded() const { return given && !error && !cancelled; }
+    };
+
     void called();
-    void answered();
+    // The handler answered, or let go of its callback without a word.
+    void answered(Answer answer);
+    void answered() { answered(Answer()); }
     // False when the bound passed with the handler still silent.
     bool waitUntilAnswered(std::chrono::steady_clock::time_point deadline);
+    Answer answer();
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_condition;
     bool m_pending = false;
+    Answer m_answer;
 };
 
 // What every handler operation offers whatever its callback type.
@@ -74,7 +97,8 @@ private:
 // first answer, the handler's own or the cancelled one that cancel() gives
 // for an executing operation, reaches the completion callback, exactly once,
 // on the thread it comes from, and the operation then finishes. Later answers
-// are dropped. The operation holds its queue slot from start to finish.
+// reach only the handler call watch. The operation holds its queue slot from
+// start to finish.
 //
 // A drive that yields no handler answers at once with a "not supported"
 // error instead of leaving its caller waiting.
@@ -123,12 +147,13 @@ public:
         watch->called();
         std::shared_ptr<void> letGo(nullptr, [watch](void *) { watch->answered(); });
         Callback inner = [claim, watch, letGo](auto... args) {
+            const auto [error, cancelled] = QNOperationAnswers::outcomeOf(args...);
             if (auto op = claimAnswer(claim)) {
                 if (auto cb = op->takeCompleted())
                     cb(args...);
                 op->setFinished(true);
             }
-            watch->answered();
+            watch->answered({true, error, cancelled});
         };
         letGo.reset();
         callHandler(*m_cloudInterface, std::move(inner));
@@ -150,7 +175,10 @@ public:
         }
         if (!claim)
             return;
-        if (m_cloudInterface)
+        // A handler running a request to the drive's answer (a rename once
+        // sent) is left to it: cut off, the request might still be carried
+        // out, unknown to all. The caller has its cancelled answer below.
+        if (m_cloudInterface && !m_cloudInterface->runsToItsAnswer())
             m_cloudInterface->cancel();
         if (auto op = claimAnswer(claim)) {
             QNOperationAnswers::cancelled(op->takeCompleted());

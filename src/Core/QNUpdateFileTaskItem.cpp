@@ -11,6 +11,7 @@
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -130,6 +131,11 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
                                         const QNTaskPtr &task, const QNTaskItemPtr &primary) {
     if (renamedDocument()) {
         // Asked again by a later step of the copy: the backup is made once.
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_uploadSource)
+                document = m_uploadSource;
+        }
         QNCopyTaskItem::copyDocument(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
                                      primary);
         return;
@@ -148,6 +154,19 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
     }
     local.close();
     m_editedSize.store(QFileInfo(localPath).size());
+    // An upload keeps the name of the file it sends, so the edited copy goes
+    // up under the document's own name, or not at all.
+    VNErrorPtr sourceError;
+    document = uploadSourceFor(document, &sourceError);
+    if (!document) {
+        VNLog::log(QStringLiteral("QNUpdateFileTaskItem copyDocument error: %1").arg(errorText(sourceError)));
+        finishUpdate(completed, sourceError, nullptr, false);
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_uploadSource = document;
+    }
 
     auto original = m_originalDocument;
     std::function<QDateTime()> clock;
@@ -281,8 +300,11 @@ void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorP
                 self->finishUpdate(completed, error, nullptr, false);
                 return;
             }
-            // Cancelled: the new file and the backup are both on the drive.
-            self->finishUpdate(completed, nullptr, removed, cancelled);
+            if (cancelled) {
+                self->endAfterCancelledRemoval(completed);
+                return;
+            }
+            self->finishUpdate(completed, nullptr, removed, false);
         });
     observeRunning(remove);
     {
@@ -294,10 +316,45 @@ void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorP
         taskWasCancelled();  // the removal was cancelled as it was queued
 }
 
+QNDocumentPtr QNUpdateFileTaskItem::uploadSourceFor(const QNDocumentPtr &edited, VNErrorPtr *error) const {
+    const QString name = lastPathComponent(m_originalDocument->path());
+    const QString localPath = edited->path();
+    if (lastPathComponent(localPath) == name)
+        return edited;
+    // An opened copy under another name (one the local disk could not
+    // carry): a copy of it under the document's name goes up instead.
+    const bool carried = !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+                         !name.contains(QChar(0));
+    if (!carried) {
+        *error = makeError(QStringLiteral("\u201c%1\u201d cannot be saved back: a file on this computer cannot carry "
+                                          "its name, so the edited copy would not arrive under it. The document on "
+                                          "the drive was left as it was.")
+                               .arg(name));
+        return nullptr;
+    }
+    const QString folder = tempDirectory().isEmpty()
+                               ? QString()
+                               : joinPath(tempDirectory(), QStringLiteral("save-back-") + QNUtils::uuidString());
+    const QString staged = joinPath(folder, name);
+    QFile source(localPath);
+    if (folder.isEmpty() || !QDir().mkpath(folder) || !source.copy(staged)) {
+        *error = makeError(QStringLiteral("The edited copy \"%1\" could not be readied for its upload under the "
+                                          "name \u201c%2\u201d (%3); the document on the drive was left as it was.")
+                               .arg(localPath, name,
+                                    source.errorString().isEmpty() ? QStringLiteral("no temporary folder")
+                                                                   : source.errorString()));
+        return nullptr;
+    }
+    auto document = edited->copy();
+    document->setPath(staged);
+    document->setDisplayName(name);
+    return document;
+}
+
 void QNUpdateFileTaskItem::keepUploaded(const QNDocumentPtr &answer) {
     // Only a file of the uploaded name is the new item: a drive that answers
     // with the folder it uploaded into, or with nothing, names none.
-    const QString name = lastPathComponent(fromDocument() ? fromDocument()->path() : QString());
+    const QString name = lastPathComponent(m_originalDocument->path());
     QString answered;
     if (answer)
         answered = answer->displayName().isEmpty() ? lastPathComponent(answer->path()) : answer->displayName();
@@ -321,9 +378,13 @@ void QNUpdateFileTaskItem::taskWasCancelled() {
         removal = m_backupRemoval;
     }
     if (removal) {
-        // The new file is up; a backup removal that never started stays undone.
-        if (!removal->isExecuting() && !m_backupRemovalAnswered.load())
-            finishUpdate(completedBlock(), nullptr, nullptr, true);
+        // The new file is up; a backup removal that never started stays
+        // undone, and the backup on the drive is said.
+        if (!removal->isExecuting() && !m_backupRemovalAnswered.load()) {
+            const VNErrorPtr kept = backupKeptError(QString());
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem: %1").arg(errorText(kept)));
+            finishUpdate(completedBlock(), kept, nullptr, false);
+        }
         return;
     }
     // An upload that answered goes on through postCopy, one that runs
@@ -337,6 +398,59 @@ void QNUpdateFileTaskItem::taskWasCancelled() {
     restoreBackup(completedBlock(), nullptr, true);
 }
 
+VNErrorPtr QNUpdateFileTaskItem::backupKeptError(const QString &why) const {
+    const QString name = lastPathComponent(m_originalDocument->path());
+    const auto backup = renamedDocument();
+    const QString backupName = backup ? lastPathComponent(backup->path()) : QString();
+    if (why.isEmpty())
+        return makeError(QStringLiteral("The backup \u201c%2\u201d is still on the drive beside the saved \u201c%1\u201d: "
+                                        "the save-back was cancelled before the backup was removed.")
+                             .arg(name, backupName));
+    return makeError(QStringLiteral("The backup \u201c%2\u201d may still be on the drive beside the saved "
+                                    "\u201c%1\u201d: the save-back was cancelled while the backup was being removed, "
+                                    "and whether the drive removed it could not be told (%3).")
+                         .arg(name, backupName, why));
+}
+
+void QNUpdateFileTaskItem::endAfterCancelledRemoval(const QNTaskItemCompletedBlock &completed) {
+    std::shared_ptr<QNHandlerCallWatch> watch;
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto *call = dynamic_cast<QNHandlerCall *>(m_backupRemoval.get()))
+            watch = call->handlerCallWatch();
+    }
+    const auto backup = renamedDocument();
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    // The cancel answered for the drive, which may still be removing the
+    // backup: its own answer, or a look once it has come, tells.
+    VNDispatch::globalAsync([self, completed, watch, backup] {
+        const bool answered =
+            !watch || watch->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
+        if (answered && watch && watch->answer().succeeded()) {
+            self->finishUpdate(completed, nullptr, nullptr, false);
+            return;
+        }
+        const QString backupName = backup ? lastPathComponent(backup->path()) : QString();
+        auto list = std::make_shared<QNListDocumentsOperation>(
+            self->toDriveConfig(), self->driveFolder(), QString(),
+            [self, completed, backupName](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+                bool backupThere = false;
+                for (const auto &document : documents)
+                    backupThere = backupThere || listedName(document) == backupName;
+                VNErrorPtr said;
+                if (error || cancelled)
+                    said = self->backupKeptError(error ? errorText(error) : QStringLiteral("its folder was not listed"));
+                else if (backupThere)
+                    said = self->backupKeptError(QString());
+                if (said)
+                    VNLog::log(QStringLiteral("QNUpdateFileTaskItem: %1").arg(errorText(said)));
+                // Gone: the save-back was done whole after all.
+                self->finishUpdate(completed, said, nullptr, false);
+            });
+        list->start();
+    });
+}
+
 void QNUpdateFileTaskItem::setRenamedDocument(const QNDocumentPtr &renamed) {
     std::lock_guard lock(m_mutex);
     m_renamedDocument = renamed;
@@ -344,14 +458,22 @@ void QNUpdateFileTaskItem::setRenamedDocument(const QNDocumentPtr &renamed) {
 
 void QNUpdateFileTaskItem::restoreIfRenamed(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup,
                                             const std::shared_ptr<QNHandlerCallWatch> &renameCall) {
-    // The cancel answered for the drive, which may still be renaming: look
-    // only once it has given its own answer (a rename cut off on its way
-    // may still be done by the server), and not for ever.
+    // The cancel answered for the drive, which may still be renaming (a
+    // rename once sent runs to the drive's answer): act on that answer once
+    // it has come, and not wait for ever.
     auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
     VNDispatch::globalAsync([self, completed, backup, renameCall] {
         const bool answered =
             !renameCall ||
             renameCall->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
+        if (answered && renameCall && renameCall->answer().succeeded()) {
+            // The drive says it renamed: the document goes back under its name.
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem: the drive renamed the document after the cancel"));
+            self->setRenamedDocument(backup->copy());
+            self->restoreBackup(completed, nullptr, true);
+            return;
+        }
+        // Refused, cut off before it was sent, or silent: look.
         self->lookForBackup(completed, backup, answered, nullptr);
     });
 }
@@ -385,9 +507,10 @@ void QNUpdateFileTaskItem::lookForBackup(const QNTaskItemCompletedBlock &complet
                 return;
             }
             if (error || cancelled) {
-                // Still unknown: try the restore, which says so if it fails.
+                // Still unknown: try the restore; one that fails looks again
+                // before it says where the document is.
                 self->setRenamedDocument(backup->copy());
-                self->restoreBackup(completed, nullptr, true);
+                self->restoreBackup(completed, nullptr, true, true);
                 return;
             }
             QNDocumentPtr found;
@@ -416,9 +539,9 @@ void QNUpdateFileTaskItem::lookForBackup(const QNTaskItemCompletedBlock &complet
             }
             // The drive has not said how far it got: it may rename still.
             auto reported = self->makeError(
-                QStringLiteral("The save-back was cancelled while the drive was renaming \u201c%1\u201d to \u201c%2\u201d, "
-                               "and the drive has not answered. If it renames it after all, the document is kept on "
-                               "the drive as \u201c%2\u201d.")
+                QStringLiteral("\u201c%1\u201d is on the drive under its own name, unless the drive still renames "
+                               "it to \u201c%2\u201d: the save-back was cancelled while the drive was renaming it, and "
+                               "the drive has not answered.")
                     .arg(name, backupName));
             VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(reported)));
             self->finishUpdate(completed, reported, nullptr, false);
@@ -510,14 +633,14 @@ void QNUpdateFileTaskItem::keepSavedAfterCancel(const QNTaskItemCompletedBlock &
 }
 
 void QNUpdateFileTaskItem::restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
-                                         bool cancelled) {
+                                         bool cancelled, bool renameUncertain) {
     if (m_restoreClaimed.exchange(true) || hasConcluded())
         return;
-    putBackupBack(completed, error, cancelled);
+    putBackupBack(completed, error, cancelled, renameUncertain);
 }
 
 void QNUpdateFileTaskItem::putBackupBack(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
-                                         bool cancelled) {
+                                         bool cancelled, bool renameUncertain) {
     auto renamed = renamedDocument();
     if (!renamed) {
         finishUpdate(completed, error, nullptr, cancelled);
@@ -533,7 +656,15 @@ void QNUpdateFileTaskItem::putBackupBack(const QNTaskItemCompletedBlock &complet
     // life cycle waits for it through the hold taken after the rename.
     auto rename = std::make_shared<QNRenameOperation>(
         toDriveConfig(), renamed, name,
-        [self, completed, error, cancelled, renamed](QNDocumentPtr, VNErrorPtr renameError, bool renameCancelled) {
+        [self, completed, error, cancelled, renamed, renameUncertain](QNDocumentPtr, VNErrorPtr renameError,
+                                                                      bool renameCancelled) {
+            if ((renameError || renameCancelled) && renameUncertain) {
+                // Whether the drive ever renamed the document was not known:
+                // a backup that cannot take the name may be no backup at all.
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(renameError)));
+                self->sayWhereTheDocumentIs(completed, renamed);
+                return;
+            }
             if (renameError || renameCancelled) {
                 VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(renameError)));
                 const QString what = error ? errorText(error)
@@ -549,6 +680,42 @@ void QNUpdateFileTaskItem::putBackupBack(const QNTaskItemCompletedBlock &complet
     // Back under its own name, over whatever a failed upload left there.
     rename->setChecksNewName(false);
     rename->start();
+}
+
+void QNUpdateFileTaskItem::sayWhereTheDocumentIs(const QNTaskItemCompletedBlock &completed,
+                                                 const QNDocumentPtr &backup) {
+    const QString name = lastPathComponent(m_originalDocument->path());
+    const QString backupName = lastPathComponent(backup->path());
+    auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
+    auto list = std::make_shared<QNListDocumentsOperation>(
+        toDriveConfig(), driveFolder(), QString(),
+        [self, completed, name, backupName](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+            bool nameThere = false;
+            bool backupThere = false;
+            for (const auto &document : documents) {
+                const QString listed = listedName(document);
+                nameThere = nameThere || listed == name;
+                backupThere = backupThere || listed == backupName;
+            }
+            QString message;
+            if (error || cancelled || nameThere == backupThere)
+                message = QStringLiteral("\u201c%1\u201d is on the drive under its own name or as \u201c%2\u201d: "
+                                         "the save-back was cancelled while the drive was renaming it, and which of "
+                                         "the two could not be told.")
+                              .arg(name, backupName);
+            else if (backupThere)
+                message = QStringLiteral("\u201c%1\u201d is kept on the drive as \u201c%2\u201d: the save-back was "
+                                         "cancelled, and the document could not be given its name back.")
+                              .arg(name, backupName);
+            if (message.isEmpty()) {
+                // Never renamed: the document stands under its name, unchanged.
+                self->finishUpdate(completed, nullptr, nullptr, true);
+                return;
+            }
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore: %1").arg(message));
+            self->finishUpdate(completed, self->makeError(message), nullptr, false);
+        });
+    list->start();
 }
 
 void QNUpdateFileTaskItem::finishUpdate(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,

@@ -84,8 +84,20 @@ protected:
 
 private:
     void setRenamedDocument(const QNDocumentPtr &renamed);
+    // The edited copy is up, and the backup's removal was cancelled: once
+    // the drive has answered the removal (or the wait for it is over), ends
+    // as a save-back done when the backup is gone, else saying that it
+    // stays (or may stay) beside the document.
+    void endAfterCancelledRemoval(const QNTaskItemCompletedBlock &completed);
+    // "The document was saved, but its backup stays": why is empty when
+    // the backup is surely there, else why it may be.
+    VNErrorPtr backupKeptError(const QString &why) const;
     // The edited file is up; answer is what the drive answered the upload with.
     void keepUploaded(const QNDocumentPtr &answer);
+    // The file to upload: the edited copy itself when it has the document's
+    // name, else a copy of it under that name in the task's temporary
+    // folder. Null and *error when neither can be.
+    QNDocumentPtr uploadSourceFor(const QNDocumentPtr &edited, VNErrorPtr *error) const;
     // After a cancelled rename: once the drive has answered the rename
     // itself (or the wait for it is over), puts the name back if the drive
     // renamed the document after all, else reports the cancel.
@@ -113,9 +125,18 @@ private:
     void keepSavedAfterCancel(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &uploaded,
                               bool backupThere);
     // Claims the restore, then putBackupBack().
-    void restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, bool cancelled);
-    // Gives the backup the document's name again, then finishes.
-    void putBackupBack(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, bool cancelled);
+    void restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, bool cancelled,
+                       bool renameUncertain = false);
+    // Gives the backup the document's name again, then finishes. Where it
+    // was not known whether the drive renamed the document at all
+    // (renameUncertain), a restore that fails is sayWhereTheDocumentIs().
+    void putBackupBack(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, bool cancelled,
+                       bool renameUncertain = false);
+    // Looks at the document's folder once more and ends saying what it
+    // holds: the document under its own name (never renamed: cancelled, no
+    // error), under its backup name, or, where that cannot be told, under
+    // one of the two.
+    void sayWhereTheDocumentIs(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &backup);
     void finishUpdate(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error, const QNDocumentPtr &document,
                       bool cancelled);
 
@@ -132,4 +153,5 @@ private:
     std::atomic<qint64> m_editedSize{-1};  // the edited copy's size when the save-back began
     bool m_uploaded = false;          // guarded by m_mutex
     QNDocumentPtr m_uploadedDocument;  // guarded by m_mutex
+    QNDocumentPtr m_uploadSource;      // guarded by m_mutex
 };

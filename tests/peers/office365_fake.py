@@ -30,7 +30,9 @@ header and whether it carried an Authorization header. The server answers
 in the clear on its port too, and on a second port (another origin of the
 same server). POST /_revoke forgets every issued cookie (a site that no
 longer takes them); POST /_connection {"host": H, "site": S} makes the
-user-connected answer of elsewhere@contoso.test name H and S.
+user-connected answer of elsewhere@contoso.test name H and S. POST
+/__control/hold {"method", "prefix"}, GET /__control/held and POST
+/__control/release hold a WebDAV request on its way (peerlib.RequestHold).
 """
 import json
 import os
@@ -92,6 +94,9 @@ def credentials(envelope):
     return None, None, None
 
 
+HOLD = peerlib.RequestHold()
+
+
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -128,6 +133,9 @@ class Handler(BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         self.record()
         count(url.path)
+        if url.path.startswith("/__control/"):
+            answer = HOLD.control(url.path[len("/__control/"):], b"")
+            return self.send(200 if answer is not None else 404, answer or b"", "application/json")
         if url.path == "/GetUserRealm.srf":
             user = urllib.parse.parse_qs(url.query).get("login", [""])[0]
             realm = {"NameSpaceType": "Managed", "Login": user}
@@ -164,6 +172,9 @@ class Handler(BaseHTTPRequestHandler):
         self.record()
         count(path)
         data = self.body()
+        if path.startswith("/__control/"):
+            answer = HOLD.control(path[len("/__control/"):], data)
+            return self.send(200 if answer is not None else 404, answer or b"", "application/json")
         if path == "/_revoke":
             STATE["cookies"].clear()
             return self.send(204)
@@ -305,8 +316,18 @@ class Handler(BaseHTTPRequestHandler):
 
     def _counted_dav(self):
         self.record()
-        count(urllib.parse.urlsplit(self.path).path)
-        return self.dav()
+        path = urllib.parse.urlsplit(self.path).path
+        count(path)
+        # Only requests without a body are held (MOVE, COPY, DELETE).
+        hold = HOLD.wait_if_armed(self, path, b"")
+        try:
+            return self.dav()
+        except OSError:
+            if not hold:
+                raise
+            # Carried out; the client was gone.
+        finally:
+            HOLD.carried_out(hold)
 
     do_PROPFIND = do_PUT = do_MKCOL = do_DELETE = do_MOVE = do_COPY = _counted_dav
 

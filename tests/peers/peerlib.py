@@ -1,9 +1,12 @@
-"""Small helpers shared by the peers: free ports, waiting for a port, daemons."""
+"""Small helpers shared by the peers: free ports, waiting for a port,
+daemons, and a request held on its way for the fakes."""
 import json
 import os
 import socket
+import struct
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -122,3 +125,81 @@ def serve_https_telling_port(handler, cert, key, ready, state, clear_too=False, 
         json.dump(told, f)
     os.replace(ready + ".tmp", ready)
     server.serve_forever()
+
+
+TCP_CLOSE_WAIT = 8  # the client has closed its side of the connection
+
+
+def client_closed(connection):
+    """Whether the client has closed its side of the connection, read from
+    the kernel (a TLS connection cannot be peeked at)."""
+    try:
+        raw = socket.socket(fileno=os.dup(connection.fileno()))
+        try:
+            info = raw.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 1)
+        finally:
+            raw.close()
+        return struct.unpack("B", info)[0] == TCP_CLOSE_WAIT
+    except OSError:
+        return True
+
+
+class RequestHold:
+    """A fake's request held on its way, as a slow server holds it: armed
+    for the next request of a method (whose path starts with "prefix" and
+    whose body holds "contains"), the request waits before the fake sees it
+    until released (bounded: 60 s), and is then carried out whatever the
+    client did meanwhile. The state tells whether one is held, whether its
+    client closed the connection meanwhile, and whether it was carried out."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.armed = None
+
+    def arm(self, args):
+        with self.lock:
+            self.armed = {"method": args["method"], "prefix": args.get("prefix", "/"),
+                          "contains": args.get("contains", "").encode(), "held": False, "gave_up": False,
+                          "done": False, "released": threading.Event()}
+
+    def release(self):
+        with self.lock:
+            if self.armed:
+                self.armed["released"].set()
+
+    def state(self):
+        with self.lock:
+            hold = self.armed
+            return {k: hold[k] for k in ("held", "gave_up", "done")} if hold else {}
+
+    def wait_if_armed(self, handler, path, body):
+        """Holds handler's request when armed for it; returns the hold to
+        pass to carried_out() once the fake has answered, or None."""
+        with self.lock:
+            hold = self.armed
+            if not hold or hold["held"] or hold["done"] or hold["method"] != handler.command or \
+                    not path.startswith(hold["prefix"]) or hold["contains"] not in body:
+                return None
+            hold["held"] = True
+        deadline = time.time() + 60
+        while not hold["released"].wait(0.05) and time.time() < deadline:
+            if not hold["gave_up"] and client_closed(handler.connection):
+                hold["gave_up"] = True
+        return hold
+
+    def control(self, what, body):
+        """The test controls "hold" (JSON arguments, see arm), "held" and
+        "release": the JSON answer, or None for another path."""
+        if what == "hold":
+            self.arm(json.loads(body or b"{}"))
+        elif what == "release":
+            self.release()
+        elif what != "held":
+            return None
+        return json.dumps(self.state()).encode()
+
+    def carried_out(self, hold):
+        if hold:
+            with self.lock:
+                hold["held"] = False
+                hold["done"] = True

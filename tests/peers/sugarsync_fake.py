@@ -39,6 +39,8 @@ the fake writes its tree to STATE_DIR/tree.json: each item's path of names
 (as they stand, blanks kept) -> its size, or -1 for a folder; and to
 STATE_DIR/contents.json each file's path -> the SHA-1 of its bytes, those
 in the deleted-items folder under "/Deleted Files".
+POST /__control/hold {"method", "prefix", "contains"}, GET /__control/held
+and POST /__control/release hold a request on its way (peerlib.RequestHold).
 """
 import hashlib
 import json
@@ -160,6 +162,9 @@ def dump_contents():
     os.replace(tmp, os.path.join(STATE["dir"], "contents.json"))
 
 
+HOLD = peerlib.RequestHold()
+
+
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -197,7 +202,18 @@ class Handler(BaseHTTPRequestHandler):
         self.send(403, b"<html>HTTPS only</html>", "text/html")
         return False
 
+    def held_control(self):
+        """Answers a hold control; True when the request was one."""
+        path = urllib.parse.urlsplit(self.path).path
+        if not path.startswith("/__control/"):
+            return False
+        answer = HOLD.control(path[len("/__control/"):], self.body())
+        self.send(200 if answer is not None else 404, answer or b"", "application/json")
+        return True
+
     def do_POST(self):
+        if self.held_control():
+            return
         parts, _ = self.route()
         data = self.body()
         if parts == ["app-authorization"]:
@@ -248,6 +264,8 @@ class Handler(BaseHTTPRequestHandler):
         return self.headers.get("Authorization") in STATE["access"]
 
     def do_GET(self):
+        if self.held_control():
+            return
         parts, query = self.route()
         if not self.authorized():
             return self.send(401, b"")
@@ -352,6 +370,17 @@ class Handler(BaseHTTPRequestHandler):
     def do_PUT(self):
         parts, _ = self.route()
         data = self.body()
+        hold = HOLD.wait_if_armed(self, urllib.parse.urlsplit(self.path).path, data)
+        try:
+            self.put(parts, data)
+        except OSError:
+            if not hold:
+                raise
+            # Carried out; the client was gone.
+        finally:
+            HOLD.carried_out(hold)
+
+    def put(self, parts, data):
         if not self.authorized():
             return self.send(401, b"")
         if len(parts) == 3 and parts[0] == "file" and parts[2] == "data" and parts[1] in STATE["items"]:

@@ -14,8 +14,13 @@
    refused, dropped and endless transfers, and uploads whose MOVE onto the
    file's name fails (below /move-fails/there/ the name then still holds a
    file, below /move-fails/gone/ it does not, below /move-fails/unknown/ it
-   cannot be looked at). GET /seen/PATH answers the requests received for
-   paths that begin with /PATH, one "METHOD path" a line.
+   cannot be looked at; the temporary file is still there, or cannot be
+   looked at either), or whose MOVE is carried out and its reply lost
+   (below /move-lost/kept/ the name then holds the file, below
+   /move-lost/vanished/ neither name does), or whose MOVE is answered only
+   after 3 s (below /move-slow/; "GAVEUP MOVE path" is seen when the client
+   closes the connection meanwhile). GET /seen/PATH answers the requests
+   received for paths that begin with /PATH, one "METHOD path" a line.
 
 When listening, writes READY_FILE (JSON): {"wifi_port", "wifi_hosts", "port"}.
 """
@@ -201,14 +206,20 @@ class ScenarioHandler(BaseHTTPRequestHandler):
         if scenario == "slow":
             self.hold()
             return
+        temporary = self.path.split("?")[0].rstrip("/").rsplit("/", 1)[-1].startswith(".")
         if scenario == "move-fails":
-            # Only the name of the file the MOVE was to replace is looked at.
+            # The MOVE was not carried out: the temporary file is there.
             where = self.second()
-            if where == "there":
+            if where == "there" or (where == "gone" and temporary):
                 return self.reply(207, multistatus([entry(self.path, length=3)]), reason="Multi-Status")
             if where == "gone":
                 return self.reply(404, b"not here", "text/plain")
             return self.reply(500, b"broken", "text/plain")
+        if scenario in ("move-lost", "move-slow"):
+            # The MOVE was carried out: the temporary file is gone.
+            if temporary or self.second() == "vanished":
+                return self.reply(404, b"not here", "text/plain")
+            return self.reply(207, multistatus([entry(self.path, length=3)]), reason="Multi-Status")
         self.reply(404, b"no such scenario", "text/plain")
 
     def hold(self):
@@ -300,7 +311,7 @@ class ScenarioHandler(BaseHTTPRequestHandler):
         self.read_body()
         if scenario == "refuse-upload":
             return self.reply(507, b"full", "text/plain", reason="Insufficient Storage")
-        if scenario == "move-fails":
+        if scenario in ("move-fails", "move-lost", "move-slow"):
             return self.reply(201, b"", "text/plain")
         self.reply(404, b"no such scenario", "text/plain")
 
@@ -311,12 +322,42 @@ class ScenarioHandler(BaseHTTPRequestHandler):
         self.read_body()
         if self.first() == "move-fails":
             return self.reply(500, b"the move broke", "text/plain")
+        if self.first() == "move-lost":
+            # Done, and the connection goes before the reply does.
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        if self.first() == "move-slow":
+            if not self.wait_for_client(3):
+                with SEEN_LOCK:
+                    SEEN.append("GAVEUP MOVE %s" % urllib.parse.unquote(self.path.split("?")[0]))
+                return
+            return self.reply(201, b"", "text/plain")
         self.reply(404, b"no such scenario", "text/plain")
+
+    def wait_for_client(self, seconds):
+        """Waits that long; False as soon as the client closes the connection."""
+        deadline = time.time() + seconds
+        self.connection.settimeout(0.1)
+        try:
+            while time.time() < deadline:
+                try:
+                    if self.connection.recv(1, socket.MSG_PEEK) == b"":
+                        return False
+                except socket.timeout:
+                    continue
+        except OSError:
+            return False
+        finally:
+            self.connection.settimeout(None)
+        return True
 
     def do_DELETE(self):
         self.read_body()
         if self.first() in ("move-fails", "slow-upload"):
             return self.reply(204, b"", "text/plain")
+        if self.first() in ("move-lost", "move-slow"):
+            return self.reply(404, b"not here", "text/plain")
         self.reply(404, b"no such scenario", "text/plain")
 
 

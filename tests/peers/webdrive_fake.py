@@ -2,7 +2,10 @@
 CA's certificate) and a plain http one (authorization pages, for the web
 login sheet), OAuth 2 code and refresh-token endpoints, bearer-token checks,
 a request log, fault injection and the test controls under /__control/:
-reset, log, clear_log, fault, expire (access tokens run out), tree.
+reset, log, clear_log, fault, expire (access tokens run out), tree, and
+hold / held / release: the next request of a method (and path prefix) is
+held before the service sees it, until released, and then carried out
+whatever the client did meanwhile (peerlib.RequestHold).
 
 A fake subclasses Service, fills `routes` and keeps its files in memory."""
 import base64
@@ -16,6 +19,8 @@ import sys
 import threading
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, HTTPServer
+
+import peerlib
 
 LOCK = threading.Lock()
 # Request headers kept in the log, for tests that assert what was sent.
@@ -36,6 +41,7 @@ class Service:
         self.access_tokens = set()
         self.log = []
         self.faults = []
+        self.hold = peerlib.RequestHold()
 
     def new_token(self, kind):
         return "%s-%s" % (kind, os.urandom(8).hex())
@@ -144,6 +150,17 @@ class Handler(BaseHTTPRequestHandler):
         query = dict(urllib.parse.parse_qsl(raw_query, keep_blank_values=True))
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length else b""
+        hold = None if path.startswith("/__control/") else service.hold.wait_if_armed(self, path, body)
+        try:
+            self.answer(service, path, query, body)
+        except OSError:
+            if not hold:
+                raise
+            # Carried out; the client was gone.
+        finally:
+            service.hold.carried_out(hold)
+
+    def answer(self, service, path, query, body):
         with LOCK:
             if path.startswith("/__control/"):
                 return self.control(path[len("/__control/"):], json.loads(body or b"{}"))
@@ -207,6 +224,12 @@ class Handler(BaseHTTPRequestHandler):
             service.access_tokens.clear()
         elif what == "tree":
             return self.reply(200, service.tree())
+        elif what == "hold":
+            service.hold.arm(args)
+        elif what == "held":
+            return self.reply(200, service.hold.state())
+        elif what == "release":
+            service.hold.release()
         else:
             answer = service.control(what, args)
             if answer is None:

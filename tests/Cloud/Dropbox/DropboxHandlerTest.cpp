@@ -164,6 +164,19 @@ TEST_F(DropboxDrive, RenameCopyMoveAndRemove) {
     EXPECT_TRUE(list("/").documents.isEmpty());
 }
 
+// Cut off on its way, a rename may still be carried out by the service:
+// once sent, it runs to the service's answer.
+TEST_F(DropboxDrive, ARenameCancelledOnItsWayRunsToTheServicesAnswer) {
+    ASSERT_NO_FATAL_FAILURE(putReport());
+    const VNTest::HeldRename run = VNTest::cancelARenameHeldOnItsWay(
+        drive, QNDocument::withPath("/Work/report 50%.txt"), QNDocument::withPath("/Work/renamed.txt"),
+        {{"method", "POST"}, {"contains", "to_path"}}, [](const QString &what, const QJsonObject &args) {
+            return QJsonDocument::fromJson(DropboxFake::control(what, args)).object();
+        });
+    VNTest::expectItRanToItsAnswer(run);
+    EXPECT_EQ(names(list("/Work").documents), QStringList{"renamed.txt"});
+}
+
 TEST_F(DropboxDrive, LinkQuotaAQuietLoginAndNoTokenInTheLog) {
     ASSERT_NO_FATAL_FAILURE(putReport());
     Answer a = run([](auto h, auto cb) { h->linkForDocument(QNDocument::withPath("/Work/report 50%.txt"), cb); });

@@ -8,8 +8,12 @@
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
+#include "Core/QNTaskManager.h"
+#include "Core/QNUpdateFileTask.h"
+#include "Core/QNUpdateFileTaskItem.h"
 #include "Net/NRHTTPRequest.h"
 #include "support/HandlerAnswer.h"
+#include "support/HeldRename.h"
 #include "support/TaskRun.h"
 
 #include <QDir>
@@ -318,6 +322,56 @@ TEST_F(Office365, FolderTreeToTheLibraryAndBackIsByteIdentical) {
     EXPECT_EQ(VNTest::readFile(back + "/tree/a.txt"), "a");
     EXPECT_TRUE(VNTest::readFile(back + "/tree/sub/big.bin") == big);
     EXPECT_EQ(VNTest::readFile(back + "/tree/sub/deeper/c.txt"), "c");
+}
+
+// A save-back cancelled while the library is slow to take its rename (the
+// MOVE held on its way): the MOVE runs to the library's answer, and the
+// save-back acts only then, giving the backup its name back. Cut off, the
+// library would rename afterwards, the document staying only under its
+// backup name. Judged on the library's disk.
+TEST_F(Office365, ASaveBackCancelledWhileTheLibraryHoldsItsRenameEndsWithTheDocumentUnderItsName) {
+    const QString folder = "/held-" + QString::number(QDateTime::currentMSecsSinceEpoch());
+    const QString onDisk = library("managed") + folder;
+    QDir(onDisk).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(onDisk));
+    ASSERT_TRUE(VNTest::writeFile(onDisk + "/edit.txt", "the version in the library\n"));
+    auto local = VNTest::makeTempDir();
+    ASSERT_TRUE(VNTest::writeFile(local->path() + "/edit.txt", "the change\n"));
+    auto office = drive("managed");
+    ASSERT_TRUE(login(office)->success);  // signed in: the MOVE is the one request held
+    const auto control = VNTest::fakeControlAt(QStringLiteral("https://127.0.0.1:%1").arg(peer().value("port").toInt()));
+    control("hold", {{"method", "MOVE"}});
+
+    auto task = std::make_shared<QNUpdateFileTask>();
+    auto item = std::make_shared<QNUpdateFileTaskItem>(office, QNDocument::withPath(local->path() + "/edit.txt"),
+                                                       QNDocument::withPath(folder + "/edit.txt"),
+                                                       QNDocument::withPath(folder, true));
+    auto report = std::make_shared<VNTest::ItemRun>();
+    item->registerListenerForTaskItemCompletedBlock("test", [report](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
+        ++report->reports;
+        report->error = error;
+        report->cancelled = cancelled;
+    });
+    task->addTaskItem(item);
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    task->registerListenerForTaskCompletedBlock("test", [ended] { ended->store(true); });
+    auto manager = std::make_shared<QNTaskManager>();
+    manager->addTask(task);
+    ASSERT_TRUE(VNTest::waitUntil([&] { return control("held", {}).value("held").toBool(); }, 30000));
+    task->cancel();
+    // A handler that heeds the cancel closes its connection at once.
+    EXPECT_FALSE(VNTest::waitUntil([&] { return control("held", {}).value("gave_up").toBool(); }, 1000))
+        << "the rename was given up before the library had answered it";
+    control("release", {});
+    EXPECT_TRUE(VNTest::waitUntil([&] { return control("held", {}).value("done").toBool(); }, 10000));
+    EXPECT_TRUE(VNTest::waitUntil([ended] { return ended->load(); }, 60000));
+    EXPECT_TRUE(VNTest::waitUntil([item] { return item->finished(); }, 5000));
+
+    EXPECT_EQ(report->reports, 1);
+    EXPECT_FALSE(report->error) << (report->error ? report->error->localizedDescription().toStdString() : "");
+    EXPECT_TRUE(report->cancelled);
+    EXPECT_EQ(QDir(onDisk).entryList(QDir::Files | QDir::Hidden), QStringList{"edit.txt"});
+    EXPECT_EQ(VNTest::readFile(onDisk + "/edit.txt"), QByteArray("the version in the library\n"));
 }
 
 TEST_F(Office365, CancelDuringSignInReportsCancelled) {

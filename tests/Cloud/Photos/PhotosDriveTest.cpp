@@ -288,6 +288,19 @@ TEST_F(PhotoDrive, UploadsGoIntoTheirAlbumOrTheDefaultOne) {
     EXPECT_TRUE(tree.contains("/Drop Box/new pic.png"));
 }
 
+// Cut off on its way, a rename may still be carried out by the service:
+// once sent, it runs to the service's answer.
+TEST_F(PhotoDrive, ARenameCancelledOnItsWayRunsToTheServicesAnswer) {
+    ASSERT_FALSE(signIn().error);
+    const QNDocumentPtr sunset = find("/Holiday/sunset.png");
+    ASSERT_TRUE(sunset);
+    const VNTest::HeldRename run = VNTest::cancelARenameHeldOnItsWay(
+        drive, sunset, QNDocument::withPath("/Holiday/dusk.png"), {{"method", "PUT"}, {"prefix", "/data/entry/"}},
+        [](const QString &what, const QJsonObject &args) { return QJsonDocument::fromJson(control(what, args)).object(); });
+    VNTest::expectItRanToItsAnswer(run);
+    EXPECT_EQ(names(list(find("/Holiday")).documents), (QStringList{"beach.jpg", "dusk.png"}));
+}
+
 TEST_F(PhotoDrive, AlbumsAreMadeRenamedAndRemovedAndAPhotoOnlyWithItsCurrentTag) {
     ASSERT_FALSE(signIn().error);
     Answer a = run([](auto h, auto cb) { h->createFolder("Trips", QNDocument::withPath("/", true), cb); });

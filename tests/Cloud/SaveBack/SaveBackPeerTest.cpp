@@ -1,13 +1,13 @@
 // Saving an edited copy back to the drive it was opened from, on the real
 // servers (vsftpd, sshd, Apache mod_dav): two save-backs of one opened copy
-// in a row, and save-backs cancelled at each moment after the drive
-// document took its backup name. Judged on the servers' disks: the document
+// in a row, of one whose opened copy carries another name, and save-backs
+// cancelled at each moment after the drive document took its backup name. Judged on the servers' disks: the document
 // ends under its own name, with the new bytes or its old ones, and the drive
 // document the opened copy keeps (its record of where it came from) keeps
 // its path.
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
-#include "HeldFTPControl.h"
+#include "HeldGoBetween.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNTaskManager.h"
 #include "Core/QNUpdateFileTask.h"
@@ -18,6 +18,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QJsonObject>
 #include <QUrl>
 #include <QUuid>
 #include <gtest/gtest.h>
@@ -90,8 +91,11 @@ public:
 enum class Server { FTP, SFTP, WebDAV };
 // When the save-back ends: not at all (two in a row, both to their end), or
 // cancelled while the rename's answer is held (the server renamed), as the
-// rename's answer has come, or while the edited copy is being uploaded.
-enum class Moment { TwiceInARow, RenameAnswerHeld, RightAfterTheRename, DuringTheUpload };
+// rename's answer has come, or while the edited copy is being uploaded. The
+// last row is the first with a document ("a\b.txt") whose opened copy
+// carries another name ("a_b.txt", as a copy made "safe" was named): the
+// upload goes under the document's own name all the same.
+enum class Moment { TwiceInARow, RenameAnswerHeld, RightAfterTheRename, DuringTheUpload, OpenedUnderAnotherName };
 
 struct Row {
     Server server;
@@ -100,7 +104,8 @@ struct Row {
 
 std::string rowName(const ::testing::TestParamInfo<Row> &info) {
     const char *servers[] = {"FTP", "SFTP", "WebDAV"};
-    const char *moments[] = {"TwiceInARow", "RenameAnswerHeld", "RightAfterTheRename", "DuringTheUpload"};
+    const char *moments[] = {"TwiceInARow", "RenameAnswerHeld", "RightAfterTheRename", "DuringTheUpload",
+                             "OpenedUnderAnotherName"};
     return std::string(servers[int(info.param.server)]) + moments[int(info.param.moment)];
 }
 
@@ -120,13 +125,17 @@ protected:
         temp = VNTest::makeTempDir();
         QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
         manager = std::make_shared<QNTaskManager>();
+        const bool otherName = GetParam().moment == Moment::OpenedUnderAnotherName;
+        name = otherName ? QStringLiteral("a\\b.txt") : QStringLiteral("edit.txt");
+        localName = otherName ? QStringLiteral("a_b.txt") : name;
         if (GetParam().server == Server::WebDAV) {
             ASSERT_FALSE(WebDAVPeer::state().isEmpty()) << "the webdav peer did not start";
-            const QString name = QStringLiteral("saveback-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+            const QString folderName =
+                QStringLiteral("saveback-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
             drive = WebDAVPeer::drive(WebDAVPeer::url(QStringLiteral("http")));
-            onDisk = WebDAVPeer::freshFolder(QStringLiteral("root_dir"), name);
-            folder = QLatin1Char('/') + name;
-            ASSERT_TRUE(VNTest::writeFile(onDisk + QStringLiteral("/edit.txt"), kOldBytes));
+            onDisk = WebDAVPeer::freshFolder(QStringLiteral("root_dir"), folderName);
+            folder = QLatin1Char('/') + folderName;
+            ASSERT_TRUE(VNTest::writeFile(onDisk + QLatin1Char('/') + name, kOldBytes));
         } else {
             const auto kind = GetParam().server == Server::FTP ? FTPPeer::Kind::FTP : FTPPeer::Kind::SFTP;
             ASSERT_FALSE(FTPPeer::root(kind).isEmpty()) << "the test peer did not start";
@@ -134,9 +143,9 @@ protected:
             folder = FTPPeer::makeScratchFolder(kind);
             folder.chop(1);  // "/work/t-x"
             onDisk = FTPPeer::root(kind) + folder;
-            FTPPeer::writeServerFile(kind, folder + QStringLiteral("/edit.txt"), kOldBytes);
+            FTPPeer::writeServerFile(kind, folder + QLatin1Char('/') + name, kOldBytes);
         }
-        original = QNDocument::withPath(folder + QStringLiteral("/edit.txt"));
+        original = QNDocument::withPath(folder + QLatin1Char('/') + name);
         original->setSize(kOldBytes.size());
         parent = QNDocument::withPath(folder, true);
     }
@@ -145,7 +154,7 @@ protected:
 
     // The opened copy, edited: a new save-back item for it.
     std::shared_ptr<QNUpdateFileTaskItem> saveBackOf(const QByteArray &edited) {
-        const QString path = temp->path() + QStringLiteral("/opened/edit.txt");
+        const QString path = temp->path() + QStringLiteral("/opened/") + localName;
         EXPECT_TRUE(VNTest::writeFile(path, edited));
         auto local = QNDocument::withPath(path);
         local->setSize(edited.size());
@@ -163,11 +172,13 @@ protected:
     QString onDisk;  // the same folder on the server's disk
     QNDocumentPtr original;
     QNDocumentPtr parent;
+    QString name;       // the document's
+    QString localName;  // its opened copy's
 };
 
 TEST_P(SaveBackPeer, TheDocumentEndsUnderItsOwnNameAndTheRecordKeepsItsPath) {
     const Moment moment = GetParam().moment;
-    if (moment == Moment::TwiceInARow) {
+    if (moment == Moment::TwiceInARow || moment == Moment::OpenedUnderAnotherName) {
         for (const QByteArray &edited : {QByteArray("the first change\n"), QByteArray("the second change\n")}) {
             SCOPED_TRACE(edited.toStdString());
             const VNTest::ItemRun run =
@@ -176,9 +187,9 @@ TEST_P(SaveBackPeer, TheDocumentEndsUnderItsOwnNameAndTheRecordKeepsItsPath) {
             EXPECT_EQ(run.reports, 1);
             EXPECT_FALSE(run.error) << (run.error ? run.error->localizedDescription().toStdString() : std::string());
             EXPECT_FALSE(run.cancelled);
-            EXPECT_EQ(filesOnDisk().join(QLatin1Char(',')).toStdString(), "edit.txt");
-            EXPECT_EQ(VNTest::readFile(onDisk + QStringLiteral("/edit.txt")), edited);
-            EXPECT_EQ(original->path().toStdString(), (folder + QStringLiteral("/edit.txt")).toStdString());
+            EXPECT_EQ(filesOnDisk().join(QLatin1Char(',')).toStdString(), name.toStdString());
+            EXPECT_EQ(VNTest::readFile(onDisk + QLatin1Char('/') + name), edited);
+            EXPECT_EQ(original->path().toStdString(), (folder + QLatin1Char('/') + name).toStdString());
         }
         return;
     }
@@ -243,28 +254,65 @@ TEST_P(SaveBackPeer, TheDocumentEndsUnderItsOwnNameAndTheRecordKeepsItsPath) {
     EXPECT_EQ(parent->path().toStdString(), folder.toStdString());
 }
 
-// The server slow to take the rename: its RNTO line is held on the way, and
-// the save-back is cancelled meanwhile. The handler waits for the server's
-// answer, and the save-back looks at the drive only then: it finds the
-// backup and gives it its name back. Had it looked before, the server
-// would rename afterwards, the document staying only under its backup name.
-TEST(SaveBackHeldServer, AnFTPRenameHeldOnItsWayIsAnsweredBeforeTheSaveBackLooks) {
-    ASSERT_FALSE(FTPPeer::root(FTPPeer::Kind::FTP).isEmpty()) << "the test peer did not start";
+// The server slow to take the rename: the rename (FTP's RNTO line, WebDAV's
+// MOVE) is held on its way, and the save-back is cancelled meanwhile. The
+// handler waits for the server's answer, and the save-back acts only then:
+// the drive renamed, so the backup gets its name back. Had it ended before,
+// the server would rename afterwards, the document staying only under its
+// backup name. One row per server family; each differs from the first in
+// the server alone.
+struct HeldServer {
+    const char *name;
+    const char *family;  // "vsftpd", or the WebDAV peer's server family
+};
+
+class SaveBackHeldServer : public ::testing::TestWithParam<HeldServer> {};
+
+TEST_P(SaveBackHeldServer, ARenameHeldOnItsWayIsAnsweredBeforeTheSaveBackActs) {
+    const bool ftp = std::string(GetParam().family) == "vsftpd";
     QNCloudInterfaceFactory::registerCoreHandlers();
     QNFTPHandler::registerHandler();
+    WebDAVPeer::setUpOnce();
     auto temp = VNTest::makeTempDir();
-    auto drive = FTPPeer::drive(FTPPeer::Kind::FTP);
+    QNDriveConfigPtr drive;
+    QString folder;  // on the drive
+    QString onDisk;  // the same folder on the server's disk
+    if (ftp) {
+        ASSERT_FALSE(FTPPeer::root(FTPPeer::Kind::FTP).isEmpty()) << "the test peer did not start";
+        drive = FTPPeer::drive(FTPPeer::Kind::FTP);
+        folder = FTPPeer::makeScratchFolder(FTPPeer::Kind::FTP);
+        folder.chop(1);
+        onDisk = FTPPeer::root(FTPPeer::Kind::FTP) + folder;
+        FTPPeer::writeServerFile(FTPPeer::Kind::FTP, folder + QStringLiteral("/edit.txt"), kOldBytes);
+    } else {
+        const bool apache = std::string(GetParam().family) == "apache";
+        const QJsonObject server = WebDAVPeer::server(GetParam().family);
+        const QString url = apache ? WebDAVPeer::url(QStringLiteral("http")) : server.value("url").toString();
+        const QString root = apache ? WebDAVPeer::text(QStringLiteral("root_dir")) : server.value("dir").toString();
+        ASSERT_FALSE(url.isEmpty() || root.isEmpty()) << "the " << GetParam().family << " server did not start";
+        drive = WebDAVPeer::drive(url);
+        const QString name = QStringLiteral("held-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+        folder = QLatin1Char('/') + name;
+        onDisk = root + folder;
+        QDir(onDisk).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(onDisk));
+        ASSERT_TRUE(VNTest::writeFile(onDisk + QStringLiteral("/edit.txt"), kOldBytes));
+    }
     QUrl url(drive->url());
-    HeldFTPControl control(url.port());
+    HeldGoBetween control(url.port(), ftp ? "RNTO" : "MOVE ");
     ASSERT_NE(control.port(), 0);
     url.setPort(control.port());
     drive->setUrl(url.toString());
-    QString folder = FTPPeer::makeScratchFolder(FTPPeer::Kind::FTP);
-    folder.chop(1);
-    const QString onDisk = FTPPeer::root(FTPPeer::Kind::FTP) + folder;
-    FTPPeer::writeServerFile(FTPPeer::Kind::FTP, folder + QStringLiteral("/edit.txt"), kOldBytes);
     auto original = QNDocument::withPath(folder + QStringLiteral("/edit.txt"));
     auto parent = QNDocument::withPath(folder, true);
+    if (!ftp) {
+        // Signed in once, so that the held MOVE carries the credentials and
+        // is one the server carries out.
+        auto listed = std::make_shared<WebDAVPeer::Answer>();
+        drive->createCloudInterface()->listDocuments(parent, QString(), WebDAVPeer::listAnswer(listed));
+        ASSERT_TRUE(WebDAVPeer::waitForAnswer(listed, 30000));
+        ASSERT_FALSE(listed->error) << listed->errorText().toStdString();
+    }
     const QString localPath = temp->path() + QStringLiteral("/edit.txt");
     ASSERT_TRUE(VNTest::writeFile(localPath, "the change\n"));
 
@@ -282,7 +330,7 @@ TEST(SaveBackHeldServer, AnFTPRenameHeldOnItsWayIsAnsweredBeforeTheSaveBackLooks
     task->addTaskItem(item);
     auto ended = std::make_shared<std::atomic<bool>>(false);
     task->registerListenerForTaskCompletedBlock(QStringLiteral("test"), [ended] { ended->store(true); });
-    control.holdNextRenameTo();
+    control.holdNext();
     auto manager = std::make_shared<QNTaskManager>();
     manager->addTask(task);
     ASSERT_TRUE(VNTest::waitUntil([&] { return control.holding(); }, 60000));
@@ -295,6 +343,7 @@ TEST(SaveBackHeldServer, AnFTPRenameHeldOnItsWayIsAnsweredBeforeTheSaveBackLooks
         EXPECT_TRUE(VNTest::waitUntil([&] { return ended->load(); }, 60000));
     control.release();
     EXPECT_TRUE(VNTest::waitUntil([&] { return ended->load(); }, 60000));
+    // Answered, the released rename is done on the server's disk.
     EXPECT_TRUE(VNTest::waitUntil([&] { return control.serverDone(); }, 10000)) << "the server took the rename";
 
     std::lock_guard lock(*reportMutex);
@@ -306,11 +355,17 @@ TEST(SaveBackHeldServer, AnFTPRenameHeldOnItsWayIsAnsweredBeforeTheSaveBackLooks
     EXPECT_EQ(original->path().toStdString(), (folder + QStringLiteral("/edit.txt")).toStdString());
 }
 
+INSTANTIATE_TEST_SUITE_P(EachServer, SaveBackHeldServer,
+                         ::testing::Values(HeldServer{"FTPOnVsftpd", "vsftpd"}, HeldServer{"WebDAVOnApache", "apache"},
+                                           HeldServer{"WebDAVOnNginx", "nginx"},
+                                           HeldServer{"WebDAVOnLighttpd", "lighttpd"}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 std::vector<Row> allRows() {
     std::vector<Row> rows;
     for (Server server : {Server::FTP, Server::SFTP, Server::WebDAV})
-        for (Moment moment :
-             {Moment::TwiceInARow, Moment::RenameAnswerHeld, Moment::RightAfterTheRename, Moment::DuringTheUpload})
+        for (Moment moment : {Moment::TwiceInARow, Moment::RenameAnswerHeld, Moment::RightAfterTheRename,
+                              Moment::DuringTheUpload, Moment::OpenedUnderAnotherName})
             rows.push_back({server, moment});
     return rows;
 }

@@ -15,6 +15,7 @@
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 #include "support/HandlerAnswer.h"
+#include "support/HeldRename.h"
 #include "support/TaskRun.h"
 
 #include <QDir>
@@ -274,6 +275,31 @@ TEST_F(SugarSync, ARenameTakesItsNameFromTheNewPathNotTheDisplayName) {
     for (const auto &d : listing->documents)
         inside << d->displayName();
     EXPECT_EQ(inside, QStringList{"named-QN-2014-03-05_09-07-02.txt"});
+}
+
+// Cut off on its way, a rename may still be carried out by the service:
+// once sent, it runs to the service's answer.
+TEST_F(SugarSync, ARenameCancelledOnItsWayRunsToTheServicesAnswer) {
+    auto local = VNTest::makeTempDir();
+    VNTest::writeFile(local->path() + "/held.txt", "held");
+    auto folder = VNTest::answerOf([&](AnswerPtr a) {
+        handler()->createFolder("held rename " + QString::number(QDateTime::currentMSecsSinceEpoch()),
+                                top("Sync Folder"), documentAnswer(a));
+    });
+    ASSERT_FALSE(folder->error) << folder->text();
+    auto uploaded = VNTest::answerOf([&](AnswerPtr a) {
+        handler()->upload(QNDocument::withPath(local->path() + "/held.txt"), folder->document, nullptr,
+                          documentAnswer(a));
+    });
+    ASSERT_FALSE(uploaded->error) << uploaded->text();
+    auto file = named(list(folder->document)->documents, "held.txt");
+    ASSERT_TRUE(file);
+    const VNTest::HeldRename run = VNTest::cancelARenameHeldOnItsWay(
+        config, file, QNDocument::withPath(folder->document->path() + "/renamed.txt"),
+        {{"method", "PUT"}, {"contains", "displayName"}},
+        VNTest::fakeControlAt(QStringLiteral("https://127.0.0.1:%1").arg(peer().value("port").toInt())));
+    VNTest::expectItRanToItsAnswer(run);
+    EXPECT_TRUE(named(list(folder->document)->documents, "renamed.txt"));
 }
 
 TEST_F(SugarSync, UploadIsTheTokenTheFoldersListingAndTwoRequestsThenEveryItemOperation) {

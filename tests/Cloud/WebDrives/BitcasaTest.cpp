@@ -113,6 +113,18 @@ TEST_F(BitcasaDrive, RenameCopyMoveAndRemoveByFullPathWithTheBearerOnEveryCall) 
     EXPECT_FALSE(VNLog::captured().join('\n').contains(drive->token()));
 }
 
+// Cut off on its way, a rename may still be carried out by the service:
+// once sent, it runs to the service's answer.
+TEST_F(BitcasaDrive, ARenameCancelledOnItsWayRunsToTheServicesAnswer) {
+    ASSERT_NO_FATAL_FAILURE(makeWork());
+    const Answer l = list(drive, kTop + "/Work");
+    const QNDocumentPtr fileA = l.documents.value(0)->displayName() == "a.txt" ? l.documents.value(0) : l.documents.value(1);
+    ASSERT_TRUE(fileA);
+    expectARenameHeldOnItsWayRunsToItsAnswer(fake, drive, fileA, kTop + "/Work/notes.txt",
+                                             {{"method", "POST"}, {"contains", "notes.txt"}});
+    EXPECT_EQ(names(list(drive, kTop + "/Work").documents), (QStringList{"b.txt", "notes.txt"}));
+}
+
 TEST_F(BitcasaDrive, LoginLinkAndQuotaAreTheBaseClasses) {
     auto handler = drive->createCloudInterface();
     int logins = 0, links = 0, quotas = 0;

@@ -79,6 +79,21 @@ TEST_F(CopyDrive, EveryOperationAndSignedThumbnails) {
     EXPECT_FALSE(log.contains(drive->tokenSecret()));
 }
 
+// Cut off on its way, a rename may still be carried out by the service:
+// once sent, it runs to the service's answer.
+TEST_F(CopyDrive, ARenameCancelledOnItsWayRunsToTheServicesAnswer) {
+    Answer a = run(drive, [](auto h, auto cb) { h->createFolder("Work", QNDocument::withPath("/", true), cb); });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    VNTest::writeFile(local->path() + "/a.txt", "a");
+    a = run(drive, [&](auto h, auto cb) {
+        h->upload(QNDocument::withPath(local->path() + "/a.txt"), QNDocument::withPath("/Work", true), {}, cb);
+    });
+    ASSERT_FALSE(a.error) << errorText(a.error).toStdString();
+    expectARenameHeldOnItsWayRunsToItsAnswer(fake, drive, QNDocument::withPath("/Work/a.txt"), "/Work/notes.txt",
+                                             {{"method", "PUT"}});
+    EXPECT_EQ(names(list(drive, "/Work").documents), QStringList{"notes.txt"});
+}
+
 TEST_F(CopyDrive, FolderTreeToTheDriveAndBackIsByteIdentical) {
     EXPECT_EQ(roundTrip(drive, local->path()).toStdString(), "");
 }

@@ -93,6 +93,15 @@ TEST_F(FlickrDrive, SetsAreFoldersAndPhotosFiles) {
     EXPECT_FALSE(log.contains(drive->tokenSecret()));
 }
 
+// Cut off on its way, a rename may still be carried out by the service:
+// once sent, it runs to the service's answer.
+TEST_F(FlickrDrive, ARenameCancelledOnItsWayRunsToTheServicesAnswer) {
+    EXPECT_EQ(upload("sea.png", "water"), "/Holiday/sea.png");
+    expectARenameHeldOnItsWayRunsToItsAnswer(fake, drive, QNDocument::withPath("/Holiday/sea.png"), "/Holiday/ocean.png",
+                                             {{"method", "POST"}, {"contains", "setMeta"}});
+    EXPECT_EQ(names(list(drive, "/Holiday").documents), QStringList{"ocean.png"});
+}
+
 TEST_F(FlickrDrive, ListingsAreReadToTheEndOrRefusedWhenShorterThanClaimed) {
     for (int i = 0; i < 5; ++i)
         fake.control("entry", {{"set", "Holiday"}, {"name", QString("p%1.jpg").arg(i)}});

@@ -16,6 +16,7 @@ struct Service {
     QString linkStart;
     qint64 totalBytes;
     bool logsIn;  // a plain login (OneDrive leaves it to the base class, which refuses)
+    const char *renameMethod;
 };
 
 class WebDriveOperations : public ::testing::TestWithParam<Service> {
@@ -93,6 +94,15 @@ TEST_P(WebDriveOperations, RenameCopyMoveAndRemove) {
     EXPECT_EQ(names(list(drive, "/").documents), QStringList{"Archive/"});
 }
 
+// Cut off on its way, a rename may still be carried out by the service,
+// unknown to all: once sent, it runs to the service's answer.
+TEST_P(WebDriveOperations, ARenameCancelledOnItsWayRunsToTheServicesAnswer) {
+    expectOK(put("a.txt", "a"));
+    expectARenameHeldOnItsWayRunsToItsAnswer(fake, drive, QNDocument::withPath("/Work/a.txt"), "/Work/notes.txt",
+                                             {{"method", GetParam().renameMethod}});
+    EXPECT_EQ(names(list(drive, "/Work").documents), QStringList{"notes.txt"});
+}
+
 TEST_P(WebDriveOperations, LinkQuotaAndLoginAndNoTokenInTheLog) {
     expectOK(put("a.txt", "a"));
     const Answer a = run(drive, [](auto h, auto cb) { h->linkForDocument(QNDocument::withPath("/Work/a.txt"), cb); });
@@ -116,10 +126,11 @@ TEST_P(WebDriveOperations, LinkQuotaAndLoginAndNoTokenInTheLog) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Services, WebDriveOperations,
-                         ::testing::Values(Service{"box", openBox, "https://app.box.example/s/", 10LL << 30, true},
-                                           Service{"gdrive", openGoogleDrive, "https://drive.example/file/d/", 15LL << 30, true},
+                         ::testing::Values(Service{"box", openBox, "https://app.box.example/s/", 10LL << 30, true, "PUT"},
+                                           Service{"gdrive", openGoogleDrive, "https://drive.example/file/d/", 15LL << 30, true,
+                                                   "PATCH"},
                                            Service{"onedrive", openOneDrive, "https://onedrive.example/redir?resid=file.",
-                                                   25LL << 30, false}),
+                                                   25LL << 30, false, "PUT"}),
                          [](const auto &info) { return std::string(info.param.peer); });
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNTaskManager.h"
 #include "Net/NRHTTPRequest.h"
+#include "support/HeldRename.h"
 #include "support/PeerRequest.h"
 #include "support/TestSupport.h"
 
@@ -125,6 +126,21 @@ inline QStringList listTree(const QString &root) {
     }
     entries.sort();
     return entries;
+}
+
+// A rename cancelled while the fake holds its request on the way (the next
+// that hold names, see support/HeldRename.h): answered as cancelled at once,
+// and run to the service's answer, which the handler gives once the fake
+// lets the request through.
+inline void expectARenameHeldOnItsWayRunsToItsAnswer(const Fake &fake, const QNDriveConfigPtr &drive,
+                                                     const QNDocumentPtr &from, const QString &to,
+                                                     const QJsonObject &hold) {
+    const VNTest::HeldRename run = VNTest::cancelARenameHeldOnItsWay(
+        drive, from, QNDocument::withPath(to), hold,
+        [&fake](const QString &what, const QJsonObject &args) {
+            return QJsonDocument::fromJson(fake.control(what, args)).object();
+        });
+    VNTest::expectItRanToItsAnswer(run);
 }
 
 inline VNErrorPtr runItem(const QNTaskPtr &task, const QNTaskItemPtr &item) {

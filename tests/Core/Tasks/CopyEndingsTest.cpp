@@ -62,6 +62,10 @@ TEST_F(CopyEndings, AnItemThatEndsBeforeItsTransferPutsBackWhatItChangedAndTheNe
     for (Kind kind : {Kind::SaveBack, Kind::Move}) {
         for (Ending ending : {Ending::CancelWhileListed, Ending::CancelWhileQueued, Ending::CancelWhileWaiting,
                               Ending::FolderInTheWay}) {
+            // A save-back uploads under the document's own name, which its
+            // rename has just freed: no folder can stand in its way.
+            if (kind == Kind::SaveBack && ending == Ending::FolderInTheWay)
+                continue;
             const std::string row = std::string(name(kind)) + ", " + name(ending);
             SCOPED_TRACE(row);
             QNFakeRemoteHandler::resetBehaviours();

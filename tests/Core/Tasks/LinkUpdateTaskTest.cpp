@@ -136,8 +136,11 @@ TEST_F(LinkUpdate, DuringTheUploadBothVersionsAreOnTheDrive) {
     task->cancel();
     ASSERT_TRUE(waitForCompletion(task));
     ASSERT_EQ(reports->count(), 1);
-    EXPECT_TRUE(std::get<2>(reports->first()));
-    // Nothing lost: the new version and the backup stay.
+    // Nothing lost: the new version and the backup stay, and the backup is said.
+    const VNErrorPtr error = std::get<0>(reports->first());
+    const QString said = error ? error->localizedDescription() : QString();
+    EXPECT_TRUE(said.contains(kBackup) && said.contains("is still on the drive")) << said.toStdString();
+    EXPECT_FALSE(std::get<2>(reports->first())) << "a backup left on the drive reported as a plain cancel";
     EXPECT_EQ(docsOnDrive(), (QStringList{"other.txt", kBackup, "report.docx"}));
 }
 

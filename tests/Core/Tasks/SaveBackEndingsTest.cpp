@@ -1,11 +1,15 @@
 // How a save-back ends when the drive's answers do not tell the whole story:
-// a rename whose reply was lost after the drive renamed, and an upload that
-// the drive goes on with after its cancel has answered for it. Judged on the
+// a rename whose reply was lost after the drive renamed, a rename cancelled
+// on its way whose drive cannot be looked at, an upload that the drive goes
+// on with after its cancel has answered for it, and a backup removal
+// cancelled; and which name the edited copy goes up under. Judged on the
 // drive's folder: the document's old bytes are never lost, and what the item
 // reports is what the drive holds.
 #include "Core/QNErrorWrapper.h"
+#include "Core/QNRemoveOperation.h"
 #include "Core/QNUpdateFileTask.h"
 #include "Core/QNUpdateFileTaskItem.h"
+#include "Platform/VNOperationQueue.h"
 #include "ScriptedRemoteHandler.h"
 #include "TaskTestSupport.h"
 
@@ -43,6 +47,23 @@ protected:
         return item;
     }
     QStringList docsOnDrive() const { return QDir(remote + "/docs").entryList(QDir::Files, QDir::Name); }
+    // A save-back run up to the moment its task is cancelled (cancelWhen()
+    // true, checked as the main loop turns), then to its end; its one report.
+    // prepare() sees the task before it runs.
+    std::tuple<VNErrorPtr, QNDocumentPtr, bool> cancelledRun(
+        const std::shared_ptr<QNUpdateFileTaskItem> &item, const std::function<void(const QNTaskPtr &)> &prepare,
+        const std::function<bool(const QNTaskPtr &)> &cancelWhen) {
+        auto task = std::make_shared<QNUpdateFileTask>();
+        prepare(task);
+        auto reports = watchItem(item);
+        task->addTaskItem(item);
+        manager->addTask(task);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return cancelWhen(task); })) << "the moment to cancel never came";
+        task->cancel();
+        EXPECT_TRUE(waitForCompletion(task)) << "the task never ended";
+        EXPECT_EQ(reports->count(), 1);
+        return reports->count() == 1 ? reports->first() : std::tuple<VNErrorPtr, QNDocumentPtr, bool>{};
+    }
 
     QString remote;
 };
@@ -161,6 +182,152 @@ TEST_F(SaveBackEndings, ARestoreAfterACancelledUploadWaitsForTheDrivesOwnAnswer)
             EXPECT_FALSE(item->savedDocument());
             break;
         }
+    }
+}
+
+// The edited copy goes up under the document's own name, whatever name the
+// opened copy carries (one made "safe" by an earlier open: uploaded under
+// it, the save-back left the document only under the made name); a name no
+// local file can carry is refused before the drive is touched.
+TEST_F(SaveBackEndings, TheEditedCopyGoesUpUnderTheDocumentsOwnName) {
+    struct Row {
+        const char *name;
+        QString document;  // its path on the drive
+        QString opened;    // the opened copy's name
+        bool saved;
+    };
+    const Row rows[] = {
+        {"the opened copy has the document's name", "/docs/report.docx", "report.docx", true},
+        {"the opened copy has another name", "/docs/report.docx", "report_1.docx", true},
+        {"no local file can carry the document's name", "/docs/..", "report.docx", false},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        auto drive = freshDrive(QStringLiteral("names%1").arg(n++));
+        const QString opened = remote + "-opened/" + row.opened;
+        QFile::rename(remote + "-opened/report.docx", opened);
+        auto item = std::make_shared<QNUpdateFileTaskItem>(drive, localDocument(opened), driveDocument(row.document, false, 11),
+                                                           driveDocument("/docs", true));
+        item->setClock([] { return kSaveTime; });
+
+        const auto [error, document, cancelled] = runOne(std::make_shared<QNUpdateFileTask>(), item);
+        EXPECT_FALSE(cancelled);
+        EXPECT_EQ(bool(error), !row.saved) << text(error).toStdString();
+        EXPECT_EQ(docsOnDrive(), QStringList{"report.docx"}) << docsOnDrive().join(", ").toStdString();
+        EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"),
+                  QByteArray(row.saved ? "new version, a little longer" : "old version"));
+        if (!row.saved) {
+            EXPECT_TRUE(text(error).contains("cannot carry its name")) << text(error).toStdString();
+            EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Rename), 0) << "the drive was touched";
+        }
+    }
+}
+
+// The rename is cancelled on its way and the drive never renamed, but the
+// look after it cannot be made: the restore finds no backup to give the name
+// back to, looks once more, and says what it finds. Each row differs from
+// the first in the second look alone.
+TEST_F(SaveBackEndings, ARenameCancelledWhereTheDriveCannotBeLookedAtIsSaidAsItIs) {
+    struct Row {
+        const char *name;
+        bool secondLookFails;
+        const char *said;  // a part of the error; null: a plain cancel
+    };
+    const Row rows[] = {
+        {"the second look finds the document under its name", false, nullptr},
+        {"no look can be made", true, "under its own name or as \u201creport-QN-2014-03-05_09-07-02.docx\u201d"},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        ScriptedRemoteHandler::reset();
+        auto drive = freshDrive(QStringLiteral("unlooked%1").arg(n++), true);
+        ScriptedRemoteHandler::Script script;
+        script.failListingNumber = 1;
+        ScriptedRemoteHandler::setScript(script);
+        if (row.secondLookFails)
+            setMode(Op::List, Mode::Fail, remote);
+        setMode(Op::Rename, Mode::CancelledOnCancel, remote);
+        auto task = std::make_shared<QNUpdateFileTask>();
+        auto item = saveBackItem(drive);
+        auto reports = watchItem(item);
+        task->addTaskItem(item);
+        manager->addTask(task);
+        EXPECT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Rename) == 1; }));
+        task->cancel();
+        // The restore's rename, which comes only after the look, is answered.
+        setMode(Op::Rename, Mode::Answer, remote);
+        EXPECT_TRUE(waitForCompletion(task)) << "the task never ended";
+        EXPECT_EQ(reports->count(), 1);
+        if (reports->count() != 1)
+            continue;
+        const auto [error, document, cancelled] = reports->first();
+        EXPECT_EQ(cancelled, !row.said);
+        if (row.said)
+            EXPECT_TRUE(text(error).contains(QString::fromUtf8(row.said))) << text(error).toStdString();
+        else
+            EXPECT_FALSE(error) << "a document under its own name said to be elsewhere: " << text(error).toStdString();
+        EXPECT_EQ(docsOnDrive(), QStringList{"report.docx"}) << docsOnDrive().join(", ").toStdString();
+        EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+    }
+}
+
+// The edited copy is up and the backup's removal is cancelled: before it
+// started, while the drive removes it all the same, or while the drive
+// keeps it. The ending says what the drive holds: a backup left beside the
+// document is named, one the drive removed makes a save-back done.
+TEST_F(SaveBackEndings, ACancelledBackupRemovalIsSaidAsItIs) {
+    enum class Removal { Queued, RemovedAllTheSame, Kept };
+    struct Row {
+        const char *name;
+        Removal removal;
+    };
+    const Row rows[] = {
+        {"cancelled while queued", Removal::Queued},
+        {"cancelled while running, removed all the same", Removal::RemovedAllTheSame},
+        {"cancelled while running, kept", Removal::Kept},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        auto drive = freshDrive(QStringLiteral("removal%1").arg(n++));
+        auto item = saveBackItem(drive);
+        std::tuple<VNErrorPtr, QNDocumentPtr, bool> report;
+        if (row.removal == Removal::Queued) {
+            // Paused as the upload ends: the removal waits in the queue.
+            const auto pauseAtTheEnd = [item](const QNTaskPtr &task) {
+                std::weak_ptr<QNTask> weak = task;
+                item->registerListenerForTaskItemUpdateBlock("pause", [item, weak] {
+                    if (auto task = weak.lock(); task && item->progress() >= 1.0f)
+                        task->setPaused(true);
+                });
+            };
+            report = cancelledRun(item, pauseAtTheEnd, [](const QNTaskPtr &task) {
+                for (const auto &op : task->fromQueue()->operations())
+                    if (dynamic_cast<QNRemoveOperation *>(op.get()))
+                        return true;
+                return false;
+            });
+        } else {
+            setMode(Op::Remove, row.removal == Removal::Kept ? Mode::CancelledOnCancel : Mode::AnswerAfterCancel, remote);
+            report = cancelledRun(item, [](const QNTaskPtr &) {},
+                                  [](const QNTaskPtr &) { return QNFakeRemoteHandler::callCount(Op::Remove) == 1; });
+        }
+        const auto [error, document, cancelled] = report;
+        const bool kept = row.removal != Removal::RemovedAllTheSame;
+        EXPECT_FALSE(cancelled) << "a save-back whose edited copy is up reported as a plain cancel";
+        EXPECT_EQ(bool(error), kept) << text(error).toStdString();
+        if (kept)
+            EXPECT_TRUE(text(error).contains(kBackup) && text(error).contains("is still on the drive"))
+                << text(error).toStdString();
+        EXPECT_EQ(docsOnDrive(), kept ? QStringList({kBackup, "report.docx"}) : QStringList{"report.docx"})
+            << docsOnDrive().join(", ").toStdString();
+        EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("new version, a little longer"));
+        EXPECT_TRUE(item->savedDocument()) << "the record would not follow the uploaded document";
     }
 }
 

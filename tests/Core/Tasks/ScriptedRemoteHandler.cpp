@@ -15,6 +15,7 @@ std::mutex scriptMutex;
 ScriptedRemoteHandler::Script script;
 QStringList removed;
 int removalCalls = 0;
+int listingCalls = 0;
 std::vector<std::function<void()>> heldUploads;
 const QString kUser = QStringLiteral("scripted");
 
@@ -51,6 +52,7 @@ void ScriptedRemoteHandler::reset() {
         script = Script();
         removed.clear();
         removalCalls = 0;
+        listingCalls = 0;
         dropped.swap(heldUploads);
     }
     // Dropped outside the lock: letting go of an answer tells its operation.
@@ -174,6 +176,16 @@ void ScriptedRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback co
 
 void ScriptedRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) {
     const Script s = current();
+    int number = 0;
+    {
+        std::lock_guard lock(scriptMutex);
+        number = ++listingCalls;
+    }
+    if (s.failListingNumber == number) {
+        auto error = makeError(QStringLiteral("Scripted listing failure"));
+        VNDispatch::mainAsync([completed, searchKeyword, error] { completed({}, searchKeyword, error, false); });
+        return;
+    }
     if (!s.dotDotInListingOf.isEmpty() && folder && folder->path() == s.dotDotInListingOf) {
         const QString parent = folder->path();
         QNFakeRemoteHandler::listDocuments(folder, searchKeyword,

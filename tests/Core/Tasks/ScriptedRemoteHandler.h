@@ -38,6 +38,7 @@ public:
         bool heldUploadIsCutShort = false;
         bool removeOnlyEmptyFolders = false;
         int failRemovalNumber = 0;       // the n-th removal (1-based) fails; 0: none
+        int failListingNumber = 0;       // the n-th listing (1-based) fails; 0: none
         QString dotDotInListingOf;       // a listing of this folder also names "<folder>/.."
         QString twinInListingOf;         // a listing of this folder names its files twice
         QString linkWithoutTargetNamed;  // a folder of this name is listed as a link that names no target

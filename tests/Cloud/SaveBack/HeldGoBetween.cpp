@@ -1,4 +1,4 @@
-#include "HeldFTPControl.h"
+#include "HeldGoBetween.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -34,9 +34,9 @@ void sendAll(int fd, const char *data, size_t length) {
     }
 }
 
-// Where an "RNTO" command starts in a piece the client sent, or npos.
-size_t renameToAt(const std::string &piece) {
-    for (size_t at = piece.find("RNTO"); at != std::string::npos; at = piece.find("RNTO", at + 1))
+// Where a line starting with command starts in a piece the client sent, or npos.
+size_t commandAt(const std::string &piece, const std::string &command) {
+    for (size_t at = piece.find(command); at != std::string::npos; at = piece.find(command, at + 1))
         if (at == 0 || piece[at - 1] == '\n')
             return at;
     return std::string::npos;
@@ -53,7 +53,8 @@ struct Pair {
 
 }  // namespace
 
-HeldFTPControl::HeldFTPControl(int serverPort) : m_serverPort(serverPort) {
+HeldGoBetween::HeldGoBetween(int serverPort, std::string heldCommand)
+    : m_serverPort(serverPort), m_heldCommand(std::move(heldCommand)) {
     m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -65,13 +66,13 @@ HeldFTPControl::HeldFTPControl(int serverPort) : m_serverPort(serverPort) {
     m_thread = std::thread([this] { run(); });
 }
 
-HeldFTPControl::~HeldFTPControl() {
+HeldGoBetween::~HeldGoBetween() {
     m_stop = true;
     m_thread.join();
     ::close(m_listen);
 }
 
-void HeldFTPControl::run() {
+void HeldGoBetween::run() {
     std::vector<Pair> pairs;
     char buffer[16384];
     while (!m_stop) {
@@ -110,7 +111,7 @@ void HeldFTPControl::run() {
                     p.held.append(buffer, size_t(n));
                 } else {
                     std::string piece(buffer, size_t(n));
-                    const size_t at = m_armed ? renameToAt(piece) : std::string::npos;
+                    const size_t at = m_armed ? commandAt(piece, m_heldCommand) : std::string::npos;
                     if (at != std::string::npos) {
                         m_armed = false;
                         sendAll(p.server, piece.data(), at);
