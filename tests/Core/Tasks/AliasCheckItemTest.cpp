@@ -364,4 +364,124 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeEveryFileOfTheMergedTreeGo
     }
 }
 
+// The last look before a move removes its source: the source is set aside
+// and the destination listed again. Two plain drives that no check pairs
+// (b is a link to a: one storage, unknown to the copy) write the copy onto
+// the source itself; set aside, it goes from the destination too, gets its
+// name back, and the move fails naming it. Two drives apart: the source
+// goes. Whatever fails on the way, the source stays (under its own name,
+// or said where), judged on the disk.
+TEST_F(AliasCheckItem, AMoveSetsItsSourceAsideAndRemovesItOnlyWhenTheCopyIsElsewhere) {
+    enum class Fault { None, RenameRefused, RenameReplyLost, LookFails, RemovalFails, PutBackFails, RemovalCancelled };
+    struct Row {
+        const char *name;
+        bool oneStorage;
+        bool folder;
+        Fault fault;
+        const char *because;  // a part of the error; "" when the move is done
+        bool keptUnderItsName;
+    };
+    const Row rows[] = {
+        {"apart, a file", false, false, Fault::None, "", false},
+        {"one storage, a file", true, false, Fault::None, "is that file itself", true},
+        {"apart, a folder", false, true, Fault::None, "", false},
+        {"one storage, a folder", true, true, Fault::None, "is that folder itself", true},
+        {"apart, a file, its setting aside refused", false, false, Fault::RenameRefused, "could not be set aside", true},
+        {"apart, a file, its setting aside answered lost", false, false, Fault::RenameReplyLost,
+         "could not be set aside", true},
+        {"apart, a file, the look fails", false, false, Fault::LookFails, "could not be listed to check", true},
+        {"apart, a file, its removal fails", false, false, Fault::RemovalFails, "refused", true},
+        {"apart, a folder, its removal fails", false, true, Fault::RemovalFails, "refused", true},
+        {"one storage, a file, its name not given back", true, false, Fault::PutBackFails, "is now", false},
+        {"apart, a file, cancelled at its removal", false, false, Fault::RemovalCancelled, "", true},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        const QString a = path(QStringLiteral("guard-a%1").arg(n));
+        const QString b = path(QStringLiteral("guard-b%1").arg(n++));
+        writeTree(a, {{"x.txt", "the only copy"}, {"proj/f.txt", "f"}, {"proj/sub/g.txt", "g"}});
+        if (row.oneStorage) {
+            const bool linked = ::symlink(QFile::encodeName(a).constData(), QFile::encodeName(b).constData()) == 0;
+            EXPECT_TRUE(linked) << "the link could not be made";
+            if (!linked)
+                continue;
+        } else {
+            QDir().mkpath(b);
+        }
+        auto from = QNFakeRemoteHandler::makeDriveConfig(a);
+        auto to = QNFakeRemoteHandler::makeDriveConfig(b);
+        if (row.fault == Fault::RenameRefused)
+            setMode(Op::Rename, Mode::Fail, a);
+        if (row.fault == Fault::RenameReplyLost)
+            setMode(Op::Rename, Mode::FailAfterWork, a);
+        if (row.fault == Fault::LookFails) {
+            // The copy's own listing of the destination answers; the look fails.
+            QNFakeRemoteHandler::Behaviour failing;
+            failing.mode = Mode::Fail;
+            failing.answersFirst = 1;
+            QNFakeRemoteHandler::setBehaviour(Op::List, failing, b);
+        }
+        if (row.fault == Fault::RemovalFails)
+            setMode(Op::Remove, Mode::Fail, a);
+        if (row.fault == Fault::PutBackFails) {
+            QNFakeRemoteHandler::Behaviour failing;
+            failing.mode = Mode::Fail;
+            failing.answersFirst = 1;  // set aside, but not given its name back
+            QNFakeRemoteHandler::setBehaviour(Op::Rename, failing, a);
+        }
+        if (row.fault == Fault::RemovalCancelled)
+            setMode(Op::Remove, Mode::CancelledOnCancel, a);
+        auto source = row.folder ? driveDocument("/proj", true) : driveDocument("/x.txt", false, 13);
+        auto task = std::make_shared<QNMoveTask>();
+        auto item = std::make_shared<QNMoveTaskItem>(from, to, source, driveDocument("/", true));
+        Report report;
+        if (row.fault == Fault::RemovalCancelled) {
+            auto reports = watchItem(item);
+            task->addTaskItem(item);
+            manager->addTask(task);
+            EXPECT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Remove) == 1; }, 20000));
+            task->cancel();
+            EXPECT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
+            EXPECT_EQ(reports->count(), 1);
+            if (reports->count())
+                report = reports->first();
+        } else {
+            report = runOne(task, item);
+        }
+        const auto [error, document, cancelled] = report;
+        const QString said = text(error);
+        EXPECT_EQ(cancelled, row.fault == Fault::RemovalCancelled);
+        // The copy is whole where it went (one storage: it is the source).
+        if (!row.oneStorage)
+            EXPECT_EQ(VNTest::readFile(b + (row.folder ? "/proj/sub/g.txt" : "/x.txt")),
+                      QByteArray(row.folder ? "g" : "the only copy"));
+        const QString left = row.folder ? a + "/proj/sub/g.txt" : a + "/x.txt";
+        const QStringList setAside = listTree(a).filter(QStringLiteral("varnello-moving-"));
+        if (!*row.because && !cancelled) {
+            EXPECT_FALSE(error) << said.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(left)) << "the source stayed";
+            EXPECT_TRUE(setAside.isEmpty()) << setAside.join(' ').toStdString();
+            continue;
+        }
+        if (*row.because) {
+            EXPECT_TRUE(said.contains(QLatin1String(row.because))) << said.toStdString();
+            EXPECT_TRUE(said.contains(row.folder ? QStringLiteral("proj\u201d") : QStringLiteral("x.txt\u201d")))
+                << said.toStdString();
+        }
+        if (row.keptUnderItsName) {
+            EXPECT_EQ(VNTest::readFile(left), QByteArray(row.folder ? "g" : "the only copy"));
+            EXPECT_TRUE(setAside.isEmpty()) << setAside.join(' ').toStdString();
+        } else {
+            // Not given its name back: the error says where it is, and it is there whole.
+            EXPECT_EQ(setAside.size(), 1) << listTree(a).join(' ').toStdString();
+            if (!setAside.isEmpty()) {
+                EXPECT_TRUE(said.contains(QLatin1Char('/') + setAside.first())) << said.toStdString();
+                EXPECT_EQ(VNTest::readFile(a + QLatin1Char('/') + setAside.first()), QByteArray("the only copy"));
+            }
+        }
+    }
+}
+
 }  // namespace
