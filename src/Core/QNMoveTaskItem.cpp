@@ -204,8 +204,8 @@ void QNMoveTaskItem::removeFile(QNTaskItemCompletedBlock completed, VNOperationQ
                 VNErrorPtr said;
                 if (error || !problem.isEmpty())
                     said = self->makeError(
-                        QStringLiteral("The file \u201c%1\u201d was copied to \u201c%2\u201d but not removed")
-                            .arg(QNUtils::nameOf(*source), QNUtils::nameOf(*self->toDocument())) +
+                        QStringLiteral("%1 was copied to \u201c%2\u201d but not removed")
+                            .arg(guard->described(), QNSourceSetAside::shownPath(self->toDocument())) +
                         (error ? QStringLiteral(" (%1)").arg(withoutFullStop(guard->asOwnPath(errorText(error)))) : QString()) +
                         (problem.isEmpty() ? QStringLiteral("; it stays where it was.") : QStringLiteral("; ") + problem));
                 if (said)
@@ -265,8 +265,9 @@ void QNMoveTaskItem::removeCopiedTree(QNTaskItemCompletedBlock completed, VNOper
                     return;
                 }
                 const QString said = (error ? errorText(error) + QLatin1Char(' ') : QString()) +
-                                     QStringLiteral("The folder \u201c%1\u201d was copied, but what stays of it: %2")
-                                         .arg(QNUtils::nameOf(*source), problem);
+                                     QStringLiteral("%1 was copied to \u201c%2\u201d, but what stays of it: %3")
+                                         .arg(guard->described(), QNSourceSetAside::shownPath(self->toDocument()),
+                                              problem);
                 end(self->makeError(said), false);
             });
         });

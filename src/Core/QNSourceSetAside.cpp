@@ -74,8 +74,8 @@ QNDocumentPtr QNSourceSetAside::rebased(const QNDocumentPtr &document, const QSt
         return document;
     const QString path = QNUtils::withoutTrailingSlashes(document->path());
     const QString from = QNUtils::withoutTrailingSlashes(top);
-    if (path != from && !path.startsWith(from + QLatin1Char('/')))
-        return document;
+    if (from.isEmpty() || from == QLatin1String("/") || (path != from && !path.startsWith(from + QLatin1Char('/'))))
+        return document;  // nothing of the tree, or a tree known by ids alone
     auto moved = document->copy();
     QString movedPath = QNUtils::withoutTrailingSlashes(aside) + path.mid(from.size());
     if (document->path().endsWith(QLatin1Char('/')))
@@ -104,9 +104,13 @@ QString QNSourceSetAside::name() const {
     return QNUtils::nameOf(*m_source);
 }
 
-QString QNSourceSetAside::what() const {
+QString QNSourceSetAside::described() const {
     return (m_source->isDirectory() ? QStringLiteral("The folder \u201c%1\u201d") : QStringLiteral("The file \u201c%1\u201d"))
         .arg(name());
+}
+
+QString QNSourceSetAside::shownPath(const QNDocumentPtr &folder) {
+    return shown(folder);
 }
 
 QString QNSourceSetAside::sourceFolderPath() const {
@@ -150,7 +154,7 @@ void QNSourceSetAside::setAside() {
 void QNSourceSetAside::lookAfterFailedRename(const QString &renameError) {
     const QString main = QStringLiteral("%1 was copied to \u201c%2\u201d but not removed: it could not be set aside to "
                                         "check that the copy is not %3 itself (%4)")
-                             .arg(what(), shown(m_where.front().folder),
+                             .arg(described(), shown(m_where.front().folder),
                                   m_source->isDirectory() ? QStringLiteral("the folder") : QStringLiteral("the file"),
                                   renameError);
     auto self = shared_from_this();
@@ -189,7 +193,7 @@ void QNSourceSetAside::look(int index) {
                 self->endPutBack(Answer::Failed,
                                  QStringLiteral("%1 was copied to \u201c%2\u201d but not removed: \u201c%3\u201d could "
                                                 "not be listed to check that the copy is not %4 itself (%5)")
-                                     .arg(self->what(), shown(self->m_where.front().folder), shown(place.folder),
+                                     .arg(self->described(), shown(self->m_where.front().folder), shown(place.folder),
                                           self->m_source->isDirectory() ? QStringLiteral("the folder")
                                                                         : QStringLiteral("the file"),
                                           error ? errorText(error) : QStringLiteral("it was cancelled")));
@@ -211,7 +215,7 @@ void QNSourceSetAside::look(int index) {
                 const QString there = index == 0 ? joined(shown(place.folder), self->name()) : shown(place.folder);
                 message = QStringLiteral("%1 was not moved: \u201c%2\u201d %3, reached by another path (it showed the "
                                          "name the %4 was set aside under)")
-                              .arg(self->what(), there,
+                              .arg(self->described(), there,
                                    index == 0 ? QStringLiteral("is that %1 itself").arg(kind)
                                               : QStringLiteral("is a folder of it"),
                                    kind);
@@ -220,7 +224,7 @@ void QNSourceSetAside::look(int index) {
                 // way the copy cannot be seen to be elsewhere.
                 message = QStringLiteral("%1 was not moved: once it was set aside, \u201c%2\u201d no longer showed "
                                          "\u201c%3\u201d, so %4 may be %5, reached by another path")
-                              .arg(self->what(), shown(place.folder), missing,
+                              .arg(self->described(), shown(place.folder), missing,
                                    index == 0 ? QStringLiteral("its copy") : QStringLiteral("\u201c%1\u201d").arg(shown(place.folder)),
                                    index == 0 ? QStringLiteral("that %1 itself").arg(kind) : QStringLiteral("a folder of it"));
             }
@@ -242,7 +246,7 @@ void QNSourceSetAside::endPutBack(Answer answer, const QString &message) {
             return;
         }
         if (answer == Answer::Cancelled)
-            self->finish(answer, QStringLiteral("%1 was not moved (the move was cancelled); %2").arg(self->what(), problem));
+            self->finish(answer, QStringLiteral("%1 was not moved (the move was cancelled); %2").arg(self->described(), problem));
         else
             self->finish(answer, message + QStringLiteral("; ") + problem);
     });

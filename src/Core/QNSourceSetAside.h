@@ -60,6 +60,10 @@ public:
     // A text that names the set-aside source (a drive's error) as the
     // source has its name again.
     QString asOwnPath(const QString &text) const;
+    // "The file “x.txt”" or "The folder “proj”".
+    QString described() const;
+    // A folder as the texts name it: its path, or "/".
+    static QString shownPath(const QNDocumentPtr &folder);
 
     // The set-aside name for name: recognisable, unique, within 255 bytes.
     static QString asideName(const QString &name);
@@ -74,7 +78,6 @@ private:
     // Ends with answer once the source has its name back.
     void endPutBack(Answer answer, const QString &message);
     void finish(Answer answer, const QString &message);
-    QString what() const;       // "The file “x.txt”" or "The folder “proj”"
     QString name() const;
     QString sourceFolderPath() const;
     QString asidePath() const;
