@@ -11,7 +11,7 @@
 #include "Platform/VNOperationQueue.h"
 
 #include <QFile>
-#include <QUrl>
+#include <QSet>
 #include <sys/stat.h>
 
 namespace {
@@ -38,89 +38,187 @@ QString joined(const QString &folder, const QString &name) {
     return path + name;
 }
 
-// File servers can link one folder into another; the web drives cannot.
-bool isFileServer(const QNDriveConfig &drive) {
-    return !drive.isMyFiles() && (drive.isFTP() || drive.isSFTP() || drive.isWebDAV() || drive.isSMB());
+QString shownPath(const QNDocumentPtr &folder) {
+    const QString path = QNUtils::withoutTrailingSlashes(folder->path());
+    return path.isEmpty() ? QStringLiteral("/") : path;
 }
 
-// The server a file server drive is reached at, its address typed with or
-// without a scheme.
-QString serverHost(const QNDriveConfig &drive) {
-    const QString url = drive.isFTP() || drive.isSFTP()
-                            ? QNDriveConfig::withFileServerScheme(drive.url(), drive.isSFTP())
-                            : drive.url().trimmed();
-    return QUrl(url).host();
+// Drives that reach a file system by path: the local disk and the file
+// servers (Office 365 speaks WebDAV).
+bool reachesFilesByPath(const QNDriveConfig &drive) {
+    return drive.isMyFiles() || drive.isFTP() || drive.isSFTP() || drive.isWebDAV() || drive.isSMB() ||
+           drive.isOffice365();
 }
 
-bool sameLocalItem(const QString &a, const QString &b) {
-    struct stat first {}, second {};
-    if (::stat(QFile::encodeName(a).constData(), &first) != 0 || ::stat(QFile::encodeName(b).constData(), &second) != 0)
+// The web service a drive is of ("" for none this check knows).
+QString webService(const QNDriveConfig &drive) {
+    if (drive.isDropbox())
+        return QStringLiteral("Dropbox");
+    if (drive.isBox())
+        return QStringLiteral("Box");
+    if (drive.isGoogleDrive())
+        return QStringLiteral("Google Drive");
+    if (drive.isSkyDrive())
+        return QStringLiteral("OneDrive");
+    if (drive.isSugarSync())
+        return QStringLiteral("SugarSync");
+    if (drive.isCopy())
+        return QStringLiteral("Copy");
+    if (drive.isBitcasa())
+        return QStringLiteral("Bitcasa");
+    return {};
+}
+
+// Device and inode of a local item (links followed); false when it cannot be looked at.
+bool localIdentity(const QNDocumentPtr &document, QPair<quint64, quint64> *identity) {
+    struct stat info {};
+    const QString path = QNUtils::withoutTrailingSlashes(document->path());
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
         return false;
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    *identity = {quint64(info.st_dev), quint64(info.st_ino)};
+    return true;
+}
+
+bool allHave(const QList<QNDocumentPtr> &documents, bool ids) {
+    for (const auto &document : documents)
+        if (!document || (ids ? document->id().isEmpty() : document->path().isEmpty()))
+            return false;
+    return !documents.isEmpty();
 }
 
 }  // namespace
 
 bool QNAliasCheck::mayBeOneStorage(const QNDriveConfigPtr &a, const QNDriveConfigPtr &b) {
-    if (!a || !b)
+    if (!a || !b || a->isPhotoService() || b->isPhotoService() || a->isMyPhotos() || b->isMyPhotos())
         return false;
-    if (a->isMyFiles() && b->isMyFiles())
+    if (reachesFilesByPath(*a) && reachesFilesByPath(*b))
         return true;
-    if (!isFileServer(*a) || !isFileServer(*b))
-        return false;
-    if (a->driveConfigId() == b->driveConfigId())
-        return true;
-    const QString hostA = serverHost(*a);
-    return !hostA.isEmpty() && hostA.compare(serverHost(*b), Qt::CaseInsensitive) == 0;
+    const QString service = webService(*a);
+    return !service.isEmpty() && service == webService(*b);
 }
 
 QNAliasCheck::QNAliasCheck(QNDriveConfigPtr sourceDrive, QNDocumentPtr source, QNDriveConfigPtr namesakeDrive,
                            QNDocumentPtr namesake)
     : m_sourceDrive(std::move(sourceDrive)),
-      m_source(std::move(source)),
       m_namesakeDrive(std::move(namesakeDrive)),
+      m_source(std::move(source)),
       m_namesake(std::move(namesake)) {}
+
+QNAliasCheck::QNAliasCheck(QNDriveConfigPtr sourceDrive, QList<QNDocumentPtr> sourceFolders,
+                           QNDriveConfigPtr namesakeDrive, QList<QNDocumentPtr> namesakes)
+    : m_sourceDrive(std::move(sourceDrive)),
+      m_namesakeDrive(std::move(namesakeDrive)),
+      m_single(false),
+      m_lookIn(std::move(sourceFolders)),
+      m_namesakes(std::move(namesakes)) {}
+
+QString QNAliasCheck::markerName() const {
+    return m_markers.empty() ? QString() : m_markers.front().name;
+}
+
+bool QNAliasCheck::answeredWithoutMarkers() {
+    if (!m_sourceDrive || !m_namesakeDrive) {
+        finish(Answer::Apart);
+        return true;
+    }
+    if (m_single) {
+        if (!m_source || !m_namesake) {
+            finish(Answer::Apart);
+            return true;
+        }
+        m_lookIn = {m_source};
+        m_namesakes = {m_namesake};
+    }
+    const bool byPath = reachesFilesByPath(*m_sourceDrive) && reachesFilesByPath(*m_namesakeDrive);
+    if (m_sourceDrive->isMyFiles() && m_namesakeDrive->isMyFiles()) {
+        // One device and inode is one item, whatever paths lead to it.
+        QHash<QPair<quint64, quint64>, int> sources;
+        for (int j = 0; j < m_lookIn.size(); ++j) {
+            QPair<quint64, quint64> identity;
+            if (m_lookIn.at(j) && localIdentity(m_lookIn.at(j), &identity) && !sources.contains(identity))
+                sources.insert(identity, j);
+        }
+        for (int i = 0; i < m_namesakes.size(); ++i) {
+            QPair<quint64, quint64> identity;
+            if (m_namesakes.at(i) && localIdentity(m_namesakes.at(i), &identity) && sources.contains(identity)) {
+                m_sameNamesake = i;
+                m_sameSource = sources.value(identity);
+                finish(Answer::Same);
+                return true;
+            }
+        }
+        finish(Answer::Apart);
+        return true;
+    }
+    if (!byPath && allHave(m_lookIn, true) && allHave(m_namesakes, true)) {
+        // A web service gives each item one id, wherever it shows.
+        QHash<QString, int> sources;
+        for (int j = 0; j < m_lookIn.size(); ++j)
+            if (!sources.contains(m_lookIn.at(j)->id()))
+                sources.insert(m_lookIn.at(j)->id(), j);
+        for (int i = 0; i < m_namesakes.size(); ++i) {
+            if (sources.contains(m_namesakes.at(i)->id())) {
+                m_sameNamesake = i;
+                m_sameSource = sources.value(m_namesakes.at(i)->id());
+                finish(Answer::Same);
+                return true;
+            }
+        }
+        finish(Answer::Apart);
+        return true;
+    }
+    if (!allHave(m_lookIn, false) || !allHave(m_namesakes, false)) {
+        finish(Answer::Apart);  // nothing addressed by path: no link can join them
+        return true;
+    }
+    if (m_single && !m_source->isDirectory()) {
+        // A file: the folders holding the two.
+        m_lookIn = {folderOf(m_source)};
+        m_namesakes = {folderOf(m_namesake)};
+    }
+    if (m_single && m_sourceDrive->driveConfigId() == m_namesakeDrive->driveConfigId() &&
+        QNUtils::withoutTrailingSlashes(m_namesakes.front()->path()) ==
+            QNUtils::withoutTrailingSlashes(m_lookIn.front()->path())) {
+        m_sameNamesake = 0;
+        m_sameSource = 0;
+        finish(Answer::Same);
+        return true;
+    }
+    return false;
+}
 
 void QNAliasCheck::start(AddOperation add, Finished finished, Hold hold) {
     m_add = std::move(add);
     m_finished = std::move(finished);
-    if (!m_source || !m_namesake || !m_sourceDrive || !m_namesakeDrive || m_source->path().isEmpty() ||
-        m_namesake->path().isEmpty()) {
-        finish(Answer::Apart);  // nothing addressed by path: no link can join them
+    if (answeredWithoutMarkers())
         return;
-    }
-    if (m_sourceDrive->isMyFiles() && m_namesakeDrive->isMyFiles()) {
-        const bool same = sameLocalItem(QNUtils::withoutTrailingSlashes(m_source->path()),
-                                        QNUtils::withoutTrailingSlashes(m_namesake->path()));
-        finish(same ? Answer::Same : Answer::Apart);
-        return;
-    }
-    const bool folders = m_source->isDirectory();
-    m_markerFolder = folders ? m_namesake : folderOf(m_namesake);
-    m_lookIn = folders ? m_source : folderOf(m_source);
-    if (m_sourceDrive->driveConfigId() == m_namesakeDrive->driveConfigId() &&
-        QNUtils::withoutTrailingSlashes(m_markerFolder->path()) == QNUtils::withoutTrailingSlashes(m_lookIn->path())) {
-        finish(Answer::Same);
-        return;
-    }
     if (hold)
         m_hold = hold();
-    // Not a dot name: some servers leave those out of their listings.
-    m_markerName = QStringLiteral("varnello-check-") + QNUtils::uuidString().toLower();
-    const QString markerPath = joined(m_markerFolder->path(), m_markerName);
-    {
-        std::lock_guard lock(m_mutex);
-        m_marker = QNDocument::withPath(markerPath, true);
+    for (const auto &folder : m_namesakes) {
+        Marker marker;
+        marker.folder = folder;
+        // Not a dot name: some servers leave those out of their listings.
+        marker.name = QStringLiteral("varnello-check-") + QNUtils::uuidString().toLower();
+        marker.document = QNDocument::withPath(joined(folder->path(), marker.name), true);
+        m_markers.push_back(std::move(marker));
+    }
+    makeMarker(0);
+}
+
+void QNAliasCheck::makeMarker(int index) {
+    if (index >= int(m_markers.size())) {
+        listSource(0);
+        return;
     }
     auto self = shared_from_this();
     run(std::make_shared<QNCreateFolderOperation>(
-        m_namesakeDrive, m_markerName, m_markerFolder,
-        [self](QNDocumentPtr created, VNErrorPtr error, bool cancelled) {
+        m_namesakeDrive, m_markers[index].name, m_markers[index].folder,
+        [self, index](QNDocumentPtr created, VNErrorPtr error, bool cancelled) {
             {
                 std::lock_guard lock(self->m_mutex);
-                self->m_markerMayExist = true;
+                self->m_markers[index].mayExist = true;
                 if (created && !created->id().isEmpty())
-                    self->m_marker->setId(created->id());
+                    self->m_markers[index].document->setId(created->id());
             }
             self->answered();
             if (cancelled) {
@@ -128,10 +226,10 @@ void QNAliasCheck::start(AddOperation add, Finished finished, Hold hold) {
                 return;
             }
             if (error) {
-                self->lookForMarker(errorText(error));
+                self->lookForMarker(index, errorText(error));
                 return;
             }
-            self->listSource();
+            self->makeMarker(index + 1);
         }));
 }
 
@@ -171,30 +269,29 @@ void QNAliasCheck::taskWasCancelled() {
     endCancelled();
 }
 
-QNDocumentPtr QNAliasCheck::marker() {
+QNDocumentPtr QNAliasCheck::markerDocument(int index) {
     std::lock_guard lock(m_mutex);
-    return m_marker;
+    return m_markers[index].document;
 }
 
-void QNAliasCheck::markerIsGone() {
+void QNAliasCheck::markerIsGone(int index) {
     std::lock_guard lock(m_mutex);
-    m_markerMayExist = false;
+    m_markers[index].mayExist = false;
 }
 
-QString QNAliasCheck::markerFolderPath() const {
-    const QString path = QNUtils::withoutTrailingSlashes(m_markerFolder->path());
-    return path.isEmpty() ? QStringLiteral("/") : path;
+QString QNAliasCheck::folderPath(int index) const {
+    return shownPath(m_markers[index].folder);
 }
 
-QString QNAliasCheck::leftText(const QString &removeError) const {
+QString QNAliasCheck::leftText(int index, const QString &removeError) const {
     return QStringLiteral("The check folder \u201c%1\u201d could not be removed from \u201c%2\u201d (%3).")
-        .arg(m_markerName, markerFolderPath(), removeError.trimmed());
+        .arg(m_markers[index].name, folderPath(index), removeError.trimmed());
 }
 
-QString QNAliasCheck::mayBeLeftText(const QString &removeError, const QString &lookError) const {
+QString QNAliasCheck::mayBeLeftText(int index, const QString &removeError, const QString &lookError) const {
     return QStringLiteral("The check folder \u201c%1\u201d may be left in \u201c%2\u201d: it could not be removed "
                           "(%3), nor looked for there (%4).")
-        .arg(m_markerName, markerFolderPath(), removeError, lookError);
+        .arg(m_markers[index].name, folderPath(index), removeError, lookError);
 }
 
 void QNAliasCheck::endCancelled() {
@@ -205,21 +302,22 @@ void QNAliasCheck::endCancelled() {
     m_finished = nullptr;
     auto hold = std::move(m_hold);
     m_hold = nullptr;
-    QNDocumentPtr marker;
+    auto state = std::make_shared<CancelledRemoval>();
     std::shared_ptr<QNHandlerCallWatch> watch;
     {
         std::lock_guard lock(m_mutex);
-        if (m_markerMayExist)
-            marker = m_marker;
+        for (int i = 0; i < int(m_markers.size()); ++i)
+            if (m_markers[i].mayExist)
+                state->left.append(i);
         if (auto *call = dynamic_cast<QNHandlerCall *>(m_step.get()))
             watch = call->handlerCallWatch();
         // A step that never started holds this check in its callback: let go
         // of it, or the two keep each other.
         m_step = nullptr;
     }
-    Outcome outcome;
-    outcome.cancelled = true;
-    if (!marker) {
+    if (state->left.isEmpty()) {
+        Outcome outcome;
+        outcome.cancelled = true;
         if (finished)
             finished(outcome);
         return;
@@ -228,168 +326,219 @@ void QNAliasCheck::endCancelled() {
     // step's request has come back, so that a creation still under way
     // cannot outlast the removal. A removal that fails looks whether the
     // folder is there at all (a creation cancelled in time made none).
+    state->finished = std::move(finished);
+    state->hold = std::move(hold);
     auto self = shared_from_this();
-    auto end = [finished, hold, outcome](const QString &leftOver) mutable {
-        outcome.leftOver = leftOver;
-        if (!leftOver.isEmpty())
-            VNLog::log(QStringLiteral("QNAliasCheck after a cancel: %1").arg(leftOver));
-        if (finished)
-            finished(outcome);
-    };
-    VNOperationQueue::global().addOperation([self, marker, watch, end] {
+    VNOperationQueue::global().addOperation([self, watch, state] {
         if (watch)
             watch->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
-        VNOperationQueue::global().addOperation(std::make_shared<QNRemoveOperation>(
-            self->m_namesakeDrive, marker, [self, end](QNDocumentPtr, VNErrorPtr removeError, bool) mutable {
-                if (!removeError) {
-                    end(QString());
-                    return;
-                }
-                const QString removeText = errorText(removeError);
-                VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
-                    self->m_namesakeDrive, self->m_markerFolder, QString(),
-                    [self, removeText, end](QNDocumentList documents, QString, VNErrorPtr error, bool) mutable {
-                        if (error)
-                            end(self->mayBeLeftText(removeText, errorText(error)));
-                        else
-                            end(self->holdsMarker(documents) ? self->leftText(removeText) : QString());
-                    }));
-            }));
+        self->removeAfterCancel(state);
     });
 }
 
-void QNAliasCheck::lookForMarker(const QString &createError) {
-    const QString why =
-        QStringLiteral("The check folder \u201c%1\u201d could not be made: %2").arg(marker()->path(), createError);
+void QNAliasCheck::removeAfterCancel(const std::shared_ptr<CancelledRemoval> &state) {
+    if (state->left.isEmpty()) {
+        Outcome outcome;
+        outcome.cancelled = true;
+        outcome.leftOver = state->said.join(QLatin1Char(' '));
+        if (!outcome.leftOver.isEmpty())
+            VNLog::log(QStringLiteral("QNAliasCheck after a cancel: %1").arg(outcome.leftOver));
+        auto finished = std::move(state->finished);
+        auto hold = std::move(state->hold);  // let go only once the answer is given
+        if (finished)
+            finished(outcome);
+        return;
+    }
+    // One check folder after the other, each removed or named.
+    const int index = state->left.takeFirst();
+    auto self = shared_from_this();
+    VNOperationQueue::global().addOperation(std::make_shared<QNRemoveOperation>(
+        m_namesakeDrive, markerDocument(index), [self, index, state](QNDocumentPtr, VNErrorPtr removeError, bool) {
+            if (!removeError) {
+                self->removeAfterCancel(state);
+                return;
+            }
+            const QString removeText = errorText(removeError);
+            VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
+                self->m_namesakeDrive, self->m_markers[index].folder, QString(),
+                [self, index, removeText, state](QNDocumentList documents, QString, VNErrorPtr error, bool) {
+                    if (error)
+                        state->said.append(self->mayBeLeftText(index, removeText, errorText(error)));
+                    else if (self->shows(documents, index))
+                        state->said.append(self->leftText(index, removeText));
+                    self->removeAfterCancel(state);
+                }));
+        }));
+}
+
+void QNAliasCheck::lookForMarker(int index, const QString &createError) {
+    const QString why = QStringLiteral("The check folder \u201c%1\u201d could not be made: %2")
+                            .arg(markerDocument(index)->path(), createError);
     auto self = shared_from_this();
     run(std::make_shared<QNListDocumentsOperation>(
-        m_namesakeDrive, m_markerFolder, QString(),
-        [self, why](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+        m_namesakeDrive, m_markers[index].folder, QString(),
+        [self, index, why](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
             self->answered();
             if (cancelled) {
                 self->endCancelled();
                 return;
             }
             if (error) {
-                self->removeUnseenMarker(why, errorText(error));
+                // It goes if it is there.
+                self->removeMarkers(Answer::NotMade, why);
                 return;
             }
-            if (self->holdsMarker(documents)) {
+            if (self->shows(documents, index)) {
                 // Made after all, its answer lost: the check goes on.
                 VNLog::log(QStringLiteral("QNAliasCheck: %1, but it is there").arg(why));
-                self->listSource();
+                self->makeMarker(index + 1);
                 return;
             }
-            self->markerIsGone();
-            self->finish(Answer::NotMade, why);
+            self->markerIsGone(index);
+            self->removeMarkers(Answer::NotMade, why);
         }));
 }
 
-void QNAliasCheck::removeUnseenMarker(const QString &why, const QString &lookError) {
-    auto self = shared_from_this();
-    run(std::make_shared<QNRemoveOperation>(
-        m_namesakeDrive, marker(), [self, why, lookError](QNDocumentPtr, VNErrorPtr removeError, bool cancelled) {
-            self->answered();
-            if (cancelled) {
-                self->endCancelled();
-                return;
-            }
-            if (removeError) {
-                self->finish(Answer::NotMade, why, self->mayBeLeftText(errorText(removeError), lookError));
-                return;
-            }
-            self->markerIsGone();
-            self->finish(Answer::NotMade, why);
-        }));
-}
-
-void QNAliasCheck::listSource() {
+void QNAliasCheck::listSource(int index) {
+    if (index >= m_lookIn.size()) {
+        confirmMarker(0);
+        return;
+    }
     auto self = shared_from_this();
     run(std::make_shared<QNListDocumentsOperation>(
-        m_sourceDrive, m_lookIn, QString(),
-        [self](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+        m_sourceDrive, m_lookIn.at(index), QString(),
+        [self, index](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
             self->answered();
             if (cancelled) {
                 self->endCancelled();
                 return;
             }
             if (error) {
-                self->removeMarker(Answer::Unknown,
-                                   QStringLiteral("\u201c%1\u201d could not be listed: %2")
-                                       .arg(QNUtils::withoutTrailingSlashes(self->m_lookIn->path()), errorText(error)));
+                self->removeMarkers(Answer::Unknown,
+                                    QStringLiteral("\u201c%1\u201d could not be listed: %2")
+                                        .arg(shownPath(self->m_lookIn.at(index)), errorText(error)));
                 return;
             }
-            if (self->holdsMarker(documents))
-                self->removeMarker(Answer::Same, QString());
-            else
-                self->confirmMarker();
+            const int shown = self->shownMarker(documents);
+            if (shown >= 0) {
+                {
+                    std::lock_guard lock(self->m_mutex);
+                    self->m_sameNamesake = shown;
+                    self->m_sameSource = index;
+                }
+                self->removeMarkers(Answer::Same, QString());
+                return;
+            }
+            self->listSource(index + 1);
         }));
 }
 
-bool QNAliasCheck::holdsMarker(const QNDocumentList &documents) const {
+int QNAliasCheck::shownMarker(const QNDocumentList &documents) const {
+    for (int i = 0; i < int(m_markers.size()); ++i)
+        if (shows(documents, i))
+            return i;
+    return -1;
+}
+
+bool QNAliasCheck::shows(const QNDocumentList &documents, int index) const {
     for (const auto &document : documents)
-        if (document && nameIn(document) == m_markerName)
+        if (document && nameIn(document) == m_markers[index].name)
             return true;
     return false;
 }
 
-void QNAliasCheck::confirmMarker() {
+void QNAliasCheck::confirmMarker(int index) {
+    if (index >= int(m_markers.size())) {
+        removeMarkers(Answer::Apart, QString());
+        return;
+    }
     // Not seen in the source: apart only when the listing of its own folder
     // shows it (a server may leave some names out of its listings).
     auto self = shared_from_this();
     run(std::make_shared<QNListDocumentsOperation>(
-        m_namesakeDrive, m_markerFolder, QString(),
-        [self](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+        m_namesakeDrive, m_markers[index].folder, QString(),
+        [self, index](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
             self->answered();
             if (cancelled) {
                 self->endCancelled();
                 return;
             }
-            if (error || !self->holdsMarker(documents)) {
-                self->removeMarker(Answer::Unknown,
-                                   QStringLiteral("The check folder \u201c%1\u201d does not show in the listing of "
-                                                  "\u201c%2\u201d%3.")
-                                       .arg(self->marker()->path(), self->markerFolderPath(),
-                                            error ? QStringLiteral(": ") + errorText(error) : QString()));
+            if (error || !self->shows(documents, index)) {
+                self->removeMarkers(Answer::Unknown,
+                                    QStringLiteral("The check folder \u201c%1\u201d does not show in the listing of "
+                                                   "\u201c%2\u201d%3.")
+                                        .arg(self->markerDocument(index)->path(), self->folderPath(index),
+                                             error ? QStringLiteral(": ") + errorText(error) : QString()));
                 return;
             }
-            self->removeMarker(Answer::Apart, QString());
+            self->confirmMarker(index + 1);
         }));
 }
 
-void QNAliasCheck::removeMarker(Answer answer, const QString &why) {
+void QNAliasCheck::removeMarkers(Answer answer, const QString &why) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_answer = answer;
+        m_why = why;
+    }
+    removeMarker(0);
+}
+
+void QNAliasCheck::removeMarker(int index) {
+    bool mayExist = false;
+    if (index < int(m_markers.size())) {
+        std::lock_guard lock(m_mutex);
+        mayExist = m_markers[index].mayExist;
+    }
+    if (index >= int(m_markers.size())) {
+        Answer answer;
+        QString why, left;
+        {
+            std::lock_guard lock(m_mutex);
+            answer = m_answer;
+            why = m_why;
+            left = m_leftOver.join(QLatin1Char(' '));
+        }
+        finish(answer, why, left);
+        return;
+    }
+    if (!mayExist) {
+        removeMarker(index + 1);
+        return;
+    }
     auto self = shared_from_this();
     run(std::make_shared<QNRemoveOperation>(
-        m_namesakeDrive, marker(), [self, answer, why](QNDocumentPtr, VNErrorPtr removeError, bool cancelled) {
+        m_namesakeDrive, markerDocument(index), [self, index](QNDocumentPtr, VNErrorPtr removeError, bool cancelled) {
             self->answered();
             if (cancelled) {
                 self->endCancelled();  // it may still be there
                 return;
             }
             if (!removeError) {
-                self->markerIsGone();
-                self->finish(answer, why);
+                self->markerIsGone(index);
+                self->removeMarker(index + 1);
                 return;
             }
             // Refused, or gone with its answer lost: its folder tells.
             const QString removeText = errorText(removeError);
             self->run(std::make_shared<QNListDocumentsOperation>(
-                self->m_namesakeDrive, self->m_markerFolder, QString(),
-                [self, answer, why, removeText](QNDocumentList documents, QString, VNErrorPtr error,
-                                                bool cancelled) {
+                self->m_namesakeDrive, self->m_markers[index].folder, QString(),
+                [self, index, removeText](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
                     self->answered();
                     if (cancelled) {
                         self->endCancelled();
                         return;
                     }
-                    if (error) {
-                        self->finish(answer, why, self->mayBeLeftText(removeText, errorText(error)));
-                    } else if (self->holdsMarker(documents)) {
-                        self->finish(answer, why, self->leftText(removeText));
-                    } else {
-                        self->markerIsGone();
-                        self->finish(answer, why);
+                    {
+                        std::lock_guard lock(self->m_mutex);
+                        if (error)
+                            self->m_leftOver << self->mayBeLeftText(index, removeText, errorText(error));
+                        else if (self->shows(documents, index))
+                            self->m_leftOver << self->leftText(index, removeText);
+                        else
+                            self->m_markers[index].mayExist = false;
                     }
+                    self->removeMarker(index + 1);
                 }));
         }));
 }
@@ -409,6 +558,10 @@ void QNAliasCheck::finish(Answer answer, const QString &why, const QString &left
     {
         std::lock_guard lock(m_mutex);
         m_step = nullptr;
+        if (answer == Answer::Same) {
+            outcome.namesake = m_sameNamesake;
+            outcome.source = m_sameSource;
+        }
     }
     if (!outcome.leftOver.isEmpty())
         VNLog::log(QStringLiteral("QNAliasCheck: %1").arg(outcome.leftOver));

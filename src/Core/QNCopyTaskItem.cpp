@@ -535,7 +535,7 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
             if (self->claimPostCopy())
                 self->postCopy(completed, nullptr, uploaded, fromQueue, cancelled);
         });
-    upload->setUnderTemporaryName(m_uploadsUnderTemporaryName.load());
+    upload->setUnderTemporaryName(uploadsUnderTemporaryName());
     observeRunning(upload);
     {
         std::lock_guard lock(m_blockMutex);
@@ -583,6 +583,7 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
             real = resolvedPath(real.section(QLatin1Char('/'), 0, -2), folder->linkTarget());
         }
         setSourcePlace(nullptr, real.isEmpty() ? QStringLiteral("/") : real);
+        startTree();
     } else if (QString note; skipsLink(folder, task, primary, &note)) {
         leaveOut(completed, note);
         return;
@@ -681,10 +682,7 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
                 return;
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1 exists; copying into it").arg(name));
-            auto primary = weakPrimary.lock();
-            self->unlessItself(folder, existing, primary.get() == self.get(), metadataQueue, completed, [=] {
-                self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
-            });
+            self->mergeInto(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
         });
     addOperation(metadataQueue, list);
 }
@@ -725,12 +723,28 @@ void QNCopyTaskItem::mergeIfCaseFolded(QNDocumentPtr folder, QNDocumentPtr destP
                            .arg(name, lastPathComponent(existing->path())));
             // A namesake of another spelling may be the copied folder itself
             // as much as one of its own spelling.
-            auto primary = weakPrimary.lock();
-            self->unlessItself(folder, existing, primary.get() == self.get(), metadataQueue, completed, [=] {
-                self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
-            });
+            self->mergeInto(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
         });
     addOperation(metadataQueue, probe);
+}
+
+void QNCopyTaskItem::mergeInto(QNDocumentPtr folder, QNDocumentPtr existing, VNOperationQueue *metadataQueue,
+                               QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
+                               std::weak_ptr<QNTaskItem> weakPrimary) {
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    auto primary = weakPrimary.lock();
+    auto merge = [=] {
+        // Whether it is any folder of the tree is asked once the tree is listed.
+        if (auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(weakPrimary.lock()))
+            if (auto tree = top->copiedTree())
+                tree->addMerge(folder, existing);
+        self->listExistingFolder(folder, existing, metadataQueue, completed, weakTask, weakPrimary);
+    };
+    // The dropped folder is looked at before anything is written into it.
+    if (primary.get() == this)
+        unlessItself(folder, existing, true, metadataQueue, completed, merge);
+    else
+        merge();
 }
 
 void QNCopyTaskItem::listExistingFolder(QNDocumentPtr folder, QNDocumentPtr existing, VNOperationQueue *metadataQueue,
@@ -772,12 +786,15 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
             }
             auto task = weakTask.lock();
             auto primary = weakPrimary.lock();
+            auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
+            auto tree = top ? top->copiedTree() : nullptr;
+            if (tree)
+                tree->addSourceFolder(folder);
             // What the drive left out of the listing is on the server all
             // the same and was not copied: noted, as a link left out is.
             if (const int dropped = folder->leftOutCount(); dropped > 0) {
                 const QString message = self->listingLeftOutNote(folder, dropped);
                 VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1").arg(message));
-                auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
                 (top ? top.get() : self.get())->addNote(message);
             }
             if (task && primary) {
@@ -797,9 +814,15 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
                     item->setSourcePlace(folder, real);
                     item->setDestinationListing(there);
                     item->m_uploadsUnderTemporaryName.store(self->m_uploadsUnderTemporaryName.load());
+                    if (tree && document->isDirectory()) {
+                        std::lock_guard lock(item->m_blockMutex);
+                        item->m_openFolderToken = tree->openFolder();
+                    }
                     task->addTaskItem(item, primary);
                 }
             }
+            // Its children hold tokens of their own by now.
+            self->closeFolder();
             if (self->subitems().isEmpty()) {
                 // A folder inside the tree ends here (its children belong to
                 // the primary); an empty primary folder has been copied whole.
@@ -826,6 +849,7 @@ void QNCopyTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
 void QNCopyTaskItem::postCopyFinished(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
                                       const QNDocumentPtr &document, bool cancelled) {
     m_postCopyClaimed.store(true);
+    closeFolder();
     if (wasSkipped() && !error && !cancelled) {
         // Left out is not done: the listeners hear why (a caller must not
         // take the item for copied), the task hears no error and goes on.
@@ -838,6 +862,16 @@ void QNCopyTaskItem::postCopyFinished(const QNTaskItemCompletedBlock &completed,
         return;
     }
     finishItem(completed, error, document, cancelled);
+}
+
+void QNCopyTaskItem::closeFolder() {
+    std::shared_ptr<void> token;
+    {
+        std::lock_guard lock(m_blockMutex);
+        token = std::move(m_openFolderToken);
+        m_openFolderToken = nullptr;
+    }
+    // Released outside the lock: the last token runs the tree's check.
 }
 
 bool QNCopyTaskItem::claimPostCopy() {
@@ -885,29 +919,32 @@ void QNCopyTaskItem::addSubitem(const QNTaskItemPtr &subitem, VNOperationQueue *
                 sub->unregisterListenerForTaskItemUpdateBlock(key);
                 sub->unregisterListenerForTaskItemCompletedBlock(key);
             }
-            auto primary = weakPrimary.lock();
-            if (!primary)
-                return;
-            // Whatever else happens, a tree with a failed or cancelled part
-            // is not a whole copy.
-            if (error || cancelled)
-                primary->m_treeBroken.store(true);
-            if (error) {
-                std::lock_guard lock(primary->m_firstErrorMutex);
-                if (!primary->m_firstSubitemError)
-                    primary->m_firstSubitemError = error;
-            }
-            const int left = --primary->m_unfinishedSubTaskItems;
-            if (left > 0 && !error)
-                return;
-            if (!primary->claimPostCopy())
-                return;  // the primary has already ended; only the count changes
-            VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument finished %1 to %2")
-                           .arg(lastPathComponent(primary->fromDocument() ? primary->fromDocument()->path() : QString()),
-                                lastPathComponent(primary->toDocument() ? primary->toDocument()->path() : QString())));
-            const bool wholeTreeCopied = !primary->m_treeBroken.load();
-            primary->postCopy(primary->completedBlock(), error, nullptr, queue, cancelled || (!error && !wholeTreeCopied));
+            if (auto primary = weakPrimary.lock())
+                primary->subitemEnded(error, cancelled, queue);
         });
+}
+
+bool QNCopyTaskItem::subitemEnded(const VNErrorPtr &error, bool cancelled, VNOperationQueue *queue) {
+    // Whatever else happens, a tree with a failed or cancelled part is not
+    // a whole copy.
+    if (error || cancelled)
+        m_treeBroken.store(true);
+    if (error) {
+        std::lock_guard lock(m_firstErrorMutex);
+        if (!m_firstSubitemError)
+            m_firstSubitemError = error;
+    }
+    const int left = --m_unfinishedSubTaskItems;
+    if (left > 0 && !error)
+        return false;
+    if (!claimPostCopy())
+        return false;  // the primary has already ended; only the count changes
+    VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument finished %1 to %2")
+                   .arg(lastPathComponent(fromDocument() ? fromDocument()->path() : QString()),
+                        lastPathComponent(toDocument() ? toDocument()->path() : QString())));
+    const bool wholeTreeCopied = !m_treeBroken.load();
+    postCopy(completedBlock(), error, nullptr, queue, cancelled || (!error && !wholeTreeCopied));
+    return true;
 }
 
 void QNCopyTaskItem::subitemProgressed(const QNTaskItem *subitem, float subitemProgress) {

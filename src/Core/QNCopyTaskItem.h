@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Core/QNAliasCheck.h"
+#include "Core/QNCopiedTree.h"
 #include "Core/QNDestinationListings.h"
 #include "Core/QNDriveConfig.h"
 #include "Core/QNTaskItem.h"
@@ -160,10 +161,11 @@ protected:
                                const QNTaskItemPtr &primary);
     // Runs next unless namesake, the item of the document's name at the
     // destination, is the document itself: then, or when that cannot be
-    // told, the item fails naming it. The dropped item (dropped true) and
-    // every folder merged into its namesake are looked at (once each) where
-    // the two drives may share their storage: a folder told apart may hold
-    // one that is not. Where the check cannot be made at all (the server
+    // told, the item fails naming it. Only the dropped item (dropped true)
+    // is looked at here (once), where the two drives may share their
+    // storage; the folders merged below it, each of which may be any folder
+    // of the tree, are asked once the tree is listed (treeListed()). Where
+    // the check cannot be made at all (the server
     // makes no check folder), a copy to a drive that can upload under a
     // temporary name goes on, every file of it (of the folder's whole tree)
     // then going up so; a move, or a copy to any other drive, fails naming
@@ -174,6 +176,25 @@ protected:
     // What the check of unlessItself() answered: next, or the item fails.
     void aliasCheckEnded(const QNAliasCheck::Outcome &outcome, const QNDocumentPtr &document, const QString &there,
                          const QNTaskItemCompletedBlock &completed, const std::function<void()> &next);
+    // A primary folder's tree: made when its folder way starts; every folder
+    // of the tree still to be listed holds a token of it.
+    void startTree();
+    std::shared_ptr<QNCopiedTree> copiedTree() const;
+    // Lets go of this folder's token: its listing is done, or it has ended.
+    void closeFolder();
+    // The whole tree is listed: when it was written into folders already at
+    // the destination, asks (as if a sub-item) whether one of them is a
+    // folder of the tree reached by another path, before any file goes.
+    void treeListed();
+    void treeCheckEnded(const QNAliasCheck::Outcome &outcome, const QList<QNCopiedTree::Merge> &merges,
+                        const QList<QNDocumentPtr> &folders);
+    // A sub-item of this primary ended (or the tree's check did): the
+    // primary ends at the first error or once none is left. Answers whether
+    // the primary ended here.
+    bool subitemEnded(const VNErrorPtr &error, bool cancelled, VNOperationQueue *queue);
+    // Whether its upload goes under a temporary name (it, or its tree, could
+    // not be checked).
+    bool uploadsUnderTemporaryName() const;
     // Why the item does not go on where the check could not be made, or ""
     // when it may.
     QString unmadeCheckRefusal(const QNDocumentPtr &document, const QString &there) const;
@@ -263,6 +284,12 @@ private:
     void mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr destPath, QString name, VNErrorPtr createError,
                                  VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
                                  std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary);
+    // Writes the folder into existing, its namesake at the destination: the
+    // dropped folder once it is known not to be existing itself; every one
+    // is noted for the tree's check.
+    void mergeInto(QNDocumentPtr folder, QNDocumentPtr existing, VNOperationQueue *metadataQueue,
+                   QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
+                   std::weak_ptr<QNTaskItem> weakPrimary);
     // Lists the folder the copy goes into (it was there before), then
     // copies into it.
     void listExistingFolder(QNDocumentPtr folder, QNDocumentPtr existing, VNOperationQueue *metadataQueue,
@@ -307,6 +334,8 @@ private:
     // the namesake may be the very file being read.
     std::atomic<bool> m_uploadsUnderTemporaryName{false};
     std::shared_ptr<QNAliasCheck> m_aliasCheck;  // while it runs; guarded by m_blockMutex
+    std::shared_ptr<QNCopiedTree> m_tree;        // a primary folder's; guarded by m_blockMutex
+    std::shared_ptr<void> m_openFolderToken;     // until its listing is done; guarded by m_blockMutex
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
     std::weak_ptr<QNTaskItem> m_primary;  // guarded by m_blockMutex
     QStringList m_notes;           // guarded by m_blockMutex

@@ -43,13 +43,14 @@ QString untoldText(const QNDocumentPtr &document, const QString &there, const QS
              folder ? QStringLiteral("folder") : QStringLiteral("file"), addition);
 }
 
-// Why a move was refused where the check could not be made at all: the
-// reason first, since an alert shows only the start of a long text.
+// Why a move was refused where the check could not be made at all: what
+// became of the files first, since an alert shows only the start of a long
+// text.
 QString unmovedText(const QNDocumentPtr &document, const QString &there) {
     const bool folder = document->isDirectory();
-    return QStringLiteral("%1\u201c%2\u201d was not moved: moving it could remove the only copy, since it could not be "
-                          "told whether \u201c%3\u201d is that %4 itself, reached by another path; nothing was written "
-                          "or removed.")
+    return QStringLiteral("%1\u201c%2\u201d was not moved and nothing was written or removed: moving it could remove "
+                          "the only copy, since it could not be told whether \u201c%3\u201d is that %4 itself, reached "
+                          "by another path.")
         .arg(folder ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document), there,
              folder ? QStringLiteral("folder") : QStringLiteral("file"));
 }
@@ -189,10 +190,9 @@ bool QNCopyTaskItem::checkDestinationFirst(const QNDocumentPtr &document, const 
 void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumentPtr &namesake, bool dropped,
                                   VNOperationQueue *metadataQueue, const QNTaskItemCompletedBlock &completed,
                                   std::function<void()> next) {
-    // The dropped item, and every folder merged into its namesake: a folder
-    // that is apart may still hold, below it, one that is not.
-    if (!(dropped || document->isDirectory()) || m_namesakeChecked.load() ||
-        !QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig)) {
+    // The dropped item; the folders merged below it are asked of the whole
+    // tree once it is listed (treeListed()).
+    if (!dropped || m_namesakeChecked.load() || !QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig)) {
         next();
         return;
     }
@@ -289,4 +289,126 @@ void QNCopyTaskItem::taskWasCancelled() {
     }
     if (check)
         check->taskWasCancelled();
+}
+
+void QNCopyTaskItem::startTree() {
+    std::weak_ptr<QNCopyTaskItem> weakSelf = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    auto tree = std::make_shared<QNCopiedTree>([weakSelf] {
+        if (auto self = weakSelf.lock())
+            self->treeListed();
+    });
+    std::lock_guard lock(m_blockMutex);
+    if (m_tree)
+        return;  // the folder way taken again (after the drive refused its own copy)
+    m_tree = tree;
+    m_openFolderToken = tree->openFolder();
+}
+
+std::shared_ptr<QNCopiedTree> QNCopyTaskItem::copiedTree() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_tree;
+}
+
+bool QNCopyTaskItem::uploadsUnderTemporaryName() const {
+    if (m_uploadsUnderTemporaryName.load())
+        return true;
+    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
+    return top && top.get() != this && top->m_uploadsUnderTemporaryName.load();
+}
+
+void QNCopyTaskItem::treeListed() {
+    auto owner = task();
+    auto tree = copiedTree();
+    if (!owner || !tree || owner->canceled() || hasConcluded())
+        return;
+    const QList<QNCopiedTree::Merge> merges = tree->merges();
+    const QList<QNDocumentPtr> folders = tree->sourceFolders();
+    // The dropped folder alone was looked at before anything was written
+    // into it; below it, a merged folder may be any folder of the tree.
+    if (merges.isEmpty() || folders.size() < 2 || !QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig))
+        return;
+    QList<QNDocumentPtr> namesakes;
+    for (const auto &merge : merges)
+        namesakes << merge.namesake;
+    // Until it answers, the tree is not whole: the copy ends no sooner.
+    ++m_unfinishedSubTaskItems;
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    auto check = std::make_shared<QNAliasCheck>(m_fromDriveConfig, folders, m_toDriveConfig, namesakes);
+    {
+        std::lock_guard lock(m_blockMutex);
+        m_aliasCheck = check;
+    }
+    VNOperationQueue *metadataQueue = owner->metadataQueue();
+    check->start([self, metadataQueue](const std::shared_ptr<VNOperation> &operation) {
+                     self->addOperation(metadataQueue, operation);
+                 },
+                 [self, merges, folders](const QNAliasCheck::Outcome &outcome) {
+                     self->treeCheckEnded(outcome, merges, folders);
+                 },
+                 [self]() -> std::shared_ptr<void> {
+                     auto task = self->task();
+                     return task ? task->holdLifeCycle() : nullptr;
+                 });
+    if (owner->canceled())
+        check->taskWasCancelled();  // cancelled as it started
+}
+
+void QNCopyTaskItem::treeCheckEnded(const QNAliasCheck::Outcome &outcome, const QList<QNCopiedTree::Merge> &merges,
+                                    const QList<QNDocumentPtr> &folders) {
+    {
+        std::lock_guard lock(m_blockMutex);
+        m_aliasCheck = nullptr;
+    }
+    using Answer = QNAliasCheck::Answer;
+    const auto top = fromDocument();
+    QString message;
+    if (outcome.cancelled) {
+        message.clear();
+    } else if (outcome.answer == Answer::Same && outcome.namesake >= 0 && outcome.namesake < merges.size() &&
+               outcome.source >= 0 && outcome.source < folders.size()) {
+        const auto &merge = merges.at(outcome.namesake);
+        const auto &shown = folders.at(outcome.source);
+        const QString there = QNUtils::withoutTrailingSlashes(merge.namesake->path());
+        if (QNUtils::withoutTrailingSlashes(shown->path()) == QNUtils::withoutTrailingSlashes(merge.folder->path()))
+            message = itselfText(merge.folder, there);
+        else
+            message = QStringLiteral("The folder \u201c%1\u201d was not copied and no file was written or removed: "
+                                     "\u201c%2\u201d at the destination, into which \u201c%3\u201d would be written, "
+                                     "is its own folder \u201c%4\u201d, reached by another path.")
+                          .arg(nameOf(top), there, nameOf(merge.folder), QNUtils::withoutTrailingSlashes(shown->path()));
+    } else if (outcome.answer == Answer::Unknown || outcome.answer == Answer::Same) {
+        message = QStringLiteral("The folder \u201c%1\u201d was not copied and no file was written or removed: it "
+                                 "could not be told whether the folders it is written into are folders of it, reached "
+                                 "by another path. %2")
+                      .arg(nameOf(top), sentence(outcome.why))
+                      .trimmed();
+    } else if (outcome.answer == Answer::NotMade) {
+        const QString untold = QStringLiteral("it could not be told whether the folders it is written into are "
+                                              "folders of it, reached by another path");
+        if (removesSource()) {
+            message = QStringLiteral("The folder \u201c%1\u201d was not moved and no file was written or removed: "
+                                     "moving it could remove the only copy, since %2. %3")
+                          .arg(nameOf(top), untold, sentence(outcome.why));
+        } else if (!m_toDriveConfig->supportsUploadUnderTemporaryName()) {
+            message = QStringLiteral("The folder \u201c%1\u201d was not copied and no file was written or removed: "
+                                     "%2, and an upload to this server writes straight onto the name. %3")
+                          .arg(nameOf(top), untold, sentence(outcome.why));
+        } else {
+            // As for the dropped folder: every file goes up under a
+            // temporary name, and takes its own only when whole.
+            VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1; copying all the same").arg(outcome.why));
+            m_uploadsUnderTemporaryName.store(true);
+        }
+    }
+    if (!outcome.leftOver.isEmpty())
+        message = message.isEmpty() ? outcome.leftOver : message + QLatin1Char(' ') + outcome.leftOver;
+    const VNErrorPtr error = message.isEmpty() ? nullptr : makeError(message);
+    if (error)
+        logFailure(QStringLiteral("copyDocument error2"), error);
+    auto owner = task();
+    // A check folder left behind is said even when the copy has ended by
+    // then (another part of it failed): in the task's end report.
+    const bool ended = subitemEnded(error, outcome.cancelled && !error, owner ? owner->toQueue() : nullptr);
+    if (!ended && !outcome.leftOver.isEmpty() && hasConcluded())
+        addNote(outcome.leftOver);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Core/QNCopyTaskItem.h"
+#include "Core/QNSourceSetAside.h"
 
 // Moves one document into a destination folder: by the drive's own move when
 // both sides are one drive that can move it, else by a copy followed by the
@@ -28,6 +29,19 @@ public:
                   VNOperationQueue *queue, bool cancelled) override;
 
 private:
-    // Removes what the copy of the folder took, after a fresh look at it.
-    void removeCopiedTree(QNTaskItemCompletedBlock completed, VNOperationQueue *queue);
+    // Sets the source aside and looks at the copy again before removing the
+    // source (QNSourceSetAside): a copy that is the source itself, reached
+    // by another path, changes with it.
+    void removeSetAside(QNTaskItemCompletedBlock completed, VNOperationQueue *queue);
+    // Where the copy lies: the folder it was dropped onto, with its name,
+    // and each folder of the destination its tree was merged into, with
+    // what was copied there.
+    QList<QNSourceSetAside::Place> copyPlaces() const;
+    // Removes the set-aside file; one not removed gets its name back.
+    void removeFile(QNTaskItemCompletedBlock completed, VNOperationQueue *queue,
+                    std::shared_ptr<QNSourceSetAside> guard, std::shared_ptr<std::shared_ptr<void>> hold);
+    // Removes what the copy of the folder took, after a fresh look at it;
+    // what stays of it gets its name back.
+    void removeCopiedTree(QNTaskItemCompletedBlock completed, VNOperationQueue *queue,
+                          std::shared_ptr<QNSourceSetAside> guard, std::shared_ptr<std::shared_ptr<void>> hold);
 };

@@ -13,6 +13,13 @@ bool isRealFolder(const QNDocumentPtr &document) {
     return document->isDirectory() && !document->isLink();
 }
 
+QString withoutFullStop(QString text) {
+    text = text.trimmed();
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
+
 }  // namespace
 
 QNMovedSourceRemoval::QNMovedSourceRemoval(QNDriveConfigPtr drive, QNDocumentPtr top, const QList<Copied> &copied,
@@ -57,8 +64,23 @@ QString QNMovedSourceRemoval::keyOf(const QNDocumentPtr &document) {
     return QNUtils::withoutTrailingSlashes(document->path());
 }
 
-QString QNMovedSourceRemoval::shownPath(const QNDocumentPtr &document) {
-    return document->path().isEmpty() ? document->displayName() : QNUtils::withoutTrailingSlashes(document->path());
+QString QNMovedSourceRemoval::shownPath(const QNDocumentPtr &document) const {
+    if (document->path().isEmpty())
+        return document->displayName();
+    const QString path = QNUtils::withoutTrailingSlashes(document->path());
+    if (!m_asideTop.isEmpty() && (path == m_asideTop || path.startsWith(m_asideTop + QLatin1Char('/'))))
+        return m_shownTop + path.mid(m_asideTop.size());
+    return path;
+}
+
+void QNMovedSourceRemoval::showAs(const QString &aside, const QString &top) {
+    m_asideTop = QNUtils::withoutTrailingSlashes(aside);
+    m_shownTop = QNUtils::withoutTrailingSlashes(top);
+}
+
+bool QNMovedSourceRemoval::removedTop() const {
+    std::lock_guard lock(m_mutex);
+    return m_removedTop;
 }
 
 QStringList QNMovedSourceRemoval::removedPaths() const {
@@ -165,13 +187,27 @@ void QNMovedSourceRemoval::removeNext() {
     auto self = shared_from_this();
     m_add(std::make_shared<QNRemoveOperation>(m_drive, document,
                                               [self, document](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
-                                                  if (cancelled || error) {
+                                                  if (error && !cancelled) {
+                                                      // Named as the user knows it (not set aside).
+                                                      self->finish(self->m_makeError(
+                                                                       QStringLiteral("\u201c%1\u201d could not be "
+                                                                                      "removed (%2).")
+                                                                           .arg(self->shownPath(document),
+                                                                                withoutFullStop(
+                                                                                    QNErrorWrapper(error)
+                                                                                        .localizedDescription()))),
+                                                                   false);
+                                                      return;
+                                                  }
+                                                  if (cancelled) {
                                                       self->finish(error, cancelled);
                                                       return;
                                                   }
                                                   {
                                                       std::lock_guard lock(self->m_mutex);
-                                                      self->m_removed.append(shownPath(document));
+                                                      self->m_removed.append(self->shownPath(document));
+                                                      if (document == self->m_top)
+                                                          self->m_removedTop = true;
                                                   }
                                                   self->removeNext();
                                               }));

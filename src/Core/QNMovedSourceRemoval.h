@@ -46,6 +46,11 @@ public:
 
     // The documents removed, in order (for logs and tests).
     QStringList removedPaths() const;
+    // Whether the top folder itself went.
+    bool removedTop() const;
+    // The tree lies at the path aside for now (set aside before its
+    // removal), and is named by its own path top in what is said.
+    void showAs(const QString &aside, const QString &top);
 
     // How a document is told apart from its siblings: its id where the drive
     // has one, else its path without a trailing "/".
@@ -71,7 +76,7 @@ private:
     void removeNext();
     void finish(const VNErrorPtr &error, bool cancelled);
     QString keptText() const;
-    static QString shownPath(const QNDocumentPtr &document);
+    QString shownPath(const QNDocumentPtr &document) const;
 
     QNDriveConfigPtr m_drive;
     QNDocumentPtr m_top;
@@ -81,6 +86,8 @@ private:
     QStringList m_kept;  // keys of folders that stay
     mutable std::mutex m_mutex;
     QStringList m_removed;
+    bool m_removedTop = false;
+    QString m_asideTop, m_shownTop;
     AddOperation m_add;
     MakeError m_makeError;
     Finished m_finished;

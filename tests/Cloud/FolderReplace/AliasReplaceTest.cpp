@@ -1,7 +1,12 @@
 // A copy or move onto the item's own alias: the server links /srv to
 // /home, and /home/u/proj (or /home/u/note.txt) is dropped onto /srv/u,
 // where "proj" is listed already (lighttpd lists no linked folder itself,
-// only what lies below it). Replacing it would write every file onto
+// only what lies below it). Or one storage is reached through two drives:
+// the server serves a folder of this machine, so the local disk's
+// /home/u/proj is dropped onto the server's /home/u (as a share mounted in
+// the home folder would be), the server's onto the local disk's, or one
+// drive's onto another's of the same server named by another spelling
+// (localhost for 127.0.0.1). Replacing it would write every file onto
 // itself, and a move would then remove the only copy. The item fails naming
 // it; on the server's disk nothing is written, removed or left behind.
 #include "ServerScratch.h"
@@ -12,6 +17,7 @@
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
+#include "Core/QNMyDocumentsHandler.h"
 #include "support/TaskRun.h"
 #include "support/TestSupport.h"
 
@@ -27,9 +33,37 @@ namespace {
 
 using ServerScratch::Server;
 
-using Row = ServerScratch::CopyOrMove;
+// The two drives the item is dropped between.
+enum class Pair {
+    OneDrive,       // the server's, through its link
+    LocalToServer,  // the local disk's folder onto the server's, the same folder
+    ServerToLocal,
+    OtherSpelling,  // the server's onto a drive naming the server "localhost"
+};
 
-std::string rowName(const ::testing::TestParamInfo<Row> &info) { return ServerScratch::nameOfRow(info.param); }
+struct Row {
+    Server server;
+    bool move;
+    Pair pair = Pair::OneDrive;
+};
+
+std::string rowName(const ::testing::TestParamInfo<Row> &info) {
+    const char *pair[] = {"", "LocalToServer", "ServerToLocal", "OtherSpelling"};
+    return ServerScratch::nameOfRow({info.param.server, info.param.move}) + pair[int(info.param.pair)];
+}
+
+// The drive's address with its host named localhost.
+QNDriveConfigPtr spelledOtherwise(const QNDriveConfigPtr &drive) {
+    auto other = QNDriveConfig::create();
+    other->setIsFTP(drive->isFTP());
+    other->setIsSFTP(drive->isSFTP());
+    other->setIsWebDAV(drive->isWebDAV());
+    other->setUrl(QString(drive->url()).replace(QLatin1String("127.0.0.1"), QLatin1String("localhost")));
+    other->setUsername(drive->username());
+    other->setPassword(drive->password());
+    other->setStringEncoding(drive->stringEncoding());
+    return other;
+}
 
 // Every entry below root with, for a file, its content and modification
 // time: a file written onto itself keeps its content but not its time.
@@ -78,14 +112,29 @@ protected:
             QDir(onDisk).removeRecursively();
     }
 
-    // Runs the drop of the item at path (under the scratch folder) onto /srv/u.
+    // Where the item is dropped: /srv/u on the same drive, else /home/u
+    // (the very folder holding it) on the other drive.
+    QString destination() const {
+        const Row row = GetParam();
+        if (row.pair == Pair::OneDrive)
+            return drivePath + QStringLiteral("/srv/u");
+        return (row.pair == Pair::ServerToLocal ? onDisk : drivePath) + QStringLiteral("/home/u");
+    }
+
+    // Runs the drop of the item at path (under the scratch folder) onto destination().
     VNErrorPtr dropOntoAlias(const QString &path, bool isFolder) {
-        const bool move = GetParam().move;
-        auto document = QNDocument::withPath(drivePath + path, isFolder);
-        auto folder = QNDocument::withPath(drivePath + QStringLiteral("/srv/u"), true);
+        const Row row = GetParam();
+        const bool move = row.move;
+        const auto local = QNMyDocumentsHandler::makeLocalDriveConfig();
+        const auto from = row.pair == Pair::LocalToServer ? local : drive;
+        const auto to = row.pair == Pair::ServerToLocal   ? local
+                        : row.pair == Pair::OtherSpelling ? spelledOtherwise(drive)
+                                                          : drive;
+        auto document = QNDocument::withPath((row.pair == Pair::LocalToServer ? onDisk : drivePath) + path, isFolder);
+        auto folder = QNDocument::withPath(destination(), true);
         QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
-        QNTaskItemPtr item = move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(drive, drive, document, folder))
-                                  : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(drive, drive, document, folder));
+        QNTaskItemPtr item = move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(from, to, document, folder))
+                                  : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(from, to, document, folder));
         const auto run = VNTest::runItem(task, item);
         EXPECT_TRUE(run.completed);
         EXPECT_EQ(run.reports, 1);
@@ -107,7 +156,7 @@ TEST_P(AliasReplace, AFolderOntoItsOwnAliasFailsNamingItAndNothingIsWrittenOrRem
     ASSERT_TRUE(error) << "reported as done";
     const QString text = error->localizedDescription();
     EXPECT_TRUE(text.contains(QStringLiteral("The folder \u201cproj\u201d was not copied")) &&
-                text.contains(QStringLiteral("/srv/u/proj\u201d is that folder itself")))
+                text.contains(destination() + QStringLiteral("/proj\u201d is that folder itself")))
         << text.toStdString();
 }
 
@@ -117,17 +166,24 @@ TEST_P(AliasReplace, AFileOntoItsOwnAliasFailsNamingItAndNothingIsWrittenOrRemov
     ASSERT_TRUE(error) << "reported as done";
     const QString text = error->localizedDescription();
     EXPECT_TRUE(text.contains(QStringLiteral("The file \u201cnote.txt\u201d was not copied")) &&
-                text.contains(QStringLiteral("/srv/u/note.txt\u201d is that file itself")))
+                text.contains(destination() + QStringLiteral("/note.txt\u201d is that file itself")))
         << text.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, AliasReplace,
-                         ::testing::Values(Row{Server::Local, false}, Row{Server::Local, true},
-                                           Row{Server::FTP, false}, Row{Server::FTP, true},
-                                           Row{Server::SFTP, false}, Row{Server::SFTP, true},
-                                           Row{Server::Apache, false}, Row{Server::Apache, true},
-                                           Row{Server::Nginx, false}, Row{Server::Nginx, true},
-                                           Row{Server::Lighttpd, false}, Row{Server::Lighttpd, true}),
-                         rowName);
+std::vector<Row> rows() {
+    std::vector<Row> out;
+    for (Server server : {Server::Local, Server::FTP, Server::SFTP, Server::Apache, Server::Nginx, Server::Lighttpd})
+        for (bool move : {false, true})
+            out.push_back({server, move, Pair::OneDrive});
+    // One storage through two drives: each kind of server with the local
+    // disk, both ways; and one server named two ways.
+    for (Server server : {Server::FTP, Server::SFTP, Server::Apache, Server::Nginx, Server::Lighttpd})
+        for (bool move : {false, true})
+            for (Pair pair : {Pair::LocalToServer, Pair::ServerToLocal, Pair::OtherSpelling})
+                out.push_back({server, move, pair});
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, AliasReplace, ::testing::ValuesIn(rows()), rowName);
 
 }  // namespace

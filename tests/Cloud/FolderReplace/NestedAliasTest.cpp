@@ -1,12 +1,13 @@
-// A folder merged into its namesake holds, below it, a folder that is the
-// copied one's own sub-folder reached by another path: dst/proj is a real
-// folder, dst/proj/sub a link the server keeps to src/proj/sub. Merging sub
-// into itself would write its files onto themselves, and a move would then
-// remove them, the only copies. Servers differ in what they show of the
-// link: vsftpd and sshd list it as a link, Apache leaves it out of its
-// listing and will not make the folder, nginx and lighttpd show a plain
-// folder. On every one the item fails and nothing is lost or cut short,
-// judged on the server's disk.
+// A folder merged into its namesake holds, below it, a folder that is a
+// folder of the copied tree reached by another path: dst/proj is a real
+// folder, dst/proj/sub a link the server keeps to src/proj/sub, or
+// dst/proj/latest a link to src/proj/v2 (another folder of the tree).
+// Merging into it would write files onto the tree's own (latest/app.js over
+// v2/app.js), and a move would then remove them, the only copies. Servers
+// differ in what they show of the link: vsftpd and sshd list it as a link,
+// Apache leaves it out of its listing and will not make the folder, nginx
+// and lighttpd show a plain folder. On every one the item fails and nothing
+// is lost or cut short, judged on the server's disk.
 #include "ServerScratch.h"
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
@@ -28,9 +29,22 @@ namespace {
 
 using ServerScratch::Server;
 
-using Row = ServerScratch::CopyOrMove;
+// Where the link below dst/proj leads.
+enum class Shape {
+    OwnFolder,      // dst/proj/sub -> src/proj/sub
+    AnotherFolder,  // dst/proj/latest -> src/proj/v2
+};
 
-std::string rowName(const ::testing::TestParamInfo<Row> &info) { return ServerScratch::nameOfRow(info.param); }
+struct Row {
+    Server server;
+    bool move;
+    Shape shape = Shape::OwnFolder;
+};
+
+std::string rowName(const ::testing::TestParamInfo<Row> &info) {
+    return ServerScratch::nameOfRow({info.param.server, info.param.move}) +
+           (info.param.shape == Shape::AnotherFolder ? "IntoAnotherFolder" : "");
+}
 
 // Every entry below root, links as links (never followed).
 QStringList entriesBelow(const QString &root) {
@@ -61,7 +75,13 @@ protected:
         ASSERT_TRUE(VNTest::writeFile(at + "/src/proj/a.txt", "a"));
         ASSERT_TRUE(VNTest::writeFile(at + "/src/proj/sub/b.txt", "b"));
         ASSERT_TRUE(VNTest::writeFile(at + "/dst/proj/c.txt", "c"));
-        ASSERT_EQ(::symlink("../../src/proj/sub", QFile::encodeName(at + "/dst/proj/sub").constData()), 0);
+        if (GetParam().shape == Shape::OwnFolder) {
+            ASSERT_EQ(::symlink("../../src/proj/sub", QFile::encodeName(at + "/dst/proj/sub").constData()), 0);
+        } else {
+            ASSERT_TRUE(VNTest::writeFile(at + "/src/proj/latest/app.js", "latest"));
+            ASSERT_TRUE(VNTest::writeFile(at + "/src/proj/v2/app.js", "v2"));
+            ASSERT_EQ(::symlink("../../src/proj/v2", QFile::encodeName(at + "/dst/proj/latest").constData()), 0);
+        }
         ServerScratch::giveTo(at, scratch.owner);
     }
 
@@ -74,7 +94,7 @@ protected:
     ServerScratch::Scratch scratch;
 };
 
-TEST_P(NestedAlias, ASubFolderThatIsTheCopiedOnesOwnIsNeitherMergedIntoItselfNorRemoved) {
+TEST_P(NestedAlias, AMergedFolderThatIsAFolderOfTheCopiedTreeIsNeitherWrittenIntoNorRemoved) {
     const bool move = GetParam().move;
     auto proj = QNDocument::withPath(scratch.drivePath + QStringLiteral("/src/proj"), true);
     auto into = QNDocument::withPath(scratch.drivePath + QStringLiteral("/dst"), true);
@@ -92,7 +112,12 @@ TEST_P(NestedAlias, ASubFolderThatIsTheCopiedOnesOwnIsNeitherMergedIntoItselfNor
     EXPECT_EQ(VNTest::readFile(at + "/src/proj/sub/b.txt"), QByteArray("b"));
     EXPECT_EQ(VNTest::readFile(at + "/src/proj/a.txt"), QByteArray("a"));
     EXPECT_EQ(VNTest::readFile(at + "/dst/proj/c.txt"), QByteArray("c"));
-    EXPECT_TRUE(QFileInfo(at + "/dst/proj/sub").isSymLink());
+    const bool own = GetParam().shape == Shape::OwnFolder;
+    EXPECT_TRUE(QFileInfo(at + (own ? "/dst/proj/sub" : "/dst/proj/latest")).isSymLink());
+    if (!own) {
+        EXPECT_EQ(VNTest::readFile(at + "/src/proj/latest/app.js"), QByteArray("latest"));
+        EXPECT_EQ(VNTest::readFile(at + "/src/proj/v2/app.js"), QByteArray("v2"));
+    }
     // No check folder or part of an upload stays anywhere.
     const QStringList entries = entriesBelow(at);
     for (const QString &entry : entries)
@@ -102,16 +127,19 @@ TEST_P(NestedAlias, ASubFolderThatIsTheCopiedOnesOwnIsNeitherMergedIntoItselfNor
     // shows of the link.
     ASSERT_TRUE(run.error) << "reported as done: " << entries.join(' ').toStdString();
     const QString text = run.error->localizedDescription();
-    EXPECT_TRUE(text.contains(QLatin1String("sub"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QLatin1String(own ? "sub" : "latest"))) << text.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, NestedAlias,
-                         ::testing::Values(Row{Server::Local, false}, Row{Server::Local, true},
-                                           Row{Server::FTP, false}, Row{Server::FTP, true},
-                                           Row{Server::SFTP, false}, Row{Server::SFTP, true},
-                                           Row{Server::Apache, false}, Row{Server::Apache, true},
-                                           Row{Server::Nginx, false}, Row{Server::Nginx, true},
-                                           Row{Server::Lighttpd, false}, Row{Server::Lighttpd, true}),
-                         rowName);
+std::vector<Row> rows() {
+    std::vector<Row> out;
+    for (Shape shape : {Shape::OwnFolder, Shape::AnotherFolder})
+        for (Server server :
+             {Server::Local, Server::FTP, Server::SFTP, Server::Apache, Server::Nginx, Server::Lighttpd})
+            for (bool move : {false, true})
+                out.push_back({server, move, shape});
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, NestedAlias, ::testing::ValuesIn(rows()), rowName);
 
 }  // namespace

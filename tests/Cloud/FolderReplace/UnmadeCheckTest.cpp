@@ -8,7 +8,9 @@
 // server then refuses the MOVE onto the name (a folder refusing MOVE, or
 // the namesake locked by someone else) the temporary file goes, the
 // namesake stays as it was, and the item fails naming why. Every move (which
-// would remove the only copy) fails naming why. Judged on the server's disk.
+// would remove the only copy) fails naming why. The same when the file comes
+// from the local disk, from the very folder the server serves (one storage
+// through two drives). Judged on the server's disk.
 #include "ServerScratch.h"
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
@@ -17,6 +19,7 @@
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
+#include "Core/QNMyDocumentsHandler.h"
 #include "Core/QNUtils.h"
 #include "Net/NRHTTPRequest.h"
 #include "support/TaskRun.h"
@@ -45,12 +48,13 @@ struct Row {
     bool move;
     bool alias;  // b is a link to a: the namesake is the file itself
     Refusal refusal;
+    bool fromLocal = false;  // the file is dropped from the local disk, where the server keeps it
 };
 
 std::string rowName(const ::testing::TestParamInfo<Row> &info) {
     const Row &row = info.param;
     return std::string(ServerScratch::nameOf(row.server)) + (row.move ? "Move" : "Copy") +
-           (row.alias ? "OntoItself" : "OntoAnother") +
+           (row.fromLocal ? "FromTheLocalDisk" : "") + (row.alias ? "OntoItself" : "OntoAnother") +
            (row.refusal == Refusal::Move             ? "MoveRefused"
             : row.refusal == Refusal::NamesakeLocked ? "NamesakeLocked"
                                                      : "");
@@ -131,12 +135,13 @@ protected:
 
 TEST_P(UnmadeCheck, ACopyWithTemporaryNamesGoesOnAndEverythingElseFailsSayingWhy) {
     const Row row = GetParam();
-    auto file = QNDocument::withPath(drivePath + QStringLiteral("/a/x.txt"), false);
+    auto from = row.fromLocal ? QNMyDocumentsHandler::makeLocalDriveConfig() : drive;
+    auto file = QNDocument::withPath((row.fromLocal ? onDisk : drivePath) + QStringLiteral("/a/x.txt"), false);
     file->setSize(QFileInfo(onDisk + "/a/x.txt").size());
     auto into = QNDocument::withPath(drivePath + QStringLiteral("/b"), true);
     QNTaskPtr task = row.move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
-    QNTaskItemPtr item = row.move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(drive, drive, file, into))
-                                  : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(drive, drive, file, into));
+    QNTaskItemPtr item = row.move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(from, drive, file, into))
+                                  : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(from, drive, file, into));
     const auto run = VNTest::runItem(task, item);
     EXPECT_TRUE(run.completed);
     EXPECT_EQ(run.reports, 1);
@@ -157,7 +162,7 @@ TEST_P(UnmadeCheck, ACopyWithTemporaryNamesGoesOnAndEverythingElseFailsSayingWhy
     ASSERT_TRUE(run.error) << "no failure";
     if (row.move) {
         EXPECT_TRUE(said.contains(QLatin1String("could not be made")) &&
-                    said.contains(QLatin1String("was not moved: moving it could remove the only copy")))
+                    said.contains(QLatin1String("was not moved and nothing was written or removed: moving it could remove the only copy")))
             << said.toStdString();
     } else {
         // The server's refusal of the MOVE onto the name, and what became
@@ -194,6 +199,12 @@ std::vector<Row> rows() {
     // Locks: Apache's mod_dav keeps them (nginx's dav module has none).
     for (bool alias : {false, true})
         out.push_back({Server::Apache, false, alias, Refusal::NamesakeLocked});
+    // From the local disk, where the server keeps the file.
+    for (Server server : {Server::FTP, Server::SFTP, Server::Apache, Server::Nginx, Server::Lighttpd})
+        for (bool move : {false, true})
+            for (bool alias : {false, true})
+                if (!alias || listsLinkedFolders(server))
+                    out.push_back({server, move, alias, Refusal::None, true});
     return out;
 }
 

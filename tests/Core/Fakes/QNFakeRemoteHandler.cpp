@@ -73,6 +73,23 @@ QNFakeRemoteHandler::Behaviour behaviourFor(QNFakeRemoteHandler::Op op, const QS
     return it != r.behaviours.end() ? it->second : QNFakeRemoteHandler::Behaviour();
 }
 
+// The behaviour of this call: a call among the first ones answers.
+QNFakeRemoteHandler::Behaviour takeBehaviour(QNFakeRemoteHandler::Op op, const QString &root) {
+    auto &r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.behaviours.find({root, static_cast<int>(op)});
+    if (it == r.behaviours.end())
+        it = r.behaviours.find({QString(), static_cast<int>(op)});
+    if (it == r.behaviours.end())
+        return QNFakeRemoteHandler::Behaviour();
+    QNFakeRemoteHandler::Behaviour behaviour = it->second;
+    if (it->second.answersFirst > 0) {
+        --it->second.answersFirst;
+        behaviour.mode = QNFakeRemoteHandler::Mode::Answer;
+    }
+    return behaviour;
+}
+
 QString lastComponent(const QString &path) {
     QString p = path;
     while (p.size() > 1 && p.endsWith(QLatin1Char('/'))) p.chop(1);
@@ -260,7 +277,7 @@ void QNFakeRemoteHandler::schedule(Op op, std::function<void(VNErrorPtr)> work, 
         if (!VNDispatch::isMainThread())
             ++r.offMain;
     }
-    const Behaviour b = behaviourFor(op, root());
+    const Behaviour b = takeBehaviour(op, root());
     auto self = std::static_pointer_cast<QNFakeRemoteHandler>(shared_from_this());
     switch (b.mode) {
         case Mode::NeverAnswer:

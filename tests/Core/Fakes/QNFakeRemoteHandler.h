@@ -31,6 +31,9 @@ public:
         QString failMessage = QStringLiteral("The fake server refused the request.");
         // Transfers report progress every progressStep bytes.
         qint64 progressStep = 4096;
+        // The first this many calls (from when it is set) do the work and
+        // answer; the mode holds for the later ones (not for FailAfterWork).
+        int answersFirst = 0;
     };
 
     explicit QNFakeRemoteHandler(QNDriveConfigPtr driveConfig);

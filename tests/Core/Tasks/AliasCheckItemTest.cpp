@@ -9,6 +9,7 @@
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
+#include "ScriptedRemoteHandler.h"
 #include "TaskTestSupport.h"
 
 #include <QDir>
@@ -62,10 +63,13 @@ protected:
     }
 };
 
-// Each moment at which the check folder may stay: the item's error names it
+// Each moment at which a check folder may stay: the item's error names it
 // and the folder holding it; where it could go after all, nothing stays.
+// The check of the folders merged below the dropped one is made once the
+// tree is listed; a check folder of it left when the copy has ended by then
+// (another part of it failed meanwhile) is named in the task's end report.
 TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError) {
-    enum class Moment { SourceUnlisted, Itself, ReplyLost, Cancelled };
+    enum class Moment { SourceUnlisted, Itself, ReplyLost, Cancelled, TreeCancelled, CopyEnded };
     struct Row {
         const char *name;
         Moment moment;
@@ -78,14 +82,18 @@ TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError)
         {"its creation's answer was lost", Moment::ReplyLost, false, ""},
         {"its creation's answer was lost, and it cannot be removed", Moment::ReplyLost, true, ""},
         {"the task was cancelled", Moment::Cancelled, true, ""},
+        {"the task was cancelled during the tree's check", Moment::TreeCancelled, true, ""},
+        {"the copy had ended during the tree's check", Moment::CopyEnded, true, ""},
     };
     int n = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         QNFakeRemoteHandler::resetBehaviours();
+        ScriptedRemoteHandler::reset();
         const QString a = path(QStringLiteral("a%1").arg(n));
         const QString b = path(QStringLiteral("b%1").arg(n++));
-        writeTree(a, {{"proj/f.txt", "f"}});
+        const bool tree = row.moment == Moment::TreeCancelled || row.moment == Moment::CopyEnded;
+        writeTree(a, {{"proj/f.txt", "f"}, {"proj/sub/x.txt", "x"}});
         if (row.moment == Moment::Itself) {
             QDir().mkpath(b);
             const bool linked =
@@ -93,75 +101,127 @@ TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError)
             EXPECT_TRUE(linked) << "the link could not be made";
             if (!linked)
                 continue;
+        } else if (row.moment == Moment::CopyEnded) {
+            // A folder where the tree has a file: that file's copy fails,
+            // and with it the whole copy.
+            writeTree(b, {{"proj/g.txt", "g"}, {"proj/sub/x.txt/", ""}});
         } else {
-            writeTree(b, {{"proj/g.txt", "g"}});
+            writeTree(b, {{"proj/g.txt", "g"}, {"proj/sub/", ""}});
         }
-        if (row.removalRefused)
-            setMode(Op::Remove, Mode::Fail, b);
+        if (row.removalRefused && row.moment != Moment::CopyEnded) {
+            // The dropped folder's own check folder goes; the tree's stay.
+            QNFakeRemoteHandler::Behaviour refusing;
+            refusing.mode = Mode::Fail;
+            refusing.answersFirst = tree ? 1 : 0;
+            QNFakeRemoteHandler::setBehaviour(Op::Remove, refusing, b);
+        }
         if (row.moment == Moment::SourceUnlisted)
             setMode(Op::List, Mode::Fail, a);
         if (row.moment == Moment::ReplyLost)
             setMode(Op::CreateFolder, Mode::FailAfterWork, b);
 
         Report report;
-        if (row.moment == Moment::Cancelled) {
-            // The source's listing (after the destination's) is held until
-            // the test's cancel lets it go, however slow the machine.
-            setMode(Op::List, Mode::AnswerAfterCancel, a);
-            const int listingsBefore = QNFakeRemoteHandler::callCount(Op::List);
+        QNTaskPtr ran;
+        if (row.moment == Moment::Cancelled || row.moment == Moment::TreeCancelled) {
+            // A listing of the source is held until the test's cancel lets
+            // it go, however slow the machine: the dropped folder's check
+            // lists it once, after the destination; the copy lists proj and
+            // sub, and the tree's check proj again.
+            QNFakeRemoteHandler::Behaviour held;
+            held.mode = Mode::AnswerAfterCancel;
+            held.answersFirst = tree ? 3 : 0;
+            QNFakeRemoteHandler::setBehaviour(Op::List, held, a);
             auto task = std::make_shared<QNCopyTask>();
             auto item = std::make_shared<QNCopyTaskItem>(serverDrive(a), serverDrive(b), driveDocument("/proj", true),
                                                          driveDocument("/", true));
             auto reports = watchItem(item);
             task->addTaskItem(item);
             manager->addTask(task);
-            EXPECT_TRUE(VNTest::waitUntil(
-                [&] { return QNFakeRemoteHandler::callCount(Op::List) - listingsBefore == 2; }, 20000));
+            // Every listing of either drive, up to the held one: for the
+            // tree, the destination, the check's two, the destination again
+            // (the folder is there), proj's two, sub's three, then the held one.
+            EXPECT_TRUE(VNTest::waitUntil([&] { return QNFakeRemoteHandler::callCount(Op::List) == (tree ? 10 : 2); },
+                                          20000));
             task->cancel();
             EXPECT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
             EXPECT_EQ(reports->count(), 1);
             if (reports->count())
                 report = reports->first();
+            ran = task;
+        } else if (row.moment == Moment::CopyEnded) {
+            // The merged sub-folder's first listing fails, so its file lists
+            // it again, behind the tree's check folders: the copy ends with
+            // that file's failure while the tree's check runs, and the
+            // check folder it made cannot be removed (the dropped folder's,
+            // the first removal, can).
+            ScriptedRemoteHandler::Script script;
+            script.failFirstListingOf = QStringLiteral("/proj/sub");
+            script.failRemovalNumber = 2;
+            ScriptedRemoteHandler::setScript(script);
+            auto from = ScriptedRemoteHandler::makeDriveConfig(a);
+            auto to = ScriptedRemoteHandler::makeDriveConfig(b);
+            from->setIsFTP(true);
+            to->setIsFTP(true);
+            auto task = std::make_shared<QNCopyTask>();
+            report = runOne(task, std::make_shared<QNCopyTaskItem>(from, to, driveDocument("/proj", true),
+                                                                   driveDocument("/", true)));
+            ran = task;
         } else {
             report = dropProj(serverDrive(a), serverDrive(b), false);
         }
         const VNErrorPtr error = std::get<0>(report);
         const QStringList left = checkFolders(b + "/proj");
-        EXPECT_EQ(left.size(), row.removalRefused ? 1 : 0) << left.join(' ').toStdString();
         if (!row.removalRefused) {
+            EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
             EXPECT_FALSE(error) << text(error).toStdString();
             EXPECT_EQ(VNTest::readFile(b + "/proj/f.txt"), QByteArray("f"));  // told apart: merged
             continue;
         }
-        EXPECT_TRUE(error) << "the check folder was left without a word";
-        const QString said = text(error);
-        if (!left.isEmpty())
-            EXPECT_TRUE(said.contains(QStringLiteral("\u201c%1\u201d could not be removed from \u201c/proj\u201d")
-                                          .arg(left.first())))
+        EXPECT_FALSE(left.isEmpty()) << "no check folder was left: the row tests nothing";
+        // Said in the item's error, or in the task's end report once the
+        // copy had ended.
+        const QString said = row.moment == Moment::CopyEnded ? ran->leftOut().join(QLatin1Char(' ')) : text(error);
+        EXPECT_TRUE(row.moment == Moment::CopyEnded || error) << "the check folder was left without a word";
+        for (const QString &folder : VNTest::listTree(b + "/proj")) {
+            if (!folder.contains(QLatin1String("varnello-check-")))
+                continue;
+            const QString name = folder.section(QLatin1Char('/'), -2, -2);
+            const QString holder = QStringLiteral("/") + folder.section(QLatin1Char('/'), 0, -3);
+            EXPECT_TRUE(said.contains(QStringLiteral("\u201c%1\u201d could not be removed from \u201c/proj%2\u201d")
+                                          .arg(name, holder == QLatin1String("/") ? QString() : holder)))
                 << said.toStdString();
+        }
         if (*row.because)
             EXPECT_TRUE(said.contains(QLatin1String(row.because))) << said.toStdString();
         EXPECT_EQ(VNTest::readFile(a + "/proj/f.txt"), QByteArray("f"));
+        EXPECT_EQ(VNTest::readFile(a + "/proj/sub/x.txt"), QByteArray("x"));
     }
 }
 
 // Below the dropped folder, a folder merged into its namesake is looked at
-// too, whichever spelling the namesake has: on a server that folds case and
-// shows a link as a plain folder, dst/proj/sub (or dst/proj/SUB) is a link
-// to src/proj/sub. Merging sub into itself would write its files onto
-// themselves, and a move would then remove them, the only copies. Each row
-// fails the item naming it, and nothing is lost.
-TEST_F(AliasCheckItem, AMergedSubFolderThatIsTheCopiedOnesOwnIsRefusedWhateverItsSpelling) {
+// too, whichever spelling the namesake has, against every folder of the
+// copied tree: on a server that folds case and shows a link as a plain
+// folder, dst/proj/sub (or dst/proj/SUB) is a link to src/proj/sub, or
+// dst/proj/latest a link to src/proj/v2, another folder of the tree.
+// Merging into it would write files onto the tree's own (latest/app.js over
+// v2/app.js), and a move would then remove them, the only copies. Each row
+// fails the item naming it before any file is written, and nothing is lost.
+TEST_F(AliasCheckItem, AMergedSubFolderThatIsAFolderOfTheCopiedTreeIsRefusedWhateverItsSpelling) {
     struct Row {
         const char *name;
         const char *linkName;  // the namesake's spelling at the destination
+        const char *target;    // the folder of the tree it leads to
         bool move;
+        const char *because;
     };
     const Row rows[] = {
-        {"same spelling, copy", "sub", false},
-        {"same spelling, move", "sub", true},
-        {"another case, copy", "SUB", false},
-        {"another case, move", "SUB", true},
+        {"same spelling, copy", "sub", "sub", false, "is that folder itself"},
+        {"same spelling, move", "sub", "sub", true, "is that folder itself"},
+        {"another case, copy", "SUB", "sub", false, "is that folder itself"},
+        {"another case, move", "SUB", "sub", true, "is that folder itself"},
+        {"another folder of the tree, copy", "latest", "v2", false, "is its own folder \u201c/proj/v2\u201d"},
+        {"another folder of the tree, move", "latest", "v2", true, "is its own folder \u201c/proj/v2\u201d"},
+        {"a deeper folder of the tree, move", "latest", "deep/v1", true, "is its own folder \u201c/proj/deep/v1\u201d"},
     };
     int n = 0;
     for (const Row &row : rows) {
@@ -169,11 +229,15 @@ TEST_F(AliasCheckItem, AMergedSubFolderThatIsTheCopiedOnesOwnIsRefusedWhateverIt
         QNFakeRemoteHandler::resetBehaviours();
         const QString a = path(QStringLiteral("fold-a%1").arg(n));
         const QString b = path(QStringLiteral("fold-b%1").arg(n++));
-        writeTree(a, {{"proj/a.txt", "a"}, {"proj/sub/only.txt", "the only copy"}});
+        writeTree(a, {{"proj/a.txt", "a"},
+                      {"proj/sub/only.txt", "the only copy"},
+                      {"proj/latest/app.js", "latest"},
+                      {"proj/v2/app.js", "v2"},
+                      {"proj/deep/v1/app.js", "v1"}});
         writeTree(b, {{"proj/c.txt", "c"}});
         const QString link = b + "/proj/" + row.linkName;
-        const bool linked =
-            ::symlink(QFile::encodeName(a + "/proj/sub").constData(), QFile::encodeName(link).constData()) == 0;
+        const bool linked = ::symlink(QFile::encodeName(a + "/proj/" + row.target).constData(),
+                                      QFile::encodeName(link).constData()) == 0;
         EXPECT_TRUE(linked) << "the link could not be made";
         if (!linked)
             continue;
@@ -181,16 +245,21 @@ TEST_F(AliasCheckItem, AMergedSubFolderThatIsTheCopiedOnesOwnIsRefusedWhateverIt
 
         const auto [error, document, cancelled] = dropProj(serverDrive(a), serverDrive(b), row.move);
         EXPECT_FALSE(cancelled);
-        EXPECT_TRUE(error) << "merged into itself: " << listTree(a).join(' ').toStdString();
-        EXPECT_TRUE(text(error).contains(QLatin1String("is that folder itself"))) << text(error).toStdString();
+        EXPECT_TRUE(error) << "merged into the tree: " << listTree(a).join(' ').toStdString();
         // What became of the files comes before why, where a cut headline still shows it.
-        EXPECT_TRUE(text(error).section(QLatin1Char(':'), 0, 0).contains(QLatin1String("nothing was written or removed")))
+        EXPECT_TRUE(text(error).contains(QString::fromUtf8(row.because)) &&
+                    text(error).contains(QLatin1String(row.linkName)) &&
+                    text(error).section(QLatin1Char(':'), 0, 0).contains(QLatin1String("written or removed")))
             << text(error).toStdString();
         EXPECT_EQ(VNTest::readFile(a + "/proj/sub/only.txt"), QByteArray("the only copy"));
         EXPECT_EQ(VNTest::readFile(a + "/proj/a.txt"), QByteArray("a"));
+        EXPECT_EQ(VNTest::readFile(a + "/proj/latest/app.js"), QByteArray("latest"));
+        EXPECT_EQ(VNTest::readFile(a + "/proj/v2/app.js"), QByteArray("v2"));
+        EXPECT_EQ(VNTest::readFile(a + "/proj/deep/v1/app.js"), QByteArray("v1"));
         EXPECT_EQ(VNTest::readFile(b + "/proj/c.txt"), QByteArray("c"));
         EXPECT_TRUE(QFileInfo(link).isSymLink());
         EXPECT_TRUE(checkFolders(a).isEmpty()) << checkFolders(a).join(' ').toStdString();
+        EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
     }
 }
 
@@ -229,9 +298,9 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
     };
     const Row rows[] = {
         {"FTP copy", Kind::FTP, false, false, ""},
-        {"FTP move", Kind::FTP, true, false, "was not moved: moving it could remove the only copy"},
+        {"FTP move", Kind::FTP, true, false, "was not moved and nothing was written or removed: moving it could remove the only copy"},
         {"WebDAV copy", Kind::WebDAV, false, false, ""},
-        {"WebDAV move", Kind::WebDAV, true, false, "was not moved: moving it could remove the only copy"},
+        {"WebDAV move", Kind::WebDAV, true, false, "was not moved and nothing was written or removed: moving it could remove the only copy"},
         {"WebDAV copy, the check made", Kind::WebDAV, false, true, ""},
     };
     int n = 0;
@@ -294,6 +363,126 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeEveryFileOfTheMergedTreeGo
         EXPECT_EQ(VNTest::readFile(b + "/proj/h.txt"), QByteArray("h"));
         EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 3);
         EXPECT_EQ(QNFakeRemoteHandler::temporaryNameUploadCount(), checkMade ? 0 : 3);
+    }
+}
+
+// The last look before a move removes its source: the source is set aside
+// and the destination listed again. Two plain drives that no check pairs
+// (b is a link to a: one storage, unknown to the copy) write the copy onto
+// the source itself; set aside, it goes from the destination too, gets its
+// name back, and the move fails naming it. Two drives apart: the source
+// goes. Whatever fails on the way, the source stays (under its own name,
+// or said where), judged on the disk.
+TEST_F(AliasCheckItem, AMoveSetsItsSourceAsideAndRemovesItOnlyWhenTheCopyIsElsewhere) {
+    enum class Fault { None, RenameRefused, RenameReplyLost, LookFails, RemovalFails, PutBackFails, RemovalCancelled };
+    struct Row {
+        const char *name;
+        bool oneStorage;
+        bool folder;
+        Fault fault;
+        const char *because;  // a part of the error; "" when the move is done
+        bool keptUnderItsName;
+    };
+    const Row rows[] = {
+        {"apart, a file", false, false, Fault::None, "", false},
+        {"one storage, a file", true, false, Fault::None, "is that file itself", true},
+        {"apart, a folder", false, true, Fault::None, "", false},
+        {"one storage, a folder", true, true, Fault::None, "is that folder itself", true},
+        {"apart, a file, its setting aside refused", false, false, Fault::RenameRefused, "could not be set aside", true},
+        {"apart, a file, its setting aside answered lost", false, false, Fault::RenameReplyLost,
+         "could not be set aside", true},
+        {"apart, a file, the look fails", false, false, Fault::LookFails, "could not be listed to check", true},
+        {"apart, a file, its removal fails", false, false, Fault::RemovalFails, "refused", true},
+        {"apart, a folder, its removal fails", false, true, Fault::RemovalFails, "refused", true},
+        {"one storage, a file, its name not given back", true, false, Fault::PutBackFails, "is now", false},
+        {"apart, a file, cancelled at its removal", false, false, Fault::RemovalCancelled, "", true},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        const QString a = path(QStringLiteral("guard-a%1").arg(n));
+        const QString b = path(QStringLiteral("guard-b%1").arg(n++));
+        writeTree(a, {{"x.txt", "the only copy"}, {"proj/f.txt", "f"}, {"proj/sub/g.txt", "g"}});
+        if (row.oneStorage) {
+            const bool linked = ::symlink(QFile::encodeName(a).constData(), QFile::encodeName(b).constData()) == 0;
+            EXPECT_TRUE(linked) << "the link could not be made";
+            if (!linked)
+                continue;
+        } else {
+            QDir().mkpath(b);
+        }
+        auto from = QNFakeRemoteHandler::makeDriveConfig(a);
+        auto to = QNFakeRemoteHandler::makeDriveConfig(b);
+        if (row.fault == Fault::RenameRefused)
+            setMode(Op::Rename, Mode::Fail, a);
+        if (row.fault == Fault::RenameReplyLost)
+            setMode(Op::Rename, Mode::FailAfterWork, a);
+        if (row.fault == Fault::LookFails) {
+            // The copy's own listing of the destination answers; the look fails.
+            QNFakeRemoteHandler::Behaviour failing;
+            failing.mode = Mode::Fail;
+            failing.answersFirst = 1;
+            QNFakeRemoteHandler::setBehaviour(Op::List, failing, b);
+        }
+        if (row.fault == Fault::RemovalFails)
+            setMode(Op::Remove, Mode::Fail, a);
+        if (row.fault == Fault::PutBackFails) {
+            QNFakeRemoteHandler::Behaviour failing;
+            failing.mode = Mode::Fail;
+            failing.answersFirst = 1;  // set aside, but not given its name back
+            QNFakeRemoteHandler::setBehaviour(Op::Rename, failing, a);
+        }
+        if (row.fault == Fault::RemovalCancelled)
+            setMode(Op::Remove, Mode::CancelledOnCancel, a);
+        auto source = row.folder ? driveDocument("/proj", true) : driveDocument("/x.txt", false, 13);
+        auto task = std::make_shared<QNMoveTask>();
+        auto item = std::make_shared<QNMoveTaskItem>(from, to, source, driveDocument("/", true));
+        Report report;
+        if (row.fault == Fault::RemovalCancelled) {
+            auto reports = watchItem(item);
+            task->addTaskItem(item);
+            manager->addTask(task);
+            EXPECT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Remove) == 1; }, 20000));
+            task->cancel();
+            EXPECT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
+            EXPECT_EQ(reports->count(), 1);
+            if (reports->count())
+                report = reports->first();
+        } else {
+            report = runOne(task, item);
+        }
+        const auto [error, document, cancelled] = report;
+        const QString said = text(error);
+        EXPECT_EQ(cancelled, row.fault == Fault::RemovalCancelled);
+        // The copy is whole where it went (one storage: it is the source).
+        if (!row.oneStorage)
+            EXPECT_EQ(VNTest::readFile(b + (row.folder ? "/proj/sub/g.txt" : "/x.txt")),
+                      QByteArray(row.folder ? "g" : "the only copy"));
+        const QString left = row.folder ? a + "/proj/sub/g.txt" : a + "/x.txt";
+        const QStringList setAside = listTree(a).filter(QStringLiteral("varnello-moving-"));
+        if (!*row.because && !cancelled) {
+            EXPECT_FALSE(error) << said.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(left)) << "the source stayed";
+            EXPECT_TRUE(setAside.isEmpty()) << setAside.join(' ').toStdString();
+            continue;
+        }
+        if (*row.because) {
+            EXPECT_TRUE(said.contains(QLatin1String(row.because))) << said.toStdString();
+            EXPECT_TRUE(said.contains(row.folder ? QStringLiteral("proj\u201d") : QStringLiteral("x.txt\u201d")))
+                << said.toStdString();
+        }
+        if (row.keptUnderItsName) {
+            EXPECT_EQ(VNTest::readFile(left), QByteArray(row.folder ? "g" : "the only copy"));
+            EXPECT_TRUE(setAside.isEmpty()) << setAside.join(' ').toStdString();
+        } else {
+            // Not given its name back: the error says where it is, and it is there whole.
+            EXPECT_EQ(setAside.size(), 1) << listTree(a).join(' ').toStdString();
+            if (!setAside.isEmpty()) {
+                EXPECT_TRUE(said.contains(QLatin1Char('/') + setAside.first())) << said.toStdString();
+                EXPECT_EQ(VNTest::readFile(a + QLatin1Char('/') + setAside.first()), QByteArray("the only copy"));
+            }
+        }
     }
 }
 

@@ -191,13 +191,16 @@ TEST_F(AliasCheck, AStepCancelledOnTheQueueStillRemovesTheCheckFolder) {
     held->reset();  // the held step's callback holds the check, whose queue holds the step
 }
 
-// Two file server drives of one host may show one folder by two paths,
-// however their addresses were typed: the drive window keeps an address
-// typed without a scheme as it stands.
-TEST(AliasCheckStorage, DrivesOfOneServerMayBeOneStorageWithOrWithoutAScheme) {
+// Two drives that reach files by path may show one folder, whatever hosts
+// they name and however their addresses were typed (the drive window keeps
+// an address typed without a scheme as it stands): one machine has many
+// names, and may serve the very folders this one mounts. Two drives of one
+// web service may be one account; photo services never replace an item.
+TEST(AliasCheckStorage, DrivesThatReachFilesByPathMayBeOneStorageWhateverTheHostsTheyName) {
+    enum class Kind { Local, FTP, SFTP, WebDAV, Dropbox, Box, Flickr };
     struct Drive {
         const char *url;
-        bool sftp;
+        Kind kind;
     };
     struct Case {
         const char *name;
@@ -205,20 +208,33 @@ TEST(AliasCheckStorage, DrivesOfOneServerMayBeOneStorageWithOrWithoutAScheme) {
         bool mayBeOne;
     };
     const Case cases[] = {
-        {"both with a scheme", {"ftp://example.org/srv", false}, {"ftp://example.org/home/u", false}, true},
-        {"one without", {"example.org/srv", false}, {"ftp://example.org/home/u", false}, true},
-        {"both without", {"example.org/srv", false}, {"example.org/home/u", false}, true},
-        {"without, user and port", {"u@Example.org:2121/srv", false}, {"example.org/home/u", false}, true},
-        {"without, onto SFTP", {"example.org/srv", false}, {"sftp://example.org/home/u", true}, true},
-        {"SFTP both without", {"example.org/srv", true}, {"example.org/home/u", true}, true},
-        {"without, another host", {"example.org/srv", false}, {"example.net/home/u", false}, false},
+        {"both with a scheme", {"ftp://example.org/srv", Kind::FTP}, {"ftp://example.org/home/u", Kind::FTP}, true},
+        {"one without", {"example.org/srv", Kind::FTP}, {"ftp://example.org/home/u", Kind::FTP}, true},
+        {"both without", {"example.org/srv", Kind::FTP}, {"example.org/home/u", Kind::FTP}, true},
+        {"without, user and port", {"u@Example.org:2121/srv", Kind::FTP}, {"example.org/home/u", Kind::FTP}, true},
+        {"without, onto SFTP", {"example.org/srv", Kind::FTP}, {"sftp://example.org/home/u", Kind::SFTP}, true},
+        {"SFTP both without", {"example.org/srv", Kind::SFTP}, {"example.org/home/u", Kind::SFTP}, true},
+        {"another host", {"example.org/srv", Kind::FTP}, {"example.net/home/u", Kind::FTP}, true},
+        {"one machine by two names", {"sftp://127.0.0.1/srv", Kind::SFTP}, {"sftp://localhost/srv", Kind::SFTP}, true},
+        {"the local disk and SFTP", {"", Kind::Local}, {"sftp://nas.example/home/u", Kind::SFTP}, true},
+        {"the local disk and FTP", {"", Kind::Local}, {"ftp://nas.example/", Kind::FTP}, true},
+        {"WebDAV and the local disk", {"http://nas.example/dav", Kind::WebDAV}, {"", Kind::Local}, true},
+        {"two Dropbox drives", {"", Kind::Dropbox}, {"", Kind::Dropbox}, true},
+        {"Dropbox and Box", {"", Kind::Dropbox}, {"", Kind::Box}, false},
+        {"Dropbox and the local disk", {"", Kind::Dropbox}, {"", Kind::Local}, false},
+        {"the local disk and Flickr", {"", Kind::Local}, {"", Kind::Flickr}, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         auto make = [](const Drive &drive) {
             auto config = QNDriveConfig::create();
-            config->setIsFTP(true);
-            config->setIsSFTP(drive.sftp);
+            config->setIsMyFiles(drive.kind == Kind::Local);
+            config->setIsFTP(drive.kind == Kind::FTP || drive.kind == Kind::SFTP);
+            config->setIsSFTP(drive.kind == Kind::SFTP);
+            config->setIsWebDAV(drive.kind == Kind::WebDAV);
+            config->setIsDropbox(drive.kind == Kind::Dropbox);
+            config->setIsBox(drive.kind == Kind::Box);
+            config->setIsFlickr(drive.kind == Kind::Flickr);
             config->setUrl(QString::fromLatin1(drive.url));
             return config;
         };

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -16,6 +17,7 @@ ScriptedRemoteHandler::Script script;
 QStringList removed;
 int removalCalls = 0;
 int listingCalls = 0;
+bool firstListingFailed = false;
 std::vector<std::function<void()>> heldUploads;
 const QString kUser = QStringLiteral("scripted");
 
@@ -53,6 +55,7 @@ void ScriptedRemoteHandler::reset() {
         removed.clear();
         removalCalls = 0;
         listingCalls = 0;
+        firstListingFailed = false;
         dropped.swap(heldUploads);
     }
     // Dropped outside the lock: letting go of an answer tells its operation.
@@ -76,6 +79,31 @@ void ScriptedRemoteHandler::releaseHeldUploads() {
 QStringList ScriptedRemoteHandler::removals() {
     std::lock_guard lock(scriptMutex);
     return removed;
+}
+
+QStringList ScriptedRemoteHandler::removalsByOwnName() {
+    static const QRegularExpression setAside(QStringLiteral("/varnello-moving-[0-9a-f]{12}-"));
+    QStringList paths = removals();
+    for (QString &path : paths)
+        path.replace(setAside, QStringLiteral("/"));
+    return paths;
+}
+
+void ScriptedRemoteHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) {
+    const QString from = document ? document->path() : QString();
+    const QString to = name ? from.section(QLatin1Char('/'), 0, -2) + QLatin1Char('/') +
+                                  name->path().section(QLatin1Char('/'), -1)
+                            : QString();
+    QNFakeRemoteHandler::rename(document, name, [from, to, completed](QNDocumentPtr renamed, VNErrorPtr error,
+                                                                      bool cancelled) {
+        if (!error && !cancelled) {
+            std::lock_guard lock(scriptMutex);
+            for (QString *folder : {&script.twinInListingOf, &script.dotDotInListingOf})
+                if (!folder->isEmpty() && *folder == from)
+                    *folder = to;
+        }
+        completed(renamed, error, cancelled);
+    });
 }
 
 void ScriptedRemoteHandler::download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -185,6 +213,19 @@ void ScriptedRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKe
         auto error = makeError(QStringLiteral("Scripted listing failure"));
         VNDispatch::mainAsync([completed, searchKeyword, error] { completed({}, searchKeyword, error, false); });
         return;
+    }
+    if (!s.failFirstListingOf.isEmpty() && folder && folder->path() == s.failFirstListingOf) {
+        bool fails = false;
+        {
+            std::lock_guard lock(scriptMutex);
+            fails = !firstListingFailed;
+            firstListingFailed = true;
+        }
+        if (fails) {
+            auto error = makeError(QStringLiteral("Scripted listing failure of %1").arg(folder->path()));
+            VNDispatch::mainAsync([completed, searchKeyword, error] { completed({}, searchKeyword, error, false); });
+            return;
+        }
     }
     if (!s.dotDotInListingOf.isEmpty() && folder && folder->path() == s.dotDotInListingOf) {
         const QString parent = folder->path();

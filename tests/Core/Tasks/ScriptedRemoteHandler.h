@@ -41,6 +41,7 @@ public:
         int failListingNumber = 0;       // the n-th listing (1-based) fails; 0: none
         QString dotDotInListingOf;       // a listing of this folder also names "<folder>/.."
         QString twinInListingOf;         // a listing of this folder names its files twice
+        QString failFirstListingOf;      // the first listing of this folder (on any such drive) fails
         QString linkWithoutTargetNamed;  // a folder of this name is listed as a link that names no target
     };
     static void setScript(const Script &script);
@@ -50,6 +51,9 @@ public:
     static int heldUploadCount();
     // The drive paths removed (or tried), in order.
     static QStringList removals();
+    // The same, a moved source's set-aside name ("varnello-moving-…-a")
+    // read as its own name ("a").
+    static QStringList removalsByOwnName();
 
     QString className() const override { return QStringLiteral("ScriptedRemoteHandler"); }
     void download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
@@ -57,6 +61,8 @@ public:
     void upload(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
                 QNDocumentCallback completed) override;
     void remove(QNDocumentPtr document, QNDocumentCallback completed) override;
+    // A folder renamed keeps its scripts (its listings' twins and "..").
+    void rename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed) override;
     void cancel() override;
     void listDocuments(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed) override;
 

@@ -1,0 +1,46 @@
+#include "Core/QNCopiedTree.h"
+
+QNCopiedTree::QNCopiedTree(std::function<void()> listed) : m_listed(std::move(listed)) {}
+
+std::shared_ptr<void> QNCopiedTree::openFolder() {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_open;
+    }
+    // The token keeps the tree: items of a task go in any order.
+    auto self = shared_from_this();
+    return std::shared_ptr<void>(nullptr, [self](void *) { self->closeFolder(); });
+}
+
+void QNCopiedTree::closeFolder() {
+    std::function<void()> listed;
+    {
+        std::lock_guard lock(m_mutex);
+        if (--m_open > 0)
+            return;
+        listed = std::move(m_listed);
+        m_listed = nullptr;
+    }
+    if (listed)
+        listed();
+}
+
+void QNCopiedTree::addSourceFolder(const QNDocumentPtr &folder) {
+    std::lock_guard lock(m_mutex);
+    m_sourceFolders.append(folder);
+}
+
+void QNCopiedTree::addMerge(const QNDocumentPtr &folder, const QNDocumentPtr &namesake) {
+    std::lock_guard lock(m_mutex);
+    m_merges.append({folder, namesake});
+}
+
+QList<QNDocumentPtr> QNCopiedTree::sourceFolders() const {
+    std::lock_guard lock(m_mutex);
+    return m_sourceFolders;
+}
+
+QList<QNCopiedTree::Merge> QNCopiedTree::merges() const {
+    std::lock_guard lock(m_mutex);
+    return m_merges;
+}
