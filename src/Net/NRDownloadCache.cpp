@@ -208,8 +208,10 @@ QString NRDownloadCache::keyForURL(const QUrl &url) {
 }
 
 QStringList NRDownloadCache::fileExtensionsToHandleAsHTML() {
-    static const QStringList extensions{"asp", "aspx", "jsp", "php", "rb", "py", "pl", "cgi"};
-    return extensions;
+    // Never destroyed: the network thread, never joined, may read it while
+    // the process runs its exit handlers.
+    static const auto *extensions = new QStringList{"asp", "aspx", "jsp", "php", "rb", "py", "pl", "cgi"};
+    return *extensions;
 }
 
 QString NRDownloadCache::fileExtensionForURL(const QUrl &url) {
