@@ -24,10 +24,11 @@ typedef struct _xmlDoc xmlDoc;
 // resources that could not be had are left as they were.
 //
 // One page and everything it brings in fetch each URL once (NRWebPageTree):
-// a page or sheet is rewritten once every resource it names has ended,
-// whichever request of the page fetched it; a sheet importing its importer,
-// or a page framing itself, keeps its reference. A started page is held
-// until it ends.
+// a page or sheet ends (rewritten, in modes 1 and 2) once every resource it
+// names has ended, whichever request of the page fetched it, and its
+// resource list holds each of them; a sheet importing its importer, or a
+// page framing itself, keeps its reference. A resource waiting so gives up
+// its place in its page's queue. A started page is held until it ends.
 //
 // A resource's messages reach the delegate the page has when each comes
 // (NRWebPageDelegateRelay), its bytes the page's progress delegates of the
@@ -160,6 +161,7 @@ private:
     // waits for elsewhere in the tree have ended: the rewrite (or the
     // document's release) on a worker, the end back here.
     void finishWhenResourcesEnded();
+    void giveUpPlace();
     void finishWithResources();
     void rewriteAndEnd();
     void endWithResources(const VNErrorPtr &error);
@@ -183,6 +185,7 @@ private:
     QString m_treeKey;
     QMap<QString, QString> m_fetchedElsewhere;  // URL text as found -> key of the request fetching it
     bool m_ownResourcesEnded = false;
+    bool m_gaveUpPlace = false;
     bool m_finishing = false;
     // The parsed page, from its parse (worker) until its rewrite or release:
     // whoever takes it out frees it.

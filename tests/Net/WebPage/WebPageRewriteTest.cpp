@@ -14,7 +14,9 @@
 #include <QUrlQuery>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
 #include <set>
 #include <sys/resource.h>
 
@@ -79,11 +81,57 @@ QString fileNamed(const QString &folder, const QString &reference) {
     return QDir::cleanPath(QDir(folder).filePath(reference));
 }
 
+// What a replaced reference holds: the data URL's bytes, or those of the
+// local copy it names from the folder (which becomes the copy's folder).
+QByteArray copyNamed(int mode, const QString &reference, QString *folder) {
+    if (mode == NRWebPageRequest::ReplaceWithData)
+        return dataOf(reference);
+    const QString path = fileNamed(*folder, reference);
+    *folder = QFileInfo(path).path();
+    return VNTest::readFile(path);
+}
+
+// The bytes of a resource entry: its data, or its file's.
+QByteArray entryBytes(const QVariantMap &entry) {
+    const QString path = entry.value(QStringLiteral("DataPath")).toString();
+    return path.isEmpty() ? entry.value(QStringLiteral("Data")).toByteArray() : VNTest::readFile(path);
+}
+
+// Sets a page up to be saved with local copies (mode 2) in the folder
+// "page" of dir, with a download cache of its own in "cache".
+void saveLocally(const std::shared_ptr<NRWebPageRequest> &page, const QString &dir) {
+    auto cache = std::make_shared<NRDownloadCache>();
+    EXPECT_FALSE(cache->setStoragePath(dir + QStringLiteral("/cache")));
+    QDir().mkpath(dir + QStringLiteral("/page"));
+    page->setDownloadCache(cache);
+    page->setCachePolicy(NRDoNotReadFromCacheCachePolicy);
+    page->setDownloadDestinationPath(dir + QStringLiteral("/page/index.html"));
+}
+
+// Runs the page to its end, or cancels it when it does not end in time
+// (one that never ends fails its row instead of hanging the test).
+std::shared_ptr<NetTest::Outcome> runWatched(const std::shared_ptr<NRWebPageRequest> &page,
+                                             const std::function<void()> &whileRunning = {}) {
+    auto outcome = std::make_shared<NetTest::Outcome>();
+    page->setCompletionBlock([outcome] { ++outcome->finished; });
+    page->setFailedBlock([outcome] { ++outcome->failed; });
+    page->startAsynchronous();
+    if (whileRunning)
+        whileRunning();
+    if (!VNTest::waitUntil([&] { return outcome->done(); }, 20000)) {
+        ADD_FAILURE() << "the page never ended";
+        page->clearDelegatesAndCancel();
+        VNTest::waitUntil([&] { return page->isFinished(); }, 5000);
+    }
+    return outcome;
+}
+
 }  // namespace
 
 // A picture named by the page and by both its style sheets, fetched once
 // and slowly (its answer held back until both sheets have been read): every
-// place that names it gets its copy.
+// place that names it gets its copy, and each sheet's entry for it holds
+// the picture, whatever the mode.
 TEST(WebPageRewrite, AURLSharedAcrossThePageTreeIsReplacedEverywhere) {
     const struct {
         const char *name;
@@ -106,14 +154,8 @@ TEST(WebPageRewrite, AURLSharedAcrossThePageTreeIsReplacedEverywhere) {
         page->setUrlReplacementMode(row.mode);
         auto dir = VNTest::makeTempDir();
         const QString folder = dir->path() + QStringLiteral("/page");
-        if (row.mode == NRWebPageRequest::ReplaceWithLocalPaths) {
-            auto cache = std::make_shared<NRDownloadCache>();
-            EXPECT_FALSE(cache->setStoragePath(dir->path() + QStringLiteral("/cache")));
-            QDir().mkpath(folder);
-            page->setDownloadCache(cache);
-            page->setCachePolicy(NRDoNotReadFromCacheCachePolicy);
-            page->setDownloadDestinationPath(folder + QStringLiteral("/index.html"));
-        }
+        if (row.mode == NRWebPageRequest::ReplaceWithLocalPaths)
+            saveLocally(page, dir->path());
         Starts starts;
         page->setDelegate(&starts);
         NetTest::Outcome outcome;
@@ -135,6 +177,12 @@ TEST(WebPageRewrite, AURLSharedAcrossThePageTreeIsReplacedEverywhere) {
         EXPECT_EQ(outcome.finished, 1) << errorText(page);
         if (outcome.finished != 1)
             continue;
+        for (const auto &sheet : starts.requests) {
+            if (sheet->url().path() != QLatin1String("/sheet"))
+                continue;
+            EXPECT_FALSE(sheet->resourceList().value(image).value(QStringLiteral("ContentType")).toString().isEmpty());
+            EXPECT_EQ(entryBytes(sheet->resourceList().value(image)).toStdString(), picture.toStdString()) << "a sheet's entry";
+        }
         const QString html = row.mode == NRWebPageRequest::ReplaceWithLocalPaths
                                  ? QString::fromUtf8(VNTest::readFile(folder + QStringLiteral("/index.html")))
                                  : page->responseString();
@@ -161,6 +209,87 @@ TEST(WebPageRewrite, AURLSharedAcrossThePageTreeIsReplacedEverywhere) {
             }
         }
         EXPECT_EQ(sheets, 2) << html.toStdString();
+    }
+}
+
+// Five pages framed by a page (as its images), each naming the page's own
+// style sheet: the sheet comes last in the page's queue (a page's
+// references are queued from its last), and the five pages waiting for it
+// are more than the queue's four places; so are five pages each framing one
+// of them (their own queues wait only for the sheet). The page ends, each
+// place names the sheet as the mode says, and each entry for it holds it.
+TEST(WebPageRewrite, PagesWaitingForTheirTreeGiveUpTheirPlaces) {
+    const QString sheet = sheetWith({QStringLiteral("/bytes?n=300")}).toString(QUrl::FullyEncoded);
+    const struct {
+        const char *name;
+        int mode;
+        int levels;  // of frames above the sheet
+    } rows[] = {{"left as they are", NRWebPageRequest::DontReplaceURLs, 1},
+                {"data URLs", NRWebPageRequest::ReplaceWithData, 1},
+                {"local copies", NRWebPageRequest::ReplaceWithLocalPaths, 1},
+                {"frames of frames", NRWebPageRequest::ReplaceWithData, 2}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        QStringList frames;
+        for (int i = 0; i < 5; ++i) {
+            QUrl frame = pageWith({}, {sheet});
+            for (int level = 1; level <= row.levels; ++level) {
+                QUrlQuery query(frame);
+                query.addQueryItem(QStringLiteral("frame"), QString::number(i));
+                frame.setQuery(query);
+                if (level < row.levels)
+                    frame = pageWith({frame.toString(QUrl::FullyEncoded)});
+            }
+            frames << frame.toString(QUrl::FullyEncoded);
+        }
+        auto page = NRWebPageRequest::requestWithURL(pageWith(frames, {sheet}));
+        page->setUrlReplacementMode(row.mode);
+        auto dir = VNTest::makeTempDir();
+        if (row.mode == NRWebPageRequest::ReplaceWithLocalPaths)
+            saveLocally(page, dir->path());
+        Starts starts;
+        page->setDelegate(&starts);
+        const auto outcome = runWatched(page);
+        EXPECT_EQ(outcome->finished, 1) << errorText(page);
+        if (outcome->finished != 1)
+            continue;
+        int entries = 0;
+        for (const auto &request : starts.requests) {
+            const QVariantMap entry = request->resourceList().value(sheet);
+            if (request == page || entry.isEmpty())
+                continue;
+            ++entries;
+            EXPECT_TRUE(entry.value(QStringLiteral("ContentType")).toString().startsWith(QLatin1String("text/css")));
+            EXPECT_TRUE(entryBytes(entry).contains(".r0 {")) << "a framed page's entry";
+        }
+        EXPECT_EQ(entries, 5);
+        const QString folder = dir->path() + QStringLiteral("/page");
+        const auto referencesOf = [](const QString &text) {
+            return references(QString(text).replace(QStringLiteral("&amp;"), QStringLiteral("&")));
+        };
+        const QStringList refs = referencesOf(row.mode == NRWebPageRequest::ReplaceWithLocalPaths
+                                                  ? QString::fromUtf8(VNTest::readFile(folder + QStringLiteral("/index.html")))
+                                                  : page->responseString());
+        if (row.mode == NRWebPageRequest::DontReplaceURLs) {
+            EXPECT_EQ(refs, QStringList{sheet} + frames);
+            continue;
+        }
+        // Each place, levels of frames above the sheet, holds the next
+        // level down; the sheet holds the picture.
+        std::function<void(const QString &, QString, int)> expectPlace = [&](const QString &reference, QString where, int levels) {
+            const QByteArray copy = copyNamed(row.mode, reference, &where);
+            const QStringList named = referencesOf(QString::fromUtf8(copy));
+            EXPECT_EQ(named.size(), 1) << levels << " levels above the sheet: " << copy.constData();
+            for (const QString &ref : named) {
+                if (levels > 0)
+                    expectPlace(ref, where, levels - 1);
+                else
+                    EXPECT_EQ(copyNamed(row.mode, ref, &where), NetTest::pattern(300)) << "the sheet keeps " << ref.toStdString();
+            }
+        };
+        EXPECT_EQ(refs.size(), 6);
+        for (int i = 0; i < refs.size(); ++i)
+            expectPlace(refs[i], folder, i == 0 ? 0 : row.levels);
     }
 }
 
