@@ -446,14 +446,16 @@ void NRWebPageRequest::rewriteAndEnd() {
     if (isResponseCompressed())
         setRawResponseData(responseData());
     removeResponseHeader(QStringLiteral("Content-Encoding"));
-    const VNErrorPtr error = urlReplacementMode() != DontReplaceURLs ? replaceReferences() : nullptr;
+    const Rewrite rewrite = rewriteAsSetNow();
+    const bool rewritten = rewrite.mode != DontReplaceURLs;
+    const VNErrorPtr error = rewritten ? replaceReferences(rewrite) : nullptr;
     releaseDocument();
     auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
-    VNDispatch::mainAsync([self, error] { self->endWithResources(error); });
+    VNDispatch::mainAsync([self, error, rewritten] { self->endWithResources(error, rewritten); });
 }
 
 // Main thread: no delegate is called under the request's lock.
-void NRWebPageRequest::endWithResources(const VNErrorPtr &error) {
+void NRWebPageRequest::endWithResources(const VNErrorPtr &error, bool rewritten) {
     if (isCancelled()) {
         releaseHold();
         return;
@@ -466,7 +468,7 @@ void NRWebPageRequest::endWithResources(const VNErrorPtr &error) {
     if (!parentRequest())
         reportDownloadComplete();
     // The page as rewritten replaces the reply stored when it arrived.
-    if (urlReplacementMode() != DontReplaceURLs) {
+    if (rewritten) {
         if (auto cache = downloadCache())
             cache->storeResponseForRequest(*this, secondsToCache());
     }

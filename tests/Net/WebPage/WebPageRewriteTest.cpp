@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <set>
@@ -565,6 +566,36 @@ TEST(WebPageRewrite, ARewriteThatWouldPassTheBodyBoundFails) {
             EXPECT_TRUE(VNTest::readFile(path).contains("data:")) << VNTest::readFile(path).constData();
         }
         EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("reply")});
+    }
+}
+
+// A page's settings changed while it is rewritten (on a worker) do not
+// change the rewrite: it goes on with those it started with.
+TEST(WebPageRewrite, ARewriteKeepsTheSettingsItStartedWith) {
+    const QString copy = QStringLiteral("data:application/octet-stream;base64,") +
+                         QString::fromLatin1(NetTest::pattern(300).toBase64());
+    const struct {
+        const char *name;
+        std::function<void(NRWebPageRequest &)> change;
+    } rows[] = {
+        {"nothing changed", [](NRWebPageRequest &) {}},
+        {"its resource list emptied", [](NRWebPageRequest &page) { page.setResourceList({}); }},
+        {"its mode changed", [](NRWebPageRequest &page) { page.setUrlReplacementMode(NRWebPageRequest::ReplaceWithLocalPaths); }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto page = NRWebPageRequest::requestWithURL(pageWith({QStringLiteral("/bytes?n=300")}));
+        page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        std::atomic<bool> changed{false};
+        NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::StartingRewrite, [&](NRWebPageRequest &request) {
+            if (&request == page.get() && !changed.exchange(true))
+                row.change(request);
+        });
+        const auto outcome = runWatched(page);
+        NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::StartingRewrite, nullptr);
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(outcome->finished, 1) << errorText(page);
+        EXPECT_TRUE(page->responseString().contains(QStringLiteral("src=\"%1\"").arg(copy))) << page->responseString().toStdString();
     }
 }
 
