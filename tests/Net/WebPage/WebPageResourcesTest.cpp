@@ -92,19 +92,29 @@ TEST(WebPageResources, CredentialsOfThePageGoOnlyToItsOwnOrigin) {
     EXPECT_FALSE(header(echoes["/echo?other"], "Cookie").contains("s3cret"));
 }
 
+// Every resource of the page's tree reports to the page's delegates, those
+// of its style sheets too.
 TEST(WebPageResources, ResourcesReportToThePagesDelegates) {
     const QString image = NetTest::fake(QStringLiteral("/bytes?n=5000")).toString();
-    auto page = NRWebPageRequest::requestWithURL(pageWith({image}));
-    Recorder recorder;
-    auto progress = std::make_shared<Progress>();
-    page->setDelegate(&recorder);
-    page->setDownloadProgressDelegate(progress);
-    auto outcome = NetTest::run(page);
-    ASSERT_EQ(outcome->finished, 1) << (page->error() ? page->error()->localizedDescription().toStdString() : "");
-    EXPECT_TRUE(recorder.started.contains(image)) << recorder.started.join(' ').toStdString();
-    EXPECT_EQ(recorder.finished.count(image), 1);
-    EXPECT_EQ(recorder.finished.count(page->url().toString()), 1);
-    EXPECT_TRUE(progress->from.contains(image));
+    const struct {
+        const char *name;
+        QUrl url;
+    } rows[] = {{"the page's own image", pageWith({image})},
+                {"an image of its style sheet", pageWith({}, {sheetWith({image}).toString(QUrl::FullyEncoded)})}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto page = NRWebPageRequest::requestWithURL(row.url);
+        Recorder recorder;
+        auto progress = std::make_shared<Progress>();
+        page->setDelegate(&recorder);
+        page->setDownloadProgressDelegate(progress);
+        auto outcome = NetTest::run(page);
+        EXPECT_EQ(outcome->finished, 1) << errorText(page);
+        EXPECT_TRUE(recorder.started.contains(image)) << recorder.started.join(' ').toStdString();
+        EXPECT_EQ(recorder.finished.count(image), 1);
+        EXPECT_EQ(recorder.finished.count(page->url().toString()), 1);
+        EXPECT_TRUE(progress->from.contains(image));
+    }
 }
 
 TEST(WebPageResources, CancelWhileResourcesLoadReportsCancelled) {

@@ -25,17 +25,19 @@ using namespace WebPageTest;
 
 namespace {
 
-// Keeps every resource request of a page as it starts.
+// Keeps every request of a page's tree as it starts, and its URL.
 class Starts : public QObject {
     Q_OBJECT
 public slots:
     void requestStarted(NRHTTPRequest *request) {
+        urls << request->url();
         if (auto resource = std::dynamic_pointer_cast<NRWebPageRequest>(request->shared_from_this()))
             requests.insert(resource);
     }
 
 public:
     std::set<std::shared_ptr<NRWebPageRequest>> requests;
+    QList<QUrl> urls;
 };
 
 // Files this process writes cannot grow past the size while it lives (as
@@ -294,35 +296,47 @@ TEST(WebPageRewrite, PagesWaitingForTheirTreeGiveUpTheirPlaces) {
     }
 }
 
-// A resource that ends unheard by its page's queue (silenced by whoever
-// holds it: the page's delegate hears of every resource) still ends for the
-// rest of the tree: a sheet waiting for it goes on, keeping its reference,
-// and so does a page naming its own resource in two spellings (which never
-// waits for itself). The other rows let the resource end as usual.
+// A resource that ends unheard by its page's queue still ends for the rest
+// of the tree: silenced by whoever holds it (the page's delegate hears of
+// every resource) and kept, or cancelled by a reset of its sheet's queue
+// (the sheet then cancelled, and nobody holding either). A sheet waiting
+// for it goes on, keeping its reference, and so does a page naming its own
+// resource in two spellings (which never waits for itself). The other rows
+// let the resource end as usual. No URL is fetched twice.
 TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
+    enum End { Ends, Silenced, SheetsQueueReset };
     const struct {
         const char *name;
-        bool held;        // the resource is the other origin's held answer (else plain bytes)
-        bool twoSpellings;
-        bool sheet;       // a sheet names the resource too
-        bool silenced;    // the resource is silenced in flight (else it ends as usual)
+        bool held;           // the resource is the other origin's held answer (else plain bytes)
+        const char *second;  // the page names it again so (a held one: before its key)
+        int sheets;          // sheets naming the resource too
+        End end;
     } rows[] = {
-        {"a shared resource that ends", true, false, true, false},
-        {"a shared resource silenced in flight", true, false, true, true},
-        {"one URL in two spellings", false, true, false, false},
-        {"one URL in two spellings, silenced in flight", true, true, false, true},
+        {"a shared resource that ends", true, nullptr, 1, Ends},
+        {"a shared resource silenced in flight", true, nullptr, 1, Silenced},
+        {"a shared resource whose sheet's queue is reset", true, nullptr, 2, SheetsQueueReset},
+        {"one URL in two spellings", false, "./bytes?n=300", 0, Ends},
+        {"one URL with a fragment", false, "/bytes?n=300#part", 0, Ends},
+        {"one URL in two spellings, silenced in flight", true, "/./hold?key=", 0, Silenced},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         const QString key = uniqueKey(QStringLiteral("silenced"));
         const QString resource = row.held ? heldURL(key) : QStringLiteral("/bytes?n=300");
         const QByteArray copy = row.held ? "held " + key.toLatin1() : NetTest::pattern(300);
-        QStringList refs{resource};
-        if (row.twoSpellings)
-            refs << (row.held ? otherOrigin() + QStringLiteral("/./hold?key=") + key : QStringLiteral("./bytes?n=300"));
-        const QStringList sheets = row.sheet ? QStringList{sheetWith({resource}).toString(QUrl::FullyEncoded)} : QStringList{};
+        // A sheet fetching it fails once its queue is reset: the page goes
+        // on without it (so the sheet fetches it: the page does not name it).
+        const bool reset = row.end == SheetsQueueReset;
+        QStringList refs, sheets;
+        if (!reset)
+            refs << resource;
+        if (row.second)
+            refs << (row.held ? otherOrigin() + QLatin1String(row.second) + key : QLatin1String(row.second));
+        for (int n = 1; n <= row.sheets; ++n)
+            sheets << sheetWith({resource}).toString(QUrl::FullyEncoded) + QStringLiteral("&n=%1").arg(n);
         auto page = NRWebPageRequest::requestWithURL(pageWith(refs, sheets));
         page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        page->setShouldIgnoreExternalResourceErrors(!reset);
         Starts starts;
         page->setDelegate(&starts);
         NetTest::Outcome outcome;
@@ -339,34 +353,53 @@ TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
                 return sheetsWaiting == sheets.size();
             }, 15000) && VNTest::waitUntil([&] { return otherOriginSaw(QStringLiteral("/hold?key=") + key); });
         }
+        // The resource's request in a page's or sheet's queue (not its HEAD).
+        const auto fetchIn = [](const std::shared_ptr<NRWebPageRequest> &fetcher) {
+            const auto queue = fetcher->externalResourceQueue();
+            for (const auto &request : queue ? queue->operations() : std::vector<std::shared_ptr<NRHTTPRequest>>{})
+                if (request->url().path() == QLatin1String("/hold") && !request->mainRequest())
+                    return request;
+            return std::shared_ptr<NRHTTPRequest>();
+        };
         int silenced = 0;
-        if (row.silenced) {
-            const auto queue = page->externalResourceQueue();
-            for (const auto &request : queue ? queue->operations() : std::vector<std::shared_ptr<NRHTTPRequest>>{}) {
-                if (request->url().path() == QLatin1String("/hold") && !request->mainRequest()) {  // not its HEAD
-                    request->clearDelegatesAndCancel();
-                    ++silenced;
-                }
+        std::shared_ptr<NRHTTPRequest> silencedRequest;  // kept until the page has ended
+        if (row.end == Silenced && (silencedRequest = fetchIn(page))) {
+            silencedRequest->clearDelegatesAndCancel();
+            ++silenced;
+        } else if (reset) {
+            std::shared_ptr<NRWebPageRequest> sheet;
+            for (const auto &request : starts.requests)
+                sheet = fetchIn(request) ? request : sheet;
+            starts.requests.clear();
+            if (sheet) {
+                sheet->externalResourceQueue()->reset();
+                sheet->cancel();
+                ++silenced;
             }
         } else if (row.held) {
             release(key);
         }
         const bool ended = VNTest::waitUntil([&] { return outcome.done(); }, 20000);
-        if (row.held && row.silenced)
+        silencedRequest.reset();
+        if (row.held && row.end != Ends)
             release(key);
         EXPECT_TRUE(ready);
-        EXPECT_EQ(silenced, row.silenced ? 1 : 0);
+        EXPECT_EQ(silenced, row.end == Ends ? 0 : 1);
         EXPECT_TRUE(ended) << "the page never ended";
+        const QUrl fetched = page->url().resolved(QUrl(resource));
+        EXPECT_LE(std::count_if(starts.urls.begin(), starts.urls.end(),
+                                [&](const QUrl &url) { return url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments) == fetched; }),
+                  1);
         EXPECT_EQ(outcome.finished, 1) << errorText(page);
         if (outcome.finished != 1) {
             page->clearDelegatesAndCancel();
             VNTest::waitUntil([&] { return page->isFinished(); }, 5000);
             continue;
         }
-        // A silenced resource leaves every reference to it as it was; one
-        // that ended is in every place that names it.
+        // A resource stopped in flight leaves every reference to it as it
+        // was; one that ended is in every place that names it.
         const auto expectCopy = [&](const QString &reference, const QString &asFound, const char *where) {
-            if (row.silenced)
+            if (row.end != Ends)
                 EXPECT_EQ(reference.toStdString(), asFound.toStdString()) << where;
             else
                 EXPECT_EQ(dataOf(reference).toStdString(), copy.toStdString()) << where << " keeps " << reference.toStdString();
@@ -375,10 +408,11 @@ TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
         QStringList images, inlinedSheets;
         for (const QString &reference : references(QString(html).replace(QStringLiteral("&amp;"), QStringLiteral("&"))))
             (reference.startsWith(QLatin1String("data:text/css")) ? inlinedSheets : images) << reference;
-        EXPECT_EQ(images.size(), refs.size()) << html.toStdString();
+        // The failed sheet keeps its reference.
+        EXPECT_EQ(images.size(), refs.size() + reset) << html.toStdString();
         for (int i = 0; i < images.size() && i < refs.size(); ++i)
             expectCopy(images[i], refs[i], "the page");
-        EXPECT_EQ(inlinedSheets.size(), sheets.size()) << html.toStdString();
+        EXPECT_EQ(inlinedSheets.size(), sheets.size() - reset) << html.toStdString();
         for (const QString &inlined : inlinedSheets) {
             const QStringList inSheet = references(QString::fromUtf8(dataOf(inlined)));
             EXPECT_EQ(inSheet.size(), 1) << dataOf(inlined).constData();
