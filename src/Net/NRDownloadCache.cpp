@@ -21,12 +21,21 @@ const QString kHeadersExtension = QStringLiteral("cachedheaders");
 const QString kExpiresKey = QStringLiteral("X-NRHTTPRequest-Expires");
 const QString kStatusKey = QStringLiteral("X-NRHTTPRequest-Response-Status-Code");
 
-// A header of a property-list dictionary, looked up in any case.
-QString headerValue(const QVariantMap &headers, const QString &name) {
+// A header of a property-list dictionary or of a reply, looked up in any
+// case.
+template <class Map>
+QString headerValue(const Map &headers, const QString &name) {
     for (auto it = headers.cbegin(); it != headers.cend(); ++it)
         if (it.key().compare(name, Qt::CaseInsensitive) == 0)
-            return it.value().toString();
+            return QVariant(it.value()).toString();
     return QString();
+}
+
+QVariantMap toVariantMap(const QMap<QString, QString> &headers) {
+    QVariantMap map;
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it)
+        map.insert(it.key(), it.value());
+    return map;
 }
 
 bool writePropertyList(const QString &path, const QVariantMap &dictionary) {
@@ -90,6 +99,33 @@ QVariantMap readPropertyList(const QString &path) {
 }
 
 }  // namespace
+
+// What the cache reads of a request, read before its lock is taken.
+struct NRDownloadCache::RequestFacts {
+    QUrl url;
+    int cachePolicy = NRUseDefaultCachePolicy;
+    int storagePolicy = NRCacheForSessionDurationCacheStoragePolicy;
+    int status = 0;
+    bool failed = false;
+    bool complete = false;
+    bool compressed = false;
+    QMap<QString, QString> headers;
+    QString downloadDestinationPath;
+};
+
+NRDownloadCache::RequestFacts NRDownloadCache::factsOf(const NRHTTPRequest &request) {
+    RequestFacts facts;
+    facts.url = request.url();
+    facts.cachePolicy = request.cachePolicy();
+    facts.storagePolicy = request.cacheStoragePolicy();
+    facts.status = request.responseStatusCode();
+    facts.failed = request.error() != nullptr;
+    facts.complete = request.complete();
+    facts.compressed = request.isResponseCompressed();
+    facts.headers = request.responseHeaders();
+    facts.downloadDestinationPath = request.downloadDestinationPath();
+    return facts;
+}
 
 NRDownloadCache::NRDownloadCache() {
     setDefaultCachePolicy(NRAskServerIfModifiedWhenStaleCachePolicy);
@@ -172,8 +208,10 @@ QString NRDownloadCache::keyForURL(const QUrl &url) {
 }
 
 QStringList NRDownloadCache::fileExtensionsToHandleAsHTML() {
-    static const QStringList extensions{"asp", "aspx", "jsp", "php", "rb", "py", "pl", "cgi"};
-    return extensions;
+    // Never destroyed: the network thread, never joined, may read it while
+    // the process runs its exit handlers.
+    static const auto *extensions = new QStringList{"asp", "aspx", "jsp", "php", "rb", "py", "pl", "cgi"};
+    return *extensions;
 }
 
 QString NRDownloadCache::fileExtensionForURL(const QUrl &url) {
@@ -186,6 +224,10 @@ QString NRDownloadCache::fileExtensionForURL(const QUrl &url) {
 }
 
 bool NRDownloadCache::serverAllowsResponseCachingForRequest(const NRHTTPRequest &request) {
+    return serverAllowsCaching(factsOf(request));
+}
+
+bool NRDownloadCache::serverAllowsCaching(const RequestFacts &facts) {
     // Token by token: "private, no-store" forbids storing as much as "no-store".
     const auto forbids = [](const QString &header, bool noStoreCounts) {
         for (QString token : header.toLower().split(QLatin1Char(','))) {
@@ -195,8 +237,8 @@ bool NRDownloadCache::serverAllowsResponseCachingForRequest(const NRHTTPRequest 
         }
         return false;
     };
-    return !forbids(request.responseHeader(QStringLiteral("Cache-Control")), true) &&
-           !forbids(request.responseHeader(QStringLiteral("Pragma")), false);
+    return !forbids(headerValue(facts.headers, QStringLiteral("Cache-Control")), true) &&
+           !forbids(headerValue(facts.headers, QStringLiteral("Pragma")), false);
 }
 
 QString NRDownloadCache::pathToFile(const QString &fileName) const {
@@ -229,18 +271,19 @@ QString NRDownloadCache::storeFolder(int storagePolicy) const {
            (storagePolicy == NRCacheForSessionDurationCacheStoragePolicy ? kSessionStore : kPermanentStore);
 }
 
+QString NRDownloadCache::pathToStore(const RequestFacts &facts, const QString &extension) const {
+    const QString folder = storeFolder(facts.storagePolicy);
+    const QString key = keyForURL(facts.url);
+    return folder.isNull() || key.isNull() ? QString() : folder + QLatin1Char('/') + key + QLatin1Char('.') + extension;
+}
+
 QString NRDownloadCache::pathToStoreCachedResponseHeadersForRequest(const NRHTTPRequest &request) const {
-    const QString folder = storeFolder(request.cacheStoragePolicy());
-    const QString key = keyForURL(request.url());
-    return folder.isNull() || key.isNull() ? QString() : folder + QLatin1Char('/') + key + QLatin1Char('.') + kHeadersExtension;
+    return pathToStore(factsOf(request), kHeadersExtension);
 }
 
 QString NRDownloadCache::pathToStoreCachedResponseDataForRequest(const NRHTTPRequest &request) const {
-    const QString folder = storeFolder(request.cacheStoragePolicy());
-    const QString key = keyForURL(request.url());
-    return folder.isNull() || key.isNull()
-               ? QString()
-               : folder + QLatin1Char('/') + key + QLatin1Char('.') + fileExtensionForURL(request.url());
+    const RequestFacts facts = factsOf(request);
+    return pathToStore(facts, fileExtensionForURL(facts.url));
 }
 
 QVariantMap NRDownloadCache::cachedResponseHeadersForURL(const QUrl &url) const {
@@ -312,36 +355,37 @@ QDateTime NRDownloadCache::expiryDate(const QVariantMap &headers, double maxAge)
 }
 
 QDateTime NRDownloadCache::expiryDateForRequest(const NRHTTPRequest &request, double maxAge) const {
-    QVariantMap headers;
-    const auto reply = request.responseHeaders();
-    for (auto it = reply.cbegin(); it != reply.cend(); ++it)
-        headers.insert(it.key(), it.value());
-    return expiryDate(headers, maxAge);
+    return expiryDate(toVariantMap(request.responseHeaders()), maxAge);
 }
 
 void NRDownloadCache::storeResponseForRequest(const NRHTTPRequest &request, double maxAge) {
-    std::lock_guard lock(m_accessLock);
-    const int status = request.responseStatusCode();
-    const int policy = request.cachePolicy() ? request.cachePolicy() : m_defaultCachePolicy;
-    if (request.error() || request.responseHeaders().isEmpty() || (policy & NRDoNotWriteToCacheCachePolicy))
+    const RequestFacts facts = factsOf(request);
+    const int status = facts.status;
+    const int policy = facts.cachePolicy ? facts.cachePolicy : defaultCachePolicy();
+    if (facts.failed || facts.headers.isEmpty() || (policy & NRDoNotWriteToCacheCachePolicy))
         return;
     if (status != 200 && status != 301 && status != 302 && status != 303 && status != 307)
         return;
-    if (m_shouldRespectCacheControlHeaders && !serverAllowsResponseCachingForRequest(request))
+    if (shouldRespectCacheControlHeaders() && !serverAllowsCaching(facts))
         return;
-    const QString headersPath = pathToStoreCachedResponseHeadersForRequest(request);
-    const QString dataPath = pathToStoreCachedResponseDataForRequest(request);
+    // A redirect's body is never kept (and a download file is not its
+    // reply): its data is empty. An empty body replaces what was stored
+    // before, never leaving an older reply's data under the new headers.
+    const bool redirect = status != 200;
+    const QByteArray body = redirect ? QByteArray() : request.responseData();
+    std::lock_guard lock(m_accessLock);
+    const QString headersPath = pathToStore(facts, kHeadersExtension);
+    const QString dataPath = pathToStore(facts, fileExtensionForURL(facts.url));
     if (headersPath.isNull() || dataPath.isNull())
         return;
     QVariantMap headers;
-    const auto reply = request.responseHeaders();
-    for (auto it = reply.cbegin(); it != reply.cend(); ++it) {
+    for (auto it = facts.headers.cbegin(); it != facts.headers.cend(); ++it) {
         // The data is stored inflated.
-        if (request.isResponseCompressed() && it.key().compare(QLatin1String("Content-Encoding"), Qt::CaseInsensitive) == 0)
+        if (facts.compressed && it.key().compare(QLatin1String("Content-Encoding"), Qt::CaseInsensitive) == 0)
             continue;
         headers.insert(it.key(), it.value());
     }
-    const QDateTime expires = expiryDateForRequest(request, maxAge);
+    const QDateTime expires = expiryDate(toVariantMap(facts.headers), maxAge);
     if (expires.isValid())
         headers.insert(kExpiresKey, static_cast<double>(expires.toMSecsSinceEpoch()) / 1000.0);
     headers.insert(kStatusKey, static_cast<qlonglong>(status));
@@ -349,31 +393,27 @@ void NRDownloadCache::storeResponseForRequest(const NRHTTPRequest &request, doub
         VNLog::log(QStringLiteral("NRDownloadCache could not write %1").arg(headersPath));
         return;
     }
-    // A redirect's body is never kept (and a download file is not its
-    // reply): its data is empty. An empty body replaces what was stored
-    // before, never leaving an older reply's data under the new headers.
-    const bool redirect = status != 200;
-    const QByteArray body = redirect ? QByteArray() : request.responseData();
-    if (!body.isEmpty() || redirect || request.downloadDestinationPath().isEmpty()) {
+    if (!body.isEmpty() || redirect || facts.downloadDestinationPath.isEmpty()) {
         QSaveFile file(dataPath);
         if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit())
             VNLog::log(QStringLiteral("NRDownloadCache could not write %1").arg(dataPath));
-    } else if (request.downloadDestinationPath() != dataPath) {
+    } else if (facts.downloadDestinationPath != dataPath) {
         QFile::remove(dataPath);
-        if (!QFile::copy(request.downloadDestinationPath(), dataPath))
+        if (!QFile::copy(facts.downloadDestinationPath, dataPath))
             VNLog::log(QStringLiteral("NRDownloadCache could not copy to %1").arg(dataPath));
     }
 }
 
 void NRDownloadCache::updateExpiryForRequest(const NRHTTPRequest &request, double maxAge) {
+    const RequestFacts facts = factsOf(request);
+    const QDateTime expires = expiryDate(toVariantMap(facts.headers), maxAge);
     std::lock_guard lock(m_accessLock);
-    const QString path = pathToStoreCachedResponseHeadersForRequest(request);
+    const QString path = pathToStore(facts, kHeadersExtension);
     if (path.isNull())
         return;
     QVariantMap headers = readPropertyList(path);
     if (headers.isEmpty())
         return;
-    const QDateTime expires = expiryDateForRequest(request, maxAge);
     if (!expires.isValid())
         return;
     headers.insert(kExpiresKey, static_cast<double>(expires.toMSecsSinceEpoch()) / 1000.0);
@@ -381,17 +421,22 @@ void NRDownloadCache::updateExpiryForRequest(const NRHTTPRequest &request, doubl
 }
 
 bool NRDownloadCache::isCachedDataCurrentForRequest(const NRHTTPRequest &request) const {
+    const RequestFacts facts = factsOf(request);
     std::lock_guard lock(m_accessLock);
+    return isCachedDataCurrent(facts);
+}
+
+bool NRDownloadCache::isCachedDataCurrent(const RequestFacts &facts) const {
     if (m_storagePath.isEmpty())
         return false;
-    const QVariantMap cached = cachedResponseHeadersForURL(request.url());
-    if (cached.isEmpty() || pathToCachedResponseDataForURL(request.url()).isNull())
+    const QVariantMap cached = cachedResponseHeadersForURL(facts.url);
+    if (cached.isEmpty() || pathToCachedResponseDataForURL(facts.url).isNull())
         return false;
-    if (request.responseStatusCode() == 304)
+    if (facts.status == 304)
         return true;
-    if (request.complete() && !request.responseHeaders().isEmpty()) {
+    if (facts.complete && !facts.headers.isEmpty()) {
         for (const QString &name : {QStringLiteral("Etag"), QStringLiteral("Last-Modified")}) {
-            const QString now = request.responseHeader(name);
+            const QString now = headerValue(facts.headers, name);
             if (now.isNull() || now != headerValue(cached, name))
                 return false;
         }
@@ -408,24 +453,25 @@ bool NRDownloadCache::isCachedDataCurrentForRequest(const NRHTTPRequest &request
 }
 
 bool NRDownloadCache::canUseCachedDataForRequest(const NRHTTPRequest &request) const {
+    const RequestFacts facts = factsOf(request);
     std::lock_guard lock(m_accessLock);
-    const int policy = request.cachePolicy() ? request.cachePolicy() : m_defaultCachePolicy;
+    const int policy = facts.cachePolicy ? facts.cachePolicy : m_defaultCachePolicy;
     if (policy & NRDoNotReadFromCacheCachePolicy)
         return false;
     if (policy & NRDontLoadCachePolicy)
         return true;
-    if (cachedResponseHeadersForURL(request.url()).isEmpty() || pathToCachedResponseDataForURL(request.url()).isNull())
+    if (cachedResponseHeadersForURL(facts.url).isEmpty() || pathToCachedResponseDataForURL(facts.url).isNull())
         return false;
     if (policy & NROnlyLoadIfNotCachedCachePolicy)
         return true;
-    if (request.complete() && (policy & NRFallbackToCacheIfLoadFailsCachePolicy))
+    if (facts.complete && (policy & NRFallbackToCacheIfLoadFailsCachePolicy))
         return true;
     if (!(policy & (NRAskServerIfModifiedWhenStaleCachePolicy | NRAskServerIfModifiedCachePolicy)))
         return false;
     if ((policy & NRAskServerIfModifiedCachePolicy) && !(policy & NRAskServerIfModifiedWhenStaleCachePolicy) &&
-        request.responseHeaders().isEmpty())
+        facts.headers.isEmpty())
         return false;
-    return isCachedDataCurrentForRequest(request);
+    return isCachedDataCurrent(facts);
 }
 
 void NRDownloadCache::removeCachedDataForURL(const QUrl &url) {

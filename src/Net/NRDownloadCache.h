@@ -10,7 +10,9 @@
 // "PermanentStore", each holding per URL a headers file (key +
 // ".cachedheaders", an XML property list) and a data file (key + the URL's
 // extension, "html" for pages). Every field and file operation holds one
-// recursive lock.
+// recursive lock, and never takes a request's lock under it: what the cache
+// needs of a request is read first (the network thread asks the cache while
+// it holds the request's lock, so the two are always taken in that order).
 class NRDownloadCache : public NRCacheDelegate {
 public:
     NRDownloadCache();
@@ -64,6 +66,12 @@ public:
     static QDateTime dateFromRFC1123String(const QString &text);
 
 private:
+    struct RequestFacts;
+    static RequestFacts factsOf(const NRHTTPRequest &request);
+    static bool serverAllowsCaching(const RequestFacts &facts);
+    QString pathToStore(const RequestFacts &facts, const QString &extension) const;
+    // Under the lock.
+    bool isCachedDataCurrent(const RequestFacts &facts) const;
     QString storeFolder(int storagePolicy) const;
     static VNErrorPtr cacheError(const QString &name, const QString &reason);
 

@@ -21,6 +21,8 @@ NRRequestQueue::~NRRequestQueue() {
         entry.request->setQueue(nullptr);
     for (const auto &entry : m_running)
         entry.request->setQueue(nullptr);
+    for (const auto &entry : m_waitingElsewhere)
+        entry.request->setQueue(nullptr);
 }
 
 void NRRequestQueue::go() {
@@ -42,13 +44,15 @@ std::vector<std::shared_ptr<NRHTTPRequest>> NRRequestQueue::operations() const {
     std::vector<std::shared_ptr<NRHTTPRequest>> all;
     for (const auto &entry : m_running)
         all.push_back(entry.request);
+    for (const auto &entry : m_waitingElsewhere)
+        all.push_back(entry.request);
     for (const auto &entry : m_pending)
         all.push_back(entry.request);
     return all;
 }
 
 int NRRequestQueue::operationCount() const {
-    return static_cast<int>(m_pending.size() + m_running.size());
+    return static_cast<int>(m_pending.size() + m_running.size() + m_waitingElsewhere.size());
 }
 
 void NRRequestQueue::cancelAllOperations() {
@@ -77,6 +81,7 @@ void NRRequestQueue::reset() {
     m_queueDidFinishSelector.clear();
     m_requestFinishedBlock = m_requestFailedBlock = nullptr;
     m_queueFinishedBlock = nullptr;
+    m_queueWaitsElsewhereBlock = nullptr;
     setSuspended(true);
 }
 
@@ -162,6 +167,16 @@ void NRRequestQueue::addHEADOperation(const std::shared_ptr<VNOperation> &operat
     scheduleStartMore();
 }
 
+void NRRequestQueue::requestGivesUpItsPlace(NRHTTPRequest *request) {
+    const auto running = std::find_if(m_running.begin(), m_running.end(),
+                                      [request](const Entry &e) { return e.request.get() == request; });
+    if (running == m_running.end())
+        return;
+    m_waitingElsewhere.push_back(*running);
+    m_running.erase(running);
+    scheduleStartMore();
+}
+
 std::shared_ptr<NRRequestQueue> NRRequestQueue::copy() const {
     auto other = std::make_shared<NRRequestQueue>();
     other->m_delegate = m_delegate;
@@ -214,6 +229,11 @@ void NRRequestQueue::startMore() {
         m_running.push_back(entry);
         entry.request->start();
     }
+    // Nothing left to send: whoever holds the batch may give up a place of
+    // its own.
+    if (m_running.empty() && m_pending.empty() && !m_waitingElsewhere.empty())
+        if (auto block = m_queueWaitsElsewhereBlock)
+            block();
 }
 
 bool NRRequestQueue::delegateResponds(const QByteArray &method, const char *arguments) const {
@@ -257,8 +277,11 @@ void NRRequestQueue::requestFailed(NRHTTPRequest *request) {
 bool NRRequestQueue::removeRequest(NRHTTPRequest *request) {
     const auto same = [request](const Entry &e) { return e.request.get() == request; };
     const bool wasHere = std::any_of(m_running.begin(), m_running.end(), same) ||
+                         std::any_of(m_waitingElsewhere.begin(), m_waitingElsewhere.end(), same) ||
                          std::any_of(m_pending.begin(), m_pending.end(), same);
     m_running.erase(std::remove_if(m_running.begin(), m_running.end(), same), m_running.end());
+    m_waitingElsewhere.erase(std::remove_if(m_waitingElsewhere.begin(), m_waitingElsewhere.end(), same),
+                             m_waitingElsewhere.end());
     // One that ended before its turn (cancelled, or its HEAD request failed)
     // is still started: it finds its error and finishes without a word, so
     // whoever waits for it is let go. Started later than now: a request

@@ -13,7 +13,8 @@
 #include <memory>
 #include <set>
 
-// A batch of requests: suspended until go(), at most four at a time, one
+// A batch of requests: suspended until go(), at most four at a time (a
+// request waiting for something outside the batch gives up its place), one
 // upload and one download progress for the whole batch, each request's
 // events passed to one delegate by method name, and (by default) the rest
 // of the batch cancelled when one request fails.
@@ -50,6 +51,12 @@ public:
     void addRequest(const std::shared_ptr<NRHTTPRequest> &request);
     // A HEAD request run before the others, learning a download's size.
     void addHEADOperation(const std::shared_ptr<VNOperation> &operation);
+    // The running request waits for something outside the batch (a web
+    // page's resource for a request of its page's tree that another batch
+    // fetches) and sends nothing meanwhile: its place goes to the next
+    // request, so nothing it waits for is kept waiting behind it. It stays
+    // in the batch and ends as any other.
+    void requestGivesUpItsPlace(NRHTTPRequest *request);
     std::vector<std::shared_ptr<NRHTTPRequest>> operations() const;
     int operationCount() const;
     // A new suspended queue with the same delegates, methods and flags.
@@ -75,6 +82,10 @@ public:
     void setRequestFinishedBlock(RequestBlock block) { m_requestFinishedBlock = std::move(block); }
     void setRequestFailedBlock(RequestBlock block) { m_requestFailedBlock = std::move(block); }
     void setQueueFinishedBlock(std::function<void()> block) { m_queueFinishedBlock = std::move(block); }
+    // Called (later, on the main thread) when every request left in the
+    // batch has given up its place: the batch only waits for something
+    // outside it.
+    void setQueueWaitsElsewhereBlock(std::function<void()> block) { m_queueWaitsElsewhereBlock = std::move(block); }
     void setUploadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
     void setDownloadProgressDelegate(std::weak_ptr<NRProgressDelegate> delegate);
     std::shared_ptr<NRProgressDelegate> uploadProgressDelegate() const { return m_uploadProgressDelegate.lock(); }
@@ -133,6 +144,7 @@ private:
 
     std::deque<Entry> m_pending;
     std::vector<Entry> m_running;
+    std::vector<Entry> m_waitingElsewhere;  // started, and gave up their places
     std::set<const NRHTTPRequest *> m_headRequests;
     bool m_suspended = true;
     int m_maxConcurrent = 4;
@@ -145,6 +157,7 @@ private:
     std::weak_ptr<NRProgressDelegate> m_uploadProgressDelegate, m_downloadProgressDelegate;
     RequestBlock m_requestFinishedBlock, m_requestFailedBlock;
     std::function<void()> m_queueFinishedBlock;
+    std::function<void()> m_queueWaitsElsewhereBlock;
 
     quint64 m_bytesUploadedSoFar = 0, m_totalBytesToUpload = 0, m_bytesDownloadedSoFar = 0, m_totalBytesToDownload = 0;
     bool m_shouldCancelAllRequestsOnFailure = true;

@@ -241,6 +241,10 @@ void NRWebPageRequest::startResourceRequests() {
         if (auto self = weak.lock())
             self->finishedFetchingExternalResources();
     });
+    queue->setQueueWaitsElsewhereBlock([weak] {
+        if (auto self = weak.lock())
+            self->giveUpPlace();
+    });
     QStringList order;
     {
         std::lock_guard l(m_mutex);
@@ -256,8 +260,8 @@ void NRWebPageRequest::startResourceRequests() {
         m_tree->add(m_treeKey, self);
     }
     // A URL another request of the tree fetches is not fetched again: this
-    // request waits for that one (unless that would close a circle) when it
-    // is to be rewritten with what was fetched.
+    // request waits for that one (unless that would close a circle), so its
+    // entry holds that request's copy, and its reference too once rewritten.
     m_fetchedElsewhere.clear();
     QSet<QString> awaited;
     bool added = false;
@@ -276,8 +280,7 @@ void NRWebPageRequest::startResourceRequests() {
         startResourceRequest(resource, text);
         added = true;
     }
-    if (urlReplacementMode() != DontReplaceURLs)
-        m_tree->await(m_treeKey, awaited);
+    m_tree->await(m_treeKey, awaited);
     if (!added) {
         finishedFetchingExternalResources();  // each one is fetched elsewhere in the tree
         return;
@@ -361,13 +364,12 @@ void NRWebPageRequest::externalResourceFetchFailed(NRHTTPRequest *resource) {
     releaseHold();
 }
 
-// Whoever in the tree waited for the resource may go on. Its copy is kept
-// for them only when pages are rewritten.
+// Whoever in the tree waited for the resource may go on, with its copy.
 void NRWebPageRequest::resourceEnded(NRHTTPRequest *resource, const QVariantMap &copy) {
     auto *page = dynamic_cast<NRWebPageRequest *>(resource);
     if (!page || !m_tree || page->m_tree != m_tree)
         return;
-    page->endInTree(urlReplacementMode() != DontReplaceURLs ? copy : QVariantMap());
+    page->endInTree(copy);
 }
 
 void NRWebPageRequest::endInTree(const QVariantMap &copy) {
@@ -398,10 +400,28 @@ void NRWebPageRequest::finishedFetchingExternalResources() {
 }
 
 void NRWebPageRequest::finishWhenResourcesEnded() {
-    if (m_finishing || !m_ownResourcesEnded || m_tree->isAwaiting(m_treeKey))
+    if (m_finishing || !m_ownResourcesEnded)
         return;
+    if (m_tree->isAwaiting(m_treeKey)) {
+        giveUpPlace();
+        return;
+    }
     m_finishing = true;
     finishWithResources();
+}
+
+// A resource that waits only for other requests of its tree (its own
+// resources all ended, or waiting so too) sends nothing more: its place in
+// its page's queue goes to the next request there, which may be one it
+// waits for (a sheet of the page's head comes after the frames of its body,
+// and four frames waiting for it would hold the queue's four places).
+void NRWebPageRequest::giveUpPlace() {
+    if (m_gaveUpPlace || !parentRequest())
+        return;
+    if (auto queue = std::dynamic_pointer_cast<NRRequestQueue>(this->queue())) {
+        m_gaveUpPlace = true;
+        queue->requestGivesUpItsPlace(this);
+    }
 }
 
 // The page as its resources make it: rewritten (or its document let go) on
@@ -413,8 +433,7 @@ void NRWebPageRequest::finishWithResources() {
         releaseHold();
         return;
     }
-    if (urlReplacementMode() != DontReplaceURLs)
-        useResourcesFetchedElsewhere();
+    useResourcesFetchedElsewhere();
     auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
     VNDispatch::globalAsync([self] { self->rewriteAndEnd(); });
 }
@@ -427,14 +446,16 @@ void NRWebPageRequest::rewriteAndEnd() {
     if (isResponseCompressed())
         setRawResponseData(responseData());
     removeResponseHeader(QStringLiteral("Content-Encoding"));
-    const VNErrorPtr error = urlReplacementMode() != DontReplaceURLs ? replaceReferences() : nullptr;
+    const Rewrite rewrite = rewriteAsSetNow();
+    const bool rewritten = rewrite.mode != DontReplaceURLs;
+    const VNErrorPtr error = rewritten ? replaceReferences(rewrite) : nullptr;
     releaseDocument();
     auto self = std::static_pointer_cast<NRWebPageRequest>(sharedSelf());
-    VNDispatch::mainAsync([self, error] { self->endWithResources(error); });
+    VNDispatch::mainAsync([self, error, rewritten] { self->endWithResources(error, rewritten); });
 }
 
 // Main thread: no delegate is called under the request's lock.
-void NRWebPageRequest::endWithResources(const VNErrorPtr &error) {
+void NRWebPageRequest::endWithResources(const VNErrorPtr &error, bool rewritten) {
     if (isCancelled()) {
         releaseHold();
         return;
@@ -447,7 +468,7 @@ void NRWebPageRequest::endWithResources(const VNErrorPtr &error) {
     if (!parentRequest())
         reportDownloadComplete();
     // The page as rewritten replaces the reply stored when it arrived.
-    if (urlReplacementMode() != DontReplaceURLs) {
+    if (rewritten) {
         if (auto cache = downloadCache())
             cache->storeResponseForRequest(*this, secondsToCache());
     }

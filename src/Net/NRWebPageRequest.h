@@ -24,10 +24,11 @@ typedef struct _xmlDoc xmlDoc;
 // resources that could not be had are left as they were.
 //
 // One page and everything it brings in fetch each URL once (NRWebPageTree):
-// a page or sheet is rewritten once every resource it names has ended,
-// whichever request of the page fetched it; a sheet importing its importer,
-// or a page framing itself, keeps its reference. A started page is held
-// until it ends.
+// a page or sheet ends (rewritten, in modes 1 and 2) once every resource it
+// names has ended, whichever request of the page fetched it, and its
+// resource list holds each of them; a sheet importing its importer, or a
+// page framing itself, keeps its reference. A resource waiting so gives up
+// its place in its page's queue. A started page is held until it ends.
 //
 // A resource's messages reach the delegate the page has when each comes
 // (NRWebPageDelegateRelay), its bytes the page's progress delegates of the
@@ -79,8 +80,9 @@ public:
     // For tests: a hook called on the worker that reads a page or sheet
     // (before it reads the reply), while a page's parse holds libxml2, or
     // just before a page's rewrite takes it, or while the rewrite holds it
-    // (its resources read and encoded already).
-    enum class TestPoint { ReadingReply, ParsingUnderLibxml, RewritingUnderLibxml, TakingLibxmlToRewrite };
+    // (its resources read and encoded already), or as a page's or sheet's
+    // rewrite starts (before its resources are read).
+    enum class TestPoint { ReadingReply, ParsingUnderLibxml, RewritingUnderLibxml, TakingLibxmlToRewrite, StartingRewrite };
     static void setHookForTesting(TestPoint point, std::function<void(NRWebPageRequest &)> hook);
 
 protected:
@@ -119,21 +121,31 @@ private:
     static void releaseDocumentElsewhere(xmlDoc *doc);
 
     // Rewriting the reply: on a worker, without the request's lock (the
-    // network thread's status tick takes it). What each URL becomes is read
-    // and encoded before libxml2 is taken, and the page is written after it
-    // is let go: under it only the references are set and the page is put
-    // into bytes. A rewrite whose result would pass the body bound fails.
+    // network thread's status tick takes it). It works from its own copy of
+    // the mode, the content type and the resource list, taken under the
+    // lock as it starts (a caller may set them meanwhile). What each URL
+    // becomes is read and encoded before libxml2 is taken, and the page is
+    // written after it is let go: under it only the references are set and
+    // the page is put into bytes. A rewrite whose result would pass the body
+    // bound fails.
+    struct Rewrite {
+        int mode = DontReplaceURLs;
+        int contentType = OtherContent;
+        QMap<QString, QVariantMap> resources;
+    };
+    Rewrite rewriteAsSetNow() const;
     using Replacements = QHash<QString, QByteArray>;  // URL text as listed -> its replacement (UTF-8)
-    bool updateResourceURLs(xmlDoc *doc, const Replacements &replacements, VNErrorPtr *error);
-    bool walkResourceURLs(xmlDoc *doc, const Replacements *replacements, VNErrorPtr *error);
-    VNErrorPtr replaceReferences();
-    VNErrorPtr rewriteDocument(const Replacements &replacements);
-    VNErrorPtr replacementsOfResources(Replacements *replacements) const;
-    QByteArray contentForExternalURL(const QString &text, qint64 room, bool *tooLarge) const;
+    bool updateResourceURLs(xmlDoc *doc, int mode, const Replacements &replacements, VNErrorPtr *error);
+    // Without replacements the page's references are read (mode unused).
+    bool walkResourceURLs(xmlDoc *doc, int mode, const Replacements *replacements, VNErrorPtr *error);
+    VNErrorPtr replaceReferences(const Rewrite &rewrite);
+    VNErrorPtr rewriteDocument(const Rewrite &rewrite, const Replacements &replacements);
+    VNErrorPtr replacementsOfResources(const Rewrite &rewrite, Replacements *replacements) const;
+    QByteArray contentForExternalURL(const Rewrite &rewrite, const QString &text, qint64 room, bool *tooLarge) const;
     // The sheet's text with each url(...) that has a replacement replaced;
     // null when the text would pass limit characters.
     static QString replacedCSS(const QString &css, const Replacements &replacements, qint64 limit = -1);
-    VNErrorPtr tooLargeError() const;
+    VNErrorPtr tooLargeError(int contentType) const;
     VNErrorPtr saveCSS(const QString &css);
     VNErrorPtr savePage(bool serialised, const QByteArray &page);
 
@@ -160,9 +172,11 @@ private:
     // waits for elsewhere in the tree have ended: the rewrite (or the
     // document's release) on a worker, the end back here.
     void finishWhenResourcesEnded();
+    void giveUpPlace();
     void finishWithResources();
     void rewriteAndEnd();
-    void endWithResources(const VNErrorPtr &error);
+    // rewritten: the page's reply is as the rewrite made it.
+    void endWithResources(const VNErrorPtr &error, bool rewritten);
 
     int m_urlReplacementMode = DontReplaceURLs;
     bool m_shouldIgnoreExternalResourceErrors = true;
@@ -183,6 +197,7 @@ private:
     QString m_treeKey;
     QMap<QString, QString> m_fetchedElsewhere;  // URL text as found -> key of the request fetching it
     bool m_ownResourcesEnded = false;
+    bool m_gaveUpPlace = false;
     bool m_finishing = false;
     // The parsed page, from its parse (worker) until its rewrite or release:
     // whoever takes it out frees it.

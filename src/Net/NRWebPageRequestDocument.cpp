@@ -43,7 +43,7 @@ void initialiseLibxml() {
 
 struct TestHooks {
     std::mutex lock;
-    std::function<void(NRWebPageRequest &)> at[4];
+    std::function<void(NRWebPageRequest &)> at[5];
 };
 
 TestHooks &testHooks() {
@@ -308,8 +308,8 @@ qint64 NRWebPageRequest::boundOfReply() const {
     return qint64(std::min<quint64>(maximumResponseDataSize(), quint64(std::numeric_limits<qint64>::max() - 1)));
 }
 
-VNErrorPtr NRWebPageRequest::tooLargeError() const {
-    const QString what = m_webContentType == CSSContent ? QStringLiteral("style sheet") : QStringLiteral("page");
+VNErrorPtr NRWebPageRequest::tooLargeError(int contentType) const {
+    const QString what = contentType == CSSContent ? QStringLiteral("style sheet") : QStringLiteral("page");
     return makeError(ResponseTooLargeErrorType, QStringLiteral("The %1 as rewritten would be too large (more than %2 bytes)")
                                                     .arg(what)
                                                     .arg(boundOfReply()));
@@ -378,16 +378,18 @@ void NRWebPageRequest::readStyleSheet() {
         holdWhileFetching();
 }
 
-bool NRWebPageRequest::readResourceURLs(xmlDoc *doc, VNErrorPtr *error) { return walkResourceURLs(doc, nullptr, error); }
+bool NRWebPageRequest::readResourceURLs(xmlDoc *doc, VNErrorPtr *error) {
+    return walkResourceURLs(doc, DontReplaceURLs, nullptr, error);
+}
 
-bool NRWebPageRequest::updateResourceURLs(xmlDoc *doc, const Replacements &replacements, VNErrorPtr *error) {
-    return walkResourceURLs(doc, &replacements, error);
+bool NRWebPageRequest::updateResourceURLs(xmlDoc *doc, int mode, const Replacements &replacements, VNErrorPtr *error) {
+    return walkResourceURLs(doc, mode, &replacements, error);
 }
 
 // Reads the page's resource references (no replacements) or rewrites them
 // with the replacements given, no more bytes than the body bound in all.
 // False with *error set when it cannot. Under libxml2's lock.
-bool NRWebPageRequest::walkResourceURLs(xmlDoc *doc, const Replacements *replacements, VNErrorPtr *error) {
+bool NRWebPageRequest::walkResourceURLs(xmlDoc *doc, int mode, const Replacements *replacements, VNErrorPtr *error) {
     const bool update = replacements != nullptr;
     const auto fail = [&](const QString &text) { *error = makeError(ParseOrWriteError, text); };
     const qint64 bound = boundOfReply();
@@ -451,7 +453,7 @@ bool NRWebPageRequest::walkResourceURLs(xmlDoc *doc, const Replacements *replace
             // the other modes a link to a fetched URL takes its copy.
             if (!update)
                 continue;
-            if (m_urlReplacementMode == ReplaceWithLocalPaths) {
+            if (mode == ReplaceWithLocalPaths) {
                 setContent(url().resolved(QUrl(content.trimmed())).toString().toUtf8());
                 continue;
             }
@@ -466,7 +468,7 @@ bool NRWebPageRequest::walkResourceURLs(xmlDoc *doc, const Replacements *replace
     xmlXPathFreeObject(result);
     xmlXPathFreeContext(context);
     if (added > bound) {
-        *error = tooLargeError();
+        *error = tooLargeError(HTMLContent);
         return false;
     }
     return true;
@@ -475,11 +477,12 @@ bool NRWebPageRequest::walkResourceURLs(xmlDoc *doc, const Replacements *replace
 // The replacement of one listed URL (UTF-8; null when it has none): the
 // relative path to its local copy, or a data: URL of its bytes, read here.
 // *tooLarge when it would take more than room bytes (nothing is read).
-QByteArray NRWebPageRequest::contentForExternalURL(const QString &text, qint64 room, bool *tooLarge) const {
-    const QVariantMap entry = m_resourceList.value(text);
+QByteArray NRWebPageRequest::contentForExternalURL(const Rewrite &rewrite, const QString &text, qint64 room,
+                                                  bool *tooLarge) const {
+    const QVariantMap entry = rewrite.resources.value(text);
     const QString dataPath = entry.value(QStringLiteral("DataPath")).toString();
     QByteArray replacement;
-    if (m_urlReplacementMode == ReplaceWithLocalPaths) {
+    if (rewrite.mode == ReplaceWithLocalPaths) {
         // A resource never fetched keeps its reference.
         if (dataPath.isEmpty() || downloadDestinationPath().isEmpty())
             return QByteArray();
@@ -514,14 +517,14 @@ QByteArray NRWebPageRequest::contentForExternalURL(const QString &text, qint64 r
 // What every listed URL becomes, each read and encoded once (before
 // libxml2 is taken). Each stands at least once in the result, so together
 // they are no more than the body bound; a too large error when they are.
-VNErrorPtr NRWebPageRequest::replacementsOfResources(Replacements *replacements) const {
+VNErrorPtr NRWebPageRequest::replacementsOfResources(const Rewrite &rewrite, Replacements *replacements) const {
     qint64 room = boundOfReply();
-    for (auto it = m_resourceList.cbegin(); it != m_resourceList.cend(); ++it) {
+    for (auto it = rewrite.resources.cbegin(); it != rewrite.resources.cend(); ++it) {
         bool tooLarge = false;
-        const QByteArray replacement = contentForExternalURL(it.key(), room, &tooLarge);
+        const QByteArray replacement = contentForExternalURL(rewrite, it.key(), room, &tooLarge);
         if (tooLarge) {
             replacements->clear();
-            return tooLargeError();
+            return tooLargeError(rewrite.contentType);
         }
         if (replacement.isNull())
             continue;
@@ -568,17 +571,23 @@ void NRWebPageRequest::releaseDocumentElsewhere(xmlDoc *doc) {
     });
 }
 
+NRWebPageRequest::Rewrite NRWebPageRequest::rewriteAsSetNow() const {
+    std::lock_guard l(m_mutex);
+    return Rewrite{m_urlReplacementMode, m_webContentType, m_resourceList};
+}
+
 // Worker: rewrites the style sheet or page with the resources'
 // replacements. The resources are read and encoded, and the page written,
 // without libxml2's lock (another page's parse waits for whoever holds it).
-VNErrorPtr NRWebPageRequest::replaceReferences() {
-    if (m_webContentType != CSSContent && m_webContentType != HTMLContent)
+VNErrorPtr NRWebPageRequest::replaceReferences(const Rewrite &rewrite) {
+    runTestHook(TestPoint::StartingRewrite, *this);
+    if (rewrite.contentType != CSSContent && rewrite.contentType != HTMLContent)
         return nullptr;
     Replacements replacements;
-    if (const VNErrorPtr error = replacementsOfResources(&replacements))
+    if (const VNErrorPtr error = replacementsOfResources(rewrite, &replacements))
         return error;
-    if (m_webContentType == HTMLContent)
-        return rewriteDocument(replacements);
+    if (rewrite.contentType == HTMLContent)
+        return rewriteDocument(rewrite, replacements);
     VNErrorPtr error;
     const QString css = readReplyText(&error);
     if (error)
@@ -588,13 +597,13 @@ VNErrorPtr NRWebPageRequest::replaceReferences() {
     const qint64 bound = boundOfReply();
     const QString replaced = replacedCSS(css, replacements, bound);
     if (replaced.isNull() && !css.isNull())
-        return tooLargeError();
+        return tooLargeError(CSSContent);
     return saveCSS(replaced);
 }
 
 // Worker: the page's references set and the page put into bytes under
 // libxml2's lock, then written.
-VNErrorPtr NRWebPageRequest::rewriteDocument(const Replacements &replacements) {
+VNErrorPtr NRWebPageRequest::rewriteDocument(const Rewrite &rewrite, const Replacements &replacements) {
     xmlDoc *doc = m_doc.exchange(nullptr);
     if (!doc)
         return nullptr;
@@ -606,7 +615,7 @@ VNErrorPtr NRWebPageRequest::rewriteDocument(const Replacements &replacements) {
         std::lock_guard lock(libxmlLock());
         runTestHook(TestPoint::RewritingUnderLibxml, *this);
         VNErrorPtr error;
-        const bool updated = updateResourceURLs(doc, replacements, &error);
+        const bool updated = updateResourceURLs(doc, rewrite.mode, replacements, &error);
         if (updated)
             serialised = serialiseDocument(doc, &page);
         xmlFreeDoc(doc);
@@ -614,7 +623,7 @@ VNErrorPtr NRWebPageRequest::rewriteDocument(const Replacements &replacements) {
             return error;
     }
     if (page.tooLarge)
-        return tooLargeError();
+        return tooLargeError(HTMLContent);
     return savePage(serialised, page.bytes);
 }
 
@@ -625,7 +634,7 @@ VNErrorPtr NRWebPageRequest::saveCSS(const QString &css) {
     QStringEncoder encoder(responseEncoding().isEmpty() ? "ISO-8859-1" : responseEncoding().constData());
     const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(css)) : css.toUtf8();
     if (bytes.size() > boundOfReply())
-        return tooLargeError();
+        return tooLargeError(CSSContent);
     if (isCancelled())
         return nullptr;  // a cancelled sheet stays as it came
     if (!replyIsInFile()) {

@@ -14,7 +14,9 @@ class NRWebPageRequest;
 // sheets, their imports, its frames), shared by all of them: each URL is
 // fetched once in the whole tree, and a page or sheet naming a URL that
 // another request of the tree fetches waits for that request to end before
-// it is rewritten, so every place that names the URL gets its copy.
+// it ends (and is rewritten), so every place that names the URL gets its
+// copy. A request waiting so gives up its place in its page's queue (the
+// one it waits for may be queued behind it).
 //
 // A wait that would close a circle (a sheet importing its importer, a page
 // framing itself) is not made: that reference stays as it was. Every wait

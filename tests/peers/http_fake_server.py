@@ -8,7 +8,8 @@ Routes (query parameters in brackets):
   /echo            the request as JSON: method, path, headers, body length,
                    SHA-256 and (when short) the body itself; [close] closes the
                    connection after it
-  /bytes[n]        n bytes (i % 251), with Content-Length
+  /bytes[n]        n bytes (i % 251), with Content-Length; also under a file
+                   name's extension (/bytes.php)
   /chunked[n]      the same bytes, chunked
   /nolength[n]     the same bytes, no length, ended by closing
   /drop[n,after]   announces n bytes, sends `after`, closes
@@ -259,7 +260,7 @@ class Handler(BaseHTTPRequestHandler):
             self.send(200, json.dumps(doc).encode(), extra, content_type="application/json")
             # The next request on this connection finds it dead.
             self.die_next = "die_next" in q
-        elif route == "/bytes":
+        elif route == "/bytes" or route.startswith("/bytes."):
             self.send(200, pattern(n))
         elif route == "/chunked":
             self.send_response(200)

@@ -6,6 +6,7 @@
 // code (not of the system's libraries) must be none.
 #include "Net/NetTestSupport.h"
 
+#include "Net/NRDownloadCache.h"
 #include "Net/NRNetworkThread.h"
 #include "Net/NRWebPageRequest.h"
 
@@ -84,7 +85,7 @@ QStringList exitHandlersOf(Chosen chosen, size_t from = 0) {
 TEST(ExitHandlers, NoneForWhatTheNetworkThreadReads) {
     const std::thread::id network = networkThreadID();
     // Replies with the usual headers, a redirect, a body sent with a
-    // method that is not idempotent, and a gzip reply.
+    // method that is not idempotent, a gzip reply, and a cached one.
     for (const QString &path : {QStringLiteral("/redirect?code=302&to=/bytes%3Fn%3D5000"), QStringLiteral("/echo"),
                                 QStringLiteral("/gzip?n=5000")}) {
         auto r = NRHTTPRequest::requestWithURL(NetTest::fake(path));
@@ -95,6 +96,14 @@ TEST(ExitHandlers, NoneForWhatTheNetworkThreadReads) {
         EXPECT_EQ(NetTest::run(r)->finished, 1) << path.toStdString();
         EXPECT_EQ(r->responseStatusCode(), 200) << path.toStdString();
     }
+    // A reply looked up in and stored into a download cache, under a name
+    // whose extension it looks up.
+    const auto dir = VNTest::makeTempDir();
+    const auto cache = std::make_shared<NRDownloadCache>();
+    EXPECT_FALSE(cache->setStoragePath(dir->path()));
+    auto cached = NRHTTPRequest::requestWithURL(NetTest::fake(QStringLiteral("/bytes.php?n=300")), cache);
+    EXPECT_EQ(NetTest::run(cached)->finished, 1);
+    EXPECT_FALSE(cache->pathToCachedResponseDataForURL(cached->url()).isNull()) << "not stored";
     const QStringList handlers = exitHandlersOf([network](std::thread::id thread) { return thread == network; });
     EXPECT_TRUE(handlers.isEmpty()) << handlers.join(QStringLiteral("\n")).toStdString();
 }

@@ -21,6 +21,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <thread>
 
@@ -89,19 +92,29 @@ TEST(WebPageResources, CredentialsOfThePageGoOnlyToItsOwnOrigin) {
     EXPECT_FALSE(header(echoes["/echo?other"], "Cookie").contains("s3cret"));
 }
 
+// Every resource of the page's tree reports to the page's delegates, those
+// of its style sheets too.
 TEST(WebPageResources, ResourcesReportToThePagesDelegates) {
     const QString image = NetTest::fake(QStringLiteral("/bytes?n=5000")).toString();
-    auto page = NRWebPageRequest::requestWithURL(pageWith({image}));
-    Recorder recorder;
-    auto progress = std::make_shared<Progress>();
-    page->setDelegate(&recorder);
-    page->setDownloadProgressDelegate(progress);
-    auto outcome = NetTest::run(page);
-    ASSERT_EQ(outcome->finished, 1) << (page->error() ? page->error()->localizedDescription().toStdString() : "");
-    EXPECT_TRUE(recorder.started.contains(image)) << recorder.started.join(' ').toStdString();
-    EXPECT_EQ(recorder.finished.count(image), 1);
-    EXPECT_EQ(recorder.finished.count(page->url().toString()), 1);
-    EXPECT_TRUE(progress->from.contains(image));
+    const struct {
+        const char *name;
+        QUrl url;
+    } rows[] = {{"the page's own image", pageWith({image})},
+                {"an image of its style sheet", pageWith({}, {sheetWith({image}).toString(QUrl::FullyEncoded)})}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto page = NRWebPageRequest::requestWithURL(row.url);
+        Recorder recorder;
+        auto progress = std::make_shared<Progress>();
+        page->setDelegate(&recorder);
+        page->setDownloadProgressDelegate(progress);
+        auto outcome = NetTest::run(page);
+        EXPECT_EQ(outcome->finished, 1) << errorText(page);
+        EXPECT_TRUE(recorder.started.contains(image)) << recorder.started.join(' ').toStdString();
+        EXPECT_EQ(recorder.finished.count(image), 1);
+        EXPECT_EQ(recorder.finished.count(page->url().toString()), 1);
+        EXPECT_TRUE(progress->from.contains(image));
+    }
 }
 
 TEST(WebPageResources, CancelWhileResourcesLoadReportsCancelled) {
@@ -244,6 +257,71 @@ TEST(WebPageResources, ThePageEndsWithoutHoldingItsLock) {
     EXPECT_TRUE(page->responseString().contains(QStringLiteral("data:"))) << "not rewritten";
     EXPECT_TRUE(probe.held.isEmpty()) << "the lock was held at: " << probe.held.join(QStringLiteral(", ")).toStdString();
     EXPECT_FALSE(probe.threads.empty()) << "nothing was called at the page's end";
+}
+
+// A page whose cache falls back to its copy when a load fails, cancelled
+// (by its caller, silenced, or by its page's queue) just as its end stores
+// it in that cache on the main thread, while the network thread, cancelling
+// it, asks the cache under the page's lock; many times over. Each page
+// ends: a deadlock ends the process instead (the main thread is stuck).
+TEST(WebPageResources, APageCancelledAsItIsCachedEnds) {
+    enum Cancel { ByCaller, Silenced, ByItsPagesQueue };
+    struct CancellingCache : NRDownloadCache {
+        Cancel how = ByCaller;
+        int cancels = 0;
+        void storeResponseForRequest(const NRHTTPRequest &request, double maxAge) override {
+            auto page = std::dynamic_pointer_cast<NRWebPageRequest>(const_cast<NRHTTPRequest &>(request).shared_from_this());
+            const auto parent = page ? page->parentRequest() : nullptr;
+            // The network thread stores each reply as it arrives: only a
+            // page's end (on the main thread) is cancelled.
+            if (page && VNDispatch::isMainThread() && (how == ByItsPagesQueue) == bool(parent)) {
+                ++cancels;
+                if (how == ByItsPagesQueue)
+                    parent->externalResourceQueue()->cancelAllOperations();
+                else if (how == Silenced)
+                    page->clearDelegatesAndCancel();
+                else
+                    page->cancel();
+            }
+            NRDownloadCache::storeResponseForRequest(request, maxAge);
+        }
+    };
+    std::promise<void> done;
+    std::thread watchdog([ended = done.get_future()] {
+        if (ended.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            std::fputs("APageCancelledAsItIsCachedEnds: stuck (the cache and a page wait for each other)\n", stderr);
+            std::_Exit(1);
+        }
+    });
+    const QString image = QStringLiteral("/bytes?n=300");
+    const struct {
+        const char *name;
+        Cancel how;
+        QUrl url;
+    } rows[] = {{"cancelled by its caller", ByCaller, pageWith({image})},
+                {"silenced", Silenced, pageWith({image})},
+                {"a sheet cancelled by its page's queue", ByItsPagesQueue,
+                 pageWith({}, {sheetWith({image}).toString(QUrl::FullyEncoded)})}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto dir = VNTest::makeTempDir();
+        auto cache = std::make_shared<CancellingCache>();
+        cache->how = row.how;
+        EXPECT_FALSE(cache->setStoragePath(dir->path()));
+        int ended = 0;
+        for (int i = 0; i < 20; ++i) {
+            auto page = NRWebPageRequest::requestWithURL(row.url);
+            page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+            page->setDownloadCache(cache);
+            page->setCachePolicy(NRFallbackToCacheIfLoadFailsCachePolicy);
+            page->startAsynchronous();
+            ended += VNTest::waitUntil([&] { return page->isFinished(); }, 20000);
+        }
+        EXPECT_EQ(ended, 20);
+        EXPECT_EQ(cache->cancels, 20);
+    }
+    done.set_value();
+    watchdog.join();
 }
 
 TEST(WebPageResources, ARewrittenPageThatCannotBeWrittenFailsThePage) {

@@ -14,7 +14,10 @@
 #include <QUrlQuery>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <functional>
 #include <set>
 #include <sys/resource.h>
 
@@ -22,17 +25,19 @@ using namespace WebPageTest;
 
 namespace {
 
-// Keeps every resource request of a page as it starts.
+// Keeps every request of a page's tree as it starts, and its URL.
 class Starts : public QObject {
     Q_OBJECT
 public slots:
     void requestStarted(NRHTTPRequest *request) {
+        urls << request->url();
         if (auto resource = std::dynamic_pointer_cast<NRWebPageRequest>(request->shared_from_this()))
             requests.insert(resource);
     }
 
 public:
     std::set<std::shared_ptr<NRWebPageRequest>> requests;
+    QList<QUrl> urls;
 };
 
 // Files this process writes cannot grow past the size while it lives (as
@@ -79,11 +84,57 @@ QString fileNamed(const QString &folder, const QString &reference) {
     return QDir::cleanPath(QDir(folder).filePath(reference));
 }
 
+// What a replaced reference holds: the data URL's bytes, or those of the
+// local copy it names from the folder (which becomes the copy's folder).
+QByteArray copyNamed(int mode, const QString &reference, QString *folder) {
+    if (mode == NRWebPageRequest::ReplaceWithData)
+        return dataOf(reference);
+    const QString path = fileNamed(*folder, reference);
+    *folder = QFileInfo(path).path();
+    return VNTest::readFile(path);
+}
+
+// The bytes of a resource entry: its data, or its file's.
+QByteArray entryBytes(const QVariantMap &entry) {
+    const QString path = entry.value(QStringLiteral("DataPath")).toString();
+    return path.isEmpty() ? entry.value(QStringLiteral("Data")).toByteArray() : VNTest::readFile(path);
+}
+
+// Sets a page up to be saved with local copies (mode 2) in the folder
+// "page" of dir, with a download cache of its own in "cache".
+void saveLocally(const std::shared_ptr<NRWebPageRequest> &page, const QString &dir) {
+    auto cache = std::make_shared<NRDownloadCache>();
+    EXPECT_FALSE(cache->setStoragePath(dir + QStringLiteral("/cache")));
+    QDir().mkpath(dir + QStringLiteral("/page"));
+    page->setDownloadCache(cache);
+    page->setCachePolicy(NRDoNotReadFromCacheCachePolicy);
+    page->setDownloadDestinationPath(dir + QStringLiteral("/page/index.html"));
+}
+
+// Runs the page to its end, or cancels it when it does not end in time
+// (one that never ends fails its row instead of hanging the test).
+std::shared_ptr<NetTest::Outcome> runWatched(const std::shared_ptr<NRWebPageRequest> &page,
+                                             const std::function<void()> &whileRunning = {}) {
+    auto outcome = std::make_shared<NetTest::Outcome>();
+    page->setCompletionBlock([outcome] { ++outcome->finished; });
+    page->setFailedBlock([outcome] { ++outcome->failed; });
+    page->startAsynchronous();
+    if (whileRunning)
+        whileRunning();
+    if (!VNTest::waitUntil([&] { return outcome->done(); }, 20000)) {
+        ADD_FAILURE() << "the page never ended";
+        page->clearDelegatesAndCancel();
+        VNTest::waitUntil([&] { return page->isFinished(); }, 5000);
+    }
+    return outcome;
+}
+
 }  // namespace
 
 // A picture named by the page and by both its style sheets, fetched once
 // and slowly (its answer held back until both sheets have been read): every
-// place that names it gets its copy.
+// place that names it gets its copy, and each sheet's entry for it holds
+// the picture, whatever the mode.
 TEST(WebPageRewrite, AURLSharedAcrossThePageTreeIsReplacedEverywhere) {
     const struct {
         const char *name;
@@ -106,14 +157,8 @@ TEST(WebPageRewrite, AURLSharedAcrossThePageTreeIsReplacedEverywhere) {
         page->setUrlReplacementMode(row.mode);
         auto dir = VNTest::makeTempDir();
         const QString folder = dir->path() + QStringLiteral("/page");
-        if (row.mode == NRWebPageRequest::ReplaceWithLocalPaths) {
-            auto cache = std::make_shared<NRDownloadCache>();
-            EXPECT_FALSE(cache->setStoragePath(dir->path() + QStringLiteral("/cache")));
-            QDir().mkpath(folder);
-            page->setDownloadCache(cache);
-            page->setCachePolicy(NRDoNotReadFromCacheCachePolicy);
-            page->setDownloadDestinationPath(folder + QStringLiteral("/index.html"));
-        }
+        if (row.mode == NRWebPageRequest::ReplaceWithLocalPaths)
+            saveLocally(page, dir->path());
         Starts starts;
         page->setDelegate(&starts);
         NetTest::Outcome outcome;
@@ -135,6 +180,12 @@ TEST(WebPageRewrite, AURLSharedAcrossThePageTreeIsReplacedEverywhere) {
         EXPECT_EQ(outcome.finished, 1) << errorText(page);
         if (outcome.finished != 1)
             continue;
+        for (const auto &sheet : starts.requests) {
+            if (sheet->url().path() != QLatin1String("/sheet"))
+                continue;
+            EXPECT_FALSE(sheet->resourceList().value(image).value(QStringLiteral("ContentType")).toString().isEmpty());
+            EXPECT_EQ(entryBytes(sheet->resourceList().value(image)).toStdString(), picture.toStdString()) << "a sheet's entry";
+        }
         const QString html = row.mode == NRWebPageRequest::ReplaceWithLocalPaths
                                  ? QString::fromUtf8(VNTest::readFile(folder + QStringLiteral("/index.html")))
                                  : page->responseString();
@@ -164,35 +215,128 @@ TEST(WebPageRewrite, AURLSharedAcrossThePageTreeIsReplacedEverywhere) {
     }
 }
 
-// A resource that ends unheard by its page's queue (silenced by whoever
-// holds it: the page's delegate hears of every resource) still ends for the
-// rest of the tree: a sheet waiting for it goes on, keeping its reference,
-// and so does a page naming its own resource in two spellings (which never
-// waits for itself). The other rows let the resource end as usual.
-TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
+// Five pages framed by a page (as its images), each naming the page's own
+// style sheet: the sheet comes last in the page's queue (a page's
+// references are queued from its last), and the five pages waiting for it
+// are more than the queue's four places; so are five pages each framing one
+// of them (their own queues wait only for the sheet). The page ends, each
+// place names the sheet as the mode says, and each entry for it holds it.
+TEST(WebPageRewrite, PagesWaitingForTheirTreeGiveUpTheirPlaces) {
+    const QString sheet = sheetWith({QStringLiteral("/bytes?n=300")}).toString(QUrl::FullyEncoded);
     const struct {
         const char *name;
-        bool held;        // the resource is the other origin's held answer (else plain bytes)
-        bool twoSpellings;
-        bool sheet;       // a sheet names the resource too
-        bool silenced;    // the resource is silenced in flight (else it ends as usual)
+        int mode;
+        int levels;  // of frames above the sheet
+    } rows[] = {{"left as they are", NRWebPageRequest::DontReplaceURLs, 1},
+                {"data URLs", NRWebPageRequest::ReplaceWithData, 1},
+                {"local copies", NRWebPageRequest::ReplaceWithLocalPaths, 1},
+                {"frames of frames", NRWebPageRequest::ReplaceWithData, 2}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        QStringList frames;
+        for (int i = 0; i < 5; ++i) {
+            QUrl frame = pageWith({}, {sheet});
+            for (int level = 1; level <= row.levels; ++level) {
+                QUrlQuery query(frame);
+                query.addQueryItem(QStringLiteral("frame"), QString::number(i));
+                frame.setQuery(query);
+                if (level < row.levels)
+                    frame = pageWith({frame.toString(QUrl::FullyEncoded)});
+            }
+            frames << frame.toString(QUrl::FullyEncoded);
+        }
+        auto page = NRWebPageRequest::requestWithURL(pageWith(frames, {sheet}));
+        page->setUrlReplacementMode(row.mode);
+        auto dir = VNTest::makeTempDir();
+        if (row.mode == NRWebPageRequest::ReplaceWithLocalPaths)
+            saveLocally(page, dir->path());
+        Starts starts;
+        page->setDelegate(&starts);
+        const auto outcome = runWatched(page);
+        EXPECT_EQ(outcome->finished, 1) << errorText(page);
+        if (outcome->finished != 1)
+            continue;
+        int entries = 0;
+        for (const auto &request : starts.requests) {
+            const QVariantMap entry = request->resourceList().value(sheet);
+            if (request == page || entry.isEmpty())
+                continue;
+            ++entries;
+            EXPECT_TRUE(entry.value(QStringLiteral("ContentType")).toString().startsWith(QLatin1String("text/css")));
+            EXPECT_TRUE(entryBytes(entry).contains(".r0 {")) << "a framed page's entry";
+        }
+        EXPECT_EQ(entries, 5);
+        const QString folder = dir->path() + QStringLiteral("/page");
+        const auto referencesOf = [](const QString &text) {
+            return references(QString(text).replace(QStringLiteral("&amp;"), QStringLiteral("&")));
+        };
+        const QStringList refs = referencesOf(row.mode == NRWebPageRequest::ReplaceWithLocalPaths
+                                                  ? QString::fromUtf8(VNTest::readFile(folder + QStringLiteral("/index.html")))
+                                                  : page->responseString());
+        if (row.mode == NRWebPageRequest::DontReplaceURLs) {
+            EXPECT_EQ(refs, QStringList{sheet} + frames);
+            continue;
+        }
+        // Each place, levels of frames above the sheet, holds the next
+        // level down; the sheet holds the picture.
+        std::function<void(const QString &, QString, int)> expectPlace = [&](const QString &reference, QString where, int levels) {
+            const QByteArray copy = copyNamed(row.mode, reference, &where);
+            const QStringList named = referencesOf(QString::fromUtf8(copy));
+            EXPECT_EQ(named.size(), 1) << levels << " levels above the sheet: " << copy.constData();
+            for (const QString &ref : named) {
+                if (levels > 0)
+                    expectPlace(ref, where, levels - 1);
+                else
+                    EXPECT_EQ(copyNamed(row.mode, ref, &where), NetTest::pattern(300)) << "the sheet keeps " << ref.toStdString();
+            }
+        };
+        EXPECT_EQ(refs.size(), 6);
+        for (int i = 0; i < refs.size(); ++i)
+            expectPlace(refs[i], folder, i == 0 ? 0 : row.levels);
+    }
+}
+
+// A resource that ends unheard by its page's queue still ends for the rest
+// of the tree: silenced by whoever holds it (the page's delegate hears of
+// every resource) and kept, or cancelled by a reset of its sheet's queue
+// (the sheet then cancelled, and nobody holding either). A sheet waiting
+// for it goes on, keeping its reference, and so does a page naming its own
+// resource in two spellings (which never waits for itself). The other rows
+// let the resource end as usual. No URL is fetched twice.
+TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
+    enum End { Ends, Silenced, SheetsQueueReset };
+    const struct {
+        const char *name;
+        bool held;           // the resource is the other origin's held answer (else plain bytes)
+        const char *second;  // the page names it again so (a held one: before its key)
+        int sheets;          // sheets naming the resource too
+        End end;
     } rows[] = {
-        {"a shared resource that ends", true, false, true, false},
-        {"a shared resource silenced in flight", true, false, true, true},
-        {"one URL in two spellings", false, true, false, false},
-        {"one URL in two spellings, silenced in flight", true, true, false, true},
+        {"a shared resource that ends", true, nullptr, 1, Ends},
+        {"a shared resource silenced in flight", true, nullptr, 1, Silenced},
+        {"a shared resource whose sheet's queue is reset", true, nullptr, 2, SheetsQueueReset},
+        {"one URL in two spellings", false, "./bytes?n=300", 0, Ends},
+        {"one URL with a fragment", false, "/bytes?n=300#part", 0, Ends},
+        {"one URL in two spellings, silenced in flight", true, "/./hold?key=", 0, Silenced},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         const QString key = uniqueKey(QStringLiteral("silenced"));
         const QString resource = row.held ? heldURL(key) : QStringLiteral("/bytes?n=300");
         const QByteArray copy = row.held ? "held " + key.toLatin1() : NetTest::pattern(300);
-        QStringList refs{resource};
-        if (row.twoSpellings)
-            refs << (row.held ? otherOrigin() + QStringLiteral("/./hold?key=") + key : QStringLiteral("./bytes?n=300"));
-        const QStringList sheets = row.sheet ? QStringList{sheetWith({resource}).toString(QUrl::FullyEncoded)} : QStringList{};
+        // A sheet fetching it fails once its queue is reset: the page goes
+        // on without it (so the sheet fetches it: the page does not name it).
+        const bool reset = row.end == SheetsQueueReset;
+        QStringList refs, sheets;
+        if (!reset)
+            refs << resource;
+        if (row.second)
+            refs << (row.held ? otherOrigin() + QLatin1String(row.second) + key : QLatin1String(row.second));
+        for (int n = 1; n <= row.sheets; ++n)
+            sheets << sheetWith({resource}).toString(QUrl::FullyEncoded) + QStringLiteral("&n=%1").arg(n);
         auto page = NRWebPageRequest::requestWithURL(pageWith(refs, sheets));
         page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        page->setShouldIgnoreExternalResourceErrors(!reset);
         Starts starts;
         page->setDelegate(&starts);
         NetTest::Outcome outcome;
@@ -209,34 +353,53 @@ TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
                 return sheetsWaiting == sheets.size();
             }, 15000) && VNTest::waitUntil([&] { return otherOriginSaw(QStringLiteral("/hold?key=") + key); });
         }
+        // The resource's request in a page's or sheet's queue (not its HEAD).
+        const auto fetchIn = [](const std::shared_ptr<NRWebPageRequest> &fetcher) {
+            const auto queue = fetcher->externalResourceQueue();
+            for (const auto &request : queue ? queue->operations() : std::vector<std::shared_ptr<NRHTTPRequest>>{})
+                if (request->url().path() == QLatin1String("/hold") && !request->mainRequest())
+                    return request;
+            return std::shared_ptr<NRHTTPRequest>();
+        };
         int silenced = 0;
-        if (row.silenced) {
-            const auto queue = page->externalResourceQueue();
-            for (const auto &request : queue ? queue->operations() : std::vector<std::shared_ptr<NRHTTPRequest>>{}) {
-                if (request->url().path() == QLatin1String("/hold") && !request->mainRequest()) {  // not its HEAD
-                    request->clearDelegatesAndCancel();
-                    ++silenced;
-                }
+        std::shared_ptr<NRHTTPRequest> silencedRequest;  // kept until the page has ended
+        if (row.end == Silenced && (silencedRequest = fetchIn(page))) {
+            silencedRequest->clearDelegatesAndCancel();
+            ++silenced;
+        } else if (reset) {
+            std::shared_ptr<NRWebPageRequest> sheet;
+            for (const auto &request : starts.requests)
+                sheet = fetchIn(request) ? request : sheet;
+            starts.requests.clear();
+            if (sheet) {
+                sheet->externalResourceQueue()->reset();
+                sheet->cancel();
+                ++silenced;
             }
         } else if (row.held) {
             release(key);
         }
         const bool ended = VNTest::waitUntil([&] { return outcome.done(); }, 20000);
-        if (row.held && row.silenced)
+        silencedRequest.reset();
+        if (row.held && row.end != Ends)
             release(key);
         EXPECT_TRUE(ready);
-        EXPECT_EQ(silenced, row.silenced ? 1 : 0);
+        EXPECT_EQ(silenced, row.end == Ends ? 0 : 1);
         EXPECT_TRUE(ended) << "the page never ended";
+        const QUrl fetched = page->url().resolved(QUrl(resource));
+        EXPECT_LE(std::count_if(starts.urls.begin(), starts.urls.end(),
+                                [&](const QUrl &url) { return url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments) == fetched; }),
+                  1);
         EXPECT_EQ(outcome.finished, 1) << errorText(page);
         if (outcome.finished != 1) {
             page->clearDelegatesAndCancel();
             VNTest::waitUntil([&] { return page->isFinished(); }, 5000);
             continue;
         }
-        // A silenced resource leaves every reference to it as it was; one
-        // that ended is in every place that names it.
+        // A resource stopped in flight leaves every reference to it as it
+        // was; one that ended is in every place that names it.
         const auto expectCopy = [&](const QString &reference, const QString &asFound, const char *where) {
-            if (row.silenced)
+            if (row.end != Ends)
                 EXPECT_EQ(reference.toStdString(), asFound.toStdString()) << where;
             else
                 EXPECT_EQ(dataOf(reference).toStdString(), copy.toStdString()) << where << " keeps " << reference.toStdString();
@@ -245,10 +408,11 @@ TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
         QStringList images, inlinedSheets;
         for (const QString &reference : references(QString(html).replace(QStringLiteral("&amp;"), QStringLiteral("&"))))
             (reference.startsWith(QLatin1String("data:text/css")) ? inlinedSheets : images) << reference;
-        EXPECT_EQ(images.size(), refs.size()) << html.toStdString();
+        // The failed sheet keeps its reference.
+        EXPECT_EQ(images.size(), refs.size() + reset) << html.toStdString();
         for (int i = 0; i < images.size() && i < refs.size(); ++i)
             expectCopy(images[i], refs[i], "the page");
-        EXPECT_EQ(inlinedSheets.size(), sheets.size()) << html.toStdString();
+        EXPECT_EQ(inlinedSheets.size(), sheets.size() - reset) << html.toStdString();
         for (const QString &inlined : inlinedSheets) {
             const QStringList inSheet = references(QString::fromUtf8(dataOf(inlined)));
             EXPECT_EQ(inSheet.size(), 1) << dataOf(inlined).constData();
@@ -436,6 +600,36 @@ TEST(WebPageRewrite, ARewriteThatWouldPassTheBodyBoundFails) {
             EXPECT_TRUE(VNTest::readFile(path).contains("data:")) << VNTest::readFile(path).constData();
         }
         EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("reply")});
+    }
+}
+
+// A page's settings changed while it is rewritten (on a worker) do not
+// change the rewrite: it goes on with those it started with.
+TEST(WebPageRewrite, ARewriteKeepsTheSettingsItStartedWith) {
+    const QString copy = QStringLiteral("data:application/octet-stream;base64,") +
+                         QString::fromLatin1(NetTest::pattern(300).toBase64());
+    const struct {
+        const char *name;
+        std::function<void(NRWebPageRequest &)> change;
+    } rows[] = {
+        {"nothing changed", [](NRWebPageRequest &) {}},
+        {"its resource list emptied", [](NRWebPageRequest &page) { page.setResourceList({}); }},
+        {"its mode changed", [](NRWebPageRequest &page) { page.setUrlReplacementMode(NRWebPageRequest::ReplaceWithLocalPaths); }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto page = NRWebPageRequest::requestWithURL(pageWith({QStringLiteral("/bytes?n=300")}));
+        page->setUrlReplacementMode(NRWebPageRequest::ReplaceWithData);
+        std::atomic<bool> changed{false};
+        NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::StartingRewrite, [&](NRWebPageRequest &request) {
+            if (&request == page.get() && !changed.exchange(true))
+                row.change(request);
+        });
+        const auto outcome = runWatched(page);
+        NRWebPageRequest::setHookForTesting(NRWebPageRequest::TestPoint::StartingRewrite, nullptr);
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(outcome->finished, 1) << errorText(page);
+        EXPECT_TRUE(page->responseString().contains(QStringLiteral("src=\"%1\"").arg(copy))) << page->responseString().toStdString();
     }
 }
 
