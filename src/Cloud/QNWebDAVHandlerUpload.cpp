@@ -127,10 +127,11 @@ void QNWebDAVHandler::uploadUnderTemporaryName(QNDocumentPtr document, QNDocumen
                 // Said even after a cancel: a file is left on the drive.
                 const QString why = cancelled ? QStringLiteral("The upload was cancelled") : errorText(error);
                 completed(nullptr,
-                          handlerError(QStringLiteral("%1; what the server received of it stays on the drive as "
-                                                      "\u201c%2\u201d, which could not be removed (%3).")
-                                           .arg(why.endsWith(QLatin1Char('.')) ? why.chopped(1) : why, temporaryPath,
-                                                errorText(removeError))),
+                          leavingFileOnDrive(handlerError(
+                              QStringLiteral("%1; what the server received of it stays on the drive as "
+                                             "\u201c%2\u201d, which could not be removed (%3).")
+                                  .arg(why.endsWith(QLatin1Char('.')) ? why.chopped(1) : why, temporaryPath,
+                                       errorText(removeError)))),
                           cancelled);
             });
         });
@@ -220,7 +221,7 @@ void QNWebDAVHandler::endRefusedNaming(const QString &temporaryPath, const QStri
                                             "\u201c%2\u201d.")
                                  .arg(finalPath, temporaryPath));
             VNLog::log(QStringLiteral("QNWebDAVHandler upload: %1").arg(message));
-            completed(nullptr, handlerError(message), cancelled);
+            completed(nullptr, leavingFileOnDrive(handlerError(message)), cancelled);
             return;
         }
         self->removeTemporaryUpload(temporaryPath, [=](VNErrorPtr removeError) {
@@ -232,7 +233,11 @@ void QNWebDAVHandler::endRefusedNaming(const QString &temporaryPath, const QStri
             if (cancelled || removeError)
                 VNLog::log(QStringLiteral("QNWebDAVHandler upload: %1").arg(message));
             // A cancelled upload that left nothing behind has nothing to say.
-            completed(nullptr, cancelled && !removeError ? nullptr : handlerError(message), cancelled);
+            if (cancelled && !removeError)
+                completed(nullptr, nullptr, true);
+            else
+                completed(nullptr, removeError ? leavingFileOnDrive(handlerError(message)) : handlerError(message),
+                          cancelled);
         });
     });
 }

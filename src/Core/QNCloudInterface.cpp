@@ -1,4 +1,6 @@
 #include "Core/QNCloudInterface.h"
+
+#include "Core/QNErrorWrapper.h"
 #include "Core/QNLoginSheetProvider.h"
 
 QNCloudInterface::QNCloudInterface() = default;
@@ -119,4 +121,25 @@ void QNCloudInterface::processOAuthLogin(const QString &callbackUrl) {
         completed(false, nullptr, false);
     else
         completed(false, notSupportedError(QStringLiteral("Web login")), false);
+}
+
+namespace {
+const QString &leftOnDriveKey() {
+    static const QString key = QStringLiteral("leavesFileOnDrive");
+    return key;
+}
+}  // namespace
+
+VNErrorPtr QNCloudInterface::leavingFileOnDrive(const VNErrorPtr &error) {
+    if (!error)
+        return error;
+    QVariantMap info = error->userInfo();
+    // Its text as the task's report shows it ("error" first, as alerts do).
+    info.insert(VNError::localizedDescriptionKey(), QNErrorWrapper(error).localizedDescription());
+    info.insert(leftOnDriveKey(), true);
+    return std::make_shared<VNError>(error->domain(), error->code(), info);
+}
+
+bool QNCloudInterface::saysFileLeftOnDrive(const VNErrorPtr &error) {
+    return error && error->userInfo().value(leftOnDriveKey()).toBool();
 }

@@ -99,6 +99,13 @@ public:
     // answers a cancel itself and no longer passes it on.
     bool runsToItsAnswer() const { return m_runsToItsAnswer.load(); }
 
+    // An error that says what a call leaves on the drive (a temporary
+    // upload that could not be removed, a file kept under another name).
+    // Said to the user even when the call answers a cancel, which otherwise
+    // reports nothing: the task's end report names it.
+    static VNErrorPtr leavingFileOnDrive(const VNErrorPtr &error);
+    static bool saysFileLeftOnDrive(const VNErrorPtr &error);
+
     // The optional OAuth pair, for drives whose oAuthLogin() is true.
     // Whether this handler class provides the pair.
     virtual bool providesOAuthLogin() const { return false; }

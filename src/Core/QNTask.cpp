@@ -1,7 +1,9 @@
 #include "Core/QNTask.h"
 
+#include "Core/QNCloudInterface.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNDriveConfig.h"
+#include "Core/QNErrorWrapper.h"
 #include "Core/QNHandlerOperation.h"
 #include "Core/QNThrottleOperation.h"
 #include "Core/QNUtils.h"
@@ -295,7 +297,8 @@ QStringList QNTask::leftOut() const {
     for (const auto &item : primaryTaskItems())
         if (auto copyItem = std::dynamic_pointer_cast<QNCopyTaskItem>(item))
             notes += copyItem->notes();
-    return notes;
+    std::lock_guard lock(m_cancelledCallsMutex);
+    return notes + m_leftOnDrive;
 }
 
 int QNTask::metadataQueueSize() const {
@@ -495,6 +498,15 @@ void QNTask::waitForCancelledHandlers() {
         if (!call->waitUntilAnswered(deadline)) {
             VNLog::log(QStringLiteral("QNTask: a cancelled drive call has not answered; the task ends without it"));
             return;
+        }
+        // A cancel reports nothing, but a file the call left on the drive
+        // (an upload's temporary file it could not remove) is said.
+        const VNErrorPtr error = call->answer().error;
+        if (QNCloudInterface::saysFileLeftOnDrive(error)) {
+            const QString note = QNErrorWrapper(error).localizedDescription();
+            VNLog::log(QStringLiteral("QNTask: a cancelled drive call left: %1").arg(note));
+            std::lock_guard lock(m_cancelledCallsMutex);
+            m_leftOnDrive.append(note);
         }
     }
 }

@@ -198,8 +198,10 @@ private:
     // The handler calls that were under way when the task was cancelled:
     // the cancel answered for them, and their handlers may still be
     // removing what they left on the drive.
-    std::mutex m_cancelledCallsMutex;
+    mutable std::mutex m_cancelledCallsMutex;
     QList<std::shared_ptr<QNHandlerCallWatch>> m_cancelledCalls;
+    // What their late answers say they left on the drive.
+    QStringList m_leftOnDrive;
 
     std::mutex m_holdMutex;
     std::condition_variable m_holdCondition;

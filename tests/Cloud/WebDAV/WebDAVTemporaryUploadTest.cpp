@@ -7,6 +7,7 @@
 // sent, and a MOVE on its way when the upload is cancelled runs to the
 // server's answer.
 #include "WebDAVPeer.h"
+#include "Core/QNCloudInterface.h"
 #include "Core/QNUploadOperation.h"
 #include "Net/NRHTTPRequest.h"
 #include "support/TestSupport.h"
@@ -82,16 +83,17 @@ TEST_F(WebDAVTemporaryUpload, AFailedMoveRemovesTheTemporaryFileOnlyWhileTheName
         const char *where;  // the fake's scenario: how the MOVE fails, what the looks after it find
         bool removed;
         const char *said;   // null: the upload is done
+        bool keptOnDrive;   // the error says a file stays (said after a cancel too)
     };
     const Row rows[] = {
-        {"move-fails/there", true, "could not take its own name: The server answered 500 Internal Server Error to "
-                                   "MOVE"},
-        {"move-fails/gone", false, "is no longer there, so the uploaded file is kept as"},
-        {"move-fails/unknown", false, "could not be told"},
+        {"move-fails/there", true,
+         "could not take its own name: The server answered 500 Internal Server Error to MOVE", false},
+        {"move-fails/gone", false, "is no longer there, so the uploaded file is kept as", true},
+        {"move-fails/unknown", false, "could not be told", true},
         // The reply lost after the server moved the file: the temporary file
         // is gone, and the name holds the file, or nothing.
-        {"move-lost/kept", false, nullptr},
-        {"move-lost/vanished", false, "and the temporary file is gone"},
+        {"move-lost/kept", false, nullptr, false},
+        {"move-lost/vanished", false, "and the temporary file is gone", false},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.where);
@@ -104,6 +106,7 @@ TEST_F(WebDAVTemporaryUpload, AFailedMoveRemovesTheTemporaryFileOnlyWhileTheName
             EXPECT_TRUE(said.contains(QLatin1String(row.said))) << said.toStdString();
         else
             EXPECT_TRUE(said.isEmpty()) << "a file in place reported as a failure: " << said.toStdString();
+        EXPECT_EQ(QNCloudInterface::saysFileLeftOnDrive(answer->error), row.keptOnDrive);
         const QStringList seen = seenBelow(folder);
         EXPECT_TRUE(sawTemporary(seen, "PUT", QStringLiteral("note.txt"))) << seen.join(' ').toStdString();
         EXPECT_TRUE(sawTemporary(seen, "MOVE", QStringLiteral("note.txt"))) << seen.join(' ').toStdString();

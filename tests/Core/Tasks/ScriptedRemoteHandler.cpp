@@ -137,10 +137,17 @@ void ScriptedRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPat
         const QString part =
             rootFolderOf(*driveConfig()) + destPath->path() + QStringLiteral("/.") + nameOf(document) + ".part";
         VNTest::writeFile(part, "part of the upload");
-        m_cleanUpOnCancel = [part, completed] {
-            VNDispatch::mainAfter(300, [part, completed] {
-                QFile::remove(part);
-                completed(nullptr, nullptr, true);
+        VNErrorPtr stays;
+        if (s.heldPartStays) {
+            stays = makeError(QStringLiteral("The upload was cancelled; \u201c%1\u201d stays on the drive.").arg(part));
+            if (!s.heldPartErrorUnmarked)
+                stays = leavingFileOnDrive(stays);
+        }
+        m_cleanUpOnCancel = [part, completed, stays] {
+            VNDispatch::mainAfter(300, [part, completed, stays] {
+                if (!stays)
+                    QFile::remove(part);
+                completed(nullptr, stays, true);
             });
         };
         return;

@@ -27,6 +27,11 @@ public:
         // place and holds; cancelled, it removes the part a while later, then
         // answers (a server that cleans up slowly).
         QString holdUploadsNamed;
+        // ... unless set: the part cannot be removed, and the cancelled
+        // answer's error says so (marked as a file left on the drive, or,
+        // when heldPartErrorUnmarked, as a plain error).
+        bool heldPartStays = false;
+        bool heldPartErrorUnmarked = false;
         // An upload of a file with this name sends nothing until
         // releaseHeldUploads(), a cancel notwithstanding (a drive that goes
         // on after the cancel has answered for it). Released, it puts the
