@@ -67,11 +67,11 @@ void listingAnswered(const QNDriveConfigPtr &fromDrive, const QNDocumentList &do
     }
     // A file and a folder of one name never replace each other: those go
     // nowhere, whatever the answer.
-    const QNDocumentList blocked = QNNameClashCheck::notReplaceable(clashing, listing);
+    const QNDocumentList blocked = QNNameClashCheck::notReplaceable(clashing, listing, toDrive);
     const QNDocumentList replaceable = without(clashing, blocked);
     const QNDocumentList rest = without(documents, blocked);
     const QNAlert alert =
-        QNNameClashCheck::question(clashing, listing, where, move, !without(documents, clashing).isEmpty());
+        QNNameClashCheck::question(clashing, listing, where, move, !without(documents, clashing).isEmpty(), toDrive);
     ask(alert, window, [documents, clashing, replaceable, rest, proceed](const QNAlertResult &r) {
         if (r.returnCode == QNAlert::FirstButtonReturn) {
             // Replace, or (nothing to replace) go on with the others.
@@ -131,12 +131,13 @@ void QNNameClashCheck::run(const QNDriveConfigPtr &fromDrive, const QNDocumentLi
     VNOperationQueue::global().addOperation(list);
 }
 
-QString QNNameClashCheck::arrivalName(const QNDocumentPtr &document) {
+QString QNNameClashCheck::arrivalName(const QNDocumentPtr &document, const QNDriveConfigPtr &toDrive) {
     if (!document)
         return {};
-    if (document->path().isEmpty())
-        return document->displayName();
-    return QNUtils::withoutTrailingSlashes(document->path()).section(QLatin1Char('/'), -1);
+    const QString name = document->path().isEmpty()
+                             ? document->displayName()
+                             : QNUtils::withoutTrailingSlashes(document->path()).section(QLatin1Char('/'), -1);
+    return toDrive && toDrive->isMyFiles() ? QNUtils::asOnLocalDisk(name) : name;
 }
 
 QNDocumentList QNNameClashCheck::clashes(const QNDriveConfigPtr &fromDrive, const QNDocumentList &documents,
@@ -152,16 +153,17 @@ QNDocumentList QNNameClashCheck::clashes(const QNDriveConfigPtr &fromDrive, cons
     taken.remove(QString());
     QNDocumentList clashing;
     for (const QNDocumentPtr &d : documents)
-        if (d && taken.contains(arrivalName(d).toCaseFolded()) &&
+        if (d && taken.contains(arrivalName(d, toDrive).toCaseFolded()) &&
             !QNCopyTaskItem::isOntoItself(fromDrive, d, toDrive, folder))
             clashing << d;
     return clashing;
 }
 
-QNDocumentList QNNameClashCheck::notReplaceable(const QNDocumentList &clashing, const QNDocumentList &listing) {
+QNDocumentList QNNameClashCheck::notReplaceable(const QNDocumentList &clashing, const QNDocumentList &listing,
+                                                const QNDriveConfigPtr &toDrive) {
     QNDocumentList blocked;
     for (const QNDocumentPtr &d : clashing) {
-        const QNDocumentPtr namesake = d ? QNCopyTaskItem::namesakeIn(listing, arrivalName(d)) : nullptr;
+        const QNDocumentPtr namesake = d ? QNCopyTaskItem::namesakeIn(listing, arrivalName(d, toDrive)) : nullptr;
         if (namesake && (d->isDirectory() ? !isRealFolder(namesake) : namesake->isDirectory()))
             blocked << d;
     }
@@ -169,15 +171,16 @@ QNDocumentList QNNameClashCheck::notReplaceable(const QNDocumentList &clashing, 
 }
 
 QNAlert QNNameClashCheck::question(const QNDocumentList &clashing, const QNDocumentList &listing,
-                                   const QString &folderName, bool move, bool othersGo) {
-    const QNDocumentList blocked = notReplaceable(clashing, listing);
+                                   const QString &folderName, bool move, bool othersGo,
+                                   const QNDriveConfigPtr &toDrive) {
+    const QNDocumentList blocked = notReplaceable(clashing, listing, toDrive);
     const QNDocumentList replaceable = without(clashing, blocked);
     const QString verb = move ? QStringLiteral("moved") : QStringLiteral("copied");
     // What is not copied, as its item would say it.
     QString notCopied;
     if (blocked.size() == 1) {
         const QNDocumentPtr d = blocked.first();
-        const QNDocumentPtr namesake = QNCopyTaskItem::namesakeIn(listing, arrivalName(d));
+        const QNDocumentPtr namesake = QNCopyTaskItem::namesakeIn(listing, arrivalName(d, toDrive));
         const QString held = namesake->isLink()        ? QStringLiteral("a link")
                              : namesake->isDirectory() ? QStringLiteral("a folder")
                                                        : QStringLiteral("a file");

@@ -28,8 +28,10 @@ public:
                     const QNDriveConfigPtr &toDrive, const QNDocumentPtr &folder, bool move, QWidget *window,
                     Proceed proceed);
 
-    // The name a document takes in the folder it is copied into.
-    static QString arrivalName(const QNDocumentPtr &document);
+    // The name a document takes in the folder it is copied into; on the
+    // local disk (toDrive), as the disk holds it: names that differ only in
+    // bytes their drive's encoding could not read arrive as one.
+    static QString arrivalName(const QNDocumentPtr &document, const QNDriveConfigPtr &toDrive = {});
     // The documents whose names the listing holds, letter case aside (some
     // drives do not tell "A.txt" from "a.txt"); a document already where it
     // would go is none.
@@ -39,7 +41,8 @@ public:
     // The clashing documents whose namesake in the listing is of another
     // kind (a file onto a folder, a folder onto a file or a link): a file and
     // a folder never replace each other, so these are not copied at all.
-    static QNDocumentList notReplaceable(const QNDocumentList &clashing, const QNDocumentList &listing);
+    static QNDocumentList notReplaceable(const QNDocumentList &clashing, const QNDocumentList &listing,
+                                         const QNDriveConfigPtr &toDrive = {});
     // "Replace N items?" naming the first few, and saying what Replace does:
     // a file is written over, a folder merged into a folder of its name in
     // the listing (its files of the names copied are replaced, the others
@@ -49,7 +52,7 @@ public:
     // only that, with "Copy the Others" ("Move the Others") and Cancel when
     // othersGo (other documents go on), else OK.
     static QNAlert question(const QNDocumentList &clashing, const QNDocumentList &listing, const QString &folderName,
-                            bool move = false, bool othersGo = false);
+                            bool move = false, bool othersGo = false, const QNDriveConfigPtr &toDrive = {});
     // The folder could not be listed: Copy Anyway or Move Anyway (first
     // button), Cancel (second, the default).
     static QNAlert uncheckedQuestion(const VNErrorPtr &error, const QString &folderName, bool move);

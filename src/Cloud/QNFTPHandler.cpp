@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 
@@ -141,6 +142,19 @@ quint32 QNFTPHandler::encodingFor(const QString &path) const
             return remembered;
     }
     return m_stringEncoding.load();
+}
+
+quint32 QNFTPHandler::encodingLearnedFor(const QString &path)
+{
+    const bool plain = std::all_of(path.cbegin(), path.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    if (m_shouldDetectStringEncoding && !plain && QNFTPEncodingMemory::lookup(driveKey(), path) == 0) {
+        // Read in the encoding its folder's listing was guessed in (a
+        // document saved back after a restart): the drive's last guess, or
+        // UTF-8, would send other bytes, and name no file or another one.
+        auto folder = QNDocument::withPath(QNFTPLocation::parentPath(path), true);
+        runList(folder, QString(), [](QNDocumentList, QString, VNErrorPtr, bool) {});
+    }
+    return encodingFor(path);
 }
 
 // ---- operations: each queues its transfer on a worker ----

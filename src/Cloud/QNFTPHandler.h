@@ -97,6 +97,10 @@ private:
     void runOnWorker(std::function<void(QNFTPHandler &)> work);
     // The encoding for names on a path (a detected one, when known).
     quint32 encodingFor(const QString &path) const;
+    // The same for a path that a change or transfer names: on a drive set
+    // to "detect", a name beyond ASCII in a folder no listing of this
+    // session has shown has its folder listed first (on the worker).
+    quint32 encodingLearnedFor(const QString &path);
     QString driveKey() const;
 
     void runLogin(QNLoginCallback completed);

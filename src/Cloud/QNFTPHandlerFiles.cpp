@@ -33,7 +33,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     const QString remotePath = document->path();
     const QString localPath = destPath->path();
     QNFTPLocation location(config->url(), config->isSFTP());
-    QNStringEncoding encoding(encodingFor(remotePath));
+    QNStringEncoding encoding(encodingLearnedFor(remotePath));
     const auto url = location.fileUrl(remotePath, encoding);
     if (!url.ok())
         return answer.failed(ftpError(url.error));
@@ -147,7 +147,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     // Unique enough that two uploads of the same file do not meet.
     const QString tempName = VNPartName::hidden(fileName, VNPartName::randomSuffix(QStringLiteral("part"), 6));
     QNFTPLocation location(config->url(), config->isSFTP());
-    QNStringEncoding encoding(encodingFor(folderPath));
+    QNStringEncoding encoding(encodingLearnedFor(QNFTPLocation::join(folderPath, fileName)));
     FolderCommands names{location, folderPath, encoding, {}, nullptr};
     const auto url = location.fileUrl(QNFTPLocation::join(folderPath, tempName), encoding);
     if (!url.ok())
@@ -292,7 +292,7 @@ void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocum
     const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
     const QString newPath = QNFTPLocation::join(folderPath, name);
     QNFTPLocation location(config->url(), config->isSFTP());
-    QNStringEncoding encoding(encodingFor(folderPath));
+    QNStringEncoding encoding(encodingLearnedFor(newPath));
     CurlList commands;
     QNFTPLocation::Result url;
     if (location.isSFTP()) {
@@ -338,7 +338,7 @@ void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback complete
     // A link goes as the link itself (a folder's removal would refuse it).
     const bool folder = document->isDirectory() && !document->isLink();
     QNFTPLocation location(config->url(), config->isSFTP());
-    QNStringEncoding encoding(encodingFor(path));
+    QNStringEncoding encoding(encodingLearnedFor(path));
     CurlList commands;
     QNFTPLocation::Result url;
     if (location.isSFTP()) {
@@ -378,7 +378,7 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
         return answer.cancelled();
 
     QNFTPLocation location(config->url(), config->isSFTP());
-    QNStringEncoding encoding(encodingFor(oldPath));
+    QNStringEncoding encoding(encodingLearnedFor(oldPath));
     CurlList commands;
     QNFTPLocation::Result url;
     if (location.isSFTP()) {

@@ -65,22 +65,32 @@ bool QNCopyTaskItem::claimName(const QNDocumentPtr &document, const QNDocumentPt
     if (!owner || m_nameClaimed.exchange(true))
         return true;
     const QString name = document->path().isEmpty() ? document->displayName() : lastName(document->path());
+    // On the local disk, names that differ only in bytes their drive's
+    // encoding could not read are one name: claimed as the disk holds them.
+    const bool toLocalDisk = m_toDriveConfig && m_toDriveConfig->isMyFiles();
+    const QString claimed = toLocalDisk ? QNUtils::asOnLocalDisk(name) : name;
     QString earlier;
-    if (owner->claimDestination(m_toDriveConfig ? m_toDriveConfig->driveConfigId() : QString(), toDocument, name,
+    if (owner->claimDestination(m_toDriveConfig ? m_toDriveConfig->driveConfigId() : QString(), toDocument, claimed,
                                 &earlier))
         return true;
     const QString where =
         toDocument->displayName().isEmpty() ? lastName(toDocument->path()) : toDocument->displayName();
     // Two names of one folder that differ only in case are one name on a
     // drive that folds case: the second would go over or into the first.
-    const QString message =
-        earlier == name
-            ? QStringLiteral("\u201c%1\u201d %3: this task has already written an item of that name into "
-                             "\u201c%2\u201d.")
-                  .arg(name, where, notCopied())
-            : QStringLiteral("\u201c%1\u201d %4: this task has already written \u201c%3\u201d into "
-                             "\u201c%2\u201d, a name that differs from it only in letter case.")
-                  .arg(name, where, earlier, notCopied());
+    QString message;
+    if (earlier == name)
+        message = QStringLiteral("\u201c%1\u201d %3: this task has already written an item of that name into "
+                                 "\u201c%2\u201d.")
+                      .arg(name, where, notCopied());
+    else if (claimed != name)
+        message = QStringLiteral("\u201c%1\u201d %4: this task has already written into \u201c%2\u201d another "
+                                 "item that this computer stores under the same name, \u201c%3\u201d (the bytes of "
+                                 "a name that are not text in its drive's encoding are all stored alike).")
+                      .arg(name, where, claimed, notCopied());
+    else
+        message = QStringLiteral("\u201c%1\u201d %4: this task has already written \u201c%3\u201d into "
+                                 "\u201c%2\u201d, a name that differs from it only in letter case.")
+                      .arg(name, where, earlier, notCopied());
     // Not a failure: the rest of the tree and of the task goes on, the
     // task's end report names it, and a move keeps it at its source.
     VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));

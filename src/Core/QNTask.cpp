@@ -447,27 +447,32 @@ QString QNTask::reserveTempPath(const QString &drivePath, VNErrorPtr *error) {
     const QString relative = parts.join(QLatin1Char('/'));
     std::lock_guard lock(m_itemsMutex);
     // Taken: the same file, a folder of another file's place, or a place
-    // below another file.
+    // below another file. Places are compared as the disk holds them: two
+    // names that differ only in bytes their drive's encoding could not read
+    // are one file here, and two downloads into it would mix.
     auto taken = [this](const QString &candidate) {
-        if (m_reservedTempPaths.contains(candidate) || m_reservedTempFolders.contains(candidate))
+        const QString onDisk = QNUtils::asOnLocalDisk(candidate);
+        if (m_reservedTempPaths.contains(onDisk) || m_reservedTempFolders.contains(onDisk))
             return true;
-        for (int slash = candidate.lastIndexOf(QLatin1Char('/')); slash > m_tempDirectory.size();
-             slash = candidate.lastIndexOf(QLatin1Char('/'), slash - 1))
-            if (m_reservedTempPaths.contains(candidate.left(slash)))
+        for (int slash = onDisk.lastIndexOf(QLatin1Char('/')); slash > m_tempDirectory.size();
+             slash = onDisk.lastIndexOf(QLatin1Char('/'), slash - 1))
+            if (m_reservedTempPaths.contains(onDisk.left(slash)))
                 return true;
         return false;
     };
     QString candidate = m_tempDirectory + QLatin1Char('/') + relative;
     // Another document of this task already has that place: the same file
-    // name in a folder of its own (the upload keeps the file name).
+    // name in a folder of its own (the upload keeps the file name, which
+    // the path given out keeps as the drive named it).
     while (taken(candidate)) {
         ++m_duplicateCounter;
         candidate = m_tempDirectory + QStringLiteral("/.same-path-%1/").arg(m_duplicateCounter) + relative;
     }
-    m_reservedTempPaths.insert(candidate);
-    for (int slash = candidate.lastIndexOf(QLatin1Char('/')); slash > m_tempDirectory.size();
-         slash = candidate.lastIndexOf(QLatin1Char('/'), slash - 1))
-        m_reservedTempFolders.insert(candidate.left(slash));
+    const QString onDisk = QNUtils::asOnLocalDisk(candidate);
+    m_reservedTempPaths.insert(onDisk);
+    for (int slash = onDisk.lastIndexOf(QLatin1Char('/')); slash > m_tempDirectory.size();
+         slash = onDisk.lastIndexOf(QLatin1Char('/'), slash - 1))
+        m_reservedTempFolders.insert(onDisk.left(slash));
     return candidate;
 }
 

@@ -171,8 +171,8 @@ private:
     mutable std::mutex m_itemsMutex;
     QList<QNTaskItemPtr> m_taskItems;
     QList<QNTaskItemPtr> m_primaryTaskItems;
-    QSet<QString> m_reservedTempPaths;    // temporary files given out
-    QSet<QString> m_reservedTempFolders;  // the folders holding them
+    QSet<QString> m_reservedTempPaths;    // temporary files given out, as the disk holds them
+    QSet<QString> m_reservedTempFolders;  // the folders holding them, likewise
     QHash<QString, QString> m_claimedDestinations;  // place, name folded -> name written by this task
     QSet<QString> m_followedLinkTargets;  // real folders reached through links
     QNDestinationListings m_destinationListings;

@@ -5,6 +5,7 @@
 #include "Platform/VNUserDefaults.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QLocale>
 #include <QTimeZone>
 #include <QUrl>
@@ -635,4 +636,8 @@ QString QNUtils::nameOf(const QNDocument &document) {
     if (!document.displayName().isEmpty())
         return document.displayName();
     return withoutTrailingSlashes(document.path()).section(QLatin1Char('/'), -1);
+}
+
+QString QNUtils::asOnLocalDisk(const QString &path) {
+    return QFile::decodeName(QFile::encodeName(path));
 }

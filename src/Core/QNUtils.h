@@ -70,4 +70,9 @@ public:
     static QString withoutTrailingSlashes(QString path);
     // The name an entry goes by: its display name, else its path's last component.
     static QString nameOf(const QNDocument &document);
+    // A name or path as the local disk gives it back once written: a
+    // character the disk's encoding has no form for (the escape of a byte a
+    // server's name held that its encoding could not read) comes back as
+    // U+FFFD, so "caf\xE9.txt" and "caf\xE8.txt" are one file here.
+    static QString asOnLocalDisk(const QString &path);
 };

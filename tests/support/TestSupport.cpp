@@ -9,6 +9,11 @@
 #include <QJsonDocument>
 #include <QThread>
 
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace VNTest {
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs) {
@@ -50,6 +55,29 @@ bool writeFile(const QString &path, const QByteArray &data) {
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     return f.write(data) == data.size();
+}
+
+QList<QByteArray> namesOnDisk(const QString &folder) {
+    QList<QByteArray> names;
+    if (DIR *d = ::opendir(QFile::encodeName(folder).constData())) {
+        while (const dirent *entry = ::readdir(d))
+            if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
+                names << QByteArray(entry->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+QByteArray readOnDisk(const QString &folder, const QByteArray &name) {
+    const int fd = ::open((QFile::encodeName(folder) + '/' + name).constData(), O_RDONLY | O_CLOEXEC);
+    QFile f;
+    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return {};
+    }
+    return f.readAll();
 }
 
 QJsonObject peerState(const QString &name) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -23,6 +24,12 @@ std::unique_ptr<QTemporaryDir> makeTempDir();
 // Reads a whole file / writes a whole file (creating parent folders).
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &data);
+
+// A folder's names as its disk holds them, sorted (QDir leaves out those
+// that are not UTF-8), and a file of such a name read whole ("" when it
+// cannot be).
+QList<QByteArray> namesOnDisk(const QString &folder);
+QByteArray readOnDisk(const QString &folder, const QByteArray &name);
 
 // Every entry below root, relative, folders ending in "/", sorted.
 QStringList listTree(const QString &root);

@@ -544,28 +544,37 @@ TEST_F(DragDropTest, AFolderThatCannotBeListedIsNotTakenForAnEmptyOne) {
     EXPECT_TRUE(delegate->taskManager()->tasks().isEmpty());
 }
 
-// Names are compared without regard to letter case, whichever side holds the capitals.
+// Names are compared without regard to letter case, whichever side holds the
+// capitals; onto the local disk, as the disk holds them: an FTP name whose
+// byte is not UTF-8 ("caf\xE9.txt", read as "caf\uDCE9.txt") is written there
+// as "caf\uFFFD.txt", so a file of that name is one it replaces; on a
+// server it is not.
 TEST(ReplaceQuestion, ANameClashesWhateverSideHoldsTheCapitals) {
     auto local = QNDriveConfig::create();
     local->setIsMyFiles(true);
     auto ftp = QNDriveConfig::create();
     ftp->setIsFTP(true);
     const auto folder = QNDocument::withPath(QStringLiteral("/dest"), true);
+    const QString notUtf8 = QStringLiteral("/src/caf") + QChar(0xDCE9) + QStringLiteral(".txt");
     struct Row {
-        const char *inFolder;
-        const char *dropped;
+        QString inFolder;
+        QString dropped;
         bool clashes;
+        bool toLocalDisk = true;
     } rows[] = {
         {"/dest/REPORT.TXT", "/src/report.txt", true},  // capitals in the folder
         {"/dest/report.txt", "/src/REPORT.TXT", true},  // capitals on the dropped file
         {"/dest/Report.txt", "/src/rEPORT.TXT", true},  // on both, differently
         {"/dest/report.txt", "/src/REPORTS.TXT", false},
+        {"/dest/caf\uFFFD.txt", notUtf8, true},
+        {"/dest/caf\uFFFD.txt", notUtf8, false, false},
     };
     for (const Row &row : rows) {
-        SCOPED_TRACE(row.dropped);
-        const QNDocumentList listing = {QNDocument::withPath(QString::fromUtf8(row.inFolder))};
-        const QNDocumentList dropped = {QNDocument::withPath(QString::fromUtf8(row.dropped))};
-        EXPECT_EQ(QNNameClashCheck::clashes(ftp, dropped, local, folder, listing).size(), row.clashes ? 1 : 0);
+        SCOPED_TRACE(row.dropped.toStdString() + (row.toLocalDisk ? " to the local disk" : " to a server"));
+        const QNDocumentList listing = {QNDocument::withPath(row.inFolder)};
+        const QNDocumentList dropped = {QNDocument::withPath(row.dropped)};
+        EXPECT_EQ(QNNameClashCheck::clashes(ftp, dropped, row.toLocalDisk ? local : ftp, folder, listing).size(),
+                  row.clashes ? 1 : 0);
     }
 }
 

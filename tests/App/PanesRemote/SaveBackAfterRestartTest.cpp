@@ -4,10 +4,17 @@
 // puts the change on the server's disk. And on FTP, SFTP and WebDAV drives,
 // one opened copy saved back twice in a row and once more after a restart
 // (its record stored and read back): each Save puts the change on the
-// server's disk, and the record keeps the document's own path.
+// server's disk, and the record keeps the document's own path. The same on
+// FTP and SFTP for a name that is not UTF-8 ("caf\xE9.txt"), on a drive set
+// to UTF-8 (the opened copy is "caf\uFFFD.txt") and on one set to detect
+// (its folder's listing read in a single-byte encoding: "café.txt", which
+// the process after the restart has not guessed yet): the application is
+// handed the copy the open made, and each Save lands on the server's own
+// bytes of the name, with no backup or second name left.
 #include "App/Panes/PanesTestSupport.h"
 
 #include "Cloud/FTP/FTPPeerSupport.h"
+#include "Cloud/QNFTPEncodingMemory.h"
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNWebDAVHandler.h"
 #include "Core/QNTaskManager.h"
@@ -84,7 +91,14 @@ TEST_F(SaveBackAfterRestartTest, AChangedCopyFromAWebDAVDriveWithAPathGoesBackAf
 
 enum class Server { FTP, SFTP, WebDAV };
 
-class SaveBackAgainTest : public PanesTest, public ::testing::WithParamInterface<Server> {
+struct Row {
+    const char *name;
+    Server server;
+    QByteArray document;  // its name's bytes on the server's disk
+    quint64 encoding;     // the drive's; 0 detects
+};
+
+class SaveBackAgainTest : public PanesTest, public ::testing::WithParamInterface<Row> {
 protected:
     void SetUp() override {
         PanesTest::SetUp();
@@ -93,9 +107,10 @@ protected:
         QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
     }
 
-    // A drive on a fresh folder of the server holding letter.txt; onDisk
-    // gets the folder on the server's disk.
-    static QNDriveConfigPtr serverDrive(Server server, QString *onDisk) {
+    // A drive on a fresh folder of the server holding the row's document;
+    // onDisk gets the folder on the server's disk.
+    static QNDriveConfigPtr serverDrive(const Row &row, QString *onDisk) {
+        const Server server = row.server;
         const QString name = QStringLiteral("again-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
         if (server == Server::WebDAV) {
             const QJsonObject state = VNTest::peerState(QStringLiteral("webdav"));
@@ -124,7 +139,12 @@ protected:
         *onDisk = FTPPeer::root(kind) + folder;
         onDisk->chop(1);
         FTPPeer::writeServerFile(kind, folder + QStringLiteral("letter.txt"), "first draft\n");
+        if (row.document != "letter.txt" &&
+            ::rename(QFile::encodeName(*onDisk + QStringLiteral("/letter.txt")).constData(),
+                     (QFile::encodeName(*onDisk) + '/' + row.document).constData()) != 0)
+            return nullptr;
         auto drive = FTPPeer::drive(kind);
+        drive->setStringEncoding(row.encoding);
         drive->setName(QString::fromLatin1(FTPPeer::kindName(kind)));
         QString url = drive->url();
         if (!url.endsWith(QLatin1Char('/')))
@@ -154,17 +174,24 @@ TEST_P(SaveBackAgainTest, TwoSavesInARowAndOneAfterARestartEachReachTheServer) {
     QString onDisk;
     const QNDriveConfigPtr drive = serverDrive(GetParam(), &onDisk);
     ASSERT_NE(drive, nullptr) << "the peer is not running";
+    const QByteArray document = GetParam().document;
     QNMainWindowController *w = openDrive(drive);
     ASSERT_NE(w, nullptr);
     QNMacFilesViewController *pane = w->filesViewController();
-    ASSERT_EQ(names(pane->documents()), QStringList{"letter.txt"});
-    pane->openDocument(pane->documents().first(), [](const QString &) { return true; });
+    ASSERT_EQ(pane->documents().size(), 1);
+    QString launched;
+    pane->openDocument(pane->documents().first(), [&](const QString &path) {
+        launched = path;
+        return true;
+    });
     ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->openedDocuments().size() == 1; }, 20000));
     const QNDocumentPtr opened = delegate->openedDocuments().first();
     const QString copy = opened->path();
+    // The application is handed the very copy the open made.
+    EXPECT_EQ(launched.toStdString(), copy.toStdString());
+    EXPECT_EQ(VNTest::readFile(launched), "first draft\n");
     const QString itemPath = opened->openedFromDocument()->path();
-    ASSERT_TRUE(itemPath.endsWith(QStringLiteral("/letter.txt"))) << itemPath.toStdString();
-    const QString onServer = onDisk + QStringLiteral("/letter.txt");
+    ASSERT_TRUE(itemPath.endsWith(QLatin1Char('/') + pane->documents().first()->displayName())) << itemPath.toStdString();
     const QDateTime first = opened->date();
 
     struct Save {
@@ -179,6 +206,7 @@ TEST_P(SaveBackAgainTest, TwoSavesInARowAndOneAfterARestartEachReachTheServer) {
         SCOPED_TRACE(save.what);
         if (save.afterARestart) {
             delegate.reset();
+            QNFTPEncodingMemory::clear();  // what a new process knows of the drives' encodings
             VNTest::spin(30);
         }
         const QDateTime changed = first.addSecs(save.secondsLater);
@@ -188,9 +216,9 @@ TEST_P(SaveBackAgainTest, TwoSavesInARowAndOneAfterARestartEachReachTheServer) {
         else
             delegate->applicationDidBecomeActive();
         EXPECT_TRUE(saveWhenAsked(changed)) << "no question, or the save-back did not succeed";
-        EXPECT_TRUE(VNTest::waitUntil([&] { return VNTest::readFile(onServer) == save.text; }, 20000))
-            << VNTest::readFile(onServer).toStdString();
-        EXPECT_EQ(QDir(onDisk).entryList(QDir::Files).join(QLatin1Char(',')).toStdString(), "letter.txt");
+        EXPECT_TRUE(VNTest::waitUntil([&] { return VNTest::readOnDisk(onDisk, document) == save.text; }, 20000))
+            << VNTest::readOnDisk(onDisk, document).toStdString();
+        EXPECT_EQ(VNTest::namesOnDisk(onDisk).join(',').toStdString(), document.toStdString());
         EXPECT_TRUE(alertTexts().filter(QStringLiteral("rror")).isEmpty()) << alertTexts().join(", ").toStdString();
         if (!delegate->openedDocuments().isEmpty())
             EXPECT_EQ(delegate->openedDocuments().first()->openedFromDocument()->path().toStdString(),
@@ -200,12 +228,14 @@ TEST_P(SaveBackAgainTest, TwoSavesInARowAndOneAfterARestartEachReachTheServer) {
     }
 }
 
-std::string serverName(const ::testing::TestParamInfo<Server> &info) {
-    const char *names[] = {"FTP", "SFTP", "WebDAV"};
-    return names[int(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(EachServer, SaveBackAgainTest, ::testing::Values(Server::FTP, Server::SFTP, Server::WebDAV),
-                         serverName);
+INSTANTIATE_TEST_SUITE_P(
+    EachServer, SaveBackAgainTest,
+    ::testing::Values(Row{"FTP", Server::FTP, "letter.txt", 0}, Row{"SFTP", Server::SFTP, "letter.txt", 0},
+                      Row{"WebDAV", Server::WebDAV, "letter.txt", 0},
+                      Row{"FTPNameNotUtf8", Server::FTP, "caf\xE9.txt", 4},
+                      Row{"SFTPNameNotUtf8", Server::SFTP, "caf\xE9.txt", 4},
+                      Row{"FTPNameNotUtf8Detected", Server::FTP, "caf\xE9.txt", 0},
+                      Row{"SFTPNameNotUtf8Detected", Server::SFTP, "caf\xE9.txt", 0}),
+    [](const ::testing::TestParamInfo<Row> &info) { return std::string(info.param.name); });
 
 }  // namespace

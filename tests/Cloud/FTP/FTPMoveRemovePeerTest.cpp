@@ -1,8 +1,9 @@
 // Removing and moving folder trees on the file-server drives, judged on the
 // server's disk: a tree with sub-folders goes whole, a link is removed as
 // itself and never its target's contents, a link back to an ancestor
-// does not make a copy run forever, and a folder holding a name no listing
-// line shows is kept.
+// does not make a copy run forever, a folder holding a name no listing
+// line shows is kept, and so is the second of two names this computer
+// cannot tell apart.
 #include "Core/QNMyDocumentsHandler.h"
 #include "FTPPeerSupport.h"
 
@@ -66,6 +67,16 @@ protected:
         const Answer answer = list(drive, scratch);
         EXPECT_FALSE(answer.error) << answer.text().toStdString();
         return find(answer.documents, name);
+    }
+
+    // A move of the folder into a fresh folder of this computer, out.
+    VNTest::ItemRun moveHere(const QNDocumentPtr &folder, const QString &out)
+    {
+        QDir().mkpath(out);
+        return VNTest::runItem(std::make_shared<QNMoveTask>(),
+                               std::make_shared<QNMoveTaskItem>(drive, QNMyDocumentsHandler::makeLocalDriveConfig(),
+                                                                folder, QNDocument::withPath(out, true)),
+                               120000, manager);
     }
 
     std::unique_ptr<QTemporaryDir> temp;
@@ -146,11 +157,7 @@ TEST_P(FTPMoveRemove, AMoveKeepsAFolderHoldingANameTheListingCannotShow)
         auto folder = listed(row.folder);
         ASSERT_TRUE(folder);
         const QString out = temp->path() + QStringLiteral("/out-") + row.folder;
-        QDir().mkpath(out);
-        const auto run = VNTest::runItem(std::make_shared<QNMoveTask>(),
-                                         std::make_shared<QNMoveTaskItem>(drive, QNMyDocumentsHandler::makeLocalDriveConfig(),
-                                                                          folder, QNDocument::withPath(out, true)),
-                                         120000, manager);
+        const auto run = moveHere(folder, out);
         ASSERT_TRUE(run.completed);
         EXPECT_FALSE(run.error) << run.error->localizedDescription().toStdString();
         const QString report = run.leftOut.join('\n');
@@ -163,6 +170,37 @@ TEST_P(FTPMoveRemove, AMoveKeepsAFolderHoldingANameTheListingCannotShow)
         EXPECT_FALSE(QFileInfo::exists(onDisk + row.folder + QStringLiteral("/x.txt")));
         EXPECT_EQ(VNTest::readFile(out + QLatin1Char('/') + row.folder + QStringLiteral("/x.txt")), QByteArray("x"));
     }
+}
+
+// "caf\xE9.txt" and "caf\xE8.txt" on a drive set to UTF-8 differ only in
+// bytes the encoding cannot read, and this computer stores both as
+// "caf\uFFFD.txt": a move here takes one, and the other stays at its source,
+// named in the task's end report (both went onto the one local file, and
+// both sources were removed: the bytes of one were gone).
+TEST_P(FTPMoveRemove, AMoveHereTakesOneOfTwoNamesThisComputerStoresAlikeAndKeepsTheOther)
+{
+    const QByteArray names[] = {"caf\xE9.txt", "caf\xE8.txt"}, bytes[] = {"e9", "e8"};
+    writeTree({{QStringLiteral("c/e9"), bytes[0]}, {QStringLiteral("c/e8"), bytes[1]}});
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(::rename(QFile::encodeName(onDisk + QStringLiteral("c/") + QString::fromLatin1(bytes[i])).constData(),
+                           (QFile::encodeName(onDisk) + "c/" + names[i]).constData()),
+                  0);
+    drive->setStringEncoding(4);
+    auto folder = listed(QStringLiteral("c"));
+    ASSERT_TRUE(folder);
+    const QString out = temp->path() + QStringLiteral("/out");
+    const auto run = moveHere(folder, out);
+    ASSERT_TRUE(run.completed);
+    EXPECT_FALSE(run.error) << run.error->localizedDescription().toStdString();
+    EXPECT_TRUE(run.leftOut.join(' ').contains(QStringLiteral("stores under the same name")))
+        << run.leftOut.join(' ').toStdString();
+    // Here the bytes of one; on the server the other, under its own name.
+    const QList<QByteArray> here = VNTest::namesOnDisk(out + QStringLiteral("/c"));
+    ASSERT_EQ(here.join(',').toStdString(), "caf\xEF\xBF\xBD.txt");
+    const int moved = VNTest::readOnDisk(out + QStringLiteral("/c"), here.first()) == bytes[0] ? 0 : 1;
+    EXPECT_EQ(VNTest::readOnDisk(out + QStringLiteral("/c"), here.first()), bytes[moved]);
+    EXPECT_EQ(VNTest::namesOnDisk(onDisk + QStringLiteral("c")).join(',').toStdString(), names[1 - moved].toStdString());
+    EXPECT_EQ(VNTest::readOnDisk(onDisk + QStringLiteral("c"), names[1 - moved]), bytes[1 - moved]);
 }
 
 INSTANTIATE_TEST_SUITE_P(FileServers, FTPMoveRemove, ::testing::Values(Kind::FTP, Kind::SFTP),

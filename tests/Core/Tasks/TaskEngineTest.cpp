@@ -201,6 +201,18 @@ TEST_F(TaskEngine, TemporaryPlacesAreSeparateForOneDrivePathAndRefuseEscapes) {
     EXPECT_FALSE(file.startsWith(above + "/"));
     EXPECT_TRUE(below.endsWith("/z"));
     EXPECT_TRUE(above.endsWith("/x"));
+    // Nor where two names differ only in bytes their drive's encoding could
+    // not read ("caf\xE9.txt" and "caf\xE8.txt" in UTF-8), which the disk
+    // stores alike: two places, each name kept as the drive gave it (the
+    // upload names the copy by it).
+    const QChar e9(0xDCE9), e8(0xDCE8);
+    const QString twins[][2] = {{"/b/caf" + QString(e9) + ".txt", "/b/caf" + QString(e8) + ".txt"},
+                                {"/d" + QString(e9) + "/x.txt", "/d" + QString(e8) + "/x.txt"}};
+    for (const auto &twin : twins) {
+        const QString one = task->reserveTempPath(twin[0], &error), other = task->reserveTempPath(twin[1], &error);
+        EXPECT_TRUE(one.endsWith(twin[0]) && other.endsWith(twin[1])) << other.toStdString();
+        EXPECT_NE(QFile::encodeName(one).toStdString(), QFile::encodeName(other).toStdString());
+    }
     // Names within the local disk's 255 bytes: a longer folder name is cut,
     // a longer file name (the copy's own name) is refused.
     const QString folder300(300, QLatin1Char('f'));
