@@ -31,13 +31,6 @@ QNDocumentPtr folderOf(const QNDocumentPtr &document) {
     return QNDocument::withPath(parent.isEmpty() ? QStringLiteral("/") : parent, true);
 }
 
-QString joined(const QString &folder, const QString &name) {
-    QString path = QNUtils::withoutTrailingSlashes(folder);
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path + name;
-}
-
 QString shownPath(const QNDocumentPtr &folder) {
     const QString path = QNUtils::withoutTrailingSlashes(folder->path());
     return path.isEmpty() ? QStringLiteral("/") : path;
@@ -199,7 +192,7 @@ void QNAliasCheck::start(AddOperation add, Finished finished, Hold hold) {
         marker.folder = folder;
         // Not a dot name: some servers leave those out of their listings.
         marker.name = QStringLiteral("varnello-check-") + QNUtils::uuidString().toLower();
-        marker.document = QNDocument::withPath(joined(folder->path(), marker.name), true);
+        marker.document = QNDocument::withPath(QNUtils::joinedPath(folder->path(), marker.name), true);
         m_markers.push_back(std::move(marker));
     }
     makeMarker(0);

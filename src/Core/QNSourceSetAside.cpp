@@ -23,13 +23,6 @@ QString parentOf(const QString &path) {
     return parent.isEmpty() ? QStringLiteral("/") : parent;
 }
 
-QString joined(const QString &folder, const QString &name) {
-    QString path = QNUtils::withoutTrailingSlashes(folder);
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path + name;
-}
-
 QString shown(const QNDocumentPtr &folder) {
     const QString path = QNUtils::withoutTrailingSlashes(folder->path());
     if (!path.isEmpty())
@@ -126,7 +119,7 @@ void QNSourceSetAside::start(std::function<bool()> cancelled, Finished finished)
     m_finished = std::move(finished);
     m_aside = m_source->copy();
     const QString aside = asideName(name());
-    m_aside->setPath(joined(sourceFolderPath(), aside));
+    m_aside->setPath(QNUtils::joinedPath(sourceFolderPath(), aside));
     m_aside->setDisplayName(aside);
     setAside();
 }
@@ -212,7 +205,8 @@ void QNSourceSetAside::look(int index) {
             const QString kind = self->m_source->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file");
             QString message;
             if (showsAside) {
-                const QString there = index == 0 ? joined(shown(place.folder), self->name()) : shown(place.folder);
+                const QString there =
+                    index == 0 ? QNUtils::joinedPath(shown(place.folder), self->name()) : shown(place.folder);
                 message = QStringLiteral("%1 was not moved: \u201c%2\u201d %3, reached by another path (it showed the "
                                          "name the %4 was set aside under)")
                               .arg(self->described(), there,

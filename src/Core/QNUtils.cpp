@@ -632,6 +632,13 @@ QString QNUtils::withoutTrailingSlashes(QString path) {
     return path;
 }
 
+QString QNUtils::joinedPath(const QString &folder, const QString &name) {
+    QString path = withoutTrailingSlashes(folder);
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path + name;
+}
+
 QString QNUtils::nameOf(const QNDocument &document) {
     if (!document.displayName().isEmpty())
         return document.displayName();

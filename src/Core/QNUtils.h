@@ -68,6 +68,8 @@ public:
 
     // A drive path without its trailing slashes ("/" stays "/").
     static QString withoutTrailingSlashes(QString path);
+    // A name in a drive folder: "/a" and "b" give "/a/b", "/" and "b" "/b".
+    static QString joinedPath(const QString &folder, const QString &name);
     // The name an entry goes by: its display name, else its path's last component.
     static QString nameOf(const QNDocument &document);
     // A name or path as the local disk gives it back once written: a
