@@ -36,13 +36,6 @@ QString shownPath(const QNDocumentPtr &folder) {
     return path.isEmpty() ? QStringLiteral("/") : path;
 }
 
-// Drives that reach a file system by path: the local disk and the file
-// servers (Office 365 speaks WebDAV).
-bool reachesFilesByPath(const QNDriveConfig &drive) {
-    return drive.isMyFiles() || drive.isFTP() || drive.isSFTP() || drive.isWebDAV() || drive.isSMB() ||
-           drive.isOffice365();
-}
-
 // The web service a drive is of ("" for none this check knows).
 QString webService(const QNDriveConfig &drive) {
     if (drive.isDropbox())
@@ -80,6 +73,11 @@ bool allHave(const QList<QNDocumentPtr> &documents, bool ids) {
 }
 
 }  // namespace
+
+bool QNAliasCheck::reachesFilesByPath(const QNDriveConfig &drive) {
+    return drive.isMyFiles() || drive.isFTP() || drive.isSFTP() || drive.isWebDAV() || drive.isSMB() ||
+           drive.isOffice365();
+}
 
 bool QNAliasCheck::mayBeOneStorage(const QNDriveConfigPtr &a, const QNDriveConfigPtr &b) {
     if (!a || !b || a->isPhotoService() || b->isPhotoService() || a->isMyPhotos() || b->isMyPhotos())

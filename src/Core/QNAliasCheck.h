@@ -71,6 +71,9 @@ public:
     // (an account added twice). Not photo services, which add a photo
     // beside one of its name and never replace it.
     static bool mayBeOneStorage(const QNDriveConfigPtr &a, const QNDriveConfigPtr &b);
+    // Whether the drive reaches a file system by path: the local disk and
+    // the file servers (Office 365 speaks WebDAV).
+    static bool reachesFilesByPath(const QNDriveConfig &drive);
 
     // source on sourceDrive, its namesake on namesakeDrive; both files or
     // both folders, addressed by path.

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "Core/QNAnswerOnce.h"
 #include "Core/QNDocument.h"
 #include "Platform/VNError.h"
 
-#include <QHash>
 #include <QString>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <vector>
 
 // What a listing of a destination folder answered: the documents (null when
 // it failed or was cancelled), the error, whether it was cancelled.
@@ -17,8 +15,7 @@ using QNDestinationListingBlock =
 
 // The listings of the destination folders of one task, each asked for once:
 // the files dropped loose onto one folder all look at the same listing
-// instead of listing the folder once per file. Items run on several queues
-// at once; the blocks are called outside the lock.
+// instead of listing the folder once per file.
 class QNDestinationListings {
 public:
     // Calls block with the listing of the folder at key once it is known.
@@ -31,12 +28,10 @@ public:
     void finish(const QString &key, std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error, bool cancelled);
 
 private:
-    struct Entry {
-        bool known = false;
+    struct Listed {
         std::shared_ptr<const QNDocumentList> listing;
         VNErrorPtr error;
-        std::vector<QNDestinationListingBlock> waiting;
+        bool cancelled = false;
     };
-    std::mutex m_mutex;
-    QHash<QString, Entry> m_entries;
+    QNAnswerOnce<Listed> m_answers;
 };

@@ -2,8 +2,7 @@
 
 #include "Core/QNHandlerOperation.h"
 
-// Downloads a document into the local file destPath->path(). A cancel before
-// start still answers (null, null, true).
+// Downloads a document into the local file destPath->path().
 class QNDownloadOperation : public QNHandlerOperation<QNDocumentCallback> {
 public:
     QNDownloadOperation(const QNDriveConfigPtr &driveConfig, QNDocumentPtr document, QNDocumentPtr destPath,
@@ -15,7 +14,6 @@ public:
 
 protected:
     void callHandler(QNCloudInterface &handler, QNDocumentCallback inner) override;
-    bool answersWhenCancelledBeforeStart() const override { return true; }
 
 private:
     QNDocumentPtr m_document;

@@ -100,6 +100,12 @@ private:
 // reach only the handler call watch. The operation holds its queue slot from
 // start to finish.
 //
+// An operation cancelled before it started answers as cancelled when its
+// queue reaches it, every kind alike: whoever queued it (a move waiting to
+// remove its source, a check waiting to remove its check folder) hears of
+// the cancel once and can put things right, instead of waiting for an answer
+// that never comes.
+//
 // A drive that yields no handler answers at once with a "not supported"
 // error instead of leaving its caller waiting.
 template <typename Callback>
@@ -120,9 +126,10 @@ public:
             return;
         m_started = true;
         if (isCancelled()) {
+            // Answered before the slot goes, as any answer is: what the
+            // answer queues is there before the task sees its queues empty.
+            QNOperationAnswers::cancelled(takeCompleted());
             setFinished(true);
-            if (answersWhenCancelledBeforeStart())
-                QNOperationAnswers::cancelled(takeCompleted());
             return;
         }
         setExecuting(true);
@@ -199,8 +206,6 @@ protected:
 
     // Calls the handler's operation with the inner callback.
     virtual void callHandler(QNCloudInterface &handler, Callback inner) = 0;
-    // The download operation answers a cancel that came before start.
-    virtual bool answersWhenCancelledBeforeStart() const { return false; }
     // The keyword handed back with a "no handler" error (list operation).
     virtual QString keywordForErrors() const { return {}; }
 

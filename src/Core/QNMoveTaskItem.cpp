@@ -2,10 +2,8 @@
 
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNMoveOperation.h"
-#include "Core/QNMovedSourceRemoval.h"
-#include "Core/QNSourceSetAside.h"
+#include "Core/QNMoveRemovalOperation.h"
 #include "Core/QNUtils.h"
-#include "Core/QNRemoveOperation.h"
 #include "Core/QNTask.h"
 #include "Core/QNThrottleOperation.h"
 #include "Platform/VNLog.h"
@@ -14,13 +12,6 @@
 #include <QHash>
 
 namespace {
-QString withoutFullStop(QString text) {
-    text = text.trimmed();
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text;
-}
-
 QString errorText(const VNErrorPtr &error) {
     return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
 }
@@ -115,7 +106,17 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
         postCopyFinished(completed, nullptr, document, false);
         return;
     }
-    removeSetAside(completed, queue);
+    // The removal waits for its turn on the queue; the last look at the
+    // copy, the removal and any way back are one step taken then.
+    auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
+    auto removal = std::make_shared<QNMoveRemovalOperation>(
+        removalPlan(), task(), [self](const QString &message) { return self->makeError(message); },
+        [self](const QString &note) { self->addNote(note); },
+        [self, completed](VNErrorPtr error, QNDocumentPtr removed, bool cancelled) {
+            self->postCopyFinished(completed, error, removed, cancelled);
+        });
+    observeRunning(removal);
+    addOperation(queue, removal);
 }
 
 QList<QNSourceSetAside::Place> QNMoveTaskItem::copyPlaces() const {
@@ -147,128 +148,21 @@ QList<QNSourceSetAside::Place> QNMoveTaskItem::copyPlaces() const {
     return where;
 }
 
-void QNMoveTaskItem::removeSetAside(QNTaskItemCompletedBlock completed, VNOperationQueue *queue) {
-    auto source = fromDocument();
-    auto owner = task();
-    // The task ends only once the source is removed or back under its name.
-    auto hold = std::make_shared<std::shared_ptr<void>>(owner ? owner->holdLifeCycle() : nullptr);
-    auto guard = std::make_shared<QNSourceSetAside>(fromDriveConfig(), source, toDriveConfig(), copyPlaces());
-    auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
-    std::weak_ptr<QNTask> weakTask = owner;
-    // Asked before it is renamed: a local link is known by its path.
-    const bool tree = source->isDirectory() && !isLink(fromDriveConfig(), source);
-    QNSourceSetAside::Finished set = [self, guard, completed, queue, hold, tree](QNSourceSetAside::Answer answer,
-                                                                              const QString &message) {
-        using Answer = QNSourceSetAside::Answer;
-        if (answer == Answer::Apart) {
-            if (tree)
-                self->removeCopiedTree(completed, queue, guard, hold);
-            else
-                self->removeFile(completed, queue, guard, hold);
-            return;
-        }
-        const VNErrorPtr error = message.isEmpty() ? nullptr : self->makeError(message);
-        if (error)
-            VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(error)));
-        self->postCopyFinished(completed, error, nullptr, answer == Answer::Cancelled && !error);
-        hold->reset();
-    };
-    // A photo service adds an upload beside whatever has its name: the
-    // copy is a new item, never the source.
-    if (toDriveConfig() && toDriveConfig()->isPhotoService()) {
-        guard->startInPlace(set);
-        return;
-    }
-    guard->start(
-        [weakTask] {
-            auto task = weakTask.lock();
-            return task && task->canceled();
-        },
-        set);
-}
-
-void QNMoveTaskItem::removeFile(QNTaskItemCompletedBlock completed, VNOperationQueue *queue,
-                                std::shared_ptr<QNSourceSetAside> guard, std::shared_ptr<std::shared_ptr<void>> hold) {
-    auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
-    auto source = fromDocument();
-    auto remove = std::make_shared<QNRemoveOperation>(
-        fromDriveConfig(), guard->aside(),
-        [self, completed, guard, hold, source](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
-            if (!error && !cancelled) {
-                self->postCopyFinished(completed, nullptr, source, false);
-                hold->reset();
-                return;
-            }
-            // Not removed (or not known to be): back under its name.
-            guard->putBack([self, completed, hold, error, cancelled, source, guard](const QString &problem) {
-                VNErrorPtr said;
-                if (error || !problem.isEmpty())
-                    said = self->makeError(
-                        QStringLiteral("%1 was copied to \u201c%2\u201d but not removed")
-                            .arg(guard->described(), QNSourceSetAside::shownPath(self->toDocument())) +
-                        (error ? QStringLiteral(" (%1)").arg(withoutFullStop(guard->asOwnPath(errorText(error)))) : QString()) +
-                        (problem.isEmpty() ? QStringLiteral("; it stays where it was.") : QStringLiteral("; ") + problem));
-                if (said)
-                    VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(said)));
-                self->postCopyFinished(completed, said, nullptr, cancelled && problem.isEmpty());
-                hold->reset();
-            });
-        });
-    observeRunning(remove);
-    addOperation(queue, remove);
-}
-
-void QNMoveTaskItem::removeCopiedTree(QNTaskItemCompletedBlock completed, VNOperationQueue *queue,
-                                      std::shared_ptr<QNSourceSetAside> guard,
-                                      std::shared_ptr<std::shared_ptr<void>> hold) {
-    auto source = fromDocument();
-    const QString top = source->path();
-    const QString aside = guard->aside()->path();
-    QList<QNMovedSourceRemoval::Copied> copied, leftOut;
+QNMoveRemovalOperation::Plan QNMoveTaskItem::removalPlan() const {
+    QNMoveRemovalOperation::Plan plan;
+    plan.fromDrive = fromDriveConfig();
+    plan.source = fromDocument();
+    plan.toDrive = toDriveConfig();
+    plan.places = copyPlaces();
+    // Asked now, while the source has its name: a local link is known by
+    // its path.
+    plan.tree = plan.source->isDirectory() && !isLink(plan.fromDrive, plan.source);
+    if (!plan.tree)
+        return plan;
     for (const auto &sub : subitems()) {
         auto item = std::dynamic_pointer_cast<QNCopyTaskItem>(sub);
         if (item && item->fromDocument())
-            (item->wasSkipped() ? leftOut : copied)
-                .append({QNSourceSetAside::rebased(item->fromDocument(), top, aside),
-                         QNSourceSetAside::rebased(item->sourceFolder(), top, aside)});
+            (item->wasSkipped() ? plan.leftOut : plan.copied).append({item->fromDocument(), item->sourceFolder()});
     }
-    auto removal = std::make_shared<QNMovedSourceRemoval>(fromDriveConfig(), guard->aside(), copied, leftOut);
-    removal->showAs(aside, top);
-    auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
-    removal->start(
-        [self, queue](const std::shared_ptr<VNOperation> &operation) { self->addOperation(queue, operation); },
-        [self](const QString &message) { return self->makeError(message); },
-        [self, completed, source, removal, guard, hold](VNErrorPtr error, bool cancelled) {
-            auto end = [self, completed, source, hold](VNErrorPtr error, bool cancelled) {
-                // What the copy left out stays with its folders, and is
-                // named in the task's end report, not here.
-                if (cancelled) {
-                    self->postCopyFinished(completed, error, nullptr, true);
-                } else if (error) {
-                    VNLog::log(
-                        QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(error)));
-                    self->postCopyFinished(completed, error, nullptr, false);
-                } else {
-                    self->postCopyFinished(completed, nullptr, source, false);
-                }
-                hold->reset();
-            };
-            if (removal->removedTop()) {
-                end(error, cancelled);
-                return;
-            }
-            // What stays of it gets its name back.
-            guard->putBack([self, end, error, cancelled, source, guard](const QString &problem) mutable {
-                if (problem.isEmpty()) {
-                    // Said of the paths it has again.
-                    end(error ? self->makeError(guard->asOwnPath(errorText(error))) : nullptr, cancelled);
-                    return;
-                }
-                const QString said = (error ? errorText(error) + QLatin1Char(' ') : QString()) +
-                                     QStringLiteral("%1 was copied to \u201c%2\u201d, but what stays of it: %3")
-                                         .arg(guard->described(), QNSourceSetAside::shownPath(self->toDocument()),
-                                              problem);
-                end(self->makeError(said), false);
-            });
-        });
+    return plan;
 }

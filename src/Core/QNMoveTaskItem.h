@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Core/QNCopyTaskItem.h"
-#include "Core/QNSourceSetAside.h"
+#include "Core/QNMoveRemovalOperation.h"
 
 // Moves one document into a destination folder: by the drive's own move when
 // both sides are one drive that can move it, else by a copy followed by the
@@ -29,19 +29,10 @@ public:
                   VNOperationQueue *queue, bool cancelled) override;
 
 private:
-    // Sets the source aside and looks at the copy again before removing the
-    // source (QNSourceSetAside): a copy that is the source itself, reached
-    // by another path, changes with it.
-    void removeSetAside(QNTaskItemCompletedBlock completed, VNOperationQueue *queue);
+    // What the removal of the source works from, once the copy has ended.
+    QNMoveRemovalOperation::Plan removalPlan() const;
     // Where the copy lies: the folder it was dropped onto, with its name,
     // and each folder of the destination its tree was merged into, with
     // what was copied there.
     QList<QNSourceSetAside::Place> copyPlaces() const;
-    // Removes the set-aside file; one not removed gets its name back.
-    void removeFile(QNTaskItemCompletedBlock completed, VNOperationQueue *queue,
-                    std::shared_ptr<QNSourceSetAside> guard, std::shared_ptr<std::shared_ptr<void>> hold);
-    // Removes what the copy of the folder took, after a fresh look at it;
-    // what stays of it gets its name back.
-    void removeCopiedTree(QNTaskItemCompletedBlock completed, VNOperationQueue *queue,
-                          std::shared_ptr<QNSourceSetAside> guard, std::shared_ptr<std::shared_ptr<void>> hold);
 };

@@ -250,6 +250,8 @@ QString QNMovedSourceRemoval::keptText() const {
 void QNMovedSourceRemoval::finish(const VNErrorPtr &error, bool cancelled) {
     auto finished = std::move(m_finished);
     m_finished = nullptr;
+    m_add = nullptr;
+    m_makeError = nullptr;
     if (finished)
-        finished(error, cancelled);
+        finished(error, cancelled, removedTop());
 }

@@ -34,8 +34,9 @@ public:
     };
     // Puts an operation on the queue (through the task, so a cancel stops it).
     using AddOperation = std::function<void(const std::shared_ptr<VNOperation> &)>;
-    // (error, cancelled): the first failed removal, or the folders kept.
-    using Finished = std::function<void(VNErrorPtr error, bool cancelled)>;
+    // (error, cancelled, whether the top folder itself went): the first
+    // failed removal, or the folders kept.
+    using Finished = std::function<void(VNErrorPtr error, bool cancelled, bool removedTop)>;
     using MakeError = std::function<VNErrorPtr(const QString &message)>;
 
     // leftOut: the documents of the tree the copy left out, with their folders.

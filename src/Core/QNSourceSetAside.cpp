@@ -1,12 +1,13 @@
 #include "Core/QNSourceSetAside.h"
 
-#include "Core/QNCopyTaskItem.h"
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNListDocumentsOperation.h"
 #include "Core/QNRenameOperation.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
+
+#include <QSet>
 
 namespace {
 
@@ -34,9 +35,30 @@ QString entryName(const QNDocumentPtr &document) {
     return document->path().isEmpty() ? document->displayName() : lastComponent(document->path());
 }
 
+// A name as a folder of the drive holds it, for comparing: the local disk
+// gives back a name it cannot store as written (a byte a server's encoding
+// could not read comes back as U+FFFD), and servers differ in letter case
+// and in the normal form they store.
+QString heldKey(const QString &name, bool onLocalDisk) {
+    const QString held = onLocalDisk ? QNUtils::asOnLocalDisk(name) : name;
+    return held.normalized(QString::NormalizationForm_C).toCaseFolded();
+}
+
+// The names of a listing, as heldKey() gives them.
+QSet<QString> heldKeys(const QNDocumentList &listing, bool onLocalDisk) {
+    QSet<QString> keys;
+    keys.reserve(listing.size());
+    for (const auto &entry : listing)
+        if (entry)
+            keys.insert(heldKey(entryName(entry), onLocalDisk));
+    return keys;
+}
+
+// Whether a listing of the source's own folder shows the name: the drive
+// lists the names it was given, as it was given them.
 bool holdsName(const QNDocumentList &listing, const QString &name) {
     for (const auto &entry : listing)
-        if (entry && entryName(entry).compare(name, Qt::CaseInsensitive) == 0)
+        if (entry && entryName(entry) == name)
             return true;
     return false;
 }
@@ -121,6 +143,11 @@ void QNSourceSetAside::start(std::function<bool()> cancelled, Finished finished)
     const QString aside = asideName(name());
     m_aside->setPath(QNUtils::joinedPath(sourceFolderPath(), aside));
     m_aside->setDisplayName(aside);
+    if (m_cancelled && m_cancelled()) {
+        m_aside = m_source;  // never set aside
+        finish(Answer::Cancelled, QString());
+        return;
+    }
     setAside();
 }
 
@@ -169,11 +196,12 @@ void QNSourceSetAside::lookAfterFailedRename(const QString &renameError) {
 }
 
 void QNSourceSetAside::look(int index) {
+    // A cancel ends the look at the next step: back under its name.
+    if (m_cancelled && m_cancelled()) {
+        endPutBack(Answer::Cancelled, QString());
+        return;
+    }
     if (index >= m_where.size()) {
-        if (m_cancelled && m_cancelled()) {
-            endPutBack(Answer::Cancelled, QString());
-            return;
-        }
         finish(Answer::Apart, QString());
         return;
     }
@@ -192,12 +220,15 @@ void QNSourceSetAside::look(int index) {
                                           error ? errorText(error) : QStringLiteral("it was cancelled")));
                 return;
             }
-            // The copy changed with the source: it is the source.
+            // The copy changed with the source: it is the source. Names are
+            // compared as the destination holds what the copy wrote.
+            const bool local = self->m_destinationDrive && self->m_destinationDrive->isMyFiles();
+            const QSet<QString> listed = heldKeys(listing, local);
             QString missing;
             for (const QString &name : place.names)
-                if (missing.isNull() && QNCopyTaskItem::namesakeIn(listing, name) == nullptr)
+                if (missing.isNull() && !listed.contains(heldKey(name, local)))
                     missing = name;
-            const bool showsAside = holdsName(listing, self->m_aside->displayName());
+            const bool showsAside = listed.contains(heldKey(self->m_aside->displayName(), local));
             if (!showsAside && missing.isNull()) {
                 self->look(index + 1);
                 return;

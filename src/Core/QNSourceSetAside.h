@@ -21,9 +21,12 @@
 // name back if anything of it stays. Whatever fails (the setting aside, the
 // look, the way back) leaves the source in place, or says where it is.
 //
-// Each step runs to its answer outside the task's queues (a cancel must not
-// leave the source under the set-aside name); the caller keeps the task
-// from ending meanwhile. One request at a time.
+// Each request runs to its answer outside the task's queues, while the
+// caller's operation keeps its place in them; a cancel (asked through
+// start()'s cancelled) ends the look at its next step, the source back
+// under its own name. Names are compared as the destination holds what the
+// copy wrote (the local disk's form of a name, letter case, normal form).
+// One request at a time.
 class QNSourceSetAside : public std::enable_shared_from_this<QNSourceSetAside> {
 public:
     // A destination folder and the names the copy put into it.

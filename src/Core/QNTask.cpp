@@ -254,6 +254,11 @@ void QNTask::cancel() {
     m_toQueue->cancelAllOperations();
     for (const auto &item : taskItems())
         item->taskWasCancelled();
+    {
+        // A life cycle waiting for holds starts its bounded wait now.
+        std::lock_guard lock(m_holdMutex);
+        m_holdCondition.notify_all();
+    }
 }
 
 void QNTask::addOperation(VNOperationQueue *queue, const std::shared_ptr<VNOperation> &operation) {
@@ -518,7 +523,14 @@ void QNTask::waitForCancelledHandlers() {
 
 void QNTask::waitForHolds() {
     std::unique_lock lock(m_holdMutex);
-    m_holdCondition.wait(lock, [this] { return m_holds == 0; });
+    m_holdCondition.wait(lock, [this] { return m_holds == 0 || m_canceled.load(); });
+    if (m_holds == 0)
+        return;
+    // Cancelled: what holds the task is putting things right after the
+    // cancel, and is waited for as a cancelled drive call is.
+    if (!m_holdCondition.wait_for(lock, cancelledCallsWaitLimit(), [this] { return m_holds == 0; }))
+        VNLog::log(QStringLiteral("QNTask: work holding the task has not ended since the cancel; the task ends "
+                                  "without it"));
 }
 
 QString QNTask::transferDescription(const QString &preparing, const QString &preparingFolders,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Core/QNAliasCheck.h"
+#include "Core/QNAnswerOnce.h"
 #include "Core/QNDestinationListings.h"
 #include "Core/QNListenerMap.h"
 #include "Core/QNTaskItem.h"
@@ -139,6 +141,10 @@ public:
     // The listings of destination folders, shared by the task's copy items
     // (keyed by folderKey()).
     QNDestinationListings &destinationListings() { return m_destinationListings; }
+    // Whether a source folder and a destination folder of a move are one
+    // folder, reached by two paths: asked once per pair, shared by the
+    // files moved between them (keyed by QNMoveRemovalOperation).
+    QNAnswerOnce<QNAliasCheck::Outcome> &folderPairChecks() { return m_folderPairChecks; }
     // A folder of a drive as one string: its id, or its path without a
     // trailing slash.
     static QString folderKey(const QString &driveConfigId, const QNDocumentPtr &folder);
@@ -149,7 +155,9 @@ public:
 
     // Keeps the life cycle from ending while work that must finish (putting
     // a document back under its own name) runs outside the queues: the
-    // life cycle waits until every token has been released.
+    // life cycle waits until every token has been released. Once the task
+    // is cancelled it waits no longer than for its cancelled drive calls
+    // (cancelledCallsWaitLimit()): a cancelled task always ends.
     std::shared_ptr<void> holdLifeCycle();
 
     // The error of a drive path refused by reserveTempPath(), or null.
@@ -176,6 +184,7 @@ private:
     QHash<QString, QString> m_claimedDestinations;  // place, name folded -> name written by this task
     QSet<QString> m_followedLinkTargets;  // real folders reached through links
     QNDestinationListings m_destinationListings;
+    QNAnswerOnce<QNAliasCheck::Outcome> m_folderPairChecks;
     bool m_enqueued = false;
     int m_duplicateCounter = 0;
 

@@ -14,6 +14,7 @@
 #include "Core/QNMoveTaskItem.h"
 #include "Core/QNRemoveTaskItem.h"
 #include "Core/QNTaskManager.h"
+#include "Core/QNUtils.h"
 #include "support/TaskRun.h"
 
 #include <QDir>
@@ -201,6 +202,50 @@ TEST_P(FTPMoveRemove, AMoveHereTakesOneOfTwoNamesThisComputerStoresAlikeAndKeeps
     EXPECT_EQ(VNTest::readOnDisk(out + QStringLiteral("/c"), here.first()), bytes[moved]);
     EXPECT_EQ(VNTest::namesOnDisk(onDisk + QStringLiteral("c")).join(',').toStdString(), names[1 - moved].toStdString());
     EXPECT_EQ(VNTest::readOnDisk(onDisk + QStringLiteral("c"), names[1 - moved]), bytes[1 - moved]);
+}
+
+// "caf\xE9.txt" on a drive set to UTF-8 arrives here as "caf\uFFFD.txt",
+// as the copy means it to: moved loose, or in a folder merged into its
+// earlier copy here, it is moved (its source goes), and the move's last
+// look at the copy does not take the name this computer gave it for a copy
+// that vanished with the source.
+TEST_P(FTPMoveRemove, AMoveHereOfANameNotUtf8IsDoneLooseOrInAMergedFolder)
+{
+    struct Row {
+        const char *name;
+        bool inFolder;  // the folder "m" holding it, merged into "m" here
+    };
+    const Row rows[] = {{"loose", false}, {"in a merged folder", true}};
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString folder = QStringLiteral("n%1/").arg(n);
+        const QString out = temp->path() + QStringLiteral("/out%1").arg(n++);
+        writeTree({{folder + QStringLiteral("m/e9"), "e9"}});
+        ASSERT_EQ(::rename(QFile::encodeName(onDisk + folder + QStringLiteral("m/e9")).constData(),
+                           (QFile::encodeName(onDisk + folder) + "m/caf\xE9.txt").constData()),
+                  0);
+        drive->setStringEncoding(4);
+        QDir().mkpath(out + QStringLiteral("/m"));
+        const Answer listing = list(drive, scratch + folder + (row.inFolder ? QString() : QStringLiteral("m/")));
+        ASSERT_FALSE(listing.error) << listing.text().toStdString();
+        QNDocumentPtr item;
+        for (const auto &document : listing.documents)
+            if (row.inFolder ? document->isDirectory() && QNUtils::nameOf(*document) == QLatin1String("m")
+                             : !document->isDirectory())
+                item = document;
+        ASSERT_TRUE(item);
+        const auto run = VNTest::runItem(
+            std::make_shared<QNMoveTask>(),
+            std::make_shared<QNMoveTaskItem>(drive, QNMyDocumentsHandler::makeLocalDriveConfig(), item,
+                                             QNDocument::withPath(row.inFolder ? out : out + QStringLiteral("/m"), true)),
+            120000, manager);
+        ASSERT_TRUE(run.completed);
+        EXPECT_FALSE(run.error) << run.error->localizedDescription().toStdString();
+        EXPECT_EQ(VNTest::readOnDisk(out + QStringLiteral("/m"), "caf\xEF\xBF\xBD.txt"), QByteArray("e9"));
+        EXPECT_EQ(VNTest::namesOnDisk(onDisk + folder + QStringLiteral("m")).join(',').toStdString(), "")
+            << "the source stayed";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(FileServers, FTPMoveRemove, ::testing::Values(Kind::FTP, Kind::SFTP),

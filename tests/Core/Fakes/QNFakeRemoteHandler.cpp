@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <functional>
 #include <map>
+#include <vector>
 #include <set>
 #include <mutex>
 
@@ -19,6 +21,7 @@ struct Registry {
     std::mutex mutex;
     std::map<std::pair<QString, int>, QNFakeRemoteHandler::Behaviour> behaviours;
     std::map<int, int> counts;
+    std::vector<std::function<void()>> held;  // HeldUntilReleased calls
     int offMain = 0;
     int cancels = 0;
     int temporaryNameUploads = 0;
@@ -195,6 +198,22 @@ void QNFakeRemoteHandler::resetBehaviours() {
     r.uploadAnswersWithTheFolder = false;
     r.foldingRoots.clear();
     r.hiddenNamePrefix.clear();
+    r.held.clear();
+}
+
+int QNFakeRemoteHandler::heldCallCount() {
+    std::lock_guard lock(registry().mutex);
+    return int(registry().held.size());
+}
+
+void QNFakeRemoteHandler::releaseHeldCalls() {
+    std::vector<std::function<void()>> held;
+    {
+        std::lock_guard lock(registry().mutex);
+        held.swap(registry().held);
+    }
+    for (auto &call : held)
+        VNDispatch::mainAsync(std::move(call));
 }
 
 void QNFakeRemoteHandler::setHiddenNamePrefix(const QString &prefix) {
@@ -289,6 +308,13 @@ void QNFakeRemoteHandler::schedule(Op op, std::function<void(VNErrorPtr)> work, 
         case Mode::CancelledOnCancel:
             m_heldAnswer = cancelledAnswer;
             return;
+        case Mode::HeldUntilReleased: {
+            // Its work is done once released, whatever the handler was told.
+            auto &r = registry();
+            std::lock_guard lock(r.mutex);
+            r.held.push_back([work] { work(nullptr); });
+            return;
+        }
         case Mode::Answer:
         case Mode::Fail:
         case Mode::FailAfterWork:

@@ -24,6 +24,7 @@ public:
         AnswerAfterCancel,  // hold the answer until cancel(), then (after delayMs) answer with the full result
         CancelledOnCancel,  // hold the answer until cancel(), then answer as cancelled (a late drive)
         FailAfterWork,      // do the work, then answer with an error (a reply lost on its way back); document calls
+        HeldUntilReleased,  // a slow server: do nothing until releaseHeldCalls(), a cancel notwithstanding, then answer
     };
     struct Behaviour {
         Mode mode = Mode::Answer;
@@ -78,6 +79,10 @@ public:
     static int callCount(Op op);
     static int offMainThreadCalls();
     static int cancelCount();
+    // Calls held by HeldUntilReleased and not yet released; releasing lets
+    // each do its work and answer (on the main queue).
+    static int heldCallCount();
+    static void releaseHeldCalls();
     // Uploads asked to go under a temporary name (they then run as upload()
     // does, and count as uploads too).
     static int temporaryNameUploadCount();

@@ -93,24 +93,53 @@ TEST_F(HandlerOperations, AHandlersErrorComesBackUnchanged) {
     EXPECT_EQ(failed.error->userInfo().value("error").toString(), "quota exceeded");
 }
 
-TEST_F(HandlerOperations, CancelledBeforeStart) {
-    // A download still answers (null, null, cancelled) ...
-    DocumentAnswer download;
-    auto op = std::make_shared<QNDownloadOperation>(drive, at("/docs/a.txt"), at(local + "/x"), nullptr,
-                                                    download.callback());
-    op->cancel();
-    run(op);
-    // ... the others finish without a word.
-    int listAnswers = 0;
+// Every kind of operation cancelled before it starts answers once, as
+// cancelled, and calls nothing of its drive: whoever queued it (a move
+// waiting to remove its source) hears of the cancel and is not left waiting.
+TEST_F(HandlerOperations, CancelledBeforeStartEveryKindAnswersOnceAsCancelled) {
+    struct Row {
+        const char *name;
+        std::function<std::shared_ptr<VNOperation>(DocumentAnswer &)> make;
+    };
+    const Row rows[] = {
+        {"download",
+         [&](DocumentAnswer &a) {
+             return std::make_shared<QNDownloadOperation>(drive, at("/docs/a.txt"), at(local + "/x"), nullptr,
+                                                          a.callback());
+         }},
+        {"upload",
+         [&](DocumentAnswer &a) {
+             return std::make_shared<QNUploadOperation>(drive, at(local + "/up.txt"), at("/docs", true), nullptr,
+                                                        a.callback());
+         }},
+        {"removal", [&](DocumentAnswer &a) { return std::make_shared<QNRemoveOperation>(drive, at("/docs/a.txt"), a.callback()); }},
+        {"rename",
+         [&](DocumentAnswer &a) {
+             return std::make_shared<QNRenameOperation>(drive, at("/docs/a.txt"), at("/docs/c.txt"), a.callback());
+         }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        DocumentAnswer answer;
+        auto op = row.make(answer);
+        op->cancel();
+        run(op);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return answer.answers.load() > 0; }, 5000));
+        VNTest::spin(20);
+        EXPECT_EQ(answer.answers.load(), 1);
+        EXPECT_TRUE(answer.cancelled && !answer.document && !answer.error);
+    }
+    // The listing, with its own callback kind.
+    std::atomic<int> listAnswers{0};
     auto list = listing("/", [&] { ++listAnswers; });
     list->cancel();
     run(list);
-    VNTest::spin(50);
-    EXPECT_EQ(download.answers.load(), 1);
-    EXPECT_TRUE(download.cancelled && !download.document && !download.error);
-    EXPECT_EQ(listAnswers, 0);
-    EXPECT_EQ(Fake::callCount(Fake::Op::Download) + Fake::callCount(Fake::Op::List), 0);
+    EXPECT_TRUE(VNTest::waitUntil([&] { return listAnswers.load() > 0; }, 5000));
+    EXPECT_EQ(listAnswers.load(), 1);
+    for (auto op : {Fake::Op::Download, Fake::Op::Upload, Fake::Op::Remove, Fake::Op::Rename, Fake::Op::List})
+        EXPECT_EQ(Fake::callCount(op), 0);
     EXPECT_FALSE(QFileInfo::exists(local + "/x"));
+    EXPECT_EQ(VNTest::readFile(root + "/docs/a.txt"), QByteArray("alpha"));
 }
 
 TEST_F(HandlerOperations, CancelAnswersAtOnceWhenTheHandlerNeverDoes) {

@@ -9,12 +9,14 @@
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
+#include "Core/QNRemoveOperation.h"
 #include "ScriptedRemoteHandler.h"
 #include "TaskTestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include "Platform/VNOperationQueue.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -366,54 +368,95 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeEveryFileOfTheMergedTreeGo
     }
 }
 
-// The last look before a move removes its source: the source is set aside
-// and the destination listed again. Two plain drives that no check pairs
-// (b is a link to a: one storage, unknown to the copy) write the copy onto
-// the source itself; set aside, it goes from the destination too, gets its
-// name back, and the move fails naming it. Two drives apart: the source
-// goes. Whatever fails on the way, the source stays (under its own name,
-// or said where), judged on the disk.
-TEST_F(AliasCheckItem, AMoveSetsItsSourceAsideAndRemovesItOnlyWhenTheCopyIsElsewhere) {
-    enum class Fault { None, RenameRefused, RenameReplyLost, LookFails, RemovalFails, PutBackFails, RemovalCancelled };
+// Every name below root that a move's look leaves behind for a while.
+QStringList setAsideOrCheck(const QString &root) {
+    QStringList found;
+    for (const QString &entry : listTree(root))
+        if (entry.contains(QLatin1String("varnello-moving-")) || entry.contains(QLatin1String("varnello-check-")))
+            found << entry;
+    return found;
+}
+
+// The last look before a move removes its source, on two drives of one
+// server: a loose file is looked for through its folders (a check folder
+// made in its folder and looked for in the destination), a folder, or a
+// file whose folder cannot hold a check folder, is set aside and the
+// destination listed again. Where the destination is the source itself
+// (b is a link to a, and the server hides the file's name from the check
+// before the copy), the source stays whole under its own name and the
+// move fails naming it; apart, the source goes. Whatever fails on the way,
+// the source stays (under its own name, or said where), judged on the disk.
+TEST_F(AliasCheckItem, AMoveLooksAtItsCopyOnceMoreAndRemovesItsSourceOnlyWhenTheCopyIsElsewhere) {
+    enum class Fault { None, RenameRefused, RenameReplyLost, LookFails, RemovalFails, PutBackFails };
+    enum class Storage { Apart, OneByLink, Overlaid };
     struct Row {
         const char *name;
-        bool oneStorage;
+        Storage storage;
         bool folder;
+        bool noCheckFolder;  // the source's folder cannot hold a check folder
         Fault fault;
         const char *because;  // a part of the error; "" when the move is done
         bool keptUnderItsName;
     };
     const Row rows[] = {
-        {"apart, a file", false, false, Fault::None, "", false},
-        {"one storage, a file", true, false, Fault::None, "is that file itself", true},
-        {"apart, a folder", false, true, Fault::None, "", false},
-        {"one storage, a folder", true, true, Fault::None, "is that folder itself", true},
-        {"apart, a file, its setting aside refused", false, false, Fault::RenameRefused, "could not be set aside", true},
-        {"apart, a file, its setting aside answered lost", false, false, Fault::RenameReplyLost,
+        {"apart, a file", Storage::Apart, false, false, Fault::None, "", false},
+        {"apart, a file, no check folder", Storage::Apart, false, true, Fault::None, "", false},
+        {"one storage, a file", Storage::OneByLink, false, false, Fault::None, "is that file itself", true},
+        {"one storage, a file, no check folder", Storage::OneByLink, false, true, Fault::None, "is that file itself",
+         true},
+        {"apart, a folder", Storage::Apart, true, false, Fault::None, "", false},
+        // The destination shows what the source's folder holds beside the
+        // copy: the set-aside name showing is enough.
+        {"overlaid, a file set aside", Storage::Overlaid, false, true, Fault::None, "is that file itself", true},
+        {"apart, a folder, its setting aside refused", Storage::Apart, true, false, Fault::RenameRefused,
          "could not be set aside", true},
-        {"apart, a file, the look fails", false, false, Fault::LookFails, "could not be listed to check", true},
-        {"apart, a file, its removal fails", false, false, Fault::RemovalFails, "refused", true},
-        {"apart, a folder, its removal fails", false, true, Fault::RemovalFails, "refused", true},
-        {"one storage, a file, its name not given back", true, false, Fault::PutBackFails, "is now", false},
-        {"apart, a file, cancelled at its removal", false, false, Fault::RemovalCancelled, "", true},
+        {"apart, a folder, its setting aside answered lost", Storage::Apart, true, false, Fault::RenameReplyLost,
+         "could not be set aside", true},
+        {"apart, a file set aside, the look fails", Storage::Apart, false, true, Fault::LookFails,
+         "could not be listed to check", true},
+        {"apart, a file, its removal fails", Storage::Apart, false, false, Fault::RemovalFails, "refused", true},
+        {"apart, a folder, its removal fails", Storage::Apart, true, false, Fault::RemovalFails, "refused", true},
+        {"one storage, a file set aside, its name not given back", Storage::OneByLink, false, true,
+         Fault::PutBackFails, "is now", false},
     };
     int n = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         QNFakeRemoteHandler::resetBehaviours();
+        ScriptedRemoteHandler::reset();
         const QString a = path(QStringLiteral("guard-a%1").arg(n));
         const QString b = path(QStringLiteral("guard-b%1").arg(n++));
         writeTree(a, {{"x.txt", "the only copy"}, {"proj/f.txt", "f"}, {"proj/sub/g.txt", "g"}});
-        if (row.oneStorage) {
+        if (row.storage == Storage::OneByLink) {
             const bool linked = ::symlink(QFile::encodeName(a).constData(), QFile::encodeName(b).constData()) == 0;
             EXPECT_TRUE(linked) << "the link could not be made";
             if (!linked)
                 continue;
+            // Unseen by the check before the copy, which would refuse it.
+            QNFakeRemoteHandler::setHiddenNamePrefix(QStringLiteral("x."));
         } else {
             QDir().mkpath(b);
         }
-        auto from = QNFakeRemoteHandler::makeDriveConfig(a);
-        auto to = QNFakeRemoteHandler::makeDriveConfig(b);
+        auto from = serverDrive(a);
+        auto to = serverDrive(b, Kind::WebDAV);
+        if (row.storage == Storage::Overlaid) {
+            from = ScriptedRemoteHandler::makeDriveConfig(a);
+            from->setUrl(QStringLiteral("fake://h") + QDir(a).absolutePath());
+            from->setIsFTP(true);
+            to = ScriptedRemoteHandler::makeDriveConfig(b);
+            to->setUrl(QStringLiteral("fake://h") + QDir(b).absolutePath());
+            to->setIsWebDAV(true);
+            ScriptedRemoteHandler::Script script;
+            script.overlayRoot = b;
+            script.overlayFrom = a;
+            ScriptedRemoteHandler::setScript(script);
+        }
+        if (row.noCheckFolder) {
+            // Refused in the source's folder; the copy makes nothing there.
+            QNFakeRemoteHandler::Behaviour refused;
+            refused.mode = Mode::Fail;
+            QNFakeRemoteHandler::setBehaviour(Op::CreateFolder, refused, a);
+        }
         if (row.fault == Fault::RenameRefused)
             setMode(Op::Rename, Mode::Fail, a);
         if (row.fault == Fault::RenameReplyLost)
@@ -425,53 +468,42 @@ TEST_F(AliasCheckItem, AMoveSetsItsSourceAsideAndRemovesItOnlyWhenTheCopyIsElsew
             failing.answersFirst = 1;
             QNFakeRemoteHandler::setBehaviour(Op::List, failing, b);
         }
-        if (row.fault == Fault::RemovalFails)
-            setMode(Op::Remove, Mode::Fail, a);
+        if (row.fault == Fault::RemovalFails) {
+            // A loose file's check folder goes first; the source's removal fails.
+            QNFakeRemoteHandler::Behaviour failing;
+            failing.mode = Mode::Fail;
+            failing.answersFirst = row.folder ? 0 : 1;
+            QNFakeRemoteHandler::setBehaviour(Op::Remove, failing, a);
+        }
         if (row.fault == Fault::PutBackFails) {
             QNFakeRemoteHandler::Behaviour failing;
             failing.mode = Mode::Fail;
             failing.answersFirst = 1;  // set aside, but not given its name back
             QNFakeRemoteHandler::setBehaviour(Op::Rename, failing, a);
         }
-        if (row.fault == Fault::RemovalCancelled)
-            setMode(Op::Remove, Mode::CancelledOnCancel, a);
         auto source = row.folder ? driveDocument("/proj", true) : driveDocument("/x.txt", false, 13);
         auto task = std::make_shared<QNMoveTask>();
         auto item = std::make_shared<QNMoveTaskItem>(from, to, source, driveDocument("/", true));
-        Report report;
-        if (row.fault == Fault::RemovalCancelled) {
-            auto reports = watchItem(item);
-            task->addTaskItem(item);
-            manager->addTask(task);
-            EXPECT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Remove) == 1; }, 20000));
-            task->cancel();
-            EXPECT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
-            EXPECT_EQ(reports->count(), 1);
-            if (reports->count())
-                report = reports->first();
-        } else {
-            report = runOne(task, item);
-        }
-        const auto [error, document, cancelled] = report;
+        const auto [error, document, cancelled] = runOne(task, item);
+        QNFakeRemoteHandler::setHiddenNamePrefix(QString());
         const QString said = text(error);
-        EXPECT_EQ(cancelled, row.fault == Fault::RemovalCancelled);
+        EXPECT_FALSE(cancelled);
         // The copy is whole where it went (one storage: it is the source).
-        if (!row.oneStorage)
+        if (row.storage == Storage::Apart)
             EXPECT_EQ(VNTest::readFile(b + (row.folder ? "/proj/sub/g.txt" : "/x.txt")),
                       QByteArray(row.folder ? "g" : "the only copy"));
         const QString left = row.folder ? a + "/proj/sub/g.txt" : a + "/x.txt";
         const QStringList setAside = listTree(a).filter(QStringLiteral("varnello-moving-"));
-        if (!*row.because && !cancelled) {
+        EXPECT_EQ(listTree(a).filter(QStringLiteral("varnello-check-")), QStringList());
+        if (!*row.because) {
             EXPECT_FALSE(error) << said.toStdString();
             EXPECT_FALSE(QFileInfo::exists(left)) << "the source stayed";
             EXPECT_TRUE(setAside.isEmpty()) << setAside.join(' ').toStdString();
             continue;
         }
-        if (*row.because) {
-            EXPECT_TRUE(said.contains(QLatin1String(row.because))) << said.toStdString();
-            EXPECT_TRUE(said.contains(row.folder ? QStringLiteral("proj\u201d") : QStringLiteral("x.txt\u201d")))
-                << said.toStdString();
-        }
+        EXPECT_TRUE(said.contains(QLatin1String(row.because))) << said.toStdString();
+        EXPECT_TRUE(said.contains(row.folder ? QStringLiteral("proj") : QStringLiteral("x.txt\u201d")))
+            << said.toStdString();
         if (row.keptUnderItsName) {
             EXPECT_EQ(VNTest::readFile(left), QByteArray(row.folder ? "g" : "the only copy"));
             EXPECT_TRUE(setAside.isEmpty()) << setAside.join(' ').toStdString();
@@ -483,6 +515,157 @@ TEST_F(AliasCheckItem, AMoveSetsItsSourceAsideAndRemovesItOnlyWhenTheCopyIsElsew
                 EXPECT_EQ(VNTest::readFile(a + QLatin1Char('/') + setAside.first()), QByteArray("the only copy"));
             }
         }
+    }
+}
+
+// A move cancelled at each step of its sources' removal: the removal
+// waiting for its turn behind other transfers, the look at the folders of a
+// loose file, the setting aside, the look at the destination, the removal
+// itself. The step is held (a slow server) while the task is cancelled,
+// then let go. The task ends; nothing stays under a set-aside name or as a
+// check folder; every source is whole under its own name, unless its
+// removal had been sent (it is then moved, whole at the destination); and a
+// later task runs to its end.
+TEST_F(AliasCheckItem, AMoveCancelledAtEachStepOfItsRemovalEndsWithEverySourceUnderItsName) {
+    enum class Step { Queued, Checking, SetAside, Looking, Removing };
+    enum class From { Server, LocalDisk };
+    struct Row {
+        const char *name;
+        From from;
+        bool folder;
+        Step step;
+        bool noCheckFolder;  // a file is set aside, as a folder is
+    };
+    const Row rows[] = {
+        {"from a server, files, a removal queued", From::Server, false, Step::Queued, false},
+        {"from this computer, files, a removal queued", From::LocalDisk, false, Step::Queued, false},
+        {"from this computer, folders, a removal queued", From::LocalDisk, true, Step::Queued, false},
+        {"from a server, a file, its folders looked at", From::Server, false, Step::Checking, false},
+        {"from this computer, a file, its folders looked at", From::LocalDisk, false, Step::Checking, false},
+        {"from a server, a file, set aside", From::Server, false, Step::SetAside, true},
+        {"from a server, a folder, set aside", From::Server, true, Step::SetAside, false},
+        {"from a server, a file, the destination looked at", From::Server, false, Step::Looking, true},
+        {"from a server, a folder, the destination looked at", From::Server, true, Step::Looking, false},
+        {"from this computer, a folder, the destination looked at", From::LocalDisk, true, Step::Looking, false},
+        {"from a server, a file, being removed", From::Server, false, Step::Removing, false},
+        {"from a server, a folder, being removed", From::Server, true, Step::Removing, false},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QNFakeRemoteHandler::resetBehaviours();
+        const QString a = path(QStringLiteral("cancel-a%1").arg(n));
+        const QString b = path(QStringLiteral("cancel-b%1").arg(n++));
+        const bool queued = row.step == Step::Queued;
+        // Three items where one's removal waits behind the others.
+        const QStringList names = queued ? QStringList{"x1", "x2", "x3"} : QStringList{"x"};
+        QMap<QString, QByteArray> tree;
+        for (const QString &name : names) {
+            if (row.folder)
+                tree.insert(name + "/f.txt", name.toUtf8() + " f");
+            else
+                tree.insert(name + ".txt", name.toUtf8() + " only copy");
+        }
+        writeTree(a, tree);
+        QDir().mkpath(b);
+        const bool local = row.from == From::LocalDisk;
+        auto from = local ? localDrive() : serverDrive(a);
+        auto to = serverDrive(b, Kind::WebDAV);
+        auto task = std::make_shared<QNMoveTask>();
+        for (const QString &name : names) {
+            const QString leaf = row.folder ? name : name + ".txt";
+            auto source = local ? localDocument(a + "/" + leaf)
+                                : driveDocument("/" + leaf, row.folder, row.folder ? 0 : tree.value(leaf).size());
+            task->addTaskItem(std::make_shared<QNMoveTaskItem>(from, to, source, driveDocument("/", true)));
+        }
+        if (row.noCheckFolder)
+            setMode(Op::CreateFolder, Mode::Fail, a);
+        QNFakeRemoteHandler::Behaviour held;
+        held.mode = Mode::HeldUntilReleased;
+        std::function<bool()> atTheStep;
+        const auto removalsQueued = [&task](int count) {
+            int found = 0;
+            for (const auto &op : task->fromQueue()->operations())
+                found += !op->isExecuting() && op->description() == QLatin1String("QNMoveRemovalOperation");
+            for (const auto &op : task->toQueue()->operations())
+                found += !op->isExecuting() && op->description() == QLatin1String("QNMoveRemovalOperation");
+            return found >= count;
+        };
+        switch (row.step) {
+        case Step::Queued:
+            if (row.from == From::Server) {
+                // x1 arrives; the downloads of x2 and x3 hold the from queue.
+                QNFakeRemoteHandler::Behaviour downloads;
+                downloads.mode = Mode::CancelledOnCancel;
+                downloads.answersFirst = 1;
+                QNFakeRemoteHandler::setBehaviour(Op::Download, downloads, a);
+            } else if (row.folder) {
+                // x1's folder arrives; x2's upload holds the to queue.
+                QNFakeRemoteHandler::Behaviour uploads;
+                uploads.mode = Mode::CancelledOnCancel;
+                uploads.answersFirst = 1;
+                QNFakeRemoteHandler::setBehaviour(Op::Upload, uploads, b);
+            } else {
+                // Every file arrives; the first two removals wait for the
+                // look at their folders, the third for a place.
+                held.answersFirst = 1;
+                QNFakeRemoteHandler::setBehaviour(Op::List, held, b);
+            }
+            atTheStep = [&] { return removalsQueued(1); };
+            break;
+        case Step::Checking:
+            held.answersFirst = 1;  // the copy's own look at the destination answers
+            QNFakeRemoteHandler::setBehaviour(Op::List, held, b);
+            atTheStep = [] { return QNFakeRemoteHandler::heldCallCount() == 1; };
+            break;
+        case Step::SetAside:
+            QNFakeRemoteHandler::setBehaviour(Op::Rename, held, a);
+            atTheStep = [] { return QNFakeRemoteHandler::heldCallCount() == 1; };
+            break;
+        case Step::Looking:
+            held.answersFirst = 1;
+            QNFakeRemoteHandler::setBehaviour(Op::List, held, b);
+            atTheStep = [] { return QNFakeRemoteHandler::heldCallCount() == 1; };
+            break;
+        case Step::Removing:
+            held.answersFirst = row.folder ? 0 : 1;  // a loose file's check folder goes first
+            QNFakeRemoteHandler::setBehaviour(Op::Remove, held, a);
+            atTheStep = [] { return QNFakeRemoteHandler::heldCallCount() == 1; };
+            break;
+        }
+        manager->addTask(task);
+        EXPECT_TRUE(VNTest::waitUntil(atTheStep, 20000)) << "the step was never reached";
+        task->cancel();
+        // Let go of what the slow server held, each time it holds anew.
+        EXPECT_TRUE(VNTest::waitUntil(
+            [&] {
+                QNFakeRemoteHandler::releaseHeldCalls();
+                return task->completed();
+            },
+            20000))
+            << "the task never ended";
+        QNFakeRemoteHandler::resetBehaviours();
+        EXPECT_EQ(setAsideOrCheck(a), QStringList());
+        EXPECT_EQ(setAsideOrCheck(b), QStringList());
+        for (const QString &name : names) {
+            SCOPED_TRACE(name.toStdString());
+            const QString leaf = row.folder ? name + "/f.txt" : name + ".txt";
+            const QByteArray bytes = tree.value(leaf);
+            if (row.step == Step::Removing) {
+                // Sent before the cancel: it went, and its copy is whole.
+                EXPECT_EQ(VNTest::readFile(b + "/" + leaf), bytes);
+                EXPECT_FALSE(QFileInfo::exists(a + "/" + leaf));
+            } else {
+                EXPECT_EQ(VNTest::readFile(a + "/" + leaf), bytes) << "the source is not under its own name";
+            }
+        }
+        // The task manager runs the next task to its end.
+        writeTree(path(QStringLiteral("later%1").arg(n)), {{"later.txt", "later"}});
+        auto later = std::make_shared<QNCopyTask>();
+        later->addTaskItem(std::make_shared<QNCopyTaskItem>(
+            localDrive(), to, localDocument(path(QStringLiteral("later%1/later.txt").arg(n))), driveDocument("/", true)));
+        EXPECT_TRUE(runTask(manager, later, 20000)) << "a later task did not run to its end";
+        EXPECT_EQ(VNTest::readFile(b + "/later.txt"), QByteArray("later"));
     }
 }
 

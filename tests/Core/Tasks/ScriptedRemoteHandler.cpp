@@ -1,12 +1,14 @@
 #include "ScriptedRemoteHandler.h"
 
 #include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNUtils.h"
 #include "Platform/VNDispatch.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -273,6 +275,25 @@ void ScriptedRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKe
                                                for (const auto &doc : docs)
                                                    if (doc->isDirectory() && doc->path().section('/', -1) == name)
                                                        doc->setIsLink(true);
+                                               completed(docs, keyword, error, cancelled);
+                                           });
+        return;
+    }
+    if (!s.overlayRoot.isEmpty() && folder && QNUtils::withoutTrailingSlashes(folder->path()) == QLatin1String("/") &&
+        QDir(rootFolderOf(*driveConfig())).absolutePath() == QDir(s.overlayRoot).absolutePath()) {
+        const QString from = s.overlayFrom;
+        QNFakeRemoteHandler::listDocuments(folder, searchKeyword,
+                                           [completed, from](QNDocumentList docs, QString keyword, VNErrorPtr error,
+                                                             bool cancelled) {
+                                               QSet<QString> names;
+                                               for (const auto &doc : docs)
+                                                   names.insert(QNUtils::nameOf(*doc));
+                                               const auto entries = QDir(from).entryInfoList(
+                                                   QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+                                               for (const QFileInfo &entry : entries)
+                                                   if (!error && !cancelled && !names.contains(entry.fileName()))
+                                                       docs << QNDocument::withPath(QLatin1Char('/') + entry.fileName(),
+                                                                                    entry.isDir());
                                                completed(docs, keyword, error, cancelled);
                                            });
         return;
