@@ -254,7 +254,8 @@ void QNAliasCheck::taskWasCancelled() {
             return;  // none queued yet, or its answer goes on to the next step
         step = m_step;
     }
-    // One that runs answers as cancelled; one that never started never will.
+    // One that runs answers as cancelled and ends the check; one that never
+    // started answers only when its queue comes to it: end it now.
     if (step->isExecuting())
         return;
     endCancelled();

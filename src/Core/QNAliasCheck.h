@@ -87,8 +87,9 @@ public:
     // The local disk and the web services answer at once, on the caller's thread.
     void start(AddOperation add, Finished finished, Hold hold = nullptr);
 
-    // The task was cancelled: a step it cancelled before it started never
-    // answers, so the check folders are removed from here, outside the task.
+    // The task was cancelled: where the step under way has not started, the
+    // check ends now (its answer comes only when its queue reaches it), and
+    // the check folders are removed from here, outside the task.
     void taskWasCancelled();
 
     // The name of the (first) check folder ("" before start, or where none is made).

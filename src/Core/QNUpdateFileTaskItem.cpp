@@ -388,8 +388,8 @@ void QNUpdateFileTaskItem::taskWasCancelled() {
         return;
     }
     // An upload that answered goes on through postCopy, one that runs
-    // answers as cancelled; one cancelled before it started never answers:
-    // put the document back now.
+    // answers as cancelled; one cancelled before it started answers only
+    // when its queue reaches it: put the document back now.
     if (uploadAnswered())
         return;
     auto upload = uploadOperation();
