@@ -223,6 +223,12 @@ void QNWebDAVHandler::perform(Call call) {
     });
 }
 
+void QNWebDAVHandler::setDestination(NRHTTPRequest &request, const QString &path) const {
+    const auto config = driveConfig();
+    const QUrl destination = urlByAppendingPath(config ? config->url() : QString(), path);
+    request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded | QUrl::RemoveUserInfo));
+}
+
 void QNWebDAVHandler::run(const NRHTTPRequestPtr &request, Call call) {
     auto self = sharedHandler();
     const bool survivesCancel = call.survivesCancel;
@@ -558,14 +564,13 @@ void QNWebDAVHandler::rename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
     const bool folder = document->isDirectory();
     const QString from = withoutTrailingSlashes(document->path());
     const QString to = withoutTrailingSlashes(name->path());
-    const auto config = driveConfig();
-    const QUrl destination =
-        urlByAppendingPath(config ? config->url() : QString(), folder ? withTrailingSlash(to) : to);
+    const QString destination = folder ? withTrailingSlash(to) : to;
+    auto self = sharedHandler();
     Call call;
     call.path = folder ? withTrailingSlash(from) : from;
-    call.configure = [destination](NRHTTPRequest &request) {
+    call.configure = [self, destination](NRHTTPRequest &request) {
         request.setRequestMethod(QStringLiteral("MOVE"));
-        request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded | QUrl::RemoveUserInfo));
+        self->setDestination(request, destination);
         // A rename must never replace another item of that name.
         request.addRequestHeader(QStringLiteral("Overwrite"), QStringLiteral("F"));
     };
@@ -597,13 +602,12 @@ void QNWebDAVHandler::transferInside(const QString &method, QNDocumentPtr docume
         source = withTrailingSlash(source);
         destinationPath = withTrailingSlash(destinationPath);
     }
-    const auto config = driveConfig();
-    const QUrl destination = urlByAppendingPath(config ? config->url() : QString(), destinationPath);
+    auto self = sharedHandler();
     Call call;
     call.path = source;
-    call.configure = [method, destination](NRHTTPRequest &request) {
+    call.configure = [self, method, destinationPath](NRHTTPRequest &request) {
         request.setRequestMethod(method);
-        request.addRequestHeader(QStringLiteral("Destination"), destination.toString(QUrl::FullyEncoded | QUrl::RemoveUserInfo));
+        self->setDestination(request, destinationPath);
         // Without it a server first deletes a same-named destination, a
         // whole folder included, and puts the source in its place.
         request.addRequestHeader(QStringLiteral("Overwrite"), QStringLiteral("F"));

@@ -171,6 +171,10 @@ protected:
     virtual bool authorizationRefused() { return false; }
     void perform(Call call);
     void run(const NRHTTPRequestPtr &request, Call call);
+    // Adds the Destination header of a MOVE or COPY onto a drive path, from
+    // the drive URL as it stands once the request is authorized (an Office
+    // 365 sign-in points it at the library only then).
+    void setDestination(NRHTTPRequest &request, const QString &path) const;
     std::shared_ptr<QNWebDAVHandler> sharedHandler();
 
 private:

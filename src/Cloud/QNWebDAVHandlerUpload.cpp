@@ -140,14 +140,11 @@ void QNWebDAVHandler::uploadUnderTemporaryName(QNDocumentPtr document, QNDocumen
 void QNWebDAVHandler::nameTemporaryUpload(const QString &temporaryPath, const QString &finalPath,
                                           QNDocumentPtr destPath, QNDocumentCallback completed) {
     auto self = sharedHandler();
-    const auto config = driveConfig();
-    const QUrl destination = urlByAppendingPath(config ? config->url() : QString(), finalPath);
     Call call;
     call.path = temporaryPath;
-    call.configure = [destination](NRHTTPRequest &request) {
+    call.configure = [self, finalPath](NRHTTPRequest &request) {
         request.setRequestMethod(QStringLiteral("MOVE"));
-        request.addRequestHeader(QStringLiteral("Destination"),
-                                 destination.toString(QUrl::FullyEncoded | QUrl::RemoveUserInfo));
+        self->setDestination(request, finalPath);
         // The whole new file replaces the one of that name.
         request.addRequestHeader(QStringLiteral("Overwrite"), QStringLiteral("T"));
     };

@@ -26,13 +26,16 @@ Users (password checked inside the SOAP envelopes):
 Every request is counted by path in STATE_DIR/counts.json, and logged in
 STATE_DIR/requests.log, one JSON object a line: the origin it reached
 ("https://" or "http://" and its Host header), method, path, its Cookie
-header and whether it carried an Authorization header. The server answers
-in the clear on its port too, and on a second port (another origin of the
-same server). POST /_revoke forgets every issued cookie (a site that no
-longer takes them); POST /_connection {"host": H, "site": S} makes the
-user-connected answer of elsewhere@contoso.test name H and S. POST
-/__control/hold {"method", "prefix"}, GET /__control/held and POST
-/__control/release hold a WebDAV request on its way (peerlib.RequestHold).
+and Destination headers and whether it carried an Authorization header. A
+MOVE or COPY whose Destination is on another origin is refused with 502,
+one outside the request's own library with 400, as SharePoint refuses
+them. The server answers in the clear on its port too, and on a second
+port (another origin of the same server). POST /_revoke forgets every
+issued cookie (a site that no longer takes them); POST /_connection
+{"host": H, "site": S} makes the user-connected answer of
+elsewhere@contoso.test name H and S. POST /__control/hold {"method",
+"prefix"}, GET /__control/held and POST /__control/release hold a WebDAV
+request on its way (peerlib.RequestHold).
 """
 import json
 import os
@@ -113,13 +116,17 @@ class Handler(BaseHTTPRequestHandler):
         if self.command != "HEAD":
             self.wfile.write(body)
 
+    def origin(self):
+        scheme = "https" if isinstance(self.connection, ssl.SSLSocket) else "http"
+        return "%s://%s" % (scheme, self.headers.get("Host", ""))
+
     def record(self):
         """Logs the request before it is answered, so a client that has its
         answer finds it in the log."""
-        scheme = "https" if isinstance(self.connection, ssl.SSLSocket) else "http"
-        entry = {"origin": "%s://%s" % (scheme, self.headers.get("Host", "")), "method": self.command,
+        entry = {"origin": self.origin(), "method": self.command,
                  "path": urllib.parse.urlsplit(self.path).path, "cookie": self.headers.get("Cookie", ""),
-                 "authorization": "Authorization" in self.headers}
+                 "authorization": "Authorization" in self.headers,
+                 "destination": self.headers.get("Destination", "")}
         with LOCK:
             with open(os.path.join(STATE["dir"], "requests.log"), "a") as f:
                 f.write(json.dumps(entry) + "\n")
@@ -298,9 +305,17 @@ class Handler(BaseHTTPRequestHandler):
             shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
             return self.send(204, b"")
         if method in ("MOVE", "COPY"):
-            target, _ = self.local_path(urllib.parse.urlsplit(self.headers.get("Destination", "")).path)
-            if target is None or not os.path.exists(path):
-                return self.send(404 if target is not None else 400, b"")
+            # As SharePoint: the Destination is an absolute URL on the origin
+            # the request came to (502 otherwise), inside the same site's
+            # library (400 otherwise).
+            destination = urllib.parse.urlsplit(self.headers.get("Destination", ""))
+            if "%s://%s" % (destination.scheme, destination.netloc) != self.origin():
+                return self.send(502, b"")
+            target, target_prefix = self.local_path(destination.path)
+            if target is None or target_prefix != prefix:
+                return self.send(400, b"")
+            if not os.path.exists(path):
+                return self.send(404, b"")
             if os.path.exists(target):
                 if self.headers.get("Overwrite", "T") == "F":
                     return self.send(412, b"")

@@ -109,6 +109,19 @@ QList<QJsonObject> requestLog() {
     return entries;
 }
 
+// Every entry below a folder on the library's disk, hidden ones too, by
+// relative path (folders end in "/"), sorted.
+QStringList treeOnDisk(const QString &root) {
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        out << QDir(root).relativeFilePath(it.filePath()) + (it.fileInfo().isDir() ? "/" : "");
+    }
+    out.sort();
+    return out;
+}
+
 QStringList names(const QNDocumentList &documents) {
     QStringList out;
     for (const auto &d : documents)
@@ -324,6 +337,84 @@ TEST_F(Office365, FolderTreeToTheLibraryAndBackIsByteIdentical) {
     EXPECT_EQ(VNTest::readFile(back + "/tree/sub/deeper/c.txt"), "c");
 }
 
+// Renames, copies and moves inside the library, and an upload named once
+// it is whole, each on a handler of its own: the library carries each out
+// where it was aimed, in its own site. Judged on the library's disk.
+TEST_F(Office365, RenamesCopiesAndMovesInsideTheLibraryLandWhereAimed) {
+    enum class Op { Rename, Copy, Move, UploadUnderTemporaryName };
+    struct Row {
+        const char *name;
+        Op op;
+        const char *item;    // in the row's folder (the upload: a local file of that name)
+        const char *target;  // the new name, or the folder of the row's folder copied, moved or uploaded into
+        QStringList after;   // the row's folder afterwards
+    };
+    const QStringList before = {"a.txt", "dir/", "dir/inner.txt", "into/"};
+    const Row rows[] = {
+        {"rename a file", Op::Rename, "a.txt", "b.txt", {"b.txt", "dir/", "dir/inner.txt", "into/"}},
+        {"rename a folder", Op::Rename, "dir", "renamed", {"a.txt", "into/", "renamed/", "renamed/inner.txt"}},
+        {"copy a file into a folder", Op::Copy, "a.txt", "into", before + QStringList{"into/a.txt"}},
+        {"move a folder into a folder", Op::Move, "dir", "into", {"a.txt", "into/", "into/dir/", "into/dir/inner.txt"}},
+        {"upload under a temporary name", Op::UploadUnderTemporaryName, "up.txt", "", before + QStringList{"up.txt"}},
+    };
+    auto local = VNTest::makeTempDir();
+    const QString stamp = QString::number(QDateTime::currentMSecsSinceEpoch());
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString folder = QStringLiteral("/inside-%1-%2").arg(stamp).arg(n++);
+        const QString onDisk = library("managed") + folder;
+        ASSERT_TRUE(VNTest::writeFile(onDisk + "/a.txt", "a"));
+        ASSERT_TRUE(VNTest::writeFile(onDisk + "/dir/inner.txt", "inner"));
+        ASSERT_TRUE(QDir().mkpath(onDisk + "/into"));
+        ASSERT_TRUE(VNTest::writeFile(local->path() + "/up.txt", "up"));
+        const bool isFolder = QString(row.item) == "dir";
+        auto item = QNDocument::withPath(folder + '/' + row.item, isFolder);
+        auto target = QNDocument::withPath(folder + (*row.target ? QString('/') + row.target : QString()), true);
+        auto office = handlerFor(drive("managed"));
+        auto answer = VNTest::answerOf([&](VNTest::HandlerAnswerPtr a) {
+            switch (row.op) {
+                case Op::Rename:
+                    office->rename(item, QNDocument::withPath(target->path(), isFolder), VNTest::documentAnswer(a));
+                    break;
+                case Op::Copy:
+                    office->localCopy(item, target, VNTest::documentAnswer(a));
+                    break;
+                case Op::Move:
+                    office->localMove(item, target, VNTest::documentAnswer(a));
+                    break;
+                case Op::UploadUnderTemporaryName:
+                    office->uploadUnderTemporaryName(QNDocument::withPath(local->path() + '/' + row.item), target,
+                                                     nullptr, VNTest::documentAnswer(a));
+                    break;
+            }
+        });
+        EXPECT_FALSE(answer->error) << answer->text();
+        EXPECT_EQ(treeOnDisk(onDisk).join(", ").toStdString(), row.after.join(", ").toStdString());
+    }
+}
+
+// A save-back to the library runs to its end: the document renamed to its
+// dated backup, the edited copy uploaded under the document's name, the
+// backup removed. Judged on the library's disk.
+TEST_F(Office365, ASaveBackReplacesTheDocumentAndRemovesItsBackup) {
+    const QString folder = "/saveback-" + QString::number(QDateTime::currentMSecsSinceEpoch());
+    const QString onDisk = library("managed") + folder;
+    ASSERT_TRUE(VNTest::writeFile(onDisk + "/edit.txt", "the version in the library\n"));
+    auto local = VNTest::makeTempDir();
+    ASSERT_TRUE(VNTest::writeFile(local->path() + "/edit.txt", "the change, a little longer\n"));
+    auto item = std::make_shared<QNUpdateFileTaskItem>(drive("managed"),
+                                                       QNDocument::withPath(local->path() + "/edit.txt"),
+                                                       QNDocument::withPath(folder + "/edit.txt"),
+                                                       QNDocument::withPath(folder, true));
+    const VNTest::ItemRun run = VNTest::runItem(std::make_shared<QNUpdateFileTask>(), item);
+    EXPECT_TRUE(run.completed);
+    EXPECT_FALSE(run.error) << (run.error ? run.error->localizedDescription().toStdString() : "");
+    EXPECT_FALSE(run.cancelled);
+    EXPECT_EQ(treeOnDisk(onDisk), QStringList{"edit.txt"});
+    EXPECT_EQ(VNTest::readFile(onDisk + "/edit.txt"), QByteArray("the change, a little longer\n"));
+}
+
 // A save-back cancelled while the library is slow to take its rename (the
 // MOVE held on its way): the MOVE runs to the library's answer, and the
 // save-back acts only then, giving the backup its name back. Cut off, the
@@ -346,6 +437,8 @@ TEST_F(Office365, ASaveBackCancelledWhileTheLibraryHoldsItsRenameEndsWithTheDocu
     auto item = std::make_shared<QNUpdateFileTaskItem>(office, QNDocument::withPath(local->path() + "/edit.txt"),
                                                        QNDocument::withPath(folder + "/edit.txt"),
                                                        QNDocument::withPath(folder, true));
+    item->setClock([] { return QDateTime(QDate(2030, 1, 1), QTime(12, 0)); });
+    const qsizetype logged = requestLog().size();
     auto report = std::make_shared<VNTest::ItemRun>();
     item->registerListenerForTaskItemCompletedBlock("test", [report](VNErrorPtr error, QNDocumentPtr, bool cancelled) {
         ++report->reports;
@@ -372,6 +465,19 @@ TEST_F(Office365, ASaveBackCancelledWhileTheLibraryHoldsItsRenameEndsWithTheDocu
     EXPECT_TRUE(report->cancelled);
     EXPECT_EQ(QDir(onDisk).entryList(QDir::Files | QDir::Hidden), QStringList{"edit.txt"});
     EXPECT_EQ(VNTest::readFile(onDisk + "/edit.txt"), QByteArray("the version in the library\n"));
+    // The held rename was aimed into the library, carried out, and then undone.
+    const QString inLibrary = "/personal/managed_contoso_test/Documents" + folder;
+    const QString site = QStringLiteral("https://127.0.0.1:%1").arg(peer().value("port").toInt());
+    const QList<QJsonObject> sent = requestLog().mid(logged);
+    const auto moved = [&sent](const QString &from, const QString &to) {
+        return std::any_of(sent.begin(), sent.end(), [&](const QJsonObject &r) {
+            return r.value("method").toString() == "MOVE" && r.value("path").toString() == from &&
+                   r.value("destination").toString() == to;
+        });
+    };
+    const QString backup = inLibrary + "/edit-QN-2030-01-01_12-00-00.txt";
+    EXPECT_TRUE(moved(inLibrary + "/edit.txt", site + backup)) << "the rename was aimed elsewhere";
+    EXPECT_TRUE(moved(backup, site + inLibrary + "/edit.txt")) << "the library never renamed the document";
 }
 
 TEST_F(Office365, CancelDuringSignInReportsCancelled) {

@@ -259,12 +259,19 @@ TEST_P(SaveBackPeer, TheDocumentEndsUnderItsOwnNameAndTheRecordKeepsItsPath) {
 // handler waits for the server's answer, and the save-back acts only then:
 // the drive renamed, so the backup gets its name back. Had it ended before,
 // the server would rename afterwards, the document staying only under its
-// backup name. One row per server family; each differs from the first in
-// the server alone.
+// backup name. One row per server family, each differing from the first in
+// the server alone; and one where the server refuses the held rename (the
+// backup name is taken), which differs from Apache's in that alone: the
+// late refusal is no rename, so nothing is given a name back and the
+// save-back ends as a plain cancel, the file under the backup name untouched.
 struct HeldServer {
     const char *name;
     const char *family;  // "vsftpd", or the WebDAV peer's server family
+    bool backupNameTaken = false;
 };
+
+const QString kBackupName = QStringLiteral("edit-QN-2030-01-01_12-00-00.txt");
+const QByteArray kOtherBytes("a file that was there before\n");
 
 class SaveBackHeldServer : public ::testing::TestWithParam<HeldServer> {};
 
@@ -316,8 +323,12 @@ TEST_P(SaveBackHeldServer, ARenameHeldOnItsWayIsAnsweredBeforeTheSaveBackActs) {
     const QString localPath = temp->path() + QStringLiteral("/edit.txt");
     ASSERT_TRUE(VNTest::writeFile(localPath, "the change\n"));
 
+    if (GetParam().backupNameTaken)
+        ASSERT_TRUE(VNTest::writeFile(onDisk + QLatin1Char('/') + kBackupName, kOtherBytes));
+
     auto task = std::make_shared<QNUpdateFileTask>();
     auto item = std::make_shared<QNUpdateFileTaskItem>(drive, QNDocument::withPath(localPath), original, parent);
+    item->setClock([] { return QDateTime(QDate(2030, 1, 1), QTime(12, 0)); });
     auto report = std::make_shared<VNTest::ItemRun>();
     auto reportMutex = std::make_shared<std::mutex>();
     item->registerListenerForTaskItemCompletedBlock(
@@ -343,22 +354,26 @@ TEST_P(SaveBackHeldServer, ARenameHeldOnItsWayIsAnsweredBeforeTheSaveBackActs) {
         EXPECT_TRUE(VNTest::waitUntil([&] { return ended->load(); }, 60000));
     control.release();
     EXPECT_TRUE(VNTest::waitUntil([&] { return ended->load(); }, 60000));
-    // Answered, the released rename is done on the server's disk.
+    // Answered, the released rename is done on the server's disk, or refused.
     EXPECT_TRUE(VNTest::waitUntil([&] { return control.serverDone(); }, 10000)) << "the server took the rename";
 
     std::lock_guard lock(*reportMutex);
     EXPECT_EQ(report->reports, 1);
     EXPECT_FALSE(report->error) << (report->error ? report->error->localizedDescription().toStdString() : std::string());
     EXPECT_TRUE(report->cancelled);
-    EXPECT_EQ(QDir(onDisk).entryList(QDir::Files | QDir::Hidden).join(QLatin1Char(',')).toStdString(), "edit.txt");
+    EXPECT_EQ(QDir(onDisk).entryList(QDir::Files | QDir::Hidden, QDir::Name).join(QLatin1Char(',')).toStdString(),
+              GetParam().backupNameTaken ? (kBackupName + QStringLiteral(",edit.txt")).toStdString() : "edit.txt");
     EXPECT_TRUE(VNTest::readFile(onDisk + QStringLiteral("/edit.txt")) == kOldBytes) << "the old bytes are back";
+    if (GetParam().backupNameTaken)
+        EXPECT_TRUE(VNTest::readFile(onDisk + QLatin1Char('/') + kBackupName) == kOtherBytes);
     EXPECT_EQ(original->path().toStdString(), (folder + QStringLiteral("/edit.txt")).toStdString());
 }
 
 INSTANTIATE_TEST_SUITE_P(EachServer, SaveBackHeldServer,
                          ::testing::Values(HeldServer{"FTPOnVsftpd", "vsftpd"}, HeldServer{"WebDAVOnApache", "apache"},
                                            HeldServer{"WebDAVOnNginx", "nginx"},
-                                           HeldServer{"WebDAVOnLighttpd", "lighttpd"}),
+                                           HeldServer{"WebDAVOnLighttpd", "lighttpd"},
+                                           HeldServer{"WebDAVOnApacheRefused", "apache", true}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 std::vector<Row> allRows() {

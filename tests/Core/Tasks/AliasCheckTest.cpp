@@ -197,7 +197,7 @@ TEST_F(AliasCheck, AStepCancelledOnTheQueueStillRemovesTheCheckFolder) {
 // names, and may serve the very folders this one mounts. Two drives of one
 // web service may be one account; photo services never replace an item.
 TEST(AliasCheckStorage, DrivesThatReachFilesByPathMayBeOneStorageWhateverTheHostsTheyName) {
-    enum class Kind { Local, FTP, SFTP, WebDAV, Dropbox, Box, Flickr };
+    enum class Kind { Local, FTP, SFTP, WebDAV, Office365, Dropbox, Box, Flickr };
     struct Drive {
         const char *url;
         Kind kind;
@@ -219,6 +219,8 @@ TEST(AliasCheckStorage, DrivesThatReachFilesByPathMayBeOneStorageWhateverTheHost
         {"the local disk and SFTP", {"", Kind::Local}, {"sftp://nas.example/home/u", Kind::SFTP}, true},
         {"the local disk and FTP", {"", Kind::Local}, {"ftp://nas.example/", Kind::FTP}, true},
         {"WebDAV and the local disk", {"http://nas.example/dav", Kind::WebDAV}, {"", Kind::Local}, true},
+        {"Office 365 and WebDAV on its library", {"https://contoso-my.sharepoint.com/", Kind::Office365},
+         {"https://contoso-my.sharepoint.com/personal/u/Documents", Kind::WebDAV}, true},
         {"two Dropbox drives", {"", Kind::Dropbox}, {"", Kind::Dropbox}, true},
         {"Dropbox and Box", {"", Kind::Dropbox}, {"", Kind::Box}, false},
         {"Dropbox and the local disk", {"", Kind::Dropbox}, {"", Kind::Local}, false},
@@ -232,6 +234,7 @@ TEST(AliasCheckStorage, DrivesThatReachFilesByPathMayBeOneStorageWhateverTheHost
             config->setIsFTP(drive.kind == Kind::FTP || drive.kind == Kind::SFTP);
             config->setIsSFTP(drive.kind == Kind::SFTP);
             config->setIsWebDAV(drive.kind == Kind::WebDAV);
+            config->setIsOffice365(drive.kind == Kind::Office365);
             config->setIsDropbox(drive.kind == Kind::Dropbox);
             config->setIsBox(drive.kind == Kind::Box);
             config->setIsFlickr(drive.kind == Kind::Flickr);

@@ -70,30 +70,36 @@ protected:
 
 // The rename answers with an error: before the drive did anything, or
 // after it renamed (the reply lost on its way back). The item looks before
-// it ends: a backup it finds gets the document's name back; where it cannot
-// look, its error names the backup. Each row differs from the first in one
-// condition.
+// it ends: a backup it finds gets the document's name back (another
+// document whose name differs from it only in letter case does not hold
+// that name); where it cannot look, its error names the backup. Each row
+// differs from the second or the first in one condition.
 TEST_F(SaveBackEndings, ARenameThatFailsIsLookedIntoBeforeTheItemEnds) {
     struct Row {
         const char *name;
         Mode rename;
         bool listingFails;
+        bool caseTwin;        // docs/REPORT.docx, another document, stands beside it
         QStringList onDrive;  // what docs/ holds afterwards
         const char *said;     // a part of the error
     };
     const Row rows[] = {
-        {"it fails before the drive renamed: nothing to put back", Mode::Fail, false, {"report.docx"},
+        {"it fails before the drive renamed: nothing to put back", Mode::Fail, false, false, {"report.docx"},
          "The fake server refused the request."},
-        {"its reply is lost after the drive renamed: put back", Mode::FailAfterWork, false, {"report.docx"},
+        {"its reply is lost after the drive renamed: put back", Mode::FailAfterWork, false, false, {"report.docx"},
          "The connection was lost before the server answered."},
-        {"its reply is lost, and the folder cannot be listed: the backup named", Mode::FailAfterWork, true, {kBackup},
-         "the document may be kept on the drive as \u201creport-QN-2014-03-05_09-07-02.docx\u201d"},
+        {"its reply is lost, and the folder cannot be listed: the backup named", Mode::FailAfterWork, true, false,
+         {kBackup}, "the document may be kept on the drive as \u201creport-QN-2014-03-05_09-07-02.docx\u201d"},
+        {"its reply is lost, a name differing in case beside it: put back", Mode::FailAfterWork, false, true,
+         {"REPORT.docx", "report.docx"}, "The connection was lost before the server answered."},
     };
     int n = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         QNFakeRemoteHandler::resetBehaviours();
         auto drive = freshDrive(QStringLiteral("rename%1").arg(n++));
+        if (row.caseTwin)
+            writeTree(remote, {{"docs/REPORT.docx", "another document"}});
         setMode(Op::Rename, row.rename, remote);
         if (row.listingFails)
             setMode(Op::List, Mode::Fail, remote);
@@ -103,8 +109,7 @@ TEST_F(SaveBackEndings, ARenameThatFailsIsLookedIntoBeforeTheItemEnds) {
         EXPECT_TRUE(error) << "a failed rename reported as done";
         EXPECT_TRUE(text(error).contains(QString::fromUtf8(row.said))) << text(error).toStdString();
         EXPECT_EQ(docsOnDrive(), row.onDrive) << docsOnDrive().join(", ").toStdString();
-        const QString holder = row.onDrive.value(0);
-        EXPECT_EQ(VNTest::readFile(remote + "/docs/" + holder), QByteArray("old version"));
+        EXPECT_EQ(VNTest::readFile(remote + "/docs/" + row.onDrive.last()), QByteArray("old version"));
         EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
     }
 }
@@ -199,6 +204,7 @@ TEST_F(SaveBackEndings, TheEditedCopyGoesUpUnderTheDocumentsOwnName) {
     const Row rows[] = {
         {"the opened copy has the document's name", "/docs/report.docx", "report.docx", true},
         {"the opened copy has another name", "/docs/report.docx", "report_1.docx", true},
+        {"the opened copy's name differs in letter case", "/docs/report.docx", "Report.docx", true},
         {"no local file can carry the document's name", "/docs/..", "report.docx", false},
     };
     int n = 0;
