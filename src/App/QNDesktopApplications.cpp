@@ -373,16 +373,28 @@ QStringList QNDesktopApplications::expandExec(const Application &application, co
     return args;
 }
 
-bool QNDesktopApplications::launch(const Application &application, const QString &filePath) {
+bool QNDesktopApplications::launch(const Application &application, const QString &filePath, QString *why) {
+    auto fail = [&](const QString &text) {
+        if (why)
+            *why = text;
+        return false;
+    };
     QStringList args = expandExec(application, filePath);
     if (args.isEmpty())
-        return false;
+        return fail(QStringLiteral("The application \u201c%1\u201d names no program to run.").arg(application.name));
     if (application.terminal) {
         const QStringList terminal = terminalCommand();
         if (terminal.isEmpty())
-            return false;
+            return fail(QStringLiteral("The application \u201c%1\u201d runs in a terminal, and no terminal emulator "
+                                       "was found.")
+                            .arg(application.name));
         args = terminal + args;
     }
-    const QString program = args.takeFirst();
-    return QProcess::startDetached(program, args);
+    QProcess process;
+    process.setProgram(args.takeFirst());
+    process.setArguments(args);
+    if (!process.startDetached())
+        return fail(QStringLiteral("The application \u201c%1\u201d could not be started (%2).")
+                        .arg(application.name, process.errorString()));
+    return true;
 }

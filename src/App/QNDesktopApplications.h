@@ -54,8 +54,8 @@ public:
     // argument whatever it holds; nothing runs through a shell.
     static QStringList expandExec(const Application &application, const QString &filePath);
     // Starts the application with the file (a terminal program in the
-    // terminal emulator); false when it could not start.
-    static bool launch(const Application &application, const QString &filePath);
+    // terminal emulator); false when it could not start, and *why says why.
+    static bool launch(const Application &application, const QString &filePath, QString *why = nullptr);
 
 private:
     static Choices readApplications(const QMimeType &type, const Folders &folders, bool terminal);

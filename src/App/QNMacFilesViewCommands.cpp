@@ -26,7 +26,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -34,17 +33,28 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMimeData>
-#include <QUrl>
+#include <functional>
 #include <mutex>
+#include <optional>
 
 namespace {
 
-bool openInDefaultApplication(const QString &path) {
-    // The desktop's opener would fail unseen where no application takes the type.
+bool openInDefaultApplication(const QString &path, QString *why) {
+    // The desktop's default application is started here, its Exec line
+    // given the path itself. The desktop's opener (xdg-open) passes what it
+    // is given through its shell's echo and printf, which turn a backslash
+    // and "b" (or "%5C" and "b") into a backspace, and it fails unseen.
     const QNDesktopApplications::Choices choices = QNDesktopApplications::applicationsForFileName(QFileInfo(path).fileName());
-    if (!choices.defaultApplication && choices.others.isEmpty())
+    std::optional<QNDesktopApplications::Application> application = choices.defaultApplication;
+    if (!application && !choices.others.isEmpty())
+        application = choices.others.first();  // the desktop's choice where none is named
+    if (!application)
         return false;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return QNDesktopApplications::launch(*application, path, why);
+}
+
+bool launchWith(const QNDesktopApplications::Application &application, const QString &path, QString *why) {
+    return QNDesktopApplications::launch(application, path, why);
 }
 
 QNMacFilesViewController::FileLauncher &fileLauncher() {
@@ -211,8 +221,7 @@ void QNMacFilesViewController::rebuildOpenWithMenu(QMenu *submenu, const QNDocum
         connect(a, &QAction::triggered, this, [guard, app, document] {
             if (guard)
                 guard->openDocument(
-                    document, [app](const QString &path) { return QNDesktopApplications::launch(app, path); },
-                    OpenCommand::OpenWith);
+                    document, std::bind_front(launchWith, app), OpenCommand::OpenWith);
         });
     };
     // Two entries of one name are told apart by their desktop-file ids.
@@ -240,8 +249,7 @@ void QNMacFilesViewController::rebuildOpenWithMenu(QMenu *submenu, const QNDocum
             guard->chooseApplication([guard, document](const QNDesktopApplications::Application &app) {
                 if (guard)
                     guard->openDocument(
-                        document, [app](const QString &path) { return QNDesktopApplications::launch(app, path); },
-                        OpenCommand::OpenWith);
+                        document, std::bind_front(launchWith, app), OpenCommand::OpenWith);
             });
     });
 }
@@ -273,10 +281,27 @@ void QNMacFilesViewController::noApplicationOpens(const QString &localPath) {
     QWidget *window = m_mainWindowController ? m_mainWindowController->window() : nullptr;
     QNDialogService::shared().beginAlertSheet(alert, window, [guard, localPath](const QNAlertResult &result) {
         if (guard && result.returnCode == QNAlert::FirstButtonReturn)
-            guard->chooseApplication([localPath](const QNDesktopApplications::Application &app) {
-                QNDesktopApplications::launch(app, localPath);
+            guard->chooseApplication([guard, localPath](const QNDesktopApplications::Application &app) {
+                QString why;
+                if (!QNDesktopApplications::launch(app, localPath, &why) && guard)
+                    guard->notLaunched(QFileInfo(localPath).fileName(), why, OpenCommand::Open);
             });
     });
+}
+
+void QNMacFilesViewController::notLaunched(const QString &name, const QString &why, OpenCommand command) {
+    VNLog::log(QStringLiteral("QNMacFilesViewController open: %1 was not started: %2").arg(name, why));
+    QNAlert alert;
+    alert.style = QNAlert::Warning;
+    alert.buttons = {QStringLiteral("OK")};
+    alert.messageText = QStringLiteral("\u201c%1\u201d was not opened").arg(name);
+    alert.informativeText = why;
+    // As the open's other failures: Open With in an application-modal
+    // alert, the double click in a sheet on the window.
+    if (command == OpenCommand::OpenWith)
+        QNDialogService::shared().runModal(alert);
+    else if (m_mainWindowController)
+        QNDialogService::shared().beginAlertSheet(alert, m_mainWindowController->window());
 }
 
 // ---------------------------------------------------------------- names
@@ -654,11 +679,17 @@ void QNMacFilesViewController::openDocument(const QNDocumentPtr &document, FileL
             local->setOpenedFromParentDocument(parent);
             if (QNMacAppDelegate *delegate = QNMacAppDelegate::shared())
                 delegate->addOpenedDocument(local);
-            if (!launcher || !launcher(local->path())) {
-                VNLog::log(QStringLiteral("QNMacFilesViewController open: no application took %1").arg(local->path()));
+            QString why;
+            if (launcher && launcher(local->path(), &why))
+                return;
+            if (!why.isEmpty()) {
                 if (guard)
-                    guard->noApplicationOpens(local->path());
+                    guard->notLaunched(QFileInfo(local->path()).fileName(), why, command);
+                return;
             }
+            VNLog::log(QStringLiteral("QNMacFilesViewController open: no application took %1").arg(local->path()));
+            if (guard)
+                guard->noApplicationOpens(local->path());
         });
     });
     task->addTaskItem(item);

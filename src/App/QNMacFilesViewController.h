@@ -174,6 +174,10 @@ public:
     // how many, the first few notes in its text and all of them (to a bound)
     // behind the details button.
     static QNAlert leftOutAlert(const QStringList &notes, bool move);
+    // How many items a note of that report says were left out: a folder's
+    // count of entries, one entry or one named item; none for what a drive
+    // was left holding (a temporary file, a check folder).
+    static int itemsNotedIn(const QString &note);
     // An open whose copy left the document out (QNTaskItem::isLeftOut()):
     // not opened, and why.
     static QNAlert leftOutOpenAlert(const QNDocumentPtr &document, const VNErrorPtr &error);
@@ -216,8 +220,10 @@ public:
     void newFolder();
     // Opens a file in its application: copied into a fresh private folder by
     // a task, remembered for the save-back check, then started.
-    // How a local copy is handed to its application.
-    using FileLauncher = std::function<bool(const QString &path)>;
+    // How a local copy is handed to its application: true once started;
+    // false with *why left empty where no application takes the file, else
+    // with *why saying why it did not start.
+    using FileLauncher = std::function<bool(const QString &path, QString *why)>;
     // Which command opens: Open (double click) shows a failed copy in a
     // sheet, Open With in an application-modal alert.
     enum class OpenCommand { Open, OpenWith };
@@ -233,6 +239,9 @@ public:
     void chooseApplication(const std::function<void(const QNDesktopApplications::Application &)> &open);
     // No application took the local copy: say so, and offer Open With.
     void noApplicationOpens(const QString &localPath);
+    // The application did not start with the local copy named name: said,
+    // as the command's other failures are.
+    void notLaunched(const QString &name, const QString &why, OpenCommand command);
 
     // ---- Drag and drop (QNMacFilesViewDragDrop.cpp) ----
     // The type that carries a drag of a pane's entries (the entries

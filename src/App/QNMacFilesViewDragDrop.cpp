@@ -33,6 +33,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QGraphicsScene>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsDropShadowEffect>
@@ -523,6 +524,19 @@ void QNMacFilesViewController::reportLeftOutAtEnd(const QNTaskPtr &task) {
     });
 }
 
+int QNMacFilesViewController::itemsNotedIn(const QString &note) {
+    // A folder's count ("3 entries of “/x” were not copied: …"), one entry
+    // of a folder, or one item by its name ("“a” in “/x” was not copied: …").
+    static const QRegularExpression entries(QStringLiteral("^(\\d+) entries of \u201c"));
+    static const QRegularExpression item(QStringLiteral("^\u201c.*\u201d was not (copied|moved):"),
+                                         QRegularExpression::DotMatchesEverythingOption);
+    if (const QRegularExpressionMatch counted = entries.match(note); counted.hasMatch())
+        return counted.captured(1).toInt();
+    if (note.startsWith(QStringLiteral("An entry of \u201c")) || item.match(note).hasMatch())
+        return 1;
+    return 0;  // what a drive was left holding: no item of the task
+}
+
 QNAlert QNMacFilesViewController::leftOutAlert(const QStringList &notes, bool move) {
     // A tree can leave out thousands: the text shows a few, the details a
     // bounded list.
@@ -530,17 +544,26 @@ QNAlert QNMacFilesViewController::leftOutAlert(const QStringList &notes, bool mo
     constexpr int kDetailed = 1000;
     const int count = int(notes.size());
     const QString more = QStringLiteral("\u2026and %1 more.");
+    // The headline counts items, not notes: one note may speak of a
+    // folder's many entries, and another of no item at all.
+    qint64 items = 0;
+    for (const QString &note : notes)
+        items += itemsNotedIn(note);
     QNAlert alert;
     alert.style = QNAlert::Warning;
     alert.buttons = {QStringLiteral("OK")};
-    alert.messageText = count == 1 ? (move ? QStringLiteral("1 item was not moved") : QStringLiteral("1 item was not copied"))
-                                   : (move ? QStringLiteral("%1 items were not moved") : QStringLiteral("%1 items were not copied"))
-                                         .arg(count);
+    if (items == 0)
+        alert.messageText = QStringLiteral("Something was left on a drive");
+    else if (items == 1)
+        alert.messageText = move ? QStringLiteral("1 item was not moved") : QStringLiteral("1 item was not copied");
+    else
+        alert.messageText = (move ? QStringLiteral("%1 items were not moved") : QStringLiteral("%1 items were not copied"))
+                                .arg(items);
     QStringList shown = notes.mid(0, kShown);
     if (count > kShown)
         shown << more.arg(count - kShown);
     alert.informativeText = shown.join(QLatin1Char('\n'));
-    if (move)
+    if (move && items > 0)
         alert.informativeText += QStringLiteral("\n\nWhat was left out stays where it was.");
     if (count > kShown) {
         QStringList detailed = notes.mid(0, kDetailed);

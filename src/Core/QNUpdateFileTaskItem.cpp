@@ -575,11 +575,18 @@ void QNUpdateFileTaskItem::lookAfterCancelledUpload(const QNTaskItemCompletedBlo
     const QString name = lastPathComponent(m_originalDocument->path());
     const QString backupName = lastPathComponent(renamedDocument()->path());
     const qint64 editedSize = m_editedSize.load();
+    // The drive's own late answer, read as the rename's is: an upload it
+    // says it completed is the edited version in place, whatever a look
+    // shows (a listing that fails, or gives a size of its own), and the
+    // backup must not be put over it.
+    const auto uploadCall = uploadCallWatch();
+    const bool completedLate = uploadAnswered && uploadCall && uploadCall->answer().succeeded();
     auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
     auto list = std::make_shared<QNListDocumentsOperation>(
         toDriveConfig(), driveFolder(), QString(),
-        [self, completed, error, uploadAnswered, name, backupName, editedSize](
+        [self, completed, error, uploadAnswered, completedLate, name, backupName, editedSize](
             QNDocumentList documents, QString, VNErrorPtr listError, bool listCancelled) {
+            const bool looked = !listError && !listCancelled;
             QNDocumentPtr underName;
             bool backupThere = false;
             for (const auto &document : documents) {
@@ -589,10 +596,18 @@ void QNUpdateFileTaskItem::lookAfterCancelledUpload(const QNTaskItemCompletedBlo
                 else if (listed == backupName)
                     backupThere = true;
             }
+            if (completedLate) {
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem: the drive completed the upload after the cancel"));
+                // The backup goes on the drive's word where no look could be
+                // made, but not while a look shows nothing under the name.
+                self->keepSavedAfterCancel(completed, looked ? underName : nullptr,
+                                           !looked || (backupThere && underName));
+                return;
+            }
             // Whatever stands under the name came from the upload (the
             // document left it for its backup name): whole, the save-back
             // was done after all.
-            if (!listError && !listCancelled && underName && editedSize >= 0 && underName->size() == editedSize) {
+            if (looked && underName && editedSize >= 0 && underName->size() == editedSize) {
                 self->keepSavedAfterCancel(completed, underName, backupThere);
                 return;
             }

@@ -251,7 +251,7 @@ TEST_F(CommandsTest, AnOpenedDocumentChangedElsewhereIsSavedBackToItsDrive) {
         const QString name = QString::fromUtf8(row);
         SCOPED_TRACE(row);
         QString launched;
-        Pane::setFileLauncher([&](const QString &path) {
+        Pane::setFileLauncher([&](const QString &path, QString *) {
             launched = path;
             // The other application saves the document a little later.
             VNTest::writeFile(path, "edited elsewhere");

@@ -9,6 +9,8 @@
 
 #include "App/QNAlertPanel.h"
 #include "App/QNNameClashCheck.h"
+#include "Core/QNCloudInterfaceFactory.h"
+#include "Core/QNMyDocumentsHandler.h"
 #include "Core/QNTaskManager.h"
 #include "Platform/VNUserDefaults.h"
 
@@ -18,12 +20,39 @@
 
 namespace {
 
+// Files of another application as a drive reads them whose listings leave
+// out the entries named "unlisted…" and say how many they left out (as a
+// server's listing does with lines it cannot read).
+class UnlistingHandler : public QNMyDocumentsHandler {
+public:
+    using QNMyDocumentsHandler::QNMyDocumentsHandler;
+    void listDocuments(QNDocumentPtr folder, QString keyword, QNListCallback completed) override {
+        QNMyDocumentsHandler::listDocuments(
+            folder, keyword, [folder, completed](QNDocumentList documents, QString keyword, VNErrorPtr error, bool cancelled) {
+                QNDocumentList listed;
+                for (const auto &document : documents)
+                    if (!document->displayName().startsWith(QLatin1String("unlisted")))
+                        listed << document;
+                if (folder && listed.size() < documents.size())
+                    folder->setLeftOutCount(int(documents.size() - listed.size()));
+                completed(listed, keyword, error, cancelled);
+            });
+    }
+};
+
 class DragDropTest : public PanesTest {
 protected:
     void SetUp() override {
         PanesTest::SetUp();
         for (const char *key : {"drop-always-copy", "drop-suppress-ask-move", "drop-suppress-ask-remove"})
             VNUserDefaults::standard().removeObject(QString::fromUtf8(key));
+        QNCloudInterfaceFactory::registerHandler(
+            QStringLiteral("unlisting-test"), [](const QNDriveConfig &c) { return c.isMyFiles() && c.useAbsolutePath(); },
+            [](const QNDriveConfigPtr &c) { return std::make_shared<UnlistingHandler>(c); });
+    }
+    void TearDown() override {
+        PanesTest::TearDown();
+        QNCloudInterfaceFactory::unregisterHandler(QStringLiteral("unlisting-test"));
     }
 
     // Window A shows drive A (report.txt, 70,000 bytes), window B drive B (empty).
@@ -368,10 +397,11 @@ TEST_F(DragDropTest, DownloadToAndADropOfAnotherApplicationAskBeforeReplacingANa
 }
 
 // Entries of another application's drop that a copy leaves out (a link to
-// nothing dropped itself, or one inside a dropped folder) stop nothing: the
-// other entries arrive, no error sheet comes up, and one report at the
-// task's end names everything left out, from every entry. A move's report
-// says "moved" throughout and keeps what it left out.
+// nothing dropped itself, or one inside a dropped folder, or entries a
+// folder's listing leaves out) stop nothing: the other entries arrive, no
+// error sheet comes up, and one report at the task's end names everything
+// left out, from every entry, and counts the items in its headline. A
+// move's report says "moved" throughout and keeps what it left out.
 TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
     openTwoWindows();
     struct Row {
@@ -379,12 +409,15 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
         bool droppedLink;  // a link to nothing among the dropped entries
         bool linkInside;   // a link to nothing inside the first dropped folder
         bool move;
+        int unlisted = 0;  // entries the second folder's listing leaves out
     };
     const Row rows[] = {
         {"a link to nothing dropped", true, false, false},
         {"a folder holding a link to nothing, dropped with another", false, true, false},
         {"both", true, true, false},
         {"both, moved", true, true, true},
+        {"three entries left out of a folder's listing", false, false, false, 3},
+        {"a link to nothing dropped, and three entries left out of a folder's listing", true, false, false, 3},
     };
     int round = 0;
     for (const Row &row : rows) {
@@ -402,6 +435,8 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
         for (int i = 0; i < 20; ++i)
             made = made && VNTest::writeFile(here + QLatin1Char('/') + second + QStringLiteral("/f%1.txt").arg(i, 2, 10, QChar('0')),
                                              QByteArray::number(i));
+        for (int i = 0; i < row.unlisted; ++i)
+            made = made && VNTest::writeFile(here + QLatin1Char('/') + second + QStringLiteral("/unlisted%1.txt").arg(i), "u");
         QList<QUrl> urls;
         if (row.linkInside)
             made = made && QFile::link(QStringLiteral("missing.txt"), here + QLatin1Char('/') + first + QStringLiteral("/inside"));
@@ -427,7 +462,7 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
         const auto request = onlyPendingAlert();
         QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
         const QString text = request.alert.informativeText;
-        const int leftOut = int(row.droppedLink) + int(row.linkInside);
+        const int leftOut = int(row.droppedLink) + int(row.linkInside) + row.unlisted;
         const QString done = row.move ? QStringLiteral("moved") : QStringLiteral("copied");
         EXPECT_EQ(request.alert.messageText, leftOut == 1 ? QStringLiteral("1 item was not %1").arg(done)
                                                           : QStringLiteral("%1 items were not %2").arg(leftOut).arg(done));
@@ -438,6 +473,9 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
                 << text.toStdString();
         if (row.linkInside)
             EXPECT_TRUE(text.contains(QStringLiteral("\u201cinside\u201d in \u201c%1/%2\u201d was not %3").arg(here, first, done)))
+                << text.toStdString();
+        if (row.unlisted)
+            EXPECT_TRUE(text.contains(QStringLiteral("%1 entries of \u201c%2/%3\u201d were not %4").arg(row.unlisted).arg(here, second, done)))
                 << text.toStdString();
         EXPECT_EQ(text.contains(QStringLiteral("What was left out stays where it was.")), row.move) << text.toStdString();
         // Nothing else was said: no error sheet.

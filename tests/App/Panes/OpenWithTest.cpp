@@ -9,6 +9,7 @@
 
 #include <QMenu>
 #include <QMimeDatabase>
+#include <QStandardPaths>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -45,9 +46,16 @@ protected:
     // The pane of a drive of the folder, its first entry selected, on a
     // desktop whose only applications are those of the user's data folder.
     QNMacFilesViewController *openWithDesktopOf(const QString &dataHome, const QString &root) {
+        // The system's types stay known: the type database is read again
+        // now and then, from the data folders of the moment.
+        const QString types =
+            QStandardPaths::locate(QStandardPaths::GenericDataLocation, QStringLiteral("mime"), QStandardPaths::LocateDirectory);
+        const QString none = folder(QStringLiteral("none"));
+        if (!types.isEmpty() && !QFileInfo::exists(none + QStringLiteral("/mime")))
+            QFile::link(types, none + QStringLiteral("/mime"));
         qputenv("XDG_DATA_HOME", dataHome.toUtf8());
         for (const char *name : {"XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
-            qputenv(name, folder(QStringLiteral("none")).toUtf8());
+            qputenv(name, none.toUtf8());
         QNMainWindowController *w = openDrive(localDrive(QStringLiteral("FILES"), root));
         if (!w)
             return nullptr;
@@ -181,18 +189,23 @@ TEST_F(OpenWithTest, AnApplicationInstalledWhileTheProgramRunsIsOfferedInOpenWit
         << titles().join(QStringLiteral(", ")).toStdString();
 }
 
-// A copy that fails: Open With says so in an application-modal alert, the
-// double click in a sheet on the window; nothing is opened or remembered.
-// A copy that leaves the document out (a link to nothing, a name that is
-// not UTF-8) ends without an error, and is no more a document to open: it
-// is said as the open's own alert, once, and nothing is started.
+// Open and Open With hand the viewer the private copy's own path, whatever
+// its name holds (a backslash, "%", "#", "?", a newline: a URL made of it
+// and read back by the desktop's opener names another file). A copy that
+// fails: Open With says so in an application-modal alert, the double click
+// in a sheet on the window; nothing is opened or remembered. A copy that
+// leaves the document out (a link to nothing, a name that is not UTF-8)
+// ends without an error, and is no more a document to open: it is said as
+// the open's own alert, once, and nothing is started. A viewer that cannot
+// start is said the same way, naming the document and why.
 TEST_F(OpenWithTest, ACopyThatFailsIsShownAsAnAlertByOpenWithAndAsASheetByOpen) {
-    enum class Entry { Gone, LinkToNothing, NotUtf8 };
+    enum class Entry { Gone, LinkToNothing, NotUtf8, Opens, ViewerCannotStart };
     struct Row {
         const char *command;
         bool openWith;
         Entry entry;
-        const char *why;  // what the alert says, for an entry left out
+        const char *why;  // what the alert says, for an entry left out or a viewer that cannot start
+        const char *name = "gone.txt";
     } rows[] = {
         {"Open With", true, Entry::Gone, nullptr},
         {"Open", false, Entry::Gone, nullptr},
@@ -200,6 +213,14 @@ TEST_F(OpenWithTest, ACopyThatFailsIsShownAsAnAlertByOpenWithAndAsASheetByOpen) 
         {"Open, a link to nothing", false, Entry::LinkToNothing, "it is a link to \u201cmissing.txt\u201d, which does not exist"},
         {"Open With, a name not UTF-8", true, Entry::NotUtf8, "its name is not valid UTF-8"},
         {"Open, a name not UTF-8", false, Entry::NotUtf8, "its name is not valid UTF-8"},
+        {"Open, a backslash", false, Entry::Opens, nullptr, "a\\b.txt"},
+        {"Open With, a backslash", true, Entry::Opens, nullptr, "a\\b.txt"},
+        {"Open, a percent sign before hex digits", false, Entry::Opens, nullptr, "100%41 b.txt"},
+        {"Open, a number sign", false, Entry::Opens, nullptr, "#1.txt"},
+        {"Open, a question mark", false, Entry::Opens, nullptr, "why?.txt"},
+        {"Open, a newline", false, Entry::Opens, nullptr, "two\nlines.txt"},
+        {"Open, the viewer cannot start", false, Entry::ViewerCannotStart, "could not be started", "a\\b.txt"},
+        {"Open With, the viewer cannot start", true, Entry::ViewerCannotStart, "could not be started", "a\\b.txt"},
     };
     // The types are known before the desktop of the test hides the system's folders.
     ASSERT_EQ(QMimeDatabase().mimeTypeForFile(QStringLiteral("gone.txt")).name(), QStringLiteral("text/plain"));
@@ -207,11 +228,19 @@ TEST_F(OpenWithTest, ACopyThatFailsIsShownAsAnAlertByOpenWithAndAsASheetByOpen) 
     for (const Row &row : rows) {
         SCOPED_TRACE(row.command);
         const QString root = folder(QStringLiteral("files-%1").arg(++n));
-        // The viewer leaves a mark when it is started.
+        const QString name = QString::fromUtf8(row.name);
+        // The viewer writes down what it was started with, one argument
+        // after the other, each ended by a NUL.
         const QString bin = folder(QStringLiteral("bin"));
         const QString viewer = bin + QStringLiteral("/viewer.sh"), started = bin + QStringLiteral("/started");
-        EXPECT_TRUE(VNTest::writeFile(viewer, ("#!/bin/sh\ntouch '" + started + "'\n").toUtf8()));
-        QFile::setPermissions(viewer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_TRUE(VNTest::writeFile(
+            viewer, ("#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + started + ".new'\nmv '" + started + ".new' '" + started + "'\n")
+                        .toUtf8()));
+        // The same entry every row (the desktop's records are read again only
+        // when a folder changes); a viewer that cannot start is not executable.
+        QFile::setPermissions(viewer, row.entry == Entry::ViewerCannotStart
+                                          ? QFile::ReadOwner | QFile::WriteOwner
+                                          : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QFile::remove(started);
         bool made = true;
         if (row.entry == Entry::LinkToNothing) {
@@ -219,7 +248,7 @@ TEST_F(OpenWithTest, ACopyThatFailsIsShownAsAnAlertByOpenWithAndAsASheetByOpen) 
         } else if (row.entry == Entry::NotUtf8) {
             made = ::close(::open((QFile::encodeName(root) + "/gon\xE9.txt").constData(), O_WRONLY | O_CREAT, 0644)) == 0;
         } else {
-            writeFile(root + QStringLiteral("/gone.txt"), 4);
+            made = VNTest::writeFile(root + QLatin1Char('/') + name, "the document");
         }
         EXPECT_TRUE(made) << row.command << ": the entry could not be made";
         if (!made)
@@ -231,17 +260,34 @@ TEST_F(OpenWithTest, ACopyThatFailsIsShownAsAnAlertByOpenWithAndAsASheetByOpen) 
         if (row.entry == Entry::Gone)
             EXPECT_TRUE(QFile::remove(root + QStringLiteral("/gone.txt")));  // gone since the listing
         QNDialogService::shared().clearHistory();
-        bool launched = false;
         if (row.openWith) {
             QMenu submenu;
             pane->rebuildOpenWithMenu(&submenu, pane->documents().first());
             QAction *application = submenu.actions().value(0);
-            EXPECT_TRUE(application && application->text() == QStringLiteral("Viewer"));
-            if (!application)
+            // Anything else would be "Choose…", whose file dialog waits for a user.
+            if (!application || application->text() != QStringLiteral("Viewer")) {
+                ADD_FAILURE() << "the viewer is not offered: "
+                              << (application ? application->text().toStdString() : std::string("nothing"));
                 continue;
+            }
             application->trigger();
         } else {
-            pane->openDocument(pane->documents().first(), [&](const QString &) { return launched = true; });
+            pane->doubleClickAction(0);
+        }
+        if (row.entry == Entry::Opens) {
+            // The viewer got the private copy by its own path, and nothing was said.
+            EXPECT_TRUE(VNTest::waitUntil([&] { return QFileInfo::exists(started); }, 10000)) << "the viewer never started";
+            const QList<QByteArray> received = VNTest::readFile(started).split('\0');
+            EXPECT_EQ(received.size(), 2);  // one argument, and what follows its NUL
+            const QString path = QString::fromUtf8(received.first());
+            EXPECT_TRUE(path.startsWith(pane->tempPath() + QLatin1Char('/'))) << path.toStdString();
+            EXPECT_TRUE(path.endsWith(QLatin1Char('/') + name)) << path.toStdString();
+            EXPECT_EQ(VNTest::readFile(path), QByteArray("the document"));
+            EXPECT_EQ(delegate->openedDocuments().size(), 1);
+            EXPECT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 10000));
+            VNTest::spin(100);
+            EXPECT_TRUE(QNDialogService::shared().history().isEmpty()) << alertTexts().join(' ').toStdString();
+            continue;
         }
         EXPECT_TRUE(VNTest::waitUntil([] { return !QNDialogService::shared().history().isEmpty(); }, 10000));
         EXPECT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 10000));
@@ -257,12 +303,14 @@ TEST_F(OpenWithTest, ACopyThatFailsIsShownAsAnAlertByOpenWithAndAsASheetByOpen) 
         if (row.why) {
             EXPECT_TRUE(shown.alert.messageText.endsWith(QStringLiteral("\u201d was not opened")))
                 << shown.alert.messageText.toStdString();
+            if (row.entry == Entry::ViewerCannotStart)
+                EXPECT_EQ(shown.alert.messageText, QStringLiteral("\u201c%1\u201d was not opened").arg(name));
             EXPECT_TRUE(shown.alert.informativeText.contains(QString::fromUtf8(row.why)))
                 << shown.alert.informativeText.toStdString();
         }
-        EXPECT_FALSE(launched);
         EXPECT_FALSE(QFileInfo::exists(started));
-        EXPECT_TRUE(delegate->openedDocuments().isEmpty());
+        // A copy that was made is remembered for the save-back, started or not.
+        EXPECT_EQ(delegate->openedDocuments().size(), row.entry == Entry::ViewerCannotStart ? 1 : 0);
         for (const auto &pending : QNDialogService::shared().pendingAlerts())
             QNDialogService::shared().answer(pending.id, 0);
     }

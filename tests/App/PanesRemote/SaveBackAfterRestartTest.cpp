@@ -55,7 +55,7 @@ TEST_F(SaveBackAfterRestartTest, AChangedCopyFromAWebDAVDriveWithAPathGoesBackAf
     ASSERT_NE(w, nullptr);
     QNMacFilesViewController *pane = w->filesViewController();
     ASSERT_EQ(names(pane->documents()), QStringList{"letter.txt"});
-    pane->openDocument(pane->documents().first(), [](const QString &) { return true; });
+    pane->openDocument(pane->documents().first(), [](const QString &, QString *) { return true; });
     ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->openedDocuments().size() == 1; }, 20000));
     const QNDocumentPtr opened = delegate->openedDocuments().first();
     const QString copy = opened->path();
@@ -180,7 +180,7 @@ TEST_P(SaveBackAgainTest, TwoSavesInARowAndOneAfterARestartEachReachTheServer) {
     QNMacFilesViewController *pane = w->filesViewController();
     ASSERT_EQ(pane->documents().size(), 1);
     QString launched;
-    pane->openDocument(pane->documents().first(), [&](const QString &path) {
+    pane->openDocument(pane->documents().first(), [&](const QString &path, QString *) {
         launched = path;
         return true;
     });

@@ -224,7 +224,7 @@ TEST_P(SaveBackByIdTest, TwoSavesInARowAndOneAfterARestartEachReplaceTheDocument
         ASSERT_TRUE(openNamed(w, name)) << name.toStdString() << " is not listed";
     QNMacFilesViewController *pane = w->filesViewController();
     ASSERT_EQ(names(pane->documents()), QStringList{letter});
-    pane->openDocument(pane->documents().first(), [](const QString &) { return true; });
+    pane->openDocument(pane->documents().first(), [](const QString &, QString *) { return true; });
     ASSERT_TRUE(VNTest::waitUntil([&] { return delegate->openedDocuments().size() == 1; }, 20000));
     const QNDocumentPtr opened = delegate->openedDocuments().first();
     const QString copy = opened->path();
