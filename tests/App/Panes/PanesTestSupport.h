@@ -19,6 +19,17 @@ protected:
     void SetUp() override {
         AppWindowTest::SetUp();
         temp = VNTest::makeTempDir();
+        // Nobody answers a file dialog here: a test that comes to the
+        // application picker fails at once instead of waiting for a person.
+        QNMacFilesViewController::setApplicationChooser([](QWidget *) {
+            ADD_FAILURE() << "a file dialog came up for a person to pick an application";
+            return QString();
+        });
+    }
+
+    void TearDown() override {
+        QNMacFilesViewController::setApplicationChooser(nullptr);
+        AppWindowTest::TearDown();
     }
 
     QNMainWindowController *launch() {
