@@ -62,6 +62,17 @@ QNMacFilesViewController::FileLauncher &fileLauncher() {
     return launcher;
 }
 
+QString pickApplicationFile(QWidget *parent) {
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("Choose Viewer"),
+                                        QStringLiteral("/usr/share/applications"),
+                                        QStringLiteral("Applications (*.desktop);;All files (*)"));
+}
+
+QNMacFilesViewController::ApplicationChooser &applicationChooser() {
+    static QNMacFilesViewController::ApplicationChooser chooser = pickApplicationFile;
+    return chooser;
+}
+
 QString parentPath(const QString &path) {
     QString p = path;
     while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
@@ -91,6 +102,10 @@ QAction *addCommand(QMenu *menu, const QString &title, int tag) {
 
 void QNMacFilesViewController::setFileLauncher(FileLauncher launcher) {
     fileLauncher() = launcher ? std::move(launcher) : FileLauncher(openInDefaultApplication);
+}
+
+void QNMacFilesViewController::setApplicationChooser(ApplicationChooser chooser) {
+    applicationChooser() = chooser ? std::move(chooser) : ApplicationChooser(pickApplicationFile);
 }
 
 // ---------------------------------------------------------------- menus
@@ -255,9 +270,7 @@ void QNMacFilesViewController::rebuildOpenWithMenu(QMenu *submenu, const QNDocum
 }
 
 void QNMacFilesViewController::chooseApplication(const std::function<void(const QNDesktopApplications::Application &)> &open) {
-    const QString picked = QFileDialog::getOpenFileName(m_view, QStringLiteral("Choose Viewer"),
-                                                        QStringLiteral("/usr/share/applications"),
-                                                        QStringLiteral("Applications (*.desktop);;All files (*)"));
+    const QString picked = applicationChooser()(m_view);
     if (picked.isEmpty())
         return;
     const auto app = QNDesktopApplications::applicationFromFile(picked, QLocale().name());

@@ -237,6 +237,11 @@ public:
     static void setFileLauncher(FileLauncher launcher);
     // The user picks an application (a .desktop file or a program) for open.
     void chooseApplication(const std::function<void(const QNDesktopApplications::Application &)> &open);
+    // Where the user picks it: the path of the file picked, or empty for
+    // none (replaceable for tests, where nobody answers a file dialog; null
+    // puts the file dialog back).
+    using ApplicationChooser = std::function<QString(QWidget *parent)>;
+    static void setApplicationChooser(ApplicationChooser chooser);
     // No application took the local copy: say so, and offer Open With.
     void noApplicationOpens(const QString &localPath);
     // The application did not start with the local copy named name: said,

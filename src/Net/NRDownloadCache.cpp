@@ -13,6 +13,8 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <atomic>
+
 namespace {
 
 const QString kSessionStore = QStringLiteral("SessionStore");
@@ -127,6 +129,49 @@ NRDownloadCache::RequestFacts NRDownloadCache::factsOf(const NRHTTPRequest &requ
     return facts;
 }
 
+namespace {
+
+struct LockHook {
+    std::mutex mutex;
+    std::atomic<bool> set{false};
+    std::function<void(const NRDownloadCache &, bool)> hook;
+};
+
+LockHook &lockHook() {
+    static auto *hook = new LockHook;  // the network thread may take a cache's lock at exit
+    return *hook;
+}
+
+void tellLockHook(const NRDownloadCache &cache, bool taken) {
+    LockHook &h = lockHook();
+    if (!h.set.load(std::memory_order_acquire))
+        return;
+    std::function<void(const NRDownloadCache &, bool)> hook;
+    {
+        std::lock_guard l(h.mutex);
+        hook = h.hook;
+    }
+    if (hook)
+        hook(cache, taken);
+}
+
+}  // namespace
+
+NRDownloadCache::Access::Access(const NRDownloadCache &cache) : m_cache(cache), m_lock(cache.m_accessLock) {
+    tellLockHook(m_cache, true);
+}
+
+NRDownloadCache::Access::~Access() {
+    tellLockHook(m_cache, false);
+}
+
+void NRDownloadCache::setLockHookForTesting(std::function<void(const NRDownloadCache &, bool taken)> hook) {
+    LockHook &h = lockHook();
+    std::lock_guard l(h.mutex);
+    h.set.store(bool(hook), std::memory_order_release);
+    h.hook = std::move(hook);
+}
+
 NRDownloadCache::NRDownloadCache() {
     setDefaultCachePolicy(NRAskServerIfModifiedWhenStaleCachePolicy);
 }
@@ -154,12 +199,12 @@ VNErrorPtr NRDownloadCache::cacheError(const QString &name, const QString &reaso
 }
 
 QString NRDownloadCache::storagePath() const {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     return m_storagePath;
 }
 
 VNErrorPtr NRDownloadCache::setStoragePath(const QString &path) {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     clearCachedResponsesForStoragePolicy(NRCacheForSessionDurationCacheStoragePolicy);
     m_storagePath = path;
     if (path.isEmpty())
@@ -179,22 +224,22 @@ VNErrorPtr NRDownloadCache::setStoragePath(const QString &path) {
 }
 
 int NRDownloadCache::defaultCachePolicy() const {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     return m_defaultCachePolicy;
 }
 
 void NRDownloadCache::setDefaultCachePolicy(int policy) {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     m_defaultCachePolicy = policy == NRUseDefaultCachePolicy ? NRAskServerIfModifiedWhenStaleCachePolicy : policy;
 }
 
 bool NRDownloadCache::shouldRespectCacheControlHeaders() const {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     return m_shouldRespectCacheControlHeaders;
 }
 
 void NRDownloadCache::setShouldRespectCacheControlHeaders(bool on) {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     m_shouldRespectCacheControlHeaders = on;
 }
 
@@ -242,7 +287,7 @@ bool NRDownloadCache::serverAllowsCaching(const RequestFacts &facts) {
 }
 
 QString NRDownloadCache::pathToFile(const QString &fileName) const {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     if (m_storagePath.isEmpty() || fileName.isEmpty())
         return QString();
     for (const QString &store : {kSessionStore, kPermanentStore}) {
@@ -264,7 +309,7 @@ QString NRDownloadCache::pathToCachedResponseHeadersForURL(const QUrl &url) cons
 }
 
 QString NRDownloadCache::storeFolder(int storagePolicy) const {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     if (m_storagePath.isEmpty())
         return QString();
     return m_storagePath + QLatin1Char('/') +
@@ -287,13 +332,13 @@ QString NRDownloadCache::pathToStoreCachedResponseDataForRequest(const NRHTTPReq
 }
 
 QVariantMap NRDownloadCache::cachedResponseHeadersForURL(const QUrl &url) const {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     const QString path = pathToCachedResponseHeadersForURL(url);
     return path.isNull() ? QVariantMap() : readPropertyList(path);
 }
 
 QByteArray NRDownloadCache::cachedResponseDataForURL(const QUrl &url) const {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     QFile file(pathToCachedResponseDataForURL(url));
     if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly))
         return QByteArray();
@@ -373,7 +418,7 @@ void NRDownloadCache::storeResponseForRequest(const NRHTTPRequest &request, doub
     // before, never leaving an older reply's data under the new headers.
     const bool redirect = status != 200;
     const QByteArray body = redirect ? QByteArray() : request.responseData();
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     const QString headersPath = pathToStore(facts, kHeadersExtension);
     const QString dataPath = pathToStore(facts, fileExtensionForURL(facts.url));
     if (headersPath.isNull() || dataPath.isNull())
@@ -407,7 +452,7 @@ void NRDownloadCache::storeResponseForRequest(const NRHTTPRequest &request, doub
 void NRDownloadCache::updateExpiryForRequest(const NRHTTPRequest &request, double maxAge) {
     const RequestFacts facts = factsOf(request);
     const QDateTime expires = expiryDate(toVariantMap(facts.headers), maxAge);
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     const QString path = pathToStore(facts, kHeadersExtension);
     if (path.isNull())
         return;
@@ -422,7 +467,7 @@ void NRDownloadCache::updateExpiryForRequest(const NRHTTPRequest &request, doubl
 
 bool NRDownloadCache::isCachedDataCurrentForRequest(const NRHTTPRequest &request) const {
     const RequestFacts facts = factsOf(request);
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     return isCachedDataCurrent(facts);
 }
 
@@ -454,7 +499,7 @@ bool NRDownloadCache::isCachedDataCurrent(const RequestFacts &facts) const {
 
 bool NRDownloadCache::canUseCachedDataForRequest(const NRHTTPRequest &request) const {
     const RequestFacts facts = factsOf(request);
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     const int policy = facts.cachePolicy ? facts.cachePolicy : m_defaultCachePolicy;
     if (policy & NRDoNotReadFromCacheCachePolicy)
         return false;
@@ -475,7 +520,7 @@ bool NRDownloadCache::canUseCachedDataForRequest(const NRHTTPRequest &request) c
 }
 
 void NRDownloadCache::removeCachedDataForURL(const QUrl &url) {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     for (const QString &path : {pathToCachedResponseHeadersForURL(url), pathToCachedResponseDataForURL(url)})
         if (!path.isNull())
             QFile::remove(path);
@@ -486,7 +531,7 @@ void NRDownloadCache::removeCachedDataForRequest(const NRHTTPRequest &request) {
 }
 
 VNErrorPtr NRDownloadCache::clearCachedResponsesForStoragePolicy(int storagePolicy) {
-    std::lock_guard lock(m_accessLock);
+    const Access access(*this);
     const QString folder = storeFolder(storagePolicy);
     if (folder.isNull() || !QFileInfo(folder).isDir())
         return nullptr;

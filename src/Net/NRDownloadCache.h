@@ -2,6 +2,7 @@
 
 #include "Net/NRCacheDelegate.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -65,7 +66,25 @@ public:
     // "Sun, 06 Nov 1994 08:49:37 GMT", also without weekday or seconds.
     static QDateTime dateFromRFC1123String(const QString &text);
 
+    // For tests: told on the thread that takes the cache's lock, each time,
+    // just after it has taken it (true) and just before it lets it go
+    // (false); null: nobody.
+    static void setLockHookForTesting(std::function<void(const NRDownloadCache &, bool taken)> hook);
+
 private:
+    // The cache's lock, held for the object's life (the test hook told).
+    class Access {
+    public:
+        explicit Access(const NRDownloadCache &cache);
+        ~Access();
+        Access(const Access &) = delete;
+        Access &operator=(const Access &) = delete;
+
+    private:
+        const NRDownloadCache &m_cache;
+        std::lock_guard<std::recursive_mutex> m_lock;
+    };
+
     struct RequestFacts;
     static RequestFacts factsOf(const NRHTTPRequest &request);
     static bool serverAllowsCaching(const RequestFacts &facts);

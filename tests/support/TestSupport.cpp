@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "Platform/VNDispatch.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -33,6 +35,12 @@ void spin(int milliseconds) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(1);
     }
+}
+
+bool runMainQueue(int timeoutMs) {
+    auto ran = std::make_shared<bool>(false);
+    VNDispatch::mainAsync([ran] { *ran = true; });
+    return waitUntil([ran] { return *ran; }, timeoutMs);
 }
 
 std::unique_ptr<QTemporaryDir> makeTempDir() {

@@ -18,6 +18,10 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
 // Runs the main event loop for the given time.
 void spin(int milliseconds);
 
+// Lets the main thread run what it was given to do before now (not what
+// that gives it in turn). False when its turn did not come within the time.
+bool runMainQueue(int timeoutMs = 10000);
+
 // A fresh folder for one test, removed at the end (unless VARNELLO_KEEP_TEMP is set).
 std::unique_ptr<QTemporaryDir> makeTempDir();
 

@@ -19,6 +19,17 @@ protected:
     void SetUp() override {
         AppWindowTest::SetUp();
         temp = VNTest::makeTempDir();
+        // Nobody answers a file dialog here: a test that comes to the
+        // application picker fails at once instead of waiting for a person.
+        QNMacFilesViewController::setApplicationChooser([](QWidget *) {
+            ADD_FAILURE() << "a file dialog came up for a person to pick an application";
+            return QString();
+        });
+    }
+
+    void TearDown() override {
+        QNMacFilesViewController::setApplicationChooser(nullptr);
+        AppWindowTest::TearDown();
     }
 
     QNMainWindowController *launch() {
@@ -142,6 +153,36 @@ protected:
                        opened.first()->date() >= changed;
             },
             30000);
+    }
+
+    // Once the tasks have ended, each sheet in turn as it comes up on a
+    // window, answered with its first button, until no further one comes:
+    // a sheet begun while another is up waits behind it, and shows only
+    // once that one is answered. What puts a sheet up reaches the main
+    // thread a hand-over or two after a task's listener: the main queue is
+    // run until a few rounds in a row bring nothing.
+    QList<QNDialogService::Request> answerSheetsInTurn() {
+        QList<QNDialogService::Request> answered;
+        EXPECT_TRUE(VNTest::waitUntil([&] { return delegate->taskManager()->tasks().isEmpty(); }, 15000))
+            << "the tasks never ended";
+        for (int quiet = 0; quiet < 3 && answered.size() < 20;) {
+            EXPECT_TRUE(VNTest::runMainQueue()) << "the main thread never came round";
+            const auto pending = QNDialogService::shared().pendingAlerts();
+            quiet = pending.isEmpty() ? quiet + 1 : 0;
+            for (const auto &request : pending) {
+                answered << request;
+                QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
+            }
+        }
+        return answered;
+    }
+
+    // Their message texts, one after the other.
+    static std::string messageTexts(const QList<QNDialogService::Request> &requests) {
+        QStringList texts;
+        for (const auto &request : requests)
+            texts << request.alert.messageText;
+        return texts.join(QStringLiteral(" | ")).toStdString();
     }
 
     std::unique_ptr<QTemporaryDir> temp;

@@ -11,6 +11,13 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <future>
+#include <thread>
+
 namespace {
 
 // The fake counts requests by path for as long as it runs, across test
@@ -49,6 +56,73 @@ protected:
     }
     std::unique_ptr<QTemporaryDir> dir;
     std::shared_ptr<NRDownloadCache> cache;
+};
+
+// A request whose lock a test can take, as the network thread holds it.
+class LockableRequest : public NRHTTPRequest {
+public:
+    using NRHTTPRequest::NRHTTPRequest;
+    std::recursive_mutex &requestLock() const { return m_mutex; }
+};
+
+// Each time the calling thread takes the cache's lock (its outermost
+// taking), another thread takes the request's lock, as the network thread
+// asking the cache holds it, and keeps it until the cache's lock is let go.
+// A cache method that reads the request meanwhile waits for it (as it would
+// for ever for a network thread that asks the cache in turn): the holder
+// waits a few seconds for the letting go, then tells and lets the request go.
+class LockOrderWatch {
+public:
+    LockOrderWatch(const NRDownloadCache &cache, const std::shared_ptr<LockableRequest> &request)
+        : m_cache(cache), m_request(request), m_caller(std::this_thread::get_id()) {
+        NRDownloadCache::setLockHookForTesting([this](const NRDownloadCache &c, bool taken) { heard(c, taken); });
+    }
+    ~LockOrderWatch() { NRDownloadCache::setLockHookForTesting(nullptr); }
+
+    int takings() const { return m_takings; }
+    bool requestReadUnderLock() const { return m_readUnderLock; }
+
+private:
+    void heard(const NRDownloadCache &cache, bool taken) {
+        if (&cache != &m_cache || std::this_thread::get_id() != m_caller)
+            return;
+        if (taken && m_depth++ == 0)
+            holdRequest();
+        else if (!taken && --m_depth == 0)
+            letRequestGo();
+    }
+    void holdRequest() {
+        ++m_takings;
+        m_letGo = false;
+        std::promise<void> held;
+        m_holder = std::thread([this, &held] {
+            std::lock_guard request(m_request->requestLock());
+            held.set_value();
+            std::unique_lock lock(m_mutex);
+            if (!m_changed.wait_for(lock, std::chrono::seconds(5), [this] { return m_letGo; }))
+                m_readUnderLock = true;
+        });
+        held.get_future().wait();
+    }
+    void letRequestGo() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_letGo = true;
+        }
+        m_changed.notify_all();
+        m_holder.join();
+    }
+
+    const NRDownloadCache &m_cache;
+    std::shared_ptr<LockableRequest> m_request;
+    std::thread::id m_caller;
+    int m_depth = 0;  // caller only
+    int m_takings = 0;
+    std::thread m_holder;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_letGo = false;
+    std::atomic<bool> m_readUnderLock{false};
 };
 
 }  // namespace
@@ -174,4 +248,42 @@ TEST_F(DownloadCache, ACachedRedirectIsFollowedAsALiveOneWouldBe) {
     EXPECT_EQ(second->url().path(), ownPages("/page/redirtarget"));
     EXPECT_EQ(requestsSeen("/page/redir"), 1) << "the redirect was asked for again";
     EXPECT_EQ(requestsSeen("/page/redirtarget"), 2);  // not fresh: revalidated
+}
+
+// Whatever a cache method reads of a request, it reads before it takes its
+// own lock: the network thread asks the cache while it holds a request's
+// lock, and a method reading the request under the cache's lock (a page's
+// end storing the page on the main thread) waits for it while the network
+// thread waits for the cache. Each method that reads a request, on a
+// request with a reply and a copy in the cache.
+TEST_F(DownloadCache, NoMethodReadsARequestUnderTheCachesLock) {
+    using Cache = NRDownloadCache;
+    using Request = NRHTTPRequest;
+    const struct {
+        const char *name;
+        std::function<void(Cache &, const Request &)> call;
+    } rows[] = {
+        {"storing its reply", [](Cache &c, const Request &r) { c.storeResponseForRequest(r, 0); }},
+        {"updating its copy's expiry", [](Cache &c, const Request &r) { c.updateExpiryForRequest(r, 60); }},
+        {"whether its copy is current", [](Cache &c, const Request &r) { c.isCachedDataCurrentForRequest(r); }},
+        {"whether its copy can stand in", [](Cache &c, const Request &r) { c.canUseCachedDataForRequest(r); }},
+        {"where its reply goes", [](Cache &c, const Request &r) {
+             c.pathToStoreCachedResponseHeadersForRequest(r);
+             c.pathToStoreCachedResponseDataForRequest(r);
+         }},
+        {"removing its copy", [](Cache &c, const Request &r) { c.removeCachedDataForRequest(r); }},
+    };
+    const QUrl url(cacheFake("/page/order?etag=o&cc=max-age%3D60&body=kept"));
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto request = std::make_shared<LockableRequest>(url);
+        request->setDownloadCache(cache);
+        request->setCachePolicy(NRAskServerIfModifiedWhenStaleCachePolicy);
+        EXPECT_EQ(NetTest::run(request)->finished, 1);
+        EXPECT_FALSE(cache->pathToCachedResponseDataForURL(request->url()).isNull());
+        LockOrderWatch watch(*cache, request);
+        row.call(*cache, *request);
+        EXPECT_GT(watch.takings(), 0) << "the cache's lock was never taken";
+        EXPECT_FALSE(watch.requestReadUnderLock()) << "the request was read under the cache's lock";
+    }
 }

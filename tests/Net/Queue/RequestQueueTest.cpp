@@ -1,6 +1,7 @@
 // The request queue: nothing before go(), a failure cancelling the rest,
 // the queue-finished call once, byte sums with the HEAD requests that learn
-// sizes first, and the refusal of anything that is not a request.
+// sizes first, the refusal of anything that is not a request, and when a
+// batch whose requests gave up their places says it waits elsewhere.
 #include "Net/NRRequestQueue.h"
 #include "Net/NetTestSupport.h"
 #include "Platform/VNOperation.h"
@@ -30,6 +31,25 @@ QString ask(const QString &what) {
     auto request = NRHTTPRequest::requestWithURL(QUrl(fake(what)));
     NetTest::run(request);
     return request->responseString();
+}
+
+// The fetchers' fake, whose answer to /hold waits for a /release of its key.
+QString holdingFake(const QString &pathAndQuery) {
+    return QStringLiteral("http://127.0.0.1:%1%2")
+        .arg(VNTest::peerState(QStringLiteral("hffetch"))[QStringLiteral("port")].toInt())
+        .arg(pathAndQuery);
+}
+
+QUrl held(const QString &key) { return QUrl(holdingFake(QStringLiteral("/hold?key=") + key)); }
+
+bool holdSeen(const QString &key) {
+    auto log = NRHTTPRequest::requestWithURL(QUrl(holdingFake(QStringLiteral("/log"))));
+    NetTest::run(log);
+    return log->responseString().contains(QStringLiteral("/hold?key=") + key);
+}
+
+void release(const QString &key) {
+    NetTest::run(NRHTTPRequest::requestWithURL(QUrl(holdingFake(QStringLiteral("/release?key=") + key))));
 }
 
 }  // namespace
@@ -140,6 +160,58 @@ TEST_F(RequestQueue, OnlyRequestsJoinAndACopyKeepsTheSettingsNotTheRequests) {
     EXPECT_TRUE(queue->isSuspended());
     EXPECT_EQ(queue->delegate(), nullptr);
     EXPECT_EQ(watcher.failed, 0) << "reset forgets the delegate before the cancel is reported";
+}
+
+// A request may give up its place while it waits for something outside
+// the batch (a web page's resource waiting for another request of its
+// page's tree); it stays in the batch. The batch says it waits only for
+// something outside it once nothing in it is sending or left to send:
+// before that, whoever holds the batch (a page in its own page's queue)
+// keeps its place, or another request would take it while this batch
+// still sends.
+TEST_F(RequestQueue, TheBatchWaitsElsewhereOnlyOnceNothingInItIsLeftToSend) {
+    enum Other { None, Sending, ToSend };
+    const struct {
+        const char *name;
+        Other other;  // a second request of the batch, as the first gives up its place
+    } rows[] = {
+        {"the only request gives up its place", None},
+        {"one gives up its place while another is sending", Sending},
+        {"one gives up its place while another waits its turn", ToSend},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString key = QStringLiteral("batch-%1-%2").arg(QCoreApplication::applicationPid()).arg(++n);
+        const QString first = key + QStringLiteral("-first"), second = key + QStringLiteral("-second");
+        auto batch = NRRequestQueue::queue();
+        int waitsElsewhere = 0;
+        batch->setQueueWaitsElsewhereBlock([&waitsElsewhere] { ++waitsElsewhere; });
+        if (row.other == ToSend)
+            batch->setMaxConcurrentOperationCount(1);
+        auto giving = NRHTTPRequest::requestWithURL(held(first));
+        batch->addRequest(giving);
+        if (row.other != None)
+            batch->addRequest(NRHTTPRequest::requestWithURL(held(second)));
+        batch->go();
+        EXPECT_TRUE(VNTest::waitUntil([&] { return holdSeen(first) && (row.other != Sending || holdSeen(second)); },
+                                      10000));
+        if (row.other == ToSend)
+            batch->setSuspended(true);  // its turn comes later
+        batch->requestGivesUpItsPlace(giving.get());
+        EXPECT_TRUE(VNTest::runMainQueue());  // where the batch takes it up
+        EXPECT_EQ(waitsElsewhere, row.other == None ? 1 : 0);
+        if (row.other != None) {
+            batch->setSuspended(false);
+            EXPECT_TRUE(VNTest::waitUntil([&] { return holdSeen(second); }, 10000));
+            release(second);
+            EXPECT_TRUE(VNTest::waitUntil([&] { return waitsElsewhere == 1; }, 10000))
+                << "the batch never said it waits elsewhere once the other request ended";
+        }
+        release(first);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return batch->requestsCount() == 0; }, 10000));
+        EXPECT_EQ(waitsElsewhere, 1);
+    }
 }
 
 #include "RequestQueueTest.moc"

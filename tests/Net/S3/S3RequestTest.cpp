@@ -318,10 +318,12 @@ TEST(S3Redirect, ARedirectWithinTheOriginIsSignedForItsNewURLOnlyOverHTTPS) {
 // from the origin a request goes unsigned, but to the bucket's endpoint in
 // another region, which gets the signature of the request's own resource
 // (the fake checks it for the resource in X-Check-Resource; without it, for
-// the target's own path, which it must not be). A copy of a request that
-// was redirected, and a HEAD request made from that copy, start at its last
-// URL and sign there as the request itself did; a copy sent to the URL its
-// own fields make (over https instead) is at its own origin there.
+// the target's own path, which it must not be). Sent back to its origin
+// by another, even over https, it signs its own resource: the other host
+// chose the URL it came back to. A copy of a request that was redirected,
+// and a HEAD request made from that copy, start at its last URL and sign
+// there as the request itself did; a copy sent to the URL its own fields
+// make (over https instead) is at its own origin there.
 TEST(S3Redirect, ARedirectAwayFromTheOriginIsNeverSignedForItsTarget) {
     const int port = VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("port")].toInt();
     const int httpsPort = VNTest::peerState(QStringLiteral("httpfake"))[QStringLiteral("https_port")].toInt();
@@ -329,13 +331,20 @@ TEST(S3Redirect, ARedirectAwayFromTheOriginIsNeverSignedForItsTarget) {
     NRS3Request::setSharedSecretAccessKey("secret");
     NRHTTPRequest::setTestHostsMappedToLoopback(
         {"bk.s3.example.test", "bk.s3-eu.example.test", "bk.evil.test", "bk2.s3-eu.example.test", "bk.s3-eu.evil.test"});
-    const auto at = [port](const char *host, const QString &pathAndQuery) {
-        return QStringLiteral("http://%1:%2%3").arg(QLatin1String(host)).arg(port).arg(pathAndQuery);
+    const auto at = [port, httpsPort](const char *host, const QString &pathAndQuery, bool https = false) {
+        return QStringLiteral("%1://%2:%3%4")
+            .arg(QLatin1String(https ? "https" : "http"), QLatin1String(host))
+            .arg(https ? httpsPort : port)
+            .arg(pathAndQuery);
     };
     // Another origin that sends the request back to its first one.
-    const QString backHome =
-        at("bk.evil.test", QStringLiteral("/redirect?code=307&to=") +
-                               QString::fromLatin1(QUrl::toPercentEncoding(at("bk.s3.example.test", "/s3signed"))));
+    const auto backHomeOver = [&at](bool https) {
+        return at("bk.evil.test",
+                  QStringLiteral("/redirect?code=307&to=") +
+                      QString::fromLatin1(QUrl::toPercentEncoding(at("bk.s3.example.test", "/s3signed", https))),
+                  https);
+    };
+    const QString backHome = backHomeOver(false);
     enum Sent { Itself, ItsCopy, AHEADOfItsCopy, ItsCopyOverHTTPS };
     const struct {
         const char *name;
@@ -346,6 +355,7 @@ TEST(S3Redirect, ARedirectAwayFromTheOriginIsNeverSignedForItsTarget) {
         int redirects;
         const char *signature;  // as the server found it
         Sent sent = Itself;     // else made once the request has been redirected
+        bool https = false;     // the request and every place it is sent to
     } rows[] = {
         {"a GET, 302 to another origin", "GET", 302, at("bk.evil.test", "/s3signed"), false, 1, "missing"},
         {"a GET, 307 to another origin", "GET", 307, at("bk.evil.test", "/s3signed"), false, 1, "missing"},
@@ -362,6 +372,10 @@ TEST(S3Redirect, ARedirectAwayFromTheOriginIsNeverSignedForItsTarget) {
         {"a DELETE sent back to its origin by another", "DELETE", 307, backHome, true, 2, "valid"},
         {"a DELETE sent back to its origin by another, for the target's path", "DELETE", 307, backHome, false, 2,
          "invalid"},
+        {"a DELETE over https sent back to its origin by another", "DELETE", 307, backHomeOver(true), true, 2, "valid",
+         Itself, true},
+        {"a DELETE over https sent back to its origin by another, for the target's path", "DELETE", 307,
+         backHomeOver(true), false, 2, "invalid", Itself, true},
         {"a copy of a DELETE sent to another origin", "DELETE", 307, at("bk.evil.test", "/s3signed"), true, 0, "missing",
          ItsCopy},
         {"a copy of a DELETE sent to another region", "DELETE", 307, at("bk.s3-eu.example.test", "/s3signed"), true, 0,
@@ -375,10 +389,15 @@ TEST(S3Redirect, ARedirectAwayFromTheOriginIsNeverSignedForItsTarget) {
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(port));
+        NRS3Request::setS3Host(QStringLiteral("s3.example.test:%1").arg(row.https ? httpsPort : port));
         auto first = NRS3ObjectRequest::requestWithBucket(
             "bk", "redirect",
             QStringLiteral("code=%1&to=%2").arg(row.code).arg(QString::fromLatin1(QUrl::toPercentEncoding(row.to))));
+        if (row.https) {
+            first->setRequestScheme("https");
+            first->setURL(first->buildURL());
+            first->setValidatesSecureCertificate(false);  // the test CA's certificate names no bucket host
+        }
         first->setRequestMethod(row.method);
         if (row.checkOwnResource)
             first->addRequestHeader("X-Check-Resource", first->canonicalizedResource());

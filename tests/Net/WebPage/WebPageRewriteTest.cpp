@@ -301,10 +301,12 @@ TEST(WebPageRewrite, PagesWaitingForTheirTreeGiveUpTheirPlaces) {
 // every resource) and kept, or cancelled by a reset of its sheet's queue
 // (the sheet then cancelled, and nobody holding either). A sheet waiting
 // for it goes on, keeping its reference, and so does a page naming its own
-// resource in two spellings (which never waits for itself). The other rows
-// let the resource end as usual. No URL is fetched twice.
+// resource in two spellings (which never waits for itself). The page
+// cancelled while its sheet waits for the resource ends with every request
+// of its tree, each cancelled. The other rows let the resource end as
+// usual. No URL is fetched twice.
 TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
-    enum End { Ends, Silenced, SheetsQueueReset };
+    enum End { Ends, Silenced, SheetsQueueReset, PageCancelled };
     const struct {
         const char *name;
         bool held;           // the resource is the other origin's held answer (else plain bytes)
@@ -318,6 +320,7 @@ TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
         {"one URL in two spellings", false, "./bytes?n=300", 0, Ends},
         {"one URL with a fragment", false, "/bytes?n=300#part", 0, Ends},
         {"one URL in two spellings, silenced in flight", true, "/./hold?key=", 0, Silenced},
+        {"a shared resource whose page is cancelled", true, nullptr, 1, PageCancelled},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -363,6 +366,7 @@ TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
         };
         int silenced = 0;
         std::shared_ptr<NRHTTPRequest> silencedRequest;  // kept until the page has ended
+        std::vector<std::shared_ptr<NRHTTPRequest>> tree;  // of a cancelled page
         if (row.end == Silenced && (silencedRequest = fetchIn(page))) {
             silencedRequest->clearDelegatesAndCancel();
             ++silenced;
@@ -376,10 +380,36 @@ TEST(WebPageRewrite, AResourceSilencedInFlightHoldsUpNobody) {
                 sheet->cancel();
                 ++silenced;
             }
+        } else if (row.end == PageCancelled) {
+            // The tree: the page, its sheet and the resource in flight.
+            for (const auto &request : starts.requests)
+                tree.push_back(request);
+            if (auto resourceRequest = fetchIn(page))
+                tree.push_back(resourceRequest);
+            page->cancel();
         } else if (row.held) {
             release(key);
         }
         const bool ended = VNTest::waitUntil([&] { return outcome.done(); }, 20000);
+        if (row.end == PageCancelled) {
+            const auto unended = [&] {
+                QStringList urls;
+                for (const auto &request : tree)
+                    if (!request->isFinished())
+                        urls << request->url().toString();
+                return urls;
+            };
+            const bool treeEnded = VNTest::waitUntil([&] { return unended().isEmpty(); }, 10000);
+            release(key);
+            EXPECT_TRUE(ready);
+            EXPECT_TRUE(ended) << "the page never ended";
+            EXPECT_EQ(tree.size(), 3u);
+            EXPECT_TRUE(treeEnded) << "never ended: " << unended().join(QLatin1Char(' ')).toStdString();
+            for (const auto &request : tree)
+                EXPECT_EQ(NetTest::errorCode(request), NRHTTPRequest::RequestCancelledErrorType)
+                    << request->url().toString().toStdString();
+            continue;
+        }
         silencedRequest.reset();
         if (row.held && row.end != Ends)
             release(key);
