@@ -191,6 +191,7 @@ void QNAliasCheck::start(AddOperation add, Finished finished, Hold hold) {
         // Not a dot name: some servers leave those out of their listings.
         marker.name = QStringLiteral("varnello-check-") + QNUtils::uuidString().toLower();
         marker.document = QNDocument::withPath(QNUtils::joinedPath(folder->path(), marker.name), true);
+        m_markerIndex.insert(marker.name, int(m_markers.size()));
         m_markers.push_back(std::move(marker));
     }
     makeMarker(0);
@@ -426,15 +427,20 @@ void QNAliasCheck::listSource(int index) {
 }
 
 int QNAliasCheck::shownMarker(const QNDocumentList &documents) const {
-    for (int i = 0; i < int(m_markers.size()); ++i)
-        if (shows(documents, i))
-            return i;
+    for (const auto &document : documents) {
+        if (!document)
+            continue;
+        const auto found = m_markerIndex.constFind(nameIn(document));
+        if (found != m_markerIndex.constEnd())
+            return found.value();
+    }
     return -1;
 }
 
 bool QNAliasCheck::shows(const QNDocumentList &documents, int index) const {
+    const QString &name = m_markers[index].name;
     for (const auto &document : documents)
-        if (document && nameIn(document) == m_markers[index].name)
+        if (document && nameIn(document) == name)
             return true;
     return false;
 }

@@ -4,6 +4,7 @@
 #include "Core/QNDriveConfig.h"
 #include "Platform/VNError.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -126,7 +127,8 @@ private:
     void lookForMarker(int index, const QString &createError);
     void listSource(int index);
     void confirmMarker(int index);
-    // The check folder shown in the listing (-1 for none).
+    // The check folder shown in the listing (-1 for none): one look-up per
+    // listed name, however many check folders there are.
     int shownMarker(const QNDocumentList &documents) const;
     bool shows(const QNDocumentList &documents, int index) const;
     // Removes every check folder that may exist, then ends with the answer;
@@ -148,6 +150,7 @@ private:
     QList<QNDocumentPtr> m_lookIn;  // where the check folders are looked for
     QList<QNDocumentPtr> m_namesakes;
     std::vector<Marker> m_markers;
+    QHash<QString, int> m_markerIndex;  // check folder name -> its index; fixed once started
     AddOperation m_add;
     Finished m_finished;
     std::shared_ptr<void> m_hold;
