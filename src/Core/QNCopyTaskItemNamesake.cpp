@@ -25,34 +25,29 @@ QString pathIn(const QNDocumentPtr &folder, const QString &name) {
     return path + name;
 }
 
-QString itselfText(const QNDocumentPtr &document, const QString &there) {
-    const bool folder = document->isDirectory();
-    return QStringLiteral("%1\u201c%2\u201d was not copied and nothing was written or removed: \u201c%3\u201d is "
-                          "that %4 itself, reached by another path.")
-        .arg(folder ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document), there,
-             folder ? QStringLiteral("folder") : QStringLiteral("file"));
+// "The folder “proj” was not copied and nothing was written or removed: ",
+// or, where folders the copy made could not be removed again, "… and no file
+// was written or removed: ".
+QString refusedHead(const QNDocumentPtr &document, const QString &notDone, bool nothingLeft = true) {
+    return QStringLiteral("%1\u201c%2\u201d %3 and %4 was written or removed: ")
+        .arg(document->isDirectory() ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document),
+             notDone, nothingLeft ? QStringLiteral("nothing") : QStringLiteral("no file"));
+}
+
+QString itselfText(const QNDocumentPtr &document, const QString &there, const QString &notDone,
+                   bool nothingLeft = true) {
+    return refusedHead(document, notDone, nothingLeft) +
+           QStringLiteral("\u201c%1\u201d is that %2 itself, reached by another path.")
+               .arg(there, document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"));
 }
 
 // Why an item was not copied when it could not be told whether its
 // namesake is the item itself; and adds to it.
-QString untoldText(const QNDocumentPtr &document, const QString &there, const QString &addition) {
-    const bool folder = document->isDirectory();
-    return QStringLiteral("%1\u201c%2\u201d was not copied and nothing was written or removed: it could not be "
-                          "told whether \u201c%3\u201d is that %4 itself, reached by another path%5.")
-        .arg(folder ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document), there,
-             folder ? QStringLiteral("folder") : QStringLiteral("file"), addition);
-}
-
-// Why a move was refused where the check could not be made at all: what
-// became of the files first, since an alert shows only the start of a long
-// text.
-QString unmovedText(const QNDocumentPtr &document, const QString &there) {
-    const bool folder = document->isDirectory();
-    return QStringLiteral("%1\u201c%2\u201d was not moved and nothing was written or removed: moving it could remove "
-                          "the only copy, since it could not be told whether \u201c%3\u201d is that %4 itself, reached "
-                          "by another path.")
-        .arg(folder ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document), there,
-             folder ? QStringLiteral("folder") : QStringLiteral("file"));
+QString untoldText(const QNDocumentPtr &document, const QString &there, const QString &notDone,
+                   const QString &addition) {
+    return refusedHead(document, notDone) +
+           QStringLiteral("it could not be told whether \u201c%1\u201d is that %2 itself, reached by another path%3.")
+               .arg(there, document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"), addition);
 }
 
 // A reason as a sentence of its own: a one-line text gets its full stop.
@@ -97,7 +92,7 @@ bool QNCopyTaskItem::failsOntoItselfByAnotherPath(const QNDocumentPtr &document,
     const bool bothLocal = m_fromDriveConfig->isMyFiles() && m_toDriveConfig->isMyFiles();
     if ((sameDrive() || bothLocal) && QNUtils::withoutTrailingSlashes(document->path()) == there)
         return false;  // dropped on the folder holding it: nothing to do
-    const VNErrorPtr error = makeError(itselfText(document, there));
+    const VNErrorPtr error = makeError(itselfText(document, there, notCopied()));
     logFailure(QStringLiteral("copyDocument error2"), error);
     failCopy(completed, error);
     return true;
@@ -236,16 +231,18 @@ void QNCopyTaskItem::aliasCheckEnded(const QNAliasCheck::Outcome &outcome, const
         }
         message = outcome.leftOver;
     } else if (outcome.answer == Answer::Same) {
-        message = itselfText(document, there);
+        message = itselfText(document, there, notCopied());
     } else if (outcome.answer == Answer::Unknown) {
-        message = untoldText(document, there, QString()) + QLatin1Char(' ') + sentence(outcome.why);
+        message = untoldText(document, there, notCopied(), QString()) + QLatin1Char(' ') + sentence(outcome.why);
     } else if (outcome.answer == Answer::NotMade) {
         message = unmadeCheckRefusal(document, there);
         if (!message.isEmpty())
             message += QLatin1Char(' ') + sentence(outcome.why);
         if (message.isEmpty() && outcome.leftOver.isEmpty()) {
-            // A copy is safe whatever the namesake is: every file of it goes
-            // up under a temporary name and takes its own only when whole.
+            // Safe whatever the namesake is: every file goes up under a
+            // temporary name and takes its own only when whole; a move's
+            // last look before it removes its source sees a copy that is
+            // the source itself.
             VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1; copying into \u201c%2\u201d all the same")
                            .arg(outcome.why, there));
             m_uploadsUnderTemporaryName.store(true);
@@ -268,12 +265,9 @@ void QNCopyTaskItem::aliasCheckEnded(const QNAliasCheck::Outcome &outcome, const
 }
 
 QString QNCopyTaskItem::unmadeCheckRefusal(const QNDocumentPtr &document, const QString &there) const {
-    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
-    if ((top ? top.get() : this)->removesSource())
-        return unmovedText(document, there);
     // Elsewhere an upload writes straight onto the name.
     if (!m_toDriveConfig->supportsUploadUnderTemporaryName())
-        return untoldText(document, there,
+        return untoldText(document, there, notCopied(),
                           QStringLiteral(", and an upload to this server writes straight onto the name, so one cut "
                                          "short would cut that %1 short")
                               .arg(document->isDirectory() ? QStringLiteral("folder's files")
@@ -370,7 +364,7 @@ void QNCopyTaskItem::treeCheckEnded(const QNAliasCheck::Outcome &outcome, const 
         const auto &shown = folders.at(outcome.source);
         const QString there = QNUtils::withoutTrailingSlashes(merge.namesake->path());
         if (QNUtils::withoutTrailingSlashes(shown->path()) == QNUtils::withoutTrailingSlashes(merge.folder->path()))
-            message = itselfText(merge.folder, there);
+            message = itselfText(merge.folder, there, notCopied());
         else
             message = QStringLiteral("The folder \u201c%1\u201d was not copied and no file was written or removed: "
                                      "\u201c%2\u201d at the destination, into which \u201c%3\u201d would be written, "
@@ -385,11 +379,7 @@ void QNCopyTaskItem::treeCheckEnded(const QNAliasCheck::Outcome &outcome, const 
     } else if (outcome.answer == Answer::NotMade) {
         const QString untold = QStringLiteral("it could not be told whether the folders it is written into are "
                                               "folders of it, reached by another path");
-        if (removesSource()) {
-            message = QStringLiteral("The folder \u201c%1\u201d was not moved and no file was written or removed: "
-                                     "moving it could remove the only copy, since %2. %3")
-                          .arg(nameOf(top), untold, sentence(outcome.why));
-        } else if (!m_toDriveConfig->supportsUploadUnderTemporaryName()) {
+        if (!m_toDriveConfig->supportsUploadUnderTemporaryName()) {
             message = QStringLiteral("The folder \u201c%1\u201d was not copied and no file was written or removed: "
                                      "%2, and an upload to this server writes straight onto the name. %3")
                           .arg(nameOf(top), untold, sentence(outcome.why));

@@ -107,10 +107,10 @@ VNErrorPtr QNCopyTaskItem::stoppedMoveError(const VNErrorPtr &error) const {
     if (!error || !owner || owner->state() != 1 || !inMove())
         return error;
     const QString text = QNErrorWrapper(error).localizedDescription();
-    if (text.contains(QLatin1String("was not moved")))
+    const QString nothing = QStringLiteral("Nothing was moved. ");
+    if (text.startsWith(nothing))
         return error;  // says so already
     QVariantMap info = error->userInfo();
-    const QString nothing = QStringLiteral("Nothing was moved. ");
     info.insert(QStringLiteral("error"), nothing + text);
     if (info.contains(VNError::localizedDescriptionKey()))
         info.insert(VNError::localizedDescriptionKey(),

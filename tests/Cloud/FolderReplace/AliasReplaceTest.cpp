@@ -121,6 +121,12 @@ protected:
         return (row.pair == Pair::ServerToLocal ? onDisk : drivePath) + QStringLiteral("/home/u");
     }
 
+    // "The folder “proj” was not copied" (moved, in a move).
+    QString notDone(const char *item) const {
+        return QStringLiteral("%1 %2").arg(QString::fromUtf8(item),
+                                           GetParam().move ? QStringLiteral("was not moved") : QStringLiteral("was not copied"));
+    }
+
     // Runs the drop of the item at path (under the scratch folder) onto destination().
     VNErrorPtr dropOntoAlias(const QString &path, bool isFolder) {
         const Row row = GetParam();
@@ -155,9 +161,11 @@ TEST_P(AliasReplace, AFolderOntoItsOwnAliasFailsNamingItAndNothingIsWrittenOrRem
     EXPECT_EQ(snapshot(onDisk).join('\n').toStdString(), before.join('\n').toStdString());
     ASSERT_TRUE(error) << "reported as done";
     const QString text = error->localizedDescription();
-    EXPECT_TRUE(text.contains(QStringLiteral("The folder \u201cproj\u201d was not copied")) &&
+    EXPECT_TRUE(text.contains(notDone("The folder \u201cproj\u201d")) &&
                 text.contains(destination() + QStringLiteral("/proj\u201d is that folder itself")))
         << text.toStdString();
+    // The whole task stops before anything goes: a move says so first.
+    EXPECT_EQ(text.startsWith(QStringLiteral("Nothing was moved. ")), GetParam().move) << text.toStdString();
 }
 
 TEST_P(AliasReplace, AFileOntoItsOwnAliasFailsNamingItAndNothingIsWrittenOrRemoved) {
@@ -165,7 +173,7 @@ TEST_P(AliasReplace, AFileOntoItsOwnAliasFailsNamingItAndNothingIsWrittenOrRemov
     EXPECT_EQ(snapshot(onDisk).join('\n').toStdString(), before.join('\n').toStdString());
     ASSERT_TRUE(error) << "reported as done";
     const QString text = error->localizedDescription();
-    EXPECT_TRUE(text.contains(QStringLiteral("The file \u201cnote.txt\u201d was not copied")) &&
+    EXPECT_TRUE(text.contains(notDone("The file \u201cnote.txt\u201d")) &&
                 text.contains(destination() + QStringLiteral("/note.txt\u201d is that file itself")))
         << text.toStdString();
 }

@@ -7,10 +7,12 @@
 // file itself (b is a link to a), that file is never cut short. Where the
 // server then refuses the MOVE onto the name (a folder refusing MOVE, or
 // the namesake locked by someone else) the temporary file goes, the
-// namesake stays as it was, and the item fails naming why. Every move (which
-// would remove the only copy) fails naming why. The same when the file comes
-// from the local disk, from the very folder the server serves (one storage
-// through two drives). Judged on the server's disk.
+// namesake stays as it was, and the item fails naming why. A move goes on
+// the same way: the file arrives whole and its source goes, but where the
+// namesake is the file itself, its last look before the removal sees that
+// and the source stays. The same when the file comes from the local disk,
+// from the very folder the server serves (one storage through two drives).
+// Judged on the server's disk.
 #include "ServerScratch.h"
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
@@ -49,11 +51,12 @@ struct Row {
     bool alias;  // b is a link to a: the namesake is the file itself
     Refusal refusal;
     bool fromLocal = false;  // the file is dropped from the local disk, where the server keeps it
+    bool tree = false;       // a folder is dropped, whose merged sub-folder makes no check folder
 };
 
 std::string rowName(const ::testing::TestParamInfo<Row> &info) {
     const Row &row = info.param;
-    return std::string(ServerScratch::nameOf(row.server)) + (row.move ? "Move" : "Copy") +
+    return std::string(ServerScratch::nameOf(row.server)) + (row.move ? "Move" : "Copy") + (row.tree ? "Tree" : "") +
            (row.fromLocal ? "FromTheLocalDisk" : "") + (row.alias ? "OntoItself" : "OntoAnother") +
            (row.refusal == Refusal::Move             ? "MoveRefused"
             : row.refusal == Refusal::NamesakeLocked ? "NamesakeLocked"
@@ -93,10 +96,12 @@ protected:
         const Row row = GetParam();
         if (isWebDAV(row.server)) {
             const QJsonObject peer = WebDAVPeer::server(familyOf(row.server));
+            // A tree's top folder makes check folders; its sub-folder does not.
             const QString base =
-                peer.value(row.refusal == Refusal::Move ? QStringLiteral("nomoves") : QStringLiteral("nofolders"))
-                    .toString();
-            ASSERT_FALSE(base.isEmpty()) << "the webdav peer has no such folder on " << familyOf(row.server);
+                row.tree ? QString()
+                         : peer.value(row.refusal == Refusal::Move ? QStringLiteral("nomoves") : QStringLiteral("nofolders"))
+                               .toString();
+            ASSERT_TRUE(row.tree || !base.isEmpty()) << "the webdav peer has no such folder on " << familyOf(row.server);
             drive = WebDAVPeer::drive(peer.value(QStringLiteral("url")).toString());
             drivePath = base + QStringLiteral("/unmade-") + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
             onDisk = peer.value(QStringLiteral("dir")).toString() + drivePath;
@@ -110,11 +115,13 @@ protected:
             onDisk = FTPPeer::root(kind) + drivePath;
             owner = FTPPeer::root(kind);
         }
-        ASSERT_TRUE(VNTest::writeFile(onDisk + "/a/x.txt", row.alias ? "the only copy" : "new"));
+        for (const QString &file : files()) {
+            ASSERT_TRUE(VNTest::writeFile(onDisk + "/a/" + file, row.alias ? "the only copy" : "new"));
+            if (!row.alias)
+                ASSERT_TRUE(VNTest::writeFile(onDisk + "/b/" + file, "old"));
+        }
         if (row.alias)
             ASSERT_EQ(::symlink("a", QFile::encodeName(onDisk + "/b").constData()), 0);
-        else
-            ASSERT_TRUE(VNTest::writeFile(onDisk + "/b/x.txt", "old"));
         ServerScratch::giveTo(onDisk, owner);
         if (row.refusal == Refusal::NamesakeLocked)
             ASSERT_EQ(lockForAnotherClient(QNWebDAVHandler::urlByAppendingPath(drive->url(), drivePath + "/b/x.txt")),
@@ -124,6 +131,11 @@ protected:
     void TearDown() override {
         if (!onDisk.isEmpty())
             QDir(onDisk).removeRecursively();
+    }
+
+    // The files dropped (below a/), each with a namesake below b/.
+    QStringList files() const {
+        return GetParam().tree ? QStringList{"proj/x.txt", "proj/nofolders/y.txt"} : QStringList{"x.txt"};
     }
 
     std::unique_ptr<QTemporaryDir> temp;
@@ -136,33 +148,58 @@ protected:
 TEST_P(UnmadeCheck, ACopyWithTemporaryNamesGoesOnAndEverythingElseFailsSayingWhy) {
     const Row row = GetParam();
     auto from = row.fromLocal ? QNMyDocumentsHandler::makeLocalDriveConfig() : drive;
-    auto file = QNDocument::withPath((row.fromLocal ? onDisk : drivePath) + QStringLiteral("/a/x.txt"), false);
-    file->setSize(QFileInfo(onDisk + "/a/x.txt").size());
+    const QString dropped = row.tree ? QStringLiteral("/a/proj") : QStringLiteral("/a/x.txt");
+    auto item = QNDocument::withPath((row.fromLocal ? onDisk : drivePath) + dropped, row.tree);
+    item->setSize(row.tree ? 0 : QFileInfo(onDisk + dropped).size());
     auto into = QNDocument::withPath(drivePath + QStringLiteral("/b"), true);
+    const QString log = WebDAVPeer::text(QStringLiteral("workdir")) + QStringLiteral("/access.log");
+    const qint64 logBefore = QFileInfo(log).size();
     QNTaskPtr task = row.move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
-    QNTaskItemPtr item = row.move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(from, drive, file, into))
-                                  : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(from, drive, file, into));
-    const auto run = VNTest::runItem(task, item);
+    QNTaskItemPtr taskItem = row.move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(from, drive, item, into))
+                                      : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(from, drive, item, into));
+    const auto run = VNTest::runItem(task, taskItem);
     EXPECT_TRUE(run.completed);
     EXPECT_EQ(run.reports, 1);
     const QString said = run.error ? run.error->localizedDescription() : QString();
 
-    // The source is whole, whatever happened.
-    EXPECT_EQ(VNTest::readFile(onDisk + "/a/x.txt"), QByteArray(row.alias ? "the only copy" : "new"));
     // Nothing of the check or of an upload stays.
     for (const QString &entry : VNTest::listTree(onDisk))
         EXPECT_TRUE(!entry.contains(QLatin1String("varnello-check-")) && !entry.contains(QLatin1String(".part")))
             << entry.toStdString();
-    if (!row.move && row.refusal == Refusal::None) {
+    if (row.refusal == Refusal::None && !(row.move && row.alias)) {
+        // Gone on: every file arrived whole (a move's source then goes).
         EXPECT_FALSE(run.error) << said.toStdString();
-        if (!row.alias)
-            EXPECT_EQ(VNTest::readFile(onDisk + "/b/x.txt"), QByteArray("new"));
+        for (const QString &file : files()) {
+            EXPECT_EQ(VNTest::readFile(onDisk + "/" + (row.alias ? "a/" : "b/") + file),
+                      QByteArray(row.alias ? "the only copy" : "new"))
+                << file.toStdString();
+            if (!row.alias)
+                EXPECT_EQ(QFileInfo::exists(onDisk + "/a/" + file), !row.move) << file.toStdString();
+        }
+        if (row.tree) {
+            // Built only once the tree's check answered: each under a
+            // temporary name. (Apache writes a line as each request ends.)
+            const auto puts = [&] {
+                QFile served(log);
+                QList<QByteArray> lines;
+                if (served.open(QIODevice::ReadOnly) && served.seek(logBefore))
+                    for (const QByteArray &line : served.readAll().split('\n'))
+                        if (line.contains(("\"PUT " + drivePath + "/b/").toUtf8()))
+                            lines << line;
+                return lines;
+            };
+            EXPECT_TRUE(VNTest::waitUntil([&] { return puts().size() >= files().size(); }, 10000));
+            for (const QByteArray &line : puts())
+                EXPECT_TRUE(line.contains(".part")) << "a PUT onto the file's own name: " << line.toStdString();
+        }
         return;
     }
+    // The source is whole.
+    EXPECT_EQ(VNTest::readFile(onDisk + dropped), QByteArray(row.alias ? "the only copy" : "new"));
     ASSERT_TRUE(run.error) << "no failure";
     if (row.move) {
-        EXPECT_TRUE(said.contains(QLatin1String("could not be made")) &&
-                    said.contains(QLatin1String("was not moved and nothing was written or removed: moving it could remove the only copy")))
+        // Onto itself: the move's last look sees its copy is the source.
+        EXPECT_TRUE(said.contains(QLatin1String("was not moved")) && said.contains(QLatin1String("reached by another path")))
             << said.toStdString();
     } else {
         // The server's refusal of the MOVE onto the name, and what became

@@ -2,8 +2,8 @@
 // server (A holds /proj, B holds /proj too): where the check folder may be
 // left behind it is looked for and removed, and one that stays is named
 // with its folder in the item's error; a check that cannot tell fails the
-// item; one that cannot be made at all lets a copy go on, every upload of
-// it under a temporary name, and nothing else.
+// item; one that cannot be made at all lets a copy or move go on, every
+// upload of it under a temporary name, where the drive can upload so.
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNErrorWrapper.h"
@@ -26,16 +26,15 @@ using Mode = QNFakeRemoteHandler::Mode;
 
 namespace {
 
-enum class Kind { FTP, WebDAV };
+enum class Kind { FTP, WebDAV, SMB };
 
 // A drive of the server "h" backed by root.
 QNDriveConfigPtr serverDrive(const QString &root, Kind kind = Kind::FTP) {
     auto drive = QNFakeRemoteHandler::makeDriveConfig(root);
     drive->setUrl(QStringLiteral("fake://h") + QDir(root).absolutePath());
-    if (kind == Kind::FTP)
-        drive->setIsFTP(true);
-    else
-        drive->setIsWebDAV(true);
+    drive->setIsFTP(kind == Kind::FTP);
+    drive->setIsWebDAV(kind == Kind::WebDAV);
+    drive->setIsSMB(kind == Kind::SMB);  // uploads straight onto the name
     return drive;
 }
 
@@ -287,9 +286,11 @@ TEST_F(AliasCheckItem, ACheckFolderHiddenFromBothListingsFailsTheItem) {
     }
 }
 
-// A server that makes no check folder: a copy goes on, every file of it
-// asked to go up under a temporary name (FTP, SFTP and WebDAV can); a move
-// fails saying why. Where the check is made, the upload is a plain one.
+// A server that makes no check folder: a copy or a move goes on, every file
+// of it asked to go up under a temporary name (FTP, SFTP and WebDAV can; a
+// move's last look before it removes its source covers the rest); onto a
+// drive that cannot, it fails saying why. Where the check is made, the
+// upload is a plain one.
 TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryNamesGoesOn) {
     struct Row {
         const char *name;
@@ -300,10 +301,12 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
     };
     const Row rows[] = {
         {"FTP copy", Kind::FTP, false, false, ""},
-        {"FTP move", Kind::FTP, true, false, "was not moved and nothing was written or removed: moving it could remove the only copy"},
+        {"FTP move", Kind::FTP, true, false, ""},
         {"WebDAV copy", Kind::WebDAV, false, false, ""},
-        {"WebDAV move", Kind::WebDAV, true, false, "was not moved and nothing was written or removed: moving it could remove the only copy"},
+        {"WebDAV move", Kind::WebDAV, true, false, ""},
         {"WebDAV copy, the check made", Kind::WebDAV, false, true, ""},
+        {"SMB move", Kind::SMB, true, false, "Nothing was moved. The file \u201cx.txt\u201d was not moved"},
+        {"SMB copy", Kind::SMB, false, false, "writes straight onto the name"},
     };
     int n = 0;
     for (const Row &row : rows) {
@@ -325,7 +328,8 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
                                       : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(from, to, file, into));
         const auto [error, document, cancelled] = runOne(task, item);
         EXPECT_FALSE(cancelled);
-        EXPECT_EQ(VNTest::readFile(a + "/x.txt"), QByteArray("new"));
+        // A move that went on took its source away.
+        EXPECT_EQ(QFileInfo::exists(a + "/x.txt"), !row.move || *row.because);
         if (!*row.because) {
             EXPECT_FALSE(error) << text(error).toStdString();
             EXPECT_EQ(VNTest::readFile(b + "/x.txt"), QByteArray("new"));
@@ -334,8 +338,9 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
             continue;
         }
         EXPECT_TRUE(error) << "replaced without a check";
+        EXPECT_EQ(VNTest::readFile(a + "/x.txt"), QByteArray("new"));
         EXPECT_TRUE(text(error).contains(QLatin1String("could not be made")) &&
-                    text(error).contains(QLatin1String(row.because)))
+                    text(error).contains(QString::fromUtf8(row.because)))
             << text(error).toStdString();
         EXPECT_EQ(VNTest::readFile(b + "/x.txt"), QByteArray("old"));
         EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
