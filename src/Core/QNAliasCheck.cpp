@@ -103,6 +103,17 @@ QNAliasCheck::QNAliasCheck(QNDriveConfigPtr sourceDrive, QList<QNDocumentPtr> so
       m_lookIn(std::move(sourceFolders)),
       m_namesakes(std::move(namesakes)) {}
 
+std::shared_ptr<QNAliasCheck> QNAliasCheck::forDropTarget(QNDriveConfigPtr sourceDrive, QNDriveConfigPtr targetDrive,
+                                                        QNDocumentPtr dropTarget) {
+    QList<QNDocumentPtr> target;
+    if (dropTarget)
+        target << dropTarget;
+    auto check = std::make_shared<QNAliasCheck>(std::move(sourceDrive), QList<QNDocumentPtr>(), std::move(targetDrive),
+                                                std::move(target));
+    check->m_dropTarget = true;
+    return check;
+}
+
 QString QNAliasCheck::markerName() const {
     return m_markers.empty() ? QString() : m_markers.front().name;
 }
@@ -111,6 +122,17 @@ bool QNAliasCheck::answeredWithoutMarkers() {
     if (!m_sourceDrive || !m_namesakeDrive) {
         finish(Answer::Apart);
         return true;
+    }
+    if (m_dropTarget) {
+        // Asked of drives that reach files by path (the local disk alone
+        // compares real paths before): the tree's listings show the check
+        // folder wherever the drop target lies in it.
+        const bool asked = reachesFilesByPath(*m_sourceDrive) && reachesFilesByPath(*m_namesakeDrive) &&
+                           !(m_sourceDrive->isMyFiles() && m_namesakeDrive->isMyFiles()) &&
+                           allHave(m_namesakes, false);
+        if (!asked)
+            finish(Answer::Apart);
+        return !asked;
     }
     if (m_single) {
         if (!m_source || !m_namesake) {
@@ -197,9 +219,61 @@ void QNAliasCheck::start(AddOperation add, Finished finished, Hold hold) {
     makeMarker(0);
 }
 
+void QNAliasCheck::start(AddOperation add, Finished finished, Hold hold, std::function<void()> standing) {
+    m_standing = std::move(standing);
+    start(std::move(add), std::move(finished), std::move(hold));
+}
+
+void QNAliasCheck::stand() {
+    bool cancelled = false;
+    std::function<void()> standing;
+    {
+        std::lock_guard lock(m_mutex);
+        m_isStanding = true;
+        cancelled = m_taskCancelled;
+        standing = std::move(m_standing);
+        m_standing = nullptr;
+    }
+    if (cancelled) {
+        endCancelled();  // the cancel came as it was made
+        return;
+    }
+    if (standing)
+        standing();
+}
+
+bool QNAliasCheck::showsMarker(const QNDocumentList &listing) const {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_isStanding)
+            return false;
+    }
+    return shownMarker(listing) >= 0;
+}
+
+void QNAliasCheck::lookedFor(bool seen) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_isStanding)
+            return;
+        m_isStanding = false;
+        if (seen) {
+            m_sameNamesake = 0;
+            m_sameSource = 0;
+        }
+    }
+    if (seen)
+        removeMarkers(Answer::Same, QString());
+    else
+        confirmMarker(0);
+}
+
 void QNAliasCheck::makeMarker(int index) {
     if (index >= int(m_markers.size())) {
-        listSource(0);
+        if (m_dropTarget)
+            stand();
+        else
+            listSource(0);
         return;
     }
     auto self = shared_from_this();
@@ -251,9 +325,17 @@ void QNAliasCheck::taskWasCancelled() {
     {
         std::lock_guard lock(m_mutex);
         m_taskCancelled = true;
-        if (!m_step || m_stepAnswered)
-            return;  // none queued yet, or its answer goes on to the next step
-        step = m_step;
+        if (m_isStanding) {
+            m_isStanding = false;
+        } else {
+            if (!m_step || m_stepAnswered)
+                return;  // none queued yet, or its answer goes on to the next step
+            step = m_step;
+        }
+    }
+    if (!step) {
+        endCancelled();  // the drop target's check folder stands: no step would answer
+        return;
     }
     // One that runs answers as cancelled and ends the check; one that never
     // started answers only when its queue comes to it: end it now.
@@ -299,6 +381,7 @@ void QNAliasCheck::endCancelled() {
     std::shared_ptr<QNHandlerCallWatch> watch;
     {
         std::lock_guard lock(m_mutex);
+        m_standing = nullptr;
         for (int i = 0; i < int(m_markers.size()); ++i)
             if (m_markers[i].mayExist)
                 state->left.append(i);
@@ -555,6 +638,7 @@ void QNAliasCheck::finish(Answer answer, const QString &why, const QString &left
     m_hold = nullptr;
     {
         std::lock_guard lock(m_mutex);
+        m_standing = nullptr;
         m_step = nullptr;
         if (answer == Answer::Same) {
             outcome.namesake = m_sameNamesake;

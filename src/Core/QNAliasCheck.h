@@ -38,6 +38,13 @@ class VNOperation;
 // namesake gets a check folder of its own name; each source folder is
 // listed once.
 //
+// The drop target's check asks whether the folder a tree is dropped onto is
+// a folder of that tree (or the dropped folder itself) reached by another
+// path: copying into it would copy the copy again, level after level. Its
+// check folder is made in the drop target before the copy makes anything
+// and stands while the copy lists the tree, which looks for it in every
+// listing it makes anyway (showsMarker()); lookedFor() then ends the check.
+//
 // Wherever a check folder may have been left (its creation answered with
 // an error, its removal failed, the task was cancelled), it is looked for
 // and removed; one that stays is named, with its folder, in the outcome.
@@ -84,9 +91,23 @@ public:
     // namesakeDrive) is any of the source folders.
     QNAliasCheck(QNDriveConfigPtr sourceDrive, QList<QNDocumentPtr> sourceFolders, QNDriveConfigPtr namesakeDrive,
                  QList<QNDocumentPtr> namesakes);
+    // The drop target's check: dropTarget, a folder of targetDrive, against
+    // the tree the copy lists on sourceDrive.
+    static std::shared_ptr<QNAliasCheck> forDropTarget(QNDriveConfigPtr sourceDrive, QNDriveConfigPtr targetDrive,
+                                                       QNDocumentPtr dropTarget);
 
     // The local disk and the web services answer at once, on the caller's thread.
     void start(AddOperation add, Finished finished, Hold hold = nullptr);
+    // The drop target's check: standing runs once its check folder stands
+    // (then the copy lists its tree, looking for it); finished, once it has
+    // ended (where it could not be made, without standing: NotMade).
+    void start(AddOperation add, Finished finished, Hold hold, std::function<void()> standing);
+    // Whether the listing shows the standing check folder (false before it stands).
+    bool showsMarker(const QNDocumentList &listing) const;
+    // The copy has listed its tree: seen, the check folder showed in one of
+    // its listings (Same); else it must show in the drop target's own listing
+    // (Apart) or nothing can be told (Unknown). Then it is removed.
+    void lookedFor(bool seen);
 
     // The task was cancelled: where the step under way has not started, the
     // check ends now (its answer comes only when its queue reaches it), and
@@ -126,6 +147,8 @@ private:
     // made all the same (a reply lost on its way back).
     void lookForMarker(int index, const QString &createError);
     void listSource(int index);
+    // The drop target's check folder stands: the copy goes on.
+    void stand();
     void confirmMarker(int index);
     // The check folder shown in the listing (-1 for none): one look-up per
     // listed name, however many check folders there are.
@@ -145,12 +168,14 @@ private:
     QNDriveConfigPtr m_sourceDrive;
     QNDriveConfigPtr m_namesakeDrive;
     bool m_single = true;
+    bool m_dropTarget = false;  // the drop target's check
     QNDocumentPtr m_source;    // the single check's items
     QNDocumentPtr m_namesake;
     QList<QNDocumentPtr> m_lookIn;  // where the check folders are looked for
     QList<QNDocumentPtr> m_namesakes;
     std::vector<Marker> m_markers;
     QHash<QString, int> m_markerIndex;  // check folder name -> its index; fixed once started
+    std::function<void()> m_standing;   // the drop target's check, until it stands; guarded by m_mutex
     AddOperation m_add;
     Finished m_finished;
     std::shared_ptr<void> m_hold;
@@ -159,6 +184,7 @@ private:
     std::shared_ptr<VNOperation> m_step;  // the step on the queue
     bool m_stepAnswered = false;
     bool m_taskCancelled = false;
+    bool m_isStanding = false;  // the drop target's check folder stands, no step runs
     // The answer the removal of the check folders ends with.
     Answer m_answer = Answer::Unknown;
     QString m_why;

@@ -1,6 +1,10 @@
 #include "Core/QNCopiedTree.h"
 
-QNCopiedTree::QNCopiedTree(std::function<void()> listed) : m_listed(std::move(listed)) {}
+#include <utility>
+
+QNCopiedTree::QNCopiedTree(std::function<void()> listed) : m_listed(std::move(listed)) {
+    m_checks.await(QString(), [](bool) {});  // the tree answers it: checksAnswered()
+}
 
 std::shared_ptr<void> QNCopiedTree::openFolder() {
     {
@@ -43,4 +47,32 @@ QList<QNDocumentPtr> QNCopiedTree::sourceFolders() const {
 QList<QNCopiedTree::Merge> QNCopiedTree::merges() const {
     std::lock_guard lock(m_mutex);
     return m_merges;
+}
+
+void QNCopiedTree::addMadeFolder(const QNDocumentPtr &folder) {
+    std::lock_guard lock(m_mutex);
+    m_madeFolders.append(folder);
+}
+
+QList<QNDocumentPtr> QNCopiedTree::madeFolders() const {
+    std::lock_guard lock(m_mutex);
+    return m_madeFolders;
+}
+
+bool QNCopiedTree::refuse() {
+    std::lock_guard lock(m_mutex);
+    return !std::exchange(m_refused, true);
+}
+
+bool QNCopiedTree::isRefused() const {
+    std::lock_guard lock(m_mutex);
+    return m_refused;
+}
+
+void QNCopiedTree::afterChecks(Start start) {
+    m_checks.await(QString(), [start = std::move(start)](bool go) { start(go); });
+}
+
+void QNCopiedTree::checksAnswered(bool go) {
+    m_checks.finish(QString(), go, true);
 }

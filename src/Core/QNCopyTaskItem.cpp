@@ -243,6 +243,8 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
         failCopy(completed, makeError(QStringLiteral("There is nothing to copy.")));
         return;
     }
+    if (primary && primary.get() != this && stopsForRefusedTree(completed))
+        return;
     if (leftOutUnreadable(document, primary, completed))
         return;
     if (failsOntoItselfByAnotherPath(document, toDocument, completed))
@@ -272,10 +274,20 @@ void QNCopyTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
     const bool insideTree = primary && primary.get() != this && document->isDirectory();
     if (sameDrive() && !insideTree && m_fromDriveConfig->supportsLocalCopy(document) &&
         m_toDriveConfig->supportsLocalCopy(toDocument)) {
-        if (!claimName(document, toDocument, completed))
-            return;
         std::weak_ptr<QNTask> weakTask = task;
         std::weak_ptr<QNTaskItem> weakPrimary = primary;
+        if (waitsForTreeChecks(
+                [=] {
+                    auto task = weakTask.lock();
+                    auto primary = weakPrimary.lock();
+                    if (task && primary)
+                        self->copyDocument(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update,
+                                           task, primary);
+                },
+                completed, fromQueue))
+            return;
+        if (!claimName(document, toDocument, completed))
+            return;
         auto copy = std::make_shared<QNCopyOperation>(
             m_fromDriveConfig, document, toDocument,
             [=](QNDocumentPtr copied, VNErrorPtr error, bool cancelled) {
@@ -437,6 +449,13 @@ void QNCopyTaskItem::transferFile(QNDocumentPtr document, QNDocumentPtr toDocume
                                   QNTaskItemUpdateBlock update) {
     const bool fromLocal = m_fromDriveConfig && m_fromDriveConfig->isMyFiles();
     const bool toLocal = m_toDriveConfig && m_toDriveConfig->isMyFiles();
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    // Nothing of a tree goes, nor is built (a temporary name may be asked
+    // for), before the tree's checks have answered.
+    if (waitsForTreeChecks(
+            [=] { self->transferFile(document, toDocument, fromQueue, toQueue, completed, update); }, completed,
+            fromQueue))
+        return;
 
     // Two same-named files of one folder (drives that allow them) would land
     // on one name: the second would replace what the first just wrote.
@@ -466,7 +485,6 @@ void QNCopyTaskItem::transferFile(QNDocumentPtr document, QNDocumentPtr toDocume
     QDir().mkpath(QFileInfo(localPath).path());  // errors show up as a failed download
     auto localDocument = QNDocument::withPath(localPath);
 
-    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     QNProgressCallback progress = [self, update, fromLocal, toLocal](double p) {
         double value = self->progress();
         if (fromLocal && toLocal)
@@ -584,6 +602,16 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
         }
         setSourcePlace(nullptr, real.isEmpty() ? QStringLiteral("/") : real);
         startTree();
+        std::weak_ptr<QNTask> weakTask = task;
+        std::weak_ptr<QNTaskItem> weakPrimary = primary;
+        auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+        if (checksDropTarget(destPath, metadataQueue, completed, [=] {
+                auto task = weakTask.lock();
+                auto primary = weakPrimary.lock();
+                if (task && primary)
+                    self->recursiveCopy(folder, destPath, metadataQueue, completed, task, primary);
+            }))
+            return;
     } else if (QString note; skipsLink(folder, task, primary, &note)) {
         leaveOut(completed, note);
         return;
@@ -604,6 +632,14 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
             }
             if (!error && !newFolder)
                 error = self->makeError(QStringLiteral("The folder \"%1\" could not be created.").arg(name));
+            if (!error) {
+                // Removed again should the tree's copy be refused.
+                auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(weakPrimary.lock());
+                if (auto tree = top ? top->copiedTree() : nullptr)
+                    tree->addMadeFolder(newFolder);
+            }
+            if (self->stopsForRefusedTree(completed))
+                return;
             if (error) {
                 // Most often the folder is there already (the user chose to
                 // replace it): the copy then goes into it.
@@ -631,24 +667,6 @@ QNDocumentPtr QNCopyTaskItem::namesakeIn(const QNDocumentList &listing, const QS
     }
     // A server that ignores case refuses the name for this one.
     return sameButCase;
-}
-
-QString QNCopyTaskItem::namesakeInTheWay(const QString &name, bool isFolder, const QNDocumentPtr &existing,
-                                         const QNDocumentPtr &destination) const {
-    // Named as the replace question names it: the drive's top folder by the
-    // kind of drive.
-    QString where = destination ? QNUtils::nameOf(*destination) : QString();
-    if (where.isEmpty() && m_toDriveConfig)
-        where = m_toDriveConfig->serviceName();
-    if (where.isEmpty())
-        where = QStringLiteral("/");
-    const QString kind = existing->isLink()        ? QStringLiteral("a link")
-                         : existing->isDirectory() ? QStringLiteral("a folder")
-                                                   : QStringLiteral("a file");
-    return QStringLiteral("%1\u201c%2\u201d was not copied: \u201c%3\u201d holds %4 of that name, which %5 does not "
-                          "replace.")
-        .arg(isFolder ? QStringLiteral("The folder ") : QStringLiteral("The file "), name, where, kind,
-             isFolder ? QStringLiteral("a folder") : QStringLiteral("a file"));
 }
 
 void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr destPath, QString name,
@@ -784,12 +802,20 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
                 self->failCopy(completed, error);
                 return;
             }
+            if (self->stopsForRefusedTree(completed))
+                return;
             auto task = weakTask.lock();
             auto primary = weakPrimary.lock();
             auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
             auto tree = top ? top->copiedTree() : nullptr;
             if (tree)
                 tree->addSourceFolder(folder);
+            // The folder dropped onto is this one: copying into it would
+            // copy the copy again.
+            if (self->dropTargetShownIn(folder, documents)) {
+                self->stopsForRefusedTree(completed);
+                return;
+            }
             // What the drive left out of the listing is on the server all
             // the same and was not copied: noted, as a link left out is.
             if (const int dropped = folder->leftOutCount(); dropped > 0) {

@@ -26,7 +26,11 @@ class QNHandlerCallWatch;
 //      name there, and everything else there stays. Never when it, or a
 //      folder below it merged the same way, is the copied folder itself
 //      reached by another path (a server's link): the item then fails
-//      naming it, as a file replacing itself does;
+//      naming it, as a file replacing itself does. Nor when the folder it
+//      is dropped onto is the copied folder or one of its folders, reached
+//      by another path: the copy would copy itself again and again. No file
+//      of a tree goes before these checks have answered, and a tree refused
+//      by them removes the empty folders it made;
 //   3. a file: download into the task's temporary folder (from queue),
 //      upload into the destination folder (to queue), delete the temporary
 //      copy. A file already on the local disk is uploaded from where it is.
@@ -165,14 +169,18 @@ protected:
     // is looked at here (once), where the two drives may share their
     // storage; the folders merged below it, each of which may be any folder
     // of the tree, are asked once the tree is listed (treeListed()). Where
-    // the check cannot be made at all (the server
-    // makes no check folder), a copy to a drive that can upload under a
-    // temporary name goes on, every file of it (of the folder's whole tree)
-    // then going up so; a move, or a copy to any other drive, fails naming
-    // why.
+    // the check cannot be made at all (the server makes no check folder), a
+    // copy or move to a drive that can upload under a temporary name goes
+    // on, every file of it (of the folder's whole tree) then going up so (a
+    // move's last look before it removes its source covers the rest); to
+    // any other drive it fails naming why.
     void unlessItself(const QNDocumentPtr &document, const QNDocumentPtr &namesake, bool dropped,
                       VNOperationQueue *metadataQueue, const QNTaskItemCompletedBlock &completed,
                       std::function<void()> next);
+    // Starts a check on the metadata queue (the task waits for it to end);
+    // standing, for the drop target's.
+    void startCheck(const std::shared_ptr<QNAliasCheck> &check, VNOperationQueue *metadataQueue,
+                    QNAliasCheck::Finished finished, std::function<void()> standing = nullptr);
     // What the check of unlessItself() answered: next, or the item fails.
     void aliasCheckEnded(const QNAliasCheck::Outcome &outcome, const QNDocumentPtr &document, const QString &there,
                          const QNTaskItemCompletedBlock &completed, const std::function<void()> &next);
@@ -182,12 +190,45 @@ protected:
     std::shared_ptr<QNCopiedTree> copiedTree() const;
     // Lets go of this folder's token: its listing is done, or it has ended.
     void closeFolder();
-    // The whole tree is listed: when it was written into folders already at
-    // the destination, asks (as if a sub-item) whether one of them is a
-    // folder of the tree reached by another path, before any file goes.
+    // The whole tree is listed: ends the drop target's check; then, when it
+    // was written into folders already at the destination, asks (as if a
+    // sub-item) whether one of them is a folder of the tree reached by
+    // another path, before any file goes (checkMergedFolders()).
     void treeListed();
+    void checkMergedFolders();
     void treeCheckEnded(const QNAliasCheck::Outcome &outcome, const QList<QNCopiedTree::Merge> &merges,
                         const QList<QNDocumentPtr> &folders);
+    // Where the two drives may share their storage, a check folder is made in
+    // the folder a tree is dropped onto (destPath) before the dropped
+    // folder's copy makes anything, and looked for in every listing of the
+    // tree (dropTargetShownIn()). Answers whether it took the copy over:
+    // next then goes on once it stands (or could not be made).
+    bool checksDropTarget(const QNDocumentPtr &destPath, VNOperationQueue *metadataQueue,
+                          const QNTaskItemCompletedBlock &completed, std::function<void()> next);
+    void dropTargetCheckEnded(const QNAliasCheck::Outcome &outcome, const QNTaskItemCompletedBlock &completed,
+                              const std::function<void()> &next);
+    // Whether the listing of folder, a folder of this item's tree, shows the
+    // drop target's check folder: the folder dropped onto is that folder,
+    // and the tree's copy is refused.
+    bool dropTargetShownIn(const QNDocumentPtr &folder, const QNDocumentList &listing);
+    // Whether the copy of the item's tree has been refused: a sub-item ends
+    // as cancelled; the primary waits for the refusal, which ends it.
+    bool stopsForRefusedTree(const QNTaskItemCompletedBlock &completed);
+    // A check of the tree (the drop target's or the merged folders') has
+    // ended: with a refusal (or a check folder left behind) the tree's copy
+    // is refused, and it answers true; else treeCheckAnswered() lets go of
+    // the primary's wait for it, naming a check folder left behind.
+    bool refusesTree(const QNAliasCheck::Outcome &outcome, std::function<QString(bool nothingLeft)> refusal);
+    void treeCheckAnswered(const QNAliasCheck::Outcome &outcome);
+    // Ends the tree's copy with the refusal (its text told whether every
+    // folder the copy made went again), once those folders are removed.
+    void refuseTree(const std::function<QString(bool nothingLeft)> &refusal);
+    void treeRefused(const std::function<QString(bool nothingLeft)> &refusal, const QStringList &left);
+    // Runs start once the tree's checks have answered (answers false, after
+    // running it, outside a tree or once they have); where the tree's copy
+    // was refused or has ended, the item ends as cancelled instead.
+    bool waitsForTreeChecks(std::function<void()> start, const QNTaskItemCompletedBlock &completed,
+                            VNOperationQueue *queue);
     // A sub-item of this primary ended (or the tree's check did): the
     // primary ends at the first error or once none is left. Answers whether
     // the primary ended here.
@@ -334,6 +375,14 @@ private:
     // the namesake may be the very file being read.
     std::atomic<bool> m_uploadsUnderTemporaryName{false};
     std::shared_ptr<QNAliasCheck> m_aliasCheck;  // while it runs; guarded by m_blockMutex
+    // The drop target's check, while it runs; where it was made, and the
+    // folder of the tree whose listing showed it. Guarded by m_blockMutex.
+    std::shared_ptr<QNAliasCheck> m_dropTargetCheck;
+    QNDocumentPtr m_dropTarget;
+    QNDocumentPtr m_dropTargetSeenIn;
+    std::atomic<bool> m_dropTargetAsked{false};
+    std::atomic<bool> m_dropTargetStood{false};
+    std::atomic<bool> m_treeChecksPassed{false};  // a file of a tree, let go by its checks
     std::shared_ptr<QNCopiedTree> m_tree;        // a primary folder's; guarded by m_blockMutex
     std::shared_ptr<void> m_openFolderToken;     // until its listing is done; guarded by m_blockMutex
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex

@@ -50,6 +50,12 @@ QString untoldText(const QNDocumentPtr &document, const QString &there, const QS
                .arg(there, document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"), addition);
 }
 
+// A folder's path as the drive names it ("/" for the top).
+QString shownPath(const QNDocumentPtr &folder) {
+    const QString path = QNUtils::withoutTrailingSlashes(folder->path());
+    return path.isEmpty() ? QStringLiteral("/") : path;
+}
+
 // A reason as a sentence of its own: a one-line text gets its full stop.
 QString sentence(const QString &text) {
     const QString trimmed = text.trimmed();
@@ -96,6 +102,24 @@ bool QNCopyTaskItem::failsOntoItselfByAnotherPath(const QNDocumentPtr &document,
     logFailure(QStringLiteral("copyDocument error2"), error);
     failCopy(completed, error);
     return true;
+}
+
+QString QNCopyTaskItem::namesakeInTheWay(const QString &name, bool isFolder, const QNDocumentPtr &existing,
+                                         const QNDocumentPtr &destination) const {
+    // Named as the replace question names it: the drive's top folder by the
+    // kind of drive.
+    QString where = destination ? QNUtils::nameOf(*destination) : QString();
+    if (where.isEmpty() && m_toDriveConfig)
+        where = m_toDriveConfig->serviceName();
+    if (where.isEmpty())
+        where = QStringLiteral("/");
+    const QString kind = existing->isLink()        ? QStringLiteral("a link")
+                         : existing->isDirectory() ? QStringLiteral("a folder")
+                                                   : QStringLiteral("a file");
+    return QStringLiteral("%1\u201c%2\u201d was not copied: \u201c%3\u201d holds %4 of that name, which %5 does not "
+                          "replace.")
+        .arg(isFolder ? QStringLiteral("The folder ") : QStringLiteral("The file "), name, where, kind,
+             isFolder ? QStringLiteral("a folder") : QStringLiteral("a file"));
 }
 
 bool QNCopyTaskItem::checkDestinationFirst(const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
@@ -199,17 +223,24 @@ void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumen
         std::lock_guard lock(m_blockMutex);
         m_aliasCheck = check;
     }
+    startCheck(check, metadataQueue, [self, document, there, completed, next](const QNAliasCheck::Outcome &outcome) {
+        self->aliasCheckEnded(outcome, document, there, completed, next);
+    });
+}
+
+void QNCopyTaskItem::startCheck(const std::shared_ptr<QNAliasCheck> &check, VNOperationQueue *metadataQueue,
+                                QNAliasCheck::Finished finished, std::function<void()> standing) {
+    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     check->start([self, metadataQueue](const std::shared_ptr<VNOperation> &operation) {
                      self->addOperation(metadataQueue, operation);
                  },
-                 [self, document, there, completed, next](const QNAliasCheck::Outcome &outcome) {
-                     self->aliasCheckEnded(outcome, document, there, completed, next);
-                 },
+                 std::move(finished),
                  [self]() -> std::shared_ptr<void> {
                      auto task = self->task();
                      return task ? task->holdLifeCycle() : nullptr;
-                 });
-    if (self->task() && self->task()->canceled())
+                 },
+                 std::move(standing));
+    if (auto owner = task(); owner && owner->canceled())
         check->taskWasCancelled();  // cancelled as it started
 }
 
@@ -276,13 +307,21 @@ QString QNCopyTaskItem::unmadeCheckRefusal(const QNDocumentPtr &document, const 
 }
 
 void QNCopyTaskItem::taskWasCancelled() {
-    std::shared_ptr<QNAliasCheck> check;
+    std::shared_ptr<QNAliasCheck> check, dropTargetCheck;
+    std::shared_ptr<QNCopiedTree> tree;
     {
         std::lock_guard lock(m_blockMutex);
         check = m_aliasCheck;
+        dropTargetCheck = m_dropTargetCheck;
+        tree = m_tree;
     }
     if (check)
         check->taskWasCancelled();
+    if (dropTargetCheck)
+        dropTargetCheck->taskWasCancelled();
+    // The files of the tree that wait for its checks will not go.
+    if (tree)
+        tree->checksAnswered(false);
 }
 
 void QNCopyTaskItem::startTree() {
@@ -313,14 +352,38 @@ bool QNCopyTaskItem::uploadsUnderTemporaryName() const {
 void QNCopyTaskItem::treeListed() {
     auto owner = task();
     auto tree = copiedTree();
-    if (!owner || !tree || owner->canceled() || hasConcluded())
+    if (!owner || !tree || owner->canceled() || tree->isRefused())
         return;
+    std::shared_ptr<QNAliasCheck> dropTargetCheck;
+    {
+        std::lock_guard lock(m_blockMutex);
+        dropTargetCheck = m_dropTargetCheck;
+    }
+    // Not seen in any listing of the tree: the drop target's check folder
+    // must show in its own, then it goes (dropTargetCheckEnded() goes on).
+    if (dropTargetCheck)
+        dropTargetCheck->lookedFor(false);
+    else
+        checkMergedFolders();
+}
+
+void QNCopyTaskItem::checkMergedFolders() {
+    auto owner = task();
+    auto tree = copiedTree();
+    if (!owner || !tree || owner->canceled())
+        return;
+    if (hasConcluded()) {
+        tree->checksAnswered(false);
+        return;
+    }
     const QList<QNCopiedTree::Merge> merges = tree->merges();
     const QList<QNDocumentPtr> folders = tree->sourceFolders();
     // The dropped folder alone was looked at before anything was written
     // into it; below it, a merged folder may be any folder of the tree.
-    if (merges.isEmpty() || folders.size() < 2 || !QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig))
+    if (merges.isEmpty() || folders.size() < 2 || !QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig)) {
+        tree->checksAnswered(true);
         return;
+    }
     QList<QNDocumentPtr> namesakes;
     for (const auto &merge : merges)
         namesakes << merge.namesake;
@@ -332,19 +395,9 @@ void QNCopyTaskItem::treeListed() {
         std::lock_guard lock(m_blockMutex);
         m_aliasCheck = check;
     }
-    VNOperationQueue *metadataQueue = owner->metadataQueue();
-    check->start([self, metadataQueue](const std::shared_ptr<VNOperation> &operation) {
-                     self->addOperation(metadataQueue, operation);
-                 },
-                 [self, merges, folders](const QNAliasCheck::Outcome &outcome) {
-                     self->treeCheckEnded(outcome, merges, folders);
-                 },
-                 [self]() -> std::shared_ptr<void> {
-                     auto task = self->task();
-                     return task ? task->holdLifeCycle() : nullptr;
-                 });
-    if (owner->canceled())
-        check->taskWasCancelled();  // cancelled as it started
+    startCheck(check, owner->metadataQueue(), [self, merges, folders](const QNAliasCheck::Outcome &outcome) {
+        self->treeCheckEnded(outcome, merges, folders);
+    });
 }
 
 void QNCopyTaskItem::treeCheckEnded(const QNAliasCheck::Outcome &outcome, const QList<QNCopiedTree::Merge> &merges,
@@ -355,50 +408,109 @@ void QNCopyTaskItem::treeCheckEnded(const QNAliasCheck::Outcome &outcome, const 
     }
     using Answer = QNAliasCheck::Answer;
     const auto top = fromDocument();
-    QString message;
+    const QString notDone = notCopied();
+    // The refusal's text, told whether every folder the copy made went again.
+    std::function<QString(bool nothingLeft)> refusal;
     if (outcome.cancelled) {
-        message.clear();
+        // The task's queues run nothing more: a check folder left is said.
     } else if (outcome.answer == Answer::Same && outcome.namesake >= 0 && outcome.namesake < merges.size() &&
                outcome.source >= 0 && outcome.source < folders.size()) {
-        const auto &merge = merges.at(outcome.namesake);
-        const auto &shown = folders.at(outcome.source);
+        const auto merge = merges.at(outcome.namesake);
+        const QString shown = QNUtils::withoutTrailingSlashes(folders.at(outcome.source)->path());
         const QString there = QNUtils::withoutTrailingSlashes(merge.namesake->path());
-        if (QNUtils::withoutTrailingSlashes(shown->path()) == QNUtils::withoutTrailingSlashes(merge.folder->path()))
-            message = itselfText(merge.folder, there, notCopied());
+        if (shown == QNUtils::withoutTrailingSlashes(merge.folder->path()))
+            refusal = [merge, there, notDone](bool nothingLeft) {
+                return itselfText(merge.folder, there, notDone, nothingLeft);
+            };
         else
-            message = QStringLiteral("The folder \u201c%1\u201d was not copied and no file was written or removed: "
-                                     "\u201c%2\u201d at the destination, into which \u201c%3\u201d would be written, "
-                                     "is its own folder \u201c%4\u201d, reached by another path.")
-                          .arg(nameOf(top), there, nameOf(merge.folder), QNUtils::withoutTrailingSlashes(shown->path()));
-    } else if (outcome.answer == Answer::Unknown || outcome.answer == Answer::Same) {
-        message = QStringLiteral("The folder \u201c%1\u201d was not copied and no file was written or removed: it "
-                                 "could not be told whether the folders it is written into are folders of it, reached "
-                                 "by another path. %2")
-                      .arg(nameOf(top), sentence(outcome.why))
-                      .trimmed();
+            refusal = [top, merge, there, shown, notDone](bool nothingLeft) {
+                return refusedHead(top, notDone, nothingLeft) +
+                       QStringLiteral("\u201c%1\u201d at the destination, into which \u201c%2\u201d would be "
+                                      "written, is its own folder \u201c%3\u201d, reached by another path.")
+                           .arg(there, nameOf(merge.folder), shown);
+            };
+    } else if (outcome.answer == Answer::Unknown || outcome.answer == Answer::Same ||
+               (outcome.answer == Answer::NotMade && !m_toDriveConfig->supportsUploadUnderTemporaryName())) {
+        const QString because = outcome.answer == Answer::NotMade
+                                    ? QStringLiteral(", and an upload to this server writes straight onto the name")
+                                    : QString();
+        const QString why = sentence(outcome.why);
+        refusal = [top, notDone, because, why](bool nothingLeft) {
+            return (refusedHead(top, notDone, nothingLeft) +
+                    QStringLiteral("it could not be told whether the folders it is written into are folders of it, "
+                                   "reached by another path%1. %2")
+                        .arg(because, why))
+                .trimmed();
+        };
     } else if (outcome.answer == Answer::NotMade) {
-        const QString untold = QStringLiteral("it could not be told whether the folders it is written into are "
-                                              "folders of it, reached by another path");
-        if (!m_toDriveConfig->supportsUploadUnderTemporaryName()) {
-            message = QStringLiteral("The folder \u201c%1\u201d was not copied and no file was written or removed: "
-                                     "%2, and an upload to this server writes straight onto the name. %3")
-                          .arg(nameOf(top), untold, sentence(outcome.why));
-        } else {
-            // As for the dropped folder: every file goes up under a
-            // temporary name, and takes its own only when whole.
-            VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1; copying all the same").arg(outcome.why));
-            m_uploadsUnderTemporaryName.store(true);
-        }
+        // As for the dropped folder: every file goes up under a temporary
+        // name, and takes its own only when whole.
+        VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1; copying all the same").arg(outcome.why));
+        m_uploadsUnderTemporaryName.store(true);
     }
-    if (!outcome.leftOver.isEmpty())
-        message = message.isEmpty() ? outcome.leftOver : message + QLatin1Char(' ') + outcome.leftOver;
-    const VNErrorPtr error = message.isEmpty() ? nullptr : makeError(message);
-    if (error)
-        logFailure(QStringLiteral("copyDocument error2"), error);
-    auto owner = task();
-    // A check folder left behind is said even when the copy has ended by
-    // then (another part of it failed): in the task's end report.
-    const bool ended = subitemEnded(error, outcome.cancelled && !error, owner ? owner->toQueue() : nullptr);
-    if (!ended && !outcome.leftOver.isEmpty() && hasConcluded())
-        addNote(outcome.leftOver);
+    if (refusesTree(outcome, refusal))
+        return;
+    if (auto tree = copiedTree(); tree && !outcome.cancelled)
+        tree->checksAnswered(!hasConcluded());
+    treeCheckAnswered(outcome);
+}
+
+void QNCopyTaskItem::dropTargetCheckEnded(const QNAliasCheck::Outcome &outcome,
+                                          const QNTaskItemCompletedBlock &completed,
+                                          const std::function<void()> &next) {
+    QNDocumentPtr target, seenIn;
+    {
+        std::lock_guard lock(m_blockMutex);
+        m_dropTargetCheck = nullptr;
+        target = m_dropTarget;
+        seenIn = m_dropTargetSeenIn;
+    }
+    using Answer = QNAliasCheck::Answer;
+    if (!m_dropTargetStood.load()) {
+        // It never stood, and nothing was made: where it could not be made
+        // (an account that makes no folders will not make the copy's
+        // either), the copy goes on.
+        if (!outcome.leftOver.isEmpty()) {
+            const VNErrorPtr failure = makeError(outcome.leftOver);
+            logFailure(QStringLiteral("copyDocument error2"), failure);
+            failCopy(completed, failure);
+        } else if (outcome.cancelled) {
+            endCancelled(completed, nullptr);
+        } else {
+            if (outcome.answer == Answer::NotMade)
+                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1; copying all the same").arg(outcome.why));
+            next();
+        }
+        return;
+    }
+    const auto top = fromDocument();
+    const QString notDone = notCopied();
+    const QString there = target ? shownPath(target) : QString();
+    std::function<QString(bool nothingLeft)> refusal;
+    if (outcome.cancelled) {
+        // The task's queues run nothing more: a check folder left is said.
+    } else if (outcome.answer == Answer::Same) {
+        const bool itself = !seenIn || shownPath(seenIn) == shownPath(top);
+        refusal = [top, there, notDone, itself](bool nothingLeft) {
+            return refusedHead(top, notDone, nothingLeft) +
+                   QStringLiteral("\u201c%1\u201d is %2, reached by another path.")
+                       .arg(there, itself ? QStringLiteral("that folder itself") : QStringLiteral("a folder of it"));
+        };
+    } else if (outcome.answer == Answer::Unknown) {
+        const QString why = sentence(outcome.why);
+        refusal = [top, there, notDone, why](bool nothingLeft) {
+            return (refusedHead(top, notDone, nothingLeft) +
+                    QStringLiteral("it could not be told whether \u201c%1\u201d, the folder it was dropped onto, is a "
+                                   "folder of it, reached by another path. %2")
+                        .arg(there, why))
+                .trimmed();
+        };
+    }
+    if (refusesTree(outcome, refusal))
+        return;
+    // Told apart: the folders merged below the dropped one are asked next,
+    // before the tree's files may go.
+    if (!outcome.cancelled)
+        checkMergedFolders();
+    treeCheckAnswered(outcome);
 }

@@ -6,8 +6,9 @@ Apache serves two shares from the peer's folder on three ports of 127.0.0.1:
     /       -> root/     Basic authentication
     /dav    -> davroot/  Digest authentication
 
-and refuses MKCOL below /nofolders/ of the root share (files may be written
-there, folders not made), and MKCOL and MOVE below /nomoves/ (files may be
+and refuses MKCOL below /nofolders/ of the root share, and below any folder
+of it named "nofolders" (files may be written there, folders not made), and
+MKCOL and MOVE below /nomoves/ (files may be
 written and removed there, but neither folders made nor items moved).
 
 on plain http, on https with a certificate of a test CA (validated through
@@ -120,8 +121,11 @@ def write_config(workdir, ports, certs, basic, digest, root, davroot, account):
     lines.append('<Directory "/">\n  Require all denied\n</Directory>')
     # The root share follows links, as a server that links one folder to
     # another does (nginx and lighttpd follow them by default).
-    lines.append(share % {"dir": root, "type": "Basic", "realm": BASIC_REALM, "file": basic, "extra": "",
-                          "options": "FollowSymLinks"})
+    # Below any folder named "nofolders", however deep, no folder is made.
+    below_nofolders = ("<If \"%{REQUEST_METHOD} == 'MKCOL' && %{REQUEST_URI} =~ m#/nofolders/.#\">\n"
+                       "    Require all denied\n  </If>")
+    lines.append(share % {"dir": root, "type": "Basic", "realm": BASIC_REALM, "file": basic,
+                          "extra": below_nofolders, "options": "FollowSymLinks"})
     lines.append(share % {"dir": davroot, "type": "Digest", "realm": DIGEST_REALM, "file": digest,
                           "extra": 'AuthDigestDomain "/dav/"', "options": "None"})
     # Below /nofolders the account may write files but not make folders.

@@ -7,8 +7,11 @@
 // the home folder would be), the server's onto the local disk's, or one
 // drive's onto another's of the same server named by another spelling
 // (localhost for 127.0.0.1). Replacing it would write every file onto
-// itself, and a move would then remove the only copy. The item fails naming
-// it; on the server's disk nothing is written, removed or left behind.
+// itself, and a move would then remove the only copy. Or the local disk's
+// /home/u/proj is dropped onto the server's /home/u/proj/sub, one of its own
+// folders (or onto /home/u/proj, itself): no namesake there, but copying
+// into it would copy the copy again and again. The item fails naming it; on
+// the server's disk nothing is written, removed or left behind.
 #include "ServerScratch.h"
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
@@ -39,6 +42,8 @@ enum class Pair {
     LocalToServer,  // the local disk's folder onto the server's, the same folder
     ServerToLocal,
     OtherSpelling,  // the server's onto a drive naming the server "localhost"
+    IntoItsOwnFolder,  // the local disk's folder into the server's sub-folder of it
+    IntoItself,        // the local disk's folder into the server's same folder
 };
 
 struct Row {
@@ -48,7 +53,7 @@ struct Row {
 };
 
 std::string rowName(const ::testing::TestParamInfo<Row> &info) {
-    const char *pair[] = {"", "LocalToServer", "ServerToLocal", "OtherSpelling"};
+    const char *pair[] = {"", "LocalToServer", "ServerToLocal", "OtherSpelling", "IntoItsOwnFolder", "IntoItself"};
     return ServerScratch::nameOfRow({info.param.server, info.param.move}) + pair[int(info.param.pair)];
 }
 
@@ -113,14 +118,21 @@ protected:
     }
 
     // Where the item is dropped: /srv/u on the same drive, else /home/u
-    // (the very folder holding it) on the other drive.
+    // (the very folder holding it) on the other drive, or a folder of it.
     QString destination() const {
         const Row row = GetParam();
         if (row.pair == Pair::OneDrive)
             return drivePath + QStringLiteral("/srv/u");
+        if (row.pair == Pair::IntoItsOwnFolder)
+            return drivePath + QStringLiteral("/home/u/proj/sub");
+        if (row.pair == Pair::IntoItself)
+            return drivePath + QStringLiteral("/home/u/proj");
         return (row.pair == Pair::ServerToLocal ? onDisk : drivePath) + QStringLiteral("/home/u");
     }
 
+    bool intoTheFolder() const {
+        return GetParam().pair == Pair::IntoItsOwnFolder || GetParam().pair == Pair::IntoItself;
+    }
     // "The folder “proj” was not copied" (moved, in a move).
     QString notDone(const char *item) const {
         return QStringLiteral("%1 %2").arg(QString::fromUtf8(item),
@@ -132,11 +144,12 @@ protected:
         const Row row = GetParam();
         const bool move = row.move;
         const auto local = QNMyDocumentsHandler::makeLocalDriveConfig();
-        const auto from = row.pair == Pair::LocalToServer ? local : drive;
+        const bool fromLocal = row.pair == Pair::LocalToServer || intoTheFolder();
+        const auto from = fromLocal ? local : drive;
         const auto to = row.pair == Pair::ServerToLocal   ? local
                         : row.pair == Pair::OtherSpelling ? spelledOtherwise(drive)
                                                           : drive;
-        auto document = QNDocument::withPath((row.pair == Pair::LocalToServer ? onDisk : drivePath) + path, isFolder);
+        auto document = QNDocument::withPath((fromLocal ? onDisk : drivePath) + path, isFolder);
         auto folder = QNDocument::withPath(destination(), true);
         QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
         QNTaskItemPtr item = move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(from, to, document, folder))
@@ -161,14 +174,17 @@ TEST_P(AliasReplace, AFolderOntoItsOwnAliasFailsNamingItAndNothingIsWrittenOrRem
     EXPECT_EQ(snapshot(onDisk).join('\n').toStdString(), before.join('\n').toStdString());
     ASSERT_TRUE(error) << "reported as done";
     const QString text = error->localizedDescription();
-    EXPECT_TRUE(text.contains(notDone("The folder \u201cproj\u201d")) &&
-                text.contains(destination() + QStringLiteral("/proj\u201d is that folder itself")))
-        << text.toStdString();
+    const QString there = GetParam().pair == Pair::IntoItsOwnFolder ? destination() + QStringLiteral("\u201d is a folder of it")
+                          : GetParam().pair == Pair::IntoItself     ? destination() + QStringLiteral("\u201d is that folder itself")
+                                                                    : destination() + QStringLiteral("/proj\u201d is that folder itself");
+    EXPECT_TRUE(text.contains(notDone("The folder \u201cproj\u201d")) && text.contains(there)) << text.toStdString();
     // The whole task stops before anything goes: a move says so first.
     EXPECT_EQ(text.startsWith(QStringLiteral("Nothing was moved. ")), GetParam().move) << text.toStdString();
 }
 
 TEST_P(AliasReplace, AFileOntoItsOwnAliasFailsNamingItAndNothingIsWrittenOrRemoved) {
+    if (intoTheFolder())
+        GTEST_SKIP() << "a file holds no folder to copy into";
     const VNErrorPtr error = dropOntoAlias(QStringLiteral("/home/u/note.txt"), false);
     EXPECT_EQ(snapshot(onDisk).join('\n').toStdString(), before.join('\n').toStdString());
     ASSERT_TRUE(error) << "reported as done";
@@ -189,6 +205,12 @@ std::vector<Row> rows() {
         for (bool move : {false, true})
             for (Pair pair : {Pair::LocalToServer, Pair::ServerToLocal, Pair::OtherSpelling})
                 out.push_back({server, move, pair});
+    // Dropped into a folder of itself, or into itself, through another drive.
+    for (Server server : {Server::FTP, Server::SFTP, Server::Apache})
+        for (bool move : {false, true})
+            out.push_back({server, move, Pair::IntoItsOwnFolder});
+    for (bool move : {false, true})
+        out.push_back({Server::SFTP, move, Pair::IntoItself});
     return out;
 }
 

@@ -7,7 +7,8 @@
 // differ in what they show of the link: vsftpd and sshd list it as a link,
 // Apache leaves it out of its listing and will not make the folder, nginx
 // and lighttpd show a plain folder. On every one the item fails and nothing
-// is lost or cut short, judged on the server's disk.
+// is lost or cut short, nor left of what the copy made before it was
+// refused (dst/proj/v2), judged on the server's disk.
 #include "ServerScratch.h"
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
@@ -102,6 +103,7 @@ TEST_P(NestedAlias, AMergedFolderThatIsAFolderOfTheCopiedTreeIsNeitherWrittenInt
     QNTaskItemPtr item =
         move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(scratch.drive, scratch.drive, proj, into))
              : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(scratch.drive, scratch.drive, proj, into));
+    const QStringList destinationBefore = entriesBelow(scratch.onDisk + "/dst");
     const auto run = VNTest::runItem(task, item);
     EXPECT_TRUE(run.completed);
     EXPECT_EQ(run.reports, 1);
@@ -124,10 +126,17 @@ TEST_P(NestedAlias, AMergedFolderThatIsAFolderOfTheCopiedTreeIsNeitherWrittenInt
         EXPECT_TRUE(!entry.contains(QLatin1String("varnello-check-")) && !entry.contains(QLatin1String(".part")))
             << entry.toStdString();
     // The item fails naming the sub-folder; how depends on what the server
-    // shows of the link.
+    // shows of the link. A move says first that nothing was moved.
     ASSERT_TRUE(run.error) << "reported as done: " << entries.join(' ').toStdString();
     const QString text = run.error->localizedDescription();
     EXPECT_TRUE(text.contains(QLatin1String(own ? "sub" : "latest"))) << text.toStdString();
+    EXPECT_EQ(text.startsWith(QLatin1String("Nothing was moved. ")), move) << text.toStdString();
+    if (text.contains(QLatin1String("reached by another path"))) {
+        // Refused by the check of the tree: in the move's words, and
+        // nothing the copy made before stays (dst/proj/v2).
+        EXPECT_TRUE(text.contains(QLatin1String(move ? "was not moved" : "was not copied"))) << text.toStdString();
+        EXPECT_EQ(entriesBelow(at + "/dst").join(' ').toStdString(), destinationBefore.join(' ').toStdString());
+    }
 }
 
 std::vector<Row> rows() {

@@ -12,7 +12,10 @@
 // namesake is the file itself, its last look before the removal sees that
 // and the source stays. The same when the file comes from the local disk,
 // from the very folder the server serves (one storage through two drives).
-// Judged on the server's disk.
+// And a folder from there merged into its namesake on Apache, whose merged
+// sub-folder "nofolders" makes no check folder: no file of it goes before
+// that check has answered, so each goes up under a temporary name (no PUT
+// onto its own name in the server's log). Judged on the server's disk.
 #include "ServerScratch.h"
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
@@ -242,6 +245,9 @@ std::vector<Row> rows() {
             for (bool alias : {false, true})
                 if (!alias || listsLinkedFolders(server))
                     out.push_back({server, move, alias, Refusal::None, true});
+    // A folder from there, merged into its namesake.
+    for (bool move : {false, true})
+        out.push_back({Server::Apache, move, false, Refusal::None, true, true});
     return out;
 }
 

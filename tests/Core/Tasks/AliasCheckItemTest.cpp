@@ -66,9 +66,10 @@ protected:
 
 // Each moment at which a check folder may stay: the item's error names it
 // and the folder holding it; where it could go after all, nothing stays.
-// The check of the folders merged below the dropped one is made once the
-// tree is listed; a check folder of it left when the copy has ended by then
-// (another part of it failed meanwhile) is named in the task's end report.
+// The checks of the folder it is dropped onto and of the folders merged
+// below the dropped one end once the tree is listed; a check folder of them
+// left when the copy has ended by then (another part of it failed
+// meanwhile) is named in the task's end report.
 TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError) {
     enum class Moment { SourceUnlisted, Itself, ReplyLost, Cancelled, TreeCancelled, CopyEnded };
     struct Row {
@@ -84,7 +85,7 @@ TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError)
         {"its creation's answer was lost, and it cannot be removed", Moment::ReplyLost, true, ""},
         {"the task was cancelled", Moment::Cancelled, true, ""},
         {"the task was cancelled during the tree's check", Moment::TreeCancelled, true, ""},
-        {"the copy had ended during the tree's check", Moment::CopyEnded, true, ""},
+        {"the copy had ended during the tree's checks", Moment::CopyEnded, true, ""},
     };
     int n = 0;
     for (const Row &row : rows) {
@@ -110,10 +111,11 @@ TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError)
             writeTree(b, {{"proj/g.txt", "g"}, {"proj/sub/", ""}});
         }
         if (row.removalRefused && row.moment != Moment::CopyEnded) {
-            // The dropped folder's own check folder goes; the tree's stay.
+            // The dropped folder's own check folder goes, and the one in the
+            // folder it is dropped onto; the tree's stay.
             QNFakeRemoteHandler::Behaviour refusing;
             refusing.mode = Mode::Fail;
-            refusing.answersFirst = tree ? 1 : 0;
+            refusing.answersFirst = tree ? 2 : 0;
             QNFakeRemoteHandler::setBehaviour(Op::Remove, refusing, b);
         }
         if (row.moment == Moment::SourceUnlisted)
@@ -140,8 +142,9 @@ TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError)
             manager->addTask(task);
             // Every listing of either drive, up to the held one: for the
             // tree, the destination, the check's two, the destination again
-            // (the folder is there), proj's two, sub's three, then the held one.
-            EXPECT_TRUE(VNTest::waitUntil([&] { return QNFakeRemoteHandler::callCount(Op::List) == (tree ? 10 : 2); },
+            // (the folder is there), proj's two, sub's three, the drop
+            // target's own, then the held one.
+            EXPECT_TRUE(VNTest::waitUntil([&] { return QNFakeRemoteHandler::callCount(Op::List) == (tree ? 11 : 2); },
                                           20000));
             task->cancel();
             EXPECT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
@@ -151,10 +154,10 @@ TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError)
             ran = task;
         } else if (row.moment == Moment::CopyEnded) {
             // The merged sub-folder's first listing fails, so its file lists
-            // it again, behind the tree's check folders: the copy ends with
-            // that file's failure while the tree's check runs, and the
-            // check folder it made cannot be removed (the dropped folder's,
-            // the first removal, can).
+            // it again, behind the drop target's own listing: the copy ends
+            // with that file's failure while the tree's checks run, and the
+            // check folder in the drop target cannot be removed (the
+            // dropped folder's, the first removal, can).
             ScriptedRemoteHandler::Script script;
             script.failFirstListingOf = QStringLiteral("/proj/sub");
             script.failRemovalNumber = 2;
@@ -171,7 +174,10 @@ TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError)
             report = dropProj(serverDrive(a), serverDrive(b), false);
         }
         const VNErrorPtr error = std::get<0>(report);
-        const QStringList left = checkFolders(b + "/proj");
+        // Below the folder merged into (the drop target's own for the row
+        // whose copy ended during the drop target's check).
+        const QString under = row.moment == Moment::CopyEnded ? QString() : QStringLiteral("/proj");
+        const QStringList left = checkFolders(b + under);
         if (!row.removalRefused) {
             EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
             EXPECT_FALSE(error) << text(error).toStdString();
@@ -183,13 +189,14 @@ TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError)
         // copy had ended.
         const QString said = row.moment == Moment::CopyEnded ? ran->leftOut().join(QLatin1Char(' ')) : text(error);
         EXPECT_TRUE(row.moment == Moment::CopyEnded || error) << "the check folder was left without a word";
-        for (const QString &folder : VNTest::listTree(b + "/proj")) {
+        for (const QString &folder : VNTest::listTree(b + under)) {
             if (!folder.contains(QLatin1String("varnello-check-")))
                 continue;
             const QString name = folder.section(QLatin1Char('/'), -2, -2);
-            const QString holder = QStringLiteral("/") + folder.section(QLatin1Char('/'), 0, -3);
-            EXPECT_TRUE(said.contains(QStringLiteral("\u201c%1\u201d could not be removed from \u201c/proj%2\u201d")
-                                          .arg(name, holder == QLatin1String("/") ? QString() : holder)))
+            QString holder = under + QStringLiteral("/") + folder.section(QLatin1Char('/'), 0, -3);
+            if (holder.size() > 1 && holder.endsWith(QLatin1Char('/')))
+                holder.chop(1);
+            EXPECT_TRUE(said.contains(QStringLiteral("\u201c%1\u201d could not be removed from \u201c%2\u201d").arg(name, holder)))
                 << said.toStdString();
         }
         if (*row.because)
@@ -265,25 +272,32 @@ TEST_F(AliasCheckItem, AMergedSubFolderThatIsAFolderOfTheCopiedTreeIsRefusedWhat
 }
 
 // A server that shows the check folder in neither listing cannot tell the
-// two folders apart: the item fails, and nothing is written or removed.
+// two folders apart, nor, where the destination holds no namesake, whether
+// the folder dropped onto is a folder of the copied one: the item fails,
+// and nothing is written or removed (the folder made for the copy goes).
 TEST_F(AliasCheckItem, ACheckFolderHiddenFromBothListingsFailsTheItem) {
-    for (const bool move : {false, true}) {
-        SCOPED_TRACE(move ? "move" : "copy");
-        QNFakeRemoteHandler::resetBehaviours();
-        QNFakeRemoteHandler::setHiddenNamePrefix(QStringLiteral("varnello-check-"));
-        const QString a = path(move ? "move-a" : "copy-a");
-        const QString b = path(move ? "move-b" : "copy-b");
-        writeTree(a, {{"proj/f.txt", "f"}});
-        writeTree(b, {{"proj/g.txt", "g"}});
-        const auto [error, document, cancelled] = dropProj(serverDrive(a), serverDrive(b), move);
-        EXPECT_FALSE(cancelled);
-        EXPECT_TRUE(error) << "copied as if told apart";
-        EXPECT_TRUE(text(error).contains(QLatin1String("does not show in the listing")) &&
-                    text(error).contains(QLatin1String("could not be told")))
-            << text(error).toStdString();
-        EXPECT_EQ(listTree(b + "/proj").join(' ').toStdString(), std::string("g.txt"));
-        EXPECT_EQ(listTree(a + "/proj").join(' ').toStdString(), std::string("f.txt"));
-    }
+    int n = 0;
+    for (const bool namesake : {true, false})
+        for (const bool move : {false, true}) {
+            SCOPED_TRACE(std::string(move ? "move" : "copy") + (namesake ? ", onto a namesake" : ", no namesake"));
+            QNFakeRemoteHandler::resetBehaviours();
+            QNFakeRemoteHandler::setHiddenNamePrefix(QStringLiteral("varnello-check-"));
+            const QString a = path(QStringLiteral("hidden-a%1").arg(n));
+            const QString b = path(QStringLiteral("hidden-b%1").arg(n++));
+            writeTree(a, {{"proj/f.txt", "f"}});
+            if (namesake)
+                writeTree(b, {{"proj/g.txt", "g"}});
+            else
+                QDir().mkpath(b);
+            const auto [error, document, cancelled] = dropProj(serverDrive(a), serverDrive(b), move);
+            EXPECT_FALSE(cancelled);
+            EXPECT_TRUE(error) << "copied as if told apart";
+            EXPECT_TRUE(text(error).contains(QLatin1String("does not show in the listing")) &&
+                        text(error).contains(QLatin1String("could not be told")))
+                << text(error).toStdString();
+            EXPECT_EQ(listTree(b).join(' ').toStdString(), std::string(namesake ? "proj/ proj/g.txt" : ""));
+            EXPECT_EQ(listTree(a + "/proj").join(' ').toStdString(), std::string("f.txt"));
+        }
 }
 
 // A server that makes no check folder: a copy or a move goes on, every file

@@ -119,8 +119,9 @@ TEST_F(AliasCheck, TellsItselfFromANamesakeAndLeavesNoCheckFolder) {
     }
 }
 
-// A cancel at any step of the check: the check folder goes all the same, the
-// task ends only once it has gone, and nothing is moved.
+// A cancel at any step of the check, or of the drop target's: the check
+// folder goes all the same, the task ends only once it has gone, and
+// nothing is moved.
 TEST_F(AliasCheck, ACancelDuringTheCheckLeavesNoCheckFolder) {
     struct Case {
         const char *name;
@@ -130,10 +131,14 @@ TEST_F(AliasCheck, ACancelDuringTheCheckLeavesNoCheckFolder) {
     };
     // Listings: the destination, then the source, then the namesake again.
     // The check folder's creation is done, its answer held by the cancel.
+    // Then the folder dropped onto gets one, which stands while the tree is
+    // listed: the destination again (the folder is there), the folder
+    // merged into, then the source.
     const Case cases[] = {
         {"while making it", Op::CreateFolder, Mode::AnswerAfterCancel, 1},
         {"while listing the source", Op::List, Mode::Answer, 2},
         {"while confirming it", Op::List, Mode::Answer, 3},
+        {"while the drop target's stands", Op::List, Mode::Answer, 6},
     };
     int n = 0;
     for (const Case &c : cases) {
@@ -154,7 +159,7 @@ TEST_F(AliasCheck, ACancelDuringTheCheckLeavesNoCheckFolder) {
             [&] { return QNFakeRemoteHandler::callCount(c.slowOp) - callsAtStart == c.callsBefore; }, 20000));
         task->cancel();
         ASSERT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
-        EXPECT_EQ(listTree(root + "/b/proj").join(' ').toStdString(), std::string("g.txt"));
+        EXPECT_EQ(listTree(root + "/b").join(' ').toStdString(), std::string("proj/ proj/g.txt"));
         EXPECT_EQ(listTree(root + "/a/proj").join(' ').toStdString(), std::string("f.txt"));
     }
 }
