@@ -173,11 +173,10 @@ public:
     // The end report of a copy or move that left items out (QNTask::leftOut()):
     // how many, the first few notes in its text and all of them (to a bound)
     // behind the details button.
-    static QNAlert leftOutAlert(const QStringList &notes, bool move);
-    // How many items a note of that report says were left out: a folder's
-    // count of entries, one entry or one named item; none for what a drive
-    // was left holding (a temporary file, a check folder).
-    static int itemsNotedIn(const QString &note);
+    // items: how many items the notes say were left out (a folder's count
+    // of entries, one entry or one named item; none for what a drive was
+    // left holding, a temporary file or a check folder).
+    static QNAlert leftOutAlert(const QStringList &notes, int items, bool move);
     // An open whose copy left the document out (QNTaskItem::isLeftOut()):
     // not opened, and why.
     static QNAlert leftOutOpenAlert(const QNDocumentPtr &document, const VNErrorPtr &error);

@@ -33,7 +33,6 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QGraphicsScene>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsDropShadowEffect>
@@ -516,28 +515,16 @@ void QNMacFilesViewController::reportLeftOutAtEnd(const QNTaskPtr &task) {
         const QStringList notes = ended->leftOut();
         if (notes.isEmpty())
             return;
+        const int items = ended->leftOutItemCount();
         VNLog::log(QStringLiteral("QNMacFilesViewController task left out: %1").arg(notes.join(QLatin1Char(' '))));
-        VNDispatch::mainAsync([window, notes, move] {
+        VNDispatch::mainAsync([window, notes, items, move] {
             if (window)
-                QNDialogService::shared().beginAlertSheet(leftOutAlert(notes, move), window->window());
+                QNDialogService::shared().beginAlertSheet(leftOutAlert(notes, items, move), window->window());
         });
     });
 }
 
-int QNMacFilesViewController::itemsNotedIn(const QString &note) {
-    // A folder's count ("3 entries of “/x” were not copied: …"), one entry
-    // of a folder, or one item by its name ("“a” in “/x” was not copied: …").
-    static const QRegularExpression entries(QStringLiteral("^(\\d+) entries of \u201c"));
-    static const QRegularExpression item(QStringLiteral("^\u201c.*\u201d was not (copied|moved):"),
-                                         QRegularExpression::DotMatchesEverythingOption);
-    if (const QRegularExpressionMatch counted = entries.match(note); counted.hasMatch())
-        return counted.captured(1).toInt();
-    if (note.startsWith(QStringLiteral("An entry of \u201c")) || item.match(note).hasMatch())
-        return 1;
-    return 0;  // what a drive was left holding: no item of the task
-}
-
-QNAlert QNMacFilesViewController::leftOutAlert(const QStringList &notes, bool move) {
+QNAlert QNMacFilesViewController::leftOutAlert(const QStringList &notes, int items, bool move) {
     // A tree can leave out thousands: the text shows a few, the details a
     // bounded list.
     constexpr int kShown = 5;
@@ -546,9 +533,6 @@ QNAlert QNMacFilesViewController::leftOutAlert(const QStringList &notes, bool mo
     const QString more = QStringLiteral("\u2026and %1 more.");
     // The headline counts items, not notes: one note may speak of a
     // folder's many entries, and another of no item at all.
-    qint64 items = 0;
-    for (const QString &note : notes)
-        items += itemsNotedIn(note);
     QNAlert alert;
     alert.style = QNAlert::Warning;
     alert.buttons = {QStringLiteral("OK")};

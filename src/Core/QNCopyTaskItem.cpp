@@ -152,7 +152,7 @@ bool QNCopyTaskItem::skipsLink(const QNDocumentPtr &folder, const QNTaskPtr &tas
     const QString message = QStringLiteral("\u201c%1\u201d in \u201c%2\u201d %3: %4.")
                                 .arg(lastPathComponent(path), path.section(QLatin1Char('/'), 0, -2), notCopied(), why);
     VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1").arg(message));
-    top->addNote(message);
+    top->addNote(message, 1);
     *note = message;
     return true;
 }
@@ -821,7 +821,7 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
             if (const int dropped = folder->leftOutCount(); dropped > 0) {
                 const QString message = self->listingLeftOutNote(folder, dropped);
                 VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1").arg(message));
-                (top ? top.get() : self.get())->addNote(message);
+                (top ? top.get() : self.get())->addNote(message, dropped);
             }
             if (task && primary) {
                 QString here;

@@ -101,9 +101,13 @@ public:
     bool wasSkipped() const { return m_skipped.load(); }
     // What the copy of the item or its tree left out and why (names that
     // cannot be read, links not followed, names the task wrote already), for
-    // the task's end report.
-    void addNote(const QString &note);
+    // the task's end report, with how many items of the copy the note says
+    // were not copied (none for what a drive was left holding, such as a
+    // check folder).
+    void addNote(const QString &note, int items);
     QStringList notes() const;
+    // The items all the notes say were not copied.
+    int notedItems() const;
     int unfinishedSubTaskItems() const { return m_unfinishedSubTaskItems.load(); }
 
     // Whether a copy onto the same drive would put a folder into itself.
@@ -388,6 +392,7 @@ private:
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
     std::weak_ptr<QNTaskItem> m_primary;  // guarded by m_blockMutex
     QStringList m_notes;           // guarded by m_blockMutex
+    int m_notedItems = 0;          // guarded by m_blockMutex
     QString m_leftOutWhy;          // this item's own note when left out; guarded by m_blockMutex
     // For a folder: where it really is on the drive (a folder reached
     // through a link lies where the link leads). Guarded by m_blockMutex.

@@ -16,14 +16,20 @@ QString lastName(const QString &path) {
 
 }  // namespace
 
-void QNCopyTaskItem::addNote(const QString &note) {
+void QNCopyTaskItem::addNote(const QString &note, int items) {
     std::lock_guard lock(m_blockMutex);
     m_notes.append(note);
+    m_notedItems += items;
 }
 
 QStringList QNCopyTaskItem::notes() const {
     std::lock_guard lock(m_blockMutex);
     return m_notes;
+}
+
+int QNCopyTaskItem::notedItems() const {
+    std::lock_guard lock(m_blockMutex);
+    return m_notedItems;
 }
 
 bool QNCopyTaskItem::leftOutUnreadable(const QNDocumentPtr &document, const QNTaskItemPtr &primary,
@@ -39,7 +45,7 @@ bool QNCopyTaskItem::leftOutUnreadable(const QNDocumentPtr &document, const QNTa
     // Not a failure: the rest of the tree and of the task goes on, the
     // task's end report names it, and a move keeps it.
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primary);
-    (top ? top.get() : this)->addNote(message);
+    (top ? top.get() : this)->addNote(message, 1);
     leaveOut(completed, message);
     return true;
 }
@@ -95,7 +101,7 @@ bool QNCopyTaskItem::claimName(const QNDocumentPtr &document, const QNDocumentPt
     // task's end report names it, and a move keeps it at its source.
     VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1").arg(message));
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
-    (top ? top.get() : this)->addNote(message);
+    (top ? top.get() : this)->addNote(message, 1);
     leaveOut(completed, message);
     return false;
 }

@@ -106,7 +106,7 @@ void QNCopyTaskItem::treeCheckAnswered(const QNAliasCheck::Outcome &outcome) {
     // then (another part of it failed): in the task's end report.
     const bool ended = subitemEnded(error, outcome.cancelled && !error, owner ? owner->toQueue() : nullptr);
     if (!ended && !outcome.leftOver.isEmpty() && hasConcluded())
-        addNote(outcome.leftOver);
+        addNote(outcome.leftOver, 0);
 }
 
 void QNCopyTaskItem::refuseTree(const std::function<QString(bool nothingLeft)> &refusal) {
@@ -135,7 +135,7 @@ void QNCopyTaskItem::treeRefused(const std::function<QString(bool nothingLeft)> 
     auto owner = task();
     const bool ended = subitemEnded(error, false, owner ? owner->toQueue() : nullptr);
     if (!ended && !left.isEmpty() && hasConcluded())
-        addNote(left.join(QLatin1Char(' ')));
+        addNote(left.join(QLatin1Char(' ')), 0);
     if (auto tree = copiedTree())
         tree->checksAnswered(false);
 }

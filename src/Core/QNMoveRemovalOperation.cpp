@@ -114,7 +114,7 @@ void QNMoveRemovalOperation::lookAtFolderPair() {
     check->start([](const std::shared_ptr<VNOperation> &operation) { VNOperationQueue::global().addOperation(operation); },
                  [self, weakTask, key](const QNAliasCheck::Outcome &outcome) {
                      if (!outcome.leftOver.isEmpty() && self->m_addNote)
-                         self->m_addNote(outcome.leftOver);
+                         self->m_addNote(outcome.leftOver, 0);
                      if (auto task = weakTask.lock())
                          task->folderPairChecks().finish(key, outcome, true);
                      else
@@ -171,7 +171,7 @@ void QNMoveRemovalOperation::setAsideAnswered(QNSourceSetAside::Answer answer, c
     if (answer == Answer::Cancelled) {
         // A name that could not be given back is told with where it is.
         if (!message.isEmpty() && m_addNote)
-            m_addNote(message);
+            m_addNote(message, 1);
         end(nullptr, nullptr, true);
         return;
     }
@@ -248,7 +248,7 @@ void QNMoveRemovalOperation::putBackAndEnd(VNErrorPtr error, bool cancelled, con
                                      .arg(self->described(), problem);
             VNLog::log(QStringLiteral("QNMoveRemovalOperation: %1").arg(note));
             if (self->m_addNote)
-                self->m_addNote(note);
+                self->m_addNote(note, 1);
             self->end(nullptr, nullptr, true);
             return;
         }

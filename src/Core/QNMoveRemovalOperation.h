@@ -58,9 +58,10 @@ public:
     // (error, the removed source or null, cancelled)
     using Finished = std::function<void(VNErrorPtr error, QNDocumentPtr removed, bool cancelled)>;
     using MakeError = std::function<VNErrorPtr(const QString &message)>;
-    // A line for the task's end report: a check folder left behind, or a
-    // source that could not get its name back after a cancel.
-    using AddNote = std::function<void(const QString &note)>;
+    // A line for the task's end report, with the items it says were not
+    // moved: a check folder left behind (none), or a source that could not
+    // get its name back after a cancel (one).
+    using AddNote = std::function<void(const QString &note, int items)>;
 
     QNMoveRemovalOperation(Plan plan, std::weak_ptr<QNTask> task, MakeError makeError, AddNote addNote,
                            Finished finished);

@@ -111,7 +111,7 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
     auto self = std::static_pointer_cast<QNMoveTaskItem>(shared_from_this());
     auto removal = std::make_shared<QNMoveRemovalOperation>(
         removalPlan(), task(), [self](const QString &message) { return self->makeError(message); },
-        [self](const QString &note) { self->addNote(note); },
+        [self](const QString &note, int items) { self->addNote(note, items); },
         [self, completed](VNErrorPtr error, QNDocumentPtr removed, bool cancelled) {
             self->postCopyFinished(completed, error, removed, cancelled);
         });

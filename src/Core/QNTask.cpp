@@ -306,6 +306,14 @@ QStringList QNTask::leftOut() const {
     return notes + m_leftOnDrive;
 }
 
+int QNTask::leftOutItemCount() const {
+    int items = 0;
+    for (const auto &item : primaryTaskItems())
+        if (auto copyItem = std::dynamic_pointer_cast<QNCopyTaskItem>(item))
+            items += copyItem->notedItems();
+    return items;
+}
+
 int QNTask::metadataQueueSize() const {
     return m_metadataQueue->operationCount();
 }

@@ -89,6 +89,9 @@ public:
     // for the task's end report: every item's notes, in the order the items
     // were added. None of it is an error: the rest of the task went on.
     QStringList leftOut() const;
+    // How many items those notes say were not copied (a note may speak of a
+    // folder's many entries, or of no item at all: a file left on a drive).
+    int leftOutItemCount() const;
 
     // Whether an operation (other than a throttle) is executing on a queue.
     bool hasRunningOperations() const;
