@@ -65,6 +65,11 @@ void QNFTPHandler::registerHandler()
     QNCloudInterfaceFactory::registerHandler(QNCloudInterfaceFactory::Kind::FTP, &QNFTPHandler::make);
 }
 
+void QNFTPHandler::setConnectionIdleSeconds(int seconds)
+{
+    QNFTPConnectionPool::shared().setIdleSeconds(seconds);
+}
+
 QString QNFTPHandler::className() const
 {
     return kDomain;
@@ -253,7 +258,7 @@ void QNFTPHandler::runLogin(QNLoginCallback completed)
     if (!setupError.isNull())
         return fail(ftpError(setupError));
 
-    const CURLcode code = curl_easy_perform(curl.handle);
+    const CURLcode code = perform(curl, t);
     const Outcome outcome = outcomeOf(code, t, isCancelled());
     if (outcome.cancelled)
         return completed(false, nullptr, true);

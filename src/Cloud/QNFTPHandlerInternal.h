@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Cloud/QNFTPCertificateMemory.h"
+#include "Cloud/QNFTPConnectionPool.h"
 #include "Cloud/QNFileWriteBehind.h"
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNFTPTransferLog.h"
@@ -35,12 +36,24 @@ extern std::atomic<int> stallTimeoutSeconds;
 
 VNErrorPtr ftpError(const QString &text);
 
+// A libcurl handle for one transfer. setUp() takes one from the connection
+// pool (a kept one of the drive's identity, its connection open, or a new
+// one); it goes back to the pool only when its transfer went well (keep),
+// else it is closed with its connection. A borrowed handle belongs to
+// another CurlHandle, which decides.
 struct CurlHandle {
-    CURL *handle = curl_easy_init();
+    CURL *handle = nullptr;
     bool owned = true;
+    bool pooled = false;
+    bool keep = false;
+    QNFTPConnectionPool::Lease lease;
     ~CurlHandle()
     {
-        if (handle && owned)
+        if (!handle || !owned)
+            return;
+        if (pooled && keep)
+            QNFTPConnectionPool::shared().giveBack(handle, lease);
+        else
             curl_easy_cleanup(handle);
     }
     CurlHandle() = default;
@@ -49,6 +62,13 @@ struct CurlHandle {
     explicit CurlHandle(CURL *borrowed) : handle(borrowed), owned(false) { curl_easy_reset(handle); }
     CurlHandle(const CurlHandle &) = delete;
     CurlHandle &operator=(const CurlHandle &) = delete;
+    // Ends the connection now.
+    void close()
+    {
+        if (handle && owned)
+            curl_easy_cleanup(handle);
+        handle = nullptr;
+    }
 };
 
 struct CurlList {
@@ -121,6 +141,19 @@ struct QNFTPHandler::Transfer {
     std::unique_ptr<QTemporaryFile> keyTypeFile;
     bool probeAnswered = false;
     CURL *handle = nullptr;
+    // The handle's owner: told whether the connection may be kept.
+    QNFTPInternal::CurlHandle *connection = nullptr;
+    // The server as the connection pool names it ("host:port").
+    QString server;
+    // Bytes of the file or listing received so far.
+    qint64 received = 0;
+    // SFTP: the keys remembered for the server when the transfer began;
+    // whether this transfer's connection added the one it met.
+    QNSSHKnownHosts::Remembered remembered;
+    bool hostKeyAdded = false;
+    // What the connection's identity rests on besides the remembered key
+    // or certificate (QNFTPConnectionPool).
+    QByteArray sessionBase;
     // FTPS without validation: the server's remembered certificate, or
     // where to remember it after the first login.
     QString certificateServer;
@@ -130,6 +163,7 @@ struct QNFTPHandler::Transfer {
     {
         auto *t = static_cast<Transfer *>(userdata);
         const size_t n = size * count;
+        t->received += qint64(n);
         switch (t->mode) {
         case Mode::Probe:
             t->probeAnswered = true;
@@ -212,7 +246,9 @@ struct QNFTPHandler::Transfer {
         QString problem;
         switch (knownHosts.check(t->sshHost, t->sshPort, QByteArray(key, qsizetype(length)), &problem)) {
         case QNSSHKnownHosts::Verdict::Known:
+            return CURLKHMATCH_OK;
         case QNSSHKnownHosts::Verdict::Added:
+            t->hostKeyAdded = true;
             return CURLKHMATCH_OK;
         case QNSSHKnownHosts::Verdict::Unremembered:
             VNLog::log(QStringLiteral("QNFTPHandler: the host key of %1 could not be remembered in %2")
@@ -239,14 +275,24 @@ struct QNFTPHandler::Transfer {
 
 namespace QNFTPInternal {
 
+// The server of a drive as the connection pool names it ("host:port").
+QString serverOf(const QNDriveConfig &config);
+// A digest of the drive's settings: what keeps two drives' connections
+// apart (see QNFTPConnectionPool).
+QByteArray driveDigest(const QNDriveConfig &config);
 // Sets the options every transfer shares; an error text when one cannot be set.
 QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
                   QNStringEncoding &encoding, bool sftp);
-// Sets up a new handle for one transfer: the shared options, then the
+// Sets up a handle for one transfer (a kept one of the drive, else a new
+// one, unless curl holds one already): the shared options, then the
 // operation's own (ownOptions answers false when one cannot be set). A null
 // text when ready, the error text otherwise.
 QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
               QNStringEncoding &encoding, bool sftp, const std::function<bool(CURL *)> &ownOptions = {});
+// Runs the transfer set up on curl. A kept connection the server has
+// closed meanwhile (its idle time-out, a restart) fails before anything
+// moved: the transfer then runs once more on a new connection.
+CURLcode perform(CurlHandle &curl, QNFTPHandler::Transfer &t);
 // The own options of a transfer that only sends commands: FTP commands go
 // after the library changed into the URL's folder, SFTP ones act on server
 // paths. Nothing is transferred.
