@@ -63,6 +63,12 @@ QNCloudInterfacePtr QNFTPHandler::make(const QNDriveConfigPtr &driveConfig)
 void QNFTPHandler::registerHandler()
 {
     QNCloudInterfaceFactory::registerHandler(QNCloudInterfaceFactory::Kind::FTP, &QNFTPHandler::make);
+    QNCloudInterfaceFactory::registerForgetter(QNCloudInterfaceFactory::Kind::FTP, &QNFTPHandler::forgetDrive);
+}
+
+void QNFTPHandler::forgetDrive(const QNDriveConfig &config)
+{
+    QNFTPConnectionPool::shared().forgetDrive(serverOf(config), driveDigest(config));
 }
 
 void QNFTPHandler::setConnectionIdleSeconds(int seconds)

@@ -84,7 +84,9 @@ public:
     static void setStallTimeout(int seconds);
 
     // Connections kept from one operation to the next (QNFTPConnectionPool):
-    // an unused one closes after seconds (default 60).
+    // those of a removed drive close; an unused one closes after seconds
+    // (default 60).
+    static void forgetDrive(const QNDriveConfig &config);
     static void setConnectionIdleSeconds(int seconds);
 
     // The queue whose workers run the transfers.

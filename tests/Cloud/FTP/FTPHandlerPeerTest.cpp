@@ -3,6 +3,7 @@
 #include "FTPPeerSupport.h"
 
 #include "Cloud/QNFTPEncodingMemory.h"
+#include "Core/QNCloudInterfaceFactory.h"
 #include "Cloud/QNStringEncoding.h"
 #include "Platform/VNLog.h"
 #include "support/TestSupport.h"
@@ -386,9 +387,11 @@ TEST_P(FTPHandlerPeer, AConnectionLeftElsewhereActsWhereTheNextOperationSays)
 }
 
 // Kept connections stay few (eight uploads at once leave no more than a
-// task runs at once), and end when unused a while.
+// task runs at once), and end when their drive is removed or when unused
+// a while.
 TEST_P(FTPHandlerPeer, KeptConnectionsAreFewAndEnd)
 {
+    QNFTPHandler::registerHandler();
     auto config = drive(kind());
     const QString folder = makeScratchFolder(kind());
     const QSet<int> before = connectionsTo(kind());
@@ -410,6 +413,7 @@ TEST_P(FTPHandlerPeer, KeptConnectionsAreFewAndEnd)
         const char *what;
         std::function<void()> act;
     } rows[] = {
+        {"the drive removed", [&] { QNCloudInterfaceFactory::driveRemoved(*config); }},
         {"unused a while", [] { QNFTPHandler::setConnectionIdleSeconds(1); }},
     };
     for (const auto &row : rows) {
