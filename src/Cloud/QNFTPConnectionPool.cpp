@@ -29,8 +29,8 @@ QNFTPConnectionPool &QNFTPConnectionPool::shared()
 
 QNFTPConnectionPool::QNFTPConnectionPool()
 {
-    // Sleeps until the next handle's idle time is up; detached, so it never
-    // holds up the end of the process.
+    // Sleeps until the next connection's idle time is up; detached, so it
+    // never holds up the end of the process.
     std::thread([this] { reap(); }).detach();
 }
 
@@ -39,7 +39,18 @@ QString QNFTPConnectionPool::driveKey(const QString &server, const QByteArray &d
     return server + QLatin1Char('\n') + QString::fromLatin1(drive.toHex());
 }
 
-CURL *QNFTPConnectionPool::take(const Identity &identity, Lease *lease)
+void QNFTPConnectionPool::Connection::close()
+{
+    // The multi handle's own clean-up says goodbye on its cached connection.
+    if (multi)
+        curl_multi_cleanup(multi);
+    if (handle)
+        curl_easy_cleanup(handle);
+    multi = nullptr;
+    handle = nullptr;
+}
+
+QNFTPConnectionPool::Connection QNFTPConnectionPool::take(const Identity &identity, Lease *lease)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -49,33 +60,39 @@ CURL *QNFTPConnectionPool::take(const Identity &identity, Lease *lease)
         lease->kept = false;
         for (auto it = m_kept.rbegin(); it != m_kept.rend(); ++it) {
             if (sameIdentity(it->identity, identity)) {
-                CURL *handle = it->handle;
+                const Connection connection = it->connection;
                 lease->kept = true;
                 m_kept.erase(std::next(it).base());
-                return handle;
+                return connection;
             }
         }
     }
-    return curl_easy_init();
+    Connection fresh{curl_multi_init(), curl_easy_init()};
+    // One connection each: a transfer's data connection is not kept.
+    if (fresh.multi && curl_multi_setopt(fresh.multi, CURLMOPT_MAXCONNECTS, 1L) != CURLM_OK)
+        fresh.close();
+    if (fresh.isNull())
+        fresh.close();
+    return fresh;
 }
 
-void QNFTPConnectionPool::giveBack(CURL *handle, const Lease &lease)
+void QNFTPConnectionPool::giveBack(Connection connection, const Lease &lease)
 {
-    if (!handle)
+    if (connection.isNull())
         return;
     // No option of the last transfer (its callbacks and their data) may
-    // outlive it, not even while the handle closes.
-    curl_easy_reset(handle);
-    std::vector<CURL *> closing;
+    // outlive it, not even while the connection closes.
+    curl_easy_reset(connection.handle);
+    std::vector<Connection> closing;
     {
         std::lock_guard lock(m_mutex);
         const Identity &id = lease.identity;
         if (m_serverGenerations[id.server] != lease.serverGeneration ||
             m_driveGenerations[driveKey(id.server, id.drive)] != lease.driveGeneration) {
-            closing.push_back(handle);  // forgotten while in use
+            closing.push_back(connection);  // forgotten while in use
         } else {
             const auto now = Clock::now();
-            m_kept.push_back({handle, id, now});
+            m_kept.push_back({connection, id, now});
             closing = takeSurplusLocked(now);
         }
     }
@@ -85,13 +102,13 @@ void QNFTPConnectionPool::giveBack(CURL *handle, const Lease &lease)
 
 void QNFTPConnectionPool::forgetServer(const QString &server)
 {
-    std::vector<CURL *> closing;
+    std::vector<Connection> closing;
     {
         std::lock_guard lock(m_mutex);
         ++m_serverGenerations[server];
         for (auto it = m_kept.begin(); it != m_kept.end();) {
             if (it->identity.server == server) {
-                closing.push_back(it->handle);
+                closing.push_back(it->connection);
                 it = m_kept.erase(it);
             } else {
                 ++it;
@@ -103,13 +120,13 @@ void QNFTPConnectionPool::forgetServer(const QString &server)
 
 void QNFTPConnectionPool::forgetDrive(const QString &server, const QByteArray &drive)
 {
-    std::vector<CURL *> closing;
+    std::vector<Connection> closing;
     {
         std::lock_guard lock(m_mutex);
         ++m_driveGenerations[driveKey(server, drive)];
         for (auto it = m_kept.begin(); it != m_kept.end();) {
             if (it->identity.server == server && it->identity.drive == drive) {
-                closing.push_back(it->handle);
+                closing.push_back(it->connection);
                 it = m_kept.erase(it);
             } else {
                 ++it;
@@ -134,9 +151,9 @@ int QNFTPConnectionPool::idleSeconds() const
     return m_idleSeconds;
 }
 
-std::vector<CURL *> QNFTPConnectionPool::takeSurplusLocked(Clock::time_point now)
+std::vector<QNFTPConnectionPool::Connection> QNFTPConnectionPool::takeSurplusLocked(Clock::time_point now)
 {
-    std::vector<CURL *> out;
+    std::vector<Connection> out;
     const auto idleLimit = std::chrono::seconds(m_idleSeconds);
     std::map<QString, int> perServer;
     for (const Kept &k : m_kept)
@@ -146,7 +163,7 @@ std::vector<CURL *> QNFTPConnectionPool::takeSurplusLocked(Clock::time_point now
     for (auto it = m_kept.begin(); it != m_kept.end();) {
         int &ofServer = perServer[it->identity.server];
         if (ofServer > kMaxKeptPerServer || inAll > kMaxKeptInAll || now - it->since >= idleLimit) {
-            out.push_back(it->handle);
+            out.push_back(it->connection);
             --ofServer;
             --inAll;
             it = m_kept.erase(it);
@@ -165,7 +182,7 @@ void QNFTPConnectionPool::reap()
             m_wake.wait(lock);
         else
             m_wake.wait_until(lock, m_kept.front().since + std::chrono::seconds(m_idleSeconds));
-        std::vector<CURL *> closing = takeSurplusLocked(Clock::now());
+        std::vector<Connection> closing = takeSurplusLocked(Clock::now());
         if (closing.empty())
             continue;
         lock.unlock();
@@ -174,12 +191,12 @@ void QNFTPConnectionPool::reap()
     }
 }
 
-void QNFTPConnectionPool::close(std::vector<CURL *> handles)
+void QNFTPConnectionPool::close(std::vector<Connection> connections)
 {
-    if (handles.empty())
+    if (connections.empty())
         return;
-    closingQueue().addOperation([handles = std::move(handles)] {
-        for (CURL *handle : handles)
-            curl_easy_cleanup(handle);
+    closingQueue().addOperation([connections = std::move(connections)]() mutable {
+        for (Connection &connection : connections)
+            connection.close();
     });
 }

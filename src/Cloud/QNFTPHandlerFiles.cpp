@@ -102,7 +102,7 @@ struct QNFTPHandler::FolderCommands {
     QString folderPath;
     QNStringEncoding &encoding;
     QString error;
-    CURL *connection = nullptr;  // the upload's, used again for these commands
+    const CurlHandle *connection = nullptr;  // the upload's, used again for these commands
 
     QByteArray name(const QString &fileName)
     {
@@ -190,7 +190,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     const CURLcode code = perform(curl, t);
     ::close(fd);
     Outcome outcome = outcomeOf(code, t, isCancelled());
-    names.connection = curl.handle;
+    names.connection = &curl;
     // The library runs the rename only after a whole upload; a refused
     // rename (many servers will not rename onto an existing name) is
     // answered by removing the old file, then renaming again.
@@ -258,7 +258,7 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
         return;
     // This clean-up often runs because of a cancel: it must not be cancelled.
     // The upload's connection, else one of the drive's.
-    CURL *connection = names.connection;
+    const CurlHandle *connection = names.connection;
     const Outcome outcome = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes,
                                             commands, false, connection);
     VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")

@@ -36,38 +36,41 @@ extern std::atomic<int> stallTimeoutSeconds;
 
 VNErrorPtr ftpError(const QString &text);
 
-// A libcurl handle for one transfer. setUp() takes one from the connection
-// pool (a kept one of the drive's identity, its connection open, or a new
-// one); it goes back to the pool only when its transfer went well (keep),
-// else it is closed with its connection. A borrowed handle belongs to
+// The libcurl handles of one transfer. setUp() takes them from the
+// connection pool (a kept connection of the drive's identity, or a new
+// one); they go back to the pool only when the transfer went well (keep),
+// else they are closed with their connection. Borrowed ones belong to
 // another CurlHandle, which decides.
 struct CurlHandle {
     CURL *handle = nullptr;
+    CURLM *multi = nullptr;  // runs the transfer and keeps its connection
     bool owned = true;
     bool pooled = false;
     bool keep = false;
     QNFTPConnectionPool::Lease lease;
     ~CurlHandle()
     {
-        if (!handle || !owned)
-            return;
-        if (pooled && keep)
-            QNFTPConnectionPool::shared().giveBack(handle, lease);
+        if (owned && pooled && keep)
+            QNFTPConnectionPool::shared().giveBack({multi, handle}, lease);
         else
-            curl_easy_cleanup(handle);
+            close();
     }
     CurlHandle() = default;
-    // Another transfer's handle, its options cleared: its connection is
-    // used again instead of logging in anew.
-    explicit CurlHandle(CURL *borrowed) : handle(borrowed), owned(false) { curl_easy_reset(handle); }
+    // Another transfer's, its options cleared: its connection is used again
+    // instead of logging in anew.
+    explicit CurlHandle(const CurlHandle *owner) : handle(owner->handle), multi(owner->multi), owned(false)
+    {
+        curl_easy_reset(handle);
+    }
     CurlHandle(const CurlHandle &) = delete;
     CurlHandle &operator=(const CurlHandle &) = delete;
     // Ends the connection now.
     void close()
     {
-        if (handle && owned)
-            curl_easy_cleanup(handle);
+        if (owned)
+            QNFTPConnectionPool::Connection{multi, handle}.close();
         handle = nullptr;
+        multi = nullptr;
     }
 };
 
@@ -308,7 +311,8 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled);
 // Runs server commands (see commandOptions): FTP commands in the folder the
 // URL names, or SFTP commands on server paths.
 Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
-                        const QByteArray &url, CurlList &commands, bool watchCancel = true, CURL *reuse = nullptr);
+                        const QByteArray &url, CurlList &commands, bool watchCancel = true,
+                        const CurlHandle *reuse = nullptr);
 
 void answerOnMain(std::function<void()> answer);
 void logError(const char *operation, const VNErrorPtr &error);

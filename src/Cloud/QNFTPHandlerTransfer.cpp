@@ -291,9 +291,7 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     set(CURLOPT_SERVER_RESPONSE_TIMEOUT, stall);
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, stall);
-    // One connection per handle, and none used again after it idled longer
-    // than the pool keeps it.
-    set(CURLOPT_MAXCONNECTS, 1L);
+    // No connection used again after it idled longer than the pool keeps it.
     set(CURLOPT_MAXAGE_CONN, long(QNFTPConnectionPool::shared().idleSeconds()));
     // Large blocks: fewer callbacks, and for SFTP more read requests in
     // flight at once (each SFTP read asks for one buffer's worth).
@@ -313,7 +311,9 @@ QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url
 {
     prepareChecks(t, url, config, sftp);
     if (!curl.handle) {
-        curl.handle = QNFTPConnectionPool::shared().take(identityOf(t, config, encoding), &curl.lease);
+        const auto taken = QNFTPConnectionPool::shared().take(identityOf(t, config, encoding), &curl.lease);
+        curl.handle = taken.handle;
+        curl.multi = taken.multi;
         curl.pooled = true;
     }
     if (!curl.handle)
@@ -339,11 +339,36 @@ bool connectionWasGone(CURLcode code, CURL *h)
            code == CURLE_SSH || reply == 421;
 }
 
+// Runs the transfer to its end through the connection's multi handle. Its
+// wait is cut short every few milliseconds: libcurl 7.88 at times leaves
+// work it has to do with no timer set (an FTP data connection to open
+// after the server's passive reply) and would sleep its full second, as
+// curl_easy_perform() does, the curl tool included.
+CURLcode runTransfer(CurlHandle &curl)
+{
+    if (curl_multi_add_handle(curl.multi, curl.handle) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_FAILED_INIT;
+    int running = 1;
+    while (running) {
+        if (curl_multi_perform(curl.multi, &running) != CURLM_OK)
+            break;
+        if (running)
+            curl_multi_poll(curl.multi, nullptr, 0, 5, nullptr);
+    }
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(curl.multi, &left))
+        if (message->msg == CURLMSG_DONE && message->easy_handle == curl.handle)
+            result = message->data.result;
+    curl_multi_remove_handle(curl.multi, curl.handle);
+    return result;
+}
+
 }  // namespace
 
 CURLcode perform(CurlHandle &curl, QNFTPHandler::Transfer &t)
 {
-    const CURLcode code = curl_easy_perform(curl.handle);
+    const CURLcode code = runTransfer(curl);
     const bool nothingMoved = !t.ioFailed && !t.readStarted && t.received == 0;
     if (code == CURLE_OK || !curl.pooled || !curl.lease.kept || !nothingMoved || !connectionWasGone(code, curl.handle))
         return code;
@@ -356,7 +381,7 @@ CURLcode perform(CurlHandle &curl, QNFTPHandler::Transfer &t)
                               "runs again on a new one")
                    .arg(t.server));
     curl_easy_setopt(curl.handle, CURLOPT_FRESH_CONNECT, 1L);
-    return curl_easy_perform(curl.handle);
+    return runTransfer(curl);
 }
 
 // The own options of a transfer that only sends commands: FTP commands go
@@ -480,7 +505,7 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
 // Runs server commands (see commandOptions): FTP commands in the folder the
 // URL names, or SFTP commands on server paths.
 Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
-                        const QByteArray &url, CurlList &commands, bool watchCancel, CURL *reuse)
+                        const QByteArray &url, CurlList &commands, bool watchCancel, const CurlHandle *reuse)
 {
     if (!commands.list || commands.failed)
         return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_OUT_OF_MEMORY)))};
