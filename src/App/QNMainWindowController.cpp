@@ -9,6 +9,7 @@
 #include "App/QNMainTableCellView.h"
 #include "App/QNServiceDiscovery.h"
 #include "App/TBWindow.h"
+#include "Core/QNCloudInterfaceFactory.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
@@ -682,9 +683,10 @@ void QNMainWindowController::deleteDrive(int row) {
         if (r < 0)
             return;  // gone meanwhile
         QNDriveConfigList list = guard->drives();
-        list.removeAt(r);
+        const QNDriveConfigPtr removed = list.takeAt(r);
         if (!guard->saveWindowDrives(list))
             return;
+        QNCloudInterfaceFactory::driveRemoved(*removed);
         if (QNMacAppDelegate *d = QNMacAppDelegate::shared())
             d->reloadDrives();
         else

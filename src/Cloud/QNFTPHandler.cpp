@@ -63,6 +63,17 @@ QNCloudInterfacePtr QNFTPHandler::make(const QNDriveConfigPtr &driveConfig)
 void QNFTPHandler::registerHandler()
 {
     QNCloudInterfaceFactory::registerHandler(QNCloudInterfaceFactory::Kind::FTP, &QNFTPHandler::make);
+    QNCloudInterfaceFactory::registerForgetter(QNCloudInterfaceFactory::Kind::FTP, &QNFTPHandler::forgetDrive);
+}
+
+void QNFTPHandler::forgetDrive(const QNDriveConfig &config)
+{
+    QNFTPConnectionPool::shared().forgetDrive(serverOf(config), driveDigest(config));
+}
+
+void QNFTPHandler::setConnectionIdleSeconds(int seconds)
+{
+    QNFTPConnectionPool::shared().setIdleSeconds(seconds);
 }
 
 QString QNFTPHandler::className() const
@@ -253,7 +264,7 @@ void QNFTPHandler::runLogin(QNLoginCallback completed)
     if (!setupError.isNull())
         return fail(ftpError(setupError));
 
-    const CURLcode code = curl_easy_perform(curl.handle);
+    const CURLcode code = perform(curl, t);
     const Outcome outcome = outcomeOf(code, t, isCancelled());
     if (outcome.cancelled)
         return completed(false, nullptr, true);

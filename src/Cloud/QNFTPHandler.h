@@ -28,6 +28,9 @@ class QNStringEncoding;
 // folder would lack them); a drive whose server refuses it is listed with
 // plain LIST from then on (QNFTPListingCommandMemory). SFTP lists all names.
 //
+// Each transfer runs on a connection of the drive kept open by its last
+// operation when there is one (QNFTPConnectionPool).
+//
 // Errors: domain "QNFTPHandler", code 42, the transfer error text followed
 // by the transfer log (password masked) as description and under "error".
 class QNFTPHandler : public QNCloudInterface {
@@ -79,6 +82,12 @@ public:
     // Seconds of silence after which a connection or transfer fails
     // ("a timeout was reached"); default 60.
     static void setStallTimeout(int seconds);
+
+    // Connections kept from one operation to the next (QNFTPConnectionPool):
+    // those of a removed drive close; an unused one closes after seconds
+    // (default 60).
+    static void forgetDrive(const QNDriveConfig &config);
+    static void setConnectionIdleSeconds(int seconds);
 
     // The queue whose workers run the transfers.
     static VNOperationQueue &transferQueue();

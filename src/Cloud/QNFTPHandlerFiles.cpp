@@ -70,7 +70,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
         return answer.failed(ftpError(setupError));
     }
 
-    const CURLcode code = curl_easy_perform(curl.handle);
+    const CURLcode code = perform(curl, t);
     if (code == CURLE_OK && !writer->finish()) {
         t.ioFailed = true;
         t.ioError = systemError(writer->error());
@@ -102,7 +102,7 @@ struct QNFTPHandler::FolderCommands {
     QString folderPath;
     QNStringEncoding &encoding;
     QString error;
-    CURL *connection = nullptr;  // the upload's, used again for these commands
+    const CurlHandle *connection = nullptr;  // the upload's, used again for these commands
 
     QByteArray name(const QString &fileName)
     {
@@ -187,10 +187,10 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
         return answer.failed(ftpError(setupError));
     }
 
-    const CURLcode code = curl_easy_perform(curl.handle);
+    const CURLcode code = perform(curl, t);
     ::close(fd);
     Outcome outcome = outcomeOf(code, t, isCancelled());
-    names.connection = curl.handle;
+    names.connection = &curl;
     // The library runs the rename only after a whole upload; a refused
     // rename (many servers will not rename onto an existing name) is
     // answered by removing the old file, then renaming again.
@@ -199,6 +199,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
         outcome = replaceWithUpload(names, tempName, fileName);
         if (outcome.error || outcome.cancelled)
             return void(answer.unsuccessful(outcome));
+        curl.keep = true;  // the server refused a command, nothing more
     } else if (outcome.cancelled || outcome.error) {
         // The server may have made the temporary file before the first byte
         // was read: a cancel once connected cleans up too.
@@ -208,8 +209,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
             // The upload's connection ends first, so the server has closed
             // the file's handle before its name is removed: no late write
             // can bring the file back.
-            curl_easy_cleanup(curl.handle);
-            curl.handle = nullptr;
+            curl.close();
             names.connection = nullptr;
             removeTemporaryUpload(names, tempName);
         }
@@ -257,8 +257,8 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
     if (!url.ok() || !names.error.isNull())
         return;
     // This clean-up often runs because of a cancel: it must not be cancelled.
-    CurlHandle own;
-    CURL *connection = names.connection ? names.connection : own.handle;
+    // The upload's connection, else one of the drive's.
+    const CurlHandle *connection = names.connection;
     const Outcome outcome = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes,
                                             commands, false, connection);
     VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Cloud/QNFTPCertificateMemory.h"
+#include "Cloud/QNFTPConnectionPool.h"
 #include "Cloud/QNFileWriteBehind.h"
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNFTPTransferLog.h"
@@ -35,20 +36,42 @@ extern std::atomic<int> stallTimeoutSeconds;
 
 VNErrorPtr ftpError(const QString &text);
 
+// The libcurl handles of one transfer. setUp() takes them from the
+// connection pool (a kept connection of the drive's identity, or a new
+// one); they go back to the pool only when the transfer went well (keep),
+// else they are closed with their connection. Borrowed ones belong to
+// another CurlHandle, which decides.
 struct CurlHandle {
-    CURL *handle = curl_easy_init();
+    CURL *handle = nullptr;
+    CURLM *multi = nullptr;  // runs the transfer and keeps its connection
     bool owned = true;
+    bool pooled = false;
+    bool keep = false;
+    QNFTPConnectionPool::Lease lease;
     ~CurlHandle()
     {
-        if (handle && owned)
-            curl_easy_cleanup(handle);
+        if (owned && pooled && keep)
+            QNFTPConnectionPool::shared().giveBack({multi, handle}, lease);
+        else
+            close();
     }
     CurlHandle() = default;
-    // Another transfer's handle, its options cleared: its connection is
-    // used again instead of logging in anew.
-    explicit CurlHandle(CURL *borrowed) : handle(borrowed), owned(false) { curl_easy_reset(handle); }
+    // Another transfer's, its options cleared: its connection is used again
+    // instead of logging in anew.
+    explicit CurlHandle(const CurlHandle *owner) : handle(owner->handle), multi(owner->multi), owned(false)
+    {
+        curl_easy_reset(handle);
+    }
     CurlHandle(const CurlHandle &) = delete;
     CurlHandle &operator=(const CurlHandle &) = delete;
+    // Ends the connection now.
+    void close()
+    {
+        if (owned)
+            QNFTPConnectionPool::Connection{multi, handle}.close();
+        handle = nullptr;
+        multi = nullptr;
+    }
 };
 
 struct CurlList {
@@ -121,6 +144,19 @@ struct QNFTPHandler::Transfer {
     std::unique_ptr<QTemporaryFile> keyTypeFile;
     bool probeAnswered = false;
     CURL *handle = nullptr;
+    // The handle's owner: told whether the connection may be kept.
+    QNFTPInternal::CurlHandle *connection = nullptr;
+    // The server as the connection pool names it ("host:port").
+    QString server;
+    // Bytes of the file or listing received so far.
+    qint64 received = 0;
+    // SFTP: the keys remembered for the server when the transfer began;
+    // whether this transfer's connection added the one it met.
+    QNSSHKnownHosts::Remembered remembered;
+    bool hostKeyAdded = false;
+    // What the connection's identity rests on besides the remembered key
+    // or certificate (QNFTPConnectionPool).
+    QByteArray sessionBase;
     // FTPS without validation: the server's remembered certificate, or
     // where to remember it after the first login.
     QString certificateServer;
@@ -130,6 +166,7 @@ struct QNFTPHandler::Transfer {
     {
         auto *t = static_cast<Transfer *>(userdata);
         const size_t n = size * count;
+        t->received += qint64(n);
         switch (t->mode) {
         case Mode::Probe:
             t->probeAnswered = true;
@@ -212,7 +249,9 @@ struct QNFTPHandler::Transfer {
         QString problem;
         switch (knownHosts.check(t->sshHost, t->sshPort, QByteArray(key, qsizetype(length)), &problem)) {
         case QNSSHKnownHosts::Verdict::Known:
+            return CURLKHMATCH_OK;
         case QNSSHKnownHosts::Verdict::Added:
+            t->hostKeyAdded = true;
             return CURLKHMATCH_OK;
         case QNSSHKnownHosts::Verdict::Unremembered:
             VNLog::log(QStringLiteral("QNFTPHandler: the host key of %1 could not be remembered in %2")
@@ -239,14 +278,24 @@ struct QNFTPHandler::Transfer {
 
 namespace QNFTPInternal {
 
+// The server of a drive as the connection pool names it ("host:port").
+QString serverOf(const QNDriveConfig &config);
+// A digest of the drive's settings: what keeps two drives' connections
+// apart (see QNFTPConnectionPool).
+QByteArray driveDigest(const QNDriveConfig &config);
 // Sets the options every transfer shares; an error text when one cannot be set.
 QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
                   QNStringEncoding &encoding, bool sftp);
-// Sets up a new handle for one transfer: the shared options, then the
+// Sets up a handle for one transfer (a kept one of the drive, else a new
+// one, unless curl holds one already): the shared options, then the
 // operation's own (ownOptions answers false when one cannot be set). A null
 // text when ready, the error text otherwise.
 QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
               QNStringEncoding &encoding, bool sftp, const std::function<bool(CURL *)> &ownOptions = {});
+// Runs the transfer set up on curl. A kept connection the server has
+// closed meanwhile (its idle time-out, a restart) fails before anything
+// moved: the transfer then runs once more on a new connection.
+CURLcode perform(CurlHandle &curl, QNFTPHandler::Transfer &t);
 // The own options of a transfer that only sends commands: FTP commands go
 // after the library changed into the URL's folder, SFTP ones act on server
 // paths. Nothing is transferred.
@@ -262,7 +311,8 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled);
 // Runs server commands (see commandOptions): FTP commands in the folder the
 // URL names, or SFTP commands on server paths.
 Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
-                        const QByteArray &url, CurlList &commands, bool watchCancel = true, CURL *reuse = nullptr);
+                        const QByteArray &url, CurlList &commands, bool watchCancel = true,
+                        const CurlHandle *reuse = nullptr);
 
 void answerOnMain(std::function<void()> answer);
 void logError(const char *operation, const VNErrorPtr &error);

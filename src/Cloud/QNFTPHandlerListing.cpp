@@ -78,7 +78,7 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
             f.outcome.error = ftpError(setupError);
             return f;
         }
-        f.code = curl_easy_perform(curl.handle);
+        f.code = perform(curl, t);
         f.outcome = outcomeOf(f.code, t, isCancelled());
         curl_easy_getinfo(curl.handle, CURLINFO_RESPONSE_CODE, &f.reply);
         f.listing = std::move(t.buffer);
@@ -184,8 +184,13 @@ bool QNFTPHandler::resolveLinks(const QString &folderPath, QList<QNFTPListingPar
     const auto config = driveConfig();
     QNFTPLocation location(config->url(), config->isSFTP());
     // One handle for all links of the listing: the library keeps the
-    // connection between its transfers.
+    // connection between its transfers. A refusal (no folder there, no
+    // file) is an answer, and leaves the connection fit to be kept.
     CurlHandle curl;
+    auto answered = [&curl](CURLcode code) {
+        curl.keep = code == CURLE_OK || code == CURLE_REMOTE_ACCESS_DENIED || code == CURLE_REMOTE_FILE_NOT_FOUND;
+        return code;
+    };
     for (auto &item : items) {
         if (item.kind != QNFTPListingParser::Item::Kind::Link)
             continue;
@@ -204,7 +209,9 @@ bool QNFTPHandler::resolveLinks(const QString &folderPath, QList<QNFTPListingPar
                 return curl_easy_setopt(h, CURLOPT_DIRLISTONLY, sftp ? 1L : 0L) == CURLE_OK &&
                        curl_easy_setopt(h, CURLOPT_NOBODY, sftp ? 0L : 1L) == CURLE_OK;
             });
-            const CURLcode code = setupError.isNull() ? curl_easy_perform(curl.handle) : CURLE_FAILED_INIT;
+            const CURLcode code = setupError.isNull() ? answered(perform(curl, t)) : CURLE_FAILED_INIT;
+            if (code == CURLE_WRITE_ERROR && t.probeAnswered)
+                curl.keep = true;  // stopped at the first byte, on purpose
             if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && t.probeAnswered)) {
                 item.kind = QNFTPListingParser::Item::Kind::Folder;
                 item.isDirectory = true;
@@ -227,7 +234,7 @@ bool QNFTPHandler::resolveLinks(const QString &folderPath, QList<QNFTPListingPar
                    curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_FILETIME, 1L) == CURLE_OK;
         });
-        if (!setupError.isNull() || curl_easy_perform(curl.handle) != CURLE_OK) {
+        if (!setupError.isNull() || answered(perform(curl, t)) != CURLE_OK) {
             VNLog::log(QStringLiteral("QNFTPHandler listDocuments: the link %1 points at nothing readable").arg(path));
             item.size = 0;
             continue;

@@ -10,6 +10,7 @@
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -89,6 +90,108 @@ QString urlForLog(const QByteArray &url)
     return text;
 }
 
+QString serverOf(const QNDriveConfig &config)
+{
+    const QUrl url(QNDriveConfig::withFileServerScheme(config.url(), config.isSFTP()));
+    const QString scheme = url.scheme().toLower();
+    const int port = url.port(scheme == QLatin1String("sftp") ? 22 : scheme == QLatin1String("ftps") ? 990 : 21);
+    return url.host().toLower() + QLatin1Char(':') + QString::number(port);
+}
+
+QByteArray driveDigest(const QNDriveConfig &config)
+{
+    const QUrl url(QNDriveConfig::withFileServerScheme(config.url(), config.isSFTP()));
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    for (const QString &part : {url.scheme().toLower(), url.authority(QUrl::FullyEncoded), config.username(),
+                                config.password(), QString::number(config.stringEncoding())}) {
+        digest.addData(part.toUtf8());
+        digest.addData(QByteArrayView("\0", 1));
+    }
+    const char switches[] = {char(config.useSSL()), char(config.validateCertificates()), char(config.ftpActive())};
+    digest.addData(QByteArrayView(switches, sizeof switches));
+    return digest.result();
+}
+
+namespace {
+
+// What the server will be checked against, read before a connection is
+// chosen: the certificate or host key remembered for it.
+void prepareChecks(QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config, bool sftp)
+{
+    if (sftp)
+        t.protocol = QStringLiteral("SFTP");
+    else if (config.useSSL() || url.toLower().startsWith("ftps://"))
+        t.protocol = QStringLiteral("FTPS");
+    t.server = serverOf(config);
+    const QUrl parsed(QString::fromUtf8(url));
+    if (config.useSSL() && !sftp && !config.validateCertificates()) {
+        // Not validated against authorities: the certificate the server
+        // showed at the first login must be the one it shows now.
+        t.certificateServer = parsed.host() + QLatin1Char(':') +
+                              QString::number(parsed.port(parsed.scheme() == QLatin1String("ftps") ? 990 : 21));
+        t.pinnedCertificate = QNFTPCertificateMemory(QNFTPHandler::certificatesFile()).lookup(t.certificateServer);
+    }
+    if (sftp) {
+        // Keys are remembered per host and port (the library's own file
+        // handling knows the host alone).
+        t.sshHost = parsed.host();
+        t.sshPort = parsed.port(22);
+        t.remembered = QNSSHKnownHosts(QNFTPHandler::knownHostsFile()).remembered(t.sshHost, t.sshPort);
+    }
+}
+
+// Adds a part to a digest so that no two lists of parts give one text.
+void addPart(QCryptographicHash &digest, const QByteArray &part)
+{
+    digest.addData(QByteArray::number(part.size()) + ':');
+    digest.addData(part);
+}
+
+// The session part of a connection's identity: its login and what the
+// server was trusted for when the connection was made.
+QByteArray sessionDigest(const QNFTPHandler::Transfer &t)
+{
+    QCryptographicHash session(QCryptographicHash::Sha256);
+    addPart(session, t.sessionBase);
+    if (!t.certificateServer.isEmpty())
+        addPart(session, t.pinnedCertificate.pin);
+    if (t.protocol == QLatin1String("SFTP")) {
+        addPart(session, t.remembered.problem.toUtf8());
+        for (const auto &[type, key] : t.remembered.keys)
+            addPart(session, type + ' ' + key);
+    }
+    return session.result();
+}
+
+// Whose connection this transfer may use: the drive's, logging in with the
+// same bytes and trusting what the server was trusted for when it was made.
+// A remembered key or certificate that changed since asks for a new
+// connection, which the check then meets.
+QNFTPConnectionPool::Identity identityOf(QNFTPHandler::Transfer &t, const QNDriveConfig &config,
+                                         QNStringEncoding &encoding)
+{
+    QCryptographicHash base(QCryptographicHash::Sha256);
+    addPart(base, encoding.encode(config.username()).value_or(QByteArray()));
+    addPart(base, encoding.encode(config.password()).value_or(QByteArray()));
+    // The files keys and certificates are remembered in (the certificates'
+    // beside the keys').
+    addPart(base, QNFTPHandler::knownHostsFile().toUtf8());
+    if (config.validateCertificates())
+        addPart(base, QNFTPHandler::certificateAuthorityFile().toUtf8());
+    t.sessionBase = base.result();
+    return {t.server, driveDigest(config), sessionDigest(t)};
+}
+
+// A first meeting remembered the server's key or certificate: the
+// connection that met it is the one trusted for it from now on.
+void rememberedOnThisConnection(QNFTPHandler::Transfer &t)
+{
+    if (t.protocol == QLatin1String("SFTP"))
+        t.remembered = QNSSHKnownHosts(QNFTPHandler::knownHostsFile()).remembered(t.sshHost, t.sshPort);
+    if (t.connection && t.connection->pooled)
+        t.connection->lease.identity.session = sessionDigest(t);
+}
+
 // The URL's host as written (the library looks it up in its file so, case
 // and all), without an IPv6 address's brackets.
 QString hostAsWritten(const QByteArray &url)
@@ -107,12 +210,11 @@ QString hostAsWritten(const QByteArray &url)
 // one first, and be refused as not showing the remembered one.
 void askForRememberedKeyType(CURL *h, QNFTPHandler::Transfer &t, const QString &urlHost, QString &failed)
 {
-    const auto remembered = QNSSHKnownHosts(QNFTPHandler::knownHostsFile()).remembered(t.sshHost, t.sshPort);
-    if (remembered.keys.isEmpty())
+    if (t.remembered.keys.isEmpty())
         return;  // the key check tells when the file cannot be read
-    t.rememberedKeyTypes = remembered.types();
+    t.rememberedKeyTypes = t.remembered.types();
     auto file = std::make_unique<QTemporaryFile>();
-    const QByteArray lines = QNSSHKnownHosts::preferenceLines(urlHost, t.sshPort, remembered);
+    const QByteArray lines = QNSSHKnownHosts::preferenceLines(urlHost, t.sshPort, t.remembered);
     if (!file->open() || file->write(lines) != lines.size() || !file->flush()) {
         VNLog::log(QStringLiteral("QNFTPHandler: the remembered key types of %1 could not be handed on")
                        .arg(QNSSHKnownHosts::nameFor(t.sshHost, t.sshPort)));
@@ -123,15 +225,13 @@ void askForRememberedKeyType(CURL *h, QNFTPHandler::Transfer &t, const QString &
     t.keyTypeFile = std::move(file);
 }
 
+}  // namespace
+
 // Sets the options every transfer shares; an error text when one cannot be set.
 QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
                   QNStringEncoding &encoding, bool sftp)
 {
     QString failed;
-    if (sftp)
-        t.protocol = QStringLiteral("SFTP");
-    else if (config.useSSL() || url.toLower().startsWith("ftps://"))
-        t.protocol = QStringLiteral("FTPS");
     auto set = [&](CURLoption option, auto value) {
         if (failed.isNull() && curl_easy_setopt(h, option, value) != CURLE_OK)
             failed = QStringLiteral("The transfer could not be set up (option %1).").arg(int(option));
@@ -162,14 +262,8 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     if (verify && !caFile.isEmpty())
         set(CURLOPT_CAINFO, QFile::encodeName(caFile).constData());
     t.handle = h;
-    if (config.useSSL() && !sftp && !verify) {
-        // Not validated against authorities: the certificate the server
-        // showed at the first login must be the one it shows now. The
-        // library checks its key before the password is sent.
-        const QUrl parsed(QString::fromUtf8(url));
-        t.certificateServer = parsed.host() + QLatin1Char(':') +
-                              QString::number(parsed.port(parsed.scheme() == QLatin1String("ftps") ? 990 : 21));
-        t.pinnedCertificate = QNFTPCertificateMemory(QNFTPHandler::certificatesFile()).lookup(t.certificateServer);
+    if (!t.certificateServer.isEmpty()) {
+        // The library checks the certificate's key before the password is sent.
         set(CURLOPT_CERTINFO, 1L);
         if (!t.pinnedCertificate.isNull())
             set(CURLOPT_PINNEDPUBLICKEY, ("sha256//" + t.pinnedCertificate.pin).constData());
@@ -188,11 +282,6 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     }
     if (sftp) {
         set(CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
-        // Keys are remembered per host and port (the library's own file
-        // handling knows the host alone).
-        const QUrl parsed(QString::fromUtf8(url));
-        t.sshHost = parsed.host();
-        t.sshPort = parsed.port(22);
         set(CURLOPT_SSH_HOSTKEYFUNCTION, &QNFTPHandler::Transfer::hostKey);
         set(CURLOPT_SSH_HOSTKEYDATA, &t);
         askForRememberedKeyType(h, t, hostAsWritten(url), failed);
@@ -202,6 +291,8 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     set(CURLOPT_SERVER_RESPONSE_TIMEOUT, stall);
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, stall);
+    // No connection used again after it idled longer than the pool keeps it.
+    set(CURLOPT_MAXAGE_CONN, long(QNFTPConnectionPool::shared().idleSeconds()));
     // Large blocks: fewer callbacks, and for SFTP more read requests in
     // flight at once (each SFTP read asks for one buffer's worth).
     set(CURLOPT_BUFFERSIZE, sftp ? 1024L * 1024 : 512L * 1024);
@@ -215,20 +306,82 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     return failed;
 }
 
-// Sets up a new handle for one transfer: the shared options, then the
-// operation's own (ownOptions answers false when one cannot be set). A null
-// text when ready, the error text otherwise.
 QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
               QNStringEncoding &encoding, bool sftp, const std::function<bool(CURL *)> &ownOptions)
 {
+    prepareChecks(t, url, config, sftp);
+    if (!curl.handle) {
+        const auto taken = QNFTPConnectionPool::shared().take(identityOf(t, config, encoding), &curl.lease);
+        curl.handle = taken.handle;
+        curl.multi = taken.multi;
+        curl.pooled = true;
+    }
     if (!curl.handle)
         return QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT));
+    t.connection = &curl;
     const QString failed = configure(curl.handle, t, url, config, encoding, sftp);
     if (!failed.isNull())
         return failed;
     if (ownOptions && !ownOptions(curl.handle))
         return QStringLiteral("The transfer could not be set up.");
     return {};
+}
+
+namespace {
+
+// A transfer that failed as a connection does when the server closed it:
+// nothing said, or the server's "421" goodbye.
+bool connectionWasGone(CURLcode code, CURL *h)
+{
+    long reply = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &reply);
+    return code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING ||
+           code == CURLE_SSH || reply == 421;
+}
+
+// Runs the transfer to its end through the connection's multi handle. Its
+// wait is cut short every few milliseconds: libcurl 7.88 at times leaves
+// work it has to do with no timer set (an FTP data connection to open
+// after the server's passive reply) and would sleep its full second, as
+// curl_easy_perform() does, the curl tool included.
+CURLcode runTransfer(CurlHandle &curl)
+{
+    if (curl_multi_add_handle(curl.multi, curl.handle) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_FAILED_INIT;
+    int running = 1;
+    while (running) {
+        if (curl_multi_perform(curl.multi, &running) != CURLM_OK)
+            break;
+        if (running)
+            curl_multi_poll(curl.multi, nullptr, 0, 5, nullptr);
+    }
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(curl.multi, &left))
+        if (message->msg == CURLMSG_DONE && message->easy_handle == curl.handle)
+            result = message->data.result;
+    curl_multi_remove_handle(curl.multi, curl.handle);
+    return result;
+}
+
+}  // namespace
+
+CURLcode perform(CurlHandle &curl, QNFTPHandler::Transfer &t)
+{
+    const CURLcode code = runTransfer(curl);
+    const bool nothingMoved = !t.ioFailed && !t.readStarted && t.received == 0;
+    if (code == CURLE_OK || !curl.pooled || !curl.lease.kept || !nothingMoved || !connectionWasGone(code, curl.handle))
+        return code;
+    if (t.watchCancel && t.handler->isCancelled())
+        return code;
+    long made = 0;
+    if (curl_easy_getinfo(curl.handle, CURLINFO_NUM_CONNECTS, &made) != CURLE_OK || made > 0)
+        return code;  // a new connection failed, not the kept one
+    VNLog::log(QStringLiteral("QNFTPHandler: the kept connection to %1 was closed by the server; the transfer "
+                              "runs again on a new one")
+                   .arg(t.server));
+    curl_easy_setopt(curl.handle, CURLOPT_FRESH_CONNECT, 1L);
+    return runTransfer(curl);
 }
 
 // The own options of a transfer that only sends commands: FTP commands go
@@ -256,15 +409,41 @@ QByteArray serverCertificate(CURL *h)
     return {};
 }
 
+namespace {
+
+// The server's key or certificate was refused: whatever connection to it is
+// kept was made before, and serves no more.
+void forgetRefusedServer(CURLcode code, const QNFTPHandler::Transfer &t)
+{
+    const bool refused = code == CURLE_SSL_PINNEDPUBKEYNOTMATCH || code == CURLE_PEER_FAILED_VERIFICATION ||
+                         t.hostKeyChanged || t.hostKeyTypeRefused || !t.knownHostsProblem.isNull() ||
+                         !t.knownHostsWriteProblem.isNull();
+    if (refused && !t.server.isEmpty()) {
+        VNLog::log(QStringLiteral("QNFTPHandler: every kept connection to %1 is closed").arg(t.server));
+        QNFTPConnectionPool::shared().forgetServer(t.server);
+    }
+}
+
+}  // namespace
+
 Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
 {
+    // Only a connection whose transfer went well serves the next one.
+    if (t.connection)
+        t.connection->keep = code == CURLE_OK && !t.ioFailed;
+    forgetRefusedServer(code, t);
     if (code == CURLE_OK && !t.ioFailed) {
         if (!t.certificateServer.isEmpty() && t.pinnedCertificate.isNull()) {
             const auto seen = QNFTPCertificateMemory::entryOfCertificate(serverCertificate(t.handle));
-            if (!seen.isNull() && QNFTPCertificateMemory(QNFTPHandler::certificatesFile()).remember(t.certificateServer, seen))
+            if (!seen.isNull() && QNFTPCertificateMemory(QNFTPHandler::certificatesFile()).remember(t.certificateServer, seen)) {
                 VNLog::log(QStringLiteral("QNFTPHandler remembered the certificate of %1 (SHA-256 %2)")
                                .arg(t.certificateServer, seen.fingerprint));
+                t.pinnedCertificate = seen;
+                rememberedOnThisConnection(t);
+            }
         }
+        if (t.hostKeyAdded)
+            rememberedOnThisConnection(t);
         return {};
     }
     if (code == CURLE_ABORTED_BY_CALLBACK && cancelled && !t.ioFailed)
@@ -326,7 +505,7 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
 // Runs server commands (see commandOptions): FTP commands in the folder the
 // URL names, or SFTP commands on server paths.
 Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
-                        const QByteArray &url, CurlList &commands, bool watchCancel, CURL *reuse)
+                        const QByteArray &url, CurlList &commands, bool watchCancel, const CurlHandle *reuse)
 {
     if (!commands.list || commands.failed)
         return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_OUT_OF_MEMORY)))};
@@ -342,7 +521,7 @@ Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool
     const QString setupError = setUp(curl, t, url, config, encoding, sftp, commandOptions(sftp, commands));
     if (!setupError.isNull())
         return {false, ftpError(setupError)};
-    const CURLcode code = curl_easy_perform(curl.handle);
+    const CURLcode code = perform(curl, t);
     return outcomeOf(code, t, watchCancel && handler->isCancelled());
 }
 

@@ -18,6 +18,7 @@ struct Registry {
     std::mutex mutex;
     std::map<QNCloudInterfaceFactory::Kind, QNCloudInterfaceFactory::Maker> makers;
     std::vector<PredicateEntry> predicates;
+    std::map<QNCloudInterfaceFactory::Kind, QNCloudInterfaceFactory::Forgetter> forgetters;
 };
 
 Registry &registry() {
@@ -63,6 +64,25 @@ bool QNCloudInterfaceFactory::isRegistered(Kind kind) {
     auto &r = registry();
     std::lock_guard lock(r.mutex);
     return r.makers.count(kind) > 0;
+}
+
+void QNCloudInterfaceFactory::registerForgetter(Kind kind, Forgetter forgetter) {
+    auto &r = registry();
+    std::lock_guard lock(r.mutex);
+    r.forgetters[kind] = std::move(forgetter);
+}
+
+void QNCloudInterfaceFactory::driveRemoved(const QNDriveConfig &config) {
+    Forgetter forgetter;
+    if (auto kind = kindOf(config)) {
+        auto &r = registry();
+        std::lock_guard lock(r.mutex);
+        auto it = r.forgetters.find(*kind);
+        if (it != r.forgetters.end())
+            forgetter = it->second;
+    }
+    if (forgetter)
+        forgetter(config);
 }
 
 void QNCloudInterfaceFactory::registerCoreHandlers() {

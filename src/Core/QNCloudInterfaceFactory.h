@@ -48,6 +48,13 @@ public:
     static void unregisterHandler(const QString &name);
     static bool isRegistered(Kind kind);
 
+    // What a handler class keeps for a drive from one operation to the next
+    // (open connections) goes when the drive is removed: driveRemoved()
+    // hands the drive to the forgetter registered for its kind.
+    using Forgetter = std::function<void(const QNDriveConfig &config)>;
+    static void registerForgetter(Kind kind, Forgetter forgetter);
+    static void driveRemoved(const QNDriveConfig &config);
+
     // Registers the handlers of the core itself (the local-folder drive).
     // Idempotent.
     static void registerCoreHandlers();

@@ -115,6 +115,11 @@ CURLMcode curl_multi_setopt(CURLM *multi, CURLMoption option, ...) {
     return f(multi, option, value);
 }
 
+CURLMcode curl_multi_cleanup(CURLM *multi) {
+    static const auto f = real<decltype(&curl_multi_cleanup)>("curl_multi_cleanup");
+    return f(multi);
+}
+
 CURLMcode curl_multi_add_handle(CURLM *multi, CURL *curl) {
     static const auto f = real<decltype(&curl_multi_add_handle)>("curl_multi_add_handle");
     return f(multi, curl);

@@ -11,6 +11,9 @@ import subprocess
 
 TEST_USER = "varnello-peer"
 TEST_PASSWORD = "Peer-pass-4-tests"
+# A second account, for two drives of one server side by side.
+OTHER_USER = "varnello-peer2"
+OTHER_PASSWORD = "Peer-pass-4-others"
 # vsftpd changes into the home folder before its local_root, so it must exist.
 TEST_HOME = "/var/lib/varnello-peer"
 
@@ -26,18 +29,26 @@ ODD_NAMES = ["name with spaces.txt", "it's a \"quoted\" name.txt", "Grüße aus 
              "odd #hash ?query %41percent.txt", "  leading blanks.txt"]
 
 
-def ensure_user():
-    """The system account both servers log in (created once, password set each time)."""
+def ensure_user(user=TEST_USER, password=TEST_PASSWORD):
+    """A system account the servers log in (created once, password set each time)."""
     os.makedirs(TEST_HOME, mode=0o755, exist_ok=True)
     try:
-        if pwd.getpwnam(TEST_USER).pw_dir != TEST_HOME:
-            subprocess.run(["usermod", "--home", TEST_HOME, TEST_USER], check=True)
+        if pwd.getpwnam(user).pw_dir != TEST_HOME:
+            subprocess.run(["usermod", "--home", TEST_HOME, user], check=True)
     except KeyError:
+        # Another peer starting at the same moment may make it first.
         subprocess.run(["useradd", "--system", "--no-create-home", "--home-dir", TEST_HOME,
-                        "--shell", "/bin/sh", TEST_USER], check=True)
-    subprocess.run(["chpasswd"], input=("%s:%s\n" % (TEST_USER, TEST_PASSWORD)).encode(), check=True)
-    entry = pwd.getpwnam(TEST_USER)
+                        "--shell", "/bin/sh", user], check=False)
+        pwd.getpwnam(user)
+    subprocess.run(["chpasswd"], input=("%s:%s\n" % (user, password)).encode(), check=True)
+    entry = pwd.getpwnam(user)
     return entry.pw_uid, entry.pw_gid
+
+
+def ensure_other_user():
+    """The second account; its state fields are other_user and other_password."""
+    ensure_user(OTHER_USER, OTHER_PASSWORD)
+    return {"other_user": OTHER_USER, "other_password": OTHER_PASSWORD}
 
 
 def _write(path, data):

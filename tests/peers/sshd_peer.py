@@ -5,9 +5,9 @@ State: host, port, url (sftp:// URL of the served folder, ending in "/"),
 user, password, root (the served folder on disk), client_key (private key
 file for OpenSSH's sftp client), host_key_public (the server's public host
 key line, "ssh-ed25519 AAAA..."), sjis_folder, cp1251_folder, work_folder
-(as the vsftpd peer), pids; nofolders_port and nofolders_url: a second port
-of the same server whose SFTP refuses to make folders (mkdir) and allows
-everything else.
+(as the vsftpd peer), other_user and other_password (a second account),
+pids; nofolders_port and nofolders_url: a second port of the same server
+whose SFTP refuses to make folders (mkdir) and allows everything else.
 """
 import os
 import subprocess
@@ -28,7 +28,7 @@ PubkeyAuthentication yes
 AuthorizedKeysFile {workdir}/authorized_keys
 StrictModes no
 PermitRootLogin no
-AllowUsers {user}
+AllowUsers {user} {other}
 PrintMotd no
 MaxStartups 100:30:200
 MaxSessions 100
@@ -54,6 +54,7 @@ def start(workdir, extra_host_key_types=()):
     """extra_host_key_types: more host keys of these types ("ecdsa"), each in
     the state as host_key_public_TYPE."""
     uid, gid = ftp_common.ensure_user()
+    other = ftp_common.ensure_other_user()
     root = os.path.join(workdir, "root")
     ftp_common.make_tree(root, uid, gid)
 
@@ -81,7 +82,8 @@ def start(workdir, extra_host_key_types=()):
     config = os.path.join(workdir, "sshd_config")
     with open(config, "w") as f:
         f.write(CONFIG.format(port=port, nofolders_port=nofolders_port, host_key="\nHostKey ".join(host_keys),
-                              workdir=workdir, user=ftp_common.TEST_USER, root=root))
+                              workdir=workdir, user=ftp_common.TEST_USER,
+                              other=ftp_common.OTHER_USER, root=root))
     os.chmod(config, 0o600)
     # The server writes listing times in its own time zone: UTC, as FTP
     # servers list, whatever zone the tests run in.
@@ -90,7 +92,7 @@ def start(workdir, extra_host_key_types=()):
     peerlib.wait_for_port(port)
     peerlib.wait_for_port(nofolders_port)
 
-    return dict(extra_public, **{
+    return dict(extra_public, **other, **{
         "pids": [pid],
         "host": "127.0.0.1",
         "port": port,

@@ -6,6 +6,7 @@ State: host, port (plain), ftps_port, url, ftps_url, user, password, root
 (the served folder on disk), ca_file (the test CA, PEM), sjis_folder and
 cp1251_folder (folders whose names are in one legacy encoding), work_folder
 (a scratch folder tests may change; make a sub-folder of your own), pids;
+other_user and other_password: a second account on the same servers;
 nofolders_port and nofolders_url: a third server on the same tree, plain,
 that refuses to make folders (MKD) and allows everything else, as an
 account that may write files but not make folders.
@@ -81,6 +82,7 @@ def _config(workdir, name, port, root, extra=""):
 
 def start(workdir):
     uid, gid = ftp_common.ensure_user()
+    other = ftp_common.ensure_other_user()
     root = os.path.join(workdir, "root")
     ftp_common.make_tree(root, uid, gid)
     tls = apache_peer.make_test_ca(workdir)
@@ -104,7 +106,7 @@ def start(workdir):
     peerlib.wait_for_port(ftps_port)
     peerlib.wait_for_port(nofolders_port)
 
-    return {
+    return dict(other, **{
         "pids": pids,
         "host": "127.0.0.1",
         "port": port,
@@ -120,4 +122,4 @@ def start(workdir):
         "sjis_folder": "/sjis/",
         "cp1251_folder": "/cp1251/",
         "work_folder": "/work/",
-    }
+    })

@@ -5,7 +5,9 @@
 //   SFTP: the same, handler vs OpenSSH's sftp with a key, and vs curl
 //   (which uses the same libssh2 as the handler);
 //   memory: peak resident size while downloading a 16 MiB and a 1 GiB text file;
-//   listing: parse time of a 100,000-line listing (and its encoding guess).
+//   listing: parse time of a 100,000-line listing (and its encoding guess);
+//   small: 1,000 files of 4 KiB through copy and move tasks, beside curl
+//   and sftp (FTPSmallFilesBench.cpp).
 // Prints ours ÷ client for each transfer (below 1 means ours is faster) as
 // the median of interleaved rounds, the order of the sides alternating,
 // with each side's peak resident size (ours: this process's VmHWM, reset
@@ -13,8 +15,10 @@
 // synced and no earlier copy of its file at the destination, so that no
 // side pays for freeing or writing back another's.
 // VARNELLO_BENCH_MIB sets the bulk size (default 256); VARNELLO_BENCH_ONLY
-// one part ("ftp", "sftp", "memory" or "listing"); --rounds N the rounds
+// one part ("ftp", "sftp", "memory", "listing" or "small"); --rounds N the rounds
 // (default 3).
+#include "FTPSmallFilesBench.h"
+
 #include "Cloud/QNFTPHandler.h"
 #include "Cloud/QNFTPListingParser.h"
 #include "Cloud/QNStringEncoding.h"
@@ -185,13 +189,14 @@ int main(int argc, char **argv)
 
     const QString local = home.path() + QStringLiteral("/local");
     QDir().mkpath(local);
-    const QString upSource = local + QStringLiteral("/upload.bin");
-    writeBulk(upSource, mib, false, owner.st_uid, owner.st_gid);
-
-    std::printf("FTP handler vs command-line clients on loopback, bulk %lld MiB\n", static_cast<long long>(mib));
     const QString only = qEnvironmentVariable("VARNELLO_BENCH_ONLY");
     const int rounds = VNBench::roundsFrom(app.arguments(), 3);
     auto runs = [&only](const char *part) { return only.isEmpty() || only == QLatin1String(part); };
+    const QString upSource = local + QStringLiteral("/upload.bin");
+    if (runs("ftp") || runs("sftp"))
+        writeBulk(upSource, mib, false, owner.st_uid, owner.st_gid);
+
+    std::printf("FTP handler vs command-line clients on loopback, bulk %lld MiB\n", static_cast<long long>(mib));
 
     // FTP and FTPS against vsftpd, beside curl.
     for (bool ftps : {false, true}) {
@@ -331,6 +336,9 @@ int main(int argc, char **argv)
                     listing.size() / 1048576.0, parseSeconds, detectSeconds,
                     qPrintable(QNStringEncoding::displayName(guess)), static_cast<long long>(parsed.items.size()));
     }
+
+    if (runs("small"))
+        benchSmallFiles(home.path(), ftp, ssh, rounds);
 
     peerctl(QStringLiteral("stop"), QStringLiteral("vsftpd"));
     peerctl(QStringLiteral("stop"), QStringLiteral("sshd"));

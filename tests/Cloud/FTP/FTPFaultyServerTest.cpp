@@ -17,6 +17,8 @@
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 
+#include <utility>
+
 using namespace FTPPeer;
 
 namespace {
@@ -39,6 +41,11 @@ public:
     QByteArray file;
     qint64 announcedSize = 0;
     QStringList commands;
+    int connections = 0;
+    // The next command ends the connection, after this reply when set, as
+    // a server that closed it while it was kept.
+    bool closeAtNextCommand = false;
+    QByteArray goodbye;
 
     FakeFTPServer()
     {
@@ -59,6 +66,7 @@ public:
 private:
     void accept()
     {
+        ++connections;
         m_client = m_control.nextPendingConnection();
         QObject::connect(m_client, &QTcpSocket::readyRead, [this] {
             while (m_client && m_client->canReadLine())
@@ -100,6 +108,13 @@ private:
     void command(const QString &line)
     {
         commands << line;
+        if (std::exchange(closeAtNextCommand, false)) {
+            if (!goodbye.isEmpty())
+                reply(goodbye);
+            m_client->disconnectFromHost();
+            m_client = nullptr;
+            return;
+        }
         const QString verb = line.section(QLatin1Char(' '), 0, 0).toUpper();
         if (verb == QLatin1String("USER")) {
             if (dropAfterUser) {
@@ -315,6 +330,26 @@ TEST_F(FTPFaultyServer, DriveUrlWithoutOrWithAForeignScheme)
     }
     EXPECT_EQ(server.commands.size(), sent);
     EXPECT_FALSE(VNLog::captured().join(QLatin1Char('\n')).contains(QStringLiteral("Fake-Secret-99")));
+}
+
+// A kept connection the server has closed meanwhile (its idle time-out, a
+// restart), found out only as the next command goes: one more try on a new
+// connection, not a failed listing.
+TEST_F(FTPFaultyServer, AKeptConnectionTheServerClosedCostsOneMoreTry)
+{
+    for (const QByteArray &goodbye : {QByteArray(), QByteArray("421 Timeout.")}) {
+        SCOPED_TRACE(goodbye.isEmpty() ? "closed without a word" : goodbye.constData());
+        FakeFTPServer server;
+        server.listing = "-rw-r--r--   1 u g 12 Jan  1  2020 visible.txt\r\n";
+        auto config = driveOn(server);
+        ASSERT_FALSE(list(config, QStringLiteral("/")).error);
+        server.closeAtNextCommand = true;
+        server.goodbye = goodbye;
+        const Answer again = list(config, QStringLiteral("/"));
+        EXPECT_FALSE(again.error) << again.text().toStdString();
+        EXPECT_EQ(namesOf(again.documents), QStringList{QStringLiteral("visible.txt")});
+        EXPECT_EQ(server.connections, 2);
+    }
 }
 
 // ---- listings with dot names ----

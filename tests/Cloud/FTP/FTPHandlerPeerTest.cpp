@@ -3,6 +3,7 @@
 #include "FTPPeerSupport.h"
 
 #include "Cloud/QNFTPEncodingMemory.h"
+#include "Core/QNCloudInterfaceFactory.h"
 #include "Cloud/QNStringEncoding.h"
 #include "Platform/VNLog.h"
 #include "support/TestSupport.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <utility>
@@ -30,6 +32,7 @@ protected:
         temp = VNTest::makeTempDir();
         QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
     }
+    void TearDown() override { QNFTPHandler::setConnectionIdleSeconds(60); }
 
     Kind kind() const { return GetParam(); }
     QString local(const QString &name) const { return temp->path() + QLatin1Char('/') + name; }
@@ -287,9 +290,12 @@ TEST_P(FTPHandlerPeer, RoundTripOf32MiBKeepsEveryByte)
 
 TEST_P(FTPHandlerPeer, ManyUploadsInARowAllArrive)
 {
-    // vsftpd over TLS used to refuse the end of some uploads sent in large blocks.
+    // vsftpd over TLS used to refuse the end of some uploads sent in large
+    // blocks. All go over the connection the first one opened, kept open.
     auto config = drive(kind());
     const QString folder = makeScratchFolder(kind());
+    const QSet<int> before = connectionsTo(kind());
+    QSet<int> used;
     for (int i = 0; i < 8; ++i) {
         const QString name = QStringLiteral("file %1.bin").arg(i);
         const QByteArray data = randomBytes((1 << 20) + i * 300000, quint32(100 + i));
@@ -297,6 +303,125 @@ TEST_P(FTPHandlerPeer, ManyUploadsInARowAllArrive)
         const Answer a = upload(config, local(name), folder);
         ASSERT_FALSE(a.error) << name.toStdString() << ": " << a.text().toStdString();
         EXPECT_EQ(VNTest::readFile(root(kind()) + folder + name), data) << name.toStdString();
+        if (i == 0)
+            used = connectionsTo(kind()) - before;
+        EXPECT_EQ(connectionsTo(kind()) - before, used) << name.toStdString();
+    }
+    EXPECT_EQ(used.size(), 1);
+}
+
+// Two drives of one server never share a connection: another account, or
+// the same one with another password or without TLS, logs in on its own
+// (each file's owner on the server's disk tells which account wrote it);
+// the same drive again goes on over the connection it left open.
+TEST_P(FTPHandlerPeer, AKeptConnectionServesOnlyItsOwnDrive)
+{
+    const QString folder = makeScratchFolder(kind());
+    ASSERT_EQ(::chmod(QFile::encodeName(root(kind()) + folder).constData(), 0777), 0);
+    const struct {
+        const char *what;
+        std::function<void(QNDriveConfig &)> change;
+        const char *writer;  // the state's account field, null when refused
+        bool onlyFTPS;
+    } rows[] = {
+        {"the same drive again", [](QNDriveConfig &) {}, "user", false},
+        {"another account", [this](QNDriveConfig &c) { c.setUsername(otherAccountDrive(kind())->username());
+                                                        c.setPassword(otherAccountDrive(kind())->password()); },
+         "other_user", false},
+        {"the password changed", [](QNDriveConfig &c) { c.setPassword(QStringLiteral("Wrong-Secret-4711")); }, nullptr, false},
+        {"TLS switched off", [](QNDriveConfig &c) { c.setUseSSL(false); }, nullptr, true},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        if (row.onlyFTPS && kind() != Kind::FTPS)
+            continue;
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(login(drive(kind())).ok);  // leaves its connection open
+        const QSet<int> open = connectionsTo(kind());
+        auto second = drive(kind());
+        row.change(*second);
+        const QString name = QStringLiteral("row %1.txt").arg(++n);
+        ASSERT_TRUE(VNTest::writeFile(local(name), "written"));
+        const Answer a = upload(second, local(name), folder);
+        const QString onDisk = root(kind()) + folder + name;
+        if (!row.writer) {
+            EXPECT_TRUE(a.error);
+            EXPECT_FALSE(QFileInfo::exists(onDisk));
+            continue;
+        }
+        ASSERT_FALSE(a.error) << a.text().toStdString();
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(onDisk).constData(), &info), 0);
+        const QString writer = state(kind()).value(QLatin1String(row.writer)).toString();
+        EXPECT_EQ(info.st_uid, ::getpwnam(writer.toUtf8().constData())->pw_uid);
+        // The same drive's upload opened no connection; another's did.
+        EXPECT_EQ(open.contains(connectionsTo(kind())), row.writer == std::string("user"));
+    }
+}
+
+// FTP keeps a working folder and a transfer type on its connection: an
+// operation after one that left the connection elsewhere still acts where
+// its own paths say, byte for byte. The drive's top folder is the one no
+// folder is changed into.
+TEST_P(FTPHandlerPeer, AConnectionLeftElsewhereActsWhereTheNextOperationSays)
+{
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    const QString unique = folder.section(QLatin1Char('/'), 2, 2);
+    const QByteArray bytes("line\r\nnext\n\r\0binary\xff", 20);
+    const QString source = local(QStringLiteral("top-") + unique + QStringLiteral(".bin"));
+    ASSERT_TRUE(VNTest::writeFile(source, bytes));
+    const QString top = root(kind()) + QLatin1Char('/');
+    // After a listing deep in the tree (as text): an upload to the top.
+    ASSERT_FALSE(list(config, QStringLiteral("/docs/sub folder/")).error);
+    ASSERT_FALSE(upload(config, source, QStringLiteral("/")).error);
+    EXPECT_EQ(VNTest::readFile(top + QFileInfo(source).fileName()), bytes);
+    EXPECT_FALSE(QFileInfo::exists(root(kind()) + QStringLiteral("/docs/sub folder/") + QFileInfo(source).fileName()));
+    // After an upload into a folder: a new folder at the top.
+    ASSERT_FALSE(upload(config, source, folder).error);
+    ASSERT_FALSE(createFolder(config, unique, QStringLiteral("/")).error);
+    EXPECT_TRUE(QFileInfo(top + unique).isDir());
+    EXPECT_FALSE(QFileInfo::exists(root(kind()) + folder + unique));
+    QFile::remove(top + QFileInfo(source).fileName());
+    QDir().rmdir(top + unique);
+}
+
+// Kept connections stay few (eight uploads at once leave no more than a
+// task runs at once), and end when their drive is removed or when unused
+// a while.
+TEST_P(FTPHandlerPeer, KeptConnectionsAreFewAndEnd)
+{
+    QNFTPHandler::registerHandler();
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    const QSet<int> before = connectionsTo(kind());
+    auto ours = [&] { return connectionsTo(kind()) - before; };
+    std::atomic<int> answered{0}, failed{0};
+    for (int i = 0; i < 8; ++i) {
+        const QString name = QStringLiteral("at once %1.bin").arg(i);
+        ASSERT_TRUE(VNTest::writeFile(local(name), randomBytes(1 << 20, quint32(i))));
+        handlerFor(config)->upload(QNDocument::withPath(local(name)), QNDocument::withPath(folder, true), {},
+                                   [&](QNDocumentPtr, VNErrorPtr error, bool) {
+                                       failed += error ? 1 : 0;
+                                       ++answered;
+                                   });
+    }
+    ASSERT_TRUE(VNTest::waitUntil([&] { return answered == 8; }, 120000));
+    EXPECT_EQ(failed, 0);
+    EXPECT_TRUE(VNTest::waitUntil([&] { return ours().size() <= 4; })) << ours().size();
+    const struct {
+        const char *what;
+        std::function<void()> act;
+    } rows[] = {
+        {"the drive removed", [&] { QNCloudInterfaceFactory::driveRemoved(*config); }},
+        {"unused a while", [] { QNFTPHandler::setConnectionIdleSeconds(1); }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(login(config).ok);
+        ASSERT_FALSE(ours().isEmpty());
+        row.act();
+        EXPECT_TRUE(VNTest::waitUntil([&] { return ours().isEmpty(); }, 15000)) << ours().size();
     }
 }
 
@@ -320,11 +445,15 @@ TEST_P(FTPHandlerPeer, DownloadReplacesAnExistingFileWithTheUsersUmask)
 TEST_P(FTPHandlerPeer, FailedOrCancelledDownloadLeavesNothing)
 {
     auto config = drive(kind());
+    // Nor a connection: the next transfer starts on a new one.
+    const QSet<int> before = connectionsTo(kind());
+    auto noneLeft = [&] { return VNTest::waitUntil([&] { return (connectionsTo(kind()) - before).isEmpty(); }, 5000); };
     const Answer failed = download(config, QStringLiteral("/no such file.txt"), local(QStringLiteral("missing.txt")));
     ASSERT_TRUE(failed.error);
     EXPECT_FALSE(failed.cancelled);
     EXPECT_FALSE(failed.onMainThread);
     EXPECT_TRUE(localEntries().isEmpty()) << localEntries().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(noneLeft());
 
     const QString folder = makeScratchFolder(kind());
     writeServerFile(kind(), folder + QStringLiteral("large.bin"), randomBytes(64 << 20, 64));
@@ -342,6 +471,7 @@ TEST_P(FTPHandlerPeer, FailedOrCancelledDownloadLeavesNothing)
     ASSERT_FALSE(seen.isEmpty());
     EXPECT_LT(seen.last(), 1.0);
     EXPECT_TRUE(localEntries().isEmpty()) << localEntries().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(noneLeft());
 }
 
 TEST_P(FTPHandlerPeer, CancelBeforeTheTransferStartsIsHonoured)
@@ -396,6 +526,10 @@ TEST_P(FTPHandlerPeer, UploadOntoAnExistingFileReplacesItOnlyWhenWhole)
         EXPECT_EQ(VNTest::readFile(onDisk), old);
         EXPECT_EQ(serverEntries(), QStringList{QStringLiteral("partial.bin")});
     }
+    // The server's processes gone while a connection was kept (a restart):
+    // the upload goes over a new one.
+    ASSERT_FALSE(list(config, folder).error);
+    ASSERT_TRUE(killServerSessions(kind()));
     const Answer whole = upload(config, source, folder);
     ASSERT_FALSE(whole.error) << whole.text().toStdString();
     EXPECT_EQ(sha256OfFile(onDisk), sha256OfFile(source));

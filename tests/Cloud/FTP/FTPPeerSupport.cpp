@@ -138,6 +138,40 @@ bool killServerSessions(Kind kind)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+QNDriveConfigPtr otherAccountDrive(Kind kind)
+{
+    auto config = drive(kind);
+    config->setUsername(state(kind).value(QStringLiteral("other_user")).toString());
+    config->setPassword(state(kind).value(QStringLiteral("other_password")).toString());
+    return config;
+}
+
+QSet<int> connectionsTo(Kind kind)
+{
+    const int port = state(kind).value(kind == Kind::FTPS ? QStringLiteral("ftps_port") : QStringLiteral("port")).toInt();
+    QSet<QByteArray> ours;  // socket inodes of this process
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const ssize_t n = ::readlink(QFile::encodeName(fds.filePath(fd)).constData(), target, sizeof target - 1);
+        const QByteArray link(target, n > 0 ? n : 0);
+        if (link.startsWith("socket:["))
+            ours.insert(link.mid(8).chopped(1));
+    }
+    QSet<int> found;
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        const QList<QByteArray> lines = VNTest::readFile(QString::fromLatin1(table)).split('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QList<QByteArray> f = lines[i].simplified().split(' ');
+            // local, remote, state (01: established), ..., inode
+            if (f.size() > 9 && f[3] == "01" && ours.contains(f[9]) &&
+                f[2].split(':').value(1).toInt(nullptr, 16) == port)
+                found.insert(f[1].split(':').value(1).toInt(nullptr, 16));
+        }
+    }
+    return found;
+}
+
 QString Answer::text() const
 {
     return error ? error->localizedDescription() : QString();

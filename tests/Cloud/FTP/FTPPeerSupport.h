@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -32,6 +33,11 @@ void writeServerFile(Kind kind, const QString &path, const QByteArray &data);
 // Kills the server processes serving this test process's connections, as a
 // server dying mid-transfer; the listening server lives on. True when any died.
 bool killServerSessions(Kind kind);
+// A drive of the peer's second account.
+QNDriveConfigPtr otherAccountDrive(Kind kind);
+// The connections this process holds open to the peer's server (FTP's
+// control connections, SSH's), by their local ports.
+QSet<int> connectionsTo(Kind kind);
 
 struct Answer {
     bool answered = false;

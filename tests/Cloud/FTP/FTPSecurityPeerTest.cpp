@@ -6,11 +6,43 @@
 
 #include <QFile>
 #include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrl>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 using namespace FTPPeer;
 
 namespace {
+
+// Passes each connection on to the port it is set to, as an address another
+// machine takes over: connections made before a switch stay with the first.
+class Relay {
+public:
+    explicit Relay(int target) : m_target(target)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket *in = m_server.nextPendingConnection()) {
+                auto *out = new QTcpSocket(in);
+                out->connectToHost(QHostAddress::LocalHost, quint16(m_target.load()));
+                QObject::connect(in, &QTcpSocket::readyRead, out, [in, out] { out->write(in->readAll()); });
+                QObject::connect(out, &QTcpSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
+                QObject::connect(in, &QTcpSocket::disconnected, out, &QTcpSocket::disconnectFromHost);
+                QObject::connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
+            }
+        });
+    }
+    int port() const { return m_server.serverPort(); }
+    void setTarget(int port) { m_target = port; }
+
+private:
+    QTcpServer m_server;
+    std::atomic<int> m_target;
+};
 
 class FTPSecurity : public ::testing::Test {
 protected:
@@ -116,6 +148,43 @@ TEST_F(FTPSecurity, SftpRefusesAChangedHostKey)
     const Answer l = list(drive(Kind::SFTP), QStringLiteral("/"));
     ASSERT_TRUE(l.error);
     EXPECT_TRUE(l.documents.isEmpty());
+}
+
+// The address of an SSH server taken over by another one while a connection
+// to the first is in use: once a new connection met the other's key and was
+// refused, the one kept from before is not used again either.
+TEST_F(FTPSecurity, SftpConnectionKeptFromBeforeARefusedKeyServesNoMore)
+{
+    const QJsonObject second = VNTest::peerState(QStringLiteral("sshd2"));
+    ASSERT_FALSE(second.isEmpty()) << "the second sshd peer did not start";
+    Relay relay(state(Kind::SFTP).value(QStringLiteral("port")).toInt());
+    auto config = drive(Kind::SFTP);
+    QUrl url(config->url());
+    url.setPort(relay.port());
+    config->setUrl(url.toString());
+    ASSERT_TRUE(login(config).ok);  // the first server's key remembered, its connection kept
+    const QString folder = makeScratchFolder(Kind::SFTP);
+    writeServerFile(Kind::SFTP, folder + QStringLiteral("big.bin"), randomBytes(8 << 20, 8));
+    std::atomic<bool> switched{false}, refused{false};
+    const Answer got = download(config, folder + QStringLiteral("big.bin"), temp->path() + QStringLiteral("/big.bin"),
+                                [&](double, QNFTPHandler &) {
+                                    if (switched.exchange(true))
+                                        return;
+                                    relay.setTarget(second.value(QStringLiteral("port")).toInt());
+                                    std::atomic<bool> answered{false};
+                                    handlerFor(config)->login([&](bool ok, VNErrorPtr error, bool) {
+                                        refused = !ok && error && error->localizedDescription().startsWith(
+                                                                      QStringLiteral("The server's host key has changed"));
+                                        answered = true;
+                                    });
+                                    while (!answered)  // its answer comes by the main loop
+                                        std::this_thread::yield();
+                                });
+    ASSERT_FALSE(got.error) << got.text().toStdString();
+    EXPECT_TRUE(refused);
+    const Answer after = login(config);
+    EXPECT_FALSE(after.ok);
+    EXPECT_TRUE(after.text().startsWith(QStringLiteral("The server's host key has changed"))) << after.text().toStdString();
 }
 
 // Two SSH servers on one address, each on its own port and with its own key:

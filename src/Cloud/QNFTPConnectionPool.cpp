@@ -1,0 +1,202 @@
+#include "Cloud/QNFTPConnectionPool.h"
+
+#include "Platform/VNOperationQueue.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace {
+
+bool sameIdentity(const QNFTPConnectionPool::Identity &a, const QNFTPConnectionPool::Identity &b)
+{
+    return a.server == b.server && a.drive == b.drive && a.session == b.session;
+}
+
+VNOperationQueue &closingQueue()
+{
+    // Never destroyed: a goodbye may still be under way at exit.
+    static VNOperationQueue *queue = new VNOperationQueue(QStringLiteral("QNFTPConnectionPool closing"));
+    return *queue;
+}
+
+}  // namespace
+
+QNFTPConnectionPool &QNFTPConnectionPool::shared()
+{
+    static QNFTPConnectionPool *pool = new QNFTPConnectionPool;
+    return *pool;
+}
+
+QNFTPConnectionPool::QNFTPConnectionPool()
+{
+    // Sleeps until the next connection's idle time is up; detached, so it
+    // never holds up the end of the process.
+    std::thread([this] { reap(); }).detach();
+}
+
+QString QNFTPConnectionPool::driveKey(const QString &server, const QByteArray &drive)
+{
+    return server + QLatin1Char('\n') + QString::fromLatin1(drive.toHex());
+}
+
+void QNFTPConnectionPool::Connection::close()
+{
+    // The multi handle's own clean-up says goodbye on its cached connection.
+    if (multi)
+        curl_multi_cleanup(multi);
+    if (handle)
+        curl_easy_cleanup(handle);
+    multi = nullptr;
+    handle = nullptr;
+}
+
+QNFTPConnectionPool::Connection QNFTPConnectionPool::take(const Identity &identity, Lease *lease)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        lease->identity = identity;
+        lease->serverGeneration = m_serverGenerations[identity.server];
+        lease->driveGeneration = m_driveGenerations[driveKey(identity.server, identity.drive)];
+        lease->kept = false;
+        for (auto it = m_kept.rbegin(); it != m_kept.rend(); ++it) {
+            if (sameIdentity(it->identity, identity)) {
+                const Connection connection = it->connection;
+                lease->kept = true;
+                m_kept.erase(std::next(it).base());
+                return connection;
+            }
+        }
+    }
+    Connection fresh{curl_multi_init(), curl_easy_init()};
+    // One connection each: a transfer's data connection is not kept.
+    if (fresh.multi && curl_multi_setopt(fresh.multi, CURLMOPT_MAXCONNECTS, 1L) != CURLM_OK)
+        fresh.close();
+    if (fresh.isNull())
+        fresh.close();
+    return fresh;
+}
+
+void QNFTPConnectionPool::giveBack(Connection connection, const Lease &lease)
+{
+    if (connection.isNull())
+        return;
+    // No option of the last transfer (its callbacks and their data) may
+    // outlive it, not even while the connection closes.
+    curl_easy_reset(connection.handle);
+    std::vector<Connection> closing;
+    {
+        std::lock_guard lock(m_mutex);
+        const Identity &id = lease.identity;
+        if (m_serverGenerations[id.server] != lease.serverGeneration ||
+            m_driveGenerations[driveKey(id.server, id.drive)] != lease.driveGeneration) {
+            closing.push_back(connection);  // forgotten while in use
+        } else {
+            const auto now = Clock::now();
+            m_kept.push_back({connection, id, now});
+            closing = takeSurplusLocked(now);
+        }
+    }
+    m_wake.notify_all();
+    close(std::move(closing));
+}
+
+void QNFTPConnectionPool::forgetServer(const QString &server)
+{
+    std::vector<Connection> closing;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_serverGenerations[server];
+        for (auto it = m_kept.begin(); it != m_kept.end();) {
+            if (it->identity.server == server) {
+                closing.push_back(it->connection);
+                it = m_kept.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    close(std::move(closing));
+}
+
+void QNFTPConnectionPool::forgetDrive(const QString &server, const QByteArray &drive)
+{
+    std::vector<Connection> closing;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_driveGenerations[driveKey(server, drive)];
+        for (auto it = m_kept.begin(); it != m_kept.end();) {
+            if (it->identity.server == server && it->identity.drive == drive) {
+                closing.push_back(it->connection);
+                it = m_kept.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    close(std::move(closing));
+}
+
+void QNFTPConnectionPool::setIdleSeconds(int seconds)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_idleSeconds = std::max(1, seconds);
+    }
+    m_wake.notify_all();
+}
+
+int QNFTPConnectionPool::idleSeconds() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_idleSeconds;
+}
+
+std::vector<QNFTPConnectionPool::Connection> QNFTPConnectionPool::takeSurplusLocked(Clock::time_point now)
+{
+    std::vector<Connection> out;
+    const auto idleLimit = std::chrono::seconds(m_idleSeconds);
+    std::map<QString, int> perServer;
+    for (const Kept &k : m_kept)
+        ++perServer[k.identity.server];
+    int inAll = int(m_kept.size());
+    // Oldest first: over a bound, or idle too long.
+    for (auto it = m_kept.begin(); it != m_kept.end();) {
+        int &ofServer = perServer[it->identity.server];
+        if (ofServer > kMaxKeptPerServer || inAll > kMaxKeptInAll || now - it->since >= idleLimit) {
+            out.push_back(it->connection);
+            --ofServer;
+            --inAll;
+            it = m_kept.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return out;
+}
+
+void QNFTPConnectionPool::reap()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_kept.empty())
+            m_wake.wait(lock);
+        else
+            m_wake.wait_until(lock, m_kept.front().since + std::chrono::seconds(m_idleSeconds));
+        std::vector<Connection> closing = takeSurplusLocked(Clock::now());
+        if (closing.empty())
+            continue;
+        lock.unlock();
+        close(std::move(closing));
+        lock.lock();
+    }
+}
+
+void QNFTPConnectionPool::close(std::vector<Connection> connections)
+{
+    if (connections.empty())
+        return;
+    closingQueue().addOperation([connections = std::move(connections)]() mutable {
+        for (Connection &connection : connections)
+            connection.close();
+    });
+}
