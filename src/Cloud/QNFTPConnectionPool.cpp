@@ -50,7 +50,7 @@ void QNFTPConnectionPool::Connection::close()
     handle = nullptr;
 }
 
-QNFTPConnectionPool::Connection QNFTPConnectionPool::take(const Identity &identity, Lease *lease)
+QNFTPConnectionPool::Connection QNFTPConnectionPool::take(const Identity &identity, Lease *lease, bool fresh)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -58,7 +58,7 @@ QNFTPConnectionPool::Connection QNFTPConnectionPool::take(const Identity &identi
         lease->serverGeneration = m_serverGenerations[identity.server];
         lease->driveGeneration = m_driveGenerations[driveKey(identity.server, identity.drive)];
         lease->kept = false;
-        for (auto it = m_kept.rbegin(); it != m_kept.rend(); ++it) {
+        for (auto it = m_kept.rbegin(); !fresh && it != m_kept.rend(); ++it) {
             if (sameIdentity(it->identity, identity)) {
                 const Connection connection = it->connection;
                 lease->kept = true;
@@ -67,13 +67,13 @@ QNFTPConnectionPool::Connection QNFTPConnectionPool::take(const Identity &identi
             }
         }
     }
-    Connection fresh{curl_multi_init(), curl_easy_init()};
+    Connection made{curl_multi_init(), curl_easy_init()};
     // One connection each: a transfer's data connection is not kept.
-    if (fresh.multi && curl_multi_setopt(fresh.multi, CURLMOPT_MAXCONNECTS, 1L) != CURLM_OK)
-        fresh.close();
-    if (fresh.isNull())
-        fresh.close();
-    return fresh;
+    if (made.multi && curl_multi_setopt(made.multi, CURLMOPT_MAXCONNECTS, 1L) != CURLM_OK)
+        made.close();
+    if (made.isNull())
+        made.close();
+    return made;
 }
 
 void QNFTPConnectionPool::giveBack(Connection connection, const Lease &lease)

@@ -64,8 +64,8 @@ public:
     static QNFTPConnectionPool &shared();
 
     // A kept connection of this identity (the one given back last), else a
-    // new one; null when libcurl cannot make one.
-    Connection take(const Identity &identity, Lease *lease);
+    // new one (always a new one when fresh); null when libcurl cannot make one.
+    Connection take(const Identity &identity, Lease *lease, bool fresh = false);
     // A connection whose transfer went well, still open: kept for the next
     // transfer of its identity, its options cleared.
     void giveBack(Connection connection, const Lease &lease);

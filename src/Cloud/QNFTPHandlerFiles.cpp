@@ -202,10 +202,12 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
         curl.keep = true;  // the server refused a command, nothing more
     } else if (outcome.cancelled || outcome.error) {
         // The server may have made the temporary file before the first byte
-        // was read: a cancel once connected cleans up too.
-        curl_off_t connected = 0;
-        curl_easy_getinfo(curl.handle, CURLINFO_CONNECT_TIME_T, &connected);
-        if (t.readStarted || (outcome.cancelled && connected > 0)) {
+        // was read: a cancel once connected cleans up too, and a kept
+        // connection is connected before the transfer begins.
+        curl_off_t connectTime = 0;
+        curl_easy_getinfo(curl.handle, CURLINFO_CONNECT_TIME_T, &connectTime);
+        const bool connected = connectTime > 0 || curl.lease.kept;
+        if (t.readStarted || (outcome.cancelled && connected)) {
             // The upload's connection ends first, so the server has closed
             // the file's handle before its name is removed: no late write
             // can bring the file back.
@@ -257,10 +259,19 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
     if (!url.ok() || !names.error.isNull())
         return;
     // This clean-up often runs because of a cancel: it must not be cancelled.
-    // The upload's connection, else one of the drive's.
-    const CurlHandle *connection = names.connection;
-    const Outcome outcome = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes,
-                                            commands, false, connection);
+    // It goes over the upload's connection, else over a new one: the
+    // server's side of a closed upload connection may still be opening the
+    // file, and a new login gives it that time, where a kept connection
+    // would send the removal at once and find nothing yet to remove.
+    CurlHandle own;
+    own.fresh = true;
+    auto perform = [&](CurlList &list) {
+        if (names.connection)
+            return performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, list, false,
+                                   names.connection);
+        return performCommandsOn(own, this, *config, names.location.isSFTP(), names.encoding, url.bytes, list, false);
+    };
+    const Outcome outcome = perform(commands);
     VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")
                    .arg(QNFTPLocation::join(names.folderPath, tempName),
                         outcome.error ? outcome.error->localizedDescription().section(QLatin1Char('\n'), 0, 0)
@@ -270,8 +281,7 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
     for (int again = 0; !outcome.error && again < 3; ++again) {
         CurlList check;
         names.remove(check, tempName);
-        if (performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, check, false,
-                            connection).error)
+        if (perform(check).error)
             return;
         VNLog::log(QStringLiteral("QNFTPHandler upload: the unfinished file \u201c%1\u201d came back and was removed "
                                   "again").arg(QNFTPLocation::join(names.folderPath, tempName)));

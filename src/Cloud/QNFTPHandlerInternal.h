@@ -47,6 +47,8 @@ struct CurlHandle {
     bool owned = true;
     bool pooled = false;
     bool keep = false;
+    // setUp() makes a new connection rather than take a kept one.
+    bool fresh = false;
     QNFTPConnectionPool::Lease lease;
     ~CurlHandle()
     {
@@ -313,6 +315,10 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled);
 Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
                         const QByteArray &url, CurlList &commands, bool watchCancel = true,
                         const CurlHandle *reuse = nullptr);
+// The same on the connection curl holds (one it was set up with before, its
+// options then cleared), else one setUp() gives it.
+Outcome performCommandsOn(CurlHandle &curl, QNFTPHandler *handler, const QNDriveConfig &config, bool sftp,
+                          QNStringEncoding &encoding, const QByteArray &url, CurlList &commands, bool watchCancel);
 
 void answerOnMain(std::function<void()> answer);
 void logError(const char *operation, const VNErrorPtr &error);

@@ -311,7 +311,7 @@ QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url
 {
     prepareChecks(t, url, config, sftp);
     if (!curl.handle) {
-        const auto taken = QNFTPConnectionPool::shared().take(identityOf(t, config, encoding), &curl.lease);
+        const auto taken = QNFTPConnectionPool::shared().take(identityOf(t, config, encoding), &curl.lease, curl.fresh);
         curl.handle = taken.handle;
         curl.multi = taken.multi;
         curl.pooled = true;
@@ -507,17 +507,23 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
 Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
                         const QByteArray &url, CurlList &commands, bool watchCancel, const CurlHandle *reuse)
 {
+    if (reuse) {
+        CurlHandle borrowed(reuse);
+        return performCommandsOn(borrowed, handler, config, sftp, encoding, url, commands, watchCancel);
+    }
+    CurlHandle own;
+    return performCommandsOn(own, handler, config, sftp, encoding, url, commands, watchCancel);
+}
+
+Outcome performCommandsOn(CurlHandle &curl, QNFTPHandler *handler, const QNDriveConfig &config, bool sftp,
+                          QNStringEncoding &encoding, const QByteArray &url, CurlList &commands, bool watchCancel)
+{
     if (!commands.list || commands.failed)
         return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_OUT_OF_MEMORY)))};
     QNFTPHandler::Transfer t(handler, config.password());
     t.watchCancel = watchCancel;
-    std::optional<CurlHandle> borrowed;
-    std::optional<CurlHandle> own;
-    if (reuse)
-        borrowed.emplace(reuse);
-    else
-        own.emplace();
-    CurlHandle &curl = reuse ? *borrowed : *own;
+    if (curl.handle && curl.owned)
+        curl_easy_reset(curl.handle);  // the last commands' options go
     const QString setupError = setUp(curl, t, url, config, encoding, sftp, commandOptions(sftp, commands));
     if (!setupError.isNull())
         return {false, ftpError(setupError)};
