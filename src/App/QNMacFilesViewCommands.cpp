@@ -53,10 +53,6 @@ bool openInDefaultApplication(const QString &path, QString *why) {
     return QNDesktopApplications::launch(*application, path, why);
 }
 
-bool launchWith(const QNDesktopApplications::Application &application, const QString &path, QString *why) {
-    return QNDesktopApplications::launch(application, path, why);
-}
-
 QNMacFilesViewController::FileLauncher &fileLauncher() {
     static QNMacFilesViewController::FileLauncher launcher = openInDefaultApplication;
     return launcher;
@@ -236,7 +232,7 @@ void QNMacFilesViewController::rebuildOpenWithMenu(QMenu *submenu, const QNDocum
         connect(a, &QAction::triggered, this, [guard, app, document] {
             if (guard)
                 guard->openDocument(
-                    document, std::bind_front(launchWith, app), OpenCommand::OpenWith);
+                    document, std::bind_front(&QNDesktopApplications::launch, app), OpenCommand::OpenWith);
         });
     };
     // Two entries of one name are told apart by their desktop-file ids.
@@ -264,7 +260,7 @@ void QNMacFilesViewController::rebuildOpenWithMenu(QMenu *submenu, const QNDocum
             guard->chooseApplication([guard, document](const QNDesktopApplications::Application &app) {
                 if (guard)
                     guard->openDocument(
-                        document, std::bind_front(launchWith, app), OpenCommand::OpenWith);
+                        document, std::bind_front(&QNDesktopApplications::launch, app), OpenCommand::OpenWith);
             });
     });
 }

@@ -265,13 +265,13 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
     // would send the removal at once and find nothing yet to remove.
     CurlHandle own;
     own.fresh = true;
-    auto perform = [&](CurlList &list) {
+    auto run = [&](CurlList &list) {
         if (names.connection)
             return performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, list, false,
                                    names.connection);
         return performCommandsOn(own, this, *config, names.location.isSFTP(), names.encoding, url.bytes, list, false);
     };
-    const Outcome outcome = perform(commands);
+    const Outcome outcome = run(commands);
     VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")
                    .arg(QNFTPLocation::join(names.folderPath, tempName),
                         outcome.error ? outcome.error->localizedDescription().section(QLatin1Char('\n'), 0, 0)
@@ -281,7 +281,7 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
     for (int again = 0; !outcome.error && again < 3; ++again) {
         CurlList check;
         names.remove(check, tempName);
-        if (perform(check).error)
+        if (run(check).error)
             return;
         VNLog::log(QStringLiteral("QNFTPHandler upload: the unfinished file \u201c%1\u201d came back and was removed "
                                   "again").arg(QNFTPLocation::join(names.folderPath, tempName)));

@@ -16,10 +16,6 @@
 
 namespace {
 
-QString errorText(const VNErrorPtr &error) {
-    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
-}
-
 QString nameIn(const QNDocumentPtr &document) {
     return document->path().isEmpty() ? document->displayName()
                                       : QNUtils::withoutTrailingSlashes(document->path()).section(QLatin1Char('/'), -1);
@@ -29,11 +25,6 @@ QString nameIn(const QNDocumentPtr &document) {
 QNDocumentPtr folderOf(const QNDocumentPtr &document) {
     const QString parent = QNUtils::withoutTrailingSlashes(document->path()).section(QLatin1Char('/'), 0, -2);
     return QNDocument::withPath(parent.isEmpty() ? QStringLiteral("/") : parent, true);
-}
-
-QString shownPath(const QNDocumentPtr &folder) {
-    const QString path = QNUtils::withoutTrailingSlashes(folder->path());
-    return path.isEmpty() ? QStringLiteral("/") : path;
 }
 
 // The web service a drive is of ("" for none this check knows).
@@ -292,7 +283,7 @@ void QNAliasCheck::makeMarker(int index) {
                 return;
             }
             if (error) {
-                self->lookForMarker(index, errorText(error));
+                self->lookForMarker(index, QNErrorWrapper::textOf(error));
                 return;
             }
             self->makeMarker(index + 1);
@@ -355,7 +346,7 @@ void QNAliasCheck::markerIsGone(int index) {
 }
 
 QString QNAliasCheck::folderPath(int index) const {
-    return shownPath(m_markers[index].folder);
+    return QNUtils::shownFolderPath(*m_markers[index].folder);
 }
 
 QString QNAliasCheck::leftText(int index, const QString &removeError) const {
@@ -434,12 +425,12 @@ void QNAliasCheck::removeAfterCancel(const std::shared_ptr<CancelledRemoval> &st
                 self->removeAfterCancel(state);
                 return;
             }
-            const QString removeText = errorText(removeError);
+            const QString removeText = QNErrorWrapper::textOf(removeError);
             VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
                 self->m_namesakeDrive, self->m_markers[index].folder, QString(),
                 [self, index, removeText, state](QNDocumentList documents, QString, VNErrorPtr error, bool) {
                     if (error)
-                        state->said.append(self->mayBeLeftText(index, removeText, errorText(error)));
+                        state->said.append(self->mayBeLeftText(index, removeText, QNErrorWrapper::textOf(error)));
                     else if (self->shows(documents, index))
                         state->said.append(self->leftText(index, removeText));
                     self->removeAfterCancel(state);
@@ -492,7 +483,7 @@ void QNAliasCheck::listSource(int index) {
             if (error) {
                 self->removeMarkers(Answer::Unknown,
                                     QStringLiteral("\u201c%1\u201d could not be listed: %2")
-                                        .arg(shownPath(self->m_lookIn.at(index)), errorText(error)));
+                                        .arg(QNUtils::shownFolderPath(*self->m_lookIn.at(index)), QNErrorWrapper::textOf(error)));
                 return;
             }
             const int shown = self->shownMarker(documents);
@@ -549,7 +540,7 @@ void QNAliasCheck::confirmMarker(int index) {
                                     QStringLiteral("The check folder \u201c%1\u201d does not show in the listing of "
                                                    "\u201c%2\u201d%3.")
                                         .arg(self->markerDocument(index)->path(), self->folderPath(index),
-                                             error ? QStringLiteral(": ") + errorText(error) : QString()));
+                                             error ? QStringLiteral(": ") + QNErrorWrapper::textOf(error) : QString()));
                 return;
             }
             self->confirmMarker(index + 1);
@@ -601,7 +592,7 @@ void QNAliasCheck::removeMarker(int index) {
                 return;
             }
             // Refused, or gone with its answer lost: its folder tells.
-            const QString removeText = errorText(removeError);
+            const QString removeText = QNErrorWrapper::textOf(removeError);
             self->run(std::make_shared<QNListDocumentsOperation>(
                 self->m_namesakeDrive, self->m_markers[index].folder, QString(),
                 [self, index, removeText](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
@@ -613,7 +604,7 @@ void QNAliasCheck::removeMarker(int index) {
                     {
                         std::lock_guard lock(self->m_mutex);
                         if (error)
-                            self->m_leftOver << self->mayBeLeftText(index, removeText, errorText(error));
+                            self->m_leftOver << self->mayBeLeftText(index, removeText, QNErrorWrapper::textOf(error));
                         else if (self->shows(documents, index))
                             self->m_leftOver << self->leftText(index, removeText);
                         else

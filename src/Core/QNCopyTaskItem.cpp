@@ -29,10 +29,6 @@ QString lastPathComponent(const QString &path) {
     return p.section(QLatin1Char('/'), -1);
 }
 
-QString errorText(const VNErrorPtr &error) {
-    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
-}
-
 // A drive path without trailing slashes; the root becomes "".
 QString normalizedFolderPath(QString path) {
     while (path.endsWith(QLatin1Char('/')))
@@ -545,7 +541,7 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
                 if (file.exists() && !file.remove()) {
                     auto deletion = self->makeError(QStringLiteral("The temporary copy %1 could not be deleted: %2")
                                                         .arg(localCopy->path(), file.errorString()));
-                    VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument error4: %1").arg(errorText(deletion)));
+                    VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument error4: %1").arg(QNErrorWrapper::textOf(deletion)));
                     self->failCopy(completed, deletion);
                     return;
                 }
@@ -586,7 +582,7 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
     while (folderPath.size() > 1 && folderPath.endsWith(QLatin1Char('/')))
         folderPath.chop(1);  // "/a/b/" names the folder b
     if (auto refused = QNTask::checkDrivePath(folderPath, className())) {
-        VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(refused)));
+        VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(QNErrorWrapper::textOf(refused)));
         failCopy(completed, refused);
         return;
     }
@@ -690,7 +686,7 @@ void QNCopyTaskItem::mergeIntoExistingFolder(QNDocumentPtr folder, QNDocumentPtr
                 // is in the way; a namesake of another kind is named here.
                 const VNErrorPtr error =
                     existing ? self->makeError(self->namesakeInTheWay(name, true, existing, destPath)) : createError;
-                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(error)));
+                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(QNErrorWrapper::textOf(error)));
                 self->failCopy(completed, error);
                 return;
             }
@@ -711,7 +707,7 @@ void QNCopyTaskItem::mergeIfCaseFolded(QNDocumentPtr folder, QNDocumentPtr destP
                                        std::weak_ptr<QNTaskItem> weakPrimary) {
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     const auto refuse = [self, completed, createError] {
-        VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(errorText(createError)));
+        VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy2 error: %1").arg(QNErrorWrapper::textOf(createError)));
         self->failCopy(completed, createError);
     };
     if (!destPath || destPath->path().isNull()) {
@@ -798,7 +794,7 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
                 return;
             }
             if (error) {
-                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy3 error: %1").arg(errorText(error)));
+                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy3 error: %1").arg(QNErrorWrapper::textOf(error)));
                 self->failCopy(completed, error);
                 return;
             }
@@ -985,5 +981,5 @@ void QNCopyTaskItem::subitemProgressed(const QNTaskItem *subitem, float subitemP
 }
 
 void QNCopyTaskItem::logFailure(const QString &step, const VNErrorPtr &error) const {
-    VNLog::log(QStringLiteral("QNCopyTaskItem %1 %2").arg(step, errorText(error)));
+    VNLog::log(QStringLiteral("QNCopyTaskItem %1 %2").arg(step, QNErrorWrapper::textOf(error)));
 }

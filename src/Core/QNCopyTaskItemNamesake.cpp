@@ -34,6 +34,13 @@ QString refusedHead(const QNDocumentPtr &document, const QString &notDone, bool 
              notDone, nothingLeft ? QStringLiteral("nothing") : QStringLiteral("no file"));
 }
 
+// A refusal of a tree's copy: its head, told once the folders the copy made
+// have gone again (or not), then why.
+std::function<QString(bool nothingLeft)> treeRefusal(const QNDocumentPtr &top, const QString &notDone,
+                                                     const QString &why) {
+    return [top, notDone, why](bool nothingLeft) { return (refusedHead(top, notDone, nothingLeft) + why).trimmed(); };
+}
+
 QString itselfText(const QNDocumentPtr &document, const QString &there, const QString &notDone,
                    bool nothingLeft = true) {
     return refusedHead(document, notDone, nothingLeft) +
@@ -48,12 +55,6 @@ QString untoldText(const QNDocumentPtr &document, const QString &there, const QS
     return refusedHead(document, notDone) +
            QStringLiteral("it could not be told whether \u201c%1\u201d is that %2 itself, reached by another path%3.")
                .arg(there, document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"), addition);
-}
-
-// A folder's path as the drive names it ("/" for the top).
-QString shownPath(const QNDocumentPtr &folder) {
-    const QString path = QNUtils::withoutTrailingSlashes(folder->path());
-    return path.isEmpty() ? QStringLiteral("/") : path;
 }
 
 // A reason as a sentence of its own: a one-line text gets its full stop.
@@ -423,25 +424,20 @@ void QNCopyTaskItem::treeCheckEnded(const QNAliasCheck::Outcome &outcome, const 
                 return itselfText(merge.folder, there, notDone, nothingLeft);
             };
         else
-            refusal = [top, merge, there, shown, notDone](bool nothingLeft) {
-                return refusedHead(top, notDone, nothingLeft) +
-                       QStringLiteral("\u201c%1\u201d at the destination, into which \u201c%2\u201d would be "
-                                      "written, is its own folder \u201c%3\u201d, reached by another path.")
-                           .arg(there, nameOf(merge.folder), shown);
-            };
+            refusal = treeRefusal(top, notDone,
+                                  QStringLiteral("\u201c%1\u201d at the destination, into which \u201c%2\u201d would "
+                                                 "be written, is its own folder \u201c%3\u201d, reached by another "
+                                                 "path.")
+                                      .arg(there, nameOf(merge.folder), shown));
     } else if (outcome.answer == Answer::Unknown || outcome.answer == Answer::Same ||
                (outcome.answer == Answer::NotMade && !m_toDriveConfig->supportsUploadUnderTemporaryName())) {
         const QString because = outcome.answer == Answer::NotMade
                                     ? QStringLiteral(", and an upload to this server writes straight onto the name")
                                     : QString();
-        const QString why = sentence(outcome.why);
-        refusal = [top, notDone, because, why](bool nothingLeft) {
-            return (refusedHead(top, notDone, nothingLeft) +
-                    QStringLiteral("it could not be told whether the folders it is written into are folders of it, "
-                                   "reached by another path%1. %2")
-                        .arg(because, why))
-                .trimmed();
-        };
+        refusal = treeRefusal(top, notDone,
+                              QStringLiteral("it could not be told whether the folders it is written into are folders "
+                                             "of it, reached by another path%1. %2")
+                                  .arg(because, sentence(outcome.why)));
     } else if (outcome.answer == Answer::NotMade) {
         // As for the dropped folder: every file goes up under a temporary
         // name, and takes its own only when whole.
@@ -485,26 +481,21 @@ void QNCopyTaskItem::dropTargetCheckEnded(const QNAliasCheck::Outcome &outcome,
     }
     const auto top = fromDocument();
     const QString notDone = notCopied();
-    const QString there = target ? shownPath(target) : QString();
+    const QString there = target ? QNUtils::shownFolderPath(*target) : QString();
     std::function<QString(bool nothingLeft)> refusal;
     if (outcome.cancelled) {
         // The task's queues run nothing more: a check folder left is said.
     } else if (outcome.answer == Answer::Same) {
-        const bool itself = !seenIn || shownPath(seenIn) == shownPath(top);
-        refusal = [top, there, notDone, itself](bool nothingLeft) {
-            return refusedHead(top, notDone, nothingLeft) +
-                   QStringLiteral("\u201c%1\u201d is %2, reached by another path.")
-                       .arg(there, itself ? QStringLiteral("that folder itself") : QStringLiteral("a folder of it"));
-        };
+        const bool itself = !seenIn || QNUtils::shownFolderPath(*seenIn) == QNUtils::shownFolderPath(*top);
+        refusal = treeRefusal(top, notDone,
+                              QStringLiteral("\u201c%1\u201d is %2, reached by another path.")
+                                  .arg(there, itself ? QStringLiteral("that folder itself")
+                                                     : QStringLiteral("a folder of it")));
     } else if (outcome.answer == Answer::Unknown) {
-        const QString why = sentence(outcome.why);
-        refusal = [top, there, notDone, why](bool nothingLeft) {
-            return (refusedHead(top, notDone, nothingLeft) +
-                    QStringLiteral("it could not be told whether \u201c%1\u201d, the folder it was dropped onto, is a "
-                                   "folder of it, reached by another path. %2")
-                        .arg(there, why))
-                .trimmed();
-        };
+        refusal = treeRefusal(top, notDone,
+                              QStringLiteral("it could not be told whether \u201c%1\u201d, the folder it was dropped "
+                                             "onto, is a folder of it, reached by another path. %2")
+                                  .arg(there, sentence(outcome.why)));
     }
     if (refusesTree(outcome, refusal))
         return;

@@ -10,15 +10,6 @@
 #include "Platform/VNLog.h"
 #include "Platform/VNOperation.h"
 
-namespace {
-
-QString pathOf(const QNDocumentPtr &folder) {
-    const QString path = QNUtils::withoutTrailingSlashes(folder->path());
-    return path.isEmpty() ? QStringLiteral("/") : path;
-}
-
-}  // namespace
-
 bool QNCopyTaskItem::checksDropTarget(const QNDocumentPtr &destPath, VNOperationQueue *metadataQueue,
                                       const QNTaskItemCompletedBlock &completed, std::function<void()> next) {
     // Two local folders are compared by their real paths before.
@@ -62,7 +53,7 @@ bool QNCopyTaskItem::dropTargetShownIn(const QNDocumentPtr &folder, const QNDocu
         std::lock_guard lock(top->m_blockMutex);
         top->m_dropTargetSeenIn = folder;
     }
-    VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: the folder it is dropped onto is %1").arg(pathOf(folder)));
+    VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: the folder it is dropped onto is %1").arg(QNUtils::shownFolderPath(*folder)));
     if (auto tree = top->copiedTree())
         tree->refuse();
     check->lookedFor(true);

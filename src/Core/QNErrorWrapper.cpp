@@ -35,6 +35,10 @@ QString QNErrorWrapper::localizedDescription() const {
     return m_error ? m_error->localizedDescription() : VNError::localizedDescription();
 }
 
+QString QNErrorWrapper::textOf(const VNErrorPtr &error) {
+    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
+}
+
 QString QNErrorWrapper::description() const {
     const QString text = errorText();
     if (!text.isEmpty())

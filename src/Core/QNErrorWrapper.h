@@ -27,6 +27,10 @@ public:
 
     static const QString &errorKey();
 
+    // What an error says (as localizedDescription()), "(null)" for none:
+    // for logs and for texts that quote a drive's answer.
+    static QString textOf(const VNErrorPtr &error);
+
 private:
     QString errorText() const;
 

@@ -9,7 +9,7 @@
 namespace {
 
 QString errorText(const VNErrorPtr &error) {
-    return error ? QNErrorWrapper(error).localizedDescription().trimmed() : QStringLiteral("(null)");
+    return QNErrorWrapper::textOf(error).trimmed();
 }
 
 QString shownPath(const QNDocumentPtr &folder) {

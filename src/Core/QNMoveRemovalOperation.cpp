@@ -10,10 +10,6 @@
 
 namespace {
 
-QString errorText(const VNErrorPtr &error) {
-    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
-}
-
 QString withoutFullStop(QString text) {
     text = text.trimmed();
     if (text.endsWith(QLatin1Char('.')))
@@ -141,7 +137,7 @@ void QNMoveRemovalOperation::folderPairAnswered(const QNAliasCheck::Outcome &out
                                        "(the folder it was moved to is its own folder); it stays where it was, and "
                                        "nothing was removed.")
                             .arg(described(), there));
-        VNLog::log(QStringLiteral("QNMoveRemovalOperation: %1").arg(errorText(error)));
+        VNLog::log(QStringLiteral("QNMoveRemovalOperation: %1").arg(QNErrorWrapper::textOf(error)));
         end(error, nullptr, false);
         return;
     }
@@ -177,7 +173,7 @@ void QNMoveRemovalOperation::setAsideAnswered(QNSourceSetAside::Answer answer, c
     }
     const VNErrorPtr error = message.isEmpty() ? nullptr : m_makeError(message);
     if (error)
-        VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(error)));
+        VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(QNErrorWrapper::textOf(error)));
     end(error, nullptr, false);
 }
 
@@ -195,8 +191,8 @@ void QNMoveRemovalOperation::removeFile() {
             }
             // Not removed (or not known to be): back under its name.
             const QString why =
-                error ? QStringLiteral(" (%1)").arg(withoutFullStop(self->m_guard ? self->m_guard->asOwnPath(errorText(error))
-                                                                                  : errorText(error)))
+                error ? QStringLiteral(" (%1)").arg(withoutFullStop(self->m_guard ? self->m_guard->asOwnPath(QNErrorWrapper::textOf(error))
+                                                                                  : QNErrorWrapper::textOf(error)))
                       : QString();
             self->putBackAndEnd(error, cancelled, why);
         }));
@@ -206,14 +202,18 @@ void QNMoveRemovalOperation::removeTree() {
     const QString top = m_plan.source->path();
     const bool asideNow = m_target != m_plan.source;
     const QString aside = m_target->path();
-    QList<QNMovedSourceRemoval::Copied> copied, leftOut;
-    for (const auto &entry : m_plan.copied)
-        copied.append({asideNow ? QNSourceSetAside::rebased(entry.document, top, aside) : entry.document,
-                       asideNow ? QNSourceSetAside::rebased(entry.folder, top, aside) : entry.folder});
-    for (const auto &entry : m_plan.leftOut)
-        leftOut.append({asideNow ? QNSourceSetAside::rebased(entry.document, top, aside) : entry.document,
-                        asideNow ? QNSourceSetAside::rebased(entry.folder, top, aside) : entry.folder});
-    auto removal = std::make_shared<QNMovedSourceRemoval>(m_plan.fromDrive, m_target, copied, leftOut);
+    // The entries as they are named now: under the set-aside name, if any.
+    auto named = [&](const QList<QNMovedSourceRemoval::Copied> &entries) {
+        if (!asideNow)
+            return entries;
+        QList<QNMovedSourceRemoval::Copied> rebased;
+        for (const auto &entry : entries)
+            rebased.append({QNSourceSetAside::rebased(entry.document, top, aside),
+                            QNSourceSetAside::rebased(entry.folder, top, aside)});
+        return rebased;
+    };
+    auto removal = std::make_shared<QNMovedSourceRemoval>(m_plan.fromDrive, m_target, named(m_plan.copied),
+                                                          named(m_plan.leftOut));
     if (asideNow)
         removal->showAs(aside, top);
     auto self = std::static_pointer_cast<QNMoveRemovalOperation>(shared_from_this());
@@ -255,9 +255,9 @@ void QNMoveRemovalOperation::putBackAndEnd(VNErrorPtr error, bool cancelled, con
         VNErrorPtr told;
         if (self->m_plan.tree && error && problem.isEmpty()) {
             // Said of the paths it has again.
-            told = self->m_makeError(self->m_guard ? self->m_guard->asOwnPath(errorText(error)) : errorText(error));
+            told = self->m_makeError(self->m_guard ? self->m_guard->asOwnPath(QNErrorWrapper::textOf(error)) : QNErrorWrapper::textOf(error));
         } else if (self->m_plan.tree && !problem.isEmpty()) {
-            told = self->m_makeError((error ? errorText(error) + QLatin1Char(' ') : QString()) + copiedTo +
+            told = self->m_makeError((error ? QNErrorWrapper::textOf(error) + QLatin1Char(' ') : QString()) + copiedTo +
                                      QStringLiteral(", but what stays of it: %1").arg(problem));
         } else if (error || !problem.isEmpty()) {
             told = self->m_makeError(copiedTo + QStringLiteral(" but not removed") + said +
@@ -265,7 +265,7 @@ void QNMoveRemovalOperation::putBackAndEnd(VNErrorPtr error, bool cancelled, con
                                                         : QStringLiteral("; ") + problem));
         }
         if (told)
-            VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(told)));
+            VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(QNErrorWrapper::textOf(told)));
         self->end(told, nullptr, cancelled && !told);
     };
     if (m_guard && m_target != m_plan.source) {

@@ -12,10 +12,6 @@
 #include <QHash>
 
 namespace {
-QString errorText(const VNErrorPtr &error) {
-    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
-}
-
 // Whether the source is a link. A local one is asked of the disk: a path
 // dropped from another application carries no mark of it.
 bool isLink(const QNDriveConfigPtr &drive, const QNDocumentPtr &document) {
@@ -70,7 +66,7 @@ void QNMoveTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr toDocume
                 if (self->claimPostCopy())
                     self->postCopy(completed, error, moved, fromQueue, true);
             } else if (error) {
-                VNLog::log(QStringLiteral("QNMoveTaskItem copyDocument error2 %1").arg(errorText(error)));
+                VNLog::log(QStringLiteral("QNMoveTaskItem copyDocument error2 %1").arg(QNErrorWrapper::textOf(error)));
                 // A drive never moves onto an item inside itself: a copy
                 // replaces it, and the source goes once that is whole.
                 self->replaceAfterRefusal(error, document, toDocument, fromQueue, toQueue, metadataQueue, completed,

@@ -10,10 +10,6 @@
 
 namespace {
 
-QString errorText(const VNErrorPtr &error) {
-    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
-}
-
 QString lastPathComponent(const QString &path) {
     QString p = path;
     while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
@@ -87,7 +83,7 @@ void QNRemoveTaskItem::removeDocument(QNDocumentPtr document, VNOperationQueue *
             if (cancelled) {
                 self->postRemoveFinished(completed, nullptr, nullptr, true);
             } else if (error) {
-                VNLog::log(QStringLiteral("QNRemoveTaskItem removeDocument error: %1").arg(errorText(error)));
+                VNLog::log(QStringLiteral("QNRemoveTaskItem removeDocument error: %1").arg(QNErrorWrapper::textOf(error)));
                 self->postRemoveFinished(completed, error, nullptr, false);
             } else {
                 self->postRemove(completed, nullptr, removed, queue, false);
@@ -114,7 +110,7 @@ void QNRemoveTaskItem::recursiveRemove(VNOperationQueue *fromQueue, VNOperationQ
             count = self->m_documentsToRemove.size();
         }
         if (unsafe) {
-            VNLog::log(QStringLiteral("QNRemoveTaskItem removeDocument error: %1").arg(errorText(unsafe)));
+            VNLog::log(QStringLiteral("QNRemoveTaskItem removeDocument error: %1").arg(QNErrorWrapper::textOf(unsafe)));
             self->postRemoveFinished(completed, unsafe, nullptr, false);
             return;
         }
@@ -134,7 +130,7 @@ void QNRemoveTaskItem::depthWalk(VNOperationQueue *metadataQueue, QNDocumentPtr 
             if (error) {
                 // The folder holding the unlisted branch then fails to go,
                 // with the drive's own error.
-                VNLog::log(QStringLiteral("QNRemoveTaskItem depthWalk error: %1").arg(errorText(error)));
+                VNLog::log(QStringLiteral("QNRemoveTaskItem depthWalk error: %1").arg(QNErrorWrapper::textOf(error)));
                 return;
             }
             for (const auto &document : documents) {
@@ -172,7 +168,7 @@ void QNRemoveTaskItem::removeInTurn(int index, VNOperationQueue *toQueue, QNTask
                 return;
             }
             if (error) {
-                VNLog::log(QStringLiteral("QNRemoveTaskItem removeDocument error: %1").arg(errorText(error)));
+                VNLog::log(QStringLiteral("QNRemoveTaskItem removeDocument error: %1").arg(QNErrorWrapper::textOf(error)));
                 self->postRemoveFinished(completed, error, nullptr, false);
                 return;
             }

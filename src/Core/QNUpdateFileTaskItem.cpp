@@ -17,10 +17,6 @@
 
 namespace {
 
-QString errorText(const VNErrorPtr &error) {
-    return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
-}
-
 QString lastPathComponent(const QString &path) {
     return path.section(QLatin1Char('/'), -1);
 }
@@ -148,7 +144,7 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
                                               "left as it was.")
                                    .arg(localPath, local.errorString().isEmpty() ? QString()
                                                                                  : QStringLiteral(": ") + local.errorString()));
-        VNLog::log(QStringLiteral("QNUpdateFileTaskItem copyDocument error: %1").arg(errorText(error)));
+        VNLog::log(QStringLiteral("QNUpdateFileTaskItem copyDocument error: %1").arg(QNErrorWrapper::textOf(error)));
         finishUpdate(completed, error, nullptr, false);
         return;
     }
@@ -159,7 +155,7 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
     VNErrorPtr sourceError;
     document = uploadSourceFor(document, &sourceError);
     if (!document) {
-        VNLog::log(QStringLiteral("QNUpdateFileTaskItem copyDocument error: %1").arg(errorText(sourceError)));
+        VNLog::log(QStringLiteral("QNUpdateFileTaskItem copyDocument error: %1").arg(QNErrorWrapper::textOf(sourceError)));
         finishUpdate(completed, sourceError, nullptr, false);
         return;
     }
@@ -296,7 +292,7 @@ void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorP
             self->m_backupRemovalAnswered.store(true);
             VNLog::log(QStringLiteral("----- removeOperation finished"));
             if (error && !cancelled) {
-                VNLog::log(QStringLiteral("QNUpdateFileTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(error)));
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem postCopyWithCompletedBlock error: %1").arg(QNErrorWrapper::textOf(error)));
                 self->finishUpdate(completed, error, nullptr, false);
                 return;
             }
@@ -382,7 +378,7 @@ void QNUpdateFileTaskItem::taskWasCancelled() {
         // undone, and the backup on the drive is said.
         if (!removal->isExecuting() && !m_backupRemovalAnswered.load()) {
             const VNErrorPtr kept = backupKeptError(QString());
-            VNLog::log(QStringLiteral("QNUpdateFileTaskItem: %1").arg(errorText(kept)));
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem: %1").arg(QNErrorWrapper::textOf(kept)));
             finishUpdate(completedBlock(), kept, nullptr, false);
         }
         return;
@@ -439,11 +435,11 @@ void QNUpdateFileTaskItem::endAfterCancelledRemoval(const QNTaskItemCompletedBlo
                     backupThere = backupThere || listedName(document) == backupName;
                 VNErrorPtr said;
                 if (error || cancelled)
-                    said = self->backupKeptError(error ? errorText(error) : QStringLiteral("its folder was not listed"));
+                    said = self->backupKeptError(error ? QNErrorWrapper::textOf(error) : QStringLiteral("its folder was not listed"));
                 else if (backupThere)
                     said = self->backupKeptError(QString());
                 if (said)
-                    VNLog::log(QStringLiteral("QNUpdateFileTaskItem: %1").arg(errorText(said)));
+                    VNLog::log(QStringLiteral("QNUpdateFileTaskItem: %1").arg(QNErrorWrapper::textOf(said)));
                 // Gone: the save-back was done whole after all.
                 self->finishUpdate(completed, said, nullptr, false);
             });
@@ -501,8 +497,8 @@ void QNUpdateFileTaskItem::lookForBackup(const QNTaskItemCompletedBlock &complet
                 auto reported = self->makeError(
                     QStringLiteral("%1 It could not be told whether the drive renamed \u201c%2\u201d all the same: "
                                    "the document may be kept on the drive as \u201c%3\u201d.")
-                        .arg(errorText(renameError), name, backupName));
-                VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(reported)));
+                        .arg(QNErrorWrapper::textOf(renameError), name, backupName));
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(QNErrorWrapper::textOf(reported)));
                 self->finishUpdate(completed, reported, nullptr, false);
                 return;
             }
@@ -543,7 +539,7 @@ void QNUpdateFileTaskItem::lookForBackup(const QNTaskItemCompletedBlock &complet
                                "it to \u201c%2\u201d: the save-back was cancelled while the drive was renaming it, and "
                                "the drive has not answered.")
                     .arg(name, backupName));
-            VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(reported)));
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(QNErrorWrapper::textOf(reported)));
             self->finishUpdate(completed, reported, nullptr, false);
         });
     list->start();
@@ -620,7 +616,7 @@ void QNUpdateFileTaskItem::lookAfterCancelledUpload(const QNTaskItemCompletedBlo
                                "drive has not answered. If it completes the upload after all, the edited version is "
                                "kept on the drive as \u201c%1\u201d.")
                     .arg(name));
-            VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore: %1").arg(errorText(reported)));
+            VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore: %1").arg(QNErrorWrapper::textOf(reported)));
             self->putBackupBack(completed, reported, false);
         });
     list->start();
@@ -638,7 +634,7 @@ void QNUpdateFileTaskItem::keepSavedAfterCancel(const QNTaskItemCompletedBlock &
     auto remove = std::make_shared<QNRemoveOperation>(
         toDriveConfig(), renamedDocument(), [self, completed](QNDocumentPtr removed, VNErrorPtr error, bool cancelled) {
             if (error && !cancelled) {
-                VNLog::log(QStringLiteral("QNUpdateFileTaskItem postCopyWithCompletedBlock error: %1").arg(errorText(error)));
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem postCopyWithCompletedBlock error: %1").arg(QNErrorWrapper::textOf(error)));
                 self->finishUpdate(completed, error, nullptr, false);
                 return;
             }
@@ -676,13 +672,13 @@ void QNUpdateFileTaskItem::putBackupBack(const QNTaskItemCompletedBlock &complet
             if ((renameError || renameCancelled) && renameUncertain) {
                 // Whether the drive ever renamed the document was not known:
                 // a backup that cannot take the name may be no backup at all.
-                VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(renameError)));
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(QNErrorWrapper::textOf(renameError)));
                 self->sayWhereTheDocumentIs(completed, renamed);
                 return;
             }
             if (renameError || renameCancelled) {
-                VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(errorText(renameError)));
-                const QString what = error ? errorText(error)
+                VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore error: %1").arg(QNErrorWrapper::textOf(renameError)));
+                const QString what = error ? QNErrorWrapper::textOf(error)
                                            : QStringLiteral("The save-back was cancelled.");
                 auto reported = self->makeError(
                     QStringLiteral("%1 The document could not be given its name back; it is kept on the drive as \"%2\".")

@@ -632,6 +632,11 @@ QString QNUtils::withoutTrailingSlashes(QString path) {
     return path;
 }
 
+QString QNUtils::shownFolderPath(const QNDocument &folder) {
+    const QString path = withoutTrailingSlashes(folder.path());
+    return path.isEmpty() ? QStringLiteral("/") : path;
+}
+
 QString QNUtils::joinedPath(const QString &folder, const QString &name) {
     QString path = withoutTrailingSlashes(folder);
     if (!path.endsWith(QLatin1Char('/')))

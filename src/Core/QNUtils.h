@@ -68,6 +68,8 @@ public:
 
     // A drive path without its trailing slashes ("/" stays "/").
     static QString withoutTrailingSlashes(QString path);
+    // A folder's path as the drive names it, for messages: "/" for the top.
+    static QString shownFolderPath(const QNDocument &folder);
     // A name in a drive folder: "/a" and "b" give "/a/b", "/" and "b" "/b".
     static QString joinedPath(const QString &folder, const QString &name);
     // The name an entry goes by: its display name, else its path's last component.

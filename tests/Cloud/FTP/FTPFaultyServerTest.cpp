@@ -338,17 +338,17 @@ TEST_F(FTPFaultyServer, DriveUrlWithoutOrWithAForeignScheme)
 TEST_F(FTPFaultyServer, AKeptConnectionTheServerClosedCostsOneMoreTry)
 {
     for (const QByteArray &goodbye : {QByteArray(), QByteArray("421 Timeout.")}) {
-        SCOPED_TRACE(goodbye.isEmpty() ? "closed without a word" : goodbye.constData());
+        const char *row = goodbye.isEmpty() ? "closed without a word" : goodbye.constData();
         FakeFTPServer server;
         server.listing = "-rw-r--r--   1 u g 12 Jan  1  2020 visible.txt\r\n";
         auto config = driveOn(server);
-        ASSERT_FALSE(list(config, QStringLiteral("/")).error);
+        EXPECT_FALSE(list(config, QStringLiteral("/")).error) << row << ": the first listing";
         server.closeAtNextCommand = true;
         server.goodbye = goodbye;
         const Answer again = list(config, QStringLiteral("/"));
-        EXPECT_FALSE(again.error) << again.text().toStdString();
-        EXPECT_EQ(namesOf(again.documents), QStringList{QStringLiteral("visible.txt")});
-        EXPECT_EQ(server.connections, 2);
+        EXPECT_FALSE(again.error) << row << ": " << again.text().toStdString();
+        EXPECT_EQ(namesOf(again.documents), QStringList{QStringLiteral("visible.txt")}) << row;
+        EXPECT_EQ(server.connections, 2) << row;
     }
 }
 

@@ -336,26 +336,29 @@ TEST_P(FTPHandlerPeer, AKeptConnectionServesOnlyItsOwnDrive)
         if (row.onlyFTPS && kind() != Kind::FTPS)
             continue;
         SCOPED_TRACE(row.what);
-        ASSERT_TRUE(login(drive(kind())).ok);  // leaves its connection open
+        EXPECT_TRUE(login(drive(kind())).ok) << row.what;  // leaves its connection open
         const QSet<int> open = connectionsTo(kind());
         auto second = drive(kind());
         row.change(*second);
         const QString name = QStringLiteral("row %1.txt").arg(++n);
-        ASSERT_TRUE(VNTest::writeFile(local(name), "written"));
+        EXPECT_TRUE(VNTest::writeFile(local(name), "written")) << row.what;
         const Answer a = upload(second, local(name), folder);
         const QString onDisk = root(kind()) + folder + name;
         if (!row.writer) {
-            EXPECT_TRUE(a.error);
-            EXPECT_FALSE(QFileInfo::exists(onDisk));
+            EXPECT_TRUE(a.error) << row.what;
+            EXPECT_FALSE(QFileInfo::exists(onDisk)) << row.what;
             continue;
         }
-        ASSERT_FALSE(a.error) << a.text().toStdString();
+        EXPECT_FALSE(a.error) << row.what << ": " << a.text().toStdString();
         struct stat info {};
-        ASSERT_EQ(::stat(QFile::encodeName(onDisk).constData(), &info), 0);
+        const bool written = ::stat(QFile::encodeName(onDisk).constData(), &info) == 0;
+        EXPECT_TRUE(written) << row.what << ": nothing on the server's disk";
         const QString writer = state(kind()).value(QLatin1String(row.writer)).toString();
-        EXPECT_EQ(info.st_uid, ::getpwnam(writer.toUtf8().constData())->pw_uid);
-        // The same drive's upload opened no connection; another's did.
-        EXPECT_EQ(open.contains(connectionsTo(kind())), row.writer == std::string("user"));
+        const struct passwd *account = ::getpwnam(writer.toUtf8().constData());
+        EXPECT_TRUE(account) << row.what << ": no account " << writer.toStdString();
+        if (written && account)
+            EXPECT_EQ(info.st_uid, account->pw_uid) << row.what;
+        EXPECT_EQ(open.contains(connectionsTo(kind())), row.writer == std::string("user")) << row.what;
     }
 }
 
@@ -418,8 +421,8 @@ TEST_P(FTPHandlerPeer, KeptConnectionsAreFewAndEnd)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        ASSERT_TRUE(login(config).ok);
-        ASSERT_FALSE(ours().isEmpty());
+        EXPECT_TRUE(login(config).ok) << row.what;
+        EXPECT_FALSE(ours().isEmpty()) << row.what << ": no connection kept to end";
         row.act();
         EXPECT_TRUE(VNTest::waitUntil([&] { return ours().isEmpty(); }, 15000)) << ours().size();
     }

@@ -364,10 +364,12 @@ TEST_F(Office365, RenamesCopiesAndMovesInsideTheLibraryLandWhereAimed) {
         SCOPED_TRACE(row.name);
         const QString folder = QStringLiteral("/inside-%1-%2").arg(stamp).arg(n++);
         const QString onDisk = library("managed") + folder;
-        ASSERT_TRUE(VNTest::writeFile(onDisk + "/a.txt", "a"));
-        ASSERT_TRUE(VNTest::writeFile(onDisk + "/dir/inner.txt", "inner"));
-        ASSERT_TRUE(QDir().mkpath(onDisk + "/into"));
-        ASSERT_TRUE(VNTest::writeFile(local->path() + "/up.txt", "up"));
+        const bool laidOut = VNTest::writeFile(onDisk + "/a.txt", "a") &&
+                             VNTest::writeFile(onDisk + "/dir/inner.txt", "inner") && QDir().mkpath(onDisk + "/into") &&
+                             VNTest::writeFile(local->path() + "/up.txt", "up");
+        EXPECT_TRUE(laidOut) << row.name << ": the row's files could not be written";
+        if (!laidOut)
+            continue;
         const bool isFolder = QString(row.item) == "dir";
         auto item = QNDocument::withPath(folder + '/' + row.item, isFolder);
         auto target = QNDocument::withPath(folder + (*row.target ? QString('/') + row.target : QString()), true);
@@ -389,8 +391,8 @@ TEST_F(Office365, RenamesCopiesAndMovesInsideTheLibraryLandWhereAimed) {
                     break;
             }
         });
-        EXPECT_FALSE(answer->error) << answer->text();
-        EXPECT_EQ(treeOnDisk(onDisk).join(", ").toStdString(), row.after.join(", ").toStdString());
+        EXPECT_FALSE(answer->error) << row.name << ": " << answer->text();
+        EXPECT_EQ(treeOnDisk(onDisk).join(", ").toStdString(), row.after.join(", ").toStdString()) << row.name;
     }
 }
 
