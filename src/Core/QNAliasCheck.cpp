@@ -2,30 +2,16 @@
 
 #include "Core/QNCreateFolderOperation.h"
 #include "Core/QNErrorWrapper.h"
-#include "Core/QNHandlerOperation.h"
 #include "Core/QNListDocumentsOperation.h"
-#include "Core/QNRemoveOperation.h"
-#include "Core/QNTask.h"
+#include "Core/QNLocalNamesake.h"
+#include "Core/QNMadeFoldersRemoval.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 
-#include <QFile>
 #include <QSet>
-#include <sys/stat.h>
 
 namespace {
-
-QString nameIn(const QNDocumentPtr &document) {
-    return document->path().isEmpty() ? document->displayName()
-                                      : QNUtils::withoutTrailingSlashes(document->path()).section(QLatin1Char('/'), -1);
-}
-
-// The folder holding a document, by its path.
-QNDocumentPtr folderOf(const QNDocumentPtr &document) {
-    const QString parent = QNUtils::withoutTrailingSlashes(document->path()).section(QLatin1Char('/'), 0, -2);
-    return QNDocument::withPath(parent.isEmpty() ? QStringLiteral("/") : parent, true);
-}
 
 // The web service a drive is of ("" for none this check knows).
 QString webService(const QNDriveConfig &drive) {
@@ -46,21 +32,29 @@ QString webService(const QNDriveConfig &drive) {
     return {};
 }
 
-// Device and inode of a local item (links followed); false when it cannot be looked at.
-bool localIdentity(const QNDocumentPtr &document, QPair<quint64, quint64> *identity) {
-    struct stat info {};
-    const QString path = QNUtils::withoutTrailingSlashes(document->path());
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return false;
-    *identity = {quint64(info.st_dev), quint64(info.st_ino)};
-    return true;
-}
-
 bool allHave(const QList<QNDocumentPtr> &documents, bool ids) {
     for (const auto &document : documents)
         if (!document || (ids ? document->id().isEmpty() : document->path().isEmpty()))
             return false;
     return !documents.isEmpty();
+}
+
+QString pathOf(const QNDocumentPtr &document) {
+    return QNUtils::withoutTrailingSlashes(document->path());
+}
+
+QString sentence(QString text) {
+    text = text.trimmed();
+    if (!text.isEmpty() && !text.endsWith(QLatin1Char('.')))
+        text += QLatin1Char('.');
+    return text;
+}
+
+QString errorText(const VNErrorPtr &error) {
+    QString text = QNErrorWrapper::textOf(error).trimmed();
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
 }
 
 }  // namespace
@@ -79,565 +73,462 @@ bool QNAliasCheck::mayBeOneStorage(const QNDriveConfigPtr &a, const QNDriveConfi
     return !service.isEmpty() && service == webService(*b);
 }
 
-QNAliasCheck::QNAliasCheck(QNDriveConfigPtr sourceDrive, QNDocumentPtr source, QNDriveConfigPtr namesakeDrive,
-                           QNDocumentPtr namesake)
-    : m_sourceDrive(std::move(sourceDrive)),
-      m_namesakeDrive(std::move(namesakeDrive)),
-      m_source(std::move(source)),
-      m_namesake(std::move(namesake)) {}
+QNAliasCheck::QNAliasCheck(Side here, Side there, Ask ask)
+    : m_here(std::move(here)), m_there(std::move(there)), m_ask(ask) {}
 
-QNAliasCheck::QNAliasCheck(QNDriveConfigPtr sourceDrive, QList<QNDocumentPtr> sourceFolders,
-                           QNDriveConfigPtr namesakeDrive, QList<QNDocumentPtr> namesakes)
-    : m_sourceDrive(std::move(sourceDrive)),
-      m_namesakeDrive(std::move(namesakeDrive)),
-      m_single(false),
-      m_lookIn(std::move(sourceFolders)),
-      m_namesakes(std::move(namesakes)) {}
-
-std::shared_ptr<QNAliasCheck> QNAliasCheck::forDropTarget(QNDriveConfigPtr sourceDrive, QNDriveConfigPtr targetDrive,
-                                                        QNDocumentPtr dropTarget) {
-    QList<QNDocumentPtr> target;
+std::shared_ptr<QNAliasCheck> QNAliasCheck::standing(QNDriveConfigPtr hereDrive, QNDriveConfigPtr thereDrive,
+                                                     QNDocumentPtr dropTarget, QNDocumentPtr tree) {
+    Side here{std::move(hereDrive), {}};
+    if (tree)
+        here.folders << tree;
+    Side there{std::move(thereDrive), {}};
     if (dropTarget)
-        target << dropTarget;
-    auto check = std::make_shared<QNAliasCheck>(std::move(sourceDrive), QList<QNDocumentPtr>(), std::move(targetDrive),
-                                                std::move(target));
-    check->m_dropTarget = true;
+        there.folders << dropTarget;
+    auto check = std::make_shared<QNAliasCheck>(std::move(here), std::move(there), Ask::WhetherOne);
+    check->m_standingMode = true;
     return check;
 }
 
-QString QNAliasCheck::markerName() const {
-    return m_markers.empty() ? QString() : m_markers.front().name;
+QString QNAliasCheck::key() const {
+    QStringList parts{m_ask == Ask::WhetherApart ? QStringLiteral("apart") : QStringLiteral("one")};
+    for (const Side *side : {&m_here, &m_there}) {
+        parts << (side->drive ? side->drive->driveConfigId() : QString());
+        for (const auto &folder : side->folders)
+            parts << (!folder ? QString() : !folder->id().isEmpty() ? QStringLiteral("#") + folder->id() : pathOf(folder));
+    }
+    return parts.join(QChar(0));
 }
 
-bool QNAliasCheck::answeredWithoutMarkers() {
-    if (!m_sourceDrive || !m_namesakeDrive) {
-        finish(Answer::Apart);
-        return true;
-    }
-    if (m_dropTarget) {
-        // Asked of drives that reach files by path (the local disk alone
-        // compares real paths before): the tree's listings show the check
-        // folder wherever the drop target lies in it.
-        const bool asked = reachesFilesByPath(*m_sourceDrive) && reachesFilesByPath(*m_namesakeDrive) &&
-                           !(m_sourceDrive->isMyFiles() && m_namesakeDrive->isMyFiles()) &&
-                           allHave(m_namesakes, false);
-        if (!asked)
-            finish(Answer::Apart);
-        return !asked;
-    }
-    if (m_single) {
-        if (!m_source || !m_namesake) {
-            finish(Answer::Apart);
-            return true;
-        }
-        m_lookIn = {m_source};
-        m_namesakes = {m_namesake};
-    }
-    const bool byPath = reachesFilesByPath(*m_sourceDrive) && reachesFilesByPath(*m_namesakeDrive);
-    if (m_sourceDrive->isMyFiles() && m_namesakeDrive->isMyFiles()) {
-        // One device and inode is one item, whatever paths lead to it.
-        QHash<QPair<quint64, quint64>, int> sources;
-        for (int j = 0; j < m_lookIn.size(); ++j) {
-            QPair<quint64, quint64> identity;
-            if (m_lookIn.at(j) && localIdentity(m_lookIn.at(j), &identity) && !sources.contains(identity))
-                sources.insert(identity, j);
-        }
-        for (int i = 0; i < m_namesakes.size(); ++i) {
-            QPair<quint64, quint64> identity;
-            if (m_namesakes.at(i) && localIdentity(m_namesakes.at(i), &identity) && sources.contains(identity)) {
-                m_sameNamesake = i;
-                m_sameSource = sources.value(identity);
-                finish(Answer::Same);
-                return true;
-            }
-        }
-        finish(Answer::Apart);
-        return true;
-    }
-    if (!byPath && allHave(m_lookIn, true) && allHave(m_namesakes, true)) {
-        // A web service gives each item one id, wherever it shows.
-        QHash<QString, int> sources;
-        for (int j = 0; j < m_lookIn.size(); ++j)
-            if (!sources.contains(m_lookIn.at(j)->id()))
-                sources.insert(m_lookIn.at(j)->id(), j);
-        for (int i = 0; i < m_namesakes.size(); ++i) {
-            if (sources.contains(m_namesakes.at(i)->id())) {
-                m_sameNamesake = i;
-                m_sameSource = sources.value(m_namesakes.at(i)->id());
-                finish(Answer::Same);
-                return true;
-            }
-        }
-        finish(Answer::Apart);
-        return true;
-    }
-    if (!allHave(m_lookIn, false) || !allHave(m_namesakes, false)) {
-        finish(Answer::Apart);  // nothing addressed by path: no link can join them
-        return true;
-    }
-    if (m_single && !m_source->isDirectory()) {
-        // A file: the folders holding the two.
-        m_lookIn = {folderOf(m_source)};
-        m_namesakes = {folderOf(m_namesake)};
-    }
-    if (m_single && m_sourceDrive->driveConfigId() == m_namesakeDrive->driveConfigId() &&
-        QNUtils::withoutTrailingSlashes(m_namesakes.front()->path()) ==
-            QNUtils::withoutTrailingSlashes(m_lookIn.front()->path())) {
-        m_sameNamesake = 0;
-        m_sameSource = 0;
-        finish(Answer::Same);
-        return true;
-    }
-    return false;
+QStringList QNAliasCheck::markerNames() const {
+    QStringList names;
+    std::lock_guard lock(m_mutex);
+    for (const auto &marker : m_markers)
+        if (marker.mayExist)
+            names << marker.name;
+    return names;
 }
 
-void QNAliasCheck::start(AddOperation add, Finished finished, Hold hold) {
-    m_add = std::move(add);
-    m_finished = std::move(finished);
-    if (answeredWithoutMarkers())
+bool QNAliasCheck::isCancelled() const {
+    std::lock_guard lock(m_mutex);
+    return m_cancelled;
+}
+
+QString QNAliasCheck::shownFolder(bool onHere, int folder) const {
+    const auto &folders = sideOf(onHere).folders;
+    return folder >= 0 && folder < folders.size() && folders.at(folder) ? QNUtils::shownFolderPath(*folders.at(folder))
+                                                                         : QStringLiteral("/");
+}
+
+void QNAliasCheck::start(Finished finished) {
+    start(std::move(finished), nullptr);
+}
+
+void QNAliasCheck::start(Finished finished, std::function<void()> standing) {
+    bool cancelled = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_started)
+            return;
+        m_started = true;
+        m_finished = std::move(finished);
+        m_standingCallback = std::move(standing);
+        cancelled = m_cancelled;
+    }
+    if (cancelled) {
+        cleanUp(Answer::CannotTell);  // nothing made: answers cancelled at once
         return;
-    if (hold)
-        m_hold = hold();
-    for (const auto &folder : m_namesakes) {
-        Marker marker;
-        marker.folder = folder;
-        // Not a dot name: some servers leave those out of their listings.
-        marker.name = QStringLiteral("varnello-check-") + QNUtils::uuidString().toLower();
-        marker.document = QNDocument::withPath(QNUtils::joinedPath(folder->path(), marker.name), true);
-        m_markerIndex.insert(marker.name, int(m_markers.size()));
-        m_markers.push_back(std::move(marker));
     }
+    if (answeredAtOnce())
+        return;
+    planMarkers();
     makeMarker(0);
 }
 
-void QNAliasCheck::start(AddOperation add, Finished finished, Hold hold, std::function<void()> standing) {
-    m_standing = std::move(standing);
-    start(std::move(add), std::move(finished), std::move(hold));
+bool QNAliasCheck::answeredAtOnce() {
+    if (!m_here.drive || !m_there.drive || !mayBeOneStorage(m_here.drive, m_there.drive)) {
+        cleanUp(Answer::Apart);
+        return true;
+    }
+    if (m_here.folders.isEmpty() || m_there.folders.isEmpty()) {
+        cleanUp(Answer::CannotTell, QStringLiteral("There is no folder to look in."));
+        return true;
+    }
+    if (answeredByIds() || answeredByIdentity())
+        return true;
+    if (!allHave(m_here.folders, false) || !allHave(m_there.folders, false)) {
+        cleanUp(Answer::CannotTell, QStringLiteral("The drive names its folders by id alone, so no check folder can "
+                                                   "be looked for."));
+        return true;
+    }
+    if (m_standingMode)
+        return false;
+    // One drive, one path: one folder, whatever else may be.
+    if (m_here.drive->driveConfigId() == m_there.drive->driveConfigId())
+        for (int i = 0; i < m_here.folders.size(); ++i)
+            for (int j = 0; j < m_there.folders.size(); ++j)
+                if (pathOf(m_here.folders.at(i)) == pathOf(m_there.folders.at(j))) {
+                    cleanUp(Answer::OneStorage, QString(), i, j);
+                    return true;
+                }
+    return false;
 }
 
-void QNAliasCheck::stand() {
-    bool cancelled = false;
-    std::function<void()> standing;
-    {
-        std::lock_guard lock(m_mutex);
-        m_isStanding = true;
-        cancelled = m_taskCancelled;
-        standing = std::move(m_standing);
-        m_standing = nullptr;
+bool QNAliasCheck::answeredByIds() {
+    const QString service = webService(*m_here.drive);
+    if (service.isEmpty() || service != webService(*m_there.drive) || !allHave(m_here.folders, true) ||
+        !allHave(m_there.folders, true))
+        return false;
+    m_way = Way::Ids;
+    if (m_standingMode) {
+        std::function<void()> standing;
+        {
+            std::lock_guard lock(m_mutex);
+            m_standingNow = true;
+            standing = std::move(m_standingCallback);
+        }
+        if (standing)
+            standing();
+        return true;
     }
-    if (cancelled) {
-        endCancelled();  // the cancel came as it was made
-        return;
-    }
-    if (standing)
-        standing();
-}
-
-bool QNAliasCheck::showsMarker(const QNDocumentList &listing) const {
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_isStanding)
-            return false;
-    }
-    return shownMarker(listing) >= 0;
-}
-
-void QNAliasCheck::lookedFor(bool seen) {
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_isStanding)
-            return;
-        m_isStanding = false;
-        if (seen) {
-            m_sameNamesake = 0;
-            m_sameSource = 0;
+    // A web service gives each item one id, wherever it shows.
+    QHash<QString, int> here;
+    for (int i = 0; i < m_here.folders.size(); ++i)
+        here.insert(m_here.folders.at(i)->id(), i);
+    for (int j = 0; j < m_there.folders.size(); ++j) {
+        const auto found = here.constFind(m_there.folders.at(j)->id());
+        if (found != here.constEnd()) {
+            cleanUp(Answer::OneStorage, QString(), found.value(), j);
+            return true;
         }
     }
-    if (seen)
-        removeMarkers(Answer::Same, QString());
-    else
-        confirmMarker(0);
+    cleanUp(Answer::Apart);
+    return true;
+}
+
+bool QNAliasCheck::answeredByIdentity() {
+    if (!m_here.drive->isMyFiles() || !m_there.drive->isMyFiles() || !allHave(m_here.folders, false) ||
+        !allHave(m_there.folders, false))
+        return false;
+    // Every pair must be told by its numbers; else all are asked by check folders.
+    for (const auto &a : m_here.folders)
+        for (const auto &b : m_there.folders)
+            if (!QNLocalNamesake::identityTells(pathOf(a), pathOf(b)))
+                return false;
+    m_way = Way::Identity;
+    if (m_standingMode) {
+        ino_t inode = 0;
+        dev_t device = 0;
+        QNLocalNamesake::identityOf(pathOf(m_there.folders.front()), &device, &inode);
+        std::function<void()> standing;
+        {
+            std::lock_guard lock(m_mutex);
+            m_targetDevice = device;
+            m_targetInode = inode;
+            m_standingNow = true;
+            standing = std::move(m_standingCallback);
+        }
+        if (standing)
+            standing();
+        return true;
+    }
+    QHash<QPair<quint64, quint64>, int> here;
+    for (int i = 0; i < m_here.folders.size(); ++i) {
+        dev_t device = 0;
+        ino_t inode = 0;
+        if (QNLocalNamesake::identityOf(pathOf(m_here.folders.at(i)), &device, &inode))
+            here.insert({quint64(device), quint64(inode)}, i);
+    }
+    for (int j = 0; j < m_there.folders.size(); ++j) {
+        dev_t device = 0;
+        ino_t inode = 0;
+        if (!QNLocalNamesake::identityOf(pathOf(m_there.folders.at(j)), &device, &inode))
+            continue;
+        const auto found = here.constFind({quint64(device), quint64(inode)});
+        if (found != here.constEnd()) {
+            cleanUp(Answer::OneStorage, QString(), found.value(), j);
+            return true;
+        }
+    }
+    cleanUp(Answer::Apart);
+    return true;
+}
+
+void QNAliasCheck::planMarkers() {
+    // One stem per check: the names of a folder's check folders differ only
+    // in their ends, the second side's ("a") sorting before the first's ("b").
+    const QString stem = QStringLiteral("varnello-check-") +
+                         QNUtils::uuidString().toLower().remove(QLatin1Char('-')).left(16) + QLatin1Char('-');
+    auto add = [&](bool onHere, int folder) {
+        Marker marker;
+        marker.onHere = onHere;
+        marker.folder = folder;
+        // Not a dot name: some servers leave those out of their listings.
+        marker.name = stem + (onHere ? QLatin1Char('b') : QLatin1Char('a')) + QString::number(folder + 1);
+        const auto &holder = sideOf(onHere).folders.at(folder);
+        marker.document = QNDocument::withPath(QNUtils::joinedPath(holder->path(), marker.name), true);
+        m_markerIndex.insert(marker.name, int(m_markers.size()));
+        m_markers.push_back(std::move(marker));
+    };
+    for (int j = 0; j < m_there.folders.size(); ++j)
+        add(false, j);
+    if (m_ask == Ask::WhetherApart)
+        for (int i = 0; i < m_here.folders.size(); ++i)
+            add(true, i);
+    // The first side's folders show the second side's check folders; asked
+    // whether apart, the second side's show the first's too.
+    for (int i = 0; i < m_here.folders.size(); ++i)
+        m_looks.push_back({true, i});
+    if (m_ask == Ask::WhetherApart)
+        for (int j = 0; j < m_there.folders.size(); ++j)
+            m_looks.push_back({false, j});
+    m_ownShown.assign(m_looks.size(), false);
 }
 
 void QNAliasCheck::makeMarker(int index) {
-    if (index >= int(m_markers.size())) {
-        if (m_dropTarget)
-            stand();
-        else
-            listSource(0);
+    if (isCancelled()) {
+        cleanUp(Answer::CannotTell);
         return;
     }
+    if (index >= int(m_markers.size())) {
+        if (!m_standingMode) {
+            list(0);
+            return;
+        }
+        std::function<void()> standing;
+        {
+            std::lock_guard lock(m_mutex);
+            m_standingNow = true;
+            standing = std::move(m_standingCallback);
+        }
+        if (standing)
+            standing();
+        return;
+    }
+    const Marker &marker = m_markers[index];
+    const auto &side = sideOf(marker.onHere);
+    {
+        std::lock_guard lock(m_mutex);
+        m_markers[index].mayExist = true;  // from now on it may be there, whatever the answer says
+    }
     auto self = shared_from_this();
-    run(std::make_shared<QNCreateFolderOperation>(
-        m_namesakeDrive, m_markers[index].name, m_markers[index].folder,
-        [self, index](QNDocumentPtr created, VNErrorPtr error, bool cancelled) {
-            {
-                std::lock_guard lock(self->m_mutex);
-                self->m_markers[index].mayExist = true;
-                if (created && !created->id().isEmpty())
-                    self->m_markers[index].document->setId(created->id());
-            }
-            self->answered();
-            if (cancelled) {
-                self->endCancelled();  // it may have been made before the cancel arrived
-                return;
-            }
-            if (error) {
-                self->lookForMarker(index, QNErrorWrapper::textOf(error));
+    VNOperationQueue::global().addOperation(std::make_shared<QNCreateFolderOperation>(
+        side.drive, marker.name, side.folders.at(marker.folder),
+        [self, index](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
+            if (error || cancelled) {
+                const Marker &marker = self->m_markers[index];
+                self->cleanUp(Answer::CannotTell,
+                              QStringLiteral("The check folder \u201c%1\u201d could not be made in \u201c%2\u201d (%3).")
+                                  .arg(marker.name, self->shownFolder(marker.onHere, marker.folder),
+                                       error ? errorText(error) : QStringLiteral("it was cancelled")));
                 return;
             }
             self->makeMarker(index + 1);
         }));
 }
 
-void QNAliasCheck::run(const std::shared_ptr<VNOperation> &operation) {
-    bool cancelled = false;
-    {
-        std::lock_guard lock(m_mutex);
-        cancelled = m_taskCancelled;
-        if (!cancelled) {
-            m_step = operation;
-            m_stepAnswered = false;
+void QNAliasCheck::list(int index) {
+    if (isCancelled()) {
+        cleanUp(Answer::CannotTell);
+        return;
+    }
+    if (index >= int(m_looks.size())) {
+        if (m_ask == Ask::WhetherOne) {
+            cleanUp(Answer::CannotTell);
+            return;
         }
-    }
-    if (cancelled)
-        endCancelled();
-    else
-        m_add(operation);
-}
-
-void QNAliasCheck::answered() {
-    std::lock_guard lock(m_mutex);
-    m_stepAnswered = true;
-}
-
-void QNAliasCheck::taskWasCancelled() {
-    std::shared_ptr<VNOperation> step;
-    {
-        std::lock_guard lock(m_mutex);
-        m_taskCancelled = true;
-        if (m_isStanding) {
-            m_isStanding = false;
-        } else {
-            if (!m_step || m_stepAnswered)
-                return;  // none queued yet, or its answer goes on to the next step
-            step = m_step;
+        for (size_t k = 0; k < m_looks.size(); ++k) {
+            if (m_ownShown[k])
+                continue;
+            const Look &look = m_looks[k];
+            cleanUp(Answer::CannotTell,
+                    QStringLiteral("The listing of \u201c%1\u201d did not show the check folder just made in it, so "
+                                   "it may be out of date or cut short.")
+                        .arg(shownFolder(look.onHere, look.folder)));
+            return;
         }
-    }
-    if (!step) {
-        endCancelled();  // the drop target's check folder stands: no step would answer
+        cleanUp(Answer::Apart);
         return;
     }
-    // One that runs answers as cancelled and ends the check; one that never
-    // started answers only when its queue comes to it: end it now.
-    if (step->isExecuting())
-        return;
-    endCancelled();
-}
-
-QNDocumentPtr QNAliasCheck::markerDocument(int index) {
-    std::lock_guard lock(m_mutex);
-    return m_markers[index].document;
-}
-
-void QNAliasCheck::markerIsGone(int index) {
-    std::lock_guard lock(m_mutex);
-    m_markers[index].mayExist = false;
-}
-
-QString QNAliasCheck::folderPath(int index) const {
-    return QNUtils::shownFolderPath(*m_markers[index].folder);
-}
-
-QString QNAliasCheck::leftText(int index, const QString &removeError) const {
-    return QStringLiteral("The check folder \u201c%1\u201d could not be removed from \u201c%2\u201d (%3).")
-        .arg(m_markers[index].name, folderPath(index), removeError.trimmed());
-}
-
-QString QNAliasCheck::mayBeLeftText(int index, const QString &removeError, const QString &lookError) const {
-    return QStringLiteral("The check folder \u201c%1\u201d may be left in \u201c%2\u201d: it could not be removed "
-                          "(%3), nor looked for there (%4).")
-        .arg(m_markers[index].name, folderPath(index), removeError, lookError);
-}
-
-void QNAliasCheck::endCancelled() {
-    if (m_ended.exchange(true))
-        return;
-    // m_add stays: a step may be on its way to the queue as the cancel comes.
-    auto finished = std::move(m_finished);
-    m_finished = nullptr;
-    auto hold = std::move(m_hold);
-    m_hold = nullptr;
-    auto state = std::make_shared<CancelledRemoval>();
-    std::shared_ptr<QNHandlerCallWatch> watch;
-    {
-        std::lock_guard lock(m_mutex);
-        m_standing = nullptr;
-        for (int i = 0; i < int(m_markers.size()); ++i)
-            if (m_markers[i].mayExist)
-                state->left.append(i);
-        if (auto *call = dynamic_cast<QNHandlerCall *>(m_step.get()))
-            watch = call->handlerCallWatch();
-        // A step that never started holds this check in its callback: let go
-        // of it, or the two keep each other.
-        m_step = nullptr;
-    }
-    if (state->left.isEmpty()) {
-        Outcome outcome;
-        outcome.cancelled = true;
-        if (finished)
-            finished(outcome);
-        return;
-    }
-    // Outside the task's queues, which run nothing more; after the cancelled
-    // step's request has come back, so that a creation still under way
-    // cannot outlast the removal. A removal that fails looks whether the
-    // folder is there at all (a creation cancelled in time made none).
-    state->finished = std::move(finished);
-    state->hold = std::move(hold);
+    const Look look = m_looks[index];
+    const auto &side = sideOf(look.onHere);
     auto self = shared_from_this();
-    VNOperationQueue::global().addOperation([self, watch, state] {
-        if (watch)
-            watch->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
-        self->removeAfterCancel(state);
-    });
-}
-
-void QNAliasCheck::removeAfterCancel(const std::shared_ptr<CancelledRemoval> &state) {
-    if (state->left.isEmpty()) {
-        Outcome outcome;
-        outcome.cancelled = true;
-        outcome.leftOver = state->said.join(QLatin1Char(' '));
-        if (!outcome.leftOver.isEmpty())
-            VNLog::log(QStringLiteral("QNAliasCheck after a cancel: %1").arg(outcome.leftOver));
-        auto finished = std::move(state->finished);
-        auto hold = std::move(state->hold);  // let go only once the answer is given
-        if (finished)
-            finished(outcome);
-        return;
-    }
-    // One check folder after the other, each removed or named.
-    const int index = state->left.takeFirst();
-    auto self = shared_from_this();
-    VNOperationQueue::global().addOperation(std::make_shared<QNRemoveOperation>(
-        m_namesakeDrive, markerDocument(index), [self, index, state](QNDocumentPtr, VNErrorPtr removeError, bool) {
-            if (!removeError) {
-                self->removeAfterCancel(state);
+    VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
+        side.drive, side.folders.at(look.folder), QString(),
+        [self, index, look](QNDocumentList listing, QString, VNErrorPtr error, bool cancelled) {
+            if (error || cancelled) {
+                self->cleanUp(Answer::CannotTell,
+                              QStringLiteral("\u201c%1\u201d could not be listed (%2).")
+                                  .arg(self->shownFolder(look.onHere, look.folder),
+                                       error ? errorText(error) : QStringLiteral("it was cancelled")));
                 return;
             }
-            const QString removeText = QNErrorWrapper::textOf(removeError);
-            VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
-                self->m_namesakeDrive, self->m_markers[index].folder, QString(),
-                [self, index, removeText, state](QNDocumentList documents, QString, VNErrorPtr error, bool) {
-                    if (error)
-                        state->said.append(self->mayBeLeftText(index, removeText, QNErrorWrapper::textOf(error)));
-                    else if (self->shows(documents, index))
-                        state->said.append(self->leftText(index, removeText));
-                    self->removeAfterCancel(state);
-                }));
+            self->listed(index, listing);
         }));
 }
 
-void QNAliasCheck::lookForMarker(int index, const QString &createError) {
-    const QString why = QStringLiteral("The check folder \u201c%1\u201d could not be made: %2")
-                            .arg(markerDocument(index)->path(), createError);
-    auto self = shared_from_this();
-    run(std::make_shared<QNListDocumentsOperation>(
-        m_namesakeDrive, m_markers[index].folder, QString(),
-        [self, index, why](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
-            self->answered();
-            if (cancelled) {
-                self->endCancelled();
-                return;
-            }
-            if (error) {
-                // It goes if it is there.
-                self->removeMarkers(Answer::NotMade, why);
-                return;
-            }
-            if (self->shows(documents, index)) {
-                // Made after all, its answer lost: the check goes on.
-                VNLog::log(QStringLiteral("QNAliasCheck: %1, but it is there").arg(why));
-                self->makeMarker(index + 1);
-                return;
-            }
-            self->markerIsGone(index);
-            self->removeMarkers(Answer::NotMade, why);
-        }));
-}
-
-void QNAliasCheck::listSource(int index) {
-    if (index >= m_lookIn.size()) {
-        confirmMarker(0);
-        return;
-    }
-    auto self = shared_from_this();
-    run(std::make_shared<QNListDocumentsOperation>(
-        m_sourceDrive, m_lookIn.at(index), QString(),
-        [self, index](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
-            self->answered();
-            if (cancelled) {
-                self->endCancelled();
-                return;
-            }
-            if (error) {
-                self->removeMarkers(Answer::Unknown,
-                                    QStringLiteral("\u201c%1\u201d could not be listed: %2")
-                                        .arg(QNUtils::shownFolderPath(*self->m_lookIn.at(index)), QNErrorWrapper::textOf(error)));
-                return;
-            }
-            const int shown = self->shownMarker(documents);
-            if (shown >= 0) {
-                {
-                    std::lock_guard lock(self->m_mutex);
-                    self->m_sameNamesake = shown;
-                    self->m_sameSource = index;
-                }
-                self->removeMarkers(Answer::Same, QString());
-                return;
-            }
-            self->listSource(index + 1);
-        }));
-}
-
-int QNAliasCheck::shownMarker(const QNDocumentList &documents) const {
-    for (const auto &document : documents) {
-        if (!document)
+void QNAliasCheck::listed(int index, const QNDocumentList &listing) {
+    const Look &look = m_looks[index];
+    // One look-up per listed name, however many check folders there are.
+    for (const auto &entry : listing) {
+        if (!entry)
             continue;
-        const auto found = m_markerIndex.constFind(nameIn(document));
-        if (found != m_markerIndex.constEnd())
-            return found.value();
+        const auto found = m_markerIndex.constFind(QNUtils::nameOf(*entry));
+        if (found == m_markerIndex.constEnd())
+            continue;
+        const Marker &marker = m_markers[found.value()];
+        if (marker.onHere != look.onHere) {
+            // A check folder made through the other drive shows here: one folder.
+            const int here = look.onHere ? look.folder : marker.folder;
+            const int there = look.onHere ? marker.folder : look.folder;
+            VNLog::log(QStringLiteral("QNAliasCheck: \u201c%1\u201d shows the check folder made in \u201c%2\u201d")
+                           .arg(shownFolder(look.onHere, look.folder), shownFolder(marker.onHere, marker.folder)));
+            cleanUp(Answer::OneStorage, QString(), here, there);
+            return;
+        }
+        if (marker.folder == look.folder)
+            m_ownShown[index] = true;
     }
-    return -1;
+    list(index + 1);
 }
 
-bool QNAliasCheck::shows(const QNDocumentList &documents, int index) const {
-    const QString &name = m_markers[index].name;
-    for (const auto &document : documents)
-        if (document && nameIn(document) == name)
+bool QNAliasCheck::sightedIn(const QNDocumentPtr &folder, const QNDocumentList &listing) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_standingNow)
+            return false;
+        if (m_sighted)
             return true;
-    return false;
-}
-
-void QNAliasCheck::confirmMarker(int index) {
-    if (index >= int(m_markers.size())) {
-        removeMarkers(Answer::Apart, QString());
-        return;
     }
-    // Not seen in the source: apart only when the listing of its own folder
-    // shows it (a server may leave some names out of its listings).
-    auto self = shared_from_this();
-    run(std::make_shared<QNListDocumentsOperation>(
-        m_namesakeDrive, m_markers[index].folder, QString(),
-        [self, index](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
-            self->answered();
-            if (cancelled) {
-                self->endCancelled();
-                return;
+    bool sighted = false;
+    switch (m_way) {
+    case Way::Identity: {
+        dev_t device = 0;
+        ino_t inode = 0;
+        sighted = folder && QNLocalNamesake::identityOf(pathOf(folder), &device, &inode) &&
+                  device == m_targetDevice && inode == m_targetInode;
+        break;
+    }
+    case Way::Ids:
+        sighted = folder && !folder->id().isEmpty() && folder->id() == m_there.folders.front()->id();
+        break;
+    case Way::Markers:
+        for (const auto &entry : listing)
+            if (entry && m_markerIndex.contains(QNUtils::nameOf(*entry))) {
+                sighted = true;
+                break;
             }
-            if (error || !self->shows(documents, index)) {
-                self->removeMarkers(Answer::Unknown,
-                                    QStringLiteral("The check folder \u201c%1\u201d does not show in the listing of "
-                                                   "\u201c%2\u201d%3.")
-                                        .arg(self->markerDocument(index)->path(), self->folderPath(index),
-                                             error ? QStringLiteral(": ") + QNErrorWrapper::textOf(error) : QString()));
-                return;
-            }
-            self->confirmMarker(index + 1);
-        }));
+        break;
+    }
+    if (sighted) {
+        std::lock_guard lock(m_mutex);
+        m_sighted = true;
+    }
+    return sighted;
 }
 
-void QNAliasCheck::removeMarkers(Answer answer, const QString &why) {
+void QNAliasCheck::treeListed(std::function<void()> ended) {
+    bool sighted = false;
+    {
+        std::unique_lock lock(m_mutex);
+        if (ended) {
+            if (m_hasAnswered) {
+                lock.unlock();
+                ended();
+                lock.lock();
+            } else {
+                m_whenAnswered = std::move(ended);
+            }
+        }
+        if (!m_standingNow)
+            return;
+        m_standingNow = false;
+        sighted = m_sighted;
+    }
+    if (sighted)
+        cleanUp(Answer::OneStorage, QString(), 0, 0);
+    else
+        cleanUp(m_way == Way::Markers ? Answer::CannotTell : Answer::Apart);
+}
+
+void QNAliasCheck::cancel() {
+    bool standingNow = false;
     {
         std::lock_guard lock(m_mutex);
-        m_answer = answer;
-        m_why = why;
+        if (m_cancelled)
+            return;
+        m_cancelled = true;
+        // Not started: start() answers. A request under way: its answer goes on to the clean-up.
+        standingNow = m_standingNow;
+        m_standingNow = false;
     }
-    removeMarker(0);
+    if (standingNow)
+        cleanUp(Answer::CannotTell);  // no request would come back to end it
 }
 
-void QNAliasCheck::removeMarker(int index) {
-    bool mayExist = false;
-    if (index < int(m_markers.size())) {
-        std::lock_guard lock(m_mutex);
-        mayExist = m_markers[index].mayExist;
-    }
-    if (index >= int(m_markers.size())) {
-        Answer answer;
-        QString why, left;
-        {
-            std::lock_guard lock(m_mutex);
-            answer = m_answer;
-            why = m_why;
-            left = m_leftOver.join(QLatin1Char(' '));
-        }
-        finish(answer, why, left);
-        return;
-    }
-    if (!mayExist) {
-        removeMarker(index + 1);
-        return;
-    }
-    auto self = shared_from_this();
-    run(std::make_shared<QNRemoveOperation>(
-        m_namesakeDrive, markerDocument(index), [self, index](QNDocumentPtr, VNErrorPtr removeError, bool cancelled) {
-            self->answered();
-            if (cancelled) {
-                self->endCancelled();  // it may still be there
-                return;
-            }
-            if (!removeError) {
-                self->markerIsGone(index);
-                self->removeMarker(index + 1);
-                return;
-            }
-            // Refused, or gone with its answer lost: its folder tells.
-            const QString removeText = QNErrorWrapper::textOf(removeError);
-            self->run(std::make_shared<QNListDocumentsOperation>(
-                self->m_namesakeDrive, self->m_markers[index].folder, QString(),
-                [self, index, removeText](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
-                    self->answered();
-                    if (cancelled) {
-                        self->endCancelled();
-                        return;
-                    }
-                    {
-                        std::lock_guard lock(self->m_mutex);
-                        if (error)
-                            self->m_leftOver << self->mayBeLeftText(index, removeText, QNErrorWrapper::textOf(error));
-                        else if (self->shows(documents, index))
-                            self->m_leftOver << self->leftText(index, removeText);
-                        else
-                            self->m_markers[index].mayExist = false;
-                    }
-                    self->removeMarker(index + 1);
-                }));
-        }));
-}
-
-void QNAliasCheck::finish(Answer answer, const QString &why, const QString &leftOver) {
+void QNAliasCheck::cleanUp(Answer answer, const QString &why, int here, int there) {
     Outcome outcome;
-    outcome.answer = answer;
-    outcome.why = why;
-    outcome.leftOver = leftOver;
-    if (m_ended.exchange(true))
-        return;
-    auto finished = std::move(m_finished);
-    m_finished = nullptr;
-    m_add = nullptr;
-    auto hold = std::move(m_hold);
-    m_hold = nullptr;
+    QList<QNDocumentPtr> hereMade, thereMade;
     {
         std::lock_guard lock(m_mutex);
-        m_standing = nullptr;
-        m_step = nullptr;
-        if (answer == Answer::Same) {
-            outcome.namesake = m_sameNamesake;
-            outcome.source = m_sameSource;
+        if (m_ending)
+            return;
+        m_ending = true;
+        m_standingNow = false;
+        outcome.cancelled = m_cancelled;
+        for (const auto &marker : m_markers)
+            if (marker.mayExist)
+                (marker.onHere ? hereMade : thereMade) << marker.document;
+    }
+    if (!outcome.cancelled) {
+        outcome.answer = answer;
+        outcome.why = sentence(why);
+        outcome.here = here;
+        outcome.there = there;
+    }
+    if (hereMade.isEmpty() && thereMade.isEmpty()) {
+        finish(outcome);
+        return;
+    }
+    auto self = shared_from_this();
+    auto removeHere = [self, outcome, hereMade](const QStringList &leftThere) mutable {
+        outcome.leftOver = leftThere;
+        if (hereMade.isEmpty()) {
+            self->finish(outcome);
+            return;
         }
+        std::make_shared<QNMadeFoldersRemoval>(self->m_here.drive, hereMade, QNMadeFoldersRemoval::Kind::CheckFolders)
+            ->start([self, outcome](const QStringList &leftHere) mutable {
+                outcome.leftOver += leftHere;
+                self->finish(outcome);
+            });
+    };
+    if (thereMade.isEmpty()) {
+        removeHere({});
+        return;
+    }
+    std::make_shared<QNMadeFoldersRemoval>(m_there.drive, thereMade, QNMadeFoldersRemoval::Kind::CheckFolders)
+        ->start(removeHere);
+}
+
+void QNAliasCheck::finish(const Outcome &outcome) {
+    Finished finished;
+    {
+        std::lock_guard lock(m_mutex);
+        finished = std::move(m_finished);
+        m_finished = nullptr;
+        m_standingCallback = nullptr;
     }
     if (!outcome.leftOver.isEmpty())
-        VNLog::log(QStringLiteral("QNAliasCheck: %1").arg(outcome.leftOver));
+        VNLog::log(QStringLiteral("QNAliasCheck: %1").arg(outcome.leftOver.join(QLatin1Char(' '))));
     if (finished)
         finished(outcome);
+    std::function<void()> answered;
+    {
+        std::lock_guard lock(m_mutex);
+        m_hasAnswered = true;
+        answered = std::move(m_whenAnswered);
+        m_whenAnswered = nullptr;
+    }
+    if (answered)
+        answered();
 }

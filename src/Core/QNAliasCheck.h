@@ -2,194 +2,176 @@
 
 #include "Core/QNDocument.h"
 #include "Core/QNDriveConfig.h"
-#include "Platform/VNError.h"
 
 #include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <sys/types.h>
 #include <vector>
 
-class VNOperation;
-
-// Tells whether an item at the destination is the very item being copied,
-// reached by another path: a server that links one folder to another shows
-// /srv/proj and /home/u/proj as two folders that are one, and a server's
-// share mounted in the home folder (or a server serving a folder of this
-// machine) shows one folder through two drives. Replacing (or merging into)
-// such a namesake writes every file onto itself, and a move then removes
-// the only copy.
+// Whether a folder reached through one drive may be a folder reached
+// through another: a server that links /srv/proj to /home/u/proj, a
+// server's share mounted in the home folder, a folder of this machine
+// mounted again through FUSE, one account added twice. Replacing (or
+// merging into) such a namesake writes every file onto itself, copying a
+// folder into one of its own copies it again and again, and a move would
+// then remove the only copy. Three answers:
+//   Apart       shown by evidence a stale, partial or cached listing
+//               cannot fake; a name's absence alone is never such evidence;
+//   OneStorage  a folder of one side showed what was made through the other;
+//   CannotTell  neither. A copy goes on (it removes nothing); a move keeps
+//               its source and says so.
 //
-// On the local disk the two are compared by device and inode; two drives of
-// one web service by the ids the service gives (one id is one item). Else a
-// check folder of a unique name is made in the namesake (for a file, in the
-// folder holding it), looked for in the source (the folder holding it) and
-// removed again; no listing of one folder can show it unless the two are
-// one. Not seen there, it must show in its own folder's listing for the two
-// to be told apart. One request at a time, through the caller's queue.
+// The evidence, by the drives:
+//   - drives that cannot be one storage (a photo service, two services):
+//     Apart, by what they are;
+//   - two drives of one web service, items with ids: the ids;
+//   - two local folders of one file system that keeps its own numbers:
+//     device and inode (QNLocalNamesake::identityTells());
+//   - otherwise check folders, asked of the two drives alike (two local
+//     folders on two file systems, or behind a FUSE or network mount,
+//     among them): a folder of a unique name is made in each folder of
+//     each side through its own drive, then each folder is listed through
+//     its own drive. A folder showing a check folder of the other side is
+//     that folder. Apart needs every listing to show its own check
+//     folder and none of the other side's: a listing that leaves its own
+//     out (a cache, a cap, a page) may have left out the other's too. Where
+//     one side's listings come from a cache that holds its own writes, the
+//     other side's fresh listing shows both. The two check folders of one
+//     folder sort next to each other, the other side's first, so a listing
+//     cut short cannot show its own without the other's.
+// Asked only whether they are one storage (Ask::WhetherOne, for a copy,
+// which need not know more), check folders are made on the second side
+// alone and the first side's folders listed: OneStorage or CannotTell.
 //
-// A tree check asks the same of several namesakes at once (the folders a
-// copy merged into) against every folder of the copied tree: a merged
-// folder may be a link to another folder of the tree than its own. Each
-// namesake gets a check folder of its own name; each source folder is
-// listed once.
+// The drop target's question (standing()): whether the folder a tree is
+// dropped onto is a folder of that tree, reached by another path. Its check
+// folder stands while the copy lists the tree, which looks for it in every
+// listing it makes anyway (sightedIn()); treeListed() ends it.
 //
-// The drop target's check asks whether the folder a tree is dropped onto is
-// a folder of that tree (or the dropped folder itself) reached by another
-// path: copying into it would copy the copy again, level after level. Its
-// check folder is made in the drop target before the copy makes anything
-// and stands while the copy lists the tree, which looks for it in every
-// listing it makes anyway (showsMarker()); lookedFor() then ends the check.
-//
-// Wherever a check folder may have been left (its creation answered with
-// an error, its removal failed, the task was cancelled), it is looked for
-// and removed; one that stays is named, with its folder, in the outcome.
+// Every check folder made (or whose creation may have been carried out, its
+// answer lost) goes again through QNMadeFoldersRemoval, the one way of
+// removing what this program made, whatever the answer and after a cancel;
+// one that stays is named in leftOver, which is never a reason to refuse.
+// Requests go one at a time outside the task's queues: whoever starts the
+// check keeps the task (a queue slot, QNAliasCheckOperation, or a hold)
+// until it answers. It answers exactly once.
 class QNAliasCheck : public std::enable_shared_from_this<QNAliasCheck> {
 public:
-    enum class Answer {
-        Apart,    // two items
-        Same,     // the source itself
-        Unknown,  // the check folder was made, but the listings could not tell
-        NotMade,  // the check folder could not be made: nothing was told
+    enum class Answer { Apart, OneStorage, CannotTell };
+    enum class Ask { WhetherApart, WhetherOne };
+    // The folders of one side and the drive they are reached through. For
+    // two drives of one web service, the items themselves may be given:
+    // their ids are compared.
+    struct Side {
+        QNDriveConfigPtr drive;
+        QList<QNDocumentPtr> folders;
     };
     struct Outcome {
-        Answer answer = Answer::Unknown;
-        QString why;       // why it could not be told ("" when it was)
-        QString leftOver;  // names each check folder left behind and its folder ("" when none)
+        Answer answer = Answer::CannotTell;
+        QString why;  // CannotTell: why, as a sentence ("" when nothing more can be said)
+        // OneStorage: the folder of the first side that is this folder of
+        // the second (indexes into the folders given).
+        int here = -1;
+        int there = -1;
+        QStringList leftOver;  // each check folder that stays, named with its folder
         bool cancelled = false;
-        // For Same: the namesake (its index among those given) and the
-        // source folder that showed to be it (its index). 0 and 0 for one item.
-        int namesake = -1;
-        int source = -1;
     };
-    // Puts an operation on the queue (through the task, so a cancel stops it).
-    using AddOperation = std::function<void(const std::shared_ptr<VNOperation> &)>;
     using Finished = std::function<void(const Outcome &outcome)>;
-    // Keeps the task from ending until the check folder is gone.
-    using Hold = std::function<std::shared_ptr<void>()>;
 
     // Whether items of the two drives can be one: any two drives that reach
     // files by path (the local disk, FTP, SFTP, WebDAV, SMB, Office 365),
-    // whatever hosts they name (one machine has many names, and may serve
-    // the very folders this one mounts), or two drives of one web service
-    // (an account added twice). Not photo services, which add a photo
-    // beside one of its name and never replace it.
+    // whatever hosts they name, or two drives of one web service. Not photo
+    // services, which add a photo beside one of its name.
     static bool mayBeOneStorage(const QNDriveConfigPtr &a, const QNDriveConfigPtr &b);
-    // Whether the drive reaches a file system by path: the local disk and
-    // the file servers (Office 365 speaks WebDAV).
     static bool reachesFilesByPath(const QNDriveConfig &drive);
 
-    // source on sourceDrive, its namesake on namesakeDrive; both files or
-    // both folders, addressed by path.
-    QNAliasCheck(QNDriveConfigPtr sourceDrive, QNDocumentPtr source, QNDriveConfigPtr namesakeDrive,
-                 QNDocumentPtr namesake);
-    // The tree check: whether any of the namesakes (folders of
-    // namesakeDrive) is any of the source folders.
-    QNAliasCheck(QNDriveConfigPtr sourceDrive, QList<QNDocumentPtr> sourceFolders, QNDriveConfigPtr namesakeDrive,
-                 QList<QNDocumentPtr> namesakes);
-    // The drop target's check: dropTarget, a folder of targetDrive, against
-    // the tree the copy lists on sourceDrive.
-    static std::shared_ptr<QNAliasCheck> forDropTarget(QNDriveConfigPtr sourceDrive, QNDriveConfigPtr targetDrive,
-                                                       QNDocumentPtr dropTarget);
+    // Whether any folder of there is any folder of here.
+    QNAliasCheck(Side here, Side there, Ask ask = Ask::WhetherApart);
+    // The drop target's check: dropTarget (a folder of thereDrive) against
+    // the tree the copy lists through hereDrive.
+    static std::shared_ptr<QNAliasCheck> standing(QNDriveConfigPtr hereDrive, QNDriveConfigPtr thereDrive,
+                                                  QNDocumentPtr dropTarget, QNDocumentPtr tree);
 
-    // The local disk and the web services answer at once, on the caller's thread.
-    void start(AddOperation add, Finished finished, Hold hold = nullptr);
+    // Starts the question; finished runs once, on the thread of the last
+    // answer (at once where no request is needed).
+    void start(Finished finished);
     // The drop target's check: standing runs once its check folder stands
-    // (then the copy lists its tree, looking for it); finished, once it has
-    // ended (where it could not be made, without standing: NotMade).
-    void start(AddOperation add, Finished finished, Hold hold, std::function<void()> standing);
-    // Whether the listing shows the standing check folder (false before it stands).
-    bool showsMarker(const QNDocumentList &listing) const;
-    // The copy has listed its tree: seen, the check folder showed in one of
-    // its listings (Same); else it must show in the drop target's own listing
-    // (Apart) or nothing can be told (Unknown). Then it is removed.
-    void lookedFor(bool seen);
+    // (where none is needed, at once); finished once treeListed() or a
+    // cancel has ended it (where it cannot stand, without standing).
+    void start(Finished finished, std::function<void()> standing);
+    // Whether the listing of folder (a folder of the tree) shows it to be
+    // the drop target: the check then answers OneStorage at treeListed().
+    bool sightedIn(const QNDocumentPtr &folder, const QNDocumentList &listing);
+    // The tree is listed (or it was sighted): the check ends. ended runs
+    // once it has answered (at once where it has already).
+    void treeListed(std::function<void()> ended = nullptr);
 
-    // The task was cancelled: where the step under way has not started, the
-    // check ends now (its answer comes only when its queue reaches it), and
-    // the check folders are removed from here, outside the task.
-    void taskWasCancelled();
+    // Stops asking: the request under way runs to its answer, then what was
+    // made goes and the check answers cancelled (leftOver naming what stays).
+    void cancel();
 
-    // The name of the (first) check folder ("" before start, or where none is made).
-    QString markerName() const;
+    // The question as one string: checks with one key give one answer.
+    QString key() const;
+    Ask ask() const { return m_ask; }
+    // The names of the check folders made so far, for logs and tests.
+    QStringList markerNames() const;
 
 private:
+    enum class Way { Markers, Identity, Ids };
     struct Marker {
-        QNDocumentPtr folder;  // where it is made
+        bool onHere = false;  // made through the first side's drive
+        int folder = -1;      // index into that side's folders
         QString name;
-        QNDocumentPtr document;  // guarded by m_mutex
-        bool mayExist = false;   // its creation ran, and it is not known gone; guarded by m_mutex
+        QNDocumentPtr document;
+        bool mayExist = false;  // its creation was sent; guarded by m_mutex
+    };
+    // A listing to make: a folder of one side.
+    struct Look {
+        bool onHere = false;
+        int folder = -1;
     };
 
-    // What a cancelled check still has to remove, outside the task.
-    struct CancelledRemoval {
-        QList<int> left;  // the check folders that may exist
-        QStringList said;
-        Finished finished;
-        std::shared_ptr<void> hold;
-    };
-    void removeAfterCancel(const std::shared_ptr<CancelledRemoval> &state);
-
-    // Answers without check folders where the drives allow; false then.
-    bool answeredWithoutMarkers();
-    // Puts a step on the task's queue, unless the task is cancelled.
-    void run(const std::shared_ptr<VNOperation> &operation);
-    // The step that ran answered.
-    void answered();
-    // Ends a cancelled check, removing the check folders outside the task.
-    void endCancelled();
+    // Answers without requests where the drives allow; false otherwise.
+    bool answeredAtOnce();
+    bool answeredByIds();
+    bool answeredByIdentity();
+    void planMarkers();
     void makeMarker(int index);
-    // A check folder's creation answered with an error: it may have been
-    // made all the same (a reply lost on its way back).
-    void lookForMarker(int index, const QString &createError);
-    void listSource(int index);
-    // The drop target's check folder stands: the copy goes on.
-    void stand();
-    void confirmMarker(int index);
-    // The check folder shown in the listing (-1 for none): one look-up per
-    // listed name, however many check folders there are.
-    int shownMarker(const QNDocumentList &documents) const;
-    bool shows(const QNDocumentList &documents, int index) const;
-    // Removes every check folder that may exist, then ends with the answer;
-    // a failed removal looks whether it is there before naming it.
-    void removeMarkers(Answer answer, const QString &why);
-    void removeMarker(int index);
-    void markerIsGone(int index);
-    QNDocumentPtr markerDocument(int index);
-    QString folderPath(int index) const;
-    QString leftText(int index, const QString &removeError) const;
-    QString mayBeLeftText(int index, const QString &removeError, const QString &lookError) const;
-    void finish(Answer answer, const QString &why = {}, const QString &leftOver = {});
+    void list(int index);
+    void listed(int index, const QNDocumentList &listing);
+    // Ends: every check folder that may exist goes, then finished runs.
+    void cleanUp(Answer answer, const QString &why = {}, int here = -1, int there = -1);
+    void finish(const Outcome &outcome);
+    bool isCancelled() const;
+    const Side &sideOf(bool onHere) const { return onHere ? m_here : m_there; }
+    QString shownFolder(bool onHere, int folder) const;
 
-    QNDriveConfigPtr m_sourceDrive;
-    QNDriveConfigPtr m_namesakeDrive;
-    bool m_single = true;
-    bool m_dropTarget = false;  // the drop target's check
-    QNDocumentPtr m_source;    // the single check's items
-    QNDocumentPtr m_namesake;
-    QList<QNDocumentPtr> m_lookIn;  // where the check folders are looked for
-    QList<QNDocumentPtr> m_namesakes;
+    Side m_here;
+    Side m_there;
+    Ask m_ask;
+    Way m_way = Way::Markers;
+    bool m_standingMode = false;
     std::vector<Marker> m_markers;
-    QHash<QString, int> m_markerIndex;  // check folder name -> its index; fixed once started
-    std::function<void()> m_standing;   // the drop target's check, until it stands; guarded by m_mutex
-    AddOperation m_add;
-    Finished m_finished;
-    std::shared_ptr<void> m_hold;
+    QHash<QString, int> m_markerIndex;  // check folder name -> index; fixed once started
+    std::vector<Look> m_looks;
+    std::vector<bool> m_ownShown;  // per look: its own check folder showed
+    // The drop target's identity, for two local folders of one file system.
+    dev_t m_targetDevice = 0;
+    ino_t m_targetInode = 0;
 
     mutable std::mutex m_mutex;
-    std::shared_ptr<VNOperation> m_step;  // the step on the queue
-    bool m_stepAnswered = false;
-    bool m_taskCancelled = false;
-    bool m_isStanding = false;  // the drop target's check folder stands, no step runs
-    // The answer the removal of the check folders ends with.
-    Answer m_answer = Answer::Unknown;
-    QString m_why;
-    QStringList m_leftOver;
-    int m_sameNamesake = -1;
-    int m_sameSource = -1;
-    std::atomic<bool> m_ended{false};
+    Finished m_finished;
+    std::function<void()> m_standingCallback;
+    bool m_started = false;
+    bool m_cancelled = false;
+    bool m_standingNow = false;  // the drop target's check folder stands, no request runs
+    bool m_ending = false;       // the clean-up has begun
+    bool m_sighted = false;
+    bool m_hasAnswered = false;
+    std::function<void()> m_whenAnswered;
 };

@@ -76,3 +76,13 @@ void QNCopiedTree::afterChecks(Start start) {
 void QNCopiedTree::checksAnswered(bool go) {
     m_checks.finish(QString(), go, true);
 }
+
+void QNCopiedTree::setAliasAnswer(const QNAliasCheck::Outcome &outcome) {
+    std::lock_guard lock(m_mutex);
+    m_aliasAnswer = std::make_shared<const QNAliasCheck::Outcome>(outcome);
+}
+
+std::shared_ptr<const QNAliasCheck::Outcome> QNCopiedTree::aliasAnswer() const {
+    std::lock_guard lock(m_mutex);
+    return m_aliasAnswer;
+}

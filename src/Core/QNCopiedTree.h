@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Core/QNAliasCheck.h"
 #include "Core/QNAnswerOnce.h"
 #include "Core/QNDocument.h"
 
@@ -57,6 +58,11 @@ public:
     // answers the starts that come after it).
     void checksAnswered(bool go);
 
+    // What the tree's alias check answered (null before it has): a move's
+    // removal takes it.
+    void setAliasAnswer(const QNAliasCheck::Outcome &outcome);
+    std::shared_ptr<const QNAliasCheck::Outcome> aliasAnswer() const;
+
 private:
     void closeFolder();
 
@@ -68,4 +74,5 @@ private:
     QList<QNDocumentPtr> m_madeFolders;
     bool m_refused = false;
     QNAnswerOnce<bool> m_checks;  // one answer, under the key ""
+    std::shared_ptr<const QNAliasCheck::Outcome> m_aliasAnswer;
 };

@@ -324,7 +324,7 @@ void QNCopyTaskItem::copyByTransfer(QNDocumentPtr document, QNDocumentPtr toDocu
         return;
     }
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
-    QNDestinationListingBlock listed = [=](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error,
+    QNDestinationListingBlock listed = [=](std::shared_ptr<const QNListing> listing, VNErrorPtr error,
                                            bool cancelled) {
         if (cancelled) {
             // Through the post-copy step: a save-back puts its document back.
@@ -334,6 +334,8 @@ void QNCopyTaskItem::copyByTransfer(QNDocumentPtr document, QNDocumentPtr toDocu
         // Unlisted, the transfer goes as before: its own errors tell.
         if (!error && listing && self->folderInTheWay(*listing, document, toDocument, completed))
             return;
+        if (listing)
+            self->setDestinationListing(listing);
         self->transferFile(document, toDocument, fromQueue, toQueue, completed, update);
     };
     // The files of one task dropped onto one folder share its listing.
@@ -347,7 +349,7 @@ void QNCopyTaskItem::copyByTransfer(QNDocumentPtr document, QNDocumentPtr toDocu
         return;
     std::weak_ptr<QNTask> weakTask = task;
     listDestination(toDocument, metadataQueue,
-                    [weakTask, key](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error, bool cancelled) {
+                    [weakTask, key](std::shared_ptr<const QNListing> listing, VNErrorPtr error, bool cancelled) {
                         if (auto owner = weakTask.lock())
                             owner->destinationListings().finish(key, listing, error, cancelled);
                     });
@@ -358,30 +360,19 @@ void QNCopyTaskItem::listDestination(const QNDocumentPtr &toDocument, VNOperatio
     auto list = std::make_shared<QNListDocumentsOperation>(
         m_toDriveConfig, toDocument, QString(),
         [listed](QNDocumentList listing, QString, VNErrorPtr error, bool cancelled) {
-            auto there = error || cancelled ? nullptr : std::make_shared<const QNDocumentList>(std::move(listing));
+            auto there = error || cancelled ? nullptr : std::make_shared<const QNListing>(std::move(listing));
             listed(there, error, cancelled);
         });
     addOperation(metadataQueue, list);
 }
 
-bool QNCopyTaskItem::folderInTheWay(const QNDocumentList &listing, const QNDocumentPtr &document,
+bool QNCopyTaskItem::folderInTheWay(const QNListing &listing, const QNDocumentPtr &document,
                                     const QNDocumentPtr &toDocument, const QNTaskItemCompletedBlock &completed) {
     const QString name = document->path().isEmpty() ? document->displayName() : lastPathComponent(document->path());
     // An entry of the exact name decides; without one, a folder whose name
     // differs only in case is in the way too: names count without regard to
     // case, and a drive that folds case would take the file for it.
-    QNDocumentPtr inTheWay;
-    for (const auto &entry : listing) {
-        if (!entry)
-            continue;
-        const QString listedName = entry->path().isEmpty() ? entry->displayName() : lastPathComponent(entry->path());
-        if (listedName == name) {
-            inTheWay = entry->isDirectory() ? entry : nullptr;
-            break;
-        }
-        if (!inTheWay && entry->isDirectory() && listedName.compare(name, Qt::CaseInsensitive) == 0)
-            inTheWay = entry;
-    }
+    const QNDocumentPtr inTheWay = listing.folderInTheWay(name);
     if (!inTheWay)
         return false;
     const VNErrorPtr error = makeError(namesakeInTheWay(name, false, inTheWay, toDocument));
@@ -390,12 +381,12 @@ bool QNCopyTaskItem::folderInTheWay(const QNDocumentList &listing, const QNDocum
     return true;
 }
 
-void QNCopyTaskItem::setDestinationListing(std::shared_ptr<const QNDocumentList> listing) {
+void QNCopyTaskItem::setDestinationListing(std::shared_ptr<const QNListing> listing) {
     std::lock_guard lock(m_blockMutex);
     m_destinationListing = std::move(listing);
 }
 
-std::shared_ptr<const QNDocumentList> QNCopyTaskItem::destinationListing() const {
+std::shared_ptr<const QNListing> QNCopyTaskItem::destinationListing() const {
     std::lock_guard lock(m_blockMutex);
     return m_destinationListing;
 }
@@ -431,7 +422,7 @@ void QNCopyTaskItem::replaceAfterRefusal(VNErrorPtr refusal, QNDocumentPtr docum
                 return;
             }
             VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1 exists; replacing it by a transfer").arg(name));
-            self->setDestinationListing(std::make_shared<const QNDocumentList>(listing));
+            self->setDestinationListing(std::make_shared<const QNListing>(listing));
             self->unlessItself(document, namesake, primary.get() == self.get(), metadataQueue, completed, [=] {
                 self->copyByTransfer(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
                                      primary);
@@ -643,7 +634,8 @@ void QNCopyTaskItem::recursiveCopy(QNDocumentPtr folder, QNDocumentPtr destPath,
                                               weakPrimary);
                 return;
             }
-            self->copyFolderContents(folder, newFolder, std::make_shared<const QNDocumentList>(), metadataQueue,
+            self->copyFolderContents(folder, newFolder, std::make_shared<const QNListing>(QNDocumentList()), true,
+                                     metadataQueue,
                                      completed, weakTask, weakPrimary);
         });
     addOperation(metadataQueue, create);
@@ -774,20 +766,20 @@ void QNCopyTaskItem::listExistingFolder(QNDocumentPtr folder, QNDocumentPtr exis
                 return;
             }
             // Unlisted, each file lists the folder itself before it goes in.
-            auto there = error ? nullptr : std::make_shared<const QNDocumentList>(std::move(listing));
-            self->copyFolderContents(folder, existing, there, metadataQueue, completed, weakTask, weakPrimary);
+            auto there = error ? nullptr : std::make_shared<const QNListing>(std::move(listing));
+            self->copyFolderContents(folder, existing, there, false, metadataQueue, completed, weakTask, weakPrimary);
         });
     addOperation(metadataQueue, list);
 }
 
 void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newFolder,
-                                        std::shared_ptr<const QNDocumentList> there,
+                                        std::shared_ptr<const QNListing> there, bool made,
                                         VNOperationQueue *metadataQueue, QNTaskItemCompletedBlock completed,
                                         std::weak_ptr<QNTask> weakTask, std::weak_ptr<QNTaskItem> weakPrimary) {
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     auto list = std::make_shared<QNListDocumentsOperation>(
         fromDriveConfig(), folder, QString(),
-        [self, completed, folder, newFolder, there, weakTask, weakPrimary](QNDocumentList documents, QString,
+        [self, completed, folder, newFolder, there, made, weakTask, weakPrimary](QNDocumentList documents, QString,
                                                                            VNErrorPtr error, bool cancelled) {
             if (cancelled) {
                 self->endCancelled(completed, nullptr);
@@ -835,6 +827,8 @@ void QNCopyTaskItem::copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newF
                                              : resolvedPath(here, lastPathComponent(document->path()));
                     item->setSourcePlace(folder, real);
                     item->setDestinationListing(there);
+                    // A folder this copy made holds nothing but what it writes.
+                    item->m_intoMadeFolder.store(made);
                     item->m_uploadsUnderTemporaryName.store(self->m_uploadsUnderTemporaryName.load());
                     if (tree && document->isDirectory()) {
                         std::lock_guard lock(item->m_blockMutex);

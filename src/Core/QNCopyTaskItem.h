@@ -103,7 +103,8 @@ public:
     // cannot be read, links not followed, names the task wrote already), for
     // the task's end report, with how many items of the copy the note says
     // were not copied (none for what a drive was left holding, such as a
-    // check folder).
+    // check folder). An empty note only counts items another note of the
+    // task speaks of (sources of one pair of folders kept by one note).
     void addNote(const QString &note, int items);
     QStringList notes() const;
     // The items all the notes say were not copied.
@@ -168,23 +169,24 @@ protected:
                                const QNTaskItemUpdateBlock &update, const QNTaskPtr &task,
                                const QNTaskItemPtr &primary);
     // Runs next unless namesake, the item of the document's name at the
-    // destination, is the document itself: then, or when that cannot be
-    // told, the item fails naming it. Only the dropped item (dropped true)
-    // is looked at here (once), where the two drives may share their
-    // storage; the folders merged below it, each of which may be any folder
-    // of the tree, are asked once the tree is listed (treeListed()). Where
-    // the check cannot be made at all (the server makes no check folder), a
-    // copy or move to a drive that can upload under a temporary name goes
-    // on, every file of it (of the folder's whole tree) then going up so (a
-    // move's last look before it removes its source covers the rest); to
-    // any other drive it fails naming why.
+    // destination, is the document itself: then the item fails naming it.
+    // Only the dropped item (dropped true) is looked at here (once), where
+    // the two drives may share their storage, by asking whether the folders
+    // holding the two are one (a folder's own folder for a folder; the
+    // files of one pair of folders share the answer, and a move's removal
+    // takes it). The folders merged below it, each of which may be any
+    // folder of the tree, are asked once the tree is listed (treeListed()).
+    // Where it cannot be told, the copy goes on, every file of it (of the
+    // folder's whole tree) up under a temporary name, and a move keeps its
+    // source; to a drive that writes straight onto the name it fails
+    // naming why.
     void unlessItself(const QNDocumentPtr &document, const QNDocumentPtr &namesake, bool dropped,
                       VNOperationQueue *metadataQueue, const QNTaskItemCompletedBlock &completed,
                       std::function<void()> next);
-    // Starts a check on the metadata queue (the task waits for it to end);
-    // standing, for the drop target's.
-    void startCheck(const std::shared_ptr<QNAliasCheck> &check, VNOperationQueue *metadataQueue,
-                    QNAliasCheck::Finished finished, std::function<void()> standing = nullptr);
+    // Asks a check once per task (QNTask::askAliasCheck()), as a step of the
+    // queue (the task waits for it to end); what it left behind is noted.
+    void askAliasCheck(const std::shared_ptr<QNAliasCheck> &check, VNOperationQueue *queue,
+                       QNAliasCheck::Finished finished);
     // What the check of unlessItself() answered: next, or the item fails.
     void aliasCheckEnded(const QNAliasCheck::Outcome &outcome, const QNDocumentPtr &document, const QString &there,
                          const QNTaskItemCompletedBlock &completed, const std::function<void()> &next);
@@ -194,19 +196,26 @@ protected:
     std::shared_ptr<QNCopiedTree> copiedTree() const;
     // Lets go of this folder's token: its listing is done, or it has ended.
     void closeFolder();
-    // The whole tree is listed: ends the drop target's check; then, when it
-    // was written into folders already at the destination, asks (as if a
-    // sub-item) whether one of them is a folder of the tree reached by
-    // another path, before any file goes (checkMergedFolders()).
+    // The whole tree is listed: ends the drop target's check; then asks
+    // (as if a sub-item), before any file goes, whether a folder the copy
+    // lands in is a folder of the tree reached by another path (checkTree()):
+    // for a copy, each folder already at the destination it was written
+    // into; for a move, those and the folder it was dropped onto, shown
+    // apart or not (its removal takes the answer).
     void treeListed();
-    void checkMergedFolders();
+    // Ends the drop target's check as a step of the metadata queue.
+    void endDropTargetCheck(const std::shared_ptr<QNAliasCheck> &check);
+    void checkTree();
+    // places: where the copy lands; mergeOf: per place, its merge (-1 for
+    // the folder dropped onto).
     void treeCheckEnded(const QNAliasCheck::Outcome &outcome, const QList<QNCopiedTree::Merge> &merges,
-                        const QList<QNDocumentPtr> &folders);
-    // Where the two drives may share their storage, a check folder is made in
-    // the folder a tree is dropped onto (destPath) before the dropped
-    // folder's copy makes anything, and looked for in every listing of the
-    // tree (dropTargetShownIn()). Answers whether it took the copy over:
-    // next then goes on once it stands (or could not be made).
+                        const QList<QNDocumentPtr> &folders, const QList<QNDocumentPtr> &places,
+                        const QList<int> &mergeOf);
+    // Where the two drives may share their storage, the folder a tree is
+    // dropped onto (destPath) is asked, before the dropped folder's copy
+    // makes anything, whether it shows in a listing of the tree
+    // (QNAliasCheck::standing(), dropTargetShownIn()). Answers whether it
+    // took the copy over: next then goes on once it stands (or could not).
     bool checksDropTarget(const QNDocumentPtr &destPath, VNOperationQueue *metadataQueue,
                           const QNTaskItemCompletedBlock &completed, std::function<void()> next);
     void dropTargetCheckEnded(const QNAliasCheck::Outcome &outcome, const QNTaskItemCompletedBlock &completed,
@@ -237,15 +246,21 @@ protected:
     // primary ends at the first error or once none is left. Answers whether
     // the primary ended here.
     bool subitemEnded(const VNErrorPtr &error, bool cancelled, VNOperationQueue *queue);
-    // Whether its upload goes under a temporary name (it, or its tree, could
-    // not be checked).
+    // Whether its upload goes under a temporary name (it could not be told
+    // whether it, or its tree, lands on itself).
     bool uploadsUnderTemporaryName() const;
-    // Why the item does not go on where the check could not be made, or ""
-    // when it may.
-    QString unmadeCheckRefusal(const QNDocumentPtr &document, const QString &there) const;
+    // Why the item does not go on where it cannot be told whether it lands
+    // on itself, or "" when it may (its uploads go whole or not at all).
+    QString cannotTellRefusal(const QNDocumentPtr &document, const QString &there) const;
+    // Whether what stands under the document's name at the destination is
+    // known not to be the document itself, so that an upload whose
+    // temporary name cannot take the name may go straight onto it.
+    bool mayWriteOntoName(const QNDocumentPtr &document) const;
+    // The item whose tree this one belongs to (itself for a top-level item).
+    QNCopyTaskItem *topItem();
     // Whether the destination listing holds a folder of the document's name,
     // which a file does not replace: fails the item naming it.
-    bool folderInTheWay(const QNDocumentList &listing, const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
+    bool folderInTheWay(const QNListing &listing, const QNDocumentPtr &document, const QNDocumentPtr &toDocument,
                         const QNTaskItemCompletedBlock &completed);
     // Lists the destination folder on the metadata queue.
     void listDestination(const QNDocumentPtr &toDocument, VNOperationQueue *metadataQueue,
@@ -342,16 +357,16 @@ private:
                             std::weak_ptr<QNTaskItem> weakPrimary);
     // Lists the source folder and adds a copy item for each document in it,
     // into newFolder, which holds what there lists (known before a file
-    // goes in).
+    // goes in); made tells that this copy made newFolder.
     void copyFolderContents(QNDocumentPtr folder, QNDocumentPtr newFolder,
-                            std::shared_ptr<const QNDocumentList> there, VNOperationQueue *metadataQueue,
+                            std::shared_ptr<const QNListing> there, bool made, VNOperationQueue *metadataQueue,
                             QNTaskItemCompletedBlock completed, std::weak_ptr<QNTask> weakTask,
                             std::weak_ptr<QNTaskItem> weakPrimary);
     // The note for count entries that the listing of folder left out (names
     // the drive cannot use, lines it cannot read): not copied, still there.
     QString listingLeftOutNote(const QNDocumentPtr &folder, int count) const;
-    void setDestinationListing(std::shared_ptr<const QNDocumentList> listing);
-    std::shared_ptr<const QNDocumentList> destinationListing() const;
+    void setDestinationListing(std::shared_ptr<const QNListing> listing);
+    std::shared_ptr<const QNListing> destinationListing() const;
     // The error's text for an item whose namesake in destination is of
     // another kind (or a link to a folder): it is neither replaced nor
     // written into.
@@ -378,7 +393,8 @@ private:
     // file of the item (and of its tree) goes up under a temporary name, as
     // the namesake may be the very file being read.
     std::atomic<bool> m_uploadsUnderTemporaryName{false};
-    std::shared_ptr<QNAliasCheck> m_aliasCheck;  // while it runs; guarded by m_blockMutex
+    std::atomic<bool> m_provenApart{false};     // its namesake's folder was shown apart from its own
+    std::atomic<bool> m_intoMadeFolder{false};  // its destination folder was made by this copy
     // The drop target's check, while it runs; where it was made, and the
     // folder of the tree whose listing showed it. Guarded by m_blockMutex.
     std::shared_ptr<QNAliasCheck> m_dropTargetCheck;
@@ -399,7 +415,7 @@ private:
     QString m_realPath;
     // What the destination folder holds, when already listed. Guarded by
     // m_blockMutex.
-    std::shared_ptr<const QNDocumentList> m_destinationListing;
+    std::shared_ptr<const QNListing> m_destinationListing;
     std::weak_ptr<VNOperation> m_uploadOperation;
     std::shared_ptr<QNHandlerCallWatch> m_uploadCallWatch;  // guarded by m_blockMutex
     std::mutex m_firstErrorMutex;

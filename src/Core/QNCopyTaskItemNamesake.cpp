@@ -1,6 +1,7 @@
 // QNCopyTaskItem: what the destination holds of the document's name, looked
 // at before the drive's own copy or move and before a namesake is replaced.
 #include "Core/QNAliasCheck.h"
+#include "Core/QNAliasCheckOperation.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNLocalNamesake.h"
@@ -9,6 +10,16 @@
 #include "Platform/VNLog.h"
 
 namespace {
+
+// The folder holding a document, by its path (null for a document known
+// by its id alone).
+QNDocumentPtr folderOf(const QNDocumentPtr &document) {
+    const QString path = QNUtils::withoutTrailingSlashes(document->path());
+    if (path.isEmpty())
+        return nullptr;
+    const QString parent = path.section(QLatin1Char('/'), 0, -2);
+    return QNDocument::withPath(parent.isEmpty() ? QStringLiteral("/") : parent, true);
+}
 
 QString nameOf(const QNDocumentPtr &document) {
     return document->path().isEmpty() ? document->displayName()
@@ -137,9 +148,9 @@ bool QNCopyTaskItem::checkDestinationFirst(const QNDocumentPtr &document, const 
                             m_toDriveConfig->supportsLocalCopy(toDocument)) ||
                            (m_fromDriveConfig->supportsLocalMove(document) &&
                             m_toDriveConfig->supportsLocalMove(toDocument)));
-    // On the local disk the start has already compared the items themselves.
-    const bool bothLocal = m_fromDriveConfig->isMyFiles() && m_toDriveConfig->isMyFiles();
-    const bool mayBeItself = dropped && !bothLocal && QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig);
+    // Two local folders too: a folder of this machine mounted again (FUSE,
+    // a network share) is not told by the numbers the start compared.
+    const bool mayBeItself = dropped && QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig);
     if (!driveWay && !mayBeItself)
         return false;
     m_destinationChecked.store(true);
@@ -147,7 +158,7 @@ bool QNCopyTaskItem::checkDestinationFirst(const QNDocumentPtr &document, const 
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     std::weak_ptr<QNTask> weakTask = task;
     std::weak_ptr<QNTaskItem> weakPrimary = primary;
-    QNDestinationListingBlock decide = [=](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error,
+    QNDestinationListingBlock decide = [=](std::shared_ptr<const QNListing> listing, VNErrorPtr error,
                                            bool cancelled) {
         if (cancelled) {
             self->endCancelled(completed, nullptr);
@@ -166,7 +177,9 @@ bool QNCopyTaskItem::checkDestinationFirst(const QNDocumentPtr &document, const 
             self->failCopy(completed, failure);
             return;
         }
-        auto namesake = listing ? namesakeIn(*listing, nameOf(document)) : nullptr;
+        if (listing)
+            self->setDestinationListing(listing);
+        auto namesake = listing ? listing->namesake(nameOf(document)) : nullptr;
         if (!namesake) {
             self->copyDocument(document, toDocument, fromQueue, toQueue, metadataQueue, completed, update, task,
                                primary);
@@ -200,7 +213,7 @@ bool QNCopyTaskItem::checkDestinationFirst(const QNDocumentPtr &document, const 
     const QString key = QNTask::folderKey(m_toDriveConfig->driveConfigId(), toDocument);
     if (task->destinationListings().await(key, decide))
         listDestination(toDocument, metadataQueue,
-                        [weakTask, key](std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error, bool cancelled) {
+                        [weakTask, key](std::shared_ptr<const QNListing> listing, VNErrorPtr error, bool cancelled) {
                             if (auto owner = weakTask.lock())
                                 owner->destinationListings().finish(key, listing, error, cancelled);
                         });
@@ -219,289 +232,107 @@ void QNCopyTaskItem::unlessItself(const QNDocumentPtr &document, const QNDocumen
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     const QString there = namesake->path().isEmpty() ? nameOf(namesake)
                                                      : QNUtils::withoutTrailingSlashes(namesake->path());
-    auto check = std::make_shared<QNAliasCheck>(m_fromDriveConfig, document, m_toDriveConfig, namesake);
-    {
-        std::lock_guard lock(m_blockMutex);
-        m_aliasCheck = check;
+    // Asked of the folders holding the two (a folder's own folder for a
+    // folder): the files of one pair of folders share one check, and a
+    // move's removal finds its answer. Two items of one web service are
+    // told by their ids.
+    QNAliasCheck::Side here{m_fromDriveConfig, {}}, elsewhere{m_toDriveConfig, {}};
+    const bool byIds = !QNAliasCheck::reachesFilesByPath(*m_fromDriveConfig) && !document->id().isEmpty() &&
+                       !namesake->id().isEmpty();
+    if (byIds || document->isDirectory()) {
+        here.folders << document;
+        elsewhere.folders << namesake;
+    } else {
+        here.folders << folderOf(document);
+        elsewhere.folders << m_toDocument;
     }
-    startCheck(check, metadataQueue, [self, document, there, completed, next](const QNAliasCheck::Outcome &outcome) {
-        self->aliasCheckEnded(outcome, document, there, completed, next);
-    });
+    askAliasCheck(std::make_shared<QNAliasCheck>(here, elsewhere), metadataQueue,
+                  [self, document, there, completed, next](const QNAliasCheck::Outcome &outcome) {
+                      self->aliasCheckEnded(outcome, document, there, completed, next);
+                  });
 }
 
-void QNCopyTaskItem::startCheck(const std::shared_ptr<QNAliasCheck> &check, VNOperationQueue *metadataQueue,
-                                QNAliasCheck::Finished finished, std::function<void()> standing) {
+void QNCopyTaskItem::askAliasCheck(const std::shared_ptr<QNAliasCheck> &check, VNOperationQueue *queue,
+                                   QNAliasCheck::Finished finished) {
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
-    check->start([self, metadataQueue](const std::shared_ptr<VNOperation> &operation) {
-                     self->addOperation(metadataQueue, operation);
-                 },
-                 std::move(finished),
-                 [self]() -> std::shared_ptr<void> {
-                     auto task = self->task();
-                     return task ? task->holdLifeCycle() : nullptr;
-                 },
-                 std::move(standing));
-    if (auto owner = task(); owner && owner->canceled())
-        check->taskWasCancelled();  // cancelled as it started
+    // What a check left behind is said once, in the end report, by the item
+    // whose check it was.
+    QNAliasCheck::Finished noted = [self, finished](const QNAliasCheck::Outcome &outcome) {
+        if (!outcome.leftOver.isEmpty())
+            self->topItem()->addNote(outcome.leftOver.join(QLatin1Char(' ')), 0);
+        finished(outcome);
+    };
+    auto run = [self, queue](const std::shared_ptr<QNAliasCheck> &check, QNAliasCheck::Finished answered) {
+        self->addOperation(queue, std::make_shared<QNAliasCheckOperation>(check, std::move(answered)));
+    };
+    if (auto owner = task())
+        owner->askAliasCheck(check, run, std::move(noted));
+    else
+        run(check, std::move(noted));
 }
 
 void QNCopyTaskItem::aliasCheckEnded(const QNAliasCheck::Outcome &outcome, const QNDocumentPtr &document,
                                      const QString &there, const QNTaskItemCompletedBlock &completed,
                                      const std::function<void()> &next) {
-    {
-        std::lock_guard lock(m_blockMutex);
-        m_aliasCheck = nullptr;
-    }
     using Answer = QNAliasCheck::Answer;
-    QString message;
     if (outcome.cancelled) {
-        // A check folder the cancel left behind is named: the user must
-        // know to remove it.
-        if (outcome.leftOver.isEmpty()) {
-            endCancelled(completed, nullptr);
-            return;
-        }
-        message = outcome.leftOver;
-    } else if (outcome.answer == Answer::Same) {
-        message = itselfText(document, there, notCopied());
-    } else if (outcome.answer == Answer::Unknown) {
-        message = untoldText(document, there, notCopied(), QString()) + QLatin1Char(' ') + sentence(outcome.why);
-    } else if (outcome.answer == Answer::NotMade) {
-        message = unmadeCheckRefusal(document, there);
-        if (!message.isEmpty())
-            message += QLatin1Char(' ') + sentence(outcome.why);
-        if (message.isEmpty() && outcome.leftOver.isEmpty()) {
-            // Safe whatever the namesake is: every file goes up under a
-            // temporary name and takes its own only when whole; a move's
-            // last look before it removes its source sees a copy that is
-            // the source itself.
-            VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1; copying into \u201c%2\u201d all the same")
-                           .arg(outcome.why, there));
-            m_uploadsUnderTemporaryName.store(true);
-            m_namesakeChecked.store(true);
-            next();
-            return;
-        }
-        if (message.isEmpty())
-            message = sentence(outcome.why);
-    } else if (outcome.leftOver.isEmpty()) {
-        m_namesakeChecked.store(true);
-        next();
+        endCancelled(completed, nullptr);
         return;
     }
-    if (!outcome.cancelled && !outcome.leftOver.isEmpty())
-        message = message.isEmpty() ? outcome.leftOver : message + QLatin1Char(' ') + outcome.leftOver;
-    const VNErrorPtr failure = makeError(message);
-    logFailure(QStringLiteral("copyDocument error2"), failure);
-    failCopy(completed, failure);
-}
-
-QString QNCopyTaskItem::unmadeCheckRefusal(const QNDocumentPtr &document, const QString &there) const {
-    // Elsewhere an upload writes straight onto the name.
-    if (!m_toDriveConfig->supportsUploadUnderTemporaryName())
-        return untoldText(document, there, notCopied(),
-                          QStringLiteral(", and an upload to this server writes straight onto the name, so one cut "
-                                         "short would cut that %1 short")
-                              .arg(document->isDirectory() ? QStringLiteral("folder's files")
-                                                           : QStringLiteral("file")));
-    return {};
-}
-
-void QNCopyTaskItem::taskWasCancelled() {
-    std::shared_ptr<QNAliasCheck> check, dropTargetCheck;
-    std::shared_ptr<QNCopiedTree> tree;
-    {
-        std::lock_guard lock(m_blockMutex);
-        check = m_aliasCheck;
-        dropTargetCheck = m_dropTargetCheck;
-        tree = m_tree;
-    }
-    if (check)
-        check->taskWasCancelled();
-    if (dropTargetCheck)
-        dropTargetCheck->taskWasCancelled();
-    // The files of the tree that wait for its checks will not go.
-    if (tree)
-        tree->checksAnswered(false);
-}
-
-void QNCopyTaskItem::startTree() {
-    std::weak_ptr<QNCopyTaskItem> weakSelf = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
-    auto tree = std::make_shared<QNCopiedTree>([weakSelf] {
-        if (auto self = weakSelf.lock())
-            self->treeListed();
-    });
-    std::lock_guard lock(m_blockMutex);
-    if (m_tree)
-        return;  // the folder way taken again (after the drive refused its own copy)
-    m_tree = tree;
-    m_openFolderToken = tree->openFolder();
-}
-
-std::shared_ptr<QNCopiedTree> QNCopyTaskItem::copiedTree() const {
-    std::lock_guard lock(m_blockMutex);
-    return m_tree;
-}
-
-bool QNCopyTaskItem::uploadsUnderTemporaryName() const {
-    if (m_uploadsUnderTemporaryName.load())
-        return true;
-    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
-    return top && top.get() != this && top->m_uploadsUnderTemporaryName.load();
-}
-
-void QNCopyTaskItem::treeListed() {
-    auto owner = task();
-    auto tree = copiedTree();
-    if (!owner || !tree || owner->canceled() || tree->isRefused())
-        return;
-    std::shared_ptr<QNAliasCheck> dropTargetCheck;
-    {
-        std::lock_guard lock(m_blockMutex);
-        dropTargetCheck = m_dropTargetCheck;
-    }
-    // Not seen in any listing of the tree: the drop target's check folder
-    // must show in its own, then it goes (dropTargetCheckEnded() goes on).
-    if (dropTargetCheck)
-        dropTargetCheck->lookedFor(false);
-    else
-        checkMergedFolders();
-}
-
-void QNCopyTaskItem::checkMergedFolders() {
-    auto owner = task();
-    auto tree = copiedTree();
-    if (!owner || !tree || owner->canceled())
-        return;
-    if (hasConcluded()) {
-        tree->checksAnswered(false);
+    if (outcome.answer == Answer::OneStorage) {
+        const VNErrorPtr failure = makeError(itselfText(document, there, notCopied()));
+        logFailure(QStringLiteral("copyDocument error2"), failure);
+        failCopy(completed, failure);
         return;
     }
-    const QList<QNCopiedTree::Merge> merges = tree->merges();
-    const QList<QNDocumentPtr> folders = tree->sourceFolders();
-    // The dropped folder alone was looked at before anything was written
-    // into it; below it, a merged folder may be any folder of the tree.
-    if (merges.isEmpty() || folders.size() < 2 || !QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig)) {
-        tree->checksAnswered(true);
-        return;
-    }
-    QList<QNDocumentPtr> namesakes;
-    for (const auto &merge : merges)
-        namesakes << merge.namesake;
-    // Until it answers, the tree is not whole: the copy ends no sooner.
-    ++m_unfinishedSubTaskItems;
-    auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
-    auto check = std::make_shared<QNAliasCheck>(m_fromDriveConfig, folders, m_toDriveConfig, namesakes);
-    {
-        std::lock_guard lock(m_blockMutex);
-        m_aliasCheck = check;
-    }
-    startCheck(check, owner->metadataQueue(), [self, merges, folders](const QNAliasCheck::Outcome &outcome) {
-        self->treeCheckEnded(outcome, merges, folders);
-    });
-}
-
-void QNCopyTaskItem::treeCheckEnded(const QNAliasCheck::Outcome &outcome, const QList<QNCopiedTree::Merge> &merges,
-                                    const QList<QNDocumentPtr> &folders) {
-    {
-        std::lock_guard lock(m_blockMutex);
-        m_aliasCheck = nullptr;
-    }
-    using Answer = QNAliasCheck::Answer;
-    const auto top = fromDocument();
-    const QString notDone = notCopied();
-    // The refusal's text, told whether every folder the copy made went again.
-    std::function<QString(bool nothingLeft)> refusal;
-    if (outcome.cancelled) {
-        // The task's queues run nothing more: a check folder left is said.
-    } else if (outcome.answer == Answer::Same && outcome.namesake >= 0 && outcome.namesake < merges.size() &&
-               outcome.source >= 0 && outcome.source < folders.size()) {
-        const auto merge = merges.at(outcome.namesake);
-        const QString shown = QNUtils::withoutTrailingSlashes(folders.at(outcome.source)->path());
-        const QString there = QNUtils::withoutTrailingSlashes(merge.namesake->path());
-        if (shown == QNUtils::withoutTrailingSlashes(merge.folder->path()))
-            refusal = [merge, there, notDone](bool nothingLeft) {
-                return itselfText(merge.folder, there, notDone, nothingLeft);
-            };
-        else
-            refusal = treeRefusal(top, notDone,
-                                  QStringLiteral("\u201c%1\u201d at the destination, into which \u201c%2\u201d would "
-                                                 "be written, is its own folder \u201c%3\u201d, reached by another "
-                                                 "path.")
-                                      .arg(there, nameOf(merge.folder), shown));
-    } else if (outcome.answer == Answer::Unknown || outcome.answer == Answer::Same ||
-               (outcome.answer == Answer::NotMade && !m_toDriveConfig->supportsUploadUnderTemporaryName())) {
-        const QString because = outcome.answer == Answer::NotMade
-                                    ? QStringLiteral(", and an upload to this server writes straight onto the name")
-                                    : QString();
-        refusal = treeRefusal(top, notDone,
-                              QStringLiteral("it could not be told whether the folders it is written into are folders "
-                                             "of it, reached by another path%1. %2")
-                                  .arg(because, sentence(outcome.why)));
-    } else if (outcome.answer == Answer::NotMade) {
-        // As for the dropped folder: every file goes up under a temporary
-        // name, and takes its own only when whole.
-        VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: %1; copying all the same").arg(outcome.why));
-        m_uploadsUnderTemporaryName.store(true);
-    }
-    if (refusesTree(outcome, refusal))
-        return;
-    if (auto tree = copiedTree(); tree && !outcome.cancelled)
-        tree->checksAnswered(!hasConcluded());
-    treeCheckAnswered(outcome);
-}
-
-void QNCopyTaskItem::dropTargetCheckEnded(const QNAliasCheck::Outcome &outcome,
-                                          const QNTaskItemCompletedBlock &completed,
-                                          const std::function<void()> &next) {
-    QNDocumentPtr target, seenIn;
-    {
-        std::lock_guard lock(m_blockMutex);
-        m_dropTargetCheck = nullptr;
-        target = m_dropTarget;
-        seenIn = m_dropTargetSeenIn;
-    }
-    using Answer = QNAliasCheck::Answer;
-    if (!m_dropTargetStood.load()) {
-        // It never stood, and nothing was made: where it could not be made
-        // (an account that makes no folders will not make the copy's
-        // either), the copy goes on.
-        if (!outcome.leftOver.isEmpty()) {
-            const VNErrorPtr failure = makeError(outcome.leftOver);
+    if (outcome.answer == Answer::CannotTell) {
+        const QString refusal = cannotTellRefusal(document, there);
+        if (!refusal.isEmpty()) {
+            const VNErrorPtr failure = makeError((refusal + QLatin1Char(' ') + outcome.why).trimmed());
             logFailure(QStringLiteral("copyDocument error2"), failure);
             failCopy(completed, failure);
-        } else if (outcome.cancelled) {
-            endCancelled(completed, nullptr);
-        } else {
-            if (outcome.answer == Answer::NotMade)
-                VNLog::log(QStringLiteral("QNCopyTaskItem recursiveCopy: %1; copying all the same").arg(outcome.why));
-            next();
+            return;
         }
-        return;
+        // A copy removes nothing: it goes on, every file of it up under a
+        // temporary name that it takes only when whole. A move keeps its
+        // source: its removal asks the same question and hears this answer.
+        VNLog::log(QStringLiteral("QNCopyTaskItem copyDocument: it cannot be told whether \u201c%1\u201d is \u201c%2\u201d "
+                                  "itself (%3); copying all the same")
+                       .arg(nameOf(document), there, outcome.why));
+        m_uploadsUnderTemporaryName.store(true);
+    } else {
+        m_provenApart.store(true);
     }
-    const auto top = fromDocument();
-    const QString notDone = notCopied();
-    const QString there = target ? QNUtils::shownFolderPath(*target) : QString();
-    std::function<QString(bool nothingLeft)> refusal;
-    if (outcome.cancelled) {
-        // The task's queues run nothing more: a check folder left is said.
-    } else if (outcome.answer == Answer::Same) {
-        const bool itself = !seenIn || QNUtils::shownFolderPath(*seenIn) == QNUtils::shownFolderPath(*top);
-        refusal = treeRefusal(top, notDone,
-                              QStringLiteral("\u201c%1\u201d is %2, reached by another path.")
-                                  .arg(there, itself ? QStringLiteral("that folder itself")
-                                                     : QStringLiteral("a folder of it")));
-    } else if (outcome.answer == Answer::Unknown) {
-        refusal = treeRefusal(top, notDone,
-                              QStringLiteral("it could not be told whether \u201c%1\u201d, the folder it was dropped "
-                                             "onto, is a folder of it, reached by another path. %2")
-                                  .arg(there, sentence(outcome.why)));
-    }
-    if (refusesTree(outcome, refusal))
-        return;
-    // Told apart: the folders merged below the dropped one are asked next,
-    // before the tree's files may go.
-    if (!outcome.cancelled)
-        checkMergedFolders();
-    treeCheckAnswered(outcome);
+    m_namesakeChecked.store(true);
+    next();
 }
+
+QString QNCopyTaskItem::cannotTellRefusal(const QNDocumentPtr &document, const QString &there) const {
+    // Where every upload goes whole or not at all, nothing is lost; elsewhere
+    // an upload writes straight onto the name, and one cut short would cut
+    // short the very item it may be.
+    if (m_toDriveConfig->supportsUploadUnderTemporaryName() || m_toDriveConfig->isMyFiles())
+        return {};
+    return untoldText(document, there, notCopied(),
+                      QStringLiteral(", and an upload to this server writes straight onto the name, so one cut "
+                                     "short would cut that %1 short")
+                          .arg(document->isDirectory() ? QStringLiteral("folder's files") : QStringLiteral("file")));
+}
+
+bool QNCopyTaskItem::mayWriteOntoName(const QNDocumentPtr &document) const {
+    // What stands under the name at the destination is not the file being
+    // copied: the drives are apart by their kinds, the folder was made by
+    // this copy, the two folders were shown apart, or nothing stood there.
+    if (!QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig) || m_intoMadeFolder.load() ||
+        m_provenApart.load())
+        return true;
+    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
+    if (top && top.get() != this) {
+        auto tree = top->copiedTree();
+        if (tree && tree->aliasAnswer() && tree->aliasAnswer()->answer == QNAliasCheck::Answer::Apart)
+            return true;
+    }
+    auto listing = destinationListing();
+    return listing && document && !listing->namesake(nameOf(document));
+}
+

@@ -18,7 +18,9 @@ QString lastName(const QString &path) {
 
 void QNCopyTaskItem::addNote(const QString &note, int items) {
     std::lock_guard lock(m_blockMutex);
-    m_notes.append(note);
+    // An empty note counts items another note of the task speaks of.
+    if (!note.isEmpty())
+        m_notes.append(note);
     m_notedItems += items;
 }
 
@@ -122,6 +124,11 @@ VNErrorPtr QNCopyTaskItem::stoppedMoveError(const VNErrorPtr &error) const {
         info.insert(VNError::localizedDescriptionKey(),
                     nothing + info.value(VNError::localizedDescriptionKey()).toString());
     return std::make_shared<VNError>(error->domain(), error->code(), info);
+}
+
+QNCopyTaskItem *QNCopyTaskItem::topItem() {
+    auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
+    return top ? top.get() : this;
 }
 
 bool QNCopyTaskItem::inMove() const {

@@ -6,7 +6,7 @@ bool QNDestinationListings::await(const QString &key, QNDestinationListingBlock 
     });
 }
 
-void QNDestinationListings::finish(const QString &key, std::shared_ptr<const QNDocumentList> listing,
+void QNDestinationListings::finish(const QString &key, std::shared_ptr<const QNListing> listing,
                                    VNErrorPtr error, bool cancelled) {
     m_answers.finish(key, {std::move(listing), std::move(error), cancelled}, !cancelled);
 }

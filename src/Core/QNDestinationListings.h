@@ -2,6 +2,7 @@
 
 #include "Core/QNAnswerOnce.h"
 #include "Core/QNDocument.h"
+#include "Core/QNListing.h"
 #include "Platform/VNError.h"
 
 #include <QString>
@@ -11,7 +12,7 @@
 // What a listing of a destination folder answered: the documents (null when
 // it failed or was cancelled), the error, whether it was cancelled.
 using QNDestinationListingBlock =
-    std::function<void(std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error, bool cancelled)>;
+    std::function<void(std::shared_ptr<const QNListing> listing, VNErrorPtr error, bool cancelled)>;
 
 // The listings of the destination folders of one task, each asked for once:
 // the files dropped loose onto one folder all look at the same listing
@@ -25,11 +26,11 @@ public:
     // Hands the answer to everyone waiting for it. A listing that was
     // cancelled is not kept (the next ask lists again); a failed one is,
     // and each waiter goes on without it.
-    void finish(const QString &key, std::shared_ptr<const QNDocumentList> listing, VNErrorPtr error, bool cancelled);
+    void finish(const QString &key, std::shared_ptr<const QNListing> listing, VNErrorPtr error, bool cancelled);
 
 private:
     struct Listed {
-        std::shared_ptr<const QNDocumentList> listing;
+        std::shared_ptr<const QNListing> listing;
         VNErrorPtr error;
         bool cancelled = false;
     };

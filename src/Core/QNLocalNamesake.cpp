@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <climits>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -64,7 +65,49 @@ QNLocalNamesake::FileFacts factsOf(const struct stat &info, const QString &path)
     return facts;
 }
 
+// File systems whose device and inode numbers say nothing of where the
+// items lie: another machine gives them (network shares), or a program that
+// may show one folder again under numbers of its own (FUSE, overlays).
+bool givesForeignNumbers(const QString &path) {
+    struct statfs info {};
+    if (::statfs(QFile::encodeName(path).constData(), &info) != 0)
+        return true;  // cannot be told: nothing is proved by it
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case 0x65735546UL:  // FUSE
+    case 0x6969UL:      // NFS
+    case 0x517BUL:      // SMB
+    case 0xFF534D42UL:  // CIFS
+    case 0xFE534D42UL:  // SMB2
+    case 0x01021997UL:  // 9P
+    case 0x00C36400UL:  // Ceph
+    case 0x5346414FUL:  // AFS
+    case 0x73757245UL:  // Coda
+    case 0x564CUL:      // NCP
+    case 0x794C7630UL:  // overlay
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
+
+bool QNLocalNamesake::identityOf(const QString &path, dev_t *device, ino_t *inode) {
+    struct stat info {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(withoutTrailingSlashes(path)).constData(), &info) != 0)
+        return false;
+    *device = info.st_dev;
+    *inode = info.st_ino;
+    return true;
+}
+
+bool QNLocalNamesake::identityTells(const QString &a, const QString &b) {
+    dev_t deviceA = 0, deviceB = 0;
+    ino_t inode = 0;
+    if (!identityOf(a, &deviceA, &inode) || !identityOf(b, &deviceB, &inode) || deviceA != deviceB)
+        return false;
+    return !givesForeignNumbers(withoutTrailingSlashes(a)) && !givesForeignNumbers(withoutTrailingSlashes(b));
+}
 
 bool QNLocalNamesake::isSurelyOneFile(const FileFacts &a, const FileFacts &b) {
     if (a.device != b.device || a.inode != b.inode || a.size != b.size)
@@ -85,6 +128,9 @@ QNLocalNamesake::Kind QNLocalNamesake::of(const QString &sourcePath, const QStri
     if (!lookAt(target, there) || !lookAt(source, here))
         return Kind::Apart;
     if (there.st_dev != here.st_dev || there.st_ino != here.st_ino)
+        return Kind::Apart;
+    // On a mount that gives numbers of its own, one number proves nothing.
+    if (!look && (givesForeignNumbers(source) || givesForeignNumbers(target)))
         return Kind::Apart;
     if (S_ISDIR(here.st_mode) || source == target)
         return Kind::OwnEntry;

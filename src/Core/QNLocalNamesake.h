@@ -22,6 +22,11 @@
 //     give two files one number, and a move would then remove a file never
 //     copied. Without it the two are apart, and copied as such.
 // A folder reached by two paths is one folder: always its own entry.
+// Device and inode say all this only of items on one file system that keeps
+// numbers of its own (identityTells()): a folder mounted again through FUSE,
+// or a network share mounted twice, shows other numbers, or numbers another
+// machine gives. Items there are never one by their numbers here; whether
+// they are one storage is asked as of two drives (QNAliasCheck).
 class QNLocalNamesake {
 public:
     enum class Kind { Apart, OwnEntry, LinkThroughSource, OtherName };
@@ -34,6 +39,15 @@ public:
     // source: the item copied; target: the destination folder's entry of
     // its name. Absolute paths.
     static Kind of(const QString &source, const QString &target, const Look &look = {});
+
+    // Whether device and inode tell the items at the two paths (links
+    // followed) one or apart: both are there, on one device, of a file
+    // system that gives its own numbers (not a network, FUSE or overlay
+    // mount).
+    static bool identityTells(const QString &a, const QString &b);
+    // Device and inode of the item at a path (links followed); false when it
+    // cannot be looked at.
+    static bool identityOf(const QString &path, dev_t *device, ino_t *inode);
 
     // What the disk says of a file reached by a name (links followed).
     struct FileFacts {

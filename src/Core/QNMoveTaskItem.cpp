@@ -9,7 +9,6 @@
 #include "Platform/VNLog.h"
 
 #include <QFileInfo>
-#include <QHash>
 
 namespace {
 // Whether the source is a link. A local one is asked of the disk: a path
@@ -115,46 +114,19 @@ void QNMoveTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorPtr err
     addOperation(queue, removal);
 }
 
-QList<QNSourceSetAside::Place> QNMoveTaskItem::copyPlaces() const {
-    auto source = fromDocument();
-    QList<QNSourceSetAside::Place> where;
-    where.append({toDocument(), {QNUtils::nameOf(*source)}});
-    auto tree = copiedTree();
-    if (!tree)
-        return where;
-    // The folders the copy merged into: a link among them that leads into
-    // the source tree loses what was copied into it.
-    const QString drive = toDriveConfig() ? toDriveConfig()->driveConfigId() : QString();
-    QHash<QString, int> placeOf;
-    for (const auto &merge : tree->merges()) {
-        const QString key = QNTask::folderKey(drive, merge.namesake);
-        if (placeOf.contains(key) || QNTask::folderKey(drive, toDocument()) == key)
-            continue;
-        placeOf.insert(key, int(where.size()));
-        where.append({merge.namesake, {}});
-    }
-    for (const auto &sub : subitems()) {
-        auto item = std::dynamic_pointer_cast<QNCopyTaskItem>(sub);
-        if (!item || item->wasSkipped() || !item->fromDocument() || !item->toDocument())
-            continue;
-        const auto place = placeOf.constFind(QNTask::folderKey(drive, item->toDocument()));
-        if (place != placeOf.constEnd())
-            where[*place].names.append(QNUtils::nameOf(*item->fromDocument()));
-    }
-    return where;
-}
-
 QNMoveRemovalOperation::Plan QNMoveTaskItem::removalPlan() const {
     QNMoveRemovalOperation::Plan plan;
     plan.fromDrive = fromDriveConfig();
     plan.source = fromDocument();
     plan.toDrive = toDriveConfig();
-    plan.places = copyPlaces();
+    plan.destination = toDocument();
     // Asked now, while the source has its name: a local link is known by
     // its path.
     plan.tree = plan.source->isDirectory() && !isLink(plan.fromDrive, plan.source);
     if (!plan.tree)
         return plan;
+    if (auto tree = copiedTree())
+        plan.treeAnswer = tree->aliasAnswer();
     for (const auto &sub : subitems()) {
         auto item = std::dynamic_pointer_cast<QNCopyTaskItem>(sub);
         if (item && item->fromDocument())

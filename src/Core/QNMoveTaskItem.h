@@ -14,6 +14,9 @@
 // A namesake at the destination (seen in its listing first, or named by the
 // drive's refusal of its own move) turns the move into the copy way, which
 // replaces (a folder: writes into) that item unless it is the item itself.
+// The source goes only where its copy was shown to lie elsewhere
+// (QNMoveRemovalOperation); where that cannot be told, it stays, and the
+// task's end report says so.
 class QNMoveTaskItem : public QNCopyTaskItem {
 public:
     using QNCopyTaskItem::QNCopyTaskItem;
@@ -31,8 +34,4 @@ public:
 private:
     // What the removal of the source works from, once the copy has ended.
     QNMoveRemovalOperation::Plan removalPlan() const;
-    // Where the copy lies: the folder it was dropped onto, with its name,
-    // and each folder of the destination its tree was merged into, with
-    // what was copied there.
-    QList<QNSourceSetAside::Place> copyPlaces() const;
 };

@@ -67,15 +67,7 @@ QString QNMovedSourceRemoval::keyOf(const QNDocumentPtr &document) {
 QString QNMovedSourceRemoval::shownPath(const QNDocumentPtr &document) const {
     if (document->path().isEmpty())
         return document->displayName();
-    const QString path = QNUtils::withoutTrailingSlashes(document->path());
-    if (!m_asideTop.isEmpty() && (path == m_asideTop || path.startsWith(m_asideTop + QLatin1Char('/'))))
-        return m_shownTop + path.mid(m_asideTop.size());
-    return path;
-}
-
-void QNMovedSourceRemoval::showAs(const QString &aside, const QString &top) {
-    m_asideTop = QNUtils::withoutTrailingSlashes(aside);
-    m_shownTop = QNUtils::withoutTrailingSlashes(top);
+    return QNUtils::withoutTrailingSlashes(document->path());
 }
 
 bool QNMovedSourceRemoval::removedTop() const {
@@ -188,7 +180,6 @@ void QNMovedSourceRemoval::removeNext() {
     m_add(std::make_shared<QNRemoveOperation>(m_drive, document,
                                               [self, document](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
                                                   if (error && !cancelled) {
-                                                      // Named as the user knows it (not set aside).
                                                       self->finish(self->m_makeError(
                                                                        QStringLiteral("\u201c%1\u201d could not be "
                                                                                       "removed (%2).")

@@ -49,9 +49,6 @@ public:
     QStringList removedPaths() const;
     // Whether the top folder itself went.
     bool removedTop() const;
-    // The tree lies at the path aside for now (set aside before its
-    // removal), and is named by its own path top in what is said.
-    void showAs(const QString &aside, const QString &top);
 
     // How a document is told apart from its siblings: its id where the drive
     // has one, else its path without a trailing "/".
@@ -88,7 +85,6 @@ private:
     mutable std::mutex m_mutex;
     QStringList m_removed;
     bool m_removedTop = false;
-    QString m_asideTop, m_shownTop;
     AddOperation m_add;
     MakeError m_makeError;
     Finished m_finished;

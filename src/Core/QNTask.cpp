@@ -425,6 +425,38 @@ bool QNTask::claimDestination(const QString &driveConfigId, const QNDocumentPtr 
     return true;
 }
 
+void QNTask::askAliasCheck(const std::shared_ptr<QNAliasCheck> &check, const RunAliasCheck &run,
+                           QNAliasCheck::Finished finished) {
+    const QString key = check->key();
+    // The first asker hears the whole outcome straight from its check; the
+    // others, through this block, hear it without what was left over.
+    auto first = std::make_shared<std::atomic<bool>>(false);
+    if (!m_aliasAnswers.await(key, [finished, first](const QNAliasCheck::Outcome &outcome) {
+            if (!first->load())
+                finished(outcome);
+        }))
+        return;
+    first->store(true);
+    std::weak_ptr<QNTask> weakSelf = weak_from_this();
+    run(check, [weakSelf, key, finished](const QNAliasCheck::Outcome &outcome) {
+        finished(outcome);
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        QNAliasCheck::Outcome shared = outcome;
+        shared.leftOver.clear();
+        self->m_aliasAnswers.finish(key, shared, !outcome.cancelled);
+    });
+}
+
+bool QNTask::claimOnce(const QString &key) {
+    std::lock_guard lock(m_itemsMutex);
+    if (m_claimedOnce.contains(key))
+        return false;
+    m_claimedOnce.insert(key);
+    return true;
+}
+
 bool QNTask::claimLinkTarget(const QString &driveConfigId, const QString &target) {
     const QString key = driveConfigId + QChar(0) + target;
     std::lock_guard lock(m_itemsMutex);

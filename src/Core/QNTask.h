@@ -144,10 +144,19 @@ public:
     // The listings of destination folders, shared by the task's copy items
     // (keyed by folderKey()).
     QNDestinationListings &destinationListings() { return m_destinationListings; }
-    // Whether a source folder and a destination folder of a move are one
-    // folder, reached by two paths: asked once per pair, shared by the
-    // files moved between them (keyed by QNMoveRemovalOperation).
-    QNAnswerOnce<QNAliasCheck::Outcome> &folderPairChecks() { return m_folderPairChecks; }
+    // Asks an alias check once per task (checks of one key() give one
+    // answer: the files of one pair of folders share it, before the copy
+    // and at a move's removal alike). The first asker's check is run by run
+    // and its finished hears the whole outcome; the others hear it without
+    // the check folders left over, which the first says. A cancelled answer
+    // is not kept: the next to ask asks again.
+    using RunAliasCheck =
+        std::function<void(const std::shared_ptr<QNAliasCheck> &check, QNAliasCheck::Finished finished)>;
+    void askAliasCheck(const std::shared_ptr<QNAliasCheck> &check, const RunAliasCheck &run,
+                       QNAliasCheck::Finished finished);
+    // True the first time the key is claimed in this task (a note said once
+    // for many items).
+    bool claimOnce(const QString &key);
     // A folder of a drive as one string: its id, or its path without a
     // trailing slash.
     static QString folderKey(const QString &driveConfigId, const QNDocumentPtr &folder);
@@ -187,7 +196,8 @@ private:
     QHash<QString, QString> m_claimedDestinations;  // place, name folded -> name written by this task
     QSet<QString> m_followedLinkTargets;  // real folders reached through links
     QNDestinationListings m_destinationListings;
-    QNAnswerOnce<QNAliasCheck::Outcome> m_folderPairChecks;
+    QNAnswerOnce<QNAliasCheck::Outcome> m_aliasAnswers;
+    QSet<QString> m_claimedOnce;
     bool m_enqueued = false;
     int m_duplicateCounter = 0;
 

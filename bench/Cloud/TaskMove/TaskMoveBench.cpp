@@ -1,13 +1,16 @@
 // A move task of many small files from this computer onto a server, beside a
 // copy task of the same files onto the same server: the move adds the
-// removal of each source and the last look that its copy is not the source
-// itself, and should cost little more than the copy.
+// removal of each source and the look that its copy is not the source
+// itself (one per pair of folders), and should cost little more than the
+// copy. And a copy onto a folder that holds every name already (Replace)
+// beside one onto an empty folder: what the namesake check adds is one
+// check per pair of folders, not one per file.
 //   requests: on the folder-backed fake drive (a file server's kind), the
 //             calls a copy and a move make, by kind; what the move adds
 //             beside its removals is the look's, per destination folder;
 //   time:     onto vsftpd (FTP), sshd (SFTP) and Apache mod_dav (WebDAV) on
-//             loopback, move ÷ copy as the median of interleaved rounds, with
-//             the main thread's stalls over 50 ms in each.
+//             loopback, move ÷ copy and replace ÷ copy as the medians of
+//             interleaved rounds, with the main thread's stalls over 50 ms.
 // VARNELLO_BENCH_FILES sets the number of 4 KiB files (default 1000),
 // VARNELLO_BENCH_ONLY one part ("requests", "ftp", "sftp" or "webdav"),
 // --rounds N the rounds (default 3). Not a test: it prints, it never fails
@@ -130,13 +133,16 @@ void requestCounts(const std::shared_ptr<QNTaskManager> &manager, const QString 
     const Op ops[] = {Op::List, Op::CreateFolder, Op::Upload, Op::Rename, Op::Remove};
     const char *names[] = {"list", "create folder", "upload", "rename", "remove"};
     std::printf("Requests to the server, %d loose files onto one folder\n", count);
-    for (bool move : {false, true}) {
+    for (const char *kind : {"copy", "move", "replace"}) {
+        const bool move = kind == std::string("move");
         QNFakeRemoteHandler::resetBehaviours();
         QDir(remote).removeRecursively();
         QDir().mkpath(remote + QStringLiteral("/in"));
+        if (kind == std::string("replace"))
+            writeFiles(remote + QStringLiteral("/in"), count);  // every name there already
         const QStringList files = writeFiles(home + QStringLiteral("/fake-source"), count);
         runTask(manager, move, files, drive, QStringLiteral("/in"));
-        std::printf("  %-5s", move ? "move" : "copy");
+        std::printf("  %-7s", kind);
         for (int i = 0; i < 5; ++i)
             std::printf("  %s %d", names[i], QNFakeRemoteHandler::callCount(ops[i]));
         std::printf("\n");
@@ -149,7 +155,7 @@ void timeOnto(const std::shared_ptr<QNTaskManager> &manager, const char *what, c
               const QString &serverRoot, const QString &home, int count, int rounds) {
     const QString source = home + QStringLiteral("/source");
     int n = 0;
-    QList<int> stalls[2];
+    QList<int> stalls[3];
     const auto sides = VNBench::interleave(
         rounds, {{QStringLiteral("move"),
                   [&] {
@@ -171,10 +177,23 @@ void timeOnto(const std::shared_ptr<QNTaskManager> &manager, const char *what, c
                       stalls[1] << g_lastStalls;
                       QDir(serverRoot + folder).removeRecursively();
                       return s;
+                  }},
+                 {QStringLiteral("replace"),
+                  [&] {
+                      const QString folder = QStringLiteral("/work/replace%1").arg(n++);
+                      // The server's account owns what it replaces.
+                      writeFiles(serverRoot + folder, count);
+                      const QStringList files = writeFiles(source, count);
+                      Sample s = VNBench::measure([&] { return runTask(manager, false, files, drive, folder); });
+                      stalls[2] << g_lastStalls;
+                      QDir(serverRoot + folder).removeRecursively();
+                      return s;
                   }}});
     VNBench::printComparison(what, QStringLiteral("move"), sides[0], QStringLiteral("copy"), sides[1]);
+    VNBench::printComparison(what, QStringLiteral("replace"), sides[2], QStringLiteral("copy"), sides[1]);
     auto most = [](const QList<int> &values) { return values.isEmpty() ? 0 : *std::max_element(values.begin(), values.end()); };
-    std::printf("  main thread stalls over 50 ms: move %d, copy %d (most in a round)\n", most(stalls[0]), most(stalls[1]));
+    std::printf("  main thread stalls over 50 ms: move %d, copy %d, replace %d (most in a round)\n", most(stalls[0]),
+                most(stalls[1]), most(stalls[2]));
     std::fflush(stdout);
 }
 

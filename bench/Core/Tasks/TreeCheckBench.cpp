@@ -80,17 +80,19 @@ Tree makeTree(const QString &root, int folders) {
     return tree;
 }
 
-// The tree's check alone: every folder of one tree against every folder of the other.
+// The tree's check alone: every folder of one tree against every folder of
+// the other, asked as a copy asks it (whether one of them is the other).
 double timeTreeCheck(const QString &a, const QString &b, const Tree &tree, bool *apart) {
-    auto check = std::make_shared<QNAliasCheck>(serverDrive(a), tree.folders, serverDrive(b), tree.folders);
+    auto check = std::make_shared<QNAliasCheck>(QNAliasCheck::Side{serverDrive(a), tree.folders},
+                                                QNAliasCheck::Side{serverDrive(b), tree.folders},
+                                                QNAliasCheck::Ask::WhetherOne);
     std::atomic<bool> done{false};
     QElapsedTimer timer;
     timer.start();
-    check->start([](const std::shared_ptr<VNOperation> &operation) { VNOperationQueue::global().addOperation(operation); },
-                 [&](const QNAliasCheck::Outcome &outcome) {
-                     *apart = outcome.answer == QNAliasCheck::Answer::Apart && outcome.leftOver.isEmpty();
-                     done.store(true);
-                 });
+    check->start([&](const QNAliasCheck::Outcome &outcome) {
+        *apart = outcome.answer != QNAliasCheck::Answer::OneStorage && outcome.leftOver.isEmpty();
+        done.store(true);
+    });
     runUntil([&] { return done.load(); });
     return timer.nsecsElapsed() / 1e9;
 }

@@ -4,6 +4,7 @@
 #include "Platform/VNDispatch.h"
 
 #include <QDir>
+#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
 #include <functional>
@@ -29,13 +30,40 @@ struct Registry {
     bool renameAnswersWithTheDocument = false;
     bool uploadAnswersWithTheFolder = false;
     std::set<QString> foldingRoots;  // "" for every drive
-    QString hiddenNamePrefix;
+    QStringList hiddenNamePrefixes;
+    int listingCap = 0;                 // 0: every entry
+    QStringList foldersWithoutNewFolders;  // local folders in which no folder is made
+    std::set<QString> cachingRoots;     // drives whose listings come from a cache
+    std::map<QString, QStringList> cachedListings;  // root + drive path -> names, as first listed
 };
 
 Registry &registry() {
     static Registry *r = new Registry;
     return *r;
 }
+
+QString cacheKey(const QString &root, const QString &drivePath) {
+    return root + QChar(0) + QDir::cleanPath(QStringLiteral("/") + drivePath);
+}
+
+// A folder's cached listing takes what the drive itself wrote in it, as a
+// caching mount does; what was written by other ways stays unseen.
+void noteOwnWrite(const QString &root, const QString &drivePath, bool added) {
+    std::lock_guard lock(registry().mutex);
+    auto &r = registry();
+    if (!r.cachingRoots.count(root))
+        return;
+    const QString cleaned = QDir::cleanPath(QStringLiteral("/") + drivePath);
+    const QString parent = cleaned.section(QLatin1Char('/'), 0, -2);
+    const auto found = r.cachedListings.find(cacheKey(root, parent.isEmpty() ? QStringLiteral("/") : parent));
+    if (found == r.cachedListings.end())
+        return;
+    const QString name = cleaned.section(QLatin1Char('/'), -1);
+    found->second.removeAll(name);
+    if (added)
+        found->second.append(name);
+}
+
 
 bool foldsCase(const QString &root) {
     std::lock_guard lock(registry().mutex);
@@ -197,8 +225,27 @@ void QNFakeRemoteHandler::resetBehaviours() {
     r.renameAnswersWithTheDocument = false;
     r.uploadAnswersWithTheFolder = false;
     r.foldingRoots.clear();
-    r.hiddenNamePrefix.clear();
+    r.hiddenNamePrefixes.clear();
     r.held.clear();
+    r.listingCap = 0;
+    r.foldersWithoutNewFolders.clear();
+    r.cachingRoots.clear();
+    r.cachedListings.clear();
+}
+
+void QNFakeRemoteHandler::setMakesNoFolderIn(const QString &localFolder) {
+    std::lock_guard lock(registry().mutex);
+    registry().foldersWithoutNewFolders << QDir::cleanPath(localFolder);
+}
+
+void QNFakeRemoteHandler::setListingCap(int entries) {
+    std::lock_guard lock(registry().mutex);
+    registry().listingCap = entries;
+}
+
+void QNFakeRemoteHandler::setCachesListings(const QString &rootFolder) {
+    std::lock_guard lock(registry().mutex);
+    registry().cachingRoots.insert(QDir(rootFolder).absolutePath());
 }
 
 int QNFakeRemoteHandler::heldCallCount() {
@@ -218,7 +265,14 @@ void QNFakeRemoteHandler::releaseHeldCalls() {
 
 void QNFakeRemoteHandler::setHiddenNamePrefix(const QString &prefix) {
     std::lock_guard lock(registry().mutex);
-    registry().hiddenNamePrefix = prefix;
+    registry().hiddenNamePrefixes.clear();
+    if (!prefix.isEmpty())
+        registry().hiddenNamePrefixes << prefix;
+}
+
+void QNFakeRemoteHandler::addHiddenNamePrefix(const QString &prefix) {
+    std::lock_guard lock(registry().mutex);
+    registry().hiddenNamePrefixes << prefix;
 }
 
 void QNFakeRemoteHandler::setUploadAnswersWithTheFolder(bool on) {
@@ -383,17 +437,33 @@ void QNFakeRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKeyw
                 completed({}, searchKeyword, error, false);
                 return;
             }
-            QString hidden;
+            QStringList hidden;
+            int cap = 0;
+            QStringList names = QDir(local).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
             {
                 std::lock_guard lock(registry().mutex);
-                hidden = registry().hiddenNamePrefix;
+                auto &r = registry();
+                hidden = r.hiddenNamePrefixes;
+                cap = r.listingCap;
+                const QString root = self->root();
+                if (r.cachingRoots.count(root)) {
+                    const QString key = cacheKey(root, drivePath);
+                    const auto found = r.cachedListings.find(key);
+                    if (found == r.cachedListings.end())
+                        r.cachedListings[key] = names;
+                    else
+                        names = found->second;
+                }
             }
             QNDocumentList docs;
-            QDir dir(local);
-            for (const QString &name :
-                 dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
-                if (hidden.isEmpty() || !name.startsWith(hidden))
+            for (const QString &name : names) {
+                if (cap > 0 && docs.size() >= cap)
+                    break;
+                const bool isHidden = std::any_of(hidden.cbegin(), hidden.cend(),
+                                                  [&name](const QString &prefix) { return name.startsWith(prefix); });
+                if (!isHidden)
                     docs.append(documentFor(joinDrivePath(drivePath, name), QFileInfo(local + QLatin1Char('/') + name)));
+            }
             completed(docs, searchKeyword, nullptr, false);
         },
         [searchKeyword, completed] { completed({}, searchKeyword, nullptr, true); });
@@ -446,6 +516,8 @@ void QNFakeRemoteHandler::upload(QNDocumentPtr document, QNDocumentPtr destPath,
                        const QString local = self->localPath(drivePath, &error);
                        if (!error && !copyWithProgress(source, local, step, progress))
                            error = self->makeError(QStringLiteral("Upload of \"%1\" failed.").arg(source));
+                       if (!error)
+                           noteOwnWrite(self->root(), drivePath, true);
                        return answersWithTheFolder ? destPath : documentFor(drivePath, QFileInfo(local));
                    });
 }
@@ -464,8 +536,15 @@ void QNFakeRemoteHandler::createFolder(QString name, QNDocumentPtr destPath, QND
     const QString drivePath = joinDrivePath(destPath ? destPath->path() : QStringLiteral("/"), name);
     answerDocument(Op::CreateFolder, completed, [self, name, drivePath](VNErrorPtr &error) {
         const QString local = self->localPath(drivePath, &error);
-        if (!error && (name.isEmpty() || name.contains(QLatin1Char('/')) || !QDir().mkdir(local)))
+        bool refused = false;
+        {
+            std::lock_guard lock(registry().mutex);
+            refused = registry().foldersWithoutNewFolders.contains(QDir::cleanPath(QFileInfo(local).path()));
+        }
+        if (!error && (refused || name.isEmpty() || name.contains(QLatin1Char('/')) || !QDir().mkdir(local)))
             error = self->makeError(QStringLiteral("Cannot create \"%1\".").arg(drivePath));
+        if (!error)
+            noteOwnWrite(self->root(), drivePath, true);
         return documentFor(drivePath, QFileInfo(local));
     });
 }
@@ -479,6 +558,8 @@ void QNFakeRemoteHandler::remove(QNDocumentPtr document, QNDocumentCallback comp
         if (!error && (local == self->root() || !info.exists() ||
                        !(info.isDir() ? QDir(local).removeRecursively() : QFile::remove(local))))
             error = self->makeError(QStringLiteral("Cannot remove \"%1\".").arg(drivePath));
+        if (!error)
+            noteOwnWrite(self->root(), drivePath, false);
         return nullptr;
     });
 }

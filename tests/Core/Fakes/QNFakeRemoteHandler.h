@@ -75,6 +75,20 @@ public:
     // none), as a server that hides some names does. Cleared by
     // resetBehaviours().
     static void setHiddenNamePrefix(const QString &prefix);
+    // Leaves out the entries of one more prefix too.
+    static void addHiddenNamePrefix(const QString &prefix);
+    // No folder is made in the local folder given (as its path reads, links
+    // not followed), as in a folder of an account that may not make folders
+    // there. Cleared by resetBehaviours().
+    static void setMakesNoFolderIn(const QString &localFolder);
+    // Listings give at most this many entries, in name order (0: all), as a
+    // server that caps its listings does. Cleared by resetBehaviours().
+    static void setListingCap(int entries);
+    // The drive backed by rootFolder lists each folder as it first listed
+    // it, plus what it made or removed there itself, as a mount that caches
+    // listings does: what other ways wrote stays unseen. Cleared by
+    // resetBehaviours().
+    static void setCachesListings(const QString &rootFolder);
     // Calls received per operation, and calls that did not come on the main thread.
     static int callCount(Op op);
     static int offMainThreadCalls();

@@ -1,15 +1,15 @@
-// The namesake check as a copy or move item meets it, on two drives of one
-// server (A holds /proj, B holds /proj too): where the check folder may be
-// left behind it is looked for and removed, and one that stays is named
-// with its folder in the item's error; a check that cannot tell fails the
-// item; one that cannot be made at all lets a copy or move go on, every
-// upload of it under a temporary name, where the drive can upload so.
+// The alias check as copy and move items meet it, on drives of one server
+// (a folder-backed fake, where a link plays a folder reached two ways):
+// one storage refuses, "cannot tell" lets a copy go on (every upload whole
+// or nothing) and keeps a move's source, and a check folder left behind is
+// named in the task's end report and never stops the copy. Judged on the
+// disks.
 #include "Core/QNCopyTask.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNErrorWrapper.h"
+#include "Core/QNListDocumentsOperation.h"
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
-#include "Core/QNRemoveOperation.h"
 #include "ScriptedRemoteHandler.h"
 #include "TaskTestSupport.h"
 
@@ -42,167 +42,89 @@ QString text(const VNErrorPtr &error) {
     return error ? QNErrorWrapper(error).localizedDescription() : QString();
 }
 
-// The check folders below root, by name.
+// The check folders below root.
 QStringList checkFolders(const QString &root) {
     QStringList found;
-    for (const QString &entry : VNTest::listTree(root))
+    for (const QString &entry : listTree(root))
         if (entry.contains(QLatin1String("varnello-check-")))
-            found << entry.section(QLatin1Char('/'), -2, -2);
+            found << entry;
     return found;
+}
+
+bool link(const QString &target, const QString &at) {
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()) == 0;
 }
 
 class AliasCheckItem : public TaskFixture {
 protected:
-    // Runs the copy (or move) of A:/proj onto B:/, where /proj is.
-    Report dropProj(const QNDriveConfigPtr &a, const QNDriveConfigPtr &b, bool move) {
+    // Runs the copy (or move) of from:/proj onto to:/ and hands back the task.
+    Report dropProj(const QNDriveConfigPtr &from, const QNDriveConfigPtr &to, bool move, QNTaskPtr *ran = nullptr) {
         auto proj = driveDocument("/proj", true);
         auto into = driveDocument("/", true);
         QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
-        QNTaskItemPtr item = move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(a, b, proj, into))
-                                  : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(a, b, proj, into));
+        QNTaskItemPtr item = move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(from, to, proj, into))
+                                  : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(from, to, proj, into));
+        if (ran)
+            *ran = task;
         return runOne(task, item);
     }
 };
 
-// Each moment at which a check folder may stay: the item's error names it
-// and the folder holding it; where it could go after all, nothing stays.
-// The checks of the folder it is dropped onto and of the folders merged
-// below the dropped one end once the tree is listed; a check folder of them
-// left when the copy has ended by then (another part of it failed
-// meanwhile) is named in the task's end report.
-TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedWithItsFolderInTheItemsError) {
-    enum class Moment { SourceUnlisted, Itself, ReplyLost, Cancelled, TreeCancelled, CopyEnded };
+// A check folder that cannot be removed (an account that removes nothing)
+// is named with its folder in the end report; the copy goes on and merges,
+// and a move shown apart takes its source away. One whose creation's answer
+// was lost is looked for and removed: nothing stays, and as nothing was
+// shown, a copy goes on and a move keeps its source.
+TEST_F(AliasCheckItem, ACheckFolderThatStaysIsNamedAndNeverStopsTheCopy) {
+    enum class Fault { RemovalRefused, CreationAnswerLost };
     struct Row {
         const char *name;
-        Moment moment;
-        bool removalRefused;
-        const char *because;  // a part of the error besides the check folder; "" for none
+        Fault fault;
+        bool move;
+        bool sourceGoes;
     };
     const Row rows[] = {
-        {"the source could not be listed", Moment::SourceUnlisted, true, "could not be listed"},
-        {"the namesake is the folder itself", Moment::Itself, true, "is that folder itself"},
-        {"its creation's answer was lost", Moment::ReplyLost, false, ""},
-        {"its creation's answer was lost, and it cannot be removed", Moment::ReplyLost, true, ""},
-        {"the task was cancelled", Moment::Cancelled, true, ""},
-        {"the task was cancelled during the tree's check", Moment::TreeCancelled, true, ""},
-        {"the copy had ended during the tree's checks", Moment::CopyEnded, true, ""},
+        {"copy, the destination removes nothing", Fault::RemovalRefused, false, false},
+        {"move, the destination removes nothing", Fault::RemovalRefused, true, true},
+        {"copy, a creation's answer lost", Fault::CreationAnswerLost, false, false},
+        {"move, a creation's answer lost", Fault::CreationAnswerLost, true, false},
     };
     int n = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         QNFakeRemoteHandler::resetBehaviours();
-        ScriptedRemoteHandler::reset();
         const QString a = path(QStringLiteral("a%1").arg(n));
         const QString b = path(QStringLiteral("b%1").arg(n++));
-        const bool tree = row.moment == Moment::TreeCancelled || row.moment == Moment::CopyEnded;
         writeTree(a, {{"proj/f.txt", "f"}, {"proj/sub/x.txt", "x"}});
-        if (row.moment == Moment::Itself) {
-            QDir().mkpath(b);
-            const bool linked =
-                ::symlink(QFile::encodeName(a + "/proj").constData(), QFile::encodeName(b + "/proj").constData()) == 0;
-            EXPECT_TRUE(linked) << "the link could not be made";
-            if (!linked)
-                continue;
-        } else if (row.moment == Moment::CopyEnded) {
-            // A folder where the tree has a file: that file's copy fails,
-            // and with it the whole copy.
-            writeTree(b, {{"proj/g.txt", "g"}, {"proj/sub/x.txt/", ""}});
-        } else {
-            writeTree(b, {{"proj/g.txt", "g"}, {"proj/sub/", ""}});
-        }
-        if (row.removalRefused && row.moment != Moment::CopyEnded) {
-            // The dropped folder's own check folder goes, and the one in the
-            // folder it is dropped onto; the tree's stay.
-            QNFakeRemoteHandler::Behaviour refusing;
-            refusing.mode = Mode::Fail;
-            refusing.answersFirst = tree ? 2 : 0;
-            QNFakeRemoteHandler::setBehaviour(Op::Remove, refusing, b);
-        }
-        if (row.moment == Moment::SourceUnlisted)
-            setMode(Op::List, Mode::Fail, a);
-        if (row.moment == Moment::ReplyLost)
+        writeTree(b, {{"proj/g.txt", "g"}, {"proj/sub/", ""}});
+        if (row.fault == Fault::RemovalRefused)
+            setMode(Op::Remove, Mode::Fail, b);
+        else
             setMode(Op::CreateFolder, Mode::FailAfterWork, b);
-
-        Report report;
-        QNTaskPtr ran;
-        if (row.moment == Moment::Cancelled || row.moment == Moment::TreeCancelled) {
-            // A listing of the source is held until the test's cancel lets
-            // it go, however slow the machine: the dropped folder's check
-            // lists it once, after the destination; the copy lists proj and
-            // sub, and the tree's check proj again.
-            QNFakeRemoteHandler::Behaviour held;
-            held.mode = Mode::AnswerAfterCancel;
-            held.answersFirst = tree ? 3 : 0;
-            QNFakeRemoteHandler::setBehaviour(Op::List, held, a);
-            auto task = std::make_shared<QNCopyTask>();
-            auto item = std::make_shared<QNCopyTaskItem>(serverDrive(a), serverDrive(b), driveDocument("/proj", true),
-                                                         driveDocument("/", true));
-            auto reports = watchItem(item);
-            task->addTaskItem(item);
-            manager->addTask(task);
-            // Every listing of either drive, up to the held one: for the
-            // tree, the destination, the check's two, the destination again
-            // (the folder is there), proj's two, sub's three, the drop
-            // target's own, then the held one.
-            EXPECT_TRUE(VNTest::waitUntil([&] { return QNFakeRemoteHandler::callCount(Op::List) == (tree ? 11 : 2); },
-                                          20000));
-            task->cancel();
-            EXPECT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
-            EXPECT_EQ(reports->count(), 1);
-            if (reports->count())
-                report = reports->first();
-            ran = task;
-        } else if (row.moment == Moment::CopyEnded) {
-            // The merged sub-folder's first listing fails, so its file lists
-            // it again, behind the drop target's own listing: the copy ends
-            // with that file's failure while the tree's checks run, and the
-            // check folder in the drop target cannot be removed (the
-            // dropped folder's, the first removal, can).
-            ScriptedRemoteHandler::Script script;
-            script.failFirstListingOf = QStringLiteral("/proj/sub");
-            script.failRemovalNumber = 2;
-            ScriptedRemoteHandler::setScript(script);
-            auto from = ScriptedRemoteHandler::makeDriveConfig(a);
-            auto to = ScriptedRemoteHandler::makeDriveConfig(b);
-            from->setIsFTP(true);
-            to->setIsFTP(true);
-            auto task = std::make_shared<QNCopyTask>();
-            report = runOne(task, std::make_shared<QNCopyTaskItem>(from, to, driveDocument("/proj", true),
-                                                                   driveDocument("/", true)));
-            ran = task;
-        } else {
-            report = dropProj(serverDrive(a), serverDrive(b), false);
-        }
-        const VNErrorPtr error = std::get<0>(report);
-        // Below the folder merged into (the drop target's own for the row
-        // whose copy ended during the drop target's check).
-        const QString under = row.moment == Moment::CopyEnded ? QString() : QStringLiteral("/proj");
-        const QStringList left = checkFolders(b + under);
-        if (!row.removalRefused) {
+        QNTaskPtr task;
+        const auto [error, document, cancelled] = dropProj(serverDrive(a), serverDrive(b), row.move, &task);
+        EXPECT_FALSE(cancelled);
+        EXPECT_FALSE(error) << text(error).toStdString();
+        EXPECT_EQ(VNTest::readFile(b + "/proj/f.txt"), QByteArray("f"));
+        EXPECT_EQ(VNTest::readFile(b + "/proj/sub/x.txt"), QByteArray("x"));
+        EXPECT_EQ(VNTest::readFile(b + "/proj/g.txt"), QByteArray("g"));
+        EXPECT_EQ(QFileInfo::exists(a + "/proj/f.txt"), !row.sourceGoes);
+        EXPECT_TRUE(checkFolders(a).isEmpty()) << checkFolders(a).join(' ').toStdString();
+        const QStringList left = checkFolders(b);
+        const QString said = task->leftOut().join(QLatin1Char(' '));
+        if (row.fault == Fault::CreationAnswerLost) {
             EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
-            EXPECT_FALSE(error) << text(error).toStdString();
-            EXPECT_EQ(VNTest::readFile(b + "/proj/f.txt"), QByteArray("f"));  // told apart: merged
             continue;
         }
         EXPECT_FALSE(left.isEmpty()) << "no check folder was left: the row tests nothing";
-        // Said in the item's error, or in the task's end report once the
-        // copy had ended.
-        const QString said = row.moment == Moment::CopyEnded ? ran->leftOut().join(QLatin1Char(' ')) : text(error);
-        EXPECT_TRUE(row.moment == Moment::CopyEnded || error) << "the check folder was left without a word";
-        for (const QString &folder : VNTest::listTree(b + under)) {
-            if (!folder.contains(QLatin1String("varnello-check-")))
-                continue;
-            const QString name = folder.section(QLatin1Char('/'), -2, -2);
-            QString holder = under + QStringLiteral("/") + folder.section(QLatin1Char('/'), 0, -3);
+        for (const QString &entry : left) {
+            const QString name = entry.section(QLatin1Char('/'), -2, -2);
+            QString holder = QStringLiteral("/") + entry.section(QLatin1Char('/'), 0, -3);
             if (holder.size() > 1 && holder.endsWith(QLatin1Char('/')))
                 holder.chop(1);
             EXPECT_TRUE(said.contains(QStringLiteral("\u201c%1\u201d could not be removed from \u201c%2\u201d").arg(name, holder)))
                 << said.toStdString();
         }
-        if (*row.because)
-            EXPECT_TRUE(said.contains(QLatin1String(row.because))) << said.toStdString();
-        EXPECT_EQ(VNTest::readFile(a + "/proj/f.txt"), QByteArray("f"));
-        EXPECT_EQ(VNTest::readFile(a + "/proj/sub/x.txt"), QByteArray("x"));
     }
 }
 
@@ -243,9 +165,8 @@ TEST_F(AliasCheckItem, AMergedSubFolderThatIsAFolderOfTheCopiedTreeIsRefusedWhat
                       {"proj/v2/app.js", "v2"},
                       {"proj/deep/v1/app.js", "v1"}});
         writeTree(b, {{"proj/c.txt", "c"}});
-        const QString link = b + "/proj/" + row.linkName;
-        const bool linked = ::symlink(QFile::encodeName(a + "/proj/" + row.target).constData(),
-                                      QFile::encodeName(link).constData()) == 0;
+        const QString at = b + "/proj/" + row.linkName;
+        const bool linked = link(a + "/proj/" + row.target, at);
         EXPECT_TRUE(linked) << "the link could not be made";
         if (!linked)
             continue;
@@ -265,17 +186,18 @@ TEST_F(AliasCheckItem, AMergedSubFolderThatIsAFolderOfTheCopiedTreeIsRefusedWhat
         EXPECT_EQ(VNTest::readFile(a + "/proj/v2/app.js"), QByteArray("v2"));
         EXPECT_EQ(VNTest::readFile(a + "/proj/deep/v1/app.js"), QByteArray("v1"));
         EXPECT_EQ(VNTest::readFile(b + "/proj/c.txt"), QByteArray("c"));
-        EXPECT_TRUE(QFileInfo(link).isSymLink());
+        EXPECT_TRUE(QFileInfo(at).isSymLink());
         EXPECT_TRUE(checkFolders(a).isEmpty()) << checkFolders(a).join(' ').toStdString();
         EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 0);
     }
 }
 
-// A server that shows the check folder in neither listing cannot tell the
-// two folders apart, nor, where the destination holds no namesake, whether
-// the folder dropped onto is a folder of the copied one: the item fails,
-// and nothing is written or removed (the folder made for the copy goes).
-TEST_F(AliasCheckItem, ACheckFolderHiddenFromBothListingsFailsTheItem) {
+// A folder where it cannot be told whether what it lands in is a folder of
+// it (a server that leaves the check folders out of every listing): a copy
+// goes on, writing each file whole or not at all; a move copies too and
+// keeps its source, which the end report says. Never is a source removed on
+// an absence.
+TEST_F(AliasCheckItem, AFolderItCannotBeToldOfIsCopiedAndAMovedOneStays) {
     int n = 0;
     for (const bool namesake : {true, false})
         for (const bool move : {false, true}) {
@@ -284,28 +206,32 @@ TEST_F(AliasCheckItem, ACheckFolderHiddenFromBothListingsFailsTheItem) {
             QNFakeRemoteHandler::setHiddenNamePrefix(QStringLiteral("varnello-check-"));
             const QString a = path(QStringLiteral("hidden-a%1").arg(n));
             const QString b = path(QStringLiteral("hidden-b%1").arg(n++));
-            writeTree(a, {{"proj/f.txt", "f"}});
+            writeTree(a, {{"proj/f.txt", "f"}, {"proj/sub/h.txt", "h"}});
             if (namesake)
                 writeTree(b, {{"proj/g.txt", "g"}});
             else
                 QDir().mkpath(b);
-            const auto [error, document, cancelled] = dropProj(serverDrive(a), serverDrive(b), move);
+            QNTaskPtr task;
+            const auto [error, document, cancelled] = dropProj(serverDrive(a), serverDrive(b), move, &task);
             EXPECT_FALSE(cancelled);
-            EXPECT_TRUE(error) << "copied as if told apart";
-            EXPECT_TRUE(text(error).contains(QLatin1String("does not show in the listing")) &&
-                        text(error).contains(QLatin1String("could not be told")))
-                << text(error).toStdString();
-            EXPECT_EQ(listTree(b).join(' ').toStdString(), std::string(namesake ? "proj/ proj/g.txt" : ""));
-            EXPECT_EQ(listTree(a + "/proj").join(' ').toStdString(), std::string("f.txt"));
+            EXPECT_FALSE(error) << text(error).toStdString();
+            EXPECT_EQ(VNTest::readFile(b + "/proj/f.txt"), QByteArray("f"));
+            EXPECT_EQ(VNTest::readFile(b + "/proj/sub/h.txt"), QByteArray("h"));
+            EXPECT_EQ(listTree(a + "/proj").join(' ').toStdString(), std::string("f.txt sub/ sub/h.txt"));
+            const QString said = task->leftOut().join(QLatin1Char(' '));
+            EXPECT_EQ(said.contains(QLatin1String("could not be told")), move) << said.toStdString();
+            EXPECT_TRUE(checkFolders(a).isEmpty() && checkFolders(b).isEmpty());
         }
 }
 
-// A server that makes no check folder: a copy or a move goes on, every file
-// of it asked to go up under a temporary name (FTP, SFTP and WebDAV can; a
-// move's last look before it removes its source covers the rest); onto a
-// drive that cannot, it fails saying why. Where the check is made, the
-// upload is a plain one.
-TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryNamesGoesOn) {
+// A file whose namesake's folder holds no check folder (an account that
+// makes no folders), so that it cannot be told whether the namesake is the
+// file itself: a copy replaces it, the upload under a temporary name that
+// takes the name only when whole; a move does too and keeps its source;
+// onto a drive that can only write straight onto the name, it fails saying
+// why. Where the check is made (and shows them apart), the upload is a
+// plain one and a move takes its source.
+TEST_F(AliasCheckItem, AFileItCannotBeToldOfGoesUpUnderATemporaryNameAndAMovedOneStays) {
     struct Row {
         const char *name;
         Kind kind;
@@ -319,6 +245,7 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
         {"WebDAV copy", Kind::WebDAV, false, false, ""},
         {"WebDAV move", Kind::WebDAV, true, false, ""},
         {"WebDAV copy, the check made", Kind::WebDAV, false, true, ""},
+        {"WebDAV move, the check made", Kind::WebDAV, true, true, ""},
         {"SMB move", Kind::SMB, true, false, "Nothing was moved. The file \u201cx.txt\u201d was not moved"},
         {"SMB copy", Kind::SMB, false, false, "writes straight onto the name"},
     };
@@ -342,13 +269,15 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
                                       : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(from, to, file, into));
         const auto [error, document, cancelled] = runOne(task, item);
         EXPECT_FALSE(cancelled);
-        // A move that went on took its source away.
-        EXPECT_EQ(QFileInfo::exists(a + "/x.txt"), !row.move || *row.because);
         if (!*row.because) {
             EXPECT_FALSE(error) << text(error).toStdString();
             EXPECT_EQ(VNTest::readFile(b + "/x.txt"), QByteArray("new"));
             EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::Upload), 1);
             EXPECT_EQ(QNFakeRemoteHandler::temporaryNameUploadCount(), row.checkMade ? 0 : 1);
+            // A move takes its source only where the two were shown apart.
+            EXPECT_EQ(QFileInfo::exists(a + "/x.txt"), !row.move || !row.checkMade);
+            EXPECT_EQ(task->leftOut().join(' ').contains(QLatin1String("could not be told")), row.move && !row.checkMade)
+                << task->leftOut().join(' ').toStdString();
             continue;
         }
         EXPECT_TRUE(error) << "replaced without a check";
@@ -364,7 +293,7 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeOnlyACopyWithTemporaryName
 // A folder merged into its namesake where the check folder cannot be made:
 // every file of its tree goes up under a temporary name, below a folder
 // merged in turn too, and one new to the destination as well; where the
-// check is made, none does.
+// checks show the folders apart, none does.
 TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeEveryFileOfTheMergedTreeGoesUpUnderATemporaryName) {
     for (const bool checkMade : {false, true}) {
         SCOPED_TRACE(checkMade ? "the check made" : "the check not made");
@@ -387,56 +316,50 @@ TEST_F(AliasCheckItem, WhereTheCheckFolderCannotBeMadeEveryFileOfTheMergedTreeGo
     }
 }
 
-// Every name below root that a move's look leaves behind for a while.
-QStringList setAsideOrCheck(const QString &root) {
-    QStringList found;
-    for (const QString &entry : listTree(root))
-        if (entry.contains(QLatin1String("varnello-moving-")) || entry.contains(QLatin1String("varnello-check-")))
-            found << entry;
-    return found;
-}
-
-// The last look before a move removes its source, on two drives of one
-// server: a loose file is looked for through its folders (a check folder
-// made in its folder and looked for in the destination), a folder, or a
-// file whose folder cannot hold a check folder, is set aside and the
-// destination listed again. Where the destination is the source itself
-// (b is a link to a, and the server hides the file's name from the check
-// before the copy), the source stays whole under its own name and the
-// move fails naming it; apart, the source goes. Whatever fails on the way,
-// the source stays (under its own name, or said where), judged on the disk.
-TEST_F(AliasCheckItem, AMoveLooksAtItsCopyOnceMoreAndRemovesItsSourceOnlyWhenTheCopyIsElsewhere) {
-    enum class Fault { None, RenameRefused, RenameReplyLost, LookFails, RemovalFails, PutBackFails };
+// The look before a move removes its source, on two drives of one server:
+// it removes only where its copy was shown to lie elsewhere. Where the
+// destination is the source itself (b is a link to a, or a server that
+// shows a's entries in b; the file's name hidden from the look before the
+// copy, which would refuse it), the move fails naming it; where it cannot
+// be told (no check folder in the source's folder, a destination that
+// cannot be listed, or whose listings leave the check folders out), the
+// source stays and the end report says so. A destination that lists from a
+// cache holding its own writes shows its own check folder and not the
+// source's: the source's folder, listed fresh, shows the destination's.
+// Judged on the disks.
+TEST_F(AliasCheckItem, AMoveRemovesItsSourceOnlyWhereItsCopyWasShownElsewhere) {
+    enum class Fault { None, NoCheckFolderAtTheSource, LookFails, CheckFoldersHidden, DestinationCaches, RemovalFails };
     enum class Storage { Apart, OneByLink, Overlaid };
+    enum class Ending { Moved, Refused, Kept, Failed };
     struct Row {
         const char *name;
         Storage storage;
         bool folder;
-        bool noCheckFolder;  // the source's folder cannot hold a check folder
         Fault fault;
-        const char *because;  // a part of the error; "" when the move is done
-        bool keptUnderItsName;
+        Ending ending;
+        const char *because;  // a part of the error or the report
     };
     const Row rows[] = {
-        {"apart, a file", Storage::Apart, false, false, Fault::None, "", false},
-        {"apart, a file, no check folder", Storage::Apart, false, true, Fault::None, "", false},
-        {"one storage, a file", Storage::OneByLink, false, false, Fault::None, "is that file itself", true},
-        {"one storage, a file, no check folder", Storage::OneByLink, false, true, Fault::None, "is that file itself",
-         true},
-        {"apart, a folder", Storage::Apart, true, false, Fault::None, "", false},
-        // The destination shows what the source's folder holds beside the
-        // copy: the set-aside name showing is enough.
-        {"overlaid, a file set aside", Storage::Overlaid, false, true, Fault::None, "is that file itself", true},
-        {"apart, a folder, its setting aside refused", Storage::Apart, true, false, Fault::RenameRefused,
-         "could not be set aside", true},
-        {"apart, a folder, its setting aside answered lost", Storage::Apart, true, false, Fault::RenameReplyLost,
-         "could not be set aside", true},
-        {"apart, a file set aside, the look fails", Storage::Apart, false, true, Fault::LookFails,
-         "could not be listed to check", true},
-        {"apart, a file, its removal fails", Storage::Apart, false, false, Fault::RemovalFails, "refused", true},
-        {"apart, a folder, its removal fails", Storage::Apart, true, false, Fault::RemovalFails, "refused", true},
-        {"one storage, a file set aside, its name not given back", Storage::OneByLink, false, true,
-         Fault::PutBackFails, "is now", false},
+        {"apart, a file", Storage::Apart, false, Fault::None, Ending::Moved, ""},
+        {"apart, a folder", Storage::Apart, true, Fault::None, Ending::Moved, ""},
+        {"one storage, a file", Storage::OneByLink, false, Fault::None, Ending::Refused, "is that file itself"},
+        {"overlaid, a file", Storage::Overlaid, false, Fault::None, Ending::Refused, "is that file itself"},
+        {"apart, a file, no check folder at the source", Storage::Apart, false, Fault::NoCheckFolderAtTheSource,
+         Ending::Kept, "could not be told"},
+        {"one storage, a file, no check folder at the source", Storage::OneByLink, false,
+         Fault::NoCheckFolderAtTheSource, Ending::Kept, "could not be told"},
+        {"apart, a file, the destination not listed", Storage::Apart, false, Fault::LookFails, Ending::Kept,
+         "could not be listed"},
+        {"apart, a folder, the destination not listed", Storage::Apart, true, Fault::LookFails, Ending::Kept,
+         "could not be listed"},
+        {"one storage, a file, check folders left out of the listings", Storage::OneByLink, false,
+         Fault::CheckFoldersHidden, Ending::Kept, "could not be told"},
+        {"apart, a file, the destination lists from its cache", Storage::Apart, false, Fault::DestinationCaches,
+         Ending::Moved, ""},
+        {"one storage, a file, the destination lists from its cache", Storage::OneByLink, false,
+         Fault::DestinationCaches, Ending::Refused, "is that file itself"},
+        {"apart, a file, its removal fails", Storage::Apart, false, Fault::RemovalFails, Ending::Failed, "refused"},
+        {"apart, a folder, its removal fails", Storage::Apart, true, Fault::RemovalFails, Ending::Failed, "refused"},
     };
     int n = 0;
     for (const Row &row : rows) {
@@ -447,11 +370,11 @@ TEST_F(AliasCheckItem, AMoveLooksAtItsCopyOnceMoreAndRemovesItsSourceOnlyWhenThe
         const QString b = path(QStringLiteral("guard-b%1").arg(n++));
         writeTree(a, {{"x.txt", "the only copy"}, {"proj/f.txt", "f"}, {"proj/sub/g.txt", "g"}});
         if (row.storage == Storage::OneByLink) {
-            const bool linked = ::symlink(QFile::encodeName(a).constData(), QFile::encodeName(b).constData()) == 0;
+            const bool linked = link(a, b);
             EXPECT_TRUE(linked) << "the link could not be made";
             if (!linked)
                 continue;
-            // Unseen by the check before the copy, which would refuse it.
+            // Unseen by the look before the copy, which would refuse it.
             QNFakeRemoteHandler::setHiddenNamePrefix(QStringLiteral("x."));
         } else {
             QDir().mkpath(b);
@@ -470,104 +393,178 @@ TEST_F(AliasCheckItem, AMoveLooksAtItsCopyOnceMoreAndRemovesItsSourceOnlyWhenThe
             script.overlayFrom = a;
             ScriptedRemoteHandler::setScript(script);
         }
-        if (row.noCheckFolder) {
-            // Refused in the source's folder; the copy makes nothing there.
-            QNFakeRemoteHandler::Behaviour refused;
-            refused.mode = Mode::Fail;
-            QNFakeRemoteHandler::setBehaviour(Op::CreateFolder, refused, a);
-        }
-        if (row.fault == Fault::RenameRefused)
-            setMode(Op::Rename, Mode::Fail, a);
-        if (row.fault == Fault::RenameReplyLost)
-            setMode(Op::Rename, Mode::FailAfterWork, a);
-        if (row.fault == Fault::LookFails) {
-            // The copy's own listing of the destination answers; the look fails.
+        switch (row.fault) {
+        case Fault::None:
+            break;
+        case Fault::NoCheckFolderAtTheSource:
+            setMode(Op::CreateFolder, Mode::Fail, a);
+            break;
+        case Fault::LookFails: {
+            // The copy's own listing of the destination answers; the look's fails.
             QNFakeRemoteHandler::Behaviour failing;
             failing.mode = Mode::Fail;
             failing.answersFirst = 1;
             QNFakeRemoteHandler::setBehaviour(Op::List, failing, b);
+            break;
         }
-        if (row.fault == Fault::RemovalFails) {
-            // A loose file's check folder goes first; the source's removal fails.
+        case Fault::CheckFoldersHidden:
+            QNFakeRemoteHandler::addHiddenNamePrefix(QStringLiteral("varnello-check-"));
+            break;
+        case Fault::DestinationCaches:
+            QNFakeRemoteHandler::setCachesListings(b);
+            break;
+        case Fault::RemovalFails: {
+            // The check folder in the source's folder goes first; the source's removal fails.
             QNFakeRemoteHandler::Behaviour failing;
             failing.mode = Mode::Fail;
-            failing.answersFirst = row.folder ? 0 : 1;
+            failing.answersFirst = row.folder ? 2 : 1;  // and a folder's tree has two
             QNFakeRemoteHandler::setBehaviour(Op::Remove, failing, a);
+            break;
         }
-        if (row.fault == Fault::PutBackFails) {
-            QNFakeRemoteHandler::Behaviour failing;
-            failing.mode = Mode::Fail;
-            failing.answersFirst = 1;  // set aside, but not given its name back
-            QNFakeRemoteHandler::setBehaviour(Op::Rename, failing, a);
         }
         auto source = row.folder ? driveDocument("/proj", true) : driveDocument("/x.txt", false, 13);
         auto task = std::make_shared<QNMoveTask>();
         auto item = std::make_shared<QNMoveTaskItem>(from, to, source, driveDocument("/", true));
         const auto [error, document, cancelled] = runOne(task, item);
         QNFakeRemoteHandler::setHiddenNamePrefix(QString());
-        const QString said = text(error);
+        const QString said = text(error) + QLatin1Char(' ') + task->leftOut().join(QLatin1Char(' '));
         EXPECT_FALSE(cancelled);
         // The copy is whole where it went (one storage: it is the source).
         if (row.storage == Storage::Apart)
             EXPECT_EQ(VNTest::readFile(b + (row.folder ? "/proj/sub/g.txt" : "/x.txt")),
                       QByteArray(row.folder ? "g" : "the only copy"));
         const QString left = row.folder ? a + "/proj/sub/g.txt" : a + "/x.txt";
-        const QStringList setAside = listTree(a).filter(QStringLiteral("varnello-moving-"));
-        EXPECT_EQ(listTree(a).filter(QStringLiteral("varnello-check-")), QStringList());
-        if (!*row.because) {
+        EXPECT_TRUE(checkFolders(a).isEmpty()) << checkFolders(a).join(' ').toStdString();
+        if (row.storage != Storage::OneByLink)
+            EXPECT_TRUE(checkFolders(b).isEmpty()) << checkFolders(b).join(' ').toStdString();
+        if (row.ending == Ending::Moved) {
             EXPECT_FALSE(error) << said.toStdString();
             EXPECT_FALSE(QFileInfo::exists(left)) << "the source stayed";
-            EXPECT_TRUE(setAside.isEmpty()) << setAside.join(' ').toStdString();
             continue;
         }
+        EXPECT_EQ(VNTest::readFile(left), QByteArray(row.folder ? "g" : "the only copy"));
         EXPECT_TRUE(said.contains(QLatin1String(row.because))) << said.toStdString();
-        EXPECT_TRUE(said.contains(row.folder ? QStringLiteral("proj") : QStringLiteral("x.txt\u201d")))
-            << said.toStdString();
-        if (row.keptUnderItsName) {
-            EXPECT_EQ(VNTest::readFile(left), QByteArray(row.folder ? "g" : "the only copy"));
-            EXPECT_TRUE(setAside.isEmpty()) << setAside.join(' ').toStdString();
+        // Kept is no failure of the move: the report says it; refusing and
+        // failing are.
+        EXPECT_EQ(bool(error), row.ending != Ending::Kept) << said.toStdString();
+        if (row.ending == Ending::Kept)
+            EXPECT_EQ(task->leftOutItemCount(), 1);
+    }
+}
+
+// Loose files onto their namesakes (Replace) ask one check per pair of
+// folders, not one per file, before the copy and at a move's removal alike;
+// two destination folders of one drive are two pairs, each answered for
+// its own files: b/ is shown apart (its files' sources go), c/ is a link to
+// the source's folder that holds no check folder, so that it cannot be told
+// (its files' sources stay, which the report says). Each answer, taken for
+// the other pair's, would lose the sources through c/ or keep b/'s.
+TEST_F(AliasCheckItem, LooseFilesAskOneCheckPerPairOfFoldersEachAnsweredForItsOwnFiles) {
+    QNFakeRemoteHandler::resetBehaviours();
+    const QString a = path("pair-a");
+    const QString b = path("pair-b");
+    const QString c = path("pair-c");
+    QMap<QString, QByteArray> sources, olds;
+    for (int i = 0; i < 12; ++i) {
+        sources.insert(QStringLiteral("f%1.txt").arg(i), QByteArray("new ") + QByteArray::number(i));
+        olds.insert(QStringLiteral("f%1.txt").arg(i), "old");
+    }
+    writeTree(a, sources);
+    writeTree(b, olds);
+    ASSERT_TRUE(link(a, c));
+    QNFakeRemoteHandler::setMakesNoFolderIn(c);
+    auto from = serverDrive(a);
+    auto to = serverDrive(path(""));
+    const auto toC = [](int i) { return i == 1 || i == 10; };
+    auto task = std::make_shared<QNMoveTask>();
+    for (int i = 0; i < 12; ++i) {
+        const QString name = QStringLiteral("f%1.txt").arg(i);
+        task->addTaskItem(std::make_shared<QNMoveTaskItem>(from, to, driveDocument("/" + name, false, 5),
+                                                           driveDocument(toC(i) ? "/pair-c" : "/pair-b", true)));
+    }
+    ASSERT_TRUE(runTask(manager, task));
+    // Two pairs: two check folders for b/; for c/, one asked of c/ and refused.
+    EXPECT_EQ(QNFakeRemoteHandler::callCount(Op::CreateFolder), 3);
+    for (int i = 0; i < 12; ++i) {
+        const QString name = QStringLiteral("f%1.txt").arg(i);
+        SCOPED_TRACE(name.toStdString());
+        if (toC(i)) {
+            EXPECT_EQ(VNTest::readFile(a + "/" + name), sources.value(name)) << "removed through its own folder";
         } else {
-            // Not given its name back: the error says where it is, and it is there whole.
-            EXPECT_EQ(setAside.size(), 1) << listTree(a).join(' ').toStdString();
-            if (!setAside.isEmpty()) {
-                EXPECT_TRUE(said.contains(QLatin1Char('/') + setAside.first())) << said.toStdString();
-                EXPECT_EQ(VNTest::readFile(a + QLatin1Char('/') + setAside.first()), QByteArray("the only copy"));
-            }
+            EXPECT_EQ(VNTest::readFile(b + "/" + name), sources.value(name));
+            EXPECT_FALSE(QFileInfo::exists(a + "/" + name)) << "kept, as the other pair's";
         }
+    }
+    EXPECT_EQ(task->leftOutItemCount(), 2);
+    EXPECT_EQ(task->leftOut().size(), 1) << task->leftOut().join('\n').toStdString();
+    EXPECT_TRUE(checkFolders(a).isEmpty() && checkFolders(b).isEmpty());
+}
+
+// Many files replacing their namesakes, cancelled while they go: the task
+// ends once the check's folders have gone, and none stays on the server.
+TEST_F(AliasCheckItem, ACancelledReplaceOfManyFilesLeavesNoCheckFolder) {
+    for (const bool move : {false, true}) {
+        SCOPED_TRACE(move ? "move" : "copy");
+        QNFakeRemoteHandler::resetBehaviours();
+        const QString a = path(move ? "many-move-a" : "many-a");
+        const QString b = path(move ? "many-move-b" : "many-b");
+        QMap<QString, QByteArray> sources, olds;
+        for (int i = 0; i < 40; ++i) {
+            sources.insert(QStringLiteral("f%1.txt").arg(i), QByteArray(4096, 'n'));
+            olds.insert(QStringLiteral("f%1.txt").arg(i), "old");
+        }
+        writeTree(a, sources);
+        writeTree(b, olds);
+        setMode(Op::Upload, Mode::Answer, b, 50);
+        auto from = serverDrive(a);
+        auto to = serverDrive(b);
+        QNTaskPtr task = move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
+        for (auto it = sources.cbegin(); it != sources.cend(); ++it) {
+            auto file = driveDocument("/" + it.key(), false, it.value().size());
+            auto into = driveDocument("/", true);
+            task->addTaskItem(move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(from, to, file, into))
+                                   : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(from, to, file, into)));
+        }
+        manager->addTask(task);
+        ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::callCount(Op::Upload) >= 3; }, 20000));
+        task->cancel();
+        ASSERT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
+        EXPECT_TRUE(checkFolders(a).isEmpty() && checkFolders(b).isEmpty())
+            << (checkFolders(a) + checkFolders(b)).join(' ').toStdString();
+        EXPECT_LE(QNFakeRemoteHandler::callCount(Op::CreateFolder), 2);
+        // Every source is there (a move removes only what it copied whole).
+        for (auto it = sources.cbegin(); it != sources.cend(); ++it)
+            if (QFileInfo::exists(a + "/" + it.key()) == false)
+                EXPECT_EQ(VNTest::readFile(b + "/" + it.key()), it.value()) << it.key().toStdString();
     }
 }
 
 // A move cancelled at each step of its sources' removal: the removal
-// waiting for its turn behind other transfers, the look at the folders of a
-// loose file, the setting aside, the look at the destination, the removal
-// itself. The step is held (a slow server) while the task is cancelled,
-// then let go. The task ends; nothing stays under a set-aside name or as a
-// check folder; every source is whole under its own name, unless its
-// removal had been sent (it is then moved, whole at the destination); and a
-// later task runs to its end.
+// waiting for its turn behind other transfers, the check of a loose file's
+// folders (its check folder being made, the destination being listed), the
+// removal itself. The step is held (a slow server) while the task is
+// cancelled, then let go. The task ends; no check folder stays; every
+// source is whole under its own name, unless its removal had been sent (it
+// is then moved, whole at the destination); and a later task runs to its
+// end.
 TEST_F(AliasCheckItem, AMoveCancelledAtEachStepOfItsRemovalEndsWithEverySourceUnderItsName) {
-    enum class Step { Queued, Checking, SetAside, Looking, Removing };
+    enum class Step { Queued, Marking, Checking, Removing };
     enum class From { Server, LocalDisk };
     struct Row {
         const char *name;
         From from;
         bool folder;
         Step step;
-        bool noCheckFolder;  // a file is set aside, as a folder is
     };
     const Row rows[] = {
-        {"from a server, files, a removal queued", From::Server, false, Step::Queued, false},
-        {"from this computer, files, a removal queued", From::LocalDisk, false, Step::Queued, false},
-        {"from this computer, folders, a removal queued", From::LocalDisk, true, Step::Queued, false},
-        {"from a server, a file, its folders looked at", From::Server, false, Step::Checking, false},
-        {"from this computer, a file, its folders looked at", From::LocalDisk, false, Step::Checking, false},
-        {"from a server, a file, set aside", From::Server, false, Step::SetAside, true},
-        {"from a server, a folder, set aside", From::Server, true, Step::SetAside, false},
-        {"from a server, a file, the destination looked at", From::Server, false, Step::Looking, true},
-        {"from a server, a folder, the destination looked at", From::Server, true, Step::Looking, false},
-        {"from this computer, a folder, the destination looked at", From::LocalDisk, true, Step::Looking, false},
-        {"from a server, a file, being removed", From::Server, false, Step::Removing, false},
-        {"from a server, a folder, being removed", From::Server, true, Step::Removing, false},
+        {"from a server, files, a removal queued", From::Server, false, Step::Queued},
+        {"from this computer, files, a removal queued", From::LocalDisk, false, Step::Queued},
+        {"from this computer, folders, a removal queued", From::LocalDisk, true, Step::Queued},
+        {"from a server, a file, its folder's check folder made", From::Server, false, Step::Marking},
+        {"from a server, a file, its folders looked at", From::Server, false, Step::Checking},
+        {"from this computer, a file, its folders looked at", From::LocalDisk, false, Step::Checking},
+        {"from a server, a file, being removed", From::Server, false, Step::Removing},
+        {"from a server, a folder, being removed", From::Server, true, Step::Removing},
     };
     int n = 0;
     for (const Row &row : rows) {
@@ -597,11 +594,9 @@ TEST_F(AliasCheckItem, AMoveCancelledAtEachStepOfItsRemovalEndsWithEverySourceUn
                                 : driveDocument("/" + leaf, row.folder, row.folder ? 0 : tree.value(leaf).size());
             task->addTaskItem(std::make_shared<QNMoveTaskItem>(from, to, source, driveDocument("/", true)));
         }
-        if (row.noCheckFolder)
-            setMode(Op::CreateFolder, Mode::Fail, a);
         QNFakeRemoteHandler::Behaviour held;
         held.mode = Mode::HeldUntilReleased;
-        std::function<bool()> atTheStep;
+        std::function<bool()> atTheStep = [] { return QNFakeRemoteHandler::heldCallCount() == 1; };
         const auto removalsQueued = [&task](int count) {
             int found = 0;
             for (const auto &op : task->fromQueue()->operations())
@@ -632,24 +627,17 @@ TEST_F(AliasCheckItem, AMoveCancelledAtEachStepOfItsRemovalEndsWithEverySourceUn
             }
             atTheStep = [&] { return removalsQueued(1); };
             break;
+        case Step::Marking:
+            // The destination's check folder is made; the source's is held.
+            QNFakeRemoteHandler::setBehaviour(Op::CreateFolder, held, a);
+            break;
         case Step::Checking:
             held.answersFirst = 1;  // the copy's own look at the destination answers
             QNFakeRemoteHandler::setBehaviour(Op::List, held, b);
-            atTheStep = [] { return QNFakeRemoteHandler::heldCallCount() == 1; };
-            break;
-        case Step::SetAside:
-            QNFakeRemoteHandler::setBehaviour(Op::Rename, held, a);
-            atTheStep = [] { return QNFakeRemoteHandler::heldCallCount() == 1; };
-            break;
-        case Step::Looking:
-            held.answersFirst = 1;
-            QNFakeRemoteHandler::setBehaviour(Op::List, held, b);
-            atTheStep = [] { return QNFakeRemoteHandler::heldCallCount() == 1; };
             break;
         case Step::Removing:
-            held.answersFirst = row.folder ? 0 : 1;  // a loose file's check folder goes first
+            held.answersFirst = 1;  // the check folder in the source's folder goes first
             QNFakeRemoteHandler::setBehaviour(Op::Remove, held, a);
-            atTheStep = [] { return QNFakeRemoteHandler::heldCallCount() == 1; };
             break;
         }
         manager->addTask(task);
@@ -664,8 +652,8 @@ TEST_F(AliasCheckItem, AMoveCancelledAtEachStepOfItsRemovalEndsWithEverySourceUn
             20000))
             << "the task never ended";
         QNFakeRemoteHandler::resetBehaviours();
-        EXPECT_EQ(setAsideOrCheck(a), QStringList());
-        EXPECT_EQ(setAsideOrCheck(b), QStringList());
+        EXPECT_EQ(checkFolders(a), QStringList());
+        EXPECT_EQ(checkFolders(b), QStringList());
         for (const QString &name : names) {
             SCOPED_TRACE(name.toStdString());
             const QString leaf = row.folder ? name + "/f.txt" : name + ".txt";

@@ -184,7 +184,7 @@ TEST_F(MoveRemove, FolderMovedOffADriveThatRemovesOnlyEmptyFoldersIsRemovedDeepe
     EXPECT_FALSE(QFileInfo::exists(remote + "/a"));
     EXPECT_EQ(VNTest::readFile(path("out/a/b/y.txt")), QByteArray("y"));
     EXPECT_TRUE(QFileInfo(path("out/a/b/c")).isDir());
-    const QStringList removed = ScriptedRemoteHandler::removalsByOwnName();
+    const QStringList removed = ScriptedRemoteHandler::sourceRemovals();
     ASSERT_EQ(removed.size(), 5);
     EXPECT_EQ(removed.last(), "/a");
     for (int i = 0; i < removed.size(); ++i)
@@ -338,5 +338,5 @@ TEST_F(MoveRemove, SameNamedSiblingIsNotWrittenOverAndItsSourceStays) {
     // id on the drive: one removal, the copied one), nor is their folder.
     EXPECT_EQ(listTree(path("out")), (QStringList{"dir/", "dir/1.txt"}));
     EXPECT_EQ(VNTest::readFile(path("out/dir/1.txt")), QByteArray("1"));
-    EXPECT_EQ(ScriptedRemoteHandler::removalsByOwnName(), QStringList{"/dir/1.txt"});
+    EXPECT_EQ(ScriptedRemoteHandler::sourceRemovals(), QStringList{"/dir/1.txt"});
 }

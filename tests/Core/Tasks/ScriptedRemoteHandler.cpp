@@ -83,11 +83,9 @@ QStringList ScriptedRemoteHandler::removals() {
     return removed;
 }
 
-QStringList ScriptedRemoteHandler::removalsByOwnName() {
-    static const QRegularExpression setAside(QStringLiteral("/varnello-moving-[0-9a-f]{12}-"));
+QStringList ScriptedRemoteHandler::sourceRemovals() {
     QStringList paths = removals();
-    for (QString &path : paths)
-        path.replace(setAside, QStringLiteral("/"));
+    paths.removeIf([](const QString &path) { return path.contains(QLatin1String("/varnello-check-")); });
     return paths;
 }
 

@@ -61,9 +61,8 @@ public:
     static int heldUploadCount();
     // The drive paths removed (or tried), in order.
     static QStringList removals();
-    // The same, a moved source's set-aside name ("varnello-moving-…-a")
-    // read as its own name ("a").
-    static QStringList removalsByOwnName();
+    // The same without the check folders an alias check made and removed.
+    static QStringList sourceRemovals();
 
     QString className() const override { return QStringLiteral("ScriptedRemoteHandler"); }
     void download(QNDocumentPtr document, QNDocumentPtr destPath, QNProgressCallback progress,
