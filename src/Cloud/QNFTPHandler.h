@@ -123,10 +123,16 @@ private:
     // point at; false when cancelled.
     bool resolveLinks(const QString &folderPath, QList<QNFTPListingParser::Item> &items, QNStringEncoding &encoding);
     // An upload's temporary file: replacing the old file with it when the
-    // server would not rename onto an existing name, or removing it.
+    // server would not rename onto an existing name, else sending the file
+    // again straight onto its name where the caller allows it
+    // (uploadMayWriteOntoName()), or removing it (false: it stays).
     struct FolderCommands;
-    Outcome replaceWithUpload(FolderCommands &names, const QString &tempName, const QString &fileName);
-    void removeTemporaryUpload(FolderCommands &names, const QString &tempName);
+    struct UploadSource;
+    Outcome replaceWithUpload(FolderCommands &names, const QString &tempName, const QString &fileName,
+                              UploadSource &source);
+    Outcome uploadOntoName(FolderCommands &names, const QString &tempName, const QString &fileName,
+                           UploadSource &source);
+    bool removeTemporaryUpload(FolderCommands &names, const QString &tempName);
 
     std::atomic<quint32> m_stringEncoding;
     bool m_shouldDetectStringEncoding = false;

@@ -128,6 +128,43 @@ struct QNFTPHandler::FolderCommands {
     }
 };
 
+// The local file an upload sends, open so that it can be sent again, and
+// what a whole upload left on the server.
+struct QNFTPHandler::UploadSource {
+    int fd = -1;
+    qint64 size = 0;
+    double progressReached = 0;  // the fraction the first sending reported last
+    VNErrorPtr leftOnDrive;      // says the temporary file stays
+};
+
+namespace {
+
+// The options of a transfer that sends the file t reads; postQuote runs
+// after a whole upload.
+std::function<bool(CURL *)> uploadOptions(QNFTPHandler::Transfer &t, qint64 size, curl_slist *postQuote)
+{
+    return [&t, size, postQuote](CURL *h) {
+        return curl_easy_setopt(h, CURLOPT_UPLOAD, 1L) == CURLE_OK && curl_easy_setopt(h, CURLOPT_READDATA, &t) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_READFUNCTION, &QNFTPHandler::Transfer::read) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(size)) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_POSTQUOTE, postQuote) == CURLE_OK;
+    };
+}
+
+// The error of an upload whose file stays whole under its temporary name.
+VNErrorPtr keptUnderTemporaryName(const QString &folderPath, const QString &tempName, const QString &fileName,
+                                  const VNErrorPtr &cause, const QString &besides = {})
+{
+    const QString kept = QNFTPLocation::join(folderPath, tempName);
+    return QNCloudInterface::leavingFileOnDrive(
+        ftpError(QStringLiteral("The uploaded file could not take the name \u201c%1\u201d%2; it is kept on the server "
+                                "as \u201c%3\u201d.")
+                     .arg(fileName, besides, kept) +
+                 cause->localizedDescription().prepend(QLatin1Char('\n'))));
+}
+
+}  // namespace
+
 void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QNDocumentCallback completed)
 {
     const DocumentAnswer answer{"upload", completed};
@@ -176,19 +213,14 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     t.progressIsUpload = true;
     t.sinceProgress.start();
     CurlHandle curl;
-    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(), [&](CURL *h) {
-        return curl_easy_setopt(h, CURLOPT_UPLOAD, 1L) == CURLE_OK && curl_easy_setopt(h, CURLOPT_READDATA, &t) == CURLE_OK &&
-               curl_easy_setopt(h, CURLOPT_READFUNCTION, &Transfer::read) == CURLE_OK &&
-               curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(info.st_size)) == CURLE_OK &&
-               curl_easy_setopt(h, CURLOPT_POSTQUOTE, renameCommands.list) == CURLE_OK;
-    });
+    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(),
+                                     uploadOptions(t, info.st_size, renameCommands.list));
     if (!setupError.isNull()) {
         ::close(fd);
         return answer.failed(ftpError(setupError));
     }
 
     const CURLcode code = perform(curl, t);
-    ::close(fd);
     Outcome outcome = outcomeOf(code, t, isCancelled());
     names.connection = &curl;
     // The library runs the rename only after a whole upload; a refused
@@ -196,11 +228,21 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     // answered by removing the old file, then renaming again.
     const bool renameRefused = code == CURLE_QUOTE_ERROR && !t.ioFailed;
     if (renameRefused && !isCancelled()) {
-        outcome = replaceWithUpload(names, tempName, fileName);
+        UploadSource source{fd, qint64(info.st_size), qMax(t.lastFraction, 0.0), nullptr};
+        outcome = replaceWithUpload(names, tempName, fileName, source);
+        ::close(fd);
         if (outcome.error || outcome.cancelled)
             return void(answer.unsuccessful(outcome));
         curl.keep = true;  // the server refused a command, nothing more
-    } else if (outcome.cancelled || outcome.error) {
+        if (source.leftOnDrive) {
+            VNLog::log(QStringLiteral("QNFTPHandler upload: %1")
+                           .arg(source.leftOnDrive->localizedDescription().section(QLatin1Char('\n'), 0, 0)));
+            return completed(destPath, source.leftOnDrive, false);
+        }
+        return completed(destPath, nullptr, false);
+    }
+    ::close(fd);
+    if (outcome.cancelled || outcome.error) {
         // The server may have made the temporary file before the first byte
         // was read: a cancel once connected cleans up too, and a kept
         // connection is connected before the transfer begins.
@@ -213,7 +255,17 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
             // can bring the file back.
             curl.close();
             names.connection = nullptr;
-            removeTemporaryUpload(names, tempName);
+            // Bytes went, so the server made the file: one it would not
+            // remove is named, a cancel reporting nothing else.
+            if (!removeTemporaryUpload(names, tempName) && t.readStarted) {
+                const QString left = QNFTPLocation::join(folderPath, tempName);
+                const VNErrorPtr named = leavingFileOnDrive(ftpError(
+                    QStringLiteral("The unfinished upload of \u201c%1\u201d is left on the server as \u201c%2\u201d.")
+                        .arg(fileName, left) +
+                    (outcome.error ? outcome.error->localizedDescription().prepend(QLatin1Char('\n')) : QString())));
+                logError("upload", named);
+                return completed(nullptr, named, outcome.cancelled);
+            }
         }
         return void(answer.unsuccessful(outcome));
     }
@@ -221,7 +273,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
 }
 
 QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, const QString &tempName,
-                                                      const QString &fileName)
+                                                      const QString &fileName, UploadSource &source)
 {
     const auto config = driveConfig();
     const auto url = names.url();
@@ -230,8 +282,12 @@ QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, con
     Outcome removed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, removeOld,
                                       false, names.connection);
     if (removed.error) {
-        // The old file is still there and whole; the new one goes.
-        removeTemporaryUpload(names, tempName);
+        // The old file, if there is one, is still there and whole.
+        if (uploadMayWriteOntoName())
+            return uploadOntoName(names, tempName, fileName, source);
+        // The new one goes.
+        if (!removeTemporaryUpload(names, tempName))
+            return {false, keptUnderTemporaryName(names.folderPath, tempName, fileName, removed.error)};
         return removed;
     }
     CurlList rename;
@@ -240,24 +296,70 @@ QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, con
                                       false, names.connection);
     if (renamed.error) {
         // The old file is gone: the whole new one stays under its
-        // temporary name rather than be lost.
-        const QString kept = QNFTPLocation::join(names.folderPath, tempName);
-        return {false, ftpError(QStringLiteral("The uploaded file could not take the name \u201c%1\u201d; it is kept "
-                                               "on the server as \u201c%2\u201d.")
-                                    .arg(fileName, kept) +
-                                renamed.error->localizedDescription().prepend(QLatin1Char('\n')))};
+        // temporary name rather than be lost, unless it may be sent again.
+        if (uploadMayWriteOntoName())
+            return uploadOntoName(names, tempName, fileName, source);
+        return {false, keptUnderTemporaryName(names.folderPath, tempName, fileName, renamed.error)};
     }
     return {};
 }
 
-void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &tempName)
+// Sends the file again straight onto its name, over the upload's connection,
+// while the whole file stays under its temporary name; that one goes once
+// the name holds the file. Not cut short by a cancel: a file cut off under
+// its name is what the temporary name is there to prevent.
+QNFTPHandler::Outcome QNFTPHandler::uploadOntoName(FolderCommands &names, const QString &tempName,
+                                                   const QString &fileName, UploadSource &source)
+{
+    const auto config = driveConfig();
+    sendsToItsAnswer();
+    const QString path = QNFTPLocation::join(names.folderPath, fileName);
+    Transfer t(this, config->password());
+    const QByteArray what = "Uploading " + path.toUtf8() + " again, onto its name";
+    t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
+    t.mode = Transfer::Mode::ReadFile;
+    t.fd = source.fd;
+    t.watchCancel = false;
+    if (const QNProgressCallback progress = uploadProgress()) {
+        // On from where the first sending got to, never back.
+        const double from = source.progressReached;
+        t.progress = [progress, from](double fraction) { progress(from + (1.0 - from) * fraction); };
+    }
+    t.progressIsUpload = true;
+    t.sinceProgress.start();
+    Outcome sent;
+    const auto url = names.location.fileUrl(path, names.encoding);
+    if (!url.ok()) {
+        sent = {false, ftpError(url.error)};
+    } else if (::lseek(source.fd, 0, SEEK_SET) != 0) {
+        sent = {false, ftpError(QStringLiteral("The file could not be read again: %1").arg(systemError(errno)))};
+    } else {
+        CurlHandle borrowed(names.connection);
+        const QString setupError = setUp(borrowed, t, url.bytes, *config, names.encoding, names.location.isSFTP(),
+                                         uploadOptions(t, source.size, nullptr));
+        sent = setupError.isNull() ? outcomeOf(perform(borrowed, t), t, false) : Outcome{false, ftpError(setupError)};
+    }
+    if (sent.error)
+        return {false, keptUnderTemporaryName(names.folderPath, tempName, fileName, sent.error,
+                                              t.readStarted ? QStringLiteral(", nor be written onto it whole (what "
+                                                                             "that name holds now may be cut short)")
+                                                            : QStringLiteral(", nor be written onto it"))};
+    if (!removeTemporaryUpload(names, tempName))
+        source.leftOnDrive = leavingFileOnDrive(
+            ftpError(QStringLiteral("\u201c%1\u201d was uploaded, but its temporary copy \u201c%2\u201d could not be "
+                                    "removed and is left on the server.")
+                         .arg(path, QNFTPLocation::join(names.folderPath, tempName))));
+    return {};
+}
+
+bool QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &tempName)
 {
     const auto config = driveConfig();
     const auto url = names.url();
     CurlList commands;
     names.remove(commands, tempName);
     if (!url.ok() || !names.error.isNull())
-        return;
+        return false;
     // This clean-up often runs because of a cancel: it must not be cancelled.
     // It goes over the upload's connection, else over a new one: the
     // server's side of a closed upload connection may still be opening the
@@ -282,10 +384,11 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
         CurlList check;
         names.remove(check, tempName);
         if (run(check).error)
-            return;
+            return true;
         VNLog::log(QStringLiteral("QNFTPHandler upload: the unfinished file \u201c%1\u201d came back and was removed "
                                   "again").arg(QNFTPLocation::join(names.folderPath, tempName)));
     }
+    return !outcome.error;
 }
 
 void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed)

@@ -75,6 +75,16 @@ public:
     // "not supported".
     virtual void uploadUnderTemporaryName(QNDocumentPtr document, QNDocumentPtr destPath,
                                           QNProgressCallback progress, QNDocumentCallback completed);
+    // Set by a caller that knows that whatever destPath holds under the
+    // file's name is not the file being uploaded itself (reached by another
+    // path): where the temporary name cannot take the real one (a drop box
+    // that renames and removes nothing), the upload may then be sent again
+    // straight onto the name. Such an upload that could not remove its
+    // temporary file still succeeds: it answers its document together with
+    // an error that saysFileLeftOnDrive(), naming that file. Default false:
+    // such an upload fails, naming the temporary file if it stays.
+    void setUploadMayWriteOntoName(bool may) { m_uploadMayWriteOntoName.store(may); }
+    bool uploadMayWriteOntoName() const { return m_uploadMayWriteOntoName.load(); }
     virtual void createFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed);
     virtual void remove(QNDocumentPtr document, QNDocumentCallback completed);
     // name: a document whose path is the new path in the same folder (and
@@ -171,4 +181,5 @@ private:
     mutable std::mutex m_propertyMutex;
     std::atomic<bool> m_cancelled{false};
     std::atomic<bool> m_runsToItsAnswer{false};
+    std::atomic<bool> m_uploadMayWriteOntoName{false};
 };

@@ -9,6 +9,7 @@ QNUploadOperation::QNUploadOperation(const QNDriveConfigPtr &driveConfig, QNDocu
       m_progressBlock(std::move(progressBlock)) {}
 
 void QNUploadOperation::callHandler(QNCloudInterface &handler, QNDocumentCallback inner) {
+    handler.setUploadMayWriteOntoName(m_mayWriteOntoName);
     if (m_underTemporaryName)
         handler.uploadUnderTemporaryName(m_document, m_destPath, m_progressBlock, std::move(inner));
     else

@@ -15,6 +15,12 @@ public:
     // whole (QNCloudInterface::uploadUnderTemporaryName). Set before queueing.
     void setUnderTemporaryName(bool on) { m_underTemporaryName = on; }
     bool underTemporaryName() const { return m_underTemporaryName; }
+    // What the destination holds under the file's name is known not to be
+    // the file itself: the upload may go straight onto the name where the
+    // temporary one cannot take it
+    // (QNCloudInterface::setUploadMayWriteOntoName). Set before queueing.
+    void setMayWriteOntoName(bool on) { m_mayWriteOntoName = on; }
+    bool mayWriteOntoName() const { return m_mayWriteOntoName; }
     QString description() const override { return QStringLiteral("QNUploadOperation"); }
 
 protected:
@@ -25,4 +31,5 @@ private:
     QNDocumentPtr m_destPath;
     QNProgressCallback m_progressBlock;
     bool m_underTemporaryName = false;
+    bool m_mayWriteOntoName = false;
 };

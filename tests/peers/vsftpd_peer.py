@@ -10,6 +10,11 @@ other_user and other_password: a second account on the same servers;
 nofolders_port and nofolders_url: a third server on the same tree, plain,
 that refuses to make folders (MKD) and allows everything else, as an
 account that may write files but not make folders.
+noremoval_port and noremoval_url: a plain server on the same tree that makes
+folders and takes files but removes nothing (DELE, RMD): an upload account.
+dropbox_port and dropbox_url: the same that renames nothing either (RNFR,
+RNTO): the usual drop box, where a file arrives only under the name it is
+stored with.
 
 vsftpd keeps its default of leaving dot files out of a plain LIST, as most
 installations do: the client must ask for them.
@@ -97,24 +102,33 @@ def start(workdir):
     secure = _config(workdir, "ftps", ftps_port, root,
                      TLS_CONFIG.format(cert=tls["cert"], key=tls["key"]))
     pids.append(peerlib.spawn(["/usr/sbin/vsftpd", secure], workdir, "ftps.out"))
-    nofolders_port = peerlib.free_port()
-    while nofolders_port in (port, ftps_port):
-        nofolders_port = peerlib.free_port()
-    nofolders = _config(workdir, "nofolders", nofolders_port, root, "cmds_denied=MKD,XMKD\n")
-    pids.append(peerlib.spawn(["/usr/sbin/vsftpd", nofolders], workdir, "nofolders.out"))
-    peerlib.wait_for_port(port)
-    peerlib.wait_for_port(ftps_port)
-    peerlib.wait_for_port(nofolders_port)
+    # Plain servers on the same tree, each refusing some commands.
+    refusing = {"nofolders": "MKD,XMKD",
+                "noremoval": "RMD,XRMD,DELE",
+                "dropbox": "RMD,XRMD,DELE,RNFR,RNTO"}
+    ports = {}
+    taken = {port, ftps_port}
+    for name, denied in refusing.items():
+        ports[name] = peerlib.free_port()
+        while ports[name] in taken:
+            ports[name] = peerlib.free_port()
+        taken.add(ports[name])
+        conf = _config(workdir, name, ports[name], root, "cmds_denied=%s\n" % denied)
+        pids.append(peerlib.spawn(["/usr/sbin/vsftpd", conf], workdir, name + ".out"))
+    for p in [port, ftps_port] + list(ports.values()):
+        peerlib.wait_for_port(p)
 
-    return dict(other, **{
+    state = dict(other)
+    for name, p in ports.items():
+        state[name + "_port"] = p
+        state[name + "_url"] = "ftp://127.0.0.1:%d/" % p
+    return dict(state, **{
         "pids": pids,
         "host": "127.0.0.1",
         "port": port,
         "ftps_port": ftps_port,
         "url": "ftp://127.0.0.1:%d/" % port,
         "ftps_url": "ftp://127.0.0.1:%d/" % ftps_port,
-        "nofolders_port": nofolders_port,
-        "nofolders_url": "ftp://127.0.0.1:%d/" % nofolders_port,
         "user": ftp_common.TEST_USER,
         "password": ftp_common.TEST_PASSWORD,
         "root": root,

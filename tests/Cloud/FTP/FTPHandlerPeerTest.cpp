@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -674,6 +675,109 @@ TEST_P(FTPHandlerPeer, CallsThatCannotSucceedFailWithTheirCause)
 
 INSTANTIATE_TEST_SUITE_P(AllKinds, FTPHandlerPeer,
                          ::testing::Values(Kind::FTP, Kind::FTPS, Kind::ActiveFTP, Kind::SFTP),
+                         [](const ::testing::TestParamInfo<Kind> &info) { return std::string(kindName(info.param)); });
+
+// ---- upload accounts: one that removes nothing, a drop box that renames nothing either ----
+
+class FTPUploadAccountPeer : public FTPHandlerPeer {};
+
+// An upload goes under a temporary name that then takes the real one. Where
+// the server renames nothing and the old file cannot be removed either, the
+// file is sent again straight onto its name when the caller allows it;
+// otherwise it stays whole under its temporary name and the error says so.
+// Whatever stays on the server is named. Judged on the server's disk.
+TEST_P(FTPUploadAccountPeer, AnUploadTheServerWillNotRenameGoesOntoItsNameWhereAllowed)
+{
+    enum class Held { Nothing, File, Folder };
+    enum class Ending {
+        Arrives,                 // the name holds the file; nothing else stays
+        ArrivesTemporaryLeft,    // the same, the temporary file named in the answer
+        FailsTemporaryKept,      // the name as it was; the whole file kept and named
+        CancelledTemporaryLeft,  // the unfinished temporary file named after the cancel
+    };
+    struct Row {
+        const char *what;
+        Held held;  // under the file's name before the upload
+        bool mayWriteOntoName;
+        bool cancel;
+        Ending onNoRemoval, onDropBox;
+    };
+    const Row rows[] = {
+        {"new name, may write onto it", Held::Nothing, true, false, Ending::Arrives, Ending::ArrivesTemporaryLeft},
+        {"new name", Held::Nothing, false, false, Ending::Arrives, Ending::FailsTemporaryKept},
+        {"onto a file, may write onto it", Held::File, true, false, Ending::Arrives, Ending::ArrivesTemporaryLeft},
+        {"onto a file", Held::File, false, false, Ending::Arrives, Ending::FailsTemporaryKept},
+        {"onto a folder, may write onto it", Held::Folder, true, false, Ending::FailsTemporaryKept,
+         Ending::FailsTemporaryKept},
+        {"cancelled, may write onto it", Held::Nothing, true, true, Ending::CancelledTemporaryLeft,
+         Ending::CancelledTemporaryLeft},
+    };
+    auto config = drive(kind());
+    const QByteArray data = randomBytes(8 << 20, 75);
+    const QByteArray old = "the old file\n";
+    ASSERT_TRUE(VNTest::writeFile(local(QStringLiteral("up.bin")), data));
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        const Ending ending = kind() == Kind::NoRemovalFTP ? row.onNoRemoval : row.onDropBox;
+        const QString folder = makeScratchFolder(kind());
+        const QString disk = root(kind()) + folder;
+        if (row.held == Held::File)
+            writeServerFile(kind(), folder + QStringLiteral("up.bin"), old);
+        if (row.held == Held::Folder) {
+            ASSERT_FALSE(createFolder(config, QStringLiteral("up.bin"), folder).error);
+            writeServerFile(kind(), folder + QStringLiteral("up.bin/inside.txt"), old);
+        }
+        QList<double> progress;  // on the transfer's worker, one at a time
+        bool cancelled = false;
+        const OperationUpload sent = uploadThroughOperation(
+            config, local(QStringLiteral("up.bin")), folder, row.mayWriteOntoName,
+            [&](double fraction, QNUploadOperation &op) {
+                progress << fraction;
+                if (row.cancel && !cancelled && fraction > 0.05 && fraction < 1.0) {
+                    // As a cancelled task does, the handler told at once.
+                    cancelled = true;
+                    op.cloudInterface()->cancel();
+                    op.cancel();
+                }
+            });
+        EXPECT_EQ(cancelled, row.cancel);
+        const Answer &a = sent.answer;
+        // Whatever stays beside the name: the temporary file.
+        QStringList others = QDir(disk).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        others.removeAll(QStringLiteral("up.bin"));
+        const QString temporary = others.value(0);
+        const bool arrives = ending == Ending::Arrives || ending == Ending::ArrivesTemporaryLeft;
+        EXPECT_EQ(others.size(), ending == Ending::Arrives ? 0 : 1) << others.join(' ').toStdString();
+        EXPECT_EQ(bool(a.document), arrives) << a.text().toStdString();
+        EXPECT_EQ(a.cancelled, ending == Ending::CancelledTemporaryLeft);
+        if (arrives) {
+            EXPECT_EQ(VNTest::readFile(disk + QStringLiteral("up.bin")), data);
+            ASSERT_FALSE(progress.isEmpty());
+            EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+            EXPECT_DOUBLE_EQ(progress.last(), 1.0);
+        } else if (row.held == Held::File) {
+            EXPECT_EQ(VNTest::readFile(disk + QStringLiteral("up.bin")), old);
+        } else if (row.held == Held::Folder) {
+            EXPECT_EQ(VNTest::readFile(disk + QStringLiteral("up.bin/inside.txt")), old);
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(disk + QStringLiteral("up.bin")));
+        }
+        if (ending == Ending::Arrives) {
+            EXPECT_FALSE(a.error) << a.text().toStdString();
+            continue;
+        }
+        if (ending != Ending::CancelledTemporaryLeft)
+            EXPECT_EQ(VNTest::readFile(disk + temporary), data);
+        // The handler's own answer, which a cancelled task reads, names it.
+        const VNErrorPtr said = sent.handlerAnswer.error;
+        EXPECT_TRUE(QNCloudInterface::saysFileLeftOnDrive(said));
+        EXPECT_TRUE(said && said->localizedDescription().contains(folder + temporary))
+            << (said ? said->localizedDescription().toStdString() : std::string("no error"));
+        EXPECT_EQ(sent.handlerAnswer.cancelled, row.cancel);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(UploadAccounts, FTPUploadAccountPeer, ::testing::Values(Kind::NoRemovalFTP, Kind::DropBoxFTP),
                          [](const ::testing::TestParamInfo<Kind> &info) { return std::string(kindName(info.param)); });
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Platform/VNDispatch.h"
+#include "Platform/VNOperationQueue.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -18,6 +19,7 @@
 #include <QUuid>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,9 +73,33 @@ const char *kindName(Kind kind)
         return "ActiveFTP";
     case Kind::SFTP:
         return "SFTP";
+    case Kind::NoRemovalFTP:
+        return "NoRemovalFTP";
+    case Kind::DropBoxFTP:
+        return "DropBoxFTP";
     }
     return "?";
 }
+
+namespace {
+
+// The server of a kind in the peer's state: "url"/"port" for plain FTP and
+// SFTP, else its own prefix.
+QString statePrefix(Kind kind)
+{
+    switch (kind) {
+    case Kind::FTPS:
+        return QStringLiteral("ftps_");
+    case Kind::NoRemovalFTP:
+        return QStringLiteral("noremoval_");
+    case Kind::DropBoxFTP:
+        return QStringLiteral("dropbox_");
+    default:
+        return {};
+    }
+}
+
+}  // namespace
 
 QJsonObject state(Kind kind)
 {
@@ -91,7 +117,7 @@ QNDriveConfigPtr drive(Kind kind)
     auto config = QNDriveConfig::create();
     config->setIsFTP(true);
     config->setDisplayName(QString::fromLatin1(kindName(kind)));
-    config->setUrl(s.value(kind == Kind::FTPS ? QStringLiteral("ftps_url") : QStringLiteral("url")).toString());
+    config->setUrl(s.value(statePrefix(kind) + QStringLiteral("url")).toString());
     config->setUsername(s.value(QStringLiteral("user")).toString());
     config->setPassword(s.value(QStringLiteral("password")).toString());
     config->setUseSSL(kind == Kind::FTPS);
@@ -148,7 +174,7 @@ QNDriveConfigPtr otherAccountDrive(Kind kind)
 
 QSet<int> connectionsTo(Kind kind)
 {
-    const int port = state(kind).value(kind == Kind::FTPS ? QStringLiteral("ftps_port") : QStringLiteral("port")).toInt();
+    const int port = state(kind).value(statePrefix(kind) + QStringLiteral("port")).toInt();
     QSet<QByteArray> ours;  // socket inodes of this process
     const QDir fds(QStringLiteral("/proc/self/fd"));
     for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
@@ -255,6 +281,36 @@ Answer upload(const QNDriveConfigPtr &config, const QString &localPath, const QS
     handler->upload(QNDocument::withPath(localPath), QNDocument::withPath(remoteFolder, true),
                     progressOf(progress, handler), documentAnswer(waiter));
     return waiter->wait();
+}
+
+OperationUpload uploadThroughOperation(const QNDriveConfigPtr &config, const QString &localPath,
+                                       const QString &remoteFolder, bool mayWriteOntoName,
+                                       const std::function<void(double, QNUploadOperation &)> &progress)
+{
+    QNFTPHandler::registerHandler();  // the operation asks the drive for its handler
+    auto waiter = std::make_shared<Waiter>();
+    // Progress comes only while the operation, held here until its handler
+    // has answered, runs.
+    auto running = std::make_shared<std::atomic<QNUploadOperation *>>(nullptr);
+    QNProgressCallback onProgress;
+    if (progress)
+        onProgress = [progress, running](double fraction) {
+            if (QNUploadOperation *op = running->load())
+                progress(fraction, *op);
+        };
+    auto op = std::make_shared<QNUploadOperation>(config, QNDocument::withPath(localPath),
+                                                  QNDocument::withPath(remoteFolder, true), onProgress,
+                                                  documentAnswer(waiter));
+    running->store(op.get());
+    op->setUnderTemporaryName(true);
+    op->setMayWriteOntoName(mayWriteOntoName);
+    VNOperationQueue queue;
+    queue.addOperation(op);
+    OperationUpload out{waiter->wait(), {}};
+    const auto &watch = op->handlerCallWatch();
+    watch->waitUntilAnswered(std::chrono::steady_clock::now() + std::chrono::minutes(2));
+    out.handlerAnswer = watch->answer();
+    return out;
 }
 
 Answer createFolder(const QNDriveConfigPtr &config, const QString &name, const QString &parent)

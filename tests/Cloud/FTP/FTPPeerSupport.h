@@ -6,6 +6,8 @@
 #include "Cloud/QNFTPHandler.h"
 #include "Core/QNDocument.h"
 #include "Core/QNDriveConfig.h"
+#include "Core/QNHandlerOperation.h"
+#include "Core/QNUploadOperation.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -16,7 +18,9 @@
 
 namespace FTPPeer {
 
-enum class Kind { FTP, FTPS, ActiveFTP, SFTP };
+// NoRemovalFTP and DropBoxFTP: plain FTP accounts on the same tree that
+// remove nothing, and that neither remove nor rename (an upload drop box).
+enum class Kind { FTP, FTPS, ActiveFTP, SFTP, NoRemovalFTP, DropBoxFTP };
 const char *kindName(Kind kind);
 
 QJsonObject state(Kind kind);
@@ -60,6 +64,18 @@ Answer download(const QNDriveConfigPtr &config, const QString &remotePath, const
 Answer upload(const QNDriveConfigPtr &config, const QString &localPath, const QString &remoteFolder,
               const std::function<void(double, QNFTPHandler &)> &progress = {},
               std::shared_ptr<QNFTPHandler> handler = {});
+// The same through an upload operation, as a copy sends a file: under a
+// temporary name, with the operation telling the handler whether the file
+// may go straight onto its name. progress may cancel the operation. answer
+// is the operation's; handlerAnswer the handler's own, which may come
+// after a cancel was answered.
+struct OperationUpload {
+    Answer answer;
+    QNHandlerCallWatch::Answer handlerAnswer;
+};
+OperationUpload uploadThroughOperation(const QNDriveConfigPtr &config, const QString &localPath,
+                                       const QString &remoteFolder, bool mayWriteOntoName,
+                                       const std::function<void(double, QNUploadOperation &)> &progress = {});
 Answer createFolder(const QNDriveConfigPtr &config, const QString &name, const QString &parent);
 Answer remove(const QNDriveConfigPtr &config, const QString &path, bool isDirectory);
 Answer rename(const QNDriveConfigPtr &config, const QString &path, const QString &newName);
