@@ -51,10 +51,7 @@ QString sentence(QString text) {
 }
 
 QString errorText(const VNErrorPtr &error) {
-    QString text = QNErrorWrapper::textOf(error).trimmed();
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text;
+    return QNErrorWrapper::reasonOf(error);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "Core/QNCopyTaskItem.h"
 
 #include "Core/QNErrorWrapper.h"
+#include "Core/QNCloudInterface.h"
 #include "Core/QNCopyOperation.h"
 #include "Core/QNCreateFolderOperation.h"
 #include "Core/QNDownloadOperation.h"
@@ -522,6 +523,13 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
         m_toDriveConfig, localCopy, toDocument, std::move(progress),
         [self, completed, localCopy, isTemporary, fromQueue](QNDocumentPtr uploaded, VNErrorPtr error, bool cancelled) {
             self->m_uploadAnswered.store(true);
+            // Arrived whole under its name, but the drive kept a temporary
+            // file it would not remove (an account that removes nothing):
+            // done, and the end report names what stays.
+            if (error && !cancelled && uploaded && QNCloudInterface::saysFileLeftOnDrive(error)) {
+                self->topItem()->addNote(QNErrorWrapper::textOf(error), 0);
+                error = nullptr;
+            }
             if (error && !cancelled) {
                 self->logFailure(QStringLiteral("copyDocument error3"), error);
                 self->failCopy(completed, error);
@@ -541,6 +549,7 @@ void QNCopyTaskItem::uploadLocalCopy(QNDocumentPtr localCopy, bool isTemporary, 
                 self->postCopy(completed, nullptr, uploaded, fromQueue, cancelled);
         });
     upload->setUnderTemporaryName(uploadsUnderTemporaryName());
+    upload->setMayWriteOntoName(mayWriteOntoName(localCopy));
     observeRunning(upload);
     {
         std::lock_guard lock(m_blockMutex);

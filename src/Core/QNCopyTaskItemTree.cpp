@@ -174,16 +174,14 @@ void QNCopyTaskItem::checkTree() {
     }
     const QList<QNCopiedTree::Merge> merges = tree->merges();
     const QList<QNDocumentPtr> folders = tree->sourceFolders();
-    const bool move = inMove();
-    // Where the copy lands: for a move, the folder it is dropped onto as well
-    // as the folders it merged into, each of which may be any folder of the
-    // tree. A copy has asked of the folder dropped onto already, and of the
-    // dropped folder's namesake: below it, each merged folder is asked.
+    // Where the copy lands: the folders it merged into, each of which may be
+    // any folder of the tree, and for a move the folder it is dropped onto
+    // as well (a copy has asked of that one already, while it listed).
     QList<QNDocumentPtr> places;
     QList<int> mergeOf;  // per place: its merge, or -1 for the folder dropped onto
     QSet<QString> seen;
     const QString drive = m_toDriveConfig->driveConfigId();
-    if (move && m_toDocument) {
+    if (inMove() && m_toDocument) {
         places << m_toDocument;
         mergeOf << -1;
         seen.insert(QNTask::folderKey(drive, m_toDocument));
@@ -196,27 +194,22 @@ void QNCopyTaskItem::checkTree() {
         places << merges.at(i).namesake;
         mergeOf << i;
     }
-    const bool asked = QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig) &&
-                       (move ? !places.isEmpty() : (!merges.isEmpty() && folders.size() >= 2));
-    if (!asked) {
-        QNAliasCheck::Outcome apart;
-        apart.answer = QNAliasCheck::Answer::Apart;
-        tree->setAliasAnswer(apart);
+    // A copy that made every folder it writes into has nothing to ask: a
+    // folder it made holds only what it writes.
+    if (!QNAliasCheck::mayBeOneStorage(m_fromDriveConfig, m_toDriveConfig) || places.isEmpty()) {
         tree->checksAnswered(true);
         return;
     }
-    // A move needs them shown apart before it removes anything. So does a
-    // copy onto a drive whose plain uploads write straight onto the name:
-    // unproven, each file would go under a temporary name and take its own
-    // by one more request, which costs more than the proof. Elsewhere a
-    // copy asks only whether one of them is a folder of the tree.
-    const bool uploadsGoWhole = m_toDriveConfig->isMyFiles() || m_toDriveConfig->isFTP() || m_toDriveConfig->isSFTP();
-    const auto ask = move || !uploadsGoWhole ? QNAliasCheck::Ask::WhetherApart : QNAliasCheck::Ask::WhetherOne;
+    // Shown apart, a move may remove its source, and a file whose temporary
+    // name cannot take its own (an account that renames nothing) may be
+    // written straight onto the namesake it replaces; else each file goes
+    // up under a temporary name (a WebDAV upload then costs one request
+    // more) and a move keeps its source.
     // Until it answers, the tree is not whole: the copy ends no sooner.
     ++m_unfinishedSubTaskItems;
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
     auto check = std::make_shared<QNAliasCheck>(QNAliasCheck::Side{m_fromDriveConfig, folders},
-                                                QNAliasCheck::Side{m_toDriveConfig, places}, ask);
+                                                QNAliasCheck::Side{m_toDriveConfig, places});
     addOperation(owner->metadataQueue(),
                  std::make_shared<QNAliasCheckOperation>(
                      check, [self, merges, folders, places, mergeOf](const QNAliasCheck::Outcome &outcome) {

@@ -39,6 +39,13 @@ QString QNErrorWrapper::textOf(const VNErrorPtr &error) {
     return error ? QNErrorWrapper(error).localizedDescription() : QStringLiteral("(null)");
 }
 
+QString QNErrorWrapper::reasonOf(const VNErrorPtr &error) {
+    QString text = textOf(error).section(QLatin1Char('\n'), 0, 0).trimmed();
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
+
 QString QNErrorWrapper::description() const {
     const QString text = errorText();
     if (!text.isEmpty())

@@ -30,6 +30,9 @@ public:
     // What an error says (as localizedDescription()), "(null)" for none:
     // for logs and for texts that quote a drive's answer.
     static QString textOf(const VNErrorPtr &error);
+    // Its first line without a closing full stop, to quote inside a
+    // sentence (a file server's answer carries its transfer log below).
+    static QString reasonOf(const VNErrorPtr &error);
 
 private:
     QString errorText() const;

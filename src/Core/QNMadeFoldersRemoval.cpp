@@ -10,10 +10,7 @@
 namespace {
 
 QString errorText(const VNErrorPtr &error) {
-    QString text = QNErrorWrapper::textOf(error).trimmed();
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text;
+    return QNErrorWrapper::reasonOf(error);
 }
 
 QString shownPath(const QNDocumentPtr &folder) {

@@ -7,17 +7,6 @@
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 
-namespace {
-
-QString withoutFullStop(QString text) {
-    text = text.trimmed();
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text;
-}
-
-}  // namespace
-
 QNMoveRemovalOperation::QNMoveRemovalOperation(Plan plan, std::weak_ptr<QNTask> task, MakeError makeError,
                                                AddNote addNote, Finished finished)
     : m_plan(std::move(plan)),
@@ -177,7 +166,7 @@ void QNMoveRemovalOperation::removeFile() {
                 QStringLiteral("%1 was copied to \u201c%2\u201d but not removed (%3); it stays where it was.")
                     .arg(self->described(),
                          self->m_plan.destination ? QNUtils::shownFolderPath(*self->m_plan.destination) : QString(),
-                         withoutFullStop(QNErrorWrapper::textOf(error))));
+                         QNErrorWrapper::reasonOf(error)));
             VNLog::log(QStringLiteral("QNMoveTaskItem postCopyWithCompletedBlock error: %1").arg(QNErrorWrapper::textOf(told)));
             self->end(told, nullptr, false);
         }));

@@ -1,7 +1,10 @@
 // "Replace" on a folder: a copy or move onto a folder that already holds a
 // folder of the same name writes into that folder. Its same-named files are
 // replaced, everything else in it stays; a file clashing in the same task is
-// replaced too; a move removes only what arrived. Judged on each server's disk.
+// replaced too; a move removes only what arrived. Onto an FTP account that
+// removes nothing, and onto one that renames nothing either (a drop box),
+// the same: what such an account keeps (a check folder, a file's temporary
+// name) is named in the end report. Judged on each server's disk.
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
 #include "Core/QNCloudInterfaceFactory.h"
@@ -17,6 +20,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,7 +29,7 @@ namespace {
 
 // Where the copy goes; the source is on the local disk, but for the last
 // (the drive's own copy and move, inside one WebDAV server).
-enum class Destination { Local, WebDAV, FTP, SFTP, SameWebDAV };
+enum class Destination { Local, WebDAV, FTP, SFTP, SameWebDAV, NoRemovalFTP, DropBoxFTP };
 
 struct Row {
     Destination destination;
@@ -33,7 +37,7 @@ struct Row {
 };
 
 std::string rowName(const ::testing::TestParamInfo<Row> &info) {
-    const char *names[] = {"Local", "WebDAV", "FTP", "SFTP", "SameWebDAV"};
+    const char *names[] = {"Local", "WebDAV", "FTP", "SFTP", "SameWebDAV", "NoRemovalFTP", "DropBoxFTP"};
     return std::string(names[int(info.param.destination)]) + (info.param.move ? "Move" : "Copy");
 }
 
@@ -50,6 +54,7 @@ void chownTree(const QString &path, const QString &owner) {
 struct Outcome {
     bool ended = false;
     QStringList errors;
+    QString report;  // the task's end report
 };
 
 // Runs one task holding an item for each document, to its end.
@@ -73,7 +78,25 @@ Outcome run(bool move, const QNDriveConfigPtr &from, const QNDriveConfigPtr &to,
     std::lock_guard lock(*mutex);
     Outcome out = *outcome;
     out.ended = ended;
+    out.report = task->leftOut().join(QLatin1Char('\n'));
     return out;
+}
+
+// The entries below onDisk but what an account that removes nothing keeps
+// (a check folder, a file's temporary name), each of which must be named in
+// the end report, and only such an account may keep.
+QStringList keptOutOf(const QString &onDisk, const QString &report, bool removesNothing) {
+    QStringList rest;
+    for (const QString &entry : VNTest::listTree(onDisk)) {
+        const QString name = QString(entry).remove(QRegularExpression(QStringLiteral("/$"))).section(QLatin1Char('/'), -1);
+        if (!entry.contains(QLatin1String("varnello-check-")) && !name.contains(QLatin1String(".part-"))) {
+            rest << entry;
+            continue;
+        }
+        EXPECT_TRUE(removesNothing && report.contains(name)) << entry.toStdString() << " left unnamed in: "
+                                                             << report.toStdString();
+    }
+    return rest;
 }
 
 class FolderReplace : public ::testing::TestWithParam<Row> {
@@ -108,8 +131,14 @@ protected:
             break;
         }
         case Destination::FTP:
-        case Destination::SFTP: {
-            const auto kind = GetParam().destination == Destination::FTP ? FTPPeer::Kind::FTP : FTPPeer::Kind::SFTP;
+        case Destination::SFTP:
+        case Destination::NoRemovalFTP:
+        case Destination::DropBoxFTP: {
+            const Destination destination = GetParam().destination;
+            const auto kind = destination == Destination::FTP            ? FTPPeer::Kind::FTP
+                              : destination == Destination::SFTP         ? FTPPeer::Kind::SFTP
+                              : destination == Destination::NoRemovalFTP ? FTPPeer::Kind::NoRemovalFTP
+                                                                         : FTPPeer::Kind::DropBoxFTP;
             ASSERT_FALSE(FTPPeer::root(kind).isEmpty()) << "the test peer did not start";
             drive = FTPPeer::drive(kind);
             drivePath = FTPPeer::makeScratchFolder(kind);
@@ -118,6 +147,10 @@ protected:
             break;
         }
         }
+    }
+
+    bool removesNothing() const {
+        return GetParam().destination == Destination::NoRemovalFTP || GetParam().destination == Destination::DropBoxFTP;
     }
 
     std::unique_ptr<QTemporaryDir> temp;
@@ -156,8 +189,9 @@ TEST_P(FolderReplace, AFolderMergesIntoItsNamesakeBesideAReplacedFile) {
     QMap<QString, QByteArray> expected = there;
     for (auto it = arriving.begin(); it != arriving.end(); ++it)
         expected.insert(it.key(), it.value());
+    // What the account keeps is named in the end report, and is all it keeps.
     QStringList files;
-    for (const QString &entry : VNTest::listTree(onDisk))
+    for (const QString &entry : keptOutOf(onDisk, outcome.report, removesNothing()))
         if (QFileInfo(onDisk + "/" + entry).isFile())
             files << entry;
     EXPECT_EQ(files.join(' ').toStdString(), QStringList(expected.keys()).join(' ').toStdString());
@@ -200,6 +234,7 @@ TEST_P(FolderReplace, AFileOntoAFolderOfItsNameFailsNamingTheFolderAndBothStay) 
     ASSERT_TRUE(VNTest::writeFile(sourceOnDisk + "/tree/sub", "a file called sub"));
 
     // One task each: a task stops at its first failed item.
+    QString reports;
     for (const char *name : {"proj", "tree"}) {
         const Outcome outcome = run(GetParam().move, sourceDrive, drive,
                                     {QNDocument::withPath(source + "/" + name, QLatin1String(name) == "tree")},
@@ -210,8 +245,9 @@ TEST_P(FolderReplace, AFileOntoAFolderOfItsNameFailsNamingTheFolderAndBothStay) 
                                         .arg(QLatin1String(name) == "tree" ? "sub" : name)) &&
                     errors.contains(QStringLiteral("holds a folder of that name, which a file does not replace")))
             << name << ": " << errors.toStdString();
+        reports += outcome.report + QLatin1Char('\n');
     }
-    EXPECT_EQ(VNTest::listTree(onDisk).join(' ').toStdString(),
+    EXPECT_EQ(keptOutOf(onDisk, reports, removesNothing()).join(' ').toStdString(),
               std::string("proj/ proj/inside.txt tree/ tree/sub/ tree/sub/deep.txt"));
     EXPECT_EQ(VNTest::readFile(onDisk + "/proj/inside.txt"), QByteArray("inside"));
     EXPECT_EQ(VNTest::readFile(onDisk + "/tree/sub/deep.txt"), QByteArray("deep"));
@@ -258,7 +294,9 @@ INSTANTIATE_TEST_SUITE_P(Drives, FolderReplace,
                                            Row{Destination::WebDAV, false}, Row{Destination::WebDAV, true},
                                            Row{Destination::FTP, false}, Row{Destination::FTP, true},
                                            Row{Destination::SFTP, false}, Row{Destination::SFTP, true},
-                                           Row{Destination::SameWebDAV, false}, Row{Destination::SameWebDAV, true}),
+                                           Row{Destination::SameWebDAV, false}, Row{Destination::SameWebDAV, true},
+                                           Row{Destination::NoRemovalFTP, false}, Row{Destination::NoRemovalFTP, true},
+                                           Row{Destination::DropBoxFTP, false}, Row{Destination::DropBoxFTP, true}),
                          rowName);
 
 }  // namespace
