@@ -170,13 +170,14 @@ public:
     void showErrorSheet(const VNErrorPtr &error);
     // The alert of the error sheet; a connection failure names the drive and its address.
     static QNAlert errorAlert(const VNErrorPtr &error, const QNDriveConfigPtr &drive);
-    // The end report of a copy or move that left items out (QNTask::leftOut()):
-    // how many, the first few notes in its text and all of them (to a bound)
-    // behind the details button.
-    // items: how many items the notes say were left out (a folder's count
-    // of entries, one entry or one named item; none for what a drive was
-    // left holding, a temporary file or a check folder).
-    static QNAlert leftOutAlert(const QStringList &notes, int items, bool move);
+    // The end report of a copy or move that left items out
+    // (QNTask::endNotes()): how many items the notes say were left out (a
+    // folder's count of entries, one entry or one named item; none for what
+    // a drive was left holding, a temporary file or a check folder), the
+    // first few notes in its text and all of them (to a bound) behind the
+    // details button. A move's report says that what was left out stays
+    // where it was only where that is true of every note.
+    static QNAlert leftOutAlert(const QList<QNTask::EndNote> &notes, bool move);
     // An open whose copy left the document out (QNTaskItem::isLeftOut()):
     // not opened, and why.
     static QNAlert leftOutOpenAlert(const QNDocumentPtr &document, const VNErrorPtr &error);

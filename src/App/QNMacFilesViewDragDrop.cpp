@@ -512,23 +512,32 @@ void QNMacFilesViewController::reportLeftOutAtEnd(const QNTaskPtr &task) {
         if (!ended)
             return;
         ended->unregisterListenerForTaskCompletedBlock(key);
-        const QStringList notes = ended->leftOut();
+        const QList<QNTask::EndNote> notes = ended->endNotes();
         if (notes.isEmpty())
             return;
-        const int items = ended->leftOutItemCount();
-        VNLog::log(QStringLiteral("QNMacFilesViewController task left out: %1").arg(notes.join(QLatin1Char(' '))));
-        VNDispatch::mainAsync([window, notes, items, move] {
+        VNLog::log(QStringLiteral("QNMacFilesViewController task left out: %1").arg(ended->leftOut().join(QLatin1Char(' '))));
+        VNDispatch::mainAsync([window, notes, move] {
             if (window)
-                QNDialogService::shared().beginAlertSheet(leftOutAlert(notes, items, move), window->window());
+                QNDialogService::shared().beginAlertSheet(leftOutAlert(notes, move), window->window());
         });
     });
 }
 
-QNAlert QNMacFilesViewController::leftOutAlert(const QStringList &notes, int items, bool move) {
+QNAlert QNMacFilesViewController::leftOutAlert(const QList<QNTask::EndNote> &endNotes, bool move) {
     // A tree can leave out thousands: the text shows a few, the details a
     // bounded list.
     constexpr int kShown = 5;
     constexpr int kDetailed = 1000;
+    QStringList notes;
+    int items = 0;
+    // Left out by the copy, an item stays where it was; a source the move
+    // kept under another name, or what a drive was left holding, does not.
+    bool staysWhereItWas = true;
+    for (const QNTask::EndNote &note : endNotes) {
+        notes.append(note.text);
+        items += note.items;
+        staysWhereItWas = staysWhereItWas && note.kind == QNTask::EndNote::Kind::LeftOut;
+    }
     const int count = int(notes.size());
     const QString more = QStringLiteral("\u2026and %1 more.");
     // The headline counts items, not notes: one note may speak of a
@@ -547,7 +556,7 @@ QNAlert QNMacFilesViewController::leftOutAlert(const QStringList &notes, int ite
     if (count > kShown)
         shown << more.arg(count - kShown);
     alert.informativeText = shown.join(QLatin1Char('\n'));
-    if (move && items > 0)
+    if (move && items > 0 && staysWhereItWas)
         alert.informativeText += QStringLiteral("\n\nWhat was left out stays where it was.");
     if (count > kShown) {
         QStringList detailed = notes.mid(0, kDetailed);

@@ -138,5 +138,6 @@ void QNTaskRowFeed::read() {
     }
     m_description = description;
     m_percent = percent;
+    m_cancelling = m_task->canceled() && !m_task->completed();
     emit changed();
 }

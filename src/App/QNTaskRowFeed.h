@@ -32,6 +32,8 @@ public:
     QString description() const { return m_description; }
     int percent() const { return m_percent; }
     QString documentName() const { return m_documentName; }
+    // Cancelled and not yet ended: winding down while its clean-up runs.
+    bool cancelling() const { return m_cancelling; }
 
     // Reads the task now and hands what it read to every row (the tick).
     void read();
@@ -56,5 +58,6 @@ private:
     QString m_listenerKey;
     QString m_description;
     int m_percent = 0;
+    bool m_cancelling = false;
     QString m_documentName;
 };

@@ -54,6 +54,7 @@ void QNTaskTableCellView::reset() {
     m_name->setText(QStringLiteral("..."));
     m_subTitle->setText(QString());
     m_progressIndicator->setValue(0);
+    m_cancelButton->setEnabled(true);
 }
 
 int QNTaskTableCellView::progressPercent(float progress) {
@@ -110,11 +111,16 @@ void QNTaskTableCellView::showRead() {
     if (!m_feed->description().isNull())
         m_name->setText(m_feed->description());
     m_progressIndicator->setValue(m_feed->percent());
+    showDocument();
 }
 
 void QNTaskTableCellView::showDocument() {
-    if (m_feed)
-        m_subTitle->setText(m_feed->documentName());
+    if (!m_feed)
+        return;
+    // A cancelled task stays until its clean-up has ended, and says so.
+    const bool cancelling = m_feed->cancelling();
+    m_subTitle->setText(cancelling ? QStringLiteral("Cancelling\u2026") : m_feed->documentName());
+    m_cancelButton->setEnabled(!cancelling);
 }
 
 void QNTaskTableCellView::update(QTimer *) {
@@ -123,6 +129,10 @@ void QNTaskTableCellView::update(QTimer *) {
 }
 
 void QNTaskTableCellView::cancel() {
-    if (m_task)
-        m_task->cancel();
+    if (!m_task)
+        return;
+    m_task->cancel();
+    // Every row of the task says it is cancelling now, not at the next tick.
+    if (m_feed)
+        m_feed->read();
 }

@@ -45,7 +45,8 @@ public:
     // row that shows it.
     using QWidget::update;
     void update(QTimer *timer);
-    // The cancel button: cancels the row's task (no question asked).
+    // The cancel button: cancels the row's task (no question asked). The
+    // row then says "Cancelling…", its button disabled, until the task ends.
     void cancel();
 
     // A task's progress (0 to 1) as the bar's 0 to 100; anything that is not

@@ -59,8 +59,9 @@ void QNTaskTableViewController::refresh() {
     QList<QNTaskPtr> current;
     if (const auto manager = taskManager())
         current = manager->tasks();
-    // Cancelled tasks leave the list at once, even while they wind down.
-    current.removeIf([](const QNTaskPtr &task) { return !task || task->canceled(); });
+    // A cancelled task stays while it winds down (its row says so): its
+    // clean-up may take as long as its drives do.
+    current.removeIf([](const QNTaskPtr &task) { return !task; });
     const bool changed = current != m_tasks || current.size() != numberOfRowsInTableView();
     if (!changed)
         return;

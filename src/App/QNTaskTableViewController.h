@@ -16,10 +16,11 @@ class QVBoxLayout;
 class QWidget;
 
 // The task list in a main window's drawer: one row per task of the task
-// manager that has not been cancelled, in the manager's order. The list is
-// not told of new tasks: a refresh pass re-reads the manager's list once a
-// second and rebuilds the rows only when the list changed. Rows are reused
-// from one rebuild to the next, as a table reuses its cells.
+// manager, in the manager's order; a cancelled task keeps its row, saying
+// it is cancelling, until its clean-up has ended and the task with it. The
+// list is not told of new tasks: a refresh pass re-reads the manager's list
+// once a second and rebuilds the rows only when the list changed. Rows are
+// reused from one rebuild to the next, as a table reuses its cells.
 class QNTaskTableViewController : public QObject {
     Q_OBJECT
 public:

@@ -189,9 +189,17 @@ void QNTask::runLifeCycle(const QNTaskEventBlock &taskCompleted, const QNTaskEve
     m_taskCompletedListeners.callAll();
 
     // End pass: items that never reported (their work was cancelled before it
-    // started) are reported here, once.
+    // started) are reported here, once. One still holding the task is still
+    // at work: its own ending, when it comes, is the one its listeners hear.
+    QSet<const QNTaskItem *> holding;
+    {
+        std::lock_guard lock(m_holdMutex);
+        for (auto it = m_holders.cbegin(); it != m_holders.cend(); ++it)
+            holding.insert(it.key());
+    }
     for (const auto &item : taskItems())
-        item->reportFromEndPass(cleanupError, canceled());
+        if (!holding.contains(item.get()))
+            item->reportFromEndPass(cleanupError, canceled());
 
     // Nothing is reported after this: drop the listeners, which may hold
     // the task itself, and the manager's callbacks, which hold the manager.
@@ -296,21 +304,44 @@ bool QNTask::hasRunningOperations() const {
     return false;
 }
 
-QStringList QNTask::leftOut() const {
+QList<QNTask::EndNote> QNTask::endNotes() const {
     // A tree's notes are kept on its dropped item.
-    QStringList notes;
-    for (const auto &item : primaryTaskItems())
-        if (auto copyItem = std::dynamic_pointer_cast<QNCopyTaskItem>(item))
-            notes += copyItem->notes();
+    QList<EndNote> notes;
+    for (const auto &item : primaryTaskItems()) {
+        auto copyItem = std::dynamic_pointer_cast<QNCopyTaskItem>(item);
+        if (!copyItem)
+            continue;
+        // The item keeps its notes' texts and the items they name in all:
+        // notes that name none are of what a drive was left holding; the
+        // count goes with the first note, the kind with every one.
+        const QStringList texts = copyItem->notes();
+        int items = copyItem->notedItems();
+        const auto kind = items > 0 ? EndNote::Kind::LeftOut : EndNote::Kind::LeftOnDrive;
+        for (const QString &text : texts) {
+            notes.append({text, items, kind});
+            items = 0;
+        }
+    }
     std::lock_guard lock(m_cancelledCallsMutex);
-    return notes + m_leftOnDrive;
+    return notes + m_ownNotes;
+}
+
+void QNTask::addEndNote(const EndNote &note) {
+    std::lock_guard lock(m_cancelledCallsMutex);
+    m_ownNotes.append(note);
+}
+
+QStringList QNTask::leftOut() const {
+    QStringList texts;
+    for (const EndNote &note : endNotes())
+        texts.append(note.text);
+    return texts;
 }
 
 int QNTask::leftOutItemCount() const {
     int items = 0;
-    for (const auto &item : primaryTaskItems())
-        if (auto copyItem = std::dynamic_pointer_cast<QNCopyTaskItem>(item))
-            items += copyItem->notedItems();
+    for (const EndNote &note : endNotes())
+        items += note.items;
     return items;
 }
 
@@ -521,19 +552,31 @@ QString QNTask::reserveTempPath(const QString &drivePath, VNErrorPtr *error) {
     return candidate;
 }
 
-std::shared_ptr<void> QNTask::holdLifeCycle() {
+std::shared_ptr<void> QNTask::holdLifeCycle(const QNTaskItemPtr &holder) {
+    const QNTaskItem *item = holder.get();
     {
         std::lock_guard lock(m_holdMutex);
         ++m_holds;
+        if (item)
+            ++m_holders[item];
     }
     std::weak_ptr<QNTask> weakSelf = weak_from_this();
-    return std::shared_ptr<void>(nullptr, [weakSelf](void *) {
+    return std::shared_ptr<void>(nullptr, [weakSelf, item](void *) {
         if (auto self = weakSelf.lock()) {
             std::lock_guard lock(self->m_holdMutex);
             --self->m_holds;
+            ++self->m_holdProgress;
+            if (item && --self->m_holders[item] <= 0)
+                self->m_holders.remove(item);
             self->m_holdCondition.notify_all();
         }
     });
+}
+
+void QNTask::touch() {
+    std::lock_guard lock(m_holdMutex);
+    ++m_holdProgress;
+    m_holdCondition.notify_all();
 }
 
 void QNTask::waitForCancelledHandlers() {
@@ -555,22 +598,34 @@ void QNTask::waitForCancelledHandlers() {
         if (QNCloudInterface::saysFileLeftOnDrive(error)) {
             const QString note = QNErrorWrapper(error).localizedDescription();
             VNLog::log(QStringLiteral("QNTask: a cancelled drive call left: %1").arg(note));
-            std::lock_guard lock(m_cancelledCallsMutex);
-            m_leftOnDrive.append(note);
+            addEndNote({note, 0, EndNote::Kind::LeftOnDrive});
         }
     }
 }
 
 void QNTask::waitForHolds() {
     std::unique_lock lock(m_holdMutex);
-    m_holdCondition.wait(lock, [this] { return m_holds == 0 || m_canceled.load(); });
-    if (m_holds == 0)
-        return;
+    if (m_holds > 0 && !m_canceled.load()) {
+        // Said once the wait has begun: cancel() wakes it.
+        VNLog::log(QStringLiteral("QNTask: waiting for work holding the task"));
+        while (m_holds > 0 && !m_canceled.load())
+            m_holdCondition.wait(lock);
+    }
     // Cancelled: what holds the task is putting things right after the
-    // cancel, and is waited for as a cancelled drive call is.
-    if (!m_holdCondition.wait_for(lock, cancelledCallsWaitLimit(), [this] { return m_holds == 0; }))
-        VNLog::log(QStringLiteral("QNTask: work holding the task has not ended since the cancel; the task ends "
-                                  "without it"));
+    // cancel. It is waited for while it moves on, as the drive's own limits
+    // bound each of its requests, and given up once it has been still for
+    // the limit: a hold that never ends lets the task end all the same.
+    auto deadline = std::chrono::steady_clock::now() + cancelledCallsWaitLimit();
+    while (m_holds > 0) {
+        const quint64 seen = m_holdProgress;
+        if (!m_holdCondition.wait_until(lock, deadline, [&] { return m_holds == 0 || m_holdProgress != seen; })) {
+            VNLog::log(QStringLiteral("QNTask: work holding the task has not moved on for %1 ms; the task ends "
+                                      "without it, and that work reports its own ending")
+                           .arg(cancelledCallsWaitLimit().count()));
+            return;
+        }
+        deadline = std::chrono::steady_clock::now() + cancelledCallsWaitLimit();
+    }
 }
 
 QString QNTask::transferDescription(const QString &preparing, const QString &preparingFolders,

@@ -79,15 +79,34 @@ public:
     bool canceled() const { return m_canceled.load(); }
 
     // How long a cancelled task waits at most for the drive calls it
-    // cancelled to answer before it ends without them (10 s). The tests set
+    // cancelled to answer, and for the work holding it to move on
+    // (holdLifeCycle()), before it ends without them (10 s). The tests set
     // it beyond their own time-outs, so a task that waits it out fails them.
     static void setCancelledCallsWaitLimit(std::chrono::milliseconds limit);
     static std::chrono::milliseconds cancelledCallsWaitLimit();
 
+    // A line of the task's end report, with what it is about.
+    struct EndNote {
+        enum class Kind {
+            LeftOut,          // items the copy left out: they stay where they were
+            LeftOnDrive,      // something the task left on a drive (a check folder, an upload's part)
+            SourceElsewhere,  // a source a move kept, no longer under its own name
+        };
+        QString text;
+        int items = 0;  // the items it says were not copied (or moved)
+        Kind kind = Kind::LeftOut;
+    };
     // What the task's items left out and why (links to nothing or not
     // followed, names that cannot be read, names the task wrote already),
-    // for the task's end report: every item's notes, in the order the items
-    // were added. None of it is an error: the rest of the task went on.
+    // and what the task left behind, for the task's end report: every
+    // item's notes, in the order the items were added, then the task's
+    // own. None of it is an error: the rest of the task went on. An item's
+    // note that names no item is of something left on a drive.
+    QList<EndNote> endNotes() const;
+    // A note of the task's own, after the items' notes (such as where a
+    // source a move kept now is: SourceElsewhere).
+    void addEndNote(const EndNote &note);
+    // The texts of endNotes().
     QStringList leftOut() const;
     // How many items those notes say were not copied (a note may speak of a
     // folder's many entries, or of no item at all: a file left on a drive).
@@ -168,9 +187,14 @@ public:
     // Keeps the life cycle from ending while work that must finish (putting
     // a document back under its own name) runs outside the queues: the
     // life cycle waits until every token has been released. Once the task
-    // is cancelled it waits no longer than for its cancelled drive calls
-    // (cancelledCallsWaitLimit()): a cancelled task always ends.
-    std::shared_ptr<void> holdLifeCycle();
+    // is cancelled it waits as long as that work makes progress (touch()),
+    // and no longer than cancelledCallsWaitLimit() without: a cancelled
+    // task always ends. An item that still holds the task when it ends
+    // (holder) is left out of the end pass: it reports its own ending
+    // later, to its own listeners.
+    std::shared_ptr<void> holdLifeCycle(const QNTaskItemPtr &holder = nullptr);
+    // The work holding the task has moved on (one of its requests answered).
+    void touch();
 
     // The error of a drive path refused by reserveTempPath(), or null.
     static VNErrorPtr checkDrivePath(const QString &drivePath, const QString &domain);
@@ -222,12 +246,15 @@ private:
     // removing what they left on the drive.
     mutable std::mutex m_cancelledCallsMutex;
     QList<std::shared_ptr<QNHandlerCallWatch>> m_cancelledCalls;
-    // What their late answers say they left on the drive.
-    QStringList m_leftOnDrive;
+    // The task's own end notes: what the late answers of those calls say
+    // they left on the drive, and those given by addEndNote().
+    QList<EndNote> m_ownNotes;
 
     std::mutex m_holdMutex;
     std::condition_variable m_holdCondition;
     int m_holds = 0;
+    quint64 m_holdProgress = 0;              // touches and releases so far
+    QHash<const QNTaskItem *, int> m_holders;  // items holding the task, with their holds
 
     std::mutex m_blocksMutex;
     QNTaskItemAddedBlock m_taskItemAddedBlock;

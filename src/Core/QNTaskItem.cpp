@@ -122,6 +122,11 @@ void QNTaskItem::setTask(const QNTaskPtr &task) {
     m_task = task;
 }
 
+void QNTaskItem::touchTask() const {
+    if (auto owner = task())
+        owner->touch();
+}
+
 void QNTaskItem::addOperation(VNOperationQueue *queue, const std::shared_ptr<VNOperation> &operation) {
     if (auto owner = task())
         owner->addOperation(queue, operation);

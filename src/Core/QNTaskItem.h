@@ -33,7 +33,9 @@ using QNTaskItemUpdateBlock = std::function<void()>;
 // end through finishItem(): listeners first, then the task's callback, then
 // the flags. An item is reported exactly once, by itself or, if it never
 // gets that far (its operations were cancelled before they started), by the
-// task's end pass.
+// task's end pass. An item still holding its task when the task ends
+// (QNTask::holdLifeCycle()) reports itself, later: its listeners hear what
+// really became of it.
 //
 // Items are always held in a std::shared_ptr and belong to one task, once.
 class QNTaskItem : public std::enable_shared_from_this<QNTaskItem> {
@@ -120,6 +122,9 @@ protected:
     // The item's own task, while it lives.
     QNTaskPtr task() const;
     void setTask(const QNTaskPtr &task);
+    // Tells the task that this item's work holding it (QNTask::holdLifeCycle())
+    // has moved on: one of its requests has answered.
+    void touchTask() const;
     // Adds an operation through the task, which cancels it at once when the
     // task is cancelled; without a task, straight to the queue.
     void addOperation(VNOperationQueue *queue, const std::shared_ptr<VNOperation> &operation);

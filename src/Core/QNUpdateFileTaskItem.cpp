@@ -210,7 +210,7 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
                 {
                     std::lock_guard lock(self->m_mutex);
                     if (task)
-                        self->m_lifeCycleHold = task->holdLifeCycle();
+                        self->m_lifeCycleHold = task->holdLifeCycle(self);
                     watch = self->m_renameWatch;
                 }
                 if (renamed) {
@@ -227,7 +227,7 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
                 {
                     std::lock_guard lock(self->m_mutex);
                     if (task)
-                        self->m_lifeCycleHold = task->holdLifeCycle();
+                        self->m_lifeCycleHold = task->holdLifeCycle(self);
                 }
                 self->lookForBackup(completed, backup, true, error);
                 return;
@@ -238,7 +238,7 @@ void QNUpdateFileTaskItem::copyDocument(QNDocumentPtr document, QNDocumentPtr to
                 // The drive now holds only the backup: the task must not end
                 // before the document is back under its name.
                 if (task)
-                    self->m_lifeCycleHold = task->holdLifeCycle();
+                    self->m_lifeCycleHold = task->holdLifeCycle(self);
             }
             self->setProgressAndReport(0.1, update);
             auto primary = weakPrimary.lock();
@@ -289,6 +289,7 @@ void QNUpdateFileTaskItem::postCopy(QNTaskItemCompletedBlock completed, VNErrorP
     auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
     auto remove = std::make_shared<QNRemoveOperation>(
         toDriveConfig(), renamedDocument(), [self, completed](QNDocumentPtr removed, VNErrorPtr error, bool cancelled) {
+            self->touchTask();
             self->m_backupRemovalAnswered.store(true);
             VNLog::log(QStringLiteral("----- removeOperation finished"));
             if (error && !cancelled) {
@@ -422,6 +423,8 @@ void QNUpdateFileTaskItem::endAfterCancelledRemoval(const QNTaskItemCompletedBlo
     VNDispatch::globalAsync([self, completed, watch, backup] {
         const bool answered =
             !watch || watch->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
+        if (answered)
+            self->touchTask();
         if (answered && watch && watch->answer().succeeded()) {
             self->finishUpdate(completed, nullptr, nullptr, false);
             return;
@@ -430,6 +433,7 @@ void QNUpdateFileTaskItem::endAfterCancelledRemoval(const QNTaskItemCompletedBlo
         auto list = std::make_shared<QNListDocumentsOperation>(
             self->toDriveConfig(), self->driveFolder(), QString(),
             [self, completed, backupName](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+                self->touchTask();
                 bool backupThere = false;
                 for (const auto &document : documents)
                     backupThere = backupThere || listedName(document) == backupName;
@@ -462,6 +466,8 @@ void QNUpdateFileTaskItem::restoreIfRenamed(const QNTaskItemCompletedBlock &comp
         const bool answered =
             !renameCall ||
             renameCall->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
+        if (answered)
+            self->touchTask();
         if (answered && renameCall && renameCall->answer().succeeded()) {
             // The drive says it renamed: the document goes back under its name.
             VNLog::log(QStringLiteral("QNUpdateFileTaskItem: the drive renamed the document after the cancel"));
@@ -493,6 +499,7 @@ void QNUpdateFileTaskItem::lookForBackup(const QNTaskItemCompletedBlock &complet
         toDriveConfig(), driveFolder(), QString(),
         [self, completed, backup, backupName, name, renameAnswered, renameError](
             QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+            self->touchTask();
             if ((error || cancelled) && renameError) {
                 auto reported = self->makeError(
                     QStringLiteral("%1 It could not be told whether the drive renamed \u201c%2\u201d all the same: "
@@ -562,6 +569,8 @@ void QNUpdateFileTaskItem::restoreAfterCancel(const QNTaskItemCompletedBlock &co
     VNDispatch::globalAsync([self, completed, error, watch] {
         const bool answered =
             watch->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
+        if (answered)
+            self->touchTask();
         self->lookAfterCancelledUpload(completed, error, answered);
     });
 }
@@ -582,6 +591,7 @@ void QNUpdateFileTaskItem::lookAfterCancelledUpload(const QNTaskItemCompletedBlo
         toDriveConfig(), driveFolder(), QString(),
         [self, completed, error, uploadAnswered, completedLate, name, backupName, editedSize](
             QNDocumentList documents, QString, VNErrorPtr listError, bool listCancelled) {
+            self->touchTask();
             const bool looked = !listError && !listCancelled;
             QNDocumentPtr underName;
             bool backupThere = false;
@@ -594,10 +604,16 @@ void QNUpdateFileTaskItem::lookAfterCancelledUpload(const QNTaskItemCompletedBlo
             }
             if (completedLate) {
                 VNLog::log(QStringLiteral("QNUpdateFileTaskItem: the drive completed the upload after the cancel"));
-                // The backup goes on the drive's word where no look could be
-                // made, but not while a look shows nothing under the name.
-                self->keepSavedAfterCancel(completed, looked ? underName : nullptr,
-                                           !looked || (backupThere && underName));
+                // The backup goes only once the look shows the edited copy
+                // under the document's name; the drive's word alone keeps it.
+                if (looked && underName)
+                    self->keepSavedAfterCancel(completed, underName, backupThere);
+                else
+                    self->keepBackupUnseen(completed,
+                                           looked      ? QString()
+                                           : listError ? QNErrorWrapper::textOf(listError)
+                                                       : QStringLiteral("its listing was cancelled"),
+                                           backupThere);
                 return;
             }
             // Whatever stands under the name came from the upload (the
@@ -633,6 +649,7 @@ void QNUpdateFileTaskItem::keepSavedAfterCancel(const QNTaskItemCompletedBlock &
     auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
     auto remove = std::make_shared<QNRemoveOperation>(
         toDriveConfig(), renamedDocument(), [self, completed](QNDocumentPtr removed, VNErrorPtr error, bool cancelled) {
+            self->touchTask();
             if (error && !cancelled) {
                 VNLog::log(QStringLiteral("QNUpdateFileTaskItem postCopyWithCompletedBlock error: %1").arg(QNErrorWrapper::textOf(error)));
                 self->finishUpdate(completed, error, nullptr, false);
@@ -641,6 +658,33 @@ void QNUpdateFileTaskItem::keepSavedAfterCancel(const QNTaskItemCompletedBlock &
             self->finishUpdate(completed, nullptr, removed, cancelled);
         });
     remove->start();
+}
+
+void QNUpdateFileTaskItem::keepBackupUnseen(const QNTaskItemCompletedBlock &completed, const QString &lookError,
+                                            bool backupThere) {
+    const QString name = lastPathComponent(m_originalDocument->path());
+    const QString backupName = lastPathComponent(renamedDocument()->path());
+    QString message;
+    if (!lookError.isNull()) {
+        // Unseen for want of a look: the drive's word stands, and the
+        // record follows the upload it says it completed.
+        keepUploaded(nullptr);
+        message = QStringLiteral("The drive completed the upload of \u201c%1\u201d after the save-back was "
+                                 "cancelled, but its folder could not be listed to see it there (%3): the backup "
+                                 "\u201c%2\u201d was kept on the drive beside it.")
+                      .arg(name, backupName, lookError);
+    } else {
+        // The drive says the edited copy is up, its folder does not show
+        // it: nothing under the name may be all there is of the document.
+        message = QStringLiteral("The drive said it received the edited \u201c%1\u201d after the save-back was "
+                                 "cancelled, but its folder shows no file of that name; the earlier version %3 "
+                                 "\u201c%2\u201d.")
+                      .arg(name, backupName,
+                           backupThere ? QStringLiteral("is kept on the drive as")
+                                       : QStringLiteral("may still be on the drive as"));
+    }
+    VNLog::log(QStringLiteral("QNUpdateFileTaskItem restore: %1").arg(message));
+    finishUpdate(completed, makeError(message), nullptr, false);
 }
 
 void QNUpdateFileTaskItem::restoreBackup(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
@@ -669,6 +713,7 @@ void QNUpdateFileTaskItem::putBackupBack(const QNTaskItemCompletedBlock &complet
         toDriveConfig(), renamed, name,
         [self, completed, error, cancelled, renamed, renameUncertain](QNDocumentPtr, VNErrorPtr renameError,
                                                                       bool renameCancelled) {
+            self->touchTask();
             if ((renameError || renameCancelled) && renameUncertain) {
                 // Whether the drive ever renamed the document was not known:
                 // a backup that cannot take the name may be no backup at all.
@@ -701,6 +746,7 @@ void QNUpdateFileTaskItem::sayWhereTheDocumentIs(const QNTaskItemCompletedBlock 
     auto list = std::make_shared<QNListDocumentsOperation>(
         toDriveConfig(), driveFolder(), QString(),
         [self, completed, name, backupName](QNDocumentList documents, QString, VNErrorPtr error, bool cancelled) {
+            self->touchTask();
             bool nameThere = false;
             bool backupThere = false;
             for (const auto &document : documents) {

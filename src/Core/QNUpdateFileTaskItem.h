@@ -121,6 +121,10 @@ private:
     // drive that has not answered may still complete the upload: said so.
     void lookAfterCancelledUpload(const QNTaskItemCompletedBlock &completed, const VNErrorPtr &error,
                                   bool uploadAnswered);
+    // The drive says it completed the upload after the cancel, and no look
+    // shows it under the document's name (lookError: why none could be
+    // made; null when the look was made): the backup stays, and is said.
+    void keepBackupUnseen(const QNTaskItemCompletedBlock &completed, const QString &lookError, bool backupThere);
     // Ends as a save-back done: the upload kept, the backup removed.
     void keepSavedAfterCancel(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &uploaded,
                               bool backupThere);

@@ -17,6 +17,7 @@
 #include <QDropEvent>
 #include <QCheckBox>
 #include <QMimeData>
+#include <optional>
 
 namespace {
 
@@ -403,21 +404,33 @@ TEST_F(DragDropTest, DownloadToAndADropOfAnotherApplicationAskBeforeReplacingANa
 // folder's listing leaves out) stop nothing: the other entries arrive, no
 // error sheet comes up, and one report at the task's end names everything
 // left out, from every entry, and counts the items in its headline. A
-// move's report says "moved" throughout and keeps what it left out.
+// move's report says "moved" throughout and keeps what it left out; it says
+// that what was left out stays where it was only where every note is of
+// something left out (a note of its own from the task, as a move kept under
+// another name or a cancel left on a drive gives, stands in for those).
 TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
     openTwoWindows();
+    using Kind = QNTask::EndNote::Kind;
     struct Row {
         const char *what;
         bool droppedLink;  // a link to nothing among the dropped entries
         bool linkInside;   // a link to nothing inside the first dropped folder
         bool move;
         int unlisted = 0;  // entries the second folder's listing leaves out
+        std::optional<QNTask::EndNote> taskNote = {};  // a note of the task's own
     };
+    const QNTask::EndNote keptAside{QStringLiteral("The folder \u201cold\u201d was not moved (the move was cancelled); "
+                                                   "it is kept as \u201cvarnello-moving-1-old\u201d."),
+                                    1, Kind::SourceElsewhere};
+    const QNTask::EndNote leftOnDrive{QStringLiteral("The temporary file \u201c.f.part\u201d was left on the drive."), 0,
+                                      Kind::LeftOnDrive};
     const Row rows[] = {
         {"a link to nothing dropped", true, false, false},
         {"a folder holding a link to nothing, dropped with another", false, true, false},
         {"both", true, true, false},
         {"both, moved", true, true, true},
+        {"both, moved, and a source kept under another name", true, true, true, 0, keptAside},
+        {"both, moved, and a file left on a drive", true, true, true, 0, leftOnDrive},
         {"three entries left out of a folder's listing", false, false, false, 3},
         {"a link to nothing dropped, and three entries left out of a folder's listing", true, false, false, 3},
     };
@@ -426,6 +439,11 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
         SCOPED_TRACE(row.what);
         QNDialogService::shared().clearHistory();
         VNUserDefaults::standard().setBool(row.move, QStringLiteral("drop-suppress-ask-move"));
+        const QString noteKey = QStringLiteral("DragDropTest-note");
+        delegate->taskManager()->unregisterListenerForTaskAddedBlock(noteKey);
+        if (row.taskNote)
+            delegate->taskManager()->registerListenerForTaskAddedBlock(
+                noteKey, [note = *row.taskNote](QNTaskPtr task) { task->addEndNote(note); });
         // Names of their own in B, so that the rows do not meet.
         const QString n = QString::number(++round);
         const QString first = QStringLiteral("first") + n, second = QStringLiteral("second") + n,
@@ -464,7 +482,7 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
             continue;
         const auto request = sheets.first();
         const QString text = request.alert.informativeText;
-        const int leftOut = int(row.droppedLink) + int(row.linkInside) + row.unlisted;
+        const int leftOut = int(row.droppedLink) + int(row.linkInside) + row.unlisted + (row.taskNote ? row.taskNote->items : 0);
         const QString done = row.move ? QStringLiteral("moved") : QStringLiteral("copied");
         EXPECT_EQ(request.alert.messageText, leftOut == 1 ? QStringLiteral("1 item was not %1").arg(done)
                                                           : QStringLiteral("%1 items were not %2").arg(leftOut).arg(done));
@@ -479,7 +497,10 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
         if (row.unlisted)
             EXPECT_TRUE(text.contains(QStringLiteral("%1 entries of \u201c%2/%3\u201d were not %4").arg(row.unlisted).arg(here, second, done)))
                 << text.toStdString();
-        EXPECT_EQ(text.contains(QStringLiteral("What was left out stays where it was.")), row.move) << text.toStdString();
+        if (row.taskNote)
+            EXPECT_TRUE(text.contains(row.taskNote->text)) << text.toStdString();
+        EXPECT_EQ(text.contains(QStringLiteral("What was left out stays where it was.")), row.move && !row.taskNote)
+            << text.toStdString();
 
         // Everything else arrived.
         EXPECT_EQ(VNTest::readFile(folderB + QLatin1Char('/') + first + QStringLiteral("/a.txt")), QByteArray("a"))
@@ -495,6 +516,7 @@ TEST_F(DragDropTest, ADropNamesEverythingLeftOutAtItsEndAndTheRestArrives) {
         if (row.droppedLink)
             EXPECT_TRUE(QFileInfo(here + QLatin1Char('/') + gone).isSymLink()) << row.what;
     }
+    delegate->taskManager()->unregisterListenerForTaskAddedBlock(QStringLiteral("DragDropTest-note"));
     VNUserDefaults::standard().removeObject(QStringLiteral("drop-suppress-ask-move"));
 }
 

@@ -302,3 +302,48 @@ TEST_F(HandlerOperations, ARenameCancelledWhileItsFolderIsListedSendsNothing) {
     EXPECT_EQ(Fake::callCount(Fake::Op::Rename), 0);
     EXPECT_TRUE(QFileInfo::exists(root + "/docs/a.txt"));
 }
+
+// Every answer comes while the operation still holds its queue slot: what
+// the answer queues (a move's next step, a check folder's removal) is there
+// before its queue, and the task waiting on it, is seen empty. A row per way
+// an operation answers.
+TEST_F(HandlerOperations, AnOperationAnswersBeforeItsQueueSlotIsFreed) {
+    enum class Way { HandlerAnswers, CancelledWhileRunning, CancelledBeforeStart, NoHandler };
+    struct Row {
+        const char *name;
+        Way way;
+    };
+    const Row rows[] = {
+        {"the handler answers", Way::HandlerAnswers},
+        {"cancelled while running", Way::CancelledWhileRunning},
+        {"cancelled before it starts", Way::CancelledBeforeStart},
+        {"its drive has no handler", Way::NoHandler},
+    };
+    auto unknown = QNDriveConfig::create();
+    unknown->setIsSpiderOak(true);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Fake::resetBehaviours();
+        ASSERT_TRUE(VNTest::writeFile(root + "/docs/a.txt", "alpha"));
+        if (row.way == Way::CancelledWhileRunning)
+            setMode(Fake::Op::Remove, Fake::Mode::NeverAnswer);
+        std::atomic<int> answers{0};
+        std::atomic<int> queuedAtAnswer{-1};
+        auto op = std::make_shared<QNRemoveOperation>(row.way == Way::NoHandler ? unknown : drive, at("/docs/a.txt"),
+                                                      [&](QNDocumentPtr, VNErrorPtr, bool) {
+                                                          queuedAtAnswer = queue.operationCount();
+                                                          ++answers;
+                                                      });
+        if (row.way == Way::CancelledBeforeStart)
+            op->cancel();
+        queue.addOperation(op);
+        if (row.way == Way::CancelledWhileRunning) {
+            ASSERT_TRUE(VNTest::waitUntil([] { return Fake::callCount(Fake::Op::Remove) == 1; }));
+            op->cancel();
+        }
+        ASSERT_TRUE(VNTest::waitUntil([&] { return op->isFinished(); }));
+        EXPECT_EQ(answers.load(), 1);
+        EXPECT_EQ(queuedAtAnswer.load(), 1) << "the operation answered after it had left its queue";
+        queue.waitUntilAllOperationsAreFinished();
+    }
+}

@@ -14,6 +14,8 @@
 #include "TaskTestSupport.h"
 
 #include <QDir>
+#include <QTimer>
+#include <atomic>
 #include <gtest/gtest.h>
 
 using namespace TaskTest;
@@ -120,30 +122,55 @@ TEST_F(SaveBackEndings, ARenameThatFailsIsLookedIntoBeforeTheItemEnds) {
 // item waits for the drive's own answer (bounded) before it looks: a whole
 // upload is a save-back done, and the backup goes; otherwise the old bytes
 // stay, under the document's name or under the backup name the error gives.
-// Where the look cannot be made, the drive's answer alone decides: an upload
-// it says it completed stays (the last three rows differ in that answer).
+// An upload the drive says it completed stays, and its backup goes only
+// once the look shows the edited copy under the document's name: where the
+// look cannot be made, or leaves that name out, the backup stays and is
+// said. A clean-up whose late answer, look and last request each take
+// most of the task's wait limit, longer than it all together, ends as it
+// would quickly: the task waits while it moves on.
 TEST_F(SaveBackEndings, ARestoreAfterACancelledUploadWaitsForTheDrivesOwnAnswer) {
     enum class Drive { CompletesWhole, CutsShort, NeverAnswers };
+    enum class Ending {
+        Saved,           // no error, the backup gone
+        SavedUnseen,     // the drive's word: saved, the backup kept and said
+        UnseenKept,      // saved by the drive's word, not shown by the look: the backup kept and said
+        BackupNamed,     // the old bytes under the backup name the error gives
+        PutBackUnknown,  // the old bytes back under the name, the drive's silence said
+    };
     struct Row {
         const char *name;
         Drive drive;
-        bool lookFails = false;  // the drive's folder cannot be listed after the cancel
+        Ending ending;
+        bool lookFails = false;     // the drive's folder cannot be listed after the cancel
+        bool nameUnlisted = false;  // its listings leave the document's name out
+        bool slowSteps = false;     // late answer, listing and last request each take 0.6 of the limit
     };
     const Row rows[] = {
-        {"the drive completes the upload after the cancel", Drive::CompletesWhole},
-        {"the drive writes a part of it after the cancel", Drive::CutsShort},
-        {"the drive never answers", Drive::NeverAnswers},
-        {"the drive completes the upload late, and its folder cannot be listed", Drive::CompletesWhole, true},
-        {"the drive refuses the upload late, and its folder cannot be listed", Drive::CutsShort, true},
-        {"the drive never answers, and its folder cannot be listed", Drive::NeverAnswers, true},
+        {"the drive completes the upload after the cancel", Drive::CompletesWhole, Ending::Saved},
+        {"the drive writes a part of it after the cancel", Drive::CutsShort, Ending::BackupNamed},
+        {"the drive never answers", Drive::NeverAnswers, Ending::PutBackUnknown},
+        {"the drive completes the upload late, and its folder cannot be listed", Drive::CompletesWhole,
+         Ending::SavedUnseen, true},
+        {"the drive refuses the upload late, and its folder cannot be listed", Drive::CutsShort, Ending::BackupNamed,
+         true},
+        {"the drive never answers, and its folder cannot be listed", Drive::NeverAnswers, Ending::PutBackUnknown, true},
+        {"the drive completes the upload late, and its listing leaves the name out", Drive::CompletesWhole,
+         Ending::UnseenKept, false, true},
+        {"the drive completes the upload after the cancel, each step slow", Drive::CompletesWhole, Ending::Saved,
+         false, false, true},
+        {"the drive writes a part of it after the cancel, each step slow", Drive::CutsShort, Ending::BackupNamed,
+         false, false, true},
     };
+    const int limitMs = 1000;
+    const int stepMs = limitMs * 6 / 10;
     int n = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         QNFakeRemoteHandler::resetBehaviours();
         ScriptedRemoteHandler::reset();
         QNTask::setCancelledCallsWaitLimit(row.drive == Drive::NeverAnswers ? std::chrono::milliseconds(300)
-                                                                             : std::chrono::milliseconds(60000));
+                                           : row.slowSteps                  ? std::chrono::milliseconds(limitMs)
+                                                                            : std::chrono::milliseconds(60000));
         auto drive = freshDrive(QStringLiteral("upload%1").arg(n++), true);
         ScriptedRemoteHandler::Script script;
         script.holdUploadsUntilReleased = QStringLiteral("report.docx");
@@ -154,30 +181,59 @@ TEST_F(SaveBackEndings, ARestoreAfterACancelledUploadWaitsForTheDrivesOwnAnswer)
         auto item = saveBackItem(drive);
         auto reports = watchItem(item);
         task->addTaskItem(item);
+        // The task ends once its clean-up has: by then the item has reported.
+        auto heardAtEnd = std::make_shared<std::atomic<int>>(-1);
+        task->registerListenerForTaskCompletedBlock("test", [heardAtEnd, reports] { *heardAtEnd = reports->count(); });
         manager->addTask(task);
         EXPECT_TRUE(VNTest::waitUntil([] { return ScriptedRemoteHandler::heldUploadCount() == 1; }))
             << "the upload never started";
         task->cancel();
         if (row.lookFails)
             setMode(Op::List, Mode::Fail, remote);
-        if (row.drive != Drive::NeverAnswers)
+        if (row.nameUnlisted) {
+            script.leftOutOfListings = QStringLiteral("report.docx");
+            ScriptedRemoteHandler::setScript(script);
+        }
+        if (row.slowSteps) {
+            for (Op op : {Op::List, Op::Rename, Op::Remove})
+                setMode(op, Mode::Answer, remote, stepMs);
+            QTimer::singleShot(stepMs, [] { ScriptedRemoteHandler::releaseHeldUploads(); });
+        } else if (row.drive != Drive::NeverAnswers) {
             ScriptedRemoteHandler::releaseHeldUploads();
+        }
         EXPECT_TRUE(waitForCompletion(task)) << "the task never ended";
+        // A drive that never answers is given up at the limit, by the task
+        // and by the item alike: either may end first.
+        if (row.drive != Drive::NeverAnswers)
+            EXPECT_EQ(heardAtEnd->load(), 1) << "the task ended before its clean-up";
         EXPECT_EQ(reports->count(), 1);
         if (reports->count() != 1)
             continue;
         const auto [error, document, cancelled] = reports->first();
         const QStringList onDrive = docsOnDrive();
-        switch (row.drive) {
-        case Drive::CompletesWhole:
-            // Saved after all: said so, and the backup is gone.
+        const QByteArray underName = VNTest::readFile(remote + "/docs/report.docx");
+        EXPECT_FALSE(cancelled && row.ending != Ending::PutBackUnknown) << "the drive's own ending was not reported";
+        switch (row.ending) {
+        case Ending::Saved:
             EXPECT_FALSE(error) << text(error).toStdString();
-            EXPECT_FALSE(cancelled) << "the save-back was done, yet reported as cancelled";
             EXPECT_TRUE(item->savedDocument()) << "the record would not follow the uploaded document";
             EXPECT_EQ(onDrive, QStringList{"report.docx"}) << onDrive.join(", ").toStdString();
-            EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("new version, a little longer"));
+            EXPECT_EQ(underName, QByteArray("new version, a little longer"));
             break;
-        case Drive::CutsShort:
+        case Ending::SavedUnseen:
+        case Ending::UnseenKept:
+            // The backup is never removed on the drive's word alone.
+            EXPECT_TRUE(error) << "a backup kept beside the document was not said";
+            EXPECT_TRUE(text(error).contains(kBackup)) << text(error).toStdString();
+            EXPECT_TRUE(text(error).contains(row.ending == Ending::SavedUnseen ? "could not be listed"
+                                                                               : "shows no file of that name"))
+                << text(error).toStdString();
+            EXPECT_EQ(bool(item->savedDocument()), row.ending == Ending::SavedUnseen);
+            EXPECT_EQ(onDrive, QStringList({kBackup, "report.docx"})) << onDrive.join(", ").toStdString();
+            EXPECT_EQ(VNTest::readFile(remote + "/docs/" + kBackup), QByteArray("old version"));
+            EXPECT_EQ(underName, QByteArray("new version, a little longer"));
+            break;
+        case Ending::BackupNamed:
             // The part stands in the way of the backup, which keeps its
             // name and is named.
             EXPECT_TRUE(error) << "onto the drive: " << onDrive.join(", ").toStdString();
@@ -185,13 +241,13 @@ TEST_F(SaveBackEndings, ARestoreAfterACancelledUploadWaitsForTheDrivesOwnAnswer)
             EXPECT_EQ(VNTest::readFile(remote + "/docs/" + kBackup), QByteArray("old version"));
             EXPECT_FALSE(item->savedDocument());
             break;
-        case Drive::NeverAnswers:
+        case Ending::PutBackUnknown:
             // Put back once the wait is over, saying the drive may still
             // complete the upload.
             EXPECT_TRUE(error);
             EXPECT_TRUE(text(error).contains(QLatin1String("has not answered"))) << text(error).toStdString();
             EXPECT_EQ(onDrive, QStringList{"report.docx"}) << onDrive.join(", ").toStdString();
-            EXPECT_EQ(VNTest::readFile(remote + "/docs/report.docx"), QByteArray("old version"));
+            EXPECT_EQ(underName, QByteArray("old version"));
             EXPECT_FALSE(item->savedDocument());
             break;
         }

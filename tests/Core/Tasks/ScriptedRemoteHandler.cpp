@@ -265,6 +265,18 @@ void ScriptedRemoteHandler::listDocuments(QNDocumentPtr folder, QString searchKe
                                            });
         return;
     }
+    if (!s.leftOutOfListings.isEmpty()) {
+        const QString name = s.leftOutOfListings;
+        QNFakeRemoteHandler::listDocuments(folder, searchKeyword,
+                                           [completed, name](QNDocumentList docs, QString keyword, VNErrorPtr error,
+                                                             bool cancelled) {
+                                               docs.removeIf([&](const QNDocumentPtr &doc) {
+                                                   return QNUtils::nameOf(*doc) == name;
+                                               });
+                                               completed(docs, keyword, error, cancelled);
+                                           });
+        return;
+    }
     if (!s.linkWithoutTargetNamed.isEmpty()) {
         const QString name = s.linkWithoutTargetNamed;
         QNFakeRemoteHandler::listDocuments(folder, searchKeyword,

@@ -48,6 +48,7 @@ public:
         QString twinInListingOf;         // a listing of this folder names its files twice
         QString failFirstListingOf;      // the first listing of this folder (on any such drive) fails
         QString linkWithoutTargetNamed;  // a folder of this name is listed as a link that names no target
+        QString leftOutOfListings;       // listings leave out entries of this name (a stale or partial listing)
         // A listing of the top folder of the drive backed by overlayRoot
         // also names every entry of the local folder overlayFrom (a server
         // that shows two folders as one).

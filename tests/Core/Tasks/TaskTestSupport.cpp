@@ -91,7 +91,8 @@ bool runTask(const std::shared_ptr<QNTaskManager> &manager, const QNTaskPtr &tas
 bool waitForCompletion(const QNTaskPtr &task, int timeoutMs) {
     if (!VNTest::waitUntil([task] { return task->completed(); }, timeoutMs))
         return false;
-    // The end pass follows the completed listeners; it leaves every item finished.
+    // The end pass follows the completed listeners; it leaves every item
+    // finished but one still at work, which finishes as it reports.
     return VNTest::waitUntil([task] {
         for (const auto &item : task->taskItems())
             if (!item->finished())
