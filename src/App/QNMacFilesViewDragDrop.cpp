@@ -530,13 +530,10 @@ QNAlert QNMacFilesViewController::leftOutAlert(const QList<QNTask::EndNote> &end
     constexpr int kDetailed = 1000;
     QStringList notes;
     int items = 0;
-    // Left out by the copy, an item stays where it was; a source the move
-    // kept under another name, or what a drive was left holding, does not.
-    bool staysWhereItWas = true;
     for (const QNTask::EndNote &note : endNotes) {
-        notes.append(note.text);
+        if (!note.text.isEmpty())
+            notes.append(note.text);
         items += note.items;
-        staysWhereItWas = staysWhereItWas && note.kind == QNTask::EndNote::Kind::LeftOut;
     }
     const int count = int(notes.size());
     const QString more = QStringLiteral("\u2026and %1 more.");
@@ -556,7 +553,9 @@ QNAlert QNMacFilesViewController::leftOutAlert(const QList<QNTask::EndNote> &end
     if (count > kShown)
         shown << more.arg(count - kShown);
     alert.informativeText = shown.join(QLatin1Char('\n'));
-    if (move && items > 0 && staysWhereItWas)
+    // Every item a note counts stays where it was (what a drive was left
+    // holding counts none).
+    if (move && items > 0)
         alert.informativeText += QStringLiteral("\n\nWhat was left out stays where it was.");
     if (count > kShown) {
         QStringList detailed = notes.mid(0, kDetailed);

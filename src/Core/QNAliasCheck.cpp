@@ -311,6 +311,8 @@ void QNAliasCheck::makeMarker(int index) {
     VNOperationQueue::global().addOperation(std::make_shared<QNCreateFolderOperation>(
         side.drive, marker.name, side.folders.at(marker.folder),
         [self, index](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
+            if (self->m_progress)
+                self->m_progress();
             if (error || cancelled) {
                 const Marker &marker = self->m_markers[index];
                 self->cleanUp(Answer::CannotTell,
@@ -352,6 +354,8 @@ void QNAliasCheck::list(int index) {
     VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
         side.drive, side.folders.at(look.folder), QString(),
         [self, index, look](QNDocumentList listing, QString, VNErrorPtr error, bool cancelled) {
+            if (self->m_progress)
+                self->m_progress();
             if (error || cancelled) {
                 self->cleanUp(Answer::CannotTell,
                               QStringLiteral("\u201c%1\u201d could not be listed (%2).")
@@ -493,8 +497,10 @@ void QNAliasCheck::cleanUp(Answer answer, const QString &why, int here, int ther
             self->finish(outcome);
             return;
         }
-        std::make_shared<QNMadeFoldersRemoval>(self->m_here.drive, hereMade, QNMadeFoldersRemoval::Kind::CheckFolders)
-            ->start([self, outcome](const QStringList &leftHere) mutable {
+        auto removal = std::make_shared<QNMadeFoldersRemoval>(self->m_here.drive, hereMade,
+                                                              QNMadeFoldersRemoval::Kind::CheckFolders);
+        removal->setProgress(self->m_progress);
+        removal->start([self, outcome](const QStringList &leftHere) mutable {
                 outcome.leftOver += leftHere;
                 self->finish(outcome);
             });
@@ -503,8 +509,10 @@ void QNAliasCheck::cleanUp(Answer answer, const QString &why, int here, int ther
         removeHere({});
         return;
     }
-    std::make_shared<QNMadeFoldersRemoval>(m_there.drive, thereMade, QNMadeFoldersRemoval::Kind::CheckFolders)
-        ->start(removeHere);
+    auto removal =
+        std::make_shared<QNMadeFoldersRemoval>(m_there.drive, thereMade, QNMadeFoldersRemoval::Kind::CheckFolders);
+    removal->setProgress(m_progress);
+    removal->start(removeHere);
 }
 
 void QNAliasCheck::finish(const Outcome &outcome) {

@@ -114,6 +114,9 @@ public:
     // Stops asking: the request under way runs to its answer, then what was
     // made goes and the check answers cancelled (leftOver naming what stays).
     void cancel();
+    // Runs each time one of its requests has answered (whoever waits for it
+    // outside a queue sees it move on). Set before start().
+    void setProgress(std::function<void()> progress) { m_progress = std::move(progress); }
 
     // The question as one string: checks with one key give one answer.
     QString key() const;
@@ -166,6 +169,7 @@ private:
 
     mutable std::mutex m_mutex;
     Finished m_finished;
+    std::function<void()> m_progress;
     std::function<void()> m_standingCallback;
     bool m_started = false;
     bool m_cancelled = false;

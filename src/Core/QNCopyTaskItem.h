@@ -4,6 +4,7 @@
 #include "Core/QNCopiedTree.h"
 #include "Core/QNDestinationListings.h"
 #include "Core/QNDriveConfig.h"
+#include "Core/QNTask.h"
 #include "Core/QNTaskItem.h"
 
 #include <QHash>
@@ -106,6 +107,7 @@ public:
     // check folder). An empty note only counts items another note of the
     // task speaks of (sources of one pair of folders kept by one note).
     void addNote(const QString &note, int items);
+    QList<QNTask::EndNote> endNotes() const;
     QStringList notes() const;
     // The items all the notes say were not copied.
     int notedItems() const;
@@ -407,8 +409,7 @@ private:
     std::shared_ptr<void> m_openFolderToken;     // until its listing is done; guarded by m_blockMutex
     QNDocumentPtr m_sourceFolder;  // guarded by m_blockMutex
     std::weak_ptr<QNTaskItem> m_primary;  // guarded by m_blockMutex
-    QStringList m_notes;           // guarded by m_blockMutex
-    int m_notedItems = 0;          // guarded by m_blockMutex
+    QList<QNTask::EndNote> m_notes;  // guarded by m_blockMutex
     QString m_leftOutWhy;          // this item's own note when left out; guarded by m_blockMutex
     // For a folder: where it really is on the drive (a folder reached
     // through a link lies where the link leads). Guarded by m_blockMutex.

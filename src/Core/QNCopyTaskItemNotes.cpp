@@ -18,20 +18,27 @@ QString lastName(const QString &path) {
 
 void QNCopyTaskItem::addNote(const QString &note, int items) {
     std::lock_guard lock(m_blockMutex);
-    // An empty note counts items another note of the task speaks of.
-    if (!note.isEmpty())
-        m_notes.append(note);
-    m_notedItems += items;
+    m_notes.append({note, items});
 }
 
-QStringList QNCopyTaskItem::notes() const {
+QList<QNTask::EndNote> QNCopyTaskItem::endNotes() const {
     std::lock_guard lock(m_blockMutex);
     return m_notes;
 }
 
+QStringList QNCopyTaskItem::notes() const {
+    QStringList texts;
+    for (const auto &note : endNotes())
+        if (!note.text.isEmpty())
+            texts << note.text;
+    return texts;
+}
+
 int QNCopyTaskItem::notedItems() const {
-    std::lock_guard lock(m_blockMutex);
-    return m_notedItems;
+    int items = 0;
+    for (const auto &note : endNotes())
+        items += note.items;
+    return items;
 }
 
 bool QNCopyTaskItem::leftOutUnreadable(const QNDocumentPtr &document, const QNTaskItemPtr &primary,

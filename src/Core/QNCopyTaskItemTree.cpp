@@ -92,10 +92,16 @@ bool QNCopyTaskItem::checksDropTarget(const QNDocumentPtr &destPath, VNOperation
         m_dropTarget = destPath;
     }
     // It stands outside the queues while the copy lists the tree: the task
-    // waits for it until its check folder has gone again.
-    auto owner = task();
-    std::shared_ptr<void> hold = owner ? owner->holdLifeCycle() : nullptr;
+    // waits for it until its check folder has gone again, as long as it
+    // moves on.
     auto self = std::static_pointer_cast<QNCopyTaskItem>(shared_from_this());
+    auto owner = task();
+    std::shared_ptr<void> hold = owner ? owner->holdLifeCycle(self) : nullptr;
+    std::weak_ptr<QNCopyTaskItem> weakSelf = self;
+    check->setProgress([weakSelf] {
+        if (auto item = weakSelf.lock())
+            item->touchTask();
+    });
     auto ended = [self, completed, next, hold](const QNAliasCheck::Outcome &outcome) {
         self->dropTargetCheckEnded(outcome, completed, next);
     };

@@ -73,6 +73,7 @@ void QNMadeFoldersRemoval::removeNext() {
     auto self = shared_from_this();
     VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
         m_drive, folder, QString(), [self, folder](QNDocumentList listing, QString, VNErrorPtr error, bool cancelled) {
+            self->moved();
             if (cancelled)
                 self->leave(folder, QStringLiteral("its listing was cancelled"));
             else if (error)
@@ -88,6 +89,7 @@ void QNMadeFoldersRemoval::removeFolder(const QNDocumentPtr &folder) {
     auto self = shared_from_this();
     VNOperationQueue::global().addOperation(std::make_shared<QNRemoveOperation>(
         m_drive, folder, [self, folder](QNDocumentPtr, VNErrorPtr error, bool cancelled) {
+            self->moved();
             if (!error && !cancelled) {
                 self->removeNext();
                 return;
@@ -102,6 +104,7 @@ void QNMadeFoldersRemoval::lookFor(const QNDocumentPtr &folder, const QString &r
     VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
         m_drive, holder, QString(),
         [self, folder, removeError](QNDocumentList listing, QString, VNErrorPtr error, bool cancelled) {
+            self->moved();
             const bool copied = self->m_kind == Kind::CopiedFolders;
             if (error || cancelled) {
                 const QString lookError = error ? errorText(error) : QStringLiteral("the look was cancelled");
@@ -116,6 +119,11 @@ void QNMadeFoldersRemoval::lookFor(const QNDocumentPtr &folder, const QString &r
                 self->removeNext();  // gone after all, its answer lost
             }
         }));
+}
+
+void QNMadeFoldersRemoval::moved() {
+    if (m_progress)
+        m_progress();
 }
 
 void QNMadeFoldersRemoval::leave(const QNDocumentPtr &folder, const QString &why, bool surely) {

@@ -30,6 +30,8 @@ public:
     // Answers on the thread of the drive's last answer (at once when there
     // is nothing to remove).
     void start(Finished finished);
+    // Runs each time one of its requests has answered. Set before start().
+    void setProgress(std::function<void()> progress) { m_progress = std::move(progress); }
 
     // The text naming a check folder that could not be removed (shared with
     // the tests, which look for it).
@@ -40,6 +42,7 @@ private:
     void removeFolder(const QNDocumentPtr &folder);
     // The removal failed: the folder holding it tells whether it stays.
     void lookFor(const QNDocumentPtr &folder, const QString &removeError);
+    void moved();
     // The folder stays (or may stay), for the reason given.
     void leave(const QNDocumentPtr &folder, const QString &why, bool surely = true);
 
@@ -48,4 +51,5 @@ private:
     QList<QNDocumentPtr> m_folders;  // still to remove; the last is removed first
     QStringList m_left;
     Finished m_finished;
+    std::function<void()> m_progress;
 };

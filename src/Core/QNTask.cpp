@@ -311,16 +311,7 @@ QList<QNTask::EndNote> QNTask::endNotes() const {
         auto copyItem = std::dynamic_pointer_cast<QNCopyTaskItem>(item);
         if (!copyItem)
             continue;
-        // The item keeps its notes' texts and the items they name in all:
-        // notes that name none are of what a drive was left holding; the
-        // count goes with the first note, the kind with every one.
-        const QStringList texts = copyItem->notes();
-        int items = copyItem->notedItems();
-        const auto kind = items > 0 ? EndNote::Kind::LeftOut : EndNote::Kind::LeftOnDrive;
-        for (const QString &text : texts) {
-            notes.append({text, items, kind});
-            items = 0;
-        }
+        notes += copyItem->endNotes();
     }
     std::lock_guard lock(m_cancelledCallsMutex);
     return notes + m_ownNotes;
@@ -334,7 +325,8 @@ void QNTask::addEndNote(const EndNote &note) {
 QStringList QNTask::leftOut() const {
     QStringList texts;
     for (const EndNote &note : endNotes())
-        texts.append(note.text);
+        if (!note.text.isEmpty())
+            texts.append(note.text);
     return texts;
 }
 
@@ -598,7 +590,7 @@ void QNTask::waitForCancelledHandlers() {
         if (QNCloudInterface::saysFileLeftOnDrive(error)) {
             const QString note = QNErrorWrapper(error).localizedDescription();
             VNLog::log(QStringLiteral("QNTask: a cancelled drive call left: %1").arg(note));
-            addEndNote({note, 0, EndNote::Kind::LeftOnDrive});
+            addEndNote({note, 0});
         }
     }
 }

@@ -85,28 +85,24 @@ public:
     static void setCancelledCallsWaitLimit(std::chrono::milliseconds limit);
     static std::chrono::milliseconds cancelledCallsWaitLimit();
 
-    // A line of the task's end report, with what it is about.
+    // A line of the task's end report. The items it says were not copied
+    // (or moved) stay where they were; a note of none is of something the
+    // task left on a drive (a check folder, an upload's temporary file). A
+    // note without text only counts items another note speaks of (the
+    // sources a move kept, one note for each pair of folders).
     struct EndNote {
-        enum class Kind {
-            LeftOut,          // items the copy left out: they stay where they were
-            LeftOnDrive,      // something the task left on a drive (a check folder, an upload's part)
-            SourceElsewhere,  // a source a move kept, no longer under its own name
-        };
         QString text;
-        int items = 0;  // the items it says were not copied (or moved)
-        Kind kind = Kind::LeftOut;
+        int items = 0;
     };
     // What the task's items left out and why (links to nothing or not
     // followed, names that cannot be read, names the task wrote already),
     // and what the task left behind, for the task's end report: every
     // item's notes, in the order the items were added, then the task's
-    // own. None of it is an error: the rest of the task went on. An item's
-    // note that names no item is of something left on a drive.
+    // own. None of it is an error: the rest of the task went on.
     QList<EndNote> endNotes() const;
-    // A note of the task's own, after the items' notes (such as where a
-    // source a move kept now is: SourceElsewhere).
+    // A note of the task's own, after the items' notes.
     void addEndNote(const EndNote &note);
-    // The texts of endNotes().
+    // The texts of endNotes() (none empty).
     QStringList leftOut() const;
     // How many items those notes say were not copied (a note may speak of a
     // folder's many entries, or of no item at all: a file left on a drive).
