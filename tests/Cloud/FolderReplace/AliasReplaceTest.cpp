@@ -10,8 +10,10 @@
 // itself, and a move would then remove the only copy. Or the local disk's
 // /home/u/proj is dropped onto the server's /home/u/proj/sub, one of its own
 // folders (or onto /home/u/proj, itself): no namesake there, but copying
-// into it would copy the copy again and again. The item fails naming it; on
-// the server's disk nothing is written, removed or left behind.
+// into it would copy the copy again and again. Or a folder of this machine
+// is mounted again through FUSE (another device), and the item is dropped
+// through the mount onto its own folder. The item fails naming it; on the
+// server's disk nothing is written, removed or left behind.
 #include "ServerScratch.h"
 #include "../FTP/FTPPeerSupport.h"
 #include "../WebDAV/WebDAVPeer.h"
@@ -21,6 +23,7 @@
 #include "Core/QNMoveTask.h"
 #include "Core/QNMoveTaskItem.h"
 #include "Core/QNMyDocumentsHandler.h"
+#include "support/FuseMirror.h"
 #include "support/TaskRun.h"
 #include "support/TestSupport.h"
 
@@ -44,6 +47,7 @@ enum class Pair {
     OtherSpelling,  // the server's onto a drive naming the server "localhost"
     IntoItsOwnFolder,  // the local disk's folder into the server's sub-folder of it
     IntoItself,        // the local disk's folder into the server's same folder
+    ThroughFuse,       // the local disk's onto its own folder mounted again through FUSE
 };
 
 struct Row {
@@ -53,7 +57,8 @@ struct Row {
 };
 
 std::string rowName(const ::testing::TestParamInfo<Row> &info) {
-    const char *pair[] = {"", "LocalToServer", "ServerToLocal", "OtherSpelling", "IntoItsOwnFolder", "IntoItself"};
+    const char *pair[] = {"", "LocalToServer", "ServerToLocal", "OtherSpelling", "IntoItsOwnFolder", "IntoItself",
+                          "ThroughFuse"};
     return ServerScratch::nameOfRow({info.param.server, info.param.move}) + pair[int(info.param.pair)];
 }
 
@@ -110,9 +115,16 @@ protected:
             ASSERT_EQ(::utime(QFile::encodeName(onDisk + file).constData(), &past), 0);
         ServerScratch::giveTo(onDisk, owner);
         before = snapshot(onDisk);
+        if (GetParam().pair == Pair::ThroughFuse) {
+            mirror = std::make_unique<VNTest::FuseMirror>(onDisk, temp->path() + QStringLiteral("/mnt"));
+            if (!mirror->isMounted())
+                GTEST_SKIP() << mirror->whyNot().toStdString();
+        }
     }
 
     void TearDown() override {
+        if (mirror)
+            mirror->unmount();
         if (!onDisk.isEmpty() && GetParam().server != Server::Local)
             QDir(onDisk).removeRecursively();
     }
@@ -127,6 +139,8 @@ protected:
             return drivePath + QStringLiteral("/home/u/proj/sub");
         if (row.pair == Pair::IntoItself)
             return drivePath + QStringLiteral("/home/u/proj");
+        if (row.pair == Pair::ThroughFuse)
+            return mirror->mountPoint() + QStringLiteral("/home/u");
         return (row.pair == Pair::ServerToLocal ? onDisk : drivePath) + QStringLiteral("/home/u");
     }
 
@@ -167,6 +181,7 @@ protected:
     QString onDisk;     // the same folder on the server's disk
     QString owner;      // a path owned by the server's account, when files must be
     QStringList before;
+    std::unique_ptr<VNTest::FuseMirror> mirror;  // onDisk mounted again
 };
 
 TEST_P(AliasReplace, AFolderOntoItsOwnAliasFailsNamingItAndNothingIsWrittenOrRemoved) {
@@ -208,6 +223,9 @@ std::vector<Row> fileRows() {
         for (bool move : {false, true})
             for (Pair pair : {Pair::LocalToServer, Pair::ServerToLocal, Pair::OtherSpelling})
                 out.push_back({server, move, pair});
+    // One folder of this machine by two paths, through a FUSE mount.
+    for (bool move : {false, true})
+        out.push_back({Server::Local, move, Pair::ThroughFuse});
     return out;
 }
 

@@ -12,10 +12,12 @@
 #include "Core/QNMoveTaskItem.h"
 #include "ScriptedRemoteHandler.h"
 #include "TaskTestSupport.h"
+#include "support/FuseMirror.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include "Platform/VNOperationQueue.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -537,6 +539,68 @@ TEST_F(AliasCheckItem, ACancelledReplaceOfManyFilesLeavesNoCheckFolder) {
             if (QFileInfo::exists(a + "/" + it.key()) == false)
                 EXPECT_EQ(VNTest::readFile(b + "/" + it.key()), it.value()) << it.key().toStdString();
     }
+}
+
+// A folder of this machine mounted again through FUSE (bindfs): one
+// storage by two paths whose devices differ, so that device and inode
+// cannot tell them. A folder or file moved or copied onto itself through the
+// mount (Replace), or a folder into a folder of itself, is refused and every
+// byte is kept; a move onto another folder through the mount goes. Judged
+// on the disk.
+TEST_F(AliasCheckItem, ThroughAFuseMountOfItsOwnFolderNothingIsLostAndAGenuineMoveGoes) {
+    const QString share = path("share");
+    const QString mnt = path("mnt");
+    QDir().mkpath(share);
+    VNTest::FuseMirror mirror(share, mnt);
+    if (!mirror.isMounted())
+        GTEST_SKIP() << mirror.whyNot().toStdString();
+    struct Row {
+        const char *name;
+        bool move;
+        const char *dropped;  // below the row's folder of share
+        const char *onto;     // below the row's folder of mnt
+        bool refused;
+    };
+    const Row rows[] = {
+        {"a folder moved onto itself", true, "proj", "", true},
+        {"a folder copied onto itself", false, "proj", "", true},
+        {"a file moved onto itself", true, "proj/a.txt", "proj", true},
+        {"a file copied onto itself", false, "proj/a.txt", "proj", true},
+        {"a folder moved into a folder of itself", true, "proj", "proj/sub", true},
+        {"a folder moved onto another folder", true, "proj", "other", false},
+        {"a file moved onto another folder", true, "proj/a.txt", "other", false},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString here = QStringLiteral("/r%1").arg(n++);
+        writeTree(share + here, {{"proj/a.txt", "a"}, {"proj/sub/b.txt", "b"}, {"other/", ""}});
+        const QStringList before = listTree(share + here);
+        const bool folder = !QString::fromLatin1(row.dropped).endsWith(QLatin1String(".txt"));
+        auto dropped = localDocument(share + here + QLatin1Char('/') + row.dropped);
+        dropped->setIsDirectory(folder);
+        auto onto = localDocument(QString(mnt + here + QLatin1Char('/') + row.onto).remove(QRegularExpression("/$")));
+        onto->setIsDirectory(true);
+        QNTaskPtr task = row.move ? QNTaskPtr(std::make_shared<QNMoveTask>()) : QNTaskPtr(std::make_shared<QNCopyTask>());
+        QNTaskItemPtr item = row.move ? QNTaskItemPtr(std::make_shared<QNMoveTaskItem>(localDrive(), localDrive(), dropped, onto))
+                                      : QNTaskItemPtr(std::make_shared<QNCopyTaskItem>(localDrive(), localDrive(), dropped, onto));
+        const auto [error, document, cancelled] = runOne(task, item);
+        EXPECT_FALSE(cancelled);
+        if (row.refused) {
+            EXPECT_TRUE(text(error).contains(QLatin1String("reached by another path"))) << text(error).toStdString();
+            EXPECT_EQ(listTree(share + here), before);
+            EXPECT_EQ(VNTest::readFile(share + here + "/proj/a.txt"), QByteArray("a"));
+            EXPECT_EQ(VNTest::readFile(share + here + "/proj/sub/b.txt"), QByteArray("b"));
+            continue;
+        }
+        EXPECT_FALSE(error) << text(error).toStdString();
+        const QString arrived = share + here + "/other/" + QString::fromLatin1(row.dropped).section(QLatin1Char('/'), -1);
+        EXPECT_FALSE(QFileInfo::exists(share + here + QLatin1Char('/') + row.dropped)) << "the source stayed";
+        EXPECT_EQ(VNTest::readFile(folder ? arrived + "/a.txt" : arrived), QByteArray("a"));
+        if (folder)
+            EXPECT_EQ(VNTest::readFile(arrived + "/sub/b.txt"), QByteArray("b"));
+    }
+    EXPECT_TRUE(checkFolders(share).isEmpty()) << checkFolders(share).join(' ').toStdString();
 }
 
 // A move cancelled at each step of its sources' removal: the removal
