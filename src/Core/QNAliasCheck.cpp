@@ -96,15 +96,6 @@ QString QNAliasCheck::key() const {
     return parts.join(QChar(0));
 }
 
-QStringList QNAliasCheck::markerNames() const {
-    QStringList names;
-    std::lock_guard lock(m_mutex);
-    for (const auto &marker : m_markers)
-        if (marker.mayExist)
-            names << marker.name;
-    return names;
-}
-
 bool QNAliasCheck::isCancelled() const {
     std::lock_guard lock(m_mutex);
     return m_cancelled;
@@ -188,18 +179,29 @@ bool QNAliasCheck::answeredByIds() {
         return true;
     }
     // A web service gives each item one id, wherever it shows.
-    QHash<QString, int> here;
-    for (int i = 0; i < m_here.folders.size(); ++i)
-        here.insert(m_here.folders.at(i)->id(), i);
-    for (int j = 0; j < m_there.folders.size(); ++j) {
-        const auto found = here.constFind(m_there.folders.at(j)->id());
-        if (found != here.constEnd()) {
+    auto ids = [](const QList<QNDocumentPtr> &folders) {
+        QStringList keys;
+        for (const auto &folder : folders)
+            keys << folder->id();
+        return keys;
+    };
+    answerByKeys(ids(m_here.folders), ids(m_there.folders));
+    return true;
+}
+
+void QNAliasCheck::answerByKeys(const QStringList &here, const QStringList &there) {
+    QHash<QString, int> heres;
+    for (int i = 0; i < here.size(); ++i)
+        if (!here.at(i).isEmpty() && !heres.contains(here.at(i)))
+            heres.insert(here.at(i), i);
+    for (int j = 0; j < there.size(); ++j) {
+        const auto found = heres.constFind(there.at(j));
+        if (!there.at(j).isEmpty() && found != heres.constEnd()) {
             cleanUp(Answer::OneStorage, QString(), found.value(), j);
-            return true;
+            return;
         }
     }
     cleanUp(Answer::Apart);
-    return true;
 }
 
 bool QNAliasCheck::answeredByIdentity() {
@@ -228,25 +230,19 @@ bool QNAliasCheck::answeredByIdentity() {
             standing();
         return true;
     }
-    QHash<QPair<quint64, quint64>, int> here;
-    for (int i = 0; i < m_here.folders.size(); ++i) {
-        dev_t device = 0;
-        ino_t inode = 0;
-        if (QNLocalNamesake::identityOf(pathOf(m_here.folders.at(i)), &device, &inode))
-            here.insert({quint64(device), quint64(inode)}, i);
-    }
-    for (int j = 0; j < m_there.folders.size(); ++j) {
-        dev_t device = 0;
-        ino_t inode = 0;
-        if (!QNLocalNamesake::identityOf(pathOf(m_there.folders.at(j)), &device, &inode))
-            continue;
-        const auto found = here.constFind({quint64(device), quint64(inode)});
-        if (found != here.constEnd()) {
-            cleanUp(Answer::OneStorage, QString(), found.value(), j);
-            return true;
+    // One device and inode is one folder, whatever paths lead to it.
+    auto identities = [](const QList<QNDocumentPtr> &folders) {
+        QStringList keys;
+        for (const auto &folder : folders) {
+            dev_t device = 0;
+            ino_t inode = 0;
+            keys << (QNLocalNamesake::identityOf(pathOf(folder), &device, &inode)
+                         ? QStringLiteral("%1:%2").arg(quint64(device)).arg(quint64(inode))
+                         : QString());
         }
-    }
-    cleanUp(Answer::Apart);
+        return keys;
+    };
+    answerByKeys(identities(m_here.folders), identities(m_there.folders));
     return true;
 }
 

@@ -121,8 +121,6 @@ public:
     // The question as one string: checks with one key give one answer.
     QString key() const;
     Ask ask() const { return m_ask; }
-    // The names of the check folders made so far, for logs and tests.
-    QStringList markerNames() const;
 
 private:
     enum class Way { Markers, Identity, Ids };
@@ -143,6 +141,10 @@ private:
     bool answeredAtOnce();
     bool answeredByIds();
     bool answeredByIdentity();
+    // Answers by keys that are one for one folder (ids, device and inode):
+    // a key of the second side among the first's is one folder, else apart.
+    // An empty key (not known) matches nothing.
+    void answerByKeys(const QStringList &here, const QStringList &there);
     void planMarkers();
     void makeMarker(int index);
     void list(int index);

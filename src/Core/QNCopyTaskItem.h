@@ -260,6 +260,14 @@ protected:
     bool mayWriteOntoName(const QNDocumentPtr &document) const;
     // The item whose tree this one belongs to (itself for a top-level item).
     QNCopyTaskItem *topItem();
+
+public:
+    // "The folder “proj” was not copied and nothing was written or
+    // removed: ", or, where folders the copy made could not be removed
+    // again, "… and no file was written or removed: ".
+    static QString refusalHead(const QNDocumentPtr &document, const QString &notDone, bool nothingLeft = true);
+
+protected:
     // Whether the destination listing holds a folder of the document's name,
     // which a file does not replace: fails the item naming it.
     bool folderInTheWay(const QNListing &listing, const QNDocumentPtr &document, const QNDocumentPtr &toDocument,

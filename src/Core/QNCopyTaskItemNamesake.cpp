@@ -36,25 +36,9 @@ QString pathIn(const QNDocumentPtr &folder, const QString &name) {
     return path + name;
 }
 
-// "The folder “proj” was not copied and nothing was written or removed: ",
-// or, where folders the copy made could not be removed again, "… and no file
-// was written or removed: ".
-QString refusedHead(const QNDocumentPtr &document, const QString &notDone, bool nothingLeft = true) {
-    return QStringLiteral("%1\u201c%2\u201d %3 and %4 was written or removed: ")
-        .arg(document->isDirectory() ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document),
-             notDone, nothingLeft ? QStringLiteral("nothing") : QStringLiteral("no file"));
-}
-
-// A refusal of a tree's copy: its head, told once the folders the copy made
-// have gone again (or not), then why.
-std::function<QString(bool nothingLeft)> treeRefusal(const QNDocumentPtr &top, const QString &notDone,
-                                                     const QString &why) {
-    return [top, notDone, why](bool nothingLeft) { return (refusedHead(top, notDone, nothingLeft) + why).trimmed(); };
-}
-
 QString itselfText(const QNDocumentPtr &document, const QString &there, const QString &notDone,
                    bool nothingLeft = true) {
-    return refusedHead(document, notDone, nothingLeft) +
+    return QNCopyTaskItem::refusalHead(document, notDone, nothingLeft) +
            QStringLiteral("\u201c%1\u201d is that %2 itself, reached by another path.")
                .arg(there, document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"));
 }
@@ -63,7 +47,7 @@ QString itselfText(const QNDocumentPtr &document, const QString &there, const QS
 // namesake is the item itself; and adds to it.
 QString untoldText(const QNDocumentPtr &document, const QString &there, const QString &notDone,
                    const QString &addition) {
-    return refusedHead(document, notDone) +
+    return QNCopyTaskItem::refusalHead(document, notDone) +
            QStringLiteral("it could not be told whether \u201c%1\u201d is that %2 itself, reached by another path%3.")
                .arg(there, document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"), addition);
 }

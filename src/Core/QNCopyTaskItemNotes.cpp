@@ -133,6 +133,13 @@ VNErrorPtr QNCopyTaskItem::stoppedMoveError(const VNErrorPtr &error) const {
     return std::make_shared<VNError>(error->domain(), error->code(), info);
 }
 
+QString QNCopyTaskItem::refusalHead(const QNDocumentPtr &document, const QString &notDone, bool nothingLeft) {
+    const QString name = document->path().isEmpty() ? document->displayName() : lastName(document->path());
+    return QStringLiteral("%1\u201c%2\u201d %3 and %4 was written or removed: ")
+        .arg(document->isDirectory() ? QStringLiteral("The folder ") : QStringLiteral("The file "), name, notDone,
+             nothingLeft ? QStringLiteral("nothing") : QStringLiteral("no file"));
+}
+
 QNCopyTaskItem *QNCopyTaskItem::topItem() {
     auto top = std::dynamic_pointer_cast<QNCopyTaskItem>(primaryItem());
     return top ? top.get() : this;

@@ -21,20 +21,13 @@ QString nameOf(const QNDocumentPtr &document) {
     return QNUtils::nameOf(*document);
 }
 
-// "The folder “proj” was not copied and nothing was written or removed: ",
-// or, where folders the copy made could not be removed again, "… and no
-// file was written or removed: ".
-QString refusedHead(const QNDocumentPtr &document, const QString &notDone, bool nothingLeft) {
-    return QStringLiteral("%1\u201c%2\u201d %3 and %4 was written or removed: ")
-        .arg(document->isDirectory() ? QStringLiteral("The folder ") : QStringLiteral("The file "), nameOf(document),
-             notDone, nothingLeft ? QStringLiteral("nothing") : QStringLiteral("no file"));
-}
-
 // A refusal of a tree's copy: its head, told once the folders the copy made
 // have gone again (or not), then why.
 std::function<QString(bool nothingLeft)> treeRefusal(const QNDocumentPtr &top, const QString &notDone,
                                                      const QString &why) {
-    return [top, notDone, why](bool nothingLeft) { return (refusedHead(top, notDone, nothingLeft) + why).trimmed(); };
+    return [top, notDone, why](bool nothingLeft) {
+        return (QNCopyTaskItem::refusalHead(top, notDone, nothingLeft) + why).trimmed();
+    };
 }
 
 }  // namespace
