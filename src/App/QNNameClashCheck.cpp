@@ -3,6 +3,7 @@
 #include "App/QNDialogService.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNErrorWrapper.h"
+#include "Core/QNListing.h"
 #include "Core/QNListDocumentsOperation.h"
 #include "Core/QNUtils.h"
 #include "Platform/VNDispatch.h"
@@ -162,8 +163,10 @@ QNDocumentList QNNameClashCheck::clashes(const QNDriveConfigPtr &fromDrive, cons
 QNDocumentList QNNameClashCheck::notReplaceable(const QNDocumentList &clashing, const QNDocumentList &listing,
                                                 const QNDriveConfigPtr &toDrive) {
     QNDocumentList blocked;
+    // A drop of thousands onto a folder of thousands: one look-up a name.
+    const QNListing names(listing);
     for (const QNDocumentPtr &d : clashing) {
-        const QNDocumentPtr namesake = d ? QNCopyTaskItem::namesakeIn(listing, arrivalName(d, toDrive)) : nullptr;
+        const QNDocumentPtr namesake = d ? names.namesake(arrivalName(d, toDrive)) : nullptr;
         if (namesake && (d->isDirectory() ? !isRealFolder(namesake) : namesake->isDirectory()))
             blocked << d;
     }
