@@ -42,16 +42,21 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     // The file is written under a temporary name beside the destination and
     // takes its name only when complete: a failed or cancelled download
     // leaves nothing behind, and an existing file stays until replaced.
+    // It is made as any program makes a new file: the user's umask decides
+    // who else may read it.
     const QFileInfo destInfo(localPath);
-    QByteArray tmpl = QFile::encodeName(VNPartName::beside(destInfo.absoluteFilePath(), QStringLiteral(".part-XXXXXX")));
-    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    QByteArray tempPath;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 8; ++tries) {
+        tempPath = QFile::encodeName(
+            VNPartName::beside(destInfo.absoluteFilePath(), VNPartName::randomSuffix(QStringLiteral("part"), 6)));
+        fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
     if (fd < 0)
         return answer.failed(ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
                                  .arg(localPath, systemError(errno))));
-    // A new file as any program would make it: the user's umask decides
-    // who else may read it.
-    ::fchmod(fd, 0666 & ~currentUmask());
-    const QByteArray tempPath = tmpl;
 
     Transfer t(this, config->password());
     // Named in the log, so that an error names the file whatever the protocol.
@@ -88,6 +93,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
         ::unlink(tempPath.constData());
     if (answer.unsuccessful(outcome))
         return;
+    curl.finish();  // kept for the next transfer before this answer starts it
     auto result = QNDocument::create();
     result->setPath(localPath);
     result->setDisplayName(destInfo.fileName());
@@ -269,6 +275,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
         }
         return void(answer.unsuccessful(outcome));
     }
+    curl.finish();  // kept for the next transfer before this answer starts it
     completed(destPath, nullptr, false);
 }
 

@@ -13,7 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QString>
-#include <QTemporaryFile>
 #include <curl/curl.h>
 
 #include <atomic>
@@ -23,6 +22,7 @@
 #include <mutex>
 #include <sys/types.h>
 #include <unistd.h>
+#include <utility>
 
 namespace QNFTPInternal {
 
@@ -50,13 +50,7 @@ struct CurlHandle {
     // setUp() makes a new connection rather than take a kept one.
     bool fresh = false;
     QNFTPConnectionPool::Lease lease;
-    ~CurlHandle()
-    {
-        if (owned && pooled && keep)
-            QNFTPConnectionPool::shared().giveBack({multi, handle}, lease);
-        else
-            close();
-    }
+    ~CurlHandle() { finish(); }
     CurlHandle() = default;
     // Another transfer's, its options cleared: its connection is used again
     // instead of logging in anew.
@@ -66,6 +60,20 @@ struct CurlHandle {
     }
     CurlHandle(const CurlHandle &) = delete;
     CurlHandle &operator=(const CurlHandle &) = delete;
+    // Gives the connection back to the pool, or closes it, now rather than
+    // when the handle goes: an operation does so before it answers, so that
+    // the transfer its answer starts finds the connection kept (else it
+    // would log in anew).
+    void finish()
+    {
+        if (owned && pooled && keep && handle) {
+            QNFTPConnectionPool::shared().giveBack({multi, handle}, lease);
+            handle = nullptr;
+            multi = nullptr;
+        } else {
+            close();
+        }
+    }
     // Ends the connection now.
     void close()
     {
@@ -73,6 +81,29 @@ struct CurlHandle {
             QNFTPConnectionPool::Connection{multi, handle}.close();
         handle = nullptr;
         multi = nullptr;
+    }
+};
+
+// A file descriptor, closed with its owner.
+struct OwnedFd {
+    int fd = -1;
+    OwnedFd() = default;
+    explicit OwnedFd(int owned) : fd(owned) {}
+    OwnedFd(OwnedFd &&other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    OwnedFd &operator=(OwnedFd &&other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            fd = std::exchange(other.fd, -1);
+        }
+        return *this;
+    }
+    ~OwnedFd() { reset(); }
+    void reset()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
     }
 };
 
@@ -95,8 +126,6 @@ struct CurlList {
     }
 };
 
-// The process's umask, read without changing it (other threads create files).
-mode_t currentUmask();
 QString systemError(int err);
 // The library's debug output: protocol text goes to the transfer log, file
 // and listing bytes do not.
@@ -143,7 +172,7 @@ struct QNFTPHandler::Transfer {
     QString knownHostsWriteProblem;
     // SFTP: the remembered keys, in a file the library reads to know which
     // key type to ask for.
-    std::unique_ptr<QTemporaryFile> keyTypeFile;
+    QNFTPInternal::OwnedFd keyTypeFile;
     bool probeAnswered = false;
     CURL *handle = nullptr;
     // The handle's owner: told whether the connection may be kept.

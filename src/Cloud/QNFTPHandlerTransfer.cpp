@@ -19,10 +19,13 @@
 #include <curl/curl.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <optional>
+#include <sys/mman.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,25 +37,6 @@ VNErrorPtr ftpError(const QString &text)
     info.insert(VNError::localizedDescriptionKey(), text);
     info.insert(QStringLiteral("error"), text);
     return std::make_shared<VNError>(kDomain, 42, info);
-}
-
-// The process's umask, read without changing it (other threads create files).
-mode_t currentUmask()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("Umask:")) {
-                bool ok = false;
-                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
-                if (ok)
-                    return mode_t(mask & 0777);
-            }
-        }
-    }
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return mask;
 }
 
 QString systemError(int err)
@@ -213,14 +197,18 @@ void askForRememberedKeyType(CURL *h, QNFTPHandler::Transfer &t, const QString &
     if (t.remembered.keys.isEmpty())
         return;  // the key check tells when the file cannot be read
     t.rememberedKeyTypes = t.remembered.types();
-    auto file = std::make_unique<QTemporaryFile>();
+    // A file in memory, named through this process's descriptors: one made
+    // on disk and removed again for every transfer cost more than all the
+    // rest of setting up a small file's.
+    OwnedFd file(::memfd_create("varnello-key-types", MFD_CLOEXEC));
     const QByteArray lines = QNSSHKnownHosts::preferenceLines(urlHost, t.sshPort, t.remembered);
-    if (!file->open() || file->write(lines) != lines.size() || !file->flush()) {
+    if (file.fd < 0 || ::write(file.fd, lines.constData(), size_t(lines.size())) != lines.size()) {
         VNLog::log(QStringLiteral("QNFTPHandler: the remembered key types of %1 could not be handed on")
                        .arg(QNSSHKnownHosts::nameFor(t.sshHost, t.sshPort)));
         return;
     }
-    if (failed.isNull() && curl_easy_setopt(h, CURLOPT_SSH_KNOWNHOSTS, QFile::encodeName(file->fileName()).constData()) != CURLE_OK)
+    const QByteArray path = "/proc/self/fd/" + QByteArray::number(file.fd);
+    if (failed.isNull() && curl_easy_setopt(h, CURLOPT_SSH_KNOWNHOSTS, path.constData()) != CURLE_OK)
         failed = QStringLiteral("The transfer could not be set up (option %1).").arg(int(CURLOPT_SSH_KNOWNHOSTS));
     t.keyTypeFile = std::move(file);
 }
@@ -291,6 +279,14 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     set(CURLOPT_SERVER_RESPONSE_TIMEOUT, stall);
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, stall);
+    // libcurl waits for the SSH server's answers to the end of an SFTP
+    // transfer (closing the file, the commands after it) for as long as the
+    // transfer's time limit leaves, and with none set, not at all: it asks
+    // the socket again and again, a processor kept busy for each file. A
+    // limit no transfer reaches (24 days) makes it wait; the stall limits
+    // above still end a silent server.
+    if (sftp)
+        set(CURLOPT_TIMEOUT, long(INT_MAX / 1000));
     // No connection used again after it idled longer than the pool keeps it.
     set(CURLOPT_MAXAGE_CONN, long(QNFTPConnectionPool::shared().idleSeconds()));
     // Large blocks: fewer callbacks, and for SFTP more read requests in
@@ -339,22 +335,44 @@ bool connectionWasGone(CURLcode code, CURL *h)
            code == CURLE_SSH || reply == 421;
 }
 
-// Runs the transfer to its end through the connection's multi handle. Its
-// wait is cut short every few milliseconds: libcurl 7.88 at times leaves
-// work it has to do with no timer set (an FTP data connection to open
-// after the server's passive reply) and would sleep its full second, as
-// curl_easy_perform() does, the curl tool included.
+// Whether the library waits on no socket at all: it then has work to do at
+// once, though it set no timer for it.
+bool waitsOnNoSocket(CURLM *multi)
+{
+    fd_set read, write, error;
+    FD_ZERO(&read);
+    FD_ZERO(&write);
+    FD_ZERO(&error);
+    int maxFd = -1;
+    return curl_multi_fdset(multi, &read, &write, &error, &maxFd) == CURLM_OK && maxFd == -1;
+}
+
+// Runs the transfer to its end through the connection's multi handle.
+// libcurl 7.88 at times leaves work it has to do with no socket to wait on
+// and no timer set (an FTP data connection to open after the server's
+// passive reply, now and then) and would sleep its full second, as
+// curl_easy_perform() does, the curl tool included. It then runs
+// again at once; a few times in a row at most (a socket numbered beyond
+// what an fd_set holds is not shown either), and every wait is cut short
+// after a few milliseconds.
 CURLcode runTransfer(CurlHandle &curl)
 {
     if (curl_multi_add_handle(curl.multi, curl.handle) != CURLM_OK)
         return CURLE_FAILED_INIT;
     CURLcode result = CURLE_FAILED_INIT;
     int running = 1;
+    int runsAtOnce = 0;
     while (running) {
         if (curl_multi_perform(curl.multi, &running) != CURLM_OK)
             break;
-        if (running)
-            curl_multi_poll(curl.multi, nullptr, 0, 5, nullptr);
+        if (!running)
+            break;
+        if (runsAtOnce < 3 && waitsOnNoSocket(curl.multi)) {
+            ++runsAtOnce;
+            continue;
+        }
+        runsAtOnce = 0;
+        curl_multi_poll(curl.multi, nullptr, 0, 5, nullptr);
     }
     int left = 0;
     while (CURLMsg *message = curl_multi_info_read(curl.multi, &left))

@@ -145,6 +145,11 @@ CURLMcode curl_multi_poll(CURLM *multi, struct curl_waitfd extra[], unsigned int
     return f(multi, extra, count, timeoutMs, ready);
 }
 
+CURLMcode curl_multi_fdset(CURLM *multi, fd_set *read, fd_set *write, fd_set *error, int *maxFd) {
+    static const auto f = real<decltype(&curl_multi_fdset)>("curl_multi_fdset");
+    return f(multi, read, write, error, maxFd);
+}
+
 CURLMcode curl_multi_wakeup(CURLM *multi) {
     static const auto f = real<decltype(&curl_multi_wakeup)>("curl_multi_wakeup");
     return f(multi);

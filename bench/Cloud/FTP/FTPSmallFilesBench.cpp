@@ -1,11 +1,13 @@
 // Many small files through the task engine beside the command-line clients
 // on the same servers: 1,000 local files of 4 KiB copied onto vsftpd (FTP
 // and FTPS) beside one `curl -T "{...}"`, and onto sshd beside `sftp -b`
-// with a put line per file (and curl); the same files copied back down
-// beside the clients' downloads; and a move of them beside the copy. Each
-// run writes into a fresh folder and starts with no connection open. What
-// each side cost the server, the connections and logins it saw, is read
-// from the server's log.
+// with a put line per file and beside curl; the same files copied back down
+// beside the clients' downloads (sftp's and curl's over SFTP); and a move of
+// them beside the copy. For each direction, ours ÷ the better peer (the
+// one with the lower median) closes the report, with the fastest runs of
+// every side. Each run writes into a fresh folder and starts with no
+// connection open. What each side cost the server, the connections and
+// logins it saw, is read from the server's log.
 #include "FTPSmallFilesBench.h"
 
 #include "Cloud/QNFTPHandler.h"
@@ -190,6 +192,32 @@ QString writeBatch(const QString &path, const char *verb, const QString &from, c
     return path;
 }
 
+QByteArray fastest(const QList<Sample> &samples)
+{
+    double best = 0;
+    for (const Sample &x : samples)
+        if (x.ok && (best == 0 || x.seconds < best))
+            best = x.seconds;
+    return VNBench::formatSeconds(best);
+}
+
+// One direction's closing line: ours ÷ the peer with the lower median (the
+// median of the per-round ratios, with their range), and every side's
+// fastest run. sides[0] is ours, sides[1 + i] the peer named peers[i].
+void printAgainstBetterPeer(const char *direction, const QList<QList<Sample>> &sides, const QStringList &peers)
+{
+    qsizetype better = 1;
+    for (qsizetype i = 2; i < sides.size(); ++i)
+        if (VNBench::medianSeconds(sides[i]) < VNBench::medianSeconds(sides[better]))
+            better = i;
+    const VNBench::Ratio r = VNBench::ratio(sides[0], sides[better]);
+    QByteArray runs = "ours " + fastest(sides[0]);
+    for (qsizetype i = 0; i < peers.size(); ++i)
+        runs += ", " + peers[i].toUtf8() + ' ' + fastest(sides[i + 1]);
+    std::printf("  %-4s ours/better peer (%s) %.2f (%.2f-%.2f, %d rounds); fastest runs: %s\n", direction,
+                qPrintable(peers[better - 1]), r.median, r.low, r.high, r.rounds, runs.constData());
+}
+
 // A side's run, with what the server's log showed of it kept for the report.
 // Ours starts as the peers do, with no connection open from a run before.
 Sample logged(Server &s, QByteArray *counts, const std::function<Sample()> &run)
@@ -207,7 +235,7 @@ void benchServer(Server &s, const std::shared_ptr<QNTaskManager> &manager, const
     const QString sources = home + QStringLiteral("/small");
     const QString down = home + QStringLiteral("/small-down");
     const QString client = s.sftp ? QStringLiteral("sftp") : QStringLiteral("curl");
-    QByteArray oursUp, peerUp, oursDown, peerDown, curlUp, oursMove;
+    QByteArray oursUp, peerUp, oursDown, peerDown, curlUp, curlDown, oursMove;
     QString lastUpload;  // a drive folder holding the 1,000 files, for the downloads
 
     auto oursCopyUp = [&] {
@@ -273,7 +301,18 @@ void benchServer(Server &s, const std::shared_ptr<QNTaskManager> &manager, const
                                         {}, {}});
         });
     };
-    const auto get = VNBench::interleave(rounds, {{QStringLiteral("ours"), oursCopyDown}, {client, peerCopyDown}}, clearDown);
+    auto curlCopyDown = [&] {
+        return logged(s, &curlDown, [&] {
+            return VNBench::runCommand({QStringLiteral("curl"), QStringList(s.curlArgs) << QStringLiteral("--output-dir") << down
+                                                                 << QStringLiteral("-O")
+                                                                 << s.url + lastUpload.mid(1) + QStringLiteral("f[000-999]"),
+                                        {}, {}});
+        });
+    };
+    QList<VNBench::Side> downSides = {{QStringLiteral("ours"), oursCopyDown}, {client, peerCopyDown}};
+    if (s.sftp)
+        downSides.append({QStringLiteral("curl"), curlCopyDown});
+    const auto get = VNBench::interleave(rounds, downSides, clearDown);
 
     // The move takes fresh sources each run (not timed), beside the copy.
     const QString moveSources = home + QStringLiteral("/small-move");
@@ -293,25 +332,18 @@ void benchServer(Server &s, const std::shared_ptr<QNTaskManager> &manager, const
                                           [] { ::sync(); });
 
     std::printf("%s: %d files of %d KiB\n", s.title, kFiles, kFileBytes / 1024);
-    VNBench::printComparison("copy onto the server", QStringLiteral("ours"), up[0], client, up[1]);
-    if (s.sftp)
-        VNBench::printComparison("copy onto the server", QStringLiteral("ours"), up[0], QStringLiteral("curl"), up[2]);
-    VNBench::printComparison("copy back down", QStringLiteral("ours"), get[0], client, get[1]);
+    const QStringList peers = s.sftp ? QStringList{client, QStringLiteral("curl")} : QStringList{client};
+    for (qsizetype i = 0; i < peers.size(); ++i)
+        VNBench::printComparison("copy onto the server", QStringLiteral("ours"), up[0], peers[i], up[i + 1]);
+    for (qsizetype i = 0; i < peers.size(); ++i)
+        VNBench::printComparison("copy back down", QStringLiteral("ours"), get[0], peers[i], get[i + 1]);
     VNBench::printComparison("move onto the server", QStringLiteral("move"), move[0], QStringLiteral("copy"), move[1]);
-    auto fastest = [](const QList<Sample> &samples) {
-        double best = 0;
-        for (const Sample &x : samples)
-            if (x.ok && (best == 0 || x.seconds < best))
-                best = x.seconds;
-        return VNBench::formatSeconds(best);
-    };
-    std::printf("  fastest runs: ours up %s, %s up %s; ours down %s, %s down %s\n", fastest(up[0]).constData(),
-                qPrintable(client), fastest(up[1]).constData(), fastest(get[0]).constData(), qPrintable(client),
-                fastest(get[1]).constData());
-    std::printf("  server's log, last run of each: ours up %s; %s up %s;%s ours down %s; %s down %s; ours move %s\n",
+    printAgainstBetterPeer("up", up, peers);
+    printAgainstBetterPeer("down", get, peers);
+    std::printf("  server's log, last run of each: ours up %s; %s up %s;%s ours down %s; %s down %s;%s ours move %s\n",
                 oursUp.constData(), qPrintable(client), peerUp.constData(),
                 s.sftp ? (" curl up " + curlUp + ";").constData() : "", oursDown.constData(), qPrintable(client),
-                peerDown.constData(), oursMove.constData());
+                peerDown.constData(), s.sftp ? (" curl down " + curlDown + ";").constData() : "", oursMove.constData());
     std::fflush(stdout);
     QDir(s.root + QStringLiteral("/work")).removeRecursively();
     QDir().mkpath(s.root + QStringLiteral("/work"));

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -309,6 +311,61 @@ TEST_P(FTPHandlerPeer, ManyUploadsInARowAllArrive)
         EXPECT_EQ(connectionsTo(kind()) - before, used) << name.toStdString();
     }
     EXPECT_EQ(used.size(), 1);
+}
+
+// A transfer started from the answer of the one before (a task's next file)
+// goes over the connection that one used: it is kept before the answer.
+// The answer here waits for the next transfer's own, holding its thread.
+TEST_P(FTPHandlerPeer, ATransferStartedFromAnAnswerGoesOverThatConnection)
+{
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    writeServerFile(kind(), folder + QStringLiteral("first.txt"), "first");
+    writeServerFile(kind(), folder + QStringLiteral("second.txt"), "second");
+    ASSERT_TRUE(VNTest::writeFile(local(QStringLiteral("up.txt")), "up"));
+    using Start = std::function<void(QNDocumentCallback)>;
+    auto downloading = [&](const QString &name) -> Start {
+        return [&, name](QNDocumentCallback answer) {
+            handlerFor(config)->download(QNDocument::withPath(folder + name), QNDocument::withPath(local(name)), {},
+                                         std::move(answer));
+        };
+    };
+    auto uploading = [&](const QString &subfolder) -> Start {
+        return [&, subfolder](QNDocumentCallback answer) {
+            handlerFor(config)->upload(QNDocument::withPath(local(QStringLiteral("up.txt"))),
+                                       QNDocument::withPath(folder + subfolder, true), {}, std::move(answer));
+        };
+    };
+    ASSERT_FALSE(createFolder(config, QStringLiteral("a"), folder).error);
+    ASSERT_FALSE(createFolder(config, QStringLiteral("b"), folder).error);
+    const struct {
+        const char *what;
+        Start first, next;
+    } rows[] = {
+        {"download", downloading(QStringLiteral("first.txt")), downloading(QStringLiteral("second.txt"))},
+        {"upload", uploading(QStringLiteral("a")), uploading(QStringLiteral("b"))},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        QNFTPHandler::forgetDrive(*config);
+        const QSet<int> before = connectionsTo(kind());
+        // Both answers, on the transfers' threads: the first one's waits for
+        // the next one's.
+        std::promise<VNErrorPtr> bothAnswered;
+        row.first([&](QNDocumentPtr, VNErrorPtr error, bool) {
+            std::promise<VNErrorPtr> nextAnswered;
+            if (!error)
+                row.next([&](QNDocumentPtr, VNErrorPtr e, bool) { nextAnswered.set_value(e); });
+            else
+                nextAnswered.set_value(error);
+            bothAnswered.set_value(nextAnswered.get_future().get());
+        });
+        auto both = bothAnswered.get_future();
+        ASSERT_EQ(both.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+        const VNErrorPtr error = both.get();
+        ASSERT_FALSE(error) << error->localizedDescription().toStdString();
+        EXPECT_EQ((connectionsTo(kind()) - before).size(), 1);
+    }
 }
 
 // Two drives of one server never share a connection: another account, or
