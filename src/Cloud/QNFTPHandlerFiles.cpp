@@ -30,9 +30,10 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     if (isCancelled())
         return answer.cancelled();
 
+    const Settings settings = readSettings();
     const QString remotePath = document->path();
     const QString localPath = destPath->path();
-    QNFTPLocation location(config->url(), config->isSFTP());
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingLearnedFor(remotePath));
     const auto url = location.fileUrl(remotePath, encoding);
     if (!url.ok())
@@ -53,7 +54,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     ::fchmod(fd, 0666 & ~currentUmask());
     const QByteArray tempPath = tmpl;
 
-    Transfer t(this, config->password());
+    Transfer t(this, settings.password);
     // Named in the log, so that an error names the file whatever the protocol.
     const QByteArray what = "Downloading " + remotePath.toUtf8();
     t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
@@ -63,7 +64,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     t.progress = downloadProgress();
     t.sinceProgress.start();
     CurlHandle curl;
-    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP());
+    const QString setupError = setUp(curl, t, url.bytes, settings, encoding);
     if (!setupError.isNull()) {
         ::close(fd);
         ::unlink(tempPath.constData());
@@ -102,7 +103,7 @@ struct QNFTPHandler::FolderCommands {
     QString folderPath;
     QNStringEncoding &encoding;
     QString error;
-    const CurlHandle *connection = nullptr;  // the upload's, used again for these commands
+    CurlHandle *connection = nullptr;  // the upload's, used again for these commands
 
     QByteArray name(const QString &fileName)
     {
@@ -146,7 +147,8 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     // that name stays until the new one replaces it.
     // Unique enough that two uploads of the same file do not meet.
     const QString tempName = VNPartName::hidden(fileName, VNPartName::randomSuffix(QStringLiteral("part"), 6));
-    QNFTPLocation location(config->url(), config->isSFTP());
+    const Settings settings = readSettings();
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingLearnedFor(QNFTPLocation::join(folderPath, fileName)));
     FolderCommands names{location, folderPath, encoding, {}, nullptr};
     const auto url = location.fileUrl(QNFTPLocation::join(folderPath, tempName), encoding);
@@ -167,7 +169,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
         return answer.failed(ftpError(QStringLiteral("\u201c%1\u201d is not a file that can be uploaded.").arg(localPath)));
     }
 
-    Transfer t(this, config->password());
+    Transfer t(this, settings.password);
     const QByteArray what = "Uploading " + QNFTPLocation::join(folderPath, fileName).toUtf8();
     t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
     t.mode = Transfer::Mode::ReadFile;
@@ -175,8 +177,9 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     t.progress = uploadProgress();
     t.progressIsUpload = true;
     t.sinceProgress.start();
+    t.changeCommands = renameCommands.lines;
     CurlHandle curl;
-    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(), [&](CURL *h) {
+    const QString setupError = setUp(curl, t, url.bytes, settings, encoding, [&](CURL *h) {
         return curl_easy_setopt(h, CURLOPT_UPLOAD, 1L) == CURLE_OK && curl_easy_setopt(h, CURLOPT_READDATA, &t) == CURLE_OK &&
                curl_easy_setopt(h, CURLOPT_READFUNCTION, &Transfer::read) == CURLE_OK &&
                curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(info.st_size)) == CURLE_OK &&
@@ -191,12 +194,21 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     ::close(fd);
     Outcome outcome = outcomeOf(code, t, isCancelled());
     names.connection = &curl;
+    // The connection lost as the file took its name: the listing tells
+    // whether it did.
+    if (outcome.error && answerLost(code, t) &&
+        !lookAtChange(settings, encoding,
+                      {Change::Kind::Renamed, QNFTPLocation::join(folderPath, tempName),
+                       QNFTPLocation::join(folderPath, fileName)},
+                      outcome.error)
+             .error)
+        outcome = {};
     // The library runs the rename only after a whole upload; a refused
     // rename (many servers will not rename onto an existing name) is
     // answered by removing the old file, then renaming again.
     const bool renameRefused = code == CURLE_QUOTE_ERROR && !t.ioFailed;
     if (renameRefused && !isCancelled()) {
-        outcome = replaceWithUpload(names, tempName, fileName);
+        outcome = replaceWithUpload(settings, names, tempName, fileName);
         if (outcome.error || outcome.cancelled)
             return void(answer.unsuccessful(outcome));
         curl.keep = true;  // the server refused a command, nothing more
@@ -213,35 +225,38 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
             // can bring the file back.
             curl.close();
             names.connection = nullptr;
-            removeTemporaryUpload(names, tempName);
+            removeTemporaryUpload(settings, names, tempName);
         }
         return void(answer.unsuccessful(outcome));
     }
     completed(destPath, nullptr, false);
 }
 
-QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, const QString &tempName,
-                                                      const QString &fileName)
+QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(const Settings &settings, FolderCommands &names,
+                                                      const QString &tempName, const QString &fileName)
 {
-    const auto config = driveConfig();
     const auto url = names.url();
+    const QString tempPath = QNFTPLocation::join(names.folderPath, tempName);
+    const QString filePath = QNFTPLocation::join(names.folderPath, fileName);
     CurlList removeOld;
     names.remove(removeOld, fileName);
-    Outcome removed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, removeOld,
-                                      false, names.connection);
-    if (removed.error) {
+    Outcome removed = runChange(settings, names.encoding, url.bytes, removeOld, {Change::Kind::Removed, filePath, {}},
+                                false, names.connection);
+    if (removed.error && !removed.answerLost) {
         // The old file is still there and whole; the new one goes.
-        removeTemporaryUpload(names, tempName);
+        removeTemporaryUpload(settings, names, tempName);
         return removed;
     }
+    // Removed, or whether it was cannot be told: the new file takes the
+    // name if it can, and stays whole under its temporary name if not.
     CurlList rename;
     names.rename(rename, tempName, fileName);
-    Outcome renamed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, rename,
-                                      false, names.connection);
+    Outcome renamed = runChange(settings, names.encoding, url.bytes, rename,
+                                {Change::Kind::Renamed, tempPath, filePath}, false, names.connection);
     if (renamed.error) {
         // The old file is gone: the whole new one stays under its
         // temporary name rather than be lost.
-        const QString kept = QNFTPLocation::join(names.folderPath, tempName);
+        const QString kept = tempPath;
         return {false, ftpError(QStringLiteral("The uploaded file could not take the name \u201c%1\u201d; it is kept "
                                                "on the server as \u201c%2\u201d.")
                                     .arg(fileName, kept) +
@@ -250,9 +265,8 @@ QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, con
     return {};
 }
 
-void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &tempName)
+void QNFTPHandler::removeTemporaryUpload(const Settings &settings, FolderCommands &names, const QString &tempName)
 {
-    const auto config = driveConfig();
     const auto url = names.url();
     CurlList commands;
     names.remove(commands, tempName);
@@ -267,9 +281,8 @@ void QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
     own.fresh = true;
     auto run = [&](CurlList &list) {
         if (names.connection)
-            return performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, list, false,
-                                   names.connection);
-        return performCommandsOn(own, this, *config, names.location.isSFTP(), names.encoding, url.bytes, list, false);
+            return performCommands(this, settings, names.encoding, url.bytes, list, false, names.connection);
+        return performCommandsOn(own, this, settings, names.encoding, url.bytes, list, false);
     };
     const Outcome outcome = run(commands);
     VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")
@@ -299,9 +312,10 @@ void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocum
     if (isCancelled())
         return answer.cancelled();
 
+    const Settings settings = readSettings();
     const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
     const QString newPath = QNFTPLocation::join(folderPath, name);
-    QNFTPLocation location(config->url(), config->isSFTP());
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingLearnedFor(newPath));
     CurlList commands;
     QNFTPLocation::Result url;
@@ -320,7 +334,7 @@ void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocum
     }
     if (!url.ok())
         return answer.failed(ftpError(url.error));
-    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    const Outcome outcome = runChange(settings, encoding, url.bytes, commands, {Change::Kind::Made, newPath, {}});
     if (answer.unsuccessful(outcome))
         return;
     auto result = QNDocument::create();
@@ -347,7 +361,8 @@ void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback complete
 
     // A link goes as the link itself (a folder's removal would refuse it).
     const bool folder = document->isDirectory() && !document->isLink();
-    QNFTPLocation location(config->url(), config->isSFTP());
+    const Settings settings = readSettings();
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingLearnedFor(path));
     CurlList commands;
     QNFTPLocation::Result url;
@@ -366,7 +381,7 @@ void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback complete
     }
     if (!url.ok())
         return answer.failed(ftpError(url.error));
-    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    const Outcome outcome = runChange(settings, encoding, url.bytes, commands, {Change::Kind::Removed, path, {}});
     if (answer.unsuccessful(outcome))
         return;
     completed(document, nullptr, false);
@@ -387,7 +402,8 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
     if (isCancelled())
         return answer.cancelled();
 
-    QNFTPLocation location(config->url(), config->isSFTP());
+    const Settings settings = readSettings();
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingLearnedFor(oldPath));
     CurlList commands;
     QNFTPLocation::Result url;
@@ -425,7 +441,7 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
     // tells whoever must put things right (a cancelled save-back) where the
     // document is. A cancel that came first is honoured above.
     const Outcome outcome =
-        performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands, false);
+        runChange(settings, encoding, url.bytes, commands, {Change::Kind::Renamed, oldPath, newPath}, false);
     if (answer.unsuccessful(outcome))
         return;
     // The document under its new name, as a document of its own: the one
