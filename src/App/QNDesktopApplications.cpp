@@ -1,5 +1,7 @@
 #include "App/QNDesktopApplications.h"
 
+#include "App/QNDetachedProcess.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -9,7 +11,6 @@
 #include <QHash>
 #include <QLocale>
 #include <QMimeDatabase>
-#include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -390,11 +391,12 @@ bool QNDesktopApplications::launch(const Application &application, const QString
                             .arg(application.name));
         args = terminal + args;
     }
-    QProcess process;
-    process.setProgram(args.takeFirst());
-    process.setArguments(args);
-    if (!process.startDetached())
+    // Nothing of this program reaches the application but its standard
+    // streams: not a logged-in server connection, not a pipe.
+    const QString program = args.takeFirst();
+    QString error;
+    if (!QNDetachedProcess::start(program, args, &error))
         return fail(QStringLiteral("The application \u201c%1\u201d could not be started (%2).")
-                        .arg(application.name, process.errorString()));
+                        .arg(application.name, error));
     return true;
 }

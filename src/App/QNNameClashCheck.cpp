@@ -1,6 +1,7 @@
 #include "App/QNNameClashCheck.h"
 
 #include "App/QNDialogService.h"
+#include "Core/QNCloudInterface.h"
 #include "Core/QNCopyTaskItem.h"
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNListing.h"
@@ -55,8 +56,10 @@ void listingAnswered(const QNDriveConfigPtr &fromDrive, const QNDocumentList &do
     const QString where = QNNameClashCheck::folderName(toDrive, folder);
     if (error) {
         VNLog::log(QStringLiteral("QNNameClashCheck listing error: %1").arg(error->localizedDescription()));
-        ask(QNNameClashCheck::uncheckedQuestion(error, where, move), window, [documents, proceed](const QNAlertResult &r) {
-            if (r.returnCode == QNAlert::FirstButtonReturn)
+        // A server that was refused is refused again: nothing goes on.
+        const bool refused = QNCloudInterface::saysServerRefused(error);
+        ask(QNNameClashCheck::uncheckedQuestion(error, where, move), window, [documents, proceed, refused](const QNAlertResult &r) {
+            if (r.returnCode == QNAlert::FirstButtonReturn && !refused)
                 proceed(documents);
         });
         return;
@@ -231,6 +234,18 @@ QNAlert QNNameClashCheck::question(const QNDocumentList &clashing, const QNDocum
 
 QNAlert QNNameClashCheck::uncheckedQuestion(const VNErrorPtr &error, const QString &folderName, bool move) {
     QNAlert alert;
+    alert.style = QNAlert::Warning;
+    if (QNCloudInterface::saysServerRefused(error)) {
+        // Going on anyway could only meet the same refusal, file by file.
+        alert.messageText = QStringLiteral("Nothing can be %1 to %2")
+                                .arg(move ? QStringLiteral("moved") : QStringLiteral("copied"), quoted(folderName));
+        alert.informativeText =
+            QStringLiteral("Its server's host key or certificate was refused, so no connection is made to it until "
+                           "the key or certificate it shows is trusted.\n\n%1")
+                .arg(QNErrorWrapper(error).localizedDescription());
+        alert.buttons = {QStringLiteral("OK")};
+        return alert;
+    }
     alert.messageText = QStringLiteral("%1 could not be listed").arg(quoted(folderName));
     alert.informativeText =
         QStringLiteral("Whether it already holds items of the same names is not known: the %1 would replace them "
@@ -239,7 +254,6 @@ QNAlert QNNameClashCheck::uncheckedQuestion(const VNErrorPtr &error, const QStri
                  error ? QNErrorWrapper(error).localizedDescription() : QString());
     alert.buttons = {move ? QStringLiteral("Move Anyway") : QStringLiteral("Copy Anyway"), QStringLiteral("Cancel")};
     alert.defaultButton = 1;
-    alert.style = QNAlert::Warning;
     return alert;
 }
 

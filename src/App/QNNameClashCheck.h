@@ -16,7 +16,7 @@ class QWidget;
 // the folder holds as another kind (a file and a folder) is not copied at
 // all, which the question says. A folder that cannot
 // be listed is not taken for an empty one: the user is asked whether to go
-// on without the check.
+// on without the check, unless its server was refused (then nothing goes).
 class QNNameClashCheck {
 public:
     // The documents that go ahead: all of them, or those whose names were free.
@@ -54,7 +54,9 @@ public:
     static QNAlert question(const QNDocumentList &clashing, const QNDocumentList &listing, const QString &folderName,
                             bool move = false, bool othersGo = false, const QNDriveConfigPtr &toDrive = {});
     // The folder could not be listed: Copy Anyway or Move Anyway (first
-    // button), Cancel (second, the default).
+    // button), Cancel (second, the default). When its server's host key or
+    // certificate was refused, which going on would only meet again: says
+    // so, with OK alone.
     static QNAlert uncheckedQuestion(const VNErrorPtr &error, const QString &folderName, bool move);
     // How the folder is named in the questions.
     static QString folderName(const QNDriveConfigPtr &drive, const QNDocumentPtr &folder);

@@ -1,9 +1,10 @@
 #include "Cloud/QNFTPConnectionPool.h"
 
 #include "Platform/VNOperationQueue.h"
+#include "Platform/VNProcessExit.h"
 
 #include <algorithm>
-#include <thread>
+#include <pthread.h>
 
 namespace {
 
@@ -29,9 +30,12 @@ QNFTPConnectionPool &QNFTPConnectionPool::shared()
 
 QNFTPConnectionPool::QNFTPConnectionPool()
 {
-    // Sleeps until the next connection's idle time is up; detached, so it
-    // never holds up the end of the process.
-    std::thread([this] { reap(); }).detach();
+    // Sleeps until the next connection's time is up, until the program ends.
+    m_reaper = std::thread([this] {
+        pthread_setname_np(pthread_self(), "FTP keep reaper");
+        reap();
+    });
+    VNProcessExit::beforeExit([this] { shutDown(); });
 }
 
 QString QNFTPConnectionPool::driveKey(const QString &server, const QByteArray &drive)
@@ -58,10 +62,14 @@ QNFTPConnectionPool::Connection QNFTPConnectionPool::take(const Identity &identi
         lease->serverGeneration = m_serverGenerations[identity.server];
         lease->driveGeneration = m_driveGenerations[driveKey(identity.server, identity.drive)];
         lease->kept = false;
+        lease->made = Clock::now();
+        lease->socket = -1;
         for (auto it = m_kept.rbegin(); !fresh && it != m_kept.rend(); ++it) {
-            if (sameIdentity(it->identity, identity)) {
+            if (sameIdentity(it->identity, identity) && !pastAgeLocked(it->made, lease->made)) {
                 const Connection connection = it->connection;
                 lease->kept = true;
+                lease->made = it->made;
+                lease->socket = it->socket;
                 m_kept.erase(std::next(it).base());
                 return connection;
             }
@@ -87,17 +95,24 @@ void QNFTPConnectionPool::giveBack(Connection connection, const Lease &lease)
     {
         std::lock_guard lock(m_mutex);
         const Identity &id = lease.identity;
-        if (m_serverGenerations[id.server] != lease.serverGeneration ||
-            m_driveGenerations[driveKey(id.server, id.drive)] != lease.driveGeneration) {
-            closing.push_back(connection);  // forgotten while in use
+        const auto now = Clock::now();
+        if (m_shutDown || m_serverGenerations[id.server] != lease.serverGeneration ||
+            m_driveGenerations[driveKey(id.server, id.drive)] != lease.driveGeneration ||
+            pastAgeLocked(lease.made, now)) {
+            closing.push_back(connection);  // forgotten while in use, or done
         } else {
-            const auto now = Clock::now();
-            m_kept.push_back({connection, id, now});
+            m_kept.push_back({connection, id, now, lease.made, lease.socket});
             closing = takeSurplusLocked(now);
         }
     }
     m_wake.notify_all();
     close(std::move(closing));
+}
+
+int QNFTPConnectionPool::keptCount(const QString &server) const
+{
+    std::lock_guard lock(m_mutex);
+    return int(std::count_if(m_kept.begin(), m_kept.end(), [&](const Kept &k) { return k.identity.server == server; }));
 }
 
 void QNFTPConnectionPool::forgetServer(const QString &server)
@@ -151,6 +166,47 @@ int QNFTPConnectionPool::idleSeconds() const
     return m_idleSeconds;
 }
 
+void QNFTPConnectionPool::setMaxAgeSeconds(int seconds)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_maxAgeSeconds = std::max(1, seconds);
+    }
+    m_wake.notify_all();
+}
+
+void QNFTPConnectionPool::shutDown()
+{
+    std::vector<Connection> closing;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_shutDown)
+            return;
+        m_shutDown = true;
+        for (const Kept &k : m_kept)
+            closing.push_back(k.connection);
+        m_kept.clear();
+    }
+    m_wake.notify_all();
+    if (m_reaper.joinable())
+        m_reaper.join();
+    close(std::move(closing));
+}
+
+bool QNFTPConnectionPool::pastAgeLocked(Clock::time_point made, Clock::time_point now) const
+{
+    return now - made >= std::chrono::seconds(m_maxAgeSeconds);
+}
+
+QNFTPConnectionPool::Clock::time_point QNFTPConnectionPool::nextDeadlineLocked() const
+{
+    auto next = Clock::time_point::max();
+    for (const Kept &k : m_kept)
+        next = std::min({next, k.since + std::chrono::seconds(m_idleSeconds),
+                         k.made + std::chrono::seconds(m_maxAgeSeconds)});
+    return next;
+}
+
 std::vector<QNFTPConnectionPool::Connection> QNFTPConnectionPool::takeSurplusLocked(Clock::time_point now)
 {
     std::vector<Connection> out;
@@ -159,10 +215,11 @@ std::vector<QNFTPConnectionPool::Connection> QNFTPConnectionPool::takeSurplusLoc
     for (const Kept &k : m_kept)
         ++perServer[k.identity.server];
     int inAll = int(m_kept.size());
-    // Oldest first: over a bound, or idle too long.
+    // Oldest first: over a bound, idle too long, or too old.
     for (auto it = m_kept.begin(); it != m_kept.end();) {
         int &ofServer = perServer[it->identity.server];
-        if (ofServer > kMaxKeptPerServer || inAll > kMaxKeptInAll || now - it->since >= idleLimit) {
+        if (ofServer > kMaxKeptPerServer || inAll > kMaxKeptInAll || now - it->since >= idleLimit ||
+            pastAgeLocked(it->made, now)) {
             out.push_back(it->connection);
             --ofServer;
             --inAll;
@@ -177,11 +234,13 @@ std::vector<QNFTPConnectionPool::Connection> QNFTPConnectionPool::takeSurplusLoc
 void QNFTPConnectionPool::reap()
 {
     std::unique_lock lock(m_mutex);
-    for (;;) {
+    while (!m_shutDown) {
         if (m_kept.empty())
             m_wake.wait(lock);
         else
-            m_wake.wait_until(lock, m_kept.front().since + std::chrono::seconds(m_idleSeconds));
+            m_wake.wait_until(lock, nextDeadlineLocked());
+        if (m_shutDown)
+            break;
         std::vector<Connection> closing = takeSurplusLocked(Clock::now());
         if (closing.empty())
             continue;
@@ -189,6 +248,12 @@ void QNFTPConnectionPool::reap()
         close(std::move(closing));
         lock.lock();
     }
+}
+
+void QNFTPConnectionPool::close(Connection connection)
+{
+    if (connection.multi || connection.handle)
+        close(std::vector<Connection>{connection});
 }
 
 void QNFTPConnectionPool::close(std::vector<Connection> connections)

@@ -38,6 +38,12 @@ QString &knownHostsSetting()
 }
 std::atomic<int> stallTimeoutSeconds{60};
 
+std::function<void(const QByteArray &)> &transferStartHook()
+{
+    static std::function<void(const QByteArray &)> hook;
+    return hook;
+}
+
 }  // namespace QNFTPInternal
 
 QNFTPHandler::QNFTPHandler(QNDriveConfigPtr driveConfig)
@@ -68,12 +74,30 @@ void QNFTPHandler::registerHandler()
 
 void QNFTPHandler::forgetDrive(const QNDriveConfig &config)
 {
-    QNFTPConnectionPool::shared().forgetDrive(serverOf(config), driveDigest(config));
+    const Settings settings = Settings::of(config);
+    QNFTPConnectionPool::shared().forgetDrive(serverOf(settings), driveDigest(settings));
 }
 
 void QNFTPHandler::setConnectionIdleSeconds(int seconds)
 {
     QNFTPConnectionPool::shared().setIdleSeconds(seconds);
+}
+
+void QNFTPHandler::setConnectionMaxAgeSeconds(int seconds)
+{
+    QNFTPConnectionPool::shared().setMaxAgeSeconds(seconds);
+}
+
+void QNFTPHandler::setTransferStartHookForTesting(std::function<void(const QByteArray &url)> hook)
+{
+    std::lock_guard lock(settingsMutex());
+    transferStartHook() = std::move(hook);
+}
+
+QNFTPHandler::Settings QNFTPHandler::readSettings() const
+{
+    const auto config = driveConfig();
+    return config ? Settings::of(*config) : Settings();
 }
 
 QString QNFTPHandler::className() const
@@ -252,15 +276,16 @@ void QNFTPHandler::runLogin(QNLoginCallback completed)
     if (isCancelled())
         return completed(false, nullptr, true);
 
-    QNFTPLocation location(config->url(), config->isSFTP());
+    const Settings settings = readSettings();
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingFor(QStringLiteral("/")));
     const auto url = location.baseUrl(encoding);
     if (!url.ok())
         return fail(ftpError(url.error));
-    Transfer t(this, config->password());
+    Transfer t(this, settings.password);
     t.mode = Transfer::Mode::Discard;
     CurlHandle curl;
-    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP());
+    const QString setupError = setUp(curl, t, url.bytes, settings, encoding);
     if (!setupError.isNull())
         return fail(ftpError(setupError));
 

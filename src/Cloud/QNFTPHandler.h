@@ -10,6 +10,10 @@
 
 class VNOperationQueue;
 class QNStringEncoding;
+namespace QNFTPInternal {
+struct CurlHandle;
+struct CurlList;
+}
 
 // The drive handler of FTP, FTPS (explicit TLS) and SFTP drives. Every
 // operation is one blocking libcurl transfer on a worker thread of the
@@ -29,7 +33,9 @@ class QNStringEncoding;
 // plain LIST from then on (QNFTPListingCommandMemory). SFTP lists all names.
 //
 // Each transfer runs on a connection of the drive kept open by its last
-// operation when there is one (QNFTPConnectionPool).
+// operation when there is one (QNFTPConnectionPool). A change on the server
+// is never sent twice: when the connection is lost before the server
+// answered it, the folder's listing tells whether it was carried out.
 //
 // Errors: domain "QNFTPHandler", code 42, the transfer error text followed
 // by the transfer log (password masked) as description and under "error".
@@ -85,20 +91,33 @@ public:
 
     // Connections kept from one operation to the next (QNFTPConnectionPool):
     // those of a removed drive close; an unused one closes after seconds
-    // (default 60).
+    // (default 60); none serves longer than maxAge seconds after it was made
+    // (default 300).
     static void forgetDrive(const QNDriveConfig &config);
     static void setConnectionIdleSeconds(int seconds);
+    static void setConnectionMaxAgeSeconds(int seconds);
+
+    // For tests: called on the worker as each transfer starts, with its
+    // URL, once its connection is chosen and before its options are set.
+    static void setTransferStartHookForTesting(std::function<void(const QByteArray &url)> hook);
 
     // The queue whose workers run the transfers.
     static VNOperationQueue &transferQueue();
 
-    // One transfer's state; public for the libcurl callbacks and helpers
-    // in the .cpp file.
+    // One transfer's state, and the drive's settings it runs with; public
+    // for the libcurl callbacks and helpers in the .cpp files.
     struct Transfer;
-    // How a transfer ended: cancelled, failed with an error, or neither.
+    struct Settings;
+    // A listing transfer's end, and a change on the server by drive paths.
+    struct ListingFetch;
+    struct Change;
+    // How a transfer ended: cancelled, failed with an error, or neither. A
+    // command that changes the server may have been carried out although
+    // its answer never came (answerLost).
     struct Outcome {
         bool cancelled = false;
         VNErrorPtr error;
+        bool answerLost = false;
     };
 
 private:
@@ -111,6 +130,8 @@ private:
     // session has shown has its folder listed first (on the worker).
     quint32 encodingLearnedFor(const QString &path);
     QString driveKey() const;
+    // The drive's settings for one operation (see Settings).
+    Settings readSettings() const;
 
     void runLogin(QNLoginCallback completed);
     void runList(QNDocumentPtr folder, QString searchKeyword, QNListCallback completed);
@@ -119,20 +140,36 @@ private:
     void runCreateFolder(QString name, QNDocumentPtr destPath, QNDocumentCallback completed);
     void runRemove(QNDocumentPtr document, QNDocumentCallback completed);
     void runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocumentCallback completed);
+    // A folder's listing: with names starting with a dot where the server
+    // gives them ("LIST -a"), else plain (see runList()).
+    ListingFetch fetchListing(const Settings &settings, const QString &folderPath, QNStringEncoding &encoding,
+                              bool watchCancel = true);
     // Turns the symbolic links of a listing into the folders or files they
-    // point at; false when cancelled.
-    bool resolveLinks(const QString &folderPath, QList<QNFTPListingParser::Item> &items, QNStringEncoding &encoding);
+    // point at; cancelled when cancelled, an error when the server's key or
+    // certificate was refused on the way.
+    Outcome resolveLinks(const Settings &settings, const QString &folderPath, QList<QNFTPListingParser::Item> &items,
+                         QNStringEncoding &encoding);
+    // Runs the commands of a change; when their answer was lost, the
+    // listing says whether the change was carried out (see lookAtChange()).
+    Outcome runChange(const Settings &settings, QNStringEncoding &encoding, const QByteArray &url,
+                      QNFTPInternal::CurlList &commands,
+                      const Change &change, bool watchCancel = true, QNFTPInternal::CurlHandle *reuse = nullptr);
+    // After a change whose answer was lost: done (no error), not done (an
+    // error), or not known (an error, its answer still lost), from the
+    // listings of the folders it touched.
+    Outcome lookAtChange(const Settings &settings, QNStringEncoding &encoding, const Change &change,
+                         const VNErrorPtr &failure);
     // An upload's temporary file: replacing the old file with it when the
     // server would not rename onto an existing name, else sending the file
     // again straight onto its name where the caller allows it
     // (uploadMayWriteOntoName()), or removing it (false: it stays).
     struct FolderCommands;
     struct UploadSource;
-    Outcome replaceWithUpload(FolderCommands &names, const QString &tempName, const QString &fileName,
-                              UploadSource &source);
-    Outcome uploadOntoName(FolderCommands &names, const QString &tempName, const QString &fileName,
-                           UploadSource &source);
-    bool removeTemporaryUpload(FolderCommands &names, const QString &tempName);
+    Outcome replaceWithUpload(const Settings &settings, FolderCommands &names, const QString &tempName,
+                              const QString &fileName, UploadSource &source);
+    Outcome uploadOntoName(const Settings &settings, FolderCommands &names, const QString &tempName,
+                           const QString &fileName, UploadSource &source);
+    bool removeTemporaryUpload(const Settings &settings, FolderCommands &names, const QString &tempName);
 
     std::atomic<quint32> m_stringEncoding;
     bool m_shouldDetectStringEncoding = false;

@@ -30,9 +30,10 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     if (isCancelled())
         return answer.cancelled();
 
+    const Settings settings = readSettings();
     const QString remotePath = document->path();
     const QString localPath = destPath->path();
-    QNFTPLocation location(config->url(), config->isSFTP());
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingLearnedFor(remotePath));
     const auto url = location.fileUrl(remotePath, encoding);
     if (!url.ok())
@@ -58,7 +59,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
         return answer.failed(ftpError(QStringLiteral("The file \u201c%1\u201d could not be written: %2")
                                  .arg(localPath, systemError(errno))));
 
-    Transfer t(this, config->password());
+    Transfer t(this, settings.password);
     // Named in the log, so that an error names the file whatever the protocol.
     const QByteArray what = "Downloading " + remotePath.toUtf8();
     t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
@@ -68,7 +69,7 @@ void QNFTPHandler::runDownload(QNDocumentPtr document, QNDocumentPtr destPath, Q
     t.progress = downloadProgress();
     t.sinceProgress.start();
     CurlHandle curl;
-    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP());
+    const QString setupError = setUp(curl, t, url.bytes, settings, encoding);
     if (!setupError.isNull()) {
         ::close(fd);
         ::unlink(tempPath.constData());
@@ -108,7 +109,7 @@ struct QNFTPHandler::FolderCommands {
     QString folderPath;
     QNStringEncoding &encoding;
     QString error;
-    const CurlHandle *connection = nullptr;  // the upload's, used again for these commands
+    CurlHandle *connection = nullptr;  // the upload's, used again for these commands
 
     QByteArray name(const QString &fileName)
     {
@@ -189,7 +190,8 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     // that name stays until the new one replaces it.
     // Unique enough that two uploads of the same file do not meet.
     const QString tempName = VNPartName::hidden(fileName, VNPartName::randomSuffix(QStringLiteral("part"), 6));
-    QNFTPLocation location(config->url(), config->isSFTP());
+    const Settings settings = readSettings();
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingLearnedFor(QNFTPLocation::join(folderPath, fileName)));
     FolderCommands names{location, folderPath, encoding, {}, nullptr};
     const auto url = location.fileUrl(QNFTPLocation::join(folderPath, tempName), encoding);
@@ -210,7 +212,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
         return answer.failed(ftpError(QStringLiteral("\u201c%1\u201d is not a file that can be uploaded.").arg(localPath)));
     }
 
-    Transfer t(this, config->password());
+    Transfer t(this, settings.password);
     const QByteArray what = "Uploading " + QNFTPLocation::join(folderPath, fileName).toUtf8();
     t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
     t.mode = Transfer::Mode::ReadFile;
@@ -218,9 +220,10 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     t.progress = uploadProgress();
     t.progressIsUpload = true;
     t.sinceProgress.start();
+    t.changeCommands = renameCommands.lines;
     CurlHandle curl;
-    const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(),
-                                     uploadOptions(t, info.st_size, renameCommands.list));
+    const QString setupError =
+        setUp(curl, t, url.bytes, settings, encoding, uploadOptions(t, info.st_size, renameCommands.list));
     if (!setupError.isNull()) {
         ::close(fd);
         return answer.failed(ftpError(setupError));
@@ -229,17 +232,27 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     const CURLcode code = perform(curl, t);
     Outcome outcome = outcomeOf(code, t, isCancelled());
     names.connection = &curl;
+    // The connection lost as the file took its name: the listing tells
+    // whether it did.
+    if (outcome.error && answerLost(code, t) &&
+        !lookAtChange(settings, encoding,
+                      {Change::Kind::Renamed, QNFTPLocation::join(folderPath, tempName),
+                       QNFTPLocation::join(folderPath, fileName)},
+                      outcome.error)
+             .error)
+        outcome = {};
     // The library runs the rename only after a whole upload; a refused
     // rename (many servers will not rename onto an existing name) is
     // answered by removing the old file, then renaming again.
     const bool renameRefused = code == CURLE_QUOTE_ERROR && !t.ioFailed;
     if (renameRefused && !isCancelled()) {
         UploadSource source{fd, qint64(info.st_size), qMax(t.lastFraction, 0.0), nullptr};
-        outcome = replaceWithUpload(names, tempName, fileName, source);
+        outcome = replaceWithUpload(settings, names, tempName, fileName, source);
         ::close(fd);
         if (outcome.error || outcome.cancelled)
             return void(answer.unsuccessful(outcome));
         curl.keep = true;  // the server refused a command, nothing more
+        curl.finish();     // kept for the next transfer before this answer starts it
         if (source.leftOnDrive) {
             VNLog::log(QStringLiteral("QNFTPHandler upload: %1")
                            .arg(source.leftOnDrive->localizedDescription().section(QLatin1Char('\n'), 0, 0)));
@@ -263,7 +276,7 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
             names.connection = nullptr;
             // Bytes went, so the server made the file: one it would not
             // remove is named, a cancel reporting nothing else.
-            if (!removeTemporaryUpload(names, tempName) && t.readStarted) {
+            if (!removeTemporaryUpload(settings, names, tempName) && t.readStarted) {
                 const QString left = QNFTPLocation::join(folderPath, tempName);
                 const VNErrorPtr named = leavingFileOnDrive(ftpError(
                     QStringLiteral("The unfinished upload of \u201c%1\u201d is left on the server as \u201c%2\u201d.")
@@ -279,33 +292,37 @@ void QNFTPHandler::runUpload(QNDocumentPtr document, QNDocumentPtr destPath, QND
     completed(destPath, nullptr, false);
 }
 
-QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, const QString &tempName,
-                                                      const QString &fileName, UploadSource &source)
+QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(const Settings &settings, FolderCommands &names,
+                                                      const QString &tempName, const QString &fileName,
+                                                      UploadSource &source)
 {
-    const auto config = driveConfig();
     const auto url = names.url();
+    const QString tempPath = QNFTPLocation::join(names.folderPath, tempName);
+    const QString filePath = QNFTPLocation::join(names.folderPath, fileName);
     CurlList removeOld;
     names.remove(removeOld, fileName);
-    Outcome removed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, removeOld,
-                                      false, names.connection);
-    if (removed.error) {
+    Outcome removed = runChange(settings, names.encoding, url.bytes, removeOld, {Change::Kind::Removed, filePath, {}},
+                                false, names.connection);
+    if (removed.error && !removed.answerLost) {
         // The old file, if there is one, is still there and whole.
         if (uploadMayWriteOntoName())
-            return uploadOntoName(names, tempName, fileName, source);
+            return uploadOntoName(settings, names, tempName, fileName, source);
         // The new one goes.
-        if (!removeTemporaryUpload(names, tempName))
+        if (!removeTemporaryUpload(settings, names, tempName))
             return {false, keptUnderTemporaryName(names.folderPath, tempName, fileName, removed.error)};
         return removed;
     }
+    // Removed, or whether it was cannot be told: the new file takes the
+    // name if it can, and stays whole under its temporary name if not.
     CurlList rename;
     names.rename(rename, tempName, fileName);
-    Outcome renamed = performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, rename,
-                                      false, names.connection);
+    Outcome renamed = runChange(settings, names.encoding, url.bytes, rename,
+                                {Change::Kind::Renamed, tempPath, filePath}, false, names.connection);
     if (renamed.error) {
         // The old file is gone: the whole new one stays under its
         // temporary name rather than be lost, unless it may be sent again.
         if (uploadMayWriteOntoName())
-            return uploadOntoName(names, tempName, fileName, source);
+            return uploadOntoName(settings, names, tempName, fileName, source);
         return {false, keptUnderTemporaryName(names.folderPath, tempName, fileName, renamed.error)};
     }
     return {};
@@ -315,13 +332,13 @@ QNFTPHandler::Outcome QNFTPHandler::replaceWithUpload(FolderCommands &names, con
 // while the whole file stays under its temporary name; that one goes once
 // the name holds the file. Not cut short by a cancel: a file cut off under
 // its name is what the temporary name is there to prevent.
-QNFTPHandler::Outcome QNFTPHandler::uploadOntoName(FolderCommands &names, const QString &tempName,
-                                                   const QString &fileName, UploadSource &source)
+QNFTPHandler::Outcome QNFTPHandler::uploadOntoName(const Settings &settings, FolderCommands &names,
+                                                   const QString &tempName, const QString &fileName,
+                                                   UploadSource &source)
 {
-    const auto config = driveConfig();
     sendsToItsAnswer();
     const QString path = QNFTPLocation::join(names.folderPath, fileName);
-    Transfer t(this, config->password());
+    Transfer t(this, settings.password);
     const QByteArray what = "Uploading " + path.toUtf8() + " again, onto its name";
     t.log.add(QNFTPTransferLog::Kind::Text, what.constData(), size_t(what.size()));
     t.mode = Transfer::Mode::ReadFile;
@@ -342,8 +359,8 @@ QNFTPHandler::Outcome QNFTPHandler::uploadOntoName(FolderCommands &names, const 
         sent = {false, ftpError(QStringLiteral("The file could not be read again: %1").arg(systemError(errno)))};
     } else {
         CurlHandle borrowed(names.connection);
-        const QString setupError = setUp(borrowed, t, url.bytes, *config, names.encoding, names.location.isSFTP(),
-                                         uploadOptions(t, source.size, nullptr));
+        const QString setupError =
+            setUp(borrowed, t, url.bytes, settings, names.encoding, uploadOptions(t, source.size, nullptr));
         sent = setupError.isNull() ? outcomeOf(perform(borrowed, t), t, false) : Outcome{false, ftpError(setupError)};
     }
     if (sent.error)
@@ -351,7 +368,7 @@ QNFTPHandler::Outcome QNFTPHandler::uploadOntoName(FolderCommands &names, const 
                                               t.readStarted ? QStringLiteral(", nor be written onto it whole (what "
                                                                              "that name holds now may be cut short)")
                                                             : QStringLiteral(", nor be written onto it"))};
-    if (!removeTemporaryUpload(names, tempName))
+    if (!removeTemporaryUpload(settings, names, tempName))
         source.leftOnDrive = leavingFileOnDrive(
             ftpError(QStringLiteral("\u201c%1\u201d was uploaded, but its temporary copy \u201c%2\u201d could not be "
                                     "removed and is left on the server.")
@@ -359,9 +376,8 @@ QNFTPHandler::Outcome QNFTPHandler::uploadOntoName(FolderCommands &names, const 
     return {};
 }
 
-bool QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &tempName)
+bool QNFTPHandler::removeTemporaryUpload(const Settings &settings, FolderCommands &names, const QString &tempName)
 {
-    const auto config = driveConfig();
     const auto url = names.url();
     CurlList commands;
     names.remove(commands, tempName);
@@ -376,9 +392,8 @@ bool QNFTPHandler::removeTemporaryUpload(FolderCommands &names, const QString &t
     own.fresh = true;
     auto run = [&](CurlList &list) {
         if (names.connection)
-            return performCommands(this, *config, names.location.isSFTP(), names.encoding, url.bytes, list, false,
-                                   names.connection);
-        return performCommandsOn(own, this, *config, names.location.isSFTP(), names.encoding, url.bytes, list, false);
+            return performCommands(this, settings, names.encoding, url.bytes, list, false, names.connection);
+        return performCommandsOn(own, this, settings, names.encoding, url.bytes, list, false);
     };
     const Outcome outcome = run(commands);
     VNLog::log(QStringLiteral("QNFTPHandler upload removed the unfinished file \u201c%1\u201d: %2")
@@ -409,9 +424,10 @@ void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocum
     if (isCancelled())
         return answer.cancelled();
 
+    const Settings settings = readSettings();
     const QString folderPath = destPath->path().isEmpty() ? QStringLiteral("/") : destPath->path();
     const QString newPath = QNFTPLocation::join(folderPath, name);
-    QNFTPLocation location(config->url(), config->isSFTP());
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingLearnedFor(newPath));
     CurlList commands;
     QNFTPLocation::Result url;
@@ -430,7 +446,7 @@ void QNFTPHandler::runCreateFolder(QString name, QNDocumentPtr destPath, QNDocum
     }
     if (!url.ok())
         return answer.failed(ftpError(url.error));
-    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    const Outcome outcome = runChange(settings, encoding, url.bytes, commands, {Change::Kind::Made, newPath, {}});
     if (answer.unsuccessful(outcome))
         return;
     auto result = QNDocument::create();
@@ -457,7 +473,8 @@ void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback complete
 
     // A link goes as the link itself (a folder's removal would refuse it).
     const bool folder = document->isDirectory() && !document->isLink();
-    QNFTPLocation location(config->url(), config->isSFTP());
+    const Settings settings = readSettings();
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingLearnedFor(path));
     CurlList commands;
     QNFTPLocation::Result url;
@@ -476,7 +493,7 @@ void QNFTPHandler::runRemove(QNDocumentPtr document, QNDocumentCallback complete
     }
     if (!url.ok())
         return answer.failed(ftpError(url.error));
-    const Outcome outcome = performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands);
+    const Outcome outcome = runChange(settings, encoding, url.bytes, commands, {Change::Kind::Removed, path, {}});
     if (answer.unsuccessful(outcome))
         return;
     completed(document, nullptr, false);
@@ -497,7 +514,8 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
     if (isCancelled())
         return answer.cancelled();
 
-    QNFTPLocation location(config->url(), config->isSFTP());
+    const Settings settings = readSettings();
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingLearnedFor(oldPath));
     CurlList commands;
     QNFTPLocation::Result url;
@@ -535,7 +553,7 @@ void QNFTPHandler::runRename(QNDocumentPtr document, QNDocumentPtr name, QNDocum
     // tells whoever must put things right (a cancelled save-back) where the
     // document is. A cancel that came first is honoured above.
     const Outcome outcome =
-        performCommands(this, *config, location.isSFTP(), encoding, url.bytes, commands, false);
+        runChange(settings, encoding, url.bytes, commands, {Change::Kind::Renamed, oldPath, newPath}, false);
     if (answer.unsuccessful(outcome))
         return;
     // The document under its new name, as a document of its own: the one

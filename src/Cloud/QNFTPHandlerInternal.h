@@ -29,6 +29,7 @@ namespace QNFTPInternal {
 extern const QString kDomain;
 
 std::mutex &settingsMutex();
+std::function<void(const QByteArray &)> &transferStartHook();
 QString &caFileSetting();
 QString &knownHostsSetting();
 extern std::atomic<int> stallTimeoutSeconds;
@@ -38,23 +39,37 @@ VNErrorPtr ftpError(const QString &text);
 
 // The libcurl handles of one transfer. setUp() takes them from the
 // connection pool (a kept connection of the drive's identity, or a new
-// one); they go back to the pool only when the transfer went well (keep),
-// else they are closed with their connection. Borrowed ones belong to
-// another CurlHandle, which decides.
+// one); they go back to the pool only when the transfer went well (keep)
+// and libcurl kept its connection open (open), else they are closed with
+// their connection. Borrowed ones belong to another CurlHandle, which decides.
 struct CurlHandle {
     CURL *handle = nullptr;
     CURLM *multi = nullptr;  // runs the transfer and keeps its connection
     bool owned = true;
     bool pooled = false;
     bool keep = false;
+    // libcurl still holds the connection after the last transfer (it closes
+    // it itself after most failures, and after a transfer stopped mid-way),
+    // and the server has not closed it.
+    bool open = false;
+    // The server or the network closed the connection during the last
+    // transfer (an SSH one the library failed on may still hold it).
+    bool lost = false;
     // setUp() makes a new connection rather than take a kept one.
     bool fresh = false;
     QNFTPConnectionPool::Lease lease;
-    ~CurlHandle() { finish(); }
+    // A borrowed one's owner, told what became of the connection.
+    CurlHandle *owner = nullptr;
+    ~CurlHandle()
+    {
+        if (owner)
+            owner->open = open;
+        finish();
+    }
     CurlHandle() = default;
     // Another transfer's, its options cleared: its connection is used again
     // instead of logging in anew.
-    explicit CurlHandle(const CurlHandle *owner) : handle(owner->handle), multi(owner->multi), owned(false)
+    explicit CurlHandle(CurlHandle *lender) : handle(lender->handle), multi(lender->multi), owned(false), owner(lender)
     {
         curl_easy_reset(handle);
     }
@@ -66,7 +81,7 @@ struct CurlHandle {
     // would log in anew).
     void finish()
     {
-        if (owned && pooled && keep && handle) {
+        if (owned && pooled && keep && open && handle) {
             QNFTPConnectionPool::shared().giveBack({multi, handle}, lease);
             handle = nullptr;
             multi = nullptr;
@@ -109,6 +124,7 @@ struct OwnedFd {
 
 struct CurlList {
     curl_slist *list = nullptr;
+    QList<QByteArray> lines;  // as appended
     bool failed = false;  // an append failed: the list is incomplete
     CurlList() = default;
     CurlList(const CurlList &) = delete;
@@ -122,18 +138,60 @@ struct CurlList {
             return false;
         }
         list = next;
+        lines.append(command);
         return true;
     }
 };
 
 QString systemError(int err);
-// The library's debug output: protocol text goes to the transfer log, file
-// and listing bytes do not.
+// The library's debug output (its data: the Transfer): protocol text goes
+// to the transfer log, file and listing bytes do not; the commands that
+// change the server are watched going out and being answered.
 int debugToLog(CURL *, curl_infotype type, char *data, size_t size, void *userdata);
 // A URL for the log: without any user name or password typed into it.
 QString urlForLog(const QByteArray &url);
 
 }  // namespace QNFTPInternal
+
+// The drive's settings for one operation, read at once at its start: the
+// identity of the connection its transfers take and the options they set
+// are both built from these, never from the drive as the settings sheet
+// writes it field by field meanwhile. The process's files of remembered
+// keys and certificate authorities belong to them.
+struct QNFTPHandler::Settings {
+    QString url;
+    bool sftpDrive = false;  // the drive's own switch
+    bool sftp = false;       // the protocol spoken: the switch, or the URL's scheme
+    QString username;
+    QString password;
+    quint64 stringEncoding = 0;
+    bool useSSL = false;
+    bool validateCertificates = false;
+    bool ftpActive = false;
+    QString knownHostsFile;
+    QString caFile;
+
+    static Settings of(const QNDriveConfig &config);
+    // Certificates remembered for FTPS drives that do not validate them.
+    QString certificatesFile() const;
+};
+
+// One listing transfer's end.
+struct QNFTPHandler::ListingFetch {
+    Outcome outcome;
+    CURLcode code = CURLE_OK;
+    long reply = 0;  // the server's last reply code
+    QByteArray listing;
+};
+
+// A change on the server by drive paths: what the folders' listings show
+// once it was carried out.
+struct QNFTPHandler::Change {
+    enum class Kind { Removed, Made, Renamed };
+    Kind kind;
+    QString path;     // what was removed or made, or renamed from
+    QString newPath;  // a rename's new name
+};
 
 // One transfer's state, shared with libcurl's callbacks on the worker.
 struct QNFTPHandler::Transfer {
@@ -153,12 +211,14 @@ struct QNFTPHandler::Transfer {
     bool ioFailed = false;
     QString ioError;
     bool readStarted = false;
+    bool readEnded = false;  // ReadFile: the whole file was read
     bool watchCancel = true;
     QNProgressCallback progress;
     bool progressIsUpload = false;
     double lastFraction = -1;
     QElapsedTimer sinceProgress;
     bool hostKeyChanged = false;
+    bool hostKeyRevoked = false;  // changed, as revoked in the known-hosts file
     // SFTP: the server, as its key is remembered under.
     QString sshHost;
     int sshPort = 22;
@@ -192,6 +252,18 @@ struct QNFTPHandler::Transfer {
     // where to remember it after the first login.
     QString certificateServer;
     QNFTPCertificateMemory::Entry pinnedCertificate;
+    // The settings the transfer runs with (setUp()).
+    const QNFTPHandler::Settings *settings = nullptr;
+    // Commands that change the server (FTP: as sent, "DELE name"); whether
+    // one went out, and whether the server's answer to the last one is
+    // still awaited.
+    QList<QByteArray> changeCommands;
+    bool changeSent = false;
+    bool changeUnanswered = false;
+    // The transfer sends those commands and nothing else.
+    bool onlyCommands = false;
+    // Its connection was closed under it (CurlHandle::lost).
+    bool connectionLost = false;
 
     static size_t write(char *data, size_t size, size_t count, void *userdata)
     {
@@ -228,6 +300,7 @@ struct QNFTPHandler::Transfer {
         t->readStarted = true;
         for (;;) {
             const ssize_t r = ::read(t->fd, data, size * count);
+            t->readEnded = r == 0;
             if (r >= 0)
                 return size_t(r);
             if (errno == EINTR)
@@ -276,7 +349,7 @@ struct QNFTPHandler::Transfer {
     {
         auto *t = static_cast<Transfer *>(userdata);
         t->hostKeySeen = true;
-        const QNSSHKnownHosts knownHosts(QNFTPHandler::knownHostsFile());
+        const QNSSHKnownHosts knownHosts(t->settings->knownHostsFile);
         QString problem;
         switch (knownHosts.check(t->sshHost, t->sshPort, QByteArray(key, qsizetype(length)), &problem)) {
         case QNSSHKnownHosts::Verdict::Known:
@@ -286,10 +359,13 @@ struct QNFTPHandler::Transfer {
             return CURLKHMATCH_OK;
         case QNSSHKnownHosts::Verdict::Unremembered:
             VNLog::log(QStringLiteral("QNFTPHandler: the host key of %1 could not be remembered in %2")
-                           .arg(QNSSHKnownHosts::nameFor(t->sshHost, t->sshPort), QNFTPHandler::knownHostsFile()));
+                           .arg(QNSSHKnownHosts::nameFor(t->sshHost, t->sshPort), t->settings->knownHostsFile));
             return CURLKHMATCH_OK;
         case QNSSHKnownHosts::Verdict::Changed:
             t->hostKeyChanged = true;
+            return CURLKHMATCH_MISMATCH;
+        case QNSSHKnownHosts::Verdict::Revoked:
+            t->hostKeyChanged = t->hostKeyRevoked = true;
             return CURLKHMATCH_MISMATCH;
         case QNSSHKnownHosts::Verdict::OtherType:
             t->hostKeyTypeRefused = true;
@@ -309,23 +385,27 @@ struct QNFTPHandler::Transfer {
 
 namespace QNFTPInternal {
 
+using Settings = QNFTPHandler::Settings;
+
 // The server of a drive as the connection pool names it ("host:port").
-QString serverOf(const QNDriveConfig &config);
+QString serverOf(const Settings &settings);
 // A digest of the drive's settings: what keeps two drives' connections
 // apart (see QNFTPConnectionPool).
-QByteArray driveDigest(const QNDriveConfig &config);
+QByteArray driveDigest(const Settings &settings);
 // Sets the options every transfer shares; an error text when one cannot be set.
-QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
-                  QNStringEncoding &encoding, bool sftp);
+QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const Settings &settings,
+                  QNStringEncoding &encoding);
 // Sets up a handle for one transfer (a kept one of the drive, else a new
 // one, unless curl holds one already): the shared options, then the
 // operation's own (ownOptions answers false when one cannot be set). A null
 // text when ready, the error text otherwise.
-QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
-              QNStringEncoding &encoding, bool sftp, const std::function<bool(CURL *)> &ownOptions = {});
+QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url, const Settings &settings,
+              QNStringEncoding &encoding, const std::function<bool(CURL *)> &ownOptions = {});
 // Runs the transfer set up on curl. A kept connection the server has
 // closed meanwhile (its idle time-out, a restart) fails before anything
-// moved: the transfer then runs once more on a new connection.
+// moved: the transfer then runs once more on a new connection, unless a
+// command that changes the server may have reached it (see
+// Transfer::changeCommands).
 CURLcode perform(CurlHandle &curl, QNFTPHandler::Transfer &t);
 // The own options of a transfer that only sends commands: FTP commands go
 // after the library changed into the URL's folder, SFTP ones act on server
@@ -336,17 +416,25 @@ using Outcome = QNFTPHandler::Outcome;
 
 // The certificate the server showed in this transfer (PEM), if any.
 QByteArray serverCertificate(CURL *h);
+// The server's host key or certificate was refused in this transfer.
+bool serverRefused(CURLcode code, const QNFTPHandler::Transfer &t);
+// The connection ended before the server answered a change it may have
+// carried out (see Transfer::changeCommands).
+bool answerLost(CURLcode code, const QNFTPHandler::Transfer &t);
 // A transfer's result. A local file that failed (even after the library was
 // done, such as a download's file failing to close) fails the transfer.
+// An error of a refused host key or certificate says so (see
+// QNCloudInterface::refusingServer()).
 Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled);
 // Runs server commands (see commandOptions): FTP commands in the folder the
-// URL names, or SFTP commands on server paths.
-Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
+// URL names, or SFTP commands on server paths. Each command changes the
+// server; one whose answer was lost is told by Outcome::answerLost.
+Outcome performCommands(QNFTPHandler *handler, const Settings &settings, QNStringEncoding &encoding,
                         const QByteArray &url, CurlList &commands, bool watchCancel = true,
-                        const CurlHandle *reuse = nullptr);
+                        CurlHandle *reuse = nullptr);
 // The same on the connection curl holds (one it was set up with before, its
 // options then cleared), else one setUp() gives it.
-Outcome performCommandsOn(CurlHandle &curl, QNFTPHandler *handler, const QNDriveConfig &config, bool sftp,
+Outcome performCommandsOn(CurlHandle &curl, QNFTPHandler *handler, const Settings &settings,
                           QNStringEncoding &encoding, const QByteArray &url, CurlList &commands, bool watchCancel);
 
 void answerOnMain(std::function<void()> answer);

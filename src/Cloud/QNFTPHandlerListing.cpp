@@ -16,13 +16,6 @@ using namespace QNFTPInternal;
 
 namespace {
 
-struct ListingFetch {
-    Outcome outcome;
-    CURLcode code = CURLE_OK;
-    long reply = 0;  // the server's last reply code
-    QByteArray listing;
-};
-
 // Text that no listing format reads, and no "." or ".." line either (which
 // every "ls -a" style listing shows): an error message sent as the listing.
 bool looksLikeErrorText(const QByteArray &listing)
@@ -36,7 +29,7 @@ bool looksLikeErrorText(const QByteArray &listing)
 // Whether the server refused "LIST -a": a 5xx reply to it, a 450 ("no such
 // file", which the library takes as an empty folder), or an error message
 // in place of a listing.
-bool refusedHiddenListing(const ListingFetch &f)
+bool refusedHiddenListing(const QNFTPHandler::ListingFetch &f)
 {
     if (f.outcome.error)
         return (f.code == CURLE_FTP_COULDNT_RETR_FILE || f.code == CURLE_REMOTE_FILE_NOT_FOUND) && f.reply >= 500 &&
@@ -58,62 +51,17 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
     if (isCancelled())
         return completed({}, searchKeyword, nullptr, true);
 
+    const Settings settings = readSettings();
     const QString folderPath = folder && !folder->path().isEmpty() ? folder->path() : QStringLiteral("/");
-    QNFTPLocation location(config->url(), config->isSFTP());
+    QNFTPLocation location(settings.url, settings.sftpDrive);
     QNStringEncoding encoding(encodingFor(folderPath));
-    const auto url = location.folderUrl(folderPath, encoding);
-    if (!url.ok())
-        return fail(ftpError(url.error));
-
-    // One listing transfer; command replaces the library's plain LIST.
-    auto fetch = [&](const char *command) {
-        ListingFetch f;
-        Transfer t(this, config->password());
-        t.mode = Transfer::Mode::Buffer;
-        CurlHandle curl;
-        const QString setupError = setUp(curl, t, url.bytes, *config, encoding, location.isSFTP(), [&](CURL *h) {
-            return !command || curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command) == CURLE_OK;
-        });
-        if (!setupError.isNull()) {
-            f.outcome.error = ftpError(setupError);
-            return f;
-        }
-        f.code = perform(curl, t);
-        f.outcome = outcomeOf(f.code, t, isCancelled());
-        curl_easy_getinfo(curl.handle, CURLINFO_RESPONSE_CODE, &f.reply);
-        f.listing = std::move(t.buffer);
-        return f;
-    };
-
-    // Many servers (vsftpd by default) leave names starting with a dot out
-    // of a plain LIST, and a folder copied from that listing would silently
-    // miss them. "LIST -a" shows them; a server that refuses it gets plain
-    // LIST, for this and (when the refusal is plain) every later listing.
-    const QString key = driveKey();
-    const bool askHidden = !location.isSFTP() && !QNFTPListingCommandMemory::refusesHiddenListing(key);
-    ListingFetch fetched = fetch(askHidden ? "LIST -a" : nullptr);
+    ListingFetch fetched = fetchListing(settings, folderPath, encoding);
     if (fetched.outcome.cancelled)
         return completed({}, searchKeyword, nullptr, true);
-    if (askHidden && refusedHiddenListing(fetched)) {
-        const long refusal = fetched.reply;
-        VNLog::log(QStringLiteral("QNFTPHandler listDocuments: the server refused \"LIST -a\" in %1 (reply %2); "
-                                  "listing with LIST")
-                       .arg(folderPath)
-                       .arg(refusal));
-        fetched = fetch(nullptr);
-        if (fetched.outcome.cancelled)
-            return completed({}, searchKeyword, nullptr, true);
-        // Remembered only when the server refused the command in so many
-        // words, or plain LIST reads where "-a" did not: a folder that cannot
-        // be listed at all, an empty one or one listing that no format reads
-        // says nothing about the next, and would hide dot files for good.
-        const bool refused = refusal >= 500 && refusal < 600;
-        if (!fetched.outcome.error && (refused || (!fetched.listing.isEmpty() && !looksLikeErrorText(fetched.listing))))
-            QNFTPListingCommandMemory::rememberRefusal(key);
-    }
     if (fetched.outcome.error)
         return fail(fetched.outcome.error);
     QByteArray listing = std::move(fetched.listing);
+    const QString key = driveKey();
 
     quint32 listingEncoding = encoding.encoding();
     if (m_shouldDetectStringEncoding) {
@@ -150,8 +98,11 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
     QList<bool> isLink;
     for (const auto &item : parsed.items)
         isLink.append(item.kind == QNFTPListingParser::Item::Kind::Link);
-    if (!resolveLinks(folderPath, parsed.items, names))
+    const Outcome links = resolveLinks(settings, folderPath, parsed.items, names);
+    if (links.cancelled)
         return completed({}, searchKeyword, nullptr, true);
+    if (links.error)
+        return fail(links.error);
     QNDocumentList documents;
     documents.reserve(parsed.items.size());
     for (qsizetype i = 0; i < parsed.items.size(); ++i) {
@@ -178,40 +129,109 @@ void QNFTPHandler::runList(QNDocumentPtr folder, QString searchKeyword, QNListCa
     answerOnMain([completed, documents, searchKeyword] { completed(documents, searchKeyword, nullptr, false); });
 }
 
-bool QNFTPHandler::resolveLinks(const QString &folderPath, QList<QNFTPListingParser::Item> &items,
-                                QNStringEncoding &encoding)
+QNFTPHandler::ListingFetch QNFTPHandler::fetchListing(const Settings &settings, const QString &folderPath,
+                                                      QNStringEncoding &encoding, bool watchCancel)
 {
-    const auto config = driveConfig();
-    QNFTPLocation location(config->url(), config->isSFTP());
+    QNFTPLocation location(settings.url, settings.sftpDrive);
+    const auto url = location.folderUrl(folderPath, encoding);
+    if (!url.ok()) {
+        ListingFetch failed;
+        failed.outcome.error = ftpError(url.error);
+        return failed;
+    }
+
+    // One listing transfer; command replaces the library's plain LIST.
+    auto fetch = [&](const char *command) {
+        ListingFetch f;
+        Transfer t(this, settings.password);
+        t.mode = Transfer::Mode::Buffer;
+        t.watchCancel = watchCancel;
+        CurlHandle curl;
+        const QString setupError = setUp(curl, t, url.bytes, settings, encoding, [&](CURL *h) {
+            return !command || curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, command) == CURLE_OK;
+        });
+        if (!setupError.isNull()) {
+            f.outcome.error = ftpError(setupError);
+            return f;
+        }
+        f.code = perform(curl, t);
+        f.outcome = outcomeOf(f.code, t, watchCancel && isCancelled());
+        curl_easy_getinfo(curl.handle, CURLINFO_RESPONSE_CODE, &f.reply);
+        f.listing = std::move(t.buffer);
+        return f;
+    };
+
+    // Many servers (vsftpd by default) leave names starting with a dot out
+    // of a plain LIST, and a folder copied from that listing would silently
+    // miss them. "LIST -a" shows them; a server that refuses it gets plain
+    // LIST, for this and (when the refusal is plain) every later listing.
+    const QString key = driveKey();
+    const bool askHidden = !location.isSFTP() && !QNFTPListingCommandMemory::refusesHiddenListing(key);
+    ListingFetch fetched = fetch(askHidden ? "LIST -a" : nullptr);
+    if (fetched.outcome.cancelled || !askHidden || !refusedHiddenListing(fetched))
+        return fetched;
+    const long refusal = fetched.reply;
+    VNLog::log(QStringLiteral("QNFTPHandler listDocuments: the server refused \"LIST -a\" in %1 (reply %2); "
+                              "listing with LIST")
+                   .arg(folderPath)
+                   .arg(refusal));
+    fetched = fetch(nullptr);
+    // Remembered only when the server refused the command in so many
+    // words, or plain LIST reads where "-a" did not: a folder that cannot
+    // be listed at all, an empty one or one listing that no format reads
+    // says nothing about the next, and would hide dot files for good.
+    const bool refused = refusal >= 500 && refusal < 600;
+    if (!fetched.outcome.cancelled && !fetched.outcome.error &&
+        (refused || (!fetched.listing.isEmpty() && !looksLikeErrorText(fetched.listing))))
+        QNFTPListingCommandMemory::rememberRefusal(key);
+    return fetched;
+}
+
+QNFTPHandler::Outcome QNFTPHandler::resolveLinks(const Settings &settings, const QString &folderPath,
+                                                 QList<QNFTPListingParser::Item> &items, QNStringEncoding &encoding)
+{
+    QNFTPLocation location(settings.url, settings.sftpDrive);
+    const bool sftp = location.isSFTP();
     // One handle for all links of the listing: the library keeps the
-    // connection between its transfers. A refusal (no folder there, no
-    // file) is an answer, and leaves the connection fit to be kept.
+    // connection between its transfers (one it closed, as after a probe
+    // stopped at its first byte, is made anew by the next).
     CurlHandle curl;
-    auto answered = [&curl](CURLcode code) {
-        curl.keep = code == CURLE_OK || code == CURLE_REMOTE_ACCESS_DENIED || code == CURLE_REMOTE_FILE_NOT_FOUND;
+    Outcome stop;  // a cancel, or the server's key or certificate refused
+    // Each probe runs as every transfer does: a refused key or certificate
+    // ends the resolution and every kept connection to the server, and a
+    // key met first is trusted on the connection that met it. A refusal
+    // (no folder there, no file) is an answer, and leaves the connection
+    // fit to be kept.
+    auto probe = [&](Transfer &t, const QByteArray &url, const std::function<bool(CURL *)> &options) {
+        if (!setUp(curl, t, url, settings, encoding, options).isNull())
+            return CURLE_FAILED_INIT;
+        const CURLcode code = perform(curl, t);
+        const Outcome outcome = outcomeOf(code, t, isCancelled());
+        if (outcome.cancelled || serverRefused(code, t))
+            stop = outcome;
+        curl.keep = code == CURLE_OK || code == CURLE_REMOTE_ACCESS_DENIED || code == CURLE_REMOTE_FILE_NOT_FOUND ||
+                    (code == CURLE_WRITE_ERROR && t.probeAnswered);
         return code;
     };
     for (auto &item : items) {
         if (item.kind != QNFTPListingParser::Item::Kind::Link)
             continue;
         if (isCancelled())
-            return false;
+            return {true, nullptr};
         const QString path = QNFTPLocation::join(folderPath, item.name);
         // A folder when the server changes into it (FTP) or lists it (SFTP,
         // stopping at the first byte); the answer holds for this listing.
         const auto folderUrl = location.folderUrl(path, encoding);
         if (folderUrl.ok()) {
-            Transfer t(this, config->password());
-            t.mode = location.isSFTP() ? Transfer::Mode::Probe : Transfer::Mode::Discard;
-            const bool sftp = location.isSFTP();
+            Transfer t(this, settings.password);
+            t.mode = sftp ? Transfer::Mode::Probe : Transfer::Mode::Discard;
             // The handle keeps the options of the link before: set both.
-            const QString setupError = setUp(curl, t, folderUrl.bytes, *config, encoding, sftp, [sftp](CURL *h) {
+            const CURLcode code = probe(t, folderUrl.bytes, [sftp](CURL *h) {
                 return curl_easy_setopt(h, CURLOPT_DIRLISTONLY, sftp ? 1L : 0L) == CURLE_OK &&
                        curl_easy_setopt(h, CURLOPT_NOBODY, sftp ? 0L : 1L) == CURLE_OK;
             });
-            const CURLcode code = setupError.isNull() ? answered(perform(curl, t)) : CURLE_FAILED_INIT;
-            if (code == CURLE_WRITE_ERROR && t.probeAnswered)
-                curl.keep = true;  // stopped at the first byte, on purpose
+            if (stop.cancelled || stop.error)
+                return stop;
             if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && t.probeAnswered)) {
                 item.kind = QNFTPListingParser::Item::Kind::Folder;
                 item.isDirectory = true;
@@ -227,14 +247,16 @@ bool QNFTPHandler::resolveLinks(const QString &folderPath, QList<QNFTPListingPar
         const auto fileUrl = location.fileUrl(path, encoding);
         if (!fileUrl.ok())
             continue;
-        Transfer t(this, config->password());
+        Transfer t(this, settings.password);
         t.mode = Transfer::Mode::Discard;
-        const QString setupError = setUp(curl, t, fileUrl.bytes, *config, encoding, location.isSFTP(), [](CURL *h) {
+        const CURLcode code = probe(t, fileUrl.bytes, [](CURL *h) {
             return curl_easy_setopt(h, CURLOPT_DIRLISTONLY, 0L) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK &&
                    curl_easy_setopt(h, CURLOPT_FILETIME, 1L) == CURLE_OK;
         });
-        if (!setupError.isNull() || answered(perform(curl, t)) != CURLE_OK) {
+        if (stop.cancelled || stop.error)
+            return stop;
+        if (code != CURLE_OK) {
             VNLog::log(QStringLiteral("QNFTPHandler listDocuments: the link %1 points at nothing readable").arg(path));
             item.size = 0;
             continue;
@@ -248,5 +270,5 @@ bool QNFTPHandler::resolveLinks(const QString &folderPath, QList<QNFTPListingPar
         if (time >= 0)
             item.date = QDateTime::fromSecsSinceEpoch(qint64(time), Qt::UTC);
     }
-    return true;
+    return {};
 }

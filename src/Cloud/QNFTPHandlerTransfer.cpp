@@ -5,8 +5,10 @@
 
 #include "Cloud/QNFTPCertificateMemory.h"
 #include "Cloud/QNFTPErrorTexts.h"
+#include "Cloud/QNFTPLocation.h"
 #include "Cloud/QNFTPTransferLog.h"
 #include "Cloud/QNStringEncoding.h"
+#include "Core/QNCloudInterface.h"
 #include "Platform/VNDispatch.h"
 #include "Platform/VNLog.h"
 
@@ -26,6 +28,7 @@
 #include <optional>
 #include <sys/mman.h>
 #include <sys/select.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,20 +47,33 @@ QString systemError(int err)
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// The library's debug output: protocol text goes to the transfer log, file
-// and listing bytes do not.
+namespace {
+
+// Whether the protocol text sent is one of the commands that change the
+// server ("DELE name\r\n" for "DELE name").
+bool isChangeCommand(const QNFTPHandler::Transfer &t, const char *data, size_t size)
+{
+    const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
+    return t.changeCommands.contains(line);
+}
+
+}  // namespace
+
 int debugToLog(CURL *, curl_infotype type, char *data, size_t size, void *userdata)
 {
-    auto *log = static_cast<QNFTPTransferLog *>(userdata);
+    auto *t = static_cast<QNFTPHandler::Transfer *>(userdata);
     switch (type) {
     case CURLINFO_TEXT:
-        log->add(QNFTPTransferLog::Kind::Text, data, size);
+        t->log.add(QNFTPTransferLog::Kind::Text, data, size);
         break;
     case CURLINFO_HEADER_IN:
-        log->add(QNFTPTransferLog::Kind::Received, data, size);
+        t->log.add(QNFTPTransferLog::Kind::Received, data, size);
+        t->changeUnanswered = false;
         break;
     case CURLINFO_HEADER_OUT:
-        log->add(QNFTPTransferLog::Kind::Sent, data, size);
+        t->log.add(QNFTPTransferLog::Kind::Sent, data, size);
+        if (isChangeCommand(*t, data, size))
+            t->changeSent = t->changeUnanswered = true;
         break;
     default:
         break;
@@ -74,24 +90,50 @@ QString urlForLog(const QByteArray &url)
     return text;
 }
 
-QString serverOf(const QNDriveConfig &config)
+}  // namespace QNFTPInternal
+
+QNFTPHandler::Settings QNFTPHandler::Settings::of(const QNDriveConfig &config)
 {
-    const QUrl url(QNDriveConfig::withFileServerScheme(config.url(), config.isSFTP()));
+    Settings s;
+    s.url = config.url();
+    s.sftpDrive = config.isSFTP();
+    s.sftp = QNFTPLocation(s.url, s.sftpDrive).isSFTP();
+    s.username = config.username();
+    s.password = config.password();
+    s.stringEncoding = config.stringEncoding();
+    s.useSSL = config.useSSL();
+    s.validateCertificates = config.validateCertificates();
+    s.ftpActive = config.ftpActive();
+    s.knownHostsFile = QNFTPHandler::knownHostsFile();
+    s.caFile = QNFTPHandler::certificateAuthorityFile();
+    return s;
+}
+
+QString QNFTPHandler::Settings::certificatesFile() const
+{
+    return QFileInfo(knownHostsFile).absolutePath() + QStringLiteral("/ftps_certificates");
+}
+
+namespace QNFTPInternal {
+
+QString serverOf(const Settings &settings)
+{
+    const QUrl url(QNDriveConfig::withFileServerScheme(settings.url, settings.sftpDrive));
     const QString scheme = url.scheme().toLower();
     const int port = url.port(scheme == QLatin1String("sftp") ? 22 : scheme == QLatin1String("ftps") ? 990 : 21);
     return url.host().toLower() + QLatin1Char(':') + QString::number(port);
 }
 
-QByteArray driveDigest(const QNDriveConfig &config)
+QByteArray driveDigest(const Settings &settings)
 {
-    const QUrl url(QNDriveConfig::withFileServerScheme(config.url(), config.isSFTP()));
+    const QUrl url(QNDriveConfig::withFileServerScheme(settings.url, settings.sftpDrive));
     QCryptographicHash digest(QCryptographicHash::Sha256);
-    for (const QString &part : {url.scheme().toLower(), url.authority(QUrl::FullyEncoded), config.username(),
-                                config.password(), QString::number(config.stringEncoding())}) {
+    for (const QString &part : {url.scheme().toLower(), url.authority(QUrl::FullyEncoded), settings.username,
+                                settings.password, QString::number(settings.stringEncoding)}) {
         digest.addData(part.toUtf8());
         digest.addData(QByteArrayView("\0", 1));
     }
-    const char switches[] = {char(config.useSSL()), char(config.validateCertificates()), char(config.ftpActive())};
+    const char switches[] = {char(settings.useSSL), char(settings.validateCertificates), char(settings.ftpActive)};
     digest.addData(QByteArrayView(switches, sizeof switches));
     return digest.result();
 }
@@ -100,27 +142,28 @@ namespace {
 
 // What the server will be checked against, read before a connection is
 // chosen: the certificate or host key remembered for it.
-void prepareChecks(QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config, bool sftp)
+void prepareChecks(QNFTPHandler::Transfer &t, const QByteArray &url, const Settings &settings)
 {
-    if (sftp)
+    t.settings = &settings;
+    if (settings.sftp)
         t.protocol = QStringLiteral("SFTP");
-    else if (config.useSSL() || url.toLower().startsWith("ftps://"))
+    else if (settings.useSSL || url.toLower().startsWith("ftps://"))
         t.protocol = QStringLiteral("FTPS");
-    t.server = serverOf(config);
+    t.server = serverOf(settings);
     const QUrl parsed(QString::fromUtf8(url));
-    if (config.useSSL() && !sftp && !config.validateCertificates()) {
+    if (settings.useSSL && !settings.sftp && !settings.validateCertificates) {
         // Not validated against authorities: the certificate the server
         // showed at the first login must be the one it shows now.
         t.certificateServer = parsed.host() + QLatin1Char(':') +
                               QString::number(parsed.port(parsed.scheme() == QLatin1String("ftps") ? 990 : 21));
-        t.pinnedCertificate = QNFTPCertificateMemory(QNFTPHandler::certificatesFile()).lookup(t.certificateServer);
+        t.pinnedCertificate = QNFTPCertificateMemory(settings.certificatesFile()).lookup(t.certificateServer);
     }
-    if (sftp) {
+    if (settings.sftp) {
         // Keys are remembered per host and port (the library's own file
         // handling knows the host alone).
         t.sshHost = parsed.host();
         t.sshPort = parsed.port(22);
-        t.remembered = QNSSHKnownHosts(QNFTPHandler::knownHostsFile()).remembered(t.sshHost, t.sshPort);
+        t.remembered = QNSSHKnownHosts(settings.knownHostsFile).remembered(t.sshHost, t.sshPort);
     }
 }
 
@@ -132,7 +175,8 @@ void addPart(QCryptographicHash &digest, const QByteArray &part)
 }
 
 // The session part of a connection's identity: its login and what the
-// server was trusted for when the connection was made.
+// server was trusted for when the connection was made: the certificate
+// pinned, or the host keys remembered and those revoked.
 QByteArray sessionDigest(const QNFTPHandler::Transfer &t)
 {
     QCryptographicHash session(QCryptographicHash::Sha256);
@@ -143,27 +187,48 @@ QByteArray sessionDigest(const QNFTPHandler::Transfer &t)
         addPart(session, t.remembered.problem.toUtf8());
         for (const auto &[type, key] : t.remembered.keys)
             addPart(session, type + ' ' + key);
+        addPart(session, "revoked");
+        for (const auto &[type, key] : t.remembered.revoked)
+            addPart(session, type + ' ' + key);
     }
     return session.result();
 }
 
+// A file the checks rest on, by its content: the same path holding other
+// authorities trusts other servers. Bounded: a file past it stands for
+// itself by its size alone, and fails the check that reads it.
+QByteArray contentDigest(const QString &path)
+{
+    constexpr qint64 bound = 16 * 1024 * 1024;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "unreadable";
+    if (file.size() > bound)
+        return "too large " + QByteArray::number(file.size());
+    return QCryptographicHash::hash(file.read(bound), QCryptographicHash::Sha256);
+}
+
 // Whose connection this transfer may use: the drive's, logging in with the
 // same bytes and trusting what the server was trusted for when it was made.
-// A remembered key or certificate that changed since asks for a new
-// connection, which the check then meets.
-QNFTPConnectionPool::Identity identityOf(QNFTPHandler::Transfer &t, const QNDriveConfig &config,
+// A remembered key or certificate that changed since, a key revoked, or
+// other certificate authorities ask for a new connection, which the check
+// then meets.
+QNFTPConnectionPool::Identity identityOf(QNFTPHandler::Transfer &t, const Settings &settings,
                                          QNStringEncoding &encoding)
 {
     QCryptographicHash base(QCryptographicHash::Sha256);
-    addPart(base, encoding.encode(config.username()).value_or(QByteArray()));
-    addPart(base, encoding.encode(config.password()).value_or(QByteArray()));
+    addPart(base, encoding.encode(settings.username).value_or(QByteArray()));
+    addPart(base, encoding.encode(settings.password).value_or(QByteArray()));
     // The files keys and certificates are remembered in (the certificates'
     // beside the keys').
-    addPart(base, QNFTPHandler::knownHostsFile().toUtf8());
-    if (config.validateCertificates())
-        addPart(base, QNFTPHandler::certificateAuthorityFile().toUtf8());
+    addPart(base, settings.knownHostsFile.toUtf8());
+    if (settings.validateCertificates && t.protocol == QLatin1String("FTPS")) {
+        addPart(base, settings.caFile.toUtf8());
+        if (!settings.caFile.isEmpty())
+            addPart(base, contentDigest(settings.caFile));
+    }
     t.sessionBase = base.result();
-    return {t.server, driveDigest(config), sessionDigest(t)};
+    return {t.server, driveDigest(settings), sessionDigest(t)};
 }
 
 // A first meeting remembered the server's key or certificate: the
@@ -171,9 +236,25 @@ QNFTPConnectionPool::Identity identityOf(QNFTPHandler::Transfer &t, const QNDriv
 void rememberedOnThisConnection(QNFTPHandler::Transfer &t)
 {
     if (t.protocol == QLatin1String("SFTP"))
-        t.remembered = QNSSHKnownHosts(QNFTPHandler::knownHostsFile()).remembered(t.sshHost, t.sshPort);
+        t.remembered = QNSSHKnownHosts(t.settings->knownHostsFile).remembered(t.sshHost, t.sshPort);
     if (t.connection && t.connection->pooled)
         t.connection->lease.identity.session = sessionDigest(t);
+}
+
+// Sockets of this program reach no program it starts.
+curl_socket_t openSocket(void *, curlsocktype, curl_sockaddr *address)
+{
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+// The same for a socket the library opens itself (an active-mode data
+// connection it accepts).
+int socketOptions(void *, curl_socket_t fd, curlsocktype)
+{
+    const int flags = ::fcntl(fd, F_GETFD);
+    if (flags >= 0 && !(flags & FD_CLOEXEC))
+        ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    return CURL_SOCKOPT_OK;
 }
 
 // The URL's host as written (the library looks it up in its file so, case
@@ -216,15 +297,18 @@ void askForRememberedKeyType(CURL *h, QNFTPHandler::Transfer &t, const QString &
 }  // namespace
 
 // Sets the options every transfer shares; an error text when one cannot be set.
-QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
-                  QNStringEncoding &encoding, bool sftp)
+QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, const Settings &settings,
+                  QNStringEncoding &encoding)
 {
     QString failed;
     auto set = [&](CURLoption option, auto value) {
         if (failed.isNull() && curl_easy_setopt(h, option, value) != CURLE_OK)
             failed = QStringLiteral("The transfer could not be set up (option %1).").arg(int(option));
     };
-    if (config.useSSL()) {
+    const bool sftp = settings.sftp;
+    set(CURLOPT_OPENSOCKETFUNCTION, &openSocket);
+    set(CURLOPT_SOCKOPTFUNCTION, &socketOptions);
+    if (settings.useSSL) {
         set(CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
         // At most TLS 1.2: over TLS 1.3 the server's session tickets arrive
         // unread on an upload's data connection, closing it then resets it,
@@ -233,7 +317,7 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
         if (!sftp)
             set(CURLOPT_SSLVERSION, long(CURL_SSLVERSION_DEFAULT) | long(CURL_SSLVERSION_MAX_TLSv1_2));
     }
-    if (config.ftpActive())
+    if (settings.ftpActive)
         set(CURLOPT_FTPPORT, "-");
     set(CURLOPT_NOSIGNAL, 1L);
     // Only the drive's own protocols: never HTTP or another protocol that
@@ -242,13 +326,12 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     set(CURLOPT_REDIR_PROTOCOLS_STR, "ftp,ftps,sftp");
     set(CURLOPT_VERBOSE, 1L);
     set(CURLOPT_DEBUGFUNCTION, &debugToLog);
-    set(CURLOPT_DEBUGDATA, &t.log);
-    const bool verify = config.validateCertificates();
+    set(CURLOPT_DEBUGDATA, &t);
+    const bool verify = settings.validateCertificates;
     set(CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
     set(CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
-    const QString caFile = QNFTPHandler::certificateAuthorityFile();
-    if (verify && !caFile.isEmpty())
-        set(CURLOPT_CAINFO, QFile::encodeName(caFile).constData());
+    if (verify && !settings.caFile.isEmpty())
+        set(CURLOPT_CAINFO, QFile::encodeName(settings.caFile).constData());
     t.handle = h;
     if (!t.certificateServer.isEmpty()) {
         // The library checks the certificate's key before the password is sent.
@@ -257,10 +340,9 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
             set(CURLOPT_PINNEDPUBLICKEY, ("sha256//" + t.pinnedCertificate.pin).constData());
     }
     set(CURLOPT_URL, url.constData());
-    const QString username = config.username();
-    if (!username.isEmpty()) {
-        const auto user = encoding.encode(username);
-        const auto password = encoding.encode(config.password());
+    if (!settings.username.isEmpty()) {
+        const auto user = encoding.encode(settings.username);
+        const auto password = encoding.encode(settings.password);
         if (!user || !password)
             return QStringLiteral("The user name or password cannot be written in the drive's character "
                                   "encoding (%1).")
@@ -302,12 +384,12 @@ QString configure(CURL *h, QNFTPHandler::Transfer &t, const QByteArray &url, con
     return failed;
 }
 
-QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url, const QNDriveConfig &config,
-              QNStringEncoding &encoding, bool sftp, const std::function<bool(CURL *)> &ownOptions)
+QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url, const Settings &settings,
+              QNStringEncoding &encoding, const std::function<bool(CURL *)> &ownOptions)
 {
-    prepareChecks(t, url, config, sftp);
+    prepareChecks(t, url, settings);
     if (!curl.handle) {
-        const auto taken = QNFTPConnectionPool::shared().take(identityOf(t, config, encoding), &curl.lease, curl.fresh);
+        const auto taken = QNFTPConnectionPool::shared().take(identityOf(t, settings, encoding), &curl.lease, curl.fresh);
         curl.handle = taken.handle;
         curl.multi = taken.multi;
         curl.pooled = true;
@@ -315,7 +397,14 @@ QString setUp(CurlHandle &curl, QNFTPHandler::Transfer &t, const QByteArray &url
     if (!curl.handle)
         return QString::fromLatin1(QNFTPErrorTexts::text(CURLE_FAILED_INIT));
     t.connection = &curl;
-    const QString failed = configure(curl.handle, t, url, config, encoding, sftp);
+    std::function<void(const QByteArray &)> hook;
+    {
+        std::lock_guard lock(settingsMutex());
+        hook = transferStartHook();
+    }
+    if (hook)
+        hook(url);
+    const QString failed = configure(curl.handle, t, url, settings, encoding);
     if (!failed.isNull())
         return failed;
     if (ownOptions && !ownOptions(curl.handle))
@@ -345,6 +434,15 @@ bool waitsOnNoSocket(CURLM *multi)
     FD_ZERO(&error);
     int maxFd = -1;
     return curl_multi_fdset(multi, &read, &write, &error, &maxFd) == CURLM_OK && maxFd == -1;
+}
+
+// The other end closed the connection (or reset it): what a server that
+// went away, or a network that cut it, leaves.
+bool closedByPeer(curl_socket_t socket)
+{
+    char byte;
+    const ssize_t n = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 // Runs the transfer to its end through the connection's multi handle.
@@ -378,15 +476,49 @@ CURLcode runTransfer(CurlHandle &curl)
     while (CURLMsg *message = curl_multi_info_read(curl.multi, &left))
         if (message->msg == CURLMSG_DONE && message->easy_handle == curl.handle)
             result = message->data.result;
+    // Asked while the handle is still in the multi handle, whose cache holds
+    // the connection when the library kept it.
+    curl_socket_t active = CURL_SOCKET_BAD;
+    const bool held = curl_easy_getinfo(curl.handle, CURLINFO_ACTIVESOCKET, &active) == CURLE_OK &&
+                      active != CURL_SOCKET_BAD;
+    curl.lost = held && result != CURLE_OK && closedByPeer(active);
+    curl.open = held && !curl.lost;
     curl_multi_remove_handle(curl.multi, curl.handle);
+    // A connection the library made anew is as old as this transfer.
+    if (curl.open && curl.pooled && active != curl.lease.socket) {
+        curl.lease.made = std::chrono::steady_clock::now();
+        curl.lease.socket = int(active);
+    }
     return result;
+}
+
+// A command that changes the server may have reached it: an FTP one was
+// seen going out; an SFTP one goes out unseen, first on a kept connection,
+// or after an upload's last byte.
+bool changeMayHaveRun(const QNFTPHandler::Transfer &t)
+{
+    return t.changeSent ||
+           (t.protocol == QLatin1String("SFTP") && !t.changeCommands.isEmpty() && (t.onlyCommands || t.readEnded));
 }
 
 }  // namespace
 
+// An FTP command went out and no reply came after it; an SFTP one may
+// have, and the transfer failed with its connection gone (the library
+// calls that a failed command too).
+bool answerLost(CURLcode code, const QNFTPHandler::Transfer &t)
+{
+    if (t.protocol != QLatin1String("SFTP"))
+        return t.changeSent && t.changeUnanswered;
+    return changeMayHaveRun(t) && (t.connectionLost || code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR ||
+                                   code == CURLE_GOT_NOTHING || code == CURLE_SSH ||
+                                   code == CURLE_OPERATION_TIMEDOUT);
+}
+
 CURLcode perform(CurlHandle &curl, QNFTPHandler::Transfer &t)
 {
     const CURLcode code = runTransfer(curl);
+    t.connectionLost = curl.lost;
     const bool nothingMoved = !t.ioFailed && !t.readStarted && t.received == 0;
     if (code == CURLE_OK || !curl.pooled || !curl.lease.kept || !nothingMoved || !connectionWasGone(code, curl.handle))
         return code;
@@ -395,11 +527,20 @@ CURLcode perform(CurlHandle &curl, QNFTPHandler::Transfer &t)
     long made = 0;
     if (curl_easy_getinfo(curl.handle, CURLINFO_NUM_CONNECTS, &made) != CURLE_OK || made > 0)
         return code;  // a new connection failed, not the kept one
+    // Sent again, a removal the server carried out would fail as "no such
+    // file", and a rename or a new folder the same.
+    if (changeMayHaveRun(t))
+        return code;
     VNLog::log(QStringLiteral("QNFTPHandler: the kept connection to %1 was closed by the server; the transfer "
                               "runs again on a new one")
                    .arg(t.server));
     curl_easy_setopt(curl.handle, CURLOPT_FRESH_CONNECT, 1L);
-    return runTransfer(curl);
+    const CURLcode again = runTransfer(curl);
+    t.connectionLost = curl.lost;
+    // The handle may serve more transfers (links of a listing): each
+    // takes the connection the retry made, not one of its own.
+    curl_easy_setopt(curl.handle, CURLOPT_FRESH_CONNECT, 0L);
+    return again;
 }
 
 // The own options of a transfer that only sends commands: FTP commands go
@@ -427,16 +568,20 @@ QByteArray serverCertificate(CURL *h)
     return {};
 }
 
+bool serverRefused(CURLcode code, const QNFTPHandler::Transfer &t)
+{
+    return code == CURLE_SSL_PINNEDPUBKEYNOTMATCH || code == CURLE_PEER_FAILED_VERIFICATION ||
+           t.hostKeyChanged || t.hostKeyTypeRefused ||
+           !t.knownHostsProblem.isNull() || !t.knownHostsWriteProblem.isNull();
+}
+
 namespace {
 
 // The server's key or certificate was refused: whatever connection to it is
 // kept was made before, and serves no more.
 void forgetRefusedServer(CURLcode code, const QNFTPHandler::Transfer &t)
 {
-    const bool refused = code == CURLE_SSL_PINNEDPUBKEYNOTMATCH || code == CURLE_PEER_FAILED_VERIFICATION ||
-                         t.hostKeyChanged || t.hostKeyTypeRefused || !t.knownHostsProblem.isNull() ||
-                         !t.knownHostsWriteProblem.isNull();
-    if (refused && !t.server.isEmpty()) {
+    if (serverRefused(code, t) && !t.server.isEmpty()) {
         VNLog::log(QStringLiteral("QNFTPHandler: every kept connection to %1 is closed").arg(t.server));
         QNFTPConnectionPool::shared().forgetServer(t.server);
     }
@@ -453,7 +598,7 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
     if (code == CURLE_OK && !t.ioFailed) {
         if (!t.certificateServer.isEmpty() && t.pinnedCertificate.isNull()) {
             const auto seen = QNFTPCertificateMemory::entryOfCertificate(serverCertificate(t.handle));
-            if (!seen.isNull() && QNFTPCertificateMemory(QNFTPHandler::certificatesFile()).remember(t.certificateServer, seen)) {
+            if (!seen.isNull() && QNFTPCertificateMemory(t.settings->certificatesFile()).remember(t.certificateServer, seen)) {
                 VNLog::log(QStringLiteral("QNFTPHandler remembered the certificate of %1 (SHA-256 %2)")
                                .arg(t.certificateServer, seen.fingerprint));
                 t.pinnedCertificate = seen;
@@ -475,15 +620,15 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
                               "of %3 from %4.")
                    .arg(t.pinnedCertificate.fingerprint,
                         seen.isNull() ? QStringLiteral("(unreadable)") : seen.fingerprint, t.certificateServer,
-                        QNFTPHandler::certificatesFile());
+                        t.settings->certificatesFile());
     } else if (!t.knownHostsProblem.isNull()) {
         text = QStringLiteral("The file of remembered SSH host keys %1 cannot be read (%2), so the server's key "
                               "cannot be checked and the connection was refused.")
-                   .arg(QNFTPHandler::knownHostsFile(), t.knownHostsProblem);
+                   .arg(t.settings->knownHostsFile, t.knownHostsProblem);
     } else if (!t.knownHostsWriteProblem.isNull()) {
         text = QStringLiteral("The file of remembered SSH host keys %1 cannot be written (%2), so the server's new "
                               "key cannot be remembered and the connection was refused.")
-                   .arg(QNFTPHandler::knownHostsFile(), t.knownHostsWriteProblem);
+                   .arg(t.settings->knownHostsFile, t.knownHostsWriteProblem);
     } else if (t.hostKeyTypeRefused ||
                (!t.hostKeySeen && !t.rememberedKeyTypes.isEmpty() &&
                 (code == CURLE_FAILED_INIT || code == CURLE_SSH) &&
@@ -498,12 +643,16 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
                               "on purpose, remove its entry from %4.")
                    .arg(t.sshHost)
                    .arg(t.sshPort)
-                   .arg(types.join(QStringLiteral(", ")), QNFTPHandler::knownHostsFile());
+                   .arg(types.join(QStringLiteral(", ")), t.settings->knownHostsFile);
+    } else if (t.hostKeyRevoked) {
+        text = QStringLiteral("The server's host key is revoked in %1, so the connection was refused before the "
+                              "password was sent.")
+                   .arg(t.settings->knownHostsFile);
     } else if (t.hostKeyChanged) {
         text = QStringLiteral("The server's host key has changed since the first login, so the connection was "
                               "refused: the server may be an impostor. If its key was changed on purpose, remove "
                               "its entry from %1.")
-                   .arg(QNFTPHandler::knownHostsFile());
+                   .arg(t.settings->knownHostsFile);
     } else if (t.ioFailed && t.mode == QNFTPHandler::Transfer::Mode::Buffer) {
         text = t.ioError;  // a listing past its bound says so itself
     } else if (t.ioFailed && t.mode == QNFTPHandler::Transfer::Mode::ReadFile) {
@@ -517,36 +666,43 @@ Outcome outcomeOf(CURLcode code, QNFTPHandler::Transfer &t, bool cancelled)
     } else {
         text = QString::fromLatin1(QNFTPErrorTexts::text(uint32_t(code)));
     }
-    return {false, ftpError(text + t.log.text())};
+    const VNErrorPtr error = ftpError(text + t.log.text());
+    // Trying again can only meet the same refusal: whoever asks (the
+    // question before a copy) offers no "anyway".
+    return {false, serverRefused(code, t) ? QNCloudInterface::refusingServer(error) : error};
 }
 
 // Runs server commands (see commandOptions): FTP commands in the folder the
 // URL names, or SFTP commands on server paths.
-Outcome performCommands(QNFTPHandler *handler, const QNDriveConfig &config, bool sftp, QNStringEncoding &encoding,
-                        const QByteArray &url, CurlList &commands, bool watchCancel, const CurlHandle *reuse)
+Outcome performCommands(QNFTPHandler *handler, const Settings &settings, QNStringEncoding &encoding,
+                        const QByteArray &url, CurlList &commands, bool watchCancel, CurlHandle *reuse)
 {
     if (reuse) {
         CurlHandle borrowed(reuse);
-        return performCommandsOn(borrowed, handler, config, sftp, encoding, url, commands, watchCancel);
+        return performCommandsOn(borrowed, handler, settings, encoding, url, commands, watchCancel);
     }
     CurlHandle own;
-    return performCommandsOn(own, handler, config, sftp, encoding, url, commands, watchCancel);
+    return performCommandsOn(own, handler, settings, encoding, url, commands, watchCancel);
 }
 
-Outcome performCommandsOn(CurlHandle &curl, QNFTPHandler *handler, const QNDriveConfig &config, bool sftp,
+Outcome performCommandsOn(CurlHandle &curl, QNFTPHandler *handler, const Settings &settings,
                           QNStringEncoding &encoding, const QByteArray &url, CurlList &commands, bool watchCancel)
 {
     if (!commands.list || commands.failed)
         return {false, ftpError(QString::fromLatin1(QNFTPErrorTexts::text(CURLE_OUT_OF_MEMORY)))};
-    QNFTPHandler::Transfer t(handler, config.password());
+    QNFTPHandler::Transfer t(handler, settings.password);
     t.watchCancel = watchCancel;
+    t.onlyCommands = true;
+    t.changeCommands = commands.lines;
     if (curl.handle && curl.owned)
         curl_easy_reset(curl.handle);  // the last commands' options go
-    const QString setupError = setUp(curl, t, url, config, encoding, sftp, commandOptions(sftp, commands));
+    const QString setupError = setUp(curl, t, url, settings, encoding, commandOptions(settings.sftp, commands));
     if (!setupError.isNull())
         return {false, ftpError(setupError)};
     const CURLcode code = perform(curl, t);
-    return outcomeOf(code, t, watchCancel && handler->isCancelled());
+    Outcome outcome = outcomeOf(code, t, watchCancel && handler->isCancelled());
+    outcome.answerLost = outcome.error && answerLost(code, t);
+    return outcome;
 }
 
 void answerOnMain(std::function<void()> answer)

@@ -264,8 +264,8 @@ QNSSHKnownHosts::Remembered QNSSHKnownHosts::remembered(const QString &host, int
     if (!read(&contents, &out.problem))
         return out;
     for (const KnownLine &line : parseLines(contents))
-        if (!line.revoked && matchesName(QString::fromUtf8(line.names), name))
-            out.keys.append({line.type, line.key});
+        if (matchesName(QString::fromUtf8(line.names), name))
+            (line.revoked ? out.revoked : out.keys).append({line.type, line.key});
     return out;
 }
 
@@ -317,8 +317,10 @@ QNSSHKnownHosts::Verdict QNSSHKnownHosts::check(const QString &host, int port, c
         else
             changed = true;
     }
+    if (revokedKey)
+        return Verdict::Revoked;
     // One of several remembered keys of the type is enough, as for OpenSSH.
-    if (revokedKey || (changed && !known))
+    if (changed && !known)
         return Verdict::Changed;
     if (known)
         return Verdict::Known;

@@ -22,7 +22,8 @@ public:
     enum class Verdict {
         Known,    // the key is the one remembered
         Added,    // first meeting: the key is now remembered
-        Changed,  // another key of that type is remembered (or it is revoked)
+        Changed,  // another key of that type is remembered
+        Revoked,  // the key is on an "@revoked" line
         // First meeting, but the file could not be written: trusted for now,
         // as OpenSSH goes on when it cannot add a host.
         Unremembered,
@@ -40,10 +41,12 @@ public:
         LinkUnwritable,
     };
 
-    // The keys remembered for one server: (type, base64 key), in file order.
+    // The keys remembered for one server: (type, base64 key), in file order;
+    // and those revoked for it.
     struct Remembered {
         QString problem;  // the file cannot be read: why (else null)
         QList<std::pair<QByteArray, QByteArray>> keys;
+        QList<std::pair<QByteArray, QByteArray>> revoked;
         QList<QByteArray> types() const;
     };
 
@@ -57,7 +60,7 @@ public:
     // LinkUnwritable, why is given in problem (when asked for).
     Verdict check(const QString &host, int port, const QByteArray &key, QString *problem = nullptr) const;
 
-    // What the file remembers for the server (revoked keys left out).
+    // What the file remembers for the server, its revoked keys apart.
     Remembered remembered(const QString &host, int port) const;
 
     // Known-hosts lines of the remembered keys, named as the transfer

@@ -128,6 +128,10 @@ const QString &leftOnDriveKey() {
     static const QString key = QStringLiteral("leavesFileOnDrive");
     return key;
 }
+const QString &serverRefusedKey() {
+    static const QString key = QStringLiteral("serverRefused");
+    return key;
+}
 }  // namespace
 
 VNErrorPtr QNCloudInterface::leavingFileOnDrive(const VNErrorPtr &error) {
@@ -142,4 +146,16 @@ VNErrorPtr QNCloudInterface::leavingFileOnDrive(const VNErrorPtr &error) {
 
 bool QNCloudInterface::saysFileLeftOnDrive(const VNErrorPtr &error) {
     return error && error->userInfo().value(leftOnDriveKey()).toBool();
+}
+
+VNErrorPtr QNCloudInterface::refusingServer(const VNErrorPtr &error) {
+    if (!error)
+        return error;
+    QVariantMap info = error->userInfo();
+    info.insert(serverRefusedKey(), true);
+    return std::make_shared<VNError>(error->domain(), error->code(), info);
+}
+
+bool QNCloudInterface::saysServerRefused(const VNErrorPtr &error) {
+    return error && error->userInfo().value(serverRefusedKey()).toBool();
 }

@@ -115,6 +115,11 @@ public:
     // reports nothing: the task's end report names it.
     static VNErrorPtr leavingFileOnDrive(const VNErrorPtr &error);
     static bool saysFileLeftOnDrive(const VNErrorPtr &error);
+    // An error that says the server's host key or certificate was refused:
+    // any call to it fails the same way until the user changes what is
+    // remembered or trusted, so nothing offers to go on regardless.
+    static VNErrorPtr refusingServer(const VNErrorPtr &error);
+    static bool saysServerRefused(const VNErrorPtr &error);
 
     // The optional OAuth pair, for drives whose oAuthLogin() is true.
     // Whether this handler class provides the pair.

@@ -43,8 +43,10 @@ public:
     QStringList commands;
     int connections = 0;
     // The next command ends the connection, after this reply when set, as
-    // a server that closed it while it was kept.
+    // a server that closed it while it was kept; or the first one after
+    // the next listing.
     bool closeAtNextCommand = false;
+    bool closeAfterListing = false;
     QByteArray goodbye;
 
     FakeFTPServer()
@@ -143,6 +145,7 @@ private:
             reply("150 here comes the listing");
             if (!hangListing)
                 sendData(hidden && !hiddenListing.isNull() ? hiddenListing : listing, "226 done");
+            closeAtNextCommand = std::exchange(closeAfterListing, false);
         } else if (verb == QLatin1String("RETR")) {
             reply("150 Opening BINARY mode data connection (" + QByteArray::number(announcedSize) + " bytes)");
             sendData(file, "426 Connection closed; transfer aborted");
@@ -350,6 +353,27 @@ TEST_F(FTPFaultyServer, AKeptConnectionTheServerClosedCostsOneMoreTry)
         EXPECT_EQ(namesOf(again.documents), QStringList{QStringLiteral("visible.txt")}) << row;
         EXPECT_EQ(server.connections, 2) << row;
     }
+}
+
+// The links of a listing are followed over one connection: when the one
+// kept from the listing turns out closed, the links go on over the new one
+// made for the first of them, not one new connection (and login) each.
+TEST_F(FTPFaultyServer, LinksFollowedAfterOneMoreTryGoOnOverItsConnection)
+{
+    FakeFTPServer server;
+    server.listing = "lrwxrwxrwx   1 u g 2 Jan  1  2020 l1 -> t1\r\n"
+                     "lrwxrwxrwx   1 u g 2 Jan  1  2020 l2 -> t2\r\n"
+                     "lrwxrwxrwx   1 u g 2 Jan  1  2020 l3 -> t3\r\n";
+    auto config = driveOn(server);
+    ASSERT_FALSE(list(config, QStringLiteral("/")).error);
+    const int before = server.connections;
+    server.closeAfterListing = true;
+    const Answer a = list(config, QStringLiteral("/"));
+    ASSERT_FALSE(a.error) << a.text().toStdString();
+    EXPECT_EQ(namesOf(a.documents), (QStringList{"l1", "l2", "l3"}));
+    for (const auto &d : a.documents)
+        EXPECT_TRUE(d->isDirectory()) << d->displayName().toStdString();
+    EXPECT_EQ(server.connections - before, 1);
 }
 
 // ---- listings with dot names ----

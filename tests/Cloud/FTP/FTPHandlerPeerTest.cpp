@@ -2,22 +2,30 @@
 // mode) and OpenSSH's sshd (SFTP), each test run for all four kinds.
 #include "FTPPeerSupport.h"
 
+#include "Cloud/QNFTPConnectionPool.h"
 #include "Cloud/QNFTPEncodingMemory.h"
 #include "Core/QNCloudInterfaceFactory.h"
 #include "Cloud/QNStringEncoding.h"
 #include "Platform/VNLog.h"
+#include "Platform/VNOperationQueue.h"
+#include "Platform/VNProcessExit.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <future>
 #include <pwd.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <utility>
@@ -35,7 +43,11 @@ protected:
         temp = VNTest::makeTempDir();
         QNFTPHandler::setKnownHostsFile(temp->path() + QStringLiteral("/app/known_hosts"));
     }
-    void TearDown() override { QNFTPHandler::setConnectionIdleSeconds(60); }
+    void TearDown() override
+    {
+        QNFTPHandler::setConnectionIdleSeconds(60);
+        QNFTPHandler::setConnectionMaxAgeSeconds(300);
+    }
 
     Kind kind() const { return GetParam(); }
     QString local(const QString &name) const { return temp->path() + QLatin1Char('/') + name; }
@@ -153,6 +165,21 @@ TEST_P(FTPHandlerPeer, SymbolicLinksAreWhatTheyPointAt)
     const Answer got = download(config, fileLink->path(), local(QStringLiteral("via link.txt")));
     ASSERT_FALSE(got.error) << got.text().toStdString();
     EXPECT_EQ(VNTest::readFile(local(QStringLiteral("via link.txt"))), QByteArray("the file behind the link\n"));
+
+    // A connection the library closed after a link's look (an SFTP
+    // folder's listing stopped at its first byte) is not kept: every
+    // connection kept is open.
+    const QString scratch = makeScratchFolder(kind());
+    writeServerFile(kind(), scratch + QStringLiteral("sub/inner.txt"), "inner");
+    ASSERT_TRUE(QFile::link(QStringLiteral("sub"), root(kind()) + scratch + QStringLiteral("sub link")));
+    const Answer followed = list(config, scratch);
+    ASSERT_FALSE(followed.error) << followed.text().toStdString();
+    ASSERT_TRUE(find(followed.documents, QStringLiteral("sub link")) &&
+                find(followed.documents, QStringLiteral("sub link"))->isDirectory());
+    ASSERT_TRUE(VNOperationQueue::settleAllQueues(10000));  // connections being closed are
+    const int port = state(kind()).value(kind() == Kind::FTPS ? QStringLiteral("ftps_port") : QStringLiteral("port")).toInt();
+    EXPECT_EQ(QNFTPConnectionPool::shared().keptCount(QStringLiteral("127.0.0.1:%1").arg(port)),
+              connectionsTo(kind()).size());
 
     const Answer broken = list(config, QStringLiteral("/broken/"));
     ASSERT_FALSE(broken.error) << broken.text().toStdString();
@@ -420,9 +447,10 @@ TEST_P(FTPHandlerPeer, AKeptConnectionServesOnlyItsOwnDrive)
     }
 }
 
-// FTP keeps a working folder and a transfer type on its connection: an
-// operation after one that left the connection elsewhere still acts where
-// its own paths say, byte for byte. The drive's top folder is the one no
+// FTP keeps a working folder and a transfer type on its connection, and a
+// kept connection's handle the options of its last transfer: an operation
+// after one that left the connection elsewhere still acts where its own
+// paths say, byte for byte. The drive's top folder is the one no
 // folder is changed into.
 TEST_P(FTPHandlerPeer, AConnectionLeftElsewhereActsWhereTheNextOperationSays)
 {
@@ -433,6 +461,16 @@ TEST_P(FTPHandlerPeer, AConnectionLeftElsewhereActsWhereTheNextOperationSays)
     const QString source = local(QStringLiteral("top-") + unique + QStringLiteral(".bin"));
     ASSERT_TRUE(VNTest::writeFile(source, bytes));
     const QString top = root(kind()) + QLatin1Char('/');
+    // After a listing whose link to a file was followed (its look asks for
+    // no body): a download, byte for byte.
+    writeServerFile(kind(), folder + QStringLiteral("data.bin"), bytes);
+    ASSERT_TRUE(QFile::link(QStringLiteral("data.bin"), root(kind()) + folder + QStringLiteral("link.bin")));
+    const Answer listed = list(config, folder);
+    ASSERT_FALSE(listed.error) << listed.text().toStdString();
+    ASSERT_TRUE(find(listed.documents, QStringLiteral("link.bin")));
+    EXPECT_EQ(find(listed.documents, QStringLiteral("link.bin"))->size(), bytes.size());
+    EXPECT_FALSE(download(config, folder + QStringLiteral("data.bin"), local(QStringLiteral("data.bin"))).error);
+    EXPECT_EQ(VNTest::readFile(local(QStringLiteral("data.bin"))), bytes);
     // After a listing deep in the tree (as text): an upload to the top.
     ASSERT_FALSE(list(config, QStringLiteral("/docs/sub folder/")).error);
     ASSERT_FALSE(upload(config, source, QStringLiteral("/")).error);
@@ -448,8 +486,8 @@ TEST_P(FTPHandlerPeer, AConnectionLeftElsewhereActsWhereTheNextOperationSays)
 }
 
 // Kept connections stay few (eight uploads at once leave no more than a
-// task runs at once), and end when their drive is removed or when unused
-// a while.
+// task runs at once), and end when their drive is removed, when unused a
+// while, or when made longer ago than they may serve, however often used.
 TEST_P(FTPHandlerPeer, KeptConnectionsAreFewAndEnd)
 {
     QNFTPHandler::registerHandler();
@@ -473,16 +511,22 @@ TEST_P(FTPHandlerPeer, KeptConnectionsAreFewAndEnd)
     const struct {
         const char *what;
         std::function<void()> act;
+        bool usedOn = false;  // logins keep going over the connection meanwhile
     } rows[] = {
         {"the drive removed", [&] { QNCloudInterfaceFactory::driveRemoved(*config); }},
         {"unused a while", [] { QNFTPHandler::setConnectionIdleSeconds(1); }},
+        {"used on past its age", [] { QNFTPHandler::setConnectionMaxAgeSeconds(1); }, true},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         EXPECT_TRUE(login(config).ok) << row.what;
-        EXPECT_FALSE(ours().isEmpty()) << row.what << ": no connection kept to end";
+        const QSet<int> kept = ours();
+        EXPECT_FALSE(kept.isEmpty()) << row.what << ": no connection kept to end";
         row.act();
-        EXPECT_TRUE(VNTest::waitUntil([&] { return ours().isEmpty(); }, 15000)) << ours().size();
+        EXPECT_TRUE(VNTest::waitUntil([&] { return (!row.usedOn || login(config).ok) && (ours() & kept).isEmpty(); }, 15000))
+            << ours().size();
+        QNFTPHandler::setConnectionIdleSeconds(60);
+        QNFTPHandler::setConnectionMaxAgeSeconds(300);
     }
 }
 
@@ -548,7 +592,9 @@ TEST_P(FTPHandlerPeer, CancelBeforeTheTransferStartsIsHonoured)
 
 // An upload onto an existing file that ends early, by a cancel or by the
 // server's process dying, leaves the old file whole under its name and no
-// temporary file behind; only a whole upload replaces it.
+// temporary file behind; only a whole upload replaces it. On a kept
+// connection too: bytes have moved, so it is not sent again (from where
+// its file was left, it would put a cut file in place).
 TEST_P(FTPHandlerPeer, UploadOntoAnExistingFileReplacesItOnlyWhenWhole)
 {
     auto config = drive(kind());
@@ -561,8 +607,21 @@ TEST_P(FTPHandlerPeer, UploadOntoAnExistingFileReplacesItOnlyWhenWhole)
     // Kept until later operations went through the transfer queue, so they
     // are not released while their worker may still hold them.
     std::vector<std::shared_ptr<QNFTPHandler>> handlers;
-    for (const bool kill : {false, true}) {
-        SCOPED_TRACE(kill ? "server killed" : "cancelled");
+    const struct {
+        const char *what;
+        bool kill;
+        bool kept;  // on a connection kept from a login before
+    } rows[] = {
+        {"cancelled", false, false},
+        {"server killed", true, false},
+        {"server killed, on a kept connection", true, true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        const bool kill = row.kill;
+        QNFTPHandler::forgetDrive(*config);
+        if (row.kept)
+            ASSERT_TRUE(login(config).ok);
         writeServerFile(kind(), folder + QStringLiteral("partial.bin"), old);
         // Called on the transfer's worker.
         std::atomic<bool> stopped{false};
@@ -728,6 +787,166 @@ TEST_P(FTPHandlerPeer, CallsThatCannotSucceedFailWithTheirCause)
         if (row.onMain >= 0)
             EXPECT_EQ(row.answer.onMainThread, bool(row.onMain));
     }
+}
+
+// A change whose answer is lost (a go-between cuts the connection) is not
+// sent again: the server may have carried it out, and a removal, rename or
+// new folder sent twice fails on its own result ("550"), a success then
+// reported as a failure. The folder's listing tells what happened, and the
+// answer says that. Rows: each change with nothing cut, cut once the server
+// carried it out (its answer held back), and cut before it reached the server.
+TEST_P(FTPHandlerPeer, AChangeWhoseAnswerIsLostIsLookedForNotSentAgain)
+{
+    if (kind() == Kind::FTPS)
+        GTEST_SKIP() << "the go-between cannot read commands sent over TLS";
+    enum class Change { Remove, Rename, MakeFolder };
+    enum class Cut { None, AfterTheServerCarriedItOut, BeforeItReachedTheServer };
+    const struct {
+        Change change;
+        const char *name;
+        QByteArray carriedOutBy;  // FTP: the command whose reply is cut
+        QByteArray sentFirst;     // FTP: the first command the change sends
+        const char *notDone;
+    } changes[] = {
+        {Change::Remove, "remove", "DELE", "DELE", "was not removed"},
+        {Change::Rename, "rename", "RNTO", "RNFR", "was not renamed"},
+        {Change::MakeFolder, "new folder", "MKD", "MKD", "was not made"},
+    };
+    const bool sftp = kind() == Kind::SFTP;
+    for (const auto &change : changes) {
+        for (const Cut cut : {Cut::None, Cut::AfterTheServerCarriedItOut, Cut::BeforeItReachedTheServer}) {
+            const std::string row = std::string(change.name) +
+                                    (cut == Cut::None                         ? ", nothing cut"
+                                     : cut == Cut::AfterTheServerCarriedItOut ? ", its answer lost"
+                                                                              : ", cut before it reached the server");
+            SCOPED_TRACE(row);
+            GoBetween goBetween(state(kind()).value(QStringLiteral("port")).toInt());
+            auto config = drive(kind());
+            QUrl url(config->url());
+            url.setPort(goBetween.port());
+            config->setUrl(url.toString());
+            const QString folder = makeScratchFolder(kind());
+            const QString disk = root(kind()) + folder;
+            writeServerFile(kind(), folder + QStringLiteral("f.txt"), "f");
+            EXPECT_TRUE(login(config).ok) << row;  // its connection kept, through the go-between
+            auto done = [&] {
+                switch (change.change) {
+                case Change::Remove:
+                    return !QFileInfo::exists(disk + QStringLiteral("f.txt"));
+                case Change::Rename:
+                    return QFileInfo::exists(disk + QStringLiteral("g.txt")) && !QFileInfo::exists(disk + QStringLiteral("f.txt"));
+                case Change::MakeFolder:
+                    return QFileInfo(disk + QStringLiteral("new")).isDir();
+                }
+                return false;
+            };
+            if (cut == Cut::AfterTheServerCarriedItOut) {
+                if (sftp)
+                    goBetween.holdRepliesUntil(done);
+                else
+                    goBetween.cutAfterReplyTo(change.carriedOutBy);
+            } else if (cut == Cut::BeforeItReachedTheServer) {
+                if (sftp)
+                    goBetween.cutAtNextRequest();
+                else
+                    goBetween.cutBefore(change.sentFirst);
+            }
+            const Answer a = change.change == Change::Remove   ? remove(config, folder + QStringLiteral("f.txt"), false)
+                             : change.change == Change::Rename ? rename(config, folder + QStringLiteral("f.txt"), QStringLiteral("g.txt"))
+                                                               : createFolder(config, QStringLiteral("new"), folder);
+            EXPECT_EQ(goBetween.cuts(), cut == Cut::None ? 0 : 1) << row;
+            if (cut == Cut::BeforeItReachedTheServer) {
+                EXPECT_TRUE(a.error) << row;
+                EXPECT_TRUE(a.text().contains(QLatin1String(change.notDone))) << row << ": " << a.text().toStdString();
+                EXPECT_FALSE(done()) << row;
+            } else {
+                EXPECT_FALSE(a.error) << row << ": " << a.text().toStdString();
+                EXPECT_TRUE(a.document) << row;
+                EXPECT_TRUE(done()) << row;
+            }
+        }
+    }
+}
+
+// A program started by a plain fork and exec after a transfer (as any
+// library may start one) holds none of this program's connections to the
+// server: the one kept is logged in.
+TEST_P(FTPHandlerPeer, AProgramStartedAfterATransferHoldsNoneOfItsConnections)
+{
+    const QString folder = makeScratchFolder(kind());
+    ASSERT_TRUE(VNTest::writeFile(local(QStringLiteral("sent.txt")), "sent"));
+    const QSet<QByteArray> before = connectionSocketsTo(kind());
+    ASSERT_FALSE(upload(drive(kind()), local(QStringLiteral("sent.txt")), folder).error);
+    const QSet<QByteArray> kept = connectionSocketsTo(kind()) - before;
+    ASSERT_FALSE(kept.isEmpty()) << "no connection kept";
+    char sleep[] = "sleep";
+    char seconds[] = "30";
+    char *argv[] = {sleep, seconds, nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(::posix_spawnp(&child, "sleep", nullptr, nullptr, argv, environ), 0);
+    const QSet<QByteArray> inherited = socketsOf(QString::number(child)) & connectionSocketsTo(kind());
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(inherited.isEmpty()) << inherited.size() << " connection(s) to the server inherited";
+}
+
+// The program's end closes the connections kept and stops the thread that
+// ends idle ones before the libraries are torn down: no goodbye to a server
+// runs on another thread while they go.
+TEST_P(FTPHandlerPeer, TheProgramsEndClosesKeptConnectionsAndStopsTheirReaper)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto reaperRunning = [] {
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (VNTest::readFile(tasks.filePath(task) + QStringLiteral("/comm")).startsWith("FTP keep reaper"))
+                return true;
+        return false;
+    };
+    EXPECT_EXIT(
+        {
+            const QSet<int> before = connectionsTo(kind());
+            if (!login(drive(kind())).ok || (connectionsTo(kind()) - before).isEmpty() || !reaperRunning())
+                std::_Exit(2);  // nothing kept to close
+            VNProcessExit::finish(0, 20000);
+            std::_Exit((connectionsTo(kind()) - before).isEmpty() && !reaperRunning() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// An upload cancelled on a kept connection removes its temporary file over
+// a new connection, not another kept one: the server's side of the
+// cancelled upload may still be opening the file, which a new login gives
+// time, where a kept connection would find nothing yet to remove.
+TEST_P(FTPHandlerPeer, ACancelledUploadRemovesItsTemporaryFileOverANewConnection)
+{
+    auto config = drive(kind());
+    const QString folder = makeScratchFolder(kind());
+    writeServerFile(kind(), folder + QStringLiteral("big.bin"), randomBytes(8 << 20, 11));
+    ASSERT_TRUE(VNTest::writeFile(local(QStringLiteral("up.bin")), randomBytes(32 << 20, 12)));
+    const QSet<int> before = connectionsTo(kind());
+    // Two connections kept: a download's, and a login's made while it ran.
+    std::atomic<bool> once{false};
+    const Answer got = download(config, folder + QStringLiteral("big.bin"), local(QStringLiteral("big.bin")),
+                                [&](double, QNFTPHandler &) {
+                                    if (once.exchange(true))
+                                        return;
+                                    std::atomic<bool> answered{false};
+                                    handlerFor(config)->login([&](bool, VNErrorPtr, bool) { answered = true; });
+                                    while (!answered)  // its answer comes by the main loop
+                                        std::this_thread::yield();
+                                });
+    ASSERT_FALSE(got.error) << got.text().toStdString();
+    const QSet<int> kept = connectionsTo(kind()) - before;
+    ASSERT_EQ(kept.size(), 2);
+    const Answer a = upload(config, local(QStringLiteral("up.bin")), folder, [](double, QNFTPHandler &h) { h.cancel(); });
+    EXPECT_TRUE(a.cancelled) << a.text().toStdString();
+    EXPECT_EQ(QDir(root(kind()) + folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("big.bin")});
+    // The upload took one kept connection, which its cancel closed; the
+    // other is untouched. (The clean-up's own ends with its last check,
+    // which finds nothing to remove.)
+    ASSERT_TRUE(VNOperationQueue::settleAllQueues(10000));  // connections being closed are
+    EXPECT_EQ((connectionsTo(kind()) & kept).size(), 1) << "the clean-up went over a kept connection";
 }
 
 INSTANTIATE_TEST_SUITE_P(AllKinds, FTPHandlerPeer,

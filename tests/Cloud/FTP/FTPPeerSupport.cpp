@@ -14,8 +14,11 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QHash>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QUuid>
 
 #include <atomic>
@@ -172,19 +175,29 @@ QNDriveConfigPtr otherAccountDrive(Kind kind)
     return config;
 }
 
-QSet<int> connectionsTo(Kind kind)
+QSet<QByteArray> socketsOf(const QString &pid)
 {
-    const int port = state(kind).value(statePrefix(kind) + QStringLiteral("port")).toInt();
-    QSet<QByteArray> ours;  // socket inodes of this process
-    const QDir fds(QStringLiteral("/proc/self/fd"));
+    QSet<QByteArray> sockets;
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
     for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
         char target[64] = {};
         const ssize_t n = ::readlink(QFile::encodeName(fds.filePath(fd)).constData(), target, sizeof target - 1);
         const QByteArray link(target, n > 0 ? n : 0);
         if (link.startsWith("socket:["))
-            ours.insert(link.mid(8).chopped(1));
+            sockets.insert(link.mid(8).chopped(1));
     }
-    QSet<int> found;
+    return sockets;
+}
+
+namespace {
+
+// This process's established connections to the peer's port: local port
+// by socket inode.
+QHash<QByteArray, int> connectionTable(Kind kind)
+{
+    const int port = state(kind).value(statePrefix(kind) + QStringLiteral("port")).toInt();
+    const QSet<QByteArray> ours = socketsOf(QStringLiteral("self"));
+    QHash<QByteArray, int> found;
     for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
         const QList<QByteArray> lines = VNTest::readFile(QString::fromLatin1(table)).split('\n');
         for (qsizetype i = 1; i < lines.size(); ++i) {
@@ -192,10 +205,113 @@ QSet<int> connectionsTo(Kind kind)
             // local, remote, state (01: established), ..., inode
             if (f.size() > 9 && f[3] == "01" && ours.contains(f[9]) &&
                 f[2].split(':').value(1).toInt(nullptr, 16) == port)
-                found.insert(f[1].split(':').value(1).toInt(nullptr, 16));
+                found.insert(f[9], f[1].split(':').value(1).toInt(nullptr, 16));
         }
     }
     return found;
+}
+
+}  // namespace
+
+QSet<int> connectionsTo(Kind kind)
+{
+    const QList<int> ports = connectionTable(kind).values();
+    return QSet<int>(ports.begin(), ports.end());
+}
+
+QSet<QByteArray> connectionSocketsTo(Kind kind)
+{
+    const QList<QByteArray> sockets = connectionTable(kind).keys();
+    return QSet<QByteArray>(sockets.begin(), sockets.end());
+}
+
+GoBetween::GoBetween(int target) : m_target(target)
+{
+    m_server.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&m_server, &QTcpServer::newConnection, [this] { accept(); });
+}
+
+void GoBetween::cutAfterReplyTo(const QByteArray &verb)
+{
+    m_arm = Arm::AfterReply;
+    m_verb = verb;
+}
+
+void GoBetween::cutBefore(const QByteArray &verb)
+{
+    m_arm = Arm::Before;
+    m_verb = verb;
+}
+
+void GoBetween::holdRepliesUntil(std::function<bool()> done)
+{
+    m_arm = Arm::Hold;
+    m_done = std::move(done);
+}
+
+void GoBetween::cutAtNextRequest()
+{
+    m_arm = Arm::NextRequest;
+}
+
+void GoBetween::cut(QTcpSocket *in, QTcpSocket *out)
+{
+    ++m_cuts;
+    m_arm = Arm::None;
+    out->abort();
+    in->abort();
+}
+
+void GoBetween::accept()
+{
+    while (QTcpSocket *in = m_server.nextPendingConnection()) {
+        auto *out = new QTcpSocket(in);
+        out->connectToHost(QHostAddress::LocalHost, quint16(m_target));
+        // This connection's reply is to be cut: the armed command went through it.
+        auto cutOnReply = std::make_shared<bool>(false);
+        auto lines = std::make_shared<QByteArray>();
+        QObject::connect(in, &QTcpSocket::readyRead, out, [this, in, out, cutOnReply, lines] {
+            const QByteArray bytes = in->readAll();
+            if (m_arm == Arm::NextRequest)
+                return cut(in, out);
+            if (m_arm == Arm::Hold && !*cutOnReply) {
+                *cutOnReply = true;
+                auto *poll = new QTimer(in);
+                QObject::connect(poll, &QTimer::timeout, in, [this, in, out, poll] {
+                    if (m_done && m_done()) {
+                        poll->stop();
+                        cut(in, out);
+                    }
+                });
+                poll->start(2);
+            }
+            if (m_arm != Arm::AfterReply && m_arm != Arm::Before)
+                return void(out->write(bytes));
+            // Plain FTP: command by command.
+            *lines += bytes;
+            qsizetype end;
+            while ((end = lines->indexOf('\n')) >= 0) {
+                const QByteArray line = lines->left(end + 1);
+                lines->remove(0, end + 1);
+                if ((m_arm == Arm::AfterReply || m_arm == Arm::Before) && line.toUpper().startsWith(m_verb)) {
+                    if (m_arm == Arm::Before)
+                        return cut(in, out);
+                    *cutOnReply = true;
+                }
+                out->write(line);
+            }
+        });
+        QObject::connect(out, &QTcpSocket::readyRead, in, [this, in, out, cutOnReply] {
+            const QByteArray bytes = out->readAll();
+            if (!*cutOnReply)
+                return void(in->write(bytes));
+            // Held: a hold's poll cuts; an armed command's reply cuts at once.
+            if (m_arm == Arm::AfterReply)
+                cut(in, out);
+        });
+        QObject::connect(in, &QTcpSocket::disconnected, out, &QTcpSocket::disconnectFromHost);
+        QObject::connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
+    }
 }
 
 QString Answer::text() const

@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QTcpServer>
 #include <QSet>
 #include <QString>
 #include <functional>
@@ -42,6 +43,48 @@ QNDriveConfigPtr otherAccountDrive(Kind kind);
 // The connections this process holds open to the peer's server (FTP's
 // control connections, SSH's), by their local ports.
 QSet<int> connectionsTo(Kind kind);
+// The same by their sockets' inodes, as /proc/<pid>/fd names them.
+QSet<QByteArray> connectionSocketsTo(Kind kind);
+// The socket inodes a process holds ("self" for this one).
+QSet<QByteArray> socketsOf(const QString &pid);
+
+// A go-between on a loopback port that passes each connection on to a
+// server's port, as another machine taking over an address or a network
+// cutting a connection would. It runs on the main thread: the tests' waits
+// turn its loop.
+class GoBetween {
+public:
+    explicit GoBetween(int target);
+    int port() const { return int(m_server.serverPort()); }
+    // Connections made from now on go to this port; those made before stay.
+    void setTarget(int port) { m_target = port; }
+    // Plain FTP: the next command starting with verb reaches the server but
+    // its reply does not: the connection is cut once the reply comes.
+    void cutAfterReplyTo(const QByteArray &verb);
+    // Plain FTP: the next command starting with verb does not reach the
+    // server: the connection is cut instead.
+    void cutBefore(const QByteArray &verb);
+    // Any protocol: from now on the server's bytes are held, and the
+    // connection is cut once done() holds (looked at every few ms): a
+    // command carried out whose answer never arrives.
+    void holdRepliesUntil(std::function<bool()> done);
+    // Any protocol: the next bytes sent do not reach the server: the
+    // connection is cut instead.
+    void cutAtNextRequest();
+    int cuts() const { return m_cuts; }
+
+private:
+    enum class Arm { None, AfterReply, Before, Hold, NextRequest };
+    void accept();
+    void cut(QTcpSocket *in, QTcpSocket *out);
+
+    QTcpServer m_server;
+    int m_target;
+    Arm m_arm = Arm::None;
+    QByteArray m_verb;
+    std::function<bool()> m_done;
+    int m_cuts = 0;
+};
 
 struct Answer {
     bool answered = false;

@@ -6,43 +6,19 @@
 
 #include <QFile>
 #include <QJsonObject>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+#include <QSet>
+
 #include <atomic>
+#include <functional>
 #include <thread>
 
 using namespace FTPPeer;
 
 namespace {
-
-// Passes each connection on to the port it is set to, as an address another
-// machine takes over: connections made before a switch stay with the first.
-class Relay {
-public:
-    explicit Relay(int target) : m_target(target)
-    {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket *in = m_server.nextPendingConnection()) {
-                auto *out = new QTcpSocket(in);
-                out->connectToHost(QHostAddress::LocalHost, quint16(m_target.load()));
-                QObject::connect(in, &QTcpSocket::readyRead, out, [in, out] { out->write(in->readAll()); });
-                QObject::connect(out, &QTcpSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
-                QObject::connect(in, &QTcpSocket::disconnected, out, &QTcpSocket::disconnectFromHost);
-                QObject::connect(out, &QTcpSocket::disconnected, in, &QTcpSocket::disconnectFromHost);
-            }
-        });
-    }
-    int port() const { return m_server.serverPort(); }
-    void setTarget(int port) { m_target = port; }
-
-private:
-    QTcpServer m_server;
-    std::atomic<int> m_target;
-};
 
 class FTPSecurity : public ::testing::Test {
 protected:
@@ -53,7 +29,11 @@ protected:
         QNFTPHandler::setKnownHostsFile(knownHosts);
         QNFTPHandler::setCertificateAuthorityFile(QString());
     }
-    void TearDown() override { QNFTPHandler::setCertificateAuthorityFile(QString()); }
+    void TearDown() override
+    {
+        QNFTPHandler::setCertificateAuthorityFile(QString());
+        QNFTPHandler::setTransferStartHookForTesting({});
+    }
 
     std::unique_ptr<QTemporaryDir> temp;
     QString knownHosts;
@@ -157,7 +137,7 @@ TEST_F(FTPSecurity, SftpConnectionKeptFromBeforeARefusedKeyServesNoMore)
 {
     const QJsonObject second = VNTest::peerState(QStringLiteral("sshd2"));
     ASSERT_FALSE(second.isEmpty()) << "the second sshd peer did not start";
-    Relay relay(state(Kind::SFTP).value(QStringLiteral("port")).toInt());
+    GoBetween relay(state(Kind::SFTP).value(QStringLiteral("port")).toInt());
     auto config = drive(Kind::SFTP);
     QUrl url(config->url());
     url.setPort(relay.port());
@@ -232,6 +212,129 @@ TEST_F(FTPSecurity, SftpKeysAreRememberedPerHostAndPort)
     EXPECT_TRUE(changed.text().startsWith(QStringLiteral("The server's host key has changed"))) << changed.text().toStdString();
     const Answer unchanged = login(other);
     EXPECT_TRUE(unchanged.ok) << unchanged.text().toStdString();
+}
+
+// A connection kept from an earlier transfer serves the next one only while
+// what its checks rested on stands: a key revoked in the known-hosts file,
+// or the drive's certificate authority taken out of the file it trusts,
+// refuses the next transfer, and nothing it was to send arrives.
+TEST_F(FTPSecurity, AKeptConnectionServesOnlyWhileWhatItsChecksRestedOnStands)
+{
+    const QString authorities = temp->path() + QStringLiteral("/authorities.pem");
+    ASSERT_TRUE(VNTest::writeFile(authorities, VNTest::readFile(state(Kind::FTPS).value(QStringLiteral("ca_file")).toString())));
+    QNFTPHandler::setCertificateAuthorityFile(authorities);
+    const QByteArray key = state(Kind::SFTP).value(QStringLiteral("host_key_public")).toString().toLatin1();
+    const QByteArray revoked = "@revoked [127.0.0.1]:" +
+                               QByteArray::number(state(Kind::SFTP).value(QStringLiteral("port")).toInt()) + ' ' + key + '\n';
+    const struct {
+        const char *what;
+        Kind kind;
+        std::function<void()> change;
+        const char *refusal;  // null when the file arrives
+    } rows[] = {
+        {"SFTP, nothing changed", Kind::SFTP, [] {}, nullptr},
+        {"SFTP, the key revoked", Kind::SFTP,
+         [&] { VNTest::writeFile(knownHosts, VNTest::readFile(knownHosts) + revoked); }, "The server's host key is revoked"},
+        {"FTPS validated, nothing changed", Kind::FTPS, [] {}, nullptr},
+        {"FTPS validated, its authority taken out of the file", Kind::FTPS,
+         [&] { VNTest::writeFile(authorities, VNTest::readFile(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"))); },
+         "peer certificate cannot be authenticated"},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        // Files of their own: no connection kept by a row before serves this one.
+        knownHosts = temp->path() + QStringLiteral("/row%1/ssh_known_hosts").arg(++n);
+        QNFTPHandler::setKnownHostsFile(knownHosts);
+        ASSERT_TRUE(VNTest::writeFile(authorities, VNTest::readFile(state(Kind::FTPS).value(QStringLiteral("ca_file")).toString())));
+        auto config = drive(row.kind);
+        config->setValidateCertificates(row.kind == Kind::FTPS);
+        const QString folder = makeScratchFolder(row.kind);
+        const QSet<int> before = connectionsTo(row.kind);
+        const Answer first = login(config);
+        ASSERT_TRUE(first.ok) << first.text().toStdString();
+        const QSet<int> kept = connectionsTo(row.kind) - before;
+        EXPECT_EQ(kept.size(), 1);
+        row.change();
+        const QString name = QStringLiteral("after %1.txt").arg(n);
+        ASSERT_TRUE(VNTest::writeFile(temp->path() + QLatin1Char('/') + name, "sent"));
+        const Answer a = upload(config, temp->path() + QLatin1Char('/') + name, folder);
+        const bool arrived = QFileInfo::exists(root(row.kind) + folder + name);
+        if (!row.refusal) {
+            EXPECT_FALSE(a.error) << a.text().toStdString();
+            EXPECT_TRUE(arrived);
+            EXPECT_TRUE((connectionsTo(row.kind) - before).contains(kept)) << "the kept connection did not serve";
+            continue;
+        }
+        EXPECT_TRUE(a.error);
+        EXPECT_TRUE(a.text().startsWith(QLatin1String(row.refusal))) << a.text().toStdString();
+        EXPECT_FALSE(arrived);
+        EXPECT_TRUE(VNTest::waitUntil([&] { return (connectionsTo(row.kind) & kept).isEmpty(); }))
+            << "the kept connection was not closed";
+    }
+}
+
+// A transfer reads the drive's settings once: switched while it starts (the
+// settings sheet writes one field at a time), its connection is never
+// checked by one setting and kept under the other. Certificates are
+// validated and the test's authority is unknown: every login is refused.
+TEST_F(FTPSecurity, SettingsSwitchedAsATransferStartsServeItAsTheyWereRead)
+{
+    for (const bool switched : {false, true}) {
+        SCOPED_TRACE(switched ? "validation switched off as the transfer starts" : "nothing switched");
+        auto config = drive(Kind::FTPS);
+        config->setValidateCertificates(true);
+        std::atomic<bool> once{false};
+        QNFTPHandler::setTransferStartHookForTesting([&](const QByteArray &) {
+            if (switched && !once.exchange(true))
+                config->setValidateCertificates(false);
+        });
+        const Answer first = login(config);
+        QNFTPHandler::setTransferStartHookForTesting({});
+        config->setValidateCertificates(true);
+        EXPECT_FALSE(first.ok);
+        EXPECT_TRUE(first.text().startsWith(QStringLiteral("peer certificate cannot be authenticated")))
+            << first.text().toStdString();
+        const Answer again = login(config);
+        EXPECT_FALSE(again.ok) << "a connection checked by nothing was kept as a validated one";
+    }
+}
+
+// Following a listing's links meets the server as any transfer does: a key
+// refused there (another one remembered for the server since the listing
+// began) fails the listing with the refusal and closes the connection kept
+// from before, which no later transfer may use.
+TEST_F(FTPSecurity, AKeyRefusedWhileLinksAreFollowedEndsTheListingAndTheKeptConnections)
+{
+    const QByteArray stranger = "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIDFMIbH4lHnjBT7MrdWFQdFSqdTrTsoi6KkAEPWTWu8t";
+    const QByteArray name = "[127.0.0.1]:" + QByteArray::number(state(Kind::SFTP).value(QStringLiteral("port")).toInt());
+    for (const bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "another key remembered as the links are followed" : "the remembered key stays");
+        QFile::remove(knownHosts);
+        auto config = drive(Kind::SFTP);
+        const QSet<int> before = connectionsTo(Kind::SFTP);
+        ASSERT_TRUE(login(config).ok);  // the key remembered, the connection kept
+        const QSet<int> kept = connectionsTo(Kind::SFTP) - before;
+        ASSERT_EQ(kept.size(), 1);
+        std::atomic<bool> once{false};
+        QNFTPHandler::setTransferStartHookForTesting([&](const QByteArray &) {
+            if (replaced && !once.exchange(true))  // the listing's own transfer, on the kept connection
+                VNTest::writeFile(knownHosts, name + ' ' + stranger + '\n');
+        });
+        const Answer listed = list(config, QStringLiteral("/links/"));
+        QNFTPHandler::setTransferStartHookForTesting({});
+        if (!replaced) {
+            EXPECT_FALSE(listed.error) << listed.text().toStdString();
+            const auto link = find(listed.documents, QStringLiteral("folder link"));
+            EXPECT_TRUE(link && link->isDirectory());
+            EXPECT_FALSE((connectionsTo(Kind::SFTP) - before).isEmpty()) << "no connection kept";
+            continue;
+        }
+        ASSERT_TRUE(listed.error);
+        EXPECT_TRUE(listed.text().startsWith(QStringLiteral("The server's host key has changed"))) << listed.text().toStdString();
+        EXPECT_TRUE(VNTest::waitUntil([&] { return (connectionsTo(Kind::SFTP) & kept).isEmpty(); }))
+            << "the connection kept from before serves on";
+    }
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ TEST(SSHKnownHosts, AKeyIsFoundUnderItsHostAndPortAsOpenSSHNamesThem) {
         {"another key under a negated name", line("[*]:2222,![example.org]:2222", other), 2222, V::Added},
         {"the key under a hashed name", line(hashed("[example.org]:2222"), key), 2222, V::Known},
         {"another key under a hashed name", line(hashed("[example.org]:2222"), other), 2222, V::Changed},
-        {"the key revoked", "@revoked * " + line("", key).mid(1), 2222, V::Changed},
+        {"the key revoked", "@revoked * " + line("", key).mid(1), 2222, V::Revoked},
         // Host names are compared without regard to letter case.
         {"another key under the host in other letters' case", line("Example.ORG", other), 22, V::Changed},
         {"another key under [host]:port in other letters' case", line("[EXAMPLE.org]:2222", other), 2222, V::Changed},

@@ -339,7 +339,10 @@ TEST_F(Office365, FolderTreeToTheLibraryAndBackIsByteIdentical) {
 
 // Renames, copies and moves inside the library, and an upload named once
 // it is whole, each on a handler of its own: the library carries each out
-// where it was aimed, in its own site. Judged on the library's disk.
+// where it was aimed, in its own site. An upload is named where the sign-in
+// of its naming points the drive: its sign-in expired while the file went
+// up, and the site answers from another address now (the same library).
+// Judged on the library's disk.
 TEST_F(Office365, RenamesCopiesAndMovesInsideTheLibraryLandWhereAimed) {
     enum class Op { Rename, Copy, Move, UploadUnderTemporaryName };
     struct Row {
@@ -348,6 +351,8 @@ TEST_F(Office365, RenamesCopiesAndMovesInsideTheLibraryLandWhereAimed) {
         const char *item;    // in the row's folder (the upload: a local file of that name)
         const char *target;  // the new name, or the folder of the row's folder copied, moved or uploaded into
         QStringList after;   // the row's folder afterwards
+        const char *user = "managed";
+        bool siteMovesWhileItGoesUp = false;
     };
     const QStringList before = {"a.txt", "dir/", "dir/inner.txt", "into/"};
     const Row rows[] = {
@@ -356,14 +361,25 @@ TEST_F(Office365, RenamesCopiesAndMovesInsideTheLibraryLandWhereAimed) {
         {"copy a file into a folder", Op::Copy, "a.txt", "into", before + QStringList{"into/a.txt"}},
         {"move a folder into a folder", Op::Move, "dir", "into", {"a.txt", "into/", "into/dir/", "into/dir/inner.txt"}},
         {"upload under a temporary name", Op::UploadUnderTemporaryName, "up.txt", "", before + QStringList{"up.txt"}},
+        {"upload under a temporary name, the site moved while it goes up", Op::UploadUnderTemporaryName, "up.txt", "",
+         before + QStringList{"up.txt"}, "elsewhere", true},
     };
+    const int port = peer().value("port").toInt();
+    auto siteAt = [](int port) {
+        const QString origin = QStringLiteral("https://127.0.0.1:%1").arg(port);
+        return QJsonDocument(QJsonObject{{"host", origin + "/"}, {"site", origin + "/personal/elsewhere_contoso_test/"}})
+            .toJson(QJsonDocument::Compact);
+    };
+    const QDateTime start(QDate(2030, 1, 1), QTime(12, 0), QTimeZone::utc());
+    QDateTime now = start;
+    SignIn::setClockForTesting([&now] { return now; });
     auto local = VNTest::makeTempDir();
     const QString stamp = QString::number(QDateTime::currentMSecsSinceEpoch());
     int n = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         const QString folder = QStringLiteral("/inside-%1-%2").arg(stamp).arg(n++);
-        const QString onDisk = library("managed") + folder;
+        const QString onDisk = library(row.user) + folder;
         const bool laidOut = VNTest::writeFile(onDisk + "/a.txt", "a") &&
                              VNTest::writeFile(onDisk + "/dir/inner.txt", "inner") && QDir().mkpath(onDisk + "/into") &&
                              VNTest::writeFile(local->path() + "/up.txt", "up");
@@ -373,7 +389,17 @@ TEST_F(Office365, RenamesCopiesAndMovesInsideTheLibraryLandWhereAimed) {
         const bool isFolder = QString(row.item) == "dir";
         auto item = QNDocument::withPath(folder + '/' + row.item, isFolder);
         auto target = QNDocument::withPath(folder + (*row.target ? QString('/') + row.target : QString()), true);
-        auto office = handlerFor(drive("managed"));
+        if (row.siteMovesWhileItGoesUp) {
+            // Signed in at the site's first address, which its next sign-in no longer gives.
+            postToFake("/_connection", siteAt(port));
+            ASSERT_FALSE(list(drive(row.user), "/")->error);
+            postToFake("/_connection", siteAt(peer().value("second_port").toInt()));
+        }
+        auto office = handlerFor(drive(row.user));
+        const QNProgressCallback goingUp = [&](double) {
+            if (row.siteMovesWhileItGoesUp)
+                now = start.addSecs(7200);
+        };
         auto answer = VNTest::answerOf([&](VNTest::HandlerAnswerPtr a) {
             switch (row.op) {
                 case Op::Rename:
@@ -387,13 +413,14 @@ TEST_F(Office365, RenamesCopiesAndMovesInsideTheLibraryLandWhereAimed) {
                     break;
                 case Op::UploadUnderTemporaryName:
                     office->uploadUnderTemporaryName(QNDocument::withPath(local->path() + '/' + row.item), target,
-                                                     nullptr, VNTest::documentAnswer(a));
+                                                     goingUp, VNTest::documentAnswer(a));
                     break;
             }
         });
         EXPECT_FALSE(answer->error) << row.name << ": " << answer->text();
         EXPECT_EQ(treeOnDisk(onDisk).join(", ").toStdString(), row.after.join(", ").toStdString()) << row.name;
     }
+    SignIn::setClockForTesting(nullptr);
 }
 
 // A save-back to the library runs to its end: the document renamed to its
