@@ -168,14 +168,7 @@ bool QNAliasCheck::answeredByIds() {
         return false;
     m_way = Way::Ids;
     if (m_standingMode) {
-        std::function<void()> standing;
-        {
-            std::lock_guard lock(m_mutex);
-            m_standingNow = true;
-            standing = std::move(m_standingCallback);
-        }
-        if (standing)
-            standing();
+        standNow();
         return true;
     }
     // A web service gives each item one id, wherever it shows.
@@ -187,6 +180,18 @@ bool QNAliasCheck::answeredByIds() {
     };
     answerByKeys(ids(m_here.folders), ids(m_there.folders));
     return true;
+}
+
+// A standing check is ready: from now on the tree's listings are looked at.
+void QNAliasCheck::standNow() {
+    std::function<void()> standing;
+    {
+        std::lock_guard lock(m_mutex);
+        m_standingNow = true;
+        standing = std::move(m_standingCallback);
+    }
+    if (standing)
+        standing();
 }
 
 void QNAliasCheck::answerByKeys(const QStringList &here, const QStringList &there) {
@@ -218,16 +223,12 @@ bool QNAliasCheck::answeredByIdentity() {
         ino_t inode = 0;
         dev_t device = 0;
         QNLocalNamesake::identityOf(pathOf(m_there.folders.front()), &device, &inode);
-        std::function<void()> standing;
         {
             std::lock_guard lock(m_mutex);
             m_targetDevice = device;
             m_targetInode = inode;
-            m_standingNow = true;
-            standing = std::move(m_standingCallback);
         }
-        if (standing)
-            standing();
+        standNow();
         return true;
     }
     // One device and inode is one folder, whatever paths lead to it.
@@ -287,14 +288,7 @@ void QNAliasCheck::makeMarker(int index) {
             list(0);
             return;
         }
-        std::function<void()> standing;
-        {
-            std::lock_guard lock(m_mutex);
-            m_standingNow = true;
-            standing = std::move(m_standingCallback);
-        }
-        if (standing)
-            standing();
+        standNow();
         return;
     }
     const Marker &marker = m_markers[index];

@@ -145,6 +145,7 @@ private:
     // a key of the second side among the first's is one folder, else apart.
     // An empty key (not known) matches nothing.
     void answerByKeys(const QStringList &here, const QStringList &there);
+    void standNow();
     void planMarkers();
     void makeMarker(int index);
     void list(int index);
