@@ -48,20 +48,22 @@ TEST_F(RemoteCopyQuestionTest, AFolderWhoseServerWasRefusedOffersNothingToGoOnWi
     QWidget window;  // the pane's, which the question is a sheet of
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        ASSERT_TRUE(VNTest::writeFile(knownHosts, row.knownHosts));
-        std::atomic<bool> proceeded{false};
-        QNNameClashCheck::run(QNMyDocumentsHandler::makeLocalDriveConfig(), {QNDocument::withPath(source)},
-                              drive(Kind::SFTP), QNDocument::withPath(row.folder, true), false, &window,
-                              [&](const QNDocumentList &) { proceeded = true; });
-        ASSERT_TRUE(VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 20000));
-        const auto request = onlyPendingAlert();
-        if (!row.messageText.isEmpty())
-            EXPECT_EQ(request.alert.messageText, row.messageText);
-        else
-            EXPECT_TRUE(request.alert.informativeText.contains(QStringLiteral("host key"))) << request.alert.informativeText.toStdString();
-        EXPECT_EQ(request.alert.buttons, row.buttons);
-        QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
-        VNTest::spin(100);
-        EXPECT_EQ(proceeded.load(), row.copies);
+        [&] {  // a failing row ends here; the others still run
+            ASSERT_TRUE(VNTest::writeFile(knownHosts, row.knownHosts));
+            std::atomic<bool> proceeded{false};
+            QNNameClashCheck::run(QNMyDocumentsHandler::makeLocalDriveConfig(), {QNDocument::withPath(source)},
+                                  drive(Kind::SFTP), QNDocument::withPath(row.folder, true), false, &window,
+                                  [&](const QNDocumentList &) { proceeded = true; });
+            ASSERT_TRUE(VNTest::waitUntil([] { return QNDialogService::shared().pendingAlerts().size() == 1; }, 20000));
+            const auto request = onlyPendingAlert();
+            if (!row.messageText.isEmpty())
+                EXPECT_EQ(request.alert.messageText, row.messageText);
+            else
+                EXPECT_TRUE(request.alert.informativeText.contains(QStringLiteral("host key"))) << request.alert.informativeText.toStdString();
+            EXPECT_EQ(request.alert.buttons, row.buttons);
+            QNDialogService::shared().answer(request.id, QNAlert::FirstButtonReturn);
+            VNTest::spin(100);
+            EXPECT_EQ(proceeded.load(), row.copies);
+        }();
     }
 }

@@ -374,24 +374,30 @@ TEST_P(FTPHandlerPeer, ATransferStartedFromAnAnswerGoesOverThatConnection)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        QNFTPHandler::forgetDrive(*config);
-        const QSet<int> before = connectionsTo(kind());
-        // Both answers, on the transfers' threads: the first one's waits for
-        // the next one's.
-        std::promise<VNErrorPtr> bothAnswered;
-        row.first([&](QNDocumentPtr, VNErrorPtr error, bool) {
-            std::promise<VNErrorPtr> nextAnswered;
-            if (!error)
-                row.next([&](QNDocumentPtr, VNErrorPtr e, bool) { nextAnswered.set_value(e); });
-            else
-                nextAnswered.set_value(error);
-            bothAnswered.set_value(nextAnswered.get_future().get());
-        });
-        auto both = bothAnswered.get_future();
-        ASSERT_EQ(both.wait_for(std::chrono::seconds(120)), std::future_status::ready);
-        const VNErrorPtr error = both.get();
-        ASSERT_FALSE(error) << error->localizedDescription().toStdString();
-        EXPECT_EQ((connectionsTo(kind()) - before).size(), 1);
+        [&] {  // a failing row ends here; the others still run
+            QNFTPHandler::forgetDrive(*config);
+            const QSet<int> before = connectionsTo(kind());
+            // Both answers, on the transfers' threads: the first one's waits for
+            // the next one's.
+            // Shared, so that an answer coming after a failed wait finds them.
+            auto bothAnswered = std::make_shared<std::promise<VNErrorPtr>>();
+            row.first([bothAnswered, next = row.next](QNDocumentPtr, VNErrorPtr error, bool) {
+                auto nextAnswered = std::make_shared<std::promise<VNErrorPtr>>();
+                if (!error)
+                    next([nextAnswered](QNDocumentPtr, VNErrorPtr e, bool) { nextAnswered->set_value(e); });
+                else
+                    nextAnswered->set_value(error);
+                bothAnswered->set_value(nextAnswered->get_future().get());
+            });
+            auto both = bothAnswered->get_future();
+            const bool answered = both.wait_for(std::chrono::seconds(120)) == std::future_status::ready;
+            EXPECT_TRUE(answered) << "the transfers never answered";
+            if (!answered)
+                return;
+            const VNErrorPtr error = both.get();
+            EXPECT_FALSE(error) << (error ? error->localizedDescription().toStdString() : std::string());
+            EXPECT_EQ((connectionsTo(kind()) - before).size(), 1);
+        }();
     }
 }
 
@@ -618,33 +624,35 @@ TEST_P(FTPHandlerPeer, UploadOntoAnExistingFileReplacesItOnlyWhenWhole)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        const bool kill = row.kill;
-        QNFTPHandler::forgetDrive(*config);
-        if (row.kept)
-            ASSERT_TRUE(login(config).ok);
-        writeServerFile(kind(), folder + QStringLiteral("partial.bin"), old);
-        // Called on the transfer's worker.
-        std::atomic<bool> stopped{false};
-        std::atomic<bool> killed{false};
-        const Kind k = kind();
-        handlers.push_back(handlerFor(config));
-        const Answer a = upload(
-            config, source, folder,
-            [&stopped, &killed, k, kill](double f, QNFTPHandler &h) {
-                if (f < 0.05 || stopped.exchange(true))
-                    return;
-                if (kill)
-                    killed = killServerSessions(k);
-                else
-                    h.cancel();
-            },
-            handlers.back());
-        ASSERT_TRUE(stopped);
-        EXPECT_EQ(killed.load(), kill);
-        EXPECT_EQ(a.cancelled, !kill);
-        EXPECT_EQ(bool(a.error), kill) << a.text().toStdString();
-        EXPECT_EQ(VNTest::readFile(onDisk), old);
-        EXPECT_EQ(serverEntries(), QStringList{QStringLiteral("partial.bin")});
+        [&] {  // a failing row ends here; the others still run
+            const bool kill = row.kill;
+            QNFTPHandler::forgetDrive(*config);
+            if (row.kept)
+                ASSERT_TRUE(login(config).ok);
+            writeServerFile(kind(), folder + QStringLiteral("partial.bin"), old);
+            // Called on the transfer's worker.
+            std::atomic<bool> stopped{false};
+            std::atomic<bool> killed{false};
+            const Kind k = kind();
+            handlers.push_back(handlerFor(config));
+            const Answer a = upload(
+                config, source, folder,
+                [&stopped, &killed, k, kill](double f, QNFTPHandler &h) {
+                    if (f < 0.05 || stopped.exchange(true))
+                        return;
+                    if (kill)
+                        killed = killServerSessions(k);
+                    else
+                        h.cancel();
+                },
+                handlers.back());
+            ASSERT_TRUE(stopped);
+            EXPECT_EQ(killed.load(), kill);
+            EXPECT_EQ(a.cancelled, !kill);
+            EXPECT_EQ(bool(a.error), kill) << a.text().toStdString();
+            EXPECT_EQ(VNTest::readFile(onDisk), old);
+            EXPECT_EQ(serverEntries(), QStringList{QStringLiteral("partial.bin")});
+        }();
     }
     // The server's processes gone while a connection was kept (a restart):
     // the upload goes over a new one.
@@ -994,62 +1002,64 @@ TEST_P(FTPUploadAccountPeer, AnUploadTheServerWillNotRenameGoesOntoItsNameWhereA
     ASSERT_TRUE(VNTest::writeFile(local(QStringLiteral("up.bin")), data));
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
-        const Ending ending = kind() == Kind::NoRemovalFTP ? row.onNoRemoval : row.onDropBox;
-        const QString folder = makeScratchFolder(kind());
-        const QString disk = root(kind()) + folder;
-        if (row.held == Held::File)
-            writeServerFile(kind(), folder + QStringLiteral("up.bin"), old);
-        if (row.held == Held::Folder) {
-            ASSERT_FALSE(createFolder(config, QStringLiteral("up.bin"), folder).error);
-            writeServerFile(kind(), folder + QStringLiteral("up.bin/inside.txt"), old);
-        }
-        QList<double> progress;  // on the transfer's worker, one at a time
-        bool cancelled = false;
-        const OperationUpload sent = uploadThroughOperation(
-            config, local(QStringLiteral("up.bin")), folder, row.mayWriteOntoName,
-            [&](double fraction, QNUploadOperation &op) {
-                progress << fraction;
-                if (row.cancel && !cancelled && fraction > 0.05 && fraction < 1.0) {
-                    // As a cancelled task does, the handler told at once.
-                    cancelled = true;
-                    op.cloudInterface()->cancel();
-                    op.cancel();
-                }
-            });
-        EXPECT_EQ(cancelled, row.cancel);
-        const Answer &a = sent.answer;
-        // Whatever stays beside the name: the temporary file.
-        QStringList others = QDir(disk).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-        others.removeAll(QStringLiteral("up.bin"));
-        const QString temporary = others.value(0);
-        const bool arrives = ending == Ending::Arrives || ending == Ending::ArrivesTemporaryLeft;
-        EXPECT_EQ(others.size(), ending == Ending::Arrives ? 0 : 1) << others.join(' ').toStdString();
-        EXPECT_EQ(bool(a.document), arrives) << a.text().toStdString();
-        EXPECT_EQ(a.cancelled, ending == Ending::CancelledTemporaryLeft);
-        if (arrives) {
-            EXPECT_EQ(VNTest::readFile(disk + QStringLiteral("up.bin")), data);
-            ASSERT_FALSE(progress.isEmpty());
-            EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-            EXPECT_DOUBLE_EQ(progress.last(), 1.0);
-        } else if (row.held == Held::File) {
-            EXPECT_EQ(VNTest::readFile(disk + QStringLiteral("up.bin")), old);
-        } else if (row.held == Held::Folder) {
-            EXPECT_EQ(VNTest::readFile(disk + QStringLiteral("up.bin/inside.txt")), old);
-        } else {
-            EXPECT_FALSE(QFileInfo::exists(disk + QStringLiteral("up.bin")));
-        }
-        if (ending == Ending::Arrives) {
-            EXPECT_FALSE(a.error) << a.text().toStdString();
-            continue;
-        }
-        if (ending != Ending::CancelledTemporaryLeft)
-            EXPECT_EQ(VNTest::readFile(disk + temporary), data);
-        // The handler's own answer, which a cancelled task reads, names it.
-        const VNErrorPtr said = sent.handlerAnswer.error;
-        EXPECT_TRUE(QNCloudInterface::saysFileLeftOnDrive(said));
-        EXPECT_TRUE(said && said->localizedDescription().contains(folder + temporary))
-            << (said ? said->localizedDescription().toStdString() : std::string("no error"));
-        EXPECT_EQ(sent.handlerAnswer.cancelled, row.cancel);
+        [&] {  // a failing row ends here; the others still run
+            const Ending ending = kind() == Kind::NoRemovalFTP ? row.onNoRemoval : row.onDropBox;
+            const QString folder = makeScratchFolder(kind());
+            const QString disk = root(kind()) + folder;
+            if (row.held == Held::File)
+                writeServerFile(kind(), folder + QStringLiteral("up.bin"), old);
+            if (row.held == Held::Folder) {
+                ASSERT_FALSE(createFolder(config, QStringLiteral("up.bin"), folder).error);
+                writeServerFile(kind(), folder + QStringLiteral("up.bin/inside.txt"), old);
+            }
+            QList<double> progress;  // on the transfer's worker, one at a time
+            bool cancelled = false;
+            const OperationUpload sent = uploadThroughOperation(
+                config, local(QStringLiteral("up.bin")), folder, row.mayWriteOntoName,
+                [&](double fraction, QNUploadOperation &op) {
+                    progress << fraction;
+                    if (row.cancel && !cancelled && fraction > 0.05 && fraction < 1.0) {
+                        // As a cancelled task does, the handler told at once.
+                        cancelled = true;
+                        op.cloudInterface()->cancel();
+                        op.cancel();
+                    }
+                });
+            EXPECT_EQ(cancelled, row.cancel);
+            const Answer &a = sent.answer;
+            // Whatever stays beside the name: the temporary file.
+            QStringList others = QDir(disk).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+            others.removeAll(QStringLiteral("up.bin"));
+            const QString temporary = others.value(0);
+            const bool arrives = ending == Ending::Arrives || ending == Ending::ArrivesTemporaryLeft;
+            EXPECT_EQ(others.size(), ending == Ending::Arrives ? 0 : 1) << others.join(' ').toStdString();
+            EXPECT_EQ(bool(a.document), arrives) << a.text().toStdString();
+            EXPECT_EQ(a.cancelled, ending == Ending::CancelledTemporaryLeft);
+            if (arrives) {
+                EXPECT_EQ(VNTest::readFile(disk + QStringLiteral("up.bin")), data);
+                ASSERT_FALSE(progress.isEmpty());
+                EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+                EXPECT_DOUBLE_EQ(progress.last(), 1.0);
+            } else if (row.held == Held::File) {
+                EXPECT_EQ(VNTest::readFile(disk + QStringLiteral("up.bin")), old);
+            } else if (row.held == Held::Folder) {
+                EXPECT_EQ(VNTest::readFile(disk + QStringLiteral("up.bin/inside.txt")), old);
+            } else {
+                EXPECT_FALSE(QFileInfo::exists(disk + QStringLiteral("up.bin")));
+            }
+            if (ending == Ending::Arrives) {
+                EXPECT_FALSE(a.error) << a.text().toStdString();
+                return;
+            }
+            if (ending != Ending::CancelledTemporaryLeft)
+                EXPECT_EQ(VNTest::readFile(disk + temporary), data);
+            // The handler's own answer, which a cancelled task reads, names it.
+            const VNErrorPtr said = sent.handlerAnswer.error;
+            EXPECT_TRUE(QNCloudInterface::saysFileLeftOnDrive(said));
+            EXPECT_TRUE(said && said->localizedDescription().contains(folder + temporary))
+                << (said ? said->localizedDescription().toStdString() : std::string("no error"));
+            EXPECT_EQ(sent.handlerAnswer.cancelled, row.cancel);
+        }();
     }
 }
 

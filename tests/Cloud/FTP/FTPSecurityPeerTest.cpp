@@ -243,34 +243,36 @@ TEST_F(FTPSecurity, AKeptConnectionServesOnlyWhileWhatItsChecksRestedOnStands)
     int n = 0;
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        // Files of their own: no connection kept by a row before serves this one.
-        knownHosts = temp->path() + QStringLiteral("/row%1/ssh_known_hosts").arg(++n);
-        QNFTPHandler::setKnownHostsFile(knownHosts);
-        ASSERT_TRUE(VNTest::writeFile(authorities, VNTest::readFile(state(Kind::FTPS).value(QStringLiteral("ca_file")).toString())));
-        auto config = drive(row.kind);
-        config->setValidateCertificates(row.kind == Kind::FTPS);
-        const QString folder = makeScratchFolder(row.kind);
-        const QSet<int> before = connectionsTo(row.kind);
-        const Answer first = login(config);
-        ASSERT_TRUE(first.ok) << first.text().toStdString();
-        const QSet<int> kept = connectionsTo(row.kind) - before;
-        EXPECT_EQ(kept.size(), 1);
-        row.change();
-        const QString name = QStringLiteral("after %1.txt").arg(n);
-        ASSERT_TRUE(VNTest::writeFile(temp->path() + QLatin1Char('/') + name, "sent"));
-        const Answer a = upload(config, temp->path() + QLatin1Char('/') + name, folder);
-        const bool arrived = QFileInfo::exists(root(row.kind) + folder + name);
-        if (!row.refusal) {
-            EXPECT_FALSE(a.error) << a.text().toStdString();
-            EXPECT_TRUE(arrived);
-            EXPECT_TRUE((connectionsTo(row.kind) - before).contains(kept)) << "the kept connection did not serve";
-            continue;
-        }
-        EXPECT_TRUE(a.error);
-        EXPECT_TRUE(a.text().startsWith(QLatin1String(row.refusal))) << a.text().toStdString();
-        EXPECT_FALSE(arrived);
-        EXPECT_TRUE(VNTest::waitUntil([&] { return (connectionsTo(row.kind) & kept).isEmpty(); }))
-            << "the kept connection was not closed";
+        [&] {  // a failing row ends here; the others still run
+            // Files of their own: no connection kept by a row before serves this one.
+            knownHosts = temp->path() + QStringLiteral("/row%1/ssh_known_hosts").arg(++n);
+            QNFTPHandler::setKnownHostsFile(knownHosts);
+            ASSERT_TRUE(VNTest::writeFile(authorities, VNTest::readFile(state(Kind::FTPS).value(QStringLiteral("ca_file")).toString())));
+            auto config = drive(row.kind);
+            config->setValidateCertificates(row.kind == Kind::FTPS);
+            const QString folder = makeScratchFolder(row.kind);
+            const QSet<int> before = connectionsTo(row.kind);
+            const Answer first = login(config);
+            ASSERT_TRUE(first.ok) << first.text().toStdString();
+            const QSet<int> kept = connectionsTo(row.kind) - before;
+            EXPECT_EQ(kept.size(), 1);
+            row.change();
+            const QString name = QStringLiteral("after %1.txt").arg(n);
+            ASSERT_TRUE(VNTest::writeFile(temp->path() + QLatin1Char('/') + name, "sent"));
+            const Answer a = upload(config, temp->path() + QLatin1Char('/') + name, folder);
+            const bool arrived = QFileInfo::exists(root(row.kind) + folder + name);
+            if (!row.refusal) {
+                EXPECT_FALSE(a.error) << a.text().toStdString();
+                EXPECT_TRUE(arrived);
+                EXPECT_TRUE((connectionsTo(row.kind) - before).contains(kept)) << "the kept connection did not serve";
+                return;
+            }
+            EXPECT_TRUE(a.error);
+            EXPECT_TRUE(a.text().startsWith(QLatin1String(row.refusal))) << a.text().toStdString();
+            EXPECT_FALSE(arrived);
+            EXPECT_TRUE(VNTest::waitUntil([&] { return (connectionsTo(row.kind) & kept).isEmpty(); }))
+                << "the kept connection was not closed";
+        }();
     }
 }
 
@@ -310,30 +312,32 @@ TEST_F(FTPSecurity, AKeyRefusedWhileLinksAreFollowedEndsTheListingAndTheKeptConn
     const QByteArray name = "[127.0.0.1]:" + QByteArray::number(state(Kind::SFTP).value(QStringLiteral("port")).toInt());
     for (const bool replaced : {false, true}) {
         SCOPED_TRACE(replaced ? "another key remembered as the links are followed" : "the remembered key stays");
-        QFile::remove(knownHosts);
-        auto config = drive(Kind::SFTP);
-        const QSet<int> before = connectionsTo(Kind::SFTP);
-        ASSERT_TRUE(login(config).ok);  // the key remembered, the connection kept
-        const QSet<int> kept = connectionsTo(Kind::SFTP) - before;
-        ASSERT_EQ(kept.size(), 1);
-        std::atomic<bool> once{false};
-        QNFTPHandler::setTransferStartHookForTesting([&](const QByteArray &) {
-            if (replaced && !once.exchange(true))  // the listing's own transfer, on the kept connection
-                VNTest::writeFile(knownHosts, name + ' ' + stranger + '\n');
-        });
-        const Answer listed = list(config, QStringLiteral("/links/"));
-        QNFTPHandler::setTransferStartHookForTesting({});
-        if (!replaced) {
-            EXPECT_FALSE(listed.error) << listed.text().toStdString();
-            const auto link = find(listed.documents, QStringLiteral("folder link"));
-            EXPECT_TRUE(link && link->isDirectory());
-            EXPECT_FALSE((connectionsTo(Kind::SFTP) - before).isEmpty()) << "no connection kept";
-            continue;
-        }
-        ASSERT_TRUE(listed.error);
-        EXPECT_TRUE(listed.text().startsWith(QStringLiteral("The server's host key has changed"))) << listed.text().toStdString();
-        EXPECT_TRUE(VNTest::waitUntil([&] { return (connectionsTo(Kind::SFTP) & kept).isEmpty(); }))
-            << "the connection kept from before serves on";
+        [&] {  // a failing row ends here; the others still run
+            QFile::remove(knownHosts);
+            auto config = drive(Kind::SFTP);
+            const QSet<int> before = connectionsTo(Kind::SFTP);
+            ASSERT_TRUE(login(config).ok);  // the key remembered, the connection kept
+            const QSet<int> kept = connectionsTo(Kind::SFTP) - before;
+            ASSERT_EQ(kept.size(), 1);
+            std::atomic<bool> once{false};
+            QNFTPHandler::setTransferStartHookForTesting([&](const QByteArray &) {
+                if (replaced && !once.exchange(true))  // the listing's own transfer, on the kept connection
+                    VNTest::writeFile(knownHosts, name + ' ' + stranger + '\n');
+            });
+            const Answer listed = list(config, QStringLiteral("/links/"));
+            QNFTPHandler::setTransferStartHookForTesting({});
+            if (!replaced) {
+                EXPECT_FALSE(listed.error) << listed.text().toStdString();
+                const auto link = find(listed.documents, QStringLiteral("folder link"));
+                EXPECT_TRUE(link && link->isDirectory());
+                EXPECT_FALSE((connectionsTo(Kind::SFTP) - before).isEmpty()) << "no connection kept";
+                return;
+            }
+            ASSERT_TRUE(listed.error);
+            EXPECT_TRUE(listed.text().startsWith(QStringLiteral("The server's host key has changed"))) << listed.text().toStdString();
+            EXPECT_TRUE(VNTest::waitUntil([&] { return (connectionsTo(Kind::SFTP) & kept).isEmpty(); }))
+                << "the connection kept from before serves on";
+        }();
     }
 }
 

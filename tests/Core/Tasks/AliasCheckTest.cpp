@@ -107,81 +107,83 @@ TEST_F(AliasCheck, TellsApartOnlyOnEvidenceAListingCannotFake) {
     int n = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        QNFakeRemoteHandler::resetBehaviours();
-        const QString a = path(QStringLiteral("a%1").arg(n));
-        const QString b = path(QStringLiteral("b%1").arg(n++));
-        writeTree(a, {{"proj/file.txt", "x"}, {"proj/zz.txt", "z"}});
-        if (row.linked)
-            ASSERT_EQ(::symlink(QFile::encodeName(a).constData(), QFile::encodeName(b).constData()), 0);
-        else
-            writeTree(b, {{"proj/file.txt", "x"}, {"proj/zz.txt", "z"}});
-        auto first = row.local ? localDrive() : serverDrive(a);
-        auto second = row.local ? localDrive() : serverDrive(b);
-        switch (row.fault) {
-        case Fault::None:
-            break;
-        case Fault::SecondMakesNoFolder:
-            setMode(Op::CreateFolder, Mode::Fail, b);
-            break;
-        case Fault::FirstMakesNoFolder:
-            setMode(Op::CreateFolder, Mode::Fail, a);
-            break;
-        case Fault::SecondUnlisted:
-            setMode(Op::List, Mode::Fail, b);
-            break;
-        case Fault::CheckFoldersHidden:
-            QNFakeRemoteHandler::setHiddenNamePrefix(QStringLiteral("varnello-check-"));
-            break;
-        case Fault::Capped:
-            QNFakeRemoteHandler::setListingCap(row.cap);
-            break;
-        case Fault::SecondCaches: {
-            QNFakeRemoteHandler::setCachesListings(b);
-            // Listed once before the check: its cache holds the folder as it was.
-            auto primed = std::make_shared<std::atomic<bool>>(false);
-            auto drive = second;
-            VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
-                drive, driveDocument("/proj", true), QString(),
-                [primed](QNDocumentList, QString, VNErrorPtr, bool) { primed->store(true); }));
-            ASSERT_TRUE(VNTest::waitUntil([primed] { return primed->load(); }, 20000));
-            break;
-        }
-        case Fault::SecondKeepsFolders:
-            setMode(Op::Remove, Mode::Fail, b);
-            break;
-        }
-        const auto here = row.local ? localDocument(a + "/proj") : driveDocument("/proj", true);
-        const auto there = row.local ? localDocument(b + "/proj") : driveDocument("/proj", true);
-        here->setIsDirectory(true);
-        there->setIsDirectory(true);
-        const int createsBefore = QNFakeRemoteHandler::callCount(Op::CreateFolder);
-        auto check = std::make_shared<QNAliasCheck>(QNAliasCheck::Side{first, {here}},
-                                                    QNAliasCheck::Side{second, {there}}, row.ask);
-        const auto answer = startCheck(check);
-        ASSERT_TRUE(VNTest::waitUntil([answer] { return answer->done.load(); }, 20000));
-        EXPECT_EQ(int(answer->outcome.answer), int(row.answer)) << answer->outcome.why.toStdString();
-        EXPECT_FALSE(answer->outcome.cancelled);
-        if (row.answer == A::CannotTell && row.ask == Apart)
-            EXPECT_FALSE(answer->outcome.why.isEmpty()) << "it does not say why it cannot tell";
-        // Check folders: on the first side only where apart was to be shown
-        // by them; on the local disk none (numbers tell).
-        const int creates = QNFakeRemoteHandler::callCount(Op::CreateFolder) - createsBefore;
-        if (row.local)
-            EXPECT_EQ(creates, 0);
-        else if (row.fault == Fault::None)
-            EXPECT_EQ(creates, row.firstSideMarked ? 2 : 1);
-        // Every check folder went, or is named.
-        const QStringList left = checkFoldersBelow(b + "/proj") + (row.linked ? QStringList() : checkFoldersBelow(a + "/proj"));
-        if (row.fault == Fault::SecondKeepsFolders) {
-            ASSERT_EQ(left.size(), 1) << left.join(' ').toStdString();
-            const QString named = answer->outcome.leftOver.join(QLatin1Char(' '));
-            EXPECT_TRUE(named.contains(left.front().chopped(1)) && named.contains(QLatin1String("could not be removed")))
-                << named.toStdString();
-        } else {
-            EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
-            EXPECT_TRUE(answer->outcome.leftOver.isEmpty());
-        }
-        EXPECT_EQ(VNTest::readFile(a + "/proj/file.txt"), QByteArray("x"));
+        [&] {  // a failing row ends here; the others still run
+            QNFakeRemoteHandler::resetBehaviours();
+            const QString a = path(QStringLiteral("a%1").arg(n));
+            const QString b = path(QStringLiteral("b%1").arg(n++));
+            writeTree(a, {{"proj/file.txt", "x"}, {"proj/zz.txt", "z"}});
+            if (row.linked)
+                ASSERT_EQ(::symlink(QFile::encodeName(a).constData(), QFile::encodeName(b).constData()), 0);
+            else
+                writeTree(b, {{"proj/file.txt", "x"}, {"proj/zz.txt", "z"}});
+            auto first = row.local ? localDrive() : serverDrive(a);
+            auto second = row.local ? localDrive() : serverDrive(b);
+            switch (row.fault) {
+            case Fault::None:
+                break;
+            case Fault::SecondMakesNoFolder:
+                setMode(Op::CreateFolder, Mode::Fail, b);
+                break;
+            case Fault::FirstMakesNoFolder:
+                setMode(Op::CreateFolder, Mode::Fail, a);
+                break;
+            case Fault::SecondUnlisted:
+                setMode(Op::List, Mode::Fail, b);
+                break;
+            case Fault::CheckFoldersHidden:
+                QNFakeRemoteHandler::setHiddenNamePrefix(QStringLiteral("varnello-check-"));
+                break;
+            case Fault::Capped:
+                QNFakeRemoteHandler::setListingCap(row.cap);
+                break;
+            case Fault::SecondCaches: {
+                QNFakeRemoteHandler::setCachesListings(b);
+                // Listed once before the check: its cache holds the folder as it was.
+                auto primed = std::make_shared<std::atomic<bool>>(false);
+                auto drive = second;
+                VNOperationQueue::global().addOperation(std::make_shared<QNListDocumentsOperation>(
+                    drive, driveDocument("/proj", true), QString(),
+                    [primed](QNDocumentList, QString, VNErrorPtr, bool) { primed->store(true); }));
+                ASSERT_TRUE(VNTest::waitUntil([primed] { return primed->load(); }, 20000));
+                break;
+            }
+            case Fault::SecondKeepsFolders:
+                setMode(Op::Remove, Mode::Fail, b);
+                break;
+            }
+            const auto here = row.local ? localDocument(a + "/proj") : driveDocument("/proj", true);
+            const auto there = row.local ? localDocument(b + "/proj") : driveDocument("/proj", true);
+            here->setIsDirectory(true);
+            there->setIsDirectory(true);
+            const int createsBefore = QNFakeRemoteHandler::callCount(Op::CreateFolder);
+            auto check = std::make_shared<QNAliasCheck>(QNAliasCheck::Side{first, {here}},
+                                                        QNAliasCheck::Side{second, {there}}, row.ask);
+            const auto answer = startCheck(check);
+            ASSERT_TRUE(VNTest::waitUntil([answer] { return answer->done.load(); }, 20000));
+            EXPECT_EQ(int(answer->outcome.answer), int(row.answer)) << answer->outcome.why.toStdString();
+            EXPECT_FALSE(answer->outcome.cancelled);
+            if (row.answer == A::CannotTell && row.ask == Apart)
+                EXPECT_FALSE(answer->outcome.why.isEmpty()) << "it does not say why it cannot tell";
+            // Check folders: on the first side only where apart was to be shown
+            // by them; on the local disk none (numbers tell).
+            const int creates = QNFakeRemoteHandler::callCount(Op::CreateFolder) - createsBefore;
+            if (row.local)
+                EXPECT_EQ(creates, 0);
+            else if (row.fault == Fault::None)
+                EXPECT_EQ(creates, row.firstSideMarked ? 2 : 1);
+            // Every check folder went, or is named.
+            const QStringList left = checkFoldersBelow(b + "/proj") + (row.linked ? QStringList() : checkFoldersBelow(a + "/proj"));
+            if (row.fault == Fault::SecondKeepsFolders) {
+                ASSERT_EQ(left.size(), 1) << left.join(' ').toStdString();
+                const QString named = answer->outcome.leftOver.join(QLatin1Char(' '));
+                EXPECT_TRUE(named.contains(left.front().chopped(1)) && named.contains(QLatin1String("could not be removed")))
+                    << named.toStdString();
+            } else {
+                EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+                EXPECT_TRUE(answer->outcome.leftOver.isEmpty());
+            }
+            EXPECT_EQ(VNTest::readFile(a + "/proj/file.txt"), QByteArray("x"));
+        }();
     }
 }
 
@@ -203,41 +205,43 @@ TEST_F(AliasCheck, ACancelAtEachStepAnswersCancelledOnceAndLeavesNoCheckFolder) 
     int n = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        QNFakeRemoteHandler::resetBehaviours();
-        const QString a = path(QStringLiteral("a%1").arg(n));
-        const QString b = path(QStringLiteral("b%1").arg(n++));
-        writeTree(a, {{"proj/file.txt", "x"}});
-        writeTree(b, {{"proj/file.txt", "x"}});
-        QNFakeRemoteHandler::Behaviour held;
-        held.mode = Mode::HeldUntilReleased;
-        held.answersFirst = std::max(row.answerFirst, 0);
-        if (row.answerFirst >= 0)
-            QNFakeRemoteHandler::setBehaviour(row.held, held);
-        auto check = std::make_shared<QNAliasCheck>(
-            QNAliasCheck::Side{serverDrive(a), {driveDocument("/proj", true)}},
-            QNAliasCheck::Side{serverDrive(b), {driveDocument("/proj", true)}});
-        if (row.answerFirst < 0)
-            check->cancel();
-        auto answers = std::make_shared<std::atomic<int>>(0);
-        auto answer = std::make_shared<Answer>();
-        check->start([answer, answers](const QNAliasCheck::Outcome &outcome) {
-            answer->outcome = outcome;
-            ++*answers;
-            answer->done.store(true);
-        });
-        if (row.answerFirst >= 0) {
-            ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::heldCallCount() == 1; }, 20000));
-            check->cancel();
-            EXPECT_FALSE(answer->done.load()) << "it answered with a request still out";
-            QNFakeRemoteHandler::releaseHeldCalls();
-            QNFakeRemoteHandler::resetBehaviours();  // the clean-up's requests go through
-        }
-        ASSERT_TRUE(VNTest::waitUntil([answer] { return answer->done.load(); }, 20000));
-        EXPECT_TRUE(answer->outcome.cancelled);
-        EXPECT_TRUE(checkFoldersBelow(a).isEmpty() && checkFoldersBelow(b).isEmpty())
-            << (checkFoldersBelow(a) + checkFoldersBelow(b)).join(' ').toStdString();
-        VNTest::spin(50);
-        EXPECT_EQ(answers->load(), 1);
+        [&] {  // a failing row ends here; the others still run
+            QNFakeRemoteHandler::resetBehaviours();
+            const QString a = path(QStringLiteral("a%1").arg(n));
+            const QString b = path(QStringLiteral("b%1").arg(n++));
+            writeTree(a, {{"proj/file.txt", "x"}});
+            writeTree(b, {{"proj/file.txt", "x"}});
+            QNFakeRemoteHandler::Behaviour held;
+            held.mode = Mode::HeldUntilReleased;
+            held.answersFirst = std::max(row.answerFirst, 0);
+            if (row.answerFirst >= 0)
+                QNFakeRemoteHandler::setBehaviour(row.held, held);
+            auto check = std::make_shared<QNAliasCheck>(
+                QNAliasCheck::Side{serverDrive(a), {driveDocument("/proj", true)}},
+                QNAliasCheck::Side{serverDrive(b), {driveDocument("/proj", true)}});
+            if (row.answerFirst < 0)
+                check->cancel();
+            auto answers = std::make_shared<std::atomic<int>>(0);
+            auto answer = std::make_shared<Answer>();
+            check->start([answer, answers](const QNAliasCheck::Outcome &outcome) {
+                answer->outcome = outcome;
+                ++*answers;
+                answer->done.store(true);
+            });
+            if (row.answerFirst >= 0) {
+                ASSERT_TRUE(VNTest::waitUntil([] { return QNFakeRemoteHandler::heldCallCount() == 1; }, 20000));
+                check->cancel();
+                EXPECT_FALSE(answer->done.load()) << "it answered with a request still out";
+                QNFakeRemoteHandler::releaseHeldCalls();
+                QNFakeRemoteHandler::resetBehaviours();  // the clean-up's requests go through
+            }
+            ASSERT_TRUE(VNTest::waitUntil([answer] { return answer->done.load(); }, 20000));
+            EXPECT_TRUE(answer->outcome.cancelled);
+            EXPECT_TRUE(checkFoldersBelow(a).isEmpty() && checkFoldersBelow(b).isEmpty())
+                << (checkFoldersBelow(a) + checkFoldersBelow(b)).join(' ').toStdString();
+            VNTest::spin(50);
+            EXPECT_EQ(answers->load(), 1);
+        }();
     }
 }
 
@@ -262,23 +266,25 @@ TEST_F(AliasCheck, AMoveCancelledDuringItsChecksLeavesNoCheckFolderAndMovesNothi
     int n = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        QNFakeRemoteHandler::resetBehaviours();
-        const QString root = path(QStringLiteral("root%1").arg(n++));
-        writeTree(root, {{"a/proj/f.txt", "x"}, {"b/proj/g.txt", "y"}});
-        auto drive = QNFakeRemoteHandler::makeDriveConfig(root);
-        drive->setIsFTP(true);
-        setMode(row.slowOp, Mode::Answer, root, 1500);
-        const int callsAtStart = QNFakeRemoteHandler::callCount(row.slowOp);
-        auto task = std::make_shared<QNMoveTask>();
-        task->addTaskItem(std::make_shared<QNMoveTaskItem>(drive, drive, driveDocument("/a/proj", true),
-                                                           driveDocument("/b", true)));
-        manager->addTask(task);
-        ASSERT_TRUE(VNTest::waitUntil(
-            [&] { return QNFakeRemoteHandler::callCount(row.slowOp) - callsAtStart == row.callsBefore; }, 20000));
-        task->cancel();
-        ASSERT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
-        EXPECT_EQ(listTree(root + "/b").join(' ').toStdString(), std::string("proj/ proj/g.txt"));
-        EXPECT_EQ(listTree(root + "/a").join(' ').toStdString(), std::string("proj/ proj/f.txt"));
+        [&] {  // a failing row ends here; the others still run
+            QNFakeRemoteHandler::resetBehaviours();
+            const QString root = path(QStringLiteral("root%1").arg(n++));
+            writeTree(root, {{"a/proj/f.txt", "x"}, {"b/proj/g.txt", "y"}});
+            auto drive = QNFakeRemoteHandler::makeDriveConfig(root);
+            drive->setIsFTP(true);
+            setMode(row.slowOp, Mode::Answer, root, 1500);
+            const int callsAtStart = QNFakeRemoteHandler::callCount(row.slowOp);
+            auto task = std::make_shared<QNMoveTask>();
+            task->addTaskItem(std::make_shared<QNMoveTaskItem>(drive, drive, driveDocument("/a/proj", true),
+                                                               driveDocument("/b", true)));
+            manager->addTask(task);
+            ASSERT_TRUE(VNTest::waitUntil(
+                [&] { return QNFakeRemoteHandler::callCount(row.slowOp) - callsAtStart == row.callsBefore; }, 20000));
+            task->cancel();
+            ASSERT_TRUE(waitForCompletion(task, 30000)) << "the task never ended";
+            EXPECT_EQ(listTree(root + "/b").join(' ').toStdString(), std::string("proj/ proj/g.txt"));
+            EXPECT_EQ(listTree(root + "/a").join(' ').toStdString(), std::string("proj/ proj/f.txt"));
+        }();
     }
 }
 
