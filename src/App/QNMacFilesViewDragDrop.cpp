@@ -515,7 +515,8 @@ void QNMacFilesViewController::reportLeftOutAtEnd(const QNTaskPtr &task) {
         const QList<QNTask::EndNote> notes = ended->endNotes();
         if (notes.isEmpty())
             return;
-        VNLog::log(QStringLiteral("QNMacFilesViewController task left out: %1").arg(ended->leftOut().join(QLatin1Char(' '))));
+        VNLog::log(QStringLiteral("QNMacFilesViewController task left out: %1")
+                       .arg(QNTask::textsOf(notes).join(QLatin1Char(' '))));
         VNDispatch::mainAsync([window, notes, move] {
             if (window)
                 QNDialogService::shared().beginAlertSheet(leftOutAlert(notes, move), window->window());
@@ -528,13 +529,8 @@ QNAlert QNMacFilesViewController::leftOutAlert(const QList<QNTask::EndNote> &end
     // bounded list.
     constexpr int kShown = 5;
     constexpr int kDetailed = 1000;
-    QStringList notes;
-    int items = 0;
-    for (const QNTask::EndNote &note : endNotes) {
-        if (!note.text.isEmpty())
-            notes.append(note.text);
-        items += note.items;
-    }
+    const QStringList notes = QNTask::textsOf(endNotes);
+    const int items = QNTask::itemsOf(endNotes);
     const int count = int(notes.size());
     const QString more = QStringLiteral("\u2026and %1 more.");
     // The headline counts items, not notes: one note may speak of a

@@ -75,7 +75,7 @@ void listingAnswered(const QNDriveConfigPtr &fromDrive, const QNDocumentList &do
     const QNDocumentList replaceable = without(clashing, blocked);
     const QNDocumentList rest = without(documents, blocked);
     const QNAlert alert =
-        QNNameClashCheck::question(clashing, listing, where, move, !without(documents, clashing).isEmpty(), toDrive);
+        QNNameClashCheck::question(clashing, blocked, listing, where, move, !without(documents, clashing).isEmpty(), toDrive);
     ask(alert, window, [documents, clashing, replaceable, rest, proceed](const QNAlertResult &r) {
         if (r.returnCode == QNAlert::FirstButtonReturn) {
             // Replace, or (nothing to replace) go on with the others.
@@ -179,7 +179,12 @@ QNDocumentList QNNameClashCheck::notReplaceable(const QNDocumentList &clashing, 
 QNAlert QNNameClashCheck::question(const QNDocumentList &clashing, const QNDocumentList &listing,
                                    const QString &folderName, bool move, bool othersGo,
                                    const QNDriveConfigPtr &toDrive) {
-    const QNDocumentList blocked = notReplaceable(clashing, listing, toDrive);
+    return question(clashing, notReplaceable(clashing, listing, toDrive), listing, folderName, move, othersGo, toDrive);
+}
+
+QNAlert QNNameClashCheck::question(const QNDocumentList &clashing, const QNDocumentList &blocked,
+                                   const QNDocumentList &listing, const QString &folderName, bool move, bool othersGo,
+                                   const QNDriveConfigPtr &toDrive) {
     const QNDocumentList replaceable = without(clashing, blocked);
     const QString verb = move ? QStringLiteral("moved") : QStringLiteral("copied");
     // What is not copied, as its item would say it.

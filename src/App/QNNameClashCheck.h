@@ -53,6 +53,9 @@ public:
     // othersGo (other documents go on), else OK.
     static QNAlert question(const QNDocumentList &clashing, const QNDocumentList &listing, const QString &folderName,
                             bool move = false, bool othersGo = false, const QNDriveConfigPtr &toDrive = {});
+    // The same, with the not-replaceable ones already found (notReplaceable).
+    static QNAlert question(const QNDocumentList &clashing, const QNDocumentList &blocked, const QNDocumentList &listing,
+                            const QString &folderName, bool move, bool othersGo, const QNDriveConfigPtr &toDrive);
     // The folder could not be listed: Copy Anyway or Move Anyway (first
     // button), Cancel (second, the default). When its server's host key or
     // certificate was refused, which going on would only meet again: says

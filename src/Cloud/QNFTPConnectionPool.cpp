@@ -250,12 +250,6 @@ void QNFTPConnectionPool::reap()
     }
 }
 
-void QNFTPConnectionPool::close(Connection connection)
-{
-    if (connection.multi || connection.handle)
-        close(std::vector<Connection>{connection});
-}
-
 void QNFTPConnectionPool::close(std::vector<Connection> connections)
 {
     if (connections.empty())

@@ -82,9 +82,6 @@ public:
     // A connection whose transfer went well, still open: kept for the next
     // transfer of its identity, its options cleared; closed when past its age.
     void giveBack(Connection connection, const Lease &lease);
-    // Closes a connection (on the closing queue).
-    static void close(Connection connection);
-
     // How many connections to the server are kept (all drives).
     int keptCount(const QString &server) const;
     // Closes every kept connection to the server (all drives).

@@ -140,7 +140,9 @@ QString QNFTPHandler::knownHostsFile()
 
 QString QNFTPHandler::certificatesFile()
 {
-    return QFileInfo(knownHostsFile()).absolutePath() + QStringLiteral("/ftps_certificates");
+    Settings settings;
+    settings.knownHostsFile = knownHostsFile();
+    return settings.certificatesFile();
 }
 
 void QNFTPHandler::setStallTimeout(int seconds)

@@ -18,7 +18,6 @@
 #include <atomic>
 #include <cerrno>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <sys/types.h>
 #include <unistd.h>
@@ -262,8 +261,6 @@ struct QNFTPHandler::Transfer {
     bool changeUnanswered = false;
     // The transfer sends those commands and nothing else.
     bool onlyCommands = false;
-    // Its connection was closed under it (CurlHandle::lost).
-    bool connectionLost = false;
 
     static size_t write(char *data, size_t size, size_t count, void *userdata)
     {

@@ -53,6 +53,8 @@ namespace {
 // server ("DELE name\r\n" for "DELE name").
 bool isChangeCommand(const QNFTPHandler::Transfer &t, const char *data, size_t size)
 {
+    if (t.changeCommands.isEmpty())  // downloads and listings: nothing to watch
+        return false;
     const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
     return t.changeCommands.contains(line);
 }
@@ -510,7 +512,8 @@ bool answerLost(CURLcode code, const QNFTPHandler::Transfer &t)
 {
     if (t.protocol != QLatin1String("SFTP"))
         return t.changeSent && t.changeUnanswered;
-    return changeMayHaveRun(t) && (t.connectionLost || code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR ||
+    const bool connectionLost = t.connection && t.connection->lost;
+    return changeMayHaveRun(t) && (connectionLost || code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR ||
                                    code == CURLE_GOT_NOTHING || code == CURLE_SSH ||
                                    code == CURLE_OPERATION_TIMEDOUT);
 }
@@ -518,7 +521,6 @@ bool answerLost(CURLcode code, const QNFTPHandler::Transfer &t)
 CURLcode perform(CurlHandle &curl, QNFTPHandler::Transfer &t)
 {
     const CURLcode code = runTransfer(curl);
-    t.connectionLost = curl.lost;
     const bool nothingMoved = !t.ioFailed && !t.readStarted && t.received == 0;
     if (code == CURLE_OK || !curl.pooled || !curl.lease.kept || !nothingMoved || !connectionWasGone(code, curl.handle))
         return code;
@@ -536,7 +538,6 @@ CURLcode perform(CurlHandle &curl, QNFTPHandler::Transfer &t)
                    .arg(t.server));
     curl_easy_setopt(curl.handle, CURLOPT_FRESH_CONNECT, 1L);
     const CURLcode again = runTransfer(curl);
-    t.connectionLost = curl.lost;
     // The handle may serve more transfers (links of a listing): each
     // takes the connection the retry made, not one of its own.
     curl_easy_setopt(curl.handle, CURLOPT_FRESH_CONNECT, 0L);

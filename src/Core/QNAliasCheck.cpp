@@ -9,7 +9,6 @@
 #include "Platform/VNLog.h"
 #include "Platform/VNOperationQueue.h"
 
-#include <QSet>
 
 namespace {
 

@@ -120,7 +120,6 @@ public:
 
     // The question as one string: checks with one key give one answer.
     QString key() const;
-    Ask ask() const { return m_ask; }
 
 private:
     enum class Way { Markers, Identity, Ids };

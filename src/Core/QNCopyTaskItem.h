@@ -109,8 +109,6 @@ public:
     void addNote(const QString &note, int items);
     QList<QNTask::EndNote> endNotes() const;
     QStringList notes() const;
-    // The items all the notes say were not copied.
-    int notedItems() const;
     int unfinishedSubTaskItems() const { return m_unfinishedSubTaskItems.load(); }
 
     // Whether a copy onto the same drive would put a folder into itself.
@@ -230,10 +228,9 @@ protected:
     // as cancelled; the primary waits for the refusal, which ends it.
     bool stopsForRefusedTree(const QNTaskItemCompletedBlock &completed);
     // A check of the tree (the drop target's or the merged folders') has
-    // ended: with a refusal (or a check folder left behind) the tree's copy
-    // is refused, and it answers true; else treeCheckAnswered() lets go of
-    // the primary's wait for it, naming a check folder left behind.
-    bool refusesTree(const QNAliasCheck::Outcome &outcome, std::function<QString(bool nothingLeft)> refusal);
+    // ended: with a refusal the tree's copy is refused, and it answers true;
+    // else treeCheckAnswered() lets go of the primary's wait for it.
+    bool refusesTree(std::function<QString(bool nothingLeft)> refusal);
     void treeCheckAnswered(const QNAliasCheck::Outcome &outcome);
     // Ends the tree's copy with the refusal (its text told whether every
     // folder the copy made went again), once those folders are removed.

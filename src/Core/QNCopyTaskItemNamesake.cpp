@@ -52,15 +52,6 @@ QString untoldText(const QNDocumentPtr &document, const QString &there, const QS
                .arg(there, document->isDirectory() ? QStringLiteral("folder") : QStringLiteral("file"), addition);
 }
 
-// A reason as a sentence of its own: a one-line text gets its full stop.
-QString sentence(const QString &text) {
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || trimmed.contains(QLatin1Char('\n')) || trimmed.endsWith(QLatin1Char('.')) ||
-        trimmed.endsWith(QLatin1Char('!')) || trimmed.endsWith(QLatin1Char('?')))
-        return trimmed;
-    return trimmed + QLatin1Char('.');
-}
-
 QString unlistedText(const QNDocumentPtr &document, const QNDocumentPtr &folder, const VNErrorPtr &error) {
     const QString path = QNUtils::withoutTrailingSlashes(folder->path());
     return QStringLiteral("%1“%2” was not copied and nothing was written or removed: “%3” could not be listed "

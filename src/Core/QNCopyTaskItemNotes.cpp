@@ -27,18 +27,7 @@ QList<QNTask::EndNote> QNCopyTaskItem::endNotes() const {
 }
 
 QStringList QNCopyTaskItem::notes() const {
-    QStringList texts;
-    for (const auto &note : endNotes())
-        if (!note.text.isEmpty())
-            texts << note.text;
-    return texts;
-}
-
-int QNCopyTaskItem::notedItems() const {
-    int items = 0;
-    for (const auto &note : endNotes())
-        items += note.items;
-    return items;
+    return QNTask::textsOf(endNotes());
 }
 
 bool QNCopyTaskItem::leftOutUnreadable(const QNDocumentPtr &document, const QNTaskItemPtr &primary,

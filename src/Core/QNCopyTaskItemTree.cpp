@@ -270,7 +270,7 @@ void QNCopyTaskItem::treeCheckEnded(const QNAliasCheck::Outcome &outcome, const 
     }
     if (auto tree = copiedTree(); tree && !outcome.cancelled)
         tree->setAliasAnswer(outcome);
-    if (refusesTree(outcome, refusal))
+    if (refusesTree(refusal))
         return;
     if (auto tree = copiedTree(); tree && !outcome.cancelled)
         tree->checksAnswered(!hasConcluded());
@@ -312,7 +312,7 @@ void QNCopyTaskItem::dropTargetCheckEnded(const QNAliasCheck::Outcome &outcome,
                                   .arg(there, itself ? QStringLiteral("that folder itself")
                                                      : QStringLiteral("a folder of it")));
     }
-    if (refusesTree(outcome, refusal))
+    if (refusesTree(refusal))
         return;
     // Not seen: the tree's own check comes next, before the tree's files go.
     if (!outcome.cancelled)
@@ -332,7 +332,7 @@ bool QNCopyTaskItem::stopsForRefusedTree(const QNTaskItemCompletedBlock &complet
     return true;
 }
 
-bool QNCopyTaskItem::refusesTree(const QNAliasCheck::Outcome &, std::function<QString(bool nothingLeft)> refusal) {
+bool QNCopyTaskItem::refusesTree(std::function<QString(bool nothingLeft)> refusal) {
     // A copy that has ended by then (another part of it failed) has nothing
     // left to refuse.
     if (!refusal || hasConcluded())

@@ -13,9 +13,9 @@ QString entryName(const QNDocument &document) {
 
 }  // namespace
 
-QNListing::QNListing(QNDocumentList documents) : m_documents(std::move(documents)) {
-    m_byName.reserve(m_documents.size());
-    for (const auto &document : m_documents) {
+QNListing::QNListing(QNDocumentList documents) {
+    m_byName.reserve(documents.size());
+    for (const auto &document : documents) {
         if (!document)
             continue;
         const QString name = entryName(*document);

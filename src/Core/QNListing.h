@@ -12,7 +12,6 @@ class QNListing {
 public:
     explicit QNListing(QNDocumentList documents);
 
-    const QNDocumentList &documents() const { return m_documents; }
     // The entry named name, or else one whose name differs from it only in
     // letter case (a server that ignores case refuses the name for it).
     QNDocumentPtr namesake(const QString &name) const;
@@ -22,7 +21,6 @@ public:
     QNDocumentPtr folderInTheWay(const QString &name) const;
 
 private:
-    QNDocumentList m_documents;
     QHash<QString, QNDocumentPtr> m_byName;          // the first entry of each name
     QHash<QString, QNDocumentPtr> m_byFoldedName;    // ... of each name without case
     QHash<QString, QNDocumentPtr> m_foldersByFolded;  // the first folder of each name without case

@@ -131,7 +131,8 @@ void QNMoveRemovalOperation::answered(const QNAliasCheck::Outcome &outcome) {
                               "where it was.")
                    .arg(described(), destination, outcome.why);
     } else {
-        const QString from = sourceFolder() ? QNUtils::shownFolderPath(*sourceFolder()) : QString();
+        const QNDocumentPtr folder = sourceFolder();
+        const QString from = folder ? QNUtils::shownFolderPath(*folder) : QString();
         auto task = m_task.lock();
         if (!task || task->claimOnce(QStringLiteral("kept\n") + from + QChar(0) + destination))
             note = QStringLiteral("What was moved from \u201c%1\u201d to \u201c%2\u201d was copied but not removed: it "

@@ -3,7 +3,6 @@
 #include "Core/QNErrorWrapper.h"
 #include "Core/QNMoveOperation.h"
 #include "Core/QNMoveRemovalOperation.h"
-#include "Core/QNUtils.h"
 #include "Core/QNTask.h"
 #include "Core/QNThrottleOperation.h"
 #include "Platform/VNLog.h"

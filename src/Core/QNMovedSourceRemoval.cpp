@@ -64,7 +64,7 @@ QString QNMovedSourceRemoval::keyOf(const QNDocumentPtr &document) {
     return QNUtils::withoutTrailingSlashes(document->path());
 }
 
-QString QNMovedSourceRemoval::shownPath(const QNDocumentPtr &document) const {
+QString QNMovedSourceRemoval::shownPath(const QNDocumentPtr &document) {
     if (document->path().isEmpty())
         return document->displayName();
     return QNUtils::withoutTrailingSlashes(document->path());

@@ -74,7 +74,7 @@ private:
     void removeNext();
     void finish(const VNErrorPtr &error, bool cancelled);
     QString keptText() const;
-    QString shownPath(const QNDocumentPtr &document) const;
+    static QString shownPath(const QNDocumentPtr &document);
 
     QNDriveConfigPtr m_drive;
     QNDocumentPtr m_top;

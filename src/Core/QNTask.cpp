@@ -322,19 +322,27 @@ void QNTask::addEndNote(const EndNote &note) {
     m_ownNotes.append(note);
 }
 
-QStringList QNTask::leftOut() const {
+QStringList QNTask::textsOf(const QList<EndNote> &notes) {
     QStringList texts;
-    for (const EndNote &note : endNotes())
+    for (const EndNote &note : notes)
         if (!note.text.isEmpty())
             texts.append(note.text);
     return texts;
 }
 
-int QNTask::leftOutItemCount() const {
+int QNTask::itemsOf(const QList<EndNote> &notes) {
     int items = 0;
-    for (const EndNote &note : endNotes())
+    for (const EndNote &note : notes)
         items += note.items;
     return items;
+}
+
+QStringList QNTask::leftOut() const {
+    return textsOf(endNotes());
+}
+
+int QNTask::leftOutItemCount() const {
+    return itemsOf(endNotes());
 }
 
 int QNTask::metadataQueueSize() const {

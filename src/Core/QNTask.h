@@ -107,6 +107,9 @@ public:
     // How many items those notes say were not copied (a note may speak of a
     // folder's many entries, or of no item at all: a file left on a drive).
     int leftOutItemCount() const;
+    // The texts of notes that have one, and the items the notes count.
+    static QStringList textsOf(const QList<EndNote> &notes);
+    static int itemsOf(const QList<EndNote> &notes);
 
     // Whether an operation (other than a throttle) is executing on a queue.
     bool hasRunningOperations() const;

@@ -421,10 +421,7 @@ void QNUpdateFileTaskItem::endAfterCancelledRemoval(const QNTaskItemCompletedBlo
     // The cancel answered for the drive, which may still be removing the
     // backup: its own answer, or a look once it has come, tells.
     VNDispatch::globalAsync([self, completed, watch, backup] {
-        const bool answered =
-            !watch || watch->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
-        if (answered)
-            self->touchTask();
+        const bool answered = self->awaitAnswer(watch);
         if (answered && watch && watch->answer().succeeded()) {
             self->finishUpdate(completed, nullptr, nullptr, false);
             return;
@@ -463,11 +460,7 @@ void QNUpdateFileTaskItem::restoreIfRenamed(const QNTaskItemCompletedBlock &comp
     // it has come, and not wait for ever.
     auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
     VNDispatch::globalAsync([self, completed, backup, renameCall] {
-        const bool answered =
-            !renameCall ||
-            renameCall->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
-        if (answered)
-            self->touchTask();
+        const bool answered = self->awaitAnswer(renameCall);
         if (answered && renameCall && renameCall->answer().succeeded()) {
             // The drive says it renamed: the document goes back under its name.
             VNLog::log(QStringLiteral("QNUpdateFileTaskItem: the drive renamed the document after the cancel"));
@@ -567,10 +560,7 @@ void QNUpdateFileTaskItem::restoreAfterCancel(const QNTaskItemCompletedBlock &co
     // written over. Look once it has given its own answer, and not for ever.
     auto self = std::static_pointer_cast<QNUpdateFileTaskItem>(shared_from_this());
     VNDispatch::globalAsync([self, completed, error, watch] {
-        const bool answered =
-            watch->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
-        if (answered)
-            self->touchTask();
+        const bool answered = self->awaitAnswer(watch);
         self->lookAfterCancelledUpload(completed, error, answered);
     });
 }
@@ -636,6 +626,16 @@ void QNUpdateFileTaskItem::lookAfterCancelledUpload(const QNTaskItemCompletedBlo
             self->putBackupBack(completed, reported, false);
         });
     list->start();
+}
+
+// Waits, as long as a cancelled call may take, for a call's answer (true at
+// once when there is no call); an answer moves the held task on.
+bool QNUpdateFileTaskItem::awaitAnswer(const std::shared_ptr<QNHandlerCallWatch> &call) const {
+    const bool answered =
+        !call || call->waitUntilAnswered(std::chrono::steady_clock::now() + QNTask::cancelledCallsWaitLimit());
+    if (answered)
+        touchTask();
+    return answered;
 }
 
 void QNUpdateFileTaskItem::keepSavedAfterCancel(const QNTaskItemCompletedBlock &completed,

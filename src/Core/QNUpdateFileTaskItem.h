@@ -126,6 +126,7 @@ private:
     // made; null when the look was made): the backup stays, and is said.
     void keepBackupUnseen(const QNTaskItemCompletedBlock &completed, const QString &lookError, bool backupThere);
     // Ends as a save-back done: the upload kept, the backup removed.
+    bool awaitAnswer(const std::shared_ptr<QNHandlerCallWatch> &call) const;
     void keepSavedAfterCancel(const QNTaskItemCompletedBlock &completed, const QNDocumentPtr &uploaded,
                               bool backupThere);
     // Claims the restore, then putBackupBack().

@@ -20,7 +20,6 @@ public:
     // temporary one cannot take it
     // (QNCloudInterface::setUploadMayWriteOntoName). Set before queueing.
     void setMayWriteOntoName(bool on) { m_mayWriteOntoName = on; }
-    bool mayWriteOntoName() const { return m_mayWriteOntoName; }
     QString description() const override { return QStringLiteral("QNUploadOperation"); }
 
 protected:
